@@ -1,0 +1,34 @@
+# Helpers shared by every layer's CMakeLists.txt.
+
+# Driver code (the core, the hardware library, the X driver and the kernel
+# module) builds without run-time type information and without exceptions.
+function(orv_driver_code target)
+  target_compile_options(${target} PRIVATE -fno-rtti -fno-exceptions)
+endfunction()
+
+# orv_test(NAME name SOURCES ... LIBS ...)
+# One GoogleTest executable; every test case becomes its own CTest test so
+# that `ctest -j` spreads them over the cores.
+function(orv_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT ORV_BUILD_TESTS)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+    PROPERTIES ENVIRONMENT "ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR};ORV_SHARED_DIR=${CMAKE_SOURCE_DIR}/../shared"
+               TIMEOUT 300)
+endfunction()
+
+# orv_bench(NAME name SOURCES ... LIBS ...)
+function(orv_bench)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT ORV_BUILD_BENCH)
+    return()
+  endif()
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
