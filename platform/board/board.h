@@ -1,0 +1,284 @@
+// One simulated Kestrion board: its PCI function, its register window, its
+// frame-buffer memory and its expansion ROM.
+//
+// The register window is a plain byte array. Chip models attach behaviour
+// to single registers through read and write hooks; an access that touches
+// no hooked byte costs an array access and one flag test. Every register
+// read and write advances the simulation's clock; a run of register reads
+// without any write in between is a poll, and a poll longer than the
+// watchdog bound ends the test.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/board/clock.h"
+#include "platform/board/pci_function.h"
+
+namespace orvsim {
+
+class I2cBus;
+
+inline constexpr uint16_t kKestrionVendorId = 0x1E7A;
+// The five supported chips.
+inline constexpr uint16_t kDeviceKestrion1 = 0x0A41;
+inline constexpr uint16_t kDeviceKestrion2 = 0x0A42;
+inline constexpr uint16_t kDeviceKestrionNext1 = 0x5D61;
+inline constexpr uint16_t kDeviceKestrionNext2 = 0x5D62;
+inline constexpr uint16_t kDeviceKestrionNext3 = 0x5D63;
+
+inline constexpr uint32_t kClassVgaDisplay = 0x030000;
+inline constexpr uint32_t kClassOtherDisplay = 0x038000;
+
+inline constexpr uint32_t kDefaultRegisterWindowSize = 8192;
+inline constexpr uint64_t kDefaultWatchdogReads = 20000000;
+
+// Where a board's resources sit in configuration space. The frame buffer is
+// the first base address register; the register window follows it (0x14,
+// or 0x18 behind a 64-bit frame-buffer register).
+inline constexpr unsigned kFrameBufferBar = 0x10;
+inline constexpr unsigned kRegisterBar32 = 0x14;
+inline constexpr unsigned kRegisterBar64 = 0x18;
+
+struct BoardConfig {
+  std::string name;  // for messages; "board<N>" when empty
+  uint16_t vendor_id = kKestrionVendorId;
+  uint16_t device_id = kDeviceKestrion1;
+  uint8_t revision = 0;
+  uint32_t class_code = kClassVgaDisplay;  // class, subclass, prog-if
+  uint16_t subsystem_vendor_id = kKestrionVendorId;
+  uint16_t subsystem_id = 0;
+  uint16_t command = kPciCommandIo | kPciCommandMemory;
+  uint8_t interrupt_pin = 1;
+
+  uint64_t memory_size = 32u << 20;  // a power of two, 1 MiB .. 1 GiB
+  uint32_t register_window_size = kDefaultRegisterWindowSize;
+  bool frame_buffer_64bit = false;
+  bool frame_buffer_prefetchable = true;
+
+  // Expansion ROM: none when rom_size is 0; the image is padded with 0xFF.
+  uint32_t rom_size = 0;
+  std::vector<uint8_t> rom_image;
+
+  // Capability ids in list order (kPciCapPowerManagement, kPciCapAgp,
+  // kPciCapExpress). A list with the express capability gets a 4 KiB
+  // configuration space.
+  std::vector<uint8_t> capabilities;
+
+  // Where the board sits; the first free device on bus 0 when unset.
+  std::optional<PciLocation> location;
+  // Physical bases; 0 lets the simulation choose.
+  uint64_t frame_buffer_base = 0;
+  uint64_t register_base = 0;
+  uint32_t rom_base = 0;
+};
+
+enum class RegOp : uint8_t { kRead, kWrite };
+
+struct RegAccessRecord {
+  RegOp op;
+  uint8_t width;
+  uint32_t offset;
+  uint32_t value;
+  uint64_t time_ns;  // clock after the access
+  bool operator==(const RegAccessRecord&) const = default;
+};
+
+// The part of an access that falls on one hook.
+struct RegAccess {
+  uint32_t offset;
+  unsigned width;
+};
+
+class Board;
+// Gives the value that the access reads; `stored` is what the window holds.
+using RegReadHook = std::function<uint32_t(Board& board, RegAccess access, uint32_t stored)>;
+// Gives the value to store for the written `value`; `stored` is the old one.
+using RegWriteHook =
+    std::function<uint32_t(Board& board, RegAccess access, uint32_t value, uint32_t stored)>;
+
+// A base address range as configuration space describes it now.
+enum class ResourceKind : uint8_t { kRegisters, kMemory, kRom };
+struct BarInfo {
+  ResourceKind kind;
+  unsigned config_offset;
+  uint64_t base;
+  uint64_t size;
+  bool decoded;  // memory decoding on (and, for the ROM, its enable bit)
+};
+
+class Board {
+ public:
+  // `clock` must outlive the board; `index` only names it in messages.
+  Board(const BoardConfig& config, Clock* clock, unsigned index = 0);
+  ~Board();
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
+
+  const BoardConfig& Config() const { return config_; }
+  const std::string& Name() const { return name_; }
+  unsigned Index() const { return index_; }
+  PciLocation Location() const { return location_; }
+  void SetLocation(const PciLocation& at) { location_ = at; }
+  PciFunction& Pci() { return pci_; }
+  const PciFunction& Pci() const { return pci_; }
+  Clock& GetClock() { return *clock_; }
+
+  // ---- Register window ----------------------------------------------------
+  // width 1, 2 or 4; any alignment. An access outside the window ends the
+  // test with the board, offset and width.
+  uint32_t RegRead(uint32_t offset, unsigned width);
+  void RegWrite(uint32_t offset, unsigned width, uint32_t value);
+
+  // Raw access for models and tests: no hook, no log, no clock, no watchdog.
+  // Outside the window it ends the test like RegRead.
+  uint32_t Peek(uint32_t offset, unsigned width) const;
+  void Poke(uint32_t offset, unsigned width, uint32_t value);
+
+  uint8_t* Registers() { return regs_.get(); }
+  uint32_t RegisterWindowSize() const { return window_size_; }
+  // Size of the register base address range (a power of two, at least 4 KiB).
+  uint32_t RegisterBarSize() const { return register_bar_size_; }
+  unsigned RegisterBarOffset() const;
+
+  // Hooks cover `span` bytes from `offset`. One byte has at most one read
+  // and one write hook: an overlapping hook throws std::invalid_argument.
+  // An access that covers more than one hook, or hooked and plain bytes, is
+  // split: each hook sees only its own part, in ascending order. Hooks may
+  // use Peek, Poke and the clock, but must not add or remove hooks.
+  void SetReadHook(uint32_t offset, unsigned span, RegReadHook hook);
+  void SetWriteHook(uint32_t offset, unsigned span, RegWriteHook hook);
+  // Removes the hooks that start at `offset`.
+  void ClearHooks(uint32_t offset);
+  void ClearAllHooks();
+
+  // ---- Access log ---------------------------------------------------------
+  // The newest `capacity` accesses are kept; older ones are dropped and
+  // counted. Reads and writes can be logged apart.
+  void SetLogCapacity(size_t capacity);
+  void SetLogging(bool reads, bool writes);
+  std::vector<RegAccessRecord> Log() const;  // oldest first
+  std::vector<RegAccessRecord> LoggedWrites() const;
+  uint64_t LogDropped() const { return log_dropped_; }
+  void ClearLog();
+
+  // ---- Watchdog -----------------------------------------------------------
+  // A run of more than `reads` register reads with no write to the board in
+  // between ends the test, naming the register and the count.
+  void SetWatchdogBound(uint64_t reads) { watchdog_bound_ = reads; }
+  uint64_t WatchdogBound() const { return watchdog_bound_; }
+  uint64_t ReadsSinceWrite() const { return reads_since_write_; }
+
+  // ---- Frame buffer and ROM -----------------------------------------------
+  uint8_t* Memory() { return memory_; }
+  uint64_t MemorySize() const { return config_.memory_size; }
+  uint8_t* Rom() { return rom_.empty() ? nullptr : rom_.data(); }
+  uint32_t RomSize() const { return static_cast<uint32_t>(rom_.size()); }
+
+  // The board's base address ranges as configuration space holds them now.
+  std::vector<BarInfo> Bars() const;
+
+  // ---- I2C ------------------------------------------------------------------
+  // The board's I2C buses by port number, made on first use. Which registers
+  // drive them is up to the chip model.
+  I2cBus& I2c(unsigned port);
+
+ private:
+  static constexpr uint8_t kReadHooked = 0x01;
+  static constexpr uint8_t kWriteHooked = 0x02;
+
+  struct Hook {
+    uint32_t offset;
+    unsigned span;
+    RegReadHook read;
+    RegWriteHook write;
+  };
+
+  bool InWindow(uint32_t offset, unsigned width) const {
+    return (width == 1 || width == 2 || width == 4) && offset < window_size_ &&
+           width <= window_size_ - offset;
+  }
+  uint32_t HookFlags(uint32_t offset, unsigned width) const {
+    uint32_t flags;
+    std::memcpy(&flags, hook_flags_.get() + offset, 4);
+    return width == 4 ? flags : flags & ((1u << (8 * width)) - 1);
+  }
+  uint32_t Load(uint32_t offset, unsigned width) const {
+    uint32_t value = 0;
+    std::memcpy(&value, regs_.get() + offset, width);
+    return value;
+  }
+  void Store(uint32_t offset, unsigned width, uint32_t value) {
+    std::memcpy(regs_.get() + offset, &value, width);
+  }
+  [[noreturn]] void FailOutside(const char* what, uint32_t offset, unsigned width) const;
+  [[noreturn]] void FailWatchdog(uint32_t offset) const;
+  uint32_t HookedRead(uint32_t offset, unsigned width);
+  void HookedWrite(uint32_t offset, unsigned width, uint32_t value);
+  void Record(RegOp op, uint32_t offset, unsigned width, uint32_t value);
+  void AddHook(uint32_t offset, unsigned span, RegReadHook read, RegWriteHook write);
+
+  BoardConfig config_;
+  std::string name_;
+  unsigned index_;
+  PciLocation location_;
+  PciFunction pci_;
+  Clock* clock_;
+
+  uint32_t window_size_;
+  uint32_t register_bar_size_;
+  std::unique_ptr<uint8_t[]> regs_;        // register_bar_size_ bytes
+  std::unique_ptr<uint8_t[]> hook_flags_;  // window_size_ + 3 bytes
+  std::vector<uint16_t> read_hook_id_;     // per byte, 0 = none
+  std::vector<uint16_t> write_hook_id_;
+  std::vector<Hook> hooks_;  // id - 1
+
+  bool log_reads_ = true;
+  bool log_writes_ = true;
+  size_t log_capacity_ = 65536;
+  std::vector<RegAccessRecord> log_;  // ring once full
+  size_t log_next_ = 0;
+  uint64_t log_dropped_ = 0;
+
+  uint64_t watchdog_bound_ = kDefaultWatchdogReads;
+  uint64_t reads_since_write_ = 0;
+
+  uint8_t* memory_ = nullptr;
+  std::vector<uint8_t> rom_;
+  std::vector<std::unique_ptr<I2cBus>> i2c_;
+};
+
+inline uint32_t Board::RegRead(uint32_t offset, unsigned width) {
+  if (!InWindow(offset, width)) [[unlikely]]
+    FailOutside("read", offset, width);
+  uint32_t value;
+  if (HookFlags(offset, width) & 0x01010101u * kReadHooked) [[unlikely]]
+    value = HookedRead(offset, width);
+  else
+    value = Load(offset, width);
+  clock_->ChargeRead();
+  if (++reads_since_write_ > watchdog_bound_) [[unlikely]]
+    FailWatchdog(offset);
+  if (log_reads_) Record(RegOp::kRead, offset, width, value);
+  return value;
+}
+
+inline void Board::RegWrite(uint32_t offset, unsigned width, uint32_t value) {
+  if (!InWindow(offset, width)) [[unlikely]]
+    FailOutside("write", offset, width);
+  if (width < 4) value &= (1u << (8 * width)) - 1;
+  if (HookFlags(offset, width) & 0x01010101u * kWriteHooked) [[unlikely]]
+    HookedWrite(offset, width, value);
+  else
+    Store(offset, width, value);
+  clock_->ChargeWrite();
+  reads_since_write_ = 0;
+  if (log_writes_) Record(RegOp::kWrite, offset, width, value);
+}
+
+}  // namespace orvsim

@@ -1,0 +1,186 @@
+// The physical address map: what a mapping of a base address range reaches.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "platform/board/simulation.h"
+
+namespace orvsim {
+namespace {
+
+class PhysMapTest : public ::testing::Test {
+ protected:
+  PhysMapTest() {
+    BoardConfig config;
+    config.memory_size = 64ull << 20;
+    config.rom_size = 64 * 1024;
+    config.rom_image = {0x55, 0xAA, 0x40};
+    config.frame_buffer_base = 0xD0000000;
+    config.register_base = 0xC0000000;
+    config.rom_base = 0xC0100000;
+    board = &sim.AddBoard(config);
+  }
+  PciBus& pci() { return sim.Pci(); }
+  PhysicalMap& phys() { return sim.Phys(); }
+
+  Simulation sim;
+  Board* board = nullptr;
+};
+
+TEST_F(PhysMapTest, RangesResolveToTheirBoardKindAndOffset) {
+  struct Row {
+    uint64_t physical;
+    uint64_t length;
+    bool found;
+    ResourceKind kind;
+    uint64_t offset;
+  };
+  const Row rows[] = {
+      {0xD0000000, 4096, true, ResourceKind::kMemory, 0},
+      {0xD0000000 + (64ull << 20) - 4, 4, true, ResourceKind::kMemory, (64ull << 20) - 4},
+      {0xD0000000 + (64ull << 20) - 4, 8, false, ResourceKind::kMemory, 0},  // runs past the end
+      {0xD0000000 + (64ull << 20), 1, false, ResourceKind::kMemory, 0},
+      {0xC0000000, 8192, true, ResourceKind::kRegisters, 0},
+      {0xC0001FD4, 2, true, ResourceKind::kRegisters, 0x1FD4},
+      {0xC0000000, 8193, false, ResourceKind::kRegisters, 0},
+      {0xBFFFFFFF, 2, false, ResourceKind::kRegisters, 0},  // starts before the range
+      {0xC0100000, 1, false, ResourceKind::kRom, 0},        // ROM not enabled yet
+      {0xD0000000, 0, false, ResourceKind::kMemory, 0},     // empty range
+      {0xFFFFFFFFFFFFFFFFull, 2, false, ResourceKind::kMemory, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << std::hex << row.physical << " + " << row.length);
+    PhysTarget target;
+    ASSERT_EQ(phys().Resolve(row.physical, row.length, &target), row.found);
+    if (!row.found) continue;
+    EXPECT_EQ(target.board, board);
+    EXPECT_EQ(target.kind, row.kind);
+    EXPECT_EQ(target.offset, row.offset);
+  }
+}
+
+TEST_F(PhysMapTest, HostPointersReachTheBoardsBytes) {
+  PhysTarget memory;
+  ASSERT_TRUE(phys().Resolve(0xD0000000 + 0x1000, 16, &memory));
+  memory.host[0] = 0x5A;
+  EXPECT_EQ(board->Memory()[0x1000], 0x5A);
+
+  PhysTarget regs;
+  ASSERT_TRUE(phys().Resolve(0xC0000100, 4, &regs));
+  board->RegWrite(0x100, 4, 0x11223344);
+  EXPECT_EQ(regs.host[0], 0x44);
+
+  // And back: a host address of a mapping names the register it touches.
+  PhysTarget back;
+  ASSERT_TRUE(phys().ResolveHost(regs.host + 2, 2, &back));
+  EXPECT_EQ(back.board, board);
+  EXPECT_EQ(back.kind, ResourceKind::kRegisters);
+  EXPECT_EQ(back.offset, 0x102u);
+  ASSERT_TRUE(phys().ResolveHost(board->Memory() + (64ull << 20) - 1, 1, &back));
+  EXPECT_EQ(back.kind, ResourceKind::kMemory);
+  int unrelated = 0;
+  EXPECT_FALSE(phys().ResolveHost(&unrelated, sizeof unrelated, &back));
+}
+
+TEST_F(PhysMapTest, MemoryDecodeOffHidesEveryRange) {
+  const PciLocation at = board->Location();
+  pci().ConfigWrite(at, 0x30, 4, 0xC0100001);  // enable the ROM
+  ASSERT_TRUE(phys().Resolve(0xC0100000, 3, nullptr));
+
+  const uint32_t command = pci().ConfigRead(at, 0x04, 2);
+  pci().ConfigWrite(at, 0x04, 2, command & ~kPciCommandMemory);
+  EXPECT_FALSE(phys().Resolve(0xD0000000, 4, nullptr));
+  EXPECT_FALSE(phys().Resolve(0xC0000000, 4, nullptr));
+  EXPECT_FALSE(phys().Resolve(0xC0100000, 4, nullptr));
+
+  pci().ConfigWrite(at, 0x04, 2, command | kPciCommandMemory);
+  PhysTarget rom;
+  ASSERT_TRUE(phys().Resolve(0xC0100000, 3, &rom));
+  EXPECT_EQ(rom.kind, ResourceKind::kRom);
+  EXPECT_EQ(rom.host[0], 0x55);
+  EXPECT_EQ(rom.host[1], 0xAA);
+  EXPECT_EQ(board->Rom()[3], 0xFF) << "past the image the ROM reads erased";
+}
+
+TEST_F(PhysMapTest, MovedRangeAnswersAtItsNewAddressOnly) {
+  const PciLocation at = board->Location();
+  pci().ConfigWrite(at, 0x14, 4, 0xE0000000);
+  EXPECT_FALSE(phys().Resolve(0xC0000000, 4, nullptr));
+  PhysTarget target;
+  ASSERT_TRUE(phys().Resolve(0xE0000010, 4, &target));
+  EXPECT_EQ(target.kind, ResourceKind::kRegisters);
+  EXPECT_EQ(target.offset, 0x10u);
+}
+
+TEST(PhysMap, SixtyFourBitFrameBufferAbove4GiB) {
+  Simulation sim;
+  BoardConfig config;
+  config.frame_buffer_64bit = true;
+  config.memory_size = 256ull << 20;
+  Board& board = sim.AddBoard(config);
+  const uint64_t base = board.Pci().MemoryBarAddress(0x10);
+  ASSERT_GT(base, 0xFFFFFFFFull);
+  PhysTarget target;
+  ASSERT_TRUE(sim.Phys().Resolve(base + (256ull << 20) - 64, 64, &target));
+  EXPECT_EQ(target.kind, ResourceKind::kMemory);
+  EXPECT_EQ(target.offset, (256ull << 20) - 64);
+  EXPECT_FALSE(sim.Phys().Resolve(base & 0xFFFFFFFF, 4, nullptr)) << "the upper half counts";
+}
+
+TEST(PhysMap, ManyLargeBoardsStayCheapUntilTouched) {
+  Simulation sim;
+  for (int i = 0; i < 8; ++i) {
+    BoardConfig config;
+    config.memory_size = 256ull << 20;
+    config.frame_buffer_64bit = true;
+    sim.AddBoard(config);
+  }
+  for (size_t i = 0; i < sim.BoardCount(); ++i) {
+    Board& board = sim.GetBoard(i);
+    board.Memory()[0] = static_cast<uint8_t>(i);
+    board.Memory()[board.MemorySize() - 1] = static_cast<uint8_t>(i + 1);
+    EXPECT_EQ(board.Memory()[board.MemorySize() / 2], 0) << "fresh memory reads zero";
+  }
+  for (size_t i = 0; i < sim.BoardCount(); ++i) {
+    PhysTarget target;
+    const uint64_t base = sim.GetBoard(i).Pci().MemoryBarAddress(0x10);
+    ASSERT_TRUE(sim.Phys().Resolve(base, 1, &target));
+    EXPECT_EQ(target.board, &sim.GetBoard(i));
+    EXPECT_EQ(*target.host, i);
+  }
+}
+
+TEST(PhysMap, VgaPortsFollowIoDecodeAndClass) {
+  Simulation sim;
+  BoardConfig secondary;
+  secondary.class_code = kClassOtherDisplay;
+  sim.AddBoard(secondary);
+  Board& vga = sim.AddBoard(BoardConfig{});
+  PhysTarget target;
+  ASSERT_TRUE(sim.Phys().ResolveVgaPort(0x3DA, 1, &target));
+  EXPECT_EQ(target.board, &vga);
+  EXPECT_EQ(target.offset, 0x1FDAu);
+  EXPECT_FALSE(sim.Phys().ResolveVgaPort(0x3E0, 1, nullptr));
+  EXPECT_FALSE(sim.Phys().ResolveVgaPort(0x3DF, 2, nullptr));
+
+  const uint32_t command = sim.Pci().ConfigRead(vga.Location(), 0x04, 2);
+  sim.Pci().ConfigWrite(vga.Location(), 0x04, 2, command & ~kPciCommandIo);
+  EXPECT_FALSE(sim.Phys().ResolveVgaPort(0x3D4, 2, nullptr));
+}
+
+TEST(Simulation, CurrentIsTheNewestLiveSimulation) {
+  EXPECT_EQ(Simulation::Current(), nullptr);
+  {
+    Simulation outer;
+    EXPECT_EQ(Simulation::Current(), &outer);
+    {
+      Simulation inner;
+      EXPECT_EQ(Simulation::Current(), &inner);
+    }
+    EXPECT_EQ(Simulation::Current(), &outer);
+  }
+  EXPECT_EQ(Simulation::Current(), nullptr);
+}
+
+}  // namespace
+}  // namespace orvsim

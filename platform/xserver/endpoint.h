@@ -1,0 +1,43 @@
+// The far side of a character device node in the sandbox: what a kernel
+// module's character device does with open, ioctl and mmap. The kernel core
+// (through its glue) and the test doubles register one under a major number.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace xstub {
+
+class Endpoint {
+ public:
+  virtual ~Endpoint() = default;
+
+  // 0, or a negative errno that the open reports.
+  virtual int Open(uint32_t minor) {
+    (void)minor;
+    return 0;
+  }
+  virtual void Close(uint32_t minor) { (void)minor; }
+
+  // The answer of the request (0 or positive), or a negative errno; the
+  // caller of xf86ioctl then sees -1 and errno set, as with a real driver.
+  // arg is the request's record, or a value cast to a pointer.
+  virtual int Ioctl(uint32_t minor, unsigned long code, void* arg) = 0;
+
+  // Host memory that backs [offset, offset + length) of the device, or null
+  // when the range cannot be mapped. length is a whole number of pages.
+  virtual void* Mmap(uint32_t minor, uint64_t offset, size_t length) {
+    (void)minor;
+    (void)offset;
+    (void)length;
+    return nullptr;
+  }
+  // A mapping made by Mmap is gone (munmap, or the sandbox ends).
+  virtual void Unmap(uint32_t minor, void* address, size_t length) {
+    (void)minor;
+    (void)address;
+    (void)length;
+  }
+};
+
+}  // namespace xstub

@@ -1,0 +1,232 @@
+#include "platform/xserver/fake_kernel.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/xserver/sandbox.h"
+
+namespace xstub {
+namespace {
+
+struct RequestRow {
+  uint8_t nr;
+  unsigned long code;
+  bool by_value;  // the argument is the value itself
+};
+
+// One row per request the device node serves.
+constexpr RequestRow kRequests[] = {
+    {0x01, kIocAllocBuffer, false},      // allocate a mappable buffer
+    {0x02, kIocFreeBuffer, false},       // free it
+    {0x03, kIocParameter, false},        // named parameter
+    {0x06, kIocMinorByLocation, false},  // minor by PCI location
+    {0x14, kIocEnable, false},           // enable a head
+    {0x15, kIocDisable, true},           // disable a head (kernel handle)
+    {0x16, kIocStart, true},             // start a head (kernel handle)
+    {0x17, kIocStop, true},              // stop a head (unit)
+    {0x18, kIocAllocBlock, false},       // allocate an aperture or surface block
+    {0x19, kIocFreeBlock, false},        // free it
+    {0x1a, kIocLocalMemory, false},      // local memory information
+    {0x1b, kIocPostDma, false},          // post a DMA range
+    {0x1c, kIocPrimarySurface, false},   // declare the primary surface
+    {0x1d, kIocVSyncState, false},       // VSync interrupt state
+};
+
+constexpr unsigned kIocType = 'F';
+
+size_t SizeField(unsigned long code) { return (code >> 16) & 0x3FFF; }
+
+const RequestRow* FindRequest(uint8_t nr) {
+  for (const RequestRow& r : kRequests) {
+    if (r.nr == nr) return &r;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+FakeKernel::~FakeKernel() {
+  for (Buffer& b : buffers_) free(b.memory);
+}
+
+int FakeKernel::Open(uint32_t minor) {
+  ++opens_[minor];
+  return 0;
+}
+
+void FakeKernel::Close(uint32_t minor) {
+  auto it = opens_.find(minor);
+  if (it != opens_.end() && --it->second == 0) opens_.erase(it);
+}
+
+unsigned FakeKernel::OpenCount(uint32_t minor) const {
+  auto it = opens_.find(minor);
+  return it == opens_.end() ? 0 : it->second;
+}
+
+int FakeKernel::Ioctl(uint32_t minor, unsigned long code, void* arg) {
+  KernelCall call{minor, code, {}, 0, 0};
+  const RequestRow* row = nullptr;
+  if (((code >> 8) & 0xFF) == kIocType && (code >> 32) == 0) row = FindRequest(code & 0xFF);
+
+  if (row == nullptr) {
+    call.answer = -ENOTTY;
+  } else if (code != row->code) {
+    call.answer = -EINVAL;  // direction or record size does not match
+  } else if (row->by_value) {
+    call.value = reinterpret_cast<uintptr_t>(arg);
+  } else if (arg == nullptr) {
+    call.answer = -EFAULT;
+  } else {
+    const uint8_t* bytes = static_cast<const uint8_t*>(arg);
+    call.record.assign(bytes, bytes + SizeField(code));
+  }
+
+  if (call.answer == 0) {
+    if (auto h = handlers_.find(row->nr); h != handlers_.end()) {
+      call.answer = h->second(minor, arg);
+    } else {
+      switch (row->nr) {
+        case 0x01: {
+          BufferRecord record;
+          memcpy(&record, arg, sizeof record);
+          call.answer = AllocBuffer(record);
+          if (call.answer == 0) memcpy(arg, &record, sizeof record);
+          break;
+        }
+        case 0x02: {
+          BufferRecord record;
+          memcpy(&record, arg, sizeof record);
+          call.answer = FreeBuffer(record);
+          break;
+        }
+        case 0x03: {
+          ParameterRecord record;
+          memcpy(&record, arg, sizeof record);
+          call.answer = NamedParameter(record);
+          if (call.answer == 0) memcpy(arg, &record, sizeof record);
+          break;
+        }
+        case 0x06: {
+          LocationRecord record;
+          memcpy(&record, arg, sizeof record);
+          auto it = minors_.find({record.bus, record.device, record.function});
+          record.minor = it == minors_.end() ? kUnknownMinor : it->second;
+          memcpy(arg, &record, sizeof record);
+          break;
+        }
+        case 0x14: {
+          uint64_t handle = next_handle_++;
+          memcpy(static_cast<uint8_t*>(arg) + kEnableHandleOffset, &handle, sizeof handle);
+          call.answer = 1;
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
+  calls_.push_back(call);
+  return calls_.back().answer;
+}
+
+int FakeKernel::AllocBuffer(BufferRecord& record) {
+  if (record.kind < 1 || record.kind > 3 || record.size == 0) return -EINVAL;
+  if (record.size > kMaxBufferSize) return -ENOMEM;
+  size_t length = (record.size + kPageSize - 1) / kPageSize * kPageSize;
+  auto* memory = static_cast<uint8_t*>(aligned_alloc(kPageSize, length));
+  if (memory == nullptr) return -ENOMEM;
+  memset(memory, 0, length);
+  record.offset = next_offset_;
+  next_offset_ += length;
+  buffers_.push_back(
+      Buffer{record.kind, record.flags, record.size, record.offset, memory, length, 0});
+  return 0;
+}
+
+int FakeKernel::FreeBuffer(const BufferRecord& record) {
+  for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+    if (it->offset != record.offset) continue;
+    if (it->size != record.size || it->kind != record.kind) return -EINVAL;
+    if (it->maps != 0) return -EBUSY;  // the caller must unmap first
+    free(it->memory);
+    buffers_.erase(it);
+    return 0;
+  }
+  return -EINVAL;
+}
+
+int FakeKernel::NamedParameter(ParameterRecord& record) {
+  if (memchr(record.name, '\0', sizeof record.name) == nullptr) return -EINVAL;
+  auto it = parameters_.find(std::string_view(record.name));
+  if (it == parameters_.end()) return -EINVAL;
+  switch (record.operation) {
+    case 1:
+      record.value = it->second;
+      return 0;
+    case 0:
+      it->second = record.value;
+      return 0;
+    default:
+      return -EINVAL;
+  }
+}
+
+void* FakeKernel::Mmap(uint32_t, uint64_t offset, size_t length) {
+  for (Buffer& b : buffers_) {
+    if (b.offset == offset && length <= b.length) {
+      ++b.maps;
+      return b.memory;
+    }
+  }
+  return nullptr;
+}
+
+void FakeKernel::Unmap(uint32_t, void* address, size_t) {
+  for (Buffer& b : buffers_) {
+    if (b.memory == address && b.maps != 0) {
+      --b.maps;
+      return;
+    }
+  }
+}
+
+void FakeKernel::SetParameter(std::string_view name, uint32_t value) {
+  parameters_[std::string(name)] = value;
+}
+
+std::optional<uint32_t> FakeKernel::Parameter(std::string_view name) const {
+  auto it = parameters_.find(name);
+  if (it == parameters_.end()) return std::nullopt;
+  return it->second;
+}
+
+void FakeKernel::SetMinor(uint32_t bus, uint32_t device, uint32_t function, uint32_t minor) {
+  minors_[{bus, device, function}] = minor;
+}
+
+void FakeKernel::SetHandler(uint8_t nr, Handler handler) {
+  handlers_[nr] = std::move(handler);
+}
+
+void FakeKernel::SetAnswer(uint8_t nr, int answer) {
+  SetHandler(nr, [answer](uint32_t, void*) { return answer; });
+}
+
+std::vector<KernelCall> FakeKernel::CallsTo(uint8_t nr) const {
+  std::vector<KernelCall> out;
+  for (const KernelCall& c : calls_) {
+    if ((c.code & 0xFF) == nr) out.push_back(c);
+  }
+  return out;
+}
+
+const FakeKernel::Buffer* FakeKernel::FindBuffer(uint64_t offset) const {
+  for (const Buffer& b : buffers_) {
+    if (b.offset == offset) return &b;
+  }
+  return nullptr;
+}
+
+}  // namespace xstub

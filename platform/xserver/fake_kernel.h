@@ -1,0 +1,151 @@
+// A stand-in for the kernel module's character device, for tests that run
+// the X driver before (or without) the kernel core: it answers the device
+// node's requests from tables the test fills and logs every call.
+//
+//   0x01  allocates a zeroed buffer and answers its mmap offset
+//   0x02  frees it (refused while it is mapped)
+//   0x03  reads or writes a named parameter of the table
+//   0x06  answers the minor of a PCI location (0xFFFFFFFF when unknown)
+//   0x14  answers 1 and fills a kernel handle
+//   0x15..0x1d answer 0
+// A code whose direction or size field does not match its request's record
+// is refused with EINVAL; other codes with ENOTTY.
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "platform/xserver/endpoint.h"
+
+namespace xstub {
+
+// Request codes: direction in bits 30-31, record size in bits 16-29, type
+// 'F' in bits 8-15, number in bits 0-7.
+inline constexpr unsigned long kIocAllocBuffer = 0xC0184601;
+inline constexpr unsigned long kIocFreeBuffer = 0x40184602;
+inline constexpr unsigned long kIocParameter = 0xC03C4603;
+inline constexpr unsigned long kIocMinorByLocation = 0xC0104606;
+inline constexpr unsigned long kIocEnable = 0xC0804614;
+inline constexpr unsigned long kIocDisable = 0xC0084615;
+inline constexpr unsigned long kIocStart = 0x40084616;
+inline constexpr unsigned long kIocStop = 0x40044617;
+inline constexpr unsigned long kIocAllocBlock = 0xC0804618;
+inline constexpr unsigned long kIocFreeBlock = 0x40804619;
+inline constexpr unsigned long kIocLocalMemory = 0xC060461A;
+inline constexpr unsigned long kIocPostDma = 0xC018461B;
+inline constexpr unsigned long kIocPrimarySurface = 0x4018461C;
+inline constexpr unsigned long kIocVSyncState = 0x4010461D;
+
+inline constexpr uint32_t kUnknownMinor = 0xFFFFFFFF;
+
+// Record of requests 0x01 and 0x02.
+struct BufferRecord {
+  uint32_t kind;
+  uint32_t flags;
+  uint32_t reserved;
+  uint32_t size;
+  uint64_t offset;
+};
+static_assert(sizeof(BufferRecord) == 24);
+
+// Record of request 0x03.
+struct ParameterRecord {
+  uint32_t operation;  // 1 read, 0 write
+  uint32_t value;
+  char name[52];
+};
+static_assert(sizeof(ParameterRecord) == 60);
+
+// Record of request 0x06.
+struct LocationRecord {
+  uint32_t bus;
+  uint32_t device;
+  uint32_t function;
+  uint32_t minor;
+};
+static_assert(sizeof(LocationRecord) == 16);
+
+inline constexpr size_t kEnableHandleOffset = 120;  // u64 after the mode
+
+struct KernelCall {
+  uint32_t minor;
+  unsigned long code;
+  std::vector<uint8_t> record;  // as the caller sent it; empty for by-value
+  uint64_t value;               // the argument of by-value requests
+  int answer;                   // as the endpoint answered (negative errno)
+};
+
+class FakeKernel : public Endpoint {
+ public:
+  struct Buffer {
+    uint32_t kind;
+    uint32_t flags;
+    uint32_t size;    // as asked
+    uint64_t offset;  // the mmap offset answered
+    uint8_t* memory;
+    size_t length;  // size rounded up to pages
+    unsigned maps;
+  };
+
+  // Largest buffer request 0x01 grants.
+  static constexpr uint32_t kMaxBufferSize = 64u << 20;
+
+  FakeKernel() = default;
+  ~FakeKernel() override;
+  FakeKernel(const FakeKernel&) = delete;
+  FakeKernel& operator=(const FakeKernel&) = delete;
+
+  int Open(uint32_t minor) override;
+  void Close(uint32_t minor) override;
+  int Ioctl(uint32_t minor, unsigned long code, void* arg) override;
+  void* Mmap(uint32_t minor, uint64_t offset, size_t length) override;
+  void Unmap(uint32_t minor, void* address, size_t length) override;
+
+  // Named parameters of request 0x03; only names in the table are known.
+  void SetParameter(std::string_view name, uint32_t value);
+  std::optional<uint32_t> Parameter(std::string_view name) const;
+
+  // Minors answered by request 0x06.
+  void SetMinor(uint32_t bus, uint32_t device, uint32_t function, uint32_t minor);
+
+  // The handle that the next enable (0x14) fills in; later ones count up.
+  void SetNextHandle(uint64_t handle) { next_handle_ = handle; }
+
+  // Replaces the behaviour of a request number: the handler's answer is the
+  // request's answer (a negative errno fails it) and it may fill the record.
+  // The call is still checked and logged.
+  using Handler = std::function<int(uint32_t minor, void* arg)>;
+  void SetHandler(uint8_t nr, Handler handler);
+  void SetAnswer(uint8_t nr, int answer);
+
+  const std::vector<KernelCall>& Calls() const { return calls_; }
+  std::vector<KernelCall> CallsTo(uint8_t nr) const;
+  void ClearCalls() { calls_.clear(); }
+
+  const Buffer* FindBuffer(uint64_t offset) const;
+  size_t BufferCount() const { return buffers_.size(); }
+  unsigned OpenCount(uint32_t minor) const;
+
+ private:
+  int AllocBuffer(BufferRecord& record);
+  int FreeBuffer(const BufferRecord& record);
+  int NamedParameter(ParameterRecord& record);
+
+  std::map<std::string, uint32_t, std::less<>> parameters_;
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> minors_;
+  std::map<uint8_t, Handler> handlers_;
+  std::map<uint32_t, unsigned> opens_;
+  std::vector<Buffer> buffers_;
+  std::vector<KernelCall> calls_;
+  uint64_t next_offset_ = 0x100000;
+  uint64_t next_handle_ = 0x1000;
+};
+
+}  // namespace xstub
