@@ -1,0 +1,84 @@
+// The driver core's private per-board record. It lives in a 51,696-byte
+// zeroed block that every device object of the board shares; the fields
+// below are those the core knows, the component area after them belongs to
+// the components that fill it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "core/lnx_device.h"
+#include "core/orv_abi.h"
+
+class PDEV;
+class HwManager;
+class PhysMemMapper;
+class MmSurfaceManager;
+class BmPrimInt;
+class RegistrySwitchManager;
+class DriverSwitchesCommon;
+class CFeatureMgr;
+class SurfDesc2dList;
+class Context2d;
+struct MmManagerRecord;
+
+// Decoding state of the processor-side DMA executor; it persists between
+// executed ranges, so a header may span two of them.
+inline constexpr unsigned kDmaIndexCount = 256;
+struct HwEmulDmaState {
+  uint32_t header;       // header dword being decoded
+  uint32_t indexesLeft;  // 0..4
+  uint32_t repeatCount;
+  uint32_t savedHeader;
+  uint32_t spare;
+  uint32_t shadow[kDmaIndexCount];  // last data written for each index
+};
+
+inline constexpr size_t kXformBufferOptionsSize = 64;
+inline constexpr unsigned kHardCursorBuffers = 4;
+
+struct CommonData {
+  PDEV* ringHead;                    // must stay the first word
+  uint8_t* commonLocked;
+  SharedLockedData_t* sharedLocked;
+  SharedData_t* sharedData;
+
+  // Board-wide state of the hardware engine objects.
+  HwEmulDmaState emulDma;
+  volatile uint8_t* frameBuffer;     // process mapping of the frame buffer
+  bool frameBufferIsCallers;         // mapping came from the caller: never unmapped here
+  volatile uint8_t* registers;       // process mapping of the register window
+  bool registersAreCallers;
+  uint32_t registerMapSize;
+  uint32_t frameBufferMapSize;
+
+  PhysMemMapper* physMemMapper;
+  HwManager* hwManager;
+  MmSurfaceManager* memoryManager;
+  MmManagerRecord* memoryRecord;
+
+  // Bus mastering.
+  BmPrimInt* primInt;
+  uint8_t* bmMarker;
+  uint8_t* bmFlags;
+  void* dmaBufferMemory;
+
+  // 2D.
+  SurfDesc2dList* surfDesc2dList;
+  Context2d* context2d;
+  void* cursorBuffers[kHardCursorBuffers];
+
+  RegistrySwitchManager* registrySwitches;
+  DriverSwitchesCommon* driverSwitches;
+  CFeatureMgr* featureMgr;
+
+  IocRequestSlot requestSlots[kIocRequestSlots];
+  uint32_t revisionBits;
+  alignas(8) uint8_t xformBufferOptions[kXformBufferOptionsSize];
+
+  // Room for the components that keep board-wide state here; a component
+  // that adds a field above takes its bytes from this area.
+  alignas(8) uint8_t componentArea[kCommonDataSize - 1392];
+};
+static_assert(sizeof(CommonData) == kCommonDataSize);
+static_assert(offsetof(CommonData, ringHead) == 0);

@@ -1,0 +1,142 @@
+// Device objects in the two set-ups of the X driver: local DMA on a
+// simulated board (the emulated device over /dev/mem), and the kernel
+// module's device node answered by the fake kernel endpoint.
+#pragma once
+
+#include <stdint.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/client_services.h"
+#include "core/component_standins.h"
+#include "core/lnx_device.h"
+#include "core/orv_abi.h"
+#include "core/pdev.h"
+#include "platform/board/simulation.h"
+#include "platform/xserver/fake_kernel.h"
+#include "platform/xserver/sandbox.h"
+
+namespace coretest {
+
+// A mode record as the X driver fills it for a 1024x768 desktop at 32 bits.
+inline VideoMode MakeMode(uint32_t unit, uint32_t* lastRegWord, bool localDma) {
+  VideoMode mode = {};
+  mode.desktopKind = 0;
+  mode.dimension1 = 1024;
+  mode.dimension2 = 768;
+  mode.bitsPerPixel = 32;
+  mode.bytesPerPixel = 4;
+  mode.storageBits = 32;
+  mode.pixelFormat = 50;
+  mode.pixelFormat2 = 48;
+  mode.localDma = localDma ? 1 : 0;
+  mode.unit = unit;
+  mode.controller = unit;
+  mode.lastRegWritten = reinterpret_cast<uintptr_t>(lastRegWord);
+  mode.registerWindowSize = 8192;
+  return mode;
+}
+
+// One head of a device object with the caller's records that must outlive it.
+struct Head {
+  uint32_t lastRegWord = 0;
+  VideoMode mode = {};
+  PDEV* pdev = nullptr;
+  uint8_t ok = 0;
+};
+
+class LocalBoardTest : public testing::Test {
+ protected:
+  void SetUp() override { GetStandInProbe().Reset(); }
+  void TearDown() override {
+    for (auto& head : heads_) delete head->pdev;
+    heads_.clear();
+    device_.reset();
+    GetStandInProbe().Reset();
+  }
+
+  // Adds the board and opens the emulated device on it.
+  orvsim::Board& AddBoard(const orvsim::BoardConfig& config = orvsim::BoardConfig()) {
+    board_ = &sim_.AddBoard(config);
+    box_.AttachBus(&sim_.Pci());
+    box_.AttachPhysicalMap(&sim_.Phys());
+    box_.AttachClock(&sim_.GetClock());
+    auto at = board_->Location();
+    device_ = std::make_unique<EmulatedLnxDevice>(pciGetHandle(at.bus, at.device, at.function));
+    EXPECT_TRUE(device_->Open());
+    return *board_;
+  }
+
+  // Constructs a head; the object is deleted at tear-down unless the test
+  // takes it with Destroy.
+  Head& Construct(uint32_t unit, uint32_t lastRegValue = 0) {
+    auto head = std::make_unique<Head>();
+    head->lastRegWord = lastRegValue;
+    head->mode = MakeMode(unit, &head->lastRegWord, true);
+    head->pdev = new PDEV(device_.get(), &head->mode, 0, &head->ok);
+    heads_.push_back(std::move(head));
+    return *heads_.back();
+  }
+
+  void Destroy(Head& head) {
+    delete head.pdev;
+    head.pdev = nullptr;
+  }
+
+  orvsim::Simulation sim_;
+  xstub::Sandbox box_;
+  orvsim::Board* board_ = nullptr;
+  std::unique_ptr<EmulatedLnxDevice> device_;
+  std::vector<std::unique_ptr<Head>> heads_;
+};
+
+inline constexpr uint32_t kFakeMajor = 241;
+
+// The kernel module's node, answered by the fake endpoint; the caller maps
+// registers and frame buffer itself (plain memory here).
+class KernelNodeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    GetStandInProbe().Reset();
+    box_.AddCharDevice(kFakeMajor, "orv");
+    box_.RegisterEndpoint(kFakeMajor, &kernel_);
+    box_.MakeDirectories("/dev/orvane");
+    device_ = std::make_unique<LnxDevice>(0);
+    ASSERT_TRUE(device_->Open());
+  }
+  void TearDown() override {
+    for (auto& head : heads_) delete head->pdev;
+    heads_.clear();
+    device_.reset();
+    GetStandInProbe().Reset();
+  }
+
+  Head& Construct(uint32_t unit, uint32_t lastRegValue = 0) {
+    auto head = std::make_unique<Head>();
+    head->lastRegWord = lastRegValue;
+    head->mode = MakeMode(unit, &head->lastRegWord, false);
+    head->mode.registerMapping = reinterpret_cast<uintptr_t>(registers_.data());
+    head->mode.frameBufferMapping = reinterpret_cast<uintptr_t>(frameBuffer_.data());
+    head->mode.frameBufferMapSize = static_cast<uint32_t>(frameBuffer_.size());
+    head->pdev = new PDEV(device_.get(), &head->mode, 0x55 + unit, &head->ok);
+    heads_.push_back(std::move(head));
+    return *heads_.back();
+  }
+
+  void Destroy(Head& head) {
+    delete head.pdev;
+    head.pdev = nullptr;
+  }
+
+  xstub::FakeKernel kernel_;
+  xstub::Sandbox box_;
+  std::vector<uint8_t> registers_ = std::vector<uint8_t>(8192);
+  std::vector<uint8_t> frameBuffer_ = std::vector<uint8_t>(1 << 20);
+  std::unique_ptr<LnxDevice> device_;
+  std::vector<std::unique_ptr<Head>> heads_;
+};
+
+}  // namespace coretest

@@ -1,0 +1,421 @@
+// Device objects: shared blocks, the ring of a board's heads and the
+// component table, on the simulated board (local DMA) and against the fake
+// kernel endpoint.
+#include "core/pdev.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/driver_switches.h"
+#include "core/os.h"
+#include "core/shared_blocks.h"
+#include "core/tests/pdev_fixture.h"
+
+namespace {
+
+using coretest::Head;
+using coretest::KernelNodeTest;
+using coretest::LocalBoardTest;
+
+const orvsim::BarInfo* FindBar(const std::vector<orvsim::BarInfo>& bars, orvsim::ResourceKind kind) {
+  for (const auto& bar : bars) {
+    if (bar.kind == kind) return &bar;
+  }
+  return nullptr;
+}
+
+// ---- Local DMA on the simulated board ------------------------------------------------
+
+struct LocalCase {
+  const char* name;
+  uint16_t deviceId;
+  uint8_t revision;
+  bool frameBuffer64;
+  uint64_t memorySize;
+  uint32_t registerBar;       // where the register window must come from
+  uint32_t revisionBits;
+};
+
+const LocalCase kLocalCases[] = {
+    {"Kestrion1Rev3", orvsim::kDeviceKestrion1, 3, false, 32u << 20, 0x14, 0x10},
+    {"Kestrion2Rev6", orvsim::kDeviceKestrion2, 6, false, 64u << 20, 0x14, 0x100},
+    {"Next1Rev2With64BitFrameBuffer", orvsim::kDeviceKestrionNext1, 2, true, 32u << 20, 0x18,
+     0x800},
+    {"Next3Rev7With64BitFrameBuffer", orvsim::kDeviceKestrionNext3, 7, true, 64u << 20, 0x18,
+     0x40000},
+};
+
+class LocalSharedBlock : public LocalBoardTest,
+                         public testing::WithParamInterface<LocalCase> {};
+
+TEST_P(LocalSharedBlock, IsFilledFromConfigurationSpace) {
+  const LocalCase& c = GetParam();
+  orvsim::BoardConfig config;
+  config.device_id = c.deviceId;
+  config.revision = c.revision;
+  config.frame_buffer_64bit = c.frameBuffer64;
+  config.memory_size = c.memorySize;
+  // The block holds 32-bit physical addresses: keep the range below 4 GiB.
+  config.frame_buffer_base = 0xC0000000;
+  orvsim::Board& board = AddBoard(config);
+  EXPECT_EQ(board.RegisterBarOffset(), c.registerBar);
+
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  const SharedLockedData_t* shared = head.pdev->sharedLocked;
+
+  auto bars = board.Bars();
+  const orvsim::BarInfo* memory = FindBar(bars, orvsim::ResourceKind::kMemory);
+  const orvsim::BarInfo* registers = FindBar(bars, orvsim::ResourceKind::kRegisters);
+  ASSERT_NE(memory, nullptr);
+  ASSERT_NE(registers, nullptr);
+  EXPECT_EQ(shared->frameBufferPhys, memory->base);
+  EXPECT_EQ(shared->frameBufferSize, memory->size);
+  EXPECT_EQ(shared->frameBufferHalf[0], memory->size / 2);
+  EXPECT_EQ(shared->frameBufferHalf[1], memory->size / 2);
+  EXPECT_EQ(shared->registerPhys, registers->base);
+  EXPECT_EQ(shared->registerSize, registers->size);
+  EXPECT_EQ(shared->revisionBits, c.revisionBits);
+  EXPECT_EQ(head.pdev->revisionBits, c.revisionBits);
+  EXPECT_EQ(head.pdev->common->revisionBits, c.revisionBits);
+  EXPECT_EQ(shared->dmaMode, kDmaModeLocal);
+
+  // The shared data block is 24 zero bytes without the kernel module.
+  const uint8_t zeros[sizeof(SharedData_t)] = {};
+  EXPECT_EQ(memcmp(head.pdev->sharedData, zeros, sizeof(zeros)), 0);
+
+  // The register mapping reaches the board: a guarded write shows in its log.
+  EXPECT_EQ(shared->registerMapping, reinterpret_cast<uintptr_t>(head.pdev->common->registers));
+  EXPECT_NE(shared->frameBufferMapping, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, LocalSharedBlock, testing::ValuesIn(kLocalCases),
+                         [](const testing::TestParamInfo<LocalCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+using LocalPdev = LocalBoardTest;
+
+TEST_F(LocalPdev, LastRegisterWordIsSharedAndHandedBack) {
+  AddBoard();
+  Head& head = Construct(0, 0x1234);
+  ASSERT_EQ(head.ok, 1);
+  SharedLockedData_t* shared = head.pdev->sharedLocked;
+  EXPECT_EQ(shared->lastRegWritten, 0x1234u);
+  EXPECT_EQ(head.mode.lastRegWritten, reinterpret_cast<uintptr_t>(&shared->lastRegWritten));
+  // The object's copy carries the rewritten pointer too.
+  EXPECT_EQ(head.pdev->mode.lastRegWritten, head.mode.lastRegWritten);
+
+  shared->lastRegWritten = 0x1A04;
+  Destroy(head);
+  // The caller's pointer is back on its own word, which holds the last value.
+  EXPECT_EQ(head.mode.lastRegWritten, reinterpret_cast<uintptr_t>(&head.lastRegWord));
+  EXPECT_EQ(head.lastRegWord, 0x1A04u);
+}
+
+TEST_F(LocalPdev, NullDeviceGivesAnInertObject) {
+  uint32_t word = 7;
+  VideoMode mode = coretest::MakeMode(0, &word, true);
+  uint64_t live = box_.LiveAllocations();
+  uint8_t ok = 0xEE;
+  PDEV* pdev = new PDEV(nullptr, &mode, 0, &ok);
+  ASSERT_NE(pdev, nullptr);
+  EXPECT_EQ(ok, 0);
+  delete pdev;
+  EXPECT_EQ(box_.LiveAllocations(), live);
+  EXPECT_EQ(mode.lastRegWritten, reinterpret_cast<uintptr_t>(&word));
+
+  const StandInProbe& probe = GetStandInProbe();
+  ASSERT_EQ(probe.eventCount, 2);
+  EXPECT_EQ(probe.events[0].kind, StandInEvent::kData2dBuilt);
+  EXPECT_EQ(probe.events[1].kind, StandInEvent::kData2dDestroyed);
+}
+
+// Rows whose init is a stand-in (the real components of the others are
+// checked through their own effects below).
+bool IsStandInRow(int row) {
+  switch (row) {
+    case 1: case 7: case 9: case 10: case 11: case 12: case 13: case 14: case 15: case 16:
+    case 17: case 18: case 20: case 21:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class FailingRow : public LocalBoardTest, public testing::WithParamInterface<int> {};
+
+TEST_P(FailingRow, RunsExactlyTheCleanupsOfTheRowsBefore) {
+  const int failRow = GetParam();
+  AddBoard();
+  uint64_t live = box_.LiveAllocations();
+  GetStandInProbe().failRow = failRow;
+
+  Head& head = Construct(0);
+  EXPECT_EQ(head.ok, 0);
+  EXPECT_EQ(head.pdev->initialisedCount, failRow);
+  // Rows before the failure did their work.
+  if (failRow > 3) {
+    EXPECT_NE(head.pdev->common->registers, nullptr);
+  }
+  if (failRow > 8) {
+    EXPECT_NE(head.pdev->common->driverSwitches, nullptr);
+  }
+
+  const int initEvents = GetStandInProbe().eventCount;
+  Destroy(head);
+
+  // Stand-in events after construction: the cleanups of rows failRow-1 .. 0,
+  // descending, then the 2D data.
+  std::vector<int> expected;
+  for (int row = failRow - 1; row >= 0; --row) {
+    if (IsStandInRow(row)) expected.push_back(row);
+  }
+  std::vector<int> seen;
+  const StandInProbe& probe = GetStandInProbe();
+  for (int i = initEvents; i < probe.eventCount; ++i) {
+    if (probe.events[i].kind == StandInEvent::kCleanup) seen.push_back(probe.events[i].row);
+    if (probe.events[i].kind == StandInEvent::kInit) ADD_FAILURE() << "init after construction";
+  }
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(probe.events[probe.eventCount - 1].kind, StandInEvent::kData2dDestroyed);
+
+  // The real rows were undone too, and the board's blocks released.
+  for (const LnxBufferRecord& record : device_->buffers) EXPECT_EQ(record.address, nullptr);
+  EXPECT_EQ(box_.LiveAllocations(), live);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FailingRow, testing::Values(1, 7, 9, 12, 13, 17, 20, 21));
+
+TEST_F(LocalPdev, CompleteObjectRanEveryRowOnce) {
+  AddBoard();
+  Head& head = Construct(2);
+  ASSERT_EQ(head.ok, 1);
+  EXPECT_EQ(head.pdev->initialisedCount, kPdevComponentCount);
+  std::vector<int> inits;
+  const StandInProbe& probe = GetStandInProbe();
+  for (int i = 0; i < probe.eventCount; ++i) {
+    if (probe.events[i].kind == StandInEvent::kInit) inits.push_back(probe.events[i].row);
+  }
+  EXPECT_EQ(inits, (std::vector<int>{1, 7, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21}));
+  // Row 0: the unit's request manager holds the device.
+  EXPECT_EQ(IocRequestGet(head.pdev->common->requestSlots, 2), device_.get());
+  EXPECT_EQ(IocRequestGet(head.pdev->common->requestSlots, 0), nullptr);
+}
+
+TEST_F(LocalPdev, TwoHeadsShareTheBoardAndTheLastReleasesIt) {
+  AddBoard();
+  Head& first = Construct(0);
+  ASSERT_EQ(first.ok, 1);
+  const LnxBufferRecord recordsBefore[4] = {device_->buffers[0], device_->buffers[1],
+                                            device_->buffers[2], device_->buffers[3]};
+  uint64_t allocationsBefore = box_.AllocationCount();
+  Head& second = Construct(1);
+  ASSERT_EQ(second.ok, 1);
+
+  PDEV* a = first.pdev;
+  PDEV* b = second.pdev;
+  EXPECT_EQ(a->common, b->common);
+  EXPECT_EQ(a->sharedLocked, b->sharedLocked);
+  EXPECT_EQ(a->sharedData, b->sharedData);
+  EXPECT_EQ(a->commonLocked, b->commonLocked);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(device_->buffers[i].address, recordsBefore[i].address) << i;
+    EXPECT_EQ(device_->buffers[i].size, recordsBefore[i].size) << i;
+  }
+  // The second head allocates only itself and its local switch set.
+  EXPECT_EQ(box_.AllocationCount() - allocationsBefore, 2u);
+
+  // Inserted after the head, which stays.
+  EXPECT_EQ(a->common->ringHead, a);
+  EXPECT_EQ(a->next, b);
+  EXPECT_EQ(b->next, a);
+  EXPECT_EQ(a->previous, b);
+  EXPECT_TRUE(a->IsFirstForThisUnit());
+  EXPECT_FALSE(a->IsFirstForBoard());
+
+  CommonData* common = a->common;
+  Destroy(first);
+  EXPECT_EQ(common->ringHead, b);
+  EXPECT_EQ(b->next, b);
+  EXPECT_EQ(device_->buffers[0].address, common);
+  // The board-wide objects stay for the remaining head.
+  EXPECT_NE(common->registers, nullptr);
+  EXPECT_NE(common->driverSwitches, nullptr);
+  EXPECT_EQ(IocRequestGet(common->requestSlots, 1), device_.get());
+  EXPECT_EQ(IocRequestGet(common->requestSlots, 0), nullptr);
+
+  Destroy(second);
+  for (const LnxBufferRecord& record : device_->buffers) EXPECT_EQ(record.address, nullptr);
+
+  // A new object starts from fresh, zeroed common data.
+  Head& third = Construct(0);
+  ASSERT_EQ(third.ok, 1);
+  EXPECT_EQ(third.pdev->common->ringHead, third.pdev);
+  EXPECT_EQ(IocRequestGet(third.pdev->common->requestSlots, 1), nullptr);
+  const uint8_t* area = third.pdev->common->componentArea;
+  for (size_t i = 0; i < sizeof(third.pdev->common->componentArea); ++i) {
+    ASSERT_EQ(area[i], 0) << i;
+  }
+}
+
+TEST_F(LocalPdev, UnitTestsSeeOnlyOtherObjectsOfTheSameUnit) {
+  AddBoard();
+  Head& a = Construct(1);
+  Head& b = Construct(1);
+  Head& c = Construct(3);
+  ASSERT_TRUE(a.ok && b.ok && c.ok);
+  EXPECT_FALSE(a.pdev->IsFirstForThisUnit());
+  EXPECT_FALSE(b.pdev->IsLastForThisUnit());
+  EXPECT_TRUE(c.pdev->IsFirstForThisUnit());
+  // The unit keeps its request manager until its last object goes.
+  CommonData* common = a.pdev->common;
+  Destroy(a);
+  EXPECT_EQ(IocRequestGet(common->requestSlots, 1), device_.get());
+  Destroy(b);
+  EXPECT_EQ(IocRequestGet(common->requestSlots, 1), nullptr);
+  EXPECT_EQ(IocRequestGet(common->requestSlots, 3), device_.get());
+}
+
+TEST_F(LocalPdev, GetActiveAnswersTheFirstActiveObjectOfTheUnitFromTheHead) {
+  EXPECT_EQ(PDEV::GetActive(nullptr, 0), nullptr);
+  AddBoard();
+  Head& a = Construct(0);
+  Head& b = Construct(0);
+  Head& c = Construct(0);
+  ASSERT_TRUE(a.ok && b.ok && c.ok);
+  CommonData* common = a.pdev->common;
+  EXPECT_EQ(PDEV::GetActive(common, 0), nullptr);
+  // Ring order from the head: a, c, b (each new object goes right after it).
+  b.pdev->Activate();
+  c.pdev->Activate();
+  EXPECT_EQ(PDEV::GetActive(common, 0), c.pdev);
+  EXPECT_EQ(PDEV::GetActive(common, 1), nullptr);
+  c.pdev->Desactivate();
+  EXPECT_EQ(PDEV::GetActive(common, 0), b.pdev);
+}
+
+TEST_F(LocalPdev, CommonBufferRequestOfAnotherSizeFailsAndKeepsTheRecord) {
+  AddBoard();
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  const LnxBufferRecord kept = device_->buffers[kCommonBufferSharedLocked];
+  for (int index = 0; index < 4; ++index) {
+    CommonBufferRequest request = {
+        {kCommonDataSize, kCommonLockedSize, kSharedDataSize, kSharedLockedSize}, {}};
+    request.size[index] += 8;
+    EXPECT_FALSE(OsGetCommonBuffers(device_.get(), &request)) << index;
+  }
+  EXPECT_EQ(device_->buffers[kCommonBufferSharedLocked].address, kept.address);
+  EXPECT_EQ(device_->buffers[kCommonBufferSharedLocked].size, kept.size);
+}
+
+TEST_F(LocalPdev, MappingsReachTheBoardsFrameBufferAndRegisters) {
+  orvsim::Board& board = AddBoard();
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  CommonData* common = head.pdev->common;
+  ASSERT_NE(common->frameBuffer, nullptr);
+  common->frameBuffer[0x1234] = 0x5A;
+  EXPECT_EQ(board.Memory()[0x1234], 0x5A);
+  board.ClearLog();
+  memWriteDword(common->registers, 0x1040, 0x600D);
+  ASSERT_EQ(board.LoggedWrites().size(), 1u);
+  EXPECT_EQ(board.LoggedWrites()[0].offset, 0x1040u);
+  EXPECT_EQ(board.LoggedWrites()[0].value, 0x600Du);
+  Destroy(head);
+  EXPECT_EQ(box_.MappingCount(), 0u);
+}
+
+// ---- Kernel module ------------------------------------------------------------------------
+
+using KernelPdev = KernelNodeTest;
+
+TEST_F(KernelPdev, SharedBlocksAreMappedFromTheModuleAndFreedWithTheSameRecords) {
+  Head& head = Construct(0, 0x2200);
+  ASSERT_EQ(head.ok, 1);
+  EXPECT_EQ(head.pdev->kernelHandle, 0x55u);
+
+  auto allocations = kernel_.CallsTo(0x01);
+  ASSERT_EQ(allocations.size(), 2u);
+  xstub::BufferRecord sent[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(allocations[i].record.size(), sizeof(xstub::BufferRecord));
+    memcpy(&sent[i], allocations[i].record.data(), sizeof(sent[i]));
+    EXPECT_EQ(sent[i].flags, 2u);
+    EXPECT_EQ(sent[i].reserved, 0u);
+    EXPECT_EQ(sent[i].offset, 0u);
+  }
+  EXPECT_EQ(sent[0].kind, 3u);
+  EXPECT_EQ(sent[0].size, 24u);
+  EXPECT_EQ(sent[1].kind, 1u);
+  EXPECT_EQ(sent[1].size, 2784u);
+  EXPECT_EQ(box_.MappingCount(), 2u);
+
+  // The blocks are the module's memory.
+  const LnxBufferRecord& locked = device_->buffers[kCommonBufferSharedLocked];
+  const xstub::FakeKernel::Buffer* buffer = kernel_.FindBuffer(locked.offset);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(buffer->kind, 1u);
+  head.pdev->sharedLocked->syncTagCounter = 0xABCD;
+  uint32_t inModule;
+  memcpy(&inModule, buffer->memory + offsetof(SharedLockedData_t, syncTagCounter), 4);
+  EXPECT_EQ(inModule, 0xABCDu);
+  EXPECT_EQ(head.pdev->sharedLocked->lastRegWritten, 0x2200u);
+
+  const uint64_t sharedOffset = device_->buffers[kCommonBufferShared].offset;
+  const uint64_t lockedOffset = locked.offset;
+  Destroy(head);
+
+  auto frees = kernel_.CallsTo(0x02);
+  ASSERT_EQ(frees.size(), 2u);
+  xstub::BufferRecord freed[2];
+  for (int i = 0; i < 2; ++i) memcpy(&freed[i], frees[i].record.data(), sizeof(freed[i]));
+  EXPECT_EQ(freed[0].kind, 3u);
+  EXPECT_EQ(freed[0].flags, 2u);
+  EXPECT_EQ(freed[0].size, 24u);
+  EXPECT_EQ(freed[0].offset, sharedOffset);
+  EXPECT_EQ(freed[1].kind, 1u);
+  EXPECT_EQ(freed[1].flags, 2u);
+  EXPECT_EQ(freed[1].size, 2784u);
+  EXPECT_EQ(freed[1].offset, lockedOffset);
+  EXPECT_EQ(frees[0].answer, 0);
+  EXPECT_EQ(frees[1].answer, 0);
+  EXPECT_EQ(box_.MappingCount(), 0u);
+  EXPECT_EQ(kernel_.BufferCount(), 0u);
+  EXPECT_EQ(head.lastRegWord, 0x2200u);
+}
+
+TEST_F(KernelPdev, CallersMappingsAreUsedAndKept) {
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  CommonData* common = head.pdev->common;
+  EXPECT_EQ(common->frameBuffer, frameBuffer_.data());
+  EXPECT_EQ(common->registers, registers_.data());
+  const SharedLockedData_t* shared = head.pdev->sharedLocked;
+  EXPECT_EQ(shared->frameBufferSize, frameBuffer_.size());
+  EXPECT_EQ(shared->frameBufferMapping, reinterpret_cast<uintptr_t>(frameBuffer_.data()));
+  EXPECT_EQ(shared->registerMapping, reinterpret_cast<uintptr_t>(registers_.data()));
+  // Only the two shared blocks are mapped from the node.
+  EXPECT_EQ(box_.MappingCount(), 2u);
+}
+
+TEST_F(KernelPdev, RefusedSharedBlockStopsConstructionBeforeAnyRow) {
+  kernel_.SetAnswer(0x01, -ENOMEM);
+  Head& head = Construct(0);
+  EXPECT_EQ(head.ok, 0);
+  EXPECT_EQ(head.pdev->buffersHeld, 0);
+  EXPECT_EQ(head.pdev->initialisedCount, 0);
+  EXPECT_EQ(box_.MappingCount(), 0u);
+  // The caller's word stays its own.
+  EXPECT_EQ(head.mode.lastRegWritten, reinterpret_cast<uintptr_t>(&head.lastRegWord));
+  // The process blocks obtained before the refusal stay with the device.
+  EXPECT_NE(device_->buffers[kCommonBufferData].address, nullptr);
+  OsReleaseCommonBuffers(device_.get());
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// BOARDHANDLE: everything the hardware library knows about one board. The
+// caller allocates it (20,392 bytes) and passes it to every call; set-up
+// clears all of it but the client record pointer in its last 16 bytes.
+// Fields belong to the parts of the library that use them; room that no
+// part has claimed yet is kept as reserved bytes so the size stays fixed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/client_services.h"
+#include "hwsharing/dispatch.h"
+#include "hwsharing/haltypes.h"
+#include "hwsharing/miscio.h"
+
+inline constexpr uint32_t kBoardSignature = 15292;
+inline constexpr uint32_t kLibraryVersion = 584;
+
+// ---- Board flags -------------------------------------------------------------
+inline constexpr uint32_t kBoardFlagVgaDevice = 1u << 0;       // decodes VGA
+inline constexpr uint32_t kBoardFlagHwInitialised = 1u << 1;
+inline constexpr uint32_t kBoardFlagCustomSysClock = 1u << 2;
+inline constexpr uint32_t kBoardFlagPinsNotFromRom = 1u << 3;
+inline constexpr uint32_t kBoardFlagsLowBandwidthMask = 0x7u << 5;
+inline constexpr uint32_t kBoardFlagBothPanelsDigital = 1u << 8;
+inline constexpr uint32_t kBoardFlagAcpiOff = 1u << 17;
+inline constexpr uint32_t kBoardFlagsCfg40Shift = 25;           // bits 25-26
+inline constexpr uint32_t kBoardFlagsCfg40Mask = 0x3u << 25;
+inline constexpr uint32_t kBoardFlagVgaClass = 1u << 30;        // set with bit 0 at set-up
+
+// ---- Board feature word ----------------------------------------------------------
+inline constexpr uint32_t kFeaturePort16BoardLines = 1u << 24;
+inline constexpr uint32_t kFeatureStereoConnector = 1u << 29;
+
+// ---- Output word (see ulOutputCaps) --------------------------------------------
+inline constexpr uint32_t kOutputCapsDigitalRoute0 = 1u << 29;  // first digital output via the module
+inline constexpr uint32_t kOutputCapsDigitalRoute1 = 1u << 30;  // second digital output via the module
+
+// Board-description port word: which board-line I2C ports exist.
+inline constexpr uint32_t kPinsPortWordPort1 = 1u << 2;
+inline constexpr uint32_t kPinsPortWordPort16 = 1u << 3;
+inline constexpr uint32_t kPinsPortSpeedPort1Fast = 0x40000;
+inline constexpr uint32_t kPinsPortSpeedPort16Fast = 0x80000;
+
+// One colour look-up record per controller.
+struct LUTRECORD {
+  uint32_t flLutState;
+  uint32_t ulLutKind;  // 0: red, green, blue ramps of 256; 1: one ramp of 1024
+  uint16_t ausLutEntry[1024];
+};
+static_assert(sizeof(LUTRECORD) == 2056);
+
+struct CABLEINFO {
+  uint8_t ucCableType;
+  uint32_t ulCaps;
+};
+static_assert(sizeof(CABLEINFO) == 8);
+
+struct HWOUTPUTENTRY {
+  uint32_t ulUsable;
+  uint32_t ulDetectedType;
+  uint32_t ulCaps;
+  int32_t lController, lDac, lDvo, lFpga, lEncoder;
+  int32_t alTransmitter[4];
+  uint32_t ulTransmitterPair, ulTransmitterPairBase;
+  uint32_t ulFpgaPair, ulFpgaPairBase;
+};
+static_assert(sizeof(HWOUTPUTENTRY) == 64);
+
+// The board description block as read from the video BIOS or the EEPROM.
+inline constexpr size_t kPinsDataSize = 512;
+struct PINSDATA {
+  uint8_t aucData[kPinsDataSize];
+  uint32_t ulBiosVersion;
+};
+
+// The expansion-module record; its first word is the board's multi-output
+// flag.
+struct CEMSTRUCTURE {
+  uint32_t ulPresent;
+  uint32_t ulBoardType;
+  uint16_t usControlByte;  // the control word is code << 16 plus this byte
+  uint16_t usModuleCode;
+  uint32_t ulProgMethod;
+  uint32_t ulCntlMethod;
+  uint32_t aulMethodData[6];
+};
+
+struct BOARDHANDLE {
+  uint32_t ulSignature;
+  uint32_t ulLibraryVersion;
+  HALSTATUS status;
+  MODEINFO aModeInfo[4];  // controllers 0..3
+  uint16_t usVendorId;
+  uint16_t usDeviceId;
+  uint32_t ulRevision;
+  uint32_t ulSubsystemIds;
+  uint32_t ulFeatures;
+  uint32_t ulBoardFlags;
+  uint32_t ulInterruptConfig;
+  // The outputs the board offers, decided by add-on detection. One word with
+  // several names: the output-enable word (chip bring-up, add-on detection),
+  // the output-capability word (cables, mode validation, library entries),
+  // the capability-flags word (connectors), and, for bits 29 and 30, the
+  // digital-output routing bits (board capabilities).
+  uint32_t ulOutputCaps;
+  uint32_t aulDigitalOutputFormat[4];
+  LUTRECORD aLut[4];
+  MONITORINFO aMonitorInfo[4];
+  SYSCLOCKINFO oSystemClock;
+  SYSCLOCKINFO oStandardSystemClock;
+  uint8_t ucTvStandard;
+  uint8_t ucTvCableType;
+  uint8_t ucTvDetected;
+  uint8_t ucTvModeState;
+  TVPROCAMP oTvProcAmp;
+  CABLEINFO aCableInfo[4];
+  HWOUTPUTENTRY aHwOutput[4];
+  uint32_t ulRegisterApertureLow, ulRegisterApertureHigh;
+  uint32_t ulFrameBufferApertureLow, ulFrameBufferApertureHigh;
+  uint8_t aucAddOnPresent[16];
+  PINSDATA oPins;
+  uint32_t ulSavedE20, ulSavedE2C;
+  uint32_t aulConfigOverride[2];
+  I2CPORTINFO oI2cPort;
+  uint32_t ulI2cActive;  // 0xFFFF while a port is open
+  I2CCLOCKSTATE oI2cClockState;
+  // Board-description words of the I2C ports: bits 2 and 3 say that ports 1
+  // and 16 exist, bits 0x40000 and 0x80000 that they run fast.
+  uint32_t ulPinsPortWord;
+  uint32_t ulPinsPortSpeed;
+  I2CDEVICE aChrontel[4];
+  I2CDEVICE aSiI164[4];
+  I2CDEVICE oCfgEeprom;
+  I2CDEVICE aFpga[2];
+  I2CDEVICE oCpld;
+  // multi-output flag (ulPresent), board type and expansion-module code.
+  CEMSTRUCTURE oCem;
+  uint32_t ulSaved360, ulSaved364;
+  uint32_t ulPixClockSourceCaps;
+  uint8_t aucReserved[4352];
+  DEVICEJUMPTABLE oJumpTable;
+  MISCFUNCTIONS* pMISCFunctions;
+  CLIENTFUNCTIONS* pClientFunctions;
+  MDACFUNCTIONS* pMDACFunctions;
+  CRTCFUNCTIONS* pCRTCFunctions;
+  void* pUnused;
+  I2CFUNCTIONS* pI2CFunctions;
+  VLNFUNCTIONS* pVLNFunctions;
+  FPFUNCTIONS* pFPFunctions;
+  ADDONFUNCTIONS* pADDONFunctions;
+  EDIDFUNCTIONS* pEDIDFunctions;
+  // Stored when the library is opened; set-up leaves it alone.
+  ORVClientRecord* pClient;
+  uint8_t aucTail[8];
+};
+inline constexpr size_t kBoardHandleClearedBytes = 20376;
+static_assert(sizeof(BOARDHANDLE) == kBoardHandleSize);
+static_assert(offsetof(BOARDHANDLE, pClient) == kBoardHandleClientOffset);
+static_assert(offsetof(BOARDHANDLE, pClient) == kBoardHandleClearedBytes);
+static_assert(offsetof(BOARDHANDLE, status) == 8);
+static_assert(offsetof(BOARDHANDLE, aModeInfo) == 12);
+
+// Multi-output flag, board type and the two expansion-module codes.
+inline uint32_t MultiOutputFlag(const BOARDHANDLE* h) { return h->oCem.ulPresent; }
+inline uint32_t BoardType(const BOARDHANDLE* h) { return h->oCem.ulBoardType; }
+inline uint16_t CemModuleCode(const BOARDHANDLE* h) { return h->oCem.usModuleCode; }
+inline uint8_t PinsCemCode(const BOARDHANDLE* h) { return h->oPins.aucData[421]; }
+inline uint16_t PinsVersion(const BOARDHANDLE* h) {
+  return static_cast<uint16_t>(h->oPins.aucData[4] | (h->oPins.aucData[5] << 8));
+}
+inline uint32_t PinsDword(const BOARDHANDLE* h, size_t offset) {
+  const uint8_t* p = h->oPins.aucData + offset;
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}

@@ -1,0 +1,42 @@
+// What a board's wiring makes of an flOutput word: board groups, and which
+// DVO, DAC, output path and expansion module a word needs. Pure questions
+// over the board handle: no register, no status, no failure.
+#pragma once
+
+#include <cstdint>
+
+#include "hwsharing/haltypes.h"
+
+// Expansion-module code of the module with the serial-parallel back end.
+inline constexpr uint32_t kCemCodeSp = 37;
+// Digital output formats that need the expansion module.
+inline constexpr uint32_t kDigitalFormatCemA = 16;
+inline constexpr uint32_t kDigitalFormatCemB = 17;
+
+bool IsQuadBoard(const BOARDHANDLE* h);
+bool IsQuadDviBoard(const BOARDHANDLE* h);
+bool IsTwinBoard(const BOARDHANDLE* h);
+bool IsExpansionBoard(const BOARDHANDLE* h);
+bool IsStandardBoard(const BOARDHANDLE* h);
+bool IsMirroredBoardType(const BOARDHANDLE* h);
+
+bool UsesDvo1(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesDvo2(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesDac1(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesDac2(const BOARDHANDLE* h, uint32_t flOutput);
+bool NeedsCem(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesFirstOutputPath(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesSecondOutputPath(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesThirdOutputPath(const BOARDHANDLE* h, uint32_t flOutput);
+bool UsesFourthOutputPath(const BOARDHANDLE* h, uint32_t flOutput);
+
+// The masks behind the bit-test predicates above.
+uint32_t Dvo1Mask(const BOARDHANDLE* h);
+uint32_t Dvo2Mask(const BOARDHANDLE* h);
+uint32_t Dac1Mask(const BOARDHANDLE* h);
+uint32_t Dac2Mask(const BOARDHANDLE* h);
+uint32_t OutputPathMask(const BOARDHANDLE* h, unsigned path);  // path 0..3
+
+// Value of the output-arrangement register (0x1C58) that bring-up writes for
+// this board: 0x40 for the first arrangement, 0 for the second.
+uint32_t OutputArrangementValue(const BOARDHANDLE* h);

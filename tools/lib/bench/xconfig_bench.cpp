@@ -1,0 +1,78 @@
+// Reading and writing X configuration files.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/lib/xconfig.h"
+
+namespace {
+
+// A file in the shape of a large multi-head configuration.
+std::string MakeConfig(int screens) {
+  std::string text = "# generated\n";
+  text += "Section \"ServerLayout\"\n Identifier \"L\"\n";
+  for (int i = 0; i < screens; ++i)
+    text += " Screen " + std::to_string(i) + " \"S" + std::to_string(i) + "\" RightOf \"S0\"\n";
+  text += "EndSection\n";
+  for (int i = 0; i < screens; ++i) {
+    std::string n = std::to_string(i);
+    text += "Section \"Device\"\n Identifier \"D" + n + "\"\n Driver \"orv\"\n";
+    text += " Option \"BusMastering\" \"on\" # dma\n Option \"OpenGL\"\n BusID \"PCI:1:0:0\"\n";
+    text += "EndSection\n";
+    text += "Section \"Monitor\"\n Identifier \"M" + n + "\"\n HorizSync 30-83.5, 90\n";
+    text += " VertRefresh 56-76\n";
+    for (int m = 0; m < 20; ++m)
+      text += " ModeLine \"m" + std::to_string(m) +
+              "\" 148.25 1920 2008 2052 2200 1080 1084 1089 1125 +hsync +vsync\n";
+    text += "EndSection\n";
+    text += "Section \"Screen\"\n Identifier \"S" + n + "\"\n Device \"D" + n + "\"\n Monitor \"M" +
+            n + "\"\n SubSection \"Display\"\n  Depth 24\n  Modes \"1920x1080\" \"1024x768\"\n"
+            " EndSubSection\nEndSection\n";
+  }
+  return text;
+}
+
+std::string TempPath(const char* name) {
+  return std::string("/tmp/xconfig_bench_") + std::to_string(getpid()) + "_" + name;
+}
+
+void BM_ReadConfig(benchmark::State& state) {
+  std::string path = TempPath("read.conf");
+  std::string text = MakeConfig(static_cast<int>(state.range(0)));
+  FILE* f = std::fopen(path.c_str(), "w");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+  for (auto _ : state) {
+    xf86openConfigFile("%A", path.c_str(), nullptr);
+    XConfFile* file = xf86readConfigFile();
+    xf86closeConfigFile();
+    benchmark::DoNotOptimize(file);
+    xf86freeConfig(file);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_ReadConfig)->Arg(1)->Arg(4)->Arg(32);
+
+void BM_WriteConfig(benchmark::State& state) {
+  std::string in = TempPath("in.conf");
+  std::string out = TempPath("out.conf");
+  std::string text = MakeConfig(static_cast<int>(state.range(0)));
+  FILE* f = std::fopen(in.c_str(), "w");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+  xf86openConfigFile("%A", in.c_str(), nullptr);
+  XConfFile* file = xf86readConfigFile();
+  xf86closeConfigFile();
+  for (auto _ : state) benchmark::DoNotOptimize(xf86writeConfigFile(out.c_str(), file));
+  xf86freeConfig(file);
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+}
+BENCHMARK(BM_WriteConfig)->Arg(4);
+
+}  // namespace

@@ -1,0 +1,50 @@
+// Scratch directory trees for the probe tests: a fixture system root, a
+// database directory, module files.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+class TempTree {
+ public:
+  TempTree() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvprobe-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) root_ = buf.data();
+  }
+  ~TempTree() {
+    std::error_code ec;
+    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+  }
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  const std::string& Root() const { return root_; }
+  std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+
+  // Writes `bytes` to `relative`, making the directories on the way.
+  std::string Write(const std::string& relative, const std::string& bytes) const {
+    std::string path = Path(relative);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  std::string Copy(const std::string& from, const std::string& relative) const {
+    std::string path = Path(relative);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
+    return path;
+  }
+
+ private:
+  std::string root_;
+};
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
