@@ -307,12 +307,13 @@ bool MmSurface::IsBusyDWG(uint32_t* tag, bool /*update*/) {
   // A new sync needs the board's primary command interface, which writes
   // and starts the sync packet; without one nothing can be pending.
   if (*tag == kSyncTagNew) return false;
-  if (shared == nullptr || manager == nullptr) return false;
-  uint32_t reached;
+  if (shared == nullptr) return false;
+  // The engine's progress: its register when the X driver drives the DMA,
+  // the kernel module's report otherwise.
+  uint32_t reached = shared->completedTag;
   if (shared->dmaMode != kDmaModePost) {
+    if (manager == nullptr) return false;
     reached = HwReadRegister(manager->common, kRegSyncTagReached);
-  } else {
-    reached = shared->completedTag;
   }
   return MmSyncTagPending(*tag, shared->syncTagCounter, reached);
 }

@@ -68,10 +68,15 @@ struct HWOUTPUTENTRY {
 static_assert(sizeof(HWOUTPUTENTRY) == 64);
 
 // The board description block as read from the video BIOS or the EEPROM.
-inline constexpr size_t kPinsDataSize = 512;
+// 768 bytes hold every field the library reads (the later generation's
+// memory-controller words end at 704); a longer block is cut to the area.
+inline constexpr size_t kPinsDataSize = 768;
+inline constexpr size_t kBiosVersionTextSize = 32;
 struct PINSDATA {
   uint8_t aucData[kPinsDataSize];
   uint32_t ulBiosVersion;
+  uint32_t ulBiosFlags;  // option byte; bit 8 TV BIOS, bit 9 text's fourth character 'I'
+  char szBiosVersion[kBiosVersionTextSize];
 };
 
 // The expansion-module record; its first word is the board's multi-output
@@ -138,7 +143,7 @@ struct BOARDHANDLE {
   CEMSTRUCTURE oCem;
   uint32_t ulSaved360, ulSaved364;
   uint32_t ulPixClockSourceCaps;
-  uint8_t aucReserved[4352];
+  uint8_t aucReserved[4056];
   DEVICEJUMPTABLE oJumpTable;
   MISCFUNCTIONS* pMISCFunctions;
   CLIENTFUNCTIONS* pClientFunctions;

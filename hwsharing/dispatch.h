@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/client_services.h"
+#include "hwsharing/bios_pins.h"
 #include "hwsharing/haltypes.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"

@@ -55,7 +55,7 @@ struct PLLVCOCONFIG {
 using PLLREADREG = uint32_t (*)(void* handle, uint32_t reg);
 using PLLWRITEREG = void (*)(void* handle, uint32_t value, uint32_t reg);
 using PLLDELAY = void (*)(void* handle, uint32_t units);
-using PLLPRINT = void (*)(const char* format, ...) __attribute__((format(printf, 1, 2)));
+typedef void (*PLLPRINT)(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The library's parameter block, owned by the caller.
 struct PLLDESCRIPTOR {

@@ -55,7 +55,6 @@ ORV_STANDIN(HSLWQTHardwareReset, (BOARDHANDLE * h))
 // ---- MISCFunctions -----------------------------------------------------------
 ORV_STANDIN(HSLVGAReadVgaInfo, (BOARDHANDLE * h, void* info))
 ORV_STANDIN(HSLVGAWriteVgaInfo, (BOARDHANDLE * h, void* info))
-ORV_STANDIN(HSLBIOSReadPins, (BOARDHANDLE * h, uint32_t* version))
 
 // ---- MDACFunctions -------------------------------------------------------------
 ORV_STANDIN(HSLDACPowerUp, (BOARDHANDLE * h))

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/board/chip_dma.h"
 #include "platform/xserver/sandbox.h"
 
 namespace xstub {
@@ -116,6 +117,9 @@ int FakeKernel::Ioctl(uint32_t minor, unsigned long code, void* arg) {
           memcpy(arg, &record, sizeof record);
           break;
         }
+        case 0x1b:
+          if (dma_ != nullptr) call.answer = RunPostedRange(arg);
+          break;
         case 0x14: {
           uint64_t handle = next_handle_++;
           memcpy(static_cast<uint8_t*>(arg) + kEnableHandleOffset, &handle, sizeof handle);
@@ -212,6 +216,48 @@ void FakeKernel::SetHandler(uint8_t nr, Handler handler) {
 
 void FakeKernel::SetAnswer(uint8_t nr, int answer) {
   SetHandler(nr, [answer](uint32_t, void*) { return answer; });
+}
+
+void FakeKernel::AttachDmaEngine(orvsim::DmaEngine* engine) {
+  dma_ = engine;
+  if (engine != nullptr) {
+    engine->SetSystemMemory(
+        [this](uint32_t bus, uint32_t length) { return ResolveBus(bus, length); });
+  }
+}
+
+uint8_t* FakeKernel::ResolveBus(uint64_t bus, uint64_t length) const {
+  for (const Buffer& b : buffers_) {
+    if (bus >= b.offset && length <= b.length && bus - b.offset <= b.length - length)
+      return b.memory + (bus - b.offset);
+  }
+  return nullptr;
+}
+
+int FakeKernel::RunPostedRange(const void* record) {
+  // Record of request 0x1b: kind, start, end OR bus type, three video words.
+  uint32_t words[6];
+  memcpy(words, record, sizeof words);
+  constexpr uint32_t kSharedLockedSize = 2784;
+  uint8_t* shared = nullptr;
+  for (const Buffer& b : buffers_) {
+    if (b.size == kSharedLockedSize) {
+      shared = b.memory;
+      break;
+    }
+  }
+  auto word = [shared](size_t offset) -> int32_t& {
+    return *reinterpret_cast<int32_t*>(shared + offset);
+  };
+  if (shared != nullptr) ++word(120);
+  dma_->Execute(words[1], words[2] & ~3u, words[2] & 3u);
+  dma_->RunPending();
+  if (shared != nullptr) {
+    word(16) = static_cast<int32_t>(dma_->ReachedTag());
+    word(32) = static_cast<int32_t>(dma_->BufferCounter());
+    --word(120);
+  }
+  return 0;
 }
 
 std::vector<KernelCall> FakeKernel::CallsTo(uint8_t nr) const {

@@ -24,6 +24,10 @@
 
 #include "platform/xserver/endpoint.h"
 
+namespace orvsim {
+class DmaEngine;
+}
+
 namespace xstub {
 
 // Request codes: direction in bits 30-31, record size in bits 16-29, type
@@ -129,6 +133,17 @@ class FakeKernel : public Endpoint {
   std::vector<KernelCall> CallsTo(uint8_t nr) const;
   void ClearCalls() { calls_.clear(); }
 
+  // Posted ranges (0x1b) run on the board's DMA engine instead of only
+  // being logged: while a range runs, the pending-submission count (byte 120
+  // of the shared locked block) is raised; afterwards the completed tag
+  // (byte 16) and completed buffer counter (byte 32) show what the engine
+  // reached. The shared locked block is the first 2,784-byte buffer of
+  // request 0x01. Buffers of request 0x01 are system memory for the engine,
+  // their mmap offset being their bus address (see ResolveBus).
+  void AttachDmaEngine(orvsim::DmaEngine* engine);
+  // Host bytes of [bus, bus + length) inside one buffer of request 0x01.
+  uint8_t* ResolveBus(uint64_t bus, uint64_t length) const;
+
   const Buffer* FindBuffer(uint64_t offset) const;
   size_t BufferCount() const { return buffers_.size(); }
   unsigned OpenCount(uint32_t minor) const;
@@ -137,6 +152,7 @@ class FakeKernel : public Endpoint {
   int AllocBuffer(BufferRecord& record);
   int FreeBuffer(const BufferRecord& record);
   int NamedParameter(ParameterRecord& record);
+  int RunPostedRange(const void* record);
 
   std::map<std::string, uint32_t, std::less<>> parameters_;
   std::map<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> minors_;
@@ -146,6 +162,7 @@ class FakeKernel : public Endpoint {
   std::vector<KernelCall> calls_;
   uint64_t next_offset_ = 0x100000;
   uint64_t next_handle_ = 0x1000;
+  orvsim::DmaEngine* dma_ = nullptr;
 };
 
 }  // namespace xstub

@@ -87,10 +87,13 @@ void ParseDeviceBody(XConfDevice* dev) {
       case kTokClockChip: SetString(&dev->clockchip, ExpectString(c, "ClockChip")); break;
       case kTokVideoRam: dev->videoram = ExpectInt(c, "VideoRam"); break;
       case kTokBiosBase:
-        dev->bios_base = static_cast<unsigned>(ExpectInt(c, "BIOSBase"));
+        ExpectInt(c, "BIOSBase");
+        dev->bios_base = xf86tokenValue().unum;
         break;
-      case kTokMemBase: dev->mem_base = static_cast<unsigned>(ExpectInt(c, "MemBase")); break;
-      case kTokIoBase: dev->io_base = static_cast<unsigned>(ExpectInt(c, "IOBase")); break;
+      case kTokMemBase: ExpectInt(c, "MemBase");
+        dev->mem_base = xf86tokenValue().unum; break;
+      case kTokIoBase: ExpectInt(c, "IOBase");
+        dev->io_base = xf86tokenValue().unum; break;
       case kTokChipId: dev->chipid = ExpectInt(c, "ChipID"); break;
       case kTokChipRev: dev->chiprev = ExpectInt(c, "ChipRev"); break;
       case kTokIrq: dev->irq = ExpectInt(c, "IRQ"); break;

@@ -1,5 +1,6 @@
 // Monitor and Modes sections and the mode lines they hold.
 
+#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 
@@ -80,6 +81,13 @@ int TimingFlagBit(int token) {
     case kTokTfCustom: return kConfFlagCustom;
     default: return 0;
   }
+}
+
+// The last number as a float, kept finite so it prints back as a number.
+float TokenFloat() {
+  double v = xf86tokenValue().realnum;
+  if (v > FLT_MAX) return FLT_MAX;
+  return static_cast<float>(v);
 }
 
 void FreeModeLine(XConfModeLine* ml) {
@@ -216,13 +224,13 @@ void ParseRanges(XConfRange* ranges, int* count, int max, const char* keyword,
     Fail("The %s keyword must be followed by a list of numbers or ranges.", keyword);
   for (;;) {
     if (*count >= max) Fail("%s", too_many);
-    float lo = static_cast<float>(xf86tokenValue().realnum);
+    float lo = TokenFloat();
     float hi = lo;
     int token = xf86getSubToken(comment);
     if (token == kTokDash) {
       if (xf86getSubToken(comment) != kTokNumber)
         Fail("The %s keyword must be followed by a list of numbers or ranges.", keyword);
-      hi = static_cast<float>(xf86tokenValue().realnum);
+      hi = TokenFloat();
       if (hi < lo)
         Fail("The %s keyword must be followed by a list of numbers or ranges.", keyword);
       token = xf86getSubToken(comment);
@@ -245,18 +253,18 @@ void ParseRanges(XConfRange* ranges, int* count, int max, const char* keyword,
 void ParseGamma(XConfMonitor* mon) {
   const char* message = "gamma correction value(s) expected\n either one value or three r/g/b values.";
   if (xf86getSubToken(&mon->comment) != kTokNumber) Fail("%s", message);
-  float red = static_cast<float>(xf86tokenValue().realnum);
+  float red = TokenFloat();
   int token = xf86getSubToken(&mon->comment);
   if (token != kTokNumber) {
     xf86unGetToken(token);
     mon->gamma_red = mon->gamma_green = mon->gamma_blue = red;
     return;
   }
-  float green = static_cast<float>(xf86tokenValue().realnum);
+  float green = TokenFloat();
   if (xf86getSubToken(&mon->comment) != kTokNumber) Fail("%s", message);
   mon->gamma_red = red;
   mon->gamma_green = green;
-  mon->gamma_blue = static_cast<float>(xf86tokenValue().realnum);
+  mon->gamma_blue = TokenFloat();
 }
 
 void ParseMonitorBody(XConfMonitor* mon) {

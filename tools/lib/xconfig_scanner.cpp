@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -195,7 +196,8 @@ int xf86getToken(const XConfKeyword* table) {
       s.text.push_back(static_cast<char>(c));
       ++s.pos;
     }
-    s.value.num = static_cast<int>(xf86strToUL(s.text.c_str()));
+    s.value.unum = xf86strToUL(s.text.c_str());
+    s.value.num = s.value.unum > INT_MAX ? INT_MAX : static_cast<int>(s.value.unum);
     s.value.realnum = DecimalValue(s.text);
     return kTokNumber;
   }

@@ -82,7 +82,8 @@ struct XConfKeyword {
 
 // Value of the last token.
 struct XConfTokenValue {
-  int num;
+  int num;  // capped at INT_MAX, so a number never prints back negative
+  unsigned long unum;
   double realnum;
   const char* str;  // string or comment text, valid until the next token
 };

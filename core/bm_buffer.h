@@ -1,0 +1,178 @@
+// DMA command buffers and rings of them.
+//
+// A BmBuffer is one buffer with its memory (local video, AGP, PCI-locked or
+// process memory) and its CPU and bus addresses; a BmBufferPool is a ring of
+// buffers of one unit with a write cursor, a start pointer (first word not
+// yet handed to the chip) and a limit, switched as the buffers fill.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "core/common_data.h"
+#include "core/heap_object.h"
+#include "core/mm_surface.h"
+
+class PDEV;
+
+// Memory types; the bus type is the memory type handed to the chip.
+inline constexpr uint32_t kBmMemLocal = 0;
+inline constexpr uint32_t kBmMemAgp = 2;
+inline constexpr uint32_t kBmMemPciLocked = 3;
+inline constexpr uint32_t kBmMemProcess = 4;  // the chip cannot reach it
+inline constexpr uint32_t kBmBusTypeMask = 0x3;
+
+// Bus flags of the shared block that decide AGP buses.
+inline constexpr uint32_t kBusFlagAgp = 0x10;
+inline constexpr uint32_t kBusFlagAgpAsPci = 0x400;
+inline constexpr uint32_t kBusFlagsPciLocked = 0x100004;
+
+// Buffer state flags.
+inline constexpr uint32_t kBmBufferCurrent = 0x1;
+inline constexpr uint32_t kBmBufferReserved = 0x2;
+inline constexpr uint32_t kBmBufferStateBits = kBmBufferCurrent | kBmBufferReserved;
+
+inline constexpr uint32_t kBmMaxAllocEntries = 4;
+
+struct BmBuffer_AllocOptions {
+  uint8_t localKind;   // a local entry asks for surface kind 7 instead of 0
+  uint8_t flag2;       // carried, unused
+  uint8_t pad[2];
+  uint32_t count;      // entries, at most 4
+  uint32_t memoryType[kBmMaxAllocEntries];
+  uint32_t size[kBmMaxAllocEntries];
+
+  // Appends an entry; entries past the fourth are dropped.
+  void Add(uint32_t type, uint32_t bytes) {
+    if (count >= kBmMaxAllocEntries) return;
+    memoryType[count] = type;
+    size[count] = bytes;
+    ++count;
+  }
+};
+static_assert(sizeof(BmBuffer_AllocOptions) == 40);
+static_assert(offsetof(BmBuffer_AllocOptions, count) == 4);
+static_assert(offsetof(BmBuffer_AllocOptions, memoryType) == 8);
+static_assert(offsetof(BmBuffer_AllocOptions, size) == 24);
+
+// Bus type of a memory type on a board with these bus flags.
+uint32_t BmBusTypeOf(uint32_t memoryType, uint32_t busFlags);
+
+class BmBuffer : public OsHeapObject {
+ public:
+  // Each answers a new buffer or null; a half-made buffer is destroyed.
+  static BmBuffer* Create(CommonData* common, uint32_t unit, MmSurface* surface);
+  static BmBuffer* Create(CommonData* common, uint32_t unit, uint32_t memoryType, uint32_t size,
+                          void* cpu, uint64_t bus);
+  static BmBuffer* Create(CommonData* common, uint32_t unit, const BmBuffer_AllocOptions& options);
+
+  BmBuffer(CommonData* common, uint32_t unit);
+  ~BmBuffer();
+  BmBuffer(const BmBuffer&) = delete;
+  BmBuffer& operator=(const BmBuffer&) = delete;
+
+  bool AssignMemory(MmSurface* surface);
+  bool AssignMemory(uint32_t type, uint32_t bytes, void* cpu, uint64_t bus);
+  bool AllocMemory(const BmBuffer_AllocOptions& options);
+  // Only memory that the buffer allocated itself.
+  void FreeMemory();
+  void Reset();
+
+  uint32_t* Begin() const { return static_cast<uint32_t*>(cpuAddress); }
+  uint32_t* End() const {
+    return cpuAddress == nullptr ? nullptr : reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(cpuAddress) + size);
+  }
+  // 32-bit bus address of a CPU pointer into the buffer; 0 without a mapping.
+  uint32_t BusOf(const void* at) const {
+    if (!cpuMapped) return 0;
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(at) + static_cast<uintptr_t>(busDelta));
+  }
+  // Busy while the engine has not passed the buffer's last switch stamp.
+  bool IsBusyDMA() const { return memoryType != kBmMemProcess && surface != nullptr && surface->IsBusyDMA(); }
+
+  uint32_t state = 0;
+  BmBuffer* next = this;
+  BmBuffer* previous = this;
+  CommonData* common;
+  uint32_t unit;
+  SharedLockedData_t* shared;
+  uint32_t memoryType = kBmMemAgp;
+  uint32_t busType = kBmMemAgp;
+  MmSurface* surface = nullptr;
+  uint32_t size = 0;
+  uint64_t busAddress = 0;
+  void* cpuAddress = nullptr;
+  int64_t busDelta = 0;
+  uint64_t apertureBus = 0;
+  uint8_t allocated = 0;
+  uint8_t cpuMapped = 0;
+  uint32_t word = 0;  // cleared on reset, otherwise unused
+  uint8_t processMemory = 0;
+
+ private:
+  bool TakeCpuAddress();
+  void GiveBackSurface();
+};
+
+class BmBufferPool : public OsHeapObject {
+ public:
+  struct CreateOptions {
+    uint32_t bufferCount = 0;
+    uint8_t keepEntries = 0;
+    uint32_t reserve = 0;  // 32-bit words kept free at the end of every buffer
+    BmBuffer_AllocOptions alloc = {};
+    uint32_t word = 0;     // carried, unused
+  };
+
+  BmBufferPool(CommonData* common, uint32_t unit, const CreateOptions& options);
+  virtual ~BmBufferPool();
+  BmBufferPool(const BmBufferPool&) = delete;
+  BmBufferPool& operator=(const BmBufferPool&) = delete;
+
+  virtual bool Open();
+  // The open count left; the last close frees the buffers.
+  virtual uint32_t Close();
+  virtual void SwitchToNewBuffer();
+
+  // Room for words at the cursor, switching buffers when they would pass
+  // the limit; the cursor moves past them.
+  uint32_t* Reserve(uint32_t words) {
+    if (static_cast<size_t>(limit - cursor) < words) SwitchToNewBuffer();
+    uint32_t* at = cursor;
+    cursor += words;
+    return at;
+  }
+  bool Fits(uint32_t words) const { return static_cast<size_t>(limit - cursor) >= words; }
+
+  CreateOptions options;
+  uint32_t openCount = 0;
+  uint32_t bufferCount = 0;
+  CommonData* common;
+  uint32_t unit;
+  uint32_t totalSize = 0;
+  BmBuffer* head = nullptr;
+  uint32_t* cursor = nullptr;
+  uint32_t* start = nullptr;
+  uint32_t* limit = nullptr;
+  uint32_t* beforeStart = nullptr;
+
+ protected:
+  bool AllocateBufferPool();
+  void FreeBufferPool();
+  // The next buffer not in use and not busy; waits for one.
+  BmBuffer* FindNextBuffer();
+  // Cursor, start and limit to the beginning of the head buffer.
+  void ResetCursor();
+};
+
+// Component-table rows.
+bool InitBmFlags(PDEV* pdev);
+void CleanupBmFlags(PDEV* pdev);
+bool InitSyncObjects(PDEV* pdev);
+void CleanupSyncObjects(PDEV* pdev);
+bool InitBusmastering(PDEV* pdev);
+void CleanupBusmastering(PDEV* pdev);
+
+// Create options of the primary interface for the board's DMA mode.
+BmBufferPool::CreateOptions BmPrimaryOptions(uint32_t dmaMode, uint32_t busFlags,
+                                             uint32_t debugFlags, uint32_t localMemorySize);

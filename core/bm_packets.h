@@ -1,0 +1,100 @@
+// Command packets of the primary DMA engine, sync tags, buffer counters and
+// the shared command lock.
+//
+// A packet is a header of four register-index bytes (lowest first; index i
+// names register 0x1000 + 4 * i) followed by one data word per index other
+// than the padding index 0x21. Writers reserve room first (cursor + words
+// against the pool's limit), then store the words with these builders.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/mm_surface.h"
+#include "core/orv_abi.h"
+
+// ---- Registers of the DMA engine ---------------------------------------------------
+inline constexpr uint32_t kRegEngineFlush = 0x314;         // all chips but 0x5D63
+inline constexpr uint32_t kRegEngineStatus = 0x318;        // idle test; flush on 0x5D63
+inline constexpr uint32_t kRegEngineStatusNext3 = 0x31C;   // idle test on 0x5D63
+inline constexpr uint32_t kRegDmaStartAddress = 0x404;
+inline constexpr uint32_t kRegDmaEndAddress = 0x408;       // writing it starts local DMA
+inline constexpr uint32_t kRegEngineIdle = 0x8F0;
+inline constexpr uint32_t kEngineIdleDma = 0x20000;
+inline constexpr uint32_t kEngineFlush = 1;
+// Idle values of the engine status register.
+inline constexpr uint32_t kEngineStatusMask = 0x57;
+inline constexpr uint32_t kEngineStatusIdle = 0x50;
+inline constexpr uint32_t kEngineStatusIdleBit = 0x1;      // 0x5D62 and 0x5D63
+
+// Revision bits (HwRevisionID) of the chip groups.
+inline constexpr uint32_t kRevNext2Chip = 0xE000;          // device 0x5D62
+inline constexpr uint32_t kRevNext3Chip = 0x70000;         // device 0x5D63
+
+// ---- Packets ---------------------------------------------------------------------------
+// Buffer switch: 0x1094 := new buffer counter, 0x1090 := buffer-report word.
+inline constexpr uint32_t kPacketBufferSwitch = 0x21212425;
+inline constexpr uint32_t kBufferSwitchWords = 3;
+// Sync: 0x1300 := 0x707, 0x1374 := 0, 0x12BC := tag [, 0x1300 := saved].
+inline constexpr uint32_t kPacketSyncShort = 0x21AFDDC0;
+inline constexpr uint32_t kPacketSyncLong = 0xC0AFDDC0;
+inline constexpr uint32_t kSync2dControl = 0x707;
+inline constexpr uint32_t kSyncTagStep = 8;
+inline constexpr uint32_t kSyncTagIgnoredBits = 0x7;
+inline constexpr uint32_t kPostingFlagTag = 0x1;  // posting flag bit copied into tags
+
+inline uint32_t* BmWriteBufferSwitch(uint32_t* at, uint32_t counter, uint32_t reportWord) {
+  at[0] = kPacketBufferSwitch;
+  at[1] = counter;
+  at[2] = reportWord;
+  return at + kBufferSwitchWords;
+}
+
+// Words of the sync packet: the long form restores a saved 2D control value.
+inline uint32_t BmSyncPacketWords(const SharedLockedData_t* shared) {
+  return shared->last1300Value == kLastRegNone ? 4 : 5;
+}
+
+inline uint32_t* BmWriteSync(uint32_t* at, const SharedLockedData_t* shared, uint32_t tagWord) {
+  const bool restore = shared->last1300Value != kLastRegNone;
+  at[0] = restore ? kPacketSyncLong : kPacketSyncShort;
+  at[1] = kSync2dControl;
+  at[2] = 0;
+  at[3] = tagWord;
+  if (!restore) return at + 4;
+  at[4] = shared->last1300Value;
+  return at + 5;
+}
+
+// ---- Counters --------------------------------------------------------------------------
+// Tags are multiples of 8 and never 0; the low three bits carry flags.
+inline uint32_t BmNextSyncTag(uint32_t counter) {
+  uint32_t tag = counter + kSyncTagStep;
+  if (tag == 0) tag += kSyncTagStep;
+  return tag;
+}
+
+inline uint32_t BmNextBufferCounter(uint32_t counter) {
+  ++counter;
+  return counter == 0 ? 1 : counter;
+}
+
+// Whether tag is still pending, given the newest issued tag and the tag the
+// engine reached; right across the wrap of the counter.
+inline bool BmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached) {
+  return MmSyncTagPending(tag, newest, reached);
+}
+
+// ---- Command lock ----------------------------------------------------------------------
+// The lock word (offset 124) is taken by exchanging 1 until the old value is
+// 0. The depth word (offset 128) belongs to the holder: it carries the
+// holder's owner id above its nesting count, so an owner re-enters only a
+// lock that it holds itself, never one that the kernel module holds.
+inline constexpr uint32_t kCmdLockOwnerXDriver = 0x5844;
+inline constexpr uint32_t kCmdLockOwnerKernel = 0x4B4D;
+inline constexpr uint32_t kCmdLockOwnerShift = 16;
+inline constexpr uint32_t kCmdLockDepthMask = 0xFFFF;
+
+void BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner);
+void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner);
+// The nesting depth that owner holds; 0 when it does not hold the lock.
+uint32_t BmCommandLockDepth(const SharedLockedData_t* shared, uint32_t owner);

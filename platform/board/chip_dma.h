@@ -1,0 +1,137 @@
+// The chip's primary DMA engine on the simulated board.
+//
+// The engine fetches 32-bit command words at bus addresses (local video
+// memory, AGP or PCI-locked system memory), decodes them as command packets
+// and writes their data words to the registers the packets name. It is
+// started by writing the DMA end register; what it reached shows in the
+// sync-tag register and the status registers. Its decoder is written from
+// the packet format alone and shares nothing with the driver.
+//
+// The rules are written down in README.md ("The DMA engine").
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/board/board.h"
+
+namespace orvsim {
+
+// Registers of the engine.
+inline constexpr uint32_t kDmaRegFlushA = 0x314;     // flush (all but 0x5D63)
+inline constexpr uint32_t kDmaRegStatusA = 0x318;    // status; flush on 0x5D63
+inline constexpr uint32_t kDmaRegStatusB = 0x31C;    // status on 0x5D63
+inline constexpr uint32_t kDmaRegGuard = 0x384;      // dummy write of the guard
+inline constexpr uint32_t kDmaRegStart = 0x404;      // fetch address
+inline constexpr uint32_t kDmaRegEnd = 0x408;        // end address | bus type; starts
+inline constexpr uint32_t kDmaRegTagReached = 0x41C;
+inline constexpr uint32_t kDmaRegStatus = 0x450;
+inline constexpr uint32_t kDmaRegEngineStatus = 0x8F0;
+inline constexpr uint32_t kDmaRegWindow = 0x1000;    // index i writes 0x1000 + 4 * i
+inline constexpr uint32_t kDmaRegBufferReport = 0x1090;   // index 0x24
+inline constexpr uint32_t kDmaRegBufferCounter = 0x1094;  // index 0x25
+inline constexpr uint32_t kDmaRegSyncTag = 0x12BC;        // index 0xAF
+
+// Register values the engine shows.
+inline constexpr uint32_t kDmaStatusFifoRoom = 0x400000;  // 0x450: always set
+inline constexpr uint32_t kDmaStatusActive = 0x1;         // 0x450: a range is pending
+inline constexpr uint32_t kEngineStatusIdle = 0x20000;    // 0x8F0
+inline constexpr uint32_t kOlderStatusIdle = 0x50;        // 0x318 & 0x57 when idle
+inline constexpr uint32_t kOlderStatusBusy = 0x07;
+inline constexpr uint32_t kNewerStatusIdle = 0x1;         // bit 0 of 0x318 / 0x31C
+
+// Packet indexes with a meaning of their own.
+inline constexpr uint8_t kDmaIndexNoWrite = 0x20;  // data word consumed, nothing written
+inline constexpr uint8_t kDmaIndexPad = 0x21;      // no data word: pads the header
+
+// Bus types (low two bits of the end address).
+inline constexpr unsigned kBusLocal = 0;
+inline constexpr unsigned kBusAgp = 2;
+inline constexpr unsigned kBusPciLocked = 3;
+
+class DmaEngine {
+ public:
+  // Host bytes of system memory at a bus address, or null when nothing is
+  // there; the length must fit.
+  using SystemMemory = std::function<uint8_t*(uint32_t bus, uint32_t length)>;
+
+  struct RegWrite {
+    uint32_t reg;
+    uint32_t value;
+    bool operator==(const RegWrite&) const = default;
+  };
+
+  // Installs the engine's register behaviour on the board; the engine must
+  // outlive every access to those registers (its destructor removes them).
+  explicit DmaEngine(Board& board);
+  ~DmaEngine();
+  DmaEngine(const DmaEngine&) = delete;
+  DmaEngine& operator=(const DmaEngine&) = delete;
+
+  void SetSystemMemory(SystemMemory resolver) { system_ = std::move(resolver); }
+
+  // A started range stays pending for this many reads of the status
+  // registers (0x318, 0x31C, 0x41C, 0x450, 0x8F0) before it runs; 0 runs it
+  // at the start. A driver that rewrites a buffer before the engine is done
+  // with it is caught by the commands the engine then decodes.
+  void SetLatencyReads(unsigned reads) { latency_ = reads; }
+
+  // Runs [start, end) of the bus type behind whatever is pending: what the
+  // kernel module does with a posted range.
+  void Execute(uint32_t start, uint32_t end, unsigned busType);
+  // Runs everything pending now.
+  void RunPending();
+  bool Busy() const { return !pending_.empty(); }
+
+  // Register writes made by packets, in order.
+  const std::vector<RegWrite>& Writes() const { return writes_; }
+  void ClearWrites() { writes_.clear(); }
+  // Words fetched, and ranges run.
+  uint64_t WordsFetched() const { return words_fetched_; }
+  uint64_t RangesRun() const { return ranges_run_; }
+  // The sync tag last reached (register 0x41C) and the last buffer counter
+  // a packet sent (register 0x1094).
+  uint32_t ReachedTag() const;
+  uint32_t BufferCounter() const;
+  // Malformed packets seen: a register index after a padding index.
+  const std::vector<std::string>& DecodeErrors() const { return decode_errors_; }
+
+ private:
+  struct Range {
+    uint32_t start;
+    uint32_t end;
+    unsigned bus;
+    bool tagOnly;  // a direct sync-tag write queued behind the ranges
+    uint32_t tag;
+  };
+
+  void Start(uint32_t endWord);
+  void StatusRead();
+  void Run(const Range& range);
+  void Word(uint32_t word);
+  void ApplyIndex(uint8_t index, uint32_t data);
+  const uint8_t* Fetch(uint32_t bus, unsigned busType, uint32_t length);
+  bool IsNewerChip() const;
+
+  Board& board_;
+  SystemMemory system_;
+  unsigned latency_ = 0;
+  unsigned reads_left_ = 0;
+  uint32_t fetch_ = 0;
+  std::deque<Range> pending_;
+
+  // Decoder state; it carries over from one range to the next.
+  uint32_t header_ = 0;
+  unsigned header_left_ = 0;  // index bytes of the header not yet handled
+  bool padded_ = false;
+
+  std::vector<RegWrite> writes_;
+  std::vector<std::string> decode_errors_;
+  uint64_t words_fetched_ = 0;
+  uint64_t ranges_run_ = 0;
+};
+
+}  // namespace orvsim
