@@ -27,6 +27,11 @@ inline constexpr uint32_t kBusFlagAgp = 0x10;
 inline constexpr uint32_t kBusFlagAgpAsPci = 0x400;
 inline constexpr uint32_t kBusFlagsPciLocked = 0x100004;
 
+// BmDebugFlags bits that keep command buffers out of system memory.
+inline constexpr uint32_t kBmDebugNoSystemMemory = 0x10;
+inline constexpr uint32_t kBmDebugNoPciLocked = 0x20;
+inline constexpr uint32_t kBmDebugNoAgp = 0x40;
+
 // Buffer state flags.
 inline constexpr uint32_t kBmBufferCurrent = 0x1;
 inline constexpr uint32_t kBmBufferReserved = 0x2;

@@ -185,9 +185,17 @@ bool MmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached) {
 // ---- MmSurface ------------------------------------------------------------------------------
 
 MmSurface::~MmSurface() {
-  // The clones themselves belong to their owners.
+  // The clones themselves belong to their owners; a master that goes
+  // without being destroyed through its manager still lets them go, so none
+  // keeps pointing at it or into its memory.
   if (cloneList != nullptr) {
-    cloneList->next = cloneList->previous = cloneList;
+    while (cloneList->next != cloneList) {
+      MmSurface* clone = cloneList->next;
+      clone->Unlink();
+      clone->ForgetMasterMemory();
+      clone->master = nullptr;
+      clone->listRole = kRoleSurface;
+    }
     delete cloneList;
     cloneList = nullptr;
   }

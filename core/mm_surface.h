@@ -23,7 +23,8 @@ inline constexpr uint32_t kMemPciLocked = 3;
 inline constexpr uint32_t kDescAddressMask = 0xFFFFFFFC;
 
 inline constexpr uint32_t kDescWidthMask = 0x3FFF;       // word 1 bits 0-13
-inline constexpr uint32_t kDescFixedPitch = 0x2000;      // word 1 bit 13: 8192-pixel pitch
+// Word 1 bit 13 is both the top width bit and the 8192-pixel pitch flag.
+inline constexpr uint32_t kDescFixedPitch = 0x2000;
 inline constexpr uint32_t kDescLayoutShift = 16;         // word 1 bits 16-18
 inline constexpr uint32_t kDescLayoutMask = 0x7;
 inline constexpr uint32_t kDescFormatShift = 24;         // word 1 bits 24-29

@@ -91,6 +91,32 @@ struct CEMSTRUCTURE {
   uint32_t aulMethodData[6];
 };
 
+// Limits of one output decoded from the board description.
+struct OUTPUTLIMIT {
+  uint32_t ulKind;
+  uint32_t ulMaxClock;     // kHz
+  uint32_t ulSecondLimit;  // kHz; 0 = none
+};
+
+// What the board description says about the board (version-6 layout).
+inline constexpr size_t kBoardTextSize = 32;
+struct BOARDINFO {
+  uint32_t ulBoardWord1;
+  uint32_t ulBoardWord2;  // its low byte 12 marks a board the CRTC treats apart
+  uint32_t ulBoardWord3;  // (w >> 4) << 16 | (w & 15)
+  char szSerialNumber[kBoardTextSize];
+  char szBoardText[kBoardTextSize];
+  uint32_t ulMemorySize;      // bytes
+  uint32_t ulAvailMemorySize; // bytes
+  uint32_t ulClock;           // kHz, 0 before version 0x604
+  uint32_t ulRefClock;        // kHz
+  uint32_t ulInfoLevel;
+  OUTPUTLIMIT aOutputLimit[4];
+  uint32_t ulCapability;
+  uint32_t ulReserved;
+};
+static_assert(sizeof(BOARDINFO) % 8 == 0);
+
 struct BOARDHANDLE {
   uint32_t ulSignature;
   uint32_t ulLibraryVersion;
@@ -143,7 +169,8 @@ struct BOARDHANDLE {
   CEMSTRUCTURE oCem;
   uint32_t ulSaved360, ulSaved364;
   uint32_t ulPixClockSourceCaps;
-  uint8_t aucReserved[4056];
+  BOARDINFO oBoardInfo;
+  uint8_t aucReserved[4056 - sizeof(BOARDINFO)];
   DEVICEJUMPTABLE oJumpTable;
   MISCFUNCTIONS* pMISCFunctions;
   CLIENTFUNCTIONS* pClientFunctions;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/tests/mm_fixture.h"
+#include "platform/board/chip_aperture.h"
 
 namespace {
 
@@ -15,10 +16,6 @@ using mmtest::LocalMm;
 using mmtest::MakePlain;
 
 constexpr uint32_t kBaseBits = 0x4000000;  // from the frame-buffer base 0xC4000000
-
-struct SlotRegs {
-  uint32_t key, desc0, desc1, desc2;
-};
 
 class LocalApertures : public LocalMm {
  protected:
@@ -53,10 +50,11 @@ class LocalApertures : public LocalMm {
     }
   }
 
-  SlotRegs Slot(uint32_t i) {
-    const uint32_t reg = 16 * i;
-    return SlotRegs{board_->Peek(reg, 4), board_->Peek(reg + 4, 4), board_->Peek(reg + 8, 4),
-                    board_->Peek(reg + 12, 4)};
+  orvsim::ApertureSlot Slot(uint32_t i) { return orvsim::ApertureSlots(*board_).Slot(i); }
+  // The local address the chip maps an aperture offset to, or ~0.
+  uint32_t ChipView(uint32_t apertureOffset) {
+    uint32_t local = ~0u;
+    return orvsim::ApertureSlots(*board_).Resolve(apertureOffset, &local) ? local : ~0u;
   }
   // Slot-register writes since the log was last cleared, as offsets.
   std::vector<uint32_t> SlotWrites() {
@@ -84,7 +82,7 @@ TEST_F(LocalApertures, TwoWindowsTakeOffsetsZeroAndHalfAMegabyteAndProgramTheirS
   EXPECT_EQ(first->aperture->slotIndex, 0);
   EXPECT_EQ(second->aperture->slotIndex, 1);
 
-  const SlotRegs slot0 = Slot(0);
+  const orvsim::ApertureSlot slot0 = Slot(0);
   EXPECT_EQ(slot0.key, 0u | kBaseBits | kApertureSlotEnable);
   EXPECT_EQ(slot0.desc0, first->options.desc.word0);
   EXPECT_EQ(slot0.desc0, first->busWord);
@@ -103,6 +101,9 @@ TEST_F(LocalApertures, TwoWindowsTakeOffsetsZeroAndHalfAMegabyteAndProgramTheirS
   EXPECT_EQ(second->aperture->lockCount, 2u);
   for (uint32_t i = 0; i < 16; ++i) cpu[i] = static_cast<uint8_t>(0xA0 + i);
   for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(board_->Memory()[0x80000 + i], 0xA0 + i);
+  // The chip shows the second surface's memory at that window.
+  EXPECT_EQ(ChipView(0x80000 + 5), second->block->busAddress + 5);
+  EXPECT_EQ(ChipView(0x7FFFF), first->block->busAddress + 0x7FFFF);
   second->aperture->Unlock();
   second->aperture->Unlock();
   EXPECT_EQ(second->aperture->released, 1u);
@@ -181,8 +182,11 @@ TEST_F(LocalApertures, NoWindowOverlapsALiveOneAfterAMiddleFree) {
           << Offset(x) << " and " << Offset(y);
     }
   }
-  // Slots stay sorted by key.
+  // Slots stay sorted by key, and every window shows its own surface.
   for (uint32_t i = 0; i + 1 < mapper()->slotCount; ++i) EXPECT_LT(Slot(i).key, Slot(i + 1).key);
+  for (MmSurface* x : live) {
+    EXPECT_EQ(ChipView(static_cast<uint32_t>(Offset(x)) + 8), x->block->busAddress + 8);
+  }
 }
 
 TEST_F(LocalApertures, WindowPastTheApertureIsRefused) {

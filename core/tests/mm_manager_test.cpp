@@ -287,6 +287,46 @@ TEST_F(LocalHeaps, RandomAllocationsAndFreesNeverOverlapALiveSurface) {
   EXPECT_GT(placed, 1000);
 }
 
+TEST_F(LocalHeaps, VertexWindowGivesLocalSurfacesInsideItADirectAddress) {
+  uint8_t* cpu = reinterpret_cast<uint8_t*>(uintptr_t{0x7f0000000000});
+  MmVertexWindow window;
+  window.busBase = kBankBOffset;
+  window.cpuBase = cpu;
+  window.offset = 0x40;
+  window.size = 0x10000;
+  manager()->vertexWindow = &window;
+  ASSERT_NE(Place(kSurfLocal, kHeapSelThird, 0x8000), nullptr);
+  MmSurface* inside = Place(kSurfLocal, kHeapSelThird, 0x1000);
+  ASSERT_NE(inside, nullptr);
+  EXPECT_EQ(inside->cpuAddress, cpu + 0x40 + 0x8000);
+  EXPECT_EQ(inside->aperture, nullptr);
+  // Past the window's end, or barred from it: a host aperture instead.
+  MmSurface* across = Place(kSurfLocal, kHeapSelThird, 0x8000);
+  ASSERT_NE(across, nullptr);
+  EXPECT_EQ(across->cpuAddress, nullptr);
+  EXPECT_NE(across->aperture, nullptr);
+  auto barred = std::make_unique<MmSurface>();
+  MakePlain(barred.get(), kSurfLocal7, kHeapSelFifth, 64);
+  barred->windowBarred = 1;
+  window.busBase = kBankBOffset + 4 * kMB;
+  ASSERT_TRUE(manager()->CreateSurface(barred.get()));
+  EXPECT_NE(barred->aperture, nullptr);
+  manager()->DestroySurface(barred.get());
+  manager()->vertexWindow = nullptr;
+}
+
+TEST_F(LocalHeaps, DrawingSyncIsReadFromTheChipInLocalDma) {
+  MmSurface* surface = Place(kSurfLocal, kHeapSelThird, 64);
+  ASSERT_NE(surface, nullptr);
+  ASSERT_EQ(pdev()->sharedLocked->dmaMode, kDmaModeLocal);
+  pdev()->sharedLocked->syncTagCounter = 24;
+  surface->block->drawSyncTag = 16;
+  board_->Poke(kRegSyncTagReached, 4, 8);
+  EXPECT_TRUE(surface->IsBusy());
+  board_->Poke(kRegSyncTagReached, 4, 0x17);
+  EXPECT_FALSE(surface->IsBusy());
+}
+
 TEST_F(LocalHeaps, ResetEmptiesEveryHeap) {
   ASSERT_NE(Place(kSurfLocal, kHeapSelThird, 64), nullptr);
   manager()->Reset();

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "core/mm_aperture.h"
+#include "core/os.h"
 
 namespace {
 
@@ -486,6 +488,57 @@ TEST_F(Clones, DetachedCloneLeavesTheListAndIsDestroyed) {
   EXPECT_EQ(first.masterRestored, 0);
   EXPECT_EQ(second.masterRestored, 1);
   EXPECT_TRUE(second.DetachCloneFromMaster());
+}
+
+TEST(MmMultiAperture, IsUnsupportedByTheMappersAndLetsItsMembersGo) {
+  SharedLockedData_t shared = {};
+  CommonData* common = static_cast<CommonData*>(memAlloc(sizeof(CommonData)));
+  ASSERT_NE(common, nullptr);
+  common->sharedLocked = &shared;
+  uint8_t ok = 0;
+  MmSurfaceMapper mapper(&ok, common);
+  ASSERT_EQ(ok, 1);
+  std::vector<std::unique_ptr<MmHostAperture>> members;
+  {
+    MmMultiAperture multi(&mapper, 0, kAperturePriorityNormal);
+    for (uint32_t i = 0; i < kMultiApertureMembers; ++i) {
+      members.push_back(std::make_unique<MmHostAperture>(&mapper, 1, MmSurfDesc()));
+      ASSERT_TRUE(multi.AddAperture(members.back().get(), 0x1000 * i));
+    }
+    MmHostAperture extra(&mapper, 1, MmSurfDesc());
+    EXPECT_FALSE(multi.AddAperture(&extra, 0));
+    EXPECT_EQ(members[3]->multi, &multi);
+    EXPECT_EQ(members[3]->multiOffset, 0x3000u);
+
+    uint64_t address = 0x55;
+    uint8_t* cpu = reinterpret_cast<uint8_t*>(0x66);
+    EXPECT_FALSE(multi.Lock(&address, &cpu));
+    EXPECT_EQ(address, 0x55u);
+    EXPECT_EQ(cpu, reinterpret_cast<uint8_t*>(0x66));
+    // A member alone cannot be mapped either.
+    EXPECT_FALSE(members[0]->Lock(nullptr, nullptr));
+  }
+  for (const auto& member : members) {
+    EXPECT_EQ(member->multi, nullptr);
+    EXPECT_EQ(member->multiOffset, 0u);
+  }
+  memFree(common);
+}
+
+TEST(MmSurfaceClones, MasterDeletedWithoutDestroyLetsItsClonesGo) {
+  MmBlock block;
+  block.busAddress = 0x1000;
+  auto* master = new MmSurface();
+  master->placedKind = kSurfLocalMapped;
+  master->AttachToBlock(&block);
+  MmSurface clone;
+  ASSERT_TRUE(master->CreateClone(&clone));
+  EXPECT_EQ(clone.block, &block);
+  delete master;
+  EXPECT_EQ(clone.master, nullptr);
+  EXPECT_EQ(clone.block, nullptr);
+  EXPECT_EQ(clone.next, nullptr);
+  EXPECT_TRUE(clone.DetachCloneFromMaster());
 }
 
 TEST(MmSurfaceList, DeleteListDeletesEverySurfaceAndTheHead) {

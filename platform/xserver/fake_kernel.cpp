@@ -211,6 +211,10 @@ void FakeKernel::SetMinor(uint32_t bus, uint32_t device, uint32_t function, uint
 }
 
 void FakeKernel::SetHandler(uint8_t nr, Handler handler) {
+  if (!handler) {  // back to the request's own behaviour
+    handlers_.erase(nr);
+    return;
+  }
   handlers_[nr] = std::move(handler);
 }
 

@@ -124,7 +124,8 @@ class FakeKernel : public Endpoint {
 
   // Replaces the behaviour of a request number: the handler's answer is the
   // request's answer (a negative errno fails it) and it may fill the record.
-  // The call is still checked and logged.
+  // The call is still checked and logged. An empty handler restores the
+  // request's own behaviour.
   using Handler = std::function<int(uint32_t minor, void* arg)>;
   void SetHandler(uint8_t nr, Handler handler);
   void SetAnswer(uint8_t nr, int answer);

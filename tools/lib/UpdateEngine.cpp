@@ -361,8 +361,8 @@ int UpdateConfigFile(UserSelection* sel) {
     }
     CopyText(target.resolution[0], kToolTextSize, sel->resolution[0]);
     CopyText(target.resolution[1], kToolTextSize, sel->resolution[1]);
-    std::snprintf(target.metaModes, kToolTextSize, "%s-%s", sel->resolution[0],
-                  sel->resolution[0]);
+    const std::string metaModes = std::string(sel->resolution[0]) + "-" + sel->resolution[0];
+    CopyText(target.metaModes, kToolTextSize, metaModes.c_str());
     target.resolutionGiven = 1;
   }
   if (f & kSelRefresh) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -145,6 +146,27 @@ TEST(CfgRoundTrip, ModeLinesKeepClockAndFieldsEverywhere) {
   EXPECT_NE(text.find("\"c\" 108.108 1 2 3 4 5 6 7 8 vscan 2 # keep me\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("\"d\" 0.001 1 2"), std::string::npos) << text;
+}
+
+// Found by fuzzing: numbers beyond the integer range printed back negative,
+// and a dash does not read as a sign.
+TEST(CfgRoundTrip, HugeNumbersStayReadable) {
+  Parsed p = ParseText(
+      "Section \"Device\"\n Identifier \"d\"\n Driver \"v\"\n VideoRam 99999999999999999999\n"
+      " MemBase 0xfffffffff0000000\nEndSection\n"
+      "Section \"Monitor\"\n Identifier \"m\"\n HorizSync 1" + std::string(60, '0') + "\n"
+      " ModeLine \"x\" 99999999999 1 2 3 4 5 6 7 8\nEndSection\n"
+      "Section \"Screen\"\n Identifier \"s\"\n Device \"d\"\nEndSection\n"
+      "Section \"ServerLayout\"\n Identifier \"l\"\n Screen 0 \"s\" 22222222222222222222 0\n"
+      "EndSection\n");
+  ASSERT_NE(p.file, nullptr) << p.err;
+  EXPECT_EQ(p.file->devices->mem_base, 0xfffffffff0000000ul);
+  std::string first = WriteText(p.file);
+  for (size_t at = first.find(" -"); at != std::string::npos; at = first.find(" -", at + 1))
+    EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(first[at + 2]))) << first;
+  Parsed again = ParseText(first);
+  ASSERT_NE(again.file, nullptr) << again.err << first;
+  EXPECT_EQ(WriteText(again.file), first);
 }
 
 TEST(CfgRoundTrip, RealFiles) {

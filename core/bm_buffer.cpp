@@ -1,0 +1,432 @@
+#include "core/bm_buffer.h"
+
+#include "core/bm_packets.h"
+#include "core/hw_engine.h"
+#include "core/mm_aperture.h"
+#include "core/mm_surface_manager.h"
+#include "core/os.h"
+
+namespace {
+
+// Descriptor of a command buffer: a plain buffer of format 0x10.
+constexpr uint32_t kBufferFormat = 0x10;
+
+// Memory type of each surface kind (0..8) given to a buffer.
+constexpr uint32_t kMemoryTypeOfKind[] = {
+    kBmMemLocal,      // 0 local
+    kBmMemLocal,      // 1 local through an aperture
+    kBmMemAgp,        // 2 AGP
+    kBmMemPciLocked,  // 3 PCI locked
+    kBmMemPciLocked,  // 4 process
+    kBmMemPciLocked,  // 5 system
+    kBmMemLocal,      // 6 local, frame-buffer mapping
+    kBmMemLocal,      // 7 local
+    kBmMemAgp,        // 8 AGP without CPU access
+};
+
+uint32_t RoundUpTo(uint32_t value, uint32_t granule) {
+  return (value + granule - 1) / granule * granule;
+}
+
+void WaitSurfaceIdle(MmSurface* surface) {
+  while (surface->IsBusyDMA()) {
+  }
+  for (;;) {
+    uint32_t tag = kSyncTagOfBlock;
+    if (!surface->IsBusyDWG(&tag, true)) break;
+  }
+}
+
+void FlushEngine(CommonData* common) {
+  const bool next3 = (common->revisionBits & kRevNext3Chip) != 0;
+  HwWriteRegister(common, next3 ? kRegEngineStatus : kRegEngineFlush, kEngineFlush);
+}
+
+}  // namespace
+
+uint32_t BmBusTypeOf(uint32_t memoryType, uint32_t busFlags) {
+  if (memoryType == kBmMemAgp &&
+      ((busFlags & kBusFlagAgpAsPci) != 0 || (busFlags & kBusFlagAgp) == 0)) {
+    return kBmMemPciLocked;
+  }
+  return memoryType;
+}
+
+// ---- BmBuffer -------------------------------------------------------------------------------
+
+BmBuffer::BmBuffer(CommonData* c, uint32_t u)
+    : common(c), unit(u), shared(c != nullptr ? c->sharedLocked : nullptr) {}
+
+BmBuffer::~BmBuffer() { FreeMemory(); }
+
+BmBuffer* BmBuffer::Create(CommonData* common, uint32_t unit, MmSurface* surface) {
+  BmBuffer* buffer = new BmBuffer(common, unit);
+  if (buffer != nullptr && !buffer->AssignMemory(surface)) {
+    delete buffer;
+    return nullptr;
+  }
+  return buffer;
+}
+
+BmBuffer* BmBuffer::Create(CommonData* common, uint32_t unit, uint32_t type, uint32_t bytes,
+                           void* cpu, uint64_t bus) {
+  BmBuffer* buffer = new BmBuffer(common, unit);
+  if (buffer != nullptr && !buffer->AssignMemory(type, bytes, cpu, bus)) {
+    delete buffer;
+    return nullptr;
+  }
+  return buffer;
+}
+
+BmBuffer* BmBuffer::Create(CommonData* common, uint32_t unit,
+                           const BmBuffer_AllocOptions& options) {
+  BmBuffer* buffer = new BmBuffer(common, unit);
+  if (buffer != nullptr && !buffer->AllocMemory(options)) {
+    delete buffer;
+    return nullptr;
+  }
+  return buffer;
+}
+
+void BmBuffer::Reset() {
+  memoryType = kBmMemAgp;
+  busType = kBmMemAgp;
+  surface = nullptr;
+  size = 0;
+  busAddress = 0;
+  cpuAddress = nullptr;
+  busDelta = 0;
+  apertureBus = 0;
+  allocated = 0;
+  cpuMapped = 0;
+  word = 0;
+  processMemory = 0;
+}
+
+bool BmBuffer::AssignMemory(MmSurface* from) {
+  if (allocated || from == nullptr || from->block == nullptr) return false;
+  const uint32_t kind = from->placedKind;
+  if (kind >= sizeof(kMemoryTypeOfKind) / sizeof(kMemoryTypeOfKind[0])) return false;
+  memoryType = kMemoryTypeOfKind[kind];
+  busType = BmBusTypeOf(memoryType, shared != nullptr ? shared->busFlags : 0);
+  size = static_cast<uint32_t>(from->block->size);
+  busAddress = from->block->busAddress;
+  cpuAddress = nullptr;
+  busDelta = 0;
+  cpuMapped = 0;
+  return true;
+}
+
+bool BmBuffer::AssignMemory(uint32_t type, uint32_t bytes, void* cpu, uint64_t bus) {
+  if (allocated || bytes == 0 || cpu == nullptr || bus == 0) return false;
+  memoryType = type;
+  busType = BmBusTypeOf(type, shared != nullptr ? shared->busFlags : 0);
+  size = bytes;
+  busAddress = bus;
+  cpuAddress = cpu;
+  busDelta = static_cast<int64_t>(bus - reinterpret_cast<uintptr_t>(cpu));
+  cpuMapped = 1;
+  return true;
+}
+
+void BmBuffer::GiveBackSurface() {
+  if (surface == nullptr) return;
+  if (surface->master != nullptr) {
+    surface->DetachCloneFromMaster();
+  } else if (surface->manager != nullptr) {
+    surface->manager->DestroySurface(surface);
+  }
+  delete surface;
+  surface = nullptr;
+}
+
+bool BmBuffer::TakeCpuAddress() {
+  MmSurface* s = surface;
+  uint8_t* cpu = nullptr;
+  switch (s->placedKind) {
+    case kSurfLocal:
+    case kSurfLocal7: {
+      // Without the kernel module the frame-buffer mapping is a linear view
+      // of local memory: no aperture window is spent on a command buffer.
+      if (shared->dmaMode == kDmaModeLocal && common->frameBuffer != nullptr &&
+          busAddress + size <= common->frameBufferMapSize) {
+        cpu = const_cast<uint8_t*>(common->frameBuffer) + busAddress;
+      } else if (s->aperture != nullptr) {
+        uint64_t apertureAddress = 0;
+        if (s->aperture->Lock(&apertureAddress, &cpu)) apertureBus = apertureAddress;
+      } else if (s->windowBarred == 0) {
+        cpu = s->cpuAddress;
+      }
+      break;
+    }
+    case kSurfLocalAperture:
+      if (s->aperture != nullptr) {
+        uint64_t apertureAddress = 0;
+        if (s->aperture->Lock(&apertureAddress, &cpu)) apertureBus = apertureAddress;
+      }
+      break;
+    default:
+      cpu = s->cpuAddress;
+      break;
+  }
+  if (cpu == nullptr) return false;
+  cpuAddress = cpu;
+  busDelta = static_cast<int64_t>(busAddress - reinterpret_cast<uintptr_t>(cpu));
+  cpuMapped = 1;
+  return true;
+}
+
+bool BmBuffer::AllocMemory(const BmBuffer_AllocOptions& options) {
+  if (allocated) return false;
+  MmSurface* s = new MmSurface();
+  if (s == nullptr) return false;
+  s->options.unit = unit;
+  s->options.desc.word1 = MmSurfDesc::MakeWord1(1, kLayoutPlain, kBufferFormat);
+  s->options.desc.word2 = MmSurfDesc::MakeWord2(1, 1);
+  s->options.desc.revision = common->revisionBits;
+  s->shared = shared;
+
+  const uint32_t page = OsGetPageSize();
+  const uint32_t entries = options.count < kBmMaxAllocEntries ? options.count : kBmMaxAllocEntries;
+  MmSurfaceManager* manager = common->memoryManager;
+  uint32_t entryBytes = 0;
+  bool placed = false;
+  for (uint32_t i = 0; i < entries && !placed; ++i) {
+    const uint32_t type = options.memoryType[i];
+    uint32_t kind;
+    switch (type) {
+      case kBmMemLocal: kind = options.localKind ? kSurfLocal7 : kSurfLocal; break;
+      case kBmMemAgp: kind = kSurfAgp; break;
+      case kBmMemPciLocked: kind = kSurfPciLocked; break;
+      case kBmMemProcess: kind = kSurfProcess; break;
+      default: continue;
+    }
+    if (options.size[i] == 0) continue;
+    const uint32_t bytes = RoundUpTo(options.size[i], page);
+    MmSurfDesc& desc = s->options.desc;
+    desc.word0 = (desc.word0 & ~kMemBitsMask) | (type & kMemBitsMask);
+    desc.size = bytes;
+    s->options.physicalSize = desc.GetPhysicalMemSize(false);
+    s->options.alignment = desc.GetRequiredAlignment(false);
+    s->options.requestedKind = kind;
+    // The local-DMA manager places surfaces by heap: command buffers take
+    // the first heap (1 MB at the top of the first bank).
+    s->options.heapSelector =
+        (kind != kSurfProcess && type == kBmMemLocal && shared->dmaMode == kDmaModeLocal)
+            ? kHeapSelFirst
+            : kHeapSelectorDefault;
+    if (kind == kSurfProcess) {
+      s->placedKind = kSurfProcess;
+      placed = true;
+    } else if (manager != nullptr && manager->CreateSurface(s)) {
+      placed = true;
+    }
+    if (placed) entryBytes = bytes;
+  }
+  if (!placed) {
+    delete s;
+    return false;
+  }
+
+  surface = s;
+  allocated = 1;
+  size = s->options.desc.size;
+  busAddress = s->busWord & ~kBmBusTypeMask;
+  switch (s->placedKind) {
+    case kSurfLocal:
+      memoryType = kBmMemLocal;
+      cpuMapped = 0;
+      break;
+    case kSurfAgp:
+    case kSurfPciLocked:
+    case kSurfLocalMapped:
+    case kSurfLocal7:
+      memoryType = (s->placedKind == kSurfAgp || s->placedKind == kSurfPciLocked) ? s->placedKind
+                                                                                  : kBmMemLocal;
+      WaitSurfaceIdle(s);
+      FlushEngine(common);
+      // A buffer the processor cannot write is of no use to a pool.
+      if (!TakeCpuAddress()) {
+        FreeMemory();
+        return false;
+      }
+      break;
+    case kSurfProcess:
+      memoryType = kBmMemProcess;
+      processMemory = 1;
+      cpuAddress = memAlloc(entryBytes);
+      if (cpuAddress == nullptr) {
+        FreeMemory();
+        return false;
+      }
+      busAddress = reinterpret_cast<uintptr_t>(cpuAddress);
+      busDelta = 0;
+      cpuMapped = 1;
+      break;
+    default:
+      FreeMemory();
+      return false;
+  }
+  busType = BmBusTypeOf(memoryType, shared->busFlags);
+  return true;
+}
+
+void BmBuffer::FreeMemory() {
+  if (!allocated) return;
+  if (processMemory) {
+    if (cpuAddress != nullptr) memFree(cpuAddress);
+    delete surface;
+    surface = nullptr;
+  } else {
+    if (surface != nullptr && surface->aperture != nullptr && apertureBus != 0) {
+      surface->aperture->Unlock();
+    }
+    GiveBackSurface();
+  }
+  Reset();
+}
+
+// ---- BmBufferPool ---------------------------------------------------------------------------
+
+BmBufferPool::BmBufferPool(CommonData* c, uint32_t u, const CreateOptions& o)
+    : options(o), common(c), unit(u) {
+  options.alloc.localKind = 1;
+}
+
+BmBufferPool::~BmBufferPool() { FreeBufferPool(); }
+
+bool BmBufferPool::AllocateBufferPool() {
+  if (head != nullptr) return true;
+  BmBuffer_AllocOptions alloc = options.alloc;
+  while (bufferCount < options.bufferCount) {
+    BmBuffer* buffer = BmBuffer::Create(common, unit, alloc);
+    if (buffer == nullptr) break;
+    if (head != nullptr) {
+      // Into the ring before the current head; it becomes the head.
+      buffer->next = head;
+      buffer->previous = head->previous;
+      head->previous->next = buffer;
+      head->previous = buffer;
+    }
+    head = buffer;
+    ++bufferCount;
+    totalSize += buffer->size;
+    if (!options.keepEntries && bufferCount == 1) {
+      // Every further buffer lies in the same kind of memory.
+      alloc.count = 1;
+      alloc.memoryType[0] = buffer->memoryType;
+      alloc.size[0] = buffer->size;
+    }
+  }
+  if (head == nullptr) return false;
+  head->state |= kBmBufferCurrent;
+  return true;
+}
+
+void BmBufferPool::FreeBufferPool() {
+  while (head != nullptr) {
+    BmBuffer* buffer = head;
+    head = buffer->next == buffer ? nullptr : buffer->next;
+    buffer->previous->next = buffer->next;
+    buffer->next->previous = buffer->previous;
+    delete buffer;
+  }
+  bufferCount = 0;
+  totalSize = 0;
+  cursor = start = limit = beforeStart = nullptr;
+}
+
+void BmBufferPool::ResetCursor() {
+  if (head == nullptr || !head->cpuMapped) {
+    cursor = start = limit = nullptr;
+    return;
+  }
+  cursor = start = head->Begin();
+  limit = head->End() - options.reserve;
+  beforeStart = cursor - 1;
+}
+
+bool BmBufferPool::Open() {
+  if (openCount == 0) {
+    if (!AllocateBufferPool()) return false;
+    ResetCursor();
+  }
+  ++openCount;
+  return true;
+}
+
+uint32_t BmBufferPool::Close() {
+  if (openCount == 0) return 0;
+  if (--openCount == 0) FreeBufferPool();
+  return openCount;
+}
+
+BmBuffer* BmBufferPool::FindNextBuffer() {
+  if (bufferCount < 2) return head;
+  for (;;) {
+    for (BmBuffer* b = head->next; b != head; b = b->next) {
+      if ((b->state & kBmBufferStateBits) != 0) continue;
+      if (b->memoryType == kBmMemProcess || !b->IsBusyDMA()) return b;
+    }
+  }
+}
+
+void BmBufferPool::SwitchToNewBuffer() {
+  if (bufferCount >= 2) {
+    head->state &= ~kBmBufferStateBits;
+    BmBuffer* found = FindNextBuffer();
+    found->state |= kBmBufferCurrent;
+    head = found;
+  }
+  ResetCursor();
+}
+
+// ---- Options of the primary interface ---------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kEmulatedBufferSize = 16384;
+constexpr uint32_t kLocalDmaBufferSize = 1048576;
+constexpr uint32_t kPostedBufferSize = 262144;
+constexpr uint32_t kPostedBufferCount = 2;
+constexpr uint32_t kLocalMemoryKept = 4096;
+
+}  // namespace
+
+BmBufferPool::CreateOptions BmPrimaryOptions(uint32_t dmaMode, uint32_t busFlags,
+                                             uint32_t debugFlags, uint32_t localMemorySize) {
+  BmBufferPool::CreateOptions options;
+  options.keepEntries = 1;
+  options.reserve = 0;
+  switch (dmaMode) {
+    case kDmaModeEmulate:
+      options.bufferCount = 1;
+      options.alloc.Add(kBmMemProcess, kEmulatedBufferSize);
+      break;
+    case kDmaModeLocal:
+      options.bufferCount = 1;
+      options.keepEntries = 0;
+      options.alloc.Add(kBmMemLocal, kLocalDmaBufferSize);
+      options.alloc.Add(kBmMemProcess, kLocalDmaBufferSize);
+      break;
+    default: {
+      options.bufferCount = kPostedBufferCount;
+      if ((busFlags & kBusFlagAgp) && !(debugFlags & (kBmDebugNoSystemMemory | kBmDebugNoAgp)))
+        options.alloc.Add(kBmMemAgp, kPostedBufferSize);
+      if ((busFlags & kBusFlagsPciLocked) == kBusFlagsPciLocked &&
+          !(debugFlags & (kBmDebugNoSystemMemory | kBmDebugNoPciLocked)))
+        options.alloc.Add(kBmMemPciLocked, kPostedBufferSize);
+      // A quarter of local memory (product in single precision), shared by
+      // the buffers. Below 4 KiB of local memory there is no local entry
+      // rather than a negative size.
+      if (localMemorySize > kLocalMemoryKept) {
+        const float quarter = (static_cast<float>(localMemorySize) - 4096.0f) * 0.25f;
+        const int32_t bytes = static_cast<int32_t>(quarter) / static_cast<int32_t>(2 * kPostedBufferCount);
+        if (bytes > 0) options.alloc.Add(kBmMemLocal, static_cast<uint32_t>(bytes));
+      }
+      options.alloc.Add(kBmMemProcess, kPostedBufferSize);
+      break;
+    }
+  }
+  return options;
+}

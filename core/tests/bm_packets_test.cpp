@@ -1,0 +1,70 @@
+// Sync tags, buffer counters, the sync packet forms and the command lock.
+#include <gtest/gtest.h>
+
+#include "core/bm_packets.h"
+
+namespace {
+
+TEST(BmCountersTest, TagsAndBufferCountersSkipZero) {
+  const struct { uint32_t counter, tag; } tags[] = {
+      {0, 8}, {8, 16}, {0xFFFFFFF0, 0xFFFFFFF8}, {0xFFFFFFF8, 8},
+  };
+  for (const auto& c : tags) EXPECT_EQ(BmNextSyncTag(c.counter), c.tag) << std::hex << c.counter;
+  const struct { uint32_t counter, next; } buffers[] = {{0, 1}, {5, 6}, {0xFFFFFFFF, 1}};
+  for (const auto& c : buffers) EXPECT_EQ(BmNextBufferCounter(c.counter), c.next) << c.counter;
+}
+
+TEST(BmCountersTest, PendingRuleAcrossTheWrap) {
+  const struct { uint32_t tag, newest, reached; bool pending; const char* name; } cases[] = {
+      {8, 8, 0xFFFFFFF0, true, "issued after the wrap, engine before it"},
+      {8, 8, 8, false, "reached"},
+      {8, 8, 0xF, false, "low bits of the reached tag ignored"},
+      {16, 16, 8, true, "plain pending"},
+      {8, 16, 16, false, "passed"},
+      {0xFFFFFFF8, 8, 0xFFFFFFF8, false, "reached just before the wrap"},
+      {0xFFFFFFF8, 8, 0xFFFFFFF0, true, "pending just before the wrap"},
+      {0xFFFFFFF0, 8, 8, false, "old tag, engine past the wrap"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BmSyncTagPending(c.tag, c.newest, c.reached), c.pending) << c.name;
+  }
+}
+
+TEST(BmPacketsTest, SyncPacketHasFourOrFiveWords) {
+  SharedLockedData_t shared = {};
+  uint32_t words[6] = {};
+  shared.last1300Value = kLastRegNone;
+  EXPECT_EQ(BmSyncPacketWords(&shared), 4u);
+  EXPECT_EQ(BmWriteSync(words, &shared, 0x41) - words, 4);
+  EXPECT_EQ(words[0], 0x21AFDDC0u);
+  EXPECT_EQ(words[1], 1799u);
+  EXPECT_EQ(words[3], 0x41u);
+  shared.last1300Value = 0xCC01;
+  EXPECT_EQ(BmSyncPacketWords(&shared), 5u);
+  EXPECT_EQ(BmWriteSync(words, &shared, 0x48) - words, 5);
+  EXPECT_EQ(words[0], 0xC0AFDDC0u);
+  EXPECT_EQ(words[4], 0xCC01u);
+}
+
+TEST(BmCommandLockTest, OwnerNestsOnlyInsideItsOwnHold) {
+  SharedLockedData_t shared = {};
+  BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver);
+  BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver);  // inner holder: no spin
+  EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerXDriver), 2u);
+  BmReleaseCommandLock(&shared, kCmdLockOwnerXDriver);
+  EXPECT_EQ(shared.commandLock, 1) << "the inner release leaves the lock taken";
+  BmReleaseCommandLock(&shared, kCmdLockOwnerXDriver);
+  EXPECT_EQ(shared.commandLock, 0);
+  EXPECT_EQ(shared.commandLockDepth, 0);
+
+  // The kernel module holds it: a non-zero depth is not ours to re-enter,
+  // and releasing what we do not hold changes nothing.
+  shared.commandLock = 1;
+  shared.commandLockDepth = static_cast<int32_t>((kCmdLockOwnerKernel << kCmdLockOwnerShift) | 1);
+  EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerXDriver), 0u);
+  BmReleaseCommandLock(&shared, kCmdLockOwnerXDriver);
+  EXPECT_EQ(shared.commandLock, 1);
+  EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerKernel), 1u);
+}
+
+}  // namespace

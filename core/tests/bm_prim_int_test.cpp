@@ -1,0 +1,320 @@
+// The primary command interface against the simulated board's DMA engine:
+// local DMA end to end through the whole component table, the processor
+// path giving the same register effects, posting to the kernel module, the
+// register-write guard, and the buffer-switch packet with its counters.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <string.h>
+
+#include <vector>
+
+#include "core/bm_prim_int.h"
+#include "core/mm_surface_manager.h"
+#include "core/tests/pdev_fixture.h"
+#include "platform/board/chip_dma.h"
+
+namespace coretest {
+namespace {
+
+using W = orvsim::DmaEngine::RegWrite;
+
+// A small 2D mix: two solid fills and a copy, as header + data words.
+const std::vector<uint32_t> kDrawing = {
+    0x2121C6C5, 0x00010002, 0x00300040,                  // fill origin and size
+    0xC9C8C7C6, 0x11, 0x22, 0x33, 0x44,                  // four registers
+    0x212121C0, 0x0000CC01,                              // 2D control
+};
+const std::vector<W> kDrawingWrites = {
+    {0x1314, 0x00010002}, {0x1318, 0x00300040}, {0x1318, 0x11}, {0x131C, 0x22},
+    {0x1320, 0x33},       {0x1324, 0x44},       {0x1300, 0x0000CC01},
+};
+
+void WriteDrawing(BmPrimInt* p) {
+  uint32_t* at = p->Reserve(static_cast<uint32_t>(kDrawing.size()));
+  for (uint32_t w : kDrawing) *at++ = w;
+}
+
+class LocalDmaTest : public LocalBoardTest {
+ protected:
+  void SetUp() override {
+    LocalBoardTest::SetUp();
+    orvsim::BoardConfig config;
+    config.memory_size = 64u << 20;
+    AddBoard(config);
+    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+    engine_->SetLatencyReads(4);
+  }
+  void TearDown() override {
+    LocalBoardTest::TearDown();
+    engine_.reset();
+  }
+  std::unique_ptr<orvsim::DmaEngine> engine_;
+};
+
+TEST_F(LocalDmaTest, EveryRowComesUpAndTheEngineRunsTheBufferToTheSyncTag) {
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  PDEV* pdev = head.pdev;
+  // The 2D rows are still stand-ins; each of them ran once.
+  int standIns = 0;
+  const StandInProbe& probe = GetStandInProbe();
+  for (int i = 0; i < probe.eventCount; ++i) {
+    if (probe.events[i].kind == StandInEvent::kInit) ++standIns;
+    EXPECT_NE(probe.events[i].row, 13) << "bus mastering is the real row";
+  }
+  EXPECT_EQ(standIns, 8);
+
+  BmPrimInt* prim = pdev->primInt;
+  ASSERT_NE(prim, nullptr);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  EXPECT_EQ(shared->dmaMode, kDmaModeLocal);
+  EXPECT_EQ(prim->head->memoryType, kBmMemLocal);
+  EXPECT_EQ(prim->stateFlags & kBmStateLocalBuffer, kBmStateLocalBuffer);
+  EXPECT_EQ(pdev->surfaceManager->primInt, prim);
+  EXPECT_EQ(shared->expectedDmaStatus, orvsim::kDmaStatusFifoRoom);
+  // Open issued a first tag and waited for the engine to reach it.
+  EXPECT_EQ(engine_->ReachedTag(), shared->syncTagCounter);
+  EXPECT_EQ(shared->syncTagCounter, 8u);
+
+  engine_->ClearWrites();
+  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  WriteDrawing(prim);
+  const uint32_t tag = prim->WriteSyncPacket();
+  ASSERT_TRUE(prim->Start());
+  BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+  EXPECT_EQ(shared->commandLock, 0);
+
+  prim->WaitForSyncTag(tag);
+  EXPECT_FALSE(prim->IsSyncTagPending(tag));
+  std::vector<W> expected = kDrawingWrites;
+  // Local DMA leaves a saved 2D control value (0), so the long sync form.
+  expected.insert(expected.end(), {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, tag}, {0x1300, 0}});
+  EXPECT_EQ(engine_->Writes(), expected);
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
+  EXPECT_EQ(shared->lastDmaEnd, prim->head->BusOf(prim->cursor));
+}
+
+TEST_F(LocalDmaTest, OneBufferWaitsForTheEngineBeforeItIsRewritten) {
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  BmPrimInt* prim = head.pdev->primInt;
+  engine_->ClearWrites();
+  // Fill the buffer over and over: with the engine behind by a few status
+  // reads, an early rewrite would show as commands decoded twice or lost.
+  const uint32_t words = static_cast<uint32_t>(kDrawing.size());
+  const uint32_t perBuffer = (prim->head->size / 4 - prim->options.reserve) / words;
+  const uint32_t rounds = perBuffer * 2 + 3;
+  for (uint32_t i = 0; i < rounds; ++i) WriteDrawing(prim);
+  ASSERT_TRUE(prim->Start());
+  engine_->RunPending();
+  ASSERT_EQ(engine_->Writes().size(), kDrawingWrites.size() * rounds);
+  for (uint32_t i = 0; i < rounds; ++i) {
+    std::vector<W> round(engine_->Writes().begin() + i * kDrawingWrites.size(),
+                         engine_->Writes().begin() + (i + 1) * kDrawingWrites.size());
+    ASSERT_EQ(round, kDrawingWrites) << "round " << i;
+  }
+}
+
+TEST_F(LocalDmaTest, GuardPutsADummyWriteBetween0x404And0x408) {
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  BmPrimInt* prim = head.pdev->primInt;
+  SharedLockedData_t* shared = head.pdev->sharedLocked;
+  for (uint32_t guard : {0u, 1u}) {
+    shared->regGuardEnable = guard;
+    board_->ClearLog();
+    prim->Reset();
+    std::vector<uint32_t> order;
+    for (const auto& w : board_->LoggedWrites()) order.push_back(w.offset);
+    const std::vector<uint32_t> want =
+        guard ? std::vector<uint32_t>{0x404, 0x384, 0x408} : std::vector<uint32_t>{0x404, 0x408};
+    EXPECT_EQ(order, want) << "guard " << guard;
+  }
+  // A read in between removes the dummy write.
+  shared->lastRegWritten = 0x404;
+  board_->ClearLog();
+  ASSERT_TRUE(prim->Start());  // polls the idle register before 0x408
+  std::vector<uint32_t> writes;
+  for (const auto& w : board_->LoggedWrites()) writes.push_back(w.offset);
+  EXPECT_EQ(writes, std::vector<uint32_t>{0x408});
+}
+
+TEST_F(LocalDmaTest, ProcessorPathGivesTheSameRegisterEffects) {
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  CommonData* common = head.pdev->common;
+  SharedLockedData_t* shared = head.pdev->sharedLocked;
+  shared->dmaMode = kDmaModeEmulate;
+  BmPrimInt emul(common, 0, BmPrimaryOptions(kDmaModeEmulate, 0, 0, 0));
+  ASSERT_TRUE(emul.Open());
+  EXPECT_EQ(emul.head->memoryType, kBmMemProcess);
+  EXPECT_EQ(emul.stateFlags, kBmStateEmulated);
+  board_->ClearLog();
+  engine_->ClearWrites();
+  WriteDrawing(&emul);
+  const uint32_t tag = emul.WriteSyncPacket();
+  ASSERT_TRUE(emul.Start());
+  emul.WaitForSyncTag(tag);
+  std::vector<W> written;
+  for (const auto& w : board_->LoggedWrites()) {
+    if (w.offset >= 0x1000 && w.offset < 0x1400) written.push_back({w.offset, w.value});
+  }
+  std::vector<W> expected = kDrawingWrites;
+  expected.insert(expected.end(), {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, tag}, {0x1300, 0}});
+  EXPECT_EQ(written, expected);
+  EXPECT_TRUE(engine_->Writes().empty()) << "the DMA engine fetched nothing";
+  EXPECT_EQ(emul.start, emul.cursor);
+  emul.Close();
+}
+
+// Mode 0: ranges go to the kernel module, whose stand-in runs them on the
+// engine. The pool is built over two of its locked buffers.
+class PostedDmaTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    board_ = &sim_.AddBoard(orvsim::BoardConfig());
+    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+    kernel_.AttachDmaEngine(engine_.get());
+    box_.AddCharDevice(kFakeMajor, "orv");
+    box_.RegisterEndpoint(kFakeMajor, &kernel_);
+    box_.MakeDirectories("/dev/orvane");
+    device_ = std::make_unique<LnxDevice>(0);
+    ASSERT_TRUE(device_->Open());
+    common_ = static_cast<CommonData*>(calloc(1, sizeof(CommonData)));
+    // The shared locked block comes from the kernel module, as in a driver.
+    orv_ioctl_buffer record = {kOrvBufferSharedLocked, kOrvBufferFlagCommon, 0,
+                               sizeof(SharedLockedData_t), 0};
+    shared_ = static_cast<SharedLockedData_t*>(device_->AllocateBuffer(record));
+    ASSERT_NE(shared_, nullptr);
+    shared_->last1300Value = kLastRegNone;
+    common_->sharedLocked = shared_;
+    common_->registers = registers_.data();
+    ASSERT_TRUE(IocRequestPlace(common_->requestSlots[0], device_.get()));
+  }
+  void TearDown() override {
+    prim_.reset();
+    IocRequestClear(common_->requestSlots[0]);
+    free(common_);
+  }
+
+  // A pool of `count` locked buffers of `bytes` each, as the pool would
+  // have allocated them.
+  void MakePool(uint32_t count, uint32_t bytes) {
+    BmBufferPool::CreateOptions options;
+    options.bufferCount = count;
+    prim_ = std::make_unique<BmPrimInt>(common_, 0, options);
+    for (uint32_t i = 0; i < count; ++i) {
+      orv_ioctl_buffer record = {kOrvBufferSharedLocked, 0, 0, bytes, 0};
+      void* cpu = device_->AllocateBuffer(record);
+      ASSERT_NE(cpu, nullptr);
+      BmBuffer* b = BmBuffer::Create(common_, 0, kBmMemPciLocked, bytes, cpu, record.offset);
+      ASSERT_NE(b, nullptr);
+      surfaces_.push_back(std::make_unique<MmSurface>());
+      blocks_.push_back(std::make_unique<MmBlock>());
+      b->surface = surfaces_.back().get();
+      b->surface->block = blocks_.back().get();
+      b->surface->shared = shared_;
+      if (prim_->head != nullptr) {
+        b->next = prim_->head;
+        b->previous = prim_->head->previous;
+        prim_->head->previous->next = b;
+        prim_->head->previous = b;
+      }
+      prim_->head = b;
+      ++prim_->bufferCount;
+    }
+    ASSERT_TRUE(prim_->Open());
+  }
+
+  orvsim::Simulation sim_;
+  orvsim::Board* board_ = nullptr;
+  std::unique_ptr<orvsim::DmaEngine> engine_;
+  xstub::FakeKernel kernel_;
+  xstub::Sandbox box_;
+  std::unique_ptr<LnxDevice> device_;
+  std::vector<uint8_t> registers_ = std::vector<uint8_t>(8192);
+  CommonData* common_ = nullptr;
+  SharedLockedData_t* shared_ = nullptr;
+  std::vector<std::unique_ptr<MmSurface>> surfaces_;
+  std::vector<std::unique_ptr<MmBlock>> blocks_;
+  std::unique_ptr<BmPrimInt> prim_;
+};
+
+TEST_F(PostedDmaTest, StartPostsTheRangeAndSkipsEmptyOnes) {
+  MakePool(2, 4096);
+  EXPECT_EQ(prim_->postingFlags, kBmPostingTagFlag);
+  kernel_.ClearCalls();
+  ASSERT_TRUE(prim_->Start());
+  EXPECT_TRUE(kernel_.CallsTo(0x1b).empty()) << "an empty range is not posted";
+
+  uint32_t* first = prim_->cursor;
+  WriteDrawing(prim_.get());
+  const uint32_t tag = prim_->WriteSyncPacket();
+  ASSERT_TRUE(prim_->Start());
+  auto posts = kernel_.CallsTo(0x1b);
+  ASSERT_EQ(posts.size(), 1u);
+  OrvDmaPostRequest request;
+  memcpy(&request, posts[0].record.data(), sizeof request);
+  EXPECT_EQ(request.kind, kDmaPostPrimary);
+  EXPECT_EQ(request.start, prim_->head->BusOf(first));
+  EXPECT_EQ(request.end, prim_->head->BusOf(prim_->cursor) | kBmMemPciLocked);
+  std::vector<W> expected = kDrawingWrites;
+  expected.insert(expected.end(), {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, tag | 1}});
+  EXPECT_EQ(engine_->Writes(), expected);
+  EXPECT_EQ(shared_->completedTag, tag | 1);
+  EXPECT_FALSE(prim_->IsSyncTagPending(tag));
+  EXPECT_EQ(shared_->pendingSubmissions, 0);
+  EXPECT_EQ(registers_, std::vector<uint8_t>(8192)) << "mode 0 touches no register";
+}
+
+TEST_F(PostedDmaTest, FailedPostIsReportedAndItsRangeIsPostedAgain) {
+  MakePool(2, 4096);
+  uint32_t* first = prim_->cursor;
+  WriteDrawing(prim_.get());
+  kernel_.SetAnswer(0x1b, -EIO);
+  EXPECT_FALSE(prim_->Start());
+  EXPECT_EQ(prim_->start, first) << "the start pointer stays before commands that never ran";
+  kernel_.SetHandler(0x1b, nullptr);
+  ASSERT_TRUE(prim_->Start());
+  EXPECT_EQ(engine_->Writes(), kDrawingWrites);
+}
+
+TEST_F(PostedDmaTest, SwitchSendsTheCounterAndNeverReusesABusyBuffer) {
+  MakePool(3, 4096);
+  shared_->bufferReportWord = 0xABCD;
+  shared_->bufferCounter = 0xFFFFFFFE;
+  BmBuffer* a = prim_->head;
+  BmBuffer* b = a->next;
+  BmBuffer* c = b->next;
+
+  uint32_t* switchAt = prim_->cursor;
+  prim_->SwitchToNewBuffer();
+  EXPECT_EQ(switchAt[0], kPacketBufferSwitch);
+  EXPECT_EQ(switchAt[1], 0xFFFFFFFFu);
+  EXPECT_EQ(switchAt[2], 0xABCDu);
+  EXPECT_EQ(a->surface->block->dmaStamp, 0xFFFFFFFFu);
+  EXPECT_EQ(prim_->head, b);
+  EXPECT_EQ(shared_->completedBufferCounter, 0xFFFFFFFFu) << "the engine passed the stamp";
+  EXPECT_EQ(engine_->Writes(), (std::vector<W>{{0x1094, 0xFFFFFFFF}, {0x1090, 0xABCD}}));
+
+  prim_->SwitchToNewBuffer();  // counter wraps to 1, never 0
+  EXPECT_EQ(shared_->bufferCounter, 1u);
+  EXPECT_EQ(b->surface->block->dmaStamp, 1u);
+  EXPECT_EQ(prim_->head, c);
+
+  // The engine has not finished buffer a's successor stamp: pretend a is
+  // still busy, so the search must skip it and take b.
+  a->surface->block->dmaStamp = 5;
+  shared_->bufferCounter = 5;
+  shared_->completedBufferCounter = 4;
+  b->surface->block->dmaStamp = 4;
+  prim_->SwitchToNewBuffer();
+  EXPECT_EQ(prim_->head, b) << "a busy buffer is never rewritten";
+  EXPECT_EQ(prim_->cursor, b->Begin());
+  EXPECT_EQ(b->state & kBmBufferCurrent, kBmBufferCurrent);
+  EXPECT_EQ(c->state & kBmBufferStateBits, 0u);
+}
+
+}  // namespace
+}  // namespace coretest

@@ -1,0 +1,54 @@
+// The chip's host-aperture slots on the simulated board.
+//
+// Twenty slots of four registers each (slot i at 16 * i): a key (window
+// offset in the aperture, the aperture base bits and an enable bit; 0 =
+// off) and the three descriptor words of the surface the window shows. The
+// registers are plain storage; this model reads them back the way the chip
+// decodes them, so a test can ask which local address an aperture offset
+// reaches.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/board/board.h"
+
+namespace orvsim {
+
+inline constexpr unsigned kApertureSlotCount = 20;
+inline constexpr uint32_t kApertureSlotStride = 16;
+inline constexpr uint32_t kApertureKeyEnable = 0x10000000;
+inline constexpr uint32_t kApertureKeyBaseMask = 0x0E000000;
+inline constexpr uint32_t kApertureKeyOffsetMask = 0x01FFFFFF;
+
+struct ApertureSlot {
+  uint32_t key = 0;
+  uint32_t desc0 = 0;  // memory bits 0-1, address 2-31
+  uint32_t desc1 = 0;  // width 0-13, layout 16-18, format 24-29
+  uint32_t desc2 = 0;  // height 0-13, depth 16-27
+
+  bool Enabled() const { return (key & kApertureKeyEnable) != 0; }
+  uint32_t Offset() const { return key & kApertureKeyOffsetMask; }
+  uint32_t BaseBits() const { return key & kApertureKeyBaseMask; }
+  uint32_t MemoryBits() const { return desc0 & 0x3; }
+  uint32_t Address() const { return desc0 & ~0x3u; }
+  uint32_t Layout() const { return (desc1 >> 16) & 0x7; }
+};
+
+class ApertureSlots {
+ public:
+  explicit ApertureSlots(const Board& board) : board_(board) {}
+
+  ApertureSlot Slot(unsigned index) const;
+  // Enabled slots in slot order.
+  std::vector<ApertureSlot> Enabled() const;
+  // The local-memory address an aperture offset reaches through a linear
+  // window (plain or pitch-linear surface in local memory): the enabled slot
+  // with the highest offset not above it. False when no such slot exists.
+  bool Resolve(uint32_t apertureOffset, uint32_t* localAddress) const;
+
+ private:
+  const Board& board_;
+};
+
+}  // namespace orvsim

@@ -1,0 +1,196 @@
+#include "tools/gui/FileGenerator.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/ModeLineCollector.h"
+#include "tools/gui/UiController.h"
+#include "tools/gui/WindowUtils.h"
+#include "tools/lib/error_codes.h"
+#include "tools/lib/file_utils.h"
+
+namespace {
+
+ModeLineTabHooks s_modeLineTab;
+
+std::string Format(const char* format, const std::string& a) {
+  std::vector<char> buffer(std::strlen(format) + a.size() + 1);
+  std::snprintf(buffer.data(), buffer.size(), format, a.c_str());
+  return buffer.data();
+}
+
+// Removes the temporary file (and the backup the library keeps of it)
+// whatever way the apply ends.
+class TempFile {
+ public:
+  bool Create() {
+    char name[] = "/tmp/orvaneconfig-XXXXXX";
+    static_assert(sizeof name == sizeof "/tmp/orvaneconfig-XXXXXX");
+    int fd = mkstemp(name);
+    if (fd < 0) return false;
+    close(fd);
+    path_ = name;
+    return true;
+  }
+  ~TempFile() {
+    if (path_.empty()) return;
+    unlink(path_.c_str());
+    unlink((path_ + ".bak").c_str());
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+void SetModeLineTabHooks(const ModeLineTabHooks& hooks) { s_modeLineTab = hooks; }
+
+bool IsModeLineName(const char* text) {
+  if (text == nullptr || text[0] == '\0') return false;
+  if (FindMatchingModeLine(text) != nullptr) return true;
+  // A resolution reads "<width>x<height>".
+  char* end = nullptr;
+  long w = std::strtol(text, &end, 10);
+  if (w <= 0 || end == text || *end != 'x') return true;
+  const char* h = end + 1;
+  long height = std::strtol(h, &end, 10);
+  return height <= 0 || end == h || *end != '\0';
+}
+
+GuiSelection SaveUserSelectionToFile(const std::string& outputFile) {
+  GuiSelection s;
+  const bool second = IsDisplayPanelEnableCtrl(1);
+  s.outputFile = outputFile;
+  s.outputs = static_cast<int32_t>(GetNumOutputCtrl()) + 1;
+  s.kvd = IsKvdBoardCtrl() ? 1 : 0;
+  s.busMastering = IsBusMasteringEnableCtrl();
+  s.openGL = Is3DEnableCtrl();
+  s.useEdid = IsUsingEdidCtrl();
+  s.forceDvi = IsForcingDVICtrl();
+  s.mode = static_cast<int32_t>(GetAgglutinationCtrl());
+  s.layout = static_cast<int32_t>(GetTopologyCtrl());
+  s.overwrite = 1;
+  s.useBoardCapabilities = 1;
+  const bool modeLine = IsModeLineName(GetResolutionCtrl(0));
+  for (int p = 0; p < 2; ++p) {
+    if (p == 1 && !second) break;
+    s.resolution[p] = GetResolutionCtrl(p);
+    s.refresh[p] = modeLine ? 0xFFFFFFFFu : static_cast<uint32_t>(std::atoi(GetRefreshRateCtrl(p)));
+    s.depth[p] = static_cast<uint32_t>(GetBppCtrl(p));
+    s.rotation[p] = GetPivotCtrl(p);
+  }
+  s.presentFlags = GuiSelection::kOutputFile | GuiSelection::kOutputs | GuiSelection::kKvd |
+                   GuiSelection::kBusMastering | GuiSelection::kOpenGL | GuiSelection::kUseEdid |
+                   GuiSelection::kForceDvi | GuiSelection::kMode | GuiSelection::kLayout |
+                   GuiSelection::kOverwrite | GuiSelection::kResolution | GuiSelection::kRefresh |
+                   GuiSelection::kDepth | GuiSelection::kRotation;
+  return s;
+}
+
+bool FileCopy(const std::string& src, const std::string& dest) {
+  const std::string backup = dest + ".bak";
+  if (HasPermission(dest.c_str())) {
+    return ExecuteCommand({"cp", dest, backup}) && ExecuteCommand({"cp", src, dest});
+  }
+  if (!IsUsingKde() && !IsUsingGnome()) return false;
+  std::string tool;
+  if (IsUsingKde() && ExecuteCommand({"which", "kdesu"})) {
+    tool = "kdesu";
+  } else if (IsUsingGnome()) {
+    std::string candidate = GetGtkSuCmd();
+    if (ExecuteCommand({"which", candidate})) tool = candidate;
+  }
+  if (tool.empty()) return false;
+  // Each path is its own argument; the backup comes first and a failed
+  // backup leaves the file alone.
+  std::vector<std::string> prefix{tool};
+  if (tool == "gnomesu") prefix.push_back("-c");
+  auto run = [&](const std::string& from, const std::string& to) {
+    std::vector<std::string> argv = prefix;
+    argv.insert(argv.end(), {"cp", from, to});
+    return ExecuteCommand(argv);
+  };
+  return run(dest, backup) && run(src, dest);
+}
+
+bool GenerateOutputFile() {
+  TempFile temp;
+  if (!temp.Create()) return false;
+  ConfigEngine& engine = GetConfigEngine();
+  engine.InitCore();
+  const std::string output = GetOutputFilePathCtrl();
+  GuiSelection selection = SaveUserSelectionToFile(temp.Path());
+
+  if (output.empty() || IsDir(output.c_str())) {
+    OutputErrorMsg("No file name specified");
+    return false;
+  }
+  XConfigSummary current;
+  int probe = engine.ProbeXConfig(&current);
+  if (probe != kErrNone && probe != kErrOneCardOnly && probe != kErrNoCard) {
+    OutputErrorMsg(Format("Error : %s", ErrorCodeToString(probe)));
+    return false;
+  }
+  if (!current.fileName.empty() && !ExecuteCommand({"cp", current.fileName, temp.Path()})) {
+    OutputErrorMsg(Format("Error : cannot copy %s", current.fileName));
+    return false;
+  }
+  if (!FileExist(output.c_str()) && !ExecuteCommand({"touch", output})) {
+    OutputErrorMsg(Format("Error : cannot create %s", output));
+    return false;
+  }
+  int result = engine.UpdateConfigFile(selection);
+  if (result != kErrNone) {
+    OutputErrorMsg(Format("Error : %s", ErrorCodeToString(result)));
+    return false;
+  }
+  if (engine.ClearModelines(temp.Path().c_str()) != kErrNone ||
+      engine.AddModelines(GetCustomModeLineList(), temp.Path().c_str()) != kErrNone) {
+    OutputErrorMsg(Format("Error : %s", ErrorCodeToString(kErrWritePermission)));
+    return false;
+  }
+  if (FileCopy(temp.Path(), output)) return true;
+  if (geteuid() == 0) {
+    OutputErrorMsg(Format("Error : cannot write the config file (%s).", output));
+  } else {
+    OutputErrorMsg(Format("You need root privileges to modify the config file (%s). If you have kdesu or gksu "
+                          "installed on your system, you can modify the config file with OrvaneConfig without "
+                          "root privileges.",
+                          output));
+  }
+  return false;
+}
+
+void ApplyConfiguration() {
+  if (s_modeLineTab.isEveryModeLineValid != nullptr && !s_modeLineTab.isEveryModeLineValid()) {
+    if (s_modeLineTab.bringToFront != nullptr) s_modeLineTab.bringToFront();
+    return;
+  }
+  const std::string output = GetOutputFilePathCtrl();
+  if (!ValidateWithUser("Are you sure you want to write new X Server config to " + output + " ?")) return;
+  if (!GenerateOutputFile()) return;
+  if (IsUsingGnome() || IsUsingKde()) {
+    if (ValidateWithUser(Format("Your config file was successfully modified.  A backup file can be found at "
+                                "(%s.bak).  You must restart your desktop environment for the changes to take "
+                                "effect.Make sure all other programs are closed before your restart.  Would you "
+                                "like to restart your desktop environment now ?",
+                                output)))
+      RestartXSession();
+  } else if (IsUsingIceWM()) {
+    if (ValidateWithUser("To use immediately your new settings, you must restart your desktopenvironment. Please "
+                         "save and close any other running applications. Would you like to restart now ? "))
+      KillIceWmSessionManager();
+  } else {
+    OutputMsg("Please restart manually your X server for new config file to apply\n", "Attention");
+  }
+}
+
+void QuitApplication() {
+  if (ValidateWithUser("Are you sure you want to quit ?")) ExitProgram();
+}

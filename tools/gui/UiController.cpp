@@ -1,0 +1,621 @@
+#include "tools/gui/UiController.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/GuiAssert.h"
+#include "tools/gui/ModeLineCollector.h"
+#include "tools/gui/ProbeInfo.h"
+#include "tools/lib/XCommInterface.h"
+#include "tools/lib/XValidationInterface.h"
+
+namespace {
+
+struct DisplayMode {
+  uint32_t topology;
+  uint32_t agglutination;
+  uint32_t numOutput;  // index: 0 = one output
+};
+
+struct DispInfo {
+  char resolution[256];
+  char bpp[256];
+  uint32_t pivot;
+  char refreshRate[256];
+};
+
+struct DisplayStatus {
+  bool enabled[2];
+  bool panel1Initialised;
+};
+
+struct Permissions {
+  bool layout[4];
+  bool mode[4];
+  bool rotation[4][4];
+};
+
+constexpr int kNoPanel = -1;
+// The output whose monitor uses the board's digital output type.
+constexpr int kDigitalOutputType = 2;
+constexpr int kDefaultPairWidth = 1024;
+// Signals re-enter the setters; a chain deeper than this is a loop.
+constexpr int kMaxSetterDepth = 24;
+
+// The extension client behind the rules.
+class ExtensionQueries : public BoardQueries {
+ public:
+  bool IsMonitorWithEdid(int output) override { return ORVCommIsMonitorContainsEdid(0, output); }
+  bool IsDviResolutionLimited() override { return ORVCommIsBoardDVIResolutionLimited(0); }
+  int OutputType(int output) override { return XValidGetOutputType(output); }
+  bool IsModeAcceptedByEdid(int output, int width, int height, int refresh) override {
+    UiModeLine mode{};
+    XValidFindModeLine(0, width, height, refresh, &mode);
+    return XValidValidateModeLineEDID(output, &mode) != 0;
+  }
+  bool IsModeLineAcceptedByEdid(int output, const UiModeLine& mode) override {
+    return XValidValidateModeLineEDID(output, &mode) != 0;
+  }
+};
+
+ExtensionQueries s_extensionQueries;
+
+struct Controller {
+  DisplayMode displayMode{};
+  DispInfo dispInfo[2]{};
+  DisplayStatus status{};
+  Permissions permissions{};
+  CardInfo* selectedCard = nullptr;
+  int routing[4] = {kNoPanel, kNoPanel, kNoPanel, kNoPanel};
+  std::vector<UiMonitor> lists[2];
+  MainView* view = nullptr;
+  BoardQueries* queries = &s_extensionQueries;
+  PreviewHooks preview;
+  // Setter calls in progress, so that a signal re-entering a setter with
+  // the very value it is handling stops there.
+  std::vector<std::string> active;
+};
+
+Controller s_ctl;
+
+// Enters a setter unless the same call is already running further up.
+class SetterScope {
+ public:
+  explicit SetterScope(std::string key) : key_(std::move(key)) {
+    for (const std::string& k : s_ctl.active)
+      if (k == key_) return;
+    if (s_ctl.active.size() >= kMaxSetterDepth) return;
+    s_ctl.active.push_back(key_);
+    entered_ = true;
+  }
+  ~SetterScope() {
+    if (entered_) s_ctl.active.pop_back();
+  }
+  SetterScope(const SetterScope&) = delete;
+  SetterScope& operator=(const SetterScope&) = delete;
+  bool Entered() const { return entered_; }
+
+ private:
+  std::string key_;
+  bool entered_ = false;
+};
+
+std::string Key(const char* setter, int panel, const char* value) {
+  return std::string(setter) + '/' + std::to_string(panel) + '/' + value;
+}
+
+MainView& View() {
+  GUI_ASSERT(s_ctl.view != nullptr);
+  return *s_ctl.view;
+}
+
+bool IsKvd() { return s_ctl.selectedCard != nullptr && s_ctl.selectedCard->kvd != 0; }
+uint32_t Count() { return s_ctl.displayMode.numOutput; }
+uint32_t Mode() { return s_ctl.displayMode.agglutination; }
+uint32_t Layout() { return s_ctl.displayMode.topology; }
+bool InRange(uint32_t v) { return v >= 1 && v <= 3; }
+
+void CopyText(char* dest, const char* text) {
+  std::snprintf(dest, 256, "%s", text != nullptr ? text : "");
+}
+
+int WidthOf(const char* text) {
+  if (text == nullptr || !std::isdigit(static_cast<unsigned char>(text[0]))) return 0;
+  return std::atoi(text);
+}
+
+int HeightOf(const char* text) {
+  const char* x = std::strchr(text, 'x');
+  return x != nullptr ? std::atoi(x + 1) : 0;
+}
+
+std::vector<int> RatesOf(const UiMonitor& m) {
+  std::vector<int> rates;
+  for (int i = 0; i < kMaxRefreshRates && m.mode.refresh[i] != -1; ++i) rates.push_back(m.mode.refresh[i]);
+  return rates;
+}
+
+const UiMonitor* FindInList(int panel, const char* text) {
+  for (const UiMonitor& m : s_ctl.lists[panel])
+    if (std::strcmp(m.mode.resolution, text) == 0) return &m;
+  return nullptr;
+}
+
+bool OffersRate(const UiMonitor& m, int rate) {
+  for (int r : RatesOf(m))
+    if (r == rate) return true;
+  return false;
+}
+
+void Redraw() { View().RedrawPreview(); }
+
+void UpdateComboBoxRouting() {
+  for (int& r : s_ctl.routing) r = kNoPanel;
+  const bool merge = Mode() == kAggMerge;
+  const uint32_t count = Count();
+  if (!IsKvd() && !merge && count == 1) {
+    s_ctl.routing[0] = 0;
+    s_ctl.routing[1] = 1;
+  } else if (IsKvd() && !merge) {
+    s_ctl.routing[0] = s_ctl.routing[1] = 0;
+    if (count == 3) s_ctl.routing[2] = s_ctl.routing[3] = 1;
+  } else {
+    for (uint32_t o = 0; o <= count && o < 4; ++o) s_ctl.routing[o] = 0;
+  }
+}
+
+// The rotation combo routed to `output`: usable when rotation is allowed,
+// else back to "none".
+void UpdateRotationCombo(uint32_t output, bool allowed) {
+  int panel = output < 4 ? s_ctl.routing[output] : kNoPanel;
+  if (panel == kNoPanel) return;
+  View().SetComboSensitive(panel, PanelCombo::kRotation, allowed);
+  if (!allowed) View().SetRotationItem(panel, 0);
+}
+
+void UpdateLayoutPermission() {
+  Permissions& p = s_ctl.permissions;
+  p = Permissions{};
+  if (s_ctl.selectedCard == nullptr) return;
+  std::vector<CardLayout> entries;
+  for (PrivateList* n = s_ctl.selectedCard->layouts; n != nullptr; n = n->next) {
+    auto* l = static_cast<const CardLayout*>(n->Payload());
+    if (l->outputsMinusOne == static_cast<int32_t>(Count())) entries.push_back(*l);
+  }
+  for (const CardLayout& l : entries)
+    if (InRange(static_cast<uint32_t>(l.layout))) p.layout[l.layout] = true;
+
+  if (!entries.empty() && !(InRange(Layout()) && p.layout[Layout()])) {
+    for (uint32_t layout = 1; layout <= 3; ++layout) {
+      if (!p.layout[layout]) continue;
+      s_ctl.displayMode.topology = layout;
+      View().SetLayoutRadioActive(layout);
+      s_ctl.displayMode.topology = layout;
+      break;
+    }
+  }
+  for (const CardLayout& l : entries) {
+    if (static_cast<uint32_t>(l.layout) != Layout() || !InRange(static_cast<uint32_t>(l.mode))) continue;
+    p.mode[l.mode] = true;
+    p.rotation[l.layout][l.mode] = l.rotation != 0;
+    if (l.mode == kAggIndependent) {
+      p.mode[kAggXinerama] = true;
+      p.rotation[l.layout][kAggXinerama] = l.rotation != 0;
+    }
+  }
+  if (!entries.empty() && !(InRange(Mode()) && p.mode[Mode()])) {
+    for (uint32_t mode = 1; mode <= 3; ++mode) {
+      if (!p.mode[mode]) continue;
+      s_ctl.displayMode.agglutination = mode;
+      View().SetModeRadioActive(mode);
+      s_ctl.displayMode.agglutination = mode;
+      break;
+    }
+  }
+  for (uint32_t layout = 1; layout <= 3; ++layout) View().SetLayoutRadioSensitive(layout, p.layout[layout]);
+  for (uint32_t mode = 1; mode <= 3; ++mode)
+    View().SetModeRadioSensitive(mode, InRange(Layout()) && p.layout[Layout()] && p.mode[mode]);
+
+  const bool allowed = IsRotationAllowedCtrl();
+  UpdateRotationCombo(Count(), allowed);
+  if (IsKvd() && Count() == 3) UpdateRotationCombo(1, allowed);
+  if ((IsKvd() && Count() == 1) || (!IsKvd() && Count() == 1 && Mode() != kAggMerge))
+    UpdateRotationCombo(0, allowed);
+}
+
+std::string AllDisplaysTitle(uint32_t count) {
+  std::string title = "1";
+  for (uint32_t n = 2; n <= count + 1; ++n) {
+    title += n == count + 1 ? " and " : ",";
+    title += std::to_string(n);
+  }
+  return title;
+}
+
+void UpdateDisplayPanelTitle() {
+  s_ctl.status.enabled[0] = s_ctl.status.enabled[1] = false;
+  const bool merge = Mode() == kAggMerge;
+  if (!IsKvd() && !merge && Count() == 1) {
+    View().SetPanelTitle(0, "1", true);
+    View().SetPanelTitle(1, "2", true);
+    s_ctl.status.enabled[0] = s_ctl.status.enabled[1] = true;
+  } else if (IsKvd() && !merge) {
+    View().SetPanelTitle(0, "1 and 2", true);
+    s_ctl.status.enabled[0] = true;
+    if (Count() == 3) {
+      View().SetPanelTitle(1, "3 and 4", true);
+      s_ctl.status.enabled[1] = true;
+    } else {
+      View().SetPanelTitle(1, "", true);
+    }
+  } else {
+    View().SetPanelTitle(0, AllDisplaysTitle(Count()).c_str(), true);
+    s_ctl.status.enabled[0] = true;
+    View().SetPanelTitle(1, "", false);
+  }
+}
+
+void AddResolutionToList(int output, const UiMonitor& m) {
+  const bool merge = Mode() == kAggMerge;
+  if (output == kAllOutputs) {
+    s_ctl.lists[0].push_back(m);
+    s_ctl.lists[1].push_back(m);
+  } else if (IsKvd() && !merge) {
+    s_ctl.lists[0].push_back(m);
+    if (output == 2 || output == 3) s_ctl.lists[1].push_back(m);
+  } else if (output == 1 && Count() == 1 && !merge) {
+    s_ctl.lists[1].push_back(m);
+  } else {
+    s_ctl.lists[0].push_back(m);
+  }
+}
+
+UiMonitor ModeLineMonitor(int output, const char* name, int32_t preferred) {
+  UiMonitor m{};
+  m.mode.output = output;
+  CopyText(m.mode.resolution, name);
+  m.mode.refresh[0] = -1;
+  m.preferred = preferred;
+  return m;
+}
+
+void ValidateListWithOutput(int panel, int output) {
+  BoardQueries& q = *s_ctl.queries;
+  if (!q.IsMonitorWithEdid(output)) return;
+  std::vector<UiMonitor> kept;
+  for (UiMonitor m : s_ctl.lists[panel]) {
+    std::vector<int> rates = RatesOf(m);
+    if (rates.empty()) {
+      const UiModeLine* line = FindMatchingModeLine(m.mode.resolution);
+      if (line == nullptr || q.IsModeLineAcceptedByEdid(output, *line)) kept.push_back(m);
+      continue;
+    }
+    int w = WidthOf(m.mode.resolution), h = HeightOf(m.mode.resolution);
+    int n = 0;
+    for (int rate : rates)
+      if (q.IsModeAcceptedByEdid(output, w, h, rate)) m.mode.refresh[n++] = rate;
+    if (n == 0) continue;
+    if (n < kMaxRefreshRates) m.mode.refresh[n] = -1;
+    kept.push_back(m);
+  }
+  s_ctl.lists[panel] = kept;
+}
+
+void ValidateResolutionList() {
+  const bool merge = Mode() == kAggMerge;
+  if (IsKvd() && !merge) {
+    ValidateListWithOutput(0, 0);
+    ValidateListWithOutput(0, 1);
+    if (Count() == 3) {
+      ValidateListWithOutput(1, 2);
+      ValidateListWithOutput(1, 3);
+    }
+  } else if (Count() == 1 && !merge) {
+    ValidateListWithOutput(0, 0);
+    ValidateListWithOutput(1, 1);
+  } else {
+    for (uint32_t o = 0; o <= Count() && o < 4; ++o) ValidateListWithOutput(0, static_cast<int>(o));
+  }
+}
+
+void FillResolution() {
+  s_ctl.lists[0].clear();
+  s_ctl.lists[1].clear();
+  View().ClearCombo(0, PanelCombo::kResolution);
+  View().ClearCombo(1, PanelCombo::kResolution);
+  if (s_ctl.selectedCard == nullptr) return;
+
+  for (PrivateList* n = s_ctl.selectedCard->resolutions; n != nullptr; n = n->next) {
+    auto* mode = static_cast<const CardMonitorMode*>(n->Payload());
+    if (!IsResolutionValid(mode->resolution)) continue;
+    AddResolutionToList(mode->output, UiMonitor{*mode, 0});
+  }
+  for (PrivateList* n = GetCustomModeLineList(); n != nullptr; n = n->next) {
+    auto* line = static_cast<const UiModeLine*>(n->Payload());
+    AddResolutionToList(kAllOutputs, ModeLineMonitor(kAllOutputs, line->name, 0));
+  }
+  for (unsigned o = 0; o < iNumMaxModeLine; ++o) {
+    if (!HasAPreferedModeLine(o)) continue;
+    AddResolutionToList(static_cast<int>(o),
+                        ModeLineMonitor(static_cast<int>(o), GetPreferedModeLine(o)->name, 1));
+  }
+  const bool edid = IsUsingEdidCtrl();
+  for (uint32_t o = 0; o <= Count() && o < 4; ++o) {
+    if (edid && s_ctl.queries->IsMonitorWithEdid(static_cast<int>(o))) continue;
+    for (PrivateList* n = s_ctl.selectedCard->fallbackResolutions; n != nullptr; n = n->next) {
+      UiMonitor m{*static_cast<const CardMonitorMode*>(n->Payload()), 0};
+      m.mode.output = static_cast<int32_t>(o);
+      AddResolutionToList(static_cast<int>(o), m);
+    }
+  }
+  if (edid) ValidateResolutionList();
+  for (int panel = 0; panel < 2; ++panel)
+    for (const UiMonitor& m : s_ctl.lists[panel])
+      View().AppendResolution(panel, m.mode.resolution, m.preferred != 0);
+}
+
+void ReselectResolutions() {
+  for (int panel = 0; panel < 2; ++panel)
+    View().SelectText(panel, PanelCombo::kResolution, s_ctl.dispInfo[panel].resolution);
+}
+
+// The board cannot drive every mode on both digital outputs: the second
+// panel follows the first.
+bool PanelsPaired() {
+  return s_ctl.queries->IsDviResolutionLimited() && s_ctl.queries->OutputType(0) == kDigitalOutputType &&
+         Mode() != kAggMerge && Count() != 2;
+}
+
+// The nearest resolution of list 1 to `text` that list 2 also has with a
+// refresh rate in common; null when there is none.
+const UiMonitor* NearestSharedResolution(const char* text) {
+  int target = WidthOf(text);
+  if (target == 0) target = kDefaultPairWidth;
+  const UiMonitor* match = nullptr;
+  int best = 0;
+  for (const UiMonitor& m : s_ctl.lists[0]) {
+    const UiMonitor* other = FindInList(1, m.mode.resolution);
+    if (other == nullptr) continue;
+    bool shared = false;
+    for (int rate : RatesOf(m)) shared = shared || OffersRate(*other, rate);
+    if (!shared) continue;
+    int distance = std::abs(WidthOf(m.mode.resolution) - target);
+    if (match != nullptr && distance > best) continue;
+    best = distance;
+    match = &m;
+  }
+  return match;
+}
+
+void SetDepthRuleForMode() {
+  if (Mode() == kAggXinerama) {
+    View().SelectText(1, PanelCombo::kDepth, s_ctl.dispInfo[0].bpp);
+    View().SetComboSensitive(1, PanelCombo::kDepth, false);
+  } else {
+    View().SetComboSensitive(1, PanelCombo::kDepth, s_ctl.status.enabled[1]);
+  }
+}
+
+void AfterDisplayModeChange() {
+  UpdateDisplayPanelTitle();
+  UpdateComboBoxRouting();
+  UpdateLayoutPermission();
+  FillResolution();
+  ReselectResolutions();
+}
+
+}  // namespace
+
+void SetMainView(MainView* view) { s_ctl.view = view; }
+void SetBoardQueries(BoardQueries* queries) {
+  s_ctl.queries = queries != nullptr ? queries : &s_extensionQueries;
+}
+void SetPreviewHooks(const PreviewHooks& hooks) { s_ctl.preview = hooks; }
+
+uint32_t GetNumOutputCtrl() { return Count(); }
+uint32_t GetTopologyCtrl() { return Layout(); }
+uint32_t GetAgglutinationCtrl() { return Mode(); }
+const char* GetResolutionCtrl(int panel) { return s_ctl.dispInfo[panel & 1].resolution; }
+const char* GetRefreshRateCtrl(int panel) { return s_ctl.dispInfo[panel & 1].refreshRate; }
+int GetBppCtrl(int panel) { return std::atoi(s_ctl.dispInfo[panel & 1].bpp); }
+uint32_t GetPivotCtrl(int panel) { return s_ctl.dispInfo[panel & 1].pivot; }
+CardInfo* GetSelectedCardCtrl() { return s_ctl.selectedCard; }
+bool IsKvdBoardCtrl() { return IsKvd(); }
+bool IsDisplayPanelEnableCtrl(int panel) { return s_ctl.status.enabled[panel & 1]; }
+void SetPanelDisplayEnableCtrl(int panel, bool enabled) { s_ctl.status.enabled[panel & 1] = enabled; }
+int GetOutputPanel(int output) { return output >= 0 && output < 4 ? s_ctl.routing[output] : kNoPanel; }
+const std::vector<UiMonitor>& GetResolutionList(int panel) { return s_ctl.lists[panel & 1]; }
+bool IsLayoutAllowedCtrl(uint32_t layout) { return InRange(layout) && s_ctl.permissions.layout[layout]; }
+bool IsModeAllowedCtrl(uint32_t mode) { return InRange(mode) && s_ctl.permissions.mode[mode]; }
+bool IsRotationAllowedCtrl() {
+  return InRange(Layout()) && InRange(Mode()) && s_ctl.permissions.rotation[Layout()][Mode()];
+}
+
+bool IsResolutionValid(const char* text) {
+  int width = WidthOf(text);
+  if (!IsKvd() && Count() == 2) return width < 1600;
+  if (Count() == 3 && Layout() == kTopologyHorizontal && Mode() == kAggMerge) return width < 1025;
+  return true;
+}
+
+void UiControllerInit() {
+  s_ctl.displayMode = DisplayMode{};
+  s_ctl.status = DisplayStatus{};
+  SetMainWindowXorgDefaultCfg();
+}
+
+void SetMainWindowXorgDefaultCfg() {
+  const XConfigSummary& cfg = *GetXConfigStruct();
+  if (cfg.boardIndex < 0 || cfg.boardIndex >= kMaxCards) return;
+  View().SelectCardRow(cfg.boardIndex);
+  SetSelectedCardCtrl(cfg.boardIndex);
+  View().SelectOutputItem(std::to_string(cfg.outputs).c_str());
+  View().SetLayoutRadioActive(static_cast<uint32_t>(cfg.layout));
+  View().SetModeRadioActive(cfg.xinerama != 0 ? kAggXinerama : static_cast<uint32_t>(cfg.mode));
+  for (const XConfigScreenEntry& screen : cfg.screens) {
+    size_t start = 0;
+    while (start <= screen.outputs.size()) {
+      size_t comma = screen.outputs.find(',', start);
+      std::string word = screen.outputs.substr(start, comma == std::string::npos ? std::string::npos
+                                                                                  : comma - start);
+      start = comma == std::string::npos ? screen.outputs.size() + 1 : comma + 1;
+      int n = std::atoi(word.c_str());
+      if (n < 1 || n > 4 || static_cast<uint32_t>(n - 1) > Count()) continue;
+      int panel = s_ctl.routing[n - 1];
+      if (panel == kNoPanel) continue;
+      View().SelectText(panel, PanelCombo::kResolution, screen.resolution.c_str());
+      View().SelectText(panel, PanelCombo::kRefresh, std::to_string(screen.refresh).c_str());
+      View().SelectText(panel, PanelCombo::kDepth, std::to_string(screen.depth).c_str());
+      View().SetRotationItem(panel, static_cast<int>(screen.rotation));
+    }
+  }
+}
+
+void SetSelectedCardCtrl(int row) {
+  if (row < 0 || row >= kMaxCards) return;
+  SetterScope scope(Key("card", 0, std::to_string(row).c_str()));
+  if (!scope.Entered()) return;
+  s_ctl.selectedCard = &GetCardInfo()[row];
+  std::vector<int> counts;
+  for (int i = 0; i < kMaxOutputCounts && s_ctl.selectedCard->outputCounts[i] != -1; ++i)
+    counts.push_back(s_ctl.selectedCard->outputCounts[i]);
+  View().FillOutputCombo(counts);
+}
+
+void SetNumOutputCtrl(uint32_t countIndex) {
+  if (countIndex > 3) return;
+  SetterScope scope(Key("outputs", 0, std::to_string(countIndex).c_str()));
+  if (!scope.Entered()) return;
+  s_ctl.displayMode.numOutput = countIndex;
+  UpdateComboBoxRouting();
+  UpdateLayoutPermission();
+  UpdateDisplayPanelTitle();
+  UpdateResolutionComboBox();
+  Redraw();
+}
+
+void SetTopologyCtrl(uint32_t layout) {
+  SetterScope scope(Key("layout", 0, std::to_string(layout).c_str()));
+  if (!scope.Entered()) return;
+  s_ctl.displayMode.topology = layout;
+  AfterDisplayModeChange();
+  Redraw();
+}
+
+void SetAgglutinationCtrl(uint32_t mode) {
+  SetterScope scope(Key("mode", 0, std::to_string(mode).c_str()));
+  if (!scope.Entered()) return;
+  s_ctl.displayMode.agglutination = mode;
+  AfterDisplayModeChange();
+  SetDepthRuleForMode();
+  Redraw();
+}
+
+void UpdateResolutionComboBox() {
+  FillResolution();
+  ReselectResolutions();
+}
+
+void SetResolutionCtrl(const char* text, int panel) {
+  panel &= 1;
+  SetterScope scope(Key("resolution", panel, text));
+  if (!scope.Entered()) return;
+  MainView& view = View();
+  CopyText(s_ctl.dispInfo[panel].resolution, text);
+  view.ClearCombo(panel, PanelCombo::kRefresh);
+  for (const UiMonitor& m : s_ctl.lists[panel]) {
+    if (std::strcmp(m.mode.resolution, text) != 0) continue;
+    for (int rate : RatesOf(m)) view.AppendRefresh(panel, std::to_string(rate).c_str());
+  }
+
+  const bool paired = PanelsPaired();
+  if (paired && panel == 0) {
+    if (FindInList(1, text) != nullptr) {
+      view.SelectText(1, PanelCombo::kResolution, text);
+    } else if (const UiMonitor* match = NearestSharedResolution(text)) {
+      // Copy: the lists are rebuilt by nothing here, but the call re-enters.
+      std::string chosen = match->mode.resolution;
+      view.SelectText(0, PanelCombo::kResolution, chosen.c_str());
+      view.SelectText(1, PanelCombo::kResolution, chosen.c_str());
+    }
+    view.SelectText(1, PanelCombo::kResolution, s_ctl.dispInfo[0].resolution);
+    view.SetComboSensitive(1, PanelCombo::kResolution, false);
+  }
+
+  view.SelectText(panel, PanelCombo::kRefresh, s_ctl.dispInfo[panel].refreshRate);
+  view.SetComboSensitive(panel, PanelCombo::kRefresh, view.HasActive(panel, PanelCombo::kRefresh));
+
+  if (paired) {
+    view.SelectText(1, PanelCombo::kResolution, s_ctl.dispInfo[0].resolution);
+    view.SetComboSensitive(1, PanelCombo::kRefresh, false);
+  } else {
+    view.SetComboSensitive(1, PanelCombo::kRefresh,
+                           s_ctl.status.enabled[1] && view.HasActive(1, PanelCombo::kRefresh));
+  }
+
+  if (panel == 1 && s_ctl.status.enabled[1] && !s_ctl.status.panel1Initialised) {
+    s_ctl.status.panel1Initialised = true;
+    DispInfo first = s_ctl.dispInfo[0];
+    view.SelectText(1, PanelCombo::kResolution, first.resolution);
+    view.SelectText(1, PanelCombo::kRefresh, first.refreshRate);
+    view.SelectText(1, PanelCombo::kDepth, first.bpp);
+    view.SetRotationItem(1, static_cast<int>(first.pivot));
+  }
+}
+
+void SetRefreshRateCtrl(const char* text, int panel) {
+  panel &= 1;
+  SetterScope scope(Key("refresh", panel, text));
+  if (!scope.Entered()) return;
+  CopyText(s_ctl.dispInfo[panel].refreshRate, text);
+  if (panel != 0 || !PanelsPaired()) return;
+  const int rate = std::atoi(text);
+  const UiMonitor* second = FindInList(1, s_ctl.dispInfo[0].resolution);
+  if (second != nullptr && OffersRate(*second, rate)) {
+    View().SelectText(1, PanelCombo::kRefresh, text);
+    return;
+  }
+  std::string common = text;
+  const UiMonitor* first = FindInList(0, s_ctl.dispInfo[0].resolution);
+  if (first != nullptr && second != nullptr) {
+    for (int r : RatesOf(*first)) {
+      if (OffersRate(*second, r)) {
+        common = std::to_string(r);
+        break;
+      }
+    }
+  }
+  View().SelectText(0, PanelCombo::kRefresh, common.c_str());
+  View().SelectText(1, PanelCombo::kRefresh, common.c_str());
+}
+
+void SetBppCtrl(const char* text, int panel) {
+  panel &= 1;
+  SetterScope scope(Key("depth", panel, text));
+  if (!scope.Entered()) return;
+  CopyText(s_ctl.dispInfo[panel].bpp, text);
+  if (Mode() == kAggXinerama && panel == 0) View().SelectText(1, PanelCombo::kDepth, text);
+}
+
+void SetPivotCtrl(uint32_t rotation, int panel) {
+  s_ctl.dispInfo[panel & 1].pivot = rotation;
+  Redraw();
+}
+
+uint32_t GetPivotState(int output) {
+  if (IsKvd()) return s_ctl.dispInfo[output >= 2 ? 1 : 0].pivot;
+  if (output == 1 && Count() == 1 && Mode() != kAggMerge) return s_ctl.dispInfo[1].pivot;
+  return s_ctl.dispInfo[0].pivot;
+}
+
+void SendRedrawPreviewArea(int x, int y, int w, int h) {
+  if (s_ctl.preview.redraw != nullptr) s_ctl.preview.redraw(x, y, w, h);
+}
+
+void SendErasePreviewAreaBg() {
+  if (s_ctl.preview.eraseBackground != nullptr) s_ctl.preview.eraseBackground();
+}

@@ -1,0 +1,198 @@
+#include "tools/gui/WindowUtils.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/gui/LogSystem.h"
+
+namespace {
+
+UserDialogs* s_dialogs = nullptr;
+void (*s_exitHandler)() = nullptr;
+
+constexpr size_t kPipeBlock = 8192;
+constexpr size_t kMaxDialogText = 1024;
+constexpr long kMaxPropertyUnits = 64;
+
+std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
+  std::vector<char*> out;
+  for (const std::string& a : argv) out.push_back(const_cast<char*>(a.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// The window manager's check window, or None.
+Window CheckWindow(Display* dpy) {
+  Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == None) return None;
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  Window result = None;
+  if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, kMaxPropertyUnits, False, XA_WINDOW, &type,
+                         &format, &count, &after, &data) == Success &&
+      data != nullptr && type == XA_WINDOW && format == 32 && count >= 1) {
+    result = *reinterpret_cast<Window*>(data);
+  }
+  if (data != nullptr) XFree(data);
+  return result;
+}
+
+}  // namespace
+
+void SetUserDialogs(UserDialogs* dialogs) { s_dialogs = dialogs; }
+void SetExitHandler(void (*handler)()) { s_exitHandler = handler; }
+
+bool ExecuteCommand(const std::vector<std::string>& argv) {
+  if (argv.empty()) return false;
+  PrintCommand(argv);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    PrintError("ERROR: cannot create a pipe\n");
+    return false;
+  }
+  std::vector<char*> args = ArgvOf(argv);
+  pid_t pid = fork();
+  if (pid < 0) {
+    PrintError("ERROR: forking child process failed\n");
+    close(fds[0]);
+    close(fds[1]);
+    return false;
+  }
+  if (pid == 0) {
+    dup2(fds[1], STDERR_FILENO);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  char block[kPipeBlock];
+  size_t written = 0;
+  for (;;) {
+    ssize_t n = read(fds[0], block, sizeof block);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && written == 0;
+}
+
+bool ExecuteCommandNoWait(const std::vector<std::string>& argv) {
+  if (argv.empty()) return false;
+  PrintCommand(argv);
+  std::vector<char*> args = ArgvOf(argv);
+  pid_t pid = fork();
+  if (pid < 0) {
+    PrintError("ERROR: forking child process failed\n");
+    return false;
+  }
+  if (pid == 0) {
+    execvp(args[0], args.data());
+    _exit(1);
+  }
+  return true;
+}
+
+bool ValidateWithUser(const std::string& question) {
+  if (s_dialogs == nullptr) return false;
+  return s_dialogs->Ask(question);
+}
+
+void OutputMsg(const std::string& text, const std::string& title) {
+  if (s_dialogs == nullptr) {
+    std::printf("%s\n", text.c_str());
+    return;
+  }
+  if (text.size() > kMaxDialogText) return;
+  s_dialogs->Message(text, title);
+}
+
+void OutputErrorMsg(const std::string& text) { OutputMsg(text, "Error"); }
+
+bool IsUsingKde() { return std::getenv("KDE_FULL_SESSION") != nullptr; }
+bool IsUsingGnome() { return std::getenv("GNOME_DESKTOP_SESSION_ID") != nullptr; }
+
+bool IsUsingIceWM() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (dpy == nullptr) return false;
+  bool iceWm = false;
+  Window wm = CheckWindow(dpy);
+  Atom nameAtom = XInternAtom(dpy, "_NET_WM_NAME", True);
+  if (wm != None && nameAtom != None) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    // Only a name that can be read decides.
+    if (XGetWindowProperty(dpy, wm, nameAtom, 0, kMaxPropertyUnits, False, AnyPropertyType, &type, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr && format == 8) {
+      iceWm = count >= 5 && std::strncmp(reinterpret_cast<const char*>(data), "IceWM", 5) == 0;
+    }
+    if (data != nullptr) XFree(data);
+  }
+  XCloseDisplay(dpy);
+  return iceWm;
+}
+
+void KillIceWmSessionManager() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (dpy == nullptr) return;
+  Window wm = CheckWindow(dpy);
+  Atom pidAtom = XInternAtom(dpy, "_NET_WM_PID", True);
+  long pid = 0;
+  if (wm != None && pidAtom != None) {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(dpy, wm, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+            Success &&
+        data != nullptr && format == 32 && count == 1) {
+      pid = *reinterpret_cast<long*>(data);
+    }
+    if (data != nullptr) XFree(data);
+  }
+  XCloseDisplay(dpy);
+  // 0, 1 and negative numbers would reach init or whole process groups.
+  if (pid > 1) kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+void RestartXSession() {
+  if (IsUsingGnome()) {
+    ExecuteCommandNoWait({"gnome-session-save", "--kill"});
+    ExitProgram();
+  } else if (IsUsingKde()) {
+    ExecuteCommandNoWait({"kdeinit_shutdown"});
+    ExitProgram();
+  }
+}
+
+std::string GetGtkSuCmd() {
+  for (const char* tool : {"gksu", "gnomesu", "gksudo"})
+    if (ExecuteCommand({"which", tool})) return tool;
+  return "gksu";
+}
+
+bool HasPermission(const char* path) { return access(path, W_OK) == 0; }
+
+void ExitProgram() {
+  if (s_exitHandler != nullptr) s_exitHandler();
+}

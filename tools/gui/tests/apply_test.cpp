@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/FileGenerator.h"
+#include "tools/gui/ModeLineCollector.h"
+#include "tools/gui/ProbeInfo.h"
+#include "tools/gui/UiController.h"
+#include "tools/gui/WindowUtils.h"
+#include "tools/gui/tests/fake_main_view.h"
+#include "tools/gui/tests/gui_fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Spit(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+class ScriptedDialogs : public UserDialogs {
+ public:
+  std::deque<bool> answers;
+  std::vector<std::string> questions;
+  std::vector<std::pair<std::string, std::string>> messages;  // title, text
+  bool Ask(const std::string& q) override {
+    questions.push_back(q);
+    if (answers.empty()) return false;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void Message(const std::string& text, const std::string& title) override { messages.emplace_back(title, text); }
+};
+
+// The engine writes a recognisable file where the library would.
+class WritingEngine : public FakeEngine {
+ public:
+  int UpdateConfigFile(const GuiSelection& s) override {
+    FakeEngine::UpdateConfigFile(s);
+    Spit(s.outputFile, Slurp(s.outputFile) + "# rewritten\n");
+    Spit(s.outputFile + ".bak", "library backup of the temporary file\n");
+    return updateResult;
+  }
+};
+
+void MakeBoard(CardInfo* card) {
+  MakeCard(card, "PCI:1:0:0", "Kestrion Dual", false, {1, 2}, {{1, 1, 1, 0}, {2, 1, 1, 0}, {2, 1, 2, 1}},
+           {{0, "1280x1024", {60, 75}}, {1, "1024x768", {60}}}, {{kAllOutputs, "800x600", {60}}});
+}
+
+class ApplyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/gui-apply-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    bin_ = dir_ + "/bin";
+    fs::create_directories(bin_);
+    log_ = dir_ + "/commands.log";
+    // Each stand-in records its arguments one per line, then does the job.
+    Stub("cp", "exec /bin/cp \"$@\"");
+    Stub("touch", "exec /usr/bin/env -i /usr/bin/touch \"$@\"");
+    Stub("which", "case \" $STUB_FOUND \" in *\" $1 \"*) exit 0;; esac; exit 1");
+    Stub("gksu", "\"$@\"");
+    Stub("gksudo", "\"$@\"");
+    Stub("gnome-session-save", "exit 0");
+    oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
+    unsetenv("GNOME_DESKTOP_SESSION_ID");
+    unsetenv("KDE_FULL_SESSION");
+    unsetenv("DISPLAY");
+    unsetenv("STUB_FOUND");
+
+    current_ = dir_ + "/current.conf";
+    Spit(current_, "Section \"ServerLayout\"\nEndSection\n");
+    InitProbeInfo();
+    RemoveAllModeLineCollector();
+    MakeBoard(&GetCardInfo()[0]);
+    engine_.summary.fileName = current_;
+    engine_.summary.outputs = 2;
+    engine_.summary.layout = 1;
+    engine_.summary.mode = 2;
+    engine_.summary.screens = {{"1", "1280x1024", 75, 24, 0}, {"2", "1024x768", 60, 16, 0}};
+    SetConfigEngine(&engine_);
+    *GetXConfigStruct() = engine_.summary;
+    AdvancedWindowCtrlInit();
+    SetMainView(&view_);
+    SetBoardQueries(&queries_);
+    UiControllerInit();
+    SetUserDialogs(&dialogs_);
+  }
+  void TearDown() override {
+    setenv("PATH", oldPath_.c_str(), 1);
+    unsetenv("GNOME_DESKTOP_SESSION_ID");
+    SetUserDialogs(nullptr);
+    SetMainView(nullptr);
+    SetBoardQueries(nullptr);
+    SetConfigEngine(nullptr);
+    RemoveAllModeLineCollector();
+    InitProbeInfo();
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, ec);
+    fs::remove_all(dir_, ec);
+  }
+
+  void Stub(const std::string& name, const std::string& body) {
+    const std::string path = bin_ + "/" + name;
+    Spit(path, "#!/bin/sh\n{ echo \"$(basename \"$0\")\"; for a in \"$@\"; do echo \"  [$a]\"; done; } >> '" + log_ +
+                   "'\n" + body + "\n");
+    chmod(path.c_str(), 0755);
+  }
+  std::string Log() { return Slurp(log_); }
+  // The temporary file the library was given, and the library's backup of
+  // it, are gone. (Other tests may run beside this one, so /tmp as a whole
+  // is not compared.)
+  void ExpectNoTempLeft() {
+    ASSERT_FALSE(engine_.updates.empty());
+    const std::string temp = engine_.updates.back().outputFile;
+    EXPECT_EQ(temp.rfind("/tmp/orvaneconfig-", 0), 0u);
+    EXPECT_FALSE(fs::exists(temp)) << temp;
+    EXPECT_FALSE(fs::exists(temp + ".bak")) << temp;
+  }
+
+  std::string dir_, bin_, log_, oldPath_, current_;
+  WritingEngine engine_;
+  FakeMainView view_;
+  FakeQueries queries_;
+  ScriptedDialogs dialogs_;
+};
+
+TEST_F(ApplyTest, WritableTargetIsBackedUpThenReplaced) {
+  const std::string target = dir_ + "/xorg.conf";
+  Spit(target, "old contents\n");
+  SetOutputFilePathCtrl(target.c_str());
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(dialogs_.questions.size(), 1u);
+  EXPECT_EQ(dialogs_.questions[0], "Are you sure you want to write new X Server config to " + target + " ?");
+  EXPECT_EQ(Slurp(target + ".bak"), "old contents\n");
+  EXPECT_EQ(Slurp(target), "Section \"ServerLayout\"\nEndSection\n# rewritten\n");
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].first, "Attention");
+  EXPECT_EQ(dialogs_.messages[0].second, "Please restart manually your X server for new config file to apply\n");
+  ExpectNoTempLeft();
+  // No privilege tool on this path.
+  EXPECT_EQ(Log().find("gksu"), std::string::npos);
+
+  ASSERT_EQ(engine_.updates.size(), 1u);
+  const GuiSelection& s = engine_.updates[0];
+  EXPECT_EQ(s.outputs, 2);
+  EXPECT_EQ(s.mode, 2);
+  EXPECT_EQ(s.resolution[0], "1280x1024");
+  EXPECT_EQ(s.refresh[0], 75u);
+  EXPECT_EQ(s.resolution[1], "1024x768");
+  EXPECT_EQ(s.depth[1], 16u);
+  EXPECT_EQ(s.overwrite, 1);
+  EXPECT_EQ(s.useBoardCapabilities, 1);
+  EXPECT_EQ(s.presentFlags, 0xF7FBu);
+  EXPECT_EQ(s.outputFile.rfind("/tmp/orvaneconfig-", 0), 0u);
+}
+
+TEST_F(ApplyTest, MissingTargetIsCreatedWithTouch) {
+  const std::string target = dir_ + "/new.conf";
+  SetOutputFilePathCtrl(target.c_str());
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  EXPECT_NE(Log().find("touch\n  [" + target + "]"), std::string::npos) << Log();
+  EXPECT_EQ(Slurp(target + ".bak"), "");
+  EXPECT_NE(Slurp(target).find("# rewritten"), std::string::npos);
+}
+
+TEST_F(ApplyTest, UnwritableTargetEndsInAnErrorAndKeepsTheFile) {
+  std::string target;
+  if (geteuid() == 0) {
+    target = "/proc/version";  // even root cannot replace it
+  } else {
+    target = dir_ + "/ro/xorg.conf";
+    fs::create_directories(dir_ + "/ro");
+    Spit(target, "old contents\n");
+    chmod(target.c_str(), 0444);
+    chmod((dir_ + "/ro").c_str(), 0555);
+  }
+  const std::string before = Slurp(target);
+  SetOutputFilePathCtrl(target.c_str());
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].first, "Error");
+  if (geteuid() != 0) {
+    EXPECT_EQ(dialogs_.messages[0].second.rfind("You need root privileges to modify the config file (" + target +
+                                                    ").",
+                                                0),
+              0u);
+  }
+  EXPECT_EQ(Slurp(target), before);
+  EXPECT_EQ(dialogs_.questions.size(), 1u) << "no restart offered after a failure";
+  ExpectNoTempLeft();
+}
+
+TEST_F(ApplyTest, DirectoryTargetStopsBeforeAnyCopy) {
+  SetOutputFilePathCtrl(dir_.c_str());
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].second, "No file name specified");
+  EXPECT_EQ(Log(), "");
+  EXPECT_TRUE(engine_.updates.empty());
+}
+
+TEST_F(ApplyTest, LibraryRefusalIsReportedWithItsMessage) {
+  const std::string target = dir_ + "/xorg.conf";
+  Spit(target, "old\n");
+  SetOutputFilePathCtrl(target.c_str());
+  engine_.updateResult = 22;
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].second.rfind("Error : ", 0), 0u);
+  EXPECT_EQ(Slurp(target), "old\n");
+  ExpectNoTempLeft();
+}
+
+TEST_F(ApplyTest, AnsweringNoWritesNothing) {
+  const std::string target = dir_ + "/xorg.conf";
+  Spit(target, "old\n");
+  SetOutputFilePathCtrl(target.c_str());
+  dialogs_.answers = {false};
+  ApplyConfiguration();
+  EXPECT_TRUE(engine_.updates.empty());
+  EXPECT_EQ(Slurp(target), "old\n");
+}
+
+TEST_F(ApplyTest, ModeLineResolutionSendsNoRefreshRate) {
+  UiModeLine line{};
+  std::strcpy(line.name, "mymode");
+  AddCustomModeLine(line);
+  UpdateResolutionComboBox();
+  view_.Choose(0, PanelCombo::kResolution, "mymode");
+  GuiSelection s = SaveUserSelectionToFile("/tmp/x");
+  EXPECT_EQ(s.resolution[0], "mymode");
+  EXPECT_EQ(s.refresh[0], 0xFFFFFFFFu);
+  EXPECT_EQ(s.refresh[1], 0xFFFFFFFFu);
+}
+
+TEST_F(ApplyTest, InvalidModeLinesBringTheirPageForward) {
+  static bool focused = false;
+  SetModeLineTabHooks({[] { return false; }, [] { focused = true; }});
+  ApplyConfiguration();
+  SetModeLineTabHooks({});
+  EXPECT_TRUE(focused);
+  EXPECT_TRUE(dialogs_.questions.empty());
+}
+
+// A user without write access in a GNOME session: the privilege tool runs
+// cp with every path as its own argument, the backup first. Run as root,
+// the copy runs in a child that gives up root first.
+TEST_F(ApplyTest, PrivilegeToolGetsEachPathIntact) {
+  const std::string target = dir_ + "/with blank/xorg.conf";
+  const std::string src = dir_ + "/src conf";
+  fs::create_directories(dir_ + "/with blank");
+  Spit(target, "old contents\n");
+  Spit(src, "new\n");
+  Spit(log_, "");
+  chmod(target.c_str(), 0444);
+  chmod(log_.c_str(), 0666);
+  chmod(dir_.c_str(), 0755);
+  // The stand-in only records: it cannot raise privileges.
+  Stub("gksudo", "exit 0");
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    setenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated", 1);
+    setenv("STUB_FOUND", "gksudo", 1);
+    _exit(FileCopy(src, target) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Log(), "which\n  [gksu]\nwhich\n  [gnomesu]\nwhich\n  [gksudo]\nwhich\n  [gksudo]\n"
+                   "gksudo\n  [cp]\n  [" + target + "]\n  [" + target + ".bak]\n"
+                   "gksudo\n  [cp]\n  [" + src + "]\n  [" + target + "]\n");
+}
+
+TEST_F(ApplyTest, NoPrivilegeToolOutsideADesktopMeansFailure) {
+  const std::string target = dir_ + "/xorg.conf";
+  Spit(target, "old\n");
+  chmod(target.c_str(), 0444);
+  chmod(log_.c_str(), 0666);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    _exit(FileCopy(target, target) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(CommandTest, StatusAndErrorOutputDecide) {
+  EXPECT_TRUE(ExecuteCommand({"true"}));
+  EXPECT_FALSE(ExecuteCommand({"false"})) << "a failing status is a failure";
+  EXPECT_FALSE(ExecuteCommand({"sh", "-c", "echo oops >&2"}));
+  EXPECT_FALSE(ExecuteCommand({"/nonexistent/program"})) << "an exec failure is a failure";
+  EXPECT_TRUE(ExecuteCommand({"test", "a b;c", "=", "a b;c"})) << "arguments reach the program unsplit";
+  EXPECT_FALSE(ExecuteCommand({}));
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/CardsProbe.h"
+#include "tools/gui/ComboOrder.h"
+#include "tools/gui/ModeLineCollector.h"
+#include "tools/gui/ProbeInfo.h"
+#include "tools/gui/ProbeUtils.h"
+#include "tools/gui/tests/gui_fixtures.h"
+
+namespace {
+
+UiModeLine Line(const char* name, double clock = 108.5) {
+  UiModeLine m{};
+  std::strcpy(m.name, name);
+  m.clock = clock;
+  m.hdisplay = 1280;
+  m.vdisplay = 1024;
+  return m;
+}
+
+std::vector<std::string> CustomNames() {
+  std::vector<std::string> names;
+  for (PrivateList* n = GetCustomModeLineList(); n; n = n->next)
+    names.push_back(static_cast<UiModeLine*>(n->Payload())->name);
+  return names;
+}
+
+class CollectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RemoveAllModeLineCollector(); }
+  void TearDown() override { RemoveAllModeLineCollector(); }
+};
+
+TEST_F(CollectorTest, CustomListRunsNewestFirstAndPreferredWinsByName) {
+  AddCustomModeLine(Line("a"));
+  AddCustomModeLine(Line("shared", 50.0));
+  AddCustomModeLine(Line("c"));
+  AddPreferedModeLine(Line("shared", 99.0), 2);
+  EXPECT_EQ(CustomNames(), (std::vector<std::string>{"c", "shared", "a"}));
+  ASSERT_NE(FindMatchingModeLine("shared"), nullptr);
+  EXPECT_DOUBLE_EQ(FindMatchingModeLine("shared")->clock, 99.0);
+  EXPECT_EQ(FindMatchingModeLine("Shared"), nullptr) << "names compare with case";
+  EXPECT_TRUE(IsAPreferedModeLine("shared"));
+  EXPECT_FALSE(IsAPreferedModeLine("a"));
+  EXPECT_TRUE(IsModeLineExists(GetCustomModeLineList(), "a"));
+
+  // The preferred one goes first; the custom one of the same name stays.
+  RemoveModeLineFromCollector("shared");
+  EXPECT_FALSE(HasAPreferedModeLine(2));
+  EXPECT_EQ(CustomNames(), (std::vector<std::string>{"c", "shared", "a"}));
+  RemoveModeLineFromCollector("shared");
+  EXPECT_EQ(CustomNames(), (std::vector<std::string>{"c", "a"}));
+}
+
+TEST_F(CollectorTest, RemovingAnUnknownOrEmptyNameChangesNothing) {
+  AddCustomModeLine(Line("a"));
+  AddPreferedModeLine(Line("p"), 0);
+  RemoveModeLineFromCollector("zz");
+  RemoveModeLineFromCollector("");
+  EXPECT_EQ(CustomNames(), (std::vector<std::string>{"a"}));
+  EXPECT_TRUE(HasAPreferedModeLine(0));
+  EXPECT_FALSE(IsAPreferedModeLine("")) << "free slots carry no name";
+  EXPECT_EQ(FindMatchingModeLine(""), nullptr);
+}
+
+TEST_F(CollectorTest, RemoveAllEmptiesEverything) {
+  for (unsigned o = 0; o < 4; ++o) AddPreferedModeLine(Line(("p" + std::to_string(o)).c_str()), o);
+  AddCustomModeLine(Line("a"));
+  RemoveAllModeLineCollector();
+  for (unsigned o = 0; o < 4; ++o) EXPECT_FALSE(HasAPreferedModeLine(o)) << o;
+  EXPECT_EQ(GetCustomModeLineList(), nullptr);
+}
+
+TEST_F(CollectorTest, OutputAboveThreeIsFatal) {
+  EXPECT_DEATH(AddPreferedModeLine(Line("x"), 4), "eNumOutput < iNumMaxModeLine");
+  EXPECT_DEATH(GetPreferedModeLine(4), "eNumOutput < iNumMaxModeLine");
+}
+
+TEST(ProbeInfoTest, ClearedRecordsAndVersionTexts) {
+  InitProbeInfo();
+  for (int i = 0; i < kMaxCards; ++i) {
+    EXPECT_EQ(GetCardInfo()[i].outputCounts[0], -1);
+    EXPECT_EQ(GetCardInfo()[i].layouts, nullptr);
+    EXPECT_STREQ(GetCardInfo()[i].busId, "");
+  }
+  std::string longest(255, 'v');
+  SetQlbDriverInfo(longest.c_str());
+  EXPECT_EQ(GetQlbDriverInfo(), longest);
+  EXPECT_DEATH(SetOrvDriverInfo(std::string(256, 'v').c_str()), "strlen\\(szDriverInfo\\) < 256");
+  SetOrvKernelDriverFound(0x102);
+  EXPECT_EQ(GetOrvKernelDriverFound(), 2) << "the low byte is kept";
+}
+
+TEST(ProbeInfoTest, HardwareProbeCopiesDriversAndSummary) {
+  InitProbeInfo();
+  FakeEngine engine;
+  engine.summary.fileName = "/etc/X11/xorg.conf";
+  engine.summary.outputs = 2;
+  engine.probeResult = 3;
+  SetConfigEngine(&engine);
+  EXPECT_EQ(ProbeHardwareNew(), 3);
+  EXPECT_STREQ(GetOrvDriverInfo(), "1.4.7");
+  EXPECT_STREQ(GetQlbDriverInfo(), "2.3.258");
+  EXPECT_EQ(GetOrvKernelDriverFound(), 1) << "the flag is stored as 0 or 1";
+  EXPECT_EQ(GetXConfigStruct()->outputs, 2);
+  EXPECT_EQ(engine.calls.front(), "card");
+  SetConfigEngine(nullptr);
+}
+
+class RecordingAdvancedView : public AdvancedView {
+ public:
+  std::vector<std::string> calls;
+  void SetOutputFileEntry(const char* text) override {
+    calls.push_back(std::string("entry ") + text);
+    SetOutputFileCtrl(text);  // the entry's "changed" handler
+  }
+  void SetUsingBusMastering(bool on) override { calls.push_back("bm " + std::to_string(on)); SetBusMasteringCtrl(on); }
+  void SetForcingDVI(bool on) override { calls.push_back("dvi " + std::to_string(on)); SetForcingDVICtrl(on); }
+  void SetUsingEdid(bool on) override { calls.push_back("edid " + std::to_string(on)); SetUsingEdidCtrl(on); }
+  void SetUsingGl(bool on) override { calls.push_back("gl " + std::to_string(on)); Set3DCtrl(on); }
+  void Show() override { calls.push_back("show"); }
+  void Hide() override { calls.push_back("hide"); }
+};
+
+TEST(AdvancedOptionsTest, DefaultsComeFromTheXConfiguration) {
+  FakeEngine engine;
+  engine.summary.fileName = "/tmp/x y/xorg.conf";
+  engine.summary.openGL = 1;
+  engine.summary.busMastering = 0;
+  engine.summary.useEdid = 1;
+  engine.summary.forceDvi = 1;
+  SetConfigEngine(&engine);
+  RecordingAdvancedView view;
+  SetAdvancedView(&view);
+  AdvancedWindowCtrlInit();
+  EXPECT_STREQ(GetOutputFilePathCtrl(), "/tmp/x y/xorg.conf");
+  EXPECT_TRUE(Is3DEnableCtrl());
+  EXPECT_FALSE(IsBusMasteringEnableCtrl());
+  EXPECT_TRUE(IsUsingEdidCtrl());
+  EXPECT_TRUE(IsForcingDVICtrl());
+  EXPECT_EQ(view.calls, (std::vector<std::string>{"entry /tmp/x y/xorg.conf", "gl 1", "bm 0", "dvi 1",
+                                                  "edid 1"}));
+  ShowAdvancedWindowCtrl();
+  HideAdvancedWindowCtrl();
+  EXPECT_EQ(view.calls.back(), "hide");
+  SetAdvancedView(nullptr);
+  SetConfigEngine(nullptr);
+}
+
+TEST(AdvancedOptionsTest, OverlongPathIsIgnoredAndFlagsKeepTheLowByte) {
+  SetOutputFilePathCtrl("/etc/X11/xorg.conf");
+  SetOutputFilePathCtrl(std::string(256, 'p').c_str());
+  SetOutputFileCtrl(std::string(300, 'p').c_str());
+  EXPECT_STREQ(GetOutputFilePathCtrl(), "/etc/X11/xorg.conf");
+  std::string longest = "/" + std::string(254, 'p');
+  SetOutputFileCtrl(longest.c_str());
+  EXPECT_EQ(GetOutputFilePathCtrl(), longest);
+  Set3DCtrl(0x100);
+  EXPECT_FALSE(Is3DEnableCtrl());
+}
+
+TEST(ProbeUtilsTest, WordTables) {
+  struct Case {
+    int (*fn)(const char*, uint32_t*);
+    const char* word;
+    int result;
+    uint32_t value;
+  };
+  const Case cases[] = {
+      {GetPivotEnum, "none", 1, 0},        {GetPivotEnum, "CW", 1, 1},
+      {GetPivotEnum, "Ccw", 1, 2},         {GetPivotEnum, "left", -1, 77},
+      {GetAgglutinationEnum, "merge", 1, 1}, {GetAgglutinationEnum, "independent", 1, 2},
+      {GetAgglutinationEnum, "xinerama", 1, 3}, {GetAgglutinationEnum, "clone", -1, 77},
+      {GetTopologyEnum, "horizontal", 1, 1}, {GetTopologyEnum, "vertical", 1, 2},
+      {GetTopologyEnum, "square", 1, 3},   {GetTopologyEnum, "", -1, 77},
+      {ConvertToBool, "true", 1, 1},       {ConvertToBool, "false", 1, 0},
+      {ConvertToBool, "yes", -1, 77},      {GetMonitorEnum, "1", 1, 0},
+      {GetMonitorEnum, "4", 1, 3},         {GetMonitorEnum, "all", 1, 5},
+      {GetMonitorEnum, "5", -1, 77},
+  };
+  for (const Case& c : cases) {
+    uint32_t value = 77;
+    EXPECT_EQ(c.fn(c.word, &value), c.result) << c.word;
+    EXPECT_EQ(value, c.value) << c.word;
+  }
+  uint32_t index = 9;
+  EXPECT_EQ(GetOutputEnum(4, &index), 1);
+  EXPECT_EQ(index, 3u);
+  EXPECT_EQ(GetOutputEnum(5, &index), -1);
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(GetX86PolarityValue(0, 0), 5);
+  EXPECT_EQ(GetX86PolarityValue(0, 1), 9);
+  EXPECT_EQ(GetX86PolarityValue(1, 0), 6);
+  EXPECT_EQ(GetX86PolarityValue(1, 1), 10);
+  EXPECT_EQ(GetX86PolarityValue(2, 0), 5);
+}
+
+std::vector<std::string> InsertAll(const std::vector<std::string>& texts) {
+  std::vector<std::string> items;
+  for (const std::string& t : texts) items.insert(items.begin() + SortedInsertPosition(items, t), t);
+  return items;
+}
+
+TEST(ComboOrderTest, NumbersFirstInNumberOrderThenNames) {
+  EXPECT_EQ(InsertAll({"1280x1024", "800x600", "1024x768", "mymode"}),
+            (std::vector<std::string>{"800x600", "1024x768", "1280x1024", "mymode"}));
+  EXPECT_EQ(InsertAll({"zeta", "24", "8", "Alpha", "16", "alpha"}),
+            (std::vector<std::string>{"8", "16", "24", "Alpha", "alpha", "zeta"}));
+  // Equal leading numbers keep insertion order.
+  EXPECT_EQ(InsertAll({"1280x1024", "1280x960"}), (std::vector<std::string>{"1280x1024", "1280x960"}));
+}
+
+TEST(ComboOrderTest, SelectionFallsBackToTheMiddle) {
+  const std::vector<std::string> five{"a", "b", "c", "d", "e"};
+  EXPECT_EQ(SelectionIndexFor(five, "d"), 3);
+  EXPECT_EQ(SelectionIndexFor(five, "zz"), 1);
+  EXPECT_EQ(SelectionIndexFor({"a", "b", "c"}, "zz"), 0);
+  EXPECT_EQ(SelectionIndexFor({"a", "b", "c", "d", "e", "f", "g", "h"}, "zz"), 3);
+  EXPECT_EQ(SelectionIndexFor({}, "a"), -1);
+}
+
+}  // namespace
