@@ -32,3 +32,27 @@ function(orv_bench)
   add_executable(${B_NAME} ${B_SOURCES})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
+
+# orv_fuzz(NAME name SOURCES ... LIBS ... CORPUS dir [RUNS n] [ARGS ...])
+# A libFuzzer target for a parser of outside input, built only by clang (the
+# fuzz build of `make test`), with a short run from the corpus as a CTest
+# test labelled "fuzz". New inputs go to the build tree, never the corpus.
+function(orv_fuzz)
+  cmake_parse_arguments(F "" "NAME;CORPUS;RUNS" "SOURCES;LIBS;ARGS" ${ARGN})
+  if(NOT ORV_BUILD_TESTS OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    return()
+  endif()
+  if(NOT F_RUNS)
+    set(F_RUNS 20000)
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${F_NAME}_new)
+  file(MAKE_DIRECTORY ${out})
+  add_test(NAME ${F_NAME}_short
+           COMMAND ${F_NAME} -runs=${F_RUNS} ${F_ARGS} ${out} ${F_CORPUS})
+  set_tests_properties(${F_NAME}_short PROPERTIES LABELS fuzz TIMEOUT 600)
+  add_dependencies(orv_fuzzers ${F_NAME})
+endfunction()
