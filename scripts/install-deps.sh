@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang cmake ninja-build make ccache pkg-config
+  g++ clang libclang-rt-14-dev cmake ninja-build make ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk2.0-dev libx11-dev libxext-dev
   xvfb xauth xserver-xorg-core xcvt edid-decode
