@@ -220,3 +220,4 @@ ORV_STANDIN(HALPIsEDIDBufferValid, (BOARDHANDLE * h, uint8_t* edid, uint32_t* va
 
 // ---- Encoders and expansion modules called by the misc-IO and I2C port code ------
 ORV_STANDIN(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE * h))
+ORV_STANDIN(HSLKSTAccessCEM_FPGAI2CRead, (BOARDHANDLE * h, uint32_t port, uint32_t address, uint32_t clockState, uint32_t reg, uint8_t* data, uint32_t count))

@@ -13,6 +13,7 @@ GtkWidget* s_poAdvWindow = nullptr;
 constexpr size_t kMaxChosenName = 1024;
 
 void SetRadioButtonState(const char* name, bool on) {
+  if (s_poAdvWindow == nullptr) return;
   GtkWidget* w = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(s_poAdvWindow), name));
   if (w != nullptr) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), on);
 }

@@ -1,5 +1,7 @@
 #include "tools/gui/MainWindow.h"
 
+#include <gdk/gdkkeysyms.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -303,8 +305,8 @@ GtkWidget* create_MainWindow() {
   gtk_widget_set_size_request(draw, 320, 200);
   gtk_container_add(GTK_CONTAINER(viewport), draw);
 
-  GtkWidget* cards = Put(top, fixed, Frame(top, "mwFrameCards", "<b>Graphics cards</b>", nullptr, 340, 160), nullptr,
-                         8, 270);
+  GtkWidget* cards = Put(top, fixed, Frame(top, "mwFrameCards", "<b>Graphics cards</b>", nullptr, 340, 260), nullptr,
+                         8, 280);
   GtkWidget* cardsBox = gtk_vbox_new(FALSE, 4);
   gtk_container_add(GTK_CONTAINER(cards), cardsBox);
   GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
@@ -327,16 +329,16 @@ GtkWidget* create_MainWindow() {
   GtkWidget* cancel = Put(top, fixed,
                           Button(top, "mwButtonCancel", GTK_STOCK_QUIT, nullptr, nullptr, tips,
                                  "Exit program and discards selection"),
-                          nullptr, 8, 440);
+                          nullptr, 8, 560);
   GtkWidget* apply = Put(top, fixed,
                          Button(top, "mwButtonApply", GTK_STOCK_APPLY, nullptr, nullptr, tips, "Writes to X config file"),
-                         nullptr, 100, 440);
+                         nullptr, 90, 560);
   GtkWidget* def = Put(top, fixed, Button(top, "mwButtonDefault", nullptr, "Reset", GTK_STOCK_UNDO, tips, nullptr),
-                       nullptr, 190, 440);
+                       nullptr, 180, 560);
   GtkWidget* adv = Put(top, fixed,
                        Button(top, "mwButtonAdv", nullptr, "A_dvanced", GTK_STOCK_JUMP_TO, tips,
                               "Advanced options : bus mastering, opengl, etc ..."),
-                       nullptr, 270, 440);
+                       nullptr, 260, 560);
   gtk_widget_add_accelerator(apply, "clicked", accel, GDK_a, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
   gtk_widget_add_accelerator(cancel, "clicked", accel, GDK_q, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
   gtk_widget_add_accelerator(def, "clicked", accel, GDK_r, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
@@ -345,12 +347,12 @@ GtkWidget* create_MainWindow() {
   // Right column: the notebook.
   GtkWidget* notebook = gtk_notebook_new();
   register_widget(top, notebook, "notebook1");
-  gtk_widget_set_size_request(notebook, 360, 440);
+  gtk_widget_set_size_request(notebook, 360, 560);
   gtk_fixed_put(GTK_FIXED(fixed), notebook, 356, 32);
   GtkWidget* settings = gtk_fixed_new();
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), settings, gtk_label_new("Settings"));
 
-  GtkWidget* layout = Frame(top, "mwFrameLayout", "<b>Multi-display setup</b>", nullptr, 346, 110);
+  GtkWidget* layout = Frame(top, "mwFrameLayout", "<b>Multi-display setup</b>", nullptr, 346, 130);
   gtk_fixed_put(GTK_FIXED(settings), layout, 4, 4);
   GtkWidget* lf = gtk_fixed_new();
   gtk_container_add(GTK_CONTAINER(layout), lf);
@@ -370,18 +372,17 @@ GtkWidget* create_MainWindow() {
   GtkWidget* radios[] = {row, verti, sqr, merge, ind, xine};
   for (int i = 0; i < 3; ++i) {
     Put(top, lf, radios[i], kLayoutRadios[i + 1], 60 + 90 * i, 34);
-    Put(top, lf, radios[i + 3], kModeRadios[i + 1], 130 + 70 * i, 62);
+    Put(top, lf, radios[i + 3], kModeRadios[i + 1], 10 + 105 * i, 86);
   }
-  gtk_fixed_move(GTK_FIXED(lf), merge, 130, 62);
 
-  GtkWidget* display = Frame(top, "mwFrameDisplay", "<b>Display Settings</b>", nullptr, 346, 280);
-  gtk_fixed_put(GTK_FIXED(settings), display, 4, 118);
+  GtkWidget* display = Frame(top, "mwFrameDisplay", "<b>Display Settings</b>", nullptr, 346, 360);
+  gtk_fixed_put(GTK_FIXED(settings), display, 4, 138);
   GtkWidget* panels = gtk_vbox_new(FALSE, 2);
   gtk_container_add(GTK_CONTAINER(display), panels);
   gtk_box_pack_start(GTK_BOX(panels), PanelFrame(top, 0), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(panels), PanelFrame(top, 1), FALSE, FALSE, 0);
-  gtk_widget_set_size_request(lookup_widget(top, "mwFrameDisplay12"), 330, 120);
-  gtk_widget_set_size_request(lookup_widget(top, "mwFrameDisplay34"), 330, 120);
+  gtk_widget_set_size_request(lookup_widget(top, "mwFrameDisplay12"), 330, 165);
+  gtk_widget_set_size_request(lookup_widget(top, "mwFrameDisplay34"), 330, 165);
   GtkWidget* hint = gtk_hbox_new(FALSE, 4);
   gtk_box_pack_start(GTK_BOX(hint), gtk_image_new_from_stock(GTK_STOCK_DIALOG_INFO, GTK_ICON_SIZE_MENU), FALSE,
                      FALSE, 0);
@@ -390,7 +391,7 @@ GtkWidget* create_MainWindow() {
   gtk_box_pack_start(GTK_BOX(hintText), gtk_label_new("identifies the display's prefered resolution."), FALSE, FALSE,
                      0);
   gtk_box_pack_start(GTK_BOX(hint), hintText, FALSE, FALSE, 0);
-  gtk_fixed_put(GTK_FIXED(settings), hint, 8, 402);
+  gtk_fixed_put(GTK_FIXED(settings), hint, 8, 502);
 
   // The mode-line page; its list and buttons are driven by the editor.
   GtkWidget* page = gtk_vbox_new(FALSE, 4);
