@@ -1,6 +1,7 @@
 // Serial EEPROM and SPI flash.
 #include "hwsharing/eeprom_flash.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "hwsharing/boardhandle.h"
@@ -56,7 +57,7 @@ void TakePart(SEINFO* se, const FlashPart& part) {
   se->ulManufacturer = part.maker;
   se->ulPageSize = part.pageSize;
   se->ulSize = kFlashSize128K;
-  std::strncpy(se->szPartName, part.name, sizeof(se->szPartName) - 1);
+  std::snprintf(se->szPartName, sizeof(se->szPartName), "%s", part.name);
 }
 
 // One I2C byte transaction on the EEPROM's port; answers whether it went.
