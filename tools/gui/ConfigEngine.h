@@ -8,6 +8,7 @@
 
 #include "tools/lib/DriverInfo.h"
 #include "tools/lib/Probe.h"
+#include "tools/lib/modeline_utils.h"
 #include "tools/lib/private_list.h"
 
 // One screen of the current X configuration, as the main window shows it.
@@ -33,6 +34,7 @@ struct XConfigSummary {
   int32_t useEdid = 0;
   int32_t forceDvi = 0;
   std::vector<XConfigScreenEntry> screens;
+  std::vector<UiModeLine> modeLines;  // in file order
 };
 
 // The user's choices as the apply step hands them to the library; the

@@ -51,17 +51,33 @@ class TempFile {
 
 void SetModeLineTabHooks(const ModeLineTabHooks& hooks) { s_modeLineTab = hooks; }
 
-bool IsModeLineName(const char* text) {
-  if (text == nullptr || text[0] == '\0') return false;
-  if (FindMatchingModeLine(text) != nullptr) return true;
-  // A resolution reads "<width>x<height>".
-  char* end = nullptr;
-  long w = std::strtol(text, &end, 10);
-  if (w <= 0 || end == text || *end != 'x') return true;
-  const char* h = end + 1;
-  long height = std::strtol(h, &end, 10);
-  return height <= 0 || end == h || *end != '\0';
+namespace {
+
+bool IsModeLine(const char* name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  if (s_modeLineTab.isModeLine != nullptr) return s_modeLineTab.isModeLine(name);
+  return FindMatchingModeLine(name) != nullptr;
 }
+
+// The mode lines to write, in the order the user sees them: both sources
+// run newest (or last row) first.
+class ModeLinesToWrite {
+ public:
+  ModeLinesToWrite() {
+    PrivateList* source = s_modeLineTab.modeLines != nullptr ? s_modeLineTab.modeLines() : GetCustomModeLineList();
+    for (PrivateList* n = source; n != nullptr; n = n->next)
+      list_ = PrivateListInsertFirst(list_, n->Payload(), sizeof(UiModeLine), nullptr);
+  }
+  ~ModeLinesToWrite() { PrivateDeleteList(list_); }
+  ModeLinesToWrite(const ModeLinesToWrite&) = delete;
+  ModeLinesToWrite& operator=(const ModeLinesToWrite&) = delete;
+  PrivateList* List() const { return list_; }
+
+ private:
+  PrivateList* list_ = nullptr;
+};
+
+}  // namespace
 
 GuiSelection SaveUserSelectionToFile(const std::string& outputFile) {
   GuiSelection s;
@@ -77,7 +93,7 @@ GuiSelection SaveUserSelectionToFile(const std::string& outputFile) {
   s.layout = static_cast<int32_t>(GetTopologyCtrl());
   s.overwrite = 1;
   s.useBoardCapabilities = 1;
-  const bool modeLine = IsModeLineName(GetResolutionCtrl(0));
+  const bool modeLine = IsModeLine(GetResolutionCtrl(0));
   for (int p = 0; p < 2; ++p) {
     if (p == 1 && !second) break;
     s.resolution[p] = GetResolutionCtrl(p);
@@ -150,8 +166,9 @@ bool GenerateOutputFile() {
     OutputErrorMsg(Format("Error : %s", ErrorCodeToString(result)));
     return false;
   }
+  ModeLinesToWrite modeLines;
   if (engine.ClearModelines(temp.Path().c_str()) != kErrNone ||
-      engine.AddModelines(GetCustomModeLineList(), temp.Path().c_str()) != kErrNone) {
+      engine.AddModelines(modeLines.List(), temp.Path().c_str()) != kErrNone) {
     OutputErrorMsg(Format("Error : %s", ErrorCodeToString(kErrWritePermission)));
     return false;
   }

@@ -3,11 +3,18 @@
 #include <string>
 
 #include "tools/gui/ConfigEngine.h"
+#include "tools/lib/private_list.h"
 
 // What the apply step needs of the mode-line page.
+// Without the page, names are looked up in the mode-line collections and
+// the custom collection is written.
 struct ModeLineTabHooks {
   bool (*isEveryModeLineValid)() = nullptr;
   void (*bringToFront)() = nullptr;
+  // True when a row of the page has this name.
+  bool (*isModeLine)(const char* name) = nullptr;
+  // The page's rows as mode lines, last row first.
+  PrivateList* (*modeLines)() = nullptr;
 };
 void SetModeLineTabHooks(const ModeLineTabHooks& hooks);
 
@@ -17,6 +24,3 @@ void QuitApplication();
 GuiSelection SaveUserSelectionToFile(const std::string& outputFile);
 bool GenerateOutputFile();
 bool FileCopy(const std::string& src, const std::string& dest);
-// True when `text` names a mode line rather than a "<width>x<height>"
-// resolution.
-bool IsModeLineName(const char* text);

@@ -118,6 +118,8 @@ int LibraryEngine::ProbeXConfig(XConfigSummary* summary) {
     auto* s = static_cast<const XConfigScreen*>(n->Payload());
     summary->screens.push_back({s->group, s->resolution, s->refresh, s->depth, static_cast<uint32_t>(s->rotation)});
   }
+  for (PrivateList* n = info.modeLines; n != nullptr; n = n->next)
+    summary->modeLines.push_back(*static_cast<const UiModeLine*>(n->Payload()));
   FreeXConfigInfo(&info);
   return result;
 }

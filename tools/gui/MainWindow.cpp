@@ -16,7 +16,10 @@
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/ProbeUtils.h"
 #include "tools/gui/UiController.h"
+#include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/WindowUtils.h"
+#include "tools/gui/modeline_editor.h"
+#include "tools/gui/preview_draw.h"
 #include "tools/gui/support.h"
 
 namespace {
@@ -122,15 +125,58 @@ void AdvancedCb(GtkWidget*, gpointer) { ShowAdvancedWindowCtrl(); }
 void QuitCb(GtkWidget*, gpointer) { QuitApplication(); }
 void AboutMenuActivateCb(GtkWidget*, gpointer) { ShowAboutWindow(); }
 void MwButtonInfoClickedCb(GtkWidget*, gpointer) { ShowInfoWindow(); }
-gboolean DrawAreaExposeEvent(GtkWidget*, GdkEventExpose* e, gpointer) {
+// The preview's events go through the controller, which owns the hooks.
+gboolean MwDrawAreaExposeEvent(GtkWidget*, GdkEventExpose* e, gpointer) {
   SendRedrawPreviewArea(e->area.x, e->area.y, e->area.width, e->area.height);
   return FALSE;
 }
-gboolean DrawAreaConfigEvent(GtkWidget*, GdkEventConfigure*, gpointer) {
+gboolean MwDrawAreaConfigEvent(GtkWidget*, GdkEventConfigure*, gpointer) {
   SendErasePreviewAreaBg();
   return TRUE;
 }
-void Notebook1SwitchPageCb(GtkNotebook*, GtkNotebookPage*, guint, gpointer) { UpdateResolutionComboBox(); }
+void Notebook1SwitchPageCb(GtkNotebook*, GtkNotebookPage*, guint, gpointer) {
+  ValidateModeLinesWithVideoCard();
+  UpdateResolutionComboBox();
+}
+void MtAddButtonClickedCb(GtkWidget*, gpointer) { AddNewModeLineCtrl(); }
+void MtDeleteButtonClickedCb(GtkWidget*, gpointer) { RemoveModeLineCtrl(); }
+
+preview::Input PreviewState() {
+  preview::Input in;
+  in.displays = static_cast<int>(GetNumOutputCtrl()) + 1;
+  in.layout = GetTopologyCtrl();
+  in.mode = GetAgglutinationCtrl();
+  in.kvd = IsKvdBoardCtrl();
+  for (int i = 0; i < preview::kMaxDisplays; ++i) in.rotation[size_t(i)] = GetPivotState(i);
+  return in;
+}
+
+// The mode-line page edits the collections.
+const ModeLineTabServices kModeLineServices = {
+    [](const UiModeLine* m, int output) { AddPreferedModeLine(*m, static_cast<unsigned>(output)); },
+    [](const UiModeLine* m) { AddCustomModeLine(*m); },
+    [](const char* name) { return FindMatchingModeLine(name); },
+    [](const char* name) { RemoveModeLineFromCollector(name); },
+    [](int output) -> const UiModeLine* { return GetPreferedModeLine(static_cast<unsigned>(output)); },
+    [] { return GetCustomModeLineList(); },
+    [](const char* message) { OutputErrorMsg(message); },
+    nullptr,
+};
+
+// The mode lines of the current X configuration, as the page reads them.
+class FileModeLines {
+ public:
+  explicit FileModeLines(const std::vector<UiModeLine>& lines) {
+    for (const UiModeLine& m : lines) list_ = PrivateListAppend(list_, &m, sizeof m, nullptr);
+  }
+  ~FileModeLines() { PrivateDeleteList(list_); }
+  FileModeLines(const FileModeLines&) = delete;
+  FileModeLines& operator=(const FileModeLines&) = delete;
+  const PrivateList* List() const { return list_; }
+
+ private:
+  PrivateList* list_ = nullptr;
+};
 void MwComboOutputChangedCb(GtkComboBox* combo, gpointer) {
   gchar* text = ComboBoxGetActiveText(combo);
   if (text == nullptr) return;
@@ -170,10 +216,26 @@ void TreeSelectionChangedCb(GtkTreeSelection* selection, gpointer) {
 
 // ---- construction ----
 
-GtkWidget* Put(GtkWidget* top, GtkWidget* fixed, GtkWidget* w, const char* name, int x, int y) {
-  if (name != nullptr) register_widget(top, w, name);
-  gtk_fixed_put(GTK_FIXED(fixed), w, x, y);
+// Widgets are laid out in boxes and tables so that every label keeps its
+// full text whatever size `ProbeFontSize` picks.
+constexpr int kSpacing = 6;
+
+GtkWidget* Named(GtkWidget* top, GtkWidget* w, const char* name) {
+  register_widget(top, w, name);
   return w;
+}
+
+GtkWidget* LeftLabel(const char* text) {
+  GtkWidget* l = gtk_label_new(text);
+  gtk_misc_set_alignment(GTK_MISC(l), 0.0f, 0.5f);
+  return l;
+}
+
+GtkWidget* Padded(GtkWidget* child) {
+  GtkWidget* align = gtk_alignment_new(0.0f, 0.0f, 1.0f, 1.0f);
+  gtk_alignment_set_padding(GTK_ALIGNMENT(align), kSpacing / 2, kSpacing, kSpacing, kSpacing);
+  gtk_container_add(GTK_CONTAINER(align), child);
+  return align;
 }
 
 GtkWidget* MarkupLabel(const char* markup) {
@@ -182,20 +244,19 @@ GtkWidget* MarkupLabel(const char* markup) {
   return l;
 }
 
-GtkWidget* Frame(GtkWidget* top, const char* name, const char* title, const char* labelName, int w, int h) {
+GtkWidget* Frame(GtkWidget* top, const char* name, const char* title, const char* labelName) {
   GtkWidget* frame = gtk_frame_new(nullptr);
   GtkWidget* label = MarkupLabel(title);
   gtk_frame_set_label_widget(GTK_FRAME(frame), label);
   if (labelName != nullptr) register_widget(top, label, labelName);
   register_widget(top, frame, name);
-  gtk_widget_set_size_request(frame, w, h);
   return frame;
 }
 
 GtkWidget* TextCombo(GtkWidget* top, const char* name) {
   GtkWidget* c = gtk_combo_box_new_text();
   register_widget(top, c, name);
-  gtk_widget_set_size_request(c, 150, -1);
+  gtk_widget_set_size_request(c, 160, -1);
   return c;
 }
 
@@ -210,7 +271,7 @@ GtkWidget* ResolutionCombo(GtkWidget* top, const char* name) {
   gtk_cell_layout_pack_start(GTK_CELL_LAYOUT(c), icon, FALSE);
   gtk_cell_layout_set_attributes(GTK_CELL_LAYOUT(c), icon, "pixbuf", 1, nullptr);
   register_widget(top, c, name);
-  gtk_widget_set_size_request(c, 150, -1);
+  gtk_widget_set_size_request(c, 160, -1);
   return c;
 }
 
@@ -232,13 +293,17 @@ GtkWidget* Button(GtkWidget* top, const char* name, const char* stock, const cha
 GtkWidget* PanelFrame(GtkWidget* top, int panel) {
   const bool first = panel == 0;
   GtkWidget* frame = Frame(top, first ? "mwFrameDisplay12" : "mwFrameDisplay34",
-                           first ? "<b>1 and 2</b>" : "<b>3 and 4</b>", first ? "label13" : "label12", 330, 170);
-  GtkWidget* fixed = gtk_fixed_new();
-  gtk_container_add(GTK_CONTAINER(frame), fixed);
+                           first ? "<b>1 and 2</b>" : "<b>3 and 4</b>", first ? "label13" : "label12");
+  GtkWidget* table = gtk_table_new(4, 2, FALSE);
+  gtk_table_set_row_spacings(GTK_TABLE(table), kSpacing / 2);
+  gtk_table_set_col_spacings(GTK_TABLE(table), 2 * kSpacing);
+  gtk_container_add(GTK_CONTAINER(frame), Padded(table));
   const char* labels[] = {"Display resolution", "Refresh rate", "Color depth (bpp)", "Display rotation"};
-  for (int i = 0; i < 4; ++i) gtk_fixed_put(GTK_FIXED(fixed), gtk_label_new(labels[i]), 8, 12 + 36 * i);
-  gtk_fixed_put(GTK_FIXED(fixed), ResolutionCombo(top, kComboNames[panel][0]), 165, 6);
-  for (int i = 1; i < 4; ++i) gtk_fixed_put(GTK_FIXED(fixed), TextCombo(top, kComboNames[panel][i]), 165, 6 + 36 * i);
+  for (guint i = 0; i < 4; ++i) {
+    gtk_table_attach(GTK_TABLE(table), LeftLabel(labels[i]), 0, 1, i, i + 1, GTK_FILL, GTK_FILL, 0, 0);
+    GtkWidget* combo = i == 0 ? ResolutionCombo(top, kComboNames[panel][0]) : TextCombo(top, kComboNames[panel][i]);
+    gtk_table_attach(GTK_TABLE(table), combo, 1, 2, i, i + 1, GTK_FILL, GTK_FILL, 0, 0);
+  }
   GtkComboBox* pivot = GTK_COMBO_BOX(lookup_widget(top, kComboNames[panel][3]));
   gtk_combo_box_append_text(pivot, "None");
   gtk_combo_box_append_text(pivot, "Clockwise");
@@ -272,13 +337,11 @@ GtkWidget* create_MainWindow() {
   gtk_window_add_accel_group(GTK_WINDOW(top), accel);
   GtkTooltips* tips = gtk_tooltips_new();
 
-  GtkWidget* fixed = gtk_fixed_new();
-  gtk_container_add(GTK_CONTAINER(top), fixed);
+  GtkWidget* outer = gtk_vbox_new(FALSE, 0);
+  gtk_container_add(GTK_CONTAINER(top), outer);
 
-  GtkWidget* menubar = gtk_menu_bar_new();
-  register_widget(top, menubar, "menubar1");
-  gtk_widget_set_size_request(menubar, 720, -1);
-  gtk_fixed_put(GTK_FIXED(fixed), menubar, 0, 0);
+  GtkWidget* menubar = Named(top, gtk_menu_bar_new(), "menubar1");
+  gtk_box_pack_start(GTK_BOX(outer), menubar, FALSE, FALSE, 0);
   GtkWidget* fileItem = gtk_menu_item_new_with_mnemonic("_File");
   register_widget(top, fileItem, "fileMenuItem");
   gtk_menu_shell_append(GTK_MENU_SHELL(menubar), fileItem);
@@ -295,9 +358,15 @@ GtkWidget* create_MainWindow() {
   gtk_menu_item_set_submenu(GTK_MENU_ITEM(helpItem), helpMenu);
   GtkWidget* about1 = MenuItem(top, helpMenu, "aboutMenuItem", nullptr, "_About", GTK_STOCK_ABOUT, accel);
 
+  GtkWidget* columns = gtk_hbox_new(FALSE, kSpacing);
+  gtk_container_set_border_width(GTK_CONTAINER(columns), kSpacing);
+  gtk_box_pack_start(GTK_BOX(outer), columns, TRUE, TRUE, 0);
+
   // Left column: preview, boards, buttons.
-  GtkWidget* preview = Put(top, fixed, Frame(top, "mwFramePreview", "<b>Preview</b>", nullptr, 340, 230), nullptr, 8,
-                           32);
+  GtkWidget* left = gtk_vbox_new(FALSE, kSpacing);
+  gtk_box_pack_start(GTK_BOX(columns), left, FALSE, FALSE, 0);
+  GtkWidget* preview = Frame(top, "mwFramePreview", "<b>Preview</b>", nullptr);
+  gtk_box_pack_start(GTK_BOX(left), preview, FALSE, FALSE, 0);
   GtkWidget* viewport = gtk_viewport_new(nullptr, nullptr);
   gtk_container_add(GTK_CONTAINER(preview), viewport);
   GtkWidget* draw = gtk_drawing_area_new();
@@ -305,12 +374,15 @@ GtkWidget* create_MainWindow() {
   gtk_widget_set_size_request(draw, 320, 200);
   gtk_container_add(GTK_CONTAINER(viewport), draw);
 
-  GtkWidget* cards = Put(top, fixed, Frame(top, "mwFrameCards", "<b>Graphics cards</b>", nullptr, 340, 260), nullptr,
-                         8, 280);
-  GtkWidget* cardsBox = gtk_vbox_new(FALSE, 4);
-  gtk_container_add(GTK_CONTAINER(cards), cardsBox);
+  GtkWidget* cards = Frame(top, "mwFrameCards", "<b>Graphics cards</b>", nullptr);
+  gtk_box_pack_start(GTK_BOX(left), cards, TRUE, TRUE, 0);
+  GtkWidget* cardsBox = gtk_vbox_new(FALSE, kSpacing / 2);
+  gtk_container_add(GTK_CONTAINER(cards), Padded(cardsBox));
   GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  // The list is as wide as the board names, so none is cut off.
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
+  gtk_widget_set_size_request(scrolled, -1, 120);
   GtkListStore* cardStore = gtk_list_store_new(2, G_TYPE_STRING, G_TYPE_STRING);
   GtkWidget* cardList = gtk_tree_view_new_with_model(GTK_TREE_MODEL(cardStore));
   g_object_unref(cardStore);
@@ -326,42 +398,40 @@ GtkWidget* create_MainWindow() {
                            "Displays more info about the graphics cards : driver version, number of displays etc ...");
   gtk_box_pack_start(GTK_BOX(cardsBox), info, FALSE, FALSE, 0);
 
-  GtkWidget* cancel = Put(top, fixed,
-                          Button(top, "mwButtonCancel", GTK_STOCK_QUIT, nullptr, nullptr, tips,
-                                 "Exit program and discards selection"),
-                          nullptr, 8, 560);
-  GtkWidget* apply = Put(top, fixed,
-                         Button(top, "mwButtonApply", GTK_STOCK_APPLY, nullptr, nullptr, tips, "Writes to X config file"),
-                         nullptr, 90, 560);
-  GtkWidget* def = Put(top, fixed, Button(top, "mwButtonDefault", nullptr, "Reset", GTK_STOCK_UNDO, tips, nullptr),
-                       nullptr, 180, 560);
-  GtkWidget* adv = Put(top, fixed,
-                       Button(top, "mwButtonAdv", nullptr, "A_dvanced", GTK_STOCK_JUMP_TO, tips,
-                              "Advanced options : bus mastering, opengl, etc ..."),
-                       nullptr, 260, 560);
+  GtkWidget* buttons = gtk_hbox_new(FALSE, kSpacing);
+  gtk_box_pack_start(GTK_BOX(left), buttons, FALSE, FALSE, 0);
+  GtkWidget* cancel =
+      Button(top, "mwButtonCancel", GTK_STOCK_QUIT, nullptr, nullptr, tips, "Exit program and discards selection");
+  GtkWidget* apply = Button(top, "mwButtonApply", GTK_STOCK_APPLY, nullptr, nullptr, tips, "Writes to X config file");
+  GtkWidget* def = Button(top, "mwButtonDefault", nullptr, "Reset", GTK_STOCK_UNDO, tips, nullptr);
+  GtkWidget* adv = Button(top, "mwButtonAdv", nullptr, "A_dvanced", GTK_STOCK_JUMP_TO, tips,
+                          "Advanced options : bus mastering, opengl, etc ...");
+  for (GtkWidget* b : {cancel, apply, def, adv}) gtk_box_pack_start(GTK_BOX(buttons), b, TRUE, TRUE, 0);
   gtk_widget_add_accelerator(apply, "clicked", accel, GDK_a, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
   gtk_widget_add_accelerator(cancel, "clicked", accel, GDK_q, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
   gtk_widget_add_accelerator(def, "clicked", accel, GDK_r, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
   gtk_widget_add_accelerator(adv, "clicked", accel, GDK_d, GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
 
   // Right column: the notebook.
-  GtkWidget* notebook = gtk_notebook_new();
-  register_widget(top, notebook, "notebook1");
-  gtk_widget_set_size_request(notebook, 360, 560);
-  gtk_fixed_put(GTK_FIXED(fixed), notebook, 356, 32);
-  GtkWidget* settings = gtk_fixed_new();
+  GtkWidget* notebook = Named(top, gtk_notebook_new(), "notebook1");
+  gtk_box_pack_start(GTK_BOX(columns), notebook, TRUE, TRUE, 0);
+  GtkWidget* settings = gtk_vbox_new(FALSE, kSpacing);
+  gtk_container_set_border_width(GTK_CONTAINER(settings), kSpacing);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), settings, gtk_label_new("Settings"));
 
-  GtkWidget* layout = Frame(top, "mwFrameLayout", "<b>Multi-display setup</b>", nullptr, 346, 130);
-  gtk_fixed_put(GTK_FIXED(settings), layout, 4, 4);
-  GtkWidget* lf = gtk_fixed_new();
-  gtk_container_add(GTK_CONTAINER(layout), lf);
-  gtk_fixed_put(GTK_FIXED(lf), gtk_label_new("Number of displays"), 6, 8);
-  gtk_fixed_put(GTK_FIXED(lf), gtk_label_new("Layout"), 6, 38);
-  gtk_fixed_put(GTK_FIXED(lf), gtk_label_new("Multi-display mode"), 6, 66);
-  GtkWidget* outputs = gtk_combo_box_new_text();
-  register_widget(top, outputs, "mwComboOutput");
-  gtk_fixed_put(GTK_FIXED(lf), outputs, 140, 2);
+  GtkWidget* layout = Frame(top, "mwFrameLayout", "<b>Multi-display setup</b>", nullptr);
+  gtk_box_pack_start(GTK_BOX(settings), layout, FALSE, FALSE, 0);
+  GtkWidget* lt = gtk_table_new(3, 2, FALSE);
+  gtk_table_set_row_spacings(GTK_TABLE(lt), kSpacing / 2);
+  gtk_table_set_col_spacings(GTK_TABLE(lt), 2 * kSpacing);
+  gtk_container_add(GTK_CONTAINER(layout), Padded(lt));
+  const char* rowLabels[] = {"Number of displays", "Layout", "Multi-display mode"};
+  for (guint i = 0; i < 3; ++i)
+    gtk_table_attach(GTK_TABLE(lt), LeftLabel(rowLabels[i]), 0, 1, i, i + 1, GTK_FILL, GTK_FILL, 0, 0);
+  GtkWidget* outputs = Named(top, gtk_combo_box_new_text(), "mwComboOutput");
+  GtkWidget* outputsBox = gtk_hbox_new(FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(outputsBox), outputs, FALSE, FALSE, 0);
+  gtk_table_attach(GTK_TABLE(lt), outputsBox, 1, 2, 0, 1, GTK_FILL, GTK_FILL, 0, 0);
   GtkWidget* row = gtk_radio_button_new_with_mnemonic(nullptr, "H_orizontal");
   GtkWidget* verti = gtk_radio_button_new_with_mnemonic_from_widget(GTK_RADIO_BUTTON(row), "Ver_tical");
   GtkWidget* sqr = gtk_radio_button_new_with_mnemonic_from_widget(GTK_RADIO_BUTTON(row), "_Square");
@@ -370,28 +440,30 @@ GtkWidget* create_MainWindow() {
   GtkWidget* xine = gtk_radio_button_new_with_mnemonic_from_widget(GTK_RADIO_BUTTON(merge), "Xine_rama");
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(merge), TRUE);
   GtkWidget* radios[] = {row, verti, sqr, merge, ind, xine};
+  GtkWidget* layoutBox = gtk_hbox_new(FALSE, kSpacing);
+  GtkWidget* modeBox = gtk_hbox_new(FALSE, kSpacing);
   for (int i = 0; i < 3; ++i) {
-    Put(top, lf, radios[i], kLayoutRadios[i + 1], 60 + 90 * i, 34);
-    Put(top, lf, radios[i + 3], kModeRadios[i + 1], 10 + 105 * i, 86);
+    gtk_box_pack_start(GTK_BOX(layoutBox), Named(top, radios[i], kLayoutRadios[i + 1]), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(modeBox), Named(top, radios[i + 3], kModeRadios[i + 1]), FALSE, FALSE, 0);
   }
+  gtk_table_attach(GTK_TABLE(lt), layoutBox, 1, 2, 1, 2, GTK_FILL, GTK_FILL, 0, 0);
+  gtk_table_attach(GTK_TABLE(lt), modeBox, 1, 2, 2, 3, GTK_FILL, GTK_FILL, 0, 0);
 
-  GtkWidget* display = Frame(top, "mwFrameDisplay", "<b>Display Settings</b>", nullptr, 346, 360);
-  gtk_fixed_put(GTK_FIXED(settings), display, 4, 138);
-  GtkWidget* panels = gtk_vbox_new(FALSE, 2);
-  gtk_container_add(GTK_CONTAINER(display), panels);
+  GtkWidget* display = Frame(top, "mwFrameDisplay", "<b>Display Settings</b>", nullptr);
+  gtk_box_pack_start(GTK_BOX(settings), display, FALSE, FALSE, 0);
+  GtkWidget* panels = gtk_vbox_new(FALSE, kSpacing);
+  gtk_container_add(GTK_CONTAINER(display), Padded(panels));
   gtk_box_pack_start(GTK_BOX(panels), PanelFrame(top, 0), FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(panels), PanelFrame(top, 1), FALSE, FALSE, 0);
-  gtk_widget_set_size_request(lookup_widget(top, "mwFrameDisplay12"), 330, 165);
-  gtk_widget_set_size_request(lookup_widget(top, "mwFrameDisplay34"), 330, 165);
-  GtkWidget* hint = gtk_hbox_new(FALSE, 4);
+  GtkWidget* hint = gtk_hbox_new(FALSE, kSpacing);
   gtk_box_pack_start(GTK_BOX(hint), gtk_image_new_from_stock(GTK_STOCK_DIALOG_INFO, GTK_ICON_SIZE_MENU), FALSE,
                      FALSE, 0);
   GtkWidget* hintText = gtk_vbox_new(FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(hintText), gtk_label_new("When shown, a star icon"), FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(hintText), gtk_label_new("identifies the display's prefered resolution."), FALSE, FALSE,
+  gtk_box_pack_start(GTK_BOX(hintText), LeftLabel("When shown, a star icon"), FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(hintText), LeftLabel("identifies the display's prefered resolution."), FALSE, FALSE,
                      0);
   gtk_box_pack_start(GTK_BOX(hint), hintText, FALSE, FALSE, 0);
-  gtk_fixed_put(GTK_FIXED(settings), hint, 8, 502);
+  gtk_box_pack_start(GTK_BOX(settings), hint, FALSE, FALSE, 0);
 
   // The mode-line page; its list and buttons are driven by the editor.
   GtkWidget* page = gtk_vbox_new(FALSE, 4);
@@ -435,8 +507,10 @@ GtkWidget* create_MainWindow() {
   g_signal_connect(cancel, "clicked", G_CALLBACK(QuitCb), nullptr);
   g_signal_connect(about1, "activate", G_CALLBACK(AboutMenuActivateCb), nullptr);
   g_signal_connect(info, "clicked", G_CALLBACK(MwButtonInfoClickedCb), nullptr);
-  g_signal_connect(draw, "expose_event", G_CALLBACK(DrawAreaExposeEvent), nullptr);
-  g_signal_connect(draw, "configure_event", G_CALLBACK(DrawAreaConfigEvent), nullptr);
+  g_signal_connect(draw, "expose_event", G_CALLBACK(MwDrawAreaExposeEvent), nullptr);
+  g_signal_connect(draw, "configure_event", G_CALLBACK(MwDrawAreaConfigEvent), nullptr);
+  g_signal_connect(lookup_widget(top, "mtAddButton"), "clicked", G_CALLBACK(MtAddButtonClickedCb), nullptr);
+  g_signal_connect(lookup_widget(top, "mtDeleteButton"), "clicked", G_CALLBACK(MtDeleteButtonClickedCb), nullptr);
   g_signal_connect_after(notebook, "switch_page", G_CALLBACK(Notebook1SwitchPageCb), nullptr);
   g_signal_connect(outputs, "changed", G_CALLBACK(MwComboOutputChangedCb), nullptr);
   for (unsigned i = 1; i <= 3; ++i) {
@@ -462,7 +536,7 @@ GtkWidget* create_MainWindow() {
   g_signal_connect(lookup_widget(top, "mwCombo34Pivot"), "changed", G_CALLBACK(PivotChanged<1>), nullptr);
   g_signal_connect(lookup_widget(top, "mwCombo12Res"), "focus_out_event", G_CALLBACK(MwCombo12ResFocusOutEvent),
                    nullptr);
-  gtk_widget_show_all(fixed);
+  gtk_widget_show_all(outer);
   s_poMainWindow = top;
   return top;
 }
@@ -477,6 +551,11 @@ void InitMainWindow() {
   GUI_ASSERT(s_poMainWindow != nullptr);
   SetMainView(&s_view);
   gtk_window_set_resizable(GTK_WINDOW(s_poMainWindow), FALSE);
+  InitPreviewDrawArea(s_poMainWindow, PreviewState);
+  SetPreviewHooks({RedrawPreviewArea, EraseDrawPreviewArea});
+  FileModeLines fileModeLines(GetXConfigStruct()->modeLines);
+  InitUiModeLineTab(s_poMainWindow, kModeLineServices, GetCardInfo()[0].preferredModes, fileModeLines.List());
+  SetModeLineTabHooks({IsEveryModeLineValidCtrl, SetFocusModeLineTabCtrl, IsThisAModeLine, GetModeLineList});
   for (const char* name : {"mwCombo12Bpp", "mwCombo34Bpp"}) {
     GtkComboBox* c = GTK_COMBO_BOX(W(name));
     for (const char* depth : {"24", "16", "8"}) InsertSortedElemComboBox(c, depth);
@@ -500,6 +579,13 @@ void ShowMainWindow() {
 void HideMainWindow() {
   GUI_ASSERT(s_poMainWindow != nullptr);
   gtk_widget_hide(s_poMainWindow);
+}
+
+void ShutdownMainWindowParts() {
+  SetModeLineTabHooks({});
+  SetPreviewHooks({});
+  ShutdownUiModeLineTab();
+  ShutdownPreviewDrawArea();
 }
 
 void DestroyMainWindow() {

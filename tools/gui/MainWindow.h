@@ -5,7 +5,10 @@
 
 GtkWidget* create_MainWindow();
 void InitCallBackModules();
+// Also sets up the preview and the mode-line page.
 void InitMainWindow();
+// Releases the preview and the mode-line page (at exit).
+void ShutdownMainWindowParts();
 void ShowMainWindow();
 void HideMainWindow();
 void DestroyMainWindow();

@@ -445,6 +445,9 @@ bool IsResolutionValid(const char* text) {
 void UiControllerInit() {
   s_ctl.displayMode = DisplayMode{};
   s_ctl.status = DisplayStatus{};
+  // The panels' combos start empty and unturned.
+  s_ctl.dispInfo[0] = DispInfo{};
+  s_ctl.dispInfo[1] = DispInfo{};
   SetMainWindowXorgDefaultCfg();
 }
 

@@ -5,19 +5,11 @@
 #include <clocale>
 #include <cstdlib>
 
-#include "tools/gui/AboutWindow.h"
-#include "tools/gui/AdvancedWindow.h"
-#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/App.h"
 #include "tools/gui/CardsProbe.h"
-#include "tools/gui/GtkDialogs.h"
-#include "tools/gui/InfoWindow.h"
 #include "tools/gui/LibraryEngine.h"
-#include "tools/gui/MainWindow.h"
 #include "tools/gui/ProbeInfo.h"
-#include "tools/gui/WindowUtils.h"
 #include "tools/lib/SysRoot.h"
-#include "tools/lib/XCommInterface.h"
-#include "tools/lib/error_codes.h"
 
 int main(int argc, char* argv[]) {
   // Tests run the program on a fixture system tree.
@@ -33,30 +25,10 @@ int main(int argc, char* argv[]) {
   gtk_init(&argc, &argv);
   std::setlocale(LC_NUMERIC, "C");
 
-  GtkWidget* mainWindow = create_MainWindow();
-  GtkWidget* advanced = create_AdvancedWindow();
-  GtkWidget* about = create_AboutWindow();
-  GtkWidget* info = create_InfoWindow();
-  InitCallBackModules();
-  InitMainWindow();
-  InitWindowUtil(mainWindow);
-  ShowMainWindow();
-  ProbeFontSize(mainWindow);
-  InitAdvancedWindow(advanced);
-  AdvancedWindowCtrlInit();
-  InitAboutWindow(about);
-  InitInfoWindow(info);
-
-  if (!failure.empty()) OutputErrorMsg(failure);
-  if (!ORVCommIsORVCfgExtFound())
-    OutputMsg("You are currently running this application without the ORVCFG X Server extension. No modeline "
-              "validation will be possible.",
-              "Warning");
-  if (probe == kErrOneCardOnly) OutputMsg(ErrorCodeToString(kErrOneCardOnly), "Warning");
+  CreateAppWindows();
+  ShowStartupMessages(failure, probe);
 
   gtk_main();
-  DestroyAboutWindow();
-  DestroyAdvancedWindow();
-  DestroyInfoWindow();
+  DestroyAppWindows();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "tools/lib/DriverInfo.h"
 #include "tools/lib/carddb.h"
@@ -33,6 +34,8 @@ int RotationCode(const char* word) {
 struct ProbeState {
   ParsedOpt parsed;
   std::optional<CardAttribute> board;
+  // The whole path: the record's own field holds 99 characters only.
+  std::string path;
   int result = kErrNone;
 
   ProbeState() { InitParsedOpt(&parsed); }
@@ -43,6 +46,7 @@ struct ProbeState {
 
 void ReadState(ProbeState* state) {
   if (const char* found = xf86openConfigFile(kConfToolSearchPath, nullptr, nullptr)) {
+    state->path = found;
     std::snprintf(state->parsed.path, sizeof state->parsed.path, "%s", found);
     XConfFile* config = xf86readConfigFile();
     xf86closeConfigFile();
@@ -114,7 +118,7 @@ int ProbeXConfig(XConfigInfo* info) {
   if (state.result == kErrParseConfig) return state.result;
   const ParsedOpt& parsed = state.parsed;
 
-  std::snprintf(info->fileName, sizeof info->fileName, "%s", parsed.path);
+  std::snprintf(info->fileName, sizeof info->fileName, "%s", state.path.c_str());
   std::snprintf(info->busId, sizeof info->busId, "%s", parsed.busId);
   info->outputs = parsed.screens;
   info->layout = parsed.layout;

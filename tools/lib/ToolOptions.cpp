@@ -435,12 +435,14 @@ void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite,
         parsed->forceDigital = GetOptionBool("DigitalScreen1", s, parsed->forceDigital);
         parsed->openGL = LoadsModule(config, "glx") ? 1 : 0;
       }
-      if (probe && i <= 1 && !linesLayoutFound) {
+      // The first two lines' positions give the layout; only a probe
+      // insists on knowing it, an update keeps the default otherwise.
+      if (i <= 1 && !linesLayoutFound) {
         const int decided = LayoutOfPosition(a->where);
         if (decided != 0) {
           linesLayout = decided;
           linesLayoutFound = true;
-        } else if (i == 1) {
+        } else if (probe && i == 1) {
           FailConfig("Probe can't determine server layout.\n");
         }
       }
@@ -493,17 +495,19 @@ void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite,
     if (parsed->kvd) parsed->screens *= 2;
   }
 
+  // The layout is read back for an update too, so that a change that does
+  // not name a layout keeps the file's one.
+  if (parsed->kvd && parsed->screens == 4) {
+    const bool square = ((parsed->mode == kModeIndependent || parsed->mode == kModeXinerama) &&
+                         linesLayout == kToolLayoutVertical) ||
+                        (parsed->mode == kModeMerge && mergeLayout == kToolLayoutVertical);
+    parsed->layout = square ? kToolLayoutSquare : kToolLayoutHorizontal;
+  } else if (parsed->screens != 2 || parsed->mode != kModeMerge) {
+    parsed->layout = linesLayout;
+  } else {
+    parsed->layout = mergeLayout;
+  }
   if (probe) {
-    if (parsed->kvd && parsed->screens == 4) {
-      const bool square = ((parsed->mode == kModeIndependent || parsed->mode == kModeXinerama) &&
-                           linesLayout == kToolLayoutVertical) ||
-                          (parsed->mode == kModeMerge && mergeLayout == kToolLayoutVertical);
-      parsed->layout = square ? kToolLayoutSquare : kToolLayoutHorizontal;
-    } else if (parsed->screens != 2 || parsed->mode != kModeMerge) {
-      parsed->layout = linesLayout;
-    } else {
-      parsed->layout = mergeLayout;
-    }
     XConfScreen* first =
         layout->adjacencies != nullptr ? LineScreen(config, layout->adjacencies) : nullptr;
     if (XConfMonitor* monitor = ScreenMonitor(config, first)) {

@@ -328,9 +328,11 @@ int UpdateConfigFile(UserSelection* sel) {
     SetXConfigLayout(&target, sel->outputs, parsed.layout);
   } else {
     sel->outputs = parsed.screens;
+    // The file's mode and layout stand in for the ones not given; a given
+    // one is never dropped.
     if (!sel->overwrite) {
-      sel->mode = parsed.mode;
-      sel->layout = parsed.layout;
+      if (!(sel->presentFlags & kSelMode)) sel->mode = parsed.mode;
+      if (!(sel->presentFlags & kSelLayout)) sel->layout = parsed.layout;
     }
     SetXConfigDispModeOption(&target, sel->mode, sel->outputs);
     SetXConfigLayout(&target, sel->outputs, sel->layout);

@@ -42,12 +42,14 @@ void CopyName(char (&to)[100], const char* from, size_t fromSize) {
 void AddExtensionBoard() {
   if (!ORVCommIsORVCfgExtFound()) return;
   ORVCFGGenericBoardCap cap{};
-  ORVCommGetGenericBoardCap(0, &cap);
+  // Without an answer there is no description to put first.
+  if (!ORVCommGetGenericBoardCap(0, &cap)) return;
   CardAttribute card{};
   CopyName(card.name, cap.szName, sizeof cap.szName);
   card.boardId = cap.ulSubsystemId;
   card.driver = int32_t(cap.ulDriverFamily);
-  card.kvd = ORVCommGetSpecificBoardCap(0, ORVCFG_CAP_KVD);
+  // A failed capability request answers -1: not the quad-display series.
+  card.kvd = ORVCommGetSpecificBoardCap(0, ORVCFG_CAP_KVD) == 1 ? 1 : 0;
   card.outputs = int32_t(cap.ulMaxOutputs);
   card.openGL = int32_t(cap.ulOpenGL);
   Append(card);

@@ -278,15 +278,23 @@ UiModeLine BuildModeLine(const char* text) {
   return line;
 }
 
-// Reads "%u" or "%u,%u"; 0 when the text holds no number.
-int ParseUnsignedPair(const char* text, uint32_t* first, uint32_t* second) {
+// Reads "%u" or "%u,%u"; 0 when the text holds no number. With
+// `noValueWord`, "-1" stands for a panel driven by a mode line (no rate).
+int ParseUnsignedPair(const char* text, uint32_t* first, uint32_t* second,
+                      bool noValueWord = false) {
   *first = *second = 0;
   std::vector<std::string> fields = SplitFields(text);
   if (fields.size() > 2) return 0;
   for (size_t i = 0; i < fields.size(); ++i) {
+    uint32_t& out = i == 0 ? *first : *second;
     int32_t value = 0;
-    if (!ParseInt(fields[i], &value)) return 0;
-    (i == 0 ? *first : *second) = uint32_t(value);
+    if (noValueWord && fields[i] == "-1") {
+      out = kRefreshNoValue;
+    } else if (ParseInt(fields[i], &value)) {
+      out = uint32_t(value);
+    } else {
+      return 0;
+    }
   }
   return int(fields.size());
 }
@@ -418,7 +426,7 @@ int RunUpdate(Options& o) {
     sel.presentFlags |= kSelResolution;
   }
   if (o.vrefresh != nullptr) {
-    if (ParseUnsignedPair(o.vrefresh, &sel.refresh[0], &sel.refresh[1]) == 0)
+    if (ParseUnsignedPair(o.vrefresh, &sel.refresh[0], &sel.refresh[1], true) == 0)
       ArgumentError("invalid refresh rate parameter: %s.\n", o.vrefresh);
     sel.presentFlags |= kSelRefresh;
   }

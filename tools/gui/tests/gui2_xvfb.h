@@ -34,7 +34,7 @@ class PrivateXvfb {
       if (pid == 0) {
         std::string display = ":" + std::to_string(n);
         if (!freopen("/dev/null", "w", stderr)) _exit(127);
-        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
               "tcp", static_cast<char*>(nullptr));
         _exit(127);
       }

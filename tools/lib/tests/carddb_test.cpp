@@ -214,6 +214,33 @@ TEST_F(CardDbTest, ExtensionBoardComesFirst) {
   EXPECT_STREQ(records[1].name, "From File");
 }
 
+// Requests the running driver does not answer add no made-up board: no
+// description means no record, an unanswered KVD query means no KVD.
+TEST_F(CardDbTest, UnansweredExtensionRequestsMakeUpNothing) {
+  FakeOrvCfgServer& server = server_;
+  ASSERT_TRUE(server.Start());
+  server.SetError(X_ORVCFGGetGenericBoardCap);
+  server.SetError(X_ORVCFGGetSpecificBoardCap);
+  setenv("DISPLAY", server.DisplayName().c_str(), 1);
+  UseDatabase("From File\n1a2b orv no 2 no\n");
+  CardFillAttributes();
+  auto records = Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_STREQ(records[0].name, "From File");
+
+  ORVCFGGenericBoardCap cap{};
+  std::memcpy(cap.szName, "Live", 5);
+  cap.ulDriverFamily = 1;
+  cap.ulSubsystemId = 0x1a2b;
+  cap.ulMaxOutputs = 2;
+  server.SetReply(X_ORVCFGGetGenericBoardCap, Bytes(&cap, sizeof cap));
+  CardFreeAttributes();
+  CardFillAttributes();
+  CardAttribute c = CardFindAttribute(0x1a2b);
+  EXPECT_STREQ(c.name, "Live");
+  EXPECT_EQ(c.kvd, 0);
+}
+
 TEST_F(CardDbTest, ShippedDatabaseReads) {
   const char* source = std::getenv("ORV_SOURCE_DIR");
   ASSERT_NE(source, nullptr);

@@ -294,6 +294,8 @@ TEST_F(Wizard, RuleViolationsWriteNothing) {
        "A refresh rate is lower than 60Hz"},
       {{"--output", "2", "--independent", "--vrefresh", "60,120"},
        "A refresh rate is higher than 100Hz."},
+      {{"--output", "2", "--independent", "--vrefresh", "-1,120"},
+       "A refresh rate is higher than 100Hz."},
       {{"--qlb", "--output", "3", "--independent"}, "qlb driver supports 2 outputs maximum"},
       {{"--output", "5", "--independent"}, "orv driver supports 4 outputs maximum"},
       {{"--kvd", "on", "--output", "3", "--independent"}, "kvd boards support 2 or 4 outputs only"},
@@ -316,6 +318,69 @@ TEST_F(Wizard, RuleViolationsWriteNothing) {
     EXPECT_EQ(ReadFile(conf_), kSeed);
     EXPECT_FALSE(std::filesystem::exists(conf_ + ".bak"));
   }
+}
+
+struct FollowUpCase {
+  std::vector<std::string> args;
+  int where;       // position of the second Screen line
+  bool xinerama;   // ServerLayout option "Xinerama" "on"
+  int depth;
+};
+
+// A change that names no layout or mode keeps the file's; one that names
+// them applies them, also without --output.
+TEST_F(Wizard, FollowUpChangesKeepOrApplyTheLayout) {
+  WriteFile(conf_, kSeed);
+  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent", "--vertical"})).status,
+            0);
+  const FollowUpCase cases[] = {
+      {{"--bpp", "24"}, kConfPosBelow, false, 24},
+      {{"--output", "2", "--independent"}, kConfPosBelow, false, 24},
+      {{"--horizontal"}, kConfPosRightOf, false, 24},
+      {{"--vertical"}, kConfPosBelow, false, 24},
+      {{"--xinerama"}, kConfPosBelow, true, 24},
+      {{"--bpp", "16"}, kConfPosBelow, true, 16},
+      {{"--independent"}, kConfPosBelow, false, 16},
+  };
+  for (const FollowUpCase& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    Result r = Run(WithFile(c.args));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(conf_);
+    ASSERT_NE(parsed.file, nullptr) << parsed.err;
+    XConfAdjacency* first = parsed.file->layouts->adjacencies;
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(first->next, nullptr);
+    EXPECT_EQ(first->next->next, nullptr);
+    EXPECT_EQ(first->next->where, c.where);
+    const char* xinerama = xf86findOptionValue(parsed.file->layouts->options, "Xinerama");
+    EXPECT_EQ(xinerama != nullptr && std::string(xinerama) == "on", c.xinerama);
+    EXPECT_EQ(first->screen->default_depth, c.depth);
+    ExpectServerAccepts(conf_);
+  }
+}
+
+// "-1" as a rate marks a panel driven by a mode line: its Monitor takes the
+// wide range and the other rate is still checked.
+TEST_F(Wizard, ModeLineRateTakesTheWideRange) {
+  WriteFile(conf_, kSeed);
+  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent"})).status, 0);
+  Result r = Run(WithFile({"--vrefresh", "-1,75"}));
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(conf_);
+  ASSERT_NE(parsed.file, nullptr);
+  XConfAdjacency* first = parsed.file->layouts->adjacencies;
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(first->next, nullptr);
+  XConfMonitor* m0 = first->screen->monitor;
+  XConfMonitor* m1 = first->next->screen->monitor;
+  ASSERT_EQ(m0->n_vrefresh, 1);
+  EXPECT_EQ(m0->vrefresh[0].lo, 60.0f);
+  EXPECT_EQ(m0->vrefresh[0].hi, 90.0f);
+  ASSERT_EQ(m1->n_vrefresh, 1);
+  EXPECT_EQ(m1->vrefresh[0].lo, 75.0f);
+  EXPECT_EQ(m1->vrefresh[0].hi, 75.0f);
+  ExpectServerAccepts(conf_);
 }
 
 TEST_F(Wizard, TwoModesSectionsInUseAreRefused) {
@@ -532,6 +597,17 @@ TEST_F(Wizard, ProbeReportWithoutBoardSaysSo) {
       "\n"
       "Orvane card can't be found in system or in card database\n";
   EXPECT_EQ(Without(r.out, kNotice), expected);
+}
+
+// The report names the file found by its whole path, however long.
+TEST_F(Wizard, ProbeReportNamesALongPathWhole) {
+  const std::string dir = dir_.File(std::string(120, 'd'));
+  std::filesystem::create_directories(dir);
+  conf_ = dir + "/xorg.conf";
+  WriteFile(conf_, kSeed);
+  Result r = Run({"--probe", "all"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("[Xconfig]\nfilename " + conf_ + "\n"), std::string::npos) << r.out;
 }
 
 TEST_F(Wizard, ProbeReportOnThisMachineRuns) {

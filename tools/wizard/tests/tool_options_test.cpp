@@ -31,7 +31,7 @@ struct ReadBackCase {
   int screens;
   int mode;
   int monitor2Position;
-  int layout;  // read with probing
+  int layout;  // read back with and without probing
 };
 
 TEST(ToolOptions, ReadBack) {
@@ -63,26 +63,53 @@ TEST(ToolOptions, ReadBack) {
        3, kModeMerge, 1, kToolLayoutHorizontal},
   };
   for (const ReadBackCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    toolcfg_test::Parsed parsed = toolcfg_test::ParseText(c.text);
+    for (int probe : {1, 0}) {
+      SCOPED_TRACE(std::string(c.name) + (probe ? ", probe" : ", update"));
+      toolcfg_test::Parsed parsed = toolcfg_test::ParseText(c.text);
+      ASSERT_NE(parsed.file, nullptr) << parsed.err;
+      ParsedOpt opt;
+      InitParsedOpt(&opt);
+      SetParsedOptFromConfig(&opt, parsed.file, 0, probe);
+      EXPECT_EQ(opt.screens, c.screens);
+      EXPECT_EQ(opt.mode, c.mode);
+      EXPECT_EQ(opt.monitor2Position, c.monitor2Position);
+      EXPECT_EQ(opt.layout, c.layout);
+      FreeParsedOpt(&opt);
+      // The tools' options are gone from the tree once read.
+      for (XConfScreen* s = parsed.file->screens; s != nullptr; s = s->next) {
+        EXPECT_EQ(xf86findOption(s->options, "MergedFB"), nullptr);
+        EXPECT_EQ(xf86findOption(s->options, "Spanthree"), nullptr);
+      }
+      if (parsed.file->flags != nullptr) {
+        EXPECT_EQ(xf86findOption(parsed.file->flags->options, "Xinerama"), nullptr);
+      }
+    }
+  }
+}
+
+// A second Screen line placed absolutely says nothing about the layout: a
+// probe stops on it, an update reads the default and goes on.
+TEST(ToolOptions, UndecidedLayoutStopsOnlyAProbe) {
+  const std::string text = kHead + Screen("S0", "D0", "\tDefaultDepth 16\n") +
+                           Screen("S1", "D1", "\tDefaultDepth 16\n") +
+                           Layout("\tScreen \"S0\"\n\tScreen \"S1\" 1024 0\n");
+  {
+    toolcfg_test::Parsed parsed = toolcfg_test::ParseText(text);
     ASSERT_NE(parsed.file, nullptr) << parsed.err;
     ParsedOpt opt;
     InitParsedOpt(&opt);
-    SetParsedOptFromConfig(&opt, parsed.file, 0, 1);
-    EXPECT_EQ(opt.screens, c.screens);
-    EXPECT_EQ(opt.mode, c.mode);
-    EXPECT_EQ(opt.monitor2Position, c.monitor2Position);
-    EXPECT_EQ(opt.layout, c.layout);
+    SetParsedOptFromConfig(&opt, parsed.file, 0, 0);
+    EXPECT_EQ(opt.layout, kToolLayoutHorizontal);
+    EXPECT_EQ(opt.screens, 2);
     FreeParsedOpt(&opt);
-    // The tools' options are gone from the tree once read.
-    for (XConfScreen* s = parsed.file->screens; s != nullptr; s = s->next) {
-      EXPECT_EQ(xf86findOption(s->options, "MergedFB"), nullptr);
-      EXPECT_EQ(xf86findOption(s->options, "Spanthree"), nullptr);
-    }
-    if (parsed.file->flags != nullptr) {
-      EXPECT_EQ(xf86findOption(parsed.file->flags->options, "Xinerama"), nullptr);
-    }
   }
+  toolcfg_test::Parsed parsed = toolcfg_test::ParseText(text);
+  ASSERT_NE(parsed.file, nullptr);
+  ParsedOpt opt;
+  InitParsedOpt(&opt);
+  EXPECT_EXIT(SetParsedOptFromConfig(&opt, parsed.file, 0, 1), testing::ExitedWithCode(1),
+              "^Probe can't determine server layout.\nFix it or use --overwrite switch.\n$");
+  FreeParsedOpt(&opt);
 }
 
 TEST(ToolOptions, MissingDepthWarnsAndKeepsTheDefault) {

@@ -1,0 +1,43 @@
+#include "tools/gui/App.h"
+
+#include "tools/gui/AboutWindow.h"
+#include "tools/gui/AdvancedWindow.h"
+#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/GtkDialogs.h"
+#include "tools/gui/InfoWindow.h"
+#include "tools/gui/MainWindow.h"
+#include "tools/gui/WindowUtils.h"
+#include "tools/lib/XCommInterface.h"
+#include "tools/lib/error_codes.h"
+
+void CreateAppWindows() {
+  GtkWidget* mainWindow = create_MainWindow();
+  GtkWidget* advanced = create_AdvancedWindow();
+  GtkWidget* about = create_AboutWindow();
+  GtkWidget* info = create_InfoWindow();
+  InitCallBackModules();
+  InitMainWindow();
+  InitWindowUtil(mainWindow);
+  ShowMainWindow();
+  ProbeFontSize(mainWindow);
+  InitAdvancedWindow(advanced);
+  AdvancedWindowCtrlInit();
+  InitAboutWindow(about);
+  InitInfoWindow(info);
+}
+
+void ShowStartupMessages(const std::string& failure, int probe) {
+  if (!failure.empty()) OutputErrorMsg(failure);
+  if (!ORVCommIsORVCfgExtFound())
+    OutputMsg("You are currently running this application without the ORVCFG X Server extension. No modeline "
+              "validation will be possible.",
+              "Warning");
+  if (probe == kErrOneCardOnly) OutputMsg(ErrorCodeToString(kErrOneCardOnly), "Warning");
+}
+
+void DestroyAppWindows() {
+  DestroyAboutWindow();
+  DestroyAdvancedWindow();
+  DestroyInfoWindow();
+  ShutdownMainWindowParts();
+}

@@ -1,0 +1,558 @@
+// The whole program in this process, as start-up builds it, on a private X
+// server: the real configuration library on a fixture system with one
+// two-output board and an X configuration holding a mode line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/App.h"
+#include "tools/gui/CardsProbe.h"
+#include "tools/gui/FileGenerator.h"
+#include "tools/gui/LibraryEngine.h"
+#include "tools/gui/ProbeInfo.h"
+#include "tools/gui/UiController.h"
+#include "tools/gui/WindowUtils.h"
+#include "tools/gui/modeline_editor.h"
+#include "tools/gui/support.h"
+#include "tools/gui/tests/gui2_xvfb.h"
+#include "tools/lib/SysRoot.h"
+#include "tools/lib/UpdateEngine.h"
+
+extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The words of the file's mode line called `name`; empty when none.
+std::vector<std::string> ModeLineWords(const std::string& file, const std::string& name) {
+  std::istringstream lines(Slurp(file));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> out;
+    for (std::string w; words >> w;) out.push_back(w);
+    if (out.size() > 2 && out[0] == "ModeLine" && out[1] == "\"" + name + "\"") return out;
+  }
+  return {};
+}
+
+class ScriptedDialogs : public UserDialogs {
+ public:
+  std::deque<bool> answers;
+  std::vector<std::string> questions;
+  std::vector<std::pair<std::string, std::string>> messages;  // title, text
+  bool Ask(const std::string& q) override {
+    questions.push_back(q);
+    if (answers.empty()) return false;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void Message(const std::string& text, const std::string& title) override { messages.emplace_back(title, text); }
+};
+
+// The mode line the X configuration holds at start: a clock with three
+// decimals and mixed polarities.
+const std::vector<std::string> kFileModeLine = {"ModeLine", "\"filemode\"", "74.176", "1280", "1328", "1440",
+                                                "1688",     "1024",         "1025",   "1028", "1066", "-hsync",
+                                                "+vsync"};
+
+struct App {
+  std::string dir, bin, conf, out;
+  ScriptedDialogs dialogs;
+  LibraryEngine engine;
+};
+
+App* s_app = nullptr;
+
+void Stub(const std::string& bin, const std::string& name, const std::string& body) {
+  const std::string path = bin + "/" + name;
+  Spit(path, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + bin + "/../commands.log'\n" + body + "\n");
+  chmod(path.c_str(), 0755);
+}
+
+// Builds the fixture system and starts the program once for all tests.
+App* StartApp() {
+  if (s_app != nullptr) return s_app;
+  auto* app = new App;
+  char pattern[] = "/tmp/gui-app-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return nullptr;
+  app->dir = pattern;
+  const std::string root = app->dir + "/root";
+  const std::string src = std::getenv("ORV_SOURCE_DIR") ? std::getenv("ORV_SOURCE_DIR") : "../..";
+  fs::create_directories(root + "/usr/share/orvane/current");
+  fs::copy_file(src + "/data/orvcards", root + "/usr/share/orvane/current/orvcards");
+  // One board of the maker, subsystem 0x0080: two outputs.
+  Spit(root + "/proc/bus/pci/devices", "0100\t1e7a5d62\tb\tf0000008\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n");
+  std::string config(64, '\0');
+  auto put16 = [&](int at, unsigned v) {
+    config[size_t(at)] = char(v & 0xff);
+    config[size_t(at) + 1] = char(v >> 8);
+  };
+  put16(0, 0x1E7A);
+  put16(2, 0x5D62);
+  put16(10, 0x0300);
+  put16(44, 0x1E7A);
+  put16(46, 0x0080);
+  Spit(root + "/proc/bus/pci/01/00.0", config);
+  SysRootSet(root.c_str());
+
+  // The starting configuration: the seed with one display, then the mode
+  // line, both written by the library as the wizard does.
+  app->conf = app->dir + "/xorg.conf";
+  app->out = app->dir + "/out/xorg.conf";
+  fs::create_directories(app->dir + "/out");
+  fs::copy_file(src + "/data/xorg.conf.seed", app->conf);
+  setenv("XORGCONFIG", app->conf.c_str(), 1);
+  setenv("HOME", app->dir.c_str(), 1);
+  InitCoreModule();
+  UserSelection sel{};
+  sel.outputFile = app->conf.data();
+  sel.outputs = 1;
+  sel.family = 1;
+  sel.overwrite = 1;
+  sel.useCapabilities = 1;
+  sel.presentFlags = 0x1 | 0x2 | 0x400;
+  if (UpdateConfigFile(&sel) != 0) return nullptr;
+  UiModeLine line{};
+  std::strcpy(line.name, "filemode");
+  line.clock = 74.176;
+  line.hdisplay = 1280, line.hsyncstart = 1328, line.hsyncend = 1440, line.htotal = 1688;
+  line.vdisplay = 1024, line.vsyncstart = 1025, line.vsyncend = 1028, line.vtotal = 1066;
+  line.hpolarity = kPolarityNegative;
+  line.vpolarity = kPolarityPositive;
+  PrivateList* lines = PrivateListAppend(nullptr, &line, sizeof line, nullptr);
+  const int added = AddModelineToConfig(lines, app->conf.c_str());
+  PrivateDeleteList(lines);
+  if (added != 0 || ModeLineWords(app->conf, "filemode") != kFileModeLine) return nullptr;
+
+  // Recording stand-ins for the commands the apply step runs.
+  app->bin = app->dir + "/bin";
+  fs::create_directories(app->bin);
+  Stub(app->bin, "cp", "exec /bin/cp \"$@\"");
+  Stub(app->bin, "touch", "exec /usr/bin/touch \"$@\"");
+  Stub(app->bin, "which", "exit 1");
+  Stub(app->bin, "gksu", "exit 1");
+  setenv("PATH", (app->bin + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "")).c_str(), 1);
+  unsetenv("GNOME_DESKTOP_SESSION_ID");
+  unsetenv("KDE_FULL_SESSION");
+
+  SetConfigEngine(&app->engine);
+  InitProbeInfo();
+  ProbeHardwareNew();
+  CreateAppWindows();
+  SetUserDialogs(&app->dialogs);
+  DrainEvents();
+  s_app = app;
+  return app;
+}
+
+GtkWidget* Toplevel(const char* title) {
+  GList* all = gtk_window_list_toplevels();
+  GtkWidget* found = nullptr;
+  for (GList* l = all; l != nullptr; l = l->next) {
+    const char* t = gtk_window_get_title(GTK_WINDOW(l->data));
+    if (t != nullptr && std::string(t) == title) found = GTK_WIDGET(l->data);
+  }
+  g_list_free(all);
+  return found;
+}
+
+GtkWidget* W(GtkWidget* top, const char* name) { return GTK_WIDGET(g_object_get_data(G_OBJECT(top), name)); }
+
+void SendDelete(GtkWidget* window) {
+  GdkEvent* e = gdk_event_new(GDK_DELETE);
+  e->any.window = GDK_WINDOW(g_object_ref(window->window));
+  e->any.send_event = TRUE;
+  gtk_main_do_event(e);
+  gdk_event_free(e);
+  DrainEvents();
+}
+
+bool Visible(GtkWidget* w) { return GTK_WIDGET_VISIBLE(w) && GTK_WIDGET_MAPPED(w); }
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_XVFB();
+    app_ = StartApp();
+    ASSERT_NE(app_, nullptr) << "the fixture system could not be built";
+    top_ = Toplevel("OrvaneConfig");
+    ASSERT_NE(top_, nullptr);
+    app_->dialogs = ScriptedDialogs{};
+  }
+  GtkWidget* Main(const char* name) { return W(top_, name); }
+
+  App* app_ = nullptr;
+  GtkWidget* top_ = nullptr;
+};
+
+// ---- secondary windows ----
+
+TEST_F(AppTest, AdvancedWindowHidesOnCloseAndKeepsItsState) {
+  gtk_button_clicked(GTK_BUTTON(Main("mwButtonAdv")));
+  DrainEvents();
+  GtkWidget* adv = Toplevel("OrvaneConfig - Advanced");
+  ASSERT_NE(adv, nullptr);
+  EXPECT_TRUE(Visible(adv));
+  const struct {
+    const char* name;
+    const char* label;
+  } checks[] = {{"awCheckBusMast", "Enable bus mastering"},
+                {"awForceDVICheck", "Force digital output"},
+                {"awCheck3D", "Enable OpenGL hardware acceleration"},
+                {"awCheckButtonEdid", "Filter with monitor EDID"}};
+  for (const auto& c : checks) {
+    ASSERT_NE(W(adv, c.name), nullptr) << c.name;
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(W(adv, c.name))), c.label) << c.name;
+  }
+  GtkToggleButton* bus = GTK_TOGGLE_BUTTON(W(adv, "awCheckBusMast"));
+  const bool before = gtk_toggle_button_get_active(bus);
+  gtk_toggle_button_set_active(bus, !before);
+  gtk_entry_set_text(GTK_ENTRY(W(adv, "awOutputFileEntry")), "/tmp/kept.conf");
+
+  SendDelete(adv);
+  EXPECT_FALSE(Visible(adv)) << "closing hides";
+  EXPECT_EQ(Toplevel("OrvaneConfig - Advanced"), adv) << "closing does not destroy";
+  EXPECT_EQ(IsBusMasteringEnableCtrl(), !before);
+
+  gtk_button_clicked(GTK_BUTTON(Main("mwButtonAdv")));
+  DrainEvents();
+  EXPECT_TRUE(Visible(adv));
+  EXPECT_EQ(gtk_toggle_button_get_active(bus), !before);
+  EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(W(adv, "awOutputFileEntry"))), "/tmp/kept.conf");
+  gtk_button_clicked(GTK_BUTTON(W(adv, "awButtonClose")));
+  DrainEvents();
+  EXPECT_FALSE(Visible(adv));
+  gtk_toggle_button_set_active(bus, before);
+}
+
+TEST_F(AppTest, InfoWindowListsTheBoardAndHidesOnClose) {
+  gtk_button_clicked(GTK_BUTTON(Main("mwButtonInfo")));
+  DrainEvents();
+  GtkWidget* info = Toplevel("OrvaneConfig - Info");
+  ASSERT_NE(info, nullptr);
+  EXPECT_TRUE(Visible(info));
+  GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(W(info, "treeview2")));
+  std::vector<std::pair<std::string, std::string>> rows;
+  GtkTreeIter it;
+  for (bool ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+    gchar *key = nullptr, *value = nullptr;
+    gtk_tree_model_get(model, &it, 0, &key, 1, &value, -1);
+    rows.emplace_back(key ? key : "", value ? value : "");
+    g_free(key);
+    g_free(value);
+  }
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[0].first, "Qlb driver version");
+  EXPECT_EQ(rows[1].first, "Orv driver version");
+  EXPECT_EQ(rows[2].first, "Kernel module installed");
+  EXPECT_EQ(rows[3], (std::pair<std::string, std::string>{"KVD graphics card", "false"}));
+  EXPECT_EQ(rows[4], (std::pair<std::string, std::string>{"Number of displays", "1,2"}));
+
+  SendDelete(info);
+  EXPECT_FALSE(Visible(info));
+  gtk_button_clicked(GTK_BUTTON(Main("mwButtonInfo")));
+  DrainEvents();
+  EXPECT_TRUE(Visible(info));
+  EXPECT_EQ(gtk_tree_model_iter_n_children(model, nullptr), 5) << "rows are filled once";
+  gtk_button_clicked(GTK_BUTTON(W(info, "infoButtonClose")));
+  DrainEvents();
+  EXPECT_FALSE(Visible(info));
+}
+
+TEST_F(AppTest, AboutWindowShowsTheVersionAndHidesOnClose) {
+  gtk_menu_item_activate(GTK_MENU_ITEM(Main("aboutMenuItem")));
+  DrainEvents();
+  GtkWidget* about = Toplevel("OrvaneConfig - About");
+  ASSERT_NE(about, nullptr);
+  EXPECT_TRUE(Visible(about));
+  EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(W(about, "AbwLabelVersion"))), "OrvaneConfig Version 1.1.1");
+  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(W(about, "button1"))), "Close");
+  SendDelete(about);
+  EXPECT_FALSE(Visible(about));
+  gtk_menu_item_activate(GTK_MENU_ITEM(Main("aboutMenuItem")));
+  DrainEvents();
+  EXPECT_TRUE(Visible(about));
+  gtk_button_clicked(GTK_BUTTON(W(about, "button1")));
+  DrainEvents();
+  EXPECT_FALSE(Visible(about));
+}
+
+// ---- main window layout ----
+
+void CollectLabels(GtkWidget* w, std::vector<GtkWidget*>* out) {
+  if (GTK_IS_LABEL(w)) out->push_back(w);
+  if (GTK_IS_CONTAINER(w))
+    gtk_container_forall(
+        GTK_CONTAINER(w), [](GtkWidget* child, gpointer data) {
+          CollectLabels(child, static_cast<std::vector<GtkWidget*>*>(data));
+        },
+        out);
+}
+
+// Every label shown at the default size gets at least the room its text
+// asks for and lies inside the window; the board name column is as wide as
+// the name. A photograph is kept beside the build files.
+TEST_F(AppTest, MainWindowLabelsAreNotCutOff) {
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
+  DrainEvents();
+  std::vector<GtkWidget*> labels;
+  CollectLabels(top_, &labels);
+  int checked = 0;
+  for (GtkWidget* l : labels) {
+    if (!GTK_WIDGET_MAPPED(l)) continue;
+    const char* text = gtk_label_get_text(GTK_LABEL(l));
+    if (text == nullptr || text[0] == '\0') continue;
+    GtkRequisition req;
+    gtk_widget_size_request(l, &req);
+    int x = 0, y = 0;
+    gtk_widget_translate_coordinates(l, top_, 0, 0, &x, &y);
+    EXPECT_GE(l->allocation.width, req.width) << text;
+    EXPECT_GE(l->allocation.height, req.height) << text;
+    EXPECT_LE(x + l->allocation.width, top_->allocation.width) << text;
+    EXPECT_LE(y + l->allocation.height, top_->allocation.height) << text;
+    ++checked;
+  }
+  EXPECT_GT(checked, 20);
+
+  GtkTreeView* cards = GTK_TREE_VIEW(Main("mwCardList"));
+  GtkTreeViewColumn* name = gtk_tree_view_get_column(cards, 1);
+  PangoLayout* layout = gtk_widget_create_pango_layout(GTK_WIDGET(cards), GetCardInfo()[0].name);
+  int textWidth = 0, textHeight = 0;
+  pango_layout_get_pixel_size(layout, &textWidth, &textHeight);
+  g_object_unref(layout);
+  ASSERT_NE(GetCardInfo()[0].name[0], '\0');
+  EXPECT_GE(gtk_tree_view_column_get_width(name), textWidth) << GetCardInfo()[0].name;
+  int x = 0, y = 0;
+  gtk_widget_translate_coordinates(GTK_WIDGET(cards), top_, 0, 0, &x, &y);
+  GtkWidget* scroller = gtk_widget_get_parent(GTK_WIDGET(cards));
+  EXPECT_GE(scroller->allocation.width, GTK_WIDGET(cards)->requisition.width) << "no column is scrolled away";
+
+  GdkPixbuf* shot = gdk_pixbuf_get_from_drawable(nullptr, top_->window, nullptr, 0, 0, 0, 0,
+                                                 top_->allocation.width, top_->allocation.height);
+  ASSERT_NE(shot, nullptr);
+  EXPECT_TRUE(gdk_pixbuf_save(shot, ORV_ARTIFACT_DIR "/orvaneconfig-layout.png", "png", nullptr, nullptr));
+  g_object_unref(shot);
+}
+
+// ---- preview in the main window ----
+
+class PreviewShot {
+ public:
+  explicit PreviewShot(GtkWidget* area) : area_(area) {
+    shot_ = gdk_pixbuf_get_from_drawable(nullptr, area->window, nullptr, 0, 0, 0, 0, area->allocation.width,
+                                         area->allocation.height);
+  }
+  ~PreviewShot() {
+    if (shot_) g_object_unref(shot_);
+  }
+  PreviewShot(const PreviewShot&) = delete;
+  PreviewShot& operator=(const PreviewShot&) = delete;
+  bool Dark(int x, int y) const {
+    const guchar* p = Px(x, y);
+    return p[0] < 0x40 && p[1] < 0x40 && p[2] < 0x40;
+  }
+  bool White(int x, int y) const {
+    const guchar* p = Px(x, y);
+    return p[0] == 0xFF && p[1] == 0xFF && p[2] == 0xFF;
+  }
+  int Width() const { return area_->allocation.width; }
+  GdkPixbuf* Pixbuf() const { return shot_; }
+
+ private:
+  const guchar* Px(int x, int y) const {
+    return gdk_pixbuf_get_pixels(shot_) + y * gdk_pixbuf_get_rowstride(shot_) + x * gdk_pixbuf_get_n_channels(shot_);
+  }
+  GtkWidget* area_;
+  GdkPixbuf* shot_ = nullptr;
+};
+
+void SelectOutputs(GtkWidget* top, const char* count) {
+  GtkComboBox* combo = GTK_COMBO_BOX(W(top, "mwComboOutput"));
+  GtkTreeModel* model = gtk_combo_box_get_model(combo);
+  GtkTreeIter it;
+  for (bool ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+    gchar* text = nullptr;
+    gtk_tree_model_get(model, &it, 0, &text, -1);
+    const bool match = text != nullptr && std::string(text) == count;
+    g_free(text);
+    if (match) {
+      gtk_combo_box_set_active_iter(combo, &it);
+      return;
+    }
+  }
+  ADD_FAILURE() << "no output count " << count;
+}
+
+// Two displays side by side: independent gives two 26-pixel outlines 6
+// pixels apart with nothing between or inside them; merge gives one 52-pixel
+// outline split by a dashed line. Each display's digit is drawn in its
+// corner.
+TEST_F(AppTest, PreviewDrawsTheChosenLayout) {
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
+  SelectOutputs(top_, "2");
+  gtk_button_clicked(GTK_BUTTON(Main("mwTopoRadioRow")));
+  gtk_button_clicked(GTK_BUTTON(Main("mwAggRadioInd")));
+  DrainEvents();
+  ASSERT_EQ(GetNumOutputCtrl(), 1u);
+  ASSERT_EQ(GetAgglutinationCtrl(), static_cast<uint32_t>(kAggIndependent)) << "independent not allowed";
+  GtkWidget* area = Main("mwDrawArea");
+  {
+    PreviewShot shot(area);
+    gdk_pixbuf_save(shot.Pixbuf(), ORV_ARTIFACT_DIR "/orvaneconfig-preview-independent.png", "png", nullptr,
+                    nullptr);
+    const int x0 = (shot.Width() - 2 * 26 - 6 * 2) / 2 + 3, y0 = 51;
+    for (int i = 0; i < 2; ++i) {
+      const int x = x0 + i * 32;
+      for (int d = 0; d <= 26; ++d) {
+        EXPECT_TRUE(shot.Dark(x + d, y0)) << "top edge of display " << i + 1 << " at " << x + d;
+        EXPECT_TRUE(shot.Dark(x + d, y0 + 26)) << "bottom edge of display " << i + 1;
+        EXPECT_TRUE(shot.Dark(x, y0 + d)) << "left edge of display " << i + 1;
+        EXPECT_TRUE(shot.Dark(x + 26, y0 + d)) << "right edge of display " << i + 1;
+      }
+      // Below the digit, the inside is empty: no separator.
+      for (int dx = 1; dx < 26; ++dx) EXPECT_TRUE(shot.White(x + dx, y0 + 22)) << "inside display " << i + 1;
+      int digit = 0;
+      for (int dy = 1; dy < 18; ++dy)
+        for (int dx = 1; dx < 18; ++dx) digit += shot.Dark(x + dx, y0 + dy);
+      EXPECT_GT(digit, 8) << "digit " << i + 1;
+    }
+    for (int gx = x0 + 27; gx < x0 + 32; ++gx) EXPECT_TRUE(shot.White(gx, y0 + 13)) << "gap at " << gx;
+  }
+
+  gtk_button_clicked(GTK_BUTTON(Main("mwAggRadioMerge")));
+  DrainEvents();
+  ASSERT_EQ(GetAgglutinationCtrl(), static_cast<uint32_t>(kAggMerge));
+  PreviewShot shot(area);
+  gdk_pixbuf_save(shot.Pixbuf(), ORV_ARTIFACT_DIR "/orvaneconfig-preview-merge.png", "png", nullptr, nullptr);
+  const int x0 = (shot.Width() - 52) / 2, y0 = 51;
+  for (int d = 0; d <= 52; ++d) EXPECT_TRUE(shot.Dark(x0 + d, y0)) << "top edge at " << x0 + d;
+  EXPECT_TRUE(shot.Dark(x0, y0 + 13));
+  EXPECT_TRUE(shot.Dark(x0 + 52, y0 + 13));
+  EXPECT_TRUE(shot.White(x0 - 3, y0 + 13));
+  EXPECT_TRUE(shot.White(x0 + 55, y0 + 13));
+  int dashes = 0;
+  for (int y = y0 + 1; y < y0 + 26; ++y) dashes += shot.Dark(x0 + 26, y) || shot.Dark(x0 + 25, y);
+  EXPECT_GT(dashes, 6) << "dashed separator";
+  EXPECT_LT(dashes, 20) << "the separator is dashed, not solid";
+}
+
+// ---- mode lines through the real library ----
+
+GtkTreeModel* ModeLineModel(GtkWidget* top) { return gtk_tree_view_get_model(GTK_TREE_VIEW(W(top, "mwModeLineList"))); }
+
+bool FindRow(GtkWidget* top, const char* name, GtkTreeIter* row) {
+  GtkTreeModel* model = ModeLineModel(top);
+  for (bool ok = gtk_tree_model_get_iter_first(model, row); ok; ok = gtk_tree_model_iter_next(model, row)) {
+    gchar* text = nullptr;
+    gtk_tree_model_get(model, row, kMlName, &text, -1);
+    const bool match = text != nullptr && std::string(text) == name;
+    g_free(text);
+    if (match) return true;
+  }
+  return false;
+}
+
+std::string Cell(GtkWidget* top, GtkTreeIter* row, int column) {
+  gchar* text = nullptr;
+  gtk_tree_model_get(ModeLineModel(top), row, column, &text, -1);
+  std::string s = text ? text : "";
+  g_free(text);
+  return s;
+}
+
+// Types into a cell as the user does: the column's cell renderer emits
+// "edited".
+void Edit(GtkWidget* top, const char* rowName, int column, const char* text) {
+  GtkTreeIter row;
+  ASSERT_TRUE(FindRow(top, rowName, &row)) << rowName;
+  GtkTreePath* path = gtk_tree_model_get_path(ModeLineModel(top), &row);
+  gchar* pathText = gtk_tree_path_to_string(path);
+  gtk_tree_path_free(path);
+  GtkTreeViewColumn* col = gtk_tree_view_get_column(GTK_TREE_VIEW(W(top, "mwModeLineList")), column);
+  GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(col));
+  ASSERT_NE(cells, nullptr);
+  g_signal_emit_by_name(cells->data, "edited", pathText, text);
+  g_list_free(cells);
+  g_free(pathText);
+}
+
+TEST_F(AppTest, ModeLinesReachTheWrittenFileIntact) {
+  // The file's mode line is a row at start, its clock as the file has it.
+  GtkTreeIter row;
+  ASSERT_TRUE(FindRow(top_, "filemode", &row));
+  EXPECT_EQ(Cell(top_, &row, kMlClock), "74.176");
+  EXPECT_EQ(Cell(top_, &row, kMlHdisp), "1280");
+  EXPECT_EQ(Cell(top_, &row, kMlHPolarity), "Down(-)");
+  EXPECT_EQ(Cell(top_, &row, kMlVPolarity), "Up(+)");
+
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 1);
+  gtk_button_clicked(GTK_BUTTON(Main("mtAddButton")));
+  DrainEvents();
+  ASSERT_TRUE(FindRow(top_, "new_modeline0", &row));
+
+  // An unfinished row keeps Apply from writing and brings its page forward.
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
+  ApplyConfiguration();
+  EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(Main("notebook1"))), 1);
+  ASSERT_EQ(app_->dialogs.messages.size(), 1u);
+  EXPECT_EQ(app_->dialogs.messages[0].second, "Please enter a value in column Pixel clock for modeline name : new_modeline0");
+  EXPECT_TRUE(app_->dialogs.questions.empty());
+  app_->dialogs.messages.clear();
+
+  const char* values[] = {"65.43", "1024", "1048", "1184", "1344", "768", "771", "777", "806"};
+  Edit(top_, "new_modeline0", kMlName, "added");
+  for (int c = kMlClock; c <= kMlVtotal; ++c) Edit(top_, "added", c, values[c - kMlClock]);
+  Edit(top_, "added", kMlHPolarity, "Up(+)");
+  Edit(top_, "added", kMlVPolarity, "Down(-)");
+  ASSERT_TRUE(app_->dialogs.messages.empty()) << app_->dialogs.messages[0].second;
+
+  SetOutputFilePathCtrl(app_->out.c_str());
+  app_->dialogs.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(app_->dialogs.questions.size(), 1u);
+  ASSERT_EQ(app_->dialogs.messages.size(), 1u);
+  EXPECT_EQ(app_->dialogs.messages[0].first, "Attention") << app_->dialogs.messages[0].second;
+
+  EXPECT_EQ(ModeLineWords(app_->out, "filemode"), kFileModeLine) << Slurp(app_->out);
+  EXPECT_EQ(ModeLineWords(app_->out, "added"),
+            (std::vector<std::string>{"ModeLine", "\"added\"", "65.43", "1024", "1048", "1184", "1344", "768", "771",
+                                      "777", "806", "+hsync", "-vsync"}))
+      << Slurp(app_->out);
+  // The file the program started from is untouched.
+  EXPECT_EQ(ModeLineWords(app_->conf, "filemode"), kFileModeLine);
+  EXPECT_TRUE(ModeLineWords(app_->conf, "added").empty());
+
+  // Nothing else: the list was cleared before the rows were written, in
+  // the rows' order.
+  std::vector<std::string> names;
+  std::istringstream lines(Slurp(app_->out));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string first, name;
+    if (words >> first >> name && first == "ModeLine") names.push_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"\"added\"", "\"filemode\""}));
+}
+
+}  // namespace
