@@ -180,12 +180,11 @@ HALSTATUS HSLBIOSGetVersion(BOARDHANDLE* h, uint32_t* version) {
   mapping.Map(h, bar0 & kRomBaseMask);
   const Rom rom{h};
   const bool hasPciData = rom.Word(0) == kRomSignature && rom.Matches(rom.Word(kRomPciDataPointer), "PCIR");
-  if (!hasPciData) {
-    SetError(h, kErrBiosNoPciData);
-  } else {
+  if (hasPciData)
     *version = PciDataVersion(rom);
-    if (*version == 0) *version = rom.Byte(kRomVersionByte) * kRomVersionUnit;
-  }
+  else
+    SetError(h, kErrBiosNoPciData);  // the caller's value stays unless it is 0
+  if (*version == 0) *version = rom.Byte(kRomVersionByte) * kRomVersionUnit;
   mapping.Unmap(h);
   return h->status;
 }

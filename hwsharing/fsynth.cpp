@@ -26,6 +26,7 @@ constexpr uint8_t kFsP2MaxByte = 64;
 constexpr uint32_t kFsP2Step = 2;
 constexpr uint32_t kFsLimitCount = 6;
 constexpr int32_t kKHzPerMHz = 1000;
+constexpr uint32_t kFsErrorTenth = 10;  // the error divides by a tenth of the request
 
 // Bits of the FS register kept, cleared and set while new dividers load.
 constexpr uint32_t kFsLoadClear = (1u << 26) | (1u << 27) | (1u << 30);
@@ -126,11 +127,15 @@ int64_t FsParamOutput(uint32_t word) {
   return FsParamM1(word) * int64_t{kFsRefKHz} / p1 * FsParamM2(word) / p2;
 }
 
-// In hundredths of a percent of the request, computed on the request itself
-// so that requests below 10 kHz cannot divide by zero.
+// In hundredths of a percent of the request: the difference x 1000 over a
+// tenth of the request. Below 10 kHz a tenth truncates to 0, so those
+// requests divide x 10000 by the request itself.
 int32_t FsParamError(uint32_t word, uint32_t requested) {
   if (requested == 0) return kFsErrorUnknown;
-  const int64_t e = (FsParamOutput(word) - int64_t{requested}) * 10000 / int64_t{requested};
+  const int64_t difference = FsParamOutput(word) - int64_t{requested};
+  const int64_t tenth = requested / kFsErrorTenth;
+  const int64_t e = tenth != 0 ? difference * 1000 / tenth
+                               : difference * 10000 / int64_t{requested};
   if (e > kFsErrorUnknown) return kFsErrorUnknown;
   if (e < -kFsErrorUnknown) return -kFsErrorUnknown;
   return static_cast<int32_t>(e);

@@ -415,7 +415,7 @@ uint32_t Finish(void* handle, uint32_t sel, int32_t frequency, const Best& best,
     return kPllNoDivider;
   }
   if (sel == kPllOutFs && d->lErrLimitKHz != 0 && d->lErrLimitKHz < best.error) {
-    ErrorPrint(d, "\nERROR PLL%d : out frequency error out of limit %d KHz > %d KHz\n",
+    ErrorPrint(d, "\nERROR %s%d : out frequency error out of limit %d KHz > %d KHz\n", Tag(d),
                d->ulPllNumber + 1, best.error, d->lErrLimitKHz);
     return kPllNoDivider;
   }

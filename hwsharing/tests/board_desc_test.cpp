@@ -167,10 +167,20 @@ TEST_F(BoardDesc, BiosVersionFlagsAndTextFromTheRom) {
 }
 
 TEST_F(BoardDesc, VersionWithoutPciDataIsAnError) {
-  Make(BaseRom());
-  uint32_t version = 7;
-  EXPECT_EQ(HSLBIOSGetVersion(h(), &version), kErrBiosNoPciData);
-  EXPECT_EQ(version, 7u);
+  // The caller's version stays; a version of 0 comes from ROM byte 5.
+  struct Row {
+    uint32_t given, expected;
+  } rows[] = {{7, 7}, {0, 3u * 4096}};
+  for (const Row& row : rows) {
+    Make(BaseRom());
+    const uint32_t romBar = hw->board().Pci().Peek(0x30, 4);
+    uint32_t version = row.given;
+    EXPECT_EQ(HSLBIOSGetVersion(h(), &version), kErrBiosNoPciData) << row.given;
+    EXPECT_EQ(version, row.expected) << row.given;
+    EXPECT_EQ(hw->board().Pci().Peek(0x30, 4), romBar) << row.given;
+    EXPECT_FALSE(chip->RomVisible()) << row.given;
+    TearDown();
+  }
 }
 
 TEST_F(BoardDesc, FlashIdentification) {
@@ -362,6 +372,18 @@ TEST_F(Eeprom, WriteStoresEveryByte) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(slave->Contents()[100 + i], data[i]) << i;
   EXPECT_EQ(slave->Contents()[105], 255 - 105);
   EXPECT_EQ(HSLWriteSE(&se, 252, 5, data), kErrEepromWriteParams);
+}
+
+TEST_F(Eeprom, AMissingPartFailsTheWrite) {
+  h()->oCfgEeprom.ulAddress = 0xA4;  // nobody answers there
+  const std::vector<uint8_t> before = slave->Contents();
+  const uint8_t data[2] = {0x11, 0x22};
+  EXPECT_EQ(HSLWriteSE(&se, 10, 2, data), kErrEepromWriteFailed);
+  EXPECT_EQ(slave->Contents(), before);
+  // The port was closed and the bus left idle.
+  EXPECT_EQ(h()->oI2cPort.ulOpen, 0u);
+  EXPECT_TRUE(hw->board().I2c(orvsim::kBusBoardPort1).SclLevel());
+  EXPECT_TRUE(hw->board().I2c(orvsim::kBusBoardPort1).SdaLevel());
 }
 
 TEST_F(Eeprom, AMissingPartFailsTheRead) {

@@ -398,6 +398,35 @@ void DebugOut(const char* format, ...) {
   g_debug += buffer;
 }
 
+TEST_F(PllSearch, BestErrorAboveTheKHzLimitProgramsNothing) {
+  // Without lock-test spans the candidates pass untested; the best one is
+  // then refused against the kHz limit, with the generation's own name.
+  struct Row {
+    uint32_t kind;
+    uint32_t reg;
+    const char* message;
+  } rows[] = {
+      {0, kFsReg0, "\nERROR PLL3 : out frequency error out of limit "},
+      {1, kB90FsReg0, "\nERROR FS3 : out frequency error out of limit "},
+  };
+  for (const Row& row : rows) {
+    g_errors.clear();
+    FakeFs synth;
+    synth.kind = row.kind;
+    synth.reg = row.reg;
+    PLLDESCRIPTOR d = Template(row.kind);
+    d.ulPllNumber = 2;
+    d.ulRegOffset = row.reg;
+    d.vco1.lLockSpan = 0;
+    d.vco2.lLockSpan = 0;
+    d.lErrLimitPercent = 0;
+    d.lErrLimitKHz = 1;
+    EXPECT_EQ(pllInit(&synth, 0, kPllOutFs, 40007, &d), kPllNoDivider) << row.kind;
+    EXPECT_NE(g_errors.find(row.message), std::string::npos) << g_errors;
+    for (const auto& w : synth.writes) EXPECT_NE(w.first, row.reg) << row.kind;
+  }
+}
+
 TEST_F(PllSearch, LaterGenerationLowersVco2MinForLowRequests) {
   PLLDESCRIPTOR d = Template(1);
   fs.kind = 1;
