@@ -32,6 +32,9 @@ const XConfKeyword kPositionTab[] = {
 };
 
 constexpr const char* kMsgInvalidScreenLine = "Invalid Screen line.";
+constexpr const char* kMsgScreenLine =
+    "The Screen keyword must be followed by an optional number, a screen name\n\tin quotes, "
+    "and optional position/layout information.";
 
 void FreeAdjacency(XConfAdjacency* adj) {
   std::free(adj->screen_name);
@@ -55,11 +58,10 @@ void FreeLayout(XConfLayout* layout) {
   std::free(layout);
 }
 
-// Reads a token that must be of the given kind for a valid Screen line.
-void ExpectScreenPart(char** comment, int wanted) {
-  int token = xf86getSubToken(comment);
-  if (token == kTokEof) Fail("%s", kMsgUnexpectedEof);
-  if (token != wanted) Fail("%s", kMsgInvalidScreenLine);
+// Reads a token that must be of the given kind for a valid Screen line; a
+// missing part, end of file included, makes the line invalid.
+void ExpectScreenPart(char** comment, int wanted, const char* message) {
+  if (xf86getSubToken(comment) != wanted) Fail("%s", message);
 }
 
 void ParseScreenLine(XConfLayout* layout) {
@@ -75,9 +77,7 @@ void ParseScreenLine(XConfLayout* layout) {
     adj->screen_num = xf86tokenValue().num;
     token = xf86getSubToken(c);
   }
-  if (token != kTokString)
-    Fail("The Screen keyword must be followed by an optional number, a screen name\n\tin quotes, "
-         "and optional position/layout information.");
+  if (token != kTokString) Fail("%s", kMsgScreenLine);
   adj->screen_name = xf86takeString();
 
   token = xf86getSubTokenWithTab(c, kPositionTab);
@@ -90,23 +90,23 @@ void ParseScreenLine(XConfLayout* layout) {
                    : token == kTokLeftOf ? kConfPosLeftOf
                    : token == kTokAbove  ? kConfPosAbove
                                          : kConfPosBelow;
-      ExpectScreenPart(c, kTokString);
+      ExpectScreenPart(c, kTokString, kMsgInvalidScreenLine);
       adj->refscreen = xf86takeString();
       break;
     case kTokRelative:
       adj->where = kConfPosRelative;
-      ExpectScreenPart(c, kTokString);
+      ExpectScreenPart(c, kTokString, kMsgInvalidScreenLine);
       adj->refscreen = xf86takeString();
-      ExpectScreenPart(c, kTokNumber);
+      ExpectScreenPart(c, kTokNumber, kMsgInvalidScreenLine);
       adj->x = xf86tokenValue().num;
-      ExpectScreenPart(c, kTokNumber);
+      ExpectScreenPart(c, kTokNumber, kMsgInvalidScreenLine);
       adj->y = xf86tokenValue().num;
       break;
     case kTokAbsolute:
       adj->where = kConfPosAbsolute;
-      ExpectScreenPart(c, kTokNumber);
+      ExpectScreenPart(c, kTokNumber, kMsgInvalidScreenLine);
       adj->x = xf86tokenValue().num;
-      ExpectScreenPart(c, kTokNumber);
+      ExpectScreenPart(c, kTokNumber, kMsgInvalidScreenLine);
       adj->y = xf86tokenValue().num;
       break;
     case kTokEof:
@@ -114,14 +114,15 @@ void ParseScreenLine(XConfLayout* layout) {
     case kTokString:
       adj->where = kConfPosLegacy;
       adj->legacy[0] = xf86takeString();
+      // The legacy form names all four neighbours.
       for (int i = 1; i < 4; ++i) {
-        ExpectScreenPart(c, kTokString);
+        ExpectScreenPart(c, kTokString, kMsgScreenLine);
         adj->legacy[i] = xf86takeString();
       }
       break;
     case kTokNumber:
       adj->x = xf86tokenValue().num;
-      ExpectScreenPart(c, kTokNumber);
+      ExpectScreenPart(c, kTokNumber, kMsgInvalidScreenLine);
       adj->y = xf86tokenValue().num;
       break;
     default:

@@ -5,6 +5,7 @@
 
 #include "tools/lib/xconfig.h"
 #include "tools/lib/xconfig_internal.h"
+#include "tools/lib/xconfig_print.h"
 #include "tools/lib/xconfig_scanner.h"
 
 namespace {
@@ -140,7 +141,7 @@ void xf86printOptionList(FILE* stream, XConfOption* list, int tabs) {
                    xconf::Quoted(o->value));
     else
       std::fprintf(stream, "Option\t    \"%s\"", xconf::Quoted(o->name));
-    if (o->comment != nullptr) std::fputs(o->comment, stream);
+    if (o->comment != nullptr) xconf::PrintComment(stream, o->comment);
     else std::fputc('\n', stream);
   }
 }
@@ -182,8 +183,11 @@ XConfOption* xf86parseOption(XConfOption* list) {
     // The first of two like-named lines wins; its comment keeps the other's.
     if (comment != nullptr) {
       std::string joined = existing->comment != nullptr ? existing->comment : "";
+      const char* added = comment;
+      // One line break between the two, never an empty line.
       if (!joined.empty() && joined.back() != '\n') joined += '\n';
-      joined += comment;
+      if (!joined.empty() && added[0] == '\n') ++added;
+      joined += added;
       std::free(existing->comment);
       existing->comment = xf86configStrdup(joined.c_str());
     }

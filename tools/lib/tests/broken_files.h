@@ -93,6 +93,17 @@ inline const BrokenFile kBrokenFiles[] = {
      "Section \"ServerLayout\"\n Identifier \"l\"\n Screen \"a\" Relative \"b\" 10\nEndSection\n",
      "Parse error on line 4 of section ServerLayout in file FILE\n\tInvalid Screen line.\n",
      nullptr},
+    {"RightOfAtEndOfFile",
+     "Section \"ServerLayout\"\n Identifier \"l\"\n Screen \"a\" RightOf",
+     "Parse error on line 3 of section ServerLayout in file FILE\n\tInvalid Screen line.\n",
+     nullptr},
+    {"LegacyScreenWithThreeNeighbours",
+     "Section \"ServerLayout\"\n Identifier \"l\"\n Screen \"a\" \"b\" \"c\" \"d\" \"e\"\n"
+     " Screen \"x\" \"b\" \"c\" \"d\"\nEndSection\n",
+     "Parse error on line 5 of section ServerLayout in file FILE\n\tThe Screen keyword must be "
+     "followed by an optional number, a screen name\n\tin quotes, and optional position/layout "
+     "information.\n",
+     nullptr},
     {"KeyboardWithoutLayoutName",
      "Section \"Keyboard\"\n XkbLayout\nEndSection\n",
      "Parse error on line 3 of section Keyboard in file FILE\n\tThe XKBLayout keyword requires a "

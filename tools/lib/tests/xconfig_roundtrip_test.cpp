@@ -148,6 +148,19 @@ TEST(CfgRoundTrip, ModeLinesKeepClockAndFieldsEverywhere) {
   EXPECT_NE(text.find("\"d\" 0.001 1 2"), std::string::npos) << text;
 }
 
+// Found by fuzzing: the comment of a dropped like-named option joined the kept
+// option's comment behind an empty line.
+TEST(CfgRoundTrip, DroppedOptionLeavesItsCommentWithoutEmptyLine) {
+  Parsed p = ParseText(
+      "Section \"Device\"\n Identifier \"d\"\n Driver \"v\"\n Option \"C\" \"off\"\n # about C\n"
+      " Option \"C\" \"on\"\n # about C again\nEndSection\n");
+  ASSERT_NE(p.file, nullptr) << p.err;
+  std::string text = WriteText(p.file);
+  EXPECT_NE(text.find("\tOption\t    \"C\" \"off\"\n # about C\n # about C again\nEndSection\n"),
+            std::string::npos)
+      << text;
+}
+
 // Found by fuzzing: numbers beyond the integer range printed back negative,
 // and a dash does not read as a sign.
 TEST(CfgRoundTrip, HugeNumbersStayReadable) {

@@ -185,6 +185,9 @@ struct SubstRow {
 };
 
 TEST(CfgSearch, TemplateEscapes) {
+  static const std::string kHome4086 = "/" + std::string(4085, 'h');
+  static const std::string kHome4087 = "/" + std::string(4086, 'h');
+  static const std::string kPath4096 = kHome4086 + "/xorg.conf";
   const SubstRow rows[] = {
       {"%A", "/abs/x.conf", nullptr, "/h", "/abs/x.conf"},
       {"%A", "rel.conf", nullptr, "/h", nullptr},
@@ -206,6 +209,9 @@ TEST(CfgSearch, TemplateEscapes) {
       {"%P/lib/X11/%X", nullptr, nullptr, "/h", "/usr/X11R6/lib/X11/xorg.conf"},
       {"100%%", nullptr, nullptr, "/h", "100%"},
       {"%Q", nullptr, nullptr, "/h", nullptr},
+      // The expansion may reach 4096 characters, not more.
+      {"%D/%X", nullptr, nullptr, kHome4086.c_str(), kPath4096.c_str()},
+      {"%D/%X", nullptr, nullptr, kHome4087.c_str(), nullptr},
   };
   for (const SubstRow& r : rows) {
     std::string got = InChild([&r] {

@@ -136,6 +136,11 @@ TEST_F(CfgWrite, TextThatWouldReadBackDifferentlyIsRefused) {
          free(f->devices->comment);
          f->devices->comment = strdup("\n# fine\nEndSection\n");
        }},
+      {"option comment that is not a comment",
+       [](XConfFile* f) {
+         free(f->devices->options->comment);
+         f->devices->options->comment = strdup(" # fine\nEndSection\n");
+       }},
   };
   for (const Case& c : cases) {
     Parsed p = ParseText(kConfig);
