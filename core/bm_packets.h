@@ -79,9 +79,14 @@ inline uint32_t BmNextBufferCounter(uint32_t counter) {
 }
 
 // Whether tag is still pending, given the newest issued tag and the tag the
-// engine reached; right across the wrap of the counter.
+// engine reached (its flag bits ignored); right across the wrap of the
+// counter: of the three orderings newest < tag, newest < reached and
+// reached < tag, an odd number holds exactly when the engine has not yet
+// passed the tag. Surfaces and the primary interface both use this rule.
 inline bool BmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached) {
-  return MmSyncTagPending(tag, newest, reached);
+  reached &= ~kSyncTagIgnoredBits;
+  const int odd = (newest < tag) + (newest < reached) + (reached < tag);
+  return (odd & 1) != 0;
 }
 
 // ---- Command lock ----------------------------------------------------------------------

@@ -30,13 +30,7 @@ Data2d::~Data2d() { Record(StandInEvent::kData2dDestroyed, -1); }
   bool Init##Name(PDEV*) { return StandInInit(row); }       \
   void Cleanup##Name(PDEV*) { StandInCleanup(row); }
 
-ORV_STANDIN_ROW(PhysMemMapper, 1)
-ORV_STANDIN_ROW(BmFlags, 7)
-ORV_STANDIN_ROW(MemoryManager, 9)
-ORV_STANDIN_ROW(SyncObjects, 10)
-ORV_STANDIN_ROW(BmXformMgr, 11)
 ORV_STANDIN_ROW(SurfDesc2dList, 12)
-ORV_STANDIN_ROW(Busmastering, 13)
 ORV_STANDIN_ROW(DeviceBitmap, 14)
 ORV_STANDIN_ROW(PrimarySurface, 15)
 ORV_STANDIN_ROW(TempBit, 16)

@@ -1,25 +1,11 @@
-// Component-table rows whose components are not part of this core yet (the
-// physical memory mapper, bus mastering, the memory manager, the transform
-// manager and the 2D rows). Each succeeds and undoes nothing; the real
-// components replace them row by row.
+// Component-table rows of the 2D subsystem, which is not part of this core
+// yet. Each succeeds and undoes nothing; the real components replace them
+// row by row.
 //
 // A probe lets tests watch them and make one of them fail.
 #pragma once
 
 class PDEV;
-
-bool InitPhysMemMapper(PDEV* pdev);
-void CleanupPhysMemMapper(PDEV* pdev);
-bool InitBmFlags(PDEV* pdev);
-void CleanupBmFlags(PDEV* pdev);
-bool InitMemoryManager(PDEV* pdev);
-void CleanupMemoryManager(PDEV* pdev);
-bool InitSyncObjects(PDEV* pdev);
-void CleanupSyncObjects(PDEV* pdev);
-bool InitBmXformMgr(PDEV* pdev);
-void CleanupBmXformMgr(PDEV* pdev);
-bool InitBusmastering(PDEV* pdev);
-void CleanupBusmastering(PDEV* pdev);
 
 bool InitSurfDesc2dList(PDEV* pdev);
 void CleanupSurfDesc2dList(PDEV* pdev);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "core/bm_prim_int.h"
 #include "core/os.h"
 #include "core/pdev.h"
 
@@ -266,7 +267,7 @@ constexpr uint32_t kPairIndexBase = 0x88;
 
 }  // namespace
 
-void HwThread2d::SetupHardware(SharedLockedData_t* shared, HwPacketSink* dma) {
+void HwThread2d::SetupHardware(SharedLockedData_t* shared, BmPrimInt* dma) {
   SharedHwThread2d& state = shared->thread2d;
   state.emittedFlags = state.stateMask & state.dirtyBits;
   if (state.emittedFlags == 0) return;

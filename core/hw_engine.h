@@ -88,17 +88,6 @@ inline constexpr uint32_t kDmaIndex2dControl = 0xC0;
 inline constexpr uint32_t kSyncTagWait = 0x1;
 
 // ---- 2D engine state ------------------------------------------------------------------------
-// Where SetupHardware appends its packets: Reserve answers room for the
-// given number of dwords at the write position (switching to a new buffer
-// when they would pass the end of the current one) and advances past it.
-class HwPacketSink {
- public:
-  virtual uint32_t* Reserve(uint32_t dwords) = 0;
-
- protected:
-  ~HwPacketSink() = default;
-};
-
 class HwThread2d {
  public:
   // Initial values of the 2D control and clip words.
@@ -106,8 +95,10 @@ class HwThread2d {
   static constexpr uint32_t kInitial1324 = 0xFFFFFFFF;
 
   static void Reset(SharedLockedData_t* shared);
-  // Emits a restore packet for each dirty bit of the state mask.
-  static void SetupHardware(SharedLockedData_t* shared, HwPacketSink* dma);
+  // Emits a restore packet for each dirty bit of the state mask at the
+  // command interface's write position; each packet is reserved whole, so
+  // one that would pass the buffer's limit goes to the next buffer.
+  static void SetupHardware(SharedLockedData_t* shared, BmPrimInt* dma);
   static void PrintHwDirtyFlags(SharedLockedData_t*) {}
 };
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "core/client_services.h"
+#include "core/common_data.h"
 #include "platform/xserver/xservices.h"
 
 namespace {
@@ -39,6 +40,9 @@ bool Contains(const char* text, const char* part) { return strstr(text, part) !=
 LnxDevice::LnxDevice(uint32_t minorNumber) : minor(minorNumber) {}
 
 LnxDevice::~LnxDevice() {
+  // Nobody can close the descriptor once the device is gone, however many
+  // opens are still counted.
+  if (openCount > 1) openCount = 1;
   if (openCount != 0) Close();
 }
 
@@ -106,7 +110,11 @@ void LnxDevice::Unmap(void* address, uint32_t size) { xf86munmap(address, PageLe
 void* LnxDevice::AllocateBuffer(orv_ioctl_buffer& buffer) {
   buffer.offset = 0;
   if (Ioctl(ORV_IOCTL_ALLOC_BUFFER, &buffer, sizeof(buffer)) != 0) return nullptr;
-  return Map(buffer.offset, buffer.size);
+  void* address = Map(buffer.offset, buffer.size);
+  // A buffer that cannot be mapped is given back: the caller sees only the
+  // failure and would never free it.
+  if (address == nullptr) Ioctl(ORV_IOCTL_FREE_BUFFER, &buffer, sizeof(buffer));
+  return address;
 }
 
 bool LnxDevice::FreeBuffer(void* address, orv_ioctl_buffer& buffer) {
@@ -253,6 +261,10 @@ void IocRequestClear(IocRequestSlot& slot) {
   if (slot.manager == nullptr) return;
   slot.manager->ClearDevice();
   slot.manager = nullptr;
+}
+
+LnxDevice* IocRequestMgr::Get(const CommonData* common, uint32_t index) {
+  return common == nullptr ? nullptr : IocRequestGet(common->requestSlots, index);
 }
 
 LnxDevice* IocRequestGet(const IocRequestSlot* slots, uint32_t index) {

@@ -11,6 +11,7 @@
 
 class PDEV;
 class IDriver;
+struct CommonData;
 
 inline constexpr const char kOrvDeviceDir[] = "/dev/orvane";
 inline constexpr const char kOrvNodePrefix[] = "orv";
@@ -102,6 +103,9 @@ class IocRequestMgr {
 
   static bool Init(IDriver*) { return true; }
   static void Cleanup(IDriver*) {}
+  // The device of the unit's slot in the board's common data (see
+  // IocRequestGet); null for null common data.
+  static LnxDevice* Get(const CommonData* common, uint32_t index);
 
  private:
   LnxDevice* device_;

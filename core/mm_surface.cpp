@@ -1,5 +1,7 @@
 #include "core/mm_surface.h"
 
+#include "core/bm_packets.h"
+#include "core/bm_prim_int.h"
 #include "core/hw_engine.h"
 #include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"
@@ -174,14 +176,6 @@ uint32_t MmSurfDesc::GetHostApertureSize() const {
   return Fit32(lines * GetHostAperturePitch(), 0);
 }
 
-// ---- Sync tags ------------------------------------------------------------------------------
-
-bool MmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached) {
-  reached &= ~7u;
-  const int odd = (newest < tag) + (newest < reached) + (reached < tag);
-  return (odd & 1) != 0;
-}
-
 // ---- MmSurface ------------------------------------------------------------------------------
 
 MmSurface::~MmSurface() {
@@ -309,12 +303,21 @@ bool MmSurface::IsBusyDMA() const {
   return shared->notBusyOverride == 0;
 }
 
-bool MmSurface::IsBusyDWG(uint32_t* tag, bool /*update*/) {
+bool MmSurface::IsBusyDWG(uint32_t* tag, bool update) {
   if (block == nullptr) return false;
   if (*tag == kSyncTagOfBlock) *tag = static_cast<uint32_t>(block->drawSyncTag);
-  // A new sync needs the board's primary command interface, which writes
-  // and starts the sync packet; without one nothing can be pending.
-  if (*tag == kSyncTagNew) return false;
+  if (*tag == kSyncTagNew) {
+    // A new sync: the board's primary command interface writes a sync
+    // packet with a fresh tag (switching buffers when it does not fit) and
+    // starts it. Without one nothing can be pending.
+    BmPrimInt* prim = manager != nullptr ? manager->primInt : nullptr;
+    if (prim == nullptr) return false;
+    *tag = prim->WriteSyncPacket();
+    // A failed post keeps the range for the next start: the tag stays
+    // pending until then.
+    prim->Start();
+    if (update) block->drawSyncTag = static_cast<int32_t>(*tag);
+  }
   if (shared == nullptr) return false;
   // The engine's progress: its register when the X driver drives the DMA,
   // the kernel module's report otherwise.
@@ -323,7 +326,7 @@ bool MmSurface::IsBusyDWG(uint32_t* tag, bool /*update*/) {
     if (manager == nullptr) return false;
     reached = HwReadRegister(manager->common, kRegSyncTagReached);
   }
-  return MmSyncTagPending(*tag, shared->syncTagCounter, reached);
+  return BmSyncTagPending(*tag, shared->syncTagCounter, reached);
 }
 
 bool MmSurface::IsBusy() {

@@ -237,7 +237,3 @@ class MmSurface : public OsHeapObject {
 
 inline constexpr int32_t kCloneAttachesToBlock = 0x1;
 
-// Sync tags: whether tag is still pending, given the newest issued tag and
-// the tag the engine reached (low three bits ignored); right across the wrap
-// of the counter.
-bool MmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached);

@@ -27,7 +27,9 @@ struct allocator {
   template <class U>
   using rebind = allocator<U>;
 
+  // Null as well when count * sizeof(T) does not fit in a size_t.
   static T* allocate(size_t count) {
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
     return static_cast<T*>(::operator new(count * sizeof(T), std::nothrow));
   }
   static void deallocate(T* address) { ::operator delete(address); }

@@ -36,7 +36,11 @@ class Vector {
     const size_t spare = static_cast<size_t>(_End - _Last);
     if (spare < count) {
       const size_t oldSize = size();
-      const size_t capacity = oldSize + (count < oldSize ? oldSize : count);
+      const size_t growth = count < oldSize ? oldSize : count;
+      // A capacity whose byte size would wrap is refused like a failed
+      // allocation.
+      if (growth > kMaxElements - oldSize) return 0;
+      const size_t capacity = oldSize + growth;
       T* block = Alloc::allocate(capacity);
       if (block == nullptr) return 0;
       T* out = _Copy(_First, position, block);
@@ -85,6 +89,8 @@ class Vector {
   static void _Destroy(T* first, T* last) {
     for (; first != last; ++first) first->~T();
   }
+
+  static constexpr size_t kMaxElements = SIZE_MAX / sizeof(T);
 
   T* _First = nullptr;
   T* _Last = nullptr;

@@ -1,8 +1,12 @@
 #include "core/pdev.h"
 
+#include "core/bm_buffer.h"
+#include "core/bm_transform.h"
 #include "core/component_standins.h"
 #include "core/driver_switches.h"
 #include "core/hw_engine.h"
+#include "core/mm_surface_manager.h"
+#include "core/phys_mem_mapper.h"
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
 

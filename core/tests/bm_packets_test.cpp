@@ -24,6 +24,11 @@ TEST(BmCountersTest, PendingRuleAcrossTheWrap) {
       {0xFFFFFFF8, 8, 0xFFFFFFF8, false, "reached just before the wrap"},
       {0xFFFFFFF8, 8, 0xFFFFFFF0, true, "pending just before the wrap"},
       {0xFFFFFFF0, 8, 8, false, "old tag, engine past the wrap"},
+      {16, 24, 8, true, "older tag than the newest, still pending"},
+      {16, 24, 16, false, "older tag reached"},
+      {16, 24, 0x13, false, "flag bits of a reached tag past it ignored"},
+      {0xFFFFFFF8, 16, 0xFFFFFFF0, true, "before the wrap, newest after it"},
+      {0xFFFFFFF8, 16, 8, false, "engine past the wrap, newest further"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(BmSyncTagPending(c.tag, c.newest, c.reached), c.pending) << c.name;

@@ -11,7 +11,7 @@
 
 #include "core/bm_prim_int.h"
 #include "core/mm_surface_manager.h"
-#include "core/tests/pdev_fixture.h"
+#include "core/tests/mm_fixture.h"
 #include "platform/board/chip_dma.h"
 
 namespace coretest {
@@ -39,17 +39,9 @@ class LocalDmaTest : public LocalBoardTest {
  protected:
   void SetUp() override {
     LocalBoardTest::SetUp();
-    orvsim::BoardConfig config;
-    config.memory_size = 64u << 20;
-    AddBoard(config);
-    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+    AddBoard();  // 64 MB, with the fixture's DMA engine
     engine_->SetLatencyReads(4);
   }
-  void TearDown() override {
-    LocalBoardTest::TearDown();
-    engine_.reset();
-  }
-  std::unique_ptr<orvsim::DmaEngine> engine_;
 };
 
 TEST_F(LocalDmaTest, EveryRowComesUpAndTheEngineRunsTheBufferToTheSyncTag) {
@@ -138,6 +130,85 @@ TEST_F(LocalDmaTest, GuardPutsADummyWriteBetween0x404And0x408) {
   std::vector<uint32_t> writes;
   for (const auto& w : board_->LoggedWrites()) writes.push_back(w.offset);
   EXPECT_EQ(writes, std::vector<uint32_t>{0x408});
+}
+
+// A surface asking for a new sync (tag 0xFFFFFFFF) gets its sync packet
+// written and started through the board's primary interface.
+class SurfaceSyncTest : public LocalDmaTest {
+ protected:
+  void SetUp() override {
+    LocalDmaTest::SetUp();
+    head_ = &Construct(0);
+    ASSERT_EQ(head_->ok, 1);
+    prim_ = head_->pdev->primInt;
+    shared_ = head_->pdev->sharedLocked;
+    mmtest::MakePlain(&surface_, kSurfLocal, kHeapSelSecond, 4096);
+    ASSERT_TRUE(head_->pdev->surfaceManager->CreateSurface(&surface_));
+    engine_->RunPending();
+    engine_->ClearWrites();
+  }
+  void TearDown() override {
+    if (head_ != nullptr && head_->pdev != nullptr) {
+      head_->pdev->surfaceManager->DestroySurface(&surface_);
+    }
+    LocalDmaTest::TearDown();
+  }
+  // Asks until the block's own tag is no longer pending; the number of asks.
+  int WaitBlockIdle() {
+    for (int asks = 1; asks < 100; ++asks) {
+      uint32_t tag = kSyncTagOfBlock;
+      if (!surface_.IsBusyDWG(&tag, true)) return asks;
+    }
+    return -1;
+  }
+  std::vector<W> SyncWrites(uint32_t tag) const {
+    // Local DMA keeps a saved 2D control value (0): the long form.
+    return {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, tag}, {0x1300, 0}};
+  }
+
+  Head* head_ = nullptr;
+  BmPrimInt* prim_ = nullptr;
+  SharedLockedData_t* shared_ = nullptr;
+  MmSurface surface_;
+};
+
+TEST_F(SurfaceSyncTest, NewSyncIsWrittenStartedAndKeptAsTheBlocksTag) {
+  const uint32_t before = shared_->syncTagCounter;
+  uint32_t tag = kSyncTagNew;
+  // The engine runs the range only after a few status reads: pending first.
+  EXPECT_TRUE(surface_.IsBusyDWG(&tag, true));
+  EXPECT_EQ(tag, before + 8);
+  EXPECT_EQ(shared_->syncTagCounter, tag);
+  EXPECT_EQ(static_cast<uint32_t>(surface_.block->drawSyncTag), tag);
+  EXPECT_EQ(prim_->start, prim_->cursor);  // started
+  EXPECT_GT(WaitBlockIdle(), 1);
+  EXPECT_EQ(engine_->ReachedTag(), tag);
+  EXPECT_EQ(engine_->Writes(), SyncWrites(tag));
+
+  // Without the update flag the block keeps its tag.
+  uint32_t other = kSyncTagNew;
+  surface_.IsBusyDWG(&other, false);
+  EXPECT_EQ(other, tag + 8);
+  EXPECT_EQ(static_cast<uint32_t>(surface_.block->drawSyncTag), tag);
+  engine_->RunPending();
+  EXPECT_EQ(engine_->ReachedTag(), other);
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
+}
+
+TEST_F(SurfaceSyncTest, SyncPacketThatDoesNotFitGoesToTheNextBuffer) {
+  // Leave two words before the limit, filled with padding headers.
+  const uint32_t room = static_cast<uint32_t>(prim_->limit - prim_->cursor);
+  uint32_t* pad = prim_->Reserve(room - 2);
+  for (uint32_t i = 0; i < room - 2; ++i) pad[i] = 0x21212121;
+  uint32_t tag = kSyncTagNew;
+  surface_.IsBusyDWG(&tag, true);
+  // The one-buffer pool ran what it held and starts over at its beginning.
+  EXPECT_EQ(prim_->head->Begin()[3], tag);
+  EXPECT_EQ(prim_->cursor, prim_->head->Begin() + BmSyncPacketWords(shared_));
+  EXPECT_GT(WaitBlockIdle(), 0);
+  EXPECT_EQ(engine_->ReachedTag(), tag);
+  EXPECT_EQ(engine_->Writes(), SyncWrites(tag));
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
 }
 
 TEST_F(LocalDmaTest, ProcessorPathGivesTheSameRegisterEffects) {

@@ -289,7 +289,13 @@ TEST_F(HwAccess, CapabilityWalk) {
   EXPECT_FALSE(pciFindCapability(handle, &offset, orvsim::kPciCapExpress));
   EXPECT_TRUE(pciFindAGPCapability(handle, &offset));
 
-  // Without the status bit there is no list at all.
+  // Without the status bit the list is not walked, even where 0x34 still
+  // points at one.
+  const uint32_t status = board->Pci().Peek(0x06, 2);
+  board->Pci().Poke(0x06, 2, status & ~0x10u);
+  EXPECT_FALSE(pciFindPMCapability(handle, &offset));
+  board->Pci().Poke(0x06, 2, status);
+  EXPECT_TRUE(pciFindPMCapability(handle, &offset));
   board->Pci().BuildCapabilities({});
   EXPECT_FALSE(pciFindPMCapability(handle, &offset));
 }
@@ -353,7 +359,8 @@ TEST_F(HwAccess, DebugOutputGoesToTheServerLog) {
   dbgOutput("%s", longText.c_str());
   EXPECT_EQ(box.LogText(), longText);
   box.ClearMessages();
-  dbgOutput("%s|%s", longText.c_str(), "100%d");  // through the 125-byte buffer
+  dbgOutput("%s|%s", longText.c_str(), "100%d");  // arguments are printed as given
+  EXPECT_EQ(box.LogText(), longText + "|100%d");
   char text[256];
   dbgOutputToString(text, sizeof(text), "%s", "100%d");
   EXPECT_STREQ(text, "100%d");

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "core/bm_prim_int.h"
 #include "core/tests/pdev_fixture.h"
 
 namespace {
@@ -52,8 +53,10 @@ class EngineTest : public coretest::LocalBoardTest {
     return out;
   }
 
-  // Keeps a register at `before` for `reads` reads, then answers `after`.
+  // Keeps a register at `before` for `reads` reads, then answers `after`
+  // (in place of the DMA engine's own status there).
   void ScriptRegister(uint32_t reg, uint32_t before, int reads, uint32_t after) {
+    board_->ClearHooks(reg);
     auto count = std::make_shared<int>(0);
     board_->SetReadHook(reg, 4, [=](orvsim::Board&, orvsim::RegAccess, uint32_t) {
       return (*count)++ < reads ? before : after;
@@ -118,6 +121,7 @@ TEST_F(EngineTest, AReadUnderTheGuardDropsTheNextDummyWrite) {
 
 TEST_F(EngineTest, SeventeenthWriteWaitsForTheDmaStatusAndRestartsTheCount) {
   ScriptRegister(kRegDmaStatus, 0, 3, 1u << 22);
+  shared_->directWriteCount = 0;  // bus mastering's start-up writes counted too
   for (uint32_t i = 0; i < 16; ++i) HwWriteRegister(common_, 0x1000 + 4 * i, i);
   EXPECT_EQ(board_->Log().size(), 16u);  // no read yet
   EXPECT_EQ(shared_->directWriteCount, 16u);
@@ -240,18 +244,6 @@ TEST_F(EngineTest, ExecutorWritesPassTheGuard) {
 
 // ---- 2D restore packets ---------------------------------------------------------------------
 
-class VectorSink : public HwPacketSink {
- public:
-  uint32_t* Reserve(uint32_t dwords) override {
-    size_t at = words.size();
-    words.resize(at + dwords);
-    reserves.push_back(dwords);
-    return words.data() + at;
-  }
-  std::vector<uint32_t> words;
-  std::vector<uint32_t> reserves;
-};
-
 void FillThread2d(SharedHwThread2d& s) {
   s.reg1300 = 0x1300;
   s.reg1328 = 0x1328;
@@ -270,51 +262,108 @@ void FillThread2d(SharedHwThread2d& s) {
   }
 }
 
-TEST_F(EngineTest, SetupHardwareEmitsEveryDirtyGroupInItsFixedOrder) {
+// The words of every group with all state dirty and a full restore, and the
+// register writes the chip's DMA engine makes of them (index i names
+// register 0x1000 + 4 * i; index 0x21 pads).
+const std::vector<uint32_t> kAllGroups = {
+    0x21218988, 0xE0, 0xD0,                  // bit 0
+    0x21218D8C, 0xE2, 0xD2,                  // bit 2
+    0x21218B8A, 0xE1, 0xD1,                  // bit 1
+    0x21218F8E, 0xE3, 0xD3,                  // bit 3
+    0x212121C6, 0x1318,                      // bit 7
+    0x212121C5, 0x1314,                      // bit 8
+    0x2121C8C7, 0x131C, 0x1320,              // bit 6
+    0x212121C9, 0x1324,                      // bit 5
+    0x2121CBCA, 0x1328, 0x132C,              // bit 10
+    0x212121C0, 0x1300,                      // bit 4
+    0x21E3C1C2, 0x1308, 0x1304, 0x130C,      // bit 9, full restore
+};
+using EngineWrite = orvsim::DmaEngine::RegWrite;
+const std::vector<EngineWrite> kAllGroupWrites = {
+    {0x1220, 0xE0},   {0x1224, 0xD0},   {0x1230, 0xE2},   {0x1234, 0xD2},
+    {0x1228, 0xE1},   {0x122C, 0xD1},   {0x1238, 0xE3},   {0x123C, 0xD3},
+    {0x1318, 0x1318}, {0x1314, 0x1314}, {0x131C, 0x131C}, {0x1320, 0x1320},
+    {0x1324, 0x1324}, {0x1328, 0x1328}, {0x132C, 0x132C}, {0x1300, 0x1300},
+    {0x1308, 0x1308}, {0x1304, 0x1304}, {0x138C, 0x130C},
+};
+
+class SetupHardwareTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    prim_ = head_->pdev->primInt;
+    ASSERT_NE(prim_, nullptr);
+    engine_->RunPending();
+    engine_->ClearWrites();
+  }
+  // The words written at the command interface since `from`.
+  std::vector<uint32_t> WrittenSince(const uint32_t* from) const {
+    return std::vector<uint32_t>(from, static_cast<const uint32_t*>(prim_->cursor));
+  }
+  BmPrimInt* prim_ = nullptr;
+};
+
+TEST_F(SetupHardwareTest, EmitsEveryDirtyGroupInItsFixedOrderAndTheEngineAppliesThem) {
   SharedHwThread2d& state = shared_->thread2d;
   FillThread2d(state);
   state.stateMask = 0x7FF;
   state.dirtyBits = 0xFFFFFFFF;
   state.fullRestore = 1;
-  VectorSink sink;
-  HwThread2d::SetupHardware(shared_, &sink);
-  const std::vector<uint32_t> expected = {
-      0x21218988, 0xE0, 0xD0,                  // bit 0
-      0x21218D8C, 0xE2, 0xD2,                  // bit 2
-      0x21218B8A, 0xE1, 0xD1,                  // bit 1
-      0x21218F8E, 0xE3, 0xD3,                  // bit 3
-      0x212121C6, 0x1318,                      // bit 7
-      0x212121C5, 0x1314,                      // bit 8
-      0x2121C8C7, 0x131C, 0x1320,              // bit 6
-      0x212121C9, 0x1324,                      // bit 5
-      0x2121CBCA, 0x1328, 0x132C,              // bit 10
-      0x212121C0, 0x1300,                      // bit 4
-      0x21E3C1C2, 0x1308, 0x1304, 0x130C,      // bit 9, full restore
-  };
-  EXPECT_EQ(sink.words, expected);
-  EXPECT_EQ(sink.reserves, (std::vector<uint32_t>{3, 3, 3, 3, 2, 2, 3, 2, 3, 2, 4}));
+  const uint32_t* from = prim_->cursor;
+  HwThread2d::SetupHardware(shared_, prim_);
+  EXPECT_EQ(WrittenSince(from), kAllGroups);
   EXPECT_EQ(state.fullRestore, 0);
   EXPECT_EQ(state.dirtyBits, 0u);
   EXPECT_EQ(state.emittedFlags, 0u);
   EXPECT_EQ(shared_->last1300Value, 0x1300u);
+
+  ASSERT_TRUE(prim_->Start());
+  engine_->RunPending();
+  EXPECT_EQ(engine_->Writes(), kAllGroupWrites);
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
 }
 
-TEST_F(EngineTest, SetupHardwareSendsOnlyDirtyBitsOfTheStateMask) {
+TEST_F(SetupHardwareTest, APacketThatWouldPassTheLimitGoesWholeToTheNextBuffer) {
+  SharedHwThread2d& state = shared_->thread2d;
+  FillThread2d(state);
+  state.stateMask = 0x7FF;
+  state.dirtyBits = 0xFFFFFFFF;
+  state.fullRestore = 1;
+  // Two words of room before the limit, filled with padding headers: the
+  // first group (three words) must not be split around the switch.
+  const uint32_t room = static_cast<uint32_t>(prim_->limit - prim_->cursor);
+  uint32_t* pad = prim_->Reserve(room - 2);
+  for (uint32_t i = 0; i < room - 2; ++i) pad[i] = 0x21212121;
+  HwThread2d::SetupHardware(shared_, prim_);
+  EXPECT_EQ(WrittenSince(prim_->head->Begin()), kAllGroups);
+
+  ASSERT_TRUE(prim_->Start());
+  engine_->RunPending();
+  EXPECT_EQ(engine_->Writes(), kAllGroupWrites);
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
+}
+
+TEST_F(SetupHardwareTest, SendsOnlyDirtyBitsOfTheStateMask) {
   SharedHwThread2d& state = shared_->thread2d;
   FillThread2d(state);
   state.stateMask = 0x210;  // bits 4 and 9
   state.dirtyBits = 0x20F;  // bits 0-3 and 9
-  VectorSink sink;
-  HwThread2d::SetupHardware(shared_, &sink);
-  EXPECT_EQ(sink.words, (std::vector<uint32_t>{0x21C3C1C2, 0x1308, 0x1304, 0x130C}));
+  const uint32_t* from = prim_->cursor;
+  HwThread2d::SetupHardware(shared_, prim_);
+  EXPECT_EQ(WrittenSince(from), (std::vector<uint32_t>{0x21C3C1C2, 0x1308, 0x1304, 0x130C}));
   EXPECT_EQ(state.dirtyBits, 0u);
 
   // Nothing dirty under the mask: nothing sent, nothing cleared.
   state.dirtyBits = 0x1;
-  VectorSink idle;
-  HwThread2d::SetupHardware(shared_, &idle);
-  EXPECT_TRUE(idle.words.empty());
+  from = prim_->cursor;
+  HwThread2d::SetupHardware(shared_, prim_);
+  EXPECT_TRUE(WrittenSince(from).empty());
   EXPECT_EQ(state.dirtyBits, 0x1u);
+
+  ASSERT_TRUE(prim_->Start());
+  engine_->RunPending();
+  EXPECT_EQ(engine_->Writes(),
+            (std::vector<EngineWrite>{{0x1308, 0x1308}, {0x1304, 0x1304}, {0x130C, 0x130C}}));
 }
 
 TEST_F(EngineTest, EveryDeviceObjectResetsThe2dState) {

@@ -2,12 +2,15 @@
 // the fake kernel endpoint behind the node.
 #include "core/lnx_device.h"
 
+#include "core/common_data.h"
+
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/xserver/fake_kernel.h"
@@ -101,6 +104,16 @@ TEST_F(DeviceNode, OpenCountsAndCloseClosesOnceAtZero) {
   EXPECT_EQ(box.OpenDeviceCount(), 0u);
   device.Close();  // one close too many changes nothing
   EXPECT_EQ(device.openCount, 0);
+}
+
+TEST_F(DeviceNode, DestroyingAnOpenDeviceClosesItsDescriptor) {
+  auto* device = new LnxDevice(4);
+  ASSERT_TRUE(device->Open());
+  ASSERT_TRUE(device->Open());  // two heads still hold it
+  EXPECT_EQ(kernel.OpenCount(4), 1u);
+  delete device;
+  EXPECT_EQ(box.OpenDeviceCount(), 0u);
+  EXPECT_EQ(kernel.OpenCount(4), 0u);
 }
 
 TEST_F(DeviceNode, FailedOpenNeverClosesAnInvalidDescriptor) {
@@ -232,6 +245,28 @@ TEST_F(DeviceNode, BuffersAreAllocatedMappedAndFreed) {
   EXPECT_EQ(kernel.BufferCount(), 0u);
 }
 
+// A kernel module whose buffers cannot be mapped.
+class UnmappableKernel : public xstub::FakeKernel {
+ public:
+  void* Mmap(uint32_t, uint64_t, size_t) override { return nullptr; }
+};
+
+TEST_F(DeviceNode, BufferThatCannotBeMappedIsGivenBack) {
+  UnmappableKernel unmappable;
+  box.RegisterEndpoint(kMajor, &unmappable);
+  LnxDevice device(0);
+  ASSERT_TRUE(device.Open());
+  orv_ioctl_buffer buffer = {kOrvBufferSharedLocked, kOrvBufferFlagCommon, 0, 2784, 0};
+  EXPECT_EQ(device.AllocateBuffer(buffer), nullptr);
+  ASSERT_EQ(unmappable.CallsTo(0x01).size(), 1u);
+  ASSERT_EQ(unmappable.CallsTo(0x02).size(), 1u);
+  EXPECT_EQ(memcmp(unmappable.CallsTo(0x02)[0].record.data(), &buffer, sizeof(buffer)), 0);
+  EXPECT_EQ(unmappable.CallsTo(0x02)[0].answer, 0);
+  EXPECT_EQ(unmappable.BufferCount(), 0u);
+  device.Close();
+  box.RegisterEndpoint(kMajor, &kernel);
+}
+
 TEST_F(DeviceNode, RefusedAllocationMapsNothing) {
   LnxDevice device(0);
   ASSERT_TRUE(device.Open());
@@ -345,7 +380,8 @@ TEST_F(DeviceNode, ModuleLoadedFromProcModules) {
 
 TEST_F(DeviceNode, RequestManagerSlots) {
   LnxDevice a(0), b(1);
-  IocRequestSlot slots[kIocRequestSlots];
+  auto common = std::make_unique<CommonData>();
+  IocRequestSlot* slots = common->requestSlots;
   EXPECT_EQ(IocRequestGet(slots, kIocAnyUnit), nullptr);
   ASSERT_TRUE(IocRequestPlace(slots[2], &a));
   EXPECT_FALSE(IocRequestPlace(slots[2], &b));  // filled slots stay
@@ -357,8 +393,10 @@ TEST_F(DeviceNode, RequestManagerSlots) {
   for (const Case& c : {Case{0, nullptr}, Case{2, &a}, Case{4, nullptr}, Case{kIocAnyUnit, &a},
                         Case{0xFFFFFFFE, nullptr}}) {
     EXPECT_EQ(IocRequestGet(slots, c.index), c.device) << c.index;
+    EXPECT_EQ(IocRequestMgr::Get(common.get(), c.index), c.device) << c.index;
   }
   EXPECT_EQ(IocRequestGet(nullptr, 2), nullptr);
+  EXPECT_EQ(IocRequestMgr::Get(nullptr, 2), nullptr);
   IocRequestPlace(slots[1], &b);
   EXPECT_EQ(IocRequestGet(slots, kIocAnyUnit), &b);
   IocRequestClear(slots[1]);

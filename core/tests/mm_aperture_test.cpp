@@ -2,6 +2,8 @@
 // aperture slot registers of the simulated board.
 #include "core/mm_aperture.h"
 
+#include <string.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -108,6 +110,29 @@ TEST_F(LocalApertures, TwoWindowsTakeOffsetsZeroAndHalfAMegabyteAndProgramTheirS
   second->aperture->Unlock();
   EXPECT_EQ(second->aperture->released, 1u);
   EXPECT_NE(second->aperture->block, nullptr);  // unlocked windows stay mapped
+}
+
+TEST_F(LocalApertures, ProcessorWriteThroughAWindowInBankBLandsAtTheSurface) {
+  // The chip's aperture decoding, for as long as this test writes through it.
+  orvsim::ApertureWindows windows(*board_);
+  MmSurface* surface = Window(0x10000, kHeapSelThird);
+  ASSERT_NE(surface, nullptr);
+  const uint32_t local = static_cast<uint32_t>(surface->block->busAddress);
+  EXPECT_EQ(local, kBankBOffset);  // past the 64 MB frame buffer
+  ASSERT_GT(local, board_->MemorySize());
+  uint8_t* cpu = nullptr;
+  ASSERT_TRUE(surface->aperture->Lock(nullptr, &cpu));
+  EXPECT_EQ(cpu, board_->Memory() + Offset(surface));
+
+  // A packet written through the window is in local memory at the surface...
+  const uint32_t packet[] = {0x212121C6, 0xBEEF};
+  memcpy(cpu + 0x100, packet, sizeof(packet));
+  EXPECT_EQ(memcmp(board_->LocalMemory() + local + 0x100, packet, sizeof(packet)), 0);
+  // ...where the DMA engine fetches it.
+  engine_->ClearWrites();
+  engine_->Execute(local + 0x100, local + 0x108, orvsim::kBusLocal);
+  EXPECT_EQ(engine_->Writes(), (std::vector<orvsim::DmaEngine::RegWrite>{{0x1318, 0xBEEF}}));
+  surface->aperture->Unlock();
 }
 
 TEST_F(LocalApertures, SlotRegistersAreWrittenDescriptorFirstKeyLast) {

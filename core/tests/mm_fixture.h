@@ -27,9 +27,7 @@ class LocalMm : public coretest::LocalBoardTest {
     orvsim::BoardConfig config;
     config.memory_size = memory;
     config.frame_buffer_base = base;
-    orvsim::Board& board = AddBoard(config);
-    // The DMA engine is always ready for direct register writes.
-    board.Poke(kRegDmaStatus, 4, kDmaStatusWriteReady);
+    AddBoard(config);  // with the DMA engine, which bus mastering starts
     head_ = &Construct(0);
     return head_->ok == 1;
   }

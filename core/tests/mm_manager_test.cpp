@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "core/bm_prim_int.h"
 #include "core/driver_switches.h"
 #include "core/phys_mem_mapper.h"
 #include "core/tests/mm_fixture.h"
@@ -76,8 +77,27 @@ TEST_F(LocalMm, SecondHeadSharesTheBoardsManagerAndTheLastDeletesIt) {
   EXPECT_EQ(g_poPhysMemMapper, nullptr);
 }
 
+TEST_F(LocalMm, PrimaryCommandBufferFillsTheFirstHeapUntilBusMasteringGoes) {
+  ASSERT_TRUE(Start());
+  const MemoryHeap* first = manager()->HeapOf(kHeapSelFirst);
+  ASSERT_NE(first, nullptr);
+  BmPrimInt* prim = pdev()->primInt;
+  ASSERT_NE(prim, nullptr);
+  EXPECT_EQ(prim->head->busAddress, first->start);
+  EXPECT_EQ(prim->head->size, first->size);
+  EXPECT_EQ(first->lowMark, first->highMark);
+  // The linear frame-buffer view is the buffer's processor address.
+  EXPECT_EQ(prim->head->cpuAddress,
+            const_cast<uint8_t*>(pdev()->common->frameBuffer) + first->start);
+  CleanupBusmastering(pdev());
+  EXPECT_EQ(first->lowMark, first->start);
+  EXPECT_EQ(manager()->surfaceList->next, manager()->surfaceList);
+}
+
 TEST_F(LocalMm, FakeHostApertureIsRefusedWithoutSimulatorMemory) {
   ASSERT_TRUE(Start());
+  // Bus mastering keeps its command buffer in the manager: it goes first.
+  CleanupBusmastering(pdev());
   CleanupMemoryManager(pdev());
   EXPECT_EQ(pdev()->common->memoryRecord, nullptr);
   DsFakeHostAperture* fake = pdev()->common->driverSwitches->FakeHostAperture;
@@ -88,6 +108,7 @@ TEST_F(LocalMm, FakeHostApertureIsRefusedWithoutSimulatorMemory) {
   EXPECT_EQ(pdev()->surfaceManager, nullptr);
   fake->current = 0;
   EXPECT_TRUE(InitMemoryManager(pdev()));
+  EXPECT_TRUE(InitBusmastering(pdev()));
 }
 
 // ---- Local-DMA heaps ----------------------------------------------------------------------
@@ -97,6 +118,9 @@ class LocalHeaps : public LocalMm {
   void SetUp() override {
     LocalMm::SetUp();
     ASSERT_TRUE(Start());
+    // The heaps are watched from empty: bus mastering gives its command
+    // buffer (the whole first heap) back.
+    CleanupBusmastering(pdev());
   }
   void TearDown() override {
     for (auto& surface : surfaces_) manager()->DestroySurface(surface.get());
@@ -386,7 +410,13 @@ class KernelPlacement : public KernelMm {
       nextBus_ += 0x100000;
       return 0;
     });
+    // Bus mastering places its command buffers first, elsewhere; the tests
+    // watch only their own requests.
+    nextBus_ = 0x2200000;
     ASSERT_TRUE(Start());
+    ASSERT_FALSE(requests_.empty());
+    requests_.clear();
+    nextBus_ = 0x1200000;
   }
 
   std::vector<OrvBlockRequest> requests_;
@@ -437,9 +467,10 @@ TEST_F(KernelPlacement, RefusedBlockCreatesNoSurface) {
   kernel_.SetAnswer(0x18, -ENOMEM);
   MmSurface surface;
   MakePlain(&surface, kSurfLocal, 21, 5000);
+  MmSurface* const listed = manager()->surfaceList->next;  // the command buffers
   EXPECT_FALSE(manager()->CreateSurface(&surface));
   EXPECT_EQ(surface.block, nullptr);
-  EXPECT_EQ(manager()->surfaceList->next, manager()->surfaceList);
+  EXPECT_EQ(manager()->surfaceList->next, listed);
 }
 
 TEST_F(KernelPlacement, ApertureBlockCarriesTheSurfacesDescriptorAndSlot) {

@@ -99,6 +99,36 @@ TEST(OtlVector, FailedGrowthChangesNothing) {
   EXPECT_EQ(Contents(v), (std::vector<int>{0, 1, 2, 3}));
 }
 
+// A count whose byte size wraps past SIZE_MAX must not turn into a small
+// block that the copies then overrun.
+TEST(OtlVector, CountsBeyondTheAddressSpaceAreRefused) {
+  const size_t wrapping = SIZE_MAX / sizeof(int) + 2;  // 4 bytes once wrapped
+  EXPECT_EQ(Otl::allocator<int>::allocate(wrapping), nullptr);
+
+  struct Case {
+    const char* name;
+    int size;
+    size_t count;
+  };
+  const Case cases[] = {
+      {"empty vector", 0, wrapping},
+      {"count wraps with the size", 10, SIZE_MAX / sizeof(int) - 5},
+      {"count beyond the limit", 10, SIZE_MAX},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestAllocState::Reset();
+    IntVector v;
+    Fill(v, c.size);
+    int* first = v.begin();
+    const size_t capacity = v.capacity();
+    EXPECT_EQ(v.Insert(v.end(), c.count, 1), 0);
+    EXPECT_EQ(v.begin(), first);
+    EXPECT_EQ(v.size(), static_cast<size_t>(c.size));
+    EXPECT_EQ(v.capacity(), capacity);
+  }
+}
+
 TEST(OtlVector, EraseRangeKeepsStorage) {
   IntVector v;
   Fill(v, 8);

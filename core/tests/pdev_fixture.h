@@ -15,6 +15,7 @@
 #include "core/lnx_device.h"
 #include "core/orv_abi.h"
 #include "core/pdev.h"
+#include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
@@ -48,6 +49,15 @@ struct Head {
   uint8_t ok = 0;
 };
 
+// The smallest frame buffer the memory manager accepts.
+inline constexpr uint64_t kLocalBoardMemory = 64u << 20;
+
+inline orvsim::BoardConfig LocalBoardConfig() {
+  orvsim::BoardConfig config;
+  config.memory_size = kLocalBoardMemory;
+  return config;
+}
+
 class LocalBoardTest : public testing::Test {
  protected:
   void SetUp() override { GetStandInProbe().Reset(); }
@@ -58,9 +68,11 @@ class LocalBoardTest : public testing::Test {
     GetStandInProbe().Reset();
   }
 
-  // Adds the board and opens the emulated device on it.
-  orvsim::Board& AddBoard(const orvsim::BoardConfig& config = orvsim::BoardConfig()) {
+  // Adds the board with its DMA engine (bus mastering starts it) and opens
+  // the emulated device on it.
+  orvsim::Board& AddBoard(const orvsim::BoardConfig& config = LocalBoardConfig()) {
     board_ = &sim_.AddBoard(config);
+    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
     box_.AttachBus(&sim_.Pci());
     box_.AttachPhysicalMap(&sim_.Phys());
     box_.AttachClock(&sim_.GetClock());
@@ -89,6 +101,7 @@ class LocalBoardTest : public testing::Test {
   orvsim::Simulation sim_;
   xstub::Sandbox box_;
   orvsim::Board* board_ = nullptr;
+  std::unique_ptr<orvsim::DmaEngine> engine_;
   std::unique_ptr<EmulatedLnxDevice> device_;
   std::vector<std::unique_ptr<Head>> heads_;
 };
@@ -96,7 +109,8 @@ class LocalBoardTest : public testing::Test {
 inline constexpr uint32_t kFakeMajor = 241;
 
 // The kernel module's node, answered by the fake endpoint; the caller maps
-// registers and frame buffer itself (plain memory here).
+// registers and frame buffer itself (plain memory here, 64 MB: the least
+// the memory manager accepts).
 class KernelNodeTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -134,7 +148,7 @@ class KernelNodeTest : public testing::Test {
   xstub::FakeKernel kernel_;
   xstub::Sandbox box_;
   std::vector<uint8_t> registers_ = std::vector<uint8_t>(8192);
-  std::vector<uint8_t> frameBuffer_ = std::vector<uint8_t>(1 << 20);
+  std::vector<uint8_t> frameBuffer_ = std::vector<uint8_t>(64u << 20);
   std::unique_ptr<LnxDevice> device_;
   std::vector<std::unique_ptr<Head>> heads_;
 };

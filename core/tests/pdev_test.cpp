@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/driver_switches.h"
+#include "core/mm_surface_manager.h"
 #include "core/os.h"
 #include "core/shared_blocks.h"
 #include "core/tests/pdev_fixture.h"
@@ -41,9 +43,9 @@ struct LocalCase {
 };
 
 const LocalCase kLocalCases[] = {
-    {"Kestrion1Rev3", orvsim::kDeviceKestrion1, 3, false, 32u << 20, 0x14, 0x10},
+    {"Kestrion1Rev3", orvsim::kDeviceKestrion1, 3, false, 128u << 20, 0x14, 0x10},
     {"Kestrion2Rev6", orvsim::kDeviceKestrion2, 6, false, 64u << 20, 0x14, 0x100},
-    {"Next1Rev2With64BitFrameBuffer", orvsim::kDeviceKestrionNext1, 2, true, 32u << 20, 0x18,
+    {"Next1Rev2With64BitFrameBuffer", orvsim::kDeviceKestrionNext1, 2, true, 128u << 20, 0x18,
      0x800},
     {"Next3Rev7With64BitFrameBuffer", orvsim::kDeviceKestrionNext3, 7, true, 64u << 20, 0x18,
      0x40000},
@@ -139,12 +141,52 @@ TEST_F(LocalPdev, NullDeviceGivesAnInertObject) {
 // checked through their own effects below).
 bool IsStandInRow(int row) {
   switch (row) {
-    case 1: case 7: case 9: case 10: case 11: case 12: case 13: case 14: case 15: case 16:
-    case 17: case 18: case 20: case 21:
+    case 12: case 14: case 15: case 16: case 17: case 18: case 20: case 21:
       return true;
     default:
       return false;
   }
+}
+
+// What a construction that stopped at `failRow` must leave once the object
+// is deleted: the cleanups of the stand-in rows below it, descending, then
+// the 2D data; and nothing of the real rows (allocations, mappings, the
+// board's blocks).
+void ExpectOnlyTheRowsBeforeUndone(Head& head, int failRow, const LnxDevice& device,
+                                   uint64_t liveBefore, const xstub::Sandbox& box) {
+  const int initEvents = GetStandInProbe().eventCount;
+  delete head.pdev;
+  head.pdev = nullptr;
+
+  std::vector<int> expected;
+  for (int row = failRow - 1; row >= 0; --row) {
+    if (IsStandInRow(row)) expected.push_back(row);
+  }
+  std::vector<int> seen;
+  const StandInProbe& probe = GetStandInProbe();
+  for (int i = initEvents; i < probe.eventCount; ++i) {
+    if (probe.events[i].kind == StandInEvent::kCleanup) seen.push_back(probe.events[i].row);
+    if (probe.events[i].kind == StandInEvent::kInit) ADD_FAILURE() << "init after construction";
+  }
+  EXPECT_EQ(seen, expected) << "failed at row " << failRow;
+  ASSERT_GT(probe.eventCount, 0);
+  EXPECT_EQ(probe.events[probe.eventCount - 1].kind, StandInEvent::kData2dDestroyed);
+
+  for (const LnxBufferRecord& record : device.buffers) EXPECT_EQ(record.address, nullptr);
+  EXPECT_EQ(box.LiveAllocations(), liveBefore) << "failed at row " << failRow;
+  EXPECT_EQ(box.MappingCount(), 0u) << "failed at row " << failRow;
+}
+
+// What the rows before a failure built, and that the failing real row left
+// nothing of its own behind.
+void ExpectRowsBuiltBefore(const PDEV* pdev, int failRow) {
+  const CommonData* common = pdev->common;
+  EXPECT_EQ(common->physMemMapper != nullptr, failRow > 1) << failRow;
+  EXPECT_EQ(common->registers != nullptr, failRow > 3) << failRow;
+  EXPECT_EQ(common->bmFlags != nullptr, failRow > 7) << failRow;
+  EXPECT_EQ(common->driverSwitches != nullptr, failRow > 8) << failRow;
+  EXPECT_EQ(common->memoryRecord != nullptr, failRow > 9) << failRow;
+  EXPECT_EQ(common->primInt != nullptr, failRow > 13) << failRow;
 }
 
 class FailingRow : public LocalBoardTest, public testing::WithParamInterface<int> {};
@@ -158,41 +200,80 @@ TEST_P(FailingRow, RunsExactlyTheCleanupsOfTheRowsBefore) {
   Head& head = Construct(0);
   EXPECT_EQ(head.ok, 0);
   EXPECT_EQ(head.pdev->initialisedCount, failRow);
-  // Rows before the failure did their work.
-  if (failRow > 3) {
-    EXPECT_NE(head.pdev->common->registers, nullptr);
-  }
-  if (failRow > 8) {
-    EXPECT_NE(head.pdev->common->driverSwitches, nullptr);
-  }
-
-  const int initEvents = GetStandInProbe().eventCount;
-  Destroy(head);
-
-  // Stand-in events after construction: the cleanups of rows failRow-1 .. 0,
-  // descending, then the 2D data.
-  std::vector<int> expected;
-  for (int row = failRow - 1; row >= 0; --row) {
-    if (IsStandInRow(row)) expected.push_back(row);
-  }
-  std::vector<int> seen;
-  const StandInProbe& probe = GetStandInProbe();
-  for (int i = initEvents; i < probe.eventCount; ++i) {
-    if (probe.events[i].kind == StandInEvent::kCleanup) seen.push_back(probe.events[i].row);
-    if (probe.events[i].kind == StandInEvent::kInit) ADD_FAILURE() << "init after construction";
-  }
-  EXPECT_EQ(seen, expected);
-  EXPECT_EQ(probe.events[probe.eventCount - 1].kind, StandInEvent::kData2dDestroyed);
-
-  // The real rows were undone too, and the board's blocks released.
-  for (const LnxBufferRecord& record : device_->buffers) EXPECT_EQ(record.address, nullptr);
-  EXPECT_EQ(box_.LiveAllocations(), live);
+  ExpectRowsBuiltBefore(head.pdev, failRow);
+  ExpectOnlyTheRowsBeforeUndone(head, failRow, *device_, live, box_);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FailingRow, testing::Values(1, 7, 9, 12, 13, 17, 20, 21));
+// The stand-in rows fail through the probe; the real rows below fail
+// through refused allocations and the board's answers.
+INSTANTIATE_TEST_SUITE_P(Rows, FailingRow, testing::Values(12, 17, 20, 21));
+
+TEST_F(LocalPdev, RefusedAllocationAnywhereStopsAtItsRowAndUndoesTheRowsBefore) {
+  AddBoard();
+  // A complete construction gives the number of allocations to refuse.
+  const uint64_t live = box_.LiveAllocations();
+  const uint64_t before = box_.AllocationCount();
+  {
+    Head& head = Construct(0);
+    ASSERT_EQ(head.ok, 1);
+    Destroy(head);
+  }
+  const uint64_t total = box_.AllocationCount() - before;
+  ASSERT_EQ(box_.LiveAllocations(), live);
+
+  std::vector<int> failedRows;
+  for (uint64_t nth = 1; nth <= total; ++nth) {
+    GetStandInProbe().Reset();
+    box_.FailAllocation(nth);
+    Head& head = Construct(0);
+    box_.FailAllocation(0);
+    if (head.pdev == nullptr) continue;  // the object itself was refused
+    if (head.ok) {  // a refusal the components get over
+      Destroy(head);
+      EXPECT_EQ(box_.LiveAllocations(), live) << "allocation " << nth;
+      continue;
+    }
+    if (!head.pdev->buffersHeld) {
+      // Refused while getting the board's blocks: no row ran; the blocks
+      // obtained so far stay with the device until it releases them.
+      EXPECT_EQ(head.pdev->initialisedCount, 0);
+      Destroy(head);
+      OsReleaseCommonBuffers(device_.get());
+      EXPECT_EQ(box_.LiveAllocations(), live) << "allocation " << nth;
+      continue;
+    }
+    const int row = head.pdev->initialisedCount;
+    if (failedRows.empty() || failedRows.back() != row) failedRows.push_back(row);
+    ExpectRowsBuiltBefore(head.pdev, row);
+    ExpectOnlyTheRowsBeforeUndone(head, row, *device_, live, box_);
+    if (HasFailure()) {
+      ADD_FAILURE() << "refused allocation " << nth << " of " << total;
+      break;
+    }
+  }
+  // Every real row that allocates was made to fail.
+  for (int row : {1, 7, 8, 9, 13}) {
+    EXPECT_NE(std::find(failedRows.begin(), failedRows.end(), row), failedRows.end()) << row;
+  }
+}
+
+TEST_F(LocalPdev, FrameBufferSizeTheMemoryManagerRefusesStopsAtItsRow) {
+  orvsim::BoardConfig config = coretest::LocalBoardConfig();
+  config.memory_size = 32u << 20;
+  AddBoard(config);
+  const uint64_t live = box_.LiveAllocations();
+  Head& head = Construct(0);
+  EXPECT_EQ(head.ok, 0);
+  ASSERT_EQ(head.pdev->initialisedCount, 9);
+  ExpectRowsBuiltBefore(head.pdev, 9);
+  ExpectOnlyTheRowsBeforeUndone(head, 9, *device_, live, box_);
+}
 
 TEST_F(LocalPdev, CompleteObjectRanEveryRowOnce) {
   AddBoard();
+  // The memory manager asks the board's size through unit 0's request slot.
+  ASSERT_EQ(Construct(0).ok, 1);
+  GetStandInProbe().Reset();
   Head& head = Construct(2);
   ASSERT_EQ(head.ok, 1);
   EXPECT_EQ(head.pdev->initialisedCount, kPdevComponentCount);
@@ -201,10 +282,19 @@ TEST_F(LocalPdev, CompleteObjectRanEveryRowOnce) {
   for (int i = 0; i < probe.eventCount; ++i) {
     if (probe.events[i].kind == StandInEvent::kInit) inits.push_back(probe.events[i].row);
   }
-  EXPECT_EQ(inits, (std::vector<int>{1, 7, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21}));
+  EXPECT_EQ(inits, (std::vector<int>{12, 14, 15, 16, 17, 18, 20, 21}));
+  // The real rows' objects, shared by the board and pointed to by the head.
+  PDEV* pdev = head.pdev;
+  ExpectRowsBuiltBefore(pdev, kPdevComponentCount);
+  EXPECT_EQ(pdev->physMemMapper, pdev->common->physMemMapper);
+  EXPECT_EQ(pdev->bmFlags, pdev->common->bmFlags);
+  EXPECT_EQ(pdev->memoryRecord, pdev->common->memoryRecord);
+  EXPECT_EQ(pdev->surfaceManager, pdev->common->memoryManager);
+  EXPECT_EQ(pdev->primInt, pdev->common->primInt);
+  EXPECT_EQ(pdev->surfaceManager->primInt, pdev->primInt);
   // Row 0: the unit's request manager holds the device.
   EXPECT_EQ(IocRequestGet(head.pdev->common->requestSlots, 2), device_.get());
-  EXPECT_EQ(IocRequestGet(head.pdev->common->requestSlots, 0), nullptr);
+  EXPECT_EQ(IocRequestGet(head.pdev->common->requestSlots, 1), nullptr);
 }
 
 TEST_F(LocalPdev, TwoHeadsShareTheBoardAndTheLastReleasesIt) {
@@ -265,6 +355,9 @@ TEST_F(LocalPdev, TwoHeadsShareTheBoardAndTheLastReleasesIt) {
 
 TEST_F(LocalPdev, UnitTestsSeeOnlyOtherObjectsOfTheSameUnit) {
   AddBoard();
+  // The memory manager asks the board's size through unit 0's request slot.
+  Head& zero = Construct(0);
+  ASSERT_EQ(zero.ok, 1);
   Head& a = Construct(1);
   Head& b = Construct(1);
   Head& c = Construct(3);

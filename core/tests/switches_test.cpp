@@ -424,8 +424,9 @@ TEST_F(DriverSwitchTest, LocalSetAllocationFailureIsNotAnError) {
 TEST_F(DriverSwitchTest, FailedRowStopsConstructionAndTheDestructorSkipsIt) {
   uint64_t live = box_.LiveAllocations();
   // The object, the common data, the common locked block (the shared blocks
-  // are the module's), then the registry manager of row 8.
-  box_.FailAllocation(4);
+  // are the module's), the physical memory mapper (row 1), the bus-mastering
+  // flags (row 7), then the registry manager of row 8.
+  box_.FailAllocation(6);
   Head& head = Construct(0);
   EXPECT_EQ(head.ok, 0);
   EXPECT_EQ(head.pdev->initialisedCount, 8);

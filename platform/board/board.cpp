@@ -1,6 +1,7 @@
 #include "platform/board/board.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <new>
@@ -92,16 +93,50 @@ Board::Board(const BoardConfig& config, Clock* clock, unsigned index)
   }
   pci_.BuildCapabilities(config.capabilities);
 
-  // Reserved, not committed: pages cost memory only once touched, so many
-  // boards of 256 MB stay cheap.
-  void* memory = mmap(nullptr, config.memory_size, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (memory == MAP_FAILED) throw std::bad_alloc();
+  // Local memory is a sparse memory file: pages cost memory only once
+  // touched, so many boards of 256 MB stay cheap. The frame-buffer view and
+  // the local view map the same pages, so a window can show any of them.
+  local_size_ = std::max<uint64_t>(config.memory_size, kLocalBankB + config.memory_size / 2);
+  memory_fd_ = memfd_create("orvsim-local-memory", MFD_CLOEXEC);
+  if (memory_fd_ < 0 || ftruncate(memory_fd_, static_cast<off_t>(local_size_)) != 0) {
+    if (memory_fd_ >= 0) close(memory_fd_);
+    throw std::bad_alloc();
+  }
+  void* local = mmap(nullptr, local_size_, PROT_READ | PROT_WRITE, MAP_SHARED, memory_fd_, 0);
+  void* memory =
+      mmap(nullptr, config.memory_size, PROT_READ | PROT_WRITE, MAP_SHARED, memory_fd_, 0);
+  if (local == MAP_FAILED || memory == MAP_FAILED) {
+    if (local != MAP_FAILED) munmap(local, local_size_);
+    if (memory != MAP_FAILED) munmap(memory, config.memory_size);
+    close(memory_fd_);
+    throw std::bad_alloc();
+  }
+  local_ = static_cast<uint8_t*>(local);
   memory_ = static_cast<uint8_t*>(memory);
 }
 
 Board::~Board() {
   if (memory_) munmap(memory_, config_.memory_size);
+  if (local_) munmap(local_, local_size_);
+  if (memory_fd_ >= 0) close(memory_fd_);
+}
+
+void Board::MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t length) {
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  if (length == 0 || offset % page != 0 || local_address % page != 0 || length % page != 0 ||
+      offset > config_.memory_size || length > config_.memory_size - offset ||
+      local_address > local_size_ || length > local_size_ - local_address) {
+    throw std::invalid_argument("memory window not page-aligned or outside the memory");
+  }
+  void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                  memory_fd_, static_cast<off_t>(local_address));
+  if (at == MAP_FAILED) throw std::bad_alloc();
+}
+
+void Board::UnmapMemoryWindows() {
+  void* at = mmap(memory_, config_.memory_size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                  memory_fd_, 0);
+  if (at == MAP_FAILED) throw std::bad_alloc();
 }
 
 unsigned Board::RegisterBarOffset() const {

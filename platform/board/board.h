@@ -36,6 +36,9 @@ inline constexpr uint32_t kClassVgaDisplay = 0x030000;
 inline constexpr uint32_t kClassOtherDisplay = 0x038000;
 
 inline constexpr uint32_t kDefaultRegisterWindowSize = 8192;
+// The chip's local memory has two banks of half the memory each; the second
+// starts at this local address.
+inline constexpr uint64_t kLocalBankB = 0x8000000;
 inline constexpr uint64_t kDefaultWatchdogReads = 20000000;
 
 // Where a board's resources sit in configuration space. The frame buffer is
@@ -174,9 +177,24 @@ class Board {
   uint64_t WatchdogBound() const { return watchdog_bound_; }
   uint64_t ReadsSinceWrite() const { return reads_since_write_; }
 
-  // ---- Frame buffer and ROM -----------------------------------------------
+  // ---- Frame buffer, local memory and ROM ----------------------------------
+  // The frame-buffer range as the processor sees it (what a mapping of the
+  // base address range reaches): MemorySize() bytes that show local memory
+  // from address 0, except where a window shows other local memory.
   uint8_t* Memory() { return memory_; }
   uint64_t MemorySize() const { return config_.memory_size; }
+  // The chip's local memory by local address, as the DMA engine and the
+  // aperture slots address it: large enough for the second bank at
+  // kLocalBankB (half the memory size from there), at least MemorySize().
+  uint8_t* LocalMemory() { return local_; }
+  const uint8_t* LocalMemory() const { return local_; }
+  uint64_t LocalMemorySize() const { return local_size_; }
+  // Makes frame-buffer bytes [offset, offset + length) show local memory
+  // from local_address (both page-aligned, length whole pages, both ranges
+  // inside); throws std::invalid_argument otherwise. For chip models.
+  void MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t length);
+  // Every frame-buffer byte shows local memory at its own offset again.
+  void UnmapMemoryWindows();
   uint8_t* Rom() { return rom_.empty() ? nullptr : rom_.data(); }
   uint32_t RomSize() const { return static_cast<uint32_t>(rom_.size()); }
 
@@ -248,7 +266,10 @@ class Board {
   uint64_t watchdog_bound_ = kDefaultWatchdogReads;
   uint64_t reads_since_write_ = 0;
 
-  uint8_t* memory_ = nullptr;
+  int memory_fd_ = -1;        // local memory; both views map it
+  uint8_t* memory_ = nullptr;  // frame-buffer view, MemorySize() bytes
+  uint8_t* local_ = nullptr;   // local view, local_size_ bytes
+  uint64_t local_size_ = 0;
   std::vector<uint8_t> rom_;
   std::vector<std::unique_ptr<I2cBus>> i2c_;
 };

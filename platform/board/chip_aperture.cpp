@@ -1,5 +1,9 @@
 #include "platform/board/chip_aperture.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+
 namespace orvsim {
 
 ApertureSlot ApertureSlots::Slot(unsigned index) const {
@@ -32,6 +36,52 @@ bool ApertureSlots::Resolve(uint32_t apertureOffset, uint32_t* localAddress) con
   if (best == nullptr || best->MemoryBits() != 0 || best->Layout() > 1) return false;
   *localAddress = best->Address() + (apertureOffset - best->Offset());
   return true;
+}
+
+ApertureWindows::ApertureWindows(Board& board) : board_(board) {
+  for (unsigned i = 0; i < kApertureSlotCount; ++i) {
+    const uint32_t key = kApertureSlotStride * i;
+    board_.SetWriteHook(key, 4, [this, key](Board& b, RegAccess access, uint32_t value,
+                                            uint32_t /*stored*/) {
+      // Store the new key first, so the windows follow it.
+      const unsigned shift = 8 * (access.offset - key);
+      const uint32_t mask = access.width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * access.width)) - 1);
+      const uint32_t whole = (b.Peek(key, 4) & ~(mask << shift)) | ((value & mask) << shift);
+      b.Poke(key, 4, whole);
+      Apply();
+      return value;
+    });
+  }
+  Apply();
+}
+
+ApertureWindows::~ApertureWindows() {
+  for (unsigned i = 0; i < kApertureSlotCount; ++i) board_.ClearHooks(kApertureSlotStride * i);
+  board_.UnmapMemoryWindows();
+}
+
+void ApertureWindows::Apply() {
+  board_.UnmapMemoryWindows();
+  std::vector<ApertureSlot> slots = ApertureSlots(board_).Enabled();
+  std::sort(slots.begin(), slots.end(),
+            [](const ApertureSlot& a, const ApertureSlot& b) { return a.Offset() < b.Offset(); });
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t frameBufferEnd = board_.MemorySize();
+  const uint64_t localEnd = board_.LocalMemorySize();
+  for (size_t i = 0; i < slots.size(); ++i) {
+    const ApertureSlot& slot = slots[i];
+    if (slot.MemoryBits() != 0 || slot.Layout() > 1) continue;  // not a linear local window
+    const uint64_t offset = slot.Offset();
+    const uint64_t local = slot.Address();
+    if (offset % page != 0 || local % page != 0) continue;
+    if (offset >= frameBufferEnd || local >= localEnd) continue;
+    uint64_t end = i + 1 < slots.size() ? slots[i + 1].Offset() : frameBufferEnd;
+    if (end > frameBufferEnd) end = frameBufferEnd;
+    uint64_t length = end > offset ? end - offset : 0;
+    if (length > localEnd - local) length = localEnd - local;
+    length -= length % page;
+    if (length != 0) board_.MapMemoryWindow(offset, local, length);
+  }
 }
 
 }  // namespace orvsim

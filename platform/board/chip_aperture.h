@@ -51,4 +51,26 @@ class ApertureSlots {
   const Board& board_;
 };
 
+// The processor's view through the aperture slots. Installed on a board, it
+// keeps the frame-buffer range showing, at every enabled linear window, the
+// local memory its slot names, the way Resolve decodes it: from the slot's
+// offset up to the next enabled slot's offset (the last one up to the end of
+// the frame buffer, or of local memory). A processor write through a window
+// thus lands in local memory at the surface's address, in either bank. The
+// model maps whole pages: a window whose offset or local address is not
+// page-aligned keeps the plain view. Every write of a key register re-applies
+// the windows; the destructor removes the hooks and restores the plain view.
+class ApertureWindows {
+ public:
+  explicit ApertureWindows(Board& board);
+  ~ApertureWindows();
+  ApertureWindows(const ApertureWindows&) = delete;
+  ApertureWindows& operator=(const ApertureWindows&) = delete;
+
+  void Apply();
+
+ private:
+  Board& board_;
+};
+
 }  // namespace orvsim

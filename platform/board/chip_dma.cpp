@@ -105,8 +105,8 @@ void DmaEngine::RunPending() {
 const uint8_t* DmaEngine::Fetch(uint32_t bus, unsigned busType, uint32_t length) {
   switch (busType) {
     case kBusLocal:
-      if (bus <= board_.MemorySize() && length <= board_.MemorySize() - bus)
-        return board_.Memory() + bus;
+      if (bus <= board_.LocalMemorySize() && length <= board_.LocalMemorySize() - bus)
+        return board_.LocalMemory() + bus;
       break;
     case kBusAgp:
     case kBusPciLocked:

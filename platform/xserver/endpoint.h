@@ -32,7 +32,9 @@ class Endpoint {
     (void)length;
     return nullptr;
   }
-  // A mapping made by Mmap is gone (munmap, or the sandbox ends).
+  // A mapping made by Mmap was undone by munmap. Mappings cut by
+  // unregistering the endpoint or left at the end of the sandbox are
+  // dropped without this call.
   virtual void Unmap(uint32_t minor, void* address, size_t length) {
     (void)minor;
     (void)address;

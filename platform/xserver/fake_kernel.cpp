@@ -36,8 +36,6 @@ constexpr RequestRow kRequests[] = {
 
 constexpr unsigned kIocType = 'F';
 
-size_t SizeField(unsigned long code) { return (code >> 16) & 0x3FFF; }
-
 const RequestRow* FindRequest(uint8_t nr) {
   for (const RequestRow& r : kRequests) {
     if (r.nr == nr) return &r;
@@ -81,7 +79,7 @@ int FakeKernel::Ioctl(uint32_t minor, unsigned long code, void* arg) {
     call.answer = -EFAULT;
   } else {
     const uint8_t* bytes = static_cast<const uint8_t*>(arg);
-    call.record.assign(bytes, bytes + SizeField(code));
+    call.record.assign(bytes, bytes + IocRecordSize(code));
   }
 
   if (call.answer == 0) {

@@ -78,6 +78,19 @@ static_assert(sizeof(LocationRecord) == 16);
 
 inline constexpr size_t kEnableHandleOffset = 120;  // u64 after the mode
 
+// The record size a request code carries in bits 16-29.
+constexpr size_t IocRecordSize(unsigned long code) { return (code >> 16) & 0x3FFF; }
+
+// Each code's size field is the size of the record it carries.
+static_assert(IocRecordSize(kIocAllocBuffer) == sizeof(BufferRecord));
+static_assert(IocRecordSize(kIocFreeBuffer) == sizeof(BufferRecord));
+static_assert(IocRecordSize(kIocParameter) == sizeof(ParameterRecord));
+static_assert(IocRecordSize(kIocMinorByLocation) == sizeof(LocationRecord));
+static_assert(IocRecordSize(kIocEnable) == kEnableHandleOffset + sizeof(uint64_t));
+static_assert(IocRecordSize(kIocDisable) == sizeof(uint64_t));  // the kernel handle
+static_assert(IocRecordSize(kIocStart) == sizeof(uint64_t));    // the kernel handle
+static_assert(IocRecordSize(kIocStop) == sizeof(uint32_t));     // the unit
+
 struct KernelCall {
   uint32_t minor;
   unsigned long code;

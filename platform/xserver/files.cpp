@@ -70,13 +70,81 @@ int OpenDevice(State& s, const std::string& host, const xstub::detail::NodeRecor
   return fd;
 }
 
+// Records a call that changes the tree, with its result and errno.
+int Logged(State& s, xstub::FileOp op, const char* path, mode_t mode, dev_t device, int rc) {
+  const int error = rc == 0 ? 0 : errno;
+  s.file_calls.push_back(
+      xstub::FileCall{op, path != nullptr ? path : "", mode, device, rc, error});
+  errno = error;
+  return rc;
+}
+
+int Mknod(State& s, const char* path, mode_t mode, dev_t device) {
+  std::string host;
+  if (!ResolveOrFail(s, path, false, &host)) return -1;
+  mode_t type = mode & S_IFMT;
+  if (type != 0 && type != S_IFREG && type != S_IFCHR && type != S_IFBLK) {
+    errno = EINVAL;  // fifos and sockets are not modelled
+    return -1;
+  }
+  int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kHostFileMode);
+  if (fd < 0) return -1;
+  struct stat st;
+  fstat(fd, &st);
+  close(fd);
+  mode_t permissions = mode & 07777 & ~xstub::detail::kUmask;
+  if (type == S_IFCHR || type == S_IFBLK) {
+    s.nodes[host] = xstub::detail::NodeRecord{static_cast<mode_t>(type | permissions), device,
+                                              st.st_dev, st.st_ino};
+  } else {
+    s.SetPerm(host, permissions);
+  }
+  return 0;
+}
+
+int Mkdir(State& s, const char* path, mode_t mode) {
+  std::string host;
+  if (!ResolveOrFail(s, path, false, &host)) return -1;
+  if (mkdir(host.c_str(), kHostDirMode) != 0) return -1;
+  s.SetPerm(host, mode & 07777 & ~xstub::detail::kUmask);
+  return 0;
+}
+
+int Chmod(State& s, const char* path, mode_t mode) {
+  std::string host;
+  if (!ResolveOrFail(s, path, true, &host)) return -1;
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) return -1;
+  if (s.FindNode(host) != nullptr) {
+    xstub::detail::NodeRecord& node = s.nodes[host];
+    node.mode = (node.mode & S_IFMT) | (mode & 07777);
+    return 0;
+  }
+  s.SetPerm(host, mode);
+  return 0;
+}
+
+int Remove(State& s, const char* path) {
+  std::string host;
+  if (!ResolveOrFail(s, path, false, &host)) return -1;
+  if (host == s.root_text) {
+    errno = EBUSY;
+    return -1;
+  }
+  if (remove(host.c_str()) != 0) return -1;
+  s.Forget(host);
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
 
 int xf86open(const char* path, int flags, ...) {
   mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
+  // O_TMPFILE includes the O_DIRECTORY bit: only all of its bits mean a
+  // mode argument follows.
+  if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
     va_list args;
     va_start(args, flags);
     mode = static_cast<mode_t>(va_arg(args, int));
@@ -181,11 +249,14 @@ int xf86munmap(void* address, size_t length) {
     NoSandbox("xf86munmap", nullptr);
     return -1;
   }
-  // Only whole mappings of a device are undone; anything else is a fault of
-  // the caller, which a real munmap would hide.
+  // Only whole mappings of a device are undone: the start of a mapping and
+  // its length, rounded up to pages as munmap does. Anything else is a fault
+  // of the caller that a real munmap would hide (a shorter length leaves the
+  // rest of the mapping behind).
+  const size_t pages = (length + xstub::kPageSize - 1) / xstub::kPageSize * xstub::kPageSize;
   for (auto it = s->mappings.begin(); it != s->mappings.end(); ++it) {
     if (it->address != address) continue;
-    if (length == 0 || length > it->length) break;
+    if (pages != it->length) continue;
     xstub::detail::Mapping m = *it;
     s->mappings.erase(it);
     m.endpoint->Unmap(m.minor, m.address, m.length);
@@ -224,26 +295,7 @@ int xf86mknod(const char* path, mode_t mode, dev_t device) {
     NoSandbox("xf86mknod", path);
     return -1;
   }
-  std::string host;
-  if (!ResolveOrFail(*s, path, false, &host)) return -1;
-  mode_t type = mode & S_IFMT;
-  if (type != 0 && type != S_IFREG && type != S_IFCHR && type != S_IFBLK) {
-    errno = EINVAL;  // fifos and sockets are not modelled
-    return -1;
-  }
-  int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kHostFileMode);
-  if (fd < 0) return -1;
-  struct stat st;
-  fstat(fd, &st);
-  close(fd);
-  mode_t permissions = mode & 07777 & ~xstub::detail::kUmask;
-  if (type == S_IFCHR || type == S_IFBLK) {
-    s->nodes[host] = xstub::detail::NodeRecord{static_cast<mode_t>(type | permissions),
-                                               device, st.st_dev, st.st_ino};
-  } else {
-    s->SetPerm(host, permissions);
-  }
-  return 0;
+  return Logged(*s, xstub::FileOp::kMknod, path, mode, device, Mknod(*s, path, mode, device));
 }
 
 int xf86mkdir(const char* path, mode_t mode) {
@@ -252,11 +304,7 @@ int xf86mkdir(const char* path, mode_t mode) {
     NoSandbox("xf86mkdir", path);
     return -1;
   }
-  std::string host;
-  if (!ResolveOrFail(*s, path, false, &host)) return -1;
-  if (mkdir(host.c_str(), kHostDirMode) != 0) return -1;
-  s->SetPerm(host, mode & 07777 & ~xstub::detail::kUmask);
-  return 0;
+  return Logged(*s, xstub::FileOp::kMkdir, path, mode, 0, Mkdir(*s, path, mode));
 }
 
 int xf86chmod(const char* path, mode_t mode) {
@@ -265,17 +313,7 @@ int xf86chmod(const char* path, mode_t mode) {
     NoSandbox("xf86chmod", path);
     return -1;
   }
-  std::string host;
-  if (!ResolveOrFail(*s, path, true, &host)) return -1;
-  struct stat st;
-  if (stat(host.c_str(), &st) != 0) return -1;
-  if (s->FindNode(host) != nullptr) {
-    xstub::detail::NodeRecord& node = s->nodes[host];
-    node.mode = (node.mode & S_IFMT) | (mode & 07777);
-    return 0;
-  }
-  s->SetPerm(host, mode);
-  return 0;
+  return Logged(*s, xstub::FileOp::kChmod, path, mode, 0, Chmod(*s, path, mode));
 }
 
 int xf86remove(const char* path) {
@@ -284,15 +322,7 @@ int xf86remove(const char* path) {
     NoSandbox("xf86remove", path);
     return -1;
   }
-  std::string host;
-  if (!ResolveOrFail(*s, path, false, &host)) return -1;
-  if (host == s->root_text) {
-    errno = EBUSY;
-    return -1;
-  }
-  if (remove(host.c_str()) != 0) return -1;
-  s->Forget(host);
-  return 0;
+  return Logged(*s, xstub::FileOp::kRemove, path, 0, 0, Remove(*s, path));
 }
 
 FILE* xf86fopen(const char* path, const char* mode) {

@@ -351,6 +351,9 @@ void Sandbox::AddModule(std::string_view name) {
 
 const std::vector<std::string>& Sandbox::Escapes() const { return state_->escapes; }
 
+const std::vector<FileCall>& Sandbox::FileCalls() const { return state_->file_calls; }
+void Sandbox::ClearFileCalls() { state_->file_calls.clear(); }
+
 void Sandbox::SetEscapeHandler(std::function<void(const std::string&)> handler) {
   state_->escape_handler = std::move(handler);
 }

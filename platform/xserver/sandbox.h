@@ -59,6 +59,21 @@ struct NodeInfo {
   uint32_t minor;
 };
 
+// A call that changes the tree: xf86mkdir, xf86mknod, xf86chmod or
+// xf86remove, as the driver made it and as it ended.
+enum class FileOp { kMkdir, kMknod, kChmod, kRemove };
+
+struct FileCall {
+  FileOp op;
+  std::string path;  // as the driver passed it
+  mode_t mode;       // as passed; 0 for remove
+  dev_t device;      // as passed to mknod; 0 otherwise
+  int result;        // 0 or -1
+  int error;         // errno of a failed call, else 0
+
+  bool operator==(const FileCall&) const = default;
+};
+
 // The device number of a node: the encoding of the C library and the kernel.
 dev_t MakeDevice(uint32_t major, uint32_t minor);
 uint32_t DeviceMajor(dev_t device);
@@ -111,6 +126,11 @@ class Sandbox {
   // fixture can turn it into a test failure).
   const std::vector<std::string>& Escapes() const;
   void SetEscapeHandler(std::function<void(const std::string&)> handler);
+
+  // Every xf86mkdir, xf86mknod, xf86chmod and xf86remove since the sandbox
+  // started (or the last clear), in order, failed ones included.
+  const std::vector<FileCall>& FileCalls() const;
+  void ClearFileCalls();
 
   // ---- Device-node router ------------------------------------------------
   // The endpoint stays owned by the test and must outlive its registration.

@@ -77,6 +77,7 @@ class State {
   std::map<std::string, NodeRecord> nodes;  // by host path
   std::map<std::string, PermRecord> perms;  // by host path
   std::vector<std::string> escapes;
+  std::vector<FileCall> file_calls;
   std::function<void(const std::string&)> escape_handler;
 
   // Attached explicitly, or else those of orvsim::Simulation::Current().

@@ -33,6 +33,9 @@ void ShowStartupMessages(const std::string& failure, int probe) {
               "validation will be possible.",
               "Warning");
   if (probe == kErrOneCardOnly) OutputMsg(ErrorCodeToString(kErrOneCardOnly), "Warning");
+  // Without a board there is nothing to configure: say so rather than show
+  // an empty list.
+  if (probe == kErrNoCard) OutputMsg(ErrorCodeToString(kErrNoCard), "Warning");
 }
 
 void DestroyAppWindows() {

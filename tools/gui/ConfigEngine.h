@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/lib/DriverInfo.h"
+#include "tools/lib/error_codes.h"
 #include "tools/lib/Probe.h"
 #include "tools/lib/modeline_utils.h"
 #include "tools/lib/private_list.h"
@@ -70,6 +71,8 @@ class ConfigEngine {
   virtual int UpdateConfigFile(const GuiSelection& selection) = 0;
   virtual int ClearModelines(const char* path) = 0;
   virtual int AddModelines(PrivateList* modeLines, const char* path) = 0;
+  // The message of an answer of the calls above.
+  virtual std::string ErrorText(int code) { return ErrorCodeToString(code); }
 };
 
 void SetConfigEngine(ConfigEngine* engine);

@@ -150,7 +150,7 @@ bool GenerateOutputFile() {
   XConfigSummary current;
   int probe = engine.ProbeXConfig(&current);
   if (probe != kErrNone && probe != kErrOneCardOnly && probe != kErrNoCard) {
-    OutputErrorMsg(Format("Error : %s", ErrorCodeToString(probe)));
+    OutputErrorMsg(Format("Error : %s", engine.ErrorText(probe)));
     return false;
   }
   if (!current.fileName.empty() && !ExecuteCommand({"cp", current.fileName, temp.Path()})) {
@@ -163,13 +163,14 @@ bool GenerateOutputFile() {
   }
   int result = engine.UpdateConfigFile(selection);
   if (result != kErrNone) {
-    OutputErrorMsg(Format("Error : %s", ErrorCodeToString(result)));
+    OutputErrorMsg(Format("Error : %s", engine.ErrorText(result)));
     return false;
   }
   ModeLinesToWrite modeLines;
-  if (engine.ClearModelines(temp.Path().c_str()) != kErrNone ||
-      engine.AddModelines(modeLines.List(), temp.Path().c_str()) != kErrNone) {
-    OutputErrorMsg(Format("Error : %s", ErrorCodeToString(kErrWritePermission)));
+  int modeLineResult = engine.ClearModelines(temp.Path().c_str());
+  if (modeLineResult == kErrNone) modeLineResult = engine.AddModelines(modeLines.List(), temp.Path().c_str());
+  if (modeLineResult != kErrNone) {
+    OutputErrorMsg(Format("Error : %s", engine.ErrorText(modeLineResult)));
     return false;
   }
   if (FileCopy(temp.Path(), output)) return true;

@@ -88,6 +88,10 @@ void CopyText(char* dest, size_t size, const std::string& text) { std::snprintf(
 
 const std::string& LibraryFailureText() { return s_failure; }
 
+std::string LibraryEngine::ErrorText(int code) {
+  return code == kLibraryAborted ? s_failure : ConfigEngine::ErrorText(code);
+}
+
 int LibraryEngine::InitCore() {
   return Guarded([] { return InitCoreModule(); }) == kLibraryAborted ? kLibraryAborted : InitCoreModule();
 }

@@ -13,6 +13,8 @@ class LibraryEngine : public ConfigEngine {
   int UpdateConfigFile(const GuiSelection& selection) override;
   int ClearModelines(const char* path) override;
   int AddModelines(PrivateList* modeLines, const char* path) override;
+  // For a call that ended the process: what the library printed.
+  std::string ErrorText(int code) override;
 };
 
 // Answer of an engine call whose library routine ended the process.

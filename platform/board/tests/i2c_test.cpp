@@ -87,20 +87,7 @@ class BitBangMaster {
 
   unsigned StretchedReads() const { return stretched_reads_; }
 
- private:
-  static constexpr int kClockPolls = 50;
-
-  // Releases SCL and waits until it is really high.
-  bool ClockHigh() {
-    bus_.MasterDriveScl(true);
-    if (!honours_stretching_) return true;
-    for (int i = 0; i < kClockPolls; ++i) {
-      if (bus_.ReadScl()) return true;
-      ++stretched_reads_;
-    }
-    return false;
-  }
-
+  // The steps of a transfer, public for tests that break one off midway.
   Result Start() {
     bus_.MasterDriveSda(true);
     if (!ClockHigh()) return Result::kClockTimeout;
@@ -159,6 +146,20 @@ class BitBangMaster {
       *byte = static_cast<uint8_t>((*byte << 1) | (bit ? 1 : 0));
     }
     return WriteBit(!ack);
+  }
+
+ private:
+  static constexpr int kClockPolls = 50;
+
+  // Releases SCL and waits until it is really high.
+  bool ClockHigh() {
+    bus_.MasterDriveScl(true);
+    if (!honours_stretching_) return true;
+    for (int i = 0; i < kClockPolls; ++i) {
+      if (bus_.ReadScl()) return true;
+      ++stretched_reads_;
+    }
+    return false;
   }
 
   I2cBus& bus_;
@@ -462,6 +463,126 @@ TEST(I2cFaults, SdaOfAnotherBusTiedInKeepsTheOwnPartReadable) {
   EXPECT_EQ(read, a);
   EXPECT_EQ(other.AddressAttempts(), 0u);
   EXPECT_GT(other.Starts(), 0u);
+}
+
+// ---- Slave engine: transfers broken off ---------------------------------------
+
+TEST(I2cSlaveEngine, RepeatedStartInsideAByteDropsThatByte) {
+  std::vector<uint8_t> contents(16);
+  for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<uint8_t>(0xA0 + i);
+  I2cBus bus;
+  auto& slave = bus.Emplace<I2cRegisterSlave>(0x3A, contents, true);
+  BitBangMaster master(bus);
+  ASSERT_EQ(master.Start(), Result::kOk);
+  ASSERT_EQ(master.WriteByteChecked(0x3A << 1), Result::kOk);
+  ASSERT_EQ(master.WriteByteChecked(0x05), Result::kOk);  // pointer
+  for (bool bit : {false, true, false}) ASSERT_EQ(master.WriteBit(bit), Result::kOk);
+  // Three bits of a data byte, then a repeated start: the byte never
+  // happened, and the read begins at the pointer.
+  ASSERT_EQ(master.RepeatedStart(), Result::kOk);
+  ASSERT_EQ(master.WriteByteChecked((0x3A << 1) | 1), Result::kOk);
+  uint8_t byte = 0;
+  ASSERT_EQ(master.ReadByte(/*ack=*/false, &byte), Result::kOk);
+  master.Stop();
+  EXPECT_EQ(byte, 0xA5);
+  EXPECT_EQ(slave.Contents(), contents);
+  EXPECT_EQ(slave.Starts(), 2u);
+  EXPECT_EQ(slave.Stops(), 1u);
+}
+
+TEST(I2cSlaveEngine, StopInsideAReadByteReleasesTheBus) {
+  // The slave sends 1 bits, so it leaves SDA free for the master's stop.
+  I2cBus bus;
+  auto& slave = bus.Emplace<I2cRegisterSlave>(0x3A, std::vector<uint8_t>(16, 0xFF), false);
+  BitBangMaster master(bus);
+  ASSERT_EQ(master.Start(), Result::kOk);
+  ASSERT_EQ(master.WriteByteChecked((0x3A << 1) | 1), Result::kOk);
+  bool bit = false;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(master.ReadBit(&bit), Result::kOk);
+  master.Stop();
+  EXPECT_EQ(slave.Stops(), 1u);
+  EXPECT_TRUE(bus.SdaLevel());
+  EXPECT_TRUE(bus.SclLevel());
+  // The next transfer starts cleanly.
+  slave.Contents()[2] = 0x5C;
+  std::vector<uint8_t> read;
+  ASSERT_EQ(master.ReadRegisters(0x3A, 2, 1, &read), Result::kOk);
+  EXPECT_EQ(read, std::vector<uint8_t>{0x5C});
+}
+
+TEST(I2cSlaveEngine, SlaveHoldingSdaMidByteIsClockedFreeByTheMaster) {
+  // A master that gives up inside a byte of zeros cannot make a stop: the
+  // slave holds SDA low. Clocking on until the slave has sent its byte and
+  // sees no acknowledge frees the line; then the stop works.
+  const std::vector<uint8_t> edid = EdidEeprom::LoadFile(DataFile("00007.bin"));
+  std::vector<uint8_t> contents = edid;
+  contents[0] = 0x00;
+  contents[1] = 0x00;  // a slave that went on sending would keep SDA low
+  I2cBus bus;
+  auto& eeprom = bus.Emplace<EdidEeprom>(contents);
+  BitBangMaster master(bus);
+  ASSERT_EQ(master.Start(), Result::kOk);
+  ASSERT_EQ(master.WriteByteChecked((EdidEeprom::kAddress << 1) | 1), Result::kOk);
+  bool bit = true;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(master.ReadBit(&bit), Result::kOk);
+  master.Stop();
+  EXPECT_FALSE(bus.SdaLevel()) << "the slave still drives its bit";
+  EXPECT_EQ(eeprom.Stops(), 0u);
+
+  int pulses = 0;
+  while (!bus.ReadSda() && pulses < 9) {
+    bus.MasterDriveScl(false);
+    bus.MasterDriveScl(true);
+    ++pulses;
+  }
+  // The stop's clock sent bit 3; bits 4 to 7 take four more clocks, and the
+  // fall that ends bit 7 releases the line.
+  EXPECT_EQ(pulses, 5);
+  bus.MasterDriveScl(false);
+  bus.MasterDriveSda(false);
+  bus.MasterDriveScl(true);
+  bus.MasterDriveSda(true);
+  EXPECT_EQ(eeprom.Stops(), 1u);
+  EXPECT_TRUE(bus.SdaLevel());
+
+  std::vector<uint8_t> read;
+  ASSERT_EQ(master.ReadRegisters(EdidEeprom::kAddress, 0, 128, &read), Result::kOk);
+  EXPECT_EQ(read, contents);
+}
+
+// A slave that refuses one byte value.
+class Picky : public I2cSlave {
+ public:
+  Picky() : I2cSlave(0x21) {}
+  std::vector<uint8_t> received;
+  unsigned transfers_ended = 0;
+
+ protected:
+  bool OnWriteByte(uint8_t byte) override {
+    received.push_back(byte);
+    return byte != 0x22;
+  }
+  uint8_t OnReadByte() override { return 0; }
+  void OnTransferEnd() override { ++transfers_ended; }
+};
+
+TEST(I2cSlaveEngine, NakOfADataByteEndsTheSlavesPartOfTheTransfer) {
+  I2cBus bus;
+  Picky& slave = bus.Emplace<Picky>();
+  BitBangMaster master(bus);
+  ASSERT_EQ(master.Start(), Result::kOk);
+  ASSERT_EQ(master.WriteByteChecked(0x21 << 1), Result::kOk);
+  EXPECT_EQ(master.WriteByteChecked(0x11), Result::kOk);
+  EXPECT_EQ(master.WriteByteChecked(0x22), Result::kNoAck);
+  // A master that goes on anyway is no longer heard.
+  EXPECT_EQ(master.WriteByteChecked(0x33), Result::kNoAck);
+  master.Stop();
+  EXPECT_EQ(slave.received, (std::vector<uint8_t>{0x11, 0x22}));
+  EXPECT_EQ(slave.transfers_ended, 1u);
+  // The next transfer is answered again.
+  EXPECT_EQ(master.Write(0x21, {0x44}), Result::kOk);
+  EXPECT_EQ(slave.received.back(), 0x44);
+  EXPECT_EQ(slave.transfers_ended, 2u);
 }
 
 TEST(I2cBoard, BoardsCarryTheirOwnBuses) {

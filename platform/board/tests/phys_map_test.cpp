@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 
+#include <stdexcept>
+
+#include "platform/board/chip_aperture.h"
+#include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 
 namespace orvsim {
@@ -180,6 +185,100 @@ TEST(Simulation, CurrentIsTheNewestLiveSimulation) {
     EXPECT_EQ(Simulation::Current(), &outer);
   }
   EXPECT_EQ(Simulation::Current(), nullptr);
+}
+
+// ---- Local memory, its two banks and the aperture windows ---------------------------------
+
+TEST(LocalMemory, HasRoomForTheSecondBankOfEverySize) {
+  const struct {
+    uint64_t memory, local;
+  } rows[] = {
+      {1ull << 20, 0x8000000 + (1ull << 19)},
+      {64ull << 20, 0xA000000},   // bank B: 0x8000000 .. +32 MB
+      {128ull << 20, 0xC000000},  // bank B: 0x8000000 .. +64 MB
+      {256ull << 20, 0x10000000},
+      {512ull << 20, 512ull << 20},
+  };
+  for (const auto& row : rows) {
+    Simulation sim;
+    BoardConfig config;
+    config.memory_size = row.memory;
+    Board& board = sim.AddBoard(config);
+    EXPECT_EQ(board.LocalMemorySize(), row.local) << row.memory;
+    // The last byte of bank B is there and starts zero.
+    const uint64_t lastOfBankB = kLocalBankB + row.memory / 2 - 1;
+    ASSERT_LT(lastOfBankB, board.LocalMemorySize());
+    EXPECT_EQ(board.LocalMemory()[lastOfBankB], 0);
+    // Without windows the frame buffer shows local memory from 0.
+    board.Memory()[row.memory - 1] = 0x5A;
+    EXPECT_EQ(board.LocalMemory()[row.memory - 1], 0x5A) << row.memory;
+  }
+}
+
+class MemoryWindowTest : public PhysMapTest {};
+
+TEST_F(MemoryWindowTest, WindowShowsOtherLocalMemoryUntilUnmapped) {
+  board->LocalMemory()[0x80000] = 0x11;
+  board->MapMemoryWindow(0x80000, kLocalBankB + 0x3000, 0x2000);
+  EXPECT_EQ(board->Memory()[0x80000], 0);  // bank B, not offset 0x80000
+  board->Memory()[0x80004] = 0xA5;
+  board->Memory()[0x81FFF] = 0xA6;
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x3004], 0xA5);
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x4FFF], 0xA6);
+  board->Memory()[0x82000] = 0xA7;  // past the window: plain view
+  EXPECT_EQ(board->LocalMemory()[0x82000], 0xA7);
+  board->UnmapMemoryWindows();
+  EXPECT_EQ(board->Memory()[0x80000], 0x11);
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x3004], 0xA5);  // kept
+
+  EXPECT_THROW(board->MapMemoryWindow(0x80010, 0, 0x1000), std::invalid_argument);
+  EXPECT_THROW(board->MapMemoryWindow(0, 0x10, 0x1000), std::invalid_argument);
+  EXPECT_THROW(board->MapMemoryWindow((64ull << 20) - 0x1000, 0, 0x2000), std::invalid_argument);
+  EXPECT_THROW(board->MapMemoryWindow(0, board->LocalMemorySize() - 0x1000, 0x2000),
+               std::invalid_argument);
+}
+
+// Programs aperture slot `slot`: descriptor words first, key last.
+void ProgramSlot(Board& board, unsigned slot, uint32_t offset, uint32_t desc0) {
+  const uint32_t reg = kApertureSlotStride * slot;
+  board.RegWrite(reg + 4, 4, desc0);
+  board.RegWrite(reg + 8, 4, 0);  // plain layout
+  board.RegWrite(reg + 12, 4, 0);
+  board.RegWrite(reg, 4, offset | kApertureKeyEnable);
+}
+
+TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) {
+  ApertureWindows windows(*board);
+  ProgramSlot(*board, 0, 0x0, 0x100000);                // bank A surface
+  ProgramSlot(*board, 1, 0x80000, kLocalBankB + 0x4000);  // bank B surface
+  board->Memory()[0x10] = 0x21;
+  board->Memory()[0x80000 + 0x10] = 0x42;
+  board->Memory()[0x7FFFF] = 0x43;  // the first window ends at the second
+  EXPECT_EQ(board->LocalMemory()[0x100010], 0x21);
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x4010], 0x42);
+  EXPECT_EQ(board->LocalMemory()[0x17FFFF], 0x43);
+  uint32_t local = 0;
+  ASSERT_TRUE(ApertureSlots(*board).Resolve(0x80010, &local));
+  EXPECT_EQ(local, kLocalBankB + 0x4010);
+
+  // The DMA engine reads what the processor wrote through the window.
+  DmaEngine engine(*board);
+  const uint32_t packet[] = {0x212121C6, 0xCAFE};
+  memcpy(board->Memory() + 0x80100, packet, sizeof(packet));
+  engine.Execute(kLocalBankB + 0x4100, kLocalBankB + 0x4108, kBusLocal);
+  EXPECT_EQ(engine.Writes(), (std::vector<DmaEngine::RegWrite>{{0x1318, 0xCAFE}}));
+
+  // A key written 0 turns its window off: the window below reaches on, as
+  // the chip decodes it; with no window left the plain view is back.
+  board->RegWrite(kApertureSlotStride * 1, 4, 0);
+  ASSERT_TRUE(ApertureSlots(*board).Resolve(0x80010, &local));
+  EXPECT_EQ(local, 0x180010u);
+  board->LocalMemory()[0x180010] = 0x66;
+  EXPECT_EQ(board->Memory()[0x80010], 0x66);
+  board->RegWrite(0, 4, 0);
+  board->LocalMemory()[0x80010] = 0x77;
+  EXPECT_EQ(board->Memory()[0x80010], 0x77);
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x4010], 0x42);
 }
 
 }  // namespace

@@ -137,6 +137,25 @@ TEST_F(XserverBoardAccess, MappedRegistersGoThroughTheBoard) {
   EXPECT_TRUE(board->Log().empty());
 }
 
+// Two mappings of the same registers: undoing one keeps the other routed to
+// the board, so its accesses still reach the hooks, the log and the clock.
+TEST_F(XserverBoardAccess, RegistersMappedTwiceStayRoutedUntilTheLastUnmap) {
+  const orvsim::BarInfo regs = FindBar(board->Bars(), orvsim::ResourceKind::kRegisters);
+  void* first = MapPhysical(regs.base, regs.size);
+  void* second = MapPhysical(regs.base, regs.size);
+  ASSERT_NE(first, MAP_FAILED);
+  ASSERT_EQ(second, first);
+  ASSERT_EQ(xf86munmap(first, regs.size), 0);
+  board->ClearLog();
+  xf86WriteMmio32(second, 0x200, 0x1234);
+  EXPECT_EQ(board->Log().size(), 1u) << "still routed through the board";
+  ASSERT_EQ(xf86munmap(second, regs.size), 0);
+  board->ClearLog();
+  EXPECT_EQ(xf86ReadMmio32(second, 0x200), 0x1234u);
+  EXPECT_TRUE(board->Log().empty());
+  EXPECT_EQ(xf86munmap(second, regs.size), -1) << "nothing left to undo";
+}
+
 TEST_F(XserverBoardAccess, PartOfTheRegisterRangeKeepsItsOffsets) {
   const orvsim::BarInfo regs = FindBar(board->Bars(), orvsim::ResourceKind::kRegisters);
   void* high = MapPhysical(regs.base + 4096, 4096);

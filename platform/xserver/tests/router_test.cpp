@@ -108,6 +108,41 @@ TEST_F(XserverRouter, MmapGivesTheEndpointsMemoryInWholePages) {
   xf86close(fd);
 }
 
+// munmap must name a whole mapping: a shorter length would leave pages
+// mapped on a real system, so the stand-in refuses it and keeps the mapping.
+TEST_F(XserverRouter, MunmapNeedsTheStartAndTheWholeLength) {
+  int fd = xf86open("/dev/test/node3", O_RDWR);
+  ASSERT_GE(fd, 0);
+  auto* p = static_cast<unsigned char*>(
+      xf86mmap(nullptr, 3 * 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0x10000));
+  ASSERT_NE(p, MAP_FAILED);
+  const size_t events = endpoint.events.size();
+  const struct {
+    const char* name;
+    void* address;
+    size_t length;
+  } refused[] = {
+      {"one page of three", p, 4096},
+      {"two pages and a byte short", p, 2 * 4096},
+      {"zero length", p, 0},
+      {"a page more", p, 4 * 4096},
+      {"inside the mapping", p + 4096, 2 * 4096},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.name);
+    errno = 0;
+    EXPECT_EQ(xf86munmap(r.address, r.length), -1);
+    EXPECT_EQ(errno, EINVAL);
+  }
+  EXPECT_EQ(box.MappingCount(), 1u);
+  EXPECT_EQ(endpoint.events.size(), events) << "the endpoint saw no unmap";
+  // Any length that rounds up to the mapping's pages is the whole mapping.
+  EXPECT_EQ(xf86munmap(p, 2 * 4096 + 1), 0);
+  EXPECT_EQ(box.MappingCount(), 0u);
+  EXPECT_EQ(endpoint.events.back().what, 'u');
+  xf86close(fd);
+}
+
 TEST_F(XserverRouter, BadMappingsAreRefused) {
   int fd = xf86open("/dev/test/node3", O_RDWR);
   ASSERT_GE(fd, 0);

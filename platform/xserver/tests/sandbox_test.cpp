@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -123,6 +125,103 @@ TEST(XserverSandbox, SymbolicLinksInsideAreFollowed) {
   fs::create_symlink("loop", box.HostPath("/etc/loop"));
   EXPECT_EQ(xf86open("/etc/loop", O_RDONLY), -1);
   EXPECT_EQ(errno, ELOOP);
+}
+
+// ".." after a link climbs from where the link leads, as the kernel does,
+// not from the link's own directory.
+TEST(XserverSandbox, DotDotAfterALinkClimbsFromItsTarget) {
+  xstub::Sandbox box;
+  box.WriteFile("/a/b/x", "physical\n");
+  box.WriteFile("/dev/x", "lexical\n");
+  box.MakeDirectories("/a/b/c");
+  fs::create_symlink("../a/b/c", box.HostPath("/dev/deep"));
+  fs::create_symlink("deep", box.HostPath("/dev/hop"));  // a chain of links
+
+  for (const char* path : {"/dev/deep/../x", "/dev/hop/../x", "/dev/hop/../../b/./x"}) {
+    SCOPED_TRACE(path);
+    // The host's own resolution of the same path is the oracle.
+    std::ifstream host(box.Root().string() + path);
+    std::string expected;
+    std::getline(host, expected);
+    ASSERT_EQ(expected, "physical");
+    FILE* f = xf86fopen(path, "r");
+    ASSERT_NE(f, nullptr);
+    char line[32];
+    ASSERT_NE(xf86fgets(line, sizeof line, f), nullptr);
+    EXPECT_EQ(line, expected + "\n");
+    xf86fclose(f);
+  }
+  EXPECT_TRUE(box.Escapes().empty());
+
+  // A link to the root itself: climbing past it leaves the root.
+  fs::create_symlink("..", box.HostPath("/dev/top"));
+  struct stat st;
+  EXPECT_EQ(xf86stat("/dev/top/proc/devices", &st), 0);
+  EXPECT_EQ(xf86stat("/dev/top/../proc/devices", &st), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(xf86stat("/dev/hop/../../../../proc", &st), -1);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(box.Escapes().size(), 2u);
+}
+
+// Every service refuses a path that leads out through a link, whether the
+// link is in the middle or (where the service follows it) at the end, and
+// nothing appears outside.
+TEST(XserverSandbox, LinksLeadingOutAreRefusedForEveryService) {
+  xstub::Sandbox box;
+  const fs::path outside = box.Root().string() + "-outside";
+  fs::create_directory(outside);
+  fs::create_symlink(outside, box.HostPath("/dev/out-dir"));
+  fs::create_symlink("../../" + outside.filename().string(), box.HostPath("/dev/out-rel"));
+  fs::create_symlink(outside / "new", box.HostPath("/dev/out-new"));  // dangling
+
+  struct Case {
+    const char* name;
+    std::function<int()> call;
+    int error;
+  };
+  const Case cases[] = {
+      {"open", [] { return xf86open("/dev/out-dir/new", O_RDWR | O_CREAT, 0644); }, EACCES},
+      {"open at the end", [] { return xf86open("/dev/out-new", O_RDWR | O_CREAT, 0644); },
+       EACCES},
+      {"fopen", [] { return xf86fopen("/dev/out-rel/new", "w") ? 0 : -1; }, EACCES},
+      {"stat", [] { struct stat st; return xf86stat("/dev/out-dir/.", &st); }, EACCES},
+      {"mkdir", [] { return xf86mkdir("/dev/out-dir/new", 0755); }, EACCES},
+      {"mknod", [] { return xf86mknod("/dev/out-rel/new", S_IFCHR | 0666, 0); }, EACCES},
+      {"chmod", [] { return xf86chmod("/dev/out-dir", 0777); }, EACCES},
+      {"remove", [] { return xf86remove("/dev/out-rel/new"); }, EACCES},
+      // The services that do not follow a last link act on the link itself,
+      // which lies inside: it exists, so nothing is made through it.
+      {"mkdir at the end", [] { return xf86mkdir("/dev/out-new", 0755); }, EEXIST},
+      {"mknod at the end", [] { return xf86mknod("/dev/out-new", S_IFCHR | 0666, 0); },
+       EEXIST},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    errno = 0;
+    EXPECT_EQ(c.call(), -1);
+    EXPECT_EQ(errno, c.error);
+    EXPECT_TRUE(fs::is_empty(outside));
+  }
+  EXPECT_EQ(fs::status(outside).permissions() & fs::perms::others_write, fs::perms::none);
+  EXPECT_EQ(box.Escapes().size(), 8u);
+  fs::remove_all(outside);
+}
+
+// What the driver leaves open is closed with the sandbox.
+TEST(XserverSandbox, DescriptorsLeftOpenAreClosedAtTheEnd) {
+  int file = -1;
+  int device = -1;
+  {
+    xstub::Sandbox box;
+    file = xf86open("/proc/devices", O_RDONLY);
+    device = xf86open("/dev/mem", O_RDWR);
+    ASSERT_GE(file, 0);
+    ASSERT_GE(device, 0);
+    EXPECT_NE(fcntl(file, F_GETFD), -1);
+  }
+  EXPECT_EQ(fcntl(file, F_GETFD), -1);
+  EXPECT_EQ(fcntl(device, F_GETFD), -1);
 }
 
 TEST(XserverSandbox, ServicesFailWithoutASandbox) {

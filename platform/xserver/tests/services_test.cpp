@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,55 @@ TEST(XserverNodes, RemoveAndRecreate) {
   box.WriteFile("/dev/orvane/orv0", "x");
   ASSERT_EQ(xf86stat("/dev/orvane/orv0", &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+// The log of calls that change the tree shows what was done and what was
+// not: a missing node is made without a remove, a wrong one is replaced.
+TEST(XserverNodes, FileCallsAreLoggedWithTheirResults) {
+  using xstub::FileCall;
+  using xstub::FileOp;
+  xstub::Sandbox box;
+  EXPECT_TRUE(box.FileCalls().empty()) << "the fixtures are not the driver's calls";
+  const dev_t device = xstub::MakeDevice(243, 0);
+
+  ASSERT_EQ(xf86mkdir("/dev/orvane", 0x21B6), 0);
+  ASSERT_EQ(xf86mknod("/dev/orvane/orv0", 0x21B6, device), 0);
+  ASSERT_EQ(xf86chmod("/dev/orvane/orv0", 0x21B6), 0);
+  std::vector<FileCall> expected = {
+      {FileOp::kMkdir, "/dev/orvane", 0x21B6, 0, 0, 0},
+      {FileOp::kMknod, "/dev/orvane/orv0", 0x21B6, device, 0, 0},
+      {FileOp::kChmod, "/dev/orvane/orv0", 0x21B6, 0, 0, 0},
+  };
+  EXPECT_EQ(box.FileCalls(), expected);
+
+  // Failed calls are logged with their errno, and errno still reaches the
+  // caller.
+  box.ClearFileCalls();
+  EXPECT_EQ(xf86mkdir("/dev/orvane", 0x21B6), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(xf86remove("/dev/orvane/orv9"), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(xf86remove("/dev/orvane/orv0"), 0);
+  EXPECT_EQ(xf86mknod("/dev/orvane/orv0", 0x21B6, device + 1), 0);
+  EXPECT_EQ(xf86chmod("/../outside", 0777), -1);
+  EXPECT_EQ(errno, EACCES);
+  expected = {
+      {FileOp::kMkdir, "/dev/orvane", 0x21B6, 0, -1, EEXIST},
+      {FileOp::kRemove, "/dev/orvane/orv9", 0, 0, -1, ENOENT},
+      {FileOp::kRemove, "/dev/orvane/orv0", 0, 0, 0, 0},
+      {FileOp::kMknod, "/dev/orvane/orv0", 0x21B6, device + 1, 0, 0},
+      {FileOp::kChmod, "/../outside", 0777, 0, -1, EACCES},
+  };
+  EXPECT_EQ(box.FileCalls(), expected);
+
+  // Reading the tree is not logged.
+  box.ClearFileCalls();
+  struct stat st;
+  ASSERT_EQ(xf86stat("/dev/orvane/orv0", &st), 0);
+  int fd = xf86open("/proc/devices", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  xf86close(fd);
+  EXPECT_TRUE(box.FileCalls().empty());
 }
 
 TEST(XserverFiles, ReadLinesWriteFilesAndScan) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "tools/gui/tests/gui2_xvfb.h"
 #include "tools/lib/SysRoot.h"
 #include "tools/lib/UpdateEngine.h"
+#include "tools/lib/error_codes.h"
 
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
@@ -76,10 +78,20 @@ const std::vector<std::string> kFileModeLine = {"ModeLine", "\"filemode\"", "74.
                                                 "1688",     "1024",         "1025",   "1028", "1066", "-hsync",
                                                 "+vsync"};
 
+// The real library, noting the temporary file each rewrite was given.
+class RecordingEngine : public LibraryEngine {
+ public:
+  std::vector<std::string> rewritten;
+  int UpdateConfigFile(const GuiSelection& selection) override {
+    rewritten.push_back(selection.outputFile);
+    return LibraryEngine::UpdateConfigFile(selection);
+  }
+};
+
 struct App {
   std::string dir, bin, conf, out;
   ScriptedDialogs dialogs;
-  LibraryEngine engine;
+  RecordingEngine engine;
 };
 
 App* s_app = nullptr;
@@ -152,6 +164,7 @@ App* StartApp() {
   Stub(app->bin, "touch", "exec /usr/bin/touch \"$@\"");
   Stub(app->bin, "which", "exit 1");
   Stub(app->bin, "gksu", "exit 1");
+  Stub(app->bin, "gnome-session-save", "exit 0");
   setenv("PATH", (app->bin + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "")).c_str(), 1);
   unsetenv("GNOME_DESKTOP_SESSION_ID");
   unsetenv("KDE_FULL_SESSION");
@@ -189,6 +202,16 @@ void SendDelete(GtkWidget* window) {
 }
 
 bool Visible(GtkWidget* w) { return GTK_WIDGET_VISIBLE(w) && GTK_WIDGET_MAPPED(w); }
+
+// Keeps a picture of a shown window beside the build files.
+void Photograph(GtkWidget* window, const std::string& file) {
+  DrainEvents();
+  GdkPixbuf* shot = gdk_pixbuf_get_from_drawable(nullptr, window->window, nullptr, 0, 0, 0, 0,
+                                                 window->allocation.width, window->allocation.height);
+  ASSERT_NE(shot, nullptr);
+  EXPECT_TRUE(gdk_pixbuf_save(shot, (std::string(ORV_ARTIFACT_DIR "/") + file).c_str(), "png", nullptr, nullptr));
+  g_object_unref(shot);
+}
 
 class AppTest : public ::testing::Test {
  protected:
@@ -229,6 +252,7 @@ TEST_F(AppTest, AdvancedWindowHidesOnCloseAndKeepsItsState) {
   const bool before = gtk_toggle_button_get_active(bus);
   gtk_toggle_button_set_active(bus, !before);
   gtk_entry_set_text(GTK_ENTRY(W(adv, "awOutputFileEntry")), "/tmp/kept.conf");
+  Photograph(adv, "orvaneconfig-advanced.png");
 
   SendDelete(adv);
   EXPECT_FALSE(Visible(adv)) << "closing hides";
@@ -268,6 +292,7 @@ TEST_F(AppTest, InfoWindowListsTheBoardAndHidesOnClose) {
   EXPECT_EQ(rows[2].first, "Kernel module installed");
   EXPECT_EQ(rows[3], (std::pair<std::string, std::string>{"KVD graphics card", "false"}));
   EXPECT_EQ(rows[4], (std::pair<std::string, std::string>{"Number of displays", "1,2"}));
+  Photograph(info, "orvaneconfig-info.png");
 
   SendDelete(info);
   EXPECT_FALSE(Visible(info));
@@ -288,6 +313,7 @@ TEST_F(AppTest, AboutWindowShowsTheVersionAndHidesOnClose) {
   EXPECT_TRUE(Visible(about));
   EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(W(about, "AbwLabelVersion"))), "OrvaneConfig Version 1.1.1");
   EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(W(about, "button1"))), "Close");
+  Photograph(about, "orvaneconfig-about.png");
   SendDelete(about);
   EXPECT_FALSE(Visible(about));
   gtk_menu_item_activate(GTK_MENU_ITEM(Main("aboutMenuItem")));
@@ -553,6 +579,112 @@ TEST_F(AppTest, ModeLinesReachTheWrittenFileIntact) {
     if (words >> first >> name && first == "ModeLine") names.push_back(name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"\"added\"", "\"filemode\""}));
+}
+
+// ---- start-up messages ----
+
+// The warnings start-up gives for what the probe found; the tests run
+// without the configuration extension, so its warning always comes.
+TEST_F(AppTest, StartupMessagesFollowTheProbe) {
+  const std::pair<std::string, std::string> extension = {
+      "Warning",
+      "You are currently running this application without the ORVCFG X Server extension. No modeline validation "
+      "will be possible."};
+  const struct {
+    const char* name;
+    std::string failure;
+    int probe;
+    std::vector<std::pair<std::string, std::string>> messages;
+  } cases[] = {
+      {"one board", "", 0, {extension}},
+      {"more than one board", "", 3, {extension, {"Warning", ErrorCodeToString(3)}}},
+      {"no board", "", 26, {extension, {"Warning", "Orvane card can't be found in system or in card database"}}},
+      {"library stopped", "Parse error on line 2", kLibraryAborted, {{"Error", "Parse error on line 2"}, extension}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    app_->dialogs = ScriptedDialogs{};
+    ShowStartupMessages(c.failure, c.probe);
+    EXPECT_EQ(app_->dialogs.messages, c.messages);
+  }
+}
+
+// ---- apply through the library ----
+
+int s_exits = 0;
+
+// Apply in a GNOME session onto an existing file: the library rewrites it,
+// the backup holds the old file, the temporary file is gone and a restart
+// is offered; yes runs the session command.
+TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
+  const std::string target = app_->dir + "/target/xorg.conf";
+  fs::create_directories(app_->dir + "/target");
+  const std::string old = Slurp(app_->conf);
+  Spit(target, old);
+  std::remove((app_->dir + "/commands.log").c_str());
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
+  SelectOutputs(top_, "1");
+  DrainEvents();
+  gtk_combo_box_set_active(GTK_COMBO_BOX(Main("mwCombo12Bpp")), 2);  // 24
+  ASSERT_EQ(GetBppCtrl(0), 24);
+  ASSERT_NE(old.find("DefaultDepth     16"), std::string::npos) << "the file starts at depth 16";
+
+  SetOutputFilePathCtrl(target.c_str());
+  SetExitHandler([] { ++s_exits; });
+  setenv("GNOME_DESKTOP_SESSION_ID", "1", 1);
+  app_->dialogs.answers = {true, true};
+  const size_t rewrites = app_->engine.rewritten.size();
+  ApplyConfiguration();
+  unsetenv("GNOME_DESKTOP_SESSION_ID");
+
+  ASSERT_EQ(app_->dialogs.messages.size(), 0u) << app_->dialogs.messages[0].second;
+  ASSERT_EQ(app_->dialogs.questions.size(), 2u);
+  EXPECT_EQ(app_->dialogs.questions[1].rfind("Your config file was successfully modified.  A backup file can be "
+                                             "found at (" + target + ".bak).",
+                                             0),
+            0u);
+  EXPECT_EQ(Slurp(target + ".bak"), old);
+  const std::string written = Slurp(target);
+  EXPECT_NE(written, old);
+  EXPECT_NE(written.find("DefaultDepth     24"), std::string::npos) << written;
+  EXPECT_EQ(ModeLineWords(target, "filemode"), kFileModeLine);
+  ASSERT_EQ(app_->engine.rewritten.size(), rewrites + 1);
+  const std::string temp = app_->engine.rewritten.back();
+  EXPECT_EQ(temp.rfind("/tmp/orvaneconfig-", 0), 0u);
+  EXPECT_FALSE(fs::exists(temp)) << temp;
+  EXPECT_FALSE(fs::exists(temp + ".bak")) << temp;
+
+  std::string log;
+  for (int i = 0; i < 200 && log.find("gnome-session-save --kill") == std::string::npos; ++i) {
+    g_usleep(10000);
+    log = Slurp(app_->dir + "/commands.log");
+  }
+  EXPECT_NE(log.find("gnome-session-save --kill"), std::string::npos) << log;
+  EXPECT_EQ(s_exits, 1);
+}
+
+// A configuration the library refuses to work on ends its call; apply
+// reports the library's own message and leaves the target alone. (The library reads
+// XORGCONFIG once, so the file itself is spoilt for the test.)
+TEST_F(AppTest, ApplyReportsTheLibraryMessageForABadConfiguration) {
+  struct Restore {
+    std::string path, bytes;
+    ~Restore() { Spit(path, bytes); }
+  } restore{app_->conf, Slurp(app_->conf)};
+  Spit(app_->conf, restore.bytes +
+                       "Section \"ServerLayout\"\n\tIdentifier \"Second\"\n\tScreen \"orvwizard_screen_0\"\n"
+                       "\tInputDevice \"Keyboard0\" \"CoreKeyboard\"\n\tInputDevice \"Mouse0\" \"CorePointer\"\n"
+                       "EndSection\n");
+  const std::string target = app_->dir + "/untouched.conf";
+  Spit(target, "old\n");
+  SetOutputFilePathCtrl(target.c_str());
+  app_->dialogs.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(app_->dialogs.messages.size(), 1u);
+  EXPECT_EQ(app_->dialogs.messages[0].first, "Error");
+  const std::string& text = app_->dialogs.messages[0].second;
+  EXPECT_EQ(text.rfind("Error : You can only have one server layout section with this tool.", 0), 0u) << text;
+  EXPECT_EQ(Slurp(target), "old\n");
 }
 
 }  // namespace

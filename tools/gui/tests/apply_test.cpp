@@ -3,11 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/gui/AdvancedWindowCtrl.h"
@@ -77,6 +80,7 @@ class ApplyTest : public ::testing::Test {
     Stub("gksu", "\"$@\"");
     Stub("gksudo", "\"$@\"");
     Stub("gnome-session-save", "exit 0");
+    Stub("kdeinit_shutdown", "exit 0");
     oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
     unsetenv("GNOME_DESKTOP_SESSION_ID");
@@ -264,7 +268,7 @@ TEST_F(ApplyTest, InvalidModeLinesBringTheirPageForward) {
   EXPECT_TRUE(dialogs_.questions.empty());
 }
 
-// A user without write access in a GNOME session: the privilege tool runs
+// A user without write access in a desktop session: the privilege tool runs
 // cp with every path as its own argument, the backup first. Run as root,
 // the copy runs in a child that gives up root first.
 TEST_F(ApplyTest, PrivilegeToolGetsEachPathIntact) {
@@ -273,26 +277,46 @@ TEST_F(ApplyTest, PrivilegeToolGetsEachPathIntact) {
   fs::create_directories(dir_ + "/with blank");
   Spit(target, "old contents\n");
   Spit(src, "new\n");
-  Spit(log_, "");
   chmod(target.c_str(), 0444);
-  chmod(log_.c_str(), 0666);
   chmod(dir_.c_str(), 0755);
-  // The stand-in only records: it cannot raise privileges.
-  Stub("gksudo", "exit 0");
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    setenv("GNOME_DESKTOP_SESSION_ID", "this-is-deprecated", 1);
-    setenv("STUB_FOUND", "gksudo", 1);
-    _exit(FileCopy(src, target) ? 0 : 1);
+  // The stand-ins only record: they cannot raise privileges.
+  for (const char* tool : {"gksudo", "gnomesu", "kdesu"}) Stub(tool, "exit 0");
+  const std::string copies = "  [cp]\n  [" + target + "]\n  [" + target + ".bak]\n";
+  const std::string copy = "  [cp]\n  [" + src + "]\n  [" + target + "]\n";
+  const std::string gtkSearch = "which\n  [gksu]\nwhich\n  [gnomesu]\nwhich\n  [gksudo]\n";
+  const struct {
+    const char* name;
+    const char* sessionVariable;
+    const char* found;  // what "which" finds
+    bool copied;
+    std::string log;
+  } cases[] = {
+      {"GNOME, gksudo", "GNOME_DESKTOP_SESSION_ID", "gksudo", true,
+       gtkSearch + "which\n  [gksudo]\ngksudo\n" + copies + "gksudo\n" + copy},
+      {"GNOME, gnomesu takes -c", "GNOME_DESKTOP_SESSION_ID", "gnomesu", true,
+       "which\n  [gksu]\nwhich\n  [gnomesu]\nwhich\n  [gnomesu]\ngnomesu\n  [-c]\n" + copies + "gnomesu\n  [-c]\n" +
+           copy},
+      {"KDE, kdesu", "KDE_FULL_SESSION", "kdesu", true, "which\n  [kdesu]\nkdesu\n" + copies + "kdesu\n" + copy},
+      {"KDE without kdesu", "KDE_FULL_SESSION", "", false, "which\n  [kdesu]\n"},
+      {"GNOME without a tool", "GNOME_DESKTOP_SESSION_ID", "", false, gtkSearch + "which\n  [gksu]\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Spit(log_, "");
+    chmod(log_.c_str(), 0666);
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+      setenv(c.sessionVariable, "1", 1);
+      setenv("STUB_FOUND", c.found, 1);
+      _exit(FileCopy(src, target) ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.copied ? 0 : 1);
+    EXPECT_EQ(Log(), c.log);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Log(), "which\n  [gksu]\nwhich\n  [gnomesu]\nwhich\n  [gksudo]\nwhich\n  [gksudo]\n"
-                   "gksudo\n  [cp]\n  [" + target + "]\n  [" + target + ".bak]\n"
-                   "gksudo\n  [cp]\n  [" + src + "]\n  [" + target + "]\n");
 }
 
 TEST_F(ApplyTest, NoPrivilegeToolOutsideADesktopMeansFailure) {
@@ -309,6 +333,146 @@ TEST_F(ApplyTest, NoPrivilegeToolOutsideADesktopMeansFailure) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+// A user without root rights outside KDE and GNOME cannot replace a
+// read-only file: the message names the file and the temporary file goes.
+TEST_F(ApplyTest, UserWithoutRootRightsGetsTheRootPrivilegesMessage) {
+  const std::string target = dir_ + "/ro/xorg.conf";
+  fs::create_directories(dir_ + "/ro");
+  Spit(target, "old contents\n");
+  chmod(target.c_str(), 0444);
+  chmod((dir_ + "/ro").c_str(), 0555);
+  chmod(dir_.c_str(), 0755);
+  chmod(current_.c_str(), 0644);
+  const std::string result = dir_ + "/result";
+  Spit(result, "");
+  chmod(result.c_str(), 0666);
+  Spit(log_, "");
+  chmod(log_.c_str(), 0666);
+  SetOutputFilePathCtrl(target.c_str());
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    dialogs_.answers = {true};
+    ApplyConfiguration();
+    {
+      std::ofstream out(result);
+      out << (engine_.updates.empty() ? "" : engine_.updates.back().outputFile) << "\n";
+      for (const auto& m : dialogs_.messages) out << m.first << "\n" << m.second << "\n";
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Slurp(target), "old contents\n");
+  std::istringstream lines(Slurp(result));
+  std::string temp, title, text;
+  std::getline(lines, temp);
+  std::getline(lines, title);
+  std::getline(lines, text);
+  EXPECT_EQ(temp.rfind("/tmp/orvaneconfig-", 0), 0u) << temp;
+  EXPECT_FALSE(fs::exists(temp)) << temp;
+  EXPECT_FALSE(fs::exists(temp + ".bak")) << temp;
+  EXPECT_EQ(title, "Error");
+  EXPECT_EQ(text, "You need root privileges to modify the config file (" + target +
+                      "). If you have kdesu or gksu installed on your system, you can modify the config file with "
+                      "OrvaneConfig without root privileges.");
+  EXPECT_EQ(Log().find("gksu"), std::string::npos) << "no privilege tool outside a desktop session";
+}
+
+int s_exits = 0;
+
+// Waits for the session command started without waiting to log itself.
+std::string LogOnceItHas(const std::string& path, const std::string& text) {
+  std::string log;
+  for (int i = 0; i < 200; ++i) {
+    log = Slurp(path);
+    if (log.find(text) != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return log;
+}
+
+// In a desktop session a successful apply offers a restart; yes runs the
+// session's own command and ends the program, no does neither.
+TEST_F(ApplyTest, DesktopSessionRestartAfterApply) {
+  const std::string target = dir_ + "/xorg.conf";
+  SetExitHandler([] { ++s_exits; });
+  const struct {
+    const char* sessionVariable;
+    bool restart;
+    const char* command;  // as the stand-in logs it
+  } cases[] = {
+      {"GNOME_DESKTOP_SESSION_ID", true, "gnome-session-save\n  [--kill]\n"},
+      {"KDE_FULL_SESSION", true, "kdeinit_shutdown\n"},
+      {"GNOME_DESKTOP_SESSION_ID", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.sessionVariable) + (c.restart ? " yes" : " no"));
+    unsetenv("GNOME_DESKTOP_SESSION_ID");
+    unsetenv("KDE_FULL_SESSION");
+    setenv(c.sessionVariable, "1", 1);
+    Spit(target, "old contents\n");
+    Spit(log_, "");
+    SetOutputFilePathCtrl(target.c_str());
+    dialogs_ = ScriptedDialogs{};
+    dialogs_.answers = {true, c.restart};
+    s_exits = 0;
+    ApplyConfiguration();
+    ASSERT_EQ(dialogs_.questions.size(), 2u);
+    EXPECT_EQ(dialogs_.questions[1],
+              "Your config file was successfully modified.  A backup file can be found at (" + target +
+                  ".bak).  You must restart your desktop environment for the changes to take effect.Make sure all "
+                  "other programs are closed before your restart.  Would you like to restart your desktop "
+                  "environment now ?");
+    EXPECT_TRUE(dialogs_.messages.empty());
+    EXPECT_EQ(Slurp(target + ".bak"), "old contents\n");
+    if (c.restart) {
+      EXPECT_NE(LogOnceItHas(log_, c.command).find(c.command), std::string::npos) << Log();
+      EXPECT_EQ(s_exits, 1);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      EXPECT_EQ(Log().find("gnome-session-save"), std::string::npos);
+      EXPECT_EQ(Log().find("kdeinit_shutdown"), std::string::npos);
+      EXPECT_EQ(s_exits, 0);
+    }
+  }
+  unsetenv("KDE_FULL_SESSION");
+  SetExitHandler(nullptr);
+}
+
+// A library call that ended the process is reported with what the library
+// said, not with an empty message.
+class AbortingEngine : public WritingEngine {
+ public:
+  int UpdateConfigFile(const GuiSelection& s) override {
+    WritingEngine::UpdateConfigFile(s);
+    return -1;
+  }
+  std::string ErrorText(int code) override {
+    return code == -1 ? "Parse error on line 3 of section Device in file /etc/X11/xorg.conf\n\tbad word"
+                      : FakeEngine::ErrorText(code);
+  }
+};
+
+TEST_F(ApplyTest, EndedLibraryCallIsReportedWithTheLibraryText) {
+  AbortingEngine engine;
+  engine.summary = engine_.summary;
+  SetConfigEngine(&engine);
+  const std::string target = dir_ + "/xorg.conf";
+  Spit(target, "old\n");
+  SetOutputFilePathCtrl(target.c_str());
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].second,
+            "Error : Parse error on line 3 of section Device in file /etc/X11/xorg.conf\n\tbad word");
+  EXPECT_EQ(Slurp(target), "old\n");
+  ASSERT_FALSE(engine.updates.empty());
+  EXPECT_FALSE(fs::exists(engine.updates.back().outputFile));
 }
 
 TEST(CommandTest, StatusAndErrorOutputDecide) {

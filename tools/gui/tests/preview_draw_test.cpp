@@ -94,10 +94,11 @@ class PreviewDraw : public ::testing::Test {
     DrainEvents();
     GdkPixbuf* shot = gdk_pixbuf_get_from_drawable(nullptr, area_->window, gdk_drawable_get_colormap(area_->window),
                                                    0, 0, 0, 0, kAreaSize, kAreaSize);
+    // Kept beside the build files, or where ORV_SCREENSHOT_DIR says.
     const char* dir = getenv("ORV_SCREENSHOT_DIR");
-    std::string out = dir ? dir : "/tmp/orv_gui_preview_shots";
+    std::string out = dir ? dir : ORV_ARTIFACT_DIR "/preview-shots";
     mkdir(out.c_str(), 0755);
-    gdk_pixbuf_save(shot, (out + "/" + shotName + ".png").c_str(), "png", nullptr, nullptr);
+    EXPECT_TRUE(gdk_pixbuf_save(shot, (out + "/" + shotName + ".png").c_str(), "png", nullptr, nullptr));
     return shot;
   }
 
