@@ -687,4 +687,20 @@ TEST_F(AppTest, ApplyReportsTheLibraryMessageForABadConfiguration) {
   EXPECT_EQ(Slurp(target), "old\n");
 }
 
+// The window manager's close button asks first; No keeps the window, Yes
+// ends the program.
+TEST_F(AppTest, ClosingTheMainWindowAsksFirst) {
+  SetExitHandler([] { ++s_exits; });
+  for (bool yes : {false, true}) {
+    SCOPED_TRACE(yes ? "yes" : "no");
+    app_->dialogs = ScriptedDialogs{};
+    app_->dialogs.answers = {yes};
+    s_exits = 0;
+    SendDelete(top_);
+    EXPECT_EQ(app_->dialogs.questions, std::vector<std::string>{"Are you sure you want to quit ?"});
+    EXPECT_TRUE(Visible(top_)) << "the delete event is stopped";
+    EXPECT_EQ(s_exits, yes ? 1 : 0);
+  }
+}
+
 }  // namespace

@@ -50,14 +50,17 @@ class PrivateXvfb {
       return;
     }
   }
+  // A child that ends through exit() (the library does on bad input) runs
+  // this too: only the process that started the server stops it.
   ~PrivateXvfb() {
-    if (pid_ > 0) {
+    if (pid_ > 0 && getpid() == owner_) {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
   }
 
   pid_t pid_ = -1;
+  pid_t owner_ = getpid();
   bool ready_ = false;
 };
 
