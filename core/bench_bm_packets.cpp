@@ -1,5 +1,6 @@
 // Packet writing into the primary buffer: a 2D mix of solid fills and copies
-// stored through Reserve, against a plain memcpy of the same bytes.
+// stored through Reserve (alone, and started in DMA modes 1 and 2), against a
+// plain memcpy of the same bytes.
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/bm_prim_int.h"
+#include "core/hw_engine.h"
 
 namespace {
 
@@ -50,6 +52,67 @@ void BM_WritePacketMix(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * 2048 * 32);
 }
 BENCHMARK(BM_WritePacketMix);
+
+// The primary interface with its registers in plain memory that reads idle
+// and ready. Mode 1 runs each started range on the processor; mode 2 writes
+// the DMA end register for it, from a buffer in local memory.
+struct Primary {
+  explicit Primary(uint32_t mode) : registers(8192 / 4, 0), local(1 << 20) {
+    common = static_cast<CommonData*>(calloc(1, sizeof(CommonData)));
+    common->sharedLocked = &shared;
+    common->registers = reinterpret_cast<volatile uint8_t*>(registers.data());
+    registers[kRegEngineStatus / 4] = kEngineStatusIdle;
+    registers[kRegEngineIdle / 4] = kEngineIdleDma;
+    registers[kRegDmaStatus / 4] = kDmaStatusWriteReady;
+    shared.expectedDmaStatus = kDmaStatusWriteReady;
+    shared.dmaMode = mode;
+    BmBufferPool::CreateOptions o;
+    o.bufferCount = 1;
+    o.alloc.Add(kBmMemProcess, 16384);
+    prim = new BmPrimInt(common, 0, o);
+    prim->BmBufferPool::Open();
+    if (mode == kDmaModeLocal) {
+      // One buffer in local memory in place of the process one.
+      prim->Close();
+      prim->head = BmBuffer::Create(common, 0, kBmMemLocal, static_cast<uint32_t>(local.size()),
+                                    local.data(), 0x100000);
+      prim->head->state = kBmBufferCurrent;
+      prim->bufferCount = 1;
+      prim->openCount = 1;
+      prim->cursor = prim->start = prim->head->Begin();
+      prim->limit = prim->head->End() - prim->options.reserve;
+    }
+  }
+  ~Primary() {
+    delete prim;
+    free(common);
+  }
+  SharedLockedData_t shared = {};
+  std::vector<uint32_t> registers;
+  std::vector<uint8_t> local;
+  CommonData* common;
+  BmPrimInt* prim;
+};
+
+// Each command is written and started on its own, as a drawing callback does.
+void BM_PrimaryMixStarted(benchmark::State& state) {
+  Primary p(static_cast<uint32_t>(state.range(0)));
+  for (auto _ : state) {
+    for (int i = 0; i < 1024; ++i) {
+      uint32_t* at = p.prim->Reserve(8);
+      for (uint32_t w : kFill) *at++ = w;
+      p.prim->Start();
+      at = p.prim->Reserve(8);
+      for (uint32_t w : kCopy) *at++ = w;
+      p.prim->Start();
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * 2048);
+  state.SetBytesProcessed(state.iterations() * 2048 * 32);
+  state.SetLabel(state.range(0) == kDmaModeLocal ? "local DMA" : "processor executes");
+}
+BENCHMARK(BM_PrimaryMixStarted)->Arg(kDmaModeEmulate)->Arg(kDmaModeLocal);
 
 void BM_MemcpySameBytes(benchmark::State& state) {
   std::vector<uint32_t> source;

@@ -312,10 +312,14 @@ bool MmSurface::IsBusyDWG(uint32_t* tag, bool update) {
     // starts it. Without one nothing can be pending.
     BmPrimInt* prim = manager != nullptr ? manager->primInt : nullptr;
     if (prim == nullptr) return false;
+    // The tag counter and the stream are shared with the kernel module:
+    // write and start under the command lock (nested in a caller's hold).
+    BmAcquireCommandLock(prim->shared, kCmdLockOwnerXDriver);
     *tag = prim->WriteSyncPacket();
     // A failed post keeps the range for the next start: the tag stays
     // pending until then.
     prim->Start();
+    BmReleaseCommandLock(prim->shared, kCmdLockOwnerXDriver);
     if (update) block->drawSyncTag = static_cast<int32_t>(*tag);
   }
   if (shared == nullptr) return false;

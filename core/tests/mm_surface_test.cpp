@@ -3,11 +3,14 @@
 #include "core/mm_surface.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <memory>
 #include <vector>
 
+#include "core/bm_prim_int.h"
 #include "core/mm_aperture.h"
+#include "core/mm_surface_manager.h"
 #include "core/os.h"
 
 namespace {
@@ -217,6 +220,64 @@ class SurfaceOnBlock : public testing::Test {
   MmSurface surface_;
   uint8_t memory_[64] = {};
 };
+
+// A primary interface that records the command lock at every start.
+class LockProbe : public BmPrimInt {
+ public:
+  using BmPrimInt::BmPrimInt;
+  bool Start() override {
+    lockAtStart.push_back(shared->commandLock);
+    depthAtStart.push_back(BmCommandLockDepth(shared, kCmdLockOwnerXDriver));
+    start = cursor;
+    return true;
+  }
+  std::vector<int32_t> lockAtStart;
+  std::vector<uint32_t> depthAtStart;
+};
+
+TEST(SurfaceSyncLockTest, NewSyncIsWrittenAndStartedUnderTheCommandLock) {
+  SharedLockedData_t shared = {};
+  shared.dmaMode = kDmaModePost;
+  CommonData* common = static_cast<CommonData*>(calloc(1, sizeof(CommonData)));
+  common->sharedLocked = &shared;
+  BmBufferPool::CreateOptions options;
+  options.bufferCount = 1;
+  options.alloc.Add(kBmMemProcess, 4096);
+  {
+    LockProbe prim(common, 0, options);
+    ASSERT_TRUE(prim.BmBufferPool::Open());
+    uint8_t ok = 0;
+    MmSurfaceManager manager(&ok, nullptr, common);  // only its interface is used
+    manager.primInt = &prim;
+    MmBlock block;
+    MmSurface surface;
+    surface.manager = &manager;
+    surface.shared = &shared;
+    surface.placedKind = kSurfLocalMapped;
+    surface.AttachToBlock(&block);
+
+    // Alone: the lock is taken for the write and the start, then released.
+    uint32_t tag = kSyncTagNew;
+    surface.IsBusyDWG(&tag, true);
+    EXPECT_EQ(prim.head->Begin()[3], tag);
+    EXPECT_EQ(prim.lockAtStart, std::vector<int32_t>{1});
+    EXPECT_EQ(prim.depthAtStart, std::vector<uint32_t>{1});
+    EXPECT_EQ(shared.commandLock, 0);
+    EXPECT_EQ(shared.commandLockDepth, 0);
+
+    // Inside a caller's hold: nested, and the caller still holds it after.
+    BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver);
+    tag = kSyncTagNew;
+    surface.IsBusyDWG(&tag, true);
+    EXPECT_EQ(prim.depthAtStart.back(), 2u);
+    EXPECT_EQ(shared.commandLock, 1);
+    EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerXDriver), 1u);
+    BmReleaseCommandLock(&shared, kCmdLockOwnerXDriver);
+    EXPECT_EQ(shared.commandLock, 0);
+    surface.DetachFromBlock();
+  }
+  free(common);
+}
 
 TEST(MmSurface, NoBlockIsNeverBusy) {
   MmSurface surface;
