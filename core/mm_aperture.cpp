@@ -121,7 +121,7 @@ MmBlock* MmSurfaceMapper::AllocateApertureBlock(const MmHostApertureOpt& options
   MmBlock* newBlock = new MmBlock();
   if (newBlock == nullptr) return nullptr;
   uint32_t bus = 0, size = 0, offset = 0, slot = 0;
-  LnxDevice* device = IocRequestGet(common->requestSlots, 0);
+  LnxDevice* device = IocRequestGet(common->requestSlots, kIocAnyUnit);
   if (device == nullptr ||
       !OsAllocApertureBlockMemory(device, &options, &bus, &size, &offset, &slot)) {
     delete newBlock;
@@ -137,7 +137,7 @@ MmBlock* MmSurfaceMapper::AllocateApertureBlock(const MmHostApertureOpt& options
 }
 
 void MmSurfaceMapper::FreeApertureBlock(MmBlock* block) {
-  LnxDevice* device = IocRequestGet(common->requestSlots, 0);
+  LnxDevice* device = IocRequestGet(common->requestSlots, kIocAnyUnit);
   if (device != nullptr) {
     OsFreeApertureBlockMemory(device, block->busAddress, static_cast<uint32_t>(block->size),
                               static_cast<uint32_t>(block->offset));

@@ -37,7 +37,9 @@ MmSurfaceManager::MmSurfaceManager(uint8_t* ok, MmSurfaceMapper* mapper, CommonD
     : common(common), mapper(mapper) {
   *ok = 0;
   OsLocalMemoryInfo info = {};
-  LnxDevice* device = IocRequestGet(common->requestSlots, 0);
+  // A board-wide request: every filled slot holds the board's device, and
+  // the board need not have a head on unit 0.
+  LnxDevice* device = IocRequestGet(common->requestSlots, kIocAnyUnit);
   if (device == nullptr || !OsGetLocalMemoryInfo(device, 0, &info)) return;
   frameBufferCpuBase = const_cast<uint8_t*>(common->frameBuffer) + info.offset;
   localMemorySize = info.size;

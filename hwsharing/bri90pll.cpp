@@ -77,13 +77,7 @@ uint32_t bri90pllIsInvalidDividers(int32_t fin, int32_t m, int32_t p, const PLLV
 
 int32_t bri90pllUnlockStatus(void* handle, uint32_t reg, int32_t count, PLLVCOCONFIG* vco,
                              const PLLDESCRIPTOR* d) {
-  int32_t unlocked = 0;
-  for (int32_t i = 0; i < count; ++i)
-    if ((ReadReg(handle, d, reg) & kB90Locked) == 0) ++unlocked;
-  vco->lLastUnlock = unlocked;
-  const int32_t ratio = count > 0 ? unlocked * 100 / count : 0;
-  DebugPrint(d, "\nUnlock ratio of %3d %% (loop %d times)\n", ratio, count);
-  return ratio;
+  return UnlockRatio(handle, reg, kB90Locked, count, vco, d);
 }
 
 uint32_t bri90pllHwInit(void* handle, uint32_t sel, int32_t m1, int32_t p1, int32_t m2,
@@ -100,16 +94,7 @@ uint32_t bri90pllHwInit(void* handle, uint32_t sel, int32_t m1, int32_t p1, int3
   Delay(handle, d, d->vco1.ulSettleDelay);
 
   DebugPrint(d, "\nWait for VCO to lock\n");
-  int32_t ratio = 0;
-  if (d->pfnReadReg != nullptr) {
-    bool seen = false;
-    for (int32_t i = 0; i < d->vco1.lLockPolls && !seen; ++i)
-      seen = (ReadReg(handle, d, d->ulRegOffset) & kB90Locked) != 0;
-    // A lock that never came counts as fully unlocked, whatever the poll count.
-    ratio = seen ? bri90pllUnlockStatus(handle, d->ulRegOffset, d->vco1.lLockPolls, &d->vco1, d)
-                 : 100;
-  }
-  if (ratio > d->vco1.lMaxUnlockPercent) {
+  if (WaitLock(handle, kB90Locked, &d->vco1, d) > d->vco1.lMaxUnlockPercent) {
     ErrorPrint(d, "\nERROR FS%d : Do not lock\n", d->ulPllNumber + 1);
     return kPllB90NoLock;
   }
@@ -197,18 +182,7 @@ uint32_t bri90pllInit(void* handle, uint32_t /*algorithm*/, uint32_t sel, int32_
     return kPllBadOutputSel;
   }
   bri90pllHwOscOn(handle, d);
-
-  int32_t lo = d->vco2.lFoutMin, hi = d->vco2.lFoutMax;
-  if (sel == kPllOutVco1) lo = d->vco1.lVcoMin, hi = d->vco1.lVcoMax;
-  if (sel == kPllOutVco2) lo = d->vco2.lVcoMin, hi = d->vco2.lVcoMax;
-  if (frequency < lo || frequency > hi) {
-    const int32_t clamped = frequency < lo ? lo : hi;
-    ErrorPrint(d,
-               "\nWARNING in pll init : out freq %d KHz is out of range\nSetting out freq to %d "
-               "Khz\n",
-               frequency, clamped);
-    frequency = clamped;
-  }
+  frequency = ClampRequest(sel, frequency, d);
   if (sel == kPllOutVco1) return SearchVco1Alone(handle, frequency, d);
 
   // A request below what the largest P2 reaches from VCO2 min lowers VCO2

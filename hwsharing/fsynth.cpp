@@ -3,7 +3,6 @@
 
 #include "core/client_services.h"
 #include "hwsharing/boardhandle.h"
-#include "hwsharing/bri90pll.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/regs_fs.h"
 
@@ -255,13 +254,22 @@ HALSTATUS HWKSTInitialiseFSLimit(BOARDHANDLE* h, FSLIMIT* limits, uint32_t n,
   return h->status;
 }
 
-uint32_t HWKSTInitialiseFSController(BOARDHANDLE* h, uint32_t n, uint32_t frequency) {
-  // Only FS 0..3 exist; another number would address a foreign register.
-  if (HalFailed(h->status) || n >= kFsCount) return 0;
-  FSLIMIT limits{};
-  HWKSTInitialiseFSLimit(h, &limits, n, frequency);
+namespace {
 
-  PLLDESCRIPTOR d = kKstFsPllTemplate;
+// The limits of FS n for `frequency`; false when the handle has failed or
+// FS n does not exist (only FS 0..3 do: another number would address a
+// foreign register).
+bool PrepareLimits(BOARDHANDLE* h, uint32_t n, uint32_t frequency, FSLIMIT* limits) {
+  if (HalFailed(h->status) || n >= kFsCount) return false;
+  HWKSTInitialiseFSLimit(h, limits, n, frequency);
+  return true;
+}
+
+// The PLL library's search over the limits, with a generation's parameter
+// block.
+bool SearchWithLibrary(BOARDHANDLE* h, const PLLDESCRIPTOR& tmpl, uint32_t n,
+                       const FSLIMIT& limits, uint32_t frequency) {
+  PLLDESCRIPTOR d = tmpl;
   d.ulPllNumber = n;
   d.ulRegOffset = pllGetRegOffset(&d);
   d.vco1.lVcoMin = limits.lVco1Min;
@@ -270,28 +278,35 @@ uint32_t HWKSTInitialiseFSController(BOARDHANDLE* h, uint32_t n, uint32_t freque
   d.vco1.lFoutMax = limits.lIfMax;
   d.vco2.lVcoMin = limits.lVco2Min;
   d.vco2.lVcoMax = limits.lVco2Max;
-  if (pllInit(h, 0, kPllOutFs, static_cast<int32_t>(frequency), &d) == kPllOk) return 1;
+  return pllInit(h, 0, kPllOutFs, static_cast<int32_t>(frequency), &d) == kPllOk;
+}
 
+// The sorted candidate table, written until one locks.
+bool SearchTable(BOARDHANDLE* h, FSLIMIT* limits) {
   uint32_t table[kFsTableSize];
   uint32_t count = kFsTableSize;
-  HWKSTGenereMPTable(h, &limits, table, &count);
-  return WriteUntilLocked(h, &limits, table, count) ? 1 : 0;
+  HWKSTGenereMPTable(h, limits, table, &count);
+  return WriteUntilLocked(h, limits, table, count);
+}
+
+}  // namespace
+
+uint32_t HWKSTInitialiseFSController(BOARDHANDLE* h, uint32_t n, uint32_t frequency) {
+  FSLIMIT limits{};
+  if (!PrepareLimits(h, n, frequency, &limits)) return 0;
+  if (SearchWithLibrary(h, kKstFsPllTemplate, n, limits, frequency)) return 1;
+  return SearchTable(h, &limits) ? 1 : 0;
 }
 
 uint32_t HWKSTInitialiseFSController1(BOARDHANDLE* h, uint32_t n, uint32_t frequency) {
-  if (HalFailed(h->status) || n >= kFsCount) return 0;
   FSLIMIT limits{};
-  HWKSTInitialiseFSLimit(h, &limits, n, frequency);
-  uint32_t table[kFsTableSize];
-  uint32_t count = kFsTableSize;
-  HWKSTGenereMPTable(h, &limits, table, &count);
-  return WriteUntilLocked(h, &limits, table, count) ? 1 : 0;
+  if (!PrepareLimits(h, n, frequency, &limits)) return 0;
+  return SearchTable(h, &limits) ? 1 : 0;
 }
 
 uint32_t HWKSTInitialiseFSController2(BOARDHANDLE* h, uint32_t n, uint32_t frequency) {
-  if (HalFailed(h->status) || n >= kFsCount) return 0;
   FSLIMIT limits{};
-  HWKSTInitialiseFSLimit(h, &limits, n, frequency);
+  if (!PrepareLimits(h, n, frequency, &limits)) return 0;
   bool locked = false;
   ForEachCandidate(&limits, [&](uint32_t word) {
     if (Has18(word)) return true;
@@ -305,20 +320,9 @@ uint32_t HWKSTInitialiseFSController2(BOARDHANDLE* h, uint32_t n, uint32_t frequ
 }
 
 uint32_t HWB90InitialiseFSController(BOARDHANDLE* h, uint32_t n, uint32_t frequency) {
-  if (HalFailed(h->status) || n >= kFsCount) return 0;
   FSLIMIT limits{};
-  HWKSTInitialiseFSLimit(h, &limits, n, frequency);
-
-  PLLDESCRIPTOR d = kB90FsPllTemplate;
-  d.ulPllNumber = n;
-  d.ulRegOffset = bri90pllGetRegOffset(&d);
-  d.vco1.lVcoMin = limits.lVco1Min;
-  d.vco1.lVcoMax = limits.lVco1Max;
-  d.vco1.lFoutMin = limits.lIfMin;
-  d.vco1.lFoutMax = limits.lIfMax;
-  d.vco2.lVcoMin = limits.lVco2Min;
-  d.vco2.lVcoMax = limits.lVco2Max;
-  return bri90pllInit(h, 0, kPllOutFs, static_cast<int32_t>(frequency), &d) == kPllOk ? 1 : 0;
+  if (!PrepareLimits(h, n, frequency, &limits)) return 0;
+  return SearchWithLibrary(h, kB90FsPllTemplate, n, limits, frequency) ? 1 : 0;
 }
 
 // ---- Callbacks of the PLL library --------------------------------------------------

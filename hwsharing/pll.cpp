@@ -239,6 +239,13 @@ int32_t pllUnlockStatus(void* handle, uint32_t reg, int32_t count, PLLVCOCONFIG*
                         const PLLDESCRIPTOR* d) {
   if (IsB90(d)) return bri90pllUnlockStatus(handle, reg, count, vco, d);
   const uint32_t bit = vco->ulVcoIndex == 0 ? kFsVco1Locked : kFsVco2Locked;
+  return UnlockRatio(handle, reg, bit, count, vco, d);
+}
+
+namespace pllutil {
+
+int32_t UnlockRatio(void* handle, uint32_t reg, uint32_t bit, int32_t count, PLLVCOCONFIG* vco,
+                    const PLLDESCRIPTOR* d) {
   int32_t unlocked = 0;
   for (int32_t i = 0; i < count; ++i)
     if ((ReadReg(handle, d, reg) & bit) == 0) ++unlocked;
@@ -248,16 +255,34 @@ int32_t pllUnlockStatus(void* handle, uint32_t reg, int32_t count, PLLVCOCONFIG*
   return ratio;
 }
 
-int32_t pllWaitVcoLock(void* handle, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d) {
-  DebugPrint(d, "\nWait for VCO%d to lock\n", vco->ulVcoIndex == 0 ? 1 : 2);
+int32_t WaitLock(void* handle, uint32_t bit, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d) {
   if (d->pfnReadReg == nullptr) return 0;  // nothing to read: the test passes
-  const uint32_t bit = vco->ulVcoIndex == 0 ? kFsVco1Locked : kFsVco2Locked;
   bool seen = false;
   for (int32_t i = 0; i < vco->lLockPolls && !seen; ++i)
     seen = (ReadReg(handle, d, d->ulRegOffset) & bit) != 0;
   // A lock that never came counts as fully unlocked, whatever the poll count.
   if (!seen) return 100;
   return pllUnlockStatus(handle, d->ulRegOffset, vco->lLockPolls, vco, d);
+}
+
+int32_t ClampRequest(uint32_t sel, int32_t frequency, const PLLDESCRIPTOR* d) {
+  int32_t lo = d->vco2.lFoutMin, hi = d->vco2.lFoutMax;
+  if (sel == kPllOutVco1) lo = d->vco1.lVcoMin, hi = d->vco1.lVcoMax;
+  if (sel == kPllOutVco2) lo = d->vco2.lVcoMin, hi = d->vco2.lVcoMax;
+  if (frequency >= lo && frequency <= hi) return frequency;
+  const int32_t clamped = frequency < lo ? lo : hi;
+  ErrorPrint(d,
+             "\nWARNING in pll init : out freq %d KHz is out of range\nSetting out freq to %d "
+             "Khz\n",
+             frequency, clamped);
+  return clamped;
+}
+
+}  // namespace pllutil
+
+int32_t pllWaitVcoLock(void* handle, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d) {
+  DebugPrint(d, "\nWait for VCO%d to lock\n", vco->ulVcoIndex == 0 ? 1 : 2);
+  return WaitLock(handle, vco->ulVcoIndex == 0 ? kFsVco1Locked : kFsVco2Locked, vco, d);
 }
 
 uint32_t pllHwInit(void* handle, uint32_t sel, int32_t m1, int32_t p1, int32_t m2, int32_t p2,
@@ -358,44 +383,39 @@ uint32_t TestDividers(void* handle, uint32_t program, uint32_t sel, int32_t targ
     if (!InRange(input * m2, d->vco2.lVcoMin, d->vco2.lVcoMax)) return kPllNoDivider;
   }
 
-  // Lock test: every M of the span around the chosen one must lock.
-  bool stage1Tested = false;
+  // Lock test: every M of the span around the chosen one of a stage must
+  // lock, and at least one must be usable.
+  auto testSpan = [&](bool first, int32_t span) -> uint32_t {
+    const PLLVCOCONFIG& vco = first ? d->vco1 : d->vco2;
+    const int32_t centre = first ? m1 : m2;
+    const int64_t base = first ? fin : input;
+    const int32_t reach = (span == 0 ? 1 : span) - 1;
+    bool any = false;
+    for (int32_t m = centre - reach; m <= centre + reach; ++m) {
+      if (!InRange(m, vco.lMMin, vco.lMMax) || (first && m1Forbidden(m))) continue;
+      if (!InRange(base * m, vco.lVcoMin, vco.lVcoMax)) continue;
+      const int32_t tm1 = first ? m : m1;
+      const int32_t tm2 = first ? m2 : m;
+      if (derated(tm1, p1, tm2, p2) != 0) continue;
+      any = true;
+      DebugPrint(d, "\nTest PLL lock with lM%d: %d\n", first ? 1 : 2, m);
+      const uint32_t result = hwInit(tm1, p1, tm2, p2);
+      if (result != kPllOk) {
+        DebugPrint(d, "\nTest PLL lock FAILED...\n");
+        return result;
+      }
+      DebugPrint(d, "\nTest PLL lock PASSED...\n");
+    }
+    return any ? kPllOk : kPllNoDivider;
+  };
   if (stage1) {
-    const int32_t span = span1 == 0 ? 1 : span1;
-    bool any = false;
-    for (int32_t m = m1 - (span - 1); m <= m1 + (span - 1); ++m) {
-      if (!InRange(m, d->vco1.lMMin, d->vco1.lMMax) || m1Forbidden(m)) continue;
-      if (!InRange(fin * m, d->vco1.lVcoMin, d->vco1.lVcoMax)) continue;
-      if (derated(m, p1, m2, p2) != 0) continue;
-      any = true;
-      DebugPrint(d, "\nTest PLL lock with lM1: %d\n", m);
-      const uint32_t result = hwInit(m, p1, m2, p2);
-      if (result != kPllOk) {
-        DebugPrint(d, "\nTest PLL lock FAILED...\n");
-        return result;
-      }
-      DebugPrint(d, "\nTest PLL lock PASSED...\n");
-    }
-    if (!any) return kPllNoDivider;
-    stage1Tested = true;
+    const uint32_t result = testSpan(true, span1);
+    if (result != kPllOk) return result;
   }
-  if (stage2 && !(stage1Tested && span2 <= 1)) {
-    const int32_t span = span2 == 0 ? 1 : span2;
-    bool any = false;
-    for (int32_t m = m2 - (span - 1); m <= m2 + (span - 1); ++m) {
-      if (!InRange(m, d->vco2.lMMin, d->vco2.lMMax)) continue;
-      if (!InRange(input * m, d->vco2.lVcoMin, d->vco2.lVcoMax)) continue;
-      if (derated(m1, p1, m, p2) != 0) continue;
-      any = true;
-      DebugPrint(d, "\nTest PLL lock with lM2: %d\n", m);
-      const uint32_t result = hwInit(m1, p1, m, p2);
-      if (result != kPllOk) {
-        DebugPrint(d, "\nTest PLL lock FAILED...\n");
-        return result;
-      }
-      DebugPrint(d, "\nTest PLL lock PASSED...\n");
-    }
-    if (!any) return kPllNoDivider;
+  // A stage-2 span of at most 1 was covered by the stage-1 test.
+  if (stage2 && !(stage1 && span2 <= 1)) {
+    const uint32_t result = testSpan(false, span2);
+    if (result != kPllOk) return result;
   }
 
   // A span above 1 left a neighbour in the register: program the set itself.
@@ -518,18 +538,7 @@ uint32_t pllInit(void* handle, uint32_t algorithm, uint32_t sel, int32_t frequen
     return kPllBadOutputSel;
   }
   pllHwOscOn(handle, d);
-
-  int32_t lo = d->vco2.lFoutMin, hi = d->vco2.lFoutMax;
-  if (sel == kPllOutVco1) lo = d->vco1.lVcoMin, hi = d->vco1.lVcoMax;
-  if (sel == kPllOutVco2) lo = d->vco2.lVcoMin, hi = d->vco2.lVcoMax;
-  if (frequency < lo || frequency > hi) {
-    const int32_t clamped = frequency < lo ? lo : hi;
-    ErrorPrint(d,
-               "\nWARNING in pll init : out freq %d KHz is out of range\nSetting out freq to %d "
-               "Khz\n",
-               frequency, clamped);
-    frequency = clamped;
-  }
+  frequency = ClampRequest(sel, frequency, d);
 
   switch (algorithm == 0 ? d->ulDefaultAlgorithm : algorithm) {
     case 1:

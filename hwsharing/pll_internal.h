@@ -59,6 +59,17 @@ uint32_t Finish(void* handle, uint32_t sel, int32_t frequency, const Best& best,
 uint32_t TestDividers(void* handle, uint32_t program, uint32_t sel, int32_t target,
                       int32_t achieved, int32_t m1, int32_t p1, int32_t m2, int32_t p2,
                       PLLDESCRIPTOR* d);
+// The unlocked share, in percent, of `count` reads of `bit` in `reg`; keeps
+// the unlocked count in vco->lLastUnlock.
+int32_t UnlockRatio(void* handle, uint32_t reg, uint32_t bit, int32_t count, PLLVCOCONFIG* vco,
+                    const PLLDESCRIPTOR* d);
+// Reads the PLL register up to vco->lLockPolls times for `bit`, then answers
+// the generation's unlock status over as many reads; a lock that never came
+// counts as 100 %. Without a register reader the test passes (0).
+int32_t WaitLock(void* handle, uint32_t bit, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d);
+// The request clamped into the range of the selected output, with a warning
+// when it had to move.
+int32_t ClampRequest(uint32_t sel, int32_t frequency, const PLLDESCRIPTOR* d);
 // The range checks common to both generations; answers the failed check's
 // verdict (1) or 0.
 uint32_t CheckRanges(int32_t fin, int32_t m, int32_t p, const PLLVCOCONFIG* vco,

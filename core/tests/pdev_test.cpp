@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/driver_switches.h"
+#include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"
 #include "core/os.h"
 #include "core/shared_blocks.h"
@@ -271,7 +272,6 @@ TEST_F(LocalPdev, FrameBufferSizeTheMemoryManagerRefusesStopsAtItsRow) {
 
 TEST_F(LocalPdev, CompleteObjectRanEveryRowOnce) {
   AddBoard();
-  // The memory manager asks the board's size through unit 0's request slot.
   ASSERT_EQ(Construct(0).ok, 1);
   GetStandInProbe().Reset();
   Head& head = Construct(2);
@@ -355,7 +355,6 @@ TEST_F(LocalPdev, TwoHeadsShareTheBoardAndTheLastReleasesIt) {
 
 TEST_F(LocalPdev, UnitTestsSeeOnlyOtherObjectsOfTheSameUnit) {
   AddBoard();
-  // The memory manager asks the board's size through unit 0's request slot.
   Head& zero = Construct(0);
   ASSERT_EQ(zero.ok, 1);
   Head& a = Construct(1);
@@ -373,6 +372,28 @@ TEST_F(LocalPdev, UnitTestsSeeOnlyOtherObjectsOfTheSameUnit) {
   EXPECT_EQ(IocRequestGet(common->requestSlots, 1), nullptr);
   EXPECT_EQ(IocRequestGet(common->requestSlots, 3), device_.get());
 }
+
+// A board driven only on a later head: its board-wide requests go through
+// the device in that head's slot, and unit 0's slot stays empty.
+class HeadWithoutUnitZero : public LocalBoardTest, public testing::WithParamInterface<uint32_t> {};
+
+TEST_P(HeadWithoutUnitZero, BuildsTheBoardAndGivesEverythingBack) {
+  AddBoard();
+  const uint64_t live = box_.LiveAllocations();
+  Head& head = Construct(GetParam());
+  ASSERT_EQ(head.ok, 1);
+  EXPECT_EQ(head.pdev->initialisedCount, kPdevComponentCount);
+  const CommonData* common = head.pdev->common;
+  EXPECT_EQ(IocRequestGet(common->requestSlots, 0), nullptr);
+  EXPECT_EQ(IocRequestGet(common->requestSlots, GetParam()), device_.get());
+  EXPECT_NE(common->memoryManager, nullptr);
+  Destroy(head);
+  for (const LnxBufferRecord& record : device_->buffers) EXPECT_EQ(record.address, nullptr);
+  EXPECT_EQ(box_.LiveAllocations(), live);
+  EXPECT_EQ(box_.MappingCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, HeadWithoutUnitZero, testing::Values(1u, 2u, 3u));
 
 TEST_F(LocalPdev, GetActiveAnswersTheFirstActiveObjectOfTheUnitFromTheHead) {
   EXPECT_EQ(PDEV::GetActive(nullptr, 0), nullptr);
@@ -495,6 +516,25 @@ TEST_F(KernelPdev, CallersMappingsAreUsedAndKept) {
   EXPECT_EQ(shared->registerMapping, reinterpret_cast<uintptr_t>(registers_.data()));
   // Only the two shared blocks are mapped from the node.
   EXPECT_EQ(box_.MappingCount(), 2u);
+}
+
+TEST_F(KernelPdev, HeadWithoutUnitZeroAsksTheModuleThroughItsOwnSlot) {
+  Head& head = Construct(2);
+  ASSERT_EQ(head.ok, 1);
+  EXPECT_EQ(IocRequestGet(head.pdev->common->requestSlots, 0), nullptr);
+  // The memory manager's local-memory request reached the module, and so do
+  // its aperture blocks.
+  EXPECT_EQ(kernel_.CallsTo(0x1a).size(), 1u);
+  MmSurfaceMapper* mapper = head.pdev->memoryRecord->mapper;
+  int32_t slot = kSlotNone;
+  MmBlock* block = mapper->AllocateApertureBlock(MmHostApertureOpt(), &slot);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(kernel_.CallsTo(0x18).size(), 1u);
+  mapper->FreeApertureBlock(block);
+  EXPECT_EQ(kernel_.CallsTo(0x19).size(), 1u);
+  Destroy(head);
+  EXPECT_EQ(kernel_.BufferCount(), 0u);
+  EXPECT_EQ(box_.MappingCount(), 0u);
 }
 
 TEST_F(KernelPdev, RefusedSharedBlockStopsConstructionBeforeAnyRow) {

@@ -75,38 +75,21 @@ std::vector<uint32_t> ReferenceTable(const FSLIMIT& b, const Limits& l, int64_t 
   return out;
 }
 
-void PutShort(BOARDHANDLE* h, uint32_t offset, int16_t v) {
-  h->oPins.aucData[offset] = static_cast<uint8_t>(v);
-  h->oPins.aucData[offset + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-}
-// FS n limits in MHz.
-void PutLimits(BOARDHANDLE* h, unsigned n, const int16_t (&mhz)[6]) {
-  for (unsigned i = 0; i < 6; ++i) PutShort(h, 44 + 20 * n + 2 * i, mhz[i]);
-}
+using hwtest::PutFsLimits;
 
 constexpr int16_t kDefaultMHz[6] = {600, 1600, 600, 1600, 50, 400};
+constexpr int16_t kB90MHz[6] = {800, 1600, 800, 1600, 54, 108};
 const Limits kDefaultLimits{600000, 1600000, 600000, 1600000, 50000, 400000};
 
-class Fs : public testing::Test {
+class Fs : public hwtest::ClockBoardTest {
  protected:
-  explicit Fs(uint16_t device = 0x0A41) : hw(hwtest::Config(device)) {
-    EXPECT_EQ(hw.Open(), 0u);
-    h = hw.h();
-    std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
-    for (unsigned n = 0; n < 4; ++n) PutLimits(h, n, kDefaultMHz);
-    clocks = std::make_unique<orvsim::ChipClocks>(hw.board());
-    hw.board().SetLogging(false, true);
-  }
+  explicit Fs(uint16_t device = 0x0A41) : ClockBoardTest(device, &kDefaultMHz) {}
   std::vector<uint32_t> ProgramsOf(unsigned fs) {
     std::vector<uint32_t> out;
     for (const orvsim::FsProgram& p : clocks->FsPrograms())
       if (p.fs == fs) out.push_back(p.word);
     return out;
   }
-
-  hwtest::HwBoard hw;
-  BOARDHANDLE* h;
-  std::unique_ptr<orvsim::ChipClocks> clocks;
 };
 
 TEST(FsParam, ErrorInHundredthsOfAPercent) {
@@ -152,7 +135,7 @@ TEST_F(Fs, LimitsFollowTheBoardDescription) {
 
 TEST_F(Fs, ZeroLimitsGiveNoCandidatesInsteadOfDividingByZero) {
   const int16_t zero[6] = {};
-  PutLimits(h, 2, zero);
+  PutFsLimits(h, 2, zero);
   FSLIMIT l{};
   HWKSTInitialiseFSLimit(h, &l, 2, 65000);
   uint32_t table[kFsTableSize];
@@ -227,9 +210,7 @@ TEST_F(Fs, WritingAWordProgramsItsDividersAndCountsTheLock) {
     uint32_t locked = 7;
     HWKSTWriteFSParameters(h, &l, &locked);
     EXPECT_EQ(locked, r.locked) << r.lockedPer100;
-    std::vector<uint32_t> writes;
-    for (const orvsim::RegAccessRecord& a : hw.board().LoggedWrites())
-      if (a.offset == 0xE1C) writes.push_back(a.value);
+    const std::vector<uint32_t> writes = hw.WritesTo(0xE1C);
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[0] & 0x80000000u, 0x80000000u);
     EXPECT_EQ(writes[1] & 0x80000000u, 0x80000000u);
@@ -304,10 +285,7 @@ TEST_F(Fs, OnlyFourSynthesizersExist) {
 
 class B90Fs : public Fs {
  protected:
-  B90Fs() : Fs(0x5D63) {
-    const int16_t mhz[6] = {800, 1600, 800, 1600, 54, 108};
-    for (unsigned n = 0; n < 4; ++n) PutLimits(h, n, mhz);
-  }
+  B90Fs() : Fs(0x5D63) { SetFsLimits(kB90MHz); }
 };
 
 TEST_F(B90Fs, SearchesThroughTheLibraryAndKeepsTheShadow) {

@@ -8,11 +8,13 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/stubs/standins.h"
+#include "platform/board/chip_clocks.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
@@ -77,6 +79,14 @@ class HwBoard {
 
   uint32_t Reg(uint32_t offset) { return board_->Peek(offset, 4); }
 
+  // Every value logged as written to `reg`, in order.
+  std::vector<uint32_t> WritesTo(uint32_t reg) {
+    std::vector<uint32_t> out;
+    for (const orvsim::RegAccessRecord& r : board_->LoggedWrites())
+      if (r.offset == reg) out.push_back(r.value);
+    return out;
+  }
+
  private:
   orvsim::Simulation sim_;
   orvsim::Board* board_;
@@ -87,6 +97,44 @@ class HwBoard {
   size_t map_size_ = 0;
   ORVClientRecord client_;
   std::unique_ptr<BOARDHANDLE> handle_;
+};
+
+// Little-endian values in the board description the handle holds.
+inline void PutPinsDword(BOARDHANDLE* h, uint32_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) h->oPins.aucData[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+inline void PutPinsShort(BOARDHANDLE* h, uint32_t offset, int16_t value) {
+  h->oPins.aucData[offset] = static_cast<uint8_t>(value);
+  h->oPins.aucData[offset + 1] = static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8);
+}
+// The limits of FS n in MHz: VCO1 min and max, VCO2 min and max, IF min and
+// max.
+inline void PutFsLimits(BOARDHANDLE* h, unsigned n, const int16_t (&mhz)[6]) {
+  for (unsigned i = 0; i < 6; ++i) PutPinsShort(h, 44 + 20 * n + 2 * i, mhz[i]);
+}
+
+// An opened board with an empty board description (or one giving every FS
+// the same limits) and the chip's clock blocks modelled; register writes are
+// logged from here on.
+class ClockBoardTest : public testing::Test {
+ protected:
+  explicit ClockBoardTest(uint16_t device, const int16_t (*fsLimitsMHz)[6] = nullptr)
+      : hw(Config(device)) {
+    EXPECT_EQ(hw.Open(), 0u);
+    h = hw.h();
+    std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
+    if (fsLimitsMHz != nullptr) SetFsLimits(*fsLimitsMHz);
+    clocks = std::make_unique<orvsim::ChipClocks>(hw.board());
+    hw.board().SetLogging(false, true);
+  }
+  // The same limits for FS 0..3.
+  void SetFsLimits(const int16_t (&mhz)[6]) {
+    for (unsigned n = 0; n < 4; ++n) PutFsLimits(h, n, mhz);
+  }
+
+  HwBoard hw;
+  BOARDHANDLE* h;
+  std::unique_ptr<orvsim::ChipClocks> clocks;
 };
 
 }  // namespace hwtest

@@ -14,9 +14,7 @@ namespace {
 
 using orvsim::McWrite;
 
-void PutDword(BOARDHANDLE* h, uint32_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) h->oPins.aucData[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
+using hwtest::PutPinsDword;
 
 // Where each dword of a first-generation block lands.
 constexpr uint32_t kBlockRegs[13] = {0xF08, 0xF04, 0xF0C, 0xF20, 0xF14, 0xF18, 0xF1C,
@@ -28,31 +26,15 @@ uint32_t BlockWord(unsigned controller, unsigned k) {
   return (controller << 28) | (0x0ABC0000u + (k << 8) + 0x11 * k);
 }
 
-class MemCtl : public testing::Test {
+class MemCtl : public hwtest::ClockBoardTest {
  protected:
-  explicit MemCtl(uint16_t device = 0x0A41) : hw(hwtest::Config(device)) {
-    EXPECT_EQ(hw.Open(), 0u);
-    h = hw.h();
-    std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
-    clocks = std::make_unique<orvsim::ChipClocks>(hw.board());
-    hw.board().SetLogging(false, true);
-  }
+  explicit MemCtl(uint16_t device = 0x0A41) : ClockBoardTest(device) {}
   std::vector<uint32_t> WritesOf(unsigned controller, uint32_t reg) {
     std::vector<uint32_t> out;
     for (const McWrite& w : clocks->McWrites())
       if (w.controller == controller && w.reg == reg) out.push_back(w.value);
     return out;
   }
-  std::vector<uint32_t> BoardWrites(uint32_t reg) {
-    std::vector<uint32_t> out;
-    for (const orvsim::RegAccessRecord& r : hw.board().LoggedWrites())
-      if (r.offset == reg) out.push_back(r.value);
-    return out;
-  }
-
-  hwtest::HwBoard hw;
-  BOARDHANDLE* h;
-  std::unique_ptr<orvsim::ChipClocks> clocks;
 };
 
 struct ControllerCase {
@@ -71,8 +53,8 @@ TEST_P(MemCtlPerDevice, ProgramsTheControllersOfTheDeviceAndOptions) {
   BOARDHANDLE* h = hw.h();
   std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
   for (unsigned ctl = 0; ctl < 4; ++ctl)
-    for (unsigned k = 0; k < 13; ++k) PutDword(h, kBlockAt[ctl] + 4 * k, BlockWord(ctl, k));
-  PutDword(h, 140, c.options);
+    for (unsigned k = 0; k < 13; ++k) PutPinsDword(h, kBlockAt[ctl] + 4 * k, BlockWord(ctl, k));
+  PutPinsDword(h, 140, c.options);
   orvsim::ChipClocks clocks(hw.board());
   hw.board().SetLogging(false, true);
   hw.board().Poke(0xF00, 4, 0x00000100);  // controller 2 selected beforehand
@@ -141,7 +123,7 @@ TEST_F(MemCtl, AccessorsReachOnlyTheChosenControllerAndRestoreTheSelect) {
   EXPECT_EQ(clocks->McReg(0, 0xF10), 0u);
   EXPECT_EQ(hw.Reg(0xF00), 0x12000001u);
   // Selecting keeps the bits that are not controller enables.
-  std::vector<uint32_t> selects = BoardWrites(0xF00);
+  std::vector<uint32_t> selects = hw.WritesTo(0xF00);
   ASSERT_FALSE(selects.empty());
   EXPECT_EQ(selects[0], 0x12010000u);
 
@@ -177,7 +159,7 @@ class B90MemCtl : public MemCtl {
 };
 
 TEST_F(B90MemCtl, ProgramsBothControllersFromTheBoardDescription) {
-  for (uint32_t off = 528; off < 704; off += 4) PutDword(h, off, 0x10000000u + off);
+  for (uint32_t off = 528; off < 704; off += 4) PutPinsDword(h, off, 0x10000000u + off);
   hw.board().Poke(0xFFC, 4, 2);
   EXPECT_EQ(HWB90InitializeMemoryController(h), 0u);
 

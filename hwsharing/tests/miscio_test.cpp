@@ -17,12 +17,7 @@ class MiscIo : public testing::Test {
     hw.Chip();
     h = hw.h();
   }
-  size_t WritesTo(uint32_t reg) {
-    size_t n = 0;
-    for (const orvsim::RegAccessRecord& r : hw.board().LoggedWrites())
-      if (r.offset == reg) ++n;
-    return n;
-  }
+  size_t WritesTo(uint32_t reg) { return hw.WritesTo(reg).size(); }
   void SetMiscIoMap(uint32_t map) {
     for (int i = 0; i < 4; ++i) h->oPins.aucData[392 + i] = static_cast<uint8_t>(map >> (8 * i));
   }

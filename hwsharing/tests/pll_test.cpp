@@ -83,14 +83,17 @@ void Write(void* h, uint32_t value, uint32_t r) {
 uint32_t ReadShadow(void* h, uint32_t r) { return static_cast<FakeFs*>(h)->shadow[r]; }
 void Delay(void*, uint32_t) {}
 
+// What the library prints, collected per channel.
 std::string g_errors;
-void ErrorOut(const char* format, ...) {
+std::string g_debug;
+template <std::string* Out>
+void Collect(const char* format, ...) {
   char buffer[512];
   va_list args;
   va_start(args, format);
   vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
-  g_errors += buffer;
+  *Out += buffer;
 }
 
 // The two templates of the frequency-synthesizer bring-up.
@@ -121,7 +124,7 @@ PLLDESCRIPTOR Template(uint32_t kind) {
   d.pfnReadReg = Read;
   d.pfnWriteReg = Write;
   d.pfnDelay = Delay;
-  d.pfnErrorPrint = ErrorOut;
+  d.pfnErrorPrint = Collect<&g_errors>;
   return d;
 }
 
@@ -388,16 +391,6 @@ TEST_F(PllSearch, DeratedLimitsRejectAnM1Of18) {
   EXPECT_EQ(fs.Current(), (Dividers{18, 5, 8, 2}));
 }
 
-std::string g_debug;
-void DebugOut(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  g_debug += buffer;
-}
-
 TEST_F(PllSearch, BestErrorAboveTheKHzLimitProgramsNothing) {
   // Without lock-test spans the candidates pass untested; the best one is
   // then refused against the kHz limit, with the generation's own name.
@@ -432,7 +425,7 @@ TEST_F(PllSearch, LaterGenerationLowersVco2MinForLowRequests) {
   fs.kind = 1;
   fs.reg = kB90FsReg0;
   d.ulVerbose = 1;
-  d.pfnDebugPrint = DebugOut;
+  d.pfnDebugPrint = Collect<&g_debug>;
   g_debug.clear();
   // 3000 kHz lies below 800000 / (2 x 16): the search runs with VCO2 min
   // 2 x 16 x 5000 (the template's stage 1 cannot reach it even so).

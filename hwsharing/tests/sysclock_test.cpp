@@ -12,15 +12,10 @@
 
 namespace {
 
-void PutDword(BOARDHANDLE* h, uint32_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) h->oPins.aucData[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-void PutLimits(BOARDHANDLE* h, unsigned n, const int16_t (&mhz)[6]) {
-  for (unsigned i = 0; i < 6; ++i) {
-    h->oPins.aucData[44 + 20 * n + 2 * i] = static_cast<uint8_t>(mhz[i]);
-    h->oPins.aucData[45 + 20 * n + 2 * i] = static_cast<uint8_t>(mhz[i] >> 8);
-  }
-}
+using hwtest::PutPinsDword;
+
+constexpr int16_t kDefaultMHz[6] = {600, 1600, 600, 1600, 50, 400};
+constexpr int16_t kB90MHz[6] = {800, 1600, 800, 1600, 54, 108};
 
 TEST(ScUseFs, SelectFieldsNameTheSynthesizers) {
   struct Row {
@@ -60,56 +55,38 @@ TEST(ScUseFs, LaterGenerationFieldsPerWord) {
   EXPECT_EQ(IsScUseFS_BRI90(f(1), f(1), f(1), 5), 0u);
 }
 
-class SysClock : public testing::Test {
+class SysClock : public hwtest::ClockBoardTest {
  protected:
-  explicit SysClock(uint16_t device = 0x0A42) : hw(hwtest::Config(device)) {
-    EXPECT_EQ(hw.Open(), 0u);
-    h = hw.h();
-    std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
-    const int16_t mhz[6] = {600, 1600, 600, 1600, 50, 400};
-    for (unsigned n = 0; n < 4; ++n) PutLimits(h, n, mhz);
-    clocks = std::make_unique<orvsim::ChipClocks>(hw.board());
-    hw.board().SetLogging(false, true);
-  }
-  std::vector<uint32_t> WritesTo(uint32_t reg) {
-    std::vector<uint32_t> out;
-    for (const orvsim::RegAccessRecord& r : hw.board().LoggedWrites())
-      if (r.offset == reg) out.push_back(r.value);
-    return out;
-  }
-
-  hwtest::HwBoard hw;
-  BOARDHANDLE* h;
-  std::unique_ptr<orvsim::ChipClocks> clocks;
+  explicit SysClock(uint16_t device = 0x0A42) : ClockBoardTest(device, &kDefaultMHz) {}
 };
 
 TEST_F(SysClock, PresetSkipsTheSearchAndOnlyUsedSynthesizersStart) {
   const uint32_t select = 0x10114;  // FS 0 and FS 1
-  PutDword(h, 132, select);
-  PutDword(h, 36, 220000);
-  PutDword(h, 40, 0x0012A3C5);  // FS 0 preset
-  PutDword(h, 56, 108000);       // FS 1: search
-  PutDword(h, 76, 95000);        // FS 2: not selected
+  PutPinsDword(h, 132, select);
+  PutPinsDword(h, 36, 220000);
+  PutPinsDword(h, 40, 0x0012A3C5);  // FS 0 preset
+  PutPinsDword(h, 56, 108000);       // FS 1: search
+  PutPinsDword(h, 76, 95000);        // FS 2: not selected
   hw.board().Poke(0xE00, 4, 0x40000000);
   hw.board().Poke(0x1C04, 4, 0x7);
   hw.board().Poke(0x1A00, 4, 0x3);
 
   EXPECT_EQ(HWKSTInitializeSystemClock(h), 0u);
 
-  EXPECT_EQ(WritesTo(0xE10), (std::vector<uint32_t>{0x8012A3C5, 0x0012A3C5}));
-  EXPECT_FALSE(WritesTo(0xE14).empty());
+  EXPECT_EQ(hw.WritesTo(0xE10), (std::vector<uint32_t>{0x8012A3C5, 0x0012A3C5}));
+  EXPECT_FALSE(hw.WritesTo(0xE14).empty());
   EXPECT_TRUE(clocks->FsLocked(1));
-  EXPECT_TRUE(WritesTo(0xE18).empty());
-  EXPECT_TRUE(WritesTo(0xE1C).empty());
-  EXPECT_EQ(WritesTo(0xE00), (std::vector<uint32_t>{0x40008081, 0x8081, 0, 0x8081,
+  EXPECT_TRUE(hw.WritesTo(0xE18).empty());
+  EXPECT_TRUE(hw.WritesTo(0xE1C).empty());
+  EXPECT_EQ(hw.WritesTo(0xE00), (std::vector<uint32_t>{0x40008081, 0x8081, 0, 0x8081,
                                                     select | 0x8081, select}));
-  EXPECT_EQ(WritesTo(0x1C04), (std::vector<uint32_t>{0x27, 0x7}));
-  EXPECT_EQ(WritesTo(0x1A00), (std::vector<uint32_t>{0x2, 0x3}));
+  EXPECT_EQ(hw.WritesTo(0x1C04), (std::vector<uint32_t>{0x27, 0x7}));
+  EXPECT_EQ(hw.WritesTo(0x1A00), (std::vector<uint32_t>{0x2, 0x3}));
 }
 
 TEST_F(SysClock, SynthesizerThatNeverLocksKeepsTheLastTableWordAndStartUpGoesOn) {
-  PutDword(h, 132, 0x00800);  // FS 3 only
-  PutDword(h, 96, 135000);
+  PutPinsDword(h, 132, 0x00800);  // FS 3 only
+  PutPinsDword(h, 96, 135000);
   clocks->SetFsLockMode(3, orvsim::FsLockMode::kNever);
   EXPECT_EQ(HWKSTInitializeSystemClock(h), 0u);
 
@@ -132,39 +109,36 @@ TEST_F(SysClock, SynthesizerThatNeverLocksKeepsTheLastTableWordAndStartUpGoesOn)
                    (p2 == 0 ? 0x10000u : (((0u - p2 / 2) & 0x1F) * 2) << 16);
     EXPECT_EQ(last[last.size() - count + i], reg) << i;
   }
-  const std::vector<uint32_t> e00 = WritesTo(0xE00);
+  const std::vector<uint32_t> e00 = hw.WritesTo(0xE00);
   ASSERT_GE(e00.size(), 3u);
   EXPECT_EQ(e00.back(), 0x00800u);
 }
 
 class B90SysClock : public SysClock {
  protected:
-  B90SysClock() : SysClock(0x5D63) {
-    const int16_t mhz[6] = {800, 1600, 800, 1600, 54, 108};
-    for (unsigned n = 0; n < 4; ++n) PutLimits(h, n, mhz);
-  }
+  B90SysClock() : SysClock(0x5D63) { SetFsLimits(kB90MHz); }
 };
 
 TEST_F(B90SysClock, LoadsTheThreeSelectWordsAroundTheSynthesizers) {
   const uint32_t w0 = 1u << 1, w1 = 3u << 1 | 0x100, w2 = 0x40;  // FS 0 and FS 2
-  PutDword(h, 512, w0);
-  PutDword(h, 516, w1);
-  PutDword(h, 520, w2);
-  PutDword(h, 524, 0x1234);
-  PutDword(h, 40, 0x00021C45);  // FS 0 preset
-  PutDword(h, 76, 148500);       // FS 2 search
+  PutPinsDword(h, 512, w0);
+  PutPinsDword(h, 516, w1);
+  PutPinsDword(h, 520, w2);
+  PutPinsDword(h, 524, 0x1234);
+  PutPinsDword(h, 40, 0x00021C45);  // FS 0 preset
+  PutPinsDword(h, 76, 148500);       // FS 2 search
   hw.board().Poke(0xE04, 4, 0x10);
 
   EXPECT_EQ(HWB90InitializeSystemClock(h), 0u);
 
-  EXPECT_EQ(WritesTo(0xE30), (std::vector<uint32_t>{0x80021C45, 0x00021C45}));
+  EXPECT_EQ(hw.WritesTo(0xE30), (std::vector<uint32_t>{0x80021C45, 0x00021C45}));
   EXPECT_EQ(hw.client().fsCache[0], 0x00021C45u);
   EXPECT_TRUE(clocks->FsLocked(2));
   EXPECT_EQ(hw.client().fsCache[2], clocks->FsRegister(2));
-  EXPECT_TRUE(WritesTo(0xE34).empty());
-  EXPECT_TRUE(WritesTo(0xE3C).empty());
-  EXPECT_EQ(WritesTo(0xE04), (std::vector<uint32_t>{0x11, 1, 0, 1, w1 | 1, w1}));
-  EXPECT_EQ(WritesTo(0xE08), (std::vector<uint32_t>{1, 1, 0, 1, w2 | 1, w2}));
+  EXPECT_TRUE(hw.WritesTo(0xE34).empty());
+  EXPECT_TRUE(hw.WritesTo(0xE3C).empty());
+  EXPECT_EQ(hw.WritesTo(0xE04), (std::vector<uint32_t>{0x11, 1, 0, 1, w1 | 1, w1}));
+  EXPECT_EQ(hw.WritesTo(0xE08), (std::vector<uint32_t>{1, 1, 0, 1, w2 | 1, w2}));
   EXPECT_EQ(hw.Reg(0xE24), 0x1234u);
 }
 

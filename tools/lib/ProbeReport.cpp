@@ -132,14 +132,7 @@ int ProbeXConfig(XConfigInfo* info) {
     UiModeLine line{};
     std::snprintf(line.name, sizeof line.name, "%s", m->name);
     line.clock = m->clock;
-    line.hdisplay = m->hdisplay;
-    line.hsyncstart = m->hsyncstart;
-    line.hsyncend = m->hsyncend;
-    line.htotal = m->htotal;
-    line.vdisplay = m->vdisplay;
-    line.vsyncstart = m->vsyncstart;
-    line.vsyncend = m->vsyncend;
-    line.vtotal = m->vtotal;
+    CopyModeTimings(&line, *m);
     line.hpolarity = (m->flags & kModeFlagPHSync) ? kPolarityPositive : kPolarityNegative;
     line.vpolarity = (m->flags & kModeFlagPVSync) ? kPolarityPositive : kPolarityNegative;
     info->modeLines = PrivateListAppend(info->modeLines, &line, sizeof line, nullptr);

@@ -93,12 +93,7 @@ int LayoutOfPosition(int where) {
 }
 
 void FreeInactives(XConfLayout* layout) {
-  for (XConfInactive* i = layout->inactives; i != nullptr;) {
-    XConfInactive* next = i->next;
-    std::free(i->device_name);
-    std::free(i);
-    i = next;
-  }
+  xf86freeInactiveList(layout->inactives);
   layout->inactives = nullptr;
 }
 
@@ -371,14 +366,7 @@ void AppendModeLineResolution(ModeLineResolution** list, const XConfModeLine* li
   std::snprintf(entry->name, sizeof entry->name, "%s",
                 line->identifier != nullptr ? line->identifier : "");
   entry->clock = ConvertKHzToMHz(line->clock);
-  entry->hdisplay = line->hdisplay;
-  entry->hsyncstart = line->hsyncstart;
-  entry->hsyncend = line->hsyncend;
-  entry->htotal = line->htotal;
-  entry->vdisplay = line->vdisplay;
-  entry->vsyncstart = line->vsyncstart;
-  entry->vsyncend = line->vsyncend;
-  entry->vtotal = line->vtotal;
+  CopyModeTimings(entry, *line);
   entry->flags = line->flags;
   while (*list != nullptr) list = &(*list)->next;
   *list = entry;
@@ -657,14 +645,7 @@ void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {
     if (ml == nullptr) continue;
     ml->identifier = Dup(line->name);
     ml->clock = ConvertDoubleMHzToKHz(line->clock);
-    ml->hdisplay = line->hdisplay;
-    ml->hsyncstart = line->hsyncstart;
-    ml->hsyncend = line->hsyncend;
-    ml->htotal = line->htotal;
-    ml->vdisplay = line->vdisplay;
-    ml->vsyncstart = line->vsyncstart;
-    ml->vsyncend = line->vsyncend;
-    ml->vtotal = line->vtotal;
+    CopyModeTimings(ml, *line);
     ml->flags = ConvertEnumModelineArgsToFlags(line->hpolarity, line->vpolarity);
     modes->modelines = xf86addListItem(modes->modelines, ml);
   }

@@ -219,12 +219,7 @@ void ProbeXConfigPath(char* path, size_t pathSize) {
 void ClearModeLine(XConfFile* config) {
   if (config == nullptr || config->layouts == nullptr) return;
   XConfLayout* layout = config->layouts;
-  for (XConfInactive* i = layout->inactives; i != nullptr;) {
-    XConfInactive* next = i->next;
-    std::free(i->device_name);
-    std::free(i);
-    i = next;
-  }
+  xf86freeInactiveList(layout->inactives);
   layout->inactives = nullptr;
   for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next) {
     XConfScreen* screen = xf86findScreen(a->screen_name, config->screens);

@@ -20,6 +20,20 @@ constexpr int kModeFlagNHSync = 0x2;
 constexpr int kModeFlagPVSync = 0x4;
 constexpr int kModeFlagNVSync = 0x8;
 
+// Copies the eight timing values between mode-line records that name them
+// alike (the tools' own, the configuration file's, the parsed one).
+template <typename To, typename From>
+void CopyModeTimings(To* to, const From& from) {
+  to->hdisplay = from.hdisplay;
+  to->hsyncstart = from.hsyncstart;
+  to->hsyncend = from.hsyncend;
+  to->htotal = from.htotal;
+  to->vdisplay = from.vdisplay;
+  to->vsyncstart = from.vsyncstart;
+  to->vsyncend = from.vsyncend;
+  to->vtotal = from.vtotal;
+}
+
 int ConvertModelineArgsToFlags(const char* hword, const char* vword);
 int ConvertEnumModelineArgsToFlags(int hpolarity, int vpolarity);
 // Clock conversions keep the fraction: 108500 kHz is 108.5 MHz, and MHz

@@ -421,6 +421,7 @@ void xf86freeVideoAdaptorList(XConfVideoAdaptor* list);
 void xf86freeVideoPortList(XConfVideoPort* list);
 void xf86freeLayoutList(XConfLayout* list);
 void xf86freeAdjacencyList(XConfAdjacency* list);
+void xf86freeInactiveList(XConfInactive* list);
 void xf86freeInputrefList(XConfInputRef* list);
 void xf86freeInputList(XConfInput* list);
 void xf86freeFiles(XConfFiles* files);

@@ -46,12 +46,7 @@ void FreeAdjacency(XConfAdjacency* adj) {
 void FreeLayout(XConfLayout* layout) {
   std::free(layout->identifier);
   xf86freeAdjacencyList(layout->adjacencies);
-  for (XConfInactive* i = layout->inactives; i != nullptr;) {
-    XConfInactive* next = i->next;
-    std::free(i->device_name);
-    std::free(i);
-    i = next;
-  }
+  xf86freeInactiveList(layout->inactives);
   xf86freeInputrefList(layout->inputs);
   xf86optionListFree(layout->options);
   std::free(layout->comment);
@@ -276,6 +271,15 @@ void xf86freeAdjacencyList(XConfAdjacency* list) {
   while (list != nullptr) {
     XConfAdjacency* next = list->next;
     FreeAdjacency(list);
+    list = next;
+  }
+}
+
+void xf86freeInactiveList(XConfInactive* list) {
+  while (list != nullptr) {
+    XConfInactive* next = list->next;
+    std::free(list->device_name);
+    std::free(list);
     list = next;
   }
 }

@@ -2,14 +2,11 @@
 // server: the real configuration library on a fixture system with one
 // two-output board and an X configuration holding a mode line.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,9 +22,13 @@
 #include "tools/gui/modeline_editor.h"
 #include "tools/gui/support.h"
 #include "tools/gui/tests/gui2_xvfb.h"
+#include "tools/gui/tests/gui_fixtures.h"
 #include "tools/lib/SysRoot.h"
 #include "tools/lib/UpdateEngine.h"
 #include "tools/lib/error_codes.h"
+#include "tools/testsupport/files.h"
+#include "tools/testsupport/fixture_root.h"
+#include "tools/testsupport/stand_ins.h"
 
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
@@ -35,19 +36,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tools_test::ReadFile;
+using tools_test::WriteFile;
 
-void Spit(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+// The board of the fixture bus: two outputs.
+constexpr uint16_t kTwoOutputSubsysId = 0x0080;
 
 // The words of the file's mode line called `name`; empty when none.
 std::vector<std::string> ModeLineWords(const std::string& file, const std::string& name) {
-  std::istringstream lines(Slurp(file));
+  std::istringstream lines(ReadFile(file));
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
     std::vector<std::string> out;
@@ -56,21 +53,6 @@ std::vector<std::string> ModeLineWords(const std::string& file, const std::strin
   }
   return {};
 }
-
-class ScriptedDialogs : public UserDialogs {
- public:
-  std::deque<bool> answers;
-  std::vector<std::string> questions;
-  std::vector<std::pair<std::string, std::string>> messages;  // title, text
-  bool Ask(const std::string& q) override {
-    questions.push_back(q);
-    if (answers.empty()) return false;
-    bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  void Message(const std::string& text, const std::string& title) override { messages.emplace_back(title, text); }
-};
 
 // The mode line the X configuration holds at start: a clock with three
 // decimals and mixed polarities.
@@ -96,12 +78,6 @@ struct App {
 
 App* s_app = nullptr;
 
-void Stub(const std::string& bin, const std::string& name, const std::string& body) {
-  const std::string path = bin + "/" + name;
-  Spit(path, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + bin + "/../commands.log'\n" + body + "\n");
-  chmod(path.c_str(), 0755);
-}
-
 // Builds the fixture system and starts the program once for all tests.
 App* StartApp() {
   if (s_app != nullptr) return s_app;
@@ -111,21 +87,8 @@ App* StartApp() {
   app->dir = pattern;
   const std::string root = app->dir + "/root";
   const std::string src = std::getenv("ORV_SOURCE_DIR") ? std::getenv("ORV_SOURCE_DIR") : "../..";
-  fs::create_directories(root + "/usr/share/orvane/current");
-  fs::copy_file(src + "/data/orvcards", root + "/usr/share/orvane/current/orvcards");
-  // One board of the maker, subsystem 0x0080: two outputs.
-  Spit(root + "/proc/bus/pci/devices", "0100\t1e7a5d62\tb\tf0000008\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n");
-  std::string config(64, '\0');
-  auto put16 = [&](int at, unsigned v) {
-    config[size_t(at)] = char(v & 0xff);
-    config[size_t(at) + 1] = char(v >> 8);
-  };
-  put16(0, 0x1E7A);
-  put16(2, 0x5D62);
-  put16(10, 0x0300);
-  put16(44, 0x1E7A);
-  put16(46, 0x0080);
-  Spit(root + "/proc/bus/pci/01/00.0", config);
+  tools_test::InstallBoardDatabase(root, src);
+  tools_test::WriteFixtureBoard(root, kTwoOutputSubsysId);
   SysRootSet(root.c_str());
 
   // The starting configuration: the seed with one display, then the mode
@@ -160,12 +123,17 @@ App* StartApp() {
   // Recording stand-ins for the commands the apply step runs.
   app->bin = app->dir + "/bin";
   fs::create_directories(app->bin);
-  Stub(app->bin, "cp", "exec /bin/cp \"$@\"");
-  Stub(app->bin, "touch", "exec /usr/bin/touch \"$@\"");
-  Stub(app->bin, "which", "exit 1");
-  Stub(app->bin, "gksu", "exit 1");
-  Stub(app->bin, "gnome-session-save", "exit 0");
-  setenv("PATH", (app->bin + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "")).c_str(), 1);
+  const std::string log = app->dir + "/commands.log";
+  const std::pair<const char*, const char*> standIns[] = {
+      {"cp", "exec /bin/cp \"$@\""},
+      {"touch", "exec /usr/bin/touch \"$@\""},
+      {"which", "exit 1"},
+      {"gksu", "exit 1"},
+      {"gnome-session-save", "exit 0"},
+  };
+  for (const auto& [name, body] : standIns)
+    tools_test::WriteStandIn(app->bin, name, log, tools_test::CallLog::kOneLine, body);
+  tools_test::PrependToPath(app->bin);
   unsetenv("GNOME_DESKTOP_SESSION_ID");
   unsetenv("KDE_FULL_SESSION");
 
@@ -560,11 +528,11 @@ TEST_F(AppTest, ModeLinesReachTheWrittenFileIntact) {
   ASSERT_EQ(app_->dialogs.messages.size(), 1u);
   EXPECT_EQ(app_->dialogs.messages[0].first, "Attention") << app_->dialogs.messages[0].second;
 
-  EXPECT_EQ(ModeLineWords(app_->out, "filemode"), kFileModeLine) << Slurp(app_->out);
+  EXPECT_EQ(ModeLineWords(app_->out, "filemode"), kFileModeLine) << ReadFile(app_->out);
   EXPECT_EQ(ModeLineWords(app_->out, "added"),
             (std::vector<std::string>{"ModeLine", "\"added\"", "65.43", "1024", "1048", "1184", "1344", "768", "771",
                                       "777", "806", "+hsync", "-vsync"}))
-      << Slurp(app_->out);
+      << ReadFile(app_->out);
   // The file the program started from is untouched.
   EXPECT_EQ(ModeLineWords(app_->conf, "filemode"), kFileModeLine);
   EXPECT_TRUE(ModeLineWords(app_->conf, "added").empty());
@@ -572,7 +540,7 @@ TEST_F(AppTest, ModeLinesReachTheWrittenFileIntact) {
   // Nothing else: the list was cleared before the rows were written, in
   // the rows' order.
   std::vector<std::string> names;
-  std::istringstream lines(Slurp(app_->out));
+  std::istringstream lines(ReadFile(app_->out));
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
     std::string first, name;
@@ -619,8 +587,8 @@ int s_exits = 0;
 TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
   const std::string target = app_->dir + "/target/xorg.conf";
   fs::create_directories(app_->dir + "/target");
-  const std::string old = Slurp(app_->conf);
-  Spit(target, old);
+  const std::string old = ReadFile(app_->conf);
+  WriteFile(target, old);
   std::remove((app_->dir + "/commands.log").c_str());
   gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
   SelectOutputs(top_, "1");
@@ -643,8 +611,8 @@ TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
                                              "found at (" + target + ".bak).",
                                              0),
             0u);
-  EXPECT_EQ(Slurp(target + ".bak"), old);
-  const std::string written = Slurp(target);
+  EXPECT_EQ(ReadFile(target + ".bak"), old);
+  const std::string written = ReadFile(target);
   EXPECT_NE(written, old);
   EXPECT_NE(written.find("DefaultDepth     24"), std::string::npos) << written;
   EXPECT_EQ(ModeLineWords(target, "filemode"), kFileModeLine);
@@ -657,7 +625,7 @@ TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
   std::string log;
   for (int i = 0; i < 200 && log.find("gnome-session-save --kill") == std::string::npos; ++i) {
     g_usleep(10000);
-    log = Slurp(app_->dir + "/commands.log");
+    log = ReadFile(app_->dir + "/commands.log");
   }
   EXPECT_NE(log.find("gnome-session-save --kill"), std::string::npos) << log;
   EXPECT_EQ(s_exits, 1);
@@ -669,14 +637,14 @@ TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
 TEST_F(AppTest, ApplyReportsTheLibraryMessageForABadConfiguration) {
   struct Restore {
     std::string path, bytes;
-    ~Restore() { Spit(path, bytes); }
-  } restore{app_->conf, Slurp(app_->conf)};
-  Spit(app_->conf, restore.bytes +
+    ~Restore() { WriteFile(path, bytes); }
+  } restore{app_->conf, ReadFile(app_->conf)};
+  WriteFile(app_->conf, restore.bytes +
                        "Section \"ServerLayout\"\n\tIdentifier \"Second\"\n\tScreen \"orvwizard_screen_0\"\n"
                        "\tInputDevice \"Keyboard0\" \"CoreKeyboard\"\n\tInputDevice \"Mouse0\" \"CorePointer\"\n"
                        "EndSection\n");
   const std::string target = app_->dir + "/untouched.conf";
-  Spit(target, "old\n");
+  WriteFile(target, "old\n");
   SetOutputFilePathCtrl(target.c_str());
   app_->dialogs.answers = {true};
   ApplyConfiguration();
@@ -684,7 +652,7 @@ TEST_F(AppTest, ApplyReportsTheLibraryMessageForABadConfiguration) {
   EXPECT_EQ(app_->dialogs.messages[0].first, "Error");
   const std::string& text = app_->dialogs.messages[0].second;
   EXPECT_EQ(text.rfind("Error : You can only have one server layout section with this tool.", 0), 0u) << text;
-  EXPECT_EQ(Slurp(target), "old\n");
+  EXPECT_EQ(ReadFile(target), "old\n");
 }
 
 // The window manager's close button asks first; No keeps the window, Yes

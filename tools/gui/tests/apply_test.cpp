@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,40 +20,23 @@
 #include "tools/gui/WindowUtils.h"
 #include "tools/gui/tests/fake_main_view.h"
 #include "tools/gui/tests/gui_fixtures.h"
+#include "tools/testsupport/files.h"
+#include "tools/testsupport/stand_ins.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Spit(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-class ScriptedDialogs : public UserDialogs {
- public:
-  std::deque<bool> answers;
-  std::vector<std::string> questions;
-  std::vector<std::pair<std::string, std::string>> messages;  // title, text
-  bool Ask(const std::string& q) override {
-    questions.push_back(q);
-    if (answers.empty()) return false;
-    bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  void Message(const std::string& text, const std::string& title) override { messages.emplace_back(title, text); }
-};
+using tools_test::ReadFile;
+using tools_test::WriteFile;
 
 // The engine writes a recognisable file where the library would.
 class WritingEngine : public FakeEngine {
  public:
   int UpdateConfigFile(const GuiSelection& s) override {
     FakeEngine::UpdateConfigFile(s);
-    Spit(s.outputFile, Slurp(s.outputFile) + "# rewritten\n");
-    Spit(s.outputFile + ".bak", "library backup of the temporary file\n");
+    WriteFile(s.outputFile, ReadFile(s.outputFile) + "# rewritten\n");
+    WriteFile(s.outputFile + ".bak", "library backup of the temporary file\n");
     return updateResult;
   }
 };
@@ -81,15 +63,14 @@ class ApplyTest : public ::testing::Test {
     Stub("gksudo", "\"$@\"");
     Stub("gnome-session-save", "exit 0");
     Stub("kdeinit_shutdown", "exit 0");
-    oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (bin_ + ":" + oldPath_).c_str(), 1);
+    oldPath_ = tools_test::PrependToPath(bin_);
     unsetenv("GNOME_DESKTOP_SESSION_ID");
     unsetenv("KDE_FULL_SESSION");
     unsetenv("DISPLAY");
     unsetenv("STUB_FOUND");
 
     current_ = dir_ + "/current.conf";
-    Spit(current_, "Section \"ServerLayout\"\nEndSection\n");
+    WriteFile(current_, "Section \"ServerLayout\"\nEndSection\n");
     InitProbeInfo();
     RemoveAllModeLineCollector();
     MakeBoard(&GetCardInfo()[0]);
@@ -121,12 +102,9 @@ class ApplyTest : public ::testing::Test {
   }
 
   void Stub(const std::string& name, const std::string& body) {
-    const std::string path = bin_ + "/" + name;
-    Spit(path, "#!/bin/sh\n{ echo \"$(basename \"$0\")\"; for a in \"$@\"; do echo \"  [$a]\"; done; } >> '" + log_ +
-                   "'\n" + body + "\n");
-    chmod(path.c_str(), 0755);
+    tools_test::WriteStandIn(bin_, name, log_, tools_test::CallLog::kArgumentPerLine, body);
   }
-  std::string Log() { return Slurp(log_); }
+  std::string Log() { return ReadFile(log_); }
   // The temporary file the library was given, and the library's backup of
   // it, are gone. (Other tests may run beside this one, so /tmp as a whole
   // is not compared.)
@@ -147,14 +125,14 @@ class ApplyTest : public ::testing::Test {
 
 TEST_F(ApplyTest, WritableTargetIsBackedUpThenReplaced) {
   const std::string target = dir_ + "/xorg.conf";
-  Spit(target, "old contents\n");
+  WriteFile(target, "old contents\n");
   SetOutputFilePathCtrl(target.c_str());
   dialogs_.answers = {true};
   ApplyConfiguration();
   ASSERT_EQ(dialogs_.questions.size(), 1u);
   EXPECT_EQ(dialogs_.questions[0], "Are you sure you want to write new X Server config to " + target + " ?");
-  EXPECT_EQ(Slurp(target + ".bak"), "old contents\n");
-  EXPECT_EQ(Slurp(target), "Section \"ServerLayout\"\nEndSection\n# rewritten\n");
+  EXPECT_EQ(ReadFile(target + ".bak"), "old contents\n");
+  EXPECT_EQ(ReadFile(target), "Section \"ServerLayout\"\nEndSection\n# rewritten\n");
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_EQ(dialogs_.messages[0].first, "Attention");
   EXPECT_EQ(dialogs_.messages[0].second, "Please restart manually your X server for new config file to apply\n");
@@ -182,8 +160,8 @@ TEST_F(ApplyTest, MissingTargetIsCreatedWithTouch) {
   dialogs_.answers = {true};
   ApplyConfiguration();
   EXPECT_NE(Log().find("touch\n  [" + target + "]"), std::string::npos) << Log();
-  EXPECT_EQ(Slurp(target + ".bak"), "");
-  EXPECT_NE(Slurp(target).find("# rewritten"), std::string::npos);
+  EXPECT_EQ(ReadFile(target + ".bak"), "");
+  EXPECT_NE(ReadFile(target).find("# rewritten"), std::string::npos);
 }
 
 TEST_F(ApplyTest, UnwritableTargetEndsInAnErrorAndKeepsTheFile) {
@@ -193,11 +171,11 @@ TEST_F(ApplyTest, UnwritableTargetEndsInAnErrorAndKeepsTheFile) {
   } else {
     target = dir_ + "/ro/xorg.conf";
     fs::create_directories(dir_ + "/ro");
-    Spit(target, "old contents\n");
+    WriteFile(target, "old contents\n");
     chmod(target.c_str(), 0444);
     chmod((dir_ + "/ro").c_str(), 0555);
   }
-  const std::string before = Slurp(target);
+  const std::string before = ReadFile(target);
   SetOutputFilePathCtrl(target.c_str());
   dialogs_.answers = {true};
   ApplyConfiguration();
@@ -209,7 +187,7 @@ TEST_F(ApplyTest, UnwritableTargetEndsInAnErrorAndKeepsTheFile) {
                                                 0),
               0u);
   }
-  EXPECT_EQ(Slurp(target), before);
+  EXPECT_EQ(ReadFile(target), before);
   EXPECT_EQ(dialogs_.questions.size(), 1u) << "no restart offered after a failure";
   ExpectNoTempLeft();
 }
@@ -226,25 +204,25 @@ TEST_F(ApplyTest, DirectoryTargetStopsBeforeAnyCopy) {
 
 TEST_F(ApplyTest, LibraryRefusalIsReportedWithItsMessage) {
   const std::string target = dir_ + "/xorg.conf";
-  Spit(target, "old\n");
+  WriteFile(target, "old\n");
   SetOutputFilePathCtrl(target.c_str());
   engine_.updateResult = 22;
   dialogs_.answers = {true};
   ApplyConfiguration();
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_EQ(dialogs_.messages[0].second.rfind("Error : ", 0), 0u);
-  EXPECT_EQ(Slurp(target), "old\n");
+  EXPECT_EQ(ReadFile(target), "old\n");
   ExpectNoTempLeft();
 }
 
 TEST_F(ApplyTest, AnsweringNoWritesNothing) {
   const std::string target = dir_ + "/xorg.conf";
-  Spit(target, "old\n");
+  WriteFile(target, "old\n");
   SetOutputFilePathCtrl(target.c_str());
   dialogs_.answers = {false};
   ApplyConfiguration();
   EXPECT_TRUE(engine_.updates.empty());
-  EXPECT_EQ(Slurp(target), "old\n");
+  EXPECT_EQ(ReadFile(target), "old\n");
 }
 
 TEST_F(ApplyTest, ModeLineResolutionSendsNoRefreshRate) {
@@ -275,8 +253,8 @@ TEST_F(ApplyTest, PrivilegeToolGetsEachPathIntact) {
   const std::string target = dir_ + "/with blank/xorg.conf";
   const std::string src = dir_ + "/src conf";
   fs::create_directories(dir_ + "/with blank");
-  Spit(target, "old contents\n");
-  Spit(src, "new\n");
+  WriteFile(target, "old contents\n");
+  WriteFile(src, "new\n");
   chmod(target.c_str(), 0444);
   chmod(dir_.c_str(), 0755);
   // The stand-ins only record: they cannot raise privileges.
@@ -302,7 +280,7 @@ TEST_F(ApplyTest, PrivilegeToolGetsEachPathIntact) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Spit(log_, "");
+    WriteFile(log_, "");
     chmod(log_.c_str(), 0666);
     pid_t pid = fork();
     if (pid == 0) {
@@ -321,7 +299,7 @@ TEST_F(ApplyTest, PrivilegeToolGetsEachPathIntact) {
 
 TEST_F(ApplyTest, NoPrivilegeToolOutsideADesktopMeansFailure) {
   const std::string target = dir_ + "/xorg.conf";
-  Spit(target, "old\n");
+  WriteFile(target, "old\n");
   chmod(target.c_str(), 0444);
   chmod(log_.c_str(), 0666);
   pid_t pid = fork();
@@ -340,15 +318,15 @@ TEST_F(ApplyTest, NoPrivilegeToolOutsideADesktopMeansFailure) {
 TEST_F(ApplyTest, UserWithoutRootRightsGetsTheRootPrivilegesMessage) {
   const std::string target = dir_ + "/ro/xorg.conf";
   fs::create_directories(dir_ + "/ro");
-  Spit(target, "old contents\n");
+  WriteFile(target, "old contents\n");
   chmod(target.c_str(), 0444);
   chmod((dir_ + "/ro").c_str(), 0555);
   chmod(dir_.c_str(), 0755);
   chmod(current_.c_str(), 0644);
   const std::string result = dir_ + "/result";
-  Spit(result, "");
+  WriteFile(result, "");
   chmod(result.c_str(), 0666);
-  Spit(log_, "");
+  WriteFile(log_, "");
   chmod(log_.c_str(), 0666);
   SetOutputFilePathCtrl(target.c_str());
   pid_t pid = fork();
@@ -367,8 +345,8 @@ TEST_F(ApplyTest, UserWithoutRootRightsGetsTheRootPrivilegesMessage) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Slurp(target), "old contents\n");
-  std::istringstream lines(Slurp(result));
+  EXPECT_EQ(ReadFile(target), "old contents\n");
+  std::istringstream lines(ReadFile(result));
   std::string temp, title, text;
   std::getline(lines, temp);
   std::getline(lines, title);
@@ -389,7 +367,7 @@ int s_exits = 0;
 std::string LogOnceItHas(const std::string& path, const std::string& text) {
   std::string log;
   for (int i = 0; i < 200; ++i) {
-    log = Slurp(path);
+    log = ReadFile(path);
     if (log.find(text) != std::string::npos) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -415,8 +393,8 @@ TEST_F(ApplyTest, DesktopSessionRestartAfterApply) {
     unsetenv("GNOME_DESKTOP_SESSION_ID");
     unsetenv("KDE_FULL_SESSION");
     setenv(c.sessionVariable, "1", 1);
-    Spit(target, "old contents\n");
-    Spit(log_, "");
+    WriteFile(target, "old contents\n");
+    WriteFile(log_, "");
     SetOutputFilePathCtrl(target.c_str());
     dialogs_ = ScriptedDialogs{};
     dialogs_.answers = {true, c.restart};
@@ -429,7 +407,7 @@ TEST_F(ApplyTest, DesktopSessionRestartAfterApply) {
                   "other programs are closed before your restart.  Would you like to restart your desktop "
                   "environment now ?");
     EXPECT_TRUE(dialogs_.messages.empty());
-    EXPECT_EQ(Slurp(target + ".bak"), "old contents\n");
+    EXPECT_EQ(ReadFile(target + ".bak"), "old contents\n");
     if (c.restart) {
       EXPECT_NE(LogOnceItHas(log_, c.command).find(c.command), std::string::npos) << Log();
       EXPECT_EQ(s_exits, 1);
@@ -463,14 +441,14 @@ TEST_F(ApplyTest, EndedLibraryCallIsReportedWithTheLibraryText) {
   engine.summary = engine_.summary;
   SetConfigEngine(&engine);
   const std::string target = dir_ + "/xorg.conf";
-  Spit(target, "old\n");
+  WriteFile(target, "old\n");
   SetOutputFilePathCtrl(target.c_str());
   dialogs_.answers = {true};
   ApplyConfiguration();
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_EQ(dialogs_.messages[0].second,
             "Error : Parse error on line 3 of section Device in file /etc/X11/xorg.conf\n\tbad word");
-  EXPECT_EQ(Slurp(target), "old\n");
+  EXPECT_EQ(ReadFile(target), "old\n");
   ASSERT_FALSE(engine.updates.empty());
   EXPECT_FALSE(fs::exists(engine.updates.back().outputFile));
 }

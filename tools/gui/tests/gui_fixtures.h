@@ -1,11 +1,15 @@
-// Stand-ins for the configuration library and board records built in code.
+// Stand-ins for the configuration library and the user's dialogs, and board
+// records built in code.
 #pragma once
 
 #include <cstring>
+#include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/gui/ConfigEngine.h"
+#include "tools/gui/WindowUtils.h"
 #include "tools/lib/Probe.h"
 
 class FakeEngine : public ConfigEngine {
@@ -44,6 +48,23 @@ class FakeEngine : public ConfigEngine {
     calls.push_back("add");
     return 0;
   }
+};
+
+// Answers the questions from `answers` (no once they run out) and keeps
+// every question and message.
+class ScriptedDialogs : public UserDialogs {
+ public:
+  std::deque<bool> answers;
+  std::vector<std::string> questions;
+  std::vector<std::pair<std::string, std::string>> messages;  // title, text
+  bool Ask(const std::string& q) override {
+    questions.push_back(q);
+    if (answers.empty()) return false;
+    bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void Message(const std::string& text, const std::string& title) override { messages.emplace_back(title, text); }
 };
 
 struct ModeRow {

@@ -9,12 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tools/testsupport/fixture_root.h"
+#include "tools/testsupport/xvfb.h"
 
 namespace fs = std::filesystem;
 
@@ -22,11 +28,6 @@ namespace fs = std::filesystem;
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 namespace {
-
-void Spit(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::vector<std::string> WindowNames(Display* dpy) {
   std::vector<std::string> names;
@@ -50,6 +51,9 @@ std::vector<std::string> WindowNames(Display* dpy) {
   return names;
 }
 
+// The board of the fixture bus: two outputs.
+constexpr uint16_t kTwoOutputSubsysId = 0x0080;
+
 bool Has(const std::vector<std::string>& names, const std::string& n) {
   return std::find(names.begin(), names.end(), n) != names.end();
 }
@@ -57,23 +61,11 @@ bool Has(const std::vector<std::string>& names, const std::string& n) {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
-    for (display_ = 91; display_ < 150; ++display_)
-      if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(display_)) &&
-          !fs::exists("/tmp/.X" + std::to_string(display_) + "-lock"))
-        break;
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-      std::string d = ":" + std::to_string(display_);
-      execl("/usr/bin/Xvfb", "Xvfb", d.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    const std::string name = ":" + std::to_string(display_);
-    for (int i = 0; i < 100 && dpy_ == nullptr; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      dpy_ = XOpenDisplay(name.c_str());
-    }
+    if (access(tools_test::kXvfbPath, X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+    xvfb_ = std::make_unique<tools_test::XvfbServer>(
+        std::initializer_list<const char*>{"-screen", "0", "1024x768x24"});
+    ASSERT_FALSE(xvfb_->Display().empty()) << "Xvfb did not start";
+    dpy_ = XOpenDisplay(xvfb_->Display().c_str());
     ASSERT_NE(dpy_, nullptr) << "Xvfb did not start";
 
     char pattern[] = "/tmp/gui-window-XXXXXX";
@@ -81,21 +73,8 @@ class WindowTest : public ::testing::Test {
     dir_ = pattern;
     const std::string root = dir_ + "/root";
     const std::string src = std::getenv("ORV_SOURCE_DIR") ? std::getenv("ORV_SOURCE_DIR") : ".";
-    fs::create_directories(root + "/usr/share/orvane/current");
-    fs::copy_file(src + "/data/orvcards", root + "/usr/share/orvane/current/orvcards");
-    // One board of the maker, subsystem 0x0080: two outputs.
-    Spit(root + "/proc/bus/pci/devices", "0100\t1e7a5d62\tb\tf0000008\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n");
-    std::string config(64, '\0');
-    auto put16 = [&](int at, unsigned v) {
-      config[size_t(at)] = char(v & 0xff);
-      config[size_t(at) + 1] = char(v >> 8);
-    };
-    put16(0, 0x1E7A);
-    put16(2, 0x5D62);
-    put16(10, 0x0300);
-    put16(44, 0x1E7A);
-    put16(46, 0x0080);
-    Spit(root + "/proc/bus/pci/01/00.0", config);
+    tools_test::InstallBoardDatabase(root, src);
+    tools_test::WriteFixtureBoard(root, kTwoOutputSubsysId);
     conf_ = dir_ + "/xorg.conf";
     fs::copy_file(src + "/data/xorg.conf.seed", conf_);
     root_ = root;
@@ -107,10 +86,7 @@ class WindowTest : public ::testing::Test {
       waitpid(app_, nullptr, 0);
     }
     if (dpy_ != nullptr) XCloseDisplay(dpy_);
-    if (xvfb_ > 0) {
-      kill(xvfb_, SIGTERM);
-      waitpid(xvfb_, nullptr, 0);
-    }
+    xvfb_.reset();
     std::error_code ec;
     if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
@@ -118,7 +94,7 @@ class WindowTest : public ::testing::Test {
   void StartApp() {
     app_ = fork();
     if (app_ == 0) {
-      setenv("DISPLAY", (":" + std::to_string(display_)).c_str(), 1);
+      setenv("DISPLAY", xvfb_->Display().c_str(), 1);
       setenv("ORV_SYSROOT", root_.c_str(), 1);
       setenv("XORGCONFIG", conf_.c_str(), 1);
       setenv("HOME", dir_.c_str(), 1);
@@ -140,8 +116,7 @@ class WindowTest : public ::testing::Test {
 
   // The whole screen as a PNG beside the test's build files.
   void Screenshot(const std::string& file) {
-    const std::string name = ":" + std::to_string(display_);
-    GdkDisplay* display = gdk_display_open(name.c_str());
+    GdkDisplay* display = gdk_display_open(xvfb_->Display().c_str());
     ASSERT_NE(display, nullptr);
     GdkWindow* root = gdk_screen_get_root_window(gdk_display_get_default_screen(display));
     int w = 0, h = 0;
@@ -153,8 +128,8 @@ class WindowTest : public ::testing::Test {
     gdk_display_close(display);
   }
 
-  int display_ = 0;
-  pid_t xvfb_ = -1, app_ = -1;
+  std::unique_ptr<tools_test::XvfbServer> xvfb_;
+  pid_t app_ = -1;
   Display* dpy_ = nullptr;
   std::string dir_, root_, conf_;
 };

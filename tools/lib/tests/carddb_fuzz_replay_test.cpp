@@ -19,7 +19,7 @@ TEST(CardDbFuzzReplay, CorpusReadsCleanly) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     if (!entry.is_regular_file() || entry.path().filename() == "README.md") continue;
-    std::string bytes = ReadFileBytes(entry.path().string());
+    std::string bytes = ReadFile(entry.path().string());
     std::vector<uint8_t> copy(bytes.begin(), bytes.end());
     EXPECT_EQ(LLVMFuzzerTestOneInput(copy.data(), copy.size()), 0) << entry.path();
     ++files;

@@ -7,34 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/orvcfg/fake_orvcfg_server.h"
 #include "platform/orvcfg/orvcfg_proto.h"
-#include "tools/lib/SysRoot.h"
-#include "tools/lib/XCommInterface.h"
-#include "tools/lib/tests/sysfixture.h"
+#include "tools/lib/tests/probe_fixture.h"
+#include "tools/testsupport/fake_extension.h"
 
 namespace {
 
-class CardDbTest : public ::testing::Test {
+class CardDbTest : public ProbeRootTest {
  protected:
   void SetUp() override {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    unsetenv("DISPLAY");
-    ORVCommResetForTesting();
-    CardFreeAttributes();
-    SysRootSet(tree_.Root());
-  }
-  void TearDown() override {
-    CardFreeAttributes();
-    ORVCommResetForTesting();
-    SetDatabaseCardFile(nullptr);
-    SysRootSet("/");
-  }
-  // Writes `text` as the database in a directory of its own and selects it.
-  void UseDatabase(const std::string& text) {
-    tree_.Write("db/orvcards", text);
-    dir_ = tree_.Path("db");
-    SetDatabaseCardFile(dir_.c_str());
+    ProbeRootTest::SetUp();
   }
   std::vector<CardAttribute> Records() {
     std::vector<CardAttribute> out;
@@ -47,8 +30,6 @@ class CardDbTest : public ::testing::Test {
   }
 
   FakeOrvCfgServer server_;  // outlives the connection the tests leave open
-  TempTree tree_;
-  std::string dir_;
 };
 
 TEST_F(CardDbTest, ReadsRecordPastCommentsAndBlankLines) {
@@ -179,14 +160,11 @@ TEST_F(CardDbTest, OverlongDirectoryFallsBackToDefaultPath) {
   EXPECT_STREQ(CardFindAttribute(0x99).name, "Chosen Board");
 }
 
-std::vector<uint8_t> Bytes(const void* p, size_t n) {
-  auto* b = static_cast<const uint8_t*>(p);
-  return std::vector<uint8_t>(b, b + n);
-}
+using tools_test::Bytes;
 
 TEST_F(CardDbTest, ExtensionBoardComesFirst) {
   FakeOrvCfgServer& server = server_;
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(tools_test::ServeAsDisplay(server));
   ORVCFGGenericBoardCap cap{};
   std::memset(cap.szName, 'x', sizeof cap.szName);  // no terminating zero
   std::memcpy(cap.szName, "Live", 4);
@@ -198,7 +176,6 @@ TEST_F(CardDbTest, ExtensionBoardComesFirst) {
   server.SetReply(X_ORVCFGGetGenericBoardCap, Bytes(&cap, sizeof cap));
   int32_t kvd = 1;
   server.SetReply(X_ORVCFGGetSpecificBoardCap, Bytes(&kvd, sizeof kvd));
-  setenv("DISPLAY", server.DisplayName().c_str(), 1);
 
   UseDatabase("From File\n1a2b orv no 2 no\n");
   CardFillAttributes();
@@ -218,10 +195,9 @@ TEST_F(CardDbTest, ExtensionBoardComesFirst) {
 // description means no record, an unanswered KVD query means no KVD.
 TEST_F(CardDbTest, UnansweredExtensionRequestsMakeUpNothing) {
   FakeOrvCfgServer& server = server_;
-  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(tools_test::ServeAsDisplay(server));
   server.SetError(X_ORVCFGGetGenericBoardCap);
   server.SetError(X_ORVCFGGetSpecificBoardCap);
-  setenv("DISPLAY", server.DisplayName().c_str(), 1);
   UseDatabase("From File\n1a2b orv no 2 no\n");
   CardFillAttributes();
   auto records = Records();

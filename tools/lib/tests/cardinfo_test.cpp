@@ -7,10 +7,10 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/orvcfg/fake_orvcfg_server.h"
 #include "platform/orvcfg/orvcfg_proto.h"
 #include "tools/lib/Probe.h"
 #include "tools/lib/XCommInterface.h"
+#include "tools/testsupport/fake_extension.h"
 
 namespace {
 
@@ -145,8 +145,7 @@ ORVCFGVideoMode Timing(uint32_t w, uint32_t h, uint32_t refresh, uint32_t khz) {
 
 TEST_F(CardInfoTest, MonitorModesFromTheExtension) {
   FakeOrvCfgServer& server = server_;
-  ASSERT_TRUE(server.Start());
-  setenv("DISPLAY", server.DisplayName().c_str(), 1);
+  ASSERT_TRUE(tools_test::ServeAsDisplay(server));
   auto state = std::make_unique<ORVCFGOutputState>();
   std::memset(state->szVendor, 'V', sizeof state->szVendor);  // no terminating zero
   state->oPreferred = Timing(1280, 1024, 60, 108000);

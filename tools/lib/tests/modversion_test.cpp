@@ -79,7 +79,7 @@ std::string ServerReportedVersion() {
                         " -configdir " + tree.Path("conf.d") + " -logfile " + log +
                         " -noreset -nolisten tcp >/dev/null 2>&1 </dev/null";
   if (std::system(command.c_str()) == -1) return {};
-  std::string text = ReadFileBytes(log);
+  std::string text = ReadFile(log);
   std::smatch m;
   std::regex line("Module modesetting: vendor=[^\n]*\n[^\n]*module version = ([0-9]+\\.[0-9]+\\.[0-9]+)");
   if (!std::regex_search(text, m, line)) return {};
@@ -100,7 +100,7 @@ TEST(ModuleVersion, InstalledModesettingDriverMatchesTheServer) {
 
 TEST(ModuleVersion, TruncatedFilesGiveNoVersion) {
   for (const char* file : {ORV_FIXTURE_ORV_SO, ORV_FIXTURE_QLB_O}) {
-    std::string bytes = ReadFileBytes(file);
+    std::string bytes = ReadFile(file);
     ASSERT_GT(bytes.size(), 64u);
     const char* name = file == std::string(ORV_FIXTURE_ORV_SO) ? "orv" : "qlb";
     Version whole;
@@ -134,7 +134,7 @@ TEST(ModuleVersion, GarbledHeadersGiveNoVersion) {
       {"name table out of range", [](std::string& i) { Header(i)->e_shstrndx = 0xfff0; }},
   };
   for (const char* file : {ORV_FIXTURE_ORV_SO, ORV_FIXTURE_QLB_O}) {
-    const std::string bytes = ReadFileBytes(file);
+    const std::string bytes = ReadFile(file);
     const char* name = file == std::string(ORV_FIXTURE_ORV_SO) ? "orv" : "qlb";
     for (const Garble& g : garbles) {
       std::string image = bytes;
@@ -147,7 +147,7 @@ TEST(ModuleVersion, GarbledHeadersGiveNoVersion) {
 
 TEST(ModuleVersion, GarbledSectionsNeverCrash) {
   for (const char* file : {ORV_FIXTURE_ORV_SO, ORV_FIXTURE_QLB_O}) {
-    const std::string bytes = ReadFileBytes(file);
+    const std::string bytes = ReadFile(file);
     const char* name = file == std::string(ORV_FIXTURE_ORV_SO) ? "orv" : "qlb";
     Elf64_Ehdr eh;
     std::memcpy(&eh, bytes.data(), sizeof eh);

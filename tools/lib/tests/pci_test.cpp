@@ -9,49 +9,21 @@
 
 #include "tools/lib/Probe.h"
 #include "tools/lib/SysRoot.h"
-#include "tools/lib/XCommInterface.h"
 #include "tools/lib/carddb.h"
-#include "tools/lib/tests/sysfixture.h"
+#include "tools/lib/tests/probe_fixture.h"
+#include "tools/testsupport/fixture_root.h"
 
 namespace {
 
 bool FileExistsOnHost(const char* path) { return std::filesystem::exists(path); }
-
-// 64 bytes of configuration space with the fields the probe reads.
-std::string ConfigSpace(uint16_t vendor, uint16_t device, uint16_t classWord, uint16_t subVendor,
-                        uint16_t subId) {
-  std::string c(64, '\0');
-  auto put16 = [&](int at, uint16_t v) {
-    c[at] = char(v & 0xff);
-    c[at + 1] = char(v >> 8);
-  };
-  put16(0, vendor);
-  put16(2, device);
-  put16(10, classWord);
-  put16(44, subVendor);
-  put16(46, subId);
-  return c;
-}
 
 struct Function {
   unsigned bus, device, function;
   uint16_t vendor, deviceId, classWord, subId;
 };
 
-class PciTest : public ::testing::Test {
+class PciTest : public ProbeRootTest {
  protected:
-  void SetUp() override {
-    unsetenv("DISPLAY");
-    ORVCommResetForTesting();
-    CardFreeAttributes();
-    SysRootSet(tree_.Root());
-  }
-  void TearDown() override {
-    CardFreeAttributes();
-    ORVCommResetForTesting();
-    SetDatabaseCardFile(nullptr);
-    SysRootSet("/");
-  }
   // Lists the functions in the kernel's order, with 17, 10 or 9 fields.
   void WriteBus(const std::vector<Function>& functions, int fields = 17) {
     std::string devices;
@@ -68,21 +40,16 @@ class PciTest : public ::testing::Test {
       devices += line;
       char name[32];
       std::snprintf(name, sizeof name, "proc/bus/pci/%02x/%02x.%u", f.bus, f.device, f.function);
-      tree_.Write(name, ConfigSpace(f.vendor, f.deviceId, f.classWord, 0x1E7A, f.subId));
+      tree_.Write(name, tools_test::PciConfigSpace(f.vendor, f.deviceId, f.classWord, tools_test::kMakerVendorId, f.subId));
     }
     tree_.Write("proc/bus/pci/devices", devices);
   }
   void UseDatabase(const std::string& text) {
-    tree_.Write("db/orvcards", text);
-    dir_ = tree_.Path("db");
-    SetDatabaseCardFile(dir_.c_str());
+    ProbeRootTest::UseDatabase(text);
     testing::internal::CaptureStdout();
     CardFillAttributes();
     testing::internal::GetCapturedStdout();
   }
-
-  TempTree tree_;
-  std::string dir_;
 };
 
 const Function kHostBridge{0, 0, 0, 0x8086, 0x1237, 0x0600, 0};

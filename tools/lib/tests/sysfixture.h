@@ -4,9 +4,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tools/testsupport/files.h"
 
 class TempTree {
  public:
@@ -29,8 +30,7 @@ class TempTree {
   // Writes `bytes` to `relative`, making the directories on the way.
   std::string Write(const std::string& relative, const std::string& bytes) const {
     std::string path = Path(relative);
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    tools_test::WriteFile(path, bytes);
     return path;
   }
   std::string Copy(const std::string& from, const std::string& relative) const {
@@ -44,7 +44,4 @@ class TempTree {
   std::string root_;
 };
 
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tools_test::ReadFile;

@@ -7,25 +7,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tools/lib/xconfig.h"
+#include "tools/testsupport/files.h"
 
 namespace toolcfg_test {
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using tools_test::ReadFile;
+using tools_test::WriteFile;
 
 // A directory removed again when the object goes.
 class TempDir {

@@ -7,21 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/orvcfg/fake_orvcfg_server.h"
 #include "platform/orvcfg/orvcfg_proto.h"
 #include "tools/lib/XCommChannel.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/XValidationInterface.h"
-#include "tools/lib/tests/xserver_fixture.h"
+#include "tools/testsupport/fake_extension.h"
+#include "tools/testsupport/xvfb.h"
 
 namespace {
 
 constexpr uint8_t kMajor = FakeOrvCfgServer::kMajorOpcode;
 
-std::vector<uint8_t> Bytes(const void* p, size_t n) {
-  auto* b = static_cast<const uint8_t*>(p);
-  return std::vector<uint8_t>(b, b + n);
-}
+using tools_test::Bytes;
 
 // A request as the protocol lays it out: header word, screen 0, fields.
 std::vector<uint8_t> Request(uint8_t minor, uint16_t length, std::vector<uint32_t> fields,
@@ -60,8 +57,7 @@ UiModeLine Mode1024x768() {
 class ChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server_.Start());
-    setenv("DISPLAY", server_.DisplayName().c_str(), 1);
+    ASSERT_TRUE(tools_test::ServeAsDisplay(server_));
     dpy_ = ORVCFGInitialize();
     ASSERT_NE(dpy_, nullptr);
   }
@@ -287,8 +283,7 @@ class FacadeTest : public ::testing::Test {
     unsetenv("DISPLAY");
   }
   void UseFake() {
-    ASSERT_TRUE(server_.Start());
-    setenv("DISPLAY", server_.DisplayName().c_str(), 1);
+    ASSERT_TRUE(tools_test::ServeAsDisplay(server_));
   }
   FakeOrvCfgServer server_;
   FakeOrvCfgServer bareServer_{false};
@@ -323,7 +318,7 @@ void ExpectAbsentAnswers() {
 }
 
 TEST_F(FacadeTest, UnderXvfbNoticeOnceAndAbsentAnswers) {
-  XvfbServer xvfb;
+  tools_test::XvfbServer xvfb;
   if (xvfb.Display().empty()) GTEST_SKIP() << "Xvfb cannot run here";
   setenv("DISPLAY", xvfb.Display().c_str(), 1);
   testing::internal::CaptureStdout();
@@ -344,8 +339,7 @@ TEST_F(FacadeTest, WithoutDisplayNoticeOnce) {
 
 TEST_F(FacadeTest, ServerWithoutExtensionIsAskedOnce) {
   FakeOrvCfgServer& bare = bareServer_;
-  ASSERT_TRUE(bare.Start());
-  setenv("DISPLAY", bare.DisplayName().c_str(), 1);
+  ASSERT_TRUE(tools_test::ServeAsDisplay(bare));
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   ExpectAbsentAnswers();

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -14,6 +15,7 @@
 #include "tools/lib/tests/test_util.h"
 #include "tools/lib/tests/xorg_oracle.h"
 #include "tools/lib/xconfig.h"
+#include "tools/testsupport/fixture_root.h"
 
 namespace {
 
@@ -75,7 +77,7 @@ constexpr const char* kExampleModeLine =
     "2560x1600,268.0,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync";
 
 // The board of the fixture bus: a two-output orv board without KVD.
-constexpr unsigned kFixtureSubsysId = 0x0101;
+constexpr uint16_t kFixtureSubsysId = 0x0101;
 
 class Wizard : public ::testing::Test {
  protected:
@@ -92,20 +94,7 @@ class Wizard : public ::testing::Test {
   // Puts the maker's board on the fixture bus, with the installed X driver
   // module and kernel module.
   void InstallBoard() {
-    WriteFile(root_ + "/proc/bus/pci/devices",
-              "0100\t1e7a5d62\tb\tf0000008\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n");
-    std::string config(64, '\0');
-    auto put16 = [&](int at, unsigned v) {
-      config[size_t(at)] = char(v & 0xff);
-      config[size_t(at) + 1] = char(v >> 8);
-    };
-    put16(0, 0x1E7A);
-    put16(2, 0x5D62);
-    put16(10, 0x0300);
-    put16(44, 0x1E7A);
-    put16(46, kFixtureSubsysId);
-    std::filesystem::create_directories(root_ + "/proc/bus/pci/01");
-    WriteFile(root_ + "/proc/bus/pci/01/00.0", config);
+    tools_test::WriteFixtureBoard(root_, kFixtureSubsysId);
     const std::string drivers = root_ + "/usr/lib/xorg/modules/drivers";
     std::filesystem::create_directories(drivers);
     std::filesystem::copy_file(ORV_FIXTURE_ORV_SO, drivers + "/orv_drv.so");
@@ -141,6 +130,13 @@ class Wizard : public ::testing::Test {
     r.out = ReadFile(out);
     r.err = ReadFile(err);
     return r;
+  }
+
+  // The seed rewritten by the wizard for two independent outputs.
+  void WriteDualIndependent() {
+    WriteFile(conf_, kSeed);
+    Result r = Run(WithFile({"--overwrite", "--output", "2", "--independent"}));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
   }
 
   // The path option and the configuration file of this scratch directory.
@@ -363,8 +359,7 @@ TEST_F(Wizard, FollowUpChangesKeepOrApplyTheLayout) {
 // "-1" as a rate marks a panel driven by a mode line: its Monitor takes the
 // wide range and the other rate is still checked.
 TEST_F(Wizard, ModeLineRateTakesTheWideRange) {
-  WriteFile(conf_, kSeed);
-  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent"})).status, 0);
+  ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
   Result r = Run(WithFile({"--vrefresh", "-1,75"}));
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(conf_);
@@ -395,8 +390,7 @@ TEST_F(Wizard, TwoModesSectionsInUseAreRefused) {
 
 TEST_F(Wizard, BoardCapabilityMismatchPrintsTheHint) {
   InstallBoard();
-  WriteFile(conf_, kSeed);
-  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent"})).status, 0);
+  ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
   const std::string written = ReadFile(conf_);
   Result r = Run(WithFile({"--gl", "off"}));
   EXPECT_NE(r.status, 0);
@@ -448,8 +442,7 @@ TEST_F(Wizard, ReadBackRefusalsLeaveTheFile) {
 }
 
 TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
-  WriteFile(conf_, kSeed);
-  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent"})).status, 0);
+  ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
 
   Result r = Run(WithFile({"--modeline", kExampleModeLine}));
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -528,8 +521,7 @@ TEST_F(Wizard, ModeLineWithoutModesSectionFails) {
 
 TEST_F(Wizard, ProbeReportWithBoard) {
   InstallBoard();
-  WriteFile(conf_, kSeed);
-  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent"})).status, 0);
+  ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
   ASSERT_EQ(Run(WithFile({"--modeline", "1920x1080,148.5,1920,2008,2052,2200,1080,1084,1089,"
                                         "1125,+hsync,+vsync"})).status, 0);
   Result r = Run({"--probe", "all"});

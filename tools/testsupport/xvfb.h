@@ -1,5 +1,7 @@
-// A real X server without the configuration extension, for the "absent"
-// paths: Xvfb on a display number it picks itself.
+// A private Xvfb for tests that need a real X server: it picks a free
+// display number itself and answers once it accepts connections. Only the
+// process that started it stops it, so a forked child that ends through
+// exit() leaves it running.
 #pragma once
 
 #include <fcntl.h>
@@ -7,14 +9,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <vector>
+
+namespace tools_test {
+
+constexpr const char* kXvfbPath = "/usr/bin/Xvfb";
 
 class XvfbServer {
  public:
-  // Starts Xvfb; Display() stays empty when it cannot run here.
-  XvfbServer() {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+  // Starts Xvfb with `extra` arguments; Display() stays empty when it
+  // cannot run here.
+  explicit XvfbServer(std::initializer_list<const char*> extra = {}) {
+    if (access(kXvfbPath, X_OK) != 0) return;
+    std::vector<const char*> argv{"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     pid_t pid = fork();
@@ -25,8 +36,7 @@ class XvfbServer {
         dup2(null, 1);
         dup2(null, 2);
       }
-      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset",
-            static_cast<char*>(nullptr));
+      execv(kXvfbPath, const_cast<char* const*>(argv.data()));
       _exit(127);
     }
     close(fds[1]);
@@ -42,7 +52,7 @@ class XvfbServer {
     if (!number.empty()) display_ = ":" + number;
   }
   ~XvfbServer() {
-    if (pid_ > 0) {
+    if (pid_ > 0 && getpid() == owner_) {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
@@ -50,9 +60,13 @@ class XvfbServer {
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
 
+  // ":N", or empty when the server did not start.
   const std::string& Display() const { return display_; }
 
  private:
   pid_t pid_ = -1;
+  pid_t owner_ = getpid();
   std::string display_;
 };
+
+}  // namespace tools_test
