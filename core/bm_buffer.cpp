@@ -371,6 +371,19 @@ BmBuffer* BmBufferPool::FindNextBuffer() {
   }
 }
 
+uint32_t BmBufferPool::FreshRoom() const {
+  if (head == nullptr) return 0;
+  uint32_t room = UINT32_MAX;
+  const BmBuffer* b = head;
+  do {
+    const uint32_t words = b->cpuMapped ? b->size / sizeof(uint32_t) : 0;
+    const uint32_t usable = words > options.reserve ? words - options.reserve : 0;
+    if (usable < room) room = usable;
+    b = b->next;
+  } while (b != head);
+  return room;
+}
+
 void BmBufferPool::SwitchToNewBuffer() {
   if (bufferCount >= 2) {
     head->state &= ~kBmBufferStateBits;

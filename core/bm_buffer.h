@@ -140,13 +140,21 @@ class BmBufferPool : public OsHeapObject {
   virtual void SwitchToNewBuffer();
 
   // Room for words at the cursor, switching buffers when they would pass
-  // the limit; the cursor moves past them.
+  // the limit; the cursor moves past them. Null, with nothing moved or
+  // switched, for more words than a fresh buffer holds below its limit.
   uint32_t* Reserve(uint32_t words) {
-    if (static_cast<size_t>(limit - cursor) < words) SwitchToNewBuffer();
+    if (static_cast<size_t>(limit - cursor) < words) {
+      if (words > FreshRoom()) return nullptr;
+      SwitchToNewBuffer();
+      if (cursor == nullptr || static_cast<size_t>(limit - cursor) < words) return nullptr;
+    }
     uint32_t* at = cursor;
     cursor += words;
     return at;
   }
+  // Words below the limit of the smallest buffer of the ring (any of them
+  // may come next); 0 for a buffer the processor cannot write.
+  uint32_t FreshRoom() const;
   bool Fits(uint32_t words) const { return static_cast<size_t>(limit - cursor) >= words; }
 
   CreateOptions options;

@@ -72,6 +72,7 @@ void BmDbgOutDebug::WriteDbgPacket(BmBufferPool* pool, BmDbgOutTypes::DebugLevel
     if (address == 0) marker = kDbgPacketNoRoom;
   }
   uint32_t* at = pool->Reserve(kDbgPacketWords);
+  if (at == nullptr) return;  // no buffer holds the packet
   at[0] = kDbgPacketHeader;
   at[1] = marker;
   at[2] = address;

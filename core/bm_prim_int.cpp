@@ -175,9 +175,12 @@ void BmPrimInt::SwitchToNewBuffer() {
 }
 
 uint32_t BmPrimInt::WriteSyncPacket() {
+  uint32_t* at = Reserve(BmSyncPacketWords(shared));
+  // No room for the packet: no new tag is issued, so a wait on the answer
+  // (the newest tag) cannot wait for a tag that was never written.
+  if (at == nullptr) return shared->syncTagCounter;
   const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
   shared->syncTagCounter = tag;
-  uint32_t* at = Reserve(BmSyncPacketWords(shared));
   BmWriteSync(at, shared, tag | (postingFlags & kBmPostingTagFlag));
   return tag;
 }

@@ -5,8 +5,8 @@
 // the DMA registers (2, local DMA).
 //
 // Writers take the command lock, reserve room (Reserve switches buffers
-// when the words would pass the limit), store their packets, call Start and
-// release the lock.
+// when the words would pass the limit and answers null for more than a
+// fresh buffer holds), store their packets, call Start and release the lock.
 #pragma once
 
 #include <stdint.h>
@@ -47,7 +47,9 @@ class BmPrimInt : public BmBufferPool {
 
   SharedLockedData_t* shared;
   CommonData* commonData;
-  uint32_t requestSlot = 0;
+  // Every head of a board holds the same device, so posts take the first
+  // filled slot: a board driven only on unit 1, 2 or 3 posts as well.
+  uint32_t requestSlot = kIocAnyUnit;
   uint32_t postingFlags = 0;
   uint32_t stateFlags = 0;
   // Ranges dropped because their post failed during a buffer switch.

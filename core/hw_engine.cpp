@@ -274,12 +274,12 @@ void HwThread2d::SetupHardware(SharedLockedData_t* shared, BmPrimInt* dma) {
 
   for (const RestorePacket& packet : kRestorePackets) {
     if ((state.emittedFlags & (1u << packet.bit)) == 0) continue;
-    uint32_t header = packet.header;
-    if (packet.bit == 9 && state.fullRestore) {
-      header = kHeaderFullRestore;
-      state.fullRestore = 0;
-    }
+    const bool fullRestore = packet.bit == 9 && state.fullRestore;
+    const uint32_t header = fullRestore ? kHeaderFullRestore : packet.header;
     uint32_t* out = dma->Reserve(1u + packet.count);
+    // No buffer holds the packet: the groups stay dirty for the next call.
+    if (out == nullptr) return;
+    if (fullRestore) state.fullRestore = 0;
     out[0] = header;
     if (packet.value[0] == nullptr) {
       uint32_t pair = ((header & 0xFF) - kPairIndexBase) / 2;

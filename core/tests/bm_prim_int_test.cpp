@@ -1,18 +1,23 @@
 // The primary command interface against the simulated board's DMA engine:
 // local DMA end to end through the whole component table, the processor
 // path giving the same register effects, posting to the kernel module, the
-// register-write guard, and the buffer-switch packet with its counters.
+// register-write guard, the buffer-switch packet with its counters, and
+// requests larger than a fresh buffer refused without a write.
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include <vector>
 
+#include "core/bm_debug.h"
 #include "core/bm_prim_int.h"
 #include "core/mm_surface_manager.h"
 #include "core/tests/mm_fixture.h"
 #include "platform/board/chip_dma.h"
+#include "platform/xserver/xservices.h"
 
 namespace coretest {
 namespace {
@@ -270,15 +275,18 @@ class PostedDmaTest : public testing::Test {
   }
 
   // A pool of `count` locked buffers of `bytes` each, as the pool would
-  // have allocated them.
-  void MakePool(uint32_t count, uint32_t bytes) {
+  // have allocated them. `slack` bytes of canary follow each buffer in the
+  // same locked memory, to show writes past its end.
+  void MakePool(uint32_t count, uint32_t bytes, uint32_t slack = 0) {
     BmBufferPool::CreateOptions options;
     options.bufferCount = count;
     prim_ = std::make_unique<BmPrimInt>(common_, 0, options);
     for (uint32_t i = 0; i < count; ++i) {
-      orv_ioctl_buffer record = {kOrvBufferSharedLocked, 0, 0, bytes, 0};
+      orv_ioctl_buffer record = {kOrvBufferSharedLocked, 0, 0, bytes + slack, 0};
       void* cpu = device_->AllocateBuffer(record);
       ASSERT_NE(cpu, nullptr);
+      memset(static_cast<uint8_t*>(cpu) + bytes, kCanary, slack);
+      slack_.push_back({static_cast<uint8_t*>(cpu) + bytes, slack});
       BmBuffer* b = BmBuffer::Create(common_, 0, kBmMemPciLocked, bytes, cpu, record.offset);
       ASSERT_NE(b, nullptr);
       surfaces_.push_back(std::make_unique<MmSurface>());
@@ -310,6 +318,18 @@ class PostedDmaTest : public testing::Test {
   std::vector<std::unique_ptr<MmSurface>> surfaces_;
   std::vector<std::unique_ptr<MmBlock>> blocks_;
   std::unique_ptr<BmPrimInt> prim_;
+
+  // Whether every byte behind every buffer still holds the canary.
+  bool SlackIntact() const {
+    for (const auto& [at, length] : slack_) {
+      for (uint32_t i = 0; i < length; ++i) {
+        if (at[i] != kCanary) return false;
+      }
+    }
+    return true;
+  }
+  static constexpr uint8_t kCanary = 0xA5;
+  std::vector<std::pair<uint8_t*, uint32_t>> slack_;
 };
 
 TEST_F(PostedDmaTest, StartPostsTheRangeAndSkipsEmptyOnes) {
@@ -386,6 +406,225 @@ TEST_F(PostedDmaTest, SwitchSendsTheCounterAndNeverReusesABusyBuffer) {
   EXPECT_EQ(b->state & kBmBufferCurrent, kBmBufferCurrent);
   EXPECT_EQ(c->state & kBmBufferStateBits, 0u);
 }
+
+// A request larger than a fresh buffer below its limit is refused before
+// anything moves: no switch, no post, no write past a buffer.
+TEST_F(PostedDmaTest, ReserveRefusesMoreThanAFreshBufferHoldsAndMovesNothing) {
+  MakePool(2, 4096, 4096);
+  const uint32_t fresh = 4096 / 4 - kBmMinReserve;
+  WriteDrawing(prim_.get());
+  ASSERT_TRUE(prim_->Start());
+  ASSERT_EQ(engine_->Writes(), kDrawingWrites);
+  engine_->ClearWrites();
+  kernel_.ClearCalls();
+  shared_->bufferReportWord = 0xABCD;
+  BmBuffer* a = prim_->head;
+  BmBuffer* b = a->next;
+  uint32_t* const cursor = prim_->cursor;
+  uint32_t* const start = prim_->start;
+  uint32_t* const limit = prim_->limit;
+  const uint32_t counter = shared_->bufferCounter;
+  const uint32_t aState = a->state;
+  const uint32_t bState = b->state;
+
+  for (uint32_t words : {2000u, fresh + 1, 0xFFFFFFFFu}) {
+    uint32_t* at = prim_->Reserve(words);
+    // A caller writes the room it was given; it must have been given none.
+    if (at != nullptr) {
+      for (uint32_t i = 0; i < words && i < 2000; ++i) at[i] = 0x21212121;
+    }
+    EXPECT_TRUE(SlackIntact()) << words;
+    ASSERT_EQ(at, nullptr) << words;
+    EXPECT_EQ(prim_->head, a) << words;
+    EXPECT_EQ(prim_->cursor, cursor) << words;
+    EXPECT_EQ(prim_->start, start) << words;
+    EXPECT_EQ(prim_->limit, limit) << words;
+    EXPECT_EQ(a->state, aState) << words;
+    EXPECT_EQ(b->state, bState) << words;
+    EXPECT_EQ(shared_->bufferCounter, counter) << words;
+    EXPECT_TRUE(kernel_.CallsTo(0x1b).empty()) << words;
+    EXPECT_TRUE(engine_->Writes().empty()) << words;
+  }
+
+  // What a fresh buffer does hold still goes there, filling it to the limit.
+  uint32_t* at = prim_->Reserve(fresh);
+  ASSERT_EQ(at, b->Begin());
+  EXPECT_EQ(prim_->head, b);
+  EXPECT_EQ(prim_->cursor, prim_->limit);
+  for (uint32_t i = 0; i < fresh; ++i) at[i] = 0x21212121;
+  prim_->SwitchToNewBuffer();
+  EXPECT_EQ(prim_->head, a);
+  EXPECT_EQ(engine_->Writes(), (std::vector<W>{{0x1094, counter + 1}, {0x1090, 0xABCD},
+                                               {0x1094, counter + 2}, {0x1090, 0xABCD}}));
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
+  EXPECT_TRUE(SlackIntact());
+}
+
+// Every writer of the primary interface writes nothing when no buffer holds
+// its packet: the sync packet, the 2D state restore and the debug marker.
+TEST_F(PostedDmaTest, WritersWriteNothingWhenNoBufferHoldsTheirPacket) {
+  MakePool(2, 4 * kBmMinReserve, 4096 - 4 * kBmMinReserve);  // nothing below the limit
+  shared_->syncTagCounter = 0x40;
+  shared_->completedTag = 0x40;
+  kernel_.ClearCalls();
+  BmBuffer* a = prim_->head;
+  uint32_t* const cursor = prim_->cursor;
+
+  EXPECT_EQ(prim_->WriteSyncPacket(), 0x40u) << "no new tag without its packet";
+  EXPECT_EQ(shared_->syncTagCounter, 0x40u);
+
+  SharedHwThread2d& state = shared_->thread2d;
+  state.stateMask = 0x7FF;
+  state.dirtyBits = 0xFFFFFFFF;
+  state.fullRestore = 1;
+  HwThread2d::SetupHardware(shared_, prim_.get());
+  EXPECT_EQ(state.dirtyBits, 0xFFFFFFFFu) << "the groups stay dirty for the next call";
+  EXPECT_EQ(state.fullRestore, 1);
+
+  BmDbgOutDebug dbg(common_, 0);
+  dbg.WriteDbgPacket(prim_.get(), 0, 5, nullptr, 0x77, 0);
+
+  EXPECT_EQ(prim_->head, a);
+  EXPECT_EQ(prim_->cursor, cursor);
+  EXPECT_EQ(shared_->bufferCounter, 0u);
+  EXPECT_TRUE(SlackIntact());
+  ASSERT_TRUE(prim_->Start());
+  EXPECT_TRUE(kernel_.CallsTo(0x1b).empty());
+  EXPECT_TRUE(engine_->Writes().empty());
+}
+
+// Mode 0 on a board driven only on a later unit: the kernel module's node
+// sits in that unit's request slot alone, the memory manager places the
+// command buffers in the simulated board's local memory, and registers are
+// reached through /dev/mem, so the engine's status reads are its own.
+class KernelBoardPdev : public testing::TestWithParam<uint32_t> {
+ protected:
+  static constexpr uint32_t kLocalBase = 0x100000;
+
+  void SetUp() override {
+    orvsim::BoardConfig config;
+    config.memory_size = kLocalBoardMemory;
+    board_ = &sim_.AddBoard(config);
+    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+    kernel_.AttachDmaEngine(engine_.get());
+    // The module leaves 48 MB of local memory to the X driver and places
+    // surface blocks in it one after the other, their bus address being
+    // their local address. Its aperture window onto a surface shows the
+    // plain frame-buffer view at the surface's local address.
+    kernel_.SetHandler(0x1A, [](uint32_t, void* arg) {
+      auto* record = static_cast<OrvLocalMemoryRequest*>(arg);
+      record->size = 48u << 20;
+      record->offset = kLocalBase;
+      return 0;
+    });
+    kernel_.SetHandler(0x18, [this](uint32_t, void* arg) {
+      auto* record = static_cast<OrvBlockRequest*>(arg);
+      if (record->kind == kBlockKindAperture) {
+        record->handle = kApertureHandle;
+        record->second = kBlockBytes;
+        record->third = lastSurface_;
+        record->fourth = kApertureSlot;
+        return 0;
+      }
+      lastSurface_ = nextLocal_;
+      record->handle = nextLocal_;
+      record->second = kBlockBytes;
+      record->third = nextLocal_ - kLocalBase;
+      nextLocal_ += kBlockBytes;
+      return 0;
+    });
+    box_.AttachBus(&sim_.Pci());
+    box_.AttachPhysicalMap(&sim_.Phys());
+    box_.AttachClock(&sim_.GetClock());
+    box_.AddCharDevice(kFakeMajor, "orv");
+    box_.RegisterEndpoint(kFakeMajor, &kernel_);
+    box_.MakeDirectories("/dev/orvane");
+    mem_ = xf86open("/dev/mem", O_RDWR);
+    ASSERT_GE(mem_, 0);
+    for (const orvsim::BarInfo& bar : board_->Bars()) {
+      if (bar.kind == orvsim::ResourceKind::kRegisters) {
+        registers_ = xf86mmap(nullptr, kRegisterBytes, PROT_READ | PROT_WRITE, MAP_SHARED, mem_,
+                              static_cast<off_t>(bar.base));
+      }
+    }
+    ASSERT_NE(registers_, nullptr);
+    ASSERT_NE(registers_, MAP_FAILED);
+    device_ = std::make_unique<LnxDevice>(0);
+    ASSERT_TRUE(device_->Open());
+  }
+  void TearDown() override {
+    delete head_.pdev;
+    head_.pdev = nullptr;
+    device_.reset();
+    if (registers_ != nullptr && registers_ != MAP_FAILED) xf86munmap(registers_, kRegisterBytes);
+    if (mem_ >= 0) xf86close(mem_);
+  }
+
+  void Construct(uint32_t unit) {
+    head_.mode = MakeMode(unit, &head_.lastRegWord, false);
+    head_.mode.registerMapping = reinterpret_cast<uintptr_t>(registers_);
+    head_.mode.frameBufferMapping = reinterpret_cast<uintptr_t>(board_->Memory());
+    head_.mode.frameBufferMapSize = static_cast<uint32_t>(board_->MemorySize());
+    head_.pdev = new PDEV(device_.get(), &head_.mode, 0x55 + unit, &head_.ok);
+  }
+
+  static constexpr size_t kRegisterBytes = 8192;
+  static constexpr uint32_t kBlockBytes = 4u << 20;
+  static constexpr uint32_t kApertureHandle = 0xA0000000;
+  static constexpr uint32_t kApertureSlot = 3;
+  orvsim::Simulation sim_;  // first: outlives the sandbox's mappings
+  orvsim::Board* board_ = nullptr;
+  std::unique_ptr<orvsim::DmaEngine> engine_;
+  xstub::FakeKernel kernel_;
+  xstub::Sandbox box_;
+  int mem_ = -1;
+  void* registers_ = nullptr;
+  uint32_t nextLocal_ = 0x200000;
+  uint32_t lastSurface_ = 0;
+  std::unique_ptr<LnxDevice> device_;
+  Head head_;
+};
+
+TEST_P(KernelBoardPdev, HeadOfALaterUnitPostsItsRangesAndReachesItsSyncTag) {
+  Construct(GetParam());
+  ASSERT_EQ(head_.ok, 1);
+  const CommonData* common = head_.pdev->common;
+  ASSERT_EQ(IocRequestGet(common->requestSlots, 0), nullptr);
+  BmPrimInt* prim = head_.pdev->primInt;
+  ASSERT_NE(prim, nullptr);
+  SharedLockedData_t* shared = head_.pdev->sharedLocked;
+  ASSERT_EQ(shared->dmaMode, kDmaModePost);
+  ASSERT_EQ(prim->head->memoryType, kBmMemLocal) << "a buffer the engine fetches";
+  engine_->ClearWrites();
+  kernel_.ClearCalls();
+
+  shared->last1300Value = kLastRegNone;  // the short sync form
+  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  uint32_t* first = prim->cursor;
+  WriteDrawing(prim);
+  const uint32_t tag = prim->WriteSyncPacket();
+  ASSERT_TRUE(prim->Start()) << "the post reached no device";
+  BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+
+  auto posts = kernel_.CallsTo(0x1b);
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].answer, 0);
+  OrvDmaPostRequest request;
+  memcpy(&request, posts[0].record.data(), sizeof request);
+  EXPECT_EQ(request.kind, kDmaPostPrimary);
+  EXPECT_EQ(request.start, prim->head->BusOf(first));
+  EXPECT_EQ(request.end, prim->head->BusOf(prim->cursor) | kBmMemLocal);
+  std::vector<W> expected = kDrawingWrites;
+  expected.insert(expected.end(), {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, tag | 1}});
+  EXPECT_EQ(engine_->Writes(), expected);
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
+  EXPECT_EQ(shared->completedTag, tag | 1);
+  EXPECT_EQ(shared->pendingSubmissions, 0);
+  EXPECT_FALSE(prim->IsSyncTagPending(tag));
+  prim->WaitForSyncTag(tag);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, KernelBoardPdev, testing::Values(1u, 2u, 3u));
 
 }  // namespace
 }  // namespace coretest
