@@ -35,6 +35,10 @@ constexpr uint32_t kScanMaxLength = 128;
 constexpr uint32_t kLegacyPinsSize = 64;
 constexpr uint8_t kLegacyPinsMark = 0x40;
 constexpr uint32_t kFlashHeaderSize = 256;
+// The block chain of the flash is walked at most this far: 128 KiB holds no
+// more 512-byte images, and a corrupt chain of short steps would otherwise
+// read the whole part eight bytes at a time over the bit-banged pins.
+constexpr uint32_t kMcsMaxChainBlocks = 256;
 
 // The ROM as the memory window shows it.
 struct Rom {
@@ -263,8 +267,9 @@ HALSTATUS HSLMCSReadData(BOARDHANDLE* h, uint32_t record, uint32_t length, MCSRE
   HSLReadSE(&se, 0, sizeof(start), start);
   uint64_t position = uint64_t{start[kRomSizeByte]} * 512;
   if (size >= 64 && start[0] == 0x55 && start[1] == 0xAA && position < size - 64) {
-    // Each step moves forward or ends the walk, so it cannot loop.
-    while (position + 8 <= size) {
+    // Each step moves forward or ends the walk, so it cannot loop, and the
+    // walk ends after kMcsMaxChainBlocks blocks.
+    for (uint32_t blocks = 0; blocks < kMcsMaxChainBlocks && position + 8 <= size; ++blocks) {
       uint8_t block[8];
       HSLReadSE(&se, static_cast<uint32_t>(position), sizeof(block), block);
       const uint32_t signature = u32(block);

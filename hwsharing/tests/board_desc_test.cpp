@@ -295,6 +295,30 @@ TEST_F(BoardDesc, McsRecordsFromTheFlashChain) {
   }
 }
 
+TEST_F(BoardDesc, McsChainWalkEndsAfter256Blocks) {
+  // 8-byte blocks from the first image's end up to the blocks of McsImage:
+  // from 1024 the MCS block is the 130th, from 0 the 258th.
+  struct Row {
+    uint8_t sectors;
+    bool found;
+  } const rows[] = {{2, true}, {0, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sectors);
+    Make(BaseRom());
+    std::vector<uint8_t> image = McsImage(true, 64);
+    image[2] = row.sectors;
+    for (uint32_t at = row.sectors * 512u; at < 2048; at += 8) {
+      if (at != 0) Put32(image, at, 1);
+      Put32(image, at + 4, 8);
+    }
+    chip->SetFlash(orvsim::FlashKind::kPmc, image);
+    auto record = std::make_unique<MCSRECORD>();
+    EXPECT_EQ(HSLMCSReadData(h(), 0, 1024, record.get()), 0u);
+    EXPECT_EQ(record->ulFactor, row.found ? 9u : 0u);
+    TearDown();
+  }
+}
+
 TEST_F(BoardDesc, McsOnAnUnidentifiedFlashFindsNothing) {
   Make(BaseRom());
   chip->SetFlash(orvsim::FlashKind::kUnknown, McsImage(true, 64));

@@ -154,7 +154,9 @@ void ConvertUiModeLineToORVCFGVideoMode(ORVCFGVideoMode* out, const UiModeLine* 
   const double frame = double(mode->htotal) * double(mode->vtotal);
   if (frame > 0.0) out->ulRefreshRate = ToWord(khz * 1000.0 / frame + 0.5);
   if (mode->htotal > 0) out->ulLineRate = ToWord(khz / mode->htotal + 0.5);
-  out->ulPixClock = ToWord(khz);
+  // Rounded, not truncated: a clock read from the server (32010 kHz is
+  // 32.01 MHz, just under it as a double) must go back as the same kHz.
+  out->ulPixClock = ToWord(khz + 0.5);
   out->ulHActive = uint32_t(mode->hdisplay);
   out->ulHFrontPorch = Diff(mode->hsyncstart, mode->hdisplay);
   out->ulHSyncWidth = Diff(mode->hsyncend, mode->hsyncstart);
