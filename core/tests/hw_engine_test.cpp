@@ -119,6 +119,61 @@ TEST_F(EngineTest, AReadUnderTheGuardDropsTheNextDummyWrite) {
   EXPECT_EQ(Writes(), (std::vector<Access>{W(0x404, 1), W(0x408, 2), W(0x384, 0), W(0x40C, 3)}));
 }
 
+// A write 0x40 bytes above the last one is guarded unless a register read
+// comes between them: a plain read (the helpers' read-modify-write and mode
+// test) drops the dummy write just as a poll read does.
+struct ReadBetweenCase {
+  const char* name;
+  void (*between)(CommonData*);
+  std::vector<Access> reads;
+  bool dummy;
+};
+
+const ReadBetweenCase kReadBetweenCases[] = {
+    {"NoRead", [](CommonData*) {}, {}, true},
+    {"PlainRead", [](CommonData* c) { HwReadRegister(c, 0x1900); }, {R(0x1900, 0x3)}, false},
+    {"InterlacedModeTest", [](CommonData* c) { HwDevice::IsInterlacedMode(c, 0); },
+     {R(0x1900, 0x3)}, false},
+    {"PollRead", [](CommonData* c) { HwPollRegister(c, 0x1924, kLineCounterMask, 0); },
+     {R(0x1924, 0x7000)}, false},
+};
+
+void PrintTo(const ReadBetweenCase& c, std::ostream* out) { *out << c.name; }
+
+class ReadBetween : public EngineTest, public testing::WithParamInterface<ReadBetweenCase> {};
+
+TEST_P(ReadBetween, DecidesTheDummyWriteOfTheNextWrite) {
+  const ReadBetweenCase& c = GetParam();
+  board_->Poke(0x1900, 4, 0x3);
+  board_->Poke(0x1924, 4, 0x7000);
+  shared_->regGuardEnable = 1;
+  shared_->directWriteCount = 0;
+  board_->ClearLog();
+  HwWriteRegister(common_, 0x17C0, 1);
+  c.between(common_);
+  HwWriteRegister(common_, 0x1800, 2);
+  std::vector<Access> expected{W(0x17C0, 1)};
+  expected.insert(expected.end(), c.reads.begin(), c.reads.end());
+  if (c.dummy) expected.push_back(W(0x384, 0));
+  expected.push_back(W(0x1800, 2));
+  EXPECT_EQ(Accesses(), expected);
+  EXPECT_EQ(shared_->lastRegWritten, 0x1800u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadBetween, testing::ValuesIn(kReadBetweenCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineTest, PrimarySurfaceReadModifyWriteIsNeverGuarded) {
+  board_->Poke(0x1800, 4, 0x30);
+  shared_->regGuardEnable = 1;
+  shared_->directWriteCount = 0;
+  board_->ClearLog();
+  HwWriteRegister(common_, 0x17C0, 1);  // would guard a direct write of 0x1800
+  HwDevice::EnablePrimarySurface(common_, true, 0);
+  EXPECT_EQ(Accesses(), (std::vector<Access>{W(0x17C0, 1), R(0x1800, 0x30), W(0x1800, 0x31)}));
+  EXPECT_EQ(shared_->lastRegWritten, 0x1800u);
+}
+
 TEST_F(EngineTest, SeventeenthWriteWaitsForTheDmaStatusAndRestartsTheCount) {
   ScriptRegister(kRegDmaStatus, 0, 3, 1u << 22);
   shared_->directWriteCount = 0;  // bus mastering's start-up writes counted too
