@@ -120,7 +120,12 @@ void OutputMsg(const std::string& text, const std::string& title) {
     std::printf("%s\n", text.c_str());
     return;
   }
-  if (text.size() > kMaxDialogText) return;
+  // A message longer than a dialog holds is cut, never dropped: the user
+  // must still learn that something went wrong.
+  if (text.size() > kMaxDialogText) {
+    s_dialogs->Message(text.substr(0, kMaxDialogText - 3) + "...", title);
+    return;
+  }
   s_dialogs->Message(text, title);
 }
 

@@ -225,3 +225,21 @@ TEST(ComboOrderTest, SelectionFallsBackToTheMiddle) {
 }
 
 }  // namespace
+
+// A library message longer than a dialog holds is shown cut to the limit,
+// not dropped.
+TEST(DialogTextTest, LongMessagesAreCutNotDropped) {
+  ScriptedDialogs dialogs;
+  SetUserDialogs(&dialogs);
+  const std::string shortText(1024, 's');
+  const std::string longText = "Parse error on line 3: " + std::string(4000, 'x');
+  OutputErrorMsg(shortText);
+  OutputErrorMsg(longText);
+  SetUserDialogs(nullptr);
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[0].first, "Error");
+  EXPECT_EQ(dialogs.messages[0].second, shortText);
+  EXPECT_EQ(dialogs.messages[1].second.size(), 1024u);
+  EXPECT_EQ(dialogs.messages[1].second.rfind("Parse error on line 3: ", 0), 0u);
+  EXPECT_EQ(dialogs.messages[1].second.substr(1021), "...");
+}
