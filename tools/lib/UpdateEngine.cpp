@@ -1,8 +1,6 @@
 #include "tools/lib/UpdateEngine.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include "tools/lib/Probe.h"
 #include "tools/lib/carddb.h"
 #include "tools/lib/error_codes.h"
+#include "tools/lib/file_utils.h"
 #include "tools/lib/log.h"
 
 int m_nbResolutionArgs = 0;
@@ -49,19 +48,8 @@ void InitTarget(XConfigOpt* target) {
   CopyText(target->monitor2VRefresh, kToolTextSize, "60");
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-// Copies the current file to "<path>.bak" through a temporary file, so a
-// failed copy never leaves a half backup. No file, nothing to keep.
+// Copies the current file to "<path>.bak" with the safe writer, so a failed
+// copy never leaves a half backup. No file, nothing to keep.
 bool KeepBackup(const char* path) {
   FILE* in = std::fopen(path, "rbe");
   if (in == nullptr) return errno == ENOENT;
@@ -73,15 +61,7 @@ bool KeepBackup(const char* path) {
   std::fclose(in);
   if (!readOk) return false;
 
-  const std::string backup = std::string(path) + ".bak";
-  std::string temp = backup + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (ok) ok = std::rename(temp.c_str(), backup.c_str()) == 0;
-  if (!ok) unlink(temp.c_str());
-  return ok;
+  return ReplaceFile((std::string(path) + ".bak").c_str(), bytes);
 }
 
 // Opens and reads the file given or found; 1 also for a given file that is
