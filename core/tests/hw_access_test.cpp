@@ -20,15 +20,6 @@ namespace {
 
 using orvsim::RegOp;
 
-const orvsim::BarInfo& FindBar(const std::vector<orvsim::BarInfo>& bars,
-                               orvsim::ResourceKind kind) {
-  for (const orvsim::BarInfo& bar : bars) {
-    if (bar.kind == kind) return bar;
-  }
-  ADD_FAILURE() << "no such range";
-  return bars.front();
-}
-
 struct Access {
   RegOp op;
   unsigned width;
@@ -54,8 +45,8 @@ class HwAccess : public testing::Test {
   void SetUp() override {
     device = std::make_unique<EmulatedLnxDevice>(pciGetHandle(0, 4, 0));
     ASSERT_TRUE(device->Open());
-    regs = FindBar(board->Bars(), orvsim::ResourceKind::kRegisters);
-    fb = FindBar(board->Bars(), orvsim::ResourceKind::kMemory);
+    regs = board->Bar(orvsim::ResourceKind::kRegisters).value();
+    fb = board->Bar(orvsim::ResourceKind::kMemory).value();
     client.pciHandle = device->minor;
     client.registers = static_cast<volatile uint8_t*>(
         OsMapPhysicalMemory(device.get(), regs.base, static_cast<uint32_t>(regs.size)));

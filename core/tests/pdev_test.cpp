@@ -24,13 +24,6 @@ using coretest::Head;
 using coretest::KernelNodeTest;
 using coretest::LocalBoardTest;
 
-const orvsim::BarInfo* FindBar(const std::vector<orvsim::BarInfo>& bars, orvsim::ResourceKind kind) {
-  for (const auto& bar : bars) {
-    if (bar.kind == kind) return &bar;
-  }
-  return nullptr;
-}
-
 // ---- Local DMA on the simulated board ------------------------------------------------
 
 struct LocalCase {
@@ -71,11 +64,10 @@ TEST_P(LocalSharedBlock, IsFilledFromConfigurationSpace) {
   ASSERT_EQ(head.ok, 1);
   const SharedLockedData_t* shared = head.pdev->sharedLocked;
 
-  auto bars = board.Bars();
-  const orvsim::BarInfo* memory = FindBar(bars, orvsim::ResourceKind::kMemory);
-  const orvsim::BarInfo* registers = FindBar(bars, orvsim::ResourceKind::kRegisters);
-  ASSERT_NE(memory, nullptr);
-  ASSERT_NE(registers, nullptr);
+  const std::optional<orvsim::BarInfo> memory = board.Bar(orvsim::ResourceKind::kMemory);
+  const std::optional<orvsim::BarInfo> registers = board.Bar(orvsim::ResourceKind::kRegisters);
+  ASSERT_TRUE(memory.has_value());
+  ASSERT_TRUE(registers.has_value());
   EXPECT_EQ(shared->frameBufferPhys, memory->base);
   EXPECT_EQ(shared->frameBufferSize, memory->size);
   EXPECT_EQ(shared->frameBufferHalf[0], memory->size / 2);

@@ -318,6 +318,13 @@ void Board::SetLogging(bool reads, bool writes) {
 
 // ---- Resources --------------------------------------------------------------
 
+std::optional<BarInfo> Board::Bar(ResourceKind kind) const {
+  for (const BarInfo& bar : Bars()) {
+    if (bar.kind == kind) return bar;
+  }
+  return std::nullopt;
+}
+
 std::vector<BarInfo> Board::Bars() const {
   const bool memory = pci_.MemoryDecode();
   std::vector<BarInfo> bars;

@@ -200,6 +200,8 @@ class Board {
 
   // The board's base address ranges as configuration space holds them now.
   std::vector<BarInfo> Bars() const;
+  // The range of one kind, or none when the board has no such range.
+  std::optional<BarInfo> Bar(ResourceKind kind) const;
 
   // ---- I2C ------------------------------------------------------------------
   // The board's I2C buses by port number, made on first use. Which registers

@@ -12,15 +12,6 @@
 
 namespace {
 
-const orvsim::BarInfo& FindBar(const std::vector<orvsim::BarInfo>& bars,
-                               orvsim::ResourceKind kind) {
-  for (const orvsim::BarInfo& bar : bars) {
-    if (bar.kind == kind) return bar;
-  }
-  ADD_FAILURE() << "no such range";
-  return bars.front();
-}
-
 class XserverBoardAccess : public testing::Test {
  protected:
   XserverBoardAccess() {
@@ -90,7 +81,7 @@ TEST_F(XserverBoardAccess, ConfigurationWritesSizeAndRestoreABar) {
 }
 
 TEST_F(XserverBoardAccess, MappedRegistersGoThroughTheBoard) {
-  const orvsim::BarInfo regs = FindBar(board->Bars(), orvsim::ResourceKind::kRegisters);
+  const orvsim::BarInfo regs = board->Bar(orvsim::ResourceKind::kRegisters).value();
   void* base = MapPhysical(regs.base, regs.size);
   ASSERT_NE(base, MAP_FAILED);
   EXPECT_EQ(base, board->Registers());
@@ -140,7 +131,7 @@ TEST_F(XserverBoardAccess, MappedRegistersGoThroughTheBoard) {
 // Two mappings of the same registers: undoing one keeps the other routed to
 // the board, so its accesses still reach the hooks, the log and the clock.
 TEST_F(XserverBoardAccess, RegistersMappedTwiceStayRoutedUntilTheLastUnmap) {
-  const orvsim::BarInfo regs = FindBar(board->Bars(), orvsim::ResourceKind::kRegisters);
+  const orvsim::BarInfo regs = board->Bar(orvsim::ResourceKind::kRegisters).value();
   void* first = MapPhysical(regs.base, regs.size);
   void* second = MapPhysical(regs.base, regs.size);
   ASSERT_NE(first, MAP_FAILED);
@@ -157,7 +148,7 @@ TEST_F(XserverBoardAccess, RegistersMappedTwiceStayRoutedUntilTheLastUnmap) {
 }
 
 TEST_F(XserverBoardAccess, PartOfTheRegisterRangeKeepsItsOffsets) {
-  const orvsim::BarInfo regs = FindBar(board->Bars(), orvsim::ResourceKind::kRegisters);
+  const orvsim::BarInfo regs = board->Bar(orvsim::ResourceKind::kRegisters).value();
   void* high = MapPhysical(regs.base + 4096, 4096);
   ASSERT_NE(high, MAP_FAILED);
   board->ClearLog();
@@ -169,7 +160,7 @@ TEST_F(XserverBoardAccess, PartOfTheRegisterRangeKeepsItsOffsets) {
 }
 
 TEST_F(XserverBoardAccess, MappedFrameBufferIsTheBoardsMemory) {
-  const orvsim::BarInfo fb = FindBar(board->Bars(), orvsim::ResourceKind::kMemory);
+  const orvsim::BarInfo fb = board->Bar(orvsim::ResourceKind::kMemory).value();
   void* p = MapPhysical(fb.base + 0x100000, 0x10000);
   ASSERT_NE(p, MAP_FAILED);
   xf86WriteMmio32(p, 0x20, 0xCAFEF00D);
@@ -182,7 +173,7 @@ TEST_F(XserverBoardAccess, MappedFrameBufferIsTheBoardsMemory) {
 }
 
 TEST_F(XserverBoardAccess, UndecodedRangesCannotBeMapped) {
-  const orvsim::BarInfo fb = FindBar(board->Bars(), orvsim::ResourceKind::kMemory);
+  const orvsim::BarInfo fb = board->Bar(orvsim::ResourceKind::kMemory).value();
   // Past the end of the frame buffer.
   EXPECT_EQ(MapPhysical(fb.base + fb.size - 4096, 8192), MAP_FAILED);
   EXPECT_EQ(errno, EINVAL);
