@@ -1,0 +1,114 @@
+// The screen table and the private slots of screen records.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "platform/xserver/server_state.h"
+
+extern "C" {
+ScrnInfoPtr* xf86Screens = nullptr;
+int xf86NumScreens = 0;
+unsigned long serverGeneration = 1;
+}
+
+namespace xstub {
+namespace detail {
+namespace {
+
+ServerState* g_server = nullptr;
+XServer* g_owner = nullptr;
+
+// Indexes are handed out once per process, as drivers keep them in statics.
+int g_scrn_info_indexes = 0;
+int g_screen_indexes = 0;
+
+[[noreturn]] void Die(const char* why) {
+  fprintf(stderr, "xserver stand-in: %s\n", why);
+  abort();
+}
+
+}  // namespace
+
+ServerState* CurrentServer() { return g_server; }
+
+void ServerState::Publish() {
+  xf86Screens = table.empty() ? nullptr : table.data();
+  xf86NumScreens = static_cast<int>(table.size());
+}
+
+}  // namespace detail
+
+XServer::XServer() : state_(std::make_unique<detail::ServerState>()) {
+  if (detail::g_server != nullptr) detail::Die("a second X server was created while one is installed");
+  detail::g_server = state_.get();
+  detail::g_owner = this;
+  state_->Publish();
+}
+
+XServer::~XServer() {
+  detail::g_server = nullptr;
+  detail::g_owner = nullptr;
+  xf86Screens = nullptr;
+  xf86NumScreens = 0;
+}
+
+XServer* XServer::Current() { return detail::g_owner; }
+
+ScrnInfoPtr XServer::NewScrnInfo() {
+  auto box = std::make_unique<detail::ScrnInfoBox>();
+  ScrnInfoPtr info = &box->rec;
+  info->privates = box->privates;
+  info->scrnIndex = static_cast<int>(state_->table.size());
+  info->origIndex = info->scrnIndex;
+  state_->table.push_back(info);
+  state_->scrn_infos.push_back(std::move(box));
+  state_->Publish();
+  return info;
+}
+
+ScreenPtr XServer::NewScreen(ScrnInfoPtr info) {
+  auto box = std::make_unique<detail::ScreenBox>();
+  ScreenPtr screen = &box->rec;
+  screen->devPrivates = box->privates;
+  screen->myNum = info->scrnIndex;
+  info->pScreen = screen;
+  state_->screens.push_back(std::move(box));
+  return screen;
+}
+
+int XServer::NumScreens() const { return static_cast<int>(state_->table.size()); }
+
+}  // namespace xstub
+
+extern "C" {
+
+ScrnInfoPtr xf86AllocateScreen(DriverPtr driver, int) {
+  xstub::XServer* server = xstub::XServer::Current();
+  if (server == nullptr) xstub::detail::Die("xf86AllocateScreen without an X server");
+  ScrnInfoPtr info = server->NewScrnInfo();
+  info->drv = driver;
+  return info;
+}
+
+void xf86DeleteScreen(int scrnIndex, int) {
+  xstub::detail::ServerState* s = xstub::detail::CurrentServer();
+  if (s == nullptr || scrnIndex < 0 || scrnIndex >= static_cast<int>(s->table.size())) return;
+  ScrnInfoPtr gone = s->table[static_cast<size_t>(scrnIndex)];
+  s->table.erase(s->table.begin() + scrnIndex);
+  for (size_t i = 0; i < s->table.size(); ++i) s->table[i]->scrnIndex = static_cast<int>(i);
+  // The record itself stays owned until the server ends: a driver may still
+  // hold it while FreeScreen runs.
+  gone->scrnIndex = -1;
+  s->Publish();
+}
+
+int xf86AllocateScrnInfoPrivateIndex(void) {
+  if (xstub::detail::g_scrn_info_indexes >= xstub::kPrivateSlots) return -1;
+  return xstub::detail::g_scrn_info_indexes++;
+}
+
+int AllocateScreenPrivateIndex(void) {
+  if (xstub::detail::g_screen_indexes >= xstub::kPrivateSlots) return -1;
+  return xstub::detail::g_screen_indexes++;
+}
+
+}  // extern "C"
