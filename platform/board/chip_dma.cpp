@@ -174,6 +174,7 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data) {
   writes_.push_back(RegWrite{reg, data});
   board_.Poke(reg, 4, data);
   if (reg == kDmaRegSyncTag) board_.Poke(kDmaRegTagReached, 4, data);
+  if (sink_) sink_(reg, data);
 }
 
 }  // namespace orvsim

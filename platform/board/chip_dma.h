@@ -72,6 +72,17 @@ class DmaEngine {
   DmaEngine& operator=(const DmaEngine&) = delete;
 
   void SetSystemMemory(SystemMemory resolver) { system_ = std::move(resolver); }
+  // Host bytes of system memory at a bus address through the resolver, or
+  // null (also without a resolver). Other engines of the chip use it too.
+  uint8_t* SystemMemoryAt(uint32_t bus, uint32_t length) const {
+    return system_ ? system_(bus, length) : nullptr;
+  }
+
+  // Called after each register write a packet makes (after it is stored),
+  // so that engines whose registers start work see packet writes as they
+  // see processor writes. One sink; an empty function removes it.
+  using PacketWriteSink = std::function<void(uint32_t reg, uint32_t value)>;
+  void SetPacketWriteSink(PacketWriteSink sink) { sink_ = std::move(sink); }
 
   // A started range stays pending for this many reads of the status
   // registers (0x318, 0x31C, 0x41C, 0x450, 0x8F0) before it runs; 0 runs it
@@ -118,6 +129,7 @@ class DmaEngine {
 
   Board& board_;
   SystemMemory system_;
+  PacketWriteSink sink_;
   unsigned latency_ = 0;
   unsigned reads_left_ = 0;
   uint32_t fetch_ = 0;

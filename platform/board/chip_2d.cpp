@@ -1,0 +1,380 @@
+#include "platform/board/chip_2d.h"
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/board/fail.h"
+
+namespace orvsim {
+
+namespace {
+
+// Coordinates are signed 16-bit fields: y in the high half, x in the low.
+int Low16(uint32_t word) { return static_cast<int16_t>(word & 0xFFFF); }
+int High16(uint32_t word) { return static_cast<int16_t>(word >> 16); }
+
+// Result bit = h >> ((source bit << 1) | destination bit), for every bit.
+uint32_t ApplyRop(uint32_t h, uint32_t s, uint32_t d) {
+  uint32_t r = 0;
+  if (h & 0x1) r |= ~s & ~d;
+  if (h & 0x2) r |= ~s & d;
+  if (h & 0x4) r |= s & ~d;
+  if (h & 0x8) r |= s & d;
+  return r;
+}
+
+uint32_t PixelMask(int bytes) { return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1; }
+
+// The inclusive clip rectangle, or everything when clipping is off.
+struct Clip {
+  int left, top, right, bottom;
+};
+
+}  // namespace
+
+int BytesPerPixelOfFormat(uint32_t format) {
+  switch (format) {
+    case 0:  // 1 bit: expansion sources only
+      return 0;
+    case 16: case 17: case 18:
+      return 1;
+    case 32: case 33: case 40: case 46:
+      return 2;
+    case 48: case 49: case 50: case 51: case 52: case 59:
+      return 4;
+    default:
+      return -1;
+  }
+}
+
+struct Engine2d::Surface {
+  unsigned descriptor;
+  unsigned space;   // bits 0-1 of the address word: 0 local, 2 AGP, 3 PCI-locked
+  uint32_t base;    // bus address
+  uint32_t pitch;   // pixels
+  uint32_t layout;
+  uint32_t format;
+  int bytes;        // per pixel; 0 for 1 bit
+};
+
+// Memory access for one operation: host bytes at a surface offset, and the
+// accesses that fell outside every memory.
+class Engine2d::Access {
+ public:
+  Access(Board& board, DmaEngine& dma, const char* operation)
+      : board_(board), dma_(dma), operation_(operation) {}
+
+  // Host bytes of [offset, offset + length) from the surface's base, or
+  // null (counted as a fault) when they do not lie wholly in one memory.
+  uint8_t* Bytes(const Surface& s, int64_t offset, uint32_t length, bool write) {
+    const int64_t bus = int64_t{s.base} + offset;
+    uint8_t* host = nullptr;
+    if (bus >= 0 && bus + length <= (int64_t{1} << 32)) {
+      const uint32_t at = static_cast<uint32_t>(bus);
+      if (s.space == kBusLocal) {
+        if (uint64_t{at} + length <= board_.LocalMemorySize()) host = board_.LocalMemory() + at;
+      } else if (s.space == kBusAgp || s.space == kBusPciLocked) {
+        host = dma_.SystemMemoryAt(at, length);
+      }
+    }
+    if (host == nullptr) {
+      const uint32_t word = (static_cast<uint32_t>(bus) & ~3u) | s.space;
+      if (write) {
+        if (write_faults_++ == 0) first_write_ = word;
+      } else if (read_faults_++ == 0) {
+        first_read_ = word;
+      }
+    }
+    return host;
+  }
+
+  const char* operation_name() const { return operation_; }
+  uint32_t read_faults_ = 0;
+  uint32_t write_faults_ = 0;
+  uint32_t first_read_ = 0;
+  uint32_t first_write_ = 0;
+
+ private:
+  Board& board_;
+  DmaEngine& dma_;
+  const char* operation_;
+};
+
+Engine2d::Engine2d(Board& board, DmaEngine& dma) : board_(board), dma_(dma) {
+  for (uint32_t reg : {k2dRegLineEnd, k2dRegSizeGo}) {
+    board_.SetWriteHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t value, uint32_t) {
+      // A narrow write changes its bytes of the register; the engine then
+      // starts with the whole word.
+      const unsigned shift = 8 * (access.offset - reg);
+      const uint32_t mask = (access.width >= 4 ? 0xFFFFFFFFu : (1u << (8 * access.width)) - 1)
+                            << shift;
+      const uint32_t word = (board_.Peek(reg, 4) & ~mask) | ((value << shift) & mask);
+      board_.Poke(reg, 4, word);
+      RegisterWritten(reg, word);
+      return value;
+    });
+  }
+  dma_.SetPacketWriteSink([this](uint32_t reg, uint32_t value) { RegisterWritten(reg, value); });
+}
+
+Engine2d::~Engine2d() {
+  dma_.SetPacketWriteSink(nullptr);
+  board_.ClearHooks(k2dRegLineEnd);
+  board_.ClearHooks(k2dRegSizeGo);
+}
+
+void Engine2d::RegisterWritten(uint32_t reg, uint32_t value) {
+  if (reg == k2dRegSizeGo) {
+    Draw(value);
+  } else if (reg == k2dRegLineEnd) {
+    DrawLine(value);
+  }
+}
+
+Engine2d::Surface Engine2d::SurfaceOf(unsigned descriptor) const {
+  const uint32_t address = Reg(k2dRegDescAddress0 + k2dDescStride * descriptor);
+  const uint32_t mode = Reg(k2dRegDescMode0 + k2dDescStride * descriptor);
+  Surface s;
+  s.descriptor = descriptor;
+  s.space = address & 3u;
+  s.base = address & ~3u;
+  s.pitch = mode & k2dModePitchMask;
+  s.layout = (mode >> k2dModeLayoutShift) & 0x7;
+  s.format = (mode >> k2dModeFormatShift) & 0x3F;
+  s.bytes = BytesPerPixelOfFormat(s.format);
+  if (s.bytes < 0) {
+    Fail("2D engine: board %u '%s': surface descriptor %u (mode word 0x%08" PRIX32
+         ") has pixel format %" PRIu32 ", which the engine does not draw",
+         board_.Index(), board_.Name().c_str(), descriptor, mode, s.format);
+  }
+  return s;
+}
+
+void Engine2d::NoteFault(Access& access) {
+  if (access.write_faults_ != 0) {
+    faults_.push_back(Fault{access.operation_name(), true, access.first_write_, access.write_faults_});
+  }
+  if (access.read_faults_ != 0) {
+    faults_.push_back(Fault{access.operation_name(), false, access.first_read_, access.read_faults_});
+  }
+}
+
+namespace {
+
+// The pixel-writing core shared by every operation: clip, read the
+// destination, raster operation, plane mask, write.
+struct Writer {
+  uint32_t rop;
+  uint32_t planeMask;
+  uint32_t pixelMask;
+  int bytes;
+  uint64_t* written;
+
+  void Put(uint8_t* at, uint32_t source) const {
+    uint32_t d = 0;
+    std::memcpy(&d, at, static_cast<size_t>(bytes));
+    const uint32_t r = ApplyRop(rop, source, d);
+    const uint32_t out = ((r & planeMask) | (d & ~planeMask)) & pixelMask;
+    std::memcpy(at, &out, static_cast<size_t>(bytes));
+    ++*written;
+  }
+};
+
+Clip ClipOf(uint32_t control, uint32_t topLeft, uint32_t bottomRight) {
+  if ((control & k2dClipOn) == 0) return Clip{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+  return Clip{Low16(topLeft), High16(topLeft), Low16(bottomRight), High16(bottomRight)};
+}
+
+bool Inside(const Clip& c, int x, int y) {
+  return x >= c.left && x <= c.right && y >= c.top && y <= c.bottom;
+}
+
+}  // namespace
+
+// Walks the destination rectangle in the given order; source(i, j, &v)
+// gives the source value of pixel (i, j) of the rectangle, or false to leave
+// the pixel alone.
+template <typename Source>
+void Engine2d::Walk(Access& access, const Surface& dst, int x0, int y0, int w, int h,
+                    bool rightToLeft, bool bottomToTop, Source&& source) {
+  const uint32_t control = Reg(k2dRegControl);
+  const Clip clip = ClipOf(control, Reg(k2dRegClipTopLeft), Reg(k2dRegClipBottomRight));
+  const Writer writer{(control >> k2dRopShift) & 0xF, Reg(k2dRegPlaneMask), PixelMask(dst.bytes),
+                      dst.bytes, &pixels_written_};
+  for (int row = 0; row < h; ++row) {
+    const int j = bottomToTop ? h - 1 - row : row;
+    const int y = y0 + j;
+    if (y < clip.top || y > clip.bottom) continue;
+    for (int column = 0; column < w; ++column) {
+      const int i = rightToLeft ? w - 1 - column : column;
+      const int x = x0 + i;
+      if (x < clip.left || x > clip.right) continue;
+      uint32_t value;
+      if (!source(i, j, &value)) continue;
+      const int64_t offset = (int64_t{y} * dst.pitch + x) * dst.bytes;
+      if (uint8_t* at = access.Bytes(dst, offset, static_cast<uint32_t>(dst.bytes), true)) {
+        writer.Put(at, value);
+      }
+    }
+  }
+}
+
+void Engine2d::Draw(uint32_t size) {
+  const uint32_t control = Reg(k2dRegControl);
+  const uint32_t op = control & k2dOpMask;
+  if (op != k2dOpFill && op != k2dOpCopy && op != k2dOpExpand) return;  // stored only
+  const Surface dst = SurfaceOf((control >> k2dDestShift) & 3);
+  if (dst.bytes == 0) {
+    Fail("2D engine: board %u '%s': drawing into the 1-bit surface of descriptor %u",
+         board_.Index(), board_.Name().c_str(), dst.descriptor);
+  }
+  const uint32_t origin = Reg(k2dRegOrigin);
+  const int x0 = Low16(origin), y0 = High16(origin);
+  const int w = static_cast<int>(size & 0xFFFF), h = static_cast<int>(size >> 16);
+  ++operations_;
+  switch (op) {
+    case k2dOpFill:
+      Fill(dst, x0, y0, w, h);
+      break;
+    case k2dOpCopy:
+      Copy(dst, SurfaceOf((control >> k2dSourceShift) & 3), x0, y0, w, h);
+      break;
+    default:
+      Expand(dst, SurfaceOf((control >> k2dSourceShift) & 3), x0, y0, w, h);
+      break;
+  }
+}
+
+void Engine2d::Fill(const Surface& dst, int x0, int y0, int w, int h) {
+  const uint32_t control = Reg(k2dRegControl);
+  const uint32_t fg = Reg(k2dRegForeground), bg = Reg(k2dRegBackground);
+  Access access(board_, dma_, "fill");
+  if ((control & k2dPatternFill) == 0) {
+    auto solid = [&](int, int, uint32_t* v) {
+      *v = fg;
+      return true;
+    };
+    Walk(access, dst, x0, y0, w, h, false, false, solid);
+  } else {
+    const uint64_t pattern = uint64_t{Reg(k2dRegPatternLow)} | uint64_t{Reg(k2dRegPatternHigh)} << 32;
+    const int ox = static_cast<int>((control >> k2dPatternXShift) & 7);
+    const int oy = static_cast<int>((control >> k2dPatternYShift) & 7);
+    const bool transparent = (control & k2dTransparentBg) != 0;
+    auto patterned = [&](int i, int j, uint32_t* v) {
+      // Row (Y - oy) & 7 is byte of that number; its bit 7 is the leftmost pixel.
+      const unsigned row = static_cast<unsigned>((y0 + j - oy) & 7);
+      const unsigned column = static_cast<unsigned>((x0 + i - ox) & 7);
+      const bool set = ((pattern >> (8 * row)) >> (7 - column)) & 1;
+      if (!set && transparent) return false;
+      *v = set ? fg : bg;
+      return true;
+    };
+    Walk(access, dst, x0, y0, w, h, false, false, patterned);
+  }
+  NoteFault(access);
+}
+
+void Engine2d::Copy(const Surface& dst, const Surface& src, int x0, int y0, int w, int h) {
+  if (src.bytes != dst.bytes) {
+    Fail("2D engine: board %u '%s': copy from descriptor %u (%d bytes per pixel) to descriptor "
+         "%u (%d bytes per pixel)",
+         board_.Index(), board_.Name().c_str(), src.descriptor, src.bytes, dst.descriptor,
+         dst.bytes);
+  }
+  const uint32_t control = Reg(k2dRegControl);
+  const uint32_t start = Reg(k2dRegStart);
+  const bool transparent = (control & k2dTransparent) != 0;
+  const uint32_t key = Reg(k2dRegForeground) & PixelMask(dst.bytes);
+  Access access(board_, dma_, "copy");
+  auto source = [&](int i, int j, uint32_t* v) {
+    int64_t pixel;
+    if (src.layout == k2dLayoutXY) {
+      pixel = int64_t{High16(start) + j} * src.pitch + Low16(start) + i;
+    } else {
+      pixel = int64_t{start} + int64_t{j} * w + i;  // rows packed at the operation's width
+    }
+    const uint8_t* at = access.Bytes(src, pixel * src.bytes, static_cast<uint32_t>(src.bytes), false);
+    if (at == nullptr) return false;
+    uint32_t value = 0;
+    std::memcpy(&value, at, static_cast<size_t>(src.bytes));
+    if (transparent && value == key) return false;
+    *v = value;
+    return true;
+  };
+  Walk(access, dst, x0, y0, w, h, (control & k2dRightToLeft) != 0,
+       (control & k2dBottomToTop) != 0, source);
+  NoteFault(access);
+}
+
+void Engine2d::Expand(const Surface& dst, const Surface& src, int x0, int y0, int w, int h) {
+  if (src.bytes != 0) {
+    Fail("2D engine: board %u '%s': colour expansion from descriptor %u, which is not a 1-bit "
+         "surface (format %" PRIu32 ")",
+         board_.Index(), board_.Name().c_str(), src.descriptor, src.format);
+  }
+  const uint32_t control = Reg(k2dRegControl);
+  const uint32_t start = Reg(k2dRegStart);
+  const uint32_t fg = Reg(k2dRegForeground), bg = Reg(k2dRegBackground);
+  const bool transparent = (control & k2dTransparentBg) != 0;
+  Access access(board_, dma_, "expand");
+  auto source = [&](int i, int j, uint32_t* v) {
+    int64_t bit;
+    if (src.layout == k2dLayoutXY) {
+      bit = int64_t{High16(start) + j} * src.pitch + Low16(start) + i;
+    } else {
+      bit = int64_t{start} + int64_t{j} * w + i;
+    }
+    const int64_t byte = bit >= 0 ? bit / 8 : (bit - 7) / 8;
+    const uint8_t* at = access.Bytes(src, byte, 1, false);
+    if (at == nullptr) return false;
+    // Bit 0 of each byte is the leftmost pixel.
+    const bool set = (*at >> (bit & 7)) & 1;
+    if (!set && transparent) return false;
+    *v = set ? fg : bg;
+    return true;
+  };
+  Walk(access, dst, x0, y0, w, h, false, false, source);
+  NoteFault(access);
+}
+
+void Engine2d::DrawLine(uint32_t end) {
+  const uint32_t control = Reg(k2dRegControl);
+  if ((control & k2dOpMask) != k2dOpLine) return;  // stored only
+  const Surface dst = SurfaceOf((control >> k2dDestShift) & 3);
+  if (dst.bytes == 0) {
+    Fail("2D engine: board %u '%s': drawing into the 1-bit surface of descriptor %u",
+         board_.Index(), board_.Name().c_str(), dst.descriptor);
+  }
+  ++operations_;
+  const Clip clip = ClipOf(control, Reg(k2dRegClipTopLeft), Reg(k2dRegClipBottomRight));
+  const Writer writer{(control >> k2dRopShift) & 0xF, Reg(k2dRegPlaneMask), PixelMask(dst.bytes),
+                      dst.bytes, &pixels_written_};
+  const uint32_t fg = Reg(k2dRegForeground);
+  const uint32_t start = Reg(k2dRegStart);
+  const int x1 = Low16(start), y1 = High16(start), x2 = Low16(end), y2 = High16(end);
+  const int dx = x2 - x1, dy = y2 - y1;
+  const bool xMajor = std::abs(dx) >= std::abs(dy);
+  const int64_t n = xMajor ? std::abs(dx) : std::abs(dy);
+  const int64_t minor = xMajor ? std::abs(dy) : std::abs(dx);
+  const int majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
+  const int minorStep = (xMajor ? dy : dx) < 0 ? -1 : 1;
+  const int64_t count = (control & k2dLineLastPixel) ? n + 1 : n;
+  Access access(board_, dma_, "line");
+  for (int64_t i = 0; i < count; ++i) {
+    // The minor coordinate is the exact one rounded, halves away from the start.
+    const int64_t offset = n == 0 ? 0 : (2 * i * minor + n) / (2 * n);
+    const int along = static_cast<int>(i) * majorStep;
+    const int across = static_cast<int>(offset) * minorStep;
+    const int x = xMajor ? x1 + along : x1 + across;
+    const int y = xMajor ? y1 + across : y1 + along;
+    if (!Inside(clip, x, y)) continue;
+    const int64_t at = (int64_t{y} * dst.pitch + x) * dst.bytes;
+    if (uint8_t* host = access.Bytes(dst, at, static_cast<uint32_t>(dst.bytes), true)) {
+      writer.Put(host, fg);
+    }
+  }
+  NoteFault(access);
+}
+
+}  // namespace orvsim

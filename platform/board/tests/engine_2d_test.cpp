@@ -1,0 +1,500 @@
+// The 2D engine against references written here: bytes per pixel by
+// format, the raster operations against the X server's GC functions, plane
+// mask, inclusive clip, pitch-linear addressing, memory spaces and faults,
+// copies (source start, direction, transparency), 8x8 patterns and colour
+// expansion in the bit order the XAA stand-in hands them over, lines, and
+// writes that act alike by DMA and through the register window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/board/chip_2d.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/simulation.h"
+
+namespace orvsim {
+namespace {
+
+constexpr uint32_t kSurface = 0x100000;   // a surface in local memory, bank A
+constexpr uint32_t kSource = 0x200000;    // a second one
+constexpr uint32_t kCommands = 0x7F0000;  // DMA command words
+
+uint32_t Mode(uint32_t pitch, uint32_t layout, uint32_t format) {
+  return pitch | layout << 16 | format << 24;
+}
+uint32_t XY(int x, int y) { return static_cast<uint32_t>(y) << 16 | (static_cast<uint32_t>(x) & 0xFFFF); }
+uint32_t Size(int w, int h) { return static_cast<uint32_t>(h) << 16 | static_cast<uint32_t>(w); }
+
+// The X server's sixteen GC functions, as the protocol defines them.
+uint32_t XFunction(unsigned function, uint32_t s, uint32_t d) {
+  switch (function) {
+    case 0: return 0;            // GXclear
+    case 1: return s & d;        // GXand
+    case 2: return s & ~d;       // GXandReverse
+    case 3: return s;            // GXcopy
+    case 4: return ~s & d;       // GXandInverted
+    case 5: return d;            // GXnoop
+    case 6: return s ^ d;        // GXxor
+    case 7: return s | d;        // GXor
+    case 8: return ~(s | d);     // GXnor
+    case 9: return ~(s ^ d);     // GXequiv
+    case 10: return ~d;          // GXinvert
+    case 11: return s | ~d;      // GXorReverse
+    case 12: return ~s;          // GXcopyInverted
+    case 13: return ~s | d;      // GXorInverted
+    case 14: return ~(s & d);    // GXnand
+    default: return 0xFFFFFFFF;  // GXset
+  }
+}
+// The engine's raster-operation nibble of a GC function: its four bits reversed.
+uint32_t EngineRop(unsigned function) {
+  return (function & 1) << 3 | (function & 2) << 1 | (function & 4) >> 1 | (function & 8) >> 3;
+}
+
+class Engine2dTest : public ::testing::Test {
+ protected:
+  void Reg(uint32_t reg, uint32_t value) { board.RegWrite(reg, 4, value); }
+  void Descriptor(unsigned d, uint32_t address, uint32_t mode) {
+    Reg(k2dRegDescAddress0 + 8 * d, address);
+    Reg(k2dRegDescMode0 + 8 * d, mode);
+  }
+  uint32_t Pixel(uint32_t base, uint32_t pitch, int bytes, int x, int y) {
+    uint32_t v = 0;
+    std::memcpy(&v, board.LocalMemory() + base + (y * pitch + x) * bytes, bytes);
+    return v;
+  }
+  void SetPixel(uint32_t base, uint32_t pitch, int bytes, int x, int y, uint32_t v) {
+    std::memcpy(board.LocalMemory() + base + (y * pitch + x) * bytes, &v, bytes);
+  }
+  void Fill(uint32_t base, uint32_t pitch, int bytes, uint8_t value, size_t rows) {
+    std::memset(board.LocalMemory() + base, value, pitch * bytes * rows);
+  }
+  // A fill of (x, y, w, h) into descriptor 0 with the given control bits.
+  void FillRect(uint32_t control, uint32_t fg, int x, int y, int w, int h) {
+    Reg(k2dRegControl, control);
+    Reg(k2dRegForeground, fg);
+    Reg(k2dRegOrigin, XY(x, y));
+    Reg(k2dRegSizeGo, Size(w, h));
+  }
+  void RunDma(const std::vector<uint32_t>& words) {
+    std::memcpy(board.LocalMemory() + kCommands, words.data(), words.size() * 4);
+    Reg(kDmaRegStart, kCommands);
+    Reg(kDmaRegEnd, kCommands + 4 * static_cast<uint32_t>(words.size()));
+  }
+
+  Simulation sim;
+  Board& board = sim.AddBoard(BoardConfig{});
+  DmaEngine dma{board};
+  Engine2d engine{board, dma};
+};
+
+TEST_F(Engine2dTest, BytesPerPixelFollowTheFormatCode) {
+  const std::pair<uint32_t, int> table[] = {
+      {16, 1}, {17, 1}, {18, 1}, {32, 2}, {33, 2}, {40, 2}, {46, 2},
+      {48, 4}, {49, 4}, {50, 4}, {51, 4}, {52, 4}, {59, 4},
+  };
+  for (const auto& [format, bytes] : table) {
+    Fill(kSurface, 64, 4, 0xEE, 2);
+    Descriptor(0, kSurface, Mode(64, 3, format));
+    Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+    FillRect(0xC0, 0xA1B2C3D4, 1, 1, 2, 1);
+    const uint8_t* row = board.LocalMemory() + kSurface + 64 * bytes;
+    for (int i = 0; i < 64 * bytes; ++i) {
+      const bool inside = i >= bytes && i < 3 * bytes;
+      const uint8_t expected = inside ? static_cast<uint8_t>(0xA1B2C3D4u >> (8 * ((i - bytes) % bytes))) : 0xEE;
+      ASSERT_EQ(row[i], expected) << "format " << format << " byte " << i;
+    }
+  }
+  EXPECT_EQ(BytesPerPixelOfFormat(0), 0) << "format 0 is a 1-bit source";
+  for (uint32_t format : {1u, 15u, 19u, 31u, 34u, 41u, 47u, 53u, 58u, 60u, 63u}) {
+    EXPECT_EQ(BytesPerPixelOfFormat(format), -1) << format;
+  }
+  Descriptor(0, kSurface, Mode(64, 3, 19));
+  EXPECT_DEATH(FillRect(0xC0, 0, 0, 0, 1, 1), "orvsim: 2D engine: .*pixel format 19");
+  Descriptor(0, kSurface, Mode(64, 3, 0));
+  EXPECT_DEATH(FillRect(0xC0, 0, 0, 0, 1, 1), "orvsim: 2D engine: .*1-bit surface");
+}
+
+TEST_F(Engine2dTest, RasterOperationsAndPlaneMaskMatchTheGcFunctions) {
+  const uint32_t formats[] = {17, 40, 50};
+  const int sizes[] = {1, 2, 4};
+  const uint32_t destination[] = {0x00000000, 0xFFFFFFFF, 0x5A3CC3A5, 0x0F0FF0F0};
+  const uint32_t fg = 0x33CC6699, mask = 0xF0F0FF00;
+  for (int f = 0; f < 3; ++f) {
+    const int bytes = sizes[f];
+    const uint32_t pixelMask = bytes == 4 ? 0xFFFFFFFF : (1u << (8 * bytes)) - 1;
+    Descriptor(0, kSurface, Mode(32, 3, formats[f]));
+    Reg(k2dRegPlaneMask, mask);
+    for (unsigned function = 0; function < 16; ++function) {
+      for (int i = 0; i < 4; ++i) SetPixel(kSurface, 32, bytes, i, 0, destination[i] & pixelMask);
+      FillRect(EngineRop(function) << 4, fg, 0, 0, 4, 1);
+      for (int i = 0; i < 4; ++i) {
+        const uint32_t d = destination[i] & pixelMask;
+        const uint32_t expected = ((XFunction(function, fg, d) & mask) | (d & ~mask)) & pixelMask;
+        EXPECT_EQ(Pixel(kSurface, 32, bytes, i, 0), expected)
+            << "GC function " << function << " at " << bytes << " bytes, destination " << i;
+      }
+    }
+  }
+  EXPECT_EQ(EngineRop(3), 0xCu) << "GXcopy is 0xC";
+}
+
+TEST_F(Engine2dTest, ClipIsInclusiveOnAllFourEdges) {
+  Descriptor(0, kSurface, Mode(32, 3, 50));
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  Reg(k2dRegClipTopLeft, XY(2, 3));
+  Reg(k2dRegClipBottomRight, XY(5, 6));
+  for (bool clipping : {true, false}) {
+    Fill(kSurface, 32, 4, 0, 12);
+    FillRect(0xC0 | (clipping ? k2dClipOn : 0), 7, 0, 0, 10, 10);
+    for (int y = 0; y < 11; ++y) {
+      for (int x = 0; x < 11; ++x) {
+        const bool drawn = clipping ? (x >= 2 && x <= 5 && y >= 3 && y <= 6) : (x < 10 && y < 10);
+        EXPECT_EQ(Pixel(kSurface, 32, 4, x, y), drawn ? 7u : 0u)
+            << "clip " << clipping << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST_F(Engine2dTest, EveryLayoutIsPitchLinearAndAddressBitsNameTheMemory) {
+  // Layouts 0 to 3 alike: pixel (x, y) at address + (y * pitch + x) * bytes.
+  for (uint32_t layout = 0; layout < 4; ++layout) {
+    Fill(kSurface, 96, 2, 0, 8);
+    Descriptor(2, kSurface, Mode(96, layout, 40));
+    Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+    FillRect(0xC0 | 2 << 10, 0xBEEF, 5, 6, 1, 1);
+    EXPECT_EQ(Pixel(kSurface, 96, 2, 5, 6), 0xBEEFu) << "layout " << layout;
+  }
+
+  // Bit 27 is the second bank of local memory.
+  Descriptor(0, 0x8000000 + 0x1000, Mode(32, 3, 50));
+  FillRect(0xC0, 0x12345678, 1, 1, 1, 1);
+  uint32_t v;
+  std::memcpy(&v, board.LocalMemory() + 0x8000000 + 0x1000 + (32 + 1) * 4, 4);
+  EXPECT_EQ(v, 0x12345678u);
+
+  // Bits 0-1 = 2 or 3: system memory through the DMA engine's resolver.
+  std::vector<uint32_t> system(64, 0);
+  dma.SetSystemMemory([&](uint32_t bus, uint32_t length) -> uint8_t* {
+    if (bus >= 0x40000000 && bus + length <= 0x40000000 + system.size() * 4)
+      return reinterpret_cast<uint8_t*>(system.data()) + (bus - 0x40000000);
+    return nullptr;
+  });
+  for (uint32_t space : {2u, 3u}) {
+    system.assign(64, 0);
+    Descriptor(0, 0x40000000 | space, Mode(8, 1, 50));
+    FillRect(0xC0, 0xCAFE0000 | space, 3, 2, 1, 1);
+    EXPECT_EQ(system[2 * 8 + 3], 0xCAFE0000 | space) << "space " << space;
+  }
+  EXPECT_TRUE(engine.Faults().empty());
+}
+
+TEST_F(Engine2dTest, AccessOutsideEveryMemoryWritesNothingAndIsListed) {
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  // Bus type 1 names no memory.
+  Descriptor(0, kSurface | 1, Mode(32, 3, 50));
+  Fill(kSurface, 32, 4, 0, 2);
+  FillRect(0xC0, 9, 0, 0, 2, 1);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 0, 0), 0u);
+  ASSERT_EQ(engine.Faults().size(), 1u);
+  EXPECT_EQ(engine.Faults()[0].operation, "fill");
+  EXPECT_TRUE(engine.Faults()[0].write);
+  EXPECT_EQ(engine.Faults()[0].address, kSurface | 1);
+  EXPECT_EQ(engine.Faults()[0].pixels, 2u);
+
+  // A rectangle running off the end of local memory: the rows inside land.
+  engine.ClearFaults();
+  const uint32_t last = static_cast<uint32_t>(board.LocalMemorySize()) - 2 * 16 * 4;
+  Descriptor(0, last, Mode(16, 3, 50));
+  FillRect(0xC0, 0x55, 0, 0, 16, 4);
+  EXPECT_EQ(Pixel(last, 16, 4, 15, 1), 0x55u);
+  ASSERT_EQ(engine.Faults().size(), 1u);
+  EXPECT_EQ(engine.Faults()[0].pixels, 32u);
+  EXPECT_EQ(engine.Faults()[0].address, static_cast<uint32_t>(board.LocalMemorySize()));
+
+  // A copy whose source lies outside reads nothing and writes nothing.
+  engine.ClearFaults();
+  Descriptor(0, kSurface, Mode(32, 3, 50));
+  Descriptor(1, kSurface | 1, Mode(32, 3, 50));
+  Fill(kSurface, 32, 4, 0, 1);
+  Reg(k2dRegStart, 0);
+  FillRect(0xC2 | 1 << 8, 0, 0, 0, 3, 1);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 0, 0), 0u);
+  ASSERT_EQ(engine.Faults().size(), 1u);
+  EXPECT_FALSE(engine.Faults()[0].write);
+  EXPECT_EQ(engine.Faults()[0].operation, "copy");
+}
+
+TEST_F(Engine2dTest, CopySourceStartByLayoutAndTransparency) {
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  Descriptor(0, kSurface, Mode(32, 3, 50));
+  for (int i = 0; i < 32 * 8; ++i) {
+    const uint32_t v = 0x1000 + static_cast<uint32_t>(i);
+    std::memcpy(board.LocalMemory() + kSource + 4 * i, &v, 4);
+  }
+  // Layout 3: the start is y << 16 | x in the source's pitch.
+  Descriptor(3, kSource, Mode(16, 3, 50));
+  Fill(kSurface, 32, 4, 0, 8);
+  Reg(k2dRegStart, XY(2, 1));
+  FillRect(0xC2 | 3 << 8, 0, 4, 5, 3, 2);
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(Pixel(kSurface, 32, 4, 4 + i, 5 + j), 0x1000u + (1 + j) * 16 + 2 + i);
+
+  // Any other layout: a pixel offset, rows packed at the operation's width.
+  for (uint32_t layout : {0u, 1u, 2u}) {
+    Descriptor(3, kSource, Mode(16, layout, 50));
+    Fill(kSurface, 32, 4, 0, 8);
+    Reg(k2dRegStart, 7);
+    FillRect(0xC2 | 3 << 8, 0, 4, 5, 3, 2);
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Pixel(kSurface, 32, 4, 4 + i, 5 + j), 0x1000u + 7 + 3 * j + i) << layout;
+  }
+
+  // Transparency: source pixels equal to the foreground are skipped.
+  Descriptor(3, kSource, Mode(16, 3, 50));
+  Fill(kSurface, 32, 4, 0xEE, 8);
+  Reg(k2dRegStart, XY(0, 0));
+  FillRect(0xC2 | 3 << 8 | k2dTransparent, 0x1001, 0, 0, 3, 1);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 0, 0), 0x1000u);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 1, 0), 0xEEEEEEEEu);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 2, 0), 0x1002u);
+  EXPECT_DEATH(
+      {
+        Descriptor(3, kSource, Mode(16, 3, 40));
+        FillRect(0xC2 | 3 << 8, 0, 0, 0, 1, 1);
+      },
+      "orvsim: 2D engine: .*copy from descriptor 3 \\(2 bytes per pixel\\)");
+}
+
+TEST_F(Engine2dTest, OverlappingCopiesReadAndWritePixelByPixelInTheirDirection) {
+  // A reference: the same copy done one pixel at a time in the same order.
+  struct Case {
+    const char* name;
+    int sx, sy, dx, dy;
+    bool rightToLeft, bottomToTop;
+    bool safe;  // the direction that gives the moved picture
+  };
+  const Case cases[] = {
+      {"right, walked right to left", 2, 2, 4, 2, true, false, true},
+      {"left, walked left to right", 4, 2, 2, 2, false, false, true},
+      {"down, walked bottom to top", 2, 2, 2, 4, false, true, true},
+      {"up, walked top to bottom", 2, 4, 2, 2, false, false, true},
+      {"right, walked left to right", 2, 2, 4, 2, false, false, false},
+  };
+  const int w = 6, h = 5, pitch = 32;
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  for (const Case& c : cases) {
+    std::vector<uint32_t> before(pitch * 16);
+    for (size_t i = 0; i < before.size(); ++i) before[i] = 0x100 + static_cast<uint32_t>(i);
+    std::memcpy(board.LocalMemory() + kSurface, before.data(), before.size() * 4);
+    std::vector<uint32_t> expected = before;
+    for (int row = 0; row < h; ++row) {
+      const int j = c.bottomToTop ? h - 1 - row : row;
+      for (int column = 0; column < w; ++column) {
+        const int i = c.rightToLeft ? w - 1 - column : column;
+        expected[(c.dy + j) * pitch + c.dx + i] = expected[(c.sy + j) * pitch + c.sx + i];
+      }
+    }
+    if (c.safe) {
+      std::vector<uint32_t> moved = before;
+      for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
+          moved[(c.dy + j) * pitch + c.dx + i] = before[(c.sy + j) * pitch + c.sx + i];
+      ASSERT_EQ(expected, moved) << c.name << ": the reference moves the picture";
+    }
+    Descriptor(0, kSurface, Mode(pitch, 3, 50));
+    Reg(k2dRegStart, XY(c.sx, c.sy));
+    FillRect(0xC2 | (c.rightToLeft ? k2dRightToLeft : 0) | (c.bottomToTop ? k2dBottomToTop : 0), 0,
+             c.dx, c.dy, w, h);
+    std::vector<uint32_t> after(before.size());
+    std::memcpy(after.data(), board.LocalMemory() + kSurface, after.size() * 4);
+    EXPECT_EQ(after, expected) << c.name;
+  }
+}
+
+// An 8x8 stipple as X defines it (pixel (X, Y) takes stipple bit
+// ((X - originX) mod 8, (Y - originY) mod 8)), packed the way the XAA
+// stand-in hands it over: row r in byte r, its leftmost pixel in bit 7.
+TEST_F(Engine2dTest, PatternFillsFollowTheStippleWithItsOrigin) {
+  bool stipple[8][8];
+  uint64_t packed = 0;
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      stipple[r][c] = ((r * 3 + c * c) % 5) < 2;
+      if (stipple[r][c]) packed |= uint64_t{1} << (8 * r + 7 - c);
+    }
+  }
+  Descriptor(0, kSurface, Mode(32, 3, 17));
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  Reg(k2dRegPatternLow, static_cast<uint32_t>(packed));
+  Reg(k2dRegPatternHigh, static_cast<uint32_t>(packed >> 32));
+  Reg(k2dRegBackground, 0x22);
+  for (bool transparent : {false, true}) {
+    for (int ox : {0, 3}) {
+      for (int oy : {0, 5}) {
+        Fill(kSurface, 32, 1, 0x77, 20);
+        const uint32_t control = 0xC0 | k2dPatternFill | (transparent ? k2dTransparentBg : 0) |
+                                 static_cast<uint32_t>(ox) << 14 | static_cast<uint32_t>(oy) << 17;
+        FillRect(control, 0x11, 3, 2, 13, 11);
+        for (int y = 2; y < 13; ++y) {
+          for (int x = 3; x < 16; ++x) {
+            const bool set = stipple[((y - oy) % 8 + 8) % 8][((x - ox) % 8 + 8) % 8];
+            const uint32_t expected = set ? 0x11 : (transparent ? 0x77 : 0x22);
+            ASSERT_EQ(Pixel(kSurface, 32, 1, x, y), expected)
+                << "transparent " << transparent << " origin " << ox << "," << oy << " at " << x
+                << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Colour expansion: a 1-bit source whose leftmost pixel is bit 0 of each
+// byte (the order XAA hands rows over without the MSB-first flag); the
+// start register counts bits, rows packed at the operation's width.
+TEST_F(Engine2dTest, ColourExpansionReadsBitsLsbFirstFromABitOffset) {
+  const int w = 16, h = 3;
+  std::vector<uint8_t> bits(64);
+  for (size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<uint8_t>(i * 37 + 11);
+  std::memcpy(board.LocalMemory() + kSource, bits.data(), bits.size());
+  const uint32_t startBit = 13;
+  auto bit = [&](int i, int j) {
+    const uint32_t b = startBit + static_cast<uint32_t>(j * w + i);
+    return (bits[b / 8] >> (b % 8)) & 1;
+  };
+  Descriptor(0, kSurface, Mode(32, 3, 50));
+  Descriptor(3, kSource, Mode(32, 0, 0));
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  Reg(k2dRegBackground, 0xBB);
+  Reg(k2dRegStart, startBit);
+  for (bool transparent : {false, true}) {
+    Fill(kSurface, 32, 4, 0, 8);
+    FillRect(0xC3 | 3 << 8 | (transparent ? k2dTransparentBg : 0), 0xFF, 1, 2, w, h);
+    for (int j = 0; j < h; ++j)
+      for (int i = 0; i < w; ++i)
+        EXPECT_EQ(Pixel(kSurface, 32, 4, 1 + i, 2 + j), bit(i, j) ? 0xFFu : (transparent ? 0u : 0xBBu))
+            << i << "," << j;
+  }
+  EXPECT_DEATH(
+      {
+        Descriptor(3, kSource, Mode(32, 0, 50));
+        FillRect(0xC3 | 3 << 8, 0xFF, 0, 0, 1, 1);
+      },
+      "orvsim: 2D engine: .*not a 1-bit surface");
+}
+
+// Lines: every pixel from the start to the end, the minor coordinate the
+// exact one rounded with halves going away from the start; the end pixel
+// only with the last-pixel bit, so a line has max(|dx|, |dy|) pixels plus
+// that one.
+TEST_F(Engine2dTest, LinesHitTheirEndpointsWithTheStatedPixelCount) {
+  struct Case {
+    int x1, y1, x2, y2;
+  };
+  const Case cases[] = {{5, 7, 14, 7}, {5, 7, 5, 1}, {0, 0, 7, 3}, {9, 2, 1, 5},
+                        {3, 3, 3, 3},  {2, 9, 6, 1}, {1, 1, 8, 8}, {10, 4, 0, 0}};
+  Descriptor(1, kSurface, Mode(32, 3, 50));
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  for (const Case& c : cases) {
+    for (bool last : {true, false}) {
+      // Reference: walk the major axis; the minor offset is the nearest
+      // integer to i * minor / n, a half rounded away from the start.
+      std::set<std::pair<int, int>> expected;
+      const int dx = c.x2 - c.x1, dy = c.y2 - c.y1;
+      const int n = std::max(std::abs(dx), std::abs(dy));
+      for (int i = 0; i <= n; ++i) {
+        if (i == n && !last) break;
+        const double t = n == 0 ? 0 : static_cast<double>(i) / n;
+        const double fx = c.x1 + t * dx, fy = c.y1 + t * dy;
+        auto nearest = [](double v, int direction) {
+          const double down = std::floor(v);
+          const double frac = v - down;
+          if (frac > 0.5 || (frac == 0.5 && direction > 0)) return static_cast<int>(down) + 1;
+          return static_cast<int>(down);
+        };
+        expected.insert({nearest(fx, dx), nearest(fy, dy)});
+      }
+      ASSERT_EQ(expected.size(), static_cast<size_t>(last ? n + 1 : n));
+      if (last) {
+        EXPECT_TRUE(expected.count({c.x1, c.y1}) && expected.count({c.x2, c.y2}));
+      }
+
+      Fill(kSurface, 32, 4, 0, 16);
+      Reg(k2dRegControl, 0xC1 | 1 << 10 | 0x300000 | (last ? k2dLineLastPixel : 0));
+      Reg(k2dRegForeground, 0x99);
+      Reg(k2dRegStart, XY(c.x1, c.y1));
+      Reg(k2dRegLineEnd, XY(c.x2, c.y2));
+      std::set<std::pair<int, int>> drawn;
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x)
+          if (Pixel(kSurface, 32, 4, x, y) != 0) drawn.insert({x, y});
+      EXPECT_EQ(drawn, expected) << c.x1 << "," << c.y1 << " to " << c.x2 << "," << c.y2
+                                 << " last " << last;
+    }
+  }
+}
+
+TEST_F(Engine2dTest, PacketsAndRegisterWritesDrawAlike) {
+  Descriptor(0, kSurface, Mode(32, 3, 50));
+  const std::vector<uint32_t> packets = {
+      0xC5C08988, kSurface, Mode(32, 3, 50), 0xC0, 0x0BADF00D,  // descriptor 0, control, fg
+      0x2121C9C2, XY(3, 4), 0xFFFFFFFF,                          // origin, plane mask
+      0x212121E3, Size(5, 2),                                    // size: draws
+  };
+  Fill(kSurface, 32, 4, 0, 8);
+  RunDma(packets);
+  std::vector<uint8_t> byDma(board.LocalMemory() + kSurface, board.LocalMemory() + kSurface + 32 * 4 * 8);
+
+  Fill(kSurface, 32, 4, 0, 8);
+  Reg(k2dRegControl, 0xC0);
+  Reg(k2dRegForeground, 0x0BADF00D);
+  Reg(k2dRegOrigin, XY(3, 4));
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  board.RegWrite(k2dRegSizeGo, 2, 5);       // the low half alone...
+  board.RegWrite(k2dRegSizeGo + 2, 2, 2);   // ...then the high half: the whole word draws
+  std::vector<uint8_t> byMmio(board.LocalMemory() + kSurface, board.LocalMemory() + kSurface + 32 * 4 * 8);
+  EXPECT_EQ(byDma, byMmio);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 7, 5), 0x0BADF00Du);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 8, 5), 0u);
+
+  // Writes that start nothing are only stored: the size register 0x130C,
+  // and a size write under a control word of no drawing operation.
+  const uint64_t before = engine.Operations();
+  Reg(k2dRegSize, Size(4, 4));
+  Reg(k2dRegControl, 0x707);
+  Reg(k2dRegSizeGo, Size(4, 4));
+  Reg(k2dRegLineEnd, XY(4, 4));
+  EXPECT_EQ(engine.Operations(), before);
+  EXPECT_EQ(board.Peek(k2dRegSizeGo, 4), Size(4, 4));
+}
+
+// The display clear of the hardware library: descriptor 0 at the display
+// origin, fill with copy and foreground 0, one write of 0x138C per tile.
+TEST_F(Engine2dTest, TheDisplayClearZeroesExactlyItsArea) {
+  const uint32_t width = 40, height = 6;
+  std::memset(board.LocalMemory() + kSurface, 0xA5, width * 4 * (height + 1));
+  Reg(k2dRegDescAddress0, kSurface);
+  Reg(k2dRegDescMode0, width | 0x30000 | 0x30000000);
+  Reg(k2dRegControl, 0x2000C0);
+  Reg(k2dRegForeground, 0);
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  Reg(k2dRegStart, 0);
+  Reg(k2dRegOrigin, 0);
+  Reg(k2dRegSizeGo, Size(width, height));
+  for (uint32_t i = 0; i < width * (height + 1); ++i) {
+    EXPECT_EQ(board.LocalMemory()[kSurface + 4 * i], i < width * height ? 0 : 0xA5) << i;
+  }
+}
+
+}  // namespace
+}  // namespace orvsim
