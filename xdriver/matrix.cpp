@@ -124,6 +124,74 @@ void Transpose(float* r, const float* e) {
 
 }  // namespace
 
+static_assert(sizeof(Matrix) == 16 * sizeof(float), "a Matrix is its sixteen floats");
+
+// ---- Shared operations -------------------------------------------------------------------
+
+template <typename Self>
+void MatrixOperations<Self>::Load(const float* a) { LoadRowMajor(Elements(), a); }
+template <typename Self>
+void MatrixOperations<Self>::Load(const double* a) { LoadRowMajor(Elements(), a); }
+template <typename Self>
+void MatrixOperations<Self>::Unload(float* a) const { UnloadRowMajor(Elements(), a); }
+template <typename Self>
+void MatrixOperations<Self>::Unload(double* a) const { UnloadRowMajor(Elements(), a); }
+
+template <typename Self>
+Self& MatrixOperations<Self>::operator*=(const Self& b) {
+  MultiplyInto(Elements(), b.Elements(), false);
+  return *static_cast<Self*>(this);
+}
+
+template <typename Self>
+void MatrixOperations<Self>::PreMultiply(const Matrix& b) { MultiplyInto(Elements(), b.e, true); }
+
+template <typename Self>
+void MatrixOperations<Self>::PreMultiply(const float* a) {
+  float b[16];
+  LoadRowMajor(b, a);
+  MultiplyInto(Elements(), b, true);
+}
+
+template <typename Self>
+void MatrixOperations<Self>::PreMultiply(const double* a) {
+  float b[16];
+  LoadRowMajor(b, a);
+  MultiplyInto(Elements(), b, true);
+}
+
+template <typename Self>
+float MatrixOperations<Self>::Det3(int c0, int c1, int c2, int r0, int r1, int r2) const {
+  return ::Det3(Elements(), c0, c1, c2, r0, r1, r2);
+}
+
+template <typename Self>
+float MatrixOperations<Self>::Determinant() const { return ::Determinant(Elements()); }
+
+template <typename Self>
+Matrix MatrixOperations<Self>::Adjoint() const {
+  Matrix r;
+  ::Adjoint(r.e, Elements());
+  return r;
+}
+
+template <typename Self>
+Matrix MatrixOperations<Self>::Inverse() const {
+  Matrix r;
+  ::Inverse(r.e, Elements(), Self::sm_afIdentityMatrix);
+  return r;
+}
+
+template <typename Self>
+Matrix MatrixOperations<Self>::Transpose() const {
+  Matrix r;
+  ::Transpose(r.e, Elements());
+  return r;
+}
+
+template class MatrixOperations<Matrix>;
+template class MatrixOperations<MatrixPointer>;
+
 // ---- Matrix -------------------------------------------------------------------------
 
 const float Matrix::sm_afIdentityMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -147,60 +215,11 @@ Matrix& Matrix::operator=(const MatrixPointer& view) {
   return *this;
 }
 
-void Matrix::Load(const float* a) { LoadRowMajor(e, a); }
-void Matrix::Load(const double* a) { LoadRowMajor(e, a); }
-void Matrix::Unload(float* a) const { UnloadRowMajor(e, a); }
-void Matrix::Unload(double* a) const { UnloadRowMajor(e, a); }
-
-Matrix& Matrix::operator*=(const Matrix& b) {
-  MultiplyInto(e, b.e, false);
-  return *this;
-}
-
-void Matrix::PreMultiply(const Matrix& b) { MultiplyInto(e, b.e, true); }
-
-void Matrix::PreMultiply(const float* a) {
-  float b[16];
-  LoadRowMajor(b, a);
-  MultiplyInto(e, b, true);
-}
-
-void Matrix::PreMultiply(const double* a) {
-  float b[16];
-  LoadRowMajor(b, a);
-  MultiplyInto(e, b, true);
-}
-
-float Matrix::Det3(int c0, int c1, int c2, int r0, int r1, int r2) const {
-  return ::Det3(e, c0, c1, c2, r0, r1, r2);
-}
-
-float Matrix::Determinant() const { return ::Determinant(e); }
-
-Matrix Matrix::Adjoint() const {
-  Matrix r;
-  ::Adjoint(r.e, e);
-  return r;
-}
-
-Matrix Matrix::Inverse() const {
-  Matrix r;
-  ::Inverse(r.e, e, sm_afIdentityMatrix);
-  return r;
-}
-
-Matrix Matrix::Transpose() const {
-  Matrix r;
-  ::Transpose(r.e, e);
-  return r;
-}
-
 Matrix operator*(const Matrix& m, float s) {
   Matrix r;
   Scale(r.e, m.e, s);
   return r;
 }
-
 
 // ---- MatrixPointer ------------------------------------------------------------------------
 
@@ -215,54 +234,6 @@ MatrixPointer& MatrixPointer::operator=(const MatrixPointer& view) {
 MatrixPointer& MatrixPointer::operator=(const Matrix& m) {
   Copy16(p, m.e);
   return *this;
-}
-
-void MatrixPointer::Load(const float* a) { LoadRowMajor(p, a); }
-void MatrixPointer::Load(const double* a) { LoadRowMajor(p, a); }
-void MatrixPointer::Unload(float* a) const { UnloadRowMajor(p, a); }
-void MatrixPointer::Unload(double* a) const { UnloadRowMajor(p, a); }
-
-MatrixPointer& MatrixPointer::operator*=(const MatrixPointer& b) {
-  MultiplyInto(p, b.p, false);
-  return *this;
-}
-
-void MatrixPointer::PreMultiply(const Matrix& b) { MultiplyInto(p, b.e, true); }
-
-void MatrixPointer::PreMultiply(const float* a) {
-  float b[16];
-  LoadRowMajor(b, a);
-  MultiplyInto(p, b, true);
-}
-
-void MatrixPointer::PreMultiply(const double* a) {
-  float b[16];
-  LoadRowMajor(b, a);
-  MultiplyInto(p, b, true);
-}
-
-float MatrixPointer::Det3(int c0, int c1, int c2, int r0, int r1, int r2) const {
-  return ::Det3(p, c0, c1, c2, r0, r1, r2);
-}
-
-float MatrixPointer::Determinant() const { return ::Determinant(p); }
-
-Matrix MatrixPointer::Adjoint() const {
-  Matrix r;
-  ::Adjoint(r.e, p);
-  return r;
-}
-
-Matrix MatrixPointer::Inverse() const {
-  Matrix r;
-  ::Inverse(r.e, p, sm_afIdentityMatrix);
-  return r;
-}
-
-Matrix MatrixPointer::Transpose() const {
-  Matrix r;
-  ::Transpose(r.e, p);
-  return r;
 }
 
 Matrix operator*(const MatrixPointer& m, float s) {

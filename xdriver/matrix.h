@@ -202,9 +202,43 @@ inline HomogenVector Abs(const HomogenVector& v) {
                        v.w < 0 ? -v.w : v.w);
 }
 
+class Matrix;
 class MatrixPointer;
 
-class Matrix {
+// The operations Matrix and MatrixPointer share, on the sixteen elements
+// that Self::Elements() gives.
+template <typename Self>
+class MatrixOperations {
+ public:
+  void Load(const float* rowMajor);
+  void Load(const double* rowMajor);
+  void Unload(float* rowMajor) const;
+  void Unload(double* rowMajor) const;
+
+  // A := A * B, from the values A and B held before the call.
+  Self& operator*=(const Self& b);
+  // A := B * A.
+  void PreMultiply(const Matrix& b);
+  void PreMultiply(const float* rowMajor);
+  void PreMultiply(const double* rowMajor);
+
+  // Determinant of the 3 x 3 elements e[4r + c], r in (r0, r1, r2) and c in
+  // (c0, c1, c2), expanded along c0.
+  float Det3(int c0, int c1, int c2, int r0, int r1, int r2) const;
+  float Determinant() const;
+  Matrix Adjoint() const;
+  // The identity for the identity (compared byte by byte with the class's
+  // identity constant) and for a determinant of exactly 0; otherwise the
+  // adjoint times 1 / determinant.
+  Matrix Inverse() const;
+  Matrix Transpose() const;
+
+ private:
+  float* Elements() { return static_cast<Self*>(this)->Elements(); }
+  const float* Elements() const { return static_cast<const Self*>(this)->Elements(); }
+};
+
+class Matrix : public MatrixOperations<Matrix> {
  public:
   // The identity (the transform-and-lighting set-up relies on it).
   Matrix();
@@ -219,27 +253,8 @@ class Matrix {
   Matrix& operator=(const Matrix&) = default;
   Matrix& operator=(const MatrixPointer& view);
 
-  void Load(const float* rowMajor);
-  void Load(const double* rowMajor);
-  void Unload(float* rowMajor) const;
-  void Unload(double* rowMajor) const;
-
-  // A := A * B.
-  Matrix& operator*=(const Matrix& b);
-  // A := B * A.
-  void PreMultiply(const Matrix& b);
-  void PreMultiply(const float* rowMajor);
-  void PreMultiply(const double* rowMajor);
-
-  // Determinant of the 3 x 3 elements e[4r + c], r in (r0, r1, r2) and c in
-  // (c0, c1, c2), expanded along c0.
-  float Det3(int c0, int c1, int c2, int r0, int r1, int r2) const;
-  float Determinant() const;
-  Matrix Adjoint() const;
-  // The identity for the identity (compared byte by byte) and for a
-  // determinant of exactly 0; otherwise the adjoint times 1 / determinant.
-  Matrix Inverse() const;
-  Matrix Transpose() const;
+  float* Elements() { return e; }
+  const float* Elements() const { return e; }
 
   static const float sm_afIdentityMatrix[16];
 
@@ -290,7 +305,7 @@ inline HomogenVector operator*(const HomogenVector& v, const Matrix& m) {
 
 // The operations of Matrix on sixteen floats that someone else owns, in
 // Matrix's element order. Null after default construction.
-class MatrixPointer {
+class MatrixPointer : public MatrixOperations<MatrixPointer> {
  public:
   MatrixPointer() : p(nullptr) {}
   explicit MatrixPointer(float* elements) : p(elements) {}
@@ -301,21 +316,8 @@ class MatrixPointer {
   MatrixPointer& operator=(const MatrixPointer& view);
   MatrixPointer& operator=(const Matrix& m);
 
-  void Load(const float* rowMajor);
-  void Load(const double* rowMajor);
-  void Unload(float* rowMajor) const;
-  void Unload(double* rowMajor) const;
-  // From the values the array held before the call.
-  MatrixPointer& operator*=(const MatrixPointer& b);
-  void PreMultiply(const Matrix& b);
-  void PreMultiply(const float* rowMajor);
-  void PreMultiply(const double* rowMajor);
-
-  float Det3(int c0, int c1, int c2, int r0, int r1, int r2) const;
-  float Determinant() const;
-  Matrix Adjoint() const;
-  Matrix Inverse() const;
-  Matrix Transpose() const;
+  float* Elements() { return p; }
+  const float* Elements() const { return p; }
 
   static const float sm_afIdentityMatrix[16];
 

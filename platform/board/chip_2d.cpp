@@ -151,6 +151,15 @@ Engine2d::Surface Engine2d::SurfaceOf(unsigned descriptor) const {
   return s;
 }
 
+Engine2d::Surface Engine2d::DestinationOf(uint32_t control) const {
+  const Surface dst = SurfaceOf((control >> k2dDestShift) & 3);
+  if (dst.bytes == 0) {
+    Fail("2D engine: board %u '%s': drawing into the 1-bit surface of descriptor %u",
+         board_.Index(), board_.Name().c_str(), dst.descriptor);
+  }
+  return dst;
+}
+
 void Engine2d::NoteFault(Access& access) {
   if (access.write_faults_ != 0) {
     faults_.push_back(Fault{access.operation_name(), true, access.first_write_, access.write_faults_});
@@ -184,6 +193,15 @@ struct Writer {
 Clip ClipOf(uint32_t control, uint32_t topLeft, uint32_t bottomRight) {
   if ((control & k2dClipOn) == 0) return Clip{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
   return Clip{Low16(topLeft), High16(topLeft), Low16(bottomRight), High16(bottomRight)};
+}
+
+// Pixel (or, for a 1-bit source, bit) number of pixel (i, j) of an
+// operation of width w from the source's address: layout 3 starts at
+// y << 16 | x in the source's pitch, the other layouts at a number with the
+// rows packed at the operation's width.
+int64_t SourceIndex(uint32_t layout, uint32_t pitch, uint32_t start, int w, int i, int j) {
+  if (layout == k2dLayoutXY) return int64_t{High16(start) + j} * pitch + Low16(start) + i;
+  return int64_t{start} + int64_t{j} * w + i;
 }
 
 bool Inside(const Clip& c, int x, int y) {
@@ -224,11 +242,7 @@ void Engine2d::Draw(uint32_t size) {
   const uint32_t control = Reg(k2dRegControl);
   const uint32_t op = control & k2dOpMask;
   if (op != k2dOpFill && op != k2dOpCopy && op != k2dOpExpand) return;  // stored only
-  const Surface dst = SurfaceOf((control >> k2dDestShift) & 3);
-  if (dst.bytes == 0) {
-    Fail("2D engine: board %u '%s': drawing into the 1-bit surface of descriptor %u",
-         board_.Index(), board_.Name().c_str(), dst.descriptor);
-  }
+  const Surface dst = DestinationOf(control);
   const uint32_t origin = Reg(k2dRegOrigin);
   const int x0 = Low16(origin), y0 = High16(origin);
   const int w = static_cast<int>(size & 0xFFFF), h = static_cast<int>(size >> 16);
@@ -288,12 +302,7 @@ void Engine2d::Copy(const Surface& dst, const Surface& src, int x0, int y0, int 
   const uint32_t key = Reg(k2dRegForeground) & PixelMask(dst.bytes);
   Access access(board_, dma_, "copy");
   auto source = [&](int i, int j, uint32_t* v) {
-    int64_t pixel;
-    if (src.layout == k2dLayoutXY) {
-      pixel = int64_t{High16(start) + j} * src.pitch + Low16(start) + i;
-    } else {
-      pixel = int64_t{start} + int64_t{j} * w + i;  // rows packed at the operation's width
-    }
+    const int64_t pixel = SourceIndex(src.layout, src.pitch, start, w, i, j);
     const uint8_t* at = access.Bytes(src, pixel * src.bytes, static_cast<uint32_t>(src.bytes), false);
     if (at == nullptr) return false;
     uint32_t value = 0;
@@ -319,12 +328,7 @@ void Engine2d::Expand(const Surface& dst, const Surface& src, int x0, int y0, in
   const bool transparent = (control & k2dTransparentBg) != 0;
   Access access(board_, dma_, "expand");
   auto source = [&](int i, int j, uint32_t* v) {
-    int64_t bit;
-    if (src.layout == k2dLayoutXY) {
-      bit = int64_t{High16(start) + j} * src.pitch + Low16(start) + i;
-    } else {
-      bit = int64_t{start} + int64_t{j} * w + i;
-    }
+    const int64_t bit = SourceIndex(src.layout, src.pitch, start, w, i, j);
     const int64_t byte = bit >= 0 ? bit / 8 : (bit - 7) / 8;
     const uint8_t* at = access.Bytes(src, byte, 1, false);
     if (at == nullptr) return false;
@@ -341,11 +345,7 @@ void Engine2d::Expand(const Surface& dst, const Surface& src, int x0, int y0, in
 void Engine2d::DrawLine(uint32_t end) {
   const uint32_t control = Reg(k2dRegControl);
   if ((control & k2dOpMask) != k2dOpLine) return;  // stored only
-  const Surface dst = SurfaceOf((control >> k2dDestShift) & 3);
-  if (dst.bytes == 0) {
-    Fail("2D engine: board %u '%s': drawing into the 1-bit surface of descriptor %u",
-         board_.Index(), board_.Name().c_str(), dst.descriptor);
-  }
+  const Surface dst = DestinationOf(control);
   ++operations_;
   const Clip clip = ClipOf(control, Reg(k2dRegClipTopLeft), Reg(k2dRegClipBottomRight));
   const Writer writer{(control >> k2dRopShift) & 0xF, Reg(k2dRegPlaneMask), PixelMask(dst.bytes),

@@ -110,6 +110,8 @@ class Engine2d {
   void Copy(const Surface& dst, const Surface& src, int x0, int y0, int w, int h);
   void Expand(const Surface& dst, const Surface& src, int x0, int y0, int w, int h);
   Surface SurfaceOf(unsigned descriptor) const;
+  // The control word's destination; a 1-bit one ends the test.
+  Surface DestinationOf(uint32_t control) const;
   uint32_t Reg(uint32_t offset) const { return board_.Peek(offset, 4); }
   void NoteFault(Access& access);
 
