@@ -9,7 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/bm_prim_int.h"
-#include "core/hw_engine.h"
+#include "core/hw_register_access.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/common_data.h"
-#include "core/hw_engine.h"
+#include "core/hw_device.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include "core/bm_buffer.h"
 
 #include "core/bm_packets.h"
-#include "core/hw_engine.h"
+#include "core/chip_ids.h"
+#include "core/hw_register_access.h"
 #include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"
 #include "core/os.h"
@@ -38,7 +39,7 @@ void WaitSurfaceIdle(MmSurface* surface) {
 }
 
 void FlushEngine(CommonData* common) {
-  const bool next3 = (common->revisionBits & kRevNext3Chip) != 0;
+  const bool next3 = (common->revisionBits & kRevKestrionNext3) != 0;
   HwWriteRegister(common, next3 ? kRegEngineStatus : kRegEngineFlush, kEngineFlush);
 }
 

@@ -178,14 +178,6 @@ class BmBufferPool : public OsHeapObject {
   void ResetCursor();
 };
 
-// Component-table rows.
-bool InitBmFlags(PDEV* pdev);
-void CleanupBmFlags(PDEV* pdev);
-bool InitSyncObjects(PDEV* pdev);
-void CleanupSyncObjects(PDEV* pdev);
-bool InitBusmastering(PDEV* pdev);
-void CleanupBusmastering(PDEV* pdev);
-
 // Create options of the primary interface for the board's DMA mode.
 BmBufferPool::CreateOptions BmPrimaryOptions(uint32_t dmaMode, uint32_t busFlags,
                                              uint32_t debugFlags, uint32_t localMemorySize);

@@ -11,24 +11,7 @@
 
 #include "core/mm_surface.h"
 #include "core/orv_abi.h"
-
-// ---- Registers of the DMA engine ---------------------------------------------------
-inline constexpr uint32_t kRegEngineFlush = 0x314;         // all chips but 0x5D63
-inline constexpr uint32_t kRegEngineStatus = 0x318;        // idle test; flush on 0x5D63
-inline constexpr uint32_t kRegEngineStatusNext3 = 0x31C;   // idle test on 0x5D63
-inline constexpr uint32_t kRegDmaStartAddress = 0x404;
-inline constexpr uint32_t kRegDmaEndAddress = 0x408;       // writing it starts local DMA
-inline constexpr uint32_t kRegEngineIdle = 0x8F0;
-inline constexpr uint32_t kEngineIdleDma = 0x20000;
-inline constexpr uint32_t kEngineFlush = 1;
-// Idle values of the engine status register.
-inline constexpr uint32_t kEngineStatusMask = 0x57;
-inline constexpr uint32_t kEngineStatusIdle = 0x50;
-inline constexpr uint32_t kEngineStatusIdleBit = 0x1;      // 0x5D62 and 0x5D63
-
-// Revision bits (HwRevisionID) of the chip groups.
-inline constexpr uint32_t kRevNext2Chip = 0xE000;          // device 0x5D62
-inline constexpr uint32_t kRevNext3Chip = 0x70000;         // device 0x5D63
+#include "core/regs/dma.h"
 
 // ---- Packets ---------------------------------------------------------------------------
 // Buffer switch: 0x1094 := new buffer counter, 0x1090 := buffer-report word.

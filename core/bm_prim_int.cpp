@@ -1,6 +1,8 @@
 #include "core/bm_prim_int.h"
 
-#include "core/hw_engine.h"
+#include "core/chip_ids.h"
+#include "core/hw_device.h"
+#include "core/hw_register_access.h"
 #include "core/lnx_device.h"
 #include "core/os.h"
 
@@ -52,9 +54,9 @@ BmPrimInt::BmPrimInt(CommonData* c, uint32_t u, const CreateOptions& o)
 
 void BmPrimInt::WaitEngineIdle() {
   const uint32_t rev = commonData->revisionBits;
-  if (rev & kRevNext3Chip) {
+  if (rev & kRevKestrionNext3) {
     HwPollRegister(commonData, kRegEngineStatusNext3, kEngineStatusIdleBit, kEngineStatusIdleBit);
-  } else if (rev & kRevNext2Chip) {
+  } else if (rev & kRevKestrionNext2) {
     HwPollRegister(commonData, kRegEngineStatus, kEngineStatusIdleBit, kEngineStatusIdleBit);
   } else {
     HwPollRegister(commonData, kRegEngineStatus, kEngineStatusMask, kEngineStatusIdle);

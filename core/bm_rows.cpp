@@ -1,17 +1,16 @@
-// Component-table rows of bus mastering: the BmFlags object, the sync
-// objects, the transform manager and the primary command interface. The
-// first device object of a board builds the board's objects, every one
-// points to them, the last one deletes them.
+#include "core/bm_rows.h"
+
+#include <string.h>
+
 #include "core/bm_buffer.h"
 #include "core/bm_prim_int.h"
 #include "core/bm_transform.h"
 #include "core/driver_switches.h"
-#include "core/hw_engine.h"
+#include "core/hw_register_access.h"
 #include "core/mm_surface_manager.h"
 #include "core/os.h"
 #include "core/pdev.h"
-
-#include <string.h>
+#include "core/regs/dma.h"
 
 namespace {
 

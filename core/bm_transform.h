@@ -52,6 +52,3 @@ class BmXformMgr {
 
 // Transform buffer options for these bus flags and BmDebugFlags value.
 BmBufferPool::CreateOptions BmXformOptions(uint32_t busFlags, uint32_t debugFlags);
-
-bool InitBmXformMgr(PDEV* pdev);
-void CleanupBmXformMgr(PDEV* pdev);

@@ -4,6 +4,8 @@
 #include <string.h>
 
 #include "core/os.h"
+#include "core/regs/clocks.h"
+#include "core/regs/dma.h"
 
 namespace {
 
@@ -27,6 +29,10 @@ ORVClientRecord* ORVGetClientPointer(BOARDHANDLE* board) {
 }
 
 uint32_t* ORVGetFsCache(BOARDHANDLE* board) { return ORVGetClientPointer(board)->fsCache; }
+
+void* ORVGetPinsPointer(BOARDHANDLE* board) {
+  return reinterpret_cast<unsigned char*>(board) + kBoardHandlePinsOffset;
+}
 
 // ---- Configuration space --------------------------------------------------------
 
@@ -170,3 +176,4 @@ uint32_t HWBri90ReadRegShadowDword(BOARDHANDLE* board, uint32_t reg, uint32_t* v
 uint32_t HWBri90WriteRegShadowDword(BOARDHANDLE* board, uint32_t reg, const uint32_t* value) {
   return ClientWriteRegShadowDword(board, reg, value);
 }
+void* HWKSTGetPINS(BOARDHANDLE* board) { return ORVGetPinsPointer(board); }

@@ -1,6 +1,7 @@
+#include "core/dbg_output.h"
+
 #include <stdio.h>
 
-#include "core/client_services.h"
 #include "platform/xserver/xservices.h"
 
 void dbgOutput(const char* format, ...) {

@@ -1,6 +1,6 @@
 #include "core/mm_aperture.h"
 
-#include "core/hw_engine.h"
+#include "core/hw_register_access.h"
 #include "core/lnx_device.h"
 #include "core/mm_surface_manager.h"
 #include "core/os.h"

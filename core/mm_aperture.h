@@ -11,6 +11,7 @@
 #include "core/heap_object.h"
 #include "core/mm_surface.h"
 #include "core/orv_abi.h"
+#include "core/regs/aperture.h"
 
 struct MmManagerRecord;
 class MmMultiAperture;
@@ -109,15 +110,6 @@ class MmSurfaceMapper : public OsHeapObject {
   CommonData* common;
 };
 
-// ---- Aperture slot registers (slot i = 0..19) -----------------------------------------
-inline constexpr uint32_t kApertureSlots = 20;
-inline constexpr uint32_t kRegApertureSlotStride = 16;
-inline constexpr uint32_t kRegApertureKey = 0x0;    // offset | base bits | enable; 0 = off
-inline constexpr uint32_t kRegApertureDesc0 = 0x4;
-inline constexpr uint32_t kRegApertureDesc1 = 0x8;
-inline constexpr uint32_t kRegApertureDesc2 = 0xC;
-inline constexpr uint32_t kApertureSlotEnable = 0x10000000;
-inline constexpr uint32_t kApertureBaseBitsMask = 0x0E000000;
 // Window offsets lie below the base bits of the key.
 inline constexpr uint32_t kApertureOffsetLimit = 0x02000000;
 // Windows start on this granule and keep one granule of space after them.

@@ -1,6 +1,5 @@
-// Component-table rows of the physical memory mapper and the memory
-// manager: the first device object of a board builds the board's objects,
-// every one points to them, the last one deletes them.
+#include "core/mm_rows.h"
+
 #include "core/driver_switches.h"
 #include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"

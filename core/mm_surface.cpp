@@ -2,7 +2,7 @@
 
 #include "core/bm_packets.h"
 #include "core/bm_prim_int.h"
-#include "core/hw_engine.h"
+#include "core/hw_register_access.h"
 #include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"
 

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/chip_ids.h"
 #include "core/heap_object.h"
 #include "core/orv_abi.h"
 
@@ -39,9 +40,6 @@ inline constexpr uint32_t kLayoutPitchLinear = 1;
 inline constexpr uint32_t kLayoutTiledFirst = 2;
 inline constexpr uint32_t kLayoutTiledLast = 5;
 
-// Revision bits of the later chip generation.
-inline constexpr uint32_t kRevLaterGeneration = 0x7FC00;
-
 // Marks a description the chip cannot hold.
 inline constexpr uint32_t kMmInvalid = 0xFFFFFFFF;
 
@@ -63,7 +61,7 @@ struct MmSurfDesc {
   uint32_t Format() const { return (word1 >> kDescFormatShift) & kDescFormatMask; }
   uint32_t Height() const { return word2 & kDescHeightMask; }
   uint32_t Depth() const { return (word2 >> kDescDepthShift) & kDescDepthMask; }
-  bool IsLaterGeneration() const { return (revision & kRevLaterGeneration) != 0; }
+  bool IsLaterGeneration() const { return IsLaterGenerationRevision(revision); }
 
   // Builds word 1 and word 2 from their fields.
   static uint32_t MakeWord1(uint32_t width, uint32_t layout, uint32_t format) {

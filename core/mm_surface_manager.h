@@ -130,9 +130,6 @@ class EmulMmSurfaceManager : public MmSurfaceManager {
   MemoryHeap heaps[5];  // first .. fifth
 };
 
-// Component-table rows.
-bool InitMemoryManager(PDEV* pdev);
-void CleanupMemoryManager(PDEV* pdev);
 void* GetSimulatorMemory(PDEV* pdev);
 
 // AGP and PCI-locked system buffers, declared to the board's physical

@@ -1,22 +1,11 @@
-// PCI configuration-space primitives, the bus scan and capability look-up,
-// over the X server's PCI access.
+#include "core/pci_config.h"
+
 #include <string.h>
 
-#include "core/client_services.h"
+#include "core/regs/pci.h"
 #include "platform/xserver/xservices.h"
 
 namespace {
-
-constexpr uint32_t kCfgVendorDevice = 0x00;
-constexpr uint32_t kCfgCommandStatus = 0x04;
-constexpr uint32_t kCfgHeaderDword = 0x0C;  // header type in bits 16-23
-constexpr uint32_t kCfgBusNumbers = 0x18;   // secondary bus in bits 8-15
-constexpr uint32_t kCfgCapPointer = 0x34;
-
-constexpr uint32_t kStatusCapList = 1u << 20;  // status bit 4
-constexpr uint32_t kHeaderMultiFunction = 1u << 23;
-constexpr uint32_t kHeaderTypeMask = 0x7F;
-constexpr uint32_t kHeaderTypeBridge = 1;
 
 constexpr uint32_t kCapFirst = 64;
 constexpr uint32_t kCapLast = 252;
@@ -52,8 +41,8 @@ bool Walk(uint32_t limit, Visit visit) {
         const uint32_t handle = pciGetHandle(bus, device, function);
         if (!IsPresent(handle)) continue;
         const uint32_t header = ReadDword(handle, kCfgHeaderDword);
-        if (((header >> 16) & kHeaderTypeMask) == kHeaderTypeBridge) {
-          const uint32_t secondary = (ReadDword(handle, kCfgBusNumbers) >> 8) & 0xFF;
+        if (((header >> kHeaderTypeShift) & kHeaderTypeMask) == kHeaderTypeBridge) {
+          const uint32_t secondary = (ReadDword(handle, kCfgBridgeBusNumbers) >> 8) & 0xFF;
           if (secondary != 0 && secondary != 0xFF && limit < secondary) {
             limit = secondary + 1 > kMaxBus ? kMaxBus : secondary + 1;
           }
@@ -148,7 +137,7 @@ bool pciGetTermbase(uint32_t handle, uint32_t reg, uint32_t* base, uint32_t* siz
 }
 
 bool pciFindCapability(uint32_t handle, uint32_t* offset, uint8_t id) {
-  if ((ReadDword(handle, kCfgCommandStatus) & kStatusCapList) == 0) return false;
+  if ((ReadDword(handle, kCfgCommand) & kStatusCapList) == 0) return false;
   uint8_t pointer;
   csReadByte(handle, kCfgCapPointer, &pointer);
   uint32_t at = pointer & ~3u;
@@ -180,9 +169,9 @@ bool pciScan(PciScanCallback callback, void* data) { return pciScanBus(callback,
 bool pciFindVideoBridge(uint32_t bus, uint32_t vendorDevice) {
   return Walk(bus, [&](uint32_t handle) {
     const uint32_t header = ReadDword(handle, kCfgHeaderDword);
-    if (((header >> 16) & kHeaderTypeMask) != kHeaderTypeBridge) return false;
+    if (((header >> kHeaderTypeShift) & kHeaderTypeMask) != kHeaderTypeBridge) return false;
     if (ReadDword(handle, kCfgVendorDevice) != vendorDevice) return false;
-    return ((ReadDword(handle, kCfgBusNumbers) >> 8) & 0xFF) == bus;
+    return ((ReadDword(handle, kCfgBridgeBusNumbers) >> 8) & 0xFF) == bus;
   });
 }
 

@@ -59,7 +59,3 @@ class PhysMemMapper : public OsHeapObject {
 
 // The board's mapper, for code without a device object.
 extern PhysMemMapper* g_poPhysMemMapper;
-
-// Component-table rows.
-bool InitPhysMemMapper(PDEV* pdev);
-void CleanupPhysMemMapper(PDEV* pdev);

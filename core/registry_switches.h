@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/chip_ids.h"
 #include "core/heap_object.h"
 
 class PDEV;
@@ -67,7 +68,7 @@ using RegistrySwitchU32 = RegistrySwitch<unsigned int>;
   X(SwapTexturesVidMemOptions, "3D", U8, 0, 0, 0)                                  \
   X(HwTransformLight, "3D", U8, 1, 0, 0)                                           \
   X(HwPureDevice, "3D", U8, 1, 0, 0)                                               \
-  X(EnableZinit, "3D", U8, 0, 0x3C0, 1)                                            \
+  X(EnableZinit, "3D", U8, 0, kRevKestrion2, 1)                                    \
   X(EnableZCompBrisol, "3D", U8, 0, 0, 0)                                          \
   X(ForceDepthToS8Z24Brisol, "3D", U8, 0, 0, 0)                                    \
   X(DivByZeroRefRastBrisol, "3D", U8, 1, 0, 0)                                     \
@@ -78,17 +79,17 @@ using RegistrySwitchU32 = RegistrySwitch<unsigned int>;
   X(Use2DClearForceZUncompBrisol, "3D", U8, 0, 0, 0)                               \
   X(Use3DClearBrisol, "3D", U8, 1, 0, 0)                                           \
   X(UseZCompInMultContextBrisol, "3D", U8, 1, 0, 0)                                \
-  X(ColRndMode, "3D", U32, 1, 0x1C00, 0)                                           \
+  X(ColRndMode, "3D", U32, 1, kRevKestrionNext1, 0)                                \
   X(UseBrisolMemoryStrategies, "3D", U8, 0, 0, 0)                                  \
   X(ZUncompAnd2DClearSceneInProgBrisol, "3D", U8, 0, 0, 0)                         \
   X(PhysicalMemory, "System", U32, 256, 0, 0)                                      \
   X(HqCubemaps, "3D", U8, 0, 0, 0)                                                 \
   X(UseTextiled, "3D", U8, 1, 0, 0)                                                \
   X(VertexBuffers, "3D", U32, 1, 0, 0)                                             \
-  X(MemLevels, "3D", U32, 0x3FFF8842, 0x10, 0x3FF00842)                            \
+  X(MemLevels, "3D", U32, 0x3FFF8842, kRevKestrion1Rev3, 0x3FF00842)               \
   X(LightingType, "3D", U32, 1, 0, 0)                                              \
   X(VECacheMode, "3D", U8, 1, 0, 0)                                                \
-  X(CullNoneMode, "3D", U32, 0, 0x1C00, 1)                                         \
+  X(CullNoneMode, "3D", U32, 0, kRevKestrionNext1, 1)                              \
   X(TnLZFactor, "3D", U32, 1, 0, 0)                                                \
   X(ForcePCIAllocation, "3D", U8, 0, 0, 0)                                         \
   X(GuardBandClipping, "3D", U32, 2, 0, 0)                                         \
@@ -106,7 +107,7 @@ using RegistrySwitchU32 = RegistrySwitch<unsigned int>;
   X(TEFastTrilinear, "3D", U8, 0, 0, 0)                                            \
   X(TEFilteringOptions, "3D", U32, 0xFFFFFF, 0, 0)                                 \
   X(TELodBias, "3D", U32, 0, 0, 0)                                                 \
-  X(TEDLFCounters, "3D", U32, 0x4087, 0x1C00, 0x1E4087)                            \
+  X(TEDLFCounters, "3D", U32, 0x4087, kRevKestrionNext1, 0x1E4087)                 \
   X(Spanthree, "OGL", U8, 0, 0, 0)                                                 \
   X(PolygonOffset, "OGL", U8, 1, 0, 0)                                             \
   X(WideLines, "OGL", U8, 1, 0, 0)                                                 \
@@ -150,7 +151,7 @@ class RegistrySwitchManager : public OsHeapObject {
   // Destroys every listed switch and clears the named pointers.
   void DeleteAllSwitches();
 
-#define ORV_REGISTRY_SWITCH_MEMBER(name, section, type, value, mask, masked) \
+#define ORV_REGISTRY_SWITCH_MEMBER(name, section, type, value, mask, masked)       \
   RegistrySwitch##type* name = nullptr;
   ORV_REGISTRY_SWITCHES(ORV_REGISTRY_SWITCH_MEMBER)
 #undef ORV_REGISTRY_SWITCH_MEMBER

@@ -3,21 +3,19 @@
 #include <string.h>
 
 #include "core/client_services.h"
-#include "core/hw_engine.h"
+#include "core/hw_revision.h"
 #include "core/lnx_device.h"
 #include "core/os.h"
 #include "core/pdev.h"
+#include "core/regs/pci.h"
 
 namespace {
 
-// Configuration-space registers read to fill the block in local-DMA mode.
-constexpr uint32_t kCfgVendorDevice = 0x00;
-constexpr uint32_t kCfgClassRevision = 0x08;
-constexpr uint32_t kCfgFrameBufferBar = 0x10;
-constexpr uint32_t kCfgRegisterBar32 = 0x14;
-constexpr uint32_t kCfgRegisterBar64 = 0x18;
-constexpr uint32_t kBarTypeMask = 0x6;
-constexpr uint32_t kBarType64 = 0x4;
+// The frame buffer is the first base register; the registers follow it, one
+// dword later when the frame buffer has a 64-bit base.
+constexpr uint32_t kCfgFrameBufferBar = kCfgBar0;
+constexpr uint32_t kCfgRegisterBar32 = kCfgBar1;
+constexpr uint32_t kCfgRegisterBar64 = kCfgBar2;
 
 // A block of process memory, zeroed, recorded with the given size.
 bool AllocateProcessBlock(LnxBufferRecord& record, uint32_t size) {
@@ -65,7 +63,7 @@ void FillLocalSharedLocked(SharedLockedData_t* shared, uint32_t handle) {
   uint32_t id = 0, classRevision = 0;
   csReadDword(handle, kCfgVendorDevice, &id);
   csReadDword(handle, kCfgClassRevision, &classRevision);
-  HwRevisionID::Setup(shared, id, classRevision & 0xFF);
+  HwRevisionID::Setup(shared, id, classRevision & kRevisionMask);
 
   shared->dmaMode = kDmaModeLocal;
 }

@@ -1,25 +1,22 @@
-// Board description blocks: the PInS block and BIOS version of the option
-// ROM, read through the memory window or from the flash behind it.
+// The board description (PInS block) and BIOS version of the option ROM,
+// read through the memory window or from the flash behind it.
 #include "hwsharing/bios_pins.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "core/regs/pci.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/eeprom_flash.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/regs_pci.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
-constexpr uint32_t kCfgRomBar = 0x30;
-constexpr uint32_t kRomEnable = 1;
-constexpr uint32_t kChipOptionRomOverMemory = 1u << 30;
 constexpr uint32_t kRomBaseMask = 0xFF000000u;
 
 // Option ROM layout.
 constexpr uint16_t kRomSignature = 0xAA55;
-constexpr uint32_t kRomSizeByte = 2;
 constexpr uint32_t kRomVersionByte = 5;
 constexpr uint32_t kRomVersionUnit = 4096;
 constexpr uint32_t kRomPciDataPointer = 0x18;
@@ -35,18 +32,12 @@ constexpr uint32_t kScanMaxLength = 128;
 constexpr uint32_t kLegacyPinsSize = 64;
 constexpr uint8_t kLegacyPinsMark = 0x40;
 constexpr uint32_t kFlashHeaderSize = 256;
-// The block chain of the flash is walked at most this far: 128 KiB holds no
-// more 512-byte images, and a corrupt chain of short steps would otherwise
-// read the whole part eight bytes at a time over the bit-banged pins.
-constexpr uint32_t kMcsMaxChainBlocks = 256;
 
 // The ROM as the memory window shows it.
 struct Rom {
   BOARDHANDLE* h;
   uint8_t Byte(uint32_t offset) const {
-    uint8_t b = 0xFF;
-    if (offset < kRomScanSize) ClientReadMemoryByte(h, offset, &b);
-    return b;
+    return offset < kRomScanSize ? MemReadByte(h, offset) : 0xFF;
   }
   uint16_t Word(uint32_t offset) const {
     return static_cast<uint16_t>(Byte(offset) | (Byte(offset + 1) << 8));
@@ -76,14 +67,14 @@ struct Rom {
 struct RomMapping {
   uint32_t savedOptions = 0, savedRom = 0;
   void Map(BOARDHANDLE* h, uint32_t base) {
-    HWReadConfigSpaceDword(h, kCfgChipOptions, &savedOptions);
-    HWWriteConfigSpaceULONG(h, kCfgChipOptions, savedOptions | kChipOptionRomOverMemory);
-    HWReadConfigSpaceDword(h, kCfgRomBar, &savedRom);
-    HWWriteConfigSpaceULONG(h, kCfgRomBar, base | kRomEnable);
+    savedOptions = CfgRead(h, kCfgChipOptions);
+    CfgWrite(h, kCfgChipOptions, savedOptions | kChipOptionsRomOverMemory);
+    savedRom = CfgRead(h, kCfgRomBar);
+    CfgWrite(h, kCfgRomBar, base | kRomEnable);
   }
   void Unmap(BOARDHANDLE* h) {
-    HWWriteConfigSpaceULONG(h, kCfgRomBar, savedRom);
-    HWWriteConfigSpaceULONG(h, kCfgChipOptions, savedOptions);
+    CfgWrite(h, kCfgRomBar, savedRom);
+    CfgWrite(h, kCfgChipOptions, savedOptions);
   }
 };
 
@@ -178,10 +169,8 @@ HALSTATUS HSLBIOSReadPins(BOARDHANDLE* h, uint32_t* version) {
 
 HALSTATUS HSLBIOSGetVersion(BOARDHANDLE* h, uint32_t* version) {
   if (HalFailed(h->status)) return h->status;
-  uint32_t bar0 = 0;
-  HWReadConfigSpaceDword(h, kCfgBar0, &bar0);
   RomMapping mapping;
-  mapping.Map(h, bar0 & kRomBaseMask);
+  mapping.Map(h, CfgRead(h, kCfgBar0) & kRomBaseMask);
   const Rom rom{h};
   const bool hasPciData = rom.Word(0) == kRomSignature && rom.Matches(rom.Word(kRomPciDataPointer), "PCIR");
   if (hasPciData)
@@ -245,59 +234,5 @@ HALSTATUS HSLBIOSReadData(BOARDHANDLE* h, uint8_t* area, uint32_t* version, char
   }
   HSLCloseSE(h, &se);
   if (text[0] == '\0') return SetError(h, kErrBiosNoVersionText);
-  return h->status;
-}
-
-HALSTATUS HSLMCSReadData(BOARDHANDLE* h, uint32_t record, uint32_t length, MCSRECORD* out) {
-  if (HalFailed(h->status)) return h->status;
-  std::memset(out, 0, sizeof(*out));
-  if (record > 1) return h->status;
-  if (length > kMcsDataSize) length = kMcsDataSize;
-  SEINFO se;
-  uint32_t found = 0;
-  HSLOpenSE(h, kSeKindBios, &se, &found);
-  if (HalFailed(h->status)) return h->status;
-
-  auto u32 = [](const uint8_t* b) {
-    return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
-  };
-  bool accepted = false;
-  const uint64_t size = se.ulSize;
-  uint8_t start[3] = {};
-  HSLReadSE(&se, 0, sizeof(start), start);
-  uint64_t position = uint64_t{start[kRomSizeByte]} * 512;
-  if (size >= 64 && start[0] == 0x55 && start[1] == 0xAA && position < size - 64) {
-    // Each step moves forward or ends the walk, so it cannot loop, and the
-    // walk ends after kMcsMaxChainBlocks blocks.
-    for (uint32_t blocks = 0; blocks < kMcsMaxChainBlocks && position + 8 <= size; ++blocks) {
-      uint8_t block[8];
-      HSLReadSE(&se, static_cast<uint32_t>(position), sizeof(block), block);
-      const uint32_t signature = u32(block);
-      if (signature == 0 || signature == 0xFFFFFFFFu) break;
-      if (signature == kMcsSignature) {
-        uint8_t entry[9];
-        HSLReadSE(&se, static_cast<uint32_t>(position + 32 + 16 * record), sizeof(entry), entry);
-        const uint64_t data = position + u32(entry);
-        const uint16_t sum = static_cast<uint16_t>(entry[4] | (entry[5] << 8));
-        const uint16_t format = static_cast<uint16_t>(entry[6] | (entry[7] << 8));
-        if (data + length <= size) {
-          HSLReadSE(&se, static_cast<uint32_t>(data), length, out->aucData);
-          uint16_t got = 0;
-          for (uint32_t i = 0; i < length; ++i) got = static_cast<uint16_t>(got + out->aucData[i]);
-          out->ulFactor = entry[8];
-          out->ulFormatHigh = (format >> 6) & 7;
-          out->ulFormatMid = (format >> 3) & 7;
-          out->ulFormatLow = format & 7;
-          accepted = got == sum;
-        }
-        break;
-      }
-      const uint32_t advance = u32(block + 4);
-      if (advance == 0) break;
-      position += advance;
-    }
-  }
-  HSLCloseSE(h, &se);
-  if (!accepted) std::memset(out, 0, sizeof(*out));
   return h->status;
 }

@@ -1,10 +1,12 @@
-// Set-up of a fresh board handle from the board's PCI configuration space.
+#include "hwsharing/board_setup.h"
+
 #include <cstring>
 
+#include "core/chip_ids.h"
+#include "core/regs/pci.h"
 #include "hwsharing/boardhandle.h"
-#include "hwsharing/dispatch.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/regs_pci.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
@@ -19,32 +21,21 @@ struct ApertureLayout {
 // Older chips: the library knows where their apertures are, though the chip
 // layer refuses them.
 const ApertureLayout kOlderChips[] = {
-    {0x6A19, 0xffffc000, 0xff800000},
-    {0x6A1A, 0xffffffff, 0xfffffff0},  // base registers swapped on revision 2 and lower
-    {0x6A1B, 0xffffc000, 0xff000000},
-    {0x6A1E, 0xffffc000, 0xff000000},
-    {0x6A1F, 0xffffc000, 0xff000000},
-    {0x6A20, 0xffffc000, 0xff000000},
-    {0x6A21, 0xffffc000, 0xff000000},
-    {0x6A25, 0xffffc000, 0xff000000},
-    {0x6C27, 0xffffc000, 0xff000000},
+    {kDeviceOlder6A19, 0xffffc000, 0xff800000},
+    {kDeviceOlder6A1A, 0xffffffff, 0xfffffff0},  // base registers swapped on revision 2 and lower
+    {kDeviceOlder6A1B, 0xffffc000, 0xff000000},
+    {kDeviceOlder6A1E, 0xffffc000, 0xff000000},
+    {kDeviceOlder6A1F, 0xffffc000, 0xff000000},
+    {kDeviceOlder6A20, 0xffffc000, 0xff000000},
+    {kDeviceOlder6A21, 0xffffc000, 0xff000000},
+    {kDeviceOlder6A25, 0xffffc000, 0xff000000},
+    {kDeviceOlder6C27, 0xffffc000, 0xff000000},
 };
 constexpr uint32_t kSupportedRegisterMask = 0xffffff00;
 constexpr uint32_t kSupportedFrameBufferMask = 0xff000000;
-constexpr uint16_t kDevSwappedBars = 0x6A1A;
 constexpr uint32_t kSwappedBarsMaxRevision = 2;
 
-uint32_t ReadCfg(BOARDHANDLE* h, uint32_t offset) {
-  uint32_t v = 0;
-  ClientReadConfigSpaceDword(h, offset, &v);
-  return v;
-}
-
-uint8_t ReadCommand(BOARDHANDLE* h) {
-  uint8_t v = 0;
-  ClientReadConfigSpaceByte(h, kCfgCommand, &v);
-  return v;
-}
+uint8_t ReadCommand(BOARDHANDLE* h) { return CfgReadByte(h, kCfgCommand); }
 
 bool Is64BitBar(uint32_t bar) { return (bar & kBarTypeMask) == kBarType64; }
 
@@ -72,19 +63,19 @@ HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h) {
   h->ulLibraryVersion = kLibraryVersion;
   InitColourTables(h);
 
-  const uint32_t id = ReadCfg(h, kCfgId);
+  const uint32_t id = CfgRead(h, kCfgVendorDevice);
   h->usVendorId = static_cast<uint16_t>(id);
   h->usDeviceId = static_cast<uint16_t>(id >> 16);
-  h->ulSubsystemIds = ReadCfg(h, kCfgSubsystem);
-  const uint32_t classRevision = ReadCfg(h, kCfgClassRevision);
-  h->ulRevision = classRevision & 0xff;
+  h->ulSubsystemIds = CfgRead(h, kCfgSubsystem);
+  const uint32_t classRevision = CfgRead(h, kCfgClassRevision);
+  h->ulRevision = classRevision & kRevisionMask;
   if (((classRevision >> kSubclassShift) & 0xff) == 0) h->ulBoardFlags |= kBoardFlagVgaDevice | kBoardFlagVgaClass;
 
   // A VGA-class board that does not decode I/O is not the VGA device: it
   // gives up VGA decoding and gets its memory decoding switched on.
   if ((h->ulBoardFlags & kBoardFlagVgaDevice) && !(ReadCommand(h) & kCommandIoDecode)) {
-    ClientWriteConfigSpaceDword(h, kCfgChipOptions, ReadCfg(h, kCfgChipOptions) & ~kChipOptionsVgaBit);
-    ClientWriteConfigSpaceByte(h, kCfgCommand, static_cast<uint8_t>(ReadCommand(h) | kCommandMemoryDecode));
+    CfgWrite(h, kCfgChipOptions, CfgRead(h, kCfgChipOptions) & ~kChipOptionsVgaBit);
+    CfgWriteByte(h, kCfgCommand, static_cast<uint8_t>(ReadCommand(h) | kCommandMemoryDecode));
     h->ulBoardFlags &= ~kBoardFlagVgaDevice;
   }
   if (!(ReadCommand(h) & kCommandMemoryDecode)) SetError(h, kErrMemoryDecodingOff);
@@ -93,7 +84,7 @@ HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h) {
   uint32_t frameBufferMask = 0;
   bool swapped = false;
   if (IsSupportedChip(h->usDeviceId)) {
-    h->ulBoardFlags |= (ReadCfg(h, kCfgChipOptions) & kChipOptionsLowBits) << kBoardFlagsCfg40Shift;
+    h->ulBoardFlags |= (CfgRead(h, kCfgChipOptions) & kChipOptionsLowBits) << kBoardFlagsCfg40Shift;
     registerMask = kSupportedRegisterMask;
     frameBufferMask = kSupportedFrameBufferMask;
   } else {
@@ -103,21 +94,21 @@ HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h) {
     if (layout == nullptr) return SetError(h, kErrUnknownDeviceId);  // apertures stay zero
     registerMask = layout->registerMask;
     frameBufferMask = layout->frameBufferMask;
-    swapped = h->usDeviceId == kDevSwappedBars && h->ulRevision <= kSwappedBarsMaxRevision;
+    swapped = h->usDeviceId == kDeviceOlder6A1A && h->ulRevision <= kSwappedBarsMaxRevision;
   }
 
   const uint32_t firstOffset = swapped ? kCfgBar1 : kCfgBar0;
-  const uint32_t first = ReadCfg(h, firstOffset);
+  const uint32_t first = CfgRead(h, firstOffset);
   uint32_t firstHigh = 0;
   uint32_t secondOffset = swapped ? kCfgBar0 : kCfgBar1;
   if (Is64BitBar(first)) {
-    firstHigh = ReadCfg(h, firstOffset + 4);
+    firstHigh = CfgRead(h, firstOffset + 4);
     secondOffset = firstOffset + 8;
   }
-  const uint32_t second = ReadCfg(h, secondOffset);
+  const uint32_t second = CfgRead(h, secondOffset);
   // The second register has an upper half only when it is a 64-bit base
   // itself; the dword after a 32-bit base belongs to something else.
-  const uint32_t secondHigh = Is64BitBar(second) ? ReadCfg(h, secondOffset + 4) : 0;
+  const uint32_t secondHigh = Is64BitBar(second) ? CfgRead(h, secondOffset + 4) : 0;
 
   h->ulFrameBufferApertureLow = first & frameBufferMask;
   h->ulFrameBufferApertureHigh = firstHigh;

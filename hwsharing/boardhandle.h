@@ -172,16 +172,16 @@ struct BOARDHANDLE {
   BOARDINFO oBoardInfo;
   uint8_t aucReserved[4056 - sizeof(BOARDINFO)];
   DEVICEJUMPTABLE oJumpTable;
-  MISCFUNCTIONS* pMISCFunctions;
-  CLIENTFUNCTIONS* pClientFunctions;
-  MDACFUNCTIONS* pMDACFunctions;
-  CRTCFUNCTIONS* pCRTCFunctions;
+  const MISCFUNCTIONS* pMISCFunctions;
+  const CLIENTFUNCTIONS* pClientFunctions;
+  const MDACFUNCTIONS* pMDACFunctions;
+  const CRTCFUNCTIONS* pCRTCFunctions;
   void* pUnused;
-  I2CFUNCTIONS* pI2CFunctions;
-  VLNFUNCTIONS* pVLNFunctions;
-  FPFUNCTIONS* pFPFunctions;
-  ADDONFUNCTIONS* pADDONFunctions;
-  EDIDFUNCTIONS* pEDIDFunctions;
+  const I2CFUNCTIONS* pI2CFunctions;
+  const VLNFUNCTIONS* pVLNFunctions;
+  const FPFUNCTIONS* pFPFunctions;
+  const ADDONFUNCTIONS* pADDONFunctions;
+  const EDIDFUNCTIONS* pEDIDFunctions;
   // Stored when the library is opened; set-up leaves it alone.
   ORVClientRecord* pClient;
   uint8_t aucTail[8];
@@ -190,6 +190,7 @@ inline constexpr size_t kBoardHandleClearedBytes = 20376;
 static_assert(sizeof(BOARDHANDLE) == kBoardHandleSize);
 static_assert(offsetof(BOARDHANDLE, pClient) == kBoardHandleClientOffset);
 static_assert(offsetof(BOARDHANDLE, pClient) == kBoardHandleClearedBytes);
+static_assert(offsetof(BOARDHANDLE, oPins) == kBoardHandlePinsOffset);
 static_assert(offsetof(BOARDHANDLE, status) == 8);
 static_assert(offsetof(BOARDHANDLE, aModeInfo) == 12);
 

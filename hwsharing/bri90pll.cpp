@@ -3,8 +3,8 @@
 // registers read back from the board's register shadow.
 #include "hwsharing/bri90pll.h"
 
-#include "hwsharing/pll_internal.h"
-#include "hwsharing/regs_fs.h"
+#include "core/regs/clocks.h"
+#include "hwsharing/pll_common.h"
 
 using namespace pllutil;  // NOLINT
 
@@ -24,13 +24,12 @@ void InternalError(const PLLDESCRIPTOR* d, int line, const char* text) {
 
 uint32_t EncodeWord(uint32_t shadow, uint32_t sel, int32_t m1, int32_t p1, int32_t m2, int32_t p2,
                     const PLLDESCRIPTOR* d) {
-  uint32_t word = shadow & ~(kB90ClearedBits | kB90DividerMask | kFsOutputSelMask |
-                             kB90OptionBit | kB90Program);
-  word |= static_cast<uint32_t>(m1 - 1) & kB90M1Mask;
-  word |= (static_cast<uint32_t>(m2 - 1) & kFsFieldMask) << kB90M2Shift;
-  word |= (static_cast<uint32_t>(p1 - 1) & kFsFieldMask) << kB90P1Shift;
-  word |= (static_cast<uint32_t>(p2 - 1) & kB90P2Mask) << kB90P2Shift;
-  word |= (sel & 3u) << kFsOutputSelShift;
+  uint32_t word = shadow & ~(kB90ClearedBits | kB90OptionBit | kB90Program);
+  word = B90FsSetDivider<B90FsM1Field>(word, m1);
+  word = B90FsSetDivider<B90FsM2Field>(word, m2);
+  word = B90FsSetDivider<B90FsP1Field>(word, p1);
+  word = B90FsSetDivider<B90FsP2Field>(word, p2);
+  word = FsOutputSel::Set(word, sel);
   if (d->ulOptionBit != 0) word |= kB90OptionBit;
   return word | kB90Program;
 }
@@ -38,12 +37,7 @@ uint32_t EncodeWord(uint32_t shadow, uint32_t sel, int32_t m1, int32_t p1, int32
 }  // namespace
 
 uint32_t bri90pllGetRegOffset(const PLLDESCRIPTOR* d) {
-  switch (d->ulPllNumber) {
-    case 0: case 1: case 2: case 3: return kRegB90Fs0 + kRegFsStride * d->ulPllNumber;
-    case 6: return kRegB90Pll6;
-    case 7: return kRegB90Pll7;
-    default: return kNoPllRegister;
-  }
+  return RegOffset({kRegB90Fs0, kRegB90Pll6, kRegB90Pll7}, d->ulPllNumber);
 }
 
 uint32_t bri90pllHwOscOn(void* handle, PLLDESCRIPTOR* d) {
@@ -215,10 +209,10 @@ uint32_t bri90pllGetDivider(void* handle, uint32_t vcoIndex, uint32_t divider,
     return 0;
   }
   const uint32_t word = d->pfnReadShadow(handle, d->ulRegOffset);
-  if (vcoIndex == 0 && divider == 0) return (word & kB90M1Mask) + 1;
-  if (vcoIndex == 0) return ((word >> kB90P1Shift) & kFsFieldMask) + 1;
-  if (divider == 0) return ((word >> kB90M2Shift) & kFsFieldMask) + 1;
-  return ((word >> kB90P2Shift) & kB90P2Mask) + 1;
+  if (vcoIndex == 0 && divider == 0) return B90FsGetDivider<B90FsM1Field>(word);
+  if (vcoIndex == 0) return B90FsGetDivider<B90FsP1Field>(word);
+  if (divider == 0) return B90FsGetDivider<B90FsM2Field>(word);
+  return B90FsGetDivider<B90FsP2Field>(word);
 }
 
 uint32_t bri90pllGetVcoOutputDriver(void* handle, uint32_t vcoIndex, PLLDESCRIPTOR* d) {
@@ -245,10 +239,8 @@ uint32_t bri90pllInitTestCounter(void* handle, uint32_t divider, uint32_t source
     value &= ~kB90TestCounterEnableMask;
   } else {
     value |= kB90TestCounterEnableMask;
-    value = (value & ~kB90TestCounterDividerMask) |
-            ((divider << kB90TestCounterDividerShift) & kB90TestCounterDividerMask);
-    value = (value & ~kB90TestCounterSourceMask) |
-            ((source << kB90TestCounterSourceShift) & kB90TestCounterSourceMask);
+    value = B90TestCounterDivider::Set(value, divider);
+    value = B90TestCounterSource::Set(value, source);
   }
   WriteReg(handle, d, value, kRegB90OscTest);
   return 0;

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "core/chip_ids.h"
 #include "hwsharing/boardhandle.h"
 
 namespace {
@@ -195,8 +196,8 @@ bool NeedsCem(const BOARDHANDLE* h, uint32_t flOutput) {
 uint32_t OutputArrangementValue(const BOARDHANDLE* h) {
   constexpr uint32_t kFirstArrangement = 0x40;
   const uint8_t* c = h->oPins.aucData + 0x90;  // connector description
-  if (h->usDeviceId == 0x0A41 || h->usDeviceId == 0x0A42) return kFirstArrangement;
-  if (h->usDeviceId == 0x5D61 && h->ulRevision == 1) return kFirstArrangement;
+  if (IsEarlyKestrion(h->usDeviceId)) return kFirstArrangement;
+  if (h->usDeviceId == kDeviceKestrionNext1 && h->ulRevision == 1) return kFirstArrangement;
   if (Type(h) == 4) return kFirstArrangement;
   const bool connectors = (c[0] == 2 || c[0] == 9) && (c[4] & 0x10) && !((c[5] | c[6] | c[7]) & 0xDA) &&
                           !((c[1] | c[2] | c[3]) & 0x0A);

@@ -3,7 +3,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pins.h"
-#include "hwsharing/regs_miscio.h"
+#include "core/regs/misc_io.h"
 
 namespace {
 

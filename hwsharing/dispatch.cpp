@@ -1,332 +1,133 @@
 #include "hwsharing/dispatch.h"
 
+#include <type_traits>
+
+#include "core/chip_ids.h"
+#include "core/client_services.h"
+#include "core/regs/pci.h"
+#include "hwsharing/bios_pins.h"
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/halstatus.h"
+#include "hwsharing/i2c_master.h"
+#include "hwsharing/miscio.h"
+#include "hwsharing/pending.h"
 
 namespace {
 
-// The not-initialised stub in the shape of any slot.
+HALSTATUS EmptySlot(BOARDHANDLE* h) { return h->status; }
+
+// The not-initialised function in the shape of any slot.
+template <class SlotType>
+struct NotInit;
 template <class... Args>
-HALSTATUS NotInitSlot(BOARDHANDLE* h, Args...) {
-  return HSLTBLNotInitFunction(h);
+struct NotInit<HALSTATUS(BOARDHANDLE*, Args...)> {
+  static HALSTATUS Fn(BOARDHANDLE* h, Args...) { return HSLTBLNotInitFunction(h); }
+};
+
+// What a jump-table slot is filled with: the function, or the
+// not-initialised function for a slot the chip leaves alone.
+template <class SlotType>
+constexpr SlotType* Filler(SlotType* function) {
+  return function;
 }
-template <class... Args>
-void SetNotInit(HALSTATUS (*&slot)(BOARDHANDLE*, Args...)) {
-  slot = &NotInitSlot<Args...>;
+template <class SlotType>
+constexpr SlotType* Filler(std::nullptr_t) {
+  return &NotInit<SlotType>::Fn;
 }
 
-void FillAllNotInit(DEVICEJUMPTABLE& t) {
-  SetNotInit(t.SetPowerState);
-  SetNotInit(t.ValidateMode);
-  SetNotInit(t.ValidateVideoParameters);
-  SetNotInit(t.SwitchToVGA);
-  SetNotInit(t.SetMode);
-  SetNotInit(t.SetSystemClock);
-  SetNotInit(t.SetDisplayOrg);
-  SetNotInit(t.SetDisplayStart);
-  SetNotInit(t.GetTVParameters);
-  SetNotInit(t.ModifyTVParameters);
-  SetNotInit(t.GetTVProcAmp);
-  SetNotInit(t.SetTVProcAmp);
-  SetNotInit(t.SetTVStandard);
-  SetNotInit(t.SetTVCableType);
-  SetNotInit(t.DetectTV);
-  SetNotInit(t.SetTVOutMode);
-  SetNotInit(t.SetTVColorBarMode);
-  SetNotInit(t.SetTVPassThroughMode);
-  SetNotInit(t.SetTVDisableMode);
-  SetNotInit(t.I2COpenPort);
-  SetNotInit(t.I2CClosePort);
-  SetNotInit(t.I2CSetSCL);
-  SetNotInit(t.I2CGetSCL);
-  SetNotInit(t.I2CSetSDA);
-  SetNotInit(t.I2CGetSDA);
-  SetNotInit(t.GetMaxI2CClock);
-  SetNotInit(t.InitAccess);
-  SetNotInit(t.GetBoardInfo);
-  SetNotInit(t.GetMonitorEDID_OLD);
-  SetNotInit(t.GetAddOnInfo);
-  SetNotInit(t.Slot30);
-  SetNotInit(t.InitExtraJmpTbl);
-  SetNotInit(t.Slot32);
-  SetNotInit(t.Slot33);
-  SetNotInit(t.InitializeHardware);
-  SetNotInit(t.ValidatePhysAddr);
-  SetNotInit(t.ConfigOverride);
-  SetNotInit(t.CustomCall);
-  SetNotInit(t.ValidateDualCRTCConfig);
-  SetNotInit(t.GetModeBandwidth);
-  SetNotInit(t.ClearDisplay);
-  SetNotInit(t.SetColorLUT);
-  SetNotInit(t.DeviceIoControl);
-  SetNotInit(t.GetAllMonitorInfo);
-  SetNotInit(t.ValidateDigitalOutputFormat);
-  SetNotInit(t.SetDigitalOutputFormat);
-  SetNotInit(t.SetOverscanColor);
-  SetNotInit(t.GetDTVModeInfo);
-  SetNotInit(t.GetOutputInfo);
-  SetNotInit(t.GetFreeFS);
-  SetNotInit(t.GetGclk);
-  SetNotInit(t.GetPInSSystemCLock);
-  SetNotInit(t.SetSystemCLock);
-  SetNotInit(t.GetSystemCLock);
-  SetNotInit(t.HardwareReset);
+// Whether a table's function has the type of its slot.
+template <class SlotType, class Function>
+constexpr bool FitsSlot(Function*) {
+  return std::is_same_v<SlotType, Function>;
+}
+template <class SlotType>
+constexpr bool FitsSlot(std::nullptr_t) {
+  return true;
+}
+
+// Whether the chip fills a jump-table slot at all.
+template <class Function>
+constexpr bool IsFilled(Function*) {
+  return true;
+}
+constexpr bool IsFilled(std::nullptr_t) { return false; }
+
+#define ORV_SLOT_FITS(index, Slot, SlotType, Function) \
+  static_assert(FitsSlot<SlotType>(Function), "slot " #index " " #Slot ": wrong function type");
+#define ORV_SLOT_AT(index, Slot, SlotType, Function)   \
+  static_assert(offsetof(Table, Slot) == (index) * sizeof(void*), "slot " #index " " #Slot);
+#define ORV_SLOT_FILL(index, Slot, SlotType, Function) .Slot = Filler<SlotType>(Function),
+#define ORV_SLOT_NOT_INIT(index, Slot, SlotType, Function) .Slot = &NotInit<SlotType>::Fn,
+#define ORV_SLOT_OVERRIDE(index, Slot, SlotType, Function) t.Slot = Function;
+
+// Every slot sits at its index and every function fits its slot.
+#define ORV_CHECK_TABLE(TableType, LIST) \
+  namespace check_##TableType {          \
+  using Table = TableType;               \
+  LIST(ORV_SLOT_AT)                      \
+  LIST(ORV_SLOT_FITS)                    \
+  }
+
+ORV_CHECK_TABLE(DEVICEJUMPTABLE, ORV_DEVICE_JUMP_TABLE)
+ORV_CHECK_TABLE(DEVICEJUMPTABLE, ORV_LATER_CLOCK_SLOTS)
+ORV_CHECK_TABLE(DEVICEJUMPTABLE, ORV_LATER_RESET_SLOTS)
+ORV_CHECK_TABLE(MISCFUNCTIONS, ORV_MISC_TABLE)
+ORV_CHECK_TABLE(CLIENTFUNCTIONS, ORV_CLIENT_TABLE)
+ORV_CHECK_TABLE(MDACFUNCTIONS, ORV_MDAC_TABLE)
+ORV_CHECK_TABLE(I2CFUNCTIONS, ORV_I2C_TABLE)
+ORV_CHECK_TABLE(CRTCFUNCTIONS, ORV_CRTC_TABLE)
+ORV_CHECK_TABLE(VLNFUNCTIONS, ORV_VLN_TABLE)
+ORV_CHECK_TABLE(FPFUNCTIONS, ORV_FP_TABLE)
+ORV_CHECK_TABLE(ADDONFUNCTIONS, ORV_ADDON_TABLE)
+ORV_CHECK_TABLE(EDIDFUNCTIONS, ORV_EDID_TABLE)
+
+// A fresh handle's jump table: every slot not initialised.
+constexpr DEVICEJUMPTABLE kNotInitJumpTable = {ORV_DEVICE_JUMP_TABLE(ORV_SLOT_NOT_INIT)};
+
+// The jump tables of the supported chips.
+constexpr DEVICEJUMPTABLE kKestrionJumpTable = {ORV_DEVICE_JUMP_TABLE(ORV_SLOT_FILL)};
+constexpr DEVICEJUMPTABLE WithLaterReset(DEVICEJUMPTABLE t) {
+  ORV_LATER_RESET_SLOTS(ORV_SLOT_OVERRIDE)
+  return t;
+}
+constexpr DEVICEJUMPTABLE WithLaterClocks(DEVICEJUMPTABLE t) {
+  ORV_LATER_CLOCK_SLOTS(ORV_SLOT_OVERRIDE)
+  return t;
+}
+constexpr DEVICEJUMPTABLE kKestrionNext2JumpTable = WithLaterReset(kKestrionJumpTable);
+constexpr DEVICEJUMPTABLE kKestrionNext3JumpTable =
+    WithLaterClocks(WithLaterReset(kKestrionJumpTable));
+
+const DEVICEJUMPTABLE& JumpTableOf(uint16_t device) {
+  if (HasLaterGenerationClocks(device)) return kKestrionNext3JumpTable;
+  if (HasLaterHardwareReset(device)) return kKestrionNext2JumpTable;
+  return kKestrionJumpTable;
 }
 
 uint16_t DeviceIdFromConfigSpace(BOARDHANDLE* h) {
   uint32_t id = 0;
   uint32_t subsystem = 0;
-  ClientReadConfigSpaceDword(h, 0x00, &id);
-  ClientReadConfigSpaceDword(h, 0x2C, &subsystem);
+  ClientReadConfigSpaceDword(h, kCfgVendorDevice, &id);
+  // Read for the board's own record; the device id alone decides.
+  ClientReadConfigSpaceDword(h, kCfgSubsystem, &subsystem);
   return static_cast<uint16_t>(id >> 16);
 }
-
-HALSTATUS EmptySlot(BOARDHANDLE* h) { return h->status; }
 
 }  // namespace
 
 // ---- The static dispatch tables ---------------------------------------------------
 
-MISCFUNCTIONS MISCFunctions = {
-    ReturnCorrectError,
-    SetError,
-    HSLVGAReadVgaInfo,
-    HSLVGAWriteVgaInfo,
-    HSLBIOSReadPins,
-    {EmptySlot, EmptySlot, EmptySlot, EmptySlot},
-};
-
-CLIENTFUNCTIONS ClientFunctions = {
-    ClientReadConfigSpaceByte,
-    ClientReadConfigSpaceDword,
-    ClientWriteConfigSpaceByte,
-    ClientWriteConfigSpaceDword,
-    ClientOpenRegisterBase,
-    ClientCloseRegisterBase,
-    ClientReadRegisterByte,
-    ClientReadRegisterDword,
-    ClientWriteRegisterByte,
-    ClientWriteRegisterDword,
-    ClientOpenMemoryBase,
-    ClientCloseMemoryBase,
-    ClientReadMemoryByte,
-    ClientReadMemoryDword,
-    ClientWriteMemoryByte,
-    ClientWriteMemoryDword,
-    ClientOpenSystemDevice,
-    ClientCloseSystemDevice,
-    ClientReadSystemDeviceByte,
-    ClientReadSystemDeviceDword,
-    ClientWriteSystemDeviceByte,
-    ClientWriteSystemDeviceDword,
-    ClientWait,
-    ClientGetBiosInfo,
-    ClientReadDDCEdid,
-    ClientDetectHostInterface,
-    ClientReadRegShadowDword,
-    ClientWriteRegShadowDword,
-};
-
-MDACFUNCTIONS MDACFunctions = {
-    HSLDACPowerUp,
-    HSLDACWaitForVSync,
-    HSLDACScreenState,
-    HSLDACScreenOff,
-    HSLDACScreenOn,
-    HSLDACPIXPLLSET,
-    HSLDACSYSPLLSET,
-    HSLDACInit,
-    HSLDACComputePLLParam,
-    HSLDACReadRegister,
-    HSLDACWriteRegister,
-    HSLDACI2CSetSCL,
-    HSLDACI2CGetSCL,
-    HSLDACI2CAltGetSCL,
-    HSLDACI2CSetSDA,
-    HSLDACI2CGetSDA,
-    HSLDACI2CAltGetSDA,
-    HSLDACGetMaxI2CClock,
-    HSLDACSetZoom,
-    HSLDACSenceMonitorLoad,
-    HSLDACDisableOutput,
-    HSLDACAdjustSystemPLL,
-};
-
-I2CFUNCTIONS I2CFunctions = {
-    HALPI2CExecute,
-    HALPReadI2C,
-    HALPWriteI2C,
-    HALPNullI2C,
-    HALPResetI2C,
-    HALPI2CStop,
-    HALPI2CStart,
-    HALPI2CAck,
-    HALPI2CNak,
-    HALPI2CReadByte,
-    HALPI2CWriteByte,
-    HALPI2CWaitAck,
-};
-
-CRTCFUNCTIONS CRTCFunctions = {
-    HSLCRTUseLineDoubling,
-    HSLCRTCSet,
-    HSLCRTCLock,
-    HSLCRTCUnLock,
-    HSLCRTCSetDisplayStart,
-    HSLCRTCSetPitch,
-    HSLCRTCSelectHiresMode,
-    HSLCRTCSetPriorityRequest,
-    HSLCRTCDisable,
-    HSLCRTCEnable,
-    HSLCRTCAdjustVideoParameters,
-    HSLCRTCValidateHwSync,
-    HSLCRTCCompareCurrentResolution,
-};
-
-VLNFUNCTIONS VLNFunctions = {
-    HSLTVEGetTVParameters,                  // 0
-    HSLTVEGetVScaleTVParameters,            // 1
-    HSLVLNModifyTVParameters,               // 2
-    HSLTVEGetTVProcAmp,                     // 3
-    HSLVLNSetTVProcAmp,                     // 4
-    HSLTVEGetCVE2ITU656Parameters,          // 5
-    HSLVLNValidateMode,                     // 6
-    HSLVLNValidateVideoParameters,          // 7
-    HSLVLNSetTVStandard,                    // 8
-    HSLVLNSetTVCableType,                   // 9
-    HSLVLNDetectTV,                         // 10
-    HSLVLNSetTVDisableMode,                 // 11
-    HSLVLNSetTVOutMode,                     // 12
-    HSLVLNSetTVOutModeCRTC2,                // 13
-    HSLVLNSetCRTOutMode,                    // 14
-    HSLVLNSetTVColorBarMode,                // 15
-    HSLVLNSetTVYUVMode,                     // 16
-    HSLVLNSetGPIO,                          // 17
-    HSLVLNSetGPIODirect,                    // 18
-    HSLVLNSynchPol,                         // 19
-    HSLVLNI2CRead,                          // 20
-    HSLVLNI2CWrite,                         // 21
-    HSLCVE2ConvertMUINT32ToRegisterFormat,  // 22
-    HSLCVE2ConvertRegisterFormatToMUINT32,  // 23
-    HSLVLNSync,                             // 24
-    HSLVLNReset,                            // 25
-    HSLCVE2SetEncoderRegister,              // 26
-    EmptySlot,                              // 27
-    HSLCVE2EnableEncoder,                   // 28
-    HSLVLNEnableDataTransfer,               // 29
-    HSLVLNSetCRTC,                          // 30
-    HSLVLNSetPLL,                           // 31
-    HSLVLNResetVFCIInterface,               // 32
-    HSLVLNPIXPLLSET,                        // 33
-    HSLVLNAdjustTVPosition,                 // 34
-    HSLVLNCalculateTVPosition,              // 35
-    HSLVLNValidateTVPosition,               // 36
-    HSLVLNGetGPIOOutputState,               // 37
-    HSLVLNI2CReadSecondHD15Module,          // 38
-    HSLVLNI2CWriteSecondHD15Module,         // 39
-    HSLVLNComputePLLParam,                  // 40
-    HSLVLNApplyVrstPatch,                   // 41
-    HSLVLNCRTC2SetITU656,                   // 42
-    HSLTVEGetEncoderParameters,             // 43
-    EmptySlot,                              // 44
-    HSLTVEGetTimingParametersOldMethod,     // 45
-    HSLTVEGetTimingParameters,              // 46
-    HSLTVEGetGammaParameters,               // 47
-    HSLTVEGetLumaParameters,                // 48
-    HSLTVEGetColorBarTimingParameters,      // 49
-    HSLTVEGetIDForParameters,               // 50
-    HSLVLNSetGamma,                         // 51
-    HSLCVE2SetBrightness,                   // 52
-    HSLCVE2SetContrast,                     // 53
-    HSLCVE2SetHue,                          // 54
-    HSLCVE2SetSaturation,                   // 55
-    HSLCVE2SetOutputBW,                     // 56
-    HSLCVE2SetDotCrawlFreeze,               // 57
-    HSLVLNSetTextFilter,                    // 58
-    HSLVLNSetDeflicker,                     // 59
-    EmptySlot,                              // 60
-    HSLVLNSetTVPassThroughMode,             // 61
-};
-
-FPFUNCTIONS FPFunctions = {
-    HSLEnablePanelLinkModuleOutput,
-    HSLFlatEnableVFCI,
-    HSLReadPanelLinkModuleRegister,
-    HSLWritePanelLinkModuleRegister,
-    HSLGetPanelLinkModuleOutputState,
-    HSLReadSIPanelLinkRegister,
-    HSLWriteSIPanelLinkRegister,
-    HSLGetSIPanelLinkVersion,
-    HSLEnableSIPanelLinkHotPlug,
-    HSLGetSIPanelLinkHotPlugStatus,
-};
-
-ADDONFUNCTIONS ADDONFunctions = {
-    HALPDetectAddOn,
-    HSLDetectVelan,
-    HSLDetectVideoDecoder,
-    HSLDetectPanelLinkModule,
-    HSLDetectVB2,
-    HSLDetectMSP,
-    HSLDetectDVD,
-    HSLDetectMJPEG,
-    HSLDetectTVTuner,
-    HSLDetectSecondHD15,
-    HSLDetectSIPanelLink,
-};
-
-EDIDFUNCTIONS EDIDFunctions = {
-    HALPGetEDID1EstablishedTimingNumber,
-    HALPGetEDID1StandardTimingNumber,
-    HALPGetEDID1DetailedTimingNumber,
-    HALPGetEDID1EstablishedTiming,
-    HALPGetEDID1StandardTiming,
-    HALPGetEDID1DetailedTiming,
-    HALPGetEDID1AspectRatio,
-    HALPCalcEDID2Offset,
-    HALPGetEDIDDetailedTimingInfo,
-    HALPConvertEDID2toEDID1,
-    HALPComputeAspectRatio,
-    HALPGetTranslatedDetailedTimingInfo,
-    HALPGetResFromStandardTiming,
-    HALPGetResFromDetailedTiming,
-    HALPGetMonitorInfo,
-    HALPGetMonitorProperties,
-    HALPGetMonitorLimits,
-    HALPGetDDCEstablishedTimingNumber,
-    HALPGetDDCStandardTimingNumber,
-    HALPGetDDCDetailedTimingNumber,
-    HALPGetDDCEstablishedTiming,
-    HALPGetDDCStandardTiming,
-    HALPGetDDCDetailedTiming,
-    HALPDetectHD15ToTVAdaptor,
-    HALPGetPrimaryMonitorInfo,
-    HALPGetSecondMonitorInfo,
-    HALPDetectNoTV,
-    HALPReadDDCEDID,
-    HALPReadDDCByte,
-    HALPGetMonitorMinimalResolution,
-    HALPGetMonitorMaximalResolution,
-    HALPGetMonitorAspectRatio,
-    HALPGetEDIDVersion,
-    HALPGetEDID1EdidModes,
-    HALPGetEDIDBufferSize,
-    HALPIsEDIDBufferValid,
-};
+const MISCFUNCTIONS MISCFunctions = {ORV_MISC_TABLE(ORV_SLOT_FILL)};
+const CLIENTFUNCTIONS ClientFunctions = {ORV_CLIENT_TABLE(ORV_SLOT_FILL)};
+const MDACFUNCTIONS MDACFunctions = {ORV_MDAC_TABLE(ORV_SLOT_FILL)};
+const I2CFUNCTIONS I2CFunctions = {ORV_I2C_TABLE(ORV_SLOT_FILL)};
+const CRTCFUNCTIONS CRTCFunctions = {ORV_CRTC_TABLE(ORV_SLOT_FILL)};
+const VLNFUNCTIONS VLNFunctions = {ORV_VLN_TABLE(ORV_SLOT_FILL)};
+const FPFUNCTIONS FPFunctions = {ORV_FP_TABLE(ORV_SLOT_FILL)};
+const ADDONFUNCTIONS ADDONFunctions = {ORV_ADDON_TABLE(ORV_SLOT_FILL)};
+const EDIDFUNCTIONS EDIDFunctions = {ORV_EDID_TABLE(ORV_SLOT_FILL)};
 
 // ---- Jump table set-up ----------------------------------------------------------------
-
-bool IsSupportedChip(uint16_t device) {
-  switch (device) {
-    case kDevKestrionA41:
-    case kDevKestrionA42:
-    case kDevKestrionD61:
-    case kDevKestrionD62:
-    case kDevKestrionD63:
-      return true;
-    default:
-      return false;
-  }
-}
 
 HALSTATUS HSLTBLNotInitFunction(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
@@ -344,7 +145,7 @@ HALSTATUS HSLKSTInitAccess(BOARDHANDLE* h) {
 
 HALSTATUS HSLInit(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  FillAllNotInit(h->oJumpTable);
+  h->oJumpTable = kNotInitJumpTable;
   HSLInitDeviceJumpTable(h);
   // Each slot tests the status itself.
   h->oJumpTable.InitAccess(h);
@@ -377,57 +178,12 @@ HALSTATUS HSLInitDeviceJumpTable(BOARDHANDLE* h) {
 
 HALSTATUS HSLKSTInitExtraJmpTbl(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
+  // Every slot the chip fills; the others keep what they hold.
+  const DEVICEJUMPTABLE& chip = JumpTableOf(h->usDeviceId);
   DEVICEJUMPTABLE& t = h->oJumpTable;
-  const bool b90 = h->usDeviceId == kDevKestrionD63;
-  const bool wqt = h->usDeviceId == kDevKestrionD62 || h->usDeviceId == kDevKestrionD63;
-
-  t.SetPowerState = HSLKSTSetPowerState;                            // 0
-  t.ValidateMode = HSLKSTValidateMode;                              // 1
-  t.ValidateVideoParameters = HSLKSTValidateVideoParameters;        // 2
-  t.SwitchToVGA = HSLKSTSwitchToVGA;                                // 3
-  t.SetMode = HSLKSTSetMode;                                        // 4
-  t.SetDisplayStart = HSLKSTSetDisplayStart;                        // 7
-  t.GetTVParameters = HSLTVEGetTVParameters;                        // 8
-  t.ModifyTVParameters = HSLCHRModifyTVParameters;                  // 9
-  t.GetTVProcAmp = HSLKSTGetTVProcAmp;                              // 10
-  t.SetTVProcAmp = HSLKSTSetTVProcAmp;                              // 11
-  t.SetTVStandard = HSLKSTSetTVStandard;                            // 12
-  t.SetTVCableType = HSLKSTSetTVCableType;                          // 13
-  t.DetectTV = HSLKSTDetectTV;                                      // 14
-  t.I2COpenPort = HSLKSTI2COpenPort;                                // 19
-  t.I2CClosePort = HSLKSTI2CClosePort;                              // 20
-  t.I2CSetSCL = HSLKSTI2CSetSCL;                                    // 21
-  t.I2CGetSCL = HSLKSTI2CGetSCL;                                    // 22
-  t.I2CSetSDA = HSLKSTI2CSetSDA;                                    // 23
-  t.I2CGetSDA = HSLKSTI2CGetSDA;                                    // 24
-  t.GetMaxI2CClock = h->pMDACFunctions->GetMaxI2CClock;             // 25
-  t.InitAccess = HSLKSTInitAccess;                                  // 26
-  t.GetBoardInfo = HSLKSTGetBoardInfo;                              // 27
-  t.GetMonitorEDID_OLD = HSLKSTGetMonitorEDID_OLD;                  // 28
-  t.GetAddOnInfo = HSLKSTGetAddOnInfo;                              // 29
-  t.InitExtraJmpTbl = HSLKSTInitExtraJmpTbl;                        // 31
-  t.InitializeHardware = b90 ? HSLB90InitializeHardware : HSLKSTInitializeHardware;  // 34
-  t.ValidatePhysAddr = HSLKSTValidatePhysAddr;                      // 35
-  t.ConfigOverride = HSLKSTConfigOverride;                          // 36
-  t.CustomCall = HSLKSTCustomCall;                                  // 37
-  t.ValidateDualCRTCConfig = HSLKSTValidateDualCRTCConfig;          // 38
-  t.GetModeBandwidth = HSLKSTGetModeBandwidth;                      // 39
-  t.ClearDisplay = HSLKSTClearDisplay;                              // 40
-  t.SetColorLUT = HSLKSTSetColorLUT;                                // 41
-  t.DeviceIoControl = HSLKSTDeviceIoControl;                        // 42
-  t.GetAllMonitorInfo = HSLKSTGetAllMonitorInfo;                    // 43
-  t.ValidateDigitalOutputFormat = HSLKSTValidateDigitalOutputFormat;  // 44
-  t.SetDigitalOutputFormat = HSLKSTSetDigitalOutputFormat;          // 45
-  t.SetOverscanColor = HSLKSTSetOverscanColor;                      // 46
-  t.GetDTVModeInfo = HSLCHRGetDTVModeInfo;                          // 47
-  t.GetOutputInfo = HSLKSTGetOutputInfo;                            // 48
-  t.GetFreeFS = b90 ? HSLB90GetFreeFS : HSLKSTGetFreeFS;            // 49
-  t.GetGclk = b90 ? HSLB90GetGclk : HSLKSTGetGclk;                  // 50
-  t.GetPInSSystemCLock = b90 ? HSLB90GetPInSSystemCLock : HSLKSTGetPInSSystemCLock;  // 51
-  t.SetSystemCLock = b90 ? HSLB90SetSystemCLock : HSLKSTSetSystemCLock;              // 52
-  t.GetSystemCLock = b90 ? HSLB90GetSystemCLock : HSLKSTGetSystemCLock;              // 53
-  t.HardwareReset = wqt ? HSLWQTHardwareReset : HSLKSTHardwareReset;                 // 54
+#define ORV_COPY_FILLED_SLOT(index, Slot, SlotType, Function) \
+  if constexpr (IsFilled(Function)) t.Slot = chip.Slot;
+  ORV_DEVICE_JUMP_TABLE(ORV_COPY_FILLED_SLOT)
+#undef ORV_COPY_FILLED_SLOT
   return h->status;
 }
-
-void* ORVGetPinsPointer(BOARDHANDLE* h) { return &h->oPins; }

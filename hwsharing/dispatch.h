@@ -1,346 +1,435 @@
 // The board handle's device jump table (55 slots, filled per chip) and the
 // nine static dispatch tables of the library's sub-layers. Every slot takes
-// the board handle first and returns its status word. Slot types follow the
-// functions that fill them.
+// the board handle first and returns its status word.
+//
+// Each table is described once, by an X-macro list of its slots:
+//   X(index, Slot, SlotType, Function)
+// The list makes the table's struct (one pointer of SlotType per slot, its
+// offset checked against the index), the const table itself and a
+// static_assert that each Function has the SlotType of its slot
+// (dispatch.cpp). In the jump table, Function is what the chip layer fills
+// the slot with on every supported chip (kSlotNotFilled: nothing; the slot
+// keeps the not-initialised function).
 #pragma once
 
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
-#include "core/client_services.h"
-#include "hwsharing/bios_pins.h"
 #include "hwsharing/haltypes.h"
-#include "hwsharing/halstatus.h"
-#include "hwsharing/i2c_master.h"
-#include "hwsharing/miscio.h"
-#include "hwsharing/stubs/standins.h"
 
-// Slots that no chip fills.
-using PFN_SLOT_SETSYSTEMCLOCK = HALSTATUS (*)(BOARDHANDLE* h, SYSCLOCKINFO* clock);
-using PFN_SLOT_SETDISPLAYORG = HALSTATUS (*)(BOARDHANDLE* h, uint32_t controller, uint32_t org);
-using PFN_SLOT_TVMODE = HALSTATUS (*)(BOARDHANDLE* h, uint32_t mode);
-using PFN_SLOT_NOARGS = HALSTATUS (*)(BOARDHANDLE* h);
-using PFN_SLOT_TVROUTE = HALSTATUS (*)(BOARDHANDLE* h, uint32_t argument);
+struct I2CTRANSACTION;
 
-struct DEVICEJUMPTABLE {
-  decltype(&HSLKSTSetPowerState) SetPowerState;                      // 0
-  decltype(&HSLKSTValidateMode) ValidateMode;                        // 1
-  decltype(&HSLKSTValidateVideoParameters) ValidateVideoParameters;  // 2
-  decltype(&HSLKSTSwitchToVGA) SwitchToVGA;                          // 3
-  decltype(&HSLKSTSetMode) SetMode;                                  // 4
-  PFN_SLOT_SETSYSTEMCLOCK SetSystemClock;                            // 5
-  PFN_SLOT_SETDISPLAYORG SetDisplayOrg;                              // 6
-  decltype(&HSLKSTSetDisplayStart) SetDisplayStart;                  // 7
-  decltype(&HSLTVEGetTVParameters) GetTVParameters;                  // 8
-  decltype(&HSLCHRModifyTVParameters) ModifyTVParameters;            // 9
-  decltype(&HSLKSTGetTVProcAmp) GetTVProcAmp;                        // 10
-  decltype(&HSLKSTSetTVProcAmp) SetTVProcAmp;                        // 11
-  decltype(&HSLKSTSetTVStandard) SetTVStandard;                      // 12
-  decltype(&HSLKSTSetTVCableType) SetTVCableType;                    // 13
-  decltype(&HSLKSTDetectTV) DetectTV;                                // 14
-  PFN_SLOT_TVMODE SetTVOutMode;                                      // 15
-  PFN_SLOT_TVMODE SetTVColorBarMode;                                 // 16
-  PFN_SLOT_TVMODE SetTVPassThroughMode;                              // 17
-  PFN_SLOT_TVMODE SetTVDisableMode;                                  // 18
-  decltype(&HSLKSTI2COpenPort) I2COpenPort;                          // 19
-  decltype(&HSLKSTI2CClosePort) I2CClosePort;                        // 20
-  decltype(&HSLKSTI2CSetSCL) I2CSetSCL;                              // 21
-  decltype(&HSLKSTI2CGetSCL) I2CGetSCL;                              // 22
-  decltype(&HSLKSTI2CSetSDA) I2CSetSDA;                              // 23
-  decltype(&HSLKSTI2CGetSDA) I2CGetSDA;                              // 24
-  decltype(&HSLDACGetMaxI2CClock) GetMaxI2CClock;                    // 25
-  PFN_SLOT_NOARGS InitAccess;                                        // 26
-  decltype(&HSLKSTGetBoardInfo) GetBoardInfo;                        // 27
-  decltype(&HSLKSTGetMonitorEDID_OLD) GetMonitorEDID_OLD;            // 28
-  decltype(&HSLKSTGetAddOnInfo) GetAddOnInfo;                        // 29
-  PFN_SLOT_NOARGS Slot30;                                            // 30
-  PFN_SLOT_NOARGS InitExtraJmpTbl;                                   // 31
-  PFN_SLOT_TVROUTE Slot32;                                           // 32
-  PFN_SLOT_TVROUTE Slot33;                                           // 33
-  decltype(&HSLKSTInitializeHardware) InitializeHardware;            // 34
-  decltype(&HSLKSTValidatePhysAddr) ValidatePhysAddr;                // 35
-  decltype(&HSLKSTConfigOverride) ConfigOverride;                    // 36
-  decltype(&HSLKSTCustomCall) CustomCall;                            // 37
-  decltype(&HSLKSTValidateDualCRTCConfig) ValidateDualCRTCConfig;    // 38
-  decltype(&HSLKSTGetModeBandwidth) GetModeBandwidth;                // 39
-  decltype(&HSLKSTClearDisplay) ClearDisplay;                        // 40
-  decltype(&HSLKSTSetColorLUT) SetColorLUT;                          // 41
-  decltype(&HSLKSTDeviceIoControl) DeviceIoControl;                  // 42
-  decltype(&HSLKSTGetAllMonitorInfo) GetAllMonitorInfo;              // 43
-  decltype(&HSLKSTValidateDigitalOutputFormat) ValidateDigitalOutputFormat;  // 44
-  decltype(&HSLKSTSetDigitalOutputFormat) SetDigitalOutputFormat;    // 45
-  decltype(&HSLKSTSetOverscanColor) SetOverscanColor;                // 46
-  decltype(&HSLCHRGetDTVModeInfo) GetDTVModeInfo;                    // 47
-  decltype(&HSLKSTGetOutputInfo) GetOutputInfo;                      // 48
-  decltype(&HSLKSTGetFreeFS) GetFreeFS;                              // 49
-  decltype(&HSLKSTGetGclk) GetGclk;                                  // 50
-  decltype(&HSLKSTGetPInSSystemCLock) GetPInSSystemCLock;            // 51
-  decltype(&HSLKSTSetSystemCLock) SetSystemCLock;                    // 52
-  decltype(&HSLKSTGetSystemCLock) GetSystemCLock;                    // 53
-  decltype(&HSLKSTHardwareReset) HardwareReset;                      // 54
-};
+// ---- Slot types --------------------------------------------------------------------
+// Function types; a slot holds a pointer to one.
+using HalSlotNoArgs = HALSTATUS(BOARDHANDLE* h);
+using HalSlotMode = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode);
+using HalSlotModeU32 = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, uint32_t value);
+using HalSlotModeOut = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, uint32_t* out);
+using HalSlotModeRecord = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, void* out);
+using HalSlotU32 = HALSTATUS(BOARDHANDLE* h, uint32_t value);
+using HalSlotOut = HALSTATUS(BOARDHANDLE* h, uint32_t* out);
+using HalSlotTwoU32 = HALSTATUS(BOARDHANDLE* h, uint32_t first, uint32_t second);
+using HalSlotU32Out = HALSTATUS(BOARDHANDLE* h, uint32_t value, uint32_t* out);
+using HalSlotRecord = HALSTATUS(BOARDHANDLE* h, void* record);
+using HalSlotSysClock = HALSTATUS(BOARDHANDLE* h, SYSCLOCKINFO* clock);
+using HalSlotDisplayStart = HALSTATUS(BOARDHANDLE* h, uint32_t controller, uint32_t x,
+                                      uint32_t y);
+using HalSlotGetProcAmp = HALSTATUS(BOARDHANDLE* h, TVPROCAMP* values, uint32_t standard,
+                                    uint32_t level);
+using HalSlotSetProcAmp = HALSTATUS(BOARDHANDLE* h, TVPROCAMP* values, uint32_t flags);
+using HalSlotOpenPort = HALSTATUS(BOARDHANDLE* h, uint32_t* clockClass, uint32_t port);
+using HalSlotReadByte = HALSTATUS(BOARDHANDLE* h, uint32_t index, uint8_t* value);
+using HalSlotWriteByte = HALSTATUS(BOARDHANDLE* h, uint32_t index, uint8_t value);
+using HalSlotCall = HALSTATUS(BOARDHANDLE* h, uint32_t code, void* in, void* out);
+using HalSlotSetLut = HALSTATUS(BOARDHANDLE* h, uint32_t controller, uint32_t first,
+                                void* table, uint32_t count);
+using HalSlotComputePll = HALSTATUS(BOARDHANDLE* h, uint32_t khz, uint32_t kind, uint32_t* m,
+                                    uint32_t* n, uint32_t* p, uint32_t* s);
+using HalSlotRegisterBytes = HALSTATUS(BOARDHANDLE* h, uint32_t reg, uint8_t* data,
+                                       uint32_t count);
+using HalSlotToBytes = HALSTATUS(BOARDHANDLE* h, uint32_t value, uint8_t* bytes, uint32_t count);
+using HalSlotFromBytes = HALSTATUS(BOARDHANDLE* h, uint8_t* bytes, uint32_t count,
+                                   uint32_t* value);
+using HalSlotI2c = HALSTATUS(BOARDHANDLE* h, uint32_t port, I2CTRANSACTION* t);
+using HalSlotMergeStatus = HALSTATUS(HALSTATUS current, HALSTATUS next);
+using HalSlotRecordError = HALSTATUS(BOARDHANDLE* h, HALSTATUS code);
+// Monitor-information slots.
+using HalSlotEdidOut = HALSTATUS(BOARDHANDLE* h, uint8_t* edid, uint32_t* out);
+using HalSlotEdidTwoOut = HALSTATUS(BOARDHANDLE* h, uint8_t* edid, uint32_t* first,
+                                    uint32_t* second);
+using HalSlotEdidTiming = HALSTATUS(BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode,
+                                    uint32_t index);
+using HalSlotEdidMode = HALSTATUS(BOARDHANDLE* h, uint8_t* descriptor, MODEINFO* mode);
+using HalSlotEdid = HALSTATUS(BOARDHANDLE* h, uint8_t* edid);
+using HalSlotAspectRatio = HALSTATUS(BOARDHANDLE* h, uint32_t width, uint32_t height,
+                                     uint32_t* ratio);
+using HalSlotEdidResolution = HALSTATUS(BOARDHANDLE* h, uint8_t* timing, uint32_t* width,
+                                        uint32_t* height, uint32_t* refresh);
+using HalSlotDdcCount = HALSTATUS(BOARDHANDLE* h, MODEINFO* query, uint32_t output,
+                                  uint32_t* count);
+using HalSlotDdcTiming = HALSTATUS(BOARDHANDLE* h, MODEINFO* query, uint32_t output,
+                                   uint32_t index);
+using HalSlotReadDdcEdid = HALSTATUS(BOARDHANDLE* h, uint32_t output, uint32_t port,
+                                     uint32_t address, uint32_t attempts, uint32_t delay);
+using HalSlotReadDdcByte = HALSTATUS(BOARDHANDLE* h, uint32_t port, uint32_t address,
+                                     uint32_t offset, uint8_t* value);
+// Client services answer a plain code, not a status word.
+using ClientSlotOpen = uint32_t(BOARDHANDLE* board);
+using ClientSlotReadByte = uint32_t(BOARDHANDLE* board, uint32_t offset, uint8_t* value);
+using ClientSlotReadDword = uint32_t(BOARDHANDLE* board, uint32_t offset, uint32_t* value);
+using ClientSlotWriteByte = uint32_t(BOARDHANDLE* board, uint32_t offset, uint8_t value);
+using ClientSlotWriteDword = uint32_t(BOARDHANDLE* board, uint32_t offset, uint32_t value);
+using ClientSlotWait = uint32_t(BOARDHANDLE* board, uint32_t units);
+using ClientSlotBiosInfo = uint32_t(BOARDHANDLE* board, void* info, void* size);
+using ClientSlotReadEdid = uint32_t(BOARDHANDLE* board, uint32_t port, uint8_t* buffer,
+                                    uint32_t size);
+using ClientSlotHostInterface = uint32_t(BOARDHANDLE* board, void* out);
+using ClientSlotWriteShadow = uint32_t(BOARDHANDLE* board, uint32_t reg, const uint32_t* value);
+
+// The jump-table filler of a slot the chip leaves alone.
+inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
+
+// ---- Device jump table ---------------------------------------------------------------
+#define ORV_DEVICE_JUMP_TABLE(X) \
+  X(0, SetPowerState, HalSlotU32, HSLKSTSetPowerState) \
+  X(1, ValidateMode, HalSlotMode, HSLKSTValidateMode) \
+  X(2, ValidateVideoParameters, HalSlotMode, HSLKSTValidateVideoParameters) \
+  X(3, SwitchToVGA, HalSlotNoArgs, HSLKSTSwitchToVGA) \
+  X(4, SetMode, HalSlotMode, HSLKSTSetMode) \
+  X(5, SetSystemClock, HalSlotSysClock, kSlotNotFilled) \
+  X(6, SetDisplayOrg, HalSlotTwoU32, kSlotNotFilled) \
+  X(7, SetDisplayStart, HalSlotDisplayStart, HSLKSTSetDisplayStart) \
+  X(8, GetTVParameters, HalSlotMode, HSLTVEGetTVParameters) \
+  X(9, ModifyTVParameters, HalSlotMode, HSLCHRModifyTVParameters) \
+  X(10, GetTVProcAmp, HalSlotGetProcAmp, HSLKSTGetTVProcAmp) \
+  X(11, SetTVProcAmp, HalSlotSetProcAmp, HSLKSTSetTVProcAmp) \
+  X(12, SetTVStandard, HalSlotU32, HSLKSTSetTVStandard) \
+  X(13, SetTVCableType, HalSlotU32, HSLKSTSetTVCableType) \
+  X(14, DetectTV, HalSlotOut, HSLKSTDetectTV) \
+  X(15, SetTVOutMode, HalSlotU32, kSlotNotFilled) \
+  X(16, SetTVColorBarMode, HalSlotU32, kSlotNotFilled) \
+  X(17, SetTVPassThroughMode, HalSlotU32, kSlotNotFilled) \
+  X(18, SetTVDisableMode, HalSlotU32, kSlotNotFilled) \
+  X(19, I2COpenPort, HalSlotOpenPort, HSLKSTI2COpenPort) \
+  X(20, I2CClosePort, HalSlotNoArgs, HSLKSTI2CClosePort) \
+  X(21, I2CSetSCL, HalSlotTwoU32, HSLKSTI2CSetSCL) \
+  X(22, I2CGetSCL, HalSlotReadByte, HSLKSTI2CGetSCL) \
+  X(23, I2CSetSDA, HalSlotTwoU32, HSLKSTI2CSetSDA) \
+  X(24, I2CGetSDA, HalSlotReadByte, HSLKSTI2CGetSDA) \
+  X(25, GetMaxI2CClock, HalSlotOut, HSLDACGetMaxI2CClock) /* the MDAC table's */ \
+  X(26, InitAccess, HalSlotNoArgs, HSLKSTInitAccess) \
+  X(27, GetBoardInfo, HalSlotNoArgs, HSLKSTGetBoardInfo) \
+  X(28, GetMonitorEDID_OLD, HalSlotU32, HSLKSTGetMonitorEDID_OLD) \
+  X(29, GetAddOnInfo, HalSlotNoArgs, HSLKSTGetAddOnInfo) \
+  X(30, Slot30, HalSlotNoArgs, kSlotNotFilled) \
+  X(31, InitExtraJmpTbl, HalSlotNoArgs, HSLKSTInitExtraJmpTbl) \
+  X(32, Slot32, HalSlotU32, kSlotNotFilled) \
+  X(33, Slot33, HalSlotU32, kSlotNotFilled) \
+  X(34, InitializeHardware, HalSlotNoArgs, HSLKSTInitializeHardware) \
+  X(35, ValidatePhysAddr, HalSlotNoArgs, HSLKSTValidatePhysAddr) \
+  X(36, ConfigOverride, HalSlotTwoU32, HSLKSTConfigOverride) \
+  X(37, CustomCall, HalSlotCall, HSLKSTCustomCall) \
+  X(38, ValidateDualCRTCConfig, HalSlotMode, HSLKSTValidateDualCRTCConfig) \
+  X(39, GetModeBandwidth, HalSlotModeOut, HSLKSTGetModeBandwidth) \
+  X(40, ClearDisplay, HalSlotMode, HSLKSTClearDisplay) \
+  X(41, SetColorLUT, HalSlotSetLut, HSLKSTSetColorLUT) \
+  X(42, DeviceIoControl, HalSlotCall, HSLKSTDeviceIoControl) \
+  X(43, GetAllMonitorInfo, HalSlotNoArgs, HSLKSTGetAllMonitorInfo) \
+  X(44, ValidateDigitalOutputFormat, HalSlotModeU32, HSLKSTValidateDigitalOutputFormat) \
+  X(45, SetDigitalOutputFormat, HalSlotTwoU32, HSLKSTSetDigitalOutputFormat) \
+  X(46, SetOverscanColor, HalSlotTwoU32, HSLKSTSetOverscanColor) \
+  X(47, GetDTVModeInfo, HalSlotMode, HSLCHRGetDTVModeInfo) \
+  X(48, GetOutputInfo, HalSlotRecord, HSLKSTGetOutputInfo) \
+  X(49, GetFreeFS, HalSlotU32Out, HSLKSTGetFreeFS) \
+  X(50, GetGclk, HalSlotOut, HSLKSTGetGclk) \
+  X(51, GetPInSSystemCLock, HalSlotSysClock, HSLKSTGetPInSSystemCLock) \
+  X(52, SetSystemCLock, HalSlotSysClock, HSLKSTSetSystemCLock) \
+  X(53, GetSystemCLock, HalSlotSysClock, HSLKSTGetSystemCLock) \
+  X(54, HardwareReset, HalSlotNoArgs, HSLKSTHardwareReset)
+
+// Slots that the chip with the later-generation clock services (0x5D63)
+// fills with their twins.
+#define ORV_LATER_CLOCK_SLOTS(X) \
+  X(34, InitializeHardware, HalSlotNoArgs, HSLB90InitializeHardware) \
+  X(49, GetFreeFS, HalSlotU32Out, HSLB90GetFreeFS) \
+  X(50, GetGclk, HalSlotOut, HSLB90GetGclk) \
+  X(51, GetPInSSystemCLock, HalSlotSysClock, HSLB90GetPInSSystemCLock) \
+  X(52, SetSystemCLock, HalSlotSysClock, HSLB90SetSystemCLock) \
+  X(53, GetSystemCLock, HalSlotSysClock, HSLB90GetSystemCLock)
+
+// The slot that the chips with the later hardware reset (0x5D62, 0x5D63)
+// fill with it.
+#define ORV_LATER_RESET_SLOTS(X) X(54, HardwareReset, HalSlotNoArgs, HSLWQTHardwareReset)
+
+// ---- The nine static tables ---------------------------------------------------------
+#define ORV_MISC_TABLE(X) \
+  X(0, MergeStatus, HalSlotMergeStatus, ReturnCorrectError) \
+  X(1, RecordError, HalSlotRecordError, SetError) \
+  X(2, ReadVgaInfo, HalSlotRecord, HSLVGAReadVgaInfo) \
+  X(3, WriteVgaInfo, HalSlotRecord, HSLVGAWriteVgaInfo) \
+  X(4, ReadPins, HalSlotOut, HSLBIOSReadPins) \
+  X(5, Empty5, HalSlotNoArgs, EmptySlot) \
+  X(6, Empty6, HalSlotNoArgs, EmptySlot) \
+  X(7, Empty7, HalSlotNoArgs, EmptySlot) \
+  X(8, Empty8, HalSlotNoArgs, EmptySlot)
+
+#define ORV_CLIENT_TABLE(X) \
+  X(0, ReadConfigSpaceByte, ClientSlotReadByte, ClientReadConfigSpaceByte) \
+  X(1, ReadConfigSpaceDword, ClientSlotReadDword, ClientReadConfigSpaceDword) \
+  X(2, WriteConfigSpaceByte, ClientSlotWriteByte, ClientWriteConfigSpaceByte) \
+  X(3, WriteConfigSpaceDword, ClientSlotWriteDword, ClientWriteConfigSpaceDword) \
+  X(4, OpenRegisterBase, ClientSlotOpen, ClientOpenRegisterBase) \
+  X(5, CloseRegisterBase, ClientSlotOpen, ClientCloseRegisterBase) \
+  X(6, ReadRegisterByte, ClientSlotReadByte, ClientReadRegisterByte) \
+  X(7, ReadRegisterDword, ClientSlotReadDword, ClientReadRegisterDword) \
+  X(8, WriteRegisterByte, ClientSlotWriteByte, ClientWriteRegisterByte) \
+  X(9, WriteRegisterDword, ClientSlotWriteDword, ClientWriteRegisterDword) \
+  X(10, OpenMemoryBase, ClientSlotOpen, ClientOpenMemoryBase) \
+  X(11, CloseMemoryBase, ClientSlotOpen, ClientCloseMemoryBase) \
+  X(12, ReadMemoryByte, ClientSlotReadByte, ClientReadMemoryByte) \
+  X(13, ReadMemoryDword, ClientSlotReadDword, ClientReadMemoryDword) \
+  X(14, WriteMemoryByte, ClientSlotWriteByte, ClientWriteMemoryByte) \
+  X(15, WriteMemoryDword, ClientSlotWriteDword, ClientWriteMemoryDword) \
+  X(16, OpenSystemDevice, ClientSlotOpen, ClientOpenSystemDevice) \
+  X(17, CloseSystemDevice, ClientSlotOpen, ClientCloseSystemDevice) \
+  X(18, ReadSystemDeviceByte, ClientSlotReadByte, ClientReadSystemDeviceByte) \
+  X(19, ReadSystemDeviceDword, ClientSlotReadDword, ClientReadSystemDeviceDword) \
+  X(20, WriteSystemDeviceByte, ClientSlotWriteByte, ClientWriteSystemDeviceByte) \
+  X(21, WriteSystemDeviceDword, ClientSlotWriteDword, ClientWriteSystemDeviceDword) \
+  X(22, Wait, ClientSlotWait, ClientWait) \
+  X(23, GetBiosInfo, ClientSlotBiosInfo, ClientGetBiosInfo) \
+  X(24, ReadDDCEdid, ClientSlotReadEdid, ClientReadDDCEdid) \
+  X(25, DetectHostInterface, ClientSlotHostInterface, ClientDetectHostInterface) \
+  X(26, ReadRegShadowDword, ClientSlotReadDword, ClientReadRegShadowDword) \
+  X(27, WriteRegShadowDword, ClientSlotWriteShadow, ClientWriteRegShadowDword)
+
+#define ORV_MDAC_TABLE(X) \
+  X(0, PowerUp, HalSlotNoArgs, HSLDACPowerUp) \
+  X(1, WaitForVSync, HalSlotNoArgs, HSLDACWaitForVSync) \
+  X(2, ScreenState, HalSlotOut, HSLDACScreenState) \
+  X(3, ScreenOff, HalSlotNoArgs, HSLDACScreenOff) \
+  X(4, ScreenOn, HalSlotNoArgs, HSLDACScreenOn) \
+  X(5, PixPllSet, HalSlotMode, HSLDACPIXPLLSET) \
+  X(6, SysPllSet, HalSlotU32, HSLDACSYSPLLSET) \
+  X(7, Init, HalSlotMode, HSLDACInit) \
+  X(8, ComputePLLParam, HalSlotComputePll, HSLDACComputePLLParam) \
+  X(9, ReadRegister, HalSlotReadByte, HSLDACReadRegister) \
+  X(10, WriteRegister, HalSlotWriteByte, HSLDACWriteRegister) \
+  X(11, I2CSetSCL, HalSlotTwoU32, HSLDACI2CSetSCL) \
+  X(12, I2CGetSCL, HalSlotReadByte, HSLDACI2CGetSCL) \
+  X(13, I2CAltGetSCL, HalSlotReadByte, HSLDACI2CAltGetSCL) \
+  X(14, I2CSetSDA, HalSlotTwoU32, HSLDACI2CSetSDA) \
+  X(15, I2CGetSDA, HalSlotReadByte, HSLDACI2CGetSDA) \
+  X(16, I2CAltGetSDA, HalSlotReadByte, HSLDACI2CAltGetSDA) \
+  X(17, GetMaxI2CClock, HalSlotOut, HSLDACGetMaxI2CClock) \
+  X(18, SetZoom, HalSlotU32, HSLDACSetZoom) \
+  X(19, SenceMonitorLoad, HalSlotOut, HSLDACSenceMonitorLoad) \
+  X(20, DisableOutput, HalSlotNoArgs, HSLDACDisableOutput) \
+  X(21, AdjustSystemPLL, HalSlotNoArgs, HSLDACAdjustSystemPLL)
+
+#define ORV_I2C_TABLE(X) \
+  X(0, Execute, HalSlotI2c, HALPI2CExecute) \
+  X(1, Read, HalSlotI2c, HALPReadI2C) \
+  X(2, Write, HalSlotI2c, HALPWriteI2C) \
+  X(3, Null, HalSlotI2c, HALPNullI2C) \
+  X(4, Reset, HalSlotI2c, HALPResetI2C) \
+  X(5, Stop, HalSlotI2c, HALPI2CStop) \
+  X(6, Start, HalSlotI2c, HALPI2CStart) \
+  X(7, Ack, HalSlotI2c, HALPI2CAck) \
+  X(8, Nak, HalSlotI2c, HALPI2CNak) \
+  X(9, ReadByte, HalSlotI2c, HALPI2CReadByte) \
+  X(10, WriteByte, HalSlotI2c, HALPI2CWriteByte) \
+  X(11, WaitAck, HalSlotI2c, HALPI2CWaitAck)
+
+#define ORV_CRTC_TABLE(X) \
+  X(0, UseLineDoubling, HalSlotModeOut, HSLCRTUseLineDoubling) \
+  X(1, Set, HalSlotMode, HSLCRTCSet) \
+  X(2, Lock, HalSlotNoArgs, HSLCRTCLock) \
+  X(3, UnLock, HalSlotNoArgs, HSLCRTCUnLock) \
+  X(4, SetDisplayStart, HalSlotTwoU32, HSLCRTCSetDisplayStart) \
+  X(5, SetPitch, HalSlotMode, HSLCRTCSetPitch) \
+  X(6, SelectHiresMode, HalSlotNoArgs, HSLCRTCSelectHiresMode) \
+  X(7, SetPriorityRequest, HalSlotNoArgs, HSLCRTCSetPriorityRequest) \
+  X(8, Disable, HalSlotNoArgs, HSLCRTCDisable) \
+  X(9, Enable, HalSlotNoArgs, HSLCRTCEnable) \
+  X(10, AdjustVideoParameters, HalSlotMode, HSLCRTCAdjustVideoParameters) \
+  X(11, ValidateHwSync, HalSlotOut, HSLCRTCValidateHwSync) \
+  X(12, CompareCurrentResolution, HalSlotModeOut, HSLCRTCCompareCurrentResolution)
+
+#define ORV_VLN_TABLE(X) \
+  X(0, GetTVParameters, HalSlotMode, HSLTVEGetTVParameters) \
+  X(1, GetVScaleTVParameters, HalSlotMode, HSLTVEGetVScaleTVParameters) \
+  X(2, ModifyTVParameters, HalSlotMode, HSLVLNModifyTVParameters) \
+  X(3, GetTVProcAmp, HalSlotGetProcAmp, HSLTVEGetTVProcAmp) \
+  X(4, SetTVProcAmp, HalSlotSetProcAmp, HSLVLNSetTVProcAmp) \
+  X(5, GetCVE2ITU656Parameters, HalSlotMode, HSLTVEGetCVE2ITU656Parameters) \
+  X(6, ValidateMode, HalSlotMode, HSLVLNValidateMode) \
+  X(7, ValidateVideoParameters, HalSlotMode, HSLVLNValidateVideoParameters) \
+  X(8, SetTVStandard, HalSlotU32, HSLVLNSetTVStandard) \
+  X(9, SetTVCableType, HalSlotU32, HSLVLNSetTVCableType) \
+  X(10, DetectTV, HalSlotOut, HSLVLNDetectTV) \
+  X(11, SetTVDisableMode, HalSlotU32, HSLVLNSetTVDisableMode) \
+  X(12, SetTVOutMode, HalSlotU32, HSLVLNSetTVOutMode) \
+  X(13, SetTVOutModeCRTC2, HalSlotU32, HSLVLNSetTVOutModeCRTC2) \
+  X(14, SetCRTOutMode, HalSlotU32, HSLVLNSetCRTOutMode) \
+  X(15, SetTVColorBarMode, HalSlotU32, HSLVLNSetTVColorBarMode) \
+  X(16, SetTVYUVMode, HalSlotU32, HSLVLNSetTVYUVMode) \
+  X(17, SetGPIO, HalSlotTwoU32, HSLVLNSetGPIO) \
+  X(18, SetGPIODirect, HalSlotTwoU32, HSLVLNSetGPIODirect) \
+  X(19, SynchPol, HalSlotMode, HSLVLNSynchPol) \
+  X(20, I2CRead, HalSlotRegisterBytes, HSLVLNI2CRead) \
+  X(21, I2CWrite, HalSlotRegisterBytes, HSLVLNI2CWrite) \
+  X(22, ConvertToRegisterFormat, HalSlotToBytes, HSLCVE2ConvertMUINT32ToRegisterFormat) \
+  X(23, ConvertToMUINT32, HalSlotFromBytes, HSLCVE2ConvertRegisterFormatToMUINT32) \
+  X(24, Sync, HalSlotNoArgs, HSLVLNSync) \
+  X(25, Reset, HalSlotNoArgs, HSLVLNReset) \
+  X(26, SetEncoderRegister, HalSlotRegisterBytes, HSLCVE2SetEncoderRegister) \
+  X(27, Empty27, HalSlotNoArgs, EmptySlot) \
+  X(28, EnableEncoder, HalSlotU32, HSLCVE2EnableEncoder) \
+  X(29, EnableDataTransfer, HalSlotU32, HSLVLNEnableDataTransfer) \
+  X(30, SetCRTC, HalSlotMode, HSLVLNSetCRTC) \
+  X(31, SetPLL, HalSlotMode, HSLVLNSetPLL) \
+  X(32, ResetVFCIInterface, HalSlotNoArgs, HSLVLNResetVFCIInterface) \
+  X(33, PixPllSet, HalSlotMode, HSLVLNPIXPLLSET) \
+  X(34, AdjustTVPosition, HalSlotMode, HSLVLNAdjustTVPosition) \
+  X(35, CalculateTVPosition, HalSlotMode, HSLVLNCalculateTVPosition) \
+  X(36, ValidateTVPosition, HalSlotMode, HSLVLNValidateTVPosition) \
+  X(37, GetGPIOOutputState, HalSlotOut, HSLVLNGetGPIOOutputState) \
+  X(38, I2CReadSecondHD15Module, HalSlotRegisterBytes, HSLVLNI2CReadSecondHD15Module) \
+  X(39, I2CWriteSecondHD15Module, HalSlotRegisterBytes, HSLVLNI2CWriteSecondHD15Module) \
+  X(40, ComputePLLParam, HalSlotComputePll, HSLVLNComputePLLParam) \
+  X(41, ApplyVrstPatch, HalSlotNoArgs, HSLVLNApplyVrstPatch) \
+  X(42, CRTC2SetITU656, HalSlotMode, HSLVLNCRTC2SetITU656) \
+  X(43, GetEncoderParameters, HalSlotModeRecord, HSLTVEGetEncoderParameters) \
+  X(44, Empty44, HalSlotNoArgs, EmptySlot) \
+  X(45, GetTimingParametersOldMethod, HalSlotModeRecord, HSLTVEGetTimingParametersOldMethod) \
+  X(46, GetTimingParameters, HalSlotModeRecord, HSLTVEGetTimingParameters) \
+  X(47, GetGammaParameters, HalSlotModeRecord, HSLTVEGetGammaParameters) \
+  X(48, GetLumaParameters, HalSlotModeRecord, HSLTVEGetLumaParameters) \
+  X(49, GetColorBarTimingParameters, HalSlotModeRecord, HSLTVEGetColorBarTimingParameters) \
+  X(50, GetIDForParameters, HalSlotModeOut, HSLTVEGetIDForParameters) \
+  X(51, SetGamma, HalSlotSetProcAmp, HSLVLNSetGamma) \
+  X(52, SetBrightness, HalSlotSetProcAmp, HSLCVE2SetBrightness) \
+  X(53, SetContrast, HalSlotSetProcAmp, HSLCVE2SetContrast) \
+  X(54, SetHue, HalSlotSetProcAmp, HSLCVE2SetHue) \
+  X(55, SetSaturation, HalSlotSetProcAmp, HSLCVE2SetSaturation) \
+  X(56, SetOutputBW, HalSlotU32, HSLCVE2SetOutputBW) \
+  X(57, SetDotCrawlFreeze, HalSlotU32, HSLCVE2SetDotCrawlFreeze) \
+  X(58, SetTextFilter, HalSlotU32, HSLVLNSetTextFilter) \
+  X(59, SetDeflicker, HalSlotU32, HSLVLNSetDeflicker) \
+  X(60, Empty60, HalSlotNoArgs, EmptySlot) \
+  X(61, SetTVPassThroughMode, HalSlotU32, HSLVLNSetTVPassThroughMode)
+
+#define ORV_FP_TABLE(X) \
+  X(0, EnablePanelLinkModuleOutput, HalSlotU32, HSLEnablePanelLinkModuleOutput) \
+  X(1, FlatEnableVFCI, HalSlotU32, HSLFlatEnableVFCI) \
+  X(2, ReadPanelLinkModuleRegister, HalSlotReadByte, HSLReadPanelLinkModuleRegister) \
+  X(3, WritePanelLinkModuleRegister, HalSlotWriteByte, HSLWritePanelLinkModuleRegister) \
+  X(4, GetPanelLinkModuleOutputState, HalSlotOut, HSLGetPanelLinkModuleOutputState) \
+  X(5, ReadSIPanelLinkRegister, HalSlotReadByte, HSLReadSIPanelLinkRegister) \
+  X(6, WriteSIPanelLinkRegister, HalSlotWriteByte, HSLWriteSIPanelLinkRegister) \
+  X(7, GetSIPanelLinkVersion, HalSlotOut, HSLGetSIPanelLinkVersion) \
+  X(8, EnableSIPanelLinkHotPlug, HalSlotU32, HSLEnableSIPanelLinkHotPlug) \
+  X(9, GetSIPanelLinkHotPlugStatus, HalSlotOut, HSLGetSIPanelLinkHotPlugStatus)
+
+#define ORV_ADDON_TABLE(X) \
+  X(0, DetectAddOn, HalSlotNoArgs, HALPDetectAddOn) \
+  X(1, DetectVelan, HalSlotOut, HSLDetectVelan) \
+  X(2, DetectVideoDecoder, HalSlotOut, HSLDetectVideoDecoder) \
+  X(3, DetectPanelLinkModule, HalSlotOut, HSLDetectPanelLinkModule) \
+  X(4, DetectVB2, HalSlotOut, HSLDetectVB2) \
+  X(5, DetectMSP, HalSlotOut, HSLDetectMSP) \
+  X(6, DetectDVD, HalSlotOut, HSLDetectDVD) \
+  X(7, DetectMJPEG, HalSlotOut, HSLDetectMJPEG) \
+  X(8, DetectTVTuner, HalSlotOut, HSLDetectTVTuner) \
+  X(9, DetectSecondHD15, HalSlotOut, HSLDetectSecondHD15) \
+  X(10, DetectSIPanelLink, HalSlotOut, HSLDetectSIPanelLink)
+
+#define ORV_EDID_TABLE(X) \
+  X(0, GetEDID1EstablishedTimingNumber, HalSlotEdidOut, HALPGetEDID1EstablishedTimingNumber) \
+  X(1, GetEDID1StandardTimingNumber, HalSlotEdidOut, HALPGetEDID1StandardTimingNumber) \
+  X(2, GetEDID1DetailedTimingNumber, HalSlotEdidOut, HALPGetEDID1DetailedTimingNumber) \
+  X(3, GetEDID1EstablishedTiming, HalSlotEdidTiming, HALPGetEDID1EstablishedTiming) \
+  X(4, GetEDID1StandardTiming, HalSlotEdidTiming, HALPGetEDID1StandardTiming) \
+  X(5, GetEDID1DetailedTiming, HalSlotEdidTiming, HALPGetEDID1DetailedTiming) \
+  X(6, GetEDID1AspectRatio, HalSlotEdidOut, HALPGetEDID1AspectRatio) \
+  X(7, CalcEDID2Offset, HalSlotEdidTwoOut, HALPCalcEDID2Offset) \
+  X(8, GetEDIDDetailedTimingInfo, HalSlotEdidMode, HALPGetEDIDDetailedTimingInfo) \
+  X(9, ConvertEDID2toEDID1, HalSlotEdid, HALPConvertEDID2toEDID1) \
+  X(10, ComputeAspectRatio, HalSlotAspectRatio, HALPComputeAspectRatio) \
+  X(11, GetTranslatedDetailedTimingInfo, HalSlotEdidMode, HALPGetTranslatedDetailedTimingInfo) \
+  X(12, GetResFromStandardTiming, HalSlotEdidResolution, HALPGetResFromStandardTiming) \
+  X(13, GetResFromDetailedTiming, HalSlotEdidResolution, HALPGetResFromDetailedTiming) \
+  X(14, GetMonitorInfo, HalSlotU32, HALPGetMonitorInfo) \
+  X(15, GetMonitorProperties, HalSlotU32, HALPGetMonitorProperties) \
+  X(16, GetMonitorLimits, HalSlotU32, HALPGetMonitorLimits) \
+  X(17, GetDDCEstablishedTimingNumber, HalSlotDdcCount, HALPGetDDCEstablishedTimingNumber) \
+  X(18, GetDDCStandardTimingNumber, HalSlotDdcCount, HALPGetDDCStandardTimingNumber) \
+  X(19, GetDDCDetailedTimingNumber, HalSlotDdcCount, HALPGetDDCDetailedTimingNumber) \
+  X(20, GetDDCEstablishedTiming, HalSlotDdcTiming, HALPGetDDCEstablishedTiming) \
+  X(21, GetDDCStandardTiming, HalSlotDdcTiming, HALPGetDDCStandardTiming) \
+  X(22, GetDDCDetailedTiming, HalSlotDdcTiming, HALPGetDDCDetailedTiming) \
+  X(23, DetectHD15ToTVAdaptor, HalSlotU32Out, HALPDetectHD15ToTVAdaptor) \
+  X(24, GetPrimaryMonitorInfo, HalSlotNoArgs, HALPGetPrimaryMonitorInfo) \
+  X(25, GetSecondMonitorInfo, HalSlotNoArgs, HALPGetSecondMonitorInfo) \
+  X(26, DetectNoTV, HalSlotOut, HALPDetectNoTV) \
+  X(27, ReadDDCEDID, HalSlotReadDdcEdid, HALPReadDDCEDID) \
+  X(28, ReadDDCByte, HalSlotReadDdcByte, HALPReadDDCByte) \
+  X(29, GetMonitorMinimalResolution, HalSlotU32, HALPGetMonitorMinimalResolution) \
+  X(30, GetMonitorMaximalResolution, HalSlotU32, HALPGetMonitorMaximalResolution) \
+  X(31, GetMonitorAspectRatio, HalSlotU32, HALPGetMonitorAspectRatio) \
+  X(32, GetEDIDVersion, HalSlotEdidOut, HALPGetEDIDVersion) \
+  X(33, GetEDID1EdidModes, HalSlotU32, HALPGetEDID1EdidModes) \
+  X(34, GetEDIDBufferSize, HalSlotEdidOut, HALPGetEDIDBufferSize) \
+  X(35, IsEDIDBufferValid, HalSlotEdidOut, HALPIsEDIDBufferValid)
+
+// ---- The table structs -----------------------------------------------------------------
+#define ORV_SLOT_MEMBER(index, Slot, SlotType, Function) SlotType* Slot;
+#define ORV_SLOT_OFFSET(index, Slot, SlotType, Function) +1
+#define ORV_TABLE_STRUCT(Name, LIST)                                        \
+  struct Name {                                                             \
+    LIST(ORV_SLOT_MEMBER)                                                   \
+  };                                                                        \
+  inline constexpr size_t Name##_SLOTS = 0 LIST(ORV_SLOT_OFFSET);           \
+  static_assert(sizeof(Name) == Name##_SLOTS * sizeof(void*));
+
+ORV_TABLE_STRUCT(DEVICEJUMPTABLE, ORV_DEVICE_JUMP_TABLE)
+ORV_TABLE_STRUCT(MISCFUNCTIONS, ORV_MISC_TABLE)
+ORV_TABLE_STRUCT(CLIENTFUNCTIONS, ORV_CLIENT_TABLE)
+ORV_TABLE_STRUCT(MDACFUNCTIONS, ORV_MDAC_TABLE)
+ORV_TABLE_STRUCT(I2CFUNCTIONS, ORV_I2C_TABLE)
+ORV_TABLE_STRUCT(CRTCFUNCTIONS, ORV_CRTC_TABLE)
+ORV_TABLE_STRUCT(VLNFUNCTIONS, ORV_VLN_TABLE)
+ORV_TABLE_STRUCT(FPFUNCTIONS, ORV_FP_TABLE)
+ORV_TABLE_STRUCT(ADDONFUNCTIONS, ORV_ADDON_TABLE)
+ORV_TABLE_STRUCT(EDIDFUNCTIONS, ORV_EDID_TABLE)
+#undef ORV_TABLE_STRUCT
+#undef ORV_SLOT_OFFSET
+#undef ORV_SLOT_MEMBER
+
 inline constexpr unsigned kJumpTableSlots = 55;
-static_assert(sizeof(DEVICEJUMPTABLE) == kJumpTableSlots * sizeof(void*));
-
-struct MISCFUNCTIONS {
-  decltype(&::ReturnCorrectError) MergeStatus;
-  decltype(&::SetError) RecordError;
-  decltype(&HSLVGAReadVgaInfo) ReadVgaInfo;
-  decltype(&HSLVGAWriteVgaInfo) WriteVgaInfo;
-  decltype(&HSLBIOSReadPins) ReadPins;
-  PFN_SLOT_NOARGS Empty[4];
-};
-
-struct CLIENTFUNCTIONS {
-  decltype(&ClientReadConfigSpaceByte) ReadConfigSpaceByte;
-  decltype(&ClientReadConfigSpaceDword) ReadConfigSpaceDword;
-  decltype(&ClientWriteConfigSpaceByte) WriteConfigSpaceByte;
-  decltype(&ClientWriteConfigSpaceDword) WriteConfigSpaceDword;
-  decltype(&ClientOpenRegisterBase) OpenRegisterBase;
-  decltype(&ClientCloseRegisterBase) CloseRegisterBase;
-  decltype(&ClientReadRegisterByte) ReadRegisterByte;
-  decltype(&ClientReadRegisterDword) ReadRegisterDword;
-  decltype(&ClientWriteRegisterByte) WriteRegisterByte;
-  decltype(&ClientWriteRegisterDword) WriteRegisterDword;
-  decltype(&ClientOpenMemoryBase) OpenMemoryBase;
-  decltype(&ClientCloseMemoryBase) CloseMemoryBase;
-  decltype(&ClientReadMemoryByte) ReadMemoryByte;
-  decltype(&ClientReadMemoryDword) ReadMemoryDword;
-  decltype(&ClientWriteMemoryByte) WriteMemoryByte;
-  decltype(&ClientWriteMemoryDword) WriteMemoryDword;
-  decltype(&ClientOpenSystemDevice) OpenSystemDevice;
-  decltype(&ClientCloseSystemDevice) CloseSystemDevice;
-  decltype(&ClientReadSystemDeviceByte) ReadSystemDeviceByte;
-  decltype(&ClientReadSystemDeviceDword) ReadSystemDeviceDword;
-  decltype(&ClientWriteSystemDeviceByte) WriteSystemDeviceByte;
-  decltype(&ClientWriteSystemDeviceDword) WriteSystemDeviceDword;
-  decltype(&ClientWait) Wait;
-  decltype(&ClientGetBiosInfo) GetBiosInfo;
-  decltype(&ClientReadDDCEdid) ReadDDCEdid;
-  decltype(&ClientDetectHostInterface) DetectHostInterface;
-  decltype(&ClientReadRegShadowDword) ReadRegShadowDword;
-  decltype(&ClientWriteRegShadowDword) WriteRegShadowDword;
-};
-static_assert(sizeof(CLIENTFUNCTIONS) == 28 * sizeof(void*));
-
-struct MDACFUNCTIONS {
-  decltype(&HSLDACPowerUp) PowerUp;
-  decltype(&HSLDACWaitForVSync) WaitForVSync;
-  decltype(&HSLDACScreenState) ScreenState;
-  decltype(&HSLDACScreenOff) ScreenOff;
-  decltype(&HSLDACScreenOn) ScreenOn;
-  decltype(&HSLDACPIXPLLSET) PixPllSet;
-  decltype(&HSLDACSYSPLLSET) SysPllSet;
-  decltype(&HSLDACInit) Init;
-  decltype(&HSLDACComputePLLParam) ComputePLLParam;
-  decltype(&HSLDACReadRegister) ReadRegister;
-  decltype(&HSLDACWriteRegister) WriteRegister;
-  decltype(&HSLDACI2CSetSCL) I2CSetSCL;
-  decltype(&HSLDACI2CGetSCL) I2CGetSCL;
-  decltype(&HSLDACI2CAltGetSCL) I2CAltGetSCL;
-  decltype(&HSLDACI2CSetSDA) I2CSetSDA;
-  decltype(&HSLDACI2CGetSDA) I2CGetSDA;
-  decltype(&HSLDACI2CAltGetSDA) I2CAltGetSDA;
-  decltype(&HSLDACGetMaxI2CClock) GetMaxI2CClock;
-  decltype(&HSLDACSetZoom) SetZoom;
-  decltype(&HSLDACSenceMonitorLoad) SenceMonitorLoad;
-  decltype(&HSLDACDisableOutput) DisableOutput;
-  decltype(&HSLDACAdjustSystemPLL) AdjustSystemPLL;
-};
-static_assert(sizeof(MDACFUNCTIONS) == 22 * sizeof(void*));
-
-struct I2CFUNCTIONS {
-  decltype(&HALPI2CExecute) Execute;
-  decltype(&HALPReadI2C) Read;
-  decltype(&HALPWriteI2C) Write;
-  decltype(&HALPNullI2C) Null;
-  decltype(&HALPResetI2C) Reset;
-  decltype(&HALPI2CStop) Stop;
-  decltype(&HALPI2CStart) Start;
-  decltype(&HALPI2CAck) Ack;
-  decltype(&HALPI2CNak) Nak;
-  decltype(&HALPI2CReadByte) ReadByte;
-  decltype(&HALPI2CWriteByte) WriteByte;
-  decltype(&HALPI2CWaitAck) WaitAck;
-};
-static_assert(sizeof(I2CFUNCTIONS) == 12 * sizeof(void*));
-
-struct CRTCFUNCTIONS {
-  decltype(&HSLCRTUseLineDoubling) UseLineDoubling;
-  decltype(&HSLCRTCSet) Set;
-  decltype(&HSLCRTCLock) Lock;
-  decltype(&HSLCRTCUnLock) UnLock;
-  decltype(&HSLCRTCSetDisplayStart) SetDisplayStart;
-  decltype(&HSLCRTCSetPitch) SetPitch;
-  decltype(&HSLCRTCSelectHiresMode) SelectHiresMode;
-  decltype(&HSLCRTCSetPriorityRequest) SetPriorityRequest;
-  decltype(&HSLCRTCDisable) Disable;
-  decltype(&HSLCRTCEnable) Enable;
-  decltype(&HSLCRTCAdjustVideoParameters) AdjustVideoParameters;
-  decltype(&HSLCRTCValidateHwSync) ValidateHwSync;
-  decltype(&HSLCRTCCompareCurrentResolution) CompareCurrentResolution;
-};
-static_assert(sizeof(CRTCFUNCTIONS) == 13 * sizeof(void*));
-
-struct VLNFUNCTIONS {
-  decltype(&HSLTVEGetTVParameters) GetTVParameters;                      // 0
-  decltype(&HSLTVEGetVScaleTVParameters) GetVScaleTVParameters;          // 1
-  decltype(&HSLVLNModifyTVParameters) ModifyTVParameters;                // 2
-  decltype(&HSLTVEGetTVProcAmp) GetTVProcAmp;                            // 3
-  decltype(&HSLVLNSetTVProcAmp) SetTVProcAmp;                            // 4
-  decltype(&HSLTVEGetCVE2ITU656Parameters) GetCVE2ITU656Parameters;      // 5
-  decltype(&HSLVLNValidateMode) ValidateMode;                            // 6
-  decltype(&HSLVLNValidateVideoParameters) ValidateVideoParameters;      // 7
-  decltype(&HSLVLNSetTVStandard) SetTVStandard;                          // 8
-  decltype(&HSLVLNSetTVCableType) SetTVCableType;                        // 9
-  decltype(&HSLVLNDetectTV) DetectTV;                                    // 10
-  decltype(&HSLVLNSetTVDisableMode) SetTVDisableMode;                    // 11
-  decltype(&HSLVLNSetTVOutMode) SetTVOutMode;                            // 12
-  decltype(&HSLVLNSetTVOutModeCRTC2) SetTVOutModeCRTC2;                  // 13
-  decltype(&HSLVLNSetCRTOutMode) SetCRTOutMode;                          // 14
-  decltype(&HSLVLNSetTVColorBarMode) SetTVColorBarMode;                  // 15
-  decltype(&HSLVLNSetTVYUVMode) SetTVYUVMode;                            // 16
-  decltype(&HSLVLNSetGPIO) SetGPIO;                                      // 17
-  decltype(&HSLVLNSetGPIODirect) SetGPIODirect;                          // 18
-  decltype(&HSLVLNSynchPol) SynchPol;                                    // 19
-  decltype(&HSLVLNI2CRead) I2CRead;                                      // 20
-  decltype(&HSLVLNI2CWrite) I2CWrite;                                    // 21
-  decltype(&HSLCVE2ConvertMUINT32ToRegisterFormat) ConvertToRegisterFormat;  // 22
-  decltype(&HSLCVE2ConvertRegisterFormatToMUINT32) ConvertToMUINT32;     // 23
-  decltype(&HSLVLNSync) Sync;                                            // 24
-  decltype(&HSLVLNReset) Reset;                                          // 25
-  decltype(&HSLCVE2SetEncoderRegister) SetEncoderRegister;               // 26
-  PFN_SLOT_NOARGS Empty27;                                               // 27
-  decltype(&HSLCVE2EnableEncoder) EnableEncoder;                         // 28
-  decltype(&HSLVLNEnableDataTransfer) EnableDataTransfer;                // 29
-  decltype(&HSLVLNSetCRTC) SetCRTC;                                      // 30
-  decltype(&HSLVLNSetPLL) SetPLL;                                        // 31
-  decltype(&HSLVLNResetVFCIInterface) ResetVFCIInterface;                // 32
-  decltype(&HSLVLNPIXPLLSET) PixPllSet;                                  // 33
-  decltype(&HSLVLNAdjustTVPosition) AdjustTVPosition;                    // 34
-  decltype(&HSLVLNCalculateTVPosition) CalculateTVPosition;              // 35
-  decltype(&HSLVLNValidateTVPosition) ValidateTVPosition;                // 36
-  decltype(&HSLVLNGetGPIOOutputState) GetGPIOOutputState;                // 37
-  decltype(&HSLVLNI2CReadSecondHD15Module) I2CReadSecondHD15Module;      // 38
-  decltype(&HSLVLNI2CWriteSecondHD15Module) I2CWriteSecondHD15Module;    // 39
-  decltype(&HSLVLNComputePLLParam) ComputePLLParam;                      // 40
-  decltype(&HSLVLNApplyVrstPatch) ApplyVrstPatch;                        // 41
-  decltype(&HSLVLNCRTC2SetITU656) CRTC2SetITU656;                        // 42
-  decltype(&HSLTVEGetEncoderParameters) GetEncoderParameters;            // 43
-  PFN_SLOT_NOARGS Empty44;                                               // 44
-  decltype(&HSLTVEGetTimingParametersOldMethod) GetTimingParametersOldMethod;  // 45
-  decltype(&HSLTVEGetTimingParameters) GetTimingParameters;              // 46
-  decltype(&HSLTVEGetGammaParameters) GetGammaParameters;                // 47
-  decltype(&HSLTVEGetLumaParameters) GetLumaParameters;                  // 48
-  decltype(&HSLTVEGetColorBarTimingParameters) GetColorBarTimingParameters;  // 49
-  decltype(&HSLTVEGetIDForParameters) GetIDForParameters;                // 50
-  decltype(&HSLVLNSetGamma) SetGamma;                                    // 51
-  decltype(&HSLCVE2SetBrightness) SetBrightness;                         // 52
-  decltype(&HSLCVE2SetContrast) SetContrast;                             // 53
-  decltype(&HSLCVE2SetHue) SetHue;                                       // 54
-  decltype(&HSLCVE2SetSaturation) SetSaturation;                         // 55
-  decltype(&HSLCVE2SetOutputBW) SetOutputBW;                             // 56
-  decltype(&HSLCVE2SetDotCrawlFreeze) SetDotCrawlFreeze;                 // 57
-  decltype(&HSLVLNSetTextFilter) SetTextFilter;                          // 58
-  decltype(&HSLVLNSetDeflicker) SetDeflicker;                            // 59
-  PFN_SLOT_NOARGS Empty60;                                               // 60
-  decltype(&HSLVLNSetTVPassThroughMode) SetTVPassThroughMode;            // 61
-};
-static_assert(sizeof(VLNFUNCTIONS) == 62 * sizeof(void*));
-
-struct FPFUNCTIONS {
-  decltype(&HSLEnablePanelLinkModuleOutput) EnablePanelLinkModuleOutput;
-  decltype(&HSLFlatEnableVFCI) FlatEnableVFCI;
-  decltype(&HSLReadPanelLinkModuleRegister) ReadPanelLinkModuleRegister;
-  decltype(&HSLWritePanelLinkModuleRegister) WritePanelLinkModuleRegister;
-  decltype(&HSLGetPanelLinkModuleOutputState) GetPanelLinkModuleOutputState;
-  decltype(&HSLReadSIPanelLinkRegister) ReadSIPanelLinkRegister;
-  decltype(&HSLWriteSIPanelLinkRegister) WriteSIPanelLinkRegister;
-  decltype(&HSLGetSIPanelLinkVersion) GetSIPanelLinkVersion;
-  decltype(&HSLEnableSIPanelLinkHotPlug) EnableSIPanelLinkHotPlug;
-  decltype(&HSLGetSIPanelLinkHotPlugStatus) GetSIPanelLinkHotPlugStatus;
-};
-static_assert(sizeof(FPFUNCTIONS) == 10 * sizeof(void*));
-
-struct ADDONFUNCTIONS {
-  decltype(&HALPDetectAddOn) DetectAddOn;
-  decltype(&HSLDetectVelan) DetectVelan;
-  decltype(&HSLDetectVideoDecoder) DetectVideoDecoder;
-  decltype(&HSLDetectPanelLinkModule) DetectPanelLinkModule;
-  decltype(&HSLDetectVB2) DetectVB2;
-  decltype(&HSLDetectMSP) DetectMSP;
-  decltype(&HSLDetectDVD) DetectDVD;
-  decltype(&HSLDetectMJPEG) DetectMJPEG;
-  decltype(&HSLDetectTVTuner) DetectTVTuner;
-  decltype(&HSLDetectSecondHD15) DetectSecondHD15;
-  decltype(&HSLDetectSIPanelLink) DetectSIPanelLink;
-};
-static_assert(sizeof(ADDONFUNCTIONS) == 11 * sizeof(void*));
-
-struct EDIDFUNCTIONS {
-  decltype(&HALPGetEDID1EstablishedTimingNumber) GetEDID1EstablishedTimingNumber;
-  decltype(&HALPGetEDID1StandardTimingNumber) GetEDID1StandardTimingNumber;
-  decltype(&HALPGetEDID1DetailedTimingNumber) GetEDID1DetailedTimingNumber;
-  decltype(&HALPGetEDID1EstablishedTiming) GetEDID1EstablishedTiming;
-  decltype(&HALPGetEDID1StandardTiming) GetEDID1StandardTiming;
-  decltype(&HALPGetEDID1DetailedTiming) GetEDID1DetailedTiming;
-  decltype(&HALPGetEDID1AspectRatio) GetEDID1AspectRatio;
-  decltype(&HALPCalcEDID2Offset) CalcEDID2Offset;
-  decltype(&HALPGetEDIDDetailedTimingInfo) GetEDIDDetailedTimingInfo;
-  decltype(&HALPConvertEDID2toEDID1) ConvertEDID2toEDID1;
-  decltype(&HALPComputeAspectRatio) ComputeAspectRatio;
-  decltype(&HALPGetTranslatedDetailedTimingInfo) GetTranslatedDetailedTimingInfo;
-  decltype(&HALPGetResFromStandardTiming) GetResFromStandardTiming;
-  decltype(&HALPGetResFromDetailedTiming) GetResFromDetailedTiming;
-  decltype(&HALPGetMonitorInfo) GetMonitorInfo;
-  decltype(&HALPGetMonitorProperties) GetMonitorProperties;
-  decltype(&HALPGetMonitorLimits) GetMonitorLimits;
-  decltype(&HALPGetDDCEstablishedTimingNumber) GetDDCEstablishedTimingNumber;
-  decltype(&HALPGetDDCStandardTimingNumber) GetDDCStandardTimingNumber;
-  decltype(&HALPGetDDCDetailedTimingNumber) GetDDCDetailedTimingNumber;
-  decltype(&HALPGetDDCEstablishedTiming) GetDDCEstablishedTiming;
-  decltype(&HALPGetDDCStandardTiming) GetDDCStandardTiming;
-  decltype(&HALPGetDDCDetailedTiming) GetDDCDetailedTiming;
-  decltype(&HALPDetectHD15ToTVAdaptor) DetectHD15ToTVAdaptor;
-  decltype(&HALPGetPrimaryMonitorInfo) GetPrimaryMonitorInfo;
-  decltype(&HALPGetSecondMonitorInfo) GetSecondMonitorInfo;
-  decltype(&HALPDetectNoTV) DetectNoTV;
-  decltype(&HALPReadDDCEDID) ReadDDCEDID;
-  decltype(&HALPReadDDCByte) ReadDDCByte;
-  decltype(&HALPGetMonitorMinimalResolution) GetMonitorMinimalResolution;
-  decltype(&HALPGetMonitorMaximalResolution) GetMonitorMaximalResolution;
-  decltype(&HALPGetMonitorAspectRatio) GetMonitorAspectRatio;
-  decltype(&HALPGetEDIDVersion) GetEDIDVersion;
-  decltype(&HALPGetEDID1EdidModes) GetEDID1EdidModes;
-  decltype(&HALPGetEDIDBufferSize) GetEDIDBufferSize;
-  decltype(&HALPIsEDIDBufferValid) IsEDIDBufferValid;
-};
-static_assert(sizeof(EDIDFUNCTIONS) == 36 * sizeof(void*));
+static_assert(DEVICEJUMPTABLE_SLOTS == kJumpTableSlots);
+static_assert(MISCFUNCTIONS_SLOTS == 9 && CLIENTFUNCTIONS_SLOTS == 28 &&
+              MDACFUNCTIONS_SLOTS == 22 && I2CFUNCTIONS_SLOTS == 12 &&
+              CRTCFUNCTIONS_SLOTS == 13 && VLNFUNCTIONS_SLOTS == 62 && FPFUNCTIONS_SLOTS == 10 &&
+              ADDONFUNCTIONS_SLOTS == 11 && EDIDFUNCTIONS_SLOTS == 36);
 
 // The static tables, one instance per library, shared by every handle.
-extern MISCFUNCTIONS MISCFunctions;
-extern CLIENTFUNCTIONS ClientFunctions;
-extern MDACFUNCTIONS MDACFunctions;
-extern I2CFUNCTIONS I2CFunctions;
-extern CRTCFUNCTIONS CRTCFunctions;
-extern VLNFUNCTIONS VLNFunctions;
-extern FPFUNCTIONS FPFunctions;
-extern ADDONFUNCTIONS ADDONFunctions;
-extern EDIDFUNCTIONS EDIDFunctions;
+extern const MISCFUNCTIONS MISCFunctions;
+extern const CLIENTFUNCTIONS ClientFunctions;
+extern const MDACFUNCTIONS MDACFunctions;
+extern const I2CFUNCTIONS I2CFunctions;
+extern const CRTCFUNCTIONS CRTCFunctions;
+extern const VLNFUNCTIONS VLNFunctions;
+extern const FPFUNCTIONS FPFunctions;
+extern const ADDONFUNCTIONS ADDONFunctions;
+extern const EDIDFUNCTIONS EDIDFunctions;
 
-// Devices of the five supported chips.
-inline constexpr uint16_t kDevKestrionA41 = 0x0A41;
-inline constexpr uint16_t kDevKestrionA42 = 0x0A42;
-inline constexpr uint16_t kDevKestrionD61 = 0x5D61;
-inline constexpr uint16_t kDevKestrionD62 = 0x5D62;
-inline constexpr uint16_t kDevKestrionD63 = 0x5D63;
-bool IsSupportedChip(uint16_t device);
-
-// Set-up of a fresh handle from PCI configuration space.
-HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h);
+// Set-up of a fresh handle's tables.
 HALSTATUS HSLInit(BOARDHANDLE* h);
 HALSTATUS HSLInitDeviceJumpTable(BOARDHANDLE* h);
-HALSTATUS HSLKSTInitExtraJmpTbl(BOARDHANDLE* h);   // slot 31
-HALSTATUS HSLKSTInitAccess(BOARDHANDLE* h);        // slot 26
+HALSTATUS HSLKSTInitExtraJmpTbl(BOARDHANDLE* h);  // slot 31
+HALSTATUS HSLKSTInitAccess(BOARDHANDLE* h);       // slot 26
 // Fills every slot the chip does not: records 0xb0303065 unless failed.
 HALSTATUS HSLTBLNotInitFunction(BOARDHANDLE* h);
 HALSTATUS HSLTBLDummyFunction(BOARDHANDLE* h);

@@ -4,36 +4,23 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/chip_ids.h"
+#include "core/poll.h"
+#include "core/regs/pci.h"
+#include "core/regs/serial.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
-#include "hwsharing/poll.h"
-#include "hwsharing/regs_pci.h"
-#include "hwsharing/regs_serial.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
 // Attempts to address the EEPROM while it finishes writing the last byte.
 constexpr uint32_t kEepromWriteCycleAttempts = 50;
 
-bool IsKestrion(uint16_t device) {
-  switch (device) {
-    case 0x0A41: case 0x0A42: case 0x5D61: case 0x5D62: case 0x5D63: return true;
-    default: return false;
-  }
-}
-
-uint16_t ConfigDeviceId(BOARDHANDLE* h) {
-  uint32_t id = 0;
-  HWReadConfigSpaceDword(h, 0, &id);
-  return static_cast<uint16_t>(id >> 16);
-}
-
 HALSTATUS ModifyPins(BOARDHANDLE* h, uint32_t set, uint32_t clear) {
   if (HalFailed(h->status)) return h->status;
-  uint32_t value = 0;
-  HWReadRegisterDword(h, kRegSpiPins, &value);
-  HWWriteRegisterDword(h, kRegSpiPins, (value & ~clear) | set);
+  RegModify(h, kRegSpiPins, clear, set);
   return h->status;
 }
 
@@ -101,9 +88,7 @@ HALSTATUS KestrionSetE2PBYPCSN_Low(BOARDHANDLE* h) { return ModifyPins(h, 0, kSp
 HALSTATUS KestrionSetE2PBYPCSN_High(BOARDHANDLE* h) { return ModifyPins(h, kSpiChipSelectN, 0); }
 HALSTATUS KestrionGetE2PQ(BOARDHANDLE* h, uint32_t* level) {
   if (HalFailed(h->status)) return h->status;
-  uint32_t value = 0;
-  HWReadRegisterDword(h, kRegSpiPins, &value);
-  *level = (value & kSpiDataIn) != 0 ? 1 : 0;
+  *level = (RegRead(h, kRegSpiPins) & kSpiDataIn) != 0 ? 1 : 0;
   return h->status;
 }
 
@@ -272,7 +257,7 @@ HALSTATUS HSLSE256Write(SEINFO* se, uint32_t offset, uint32_t length, const uint
 
 HALSTATUS SEInitTypeBIOS(BOARDHANDLE* h, SEINFO* se, uint32_t* found) {
   if (HalFailed(h->status)) return h->status;
-  if (!IsKestrion(ConfigDeviceId(h))) return h->status;
+  if (!IsSupportedChip(CfgDeviceId(h))) return h->status;
   se->pfnBypassLow = KestrionSetE2PBYP_Low;
   se->pfnBypassHigh = KestrionSetE2PBYP_High;
   se->pfnClockLow = KestrionSetE2PBYPCLK_Low;
@@ -291,7 +276,7 @@ HALSTATUS SEInitTypeBIOS(BOARDHANDLE* h, SEINFO* se, uint32_t* found) {
 
 HALSTATUS SEInitTypeCONFIG(BOARDHANDLE* h, SEINFO* se, uint32_t* found) {
   if (HalFailed(h->status)) return h->status;
-  if (!IsKestrion(ConfigDeviceId(h))) return h->status;
+  if (!IsSupportedChip(CfgDeviceId(h))) return h->status;
   HSLSE256GetInfo(se, found);
   se->pfnRead = HSLSE256Read;
   se->pfnWrite = HSLSE256Write;
@@ -303,11 +288,8 @@ HALSTATUS HSLOpenSE(BOARDHANDLE* h, uint32_t kind, SEINFO* se, uint32_t* found) 
   std::memset(se, 0, sizeof(*se));
   *found = 0;
   se->h = h;
-  uint32_t id = 0, revision = 0;
-  HWReadConfigSpaceDword(h, 0, &id);
-  HWReadConfigSpaceDword(h, 8, &revision);
-  se->usDeviceId = static_cast<uint16_t>(id >> 16);
-  se->ucRevision = static_cast<uint8_t>(revision);
+  se->usDeviceId = CfgDeviceId(h);
+  se->ucRevision = static_cast<uint8_t>(CfgRead(h, kCfgClassRevision) & kRevisionMask);
   if (kind == kSeKindBios) SEInitTypeBIOS(h, se, found);
   if (kind == kSeKindConfig) SEInitTypeCONFIG(h, se, found);
   if (*found == 0) return SetError(h, kErrSeNotFound);

@@ -1,10 +1,10 @@
 // Frequency synthesizers: limits, divider search and table fallback.
 #include "hwsharing/fsynth.h"
 
-#include "core/client_services.h"
+#include "core/regs/clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/regs_fs.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
@@ -37,12 +37,6 @@ constexpr const char* kFsSortKeys[kFsSortKeyCount] = {"AB", "", "", "", "", "", 
                                                       "",   "", "", "", "", "", ""};
 
 BOARDHANDLE* Board(void* handle) { return static_cast<BOARDHANDLE*>(handle); }
-
-uint32_t Read(BOARDHANDLE* h, uint32_t reg) {
-  uint32_t value = 0;
-  HWReadRegisterDword(h, reg, &value);
-  return value;
-}
 
 int16_t PinsShort(const BOARDHANDLE* h, uint32_t offset) {
   return static_cast<int16_t>(h->oPins.aucData[offset] | (h->oPins.aucData[offset + 1] << 8));
@@ -104,16 +98,14 @@ bool WriteUntilLocked(BOARDHANDLE* h, FSLIMIT* limits, const uint32_t* table, ui
   return false;
 }
 
-// The FS register word for the dividers of a parameter word.
+// The FS register word for the dividers of a parameter word (P2 byte 0
+// stands for 2).
 uint32_t InsertDividers(uint32_t reg, uint32_t word) {
-  const uint32_t m1 = FsParamM1(word), m2 = FsParamM2(word);
-  const uint32_t p1 = FsParamP1(word), p2 = FsParamP2(word);
-  uint32_t v = reg & ~kFsDividerMask;
-  v |= (0u - m1) & kFsM1Mask;
-  if (m1 > 32) v |= kFsM1High;
-  v |= ((0u - m2) & kFsFieldMask) << kFsM2Shift;
-  v |= ((0u - p1) & kFsFieldMask) << kFsP1Shift;
-  v |= p2 == 0 ? kFsP2IsTwo : (((0u - p2 / 2) & kFsFieldMask) * 2) << kFsP2Shift;
+  const auto p2 = static_cast<int32_t>(FsParamP2(word));
+  uint32_t v = FsSetM1(reg, static_cast<int32_t>(FsParamM1(word)));
+  v = FsSetM2(v, static_cast<int32_t>(FsParamM2(word)));
+  v = FsSetP1(v, static_cast<int32_t>(FsParamP1(word)));
+  v = p2 == 0 ? FsSetP2IsTwo(v) : FsSetP2(v, p2);
   return v | kFsProgram;
 }
 
@@ -152,10 +144,10 @@ int32_t CompareFSParamByError(const FSLIMIT* limits, uint32_t a, uint32_t b) {
 HALSTATUS HWKSTFSWaitLock(BOARDHANDLE* h, uint32_t reg, uint32_t* locked) {
   *locked = 0;
   if (HalFailed(h->status)) return h->status;
-  HWDelay(h, kFsLockSettleUnits);
+  Delay(h, kFsLockSettleUnits);
   uint32_t both = 0;
   for (uint32_t i = 0; i < kFsLockReads; ++i)
-    if ((Read(h, reg) & kFsBothLocked) == kFsBothLocked) ++both;
+    if ((RegRead(h, reg) & kFsBothLocked) == kFsBothLocked) ++both;
   *locked = both >= kFsLockMinReads ? 1 : 0;
   return h->status;
 }
@@ -164,14 +156,14 @@ HALSTATUS HWKSTWriteFSParameters(BOARDHANDLE* h, const FSLIMIT* limits, uint32_t
   *locked = 0;
   if (HalFailed(h->status)) return h->status;
   const uint32_t reg = limits->ulRegister;
-  uint32_t value = (Read(h, reg) & ~kFsLoadClear) | kFsProgram;
-  HWWriteRegisterDword(h, reg, value);
-  HWDelay(h, kFsHoldUnits);
+  uint32_t value = (RegRead(h, reg) & ~kFsLoadClear) | kFsProgram;
+  RegWrite(h, reg, value);
+  Delay(h, kFsHoldUnits);
   value = InsertDividers(value, limits->ulParam);
-  HWWriteRegisterDword(h, reg, value);
-  HWDelay(h, kFsLoadUnits);
-  HWWriteRegisterDword(h, reg, value & ~kFsProgram);
-  HWDelay(h, kFsReleaseUnits);
+  RegWrite(h, reg, value);
+  Delay(h, kFsLoadUnits);
+  RegWrite(h, reg, value & ~kFsProgram);
+  Delay(h, kFsReleaseUnits);
   return HWKSTFSWaitLock(h, reg, locked);
 }
 
@@ -327,13 +319,13 @@ uint32_t HWB90InitialiseFSController(BOARDHANDLE* h, uint32_t n, uint32_t freque
 
 // ---- Callbacks of the PLL library --------------------------------------------------
 
-uint32_t FSReadRegister(void* handle, uint32_t reg) { return Read(Board(handle), reg); }
+uint32_t FSReadRegister(void* handle, uint32_t reg) { return RegRead(Board(handle), reg); }
 
 void FSWriteRegister(void* handle, uint32_t value, uint32_t reg) {
-  HWWriteRegisterDword(Board(handle), reg, value);
+  RegWrite(Board(handle), reg, value);
 }
 
-uint32_t Bri90FSReadRegister(void* handle, uint32_t reg) { return Read(Board(handle), reg); }
+uint32_t Bri90FSReadRegister(void* handle, uint32_t reg) { return RegRead(Board(handle), reg); }
 
 uint32_t Bri90FSReadShadow(void* handle, uint32_t reg) {
   uint32_t value = 0;
@@ -342,12 +334,12 @@ uint32_t Bri90FSReadShadow(void* handle, uint32_t reg) {
 }
 
 void Bri90FSWriteRegister(void* handle, uint32_t value, uint32_t reg) {
-  HWWriteRegisterDword(Board(handle), reg, value);
+  RegWrite(Board(handle), reg, value);
   if (reg >= kRegFsShadowFirst && reg <= kRegFsShadowLast)
     HWBri90WriteRegShadowDword(Board(handle), reg, &value);
 }
 
-void FSDelay(void* handle, uint32_t units) { HWDelay(Board(handle), units); }
+void FSDelay(void* handle, uint32_t units) { Delay(Board(handle), units); }
 
 // ---- Parameter blocks ------------------------------------------------------------------
 

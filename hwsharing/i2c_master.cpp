@@ -2,9 +2,9 @@
 // and SDA slots of the device jump table; 1 releases a line, 0 pulls it low.
 #include "hwsharing/i2c_master.h"
 
-#include "core/client_services.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ struct Bus {
     h->oJumpTable.I2CGetSDA(h, port, &level);
     return level & 1;
   }
-  void Wait(uint32_t halfBits) const { ClientWait(h, halfBits * t->ulHalfBitTime); }
+  void Wait(uint32_t halfBits) const { Delay(h, halfBits * t->ulHalfBitTime); }
   bool Control(uint32_t bit) const { return (t->flI2CControl & bit) != 0; }
 };
 

@@ -1,17 +1,15 @@
 // Memory-controller programming for both chip generations.
 #include "hwsharing/memctl.h"
 
-#include "core/client_services.h"
+#include "core/chip_ids.h"
+#include "core/poll.h"
+#include "core/regs/display.h"
+#include "core/regs/memctl.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/poll.h"
-#include "hwsharing/regs_memctl.h"
-#include "hwsharing/regs_pci.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
-
-constexpr uint16_t kDevice5D61 = 0x5D61;
-constexpr uint16_t kDevice5D62 = 0x5D62;
 
 // Waits of the programming sequences, in HWDelay units.
 constexpr uint32_t kHoldSettleUnits = 1000;
@@ -25,24 +23,18 @@ constexpr uint32_t kB90StartUnits = 5;
 // Block dword k (k = 1..12) goes to kMcBlockRegister[k]; dword 0 sets the
 // status register last.
 constexpr uint32_t kMcBlockRegister[kMcBlockDwords] = {
-    0xF08, 0xF04, 0xF0C, 0xF20, 0xF14, 0xF18, 0xF1C,
+    kRegMcStatus, kRegMcRefresh, 0xF0C, 0xF20, 0xF14, 0xF18, 0xF1C,
     0xF10, 0xF48, 0xF4C, 0xF54, 0xF58, 0xF50,
 };
 
 // Module clocks (hold bit set) and controller enables (cleared) held while
 // memory or clocks are reprogrammed.
-constexpr uint32_t kHeldRegister[4] = {kRegModuleClock0, kRegModuleClock1, kRegControllerCtl0,
-                                       kRegControllerCtl1};
+constexpr uint32_t kHeldRegister[4] = {kRegModuleClock0, kRegModuleClock1,
+                                       ControllerReg(kRegControllerCtl, 0),
+                                       ControllerReg(kRegControllerCtl, 1)};
 
 // The four first-generation controllers in programming order.
 constexpr uint32_t kAllControllers[kMcControllerCount] = {kMc1, kMc2, kMc4, kMc8};
-
-uint32_t Read(BOARDHANDLE* h, uint32_t reg) {
-  uint32_t value = 0;
-  HWReadRegisterDword(h, reg, &value);
-  return value;
-}
-void Write(BOARDHANDLE* h, uint32_t reg, uint32_t value) { HWWriteRegisterDword(h, reg, value); }
 
 uint32_t SelectBits(uint32_t mask) {
   uint32_t bits = 0;
@@ -55,68 +47,62 @@ uint32_t SelectBits(uint32_t mask) {
 // select register back when the access left it changed.
 template <class Access>
 void WithSelected(BOARDHANDLE* h, uint32_t selectReg, uint32_t mask, Access access) {
-  const uint32_t kept = Read(h, selectReg);
+  const uint32_t kept = RegRead(h, selectReg);
   if (selectReg == kRegMcSelect)
     SelectMemoryController(h, mask);
   else
     SelectB90MemoryController(h, mask);
   access();
-  if (Read(h, selectReg) != kept) Write(h, selectReg, kept);
-}
-
-uint16_t DeviceId(BOARDHANDLE* h) {
-  uint32_t id = 0;
-  HWReadConfigSpaceDword(h, kCfgId, &id);
-  return static_cast<uint16_t>(id >> 16);
+  if (RegRead(h, selectReg) != kept) RegWrite(h, selectReg, kept);
 }
 
 }  // namespace
 
 void HoldModules(BOARDHANDLE* h, MODULEHOLD* saved) {
-  for (uint32_t i = 0; i < 4; ++i) saved->aulValue[i] = Read(h, kHeldRegister[i]);
+  for (uint32_t i = 0; i < 4; ++i) saved->aulValue[i] = RegRead(h, kHeldRegister[i]);
   for (uint32_t i = 0; i < 2; ++i)
-    Write(h, kHeldRegister[i], saved->aulValue[i] | kModuleClockHold);
+    RegWrite(h, kHeldRegister[i], saved->aulValue[i] | kModuleClockHold);
   for (uint32_t i = 2; i < 4; ++i)
-    Write(h, kHeldRegister[i], saved->aulValue[i] & ~kControllerEnable);
+    RegWrite(h, kHeldRegister[i], saved->aulValue[i] & ~kControllerEnable);
 }
 
 void ReleaseModules(BOARDHANDLE* h, const MODULEHOLD* saved) {
-  for (uint32_t i = 0; i < 4; ++i) Write(h, kHeldRegister[i], saved->aulValue[i]);
+  for (uint32_t i = 0; i < 4; ++i) RegWrite(h, kHeldRegister[i], saved->aulValue[i]);
 }
 
 // ---- First generation -------------------------------------------------------------
 
 HALSTATUS SelectMemoryController(BOARDHANDLE* h, uint32_t mask) {
   if (HalFailed(h->status)) return h->status;
-  const uint32_t value = Read(h, kRegMcSelect);
-  Write(h, kRegMcSelect, (value & ~kMcSelectBits) | SelectBits(mask));
+  const uint32_t value = RegRead(h, kRegMcSelect);
+  RegWrite(h, kRegMcSelect, (value & ~kMcSelectBits) | SelectBits(mask));
   return h->status;
 }
 
 HALSTATUS WriteMemoryControllerDword(BOARDHANDLE* h, uint32_t reg, uint32_t mask, uint32_t value) {
   if (HalFailed(h->status)) return h->status;
-  WithSelected(h, kRegMcSelect, mask, [&] { Write(h, reg, value); });
+  WithSelected(h, kRegMcSelect, mask, [&] { RegWrite(h, reg, value); });
   return h->status;
 }
 
 HALSTATUS ReadMemoryControllerDword(BOARDHANDLE* h, uint32_t reg, uint32_t mask, uint32_t* value) {
   *value = 0;
   if (HalFailed(h->status)) return h->status;
-  WithSelected(h, kRegMcSelect, mask, [&] { *value = Read(h, reg); });
+  WithSelected(h, kRegMcSelect, mask, [&] { *value = RegRead(h, reg); });
   return h->status;
 }
 
 bool WaitForMemoryIdle(BOARDHANDLE* h, uint32_t mask) {
   if (HalFailed(h->status)) return false;
-  const uint32_t kept = Read(h, kRegMcSelect);
+  const uint32_t kept = RegRead(h, kRegMcSelect);
   bool allIdle = true;
   for (uint32_t controller : kAllControllers) {
     if ((mask & controller) == 0) continue;
     SelectMemoryController(h, controller);
-    allIdle &= PollUntil([&] { return (Read(h, kRegMcStatus) & kMcStatusIdle) != 0; },
+    allIdle &= PollUntil([&] { return (RegRead(h, kRegMcStatus) & kMcStatusIdle) != 0; },
                          kMemoryIdleMaxReads);
   }
-  Write(h, kRegMcSelect, kept);
+  RegWrite(h, kRegMcSelect, kept);
   return allIdle;
 }
 
@@ -132,31 +118,34 @@ HALSTATUS HWKSTGetMCRegisters(BOARDHANDLE* h, uint32_t controller, MCREGISTERS* 
 
 HALSTATUS HWKSTSetMCRegisters(BOARDHANDLE* h, uint32_t mask, const MCREGISTERS* block) {
   if (HalFailed(h->status)) return h->status;
-  const uint32_t kept = Read(h, kRegMcSelect);
+  const uint32_t kept = RegRead(h, kRegMcSelect);
   SelectMemoryController(h, mask);
-  Write(h, kRegMcStatus, kMcStatusQuiesce);
-  WaitForMemoryIdle(h, mask);
+  RegWrite(h, kRegMcStatus, kMcStatusQuiesce);
+  // The sequence has no failure path: a controller still busy after the
+  // bound is programmed all the same (the bound only keeps a dead
+  // controller from hanging the bring-up).
+  (void)WaitForMemoryIdle(h, mask);
 
-  Write(h, kRegMcDll, kMcDllReset);
-  Write(h, kRegMcTrain0, 0);
-  Write(h, kRegMcTrain1, 0);
-  HWDelay(h, kDllResetUnits);
+  RegWrite(h, kRegMcDll, kMcDllReset);
+  RegWrite(h, kRegMcTrain0, 0);
+  RegWrite(h, kRegMcTrain1, 0);
+  Delay(h, kDllResetUnits);
 
   const uint32_t* d = block->aulDword;
-  Write(h, kMcBlockRegister[1], d[1]);
+  RegWrite(h, kMcBlockRegister[1], d[1]);
   const uint32_t hold = d[0] & kMcStatusHoldMask;
-  Write(h, kRegMcStatus, hold + kMcStatusProgram);
-  for (uint32_t k = 2; k < kMcBlockDwords; ++k) Write(h, kMcBlockRegister[k], d[k]);
+  RegWrite(h, kRegMcStatus, hold + kMcStatusProgram);
+  for (uint32_t k = 2; k < kMcBlockDwords; ++k) RegWrite(h, kMcBlockRegister[k], d[k]);
 
-  Write(h, kRegMcDll, kMcDllRun);
-  HWDelay(h, kDllRunUnits);
-  Write(h, kRegMcDll, kMcDllLocked);
+  RegWrite(h, kRegMcDll, kMcDllRun);
+  Delay(h, kDllRunUnits);
+  RegWrite(h, kRegMcDll, kMcDllLocked);
 
-  Write(h, kRegMcStatus, hold + kMcStatusProgramDone);
-  HWDelay(h, kStatusSettleUnits);
-  Write(h, kRegMcStatus, d[0]);
-  HWDelay(h, kStatusSettleUnits);
-  Write(h, kRegMcSelect, kept);
+  RegWrite(h, kRegMcStatus, hold + kMcStatusProgramDone);
+  Delay(h, kStatusSettleUnits);
+  RegWrite(h, kRegMcStatus, d[0]);
+  Delay(h, kStatusSettleUnits);
+  RegWrite(h, kRegMcSelect, kept);
   return h->status;
 }
 
@@ -168,18 +157,18 @@ HALSTATUS HWResetMemoryPhaseError(BOARDHANDLE* h) {
     WriteMemoryControllerDword(h, kRegMcStatus, kAllControllers[k],
                                status[k] | kMcPhaseErrorReset);
   }
-  WaitForMemoryIdle(h, kMc1 | kMc2 | kMc4 | kMc8);
+  (void)WaitForMemoryIdle(h, kMc1 | kMc2 | kMc4 | kMc8);  // no failure path, as above
   for (uint32_t controller : kAllControllers) {
     uint32_t phase = 0;
     ReadMemoryControllerDword(h, kRegMcPhase, controller, &phase);
     WriteMemoryControllerDword(h, kRegMcPhase, controller, phase | kMcPhaseErrorClear);
-    HWDelay(h, kPhaseClearUnits);
+    Delay(h, kPhaseClearUnits);
     WriteMemoryControllerDword(h, kRegMcPhase, controller, phase & ~kMcPhaseErrorClear);
   }
   for (uint32_t k = 0; k < kMcControllerCount; ++k)
     WriteMemoryControllerDword(h, kRegMcStatus, kAllControllers[k],
                                status[k] & ~kMcPhaseErrorReset);
-  HWDelay(h, kPhaseDoneUnits);
+  Delay(h, kPhaseDoneUnits);
   return h->status;
 }
 
@@ -187,10 +176,12 @@ HALSTATUS HWKSTInitializeMemoryController(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
   MODULEHOLD held;
   HoldModules(h, &held);
-  HWDelay(h, kHoldSettleUnits);
+  Delay(h, kHoldSettleUnits);
 
-  const uint16_t device = DeviceId(h);
-  const bool twoControllers = device == kDevice5D61 || device == kDevice5D62;
+  // The first generation's code also serves the later generation's first
+  // two chips, which have two of the four controllers.
+  const uint16_t device = CfgDeviceId(h);
+  const bool twoControllers = device == kDeviceKestrionNext1 || device == kDeviceKestrionNext2;
   const uint32_t options = PinsDword(h, kPinsMemoryOptions);
   auto program = [&](uint32_t controller) {
     MCREGISTERS block;
@@ -239,22 +230,24 @@ constexpr uint32_t kPinsB90Train2 = 664;
 
 void StartB90(BOARDHANDLE* h) {
   WriteB90MemoryControllerDword(h, kRegB90McStart, kB90McBoth, 1);
-  HWDelay(h, kB90StartUnits);
-  WaitForB90MemoryIdle(h);
+  Delay(h, kB90StartUnits);
+  // No failure path: a controller still busy after the bound is left to
+  // the next step, as on the first generation.
+  (void)WaitForB90MemoryIdle(h);
 }
 
 }  // namespace
 
 HALSTATUS SelectB90MemoryController(BOARDHANDLE* h, uint32_t mask) {
   if (HalFailed(h->status)) return h->status;
-  Write(h, kRegB90McSelect, mask & kB90McSelectMask);
+  RegWrite(h, kRegB90McSelect, mask & kB90McSelectMask);
   return h->status;
 }
 
 HALSTATUS WriteB90MemoryControllerDword(BOARDHANDLE* h, uint32_t reg, uint32_t mask,
                                         uint32_t value) {
   if (HalFailed(h->status)) return h->status;
-  WithSelected(h, kRegB90McSelect, mask, [&] { Write(h, reg, value); });
+  WithSelected(h, kRegB90McSelect, mask, [&] { RegWrite(h, reg, value); });
   return h->status;
 }
 
@@ -262,17 +255,17 @@ HALSTATUS ReadB90MemoryControllerDword(BOARDHANDLE* h, uint32_t reg, uint32_t ma
                                        uint32_t* value) {
   *value = 0;
   if (HalFailed(h->status)) return h->status;
-  WithSelected(h, kRegB90McSelect, mask, [&] { *value = Read(h, reg); });
+  WithSelected(h, kRegB90McSelect, mask, [&] { *value = RegRead(h, reg); });
   return h->status;
 }
 
 bool WaitForB90MemoryIdle(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return false;
-  const uint32_t kept = Read(h, kRegB90McSelect);
+  const uint32_t kept = RegRead(h, kRegB90McSelect);
   SelectB90MemoryController(h, kMc1);
   const bool idle = PollUntil(
-      [&] { return (Read(h, kRegB90McStatus) & kB90McBusy) != kB90McBusy; }, kMemoryIdleMaxReads);
-  Write(h, kRegB90McSelect, kept);
+      [&] { return (RegRead(h, kRegB90McStatus) & kB90McBusy) != kB90McBusy; }, kMemoryIdleMaxReads);
+  RegWrite(h, kRegB90McSelect, kept);
   return idle;
 }
 
@@ -290,7 +283,7 @@ HALSTATUS HWB90InitializeMemoryController(BOARDHANDLE* h) {
   uint32_t config = 0;
   ReadB90MemoryControllerDword(h, kRegB90McConfig, kMc1, &config);
   WriteB90MemoryControllerDword(h, kRegB90McConfig, kB90McBoth, config | kB90McSecondPhase);
-  WaitForB90MemoryIdle(h);
+  (void)WaitForB90MemoryIdle(h);  // no failure path, as in StartB90
 
   HWB90ResetMemoryController(h);
   for (uint32_t k = 0; k < 4; ++k)

@@ -3,31 +3,26 @@
 
 #include <cstring>
 
-#include "core/client_services.h"
+#include "core/chip_ids.h"
+#include "core/poll.h"
+#include "core/regs/display.h"
+#include "core/regs/misc_io.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/ddc_lines.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/pending.h"
 #include "hwsharing/pins.h"
-#include "hwsharing/poll.h"
-#include "hwsharing/regs_miscio.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
 constexpr uint32_t kI2cActive = 0xFFFF;
 constexpr uint32_t kPullLowReadsMax = 10;      // reads until a driven-low line reads low
 constexpr uint32_t kSclReleaseTriesMax = 10000;
-constexpr uint32_t kSclReleaseWaitUnits = 10;  // ClientWait units between SCL reads
-constexpr uint16_t kDevEarlyPort16 = 0x0A41;
+constexpr uint32_t kSclReleaseWaitUnits = 10;  // Delay units between SCL reads
+// Port 16 runs on GPIO lines on the first chip up to this revision.
 constexpr uint32_t kEarlyPort16MaxRevision = 1;
-
-uint32_t ReadReg(BOARDHANDLE* h, uint32_t reg) {
-  uint32_t v = 0;
-  ClientReadRegisterDword(h, reg, &v);
-  return v;
-}
-
-void WriteReg(BOARDHANDLE* h, uint32_t reg, uint32_t v) { ClientWriteRegisterDword(h, reg, v); }
 
 struct LineMasks {
   uint32_t reg = 0;
@@ -105,7 +100,7 @@ void FillPortLines(BOARDHANDLE* h, uint32_t port) {
     return;
   }
   if (port == kI2cPortBoard16) {
-    if (h->usDeviceId == kDevEarlyPort16 && h->ulRevision <= kEarlyPort16MaxRevision &&
+    if (h->usDeviceId == kDeviceKestrion1 && h->ulRevision <= kEarlyPort16MaxRevision &&
         !(h->ulFeatures & kFeaturePort16BoardLines)) {
       SetPortLines(p, kRegGpio, {kRegGpio, kGpioPort16SclEnable, kGpioPort16SclData},
                    {kRegGpio, kGpioPort16SdaEnable, kGpioPort16SdaData});
@@ -158,10 +153,10 @@ HALSTATUS HSLKSTAccessMiscIo(BOARDHANDLE* h, uint32_t kind, uint32_t line, uint3
   }
   if (!m.Present()) return h->status;
 
-  uint32_t v = ReadReg(h, m.reg);
+  uint32_t v = RegRead(h, m.reg);
   if (read) {
-    WriteReg(h, m.reg, v & ~m.enable);
-    const bool high = (ReadReg(h, m.reg) & m.data) != 0;
+    RegWrite(h, m.reg, v & ~m.enable);
+    const bool high = (RegRead(h, m.reg) & m.data) != 0;
     *level = (high != inverted) ? 1 : 0;
   } else {
     v |= m.enable;
@@ -169,7 +164,7 @@ HALSTATUS HSLKSTAccessMiscIo(BOARDHANDLE* h, uint32_t kind, uint32_t line, uint3
       v |= m.data;
     else
       v &= ~m.data;
-    WriteReg(h, m.reg, v);
+    RegWrite(h, m.reg, v);
   }
   if (present != nullptr) *present = 1;
   return h->status;
@@ -180,27 +175,27 @@ HALSTATUS HSLKSTAccessMiscIo(BOARDHANDLE* h, uint32_t kind, uint32_t line, uint3
 HALSTATUS HSLKSTI2CGenericRead(BOARDHANDLE* h, uint32_t reg, uint32_t enableMask,
                                uint32_t dataMask, uint8_t* level) {
   if (HalFailed(h->status)) return h->status;
-  WriteReg(h, reg, ReadReg(h, reg) & ~enableMask);
-  *level = (ReadReg(h, reg) & dataMask) ? 1 : 0;
+  RegWrite(h, reg, RegRead(h, reg) & ~enableMask);
+  *level = (RegRead(h, reg) & dataMask) ? 1 : 0;
   return h->status;
 }
 
 HALSTATUS HSLKSTI2CGenericWrite(BOARDHANDLE* h, uint32_t reg, uint32_t enableMask,
                                 uint32_t dataMask, uint32_t waitForClock, uint32_t level) {
   if (HalFailed(h->status)) return h->status;
-  const uint32_t v = ReadReg(h, reg);
+  const uint32_t v = RegRead(h, reg);
   if ((level & 1) == 0) {
-    WriteReg(h, reg, (v & ~dataMask) | enableMask);
-    PollUntil([&] { return (ReadReg(h, reg) & dataMask) == 0; }, kPullLowReadsMax);
+    RegWrite(h, reg, (v & ~dataMask) | enableMask);
+    PollUntil([&] { return (RegRead(h, reg) & dataMask) == 0; }, kPullLowReadsMax);
     return h->status;
   }
-  WriteReg(h, reg, v & ~enableMask);
+  RegWrite(h, reg, v & ~enableMask);
   if (waitForClock) {
     // A device may stretch the clock; one that never lets go fails the call.
     const bool released = PollUntil(
         [&] {
-          ClientWait(h, kSclReleaseWaitUnits);
-          return (ReadReg(h, reg) & dataMask) != 0;
+          Delay(h, kSclReleaseWaitUnits);
+          return (RegRead(h, reg) & dataMask) != 0;
         },
         kSclReleaseTriesMax);
     if (!released) SetError(h, kErrI2cGetScl);
@@ -318,20 +313,6 @@ namespace {
 // output-arrangement register.
 bool SecondArrangement(const BOARDHANDLE* h) { return OutputArrangementValue(h) == 0; }
 
-uint32_t Ctl0Code(uint32_t ctl0) {
-  return ((ctl0 & kCtl0Dvo1CodeLow) >> kCtl0Dvo1CodeLowShift) | ((ctl0 & kCtl0Dvo1CodeHigh) ? 4 : 0);
-}
-
-uint32_t WithCtl0Code(uint32_t ctl0, uint32_t code) {
-  ctl0 &= ~(kCtl0Dvo1CodeLow | kCtl0Dvo1CodeHigh);
-  ctl0 |= (code & 3) << kCtl0Dvo1CodeLowShift;
-  if (code & 4) ctl0 |= kCtl0Dvo1CodeHigh;
-  return ctl0;
-}
-
-constexpr uint32_t kCtl0ClockFields = kCtl0Dvo1Disable | kCtl0Dvo1CodeLow | kCtl0Dvo1CodeHigh;
-constexpr uint32_t kCtl1ClockFields = kCtl1Dvo2Disable | kCtl1Dvo2Code;
-
 }  // namespace
 
 HALSTATUS HLSKSTI2CSetClockState(BOARDHANDLE* h, uint8_t side) {
@@ -342,36 +323,36 @@ HALSTATUS HLSKSTI2CSetClockState(BOARDHANDLE* h, uint8_t side) {
   s.ulActive = 1;
   s.ulDvo1Disable = 0;
   s.ulSecondDisable = 0;
-  uint32_t ctl0 = ReadReg(h, kRegCtl0);
-  uint32_t ctl1 = ReadReg(h, kRegCtl1);
-  uint32_t power = ReadReg(h, kRegDvoPower);
+  uint32_t ctl0 = RegRead(h, kRegModuleClock0);
+  uint32_t ctl1 = RegRead(h, kRegModuleClock1);
+  uint32_t power = RegRead(h, kRegDvoPower);
 
   if (side == 0) {
-    s.ulDvo1Disable = (ctl0 & kCtl0Dvo1Disable) ? 1 : 0;
-    s.ulDvo1Code = Ctl0Code(ctl0);
-    ctl0 &= ~kCtl0ClockFields;
+    s.ulDvo1Disable = (ctl0 & kDvo1Disable) ? 1 : 0;
+    s.ulDvo1Code = Dvo1ClockCode(ctl0);
+    ctl0 &= ~kDvo1ClockFields;
     power &= ~kDvoPowerDvo1Off;
-    WriteReg(h, kRegCtl0, ctl0);
+    RegWrite(h, kRegModuleClock0, ctl0);
   } else if (second) {
-    s.ulSecondDisable = (ctl1 & kCtl1Dvo2Disable) ? 1 : 0;
-    s.ulSecondCode = (ctl1 & kCtl1Dvo2Code) >> kCtl1Dvo2CodeShift;
-    ctl1 &= ~kCtl1ClockFields;
+    s.ulSecondDisable = (ctl1 & kDvo2Disable) ? 1 : 0;
+    s.ulSecondCode = Dvo2ClockCode(ctl1);
+    ctl1 &= ~kDvo2ClockFields;
     power &= ~kDvoPowerDvo2Off;
-    WriteReg(h, kRegCtl1, ctl1);
+    RegWrite(h, kRegModuleClock1, ctl1);
   } else {
-    s.ulSecondDisable = (ctl0 & kCtl0Dvo1Disable) ? 1 : 0;
-    s.ulSecondCode = Ctl0Code(ctl0);
-    ctl0 &= ~kCtl0ClockFields;
+    s.ulSecondDisable = (ctl0 & kDvo1Disable) ? 1 : 0;
+    s.ulSecondCode = Dvo1ClockCode(ctl0);
+    ctl0 &= ~kDvo1ClockFields;
     power &= ~kDvoPowerDvo2Off;
-    WriteReg(h, kRegCtl0, ctl0);
+    RegWrite(h, kRegModuleClock0, ctl0);
   }
-  WriteReg(h, kRegDvoPower, power);
+  RegWrite(h, kRegDvoPower, power);
 
   if ((power & (kDvoPowerDvo1Off | kDvoPowerDvo2Off)) != (kDvoPowerDvo1Off | kDvoPowerDvo2Off)) {
     power &= ~kDvoPowerBothOff;
-    WriteReg(h, kRegCtl0, ctl0);
-    WriteReg(h, kRegCtl1, ctl1);
-    WriteReg(h, kRegDvoPower, power);
+    RegWrite(h, kRegModuleClock0, ctl0);
+    RegWrite(h, kRegModuleClock1, ctl1);
+    RegWrite(h, kRegDvoPower, power);
   }
   return h->status;
 }
@@ -382,23 +363,23 @@ HALSTATUS HLSKSTI2CRestoreClockState(BOARDHANDLE* h, uint8_t side) {
   if (s.ulActive != 1) return h->status;
   const bool second = SecondArrangement(h);
   s.ulActive = 0;
-  uint32_t ctl0 = ReadReg(h, kRegCtl0);
-  uint32_t ctl1 = ReadReg(h, kRegCtl1);
-  uint32_t power = ReadReg(h, kRegDvoPower);
+  uint32_t ctl0 = RegRead(h, kRegModuleClock0);
+  uint32_t ctl1 = RegRead(h, kRegModuleClock1);
+  uint32_t power = RegRead(h, kRegDvoPower);
 
   // Restores one DVO's clock fields in register `reg`: either disabled
   // again, or pulsed through disable and then given its saved code.
   auto restoreCtl0 = [&](uint32_t disabled, uint32_t code, uint32_t powerOff) {
     if (disabled) {
-      ctl0 |= kCtl0Dvo1Disable;
+      ctl0 |= kDvo1Disable;
       power |= powerOff;
-      WriteReg(h, kRegCtl0, ctl0);
-      WriteReg(h, kRegDvoPower, power);
+      RegWrite(h, kRegModuleClock0, ctl0);
+      RegWrite(h, kRegDvoPower, power);
     } else {
-      WriteReg(h, kRegCtl0, ctl0 | kCtl0Dvo1Disable);
-      ctl0 = WithCtl0Code(ctl0 & ~kCtl0Dvo1Disable, code);
-      WriteReg(h, kRegCtl0, ctl0);
-      WriteReg(h, kRegDvoPower, power);
+      RegWrite(h, kRegModuleClock0, ctl0 | kDvo1Disable);
+      ctl0 = WithDvo1ClockCode(ctl0 & ~kDvo1Disable, code);
+      RegWrite(h, kRegModuleClock0, ctl0);
+      RegWrite(h, kRegDvoPower, power);
     }
   };
 
@@ -406,15 +387,15 @@ HALSTATUS HLSKSTI2CRestoreClockState(BOARDHANDLE* h, uint8_t side) {
     restoreCtl0(s.ulDvo1Disable, s.ulDvo1Code, kDvoPowerDvo1Off);
   } else if (second) {
     if (s.ulSecondDisable) {
-      ctl1 |= kCtl1Dvo2Disable;
+      ctl1 |= kDvo2Disable;
       power |= kDvoPowerDvo2Off;
-      WriteReg(h, kRegCtl1, ctl1);
-      WriteReg(h, kRegDvoPower, power);
+      RegWrite(h, kRegModuleClock1, ctl1);
+      RegWrite(h, kRegDvoPower, power);
     } else {
-      WriteReg(h, kRegCtl1, ctl1 | kCtl1Dvo2Disable);
-      ctl1 = (ctl1 & ~kCtl1ClockFields) | ((s.ulSecondCode << kCtl1Dvo2CodeShift) & kCtl1Dvo2Code);
-      WriteReg(h, kRegCtl1, ctl1);
-      WriteReg(h, kRegDvoPower, power);
+      RegWrite(h, kRegModuleClock1, ctl1 | kDvo2Disable);
+      ctl1 = WithDvo2ClockCode(ctl1 & ~kDvo2Disable, s.ulSecondCode);
+      RegWrite(h, kRegModuleClock1, ctl1);
+      RegWrite(h, kRegDvoPower, power);
     }
   } else {
     restoreCtl0(s.ulSecondDisable, s.ulSecondCode, kDvoPowerDvo2Off);
@@ -422,7 +403,7 @@ HALSTATUS HLSKSTI2CRestoreClockState(BOARDHANDLE* h, uint8_t side) {
 
   if ((power & (kDvoPowerDvo1Off | kDvoPowerDvo2Off)) == (kDvoPowerDvo1Off | kDvoPowerDvo2Off)) {
     power |= kDvoPowerBothOff;
-    WriteReg(h, kRegDvoPower, power);
+    RegWrite(h, kRegDvoPower, power);
   }
   s.ulDvo1Disable = 0;
   s.ulSecondDisable = 0;

@@ -96,9 +96,3 @@ HALSTATUS HSLKSTI2CGenericWriteSDA(BOARDHANDLE* h, I2CPORTINFO* port, uint32_t l
 // side 0: DVO 1; any other value: the second side.
 HALSTATUS HLSKSTI2CSetClockState(BOARDHANDLE* h, uint8_t side);
 HALSTATUS HLSKSTI2CRestoreClockState(BOARDHANDLE* h, uint8_t side);
-
-// The integrated TV encoder's settings by field number 0..63.
-HALSTATUS HSLKSTCVE2AccessRegister(BOARDHANDLE* h, uint32_t write, uint32_t field, uint8_t* bytes,
-                                   uint32_t length);
-HALSTATUS HSLKSTCVE2AccessRegister_ENC_STANDARD_CTR(BOARDHANDLE* h, uint32_t write,
-                                                    uint8_t* byte);

@@ -7,7 +7,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pins.h"
-#include "hwsharing/stubs/standins.h"
+#include "hwsharing/pending.h"
 
 namespace {
 

@@ -110,30 +110,3 @@ uint32_t pllCheckDivider18Limits(uint32_t outputSel, int32_t m1, int32_t p1, int
 int32_t pllWaitVcoLock(void* handle, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d);
 uint32_t pllAlgorithm1(void* handle, uint32_t outputSel, int32_t frequency, PLLDESCRIPTOR* d);
 uint32_t pllAlgorithm2(void* handle, uint32_t outputSel, int32_t frequency, PLLDESCRIPTOR* d);
-
-// Shared by both kinds.
-namespace pllutil {
-
-// Runs fn(v) for v from start to end inclusive by step (downward when
-// start > end); fn returns false to stop. A step of 0 or of the wrong sign
-// runs the start value once.
-template <class Fn>
-void ForEach(int32_t start, int32_t end, int32_t step, Fn fn) {
-  if (start == end || step == 0 || (start < end) != (step > 0)) {
-    fn(start);
-    return;
-  }
-  for (int64_t v = start; step > 0 ? v <= end : v >= end; v += step)
-    if (!fn(static_cast<int32_t>(v))) return;
-}
-
-inline int32_t Abs(int64_t v) { return static_cast<int32_t>(v < 0 ? -v : v); }
-inline bool InRange(int64_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
-
-// Error in percent of the target with 9 fraction bits.
-int32_t PercentError(int32_t error, int32_t target);
-// The error tolerance of a first-fit search for `frequency`: the kHz limit,
-// else the percent limit applied to the frequency.
-int32_t FirstFitTolerance(const PLLDESCRIPTOR* d, int32_t frequency);
-
-}  // namespace pllutil

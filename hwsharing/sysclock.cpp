@@ -1,12 +1,12 @@
 // System-clock start-up for both chip generations.
 #include "hwsharing/sysclock.h"
 
-#include "core/client_services.h"
+#include "core/regs/clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/fsynth.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/memctl.h"
-#include "hwsharing/regs_fs.h"
+#include "hwsharing/reg_access.h"
 
 namespace {
 
@@ -32,13 +32,6 @@ constexpr uint32_t kB90FsCodes[kFsCount][3] = {
 };
 
 constexpr uint32_t kB90SelectRegs[3] = {kRegClockSelect0, kRegClockSelect1, kRegClockSelect2};
-
-uint32_t Read(BOARDHANDLE* h, uint32_t reg) {
-  uint32_t value = 0;
-  HWReadRegisterDword(h, reg, &value);
-  return value;
-}
-void Write(BOARDHANDLE* h, uint32_t reg, uint32_t value) { HWWriteRegisterDword(h, reg, value); }
 
 uint32_t FsFrequency(const BOARDHANDLE* h, uint32_t n) {
   return PinsDword(h, kPinsFsBlock + kPinsFsStride * n + kPinsFsFrequency);
@@ -74,13 +67,13 @@ HALSTATUS HWKSTInitializeSystemClock(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
   MODULEHOLD held;
   HoldModules(h, &held);
-  const uint32_t select = Read(h, kRegClockSelect0);
-  HWDelay(h, kSettleUnits);
+  const uint32_t select = RegRead(h, kRegClockSelect0);
+  Delay(h, kSettleUnits);
 
-  Write(h, kRegClockSelect0, select | kClockSelectLoad);
-  Write(h, kRegClockSelect0, kClockSelectLoad);
-  Write(h, kRegClockSelect0, 0);
-  HWDelay(h, kSettleUnits);
+  RegWrite(h, kRegClockSelect0, select | kClockSelectLoad);
+  RegWrite(h, kRegClockSelect0, kClockSelectLoad);
+  RegWrite(h, kRegClockSelect0, 0);
+  Delay(h, kSettleUnits);
 
   const uint32_t wanted = PinsDword(h, kPinsClockSelect);
   for (uint32_t n = 0; n < kFsCount; ++n) {
@@ -88,30 +81,30 @@ HALSTATUS HWKSTInitializeSystemClock(BOARDHANDLE* h) {
     const uint32_t preset = FsPreset(h, n);
     const uint32_t reg = kRegFs0 + kRegFsStride * n;
     if (preset != 0) {
-      Write(h, reg, preset | kFsProgram);
-      HWDelay(h, kPresetUnits);
-      Write(h, reg, preset);
+      RegWrite(h, reg, preset | kFsProgram);
+      Delay(h, kPresetUnits);
+      RegWrite(h, reg, preset);
     } else {
       // A synthesizer that does not lock keeps its last candidate; the
       // others still come up.
-      HWKSTInitialiseFSController(h, n, FsFrequency(h, n));
+      (void)HWKSTInitialiseFSController(h, n, FsFrequency(h, n));
     }
   }
 
-  HWDelay(h, kFsRunUnits);
-  Write(h, kRegClockSelect0, kClockSelectLoad);
-  Write(h, kRegClockSelect0, wanted | kClockSelectLoad);
-  Write(h, kRegClockSelect0, wanted);
+  Delay(h, kFsRunUnits);
+  RegWrite(h, kRegClockSelect0, kClockSelectLoad);
+  RegWrite(h, kRegClockSelect0, wanted | kClockSelectLoad);
+  RegWrite(h, kRegClockSelect0, wanted);
   ReleaseModules(h, &held);
   return h->status;
 }
 
 HALSTATUS HWB90InitializeSystemClock(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  for (uint32_t reg : kB90SelectRegs) Write(h, reg, Read(h, reg) | kB90ClockSelectLoad);
-  for (uint32_t reg : kB90SelectRegs) Write(h, reg, kB90ClockSelectLoad);
-  for (uint32_t reg : kB90SelectRegs) Write(h, reg, 0);
-  HWDelay(h, kSettleUnits);
+  for (uint32_t reg : kB90SelectRegs) RegWrite(h, reg, RegRead(h, reg) | kB90ClockSelectLoad);
+  for (uint32_t reg : kB90SelectRegs) RegWrite(h, reg, kB90ClockSelectLoad);
+  for (uint32_t reg : kB90SelectRegs) RegWrite(h, reg, 0);
+  Delay(h, kSettleUnits);
 
   const uint32_t wanted[3] = {PinsDword(h, kPinsB90ClockSelect0),
                               PinsDword(h, kPinsB90ClockSelect1),
@@ -123,17 +116,17 @@ HALSTATUS HWB90InitializeSystemClock(BOARDHANDLE* h) {
     if (preset != 0) {
       // Through the register shadow too: later programming builds on it.
       Bri90FSWriteRegister(h, preset | kFsProgram, reg);
-      HWDelay(h, kPresetUnits);
+      Delay(h, kPresetUnits);
       Bri90FSWriteRegister(h, preset, reg);
     } else {
-      HWB90InitialiseFSController(h, n, FsFrequency(h, n));
+      (void)HWB90InitialiseFSController(h, n, FsFrequency(h, n));  // as above
     }
   }
 
-  HWDelay(h, kFsRunUnits);
-  for (uint32_t reg : kB90SelectRegs) Write(h, reg, kB90ClockSelectLoad);
-  for (uint32_t i = 0; i < 3; ++i) Write(h, kB90SelectRegs[i], wanted[i] | kB90ClockSelectLoad);
-  for (uint32_t i = 0; i < 3; ++i) Write(h, kB90SelectRegs[i], wanted[i]);
-  Write(h, kRegB90OscTest, PinsDword(h, kPinsB90OscTest));
+  Delay(h, kFsRunUnits);
+  for (uint32_t reg : kB90SelectRegs) RegWrite(h, reg, kB90ClockSelectLoad);
+  for (uint32_t i = 0; i < 3; ++i) RegWrite(h, kB90SelectRegs[i], wanted[i] | kB90ClockSelectLoad);
+  for (uint32_t i = 0; i < 3; ++i) RegWrite(h, kB90SelectRegs[i], wanted[i]);
+  RegWrite(h, kRegB90OscTest, PinsDword(h, kPinsB90OscTest));
   return h->status;
 }

@@ -14,6 +14,7 @@
 
 #include "core/bm_debug.h"
 #include "core/bm_prim_int.h"
+#include "core/hw_thread2d.h"
 #include "core/mm_surface_manager.h"
 #include "core/tests/mm_fixture.h"
 #include "platform/board/chip_dma.h"
@@ -55,10 +56,9 @@ TEST_F(LocalDmaTest, EveryRowComesUpAndTheEngineRunsTheBufferToTheSyncTag) {
   PDEV* pdev = head.pdev;
   // The 2D rows are still stand-ins; each of them ran once.
   int standIns = 0;
-  const StandInProbe& probe = GetStandInProbe();
-  for (int i = 0; i < probe.eventCount; ++i) {
-    if (probe.events[i].kind == StandInEvent::kInit) ++standIns;
-    EXPECT_NE(probe.events[i].row, 13) << "bus mastering is the real row";
+  for (const coretest::StandInEvent& event : coretest::StandInEvents()) {
+    if (event.kind == coretest::StandInEvent::kInit) ++standIns;
+    EXPECT_NE(event.row, 13) << "bus mastering is the real row";
   }
   EXPECT_EQ(standIns, 8);
 

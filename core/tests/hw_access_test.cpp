@@ -12,6 +12,7 @@
 #include "core/client_services.h"
 #include "core/lnx_device.h"
 #include "core/os.h"
+#include "core/regs/dma.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"

@@ -1,7 +1,13 @@
 // Hardware engine objects against the simulated board: the register-write
 // guard, the processor-side DMA executor on scripted packet streams, the 2D
 // restore packets and the engine helpers.
-#include "core/hw_engine.h"
+#include "core/hw_device.h"
+#include "core/hw_manager.h"
+#include "core/hw_register_access.h"
+#include "core/hw_revision.h"
+#include "core/hw_thread2d.h"
+#include "core/regs/display.h"
+#include "core/regs/dma.h"
 
 #include <string.h>
 

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "core/hw_engine.h"
+#include "core/hw_register_access.h"
 #include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"
 #include "core/tests/pdev_fixture.h"

@@ -1,5 +1,7 @@
 // The memory manager: its record and rows, the local-DMA heaps on the
 // simulated board, and placement through the kernel module's requests.
+#include "core/bm_rows.h"
+#include "core/mm_rows.h"
 #include "core/mm_surface_manager.h"
 
 #include <errno.h>

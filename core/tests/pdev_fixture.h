@@ -8,19 +8,61 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/client_services.h"
-#include "core/component_standins.h"
 #include "core/lnx_device.h"
 #include "core/orv_abi.h"
 #include "core/pdev.h"
+#include "core/pending.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
+#include "tests/standins/standin_log.h"
 
 namespace coretest {
+
+// The component-table rows that are still stand-ins, with the names their
+// calls are logged under.
+struct StandInRow {
+  int row;
+  const char* init;
+  const char* cleanup;
+};
+inline constexpr StandInRow kStandInRows[] = {
+#define ORV_STANDIN_ROW_NAMES(Name, row) {row, "Init" #Name, "Cleanup" #Name},
+    ORV_PENDING_COMPONENT_ROWS(ORV_STANDIN_ROW_NAMES)
+#undef ORV_STANDIN_ROW_NAMES
+};
+
+// One logged call of a stand-in row or of the 2D record.
+struct StandInEvent {
+  enum Kind { kInit, kCleanup, kData2dBuilt, kData2dDestroyed } kind;
+  int row;  // component-table row; -1 for the 2D record
+};
+
+// The stand-in calls since the last orvstandin::Reset, oldest first.
+inline std::vector<StandInEvent> StandInEvents() {
+  std::vector<StandInEvent> events;
+  for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
+    const std::string name = orvstandin::CallAt(i);
+    if (name == "Data2d") events.push_back({StandInEvent::kData2dBuilt, -1});
+    if (name == "~Data2d") events.push_back({StandInEvent::kData2dDestroyed, -1});
+    for (const StandInRow& row : kStandInRows) {
+      if (name == row.init) events.push_back({StandInEvent::kInit, row.row});
+      if (name == row.cleanup) events.push_back({StandInEvent::kCleanup, row.row});
+    }
+  }
+  return events;
+}
+
+// Makes the stand-in init of `row` fail from now on.
+inline void FailStandInRow(int row) {
+  for (const StandInRow& r : kStandInRows)
+    if (r.row == row) orvstandin::SetResult(r.init, 1);
+}
 
 // A mode record as the X driver fills it for a 1024x768 desktop at 32 bits.
 inline VideoMode MakeMode(uint32_t unit, uint32_t* lastRegWord, bool localDma) {
@@ -60,12 +102,12 @@ inline orvsim::BoardConfig LocalBoardConfig() {
 
 class LocalBoardTest : public testing::Test {
  protected:
-  void SetUp() override { GetStandInProbe().Reset(); }
+  void SetUp() override { orvstandin::Reset(); }
   void TearDown() override {
     for (auto& head : heads_) delete head->pdev;
     heads_.clear();
     device_.reset();
-    GetStandInProbe().Reset();
+    orvstandin::Reset();
   }
 
   // Adds the board with its DMA engine (bus mastering starts it) and opens
@@ -114,7 +156,7 @@ inline constexpr uint32_t kFakeMajor = 241;
 class KernelNodeTest : public testing::Test {
  protected:
   void SetUp() override {
-    GetStandInProbe().Reset();
+    orvstandin::Reset();
     box_.AddCharDevice(kFakeMajor, "orv");
     box_.RegisterEndpoint(kFakeMajor, &kernel_);
     box_.MakeDirectories("/dev/orvane");
@@ -125,7 +167,7 @@ class KernelNodeTest : public testing::Test {
     for (auto& head : heads_) delete head->pdev;
     heads_.clear();
     device_.reset();
-    GetStandInProbe().Reset();
+    orvstandin::Reset();
   }
 
   Head& Construct(uint32_t unit, uint32_t lastRegValue = 0) {

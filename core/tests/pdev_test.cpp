@@ -124,10 +124,10 @@ TEST_F(LocalPdev, NullDeviceGivesAnInertObject) {
   EXPECT_EQ(box_.LiveAllocations(), live);
   EXPECT_EQ(mode.lastRegWritten, reinterpret_cast<uintptr_t>(&word));
 
-  const StandInProbe& probe = GetStandInProbe();
-  ASSERT_EQ(probe.eventCount, 2);
-  EXPECT_EQ(probe.events[0].kind, StandInEvent::kData2dBuilt);
-  EXPECT_EQ(probe.events[1].kind, StandInEvent::kData2dDestroyed);
+  const std::vector<coretest::StandInEvent> events = coretest::StandInEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, coretest::StandInEvent::kData2dBuilt);
+  EXPECT_EQ(events[1].kind, coretest::StandInEvent::kData2dDestroyed);
 }
 
 // Rows whose init is a stand-in (the real components of the others are
@@ -147,7 +147,7 @@ bool IsStandInRow(int row) {
 // board's blocks).
 void ExpectOnlyTheRowsBeforeUndone(Head& head, int failRow, const LnxDevice& device,
                                    uint64_t liveBefore, const xstub::Sandbox& box) {
-  const int initEvents = GetStandInProbe().eventCount;
+  const size_t initEvents = coretest::StandInEvents().size();
   delete head.pdev;
   head.pdev = nullptr;
 
@@ -156,14 +156,14 @@ void ExpectOnlyTheRowsBeforeUndone(Head& head, int failRow, const LnxDevice& dev
     if (IsStandInRow(row)) expected.push_back(row);
   }
   std::vector<int> seen;
-  const StandInProbe& probe = GetStandInProbe();
-  for (int i = initEvents; i < probe.eventCount; ++i) {
-    if (probe.events[i].kind == StandInEvent::kCleanup) seen.push_back(probe.events[i].row);
-    if (probe.events[i].kind == StandInEvent::kInit) ADD_FAILURE() << "init after construction";
+  const std::vector<coretest::StandInEvent> events = coretest::StandInEvents();
+  for (size_t i = initEvents; i < events.size(); ++i) {
+    if (events[i].kind == coretest::StandInEvent::kCleanup) seen.push_back(events[i].row);
+    if (events[i].kind == coretest::StandInEvent::kInit) ADD_FAILURE() << "init after construction";
   }
   EXPECT_EQ(seen, expected) << "failed at row " << failRow;
-  ASSERT_GT(probe.eventCount, 0);
-  EXPECT_EQ(probe.events[probe.eventCount - 1].kind, StandInEvent::kData2dDestroyed);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().kind, coretest::StandInEvent::kData2dDestroyed);
 
   for (const LnxBufferRecord& record : device.buffers) EXPECT_EQ(record.address, nullptr);
   EXPECT_EQ(box.LiveAllocations(), liveBefore) << "failed at row " << failRow;
@@ -188,7 +188,7 @@ TEST_P(FailingRow, RunsExactlyTheCleanupsOfTheRowsBefore) {
   const int failRow = GetParam();
   AddBoard();
   uint64_t live = box_.LiveAllocations();
-  GetStandInProbe().failRow = failRow;
+  coretest::FailStandInRow(failRow);
 
   Head& head = Construct(0);
   EXPECT_EQ(head.ok, 0);
@@ -216,7 +216,7 @@ TEST_F(LocalPdev, RefusedAllocationAnywhereStopsAtItsRowAndUndoesTheRowsBefore) 
 
   std::vector<int> failedRows;
   for (uint64_t nth = 1; nth <= total; ++nth) {
-    GetStandInProbe().Reset();
+    orvstandin::Reset();
     box_.FailAllocation(nth);
     Head& head = Construct(0);
     box_.FailAllocation(0);
@@ -265,14 +265,13 @@ TEST_F(LocalPdev, FrameBufferSizeTheMemoryManagerRefusesStopsAtItsRow) {
 TEST_F(LocalPdev, CompleteObjectRanEveryRowOnce) {
   AddBoard();
   ASSERT_EQ(Construct(0).ok, 1);
-  GetStandInProbe().Reset();
+  orvstandin::Reset();
   Head& head = Construct(2);
   ASSERT_EQ(head.ok, 1);
   EXPECT_EQ(head.pdev->initialisedCount, kPdevComponentCount);
   std::vector<int> inits;
-  const StandInProbe& probe = GetStandInProbe();
-  for (int i = 0; i < probe.eventCount; ++i) {
-    if (probe.events[i].kind == StandInEvent::kInit) inits.push_back(probe.events[i].row);
+  for (const coretest::StandInEvent& event : coretest::StandInEvents()) {
+    if (event.kind == coretest::StandInEvent::kInit) inits.push_back(event.row);
   }
   EXPECT_EQ(inits, (std::vector<int>{12, 14, 15, 16, 17, 18, 20, 21}));
   // The real rows' objects, shared by the board and pointed to by the head.

@@ -13,6 +13,7 @@
 #include "hwsharing/bios_pins.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/mcs.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "platform/board/chip_rom_flash.h"
 

@@ -11,6 +11,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/eeprom_flash.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/mcs.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "platform/board/chip_rom_flash.h"
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/hw_fixture.h"

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/dispatch.h"
+#include "hwsharing/bios_pins.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/i2c_master.h"
+#include "hwsharing/miscio.h"
+#include "hwsharing/pending.h"
 #include "hwsharing/tests/hw_fixture.h"
 
 namespace {

@@ -12,12 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"
-#include "hwsharing/stubs/standins.h"
 #include "platform/board/chip_clocks.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
+#include "tests/standins/standin_log.h"
 
 namespace hwtest {
 

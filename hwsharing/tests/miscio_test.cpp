@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "core/regs/display.h"
+#include "core/regs/misc_io.h"
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/cve2.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/miscio.h"
-#include "hwsharing/regs_miscio.h"
 #include "hwsharing/tests/hw_fixture.h"
 
 namespace {
@@ -163,15 +165,15 @@ TEST_F(MiscIo, OpeningTheOpenPortKeepsItsRecord) {
 TEST_F(MiscIo, ClockStateSavedOnceAndRestored) {
   // Device 0x5D61 revision 0 without the connector description: the second
   // arrangement, whose second side is 0x1C04.
-  hw.board().Poke(kRegCtl1, 4, 5u << 15);
+  hw.board().Poke(kRegModuleClock1, 4, 5u << 15);
   hw.board().Poke(kRegDvoPower, 4, 0);
   ASSERT_EQ(HLSKSTI2CSetClockState(h, 1), 0u);
-  EXPECT_EQ(hw.Reg(kRegCtl1) & 0x3C000u, 0u);
-  hw.board().Poke(kRegCtl1, 4, 2u << 15);
+  EXPECT_EQ(hw.Reg(kRegModuleClock1) & 0x3C000u, 0u);
+  hw.board().Poke(kRegModuleClock1, 4, 2u << 15);
   ASSERT_EQ(HLSKSTI2CSetClockState(h, 1), 0u);  // nested: keeps the first save
-  EXPECT_EQ(hw.Reg(kRegCtl1), 2u << 15);
+  EXPECT_EQ(hw.Reg(kRegModuleClock1), 2u << 15);
   ASSERT_EQ(HLSKSTI2CRestoreClockState(h, 1), 0u);
-  EXPECT_EQ(hw.Reg(kRegCtl1), 5u << 15);
+  EXPECT_EQ(hw.Reg(kRegModuleClock1), 5u << 15);
   hw.board().ClearLog();
   ASSERT_EQ(HLSKSTI2CRestoreClockState(h, 1), 0u);
   EXPECT_TRUE(hw.board().LoggedWrites().empty());
@@ -180,11 +182,11 @@ TEST_F(MiscIo, ClockStateSavedOnceAndRestored) {
 TEST_F(MiscIo, ClockStateOfDvo1KeepsItsThreeBitCode) {
   // Code 6: bits 13-14 hold 2, bit 27 holds 4.
   const uint32_t ctl0 = (2u << 13) | (1u << 27);
-  hw.board().Poke(kRegCtl0, 4, ctl0);
+  hw.board().Poke(kRegModuleClock0, 4, ctl0);
   HLSKSTI2CSetClockState(h, 0);
-  EXPECT_EQ(hw.Reg(kRegCtl0), 0u);
+  EXPECT_EQ(hw.Reg(kRegModuleClock0), 0u);
   HLSKSTI2CRestoreClockState(h, 0);
-  EXPECT_EQ(hw.Reg(kRegCtl0), ctl0);
+  EXPECT_EQ(hw.Reg(kRegModuleClock0), ctl0);
 }
 
 TEST_F(MiscIo, Cve2FieldRoundTripByteOrder) {

@@ -8,7 +8,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pins_boardinfo.h"
-#include "hwsharing/stubs/standins.h"
+#include "tests/standins/standin_log.h"
 #include "hwsharing/tests/hw_fixture.h"
 
 namespace {

@@ -1,9 +1,6 @@
-#include "hwsharing/stubs/standins.h"
+#include "tests/standins/standin_log.h"
 
-#include <cstring>
-
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/halstatus.h"
+#include <string.h>
 
 namespace orvstandin {
 namespace {
@@ -15,7 +12,7 @@ struct Log {
   size_t count;
   struct {
     const char* name;
-    HALSTATUS code;
+    uint32_t code;
   } results[kMaxChosenResults];
   size_t resultCount;
 };
@@ -23,11 +20,11 @@ Log g_log;
 
 }  // namespace
 
-void Reset() { std::memset(&g_log, 0, sizeof(g_log)); }
+void Reset() { memset(&g_log, 0, sizeof(g_log)); }
 
-void SetResult(const char* name, HALSTATUS code) {
+void SetResult(const char* name, uint32_t code) {
   for (size_t i = 0; i < g_log.resultCount; ++i) {
-    if (std::strcmp(g_log.results[i].name, name) == 0) {
+    if (strcmp(g_log.results[i].name, name) == 0) {
       g_log.results[i].code = code;
       return;
     }
@@ -42,21 +39,19 @@ const char* CallAt(size_t index) { return index < g_log.count ? g_log.calls[inde
 size_t TimesCalled(const char* name) {
   size_t n = 0;
   for (size_t i = 0; i < g_log.count; ++i)
-    if (std::strcmp(g_log.calls[i], name) == 0) ++n;
+    if (strcmp(g_log.calls[i], name) == 0) ++n;
   return n;
 }
 
-HALSTATUS Called(BOARDHANDLE* h, const char* name) {
+bool Called(const char* name, uint32_t* chosen) {
   if (g_log.count < kMaxLoggedCalls) g_log.calls[g_log.count++] = name;
-  if (HalFailed(h->status)) return h->status;
-  for (size_t i = 0; i < g_log.resultCount; ++i)
-    if (std::strcmp(g_log.results[i].name, name) == 0) return SetError(h, g_log.results[i].code);
-  return h->status;
+  for (size_t i = 0; i < g_log.resultCount; ++i) {
+    if (strcmp(g_log.results[i].name, name) == 0) {
+      *chosen = g_log.results[i].code;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace orvstandin
-
-#define ORV_STANDIN(name, params) \
-  HALSTATUS name params { return orvstandin::Called(h, #name); }
-#include "hwsharing/stubs/standin_list.h"
-#undef ORV_STANDIN

@@ -2,7 +2,7 @@
 // pins of register 0x304, and its commands.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 inline constexpr uint32_t kRegSpiPins = 0x304;
 inline constexpr uint32_t kSpiBypass = 1u << 0;   // hands the flash pins to the bit-bang interface

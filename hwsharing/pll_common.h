@@ -8,6 +8,48 @@
 
 namespace pllutil {
 
+// Runs fn(v) for v from start to end inclusive by step (downward when
+// start > end); fn returns false to stop. A step of 0 or of the wrong sign
+// runs the start value once.
+template <class Fn>
+void ForEach(int32_t start, int32_t end, int32_t step, Fn fn) {
+  if (start == end || step == 0 || (start < end) != (step > 0)) {
+    fn(start);
+    return;
+  }
+  for (int64_t v = start; step > 0 ? v <= end : v >= end; v += step)
+    if (!fn(static_cast<int32_t>(v))) return;
+}
+
+inline int32_t Abs(int64_t v) { return static_cast<int32_t>(v < 0 ? -v : v); }
+inline bool InRange(int64_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
+
+// Error in percent of the target with 9 fraction bits.
+int32_t PercentError(int32_t error, int32_t target);
+// The error tolerance of a first-fit search for `frequency`: the kHz limit,
+// else the percent limit applied to the frequency.
+int32_t FirstFitTolerance(const PLLDESCRIPTOR* d, int32_t frequency);
+
+// Fin x M / P, 0 when P is 0.
+inline int64_t Divide(int64_t value, int32_t p) { return p == 0 ? 0 : value / p; }
+
+// M1 values the first generation cannot use on VCO1; the later generation
+// takes 1 to kM1Highest.
+inline constexpr int32_t kM1Forbidden = 33;
+inline constexpr int32_t kM1Lowest = 2;
+inline constexpr int32_t kM1Highest = 64;
+inline bool Vco1Forbidden(int32_t m) { return m == kM1Forbidden || m < kM1Lowest || m > kM1Highest; }
+
+// Where a generation's synthesizers sit: PLL numbers 0-3 are FS 0-3, 6 and
+// 7 the two pixel PLLs.
+struct PllRegisterMap {
+  uint32_t fs0;
+  uint32_t pll6;
+  uint32_t pll7;
+};
+// The register of PLL `number`, kNoPllRegister for any other number.
+uint32_t RegOffset(const PllRegisterMap& map, uint32_t number);
+
 inline bool IsB90(const PLLDESCRIPTOR* d) { return d->ulKind == kPllKindB90; }
 // Messages name the synthesizer "PLL<n>" on the first generation, "FS<n>" on
 // the later one.

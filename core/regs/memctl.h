@@ -1,8 +1,7 @@
-// Registers of the memory controllers, both chip generations, and the
-// module clock registers held around memory and clock programming.
+// Registers of the memory controllers, both chip generations.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 // ---- First generation: four controllers behind one select register ----------
 inline constexpr uint32_t kRegMcSelect = 0xF00;  // one enable bit per controller
@@ -43,11 +42,3 @@ inline constexpr uint32_t kB90McSecondPhase = 1u << 30;
 // Controller masks.
 inline constexpr uint32_t kMc1 = 1, kMc2 = 2, kMc4 = 4, kMc8 = 8;
 inline constexpr uint32_t kB90McBoth = kMc1 | kMc2;
-
-// ---- Module clock registers held during programming -----------------------------
-inline constexpr uint32_t kRegModuleClock0 = 0x1C00;
-inline constexpr uint32_t kRegModuleClock1 = 0x1C04;
-inline constexpr uint32_t kModuleClockHold = 1u << 5;
-inline constexpr uint32_t kRegControllerCtl0 = 0x1800;
-inline constexpr uint32_t kRegControllerCtl1 = 0x1A00;
-inline constexpr uint32_t kControllerEnable = 1u << 0;

@@ -1,0 +1,22 @@
+// The emulated DMA executor: runs DMA command packets on the processor by
+// writing each packet's registers itself (DMA mode 1, and buffers the chip
+// cannot reach). It keeps its decoding state in the board's common data, so
+// a packet may be split over two calls.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/common_data.h"
+
+// Packet indexes with their own meaning.
+inline constexpr uint32_t kDmaIndexPadding = 0x21;     // ends the header early
+inline constexpr uint32_t kDmaIndexDropHeader = 0x23;  // consumes its dword, drops the header
+inline constexpr uint32_t kDmaIndexSyncTag = 0xAF;
+inline constexpr uint32_t kDmaIndex2dControl = 0xC0;
+inline constexpr uint32_t kSyncTagWait = 0x1;  // in a sync-tag dword: wait until reached
+
+// Executes the packets in [start, end): each dword that lies wholly in the
+// range is consumed; a start at or past the end executes nothing.
+void ExecuteEmulatedDma(CommonData* common, const void* start, const void* end);
+// Forgets a half-decoded packet: the next dword is a header.
+void ResetEmulatedDma(HwEmulDmaState& state);

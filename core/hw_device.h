@@ -1,0 +1,33 @@
+// Processor-side helpers of the drawing engine and the display controllers
+// (HwDevice), and component-table row 5 that readies the emulated DMA
+// executor.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/common_data.h"
+#include "core/emul_dma_executor.h"
+
+class PDEV;
+
+class HwDevice {
+ public:
+  // The emulated DMA executor (core/emul_dma_executor.h).
+  static void ExecuteEmulDma(CommonData* common, const void* start, const void* end) {
+    ExecuteEmulatedDma(common, start, end);
+  }
+
+  static void EnablePrimarySurface(CommonData* common, bool enable, uint32_t controller);
+  static void ShowPrimary(CommonData* common, uint32_t controller);
+  static bool IsInterlacedMode(CommonData* common, uint32_t controller);
+  static uint32_t GetMaxVolumeDepth(uint32_t width, uint32_t height, bool bordered);
+
+  // Debug helpers over the register shadow.
+  static uint32_t GetDwordFromBuffer(CommonData* common, uint32_t index);
+  static void ExecuteShaderList(CommonData*) {}
+  static void PrintDbgPacket(CommonData*) {}
+};
+
+// Row 5: the first device object of a board readies the executor.
+bool InitHwDevice(PDEV* pdev);
+void CleanupHwDevice(PDEV* pdev);

@@ -1,0 +1,44 @@
+#include "core/hw_register_access.h"
+
+#include "core/orv_abi.h"
+#include "core/os.h"
+#include "core/poll.h"
+#include "core/regs/dma.h"
+
+void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
+  SharedLockedData_t* shared = common->sharedLocked;
+  if (++shared->directWriteCount > kDirectWritesPerWait) {
+    shared->directWriteCount = 0;
+    HwPollRegister(common, kRegDmaStatus, kDmaStatusWriteReady, kDmaStatusWriteReady);
+  }
+  if (shared->regGuardEnable != 0) {
+    uint32_t last = shared->lastRegWritten;
+    if (last < reg && reg - last <= kGuardWindowBytes) {
+      memWriteDword(common->registers, kRegGuardDummy, 0);
+    }
+    shared->lastRegWritten = reg;
+  }
+  memWriteDword(common->registers, reg, value);
+}
+
+uint32_t HwReadRegister(CommonData* common, uint32_t reg) {
+  SharedLockedData_t* shared = common->sharedLocked;
+  if (shared->regGuardEnable != 0) shared->lastRegWritten = kLastRegNone;
+  uint32_t value = 0;
+  memReadDword(common->registers, reg, &value);
+  return value;
+}
+
+uint32_t HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_t expected) {
+  uint32_t value = 0;
+  PollForever([&] {
+    value = HwReadRegister(common, reg);
+    return (value & mask) == expected;
+  });
+  return value;
+}
+
+bool InitHwRegAccess(PDEV*) { return true; }
+void CleanupHwRegAccess(PDEV*) {}
+bool InitHwEngineOwner(PDEV*) { return true; }
+void CleanupHwEngineOwner(PDEV*) {}

@@ -1,0 +1,62 @@
+// Registers of the display controllers and their clock modules: control,
+// display mode and line counter of each controller, the two module clock
+// words with the DVO clock fields, the DVO power word and the output
+// arrangement.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/regs/field.h"
+
+// ---- Display controllers (controller n at + kControllerStride * n) ---------------
+inline constexpr uint32_t kControllerStride = 512;
+inline constexpr uint32_t kRegControllerCtl = 0x1800;  // bit 0: controller (primary surface) on
+inline constexpr uint32_t kControllerEnable = 1u << 0;
+inline constexpr uint32_t kRegDisplayMode = 0x1900;
+inline constexpr uint32_t kDisplayInterlaced = 1u << 0;
+inline constexpr uint32_t kRegLineCounter = 0x1924;
+inline constexpr uint32_t kLineCounterMask = 0xFFF;
+
+inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
+  return reg + kControllerStride * controller;
+}
+
+// ---- Module clock words ------------------------------------------------------------
+// Module 0 (controller 0 and the first DVO) and module 1. Bit 5 holds the
+// module while memory or clocks are reprogrammed.
+inline constexpr uint32_t kRegModuleClock0 = 0x1C00;
+inline constexpr uint32_t kRegModuleClock1 = 0x1C04;
+inline constexpr uint32_t kModuleClockHold = 1u << 5;
+
+// DVO 1 in module clock word 0: a disable bit and a 3-bit clock code whose
+// bits 0-1 sit in bits 13-14 and bit 2 in bit 27.
+inline constexpr uint32_t kDvo1Disable = 1u << 12;
+using Dvo1CodeLow = RegField<13, 2>;
+inline constexpr uint32_t kDvo1CodeHigh = 1u << 27;
+inline constexpr uint32_t kDvo1ClockFields = kDvo1Disable | Dvo1CodeLow::kMask | kDvo1CodeHigh;
+// DVO 2 in module clock word 1: a disable bit and a 3-bit clock code.
+inline constexpr uint32_t kDvo2Disable = 1u << 14;
+using Dvo2Code = RegField<15, 3>;
+inline constexpr uint32_t kDvo2ClockFields = kDvo2Disable | Dvo2Code::kMask;
+
+inline constexpr uint32_t Dvo1ClockCode(uint32_t clock0) {
+  return Dvo1CodeLow::Get(clock0) | ((clock0 & kDvo1CodeHigh) ? 4u : 0u);
+}
+inline constexpr uint32_t WithDvo1ClockCode(uint32_t clock0, uint32_t code) {
+  clock0 = Dvo1CodeLow::Set(clock0, code & 3u);
+  return WithBit(clock0, kDvo1CodeHigh, (code & 4u) != 0);
+}
+inline constexpr uint32_t Dvo2ClockCode(uint32_t clock1) { return Dvo2Code::Get(clock1); }
+inline constexpr uint32_t WithDvo2ClockCode(uint32_t clock1, uint32_t code) {
+  return Dvo2Code::Set(clock1, code);
+}
+
+// DVO power word.
+inline constexpr uint32_t kRegDvoPower = 0x1C24;
+inline constexpr uint32_t kDvoPowerDvo1Off = 1u << 0;
+inline constexpr uint32_t kDvoPowerDvo2Off = 1u << 1;
+inline constexpr uint32_t kDvoPowerBothOff = 1u << 2;
+
+// Register that selects the board's output arrangement at bring-up; the
+// second arrangement is the one that writes 0 to it.
+inline constexpr uint32_t kRegOutputArrangement = 0x1C58;

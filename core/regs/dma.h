@@ -1,0 +1,41 @@
+// Registers of the drawing engine's command path: engine status and flush,
+// the DMA engine, sync tags, the register-write guard's dummy register, the
+// bus-time wait register and the packet window the DMA packets write.
+#pragma once
+
+#include <stdint.h>
+
+// ---- Engine status and flush -----------------------------------------------------
+inline constexpr uint32_t kRegEngineFlush = 0x314;        // all chips but 0x5D63
+inline constexpr uint32_t kRegEngineStatus = 0x318;       // idle test; flush on 0x5D63
+inline constexpr uint32_t kRegEngineStatusNext3 = 0x31C;  // idle test on 0x5D63
+inline constexpr uint32_t kEngineFlush = 1;
+// Idle values of the engine status register.
+inline constexpr uint32_t kEngineStatusMask = 0x57;
+inline constexpr uint32_t kEngineStatusIdle = 0x50;
+inline constexpr uint32_t kEngineStatusIdleBit = 0x1;  // 0x5D62 and 0x5D63
+
+// Written with 0 by the register-write guard before a write that follows
+// another one closely.
+inline constexpr uint32_t kRegGuardDummy = 0x384;
+
+// ---- DMA engine and sync tags ------------------------------------------------------
+inline constexpr uint32_t kRegDmaStartAddress = 0x404;
+inline constexpr uint32_t kRegDmaEndAddress = 0x408;  // writing it starts local DMA
+inline constexpr uint32_t kRegSyncTagReached = 0x41C;
+inline constexpr uint32_t kRegDmaStatus = 0x450;
+inline constexpr uint32_t kDmaStatusWriteReady = 1u << 22;
+inline constexpr uint32_t kRegEngineIdle = 0x8F0;
+inline constexpr uint32_t kEngineIdleDma = 0x20000;
+
+// Read by ClientWait, three times per unit: the delay is bus time.
+inline constexpr uint32_t kRegWaitDummy = 0x8F4;
+
+// ---- Packet window ----------------------------------------------------------------------
+// Packet index i writes register kRegDmaWindow + 4 * i.
+inline constexpr uint32_t kRegDmaWindow = 0x1000;
+inline constexpr uint32_t DmaWindowReg(uint32_t index) { return kRegDmaWindow + 4 * index; }
+inline constexpr uint32_t kRegSyncTag = 0x12BC;    // index 0xAF
+inline constexpr uint32_t kReg2dControl = 0x1300;  // index 0xC0
+static_assert(DmaWindowReg(0xAF) == kRegSyncTag);
+static_assert(DmaWindowReg(0xC0) == kReg2dControl);

@@ -1,0 +1,258 @@
+// Functions of the hardware library whose code is not written yet, each
+// with the parameters its caller or its dispatch-table slot needs. They are
+// declared here so that the tables and the chip layer can name them; test
+// executables and benchmarks link the recording stand-ins of tests/standins/
+// in their place, and a shipped module cannot link until each is written.
+//
+// When one is written, its line goes from this list and its declaration
+// moves to the header of the file that defines it (the slot's static_assert
+// in dispatch.cpp checks that the signature still fits).
+//
+// X(name, (parameter list)); the board handle is always `h`.
+#pragma once
+
+#include <stdint.h>
+
+#include "hwsharing/haltypes.h"
+
+// ---- Device jump table ------------------------------------------------------
+#define ORV_PENDING_JUMP_TABLE(X) \
+  X(HSLKSTSetPowerState, (BOARDHANDLE* h, uint32_t state)) \
+  X(HSLKSTValidateMode, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLKSTValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLKSTSwitchToVGA, (BOARDHANDLE* h)) \
+  X(HSLKSTSetMode, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLKSTSetDisplayStart, (BOARDHANDLE* h, uint32_t controller, uint32_t x, uint32_t y)) \
+  X(HSLTVEGetTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLCHRModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLKSTGetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t standard, uint32_t level)) \
+  X(HSLKSTSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t mask)) \
+  X(HSLKSTSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
+  X(HSLKSTSetTVCableType, (BOARDHANDLE* h, uint32_t cable)) \
+  X(HSLKSTDetectTV, (BOARDHANDLE* h, uint32_t* detected)) \
+  X(HSLKSTGetBoardInfo, (BOARDHANDLE* h)) \
+  X(HSLKSTGetMonitorEDID_OLD, (BOARDHANDLE* h, uint32_t port)) \
+  X(HSLKSTGetAddOnInfo, (BOARDHANDLE* h)) \
+  X(HSLKSTInitializeHardware, (BOARDHANDLE* h)) \
+  X(HSLB90InitializeHardware, (BOARDHANDLE* h)) \
+  X(HSLKSTValidatePhysAddr, (BOARDHANDLE* h)) \
+  X(HSLKSTConfigOverride, (BOARDHANDLE* h, uint32_t word1, uint32_t word2)) \
+  X(HSLKSTCustomCall, (BOARDHANDLE* h, uint32_t code, void* in, void* out)) \
+  X(HSLKSTValidateDualCRTCConfig, (BOARDHANDLE* h, MODEINFO* modes)) \
+  X(HSLKSTGetModeBandwidth, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidth)) \
+  X(HSLKSTClearDisplay, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLKSTSetColorLUT, (BOARDHANDLE* h, uint32_t controller, uint32_t first, void* table, uint32_t count)) \
+  X(HSLKSTDeviceIoControl, (BOARDHANDLE* h, uint32_t code, void* in, void* out)) \
+  X(HSLKSTGetAllMonitorInfo, (BOARDHANDLE* h)) \
+  X(HSLKSTValidateDigitalOutputFormat, (BOARDHANDLE* h, MODEINFO* mode, uint32_t format)) \
+  X(HSLKSTSetDigitalOutputFormat, (BOARDHANDLE* h, uint32_t output, uint32_t format)) \
+  X(HSLKSTSetOverscanColor, (BOARDHANDLE* h, uint32_t controller, uint32_t colour)) \
+  X(HSLCHRGetDTVModeInfo, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLKSTGetOutputInfo, (BOARDHANDLE* h, void* info)) \
+  X(HSLKSTGetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
+  X(HSLB90GetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
+  X(HSLKSTGetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
+  X(HSLB90GetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
+  X(HSLKSTGetPInSSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
+  X(HSLB90GetPInSSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
+  X(HSLKSTSetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
+  X(HSLB90SetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
+  X(HSLKSTGetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
+  X(HSLB90GetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
+  X(HSLKSTHardwareReset, (BOARDHANDLE* h)) \
+  X(HSLWQTHardwareReset, (BOARDHANDLE* h))
+
+// ---- MISCFunctions ----------------------------------------------------------
+#define ORV_PENDING_MISC_TABLE(X) \
+  X(HSLVGAReadVgaInfo, (BOARDHANDLE* h, void* info)) \
+  X(HSLVGAWriteVgaInfo, (BOARDHANDLE* h, void* info))
+
+// ---- MDACFunctions ----------------------------------------------------------
+#define ORV_PENDING_MDAC_TABLE(X) \
+  X(HSLDACPowerUp, (BOARDHANDLE* h)) \
+  X(HSLDACWaitForVSync, (BOARDHANDLE* h)) \
+  X(HSLDACScreenState, (BOARDHANDLE* h, uint32_t* on)) \
+  X(HSLDACScreenOff, (BOARDHANDLE* h)) \
+  X(HSLDACScreenOn, (BOARDHANDLE* h)) \
+  X(HSLDACPIXPLLSET, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLDACSYSPLLSET, (BOARDHANDLE* h, uint32_t khz)) \
+  X(HSLDACInit, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLDACComputePLLParam, (BOARDHANDLE* h, uint32_t khz, uint32_t kind, uint32_t* m, uint32_t* n, uint32_t* p, uint32_t* s)) \
+  X(HSLDACReadRegister, (BOARDHANDLE* h, uint32_t index, uint8_t* value)) \
+  X(HSLDACWriteRegister, (BOARDHANDLE* h, uint32_t index, uint8_t value)) \
+  X(HSLDACI2CSetSCL, (BOARDHANDLE* h, uint32_t port, uint32_t level)) \
+  X(HSLDACI2CGetSCL, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
+  X(HSLDACI2CAltGetSCL, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
+  X(HSLDACI2CSetSDA, (BOARDHANDLE* h, uint32_t port, uint32_t level)) \
+  X(HSLDACI2CGetSDA, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
+  X(HSLDACI2CAltGetSDA, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
+  X(HSLDACGetMaxI2CClock, (BOARDHANDLE* h, uint32_t* hz)) \
+  X(HSLDACSetZoom, (BOARDHANDLE* h, uint32_t factor)) \
+  X(HSLDACSenceMonitorLoad, (BOARDHANDLE* h, uint32_t* present)) \
+  X(HSLDACDisableOutput, (BOARDHANDLE* h)) \
+  X(HSLDACAdjustSystemPLL, (BOARDHANDLE* h))
+
+// ---- CRTCFunctions ----------------------------------------------------------
+#define ORV_PENDING_CRTC_TABLE(X) \
+  X(HSLCRTUseLineDoubling, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* doubled)) \
+  X(HSLCRTCSet, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLCRTCLock, (BOARDHANDLE* h)) \
+  X(HSLCRTCUnLock, (BOARDHANDLE* h)) \
+  X(HSLCRTCSetDisplayStart, (BOARDHANDLE* h, uint32_t x, uint32_t y)) \
+  X(HSLCRTCSetPitch, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLCRTCSelectHiresMode, (BOARDHANDLE* h)) \
+  X(HSLCRTCSetPriorityRequest, (BOARDHANDLE* h)) \
+  X(HSLCRTCDisable, (BOARDHANDLE* h)) \
+  X(HSLCRTCEnable, (BOARDHANDLE* h)) \
+  X(HSLCRTCAdjustVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLCRTCValidateHwSync, (BOARDHANDLE* h, uint32_t* sane)) \
+  X(HSLCRTCCompareCurrentResolution, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* same))
+
+// ---- VLNFunctions (integrated TV encoders) ----------------------------------
+#define ORV_PENDING_VLN_TABLE(X) \
+  X(HSLTVEGetVScaleTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLTVEGetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t standard, uint32_t level)) \
+  X(HSLVLNSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
+  X(HSLTVEGetCVE2ITU656Parameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNValidateMode, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
+  X(HSLVLNSetTVCableType, (BOARDHANDLE* h, uint32_t cable)) \
+  X(HSLVLNDetectTV, (BOARDHANDLE* h, uint32_t* detected)) \
+  X(HSLVLNSetTVDisableMode, (BOARDHANDLE* h, uint32_t mode)) \
+  X(HSLVLNSetTVOutMode, (BOARDHANDLE* h, uint32_t mode)) \
+  X(HSLVLNSetTVOutModeCRTC2, (BOARDHANDLE* h, uint32_t mode)) \
+  X(HSLVLNSetCRTOutMode, (BOARDHANDLE* h, uint32_t mode)) \
+  X(HSLVLNSetTVColorBarMode, (BOARDHANDLE* h, uint32_t mode)) \
+  X(HSLVLNSetTVYUVMode, (BOARDHANDLE* h, uint32_t mode)) \
+  X(HSLVLNSetGPIO, (BOARDHANDLE* h, uint32_t line, uint32_t level)) \
+  X(HSLVLNSetGPIODirect, (BOARDHANDLE* h, uint32_t line, uint32_t level)) \
+  X(HSLVLNSynchPol, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNI2CRead, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
+  X(HSLVLNI2CWrite, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
+  X(HSLCVE2ConvertMUINT32ToRegisterFormat, (BOARDHANDLE* h, uint32_t value, uint8_t* bytes, uint32_t count)) \
+  X(HSLCVE2ConvertRegisterFormatToMUINT32, (BOARDHANDLE* h, uint8_t* bytes, uint32_t count, uint32_t* value)) \
+  X(HSLVLNSync, (BOARDHANDLE* h)) \
+  X(HSLVLNReset, (BOARDHANDLE* h)) \
+  X(HSLCVE2SetEncoderRegister, (BOARDHANDLE* h, uint32_t field, uint8_t* data, uint32_t count)) \
+  X(HSLCVE2EnableEncoder, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLVLNEnableDataTransfer, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLVLNSetCRTC, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetPLL, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNResetVFCIInterface, (BOARDHANDLE* h)) \
+  X(HSLVLNPIXPLLSET, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNAdjustTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNCalculateTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNValidateTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNGetGPIOOutputState, (BOARDHANDLE* h, uint32_t* state)) \
+  X(HSLVLNI2CReadSecondHD15Module, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
+  X(HSLVLNI2CWriteSecondHD15Module, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
+  X(HSLVLNComputePLLParam, (BOARDHANDLE* h, uint32_t khz, uint32_t kind, uint32_t* m, uint32_t* n, uint32_t* p, uint32_t* s)) \
+  X(HSLVLNApplyVrstPatch, (BOARDHANDLE* h)) \
+  X(HSLVLNCRTC2SetITU656, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLTVEGetEncoderParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
+  X(HSLTVEGetTimingParametersOldMethod, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
+  X(HSLTVEGetTimingParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
+  X(HSLTVEGetGammaParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
+  X(HSLTVEGetLumaParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
+  X(HSLTVEGetColorBarTimingParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
+  X(HSLTVEGetIDForParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* id)) \
+  X(HSLVLNSetGamma, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
+  X(HSLCVE2SetBrightness, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
+  X(HSLCVE2SetContrast, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
+  X(HSLCVE2SetHue, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
+  X(HSLCVE2SetSaturation, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
+  X(HSLCVE2SetOutputBW, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLCVE2SetDotCrawlFreeze, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLVLNSetTextFilter, (BOARDHANDLE* h, uint32_t level)) \
+  X(HSLVLNSetDeflicker, (BOARDHANDLE* h, uint32_t level)) \
+  X(HSLVLNSetTVPassThroughMode, (BOARDHANDLE* h, uint32_t mode))
+
+// ---- FPFunctions (flat-panel links) -----------------------------------------
+#define ORV_PENDING_FP_TABLE(X) \
+  X(HSLEnablePanelLinkModuleOutput, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLFlatEnableVFCI, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLReadPanelLinkModuleRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t* value)) \
+  X(HSLWritePanelLinkModuleRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t value)) \
+  X(HSLGetPanelLinkModuleOutputState, (BOARDHANDLE* h, uint32_t* state)) \
+  X(HSLReadSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t* value)) \
+  X(HSLWriteSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t value)) \
+  X(HSLGetSIPanelLinkVersion, (BOARDHANDLE* h, uint32_t* version)) \
+  X(HSLEnableSIPanelLinkHotPlug, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLGetSIPanelLinkHotPlugStatus, (BOARDHANDLE* h, uint32_t* status))
+
+// ---- ADDONFunctions (add-on detection) --------------------------------------
+#define ORV_PENDING_ADDON_TABLE(X) \
+  X(HALPDetectAddOn, (BOARDHANDLE* h)) \
+  X(HSLDetectVelan, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectVideoDecoder, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectPanelLinkModule, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectVB2, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectMSP, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectDVD, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectMJPEG, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectTVTuner, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectSecondHD15, (BOARDHANDLE* h, uint32_t* found)) \
+  X(HSLDetectSIPanelLink, (BOARDHANDLE* h, uint32_t* found))
+
+// ---- EDIDFunctions (monitor information) ------------------------------------
+#define ORV_PENDING_EDID_TABLE(X) \
+  X(HALPGetEDID1EstablishedTimingNumber, (BOARDHANDLE* h, uint8_t* edid, uint32_t* count)) \
+  X(HALPGetEDID1StandardTimingNumber, (BOARDHANDLE* h, uint8_t* edid, uint32_t* count)) \
+  X(HALPGetEDID1DetailedTimingNumber, (BOARDHANDLE* h, uint8_t* edid, uint32_t* count)) \
+  X(HALPGetEDID1EstablishedTiming, (BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode, uint32_t index)) \
+  X(HALPGetEDID1StandardTiming, (BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode, uint32_t index)) \
+  X(HALPGetEDID1DetailedTiming, (BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode, uint32_t index)) \
+  X(HALPGetEDID1AspectRatio, (BOARDHANDLE* h, uint8_t* edid, uint32_t* ratio)) \
+  X(HALPCalcEDID2Offset, (BOARDHANDLE* h, uint8_t* edid, uint32_t* found, uint32_t* offset)) \
+  X(HALPGetEDIDDetailedTimingInfo, (BOARDHANDLE* h, uint8_t* descriptor, MODEINFO* mode)) \
+  X(HALPConvertEDID2toEDID1, (BOARDHANDLE* h, uint8_t* edid)) \
+  X(HALPComputeAspectRatio, (BOARDHANDLE* h, uint32_t width, uint32_t height, uint32_t* ratio)) \
+  X(HALPGetTranslatedDetailedTimingInfo, (BOARDHANDLE* h, uint8_t* descriptor, MODEINFO* mode)) \
+  X(HALPGetResFromStandardTiming, (BOARDHANDLE* h, uint8_t* timing, uint32_t* width, uint32_t* height, uint32_t* refresh)) \
+  X(HALPGetResFromDetailedTiming, (BOARDHANDLE* h, uint8_t* descriptor, uint32_t* width, uint32_t* height, uint32_t* refresh)) \
+  X(HALPGetMonitorInfo, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetMonitorProperties, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetMonitorLimits, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetDDCEstablishedTimingNumber, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count)) \
+  X(HALPGetDDCStandardTimingNumber, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count)) \
+  X(HALPGetDDCDetailedTimingNumber, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count)) \
+  X(HALPGetDDCEstablishedTiming, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t index)) \
+  X(HALPGetDDCStandardTiming, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t index)) \
+  X(HALPGetDDCDetailedTiming, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t index)) \
+  X(HALPDetectHD15ToTVAdaptor, (BOARDHANDLE* h, uint32_t connector, uint32_t* found)) \
+  X(HALPGetPrimaryMonitorInfo, (BOARDHANDLE* h)) \
+  X(HALPGetSecondMonitorInfo, (BOARDHANDLE* h)) \
+  X(HALPDetectNoTV, (BOARDHANDLE* h, uint32_t* none)) \
+  X(HALPReadDDCEDID, (BOARDHANDLE* h, uint32_t output, uint32_t port, uint32_t address, uint32_t attempts, uint32_t delay)) \
+  X(HALPReadDDCByte, (BOARDHANDLE* h, uint32_t port, uint32_t address, uint32_t offset, uint8_t* value)) \
+  X(HALPGetMonitorMinimalResolution, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetMonitorMaximalResolution, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetMonitorAspectRatio, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetEDIDVersion, (BOARDHANDLE* h, uint8_t* edid, uint32_t* version)) \
+  X(HALPGetEDID1EdidModes, (BOARDHANDLE* h, uint32_t output)) \
+  X(HALPGetEDIDBufferSize, (BOARDHANDLE* h, uint8_t* edid, uint32_t* size)) \
+  X(HALPIsEDIDBufferValid, (BOARDHANDLE* h, uint8_t* edid, uint32_t* valid))
+
+// ---- Encoders and expansion modules called by the misc-IO and I2C port code ---
+#define ORV_PENDING_ENCODERS(X) \
+  X(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE* h)) \
+  X(HSLKSTAccessCEM_FPGAI2CRead, (BOARDHANDLE* h, uint32_t port, uint32_t address, \
+                                  uint32_t clockState, uint32_t reg, uint8_t* data, \
+                                  uint32_t count))
+
+#define ORV_PENDING_HWLIB_FUNCTIONS(X) \
+  ORV_PENDING_JUMP_TABLE(X) \
+  ORV_PENDING_MISC_TABLE(X) \
+  ORV_PENDING_MDAC_TABLE(X) \
+  ORV_PENDING_CRTC_TABLE(X) \
+  ORV_PENDING_VLN_TABLE(X) \
+  ORV_PENDING_FP_TABLE(X) \
+  ORV_PENDING_ADDON_TABLE(X) \
+  ORV_PENDING_EDID_TABLE(X) \
+  ORV_PENDING_ENCODERS(X)
+
+#define ORV_DECLARE_PENDING(name, params) HALSTATUS name params;
+ORV_PENDING_HWLIB_FUNCTIONS(ORV_DECLARE_PENDING)
+#undef ORV_DECLARE_PENDING

@@ -1,0 +1,33 @@
+// The recording stand-ins of functions whose code is not written yet: one
+// call log and one table of chosen results, shared by the stand-ins of every
+// layer (tests/standins/*.cpp). Only test executables and benchmarks link
+// them; a shipped library or module never does (the shipped-symbols check
+// of `make test` fails on any symbol of this namespace).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace orvstandin {
+
+inline constexpr size_t kMaxLoggedCalls = 4096;
+inline constexpr size_t kMaxChosenResults = 64;
+
+// Forgets every logged call and every chosen result.
+void Reset();
+// The result the stand-in `name` gives from now on: for a hardware-library
+// function the status code it merges into the handle, for a component-table
+// init a non-zero code makes it fail.
+void SetResult(const char* name, uint32_t code);
+// Calls logged since the last Reset, oldest first (names are the functions'
+// own, static strings); at most kMaxLoggedCalls are kept.
+size_t CallCount();
+const char* CallAt(size_t index);
+// How often `name` was called since the last Reset.
+size_t TimesCalled(const char* name);
+
+// What every stand-in does: logs its call and finds its chosen result
+// (false when none was chosen).
+bool Called(const char* name, uint32_t* chosen);
+
+}  // namespace orvstandin
