@@ -9,6 +9,7 @@
 
 #include "core/common_data.h"
 #include "core/hw_device.h"
+#include "core/regs/dma.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "core/mm_aperture.h"
 #include "core/mm_surface_manager.h"
 #include "core/os.h"
+#include "core/poll.h"
 
 namespace {
 
@@ -30,12 +31,11 @@ uint32_t RoundUpTo(uint32_t value, uint32_t granule) {
 }
 
 void WaitSurfaceIdle(MmSurface* surface) {
-  while (surface->IsBusyDMA()) {
-  }
-  for (;;) {
+  PollForever([&] { return !surface->IsBusyDMA(); });
+  PollForever([&] {
     uint32_t tag = kSyncTagOfBlock;
-    if (!surface->IsBusyDWG(&tag, true)) break;
-  }
+    return !surface->IsBusyDWG(&tag, true);
+  });
 }
 
 void FlushEngine(CommonData* common) {
@@ -364,12 +364,19 @@ uint32_t BmBufferPool::Close() {
 
 BmBuffer* BmBufferPool::FindNextBuffer() {
   if (bufferCount < 2) return head;
-  for (;;) {
+  // The engine frees a buffer as it passes its sync tag.
+  BmBuffer* found = nullptr;
+  PollForever([&] {
     for (BmBuffer* b = head->next; b != head; b = b->next) {
       if ((b->state & kBmBufferStateBits) != 0) continue;
-      if (b->memoryType == kBmMemProcess || !b->IsBusyDMA()) return b;
+      if (b->memoryType == kBmMemProcess || !b->IsBusyDMA()) {
+        found = b;
+        return true;
+      }
     }
-  }
+    return false;
+  });
+  return found;
 }
 
 uint32_t BmBufferPool::FreshRoom() const {

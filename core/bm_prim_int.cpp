@@ -5,6 +5,7 @@
 #include "core/hw_register_access.h"
 #include "core/lnx_device.h"
 #include "core/os.h"
+#include "core/poll.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ void BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner) {
   // Only the holder writes the depth word, so finding our own id there
   // means we hold the lock already.
   uint32_t depth = BmCommandLockDepth(shared, owner);
-  if (depth == 0) {
-    while (OsInterlockedExchange(&shared->commandLock, 1) != 0) {
-    }
-  }
+  if (depth == 0) PollForever([&] { return OsInterlockedExchange(&shared->commandLock, 1) == 0; });
   ++depth;
   *static_cast<volatile int32_t*>(&shared->commandLockDepth) =
       static_cast<int32_t>((owner << kCmdLockOwnerShift) | depth);
@@ -66,8 +64,7 @@ void BmPrimInt::WaitEngineIdle() {
 // The kernel module's submissions done, the DMA engine idle and its status
 // back to what it was at start-up.
 void BmPrimInt::WaitEngineDrained() {
-  while (ReadShared(&shared->pendingSubmissions) != 0) {
-  }
+  PollForever([&] { return ReadShared(&shared->pendingSubmissions) == 0; });
   HwReadRegister(commonData, kRegEngineIdle);
   HwPollRegister(commonData, kRegEngineIdle, kEngineIdleDma, kEngineIdleDma);
   HwPollRegister(commonData, kRegDmaStatus, 0xFFFFFFFF, shared->expectedDmaStatus);
@@ -199,6 +196,5 @@ bool BmPrimInt::IsSyncTagPending(uint32_t tag) {
 }
 
 void BmPrimInt::WaitForSyncTag(uint32_t tag) {
-  while (IsSyncTagPending(tag)) {
-  }
+  PollForever([&] { return !IsSyncTagPending(tag); });
 }

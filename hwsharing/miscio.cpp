@@ -186,7 +186,9 @@ HALSTATUS HSLKSTI2CGenericWrite(BOARDHANDLE* h, uint32_t reg, uint32_t enableMas
   const uint32_t v = RegRead(h, reg);
   if ((level & 1) == 0) {
     RegWrite(h, reg, (v & ~dataMask) | enableMask);
-    PollUntil([&] { return (RegRead(h, reg) & dataMask) == 0; }, kPullLowReadsMax);
+    // Only gives the line time to fall: a line some device holds high shows
+    // up in the next read of the I2C master, which reports it.
+    (void)PollUntil([&] { return (RegRead(h, reg) & dataMask) == 0; }, kPullLowReadsMax);
     return h->status;
   }
   RegWrite(h, reg, v & ~enableMask);

@@ -36,7 +36,6 @@ uint32_t EncodeWord(uint32_t old, uint32_t sel, int32_t m1, int32_t p1, int32_t 
 
 }  // namespace
 
-
 uint32_t pllGetRegOffset(const PLLDESCRIPTOR* d) {
   if (IsB90(d)) return bri90pllGetRegOffset(d);
   return RegOffset({kRegFs0, kRegPll6, kRegPll7}, d->ulPllNumber);
@@ -70,7 +69,6 @@ int32_t pllSearchMultiplier(int32_t target, int32_t fin, int32_t p, const PLLVCO
   });
   return bestM;
 }
-
 
 uint32_t pllIsInvalidDividers(int32_t fin, int32_t m, int32_t p, const PLLVCOCONFIG* vco,
                               const PLLDESCRIPTOR* d) {
@@ -151,7 +149,6 @@ int32_t pllUnlockStatus(void* handle, uint32_t reg, int32_t count, PLLVCOCONFIG*
   return UnlockRatio(handle, reg, bit, count, vco, d);
 }
 
-
 int32_t pllWaitVcoLock(void* handle, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d) {
   DebugPrint(d, "\nWait for VCO%d to lock\n", vco->ulVcoIndex == 0 ? 1 : 2);
   return WaitLock(handle, vco->ulVcoIndex == 0 ? kFsVco1Locked : kFsVco2Locked, vco, d);
@@ -204,7 +201,6 @@ uint32_t pllTestDividers(void* handle, uint32_t program, uint32_t sel, int32_t t
     return bri90pllTestDividers(handle, program, sel, target, achieved, m1, p1, m2, p2, d);
   return TestDividers(handle, program, sel, target, achieved, m1, p1, m2, p2, d);
 }
-
 
 uint32_t pllAlgorithm1(void* handle, uint32_t sel, int32_t frequency, PLLDESCRIPTOR* d) {
   DebugPrint(d, "\nAlgorithm 1 : Compute PLL lOutFreq %d KHz from inFreq %d KHz\n", frequency,

@@ -27,7 +27,6 @@ bool Consider(void* handle, uint32_t sel, int32_t frequency, int32_t m1, int32_t
   return firstFit;  // first fit: the search ends here
 }
 
-
 int32_t PercentError(int32_t error, int32_t target) {
   if (target <= 0) return 0;
   const int64_t scaled = static_cast<int64_t>(error) * 100;
@@ -40,7 +39,6 @@ int32_t FirstFitTolerance(const PLLDESCRIPTOR* d, int32_t frequency) {
   return static_cast<int32_t>((static_cast<int64_t>(frequency) * d->lErrLimitPercent / 100) >>
                               kPllPercentShift);
 }
-
 
 uint32_t CheckRanges(int32_t fin, int32_t m, int32_t p, const PLLVCOCONFIG* vco,
                      const PLLDESCRIPTOR* d) {
@@ -67,7 +65,6 @@ uint32_t CheckRanges(int32_t fin, int32_t m, int32_t p, const PLLVCOCONFIG* vco,
   }
   return 0;
 }
-
 
 int32_t UnlockRatio(void* handle, uint32_t reg, uint32_t bit, int32_t count, PLLVCOCONFIG* vco,
                     const PLLDESCRIPTOR* d) {
@@ -102,7 +99,6 @@ int32_t ClampRequest(uint32_t sel, int32_t frequency, const PLLDESCRIPTOR* d) {
              frequency, clamped);
   return clamped;
 }
-
 
 uint32_t TestDividers(void* handle, uint32_t program, uint32_t sel, int32_t target,
                       int32_t achieved, int32_t m1, int32_t p1, int32_t m2, int32_t p2,

@@ -16,6 +16,7 @@
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
+#include "tests/support/test_ids.h"
 
 namespace {
 
@@ -310,8 +311,8 @@ TEST_F(HwAccess, BusScanReachesBoardsBehindBridges) {
   orvsim::BoardConfig config;
   config.location = orvsim::PciLocation{5, 3, 0};
   sim.AddBoard(config);
-  sim.AddFunction(orvsim::PciLocation{0, 7, 0}, 0x8086, 0x1234, 0x060000);
-  sim.AddFunction(orvsim::PciLocation{0, 7, 2}, 0x8086, 0x1235, 0x060000);
+  sim.AddFunction(orvsim::PciLocation{0, 7, 0}, kTestOtherVendorId, 0x0001, 0x060000);
+  sim.AddFunction(orvsim::PciLocation{0, 7, 2}, kTestOtherVendorId, 0x0002, 0x060000);
 
   Found found;
   EXPECT_FALSE(pciScanBus(Collect, &found));

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "core/bm_prim_int.h"
+#include "core/chip_ids.h"
 #include "core/tests/pdev_fixture.h"
+#include "tests/support/test_ids.h"
 
 namespace {
 
@@ -521,7 +523,8 @@ TEST(HwRevisionID, OneBitPerChipAndRevision) {
       {0x5D611E7A, 0, 0x1000},   {0x5D611E7A, 1, 0x400},    {0x5D611E7A, 2, 0x800},
       {0x5D621E7A, 0, 0x2000},   {0x5D621E7A, 1, 0x4000},   {0x5D621E7A, 2, 0x8000},
       {0x5D631E7A, 0, 0x10000},  {0x5D631E7A, 1, 0x20000},  {0x5D631E7A, 5, 0x40000},
-      {0x0A431E7A, 0, 0},        {0x0A41102B, 0, 0},
+      {KestrionVendorDevice(kTestUnknownDeviceId), 0, 0},                     // unknown device
+      {(uint32_t{kDeviceKestrion1} << 16) | kTestOtherVendorId, 0, 0},       // another vendor
   };
   for (const Case& c : cases) {
     SharedLockedData_t shared = {};

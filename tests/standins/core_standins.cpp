@@ -16,14 +16,14 @@ Data2d::~Data2d() {
   orvstandin::Called("~Data2d", &ignored);
 }
 
-#define ORV_DEFINE_STANDIN_ROW(Name, row)             \
-  bool Init##Name(PDEV*) {                            \
-    uint32_t chosen = 0;                              \
-    return !orvstandin::Called("Init" #Name, &chosen) || chosen == 0; \
-  }                                                   \
-  void Cleanup##Name(PDEV*) {                         \
-    uint32_t ignored = 0;                             \
-    orvstandin::Called("Cleanup" #Name, &ignored);    \
+#define ORV_DEFINE_STANDIN_ROW(Name, row)                               \
+  bool Init##Name(PDEV*) {                                              \
+    uint32_t chosen = 0;                                                \
+    return !orvstandin::Called("Init" #Name, &chosen) || chosen == 0;   \
+  }                                                                     \
+  void Cleanup##Name(PDEV*) {                                           \
+    uint32_t ignored = 0;                                               \
+    orvstandin::Called("Cleanup" #Name, &ignored);                      \
   }
 ORV_PENDING_COMPONENT_ROWS(ORV_DEFINE_STANDIN_ROW)
 #undef ORV_DEFINE_STANDIN_ROW

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/chip_ids.h"
 #include "platform/orvcfg/orvcfg_records.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/pci.h"
@@ -144,7 +145,7 @@ int ProbePciBusId(std::optional<CardAttribute>& board, char* busId, size_t busId
   const PciDeviceRecord* chosen = nullptr;
   int found = 0;
   for (const PciDeviceRecord* rec = *pci; rec; rec = rec->next) {
-    if (rec->classWord != kPciClassVga || rec->vendorId != kOrvaneVendorId) continue;
+    if (rec->classWord != kPciClassVga || rec->vendorId != kKestrionVendorId) continue;
     chosen = rec;  // the list is newest first: the kernel's first board wins
     ++found;
   }

@@ -9,7 +9,6 @@
 #include "tools/lib/modeline_utils.h"
 #include "tools/lib/private_list.h"
 
-constexpr uint16_t kOrvaneVendorId = 0x1E7A;
 
 enum CardLayoutKind : int32_t { kLayoutHorizontal = 1, kLayoutVertical = 2, kLayoutSquare = 3 };
 enum CardDisplayMode : int32_t { kDisplayMerge = 1, kDisplayIndependent = 2 };

@@ -5,12 +5,10 @@
 #include <cstring>
 #include <memory>
 
+#include "core/chip_ids.h"
 #include "tools/lib/XCommChannel.h"
 
 namespace {
-
-constexpr uint32_t kDeviceIdFirstGenA = 0x0A41;
-constexpr uint32_t kDeviceIdFirstGenB = 0x0A42;
 
 Display* poDisplay = nullptr;
 int s_extFound = 0;
@@ -125,7 +123,7 @@ int ORVCommGetOutputState(int board, int output, ORVCFGOutputState* state) {
 bool ORVCommIsBoardDVIResolutionLimited(int board) {
   ORVCFGGenericBoardCap cap{};
   ORVCommGetGenericBoardCap(board, &cap);
-  return cap.ulDeviceId == kDeviceIdFirstGenA || cap.ulDeviceId == kDeviceIdFirstGenB;
+  return cap.ulDeviceId <= 0xFFFF && IsEarlyKestrion(static_cast<uint16_t>(cap.ulDeviceId));
 }
 
 bool ORVCommIsMonitorContainsEdid(int board, int output) {

@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <string>
 
+#include "core/chip_ids.h"
 #include "tools/testsupport/files.h"
 
 namespace tools_test {
 
-constexpr uint16_t kMakerVendorId = 0x1E7A;
 constexpr uint16_t kDisplayClassWord = 0x0300;
 
 // 64 bytes of configuration space with the fields the probe reads.
@@ -35,7 +35,8 @@ inline void WriteFixtureBoard(const std::string& root, uint16_t subsysId) {
   WriteFile(root + "/proc/bus/pci/devices",
                  "0100\t1e7a5d62\tb\tf0000008\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n");
   WriteFile(root + "/proc/bus/pci/01/00.0",
-                 PciConfigSpace(kMakerVendorId, 0x5D62, kDisplayClassWord, kMakerVendorId, subsysId));
+                 PciConfigSpace(kKestrionVendorId, kDeviceKestrionNext2, kDisplayClassWord, kKestrionVendorId,
+                                subsysId));
 }
 
 // Copies the source tree's board database to where the tools read it under `root`.

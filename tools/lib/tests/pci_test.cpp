@@ -11,6 +11,7 @@
 #include "tools/lib/SysRoot.h"
 #include "tools/lib/carddb.h"
 #include "tools/lib/tests/probe_fixture.h"
+#include "tests/support/test_ids.h"
 #include "tools/testsupport/fixture_root.h"
 
 namespace {
@@ -40,7 +41,7 @@ class PciTest : public ProbeRootTest {
       devices += line;
       char name[32];
       std::snprintf(name, sizeof name, "proc/bus/pci/%02x/%02x.%u", f.bus, f.device, f.function);
-      tree_.Write(name, tools_test::PciConfigSpace(f.vendor, f.deviceId, f.classWord, tools_test::kMakerVendorId, f.subId));
+      tree_.Write(name, tools_test::PciConfigSpace(f.vendor, f.deviceId, f.classWord, kKestrionVendorId, f.subId));
     }
     tree_.Write("proc/bus/pci/devices", devices);
   }
@@ -52,8 +53,8 @@ class PciTest : public ProbeRootTest {
   }
 };
 
-const Function kHostBridge{0, 0, 0, 0x8086, 0x1237, 0x0600, 0};
-const Function kOtherVga{0, 2, 0, 0x1234, 0x1111, 0x0300, 0};
+const Function kHostBridge{0, 0, 0, kTestOtherVendorId, 0x1237, 0x0600, 0};
+const Function kOtherVga{0, 2, 0, kTestOtherVendorId, 0x1111, 0x0300, 0};
 const Function kBoardFirst{0x10, 0x1f, 1, 0x1E7A, 0x5D61, 0x0300, 0x0102};
 const Function kBoardSecond{0x20, 0, 0, 0x1E7A, 0x0A41, 0x0300, 0x0080};
 const Function kBoardAudio{0x10, 0x1f, 2, 0x1E7A, 0x5D61, 0x0403, 0x0102};
@@ -76,7 +77,7 @@ TEST_F(PciTest, ScanReadsEveryFunctionNewestFirst) {
     EXPECT_EQ(GetConfUINT16(rec, 2), 0x5D61);
     EXPECT_EQ(GetConfUINT16(rec, 63), 0) << "past the header";
     ASSERT_NE(rec->next, nullptr);
-    EXPECT_EQ(rec->next->vendorId, 0x8086);
+    EXPECT_EQ(rec->next->vendorId, kTestOtherVendorId);
     EXPECT_EQ(rec->next->next, nullptr);
     PciCleanup(list);
   }
