@@ -258,12 +258,14 @@ void I2cSlave::OnSclFall() {
         }
         ++address_attempts_;
         reading_ = (shift_ & 1) != 0;
+        read_index_pending_ = reading_ && index_after_read_;
         const bool refuse = std::find(nak_attempts_.begin(), nak_attempts_.end(),
                                       address_attempts_) != nak_attempts_.end();
         ack_ = !refuse && OnAddressed(reading_);
         addressed_ = ack_;
       } else {
         ack_ = OnWriteByte(shift_);
+        read_index_pending_ = false;
       }
       state_ = State::kAcking;
       PullSdaLow(ack_);
@@ -275,7 +277,7 @@ void I2cSlave::OnSclFall() {
         state_ = State::kIdle;
         break;
       }
-      if (reading_) {
+      if (reading_ && !read_index_pending_) {
         shift_ = OnReadByte();
         bits_ = 0;
         state_ = State::kSending;

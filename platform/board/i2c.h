@@ -159,6 +159,11 @@ class I2cSlave : public I2cDevice {
   unsigned Stops() const { return stops_; }
 
  protected:
+  // Some chips take their register index after the read address: the master
+  // sends the read address, then one byte the slave receives (the index,
+  // handed to OnWriteByte), and only then reads.
+  void SetIndexAfterReadAddress(bool on) { index_after_read_ = on; }
+
   // A start or repeated start addressed this slave; answer whether to ACK.
   virtual bool OnAddressed(bool read) {
     (void)read;
@@ -204,6 +209,8 @@ class I2cSlave : public I2cDevice {
   bool addressed_ = false;  // the current transfer is ours
   bool address_phase_ = false;
   bool reading_ = false;    // direction of the current transfer
+  bool index_after_read_ = false;
+  bool read_index_pending_ = false;  // a read transfer still expects its index byte
   bool ack_ = false;        // what we answer in kAcking, or what the master answered
   uint8_t shift_ = 0;
   unsigned bits_ = 0;
