@@ -1,6 +1,6 @@
 #include "hwsharing/chrontel_tables.h"
 
-#include "hwsharing/regs_chrontel.h"
+#include "core/regs/chrontel.h"
 
 namespace {
 

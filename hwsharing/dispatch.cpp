@@ -6,11 +6,13 @@
 #include "core/client_services.h"
 #include "core/regs/pci.h"
 #include "hwsharing/bios_pins.h"
+#include "hwsharing/cve2_encoder.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
 #include "hwsharing/pending.h"
+#include "hwsharing/tv_parameters.h"
 
 namespace {
 

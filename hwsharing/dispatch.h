@@ -18,6 +18,11 @@
 #include "hwsharing/haltypes.h"
 
 struct I2CTRANSACTION;
+struct CVE2PARAMS;
+struct CVE2LUMA;
+struct CVE2ITU656;
+struct VLNGAMMA;
+struct VLNTIMING;
 
 // ---- Slot types --------------------------------------------------------------------
 // Function types; a slot holds a pointer to one.
@@ -25,7 +30,6 @@ using HalSlotNoArgs = HALSTATUS(BOARDHANDLE* h);
 using HalSlotMode = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode);
 using HalSlotModeU32 = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, uint32_t value);
 using HalSlotModeOut = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, uint32_t* out);
-using HalSlotModeRecord = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, void* out);
 using HalSlotU32 = HALSTATUS(BOARDHANDLE* h, uint32_t value);
 using HalSlotOut = HALSTATUS(BOARDHANDLE* h, uint32_t* out);
 using HalSlotTwoU32 = HALSTATUS(BOARDHANDLE* h, uint32_t first, uint32_t second);
@@ -47,9 +51,32 @@ using HalSlotComputePll = HALSTATUS(BOARDHANDLE* h, uint32_t khz, uint32_t kind,
                                     uint32_t* n, uint32_t* p, uint32_t* s);
 using HalSlotRegisterBytes = HALSTATUS(BOARDHANDLE* h, uint32_t reg, uint8_t* data,
                                        uint32_t count);
-using HalSlotToBytes = HALSTATUS(BOARDHANDLE* h, uint32_t value, uint8_t* bytes, uint32_t count);
-using HalSlotFromBytes = HALSTATUS(BOARDHANDLE* h, uint8_t* bytes, uint32_t count,
-                                   uint32_t* value);
+using HalSlotByteOut = HALSTATUS(BOARDHANDLE* h, uint8_t* value);
+using HalSlotByte = HALSTATUS(BOARDHANDLE* h, uint8_t value);
+using HalSlotPortReadByte = HALSTATUS(BOARDHANDLE* h, uint32_t port, uint32_t reg,
+                                      uint8_t* value);
+using HalSlotPortWriteByte = HALSTATUS(BOARDHANDLE* h, uint32_t port, uint32_t reg,
+                                       uint8_t value);
+// The TV encoder table's own shapes.
+using HalSlotProcAmp = HALSTATUS(BOARDHANDLE* h, TVPROCAMP* values);
+using HalSlotToFormat = HALSTATUS(BOARDHANDLE* h, uint32_t value, uint32_t kind,
+                                  uint8_t* bytes);
+using HalSlotFromFormat = HALSTATUS(BOARDHANDLE* h, uint8_t* bytes, uint32_t kind,
+                                    uint32_t* value);
+using HalSlotEncoderRecord = HALSTATUS(BOARDHANDLE* h, CVE2PARAMS* params);
+using HalSlotEncoderParams = HALSTATUS(BOARDHANDLE* h, uint32_t standard, CVE2PARAMS* params);
+using HalSlotLuma = HALSTATUS(BOARDHANDLE* h, uint32_t standard, CVE2LUMA* luma);
+using HalSlotGamma = HALSTATUS(BOARDHANDLE* h, uint32_t level, VLNGAMMA* gamma);
+using HalSlotItu656 = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, CVE2ITU656* record);
+using HalSlotTiming = HALSTATUS(BOARDHANDLE* h, VLNTIMING* block);
+using HalSlotModeTiming = HALSTATUS(BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block);
+using HalSlotStandardTiming = HALSTATUS(BOARDHANDLE* h, uint32_t standard, VLNTIMING* block);
+using HalSlotModeStandardTiming = HALSTATUS(BOARDHANDLE* h, uint32_t standard, MODEINFO* mode,
+                                            VLNTIMING* block);
+using HalSlotSizeTiming = HALSTATUS(BOARDHANDLE* h, uint32_t standard, uint32_t width,
+                                    uint32_t height, VLNTIMING* block);
+using HalSlotVlnPll = HALSTATUS(BOARDHANDLE* h, uint32_t khz, uint32_t* m, uint32_t* n,
+                                uint32_t* p, uint32_t* range);
 using HalSlotI2c = HALSTATUS(BOARDHANDLE* h, uint32_t port, I2CTRANSACTION* t);
 using HalSlotMergeStatus = HALSTATUS(HALSTATUS current, HALSTATUS next);
 using HalSlotRecordError = HALSTATUS(BOARDHANDLE* h, HALSTATUS code);
@@ -99,17 +126,17 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(5, SetSystemClock, HalSlotSysClock, kSlotNotFilled) \
   X(6, SetDisplayOrg, HalSlotTwoU32, kSlotNotFilled) \
   X(7, SetDisplayStart, HalSlotDisplayStart, HSLKSTSetDisplayStart) \
-  X(8, GetTVParameters, HalSlotMode, HSLTVEGetTVParameters) \
-  X(9, ModifyTVParameters, HalSlotMode, HSLCHRModifyTVParameters) \
+  X(8, GetTVParameters, HalSlotModeU32, HSLTVEGetTVParameters) \
+  X(9, ModifyTVParameters, HalSlotModeU32, HSLCHRModifyTVParameters) \
   X(10, GetTVProcAmp, HalSlotGetProcAmp, HSLKSTGetTVProcAmp) \
   X(11, SetTVProcAmp, HalSlotSetProcAmp, HSLKSTSetTVProcAmp) \
   X(12, SetTVStandard, HalSlotU32, HSLKSTSetTVStandard) \
   X(13, SetTVCableType, HalSlotU32, HSLKSTSetTVCableType) \
   X(14, DetectTV, HalSlotOut, HSLKSTDetectTV) \
-  X(15, SetTVOutMode, HalSlotU32, kSlotNotFilled) \
-  X(16, SetTVColorBarMode, HalSlotU32, kSlotNotFilled) \
+  X(15, SetTVOutMode, HalSlotMode, kSlotNotFilled) \
+  X(16, SetTVColorBarMode, HalSlotNoArgs, kSlotNotFilled) \
   X(17, SetTVPassThroughMode, HalSlotU32, kSlotNotFilled) \
-  X(18, SetTVDisableMode, HalSlotU32, kSlotNotFilled) \
+  X(18, SetTVDisableMode, HalSlotNoArgs, kSlotNotFilled) \
   X(19, I2COpenPort, HalSlotOpenPort, HSLKSTI2COpenPort) \
   X(20, I2CClosePort, HalSlotNoArgs, HSLKSTI2CClosePort) \
   X(21, I2CSetSCL, HalSlotTwoU32, HSLKSTI2CSetSCL) \
@@ -138,7 +165,7 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(44, ValidateDigitalOutputFormat, HalSlotModeU32, HSLKSTValidateDigitalOutputFormat) \
   X(45, SetDigitalOutputFormat, HalSlotTwoU32, HSLKSTSetDigitalOutputFormat) \
   X(46, SetOverscanColor, HalSlotTwoU32, HSLKSTSetOverscanColor) \
-  X(47, GetDTVModeInfo, HalSlotMode, HSLCHRGetDTVModeInfo) \
+  X(47, GetDTVModeInfo, HalSlotModeU32, HSLCHRGetDTVModeInfo) \
   X(48, GetOutputInfo, HalSlotRecord, HSLKSTGetOutputInfo) \
   X(49, GetFreeFS, HalSlotU32Out, HSLKSTGetFreeFS) \
   X(50, GetGclk, HalSlotOut, HSLKSTGetGclk) \
@@ -257,78 +284,78 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(12, CompareCurrentResolution, HalSlotModeOut, HSLCRTCCompareCurrentResolution)
 
 #define ORV_VLN_TABLE(X) \
-  X(0, GetTVParameters, HalSlotMode, HSLTVEGetTVParameters) \
-  X(1, GetVScaleTVParameters, HalSlotMode, HSLTVEGetVScaleTVParameters) \
-  X(2, ModifyTVParameters, HalSlotMode, HSLVLNModifyTVParameters) \
+  X(0, GetTVParameters, HalSlotModeU32, HSLTVEGetTVParameters) \
+  X(1, GetVScaleTVParameters, HalSlotModeU32, HSLTVEGetVScaleTVParameters) \
+  X(2, ModifyTVParameters, HalSlotModeU32, HSLVLNModifyTVParameters) \
   X(3, GetTVProcAmp, HalSlotGetProcAmp, HSLTVEGetTVProcAmp) \
   X(4, SetTVProcAmp, HalSlotSetProcAmp, HSLVLNSetTVProcAmp) \
-  X(5, GetCVE2ITU656Parameters, HalSlotMode, HSLTVEGetCVE2ITU656Parameters) \
+  X(5, GetCVE2ITU656Parameters, HalSlotItu656, HSLTVEGetCVE2ITU656Parameters) \
   X(6, ValidateMode, HalSlotMode, HSLVLNValidateMode) \
   X(7, ValidateVideoParameters, HalSlotMode, HSLVLNValidateVideoParameters) \
   X(8, SetTVStandard, HalSlotU32, HSLVLNSetTVStandard) \
   X(9, SetTVCableType, HalSlotU32, HSLVLNSetTVCableType) \
   X(10, DetectTV, HalSlotOut, HSLVLNDetectTV) \
-  X(11, SetTVDisableMode, HalSlotU32, HSLVLNSetTVDisableMode) \
-  X(12, SetTVOutMode, HalSlotU32, HSLVLNSetTVOutMode) \
-  X(13, SetTVOutModeCRTC2, HalSlotU32, HSLVLNSetTVOutModeCRTC2) \
-  X(14, SetCRTOutMode, HalSlotU32, HSLVLNSetCRTOutMode) \
-  X(15, SetTVColorBarMode, HalSlotU32, HSLVLNSetTVColorBarMode) \
-  X(16, SetTVYUVMode, HalSlotU32, HSLVLNSetTVYUVMode) \
-  X(17, SetGPIO, HalSlotTwoU32, HSLVLNSetGPIO) \
-  X(18, SetGPIODirect, HalSlotTwoU32, HSLVLNSetGPIODirect) \
-  X(19, SynchPol, HalSlotMode, HSLVLNSynchPol) \
+  X(11, SetTVDisableMode, HalSlotNoArgs, HSLVLNSetTVDisableMode) \
+  X(12, SetTVOutMode, HalSlotMode, HSLVLNSetTVOutMode) \
+  X(13, SetTVOutModeCRTC2, HalSlotMode, HSLVLNSetTVOutModeCRTC2) \
+  X(14, SetCRTOutMode, HalSlotMode, HSLVLNSetCRTOutMode) \
+  X(15, SetTVColorBarMode, HalSlotNoArgs, HSLVLNSetTVColorBarMode) \
+  X(16, SetTVYUVMode, HalSlotNoArgs, HSLVLNSetTVYUVMode) \
+  X(17, SetGPIO, HalSlotU32, HSLVLNSetGPIO) \
+  X(18, SetGPIODirect, HalSlotU32, HSLVLNSetGPIODirect) \
+  X(19, SynchPol, HalSlotTwoU32, HSLVLNSynchPol) \
   X(20, I2CRead, HalSlotRegisterBytes, HSLVLNI2CRead) \
   X(21, I2CWrite, HalSlotRegisterBytes, HSLVLNI2CWrite) \
-  X(22, ConvertToRegisterFormat, HalSlotToBytes, HSLCVE2ConvertMUINT32ToRegisterFormat) \
-  X(23, ConvertToMUINT32, HalSlotFromBytes, HSLCVE2ConvertRegisterFormatToMUINT32) \
+  X(22, ConvertToRegisterFormat, HalSlotToFormat, HSLCVE2ConvertMUINT32ToRegisterFormat) \
+  X(23, ConvertToMUINT32, HalSlotFromFormat, HSLCVE2ConvertRegisterFormatToMUINT32) \
   X(24, Sync, HalSlotNoArgs, HSLVLNSync) \
   X(25, Reset, HalSlotNoArgs, HSLVLNReset) \
-  X(26, SetEncoderRegister, HalSlotRegisterBytes, HSLCVE2SetEncoderRegister) \
+  X(26, SetEncoderRegister, HalSlotEncoderRecord, HSLCVE2SetEncoderRegister) \
   X(27, Empty27, HalSlotNoArgs, EmptySlot) \
   X(28, EnableEncoder, HalSlotU32, HSLCVE2EnableEncoder) \
   X(29, EnableDataTransfer, HalSlotU32, HSLVLNEnableDataTransfer) \
-  X(30, SetCRTC, HalSlotMode, HSLVLNSetCRTC) \
-  X(31, SetPLL, HalSlotMode, HSLVLNSetPLL) \
+  X(30, SetCRTC, HalSlotModeTiming, HSLVLNSetCRTC) \
+  X(31, SetPLL, HalSlotTiming, HSLVLNSetPLL) \
   X(32, ResetVFCIInterface, HalSlotNoArgs, HSLVLNResetVFCIInterface) \
   X(33, PixPllSet, HalSlotMode, HSLVLNPIXPLLSET) \
   X(34, AdjustTVPosition, HalSlotMode, HSLVLNAdjustTVPosition) \
-  X(35, CalculateTVPosition, HalSlotMode, HSLVLNCalculateTVPosition) \
-  X(36, ValidateTVPosition, HalSlotMode, HSLVLNValidateTVPosition) \
+  X(35, CalculateTVPosition, HalSlotModeTiming, HSLVLNCalculateTVPosition) \
+  X(36, ValidateTVPosition, HalSlotModeTiming, HSLVLNValidateTVPosition) \
   X(37, GetGPIOOutputState, HalSlotOut, HSLVLNGetGPIOOutputState) \
-  X(38, I2CReadSecondHD15Module, HalSlotRegisterBytes, HSLVLNI2CReadSecondHD15Module) \
-  X(39, I2CWriteSecondHD15Module, HalSlotRegisterBytes, HSLVLNI2CWriteSecondHD15Module) \
-  X(40, ComputePLLParam, HalSlotComputePll, HSLVLNComputePLLParam) \
-  X(41, ApplyVrstPatch, HalSlotNoArgs, HSLVLNApplyVrstPatch) \
+  X(38, I2CReadSecondHD15Module, HalSlotByteOut, HSLVLNI2CReadSecondHD15Module) \
+  X(39, I2CWriteSecondHD15Module, HalSlotByte, HSLVLNI2CWriteSecondHD15Module) \
+  X(40, ComputePLLParam, HalSlotVlnPll, HSLVLNComputePLLParam) \
+  X(41, ApplyVrstPatch, HalSlotMode, HSLVLNApplyVrstPatch) \
   X(42, CRTC2SetITU656, HalSlotMode, HSLVLNCRTC2SetITU656) \
-  X(43, GetEncoderParameters, HalSlotModeRecord, HSLTVEGetEncoderParameters) \
+  X(43, GetEncoderParameters, HalSlotEncoderParams, HSLTVEGetEncoderParameters) \
   X(44, Empty44, HalSlotNoArgs, EmptySlot) \
-  X(45, GetTimingParametersOldMethod, HalSlotModeRecord, HSLTVEGetTimingParametersOldMethod) \
-  X(46, GetTimingParameters, HalSlotModeRecord, HSLTVEGetTimingParameters) \
-  X(47, GetGammaParameters, HalSlotModeRecord, HSLTVEGetGammaParameters) \
-  X(48, GetLumaParameters, HalSlotModeRecord, HSLTVEGetLumaParameters) \
-  X(49, GetColorBarTimingParameters, HalSlotModeRecord, HSLTVEGetColorBarTimingParameters) \
-  X(50, GetIDForParameters, HalSlotModeOut, HSLTVEGetIDForParameters) \
-  X(51, SetGamma, HalSlotSetProcAmp, HSLVLNSetGamma) \
-  X(52, SetBrightness, HalSlotSetProcAmp, HSLCVE2SetBrightness) \
-  X(53, SetContrast, HalSlotSetProcAmp, HSLCVE2SetContrast) \
-  X(54, SetHue, HalSlotSetProcAmp, HSLCVE2SetHue) \
-  X(55, SetSaturation, HalSlotSetProcAmp, HSLCVE2SetSaturation) \
-  X(56, SetOutputBW, HalSlotU32, HSLCVE2SetOutputBW) \
-  X(57, SetDotCrawlFreeze, HalSlotU32, HSLCVE2SetDotCrawlFreeze) \
-  X(58, SetTextFilter, HalSlotU32, HSLVLNSetTextFilter) \
-  X(59, SetDeflicker, HalSlotU32, HSLVLNSetDeflicker) \
+  X(45, GetTimingParametersOldMethod, HalSlotSizeTiming, HSLTVEGetTimingParametersOldMethod) \
+  X(46, GetTimingParameters, HalSlotModeStandardTiming, HSLTVEGetTimingParameters) \
+  X(47, GetGammaParameters, HalSlotGamma, HSLTVEGetGammaParameters) \
+  X(48, GetLumaParameters, HalSlotLuma, HSLTVEGetLumaParameters) \
+  X(49, GetColorBarTimingParameters, HalSlotStandardTiming, HSLTVEGetColorBarTimingParameters) \
+  X(50, GetIDForParameters, HalSlotByteOut, HSLTVEGetIDForParameters) \
+  X(51, SetGamma, HalSlotProcAmp, HSLVLNSetGamma) \
+  X(52, SetBrightness, HalSlotProcAmp, HSLCVE2SetBrightness) \
+  X(53, SetContrast, HalSlotProcAmp, HSLCVE2SetContrast) \
+  X(54, SetHue, HalSlotProcAmp, HSLCVE2SetHue) \
+  X(55, SetSaturation, HalSlotProcAmp, HSLCVE2SetSaturation) \
+  X(56, SetOutputBW, HalSlotProcAmp, HSLCVE2SetOutputBW) \
+  X(57, SetDotCrawlFreeze, HalSlotProcAmp, HSLCVE2SetDotCrawlFreeze) \
+  X(58, SetTextFilter, HalSlotProcAmp, HSLVLNSetTextFilter) \
+  X(59, SetDeflicker, HalSlotProcAmp, HSLVLNSetDeflicker) \
   X(60, Empty60, HalSlotNoArgs, EmptySlot) \
   X(61, SetTVPassThroughMode, HalSlotU32, HSLVLNSetTVPassThroughMode)
 
 #define ORV_FP_TABLE(X) \
   X(0, EnablePanelLinkModuleOutput, HalSlotU32, HSLEnablePanelLinkModuleOutput) \
   X(1, FlatEnableVFCI, HalSlotU32, HSLFlatEnableVFCI) \
-  X(2, ReadPanelLinkModuleRegister, HalSlotReadByte, HSLReadPanelLinkModuleRegister) \
-  X(3, WritePanelLinkModuleRegister, HalSlotWriteByte, HSLWritePanelLinkModuleRegister) \
+  X(2, ReadPanelLinkModuleRegister, HalSlotByteOut, HSLReadPanelLinkModuleRegister) \
+  X(3, WritePanelLinkModuleRegister, HalSlotByte, HSLWritePanelLinkModuleRegister) \
   X(4, GetPanelLinkModuleOutputState, HalSlotOut, HSLGetPanelLinkModuleOutputState) \
-  X(5, ReadSIPanelLinkRegister, HalSlotReadByte, HSLReadSIPanelLinkRegister) \
-  X(6, WriteSIPanelLinkRegister, HalSlotWriteByte, HSLWriteSIPanelLinkRegister) \
-  X(7, GetSIPanelLinkVersion, HalSlotOut, HSLGetSIPanelLinkVersion) \
+  X(5, ReadSIPanelLinkRegister, HalSlotPortReadByte, HSLReadSIPanelLinkRegister) \
+  X(6, WriteSIPanelLinkRegister, HalSlotPortWriteByte, HSLWriteSIPanelLinkRegister) \
+  X(7, GetSIPanelLinkVersion, HalSlotU32Out, HSLGetSIPanelLinkVersion) \
   X(8, EnableSIPanelLinkHotPlug, HalSlotU32, HSLEnableSIPanelLinkHotPlug) \
   X(9, GetSIPanelLinkHotPlugStatus, HalSlotOut, HSLGetSIPanelLinkHotPlugStatus)
 

@@ -15,6 +15,8 @@
 
 #include "hwsharing/haltypes.h"
 
+struct VLNTIMING;
+
 // ---- Device jump table ------------------------------------------------------
 #define ORV_PENDING_JUMP_TABLE(X) \
   X(HSLKSTSetPowerState, (BOARDHANDLE* h, uint32_t state)) \
@@ -23,8 +25,7 @@
   X(HSLKSTSwitchToVGA, (BOARDHANDLE* h)) \
   X(HSLKSTSetMode, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTSetDisplayStart, (BOARDHANDLE* h, uint32_t controller, uint32_t x, uint32_t y)) \
-  X(HSLTVEGetTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLCHRModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLCHRModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t operation)) \
   X(HSLKSTGetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t standard, uint32_t level)) \
   X(HSLKSTSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t mask)) \
   X(HSLKSTSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
@@ -47,7 +48,7 @@
   X(HSLKSTValidateDigitalOutputFormat, (BOARDHANDLE* h, MODEINFO* mode, uint32_t format)) \
   X(HSLKSTSetDigitalOutputFormat, (BOARDHANDLE* h, uint32_t output, uint32_t format)) \
   X(HSLKSTSetOverscanColor, (BOARDHANDLE* h, uint32_t controller, uint32_t colour)) \
-  X(HSLCHRGetDTVModeInfo, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLCHRGetDTVModeInfo, (BOARDHANDLE* h, MODEINFO* mode, uint32_t index)) \
   X(HSLKSTGetOutputInfo, (BOARDHANDLE* h, void* info)) \
   X(HSLKSTGetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
   X(HSLB90GetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
@@ -110,75 +111,55 @@
 
 // ---- VLNFunctions (integrated TV encoders) ----------------------------------
 #define ORV_PENDING_VLN_TABLE(X) \
-  X(HSLTVEGetVScaleTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLTVEGetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t standard, uint32_t level)) \
-  X(HSLVLNSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
-  X(HSLTVEGetCVE2ITU656Parameters, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t step)) \
+  X(HSLVLNSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t mask)) \
   X(HSLVLNValidateMode, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLVLNValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLVLNSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
   X(HSLVLNSetTVCableType, (BOARDHANDLE* h, uint32_t cable)) \
   X(HSLVLNDetectTV, (BOARDHANDLE* h, uint32_t* detected)) \
-  X(HSLVLNSetTVDisableMode, (BOARDHANDLE* h, uint32_t mode)) \
-  X(HSLVLNSetTVOutMode, (BOARDHANDLE* h, uint32_t mode)) \
-  X(HSLVLNSetTVOutModeCRTC2, (BOARDHANDLE* h, uint32_t mode)) \
-  X(HSLVLNSetCRTOutMode, (BOARDHANDLE* h, uint32_t mode)) \
-  X(HSLVLNSetTVColorBarMode, (BOARDHANDLE* h, uint32_t mode)) \
-  X(HSLVLNSetTVYUVMode, (BOARDHANDLE* h, uint32_t mode)) \
-  X(HSLVLNSetGPIO, (BOARDHANDLE* h, uint32_t line, uint32_t level)) \
-  X(HSLVLNSetGPIODirect, (BOARDHANDLE* h, uint32_t line, uint32_t level)) \
-  X(HSLVLNSynchPol, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetTVDisableMode, (BOARDHANDLE* h)) \
+  X(HSLVLNSetTVOutMode, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetTVOutModeCRTC2, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetCRTOutMode, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetTVColorBarMode, (BOARDHANDLE* h)) \
+  X(HSLVLNSetTVYUVMode, (BOARDHANDLE* h)) \
+  X(HSLVLNSetGPIO, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLVLNSetGPIODirect, (BOARDHANDLE* h, uint32_t on)) \
+  X(HSLVLNSynchPol, (BOARDHANDLE* h, uint32_t first, uint32_t second)) \
   X(HSLVLNI2CRead, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
   X(HSLVLNI2CWrite, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
-  X(HSLCVE2ConvertMUINT32ToRegisterFormat, (BOARDHANDLE* h, uint32_t value, uint8_t* bytes, uint32_t count)) \
-  X(HSLCVE2ConvertRegisterFormatToMUINT32, (BOARDHANDLE* h, uint8_t* bytes, uint32_t count, uint32_t* value)) \
   X(HSLVLNSync, (BOARDHANDLE* h)) \
   X(HSLVLNReset, (BOARDHANDLE* h)) \
-  X(HSLCVE2SetEncoderRegister, (BOARDHANDLE* h, uint32_t field, uint8_t* data, uint32_t count)) \
-  X(HSLCVE2EnableEncoder, (BOARDHANDLE* h, uint32_t on)) \
   X(HSLVLNEnableDataTransfer, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLVLNSetCRTC, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNSetPLL, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNSetCRTC, (BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block)) \
+  X(HSLVLNSetPLL, (BOARDHANDLE* h, VLNTIMING* block)) \
   X(HSLVLNResetVFCIInterface, (BOARDHANDLE* h)) \
   X(HSLVLNPIXPLLSET, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLVLNAdjustTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNCalculateTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNValidateTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
+  X(HSLVLNCalculateTVPosition, (BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block)) \
+  X(HSLVLNValidateTVPosition, (BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block)) \
   X(HSLVLNGetGPIOOutputState, (BOARDHANDLE* h, uint32_t* state)) \
-  X(HSLVLNI2CReadSecondHD15Module, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
-  X(HSLVLNI2CWriteSecondHD15Module, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
-  X(HSLVLNComputePLLParam, (BOARDHANDLE* h, uint32_t khz, uint32_t kind, uint32_t* m, uint32_t* n, uint32_t* p, uint32_t* s)) \
-  X(HSLVLNApplyVrstPatch, (BOARDHANDLE* h)) \
+  X(HSLVLNI2CReadSecondHD15Module, (BOARDHANDLE* h, uint8_t* value)) \
+  X(HSLVLNI2CWriteSecondHD15Module, (BOARDHANDLE* h, uint8_t value)) \
+  X(HSLVLNComputePLLParam, (BOARDHANDLE* h, uint32_t khz, uint32_t* m, uint32_t* n, uint32_t* p, uint32_t* range)) \
+  X(HSLVLNApplyVrstPatch, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLVLNCRTC2SetITU656, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLTVEGetEncoderParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
-  X(HSLTVEGetTimingParametersOldMethod, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
-  X(HSLTVEGetTimingParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
-  X(HSLTVEGetGammaParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
-  X(HSLTVEGetLumaParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
-  X(HSLTVEGetColorBarTimingParameters, (BOARDHANDLE* h, MODEINFO* mode, void* out)) \
-  X(HSLTVEGetIDForParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* id)) \
-  X(HSLVLNSetGamma, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
-  X(HSLCVE2SetBrightness, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
-  X(HSLCVE2SetContrast, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
-  X(HSLCVE2SetHue, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
-  X(HSLCVE2SetSaturation, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t flag)) \
-  X(HSLCVE2SetOutputBW, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLCVE2SetDotCrawlFreeze, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLVLNSetTextFilter, (BOARDHANDLE* h, uint32_t level)) \
-  X(HSLVLNSetDeflicker, (BOARDHANDLE* h, uint32_t level)) \
-  X(HSLVLNSetTVPassThroughMode, (BOARDHANDLE* h, uint32_t mode))
+  X(HSLVLNSetGamma, (BOARDHANDLE* h, TVPROCAMP* values)) \
+  X(HSLVLNSetTextFilter, (BOARDHANDLE* h, TVPROCAMP* values)) \
+  X(HSLVLNSetDeflicker, (BOARDHANDLE* h, TVPROCAMP* values)) \
+  X(HSLVLNSetTVPassThroughMode, (BOARDHANDLE* h, uint32_t master))
 
 // ---- FPFunctions (flat-panel links) -----------------------------------------
 #define ORV_PENDING_FP_TABLE(X) \
   X(HSLEnablePanelLinkModuleOutput, (BOARDHANDLE* h, uint32_t on)) \
   X(HSLFlatEnableVFCI, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLReadPanelLinkModuleRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t* value)) \
-  X(HSLWritePanelLinkModuleRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t value)) \
+  X(HSLReadPanelLinkModuleRegister, (BOARDHANDLE* h, uint8_t* value)) \
+  X(HSLWritePanelLinkModuleRegister, (BOARDHANDLE* h, uint8_t value)) \
   X(HSLGetPanelLinkModuleOutputState, (BOARDHANDLE* h, uint32_t* state)) \
-  X(HSLReadSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t* value)) \
-  X(HSLWriteSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t reg, uint8_t value)) \
-  X(HSLGetSIPanelLinkVersion, (BOARDHANDLE* h, uint32_t* version)) \
+  X(HSLReadSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t port, uint32_t reg, uint8_t* value)) \
+  X(HSLWriteSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t port, uint32_t reg, uint8_t value)) \
+  X(HSLGetSIPanelLinkVersion, (BOARDHANDLE* h, uint32_t port, uint32_t* version)) \
   X(HSLEnableSIPanelLinkHotPlug, (BOARDHANDLE* h, uint32_t on)) \
   X(HSLGetSIPanelLinkHotPlugStatus, (BOARDHANDLE* h, uint32_t* status))
 

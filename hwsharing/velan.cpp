@@ -1,5 +1,7 @@
 #include "hwsharing/velan.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr uint32_t kVlnRefKHz = 27000;
@@ -50,4 +52,20 @@ void VlnPackGamma(uint32_t level, const VLNGAMMA& gamma, uint8_t (&regs)[kVlnGam
   regs[6] = byte((g[12] & 7) | ((g[1] & 1) << 3) | (g[11] << 4));
   regs[7] = byte(g[5]);
   regs[8] = byte(g[9]);
+}
+
+int32_t VlnAdjustWord(const MODEINFO* mode, unsigned word) {
+  int32_t v = 0;
+  std::memcpy(&v, mode->acTvAdjust[word & 3], sizeof(v));
+  return v;
+}
+
+void SetVlnAdjustWord(MODEINFO* mode, unsigned word, int32_t value) {
+  std::memcpy(mode->acTvAdjust[word & 3], &value, sizeof(value));
+}
+
+bool VlnNoAdjustment(const MODEINFO* mode) {
+  for (unsigned i = 0; i < 4; ++i)
+    if (VlnAdjustWord(mode, i) != -1) return false;
+  return true;
 }

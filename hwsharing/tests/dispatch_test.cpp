@@ -4,6 +4,7 @@
 
 #include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/cve2_encoder.h"
 #include "hwsharing/dispatch.h"
 #include "hwsharing/bios_pins.h"
 #include "hwsharing/halstatus.h"
@@ -86,10 +87,10 @@ TEST(DispatchTables, UnfilledSlotsRecordNotInitialised) {
   } slots[] = {
       {"5 SetSystemClock", [&] { return t.SetSystemClock(h, &clock); }},
       {"6 SetDisplayOrg", [&] { return t.SetDisplayOrg(h, 0, 0); }},
-      {"15 SetTVOutMode", [&] { return t.SetTVOutMode(h, 1); }},
-      {"16 SetTVColorBarMode", [&] { return t.SetTVColorBarMode(h, 1); }},
+      {"15 SetTVOutMode", [&] { return t.SetTVOutMode(h, &h->aModeInfo[0]); }},
+      {"16 SetTVColorBarMode", [&] { return t.SetTVColorBarMode(h); }},
       {"17 SetTVPassThroughMode", [&] { return t.SetTVPassThroughMode(h, 1); }},
-      {"18 SetTVDisableMode", [&] { return t.SetTVDisableMode(h, 1); }},
+      {"18 SetTVDisableMode", [&] { return t.SetTVDisableMode(h); }},
       {"30", [&] { return t.Slot30(h); }},
       {"32", [&] { return t.Slot32(h, 2); }},
       {"33", [&] { return t.Slot33(h, 2); }},

@@ -1,8 +1,9 @@
-// Registers of the Chrontel TV/DVI encoders (8-bit register numbers on the
-// encoder's I2C address) and the device ids the driver tells apart.
+// Registers of the Chrontel TV/DVI encoders on the I2C buses (8-bit register
+// numbers at the encoder's I2C address) and the device ids the driver tells
+// apart.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 // ---- Device ids (register 0x4A) ------------------------------------------------
 inline constexpr uint32_t kChrIdVerB = 133;   // the quad boards' encoder

@@ -1,0 +1,53 @@
+// What add-on detection records in the board handle: the add-on flag word
+// (the board feature word's detection bits) and the add-on bytes (the
+// configuration byte and where each chip answered).
+#pragma once
+
+#include <cstdint>
+
+#include "hwsharing/boardhandle.h"
+
+// ---- Add-on flag word bits (the board feature word) ------------------------------------
+inline constexpr uint32_t kAddOnVb2Kind1 = 0x20;
+inline constexpr uint32_t kAddOnVb2Kind0 = 0x40;
+inline constexpr uint32_t kAddOnVelanA = 0x80;
+inline constexpr uint32_t kAddOnVelanB = 0x100;
+inline constexpr uint32_t kAddOnVelan = kAddOnVelanA | kAddOnVelanB;
+inline constexpr uint32_t kAddOnMjpegKind1 = 0x200;
+inline constexpr uint32_t kAddOnMjpegKind0 = 0x400;
+inline constexpr uint32_t kAddOnDvd = 0x1000;
+inline constexpr uint32_t kAddOnDvdBits = 0x1800;
+inline constexpr uint32_t kAddOnPanelLinkA = 0x2000;   // also transmitter 0 (feature bit 13)
+inline constexpr uint32_t kAddOnPanelLinkB = 0x4000;   // also transmitter 1 (feature bit 14)
+inline constexpr uint32_t kAddOnTunerA = 0x8000;
+inline constexpr uint32_t kAddOnTunerB = 0x10000;
+inline constexpr uint32_t kAddOnSecondHd15 = 0x40000;
+inline constexpr uint32_t kAddOnChrontel0 = 0x1000000;  // feature bit 24
+inline constexpr uint32_t kAddOnChrontel1 = 0x2000000;  // feature bit 25
+
+// Configuration byte bits: which bit of a pair a detector sets.
+inline constexpr uint8_t kAddOnConfigVelanB = 0x01;
+inline constexpr uint8_t kAddOnConfigDvd = 0x02;
+inline constexpr uint8_t kAddOnConfigMjpeg = 0x04;
+inline constexpr uint8_t kAddOnConfigTunerB = 0x10;
+inline constexpr uint8_t kAddOnConfigPanelLinkB = 0x40;
+
+// ---- Add-on bytes ----------------------------------------------------------------------------
+enum AddOnByte : unsigned {
+  kAddOnConfigByte,
+  kAddOnVelanAddress,
+  kAddOnVelanVersion,
+  kAddOnDecoderAddress,
+  kAddOnDecoderKind,
+  kAddOnPanelLinkAddress,
+  kAddOnMspAddress,
+  kAddOnTunerAddress,
+  kAddOnSecondHd15Address,
+};
+
+inline uint8_t AddOn(const BOARDHANDLE* h, AddOnByte b) { return h->aucAddOnPresent[b]; }
+inline void SetAddOn(BOARDHANDLE* h, AddOnByte b, uint32_t v) {
+  h->aucAddOnPresent[b] = static_cast<uint8_t>(v);
+}
+inline uint8_t VelanVersion(const BOARDHANDLE* h) { return AddOn(h, kAddOnVelanVersion); }
+inline bool VelanPresent(const BOARDHANDLE* h) { return (h->ulFeatures & kAddOnVelan) != 0; }
