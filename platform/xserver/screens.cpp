@@ -1,8 +1,10 @@
-// The screen table and the private slots of screen records.
+// The server object, the screen table and the private slots of screen
+// records.
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "platform/xserver/server_state.h"
+#include "tools/lib/xconfig.h"
 
 extern "C" {
 ScrnInfoPtr* xf86Screens = nullptr;
@@ -26,6 +28,17 @@ int g_screen_indexes = 0;
   abort();
 }
 
+void FreeModeList(DisplayModePtr first) {
+  // Circular lists end where they started; null-ended ones at null.
+  DisplayModePtr mode = first;
+  while (mode != nullptr) {
+    DisplayModePtr next = mode->next;
+    FreeMode(mode);
+    if (next == first) break;
+    mode = next;
+  }
+}
+
 }  // namespace
 
 ServerState* CurrentServer() { return g_server; }
@@ -33,6 +46,31 @@ ServerState* CurrentServer() { return g_server; }
 void ServerState::Publish() {
   xf86Screens = table.empty() ? nullptr : table.data();
   xf86NumScreens = static_cast<int>(table.size());
+}
+
+ScrnInfoBox* ServerState::BoxOf(ScrnInfoPtr info) {
+  for (auto& box : scrn_infos) {
+    if (&box->rec == info) return box.get();
+  }
+  return nullptr;
+}
+
+XConfOption* ServerState::TakeOptions(XConfOption* list) {
+  if (list != nullptr) option_lists.push_back(list);
+  return list;
+}
+
+ServerState::~ServerState() {
+  // Modes the validation built are the screen's; monitors' EDID records
+  // were attached by drivers.
+  for (auto& box : scrn_infos) FreeModeList(box->rec.modes);
+  for (auto& monitor : monitors) {
+    if (monitor->rec.DDC != nullptr) xfree(monitor->rec.DDC);
+  }
+  for (XConfOption* list : option_lists) xf86optionListFree(list);
+  FreeConfig();
+  ReleaseVideoMappings(*this);
+  CloseModules(*this);
 }
 
 }  // namespace detail
@@ -45,6 +83,7 @@ XServer::XServer() : state_(std::make_unique<detail::ServerState>()) {
 }
 
 XServer::~XServer() {
+  state_.reset();
   detail::g_server = nullptr;
   detail::g_owner = nullptr;
   xf86Screens = nullptr;
@@ -57,6 +96,8 @@ ScrnInfoPtr XServer::NewScrnInfo() {
   auto box = std::make_unique<detail::ScrnInfoBox>();
   ScrnInfoPtr info = &box->rec;
   info->privates = box->privates;
+  info->entityList = box->entities;
+  info->entityInstanceList = box->instances;
   info->scrnIndex = static_cast<int>(state_->table.size());
   info->origIndex = info->scrnIndex;
   state_->table.push_back(info);
@@ -93,6 +134,9 @@ void xf86DeleteScreen(int scrnIndex, int) {
   xstub::detail::ServerState* s = xstub::detail::CurrentServer();
   if (s == nullptr || scrnIndex < 0 || scrnIndex >= static_cast<int>(s->table.size())) return;
   ScrnInfoPtr gone = s->table[static_cast<size_t>(scrnIndex)];
+  for (int i = 0; i < gone->numEntities; ++i) {
+    if (xstub::detail::Entity* e = s->EntityAt(gone->entityList[i])) --e->screens;
+  }
   s->table.erase(s->table.begin() + scrnIndex);
   for (size_t i = 0; i < s->table.size(); ++i) s->table[i]->scrnIndex = static_cast<int>(i);
   // The record itself stays owned until the server ends: a driver may still

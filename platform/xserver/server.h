@@ -1,12 +1,19 @@
-// Test-facing control of the X server stand-in's screen side: the screen
-// table, the private slots of screens, and (as they are added) the loader,
-// the configuration, probing and the screens' lifecycle.
+// Test-facing control of the X server stand-in's screen side: the loader,
+// the configuration, the PCI bus and its entities, the video BIOS, and the
+// server's order of driver calls (set-up, probe, PreInit per screen).
 //
-// One XServer may be installed at a time; it lives inside a test (after the
-// Sandbox, whose services it uses) and owns every screen record it makes.
+// One XServer may be installed at a time; it lives inside a test after the
+// Sandbox (whose file, PCI and message services it uses) and owns every
+// record it makes: screens, configuration records, entities, modules.
 #pragma once
 
+#include <stdint.h>
+
+#include <compare>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/xserver/xf86_server.h"
 
@@ -19,6 +26,49 @@ class ServerState;
 // Private slots each record carries; an index beyond them is refused.
 inline constexpr int kPrivateSlots = 64;
 
+// The server's video-driver interface: release 7.2.0, driver ABI 1.1.
+inline constexpr uint32_t kServerVersion = 70200000;
+inline constexpr uint32_t kVideoDriverAbi = 0x00010001;
+
+struct PciLocationId {
+  int bus = 0;
+  int device = 0;
+  int function = 0;
+  auto operator<=>(const PciLocationId&) const = default;
+};
+
+// A board's video BIOS as int10 runs it: the VBE calls "get current mode"
+// (AX 0x4F03) and "set mode" (AX 0x4F02); every other call fails. The test
+// owns the model and reads its call log.
+struct VbeModel {
+  struct Call {
+    int ax;      // as the driver asked
+    int bx;
+    int ax_out;  // as the call left it
+    int bx_out;
+  };
+  uint16_t current_mode = 3;  // the console's mode (BX of 0x4F03)
+  bool fail = false;          // every call answers failure (AX 0x014F)
+  std::vector<Call> calls;
+};
+
+// A sub-module a driver asked for.
+struct SubModuleLoad {
+  std::string name;
+  int screen;  // -1 when the driver itself asked
+  bool loaded;
+};
+
+// One xf86SetOperatingState call.
+struct ResourceState {
+  std::vector<resRange> ranges;
+  int mask;  // ResUnusedOpr or ResDisableOpr
+};
+
+// The access callbacks of an entity, as the server runs them around other
+// devices' accesses.
+enum class AccessKind { kMem, kIo, kIoMem };
+
 class XServer {
  public:
   // Installs the server; a second one while one is installed aborts.
@@ -29,6 +79,76 @@ class XServer {
 
   static XServer* Current();
 
+  // ---- Configuration ----------------------------------------------------
+  // Reads an X configuration text through the configuration library's
+  // parser; false (with the parser's message on stderr) when it is refused.
+  // The active layout is the first ServerLayout section, else the first
+  // Screen section; the Device sections of its screens are the ones drivers
+  // see.
+  bool ReadConfig(std::string_view text);
+  // The same for a file of the sandbox.
+  bool ReadConfigFile(std::string_view system_path);
+
+  // ---- Loader -----------------------------------------------------------
+  struct LoadResult {
+    bool ok = false;
+    int errmaj = 0;
+    int errmin = 0;
+    std::string error;  // why it failed, for the test's message
+  };
+  // Loads a module file with dlopen, checks its version record (the two
+  // magic words, ABI class "X.Org Video Driver", ABI major 1 and minor at
+  // most 1) and runs its set-up function. The module's data record is the
+  // symbol "<name>ModuleData", the name being the file's base name up to
+  // its first '_'.
+  LoadResult LoadModule(const std::string& host_path);
+  // The same for a module linked into the test.
+  LoadResult LoadModuleData(std::string_view name, const XF86ModuleData* data);
+  // xf86LoadSubModule of this name answers null from now on.
+  void WithholdSubModule(std::string_view name);
+  const std::vector<SubModuleLoad>& SubModuleLoads() const;
+  bool SubModuleLoaded(std::string_view name) const;
+  // Every symbol of LoaderRefSymLists, and of xf86LoaderReqSymLists and
+  // xf86LoaderReqSymbols, in order.
+  const std::vector<std::string>& ReferencedSymbols() const;
+  const std::vector<std::string>& RequiredSymbols() const;
+  // A symbol that xf86LoaderCheckSymbol and LoaderSymbol find: what a loaded
+  // server module offers. Null removes it.
+  void OfferSymbol(std::string_view name, void* address);
+  const std::vector<ExtensionModule>& Extensions() const;
+  const std::vector<DriverPtr>& Drivers() const;
+
+  // ---- Bus, entities, BIOS ------------------------------------------------
+  // The primary display device; by default the first VGA-class display
+  // device with I/O decoding on, in bus order.
+  void SetPrimaryPci(PciLocationId at);
+  // Registering the resources of this board fails.
+  void ForceResourceConflict(PciLocationId at);
+  // The video BIOS of a board for int10; without one, xf86InitInt10 fails.
+  void SetVbe(PciLocationId at, VbeModel* model);
+  int NumEntities() const;
+  const EntityInfoRec* Entity(int index) const;
+  bool EntityClaimed(int index) const;
+  const std::vector<ResourceState>& OperatingStates(int entity) const;
+  bool ResourcesRegistered(int entity) const;
+  // Runs the entity's enable callback of that kind; false when it has none.
+  bool RunAccessEnable(int entity, AccessKind kind);
+  // Mappings of xf86MapPciMem still in place.
+  size_t VideoMappingCount() const;
+  // Screens whose monitor description xf86SetDDCproperties received.
+  const std::vector<int>& DdcPropertyScreens() const;
+
+  // ---- The server's order -------------------------------------------------
+  // Runs every registered driver's Probe with the flags (PROBE_DETECT for a
+  // detect-only run), then gives each screen its configured Screen section
+  // and monitor. True when any driver found a board.
+  bool Probe(int flags = PROBE_DEFAULT);
+  // PreInit of every screen in index order; a screen whose PreInit fails
+  // gets FreeScreen and leaves the table. Answers the number of screens
+  // left.
+  int PreInitScreens();
+
+  // ---- Bare records for unit tests ----------------------------------------
   // A driver-facing screen record at the end of the screen table, as the
   // server makes one for a probed screen (xf86AllocateScreen).
   ScrnInfoPtr NewScrnInfo();

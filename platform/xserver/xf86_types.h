@@ -514,6 +514,7 @@ typedef struct _ScrnInfoRec {
   DispPtr display;
   int* entityList;
   int numEntities;
+  int* entityInstanceList;  // the instance (head) of each entity this screen drives
   int widthmm, heightmm;
   int xDpi, yDpi;
   const char* name;
