@@ -25,6 +25,15 @@ constexpr unsigned kMaxI2cPorts = 16;
 
 bool IsPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
+// The memory-size code the chip reports in bits 0-1 of its first option
+// register: 32, 64, 128 and 256 MB give 0 to 3; other sizes have no code.
+uint32_t MemorySizeCode(uint64_t size) {
+  for (uint32_t code = 0; code < 4; ++code) {
+    if (size == (32ull << 20) << code) return code;
+  }
+  return 0;
+}
+
 uint32_t PartMask(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 uint32_t RoundUpPowerOfTwo(uint32_t value) {
@@ -81,6 +90,7 @@ Board::Board(const BoardConfig& config, Clock* clock, unsigned index)
   pci_.SetWritable(kPciInterruptLine, 1, 0xFF);
   for (unsigned at = kOptionRegisters; at < kOptionRegistersEnd; at += 4)
     pci_.SetWritable(at, 4, 0xFFFFFFFF);
+  pci_.Poke(kOptionRegisters, 1, MemorySizeCode(config.memory_size));
 
   pci_.DefineMemoryBar(kFrameBufferBar, config.memory_size, config.frame_buffer_64bit,
                        config.frame_buffer_prefetchable, config.frame_buffer_base);

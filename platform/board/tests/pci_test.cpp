@@ -405,3 +405,26 @@ TEST(PciScan, TakenLocationsAndBadConfigsAreRefused) {
 
 }  // namespace
 }  // namespace orvsim
+
+namespace orvsim {
+namespace {
+
+TEST(PciOptions, FirstOptionRegisterStartsWithTheMemorySizeCode) {
+  const struct {
+    uint64_t size;
+    uint32_t code;
+  } kCases[] = {{32u << 20, 0}, {64u << 20, 1}, {128u << 20, 2}, {256u << 20, 3}, {16u << 20, 0}};
+  for (const auto& c : kCases) {
+    Simulation sim;
+    BoardConfig config = At(0, 2);
+    config.memory_size = c.size;
+    sim.AddBoard(config);
+    EXPECT_EQ(sim.Pci().ConfigRead(PciLocation{0, 2, 0}, 0x40, 4), c.code) << (c.size >> 20) << " MB";
+    // Software may set other values.
+    sim.Pci().ConfigWrite(PciLocation{0, 2, 0}, 0x40, 4, 0x103);
+    EXPECT_EQ(sim.Pci().ConfigRead(PciLocation{0, 2, 0}, 0x40, 4), 0x103u);
+  }
+}
+
+}  // namespace
+}  // namespace orvsim
