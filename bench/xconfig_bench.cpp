@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "tools/gui/InfoWindow.h"
 #include "tools/gui/MainWindow.h"
 #include "tools/gui/WindowUtils.h"
+#include "tools/lib/ErrorCodes.h"
 #include "tools/lib/XCommInterface.h"
-#include "tools/lib/error_codes.h"
 
 void CreateAppWindows() {
   GtkWidget* mainWindow = create_MainWindow();

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "tools/lib/DriverInfo.h"
-#include "tools/lib/error_codes.h"
+#include "tools/lib/ErrorCodes.h"
+#include "tools/lib/List.h"
+#include "tools/lib/ModelineUtils.h"
 #include "tools/lib/Probe.h"
-#include "tools/lib/modeline_utils.h"
-#include "tools/lib/private_list.h"
 
 // One screen of the current X configuration, as the main window shows it.
 struct XConfigScreenEntry {

@@ -10,8 +10,8 @@
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/UiController.h"
 #include "tools/gui/WindowUtils.h"
-#include "tools/lib/error_codes.h"
-#include "tools/lib/file_utils.h"
+#include "tools/lib/ErrorCodes.h"
+#include "tools/lib/File.h"
 
 namespace {
 

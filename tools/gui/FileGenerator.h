@@ -3,7 +3,7 @@
 #include <string>
 
 #include "tools/gui/ConfigEngine.h"
-#include "tools/lib/private_list.h"
+#include "tools/lib/List.h"
 
 // What the apply step needs of the mode-line page.
 // Without the page, names are looked up in the mode-line collections and

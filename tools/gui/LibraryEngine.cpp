@@ -9,8 +9,8 @@
 #include <cstring>
 #include <functional>
 
-#include "tools/lib/ProbeReport.h"
-#include "tools/lib/UpdateEngine.h"
+#include "tools/lib/ConfigFileGenerator.h"
+#include "tools/lib/Probe.h"
 #include "tools/lib/carddb.h"
 
 namespace {

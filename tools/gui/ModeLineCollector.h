@@ -1,8 +1,8 @@
 // The mode lines the GUI edits: one preferred mode line per output and the
 // user's custom ones.
 #pragma once
-#include "tools/lib/modeline_utils.h"
-#include "tools/lib/private_list.h"
+#include "tools/lib/List.h"
+#include "tools/lib/ModelineUtils.h"
 
 constexpr int iNumMaxModeLine = 4;
 

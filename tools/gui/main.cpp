@@ -9,7 +9,7 @@
 #include "tools/gui/CardsProbe.h"
 #include "tools/gui/LibraryEngine.h"
 #include "tools/gui/ProbeInfo.h"
-#include "tools/lib/SysRoot.h"
+#include "tools/lib/File.h"
 
 int main(int argc, char* argv[]) {
   // Tests run the program on a fixture system tree.

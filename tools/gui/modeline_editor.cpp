@@ -1,7 +1,7 @@
 #include "tools/gui/modeline_editor.h"
 
-#include <cassert>
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>

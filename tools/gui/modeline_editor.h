@@ -4,8 +4,8 @@
 
 #include <gtk/gtk.h>
 
-#include "tools/lib/modeline_utils.h"
-#include "tools/lib/private_list.h"
+#include "tools/lib/List.h"
+#include "tools/lib/ModelineUtils.h"
 
 // Store columns 0-11 hold text, 12 the row's foreground colour.
 enum ModeLineColumn {

@@ -6,10 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tools/lib/SysRoot.h"
+#include "tools/lib/File.h"
+#include "tools/lib/Log.h"
 #include "tools/lib/elfloader.h"
-#include "tools/lib/file_utils.h"
-#include "tools/lib/log.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "platform/orvcfg/orvcfg_records.h"
-#include "tools/lib/modeline_utils.h"
+#include "tools/lib/ModelineUtils.h"
 
 int ORVCommIsORVCfgExtFound();
 // 1 when the mode is valid (a request without reply counts as valid);

@@ -1,7 +1,7 @@
 // Mode-line checks of the mode-line editor, always against board 0.
 #pragma once
 
-#include "tools/lib/modeline_utils.h"
+#include "tools/lib/ModelineUtils.h"
 
 // The output type word of the output's state (0 without the extension).
 int XValidGetOutputType(int output);

@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "platform/orvcfg/orvcfg_records.h"
-#include "tools/lib/SysRoot.h"
+#include "tools/lib/File.h"
+#include "tools/lib/Log.h"
 #include "tools/lib/XCommInterface.h"
-#include "tools/lib/log.h"
 
 namespace {
 

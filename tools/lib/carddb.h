@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/lib/private_list.h"
+#include "tools/lib/List.h"
 
 enum CardDriverFamily : int32_t { kDriverOrv = 1, kDriverQlb = 2 };
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "tools/lib/SysRoot.h"
-#include "tools/lib/log.h"
+#include "tools/lib/File.h"
+#include "tools/lib/Log.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "tools/lib/ProbeReport.h"
-#include "tools/lib/SysRoot.h"
-#include "tools/lib/UpdateEngine.h"
+#include "tools/lib/ConfigFileGenerator.h"
+#include "tools/lib/ErrorCodes.h"
+#include "tools/lib/File.h"
+#include "tools/lib/List.h"
+#include "tools/lib/ModelineUtils.h"
+#include "tools/lib/Probe.h"
 #include "tools/lib/carddb.h"
-#include "tools/lib/error_codes.h"
-#include "tools/lib/modeline_utils.h"
-#include "tools/lib/private_list.h"
 
 namespace {
 

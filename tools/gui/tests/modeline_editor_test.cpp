@@ -1,5 +1,3 @@
-#include "tools/gui/modeline_editor.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "tools/gui/cell_renderer_combo.h"
+#include "tools/gui/modeline_editor.h"
 #include "tools/gui/tests/gui2_xvfb.h"
 #include "tools/lib/Probe.h"
 

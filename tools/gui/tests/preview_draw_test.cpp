@@ -1,10 +1,9 @@
-#include "tools/gui/preview_draw.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
+#include "tools/gui/preview_draw.h"
 #include "tools/gui/tests/gui2_xvfb.h"
 
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }

@@ -1,11 +1,11 @@
-#include "tools/gui/preview_geometry.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "tools/gui/preview_geometry.h"
 
 namespace preview {
 namespace {

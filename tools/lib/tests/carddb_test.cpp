@@ -1,5 +1,3 @@
-#include "tools/lib/carddb.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "platform/orvcfg/orvcfg_proto.h"
+#include "tools/lib/carddb.h"
 #include "tools/lib/tests/probe_fixture.h"
 #include "tools/testsupport/fake_extension.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/lib/elfloader.h"
 #include "tests/support/fuzz_replay.h"
+#include "tools/lib/elfloader.h"
 #include "tools/lib/tests/sysfixture.h"
 
 TEST(ElfLoaderFuzzReplay, CorpusReadsCleanly) { orvtest::ReplayCorpus("elfloader_fuzz"); }

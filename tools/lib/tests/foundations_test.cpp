@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "tools/lib/error_codes.h"
-#include "tools/lib/file_utils.h"
-#include "tools/lib/modeline_utils.h"
-#include "tools/lib/private_list.h"
+#include "tools/lib/ErrorCodes.h"
+#include "tools/lib/File.h"
+#include "tools/lib/List.h"
+#include "tools/lib/ModelineUtils.h"
 #include "tools/lib/tests/test_util.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tools/lib/DriverInfo.h"
-#include "tools/lib/SysRoot.h"
+#include "tools/lib/File.h"
 #include "tools/lib/elfloader.h"
 #include "tools/lib/tests/sysfixture.h"
 

@@ -1,5 +1,3 @@
-#include "tools/lib/pci.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,9 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "tools/lib/File.h"
 #include "tools/lib/Probe.h"
-#include "tools/lib/SysRoot.h"
 #include "tools/lib/carddb.h"
+#include "tools/lib/pci.h"
 #include "tools/lib/tests/probe_fixture.h"
 #include "tests/support/test_ids.h"
 #include "tools/testsupport/fixture_root.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/lib/SysRoot.h"
+#include "tools/lib/File.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/carddb.h"
 #include "tools/lib/tests/sysfixture.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 #include "tools/testsupport/files.h"
 
 namespace toolcfg_test {

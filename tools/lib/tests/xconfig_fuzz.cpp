@@ -5,12 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 
 namespace {
 

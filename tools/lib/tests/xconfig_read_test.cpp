@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "tools/lib/parser/xconfig.h"
 #include "tools/lib/tests/broken_files.h"
 #include "tools/lib/tests/test_util.h"
-#include "tools/lib/xconfig.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/parser/xconfig.h"
 #include "tools/lib/tests/corpus.h"
 #include "tools/lib/tests/test_util.h"
-#include "tools/lib/xconfig.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/parser/scan.h"
+#include "tools/lib/parser/write.h"
+#include "tools/lib/parser/xconfig.h"
 #include "tools/lib/tests/test_util.h"
-#include "tools/lib/xconfig.h"
-#include "tools/lib/xconfig_internal.h"
-#include "tools/lib/xconfig_scanner.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "tools/lib/parser/xconfig.h"
 #include "tools/lib/tests/test_util.h"
-#include "tools/lib/xconfig.h"
 
 namespace {
 

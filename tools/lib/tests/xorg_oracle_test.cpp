@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "tools/lib/parser/xconfig.h"
 #include "tools/lib/tests/broken_files.h"
 #include "tools/lib/tests/corpus.h"
 #include "tools/lib/tests/test_util.h"
 #include "tools/lib/tests/xorg_oracle.h"
-#include "tools/lib/xconfig.h"
 
 namespace {
 

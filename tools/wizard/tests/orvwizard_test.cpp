@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/parser/xconfig.h"
 #include "tools/lib/tests/test_util.h"
 #include "tools/lib/tests/xorg_oracle.h"
-#include "tools/lib/xconfig.h"
 #include "tools/testsupport/fixture_root.h"
 
 namespace {

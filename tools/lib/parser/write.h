@@ -1,0 +1,40 @@
+#pragma once
+
+// Printing the tree: the section printers' helpers and the formats of
+// numbers that must read back as written.
+
+#include <cstdio>
+#include <string>
+
+namespace xconf {
+
+// Formats a frequency kept in kHz as MHz with the decimals it needs, at least
+// one ("65.0", "148.25"), whatever the process locale says.
+std::string FormatKHzAsMHz(int khz);
+// The same without a forced decimal ("220", "135.5").
+std::string FormatKHzAsMHzShort(int khz);
+// Shortest decimal text that reads back as the same float, without exponent;
+// with force_decimal a whole number gets ".0".
+std::string FormatFloat(float value, bool force_decimal);
+
+// Writer state: set when a printed string would not read back as written.
+void ResetQuoteCheck();
+bool QuoteCheckFailed();
+
+// Checks a string before it goes into the written file: text that the
+// reader would read back differently marks the write as failed.
+const char* Quoted(const char* text);
+
+// "Section \"name\"" with the record's comment.
+void PrintSectionHead(FILE* stream, const char* name, const char* comment);
+// "\tSubSection \"name\"" with the subsection's comment.
+void PrintSubSectionHead(FILE* stream, const char* name, const char* comment);
+void PrintHeadComment(FILE* stream, const char* comment);
+// Writes a comment as kept; a comment that would not read back as comment
+// lines marks the write as failed.
+void PrintComment(FILE* stream, const char* comment);
+// Ends a printed line with its comment, or with a newline when it has none.
+void PrintTrailingComment(FILE* stream, const char* comment);
+void CheckComment(const char* comment);
+
+}  // namespace xconf
