@@ -1,4 +1,5 @@
-// Reading and writing X configuration files.
+// Reading and writing X configuration files; writing is measured as the
+// formatting of the text apart from the durable replacement on disk.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -7,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tools/lib/File.h"
+#include "tools/lib/parser/write.h"
 #include "tools/lib/parser/xconfig.h"
 
 namespace {
@@ -58,19 +61,51 @@ void BM_ReadConfig(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadConfig)->Arg(1)->Arg(4)->Arg(32);
 
-void BM_WriteConfig(benchmark::State& state) {
+XConfFile* ReadText(const std::string& text) {
   std::string in = TempPath("in.conf");
-  std::string out = TempPath("out.conf");
-  std::string text = MakeConfig(static_cast<int>(state.range(0)));
   FILE* f = std::fopen(in.c_str(), "w");
   std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
   xf86openConfigFile("%A", in.c_str(), nullptr);
   XConfFile* file = xf86readConfigFile();
   xf86closeConfigFile();
+  std::remove(in.c_str());
+  return file;
+}
+
+// Formatting the tree into the file's text, in memory.
+void BM_FormatConfig(benchmark::State& state) {
+  XConfFile* file = ReadText(MakeConfig(static_cast<int>(state.range(0))));
+  std::string text;
+  for (auto _ : state) {
+    text.clear();
+    benchmark::DoNotOptimize(xconf::FormatConfigFile(file, &text));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  xf86freeConfig(file);
+}
+BENCHMARK(BM_FormatConfig)->Arg(1)->Arg(4)->Arg(32);
+
+// The durable replacement of the file with a finished text: temporary file,
+// write, sync, rename, directory sync. Its cost is the disk's, not ours.
+void BM_ReplaceConfig(benchmark::State& state) {
+  XConfFile* file = ReadText(MakeConfig(static_cast<int>(state.range(0))));
+  std::string text;
+  xconf::FormatConfigFile(file, &text);
+  xf86freeConfig(file);
+  std::string out = TempPath("out.conf");
+  for (auto _ : state) benchmark::DoNotOptimize(ReplaceFile(out.c_str(), text));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  std::remove(out.c_str());
+}
+BENCHMARK(BM_ReplaceConfig)->Arg(4);
+
+// Both, as the tools write a file.
+void BM_WriteConfig(benchmark::State& state) {
+  XConfFile* file = ReadText(MakeConfig(static_cast<int>(state.range(0))));
+  std::string out = TempPath("out.conf");
   for (auto _ : state) benchmark::DoNotOptimize(xf86writeConfigFile(out.c_str(), file));
   xf86freeConfig(file);
-  std::remove(in.c_str());
   std::remove(out.c_str());
 }
 BENCHMARK(BM_WriteConfig)->Arg(4);

@@ -1,7 +1,6 @@
 #pragma once
 #include <gtk/gtk.h>
 
-GtkWidget* create_AdvancedWindow();
 void InitAdvancedWindow(GtkWidget* window);
 void ShowAdvancedWindow();
 void HideAdvancedWindow();
@@ -11,3 +10,14 @@ void SetUsingBusMastering(bool on);
 void SetForcingDVI(bool on);
 void SetUsingEdid(bool on);
 void SetUsingGl(bool on);
+
+// Signal handlers (a handler that stops the event returns TRUE).
+gboolean AdvancedWindowDestroyEventCb(GtkWidget* widget, GdkEvent* event, gpointer data);
+void AwCloseButtonCb(GtkButton* button, gpointer data);
+void AwCheckBusMasteringToggled(GtkToggleButton* button, gpointer data);
+void AwForceDVICheckButtonToggledCb(GtkToggleButton* button, gpointer data);
+void AwCheck3DToggled(GtkToggleButton* button, gpointer data);
+void AwCheckButtonEdidToggled(GtkToggleButton* button, gpointer data);
+void AwOutputFileEntryChangedCb(GtkEditable* editable, gpointer data);
+void AwOutputFileChooseButtonClickCb(GtkButton* button, gpointer data);
+void AwButtonDefaultClickedCb(GtkButton* button, gpointer data);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/ConfigFileGenerator.h"
 #include "tools/lib/DriverInfo.h"
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/List.h"
@@ -38,27 +39,6 @@ struct XConfigSummary {
   std::vector<UiModeLine> modeLines;  // in file order
 };
 
-// The user's choices as the apply step hands them to the library; the
-// presence bits say which fields are set.
-struct GuiSelection {
-  static constexpr uint32_t kOutputFile = 0x1, kOutputs = 0x2, kKvd = 0x8, kBusMastering = 0x10,
-                            kOpenGL = 0x20, kUseEdid = 0x40, kForceDvi = 0x80, kMode = 0x100,
-                            kLayout = 0x200, kOverwrite = 0x400, kResolution = 0x1000,
-                            kRefresh = 0x2000, kDepth = 0x4000, kRotation = 0x8000;
-  std::string outputFile;
-  int32_t outputs = 0;
-  int32_t driverFamily = 1;
-  int32_t kvd = 0, busMastering = 0, openGL = 0, useEdid = 0, forceDvi = 0;
-  int32_t mode = 0, layout = 0;
-  int32_t overwrite = 0;
-  int32_t useBoardCapabilities = 0;
-  std::string resolution[2];
-  uint32_t refresh[2] = {0, 0};  // all bits set: a mode line, no rate
-  uint32_t depth[2] = {0, 0};
-  uint32_t rotation[2] = {0, 0};
-  uint32_t presentFlags = 0;
-};
-
 class ConfigEngine {
  public:
   virtual ~ConfigEngine() = default;
@@ -68,7 +48,7 @@ class ConfigEngine {
   virtual void ProbeCard(CardInfo* card) = 0;
   virtual void ProbeDrivers(DriverInfo* info) = 0;
   // Rewrites `selection.outputFile`; answers the library's error code.
-  virtual int UpdateConfigFile(const GuiSelection& selection) = 0;
+  virtual int UpdateConfigFile(const UserSelection& selection) = 0;
   virtual int ClearModelines(const char* path) = 0;
   virtual int AddModelines(PrivateList* modeLines, const char* path) = 0;
   // The message of an answer of the calls above.
@@ -78,3 +58,24 @@ class ConfigEngine {
 void SetConfigEngine(ConfigEngine* engine);
 // The installed engine; the program cannot run without one.
 ConfigEngine& GetConfigEngine();
+
+// The configuration library behind the GUI. Library calls that end the
+// process on a bad file run first in a child process, so that the GUI can
+// report the library's message instead of vanishing.
+class LibraryEngine : public ConfigEngine {
+ public:
+  int InitCore() override;
+  int ProbeXConfig(XConfigSummary* summary) override;
+  void ProbeCard(CardInfo* card) override;
+  void ProbeDrivers(DriverInfo* info) override;
+  int UpdateConfigFile(const UserSelection& selection) override;
+  int ClearModelines(const char* path) override;
+  int AddModelines(PrivateList* modeLines, const char* path) override;
+  // For a call that ended the process: what the library printed.
+  std::string ErrorText(int code) override;
+};
+
+// Answer of an engine call whose library routine ended the process.
+constexpr int kLibraryAborted = -1;
+// What the library printed before it ended the process.
+const std::string& LibraryFailureText();

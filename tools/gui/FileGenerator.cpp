@@ -79,33 +79,32 @@ class ModeLinesToWrite {
 
 }  // namespace
 
-GuiSelection SaveUserSelectionToFile(const std::string& outputFile) {
-  GuiSelection s;
+UserSelection SaveUserSelectionToFile(const std::string& outputFile) {
+  UserSelection s{};
   const bool second = IsDisplayPanelEnableCtrl(1);
-  s.outputFile = outputFile;
+  s.outputFile = outputFile.c_str();
   s.outputs = static_cast<int32_t>(GetNumOutputCtrl()) + 1;
+  s.family = kDriverOrv;
   s.kvd = IsKvdBoardCtrl() ? 1 : 0;
   s.busMastering = IsBusMasteringEnableCtrl();
   s.openGL = Is3DEnableCtrl();
-  s.useEdid = IsUsingEdidCtrl();
-  s.forceDvi = IsForcingDVICtrl();
+  s.edid = IsUsingEdidCtrl();
+  s.forceDigital = IsForcingDVICtrl();
   s.mode = static_cast<int32_t>(GetAgglutinationCtrl());
   s.layout = static_cast<int32_t>(GetTopologyCtrl());
   s.overwrite = 1;
-  s.useBoardCapabilities = 1;
+  s.useCapabilities = 1;
   const bool modeLine = IsModeLine(GetResolutionCtrl(0));
   for (int p = 0; p < 2; ++p) {
     if (p == 1 && !second) break;
-    s.resolution[p] = GetResolutionCtrl(p);
-    s.refresh[p] = modeLine ? 0xFFFFFFFFu : static_cast<uint32_t>(std::atoi(GetRefreshRateCtrl(p)));
+    std::snprintf(s.resolution[p], sizeof s.resolution[p], "%s", GetResolutionCtrl(p));
+    s.refresh[p] = modeLine ? kRefreshNoValue : static_cast<uint32_t>(std::atoi(GetRefreshRateCtrl(p)));
     s.depth[p] = static_cast<uint32_t>(GetBppCtrl(p));
-    s.rotation[p] = GetPivotCtrl(p);
+    s.rotation[p] = static_cast<int32_t>(GetPivotCtrl(p));
   }
-  s.presentFlags = GuiSelection::kOutputFile | GuiSelection::kOutputs | GuiSelection::kKvd |
-                   GuiSelection::kBusMastering | GuiSelection::kOpenGL | GuiSelection::kUseEdid |
-                   GuiSelection::kForceDvi | GuiSelection::kMode | GuiSelection::kLayout |
-                   GuiSelection::kOverwrite | GuiSelection::kResolution | GuiSelection::kRefresh |
-                   GuiSelection::kDepth | GuiSelection::kRotation;
+  s.presentFlags = kSelOutputFile | kSelOutputs | kSelKvd | kSelBusMastering | kSelOpenGL | kSelEdid |
+                   kSelForceDigital | kSelMode | kSelLayout | kSelOverwrite | kSelResolution |
+                   kSelRefresh | kSelDepth | kSelRotation;
   return s;
 }
 
@@ -141,7 +140,7 @@ bool GenerateOutputFile() {
   ConfigEngine& engine = GetConfigEngine();
   engine.InitCore();
   const std::string output = GetOutputFilePathCtrl();
-  GuiSelection selection = SaveUserSelectionToFile(temp.Path());
+  UserSelection selection = SaveUserSelectionToFile(temp.Path());
 
   if (output.empty() || IsDir(output.c_str())) {
     OutputErrorMsg("No file name specified");

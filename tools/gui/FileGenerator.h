@@ -20,7 +20,8 @@ void SetModeLineTabHooks(const ModeLineTabHooks& hooks);
 
 void ApplyConfiguration();
 void QuitApplication();
-// The selection of the controller's state, for the file `outputFile`.
-GuiSelection SaveUserSelectionToFile(const std::string& outputFile);
+// The selection of the controller's state, for the file `outputFile` (which
+// it points at, so the text must outlive it).
+UserSelection SaveUserSelectionToFile(const std::string& outputFile);
 bool GenerateOutputFile();
 bool FileCopy(const std::string& src, const std::string& dest);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tools/gui/GuiAssert.h"
+#include "tools/gui/support.h"
 
 namespace {
 

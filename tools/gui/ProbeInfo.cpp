@@ -2,19 +2,16 @@
 
 #include <cstring>
 
-#include "tools/gui/GuiAssert.h"
+#include "tools/gui/support.h"
 
 namespace {
 
-struct ProbeRecord {
-  char qlbVersion[256];
-  char orvVersion[256];
-  uint8_t kernelModuleFound;
-  CardInfo cards[kMaxCards];
-  XConfigSummary xconfig;
-};
-
-ProbeRecord s_probe{};
+// The installed drivers.
+DriverInfo oDriverInfo{};
+// The probed boards.
+CardInfo oCardInfo[kMaxCards]{};
+// The summary of the X configuration.
+XConfigSummary oXConfigInfo;
 
 void ClearCard(CardInfo* card) {
   FreeCardInfo(card);
@@ -31,17 +28,17 @@ void CopyVersion(char* dest, const char* szDriverInfo) {
 }  // namespace
 
 void InitProbeInfo() {
-  s_probe.qlbVersion[0] = '\0';
-  s_probe.orvVersion[0] = '\0';
-  s_probe.kernelModuleFound = 0;
-  for (CardInfo& card : s_probe.cards) ClearCard(&card);
+  oDriverInfo.qlbVersion[0] = '\0';
+  oDriverInfo.orvVersion[0] = '\0';
+  oDriverInfo.kernelModuleInstalled = 0;
+  for (CardInfo& card : oCardInfo) ClearCard(&card);
 }
 
-XConfigSummary* GetXConfigStruct() { return &s_probe.xconfig; }
-CardInfo* GetCardInfo() { return s_probe.cards; }
-const char* GetQlbDriverInfo() { return s_probe.qlbVersion; }
-const char* GetOrvDriverInfo() { return s_probe.orvVersion; }
-uint8_t GetOrvKernelDriverFound() { return s_probe.kernelModuleFound; }
-void SetQlbDriverInfo(const char* text) { CopyVersion(s_probe.qlbVersion, text); }
-void SetOrvDriverInfo(const char* text) { CopyVersion(s_probe.orvVersion, text); }
-void SetOrvKernelDriverFound(int32_t flag) { s_probe.kernelModuleFound = static_cast<uint8_t>(flag); }
+XConfigSummary* GetXConfigStruct() { return &oXConfigInfo; }
+CardInfo* GetCardInfo() { return oCardInfo; }
+const char* GetQlbDriverInfo() { return oDriverInfo.qlbVersion; }
+const char* GetOrvDriverInfo() { return oDriverInfo.orvVersion; }
+uint8_t GetOrvKernelDriverFound() { return oDriverInfo.kernelModuleInstalled; }
+void SetQlbDriverInfo(const char* text) { CopyVersion(oDriverInfo.qlbVersion, text); }
+void SetOrvDriverInfo(const char* text) { CopyVersion(oDriverInfo.orvVersion, text); }
+void SetOrvKernelDriverFound(int32_t flag) { oDriverInfo.kernelModuleInstalled = static_cast<uint8_t>(flag); }

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "tools/gui/AdvancedWindowCtrl.h"
-#include "tools/gui/GuiAssert.h"
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/ProbeInfo.h"
+#include "tools/gui/support.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/XValidationInterface.h"
 
@@ -64,36 +64,42 @@ class ExtensionQueries : public BoardQueries {
 
 ExtensionQueries s_extensionQueries;
 
-struct Controller {
-  DisplayMode displayMode{};
-  DispInfo dispInfo[2]{};
-  DisplayStatus status{};
-  Permissions permissions{};
-  CardInfo* selectedCard = nullptr;
-  int routing[4] = {kNoPanel, kNoPanel, kNoPanel, kNoPanel};
-  std::vector<UiMonitor> lists[2];
-  MainView* view = nullptr;
-  BoardQueries* queries = &s_extensionQueries;
-  PreviewHooks preview;
-  // Setter calls in progress, so that a signal re-entering a setter with
-  // the very value it is handling stops there.
-  std::vector<std::string> active;
-};
+// oDisplayMode: layout, multi-display mode and output-count index.
+DisplayMode oDisplayMode{};
+// oDispInfo: panel 0 edits displays "1 and 2", panel 1 displays "3 and 4"
+// (or display "2" on a two-output board).
+DispInfo oDispInfo[2]{};
+DisplayStatus oDisplayStatus{};
+Permissions oPermissions{};
+CardInfo* poSelectedCard = nullptr;
+// oDisplay: the panel whose combos edit each output 0-3.
+int oDisplay[4] = {kNoPanel, kNoPanel, kNoPanel, kNoPanel};
+// The resolutions behind panel 0 and panel 1.
+std::vector<UiMonitor> oResolutionList1;
+std::vector<UiMonitor> oResolutionList2;
+MainView* s_view = nullptr;
+BoardQueries* s_queries = &s_extensionQueries;
+PreviewHooks s_preview;
+// Setter calls in progress, so that a signal re-entering a setter with the
+// very value it is handling stops there.
+std::vector<std::string> s_activeSetters;
 
-Controller s_ctl;
+std::vector<UiMonitor>& ResolutionList(int panel) {
+  return (panel & 1) == 0 ? oResolutionList1 : oResolutionList2;
+}
 
 // Enters a setter unless the same call is already running further up.
 class SetterScope {
  public:
   explicit SetterScope(std::string key) : key_(std::move(key)) {
-    for (const std::string& k : s_ctl.active)
+    for (const std::string& k : s_activeSetters)
       if (k == key_) return;
-    if (s_ctl.active.size() >= kMaxSetterDepth) return;
-    s_ctl.active.push_back(key_);
+    if (s_activeSetters.size() >= kMaxSetterDepth) return;
+    s_activeSetters.push_back(key_);
     entered_ = true;
   }
   ~SetterScope() {
-    if (entered_) s_ctl.active.pop_back();
+    if (entered_) s_activeSetters.pop_back();
   }
   SetterScope(const SetterScope&) = delete;
   SetterScope& operator=(const SetterScope&) = delete;
@@ -109,14 +115,14 @@ std::string Key(const char* setter, int panel, const char* value) {
 }
 
 MainView& View() {
-  GUI_ASSERT(s_ctl.view != nullptr);
-  return *s_ctl.view;
+  GUI_ASSERT(s_view != nullptr);
+  return *s_view;
 }
 
-bool IsKvd() { return s_ctl.selectedCard != nullptr && s_ctl.selectedCard->kvd != 0; }
-uint32_t Count() { return s_ctl.displayMode.numOutput; }
-uint32_t Mode() { return s_ctl.displayMode.agglutination; }
-uint32_t Layout() { return s_ctl.displayMode.topology; }
+bool IsKvd() { return poSelectedCard != nullptr && poSelectedCard->kvd != 0; }
+uint32_t Count() { return oDisplayMode.numOutput; }
+uint32_t Mode() { return oDisplayMode.agglutination; }
+uint32_t Layout() { return oDisplayMode.topology; }
 bool InRange(uint32_t v) { return v >= 1 && v <= 3; }
 
 void CopyText(char* dest, const char* text) {
@@ -140,7 +146,7 @@ std::vector<int> RatesOf(const UiMonitor& m) {
 }
 
 const UiMonitor* FindInList(int panel, const char* text) {
-  for (const UiMonitor& m : s_ctl.lists[panel])
+  for (const UiMonitor& m : ResolutionList(panel))
     if (std::strcmp(m.mode.resolution, text) == 0) return &m;
   return nullptr;
 }
@@ -154,35 +160,35 @@ bool OffersRate(const UiMonitor& m, int rate) {
 void Redraw() { View().RedrawPreview(); }
 
 void UpdateComboBoxRouting() {
-  for (int& r : s_ctl.routing) r = kNoPanel;
+  for (int& r : oDisplay) r = kNoPanel;
   const bool merge = Mode() == kAggMerge;
   const uint32_t count = Count();
   if (!IsKvd() && !merge && count == 1) {
-    s_ctl.routing[0] = 0;
-    s_ctl.routing[1] = 1;
+    oDisplay[0] = 0;
+    oDisplay[1] = 1;
   } else if (IsKvd() && !merge) {
-    s_ctl.routing[0] = s_ctl.routing[1] = 0;
-    if (count == 3) s_ctl.routing[2] = s_ctl.routing[3] = 1;
+    oDisplay[0] = oDisplay[1] = 0;
+    if (count == 3) oDisplay[2] = oDisplay[3] = 1;
   } else {
-    for (uint32_t o = 0; o <= count && o < 4; ++o) s_ctl.routing[o] = 0;
+    for (uint32_t o = 0; o <= count && o < 4; ++o) oDisplay[o] = 0;
   }
 }
 
 // The rotation combo routed to `output`: usable when rotation is allowed,
 // else back to "none".
 void UpdateRotationCombo(uint32_t output, bool allowed) {
-  int panel = output < 4 ? s_ctl.routing[output] : kNoPanel;
+  int panel = output < 4 ? oDisplay[output] : kNoPanel;
   if (panel == kNoPanel) return;
   View().SetComboSensitive(panel, PanelCombo::kRotation, allowed);
   if (!allowed) View().SetRotationItem(panel, 0);
 }
 
 void UpdateLayoutPermission() {
-  Permissions& p = s_ctl.permissions;
+  Permissions& p = oPermissions;
   p = Permissions{};
-  if (s_ctl.selectedCard == nullptr) return;
+  if (poSelectedCard == nullptr) return;
   std::vector<CardLayout> entries;
-  for (PrivateList* n = s_ctl.selectedCard->layouts; n != nullptr; n = n->next) {
+  for (PrivateList* n = poSelectedCard->layouts; n != nullptr; n = n->next) {
     auto* l = static_cast<const CardLayout*>(n->Payload());
     if (l->outputsMinusOne == static_cast<int32_t>(Count())) entries.push_back(*l);
   }
@@ -192,9 +198,9 @@ void UpdateLayoutPermission() {
   if (!entries.empty() && !(InRange(Layout()) && p.layout[Layout()])) {
     for (uint32_t layout = 1; layout <= 3; ++layout) {
       if (!p.layout[layout]) continue;
-      s_ctl.displayMode.topology = layout;
+      oDisplayMode.topology = layout;
       View().SetLayoutRadioActive(layout);
-      s_ctl.displayMode.topology = layout;
+      oDisplayMode.topology = layout;
       break;
     }
   }
@@ -210,9 +216,9 @@ void UpdateLayoutPermission() {
   if (!entries.empty() && !(InRange(Mode()) && p.mode[Mode()])) {
     for (uint32_t mode = 1; mode <= 3; ++mode) {
       if (!p.mode[mode]) continue;
-      s_ctl.displayMode.agglutination = mode;
+      oDisplayMode.agglutination = mode;
       View().SetModeRadioActive(mode);
-      s_ctl.displayMode.agglutination = mode;
+      oDisplayMode.agglutination = mode;
       break;
     }
   }
@@ -237,24 +243,24 @@ std::string AllDisplaysTitle(uint32_t count) {
 }
 
 void UpdateDisplayPanelTitle() {
-  s_ctl.status.enabled[0] = s_ctl.status.enabled[1] = false;
+  oDisplayStatus.enabled[0] = oDisplayStatus.enabled[1] = false;
   const bool merge = Mode() == kAggMerge;
   if (!IsKvd() && !merge && Count() == 1) {
     View().SetPanelTitle(0, "1", true);
     View().SetPanelTitle(1, "2", true);
-    s_ctl.status.enabled[0] = s_ctl.status.enabled[1] = true;
+    oDisplayStatus.enabled[0] = oDisplayStatus.enabled[1] = true;
   } else if (IsKvd() && !merge) {
     View().SetPanelTitle(0, "1 and 2", true);
-    s_ctl.status.enabled[0] = true;
+    oDisplayStatus.enabled[0] = true;
     if (Count() == 3) {
       View().SetPanelTitle(1, "3 and 4", true);
-      s_ctl.status.enabled[1] = true;
+      oDisplayStatus.enabled[1] = true;
     } else {
       View().SetPanelTitle(1, "", true);
     }
   } else {
     View().SetPanelTitle(0, AllDisplaysTitle(Count()).c_str(), true);
-    s_ctl.status.enabled[0] = true;
+    oDisplayStatus.enabled[0] = true;
     View().SetPanelTitle(1, "", false);
   }
 }
@@ -262,15 +268,15 @@ void UpdateDisplayPanelTitle() {
 void AddResolutionToList(int output, const UiMonitor& m) {
   const bool merge = Mode() == kAggMerge;
   if (output == kAllOutputs) {
-    s_ctl.lists[0].push_back(m);
-    s_ctl.lists[1].push_back(m);
+    ResolutionList(0).push_back(m);
+    ResolutionList(1).push_back(m);
   } else if (IsKvd() && !merge) {
-    s_ctl.lists[0].push_back(m);
-    if (output == 2 || output == 3) s_ctl.lists[1].push_back(m);
+    ResolutionList(0).push_back(m);
+    if (output == 2 || output == 3) ResolutionList(1).push_back(m);
   } else if (output == 1 && Count() == 1 && !merge) {
-    s_ctl.lists[1].push_back(m);
+    ResolutionList(1).push_back(m);
   } else {
-    s_ctl.lists[0].push_back(m);
+    ResolutionList(0).push_back(m);
   }
 }
 
@@ -284,10 +290,10 @@ UiMonitor ModeLineMonitor(int output, const char* name, int32_t preferred) {
 }
 
 void ValidateListWithOutput(int panel, int output) {
-  BoardQueries& q = *s_ctl.queries;
+  BoardQueries& q = *s_queries;
   if (!q.IsMonitorWithEdid(output)) return;
   std::vector<UiMonitor> kept;
-  for (UiMonitor m : s_ctl.lists[panel]) {
+  for (UiMonitor m : ResolutionList(panel)) {
     std::vector<int> rates = RatesOf(m);
     if (rates.empty()) {
       const UiModeLine* line = FindMatchingModeLine(m.mode.resolution);
@@ -302,7 +308,7 @@ void ValidateListWithOutput(int panel, int output) {
     if (n < kMaxRefreshRates) m.mode.refresh[n] = -1;
     kept.push_back(m);
   }
-  s_ctl.lists[panel] = kept;
+  ResolutionList(panel) = kept;
 }
 
 void ValidateResolutionList() {
@@ -323,13 +329,13 @@ void ValidateResolutionList() {
 }
 
 void FillResolution() {
-  s_ctl.lists[0].clear();
-  s_ctl.lists[1].clear();
+  ResolutionList(0).clear();
+  ResolutionList(1).clear();
   View().ClearCombo(0, PanelCombo::kResolution);
   View().ClearCombo(1, PanelCombo::kResolution);
-  if (s_ctl.selectedCard == nullptr) return;
+  if (poSelectedCard == nullptr) return;
 
-  for (PrivateList* n = s_ctl.selectedCard->resolutions; n != nullptr; n = n->next) {
+  for (PrivateList* n = poSelectedCard->resolutions; n != nullptr; n = n->next) {
     auto* mode = static_cast<const CardMonitorMode*>(n->Payload());
     if (!IsResolutionValid(mode->resolution)) continue;
     AddResolutionToList(mode->output, UiMonitor{*mode, 0});
@@ -345,8 +351,8 @@ void FillResolution() {
   }
   const bool edid = IsUsingEdidCtrl();
   for (uint32_t o = 0; o <= Count() && o < 4; ++o) {
-    if (edid && s_ctl.queries->IsMonitorWithEdid(static_cast<int>(o))) continue;
-    for (PrivateList* n = s_ctl.selectedCard->fallbackResolutions; n != nullptr; n = n->next) {
+    if (edid && s_queries->IsMonitorWithEdid(static_cast<int>(o))) continue;
+    for (PrivateList* n = poSelectedCard->fallbackResolutions; n != nullptr; n = n->next) {
       UiMonitor m{*static_cast<const CardMonitorMode*>(n->Payload()), 0};
       m.mode.output = static_cast<int32_t>(o);
       AddResolutionToList(static_cast<int>(o), m);
@@ -354,19 +360,19 @@ void FillResolution() {
   }
   if (edid) ValidateResolutionList();
   for (int panel = 0; panel < 2; ++panel)
-    for (const UiMonitor& m : s_ctl.lists[panel])
+    for (const UiMonitor& m : ResolutionList(panel))
       View().AppendResolution(panel, m.mode.resolution, m.preferred != 0);
 }
 
 void ReselectResolutions() {
   for (int panel = 0; panel < 2; ++panel)
-    View().SelectText(panel, PanelCombo::kResolution, s_ctl.dispInfo[panel].resolution);
+    View().SelectText(panel, PanelCombo::kResolution, oDispInfo[panel].resolution);
 }
 
 // The board cannot drive every mode on both digital outputs: the second
 // panel follows the first.
 bool PanelsPaired() {
-  return s_ctl.queries->IsDviResolutionLimited() && s_ctl.queries->OutputType(0) == kDigitalOutputType &&
+  return s_queries->IsDviResolutionLimited() && s_queries->OutputType(0) == kDigitalOutputType &&
          Mode() != kAggMerge && Count() != 2;
 }
 
@@ -377,7 +383,7 @@ const UiMonitor* NearestSharedResolution(const char* text) {
   if (target == 0) target = kDefaultPairWidth;
   const UiMonitor* match = nullptr;
   int best = 0;
-  for (const UiMonitor& m : s_ctl.lists[0]) {
+  for (const UiMonitor& m : ResolutionList(0)) {
     const UiMonitor* other = FindInList(1, m.mode.resolution);
     if (other == nullptr) continue;
     bool shared = false;
@@ -393,10 +399,10 @@ const UiMonitor* NearestSharedResolution(const char* text) {
 
 void SetDepthRuleForMode() {
   if (Mode() == kAggXinerama) {
-    View().SelectText(1, PanelCombo::kDepth, s_ctl.dispInfo[0].bpp);
+    View().SelectText(1, PanelCombo::kDepth, oDispInfo[0].bpp);
     View().SetComboSensitive(1, PanelCombo::kDepth, false);
   } else {
-    View().SetComboSensitive(1, PanelCombo::kDepth, s_ctl.status.enabled[1]);
+    View().SetComboSensitive(1, PanelCombo::kDepth, oDisplayStatus.enabled[1]);
   }
 }
 
@@ -410,29 +416,29 @@ void AfterDisplayModeChange() {
 
 }  // namespace
 
-void SetMainView(MainView* view) { s_ctl.view = view; }
+void SetMainView(MainView* view) { s_view = view; }
 void SetBoardQueries(BoardQueries* queries) {
-  s_ctl.queries = queries != nullptr ? queries : &s_extensionQueries;
+  s_queries = queries != nullptr ? queries : &s_extensionQueries;
 }
-void SetPreviewHooks(const PreviewHooks& hooks) { s_ctl.preview = hooks; }
+void SetPreviewHooks(const PreviewHooks& hooks) { s_preview = hooks; }
 
 uint32_t GetNumOutputCtrl() { return Count(); }
 uint32_t GetTopologyCtrl() { return Layout(); }
 uint32_t GetAgglutinationCtrl() { return Mode(); }
-const char* GetResolutionCtrl(int panel) { return s_ctl.dispInfo[panel & 1].resolution; }
-const char* GetRefreshRateCtrl(int panel) { return s_ctl.dispInfo[panel & 1].refreshRate; }
-int GetBppCtrl(int panel) { return std::atoi(s_ctl.dispInfo[panel & 1].bpp); }
-uint32_t GetPivotCtrl(int panel) { return s_ctl.dispInfo[panel & 1].pivot; }
-CardInfo* GetSelectedCardCtrl() { return s_ctl.selectedCard; }
+const char* GetResolutionCtrl(int panel) { return oDispInfo[panel & 1].resolution; }
+const char* GetRefreshRateCtrl(int panel) { return oDispInfo[panel & 1].refreshRate; }
+int GetBppCtrl(int panel) { return std::atoi(oDispInfo[panel & 1].bpp); }
+uint32_t GetPivotCtrl(int panel) { return oDispInfo[panel & 1].pivot; }
+CardInfo* GetSelectedCardCtrl() { return poSelectedCard; }
 bool IsKvdBoardCtrl() { return IsKvd(); }
-bool IsDisplayPanelEnableCtrl(int panel) { return s_ctl.status.enabled[panel & 1]; }
-void SetPanelDisplayEnableCtrl(int panel, bool enabled) { s_ctl.status.enabled[panel & 1] = enabled; }
-int GetOutputPanel(int output) { return output >= 0 && output < 4 ? s_ctl.routing[output] : kNoPanel; }
-const std::vector<UiMonitor>& GetResolutionList(int panel) { return s_ctl.lists[panel & 1]; }
-bool IsLayoutAllowedCtrl(uint32_t layout) { return InRange(layout) && s_ctl.permissions.layout[layout]; }
-bool IsModeAllowedCtrl(uint32_t mode) { return InRange(mode) && s_ctl.permissions.mode[mode]; }
+bool IsDisplayPanelEnableCtrl(int panel) { return oDisplayStatus.enabled[panel & 1]; }
+void SetPanelDisplayEnableCtrl(int panel, bool enabled) { oDisplayStatus.enabled[panel & 1] = enabled; }
+int GetOutputPanel(int output) { return output >= 0 && output < 4 ? oDisplay[output] : kNoPanel; }
+const std::vector<UiMonitor>& GetResolutionList(int panel) { return ResolutionList(panel & 1); }
+bool IsLayoutAllowedCtrl(uint32_t layout) { return InRange(layout) && oPermissions.layout[layout]; }
+bool IsModeAllowedCtrl(uint32_t mode) { return InRange(mode) && oPermissions.mode[mode]; }
 bool IsRotationAllowedCtrl() {
-  return InRange(Layout()) && InRange(Mode()) && s_ctl.permissions.rotation[Layout()][Mode()];
+  return InRange(Layout()) && InRange(Mode()) && oPermissions.rotation[Layout()][Mode()];
 }
 
 bool IsResolutionValid(const char* text) {
@@ -443,11 +449,11 @@ bool IsResolutionValid(const char* text) {
 }
 
 void UiControllerInit() {
-  s_ctl.displayMode = DisplayMode{};
-  s_ctl.status = DisplayStatus{};
+  oDisplayMode = DisplayMode{};
+  oDisplayStatus = DisplayStatus{};
   // The panels' combos start empty and unturned.
-  s_ctl.dispInfo[0] = DispInfo{};
-  s_ctl.dispInfo[1] = DispInfo{};
+  oDispInfo[0] = DispInfo{};
+  oDispInfo[1] = DispInfo{};
   SetMainWindowXorgDefaultCfg();
 }
 
@@ -468,7 +474,7 @@ void SetMainWindowXorgDefaultCfg() {
       start = comma == std::string::npos ? screen.outputs.size() + 1 : comma + 1;
       int n = std::atoi(word.c_str());
       if (n < 1 || n > 4 || static_cast<uint32_t>(n - 1) > Count()) continue;
-      int panel = s_ctl.routing[n - 1];
+      int panel = oDisplay[n - 1];
       if (panel == kNoPanel) continue;
       View().SelectText(panel, PanelCombo::kResolution, screen.resolution.c_str());
       View().SelectText(panel, PanelCombo::kRefresh, std::to_string(screen.refresh).c_str());
@@ -482,10 +488,10 @@ void SetSelectedCardCtrl(int row) {
   if (row < 0 || row >= kMaxCards) return;
   SetterScope scope(Key("card", 0, std::to_string(row).c_str()));
   if (!scope.Entered()) return;
-  s_ctl.selectedCard = &GetCardInfo()[row];
+  poSelectedCard = &GetCardInfo()[row];
   std::vector<int> counts;
-  for (int i = 0; i < kMaxOutputCounts && s_ctl.selectedCard->outputCounts[i] != -1; ++i)
-    counts.push_back(s_ctl.selectedCard->outputCounts[i]);
+  for (int i = 0; i < kMaxOutputCounts && poSelectedCard->outputCounts[i] != -1; ++i)
+    counts.push_back(poSelectedCard->outputCounts[i]);
   View().FillOutputCombo(counts);
 }
 
@@ -493,7 +499,7 @@ void SetNumOutputCtrl(uint32_t countIndex) {
   if (countIndex > 3) return;
   SetterScope scope(Key("outputs", 0, std::to_string(countIndex).c_str()));
   if (!scope.Entered()) return;
-  s_ctl.displayMode.numOutput = countIndex;
+  oDisplayMode.numOutput = countIndex;
   UpdateComboBoxRouting();
   UpdateLayoutPermission();
   UpdateDisplayPanelTitle();
@@ -504,7 +510,7 @@ void SetNumOutputCtrl(uint32_t countIndex) {
 void SetTopologyCtrl(uint32_t layout) {
   SetterScope scope(Key("layout", 0, std::to_string(layout).c_str()));
   if (!scope.Entered()) return;
-  s_ctl.displayMode.topology = layout;
+  oDisplayMode.topology = layout;
   AfterDisplayModeChange();
   Redraw();
 }
@@ -512,7 +518,7 @@ void SetTopologyCtrl(uint32_t layout) {
 void SetAgglutinationCtrl(uint32_t mode) {
   SetterScope scope(Key("mode", 0, std::to_string(mode).c_str()));
   if (!scope.Entered()) return;
-  s_ctl.displayMode.agglutination = mode;
+  oDisplayMode.agglutination = mode;
   AfterDisplayModeChange();
   SetDepthRuleForMode();
   Redraw();
@@ -528,9 +534,9 @@ void SetResolutionCtrl(const char* text, int panel) {
   SetterScope scope(Key("resolution", panel, text));
   if (!scope.Entered()) return;
   MainView& view = View();
-  CopyText(s_ctl.dispInfo[panel].resolution, text);
+  CopyText(oDispInfo[panel].resolution, text);
   view.ClearCombo(panel, PanelCombo::kRefresh);
-  for (const UiMonitor& m : s_ctl.lists[panel]) {
+  for (const UiMonitor& m : ResolutionList(panel)) {
     if (std::strcmp(m.mode.resolution, text) != 0) continue;
     for (int rate : RatesOf(m)) view.AppendRefresh(panel, std::to_string(rate).c_str());
   }
@@ -545,24 +551,24 @@ void SetResolutionCtrl(const char* text, int panel) {
       view.SelectText(0, PanelCombo::kResolution, chosen.c_str());
       view.SelectText(1, PanelCombo::kResolution, chosen.c_str());
     }
-    view.SelectText(1, PanelCombo::kResolution, s_ctl.dispInfo[0].resolution);
+    view.SelectText(1, PanelCombo::kResolution, oDispInfo[0].resolution);
     view.SetComboSensitive(1, PanelCombo::kResolution, false);
   }
 
-  view.SelectText(panel, PanelCombo::kRefresh, s_ctl.dispInfo[panel].refreshRate);
+  view.SelectText(panel, PanelCombo::kRefresh, oDispInfo[panel].refreshRate);
   view.SetComboSensitive(panel, PanelCombo::kRefresh, view.HasActive(panel, PanelCombo::kRefresh));
 
   if (paired) {
-    view.SelectText(1, PanelCombo::kResolution, s_ctl.dispInfo[0].resolution);
+    view.SelectText(1, PanelCombo::kResolution, oDispInfo[0].resolution);
     view.SetComboSensitive(1, PanelCombo::kRefresh, false);
   } else {
     view.SetComboSensitive(1, PanelCombo::kRefresh,
-                           s_ctl.status.enabled[1] && view.HasActive(1, PanelCombo::kRefresh));
+                           oDisplayStatus.enabled[1] && view.HasActive(1, PanelCombo::kRefresh));
   }
 
-  if (panel == 1 && s_ctl.status.enabled[1] && !s_ctl.status.panel1Initialised) {
-    s_ctl.status.panel1Initialised = true;
-    DispInfo first = s_ctl.dispInfo[0];
+  if (panel == 1 && oDisplayStatus.enabled[1] && !oDisplayStatus.panel1Initialised) {
+    oDisplayStatus.panel1Initialised = true;
+    DispInfo first = oDispInfo[0];
     view.SelectText(1, PanelCombo::kResolution, first.resolution);
     view.SelectText(1, PanelCombo::kRefresh, first.refreshRate);
     view.SelectText(1, PanelCombo::kDepth, first.bpp);
@@ -574,16 +580,16 @@ void SetRefreshRateCtrl(const char* text, int panel) {
   panel &= 1;
   SetterScope scope(Key("refresh", panel, text));
   if (!scope.Entered()) return;
-  CopyText(s_ctl.dispInfo[panel].refreshRate, text);
+  CopyText(oDispInfo[panel].refreshRate, text);
   if (panel != 0 || !PanelsPaired()) return;
   const int rate = std::atoi(text);
-  const UiMonitor* second = FindInList(1, s_ctl.dispInfo[0].resolution);
+  const UiMonitor* second = FindInList(1, oDispInfo[0].resolution);
   if (second != nullptr && OffersRate(*second, rate)) {
     View().SelectText(1, PanelCombo::kRefresh, text);
     return;
   }
   std::string common = text;
-  const UiMonitor* first = FindInList(0, s_ctl.dispInfo[0].resolution);
+  const UiMonitor* first = FindInList(0, oDispInfo[0].resolution);
   if (first != nullptr && second != nullptr) {
     for (int r : RatesOf(*first)) {
       if (OffersRate(*second, r)) {
@@ -600,25 +606,25 @@ void SetBppCtrl(const char* text, int panel) {
   panel &= 1;
   SetterScope scope(Key("depth", panel, text));
   if (!scope.Entered()) return;
-  CopyText(s_ctl.dispInfo[panel].bpp, text);
+  CopyText(oDispInfo[panel].bpp, text);
   if (Mode() == kAggXinerama && panel == 0) View().SelectText(1, PanelCombo::kDepth, text);
 }
 
 void SetPivotCtrl(uint32_t rotation, int panel) {
-  s_ctl.dispInfo[panel & 1].pivot = rotation;
+  oDispInfo[panel & 1].pivot = rotation;
   Redraw();
 }
 
 uint32_t GetPivotState(int output) {
-  if (IsKvd()) return s_ctl.dispInfo[output >= 2 ? 1 : 0].pivot;
-  if (output == 1 && Count() == 1 && Mode() != kAggMerge) return s_ctl.dispInfo[1].pivot;
-  return s_ctl.dispInfo[0].pivot;
+  if (IsKvd()) return oDispInfo[output >= 2 ? 1 : 0].pivot;
+  if (output == 1 && Count() == 1 && Mode() != kAggMerge) return oDispInfo[1].pivot;
+  return oDispInfo[0].pivot;
 }
 
 void SendRedrawPreviewArea(int x, int y, int w, int h) {
-  if (s_ctl.preview.redraw != nullptr) s_ctl.preview.redraw(x, y, w, h);
+  if (s_preview.redraw != nullptr) s_preview.redraw(x, y, w, h);
 }
 
 void SendErasePreviewAreaBg() {
-  if (s_ctl.preview.eraseBackground != nullptr) s_ctl.preview.eraseBackground();
+  if (s_preview.eraseBackground != nullptr) s_preview.eraseBackground();
 }

@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include "tools/gui/LogSystem.h"
+#include "tools/lib/ErrorCodes.h"
+#include "tools/lib/XCommInterface.h"
 
 namespace {
 
@@ -200,4 +202,48 @@ bool HasPermission(const char* path) { return access(path, W_OK) == 0; }
 
 void ExitProgram() {
   if (s_exitHandler != nullptr) s_exitHandler();
+}
+
+namespace {
+
+class GtkUserDialogs : public UserDialogs {
+ public:
+  GtkWidget* parent = nullptr;
+  bool Ask(const std::string& question) override {
+    GtkWidget* d = gtk_message_dialog_new(GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+                                          GTK_BUTTONS_YES_NO, "%s", question.c_str());
+    gtk_window_set_title(GTK_WINDOW(d), "");
+    bool yes = gtk_dialog_run(GTK_DIALOG(d)) == GTK_RESPONSE_YES;
+    gtk_widget_destroy(d);
+    return yes;
+  }
+  void Message(const std::string& text, const std::string& title) override {
+    GtkWidget* d = gtk_message_dialog_new(GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
+                                          "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(d), title.c_str());
+    gtk_dialog_run(GTK_DIALOG(d));
+    gtk_widget_destroy(d);
+  }
+};
+
+GtkUserDialogs s_gtkDialogs;
+
+}  // namespace
+
+void InitWindowUtil(GtkWidget* parent) {
+  s_gtkDialogs.parent = parent;
+  SetUserDialogs(&s_gtkDialogs);
+  SetExitHandler([] { gtk_main_quit(); });
+}
+
+void ShowStartupMessages(const std::string& failure, int probe) {
+  if (!failure.empty()) OutputErrorMsg(failure);
+  if (!ORVCommIsORVCfgExtFound())
+    OutputMsg("You are currently running this application without the ORVCFG X Server extension. No modeline "
+              "validation will be possible.",
+              "Warning");
+  if (probe == kErrOneCardOnly) OutputMsg(ErrorCodeToString(kErrOneCardOnly), "Warning");
+  // Without a board there is nothing to configure: say so rather than show
+  // an empty list.
+  if (probe == kErrNoCard) OutputMsg(ErrorCodeToString(kErrNoCard), "Warning");
 }

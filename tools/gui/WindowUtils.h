@@ -1,5 +1,7 @@
 // Commands, desktop detection and the message dialogs.
 #pragma once
+#include <gtk/gtk.h>
+
 #include <string>
 #include <vector>
 
@@ -35,3 +37,9 @@ void RestartXSession();
 std::string GetGtkSuCmd();
 bool HasPermission(const char* path);
 void ExitProgram();
+
+// The dialogs on `parent` (the main window); installs them for the GUI.
+void InitWindowUtil(GtkWidget* parent);
+// The start-up warnings: a library failure, a missing configuration
+// extension, more than one board (`probe` 3), no board (`probe` 26).
+void ShowStartupMessages(const std::string& failure, int probe);

@@ -5,10 +5,11 @@
 #include <clocale>
 #include <cstdlib>
 
-#include "tools/gui/App.h"
 #include "tools/gui/CardsProbe.h"
-#include "tools/gui/LibraryEngine.h"
+#include "tools/gui/ConfigEngine.h"
 #include "tools/gui/ProbeInfo.h"
+#include "tools/gui/WindowUtils.h"
+#include "tools/gui/interface.h"
 #include "tools/lib/File.h"
 
 int main(int argc, char* argv[]) {

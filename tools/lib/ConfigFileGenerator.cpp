@@ -68,7 +68,7 @@ bool KeepBackup(const char* path) {
 // missing, as there is nothing to change then.
 int OpenForEdit(const char* given, XConfFile** config, std::string* path) {
   UserSelection selection{};
-  selection.outputFile = const_cast<char*>(given);
+  selection.outputFile = given;
   if (given != nullptr) selection.presentFlags |= kSelOutputFile;
   char found[kPathSize] = {};
   int result = OpenXConfigFile(&selection, config, found, sizeof found);

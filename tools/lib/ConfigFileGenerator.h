@@ -30,7 +30,7 @@ constexpr uint32_t kSelRotation = 0x8000;
 constexpr uint32_t kSelFromBoard = kSelOutputs | kSelFamily | kSelKvd | kSelOpenGL;
 
 struct UserSelection {
-  char* outputFile;  // null: search the usual places
+  const char* outputFile;  // null: search the usual places
   int32_t outputs;
   int32_t family;  // 1 orv, 2 qlb
   int32_t kvd;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
+#include <string_view>
 
 enum ModelinePolarity : int32_t { kPolarityPositive = 0, kPolarityNegative = 1 };
 
@@ -40,5 +42,23 @@ int ConvertEnumModelineArgsToFlags(int hpolarity, int vpolarity);
 // values round to the nearest kHz.
 double ConvertKHzToMHz(int32_t khz);
 int32_t ConvertDoubleMHzToKHz(double mhz);
-// The text is read as a decimal number whatever the process locale says.
+// The text is read as ParseModeLineClock reads it; 0 when it is no clock.
 int32_t ConvertMHzToKHz(const char* text);
+
+// Mode-line values as users type them, on the wizard's command line and in
+// the GUI's mode-line editor: one reading and one set of limits.
+//
+// The configuration file holds a clock as whole kHz in a signed 32-bit word:
+// that is the largest clock a mode line can have.
+constexpr int32_t kModeLineMaxClockKHz = INT32_MAX;
+// A pixel clock in MHz: decimal digits with at most one point (no sign, no
+// exponent, whatever the locale), blanks around it ignored; above 0 and at
+// most kModeLineMaxClockKHz once rounded to whole kHz. The value given back
+// is that rounded one.
+bool ParseModeLineClock(std::string_view text, double* mhz);
+// A timing value: decimal digits only, blanks around them ignored, from 1 to
+// INT32_MAX.
+bool ParseModeLineTiming(std::string_view text, int32_t* value);
+// A mode-line name: 1 to 103 characters, no double quote and no control
+// character (the file quotes the name and holds it on one line).
+bool IsModeLineNameValid(std::string_view name);

@@ -254,24 +254,14 @@ bool ParseInt(const std::string& text, int32_t* out) {
   return true;
 }
 
-bool ParseClock(const std::string& text, double* out) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !(value > 0.0) || value > 1.0e6) return false;
-  *out = value;
-  return true;
-}
-
 UiModeLine BuildModeLine(const char* text) {
   std::vector<std::string> fields = SplitFields(text);
   UiModeLine line{};
   std::snprintf(line.name, sizeof line.name, "%s", fields[0].c_str());
   int32_t* timings[] = {&line.hdisplay, &line.hsyncstart, &line.hsyncend, &line.htotal,
                         &line.vdisplay, &line.vsyncstart, &line.vsyncend, &line.vtotal};
-  bool ok = !fields[0].empty() && ParseClock(fields[1], &line.clock);
-  for (int i = 0; ok && i < 8; ++i) ok = ParseInt(fields[2 + i], timings[i]);
+  bool ok = IsModeLineNameValid(fields[0]) && ParseModeLineClock(fields[1], &line.clock);
+  for (int i = 0; ok && i < 8; ++i) ok = ParseModeLineTiming(fields[2 + i], timings[i]);
   if (!ok) ArgumentError("Invalid modeline parameter: %s\n", text);
   line.hpolarity = ConvertToEnum(fields[10].c_str());
   line.vpolarity = ConvertToEnum(fields[11].c_str());
@@ -386,7 +376,7 @@ int RunUpdate(Options& o) {
   sel.family = 1;
   sel.useCapabilities = 1;
   if (o.haveOutputFile) {
-    sel.outputFile = o.outputFile.data();
+    sel.outputFile = o.outputFile.c_str();
     sel.presentFlags |= kSelOutputFile;
   }
   if (o.family != 0) {

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "tools/gui/AdvancedWindowCtrl.h"
-#include "tools/gui/App.h"
 #include "tools/gui/CardsProbe.h"
+#include "tools/gui/ConfigEngine.h"
 #include "tools/gui/FileGenerator.h"
-#include "tools/gui/LibraryEngine.h"
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/UiController.h"
+#include "tools/gui/UiModeLineTab.h"
 #include "tools/gui/WindowUtils.h"
-#include "tools/gui/modeline_editor.h"
+#include "tools/gui/interface.h"
 #include "tools/gui/support.h"
 #include "tools/gui/tests/gui2_xvfb.h"
 #include "tools/gui/tests/gui_fixtures.h"
@@ -64,7 +64,7 @@ const std::vector<std::string> kFileModeLine = {"ModeLine", "\"filemode\"", "74.
 class RecordingEngine : public LibraryEngine {
  public:
   std::vector<std::string> rewritten;
-  int UpdateConfigFile(const GuiSelection& selection) override {
+  int UpdateConfigFile(const UserSelection& selection) override {
     rewritten.push_back(selection.outputFile);
     return LibraryEngine::UpdateConfigFile(selection);
   }

@@ -33,10 +33,11 @@ using tools_test::WriteFile;
 // The engine writes a recognisable file where the library would.
 class WritingEngine : public FakeEngine {
  public:
-  int UpdateConfigFile(const GuiSelection& s) override {
+  int UpdateConfigFile(const UserSelection& s) override {
     FakeEngine::UpdateConfigFile(s);
-    WriteFile(s.outputFile, ReadFile(s.outputFile) + "# rewritten\n");
-    WriteFile(s.outputFile + ".bak", "library backup of the temporary file\n");
+    const std::string file = s.outputFile;
+    WriteFile(file, ReadFile(file) + "# rewritten\n");
+    WriteFile(file + ".bak", "library backup of the temporary file\n");
     return updateResult;
   }
 };
@@ -141,15 +142,15 @@ TEST_F(ApplyTest, WritableTargetIsBackedUpThenReplaced) {
   EXPECT_EQ(Log().find("gksu"), std::string::npos);
 
   ASSERT_EQ(engine_.updates.size(), 1u);
-  const GuiSelection& s = engine_.updates[0];
+  const FakeEngine::Update& s = engine_.updates[0];
   EXPECT_EQ(s.outputs, 2);
   EXPECT_EQ(s.mode, 2);
-  EXPECT_EQ(s.resolution[0], "1280x1024");
+  EXPECT_STREQ(s.resolution[0], "1280x1024");
   EXPECT_EQ(s.refresh[0], 75u);
-  EXPECT_EQ(s.resolution[1], "1024x768");
+  EXPECT_STREQ(s.resolution[1], "1024x768");
   EXPECT_EQ(s.depth[1], 16u);
   EXPECT_EQ(s.overwrite, 1);
-  EXPECT_EQ(s.useBoardCapabilities, 1);
+  EXPECT_EQ(s.useCapabilities, 1);
   EXPECT_EQ(s.presentFlags, 0xF7FBu);
   EXPECT_EQ(s.outputFile.rfind("/tmp/orvaneconfig-", 0), 0u);
 }
@@ -231,8 +232,8 @@ TEST_F(ApplyTest, ModeLineResolutionSendsNoRefreshRate) {
   AddCustomModeLine(line);
   UpdateResolutionComboBox();
   view_.Choose(0, PanelCombo::kResolution, "mymode");
-  GuiSelection s = SaveUserSelectionToFile("/tmp/x");
-  EXPECT_EQ(s.resolution[0], "mymode");
+  UserSelection s = SaveUserSelectionToFile("/tmp/x");
+  EXPECT_STREQ(s.resolution[0], "mymode");
   EXPECT_EQ(s.refresh[0], 0xFFFFFFFFu);
   EXPECT_EQ(s.refresh[1], 0xFFFFFFFFu);
 }
@@ -426,7 +427,7 @@ TEST_F(ApplyTest, DesktopSessionRestartAfterApply) {
 // said, not with an empty message.
 class AbortingEngine : public WritingEngine {
  public:
-  int UpdateConfigFile(const GuiSelection& s) override {
+  int UpdateConfigFile(const UserSelection& s) override {
     WritingEngine::UpdateConfigFile(s);
     return -1;
   }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/gui/cell_renderer_combo.h"
+#include "tools/gui/ComboBoxCellEditable.h"
 #include "tools/gui/tests/gui2_xvfb.h"
 
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/gui/ComboOrder.h"
+#include "tools/gui/ComboBoxUtils.h"
 #include "tools/gui/ProbeUtils.h"
 #include "tools/gui/UiController.h"
 

@@ -17,7 +17,11 @@ class FakeEngine : public ConfigEngine {
   XConfigSummary summary;
   int probeResult = 0;
   int updateResult = 0;
-  std::vector<GuiSelection> updates;
+  // Each rewrite asked for, with its own copy of the file name.
+  struct Update : UserSelection {
+    std::string outputFile;
+  };
+  std::vector<Update> updates;
   std::vector<std::string> calls;
 
   int InitCore() override {
@@ -35,9 +39,9 @@ class FakeEngine : public ConfigEngine {
     std::strcpy(info->orvVersion, "1.4.7");
     info->kernelModuleInstalled = 7;
   }
-  int UpdateConfigFile(const GuiSelection& selection) override {
+  int UpdateConfigFile(const UserSelection& selection) override {
     calls.push_back("update");
-    updates.push_back(selection);
+    updates.push_back({selection, selection.outputFile != nullptr ? selection.outputFile : ""});
     return updateResult;
   }
   int ClearModelines(const char*) override {

@@ -3,7 +3,9 @@
 
 #include <string>
 
-#include "tools/gui/preview_draw.h"
+#include "tools/gui/PreviewDrawArea.h"
+#include "tools/gui/UiController.h"
+#include "tools/gui/callbacks.h"
 #include "tools/gui/tests/gui2_xvfb.h"
 
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
@@ -76,11 +78,13 @@ class PreviewDraw : public ::testing::Test {
     g_signal_connect(area_, "configure_event", G_CALLBACK(DrawAreaConfigEvent), nullptr);
     g_signal_connect(area_, "expose_event", G_CALLBACK(DrawAreaExposeEvent), nullptr);
     InitPreviewDrawArea(window_, State);
+    SetPreviewHooks({RedrawPreviewArea, EraseDrawPreviewArea});
     gtk_widget_show_all(window_);
     DrainEvents();
   }
   void TearDown() override {
     if (!window_) return;
+    SetPreviewHooks({});
     ShutdownPreviewDrawArea();
     gtk_widget_destroy(window_);
     DrainEvents();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/gui/preview_geometry.h"
+#include "tools/gui/PreviewDrawArea.h"
 
 namespace preview {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "tools/gui/AdvancedWindowCtrl.h"
 #include "tools/gui/CardsProbe.h"
-#include "tools/gui/ComboOrder.h"
+#include "tools/gui/ComboBoxUtils.h"
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/ProbeUtils.h"

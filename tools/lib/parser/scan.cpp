@@ -23,6 +23,8 @@ struct Scanner {
   FILE* file = nullptr;
   const char* const* builtin = nullptr;
   size_t builtin_index = 0;
+  char* read_buffer = nullptr;  // getline's buffer, kept between lines
+  size_t read_capacity = 0;
   std::string line;  // the current line, whole, with its line end
   size_t pos = 0;
   std::string text;  // text of the last token
@@ -43,12 +45,9 @@ bool ReadLine() {
   s.line.clear();
   s.pos = 0;
   if (s.file != nullptr) {
-    int c;
-    while ((c = std::getc(s.file)) != EOF) {
-      s.line.push_back(static_cast<char>(c));
-      if (c == '\n') break;
-    }
-    if (s.line.empty()) return false;
+    const ssize_t n = getline(&s.read_buffer, &s.read_capacity, s.file);
+    if (n <= 0) return false;
+    s.line.assign(s.read_buffer, static_cast<size_t>(n));
   } else if (s.builtin != nullptr && s.builtin[s.builtin_index] != nullptr) {
     s.line = s.builtin[s.builtin_index++];
   } else {
@@ -60,6 +59,16 @@ bool ReadLine() {
   ++s.lineno;
   s.eol_seen = true;
   return true;
+}
+
+// The end of the run of characters from `from` for which `part` holds.
+template <typename Part>
+size_t SpanEnd(size_t from, Part part) {
+  const char* line = g_scan.line.data();
+  const size_t size = g_scan.line.size();
+  size_t end = from;
+  while (end < size && part(static_cast<unsigned char>(line[end]))) ++end;
+  return end;
 }
 
 int Peek(size_t offset = 0) {
@@ -119,8 +128,14 @@ void ScannerClose() {
   std::string().swap(s.line);
   std::string().swap(s.text);
   std::string().swap(s.str);
+  std::free(s.read_buffer);
+  s.read_buffer = nullptr;
+  s.read_capacity = 0;
   s.pos = 0;
 }
+
+// The name a stream read with SetConfigStream goes by in messages.
+std::string g_stream_name;
 
 bool ScannerOpen() { return g_scan.file != nullptr || g_scan.builtin != nullptr; }
 
@@ -132,6 +147,12 @@ void xf86setBuiltinConfig(const char* const* lines) {
 }
 
 void xf86closeConfigFile() { xconf::ScannerClose(); }
+
+void xconf::SetConfigStream(FILE* stream, const char* name) {
+  ScannerClose();
+  g_stream_name = name != nullptr ? name : "";
+  ScannerReset(stream, nullptr, g_stream_name.c_str());
+}
 
 int xf86getToken(const XConfKeyword* table) {
   Scanner& s = g_scan;
@@ -153,30 +174,27 @@ int xf86getToken(const XConfKeyword* table) {
         return kTokEof;
       }
     }
-    int c = Peek();
-    if (c == '\n') {
+    // Blanks go into the read buffer; a line end starts it afresh.
+    const size_t blanks =
+        SpanEnd(s.pos, [](unsigned char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; });
+    s.text.append(s.line, s.pos, blanks - s.pos);
+    s.pos = blanks;
+    if (s.pos >= s.line.size()) continue;
+    if (s.line[s.pos] == '\n') {
       s.text.clear();
       ++s.pos;
-    } else if (c == ' ' || c == '\t' || c == '\r') {
-      s.text.push_back(static_cast<char>(c));
-      ++s.pos;
-    } else if (c == '\0') {
-      s.pos = s.line.size();
-    } else {
-      break;
+      continue;
     }
+    break;
   }
 
   int c = Peek();
   if (c == '#') {
     // The comment keeps the blanks in front of it and its line end.
-    for (;;) {
-      c = Peek();
-      if (c == '\0') break;
-      s.text.push_back(static_cast<char>(c));
-      ++s.pos;
-      if (c == '\n' || c == '\r') break;
-    }
+    size_t end = SpanEnd(s.pos, [](unsigned char ch) { return ch != '\n' && ch != '\r'; });
+    if (end < s.line.size()) ++end;
+    s.text.append(s.line, s.pos, end - s.pos);
+    s.pos = end;
     s.value.str = s.text.c_str();
     return kTokComment;
   }
@@ -192,15 +210,13 @@ int xf86getToken(const XConfKeyword* table) {
     return kTokDash;
   }
   if (std::isdigit(c)) {
-    bool hex = c == '0' && (Peek(1) == 'x' || Peek(1) == 'X');
-    for (;;) {
-      c = Peek();
-      bool part = std::isdigit(c) || c == '.' || c == 'x' || c == 'X' ||
-                  (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
-      if (!part) break;
-      s.text.push_back(static_cast<char>(c));
-      ++s.pos;
-    }
+    const bool hex = c == '0' && (Peek(1) == 'x' || Peek(1) == 'X');
+    const size_t end = SpanEnd(s.pos, [hex](unsigned char ch) {
+      return std::isdigit(ch) || ch == '.' || ch == 'x' || ch == 'X' ||
+             (hex && ((ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F')));
+    });
+    s.text.assign(s.line, s.pos, end - s.pos);
+    s.pos = end;
     s.value.unum = xf86strToUL(s.text.c_str());
     s.value.num = s.value.unum > INT_MAX ? INT_MAX : static_cast<int>(s.value.unum);
     s.value.realnum = DecimalValue(s.text);
@@ -208,23 +224,20 @@ int xf86getToken(const XConfKeyword* table) {
   }
   if (c == '"') {
     ++s.pos;
-    for (;;) {
-      c = Peek();
-      if (c == '\0' || c == '\n' || c == '\r') break;
-      ++s.pos;
-      if (c == '"') break;
-      s.text.push_back(static_cast<char>(c));
-    }
+    const size_t end =
+        SpanEnd(s.pos, [](unsigned char ch) { return ch != '"' && ch != '\n' && ch != '\r'; });
+    s.text.assign(s.line, s.pos, end - s.pos);
+    // The closing quote is read; an unterminated string ends at the line end.
+    s.pos = end < s.line.size() && s.line[end] == '"' ? end + 1 : end;
     s.str = s.text;
     s.value.str = s.str.c_str();
     return kTokString;
   }
-  for (;;) {
-    c = Peek();
-    if (c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '#') break;
-    s.text.push_back(static_cast<char>(c));
-    ++s.pos;
-  }
+  const size_t end = SpanEnd(s.pos, [](unsigned char ch) {
+    return ch != ' ' && ch != '\t' && ch != '\n' && ch != '\r' && ch != '#';
+  });
+  s.text.assign(s.line, s.pos, end - s.pos);
+  s.pos = end;
   return LookUp(table, s.text.c_str());
 }
 

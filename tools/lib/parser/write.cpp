@@ -62,17 +62,25 @@ bool Render(XConfFile* file, std::string* text) {
 
 }  // namespace
 
+xconf::FormatResult xconf::FormatConfigFile(XConfFile* file, std::string* text) {
+  if (file == nullptr) return FormatResult::kNoMemory;
+  if (!Render(file, text)) return FormatResult::kNoMemory;
+  if (QuoteCheckFailed()) return FormatResult::kUnquotable;
+  return FormatResult::kOk;
+}
+
 int doWriteConfigFile(const char* path, XConfFile* file) {
   if (path == nullptr || file == nullptr) return 0;
   std::string text;
-  if (!Render(file, &text)) {
-    ErrorF("Cannot write %s: %s\n", path, std::strerror(ENOMEM));
-    return 0;
-  }
-  if (QuoteCheckFailed()) {
-    ErrorF("Cannot write %s: a name holds a double quote or a line break, or a comment holds "
-           "a line that is not a comment\n", path);
-    return 0;
+  switch (FormatConfigFile(file, &text)) {
+    case FormatResult::kOk: break;
+    case FormatResult::kNoMemory:
+      ErrorF("Cannot write %s: %s\n", path, std::strerror(ENOMEM));
+      return 0;
+    case FormatResult::kUnquotable:
+      ErrorF("Cannot write %s: a name holds a double quote or a line break, or a comment holds "
+             "a line that is not a comment\n", path);
+      return 0;
   }
   if (!ReplaceFile(path, text)) {
     ErrorF("Cannot write %s: %s\n", path, std::strerror(errno));

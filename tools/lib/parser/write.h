@@ -6,7 +6,15 @@
 #include <cstdio>
 #include <string>
 
+struct XConfFile;
+
 namespace xconf {
+
+// The text of a whole file, in the writer's section order, without touching
+// the disk: kUnquotable when a name or comment would not read back as
+// written.
+enum class FormatResult { kOk, kNoMemory, kUnquotable };
+FormatResult FormatConfigFile(XConfFile* file, std::string* text);
 
 // Formats a frequency kept in kHz as MHz with the decimals it needs, at least
 // one ("65.0", "148.25"), whatever the process locale says.

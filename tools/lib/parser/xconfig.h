@@ -320,6 +320,12 @@ extern const char* const kConfToolSearchPath;
 
 const char* xf86openConfigFile(const char* templates, const char* cmdline, const char* projroot);
 void xf86setBuiltinConfig(const char* const* lines);
+namespace xconf {
+// Reads the configuration from an open stream (a file in memory, for
+// instance) as from a searched file; xf86closeConfigFile closes it. `name`
+// stands for the file's path in messages.
+void SetConfigStream(FILE* stream, const char* name);
+}  // namespace xconf
 XConfFile* xf86readConfigFile();
 void xf86closeConfigFile();
 // 1 when the file was written and renamed into place, 0 on any failure

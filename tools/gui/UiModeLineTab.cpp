@@ -1,4 +1,4 @@
-#include "tools/gui/modeline_editor.h"
+#include "tools/gui/UiModeLineTab.h"
 
 #include <algorithm>
 #include <cassert>
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/gui/cell_renderer_combo.h"
+#include "tools/gui/CellRendererComboBox.h"
 #include "tools/lib/Probe.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/XValidationInterface.h"
@@ -52,76 +52,12 @@ struct ModeLineTab {
   GtkWidget* window = nullptr;
   GtkTreeView* view = nullptr;
   GtkListStore* store = nullptr;
-  ModeLineTabServices services{};
-  PrivateList* modeLineList = nullptr;  // oModeLineList
 };
 
 ModeLineTab s_tab;
 
-int32_t* Timing(UiModeLine* m, int column) {
-  int32_t* timings[] = {&m->hdisplay, &m->hsyncstart, &m->hsyncend, &m->htotal,
-                        &m->vdisplay, &m->vsyncstart, &m->vsyncend, &m->vtotal};
-  return timings[column - kMlHdisp];
-}
-
-std::string_view Trim(const char* text) {
-  std::string_view s = text ? text : "";
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-// Decimal reading that ignores the process locale; empty or bad text is 0.
-double ReadClock(const char* text) {
-  std::string_view s = Trim(text);
-  double v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
-  return r.ec == std::errc() ? v : 0.0;
-}
-
-int32_t ReadTiming(const char* text) {
-  std::string_view s = Trim(text);
-  int32_t v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  return r.ec == std::errc() ? v : 0;
-}
-
-bool AllDigits(std::string_view s) {
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
-// Digits with at most one point, small enough to be held in kHz.
-bool IsClockText(std::string_view s) {
-  if (s.empty()) return true;
-  if (std::count(s.begin(), s.end(), '.') > 1) return false;
-  bool digit = false;
-  for (char c : s) {
-    if (c == '.') continue;
-    if (c < '0' || c > '9') return false;
-    digit = true;
-  }
-  if (!digit) return false;
-  double v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
-  return r.ec == std::errc() && v * 1000.0 <= double(INT32_MAX);
-}
-
-bool IsTimingText(std::string_view s) {
-  if (s.empty()) return true;
-  if (!AllDigits(s)) return false;
-  int32_t v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
-bool IsNameText(std::string_view s) {
-  return !s.empty() && s.size() < sizeof(UiModeLine{}.name) && s.find('"') == std::string_view::npos;
-}
-
 void ShowError(const char* message) {
-  if (s_tab.services.showError) s_tab.services.showError(message);
+  if (GetModeLineTabServices().showError) GetModeLineTabServices().showError(message);
 }
 
 std::string CellText(GtkTreeIter* row, int column) {
@@ -208,8 +144,9 @@ void InitUiModeLineTab(GtkWidget* window, const ModeLineTabServices& services,
                        const PrivateList* preferredModes, const PrivateList* fileModeLines) {
   assert(window != nullptr);
   s_tab.window = window;
-  s_tab.services = services;
-  if (!s_tab.services.validate) s_tab.services.validate = ValidateModeLineWithBoard;
+  ModeLineTabServices withCheck = services;
+  if (!withCheck.validate) withCheck.validate = ValidateModeLineWithBoard;
+  SetModeLineTabServices(withCheck);
   s_tab.view = GTK_TREE_VIEW(g_object_get_data(G_OBJECT(window), "mwModeLineList"));
   assert(s_tab.view != nullptr);
 
@@ -234,7 +171,7 @@ void SetFocusModeLineTab() {
 
 void SetModeLineUiColor(GtkListStore* store, GtkTreeIter* row, const UiModeLine* modeLine) {
   GdkColor color;
-  gdk_color_parse(s_tab.services.validate(modeLine) ? "Black" : "Red", &color);
+  gdk_color_parse(GetModeLineTabServices().validate(modeLine) ? "Black" : "Red", &color);
   gtk_list_store_set(store, row, kMlColor, &color, -1);
 }
 
@@ -247,7 +184,7 @@ void AddModeLine(const UiModeLine* m, int hPolarity, int vPolarity) {
   UiModeLine copy = *m;
   for (int column = kMlHdisp; column <= kMlVtotal; ++column) {
     char text[16];
-    TimingText(*Timing(&copy, column), text, sizeof text);
+    TimingText(*ModeLineTimingField(&copy, column), text, sizeof text);
     gtk_list_store_set(s_tab.store, &row, column, text, -1);
   }
   gtk_list_store_set(s_tab.store, &row, kMlHPolarity, kPolarityWords[hPolarity == 0 ? 0 : 1],
@@ -324,7 +261,7 @@ bool IsEveryModeLineValid() {
     for (int column = kMlClock; column <= kMlVPolarity; ++column) {
       const std::string text = CellText(&row, column);
       // An emptied cell holds no value either.
-      if (text == kEmptyValue || Trim(text.c_str()).empty()) {
+      if (text == kEmptyValue || text.find_first_not_of(" \t") == std::string::npos) {
         const std::string name = CellText(&row, kMlName);
         char* message = g_strdup_printf(kMsgMissingValue, kColumns[column].messageName, name.c_str());
         ShowError(message);
@@ -343,7 +280,7 @@ void CellEditedCb(GtkCellRendererText* renderer, gchar* path, gchar* newText, gp
   const char* text = newText ? newText : "";
 
   if (column == kMlName) {
-    if (!IsNameText(text)) {
+    if (!IsModeLineNameValid(text)) {
       ShowError(kMsgInvalidName);
       return;
     }
@@ -352,12 +289,14 @@ void CellEditedCb(GtkCellRendererText* renderer, gchar* path, gchar* newText, gp
       return;
     }
   } else if (column == kMlClock) {
-    if (!IsClockText(text)) {
+    double clock = 0.0;
+    if (text[0] != '\0' && !ParseModeLineClock(text, &clock)) {
       ShowError(kMsgInvalidNumber);
       return;
     }
   } else if (column >= kMlHdisp && column <= kMlVtotal) {
-    if (!IsTimingText(text)) {
+    int32_t value = 0;
+    if (text[0] != '\0' && !ParseModeLineTiming(text, &value)) {
       ShowError(kMsgInvalidNumber);
       return;
     }
@@ -366,7 +305,7 @@ void CellEditedCb(GtkCellRendererText* renderer, gchar* path, gchar* newText, gp
   const std::string oldName = CellText(&row, kMlName);
   EditModeLineCtrl(oldName.c_str(), text, column);
   const UiModeLine* changed =
-      s_tab.services.findMatchingModeLine(column == kMlName ? text : oldName.c_str());
+      GetModeLineTabServices().findMatchingModeLine(column == kMlName ? text : oldName.c_str());
   if (changed) SetModeLineUiColor(s_tab.store, &row, changed);
   gtk_list_store_set(s_tab.store, &row, column, text, -1);
   gtk_tree_view_columns_autosize(s_tab.view);
@@ -381,80 +320,17 @@ void FillCurrentModeLine(PrivateList** list) {
   if (!model || !gtk_tree_model_get_iter_first(model, &row)) return;
   do {
     UiModeLine m{};
-    std::snprintf(m.name, sizeof m.name, "%s", CellText(&row, kMlName).c_str());
-    m.clock = ReadClock(CellText(&row, kMlClock).c_str());
-    for (int column = kMlHdisp; column <= kMlVtotal; ++column)
-      *Timing(&m, column) = ReadTiming(CellText(&row, column).c_str());
-    m.hpolarity = ModelinePolarity(ConvertToEnum(CellText(&row, kMlHPolarity).c_str()));
-    m.vpolarity = ModelinePolarity(ConvertToEnum(CellText(&row, kMlVPolarity).c_str()));
+    for (int column = kMlName; column <= kMlVPolarity; ++column)
+      SetModeLineField(&m, CellText(&row, column).c_str(), column);
     *list = PrivateListInsertFirst(*list, &m, sizeof m, nullptr);
   } while (gtk_tree_model_iter_next(model, &row));
 }
 
-// ---- controller -------------------------------------------------------------
-
-void InitUiModeLineTabCtrl(const PrivateList* preferredModes, const PrivateList* fileModeLines) {
-  for (const PrivateList* n = preferredModes; n; n = n->next) {
-    const auto* p = static_cast<const CardPreferredMode*>(n->Payload());
-    AddModeLineCtrl(&p->mode);
-    if (p->output >= 0 && p->output < 4) s_tab.services.addPreferredModeLine(&p->mode, p->output);
-  }
-  for (const PrivateList* n = fileModeLines; n; n = n->next) {
-    const auto* m = static_cast<const UiModeLine*>(n->Payload());
-    bool preferred = false;
-    for (const PrivateList* p = preferredModes; p && !preferred; p = p->next)
-      preferred = std::strcmp(static_cast<const CardPreferredMode*>(p->Payload())->mode.name, m->name) == 0;
-    if (preferred) continue;
-    AddModeLineCtrl(m);
-    AddModeLineToCollectorCtrl(m);
-  }
-}
-
-void AddModeLineCtrl(const UiModeLine* m) { AddModeLine(m, m->hpolarity, m->vpolarity); }
-void AddNewModeLineCtrl() { AddEmptyNewLine(); }
-void RemoveModeLineCtrl() { RemoveSelectedModeLine(); }
-
-void EditModeLineCtrl(const char* name, const char* text, int column) {
-  if (column < kMlName || column > kMlVPolarity) return;
-  UiModeLine* m = s_tab.services.findMatchingModeLine(name);
-  if (!m) return;
-  if (column == kMlName)
-    std::snprintf(m->name, sizeof m->name, "%s", text);
-  else if (column == kMlClock)
-    m->clock = ReadClock(text);
-  else if (column <= kMlVtotal)
-    *Timing(m, column) = ReadTiming(text);
-  else if (column == kMlHPolarity)
-    m->hpolarity = ModelinePolarity(ConvertToEnum(text));
-  else
-    m->vpolarity = ModelinePolarity(ConvertToEnum(text));
-}
-
-void RemoveModeLineFromNameCtrl(const char* name) { s_tab.services.removeModeLineFromCollector(name); }
-void AddModeLineToCollectorCtrl(const UiModeLine* m) { s_tab.services.addCustomModeLine(m); }
-void SetFocusModeLineTabCtrl() { SetFocusModeLineTab(); }
-bool IsEveryModeLineValidCtrl() { return IsEveryModeLineValid(); }
-const UiModeLine* GetPreferedModeLineCtrl(int output) { return s_tab.services.getPreferredModeLine(output); }
-PrivateList* GetCustomModeLineCtrl() { return s_tab.services.getCustomModeLineList(); }
-
-void ValidateModeLinesWithVideoCard() {
-  GtkTreeModel* model = GTK_TREE_MODEL(s_tab.store);
-  GtkTreeIter row;
-  if (!model || !gtk_tree_model_get_iter_first(model, &row)) return;
-  do {
-    const UiModeLine* m = s_tab.services.findMatchingModeLine(CellText(&row, kMlName).c_str());
-    if (m) SetModeLineUiColor(s_tab.store, &row, m);
-  } while (gtk_tree_model_iter_next(model, &row));
-}
-
-PrivateList* GetModeLineList() {
-  FillCurrentModeLine(&s_tab.modeLineList);
-  return s_tab.modeLineList;
-}
-
-bool IsThisAModeLine(const char* name) { return name && HasRowNamed(name); }
-
 void ShutdownUiModeLineTab() {
-  PrivateDeleteList(s_tab.modeLineList);
+  ShutdownUiModeLineTabCtrl();
   s_tab = ModeLineTab{};
 }
+
+GtkListStore* GetModeLineStore() { return s_tab.store; }
+std::string GetModeLineCellText(GtkTreeIter* row, int column) { return CellText(row, column); }
+bool HasModeLineRow(const char* name) { return name != nullptr && HasRowNamed(name); }

@@ -1,8 +1,6 @@
-// The mode-line editor page of the main window: one editable row per mode
-// line, kept in step with the GUI's mode-line collections.
+// The mode-line editor page, its controller: what the rest of the GUI
+// calls, kept in step with the GUI's mode-line collections.
 #pragma once
-
-#include <gtk/gtk.h>
 
 #include "tools/lib/List.h"
 #include "tools/lib/ModelineUtils.h"
@@ -33,33 +31,16 @@ struct ModeLineTabServices {
   void (*showError)(const char* message);
   int (*validate)(const UiModeLine* mode);
 };
+void SetModeLineTabServices(const ModeLineTabServices& services);
+const ModeLineTabServices& GetModeLineTabServices();
 
-// The default check: a mode line whose timings do not increase is refused;
-// otherwise the board decides through the configuration extension, and
-// without the extension the line is accepted.
-int ValidateModeLineWithBoard(const UiModeLine* mode);
+// The timing that column 2-9 holds.
+int32_t* ModeLineTimingField(UiModeLine* modeLine, int column);
+// Puts the text of one cell into a mode line: column 0 the name, 1 the
+// pixel clock, 2-9 the timings, 10-11 the polarities. A value that does not
+// read sets 0.
+void SetModeLineField(UiModeLine* modeLine, const char* text, int column);
 
-// View. `window` holds "mwModeLineList" and "notebook1" under their names.
-// `preferredModes` is the first board's list of CardPreferredMode records,
-// `fileModeLines` a list of UiModeLine read from the X configuration.
-void InitUiModeLineTab(GtkWidget* window, const ModeLineTabServices& services,
-                       const PrivateList* preferredModes, const PrivateList* fileModeLines);
-void SetFocusModeLineTab();
-void AddModeLine(const UiModeLine* modeLine, int hPolarity, int vPolarity);
-void AddEmptyNewLine();
-void RemoveSelectedModeLine();
-void RemoveModeLine(GtkTreeIter* row);
-bool IsModeLineAlreadyExist(const char* path, const char* name);
-void SetModeLineUiColor(GtkListStore* store, GtkTreeIter* row, const UiModeLine* modeLine);
-bool IsEveryModeLineValid();
-void CellEditedCb(GtkCellRendererText* renderer, gchar* path, gchar* newText, gpointer data);
-void FillCurrentModeLine(PrivateList** list);
-int ConvertToEnum(const char* text);
-// The pixel clock as the list shows it: two decimals, or as many as the
-// value needs to come back unchanged.
-void FormatModeLineClock(double mhz, char* out, size_t size);
-
-// Controller.
 void InitUiModeLineTabCtrl(const PrivateList* preferredModes, const PrivateList* fileModeLines);
 void AddModeLineCtrl(const UiModeLine* modeLine);
 void AddNewModeLineCtrl();
@@ -77,4 +58,4 @@ void ValidateModeLinesWithVideoCard();
 PrivateList* GetModeLineList();
 bool IsThisAModeLine(const char* name);
 // Releases the collected list (at exit).
-void ShutdownUiModeLineTab();
+void ShutdownUiModeLineTabCtrl();

@@ -1,30 +1,18 @@
-#include "tools/gui/cell_renderer_combo.h"
+// The editing widget of the polarity cells: a bin that implements the
+// cell-editable interface and pops up a menu of the model's words.
+#include "tools/gui/ComboBoxCellEditable.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr gint kRendererPad = 2;
-constexpr gint kRendererWidth = 55;
-constexpr gint kRendererHeight = 10;
 constexpr gint kMenuWidth = 63;
-// The menu opens this far below the top of the cell's background area,
-// clear of the column headers.
-constexpr gint kMenuDrop = 20;
 
-enum { kPropRendererModel = 1, kPropRendererTextColumn = 2 };
 enum { kPropEditableModel = 1, kPropEditableX = 2, kPropEditableY = 3 };
 
-GtkCellRendererTextClass* s_rendererParent = nullptr;
-
-CellRendererComboBox* AsRenderer(gpointer p) {
-  return G_TYPE_CHECK_INSTANCE_CAST(p, CellRendererComboBoxGetType(), CellRendererComboBox);
-}
 ComboBoxCellEditable* AsEditable(gpointer p) {
   return G_TYPE_CHECK_INSTANCE_CAST(p, ComboBoxCellEditableGetType(), ComboBoxCellEditable);
 }
-
-// ---- editable -------------------------------------------------------------
 
 void ComboBoxSetPosition(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   ComboBoxCellEditable* self = AsEditable(object);
@@ -156,128 +144,7 @@ void EditableClassInit(gpointer klass, gpointer) {
                        G_MAXINT, 0, flags));
 }
 
-// ---- renderer -------------------------------------------------------------
-
-void RendererGetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
-  CellRendererComboBox* self = AsRenderer(object);
-  switch (id) {
-    case kPropRendererModel: g_value_set_object(value, self->model); break;
-    case kPropRendererTextColumn: g_value_set_int(value, self->textColumn); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
-  }
-}
-
-void RendererSetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
-  CellRendererComboBox* self = AsRenderer(object);
-  switch (id) {
-    case kPropRendererModel: {
-      GtkTreeModel* model = GTK_TREE_MODEL(g_value_get_object(value));
-      if (model) g_object_ref(model);
-      if (self->model) g_object_unref(self->model);
-      self->model = model;
-      break;
-    }
-    case kPropRendererTextColumn: self->textColumn = g_value_get_int(value); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
-  }
-}
-
-void RendererFinalize(GObject* object) {
-  CellRendererComboBox* self = AsRenderer(object);
-  if (self->model) g_object_unref(self->model);
-  self->model = nullptr;
-  G_OBJECT_CLASS(s_rendererParent)->finalize(object);
-}
-
-void RendererGetSize(GtkCellRenderer* cell, GtkWidget*, GdkRectangle* area, gint* xOffset,
-                     gint* yOffset, gint* width, gint* height) {
-  const gint w = kRendererWidth + 2 * gint(cell->xpad);
-  const gint h = kRendererHeight + 2 * gint(cell->ypad);
-  if (width) *width = w;
-  if (height) *height = h;
-  if (area) {
-    if (xOffset) *xOffset = std::max(0, gint((area->width - w) * cell->xalign));
-    if (yOffset) *yOffset = std::max(0, gint((area->height - h) * cell->yalign));
-  }
-}
-
-void RendererEditingDone(GtkCellEditable* editable, gpointer data) {
-  CellRendererComboBox* self = AsRenderer(data);
-  const gchar* chosen = static_cast<const gchar*>(g_object_get_data(G_OBJECT(editable), kComboPathKey));
-  gtk_cell_renderer_stop_editing(GTK_CELL_RENDERER(self), chosen == nullptr);
-  if (!chosen) return;
-  const gchar* path = static_cast<const gchar*>(g_object_get_data(G_OBJECT(self), kComboPathKey));
-  g_signal_emit_by_name(self, "edited", path, chosen);
-}
-
-GtkCellEditable* RendererStartEditing(GtkCellRenderer* cell, GdkEvent*, GtkWidget* widget,
-                                      const gchar* path, GdkRectangle* background, GdkRectangle*,
-                                      GtkCellRendererState) {
-  CellRendererComboBox* self = AsRenderer(cell);
-  g_object_set_data_full(G_OBJECT(self), kComboPathKey, g_strdup(path), g_free);
-
-  gint originX = 0, originY = 0;
-  if (widget->window) gdk_window_get_origin(widget->window, &originX, &originY);
-  // The cell's area is in the list's visible coordinates, so the scroll
-  // offsets are already part of it.
-  const gint x = std::max(0, originX + background->x);
-  const gint y = std::max(0, originY + background->y + kMenuDrop);
-
-  GtkWidget* editable = ComboBoxCellEditableNew(self->model);
-  if (!editable) return nullptr;
-  g_object_set(editable, "x", x, "y", y, nullptr);
-  gtk_widget_show(editable);
-  g_signal_connect(editable, "editing_done", G_CALLBACK(RendererEditingDone), self);
-  return GTK_CELL_EDITABLE(editable);
-}
-
-void RendererInit(GTypeInstance* instance, gpointer) {
-  CellRendererComboBox* self = reinterpret_cast<CellRendererComboBox*>(instance);
-  GtkCellRenderer* cell = GTK_CELL_RENDERER(instance);
-  self->model = nullptr;
-  self->textColumn = -1;
-  cell->xpad = kRendererPad;
-  cell->ypad = kRendererPad;
-  cell->mode = GTK_CELL_RENDERER_MODE_INERT;
-}
-
-void RendererClassInit(gpointer klass, gpointer) {
-  s_rendererParent = GTK_CELL_RENDERER_TEXT_CLASS(g_type_class_peek_parent(klass));
-  GObjectClass* object = G_OBJECT_CLASS(klass);
-  GtkCellRendererClass* cell = GTK_CELL_RENDERER_CLASS(klass);
-  object->get_property = RendererGetProperty;
-  object->set_property = RendererSetProperty;
-  object->finalize = RendererFinalize;
-  cell->get_size = RendererGetSize;
-  cell->start_editing = RendererStartEditing;
-  g_object_class_install_property(
-      object, kPropRendererModel,
-      g_param_spec_object("model", "Model", "The model containing the possible values for the combo box",
-                          GTK_TYPE_TREE_MODEL, G_PARAM_READWRITE));
-  g_object_class_install_property(
-      object, kPropRendererTextColumn,
-      g_param_spec_int("text_column", "Text Column",
-                       "A column in the data source model to get the strings from", -1, G_MAXINT, -1,
-                       G_PARAM_READWRITE));
-}
-
 }  // namespace
-
-GType CellRendererComboBoxGetType() {
-  static GType type = 0;
-  if (!type) {
-    static const GTypeInfo info = {
-        sizeof(CellRendererComboBoxClass), nullptr, nullptr, RendererClassInit, nullptr, nullptr,
-        sizeof(CellRendererComboBox), 0, RendererInit, nullptr};
-    type = g_type_register_static(GTK_TYPE_CELL_RENDERER_TEXT, "CustomCellRendererProgress", &info,
-                                  GTypeFlags(0));
-  }
-  return type;
-}
-
-GtkCellRenderer* CellRendererComboBoxNew() {
-  return GTK_CELL_RENDERER(g_object_new(CellRendererComboBoxGetType(), nullptr));
-}
 
 GType ComboBoxCellEditableGetType() {
   static GType type = 0;
