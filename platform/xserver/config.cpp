@@ -12,7 +12,7 @@
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server_state.h"
 #include "platform/xserver/state.h"
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 
 namespace xstub::detail {
 namespace {

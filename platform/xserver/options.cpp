@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/xserver/server_state.h"
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 
 namespace {
 

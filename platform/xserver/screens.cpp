@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "platform/xserver/server_state.h"
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 
 extern "C" {
 ScrnInfoPtr* xf86Screens = nullptr;

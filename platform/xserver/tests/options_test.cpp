@@ -6,7 +6,7 @@
 
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
-#include "tools/lib/xconfig.h"
+#include "tools/lib/parser/xconfig.h"
 
 namespace {
 
