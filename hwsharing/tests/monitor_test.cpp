@@ -153,6 +153,8 @@ TEST(MonitorRecord, AFullModeListStillHasAMaximalResolution) {
   // 64 entries, the widest last.
   for (uint32_t i = 0; i < kEdidModeEntries; ++i) mi.aEdidModes[i] = {640 + 16 * i, 480, 60, kEdidModeStandard};
   mi.aEdidModes[kEdidModeEntries - 1] = {1920, 1080, 60, kEdidModePreferred};
+  mi.ulMaxResWidth = mi.ulMaxResHeight = 0;
+  mi.ulMaxPixClock = 0;
   HALPGetMonitorMinimalResolution(b.get(), 0);
   HALPGetMonitorMaximalResolution(b.get(), 0);
   EXPECT_EQ(mi.ulMinResWidth, 640u);
