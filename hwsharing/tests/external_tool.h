@@ -2,6 +2,8 @@
 // independent oracle (edid-decode, cvt, gtf, the suite's own test programs).
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,32 +35,32 @@ struct ToolResult {
 };
 
 // Runs argv[0] (found on PATH) with the arguments; standard error is
-// discarded.
+// discarded. posix_spawn keeps this cheap from a large sanitized process.
 inline ToolResult RunTool(const std::vector<std::string>& argv) {
   ToolResult result;
   const std::string program = FindProgram(argv.at(0));
   if (program.empty()) return result;
   int out[2];
   if (pipe(out) != 0) return result;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    if (std::freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(program.c_str(), args.data());
-    _exit(127);
-  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   char chunk[4096];
   ssize_t n = 0;
   while ((n = read(out[0], chunk, sizeof(chunk))) > 0) result.output.append(chunk, static_cast<size_t>(n));
   close(out[0]);
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
 }
 
