@@ -8,9 +8,12 @@
 #include "hwsharing/bios_pins.h"
 #include "hwsharing/cve2_encoder.h"
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/ddc.h"
+#include "hwsharing/edid.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
+#include "hwsharing/monitor.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/tv_parameters.h"
 

@@ -1,6 +1,7 @@
 // The board handle's device jump table (55 slots, filled per chip) and the
 // nine static dispatch tables of the library's sub-layers. Every slot takes
-// the board handle first and returns its status word.
+// the board handle first and returns its status word, except the EDID
+// decoding slots of EDIDFunctions, which read EDID bytes alone.
 //
 // Each table is described once, by an X-macro list of its slots:
 //   X(index, Slot, SlotType, Function)
@@ -23,6 +24,7 @@ struct CVE2LUMA;
 struct CVE2ITU656;
 struct VLNGAMMA;
 struct VLNTIMING;
+struct EDID2LAYOUT;
 
 // ---- Slot types --------------------------------------------------------------------
 // Function types; a slot holds a pointer to one.
@@ -80,18 +82,26 @@ using HalSlotVlnPll = HALSTATUS(BOARDHANDLE* h, uint32_t khz, uint32_t* m, uint3
 using HalSlotI2c = HALSTATUS(BOARDHANDLE* h, uint32_t port, I2CTRANSACTION* t);
 using HalSlotMergeStatus = HALSTATUS(HALSTATUS current, HALSTATUS next);
 using HalSlotRecordError = HALSTATUS(BOARDHANDLE* h, HALSTATUS code);
-// Monitor-information slots.
-using HalSlotEdidOut = HALSTATUS(BOARDHANDLE* h, uint8_t* edid, uint32_t* out);
-using HalSlotEdidTwoOut = HALSTATUS(BOARDHANDLE* h, uint8_t* edid, uint32_t* first,
-                                    uint32_t* second);
-using HalSlotEdidTiming = HALSTATUS(BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode,
-                                    uint32_t index);
-using HalSlotEdidMode = HALSTATUS(BOARDHANDLE* h, uint8_t* descriptor, MODEINFO* mode);
-using HalSlotEdid = HALSTATUS(BOARDHANDLE* h, uint8_t* edid);
-using HalSlotAspectRatio = HALSTATUS(BOARDHANDLE* h, uint32_t width, uint32_t height,
-                                     uint32_t* ratio);
-using HalSlotEdidResolution = HALSTATUS(BOARDHANDLE* h, uint8_t* timing, uint32_t* width,
-                                        uint32_t* height, uint32_t* refresh);
+// Monitor-information slots. The decoding routines read EDID bytes alone
+// and take no board handle.
+using HalSlotEdidCount = uint32_t(const uint8_t* edid, const MODEINFO* query);
+using HalSlotEdidStandardCount = uint32_t(const uint8_t* edid, const MODEINFO* query, bool gtfAllowed);
+using HalSlotEdidDetailedCount = uint32_t(const uint8_t* edid, const MODEINFO* query, uint32_t monitorFlags);
+using HalSlotEdidTiming = bool(const uint8_t* edid, MODEINFO* query, uint32_t index);
+using HalSlotEdidStandardTiming = bool(const uint8_t* edid, MODEINFO* query, uint32_t index, bool gtfAllowed);
+using HalSlotEdidDetailedTiming = bool(const uint8_t* edid, MODEINFO* query, uint32_t index,
+                                       uint32_t monitorFlags);
+using HalSlotEdidFlagsValue = uint32_t(const uint8_t* edid, uint32_t monitorFlags);
+using HalSlotEdidValue = uint32_t(const uint8_t* edid);
+using HalSlotEdid2Layout = void(const uint8_t* edid, EDID2LAYOUT* layout);
+using HalSlotEdidDecode = bool(const uint8_t* descriptor, MODEINFO* mode);
+using HalSlotEdidConvert = void(uint8_t* edid);
+using HalSlotAspectRatio = uint32_t(uint32_t width, uint32_t height);
+using HalSlotEdidTranslate = bool(const uint8_t* descriptor, uint32_t monitorFlags, MODEINFO* mode);
+using HalSlotStandardSize = bool(uint32_t version, const uint8_t* bytes, uint32_t* width, uint32_t* height);
+using HalSlotDetailedSize = void(const uint8_t* descriptor, uint32_t monitorFlags, uint32_t* width,
+                                 uint32_t* height, bool* widthDoubled);
+using HalSlotEdidModes = void(const uint8_t* edid, EDIDMODE* list, uint32_t monitorFlags);
 using HalSlotDdcCount = HALSTATUS(BOARDHANDLE* h, MODEINFO* query, uint32_t output,
                                   uint32_t* count);
 using HalSlotDdcTiming = HALSTATUS(BOARDHANDLE* h, MODEINFO* query, uint32_t output,
@@ -99,7 +109,7 @@ using HalSlotDdcTiming = HALSTATUS(BOARDHANDLE* h, MODEINFO* query, uint32_t out
 using HalSlotReadDdcEdid = HALSTATUS(BOARDHANDLE* h, uint32_t output, uint32_t port,
                                      uint32_t address, uint32_t attempts, uint32_t delay);
 using HalSlotReadDdcByte = HALSTATUS(BOARDHANDLE* h, uint32_t port, uint32_t address,
-                                     uint32_t offset, uint8_t* value);
+                                     uint32_t offset, uint8_t* buffer, uint32_t count);
 // Client services answer a plain code, not a status word.
 using ClientSlotOpen = uint32_t(BOARDHANDLE* board);
 using ClientSlotReadByte = uint32_t(BOARDHANDLE* board, uint32_t offset, uint8_t* value);
@@ -373,20 +383,20 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(10, DetectSIPanelLink, HalSlotOut, HSLDetectSIPanelLink)
 
 #define ORV_EDID_TABLE(X) \
-  X(0, GetEDID1EstablishedTimingNumber, HalSlotEdidOut, HALPGetEDID1EstablishedTimingNumber) \
-  X(1, GetEDID1StandardTimingNumber, HalSlotEdidOut, HALPGetEDID1StandardTimingNumber) \
-  X(2, GetEDID1DetailedTimingNumber, HalSlotEdidOut, HALPGetEDID1DetailedTimingNumber) \
+  X(0, GetEDID1EstablishedTimingNumber, HalSlotEdidCount, HALPGetEDID1EstablishedTimingNumber) \
+  X(1, GetEDID1StandardTimingNumber, HalSlotEdidStandardCount, HALPGetEDID1StandardTimingNumber) \
+  X(2, GetEDID1DetailedTimingNumber, HalSlotEdidDetailedCount, HALPGetEDID1DetailedTimingNumber) \
   X(3, GetEDID1EstablishedTiming, HalSlotEdidTiming, HALPGetEDID1EstablishedTiming) \
-  X(4, GetEDID1StandardTiming, HalSlotEdidTiming, HALPGetEDID1StandardTiming) \
-  X(5, GetEDID1DetailedTiming, HalSlotEdidTiming, HALPGetEDID1DetailedTiming) \
-  X(6, GetEDID1AspectRatio, HalSlotEdidOut, HALPGetEDID1AspectRatio) \
-  X(7, CalcEDID2Offset, HalSlotEdidTwoOut, HALPCalcEDID2Offset) \
-  X(8, GetEDIDDetailedTimingInfo, HalSlotEdidMode, HALPGetEDIDDetailedTimingInfo) \
-  X(9, ConvertEDID2toEDID1, HalSlotEdid, HALPConvertEDID2toEDID1) \
+  X(4, GetEDID1StandardTiming, HalSlotEdidStandardTiming, HALPGetEDID1StandardTiming) \
+  X(5, GetEDID1DetailedTiming, HalSlotEdidDetailedTiming, HALPGetEDID1DetailedTiming) \
+  X(6, GetEDID1AspectRatio, HalSlotEdidFlagsValue, HALPGetEDID1AspectRatio) \
+  X(7, CalcEDID2Offset, HalSlotEdid2Layout, HALPCalcEDID2Offset) \
+  X(8, GetEDIDDetailedTimingInfo, HalSlotEdidDecode, HALPGetEDIDDetailedTimingInfo) \
+  X(9, ConvertEDID2toEDID1, HalSlotEdidConvert, HALPConvertEDID2toEDID1) \
   X(10, ComputeAspectRatio, HalSlotAspectRatio, HALPComputeAspectRatio) \
-  X(11, GetTranslatedDetailedTimingInfo, HalSlotEdidMode, HALPGetTranslatedDetailedTimingInfo) \
-  X(12, GetResFromStandardTiming, HalSlotEdidResolution, HALPGetResFromStandardTiming) \
-  X(13, GetResFromDetailedTiming, HalSlotEdidResolution, HALPGetResFromDetailedTiming) \
+  X(11, GetTranslatedDetailedTimingInfo, HalSlotEdidTranslate, HALPGetTranslatedDetailedTimingInfo) \
+  X(12, GetResFromStandardTiming, HalSlotStandardSize, HALPGetResFromStandardTiming) \
+  X(13, GetResFromDetailedTiming, HalSlotDetailedSize, HALPGetResFromDetailedTiming) \
   X(14, GetMonitorInfo, HalSlotU32, HALPGetMonitorInfo) \
   X(15, GetMonitorProperties, HalSlotU32, HALPGetMonitorProperties) \
   X(16, GetMonitorLimits, HalSlotU32, HALPGetMonitorLimits) \
@@ -405,10 +415,10 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(29, GetMonitorMinimalResolution, HalSlotU32, HALPGetMonitorMinimalResolution) \
   X(30, GetMonitorMaximalResolution, HalSlotU32, HALPGetMonitorMaximalResolution) \
   X(31, GetMonitorAspectRatio, HalSlotU32, HALPGetMonitorAspectRatio) \
-  X(32, GetEDIDVersion, HalSlotEdidOut, HALPGetEDIDVersion) \
-  X(33, GetEDID1EdidModes, HalSlotU32, HALPGetEDID1EdidModes) \
-  X(34, GetEDIDBufferSize, HalSlotEdidOut, HALPGetEDIDBufferSize) \
-  X(35, IsEDIDBufferValid, HalSlotEdidOut, HALPIsEDIDBufferValid)
+  X(32, GetEDIDVersion, HalSlotEdidValue, HALPGetEDIDVersion) \
+  X(33, GetEDID1EdidModes, HalSlotEdidModes, HALPGetEDID1EdidModes) \
+  X(34, GetEDIDBufferSize, HalSlotEdidValue, HALPGetEDIDBufferSize) \
+  X(35, IsEDIDBufferValid, HalSlotEdidValue, HALPIsEDIDBufferValid)
 
 // ---- The table structs -----------------------------------------------------------------
 #define ORV_SLOT_MEMBER(index, Slot, SlotType, Function) SlotType* Slot;

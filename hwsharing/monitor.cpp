@@ -330,16 +330,15 @@ HALSTATUS HALPGetMonitorAspectRatio(BOARDHANDLE* h, uint32_t output) {
 
 // ---- Timing queries -------------------------------------------------------------
 
-HALSTATUS HALPGetDDCEstablishedTimingNumber(BOARDHANDLE* h, const MODEINFO* query, uint32_t output, uint32_t* count) {
+HALSTATUS HALPGetDDCEstablishedTimingNumber(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count) {
   return CountTimings(h, TimingKind::kEstablished, query, output, count, false);
 }
 
-HALSTATUS HALPGetDDCStandardTimingNumber(BOARDHANDLE* h, const MODEINFO* query, uint32_t output, uint32_t* count,
-                                         uint32_t gtfAllowed) {
-  return CountTimings(h, TimingKind::kStandard, query, output, count, gtfAllowed != 0);
+HALSTATUS HALPGetDDCStandardTimingNumber(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count) {
+  return CountTimings(h, TimingKind::kStandard, query, output, count, false);
 }
 
-HALSTATUS HALPGetDDCDetailedTimingNumber(BOARDHANDLE* h, const MODEINFO* query, uint32_t output, uint32_t* count) {
+HALSTATUS HALPGetDDCDetailedTimingNumber(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count) {
   return CountTimings(h, TimingKind::kDetailed, query, output, count, false);
 }
 
@@ -347,8 +346,8 @@ HALSTATUS HALPGetDDCEstablishedTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t 
   return FetchTiming(h, TimingKind::kEstablished, query, output, n, false);
 }
 
-HALSTATUS HALPGetDDCStandardTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n, uint32_t gtfAllowed) {
-  return FetchTiming(h, TimingKind::kStandard, query, output, n, gtfAllowed != 0);
+HALSTATUS HALPGetDDCStandardTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n) {
+  return FetchTiming(h, TimingKind::kStandard, query, output, n, false);
 }
 
 HALSTATUS HALPGetDDCDetailedTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n) {

@@ -61,12 +61,12 @@ HALSTATUS HALPGetMonitorAspectRatio(BOARDHANDLE* h, uint32_t output);
 
 // Counts and fetches of the timings of the output's EDID that have the
 // query's size (EDID 2.0 converted first; it has no established timings).
-HALSTATUS HALPGetDDCEstablishedTimingNumber(BOARDHANDLE* h, const MODEINFO* query, uint32_t output, uint32_t* count);
-HALSTATUS HALPGetDDCStandardTimingNumber(BOARDHANDLE* h, const MODEINFO* query, uint32_t output, uint32_t* count,
-                                         uint32_t gtfAllowed);
-HALSTATUS HALPGetDDCDetailedTimingNumber(BOARDHANDLE* h, const MODEINFO* query, uint32_t output, uint32_t* count);
+// Standard timings without a VESA row are left out (no GTF).
+HALSTATUS HALPGetDDCEstablishedTimingNumber(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count);
+HALSTATUS HALPGetDDCStandardTimingNumber(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count);
+HALSTATUS HALPGetDDCDetailedTimingNumber(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count);
 HALSTATUS HALPGetDDCEstablishedTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n);
-HALSTATUS HALPGetDDCStandardTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n, uint32_t gtfAllowed);
+HALSTATUS HALPGetDDCStandardTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n);
 HALSTATUS HALPGetDDCDetailedTiming(BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t n);
 
 // Entries (clear the status first).

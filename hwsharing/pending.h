@@ -177,45 +177,6 @@ struct VLNTIMING;
   X(HSLDetectSecondHD15, (BOARDHANDLE* h, uint32_t* found)) \
   X(HSLDetectSIPanelLink, (BOARDHANDLE* h, uint32_t* found))
 
-// ---- EDIDFunctions (monitor information) ------------------------------------
-#define ORV_PENDING_EDID_TABLE(X) \
-  X(HALPGetEDID1EstablishedTimingNumber, (BOARDHANDLE* h, uint8_t* edid, uint32_t* count)) \
-  X(HALPGetEDID1StandardTimingNumber, (BOARDHANDLE* h, uint8_t* edid, uint32_t* count)) \
-  X(HALPGetEDID1DetailedTimingNumber, (BOARDHANDLE* h, uint8_t* edid, uint32_t* count)) \
-  X(HALPGetEDID1EstablishedTiming, (BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode, uint32_t index)) \
-  X(HALPGetEDID1StandardTiming, (BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode, uint32_t index)) \
-  X(HALPGetEDID1DetailedTiming, (BOARDHANDLE* h, uint8_t* edid, MODEINFO* mode, uint32_t index)) \
-  X(HALPGetEDID1AspectRatio, (BOARDHANDLE* h, uint8_t* edid, uint32_t* ratio)) \
-  X(HALPCalcEDID2Offset, (BOARDHANDLE* h, uint8_t* edid, uint32_t* found, uint32_t* offset)) \
-  X(HALPGetEDIDDetailedTimingInfo, (BOARDHANDLE* h, uint8_t* descriptor, MODEINFO* mode)) \
-  X(HALPConvertEDID2toEDID1, (BOARDHANDLE* h, uint8_t* edid)) \
-  X(HALPComputeAspectRatio, (BOARDHANDLE* h, uint32_t width, uint32_t height, uint32_t* ratio)) \
-  X(HALPGetTranslatedDetailedTimingInfo, (BOARDHANDLE* h, uint8_t* descriptor, MODEINFO* mode)) \
-  X(HALPGetResFromStandardTiming, (BOARDHANDLE* h, uint8_t* timing, uint32_t* width, uint32_t* height, uint32_t* refresh)) \
-  X(HALPGetResFromDetailedTiming, (BOARDHANDLE* h, uint8_t* descriptor, uint32_t* width, uint32_t* height, uint32_t* refresh)) \
-  X(HALPGetMonitorInfo, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetMonitorProperties, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetMonitorLimits, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetDDCEstablishedTimingNumber, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count)) \
-  X(HALPGetDDCStandardTimingNumber, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count)) \
-  X(HALPGetDDCDetailedTimingNumber, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t* count)) \
-  X(HALPGetDDCEstablishedTiming, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t index)) \
-  X(HALPGetDDCStandardTiming, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t index)) \
-  X(HALPGetDDCDetailedTiming, (BOARDHANDLE* h, MODEINFO* query, uint32_t output, uint32_t index)) \
-  X(HALPDetectHD15ToTVAdaptor, (BOARDHANDLE* h, uint32_t connector, uint32_t* found)) \
-  X(HALPGetPrimaryMonitorInfo, (BOARDHANDLE* h)) \
-  X(HALPGetSecondMonitorInfo, (BOARDHANDLE* h)) \
-  X(HALPDetectNoTV, (BOARDHANDLE* h, uint32_t* none)) \
-  X(HALPReadDDCEDID, (BOARDHANDLE* h, uint32_t output, uint32_t port, uint32_t address, uint32_t attempts, uint32_t delay)) \
-  X(HALPReadDDCByte, (BOARDHANDLE* h, uint32_t port, uint32_t address, uint32_t offset, uint8_t* value)) \
-  X(HALPGetMonitorMinimalResolution, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetMonitorMaximalResolution, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetMonitorAspectRatio, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetEDIDVersion, (BOARDHANDLE* h, uint8_t* edid, uint32_t* version)) \
-  X(HALPGetEDID1EdidModes, (BOARDHANDLE* h, uint32_t output)) \
-  X(HALPGetEDIDBufferSize, (BOARDHANDLE* h, uint8_t* edid, uint32_t* size)) \
-  X(HALPIsEDIDBufferValid, (BOARDHANDLE* h, uint8_t* edid, uint32_t* valid))
-
 // ---- Encoders and expansion modules called by the misc-IO and I2C port code ---
 #define ORV_PENDING_ENCODERS(X) \
   X(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE* h)) \
@@ -231,7 +192,6 @@ struct VLNTIMING;
   ORV_PENDING_VLN_TABLE(X) \
   ORV_PENDING_FP_TABLE(X) \
   ORV_PENDING_ADDON_TABLE(X) \
-  ORV_PENDING_EDID_TABLE(X) \
   ORV_PENDING_ENCODERS(X)
 
 #define ORV_DECLARE_PENDING(name, params) HALSTATUS name params;

@@ -290,7 +290,7 @@ TEST(MonitorQueries, UnknownVersionsAndFailedStatus) {
   uint32_t count = 0;
   EXPECT_EQ(HALPGetDDCEstablishedTimingNumber(b.get(), &q, 0, &count), kErrEdidVersionEstablishedCount);
   b->status = 0;
-  EXPECT_EQ(HALPGetDDCStandardTimingNumber(b.get(), &q, 0, &count, 1), kErrEdidVersionStandardCount);
+  EXPECT_EQ(HALPGetDDCStandardTimingNumber(b.get(), &q, 0, &count), kErrEdidVersionStandardCount);
   b->status = 0;
   EXPECT_EQ(HALPGetDDCDetailedTiming(b.get(), &q, 0, 0), kErrEdidVersionDetailed);
   // An internal routine does nothing while an error is held.
