@@ -6,6 +6,7 @@
 #include "core/lnx_device.h"
 #include "core/os.h"
 #include "core/poll.h"
+#include "xdriver/surf_desc_list.h"
 
 namespace {
 
@@ -133,10 +134,16 @@ bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
          OsPostBusmasteringBuffer(device, head->BusOf(start), head->BusOf(cursor), head->busType);
 }
 
+// Whatever ran may have used the engine's surface descriptors: the 2D
+// layer binds its bitmaps again at its next set-up.
+void BmPrimInt::ReleaseSurfaceDescriptors() {
+  if (commonData->surfDesc2dList != nullptr) commonData->surfDesc2dList->UnassignAll();
+}
+
 bool BmPrimInt::Start() {
   if (head == nullptr || cursor == nullptr) return false;
   if (!RunRange(false, 0, 0, 0)) return false;
-  // The 2D surface-descriptor list is released here once the 2D layer has one.
+  ReleaseSurfaceDescriptors();
   start = cursor;
   return true;
 }
@@ -144,6 +151,7 @@ bool BmPrimInt::Start() {
 bool BmPrimInt::StartVideo(uint32_t a, uint32_t b, uint32_t c) {
   if (head == nullptr || cursor == nullptr) return false;
   if (!RunRange(true, a, b, c)) return false;
+  ReleaseSurfaceDescriptors();
   start = cursor;
   return true;
 }

@@ -59,4 +59,5 @@ class BmPrimInt : public BmBufferPool {
   void WaitEngineIdle();
   void WaitEngineDrained();
   bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
+  void ReleaseSurfaceDescriptors();
 };

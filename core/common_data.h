@@ -35,6 +35,9 @@ struct HwEmulDmaState {
 };
 
 inline constexpr size_t kXformBufferOptionsSize = 64;
+// Places of the board's three scratch buffers of the 2D layer.
+inline constexpr unsigned kTempBitBufferPlaces = 3;
+inline constexpr size_t kTempBitBufferPlaceSize = 8488;
 inline constexpr unsigned kHardCursorBuffers = 4;
 
 struct CommonData {
@@ -76,9 +79,14 @@ struct CommonData {
   uint32_t revisionBits;
   alignas(8) uint8_t xformBufferOptions[kXformBufferOptionsSize];
 
+  // The 2D layer's board-wide scratch buffers, built in place.
+  alignas(16) uint8_t tempBitBufferPlaces[kTempBitBufferPlaces][kTempBitBufferPlaceSize];
+  uint8_t tempBitBufferBuilt[kTempBitBufferPlaces];
+
   // Room for the components that keep board-wide state here; a component
   // that adds a field above takes its bytes from this area.
-  alignas(8) uint8_t componentArea[kCommonDataSize - 1392];
+  alignas(8) uint8_t componentArea[kCommonDataSize - 1392 -
+                                   kTempBitBufferPlaces * kTempBitBufferPlaceSize - 8];
 };
 static_assert(sizeof(CommonData) == kCommonDataSize);
 static_assert(offsetof(CommonData, ringHead) == 0);

@@ -225,9 +225,9 @@ struct VideoMode {
   uint32_t greenMask;
   uint32_t blueMask;
   uint32_t redBits;
-  uint32_t caller52;
+  uint32_t virtualWidth;       // pixels; the pitch of the primary surface follows it
   uint32_t lines;              // lines of the frame buffer at this pitch
-  uint32_t unused60;
+  uint32_t virtualHeight;
   uint32_t caller64;
   uint32_t localDma;           // non-zero without the kernel module
   uint32_t unit;
@@ -255,9 +255,9 @@ static_assert(offsetof(VideoMode, redMask) == 36);
 static_assert(offsetof(VideoMode, greenMask) == 40);
 static_assert(offsetof(VideoMode, blueMask) == 44);
 static_assert(offsetof(VideoMode, redBits) == 48);
-static_assert(offsetof(VideoMode, caller52) == 52);
+static_assert(offsetof(VideoMode, virtualWidth) == 52);
 static_assert(offsetof(VideoMode, lines) == 56);
-static_assert(offsetof(VideoMode, unused60) == 60);
+static_assert(offsetof(VideoMode, virtualHeight) == 60);
 static_assert(offsetof(VideoMode, caller64) == 64);
 static_assert(offsetof(VideoMode, localDma) == 68);
 static_assert(offsetof(VideoMode, unit) == 72);

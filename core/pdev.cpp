@@ -11,6 +11,9 @@
 #include "core/mm_rows.h"
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
+#include "xdriver/primary_surface.h"
+#include "xdriver/surf_desc_list.h"
+#include "xdriver/temp_bit.h"
 
 // Rows in the order they are run; it is the order of their dependencies
 // (bus mastering needs the flags, the switches, the memory manager, the sync

@@ -7,10 +7,10 @@
 #include <stdint.h>
 
 #include "core/common_data.h"
-#include "core/data2d.h"
 #include "core/heap_object.h"
 #include "core/lnx_device.h"
 #include "core/orv_abi.h"
+#include "xdriver/data2d.h"
 
 class DriverSwitchesLocal;
 class HwManager;

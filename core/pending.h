@@ -1,9 +1,8 @@
-// Component-table rows of the 2D layer, whose code is not written yet. They
-// are declared here so that the device object's component table can name
-// them; test executables and benchmarks link the recording stand-ins of
-// tests/standins/ in their place (also for the 2D record's constructor and
-// destructor, core/data2d.h), and a shipped module cannot link until each
-// is written.
+// Component-table rows whose code is not written yet (the pointer and the
+// feature manager). They are declared here so that the device object's
+// component table can name them; test executables and benchmarks link the
+// recording stand-ins of tests/standins/ in their place, and a shipped
+// module cannot link until each is written.
 //
 // When a row is written, its line goes from this list and its declarations
 // move to the header of the file that defines them.
@@ -13,12 +12,6 @@ class PDEV;
 
 // X(Name, component-table row): bool InitName(PDEV*), void CleanupName(PDEV*).
 #define ORV_PENDING_COMPONENT_ROWS(X) \
-  X(SurfDesc2dList, 12) \
-  X(DeviceBitmap, 14) \
-  X(PrimarySurface, 15) \
-  X(TempBit, 16) \
-  X(Context2d, 17) \
-  X(PreDrawPostDraw, 18) \
   X(Pointer, 20) \
   X(FeatureMgr, 21)
 

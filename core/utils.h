@@ -14,6 +14,16 @@ struct LRECT {
 };
 static_assert(sizeof(LRECT) == 16);
 
+struct LPOINT {
+  int32_t x;
+  int32_t y;
+};
+
+struct LSIZE {
+  int32_t width;
+  int32_t height;
+};
+
 // Holds a floating-point save area; the destructor frees it.
 class FloatingPointState {
  public:

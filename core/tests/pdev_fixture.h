@@ -37,10 +37,10 @@ inline constexpr StandInRow kStandInRows[] = {
 #undef ORV_STANDIN_ROW_NAMES
 };
 
-// One logged call of a stand-in row or of the 2D record.
+// One logged call of a stand-in row.
 struct StandInEvent {
-  enum Kind { kInit, kCleanup, kData2dBuilt, kData2dDestroyed } kind;
-  int row;  // component-table row; -1 for the 2D record
+  enum Kind { kInit, kCleanup } kind;
+  int row;  // component-table row
 };
 
 // The stand-in calls since the last orvstandin::Reset, oldest first.
@@ -48,8 +48,6 @@ inline std::vector<StandInEvent> StandInEvents() {
   std::vector<StandInEvent> events;
   for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
     const std::string name = orvstandin::CallAt(i);
-    if (name == "Data2d") events.push_back({StandInEvent::kData2dBuilt, -1});
-    if (name == "~Data2d") events.push_back({StandInEvent::kData2dDestroyed, -1});
     for (const StandInRow& row : kStandInRows) {
       if (name == row.init) events.push_back({StandInEvent::kInit, row.row});
       if (name == row.cleanup) events.push_back({StandInEvent::kCleanup, row.row});

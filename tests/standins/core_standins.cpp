@@ -1,20 +1,9 @@
 // Stand-ins of the component-table rows listed in core/pending.h and of the
 // 2D record's constructor and destructor. An init logs "Init<Name>" and
 // succeeds unless a test chose a non-zero result for that name; a cleanup
-// logs "Cleanup<Name>"; the record logs "Data2d" and "~Data2d".
-#include "core/data2d.h"
+// logs "Cleanup<Name>".
 #include "core/pending.h"
 #include "tests/standins/standin_log.h"
-
-Data2d::Data2d() {
-  uint32_t ignored = 0;
-  orvstandin::Called("Data2d", &ignored);
-}
-
-Data2d::~Data2d() {
-  uint32_t ignored = 0;
-  orvstandin::Called("~Data2d", &ignored);
-}
 
 #define ORV_DEFINE_STANDIN_ROW(Name, row)                               \
   bool Init##Name(PDEV*) {                                              \

@@ -1,0 +1,91 @@
+// Registers of the 2D drawing engine as DMA packets name them (packet index
+// i writes register 0x1000 + 4 * i), the drawing control word's fields and
+// the surface descriptors' mode and dimension words.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/regs/dma.h"
+
+// ---- Packet indexes --------------------------------------------------------------------
+inline constexpr uint8_t k2dIdxDescAddress0 = 0x88;  // descriptor d: address 0x88 + 2d
+inline constexpr uint8_t k2dIdxDescMode0 = 0x89;     // descriptor d: mode 0x89 + 2d
+inline constexpr uint8_t k2dIdxDescAddress3 = 0x8E;
+inline constexpr uint8_t k2dIdxDescMode3 = 0x8F;
+inline constexpr uint8_t k2dIdxControl = 0xC0;
+inline constexpr uint8_t k2dIdxStart = 0xC1;         // line start; copy or expansion source start
+inline constexpr uint8_t k2dIdxOrigin = 0xC2;        // destination y << 16 | x
+inline constexpr uint8_t k2dIdxSize = 0xC3;          // h << 16 | w, stored only
+inline constexpr uint8_t k2dIdxForeground = 0xC5;
+inline constexpr uint8_t k2dIdxBackground = 0xC6;
+inline constexpr uint8_t k2dIdxPatternLow = 0xC7;
+inline constexpr uint8_t k2dIdxPatternHigh = 0xC8;
+inline constexpr uint8_t k2dIdxPlaneMask = 0xC9;
+inline constexpr uint8_t k2dIdxClipTopLeft = 0xCA;   // top << 16 | left
+inline constexpr uint8_t k2dIdxClipBottomRight = 0xCB;
+inline constexpr uint8_t k2dIdxSyncZero = 0xDD;      // written 0 by the sync packet
+inline constexpr uint8_t k2dIdxLineEnd = 0xE2;       // y << 16 | x, draws the line
+inline constexpr uint8_t k2dIdxSizeGo = 0xE3;        // h << 16 | w, draws
+inline constexpr uint8_t k2dIdxSyncTag = 0xAF;
+inline constexpr uint8_t k2dIdxRepeatHeader = 0x22;
+inline constexpr uint8_t k2dIdxRepeatCount = 0x23;
+inline constexpr uint8_t kIdxPad = 0x21;             // pads a header, takes no data word
+
+// A packet header of four register indexes, the first in the low byte.
+constexpr uint32_t PacketHeader(uint8_t first, uint8_t second = kIdxPad, uint8_t third = kIdxPad,
+                                uint8_t fourth = kIdxPad) {
+  return uint32_t{first} | uint32_t{second} << 8 | uint32_t{third} << 16 | uint32_t{fourth} << 24;
+}
+
+// The header that loads descriptor d (0-3): address, then mode.
+constexpr uint32_t DescriptorHeader(unsigned d) {
+  return PacketHeader(static_cast<uint8_t>(k2dIdxDescAddress0 + 2 * d),
+                      static_cast<uint8_t>(k2dIdxDescMode0 + 2 * d));
+}
+
+// ---- Drawing control word (index 0xC0) --------------------------------------------------
+inline constexpr uint32_t k2dOpFill = 0;
+inline constexpr uint32_t k2dOpLine = 1;
+inline constexpr uint32_t k2dOpCopy = 2;
+inline constexpr uint32_t k2dOpExpand = 3;
+inline constexpr unsigned k2dRopShift = 4;        // bits 4-7
+inline constexpr uint32_t k2dRopMask = 0xF0;
+inline constexpr uint32_t k2dRopCopy = 0xC;       // bits 4-7 = 0xC copies the source
+inline constexpr unsigned k2dSourceShift = 8;     // bits 8-9: source descriptor
+inline constexpr unsigned k2dDestShift = 10;      // bits 10-11: destination descriptor
+inline constexpr uint32_t k2dRightToLeft = 0x1000;
+inline constexpr uint32_t k2dTransparentBg = 0x1000;
+inline constexpr uint32_t k2dBottomToTop = 0x2000;
+inline constexpr uint32_t k2dPatternFill = 0x2000;
+inline constexpr unsigned k2dPatternXShift = 14;
+inline constexpr unsigned k2dPatternYShift = 17;
+inline constexpr uint32_t k2dLineBits = 0x300000;
+inline constexpr uint32_t k2dLastPixel = 0x400000;
+inline constexpr uint32_t k2dTransparent = 0x400000;
+inline constexpr uint32_t k2dClipOn = 0x800000;
+// The value the 2D state starts with and that every sync packet writes.
+inline constexpr uint32_t k2dControlIdle = 0x707;
+
+// ---- Surface descriptor words -----------------------------------------------------------
+// Mode word (index 0x89 + 2d): pitch, layout, line-count code, byte swap, format.
+inline constexpr uint32_t k2dModePitchMask = 0x3FFF;
+inline constexpr unsigned k2dModeLayoutShift = 16;
+inline constexpr uint32_t k2dModeLayoutMask = 0x7u << 16;
+inline constexpr unsigned k2dModeLinesShift = 19;
+inline constexpr uint32_t k2dModeLinesMask = 0x3u << 19;
+inline constexpr uint32_t k2dModeByteSwap = 1u << 23;
+inline constexpr unsigned k2dModeFormatShift = 24;
+inline constexpr uint32_t k2dModeFormatMask = 0x3Fu << 24;
+inline constexpr uint32_t k2dLayoutLinear = 2;    // bound as a temporary linear descriptor
+inline constexpr uint32_t k2dLayoutBitmap = 3;    // device bitmaps
+// Dimensions word: height, the 14-15 field, depth.
+inline constexpr uint32_t k2dDimHeightMask = 0x3FFF;
+inline constexpr unsigned k2dDimField14Shift = 14;
+inline constexpr uint32_t k2dDimField14Mask = 0x3u << 14;
+inline constexpr unsigned k2dDimDepthShift = 16;
+// Address word: bit 27 tells the two banks of local memory apart.
+inline constexpr uint32_t k2dAddressBankB = 1u << 27;
+inline constexpr uint32_t k2dAddressMemoryBits = 0x3;
+
+static_assert(PacketHeader(k2dIdxOrigin, k2dIdxSizeGo) == 0x2121E3C2);
+static_assert(DescriptorHeader(1) == 0x21218B8A);

@@ -1,0 +1,94 @@
+#include "xdriver/context2d.h"
+
+#include "core/bm_packets.h"
+#include "core/pdev.h"
+#include "xdriver/engine2d_state.h"
+#include "xdriver/surf_desc_list.h"
+
+namespace {
+
+// Every device object of the board, the ring's head first.
+template <class Visit>
+void ForEachDevice(PDEV* any, Visit visit) {
+  if (any == nullptr || any->common == nullptr || any->common->ringHead == nullptr) return;
+  PDEV* head = any->common->ringHead;
+  PDEV* pdev = head;
+  do {
+    visit(pdev);
+    pdev = pdev->next;
+  } while (pdev != nullptr && pdev != head);
+}
+
+}  // namespace
+
+// ---- Context2d -------------------------------------------------------------------------
+
+void Context2d::SetContext(PDEV* pdev) {
+  if (pdev->data2d.surfDescList != nullptr) pdev->data2d.surfDescList->UnassignAll();
+  ForEachDevice(pdev, [](PDEV* d) { d->data2d.bracket.preDraw &= ~kPreDrawSetContext; });
+}
+
+void Context2d::InvalidateContext() {
+  ForEachDevice(owner, [](PDEV* d) { d->data2d.bracket.preDraw |= kPreDrawSetContext; });
+}
+
+bool InitContext2d(PDEV* pdev) {
+  CommonData* common = pdev->common;
+  if (pdev->IsFirstForBoard()) {
+    common->context2d = new Context2d(pdev);
+    if (common->context2d == nullptr) return false;
+  }
+  pdev->data2d.context = common->context2d;
+  return pdev->data2d.context != nullptr;
+}
+
+void CleanupContext2d(PDEV* pdev) {
+  if (pdev->IsFirstForBoard()) {
+    delete pdev->common->context2d;
+    pdev->common->context2d = nullptr;
+  } else if (pdev->common->context2d != nullptr && pdev->common->context2d->owner == pdev) {
+    // The board keeps the context; its owner must not point at a device
+    // that is going.
+    pdev->common->context2d->owner = pdev->next;
+  }
+  pdev->data2d.context = nullptr;
+}
+
+// ---- PreDrawPostDraw ---------------------------------------------------------------------
+
+void PreDrawPostDraw::MakeConstantPreDraw() {
+  if (((preDraw | postDraw) & kPreDrawOwnerCheck) != 0 && shared->primaryEngineMode != kEngineOwner2d) {
+    preDraw |= kPreDrawSetContext;
+  }
+  if ((preDraw & kPreDrawSetContext) != 0 && owner->data2d.context != nullptr) {
+    owner->data2d.context->SetContext(owner);
+  }
+}
+
+void PreDrawPostDraw::MakeConstantPostDraw() {
+  if ((postDraw & kPostDrawWait) == 0 || owner->primInt == nullptr) return;
+  Sync2dAndWait(owner->common, owner->primInt, "after drawing");
+}
+
+DrawBracket::DrawBracket(PDEV* pdev)
+    : bracket_(pdev->data2d.bracket), locked_(pdev->data2d.bracket.lockDrawing != 0) {
+  if (locked_) BmAcquireCommandLock(bracket_.shared, kCmdLockOwnerXDriver);
+  if ((bracket_.preDraw & (kPreDrawSetContext | kPreDrawOwnerCheck)) != 0) {
+    bracket_.MakeConstantPreDraw();
+  }
+}
+
+DrawBracket::~DrawBracket() {
+  if ((bracket_.postDraw & kPostDrawSteps) != 0) bracket_.MakeConstantPostDraw();
+  if (locked_) BmReleaseCommandLock(bracket_.shared, kCmdLockOwnerXDriver);
+}
+
+bool InitPreDrawPostDraw(PDEV* pdev) {
+  PreDrawPostDraw& bracket = pdev->data2d.bracket;
+  bracket.owner = pdev;
+  bracket.shared = pdev->sharedLocked;
+  bracket.depth = &pdev->sharedLocked->commandLockDepth;
+  return true;
+}
+
+void CleanupPreDrawPostDraw(PDEV*) {}

@@ -1,0 +1,39 @@
+#include "xdriver/primary_surface.h"
+
+#include "core/pdev.h"
+#include "core/regs/engine2d.h"
+#include "xdriver/device_bitmap.h"
+
+// The primary surface covers the desktop the framebuffer layer draws: the
+// virtual size when the mode record carries it, else the visible size; its
+// pitch is the width rounded up to 32 pixels, as the framebuffer layer's.
+bool InitPrimarySurface(PDEV* pdev) {
+  Data2d& data = pdev->data2d;
+  if (data.surfDescList == nullptr) return false;
+  const VideoMode& mode = pdev->mode;
+  const uint32_t width = mode.virtualWidth != 0 ? mode.virtualWidth : mode.dimension1;
+  const uint32_t height = mode.virtualHeight != 0 ? mode.virtualHeight : mode.dimension2;
+  DeviceBitmap& primary = data.Primary();
+  primary.memoryId = data.memoryId;
+  primary.Describe(pdev, (width + 31) & 0x3FE0, k2dLayoutBitmap, mode.pixelFormat, height,
+                   k2dMemoryPrimary, k2dLocationLocal);
+  data.target = nullptr;
+  data.secondTarget = nullptr;
+  return true;
+}
+
+void CleanupPrimarySurface(PDEV* pdev) {
+  Data2d& data = pdev->data2d;
+  if (data.target == nullptr) return;
+  data.Primary().Destroy();
+  data.target = nullptr;
+}
+
+bool CreatePrimarySurface(PDEV* pdev) {
+  Data2d& data = pdev->data2d;
+  DeviceBitmap& primary = data.Primary();
+  if (!primary.Create(pdev, static_cast<const LSIZE*>(nullptr))) return false;
+  primary.flags |= kDevBitPrimary;
+  data.target = &primary;
+  return true;
+}

@@ -1,0 +1,14 @@
+// The primary surface: the device bitmap of the visible desktop, the
+// target of all XAA drawing. Row 15 describes it; the device start creates
+// it.
+#pragma once
+
+class PDEV;
+
+// Row 15: describes the primary bitmap from the device's mode.
+bool InitPrimarySurface(PDEV* pdev);
+// Destroys it when it was created.
+void CleanupPrimarySurface(PDEV* pdev);
+// Places it (device start) and makes it the drawing target; false when the
+// memory manager cannot place it.
+bool CreatePrimarySurface(PDEV* pdev);

@@ -1,0 +1,106 @@
+#include "xdriver/surf_desc_list.h"
+
+#include "core/bm_prim_int.h"
+#include "core/pdev.h"
+#include "core/regs/engine2d.h"
+#include "xdriver/device_bitmap.h"
+#include "xdriver/engine2d_state.h"
+
+namespace {
+
+// A bound bitmap's block is in use by the engine until it is unbound.
+constexpr int32_t kBlockInUse = -1;
+
+}  // namespace
+
+SurfDesc2dList::SurfDesc2dList(PDEV* o) : owner(o) {
+  for (unsigned i = 0; i < 2; ++i) {
+    nodes[i].bitmap = nullptr;
+    nodes[i].next = &nodes[(i + 1) % 2];
+    nodes[i].word = i << k2dDestShift;
+    nodes[i].header = DescriptorHeader(i);
+  }
+  current = &nodes[0];
+}
+
+void SurfDesc2dList::Release(Node* n, uint32_t tag) {
+  DeviceBitmap* o = n->bitmap;
+  n->bitmap = nullptr;
+  if (o == nullptr) return;
+  if (n->word == o->assignedWord) {
+    o->flags &= ~kDevBitBound;
+    o->assignedWord = kNoDescriptor;
+  }
+  if (n->word == 0) o->flags &= ~kDevBitBoundLinear;
+  const bool elsewhere = nodes[0].bitmap == o || nodes[1].bitmap == o;
+  if (tag != 0 && !elsewhere && o->block != nullptr) o->block->drawSyncTag = static_cast<int32_t>(tag);
+}
+
+uint32_t SurfDesc2dList::AssignCurrentSurfDescTo(DeviceBitmap* b, bool temporary) {
+  Node* n = current;
+  BmPrimInt* prim = owner->primInt;
+  const uint32_t tag = Sync2dNewTag(owner->sharedLocked);
+  Release(n, tag);
+  n->bitmap = b;
+  if (b->block != nullptr) b->block->drawSyncTag = kBlockInUse;
+
+  uint32_t mode;
+  uint32_t result;
+  if (temporary) {
+    mode = (b->ModeWord() & ~(k2dModeLayoutMask | k2dModeFormatMask)) |
+           k2dLayoutLinear << k2dModeLayoutShift |
+           ((b->formatCode << k2dModeFormatShift) & k2dModeFormatMask);
+    b->flags |= kDevBitBoundLinear;
+    result = 0;
+  } else {
+    b->flags |= kDevBitBound;
+    b->assignedWord = n->word;
+    mode = b->ModeWord();
+    result = n->word;
+  }
+
+  if (uint32_t* at = prim->Reserve(4)) {
+    at[0] = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag);
+    at[1] = k2dControlIdle;
+    at[2] = 0;
+    at[3] = tag | Sync2dStreamBit(prim);
+  }
+  if (uint32_t* at = prim->Reserve(3)) {
+    at[0] = n->header;
+    at[1] = b->addressWord;
+    at[2] = mode;
+  }
+  current = n->next;
+  b->flags &= ~kDevBitCleared;
+  return result;
+}
+
+void SurfDesc2dList::UnassignSurfDescFrom(DeviceBitmap* b) {
+  for (Node& n : nodes)
+    if (n.bitmap == b) Release(&n, 0);
+}
+
+void SurfDesc2dList::UnassignAll() {
+  for (Node& n : nodes) Release(&n, 0);
+}
+
+bool InitSurfDesc2dList(PDEV* pdev) {
+  CommonData* common = pdev->common;
+  if (pdev->IsFirstForBoard()) {
+    common->surfDesc2dList = new SurfDesc2dList(pdev);
+    if (common->surfDesc2dList == nullptr) return false;
+  }
+  pdev->data2d.surfDescList = common->surfDesc2dList;
+  return pdev->data2d.surfDescList != nullptr;
+}
+
+void CleanupSurfDesc2dList(PDEV* pdev) {
+  SurfDesc2dList* list = pdev->common->surfDesc2dList;
+  if (pdev->IsFirstForBoard()) {
+    delete list;
+    pdev->common->surfDesc2dList = nullptr;
+  } else if (list != nullptr && list->owner == pdev) {
+    list->owner = pdev->next;  // the board keeps the list; its owner must be a live device
+  }
+  pdev->data2d.surfDescList = nullptr;
+}
