@@ -75,7 +75,10 @@ bool DeviceBitmap::Create(PDEV* d, const LSIZE* size) {
     formatCode = FormatCodeOfBytes(bytesPerPixel);
   }
   flags = 0;
-  hostPitch = options.desc.GetHostAperturePitch();
+  // The processor sees the bitmap through its aperture at the surface's
+  // own pitch (the display pitch rule: width rounded up to 32, no power of
+  // two), so that is the host pitch.
+  hostPitch = options.desc.Width() * bytesPerPixel;
   assignedWord = kNoDescriptor;
   surfDescList = d->data2d.surfDescList;
   width = options.desc.Width();
@@ -115,7 +118,16 @@ bool DeviceBitmap::CreateDerived(PDEV* d, MmSurface* s) {
   return false;
 }
 
+DeviceBitmap::~DeviceBitmap() { ReleaseHostCopy(); }
+
+void DeviceBitmap::ReleaseHostCopy() {
+  if ((flags & kDevBitHostCopy) && pdev != nullptr && pdev->data2d.hostCache != nullptr) {
+    pdev->data2d.hostCache->Release(this);
+  }
+}
+
 void DeviceBitmap::Destroy() {
+  ReleaseHostCopy();
   flags &= ~kDevBitDiscarded;
   if (enabled && pdev != nullptr) Disable(pdev->surfaceManager);
   if (flags & kDevBitDerived) {
@@ -249,16 +261,16 @@ HostBitmapCache::HostBitmapCache(uint32_t size, uint32_t count) : slotSize(size)
 }
 
 HostBitmapCache::~HostBitmapCache() {
-  if (owners != nullptr) {
-    for (uint32_t i = 0; i < slotCount; ++i) {
-      if (owners[i] != &empty) {
-        owners[i]->flags &= ~kDevBitHostCopy;
-        owners[i]->hostCopy = nullptr;
-      }
-    }
-    memFree(owners);
-  }
+  if (owners != nullptr) memFree(owners);
   if (memory != nullptr) memFree(memory);
+}
+
+void HostBitmapCache::Release(DeviceBitmap* b) {
+  if (owners != nullptr && b->hostSlot < slotCount && owners[b->hostSlot] == b) {
+    owners[b->hostSlot] = &empty;
+  }
+  b->flags &= ~kDevBitHostCopy;
+  b->hostCopy = nullptr;
 }
 
 bool HostBitmapCache::AllocateHostBitmap(DeviceBitmap* b) {

@@ -29,7 +29,8 @@ inline constexpr uint32_t kNoDescriptor = 0xFFFFFFFF;
 class DeviceBitmap : public Surface2d {
  public:
   DeviceBitmap() = default;
-  ~DeviceBitmap() override = default;
+  // A bitmap that goes gives its host-cache slot back.
+  ~DeviceBitmap() override;
 
   // Leaves the bitmap as it is and answers true: device bitmaps keep their
   // state until Destroy or Recache.
@@ -50,6 +51,9 @@ class DeviceBitmap : public Surface2d {
   bool Uncache();
   bool Recache();
   static void RecacheAllDevBits(PDEV* pdev);
+  // Gives the host-cache slot back (the cache must not point at a bitmap
+  // that is gone).
+  void ReleaseHostCopy();
 
   // {descriptor header, address word, mode word} into the primary buffer.
   void ProgSurfDesc();
@@ -69,7 +73,7 @@ class DeviceBitmap : public Surface2d {
   uint32_t width = 0;   // the pitch, pixels
   uint32_t height = 0;
   uint32_t flags = 0;
-  uint32_t hostPitch = 0;  // bytes
+  uint32_t hostPitch = 0;  // bytes per row as the processor sees the bitmap
   uint32_t bitsPerPixel = 0;
   uint32_t bytesPerPixel = 0;
   uint32_t formatCode = 0;
@@ -89,6 +93,8 @@ class HostBitmapCache : public OsHeapObject {
   // with every slot taken the next slot's owner loses its copy. Answers
   // whether b holds a valid host copy now.
   bool AllocateHostBitmap(DeviceBitmap* b);
+  // b's slot is free again.
+  void Release(DeviceBitmap* b);
 
   uint8_t* memory = nullptr;
   DeviceBitmap** owners = nullptr;

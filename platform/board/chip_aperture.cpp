@@ -33,7 +33,7 @@ bool ApertureSlots::Resolve(uint32_t apertureOffset, uint32_t* localAddress) con
       best = &slot;
     }
   }
-  if (best == nullptr || best->MemoryBits() != 0 || best->Layout() > 1) return false;
+  if (best == nullptr || best->MemoryBits() != 0) return false;
   *localAddress = best->Address() + (apertureOffset - best->Offset());
   return true;
 }
@@ -70,7 +70,7 @@ void ApertureWindows::Apply() {
   const uint64_t localEnd = board_.LocalMemorySize();
   for (size_t i = 0; i < slots.size(); ++i) {
     const ApertureSlot& slot = slots[i];
-    if (slot.MemoryBits() != 0 || slot.Layout() > 1) continue;  // not a linear local window
+    if (slot.MemoryBits() != 0) continue;  // not a window onto local memory
     const uint64_t offset = slot.Offset();
     const uint64_t local = slot.Address();
     if (offset % page != 0 || local % page != 0) continue;

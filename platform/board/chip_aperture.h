@@ -42,9 +42,10 @@ class ApertureSlots {
   ApertureSlot Slot(unsigned index) const;
   // Enabled slots in slot order.
   std::vector<ApertureSlot> Enabled() const;
-  // The local-memory address an aperture offset reaches through a linear
-  // window (plain or pitch-linear surface in local memory): the enabled slot
-  // with the highest offset not above it. False when no such slot exists.
+  // The local-memory address an aperture offset reaches: the enabled slot
+  // with the highest offset not above it, onto a surface in local memory of
+  // any layout (the model keeps every layout pitch-linear, as the 2D engine
+  // draws it). False when no such slot exists.
   bool Resolve(uint32_t apertureOffset, uint32_t* localAddress) const;
 
  private:
@@ -52,7 +53,7 @@ class ApertureSlots {
 };
 
 // The processor's view through the aperture slots. Installed on a board, it
-// keeps the frame-buffer range showing, at every enabled linear window, the
+// keeps the frame-buffer range showing, at every enabled window, the
 // local memory its slot names, the way Resolve decodes it: from the slot's
 // offset up to the next enabled slot's offset (the last one up to the end of
 // the frame buffer, or of local memory). A processor write through a window

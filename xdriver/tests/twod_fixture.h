@@ -1,0 +1,81 @@
+// Device objects in local-DMA mode on a simulated board that has the DMA
+// engine, the 2D engine and the aperture windows, for the tests of the 2D
+// layer: what reaches the command buffer, the registers and local memory.
+#pragma once
+
+#include <stdint.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/bm_prim_int.h"
+#include "core/pdev.h"
+#include "core/regs/engine2d.h"
+#include "core/tests/pdev_fixture.h"
+#include "platform/board/chip_2d.h"
+#include "platform/board/chip_aperture.h"
+#include "xdriver/device_bitmap.h"
+
+namespace twodtest {
+
+// A device bitmap a test places: it gives its memory back when the test
+// ends, before the device object does.
+struct TestBitmap : DeviceBitmap {
+  ~TestBitmap() override { Destroy(); }
+};
+
+class Local2dTest : public coretest::LocalBoardTest {
+ protected:
+  void SetUp() override {
+    coretest::LocalBoardTest::SetUp();
+    AddBoard();
+    engine2d_ = std::make_unique<orvsim::Engine2d>(*board_, *engine_);
+    windows_ = std::make_unique<orvsim::ApertureWindows>(*board_);
+    // The plane mask as the device start's engine preset leaves it.
+    board_->Poke(orvsim::k2dRegPlaneMask, 4, 0xFFFFFFFF);
+  }
+  void TearDown() override {
+    coretest::LocalBoardTest::TearDown();
+    windows_.reset();
+    engine2d_.reset();
+  }
+
+  // A head on `unit` (its display controller too) with the mode's size.
+  PDEV* Head(uint32_t unit, uint32_t width = 1024, uint32_t height = 768) {
+    auto head = std::make_unique<coretest::Head>();
+    head->mode = coretest::MakeMode(unit, &head->lastRegWord, true);
+    head->mode.dimension1 = width;
+    head->mode.dimension2 = height;
+    head->pdev = new PDEV(device_.get(), &head->mode, 0, &head->ok);
+    EXPECT_EQ(head->ok, 1);
+    heads_.push_back(std::move(head));
+    return heads_.back()->pdev;
+  }
+
+  // A device bitmap of w x h pixels placed like the primary surface (the
+  // local-DMA memory manager has no heap for the device-bitmap memory type).
+  static bool Place(PDEV* pdev, DeviceBitmap& b, uint32_t w, uint32_t h) {
+    b.Describe(pdev, (w + 31) & 0x3FE0, k2dLayoutBitmap, pdev->mode.pixelFormat, h,
+               k2dMemoryPrimary, k2dLocationLocal);
+    return b.Create(pdev, static_cast<const LSIZE*>(nullptr));
+  }
+
+  // The words written into the primary buffer since `from`.
+  static std::vector<uint32_t> WordsSince(BmPrimInt* prim, const uint32_t* from) {
+    return std::vector<uint32_t>(from, static_cast<const uint32_t*>(prim->cursor));
+  }
+
+  uint32_t LocalWord(uint32_t address) const {
+    uint32_t v;
+    std::memcpy(&v, board_->LocalMemory() + address, 4);
+    return v;
+  }
+
+  std::unique_ptr<orvsim::Engine2d> engine2d_;
+  std::unique_ptr<orvsim::ApertureWindows> windows_;
+};
+
+}  // namespace twodtest
