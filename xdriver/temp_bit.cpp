@@ -125,6 +125,7 @@ TempBit::TempBit(PDEV* d, TempBitBuffer* b, uint8_t* ok)
 }
 
 TempBit::~TempBit() {
+  DropViewAperture();
   if (master != nullptr) DetachCloneFromMaster();
   if (apertureView.master != nullptr) apertureView.DetachCloneFromMaster();
   if (buffer != nullptr && PerDevice(buffer->type)) {
@@ -168,10 +169,29 @@ bool TempBit::Enable(MmSurfaceManager* m) {
   }
   viewMode = (view.word1 & ~k2dModeFormatMask) | pdev->mode.pixelFormat << k2dModeFormatShift;
   viewDimensions = view.word2;
+  if (!IsSystemMemory()) {
+    MmSurfDesc desc = view;
+    desc.word0 = buffer->busWord;
+    desc.word1 = viewMode;
+    desc.word2 = viewDimensions;
+    if (viewAperture == nullptr) {
+      viewAperture = new MmHostAperture(buffer->lockMapper, buffer->options.apertureWord, desc);
+    } else {
+      viewAperture->options.desc = desc;
+    }
+  }
   return true;
 }
 
+void TempBit::DropViewAperture() {
+  if (viewAperture == nullptr) return;
+  if (viewAperture->mapper != nullptr) viewAperture->mapper->ReleaseAperture(viewAperture);
+  delete viewAperture;
+  viewAperture = nullptr;
+}
+
 void TempBit::Disable(MmSurfaceManager* m) {
+  DropViewAperture();
   if (master != nullptr) DetachCloneFromMaster();
   if (apertureView.master != nullptr) apertureView.DetachCloneFromMaster();
   enabled = 0;
@@ -199,8 +219,10 @@ void TempBit::SetSurfModeTiled(uint32_t width, uint32_t newLines) {
   if (!IsSystemMemory()) {
     const uint32_t code = newLines == 1 ? 0x10 : (newLines == 2 ? 0x20 : 0x30);
     viewMode = (viewMode & ~(k2dModePitchMask | 0xFF000000u)) | (pitch & k2dModePitchMask) | code << 24;
-    if (apertureView.aperture != nullptr && apertureView.aperture->mapper != nullptr) {
-      apertureView.aperture->mapper->ReleaseAperture(apertureView.aperture);
+    if (viewAperture != nullptr) {
+      // Remapped with the new layout at its next lock.
+      if (viewAperture->mapper != nullptr) viewAperture->mapper->ReleaseAperture(viewAperture);
+      viewAperture->options.desc.word1 = viewMode;
     }
     sizeWords[1] = sizeWords[0] * product;
   }
@@ -253,14 +275,27 @@ uint8_t* TempBit::OpenSurfaceWrite(uint32_t) {
       at[2] = shared->last1300Value;
     }
   }
-  cpu = LockSurfaceCpu(buffer);
+  if (IsSystemMemory()) {
+    cpu = LockSurfaceCpu(buffer);
+  } else if (viewAperture == nullptr || !viewAperture->Lock(nullptr, &cpu)) {
+    cpu = nullptr;
+  }
   if (cpu == nullptr) return nullptr;
   if (!Sync2dWaitForTag(common, buffer->waitTag, "scratch buffer")) {
-    ReleaseSurfaceCpu(buffer);
-    cpu = nullptr;
+    CloseSurfaceWrite();
     return nullptr;
   }
   return cpu + buffer->allocStart;
+}
+
+void TempBit::CloseSurfaceWrite() {
+  if (cpu == nullptr) return;
+  if (IsSystemMemory()) {
+    ReleaseSurfaceCpu(buffer);
+  } else if (viewAperture != nullptr) {
+    viewAperture->Unlock();
+  }
+  cpu = nullptr;
 }
 
 // ---- Row 16 ---------------------------------------------------------------------------------

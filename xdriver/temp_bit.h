@@ -10,6 +10,7 @@
 #include "xdriver/surface2d.h"
 
 class BmPrimInt;
+class MmHostAperture;
 struct CommonData;
 class PDEV;
 
@@ -81,10 +82,16 @@ class TempBit : public Surface2d {
   LRECT GetSurfaceRect() const;
   // The processor's pointer to the current range (after the engine passed
   // its wait tag), or null when the memory cannot be reached or the wait
-  // gave up.
+  // gave up. A pointer is given back with CloseSurfaceWrite.
   uint8_t* OpenSurfaceWrite(uint32_t unused);
+  void CloseSurfaceWrite();
 
   bool IsSystemMemory() const;
+
+ private:
+  void DropViewAperture();
+
+ public:
 
   PDEV* pdev;
   BmPrimInt* prim;
@@ -92,6 +99,9 @@ class TempBit : public Surface2d {
   uint8_t* cpu = nullptr;  // the processor's pointer of the current write
   TempBitBuffer* buffer;
   Surface2d apertureView;  // the buffer seen by the processor with a 2D layout
+  // The window the processor reaches a local buffer through: the view's
+  // descriptor (layout 3, 8192 lines) over the buffer's memory.
+  MmHostAperture* viewAperture = nullptr;
   uint32_t viewMode = 0;
   uint32_t viewDimensions = 0;
   uint32_t pixelShift;     // 0, 1, 2 for 1, 2, 4 bytes per pixel

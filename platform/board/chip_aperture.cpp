@@ -4,7 +4,16 @@
 
 #include <algorithm>
 
+#include "platform/board/chip_2d.h"
+
 namespace orvsim {
+
+uint64_t ApertureSlot::Extent() const {
+  const int bytes = BytesPerPixelOfFormat((desc1 >> 24) & 0x3F);
+  if (Layout() == 0 || bytes <= 0) return 0;
+  const uint64_t depth = std::max<uint32_t>((desc2 >> 16) & 0xFFF, 1);
+  return uint64_t{desc1 & 0x3FFF} * static_cast<uint64_t>(bytes) * (desc2 & 0x3FFF) * depth;
+}
 
 ApertureSlot ApertureSlots::Slot(unsigned index) const {
   const uint32_t reg = kApertureSlotStride * index;
@@ -77,6 +86,13 @@ void ApertureWindows::Apply() {
     if (offset >= frameBufferEnd || local >= localEnd) continue;
     uint64_t end = i + 1 < slots.size() ? slots[i + 1].Offset() : frameBufferEnd;
     if (end > frameBufferEnd) end = frameBufferEnd;
+    // A surface with a pitch shows no further than its own size: the
+    // frame buffer after it keeps its plain view.
+    const uint64_t extent = slot.Extent();
+    if (extent != 0) {
+      const uint64_t surfaceEnd = offset + (extent + page - 1) / page * page;
+      if (surfaceEnd < end) end = surfaceEnd;
+    }
     uint64_t length = end > offset ? end - offset : 0;
     if (length > localEnd - local) length = localEnd - local;
     length -= length % page;
