@@ -2,6 +2,7 @@
 
 #include "core/bm_packets.h"
 #include "core/pdev.h"
+#include "xdriver/board_object.h"
 #include "xdriver/engine2d_state.h"
 #include "xdriver/surf_desc_list.h"
 
@@ -33,25 +34,11 @@ void Context2d::InvalidateContext() {
 }
 
 bool InitContext2d(PDEV* pdev) {
-  CommonData* common = pdev->common;
-  if (pdev->IsFirstForBoard()) {
-    common->context2d = new Context2d(pdev);
-    if (common->context2d == nullptr) return false;
-  }
-  pdev->data2d.context = common->context2d;
-  return pdev->data2d.context != nullptr;
+  return ShareBoardObject(pdev, pdev->common->context2d, pdev->data2d.context);
 }
 
 void CleanupContext2d(PDEV* pdev) {
-  if (pdev->IsFirstForBoard()) {
-    delete pdev->common->context2d;
-    pdev->common->context2d = nullptr;
-  } else if (pdev->common->context2d != nullptr && pdev->common->context2d->owner == pdev) {
-    // The board keeps the context; its owner must not point at a device
-    // that is going.
-    pdev->common->context2d->owner = pdev->next;
-  }
-  pdev->data2d.context = nullptr;
+  ReleaseBoardObject(pdev, pdev->common->context2d, pdev->data2d.context);
 }
 
 // ---- PreDrawPostDraw ---------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "core/bm_prim_int.h"
 #include "core/pdev.h"
 #include "core/regs/engine2d.h"
+#include "xdriver/board_object.h"
 #include "xdriver/device_bitmap.h"
 #include "xdriver/engine2d_state.h"
 
@@ -85,22 +86,9 @@ void SurfDesc2dList::UnassignAll() {
 }
 
 bool InitSurfDesc2dList(PDEV* pdev) {
-  CommonData* common = pdev->common;
-  if (pdev->IsFirstForBoard()) {
-    common->surfDesc2dList = new SurfDesc2dList(pdev);
-    if (common->surfDesc2dList == nullptr) return false;
-  }
-  pdev->data2d.surfDescList = common->surfDesc2dList;
-  return pdev->data2d.surfDescList != nullptr;
+  return ShareBoardObject(pdev, pdev->common->surfDesc2dList, pdev->data2d.surfDescList);
 }
 
 void CleanupSurfDesc2dList(PDEV* pdev) {
-  SurfDesc2dList* list = pdev->common->surfDesc2dList;
-  if (pdev->IsFirstForBoard()) {
-    delete list;
-    pdev->common->surfDesc2dList = nullptr;
-  } else if (list != nullptr && list->owner == pdev) {
-    list->owner = pdev->next;  // the board keeps the list; its owner must be a live device
-  }
-  pdev->data2d.surfDescList = nullptr;
+  ReleaseBoardObject(pdev, pdev->common->surfDesc2dList, pdev->data2d.surfDescList);
 }
