@@ -1,24 +1,50 @@
 # Two commands do everything on a fresh Debian machine:
 #   make run    install what is missing, build, run the main job
 #   make test   the same set-up, then every test
+# CMAKE_ARGS (for example CMAKE_ARGS=-DORV_WERROR=OFF) reaches every build
+# tree, an existing one too: a tree is configured again whenever the
+# arguments it was configured with change.
 BUILD      ?= build
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+# make fuzz-soak: how long each fuzz target runs, in seconds, and where the
+# inputs it finds are kept.
+SOAK_SECONDS ?= 600
+SOAK_DIR   ?= $(FUZZ_BUILD)/soak
 
 CCACHE := $(shell command -v ccache 2>/dev/null)
 LAUNCHER := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache,)
 
-.PHONY: all deps configure build test fuzz run bench clean
+TEST_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON $(LAUNCHER) $(CMAKE_ARGS)
+FUZZ_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_FUZZ_BUILD=ON \
+              -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(LAUNCHER) $(CMAKE_ARGS)
+BENCH_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release -DORV_BUILD_BENCH=ON -DORV_BUILD_TESTS=OFF \
+               $(LAUNCHER) $(CMAKE_ARGS)
+
+.PHONY: all deps configure build test fuzz fuzz-soak run bench clean FORCE
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
-$(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON $(LAUNCHER) $(CMAKE_ARGS)
+# A tree's stamp holds the arguments it was configured with; it is rewritten
+# (and the tree configured again) only when they change.
+%/.orv-configured: FORCE
+	@mkdir -p $*
+	@printf '%s\n' '$(FLAGS_$*)' | cmp -s - $@ || printf '%s\n' '$(FLAGS_$*)' > $@
+FLAGS_$(BUILD) = $(TEST_FLAGS)
+FLAGS_$(FUZZ_BUILD) = $(FUZZ_FLAGS)
+FLAGS_$(BENCH_BUILD) = $(BENCH_FLAGS)
+
+$(BUILD)/build.ninja: $(BUILD)/.orv-configured
+	cmake -S . -B $(BUILD) $(TEST_FLAGS)
+$(FUZZ_BUILD)/build.ninja: $(FUZZ_BUILD)/.orv-configured
+	cmake -S . -B $(FUZZ_BUILD) $(FUZZ_FLAGS)
+$(BENCH_BUILD)/build.ninja: $(BENCH_BUILD)/.orv-configured
+	cmake -S . -B $(BENCH_BUILD) $(BENCH_FLAGS)
 
 configure: deps $(BUILD)/build.ninja
 
@@ -30,17 +56,21 @@ test: build fuzz
 
 # The parsers of outside input are fuzzed with clang's libFuzzer: a short run
 # of every fuzz target from its corpus.
-fuzz: deps
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(LAUNCHER) $(CMAKE_ARGS)
+fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orv_fuzzers
 	ctest --test-dir $(FUZZ_BUILD) -L fuzz -j $(JOBS) --output-on-failure
+
+# Every fuzz target for SOAK_SECONDS from its corpus; what it finds (new
+# inputs, and the input of a crash) stays in SOAK_DIR/<target>/. Not part of
+# `make test`.
+fuzz-soak: deps $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orv_fuzzers
+	bash scripts/fuzz-soak.sh $(FUZZ_BUILD) $(SOAK_SECONDS) $(SOAK_DIR)
 
 run: build
 	@bash scripts/run-main-job.sh $(BUILD)
 
-bench: deps
-	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DORV_BUILD_BENCH=ON -DORV_BUILD_TESTS=OFF $(LAUNCHER)
+bench: deps $(BENCH_BUILD)/build.ninja
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 
 clean:

@@ -19,7 +19,7 @@ function(orv_test)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-    PROPERTIES ENVIRONMENT "ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR};ORV_SHARED_DIR=${CMAKE_SOURCE_DIR}/../shared"
+    PROPERTIES ENVIRONMENT "ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
                TIMEOUT 300)
 endfunction()
 
@@ -36,7 +36,8 @@ endfunction()
 # orv_fuzz(NAME name SOURCES ... LIBS ... CORPUS dir [RUNS n] [ARGS ...])
 # A libFuzzer target for a parser of outside input, built only by clang (the
 # fuzz build of `make test`), with a short run from the corpus as a CTest
-# test labelled "fuzz". New inputs go to the build tree, never the corpus.
+# test labelled "fuzz", and an entry under fuzz-targets/ for `make
+# fuzz-soak`. New inputs go to the build tree, never the corpus.
 function(orv_fuzz)
   cmake_parse_arguments(F "" "NAME;CORPUS;RUNS" "SOURCES;LIBS;ARGS" ${ARGN})
   if(NOT ORV_BUILD_TESTS OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
@@ -51,6 +52,10 @@ function(orv_fuzz)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${F_NAME}_new)
   file(MAKE_DIRECTORY ${out})
+  # What `make fuzz-soak` runs: the program, its corpus and its arguments.
+  string(JOIN " " args ${F_ARGS})
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz-targets/${F_NAME}.txt
+       CONTENT "$<TARGET_FILE:${F_NAME}>\n${F_CORPUS}\n${args}\n")
   add_test(NAME ${F_NAME}_short
            COMMAND ${F_NAME} -runs=${F_RUNS} ${F_ARGS} ${out} ${F_CORPUS})
   set_tests_properties(${F_NAME}_short PROPERTIES LABELS fuzz TIMEOUT 600)

@@ -33,14 +33,32 @@ constexpr uint32_t kLegacyPinsSize = 64;
 constexpr uint8_t kLegacyPinsMark = 0x40;
 constexpr uint32_t kFlashHeaderSize = 256;
 
-// The ROM as the memory window shows it.
+// The ROM as the memory window shows it: read byte by byte, or from a copy
+// of its first kRomScanSize bytes when one was taken.
 struct Rom {
   BOARDHANDLE* h;
+  const uint8_t* image = nullptr;
   uint8_t Byte(uint32_t offset) const {
-    return offset < kRomScanSize ? MemReadByte(h, offset) : 0xFF;
+    if (offset >= kRomScanSize) return 0xFF;
+    return image != nullptr ? image[offset] : MemReadByte(h, offset);
   }
   uint16_t Word(uint32_t offset) const {
     return static_cast<uint16_t>(Byte(offset) | (Byte(offset + 1) << 8));
+  }
+  // The first offset from `from` on where `word` stands, with room for a
+  // length byte after it; kRomScanSize when there is none.
+  uint32_t FindWord(uint32_t from, uint16_t word) const {
+    const auto low = static_cast<uint8_t>(word);
+    const auto high = static_cast<uint8_t>(word >> 8);
+    for (uint32_t at = from; at + 2 < kRomScanSize; ++at) {
+      if (image != nullptr) {
+        const void* hit = std::memchr(image + at, low, kRomScanSize - 2 - at);
+        if (hit == nullptr) break;
+        at = static_cast<uint32_t>(static_cast<const uint8_t*>(hit) - image);
+      }
+      if (Byte(at) == low && Byte(at + 1) == high) return at;
+    }
+    return kRomScanSize;
   }
   bool Matches(uint32_t offset, const char* text) const {
     for (size_t i = 0; text[i] != '\0'; ++i)
@@ -93,8 +111,8 @@ bool FindBlock(const Rom& rom, uint8_t* area) {
     const uint32_t length = version < kPinsWideLengthVersion ? rom.Byte(p + 2) : rom.Word(p + 2);
     if (rom.Word(p) == kPinsSignature && rom.TakeBlock(p, length, area)) return true;
   }
-  for (uint32_t at = 0; at + 2 < kRomScanSize; ++at) {
-    if (rom.Word(at) != kPinsSignature) continue;
+  for (uint32_t at = rom.FindWord(0, kPinsSignature); at < kRomScanSize;
+       at = rom.FindWord(at + 1, kPinsSignature)) {
     const uint32_t length = rom.Byte(at + 2);
     if (length <= kScanMaxLength && rom.TakeBlock(at, length, area)) return true;
   }
@@ -145,7 +163,14 @@ HALSTATUS HSLBIOSReadPins(BOARDHANDLE* h, uint32_t* version) {
   std::memset(pins->aucData, 0, sizeof(pins->aucData));
   RomMapping mapping;
   mapping.Map(h, h->ulFrameBufferApertureLow & ~0x7FFu);
-  const Rom rom{h};
+  // The search may look at every byte of the first 64 KiB, some twice: one
+  // pass of dword reads over the window copies them first.
+  uint8_t image[kRomScanSize];
+  for (uint32_t at = 0; at < kRomScanSize; at += 4) {
+    const uint32_t dword = MemReadDword(h, at);
+    std::memcpy(image + at, &dword, sizeof(dword));
+  }
+  const Rom rom{h, image};
   const bool taken = FindBlock(rom, pins->aucData);
   uint32_t v = PciDataVersion(rom);
   if (v == 0) v = rom.Byte(kRomVersionByte) * kRomVersionUnit;

@@ -57,5 +57,11 @@ inline uint8_t MemReadByte(BOARDHANDLE* h, uint32_t offset) {
   return value;
 }
 
+inline uint32_t MemReadDword(BOARDHANDLE* h, uint32_t offset) {
+  uint32_t value = 0;
+  ClientReadMemoryDword(h, offset, &value);
+  return value;
+}
+
 // A busy wait of `units` nominal microseconds (bus time).
 inline void Delay(BOARDHANDLE* h, uint32_t units) { HWDelay(h, units); }
