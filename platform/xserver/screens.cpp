@@ -14,6 +14,8 @@ unsigned long serverGeneration = 1;
 
 namespace xstub {
 namespace detail {
+void CountBlockHandlerRun(ScreenPtr screen);
+
 namespace {
 
 ServerState* g_server = nullptr;
@@ -39,9 +41,28 @@ void FreeModeList(DisplayModePtr first) {
   }
 }
 
+// The server's own screen hooks, under whatever layers wrap them.
+Bool ServerCloseScreen(int, ScreenPtr screen) {
+  if (ServerState* s = g_server) s->Layer(screen).closed = true;
+  return TRUE;
+}
+
+void ServerBlockHandler(int, pointer blockData, pointer, pointer) {
+  CountBlockHandlerRun(static_cast<ScreenPtr>(blockData));
+}
+
+Bool ServerCreateColormap(ColormapPtr) { return TRUE; }
+void ServerInstallColormap(ColormapPtr colormap) {
+  if (ServerState* s = g_server) s->Layer(colormap->pScreen).installed = colormap;
+}
+
 }  // namespace
 
 ServerState* CurrentServer() { return g_server; }
+
+void CountBlockHandlerRun(ScreenPtr screen) {
+  if (ServerState* s = g_server) ++s->Layer(screen).block_handler_runs;
+}
 
 void ServerState::Publish() {
   xf86Screens = table.empty() ? nullptr : table.data();
@@ -111,6 +132,11 @@ ScreenPtr XServer::NewScreen(ScrnInfoPtr info) {
   ScreenPtr screen = &box->rec;
   screen->devPrivates = box->privates;
   screen->myNum = info->scrnIndex;
+  screen->CloseScreen = detail::ServerCloseScreen;
+  screen->BlockHandler = detail::ServerBlockHandler;
+  screen->blockData = screen;
+  screen->CreateColormap = detail::ServerCreateColormap;
+  screen->InstallColormap = detail::ServerInstallColormap;
   info->pScreen = screen;
   state_->screens.push_back(std::move(box));
   return screen;

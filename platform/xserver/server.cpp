@@ -32,3 +32,126 @@ int XServer::PreInitScreens() {
 const std::vector<int>& XServer::DdcPropertyScreens() const { return state_->ddc_properties; }
 
 }  // namespace xstub
+
+namespace xstub {
+namespace {
+
+void EnableAccess(ScrnInfoPtr screen) {
+  if (screen->access.AccessEnable != nullptr) screen->access.AccessEnable(screen->access.arg);
+}
+
+}  // namespace
+
+bool XServer::InitScreens() {
+  detail::ServerState& s = *state_;
+  const std::vector<ScrnInfoPtr> screens = s.table;
+  for (ScrnInfoPtr info : screens) {
+    ScreenPtr screen = NewScreen(info);
+    EnableAccess(info);
+    if (info->ScreenInit == nullptr || !info->ScreenInit(info->scrnIndex, screen, 0, nullptr)) {
+      s.failed_screen_inits.push_back(info->scrnIndex);
+      return false;
+    }
+  }
+  for (const ExtensionModule& e : s.extensions) {
+    if (e.initFunc != nullptr && (e.disablePtr == nullptr || !*e.disablePtr)) e.initFunc();
+  }
+  return true;
+}
+
+void XServer::LeaveVT() {
+  for (ScrnInfoPtr info : state_->table) {
+    if (info->LeaveVT != nullptr) info->LeaveVT(info->scrnIndex, 0);
+  }
+}
+
+bool XServer::EnterVT() {
+  detail::ServerState& s = *state_;
+  bool all = true;
+  for (ScrnInfoPtr info : s.table) {
+    EnableAccess(info);
+    if (info->EnterVT == nullptr || !info->EnterVT(info->scrnIndex, 0)) {
+      all = false;
+      continue;
+    }
+    if (info->pScreen != nullptr) detail::LoadPalette(s, s.Layer(info->pScreen), {});
+  }
+  return all;
+}
+
+bool XServer::SwitchMode(int scrnIndex, DisplayModePtr mode) {
+  detail::ServerState& s = *state_;
+  if (scrnIndex < 0 || scrnIndex >= static_cast<int>(s.table.size())) return false;
+  ScrnInfoPtr info = s.table[static_cast<size_t>(scrnIndex)];
+  if (info->SwitchMode == nullptr || !info->SwitchMode(scrnIndex, mode, 0)) return false;
+  info->currentMode = mode;
+  if (info->pScreen != nullptr) {
+    detail::LayerScreen& layer = s.Layer(info->pScreen);
+    if (layer.cmap_flags & CMAP_RELOAD_ON_MODE_SWITCH) detail::LoadPalette(s, layer, {});
+  }
+  return true;
+}
+
+void XServer::RunMainLoop(int iterations) {
+  for (int i = 0; i < iterations; ++i) {
+    for (ScrnInfoPtr info : state_->table) {
+      ScreenPtr screen = info->pScreen;
+      if (screen == nullptr) continue;
+      int timeout = 0;
+      if (screen->BlockHandler != nullptr)
+        screen->BlockHandler(info->scrnIndex, screen->blockData, &timeout, nullptr);
+      if (screen->WakeupHandler != nullptr)
+        screen->WakeupHandler(info->scrnIndex, screen->wakeupData, 0, nullptr);
+    }
+  }
+}
+
+void XServer::CloseScreens() {
+  const std::vector<ScrnInfoPtr> screens = state_->table;
+  for (auto it = screens.rbegin(); it != screens.rend(); ++it) {
+    ScreenPtr screen = (*it)->pScreen;
+    if (screen != nullptr && screen->CloseScreen != nullptr)
+      screen->CloseScreen((*it)->scrnIndex, screen);
+  }
+}
+
+void XServer::FreeScreens() {
+  detail::ServerState& s = *state_;
+  const std::vector<ScrnInfoPtr> screens = s.table;
+  for (ScrnInfoPtr info : screens) {
+    if (info->FreeScreen != nullptr) info->FreeScreen(info->scrnIndex, 0);
+  }
+  while (!s.table.empty()) xf86DeleteScreen(0, 0);
+}
+
+int XServer::BlockHandlerRuns(int scrnIndex) const {
+  for (const auto& l : state_->layers) {
+    if (l->screen != nullptr && l->screen->myNum == scrnIndex) return l->block_handler_runs;
+  }
+  return 0;
+}
+
+bool XServer::ScreenClosed(int scrnIndex) const {
+  for (const auto& l : state_->layers) {
+    if (l->screen != nullptr && l->screen->myNum == scrnIndex) return l->closed;
+  }
+  return false;
+}
+
+int XServer::PaletteLoads(int scrnIndex) const {
+  for (const auto& l : state_->layers) {
+    if (l->screen != nullptr && l->screen->myNum == scrnIndex) return l->palette_loads;
+  }
+  return 0;
+}
+
+const std::vector<ScreenCall>& XServer::ScreenCalls() const { return state_->screen_calls; }
+
+bool XServer::ScreenCalled(std::string_view name, int scrnIndex) const {
+  for (const ScreenCall& c : state_->screen_calls) {
+    if (c.name == name && c.screen == scrnIndex) return true;
+  }
+  return false;
+}
+
+}  // namespace xstub

@@ -65,6 +65,13 @@ struct ResourceState {
   int mask;  // ResUnusedOpr or ResDisableOpr
 };
 
+// A screen-layer set-up call a driver made (backing store, silken mouse,
+// software cursor, power management, shadow framebuffer, ...).
+struct ScreenCall {
+  std::string name;
+  int screen;
+};
+
 // The access callbacks of an entity, as the server runs them around other
 // devices' accesses.
 enum class AccessKind { kMem, kIo, kIoMem };
@@ -147,6 +154,36 @@ class XServer {
   // gets FreeScreen and leaves the table. Answers the number of screens
   // left.
   int PreInitScreens();
+  // ScreenInit of every screen in index order, each on a fresh ScreenRec
+  // after its access callback; then the modules' extensions are set up.
+  // False at the first screen that fails (the server would stop there).
+  bool InitScreens();
+  // LeaveVT of every screen in order; EnterVT of every screen in order
+  // (after its access callback), the palette reloaded where colormap
+  // handling is installed. EnterVT answers whether every screen came back.
+  void LeaveVT();
+  bool EnterVT();
+  // The server's mode switch of one screen: the driver's SwitchMode, then
+  // the current mode and, with CMAP_RELOAD_ON_MODE_SWITCH, the palette.
+  bool SwitchMode(int scrnIndex, DisplayModePtr mode);
+  // Runs the main loop `iterations` times: each screen's BlockHandler, then
+  // its WakeupHandler.
+  void RunMainLoop(int iterations = 1);
+  // CloseScreen of every screen from the last to the first.
+  void CloseScreens();
+  // FreeScreen of every screen in order; the table is empty afterwards.
+  void FreeScreens();
+
+  // ---- The screen layer as the driver left it ------------------------------
+  // The server's own BlockHandler runs (under any wrappers).
+  int BlockHandlerRuns(int scrnIndex) const;
+  // Whether the server's own CloseScreen ran for the screen.
+  bool ScreenClosed(int scrnIndex) const;
+  // LoadPalette calls made by colormap handling.
+  int PaletteLoads(int scrnIndex) const;
+  // Screen-layer set-up calls, in order.
+  const std::vector<ScreenCall>& ScreenCalls() const;
+  bool ScreenCalled(std::string_view name, int scrnIndex) const;
 
   // ---- Bare records for unit tests ----------------------------------------
   // A driver-facing screen record at the end of the screen table, as the

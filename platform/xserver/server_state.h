@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/xserver/int10.h"
+#include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xf86_edid.h"
 
@@ -93,6 +94,44 @@ struct VideoMapping {
   size_t length;     // whole pages
 };
 
+// A visual class set registered for a depth (miSetVisualTypes).
+struct VisualTypes {
+  int depth;
+  int visuals;  // class mask
+  int bitsPerRGB;
+  int preferred;
+  unsigned long redMask, greenMask, blueMask;  // 0: the depth's defaults
+};
+
+// What the screen layer keeps for one ScreenRec.
+struct LayerScreen {
+  ScreenPtr screen = nullptr;
+  // Framebuffer layer.
+  bool fb = false;
+  PixmapRec pixmap{};
+  std::vector<VisualRec> visuals;
+  std::vector<std::vector<XID>> depth_vids;
+  std::vector<DepthRec> depths;
+  CloseScreenProcPtr fb_wrapped_close = nullptr;
+  bool picture = false;
+  // Colormaps.
+  std::unique_ptr<ColormapRec> default_cmap;
+  ColormapPtr installed = nullptr;
+  xf86LoadPaletteProc load_palette = nullptr;
+  unsigned int cmap_flags = 0;
+  int max_colors = 0;
+  int palette_loads = 0;
+  // Off-screen manager.
+  bool fbman = false;
+  BoxRec full_box{};
+  std::vector<BoxRec> free_boxes;
+  std::vector<std::unique_ptr<FBArea>> areas;
+  // Shadow framebuffer.
+  RefreshAreaFuncPtr shadow_refresh = nullptr;
+  bool closed = false;
+  int block_handler_runs = 0;
+};
+
 class ServerState {
  public:
   ~ServerState();
@@ -153,10 +192,24 @@ class ServerState {
 
   // EDID records interpreted for screens, freed by whoever keeps them.
   std::vector<int> ddc_properties;  // screen indexes given to xf86SetDDCproperties
+
+  // Screen layer.
+  std::vector<VisualTypes> visual_types;
+  bool pixmap_depths = false;
+  std::vector<std::unique_ptr<LayerScreen>> layers;
+  LayerScreen& Layer(ScreenPtr screen);
+  std::vector<ScreenCall> screen_calls;  // recorded set-up calls
+  void Record(const char* name, ScreenPtr screen);
+  XID next_id = 0x100;
+  std::vector<int> failed_screen_inits;
 };
 
 // The installed server's state, or null.
 ServerState* CurrentServer();
+
+// Loads the screen's palette through the driver's LoadPalette (every entry,
+// or only the listed ones of a pseudo-colour map).
+void LoadPalette(ServerState& s, LayerScreen& layer, const std::vector<int>& only);
 
 // Text of one configured Display's or Monitor's records, built once.
 void BuildConfigRecords(ServerState& s);
