@@ -125,7 +125,11 @@ uint32_t ClientWait(BOARDHANDLE* board, uint32_t units) {
 
 uint32_t ClientGetBiosInfo(BOARDHANDLE*, void*, void*) { return 0; }
 uint32_t ClientReadDDCEdid(BOARDHANDLE*, uint32_t, uint8_t*, uint32_t) { return 1; }
-uint32_t ClientCustomCall(BOARDHANDLE*, uint32_t, void*, void*) { return 1; }
+uint32_t ClientCustomCall(BOARDHANDLE* board, uint32_t code, void* in, void* out) {
+  ORVClientRecord* client = ORVGetClientPointer(board);
+  if (client != nullptr && client->customCall != nullptr) return client->customCall(client, code, in, out);
+  return 1;
+}
 uint32_t ClientApplyEpromPatch(BOARDHANDLE*) { return 1; }
 uint32_t ClientDetectHostInterface(BOARDHANDLE*, void*) { return 1; }
 

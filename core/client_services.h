@@ -33,6 +33,9 @@ struct ORVClientRecord {
   volatile uint8_t* registers = nullptr;  // mapped register window
   volatile uint8_t* frameBuffer = nullptr;// mapped frame-buffer window
   uint32_t fsCache[4] = {};               // shadows of 0xE30, 0xE34, 0xE38, 0xE3C
+  // Who hears the library's notices (ClientCustomCall); the X driver leaves
+  // it empty, a test listens.
+  uint32_t (*customCall)(ORVClientRecord* client, uint32_t code, void* in, void* out) = nullptr;
 };
 
 // ClientWait reads kRegWaitDummy this many times per unit: the delay is
@@ -83,8 +86,9 @@ uint32_t ClientWait(BOARDHANDLE* board, uint32_t units);
 uint32_t ClientGetBiosInfo(BOARDHANDLE* board, void* info, void* size);
 // No custom EDID: answers 1 and leaves the buffer alone.
 uint32_t ClientReadDDCEdid(BOARDHANDLE* board, uint32_t port, uint8_t* buffer, uint32_t size);
-// Notification hook (0x80000101 before and 0x80000102 after a mode set);
-// nothing; answers 1.
+// Notification hook (0x80000101 before and 0x80000102 after a mode set):
+// passed to the client record's listener when it has one; answers 1 (or
+// the listener's answer).
 uint32_t ClientCustomCall(BOARDHANDLE* board, uint32_t code, void* in, void* out);
 // Nothing; answer 1.
 uint32_t ClientApplyEpromPatch(BOARDHANDLE* board);

@@ -61,6 +61,8 @@ HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h) {
   h->status = status;
   h->ulSignature = kBoardSignature;
   h->ulLibraryVersion = kLibraryVersion;
+  for (size_t i = 0; i < 3; ++i) h->aulSecondSignature[i] = kSecondSignature[i];
+  for (size_t i = 0; i < 2; ++i) h->aulVersionPair[i] = kVersionPair[i];
   InitColourTables(h);
 
   const uint32_t id = CfgRead(h, kCfgVendorDevice);

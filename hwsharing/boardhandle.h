@@ -15,6 +15,8 @@
 
 inline constexpr uint32_t kBoardSignature = 15292;
 inline constexpr uint32_t kLibraryVersion = 584;
+inline constexpr uint32_t kSecondSignature[3] = {0x56BABE78, 448, 1};
+inline constexpr uint32_t kVersionPair[2] = {4632, 1};
 
 // ---- Board flags -------------------------------------------------------------
 inline constexpr uint32_t kBoardFlagVgaDevice = 1u << 0;       // decodes VGA
@@ -117,6 +119,10 @@ struct BOARDINFO {
 };
 static_assert(sizeof(BOARDINFO) % 8 == 0);
 
+// The VGA state the facade saves and restores: the VGA register block with
+// the 768-byte palette at byte 62.
+inline constexpr size_t kVgaStateSize = 830;
+
 struct BOARDHANDLE {
   uint32_t ulSignature;
   uint32_t ulLibraryVersion;
@@ -170,7 +176,17 @@ struct BOARDHANDLE {
   uint32_t ulSaved360, ulSaved364;
   uint32_t ulPixClockSourceCaps;
   BOARDINFO oBoardInfo;
-  uint8_t aucReserved[4056 - sizeof(BOARDINFO)];
+  // The library interface's own words: a second signature with its two
+  // words and a version pair (written at set-up), the four output capability
+  // words (packed-pixel and dual-link capabilities the X driver sets), the
+  // port word of the last I2C port opened through the interface, and the
+  // VGA state saved for this board.
+  uint32_t aulSecondSignature[3];
+  uint32_t aulVersionPair[2];
+  uint32_t aulOutputCapsWord[4];
+  uint32_t ulI2cPortWord;
+  uint8_t aucVgaState[kVgaStateSize];
+  uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize];
   DEVICEJUMPTABLE oJumpTable;
   const MISCFUNCTIONS* pMISCFunctions;
   const CLIENTFUNCTIONS* pClientFunctions;

@@ -177,6 +177,16 @@ struct VLNTIMING;
   X(HSLDetectSecondHD15, (BOARDHANDLE* h, uint32_t* found)) \
   X(HSLDetectSIPanelLink, (BOARDHANDLE* h, uint32_t* found))
 
+// ---- Chip layer called by the library's facade -----------------------------------
+#define ORV_PENDING_FACADE(X) \
+  X(HSLKSTDisableControllers, (BOARDHANDLE* h)) \
+  X(HSLKSTGetVgaState, (BOARDHANDLE* h, void* block, uint32_t kind)) \
+  X(HSLKSTReturnToVga, (BOARDHANDLE* h, void* block, uint32_t word)) \
+  X(HSLKSTGetFpgaVgaState, (BOARDHANDLE* h, uint32_t selector)) \
+  X(HSLKSTGetVgaOutputState, (BOARDHANDLE* h, uint32_t* word)) \
+  X(HSLKSTWaitForVertical, (BOARDHANDLE* h, uint32_t controller, uint32_t type, uint32_t offset)) \
+  X(HSLCHRI2CRead, (BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t* data, uint32_t count))
+
 // ---- Encoders and expansion modules called by the misc-IO and I2C port code ---
 #define ORV_PENDING_ENCODERS(X) \
   X(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE* h)) \
@@ -192,6 +202,7 @@ struct VLNTIMING;
   ORV_PENDING_VLN_TABLE(X) \
   ORV_PENDING_FP_TABLE(X) \
   ORV_PENDING_ADDON_TABLE(X) \
+  ORV_PENDING_FACADE(X) \
   ORV_PENDING_ENCODERS(X)
 
 #define ORV_DECLARE_PENDING(name, params) HALSTATUS name params;

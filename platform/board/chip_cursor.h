@@ -1,0 +1,56 @@
+// The chip's two hardware cursor engines (display controllers 0 and 1) and
+// the hot-plug interrupt register.
+//
+// - Cursor engine c has its block at 0x18C0 + 0x200 x c: palette data
+//   (0x18C0, colour 0x00RRGGBB of the entry the last control write
+//   selected), control (0x18C4: bits 0-7 the mode, 0 off, 3 two-colour
+//   image, 4 sixteen-colour image; bits 8 and up the palette entry for the
+//   next palette-data write), position (0x18C8: X in bits 14-28, Y in bits
+//   0-14), image base (0x18CC) and image format (0x18D0, code << 24). The
+//   engine shows the cursor while its mode is not 0.
+// - Hot plug (0x1E18): bit 12 reads set while a hot-plug interrupt is
+//   pending (RaiseHotPlug); writing the bit as 1 acknowledges it, writing 0
+//   leaves it. The other bits are stored.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/board/board.h"
+
+namespace orvsim {
+
+class ChipCursor {
+ public:
+  static constexpr uint32_t kRegPalette = 0x18C0;
+  static constexpr uint32_t kRegControl = 0x18C4;
+  static constexpr uint32_t kRegPosition = 0x18C8;
+  static constexpr uint32_t kEngineStride = 0x200;
+  static constexpr unsigned kEngines = 2;
+  static constexpr unsigned kPaletteEntries = 16;
+  static constexpr uint32_t kRegHotPlug = 0x1E18;
+  static constexpr uint32_t kHotPlugPending = 1u << 12;
+
+  explicit ChipCursor(Board& board);
+  ~ChipCursor();
+  ChipCursor(const ChipCursor&) = delete;
+  ChipCursor& operator=(const ChipCursor&) = delete;
+
+  uint32_t Mode(unsigned engine) const;
+  bool Shown(unsigned engine) const { return Mode(engine) != 0; }
+  uint32_t Palette(unsigned engine, unsigned entry) const { return palette_[engine][entry]; }
+  uint32_t X(unsigned engine) const;
+  uint32_t Y(unsigned engine) const;
+
+  void RaiseHotPlug() { hotplug_pending_ = true; }
+  bool HotPlugPending() const { return hotplug_pending_; }
+  unsigned HotPlugAcknowledges() const { return hotplug_acks_; }
+
+ private:
+  Board& board_;
+  std::array<std::array<uint32_t, kPaletteEntries>, kEngines> palette_{};
+  bool hotplug_pending_ = false;
+  unsigned hotplug_acks_ = 0;
+};
+
+}  // namespace orvsim
