@@ -1,6 +1,8 @@
-// Packet writing into the primary buffer: a 2D mix of solid fills and copies
-// stored through Reserve (alone, and started in DMA modes 1 and 2), against a
-// plain memcpy of the same bytes.
+// Packet writing into the primary buffer, in commands per second: a 2D mix
+// of solid fills and copies stored through Reserve; the same with each
+// command written and started under the command lock, as a drawing callback
+// does (DMA modes 1 and 2); and, for scale, a memcpy and a memset of the
+// same bytes into the same ring buffer.
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "core/bm_packets.h"
 #include "core/bm_prim_int.h"
 #include "core/hw_register_access.h"
 
@@ -17,6 +20,14 @@ namespace {
 constexpr uint32_t kFill[] = {0x2121C6C5, 0x00010002, 0x00300040,
                               0xC9C8C7C0, 0x0000CC01, 0x11, 0x22, 0x33};
 constexpr uint32_t kCopy[] = {0x8B8A8988, 1, 2, 3, 4, 0x2121C6C5, 0x00050006, 0x00100010};
+constexpr int kCommandsPerRound = 2048;  // 1024 fills and 1024 copies
+constexpr int64_t kBytesPerRound = kCommandsPerRound * 32;
+
+void ReportCommands(benchmark::State& state) {
+  const auto commands = static_cast<double>(state.iterations()) * kCommandsPerRound;
+  state.counters["commands/s"] = benchmark::Counter(commands, benchmark::Counter::kIsRate);
+  state.SetBytesProcessed(state.iterations() * kBytesPerRound);
+}
 
 struct Pool {
   Pool() {
@@ -40,7 +51,7 @@ struct Pool {
 void BM_WritePacketMix(benchmark::State& state) {
   Pool p;
   for (auto _ : state) {
-    for (int i = 0; i < 1024; ++i) {
+    for (int i = 0; i < kCommandsPerRound / 2; ++i) {
       uint32_t* at = p.pool->Reserve(8);
       for (uint32_t w : kFill) *at++ = w;
       at = p.pool->Reserve(8);
@@ -48,10 +59,37 @@ void BM_WritePacketMix(benchmark::State& state) {
     }
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * 2048);
-  state.SetBytesProcessed(state.iterations() * 2048 * 32);
+  ReportCommands(state);
 }
 BENCHMARK(BM_WritePacketMix);
+
+// The same bytes copied, and set, into the ring buffer the writer uses.
+void BM_MemcpyIntoRing(benchmark::State& state) {
+  Pool p;
+  std::vector<uint32_t> source;
+  for (int i = 0; i < kCommandsPerRound / 2; ++i) {
+    source.insert(source.end(), kFill, kFill + 8);
+    source.insert(source.end(), kCopy, kCopy + 8);
+  }
+  uint32_t* ring = p.pool->head->Begin();
+  for (auto _ : state) {
+    memcpy(ring, source.data(), source.size() * 4);
+    benchmark::ClobberMemory();
+  }
+  ReportCommands(state);
+}
+BENCHMARK(BM_MemcpyIntoRing);
+
+void BM_MemsetIntoRing(benchmark::State& state) {
+  Pool p;
+  uint32_t* ring = p.pool->head->Begin();
+  for (auto _ : state) {
+    memset(ring, 0x21, kBytesPerRound);
+    benchmark::ClobberMemory();
+  }
+  ReportCommands(state);
+}
+BENCHMARK(BM_MemsetIntoRing);
 
 // The primary interface with its registers in plain memory that reads idle
 // and ready. Mode 1 runs each started range on the processor; mode 2 writes
@@ -94,40 +132,28 @@ struct Primary {
   BmPrimInt* prim;
 };
 
-// Each command is written and started on its own, as a drawing callback does.
-void BM_PrimaryMixStarted(benchmark::State& state) {
+// Each command is written and started on its own under the command lock,
+// as a drawing callback does.
+void WriteStarted(Primary& p, const uint32_t (&command)[8]) {
+  BmAcquireCommandLock(&p.shared, kCmdLockOwnerXDriver);
+  uint32_t* at = p.prim->Reserve(8);
+  for (uint32_t w : command) *at++ = w;
+  p.prim->Start();
+  BmReleaseCommandLock(&p.shared, kCmdLockOwnerXDriver);
+}
+
+void BM_PrimaryMixLockedAndStarted(benchmark::State& state) {
   Primary p(static_cast<uint32_t>(state.range(0)));
   for (auto _ : state) {
-    for (int i = 0; i < 1024; ++i) {
-      uint32_t* at = p.prim->Reserve(8);
-      for (uint32_t w : kFill) *at++ = w;
-      p.prim->Start();
-      at = p.prim->Reserve(8);
-      for (uint32_t w : kCopy) *at++ = w;
-      p.prim->Start();
+    for (int i = 0; i < kCommandsPerRound / 2; ++i) {
+      WriteStarted(p, kFill);
+      WriteStarted(p, kCopy);
     }
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * 2048);
-  state.SetBytesProcessed(state.iterations() * 2048 * 32);
+  ReportCommands(state);
   state.SetLabel(state.range(0) == kDmaModeLocal ? "local DMA" : "processor executes");
 }
-BENCHMARK(BM_PrimaryMixStarted)->Arg(kDmaModeEmulate)->Arg(kDmaModeLocal);
-
-void BM_MemcpySameBytes(benchmark::State& state) {
-  std::vector<uint32_t> source;
-  for (int i = 0; i < 1024; ++i) {
-    source.insert(source.end(), kFill, kFill + 8);
-    source.insert(source.end(), kCopy, kCopy + 8);
-  }
-  std::vector<uint32_t> target(source.size());
-  for (auto _ : state) {
-    memcpy(target.data(), source.data(), source.size() * 4);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * 2048);
-  state.SetBytesProcessed(state.iterations() * 2048 * 32);
-}
-BENCHMARK(BM_MemcpySameBytes);
+BENCHMARK(BM_PrimaryMixLockedAndStarted)->Arg(kDmaModeEmulate)->Arg(kDmaModeLocal);
 
 }  // namespace
