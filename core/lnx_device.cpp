@@ -9,6 +9,7 @@
 
 #include "core/client_services.h"
 #include "core/common_data.h"
+#include "core/pdev.h"
 #include "platform/xserver/xservices.h"
 
 namespace {
@@ -333,3 +334,7 @@ void LnxDeviceTable::Release(LnxDevice* device) {
   if (it != devices_.end() && it->second == device) devices_.erase(it);
   delete device;
 }
+
+bool LnxDevice::Start(PDEV* pdev) { return StartHead(pdev, pdev->kernelHandle); }
+
+bool LnxDevice::Stop(PDEV* pdev) { return StopHead(pdev->unit); }

@@ -47,8 +47,7 @@ class LnxDevice {
   void* Map(uint64_t offset, uint32_t size);
   void Unmap(void* address, uint32_t size);
 
-  // Start and stop a head; defined with the device object, over the two
-  // helpers below.
+  // Start and stop a head, over the two helpers below.
   bool Start(PDEV* pdev);
   bool Stop(PDEV* pdev);
   bool StartHead(PDEV* pdev, uint64_t kernelHandle);

@@ -140,7 +140,3 @@ PDEV* PDEV::GetActive(CommonData* common, uint32_t unit) {
   } while (pdev != head && pdev != nullptr);
   return nullptr;
 }
-
-bool LnxDevice::Start(PDEV* pdev) { return StartHead(pdev, pdev->kernelHandle); }
-
-bool LnxDevice::Stop(PDEV* pdev) { return StopHead(pdev->unit); }

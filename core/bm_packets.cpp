@@ -1,0 +1,40 @@
+#include "core/bm_packets.h"
+
+#include "core/os.h"
+#include "core/poll.h"
+
+namespace {
+
+int32_t ReadShared(const int32_t* word) { return *static_cast<const volatile int32_t*>(word); }
+
+}  // namespace
+
+// ---- Command lock ---------------------------------------------------------------------------
+
+uint32_t BmCommandLockDepth(const SharedLockedData_t* shared, uint32_t owner) {
+  const uint32_t depth = static_cast<uint32_t>(ReadShared(&shared->commandLockDepth));
+  if ((depth >> kCmdLockOwnerShift) != owner) return 0;
+  return depth & kCmdLockDepthMask;
+}
+
+void BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner) {
+  // Only the holder writes the depth word, so finding our own id there
+  // means we hold the lock already.
+  uint32_t depth = BmCommandLockDepth(shared, owner);
+  if (depth == 0) PollForever([&] { return OsInterlockedExchange(&shared->commandLock, 1) == 0; });
+  ++depth;
+  *static_cast<volatile int32_t*>(&shared->commandLockDepth) =
+      static_cast<int32_t>((owner << kCmdLockOwnerShift) | depth);
+}
+
+void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner) {
+  const uint32_t depth = BmCommandLockDepth(shared, owner);
+  if (depth == 0) return;  // not ours
+  if (depth > 1) {
+    *static_cast<volatile int32_t*>(&shared->commandLockDepth) =
+        static_cast<int32_t>((owner << kCmdLockOwnerShift) | (depth - 1));
+    return;
+  }
+  *static_cast<volatile int32_t*>(&shared->commandLockDepth) = 0;
+  OsInterlockedExchange(&shared->commandLock, 0);
+}
