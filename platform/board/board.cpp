@@ -102,6 +102,9 @@ Board::Board(const BoardConfig& config, Clock* clock, unsigned index)
     std::copy(config.rom_image.begin(), config.rom_image.end(), rom_.begin());
   }
   pci_.BuildCapabilities(config.capabilities);
+  if (pci_.Peek(kPciChipConfigF4, 4) != 0)
+    throw std::invalid_argument("the capabilities reach configuration dword 0xF4");
+  pci_.Poke(kPciChipConfigF4, 4, config.config_f4);
 
   // Local memory is a sparse memory file: pages cost memory only once
   // touched, so many boards of 256 MB stay cheap. The frame-buffer view and

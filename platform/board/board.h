@@ -47,6 +47,9 @@ inline constexpr uint64_t kDefaultWatchdogReads = 20000000;
 inline constexpr unsigned kFrameBufferBar = 0x10;
 inline constexpr unsigned kRegisterBar32 = 0x14;
 inline constexpr unsigned kRegisterBar64 = 0x18;
+// A read-only chip configuration dword past the capabilities; its value is
+// the board's (BoardConfig::config_f4). The kernel module reads it once.
+inline constexpr unsigned kPciChipConfigF4 = 0xF4;
 
 struct BoardConfig {
   std::string name;  // for messages; "board<N>" when empty
@@ -63,6 +66,9 @@ struct BoardConfig {
   uint32_t register_window_size = kDefaultRegisterWindowSize;
   bool frame_buffer_64bit = false;
   bool frame_buffer_prefetchable = true;
+
+  // Configuration dword 0xF4 (read-only).
+  uint32_t config_f4 = 0;
 
   // Expansion ROM: none when rom_size is 0; the image is padded with 0xFF.
   uint32_t rom_size = 0;

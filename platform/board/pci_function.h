@@ -62,6 +62,9 @@ inline constexpr uint8_t kPciCapPowerManagement = 0x01;
 inline constexpr uint8_t kPciCapAgp = 0x02;
 inline constexpr uint8_t kPciCapExpress = 0x10;
 
+// Class code of a host bridge (class 6, subclass 0).
+inline constexpr uint32_t kPciClassHostBridge = 0x060000;
+
 // Configuration-space size of a conventional function and of an express one.
 inline constexpr unsigned kPciConfigSize = 256;
 inline constexpr unsigned kPciExpressConfigSize = 4096;

@@ -116,6 +116,20 @@ PciFunction& Simulation::AddFunction(const PciLocation& at, uint16_t vendor_id,
   return pci;
 }
 
+PciFunction& Simulation::AddHostBridge(uint32_t id) {
+  const PciLocation at{0, 0, 0};
+  if (pci_.At(at)) throw std::invalid_argument("PCI location 00:00.0 is taken");
+  return AddFunction(at, static_cast<uint16_t>(id), static_cast<uint16_t>(id >> 16),
+                     kPciClassHostBridge);
+}
+
+PciFunction* Simulation::HostBridge() const {
+  PciFunction* function = pci_.At(PciLocation{0, 0, 0});
+  if (function == nullptr || (function->Peek(kPciClassCode, 3) >> 8) != (kPciClassHostBridge >> 8))
+    return nullptr;
+  return function;
+}
+
 void Simulation::SetWatchdogBound(uint64_t reads) {
   watchdog_bound_ = reads;
   for (auto& board : boards_) board->SetWatchdogBound(reads);

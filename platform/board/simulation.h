@@ -55,6 +55,13 @@ class Simulation {
   // A function with only its identity (vendor, device, class, revision).
   PciFunction& AddFunction(const PciLocation& at, uint16_t vendor_id, uint16_t device_id,
                            uint32_t class_code, uint8_t revision = 0);
+  // The host bridge at 00:00.0 (class 0x060000) with the identity dword
+  // (device id << 16 | vendor id). Add it before the boards: a board placed
+  // without a location takes the first free device on bus 0. Throws
+  // std::invalid_argument when 00:00.0 is taken.
+  PciFunction& AddHostBridge(uint32_t id);
+  // The host bridge, or null when 00:00.0 holds none.
+  PciFunction* HostBridge() const;
 
   // Applies to every board, present and future.
   void SetWatchdogBound(uint64_t reads);

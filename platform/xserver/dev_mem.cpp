@@ -35,15 +35,8 @@ class MemEndpoint final : public Endpoint {
               offset, length);
       return nullptr;
     }
-    if (target.kind == orvsim::ResourceKind::kRegisters) {
-      AddRegisterWindow(target.host, length, target.board,
-                        static_cast<uint32_t>(target.offset));
-    }
+    // The router enters register windows in its routing table.
     return target.host;
-  }
-
-  void Unmap(uint32_t, void* address, size_t) override {
-    RemoveRegisterWindow(address);
   }
 };
 

@@ -40,6 +40,33 @@ class Endpoint {
     (void)address;
     (void)length;
   }
+
+  // ---- Per-open file identity ------------------------------------------------
+  // Every successful open of a node gets a new file number, never reused
+  // while the sandbox lives; the router calls these with it, as a character
+  // device sees each open file. By default they forward to the calls above,
+  // so an endpoint that does not care about files implements only those. A
+  // mapping carries the number of the file it was made through.
+  virtual int OpenFile(uint32_t minor, uint64_t file) {
+    (void)file;
+    return Open(minor);
+  }
+  virtual void CloseFile(uint32_t minor, uint64_t file) {
+    (void)file;
+    Close(minor);
+  }
+  virtual int FileIoctl(uint32_t minor, uint64_t file, unsigned long code, void* arg) {
+    (void)file;
+    return Ioctl(minor, code, arg);
+  }
+  virtual void* FileMmap(uint32_t minor, uint64_t file, uint64_t offset, size_t length) {
+    (void)file;
+    return Mmap(minor, offset, length);
+  }
+  virtual void FileUnmap(uint32_t minor, uint64_t file, void* address, size_t length) {
+    (void)file;
+    Unmap(minor, address, length);
+  }
 };
 
 }  // namespace xstub

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/board/phys_map.h"
 #include "platform/xserver/state.h"
 #include "platform/xserver/xservices.h"
 
@@ -52,7 +53,8 @@ int OpenDevice(State& s, const std::string& host, const xstub::detail::NodeRecor
     errno = ENXIO;  // no driver behind the node
     return -1;
   }
-  int rc = it->second->Open(minor);
+  const uint64_t file = s.next_file++;
+  int rc = it->second->OpenFile(minor, file);
   if (rc < 0) {
     errno = -rc;
     return -1;
@@ -62,12 +64,26 @@ int OpenDevice(State& s, const std::string& host, const xstub::detail::NodeRecor
   int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     int saved = errno;
-    it->second->Close(minor);
+    it->second->CloseFile(minor, file);
     errno = saved;
     return -1;
   }
-  s.open_devices[fd] = xstub::detail::OpenDevice{it->second, major, minor};
+  s.open_devices[fd] = xstub::detail::OpenDevice{it->second, major, minor, file};
   return fd;
+}
+
+// Enters a mapping in the register routing table when its host bytes are a
+// board's register window.
+bool RouteRegisters(State& s, void* host, size_t length) {
+  orvsim::PhysicalMap* map = s.PhysMap();
+  orvsim::PhysTarget target;
+  if (map == nullptr || !map->ResolveHost(host, length, &target) ||
+      target.kind != orvsim::ResourceKind::kRegisters) {
+    return false;
+  }
+  xstub::detail::AddRegisterWindow(host, length, target.board,
+                                   static_cast<uint32_t>(target.offset));
+  return true;
 }
 
 // Records a call that changes the tree, with its result and errno.
@@ -174,7 +190,8 @@ int xf86close(int fd) {
     return -1;
   }
   if (auto it = s->open_devices.find(fd); it != s->open_devices.end()) {
-    if (it->second.endpoint != nullptr) it->second.endpoint->Close(it->second.minor);
+    if (it->second.endpoint != nullptr)
+      it->second.endpoint->CloseFile(it->second.minor, it->second.file);
     s->open_devices.erase(it);
     return close(fd);
   }
@@ -198,7 +215,7 @@ int xf86ioctl(int fd, unsigned long request, void* argument) {
     errno = ENODEV;
     return -1;
   }
-  int rc = it->second.endpoint->Ioctl(it->second.minor, request, argument);
+  int rc = it->second.endpoint->FileIoctl(it->second.minor, it->second.file, request, argument);
   if (rc < 0) {
     errno = -rc;
     return -1;
@@ -232,14 +249,17 @@ void* xf86mmap(void* address, size_t length, int protection, int flags, int fd,
     return MAP_FAILED;
   }
   size_t pages = (length + xstub::kPageSize - 1) / xstub::kPageSize * xstub::kPageSize;
-  void* host = it->second.endpoint->Mmap(it->second.minor, static_cast<uint64_t>(offset),
-                                         pages);
+  void* host = it->second.endpoint->FileMmap(it->second.minor, it->second.file,
+                                             static_cast<uint64_t>(offset), pages);
   if (host == nullptr) {
     errno = EINVAL;
     return MAP_FAILED;
   }
+  // A board's register window, whoever mapped it, is routed to the board.
+  const bool registers = RouteRegisters(*s, host, pages);
   s->mappings.push_back(xstub::detail::Mapping{host, pages, it->second.endpoint,
-                                               it->second.major, it->second.minor});
+                                               it->second.major, it->second.minor,
+                                               it->second.file, registers});
   return host;
 }
 
@@ -259,7 +279,8 @@ int xf86munmap(void* address, size_t length) {
     if (pages != it->length) continue;
     xstub::detail::Mapping m = *it;
     s->mappings.erase(it);
-    m.endpoint->Unmap(m.minor, m.address, m.length);
+    if (m.registers) xstub::detail::RemoveRegisterWindow(m.address);
+    m.endpoint->FileUnmap(m.minor, m.file, m.address, m.length);
     return 0;
   }
   fprintf(stderr, "xserver stand-in: xf86munmap(%p, %zu) matches no mapping\n", address,

@@ -180,8 +180,19 @@ void State::SetPerm(const std::string& host, mode_t permissions) {
 }
 
 void State::DropMappings(Endpoint* endpoint) {
-  std::erase_if(mappings,
-                [endpoint](const Mapping& m) { return m.endpoint == endpoint; });
+  std::erase_if(mappings, [endpoint](const Mapping& m) {
+    if (m.endpoint != endpoint) return false;
+    if (m.registers) RemoveRegisterWindow(m.address);
+    return true;
+  });
+}
+
+void State::DropMappings(uint32_t major) {
+  std::erase_if(mappings, [major](const Mapping& m) {
+    if (m.major != major) return false;
+    if (m.registers) RemoveRegisterWindow(m.address);
+    return true;
+  });
 }
 
 }  // namespace detail
@@ -370,15 +381,11 @@ void Sandbox::RegisterEndpoint(uint32_t major, Endpoint* endpoint) {
 void Sandbox::UnregisterEndpoint(uint32_t major) {
   auto it = state_->endpoints.find(major);
   if (it == state_->endpoints.end()) return;
-  Endpoint* endpoint = it->second;
   state_->endpoints.erase(it);
   for (auto& [fd, route] : state_->open_devices) {
     if (route.major == major) route.endpoint = nullptr;
   }
-  std::erase_if(state_->mappings, [major](const detail::Mapping& m) {
-    return m.major == major;
-  });
-  if (endpoint == state_->mem_endpoint.get()) detail::ClearRegisterWindows();
+  state_->DropMappings(major);
 }
 
 size_t Sandbox::OpenDeviceCount() const { return state_->open_devices.size(); }

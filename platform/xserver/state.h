@@ -46,6 +46,7 @@ struct OpenDevice {
   Endpoint* endpoint;  // null once the endpoint is unregistered
   uint32_t major;
   uint32_t minor;
+  uint64_t file;  // the endpoint's file number of this open
 };
 
 struct Mapping {
@@ -54,6 +55,8 @@ struct Mapping {
   Endpoint* endpoint;
   uint32_t major;
   uint32_t minor;
+  uint64_t file;
+  bool registers;  // a board's register window: entered in the routing table
 };
 
 struct ModuleProvider {
@@ -94,6 +97,7 @@ class State {
   std::set<int> open_files;                // plain files opened by the driver
   std::set<FILE*> streams;
   std::vector<Mapping> mappings;
+  uint64_t next_file = 1;  // file numbers of device opens
 
   std::map<std::string, ModuleProvider> modules;
   std::vector<std::string> module_loads;
@@ -117,6 +121,8 @@ class State {
   void SetPerm(const std::string& host, mode_t permissions);
 
   void DropMappings(Endpoint* endpoint);
+  // Drops the mappings of one major (its endpoint is gone) without calling it.
+  void DropMappings(uint32_t major);
 };
 
 // The installed sandbox's state, or null.
@@ -131,7 +137,8 @@ inline constexpr mode_t kUmask = 022;
 
 void ResetAllocator();
 
-// Register windows of the boards mapped through /dev/mem: accesses through
+// Register windows of the boards mapped through a device node (/dev/mem, or
+// a kernel module that maps board ranges): accesses through
 // xf86ReadMmio*/xf86WriteMmio* inside one go to Board::RegRead/RegWrite.
 // Mapping the same window twice counts references.
 void AddRegisterWindow(void* host, size_t length, orvsim::Board* board,

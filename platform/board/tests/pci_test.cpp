@@ -247,6 +247,19 @@ std::vector<std::pair<uint8_t, unsigned>> WalkCapabilities(PciBus& pci, const Pc
   return found;
 }
 
+TEST(PciCommand, ChipConfigDwordF4IsTheConfiguredReadOnlyValue) {
+  Simulation sim;
+  BoardConfig config = At(0, 2);
+  config.config_f4 = 0x12345678;
+  config.capabilities = {kPciCapPowerManagement, kPciCapAgp, kPciCapExpress};
+  sim.AddBoard(config);
+  const PciLocation at{0, 2, 0};
+  EXPECT_EQ(sim.Pci().ConfigRead(at, 0xF4, 4), 0x12345678u);
+  sim.Pci().ConfigWrite(at, 0xF4, 4, 0);
+  EXPECT_EQ(sim.Pci().ConfigRead(at, 0xF4, 4), 0x12345678u);
+  EXPECT_EQ(sim.Pci().ConfigRead(at, 0xF6, 2), 0x1234u);
+}
+
 TEST(PciCapabilities, WalkFindsEachListInOrder) {
   const std::vector<std::vector<uint8_t>> lists = {
       {},
@@ -386,6 +399,23 @@ TEST(PciScan, SeveralBoardsOnOneBusGetDisjointRanges) {
   for (size_t i = 1; i < ranges.size(); ++i) EXPECT_LE(ranges[i - 1].second, ranges[i].first);
   const auto found = Scan(sim.Pci());
   EXPECT_EQ(found.size(), 4u);
+}
+
+TEST(PciScan, HostBridgeSitsAt0000WithItsIdentity) {
+  Simulation sim;
+  EXPECT_EQ(sim.HostBridge(), nullptr);
+  sim.AddHostBridge(0x25008086);
+  Board& board = sim.AddBoard(BoardConfig());
+  EXPECT_EQ(board.Location().device, 1u);  // 00:00.0 is the bridge's
+  ASSERT_NE(sim.HostBridge(), nullptr);
+  EXPECT_EQ(sim.Pci().ConfigRead({0, 0, 0}, 0, 4), 0x25008086u);
+  EXPECT_EQ(sim.Pci().ConfigRead({0, 0, 0}, 8, 4) >> 8, 0x060000u);
+  EXPECT_THROW(sim.AddHostBridge(0x25018086), std::invalid_argument);
+
+  Simulation other;  // a board at 00:00.0 is no host bridge
+  other.AddBoard(At(0, 0));
+  EXPECT_EQ(other.HostBridge(), nullptr);
+  EXPECT_THROW(other.AddHostBridge(0x25008086), std::invalid_argument);
 }
 
 TEST(PciScan, TakenLocationsAndBadConfigsAreRefused) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 
@@ -200,6 +201,76 @@ TEST_F(XserverRouter, UnregisteringCutsOpenDescriptorsAndMappings) {
   const size_t events = endpoint.events.size();
   EXPECT_EQ(xf86close(fd), 0);
   EXPECT_EQ(endpoint.events.size(), events);  // the endpoint is not called
+}
+
+// An endpoint that tells its open files apart, and maps a board's
+// register window the way a kernel module maps a physical range.
+class FileEndpoint : public xstub::Endpoint {
+ public:
+  struct Event {
+    char what;
+    uint64_t file;
+  };
+  int Ioctl(uint32_t, unsigned long, void*) override { return -EBADF; }
+  int OpenFile(uint32_t, uint64_t file) override {
+    events.push_back({'o', file});
+    return 0;
+  }
+  void CloseFile(uint32_t, uint64_t file) override { events.push_back({'c', file}); }
+  int FileIoctl(uint32_t, uint64_t file, unsigned long, void*) override {
+    events.push_back({'i', file});
+    return static_cast<int>(file);
+  }
+  void* FileMmap(uint32_t, uint64_t file, uint64_t, size_t) override {
+    events.push_back({'m', file});
+    return registers;
+  }
+  void FileUnmap(uint32_t, uint64_t file, void*, size_t) override {
+    events.push_back({'u', file});
+  }
+  std::vector<Event> events;
+  void* registers = nullptr;
+};
+
+TEST(XserverRouterFiles, EachOpenIsItsOwnFileAndRegisterMappingsReachTheBoard) {
+  orvsim::Simulation sim;
+  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
+  FileEndpoint endpoint;
+  endpoint.registers = board.Registers();
+  xstub::Sandbox box;
+  box.MakeDirectories("/dev/test");
+  box.MakeNode("/dev/test/node0", kMajor, 0);
+  box.RegisterEndpoint(kMajor, &endpoint);
+
+  const int first = xf86open("/dev/test/node0", O_RDWR);
+  const int second = xf86open("/dev/test/node0", O_RDWR);
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  const int fileA = xf86ioctl(first, 0xC0184601, nullptr);
+  const int fileB = xf86ioctl(second, 0xC0184601, nullptr);
+  EXPECT_NE(fileA, fileB);
+  EXPECT_EQ(xf86ioctl(first, 0xC0184601, nullptr), fileA);
+
+  // Register accesses through a mapping of the second file go to the board.
+  void* regs = xf86mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, second, 0);
+  ASSERT_EQ(regs, board.Registers());
+  board.ClearLog();
+  xf86WriteMmio32(regs, 0x400, 0x1234);
+  ASSERT_EQ(board.LoggedWrites().size(), 1u);
+  EXPECT_EQ(board.LoggedWrites()[0].offset, 0x400u);
+  EXPECT_EQ(xf86munmap(regs, 8192), 0);
+  board.ClearLog();
+  xf86WriteMmio32(regs, 0x400, 0x5678);  // plain memory again
+  EXPECT_TRUE(board.LoggedWrites().empty());
+
+  xf86close(first);
+  xf86close(second);
+  const std::vector<char> order = {'o', 'o', 'i', 'i', 'i', 'm', 'u', 'c', 'c'};
+  ASSERT_EQ(endpoint.events.size(), order.size());
+  for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(endpoint.events[i].what, order[i]) << i;
+  EXPECT_EQ(endpoint.events[5].file, static_cast<uint64_t>(fileB));  // mapped through the second
+  EXPECT_EQ(endpoint.events[6].file, static_cast<uint64_t>(fileB));
+  EXPECT_EQ(endpoint.events[7].file, static_cast<uint64_t>(fileA));
 }
 
 }  // namespace

@@ -1,0 +1,205 @@
+// Test-facing control of the kernel glue stand-in (namespace kglue).
+//
+// A test makes one kglue::Glue after its orvsim::Simulation; while it lives,
+// the glue operations of platform/kglue/kglue.h work over it: memory with
+// live-block accounting, regions and locked pages from one bus-address
+// arena, the simulated boards' registers and configuration space, the
+// ioctl and module-parameter tables, user copies checked against the
+// calling process's memory, virtual time and a captured log. The test then
+// drives the core's entry table through it as the kernel would: load,
+// device create, open, ioctl, mmap, release, device destroy, unload.
+//
+// NodeBridge (node_bridge.h) puts the glue behind the X server stand-in's
+// device-node router, so the X driver's own device-node code reaches the
+// kernel core in-process.
+//
+// See README.md for what the stand-in models and what it leaves out.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/kglue/kglue.h"
+
+namespace orvsim {
+class Board;
+}
+
+// The stand-in's own interface is what the kernel module exports besides
+// its entry table.
+#pragma GCC visibility push(default)
+
+namespace kglue {
+
+class GlueState;
+struct File;
+
+// The arena of bus addresses behind regions and locked pages: 32-bit,
+// below every board's default ranges. A board whose ranges overlap it is
+// refused.
+inline constexpr uint64_t kArenaBusBase = 0x10000000;
+inline constexpr uint64_t kArenaSize = 256ull << 20;
+inline constexpr uint32_t kPageSize = 4096;
+
+inline constexpr uint32_t kDefaultProcessId = 1000;
+
+// What a glue allocation was for; failure injection can aim at one kind.
+enum class AllocKind { kAny, kMemory, kRegion, kLockedPages, kMapping };
+
+struct BoardOptions {
+  uint32_t bm_flags = 0;  // bus-master flags the glue reports for the board
+  int minor = -1;         // -1: the board's index among the glue's boards
+};
+
+struct LiveBlock {
+  const void* address;
+  size_t size;
+  std::string file;
+  int line;
+};
+
+struct IoctlRegistration {
+  uint32_t code;
+  OrvIoctlHandler handler;
+  int kind, a, b;  // as given
+};
+
+// One call of OrvIoctl_Register (registered = true) or OrvIoctl_UnRegister.
+struct IoctlTableCall {
+  bool registered;
+  uint32_t code;
+  int kind, a, b;
+  bool operator==(const IoctlTableCall&) const = default;
+};
+
+struct LogLine {
+  int level;  // ClientPrintLevel's level; -1 for dbgOutput
+  std::string text;
+};
+
+class Glue {
+ public:
+  // Installs the glue; only one may be installed at a time. The board
+  // library's current simulation must outlive it.
+  Glue();
+  // Unloads the module and destroys devices the test left (in that order's
+  // reverse), then uninstalls.
+  ~Glue();
+  Glue(const Glue&) = delete;
+  Glue& operator=(const Glue&) = delete;
+
+  static Glue* Current();
+
+  // ---- Machine ----------------------------------------------------------
+  void SetCpuCount(uint32_t count);
+  OrvDevice* AddBoard(orvsim::Board& board, const BoardOptions& options = {});
+  orvsim::Board& BoardOf(OrvDevice* device) const;
+  uint32_t MinorOf(OrvDevice* device) const;
+  OrvDevice* DeviceByMinor(uint32_t minor) const;
+  size_t DeviceCount() const;
+  OrvDevice* DeviceAt(size_t index) const;
+
+  // ---- The module's life ------------------------------------------------
+  // Without an argument the module linked with the glue (orv_kstrn_driver).
+  void Use(const OrvKstrnDriver* driver);
+  int Load();
+  int Unload();
+  bool Loaded() const;
+  // Creates the core's device for a board (with the board's own context);
+  // null when the core refuses.
+  KernelDevice* CreateDevice(OrvDevice* device);
+  void DestroyDevice(OrvDevice* device);
+  KernelDevice* KernelDeviceOf(OrvDevice* device) const;
+  OrvContext* OwnContext(OrvDevice* device) const;
+
+  // ---- Open files -------------------------------------------------------
+  // Opens the device node of a board for a process: OpenClient; null when
+  // the core refuses.
+  File* Open(OrvDevice* device, uint32_t processId = kDefaultProcessId);
+  // Unmaps what the file still maps, frees its locked pages, ReleaseClient.
+  void Close(File* file);
+  OrvContext* ContextOf(File* file) const;
+  KernelClient* ClientOf(File* file) const;
+  uint32_t ProcessOf(File* file) const;
+  size_t OpenFileCount() const;
+  // A request on the file, as the character device's ioctl receives it: the
+  // code is checked for type 'F' and its size field; 0x01, 0x02, 0x03 and
+  // 0x06 are served here, registered codes go to their handlers. A negative
+  // errno on refusal.
+  int Ioctl(File* file, uint32_t code, unsigned long argument);
+  // Maps [offset, offset + length) of the node for the file's process:
+  // whole pages of a region user space may map or of locked pages (offset =
+  // bus address), or of a board's physical range. Null when refused.
+  void* Mmap(File* file, uint64_t offset, size_t length);
+  // 0, or -EINVAL when the address and length name no mapping of the file.
+  int Munmap(File* file, void* address, size_t length);
+
+  // ---- Memory -----------------------------------------------------------
+  // The nth glue allocation from now (1 = the next) of the kind fails; 0
+  // disarms. kAny counts every allocating call.
+  void FailAllocation(uint64_t nth, AllocKind kind = AllocKind::kAny);
+  uint64_t AllocationCount(AllocKind kind = AllocKind::kAny) const;
+  uint64_t FailedAllocations() const;
+  std::vector<LiveBlock> LiveBlocks() const;
+  size_t LiveRegions() const;
+  size_t LiveLockedPages() const;
+  // Regions and locked pages in use (the arena's allocated bytes).
+  uint64_t ArenaBytesInUse() const;
+  // Kernel-side mappings (OsMapPhysicalMemory) not yet undone.
+  size_t LiveKernelMappings() const;
+  // User mappings through Mmap not yet undone.
+  size_t LiveUserMappings() const;
+  // Regions and locked pages the core freed while user space still mapped
+  // them: kept until unmapped, and counted here.
+  uint64_t FreedWhileMapped() const;
+  // Glue-usage faults the core made without dying (a free of a region that
+  // still holds references, a mismatched page free): counted and described.
+  const std::vector<std::string>& Misuses() const;
+  // Host bytes of [bus, bus + length) inside one live allocation of the
+  // arena, or null: the DMA engine's view of system memory.
+  uint8_t* ResolveBus(uint64_t bus, uint64_t length) const;
+  // Region bookkeeping for tests.
+  int RegionRefCount(const void* linear) const;
+  bool RegionMapped(const void* linear) const;
+
+  // ---- Ioctl and parameter tables -----------------------------------------
+  std::vector<IoctlRegistration> Registrations() const;
+  const std::vector<IoctlTableCall>& IoctlTableCalls() const;
+  // Number of OrvParm_InitLut calls and the table given last.
+  int ParameterTableCalls() const;
+  // The value of a parameter by full name, or false when the table has none.
+  bool ReadParameter(const std::string& name, uint32_t* value) const;
+  bool WriteParameter(const std::string& name, uint32_t value);
+
+  // ---- User memory ------------------------------------------------------
+  // Extra user memory of a process (besides the ioctl record and its
+  // mappings), and ranges whose copies fail whoever owns them.
+  void DeclareUserMemory(uint32_t processId, const void* address, size_t size);
+  void MarkFaulty(const void* address, size_t size);
+  void ClearUserMemory();
+
+  // ---- Processor, time and log -------------------------------------------
+  // Virtual nanoseconds each OsSchedule advances the simulation's clock.
+  void SetScheduleCost(uint64_t nanoseconds);
+  uint64_t ScheduleCount() const;
+  int FpuDepth() const;
+  const std::vector<LogLine>& Log() const;
+  std::string LogText() const;
+  bool Logged(const std::string& text) const;
+  void ClearLog();
+  void EchoLog(bool on);
+
+  GlueState& state() { return *state_; }
+
+ private:
+  std::unique_ptr<GlueState> state_;
+};
+
+}  // namespace kglue
+
+#pragma GCC visibility pop

@@ -1,0 +1,246 @@
+// The glue's bookkeeping: the arena of bus addresses, blocks, failure
+// injection, user memory, the parameter-name rule and the entry rules.
+#include "platform/kglue/glue_state.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+
+#include <sanitizer/asan_interface.h>
+
+namespace kglue {
+
+namespace {
+
+thread_local CallFrame* t_frame = nullptr;
+thread_local int t_fpuDepth = 0;
+
+constexpr uint64_t kArenaPages = kArenaSize / kPageSize;
+
+uint32_t PagesFor(uint64_t bytes) {
+  return static_cast<uint32_t>((bytes + kPageSize - 1) / kPageSize);
+}
+
+}  // namespace
+
+void Die(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  fputs("kglue: ", stderr);
+  vfprintf(stderr, format, arguments);
+  fputc('\n', stderr);
+  va_end(arguments);
+  abort();
+}
+
+CallFrame* CurrentFrame() { return t_frame; }
+int& FpuDepthOfThread() { return t_fpuDepth; }
+
+EntryScope::EntryScope(const char* entry, File* file, uintptr_t record, size_t recordSize)
+    : saved_(t_frame) {
+  frame_.file = file;
+  frame_.record = record;
+  frame_.recordSize = recordSize;
+  frame_.entry = entry;
+  t_frame = &frame_;
+}
+
+EntryScope::~EntryScope() {
+  t_frame = saved_;
+  if (t_fpuDepth != 0) {
+    Die("%s returned with the floating-point bracket open (depth %d)", frame_.entry,
+        t_fpuDepth);
+  }
+}
+
+// ---- GlueState ---------------------------------------------------------------------
+
+GlueState::GlueState() {
+  void* host = mmap(nullptr, kArenaSize, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (host == MAP_FAILED) Die("cannot reserve the %llu-byte arena", static_cast<unsigned long long>(kArenaSize));
+  arenaHost = static_cast<uint8_t*>(host);
+  // Only allocated bytes are addressable: a stray access of the core into
+  // the arena is reported by the address sanitizer.
+  ASAN_POISON_MEMORY_REGION(arenaHost, kArenaSize);
+  freeRuns[0] = kArenaPages;
+}
+
+GlueState::~GlueState() {
+  for (auto& [bus, block] : blocks) delete block;
+  blocks.clear();
+  ASAN_UNPOISON_MEMORY_REGION(arenaHost, kArenaSize);
+  munmap(arenaHost, kArenaSize);
+}
+
+bool GlueState::Attempt(AllocKind kind) {
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  ++attempts[static_cast<int>(AllocKind::kAny)];
+  if (kind != AllocKind::kAny) ++attempts[static_cast<int>(kind)];
+  if (failAt != 0 && (failKind == AllocKind::kAny || failKind == kind) &&
+      attempts[static_cast<int>(failKind)] == failAt) {
+    failAt = 0;
+    ++failed;
+    return false;
+  }
+  return true;
+}
+
+uint64_t GlueState::ArenaAllocate(uint32_t pages) {
+  if (pages == 0) return 0;
+  for (auto it = freeRuns.begin(); it != freeRuns.end(); ++it) {
+    if (it->second < pages) continue;
+    const uint64_t first = it->first;
+    const uint64_t left = it->second - pages;
+    freeRuns.erase(it);
+    if (left != 0) freeRuns[first + pages] = left;
+    const uint64_t bus = kArenaBusBase + first * kPageSize;
+    uint8_t* host = ArenaHost(bus);
+    ASAN_UNPOISON_MEMORY_REGION(host, uint64_t{pages} * kPageSize);
+    memset(host, 0, uint64_t{pages} * kPageSize);
+    bytesInUse += uint64_t{pages} * kPageSize;
+    return bus;
+  }
+  return 0;
+}
+
+void GlueState::ArenaRelease(uint64_t bus, uint32_t pages) {
+  const uint64_t first = (bus - kArenaBusBase) / kPageSize;
+  uint8_t* host = ArenaHost(bus);
+  // Freed pages give their memory back and read as zero when taken again.
+  madvise(host, uint64_t{pages} * kPageSize, MADV_DONTNEED);
+  ASAN_POISON_MEMORY_REGION(host, uint64_t{pages} * kPageSize);
+  bytesInUse -= uint64_t{pages} * kPageSize;
+  uint64_t start = first;
+  uint64_t count = pages;
+  auto next = freeRuns.lower_bound(first);
+  if (next != freeRuns.end() && next->first == first + count) {
+    count += next->second;
+    next = freeRuns.erase(next);
+  }
+  if (next != freeRuns.begin()) {
+    auto previous = std::prev(next);
+    if (previous->first + previous->second == start) {
+      start = previous->first;
+      count += previous->second;
+      freeRuns.erase(previous);
+    }
+  }
+  freeRuns[start] = count;
+}
+
+OrvRegion* GlueState::NewBlock(OrvRegion::Kind kind, OrvDevice* device, uint32_t size,
+                               AllocKind what) {
+  if (size == 0 || !Attempt(what)) return nullptr;
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  const uint32_t pages = PagesFor(size);
+  const uint64_t bus = ArenaAllocate(pages);
+  if (bus == 0) return nullptr;
+  auto* block = new OrvRegion;
+  block->kind = kind;
+  block->device = device;
+  block->size = size;
+  block->pages = pages;
+  block->bus = bus;
+  block->cpu = ArenaHost(bus);
+  // Bytes past the size asked for stay unaddressable.
+  ASAN_POISON_MEMORY_REGION(block->cpu + size, uint64_t{pages} * kPageSize - size);
+  blocks[bus] = block;
+  return block;
+}
+
+void GlueState::FreeBlock(OrvRegion* block) {
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  if (block->maps != 0) {
+    if (!block->freed) ++freedWhileMapped;
+    block->freed = true;
+    return;
+  }
+  blocks.erase(block->bus);
+  ArenaRelease(block->bus, block->pages);
+  delete block;
+}
+
+OrvRegion* GlueState::FindBlock(uint64_t bus, uint64_t length) const {
+  if (length == 0 || bus < kArenaBusBase || bus - kArenaBusBase >= kArenaSize) return nullptr;
+  auto it = blocks.upper_bound(bus);
+  if (it == blocks.begin()) return nullptr;
+  OrvRegion* block = std::prev(it)->second;
+  const uint64_t end = block->bus + uint64_t{block->pages} * kPageSize;
+  if (bus + length > end || bus + length < bus || block->freed) return nullptr;
+  return block;
+}
+
+bool GlueState::IsLiveBlock(const OrvRegion* block) const {
+  if (block == nullptr) return false;
+  for (const auto& device : devices) {
+    if (block == &device->registerRange || block == &device->frameBufferRange) return true;
+  }
+  auto it = blocks.find(block->bus);
+  return it != blocks.end() && it->second == block && !block->freed;
+}
+
+void GlueState::Misuse(std::string what) {
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  if (echo) fprintf(stderr, "kglue: misuse: %s\n", what.c_str());
+  misuses.push_back(std::move(what));
+}
+
+uint32_t* GlueState::FindParameter(const char* name) const {
+  if (parameters == nullptr || name == nullptr) return nullptr;
+  for (const OrvModuleParameter* p = parameters; p->name != nullptr; ++p) {
+    if (strcmp(p->name, name) == 0) return p->value;
+  }
+  return nullptr;
+}
+
+bool GlueState::IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
+                             size_t size) {
+  if (size == 0) return true;
+  if (begin + size < begin) return false;
+  const uintptr_t end = begin + size;
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  for (const auto& [at, length] : faulty) {
+    if (begin < at + length && at < end) return false;
+  }
+  auto inside = [&](uintptr_t b, size_t n) { return begin >= b && end <= b + n; };
+  if (frame != nullptr && frame->recordSize != 0 && inside(frame->record, frame->recordSize))
+    return true;
+  for (const auto& file : files) {
+    if (file->context.processId != processId) continue;
+    for (const UserMapping& m : file->mappings) {
+      if (inside(reinterpret_cast<uintptr_t>(m.host), m.length)) return true;
+    }
+  }
+  for (const UserRange& r : declared) {
+    if (r.processId == processId && inside(r.begin, r.size)) return true;
+  }
+  return false;
+}
+
+void GlueState::AddLog(int level, const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  if (echo) fprintf(stderr, "%s", text.c_str());
+  log.push_back(LogLine{level, text});
+}
+
+// The prefix rule of the driver's named parameters.
+std::string ParameterName(const char* section, const char* key) {
+  constexpr size_t kMaxName = 49;
+  std::string name;
+  const char first = section != nullptr ? section[0] : 'D';
+  if (first == '3' || first == 'O') {
+    name = "reg3D";
+  } else if (first == 'D') {
+    name = "sw";
+  } else if (first == 'S') {
+    name = "regSys";
+  }
+  if (key != nullptr) name += key;
+  if (name.size() > kMaxName) name.resize(kMaxName);
+  return name;
+}
+
+}  // namespace kglue

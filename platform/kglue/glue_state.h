@@ -1,0 +1,221 @@
+// Internal state of the kernel glue stand-in, shared by its source files.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/board/pci_function.h"
+#include "platform/kglue/glue.h"
+
+namespace orvsim {
+class Board;
+}
+
+// ---- The glue's handles ----------------------------------------------------------
+
+struct OrvPciDevice {
+  orvsim::PciLocation at;
+};
+
+// A region, or locked pages, or one of a board's physical ranges. Regions
+// and pages live in the arena; their handles stay valid until freed.
+struct OrvRegion {
+  enum class Kind : uint8_t { kRegion, kPages, kDeviceRange };
+  Kind kind = Kind::kRegion;
+  OrvDevice* device = nullptr;
+  kglue::File* owner = nullptr;  // pages allocated by request 0x01
+  uint32_t type = 0;
+  uint32_t flags = 0;
+  uint32_t size = 0;   // bytes asked for
+  uint32_t pages = 0;  // arena pages held
+  uint64_t bus = 0;    // bus address (arena) or physical base (device range)
+  uint8_t* cpu = nullptr;
+  int refs = 0;
+  unsigned maps = 0;   // user mappings of any part of it
+  bool freed = false;  // freed while mapped: released at the last unmap
+
+  bool UserMappable() const {
+    return kind == Kind::kPages || (kind == Kind::kRegion && (flags & kOrvRegionShared));
+  }
+};
+
+// What memReadDword and memWriteDword take. The magic word catches a handle
+// that is not one.
+struct RegisterHandle {
+  static constexpr uint32_t kMagic = 0x52454748;  // "REGH"
+  uint32_t magic = kMagic;
+  orvsim::Board* board = nullptr;
+};
+
+struct OrvContext {
+  OrvDevice* device = nullptr;
+  kglue::File* file = nullptr;  // null for a device's own context
+  KernelClient* client = nullptr;
+  uint32_t processId = 0;
+};
+
+struct OrvDevice {
+  orvsim::Board* board = nullptr;
+  uint32_t minor = 0;
+  uint32_t bmFlags = 0;
+  OrvPciDevice pci;
+  RegisterHandle registers;
+  OrvRegion registerRange;
+  OrvRegion frameBufferRange;
+  OrvContext own;
+  KernelDevice* kernel = nullptr;
+};
+
+namespace kglue {
+
+struct UserMapping {
+  uint8_t* host;
+  size_t length;
+  OrvRegion* block;  // null for a board's physical range
+};
+
+struct File {
+  OrvContext context;
+  std::vector<UserMapping> mappings;
+  bool closed = false;    // descriptor closed; released at the last unmap
+  bool released = false;  // ReleaseClient ran
+};
+
+// The request being served on this thread: whose process, and which record
+// counts as its user memory.
+struct CallFrame {
+  File* file = nullptr;
+  uintptr_t record = 0;
+  size_t recordSize = 0;
+  const char* entry = "";
+};
+
+struct KernelMapping {
+  uint8_t* cpu;
+  uint32_t size;
+  OrvDevice* device;
+};
+
+struct UserRange {
+  uint32_t processId;
+  uintptr_t begin;
+  size_t size;
+};
+
+class GlueState {
+ public:
+  GlueState();
+  ~GlueState();
+
+  // ---- Bookkeeping lock: every table below. Register accesses take the
+  // machine lock (the board model is single-threaded).
+  std::recursive_mutex mu;
+  std::recursive_mutex machine;
+
+  // ---- Machine
+  uint32_t cpuCount = 1;
+  std::vector<std::unique_ptr<OrvDevice>> devices;
+
+  // ---- Module
+  const OrvKstrnDriver* driver = nullptr;
+  bool loaded = false;
+
+  // ---- Files
+  std::vector<std::unique_ptr<File>> files;
+
+  // ---- Allocator
+  struct Allocation {
+    size_t size;
+    const char* file;
+    int line;
+  };
+  std::unordered_map<void*, Allocation> live;
+  uint64_t attempts[5] = {};  // by AllocKind
+  uint64_t failAt = 0;        // attempt number (of failKind) that fails; 0 none
+  AllocKind failKind = AllocKind::kAny;
+  uint64_t failed = 0;
+  // Counts one attempt of a kind; false when this one is to fail.
+  bool Attempt(AllocKind kind);
+
+  // ---- Arena
+  uint8_t* arenaHost = nullptr;
+  std::map<uint64_t, uint64_t> freeRuns;   // first page -> page count
+  std::map<uint64_t, OrvRegion*> blocks;   // bus address -> live block
+  uint64_t bytesInUse = 0;
+  uint64_t freedWhileMapped = 0;
+  // Bus address of `pages` zeroed pages, or 0 when the arena is full.
+  uint64_t ArenaAllocate(uint32_t pages);
+  void ArenaRelease(uint64_t bus, uint32_t pages);
+  uint8_t* ArenaHost(uint64_t bus) const { return arenaHost + (bus - kArenaBusBase); }
+  // New region or pages block; null when the arena or the injection refuses.
+  OrvRegion* NewBlock(OrvRegion::Kind kind, OrvDevice* device, uint32_t size, AllocKind what);
+  // Gives the block back, or keeps it until its last user mapping goes.
+  void FreeBlock(OrvRegion* block);
+  // The live block that holds [bus, bus + length), or null (a block freed
+  // while mapped is no longer live).
+  OrvRegion* FindBlock(uint64_t bus, uint64_t length) const;
+  bool IsLiveBlock(const OrvRegion* block) const;
+
+  std::vector<KernelMapping> kernelMappings;
+  std::vector<std::string> misuses;
+  void Misuse(std::string what);
+
+  // ---- Ioctls and parameters
+  std::map<uint32_t, IoctlRegistration> ioctls;
+  std::vector<IoctlTableCall> ioctlCalls;
+  const OrvModuleParameter* parameters = nullptr;
+  int parameterTableCalls = 0;
+  uint32_t* FindParameter(const char* name) const;
+
+  // ---- User memory
+  std::vector<UserRange> declared;
+  std::vector<std::pair<uintptr_t, size_t>> faulty;
+  bool IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
+                    size_t size);
+
+  // ---- Time and log
+  uint64_t scheduleCostNs = 1000;
+  std::atomic<uint64_t> schedules{0};
+  std::vector<LogLine> log;
+  bool echo = false;
+  void AddLog(int level, const std::string& text);
+};
+
+// The installed glue's state; dies with a message when there is none.
+GlueState& State();
+GlueState* StateOrNull();
+
+// Prints "kglue: <message>" and aborts: a fault of the code under test.
+[[noreturn]] void Die(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The request served on this thread, or null outside requests.
+CallFrame* CurrentFrame();
+
+// Runs an entry point of the core under the glue's rules: the call frame is
+// set for user copies and the process id, and the floating-point bracket
+// must be closed when it returns.
+class EntryScope {
+ public:
+  EntryScope(const char* entry, File* file, uintptr_t record = 0, size_t recordSize = 0);
+  ~EntryScope();
+  EntryScope(const EntryScope&) = delete;
+  EntryScope& operator=(const EntryScope&) = delete;
+
+ private:
+  CallFrame frame_;
+  CallFrame* saved_;
+};
+
+int& FpuDepthOfThread();
+
+// The request-name rule of the module parameters (shared with request 0x03).
+std::string ParameterName(const char* section, const char* key);
+
+}  // namespace kglue

@@ -1,0 +1,433 @@
+// The glue operations the kernel core calls (kglue.h), over the installed
+// kglue::Glue and the simulated machine.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "platform/board/board.h"
+#include "platform/board/simulation.h"
+#include "platform/kglue/glue_state.h"
+#include "platform/kglue/kglue.h"
+
+using kglue::AllocKind;
+using kglue::CurrentFrame;
+using kglue::Die;
+using kglue::GlueState;
+using kglue::State;
+
+namespace {
+
+GlueState::Allocation* FindLive(GlueState& s, void* address) {
+  auto it = s.live.find(address);
+  return it == s.live.end() ? nullptr : &it->second;
+}
+
+void CheckRegion(GlueState& s, const OrvRegion* region, const char* service) {
+  if (!s.IsLiveBlock(region)) Die("%s(%p): not a live region", service, region);
+}
+
+const RegisterHandle* Handle(const volatile void* handle, const char* service) {
+  auto* h = static_cast<const RegisterHandle*>(const_cast<const void*>(handle));
+  if (h == nullptr || h->magic != RegisterHandle::kMagic)
+    Die("%s(%p): not a register handle", service, handle);
+  return h;
+}
+
+// Refreshes a board range from its base address register now.
+OrvRegion* DeviceRange(OrvDevice* device, orvsim::ResourceKind kind) {
+  OrvRegion& range =
+      kind == orvsim::ResourceKind::kRegisters ? device->registerRange : device->frameBufferRange;
+  if (auto bar = device->board->Bar(kind)) {
+    range.bus = bar->base;
+    range.size = static_cast<uint32_t>(std::min<uint64_t>(bar->size, UINT32_MAX));
+  }
+  return &range;
+}
+
+std::string Format(const char* format, va_list arguments) {
+  va_list copy;
+  va_copy(copy, arguments);
+  char small[256];
+  const int length = vsnprintf(small, sizeof(small), format, copy);
+  va_end(copy);
+  if (length < 0) return std::string();
+  if (static_cast<size_t>(length) < sizeof(small)) return std::string(small, length);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  vsnprintf(text.data(), text.size(), format, arguments);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+uint32_t CurrentProcess() {
+  const kglue::CallFrame* frame = CurrentFrame();
+  return frame != nullptr && frame->file != nullptr ? frame->file->context.processId : 0;
+}
+
+}  // namespace
+
+// ---- Device, context and PCI -----------------------------------------------------------
+
+KernelClient* OrvContext_GetPrivate(OrvContext* context) {
+  return context != nullptr ? context->client : nullptr;
+}
+
+OrvPciDevice* OrvDevice_GetPciHandle(OrvDevice* device) { return &device->pci; }
+
+OrvRegion* OrvDevice_GetRegisters(OrvDevice* device) {
+  return DeviceRange(device, orvsim::ResourceKind::kRegisters);
+}
+
+OrvRegion* OrvDevice_GetFrameBuffer(OrvDevice* device) {
+  return DeviceRange(device, orvsim::ResourceKind::kMemory);
+}
+
+uint32_t OrvDevice_GetBmFlags(OrvDevice* device) { return device->bmFlags; }
+
+void* OrvDevice_GetRegisterHandle(OrvDevice* device) {
+  return device != nullptr ? &device->registers : nullptr;
+}
+
+OrvPciDevice* OrvPciDevice_GetHostHandle() {
+  static OrvPciDevice host{orvsim::PciLocation{0, 0, 0}};
+  orvsim::Simulation* sim = orvsim::Simulation::Current();
+  return sim != nullptr && sim->HostBridge() != nullptr ? &host : nullptr;
+}
+
+int ClientPciConfigReadDword(OrvPciDevice* pci, uint32_t offset, uint32_t* out) {
+  orvsim::Simulation* sim = orvsim::Simulation::Current();
+  if (pci == nullptr || sim == nullptr || out == nullptr) return -1;
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  *out = sim->Pci().ConfigRead(pci->at, offset, 4);
+  return 0;
+}
+
+// ---- Regions -------------------------------------------------------------------------------
+
+OrvRegion* OrvRegion_Alloc(OrvContext* pool, uint32_t size, uint32_t type, uint32_t flags,
+                           uint32_t) {
+  GlueState& s = State();
+  if (pool == nullptr || pool->device == nullptr) Die("OrvRegion_Alloc without a pool");
+  if (type != kOrvRegionLocked && type != kOrvRegionPlain) {
+    s.Misuse("OrvRegion_Alloc of type " + std::to_string(type));
+    return nullptr;
+  }
+  OrvRegion* region = s.NewBlock(OrvRegion::Kind::kRegion, pool->device, size, AllocKind::kRegion);
+  if (region == nullptr) return nullptr;
+  region->type = type;
+  region->flags = flags;
+  return region;
+}
+
+void* OrvRegion_GetLinear(OrvRegion* region) {
+  CheckRegion(State(), region, "OrvRegion_GetLinear");
+  return region->cpu;
+}
+
+uint64_t OrvRegion_GetPhys(OrvRegion* region) {
+  CheckRegion(State(), region, "OrvRegion_GetPhys");
+  return region->bus;
+}
+
+uint32_t OrvRegion_GetSize(OrvRegion* region) {
+  CheckRegion(State(), region, "OrvRegion_GetSize");
+  return region->size;
+}
+
+OrvRegion* OrvRegion_FindFromVirtual(OrvDevice* device, const void* linear) {
+  GlueState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  if (linear == nullptr) return nullptr;
+  for (const auto& [bus, block] : s.blocks) {
+    if (block->kind == OrvRegion::Kind::kRegion && block->device == device &&
+        block->cpu == linear && !block->freed) {
+      return block;
+    }
+  }
+  return nullptr;
+}
+
+void OrvRegion_IncrementRefCount(OrvRegion* region) {
+  GlueState& s = State();
+  CheckRegion(s, region, "OrvRegion_IncrementRefCount");
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  ++region->refs;
+}
+
+void OrvRegion_DecrementRefCount(OrvRegion* region) {
+  GlueState& s = State();
+  CheckRegion(s, region, "OrvRegion_DecrementRefCount");
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  if (region->refs == 0) {
+    s.Misuse("reference count of a region dropped below 0");
+    return;
+  }
+  --region->refs;
+}
+
+int OrvRegion_DecrementRefCountAndTest(OrvRegion* region) {
+  GlueState& s = State();
+  CheckRegion(s, region, "OrvRegion_DecrementRefCountAndTest");
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  if (region->refs == 0) {
+    s.Misuse("reference count of a region dropped below 0");
+    return 1;
+  }
+  return --region->refs == 0 ? 1 : 0;
+}
+
+void OrvRegion_Free(OrvContext* pool, OrvRegion* region) {
+  GlueState& s = State();
+  CheckRegion(s, region, "OrvRegion_Free");
+  if (region->kind != OrvRegion::Kind::kRegion) Die("OrvRegion_Free of something not a region");
+  if (pool == nullptr || pool->device != region->device)
+    s.Misuse("OrvRegion_Free from another device's pool");
+  if (region->refs != 0)
+    s.Misuse("region of " + std::to_string(region->size) + " bytes freed with " +
+             std::to_string(region->refs) + " references");
+  s.FreeBlock(region);
+}
+
+// ---- Ioctls and parameters ------------------------------------------------------------
+
+int OrvIoctl_Register(uint32_t code, OrvIoctlHandler handler, int kind, int a, int b) {
+  GlueState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  s.ioctlCalls.push_back(kglue::IoctlTableCall{true, code, kind, a, b});
+  if (handler == nullptr) return -22;
+  for (const auto& [registered, entry] : s.ioctls) {
+    if ((registered & 0xFF) == (code & 0xFF)) return -16;
+  }
+  s.ioctls[code] = kglue::IoctlRegistration{code, handler, kind, a, b};
+  return 0;
+}
+
+void OrvIoctl_UnRegister(uint32_t code) {
+  GlueState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  s.ioctlCalls.push_back(kglue::IoctlTableCall{false, code, 0, 0, 0});
+  if (s.ioctls.erase(code) == 0) s.Misuse("OrvIoctl_UnRegister of an unregistered code");
+}
+
+void OrvParm_InitLut(int, const OrvModuleParameter* table) {
+  GlueState& s = State();
+  ++s.parameterTableCalls;
+  s.parameters = table;
+}
+
+void* OrvKstrnParameterLookup(const char* section, const char* key) {
+  return State().FindParameter(kglue::ParameterName(section, key).c_str());
+}
+
+// ---- User memory ----------------------------------------------------------------------
+
+int ClientCopyFromUserSpace(void* kernel, const void* user, size_t size) {
+  GlueState& s = State();
+  if (!s.IsUserMemory(CurrentProcess(), CurrentFrame(), reinterpret_cast<uintptr_t>(user),
+                      size)) {
+    return static_cast<int>(std::min<size_t>(size, INT32_MAX));
+  }
+  if (size != 0) memcpy(kernel, user, size);
+  return 0;
+}
+
+int ClientCopyToUserSpace(void* user, const void* kernel, size_t size) {
+  GlueState& s = State();
+  if (!s.IsUserMemory(CurrentProcess(), CurrentFrame(), reinterpret_cast<uintptr_t>(user),
+                      size)) {
+    return static_cast<int>(std::min<size_t>(size, INT32_MAX));
+  }
+  if (size != 0) memcpy(user, kernel, size);
+  return 0;
+}
+
+// ---- Memory ------------------------------------------------------------------------------
+
+void* memAlloc(size_t size) { return memFileAlloc(size, nullptr, 0); }
+
+void* memFileAlloc(size_t size, const char* file, int line) {
+  GlueState& s = State();
+  if (!s.Attempt(AllocKind::kMemory)) return nullptr;
+  void* block = calloc(1, size != 0 ? size : 1);
+  if (block == nullptr) return nullptr;
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  s.live[block] = GlueState::Allocation{size, file, line};
+  return block;
+}
+
+bool memFree(void* address) {
+  if (address == nullptr) return true;
+  GlueState& s = State();
+  {
+    std::lock_guard<std::recursive_mutex> lock(s.mu);
+    if (FindLive(s, address) == nullptr)
+      Die("memFree(%p): not a live block of memAlloc (freed twice, or never allocated here)",
+          address);
+    s.live.erase(address);
+  }
+  free(address);
+  return true;
+}
+
+// ---- Registers ------------------------------------------------------------------------------
+
+void memReadDword(const volatile void* handle, uint32_t offset, uint32_t* out) {
+  const RegisterHandle* h = Handle(handle, "memReadDword");
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  *out = h->board->RegRead(offset, 4);
+}
+
+void memReadWord(const volatile void* handle, uint32_t offset, uint16_t* out) {
+  const RegisterHandle* h = Handle(handle, "memReadWord");
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  *out = static_cast<uint16_t>(h->board->RegRead(offset, 2));
+}
+
+void memReadByte(const volatile void* handle, uint32_t offset, uint8_t* out) {
+  const RegisterHandle* h = Handle(handle, "memReadByte");
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  *out = static_cast<uint8_t>(h->board->RegRead(offset, 1));
+}
+
+void memWriteDword(volatile void* handle, uint32_t offset, uint32_t value) {
+  const RegisterHandle* h = Handle(handle, "memWriteDword");
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  h->board->RegWrite(offset, 4, value);
+}
+
+void memWriteWord(volatile void* handle, uint32_t offset, uint16_t value) {
+  const RegisterHandle* h = Handle(handle, "memWriteWord");
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  h->board->RegWrite(offset, 2, value);
+}
+
+void memWriteByte(volatile void* handle, uint32_t offset, uint8_t value) {
+  const RegisterHandle* h = Handle(handle, "memWriteByte");
+  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  h->board->RegWrite(offset, 1, value);
+}
+
+// ---- Locked pages and mappings -----------------------------------------------------------
+
+uint64_t OsAllocLockedPages(OrvDevice* device, uint32_t pageCount, uint32_t agp,
+                            uint32_t locked, void** cpu) {
+  GlueState& s = State();
+  if (device == nullptr || pageCount == 0 || pageCount > kglue::kArenaSize / kglue::kPageSize)
+    return 0;
+  OrvRegion* block = s.NewBlock(OrvRegion::Kind::kPages, device, pageCount * kglue::kPageSize,
+                                AllocKind::kLockedPages);
+  if (block == nullptr) return 0;
+  block->type = agp != 0 ? 2 : (locked != 0 ? 1 : 3);
+  if (cpu != nullptr) *cpu = block->cpu;
+  return block->bus;
+}
+
+int OsFreeLockedPages(OrvDevice* device, uint64_t bus, void* cpu, uint32_t pageCount) {
+  GlueState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  auto it = s.blocks.find(bus);
+  OrvRegion* block = it != s.blocks.end() ? it->second : nullptr;
+  if (block == nullptr || block->freed || block->kind != OrvRegion::Kind::kPages ||
+      block->owner != nullptr || block->device != device || block->cpu != cpu ||
+      block->pages != pageCount) {
+    s.Misuse("OsFreeLockedPages of pages it never gave out");
+    return 0;
+  }
+  s.FreeBlock(block);
+  return 1;
+}
+
+void* OsMapPhysicalMemory(OrvDevice* device, uint64_t bus, uint32_t size) {
+  GlueState& s = State();
+  if (device == nullptr || size == 0 || !s.Attempt(AllocKind::kMapping)) return nullptr;
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  uint8_t* cpu = nullptr;
+  if (OrvRegion* block = s.FindBlock(bus, size)) {
+    cpu = block->cpu + (bus - block->bus);
+  } else if (orvsim::Simulation* sim = orvsim::Simulation::Current()) {
+    orvsim::PhysTarget target;
+    if (sim->Phys().Resolve(bus, size, &target)) cpu = target.host;
+  }
+  if (cpu != nullptr) s.kernelMappings.push_back(kglue::KernelMapping{cpu, size, device});
+  return cpu;
+}
+
+void OsUnmapMemory(OrvDevice* device, void* cpu, uint32_t size) {
+  GlueState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  auto it = std::find_if(s.kernelMappings.begin(), s.kernelMappings.end(),
+                         [&](const kglue::KernelMapping& m) {
+                           return m.cpu == cpu && m.size == size && m.device == device;
+                         });
+  if (it == s.kernelMappings.end()) {
+    s.Misuse("OsUnmapMemory of a range it never mapped");
+    return;
+  }
+  s.kernelMappings.erase(it);
+}
+
+uint32_t OsGetPageSize() { return kglue::kPageSize; }
+
+// ---- Processor services ---------------------------------------------------------------------
+
+int32_t OsInterlockedExchange(volatile int32_t* word, int32_t value) {
+  return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
+}
+
+int32_t OsInterlockedIncrement(volatile int32_t* word) {
+  return __atomic_add_fetch(word, 1, __ATOMIC_SEQ_CST);
+}
+
+int32_t OsInterlockedDecrement(volatile int32_t* word) {
+  return __atomic_sub_fetch(word, 1, __ATOMIC_SEQ_CST);
+}
+
+void OsEnterFPUMode() { ++kglue::FpuDepthOfThread(); }
+
+void OsExitFPUMode() {
+  int& depth = kglue::FpuDepthOfThread();
+  if (depth == 0) Die("OsExitFPUMode without OsEnterFPUMode");
+  --depth;
+}
+
+void OsSchedule() {
+  GlueState& s = State();
+  ++s.schedules;
+  if (orvsim::Simulation* sim = orvsim::Simulation::Current()) {
+    std::lock_guard<std::recursive_mutex> lock(s.machine);
+    sim->GetClock().Advance(s.scheduleCostNs);
+  }
+}
+
+uint32_t OsGetCurrentProcessId() { return CurrentProcess(); }
+
+uint32_t ClientGetNbCPUs() { return State().cpuCount; }
+
+// ---- Log ------------------------------------------------------------------------------------
+
+void ClientPrintLevel(int level, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::string text = Format(format, arguments);
+  va_end(arguments);
+  State().AddLog(level, text);
+}
+
+void dbgOutput(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::string text = Format(format, arguments);
+  va_end(arguments);
+  State().AddLog(-1, text);
+}
+
+int dbgOutputToStringVA(char* buffer, size_t size, const char* format, va_list arguments) {
+  if (buffer == nullptr || size == 0) return 0;
+  const int length = vsnprintf(buffer, size, format, arguments);
+  if (length < 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return std::min(length, static_cast<int>(size - 1));
+}
