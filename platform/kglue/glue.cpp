@@ -400,17 +400,21 @@ std::vector<IoctlRegistration> Glue::Registrations() const {
 const std::vector<IoctlTableCall>& Glue::IoctlTableCalls() const { return state_->ioctlCalls; }
 int Glue::ParameterTableCalls() const { return state_->parameterTableCalls; }
 
-bool Glue::ReadParameter(const std::string& name, uint32_t* value) const {
-  const uint32_t* p = state_->FindParameter(name.c_str());
-  if (p == nullptr) return false;
-  *value = *p;
-  return true;
+bool Glue::ParameterTableHandedOver() const {
+  return state_->parameters == g_aoOrvModKstrnParms;
 }
 
-bool Glue::WriteParameter(const std::string& name, uint32_t value) {
-  uint32_t* p = state_->FindParameter(name.c_str());
-  if (p == nullptr) return false;
-  *p = value;
+void Glue::SetParameter(const std::string& name, uint32_t value) {
+  OrvModuleParameter* p = state_->FindParameter(name.c_str());
+  if (p == nullptr) Die("the module has no parameter %s", name.c_str());
+  p->value = value;
+  p->given = 1;
+}
+
+bool Glue::ReadParameter(const std::string& name, uint32_t* value) const {
+  const OrvModuleParameter* p = state_->FindParameter(name.c_str());
+  if (p == nullptr || !p->given) return false;
+  *value = p->value;
   return true;
 }
 
@@ -537,18 +541,22 @@ int FreeBuffer(GlueState& s, File* file, unsigned long argument) {
   return 0;
 }
 
+// Reads a given parameter, or writes (and so gives) any parameter of the
+// module, by full name.
 int NamedParameter(GlueState& s, File*, unsigned long argument) {
   OrvParameterRequest record;
   if (!CopyIn(&record, argument, sizeof(record))) return -EFAULT;
   if (memchr(record.name, 0, sizeof(record.name)) == nullptr) return -EINVAL;
-  uint32_t* value = s.FindParameter(record.name);
-  if (value == nullptr) return -EINVAL;
+  OrvModuleParameter* parameter = s.FindParameter(record.name);
+  if (parameter == nullptr) return -EINVAL;
   if (record.operation == kParameterRead) {
-    record.value = *value;
+    if (!parameter->given) return -EINVAL;
+    record.value = parameter->value;
     return CopyOut(argument, &record, sizeof(record)) ? 0 : -EFAULT;
   }
   if (record.operation != kParameterWrite) return -EINVAL;
-  *value = record.value;
+  parameter->value = record.value;
+  parameter->given = 1;
   return 0;
 }
 

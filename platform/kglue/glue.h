@@ -170,11 +170,15 @@ class Glue {
   // ---- Ioctl and parameter tables -----------------------------------------
   std::vector<IoctlRegistration> Registrations() const;
   const std::vector<IoctlTableCall>& IoctlTableCalls() const;
-  // Number of OrvParm_InitLut calls and the table given last.
+  // Number of OrvParm_InitLut calls; whether the last one handed over the
+  // glue's table.
   int ParameterTableCalls() const;
-  // The value of a parameter by full name, or false when the table has none.
+  bool ParameterTableHandedOver() const;
+  // Gives a module parameter by full name, as loading the module with it
+  // would; a name the module does not have ends the test.
+  void SetParameter(const std::string& name, uint32_t value);
+  // The value of a given parameter; false when it was not given.
   bool ReadParameter(const std::string& name, uint32_t* value) const;
-  bool WriteParameter(const std::string& name, uint32_t value);
 
   // ---- User memory ------------------------------------------------------
   // Extra user memory of a process (besides the ioctl record and its

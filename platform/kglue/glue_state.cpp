@@ -66,6 +66,7 @@ GlueState::GlueState() {
   // the arena is reported by the address sanitizer.
   ASAN_POISON_MEMORY_REGION(arenaHost, kArenaSize);
   freeRuns[0] = kArenaPages;
+  ResetModuleParameters();
 }
 
 GlueState::~GlueState() {
@@ -188,10 +189,10 @@ void GlueState::Misuse(std::string what) {
   misuses.push_back(std::move(what));
 }
 
-uint32_t* GlueState::FindParameter(const char* name) const {
-  if (parameters == nullptr || name == nullptr) return nullptr;
-  for (const OrvModuleParameter* p = parameters; p->name != nullptr; ++p) {
-    if (strcmp(p->name, name) == 0) return p->value;
+OrvModuleParameter* GlueState::FindParameter(const char* name) const {
+  if (name == nullptr) return nullptr;
+  for (OrvModuleParameter* p = g_aoOrvModKstrnParms; p->name != nullptr; ++p) {
+    if (strcmp(p->name, name) == 0) return p;
   }
   return nullptr;
 }

@@ -170,9 +170,11 @@ class GlueState {
   // ---- Ioctls and parameters
   std::map<uint32_t, IoctlRegistration> ioctls;
   std::vector<IoctlTableCall> ioctlCalls;
-  const OrvModuleParameter* parameters = nullptr;
+  OrvModuleParameter* parameters = nullptr;  // as handed over by the core
   int parameterTableCalls = 0;
-  uint32_t* FindParameter(const char* name) const;
+  // The entry of the module's table by full name, given or not; null when
+  // the module has no such parameter.
+  OrvModuleParameter* FindParameter(const char* name) const;
 
   // ---- User memory
   std::vector<UserRange> declared;
@@ -217,5 +219,8 @@ int& FpuDepthOfThread();
 
 // The request-name rule of the module parameters (shared with request 0x03).
 std::string ParameterName(const char* section, const char* key);
+
+// The module's parameters as at load: none given but regSysBmDebugFlags (0).
+void ResetModuleParameters();
 
 }  // namespace kglue

@@ -89,13 +89,18 @@ int OrvIoctl_Register(uint32_t code, OrvIoctlHandler handler, int kind, int a, i
 void OrvIoctl_UnRegister(uint32_t code);
 
 // ---- Module parameters ------------------------------------------------------------
-// The core's table of module parameters, ended by a null name. Each value
-// is a 32-bit word, read or written as 1, 2 or 4 bytes from its address.
+// The glue's table of the module's parameters, ended by a null name: one per
+// named parameter of the driver, each a 32-bit value that is read or written
+// as 1, 2 or 4 bytes from its address. Only a parameter that was given
+// (at load, or written by request 0x03) can be looked up.
 struct OrvModuleParameter {
   const char* name;  // full name: prefix and key ("regSysBmDebugFlags")
-  uint32_t* value;
+  uint32_t value;
+  uint8_t given;
 };
-void OrvParm_InitLut(int version, const OrvModuleParameter* table);
+extern OrvModuleParameter g_aoOrvModKstrnParms[];
+// Hands the table to the glue's look-up; once at init.
+void OrvParm_InitLut(int version, OrvModuleParameter* table);
 // The address of the parameter's value, or null. The name is built as the
 // X driver builds it: prefix "reg3D" for a section beginning with '3' or
 // 'O', "sw" for 'D' and for a null section (driver switches), "regSys" for

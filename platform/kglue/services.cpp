@@ -210,14 +210,17 @@ void OrvIoctl_UnRegister(uint32_t code) {
   if (s.ioctls.erase(code) == 0) s.Misuse("OrvIoctl_UnRegister of an unregistered code");
 }
 
-void OrvParm_InitLut(int, const OrvModuleParameter* table) {
+void OrvParm_InitLut(int, OrvModuleParameter* table) {
   GlueState& s = State();
   ++s.parameterTableCalls;
   s.parameters = table;
 }
 
 void* OrvKstrnParameterLookup(const char* section, const char* key) {
-  return State().FindParameter(kglue::ParameterName(section, key).c_str());
+  GlueState& s = State();
+  if (s.parameters == nullptr) return nullptr;  // not handed over yet
+  OrvModuleParameter* p = s.FindParameter(kglue::ParameterName(section, key).c_str());
+  return p != nullptr && p->given ? &p->value : nullptr;
 }
 
 // ---- User memory ----------------------------------------------------------------------

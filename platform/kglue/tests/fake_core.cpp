@@ -3,19 +3,10 @@
 namespace kglue_test {
 
 FakeCore* g_core = nullptr;
-uint32_t g_param = 7;
-uint32_t g_switch = 3;
-
 namespace {
 
-const OrvModuleParameter kParams[] = {
-    {"regSysBmDebugFlags", &g_param},
-    {"swUseTextiled", &g_switch},
-    {nullptr, nullptr},
-};
-
 int FakeInit() {
-  OrvParm_InitLut(1, kParams);
+  OrvParm_InitLut(1, g_aoOrvModKstrnParms);
   OrvIoctl_Register(kEchoCode, EchoHandler, 1, 0, 1);
   OrvIoctl_Register(kValueCode, EchoHandler, 1, 0, 1);
   OrvIoctl_Register(kIndirectCode, EchoHandler, 1, 0, 1);

@@ -32,8 +32,6 @@ struct FakeCore {
 // The core's state while a test uses the table; set it before Load.
 extern FakeCore* g_core;
 extern const OrvKstrnDriver kFakeDriver;
-extern uint32_t g_param;   // "regSysBmDebugFlags"
-extern uint32_t g_switch;  // "swUseTextiled"
 
 int EchoHandler(KernelClient* client, uint32_t code, unsigned long argument);
 

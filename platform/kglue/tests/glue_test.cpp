@@ -231,46 +231,61 @@ TEST_F(GlueTest, UserCopiesReachOnlyTheCallersMemory) {
 
 TEST_F(GlueTest, ParametersAreOneTableForTheLookupAndRequest3) {
   EXPECT_EQ(glue.ParameterTableCalls(), 1);
+  EXPECT_TRUE(glue.ParameterTableHandedOver());
+  // Not given at load: no value, so the switch's own default applies.
+  EXPECT_EQ(OrvKstrnParameterLookup("OGL", "Spanthree"), nullptr);
+  glue.SetParameter("reg3DSpanthree", 1);
+  glue.SetParameter("swOverlayEnable", 0);
+  void* overlay = OrvKstrnParameterLookup("DirectX", "OverlayEnable");
+  ASSERT_NE(overlay, nullptr);
   struct Row {
     const char* section;
     const char* key;
-    uint32_t* value;
+    bool found;
   };
   const Row rows[] = {
-      {"System", "BmDebugFlags", &g_param},
-      {"Sys", "BmDebugFlags", &g_param},
-      {"Driver", "UseTextiled", &g_switch},
-      {nullptr, "UseTextiled", &g_switch},  // a driver switch
-      {"3D", "UseTextiled", nullptr},
-      {"Other", "swUseTextiled", nullptr},
-      {"", "swUseTextiled", &g_switch},  // no prefix
+      {"System", "BmDebugFlags", true},  // given from load
+      {"Sys", "MmFlags", false},         // right prefix, not given
+      {"OGL", "Spanthree", true},
+      {"3D", "Spanthree", true},
+      {"Driver", "OverlayEnable", true},
+      {nullptr, "OverlayEnable", true},  // a driver switch
+      {"3D", "OverlayEnable", false},
+      {"", "swOverlayEnable", true},     // no prefix
+      {"X", "swOverlayEnable", true},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(OrvKstrnParameterLookup(row.section, row.key), row.value)
+    EXPECT_EQ(OrvKstrnParameterLookup(row.section, row.key) != nullptr, row.found)
         << (row.section ? row.section : "(null)") << "/" << row.key;
   }
-  kglue::File* file = glue.Open(device);
-  OrvParameterRequest request = {};
-  request.operation = kParameterWrite;
-  request.value = 0x55;
-  strcpy(request.name, "regSysBmDebugFlags");
-  ASSERT_EQ(glue.Ioctl(file, ORV_IOCTL_PARAMETER, reinterpret_cast<unsigned long>(&request)), 0);
-  EXPECT_EQ(*static_cast<uint8_t*>(OrvKstrnParameterLookup("System", "BmDebugFlags")), 0x55);
-  request.operation = kParameterRead;
-  request.value = 0;
-  strcpy(request.name, "swUseTextiled");
-  ASSERT_EQ(glue.Ioctl(file, ORV_IOCTL_PARAMETER, reinterpret_cast<unsigned long>(&request)), 0);
-  EXPECT_EQ(request.value, 3u);
-  strcpy(request.name, "swNoSuchSwitch");
-  EXPECT_EQ(glue.Ioctl(file, ORV_IOCTL_PARAMETER, reinterpret_cast<unsigned long>(&request)),
-            -EINVAL);
-  memset(request.name, 'x', sizeof(request.name));  // no terminator
-  EXPECT_EQ(glue.Ioctl(file, ORV_IOCTL_PARAMETER, reinterpret_cast<unsigned long>(&request)),
-            -EINVAL);
+  EXPECT_EQ(OrvKstrnParameterLookup(nullptr, "OverlayEnable"), overlay);
 
-  // A long key is cut to 49 characters with its prefix.
-  const std::string key(60, 'k');
-  EXPECT_EQ(OrvKstrnParameterLookup("3D", key.c_str()), nullptr);
+  kglue::File* file = glue.Open(device);
+  auto request = [&](uint32_t operation, const char* name, uint32_t value, uint32_t* out) {
+    OrvParameterRequest record = {};
+    record.operation = operation;
+    record.value = value;
+    strncpy(record.name, name, sizeof(record.name));
+    const int answer =
+        glue.Ioctl(file, ORV_IOCTL_PARAMETER, reinterpret_cast<unsigned long>(&record));
+    if (out != nullptr) *out = record.value;
+    return answer;
+  };
+  uint32_t value = 0;
+  EXPECT_EQ(request(kParameterRead, "regSysMmFlags", 0, &value), -EINVAL);  // not given
+  ASSERT_EQ(request(kParameterWrite, "regSysMmFlags", 0x155, nullptr), 0);
+  auto* flags = static_cast<uint8_t*>(OrvKstrnParameterLookup("System", "MmFlags"));
+  ASSERT_NE(flags, nullptr);
+  EXPECT_EQ(flags[0], 0x55);  // one value for the lookup and the request
+  flags[0] = 0x77;
+  ASSERT_EQ(request(kParameterRead, "regSysMmFlags", 0, &value), 0);
+  EXPECT_EQ(value, 0x177u);
+  EXPECT_EQ(request(kParameterRead, "swNoSuchSwitch", 0, nullptr), -EINVAL);
+  EXPECT_EQ(request(kParameterWrite, "swNoSuchSwitch", 1, nullptr), -EINVAL);
+  OrvParameterRequest unterminated = {};
+  memset(unterminated.name, 'x', sizeof(unterminated.name));
+  EXPECT_EQ(glue.Ioctl(file, ORV_IOCTL_PARAMETER, reinterpret_cast<unsigned long>(&unterminated)),
+            -EINVAL);
 }
 
 TEST_F(GlueTest, Request6AnswersTheBoardsMinorOrUnknown) {
