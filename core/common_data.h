@@ -1,92 +1,12 @@
-// The driver core's private per-board record. It lives in a 51,696-byte
-// zeroed block that every device object of the board shares; the fields
-// below are those the core knows, the component area after them belongs to
-// the components that fill it.
+// The driver core's private per-board record, CommonData, shared by every
+// device object of a board and private to each side: the X driver's layout
+// (core/common_data_xdriver.h) or the kernel module's
+// (core/common_data_kernel.h), selected by ORV_KERNEL_BUILD. Its first words
+// (ring head, common locked block, shared blocks) are the same in both.
 #pragma once
 
-#include <stddef.h>
-#include <stdint.h>
-
-#include "core/lnx_device.h"
-#include "core/orv_abi.h"
-
-class PDEV;
-class HwManager;
-class PhysMemMapper;
-class MmSurfaceManager;
-class BmPrimInt;
-class RegistrySwitchManager;
-class DriverSwitchesCommon;
-class CFeatureMgr;
-class SurfDesc2dList;
-class Context2d;
-struct MmManagerRecord;
-
-// Decoding state of the processor-side DMA executor; it persists between
-// executed ranges, so a header may span two of them.
-inline constexpr unsigned kDmaIndexCount = 256;
-struct HwEmulDmaState {
-  uint32_t header;       // header dword being decoded
-  uint32_t indexesLeft;  // 0..4
-  uint32_t repeatCount;
-  uint32_t savedHeader;
-  uint32_t spare;
-  uint32_t shadow[kDmaIndexCount];  // last data written for each index
-};
-
-inline constexpr size_t kXformBufferOptionsSize = 64;
-// Places of the board's three scratch buffers of the 2D layer.
-inline constexpr unsigned kTempBitBufferPlaces = 3;
-inline constexpr size_t kTempBitBufferPlaceSize = 8488;
-inline constexpr unsigned kHardCursorBuffers = 4;
-
-struct CommonData {
-  PDEV* ringHead;                    // must stay the first word
-  uint8_t* commonLocked;
-  SharedLockedData_t* sharedLocked;
-  SharedData_t* sharedData;
-
-  // Board-wide state of the hardware engine objects.
-  HwEmulDmaState emulDma;
-  volatile uint8_t* frameBuffer;     // process mapping of the frame buffer
-  bool frameBufferIsCallers;         // mapping came from the caller: never unmapped here
-  volatile uint8_t* registers;       // process mapping of the register window
-  bool registersAreCallers;
-  uint32_t registerMapSize;
-  uint32_t frameBufferMapSize;
-
-  PhysMemMapper* physMemMapper;
-  HwManager* hwManager;
-  MmSurfaceManager* memoryManager;
-  MmManagerRecord* memoryRecord;
-
-  // Bus mastering.
-  BmPrimInt* primInt;
-  uint8_t* bmMarker;
-  uint8_t* bmFlags;
-  void* dmaBufferMemory;
-
-  // 2D.
-  SurfDesc2dList* surfDesc2dList;
-  Context2d* context2d;
-  void* cursorBuffers[kHardCursorBuffers];
-
-  RegistrySwitchManager* registrySwitches;
-  DriverSwitchesCommon* driverSwitches;
-  CFeatureMgr* featureMgr;
-
-  IocRequestSlot requestSlots[kIocRequestSlots];
-  uint32_t revisionBits;
-  alignas(8) uint8_t xformBufferOptions[kXformBufferOptionsSize];
-
-  // The 2D layer's board-wide scratch buffers, built in place.
-  alignas(16) uint8_t tempBitBufferPlaces[kTempBitBufferPlaces][kTempBitBufferPlaceSize];
-  uint8_t tempBitBufferBuilt[kTempBitBufferPlaces];
-
-  // Room for the components that keep board-wide state here; a component
-  // that adds a field above takes its bytes from this area.
-  alignas(8) uint8_t componentArea[kCommonDataSize - 1392 -
-                                   kTempBitBufferPlaces * kTempBitBufferPlaceSize - 8];
-};
-static_assert(sizeof(CommonData) == kCommonDataSize);
-static_assert(offsetof(CommonData, ringHead) == 0);
+#if defined(ORV_KERNEL_BUILD)
+#include "core/common_data_kernel.h"
+#else
+#include "core/common_data_xdriver.h"
+#endif

@@ -74,10 +74,3 @@ void ExecuteEmulatedDma(CommonData* common, const void* start, const void* end) 
     }
   }
 }
-
-void ResetEmulatedDma(HwEmulDmaState& state) {
-  state.indexesLeft = 0;
-  state.header = 0;
-  state.repeatCount = 0;
-  state.spare = 0;
-}

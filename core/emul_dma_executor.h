@@ -18,5 +18,3 @@ inline constexpr uint32_t kSyncTagWait = 0x1;  // in a sync-tag dword: wait unti
 // Executes the packets in [start, end): each dword that lies wholly in the
 // range is consumed; a start at or past the end executes nothing.
 void ExecuteEmulatedDma(CommonData* common, const void* start, const void* end);
-// Forgets a half-decoded packet: the next dword is a header.
-void ResetEmulatedDma(HwEmulDmaState& state);

@@ -52,8 +52,3 @@ uint32_t HwDevice::GetDwordFromBuffer(CommonData* common, uint32_t index) {
   return common->emulDma.shadow[index & (kDmaIndexCount - 1)];
 }
 
-bool InitHwDevice(PDEV* pdev) {
-  if (pdev->IsFirstForBoard()) ResetEmulatedDma(pdev->common->emulDma);
-  return true;
-}
-void CleanupHwDevice(PDEV*) {}

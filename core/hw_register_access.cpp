@@ -38,7 +38,3 @@ uint32_t HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_
   return value;
 }
 
-bool InitHwRegAccess(PDEV*) { return true; }
-void CleanupHwRegAccess(PDEV*) {}
-bool InitHwEngineOwner(PDEV*) { return true; }
-void CleanupHwEngineOwner(PDEV*) {}

@@ -250,37 +250,6 @@ void LnxGetParameterName(const char* section, const char* key, char* out) {
   out[length + copied] = '\0';
 }
 
-// ---- Request managers ------------------------------------------------------------
-
-bool IocRequestPlace(IocRequestSlot& slot, LnxDevice* device) {
-  if (slot.manager != nullptr) return false;
-  slot.manager = new (slot.storage) IocRequestMgr(device);
-  return true;
-}
-
-void IocRequestClear(IocRequestSlot& slot) {
-  if (slot.manager == nullptr) return;
-  slot.manager->ClearDevice();
-  slot.manager = nullptr;
-}
-
-LnxDevice* IocRequestMgr::Get(const CommonData* common, uint32_t index) {
-  return common == nullptr ? nullptr : IocRequestGet(common->requestSlots, index);
-}
-
-LnxDevice* IocRequestGet(const IocRequestSlot* slots, uint32_t index) {
-  if (slots == nullptr) return nullptr;
-  if (index < kIocRequestSlots) {
-    return slots[index].manager != nullptr ? slots[index].manager->Device() : nullptr;
-  }
-  if (index == kIocAnyUnit) {
-    for (uint32_t i = 0; i < kIocRequestSlots; ++i) {
-      if (slots[i].manager != nullptr) return slots[i].manager->Device();
-    }
-  }
-  return nullptr;
-}
-
 // ---- Device table ------------------------------------------------------------------
 
 LnxDeviceTable::~LnxDeviceTable() {

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/ioc_request_mgr.h"
 #include "core/orv_ioctl.h"
 #include "core/otl_map.h"
 
@@ -91,41 +92,6 @@ bool LnxIsModuleLoaded();
 // Writes the parameter name (at most kParameterNameMax characters and the
 // terminator) into out, which holds at least 50 bytes; nothing when out is null.
 void LnxGetParameterName(const char* section, const char* key, char* out);
-
-// The device through which a unit's requests go. It lives in the unit's
-// request-manager slot of the board's common data.
-class IocRequestMgr {
- public:
-  explicit IocRequestMgr(LnxDevice* device) : device_(device) {}
-  LnxDevice* Device() const { return device_; }
-  void ClearDevice() { device_ = nullptr; }
-
-  static bool Init(IDriver*) { return true; }
-  static void Cleanup(IDriver*) {}
-  // The device of the unit's slot in the board's common data (see
-  // IocRequestGet); null for null common data.
-  static LnxDevice* Get(const CommonData* common, uint32_t index);
-
- private:
-  LnxDevice* device_;
-};
-static_assert(sizeof(IocRequestMgr) == 8);
-
-struct IocRequestSlot {
-  IocRequestMgr* manager = nullptr;
-  alignas(IocRequestMgr) unsigned char storage[sizeof(IocRequestMgr)];
-};
-static_assert(sizeof(IocRequestSlot) == 16);
-inline constexpr uint32_t kIocRequestSlots = 4;
-inline constexpr uint32_t kIocAnyUnit = 0xFFFFFFFF;
-
-// Builds the manager in the slot's storage; false when the slot was filled.
-bool IocRequestPlace(IocRequestSlot& slot, LnxDevice* device);
-// Clears the manager's device and the slot.
-void IocRequestClear(IocRequestSlot& slot);
-// The device of slot index (0..3), or of the first filled slot for
-// kIocAnyUnit; null for null slots, an empty slot or any other index.
-LnxDevice* IocRequestGet(const IocRequestSlot* slots, uint32_t index);
 
 // The X driver's table of open devices, one per minor, shared by the heads of
 // a board.

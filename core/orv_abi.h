@@ -279,9 +279,8 @@ struct OrvEnableRequest {
 static_assert(sizeof(OrvEnableRequest) == 128);
 static_assert(offsetof(OrvEnableRequest, kernelHandle) == 120);
 
-// ---- Common buffers ---------------------------------------------------------------------
-// Sizes of the four blocks every board shares, in request order.
-inline constexpr uint32_t kCommonDataSize = 51696;
-inline constexpr uint32_t kCommonLockedSize = 1;
+// ---- Shared blocks -------------------------------------------------------------------------
+// Sizes of the two blocks shared with the kernel module. (The common data and
+// the common locked block are private to each side: core/common_data.h.)
 inline constexpr uint32_t kSharedDataSize = sizeof(SharedData_t);
 inline constexpr uint32_t kSharedLockedSize = sizeof(SharedLockedData_t);

@@ -36,6 +36,10 @@ inline constexpr uint32_t ORV_IOCTL_LOCAL_MEMORY = OrvIocCode(kIocRW, 0x1A, 96);
 inline constexpr uint32_t ORV_IOCTL_POST_DMA = OrvIocCode(kIocRW, 0x1B, 24);
 inline constexpr uint32_t ORV_IOCTL_DECLARE_PRIMARY = OrvIocCode(kIocDirWrite, 0x1C, 24);
 inline constexpr uint32_t ORV_IOCTL_VSYNC_STATE = OrvIocCode(kIocDirWrite, 0x1D, 16);
+// Requests of 3D clients, served by the kernel core.
+inline constexpr uint32_t ORV_IOCTL_CREATE_3D_CONTEXT = OrvIocCode(kIocRW, 0x1F, 56);
+inline constexpr uint32_t ORV_IOCTL_DESTROY_3D_CONTEXT = OrvIocCode(0, 0x20, 0);
+inline constexpr uint32_t ORV_IOCTL_EXECUTE_3D = OrvIocCode(0, 0x21, 0);
 
 static_assert(ORV_IOCTL_ALLOC_BUFFER == 0xC0184601);
 static_assert(ORV_IOCTL_FREE_BUFFER == 0x40184602);
@@ -51,6 +55,9 @@ static_assert(ORV_IOCTL_LOCAL_MEMORY == 0xC060461A);
 static_assert(ORV_IOCTL_POST_DMA == 0xC018461B);
 static_assert(ORV_IOCTL_DECLARE_PRIMARY == 0x4018461C);
 static_assert(ORV_IOCTL_VSYNC_STATE == 0x4010461D);
+static_assert(ORV_IOCTL_CREATE_3D_CONTEXT == 0xC038461F);
+static_assert(ORV_IOCTL_DESTROY_3D_CONTEXT == 0x00004620);
+static_assert(ORV_IOCTL_EXECUTE_3D == 0x00004621);
 
 // The enable request answers 1 for success; every other request answers 0.
 inline constexpr int kIocEnableOk = 1;

@@ -11,7 +11,16 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The handle every Os service takes: the board's device node in the X
+// driver; in the kernel module's build (ORV_KERNEL_BUILD) the kernel glue's
+// context of the file that made the device object.
+#if defined(ORV_KERNEL_BUILD)
+struct OrvContext;
+using OsDevice = OrvContext;
+#else
 class LnxDevice;
+using OsDevice = LnxDevice;
+#endif
 class IocRequestMgr;
 struct MmSurfAllocOpt;     // 64 bytes
 struct MmHostApertureOpt;  // 36 bytes
@@ -43,46 +52,46 @@ int32_t OsInterlockedIncrement(volatile int32_t* word);
 int32_t OsInterlockedDecrement(volatile int32_t* word);
 
 // ---- DMA -----------------------------------------------------------------
-bool OsPostBusmasteringBuffer(LnxDevice* device, uint32_t start, uint32_t end, uint32_t flags);
-bool OsPostBusmasteringBufferVideo(LnxDevice* device, uint32_t start, uint32_t end,
+bool OsPostBusmasteringBuffer(OsDevice* device, uint32_t start, uint32_t end, uint32_t flags);
+bool OsPostBusmasteringBufferVideo(OsDevice* device, uint32_t start, uint32_t end,
                                    uint32_t flags, uint32_t video0, uint32_t video1,
                                    uint32_t video2);
 
 // ---- Pages and mappings ------------------------------------------------------
 // Returns the pages' offset (their bus address) and stores the mapped address;
 // 0 on failure.
-uint64_t OsAllocLockedPages(LnxDevice* device, uint32_t pageCount, bool agp, bool locked,
+uint64_t OsAllocLockedPages(OsDevice* device, uint32_t pageCount, bool agp, bool locked,
                             void** address);
-bool OsFreeLockedPages(LnxDevice* device, uint64_t offset, void* address, uint32_t pageCount,
+bool OsFreeLockedPages(OsDevice* device, uint64_t offset, void* address, uint32_t pageCount,
                        bool agp, bool locked);
 // For the emulated device the offset is a physical address (/dev/mem).
-void* OsMapPhysicalMemory(LnxDevice* device, uint64_t offset, uint32_t size);
-bool OsUnmapMemory(LnxDevice* device, void* address, uint32_t size);
+void* OsMapPhysicalMemory(OsDevice* device, uint64_t offset, uint32_t size);
+bool OsUnmapMemory(OsDevice* device, void* address, uint32_t size);
 
 // ---- Named parameters --------------------------------------------------------
-bool OsReadRegistryValue(LnxDevice* device, const char* section, const char* key, void* out,
+bool OsReadRegistryValue(OsDevice* device, const char* section, const char* key, void* out,
                          uint32_t width);
-bool OsWriteRegistryValue(LnxDevice* device, const char* section, const char* key,
+bool OsWriteRegistryValue(OsDevice* device, const char* section, const char* key,
                           const void* in, uint32_t width);
 // Section "Driver": the name gets the prefix "sw".
-bool OsReadDrvSwitchValue(LnxDevice* device, const char* key, void* out, uint32_t width);
+bool OsReadDrvSwitchValue(OsDevice* device, const char* key, void* out, uint32_t width);
 
 // ---- Memory blocks of the kernel module ----------------------------------------
 // handle receives the low 32 bits of the block handle.
-bool OsAllocApertureBlockMemory(LnxDevice* device, const MmHostApertureOpt* options,
+bool OsAllocApertureBlockMemory(OsDevice* device, const MmHostApertureOpt* options,
                                 uint32_t* handle, uint32_t* second, uint32_t* third,
                                 uint32_t* fourth);
-bool OsFreeApertureBlockMemory(LnxDevice* device, uint32_t handle, uint32_t second,
+bool OsFreeApertureBlockMemory(OsDevice* device, uint32_t handle, uint32_t second,
                                uint32_t third);
-bool OsAllocSurfaceBlockMemory(LnxDevice* device, const MmSurfAllocOpt* options,
+bool OsAllocSurfaceBlockMemory(OsDevice* device, const MmSurfAllocOpt* options,
                                uint32_t* handle, uint32_t* second, uint32_t* third);
-bool OsFreeSurfaceBlockMemory(LnxDevice* device, uint32_t handle, uint32_t second,
+bool OsFreeSurfaceBlockMemory(OsDevice* device, uint32_t handle, uint32_t second,
                               uint32_t third);
-bool OsGetLocalMemoryInfo(LnxDevice* device, uint32_t index, OsLocalMemoryInfo* out);
+bool OsGetLocalMemoryInfo(OsDevice* device, uint32_t index, OsLocalMemoryInfo* out);
 
 // ---- Interrupts and display ----------------------------------------------------
 struct OrvVSyncStateRequest;
-bool OsSetVSyncInterruptState(LnxDevice* device, const OrvVSyncStateRequest* record);
+bool OsSetVSyncInterruptState(OsDevice* device, const OrvVSyncStateRequest* record);
 bool OsGetProcampValues(IocRequestMgr* manager, uint32_t unit, SProcampValues* out);
 bool OsSetProcampValues(IocRequestMgr* manager, uint32_t unit, const SProcampValues* values);
 

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <new>
+#include <type_traits>
 
 #include "core/otl_base.h"
 
@@ -449,9 +450,69 @@ struct _MapKfn {
 
 template <class K, class T, class Alloc = allocator<T>>
 class Map : public _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc> {
+  using _Base = _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc>;
+
  public:
   using _Kfn = _MapKfn<K, T>;
   using mapped_type = T;
+  using iterator = typename _Base::iterator;
+  using _Node = typename _Base::_Node;
+
+  // ---- Maps of owned records (T is a pointer to the record) ----------------
+  // The kernel build's members: a record per key, made by AddIfAbsent and
+  // deleted with the map by DeleteAll.
+
+  // Adds the key with a new record: 1; 0 when the key is present (nothing is
+  // allocated then) or when the record or the node cannot be had (the map is
+  // unchanged then, and no key is ever left mapped to null).
+  uint8_t AddIfAbsent(const K& key) {
+    if (this->_Head == nullptr) return 0;
+    iterator found = this->lower_bound(key);
+    if (found != this->end() && !_Base::_Cmp(key, _Base::_Key(found._Mynode()))) return 0;
+    _Record* record = _RecordAlloc::allocate(1);
+    if (record == nullptr) return 0;
+    new (record) _Record;
+    _Node* parent = this->_Head;
+    for (_Node* x = this->_Root(); x != _Base::_Nil;) {
+      parent = x;
+      x = _Base::_Cmp(key, _Base::_Key(x)) ? x->_Left : x->_Right;
+    }
+    if (!this->_Insert(_Base::_Nil, parent, Pair<const K, T>{key, record}, nullptr)) {
+      _DeleteRecord(record);
+      return 0;
+    }
+    return 1;
+  }
+
+  // Deletes every record, in ascending key order, then the map itself: its
+  // nodes, its head and its reference on the nil node. The map is unusable
+  // afterwards.
+  void DeleteAll() {
+    if (this->_Head == nullptr) return;
+    for (iterator it = this->begin(); it != this->end(); ++it) {
+      if (it->second != nullptr) _DeleteRecord(it->second);
+    }
+    if (this->_Size != 0) this->clear();
+    _Base::_NodeAlloc::deallocate(this->_Head);
+    this->_Head = nullptr;
+    this->_Size = 0;
+    _Base::_DropNil();
+  }
+
+ private:
+  using _Record = std::remove_pointer_t<T>;
+  using _RecordAlloc = typename Alloc::template rebind<_Record>;
+
+  // A record with storage rules of its own is deleted by them; any other
+  // goes back to the map's allocator.
+  static void _DeleteRecord(_Record* record) {
+    if constexpr (requires { _Record::operator delete(static_cast<void*>(nullptr)); }) {
+      delete record;
+    } else {
+      record->~_Record();
+      _RecordAlloc::deallocate(record);
+    }
+  }
 };
 
 }  // namespace Otl

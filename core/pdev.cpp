@@ -43,7 +43,7 @@ const PdevComponent kPdevComponents[kPdevComponentCount] = {
     {InitFeatureMgr, CleanupFeatureMgr, ""},                    // 21
 };
 
-PDEV::PDEV(LnxDevice* dev, VideoMode* callerMode, uint64_t handle, uint8_t* ok) {
+PDEV::PDEV(OsDevice* dev, VideoMode* callerMode, uint64_t handle, uint8_t* ok) {
   *ok = 0;
   initialisedCount = 0;
   buffersHeld = 0;
@@ -120,23 +120,3 @@ void PDEV::UnlinkAndRelease() {
   }
 }
 
-bool PDEV::IsFirstForThisUnit() const {
-  if (next == nullptr) return true;
-  for (const PDEV* other = next; other != this; other = other->next) {
-    if (other->unit == unit) return false;
-  }
-  return true;
-}
-
-bool PDEV::IsLastForThisUnit() const { return IsFirstForThisUnit(); }
-
-PDEV* PDEV::GetActive(CommonData* common, uint32_t unit) {
-  if (common == nullptr || common->ringHead == nullptr) return nullptr;
-  PDEV* head = common->ringHead;
-  PDEV* pdev = head;
-  do {
-    if (pdev->active && pdev->unit == unit) return pdev;
-    pdev = pdev->next;
-  } while (pdev != head && pdev != nullptr);
-  return nullptr;
-}

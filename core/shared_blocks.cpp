@@ -135,19 +135,3 @@ bool OsReleaseCommonBuffers(LnxDevice* device) {
   return true;
 }
 
-bool GetCommonBuffers(PDEV* pdev) {
-  CommonBufferRequest request = {
-      {kCommonDataSize, kCommonLockedSize, kSharedDataSize, kSharedLockedSize}, {}};
-  if (!OsGetCommonBuffers(pdev->device, &request)) return false;
-  pdev->common = static_cast<CommonData*>(request.address[kCommonBufferData]);
-  pdev->commonLocked = static_cast<uint8_t*>(request.address[kCommonBufferLocked]);
-  pdev->sharedData = static_cast<SharedData_t*>(request.address[kCommonBufferShared]);
-  pdev->sharedLocked =
-      static_cast<SharedLockedData_t*>(request.address[kCommonBufferSharedLocked]);
-  pdev->common->commonLocked = pdev->commonLocked;
-  pdev->common->sharedData = pdev->sharedData;
-  pdev->common->sharedLocked = pdev->sharedLocked;
-  return true;
-}
-
-bool ReleaseCommonBuffers(PDEV* pdev) { return OsReleaseCommonBuffers(pdev->device); }

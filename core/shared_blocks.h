@@ -8,8 +8,8 @@
 #include <stdint.h>
 
 #include "core/orv_abi.h"
+#include "core/os.h"
 
-class LnxDevice;
 class PDEV;
 
 enum CommonBufferIndex : int {
@@ -28,9 +28,9 @@ struct CommonBufferRequest {
 // Obtains (first call for the device) or finds the four blocks. A record
 // that exists is reused only for the same size. Records obtained before a
 // failure stay recorded and are reused by the next call.
-bool OsGetCommonBuffers(LnxDevice* device, CommonBufferRequest* request);
+bool OsGetCommonBuffers(OsDevice* device, CommonBufferRequest* request);
 // Releases every block the device holds; always true.
-bool OsReleaseCommonBuffers(LnxDevice* device);
+bool OsReleaseCommonBuffers(OsDevice* device);
 
 // The device object's view of the two calls above.
 bool GetCommonBuffers(PDEV* pdev);

@@ -36,6 +36,11 @@ inline constexpr uint32_t kRegWaitDummy = 0x8F4;
 inline constexpr uint32_t kRegDmaWindow = 0x1000;
 inline constexpr uint32_t DmaWindowReg(uint32_t index) { return kRegDmaWindow + 4 * index; }
 inline constexpr uint32_t kRegSyncTag = 0x12BC;    // index 0xAF
+// Two engine words the kernel sets once when it creates a board's device.
+inline constexpr uint32_t kRegDeviceWordA = 0x10B0;  // index 0x2C
+inline constexpr uint32_t kDeviceWordAValue = 16;
+inline constexpr uint32_t kRegDeviceWordB = 0x12B8;  // index 0xAE
+inline constexpr uint32_t kDeviceWordBValue = 0x00070601;
 inline constexpr uint32_t kReg2dControl = 0x1300;  // index 0xC0
 static_assert(DmaWindowReg(0xAF) == kRegSyncTag);
 static_assert(DmaWindowReg(0xC0) == kReg2dControl);

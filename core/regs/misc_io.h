@@ -18,6 +18,11 @@ inline constexpr uint32_t kRegMiscIoHigh = 0x308;
 inline constexpr uint32_t kMiscIoHighFirstLine = 9;
 inline constexpr uint32_t kMiscIoHighDataShift = 4;
 inline constexpr uint32_t kMiscIoLineCount = 11;
+// What the kernel writes to misc-IO high when it creates a board's device
+// (compositor bypass): line 9 driven, and on the second chip line 10 and
+// bit 7 as well.
+inline constexpr uint32_t kMiscIoHighCompBypass = 0x01;
+inline constexpr uint32_t kMiscIoHighCompBypassKestrion2 = 0x83;
 
 // Port 16 on the first chip's early revisions: GPIO lines 1 (SCL) and 0 (SDA).
 inline constexpr uint32_t kGpioPort16SclData = 0x2;

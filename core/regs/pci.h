@@ -36,6 +36,9 @@ inline constexpr uint32_t kBarType64 = 0x4;
 
 // ---- The chip's option dword ----------------------------------------------------------
 inline constexpr uint32_t kCfgChipOptions = 0x40;
+// A chip configuration dword: the power fields of the bus options
+// (core/regs/bus.h) come from it.
+inline constexpr uint32_t kCfgChipConfigF4 = 0xF4;
 inline constexpr uint32_t kChipOptionsLowBits = 0x3;         // copied into the board flags
 inline constexpr uint32_t kChipOptionsVgaBit = 1u << 8;
 inline constexpr uint32_t kChipOptionsRomOverMemory = 1u << 30;  // option ROM decoded in memory space

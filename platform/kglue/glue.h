@@ -30,10 +30,6 @@ namespace orvsim {
 class Board;
 }
 
-// The stand-in's own interface is what the kernel module exports besides
-// its entry table.
-#pragma GCC visibility push(default)
-
 namespace kglue {
 
 class GlueState;
@@ -82,7 +78,9 @@ struct LogLine {
   std::string text;
 };
 
-class Glue {
+// The stand-in's own interface is what the kernel module exports besides
+// its entry table (kernel/orv.map).
+class __attribute__((visibility("default"))) Glue {
  public:
   // Installs the glue; only one may be installed at a time. The board
   // library's current simulation must outlive it.
@@ -205,5 +203,3 @@ class Glue {
 };
 
 }  // namespace kglue
-
-#pragma GCC visibility pop

@@ -12,11 +12,9 @@
 #include "platform/kglue/glue.h"
 #include "platform/xserver/endpoint.h"
 
-#pragma GCC visibility push(default)
-
 namespace kglue {
 
-class NodeBridge : public xstub::Endpoint {
+class __attribute__((visibility("default"))) NodeBridge : public xstub::Endpoint {
  public:
   // Every open is a file of this process (the X server's, by default).
   explicit NodeBridge(Glue& glue, uint32_t processId = kDefaultProcessId);
@@ -41,5 +39,3 @@ class NodeBridge : public xstub::Endpoint {
 };
 
 }  // namespace kglue
-
-#pragma GCC visibility pop

@@ -100,8 +100,13 @@ TEST_F(GlueTest, FailureInjectionAimsAtTheNthAllocationOfAKind) {
   EXPECT_NE(third, nullptr);
   glue.FailAllocation(1);  // any kind: the next one
   EXPECT_EQ(memAlloc(4), nullptr);
-  EXPECT_NE(memAlloc(4), nullptr);  // one shot
+  void* next = memAlloc(4);  // one shot
+  EXPECT_NE(next, nullptr);
   EXPECT_EQ(glue.FailedAllocations(), 2u);
+  memFree(next);
+  memFree(memory);
+  OrvRegion_Free(pool, first);
+  OrvRegion_Free(pool, third);
 }
 
 TEST_F(GlueTest, MemoryIsZeroedAndAccountedByFileAndLine) {

@@ -1,0 +1,71 @@
+// The X driver's device object (selected by core/pdev.h through
+// ORV_KERNEL_BUILD): its layout and construction.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/lnx_device.h"
+#include "xdriver/data2d.h"
+
+class DriverSwitchesLocal;
+class HwManager;
+class MmSurfaceManager;
+class BmPrimInt;
+class PhysMemMapper;
+
+class PDEV : public IDriver, public OsHeapObject {
+ public:
+  // A null device gives an inert object. The mode is copied whole; its
+  // last-register-written field (a pointer to the caller's word) is
+  // redirected to the shared locked block's word for the object's lifetime
+  // and handed back when the object goes, so the mode record must outlive
+  // the object. *ok is 1 only when every step succeeded; on 0 the caller
+  // deletes the object at once.
+  PDEV(OsDevice* device, VideoMode* mode, uint64_t kernelHandle, uint8_t* ok);
+  ~PDEV();
+  PDEV(const PDEV&) = delete;
+  PDEV& operator=(const PDEV&) = delete;
+
+  // True when no other device object in the ring has this unit.
+  bool IsFirstForThisUnit() const;
+  bool IsLastForThisUnit() const;
+  // True when the ring holds only this object: board-wide objects are
+  // created and destroyed under this test.
+  bool IsFirstForBoard() const { return next == this; }
+
+  // The first active object of the unit (any unit for kAnyUnit), starting
+  // at the ring head.
+  static PDEV* GetActive(CommonData* common, uint32_t unit);
+  void Activate() { active = 1; }
+  void Desactivate() { active = 0; }
+
+  PDEV* next = nullptr;
+  PDEV* previous = nullptr;
+  uint8_t active = 0;
+  int32_t initialisedCount = 0;
+  uint8_t buffersHeld = 0;
+  uint32_t unit = 0;
+
+  // Per-head component slots.
+  DriverSwitchesLocal* driverSwitchesLocal = nullptr;
+  HwManager* hwManager = nullptr;
+  PhysMemMapper* physMemMapper = nullptr;
+  MmSurfaceManager* surfaceManager = nullptr;
+  MmManagerRecord* memoryRecord = nullptr;
+  void* primarySurface = nullptr;
+  BmPrimInt* primInt = nullptr;
+  uint8_t* bmFlags = nullptr;
+
+  uint8_t* commonLocked = nullptr;
+  uint64_t kernelHandle = 0;
+  VideoMode mode;
+  Data2d data2d;
+  uint32_t localDma = 0;
+
+ private:
+  void UnlinkAndRelease();
+
+  // Where the caller's last-register-written pointer lives and what it held.
+  VideoMode* callerMode_ = nullptr;
+  uint32_t* callerLastReg_ = nullptr;
+};

@@ -1,0 +1,41 @@
+// The kernel build of the driver core's named-parameter services: they
+// reach the module's parameters through the glue's look-up instead of the
+// device node.
+#include <string.h>
+
+#include "core/os.h"
+#include "platform/kglue/kglue.h"
+
+namespace {
+
+void CopyOut(const void* value, void* out, uint32_t width) {
+  if (width == kRegistryWidthByte) {
+    memcpy(out, value, 1);
+  } else if (width == kRegistryWidthWord) {
+    memcpy(out, value, 2);
+  } else {
+    memcpy(out, value, 4);
+  }
+}
+
+}  // namespace
+
+bool OsReadRegistryValue(OsDevice*, const char* section, const char* key, void* out,
+                         uint32_t width) {
+  const void* value = OrvKstrnParameterLookup(section, key);
+  if (value == nullptr || out == nullptr) return false;
+  CopyOut(value, out, width);
+  return true;
+}
+
+bool OsWriteRegistryValue(OsDevice*, const char* section, const char* key, const void* in,
+                          uint32_t width) {
+  void* value = OrvKstrnParameterLookup(section, key);
+  if (value == nullptr || in == nullptr) return false;
+  CopyOut(in, value, width);
+  return true;
+}
+
+bool OsReadDrvSwitchValue(OsDevice* device, const char* key, void* out, uint32_t width) {
+  return OsReadRegistryValue(device, nullptr, key, out, width);
+}

@@ -1,0 +1,138 @@
+// The kernel device object: its 22-entry component table, construction and
+// destruction, enable (ioctl 22) and disable (ioctl 23), and entry 2, which
+// gives the board's common data the glue's register handle.
+#include "kernel/pdev_kernel.h"
+
+#include "core/bm_rows.h"
+#include "core/driver_switches.h"
+#include "core/hw_device.h"
+#include "core/hw_register_access.h"
+#include "core/hw_revision.h"
+#include "core/mm_rows.h"
+#include "core/pdev.h"
+#include "core/request_mgr_rows.h"
+#include "core/shared_blocks.h"
+#include "kernel/kernel_device.h"
+#include "kernel/pending.h"
+
+// Entries in the order they are run; board-wide entries act only in the
+// device object that is alone in the board ring when they run.
+const PdevComponent kPdevComponents[kPdevComponentCount] = {
+    {InitRequestMgr, CleanupRequestMgr, ""},                             // 0
+    {InitPhysMemMapper, CleanupPhysMemMapper, ""},                       // 1
+    {InitHwRegisterMap, CleanupHwRegisterMap, ""},                       // 2
+    {InitHwRegAccess, CleanupHwRegAccess, ""},                           // 3
+    {InitHwDevice, CleanupHwDevice, ""},                                 // 4
+    {InitInterruptManager, CleanupInterruptManager, ""},                 // 5
+    {InitHwEngineOwner, CleanupHwEngineOwner, ""},                       // 6
+    {InitDriverSwitchManager, CleanupDriverSwitchManager, ""},           // 7
+    {InitBmFlags, CleanupBmFlags, ""},                                   // 8
+    {InitFrameBufferLayout, CleanupFrameBufferLayout, ""},               // 9
+    {InitMemoryManager, CleanupMemoryManager, ""},                       // 10
+    {InitSyncObjects, CleanupSyncObjects, ""},                           // 11
+    {InitBusmastering, CleanupBusmastering, ""},                         // 12
+    {InitSyncTagManager, CleanupSyncTagManager, ""},                     // 13
+    {InitFlipController, CleanupFlipController, ""},                     // 14
+    {InitEngineOwner3d, CleanupEngineOwner3d, ""},                       // 15
+    {InitFormatCatalogue, CleanupFormatCatalogue, ""},                   // 16
+    {InitResourceTableList, CleanupResourceTableList, ""},               // 17
+    {InitBlitEngine3d, CleanupBlitEngine3d, ""},                         // 18
+    {CreateVertexProgramBuilder, DestroyVertexProgramBuilder, ""},       // 19
+    {InitSharedSurfaces3d, CleanupSharedSurfaces3d, ""},                 // 20
+    {InitRangeMap, CleanupRangeMap, ""},                                 // 21
+};
+
+bool InitHwRegisterMap(PDEV* pdev) {
+  if (pdev->IsFirstForBoard()) pdev->common->registers = GetContextRegisterHandle(pdev->device);
+  return pdev->common->registers != nullptr;
+}
+
+void CleanupHwRegisterMap(PDEV* pdev) {
+  if (pdev->IsFirstForBoard()) pdev->common->registers = nullptr;
+}
+
+PDEV::PDEV(OrvContext* context, const VideoMode* videoMode, uint8_t* ok) {
+  *ok = 0;
+  active = 0;
+  initialisedCount = 0;
+  constructed = 0;
+  if (context == nullptr || videoMode == nullptr) return;
+
+  device = context;
+  unitIndex = videoMode->unit;
+  unit = videoMode->unit;
+  // The unit indexes per-unit slots of the board: a client's word is not
+  // trusted beyond them.
+  if (unit > kMaxUnit) return;
+  if (!GetCommonBuffers(this)) return;
+
+  constructed = 1;
+  PDEV* head = common->ringHead;
+  if (head == nullptr) {
+    next = previous = this;
+    common->ringHead = this;
+  } else {
+    next = head;
+    previous = head->previous;
+    head->previous->next = this;
+    head->previous = this;
+  }
+
+  mode = *videoMode;
+  // The shared word carries the chip's revision bits, which the X driver
+  // reads; the unit stays in this object.
+  HwRevisionID::Setup(sharedLocked, sharedData->pciId, sharedData->pciClassRevision & 0xFF);
+  if (!HwRevisionID::Init(this)) return;
+
+  for (int entry = 0; entry < kPdevComponentCount; ++entry) {
+    if (!kPdevComponents[entry].init(this)) {
+      DisablePdev(this);
+      return;
+    }
+    ++initialisedCount;
+  }
+
+  sharedLocked->regGuardEnable = mode.callerFlag80 != 0 ? 1 : 0;
+  common->openRenderTarget = nullptr;
+  common->primarySurface = nullptr;
+  common->primarySurfacePair = 0;
+  ResetEngineMode3d(this);
+  *ok = 1;
+}
+
+PDEV::~PDEV() {
+  if (!constructed) return;
+  if (active) DisablePdev(this);
+  for (int entry = initialisedCount - 1; entry >= 0; --entry) kPdevComponents[entry].cleanup(this);
+  initialisedCount = 0;
+  LeaveRing();
+  ReleaseCommonBuffers(this);
+  constructed = 0;
+}
+
+void PDEV::LeaveRing() {
+  if (next == this) {
+    common->ringHead = nullptr;
+  } else {
+    previous->next = next;
+    next->previous = previous;
+    common->ringHead = next;
+  }
+  next = previous = nullptr;
+}
+
+void EnablePdev(PDEV* pdev) {
+  pdev->active = 1;
+  if (DriverSwitchesCommon* switches = pdev->common->driverSwitches)
+    switches->manager.Validate(pdev, kDsGroupEveryHead);
+  if (DriverSwitchesLocal* local = pdev->driverSwitchesLocal)
+    local->manager.Validate(pdev, kDsGroupEveryHead);
+  RestoreVertexPrograms3d(pdev);
+  InitContextState3d(pdev);
+}
+
+void DisablePdev(PDEV* pdev) {
+  // Only what the construction brought up is taken down again.
+  if (pdev->initialisedCount > kEntryEngineOwner3d) ReleaseRenderTargets3d(pdev);
+  pdev->active = 0;
+}

@@ -1,0 +1,83 @@
+// Functions of the kernel core whose code is not written yet: the component
+// rows of the kernel device object that later parts bring, the format
+// capability table filled at load, and the 3D client contexts. They are
+// declared here so that the component table and the device lifetime can name
+// them; test executables and the test build of the module link the recording
+// stand-ins of tests/standins/kernel_standins.cpp in their place, and the
+// shipped module cannot be loaded until each is written.
+//
+// When one is written, its line goes from this list and its declaration
+// moves to the header of the file that defines it.
+#pragma once
+
+#include <stdint.h>
+
+class PDEV;
+class ClientContext;
+struct KernelClient;
+struct KernelDevice;
+
+// X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
+#define ORV_PENDING_KERNEL_ROWS(X)                                          \
+  X(InitInterruptManager, CleanupInterruptManager, 5)                       \
+  X(InitFrameBufferLayout, CleanupFrameBufferLayout, 9)                     \
+  X(InitMemoryManager, CleanupMemoryManager, 10)                            \
+  X(InitBusmastering, CleanupBusmastering, 12)                              \
+  X(InitSyncTagManager, CleanupSyncTagManager, 13)                          \
+  X(InitFlipController, CleanupFlipController, 14)                          \
+  X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
+  X(InitFormatCatalogue, CleanupFormatCatalogue, 16)                        \
+  X(InitResourceTableList, CleanupResourceTableList, 17)                    \
+  X(InitBlitEngine3d, CleanupBlitEngine3d, 18)                              \
+  X(CreateVertexProgramBuilder, DestroyVertexProgramBuilder, 19)            \
+  X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)                      \
+  X(InitRangeMap, CleanupRangeMap, 21)
+
+#define ORV_DECLARE_PENDING_KERNEL_ROW(init, cleanup, entry) \
+  bool init(PDEV* pdev);                                     \
+  void cleanup(PDEV* pdev);
+ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
+#undef ORV_DECLARE_PENDING_KERNEL_ROW
+
+// Fills the module-wide format capability table, once at load.
+void InitFormatCapabilityTable();
+
+// The 3D engine's part of enabling and disabling a device object: reload
+// the board's resident vertex programs, create the device's context state;
+// close the render target open for drawing and release the memory of the
+// board's render-target slots; clear the engine-mode bit of the render
+// contexts when a device object is complete.
+void RestoreVertexPrograms3d(PDEV* pdev);
+bool InitContextState3d(PDEV* pdev);
+void ReleaseRenderTargets3d(PDEV* pdev);
+void ResetEngineMode3d(PDEV* pdev);
+
+// The device object a client's 3D context is bound to; the context's
+// clean-up and release (the client's pointer is cleared); marking it lost
+// when its device object stops.
+PDEV* ClientContext3dDevice(ClientContext* context);
+void DestroyClientContext3d(KernelClient* client);
+void MarkClientContext3dLost(KernelClient* client);
+
+// The interrupt entries of the entry table: 1 when deferred work is wanted,
+// 0 when not, -1 without a device.
+int CollectInterrupts(KernelDevice* device);
+void RunDeferredInterruptWork(KernelDevice* device);
+
+// Request handlers of later parts: the X driver's block, memory, post,
+// primary-surface and interrupt requests (24 to 29) and the 3D clients'
+// context requests (31 to 33).
+#define ORV_PENDING_REQUESTS(X)      \
+  X(IoctlAllocBlockMemory)           \
+  X(IoctlFreeBlockMemory)            \
+  X(IoctlGetLocalMemoryInfo)         \
+  X(IoctlPostBusmasteringBuffer)     \
+  X(IoctlSetPrimarySurface)          \
+  X(IoctlSetVSyncInterruptState)     \
+  X(IoctlCreate3dContext)            \
+  X(IoctlDestroy3dContext)           \
+  X(IoctlExecute3dRequest)
+#define ORV_DECLARE_PENDING_REQUEST(name) \
+  int name(KernelClient* client, uint32_t code, unsigned long argument);
+ORV_PENDING_REQUESTS(ORV_DECLARE_PENDING_REQUEST)
+#undef ORV_DECLARE_PENDING_REQUEST

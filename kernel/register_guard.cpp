@@ -1,0 +1,20 @@
+#include "kernel/register_guard.h"
+
+#include "core/os.h"
+#include "core/regs/dma.h"
+
+void GuardedWrite(void* registers, SharedLockedData_t* shared, uint32_t reg, uint32_t value) {
+  if (shared->regGuardEnable != 0) {
+    const uint32_t last = shared->lastRegWritten;
+    if (last < reg && reg - last <= kGuardWindowBytes) memWriteDword(registers, kRegGuardDummy, 0);
+    shared->lastRegWritten = reg;
+  }
+  memWriteDword(registers, reg, value);
+}
+
+uint32_t GuardedRead(void* registers, SharedLockedData_t* shared, uint32_t reg) {
+  shared->lastRegWritten = kLastRegNone;
+  uint32_t value = 0;
+  memReadDword(registers, reg, &value);
+  return value;
+}

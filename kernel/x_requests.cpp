@@ -1,0 +1,67 @@
+#include "kernel/x_requests.h"
+
+#include "core/common_data.h"
+#include "core/pdev.h"
+#include "kernel/kernel_device.h"
+#include "kernel/pdev_kernel.h"
+#include "kernel/pending.h"
+
+namespace {
+
+PDEV* RingHead(KernelClient* client) {
+  CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
+  return common != nullptr ? common->ringHead : nullptr;
+}
+
+// The device object behind a handle, when it is in the board ring and the
+// calling client enabled it (the node may be opened by anyone).
+PDEV* OwnDeviceObject(KernelClient* client, uint64_t handle) {
+  PDEV* pdev = FindPdev(RingHead(client), handle);
+  return pdev != nullptr && pdev->owner == client->context ? pdev : nullptr;
+}
+
+}  // namespace
+
+int IoctlEnableDevice(KernelClient* client, uint32_t, unsigned long argument) {
+  OrvEnableRequest request;
+  const void* user = reinterpret_cast<const void*>(argument);
+  if (!CopyUserData(&request, user, sizeof(request), kCopyFromUser)) return 0;
+  uint8_t ok = 0;
+  PDEV* pdev = new PDEV(client->context, &request.mode, &ok);
+  if (pdev == nullptr) return 0;
+  if (ok) {
+    pdev->owner = client->context;
+    request.kernelHandle = reinterpret_cast<uintptr_t>(pdev);
+    if (CopyUserData(&request, user, sizeof(request), kCopyToUser)) return 1;
+  }
+  delete pdev;
+  return 0;
+}
+
+int IoctlDisableDevice(KernelClient* client, uint32_t, unsigned long handle) {
+  PDEV* pdev = OwnDeviceObject(client, handle);
+  if (pdev == nullptr) return kErrnoInvalid;
+  DestroyPdev(client->device, pdev);
+  return 0;
+}
+
+int IoctlStartDevice(KernelClient* client, uint32_t, unsigned long handle) {
+  PDEV* pdev = OwnDeviceObject(client, handle);
+  if (pdev == nullptr) return kErrnoInvalid;
+  EnablePdev(pdev);
+  pdev->primarySurface = nullptr;
+  return 0;
+}
+
+int IoctlStopDevice(KernelClient* client, uint32_t, unsigned long unit) {
+  CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
+  PDEV* pdev = PDEV::GetActive(common, static_cast<uint32_t>(unit));
+  if (pdev == nullptr || pdev->owner != client->context) return kErrnoInvalid;
+  DisablePdev(pdev);
+  pdev->primarySurface = nullptr;
+  for (KernelClient* other = client->device->clients; other != nullptr; other = other->next) {
+    if (other->context3d != nullptr && ClientContext3dDevice(other->context3d) == pdev)
+      MarkClientContext3dLost(other);
+  }
+  return 0;
+}

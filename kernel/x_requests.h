@@ -1,0 +1,22 @@
+// The X driver's requests of the device node that the kernel core serves:
+// each takes the calling file's client, the request code and the argument
+// (the caller's record address, or the value itself for 21 to 23). Results
+// are 0 or a negative errno, except 20, which answers 1 or 0.
+#pragma once
+
+#include <stdint.h>
+
+struct KernelClient;
+
+// 20: builds a device object for the caller with its mode record.
+int IoctlEnableDevice(KernelClient* client, uint32_t code, unsigned long argument);
+// 21: destroys a device object the caller enabled.
+int IoctlDisableDevice(KernelClient* client, uint32_t code, unsigned long handle);
+// 22: starts it.
+int IoctlStartDevice(KernelClient* client, uint32_t code, unsigned long handle);
+// 23: stops the started device object of a unit.
+int IoctlStopDevice(KernelClient* client, uint32_t code, unsigned long unit);
+
+inline constexpr int kErrnoFault = -14;
+inline constexpr int kErrnoNoMemory = -12;
+inline constexpr int kErrnoInvalid = -22;

@@ -1,0 +1,57 @@
+// Stand-ins of the kernel core's pending functions (kernel/pending.h), in
+// the kernel build. Each logs its call under its own name. A component init
+// succeeds, and a request handler answers -22, unless a test chose another
+// result (a non-zero code fails an init; a handler answers the chosen code
+// as a signed number); the capability table and the 3D engine's parts do
+// nothing; the interrupt entry answers 0 (-1 without a device).
+#include "kernel/pending.h"
+#include "tests/standins/standin_log.h"
+
+namespace {
+
+bool StandInInit(const char* name) {
+  uint32_t chosen = 0;
+  return !orvstandin::Called(name, &chosen) || chosen == 0;
+}
+
+void StandInCall(const char* name) {
+  uint32_t ignored = 0;
+  orvstandin::Called(name, &ignored);
+}
+
+int StandInAnswer(const char* name, int answer) {
+  uint32_t chosen = 0;
+  return orvstandin::Called(name, &chosen) ? static_cast<int>(chosen) : answer;
+}
+
+}  // namespace
+
+#define ORV_DEFINE_KERNEL_ROW(init, cleanup, entry)     \
+  bool init(PDEV*) { return StandInInit(#init); }     \
+  void cleanup(PDEV*) { StandInCall(#cleanup); }
+ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
+#undef ORV_DEFINE_KERNEL_ROW
+
+void InitFormatCapabilityTable() { StandInCall("InitFormatCapabilityTable"); }
+
+void RestoreVertexPrograms3d(PDEV*) { StandInCall("RestoreVertexPrograms3d"); }
+bool InitContextState3d(PDEV*) { return StandInInit("InitContextState3d"); }
+void ReleaseRenderTargets3d(PDEV*) { StandInCall("ReleaseRenderTargets3d"); }
+void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
+
+PDEV* ClientContext3dDevice(ClientContext*) {
+  StandInCall("ClientContext3dDevice");
+  return nullptr;
+}
+void DestroyClientContext3d(KernelClient*) { StandInCall("DestroyClientContext3d"); }
+void MarkClientContext3dLost(KernelClient*) { StandInCall("MarkClientContext3dLost"); }
+
+int CollectInterrupts(KernelDevice* device) {
+  return StandInAnswer("CollectInterrupts", device != nullptr ? 0 : -1);
+}
+void RunDeferredInterruptWork(KernelDevice*) { StandInCall("RunDeferredInterruptWork"); }
+
+#define ORV_DEFINE_REQUEST(name) \
+  int name(KernelClient*, uint32_t, unsigned long) { return StandInAnswer(#name, -22); }
+ORV_PENDING_REQUESTS(ORV_DEFINE_REQUEST)
+#undef ORV_DEFINE_REQUEST
