@@ -8,65 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "core/tests/otl_tree_check.h"
 #include "core/tests/test_alloc.h"
 
 namespace {
 
+using orvtest::CheckTree;
 using IntMap = Otl::Map<unsigned int, int>;
-
-// Checks the red-black and header invariants and answers the node count.
-template <class M>
-size_t CheckTree(const M& map) {
-  using Node = typename M::_Node;
-  Node* nil = M::_Nil;
-  Node* head = map._Header();
-  EXPECT_EQ(head->_Color, M::_Red);
-  Node* root = map._Root();
-  if (root == nil) {
-    EXPECT_EQ(head->_Left, head);
-    EXPECT_EQ(head->_Right, head);
-    return 0;
-  }
-  EXPECT_EQ(root->_Color, M::_Black);
-  EXPECT_EQ(root->_Parent, head);
-  size_t count = 0;
-  // Returns the black height of the subtree; checks order, links and colours.
-  std::function<int(Node*, const unsigned*, const unsigned*)> check =
-      [&](Node* node, const unsigned* low, const unsigned* high) -> int {
-    if (node == nil) return 1;
-    ++count;
-    const unsigned key = node->_Value().first;
-    if (low) {
-      EXPECT_LT(*low, key);
-    }
-    if (high) {
-      EXPECT_LT(key, *high);
-    }
-    if (node->_Left != nil) {
-      EXPECT_EQ(node->_Left->_Parent, node);
-    }
-    if (node->_Right != nil) {
-      EXPECT_EQ(node->_Right->_Parent, node);
-    }
-    if (node->_Color == M::_Red) {
-      EXPECT_EQ(node->_Left->_Color, M::_Black) << "red node " << key << " has a red child";
-      EXPECT_EQ(node->_Right->_Color, M::_Black) << "red node " << key << " has a red child";
-    }
-    const int left = check(node->_Left, low, &key);
-    const int right = check(node->_Right, &key, high);
-    EXPECT_EQ(left, right) << "black heights differ below " << key;
-    return left + (node->_Color == M::_Black ? 1 : 0);
-  };
-  check(root, nullptr, nullptr);
-  Node* leftmost = root;
-  while (leftmost->_Left != nil) leftmost = leftmost->_Left;
-  Node* rightmost = root;
-  while (rightmost->_Right != nil) rightmost = rightmost->_Right;
-  EXPECT_EQ(head->_Left, leftmost);
-  EXPECT_EQ(head->_Right, rightmost);
-  EXPECT_EQ(nil->_Color, M::_Black);
-  return count;
-}
 
 template <class M>
 std::vector<std::pair<unsigned, int>> Contents(const M& map) {

@@ -33,16 +33,14 @@ orvsim::PhysicalMap* PhysMap() {
 
 }  // namespace
 
-GlueState& State() {
-  if (g_glue == nullptr) Die("a glue service was called with no kglue::Glue installed");
-  return g_glue->state();
-}
+GlueState* g_state = nullptr;
 
-GlueState* StateOrNull() { return g_glue != nullptr ? &g_glue->state() : nullptr; }
+void NoGlue() { Die("a glue service was called with no kglue::Glue installed"); }
 
 Glue::Glue() : state_(std::make_unique<GlueState>()) {
   if (g_glue != nullptr) Die("a second kglue::Glue was made while one is installed");
   g_glue = this;
+  g_state = state_.get();
 }
 
 Glue::~Glue() {
@@ -66,6 +64,7 @@ Glue::~Glue() {
   }
   if (s.loaded) Unload();
   g_glue = nullptr;
+  g_state = nullptr;
 }
 
 Glue* Glue::Current() { return g_glue; }
@@ -256,11 +255,18 @@ constexpr uint32_t IocType(uint32_t code) { return (code >> 8) & 0xFF; }
 }  // namespace
 
 int Glue::Ioctl(File* file, uint32_t code, unsigned long argument) {
+  return Request(file, code, argument, OrvIocDirection(code) != 0 ? OrvIocSize(code) : 0);
+}
+
+int Glue::IoctlWithValue(File* file, uint32_t code, unsigned long value) {
+  return Request(file, code, value, 0);
+}
+
+int Glue::Request(File* file, uint32_t code, unsigned long argument, size_t recordSize) {
   GlueState& s = *state_;
   if (file == nullptr || file->closed || file->released) return -EBADF;
   if (IocType(code) != kIocType) return -ENOTTY;
   const uint32_t number = code & 0xFF;
-  const size_t recordSize = OrvIocDirection(code) != 0 ? OrvIocSize(code) : 0;
   for (const Served& served : kServed) {
     if ((served.code & 0xFF) != number) continue;
     if (served.code != code) return -EINVAL;
@@ -339,8 +345,11 @@ uint64_t Glue::FailedAllocations() const { return state_->failed; }
 std::vector<LiveBlock> Glue::LiveBlocks() const {
   std::lock_guard<std::recursive_mutex> lock(state_->mu);
   std::vector<LiveBlock> blocks;
-  for (const auto& [address, a] : state_->live)
-    blocks.push_back(LiveBlock{address, a.size, a.file != nullptr ? a.file : "?", a.line});
+  const GlueState::BlockHeader* end = &state_->liveBlocks;
+  for (const GlueState::BlockHeader* h = end->next; h != end; h = h->next) {
+    blocks.push_back(LiveBlock{reinterpret_cast<const uint8_t*>(h) + GlueState::kHeaderSize,
+                               h->size, h->file != nullptr ? h->file : "?", h->line});
+  }
   return blocks;
 }
 

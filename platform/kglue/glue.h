@@ -39,7 +39,7 @@ struct File;
 // below every board's default ranges. A board whose ranges overlap it is
 // refused.
 inline constexpr uint64_t kArenaBusBase = 0x10000000;
-inline constexpr uint64_t kArenaSize = 256ull << 20;
+inline constexpr uint64_t kArenaSize = 64ull << 20;
 inline constexpr uint32_t kPageSize = 4096;
 
 inline constexpr uint32_t kDefaultProcessId = 1000;
@@ -130,6 +130,10 @@ class __attribute__((visibility("default"))) Glue {
   // 0x06 are served here, registered codes go to their handlers. A negative
   // errno on refusal.
   int Ioctl(File* file, uint32_t code, unsigned long argument);
+  // The same with an argument that is a plain value, not the address of a
+  // record the process hands over: no memory of the process comes with it,
+  // so a handler that copies through it faults.
+  int IoctlWithValue(File* file, uint32_t code, unsigned long value);
   // Maps [offset, offset + length) of the node for the file's process:
   // whole pages of a region user space may map or of locked pages (offset =
   // bus address), or of a board's physical range. Null when refused.
@@ -199,6 +203,8 @@ class __attribute__((visibility("default"))) Glue {
   GlueState& state() { return *state_; }
 
  private:
+  int Request(File* file, uint32_t code, unsigned long argument, size_t recordSize);
+
   std::unique_ptr<GlueState> state_;
 };
 

@@ -77,7 +77,7 @@ GlueState::~GlueState() {
 }
 
 bool GlueState::Attempt(AllocKind kind) {
-  std::lock_guard<std::recursive_mutex> lock(mu);
+  MaybeLock lock(*this, mu);
   ++attempts[static_cast<int>(AllocKind::kAny)];
   if (kind != AllocKind::kAny) ++attempts[static_cast<int>(kind)];
   if (failAt != 0 && (failKind == AllocKind::kAny || failKind == kind) &&

@@ -8,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/board/pci_function.h"
@@ -131,12 +130,23 @@ class GlueState {
   std::vector<std::unique_ptr<File>> files;
 
   // ---- Allocator
-  struct Allocation {
+  // Every block of memAlloc carries this header in front of it, on a list of
+  // the live blocks.
+  struct BlockHeader {
+    static constexpr uint64_t kLive = 0x4B474C55454C4956;  // "KGLUELIV"
+    static constexpr uint64_t kFreed = 0x4B474C5546524545;
+    uint64_t magic;
+    BlockHeader* previous;
+    BlockHeader* next;
     size_t size;
     const char* file;
     int line;
   };
-  std::unordered_map<void*, Allocation> live;
+  static constexpr size_t kHeaderSize = (sizeof(BlockHeader) + 15) / 16 * 16;
+  BlockHeader liveBlocks{0, &liveBlocks, &liveBlocks, 0, nullptr, 0};
+  size_t liveCount = 0;
+  // Register accesses and allocations lock only while a second thread runs.
+  bool concurrent = false;
   uint64_t attempts[5] = {};  // by AllocKind
   uint64_t failAt = 0;        // attempt number (of failKind) that fails; 0 none
   AllocKind failKind = AllocKind::kAny;
@@ -190,9 +200,31 @@ class GlueState {
   void AddLog(int level, const std::string& text);
 };
 
+// Locks the machine, or the bookkeeping, only while a second thread runs.
+class MaybeLock {
+ public:
+  MaybeLock(GlueState& s, std::recursive_mutex& mutex) : mutex_(s.concurrent ? &mutex : nullptr) {
+    if (mutex_ != nullptr) mutex_->lock();
+  }
+  ~MaybeLock() {
+    if (mutex_ != nullptr) mutex_->unlock();
+  }
+  MaybeLock(const MaybeLock&) = delete;
+  MaybeLock& operator=(const MaybeLock&) = delete;
+
+ private:
+  std::recursive_mutex* mutex_;
+};
+
 // The installed glue's state; dies with a message when there is none.
-GlueState& State();
-GlueState* StateOrNull();
+// The installed glue's state, kept where every service reaches it at once.
+extern GlueState* g_state;
+[[noreturn]] void NoGlue();
+inline GlueState& State() {
+  if (g_state == nullptr) [[unlikely]]
+    NoGlue();
+  return *g_state;
+}
 
 // Prints "kglue: <message>" and aborts: a fault of the code under test.
 [[noreturn]] void Die(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -19,11 +19,6 @@ using kglue::State;
 
 namespace {
 
-GlueState::Allocation* FindLive(GlueState& s, void* address) {
-  auto it = s.live.find(address);
-  return it == s.live.end() ? nullptr : &it->second;
-}
-
 void CheckRegion(GlueState& s, const OrvRegion* region, const char* service) {
   if (!s.IsLiveBlock(region)) Die("%s(%p): not a live region", service, region);
 }
@@ -252,24 +247,38 @@ void* memAlloc(size_t size) { return memFileAlloc(size, nullptr, 0); }
 void* memFileAlloc(size_t size, const char* file, int line) {
   GlueState& s = State();
   if (!s.Attempt(AllocKind::kMemory)) return nullptr;
-  void* block = calloc(1, size != 0 ? size : 1);
-  if (block == nullptr) return nullptr;
-  std::lock_guard<std::recursive_mutex> lock(s.mu);
-  s.live[block] = GlueState::Allocation{size, file, line};
-  return block;
+  if (size > SIZE_MAX - GlueState::kHeaderSize) return nullptr;
+  auto* header = static_cast<GlueState::BlockHeader*>(calloc(1, GlueState::kHeaderSize + size));
+  if (header == nullptr) return nullptr;
+  header->magic = GlueState::BlockHeader::kLive;
+  header->size = size;
+  header->file = file;
+  header->line = line;
+  kglue::MaybeLock lock(s, s.mu);
+  header->previous = s.liveBlocks.previous;
+  header->next = &s.liveBlocks;
+  s.liveBlocks.previous->next = header;
+  s.liveBlocks.previous = header;
+  ++s.liveCount;
+  return reinterpret_cast<uint8_t*>(header) + GlueState::kHeaderSize;
 }
 
 bool memFree(void* address) {
   if (address == nullptr) return true;
   GlueState& s = State();
+  auto* header = reinterpret_cast<GlueState::BlockHeader*>(static_cast<uint8_t*>(address) -
+                                                           GlueState::kHeaderSize);
+  if (header->magic != GlueState::BlockHeader::kLive)
+    Die("memFree(%p): not a live block of memAlloc (freed twice, or never allocated here)",
+        address);
   {
-    std::lock_guard<std::recursive_mutex> lock(s.mu);
-    if (FindLive(s, address) == nullptr)
-      Die("memFree(%p): not a live block of memAlloc (freed twice, or never allocated here)",
-          address);
-    s.live.erase(address);
+    kglue::MaybeLock lock(s, s.mu);
+    header->previous->next = header->next;
+    header->next->previous = header->previous;
+    --s.liveCount;
   }
-  free(address);
+  header->magic = GlueState::BlockHeader::kFreed;
+  free(header);
   return true;
 }
 
@@ -277,37 +286,43 @@ bool memFree(void* address) {
 
 void memReadDword(const volatile void* handle, uint32_t offset, uint32_t* out) {
   const RegisterHandle* h = Handle(handle, "memReadDword");
-  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  GlueState& s = State();
+  kglue::MaybeLock lock(s, s.machine);
   *out = h->board->RegRead(offset, 4);
 }
 
 void memReadWord(const volatile void* handle, uint32_t offset, uint16_t* out) {
   const RegisterHandle* h = Handle(handle, "memReadWord");
-  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  GlueState& s = State();
+  kglue::MaybeLock lock(s, s.machine);
   *out = static_cast<uint16_t>(h->board->RegRead(offset, 2));
 }
 
 void memReadByte(const volatile void* handle, uint32_t offset, uint8_t* out) {
   const RegisterHandle* h = Handle(handle, "memReadByte");
-  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  GlueState& s = State();
+  kglue::MaybeLock lock(s, s.machine);
   *out = static_cast<uint8_t>(h->board->RegRead(offset, 1));
 }
 
 void memWriteDword(volatile void* handle, uint32_t offset, uint32_t value) {
   const RegisterHandle* h = Handle(handle, "memWriteDword");
-  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  GlueState& s = State();
+  kglue::MaybeLock lock(s, s.machine);
   h->board->RegWrite(offset, 4, value);
 }
 
 void memWriteWord(volatile void* handle, uint32_t offset, uint16_t value) {
   const RegisterHandle* h = Handle(handle, "memWriteWord");
-  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  GlueState& s = State();
+  kglue::MaybeLock lock(s, s.machine);
   h->board->RegWrite(offset, 2, value);
 }
 
 void memWriteByte(volatile void* handle, uint32_t offset, uint8_t value) {
   const RegisterHandle* h = Handle(handle, "memWriteByte");
-  std::lock_guard<std::recursive_mutex> lock(State().machine);
+  GlueState& s = State();
+  kglue::MaybeLock lock(s, s.machine);
   h->board->RegWrite(offset, 1, value);
 }
 

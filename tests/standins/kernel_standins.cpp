@@ -3,7 +3,13 @@
 // succeeds, and a request handler answers -22, unless a test chose another
 // result (a non-zero code fails an init; a handler answers the chosen code
 // as a signed number); the capability table and the 3D engine's parts do
-// nothing; the interrupt entry answers 0 (-1 without a device).
+// nothing; the interrupt entry answers 0 (-1 without a device). The last
+// entry's clean-up, the first of every destruction, also logs the unit of
+// the device object ("CleanupRangeMap unit <n>"), so tests see which object
+// went when.
+#include <string.h>
+
+#include "core/pdev.h"
 #include "kernel/pending.h"
 #include "tests/standins/standin_log.h"
 
@@ -19,6 +25,13 @@ void StandInCall(const char* name) {
   orvstandin::Called(name, &ignored);
 }
 
+void StandInCleanup(const char* name, PDEV* pdev) {
+  static const char* const kUnits[] = {"CleanupRangeMap unit 0", "CleanupRangeMap unit 1",
+                                       "CleanupRangeMap unit 2", "CleanupRangeMap unit 3"};
+  StandInCall(name);
+  if (strcmp(name, "CleanupRangeMap") == 0 && pdev->unit < 4) StandInCall(kUnits[pdev->unit]);
+}
+
 int StandInAnswer(const char* name, int answer) {
   uint32_t chosen = 0;
   return orvstandin::Called(name, &chosen) ? static_cast<int>(chosen) : answer;
@@ -26,9 +39,9 @@ int StandInAnswer(const char* name, int answer) {
 
 }  // namespace
 
-#define ORV_DEFINE_KERNEL_ROW(init, cleanup, entry)     \
-  bool init(PDEV*) { return StandInInit(#init); }     \
-  void cleanup(PDEV*) { StandInCall(#cleanup); }
+#define ORV_DEFINE_KERNEL_ROW(init, cleanup, entry)   \
+  bool init(PDEV*) { return StandInInit(#init); }   \
+  void cleanup(PDEV* pdev) { StandInCleanup(#cleanup, pdev); }
 ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 #undef ORV_DEFINE_KERNEL_ROW
 

@@ -1,0 +1,78 @@
+// The kernel core over its glue stand-in and a simulated board, as the
+// kernel would drive it: the module loaded, the board's device made, files
+// opened and requests sent through the glue. The pending functions of the
+// core are the recording stand-ins (tests/standins/kernel_standins.cpp).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <string.h>
+
+#include "core/common_data.h"
+#include "core/orv_abi.h"
+#include "core/pdev.h"
+#include "kernel/kernel_device.h"
+#include "platform/board/simulation.h"
+#include "platform/kglue/glue.h"
+#include "tests/standins/standin_log.h"
+
+extern "C" const OrvKstrnDriver orv_kstrn_driver;
+
+namespace ktest {
+
+// A mode record for the enable request of one unit.
+inline OrvEnableRequest EnableRecord(uint32_t unit, uint8_t guardFlag = 1) {
+  OrvEnableRequest request;
+  memset(&request, 0, sizeof(request));
+  request.mode.desktopKind = 0;
+  request.mode.bitsPerPixel = 32;
+  request.mode.bytesPerPixel = 4;
+  request.mode.unit = unit;
+  request.mode.controller = unit;
+  request.mode.callerFlag80 = guardFlag;
+  request.mode.registerWindowSize = 8192;
+  return request;
+}
+
+class KernelTest : public ::testing::Test {
+ protected:
+  explicit KernelTest(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
+                      const kglue::BoardOptions& options = kglue::BoardOptions())
+      : board(sim.AddBoard(config)) {
+    orvstandin::Reset();
+    glue.Use(&orv_kstrn_driver);
+    device = glue.AddBoard(board, options);
+    glue.Load();
+  }
+
+  // Makes the board's device; the test fails when the core refuses.
+  KernelDevice* MakeDevice() {
+    kdev = glue.CreateDevice(device);
+    EXPECT_NE(kdev, nullptr);
+    return kdev;
+  }
+
+  KernelClient* ClientOf(kglue::File* file) { return glue.ClientOf(file); }
+
+  // Ioctl 20 of the file for a unit: the device object, or null when the
+  // request answered 0.
+  PDEV* Enable(kglue::File* file, uint32_t unit, uint8_t guardFlag = 1) {
+    OrvEnableRequest request = EnableRecord(unit, guardFlag);
+    const int answer =
+        glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&request));
+    if (answer != 1) return nullptr;
+    return reinterpret_cast<PDEV*>(static_cast<uintptr_t>(request.kernelHandle));
+  }
+
+  CommonData* Common() const { return kdev != nullptr ? kdev->commonData : nullptr; }
+  SharedLockedData_t* SharedLocked() const { return kdev->sharedLocked; }
+
+  orvsim::Simulation sim;
+  orvsim::Board& board;
+  kglue::Glue glue;
+  OrvDevice* device = nullptr;
+  KernelDevice* kdev = nullptr;
+};
+
+}  // namespace ktest

@@ -1,0 +1,200 @@
+// Fuzz target of the kernel core behind its device node: the input is a
+// program of opens, closes, requests (every code the node knows, numbers it
+// does not, arbitrary records and values), mappings of the shared locked
+// block with arbitrary writes into it, and arbitrary mappings; then the
+// files are closed, the device destroyed and the module unloaded. Nothing
+// may be left: no memory, region, page or mapping of the glue, no region
+// freed while mapped, no misuse of the glue; the sanitizers and the glue's
+// own checks (the floating-point bracket, double frees) end the run on any
+// other fault.
+//
+// Program: a sequence of operations, each an opcode byte and its operands;
+// missing bytes read as 0. See tests/data/kernel_node_fuzz/README.md.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "core/orv_abi.h"
+#include "platform/board/simulation.h"
+#include "platform/kglue/glue.h"
+#include "tests/standins/standin_log.h"
+
+extern "C" const OrvKstrnDriver orv_kstrn_driver;
+
+namespace {
+
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool More() const { return at_ < size_; }
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint32_t Word() {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= uint32_t{Byte()} << (8 * i);
+    return value;
+  }
+  uint64_t Quad() { return Word() | (uint64_t{Word()} << 32); }
+  void Bytes(uint8_t* out, size_t count) {
+    for (size_t i = 0; i < count; ++i) out[i] = Byte();
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+// Every request the node serves, then sizes and numbers it does not.
+constexpr uint32_t kCodes[] = {
+    ORV_IOCTL_ALLOC_BUFFER,       ORV_IOCTL_FREE_BUFFER,       ORV_IOCTL_PARAMETER,
+    ORV_IOCTL_GET_MINOR,          ORV_IOCTL_ENABLE_DEVICE,     ORV_IOCTL_DISABLE_DEVICE,
+    ORV_IOCTL_START_DEVICE,       ORV_IOCTL_STOP_DEVICE,       ORV_IOCTL_ALLOC_BLOCK,
+    ORV_IOCTL_FREE_BLOCK,         ORV_IOCTL_LOCAL_MEMORY,      ORV_IOCTL_POST_DMA,
+    ORV_IOCTL_DECLARE_PRIMARY,    ORV_IOCTL_VSYNC_STATE,       ORV_IOCTL_CREATE_3D_CONTEXT,
+    ORV_IOCTL_DESTROY_3D_CONTEXT, ORV_IOCTL_EXECUTE_3D,        OrvIocCode(kIocRW, 0x14, 120),
+    OrvIocCode(kIocRW, 0x1E, 16), OrvIocCode(kIocRW, 0x05, 8), OrvIocCode(kIocRW, 0x22, 0),
+};
+constexpr size_t kCodeCount = sizeof(kCodes) / sizeof(kCodes[0]);
+
+constexpr size_t kMaxFiles = 4;
+constexpr size_t kMaxHandles = 8;
+constexpr size_t kRecordBytes = 256;
+
+struct Mapping {
+  kglue::File* file;
+  uint8_t* address;
+  size_t length;
+};
+
+// The machine lives for the whole run; the module is loaded afresh for
+// every input.
+orvsim::Simulation& Machine() {
+  static orvsim::Simulation* sim = [] {
+    auto* s = new orvsim::Simulation;
+    s->AddHostBridge(0x25008086);
+    orvsim::BoardConfig config;
+    config.device_id = 0x5D61;
+    config.revision = 1;
+    s->AddBoard(config);
+    return s;
+  }();
+  return *sim;
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    fprintf(stderr, "kernel node fuzz: %s\n", what);
+    abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  orvsim::Simulation& sim = Machine();
+  orvstandin::Reset();
+  kglue::Glue glue;
+  glue.Use(&orv_kstrn_driver);
+  OrvDevice* device = glue.AddBoard(sim.GetBoard(0), kglue::BoardOptions{0x2, 0});
+  glue.Load();
+  Check(glue.CreateDevice(device) != nullptr, "the device was not made");
+
+  Reader in(data, size);
+  std::vector<kglue::File*> files;
+  std::vector<uint64_t> handles;
+  std::vector<Mapping> mappings;
+  alignas(8) uint8_t record[kRecordBytes];
+  int steps = 0;
+  while (in.More() && ++steps < 256) {
+    const uint8_t op = in.Byte() % 8;
+    kglue::File* file = files.empty() ? nullptr : files[in.Byte() % files.size()];
+    switch (op) {
+      case 0:  // open
+        if (files.size() < kMaxFiles) {
+          if (kglue::File* opened = glue.Open(device, 1000 + in.Byte() % 3)) files.push_back(opened);
+        }
+        break;
+      case 1:  // close; the file goes with its last mapping
+        if (file != nullptr) {
+          glue.Close(file);
+          std::erase(files, file);
+        }
+        break;
+      case 2:  // a request of the node, with an arbitrary record or value
+      case 3: {  // any code at all
+        if (file == nullptr) break;
+        const uint32_t code = op == 2 ? kCodes[in.Byte() % kCodeCount] : in.Word();
+        memset(record, 0, sizeof(record));
+        in.Bytes(record, in.Byte() % (kRecordBytes + 1));
+        // The record, or a value: a device-object handle, any 64 bits, a unit.
+        const uint8_t how = in.Byte() % 4;
+        unsigned long value = 0;
+        if (how == 1) {
+          value = handles.empty() ? 0 : handles[in.Byte() % handles.size()];
+        } else if (how == 2) {
+          value = in.Quad();
+        } else if (how == 3) {
+          value = in.Byte();
+        }
+        const int answer = how == 0 ? glue.Ioctl(file, code, reinterpret_cast<unsigned long>(record))
+                                    : glue.IoctlWithValue(file, code, value);
+        if (code == ORV_IOCTL_ENABLE_DEVICE && answer == 1 && handles.size() < kMaxHandles) {
+          uint64_t handle;
+          memcpy(&handle, record + offsetof(OrvEnableRequest, kernelHandle), sizeof(handle));
+          handles.push_back(handle);
+        }
+        break;
+      }
+      case 4: {  // map the shared locked block
+        if (file == nullptr) break;
+        orv_ioctl_buffer buffer = {kOrvBufferSharedLocked, kOrvBufferFlagCommon, 0,
+                                   kSharedLockedSize, 0};
+        if (glue.Ioctl(file, ORV_IOCTL_ALLOC_BUFFER, reinterpret_cast<unsigned long>(&buffer)) != 0)
+          break;
+        if (auto* mapped = static_cast<uint8_t*>(glue.Mmap(file, buffer.offset, kglue::kPageSize)))
+          mappings.push_back(Mapping{file, mapped, kglue::kPageSize});
+        break;
+      }
+      case 5: {  // what user space writes into it
+        if (mappings.empty()) break;
+        const Mapping& m = mappings[in.Byte() % mappings.size()];
+        const uint32_t offset = (in.Byte() | (uint32_t{in.Byte()} << 8)) % (kSharedLockedSize - 3);
+        const uint32_t value = in.Word();
+        memcpy(m.address + offset, &value, sizeof(value));
+        break;
+      }
+      case 6: {  // unmap
+        if (mappings.empty()) break;
+        const size_t index = in.Byte() % mappings.size();
+        Check(glue.Munmap(mappings[index].file, mappings[index].address,
+                          mappings[index].length) == 0,
+              "a mapping could not be undone");
+        mappings.erase(mappings.begin() + static_cast<long>(index));
+        break;
+      }
+      case 7: {  // map anything
+        if (file == nullptr) break;
+        const uint64_t offset = uint64_t{in.Word()} << 12;
+        const size_t length = (1 + in.Byte() % 4) * kglue::kPageSize;
+        if (void* mapped = glue.Mmap(file, offset, length))
+          Check(glue.Munmap(file, mapped, length) == 0, "an arbitrary mapping stuck");
+        break;
+      }
+    }
+  }
+
+  for (const Mapping& m : mappings) Check(glue.Munmap(m.file, m.address, m.length) == 0, "unmap");
+  for (kglue::File* f : files) glue.Close(f);
+  glue.DestroyDevice(device);
+  glue.Unload();
+  Check(glue.OpenFileCount() == 0, "a file is still open");
+  Check(glue.LiveBlocks().empty(), "memory of the glue is left");
+  Check(glue.LiveRegions() == 0 && glue.LiveLockedPages() == 0, "a region or pages are left");
+  Check(glue.LiveKernelMappings() == 0 && glue.LiveUserMappings() == 0, "a mapping is left");
+  Check(glue.FreedWhileMapped() == 0, "a region was freed while mapped");
+  Check(glue.Misuses().empty(), "the glue was misused");
+  Check(glue.FpuDepth() == 0, "the floating-point bracket is open");
+  return 0;
+}

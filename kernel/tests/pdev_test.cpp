@@ -1,0 +1,214 @@
+// The kernel device object: its component table run forwards at
+// construction and backwards over exactly what succeeded, the board ring,
+// and who destroys which objects when a client goes.
+#include <string>
+#include <vector>
+
+#include "kernel/tests/kernel_fixture.h"
+
+namespace {
+
+using ktest::KernelTest;
+
+struct Entry {
+  int index;
+  const char* init;
+  const char* cleanup;
+};
+
+// The entries that are still stand-ins, in table order.
+const Entry kStandInEntries[] = {
+    {5, "InitInterruptManager", "CleanupInterruptManager"},
+    {9, "InitFrameBufferLayout", "CleanupFrameBufferLayout"},
+    {10, "InitMemoryManager", "CleanupMemoryManager"},
+    {12, "InitBusmastering", "CleanupBusmastering"},
+    {13, "InitSyncTagManager", "CleanupSyncTagManager"},
+    {14, "InitFlipController", "CleanupFlipController"},
+    {15, "InitEngineOwner3d", "CleanupEngineOwner3d"},
+    {16, "InitFormatCatalogue", "CleanupFormatCatalogue"},
+    {17, "InitResourceTableList", "CleanupResourceTableList"},
+    {18, "InitBlitEngine3d", "CleanupBlitEngine3d"},
+    {19, "CreateVertexProgramBuilder", "DestroyVertexProgramBuilder"},
+    {20, "InitSharedSurfaces3d", "CleanupSharedSurfaces3d"},
+    {21, "InitRangeMap", "CleanupRangeMap"},
+};
+
+std::vector<std::string> Calls() {
+  std::vector<std::string> calls;
+  for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
+    const std::string call = orvstandin::CallAt(i);
+    if (call.rfind("CleanupRangeMap unit", 0) != 0) calls.push_back(call);
+  }
+  return calls;
+}
+
+void PrintTo(const Entry& entry, std::ostream* out) { *out << "entry " << entry.index; }
+
+class FailingEntry : public KernelTest, public ::testing::WithParamInterface<Entry> {};
+
+TEST_P(FailingEntry, UndoesExactlyTheEntriesBeforeItInReverse) {
+  const Entry failing = GetParam();
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  const size_t liveBefore = glue.LiveBlocks().size();
+  orvstandin::Reset();
+  orvstandin::SetResult(failing.init, 1);
+  EXPECT_EQ(Enable(file, 0), nullptr);
+
+  std::vector<std::string> expected;
+  for (const Entry& e : kStandInEntries) {
+    if (e.index <= failing.index) expected.push_back(e.init);
+  }
+  // The 3D engine's part of the disable runs once its owner exists.
+  if (failing.index > 15) expected.push_back("ReleaseRenderTargets3d");
+  for (auto e = std::rbegin(kStandInEntries); e != std::rend(kStandInEntries); ++e) {
+    if (e->index < failing.index) expected.push_back(e->cleanup);
+  }
+  EXPECT_EQ(Calls(), expected);
+  // The real entries before it were undone too: nothing of the object is left.
+  EXPECT_EQ(glue.LiveBlocks().size(), liveBefore);
+  EXPECT_EQ(glue.LiveRegions(), 2u);  // the device's shared blocks
+  EXPECT_EQ(kdev->commonData, nullptr);
+  EXPECT_TRUE(glue.Misuses().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, FailingEntry, ::testing::ValuesIn(kStandInEntries),
+                         [](const ::testing::TestParamInfo<Entry>& info) {
+                           return "entry" + std::to_string(info.param.index);
+                         });
+
+TEST_F(KernelTest, ARefusedAllocationAnywhereLeavesNothingOfTheObject) {
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  const size_t liveBefore = glue.LiveBlocks().size();
+  int failures = 0;
+  for (uint64_t nth = 1;; ++nth) {
+    const uint64_t failedBefore = glue.FailedAllocations();
+    glue.FailAllocation(nth);
+    PDEV* pdev = Enable(file, 0);
+    glue.FailAllocation(0);
+    const bool refused = glue.FailedAllocations() != failedBefore;
+    if (!refused) {
+      ASSERT_NE(pdev, nullptr);
+      break;
+    }
+    if (pdev != nullptr) {
+      // The device object's own switch set is optional: it runs without it.
+      EXPECT_EQ(pdev->driverSwitchesLocal, nullptr) << nth;
+      DestroyPdev(kdev, pdev);
+    } else {
+      ++failures;
+    }
+    EXPECT_EQ(glue.LiveBlocks().size(), liveBefore) << nth;
+    EXPECT_EQ(glue.LiveRegions(), 2u) << nth;
+    ASSERT_LT(nth, 2000u);
+  }
+  // The common regions, the mapper and its maps, the switch sets (78
+  // registry switches alone) and the flags all allocate.
+  EXPECT_GT(failures, 78);
+  EXPECT_TRUE(glue.Misuses().empty());
+}
+
+TEST_F(KernelTest, ACompleteObjectCarriesTheRevisionBitsAndTheCallersGuardChoice) {
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  PDEV* guarded = Enable(file, 0, /*guardFlag=*/1);
+  ASSERT_NE(guarded, nullptr);
+  EXPECT_EQ(guarded->initialisedCount, kPdevComponentCount);
+  EXPECT_EQ(guarded->unit, 0u);
+  EXPECT_EQ(guarded->owner, glue.ContextOf(file));
+  EXPECT_EQ(SharedLocked()->revisionBits, 0x2u);  // the first chip at revision 0
+  EXPECT_EQ(guarded->revisionBits, 0x2u);
+  EXPECT_EQ(Common()->revisionBits, 0x2u);
+  EXPECT_EQ(SharedLocked()->regGuardEnable, 1u);
+  EXPECT_EQ(Common()->registers, OrvDevice_GetRegisterHandle(device));
+  EXPECT_EQ(orvstandin::TimesCalled("ResetEngineMode3d"), 1u);
+
+  // The mode record's byte 80 decides the guard; its unit (1) stays in the object.
+  PDEV* unguarded = Enable(file, 1, /*guardFlag=*/0);
+  ASSERT_NE(unguarded, nullptr);
+  EXPECT_EQ(SharedLocked()->regGuardEnable, 0u);
+  EXPECT_EQ(SharedLocked()->revisionBits, 0x2u);
+  EXPECT_EQ(unguarded->unit, 1u);
+}
+
+TEST_F(KernelTest, AUnitAboveThreeIsRefused) {
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  const size_t liveBefore = glue.LiveBlocks().size();
+  for (uint32_t unit : {4u, 0xFFFFFFFFu, 0x80000000u}) {
+    EXPECT_EQ(Enable(file, unit), nullptr) << unit;
+    EXPECT_EQ(glue.LiveBlocks().size(), liveBefore);
+    EXPECT_EQ(kdev->commonData, nullptr);
+  }
+  EXPECT_NE(Enable(file, 3), nullptr);
+}
+
+TEST_F(KernelTest, ObjectsJoinTheRingAtItsEndAndTheLastOneEmptiesIt) {
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  PDEV* a = Enable(file, 0);
+  PDEV* b = Enable(file, 1);
+  PDEV* c = Enable(file, 2);
+  ASSERT_TRUE(a && b && c);
+  CommonData* common = Common();
+  EXPECT_EQ(common->ringHead, a);
+  EXPECT_EQ(a->next, b);
+  EXPECT_EQ(b->next, c);
+  EXPECT_EQ(c->next, a);
+  EXPECT_EQ(a->previous, c);
+  // Board-wide objects are made once, by the first.
+  EXPECT_NE(common->physMemMapper, nullptr);
+  EXPECT_EQ(b->physMemMapper, common->physMemMapper);
+
+  // Keep the common data alive past the last object to read its ring head.
+  OrvRegion* region = OrvRegion_FindFromVirtual(device, common);
+  OrvRegion_IncrementRefCount(region);
+  DestroyPdev(kdev, a);
+  EXPECT_EQ(common->ringHead, b);
+  DestroyPdev(kdev, c);
+  EXPECT_EQ(common->ringHead, b);
+  EXPECT_EQ(b->next, b);
+  EXPECT_NE(common->physMemMapper, nullptr);  // the last object undoes the board's objects
+  DestroyPdev(kdev, b);
+  EXPECT_EQ(common->ringHead, nullptr);
+  EXPECT_EQ(common->physMemMapper, nullptr);
+  EXPECT_EQ(common->registers, nullptr);
+  OrvRegion_DecrementRefCount(region);
+}
+
+TEST_F(KernelTest, ReleasingAClientDestroysItsOtherUnitsBeforeUnitZeroAndNoOneElses) {
+  MakeDevice();
+  kglue::File* first = glue.Open(device);
+  kglue::File* second = glue.Open(device);
+  ASSERT_NE(Enable(first, 0), nullptr);
+  PDEV* others = Enable(second, 2);
+  ASSERT_NE(Enable(first, 1), nullptr);
+  ASSERT_NE(others, nullptr);
+  orvstandin::Reset();
+  glue.Close(first);
+  std::vector<std::string> order;
+  for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
+    const std::string call = orvstandin::CallAt(i);
+    if (call.rfind("CleanupRangeMap unit", 0) == 0) order.push_back(call);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"CleanupRangeMap unit 1", "CleanupRangeMap unit 0"}));
+  EXPECT_EQ(Common()->ringHead, others);
+  EXPECT_EQ(others->next, others);
+}
+
+TEST_F(KernelTest, DestroyingTheDeviceTakesEveryObjectAndBlockAndLeavesNothing) {
+  const size_t liveBefore = glue.LiveBlocks().size();
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  ASSERT_NE(Enable(file, 0), nullptr);
+  ASSERT_NE(Enable(file, 1), nullptr);
+  glue.DestroyDevice(device);
+  kdev = nullptr;
+  EXPECT_EQ(glue.LiveBlocks().size(), liveBefore);
+  EXPECT_EQ(glue.LiveRegions(), 0u);
+  EXPECT_EQ(glue.ArenaBytesInUse(), 0u);
+  EXPECT_TRUE(glue.Misuses().empty());
+}
+
+}  // namespace
