@@ -49,15 +49,7 @@ Glue::~Glue() {
   // released (their mappings dropped), devices destroyed, module unloaded.
   for (auto& file : s.files) {
     if (file->released) continue;
-    for (UserMapping& m : file->mappings) {
-      if (m.block != nullptr && --m.block->maps == 0 && m.block->freed) {
-        m.block->freed = false;
-        s.FreeBlock(m.block);
-      }
-    }
-    file->mappings.clear();
-    file->closed = true;
-    Close(file.get());
+    ReleaseAtOnce(file.get());
   }
   for (auto& device : s.devices) {
     if (device->kernel != nullptr) DestroyDevice(device.get());
@@ -68,6 +60,19 @@ Glue::~Glue() {
 }
 
 Glue* Glue::Current() { return g_glue; }
+
+void Glue::ReleaseAtOnce(File* file) {
+  GlueState& s = *state_;
+  for (UserMapping& m : file->mappings) {
+    if (m.block != nullptr && --m.block->maps == 0 && m.block->freed) {
+      m.block->freed = false;
+      s.FreeBlock(m.block);
+    }
+  }
+  file->mappings.clear();
+  file->closed = true;
+  Close(file);
+}
 
 // ---- Machine ------------------------------------------------------------------------
 
@@ -154,15 +159,7 @@ void Glue::DestroyDevice(OrvDevice* device) {
   // The board goes away: every file still open on it is released first.
   for (auto& file : s.files) {
     if (file->released || file->context.device != device) continue;
-    for (UserMapping& m : file->mappings) {
-      if (m.block != nullptr && --m.block->maps == 0 && m.block->freed) {
-        m.block->freed = false;
-        s.FreeBlock(m.block);
-      }
-    }
-    file->mappings.clear();
-    file->closed = true;
-    Close(file.get());
+    ReleaseAtOnce(file.get());
   }
   EntryScope scope("DestroyDevice", nullptr);
   s.driver->DestroyDevice(device->kernel);

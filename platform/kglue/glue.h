@@ -204,6 +204,9 @@ class __attribute__((visibility("default"))) Glue {
 
  private:
   int Request(File* file, uint32_t code, unsigned long argument, size_t recordSize);
+  // The file's mappings dropped and the file released, as when its process
+  // ends or its board goes away.
+  void ReleaseAtOnce(File* file);
 
   std::unique_ptr<GlueState> state_;
 };

@@ -220,24 +220,27 @@ void* OrvKstrnParameterLookup(const char* section, const char* key) {
 
 // ---- User memory ----------------------------------------------------------------------
 
-int ClientCopyFromUserSpace(void* kernel, const void* user, size_t size) {
-  GlueState& s = State();
-  if (!s.IsUserMemory(CurrentProcess(), CurrentFrame(), reinterpret_cast<uintptr_t>(user),
-                      size)) {
+namespace {
+
+// Copies when every byte of the user range is the calling process's memory;
+// else copies nothing and answers how many bytes were not copied.
+int CopyUser(void* destination, const void* source, const void* user, size_t size) {
+  if (!State().IsUserMemory(CurrentProcess(), CurrentFrame(), reinterpret_cast<uintptr_t>(user),
+                            size)) {
     return static_cast<int>(std::min<size_t>(size, INT32_MAX));
   }
-  if (size != 0) memcpy(kernel, user, size);
+  if (size != 0) memcpy(destination, source, size);
   return 0;
 }
 
+}  // namespace
+
+int ClientCopyFromUserSpace(void* kernel, const void* user, size_t size) {
+  return CopyUser(kernel, user, user, size);
+}
+
 int ClientCopyToUserSpace(void* user, const void* kernel, size_t size) {
-  GlueState& s = State();
-  if (!s.IsUserMemory(CurrentProcess(), CurrentFrame(), reinterpret_cast<uintptr_t>(user),
-                      size)) {
-    return static_cast<int>(std::min<size_t>(size, INT32_MAX));
-  }
-  if (size != 0) memcpy(user, kernel, size);
-  return 0;
+  return CopyUser(user, kernel, user, size);
 }
 
 // ---- Memory ------------------------------------------------------------------------------
