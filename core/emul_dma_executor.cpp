@@ -59,6 +59,9 @@ void ExecuteEmulatedDma(CommonData* common, const void* start, const void* end) 
     --state.indexesLeft;
 
     if (index == kDmaIndexDropHeader) {
+      // The count of headers to take from the saved one (a span list):
+      // without it the repeated data words would be read as headers.
+      state.repeatCount = data;
       state.indexesLeft = 0;
     } else if (IsSilentIndex(index)) {
       // consumed only
@@ -67,6 +70,7 @@ void ExecuteEmulatedDma(CommonData* common, const void* start, const void* end) 
       HwWriteRegister(common, kRegSyncTag, tag);
       if (data & kSyncTagWait) HwPollRegister(common, kRegSyncTagReached, 0xFFFFFFFF, tag);
     } else {
+      if (index == kDmaIndexRepeatHeader) state.savedHeader = data;
       HwWriteRegister(common, DmaWindowReg(index), data);
       if (index == kDmaIndex2dControl && !Is2dControlTransient(data)) {
         common->sharedLocked->last1300Value = data;

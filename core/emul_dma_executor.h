@@ -10,7 +10,9 @@
 
 // Packet indexes with their own meaning.
 inline constexpr uint32_t kDmaIndexPadding = 0x21;     // ends the header early
-inline constexpr uint32_t kDmaIndexDropHeader = 0x23;  // consumes its dword, drops the header
+inline constexpr uint32_t kDmaIndexRepeatHeader = 0x22;  // its dword is the header to repeat
+// Its dword is how often that header comes next; the rest of the header is dropped.
+inline constexpr uint32_t kDmaIndexDropHeader = 0x23;
 inline constexpr uint32_t kDmaIndexSyncTag = 0xAF;
 inline constexpr uint32_t kDmaIndex2dControl = 0xC0;
 inline constexpr uint32_t kSyncTagWait = 0x1;  // in a sync-tag dword: wait until reached

@@ -218,8 +218,13 @@ const DmaCase kDmaCases[] = {
      {W(0x1040, 1), W(0x1044, 2), W(0x1048, 3)}},
     {"SilentIndexesConsumeTheirData", {0x24201029, 5, 6, 7, 8, 0x21212827, 9, 10},
      {W(0x1040, 6)}},
-    {"DropIndexEndsTheHeader", {0x11102310, 1, 2, 0x21212112, 3},
+    {"DropIndexEndsTheHeader", {0x11102310, 1, 0, 0x21212112, 3},
      {W(0x1040, 1), W(0x1048, 3)}},
+    // A span list: 0x22 loads the header to repeat, 0x23 how often; the
+    // repeated headers take no dword of their own.
+    {"RepeatedHeaderTakesTheNextDataWords", {0x21212322, 0x21211110, 2, 1, 2, 3, 4, 0x21212112, 5},
+     {W(0x1088, 0x21211110), W(0x1040, 1), W(0x1044, 2), W(0x1040, 3), W(0x1044, 4),
+      W(0x1048, 5)}},
     {"SyncTagWithoutWait", {0x212121AF, 0x40}, {W(0x12BC, 0x40)}},
     {"HighIndexes", {0x2121FFC0, 0x705, 0x77}, {W(0x1300, 0x705), W(0x13FC, 0x77)}},
 };

@@ -142,6 +142,14 @@ void DmaEngine::Run(const Range& range) {
 }
 
 void DmaEngine::Word(uint32_t word) {
+  if (header_left_ == 0 && repeat_left_ > 0) {
+    // A repeated header takes no word of its own: this word is its first data.
+    --repeat_left_;
+    header_ = repeat_header_;
+    header_left_ = 4;
+    padded_ = false;
+    SkipPadding();
+  }
   if (header_left_ == 0) {
     header_ = word;
     header_left_ = 4;
@@ -151,7 +159,12 @@ void DmaEngine::Word(uint32_t word) {
     header_ >>= 8;
     --header_left_;
     ApplyIndex(index, word);
+    if (index == kDmaIndexRepeatCount) header_left_ = 0;
   }
+  SkipPadding();
+}
+
+void DmaEngine::SkipPadding() {
   // Padding indexes take no data word; a header that is all padding is
   // followed directly by the next header.
   while (header_left_ > 0 && static_cast<uint8_t>(header_) == kDmaIndexPad) {
@@ -170,6 +183,11 @@ void DmaEngine::Word(uint32_t word) {
 
 void DmaEngine::ApplyIndex(uint8_t index, uint32_t data) {
   if (index == kDmaIndexNoWrite) return;
+  if (index == kDmaIndexRepeatCount) {
+    repeat_left_ = data;
+    return;
+  }
+  if (index == kDmaIndexRepeatHeader) repeat_header_ = data;
   const uint32_t reg = kDmaRegWindow + 4u * index;
   writes_.push_back(RegWrite{reg, data});
   board_.Poke(reg, 4, data);

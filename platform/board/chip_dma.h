@@ -46,6 +46,8 @@ inline constexpr uint32_t kNewerStatusIdle = 0x1;         // bit 0 of 0x318 / 0x
 // Packet indexes with a meaning of their own.
 inline constexpr uint8_t kDmaIndexNoWrite = 0x20;  // data word consumed, nothing written
 inline constexpr uint8_t kDmaIndexPad = 0x21;      // no data word: pads the header
+inline constexpr uint8_t kDmaIndexRepeatHeader = 0x22;  // data: the header to repeat
+inline constexpr uint8_t kDmaIndexRepeatCount = 0x23;   // data: how often; ends the header
 
 // Bus types (low two bits of the end address).
 inline constexpr unsigned kBusLocal = 0;
@@ -123,6 +125,7 @@ class DmaEngine {
   void StatusRead();
   void Run(const Range& range);
   void Word(uint32_t word);
+  void SkipPadding();
   void ApplyIndex(uint8_t index, uint32_t data);
   const uint8_t* Fetch(uint32_t bus, unsigned busType, uint32_t length);
   bool IsNewerChip() const;
@@ -139,6 +142,8 @@ class DmaEngine {
   uint32_t header_ = 0;
   unsigned header_left_ = 0;  // index bytes of the header not yet handled
   bool padded_ = false;
+  uint32_t repeat_header_ = 0;  // loaded through index 0x22
+  uint32_t repeat_left_ = 0;    // headers still to be taken from it
 
   std::vector<RegWrite> writes_;
   std::vector<std::string> decode_errors_;

@@ -41,6 +41,10 @@ TEST_F(DmaEngineTest, DecodesHeadersPaddingAndSkippedIndexes) {
        {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, 0x48}, {0x1300, 0x123}}},
       {"all padding then a header", {0x21212121, 0x212121C6, 5}, {{0x1318, 5}}},
       {"index 0x20 consumes silently", {0x20202020, 1, 2, 3, 4, 0x212121C0, 6}, {{0x1300, 6}}},
+      {"a repeated header takes the next data words",
+       {0x21212322, 0x2121E3C2, 2, 0x10, 0x20, 0x11, 0x21, 0x212121C5, 7},
+       {{0x1088, 0x2121E3C2}, {0x1308, 0x10}, {0x138C, 0x20}, {0x1308, 0x11}, {0x138C, 0x21},
+        {0x1314, 7}}},
   };
   for (const Case& c : cases) {
     engine.ClearWrites();

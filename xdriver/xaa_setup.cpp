@@ -1,0 +1,140 @@
+#include "xdriver/xaa_setup.h"
+
+#include <new>
+
+#include "core/bm_packets.h"
+#include "core/pdev.h"
+#include "core/regs/engine2d.h"
+#include "xdriver/engine2d_state.h"
+#include "xdriver/temp_bit.h"
+#include "xdriver/xaa_fill.h"
+
+const uint32_t g_adwKstrnXaaBopTable[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
+                                            0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
+int g_iKstrnXaaPrivateIndex = -1;
+
+namespace {
+
+// The whole engine space: what DisableClipping leaves in the shadow.
+constexpr int kNoClipRight = 4095;
+constexpr int kNoClipBottom = 4095;
+
+// The scratch bitmap colour expansion goes through: the second one when
+// it is enabled and in the other memory bank than the target, else the
+// first; the choice is kept in the target.
+TempBit* ExpansionTemp(PDEV* pdev, DeviceBitmap* target) {
+  if (target == nullptr) return pdev->data2d.tempBits[0];
+  if (target->tempBit != nullptr) return target->tempBit;
+  TempBit* second = pdev->data2d.tempBits[1];
+  TempBit* chosen = pdev->data2d.tempBits[0];
+  if (second != nullptr && second->enabled &&
+      ((second->addressWord ^ target->addressWord) & k2dAddressBankB) != 0) {
+    chosen = second;
+  }
+  target->tempBit = chosen;
+  return chosen;
+}
+
+}  // namespace
+
+KstrnXaaData::KstrnXaaData(XAAInfoRec* infoRec, PDEV* pdev)
+    : device(pdev),
+      control(&Shadow2dControl(pdev->sharedLocked)),
+      clipTopLeft(&Shadow2dClipTopLeft(pdev->sharedLocked)),
+      clipBottomRight(&Shadow2dClipBottomRight(pdev->sharedLocked)),
+      depth(&pdev->sharedLocked->commandLockDepth),
+      target(&pdev->data2d.Primary()),
+      expansionTemp(ExpansionTemp(pdev, &pdev->data2d.Primary())),
+      info(infoRec) {
+  SetupInfoRec();
+}
+
+void KstrnXaaData::SetupInfoRec() {
+  info->Sync = KstrnXAASync;
+  info->RestoreAccelState = KstrnXAARestoreAccelState;
+  info->SetClippingRectangle = KstrnXAASetClippingRectangle;
+  info->DisableClipping = KstrnXAADisableClipping;
+  info->ClippingFlags = kXaaClippingFlags;
+
+  info->SetupForSolidFill = KstrnXAASetupForSolidFill;
+  info->SubsequentSolidFillRect = KstrnXAASubsequentSolidFillRect;
+  info->SolidFillFlags = 0;
+  info->FillSolidRects = KstrnXAAFillSolidRects;
+  info->FillSolidRectsFlags = 0;
+  info->FillSolidSpans = KstrnXAAFillSolidSpans;
+  info->FillSolidSpansFlags = 0;
+
+  // The copies, lines, patterns, colour expansion and pixmap transfers
+  // keep their flags; their hooks join when those callbacks are built,
+  // until then XAA draws them through the framebuffer layer.
+  info->ScreenToScreenCopyFlags = 0;
+  info->ScreenToScreenBitBltFlags = 0;
+  info->SolidLineFlags = 0;
+  info->Mono8x8PatternFillFlags = kXaaPatternFlags;
+  info->CPUToScreenColorExpandFillFlags = kXaaExpandFlags;
+  info->ColorExpandBase = expansionBuffer;
+  info->ColorExpandRange = static_cast<int>(kXaaExpansionBufferBytes);
+  info->ImageWriteFlags = 0;
+  info->WritePixmapFlags = 0;
+  info->ReadPixmapFlags = 0;
+  info->TEGlyphRendererFlags |= kXaaExpandFlags;
+}
+
+KstrnXaaData* KstrnXaaDataOf(ScrnInfoPtr scrn) {
+  if (scrn == nullptr || scrn->privates == nullptr || g_iKstrnXaaPrivateIndex < 0) return nullptr;
+  return static_cast<KstrnXaaData*>(scrn->privates[g_iKstrnXaaPrivateIndex].ptr);
+}
+
+uint32_t KstrnXAAInit(PDEV* pdev, ScrnInfoRec* scrn, int privateIndex, XAAInfoRec* info) {
+  g_iKstrnXaaPrivateIndex = privateIndex;
+  KstrnXaaData* data = new KstrnXaaData(info, pdev);
+  if (data == nullptr) return 2;
+  scrn->privates[privateIndex].ptr = data;
+  KstrnXAADisableClipping(scrn);
+  return 1;
+}
+
+void KstrnXAACleanup(PDEV*, ScrnInfoRec* scrn) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  delete data;
+  // A second clean-up finds the slot empty and deletes nothing.
+  scrn->privates[g_iKstrnXaaPrivateIndex].ptr = nullptr;
+}
+
+void KstrnXAASync(ScrnInfoRec* scrn) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  PDEV* pdev = data->device;
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  // A pending colour expansion is uploaded by its own callback, which is
+  // not built yet: none is ever pending.
+  Sync2dAndWait(pdev->common, pdev->primInt, "XAA sync");
+  BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+}
+
+void KstrnXAASetClippingRectangle(ScrnInfoRec* scrn, int left, int top, int right, int bottom) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  SharedLockedData_t* shared = data->device->sharedLocked;
+  *data->control |= k2dClipOn;
+  *data->clipTopLeft = static_cast<uint32_t>(top) << 16 | (static_cast<uint32_t>(left) & 0xFFFF);
+  *data->clipBottomRight = static_cast<uint32_t>(bottom) << 16 | (static_cast<uint32_t>(right) & 0xFFFF);
+  data->clipping = 1;
+  Shadow2dDirty(shared) |= k2dDirtyClip | k2dDirtyControl;
+  Shadow2dArm(shared);
+}
+
+void KstrnXAADisableClipping(ScrnInfoRec* scrn) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  SharedLockedData_t* shared = data->device->sharedLocked;
+  KstrnXAASetClippingRectangle(scrn, 0, 0, kNoClipRight, kNoClipBottom);
+  data->clipping = 0;
+  Shadow2dDirty(shared) &= ~(k2dDirtyClip | k2dDirtyControl);
+  *data->control &= ~k2dClipOn;
+  Shadow2dArm(shared);
+}
+
+void KstrnXAARestoreAccelState(ScrnInfoRec*) {}
