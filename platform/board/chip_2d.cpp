@@ -1,7 +1,6 @@
 #include "platform/board/chip_2d.h"
 
 #include <cinttypes>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/board/fail.h"
@@ -353,27 +352,14 @@ void Engine2d::DrawLine(uint32_t end) {
   const uint32_t fg = Reg(k2dRegForeground);
   const uint32_t start = Reg(k2dRegStart);
   const int x1 = Low16(start), y1 = High16(start), x2 = Low16(end), y2 = High16(end);
-  const int dx = x2 - x1, dy = y2 - y1;
-  const bool xMajor = std::abs(dx) >= std::abs(dy);
-  const int64_t n = xMajor ? std::abs(dx) : std::abs(dy);
-  const int64_t minor = xMajor ? std::abs(dy) : std::abs(dx);
-  const int majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
-  const int minorStep = (xMajor ? dy : dx) < 0 ? -1 : 1;
-  const int64_t count = (control & k2dLineLastPixel) ? n + 1 : n;
   Access access(board_, dma_, "line");
-  for (int64_t i = 0; i < count; ++i) {
-    // The minor coordinate is the exact one rounded, halves away from the start.
-    const int64_t offset = n == 0 ? 0 : (2 * i * minor + n) / (2 * n);
-    const int along = static_cast<int>(i) * majorStep;
-    const int across = static_cast<int>(offset) * minorStep;
-    const int x = xMajor ? x1 + along : x1 + across;
-    const int y = xMajor ? y1 + across : y1 + along;
-    if (!Inside(clip, x, y)) continue;
+  ForEachLinePixel(x1, y1, x2, y2, (control & k2dLineLastPixel) != 0, [&](int x, int y) {
+    if (!Inside(clip, x, y)) return;
     const int64_t at = (int64_t{y} * dst.pitch + x) * dst.bytes;
     if (uint8_t* host = access.Bytes(dst, at, static_cast<uint32_t>(dst.bytes), true)) {
       writer.Put(host, fg);
     }
-  }
+  });
   NoteFault(access);
 }
 

@@ -71,6 +71,26 @@ inline constexpr uint32_t k2dFormatOneBit = 0;
 // the engine does not draw.
 int BytesPerPixelOfFormat(uint32_t format);
 
+// The pixels of a line from (x1, y1) to (x2, y2) as the engine draws them,
+// in order from the start: n = max(|dx|, |dy|) steps along the major axis,
+// the minor coordinate of step i the nearest integer to i x minor / n (a
+// half rounded away from the start); the end pixel only with `last`.
+template <class Plot>
+void ForEachLinePixel(int x1, int y1, int x2, int y2, bool last, Plot plot) {
+  const int dx = x2 - x1, dy = y2 - y1;
+  const int adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+  const bool xMajor = adx >= ady;
+  const int64_t n = xMajor ? adx : ady;
+  const int64_t minor = xMajor ? ady : adx;
+  const int majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
+  const int minorStep = (xMajor ? dy : dx) < 0 ? -1 : 1;
+  for (int64_t i = 0; i < (last ? n + 1 : n); ++i) {
+    const int along = static_cast<int>(i) * majorStep;
+    const int across = static_cast<int>(n == 0 ? 0 : (2 * i * minor + n) / (2 * n)) * minorStep;
+    plot(xMajor ? x1 + along : x1 + across, xMajor ? y1 + across : y1 + along);
+  }
+}
+
 class Engine2d {
  public:
   // An access outside every memory: nothing is written (reads give 0) and

@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "platform/board/chip_2d.h"
 #include "platform/xserver/xf86_server.h"
 
 namespace xstub {
@@ -56,23 +56,6 @@ uint8_t Reverse8(uint8_t b) {
   for (int i = 0; i < 8; ++i)
     if (b & (1 << i)) r |= static_cast<uint8_t>(0x80 >> i);
   return r;
-}
-
-// The pixels of a zero-width line as the board's 2D engine draws it (the
-// nearest pixel to the exact line, halves away from the start).
-template <class Plot>
-void LinePixels(int x1, int y1, int x2, int y2, bool last, Plot plot) {
-  const int dx = x2 - x1, dy = y2 - y1;
-  const bool xMajor = std::abs(dx) >= std::abs(dy);
-  const int64_t n = xMajor ? std::abs(dx) : std::abs(dy);
-  const int64_t minor = xMajor ? std::abs(dy) : std::abs(dx);
-  const int majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
-  const int minorStep = (xMajor ? dy : dx) < 0 ? -1 : 1;
-  for (int64_t i = 0; i < (last ? n + 1 : n); ++i) {
-    const int along = static_cast<int>(i) * majorStep;
-    const int across = static_cast<int>(n == 0 ? 0 : (2 * i * minor + n) / (2 * n)) * minorStep;
-    plot(xMajor ? x1 + along : x1 + across, xMajor ? y1 + across : y1 + along);
-  }
 }
 
 }  // namespace
@@ -146,7 +129,8 @@ uint32_t XaaFront::SoftRead(int x, int y) const {
 void XaaFront::SoftLine(const XaaGC& gc, const XaaSegment& s, bool capNotLast,
                         const std::vector<BoxRec>& clip) {
   Sync();
-  LinePixels(s.x1, s.y1, s.x2, s.y2, !capNotLast, [&](int x, int y) {
+  // The pixels the board's 2D engine draws for the same line.
+  orvsim::ForEachLinePixel(s.x1, s.y1, s.x2, s.y2, !capNotLast, [&](int x, int y) {
     if (SoftInClip(clip, x, y)) SoftPixel(x, y, gc.fg, gc);
   });
 }
