@@ -226,6 +226,23 @@ TEST_F(XaaSetup, ThreeCopySpansMakeOneRepeatPacketAndTwoSpansRectangles) {
   EXPECT_EQ(PrimaryPixel(8, 1), 0x44u);
 }
 
+TEST_F(XaaSetup, WhenTheProcessorRunsThePacketsItsRegisterWritesDrawTheSameSpans) {
+  Init();
+  // DMA mode 1: each started range is executed by the processor, register
+  // write by register write, through the window.
+  pdev_->sharedLocked->dmaMode = kDmaModeEmulate;
+  engine_->ClearWrites();
+  DDXPointRec points[4] = {{3, 10}, {2, 11}, {4, 12}, {1, 13}};
+  int widths[4] = {5, 6, 2, 8};
+  KstrnXAAFillSolidSpans(scrn_, 0x31, GXcopy, 0xFFFFFFFF, 4, points, widths, 1);
+  EXPECT_TRUE(engine_->Writes().empty()) << "nothing went through the DMA engine";
+  for (int i = 0; i < 4; ++i)
+    for (int x = 0; x < 12; ++x) {
+      const bool on = x >= points[i].x && x < points[i].x + widths[i];
+      EXPECT_EQ(PrimaryPixel(x, points[i].y), on ? 0x31u : 0u) << x << "," << points[i].y;
+    }
+}
+
 TEST_F(XaaSetup, SpansClippedToXaasClipBoxStopBeforeItsRightEdge) {
   Init();
   xstub::XaaFront front(screen_);
