@@ -175,6 +175,9 @@ class I2cSlave : public I2cDevice {
   virtual uint8_t OnReadByte() = 0;
   // A stop, or a start that ends a transfer addressed to this slave.
   virtual void OnTransferEnd() {}
+  // The engine's own line handling; a slave that watches the lines too
+  // calls it from its override.
+  void OnLines(bool scl, bool sda) override;
 
  private:
   enum class State : uint8_t {
@@ -189,7 +192,6 @@ class I2cSlave : public I2cDevice {
     scl_ = scl;
     sda_ = sda;
   }
-  void OnLines(bool scl, bool sda) override;
   void OnMasterStep() override;
   void OnStartCondition();
   void OnStopCondition();
