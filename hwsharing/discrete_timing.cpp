@@ -3,6 +3,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/gtf_cvt.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/pending.h"
 #include "hwsharing/timing_tables.h"
 
 namespace {
@@ -131,11 +132,18 @@ HALSTATUS HALPGetDiscreteVideoParameters(BOARDHANDLE* h, MODEINFO* mode, uint32_
   if (HalFailed(h->status)) return h->status;
   const uint32_t group = identifier >> 16;
   const uint32_t member = identifier & 0xFFFF;
-  if (group == 0) {
-    const GroupTable& table = kGroupTables[0];
+  if (group < kTableGroups) {
+    // The group's rows name a VESA row (group 0) or a TV-encoder mode code.
+    const GroupTable& table = kGroupTables[group];
     for (uint32_t i = 0; i < table.count && table.rows[i].ulId != kDiscreteEnd; ++i) {
       if (table.rows[i].ulId != member) continue;
-      if (!HalFailed(HALGetVESAParametersByIndex(h, mode, table.rows[i].ulTarget))) break;
+      const uint32_t target = table.rows[i].ulTarget;
+      if (group == 0) {
+        HALGetVESAParametersByIndex(h, mode, target);
+      } else {
+        HSLCHRGetTVModeInfoByVideoCode(h, mode, target);
+      }
+      if (!HalFailed(h->status)) break;
     }
   } else if (group == kGroupCvt || group == kGroupCvtReduced) {
     const bool reduced = group == kGroupCvtReduced;

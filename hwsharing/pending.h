@@ -185,7 +185,8 @@ struct VLNTIMING;
   X(HSLKSTGetFpgaVgaState, (BOARDHANDLE* h, uint32_t selector)) \
   X(HSLKSTGetVgaOutputState, (BOARDHANDLE* h, uint32_t* word)) \
   X(HSLKSTWaitForVertical, (BOARDHANDLE* h, uint32_t controller, uint32_t type, uint32_t offset)) \
-  X(HSLCHRI2CRead, (BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t* data, uint32_t count))
+  X(HSLCHRI2CRead, (BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t* data, uint32_t count)) \
+  X(HSLCHRGetTVModeInfoByVideoCode, (BOARDHANDLE* h, MODEINFO* mode, uint32_t code))
 
 // ---- Encoders and expansion modules called by the misc-IO and I2C port code ---
 #define ORV_PENDING_ENCODERS(X) \

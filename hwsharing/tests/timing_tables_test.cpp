@@ -16,6 +16,7 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/external_tool.h"
 #include "hwsharing/timing_tables.h"
+#include "tests/standins/standin_log.h"
 
 namespace {
 
@@ -364,6 +365,13 @@ TEST(DiscreteTimings, IdentifiersNameTheirTimings) {
   EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 25), kHalOk);
   EXPECT_EQ(m.ulDispWidth, 1280u);
   EXPECT_EQ(m.ulPixClock, 108000u);
+  // Groups 1 and 2 name TV-encoder modes.
+  orvstandin::Reset();
+  EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 0x10000), kHalOk);
+  EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 0x20017), kHalOk);
+  EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 0x20018), kHalOk);  // no such row
+  EXPECT_EQ(orvstandin::TimesCalled("HSLCHRGetTVModeInfoByVideoCode"), 2u);
+
   // An identifier that no row has and a group above 4 leave everything alone.
   m = Mode(0, 0);
   EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 77), kHalOk);
