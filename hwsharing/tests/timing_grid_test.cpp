@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "hwsharing/tests/external_tool.h"
+#include "hwsharing/tests/timing_grid.h"
 
 #ifndef ORVTIMING_PATH
 #error "ORVTIMING_PATH names the orvtiming test program"
@@ -26,25 +27,7 @@ namespace {
 
 enum class Formula { kGtf, kCvt, kCvtReduced };
 
-struct Point {
-  int w, h, r;
-};
-
-std::vector<Point> Grid() {
-  const std::pair<int, int> sizes[] = {
-      {320, 240},   {400, 300},   {512, 384},   {640, 350},   {640, 400},   {640, 480},   {720, 400},
-      {720, 480},   {720, 576},   {800, 480},   {800, 600},   {848, 480},   {854, 480},   {960, 540},
-      {960, 600},   {1024, 576},  {1024, 600},  {1024, 640},  {1024, 768},  {1152, 720},  {1152, 864},
-      {1280, 720},  {1280, 768},  {1280, 800},  {1280, 960},  {1280, 1024}, {1360, 768},  {1366, 768},
-      {1400, 1050}, {1440, 900},  {1440, 1080}, {1600, 900},  {1600, 1200}, {1680, 1050}, {1792, 1344},
-      {1856, 1392}, {1920, 1080}, {1920, 1200}, {1920, 1440}, {2048, 1152}, {2048, 1536}, {2560, 1080},
-      {2560, 1440}, {2560, 1600}, {3840, 2160}};
-  const int rates[] = {50, 60, 75, 85, 100, 120};
-  std::vector<Point> grid;
-  for (const auto& [w, h] : sizes)
-    for (int r : rates) grid.push_back({w, h, r});
-  return grid;
-}
+using Point = hwtest::GridPoint;
 
 // A timing as lengths: clock in kHz, then active, front porch, sync and back
 // porch of a line and of a frame.
@@ -279,7 +262,7 @@ void Explain(Formula f, const std::string& reference, const Point& p, const Timi
 void RunGrid(Formula f, const char* toolName) {
   for (const char* program : {toolName, "edid-decode"})
     if (hwtest::FindProgram(program).empty()) GTEST_SKIP() << program << " is not installed";
-  const std::vector<Point> grid = Grid();
+  const std::vector<Point>& grid = hwtest::TimingGrid();
   ASSERT_GE(grid.size(), 200u);
   const std::vector<Timing> library = Library(f, grid);
   ASSERT_EQ(library.size(), grid.size());
