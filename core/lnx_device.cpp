@@ -260,9 +260,8 @@ bool LnxDeviceTable::Prepare() {
   struct stat info;
   if (xf86stat(kOrvDeviceDir, &info) != 0) xf86mkdir(kOrvDeviceDir, kOrvDirMode);
   if (LnxIsModuleLoaded()) return true;
-  if (LnxLoadKernelModule(kOrvModuleName)) return true;
-  ErrorF(" Falling back to Local DMA \n");
-  return false;
+  // The X driver's binding logs the fall-back to local DMA with its screen.
+  return LnxLoadKernelModule(kOrvModuleName);
 }
 
 LnxDevice* LnxDeviceTable::Find(uint32_t minorNumber) {

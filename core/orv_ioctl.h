@@ -155,6 +155,16 @@ struct OrvDmaPostRequest {
 static_assert(sizeof(OrvDmaPostRequest) == 24);
 
 // ---- 0x1d: VSync interrupt state (the caller's record).
+// ---- 0x1c: the primary surface of a started head, declared to the kernel
+// module: the block handles of its surface and of its host aperture, and
+// the head's kernel handle.
+struct OrvDeclarePrimaryRequest {
+  uint64_t surfaceBlock;
+  uint64_t apertureBlock;
+  uint64_t pdevHandle;
+};
+static_assert(sizeof(OrvDeclarePrimaryRequest) == 24);
+
 struct OrvVSyncStateRequest {
   uint32_t word[4];
 };

@@ -13,6 +13,13 @@ class MmSurfaceManager;
 class BmPrimInt;
 class PhysMemMapper;
 
+// Bits of PDEV::bindingFlags.
+inline constexpr uint32_t kPdevLocalDmaRunning = 0x1;
+inline constexpr uint32_t kPdevStartedOnce = 0x2;
+inline constexpr uint32_t kPdevPrimaryDeclared = 0x4;
+inline constexpr uint32_t kPdevRotateCW = 0x10000000;
+inline constexpr uint32_t kPdevRotateCCW = 0x40000000;
+
 class PDEV : public IDriver, public OsHeapObject {
  public:
   // A null device gives an inert object. The mode is copied whole; its
@@ -58,6 +65,12 @@ class PDEV : public IDriver, public OsHeapObject {
 
   uint8_t* commonLocked = nullptr;
   uint64_t kernelHandle = 0;
+  // The X driver's device binding: the hardware rotation (kPdevRotate*),
+  // whether the local DMA engine runs, whether the device has been started
+  // once, whether its primary surface is declared to the kernel module; and
+  // the value last written to register 0x1220 by the engine start-up.
+  uint32_t bindingFlags = 0;
+  uint32_t reg1220Cache = 0;
   VideoMode mode;
   Data2d data2d;
   uint32_t localDma = 0;

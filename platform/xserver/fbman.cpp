@@ -58,7 +58,11 @@ Bool xf86InitFBManager(ScreenPtr screen, BoxPtr fullBox) {
   if (s == nullptr || screen == nullptr || fullBox == nullptr) return FALSE;
   LayerScreen& layer = s->Layer(screen);
   if (layer.fbman) return FALSE;
-  const short w = screen->width, h = screen->height;
+  // The visible screen is the screen's virtual size: a driver sets the
+  // manager up before or after the framebuffer layer.
+  ScrnInfoPtr info = screen->myNum >= 0 && screen->myNum < xf86NumScreens ? xf86Screens[screen->myNum] : nullptr;
+  const short w = static_cast<short>(info != nullptr && info->virtualX > 0 ? info->virtualX : screen->width);
+  const short h = static_cast<short>(info != nullptr && info->virtualY > 0 ? info->virtualY : screen->height);
   if (fullBox->x2 <= fullBox->x1 || fullBox->y2 <= fullBox->y1) return FALSE;
   if (fullBox->y2 <= h && fullBox->x2 <= w) return FALSE;  // nothing beside the screen
   layer.full_box = *fullBox;

@@ -11,7 +11,7 @@ namespace {
 
 HALSTATUS StandIn(BOARDHANDLE* h, const char* name) {
   uint32_t chosen = 0;
-  const bool hasResult = orvstandin::Called(name, &chosen);
+  const bool hasResult = orvstandin::Called(name, &chosen, h);
   if (HalFailed(h->status)) return h->status;
   return hasResult ? SetError(h, chosen) : h->status;
 }

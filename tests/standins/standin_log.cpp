@@ -15,6 +15,11 @@ struct Log {
     uint32_t code;
   } results[kMaxChosenResults];
   size_t resultCount;
+  struct {
+    const char* name;
+    Action action;
+  } actions[kMaxActions];
+  size_t actionCount;
 };
 Log g_log;
 
@@ -43,8 +48,22 @@ size_t TimesCalled(const char* name) {
   return n;
 }
 
-bool Called(const char* name, uint32_t* chosen) {
+void SetAction(const char* name, Action action) {
+  for (size_t i = 0; i < g_log.actionCount; ++i) {
+    if (strcmp(g_log.actions[i].name, name) == 0) {
+      g_log.actions[i].action = action;
+      return;
+    }
+  }
+  if (g_log.actionCount < kMaxActions) g_log.actions[g_log.actionCount++] = {name, action};
+}
+
+bool Called(const char* name, uint32_t* chosen, void* subject) {
   if (g_log.count < kMaxLoggedCalls) g_log.calls[g_log.count++] = name;
+  for (size_t i = 0; i < g_log.actionCount; ++i) {
+    if (strcmp(g_log.actions[i].name, name) == 0 && g_log.actions[i].action != nullptr)
+      g_log.actions[i].action(subject);
+  }
   for (size_t i = 0; i < g_log.resultCount; ++i) {
     if (strcmp(g_log.results[i].name, name) == 0) {
       *chosen = g_log.results[i].code;

@@ -12,6 +12,7 @@ namespace orvstandin {
 
 inline constexpr size_t kMaxLoggedCalls = 4096;
 inline constexpr size_t kMaxChosenResults = 64;
+inline constexpr size_t kMaxActions = 16;
 
 // Forgets every logged call and every chosen result.
 void Reset();
@@ -26,8 +27,14 @@ const char* CallAt(size_t index);
 // How often `name` was called since the last Reset.
 size_t TimesCalled(const char* name);
 
-// What every stand-in does: logs its call and finds its chosen result
-// (false when none was chosen).
-bool Called(const char* name, uint32_t* chosen);
+// Something the stand-in `name` does each time it is called, before it
+// answers, given the call's first argument (the board handle or the device
+// object): a test fills records the real function would. Null removes it.
+using Action = void (*)(void* subject);
+void SetAction(const char* name, Action action);
+
+// What every stand-in does: logs its call, runs its action with `subject`
+// and finds its chosen result (false when none was chosen).
+bool Called(const char* name, uint32_t* chosen, void* subject = nullptr);
 
 }  // namespace orvstandin

@@ -1,0 +1,419 @@
+// The driver core's device binding: the process's device map, enabling and
+// disabling heads, starting and stopping them, and the client calls.
+#include "xdriver/kstrn_device.h"
+
+#include <initializer_list>
+#include <new>
+
+#include "core/bm_packets.h"
+#include "core/bm_prim_int.h"
+#include "core/chip_ids.h"
+#include "core/dbg_output.h"
+#include "core/hw_register_access.h"
+#include "core/lnx_device.h"
+#include "core/mm_aperture.h"
+#include "core/orv_ioctl.h"
+#include "core/os.h"
+#include "core/pdev.h"
+#include "core/poll.h"
+#include "core/regs/dma.h"
+#include "core/regs/engine2d.h"
+#include "xdriver/context2d.h"
+#include "xdriver/data2d.h"
+#include "xdriver/primary_surface.h"
+#include "xdriver/surface2d.h"
+#include "xdriver/temp_bit.h"
+
+namespace {
+
+// The process's devices by kernel minor number, shared by every head of
+// every board.
+LnxDeviceTable* g_pDeviceMap = nullptr;
+
+// Pixel formats of the enable request by bits per pixel: storage bits and
+// the two format codes.
+struct PixelFormats {
+  uint32_t bpp, storage, format, format2;
+};
+constexpr PixelFormats kPixelFormats[] = {
+    {8, 8, 17, 16},
+    {16, 16, 40, 32},
+    {30, 32, 52, 52},
+    {32, 32, 50, 48},
+};
+
+constexpr uint32_t kEnableAnswerOk = 1;
+// The device object's local-DMA word in bus-mastering mode 2.
+constexpr uint32_t kLocalDmaMode = 2;
+constexpr uint32_t kRequestAnswerOk = 0;
+
+// The enable request: the mode record and the kernel's handle.
+struct EnableRequest {
+  VideoMode mode;
+  uint64_t kernelHandle;
+};
+static_assert(sizeof(EnableRequest) == 128);
+
+uint32_t BitCount(uint32_t v) { return static_cast<uint32_t>(__builtin_popcount(v)); }
+
+uint32_t ChipOf(const PDEV* pdev) {
+  return pdev->common != nullptr ? pdev->common->revisionBits : 0;
+}
+
+bool IsChip5D62(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext2) != 0; }
+bool IsChip5D63(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext3) != 0; }
+
+}  // namespace
+
+uint32_t KstrnInitDriver(const char*) {
+  if (g_pDeviceMap == nullptr) {
+    g_pDeviceMap = new (std::nothrow) LnxDeviceTable;
+    if (g_pDeviceMap == nullptr) return kKstrnNoMemory;
+  }
+  return LnxDeviceTable::Prepare() ? kKstrnSuccess : kKstrnNoKernelModule;
+}
+
+void KstrnCleanupDriver() {
+  delete g_pDeviceMap;
+  g_pDeviceMap = nullptr;
+}
+
+uint32_t KstrnEnableDevice(KstrnDesktopDesc* desc) {
+  if (desc == nullptr) return kKstrnBadArgument;
+  if (g_pDeviceMap == nullptr) {
+    g_pDeviceMap = new (std::nothrow) LnxDeviceTable;
+    if (g_pDeviceMap == nullptr) return kKstrnNoMemory;
+  }
+  const bool local = desc->busMastering != 0;
+  const uint32_t minor = LnxDevice::GetMinor(desc->bus, desc->device, desc->function, local);
+  LnxDevice* device = g_pDeviceMap->Acquire(minor, local);
+  if (device == nullptr) return kKstrnOpenFailed;
+
+  const PixelFormats* formats = nullptr;
+  for (const PixelFormats& f : kPixelFormats) {
+    if (f.bpp == desc->bitsPerPixel) formats = &f;
+  }
+  if (desc->desktopKind > kDesktopFourHead || formats == nullptr) {
+    g_pDeviceMap->Release(device);
+    return kKstrnBadArgument;
+  }
+  VideoMode& m = desc->mode;
+  m = {};
+  m.desktopKind = desc->desktopKind;
+  m.dimension1 = desc->width;
+  m.dimension2 = desc->height;
+  m.bitsPerPixel = desc->bitsPerPixel;
+  m.bytesPerPixel = desc->bitsPerPixel >> 3;
+  m.storageBits = formats->storage;
+  m.pixelFormat = formats->format;
+  m.pixelFormat2 = formats->format2;
+  m.caller32 = desc->refresh;
+  m.redMask = desc->redMask;
+  m.greenMask = desc->greenMask;
+  m.blueMask = desc->blueMask;
+  m.redBits = BitCount(desc->redMask);
+  m.virtualWidth = desc->virtualWidth;
+  m.lines = desc->lines;
+  m.virtualHeight = desc->virtualHeight;
+  m.localDma = desc->busMastering;
+  m.unit = desc->head;
+  m.controller = desc->controller;
+  m.callerFlag80 = desc->videoBridge;
+  m.registerMapping = reinterpret_cast<uint64_t>(desc->registers);
+  m.frameBufferMapping = reinterpret_cast<uint64_t>(desc->frameBuffer);
+  m.registerWindowSize = desc->registerSize;
+  m.frameBufferMapSize = desc->frameBufferSize;
+
+  // The kernel gets the tracking word's value; the device object its
+  // address.
+  EnableRequest request{};
+  request.mode = m;
+  request.mode.lastRegWritten = desc->trackingWord != nullptr ? *desc->trackingWord : 0;
+  if (local) request.mode.lastRegWritten = reinterpret_cast<uint64_t>(desc->trackingWord);
+  m.lastRegWritten = reinterpret_cast<uint64_t>(desc->trackingWord);
+  if (device->Ioctl(ORV_IOCTL_ENABLE_DEVICE, &request, sizeof(request)) !=
+      static_cast<int>(kEnableAnswerOk)) {
+    g_pDeviceMap->Release(device);
+    return kKstrnKernelRefused;
+  }
+
+  uint8_t ok = 0;
+  PDEV* pdev = new PDEV(device, &m, request.kernelHandle, &ok);
+  if (pdev == nullptr || !ok) {
+    delete pdev;
+    uint64_t handle = request.kernelHandle;
+    device->Ioctl(ORV_IOCTL_DISABLE_DEVICE, &handle, sizeof(handle));
+    g_pDeviceMap->Release(device);
+    return kKstrnNoMemory;
+  }
+  if (desc->hwRotation == 1) pdev->bindingFlags |= kPdevRotateCW;
+  if (desc->hwRotation == -1) pdev->bindingFlags |= kPdevRotateCCW;
+  desc->pdev = pdev;
+  desc->trackingWord = reinterpret_cast<uint32_t*>(m.lastRegWritten);
+  return kKstrnSuccess;
+}
+
+void KstrnDisableDevice(PDEV* pdev) {
+  if (pdev == nullptr) return;
+  LnxDevice* device = pdev->device;
+  uint64_t handle = pdev->kernelHandle;
+  delete pdev;
+  if (device == nullptr) return;
+  device->Ioctl(ORV_IOCTL_DISABLE_DEVICE, &handle, sizeof(handle));
+  if (g_pDeviceMap != nullptr) g_pDeviceMap->Release(device);
+}
+
+namespace {
+
+// Reads a chip waits take at most: far beyond what the engine needs, and
+// below the simulated board's watchdog.
+constexpr uint32_t kWaitReads = 1000000;
+
+// The engine's tag register reads 8..15 once the start-up sequence ran.
+constexpr uint32_t kEar547TagLow = 8;
+constexpr uint32_t kEar547TagHigh = 15;
+
+// Registers of the start-up sequence.
+constexpr uint32_t kRegEar1324 = 0x1324;
+constexpr uint32_t kRegEar1328 = 0x1328;
+constexpr uint32_t kRegEar132C = 0x132C;
+constexpr uint32_t kRegEar1220 = 0x1220;
+constexpr uint32_t kRegEar1224 = 0x1224;
+constexpr uint32_t kRegEar1228 = 0x1228;
+constexpr uint32_t kRegEar122C = 0x122C;
+constexpr uint32_t kRegEar1304 = 0x1304;
+constexpr uint32_t kRegEar1308 = 0x1308;
+constexpr uint32_t kRegEar138C = 0x138C;
+constexpr uint32_t kRegEar1374 = 0x1374;
+constexpr uint32_t kControlInitial = 0x707;
+constexpr uint32_t kControlStartup = 0x1C2;
+
+// A wait on the chip that ran out: logged; the caller fails.
+bool Waited(bool done, const char* what) {
+  if (!done) dbgOutput("[orv] *ERROR* timed out waiting for %s\n", what);
+  return done;
+}
+
+bool WaitEngineIdleBounded(PDEV* pdev) {
+  CommonData* common = pdev->common;
+  const bool later = IsChip5D62(pdev) || IsChip5D63(pdev);
+  const uint32_t reg = IsChip5D63(pdev) ? kRegEngineStatusNext3 : kRegEngineStatus;
+  return Waited(PollUntil(
+                    [&] {
+                      const uint32_t v = HwReadRegister(common, reg);
+                      return later ? (v & kEngineStatusIdleBit) != 0
+                                   : (v & kEngineStatusMask) == kEngineStatusIdle;
+                    },
+                    kWaitReads),
+                "the engine to go idle");
+}
+
+bool SyncEngineBounded(PDEV* pdev) {
+  BmPrimInt* prim = pdev->primInt;
+  if (prim == nullptr) return true;
+  const uint32_t tag = prim->WriteSyncPacket();
+  prim->Start();
+  return Waited(PollUntil([&] { return !prim->IsSyncTagPending(tag); }, kWaitReads),
+                "the engine's sync tag");
+}
+
+void EnableScratch(PDEV* pdev) {
+  for (unsigned i = 0; i < 2; ++i) {
+    if (TempBit* t = pdev->data2d.tempBits[i]) t->Enable(pdev->surfaceManager);
+  }
+}
+
+void DisableScratch(PDEV* pdev) {
+  for (unsigned i = 0; i < 2; ++i) {
+    if (TempBit* t = pdev->data2d.tempBits[i]) t->Disable(pdev->surfaceManager);
+  }
+}
+
+// One packet: its header and data words.
+void Packet(BmPrimInt* prim, uint32_t header, std::initializer_list<uint32_t> data) {
+  uint32_t* at = prim->Reserve(static_cast<uint32_t>(1 + data.size()));
+  if (at == nullptr) return;
+  *at++ = header;
+  for (uint32_t word : data) *at++ = word;
+  prim->cursor = at;
+}
+
+}  // namespace
+
+uint32_t ApplyEAR547(PDEV* pdev) {
+  if (IsChip5D62(pdev)) return kKstrnSuccess;
+  CommonData* common = pdev->common;
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  HwWriteRegister(common, kRegEar1324, 0xFFFFFFFF);
+  HwWriteRegister(common, kRegEar1328, 0);
+  HwWriteRegister(common, kRegEar132C, 0x08000800);
+  pdev->reg1220Cache |= 0x3;
+  HwWriteRegister(common, kRegEar1220, pdev->reg1220Cache);
+  HwWriteRegister(common, kRegEar1224, 0x30010400);
+  HwWriteRegister(common, kRegEar1228, 0x00100000);
+  HwWriteRegister(common, kRegEar122C, 0x30030400);
+  HwWriteRegister(common, kReg2dControl, kControlStartup);
+  shared->last1300Value = kControlStartup;
+  HwWriteRegister(common, kRegEar1304, 0);
+  HwWriteRegister(common, kRegEar1308, 0);
+  HwWriteRegister(common, kRegEar138C, 0x00010001);
+  HwWriteRegister(common, kReg2dControl, kControlInitial);
+  HwWriteRegister(common, kRegEar1374, 0);
+  HwWriteRegister(common, kRegSyncTag, 8);
+  const bool reached = PollUntil(
+      [&] {
+        const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
+        return tag >= kEar547TagLow && tag <= kEar547TagHigh;
+      },
+      kWaitReads);
+  return Waited(reached, "the engine's start-up tag") ? kKstrnSuccess : kKstrnKernelRefused;
+}
+
+void SetupHardwareForDisplayDriver(PDEV* pdev) {
+  BmPrimInt* prim = pdev->primInt;
+  if (prim == nullptr) return;
+  for (uint32_t i = 0; i < 4; ++i) {
+    Packet(prim, PacketHeader(static_cast<uint8_t>(0x80 + i), 0x70, 0x71, 0x72),
+           {0x40100u | (1u << i), 0, 0x249, 0});
+    Packet(prim, 0x76757473, {0xFFFFFFFF, 0, 0, 0});
+  }
+  // The data word of 0xDD is written 0, as the sync packets write it.
+  Packet(prim, 0x212121DD, {0});
+  Packet(prim, 0x83828180, {0x1000F, 0, 0, 0});
+  Packet(prim, 0x212121C0, {0x2010CC});
+  for (uint32_t c : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) Packet(prim, 0x9A989B99, {c, 0x400400, 0x80, 0x400400});
+  Packet(prim, 0xBAB1B0B9, {0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
+  Packet(prim, 0xB4B3B2B5, {0, 0, 0xFFFF, 0x1FF});
+  Packet(prim, 0xBFC5C6C9, {0xFFFFFFFF, 0, 0, 0});
+  Packet(prim, 0xC2C1CBCA, {0, 0x10001000, 0, 0});
+  Packet(prim, 0x212121BD, {0x41F80000});
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
+  shared->syncTagCounter = tag;
+  Packet(prim, 0xAFAFDDC0, {kControlInitial, 0, tag | (prim->postingFlags & kBmPostingTagFlag), tag});
+  prim->Start();
+}
+
+uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
+  if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
+  const uint32_t mode = pdev->localDma;
+  if (mode == kLocalDmaMode && !(pdev->bindingFlags & kPdevLocalDmaRunning) &&
+      pdev->primInt != nullptr) {
+    pdev->primInt->Reset();
+    pdev->bindingFlags |= kPdevLocalDmaRunning;
+  }
+  if (!(pdev->bindingFlags & kPdevStartedOnce)) {
+    const uint32_t status = ApplyEAR547(pdev);
+    if (status != kKstrnSuccess) return status;
+    if (mode != 0) SetupHardwareForDisplayDriver(pdev);
+    pdev->bindingFlags |= kPdevStartedOnce;
+  }
+  if (!pdev->device->Start(pdev)) return kKstrnKernelRefused;
+  pdev->Activate();
+  if (pdev->data2d.context != nullptr) pdev->data2d.context->SetContext(pdev);
+  // The feature manager and the cursor buffer are not set up by this
+  // driver yet.
+  if (!CreatePrimarySurface(pdev)) return kKstrnSetupFailed;
+  EnableScratch(pdev);
+  if (result == nullptr) return kKstrnSuccess;
+
+  DeviceBitmap& primary = pdev->data2d.Primary();
+  uint8_t* cpu = LockSurfaceCpu(&primary);
+  if (cpu == nullptr) {
+    dbgOutput("------------------------------------------------\n");
+    dbgOutput("Fail to allocate apperture for primary surface. \nTry to modprobe the orv kernel "
+              "module with\n the option regSysMmFlags=0\n");
+    dbgOutput("------------------------------------------------\n");
+    DisableScratch(pdev);
+    return kKstrnNoAperture;
+  }
+  OrvDeclarePrimaryRequest declare{};
+  declare.surfaceBlock = primary.block != nullptr ? primary.block->busAddress : 0;
+  declare.apertureBlock =
+      primary.aperture != nullptr && primary.aperture->block != nullptr ? primary.aperture->block->busAddress : 0;
+  declare.pdevHandle = pdev->kernelHandle;
+  if (pdev->device->Ioctl(ORV_IOCTL_DECLARE_PRIMARY, &declare, sizeof(declare)) !=
+      static_cast<int>(kRequestAnswerOk)) {
+    ReleaseSurfaceCpu(&primary);
+    DisableScratch(pdev);
+    return kKstrnKernelRefused;
+  }
+  *result = {};
+  const uint8_t* frameBuffer = reinterpret_cast<const uint8_t*>(pdev->mode.frameBufferMapping);
+  if (frameBuffer == nullptr) frameBuffer = const_cast<uint8_t*>(pdev->common->frameBuffer);
+  result->frameBufferOffset = static_cast<uint32_t>(cpu - frameBuffer);
+  result->displayOffset = primary.block != nullptr ? static_cast<uint32_t>(primary.block->offset) : 0;
+  pdev->bindingFlags |= kPdevPrimaryDeclared;
+  return kKstrnSuccess;
+}
+
+uint32_t KstrnStopDevice(PDEV* pdev) {
+  if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
+  bool ok = WaitEngineIdleBounded(pdev);
+  ok = SyncEngineBounded(pdev) && ok;
+  if (pdev->bindingFlags & kPdevPrimaryDeclared) {
+    ReleaseSurfaceCpu(&pdev->data2d.Primary());
+    pdev->bindingFlags &= ~kPdevPrimaryDeclared;
+  }
+  DisableScratch(pdev);
+  if (pdev->localDma == kLocalDmaMode) pdev->bindingFlags &= ~kPdevLocalDmaRunning;
+  pdev->Desactivate();
+  if (!pdev->device->Stop(pdev)) ok = false;
+  return ok ? kKstrnSuccess : kKstrnKernelRefused;
+}
+
+uint32_t KstrnNotifyFeatureMgr(PDEV*, FeatureInfo*) { return kKstrnNoDevice; }
+uint32_t KstrnStartFeatures(PDEV*) { return kKstrnNoDevice; }
+uint32_t KstrnStopFeatures(PDEV*) { return kKstrnNoDevice; }
+
+uint32_t KstrnEnableUserProcess(PDEV* pdev, KstrnUserProcess* out) {
+  if (pdev == nullptr || pdev->device == nullptr || out == nullptr) return kKstrnNoDevice;
+  out->minor = pdev->device->minor;
+  out->pdevHandle = pdev->kernelHandle;
+  return kKstrnSuccess;
+}
+
+uint32_t KstrnDisableUserProcess(PDEV* pdev, uint32_t flag) {
+  if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
+  return flag != 0 ? kKstrnSuccess : kKstrnBadArgument;
+}
+
+namespace {
+
+// The device's buffer request of a client's: access 3 when flagged, else 1.
+orv_ioctl_buffer BufferRequest(const KstrnDeviceBuffer& request) {
+  orv_ioctl_buffer buffer{};
+  buffer.kind = request.kind;
+  buffer.flags = request.flagged ? 3 : 1;
+  buffer.reserved = request.extra;
+  buffer.size = request.size;
+  buffer.offset = request.handle;
+  return buffer;
+}
+
+uint32_t CheckBufferCall(PDEV* pdev, const KstrnDeviceBuffer* request) {
+  if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
+  if (request == nullptr || request->size == 0 || request->kind > 3) return kKstrnBadArgument;
+  return kKstrnSuccess;
+}
+
+}  // namespace
+
+uint32_t KstrnAllocateDeviceBuffer(PDEV* pdev, KstrnDeviceBuffer* request) {
+  const uint32_t status = CheckBufferCall(pdev, request);
+  if (status != kKstrnSuccess) return status;
+  orv_ioctl_buffer buffer = BufferRequest(*request);
+  buffer.offset = 0;
+  void* address = pdev->device->AllocateBuffer(buffer);
+  if (address == nullptr) return kKstrnSetupFailed;
+  request->address = address;
+  request->handle = buffer.offset;
+  return kKstrnSuccess;
+}
+
+uint32_t KstrnFreeDeviceBuffer(PDEV* pdev, KstrnDeviceBuffer* request) {
+  const uint32_t status = CheckBufferCall(pdev, request);
+  if (status != kKstrnSuccess) return status;
+  orv_ioctl_buffer buffer = BufferRequest(*request);
+  return pdev->device->FreeBuffer(request->address, buffer) ? kKstrnSuccess : kKstrnNoMemory;
+}

@@ -1,0 +1,6 @@
+// The hardware library as the X driver sees it: the facade over the board
+// handle and the mode record it takes.
+#pragma once
+
+#include "hwsharing/facade.h"
+#include "hwsharing/halstatus.h"

@@ -1,0 +1,179 @@
+// The X driver front end in the X server stand-in: simulated boards, a
+// configuration file, the driver set up through its module record, the
+// server's probe and PreInit. The hardware library's parts not written yet
+// answer through their recording stand-ins; the board description those
+// would read (outputs, clock limits, quad board) and the monitors' EDIDs
+// are filled in by the fixture when the stand-ins run.
+#pragma once
+
+#include <stdint.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "hwsharing/boardhandle.h"
+#include "hwsharing/edid.h"
+#include "hwsharing/monitor.h"
+#include "hwsharing/tests/edid_fixture.h"
+#include "platform/board/simulation.h"
+#include "platform/xserver/fake_kernel.h"
+#include "platform/xserver/sandbox.h"
+#include "platform/xserver/server.h"
+#include "tests/standins/standin_log.h"
+#include "xdriver/kstrn_device.h"
+#include "xdriver/orv_driver.h"
+
+namespace fetest {
+
+// What the board description of the simulated boards says.
+struct BoardDescription {
+  uint32_t outputs = 2;          // 1 to 4
+  uint32_t analogClock = 230000;  // kHz, types 0 and 1
+  uint32_t secondClock = 165000;  // kHz, head 1
+  uint32_t quadType = 0;          // a board type of the four-display series, 0 none
+  // EDID blocks by output; an empty one leaves the output without monitor.
+  std::map<uint32_t, std::vector<uint8_t>> edids;
+};
+
+inline BoardDescription& Description() {
+  static BoardDescription description;
+  return description;
+}
+
+inline void FillBoardInfo(void* subject) {
+  auto* h = static_cast<BOARDHANDLE*>(subject);
+  const BoardDescription& d = Description();
+  static const uint32_t kOutputBits[4] = {0x1, 0x2, 0x100, 0x200};
+  for (uint32_t i = 0; i < d.outputs && i < 4; ++i) h->ulOutputCaps |= kOutputBits[i];
+  for (uint32_t type = 0; type < 2; ++type) {
+    h->oBoardInfo.aOutputLimit[type].ulMaxClock = d.analogClock;
+    h->oBoardInfo.aOutputLimit[type].ulSecondLimit = d.secondClock;
+  }
+  if (d.quadType != 0) {
+    h->oCem.ulPresent = 1;
+    h->oCem.ulBoardType = d.quadType;
+  }
+}
+
+inline void FillMonitors(void* subject) {
+  auto* h = static_cast<BOARDHANDLE*>(subject);
+  for (const auto& [output, edid] : Description().edids) {
+    if (edid.empty() || output >= 4) continue;
+    MONITORINFO& mi = h->aMonitorInfo[output];
+    std::memset(&mi, 0, sizeof(mi));
+    std::memcpy(mi.aucEdid, edid.data(), std::min<size_t>(edid.size(), kEdidBufferSize));
+    mi.flMonitor = kMonitorPresent | kMonitorEdidValid;
+    mi.ulEdidVersion = HALPGetEDIDVersion(mi.aucEdid);
+    HALPGetMonitorProperties(h, output);
+    HALPGetEdidModes(h, output);
+    HALPGetMonitorMinimalResolution(h, output);
+    HALPGetMonitorMaximalResolution(h, output);
+    HALPGetMonitorLimits(h, output);
+  }
+}
+
+// A monitor's EDID: analog or digital, with a range descriptor.
+inline std::vector<uint8_t> MonitorEdid(bool digital = false, uint8_t maxClock10MHz = 15) {
+  hwtest::Edid1 e;
+  if (digital) e[20] = 0x80;
+  e.SetText(1, 0xFC, "TestPanel");
+  e.SetRange(2, 50, 76, 30, 83, maxClock10MHz);
+  e.SetText(3, 0xFF, "SN0001");
+  e.Seal();
+  return std::vector<uint8_t>(e.data(), e.data() + 128);
+}
+
+class FrontEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    orvstandin::Reset();
+    Description() = BoardDescription();
+    orvstandin::SetAction("HSLKSTGetBoardInfo", FillBoardInfo);
+    orvstandin::SetAction("HSLKSTGetAllMonitorInfo", FillMonitors);
+  }
+  void TearDown() override {
+    KstrnCleanupDriver();
+    orvstandin::Reset();
+  }
+
+  // A board at PCI 1:<device>:0, of `memoryMB` megabytes.
+  orvsim::Board& AddBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64,
+                          uint16_t subsystem = 0x0301) {
+    orvsim::BoardConfig config;
+    config.device_id = chip;
+    config.subsystem_id = subsystem;
+    config.memory_size = uint64_t{memoryMB} << 20;
+    config.location = orvsim::PciLocation{1, device, 0};
+    return sim.AddBoard(config);
+  }
+
+  // Device sections (one per head, Screen numbers 0.., options added to
+  // each) on the board at 1:<device>:0, each with its Screen section of one
+  // Display subsection at `depth` with `modes`; a layout of all screens.
+  static std::string Config(int heads, const std::string& options, int depth = 16,
+                            const std::string& modes = "\"1024x768\" \"800x600\"",
+                            unsigned device = 4,
+                            const std::string& monitor = "  HorizSync 30-83\n  VertRefresh 50-76\n") {
+    std::string text = "Section \"ServerLayout\"\n  Identifier \"Layout\"\n";
+    for (int i = 0; i < heads; ++i) text += "  Screen " + std::to_string(i) + " \"S" + std::to_string(i) + "\"\n";
+    text += "EndSection\n";
+    text += "Section \"Monitor\"\n  Identifier \"M\"\n" + monitor + "EndSection\n";
+    for (int i = 0; i < heads; ++i) {
+      const std::string n = std::to_string(i);
+      text += "Section \"Device\"\n  Identifier \"D" + n + "\"\n  Driver \"orv\"\n  BusID \"PCI:1:" +
+              std::to_string(device) + ":0\"\n  Screen " + n + "\n" + options + "EndSection\n";
+      text += "Section \"Screen\"\n  Identifier \"S" + n + "\"\n  Device \"D" + n +
+              "\"\n  Monitor \"M\"\n  DefaultDepth " + std::to_string(depth) +
+              "\n  SubSection \"Display\"\n    Depth " + std::to_string(depth) + "\n    Modes " +
+              modes + "\n  EndSubSection\nEndSection\n";
+    }
+    return text;
+  }
+
+  // Sets the driver up as the server's loader does (once per process: a
+  // later test registers the driver record directly).
+  void LoadDriver() {
+    xstub::XServer::LoadResult r = server.LoadModuleData("orv", &orvModuleData);
+    if (!r.ok) {
+      ASSERT_EQ(r.errmaj, LDR_ONCEONLY) << r.error;
+      xf86AddDriver(&ORV, nullptr, 0);
+    }
+  }
+
+  // Reads the configuration, sets the driver up, probes; answers the
+  // number of screens PreInit kept.
+  int PreInit(const std::string& config) {
+    EXPECT_TRUE(server.ReadConfig(config));
+    LoadDriver();
+    server.Probe();
+    return server.PreInitScreens();
+  }
+
+  ORVRec* Rec(int screen) { return ORVPTR(xf86Screens[screen]); }
+
+  // Texts of the messages logged so far, in order.
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> out;
+    for (const auto& m : box.Messages()) out.push_back(m.text);
+    return out;
+  }
+  // Whether `expected` appear in this order among the messages.
+  bool InOrder(const std::vector<std::string>& expected) const {
+    size_t at = 0;
+    for (const auto& m : box.Messages()) {
+      if (at < expected.size() && m.text.find(expected[at]) != std::string::npos) ++at;
+    }
+    return at == expected.size();
+  }
+
+  orvsim::Simulation sim;
+  xstub::FakeKernel kernel;
+  xstub::Sandbox box;
+  xstub::XServer server;
+};
+
+}  // namespace fetest
