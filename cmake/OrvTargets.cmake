@@ -15,6 +15,9 @@ function(orv_test)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  # The driver libraries reach the X server's services from wherever the
+  # linker pulls them in: the server stand-in comes whole.
+  list(TRANSFORM T_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
@@ -30,6 +33,7 @@ function(orv_bench)
     return()
   endif()
   add_executable(${B_NAME} ${B_SOURCES})
+  list(TRANSFORM B_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
 
@@ -47,6 +51,7 @@ function(orv_fuzz)
     set(F_RUNS 20000)
   endif()
   add_executable(${F_NAME} ${F_SOURCES})
+  list(TRANSFORM F_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
