@@ -145,6 +145,9 @@ void SetXConfigDispModeOption(XConfigOpt* target, int mode, int outputs) {
   target->s3i = target->s4i = target->xinerama = 0;
   const bool kvd = target->kvd != 0;
   if (mode == kModeMerge) {
+    // One desktop over every output is one Screen line, whatever the file
+    // held before: a merge after an independent layout drops the others.
+    target->screens = 1;
     if ((outputs == 2 && !kvd) || (outputs == 4 && kvd)) target->mergedFB = 1;
     else if (outputs == 3) target->spanThree = 1;
     else if (outputs == 4) target->spanFour = 1;
@@ -159,11 +162,12 @@ void SetXConfigDispModeOption(XConfigOpt* target, int mode, int outputs) {
 void SetXConfigLayout(XConfigOpt* target, int outputs, int layout) {
   target->layoutRewrite = 1;
   const bool kvd = target->kvd != 0;
-  if ((layout == kToolLayoutVertical && !kvd) ||
-      (layout == kToolLayoutSquare && kvd && outputs == 4)) {
-    target->screenPosition = kToolBelow;
-    target->monitor2Position = kToolBelow;
-  }
+  // Every layout sets the position, so a horizontal layout after a
+  // vertical one puts the screens side by side again.
+  const bool below = (layout == kToolLayoutVertical && !kvd) ||
+                     (layout == kToolLayoutSquare && kvd && outputs == 4);
+  target->screenPosition = below ? kToolBelow : kToolRightOf;
+  target->monitor2Position = below ? kToolBelow : kToolRightOf;
 }
 
 int OpenXConfigFile(UserSelection* selection, XConfFile** config, char* path, size_t pathSize) {
