@@ -28,6 +28,8 @@ ConfigEngine& GetConfigEngine() {
 namespace {
 
 std::string s_failure;
+// Why the last write in a child failed.
+std::string s_writeFailure;
 
 std::string ReadAll(int fd) {
   std::string text;
@@ -63,7 +65,14 @@ bool RunInChild(const std::function<int()>& fn, int* answer) {
     dup2(errors[1], STDERR_FILENO);
     int value = fn();
     std::fflush(nullptr);
-    (void)!write(result[1], &value, sizeof value);
+    // The answer, then why a write failed.
+    std::string reply(reinterpret_cast<const char*>(&value), sizeof value);
+    if (value == kErrWritePermission) reply += WriteFailureReason();
+    for (size_t at = 0; at < reply.size();) {
+      const ssize_t n = write(result[1], reply.data() + at, reply.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
     _exit(0);
   }
   close(result[1]);
@@ -76,8 +85,9 @@ bool RunInChild(const std::function<int()>& fn, int* answer) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (answerBytes.size() == sizeof(int)) {
+  if (answerBytes.size() >= sizeof(int)) {
     std::memcpy(answer, answerBytes.data(), sizeof(int));
+    s_writeFailure = answerBytes.substr(sizeof(int));
     return true;
   }
   // The leak checker's report of the ended child is not the library's.
@@ -99,7 +109,11 @@ int Guarded(const std::function<int()>& fn) {
 const std::string& LibraryFailureText() { return s_failure; }
 
 std::string LibraryEngine::ErrorText(int code) {
-  return code == kLibraryAborted ? s_failure : ConfigEngine::ErrorText(code);
+  if (code == kLibraryAborted) return s_failure;
+  // A write that failed says why after the library's message.
+  if (code == kErrWritePermission && !s_writeFailure.empty())
+    return ConfigEngine::ErrorText(code) + "\n" + s_writeFailure;
+  return ConfigEngine::ErrorText(code);
 }
 
 int LibraryEngine::InitCore() {

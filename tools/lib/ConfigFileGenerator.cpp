@@ -12,6 +12,7 @@
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/File.h"
 #include "tools/lib/Log.h"
+#include "tools/lib/parser/write.h"
 #include "tools/lib/Probe.h"
 #include "tools/lib/carddb.h"
 
@@ -21,6 +22,9 @@ int m_nbBppArgs = 0;
 int m_nbRotateArgs = 0;
 
 namespace {
+
+// Why the last write of a configuration failed.
+std::string s_writeFailure;
 
 constexpr const char* kUseModesOverwrite = "OrvaneModeLine";
 constexpr size_t kPathSize = 4096;
@@ -46,22 +50,6 @@ void InitTarget(XConfigOpt* target) {
   target->busMastering = target->edid = target->openGL = 1;
   CopyText(target->metaModes, kToolTextSize, "1024x768-1024x768");
   CopyText(target->monitor2VRefresh, kToolTextSize, "60");
-}
-
-// Copies the current file to "<path>.bak" with the safe writer, so a failed
-// copy never leaves a half backup. No file, nothing to keep.
-bool KeepBackup(const char* path) {
-  FILE* in = std::fopen(path, "rbe");
-  if (in == nullptr) return errno == ENOENT;
-  std::string bytes;
-  char buffer[8192];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
-  const bool readOk = !std::ferror(in);
-  std::fclose(in);
-  if (!readOk) return false;
-
-  return ReplaceFile((std::string(path) + ".bak").c_str(), bytes);
 }
 
 // Opens and reads the file given or found; 1 also for a given file that is
@@ -188,11 +176,21 @@ int OpenXConfigFile(UserSelection* selection, XConfFile** config, char* path, si
 }
 
 int WriteToXConfigFile(const char* path, XConfFile* config) {
-  if (path == nullptr || config == nullptr) return kErrWritePermission;
-  if (!KeepBackup(path) || !xf86writeConfigFile(path, config)) return kErrWritePermission;
+  if (path == nullptr || config == nullptr) {
+    s_writeFailure = "no configuration file to write";
+    return kErrWritePermission;
+  }
+  if (!xconf::WriteConfigFileWith(path, config, WriteFileWithBackup)) {
+    s_writeFailure = xconf::LastWriteFailure();
+    return kErrWritePermission;
+  }
+  s_writeFailure.clear();
   std::printf("Writing config file to `%s'\n", path);
+  if (!xconf::LastWriteNotice().empty()) std::printf("%s\n", xconf::LastWriteNotice().c_str());
   return kErrNone;
 }
+
+const std::string& WriteFailureReason() { return s_writeFailure; }
 
 void ProbeXConfigPath(char* path, size_t pathSize) {
   const char* found = xf86openConfigFile(kConfToolSearchPath, nullptr, nullptr);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "tools/lib/List.h"
 #include "tools/lib/XConfigOp.h"
@@ -95,8 +96,12 @@ int UpdateConfigFile(UserSelection* selection);
 // given and none is found.
 int OpenXConfigFile(UserSelection* selection, XConfFile** config, char* path, size_t pathSize);
 // Keeps the previous file as "<path>.bak" and writes through the library's
-// safe writer: 4 on any failure, else 0.
+// safe writer: 4 on any failure, else 0. A write without a backup says so
+// after the "Writing config file" line.
 int WriteToXConfigFile(const char* path, XConfFile* config);
+// After a result of 4: why the file could not be written ("<path>:
+// Permission denied", a full disk, a failed backup, ...).
+const std::string& WriteFailureReason();
 // The configuration file found along the tools' search path, empty when none.
 void ProbeXConfigPath(char* path, size_t pathSize);
 

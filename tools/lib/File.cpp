@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 bool IsDir(const char* path) {
@@ -53,35 +54,78 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
-bool ReplaceFile(const char* path, const std::string& text) {
-  std::string target = path;
+namespace {
+
+// The file a path names, through a symbolic link.
+std::string ResolveLink(const char* path) {
   struct stat st;
   if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace the file the link points at, not the link.
     char resolved[PATH_MAX];
-    if (realpath(path, resolved) != nullptr) target = resolved;
+    if (realpath(path, resolved) != nullptr) return resolved;
   }
+  return path;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool ReadWhole(const std::string& path, std::string* text) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char block[8192];
+  for (;;) {
+    const ssize_t n = read(fd, block, sizeof block);
+    if (n > 0) {
+      text->append(block, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      const int saved = errno;
+      close(fd);
+      errno = saved;
+      return n == 0;
+    }
+  }
+}
+
+// Puts `text` in place of the file's bytes: truncate, write, sync.
+bool Overwrite(int fd, const std::string& text) {
+  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) return false;
+  return WriteAll(fd, text) && fsync(fd) == 0;
+}
+
+}  // namespace
+
+bool ReplaceFile(const char* path, const std::string& text, const struct stat* like) {
+  std::string target = ResolveLink(path);
+  struct stat st;
   bool exists = stat(target.c_str(), &st) == 0;
   mode_t mode;
-  if (exists) {
+  if (like != nullptr) {
+    mode = like->st_mode & 07777;
+  } else if (exists) {
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
   }
+  const struct stat* owner = like != nullptr ? like : exists ? &st : nullptr;
 
+  std::string dir = DirectoryOf(target);
   size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   std::string temp = dir + "/." + base + ".XXXXXX";
 
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, text) && fchmod(fd, mode) == 0;
-  if (ok && exists) {
+  if (ok && owner != nullptr) {
     // Keep the owner where we may; a failure here is not a write failure.
-    if (fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+    if (fchown(fd, owner->st_uid, owner->st_gid) != 0) errno = 0;
   }
   ok = ok && fsync(fd) == 0;
   int saved = errno;
@@ -102,6 +146,59 @@ bool ReplaceFile(const char* path, const std::string& text) {
   return true;
 }
 
+SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
+  SafeWrite result;
+  const std::string target = ResolveLink(path);
+  const std::string dir = DirectoryOf(target);
+  struct stat st;
+  const bool exists = stat(target.c_str(), &st) == 0;
+  auto fail = [&](const std::string& why) {
+    result.failure = why;
+    return result;
+  };
+  if (exists && S_ISDIR(st.st_mode)) return fail(std::string(path) + ": " + std::strerror(EISDIR));
+  // The caller must be allowed to write the file itself; that a new file
+  // could be renamed over it is not enough.
+  if (exists && access(target.c_str(), W_OK) != 0)
+    return fail(std::string(path) + ": " + std::strerror(errno));
+  const bool dirWritable = access(dir.c_str(), W_OK | X_OK) == 0;
+  if (!exists) {
+    if (!dirWritable) return fail(dir + ": " + std::strerror(errno));
+    if (!ReplaceFile(target.c_str(), text)) return fail(std::string(path) + ": " + std::strerror(errno));
+    result.ok = true;
+    return result;
+  }
+  std::string original;
+  if (!ReadWhole(target, &original)) return fail(std::string(path) + ": " + std::strerror(errno));
+
+  if (dirWritable) {
+    const std::string backup = target + ".bak";
+    if (!ReplaceFile(backup.c_str(), original, &st))
+      return fail("cannot make the backup " + backup + ": " + std::strerror(errno));
+    if (!ReplaceFile(target.c_str(), text)) return fail(std::string(path) + ": " + std::strerror(errno));
+    result.ok = true;
+    return result;
+  }
+
+  // Neither a temporary file nor a backup can be made beside the file: it is
+  // written in place, and its old text, kept here, is put back when the new
+  // one cannot be written whole.
+  int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return fail(std::string(path) + ": " + std::strerror(errno));
+  if (Overwrite(fd, text)) {
+    const bool closed = close(fd) == 0;
+    if (!closed) return fail(std::string(path) + ": " + std::strerror(errno));
+    result.ok = true;
+    result.notice = "No backup could be made: " + dir + ": " + std::strerror(EACCES);
+    return result;
+  }
+  const int saved = errno;
+  const bool restored = Overwrite(fd, original);
+  close(fd);
+  return fail(std::string(path) + ": " + std::strerror(saved) +
+              (restored ? "; the file keeps its previous text"
+                        : "; its previous text could not be written back either"));
+}
 namespace {
 std::string& Root() {
   static std::string s_root = "/";

@@ -294,6 +294,9 @@ int ParseUnsignedPair(const char* text, uint32_t* first, uint32_t* second,
 int Finish(int code) {
   if (code == kErrNone) return 0;
   std::printf("%s\n", ErrorCodeToString(code));
+  // A write that failed says why after the library's message.
+  if (code == kErrWritePermission && !WriteFailureReason().empty())
+    std::printf("%s\n", WriteFailureReason().c_str());
   return code == kErrOneCardOnly ? 0 : kExitFailed;
 }
 

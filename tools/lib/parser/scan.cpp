@@ -1,5 +1,6 @@
 #include "tools/lib/parser/scan.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -437,7 +438,10 @@ bool xconf::DoSubstitution(const char* templ, const char* cmdline, const char* p
   out->clear();
   if (projroot == nullptr || *projroot == '\0') projroot = kDefaultProjectRoot;
   const Environment& env = Env();
-  const char* xorgconfig = env.xorgconfig ? env.xorgconfig->c_str() : nullptr;
+  // An empty XORGCONFIG names no file: it counts as unset, or "%F" would
+  // make a directory of the template.
+  const char* xorgconfig =
+      env.xorgconfig && !env.xorgconfig->empty() ? env.xorgconfig->c_str() : nullptr;
 
   for (const char* p = templ; *p != '\0'; ++p) {
     if (*p != '%') {
@@ -528,10 +532,15 @@ FILE* SearchPass(const char* templates, const char* cmdline, const char* projroo
     // A name given by the caller is only found through the templates that use it.
     if (cmdline != nullptr && !cmdline_used) continue;
     FILE* file = std::fopen(path.c_str(), "re");
-    if (file != nullptr) {
-      *found = path;
-      return file;
+    if (file == nullptr) continue;
+    // A directory opens for reading but is no file: the search goes on.
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+      std::fclose(file);
+      continue;
     }
+    *found = path;
+    return file;
   }
   return nullptr;
 }

@@ -69,42 +69,80 @@ xconf::FormatResult xconf::FormatConfigFile(XConfFile* file, std::string* text) 
   return FormatResult::kOk;
 }
 
-int doWriteConfigFile(const char* path, XConfFile* file) {
-  if (path == nullptr || file == nullptr) return 0;
-  std::string text;
-  switch (FormatConfigFile(file, &text)) {
-    case FormatResult::kOk: break;
-    case FormatResult::kNoMemory:
-      ErrorF("Cannot write %s: %s\n", path, std::strerror(ENOMEM));
-      return 0;
-    case FormatResult::kUnquotable:
-      ErrorF("Cannot write %s: a name holds a double quote or a line break, or a comment holds "
-             "a line that is not a comment\n", path);
-      return 0;
-  }
-  if (!ReplaceFile(path, text)) {
-    ErrorF("Cannot write %s: %s\n", path, std::strerror(errno));
-    return 0;
-  }
-  return 1;
+namespace {
+
+// What the last write said: why it failed, or what the user should know.
+std::string g_write_failure;
+std::string g_write_notice;
+
+// A plain write: the whole new text replaces the file.
+SafeWrite PlainReplace(const char* path, const std::string& text) {
+  SafeWrite result;
+  result.ok = ReplaceFile(path, text);
+  if (!result.ok) result.failure = std::string(path) + ": " + std::strerror(errno);
+  return result;
 }
 
-int xf86writeConfigFile(const char* path, XConfFile* file) {
+int FormatAndPut(const char* path, XConfFile* file, xconf::PutText put) {
+  using xconf::FormatResult;
+  g_write_failure.clear();
+  g_write_notice.clear();
+  if (path == nullptr || file == nullptr) {
+    g_write_failure = "no file to write";
+    return 0;
+  }
+  std::string text;
+  switch (xconf::FormatConfigFile(file, &text)) {
+    case FormatResult::kOk: break;
+    case FormatResult::kNoMemory:
+      g_write_failure = std::string(path) + ": " + std::strerror(ENOMEM);
+      return 0;
+    case FormatResult::kUnquotable:
+      g_write_failure = std::string(path) +
+                        ": a name holds a double quote or a line break, or a comment holds a "
+                        "line that is not a comment";
+      return 0;
+  }
+  const SafeWrite written = put(path, text);
+  g_write_failure = written.failure;
+  g_write_notice = written.notice;
+  return written.ok ? 1 : 0;
+}
+
+}  // namespace
+
+const std::string& xconf::LastWriteFailure() { return g_write_failure; }
+const std::string& xconf::LastWriteNotice() { return g_write_notice; }
+
+int doWriteConfigFile(const char* path, XConfFile* file) {
+  const int written = FormatAndPut(path, file, PlainReplace);
+  if (!written) ErrorF("Cannot write %s\n", g_write_failure.c_str());
+  return written;
+}
+
+int xconf::WriteConfigFileWith(const char* path, XConfFile* file, PutText put) {
   uid_t real = getuid();
   uid_t effective = geteuid();
-  if (real == effective) return doWriteConfigFile(path, file);
+  if (real == effective) return FormatAndPut(path, file, put);
   // Write with the rights of the user who ran the program.
   if (seteuid(real) != 0) {
     ErrorF("xf86writeConfigFile(): seteuid(%d) failed (%s)\n", static_cast<int>(real),
            std::strerror(errno));
+    g_write_failure = std::string("seteuid failed: ") + std::strerror(errno);
     return 0;
   }
-  int result = doWriteConfigFile(path, file);
+  int result = FormatAndPut(path, file, put);
   if (seteuid(effective) != 0) {
     ErrorF("xf86writeConfigFile(): seteuid(%d) failed (%s)\n", static_cast<int>(effective),
            std::strerror(errno));
   }
   return result;
+}
+
+int xf86writeConfigFile(const char* path, XConfFile* file) {
+  const int written = xconf::WriteConfigFileWith(path, file, PlainReplace);
+  if (!written && !g_write_failure.empty()) ErrorF("Cannot write %s\n", g_write_failure.c_str());
+  return written;
 }
 
 namespace {

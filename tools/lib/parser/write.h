@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/lib/File.h"
+
 struct XConfFile;
 
 namespace xconf {
@@ -15,6 +17,16 @@ namespace xconf {
 // written.
 enum class FormatResult { kOk, kNoMemory, kUnquotable };
 FormatResult FormatConfigFile(XConfFile* file, std::string* text);
+
+// Writes the file as xf86writeConfigFile does (with the rights of the user
+// who ran the program), putting the text on disk with `put` and printing
+// nothing of a failure.
+using PutText = SafeWrite (*)(const char* path, const std::string& text);
+int WriteConfigFileWith(const char* path, XConfFile* file, PutText put);
+// After a failed write: why it failed; after one that went through: what
+// the user should know of it (no backup could be made). Empty otherwise.
+const std::string& LastWriteFailure();
+const std::string& LastWriteNotice();
 
 // Formats a frequency kept in kHz as MHz with the decimals it needs, at least
 // one ("65.0", "148.25"), whatever the process locale says.

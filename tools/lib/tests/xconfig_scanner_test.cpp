@@ -271,6 +271,10 @@ TEST(CfgSearch, TheToolsTemplateList) {
       {"XORGCONFIG absolute", nullptr, "ENV", nullptr, etc + "/env.conf"},
       {"XORGCONFIG relative", nullptr, "env.conf", "/", etc + "/env.conf"},
       {"given name not found: no fallback", "missing.conf", nullptr, "/", ""},
+      // An empty XORGCONFIG, or one that names a directory, finds no file:
+      // the search goes on.
+      {"XORGCONFIG empty", nullptr, "", "/", home + "/xorg.conf"},
+      {"XORGCONFIG a directory", nullptr, "sub", "/", home + "/xorg.conf"},
   };
   std::string given = etc + "/given.conf";
   rows[0].cmdline = given.c_str();
