@@ -368,6 +368,7 @@ int UpdateConfigFile(UserSelection* sel) {
   if (parsed.busId[0] != '\0')
     for (auto& busId : target.busId) CopyText(busId, kToolTextSize, parsed.busId);
   target.useModes = parsed.useModes;
+  target.strippedComments = &parsed.strippedComments;
 
   result = RuleCheck(target, *sel, board, (f & kSelRefresh) != 0);
   if (result != kErrNone) return result;

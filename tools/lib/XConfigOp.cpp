@@ -97,11 +97,38 @@ void FreeInactives(XConfLayout* layout) {
   layout->inactives = nullptr;
 }
 
-void AddOption(XConfOption** list, const char* name, const char* value) {
-  *list = xf86addNewOption(*list, Dup(name), value != nullptr ? Dup(value) : nullptr);
+// Keeps the comment of a stripped entry, the first one for its owner and name.
+void KeepComment(ParsedOpt* parsed, const void* owner, const char* name, const std::string& comment) {
+  if (comment.empty()) return;
+  for (const StrippedComment& c : parsed->strippedComments)
+    if (c.owner == owner && xf86nameCompare(c.name.c_str(), name) == 0) return;
+  parsed->strippedComments.push_back({owner, name, comment});
 }
 
-void AddLoad(XConfFile* config, const char* name) {
+// The comment a rewritten entry gets back, or null.
+char* CommentFor(const XConfigOpt* target, const void* owner, const char* name) {
+  if (target == nullptr || target->strippedComments == nullptr) return nullptr;
+  for (const StrippedComment& c : *target->strippedComments)
+    if (c.owner == owner && xf86nameCompare(c.name.c_str(), name) == 0) return Dup(c.comment.c_str());
+  return nullptr;
+}
+
+// Adds an option; one the tools stripped from the same owner gets its
+// comment back.
+void AddOption(XConfOption** list, const char* name, const char* value,
+               const XConfigOpt* target = nullptr, const void* owner = nullptr) {
+  *list = xf86addNewOption(*list, Dup(name), value != nullptr ? Dup(value) : nullptr);
+  if (char* comment = CommentFor(target, owner, name)) {
+    XConfOption* added = xf86findOption(*list, name);
+    if (added != nullptr && added->comment == nullptr) {
+      added->comment = comment;
+    } else {
+      std::free(comment);
+    }
+  }
+}
+
+void AddLoad(XConfFile* config, const char* name, const XConfigOpt* target) {
   if (config->modules == nullptr)
     config->modules = static_cast<XConfModule*>(std::calloc(1, sizeof(XConfModule)));
   if (config->modules == nullptr) return;
@@ -109,6 +136,7 @@ void AddLoad(XConfFile* config, const char* name) {
   if (load == nullptr) return;
   load->kind = kConfLoadModule;
   load->name = Dup(name);
+  load->comment = CommentFor(target, nullptr, name);
   config->modules->loads = xf86addListItem(config->modules->loads, load);
 }
 
@@ -373,17 +401,23 @@ int GetOptionBool(const char* name, XConfScreen* screen, int defaultValue) {
   return XOption2Bool(text, defaultValue);
 }
 
-XConfOption* RemoveOptionList(XConfOption* options, const char* name) {
+XConfOption* RemoveOptionKeepingComment(XConfOption* options, const char* name,
+                                        std::string* comment) {
   XConfOption** link = &options;
   for (; *link != nullptr; link = &(*link)->next) {
     if (xf86nameCompare((*link)->name, name) != 0) continue;
     XConfOption* gone = *link;
     *link = gone->next;
+    if (comment != nullptr && gone->comment != nullptr) *comment = gone->comment;
     gone->next = nullptr;
     xf86optionListFree(gone);
     break;
   }
   return options;
+}
+
+XConfOption* RemoveOptionList(XConfOption* options, const char* name) {
+  return RemoveOptionKeepingComment(options, name, nullptr);
 }
 
 void RemoveOption(const char* name, XConfScreen* screen) {
@@ -392,11 +426,16 @@ void RemoveOption(const char* name, XConfScreen* screen) {
 }
 
 XConfLoad* RemoveModule(XConfLoad* loads, const char* name) {
+  return RemoveModuleKeepingComment(loads, name, nullptr);
+}
+
+XConfLoad* RemoveModuleKeepingComment(XConfLoad* loads, const char* name, std::string* comment) {
   XConfLoad** link = &loads;
   for (; *link != nullptr; link = &(*link)->next) {
     if (xf86nameCompare((*link)->name, name) != 0) continue;
     XConfLoad* gone = *link;
     *link = gone->next;
+    if (comment != nullptr && gone->comment != nullptr) *comment = gone->comment;
     std::free(gone->name);
     xf86optionListFree(gone->options);
     std::free(gone->comment);
@@ -523,9 +562,12 @@ void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite,
         if (position == 0) FailConfig("Invalid Monitor2Position in config file.\n");
         parsed->monitor2Position = position;
         mergeLayout = position <= kToolLeftOf ? kToolLayoutHorizontal : kToolLayoutVertical;
-        if (const char* text = GetOptionStr("MetaModes", first)) CopyText(parsed->metaModes, text);
-        if (const char* text = GetOptionStr("Monitor2VRefresh", first))
-          CopyText(parsed->monitor2VRefresh, text);
+        // Options that are missing or empty keep the defaults: an empty
+        // MetaModes would leave the merged desktop without a mode.
+        const char* metaModes = GetOptionStr("MetaModes", first);
+        if (metaModes != nullptr && *metaModes != '\0') CopyText(parsed->metaModes, metaModes);
+        const char* vrefresh = GetOptionStr("Monitor2VRefresh", first);
+        if (vrefresh != nullptr && *vrefresh != '\0') CopyText(parsed->monitor2VRefresh, vrefresh);
       } else if (GetOptionBool("Spanthree", first, 0)) {
         parsed->screens = 3;
       } else if (GetOptionBool("Spanfour", first, 0)) {
@@ -566,14 +608,30 @@ void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite,
     if (s == nullptr) continue;
     s->monitor = ScreenMonitor(config, s);
     s->device = ScreenDevice(config, s);
-    for (const char* name : kToolOptions) RemoveOption(name, s);
+    for (const char* name : kToolOptions) {
+      for (XConfOption** list : PlacesOf(s).lists) {
+        if (list == nullptr) continue;
+        std::string comment;
+        *list = RemoveOptionKeepingComment(*list, name, &comment);
+        KeepComment(parsed, s, name, comment);
+      }
+    }
   }
+  std::string comment;
   if (config->flags != nullptr)
-    config->flags->options = RemoveOptionList(config->flags->options, "Xinerama");
-  layout->options = RemoveOptionList(layout->options, "Xinerama");
-  if (config->modules != nullptr)
-    for (const char* name : kToolModules)
-      config->modules->loads = RemoveModule(config->modules->loads, name);
+    config->flags->options =
+        RemoveOptionKeepingComment(config->flags->options, "Xinerama", &comment);
+  KeepComment(parsed, layout, "Xinerama", comment);
+  comment.clear();
+  layout->options = RemoveOptionKeepingComment(layout->options, "Xinerama", &comment);
+  KeepComment(parsed, layout, "Xinerama", comment);
+  if (config->modules != nullptr) {
+    for (const char* name : kToolModules) {
+      comment.clear();
+      config->modules->loads = RemoveModuleKeepingComment(config->modules->loads, name, &comment);
+      KeepComment(parsed, nullptr, name, comment);
+    }
+  }
 
   if (overwrite) {
     xf86freeAdjacencyList(layout->adjacencies);
@@ -633,33 +691,35 @@ void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config) {
 
       if (device != nullptr) {
         if (target->family == 1) {
-          if (target->kvd) AddOption(&device->options, "KVD", "on");
-          if (!target->busMastering) AddOption(&device->options, "BusMastering", "off");
+          if (target->kvd) AddOption(&device->options, "KVD", "on", target, screen);
+          if (!target->busMastering) AddOption(&device->options, "BusMastering", "off", target, screen);
           if (target->forceDigital) {
-            AddOption(&device->options, "DigitalScreen1", "on");
-            AddOption(&device->options, "DigitalScreen2", "on");
+            AddOption(&device->options, "DigitalScreen1", "on", target, screen);
+            AddOption(&device->options, "DigitalScreen2", "on", target, screen);
           }
-          if (!target->edid) AddOption(&device->options, "OCC", "on");
-          if (target->spanThree) AddOption(&device->options, "Spanthree", "on");
-          if (target->spanFour) AddOption(&device->options, "Spanfour", "on");
-          if (target->s3i) AddOption(&device->options, "S3I", "on");
-          if (target->s4i) AddOption(&device->options, "S4I", "on");
+          if (!target->edid) AddOption(&device->options, "OCC", "on", target, screen);
+          if (target->spanThree) AddOption(&device->options, "Spanthree", "on", target, screen);
+          if (target->spanFour) AddOption(&device->options, "Spanfour", "on", target, screen);
+          if (target->s3i) AddOption(&device->options, "S3I", "on", target, screen);
+          if (target->s4i) AddOption(&device->options, "S4I", "on", target, screen);
         }
         if (i < kToolPanels && target->busId[i][0] != '\0')
           SetString(&device->busid, Dup(target->busId[i]));
         if (target->rotation[p] == kRotateCw || target->rotation[p] == kRotateCcw)
-          AddOption(&device->options, "Rotate", target->rotation[p] == kRotateCw ? "cw" : "ccw");
+          AddOption(&device->options, "Rotate", target->rotation[p] == kRotateCw ? "cw" : "ccw",
+                  target, screen);
       }
       if (target->mergedFB) {
         const int position = target->monitor2Position >= kToolRightOf &&
                                      target->monitor2Position <= kToolBelow
                                  ? target->monitor2Position
                                  : kToolRightOf;
-        AddOption(&screen->options, "MergedFB", "on");
-        AddOption(&screen->options, "Monitor2Position", kPositionWords[position]);
-        AddOption(&screen->options, "MetaModes", target->metaModes);
-        AddOption(&screen->options, "Monitor2HSync", target->monitor2HSync);
-        AddOption(&screen->options, "Monitor2VRefresh", target->monitor2VRefresh);
+        AddOption(&screen->options, "MergedFB", "on", target, screen);
+        AddOption(&screen->options, "Monitor2Position", kPositionWords[position], target, screen);
+        AddOption(&screen->options, "MetaModes", target->metaModes, target, screen);
+        AddOption(&screen->options, "Monitor2HSync", target->monitor2HSync, target, screen);
+        AddOption(&screen->options, "Monitor2VRefresh", target->monitor2VRefresh, target,
+                  screen);
       }
     }
     previous = line;
@@ -671,12 +731,12 @@ void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config) {
     previous->next = nullptr;
   }
   RemoveUnusedGeneratedSections(config);
-  if (target->xinerama) AddOption(&layout->options, "Xinerama", "on");
+  if (target->xinerama) AddOption(&layout->options, "Xinerama", "on", target, layout);
   if (target->openGL) {
-    AddLoad(config, "glx");
-    if (target->family == 2) AddLoad(config, "dri");
+    AddLoad(config, "glx", target);
+    if (target->family == 2) AddLoad(config, "dri", target);
   }
-  AddLoad(config, "orvcfg");
+  AddLoad(config, "orvcfg", target);
 }
 
 void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {

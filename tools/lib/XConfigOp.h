@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tools/lib/ModelineUtils.h"
 #include "tools/lib/parser/xconfig.h"
@@ -30,6 +32,16 @@ struct ModeLineResolution {
   ModeLineResolution* next;
 };
 
+// The comment behind an entry the tools strip and write again (a driver
+// option, the Xinerama option, a module load), kept so that the rewritten
+// entry gets it back.
+struct StrippedComment {
+  const void* owner;  // the Screen the option was found for; the layout for
+                      // Xinerama; null for a module load
+  std::string name;
+  std::string comment;
+};
+
 // What was read back from a configuration.
 struct ParsedOpt {
   char path[kToolTextSize];
@@ -53,6 +65,7 @@ struct ParsedOpt {
   int32_t layout;  // ToolLayout
   int32_t layoutScreens;
   ModeLineResolution* modeLines;
+  std::vector<StrippedComment> strippedComments;
 };
 
 // What is to be written.
@@ -76,6 +89,7 @@ struct XConfigOpt {
   int32_t rotation[kToolPanels];  // ToolRotation
   char busId[kToolPanels][kToolTextSize];
   UseModesName* useModes;  // not owned
+  const std::vector<StrippedComment>* strippedComments;  // not owned, may be null
 };
 
 // The defaults a ParsedOpt starts from before reading.
@@ -92,6 +106,11 @@ int XOption2Bool(const char* text, int defaultValue);
 XConfOption* RemoveOptionList(XConfOption* options, const char* name);
 void RemoveOption(const char* name, XConfScreen* screen);
 XConfLoad* RemoveModule(XConfLoad* loads, const char* name);
+// The same, handing over the comment of the entry removed (left as it was
+// when there is none).
+XConfOption* RemoveOptionKeepingComment(XConfOption* options, const char* name,
+                                        std::string* comment);
+XConfLoad* RemoveModuleKeepingComment(XConfLoad* loads, const char* name, std::string* comment);
 
 void AppendUseModeList(UseModesName** list, const char* name);
 void AppendModeLineResolution(ModeLineResolution** list, const XConfModeLine* line);

@@ -173,4 +173,37 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardCase{"DualDisplaySeries", 0x0301, 1}),
     [](const ::testing::TestParamInfo<BoardCase>& info) { return std::string(info.param.name); });
 
+TEST_F(UpdateEngineFile, CommentsOfRewrittenEntriesStay) {
+  UseBoard(0x0302);  // quad-display series: the KVD option is written again
+  WriteFile(conf_,
+            "Section \"ServerLayout\"\n\tIdentifier \"L\"\n\tScreen \"S\"\n"
+            "\tInputDevice \"K\" \"CoreKeyboard\"\n"
+            "\tOption \"Xinerama\" \"off\" # one screen after all\nEndSection\n"
+            "Section \"Module\"\n\tLoad \"glx\" # for the 3D desktop\nEndSection\n"
+            "Section \"InputDevice\"\n\tIdentifier \"K\"\n\tDriver \"kbd\"\nEndSection\n"
+            "Section \"Device\"\n\tIdentifier \"D\"\n\tDriver \"orv\"\n"
+            "\tOption \"KVD\" \"on\" # the quad board\nEndSection\n"
+            "Section \"Monitor\"\n\tIdentifier \"M\"\nEndSection\n"
+            "Section \"Screen\"\n\tIdentifier \"S\"\n\tDevice \"D\"\n\tMonitor \"M\"\n"
+            "\tDefaultDepth 16\n\tOption \"MergedFB\" \"on\" # both heads\n"
+            "\tOption \"Monitor2Position\" \"RightOf\"\nEndSection\n");
+  UserSelection sel{};
+  sel.outputFile = conf_.c_str();
+  sel.depth[0] = 24;
+  sel.useCapabilities = 1;
+  sel.presentFlags = kSelOutputFile | kSelDepth;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(UpdateConfigFile(&sel), kErrNone);
+  testing::internal::GetCapturedStdout();
+  const std::string text = ReadFile(conf_);
+  for (const char* kept : {"\tLoad  \"glx\" # for the 3D desktop\n",
+                           "\"KVD\" \"on\" # the quad board\n",
+                           "\"MergedFB\" \"on\" # both heads\n"})
+    EXPECT_NE(text.find(kept), std::string::npos) << kept << "\n" << text;
+  // A merged desktop never gets an empty mode list.
+  EXPECT_EQ(text.find("\"MetaModes\" \"\""), std::string::npos) << text;
+  // An entry that is not written again takes its comment with it.
+  EXPECT_EQ(text.find("one screen after all"), std::string::npos) << text;
+}
+
 }  // namespace
