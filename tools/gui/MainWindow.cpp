@@ -125,7 +125,8 @@ const ModeLineTabServices kModeLineServices = {
 class FileModeLines {
  public:
   explicit FileModeLines(const std::vector<UiModeLine>& lines) {
-    for (const UiModeLine& m : lines) list_ = PrivateListAppend(list_, &m, sizeof m, nullptr);
+    PrivateListTail tail(&list_);
+    for (const UiModeLine& m : lines) tail.Append(&m, sizeof m, nullptr);
   }
   ~FileModeLines() { PrivateDeleteList(list_); }
   FileModeLines(const FileModeLines&) = delete;

@@ -63,3 +63,17 @@ void PrivateDeleteList(PrivateList* head) {
     head = next;
   }
 }
+
+PrivateListTail::PrivateListTail(PrivateList** head) : head_(head), tail_(*head) {
+  while (tail_ != nullptr && tail_->next != nullptr) tail_ = tail_->next;
+}
+
+void PrivateListTail::Append(const void* payload, size_t size, PrivateListDestructor destructor) {
+  if (tail_ == nullptr) {
+    *head_ = tail_ = PrivateListAppend(nullptr, payload, size, destructor);
+    return;
+  }
+  // From the tail, the append walks no further.
+  PrivateListAppend(tail_, payload, size, destructor);
+  tail_ = tail_->next;
+}

@@ -28,3 +28,16 @@ PrivateList* PrivateListFind(PrivateList* head, const void* key, int keyNumber,
 // list's first node afterwards.
 PrivateList* PrivateRemoveElemList(PrivateList* head, PrivateList* node);
 void PrivateDeleteList(PrivateList* head);
+
+// Appends to a list at a remembered tail, in constant time, for loops that
+// add many records; the tail is found once, when the object is made, and
+// nothing else may change the list's end meanwhile.
+class PrivateListTail {
+ public:
+  explicit PrivateListTail(PrivateList** head);
+  void Append(const void* payload, size_t size, PrivateListDestructor destructor);
+
+ private:
+  PrivateList** head_;
+  PrivateList* tail_;
+};

@@ -327,6 +327,7 @@ int ProbeXConfig(XConfigInfo* info) {
   const bool qlb = state.board ? state.board->driver == kDriverQlb : parsed.family == 2;
   AddScreens(info, parsed, qlb);
 
+  PrivateListTail modeLines(&info->modeLines);
   for (const ModeLineResolution* m = parsed.modeLines; m != nullptr; m = m->next) {
     UiModeLine line{};
     std::snprintf(line.name, sizeof line.name, "%s", m->name);
@@ -334,7 +335,7 @@ int ProbeXConfig(XConfigInfo* info) {
     CopyModeTimings(&line, *m);
     line.hpolarity = (m->flags & kModeFlagPHSync) ? kPolarityPositive : kPolarityNegative;
     line.vpolarity = (m->flags & kModeFlagPVSync) ? kPolarityPositive : kPolarityNegative;
-    info->modeLines = PrivateListAppend(info->modeLines, &line, sizeof line, nullptr);
+    modeLines.Append(&line, sizeof line, nullptr);
   }
 
   info->xinerama = parsed.mode == kModeXinerama;

@@ -454,15 +454,21 @@ void AppendUseModeList(UseModesName** list, const char* name) {
 }
 
 void AppendModeLineResolution(ModeLineResolution** list, const XConfModeLine* line) {
+  while (*list != nullptr) list = &(*list)->next;
+  AppendModeLineResolutionAt(list, line);
+}
+
+ModeLineResolution** AppendModeLineResolutionAt(ModeLineResolution** tail,
+                                                const XConfModeLine* line) {
   auto* entry = static_cast<ModeLineResolution*>(std::calloc(1, sizeof(ModeLineResolution)));
-  if (entry == nullptr) return;
+  if (entry == nullptr) return tail;
   std::snprintf(entry->name, sizeof entry->name, "%s",
                 line->identifier != nullptr ? line->identifier : "");
   entry->clock = ConvertKHzToMHz(line->clock);
   CopyModeTimings(entry, *line);
   entry->flags = line->flags;
-  while (*list != nullptr) list = &(*list)->next;
-  *list = entry;
+  *tail = entry;
+  return &entry->next;
 }
 
 void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite, int probe) {
@@ -595,10 +601,12 @@ void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite,
     XConfScreen* first =
         layout->adjacencies != nullptr ? LineScreen(config, layout->adjacencies) : nullptr;
     if (XConfMonitor* monitor = ScreenMonitor(config, first)) {
+      ModeLineResolution** tail = &parsed->modeLines;
+      while (*tail != nullptr) tail = &(*tail)->next;
       for (XConfModesLink* l = monitor->modes_links; l != nullptr; l = l->next) {
         XConfModes* modes = xf86findModes(l->name, config->modes);
         for (XConfModeLine* m = modes != nullptr ? modes->modelines : nullptr; m; m = m->next)
-          AppendModeLineResolution(&parsed->modeLines, m);
+          tail = AppendModeLineResolutionAt(tail, m);
       }
     }
   }

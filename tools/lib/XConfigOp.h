@@ -114,6 +114,9 @@ XConfLoad* RemoveModuleKeepingComment(XConfLoad* loads, const char* name, std::s
 
 void AppendUseModeList(UseModesName** list, const char* name);
 void AppendModeLineResolution(ModeLineResolution** list, const XConfModeLine* line);
+// The same at a known tail link, in constant time; answers the new tail link.
+ModeLineResolution** AppendModeLineResolutionAt(ModeLineResolution** tail,
+                                                const XConfModeLine* line);
 
 // Reads the tools' state back and strips their options and modules. The
 // layout errors print their message and end the process with status 1.

@@ -59,10 +59,9 @@ void ExpectScreenPart(char** comment, int wanted, const char* message) {
   if (xf86getSubToken(comment) != wanted) Fail("%s", message);
 }
 
-void ParseScreenLine(XConfLayout* layout) {
+void ParseScreenLine(XConfLayout* layout, ListAppender<XConfAdjacency>* lines) {
   char** c = &layout->comment;
-  auto* adj = NewRecord<XConfAdjacency>();
-  layout->adjacencies = xf86addListItem(layout->adjacencies, adj);
+  auto* adj = lines->Append(NewRecord<XConfAdjacency>());
   adj->screen_num = -1;
   adj->x = adj->y = -1;
   adj->where = kConfPosAbsolute;
@@ -127,6 +126,9 @@ void ParseScreenLine(XConfLayout* layout) {
 }
 
 void ParseLayoutBody(XConfLayout* layout) {
+  ListAppender<XConfAdjacency> lines(&layout->adjacencies);
+  ListAppender<XConfInactive> inactives(&layout->inactives);
+  ListAppender<XConfInputRef> inputs(&layout->inputs);
   for (;;) {
     int token = xf86getToken(kLayoutTab);
     char** c = &layout->comment;
@@ -138,20 +140,18 @@ void ParseLayoutBody(XConfLayout* layout) {
         layout->comment = xf86addComment(layout->comment, xf86tokenString());
         break;
       case kTokIdentifier: SetIdentifier(&layout->identifier, c); break;
-      case kTokScreen: ParseScreenLine(layout); break;
+      case kTokScreen: ParseScreenLine(layout, &lines); break;
       case kTokInactive: {
         if (xf86getSubToken(c) != kTokString)
           Fail("The Inactive keyword must be followed by a Device name in quotes.");
-        auto* inactive = NewRecord<XConfInactive>();
-        layout->inactives = xf86addListItem(layout->inactives, inactive);
+        auto* inactive = inactives.Append(NewRecord<XConfInactive>());
         inactive->device_name = xf86takeString();
         break;
       }
       case kTokInputDevice: {
         if (xf86getSubToken(c) != kTokString)
           Fail("The InputDevice keyword must be followed by an input device name in quotes.");
-        auto* ref = NewRecord<XConfInputRef>();
-        layout->inputs = xf86addListItem(layout->inputs, ref);
+        auto* ref = inputs.Append(NewRecord<XConfInputRef>());
         ref->input_name = xf86takeString();
         int t;
         while ((t = xf86getSubToken(c)) == kTokString)

@@ -268,6 +268,8 @@ void ParseGamma(XConfMonitor* mon) {
 }
 
 void ParseMonitorBody(XConfMonitor* mon) {
+  ListAppender<XConfModeLine> lines(&mon->modelines);
+  ListAppender<XConfModesLink> links(&mon->modes_links);
   for (;;) {
     int token = xf86getToken(kMonitorTab);
     char** c = &mon->comment;
@@ -300,13 +302,12 @@ void ParseMonitorBody(XConfMonitor* mon) {
         break;
       case kTokGamma: ParseGamma(mon); break;
       case kTokUseModes: {
-        auto* link = NewRecord<XConfModesLink>();
-        mon->modes_links = xf86addListItem(mon->modes_links, link);
+        auto* link = links.Append(NewRecord<XConfModesLink>());
         link->name = ExpectString(c, "UseModes");
         break;
       }
-      case kTokModeLine: mon->modelines = xf86addListItem(mon->modelines, ParseModeLine()); break;
-      case kTokMode: mon->modelines = xf86addListItem(mon->modelines, ParseVerboseMode()); break;
+      case kTokModeLine: lines.Append(ParseModeLine()); break;
+      case kTokMode: lines.Append(ParseVerboseMode()); break;
       case kTokOption: mon->options = xf86parseOption(mon->options); break;
       default: FailToken(token);
     }
@@ -341,6 +342,7 @@ void FreeModes(XConfModes* modes) {
 }
 
 void ParseModesBody(XConfModes* modes) {
+  ListAppender<XConfModeLine> lines(&modes->modelines);
   for (;;) {
     int token = xf86getToken(kModesTab);
     switch (token) {
@@ -351,12 +353,8 @@ void ParseModesBody(XConfModes* modes) {
         modes->comment = xf86addComment(modes->comment, xf86tokenString());
         break;
       case kTokIdentifier: SetIdentifier(&modes->identifier, &modes->comment); break;
-      case kTokModeLine:
-        modes->modelines = xf86addListItem(modes->modelines, ParseModeLine());
-        break;
-      case kTokMode:
-        modes->modelines = xf86addListItem(modes->modelines, ParseVerboseMode());
-        break;
+      case kTokModeLine: lines.Append(ParseModeLine()); break;
+      case kTokMode: lines.Append(ParseVerboseMode()); break;
       default: FailToken(token);
     }
   }

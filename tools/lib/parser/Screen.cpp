@@ -118,11 +118,9 @@ void ParseDisplayBody(XConfDisplay* d) {
         break;
       case kTokModes: {
         int t;
-        while ((t = xf86getSubToken(c)) == kTokString) {
-          auto* name = NewRecord<XConfModeName>();
-          d->modes = xf86addListItem(d->modes, name);
-          name->name = xf86takeString();
-        }
+        ListAppender<XConfModeName> names(&d->modes);
+        while ((t = xf86getSubToken(c)) == kTokString)
+          names.Append(NewRecord<XConfModeName>())->name = xf86takeString();
         xf86unGetToken(t);
         break;
       }

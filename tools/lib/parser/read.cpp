@@ -28,9 +28,30 @@ void SetSingle(T** slot, T* record, void (*free_fn)(T*)) {
   *slot = record;
 }
 
+// The file's lists of sections, appended in constant time.
+struct SectionLists {
+  explicit SectionLists(XConfFile* file)
+      : inputs(&file->inputs),
+        videoadaptors(&file->videoadaptors),
+        devices(&file->devices),
+        monitors(&file->monitors),
+        modes(&file->modes),
+        screens(&file->screens),
+        layouts(&file->layouts),
+        vendors(&file->vendors) {}
+  ListAppender<XConfInput> inputs;
+  ListAppender<XConfVideoAdaptor> videoadaptors;
+  ListAppender<XConfDevice> devices;
+  ListAppender<XConfMonitor> monitors;
+  ListAppender<XConfModes> modes;
+  ListAppender<XConfScreen> screens;
+  ListAppender<XConfLayout> layouts;
+  ListAppender<XConfVendor> vendors;
+};
+
 // Runs the parser of the named section and files its record; false when the
 // name is unknown or the parser failed.
-bool ParseSection(XConfFile* file, const char* name) {
+bool ParseSection(XConfFile* file, SectionLists* lists, const char* name) {
   auto is = [name](const char* section) { return xf86nameCompare(name, section) == 0; };
   if (is("files")) {
     XConfFiles* r = xf86parseFilesSection();
@@ -43,35 +64,35 @@ bool ParseSection(XConfFile* file, const char* name) {
   } else if (is("keyboard")) {
     XConfInput* r = xf86parseKeyboardSection();
     if (r == nullptr) return false;
-    file->inputs = xf86addListItem(file->inputs, r);
+    lists->inputs.Append(r);
   } else if (is("pointer")) {
     XConfInput* r = xf86parsePointerSection();
     if (r == nullptr) return false;
-    file->inputs = xf86addListItem(file->inputs, r);
+    lists->inputs.Append(r);
   } else if (is("videoadaptor")) {
     XConfVideoAdaptor* r = xf86parseVideoAdaptorSection();
     if (r == nullptr) return false;
-    file->videoadaptors = xf86addListItem(file->videoadaptors, r);
+    lists->videoadaptors.Append(r);
   } else if (is("device")) {
     XConfDevice* r = xf86parseDeviceSection();
     if (r == nullptr) return false;
-    file->devices = xf86addListItem(file->devices, r);
+    lists->devices.Append(r);
   } else if (is("monitor")) {
     XConfMonitor* r = xf86parseMonitorSection();
     if (r == nullptr) return false;
-    file->monitors = xf86addListItem(file->monitors, r);
+    lists->monitors.Append(r);
   } else if (is("modes")) {
     XConfModes* r = xf86parseModesSection();
     if (r == nullptr) return false;
-    file->modes = xf86addListItem(file->modes, r);
+    lists->modes.Append(r);
   } else if (is("screen")) {
     XConfScreen* r = xf86parseScreenSection();
     if (r == nullptr) return false;
-    file->screens = xf86addListItem(file->screens, r);
+    lists->screens.Append(r);
   } else if (is("inputdevice")) {
     XConfInput* r = xf86parseInputSection();
     if (r == nullptr) return false;
-    file->inputs = xf86addListItem(file->inputs, r);
+    lists->inputs.Append(r);
   } else if (is("module")) {
     XConfModule* r = xf86parseModuleSection();
     if (r == nullptr) return false;
@@ -79,11 +100,11 @@ bool ParseSection(XConfFile* file, const char* name) {
   } else if (is("serverlayout")) {
     XConfLayout* r = xf86parseLayoutSection();
     if (r == nullptr) return false;
-    file->layouts = xf86addListItem(file->layouts, r);
+    lists->layouts.Append(r);
   } else if (is("vendor")) {
     XConfVendor* r = xf86parseVendorSection();
     if (r == nullptr) return false;
-    file->vendors = xf86addListItem(file->vendors, r);
+    lists->vendors.Append(r);
   } else if (is("dri")) {
     XConfDri* r = xf86parseDRISection();
     if (r == nullptr) return false;
@@ -100,6 +121,7 @@ bool ParseSection(XConfFile* file, const char* name) {
 }
 
 bool ReadSections(XConfFile* file) {
+  SectionLists lists(file);
   for (;;) {
     int token = xf86getToken(kTopLevelTab);
     switch (token) {
@@ -110,7 +132,7 @@ bool ReadSections(XConfFile* file) {
           Fail(kMsgQuotedString, "Section");
         std::string name = xf86tokenValue().str;
         xf86setSection(name.c_str());
-        if (!ParseSection(file, name.c_str())) return false;
+        if (!ParseSection(file, &lists, name.c_str())) return false;
         break;
       }
       default: Fail(kMsgInvalidKeyword, xf86tokenString());

@@ -354,6 +354,33 @@ T* xf86addListItem(T* head, T* item) {
   return head;
 }
 
+namespace xconf {
+
+// Appends to a singly linked list in constant time: the tail's link is
+// found once, when the appender is made, and kept. Parsers that add one
+// record after another to a list (mode lines, sections) use it, so a file
+// of many lines reads in linear time. Nothing else may change the list's
+// tail while the appender is in use.
+template <typename T>
+class ListAppender {
+ public:
+  explicit ListAppender(T** head) : link_(head) { Settle(); }
+  // Appends `item` (itself possibly a list) and returns it.
+  T* Append(T* item) {
+    *link_ = item;
+    Settle();
+    return item;
+  }
+
+ private:
+  void Settle() {
+    while (*link_ != nullptr) link_ = &(*link_)->next;
+  }
+  T** link_;
+};
+
+}  // namespace xconf
+
 // True when the two lists do not end in the same record.
 template <typename T>
 bool xf86itemNotSublist(T* a, T* b) {
