@@ -1,5 +1,8 @@
 #include "tools/lib/pci.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,19 +28,24 @@ void ReadConfigHeader(const std::string& dir, PciDeviceRecord* rec) {
     ErrorF("ProcSetup:File name too long\n");
     Fail();
   }
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
+  // One read of the 64 bytes wanted: a buffered stream would make the
+  // kernel read a whole block of configuration space for each device.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     ErrorF("ProcSetup:Cannot open %s\n", path.c_str());
     Fail();
   }
-  size_t got = std::fread(rec->config, 1, kPciConfigHeaderSize, f);
-  if (got != size_t(kPciConfigHeaderSize)) {
-    if (std::ferror(f)) ErrorF("proc_read: read failed: %s\n", std::strerror(errno));
+  ssize_t got;
+  do {
+    got = read(fd, rec->config, kPciConfigHeaderSize);
+  } while (got < 0 && errno == EINTR);
+  const int readError = errno;
+  close(fd);
+  if (got != kPciConfigHeaderSize) {
+    if (got < 0) ErrorF("proc_read: read failed: %s\n", std::strerror(readError));
     ErrorF("Unable to read the standard configuration space header\n");
-    std::fclose(f);
     Fail();
   }
-  std::fclose(f);
 }
 
 }  // namespace

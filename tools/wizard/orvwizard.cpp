@@ -97,6 +97,7 @@ const char* const kUsage[] = {
     "Possible options:",
     "    --version                         : display version number.",
     "    --outputfile                      : filename of the config to change.",
+    "    --cardfile                        : directory holding the orvcards board database.",
     "    --orv | --qlb                     : board family.",
     "    --kvd on|off                      : Must be specified for a KVD Series board.",
     "    --output 1|2|3|4                  : number of displays.",
@@ -160,9 +161,10 @@ struct Options {
   const char* modeLine = nullptr;
 };
 
-[[noreturn]] void Usage() {
+// The usage text on standard output; asked for with --help it is no error.
+[[noreturn]] void Usage(int status = 1) {
   for (const char* line : kUsage) std::printf("%s\n", line);
-  std::exit(1);
+  std::exit(status);
 }
 
 [[noreturn]] void ArgumentError(const char* format, const char* value) {
@@ -304,7 +306,8 @@ Options ParseOptions(int argc, char** argv) {
   Options o;
   opterr = 0;
   int id;
-  while ((id = getopt_long_only(argc, argv, "", kLongOptions, nullptr)) != -1) {
+  // The leading ':' tells a missing argument from an unknown option.
+  while ((id = getopt_long_only(argc, argv, ":", kLongOptions, nullptr)) != -1) {
     switch (id) {
       case kOptOutputFile:
         o.outputFile = optarg;
@@ -361,7 +364,14 @@ Options ParseOptions(int argc, char** argv) {
         break;
       case kOptIgnoreCap: o.useCapabilities = false; break;
       case kOptClearModeLine: o.clearModeLine = true; break;
-      default: Usage();
+      case kOptHelp: Usage(0);
+      case ':':
+        std::fprintf(stderr, "option %s needs an argument\n", argv[optind - 1]);
+        Usage();
+      default:
+        // An unknown option, or an abbreviation that fits several.
+        std::fprintf(stderr, "unrecognized option: %s\n", argv[optind - 1]);
+        Usage();
     }
   }
   if (optind < argc) {

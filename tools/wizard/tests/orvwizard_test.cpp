@@ -657,6 +657,10 @@ TEST_F(Wizard, ArgumentErrors) {
        "InputSection) must already exist.\n"},
       {{"--cardfile", "/nonexistent"}, 1, "The orvcards file can't be found at /nonexistent\n"},
       {{"--merge", "stray"}, 1, "unrecognized options: stray \n"},
+      // An unknown or ambiguous option, and a missing argument, are named.
+      {{"--frobnicate"}, 1, "unrecognized option: --frobnicate\n"},
+      {{"--o"}, 1, "unrecognized option: --o\n"},
+      {{"--bpp"}, 1, "option --bpp needs an argument\n"},
   };
   for (const ArgCase& c : cases) {
     SCOPED_TRACE(c.err);
@@ -665,10 +669,14 @@ TEST_F(Wizard, ArgumentErrors) {
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(ReadFile(conf_), kSeed);
   }
+  // Asked for, the usage is no error; it names every option taken.
   Result help = Run({"--help"});
-  EXPECT_EQ(help.status, 1);
+  EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Possible options:\n", 0), 0u);
-  EXPECT_EQ(help.out.find("cardfile"), std::string::npos);
+  EXPECT_NE(help.out.find("--cardfile"), std::string::npos);
+  // A mistake prints the same usage after naming what was wrong.
+  Result wrong = Run({"--frobnicate"});
+  EXPECT_EQ(wrong.out, help.out);
 }
 
 TEST_F(Wizard, VersionAndAbbreviations) {
