@@ -11,9 +11,6 @@ namespace {
 constexpr gint kRendererPad = 2;
 constexpr gint kRendererWidth = 55;
 constexpr gint kRendererHeight = 10;
-// The menu opens this far below the top of the cell's background area,
-// clear of the column headers.
-constexpr gint kMenuDrop = 20;
 
 enum { kPropRendererModel = 1, kPropRendererTextColumn = 2 };
 
@@ -81,12 +78,15 @@ GtkCellEditable* RendererStartEditing(GtkCellRenderer* cell, GdkEvent*, GtkWidge
   CellRendererComboBox* self = AsRenderer(cell);
   g_object_set_data_full(G_OBJECT(self), kComboPathKey, g_strdup(path), g_free);
 
+  // The cell's area is in the coordinates of the list's row window, which
+  // the list moves as it scrolls: from that window's place on the screen,
+  // the menu opens right below the cell, wherever the list is scrolled to.
+  GdkWindow* rows = GTK_IS_TREE_VIEW(widget) ? gtk_tree_view_get_bin_window(GTK_TREE_VIEW(widget))
+                                             : widget->window;
   gint originX = 0, originY = 0;
-  if (widget->window) gdk_window_get_origin(widget->window, &originX, &originY);
-  // The cell's area is in the list's visible coordinates, so the scroll
-  // offsets are already part of it.
+  if (rows != nullptr) gdk_window_get_origin(rows, &originX, &originY);
   const gint x = std::max(0, originX + background->x);
-  const gint y = std::max(0, originY + background->y + kMenuDrop);
+  const gint y = std::max(0, originY + background->y + background->height);
 
   GtkWidget* editable = ComboBoxCellEditableNew(self->model);
   if (!editable) return nullptr;

@@ -6,9 +6,14 @@
 
 namespace {
 
-constexpr gint kMenuWidth = 63;
-
-enum { kPropEditableModel = 1, kPropEditableX = 2, kPropEditableY = 3 };
+enum {
+  kPropEditableModel = 1,
+  kPropEditableX = 2,
+  kPropEditableY = 3,
+  // The cell-editable interface's own property: the toolkit reads it when
+  // the editing ends.
+  kPropEditingCanceled = 4,
+};
 
 ComboBoxCellEditable* AsEditable(gpointer p) {
   return G_TYPE_CHECK_INSTANCE_CAST(p, ComboBoxCellEditableGetType(), ComboBoxCellEditable);
@@ -26,6 +31,7 @@ void ComboBoxSetPosition(GObject* object, guint id, const GValue* value, GParamS
     }
     case kPropEditableX: self->x = g_value_get_int(value); break;
     case kPropEditableY: self->y = g_value_get_int(value); break;
+    case kPropEditingCanceled: self->canceled = g_value_get_boolean(value); break;
     default: (void)pspec; break;
   }
 }
@@ -36,6 +42,7 @@ void EditableGetProperty(GObject* object, guint id, GValue* value, GParamSpec* p
     case kPropEditableModel: g_value_set_object(value, self->model); break;
     case kPropEditableX: g_value_set_int(value, self->x); break;
     case kPropEditableY: g_value_set_int(value, self->y); break;
+    case kPropEditingCanceled: g_value_set_boolean(value, self->canceled); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
   }
 }
@@ -78,7 +85,10 @@ void MenuItemActivated(GtkMenuItem* item, gpointer data) {
 }
 
 gboolean FinishWithoutChoice(gpointer data) {
-  FinishEditing(AsEditable(data));
+  ComboBoxCellEditable* self = AsEditable(data);
+  // The menu went away without a word chosen: the editing was cancelled.
+  if (g_object_get_data(G_OBJECT(self), kComboPathKey) == nullptr) self->canceled = TRUE;
+  FinishEditing(self);
   g_object_unref(data);
   return FALSE;
 }
@@ -106,7 +116,7 @@ void ComboBoxCellEditableStartEditing(GtkCellEditable* editable, GdkEvent*) {
       gtk_widget_show(item);
     } while (gtk_tree_model_iter_next(self->model, &iter));
   }
-  gtk_widget_set_size_request(menu, kMenuWidth, -1);
+  // The menu takes the width of its words, so none is cut.
   g_signal_connect(menu, "deactivate", G_CALLBACK(MenuDeactivated), self);
   gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, MenuPosition, self, 0, gtk_get_current_event_time());
 }
@@ -142,6 +152,7 @@ void EditableClassInit(gpointer klass, gpointer) {
       object, kPropEditableY,
       g_param_spec_int("y", "ComboBoxCellEditable y pos", "The location of ComboBoxCellEditable", 0,
                        G_MAXINT, 0, flags));
+  g_object_class_override_property(object, kPropEditingCanceled, "editing-canceled");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ struct ComboBoxCellEditable {
   gint x;
   gint y;
   GtkWidget* menu;
+  gboolean canceled;  // "editing-canceled": closed without a choice
 };
 
 struct ComboBoxCellEditableClass {
