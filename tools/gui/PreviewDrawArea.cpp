@@ -127,6 +127,7 @@ void DrawPreview() {
   if (!area || !area->window || !s_state) return;
   preview::Input in = s_state();
   in.areaWidth = area->allocation.width;
+  in.areaHeight = area->allocation.height;
   const preview::Picture picture = preview::ComputePreview(in);
   oDrawingInfo = picture.info;
   DrawPicture(area->window, area->style->fg_gc[GTK_WIDGET_STATE(area)], picture);
@@ -186,23 +187,28 @@ void PairDigits(Picture& pic, const Input& in) {
 
 }  // namespace
 
-DrawingInfo GetCoordSquare(int32_t areaWidth, uint32_t mode) {
+// The square sits around the area's centre, each axis halved on its own.
+DrawingInfo GetCoordSquare(int32_t areaWidth, int32_t areaHeight, uint32_t mode) {
   DrawingInfo info;
   info.displayCount = kMaxDisplays;
-  const int32_t half = areaWidth / 2;
+  const int32_t halfX = areaWidth / 2;
+  const int32_t halfY = areaHeight / 2;
   if (mode == kIndependent) {
-    Add(info, {half - 26, half - 29, kPairLength, kDisplaySize});
-    Add(info, {half - 26, half + 3, kPairLength, kDisplaySize});
+    Add(info, {halfX - 26, halfY - 29, kPairLength, kDisplaySize});
+    Add(info, {halfX - 26, halfY + 3, kPairLength, kDisplaySize});
   } else if (mode == kXinerama) {
-    Add(info, {half - 26, half - 26, kPairLength, kDisplaySize});
-    Add(info, {half - 26, half, kPairLength, kDisplaySize});
+    Add(info, {halfX - 26, halfY - 26, kPairLength, kDisplaySize});
+    Add(info, {halfX - 26, halfY, kPairLength, kDisplaySize});
   } else {
-    Add(info, {half - 26, half - 26, kPairLength, kPairLength});
+    Add(info, {halfX - 26, halfY - 26, kPairLength, kPairLength});
   }
   return info;
 }
 
-DrawingInfo GetCoordLine(int32_t areaWidth, int displays, uint32_t layout, uint32_t mode, bool kvd) {
+// A row is spread over the area's width and a column over its height; on
+// the other axis the outlines are centred.
+DrawingInfo GetCoordLine(int32_t areaWidth, int32_t areaHeight, int displays, uint32_t layout,
+                         uint32_t mode, bool kvd) {
   DrawingInfo info;
   info.displayCount = displays;
   int32_t gap = 0, spacing = 0, length = kDisplaySize, count = displays;
@@ -219,12 +225,15 @@ DrawingInfo GetCoordLine(int32_t areaWidth, int displays, uint32_t layout, uint3
     length = kDisplaySize * displays;
     count = 1;
   }
-  int32_t start = (areaWidth - length * count - spacing) / 2 + gap;
+  const bool vertical = layout == kVertical;
+  const int32_t along = vertical ? areaHeight : areaWidth;
+  const int32_t across = ((vertical ? areaWidth : areaHeight) - kDisplaySize) / 2;
+  int32_t start = (along - length * count - spacing) / 2 + gap;
   for (int32_t i = 0; i < count; ++i, start += length + 2 * gap) {
-    if (layout == kVertical)
-      Add(info, {kCrossAxisOffset, start, kDisplaySize, length});
+    if (vertical)
+      Add(info, {across, start, kDisplaySize, length});
     else
-      Add(info, {start, kCrossAxisOffset, length, kDisplaySize});
+      Add(info, {start, across, length, kDisplaySize});
   }
   return info;
 }
@@ -247,7 +256,7 @@ Picture ComputePreview(const Input& in) {
     // The square layout exists only for four displays; anything else has no
     // picture.
     if (displays != kMaxDisplays) return pic;
-    pic.info = GetCoordSquare(in.areaWidth, in.mode);
+    pic.info = GetCoordSquare(in.areaWidth, in.areaHeight, in.mode);
     if (in.mode == kMerge) {
       const Rect& r = pic.info.rects[0];
       pic.separators.push_back({r.x + r.width / 2, r.y, r.x + r.width / 2, r.y + r.height});
@@ -270,7 +279,7 @@ Picture ComputePreview(const Input& in) {
   }
 
   const bool vertical = in.layout == kVertical;
-  pic.info = GetCoordLine(in.areaWidth, displays, in.layout, in.mode, in.kvd);
+  pic.info = GetCoordLine(in.areaWidth, in.areaHeight, displays, in.layout, in.mode, in.kvd);
   if (in.mode == kMerge && pic.info.rectCount > 0) {
     const Rect& r = pic.info.rects[0];
     for (int k = 1; k < displays; ++k) {
@@ -292,7 +301,8 @@ Picture ComputePreview(const Input& in) {
     // One 26-pixel square per display carries its digit; a merged desktop is
     // split into those squares first.
     DrawingInfo cells = in.mode == kMerge
-                            ? GetCoordLine(in.areaWidth, displays, in.layout, kXinerama, false)
+                            ? GetCoordLine(in.areaWidth, in.areaHeight, displays, in.layout, kXinerama,
+                                           false)
                             : pic.info;
     for (int32_t i = 0; i < cells.rectCount; ++i) {
       const Rect& r = cells.rects[std::size_t(i)];

@@ -27,7 +27,6 @@ constexpr uint32_t kRotationCounterClockwise = 2;
 
 constexpr int32_t kDisplaySize = 26;      // one display is a square of this side
 constexpr int32_t kPairLength = 52;       // a display pair on a KVD board
-constexpr int32_t kCrossAxisOffset = 51;  // rows and columns sit this far in
 constexpr int32_t kDigitStep = 25;        // digits sharing one outline
 constexpr int kMaxDisplays = 4;
 
@@ -56,7 +55,9 @@ struct Digit {
 };
 
 struct Input {
-  int32_t areaWidth = 0;
+  int32_t areaWidth = 0;   // the drawing area's size: each axis is placed
+  int32_t areaHeight = 0;  // with its own, and the picture is centred
+
   int displays = 1;  // 1-4 (output-count index + 1)
   uint32_t layout = kHorizontal;
   uint32_t mode = kMerge;
@@ -70,8 +71,9 @@ struct Picture {
   std::vector<Digit> digits;
 };
 
-DrawingInfo GetCoordSquare(int32_t areaWidth, uint32_t mode);
-DrawingInfo GetCoordLine(int32_t areaWidth, int displays, uint32_t layout, uint32_t mode, bool kvd);
+DrawingInfo GetCoordSquare(int32_t areaWidth, int32_t areaHeight, uint32_t mode);
+DrawingInfo GetCoordLine(int32_t areaWidth, int32_t areaHeight, int displays, uint32_t layout,
+                         uint32_t mode, bool kvd);
 // The image angle that shows a display turned by `rotation`.
 int DigitAngle(uint32_t rotation);
 Picture ComputePreview(const Input& in);

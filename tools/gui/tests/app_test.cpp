@@ -371,6 +371,7 @@ class PreviewShot {
     return p[0] == 0xFF && p[1] == 0xFF && p[2] == 0xFF;
   }
   int Width() const { return area_->allocation.width; }
+  int Height() const { return area_->allocation.height; }
   GdkPixbuf* Pixbuf() const { return shot_; }
 
  private:
@@ -415,7 +416,7 @@ TEST_F(AppTest, PreviewDrawsTheChosenLayout) {
     PreviewShot shot(area);
     gdk_pixbuf_save(shot.Pixbuf(), ORV_ARTIFACT_DIR "/orvaneconfig-preview-independent.png", "png", nullptr,
                     nullptr);
-    const int x0 = (shot.Width() - 2 * 26 - 6 * 2) / 2 + 3, y0 = 51;
+    const int x0 = (shot.Width() - 2 * 26 - 6 * 2) / 2 + 3, y0 = (shot.Height() - 26) / 2;
     for (int i = 0; i < 2; ++i) {
       const int x = x0 + i * 32;
       for (int d = 0; d <= 26; ++d) {
@@ -439,7 +440,7 @@ TEST_F(AppTest, PreviewDrawsTheChosenLayout) {
   ASSERT_EQ(GetAgglutinationCtrl(), static_cast<uint32_t>(kAggMerge));
   PreviewShot shot(area);
   gdk_pixbuf_save(shot.Pixbuf(), ORV_ARTIFACT_DIR "/orvaneconfig-preview-merge.png", "png", nullptr, nullptr);
-  const int x0 = (shot.Width() - 52) / 2, y0 = 51;
+  const int x0 = (shot.Width() - 52) / 2, y0 = (shot.Height() - 26) / 2;
   for (int d = 0; d <= 52; ++d) EXPECT_TRUE(shot.Dark(x0 + d, y0)) << "top edge at " << x0 + d;
   EXPECT_TRUE(shot.Dark(x0, y0 + 13));
   EXPECT_TRUE(shot.Dark(x0 + 52, y0 + 13));

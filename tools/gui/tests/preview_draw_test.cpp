@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "tools/gui/PreviewDrawArea.h"
@@ -96,7 +98,8 @@ class PreviewDraw : public ::testing::Test {
     gtk_widget_queue_draw(area_);
     DrainEvents();
     GdkPixbuf* shot = gdk_pixbuf_get_from_drawable(nullptr, area_->window, gdk_drawable_get_colormap(area_->window),
-                                                   0, 0, 0, 0, kAreaSize, kAreaSize);
+                                                   0, 0, 0, 0, area_->allocation.width,
+                                                   area_->allocation.height);
     // Kept beside the build files, or where ORV_SCREENSHOT_DIR says.
     const char* dir = getenv("ORV_SCREENSHOT_DIR");
     std::string out = dir ? dir : ORV_ARTIFACT_DIR "/preview-shots";
@@ -165,29 +168,30 @@ void ExpectDigit(GdkPixbuf* shot, const Digit& d, int separatorX = -10) {
 }
 
 TEST_F(PreviewDraw, ThreeMergedDisplaysInARow) {
-  GdkPixbuf* shot = Show({kAreaSize, 3, kHorizontal, kMerge, false, {}}, "row_merge_3");
-  ExpectOutline(shot, {61, 51, 78, 26});
-  ExpectDashedColumn(shot, 87, 51, 77);
-  ExpectDashedColumn(shot, 113, 51, 77);
-  for (int d = 0; d < 3; ++d) ExpectDigit(shot, {d + 1, 61 + 26 * d, 51, 0});
+  GdkPixbuf* shot = Show({kAreaSize, kAreaSize, 3, kHorizontal, kMerge, false, {}}, "row_merge_3");
+  ExpectOutline(shot, {61, 87, 78, 26});
+  ExpectDashedColumn(shot, 87, 87, 113);
+  ExpectDashedColumn(shot, 113, 87, 113);
+  for (int d = 0; d < 3; ++d) ExpectDigit(shot, {d + 1, 61 + 26 * d, 87, 0});
   EXPECT_TRUE(White(shot, 2, 2));
   EXPECT_TRUE(White(shot, 100, 150));
+  EXPECT_TRUE(White(shot, 100, 60));
   g_object_unref(shot);
 }
 
 TEST_F(PreviewDraw, TwoIndependentDisplaysHaveNoSeparator) {
-  GdkPixbuf* shot = Show({kAreaSize, 2, kHorizontal, kIndependent, false, {}}, "row_independent_2");
-  ExpectOutline(shot, {71, 51, 26, 26});
-  ExpectOutline(shot, {103, 51, 26, 26});
-  EXPECT_EQ(DarkInColumn(shot, 71 + 20, 51, 77), 0);
-  EXPECT_EQ(DarkInColumn(shot, 100, 51, 77), 0) << "the 6-pixel gap is empty";
-  ExpectDigit(shot, {1, 71, 51, 0});
-  ExpectDigit(shot, {2, 103, 51, 0});
+  GdkPixbuf* shot = Show({kAreaSize, kAreaSize, 2, kHorizontal, kIndependent, false, {}}, "row_independent_2");
+  ExpectOutline(shot, {71, 87, 26, 26});
+  ExpectOutline(shot, {103, 87, 26, 26});
+  EXPECT_EQ(DarkInColumn(shot, 71 + 20, 87, 113), 0);
+  EXPECT_EQ(DarkInColumn(shot, 100, 87, 113), 0) << "the 6-pixel gap is empty";
+  ExpectDigit(shot, {1, 71, 87, 0});
+  ExpectDigit(shot, {2, 103, 87, 0});
   g_object_unref(shot);
 }
 
 TEST_F(PreviewDraw, FourSquareIndependentDisplaysOnAPairedBoard) {
-  GdkPixbuf* shot = Show({kAreaSize, 4, kSquare, kIndependent, true, {0, 0, 0, kRotationClockwise}},
+  GdkPixbuf* shot = Show({kAreaSize, kAreaSize, 4, kSquare, kIndependent, true, {0, 0, 0, kRotationClockwise}},
                          "square_independent_4_rot");
   ExpectOutline(shot, {74, 71, 52, 26});
   ExpectOutline(shot, {74, 103, 52, 26});
@@ -201,34 +205,83 @@ TEST_F(PreviewDraw, FourSquareIndependentDisplaysOnAPairedBoard) {
 }
 
 TEST_F(PreviewDraw, RotatedDigitIsTurned) {
-  GdkPixbuf* shot = Show({kAreaSize, 2, kHorizontal, kXinerama, false, {kRotationCounterClockwise, 0, 0, 0}},
+  GdkPixbuf* shot = Show({kAreaSize, kAreaSize, 2, kHorizontal, kXinerama, false, {kRotationCounterClockwise, 0, 0, 0}},
                          "row_xinerama_2_ccw");
-  ExpectDigit(shot, {1, 74, 51, 90});
-  ExpectDigit(shot, {2, 100, 51, 0});
+  ExpectDigit(shot, {1, 74, 87, 90});
+  ExpectDigit(shot, {2, 100, 87, 0});
   // The turned image differs from the upright one.
   GdkPixbuf* upright = GdkPixbufRotateSimple(PreviewDigitImage(1), 0);
   int same = 0;
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x)
       same += (gdk_pixbuf_get_pixels(upright)[y * gdk_pixbuf_get_rowstride(upright) + x * 4 + 3] == 0xFF) ==
-              Dark(shot, 75 + x, 52 + y);
+              Dark(shot, 75 + x, 88 + y);
   EXPECT_LT(same, 16 * 16);
   g_object_unref(upright);
   g_object_unref(shot);
 }
 
 TEST_F(PreviewDraw, ConfigureThenExposeRepaintsFromWhite) {
-  GdkPixbuf* first = Show({kAreaSize, 3, kHorizontal, kMerge, false, {}}, "before_resize");
+  GdkPixbuf* first = Show({kAreaSize, kAreaSize, 3, kHorizontal, kMerge, false, {}}, "before_resize");
   g_object_unref(first);
   // Scribble over the window, then resize: nothing of it survives.
   gdk_draw_rectangle(area_->window, area_->style->black_gc, TRUE, 0, 0, kAreaSize, kAreaSize);
   gtk_widget_set_size_request(area_, kAreaSize, kAreaSize + 10);
   DrainEvents();
-  GdkPixbuf* shot = Show({kAreaSize, 1, kHorizontal, kMerge, false, {}}, "after_resize");
+  GdkPixbuf* shot = Show({kAreaSize, kAreaSize, 1, kHorizontal, kMerge, false, {}}, "after_resize");
   EXPECT_TRUE(White(shot, 2, 2));
-  EXPECT_TRUE(White(shot, 70, 60)) << "old outline gone";
-  ExpectOutline(shot, {87, 51, 26, 26});
+  EXPECT_TRUE(White(shot, 70, 87)) << "old outline gone";
+  ExpectOutline(shot, {87, 92, 26, 26});
   g_object_unref(shot);
+}
+
+// In an area wider than tall, as the main window's, columns of displays
+// and the square stay inside and centred: every outline is drawn where the
+// geometry puts it, and nothing is drawn outside them.
+TEST_F(PreviewDraw, ColumnsAndSquaresStayInsideAWideArea) {
+  constexpr int kWide = 320, kLow = 140;
+  gtk_widget_set_size_request(area_, kWide, kLow);
+  gtk_window_resize(GTK_WINDOW(window_), kWide, kLow);
+  DrainEvents();
+  ASSERT_EQ(area_->allocation.width, kWide);
+  ASSERT_EQ(area_->allocation.height, kLow);
+  const struct {
+    const char* shot;
+    Input in;
+  } cases[] = {
+      {"column_independent_4", {kWide, kLow, 4, kVertical, kIndependent, false, {}}},
+      {"column_merge_3", {kWide, kLow, 3, kVertical, kMerge, false, {}}},
+      {"column_xinerama_4", {kWide, kLow, 4, kVertical, kXinerama, false, {}}},
+      {"square_merge_4", {kWide, kLow, 4, kSquare, kMerge, true, {}}},
+      {"square_independent_4", {kWide, kLow, 4, kSquare, kIndependent, true, {}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shot);
+    GdkPixbuf* shot = Show(c.in, c.shot);
+    const Picture pic = ComputePreview(c.in);
+    ASSERT_GT(pic.info.rectCount, 0);
+    int left = kWide, top = kLow, right = 0, bottom = 0;
+    for (int i = 0; i < pic.info.rectCount; ++i) {
+      const Rect& r = pic.info.rects[size_t(i)];
+      ASSERT_GE(r.x, 1);
+      ASSERT_GE(r.y, 1);
+      ASSERT_LT(r.x + r.width, kWide - 1);
+      ASSERT_LT(r.y + r.height, kLow - 1);
+      ExpectOutline(shot, r);
+      left = std::min(left, r.x);
+      top = std::min(top, r.y);
+      right = std::max(right, r.x + r.width);
+      bottom = std::max(bottom, r.y + r.height);
+    }
+    EXPECT_LE(std::abs(left - (kWide - 1 - right)), 2);
+    EXPECT_LE(std::abs(top - (kLow - 1 - bottom)), 2);
+    int outside = 0;
+    for (int y = 0; y < kLow; ++y)
+      for (int x = 0; x < kWide; ++x)
+        if ((x < left || x > right || y < top || y > bottom) && !White(shot, x, y)) ++outside;
+    EXPECT_EQ(outside, 0);
+    g_object_unref(shot);
+  }
 }
 
 }  // namespace
