@@ -185,6 +185,11 @@ bool GenerateOutputFile() {
 }
 
 void ApplyConfiguration() {
+  // Without a board there is nothing the file could be written for.
+  if (GetSelectedCardCtrl() == nullptr) {
+    OutputErrorMsg(ErrorCodeToString(kErrNoCard));
+    return;
+  }
   if (s_modeLineTab.isEveryModeLineValid != nullptr && !s_modeLineTab.isEveryModeLineValid()) {
     if (s_modeLineTab.bringToFront != nullptr) s_modeLineTab.bringToFront();
     return;

@@ -93,6 +93,17 @@ class GtkMainView : public MainView {
   void SetLayoutRadioSensitive(uint32_t l, bool s) override { gtk_widget_set_sensitive(W(kLayoutRadioNames[l]), s); }
   void SetModeRadioSensitive(uint32_t m, bool s) override { gtk_widget_set_sensitive(W(kModeRadioNames[m]), s); }
   void RedrawPreview() override { gtk_widget_queue_draw(W("mwDrawArea")); }
+  void SetSettingsSensitive(bool sensitive, const char* reason) override {
+    for (const char* name : {"mwFrameLayout", "mwFrameDisplay", "mwButtonApply", "apply1"})
+      gtk_widget_set_sensitive(W(name), sensitive);
+    GtkWidget* label = W("mwLabelNoBoard");
+    gtk_label_set_text(GTK_LABEL(label), reason);
+    if (sensitive) {
+      gtk_widget_hide(label);
+    } else {
+      gtk_widget_show(label);
+    }
+  }
 };
 
 GtkMainView s_view;

@@ -10,6 +10,7 @@
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/support.h"
+#include "tools/lib/ErrorCodes.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/XValidationInterface.h"
 
@@ -459,10 +460,24 @@ void UiControllerInit() {
 
 void SetMainWindowXorgDefaultCfg() {
   const XConfigSummary& cfg = *GetXConfigStruct();
-  if (cfg.boardIndex < 0 || cfg.boardIndex >= kMaxCards) return;
+  const bool board = cfg.boardIndex >= 0 && cfg.boardIndex < kMaxCards &&
+                     GetCardInfo()[cfg.boardIndex].busId[0] != '\0';
+  // Without a board nothing can be offered or written: the settings wait.
+  View().SetSettingsSensitive(board, board ? "" : ErrorCodeToString(kErrNoCard));
+  if (!board) {
+    poSelectedCard = nullptr;
+    return;
+  }
   View().SelectCardRow(cfg.boardIndex);
   SetSelectedCardCtrl(cfg.boardIndex);
-  View().SelectOutputItem(std::to_string(cfg.outputs).c_str());
+  // The file's number of displays when the board offers it, else the first
+  // the board offers.
+  int outputs = cfg.outputs;
+  bool offered = false;
+  for (int i = 0; i < kMaxOutputCounts && poSelectedCard->outputCounts[i] != -1; ++i)
+    offered = offered || poSelectedCard->outputCounts[i] == outputs;
+  if (!offered && poSelectedCard->outputCounts[0] != -1) outputs = poSelectedCard->outputCounts[0];
+  View().SelectOutputItem(std::to_string(outputs).c_str());
   View().SetLayoutRadioActive(static_cast<uint32_t>(cfg.layout));
   View().SetModeRadioActive(cfg.xinerama != 0 ? kAggXinerama : static_cast<uint32_t>(cfg.mode));
   for (const XConfigScreenEntry& screen : cfg.screens) {
@@ -504,6 +519,8 @@ void SetNumOutputCtrl(uint32_t countIndex) {
   UpdateLayoutPermission();
   UpdateDisplayPanelTitle();
   UpdateResolutionComboBox();
+  // The panels just enabled or disabled decide the second depth combo too.
+  SetDepthRuleForMode();
   Redraw();
 }
 
@@ -512,6 +529,7 @@ void SetTopologyCtrl(uint32_t layout) {
   if (!scope.Entered()) return;
   oDisplayMode.topology = layout;
   AfterDisplayModeChange();
+  SetDepthRuleForMode();
   Redraw();
 }
 

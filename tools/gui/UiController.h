@@ -43,6 +43,9 @@ class MainView {
   virtual void SetLayoutRadioSensitive(uint32_t layout, bool sensitive) = 0;
   virtual void SetModeRadioSensitive(uint32_t mode, bool sensitive) = 0;
   virtual void RedrawPreview() = 0;
+  // The settings and Apply; without a board they are insensitive and the
+  // window shows `reason`.
+  virtual void SetSettingsSensitive(bool sensitive, const char* reason) = 0;
 };
 
 // What the rules ask of the running driver, through the configuration

@@ -250,6 +250,11 @@ GtkWidget* create_MainWindow() {
   GtkWidget* settings = gtk_vbox_new(FALSE, kSpacing);
   gtk_container_set_border_width(GTK_CONTAINER(settings), kSpacing);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook), settings, gtk_label_new("Settings"));
+  // Shown instead of usable settings when no board was found.
+  GtkWidget* noBoard = Named(top, gtk_label_new(nullptr), "mwLabelNoBoard");
+  gtk_label_set_line_wrap(GTK_LABEL(noBoard), TRUE);
+  gtk_misc_set_alignment(GTK_MISC(noBoard), 0.0f, 0.5f);
+  gtk_box_pack_start(GTK_BOX(settings), noBoard, FALSE, FALSE, 0);
 
   GtkWidget* layout = Frame(top, "mwFrameLayout", "<b>Multi-display setup</b>", nullptr);
   gtk_box_pack_start(GTK_BOX(settings), layout, FALSE, FALSE, 0);
@@ -388,6 +393,7 @@ GtkWidget* create_MainWindow() {
   g_signal_connect(lookup_widget(top, "mwCombo12Res"), "focus_out_event",
                    G_CALLBACK(MwCombo12ResFocusOutEvent), nullptr);
   gtk_widget_show_all(outer);
+  gtk_widget_hide(noBoard);
   RegisterMainWindow(top);
   return top;
 }

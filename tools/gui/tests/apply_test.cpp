@@ -216,6 +216,27 @@ TEST_F(ApplyTest, LibraryRefusalIsReportedWithItsMessage) {
   ExpectNoTempLeft();
 }
 
+// Without a board there is nothing to write for: Apply says so and leaves
+// everything alone (the settings' empty refresh rate never reaches the
+// library as 0 Hz).
+TEST_F(ApplyTest, WithoutABoardApplyWritesNothing) {
+  const std::string target = dir_ + "/xorg.conf";
+  WriteFile(target, "old\n");
+  SetOutputFilePathCtrl(target.c_str());
+  InitProbeInfo();
+  *GetXConfigStruct() = engine_.summary;
+  UiControllerInit();
+  EXPECT_FALSE(view_.settingsSensitive);
+  dialogs_.answers = {true};
+  ApplyConfiguration();
+  EXPECT_TRUE(dialogs_.questions.empty());
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].second, "Orvane card can't be found in system or in card database");
+  EXPECT_TRUE(engine_.updates.empty());
+  EXPECT_EQ(ReadFile(target), "old\n");
+  EXPECT_EQ(Log(), "");
+}
+
 TEST_F(ApplyTest, AnsweringNoWritesNothing) {
   const std::string target = dir_ + "/xorg.conf";
   WriteFile(target, "old\n");

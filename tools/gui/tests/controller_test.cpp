@@ -298,6 +298,55 @@ TEST_F(ControllerTest, XineramaKeepsBothDepthsEqual) {
   EXPECT_EQ(GetBppCtrl(1), 16);
 }
 
+// The second panel's colour depth follows the panel whenever it is enabled
+// or disabled, not only on a change of mode: from three displays (one
+// panel) back to two independent ones, it can be set again.
+TEST_F(ControllerTest, SecondDepthFollowsThePanelOnEveryChange) {
+  Start(
+      [](CardInfo* card) {
+        MakeCard(card, "PCI:1:0:0", "Kestrion Quad", false, {2, 3},
+                 {{2, H, M, 0}, {2, H, I, 0}, {2, V, I, 0}, {3, H, M, 0}, {3, V, I, 0}},
+                 {{0, "1024x768", {60}}, {1, "1024x768", {60}}}, {});
+      },
+      2, I, V);
+  ASSERT_TRUE(IsDisplayPanelEnableCtrl(1));
+  EXPECT_TRUE(view_.Get(1, R::kDepth).sensitive);
+  view_.ChooseOutputs(3);
+  ASSERT_EQ(GetTopologyCtrl(), static_cast<uint32_t>(V));
+  ASSERT_EQ(GetAgglutinationCtrl(), static_cast<uint32_t>(I));
+  EXPECT_FALSE(IsDisplayPanelEnableCtrl(1));
+  EXPECT_FALSE(view_.Get(1, R::kDepth).sensitive);
+  view_.ChooseOutputs(2);
+  EXPECT_TRUE(IsDisplayPanelEnableCtrl(1));
+  EXPECT_TRUE(view_.Get(1, R::kDepth).sensitive);
+  view_.ClickLayout(H);
+  EXPECT_TRUE(view_.Get(1, R::kDepth).sensitive);
+}
+
+// Without a board the settings wait, insensitive, and the window says why.
+TEST_F(ControllerTest, WithoutABoardTheSettingsWait) {
+  XConfigSummary& cfg = *GetXConfigStruct();
+  cfg = XConfigSummary{};
+  cfg.outputs = 2;
+  cfg.layout = H;
+  cfg.mode = I;
+  UiControllerInit();
+  EXPECT_FALSE(view_.settingsSensitive);
+  EXPECT_EQ(view_.settingsReason, "Orvane card can't be found in system or in card database");
+  EXPECT_EQ(GetSelectedCardCtrl(), nullptr);
+  EXPECT_TRUE(view_.outputItems.empty());
+}
+
+// A file that asks for more displays than the board offers starts on the
+// board's first count.
+TEST_F(ControllerTest, UnofferedDisplayCountFallsBackToTheFirstOffered) {
+  Start(MakeQuadBoard, 3, M);
+  EXPECT_TRUE(view_.settingsSensitive);
+  EXPECT_EQ(view_.outputActive, 0);
+  EXPECT_EQ(GetNumOutputCtrl(), 1u);  // two displays
+  EXPECT_EQ(view_.titles[0], "1 and 2");
+}
+
 TEST_F(ControllerTest, XConfigurationScreensFillThePanels) {
   MakeDualBoard(&GetCardInfo()[0]);
   XConfigSummary& cfg = *GetXConfigStruct();

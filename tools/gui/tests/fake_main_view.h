@@ -124,6 +124,12 @@ class FakeMainView : public MainView {
   void SetLayoutRadioSensitive(uint32_t l, bool s) override { layoutSensitive[l] = s; }
   void SetModeRadioSensitive(uint32_t m, bool s) override { modeSensitive[m] = s; }
   void RedrawPreview() override { ++redraws; }
+  void SetSettingsSensitive(bool sensitive, const char* reason) override {
+    settingsSensitive = sensitive;
+    settingsReason = reason;
+  }
+  bool settingsSensitive = true;
+  std::string settingsReason;
 
  private:
   template <typename F>

@@ -145,4 +145,17 @@ TEST_F(WindowTest, MainWindowWithTheExtensionWarningOnTop) {
   EXPECT_EQ(waitpid(app_, &status, WNOHANG), 0) << "the program ended";
 }
 
+// On a machine without the board the window opens all the same, its
+// settings waiting and saying why.
+TEST_F(WindowTest, MainWindowWithoutABoard) {
+  tools_test::WriteFile(root_ + "/proc/bus/pci/devices", "");
+  StartApp();
+  auto names = WaitFor("OrvaneConfig");
+  EXPECT_TRUE(Has(names, "OrvaneConfig")) << "main window missing";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Screenshot(ORV_ARTIFACT_DIR "/orvaneconfig-main-without-board.png");
+  int status = 0;
+  EXPECT_EQ(waitpid(app_, &status, WNOHANG), 0) << "the program ended";
+}
+
 }  // namespace
