@@ -51,6 +51,7 @@ TEST(ToolLtow, Conversions) {
       {0, 10, "0"},          {-255, 16, "-FF"},     {255, 16, "FF"},
       {123456, 10, "123456"}, {5, 2, "101"},        {35, 36, "Z"},
       {INT32_MIN, 10, "-2147483648"}, {INT32_MAX, 16, "7FFFFFFF"},
+      {10, 16, "A"},          {-0xABCDEF, 16, "-ABCDEF"}, {10, 11, "A"},
   };
   for (const Case& c : cases) {
     char out[40];

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/chip_ids.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 
@@ -156,6 +157,46 @@ TEST(BoardCapabilities, NeedsCemRules) {
     for (int i = 0; i < 3; ++i) h->aulDigitalOutputFormat[i] = row.formats[i];
     h->oCpld.ulPresent = row.cpld;
     EXPECT_EQ(NeedsCem(h.get(), row.flOutput), row.needsCem) << row.name;
+  }
+}
+
+// The output arrangement: the first chips, the later generation's first
+// chip at revision 1 and board type 4 always take the first one; other
+// boards take it when their connector description (board description bytes
+// 0x90-0x97) is of type 2 or 9, has bit 0x10 in byte 0x94, none of the bits
+// 0x0A in bytes 0x91-0x93 and none of the bits 0xDA in bytes 0x95-0x97.
+TEST(BoardCapabilities, OutputArrangementFollowsTheConnectorDescription) {
+  struct Row {
+    const char* name;
+    uint16_t device;
+    uint32_t revision, type;
+    uint8_t connectors[8];
+    uint32_t value;
+  };
+  const Row rows[] = {
+      {"first chip", kDeviceKestrion1, 0, 0, {}, 0x40},
+      {"second chip", kDeviceKestrion2, 0, 0, {}, 0x40},
+      {"later first chip at revision 1", kDeviceKestrionNext1, 1, 0, {}, 0x40},
+      {"later first chip at revision 0", kDeviceKestrionNext1, 0, 0, {}, 0},
+      {"board type 4", kDeviceKestrionNext3, 0, 4, {}, 0x40},
+      {"type 2 with bit 0x10", kDeviceKestrionNext3, 0, 0, {2, 0, 0, 0, 0x10, 0, 0, 0}, 0x40},
+      {"type 9 with bit 0x10", kDeviceKestrionNext3, 0, 0, {9, 0, 0, 0, 0x10, 0, 0, 0}, 0x40},
+      {"type 3", kDeviceKestrionNext3, 0, 0, {3, 0, 0, 0, 0x10, 0, 0, 0}, 0},
+      {"type 2 without bit 0x10", kDeviceKestrionNext3, 0, 0, {2, 0, 0, 0, 0xEF, 0, 0, 0}, 0},
+      {"a bit of 0x0A in byte 0x91", kDeviceKestrionNext3, 0, 0, {2, 0x02, 0, 0, 0x10, 0, 0, 0}, 0},
+      {"a bit of 0x0A in byte 0x93", kDeviceKestrionNext3, 0, 0, {2, 0, 0, 0x08, 0x10, 0, 0, 0}, 0},
+      {"other bits in bytes 0x91-0x93", kDeviceKestrionNext3, 0, 0,
+       {2, 0xF5, 0xF5, 0xF5, 0x10, 0, 0, 0}, 0x40},
+      {"a bit of 0xDA in byte 0x97", kDeviceKestrionNext3, 0, 0, {2, 0, 0, 0, 0x10, 0, 0, 0x80}, 0},
+      {"other bits in bytes 0x95-0x97", kDeviceKestrionNext3, 0, 0,
+       {2, 0, 0, 0, 0x10, 0x25, 0x25, 0x25}, 0x40},
+  };
+  for (const Row& row : rows) {
+    auto h = Make({0, row.type, 0, 0, false, false});
+    h->usDeviceId = row.device;
+    h->ulRevision = row.revision;
+    std::memcpy(h->oPins.aucData + 0x90, row.connectors, sizeof row.connectors);
+    EXPECT_EQ(OutputArrangementValue(h.get()), row.value) << row.name;
   }
 }
 

@@ -232,9 +232,25 @@ TEST_F(ModeLineEditor, AcceptedEditsUpdateCellCollectionAndColour) {
   // Without the configuration extension an ordered mode line is accepted.
   EXPECT_EQ(Colour(0), "Black");
 
-  Edit(0, 3, "1000");  // sync before the display end
-  EXPECT_EQ(Colour(0), "Red");
-  Edit(0, 3, "1048");
+  // Each timing must be above the one before it: a sync that starts before
+  // the display ends, or two equal neighbours, marks the row red.
+  const struct {
+    int column;
+    const char* text;
+  } unordered[] = {
+      {3, "1000"},  // hsync start before hdisp
+      {3, "1024"},  // hsync start = hdisp
+      {5, "1184"},  // htotal = hsync end
+      {7, "768"},   // vsync start = vdisp
+      {8, "806"},   // vsync end = vtotal
+  };
+  for (const auto& u : unordered) {
+    const std::string before = Cell(0, u.column);
+    Edit(0, u.column, u.text);
+    EXPECT_EQ(Colour(0), "Red") << "column " << u.column << " = " << u.text;
+    Edit(0, u.column, before.c_str());
+    EXPECT_EQ(Colour(0), "Black") << "column " << u.column << " back to " << before;
+  }
 
   Edit(0, kMlHPolarity, "Down(-)");
   EXPECT_EQ(Collected("new_modeline0")->hpolarity, kPolarityNegative);

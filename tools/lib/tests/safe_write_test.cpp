@@ -98,6 +98,9 @@ const SafeWriteCase kCases[] = {
      "Writing config file to", true, true},
     {"ReadOnlyFileOfAnOrdinaryUser", 0444, true, false, false, 0, kErrWritePermission,
      "Permission denied", false, false},
+    // Its old text cannot be read for the backup: nothing is written.
+    {"UnreadableFileOfAnOrdinaryUser", 0200, true, false, false, 0, kErrWritePermission,
+     "Permission denied", false, false},
     {"WritableFileInALockedDirectory", 0644, true, true, false, 0, kErrNone,
      "No backup could be made", true, false},
     {"DiskFullWhileWritingInPlace", 0644, true, true, false, 64, kErrWritePermission,

@@ -57,6 +57,20 @@ TEST(ToolOptions, ReadBack) {
                   "\tOption \"Monitor2Position\" \"below\"\n") +
            Layout("\tScreen \"S0\"\n"),
        2, kModeMerge, kToolBelow, kToolLayoutVertical},
+      {"merged left of",
+       kHead +
+           Screen("S0", "D0",
+                  "\tDefaultDepth 16\n\tOption \"MergedFB\" \"on\"\n"
+                  "\tOption \"Monitor2Position\" \"leftof\"\n") +
+           Layout("\tScreen \"S0\"\n"),
+       2, kModeMerge, kToolLeftOf, kToolLayoutHorizontal},
+      {"merged right of",
+       kHead +
+           Screen("S0", "D0",
+                  "\tDefaultDepth 16\n\tOption \"MergedFB\" \"yes\"\n"
+                  "\tOption \"Monitor2Position\" \"RightOf\"\n") +
+           Layout("\tScreen \"S0\"\n"),
+       2, kModeMerge, kToolRightOf, kToolLayoutHorizontal},
       {"span three",
        kHead + Screen("S0", "D0", "\tDefaultDepth 16\n\tOption \"Spanthree\" \"true\"\n") +
            Layout("\tScreen \"S0\"\n"),

@@ -125,6 +125,8 @@ TEST(CfgNames, StrToUL) {
   EXPECT_EQ(xf86strToUL("0XfF"), 255u);
   EXPECT_EQ(xf86strToUL("010"), 8u);
   EXPECT_EQ(xf86strToUL("019"), 1u);  // 9 is not an octal digit
+  EXPECT_EQ(xf86strToUL("08"), 0u);   // nor is 8
+  EXPECT_EQ(xf86strToUL("017"), 15u);
   EXPECT_EQ(xf86strToUL("10.5"), 10u);
   EXPECT_EQ(xf86strToUL("0"), 0u);
 }

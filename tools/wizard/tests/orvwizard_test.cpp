@@ -2,6 +2,7 @@
 // fixture system root for the probes.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,7 +106,8 @@ class Wizard : public ::testing::Test {
     WriteFile(kernel + "/orv.ko", "module");
   }
 
-  Result Run(std::vector<std::string> args, bool withCardFile = true) {
+  // Runs the wizard; `uid`, when given, is the user it runs as.
+  Result Run(std::vector<std::string> args, bool withCardFile = true, uid_t uid = 0) {
     if (withCardFile) args.insert(args.begin(), {"--cardfile", dir_.path()});
     const std::string out = dir_.File("run.out");
     const std::string err = dir_.File("run.err");
@@ -117,6 +119,7 @@ class Wizard : public ::testing::Test {
       setenv("XORGCONFIG", conf_.c_str(), 1);
       setenv("HOME", dir_.path().c_str(), 1);
       setenv("ORV_SYSROOT", root_.c_str(), 1);
+      if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
       std::vector<char*> argv{const_cast<char*>(ORVWIZARD_PATH)};
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -392,14 +395,106 @@ TEST_F(Wizard, BoardCapabilityMismatchPrintsTheHint) {
   InstallBoard();
   ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
   const std::string written = ReadFile(conf_);
-  Result r = Run(WithFile({"--gl", "off"}));
-  EXPECT_NE(r.status, 0);
-  EXPECT_EQ(Without(r.out, kNotice),
-            "GL attribute doesn't match board capability.\n"
-            "Please change configuration or use --overwrite switch\n");
-  EXPECT_EQ(ReadFile(conf_), written);
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--gl", "off"}, "GL attribute doesn't match board capability.\n"},
+      {{"--output", "4", "--independent"}, "number of output exceed board capability.\n"},
+      {{"--kvd", "on", "--output", "2"}, "Kvd attribute doesn't match board capability.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Result r = Run(WithFile(c.args));
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(Without(r.out, kNotice),
+              std::string(c.message) + "Please change configuration or use --overwrite switch\n");
+    EXPECT_EQ(ReadFile(conf_), written);
+  }
   // Without the capability checks the same change goes through.
   EXPECT_EQ(Run(WithFile({"--gl", "off", "--ignorecap"})).status, 0);
+}
+
+// Options that reach every Device (and Monitor) of the layout, checked in
+// the written file.
+TEST_F(Wizard, DeviceOptionsReachEveryScreen) {
+  const struct {
+    std::vector<std::string> args;
+    const char* option;
+    const char* value;  // null: the option is absent
+  } cases[] = {
+      {{"--rotate", "cw"}, "Rotate", "cw"},
+      {{"--rotate", "ccw"}, "Rotate", "ccw"},
+      {{"--rotate", "none"}, "Rotate", nullptr},
+      {{"--edid", "off"}, "OCC", "on"},
+      {{"--edid", "on"}, "OCC", nullptr},
+      {{"--dvi", "on"}, "DigitalScreen2", "on"},
+      {{"--bm", "off"}, "BusMastering", "off"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    WriteFile(conf_, kSeed);
+    std::vector<std::string> args = {"--overwrite", "--output", "2", "--independent"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Result r = Run(WithFile(args));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(conf_);
+    ASSERT_NE(parsed.file, nullptr);
+    int devices = 0;
+    for (XConfDevice* d = parsed.file->devices; d != nullptr; d = d->next, ++devices) {
+      const char* value = xf86findOptionValue(d->options, c.option);
+      if (c.value == nullptr) {
+        EXPECT_EQ(xf86findOption(d->options, c.option), nullptr) << d->identifier;
+      } else {
+        ASSERT_NE(value, nullptr) << d->identifier;
+        EXPECT_STREQ(value, c.value) << d->identifier;
+      }
+    }
+    EXPECT_EQ(devices, 2);
+    if (std::string(c.option) == "OCC") {
+      // Without EDID the monitors carry NoDDC as well.
+      for (XConfMonitor* m = parsed.file->monitors; m != nullptr; m = m->next)
+        EXPECT_EQ(xf86findOption(m->options, "NoDDC") != nullptr, c.value != nullptr);
+    }
+    ExpectServerAccepts(conf_);
+  }
+}
+
+// A file the user may not write is refused with the cause and left as it
+// was, even in the user's own directory.
+TEST_F(Wizard, ReadOnlyFileIsRefusedWithItsCause) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become an ordinary user";
+  constexpr uid_t kNobody = 65534;
+  WriteFile(conf_, kSeed);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chown(dir_.path().c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chown(conf_.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(conf_.c_str(), 0444), 0);
+  Result r = Run(WithFile({"--overwrite", "--output", "2", "--independent"}), true, kNobody);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Without(r.out, kNotice),
+            "You don't have enough permission for writing this file\n" + conf_ +
+                ": Permission denied\n");
+  EXPECT_EQ(ReadFile(conf_), kSeed);
+  EXPECT_FALSE(std::filesystem::exists(conf_ + ".bak"));
+  ASSERT_EQ(chown(dir_.path().c_str(), 0, 0), 0);
+}
+
+// More than one board on the bus: the report says that only the first one
+// is configured, and that is no failure.
+TEST_F(Wizard, SecondBoardIsAWarningOnly) {
+  InstallBoard();
+  std::string devices = ReadFile(root_ + "/proc/bus/pci/devices");
+  devices += "0200\t1e7a5d62\tb\tf0000008\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\n";
+  WriteFile(root_ + "/proc/bus/pci/devices", devices);
+  WriteFile(root_ + "/proc/bus/pci/02/00.0", ReadFile(root_ + "/proc/bus/pci/01/00.0"));
+  WriteFile(conf_, kSeed);
+  Result r = Run({"--probe", "all"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("[Card0]\nbusid PCI:1:0:0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Warning : This tool supports only one video card per system."),
+            std::string::npos)
+      << r.out;
 }
 
 struct RefusalCase {
@@ -488,6 +583,16 @@ TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
       {"2560x1600,fast,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync",
        "Invalid modeline parameter: "
        "2560x1600,fast,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync\n"},
+      {"z,0,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline parameter: z,0,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync\n"},
+      {"z,268,0,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline parameter: z,268,0,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync\n"},
+      {"z,268,2560,2608,2640,2720,1600,-1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline parameter: z,268,2560,2608,2640,2720,1600,-1603,1609,1646,+hsync,"
+       "-vsync\n"},
+      {"a\"b,268,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline parameter: a\"b,268,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,"
+       "-vsync\n"},
   };
   for (const auto& c : bad) {
     SCOPED_TRACE(c.arg);
@@ -651,6 +756,9 @@ TEST_F(Wizard, ArgumentErrors) {
       {{"--vrefresh", "fast"}, 1, "invalid refresh rate parameter: fast.\n"},
       {{"--rotate", "up"}, 1, "invalid rotate parameter: up.\n"},
       {{"--resolution", ""}, 1, "invalid resolution parameter: .\n"},
+      {{"--resolution", ",1024x768"}, 1, "invalid resolution parameter: ,1024x768.\n"},
+      {{"--bpp", "-1"}, 1, "invalid bpp parameter: -1.\n"},
+      {{"--rotate", "cw,up"}, 1, "invalid rotate parameter: up.\n"},
       {{"--outputfile", "/nonexistent/xorg.conf"}, 1,
        "The file /nonexistent/xorg.conf doesn't exist or the file path is unreachable. \n"
        "Note : A file that contains minimum xorg configure section (ServerLayout and "
