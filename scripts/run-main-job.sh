@@ -1,66 +1,146 @@
 #!/usr/bin/env bash
-# The main job: in a scratch directory inside the build tree, orvwizard
-# writes a two-display configuration over the seed file the project ships,
-# prints the probe report, and the real X server's parser reads the result.
+# The main job. In a scratch directory inside the build tree (build/run/):
+#  - a system root of a machine with a Kestrion board installed: the PCI
+#    listing of a simulated board, the X driver module and the kernel module
+#    in their directories (the probes read it through ORV_SYSROOT);
+#  - orvwizard writes a two-display configuration over the seed file the
+#    project ships, prints the probe report of that machine and of one
+#    without the board, and the real X server's parser reads the result.
 # Nothing outside the scratch directory is written.
+#
+# Each step is a function named step_<name>, run in the order of `steps`
+# below; a new step is a new function and a new entry.
 set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
-wizard="$build/tools/wizard/orvwizard"
 run="$build/run"
 
-[ -x "$wizard" ] || { echo "orvwizard is not built: $wizard" >&2; exit 1; }
-rm -rf "$run"
-mkdir -p "$run/configdir"
-cp "$src/data/orvcards" "$run/orvcards"
-cp "$src/data/xorg.conf.seed" "$run/xorg.conf"
+wizard="$build/tools/wizard/orvwizard"
+pci_listing="$build/platform/board/orvsim_pci_listing"
+# The kernel module core, built for user space with the glue's stand-in.
+kernel_module="$build/kernel/liborv.so"
+# The X driver module is not built yet: the version reader's fixture module
+# (a module data record that says 1.4.7) stands in its place until it is.
+x_driver_module="$build/tools/lib/liborv_elf_fixture_orv.so"
+# The board on the simulated bus: chip 0x5D62, subsystem 0x0202 (in the
+# board database: Kestrion KB-500 Quad, four outputs).
+board_ids="5D62:0202"
 
-# The configuration search finds the scratch file first; the probes read
-# the running system (/proc, /lib/modules) without changing it.
-export XORGCONFIG="$run/xorg.conf" HOME="$run"
-unset DISPLAY
-if [ ! -r /proc/bus/pci/devices ]; then
-  # No PCI listing here (a container): probe an empty bus instead.
-  mkdir -p "$run/root/proc/bus/pci"
-  : >"$run/root/proc/bus/pci/devices"
-  export ORV_SYSROOT="$run/root"
-fi
+board_root="$run/root-board"
+empty_root="$run/root-empty"
+conf="$run/xorg.conf"
 
-echo "== orvwizard: two displays, independent, side by side"
-"$wizard" --cardfile "$run" --outputfile "$run/xorg.conf" \
-  --overwrite --output 2 --independent --horizontal --resolution 1280x1024 --vrefresh 60
+section() {
+  echo
+  echo "== $*"
+}
 
-echo
-echo "== orvwizard --probe all"
-"$wizard" --cardfile "$run" --probe all
+require() {
+  local file
+  for file in "$@"; do
+    [ -e "$file" ] || { echo "not built: $file" >&2; exit 1; }
+  done
+}
 
-echo "== $run/xorg.conf"
-cat "$run/xorg.conf"
+# The wizard on one of the system roots: ORVWIZARD_ROOT=... orv_wizard ARGS
+orv_wizard() {
+  ORV_SYSROOT="$ORVWIZARD_ROOT" "$wizard" --cardfile "$run" "$@"
+}
 
-echo "== X server's parser"
-xorg=""
-for candidate in /usr/lib/xorg/Xorg /usr/bin/Xorg; do
-  [ -x "$candidate" ] && { xorg=$candidate; break; }
+step_prepare() {
+  require "$wizard" "$pci_listing"
+  rm -rf "$run"
+  mkdir -p "$run/configdir"
+  cp "$src/data/orvcards" "$run/orvcards"
+  cp "$src/data/xorg.conf.seed" "$conf"
+  # The configuration search finds the scratch file first.
+  export XORGCONFIG="$conf" HOME="$run"
+  unset DISPLAY
+}
+
+step_system_roots() {
+  section "System roots: $board_root (a simulated board $board_ids), $empty_root (no board)"
+  "$pci_listing" "$board_root" "$board_ids"
+  "$pci_listing" "$empty_root"
+  local release drivers
+  release=$(uname -r)
+  drivers="$board_root/usr/lib/xorg/modules/drivers"
+  mkdir -p "$drivers" "$board_root/lib/modules/$release/kernel/drivers/video"
+  if [ -e "$x_driver_module" ]; then
+    cp "$x_driver_module" "$drivers/orv_drv.so"
+  else
+    echo "no X driver module to install: $x_driver_module"
+  fi
+  if [ -e "$kernel_module" ]; then
+    cp "$kernel_module" "$board_root/lib/modules/$release/kernel/drivers/video/orv.ko"
+  else
+    echo "no kernel module to install: $kernel_module"
+  fi
+  echo "PCI listing of the machine with the board (bus/devfn, vendor/device):"
+  awk '{print "  " $1 "  " $2}' "$board_root/proc/bus/pci/devices"
+}
+
+step_write_configuration() {
+  section "orvwizard: two displays, independent, side by side"
+  ORVWIZARD_ROOT="$board_root" orv_wizard --outputfile "$conf" \
+    --overwrite --output 2 --independent --horizontal --resolution 1280x1024 --vrefresh 60
+}
+
+step_probe_with_board() {
+  section "orvwizard --probe all, on the machine with the board"
+  ORVWIZARD_ROOT="$board_root" orv_wizard --probe all
+}
+
+step_probe_without_board() {
+  section "orvwizard --probe all, on a machine without the board"
+  ORVWIZARD_ROOT="$empty_root" orv_wizard --probe all
+}
+
+step_show_configuration() {
+  section "$conf"
+  cat "$conf"
+}
+
+step_x_server_reads_it() {
+  section "X server's parser"
+  local xorg="" candidate display
+  for candidate in /usr/lib/xorg/Xorg /usr/bin/Xorg; do
+    [ -x "$candidate" ] && { xorg=$candidate; break; }
+  done
+  if [ -z "$xorg" ]; then
+    echo "Xorg is not installed: the file was not checked by the X server."
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Not running as root: the X server refuses a configuration path; check skipped."
+    return 0
+  fi
+  for display in 317 417 517 617; do
+    "$xorg" ":$display" -config "$conf" -configdir "$run/configdir" \
+      -logfile "$run/Xorg.log" -noreset -nolisten tcp -screen no_such_screen \
+      >"$run/Xorg.out" 2>&1 </dev/null || true
+    grep -q "Server is already active" "$run/Xorg.out" || break
+  done
+  if grep -q "Problem parsing the config file" "$run/Xorg.log" "$run/Xorg.out" ||
+     ! grep -q "Using config file" "$run/Xorg.out"; then
+    echo "The X server refused the written file:" >&2
+    cat "$run/Xorg.out" >&2
+    return 1
+  fi
+  echo "The X server read $conf without a parse error."
+}
+
+steps=(
+  prepare
+  system_roots
+  write_configuration
+  probe_with_board
+  probe_without_board
+  show_configuration
+  x_server_reads_it
+)
+
+for s in "${steps[@]}"; do
+  "step_$s"
 done
-if [ -z "$xorg" ]; then
-  echo "Xorg is not installed: the file was not checked by the X server."
-  exit 0
-fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "Not running as root: the X server refuses a configuration path; check skipped."
-  exit 0
-fi
-for display in 317 417 517 617; do
-  "$xorg" ":$display" -config "$run/xorg.conf" -configdir "$run/configdir" \
-    -logfile "$run/Xorg.log" -noreset -nolisten tcp -screen no_such_screen \
-    >"$run/Xorg.out" 2>&1 </dev/null || true
-  grep -q "Server is already active" "$run/Xorg.out" || break
-done
-if grep -q "Problem parsing the config file" "$run/Xorg.log" "$run/Xorg.out" ||
-   ! grep -q "Using config file" "$run/Xorg.out"; then
-  echo "The X server refused the written file:" >&2
-  cat "$run/Xorg.out" >&2
-  exit 1
-fi
-echo "The X server read $run/xorg.conf without a parse error."
