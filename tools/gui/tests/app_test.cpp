@@ -307,6 +307,19 @@ void CollectLabels(GtkWidget* w, std::vector<GtkWidget*>* out) {
 // Every label shown at the default size gets at least the room its text
 // asks for and lies inside the window; the board name column is as wide as
 // the name. A photograph is kept beside the build files.
+// The mode-line page keeps the same distance from the notebook's edges as
+// the settings page, so its warning text never touches the edge.
+TEST_F(AppTest, ModeLinePageHasTheBorderOfTheOtherPages) {
+  GtkNotebook* notebook = GTK_NOTEBOOK(Main("notebook1"));
+  GtkWidget* settings = gtk_notebook_get_nth_page(notebook, 0);
+  GtkWidget* modeLines = gtk_notebook_get_nth_page(notebook, 1);
+  ASSERT_NE(settings, nullptr);
+  ASSERT_NE(modeLines, nullptr);
+  EXPECT_GT(gtk_container_get_border_width(GTK_CONTAINER(modeLines)), 0u);
+  EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(modeLines)),
+            gtk_container_get_border_width(GTK_CONTAINER(settings)));
+}
+
 TEST_F(AppTest, MainWindowLabelsAreNotCutOff) {
   gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
   DrainEvents();
