@@ -30,7 +30,7 @@ DmaEngine::DmaEngine(Board& board) : board_(board) {
           if (device == kDeviceKestrionNext3) return idle ? kNewerStatusIdle : 0;
           return stored;
         case kDmaRegStatus:
-          return kDmaStatusFifoRoom | (idle ? 0 : kDmaStatusActive);
+          return (fifo_room_held_ ? 0 : kDmaStatusFifoRoom) | (idle ? 0 : kDmaStatusActive);
         case kDmaRegEngineStatus:
           return idle ? kEngineStatusIdle : 0;
         default:

@@ -36,7 +36,7 @@ inline constexpr uint32_t kDmaRegBufferCounter = 0x1094;  // index 0x25
 inline constexpr uint32_t kDmaRegSyncTag = 0x12BC;        // index 0xAF
 
 // Register values the engine shows.
-inline constexpr uint32_t kDmaStatusFifoRoom = 0x400000;  // 0x450: always set
+inline constexpr uint32_t kDmaStatusFifoRoom = 0x400000;  // 0x450: set unless held clear
 inline constexpr uint32_t kDmaStatusActive = 0x1;         // 0x450: a range is pending
 inline constexpr uint32_t kEngineStatusIdle = 0x20000;    // 0x8F0
 inline constexpr uint32_t kOlderStatusIdle = 0x50;        // 0x318 & 0x57 when idle
@@ -92,6 +92,10 @@ class DmaEngine {
   // with it is caught by the commands the engine then decodes.
   void SetLatencyReads(unsigned reads) { latency_ = reads; }
 
+  // Bit 22 of the status register 0x450 reads clear while held (as while
+  // the display is off), so that a wait on it can be seen to give up.
+  void HoldFifoRoomClear(bool hold) { fifo_room_held_ = hold; }
+
   // Runs [start, end) of the bus type behind whatever is pending: what the
   // kernel module does with a posted range.
   void Execute(uint32_t start, uint32_t end, unsigned busType);
@@ -134,6 +138,7 @@ class DmaEngine {
   SystemMemory system_;
   PacketWriteSink sink_;
   unsigned latency_ = 0;
+  bool fifo_room_held_ = false;
   unsigned reads_left_ = 0;
   uint32_t fetch_ = 0;
   std::deque<Range> pending_;

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "platform/xserver/dix.h"
 #include "platform/xserver/server_state.h"
 #include "tools/lib/parser/xconfig.h"
 
@@ -101,6 +102,11 @@ XServer::XServer() : state_(std::make_unique<detail::ServerState>()) {
   detail::g_server = state_.get();
   detail::g_owner = this;
   state_->Publish();
+  // A new server starts its first generation with no screens and without
+  // its own Xinerama.
+  serverGeneration = 1;
+  screenInfo = ScreenInfo{};
+  noPanoramiXExtension = TRUE;
 }
 
 XServer::~XServer() {
@@ -109,6 +115,7 @@ XServer::~XServer() {
   detail::g_owner = nullptr;
   xf86Screens = nullptr;
   xf86NumScreens = 0;
+  screenInfo = ScreenInfo{};
 }
 
 XServer* XServer::Current() { return detail::g_owner; }
@@ -139,6 +146,8 @@ ScreenPtr XServer::NewScreen(ScrnInfoPtr info) {
   screen->InstallColormap = detail::ServerInstallColormap;
   info->pScreen = screen;
   state_->screens.push_back(std::move(box));
+  // The server's screens, by index.
+  if (info->scrnIndex >= 0 && info->scrnIndex < MAXSCREENS) SetScreenSlot(info->scrnIndex, screen);
   return screen;
 }
 

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/xserver/dix.h"
+#include "platform/xserver/xf86_cursor.h"
 #include "platform/xserver/xf86_server.h"
 
 namespace xstub {
@@ -75,6 +77,27 @@ struct ScreenCall {
 // The access callbacks of an entity, as the server runs them around other
 // devices' accesses.
 enum class AccessKind { kMem, kIo, kIoMem };
+
+// A cursor a test shows: a two-colour image (source and mask bits) or an
+// ARGB one, with its hot spot and colours, in the records the cursor layer
+// hands to a driver.
+class TestCursor {
+ public:
+  TestCursor(int width, int height, int xhot = 0, int yhot = 0, bool argb = false);
+  CursorPtr get() { return &cursor_; }
+  void SetSource(int x, int y, bool on = true);
+  void SetMask(int x, int y, bool on = true);
+  void SetArgb(int x, int y, CARD32 pixel);
+  // 16-bit components.
+  void SetColours(CARD16 fr, CARD16 fg, CARD16 fb, CARD16 br, CARD16 bg, CARD16 bb);
+
+ private:
+  size_t RowBytes() const { return (static_cast<size_t>(bits_.width) + 31) / 32 * 4; }
+  std::vector<unsigned char> source_, mask_;
+  std::vector<CARD32> argb_;
+  CursorBits bits_{};
+  CursorRec cursor_{};
+};
 
 class XServer {
  public:
@@ -184,6 +207,62 @@ class XServer {
   // Screen-layer set-up calls, in order.
   const std::vector<ScreenCall>& ScreenCalls() const;
   bool ScreenCalled(std::string_view name, int scrnIndex) const;
+
+  // ---- Clients, extensions and windows (dix.h) ------------------------------
+  // A client of the server; a swapped one sends and receives multi-byte
+  // fields in the other byte order. The server owns it.
+  ClientPtr NewClient(bool swapped = false);
+  // One request from the client: the server counts the client's sequence
+  // number, reads the length from the header in the client's byte order and
+  // hands the extension of the major opcode a buffer of exactly that many
+  // 4-byte units (bytes beyond `bytes` read as zero, bytes beyond the length
+  // are not part of it), through its swapped procedure for a swapped
+  // client. A length of 0, or an opcode no extension has, answers the
+  // error itself. A status other than Success is sent to the client as an
+  // X error packet. Answers the status.
+  int Request(ClientPtr client, const std::vector<uint8_t>& bytes);
+  // What was written to the client since the last call: replies and error
+  // packets in order.
+  std::vector<uint8_t> TakeOutput(ClientPtr client);
+  // The major opcode of an extension added in this generation, else -1.
+  int ExtensionMajor(std::string_view name) const;
+  // The next AddExtension answers null.
+  void FailNextAddExtension();
+  // A server reset: the extensions' CloseDown procedures run (last added
+  // first), the table empties and serverGeneration counts one more.
+  void ResetServer();
+  // A window LookupWindow finds, on the screen of that index (or none).
+  WindowPtr AddWindow(XID id, int scrnIndex = 0);
+  // The server's own Xinerama (noPanoramiXExtension is its negation).
+  void SetXinerama(bool on);
+  // screenInfo's slot of that index; numScreens grows to include it. A null
+  // screen leaves an empty slot. NewScreen fills the slot of its screen.
+  void SetScreenSlot(int index, ScreenPtr screen);
+
+  // ---- Cursor layer (xf86_cursor.h) ----------------------------------------
+  // The server shows `cursor` with its hot spot at (x, y): when the screen
+  // has a hardware cursor whose record takes the cursor (its size within
+  // the maximum, the use callback agreeing; an ARGB cursor needs the ARGB
+  // callbacks) the layer calls hide, the image load (two-colour images
+  // realised in the layout of the record's flags), the colours (two-colour
+  // only), the position and show. Otherwise the software cursor takes it,
+  // after a hide when the hardware cursor was showing. Answers whether the
+  // hardware cursor shows it.
+  bool DisplayCursor(int scrnIndex, CursorPtr cursor, int x, int y);
+  // The pointer moved: the hardware cursor's position (x, y less the hot
+  // spot) is set.
+  void MoveCursor(int scrnIndex, int x, int y);
+  // Every callback the layer called for the screen, by name ("UseHWCursor",
+  // "UseHWCursorARGB", "HideCursor", "LoadCursorImage", "LoadCursorARGB",
+  // "SetCursorColors", "SetCursorPosition", "ShowCursor"), in order.
+  const std::vector<std::string>& CursorCalls(int scrnIndex);
+  // The record xf86InitCursor gave the screen, or null.
+  xf86CursorInfoPtr CursorInfo(int scrnIndex);
+
+  // ---- Power management ------------------------------------------------------
+  // The server sets a DPMS level on the screen through the hook that
+  // xf86DPMSInit installed; false when there is none.
+  bool SetDPMS(int scrnIndex, int level);
 
   // ---- Bare records for unit tests ----------------------------------------
   // A driver-facing screen record at the end of the screen table, as the

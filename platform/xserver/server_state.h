@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/xserver/dix_state.h"
 #include "platform/xserver/int10.h"
 #include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
@@ -202,6 +203,9 @@ class ServerState {
   void Record(const char* name, ScreenPtr screen);
   XID next_id = 0x100;
   std::vector<int> failed_screen_inits;
+
+  // Clients, extensions, windows and the cursor layer.
+  DixState dix;
 };
 
 // The installed server's state, or null.
