@@ -32,6 +32,8 @@ inline constexpr size_t kXformBufferOptionsSize = 64;
 // Places of the board's three scratch buffers of the 2D layer.
 inline constexpr unsigned kTempBitBufferPlaces = 3;
 inline constexpr size_t kTempBitBufferPlaceSize = 8488;
+class HardPointerBuffer;
+// Cursor buffers per image kind: one for each display controller.
 inline constexpr unsigned kHardCursorBuffers = 4;
 
 struct CommonData {
@@ -63,7 +65,8 @@ struct CommonData {
   // 2D.
   SurfDesc2dList* surfDesc2dList;
   Context2d* context2d;
-  void* cursorBuffers[kHardCursorBuffers];
+  HardPointerBuffer* twoColourCursors[kHardCursorBuffers];
+  HardPointerBuffer* sixteenColourCursors[kHardCursorBuffers];
 
   RegistrySwitchManager* registrySwitches;
   DriverSwitchesCommon* driverSwitches;
@@ -79,7 +82,7 @@ struct CommonData {
 
   // Room for the components that keep board-wide state here; a component
   // that adds a field above takes its bytes from this area.
-  alignas(8) uint8_t componentArea[kCommonDataSize - 1392 -
+  alignas(8) uint8_t componentArea[kCommonDataSize - 1424 -
                                    kTempBitBufferPlaces * kTempBitBufferPlaceSize - 8];
 };
 static_assert(sizeof(CommonData) == kCommonDataSize);

@@ -6,6 +6,7 @@
 
 #include "core/lnx_device.h"
 #include "xdriver/data2d.h"
+#include "xdriver/pointer.h"
 
 class DriverSwitchesLocal;
 class HwManager;
@@ -73,6 +74,7 @@ class PDEV : public IDriver, public OsHeapObject {
   uint32_t reg1220Cache = 0;
   VideoMode mode;
   Data2d data2d;
+  Pointer pointer;  // the board's cursor buffers
   uint32_t localDma = 0;
 
  private:

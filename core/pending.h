@@ -1,5 +1,5 @@
-// Component-table rows whose code is not written yet (the pointer and the
-// feature manager). They are declared here so that the device object's
+// Component-table rows whose code is not written yet (the feature
+// manager). They are declared here so that the device object's
 // component table can name them; test executables and benchmarks link the
 // recording stand-ins of tests/standins/ in their place, and a shipped
 // module cannot link until each is written.
@@ -12,7 +12,6 @@ class PDEV;
 
 // X(Name, component-table row): bool InitName(PDEV*), void CleanupName(PDEV*).
 #define ORV_PENDING_COMPONENT_ROWS(X) \
-  X(Pointer, 20) \
   X(FeatureMgr, 21)
 
 #define ORV_DECLARE_PENDING_ROW(Name, row) \

@@ -5,6 +5,7 @@
 
 #include "core/chip_ids.h"
 #include "core/client_services.h"
+#include "core/regs/cursor.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/hal_entries.h"

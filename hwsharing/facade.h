@@ -39,9 +39,6 @@ inline constexpr uint32_t kInputTv = 3;
 inline constexpr uint32_t kDefaultMaxPixelClockKhz = 125000;
 // Board flag of a genlock request.
 inline constexpr uint32_t kBoardFlagGenlock = 0x20000000;
-// Cursor control registers of the two cursor engines (controllers 0 and 1).
-inline constexpr uint32_t kRegCursorControl0 = 0x18C4;
-inline constexpr uint32_t kRegCursorControl1 = 0x1AC4;
 
 // ---- Library, board and records -----------------------------------------------------
 uint32_t ORVGetBOARDHANDLESize();

@@ -15,6 +15,10 @@ inline constexpr uint32_t kControllerEnable = 1u << 0;
 inline constexpr uint32_t kRegDisplayMode = 0x1900;
 inline constexpr uint32_t kDisplayInterlaced = 1u << 0;
 inline constexpr uint32_t kRegLineCounter = 0x1924;
+// Set while the cursor is on the second of the two heads one controller
+// serves on the three- and four-head desktops.
+inline constexpr uint32_t kRegControllerCursorSpan = 0x1888;
+inline constexpr uint32_t kControllerCursorSecondHead = 0x16;
 inline constexpr uint32_t kLineCounterMask = 0xFFF;
 
 inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
