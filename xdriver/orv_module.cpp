@@ -237,6 +237,3 @@ void ORVFreeRec(ScrnInfoPtr screen) {
   screen->driverPrivate = nullptr;
 }
 
-// The gamma extension's requests are not served by this driver yet: its
-// set-up adds nothing to the server.
-void ORVGammaExtensionInit(void) {}

@@ -10,6 +10,7 @@
 #include "platform/xserver/int10.h"
 #include "platform/xserver/xf86_types.h"
 #include "xdriver/kstrn_device.h"
+#include "xdriver/orv_cursor.h"
 #include "xdriver/orv_hal.h"
 
 struct BOARDHANDLE;
@@ -83,6 +84,8 @@ struct ORVEntityRecFields {
   xf86AccessPtr pAccessIo;
   xf86AccessPtr pAccessIoMem;
   OrvPciAccessArg accessArg;
+  // The hardware cursor's state of the board.
+  OrvCursorBoard cursor;
 };
 struct ORVEntityRec : ORVEntityRecFields {
   uint8_t reserved[240 - sizeof(ORVEntityRecFields)];
@@ -220,6 +223,16 @@ struct ORVRecFields {
   // OpenGL module.
   int32_t glxActive;
   void (*glxModeSwitch)(int screen, int flags);
+
+  // Gamma of each head (red, green, blue), as last set.
+  float gamma[kOrvMaxHeads][3];
+  // The pseudo-Xinerama extension answers with this screen's heads.
+  uint8_t pseudoXineramaActive;
+  // The head of the desktop that shows the cursor (0 none yet, 1..4), and
+  // the engine a single head's last position update showed (0 none, 1 the
+  // primary, 2 the secondary).
+  uint8_t cursorFrame;
+  uint8_t cursorShownOn;
 };
 struct ORVRec : ORVRecFields {
   uint8_t reserved[2112 - sizeof(ORVRecFields)];

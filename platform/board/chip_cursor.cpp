@@ -9,7 +9,8 @@ namespace orvsim {
 namespace {
 constexpr uint32_t kModeMask = 0xFF;
 constexpr unsigned kEntryShift = 8;
-constexpr uint32_t kCoordinateMask = 0x7FFF;
+constexpr uint32_t kXMask = 0x7FFF;
+constexpr uint32_t kYMask = 0x3FFF;
 constexpr unsigned kXShift = 14;
 constexpr unsigned kFormatShift = 24;
 
@@ -54,11 +55,11 @@ uint32_t ChipCursor::Mode(unsigned engine) const {
 }
 
 uint32_t ChipCursor::X(unsigned engine) const {
-  return (board_.Peek(kRegPosition + kEngineStride * engine, 4) >> kXShift) & kCoordinateMask;
+  return (board_.Peek(kRegPosition + kEngineStride * engine, 4) >> kXShift) & kXMask;
 }
 
 uint32_t ChipCursor::Y(unsigned engine) const {
-  return board_.Peek(kRegPosition + kEngineStride * engine, 4) & kCoordinateMask;
+  return board_.Peek(kRegPosition + kEngineStride * engine, 4) & kYMask;
 }
 
 }  // namespace orvsim

@@ -6,7 +6,7 @@
 //   selected), control (0x18C4: bits 0-7 the mode, 0 off, 3 two-colour
 //   image, 4 sixteen-colour image; bits 8 and up the palette entry for the
 //   next palette-data write), position (0x18C8: X in bits 14-28, Y in bits
-//   0-14), image base (0x18CC) and image format (0x18D0, code << 24). The
+//   0-13), image base (0x18CC) and image format (0x18D0, code << 24). The
 //   engine shows the cursor while its mode is not 0.
 // - The image lies in local memory at the image base: format 5, 64 rows of
 //   32 bytes, each row a 64-bit colour plane then a 64-bit visibility plane

@@ -137,7 +137,11 @@ void XServer::ResetServer() {
   for (auto it = gone.rbegin(); it != gone.rend(); ++it) {
     if (it->entry->CloseDown != nullptr) it->entry->CloseDown(it->entry.get());
   }
-  ++serverGeneration;
+  // Generations after a reset are new over the whole test process, since
+  // drivers keep the generation they registered in in statics.
+  static unsigned long lastGeneration = 1;
+  if (lastGeneration < serverGeneration) lastGeneration = serverGeneration;
+  serverGeneration = ++lastGeneration;
 }
 
 WindowPtr XServer::AddWindow(XID id, int scrnIndex) {
