@@ -229,6 +229,20 @@ void DisableScratch(PDEV* pdev) {
   }
 }
 
+// The board's first two-colour cursor buffer: the one the hardware cursor
+// draws its images in.
+HardPointerBuffer* CursorBuffer(PDEV* pdev) { return pdev->pointer.twoColour[0]; }
+
+bool EnableCursorBuffer(PDEV* pdev) {
+  HardPointerBuffer* buffer = CursorBuffer(pdev);
+  if (buffer == nullptr) return false;
+  return buffer->enabled || buffer->Enable(pdev->surfaceManager);
+}
+
+void DisableCursorBuffer(PDEV* pdev) {
+  if (HardPointerBuffer* buffer = CursorBuffer(pdev)) buffer->Disable(pdev->surfaceManager);
+}
+
 // One packet: its header and data words.
 void Packet(BmPrimInt* prim, uint32_t header, std::initializer_list<uint32_t> data) {
   uint32_t* at = prim->Reserve(static_cast<uint32_t>(1 + data.size()));
@@ -311,10 +325,13 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   if (!pdev->device->Start(pdev)) return kKstrnKernelRefused;
   pdev->Activate();
   if (pdev->data2d.context != nullptr) pdev->data2d.context->SetContext(pdev);
-  // The feature manager and the cursor buffer are not set up by this
-  // driver yet.
+  // The feature manager is not set up by this driver yet.
   if (!CreatePrimarySurface(pdev)) return kKstrnSetupFailed;
   EnableScratch(pdev);
+  if (!EnableCursorBuffer(pdev)) {
+    DisableScratch(pdev);
+    return kKstrnSetupFailed;
+  }
   if (result == nullptr) return kKstrnSuccess;
 
   DeviceBitmap& primary = pdev->data2d.Primary();
@@ -324,6 +341,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
     dbgOutput("Fail to allocate apperture for primary surface. \nTry to modprobe the orv kernel "
               "module with\n the option regSysMmFlags=0\n");
     dbgOutput("------------------------------------------------\n");
+    DisableCursorBuffer(pdev);
     DisableScratch(pdev);
     return kKstrnNoAperture;
   }
@@ -335,14 +353,27 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   if (pdev->device->Ioctl(ORV_IOCTL_DECLARE_PRIMARY, &declare, sizeof(declare)) !=
       static_cast<int>(kRequestAnswerOk)) {
     ReleaseSurfaceCpu(&primary);
+    DisableCursorBuffer(pdev);
     DisableScratch(pdev);
     return kKstrnKernelRefused;
+  }
+  // The cursor's images are written by the processor at this address of the
+  // frame-buffer mapping; the engines read them at the local address.
+  HardPointerBuffer* cursor = CursorBuffer(pdev);
+  uint8_t* cursorCpu = LockSurfaceCpu(cursor);
+  if (cursorCpu == nullptr) {
+    ReleaseSurfaceCpu(&primary);
+    DisableCursorBuffer(pdev);
+    DisableScratch(pdev);
+    return kKstrnNoAperture;
   }
   *result = {};
   const uint8_t* frameBuffer = reinterpret_cast<const uint8_t*>(pdev->mode.frameBufferMapping);
   if (frameBuffer == nullptr) frameBuffer = const_cast<uint8_t*>(pdev->common->frameBuffer);
   result->frameBufferOffset = static_cast<uint32_t>(cpu - frameBuffer);
   result->displayOffset = primary.block != nullptr ? static_cast<uint32_t>(primary.block->offset) : 0;
+  result->cursorAperture = static_cast<uint64_t>(cursorCpu - frameBuffer);
+  result->cursorOffset = cursor->block != nullptr ? cursor->block->busAddress : 0;
   pdev->bindingFlags |= kPdevPrimaryDeclared;
   return kKstrnSuccess;
 }
@@ -352,10 +383,12 @@ uint32_t KstrnStopDevice(PDEV* pdev) {
   bool ok = WaitEngineIdleBounded(pdev);
   ok = SyncEngineBounded(pdev) && ok;
   if (pdev->bindingFlags & kPdevPrimaryDeclared) {
+    if (HardPointerBuffer* cursor = CursorBuffer(pdev)) ReleaseSurfaceCpu(cursor);
     ReleaseSurfaceCpu(&pdev->data2d.Primary());
     pdev->bindingFlags &= ~kPdevPrimaryDeclared;
   }
   DisableScratch(pdev);
+  DisableCursorBuffer(pdev);
   if (pdev->localDma == kLocalDmaMode) pdev->bindingFlags &= ~kPdevLocalDmaRunning;
   pdev->Desactivate();
   if (!pdev->device->Stop(pdev)) ok = false;

@@ -61,7 +61,7 @@ struct KstrnStartResult {
   uint64_t common1, common2;   // two words of the board's common data
   uint32_t frameBufferOffset;  // the primary surface in the frame buffer
   uint32_t displayOffset;      // the primary surface's display offset, bytes
-  uint64_t cursorAperture;     // processor address of the cursor surface
+  uint64_t cursorAperture;     // the cursor surface in the frame-buffer mapping, bytes
   uint32_t cursorOffset;
 };
 

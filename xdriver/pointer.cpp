@@ -14,10 +14,13 @@ namespace {
 // Where the cursor buffers are placed: the first heap of the first memory
 // bank, reached by the processor through an aperture. In local-DMA mode the
 // primary command buffer fills that heap, so they go to the rest of the
-// first bank instead.
+// first bank instead, which the processor reaches through the frame-buffer
+// mapping (an aperture window onto a plain buffer would reach over the
+// command buffer's part of the mapping).
 constexpr uint32_t kCursorMemoryType = kHeapSelFirst;
+constexpr uint32_t kCursorLocation = kSurfLocalAperture;
 constexpr uint32_t kCursorMemoryTypeLocalDma = kHeapSelSecond;
-constexpr uint32_t kCursorLocation = 1;
+constexpr uint32_t kCursorLocationLocalDma = kSurfLocalMapped;
 constexpr uint32_t kCursorPitchField = 32;
 constexpr uint32_t kCursorLayoutLinear = 0;
 constexpr uint32_t kCursorOptionFlags = 1;
@@ -51,7 +54,7 @@ HardPointerBuffer::HardPointerBuffer(PDEV* pdev, uint32_t n, PointerType type, u
   options.desc.revision = pdev->revisionBits;
   const bool localDma = sharedLocked != nullptr && sharedLocked->dmaMode == kDmaModeLocal;
   options.heapSelector = localDma ? kCursorMemoryTypeLocalDma : kCursorMemoryType;
-  options.requestedKind = kCursorLocation;
+  options.requestedKind = localDma ? kCursorLocationLocalDma : kCursorLocation;
   options.physicalSize = options.desc.GetPhysicalMemSize(true);
   options.alignment = options.desc.GetRequiredAlignment(true);
   options.word28 = memoryId;
@@ -91,6 +94,11 @@ bool HardPointerBuffer::Enable(MmSurfaceManager* manager) {
     return false;
   }
   if (block != nullptr) block->drawSyncTag = 0;
+  // The local-DMA manager gives blocks no processor address; the first bank
+  // shows in the frame-buffer mapping at its local address.
+  if (placedKind == kSurfLocalMapped && cpuAddress == nullptr && block != nullptr &&
+      manager != nullptr && manager->frameBufferCpuBase != nullptr)
+    cpuAddress = manager->frameBufferCpuBase + block->offset;
   return true;
 }
 

@@ -43,7 +43,7 @@ TEST_F(PointerTest, SlotsFollowEachOtherWithTheSpareLast) {
     // The first heap holds the local-DMA command buffer: the cursor takes
     // the rest of the first bank.
     EXPECT_EQ(buffer.options.heapSelector, 1u);
-    EXPECT_EQ(buffer.options.requestedKind, 1u);
+    EXPECT_EQ(buffer.options.requestedKind, 6u);  // through the frame-buffer mapping
     // Placed, it lies whole inside local memory.
     ASSERT_TRUE(buffer.Enable(pdev->surfaceManager));
     EXPECT_LE(buffer.block->offset + c.bytes, board_->LocalMemorySize());
@@ -62,6 +62,7 @@ TEST_F(PointerTest, BuffersTakeTheFirstHeapUnlessTheCommandBufferHasIt) {
   shared->dmaMode = mode;
   ASSERT_EQ(ok, 1);
   EXPECT_EQ(buffer.options.heapSelector, 18u);
+  EXPECT_EQ(buffer.options.requestedKind, 1u);  // through an aperture
 }
 
 TEST_F(PointerTest, MissesReplaceRoundTheRingAndNeverReuseTheSlotJustHandedOut) {
