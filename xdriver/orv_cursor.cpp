@@ -361,8 +361,9 @@ Bool ORVUseHWCursorARGB(ScreenPtr screen, CursorPtr cursor) { return ORVUseHWCur
 void ORVSetCursorPosition(ScrnInfoPtr screen, int x, int y) {
   Cursor c = Of(screen);
   ORVRec* rec = c.rec;
-  const uint32_t X = static_cast<uint32_t>(x + kSingleOffset);
-  const uint32_t Y = static_cast<uint32_t>(y + kSingleOffset);
+  // No clamping here: the register keeps the low 15 bits.
+  const uint32_t X = static_cast<uint32_t>(x) + kSingleOffset;
+  const uint32_t Y = static_cast<uint32_t>(y) + kSingleOffset;
   if (!c.Ready()) return;
   const bool next3 = rec->chipId == kDeviceKestrionNext3;
   // Which engine, and how its controller's cursor bits change (+1 set, -1

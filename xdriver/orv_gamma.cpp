@@ -59,6 +59,15 @@ ORVRec* RecOfIndex(int scrnIndex) {
 
 bool ValidHead(uint32_t head) { return head < kOrvGammaHeads; }
 
+// A recorded gamma as the wire carries it, truncated toward zero; values a
+// 32-bit word cannot hold are held at its ends.
+uint32_t WireValue(float gamma) {
+  const double v = static_cast<double>(gamma * kWireScale);
+  if (!(v > 0.0)) return 0;
+  if (v >= 4294967295.0) return 0xFFFFFFFF;
+  return static_cast<uint32_t>(v);
+}
+
 // The screen's slot in the server, or null.
 ScreenPtr ScreenSlot(unsigned n) {
   if (n >= static_cast<unsigned>(screenInfo.numScreens) || n >= MAXSCREENS) return nullptr;
@@ -92,9 +101,9 @@ int GetGamma(ClientPtr client) {
   ORVGetGammaCrtc(ScreenSlot(screen)->myNum, &gamma, static_cast<int>(head));
   uint8_t reply[kOrvReplyBytes];
   OrvReplyHeader(reply, client, 0);
-  OrvPut32(reply + 8, static_cast<uint32_t>(gamma.red * kWireScale), client->swapped);
-  OrvPut32(reply + 12, static_cast<uint32_t>(gamma.green * kWireScale), client->swapped);
-  OrvPut32(reply + 16, static_cast<uint32_t>(gamma.blue * kWireScale), client->swapped);
+  OrvPut32(reply + 8, WireValue(gamma.red), client->swapped);
+  OrvPut32(reply + 12, WireValue(gamma.green), client->swapped);
+  OrvPut32(reply + 16, WireValue(gamma.blue), client->swapped);
   WriteToClient(client, sizeof(reply), reply);
   return client->noClientException;
 }

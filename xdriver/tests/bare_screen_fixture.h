@@ -57,6 +57,18 @@ inline HALSTATUS RecordPower(BOARDHANDLE* h, uint32_t state) {
   return h->status;
 }
 
+// A reply field in the client's byte order.
+inline uint32_t Get32(const std::vector<uint8_t>& r, size_t at, bool swapped) {
+  uint32_t v;
+  std::memcpy(&v, &r[at], 4);
+  return swapped ? __builtin_bswap32(v) : v;
+}
+inline uint16_t Get16(const std::vector<uint8_t>& r, size_t at, bool swapped) {
+  uint16_t v;
+  std::memcpy(&v, &r[at], 2);
+  return swapped ? static_cast<uint16_t>(v >> 8 | v << 8) : v;
+}
+
 class BareScreens : public testing::Test {
  protected:
   void SetUp() override {

@@ -13,6 +13,9 @@
 
 namespace {
 
+using baretest::Get16;
+using baretest::Get32;
+
 using baretest::LutCalls;
 using baretest::PowerStates;
 
@@ -41,17 +44,6 @@ class Req {
   std::vector<uint8_t> bytes_;
   bool swapped_;
 };
-
-uint32_t Get32(const std::vector<uint8_t>& r, size_t at, bool swapped) {
-  uint32_t v;
-  std::memcpy(&v, &r[at], 4);
-  return swapped ? __builtin_bswap32(v) : v;
-}
-uint16_t Get16(const std::vector<uint8_t>& r, size_t at, bool swapped) {
-  uint16_t v;
-  std::memcpy(&v, &r[at], 2);
-  return swapped ? static_cast<uint16_t>(v >> 8 | v << 8) : v;
-}
 
 class GammaTest : public baretest::BareScreens, public testing::WithParamInterface<bool> {
  protected:

@@ -11,6 +11,9 @@
 
 namespace {
 
+using baretest::Get16;
+using baretest::Get32;
+
 std::vector<uint8_t> Request(int major, uint8_t minor, uint16_t words, bool swapped,
                              std::vector<uint32_t> fields = {}) {
   std::vector<uint8_t> r(size_t{words} * 4 > 4 + 4 * fields.size() ? size_t{words} * 4
@@ -24,17 +27,6 @@ std::vector<uint8_t> Request(int major, uint8_t minor, uint16_t words, bool swap
     std::memcpy(&r[4 + 4 * i], &v, 4);
   }
   return r;
-}
-
-uint32_t Get32(const std::vector<uint8_t>& r, size_t at, bool swapped) {
-  uint32_t v;
-  std::memcpy(&v, &r[at], 4);
-  return swapped ? __builtin_bswap32(v) : v;
-}
-uint16_t Get16(const std::vector<uint8_t>& r, size_t at, bool swapped) {
-  uint16_t v;
-  std::memcpy(&v, &r[at], 2);
-  return swapped ? static_cast<uint16_t>(v >> 8 | v << 8) : v;
 }
 
 constexpr XID kWindow = 0x200001;
