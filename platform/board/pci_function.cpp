@@ -78,6 +78,21 @@ void PciFunction::ConfigWrite(unsigned offset, unsigned width, uint32_t value) {
     bytes_[offset + i] = static_cast<uint8_t>((bytes_[offset + i] & ~mask) | (byte & mask));
   }
   if (write_hook_) write_hook_(offset, width, value & WidthMask(width));
+  for (auto& [id, hook] : extra_hooks_) hook(offset, width, value & WidthMask(width));
+}
+
+unsigned PciFunction::AddExtraWriteHook(WriteHook hook) {
+  extra_hooks_.emplace_back(next_extra_hook_, std::move(hook));
+  return next_extra_hook_++;
+}
+
+void PciFunction::RemoveExtraWriteHook(unsigned id) {
+  for (auto it = extra_hooks_.begin(); it != extra_hooks_.end(); ++it) {
+    if (it->first == id) {
+      extra_hooks_.erase(it);
+      return;
+    }
+  }
 }
 
 void PciFunction::DefineMemoryBar(unsigned offset, uint64_t size, bool is_64bit, bool prefetchable,

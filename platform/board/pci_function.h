@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <utility>
 
 namespace orvsim {
 
@@ -97,6 +98,10 @@ class PciFunction {
   // write as the bus saw it. Chip models use it for registers with effects.
   using WriteHook = std::function<void(unsigned offset, unsigned width, uint32_t value)>;
   void SetWriteHook(WriteHook hook) { write_hook_ = std::move(hook); }
+  // A further hook, called after the one above, for a second chip model on
+  // the same function; RemoveExtraWriteHook takes it away by its number.
+  unsigned AddExtraWriteHook(WriteHook hook);
+  void RemoveExtraWriteHook(unsigned id);
 
   uint16_t VendorId() const { return static_cast<uint16_t>(Peek(kPciVendorId, 2)); }
   uint16_t DeviceId() const { return static_cast<uint16_t>(Peek(kPciDeviceId, 2)); }
@@ -126,6 +131,8 @@ class PciFunction {
   std::vector<uint8_t> bytes_;
   std::vector<uint8_t> writable_;
   WriteHook write_hook_;
+  std::vector<std::pair<unsigned, WriteHook>> extra_hooks_;
+  unsigned next_extra_hook_ = 1;
 };
 
 }  // namespace orvsim
