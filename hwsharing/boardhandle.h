@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include "core/client_services.h"
+#include "hwsharing/dac.h"
+#include "hwsharing/mcs.h"
 #include "hwsharing/dispatch.h"
 #include "hwsharing/haltypes.h"
 #include "hwsharing/miscio.h"
@@ -186,7 +188,11 @@ struct BOARDHANDLE {
   uint32_t aulOutputCapsWord[4];
   uint32_t ulI2cPortWord;
   uint8_t aucVgaState[kVgaStateSize];
-  uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize];
+  // The colour-compensation records of the two modules (MCS blocks 0, 1).
+  MCSRECORD aMcs[2];
+  DACINFO oDac;
+  uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize -
+                      2 * sizeof(MCSRECORD) - sizeof(DACINFO)];
   DEVICEJUMPTABLE oJumpTable;
   const MISCFUNCTIONS* pMISCFunctions;
   const CLIENTFUNCTIONS* pClientFunctions;

@@ -6,7 +6,13 @@
 #include "core/client_services.h"
 #include "core/regs/pci.h"
 #include "hwsharing/bios_pins.h"
+#include "hwsharing/boardinfo.h"
+#include "hwsharing/bringup.h"
+#include "hwsharing/crtc.h"
 #include "hwsharing/cve2_encoder.h"
+#include "hwsharing/dac.h"
+#include "hwsharing/devio.h"
+#include "hwsharing/lut.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/ddc.h"
 #include "hwsharing/edid.h"
@@ -16,6 +22,7 @@
 #include "hwsharing/monitor.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/tv_parameters.h"
+#include "hwsharing/vga.h"
 
 namespace {
 

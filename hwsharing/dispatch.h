@@ -25,6 +25,8 @@ struct CVE2ITU656;
 struct VLNGAMMA;
 struct VLNTIMING;
 struct EDID2LAYOUT;
+struct PUBLICLUT;
+struct VGAINFO;
 
 // ---- Slot types --------------------------------------------------------------------
 // Function types; a slot holds a pointer to one.
@@ -47,8 +49,12 @@ using HalSlotOpenPort = HALSTATUS(BOARDHANDLE* h, uint32_t* clockClass, uint32_t
 using HalSlotReadByte = HALSTATUS(BOARDHANDLE* h, uint32_t index, uint8_t* value);
 using HalSlotWriteByte = HALSTATUS(BOARDHANDLE* h, uint32_t index, uint8_t value);
 using HalSlotCall = HALSTATUS(BOARDHANDLE* h, uint32_t code, void* in, void* out);
-using HalSlotSetLut = HALSTATUS(BOARDHANDLE* h, uint32_t controller, uint32_t first,
-                                void* table, uint32_t count);
+using HalSlotSetLut = HALSTATUS(BOARDHANDLE* h, uint32_t first, uint32_t count,
+                                const PUBLICLUT* table, uint32_t controller);
+using HalSlotIoControl = HALSTATUS(BOARDHANDLE* h, uint32_t code, const void* in, uint32_t inSize,
+                                   void* out, uint32_t outSize, uint32_t* written);
+using HalSlotFormats = HALSTATUS(BOARDHANDLE* h, uint32_t* formats, uint32_t count);
+using HalSlotVgaInfo = HALSTATUS(BOARDHANDLE* h, VGAINFO* info);
 using HalSlotComputePll = HALSTATUS(BOARDHANDLE* h, uint32_t khz, uint32_t kind, uint32_t* m,
                                     uint32_t* n, uint32_t* p, uint32_t* s);
 using HalSlotRegisterBytes = HALSTATUS(BOARDHANDLE* h, uint32_t reg, uint8_t* data,
@@ -170,10 +176,10 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(39, GetModeBandwidth, HalSlotModeOut, HSLKSTGetModeBandwidth) \
   X(40, ClearDisplay, HalSlotMode, HSLKSTClearDisplay) \
   X(41, SetColorLUT, HalSlotSetLut, HSLKSTSetColorLUT) \
-  X(42, DeviceIoControl, HalSlotCall, HSLKSTDeviceIoControl) \
+  X(42, DeviceIoControl, HalSlotIoControl, HSLKSTDeviceIoControl) \
   X(43, GetAllMonitorInfo, HalSlotNoArgs, HSLKSTGetAllMonitorInfo) \
-  X(44, ValidateDigitalOutputFormat, HalSlotModeU32, HSLKSTValidateDigitalOutputFormat) \
-  X(45, SetDigitalOutputFormat, HalSlotTwoU32, HSLKSTSetDigitalOutputFormat) \
+  X(44, ValidateDigitalOutputFormat, HalSlotFormats, HSLKSTValidateDigitalOutputFormat) \
+  X(45, SetDigitalOutputFormat, HalSlotFormats, HSLKSTSetDigitalOutputFormat) \
   X(46, SetOverscanColor, HalSlotTwoU32, HSLKSTSetOverscanColor) \
   X(47, GetDTVModeInfo, HalSlotModeU32, HSLCHRGetDTVModeInfo) \
   X(48, GetOutputInfo, HalSlotRecord, HSLKSTGetOutputInfo) \
@@ -202,8 +208,8 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
 #define ORV_MISC_TABLE(X) \
   X(0, MergeStatus, HalSlotMergeStatus, ReturnCorrectError) \
   X(1, RecordError, HalSlotRecordError, SetError) \
-  X(2, ReadVgaInfo, HalSlotRecord, HSLVGAReadVgaInfo) \
-  X(3, WriteVgaInfo, HalSlotRecord, HSLVGAWriteVgaInfo) \
+  X(2, ReadVgaInfo, HalSlotVgaInfo, HSLVGAReadVgaInfo) \
+  X(3, WriteVgaInfo, HalSlotVgaInfo, HSLVGAWriteVgaInfo) \
   X(4, ReadPins, HalSlotOut, HSLBIOSReadPins) \
   X(5, Empty5, HalSlotNoArgs, EmptySlot) \
   X(6, Empty6, HalSlotNoArgs, EmptySlot) \

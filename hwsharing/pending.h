@@ -22,7 +22,6 @@ struct VLNTIMING;
   X(HSLKSTSetPowerState, (BOARDHANDLE* h, uint32_t state)) \
   X(HSLKSTValidateMode, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLKSTSwitchToVGA, (BOARDHANDLE* h)) \
   X(HSLKSTSetMode, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTSetDisplayStart, (BOARDHANDLE* h, uint32_t controller, uint32_t x, uint32_t y)) \
   X(HSLCHRModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t operation)) \
@@ -31,26 +30,15 @@ struct VLNTIMING;
   X(HSLKSTSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
   X(HSLKSTSetTVCableType, (BOARDHANDLE* h, uint32_t cable)) \
   X(HSLKSTDetectTV, (BOARDHANDLE* h, uint32_t* detected)) \
-  X(HSLKSTGetBoardInfo, (BOARDHANDLE* h)) \
   X(HSLKSTGetMonitorEDID_OLD, (BOARDHANDLE* h, uint32_t port)) \
   X(HSLKSTGetAddOnInfo, (BOARDHANDLE* h)) \
-  X(HSLKSTInitializeHardware, (BOARDHANDLE* h)) \
   X(HSLB90InitializeHardware, (BOARDHANDLE* h)) \
-  X(HSLKSTValidatePhysAddr, (BOARDHANDLE* h)) \
-  X(HSLKSTConfigOverride, (BOARDHANDLE* h, uint32_t word1, uint32_t word2)) \
-  X(HSLKSTCustomCall, (BOARDHANDLE* h, uint32_t code, void* in, void* out)) \
   X(HSLKSTValidateDualCRTCConfig, (BOARDHANDLE* h, MODEINFO* modes)) \
   X(HSLKSTGetModeBandwidth, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidth)) \
   X(HSLKSTClearDisplay, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLKSTSetColorLUT, (BOARDHANDLE* h, uint32_t controller, uint32_t first, void* table, uint32_t count)) \
-  X(HSLKSTDeviceIoControl, (BOARDHANDLE* h, uint32_t code, void* in, void* out)) \
   X(HSLKSTGetAllMonitorInfo, (BOARDHANDLE* h)) \
-  X(HSLKSTValidateDigitalOutputFormat, (BOARDHANDLE* h, MODEINFO* mode, uint32_t format)) \
-  X(HSLKSTSetDigitalOutputFormat, (BOARDHANDLE* h, uint32_t output, uint32_t format)) \
-  X(HSLKSTSetOverscanColor, (BOARDHANDLE* h, uint32_t controller, uint32_t colour)) \
   X(HSLCHRGetDTVModeInfo, (BOARDHANDLE* h, MODEINFO* mode, uint32_t index)) \
   X(HSLKSTGetOutputInfo, (BOARDHANDLE* h, void* info)) \
-  X(HSLKSTGetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
   X(HSLB90GetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
   X(HSLKSTGetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
   X(HSLB90GetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
@@ -59,55 +47,16 @@ struct VLNTIMING;
   X(HSLKSTSetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
   X(HSLB90SetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
   X(HSLKSTGetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
-  X(HSLB90GetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
-  X(HSLKSTHardwareReset, (BOARDHANDLE* h)) \
-  X(HSLWQTHardwareReset, (BOARDHANDLE* h))
+  X(HSLB90GetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock))
 
 // ---- MISCFunctions ----------------------------------------------------------
-#define ORV_PENDING_MISC_TABLE(X) \
-  X(HSLVGAReadVgaInfo, (BOARDHANDLE* h, void* info)) \
-  X(HSLVGAWriteVgaInfo, (BOARDHANDLE* h, void* info))
+#define ORV_PENDING_MISC_TABLE(X)
 
 // ---- MDACFunctions ----------------------------------------------------------
-#define ORV_PENDING_MDAC_TABLE(X) \
-  X(HSLDACPowerUp, (BOARDHANDLE* h)) \
-  X(HSLDACWaitForVSync, (BOARDHANDLE* h)) \
-  X(HSLDACScreenState, (BOARDHANDLE* h, uint32_t* on)) \
-  X(HSLDACScreenOff, (BOARDHANDLE* h)) \
-  X(HSLDACScreenOn, (BOARDHANDLE* h)) \
-  X(HSLDACPIXPLLSET, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLDACSYSPLLSET, (BOARDHANDLE* h, uint32_t khz)) \
-  X(HSLDACInit, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLDACComputePLLParam, (BOARDHANDLE* h, uint32_t khz, uint32_t kind, uint32_t* m, uint32_t* n, uint32_t* p, uint32_t* s)) \
-  X(HSLDACReadRegister, (BOARDHANDLE* h, uint32_t index, uint8_t* value)) \
-  X(HSLDACWriteRegister, (BOARDHANDLE* h, uint32_t index, uint8_t value)) \
-  X(HSLDACI2CSetSCL, (BOARDHANDLE* h, uint32_t port, uint32_t level)) \
-  X(HSLDACI2CGetSCL, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
-  X(HSLDACI2CAltGetSCL, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
-  X(HSLDACI2CSetSDA, (BOARDHANDLE* h, uint32_t port, uint32_t level)) \
-  X(HSLDACI2CGetSDA, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
-  X(HSLDACI2CAltGetSDA, (BOARDHANDLE* h, uint32_t port, uint8_t* level)) \
-  X(HSLDACGetMaxI2CClock, (BOARDHANDLE* h, uint32_t* hz)) \
-  X(HSLDACSetZoom, (BOARDHANDLE* h, uint32_t factor)) \
-  X(HSLDACSenceMonitorLoad, (BOARDHANDLE* h, uint32_t* present)) \
-  X(HSLDACDisableOutput, (BOARDHANDLE* h)) \
-  X(HSLDACAdjustSystemPLL, (BOARDHANDLE* h))
+#define ORV_PENDING_MDAC_TABLE(X)
 
 // ---- CRTCFunctions ----------------------------------------------------------
-#define ORV_PENDING_CRTC_TABLE(X) \
-  X(HSLCRTUseLineDoubling, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* doubled)) \
-  X(HSLCRTCSet, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLCRTCLock, (BOARDHANDLE* h)) \
-  X(HSLCRTCUnLock, (BOARDHANDLE* h)) \
-  X(HSLCRTCSetDisplayStart, (BOARDHANDLE* h, uint32_t x, uint32_t y)) \
-  X(HSLCRTCSetPitch, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLCRTCSelectHiresMode, (BOARDHANDLE* h)) \
-  X(HSLCRTCSetPriorityRequest, (BOARDHANDLE* h)) \
-  X(HSLCRTCDisable, (BOARDHANDLE* h)) \
-  X(HSLCRTCEnable, (BOARDHANDLE* h)) \
-  X(HSLCRTCAdjustVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLCRTCValidateHwSync, (BOARDHANDLE* h, uint32_t* sane)) \
-  X(HSLCRTCCompareCurrentResolution, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* same))
+#define ORV_PENDING_CRTC_TABLE(X)
 
 // ---- VLNFunctions (integrated TV encoders) ----------------------------------
 #define ORV_PENDING_VLN_TABLE(X) \
@@ -184,16 +133,29 @@ struct VLNTIMING;
   X(HSLKSTReturnToVga, (BOARDHANDLE* h, void* block, uint32_t word)) \
   X(HSLKSTGetFpgaVgaState, (BOARDHANDLE* h, uint32_t selector)) \
   X(HSLKSTGetVgaOutputState, (BOARDHANDLE* h, uint32_t* word)) \
-  X(HSLKSTWaitForVertical, (BOARDHANDLE* h, uint32_t controller, uint32_t type, uint32_t offset)) \
-  X(HSLCHRI2CRead, (BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t* data, uint32_t count)) \
   X(HSLCHRGetTVModeInfoByVideoCode, (BOARDHANDLE* h, MODEINFO* mode, uint32_t code))
 
-// ---- Encoders and expansion modules called by the misc-IO and I2C port code ---
-#define ORV_PENDING_ENCODERS(X) \
-  X(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE* h)) \
-  X(HSLKSTAccessCEM_FPGAI2CRead, (BOARDHANDLE* h, uint32_t port, uint32_t address, \
-                                  uint32_t clockState, uint32_t reg, uint8_t* data, \
-                                  uint32_t count))
+// ---- Calls of the chip layer into later parts ------------------------------------
+// X(name, (parameter list), (argument names)). Their stand-ins also log the
+// integer arguments and fill the out-parameters (tests/standins).
+#define ORV_PENDING_CALLS(X) \
+  X(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE* h), (h)) \
+  X(HSLCHRReset, (BOARDHANDLE* h, uint32_t encoder, uint32_t flags), (h, encoder, flags)) \
+  X(HSLSI164EnableDualLinkMode, (BOARDHANDLE* h, uint32_t transmitter), (h, transmitter)) \
+  X(HSLKSTInitCEM, (BOARDHANDLE* h), (h)) \
+  X(HSLKSTDisableDVI, (BOARDHANDLE* h, uint32_t path, MODEINFO* mode), (h, path, mode)) \
+  X(HSLKSTEnableDVIDualLink, (BOARDHANDLE* h, uint32_t path), (h, path)) \
+  X(HSLKSTDisableDVIDualLink, (BOARDHANDLE* h, uint32_t path), (h, path)) \
+  X(HSLKSTDisableDisplayOutputs, (BOARDHANDLE* h, MODEINFO* mode), (h, mode)) \
+  X(HSLKSTApplyVidReset, (BOARDHANDLE* h, uint32_t module), (h, module)) \
+  X(HSLKSTDisableDisplayController, (BOARDHANDLE* h, MODEINFO* mode), (h, mode)) \
+  X(HSLKSTUpdatePriorityLevels, (BOARDHANDLE* h), (h)) \
+  X(HSLKSTGetCurrentBitRates, (BOARDHANDLE* h, uint32_t* rates, uint32_t* secondRates), \
+    (h, rates, secondRates)) \
+  X(HSLKSTIsDigitalFormatSupported, (BOARDHANDLE* h, uint32_t format, uint32_t output), \
+    (h, format, output)) \
+  X(HSLKSTGetSpecificMonitorInfo, (BOARDHANDLE* h, uint32_t output), (h, output)) \
+  X(HSLKSTGetDefaultAllHwOutputInfo, (BOARDHANDLE* h), (h))
 
 #define ORV_PENDING_HWLIB_FUNCTIONS(X) \
   ORV_PENDING_JUMP_TABLE(X) \
@@ -203,9 +165,11 @@ struct VLNTIMING;
   ORV_PENDING_VLN_TABLE(X) \
   ORV_PENDING_FP_TABLE(X) \
   ORV_PENDING_ADDON_TABLE(X) \
-  ORV_PENDING_FACADE(X) \
-  ORV_PENDING_ENCODERS(X)
+  ORV_PENDING_FACADE(X)
 
 #define ORV_DECLARE_PENDING(name, params) HALSTATUS name params;
 ORV_PENDING_HWLIB_FUNCTIONS(ORV_DECLARE_PENDING)
 #undef ORV_DECLARE_PENDING
+#define ORV_DECLARE_PENDING_CALL(name, params, args) HALSTATUS name params;
+ORV_PENDING_CALLS(ORV_DECLARE_PENDING_CALL)
+#undef ORV_DECLARE_PENDING_CALL

@@ -7,6 +7,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pins.h"
+#include "hwsharing/cem.h"
 #include "hwsharing/pending.h"
 
 namespace {

@@ -19,6 +19,17 @@ inline void RegWrite(BOARDHANDLE* h, uint32_t reg, uint32_t value) {
   HWWriteRegisterDword(h, reg, value);
 }
 
+// Byte registers (the VGA-compatible ports and the DAC's window).
+inline uint8_t RegReadByte(BOARDHANDLE* h, uint32_t reg) {
+  uint8_t value = 0;
+  HWReadRegisterByte(h, reg, &value);
+  return value;
+}
+
+inline void RegWriteByte(BOARDHANDLE* h, uint32_t reg, uint8_t value) {
+  HWWriteRegisterByte(h, reg, value);
+}
+
 // Read, clear the bits of `clear`, set those of `set`, write back.
 inline void RegModify(BOARDHANDLE* h, uint32_t reg, uint32_t clear, uint32_t set) {
   RegWrite(h, reg, (RegRead(h, reg) & ~clear) | set);

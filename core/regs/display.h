@@ -20,6 +20,13 @@ inline constexpr uint32_t kRegLineCounter = 0x1924;
 inline constexpr uint32_t kRegControllerCursorSpan = 0x1888;
 inline constexpr uint32_t kControllerCursorSecondHead = 0x16;
 inline constexpr uint32_t kLineCounterMask = 0xFFF;
+// Vertical timing: low half the first line, high half the second (each the
+// line number minus one).
+inline constexpr uint32_t kRegVBlank = 0x1920;  // blank start, blank end
+inline constexpr uint32_t kRegVTotal = 0x192C;  // total, active
+inline constexpr uint32_t kRegVSync = 0x1930;   // sync start, sync end
+inline constexpr uint32_t kRegOverscan = 0x188C;
+inline constexpr uint32_t kRegCursorCtl = 0x18C4;
 
 inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
   return reg + kControllerStride * controller;
@@ -31,6 +38,25 @@ inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
 inline constexpr uint32_t kRegModuleClock0 = 0x1C00;
 inline constexpr uint32_t kRegModuleClock1 = 0x1C04;
 inline constexpr uint32_t kModuleClockHold = 1u << 5;
+// Pixel-clock select code: (n + 1) selects synthesizer n.
+using ModuleClockSelect = RegField<6, 4>;
+
+// ---- Regime and request priority -------------------------------------------------------
+inline constexpr uint32_t kRegRegime = 0x1C08;
+inline constexpr uint32_t kRegimeVga = 1u << 0;    // the VGA registers drive controller 0
+inline constexpr uint32_t kRegimeHires = 1u << 1;  // the controllers are programmed directly
+// Memory-request priority of controllers 0 and 1: primary stream in bits
+// 0-2, second stream in bits 8-10.
+inline constexpr uint32_t kRegPriority0 = 0x1C0C;
+inline constexpr uint32_t kRegPriority1 = 0x1C10;
+using PriorityPrimary = RegField<0, 3>;
+using PrioritySecond = RegField<8, 3>;
+
+// ---- DAC control ----------------------------------------------------------------------
+inline constexpr uint32_t kRegDacCtl1 = 0x1C18;
+inline constexpr uint32_t kRegDacCtl2 = 0x1C1C;
+inline constexpr uint32_t kDac1Blank = 1u << 15;
+inline constexpr uint32_t kDac2Blank = 1u << 16;
 
 // DVO 1 in module clock word 0: a disable bit and a 3-bit clock code whose
 // bits 0-1 sit in bits 13-14 and bit 2 in bit 27.

@@ -9,6 +9,9 @@
 #include "hwsharing/dispatch.h"
 #include "hwsharing/edid.h"
 #include "hwsharing/bios_pins.h"
+#include "hwsharing/bringup.h"
+#include "hwsharing/crtc.h"
+#include "hwsharing/devio.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
@@ -73,8 +76,11 @@ TEST(DispatchTables, OpeningRunsAccessExtraTableAndBoardInfoInOrder) {
   hwtest::HwBoard hw(hwtest::Config(0x5D61));
   hw.h()->aulConfigOverride[1] = 0;
   ASSERT_EQ(hw.Open(), 0u);
+  // The board information ran last: it loaded the built-in description (the
+  // board has no video BIOS) and read its system clock through slot 51.
   ASSERT_EQ(orvstandin::CallCount(), 1u);
-  EXPECT_STREQ(orvstandin::CallAt(0), "HSLKSTGetBoardInfo");
+  EXPECT_STREQ(orvstandin::CallAt(0), "HSLKSTGetPInSSystemCLock");
+  EXPECT_EQ(PinsVersion(hw.h()), 0x600);
 }
 
 TEST(DispatchTables, UnfilledSlotsRecordNotInitialised) {

@@ -5,6 +5,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
+#include "hwsharing/pins.h"
 #include "hwsharing/tests/hw_fixture.h"
 
 namespace {
@@ -21,6 +22,9 @@ class I2cMaster : public testing::Test {
     EXPECT_EQ(hw.Open(), 0u);
     hw.Chip();
     h = hw.h();
+    // Opening loaded the built-in board description; without a misc-IO map
+    // of its own the library's default lines route the DDC ports.
+    hwtest::PutPinsDword(h, kPinsMiscIoMap, 0);
     monitor0 = &hw.board().I2c(0).Emplace<orvsim::EdidEeprom>(TestEdid(0));
     monitor2 = &hw.board().I2c(orvsim::kBusDdcConnector2).Emplace<orvsim::EdidEeprom>(TestEdid(99));
   }

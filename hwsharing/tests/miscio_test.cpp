@@ -8,6 +8,7 @@
 #include "hwsharing/cve2.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/miscio.h"
+#include "hwsharing/pins.h"
 #include "hwsharing/tests/hw_fixture.h"
 
 namespace {
@@ -18,6 +19,10 @@ class MiscIo : public testing::Test {
     EXPECT_EQ(hw.Open(), 0u);
     hw.Chip();
     h = hw.h();
+    // Opening loaded the built-in board description; without misc-IO maps
+    // of its own the library's default lines apply.
+    SetMiscIoMap(0);
+    hwtest::PutPinsDword(h, kPinsMiscIoMapHigh, 0);
   }
   size_t WritesTo(uint32_t reg) { return hw.WritesTo(reg).size(); }
   void SetMiscIoMap(uint32_t map) {

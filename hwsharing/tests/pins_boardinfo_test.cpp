@@ -10,6 +10,7 @@
 #include "hwsharing/pins_boardinfo.h"
 #include "tests/standins/standin_log.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "platform/board/companion_chips.h"
 
 namespace {
 
@@ -21,6 +22,19 @@ class BoardInfo : public testing::Test {
     std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
     Word(4, 0x60A);
     orvstandin::Reset();
+    // The expansion module's FPGAs answer on board port 1.
+    hw.Chip();
+    h->ulPinsPortWord = kPinsPortWordPort1;
+    orvsim::I2cBus& port1 = hw.board().I2c(orvsim::kBusBoardPort1);
+    fpga[0] = &port1.Emplace<orvsim::FpgaChip>(0xE0);
+    fpga[1] = &port1.Emplace<orvsim::FpgaChip>(0xE2);
+  }
+  // Register reads the FPGAs answered.
+  size_t FpgaReads() const {
+    size_t n = 0;
+    for (const orvsim::FpgaChip* f : fpga)
+      for (const orvsim::I2cTransfer& t : f->Transfers()) n += t.read ? 1 : 0;
+    return n;
   }
   void Byte(uint32_t at, uint8_t v) { h->oPins.aucData[at] = v; }
   void Word(uint32_t at, uint16_t v) {
@@ -35,6 +49,7 @@ class BoardInfo : public testing::Test {
 
   hwtest::HwBoard hw;
   BOARDHANDLE* h;
+  orvsim::FpgaChip* fpga[2];
 };
 
 TEST_F(BoardInfo, MemorySizeAndBoardOption) {
@@ -141,7 +156,7 @@ TEST_P(CemMethods, ControlMethodDecidesPresenceAndProbes) {
   Dword(424, 0x00004302);  // encoder slot 0: functions 2 and 0; slot 1: 3 and 4
   HSLPIN60GetBoardInfo(h);
   EXPECT_EQ(h->oCem.ulPresent, c.present);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTAccessCEM_FPGAI2CRead"), c.fpgaReads);
+  EXPECT_EQ(FpgaReads(), c.fpgaReads);
   EXPECT_EQ(h->oCpld.ulPresent, c.cpld ? 1u : 0u);
   if (c.version >= 0x609) {
     EXPECT_EQ(h->oCem.ulBoardType, 10u);
@@ -207,10 +222,13 @@ TEST_F(BoardInfo, FpgaMethodTakesTheFirstTwoThatAnswer) {
 
 TEST_F(BoardInfo, FpgaMethodForgivesFailedReads) {
   Byte(419, 3);
-  orvstandin::SetResult("HSLKSTAccessCEM_FPGAI2CRead", 0xb2503125);
+  for (orvsim::FpgaChip* f : fpga)
+    for (unsigned attempt = 1; attempt <= 64; ++attempt) f->NakAddressOnAttempt(attempt);
   EXPECT_EQ(HSLPIN60GetBoardInfo(h), 0u);
-  // Two ports, two addresses, two clock states each.
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTAccessCEM_FPGAI2CRead"), 8u);
+  // Port 1: each address read in both clock states, eight attempts each;
+  // port 16 is not on this board.
+  EXPECT_EQ(fpga[0]->AddressAttempts(), 16u);
+  EXPECT_EQ(fpga[1]->AddressAttempts(), 16u);
   EXPECT_EQ(h->oCem.aulMethodData[0], 0u);
   EXPECT_EQ(h->aFpga[0].ulPresent, 0u);
   EXPECT_EQ(h->oCem.ulPresent, 1u);

@@ -1,19 +1,32 @@
 // Stand-ins of the hardware-library functions listed in hwsharing/pending.h:
-// each logs its call and merges into the handle's status the code a test
+// each logs its call (the calls into later parts with their integer
+// arguments, filling their out-parameters) and merges into the handle's status the code a test
 // chose for it (none unless chosen), then returns the status, like a real
 // chip-layer function.
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pending.h"
+#include "tests/standins/standin_args.h"
 #include "tests/standins/standin_log.h"
 
 namespace {
 
+HALSTATUS Merge(BOARDHANDLE* h, bool hasResult, uint32_t chosen) {
+  if (HalFailed(h->status)) return h->status;
+  return hasResult ? SetError(h, chosen) : h->status;
+}
+
 HALSTATUS StandIn(BOARDHANDLE* h, const char* name) {
   uint32_t chosen = 0;
   const bool hasResult = orvstandin::Called(name, &chosen, h);
-  if (HalFailed(h->status)) return h->status;
-  return hasResult ? SetError(h, chosen) : h->status;
+  return Merge(h, hasResult, chosen);
+}
+
+template <class... Args>
+HALSTATUS StandInWithArgs(BOARDHANDLE* h, const char* name, Args... args) {
+  uint32_t chosen = 0;
+  const bool hasResult = orvstandin::CalledWithArgs(name, &chosen, h, args...);
+  return Merge(h, hasResult, chosen);
 }
 
 }  // namespace
@@ -22,3 +35,11 @@ HALSTATUS StandIn(BOARDHANDLE* h, const char* name) {
   HALSTATUS name params { return StandIn(h, #name); }
 ORV_PENDING_HWLIB_FUNCTIONS(ORV_DEFINE_STANDIN)
 #undef ORV_DEFINE_STANDIN
+
+// Calls into later parts: the arguments after the handle are logged too.
+#define ORV_DEFINE_CALL_STANDIN(name, params, args) \
+  HALSTATUS name params { return StandInWithArgs(h, #name ORV_STANDIN_ARGS args); }
+#define ORV_STANDIN_ARGS(h, ...) __VA_OPT__(, ) __VA_ARGS__
+ORV_PENDING_CALLS(ORV_DEFINE_CALL_STANDIN)
+#undef ORV_STANDIN_ARGS
+#undef ORV_DEFINE_CALL_STANDIN

@@ -9,6 +9,7 @@ namespace {
 // board at a time.
 struct Log {
   const char* calls[kMaxLoggedCalls];
+  CallArgs args[kMaxLoggedCalls];
   size_t count;
   struct {
     const char* name;
@@ -20,6 +21,12 @@ struct Log {
     Action action;
   } actions[kMaxActions];
   size_t actionCount;
+  struct {
+    const char* name;
+    size_t index;
+    uint64_t value;
+  } outs[kMaxChosenOuts];
+  size_t outCount;
 };
 Log g_log;
 
@@ -59,7 +66,10 @@ void SetAction(const char* name, Action action) {
 }
 
 bool Called(const char* name, uint32_t* chosen, void* subject) {
-  if (g_log.count < kMaxLoggedCalls) g_log.calls[g_log.count++] = name;
+  if (g_log.count < kMaxLoggedCalls) {
+    g_log.args[g_log.count].count = 0;
+    g_log.calls[g_log.count++] = name;
+  }
   for (size_t i = 0; i < g_log.actionCount; ++i) {
     if (strcmp(g_log.actions[i].name, name) == 0 && g_log.actions[i].action != nullptr)
       g_log.actions[i].action(subject);
@@ -71,6 +81,37 @@ bool Called(const char* name, uint32_t* chosen, void* subject) {
     }
   }
   return false;
+}
+
+void SetOutValue(const char* name, size_t outIndex, uint64_t value) {
+  for (size_t i = 0; i < g_log.outCount; ++i) {
+    if (strcmp(g_log.outs[i].name, name) == 0 && g_log.outs[i].index == outIndex) {
+      g_log.outs[i].value = value;
+      return;
+    }
+  }
+  if (g_log.outCount < kMaxChosenOuts) g_log.outs[g_log.outCount++] = {name, outIndex, value};
+}
+
+uint64_t OutValue(const char* name, size_t outIndex) {
+  for (size_t i = 0; i < g_log.outCount; ++i)
+    if (strcmp(g_log.outs[i].name, name) == 0 && g_log.outs[i].index == outIndex)
+      return g_log.outs[i].value;
+  return 0;
+}
+
+void LogArg(uint64_t value) {
+  if (g_log.count == 0 || g_log.count > kMaxLoggedCalls) return;
+  CallArgs& a = g_log.args[g_log.count - 1];
+  if (a.count < kMaxLoggedArgs) a.values[a.count++] = value;
+}
+
+CallArgs ArgsOf(const char* name, size_t n) {
+  for (size_t i = 0; i < g_log.count; ++i) {
+    if (strcmp(g_log.calls[i], name) != 0) continue;
+    if (n-- == 0) return g_log.args[i];
+  }
+  return CallArgs{0, {}};
 }
 
 }  // namespace orvstandin

@@ -13,6 +13,8 @@ namespace orvstandin {
 inline constexpr size_t kMaxLoggedCalls = 4096;
 inline constexpr size_t kMaxChosenResults = 64;
 inline constexpr size_t kMaxActions = 16;
+inline constexpr size_t kMaxLoggedArgs = 8;
+inline constexpr size_t kMaxChosenOuts = 64;
 
 // Forgets every logged call and every chosen result.
 void Reset();
@@ -36,5 +38,22 @@ void SetAction(const char* name, Action action);
 // What every stand-in does: logs its call, runs its action with `subject`
 // and finds its chosen result (false when none was chosen).
 bool Called(const char* name, uint32_t* chosen, void* subject = nullptr);
+
+// ---- Arguments and out-parameters ------------------------------------------------
+// Stand-ins of calls into later parts also log their integer arguments (in
+// order, at most kMaxLoggedArgs) and write a value into each out-parameter:
+// 0, or the value a test chose for that out-parameter (counted from 0 among
+// the function's out-parameters).
+void SetOutValue(const char* name, size_t outIndex, uint64_t value);
+uint64_t OutValue(const char* name, size_t outIndex);
+// Adds an integer argument to the newest logged call.
+void LogArg(uint64_t value);
+// The integer arguments of the n-th call (0-based) of `name`; empty when
+// there was no such call.
+struct CallArgs {
+  size_t count;
+  uint64_t values[kMaxLoggedArgs];
+};
+CallArgs ArgsOf(const char* name, size_t n = 0);
 
 }  // namespace orvstandin
