@@ -176,22 +176,25 @@ uint32_t pllHwInit(void* handle, uint32_t sel, int32_t m1, int32_t p1, int32_t m
   WriteReg(handle, d, word, d->ulRegOffset);
   WriteReg(handle, d, word & ~kFsProgram, d->ulRegOffset);
 
+  uint32_t result = kPllOk;
   Delay(handle, d, d->vco1.ulSettleDelay);
   if (d->vco1.lLockSpan != 0 && (sel == kPllOutVco1 || d->vco2.ulInputSel == 0)) {
     if (pllWaitVcoLock(handle, &d->vco1, d) > d->vco1.lMaxUnlockPercent) {
       ErrorPrint(d, "\nERROR PLL%d : VCO%d doesn't lock\n", d->ulPllNumber + 1, 1);
-      return kPllVco1NoLock;
+      result = kPllVco1NoLock;
     }
   }
+  // VCO2 gets its settle time whatever VCO1 did; only its lock test needs
+  // VCO1 to have locked.
   Delay(handle, d, d->vco2.ulSettleDelay);
-  if (sel != kPllOutVco1 && d->vco2.lLockSpan != 0) {
+  if (result == kPllOk && sel != kPllOutVco1 && d->vco2.lLockSpan != 0) {
     if (pllWaitVcoLock(handle, &d->vco2, d) > d->vco2.lMaxUnlockPercent) {
       ErrorPrint(d, "\nERROR PLL%d : VCO%d doesn't lock\n", d->ulPllNumber + 1, 2);
-      return kPllVco2NoLock;
+      result = kPllVco2NoLock;
     }
   }
-  d->ulLastValue = word & ~kFsProgram;
-  return kPllOk;
+  if (result == kPllOk) d->ulLastValue = word & ~kFsProgram;
+  return result;
 }
 
 uint32_t pllTestDividers(void* handle, uint32_t program, uint32_t sel, int32_t target,

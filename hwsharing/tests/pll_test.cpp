@@ -342,6 +342,22 @@ TEST_F(PllSearch, LockTestReadsTheBitAtMostPollCountTimes) {
   EXPECT_EQ(pllHwInit(&fs, kPllOutFs, 40, 5, 10, 2, &d), kPllVco2NoLock);
 }
 
+std::vector<uint32_t> g_delays;
+void RecordDelay(void*, uint32_t units) { g_delays.push_back(units); }
+
+TEST_F(PllSearch, AFailedVco1StillWaitsTheVco2SettleDelay) {
+  PLLDESCRIPTOR d = Template(0);
+  d.pfnDelay = RecordDelay;
+  d.vco1.ulSettleDelay = 11;
+  d.vco2.ulSettleDelay = 23;
+  fs.locks = [](const Dividers&) { return false; };
+  g_delays.clear();
+  EXPECT_EQ(pllHwInit(&fs, kPllOutFs, 40, 5, 10, 2, &d), kPllVco1NoLock);
+  EXPECT_EQ(g_delays, (std::vector<uint32_t>{11, 23}));
+  EXPECT_EQ(fs.lockReads, 1 + 100) << "VCO2's lock is not tested once VCO1 failed";
+  EXPECT_EQ(d.ulLastValue, 0u) << "a failed set is not the last programmed one";
+}
+
 TEST_F(PllSearch, WordEncodingAndReadBack) {
   struct Row {
     Dividers d;
