@@ -156,7 +156,7 @@ HALSTATUS HSLKSTSwitchToVGA(BOARDHANDLE* h) {
     if (h->aModeInfo[c].flOutput & kOutControllerOff) continue;
     MODEINFO off = h->aModeInfo[c];
     off.flOutput |= kOutControllerOff;
-    HSLKSTSetMode(h, &off);
+    h->oJumpTable.SetMode(h, &off);  // slot 4, HSLKSTSetMode
   }
   uint32_t fs = 0;
   h->oJumpTable.GetFreeFS(h, 0, &fs);
