@@ -4,13 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include "hwsharing/lut_ramp.h"
+#include "hwsharing/tests/lut_golden.h"
 
 namespace {
 
@@ -164,36 +161,9 @@ TEST(LutRamp, GammaLevelFollowsTheSteepestChannel) {
 
 // ---- Golden vectors -------------------------------------------------------------
 
-struct GoldenCase {
-  std::vector<uint16_t> in[3];
-  std::vector<uint16_t> hw[3], best[3];
-};
-
-std::map<std::string, GoldenCase> LoadGolden() {
-  std::map<std::string, GoldenCase> cases;
-  std::ifstream file(std::string(getenv("ORV_SOURCE_DIR")) + "/hwsharing/tests/data/lut_golden.txt");
-  std::string line, current;
-  while (std::getline(file, line)) {
-    std::istringstream words(line);
-    std::string kind;
-    words >> kind;
-    if (kind == "case") {
-      words >> current;
-      continue;
-    }
-    int channel = 0;
-    words >> channel;
-    std::vector<uint16_t> values;
-    for (unsigned v; words >> v;) values.push_back(static_cast<uint16_t>(v));
-    GoldenCase& c = cases[current];
-    (kind == "in" ? c.in : kind == "hw" ? c.hw : c.best)[channel] = values;
-  }
-  return cases;
-}
-
 TEST(LutRamp, EmulationEqualsTheIndependentScript) {
-  const auto cases = LoadGolden();
-  ASSERT_EQ(cases.size(), 2u);
+  const auto cases = hwtest::LoadGoldenLut();
+  ASSERT_EQ(cases.size(), 3u);
   for (const auto& [name, c] : cases) {
     const uint16_t* raw[3] = {c.in[0].data(), c.in[1].data(), c.in[2].data()};
     uint16_t prepared[3][256];

@@ -143,8 +143,13 @@ def cases():
     falling = [65535 - i * 257 for i in range(256)]
     linear = [i * 257 for i in range(256)]
     dark = [min(65535, i * i) for i in range(256)]
+    dim_gamma = [round(60000 * (i / 255) ** 2.2) for i in range(256)]
+    dim_steps = [(i // 8) * 1900 for i in range(256)]
+    dim_top = [i * 200 for i in range(254)] + [56000, 64000]
     yield "gamma", [gamma, stairs, linear]
     yield "steep", [steep_top, dark, falling]
+    # No entry reaches 65,473: what the chip's table shows equals these.
+    yield "dim", [dim_gamma, dim_steps, dim_top]
 
 
 def main():
