@@ -4,46 +4,25 @@
 // floor the same 769 register writes made directly through the client
 // services. Reported as loads per second.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/mman.h>
 
 #include <cmath>
 #include <cstring>
 #include <memory>
 
 #include "core/client_services.h"
-#include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/lut.h"
+#include "hwsharing/tests/hw_board.h"
 #include "platform/board/chip_lut.h"
-#include "platform/board/simulation.h"
-#include "platform/xserver/sandbox.h"
-#include "platform/xserver/xservices.h"
 
 namespace {
 
 // An opened board with the colour tables modelled.
 struct Bench {
-  Bench() {
-    orvsim::BoardConfig config;
-    config.device_id = 0x0A42;
-    config.location = orvsim::PciLocation{1, 0, 0};
-    board = &sim.AddBoard(config);
-    box = std::make_unique<xstub::Sandbox>();
-    lut = std::make_unique<orvsim::ChipLut>(*board);
-    board->SetLogging(false, false);
-    mem = xf86open("/dev/mem", O_RDWR);
-    const orvsim::BarInfo bar = *board->Bar(orvsim::ResourceKind::kRegisters);
-    regs = xf86mmap(nullptr, bar.size, PROT_READ | PROT_WRITE, MAP_SHARED, mem,
-                    static_cast<off_t>(bar.base));
-    size = bar.size;
-    client.pciHandle = board->Location().Tag();
-    client.registers = static_cast<volatile uint8_t*>(regs);
-    h = std::make_unique<BOARDHANDLE>();
-    std::memset(h.get(), 0, sizeof(BOARDHANDLE));
-    h->pClient = &client;
-    HALPGetBoardConfigSpaceInfo(h.get());
-    HSLInit(h.get());
+  Bench() : hw(hwtest::Config(0x0A42)), lut(hw.board()) {
+    hw.Open();
+    h = hw.h();
+    hw.board().SetLogging(false, false);
     h->aModeInfo[0].flOutput = 0;  // controller 0 on, no outputs
     table = std::make_unique<PUBLICLUT>();
     table->ulKind = 0;
@@ -52,23 +31,12 @@ struct Bench {
         table->ausEntry[256 * ch + i] =
             static_cast<uint16_t>(std::lround(65535.0 * std::pow(i / 255.0, 1 / (2.0 + 0.2 * ch))));
   }
-  ~Bench() {
-    lut.reset();
-    xf86munmap(regs, size);
-    xf86close(mem);
-  }
   // Register reads of a long run count as a poll for the board's watchdog.
-  void Breathe() { board->RegWrite(0x8F8, 4, 0); }
+  void Breathe() { hw.board().RegWrite(0x8F8, 4, 0); }
 
-  orvsim::Simulation sim;
-  orvsim::Board* board;
-  std::unique_ptr<xstub::Sandbox> box;
-  std::unique_ptr<orvsim::ChipLut> lut;
-  int mem = -1;
-  void* regs = nullptr;
-  size_t size = 0;
-  ORVClientRecord client;
-  std::unique_ptr<BOARDHANDLE> h;
+  hwtest::HwBoard hw;
+  orvsim::ChipLut lut;
+  BOARDHANDLE* h;
   std::unique_ptr<PUBLICLUT> table;
 };
 
@@ -81,7 +49,7 @@ void BM_GammaLoadPlain(benchmark::State& state) {
   Bench b;
   for (auto _ : state) {
     b.h->status = 0;
-    HSLKSTSetColorLUT(b.h.get(), 0, 256, b.table.get(), 0);
+    HSLKSTSetColorLUT(b.h, 0, 256, b.table.get(), 0);
     b.Breathe();
   }
   Report(state);
@@ -93,7 +61,7 @@ void BM_GammaLoadEmulated10Bit(benchmark::State& state) {
   b.h->aModeInfo[0].ulBpp = 0xC0000;
   for (auto _ : state) {
     b.h->status = 0;
-    HSLKSTSetColorLUT(b.h.get(), 0, 256, b.table.get(), 0);
+    HSLKSTSetColorLUT(b.h, 0, 256, b.table.get(), 0);
     b.Breathe();
   }
   Report(state);
@@ -104,11 +72,11 @@ BENCHMARK(BM_GammaLoadEmulated10Bit);
 void BM_RawTableWrites(benchmark::State& state) {
   Bench b;
   for (auto _ : state) {
-    ClientWriteRegisterDword(b.h.get(), 0x1838, 0);
+    ClientWriteRegisterDword(b.h, 0x1838, 0);
     for (uint32_t i = 0; i < 256; ++i) {
-      ClientWriteRegisterDword(b.h.get(), 0x183C, b.table->ausEntry[i]);
-      ClientWriteRegisterDword(b.h.get(), 0x1840, b.table->ausEntry[256 + i]);
-      ClientWriteRegisterDword(b.h.get(), 0x1844, b.table->ausEntry[512 + i] | 0x80000000u);
+      ClientWriteRegisterDword(b.h, 0x183C, b.table->ausEntry[i]);
+      ClientWriteRegisterDword(b.h, 0x1840, b.table->ausEntry[256 + i]);
+      ClientWriteRegisterDword(b.h, 0x1844, b.table->ausEntry[512 + i] | 0x80000000u);
     }
   }
   Report(state);

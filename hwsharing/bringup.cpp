@@ -78,16 +78,6 @@ void WaitForLine(BOARDHANDLE* h, uint32_t counter, uint32_t line) {
   }
 }
 
-void WriteCrtc(BOARDHANDLE* h, uint8_t index, uint8_t value) {
-  RegWriteByte(h, kVgaCrtcIndex, index);
-  RegWriteByte(h, kVgaCrtcData, value);
-}
-
-uint8_t ReadCrtc(BOARDHANDLE* h, uint8_t index) {
-  RegWriteByte(h, kVgaCrtcIndex, index);
-  return RegReadByte(h, kVgaCrtcData);
-}
-
 }  // namespace
 
 uint32_t AllOutputsOffWord(uint32_t outputEnable) {
@@ -170,11 +160,10 @@ HALSTATUS HSLKSTSwitchToVGA(BOARDHANDLE* h) {
   RegWrite(h, kRegModuleClock0, clock0);
   VGAINFO text = HSLVGAInfoDefault;
   HSLVGAWriteVgaInfo(h, &text);
-  WriteCrtc(h, kCrtcVSyncEnd, ReadCrtc(h, kCrtcVSyncEnd) & ~kCrtcProtect);
+  SetVgaCrtc(h, kCrtcVSyncEnd, VgaCrtc(h, kCrtcVSyncEnd) & ~kCrtcProtect);
   for (uint8_t index : {kCrtcHDisplayEnd, kCrtcHTotal, kCrtcVDisplayEnd, kCrtcOverflow, kCrtcVTotal})
-    WriteCrtc(h, index, 0);
-  RegWriteByte(h, kVgaSeqIndex, kVgaSeqClocking);
-  RegWriteByte(h, kVgaSeqData, kVgaSeqScreenOff);
+    SetVgaCrtc(h, index, 0);
+  SetVgaSeq(h, kVgaSeqClocking, kVgaSeqScreenOff);
   RegWrite(h, kRegDacCtl1, 0);
   return h->status;
 }

@@ -72,9 +72,8 @@ HALSTATUS HSLKSTAccessCEM_FPGAI2CWrite(BOARDHANDLE* h, uint32_t port, uint32_t a
 HALSTATUS HSLKSTAccessCEM_FPGAI2CReadRegister(BOARDHANDLE* h, uint32_t port, uint32_t address,
                                               uint32_t reg, uint8_t* value) {
   if (HalFailed(h->status)) return h->status;
-  const I2cTarget target = I2cOpen(h, port, address);
-  if (!I2cRegisterTransfer(h, target, reg, value, 1, true)) SetError(h, kErrFpgaReadRegister);
-  I2cClose(h);
+  if (!I2cRegisterTransferOnPort(h, port, address, reg, value, 1, true, 1))
+    SetError(h, kErrFpgaReadRegister);
   return h->status;
 }
 

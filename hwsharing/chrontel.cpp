@@ -7,7 +7,6 @@
 #include "hwsharing/cem.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_transfer.h"
-#include "core/poll.h"
 
 namespace {
 
@@ -41,11 +40,9 @@ HALSTATUS Transfer(BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t* data
   if (encoder >= kChrEncoders) return SetError(h, error);
   HSLCHRSetChipSelectCEM(h, encoder);
   const I2CDEVICE& chip = h->aChrontel[encoder];
-  const I2cTarget target = I2cOpen(h, chip.ulPort, chip.ulAddress);
-  const bool done = PollUntil(
-      [&] { return I2cRegisterTransfer(h, target, reg, data, count, read); }, kI2cTransferAttempts);
-  if (!done) SetError(h, error);
-  I2cClose(h);
+  if (!I2cRegisterTransferOnPort(h, chip.ulPort, chip.ulAddress, reg, data, count, read,
+                                 kI2cTransferAttempts))
+    SetError(h, error);
   return h->status;
 }
 

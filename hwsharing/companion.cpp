@@ -12,10 +12,9 @@ namespace {
 HALSTATUS DeviceTransfer(BOARDHANDLE* h, uint32_t port, uint32_t address, uint32_t reg,
                          uint8_t* data, uint32_t count, bool read) {
   if (HalFailed(h->status)) return h->status;
-  const I2cTarget target = I2cOpen(h, port, address);
-  if (!I2cRegisterTransfer(h, target, reg, data, count, read))
+  // One attempt: the transmitters are not retried.
+  if (!I2cRegisterTransferOnPort(h, port, address, reg, data, count, read, 1))
     SetError(h, read ? kErrSi164Read : kErrSi164Write);
-  I2cClose(h);
   return h->status;
 }
 

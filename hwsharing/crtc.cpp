@@ -7,37 +7,13 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/reg_access.h"
+#include "hwsharing/vga.h"
 
 namespace {
 
 constexpr uint32_t kRegMemoryConfig = 0x1E44;
 constexpr uint32_t kMemoryTypeShift = 22;
 constexpr uint32_t kScreenSettleUnits = 10;
-
-uint8_t Crtc(BOARDHANDLE* h, uint8_t i) {
-  RegWriteByte(h, kVgaCrtcIndex, i);
-  return RegReadByte(h, kVgaCrtcData);
-}
-void SetCrtc(BOARDHANDLE* h, uint8_t i, uint32_t v) {
-  RegWriteByte(h, kVgaCrtcIndex, i);
-  RegWriteByte(h, kVgaCrtcData, static_cast<uint8_t>(v));
-}
-uint8_t Ext(BOARDHANDLE* h, uint8_t i) {
-  RegWriteByte(h, kVgaCrtcExtIndex, i);
-  return RegReadByte(h, kVgaCrtcExtData);
-}
-void SetExt(BOARDHANDLE* h, uint8_t i, uint32_t v) {
-  RegWriteByte(h, kVgaCrtcExtIndex, i);
-  RegWriteByte(h, kVgaCrtcExtData, static_cast<uint8_t>(v));
-}
-uint8_t Seq1(BOARDHANDLE* h) {
-  RegWriteByte(h, kVgaSeqIndex, kVgaSeqClocking);
-  return RegReadByte(h, kVgaSeqData);
-}
-void SetSeq1(BOARDHANDLE* h, uint8_t v) {
-  RegWriteByte(h, kVgaSeqIndex, kVgaSeqClocking);
-  RegWriteByte(h, kVgaSeqData, v);
-}
 
 uint32_t Bit(uint32_t v, uint32_t n) { return (v >> n) & 1; }
 
@@ -123,52 +99,52 @@ HALSTATUS HSLCRTCSet(BOARDHANDLE* h, MODEINFO* mode) {
   const uint32_t vbe = vbs + vfp + vbp + vsync;
   const uint32_t vt = v + 2 * vb + vfp + vbp + vsync - 2;
 
-  SetCrtc(h, kCrtcVSyncEnd, Crtc(h, kCrtcVSyncEnd) & ~kCrtcProtect);
-  SetCrtc(h, kCrtcHTotal, ht);
+  SetVgaCrtc(h, kCrtcVSyncEnd, VgaCrtc(h, kCrtcVSyncEnd) & ~kCrtcProtect);
+  SetVgaCrtc(h, kCrtcHTotal, ht);
   // At 24 bits per pixel the chip needs 107 where the arithmetic gives 106.
-  SetCrtc(h, kCrtcHDisplayEnd, mode->ulBpp == 24 && hde == 106 ? 107 : hde);
-  SetCrtc(h, kCrtcHBlankStart, hbs);
-  SetCrtc(h, kCrtcHBlankEnd, hbe & 0x1F);
-  SetCrtc(h, kCrtcHSyncStart, hss);
-  SetCrtc(h, kCrtcHSyncEnd, (hse & 0x1F) | ((hbe & 0x20) << 2));
-  SetCrtc(h, kCrtcVTotal, vt);
-  SetCrtc(h, kCrtcOverflow, Bit(vt, 8) | Bit(vde, 8) << 1 | Bit(vss, 8) << 2 | Bit(vbs, 8) << 3 |
+  SetVgaCrtc(h, kCrtcHDisplayEnd, mode->ulBpp == 24 && hde == 106 ? 107 : hde);
+  SetVgaCrtc(h, kCrtcHBlankStart, hbs);
+  SetVgaCrtc(h, kCrtcHBlankEnd, hbe & 0x1F);
+  SetVgaCrtc(h, kCrtcHSyncStart, hss);
+  SetVgaCrtc(h, kCrtcHSyncEnd, (hse & 0x1F) | ((hbe & 0x20) << 2));
+  SetVgaCrtc(h, kCrtcVTotal, vt);
+  SetVgaCrtc(h, kCrtcOverflow, Bit(vt, 8) | Bit(vde, 8) << 1 | Bit(vss, 8) << 2 | Bit(vbs, 8) << 3 |
                                 Bit(vt, 9) << 5 | Bit(vde, 9) << 6 | Bit(vss, 9) << 7);
-  SetCrtc(h, kCrtcPresetRowScan, 0);
-  SetCrtc(h, kCrtcMaxScanLine, Bit(vbs, 9) << 5 | (doubled ? 1 : 0));
-  SetCrtc(h, kCrtcVSyncStart, vss);
-  SetCrtc(h, kCrtcVSyncEnd, (Crtc(h, kCrtcVSyncEnd) & 0xF0) | (vse & 0x0F));
-  SetCrtc(h, kCrtcVDisplayEnd, vde);
-  SetCrtc(h, kCrtcVBlankStart, vbs);
-  SetCrtc(h, kCrtcVBlankEnd, vbe);
-  SetCrtc(h, kCrtcModeControl, modeControl);
-  SetCrtc(h, kCrtcLineCompare, 0);
+  SetVgaCrtc(h, kCrtcPresetRowScan, 0);
+  SetVgaCrtc(h, kCrtcMaxScanLine, Bit(vbs, 9) << 5 | (doubled ? 1 : 0));
+  SetVgaCrtc(h, kCrtcVSyncStart, vss);
+  SetVgaCrtc(h, kCrtcVSyncEnd, (VgaCrtc(h, kCrtcVSyncEnd) & 0xF0) | (vse & 0x0F));
+  SetVgaCrtc(h, kCrtcVDisplayEnd, vde);
+  SetVgaCrtc(h, kCrtcVBlankStart, vbs);
+  SetVgaCrtc(h, kCrtcVBlankEnd, vbe);
+  SetVgaCrtc(h, kCrtcModeControl, modeControl);
+  SetVgaCrtc(h, kCrtcLineCompare, 0);
 
-  const uint8_t ext0 = Ext(h, kCrtcExtAddress);
-  SetExt(h, kCrtcExtAddress, interlaced ? ext0 | kExt0Interlace : ext0 & ~kExt0Interlace);
+  const uint8_t ext0 = VgaCrtcExt(h, kCrtcExtAddress);
+  SetVgaCrtcExt(h, kCrtcExtAddress, interlaced ? ext0 | kExt0Interlace : ext0 & ~kExt0Interlace);
   uint32_t ext1 = Bit(ht, 8) | Bit(hbs, 8) << 1 | Bit(hss, 8) << 2 | Bit(hbe, 6) << 6;
   if ((h->oBoardInfo.ulBoardWord2 & 0xFF) == kBoardInfoResetEnable)
     ext1 |= kExt1HReset | kExt1VReset;
-  SetExt(h, kCrtcExtHorizontal, ext1);
-  SetExt(h, kCrtcExtVertical, ((vt >> 10) & 3) | Bit(vde, 10) << 2 | ((vbs >> 10) & 3) << 3 |
+  SetVgaCrtcExt(h, kCrtcExtHorizontal, ext1);
+  SetVgaCrtcExt(h, kCrtcExtVertical, ((vt >> 10) & 3) | Bit(vde, 10) << 2 | ((vbs >> 10) & 3) << 3 |
                                   ((vss >> 10) & 3) << 5);
-  SetExt(h, kCrtcExtMode, ModeByte(mode->ulBpp));
+  SetVgaCrtcExt(h, kCrtcExtMode, ModeByte(mode->ulBpp));
   const uint32_t half =
       interlaced ? ((hfp + w + hbp) / 8 * 10 + 5) / (HorizontalZoom(mode->ulZoom) * 20) : 0;
-  SetExt(h, kCrtcExtHalfCount, half);
+  SetVgaCrtcExt(h, kCrtcExtHalfCount, half);
   return h->status;
 }
 
 HALSTATUS HSLCRTCLock(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  SetCrtc(h, kCrtcVSyncEnd, Crtc(h, kCrtcVSyncEnd) | kCrtcProtect);
+  SetVgaCrtc(h, kCrtcVSyncEnd, VgaCrtc(h, kCrtcVSyncEnd) | kCrtcProtect);
   return h->status;
 }
 
 HALSTATUS HSLCRTCUnLock(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
   RegWriteByte(h, kVgaMiscOutWrite, RegReadByte(h, kVgaMiscOutRead));
-  SetCrtc(h, kCrtcVSyncEnd, Crtc(h, kCrtcVSyncEnd) & ~kCrtcProtect);
+  SetVgaCrtc(h, kCrtcVSyncEnd, VgaCrtc(h, kCrtcVSyncEnd) & ~kCrtcProtect);
   return h->status;
 }
 
@@ -192,10 +168,10 @@ HALSTATUS HSLCRTCSetDisplayStart(BOARDHANDLE* h, uint32_t x, uint32_t y) {
       addr = pixels / 8;
       break;
   }
-  SetCrtc(h, kCrtcStartLow, addr);
-  SetCrtc(h, kCrtcStartHigh, addr >> 8);
-  const uint8_t ext0 = Ext(h, kCrtcExtAddress);
-  SetExt(h, kCrtcExtAddress, (ext0 & 0xB0) | ((addr >> 16) & kExt0StartHigh) |
+  SetVgaCrtc(h, kCrtcStartLow, addr);
+  SetVgaCrtc(h, kCrtcStartHigh, addr >> 8);
+  const uint8_t ext0 = VgaCrtcExt(h, kCrtcExtAddress);
+  SetVgaCrtcExt(h, kCrtcExtAddress, (ext0 & 0xB0) | ((addr >> 16) & kExt0StartHigh) |
                                  ((addr & (1u << 20)) ? kExt0StartBit20 : 0));
   if (!HalFailed(h->status)) {
     m0.ulDisplayStartX = x;
@@ -209,33 +185,33 @@ HALSTATUS HSLCRTCSetPitch(BOARDHANDLE* h, MODEINFO* mode) {
   uint32_t off = mode->ulFBPitch * PitchBits(mode->ulBpp) / 128;
   if (mode->flOutput & 0x10000) off *= 2;
   if (Interlaced(mode)) off *= 2;
-  SetCrtc(h, kCrtcOffset, off);
+  SetVgaCrtc(h, kCrtcOffset, off);
   // Written once more when it does not read back.
-  if (Crtc(h, kCrtcOffset) != static_cast<uint8_t>(off)) SetCrtc(h, kCrtcOffset, off);
-  const uint8_t ext0 = Ext(h, kCrtcExtAddress);
-  SetExt(h, kCrtcExtAddress, (ext0 & 0xCF) | ((off >> 4) & kExt0PitchHigh));
+  if (VgaCrtc(h, kCrtcOffset) != static_cast<uint8_t>(off)) SetVgaCrtc(h, kCrtcOffset, off);
+  const uint8_t ext0 = VgaCrtcExt(h, kCrtcExtAddress);
+  SetVgaCrtcExt(h, kCrtcExtAddress, (ext0 & 0xCF) | ((off >> 4) & kExt0PitchHigh));
   h->aModeInfo[0].ulFBPitch = mode->ulFBPitch;
   return h->status;
 }
 
 HALSTATUS HSLCRTCSelectHiresMode(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  const uint8_t ext3 = Ext(h, kCrtcExtMode);
+  const uint8_t ext3 = VgaCrtcExt(h, kCrtcExtMode);
   if (ext3 & kExt3Hires) return h->status;
   const uint32_t on = ScreenOn(h);
   h->pMDACFunctions->ScreenOff(h);
   Delay(h, kScreenSettleUnits);
-  SetExt(h, kCrtcExtMode, ext3 | kExt3Hires);
+  SetVgaCrtcExt(h, kCrtcExtMode, ext3 | kExt3Hires);
   RegWriteByte(h, kVgaMiscOutWrite,
             (RegReadByte(h, kVgaMiscOutRead) & ~kVgaMiscRamEnable) | kVgaMiscIoAddress);
-  SetSeq1(h, kVgaSeqScreenOff);
+  SetVgaSeq(h, kVgaSeqClocking, kVgaSeqScreenOff);
   if (on) h->pMDACFunctions->ScreenOn(h);
   return h->status;
 }
 
 HALSTATUS HSLCRTCSetPriorityRequest(BOARDHANDLE* h) {
   const uint32_t on = ScreenOn(h);
-  const int64_t s = Ext(h, kCrtcExtMode) & kExt3Scale;
+  const int64_t s = VgaCrtcExt(h, kCrtcExtMode) & kExt3Scale;
   const uint32_t t = (RegRead(h, kRegMemoryConfig) >> kMemoryTypeShift) & 3;
   const int64_t u = t == 1 ? 41 : t == 2 ? 32 : 52;
   // The memory clock: the system clock's MHz times the ratio's high nibble
@@ -254,20 +230,20 @@ HALSTATUS HSLCRTCSetPriorityRequest(BOARDHANDLE* h) {
   }
   const uint32_t value = static_cast<uint32_t>((hi & 7) | (((hi < max ? hi : max) & 7) << 4));
   h->pMDACFunctions->ScreenOff(h);
-  SetExt(h, kCrtcExtPriority, value);
+  SetVgaCrtcExt(h, kCrtcExtPriority, value);
   if (on) h->pMDACFunctions->ScreenOn(h);
   return h->status;
 }
 
 HALSTATUS HSLCRTCDisable(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  SetSeq1(h, Seq1(h) | kVgaSeqScreenOff);
+  SetVgaScreenOff(h, true);
   return h->status;
 }
 
 HALSTATUS HSLCRTCEnable(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  SetSeq1(h, Seq1(h) & ~kVgaSeqScreenOff);
+  SetVgaScreenOff(h, false);
   return h->status;
 }
 
@@ -316,20 +292,20 @@ HALSTATUS HSLCRTCAdjustVideoParameters(BOARDHANDLE* h, MODEINFO* mode) {
 HALSTATUS HSLCRTCValidateHwSync(BOARDHANDLE* h, uint32_t* sane) {
   if (HalFailed(h->status)) return h->status;
   *sane = 1;
-  const uint8_t e3 = Ext(h, kCrtcExtMode);
-  const uint8_t e1 = Ext(h, kCrtcExtHorizontal);
+  const uint8_t e3 = VgaCrtcExt(h, kCrtcExtMode);
+  const uint8_t e1 = VgaCrtcExt(h, kCrtcExtHorizontal);
   *sane = (e1 & (kExt1HSyncOff | kExt1VSyncOff)) == 0 ? 1 : 0;
   if (!*sane) return h->status;
   const bool hires = (e3 & kExt3Hires) != 0;
-  const uint32_t htotal = Crtc(h, kCrtcHTotal) + (hires && (e1 & kExt1HTotal8) ? 0x100 : 0);
-  const uint32_t hend = Crtc(h, kCrtcHDisplayEnd);
+  const uint32_t htotal = VgaCrtc(h, kCrtcHTotal) + (hires && (e1 & kExt1HTotal8) ? 0x100 : 0);
+  const uint32_t hend = VgaCrtc(h, kCrtcHDisplayEnd);
   *sane = htotal > hend ? 1 : 0;
   if (!*sane) return h->status;
-  const uint8_t overflow = Crtc(h, kCrtcOverflow);
-  uint32_t vtotal = Crtc(h, kCrtcVTotal) + Bit(overflow, 0) * 0x100 + Bit(overflow, 5) * 0x200;
-  uint32_t vend = Crtc(h, kCrtcVDisplayEnd) + Bit(overflow, 1) * 0x100 + Bit(overflow, 6) * 0x200;
+  const uint8_t overflow = VgaCrtc(h, kCrtcOverflow);
+  uint32_t vtotal = VgaCrtc(h, kCrtcVTotal) + Bit(overflow, 0) * 0x100 + Bit(overflow, 5) * 0x200;
+  uint32_t vend = VgaCrtc(h, kCrtcVDisplayEnd) + Bit(overflow, 1) * 0x100 + Bit(overflow, 6) * 0x200;
   if (hires) {
-    const uint8_t e2 = Ext(h, kCrtcExtVertical);
+    const uint8_t e2 = VgaCrtcExt(h, kCrtcExtVertical);
     vtotal += Bit(e2, 0) * 0x400 + Bit(e2, 1) * 0x800;
     vend += Bit(e2, 2) * 0x400;
   }
@@ -346,11 +322,11 @@ HALSTATUS HSLCRTCCompareCurrentResolution(BOARDHANDLE* h, MODEINFO* mode, uint32
       mode->ulDeskWidth != m0.ulDeskWidth || mode->ulDeskHeight != m0.ulDeskHeight ||
       mode->flOutput != m0.flOutput)
     return h->status;
-  if (!(Ext(h, kCrtcExtMode) & kExt3Hires)) return h->status;
-  if ((Crtc(h, kCrtcHDisplayEnd) + 1u) * 8 != mode->ulDispWidth) return h->status;
-  const uint8_t overflow = Crtc(h, kCrtcOverflow);
-  const uint32_t vend = Crtc(h, kCrtcVDisplayEnd) + Bit(overflow, 1) * 0x100 +
-                        Bit(overflow, 6) * 0x200 + Bit(Ext(h, kCrtcExtVertical), 2) * 0x400;
+  if (!(VgaCrtcExt(h, kCrtcExtMode) & kExt3Hires)) return h->status;
+  if ((VgaCrtc(h, kCrtcHDisplayEnd) + 1u) * 8 != mode->ulDispWidth) return h->status;
+  const uint8_t overflow = VgaCrtc(h, kCrtcOverflow);
+  const uint32_t vend = VgaCrtc(h, kCrtcVDisplayEnd) + Bit(overflow, 1) * 0x100 +
+                        Bit(overflow, 6) * 0x200 + Bit(VgaCrtcExt(h, kCrtcExtVertical), 2) * 0x400;
   *same = vend + 1 == mode->ulDispHeight ? 1 : 0;
   return h->status;
 }

@@ -14,6 +14,7 @@
 #include "hwsharing/miscio.h"
 #include "core/poll.h"
 #include "hwsharing/reg_access.h"
+#include "hwsharing/vga.h"
 
 namespace {
 
@@ -60,14 +61,6 @@ void SetDac(BOARDHANDLE* h, uint8_t index, uint8_t value) {
 }
 void ModifyDac(BOARDHANDLE* h, uint8_t index, uint8_t clear, uint8_t set) {
   SetDac(h, index, static_cast<uint8_t>((Dac(h, index) & ~clear) | set));
-}
-uint8_t Seq1(BOARDHANDLE* h) {
-  RegWriteByte(h, kVgaSeqIndex, kVgaSeqClocking);
-  return RegReadByte(h, kVgaSeqData);
-}
-void SetSeq1(BOARDHANDLE* h, uint8_t v) {
-  RegWriteByte(h, kVgaSeqIndex, kVgaSeqClocking);
-  RegWriteByte(h, kVgaSeqData, v);
 }
 
 bool WaitLocked(BOARDHANDLE* h, uint8_t status) {
@@ -181,19 +174,19 @@ HALSTATUS HSLDACWriteRegister(BOARDHANDLE* h, uint32_t index, uint8_t value) {
 
 HALSTATUS HSLDACScreenState(BOARDHANDLE* h, uint32_t* on) {
   if (HalFailed(h->status)) return h->status;
-  *on = (Seq1(h) & kVgaSeqScreenOff) ? 0 : 1;
+  *on = (VgaSeq(h, kVgaSeqClocking) & kVgaSeqScreenOff) ? 0 : 1;
   return h->status;
 }
 
 HALSTATUS HSLDACScreenOff(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  SetSeq1(h, Seq1(h) | kVgaSeqScreenOff);
+  SetVgaScreenOff(h, true);
   return h->status;
 }
 
 HALSTATUS HSLDACScreenOn(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  SetSeq1(h, Seq1(h) & ~kVgaSeqScreenOff);
+  SetVgaScreenOff(h, false);
   return h->status;
 }
 
@@ -281,7 +274,7 @@ HALSTATUS HSLDACPIXPLLSET(BOARDHANDLE* h, MODEINFO* mode) {
     Delay(h, kPllRetryUnits);
     if (!(Dac(h, kDacPixStatus) & kDacPllLocked)) SetError(h, kErrDacPixelPll);
   }
-  SetSeq1(h, Seq1(h) & ~kVgaSeqDotClockHalf);
+  SetVgaSeq(h, kVgaSeqClocking, VgaSeq(h, kVgaSeqClocking) & ~kVgaSeqDotClockHalf);
   ModifyDac(h, kDacClockCtl, kDacClockOff, 0);
   h->pMDACFunctions->AdjustSystemPLL(h);
   return h->status;
@@ -373,8 +366,7 @@ HALSTATUS HSLDACSetZoom(BOARDHANDLE* h, uint32_t factor) {
   if (HalFailed(h->status)) return h->status;
   uint32_t doubled = 0;
   h->pCRTCFunctions->UseLineDoubling(h, &h->aModeInfo[0], &doubled);
-  RegWriteByte(h, kVgaCrtcIndex, kCrtcZoom);
-  const uint8_t kept = RegReadByte(h, kVgaCrtcData) & 0xE0;
+  const uint8_t kept = VgaCrtc(h, kCrtcZoom) & 0xE0;
   // Field and line-doubling addend by factor.
   uint8_t field = 0, doubling = 1;
   switch (factor) {
@@ -384,8 +376,7 @@ HALSTATUS HSLDACSetZoom(BOARDHANDLE* h, uint32_t factor) {
     default: SetError(h, kErrDacZoom); break;
   }
   if (doubled) field = static_cast<uint8_t>(field + doubling);
-  RegWriteByte(h, kVgaCrtcIndex, kCrtcZoom);
-  RegWriteByte(h, kVgaCrtcData, kept | field);
+  SetVgaCrtc(h, kCrtcZoom, kept | field);
   return h->status;
 }
 

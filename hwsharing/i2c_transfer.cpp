@@ -3,6 +3,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
+#include "core/poll.h"
 
 I2cTarget I2cOpen(BOARDHANDLE* h, uint32_t port, uint32_t address) {
   uint32_t clock = 0;
@@ -52,4 +53,13 @@ bool I2cRegisterTransfer(BOARDHANDLE* h, const I2cTarget& target, uint32_t reg, 
   }
   if (!ok) I2cSendStop(h, target, read);
   return ok;
+}
+
+bool I2cRegisterTransferOnPort(BOARDHANDLE* h, uint32_t port, uint32_t address, uint32_t reg,
+                               uint8_t* data, uint32_t count, bool read, uint32_t attempts) {
+  const I2cTarget target = I2cOpen(h, port, address);
+  const bool done = PollUntil(
+      [&] { return I2cRegisterTransfer(h, target, reg, data, count, read); }, attempts);
+  I2cClose(h);
+  return done;
 }

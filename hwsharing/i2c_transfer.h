@@ -29,6 +29,11 @@ void I2cClose(BOARDHANDLE* h);
 bool I2cRegisterTransfer(BOARDHANDLE* h, const I2cTarget& target, uint32_t reg, uint8_t* data,
                          uint32_t count, bool read);
 
+// The whole exchange on a port: open it, run the transfer up to `attempts`
+// times, close it. Answers whether an attempt went through.
+bool I2cRegisterTransferOnPort(BOARDHANDLE* h, uint32_t port, uint32_t address, uint32_t reg,
+                               uint8_t* data, uint32_t count, bool read, uint32_t attempts);
+
 // One transaction of a hand-made sequence; answers whether it went.
 bool I2cStep(BOARDHANDLE* h, const I2cTarget& target, uint32_t op, uint32_t data,
              uint32_t control, uint8_t* readByte = nullptr);

@@ -253,26 +253,30 @@ HALSTATUS HSLKSTXFormLUT(BOARDHANDLE* h, LUTRECORD* record, uint32_t reset, uint
   return h->status;
 }
 
-HALSTATUS HSLKSTSetPrimaryLUTLinear(BOARDHANDLE* h, uint32_t controller) {
+namespace {
+
+// Marks a controller's record linear and fills it with the identity of the
+// kind: three ramps of i x 257, or one of i x 64.
+HALSTATUS FillLinear(BOARDHANDLE* h, uint32_t controller, uint32_t kind) {
   if (HalFailed(h->status)) return h->status;
   if (controller > 3) return SetError(h, kErrLutRange);
   LUTRECORD& rec = h->aLut[controller];
   rec.flLutState |= kLutLinear;
-  rec.ulLutKind = kLutKindRamps;
-  for (uint32_t c = 0; c < 3; ++c)
-    for (uint32_t i = 0; i < kRampEntries; ++i)
-      rec.ausLutEntry[kRampEntries * c + i] = static_cast<uint16_t>(i * 257);
+  rec.ulLutKind = kind;
+  const uint32_t entries = kind == kLutKindRamps ? 3 * kRampEntries : kRamp10Entries;
+  for (uint32_t i = 0; i < entries; ++i)
+    rec.ausLutEntry[i] = static_cast<uint16_t>(kind == kLutKindRamps ? (i % kRampEntries) * 257 : i * 64);
   return h->status;
 }
 
+}  // namespace
+
+HALSTATUS HSLKSTSetPrimaryLUTLinear(BOARDHANDLE* h, uint32_t controller) {
+  return FillLinear(h, controller, kLutKindRamps);
+}
+
 HALSTATUS HSLKSTSetCEMLUTLinear(BOARDHANDLE* h, uint32_t controller) {
-  if (HalFailed(h->status)) return h->status;
-  if (controller > 3) return SetError(h, kErrLutRange);
-  LUTRECORD& rec = h->aLut[controller];
-  rec.flLutState |= kLutLinear;
-  rec.ulLutKind = kLutKindSingle;
-  for (uint32_t i = 0; i < kRamp10Entries; ++i) rec.ausLutEntry[i] = static_cast<uint16_t>(i * 64);
-  return h->status;
+  return FillLinear(h, controller, kLutKindSingle);
 }
 
 HALSTATUS HSLKSTSetPrimaryLUTBypass(BOARDHANDLE* h, MODEINFO* mode) {

@@ -23,16 +23,6 @@ const VGAINFO HSLVGAInfoDefault = {
 
 namespace {
 
-uint8_t ReadIndexed(BOARDHANDLE* h, uint32_t index, uint32_t data, uint8_t i) {
-  RegWriteByte(h, index, i);
-  return RegReadByte(h, data);
-}
-
-void WriteIndexed(BOARDHANDLE* h, uint32_t index, uint32_t data, uint8_t i, uint8_t v) {
-  RegWriteByte(h, index, i);
-  RegWriteByte(h, data, v);
-}
-
 // Reading input status 1 sets the attribute flip-flop to index.
 void ResetAttrFlipFlop(BOARDHANDLE* h) { RegReadByte(h, kVgaInputStatus1); }
 
@@ -40,8 +30,8 @@ void ResetAttrFlipFlop(BOARDHANDLE* h) { RegReadByte(h, kVgaInputStatus1); }
 
 HALSTATUS HSLVGAReadVgaInfo(BOARDHANDLE* h, VGAINFO* info) {
   info->ucMisc = RegReadByte(h, kVgaMiscOutRead);
-  for (uint8_t i = 0; i < 4; ++i) info->aucSeq[i] = ReadIndexed(h, kVgaSeqIndex, kVgaSeqData, i + 1);
-  for (uint8_t i = 0; i < 25; ++i) info->aucCrtc[i] = ReadIndexed(h, kVgaCrtcIndex, kVgaCrtcData, i);
+  for (uint8_t i = 0; i < 4; ++i) info->aucSeq[i] = VgaSeq(h, static_cast<uint8_t>(i + 1));
+  for (uint8_t i = 0; i < 25; ++i) info->aucCrtc[i] = VgaCrtc(h, i);
   for (uint8_t i = 0; i < 20; ++i) {
     ResetAttrFlipFlop(h);
     RegWriteByte(h, kVgaAttrIndexData, i);
@@ -49,16 +39,16 @@ HALSTATUS HSLVGAReadVgaInfo(BOARDHANDLE* h, VGAINFO* info) {
   }
   ResetAttrFlipFlop(h);
   RegWriteByte(h, kVgaAttrIndexData, kVgaAttrVideoEnable);
-  for (uint8_t i = 0; i < 9; ++i) info->aucGfx[i] = ReadIndexed(h, kVgaGfxIndex, kVgaGfxData, i);
+  for (uint8_t i = 0; i < 9; ++i) info->aucGfx[i] = VgaGfx(h, i);
   return h->status;
 }
 
 HALSTATUS HSLVGAWriteVgaInfo(BOARDHANDLE* h, VGAINFO* info) {
   RegWriteByte(h, kVgaMiscOutWrite, info->ucMisc);
-  for (uint8_t i = 0; i < 4; ++i) WriteIndexed(h, kVgaSeqIndex, kVgaSeqData, i + 1, info->aucSeq[i]);
+  for (uint8_t i = 0; i < 4; ++i) SetVgaSeq(h, static_cast<uint8_t>(i + 1), info->aucSeq[i]);
   // Lift the protection of CRTC 0x00-0x07 first; 0x11 is written again in turn.
-  WriteIndexed(h, kVgaCrtcIndex, kVgaCrtcData, kCrtcVSyncEnd, 0);
-  for (uint8_t i = 0; i < 25; ++i) WriteIndexed(h, kVgaCrtcIndex, kVgaCrtcData, i, info->aucCrtc[i]);
+  SetVgaCrtc(h, kCrtcVSyncEnd, 0);
+  for (uint8_t i = 0; i < 25; ++i) SetVgaCrtc(h, i, info->aucCrtc[i]);
   for (uint8_t i = 0; i < 20; ++i) {
     ResetAttrFlipFlop(h);
     RegWriteByte(h, kVgaAttrIndexData, i);
@@ -66,7 +56,7 @@ HALSTATUS HSLVGAWriteVgaInfo(BOARDHANDLE* h, VGAINFO* info) {
   }
   ResetAttrFlipFlop(h);
   RegWriteByte(h, kVgaAttrIndexData, kVgaAttrVideoEnable);
-  for (uint8_t i = 0; i < 9; ++i) WriteIndexed(h, kVgaGfxIndex, kVgaGfxData, i, info->aucGfx[i]);
+  for (uint8_t i = 0; i < 9; ++i) SetVgaGfx(h, i, info->aucGfx[i]);
   return h->status;
 }
 

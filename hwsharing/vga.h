@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
+#include "core/regs/vga.h"
 #include "hwsharing/haltypes.h"
+#include "hwsharing/reg_access.h"
 
 // Standard VGA registers in save order (62 bytes).
 struct VGAINFO {
@@ -17,6 +19,32 @@ struct VGAINFO {
   uint8_t aucReserved[3];
 };
 static_assert(sizeof(VGAINFO) == 62);
+
+// Indexed VGA registers: the index goes to the index port, then the data
+// port is read or written.
+inline uint8_t VgaIndexedRead(BOARDHANDLE* h, uint32_t indexPort, uint8_t index) {
+  RegWriteByte(h, indexPort, index);
+  return RegReadByte(h, indexPort + 1);
+}
+inline void VgaIndexedWrite(BOARDHANDLE* h, uint32_t indexPort, uint8_t index, uint32_t value) {
+  RegWriteByte(h, indexPort, index);
+  RegWriteByte(h, indexPort + 1, static_cast<uint8_t>(value));
+}
+inline uint8_t VgaSeq(BOARDHANDLE* h, uint8_t i) { return VgaIndexedRead(h, kVgaSeqIndex, i); }
+inline void SetVgaSeq(BOARDHANDLE* h, uint8_t i, uint32_t v) { VgaIndexedWrite(h, kVgaSeqIndex, i, v); }
+inline uint8_t VgaCrtc(BOARDHANDLE* h, uint8_t i) { return VgaIndexedRead(h, kVgaCrtcIndex, i); }
+inline void SetVgaCrtc(BOARDHANDLE* h, uint8_t i, uint32_t v) { VgaIndexedWrite(h, kVgaCrtcIndex, i, v); }
+inline uint8_t VgaCrtcExt(BOARDHANDLE* h, uint8_t i) { return VgaIndexedRead(h, kVgaCrtcExtIndex, i); }
+inline void SetVgaCrtcExt(BOARDHANDLE* h, uint8_t i, uint32_t v) {
+  VgaIndexedWrite(h, kVgaCrtcExtIndex, i, v);
+}
+inline uint8_t VgaGfx(BOARDHANDLE* h, uint8_t i) { return VgaIndexedRead(h, kVgaGfxIndex, i); }
+inline void SetVgaGfx(BOARDHANDLE* h, uint8_t i, uint32_t v) { VgaIndexedWrite(h, kVgaGfxIndex, i, v); }
+// Sequencer register 1 bit 5: the screen blanked.
+inline void SetVgaScreenOff(BOARDHANDLE* h, bool off) {
+  const uint8_t v = VgaSeq(h, kVgaSeqClocking);
+  SetVgaSeq(h, kVgaSeqClocking, off ? v | kVgaSeqScreenOff : v & ~kVgaSeqScreenOff);
+}
 
 // The standard 80-column text mode, screen off.
 extern const VGAINFO HSLVGAInfoDefault;
