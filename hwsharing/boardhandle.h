@@ -187,10 +187,10 @@ struct BOARDHANDLE {
   uint32_t aulVersionPair[2];
   uint32_t aulOutputCapsWord[4];
   uint32_t ulI2cPortWord;
-  uint8_t aucVgaState[kVgaStateSize];
   // The colour-compensation records of the two modules (MCS blocks 0, 1).
   MCSRECORD aMcs[2];
   DACINFO oDac;
+  uint8_t aucVgaState[kVgaStateSize];
   uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize -
                       2 * sizeof(MCSRECORD) - sizeof(DACINFO)];
   DEVICEJUMPTABLE oJumpTable;

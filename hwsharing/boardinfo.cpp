@@ -149,6 +149,12 @@ HALSTATUS HSLKSTCustomCall(BOARDHANDLE* h, uint32_t code, void* in, void* out) {
   if (HalFailed(h->status)) return h->status;
   auto* inBytes = static_cast<uint8_t*>(in);
   auto* outBytes = static_cast<uint8_t*>(out);
+  // A call without the buffers it reads or fills does nothing.
+  const bool needsIn = code == kCustomSetSystemClock || code == kCustomLowLevelAccess ||
+                       code == kCustomEmulatedLut;
+  const bool needsOut = code == kCustomGetSystemClock || code == kCustomLowLevelAccess ||
+                        code == kCustomEmulatedLut;
+  if ((needsIn && in == nullptr) || (needsOut && out == nullptr)) return h->status;
   switch (code) {
     case kCustomGetSystemClock:
       return h->oJumpTable.GetSystemCLock(h, static_cast<SYSCLOCKINFO*>(out));

@@ -10,6 +10,8 @@
 #include "hwsharing/capabilities.h"
 #include "hwsharing/hal_entries.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/bringup.h"
+#include "hwsharing/chrontel.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/tv_parameters.h"

@@ -11,6 +11,7 @@
 #include "hwsharing/dispatch.h"
 #include "hwsharing/edid.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/lut.h"
 #include "hwsharing/reg_access.h"
 
 namespace {
@@ -167,11 +168,14 @@ HALSTATUS HALGetModeBandwidth(BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidt
 HALSTATUS HALClearDisplay(BOARDHANDLE* h, MODEINFO* mode) { return SlotEntry(h, h->oJumpTable.ClearDisplay, mode); }
 
 HALSTATUS HALSetColorLUT(BOARDHANDLE* h, uint32_t controller, uint32_t first, void* table, uint32_t count) {
-  return SlotEntry(h, h->oJumpTable.SetColorLUT, controller, first, table, count);
+  // The slot takes the range first and the controller last.
+  return SlotEntry(h, h->oJumpTable.SetColorLUT, first, count, static_cast<const PUBLICLUT*>(table),
+                   controller);
 }
 
-HALSTATUS HALDeviceIoControl(BOARDHANDLE* h, uint32_t code, void* in, void* out) {
-  return SlotEntry(h, h->oJumpTable.DeviceIoControl, code, in, out);
+HALSTATUS HALDeviceIoControl(BOARDHANDLE* h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                             uint32_t outSize, uint32_t* written) {
+  return SlotEntry(h, h->oJumpTable.DeviceIoControl, code, in, inSize, out, outSize, written);
 }
 
 HALSTATUS HALGetAllMonitorInfo(BOARDHANDLE* h) { return SlotEntry(h, h->oJumpTable.GetAllMonitorInfo); }
@@ -193,16 +197,16 @@ HALSTATUS HALI2COpenPort(BOARDHANDLE* h, uint32_t port, uint32_t word, uint32_t*
 
 HALSTATUS HALI2CClosePort(BOARDHANDLE* h, uint32_t) { return SlotEntry(h, h->oJumpTable.I2CClosePort); }
 
-HALSTATUS HALValidateDigitalOutputFormat(BOARDHANDLE* h, MODEINFO* mode, uint32_t format) {
-  return SlotEntry(h, h->oJumpTable.ValidateDigitalOutputFormat, mode, format);
+HALSTATUS HALValidateDigitalOutputFormat(BOARDHANDLE* h, uint32_t* formats, uint32_t count) {
+  return SlotEntry(h, h->oJumpTable.ValidateDigitalOutputFormat, formats, count);
 }
 
-HALSTATUS HALSetDigitalOutputFormat(BOARDHANDLE* h, uint32_t output, uint32_t format) {
-  return SlotEntry(h, h->oJumpTable.SetDigitalOutputFormat, output, format);
+HALSTATUS HALSetDigitalOutputFormat(BOARDHANDLE* h, uint32_t* formats, uint32_t count) {
+  return SlotEntry(h, h->oJumpTable.SetDigitalOutputFormat, formats, count);
 }
 
-HALSTATUS HALSetOverscanColor(BOARDHANDLE* h, uint32_t controller, uint32_t colour) {
-  return SlotEntry(h, h->oJumpTable.SetOverscanColor, controller, colour);
+HALSTATUS HALSetOverscanColor(BOARDHANDLE* h, uint32_t colour, uint32_t controller) {
+  return SlotEntry(h, h->oJumpTable.SetOverscanColor, colour, controller);
 }
 
 HALSTATUS HALGetOutputInfo(BOARDHANDLE* h, void* info) { return SlotEntry(h, h->oJumpTable.GetOutputInfo, info); }

@@ -63,15 +63,16 @@ HALSTATUS HALValidateDualCRTCConfig(BOARDHANDLE* h, MODEINFO* modes);
 HALSTATUS HALGetModeBandwidth(BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidth);
 HALSTATUS HALClearDisplay(BOARDHANDLE* h, MODEINFO* mode);
 HALSTATUS HALSetColorLUT(BOARDHANDLE* h, uint32_t controller, uint32_t first, void* table, uint32_t count);
-HALSTATUS HALDeviceIoControl(BOARDHANDLE* h, uint32_t code, void* in, void* out);
+HALSTATUS HALDeviceIoControl(BOARDHANDLE* h, uint32_t code, const void* in, uint32_t inSize, void* out,
+                             uint32_t outSize, uint32_t* written);
 HALSTATUS HALGetAllMonitorInfo(BOARDHANDLE* h);
 // `rate` in Hz: null or non-zero opens the port at its own rate; 0 asks for
 // the port's half period and gets the rate it gives.
 HALSTATUS HALI2COpenPort(BOARDHANDLE* h, uint32_t port, uint32_t word, uint32_t* rate);
 HALSTATUS HALI2CClosePort(BOARDHANDLE* h, uint32_t port);
-HALSTATUS HALValidateDigitalOutputFormat(BOARDHANDLE* h, MODEINFO* mode, uint32_t format);
-HALSTATUS HALSetDigitalOutputFormat(BOARDHANDLE* h, uint32_t output, uint32_t format);
-HALSTATUS HALSetOverscanColor(BOARDHANDLE* h, uint32_t controller, uint32_t colour);
+HALSTATUS HALValidateDigitalOutputFormat(BOARDHANDLE* h, uint32_t* formats, uint32_t count);
+HALSTATUS HALSetDigitalOutputFormat(BOARDHANDLE* h, uint32_t* formats, uint32_t count);
+HALSTATUS HALSetOverscanColor(BOARDHANDLE* h, uint32_t colour, uint32_t controller);
 HALSTATUS HALGetOutputInfo(BOARDHANDLE* h, void* info);
 HALSTATUS HALClearHotPlugHwInt(BOARDHANDLE* h);
 HALSTATUS HALGetDiscreteVideoParameters(BOARDHANDLE* h, MODEINFO* mode, uint32_t identifier);

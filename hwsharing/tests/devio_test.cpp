@@ -68,7 +68,6 @@ TEST_F(DeviceIo, EachCodeAnswersAtItsSizesOnly) {
     EXPECT_TRUE(Untouched()) << code;
   }
   EXPECT_EQ(orvstandin::TimesCalled("HSLKSTUpdatePriorityLevels"), 1u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTTranslateFPGAVideoParameters"), 1u);
 }
 
 TEST_F(DeviceIo, OverlayAdmissionWeighsBandwidthAndClock) {

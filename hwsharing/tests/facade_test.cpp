@@ -16,6 +16,7 @@
 #include "hwsharing/monitor.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "platform/board/companion_chips.h"
 #include "platform/board/chip_cursor.h"
 
 namespace {
@@ -280,14 +281,27 @@ TEST(Facade, CursorsOffThenAWaitForVerticalRetrace) {
   EXPECT_EQ(ORVDisableCursors(b.h), kHalOk);
   EXPECT_FALSE(cursor.Shown(0));
   EXPECT_FALSE(cursor.Shown(1));
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTWaitForVertical"), 1u);
+  // The wait read controller 0's line counter after both cursors went off.
+  const std::vector<orvsim::RegAccessRecord> log = b.hw.board().Log();
+  size_t lastCursorWrite = 0, counterRead = 0;
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i].op == orvsim::RegOp::kWrite && (log[i].offset == 0x18C4 || log[i].offset == 0x1AC4))
+      lastCursorWrite = i;
+    if (log[i].op == orvsim::RegOp::kRead && log[i].offset == 0x1924) counterRead = i;
+  }
+  EXPECT_GT(counterRead, lastCursorWrite);
 }
 
 TEST(Facade, IsVgaAsksEveryEncoderThatDoesNotAnswer) {
   OpenBoard b;
-  orvstandin::SetResult("HSLCHRI2CRead", 0xB2001124);
+  // Four encoder records on board port 1, at one chip that never answers.
+  b.hw.Chip();
+  b.h->ulPinsPortWord |= kPinsPortWordPort1;
+  for (I2CDEVICE& e : b.h->aChrontel) e = I2CDEVICE{1, 1, 0xEC, 0x80};
+  auto& silent = b.hw.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::EncoderChip>(0xEC, 0x80);
+  for (unsigned attempt = 1; attempt <= 32; ++attempt) silent.NakAddressOnAttempt(attempt);
   EXPECT_EQ(ORVIsVGA(b.h), 0u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLCHRI2CRead"), 4u);
+  EXPECT_EQ(silent.AddressAttempts(), 4u * 8u) << "each encoder asked, eight attempts each";
   EXPECT_EQ(b.h->status, kHalOk);
 }
 
