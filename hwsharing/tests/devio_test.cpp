@@ -271,6 +271,15 @@ TEST_F(Reset, RestoresTheConfigurationAndTheClockRegisters) {
   EXPECT_EQ(hw.WritesTo(kRegMiscIoHigh), (std::vector<uint32_t>{3})) << "device 0x0A42";
 }
 
+TEST_F(Reset, BusOptionsTakeTheirPowerFieldsFromTheBusStatus) {
+  Board().Pci().Poke(kCfgBusStatus, 4, 0x41000013);  // top byte 0x41, bit 4, bits 0-2 = 3
+  Board().Poke(kRegBusOptions, 4, 0xFFFFFFFF);
+  EXPECT_EQ(HSLKSTHardwareReset(h), 0u);
+  // Kept: 0xE0E0FF3F as read; power fields: 0x41 << 24, bit 20, 3 << 16, bit 8.
+  const uint32_t merged = 0xE0E0FF3F | 0x41000000 | 0x100000 | 0x30000 | 0x100;
+  EXPECT_EQ(hw.WritesTo(kRegBusOptions), (std::vector<uint32_t>{merged, merged}));
+}
+
 TEST_F(Reset, NarrowBusKeepsItsBusWords) {
   Dirty();
   h->ulBoardFlags = (h->ulBoardFlags & ~0xE0u) | 0x80u;
