@@ -294,12 +294,12 @@ class WqtReset : public Reset {
 
 TEST_F(WqtReset, RestoresEveryConfigurationDwordAndForcesTheBusBits) {
   Dirty();
-  Board().Poke(kRegBusInterface, 4, 0x1);
+  Board().Poke(kRegBusOptions, 4, 0x1);
   EXPECT_EQ(HSLWQTHardwareReset(h), 0u);
   EXPECT_EQ(display.Reset().Pulses(), 1u);
   ExpectConfigRestored();
   // Revision 0 of 0x5D62 keeps bit 8 clear.
-  EXPECT_EQ(hw.WritesTo(kRegBusInterface), (std::vector<uint32_t>{0x601, 0x601}));
+  EXPECT_EQ(hw.WritesTo(kRegBusOptions), (std::vector<uint32_t>{0x601, 0x601}));
 }
 
 }  // namespace
