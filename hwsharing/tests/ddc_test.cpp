@@ -13,6 +13,7 @@
 #include "hwsharing/edid.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/monitor.h"
+#include "hwsharing/pins.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "platform/board/ddc_devices.h"
@@ -36,6 +37,9 @@ class Ddc : public testing::Test {
     EXPECT_EQ(hw.Open(), 0u);
     hw.Chip();
     h = hw.h();
+    // Opening loaded the built-in board description; without a misc-IO map
+    // of its own the library's default lines route the DDC ports.
+    hwtest::PutPinsDword(h, kPinsMiscIoMap, 0);
     for (MONITORINFO& mi : h->aMonitorInfo) std::memset(&mi, 0, sizeof(mi));
   }
   orvsim::I2cBus& Connector(unsigned c) {
