@@ -1,9 +1,10 @@
 // The X driver front end in the X server stand-in: simulated boards, a
 // configuration file, the driver set up through its module record, the
 // server's probe and PreInit. The hardware library's parts not written yet
-// answer through their recording stand-ins; the board description those
-// would read (outputs, clock limits, quad board) and the monitors' EDIDs
-// are filled in by the fixture when the stand-ins run.
+// answer through their recording stand-ins; when the add-on stand-in runs
+// (right after the board description was read) the fixture fills the
+// board's outputs and puts its own clock limits and quad board type over
+// the description's, and the monitor stand-in fills the monitors' EDIDs.
 #pragma once
 
 #include <stdint.h>
@@ -92,7 +93,7 @@ class FrontEnd : public testing::Test {
   void SetUp() override {
     orvstandin::Reset();
     Description() = BoardDescription();
-    orvstandin::SetAction("HSLKSTGetBoardInfo", FillBoardInfo);
+    orvstandin::SetAction("HSLKSTGetAddOnInfo", FillBoardInfo);
     orvstandin::SetAction("HSLKSTGetAllMonitorInfo", FillMonitors);
   }
   void TearDown() override {
