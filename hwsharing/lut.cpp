@@ -102,22 +102,42 @@ void WriteTableEntry(BOARDHANDLE* h, uint32_t base, uint32_t r, uint32_t g, uint
   RegWrite(h, base + kLutBlue, b | kLutCommit);
 }
 
+// The three channels of `rgb` smoothed and remapped (normalised first when
+// asked), each channel's last given entry, the gamma level and the six
+// compensation words computed from them.
+struct CompensatedRamps {
+  uint16_t prepared[3][kRampEntries];
+  uint16_t last[3];
+  uint32_t level;
+  uint32_t words[6];
+};
+
+void PrepareCompensated(const uint16_t* rgb, bool normalize, CompensatedRamps* r) {
+  const uint16_t* channels[3];
+  for (uint32_t c = 0; c < 3; ++c) {
+    const uint16_t* ramp = rgb + kRampEntries * c;
+    uint16_t normal[kRampEntries];
+    if (normalize) {
+      NormalizeData_us256(ramp, normal);
+      ramp = normal;
+    }
+    SmoothData_us256(ramp, r->prepared[c]);
+    RemapData_us256(r->prepared[c]);
+    channels[c] = r->prepared[c];
+    r->last[c] = rgb[kRampEntries * c + kRampEntries - 1];
+  }
+  r->level = GetLutGammaLevel(channels);
+  GetLutCompRegisters(channels, r->level, r->last, r->words);
+}
+
 // The emulated 10-bit table of controller 0 or 1 (module m).
 void Program10BitPrimaryLUT(BOARDHANDLE* h, uint32_t module, const uint16_t* rgb) {
-  uint16_t prepared[3][kRampEntries];
-  const uint16_t* channels[3];
-  uint16_t last[3];
-  for (uint32_t c = 0; c < 3; ++c) {
-    uint16_t normal[kRampEntries];
-    NormalizeData_us256(rgb + kRampEntries * c, normal);
-    SmoothData_us256(normal, prepared[c]);
-    RemapData_us256(prepared[c]);
-    channels[c] = prepared[c];
-    last[c] = rgb[kRampEntries * c + kRampEntries - 1];
-  }
-  const uint32_t level = GetLutGammaLevel(channels);
-  uint32_t words[6];
-  GetLutCompRegisters(channels, level, last, words);
+  CompensatedRamps r;
+  PrepareCompensated(rgb, true, &r);
+  const auto& prepared = r.prepared;
+  const auto& last = r.last;
+  const uint32_t level = r.level;
+  const uint32_t* words = r.words;
   const uint32_t base = kRegLutIndex + kLutModuleStride * module;
   RegWrite(h, base, 0);
   for (uint32_t i = 0; i + 1 < kRampEntries; ++i) {
@@ -434,20 +454,10 @@ HALSTATUS HSLKSTSetEmulated10BitLutPerChannel(BOARDHANDLE* h, uint32_t controlle
     RemapData_us256to1024(smooth, out);
     return h->status;
   }
-  uint16_t prepared[3][kRampEntries];
-  const uint16_t* channels[3];
-  uint16_t last[3];
-  for (uint32_t c = 0; c < 3; ++c) {
-    SmoothData_us256(rgb + kRampEntries * c, prepared[c]);
-    RemapData_us256(prepared[c]);
-    channels[c] = prepared[c];
-    last[c] = rgb[kRampEntries * c + kRampEntries - 1];
-  }
-  const uint32_t level = GetLutGammaLevel(channels);
-  uint32_t words[6];
-  GetLutCompRegisters(channels, level, last, words);
+  CompensatedRamps r;
+  PrepareCompensated(rgb, false, &r);
   uint8_t bytes[6];
-  for (uint32_t k = 0; k < 6; ++k) bytes[k] = static_cast<uint8_t>(words[k] >> (8 * channel));
-  EmulateHardware10Bit(prepared[channel], last[channel], level, bytes, out);
+  for (uint32_t k = 0; k < 6; ++k) bytes[k] = static_cast<uint8_t>(r.words[k] >> (8 * channel));
+  EmulateHardware10Bit(r.prepared[channel], r.last[channel], r.level, bytes, out);
   return h->status;
 }
