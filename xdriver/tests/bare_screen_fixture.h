@@ -43,11 +43,12 @@ inline std::vector<uint32_t>& PowerStates() {
   return states;
 }
 
-inline HALSTATUS RecordLut(BOARDHANDLE* h, uint32_t controller, uint32_t first, void* table,
-                           uint32_t count) {
+// The colour-table slot takes the range first and the controller last.
+inline HALSTATUS RecordLut(BOARDHANDLE* h, uint32_t first, uint32_t count, const PUBLICLUT* table,
+                           uint32_t controller) {
   LutCall call{controller, first, count, 0, std::vector<uint16_t>(3 * 256)};
   std::memcpy(&call.zero, table, 4);
-  std::memcpy(call.entries.data(), static_cast<uint8_t*>(table) + 4, 3 * 256 * 2);
+  std::memcpy(call.entries.data(), reinterpret_cast<const uint8_t*>(table) + 4, 3 * 256 * 2);
   LutCalls().push_back(call);
   return h->status;
 }

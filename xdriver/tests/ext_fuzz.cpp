@@ -30,7 +30,7 @@ constexpr int kScreens = 4;
 constexpr size_t kLayoutBytes = 34;
 constexpr XID kWindows[] = {0x200001, 0x200002, 0x400001};
 
-HALSTATUS IgnoreLut(BOARDHANDLE* h, uint32_t, uint32_t, void*, uint32_t) { return h->status; }
+HALSTATUS IgnoreLut(BOARDHANDLE* h, uint32_t, uint32_t, const PUBLICLUT*, uint32_t) { return h->status; }
 
 // Built once: a server with four screens (0, 1 and 3 this driver's, 2
 // another's), both extensions added, a client of each byte order.
