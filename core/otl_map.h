@@ -10,6 +10,7 @@
 #include <new>
 #include <type_traits>
 
+#include "core/heap_object.h"
 #include "core/otl_base.h"
 
 namespace Otl {
@@ -460,7 +461,7 @@ class Map : public _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc> {
 
   // ---- Maps of owned records (T is a pointer to the record) ----------------
   // The kernel build's members: a record per key, made by AddIfAbsent and
-  // deleted with the map by DeleteAll.
+  // deleted with the map by DeleteAll, both through OsNew and OsDelete.
 
   // Adds the key with a new record: 1; 0 when the key is present (nothing is
   // allocated then) or when the record or the node cannot be had (the map is
@@ -469,16 +470,15 @@ class Map : public _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc> {
     if (this->_Head == nullptr) return 0;
     iterator found = this->lower_bound(key);
     if (found != this->end() && !_Base::_Cmp(key, _Base::_Key(found._Mynode()))) return 0;
-    _Record* record = _RecordAlloc::allocate(1);
+    _Record* record = OsNew<_Record>();
     if (record == nullptr) return 0;
-    new (record) _Record;
     _Node* parent = this->_Head;
     for (_Node* x = this->_Root(); x != _Base::_Nil;) {
       parent = x;
       x = _Base::_Cmp(key, _Base::_Key(x)) ? x->_Left : x->_Right;
     }
     if (!this->_Insert(_Base::_Nil, parent, Pair<const K, T>{key, record}, nullptr)) {
-      _DeleteRecord(record);
+      OsDelete(record);
       return 0;
     }
     return 1;
@@ -490,7 +490,7 @@ class Map : public _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc> {
   void DeleteAll() {
     if (this->_Head == nullptr) return;
     for (iterator it = this->begin(); it != this->end(); ++it) {
-      if (it->second != nullptr) _DeleteRecord(it->second);
+      OsDelete(it->second);
     }
     if (this->_Size != 0) this->clear();
     _Base::_NodeAlloc::deallocate(this->_Head);
@@ -501,18 +501,6 @@ class Map : public _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc> {
 
  private:
   using _Record = std::remove_pointer_t<T>;
-  using _RecordAlloc = typename Alloc::template rebind<_Record>;
-
-  // A record with storage rules of its own is deleted by them; any other
-  // goes back to the map's allocator.
-  static void _DeleteRecord(_Record* record) {
-    if constexpr (requires { _Record::operator delete(static_cast<void*>(nullptr)); }) {
-      delete record;
-    } else {
-      record->~_Record();
-      _RecordAlloc::deallocate(record);
-    }
-  }
 };
 
 }  // namespace Otl

@@ -71,6 +71,10 @@ class Vector {
     return 1;
   }
 
+  // Removes the element at position and answers position, which now holds
+  // the element that followed.
+  T* erase(T* position) { return erase(position, position + 1); }
+
   // Removes [first, last) and answers first.
   T* erase(T* first, T* last) {
     T* out = first;

@@ -145,6 +145,21 @@ TEST(OtlVector, EraseRangeKeepsStorage) {
   EXPECT_EQ(TestAllocState::allocations, 0u);
 }
 
+TEST(OtlVector, ErasingOnePositionMovesTheRestDownAndKeepsStorage) {
+  IntVector v;
+  Fill(v, 6);
+  int* const storage = v.begin();
+  EXPECT_EQ(v.erase(v.begin() + 2), v.begin() + 2);
+  EXPECT_EQ(Contents(v), (std::vector<int>{0, 1, 3, 4, 5}));
+  int* const last = v.end() - 1;
+  EXPECT_EQ(v.erase(last), last);  // the last only steps back
+  EXPECT_EQ(v.end(), last);
+  EXPECT_EQ(Contents(v), (std::vector<int>{0, 1, 3, 4}));
+  while (!v.empty()) v.erase(v.begin());
+  EXPECT_EQ(v.capacity(), 8u);
+  EXPECT_EQ(v.begin(), storage);
+}
+
 // Elements with owned state are constructed and destroyed exactly once.
 TEST(OtlVector, ElementsWithResourcesAreCopiedAndDestroyed) {
   Otl::Vector<std::string> v;
