@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/fail.h"
 
 namespace orvsim {
@@ -49,10 +50,11 @@ DmaEngine::DmaEngine(Board& board) : board_(board) {
   board_.SetWriteHook(kDmaRegSyncTag, 4, [this](Board& b, RegAccess, uint32_t value, uint32_t) {
     // A tag written directly is reached once the ranges before it have run.
     if (Busy()) {
-      pending_.push_back(Range{0, 0, 0, true, value});
+      pending_.push_back(Range{0, 0, 0, true, value, false});
     } else {
-      b.Poke(kDmaRegTagReached, 4, value);
+      ReachTag(value);
     }
+    (void)b;
     return value;
   });
 }
@@ -69,13 +71,29 @@ uint32_t DmaEngine::BufferCounter() const { return board_.Peek(kDmaRegBufferCoun
 
 void DmaEngine::Start(uint32_t endWord) {
   const uint32_t end = endWord & ~3u;
-  Execute(fetch_, end, endWord & 3u);
+  const unsigned bus = endWord & 3u;
+  const bool wasIdle = !Busy();
+  if (paused_) {
+    // The end written while the engine waits at an event lets it go on.
+    pending_.push_front(Range{0, end, bus, false, 0, true});
+  } else {
+    pending_.push_back(Range{fetch_, end, bus, false, 0, false});
+  }
   fetch_ = end;
+  if (latency_ == 0) {
+    RunPending();
+  } else if (wasIdle || paused_) {
+    reads_left_ = latency_;
+  }
 }
 
 void DmaEngine::Execute(uint32_t start, uint32_t end, unsigned busType) {
+  if (end < start) {
+    Fail("DMA engine: board %u '%s': range end 0x%08" PRIX32 " lies below its start 0x%08" PRIX32,
+         board_.Index(), board_.Name().c_str(), end, start);
+  }
   const bool wasIdle = !Busy();
-  pending_.push_back(Range{start, end, busType, false, 0});
+  pending_.push_back(Range{start, end, busType, false, 0, false});
   if (latency_ == 0) {
     RunPending();
   } else if (wasIdle) {
@@ -92,14 +110,25 @@ void DmaEngine::StatusRead() {
 void DmaEngine::RunPending() {
   while (!pending_.empty()) {
     const Range range = pending_.front();
+    if (paused_ && !range.resume) break;  // waits behind the event
     pending_.pop_front();
     if (range.tagOnly) {
-      board_.Poke(kDmaRegTagReached, 4, range.tag);
+      ReachTag(range.tag);
     } else {
       Run(range);
     }
   }
   reads_left_ = 0;
+}
+
+void DmaEngine::ReachTag(uint32_t tag) {
+  board_.Poke(kDmaRegTagReached, 4, tag);
+  trace_.push_back(TraceEntry{TraceKind::kTag, tag, 0, 0});
+  const uint32_t base = board_.Peek(kDmaRegSharedBase, 4);
+  if (base != 0) {
+    uint32_t reached = 0;
+    WriteSystemWord(base + kDmaSharedTagOffset, tag, &reached);
+  }
 }
 
 const uint8_t* DmaEngine::Fetch(uint32_t bus, unsigned busType, uint32_t length) {
@@ -124,74 +153,160 @@ const uint8_t* DmaEngine::Fetch(uint32_t bus, unsigned busType, uint32_t length)
        board_.Index(), board_.Name().c_str(), length, bus, busType);
 }
 
+void DmaEngine::WriteSystemWord(uint32_t bus, uint32_t value, uint32_t* reached) {
+  *reached = 0;
+  uint8_t* host = system_ ? system_(bus, 4) : nullptr;
+  if (host == nullptr) return;
+  std::memcpy(host, &value, sizeof value);
+  *reached = bus;
+}
+
 void DmaEngine::Run(const Range& range) {
-  if (range.end < range.start) {
-    Fail("DMA engine: board %u '%s': range end 0x%08" PRIX32 " lies below its start 0x%08" PRIX32,
-         board_.Index(), board_.Name().c_str(), range.end, range.start);
-  }
   ++ranges_run_;
-  const uint32_t length = range.end - range.start;
-  if (length == 0) return;
-  const uint8_t* bytes = Fetch(range.start, range.bus, length);
-  for (uint32_t at = 0; at < length; at += 4) {
+  start_words_ = 0;
+  if (range.resume) {
+    Cursor cursor = pause_;
+    paused_ = false;
+    trace_.push_back(TraceEntry{TraceKind::kResume, cursor.pos, range.end, cursor.bus});
+    RunTo(cursor, range.end);
+    return;
+  }
+  trace_.push_back(TraceEntry{TraceKind::kRange, range.start, range.end, range.bus});
+  Cursor cursor{range.start, range.bus, 0};
+  RunTo(cursor, range.end);
+}
+
+void DmaEngine::RunTo(Cursor& cursor, uint32_t end) {
+  while (cursor.pos != end && !paused_) {
     uint32_t word;
-    std::memcpy(&word, bytes + at, sizeof word);
+    std::memcpy(&word, Fetch(cursor.pos, cursor.bus, 4), sizeof word);
+    cursor.pos += 4;
     ++words_fetched_;
-    Word(word);
+    if (++start_words_ > kDmaMaxWordsPerStart) {
+      Fail("DMA engine: board %u '%s': more than %" PRIu64
+           " words fetched for one start without reaching its end 0x%08" PRIX32,
+           board_.Index(), board_.Name().c_str(), kDmaMaxWordsPerStart, end);
+    }
+    Word(word, cursor);
   }
 }
 
-void DmaEngine::Word(uint32_t word) {
-  if (header_left_ == 0 && repeat_left_ > 0) {
+void DmaEngine::RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth) {
+  if (end < start) {
+    Fail("DMA engine: board %u '%s': executed range end 0x%08" PRIX32
+         " lies below its start 0x%08" PRIX32,
+         board_.Index(), board_.Name().c_str(), end, start);
+  }
+  if (depth > 1) {
+    Fail("DMA engine: board %u '%s': an execute packet inside an executed range",
+         board_.Index(), board_.Name().c_str());
+  }
+  trace_.push_back(TraceEntry{TraceKind::kNested, start, end, bus});
+  const Decoder outer = decoder_;
+  decoder_ = Decoder{};
+  Cursor cursor{start, bus, depth};
+  RunTo(cursor, end);
+  if (decoder_.left != 0) decode_errors_.emplace_back("an executed range ends inside a packet");
+  decoder_ = outer;
+}
+
+void DmaEngine::StartHeader(uint32_t header) {
+  Decoder& d = decoder_;
+  d.header = header;
+  d.left = 4;
+  d.padded = false;
+  d.counterPending = false;
+  trace_.push_back(TraceEntry{TraceKind::kGroup, header, 0, 0});
+}
+
+void DmaEngine::Word(uint32_t word, Cursor& cursor) {
+  Decoder& d = decoder_;
+  if (d.left == 0 && d.repeatLeft > 0) {
     // A repeated header takes no word of its own: this word is its first data.
-    --repeat_left_;
-    header_ = repeat_header_;
-    header_left_ = 4;
-    padded_ = false;
+    --d.repeatLeft;
+    StartHeader(d.repeatHeader);
     SkipPadding();
   }
-  if (header_left_ == 0) {
-    header_ = word;
-    header_left_ = 4;
-    padded_ = false;
+  if (d.left == 0) {
+    StartHeader(word);
   } else {
-    const uint8_t index = static_cast<uint8_t>(header_);
-    header_ >>= 8;
-    --header_left_;
-    ApplyIndex(index, word);
-    if (index == kDmaIndexRepeatCount) header_left_ = 0;
+    const uint8_t index = static_cast<uint8_t>(d.header);
+    d.header >>= 8;
+    --d.left;
+    ApplyIndex(index, word, cursor);
+    if (index == kDmaIndexRepeatCount) decoder_.left = 0;
   }
   SkipPadding();
 }
 
 void DmaEngine::SkipPadding() {
+  Decoder& d = decoder_;
   // Padding indexes take no data word; a header that is all padding is
   // followed directly by the next header.
-  while (header_left_ > 0 && static_cast<uint8_t>(header_) == kDmaIndexPad) {
-    header_ >>= 8;
-    --header_left_;
-    padded_ = true;
+  while (d.left > 0 && static_cast<uint8_t>(d.header) == kDmaIndexPad) {
+    d.header >>= 8;
+    --d.left;
+    d.padded = true;
   }
-  if (header_left_ > 0 && padded_) {
+  if (d.left > 0 && d.padded) {
     char text[96];
     std::snprintf(text, sizeof text, "register index 0x%02X after a padding index",
-                  static_cast<unsigned>(header_ & 0xFF));
+                  static_cast<unsigned>(d.header & 0xFF));
     decode_errors_.emplace_back(text);
-    padded_ = false;
+    d.padded = false;
   }
 }
 
-void DmaEngine::ApplyIndex(uint8_t index, uint32_t data) {
+void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
   if (index == kDmaIndexNoWrite) return;
   if (index == kDmaIndexRepeatCount) {
-    repeat_left_ = data;
+    decoder_.repeatLeft = data;
     return;
   }
-  if (index == kDmaIndexRepeatHeader) repeat_header_ = data;
+  if (index == kDmaIndexRepeatHeader) decoder_.repeatHeader = data;
   const uint32_t reg = kDmaRegWindow + 4u * index;
   writes_.push_back(RegWrite{reg, data});
   board_.Poke(reg, 4, data);
-  if (reg == kDmaRegSyncTag) board_.Poke(kDmaRegTagReached, 4, data);
+  switch (index) {
+    case kDmaIndexSyncTag:
+      ReachTag(data);
+      break;
+    case kDmaIndexCounter:
+      decoder_.counterPending = true;
+      decoder_.counter = data;
+      break;
+    case kDmaIndexCounterAddress:
+      if (decoder_.counterPending) {
+        uint32_t reached = 0;
+        WriteSystemWord(data & ~3u, decoder_.counter, &reached);
+        trace_.push_back(TraceEntry{TraceKind::kCounter, decoder_.counter, reached, 0});
+        decoder_.counterPending = false;
+      }
+      break;
+    case kDmaIndexJump:
+      trace_.push_back(TraceEntry{TraceKind::kJump, data & ~3u, 0, data & 3u});
+      cursor.pos = data & ~3u;
+      cursor.bus = data & 3u;
+      break;
+    case kDmaIndexExecStart:
+      decoder_.execStart = data;
+      break;
+    case kDmaIndexExecEnd:
+      RunNested(decoder_.execStart & ~3u, data & ~3u, data & 3u, cursor.depth + 1);
+      break;
+    case kDmaIndexEvent:
+      if (cursor.depth != 0) {
+        Fail("DMA engine: board %u '%s': an event packet inside an executed range",
+             board_.Index(), board_.Name().c_str());
+      }
+      trace_.push_back(TraceEntry{TraceKind::kEvent, cursor.pos, 0, cursor.bus});
+      paused_ = true;
+      pause_ = cursor;
+      if (interrupts_ != nullptr) interrupts_->Raise(kIrqEngine);
+      break;
+    default:
+      break;
+  }
   if (sink_) sink_(reg, data);
 }
 

@@ -20,11 +20,14 @@
 
 namespace orvsim {
 
+class InterruptController;
+
 // Registers of the engine.
 inline constexpr uint32_t kDmaRegFlushA = 0x314;     // flush (all but 0x5D63)
 inline constexpr uint32_t kDmaRegStatusA = 0x318;    // status; flush on 0x5D63
 inline constexpr uint32_t kDmaRegStatusB = 0x31C;    // status on 0x5D63
 inline constexpr uint32_t kDmaRegGuard = 0x384;      // dummy write of the guard
+inline constexpr uint32_t kDmaRegSharedBase = 0x400; // bus address of the shared locked block
 inline constexpr uint32_t kDmaRegStart = 0x404;      // fetch address
 inline constexpr uint32_t kDmaRegEnd = 0x408;        // end address | bus type; starts
 inline constexpr uint32_t kDmaRegTagReached = 0x41C;
@@ -33,7 +36,13 @@ inline constexpr uint32_t kDmaRegEngineStatus = 0x8F0;
 inline constexpr uint32_t kDmaRegWindow = 0x1000;    // index i writes 0x1000 + 4 * i
 inline constexpr uint32_t kDmaRegBufferReport = 0x1090;   // index 0x24
 inline constexpr uint32_t kDmaRegBufferCounter = 0x1094;  // index 0x25
+inline constexpr uint32_t kDmaRegEvent = 0x1098;          // index 0x26
+inline constexpr uint32_t kDmaRegJump = 0x109C;           // index 0x27
+inline constexpr uint32_t kDmaRegExecStart = 0x10A0;      // index 0x28
+inline constexpr uint32_t kDmaRegExecEnd = 0x10A4;        // index 0x29
 inline constexpr uint32_t kDmaRegSyncTag = 0x12BC;        // index 0xAF
+// Word 16 of the shared locked block takes every tag the engine reaches.
+inline constexpr uint32_t kDmaSharedTagOffset = 16;
 
 // Register values the engine shows.
 inline constexpr uint32_t kDmaStatusFifoRoom = 0x400000;  // 0x450: set unless held clear
@@ -48,6 +57,17 @@ inline constexpr uint8_t kDmaIndexNoWrite = 0x20;  // data word consumed, nothin
 inline constexpr uint8_t kDmaIndexPad = 0x21;      // no data word: pads the header
 inline constexpr uint8_t kDmaIndexRepeatHeader = 0x22;  // data: the header to repeat
 inline constexpr uint8_t kDmaIndexRepeatCount = 0x23;   // data: how often; ends the header
+inline constexpr uint8_t kDmaIndexCounterAddress = 0x24;
+inline constexpr uint8_t kDmaIndexCounter = 0x25;
+inline constexpr uint8_t kDmaIndexEvent = 0x26;    // pause and raise the engine interrupt
+inline constexpr uint8_t kDmaIndexJump = 0x27;     // fetching goes on at the data word
+inline constexpr uint8_t kDmaIndexExecStart = 0x28;
+inline constexpr uint8_t kDmaIndexExecEnd = 0x29;  // runs [start, end) of the pair
+inline constexpr uint8_t kDmaIndexSyncTag = 0xAF;
+
+// Words one start may fetch, jumps and nested ranges included: a driver
+// whose ranges never reach their end is caught here.
+inline constexpr uint64_t kDmaMaxWordsPerStart = 1u << 24;
 
 // Bus types (low two bits of the end address).
 inline constexpr unsigned kBusLocal = 0;
@@ -66,6 +86,20 @@ class DmaEngine {
     bool operator==(const RegWrite&) const = default;
   };
 
+  // What ran, in order: a started or executed range, a packet group (its
+  // header), a nested range of an execute packet, a jump, a counter written
+  // to memory (value, address; address 0 when it reached no memory), a sync
+  // tag reached, an event pause (at the position after its packet) and the
+  // resume that ended it.
+  enum class TraceKind : uint8_t { kRange, kGroup, kNested, kJump, kCounter, kTag, kEvent, kResume };
+  struct TraceEntry {
+    TraceKind kind;
+    uint32_t a = 0;  // start, header, target, value or position
+    uint32_t b = 0;  // end or address
+    uint32_t c = 0;  // bus type
+    bool operator==(const TraceEntry&) const = default;
+  };
+
   // Installs the engine's register behaviour on the board; the engine must
   // outlive every access to those registers (its destructor removes them).
   explicit DmaEngine(Board& board);
@@ -74,6 +108,8 @@ class DmaEngine {
   DmaEngine& operator=(const DmaEngine&) = delete;
 
   void SetSystemMemory(SystemMemory resolver) { system_ = std::move(resolver); }
+  // Where an event packet raises the engine's interrupt (optional).
+  void SetInterrupts(InterruptController* interrupts) { interrupts_ = interrupts; }
   // Host bytes of system memory at a bus address through the resolver, or
   // null (also without a resolver). Other engines of the chip use it too.
   uint8_t* SystemMemoryAt(uint32_t bus, uint32_t length) const {
@@ -99,9 +135,14 @@ class DmaEngine {
   // Runs [start, end) of the bus type behind whatever is pending: what the
   // kernel module does with a posted range.
   void Execute(uint32_t start, uint32_t end, unsigned busType);
-  // Runs everything pending now.
+  // Runs everything pending now (up to an event pause).
   void RunPending();
-  bool Busy() const { return !pending_.empty(); }
+  // Busy while a range is pending or the engine waits at an event.
+  bool Busy() const { return !pending_.empty() || paused_; }
+  bool Paused() const { return paused_; }
+
+  const std::vector<TraceEntry>& Trace() const { return trace_; }
+  void ClearTrace() { trace_.clear(); }
 
   // Register writes made by packets, in order.
   const std::vector<RegWrite>& Writes() const { return writes_; }
@@ -123,20 +164,46 @@ class DmaEngine {
     unsigned bus;
     bool tagOnly;  // a direct sync-tag write queued behind the ranges
     uint32_t tag;
+    bool resume;   // an end written while paused: goes on from the pause
+  };
+  // Where fetching stands.
+  struct Cursor {
+    uint32_t pos;
+    unsigned bus;
+    unsigned depth;  // 0 for a started range, 1 inside an execute packet
+  };
+  // What a decoded index asks of the fetch loop.
+  struct Decoder {
+    uint32_t header = 0;
+    unsigned left = 0;  // index bytes of the header not yet handled
+    bool padded = false;
+    bool counterPending = false;
+    uint32_t counter = 0;
+    uint32_t execStart = 0;
+    uint32_t repeatHeader = 0;  // loaded through index 0x22
+    uint32_t repeatLeft = 0;    // headers still to be taken from it
   };
 
   void Start(uint32_t endWord);
   void StatusRead();
   void Run(const Range& range);
-  void Word(uint32_t word);
+  // Fetches from the cursor until it stands at end, an event pauses it, or
+  // the word bound of a start is reached.
+  void RunTo(Cursor& cursor, uint32_t end);
+  void Word(uint32_t word, Cursor& cursor);
+  void ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor);
+  void RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth);
+  void StartHeader(uint32_t header);
   void SkipPadding();
-  void ApplyIndex(uint8_t index, uint32_t data);
+  void ReachTag(uint32_t tag);
+  void WriteSystemWord(uint32_t bus, uint32_t value, uint32_t* reached);
   const uint8_t* Fetch(uint32_t bus, unsigned busType, uint32_t length);
   bool IsNewerChip() const;
 
   Board& board_;
   SystemMemory system_;
   PacketWriteSink sink_;
+  InterruptController* interrupts_ = nullptr;
   unsigned latency_ = 0;
   bool fifo_room_held_ = false;
   unsigned reads_left_ = 0;
@@ -144,13 +211,14 @@ class DmaEngine {
   std::deque<Range> pending_;
 
   // Decoder state; it carries over from one range to the next.
-  uint32_t header_ = 0;
-  unsigned header_left_ = 0;  // index bytes of the header not yet handled
-  bool padded_ = false;
-  uint32_t repeat_header_ = 0;  // loaded through index 0x22
-  uint32_t repeat_left_ = 0;    // headers still to be taken from it
+  Decoder decoder_;
+  // An event pause: where fetching stands until the end is written again.
+  bool paused_ = false;
+  Cursor pause_ = {};
+  uint64_t start_words_ = 0;  // words fetched since the last start
 
   std::vector<RegWrite> writes_;
+  std::vector<TraceEntry> trace_;
   std::vector<std::string> decode_errors_;
   uint64_t words_fetched_ = 0;
   uint64_t ranges_run_ = 0;

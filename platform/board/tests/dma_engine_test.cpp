@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/board/chip_dma.h"
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 
 namespace orvsim {
@@ -116,6 +117,114 @@ TEST_F(DmaEngineTest, LatencyKeepsStatusBusyUntilEnoughStatusReads) {
   EXPECT_EQ(board.Peek(kDmaRegTagReached, 4), 0x80u);
   engine.RunPending();
   EXPECT_EQ(board.Peek(kDmaRegTagReached, 4), 0xA0u);
+}
+
+// System memory of the kernel's streams: one block of host words at a bus
+// address, as the kernel glue's arena gives them to the engine.
+class KernelStreamTest : public DmaEngineTest {
+ protected:
+  static constexpr uint32_t kBase = 0x10000000;
+  KernelStreamTest() : memory(0x4000 / 4) {
+    engine.SetSystemMemory([this](uint32_t bus, uint32_t length) -> uint8_t* {
+      if (bus < kBase || bus - kBase + uint64_t{length} > memory.size() * 4) return nullptr;
+      return reinterpret_cast<uint8_t*>(memory.data()) + (bus - kBase);
+    });
+    engine.SetInterrupts(&interrupts);
+  }
+  void PutSystem(uint32_t bus, const std::vector<uint32_t>& words) {
+    std::memcpy(reinterpret_cast<uint8_t*>(memory.data()) + (bus - kBase), words.data(),
+                words.size() * 4);
+  }
+  uint32_t SystemWord(uint32_t bus) const { return memory[(bus - kBase) / 4]; }
+  void Go(uint32_t start, uint32_t endWord) {
+    board.RegWrite(kDmaRegStart, 4, start);
+    board.RegWrite(kDmaRegEnd, 4, endWord);
+  }
+  std::vector<DmaEngine::TraceEntry> Trace(DmaEngine::TraceKind kind) const {
+    std::vector<DmaEngine::TraceEntry> out;
+    for (const auto& entry : engine.Trace())
+      if (entry.kind == kind) out.push_back(entry);
+    return out;
+  }
+
+  InterruptController interrupts{board};
+  std::vector<uint32_t> memory;
+};
+
+using Kind = DmaEngine::TraceKind;
+
+TEST_F(KernelStreamTest, TagsReachWordSixteenOfTheSharedBlockAtRegister0x400) {
+  board.RegWrite(kDmaRegSharedBase, 4, kBase + 0x1000);
+  PutSystem(kBase, {0x212121AF, 0x0000A23});
+  Go(kBase, (kBase + 8) | kBusPciLocked);
+  EXPECT_EQ(engine.ReachedTag(), 0xA23u);
+  EXPECT_EQ(SystemWord(kBase + 0x1000 + 16), 0xA23u);
+  board.RegWrite(kDmaRegSyncTag, 4, 0xB00);  // a direct write, the engine idle
+  EXPECT_EQ(SystemWord(kBase + 0x1000 + 16), 0xB00u);
+}
+
+TEST_F(KernelStreamTest, ABufferSwitchWritesTheCounterAndJumpsToTheNextBuffer) {
+  const uint32_t a = kBase, b = kBase + 0x2000, report = kBase + 0x1020;
+  // Buffer A: a command, then the switch packet; buffer B: one more command.
+  PutSystem(a, {0x212121C6, 0x11, 0x21272425, 7, report, b | kBusPciLocked});
+  PutSystem(b, {0x212121C5, 0x22});
+  Go(a, (b + 8) | kBusPciLocked);
+  EXPECT_EQ(engine.Writes(),
+            (std::vector<W>{{0x1318, 0x11}, {0x1094, 7}, {0x1090, report}, {0x109C, b | 3},
+                            {0x1314, 0x22}}));
+  EXPECT_EQ(SystemWord(report), 7u);
+  EXPECT_EQ(Trace(Kind::kCounter), (std::vector<DmaEngine::TraceEntry>{{Kind::kCounter, 7, report, 0}}));
+  EXPECT_EQ(Trace(Kind::kJump), (std::vector<DmaEngine::TraceEntry>{{Kind::kJump, b, 0, 3}}));
+  EXPECT_FALSE(engine.Busy());
+  // A counter address nothing holds is written nowhere.
+  PutSystem(b + 8, {0x21212425, 8, 0x40});
+  board.RegWrite(kDmaRegEnd, 4, (b + 20) | kBusPciLocked);
+  EXPECT_EQ(Trace(Kind::kCounter).back(), (DmaEngine::TraceEntry{Kind::kCounter, 8, 0, 0}));
+}
+
+TEST_F(KernelStreamTest, AnExecutePacketRunsItsRangeAndTheOuterRangeGoesOn) {
+  const uint32_t outer = kBase, inner = kBase + 0x800;
+  PutSystem(inner, {0x2121C6C5, 0x31, 0x32});
+  PutSystem(outer, {0x20292820, 0, inner | 1, (inner + 12) | kBusPciLocked, 0, 0x212121C0, 0x33});
+  Go(outer, (outer + 28) | kBusPciLocked);
+  EXPECT_EQ(engine.Writes(), (std::vector<W>{{0x10A0, inner | 1}, {0x10A4, (inner + 12) | 3},
+                                             {0x1314, 0x31}, {0x1318, 0x32}, {0x1300, 0x33}}));
+  EXPECT_EQ(Trace(Kind::kNested),
+            (std::vector<DmaEngine::TraceEntry>{{Kind::kNested, inner, inner + 12, 3}}));
+  EXPECT_TRUE(engine.DecodeErrors().empty());
+}
+
+TEST_F(KernelStreamTest, AnEventPausesUntilTheEndIsWrittenAgain) {
+  board.RegWrite(kIrqRegEnable, 4, kIrqEngine);
+  // The event tag packet: tag, engine mode, then the event, then padding.
+  std::vector<uint32_t> words = {0xDDC0AFDD, 0, 0x84, 1798, 0, 0x26DDC0AF, 0x81, 0x707, 0, 2};
+  for (int i = 0; i < 4; ++i) words.push_back(0x21212121);
+  words.insert(words.end(), {0x212121C5, 0x44});
+  PutSystem(kBase, words);
+  const uint32_t end = kBase + 4 * static_cast<uint32_t>(words.size());
+  Go(kBase, end | kBusPciLocked);
+  EXPECT_TRUE(engine.Paused());
+  EXPECT_TRUE(engine.Busy());
+  EXPECT_EQ(board.RegRead(kDmaRegEngineStatus, 4), 0u);  // not idle
+  EXPECT_TRUE(interrupts.LineUp());
+  EXPECT_EQ(interrupts.Pending(), kIrqEngine);
+  EXPECT_EQ(engine.ReachedTag(), 0x81u);
+  EXPECT_EQ(board.Peek(0x1314, 4), 0u);  // not yet
+  EXPECT_EQ(Trace(Kind::kEvent), (std::vector<DmaEngine::TraceEntry>{{Kind::kEvent, kBase + 40, 0, 3}}));
+
+  board.RegWrite(kDmaRegEnd, 4, end | kBusPciLocked);  // the service writes the end again
+  EXPECT_FALSE(engine.Busy());
+  EXPECT_EQ(board.Peek(0x1314, 4), 0x44u);
+  EXPECT_EQ(Trace(Kind::kResume),
+            (std::vector<DmaEngine::TraceEntry>{{Kind::kResume, kBase + 40, end, 3}}));
+}
+
+TEST_F(KernelStreamTest, ExecutedRangesMayNotRunBackwardsNestOrPause) {
+  PutSystem(kBase, {0x20292820, 0, kBase + 0x100, (kBase + 0x80) | 3, 0});
+  EXPECT_DEATH(Go(kBase, (kBase + 20) | 3), "executed range end .* lies below its start");
+  PutSystem(kBase + 0x100, {0x21212126, 2});
+  PutSystem(kBase, {0x20292820, 0, kBase + 0x100, (kBase + 0x108) | 3, 0});
+  EXPECT_DEATH(Go(kBase, (kBase + 20) | 3), "event packet inside an executed range");
 }
 
 TEST(DmaEngineStatusTest, IdleBitsFollowTheChip) {

@@ -1,0 +1,61 @@
+// The display controllers' buffer flips on the simulated board.
+//
+// Each of the four displays scans out one of four buffers. Its control
+// register holds the written displayed-slot field and a sync bit, and a
+// read-only current-slot field (bits 16-17): a written slot reaches the
+// current field at once when the sync bit is clear, else at the next
+// vertical blank of the display's controller (the first for displays 1 and
+// 4, the second for displays 2 and 8). The buffer start registers store
+// what is written.
+//
+// The rules are written down in README.md ("Interrupts and flips").
+#pragma once
+
+#include <cstdint>
+
+#include "platform/board/board.h"
+#include "platform/board/chip_interrupts.h"
+
+namespace orvsim {
+
+struct FlipDisplay {
+  uint32_t control;     // control register
+  unsigned slotShift;   // displayed-slot field: 2 bits from here
+  uint32_t syncBit;
+  uint32_t bufferStart; // start register of slot 0; slot s at + 4 * s
+  unsigned controller;  // whose vertical blank latches a synced flip
+};
+
+// Displays 1, 2, 4 and 8, in that order.
+inline constexpr FlipDisplay kFlipDisplays[] = {
+    {0x1800, 7, 1u << 6, 0x1824, 0},
+    {0x1A00, 7, 1u << 6, 0x1A24, 1},
+    {0x19A8, 9, 1u << 8, 0x19C8, 0},
+    {0x1BA8, 9, 1u << 8, 0x1BC8, 1},
+};
+inline constexpr unsigned kFlipCurrentShift = 16;
+
+class FlipLatch {
+ public:
+  FlipLatch(Board& board, InterruptController& interrupts);
+  ~FlipLatch();
+  FlipLatch(const FlipLatch&) = delete;
+  FlipLatch& operator=(const FlipLatch&) = delete;
+
+  // The slot a display shows now and the one it waits to show (index 0-3
+  // for displays 1, 2, 4, 8); -1 when nothing waits.
+  unsigned Current(unsigned display) const;
+  int Waiting(unsigned display) const { return waiting_[display]; }
+  uint64_t Flips(unsigned display) const { return flips_[display]; }
+
+ private:
+  void Latch(unsigned display, unsigned slot);
+
+  Board& board_;
+  InterruptController& interrupts_;
+  int listener_ = 0;
+  int waiting_[4] = {-1, -1, -1, -1};
+  uint64_t flips_[4] = {};
+};
+
+}  // namespace orvsim
