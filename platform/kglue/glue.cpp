@@ -10,6 +10,8 @@
 
 #include "core/orv_ioctl.h"
 #include "platform/board/board.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue_state.h"
 
@@ -45,6 +47,7 @@ Glue::Glue() : state_(std::make_unique<GlueState>()) {
 
 Glue::~Glue() {
   GlueState& s = *state_;
+  StopInterruptThread();
   // What the test left is torn down as the kernel would on unload: files
   // released (their mappings dropped), devices destroyed, module unloaded.
   for (auto& file : s.files) {
@@ -91,6 +94,7 @@ OrvDevice* Glue::AddBoard(orvsim::Board& board, const BoardOptions& options) {
   device->minor = options.minor >= 0 ? static_cast<uint32_t>(options.minor)
                                      : static_cast<uint32_t>(s.devices.size());
   device->bmFlags = options.bm_flags;
+  device->interrupts = options.interrupts;
   device->pci.at = board.Location();
   device->registers.board = &board;
   device->registerRange.kind = OrvRegion::Kind::kDeviceRange;
@@ -148,8 +152,11 @@ KernelDevice* Glue::CreateDevice(OrvDevice* device) {
   GlueState& s = *state_;
   if (!s.loaded) Die("CreateDevice before the module is loaded");
   if (device->kernel != nullptr) Die("CreateDevice twice for one board");
-  EntryScope scope("CreateDevice", nullptr);
-  device->kernel = s.driver->CreateDevice(device, &device->own);
+  {
+    EntryScope scope("CreateDevice", nullptr);
+    device->kernel = s.driver->CreateDevice(device, &device->own);
+  }
+  DeliverInterruptsNow(s, false);
   return device->kernel;
 }
 
@@ -194,6 +201,7 @@ File* Glue::Open(OrvDevice* device, uint32_t processId) {
     return nullptr;
   }
   raw->context.client = client;
+  DeliverInterruptsNow(s, false);
   return raw;
 }
 
@@ -216,6 +224,7 @@ void Glue::Close(File* file) {
     }
   }
   for (OrvRegion* block : owned) s.FreeBlock(block);
+  DeliverInterruptsNow(s, false);
 }
 
 OrvContext* Glue::ContextOf(File* file) const { return &file->context; }
@@ -280,8 +289,13 @@ int Glue::Request(File* file, uint32_t code, unsigned long argument, size_t reco
     }
   }
   if (handler == nullptr) return -ENOTTY;
-  EntryScope scope("ioctl", file, argument, recordSize);
-  return handler(file->context.client, code, argument);
+  int answer;
+  {
+    EntryScope scope("ioctl", file, argument, recordSize);
+    answer = handler(file->context.client, code, argument);
+  }
+  DeliverInterruptsNow(s, false);
+  return answer;
 }
 
 void* Glue::Mmap(File* file, uint64_t offset, size_t length) {
@@ -323,6 +337,81 @@ int Glue::Munmap(File* file, void* address, size_t length) {
   }
   if (file->closed && file->mappings.empty()) Close(file);
   return 0;
+}
+
+// ---- Interrupts and the DMA engine ----------------------------------------------------
+
+namespace {
+
+// At most this many rounds of service per line: a core that never
+// acknowledges would otherwise hold the glue forever.
+constexpr int kMaxServiceRounds = 8;
+thread_local bool t_delivering = false;
+thread_local bool t_interruptThread = false;
+
+}  // namespace
+
+bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
+  if (t_delivering || !s.loaded) return false;
+  // With a second thread serving, the core's own thread never does.
+  if (s.concurrent && !t_interruptThread) return false;
+  (void)fromSchedule;
+  t_delivering = true;
+  bool delivered = false;
+  for (const auto& device : s.devices) {
+    if (device->kernel == nullptr || device->interrupts == nullptr) continue;
+    auto lineUp = [&] {
+      MaybeLock lock(s, s.machine);
+      device->interrupts->Tick();
+      return device->interrupts->LineUp();
+    };
+    int rounds = 0;
+    for (; rounds < kMaxServiceRounds && lineUp(); ++rounds) {
+      delivered = true;
+      ++s.interruptsDelivered;
+      int wantsDeferred;
+      {
+        EntryScope scope("CollectInterrupts", nullptr);
+        wantsDeferred = s.driver->CollectInterrupts(device->kernel);
+      }
+      if (wantsDeferred == 1) {
+        EntryScope scope("RunDeferredInterruptWork", nullptr);
+        s.driver->RunDeferredInterruptWork(device->kernel);
+      }
+    }
+    if (rounds == kMaxServiceRounds && lineUp()) s.Misuse("an interrupt line stays up after its service");
+  }
+  t_delivering = false;
+  return delivered;
+}
+
+void Glue::ServeDma(orvsim::DmaEngine& engine) {
+  engine.SetSystemMemory([this](uint32_t bus, uint32_t length) { return ResolveBus(bus, length); });
+}
+
+bool Glue::DeliverInterrupts() { return DeliverInterruptsNow(*state_, false); }
+
+uint64_t Glue::InterruptsDelivered() const { return state_->interruptsDelivered.load(); }
+
+void Glue::StartInterruptThread() {
+  GlueState& s = *state_;
+  if (s.interruptThread.joinable()) return;
+  s.concurrent = true;
+  s.stopInterrupts = false;
+  s.interruptThread = std::thread([&s] {
+    t_interruptThread = true;
+    while (!s.stopInterrupts.load()) {
+      if (!DeliverInterruptsNow(s, false)) std::this_thread::yield();
+    }
+  });
+}
+
+void Glue::StopInterruptThread() {
+  GlueState& s = *state_;
+  if (!s.interruptThread.joinable()) return;
+  s.stopInterrupts = true;
+  s.interruptThread.join();
+  s.concurrent = false;
 }
 
 // ---- Memory ---------------------------------------------------------------------------

@@ -28,6 +28,8 @@
 
 namespace orvsim {
 class Board;
+class DmaEngine;
+class InterruptController;
 }
 
 namespace kglue {
@@ -50,6 +52,9 @@ enum class AllocKind { kAny, kMemory, kRegion, kLockedPages, kMapping };
 struct BoardOptions {
   uint32_t bm_flags = 0;  // bus-master flags the glue reports for the board
   int minor = -1;         // -1: the board's index among the glue's boards
+  // The board's interrupt controller, whose line the glue serves; none: the
+  // board raises no interrupts.
+  orvsim::InterruptController* interrupts = nullptr;
 };
 
 struct LiveBlock {
@@ -188,6 +193,22 @@ class __attribute__((visibility("default"))) Glue {
   void DeclareUserMemory(uint32_t processId, const void* address, size_t size);
   void MarkFaulty(const void* address, size_t size);
   void ClearUserMemory();
+
+  // ---- Interrupts and the DMA engine ----------------------------------------
+  // The engine fetches system memory from the glue's arena.
+  void ServeDma(orvsim::DmaEngine& engine);
+  // Serves every board whose interrupt line is up: CollectInterrupts, then
+  // RunDeferredInterruptWork when the core asks for it, until the line is
+  // down (a line that stays up is a misuse). The glue does this itself at
+  // OsSchedule and after every entry point of the core returns, never in
+  // the middle of a register access. True when anything was delivered.
+  bool DeliverInterrupts();
+  uint64_t InterruptsDelivered() const;
+  // From now on a second thread delivers interrupts as soon as a line is up,
+  // while the test's thread runs the core; register accesses and the
+  // glue's bookkeeping lock. Stop joins it (the glue's destructor too).
+  void StartInterruptThread();
+  void StopInterruptThread();
 
   // ---- Processor, time and log -------------------------------------------
   // Virtual nanoseconds each OsSchedule advances the simulation's clock.

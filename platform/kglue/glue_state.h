@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/board/pci_function.h"
@@ -62,6 +63,7 @@ struct OrvContext {
 
 struct OrvDevice {
   orvsim::Board* board = nullptr;
+  orvsim::InterruptController* interrupts = nullptr;
   uint32_t minor = 0;
   uint32_t bmFlags = 0;
   OrvPciDevice pci;
@@ -192,6 +194,11 @@ class GlueState {
   bool IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
                     size_t size);
 
+  // ---- Interrupts
+  std::thread interruptThread;
+  std::atomic<bool> stopInterrupts{false};
+  std::atomic<uint64_t> interruptsDelivered{0};
+
   // ---- Time and log
   uint64_t scheduleCostNs = 1000;
   std::atomic<uint64_t> schedules{0};
@@ -248,6 +255,10 @@ class EntryScope {
 };
 
 int& FpuDepthOfThread();
+
+// Serves the interrupt lines of the boards (Glue::DeliverInterrupts), unless
+// this thread is delivering already or a second thread does it.
+bool DeliverInterruptsNow(GlueState& s, bool fromSchedule);
 
 // The request-name rule of the module parameters (shared with request 0x03).
 std::string ParameterName(const char* section, const char* key);

@@ -416,9 +416,11 @@ void OsSchedule() {
   GlueState& s = State();
   ++s.schedules;
   if (orvsim::Simulation* sim = orvsim::Simulation::Current()) {
-    std::lock_guard<std::recursive_mutex> lock(s.machine);
+    kglue::MaybeLock lock(s, s.machine);
     sim->GetClock().Advance(s.scheduleCostNs);
   }
+  // Spins of the core yield here: pending interrupts are served.
+  kglue::DeliverInterruptsNow(s, true);
 }
 
 uint32_t OsGetCurrentProcessId() { return CurrentProcess(); }
