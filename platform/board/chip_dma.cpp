@@ -1,6 +1,7 @@
 #include "platform/board/chip_dma.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -89,8 +90,9 @@ void DmaEngine::Start(uint32_t endWord) {
 
 void DmaEngine::Execute(uint32_t start, uint32_t end, unsigned busType) {
   if (end < start) {
-    Fail("DMA engine: board %u '%s': range end 0x%08" PRIX32 " lies below its start 0x%08" PRIX32,
-         board_.Index(), board_.Name().c_str(), end, start);
+    Fault("DMA engine: board %u '%s': range end 0x%08" PRIX32 " lies below its start 0x%08" PRIX32,
+          board_.Index(), board_.Name().c_str(), end, start);
+    return;
   }
   const bool wasIdle = !Busy();
   pending_.push_back(Range{start, end, busType, false, 0, false});
@@ -144,13 +146,26 @@ const uint8_t* DmaEngine::Fetch(uint32_t bus, unsigned busType, uint32_t length)
       }
       break;
     default:
-      Fail("DMA engine: board %u '%s': bus type %u of range at 0x%08" PRIX32
-           " names no memory space",
-           board_.Index(), board_.Name().c_str(), busType, bus);
+      Fault("DMA engine: board %u '%s': bus type %u of range at 0x%08" PRIX32
+            " names no memory space",
+            board_.Index(), board_.Name().c_str(), busType, bus);
+      return nullptr;
   }
-  Fail("DMA engine: board %u '%s': fetch of %" PRIu32 " bytes at bus address 0x%08" PRIX32
-       " (bus type %u) reaches no memory",
-       board_.Index(), board_.Name().c_str(), length, bus, busType);
+  Fault("DMA engine: board %u '%s': fetch of %" PRIu32 " bytes at bus address 0x%08" PRIX32
+        " (bus type %u) reaches no memory",
+        board_.Index(), board_.Name().c_str(), length, bus, busType);
+  return nullptr;
+}
+
+void DmaEngine::Fault(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  char text[256];
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  if (faults_fatal_) Fail("%s", text);
+  faults_.emplace_back(text);
+  abandon_ = true;
 }
 
 void DmaEngine::WriteSystemWord(uint32_t bus, uint32_t value, uint32_t* reached) {
@@ -164,28 +179,34 @@ void DmaEngine::WriteSystemWord(uint32_t bus, uint32_t value, uint32_t* reached)
 void DmaEngine::Run(const Range& range) {
   ++ranges_run_;
   start_words_ = 0;
+  abandon_ = false;
   if (range.resume) {
     Cursor cursor = pause_;
     paused_ = false;
     trace_.push_back(TraceEntry{TraceKind::kResume, cursor.pos, range.end, cursor.bus});
     RunTo(cursor, range.end);
-    return;
+  } else {
+    trace_.push_back(TraceEntry{TraceKind::kRange, range.start, range.end, range.bus});
+    Cursor cursor{range.start, range.bus, 0};
+    RunTo(cursor, range.end);
   }
-  trace_.push_back(TraceEntry{TraceKind::kRange, range.start, range.end, range.bus});
-  Cursor cursor{range.start, range.bus, 0};
-  RunTo(cursor, range.end);
+  // After a fault the engine starts the next range on a fresh header.
+  if (abandon_) decoder_ = Decoder{};
 }
 
 void DmaEngine::RunTo(Cursor& cursor, uint32_t end) {
-  while (cursor.pos != end && !paused_) {
+  while (cursor.pos != end && !paused_ && !abandon_) {
+    const uint8_t* at = Fetch(cursor.pos, cursor.bus, 4);
+    if (at == nullptr) return;
     uint32_t word;
-    std::memcpy(&word, Fetch(cursor.pos, cursor.bus, 4), sizeof word);
+    std::memcpy(&word, at, sizeof word);
     cursor.pos += 4;
     ++words_fetched_;
-    if (++start_words_ > kDmaMaxWordsPerStart) {
-      Fail("DMA engine: board %u '%s': more than %" PRIu64
-           " words fetched for one start without reaching its end 0x%08" PRIX32,
-           board_.Index(), board_.Name().c_str(), kDmaMaxWordsPerStart, end);
+    if (++start_words_ > max_words_) {
+      Fault("DMA engine: board %u '%s': more than %" PRIu64
+            " words fetched for one start without reaching its end 0x%08" PRIX32,
+            board_.Index(), board_.Name().c_str(), max_words_, end);
+      return;
     }
     Word(word, cursor);
   }
@@ -193,13 +214,15 @@ void DmaEngine::RunTo(Cursor& cursor, uint32_t end) {
 
 void DmaEngine::RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth) {
   if (end < start) {
-    Fail("DMA engine: board %u '%s': executed range end 0x%08" PRIX32
-         " lies below its start 0x%08" PRIX32,
-         board_.Index(), board_.Name().c_str(), end, start);
+    Fault("DMA engine: board %u '%s': executed range end 0x%08" PRIX32
+          " lies below its start 0x%08" PRIX32,
+          board_.Index(), board_.Name().c_str(), end, start);
+    return;
   }
   if (depth > 1) {
-    Fail("DMA engine: board %u '%s': an execute packet inside an executed range",
-         board_.Index(), board_.Name().c_str());
+    Fault("DMA engine: board %u '%s': an execute packet inside an executed range",
+          board_.Index(), board_.Name().c_str());
+    return;
   }
   trace_.push_back(TraceEntry{TraceKind::kNested, start, end, bus});
   const Decoder outer = decoder_;
@@ -296,8 +319,9 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
       break;
     case kDmaIndexEvent:
       if (cursor.depth != 0) {
-        Fail("DMA engine: board %u '%s': an event packet inside an executed range",
-             board_.Index(), board_.Name().c_str());
+        Fault("DMA engine: board %u '%s': an event packet inside an executed range",
+              board_.Index(), board_.Name().c_str());
+        break;
       }
       trace_.push_back(TraceEntry{TraceKind::kEvent, cursor.pos, 0, cursor.bus});
       paused_ = true;

@@ -137,6 +137,9 @@ class DmaEngine {
   void Execute(uint32_t start, uint32_t end, unsigned busType);
   // Runs everything pending now (up to an event pause).
   void RunPending();
+  // One step of latency, as a status read is: what the processor's time
+  // passing gives the engine (the kernel glue steps it at every yield).
+  void Step() { StatusRead(); }
   // Busy while a range is pending or the engine waits at an event.
   bool Busy() const { return !pending_.empty() || paused_; }
   bool Paused() const { return paused_; }
@@ -156,6 +159,17 @@ class DmaEngine {
   uint32_t BufferCounter() const;
   // Malformed packets seen: a register index after a padding index.
   const std::vector<std::string>& DecodeErrors() const { return decode_errors_; }
+
+  // What a real engine would stop on with a bus error: a fetch that reaches
+  // no memory, a range that ends below its start, an execute packet inside
+  // an executed range, an event packet inside one, a start that never
+  // reaches its end. By default each ends the test; with faults not fatal
+  // (a fuzz target feeding the engine arbitrary addresses) each is recorded
+  // here and the rest of the started range is abandoned.
+  void SetFaultsFatal(bool fatal) { faults_fatal_ = fatal; }
+  const std::vector<std::string>& Faults() const { return faults_; }
+  // Words one start may fetch (kDmaMaxWordsPerStart by default).
+  void SetMaxWordsPerStart(uint64_t words) { max_words_ = words; }
 
  private:
   struct Range {
@@ -197,7 +211,9 @@ class DmaEngine {
   void SkipPadding();
   void ReachTag(uint32_t tag);
   void WriteSystemWord(uint32_t bus, uint32_t value, uint32_t* reached);
+  // Null after a fault.
   const uint8_t* Fetch(uint32_t bus, unsigned busType, uint32_t length);
+  void Fault(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool IsNewerChip() const;
 
   Board& board_;
@@ -220,6 +236,10 @@ class DmaEngine {
   std::vector<RegWrite> writes_;
   std::vector<TraceEntry> trace_;
   std::vector<std::string> decode_errors_;
+  bool faults_fatal_ = true;
+  bool abandon_ = false;
+  std::vector<std::string> faults_;
+  uint64_t max_words_ = kDmaMaxWordsPerStart;
   uint64_t words_fetched_ = 0;
   uint64_t ranges_run_ = 0;
 };

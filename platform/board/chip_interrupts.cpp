@@ -9,8 +9,10 @@ InterruptController::InterruptController(Board& board) : board_(board) {
   });
   board_.SetWriteHook(kIrqRegPending, 4,
                       [](Board&, RegAccess, uint32_t, uint32_t stored) { return stored; });
-  board_.SetWriteHook(kIrqRegAcknowledge, 4, [](Board& b, RegAccess, uint32_t value, uint32_t) {
-    b.Poke(kIrqRegPending, 4, b.Peek(kIrqRegPending, 4) & ~value);
+  board_.SetWriteHook(kIrqRegAcknowledge, 4, [this](Board& b, RegAccess, uint32_t value, uint32_t) {
+    const uint32_t pending = b.Peek(kIrqRegPending, 4);
+    if ((pending & value) != 0) ++acknowledgements_;
+    b.Poke(kIrqRegPending, 4, pending & ~value);
     return 0u;
   });
 }

@@ -65,6 +65,9 @@ class InterruptController {
   void SetFramePeriod(uint64_t nanoseconds);
   void Tick();
 
+  // Writes of the acknowledge register that cleared a latched bit.
+  uint64_t Acknowledgements() const { return acknowledgements_; }
+
   // Every vertical blank so far, by controller.
   uint64_t VBlankCount(unsigned controller) const {
     return controller < 3 ? vblanks_[controller] : 0;
@@ -77,6 +80,7 @@ class InterruptController {
   uint64_t frame_ns_ = 0;
   uint64_t last_frame_ = 0;
   uint64_t vblanks_[3] = {};
+  uint64_t acknowledgements_ = 0;
 };
 
 }  // namespace orvsim

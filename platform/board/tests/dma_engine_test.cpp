@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/board/chip_dma.h"
@@ -225,6 +226,50 @@ TEST_F(KernelStreamTest, ExecutedRangesMayNotRunBackwardsNestOrPause) {
   PutSystem(kBase + 0x100, {0x21212126, 2});
   PutSystem(kBase, {0x20292820, 0, kBase + 0x100, (kBase + 0x108) | 3, 0});
   EXPECT_DEATH(Go(kBase, (kBase + 20) | 3), "event packet inside an executed range");
+}
+
+TEST_F(KernelStreamTest, WithFaultsNotFatalAFaultIsRecordedAndItsStartAbandoned) {
+  engine.SetFaultsFatal(false);
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> words;  // at kBase, started to their end
+    const char* fault;
+  };
+  const Case cases[] = {
+      {"a nested range in no memory", {0x20292820, 0, 0x7000000, 0x7000010 | 3, 0}, "reaches no memory"},
+      {"a nested range backwards", {0x20292820, 0, kBase + 0x100, (kBase + 0x80) | 3, 0},
+       "lies below its start"},
+      {"a jump into no memory", {0x21212127, 0x7000000 | 3}, "reaches no memory"},
+      {"a jump to itself", {0x21212127, kBase | 3}, "more than 64 words"},
+  };
+  engine.SetMaxWordsPerStart(64);
+  for (const Case& c : cases) {
+    PutSystem(kBase, c.words);
+    // The start's own tag packet comes after the faulting words: abandoned.
+    PutSystem(kBase + 4 * static_cast<uint32_t>(c.words.size()), {0x212121AF, 0x77});
+    const size_t before = engine.Faults().size();
+    board.Poke(kDmaRegTagReached, 4, 0);
+    Go(kBase, (kBase + 4 * static_cast<uint32_t>(c.words.size()) + 8) | kBusPciLocked);
+    ASSERT_EQ(engine.Faults().size(), before + 1) << c.name;
+    EXPECT_NE(engine.Faults().back().find(c.fault), std::string::npos) << engine.Faults().back();
+    EXPECT_EQ(engine.ReachedTag(), 0u) << c.name;
+    EXPECT_FALSE(engine.Busy()) << c.name;
+  }
+  // The next start runs normally.
+  PutSystem(kBase + 0x200, {0x212121AF, 0x88});
+  Go(kBase + 0x200, (kBase + 0x208) | kBusPciLocked);
+  EXPECT_EQ(engine.ReachedTag(), 0x88u);
+}
+
+TEST_F(KernelStreamTest, AStepIsOneStatusReadOfLatency) {
+  engine.SetLatencyReads(2);
+  PutSystem(kBase, {0x212121AF, 0x40});
+  Go(kBase, (kBase + 8) | kBusPciLocked);
+  engine.Step();
+  EXPECT_TRUE(engine.Busy());
+  engine.Step();
+  EXPECT_FALSE(engine.Busy());
+  EXPECT_EQ(engine.ReachedTag(), 0x40u);
 }
 
 TEST(DmaEngineStatusTest, IdleBitsFollowTheChip) {

@@ -32,6 +32,10 @@ TEST_F(InterruptsTest, SourcesLatchEnabledOrNotAndTheLineFollowsTheMask) {
   board.RegWrite(kIrqRegAcknowledge, 4, kIrqEngine | kIrqVBlank0);
   EXPECT_EQ(interrupts.Pending(), kIrqVBlank1);
   EXPECT_FALSE(interrupts.LineUp());
+  // Only a write that cleared a latched bit counts as an acknowledgement.
+  EXPECT_EQ(interrupts.Acknowledgements(), 1u);
+  board.RegWrite(kIrqRegAcknowledge, 4, kIrqEngine);
+  EXPECT_EQ(interrupts.Acknowledgements(), 1u);
   EXPECT_EQ(board.RegRead(kIrqRegEnable, 4), kIrqVBlank0 | kIrqEngine);
 }
 
