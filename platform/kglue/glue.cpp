@@ -343,9 +343,10 @@ int Glue::Munmap(File* file, void* address, size_t length) {
 
 namespace {
 
-// At most this many rounds of service per line: a core that never
-// acknowledges would otherwise hold the glue forever.
-constexpr int kMaxServiceRounds = 8;
+// At most this many rounds of service per line in one delivery: an engine
+// that raises its interrupt again at every resume is served that often, and
+// the rest waits for the next delivery.
+constexpr int kMaxServiceRounds = 1024;
 thread_local bool t_delivering = false;
 thread_local bool t_interruptThread = false;
 
@@ -365,10 +366,14 @@ bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
       device->interrupts->Tick();
       return device->interrupts->LineUp();
     };
-    int rounds = 0;
-    for (; rounds < kMaxServiceRounds && lineUp(); ++rounds) {
+    auto acknowledgements = [&] {
+      MaybeLock lock(s, s.machine);
+      return device->interrupts->Acknowledgements();
+    };
+    for (int rounds = 0; rounds < kMaxServiceRounds && lineUp(); ++rounds) {
       delivered = true;
       ++s.interruptsDelivered;
+      const uint64_t acknowledged = acknowledgements();
       int wantsDeferred;
       {
         EntryScope scope("CollectInterrupts", nullptr);
@@ -378,8 +383,12 @@ bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
         EntryScope scope("RunDeferredInterruptWork", nullptr);
         s.driver->RunDeferredInterruptWork(device->kernel);
       }
+      // A service that acknowledged nothing leaves the line up for ever.
+      if (acknowledgements() == acknowledged && lineUp()) {
+        s.Misuse("an interrupt line stays up after its service");
+        break;
+      }
     }
-    if (rounds == kMaxServiceRounds && lineUp()) s.Misuse("an interrupt line stays up after its service");
   }
   t_delivering = false;
   return delivered;
@@ -387,6 +396,9 @@ bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
 
 void Glue::ServeDma(orvsim::DmaEngine& engine) {
   engine.SetSystemMemory([this](uint32_t bus, uint32_t length) { return ResolveBus(bus, length); });
+  std::lock_guard<std::recursive_mutex> lock(state_->mu);
+  if (std::find(state_->engines.begin(), state_->engines.end(), &engine) == state_->engines.end())
+    state_->engines.push_back(&engine);
 }
 
 bool Glue::DeliverInterrupts() { return DeliverInterruptsNow(*state_, false); }

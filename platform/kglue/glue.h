@@ -195,11 +195,14 @@ class __attribute__((visibility("default"))) Glue {
   void ClearUserMemory();
 
   // ---- Interrupts and the DMA engine ----------------------------------------
-  // The engine fetches system memory from the glue's arena.
+  // The engine fetches system memory from the glue's arena, and each
+  // OsSchedule of the core gives it one step of its latency (time passing
+  // while the core yields). The engine must outlive the glue.
   void ServeDma(orvsim::DmaEngine& engine);
   // Serves every board whose interrupt line is up: CollectInterrupts, then
   // RunDeferredInterruptWork when the core asks for it, until the line is
-  // down (a line that stays up is a misuse). The glue does this itself at
+  // down (a service that acknowledges nothing while the line stays up is a
+  // misuse). The glue does this itself at
   // OsSchedule and after every entry point of the core returns, never in
   // the middle of a register access. True when anything was delivered.
   bool DeliverInterrupts();

@@ -119,6 +119,9 @@ class GlueState {
   // machine lock (the board model is single-threaded).
   std::recursive_mutex mu;
   std::recursive_mutex machine;
+  // DMA engines the glue serves: their system memory is the arena, and each
+  // yield of the core (OsSchedule) gives each one step of latency.
+  std::vector<orvsim::DmaEngine*> engines;
 
   // ---- Machine
   uint32_t cpuCount = 1;

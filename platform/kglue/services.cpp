@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/board/board.h"
+#include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue_state.h"
 #include "platform/kglue/kglue.h"
@@ -418,6 +419,7 @@ void OsSchedule() {
   if (orvsim::Simulation* sim = orvsim::Simulation::Current()) {
     kglue::MaybeLock lock(s, s.machine);
     sim->GetClock().Advance(s.scheduleCostNs);
+    for (orvsim::DmaEngine* engine : s.engines) engine->Step();
   }
   // Spins of the core yield here: pending interrupts are served.
   kglue::DeliverInterruptsNow(s, true);

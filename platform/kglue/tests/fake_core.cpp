@@ -20,8 +20,11 @@ int FakeExit() {
   return 0;
 }
 
-KernelDevice* FakeCreate(OrvDevice*, OrvContext*) {
-  return static_cast<KernelDevice*>(memAlloc(8));
+// The fake device record holds the board's register handle.
+KernelDevice* FakeCreate(OrvDevice* device, OrvContext*) {
+  void** record = static_cast<void**>(memAlloc(sizeof(void*)));
+  if (record != nullptr) *record = OrvDevice_GetRegisterHandle(device);
+  return reinterpret_cast<KernelDevice*>(record);
 }
 
 void FakeDestroy(KernelDevice* device) { memFree(device); }
@@ -40,8 +43,22 @@ void FakeRelease(KernelDevice*, KernelClient* client) {
   memFree(client);
 }
 
-int FakeCollect(KernelDevice*) { return 0; }
-void FakeDeferred(KernelDevice*) {}
+constexpr uint32_t kPending = 0x8F4;
+constexpr uint32_t kAcknowledge = 0x8F8;
+
+int FakeCollect(KernelDevice* device) {
+  if (g_core == nullptr || device == nullptr) return -1;
+  ++g_core->collects;
+  void* registers = *reinterpret_cast<void**>(device);
+  uint32_t pending = 0;
+  memReadDword(registers, kPending, &pending);
+  if (g_core->acknowledge && pending != 0) memWriteDword(registers, kAcknowledge, pending);
+  return g_core->wantDeferred;
+}
+
+void FakeDeferred(KernelDevice*) {
+  if (g_core != nullptr) ++g_core->deferredRuns;
+}
 
 }  // namespace
 

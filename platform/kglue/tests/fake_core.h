@@ -1,5 +1,7 @@
 // A fake kernel core for the glue's own tests: just enough of an entry
-// table to reach every glue service. Its handler serves three requests:
+// table to reach every glue service. Its interrupt entry acknowledges the
+// board's pending sources (unless told not to) and can ask for the deferred
+// work. Its handler serves three requests:
 //   kEchoCode      copies its 16-byte record in, adds 1 to each byte, copies
 //                  it back and answers the caller's process id;
 //   kValueCode     answers the low byte of its argument value;
@@ -27,6 +29,12 @@ struct FakeCore {
   std::vector<KernelClient*> opened;
   std::vector<KernelClient*> released;
   bool leaveFpuOpen = false;  // OpenClient leaves the bracket open
+  // Interrupts: the entry reads the pending register and writes it back to
+  // the acknowledge register when `acknowledge`; answers `wantDeferred`.
+  bool acknowledge = true;
+  int wantDeferred = 0;
+  int collects = 0;
+  int deferredRuns = 0;
 };
 
 // The core's state while a test uses the table; set it before Load.

@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/orv_ioctl.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/kglue.h"
 #include "platform/kglue/tests/fake_core.h"
@@ -457,6 +461,120 @@ TEST_F(GlueTest, ScheduleAdvancesVirtualTimeAndLogLinesAreCaptured) {
   char buffer[8];
   EXPECT_EQ(ToString(buffer, sizeof(buffer), "%s-%d", "abcdef", 12), 7);
   EXPECT_STREQ(buffer, "abcdef-");
+}
+
+// ---- Interrupts and the DMA engine ----------------------------------------------------
+
+class GlueInterrupts : public ::testing::Test {
+ protected:
+  GlueInterrupts() : board(sim.AddBoard(orvsim::BoardConfig())), irq(board), dma(board) {
+    g_core = &core;
+    glue.Use(&kFakeDriver);
+    kglue::BoardOptions options;
+    options.interrupts = &irq;
+    device = glue.AddBoard(board, options);
+    glue.Load();
+    glue.CreateDevice(device);
+    registers = OrvDevice_GetRegisterHandle(device);
+    memWriteDword(registers, orvsim::kIrqRegEnable, orvsim::kIrqEngine);
+  }
+  ~GlueInterrupts() override { g_core = nullptr; }
+
+  orvsim::Simulation sim;
+  orvsim::Board& board;
+  orvsim::InterruptController irq;
+  orvsim::DmaEngine dma;
+  FakeCore core;
+  kglue::Glue glue;
+  OrvDevice* device;
+  void* registers;
+};
+
+TEST_F(GlueInterrupts, DeliveredAtOsScheduleAndAfterEntryPointsNeverInsideARegisterAccess) {
+  // A register whose write raises the engine's interrupt, as a chip would.
+  constexpr uint32_t kRaising = 0x1234 & ~3u;
+  board.SetWriteHook(kRaising, 4, [this](orvsim::Board&, orvsim::RegAccess, uint32_t value, uint32_t) {
+    irq.Raise(orvsim::kIrqEngine);
+    return value;
+  });
+  memWriteDword(registers, kRaising, 1);
+  EXPECT_TRUE(irq.LineUp());
+  EXPECT_EQ(core.collects, 0);
+  OsSchedule();
+  EXPECT_EQ(core.collects, 1);
+  EXPECT_FALSE(irq.LineUp());
+  EXPECT_EQ(core.deferredRuns, 0);
+
+  // Raised inside a request: served once the handler has returned.
+  irq.Raise(orvsim::kIrqEngine);
+  kglue::File* file = glue.Open(device);
+  EXPECT_EQ(core.collects, 2);  // the open was an entry point too
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_EQ(glue.Ioctl(file, kValueCode, 5), 5);
+  EXPECT_EQ(core.collects, 3);
+  EXPECT_EQ(glue.InterruptsDelivered(), 3u);
+  // Latched but not enabled: no delivery.
+  irq.VerticalBlank(0);
+  EXPECT_FALSE(glue.DeliverInterrupts());
+  EXPECT_EQ(core.collects, 3);
+  EXPECT_TRUE(glue.Misuses().empty());
+  board.ClearHooks(kRaising);
+}
+
+TEST_F(GlueInterrupts, DeferredWorkRunsWhenTheCoreAsksForIt) {
+  core.wantDeferred = 1;
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  EXPECT_EQ(core.collects, 1);
+  EXPECT_EQ(core.deferredRuns, 1);
+}
+
+TEST_F(GlueInterrupts, AServiceThatAcknowledgesNothingIsAMisuse) {
+  core.acknowledge = false;
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  EXPECT_EQ(core.collects, 1);
+  ASSERT_EQ(glue.Misuses().size(), 1u);
+  EXPECT_NE(glue.Misuses()[0].find("stays up"), std::string::npos);
+  core.acknowledge = true;
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  EXPECT_FALSE(irq.LineUp());
+}
+
+TEST_F(GlueInterrupts, ASecondThreadDeliversAndTheCoresThreadThenNever) {
+  glue.StartInterruptThread();
+  {
+    // Registers are locked against the thread while the core's thread uses them.
+    uint32_t value = 0;
+    memReadDword(registers, orvsim::kIrqRegEnable, &value);
+    EXPECT_EQ(value, orvsim::kIrqEngine);
+  }
+  irq.Raise(orvsim::kIrqEngine);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (glue.InterruptsDelivered() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  glue.StopInterruptThread();
+  EXPECT_EQ(glue.InterruptsDelivered(), 1u);
+  EXPECT_FALSE(irq.LineUp());
+}
+
+TEST_F(GlueInterrupts, TheEngineFetchesTheArenaAndEachYieldIsOneStepOfItsLatency) {
+  glue.ServeDma(dma);
+  dma.SetLatencyReads(2);
+  void* cpu = nullptr;
+  const uint64_t bus = OsAllocLockedPages(device, 1, 0, 1, &cpu);
+  ASSERT_NE(bus, 0u);
+  const uint32_t words[] = {0x212121AF, 0x40};
+  memcpy(cpu, words, sizeof(words));
+  memWriteDword(registers, orvsim::kDmaRegStart, static_cast<uint32_t>(bus));
+  memWriteDword(registers, orvsim::kDmaRegEnd, static_cast<uint32_t>(bus + 8) | 3);
+  EXPECT_TRUE(dma.Busy());
+  OsSchedule();
+  EXPECT_TRUE(dma.Busy());
+  OsSchedule();
+  EXPECT_FALSE(dma.Busy());
+  EXPECT_EQ(dma.ReachedTag(), 0x40u);
+  OsFreeLockedPages(device, bus, cpu, 1);
 }
 
 }  // namespace
