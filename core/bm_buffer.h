@@ -4,6 +4,11 @@
 // process memory) and its CPU and bus addresses; a BmBufferPool is a ring of
 // buffers of one unit with a write cursor, a start pointer (first word not
 // yet handed to the chip) and a limit, switched as the buffers fill.
+//
+// Both builds have them (core/bm_pool.cpp); how a buffer allocates and
+// frees its own memory, when it is busy and how a pool finds its next
+// buffer are each build's own (core/bm_buffer.cpp, kernel/bm_buffer_kernel.cpp).
+// The memory-manager members (a surface as memory) are the X driver's alone.
 #pragma once
 
 #include <stddef.h>
@@ -62,6 +67,10 @@ static_assert(offsetof(BmBuffer_AllocOptions, size) == 24);
 
 // Bus type of a memory type on a board with these bus flags.
 uint32_t BmBusTypeOf(uint32_t memoryType, uint32_t busFlags);
+// The system-memory entries of a pool for a board with these bus flags:
+// AGP, then PCI-locked memory, each unless a BmDebugFlags bit keeps it out.
+void BmAddSystemMemoryEntries(BmBuffer_AllocOptions& alloc, uint32_t busFlags, uint32_t debugFlags,
+                              uint32_t size);
 
 class BmBuffer : public OsHeapObject {
  public:
@@ -92,8 +101,9 @@ class BmBuffer : public OsHeapObject {
     if (!cpuMapped) return 0;
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(at) + static_cast<uintptr_t>(busDelta));
   }
-  // Busy while the engine has not passed the buffer's last switch stamp.
-  bool IsBusyDMA() const { return memoryType != kBmMemProcess && surface != nullptr && surface->IsBusyDMA(); }
+  // Busy while the engine has not passed the buffer's last switch stamp: its
+  // surface's in the X driver, its fence in the kernel module.
+  bool IsBusyDMA() const;
 
   uint32_t state = 0;
   BmBuffer* next = this;
@@ -113,6 +123,9 @@ class BmBuffer : public OsHeapObject {
   uint8_t cpuMapped = 0;
   uint32_t word = 0;  // cleared on reset, otherwise unused
   uint8_t processMemory = 0;
+  // Kernel module: the progress counter of the switch that left the buffer;
+  // 0 when it was never left.
+  uint32_t fence = 0;
 
  private:
   bool TakeCpuAddress();
@@ -172,7 +185,8 @@ class BmBufferPool : public OsHeapObject {
  protected:
   bool AllocateBufferPool();
   void FreeBufferPool();
-  // The next buffer not in use and not busy; waits for one.
+  // The next buffer not in use and not busy; waits for one (the kernel
+  // module's wait is bounded and answers null when it ends).
   BmBuffer* FindNextBuffer();
   // Cursor, start and limit to the beginning of the head buffer.
   void ResetCursor();

@@ -61,15 +61,18 @@ inline uint32_t BmNextBufferCounter(uint32_t counter) {
   return counter == 0 ? 1 : counter;
 }
 
-// Whether tag is still pending, given the newest issued tag and the tag the
-// engine reached (its flag bits ignored); right across the wrap of the
-// counter: of the three orderings newest < tag, newest < reached and
-// reached < tag, an odd number holds exactly when the engine has not yet
-// passed the tag. Surfaces and the primary interface both use this rule.
-inline bool BmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached) {
-  reached &= ~kSyncTagIgnoredBits;
-  const int odd = (newest < tag) + (newest < reached) + (reached < tag);
+// Whether a stamp (a sync tag, a buffer counter) is still pending, given the
+// newest one issued and the one the engine reached; right across the wrap of
+// the counter: of the three orderings newest < stamp, newest < reached and
+// reached < stamp, an odd number holds exactly when the engine has not yet
+// passed the stamp. For tags the reached tag's flag bits are ignored.
+// Surfaces, the primary interface and the kernel's buffer fences use it.
+inline bool BmStampPending(uint32_t stamp, uint32_t newest, uint32_t reached) {
+  const int odd = (newest < stamp) + (newest < reached) + (reached < stamp);
   return (odd & 1) != 0;
+}
+inline bool BmSyncTagPending(uint32_t tag, uint32_t newest, uint32_t reached) {
+  return BmStampPending(tag, newest, reached & ~kSyncTagIgnoredBits);
 }
 
 // ---- Command lock ----------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "kernel/register_guard.h"
 
+#include "core/common_data.h"
 #include "core/os.h"
 #include "core/regs/dma.h"
 
@@ -17,4 +18,12 @@ uint32_t GuardedRead(void* registers, SharedLockedData_t* shared, uint32_t reg) 
   uint32_t value = 0;
   memReadDword(registers, reg, &value);
   return value;
+}
+
+void KernelWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
+  GuardedWrite(common->registers, common->sharedLocked, reg, value);
+}
+
+uint32_t KernelReadRegister(CommonData* common, uint32_t reg) {
+  return GuardedRead(common->registers, common->sharedLocked, reg);
 }

@@ -15,5 +15,12 @@
 
 inline constexpr uint32_t kGuardWindowBytes = 128;
 
+struct CommonData;
+
 void GuardedWrite(void* registers, SharedLockedData_t* shared, uint32_t reg, uint32_t value);
 uint32_t GuardedRead(void* registers, SharedLockedData_t* shared, uint32_t reg);
+
+// The same on the board whose common data this is (its register handle and
+// Shared locked data).
+void KernelWriteRegister(CommonData* common, uint32_t reg, uint32_t value);
+uint32_t KernelReadRegister(CommonData* common, uint32_t reg);

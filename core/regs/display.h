@@ -32,6 +32,29 @@ inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
   return reg + kControllerStride * controller;
 }
 
+// ---- Displayed buffers of the four displays -----------------------------------------
+// Each display (mask 1, 2, 4, 8) scans out one of four buffers. Its control
+// register holds the displayed-slot field that software writes, a sync bit
+// (take the slot at the next vertical blank) and the read-only slot shown
+// now; the buffer start registers of slot s sit at bufferStart + 4 * s.
+struct DisplayFlipRegs {
+  uint32_t control;
+  uint32_t slotShift;  // the displayed-slot field: 2 bits from here
+  uint32_t syncBit;
+  uint32_t bufferStart;
+};
+inline constexpr DisplayFlipRegs kDisplayFlipRegs[4] = {
+    {0x1800, 7, 1u << 6, 0x1824},  // display 1 (controller 0)
+    {0x1A00, 7, 1u << 6, 0x1A24},  // display 2 (controller 1)
+    {0x19A8, 9, 1u << 8, 0x19C8},  // display 4 (controller 0)
+    {0x1BA8, 9, 1u << 8, 0x1BC8},  // display 8 (controller 1)
+};
+inline constexpr unsigned kDisplayCount = 4;
+inline constexpr uint32_t kDisplaySlotMask = 0x3;
+using DisplayCurrentSlot = RegField<16, 2>;
+// Bits 11-26 of a buffer start address reach the start register.
+inline constexpr uint32_t kBufferStartMask = 0x7FFF800;
+
 // ---- Module clock words ------------------------------------------------------------
 // Module 0 (controller 0 and the first DVO) and module 1. Bit 5 holds the
 // module while memory or clocks are reprogrammed.

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "core/regs/interrupts.h"
+
 // ---- Engine status and flush -----------------------------------------------------
 inline constexpr uint32_t kRegEngineFlush = 0x314;        // all chips but 0x5D63
 inline constexpr uint32_t kRegEngineStatus = 0x318;       // idle test; flush on 0x5D63
@@ -20,6 +22,9 @@ inline constexpr uint32_t kEngineStatusIdleBit = 0x1;  // 0x5D62 and 0x5D63
 inline constexpr uint32_t kRegGuardDummy = 0x384;
 
 // ---- DMA engine and sync tags ------------------------------------------------------
+// Bus address of the shared locked block: the engine copies every sync tag
+// it reaches into the block's word 16.
+inline constexpr uint32_t kRegDmaSharedBase = 0x400;
 inline constexpr uint32_t kRegDmaStartAddress = 0x404;
 inline constexpr uint32_t kRegDmaEndAddress = 0x408;  // writing it starts local DMA
 inline constexpr uint32_t kRegSyncTagReached = 0x41C;
@@ -28,8 +33,9 @@ inline constexpr uint32_t kDmaStatusWriteReady = 1u << 22;
 inline constexpr uint32_t kRegEngineIdle = 0x8F0;
 inline constexpr uint32_t kEngineIdleDma = 0x20000;
 
-// Read by ClientWait, three times per unit: the delay is bus time.
-inline constexpr uint32_t kRegWaitDummy = 0x8F4;
+// Read by ClientWait, three times per unit: the delay is bus time. It is the
+// interrupt controller's pending word, which reading leaves as it is.
+inline constexpr uint32_t kRegWaitDummy = kRegIrqPending;
 
 // ---- Packet window ----------------------------------------------------------------------
 // Packet index i writes register kRegDmaWindow + 4 * i.
