@@ -64,12 +64,15 @@ class PDEV : public IDriver, public OsHeapObject {
   MmBoardRecord* memoryRecord = nullptr;
   MmSurfaceManager* surfaceManager = nullptr;
   MmSurfaceMapper* surfaceMapper = nullptr;
+  // The interrupt enable this object holds (taken at enable, given back at
+  // disable).
+  uint8_t interruptsAcquired = 0;
 
   // The device's blit engine (1,344 bytes) with its two context states,
   // made in place here by the 3D engine's component entry.
   alignas(8) uint8_t blitEngine[1344];
   // Room for the fields later parts add; their bytes come from here.
-  uint8_t spare[96];
+  uint8_t spare[88];
 
  private:
   void LeaveRing();

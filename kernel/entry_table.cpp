@@ -2,8 +2,8 @@
 // and the module's one export besides the glue's own interface. Built into
 // the module (and into tests that load the core as the glue would).
 #include "kernel/entry.h"
+#include "kernel/interrupts.h"
 #include "kernel/kernel_device.h"
-#include "kernel/pending.h"
 #include "platform/kglue/kglue.h"
 
 extern "C" __attribute__((visibility("default"))) const OrvKstrnDriver orv_kstrn_driver = {

@@ -12,8 +12,12 @@
 #include "core/pdev.h"
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
+#include "kernel/dma_streams.h"
+#include "kernel/flip_controller.h"
+#include "kernel/interrupts.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
+#include "kernel/sync_tags.h"
 
 // Entries in the order they are run; board-wide entries act only in the
 // device object that is alone in the board ring when they run.
@@ -129,9 +133,32 @@ void EnablePdev(PDEV* pdev) {
     local->manager.Validate(pdev, kDsGroupEveryHead);
   RestoreVertexPrograms3d(pdev);
   InitContextState3d(pdev);
+  if (InterruptManager* interrupts = pdev->common->interruptManager) {
+    if (!pdev->interruptsAcquired) interrupts->AcquireEnable();
+    pdev->interruptsAcquired = 1;
+  }
 }
 
 void DisablePdev(PDEV* pdev) {
+  CommonData* common = pdev->common;
+  // The engine is done with everything before this object goes: a closing
+  // tag behind it, waited for (bounded).
+  BmPrimInt* stream = pdev->primaryStream;
+  SyncTagManager* tags = common->syncTagManager;
+  if (stream != nullptr && tags != nullptr) {
+    if (uint32_t* at = stream->Reserve(kClosingTagWords)) {
+      const uint32_t tag = TakeNextTag(pdev->sharedLocked);
+      at[0] = kPacketClosingTag;
+      at[1] = kProgressTag2dControl;
+      at[2] = 0;
+      at[3] = tag | kTagProgress;
+      stream->Kick();
+      tags->WaitForTag(tag);
+    }
+  }
+  if (pdev->interruptsAcquired && common->interruptManager != nullptr)
+    common->interruptManager->ReleaseEnable();
+  pdev->interruptsAcquired = 0;
   // Only what the construction brought up is taken down again.
   if (pdev->initialisedCount > kEntryEngineOwner3d) ReleaseRenderTargets3d(pdev);
   pdev->active = 0;

@@ -1,6 +1,7 @@
 // Functions of the kernel core whose code is not written yet: the component
 // rows of the kernel device object that later parts bring, the format
-// capability table filled at load, and the 3D client contexts. They are
+// capability table filled at load, the 3D engine's parts of device enable
+// and disable and of a DMA mode change, and the 3D client contexts. They are
 // declared here so that the component table and the device lifetime can name
 // them; test executables and the test build of the module link the recording
 // stand-ins of tests/standins/kernel_standins.cpp in their place, and the
@@ -14,17 +15,14 @@
 
 class PDEV;
 class ClientContext;
+struct CommonData;
 struct KernelClient;
 struct KernelDevice;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
-  X(InitInterruptManager, CleanupInterruptManager, 5)                       \
   X(InitFrameBufferLayout, CleanupFrameBufferLayout, 9)                     \
   X(InitMemoryManager, CleanupMemoryManager, 10)                            \
-  X(InitBusmastering, CleanupBusmastering, 12)                              \
-  X(InitSyncTagManager, CleanupSyncTagManager, 13)                          \
-  X(InitFlipController, CleanupFlipController, 14)                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
   X(InitFormatCatalogue, CleanupFormatCatalogue, 16)                        \
   X(InitResourceTableList, CleanupResourceTableList, 17)                    \
@@ -59,21 +57,18 @@ PDEV* ClientContext3dDevice(ClientContext* context);
 void DestroyClientContext3d(KernelClient* client);
 void MarkClientContext3dLost(KernelClient* client);
 
-// The interrupt entries of the entry table: 1 when deferred work is wanted,
-// 0 when not, -1 without a device.
-int CollectInterrupts(KernelDevice* device);
-void RunDeferredInterruptWork(KernelDevice* device);
+// Marks the board's 3D engine state dirty and writes all of it into the
+// secondary stream, before the engine state is re-initialised.
+void FlushEngineState3d(CommonData* common);
 
-// Request handlers of later parts: the X driver's block, memory, post,
-// primary-surface and interrupt requests (24 to 29) and the 3D clients'
-// context requests (31 to 33).
+// Request handlers of later parts: the X driver's block, memory and
+// primary-surface requests (24 to 26, 28) and the 3D clients' context
+// requests (31 to 33).
 #define ORV_PENDING_REQUESTS(X)      \
   X(IoctlAllocBlockMemory)           \
   X(IoctlFreeBlockMemory)            \
   X(IoctlGetLocalMemoryInfo)         \
-  X(IoctlPostBusmasteringBuffer)     \
   X(IoctlSetPrimarySurface)          \
-  X(IoctlSetVSyncInterruptState)     \
   X(IoctlCreate3dContext)            \
   X(IoctlDestroy3dContext)           \
   X(IoctlExecute3dRequest)

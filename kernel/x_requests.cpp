@@ -2,9 +2,13 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "core/regs/interrupts.h"
+#include "kernel/dma_streams.h"
+#include "kernel/interrupts.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pdev_kernel.h"
 #include "kernel/pending.h"
+#include "kernel/register_guard.h"
 
 namespace {
 
@@ -62,6 +66,51 @@ int IoctlStopDevice(KernelClient* client, uint32_t, unsigned long unit) {
   for (KernelClient* other = client->device->clients; other != nullptr; other = other->next) {
     if (other->context3d != nullptr && ClientContext3dDevice(other->context3d) == pdev)
       MarkClientContext3dLost(other);
+  }
+  return 0;
+}
+
+int IoctlPostBusmasteringBuffer(KernelClient* client, uint32_t, unsigned long argument) {
+  OrvDmaPostRequest record;
+  if (!CopyUserData(&record, reinterpret_cast<const void*>(argument), sizeof(record), kCopyFromUser))
+    return kErrnoFault;
+  CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
+  if (common == nullptr || common->primaryStream == nullptr) return kErrnoInvalid;
+  SubmitClientDmaBuffer(common, record);
+  return 0;
+}
+
+int IoctlSetVSyncInterruptState(KernelClient* client, uint32_t, unsigned long argument) {
+  CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
+  if (common == nullptr) return kErrnoInvalid;
+  OrvVSyncStateRequest request;
+  if (!CopyUserData(&request, reinterpret_cast<const void*>(argument), sizeof(request), kCopyFromUser))
+    return kErrnoFault;
+  const uint32_t kind = request.word[0];
+  const uint32_t which = request.word[1];
+  const bool enable = request.word[2] != 0;
+  const uint32_t slot = request.word[3];
+  InterruptManager* interrupts = common->interruptManager;
+  if (interrupts == nullptr) return 0;
+  uint32_t source;
+  if (which == 0) {
+    source = kSourceVBlank0;
+  } else if (which == 1) {
+    source = kSourceVBlank1;
+  } else if (which == 2 &&
+             (KernelReadRegister(common, kRegDisplayConfig) & kDisplayConfigThirdVBlank) != 0) {
+    source = kSourceVBlank2;
+  } else {
+    return 0;
+  }
+  if (kind != kVSyncEventPost && kind != kVSyncEventKindA && kind != kVSyncEventKindB) return 0;
+  InterruptSource& s = interrupts->sources[source];
+  if (enable) {
+    s.AddPostSlot(slot);
+    s.EnableEvent(kEventPeriodicPost, true);
+  } else {
+    s.DisableEvent(kEventPeriodicPost, false);
+    s.RemovePostSlot(slot);
   }
   return 0;
 }

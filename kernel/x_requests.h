@@ -16,6 +16,15 @@ int IoctlDisableDevice(KernelClient* client, uint32_t code, unsigned long handle
 int IoctlStartDevice(KernelClient* client, uint32_t code, unsigned long handle);
 // 23: stops the started device object of a unit.
 int IoctlStopDevice(KernelClient* client, uint32_t code, unsigned long unit);
+// 27: submits the caller's 24-byte post record to the board's primary stream.
+int IoctlPostBusmasteringBuffer(KernelClient* client, uint32_t code, unsigned long argument);
+// 29: {event kind, source, enable, post slot}: the periodic post of a
+// vertical-blank source on or off. Sources 0 and 1, and 2 (interrupt source
+// 3) where register 7620 has bit 3; event kinds 2, 0x10000000, 0x20000000.
+int IoctlSetVSyncInterruptState(KernelClient* client, uint32_t code, unsigned long argument);
+inline constexpr uint32_t kVSyncEventPost = 2;
+inline constexpr uint32_t kVSyncEventKindA = 0x10000000;
+inline constexpr uint32_t kVSyncEventKindB = 0x20000000;
 
 inline constexpr int kErrnoFault = -14;
 inline constexpr int kErrnoNoMemory = -12;

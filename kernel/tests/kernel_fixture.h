@@ -1,7 +1,9 @@
 // The kernel core over its glue stand-in and a simulated board, as the
 // kernel would drive it: the module loaded, the board's device made, files
-// opened and requests sent through the glue. The pending functions of the
-// core are the recording stand-ins (tests/standins/kernel_standins.cpp).
+// opened and requests sent through the glue. The board has its DMA engine
+// (fetching system memory from the glue's arena), its interrupt controller
+// (whose line the glue serves) and its flip latch. The pending functions of
+// the core are the recording stand-ins (tests/standins/kernel_standins.cpp).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +15,9 @@
 #include "core/orv_abi.h"
 #include "core/pdev.h"
 #include "kernel/kernel_device.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_flip.h"
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
 #include "tests/standins/standin_log.h"
@@ -35,14 +40,28 @@ inline OrvEnableRequest EnableRecord(uint32_t unit, uint8_t guardFlag = 1) {
   return request;
 }
 
+// Bus-master flags of the test boards: page-locked system memory for the
+// command buffers (0x100004), four buffers per stream (0x200004).
+inline constexpr uint32_t kTestBmFlags = 0x300004;
+
+inline kglue::BoardOptions TestBoardOptions(uint32_t bmFlags = kTestBmFlags) {
+  kglue::BoardOptions options;
+  options.bm_flags = bmFlags;
+  return options;
+}
+
 class KernelTest : public ::testing::Test {
  protected:
   explicit KernelTest(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
-                      const kglue::BoardOptions& options = kglue::BoardOptions())
-      : board(sim.AddBoard(config)) {
+                      const kglue::BoardOptions& options = TestBoardOptions())
+      : board(sim.AddBoard(config)), dma(board), irq(board), flips(board, irq) {
     orvstandin::Reset();
+    dma.SetInterrupts(&irq);
     glue.Use(&orv_kstrn_driver);
-    device = glue.AddBoard(board, options);
+    glue.ServeDma(dma);
+    kglue::BoardOptions withInterrupts = options;
+    if (withInterrupts.interrupts == nullptr) withInterrupts.interrupts = &irq;
+    device = glue.AddBoard(board, withInterrupts);
     glue.Load();
   }
 
@@ -70,6 +89,10 @@ class KernelTest : public ::testing::Test {
 
   orvsim::Simulation sim;
   orvsim::Board& board;
+  // The board's chips outlive the glue, which takes the devices down.
+  orvsim::DmaEngine dma;
+  orvsim::InterruptController irq;
+  orvsim::FlipLatch flips;
   kglue::Glue glue;
   OrvDevice* device = nullptr;
   KernelDevice* kdev = nullptr;

@@ -17,6 +17,8 @@
 #include "core/os.h"
 #include "core/phys_mem_mapper.h"
 #include "core/shared_blocks.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
 #include "platform/kglue/node_bridge.h"
@@ -30,8 +32,11 @@ constexpr uint32_t kMinor = 0;
 
 class KernelNode : public ::testing::Test {
  protected:
-  KernelNode() : board(sim.AddBoard(orvsim::BoardConfig())), bridge(glue) {
-    device = glue.AddBoard(board, kglue::BoardOptions{0, kMinor});
+  KernelNode() : board(sim.AddBoard(orvsim::BoardConfig())), dma(board), irq(board), bridge(glue) {
+    dma.SetInterrupts(&irq);
+    glue.ServeDma(dma);
+    // Command buffers in page-locked system memory.
+    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, kMinor, &irq});
     glue.Load();
     EXPECT_NE(glue.CreateDevice(device), nullptr);
     box.ProvideKernelModule("orv", kMajor, &bridge);
@@ -44,6 +49,8 @@ class KernelNode : public ::testing::Test {
 
   orvsim::Simulation sim;
   orvsim::Board& board;
+  orvsim::DmaEngine dma;
+  orvsim::InterruptController irq;
   kglue::Glue glue;
   kglue::NodeBridge bridge;
   OrvDevice* device = nullptr;

@@ -3,7 +3,7 @@
 // succeeds, and a request handler answers -22, unless a test chose another
 // result (a non-zero code fails an init; a handler answers the chosen code
 // as a signed number); the capability table and the 3D engine's parts do
-// nothing; the interrupt entry answers 0 (-1 without a device). The last
+// nothing. The last
 // entry's clean-up, the first of every destruction, also logs the unit of
 // the device object ("CleanupRangeMap unit <n>"), so tests see which object
 // went when.
@@ -59,10 +59,7 @@ PDEV* ClientContext3dDevice(ClientContext*) {
 void DestroyClientContext3d(KernelClient*) { StandInCall("DestroyClientContext3d"); }
 void MarkClientContext3dLost(KernelClient*) { StandInCall("MarkClientContext3dLost"); }
 
-int CollectInterrupts(KernelDevice* device) {
-  return StandInAnswer("CollectInterrupts", device != nullptr ? 0 : -1);
-}
-void RunDeferredInterruptWork(KernelDevice*) { StandInCall("RunDeferredInterruptWork"); }
+void FlushEngineState3d(CommonData*) { StandInCall("FlushEngineState3d"); }
 
 #define ORV_DEFINE_REQUEST(name) \
   int name(KernelClient*, uint32_t, unsigned long) { return StandInAnswer(#name, -22); }

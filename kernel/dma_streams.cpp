@@ -1,0 +1,492 @@
+#include "kernel/dma_streams.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "core/bm_packets.h"
+#include "core/chip_ids.h"
+#include "core/common_data.h"
+#include "core/driver_switches.h"
+#include "core/pdev.h"
+#include "core/regs/dma.h"
+#include "kernel/kernel_wait.h"
+#include "kernel/locked_pages.h"
+#include "kernel/pending.h"
+#include "kernel/register_guard.h"
+#include "kernel/sync_tags.h"
+
+namespace {
+
+int32_t ReadShared(const int32_t* word) { return *static_cast<const volatile int32_t*>(word); }
+uint32_t ReadShared(const uint32_t* word) { return *static_cast<const volatile uint32_t*>(word); }
+
+uint32_t DebugFlagsOf(CommonData* common) {
+  DriverSwitchesCommon* switches = common->driverSwitches;
+  if (switches == nullptr || switches->BmDebugFlags == nullptr) return 0;
+  return switches->BmDebugFlags->GetValue();
+}
+
+uint8_t DebugInfoOf(CommonData* common) {
+  DriverSwitchesCommon* switches = common->driverSwitches;
+  if (switches == nullptr || switches->BmDebugInfo == nullptr) return 0;
+  return static_cast<uint8_t>(switches->BmDebugInfo->GetValue());
+}
+
+// The bus address of the board's Shared locked data, from the glue's region
+// (the block's own words 64 and 96 are user-writable).
+uint64_t SharedLockedBus(CommonData* common) {
+  OrvDevice* device = BoardGlueDevice(common);
+  if (device == nullptr) return 0;
+  OrvRegion* region = OrvRegion_FindFromVirtual(device, common->sharedLocked);
+  return region != nullptr ? OrvRegion_GetPhys(region) : 0;
+}
+
+// Bus-master flags and BmDebugFlags bits of the option table.
+constexpr uint32_t kBusFlagsFourBuffers = 0x200004;
+constexpr uint32_t kBusFlagGranule16 = 0x4000;
+constexpr uint32_t kBusFlag7 = 0x80;
+constexpr uint32_t kBusFlag6 = 0x40;
+constexpr uint32_t kPrimaryBuffers = 4;
+constexpr uint32_t kPrimaryBufferSize = 0x40000;
+constexpr uint32_t kSecondaryBuffers = 8;
+constexpr uint32_t kSecondaryBufferSize = 0x20000;
+constexpr uint32_t kFewBuffers = 2;
+constexpr uint32_t kFewBufferSize = 0x80000;
+
+// Engine idle: status 796 on the chips with revision bits 0x70000, else 792;
+// bit 0 set on those with 0x7E000, else (status & 87) = 80.
+constexpr uint32_t kRevIdleBitChips = kRevKestrionNext2 | kRevKestrionNext3;
+
+}  // namespace
+
+// ---- Options -----------------------------------------------------------------------------------
+
+StreamOptions MakeStreamOptions(uint32_t busFlags, uint32_t debugFlags, uint32_t memorySize) {
+  StreamOptions out;
+  const bool four = (busFlags & kBusFlagsFourBuffers) == kBusFlagsFourBuffers;
+  out.primary.bufferCount = four ? kPrimaryBuffers : kFewBuffers;
+  out.secondary.bufferCount = four ? kSecondaryBuffers : kFewBuffers;
+  const uint32_t primarySize = four ? kPrimaryBufferSize : kFewBufferSize;
+  const uint32_t secondarySize = four ? kSecondaryBufferSize : kFewBufferSize;
+  const uint32_t allBuffers = out.primary.bufferCount + out.secondary.bufferCount;
+  const uint32_t localSize =
+      static_cast<uint32_t>(static_cast<uint64_t>(memorySize) * 3 / 4 / allBuffers);
+  auto candidates = [&](BmBufferPool::CreateOptions& options, uint32_t size) {
+    options.reserve = kStreamReserveWords;
+    BmAddSystemMemoryEntries(options.alloc, busFlags, debugFlags, size);
+    options.alloc.Add(kBmMemLocal, localSize);
+  };
+  candidates(out.primary, primarySize);
+  candidates(out.secondary, secondarySize);
+  return out;
+}
+
+// ---- BmPrimInt ---------------------------------------------------------------------------------
+
+BmPrimInt::BmPrimInt(CommonData* c, uint32_t u, const CreateOptions& o, uint8_t byte)
+    : BmBufferPool(c, u, o), commonData(c), shared(c->sharedLocked), constructionByte(byte) {
+  if (options.reserve < kStreamReserveWords) options.reserve = kStreamReserveWords;
+}
+
+uint32_t BmPrimInt::EndAddressOf(const uint32_t* position) const {
+  return endBase + static_cast<uint32_t>((position - head->Begin()) * sizeof(uint32_t));
+}
+
+bool BmPrimInt::Open() {
+  if (!BmBufferPool::Open()) return false;
+  const uint32_t debug = DebugFlagsOf(commonData);
+  const uint32_t busFlags = shared->busFlags;
+  const uint32_t flags = head->busType & kAddressFlagBits;
+  uint32_t mode = (debug & kStreamSwitchBits) | (modeFlags & kStreamEventsPending);
+  if (flags == kBmMemPciLocked) mode |= kStreamPciLocked;
+  if (flags == 0) mode |= kStreamNoAddressFlags;
+  if (shared->dmaMode == kDmaModeEmulate) mode |= kStreamProcessorMode;
+  if (shared->multiProcessor != 0) mode |= kStreamMultiCpu;
+  if (head->memoryType == kBmMemLocal || head->memoryType == kBmMemAgp) {
+    if (busFlags & kBusFlag7) mode |= kStreamBusFlag7;
+    if (busFlags & kBusFlag6) mode |= kStreamBusFlag6;
+  }
+  modeFlags = mode;
+  granule = flags == kBmMemPciLocked ? ((busFlags & kBusFlagGranule16) ? 16 : 8) : 0;
+  const uint64_t sharedBus = SharedLockedBus(commonData);
+  sharedBus_ = static_cast<uint32_t>(sharedBus);
+  progressBus_ = sharedBus_ != 0 ? sharedBus_ + offsetof(SharedLockedData_t, completedBufferCounter) : 0;
+  endBase = static_cast<uint32_t>(head->busAddress) | flags;
+  Reset();
+  return true;
+}
+
+bool BmPrimInt::WaitDrained() {
+  bool ok = KernelWait("DMA reset: pending submissions",
+                       [&] { return ReadShared(&shared->pendingSubmissions) == 0; });
+  ok = KernelWait("DMA reset: engine idle",
+                  [&] { return (KernelReadRegister(commonData, kRegEngineIdle) & kEngineIdleDma) != 0; }) &&
+       ok;
+  ok = KernelWait("DMA reset: engine status", [&] {
+         return KernelReadRegister(commonData, kRegDmaStatus) == ReadShared(&shared->expectedDmaStatus);
+       }) &&
+       ok;
+  return ok;
+}
+
+bool BmPrimInt::Reset() {
+  if (head == nullptr || cursor == nullptr) return false;
+  const bool ok = WaitDrained();
+  shared->directWriteCount = 0;
+  endBase = static_cast<uint32_t>(head->busAddress) | (head->busType & kAddressFlagBits);
+  lastEnd_ = EndAddressOf(cursor);
+  shared->lastDmaEnd = lastEnd_;
+  KernelWriteRegister(commonData, kRegDmaStartAddress, lastEnd_ & ~kAddressFlagBits);
+  uint32_t base = sharedBus_;
+  if (DebugFlagsOf(commonData) & kBmDebugSharedBaseAligned) base &= ~31u;
+  KernelWriteRegister(commonData, kRegDmaSharedBase, base);
+  return ok;
+}
+
+bool BmPrimInt::WaitEngineIdle() {
+  const uint32_t rev = commonData->revisionBits;
+  const uint32_t reg = (rev & kRevKestrionNext3) ? kRegEngineStatusNext3 : kRegEngineStatus;
+  return KernelWait("engine idle", [&] {
+    const uint32_t status = KernelReadRegister(commonData, reg);
+    if (rev & kRevIdleBitChips) return (status & kEngineStatusIdleBit) == kEngineStatusIdleBit;
+    return (status & kEngineStatusMask) == kEngineStatusIdle;
+  });
+}
+
+bool BmPrimInt::EnsureRoom(uint32_t words) {
+  if (cursor != nullptr && Fits(words)) return true;
+  SwitchToNewBuffer();
+  return cursor != nullptr && Fits(words);
+}
+
+void BmPrimInt::WriteSyncPrologue() {
+  const uint32_t t1 = TakeNextTag(shared);
+  const uint32_t t2 = TakeNextTag(shared);
+  uint32_t* at = cursor;
+  at[0] = kPacketSyncPrologueA;
+  at[1] = 0x307;
+  at[2] = 4;
+  at[3] = kSync2dControl;
+  at[4] = TagValueHeader(shared, kPacketSyncPrologueB, kPacketSyncPrologueBNoV);
+  at[5] = 0;
+  at[6] = t1 | kTagProgress;
+  at[7] = t2 | kTagProgress;
+  at[8] = shared->last1300Value;
+  cursor = at + kSyncPrologueWords;
+}
+
+void BmPrimInt::PadToGranule() {
+  while ((cursor - head->Begin()) % granule != 0) *cursor++ = kPacketFill;
+}
+
+bool BmPrimInt::Start() {
+  if (head == nullptr || cursor == nullptr) return false;
+  if (modeFlags & kStreamSyncPrologue) {
+    if (!EnsureRoom(kSyncPrologueWords + granule)) return false;
+    WriteSyncPrologue();
+  }
+  if (granule != 0) {
+    if (!EnsureRoom(granule)) return false;
+    PadToGranule();
+  }
+  const bool locking = (modeFlags & kStreamMultiCpu) != 0;
+  if (locking) AcquireBusyLock();
+  for (uint32_t i = 0; i < eventCount; ++i) OsInterlockedIncrement(&shared->pendingSubmissions);
+  lastEnd_ = EndAddressOf(cursor);
+  shared->lastDmaEnd = lastEnd_;
+  if (ReadShared(&shared->pendingSubmissions) <= static_cast<int32_t>(eventCount)) {
+    if ((endBase & kAddressFlagBits) == 0) WaitEngineIdle();
+    KernelWriteRegister(commonData, kRegDmaEndAddress, lastEnd_);
+  }
+  if (locking) ReleaseBusyLock();
+  eventCount = 0;
+  if (ReadShared(&shared->pendingSubmissions) == 0) modeFlags &= ~kStreamEventsPending;
+  start = cursor;
+  return true;
+}
+
+void BmPrimInt::AcquireBusyLock() {
+  // The lock word is shared with user space: a holder that never lets go
+  // ends the wait, and the kick goes on as if it had been let go.
+  KernelWait("DMA busy lock", [&] { return OsInterlockedExchange(&shared->dmaBusyLock, 1) == 0; });
+}
+
+void BmPrimInt::ReleaseBusyLock() {
+  if (OsInterlockedExchange(&shared->dmaBusyLock, 0) != 2) return;
+  // The interrupt path asked for its kick while the lock was held.
+  OsInterlockedDecrement(&shared->pendingSubmissions);
+  KernelWriteRegister(commonData, kRegDmaEndAddress, lastEnd_);
+}
+
+void BmPrimInt::Kick() {
+  if (head == nullptr || cursor == nullptr) return;
+  if (modeFlags != 0) {
+    Start();
+    return;
+  }
+  lastEnd_ = EndAddressOf(cursor);
+  KernelWriteRegister(commonData, kRegDmaEndAddress, lastEnd_);
+  start = cursor;
+}
+
+void BmPrimInt::KickFromInterrupt() {
+  if (modeFlags & kStreamMultiCpu) {
+    // Held by a kick in progress: it does this one when it lets go.
+    if (OsInterlockedExchange(&shared->dmaBusyLock, 2) != 0) return;
+    OsInterlockedDecrement(&shared->pendingSubmissions);
+    KernelWriteRegister(commonData, kRegDmaEndAddress, lastEnd_);
+    OsInterlockedExchange(&shared->dmaBusyLock, 0);
+    return;
+  }
+  OsInterlockedDecrement(&shared->pendingSubmissions);
+  KernelWriteRegister(commonData, kRegDmaEndAddress, lastEnd_);
+}
+
+void BmPrimInt::SwitchToNewBuffer() {
+  if (head == nullptr || cursor == nullptr) return;
+  if (bufferCount < 2) {
+    Kick();
+    ResetCursor();
+    Reset();
+    return;
+  }
+  BmBuffer* next = FindNextBuffer();
+  if (next == nullptr) return;
+  next->state |= kBmBufferCurrent;
+  const uint32_t counter = BmNextBufferCounter(ReadShared(&shared->bufferCounter));
+  shared->bufferCounter = counter;
+  head->fence = counter;
+  // At the write position, inside the reserve behind the limit: the engine
+  // reaches it there and jumps to the next buffer.
+  cursor[0] = kPacketSwitchAndJump;
+  cursor[1] = counter;
+  cursor[2] = progressBus_;
+  cursor[3] = static_cast<uint32_t>(next->busAddress) | (next->busType & kAddressFlagBits);
+  cursor += kSwitchAndJumpWords;
+  head->state &= ~kBmBufferStateBits;
+  head = next;
+  ResetCursor();
+  endBase = static_cast<uint32_t>(head->busAddress) | (head->busType & kAddressFlagBits);
+  if ((endBase & kAddressFlagBits) == 0) {
+    modeFlags |= kStreamNoAddressFlags;
+  } else {
+    modeFlags &= ~kStreamNoAddressFlags;
+  }
+  Kick();
+}
+
+// ---- BmSecondaryInt ------------------------------------------------------------------------------
+
+BmSecondaryInt::BmSecondaryInt(CommonData* c, uint32_t u, const CreateOptions& o, BmPrimInt* p)
+    : BmBufferPool(c, u, o), primary(p) {
+  if (options.reserve < kStreamReserveWords) options.reserve = kStreamReserveWords;
+}
+
+bool BmSecondaryInt::ExecuteBuffer(uint32_t from, uint32_t to, uint32_t fromFlags, uint32_t toFlags) {
+  if (from >= to || primary == nullptr) return false;
+  if (toFlags == 0) primary->WaitEngineIdle();
+  uint32_t* at = primary->Reserve(kExecuteWords);
+  if (at == nullptr) return false;
+  at[0] = kPacketExecute;
+  at[1] = 0;
+  at[2] = from | fromFlags;
+  at[3] = to | toFlags;
+  at[4] = 0;
+  primary->Kick();
+  return true;
+}
+
+bool BmSecondaryInt::ExecutePending() {
+  if (head == nullptr || cursor == nullptr || start == cursor) return false;
+  const bool done =
+      ExecuteBuffer(head->BusOf(start), head->BusOf(cursor), startFlags, head->busType & kAddressFlagBits);
+  if (done) start = cursor;
+  return done;
+}
+
+void BmSecondaryInt::SwitchToNewBuffer() {
+  if (head == nullptr || cursor == nullptr || primary == nullptr) return;
+  ExecutePending();
+  SharedLockedData_t* shared = primary->shared;
+  if (uint32_t* at = primary->Reserve(kProgressWords)) {
+    const uint32_t counter = BmNextBufferCounter(ReadShared(&shared->bufferCounter));
+    shared->bufferCounter = counter;
+    at[0] = kPacketProgress;
+    at[1] = counter;
+    at[2] = primary->ProgressBus();
+    head->fence = counter;
+  }
+  primary->Kick();
+  if (bufferCount < 2) {
+    // The one buffer is written again only once the engine is done with it.
+    if (KernelWait("secondary DMA buffer", [&] { return !head->IsBusyDMA(); })) ResetCursor();
+    return;
+  }
+  BmBufferPool::SwitchToNewBuffer();
+}
+
+// ---- Posts ---------------------------------------------------------------------------------------
+
+bool WriteProgressTag(BmPrimInt* stream, uint32_t tag) {
+  uint32_t* at = stream->Reserve(5);
+  if (at == nullptr) return false;
+  at[0] = kPacketProgressTag;
+  at[1] = kProgressTag2dControl;
+  at[2] = 0;
+  at[3] = tag | kTagProgress;
+  at[4] = tag;
+  return true;
+}
+
+namespace {
+
+class Words {
+ public:
+  explicit Words(uint32_t* at) : at_(at) {}
+  Words& operator()(std::initializer_list<uint32_t> words) {
+    for (uint32_t w : words) *at_++ = w;
+    return *this;
+  }
+  uint32_t* at() const { return at_; }
+
+ private:
+  uint32_t* at_;
+};
+
+constexpr uint32_t kEnginePipes = 4;
+constexpr uint32_t kPipeWords = 10;
+constexpr uint32_t kPipeExtraWords = 2;
+// Words of the programme after step 2.
+constexpr uint32_t kProgrammeTailWords = 2 + 5 + 2 + 5 * 5 + 22 + 5 + 2 + 5 + 2;
+constexpr uint32_t kBusInterfaceChips = kRevKestrion1 | kRevKestrion2 | kRevLaterGeneration;
+constexpr uint32_t kFloat31 = 0x41F80000;  // 31.0f
+
+}  // namespace
+
+void ReinitEngineState(CommonData* common) {
+  BmPrimInt* primary = common->primaryStream;
+  SharedLockedData_t* shared = common->sharedLocked;
+  if (primary == nullptr) return;
+  const uint32_t saved140 = shared->last1300Value;
+  FlushEngineState3d(common);
+  if (common->secondaryStream != nullptr) common->secondaryStream->ExecutePending();
+
+  const uint32_t rev = common->revisionBits;
+  const bool laterGeneration = (rev & kRevLaterGeneration) != 0;
+  const uint32_t words =
+      kEnginePipes * (kPipeWords + (laterGeneration ? kPipeExtraWords : 0)) + kProgrammeTailWords;
+  uint32_t* at = primary->Reserve(words);
+  if (at != nullptr) {
+    Words put(at);
+    for (uint32_t pipe = 0; pipe < kEnginePipes; ++pipe) {
+      put({0x72717080 + pipe, 0x40100 | (1u << pipe), 0, 585, 0});
+      put({0x76757473, 0xFFFFFFFF, 0, 0, 0});
+      if (laterGeneration) put({0x2121217A, 0x100000});
+    }
+    // The header's one data word is reserved by the programme: 0 goes there.
+    put({0x212121DD, 0});
+    put({0x83828180, 0x1000F, 0, 0, 0});
+    put({0x212121C0, 0x2010CC});
+    for (uint32_t n : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) put({0x9A989B99, n, 0x400400, 128, 0x400400});
+    put({0xBAB1B0B9, 0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
+    put({0xB4B3B2B5, 0, 0, 65535, 511});
+    put({0xBFC5C6C9, 0xFFFFFFFF, 0, 0, 0});
+    put({0xC2C1CBCA, 0, 0x10001000, 0, 0});
+    put({0x212121BD, kFloat31});
+    const uint32_t t = TakeNextTag(shared);
+    put({kPacketProgressTag, kProgressTag2dControl, 0, t | kTagProgress, t});
+    put({0x212121AE, (rev & kBusInterfaceChips) ? kDeviceWordBValue : 1u});
+    const uint32_t t2 = TakeNextTag(shared);
+    put({kPacketProgressTag, kProgressTag2dControl, 0, t2 | kTagProgress, t2});
+    put({0x212121AC, (rev & kRevKestrion1Rev3) ? 0x3FF00000u : 0x3FFF8000u});
+  }
+  shared->last1300Value = saved140;
+}
+
+bool SubmitClientDmaBuffer(CommonData* common, const OrvDmaPostRequest& record) {
+  BmPrimInt* stream = common != nullptr ? common->primaryStream : nullptr;
+  if (stream == nullptr || !stream->IsOpen()) return false;
+  const uint32_t from = record.start;
+  const uint32_t to = record.end;
+  if ((from & ~kAddressFlagBits) > (to & ~kAddressFlagBits)) return false;
+  SharedLockedData_t* shared = common->sharedLocked;
+
+  const uint32_t requested = record.kind == kPostType3d ? kEngineMode3d : kEngineMode2d;
+  const uint32_t current = ReadShared(&shared->primaryEngineMode);
+  if ((current != kEngineMode2d && requested == kEngineMode2d) ||
+      (current != kEngineMode2d && current != kEngineMode3d && requested == kEngineMode3d)) {
+    ReinitEngineState(common);
+  }
+  shared->primaryEngineMode = requested;
+
+  if ((to & kAddressFlagBits) == 0) stream->WaitEngineIdle();
+  uint32_t* at = stream->Reserve(kExecuteWords);
+  if (at == nullptr) return false;
+  Words{at}({kPacketExecute, 0, from, to, 0});
+  if (record.kind == kPostTypeEvent && common->syncTagManager != nullptr) {
+    const SyncTagEvent event = {record.video[0], 0, record.video[1], 0, record.video[2]};
+    if (common->syncTagManager->PostEvent(stream, event)) return true;
+  }
+  stream->Kick();
+  return true;
+}
+
+// ---- Component entry 12 --------------------------------------------------------------------------
+
+namespace {
+
+void DeleteStreams(CommonData* common) {
+  delete common->secondaryStream;
+  common->secondaryStream = nullptr;
+  delete common->primaryStream;
+  common->primaryStream = nullptr;
+  if (common->bmMarker != nullptr) memFree(common->bmMarker);
+  common->bmMarker = nullptr;
+}
+
+}  // namespace
+
+bool InitBusmastering(PDEV* pdev) {
+  CommonData* common = pdev->common;
+  const bool first = pdev->IsFirstForBoard();
+  if (first) {
+    SharedLockedData_t* shared = common->sharedLocked;
+    const StreamOptions options =
+        MakeStreamOptions(shared->busFlags, DebugFlagsOf(common), shared->frameBufferSize);
+    common->primaryStream = new BmPrimInt(common, pdev->unit, options.primary, DebugInfoOf(common));
+    if (common->primaryStream != nullptr) {
+      common->secondaryStream =
+          new BmSecondaryInt(common, pdev->unit, options.secondary, common->primaryStream);
+    }
+    common->bmMarker = static_cast<uint8_t*>(memAlloc(1));
+    if (common->secondaryStream == nullptr || common->bmMarker == nullptr) {
+      DeleteStreams(common);
+      return false;
+    }
+  }
+  BmPrimInt* primary = common->primaryStream;
+  BmSecondaryInt* secondary = common->secondaryStream;
+  if (primary == nullptr || secondary == nullptr) return false;
+  bool opened = primary->Open();
+  if (opened && !secondary->Open()) {
+    primary->Close();
+    opened = false;
+  }
+  if (!opened) {
+    if (first) DeleteStreams(common);
+    return false;
+  }
+  pdev->primaryStream = primary;
+  pdev->secondaryStream = secondary;
+  return true;
+}
+
+void CleanupBusmastering(PDEV* pdev) {
+  CommonData* common = pdev->common;
+  if (pdev->primaryStream != nullptr) pdev->primaryStream->Close();
+  if (pdev->secondaryStream != nullptr) pdev->secondaryStream->Close();
+  pdev->primaryStream = nullptr;
+  pdev->secondaryStream = nullptr;
+  if (pdev->IsFirstForBoard()) DeleteStreams(common);
+}
