@@ -1,8 +1,13 @@
 // Fuzz target of the kernel core behind its device node: the input is a
 // program of opens, closes, requests (every code the node knows, numbers it
 // does not, arbitrary records and values), mappings of the shared locked
-// block with arbitrary writes into it, and arbitrary mappings; then the
-// files are closed, the device destroyed and the module unloaded. Nothing
+// block with arbitrary writes into it, writes aimed at the words the kernel
+// watches there (locks, counters, the tag ring and event slots, the pending
+// post slots), vertical blanks and engine events, and arbitrary mappings;
+// then the files are closed, the device destroyed and the module unloaded.
+// The board's DMA engine records what a real engine would stop on with a
+// bus error (posted ranges are arbitrary addresses) instead of ending the
+// run. Nothing
 // may be left: no memory, region, page or mapping of the glue, no region
 // freed while mapped, no misuse of the glue; the sanitizers and the glue's
 // own checks (the floating-point bracket, double frees) end the run on any
@@ -17,6 +22,10 @@
 #include <vector>
 
 #include "core/orv_abi.h"
+#include "kernel/kernel_device.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_flip.h"
+#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
 #include "tests/standins/standin_log.h"
@@ -58,6 +67,31 @@ constexpr uint32_t kCodes[] = {
 };
 constexpr size_t kCodeCount = sizeof(kCodes) / sizeof(kCodes[0]);
 
+// Words of the Shared locked data the kernel reads or keeps: the DMA busy
+// lock, last end, pending submissions, command lock, the 0x1300 value, the
+// engine mode, the DMA mode word, then the tag ring, the event slots and the
+// pending post slots word by word.
+constexpr uint32_t kWatchedWords[] = {68, 76, 80, 112, 116, 120, 124, 140, 156, 216, 2300};
+constexpr uint32_t kRingWords = 1048 / 4;
+constexpr uint32_t kSlotWords = 1024 / 4;
+constexpr uint32_t kPendingWords = 360 / 4;
+
+uint32_t WatchedOffset(uint32_t pick) {
+  constexpr uint32_t named = sizeof(kWatchedWords) / sizeof(kWatchedWords[0]);
+  pick %= named + kRingWords + kSlotWords + kPendingWords;
+  if (pick < named) return kWatchedWords[pick];
+  pick -= named;
+  if (pick < kRingWords) return 228 + 4 * pick;
+  pick -= kRingWords;
+  if (pick < kSlotWords) return 1276 + 4 * pick;
+  return 2304 + 4 * (pick - kSlotWords);
+}
+
+// Vertical blanks come with virtual time too: each yield of the core is 1
+// microsecond, so a flip waiting for one latches within 50 yields.
+constexpr uint64_t kFramePeriodNs = 50000;
+constexpr uint64_t kMaxEngineWords = 1u << 16;
+
 constexpr size_t kMaxFiles = 4;
 constexpr size_t kMaxHandles = 8;
 constexpr size_t kRecordBytes = 256;
@@ -94,12 +128,28 @@ void Check(bool ok, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Simulation& sim = Machine();
+  orvsim::Board& board = sim.GetBoard(0);
   orvstandin::Reset();
+  // The chips afresh for every input (they outlive the glue); the interrupt
+  // words of the board from a clean start.
+  board.Poke(orvsim::kIrqRegPending, 4, 0);
+  board.Poke(orvsim::kIrqRegEnable, 4, 0);
+  orvsim::DmaEngine dma(board);
+  dma.SetFaultsFatal(false);
+  dma.SetMaxWordsPerStart(kMaxEngineWords);
+  orvsim::InterruptController irq(board);
+  irq.SetFramePeriod(kFramePeriodNs);
+  orvsim::FlipLatch flips(board, irq);
+  dma.SetInterrupts(&irq);
   kglue::Glue glue;
   glue.Use(&orv_kstrn_driver);
-  OrvDevice* device = glue.AddBoard(sim.GetBoard(0), kglue::BoardOptions{0x2, 0});
+  glue.ServeDma(dma);
+  // Command buffers in page-locked memory, four per stream; bit 1 for the
+  // host-bridge workarounds.
+  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{0x300006, 0, &irq});
   glue.Load();
-  Check(glue.CreateDevice(device) != nullptr, "the device was not made");
+  KernelDevice* kdev = glue.CreateDevice(device);
+  Check(kdev != nullptr, "the device was not made");
 
   Reader in(data, size);
   std::vector<kglue::File*> files;
@@ -108,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   alignas(8) uint8_t record[kRecordBytes];
   int steps = 0;
   while (in.More() && ++steps < 256) {
-    const uint8_t op = in.Byte() % 8;
+    const uint8_t op = in.Byte() % 10;
     kglue::File* file = files.empty() ? nullptr : files[in.Byte() % files.size()];
     switch (op) {
       case 0:  // open
@@ -180,6 +230,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t length = (1 + in.Byte() % 4) * kglue::kPageSize;
         if (void* mapped = glue.Mmap(file, offset, length))
           Check(glue.Munmap(file, mapped, length) == 0, "an arbitrary mapping stuck");
+        break;
+      }
+      case 8: {  // what user space writes into a word the kernel watches
+        const uint32_t offset = WatchedOffset(in.Byte() | (uint32_t{in.Byte()} << 8));
+        const uint32_t value = in.Word();
+        if (kdev->sharedLocked != nullptr)
+          memcpy(reinterpret_cast<uint8_t*>(kdev->sharedLocked) + offset, &value, sizeof(value));
+        break;
+      }
+      case 9: {  // a vertical blank of a controller, or an engine event, served
+        const uint8_t which = in.Byte() % 4;
+        if (which < 3) {
+          irq.VerticalBlank(which);
+        } else {
+          irq.Raise(orvsim::kIrqEngine);
+        }
+        glue.DeliverInterrupts();
         break;
       }
     }

@@ -1,0 +1,115 @@
+// A board whose first device object is made and started (requests 20 and
+// 22): its DMA streams, sync tags, interrupt manager and flip controller
+// work over the simulated board's DMA engine, interrupt controller and flip
+// latch, with a vertical blank every 50 yields of the core. Ranges an X
+// driver would post are built in page-locked memory of the glue's arena.
+#pragma once
+
+#include <vector>
+
+#include "core/common_data.h"
+#include "kernel/dma_streams.h"
+#include "kernel/flip_controller.h"
+#include "kernel/interrupts.h"
+#include "kernel/sync_tags.h"
+#include "kernel/tests/kernel_fixture.h"
+
+namespace ktest {
+
+class StartedBoard : public KernelTest {
+ protected:
+  using KernelTest::KernelTest;
+
+  // Vertical blanks come with virtual time: each yield of the core is 1
+  // microsecond, a frame 50.
+  static constexpr uint64_t kFramePeriodNs = 50000;
+
+  void SetUp() override {
+    irq.SetFramePeriod(kFramePeriodNs);
+    MakeDevice();
+    file = glue.Open(device);
+    pdev = Enable(file, 0);
+    ASSERT_NE(pdev, nullptr);
+    ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+  }
+
+  // The board goes: files released, the device destroyed. Every wait of the
+  // kernel on the way ends in time, unless the test said it expects errors.
+  void TearDown() override {
+    for (const Pages& p : pages_) OsFreeLockedPages(device, p.bus, p.cpu, 1);
+    pages_.clear();
+    glue.DestroyDevice(device);
+    kdev = nullptr;
+    if (!expectErrors) {
+      EXPECT_FALSE(glue.Logged("*ERROR*")) << glue.LogText();
+    }
+    EXPECT_TRUE(glue.Misuses().empty());
+  }
+
+  BmPrimInt* Primary() { return Common()->primaryStream; }
+  BmSecondaryInt* Secondary() { return Common()->secondaryStream; }
+  SyncTagManager* Tags() { return Common()->syncTagManager; }
+  InterruptManager* Interrupts() { return Common()->interruptManager; }
+  FlipController* Flips() { return Common()->flipController; }
+  uint32_t BlockBus() {
+    return static_cast<uint32_t>(OrvRegion_GetPhys(OrvRegion_FindFromVirtual(device, SharedLocked())));
+  }
+
+  // A range of commands in a page of its own, as the X driver posts them:
+  // its bus start (the end is start + 4 * words).
+  uint32_t XRange(const std::vector<uint32_t>& words) {
+    void* cpu = nullptr;
+    const uint64_t bus = OsAllocLockedPages(device, 1, 0, 1, &cpu);
+    EXPECT_NE(bus, 0u);
+    auto* at = static_cast<uint32_t*>(cpu);
+    for (size_t i = 0; i < words.size() && i < 1024; ++i) at[i] = words[i];
+    pages_.push_back(Pages{cpu, bus});
+    return static_cast<uint32_t>(bus);
+  }
+
+  int Post(const OrvDmaPostRequest& record) {
+    OrvDmaPostRequest copy = record;
+    return glue.Ioctl(file, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&copy));
+  }
+
+  // Tags the engine reached, in order.
+  std::vector<uint32_t> ReachedTags() const {
+    std::vector<uint32_t> out;
+    for (const auto& e : dma.Trace())
+      if (e.kind == orvsim::DmaEngine::TraceKind::kTag) out.push_back(e.a);
+    return out;
+  }
+  size_t TraceCount(orvsim::DmaEngine::TraceKind kind) const {
+    size_t n = 0;
+    for (const auto& e : dma.Trace()) n += e.kind == kind ? 1 : 0;
+    return n;
+  }
+  // The value last written to a register by the processor (board logging
+  // of writes on); 0xFFFFFFFF when none was.
+  uint32_t LastWrite(uint32_t reg) const {
+    uint32_t value = 0xFFFFFFFF;
+    for (const auto& a : board.LoggedWrites())
+      if (a.offset == reg) value = a.value;
+    return value;
+  }
+  // Register writes the engine's packets made to one register, in order.
+  std::vector<uint32_t> PacketWrites(uint32_t reg) const {
+    std::vector<uint32_t> out;
+    for (const auto& w : dma.Writes())
+      if (w.reg == reg) out.push_back(w.value);
+    return out;
+  }
+
+  kglue::File* file = nullptr;
+  PDEV* pdev = nullptr;
+  bool expectErrors = false;
+
+ private:
+  struct Pages {
+    void* cpu;
+    uint64_t bus;
+  };
+  std::vector<Pages> pages_;
+};
+
+}  // namespace ktest
