@@ -101,12 +101,12 @@ TEST_F(Streams, WithALaggingEngineNoBufferIsWrittenAgainBeforeItsFencePassed) {
   BmPrimInt* stream = Primary();
   const uint32_t buffers = stream->bufferCount;
   ASSERT_EQ(buffers, 4u);
-  // Numbered tag writes through two rounds of the ring and a half.
+  // Numbered tag writes round the ring and into its first two buffers again.
   const uint32_t perGroup = 1024;
   uint32_t n = 0;
   uint32_t switches = 0;
   BmBuffer* current = stream->head;
-  while (switches < 2 * buffers + 2) {
+  while (switches < buffers + 2) {
     uint32_t* at = stream->Reserve(perGroup);
     ASSERT_NE(at, nullptr);
     for (uint32_t i = 0; i < perGroup - 2; ++i) at[i] = kFill;
