@@ -8,6 +8,7 @@
 #include "platform/xserver/xf86_server.h"
 
 #include "xdriver/orv_driver.h"
+#include "hwsharing/lut.h"
 #include "xdriver/orv_hal.h"
 #include "xdriver/orv_rec.h"
 #include "xdriver/orv_wire.h"
@@ -38,16 +39,16 @@ constexpr int kLutEntries = 256;
 constexpr unsigned kLutShift = 6;  // a 10-bit value in the upper bits of 16
 constexpr double kLutTop = 1023.0;
 
-// The colour table the hardware library loads: a zero word, then the red,
-// green and blue entries.
+// The colour table the hardware library loads: the library's public table
+// of the ramps kind (a zero word, then the red, green and blue entries).
 struct GammaTable {
-  uint32_t zero;
-  uint16_t channel[3][kLutEntries];
+  PUBLICLUT lut{};
+  uint16_t* Channel(int c) { return lut.ausEntry + c * kLutEntries; }
 };
-static_assert(sizeof(GammaTable) == 4 + 3 * 2 * kLutEntries);
 
 void LoadTable(ORVRec* rec, int head, GammaTable* table) {
-  ORVSetColorLUT(rec->pBoard, static_cast<uint32_t>(head), 0, table, kLutEntries);
+  table->lut.ulKind = kLutKindRamps;
+  ORVSetColorLUT(rec->pBoard, static_cast<uint32_t>(head), 0, &table->lut, kLutEntries);
 }
 
 ORVRec* RecOfIndex(int scrnIndex) {
@@ -249,7 +250,7 @@ int ORVChangeGammaCrtc(int scrnIndex, int head, float red, float green, float bl
       const double x = (4.0 * i + i / 64) / kLutTop;
       const double y = pow(x, exponent) * kLutTop;
       const uint32_t entry = y >= 0.0 && y <= kLutTop ? static_cast<uint32_t>(y) : 0;
-      table.channel[c][i] = static_cast<uint16_t>(entry << kLutShift);
+      table.Channel(c)[i] = static_cast<uint16_t>(entry << kLutShift);
     }
   }
   LoadTable(rec, head, &table);
@@ -282,7 +283,7 @@ int ORVChangeGammaRampCrtc(int scrnIndex, int head, const CARD16* red, const CAR
   const CARD16* ramps[3] = {red, green, blue};
   for (int c = 0; c < 3; ++c) {
     for (int i = 0; i < kLutEntries; ++i)
-      table.channel[c][i] = static_cast<uint16_t>(ramps[c][i] << kLutShift);
+      table.Channel(c)[i] = static_cast<uint16_t>(ramps[c][i] << kLutShift);
   }
   LoadTable(rec, head, &table);
   return 0;
