@@ -5,6 +5,7 @@
 
 #include "platform/xserver/dix.h"
 #include "platform/xserver/server_state.h"
+#include "platform/xserver/xv_state.h"
 #include "tools/lib/parser/xconfig.h"
 
 extern "C" {

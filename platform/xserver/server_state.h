@@ -21,6 +21,8 @@ struct XConfOption;
 
 namespace xstub::detail {
 
+struct XvState;
+
 // Entities a screen may drive at once.
 inline constexpr int kMaxScreenEntities = 4;
 
@@ -206,6 +208,8 @@ class ServerState {
 
   // Clients, extensions, windows and the cursor layer.
   DixState dix;
+  // The video extension layer (xv_state.h), made on first use.
+  std::unique_ptr<XvState> xv;
 };
 
 // The installed server's state, or null.
