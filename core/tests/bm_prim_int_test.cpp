@@ -359,6 +359,29 @@ TEST_F(PostedDmaTest, StartPostsTheRangeAndSkipsEmptyOnes) {
   EXPECT_EQ(registers_, std::vector<uint8_t>(8192)) << "mode 0 touches no register";
 }
 
+TEST_F(PostedDmaTest, VideoPostsCarryTheirThreeWordsAndRunOnTheEngine) {
+  MakePool(2, 4096);
+  kernel_.ClearCalls();
+  uint32_t* first = prim_->cursor;
+  WriteDrawing(prim_.get());
+  const uint32_t tag = prim_->WriteSyncPacket();
+  ASSERT_TRUE(prim_->StartVideo(1, 5, 12));
+  auto posts = kernel_.CallsTo(0x1b);
+  ASSERT_EQ(posts.size(), 1u);
+  OrvDmaPostRequest request;
+  memcpy(&request, posts[0].record.data(), sizeof request);
+  EXPECT_EQ(request.kind, kDmaPostVideo);
+  EXPECT_EQ(request.start, prim_->head->BusOf(first));
+  EXPECT_EQ(request.end, prim_->head->BusOf(prim_->cursor) | kBmMemPciLocked);
+  EXPECT_EQ(request.video[0], 1u);
+  EXPECT_EQ(request.video[1], 5u);
+  EXPECT_EQ(request.video[2], 12u);
+  std::vector<W> expected = kDrawingWrites;
+  expected.insert(expected.end(), {{0x1300, 0x707}, {0x1374, 0}, {0x12BC, tag | 1}});
+  EXPECT_EQ(engine_->Writes(), expected);
+  EXPECT_FALSE(prim_->IsSyncTagPending(tag));
+}
+
 TEST_F(PostedDmaTest, FailedPostIsReportedAndItsRangeIsPostedAgain) {
   MakePool(2, 4096);
   uint32_t* first = prim_->cursor;

@@ -35,6 +35,7 @@ constexpr RequestRow kRequests[] = {
 };
 
 constexpr unsigned kIocType = 'F';
+constexpr uint32_t kBufferKindAgp = 2;  // of request 0x01
 
 const RequestRow* FindRequest(uint8_t nr) {
   for (const RequestRow& r : kRequests) {
@@ -136,6 +137,7 @@ int FakeKernel::Ioctl(uint32_t minor, unsigned long code, void* arg) {
 int FakeKernel::AllocBuffer(BufferRecord& record) {
   if (record.kind < 1 || record.kind > 3 || record.size == 0) return -EINVAL;
   if (record.size > kMaxBufferSize) return -ENOMEM;
+  if (record.kind == kBufferKindAgp && refuse_agp_) return -ENOMEM;
   size_t length = (record.size + kPageSize - 1) / kPageSize * kPageSize;
   auto* memory = static_cast<uint8_t*>(aligned_alloc(kPageSize, length));
   if (memory == nullptr) return -ENOMEM;

@@ -2,7 +2,8 @@
 // the X driver before (or without) the kernel core: it answers the device
 // node's requests from tables the test fills and logs every call.
 //
-//   0x01  allocates a zeroed buffer and answers its mmap offset
+//   0x01  allocates a zeroed buffer and answers its mmap offset, which is
+//         also its bus address for the DMA engine (AGP pages can be refused)
 //   0x02  frees it (refused while it is mapped)
 //   0x03  reads or writes a named parameter of the table
 //   0x06  answers the minor of a PCI location (0xFFFFFFFF when unknown)
@@ -129,6 +130,11 @@ class FakeKernel : public Endpoint {
   void SetParameter(std::string_view name, uint32_t value);
   std::optional<uint32_t> Parameter(std::string_view name) const;
 
+  // Buffer kind 2 of request 0x01 (AGP pages) is refused with ENOMEM while
+  // this is set, as on a machine without AGP memory: the driver then has to
+  // take page-locked PCI memory (kind 1).
+  void RefuseAgpBuffers(bool refuse) { refuse_agp_ = refuse; }
+
   // Minors answered by request 0x06.
   void SetMinor(uint32_t bus, uint32_t device, uint32_t function, uint32_t minor);
 
@@ -177,6 +183,7 @@ class FakeKernel : public Endpoint {
   uint64_t next_offset_ = 0x100000;
   uint64_t next_handle_ = 0x1000;
   orvsim::DmaEngine* dma_ = nullptr;
+  bool refuse_agp_ = false;
 };
 
 }  // namespace xstub

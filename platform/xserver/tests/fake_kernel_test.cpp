@@ -96,6 +96,21 @@ TEST_F(XserverFakeKernel, BadBufferRequestsAreRefused) {
   EXPECT_EQ(kernel.BufferCount(), 1u);
 }
 
+TEST_F(XserverFakeKernel, AgpPagesCanBeRefusedAndLockedPagesAreReachedByTheirBusAddress) {
+  kernel.RefuseAgpBuffers(true);
+  xstub::BufferRecord agp = {2, 1, 0, 8192, 0};
+  EXPECT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &agp), -1);
+  EXPECT_EQ(errno, ENOMEM);
+  xstub::BufferRecord locked = {1, 1, 0, 8192, 0};
+  ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &locked), 0);
+  // The mmap offset is the address the engine reads the pages at.
+  EXPECT_EQ(kernel.ResolveBus(locked.offset + 4096, 16),
+            kernel.FindBuffer(locked.offset)->memory + 4096);
+  EXPECT_EQ(kernel.ResolveBus(locked.offset + 8190, 16), nullptr) << "past its pages";
+  kernel.RefuseAgpBuffers(false);
+  EXPECT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &agp), 0);
+}
+
 TEST_F(XserverFakeKernel, NamedParametersComeFromTheTable) {
   kernel.SetParameter("swEnableDma", 1);
   uint32_t value = 0;
