@@ -101,7 +101,7 @@ class Engine2d::Access {
 };
 
 Engine2d::Engine2d(Board& board, DmaEngine& dma) : board_(board), dma_(dma) {
-  for (uint32_t reg : {k2dRegLineEnd, k2dRegSizeGo}) {
+  for (uint32_t reg : {k2dRegLineEnd, k2dRegSizeGo, k2dRegStoredSizeGo}) {
     board_.SetWriteHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t value, uint32_t) {
       // A narrow write changes its bytes of the register; the engine then
       // starts with the whole word.
@@ -121,6 +121,7 @@ Engine2d::~Engine2d() {
   dma_.SetPacketWriteSink(nullptr);
   board_.ClearHooks(k2dRegLineEnd);
   board_.ClearHooks(k2dRegSizeGo);
+  board_.ClearHooks(k2dRegStoredSizeGo);
 }
 
 void Engine2d::RegisterWritten(uint32_t reg, uint32_t value) {
@@ -128,6 +129,8 @@ void Engine2d::RegisterWritten(uint32_t reg, uint32_t value) {
     Draw(value);
   } else if (reg == k2dRegLineEnd) {
     DrawLine(value);
+  } else if (reg == k2dRegStoredSizeGo) {
+    Draw(Reg(k2dRegSize));
   }
 }
 

@@ -5,7 +5,9 @@
 // surface-to-surface copies and colour expansion of a 1-bit source. Its
 // state is the 2D register file (0x1220-0x123C surface descriptors,
 // 0x1300-0x132C drawing state); a write of the size register 0x138C starts
-// a fill, copy or expansion, a write of the line end 0x1388 draws a line.
+// a fill, copy or expansion, a write of the line end 0x1388 draws a line,
+// and a write of 0x13A4 starts the control word's operation with the size
+// held in 0x130C (the video upload's start).
 // The writes act alike whether a DMA packet or the processor makes them.
 //
 // Written from the register descriptions alone; it never calls driver
@@ -40,6 +42,7 @@ inline constexpr uint32_t k2dRegClipTopLeft = 0x1328;   // index 0xCA: top << 16
 inline constexpr uint32_t k2dRegClipBottomRight = 0x132C;  // index 0xCB: bottom << 16 | right
 inline constexpr uint32_t k2dRegLineEnd = 0x1388;       // index 0xE2: y << 16 | x; draws a line
 inline constexpr uint32_t k2dRegSizeGo = 0x138C;        // index 0xE3: h << 16 | w; draws
+inline constexpr uint32_t k2dRegStoredSizeGo = 0x13A4;  // index 0xE9: draws with 0x130C's size
 
 // ---- Control word (0x1300) ------------------------------------------------------
 inline constexpr uint32_t k2dOpMask = 0xF;

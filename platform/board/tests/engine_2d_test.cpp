@@ -275,6 +275,30 @@ TEST_F(Engine2dTest, CopySourceStartByLayoutAndTransparency) {
       "orvsim: 2D engine: .*copy from descriptor 3 \\(2 bytes per pixel\\)");
 }
 
+TEST_F(Engine2dTest, TheStoredSizeStartsAnUploadFromSystemMemory) {
+  // A 5 x 3 plane of bytes in page-locked system memory, packed rows.
+  std::vector<uint8_t> system(4096, 0);
+  for (int i = 0; i < 15; ++i) system[16 + i] = static_cast<uint8_t>(0x40 + i);
+  dma.SetSystemMemory([&](uint32_t bus, uint32_t length) -> uint8_t* {
+    if (bus >= 0x40000000 && bus + length <= 0x40000000 + system.size())
+      return system.data() + (bus - 0x40000000);
+    return nullptr;
+  });
+  Fill(kSurface, 5, 1, 0, 3);
+  Reg(k2dRegPlaneMask, 0xFFFFFFFF);
+  // The upload's stream: the size goes to 0x130C, 0x13A4 starts the copy,
+  // and the size register is cleared behind it.
+  RunDma({0x212121BA, 0,
+          0x8A8B8889, Mode(5, 1, 18), 0x40000010 | 3, Mode(5, 3, 18), kSurface,
+          0xC3C2C1C0, 0x2004C2, 0, 0, Size(5, 3),
+          0xC3E9C2C1, 0, 0, 0xFFFFFFFF, 0});
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(Pixel(kSurface, 5, 1, x, y), 0x40u + y * 5 + x) << x << "," << y;
+  EXPECT_EQ(engine.Operations(), 1u) << "0x130C alone starts nothing";
+  EXPECT_TRUE(engine.Faults().empty());
+}
+
 TEST_F(Engine2dTest, OverlappingCopiesReadAndWritePixelByPixelInTheirDirection) {
   // A reference: the same copy done one pixel at a time in the same order.
   struct Case {
