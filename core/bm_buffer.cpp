@@ -43,12 +43,13 @@ void WaitSurfaceIdle(MmSurface* surface) {
   });
 }
 
-void FlushEngine(CommonData* common) {
+}  // namespace
+
+void BmFlushEngine(CommonData* common) {
   const bool next3 = (common->revisionBits & kRevKestrionNext3) != 0;
   HwWriteRegister(common, next3 ? kRegEngineStatus : kRegEngineFlush, kEngineFlush);
 }
 
-}  // namespace
 
 // ---- BmBuffer -------------------------------------------------------------------------------
 
@@ -194,7 +195,7 @@ bool BmBuffer::AllocMemory(const BmBuffer_AllocOptions& options) {
       memoryType = (s->placedKind == kSurfAgp || s->placedKind == kSurfPciLocked) ? s->placedKind
                                                                                   : kBmMemLocal;
       WaitSurfaceIdle(s);
-      FlushEngine(common);
+      BmFlushEngine(common);
       // A buffer the processor cannot write is of no use to a pool.
       if (!TakeCpuAddress()) {
         FreeMemory();

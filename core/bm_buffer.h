@@ -72,6 +72,10 @@ uint32_t BmBusTypeOf(uint32_t memoryType, uint32_t busFlags);
 void BmAddSystemMemoryEntries(BmBuffer_AllocOptions& alloc, uint32_t busFlags, uint32_t debugFlags,
                               uint32_t size);
 
+// Flushes the engine's pending writes to memory: register 0x318 on the
+// chips of kRevKestrionNext3, 0x314 on the others.
+void BmFlushEngine(CommonData* common);
+
 class BmBuffer : public OsHeapObject {
  public:
   // Each answers a new buffer or null; a half-made buffer is destroyed.

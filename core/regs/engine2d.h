@@ -26,6 +26,7 @@ inline constexpr uint8_t k2dIdxClipBottomRight = 0xCB;
 inline constexpr uint8_t k2dIdxSyncZero = 0xDD;      // written 0 by the sync packet
 inline constexpr uint8_t k2dIdxLineEnd = 0xE2;       // y << 16 | x, draws the line
 inline constexpr uint8_t k2dIdxSizeGo = 0xE3;        // h << 16 | w, draws
+inline constexpr uint8_t k2dIdxStoredSizeGo = 0xE9;  // draws with the size held in 0xC3
 inline constexpr uint8_t k2dIdxSyncTag = 0xAF;
 inline constexpr uint8_t k2dIdxRepeatHeader = 0x22;
 inline constexpr uint8_t k2dIdxRepeatCount = 0x23;

@@ -36,6 +36,12 @@ constexpr RequestRow kRequests[] = {
 
 constexpr unsigned kIocType = 'F';
 constexpr uint32_t kBufferKindAgp = 2;  // of request 0x01
+// The shared locked block and its pending command slots (24 bytes each,
+// the first word the slot's posting type, all ones when free).
+constexpr uint32_t kSharedLockedBytes = 2784;
+constexpr uint32_t kPendingSlotsAt = 2304;
+constexpr uint32_t kPendingSlotStride = 24;
+constexpr uint32_t kPendingSlots = 15;
 
 const RequestRow* FindRequest(uint8_t nr) {
   for (const RequestRow& r : kRequests) {
@@ -144,6 +150,12 @@ int FakeKernel::AllocBuffer(BufferRecord& record) {
   memset(memory, 0, length);
   record.offset = next_offset_;
   next_offset_ += length;
+  if (record.size == kSharedLockedBytes) {
+    // The module makes the shared locked block with its pending command
+    // slots free.
+    for (uint32_t i = 0; i < kPendingSlots; ++i)
+      memset(memory + kPendingSlotsAt + kPendingSlotStride * i, 0xFF, sizeof(uint32_t));
+  }
   buffers_.push_back(
       Buffer{record.kind, record.flags, record.size, record.offset, memory, length, 0});
   return 0;

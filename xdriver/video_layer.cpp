@@ -1,0 +1,631 @@
+#include "xdriver/video_layer.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "core/bm_buffer.h"
+#include "core/bm_packets.h"
+#include "core/bm_prim_int.h"
+#include "core/bm_transform.h"
+#include "core/chip_ids.h"
+#include "core/dbg_output.h"
+#include "core/hw_thread2d.h"
+#include "core/ioc_request_mgr.h"
+#include "core/mm_surface_manager.h"
+#include "core/os.h"
+#include "core/pdev.h"
+#include "core/poll.h"
+#include "core/regs/engine2d.h"
+#include "core/regs/engine3d.h"
+#include "core/utils.h"
+#include "xdriver/context2d.h"
+#include "xdriver/engine2d_state.h"
+#include "xdriver/surface2d.h"
+
+namespace {
+
+// ITU-R BT.601 studio range, (Y, Cb, Cr) as a row vector times the matrix:
+// R = 1.164 Y + 1.596 Cr, G = 1.164 Y - 0.392 Cb - 0.813 Cr, B = 1.164 Y + 2.017 Cb.
+constexpr double kBt601ToRgb[16] = {
+    1.164, 1.164,  1.164, 0,  // Y
+    0,     -0.392, 2.017, 0,  // Cb
+    1.596, -0.813, 0,     0,  // Cr
+    0,     0,      0,     1,
+};
+// Where the studio range puts black and no colour.
+constexpr float kLumaBlack = -0.0625f;
+constexpr float kChromaZero = -0.5f;
+// The combiner's constants: the matrix scaled by 255/1024, the offsets by a
+// quarter, each into an 11-bit two's-complement field with 1.0 = 1024.
+constexpr float kMatrixScale = 0.2490234375f;
+constexpr float kOffsetScale = 0.25f;
+constexpr float kFieldOne = 1024.0f;
+constexpr uint32_t kFieldMask = 0x7FF;
+
+// The three conversion stages, one per input component (Y, Cb, Cr): flags,
+// control and second word, packed and planar. A planar image brings its
+// chroma from texture units 1 (Cr) and 2 (Cb).
+struct StageRow {
+  uint8_t flags;
+  uint32_t control, second;
+  uint32_t planarControl, planarSecond;
+};
+constexpr StageRow kStageRows[kVideoStagesUsed] = {
+    {6, 0x703C000, 0x400803, 0x703C000, 0x400804},  // Y
+    {2, 0x7010000, 0x400802, 0x7010040, 0x400804},  // Cb, from input field 2
+    {2, 0x7010000, 0x440801, 0x7010020, 0x440804},  // Cr, from input field 1
+};
+// The hardware stage numbers the three records go to, and the five stages
+// the default state sets.
+constexpr uint32_t kStageNumbers[kVideoStagesUsed] = {0, 2, 4};
+constexpr uint32_t kDefaultStageNumbers[] = {0, 2, 4, 8, 10};
+constexpr uint32_t kStageNumberMask = 0x1F;
+constexpr uint8_t kStageFlagOption = 0x1;
+constexpr uint8_t kStageFlagConstants = 0x6;
+
+// ---- Packet headers ----------------------------------------------------------------------
+constexpr uint8_t Idx(uint32_t reg) { return IndexOfReg(reg); }
+constexpr uint8_t kIdxSink = Idx(k3dRegPad);
+constexpr uint8_t kIdxUnit0 = Idx(k3dRegUnitControl0);
+
+constexpr uint32_t kHdrSync = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag,
+                                           k2dIdxSyncTag);
+constexpr uint32_t kHdrTarget = PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0);
+constexpr uint32_t kHdrControl = PacketHeader(k2dIdxControl, Idx(k3dRegWordE8));
+constexpr uint32_t kHdrSeparator = PacketHeader(k2dIdxSyncZero);
+constexpr uint32_t UnitHeader(uint32_t u) {
+  return PacketHeader(static_cast<uint8_t>(kIdxUnit0 + u), Idx(k3dRegTexAddress),
+                      Idx(k3dRegTexMode), Idx(k3dRegTexDimensions));
+}
+constexpr uint32_t kHdrUnitWords = PacketHeader(Idx(k3dRegTexFilter), Idx(k3dRegTexWord585),
+                                                Idx(k3dRegTexWordCC), Idx(k3dRegTexWordD0));
+constexpr uint32_t kHdrUnitZeros = PacketHeader(Idx(k3dRegTexWordC8), Idx(k3dRegTexWordD4),
+                                                Idx(k3dRegTexWordD8));
+constexpr uint32_t kHdrUnitTable = PacketHeader(Idx(k3dRegTexTable));
+constexpr uint32_t kHdrStageWithOption =
+    PacketHeader(Idx(k3dRegStageControl), Idx(k3dRegStageSecond), Idx(k3dRegStageOption),
+                 Idx(k3dRegStageOption2));
+constexpr uint32_t kHdrStage =
+    PacketHeader(Idx(k3dRegStageControl), Idx(k3dRegStageSecond), kIdxSink, kIdxSink);
+constexpr uint32_t kHdrStageConstants =
+    PacketHeader(Idx(k3dRegStageConst0), Idx(k3dRegStageConst1), Idx(k3dRegStageConst2),
+                 Idx(k3dRegStageConst3));
+constexpr uint32_t RestoreUnitHeader(uint32_t u) {
+  return PacketHeader(static_cast<uint8_t>(kIdxUnit0 + u), Idx(k3dRegTexFilter),
+                      Idx(k3dRegTexWord585), Idx(k3dRegTexWordC8));
+}
+constexpr uint32_t kHdrRestoreUnitWords = PacketHeader(
+    Idx(k3dRegTexWordCC), Idx(k3dRegTexWordD0), Idx(k3dRegTexWordD4), Idx(k3dRegTexWordD8));
+constexpr uint32_t kHdrAllUnits =
+    PacketHeader(kIdxUnit0, kIdxUnit0 + 1, kIdxUnit0 + 2, kIdxUnit0 + 3);
+constexpr uint32_t kHdrControlOnly = PacketHeader(k2dIdxControl);
+constexpr uint32_t kHdrTag = PacketHeader(k2dIdxSyncTag);
+// A corner j (0-2) of a coordinate record: w3, w2, w1 and last w0 into the
+// register of the record's kind.
+constexpr uint32_t CornerHeader(uint32_t j, uint32_t kindReg, bool alternate) {
+  return PacketHeader(static_cast<uint8_t>(Idx(k3dRegVertexW3) + j), Idx(k3dRegVertexW2),
+                      Idx(alternate ? k3dRegVertexW1Alt : k3dRegVertexW1), Idx(kindReg));
+}
+// Blits and uploads.
+constexpr uint32_t kHdrEngineWord = PacketHeader(Idx(k3dRegWordE8));
+constexpr uint32_t kHdrSurfaces =
+    PacketHeader(k2dIdxDescMode0, k2dIdxDescAddress0, k2dIdxDescMode0 + 2, k2dIdxDescAddress0 + 2);
+constexpr uint32_t kHdrBlit = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo);
+constexpr uint32_t kHdrUpload = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSize);
+constexpr uint32_t kHdrUploadGo =
+    PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxStoredSizeGo, k2dIdxSize);
+
+static_assert(kHdrSync == 0xafafddc0);
+static_assert(UnitHeader(0) == 0x79787780 && UnitHeader(3) == 0x79787783);
+static_assert(kHdrUnitWords == 0x74737170 && kHdrUnitZeros == 0x21767572);
+static_assert(kHdrStage == 0x20209b99 && kHdrStageWithOption == 0x9a989b99);
+static_assert(kHdrStageConstants == 0xa1a09f9e && kHdrControl == 0x2121bac0);
+static_assert(RestoreUnitHeader(1) == 0x72717081 && kHdrRestoreUnitWords == 0x76757473);
+static_assert(kHdrAllUnits == 0x83828180);
+static_assert(CornerHeader(0, k3dRegVertexTex0, false) == 0x635e5d58);
+static_assert(CornerHeader(2, k3dRegVertexPosition, true) == 0x605f5d5a);
+static_assert(kHdrSurfaces == 0x8a8b8889 && kHdrBlit == 0xe3c2c1c0);
+static_assert(kHdrUpload == 0xc3c2c1c0 && kHdrUploadGo == 0xc3e9c2c1);
+
+// ---- Words -------------------------------------------------------------------------------
+constexpr uint32_t kUnitEnabled = 0x40100;
+constexpr uint32_t kUnitDisabled = 0x10000;
+constexpr uint32_t kUnitFilter = 0x1010;
+constexpr uint32_t kUnitWord585Video = 0x49;
+constexpr uint32_t kUnitHeightBit = 0x10000;
+constexpr uint32_t kUnitWidthPacked = 0x2e020000;  // 16-bit texels
+constexpr uint32_t kUnitWidthPlanar = 0x12020000;  // 8-bit texels
+constexpr uint32_t kUnitTablePlanar = 0x1200000;
+constexpr uint32_t kTargetLayoutPrimary = 0x40000;  // drawn into the frame buffer
+constexpr uint32_t kTargetLayoutVideo = 0x30000;    // into the overlay's buffer
+constexpr uint32_t kEngineControlLater = 0x410CC;
+constexpr uint32_t kEngineControl = 0x2410CC;
+constexpr uint32_t kRestoreUnitsOff = 0x1000F;
+constexpr uint32_t kRestoreControl = 0x2010CC;
+constexpr uint32_t kBlitControl = 0x4C2;
+constexpr uint32_t kUploadControl = 0x2004C2;
+constexpr uint32_t kUploadGo = 0xFFFFFFFF;
+constexpr uint32_t kSourceLayout = 0x40000;
+constexpr uint32_t kDestLayout = 0x30000;
+constexpr uint32_t kUploadSourcePacked = 0x2e010000;
+constexpr uint32_t kUploadSourceYUY2 = 0x2e810000;  // byte-swapped 16-bit pixels
+constexpr uint32_t kUploadSourcePlanar = 0x12010000;
+constexpr uint32_t kUploadDestPacked = 0x2e030000;
+constexpr uint32_t kUploadDestPlanar = 0x12030000;
+constexpr uint32_t kSystemMemoryBits = 2;  // | 1 for page-locked PCI memory
+constexpr uint32_t kUnitDisabledPrefix = 0;
+constexpr uint32_t kVideoPostWord = 5;
+constexpr uint32_t kScalerFormat = 0x2e;
+constexpr uint32_t kScalerLayout = 3;
+constexpr uint32_t kPlainFormat = 16;
+constexpr uint32_t kSurfaceFormat16 = 32;
+constexpr uint32_t kSurfaceFormat32 = 50;
+constexpr uint32_t kSurfaceLayoutByDim = 4;
+constexpr uint32_t kPitchAlign = 32;
+// Memory types of the two slots.
+constexpr uint32_t kSlotMemoryType[2] = {19, 21};
+// The overlay's transform interface kind and its VSync request.
+constexpr EBmPostType kVideoOverlayInterface = 4;
+constexpr uint32_t kVSyncVideoOverlay = 0x20000000;
+// Polls of a surface's idle state before the scaler gives up waiting.
+constexpr uint32_t kSurfaceIdlePolls = kEngineWaitPolls;
+
+uint32_t FloatWord(float f) {
+  uint32_t w;
+  memcpy(&w, &f, 4);
+  return w;
+}
+
+uint32_t Field(float value) {
+  return static_cast<uint32_t>(static_cast<int32_t>(value * kFieldOne)) & kFieldMask;
+}
+
+// Element (row r, column c) of a matrix kept column-major.
+float& At(Matrix& m, int r, int c) { return m.e[4 * c + r]; }
+
+// Writes the words at the cursor of the device's current buffer; nothing
+// when no buffer holds them.
+void Emit(BmPrimInt* prim, std::initializer_list<uint32_t> words) {
+  uint32_t* at = prim->Reserve(static_cast<uint32_t>(words.size()));
+  if (at == nullptr) return;
+  for (uint32_t w : words) *at++ = w;
+}
+
+bool LaterBoard(const PDEV* pdev) { return IsLaterGenerationRevision(pdev->common->revisionBits); }
+
+void EmitSync(BmPrimInt* prim) {
+  const uint32_t tag = Sync2dNewTag(prim->shared);
+  Emit(prim, {kHdrSync, k2dControlIdle, 0, tag | Sync2dStreamBit(prim), tag});
+}
+
+void EmitUnit(BmPrimInt* prim, bool later, uint32_t u, uint32_t plane, uint32_t width,
+              uint32_t height, uint32_t table) {
+  Emit(prim, {kHdrSeparator, 0});
+  Emit(prim, {UnitHeader(u), 1u << u | kUnitEnabled, plane, width, height | kUnitHeightBit});
+  Emit(prim, {kHdrUnitWords, kUnitFilter, kUnitWord585Video, 0xFFFFFFFF, 0});
+  Emit(prim, {kHdrUnitZeros, 0, 0, 0});
+  if (later && u < 2) Emit(prim, {kHdrUnitTable, table});
+}
+
+void EmitUnitOff(BmPrimInt* prim, uint32_t u) {
+  Emit(prim, {kHdrSeparator, 0});
+  Emit(prim, {UnitHeader(u), 1u << u | kUnitDisabled, kUnitDisabledPrefix, 0, 0});
+}
+
+// The three conversion stages from the colour controls.
+void BuildStages(ORVVideoPortRec* port, uint32_t fourcc) {
+  port->combined = port->contrast * port->hue * port->saturation * port->conversion;
+  const HomogenVector lift = port->brightness * port->conversion;
+  const HomogenVector base = Vector(kLumaBlack, kChromaZero, kChromaZero) * port->combined;
+  port->offset = Vector(lift.x + base.x, lift.y + base.y, lift.z + base.z);
+  const Vector o = port->offset * kOffsetScale;
+  const bool planar = VideoIsPlanar(fourcc);
+  for (unsigned i = 0; i < kVideoStagesUsed; ++i) {
+    const StageRow& row = kStageRows[i];
+    VideoStage& s = port->stages[i];
+    s.flags = row.flags;
+    s.control = planar ? row.planarControl : row.control;
+    s.second = planar ? row.planarSecond : row.second;
+    s.option[0] = s.option[1] = 0;
+    const float r = At(port->combined, i, 0) * kMatrixScale;
+    const float g = At(port->combined, i, 1) * kMatrixScale;
+    const float b = At(port->combined, i, 2) * kMatrixScale;
+    s.constants[0] = Field(r);
+    s.constants[1] = Field(b) | Field(g) << 16;
+    s.constants[2] = Field(o.x);
+    s.constants[3] = Field(o.z) | Field(o.y) << 16;
+  }
+  port->stageCount = kVideoStagesUsed;
+  port->dirty = 0;
+  port->lastFourcc = fourcc;
+}
+
+void EmitStages(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc) {
+  if (port->dirty || fourcc != port->lastFourcc) BuildStages(port, fourcc);
+  for (uint32_t n = 0; n < port->stageCount && n < kVideoStagesUsed; ++n) {
+    const VideoStage& s = port->stages[n];
+    const uint32_t control = (s.control & ~kStageNumberMask) | kStageNumbers[n];
+    Emit(prim, {(s.flags & kStageFlagOption) ? kHdrStageWithOption : kHdrStage, control,
+                s.second, s.option[0], s.option[1]});
+    if (s.flags & kStageFlagConstants) {
+      Emit(prim, {kHdrStageConstants, s.constants[0], s.constants[1], s.constants[2],
+                  s.constants[3]});
+    }
+  }
+}
+
+// The whole source onto the destination rectangle: texture coordinates
+// (0, 0), (1, 0), (0, 1) for units 0-2, the destination's corners with w = 1.
+void EmitCoordinates(BmPrimInt* prim, uint32_t dstW, uint32_t dstH) {
+  const uint32_t one = FloatWord(1.0f);
+  const uint32_t kinds[] = {k3dRegVertexTex0, k3dRegVertexTex1, k3dRegVertexTex2};
+  // Corner j of the texture records: (w3, w2, w1, w0) = (0, 0, t, s).
+  const uint32_t s[3] = {0, one, 0}, t[3] = {0, 0, one};
+  const uint32_t x[3] = {0, FloatWord(static_cast<float>(dstW)), 0};
+  const uint32_t y[3] = {0, 0, FloatWord(static_cast<float>(dstH))};
+  for (uint32_t j = 0; j < 3; ++j) {
+    for (uint32_t kind : kinds) Emit(prim, {CornerHeader(j, kind, false), 0, 0, t[j], s[j]});
+    // The destination record: w = 1.0, then y through the alternate w1, x.
+    Emit(prim, {CornerHeader(j, k3dRegVertexPosition, j == 2), one, 0, y[j], x[j]});
+  }
+}
+
+void EmitDefaultState(PDEV* pdev, BmPrimInt* prim) {
+  for (uint32_t u = 0; u < 4; ++u) {
+    Emit(prim, {RestoreUnitHeader(u), kUnitEnabled | 1u << u, 0, k3dTexWord585, 0});
+    Emit(prim, {kHdrRestoreUnitWords, 0xFFFFFFFF, 0, 0, 0});
+    if (LaterBoard(pdev)) Emit(prim, {kHdrUnitTable, 0});
+  }
+  Emit(prim, {kHdrSeparator, 0});
+  Emit(prim, {kHdrAllUnits, kRestoreUnitsOff, 0, 0, 0});
+  Emit(prim, {kHdrControlOnly, kRestoreControl});
+  for (uint32_t n : kDefaultStageNumbers) {
+    Emit(prim, {kHdrStageWithOption, VideoStage::kDefaultControl | n, VideoStage::kDefaultSecond,
+                VideoStage::kDefaultControl, VideoStage::kDefaultSecond});
+  }
+  Emit(prim, {kHdrSeparator, 0});
+  EmitSync(prim);
+}
+
+// Steps of one frame up to its tag, into the device's current buffer.
+void WriteFrame(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc, uint32_t y, uint32_t p1,
+                uint32_t p2, uint32_t srcW, uint32_t srcH, uint32_t dst, uint32_t index,
+                int32_t kind, uint32_t dstW, uint32_t dstH, uint32_t dstFormat) {
+  PDEV* pdev = port->device;
+  const bool later = LaterBoard(pdev);
+  EmitSync(prim);
+  Emit(prim, {kHdrTarget, dst,
+              dstW | dstFormat << k2dModeFormatShift |
+                  (kind == kVideoPostPrimary ? kTargetLayoutPrimary : kTargetLayoutVideo)});
+  Emit(prim, {kHdrControl, later ? kEngineControlLater : kEngineControl, 0});
+  if (VideoIsPlanar(fourcc)) {
+    // Unit 1 samples Cr (V), unit 2 Cb (U).
+    const uint32_t cr = fourcc == kFourccYV12 ? p2 : p1;
+    const uint32_t cb = fourcc == kFourccYV12 ? p1 : p2;
+    EmitUnit(prim, later, 0, y, srcW | kUnitWidthPlanar, srcH, kUnitTablePlanar);
+    EmitUnit(prim, later, 1, cr, (srcW >> 1) | kUnitWidthPlanar, srcH >> 1, kUnitTablePlanar);
+    EmitUnit(prim, later, 2, cb, (srcW >> 1) | kUnitWidthPlanar, srcH >> 1, kUnitTablePlanar);
+  } else {
+    EmitUnit(prim, later, 0, y, srcW | kUnitWidthPacked, srcH, 0);
+    EmitUnitOff(prim, 1);
+    EmitUnitOff(prim, 2);
+  }
+  EmitUnitOff(prim, 3);
+  EmitStages(port, prim, fourcc);
+  EmitCoordinates(prim, dstW, dstH);
+  EmitDefaultState(pdev, prim);
+  const uint32_t tag = Sync2dNewTag(prim->shared);
+  port->tags[index & 1] = tag;
+  Emit(prim, {kHdrTag, tag});
+}
+
+void WriteBlit(BmPrimInt* prim, uint32_t dstOffset, uint32_t dstPitch, uint32_t format,
+               int32_t dstX, int32_t dstY, uint32_t srcOffset, uint32_t srcPitch, int32_t srcX,
+               int32_t srcY, int32_t width, int32_t height) {
+  auto xy = [](int32_t x, int32_t y) {
+    return (static_cast<uint32_t>(x) & 0xFFFF) | static_cast<uint32_t>(y) << 16;
+  };
+  Emit(prim, {kHdrEngineWord, 0});
+  Emit(prim, {kHdrSurfaces, srcPitch | format << k2dModeFormatShift | kSourceLayout, srcOffset,
+              dstPitch | format << k2dModeFormatShift | kDestLayout, dstOffset});
+  Emit(prim, {kHdrBlit, kBlitControl, xy(srcX, srcY), xy(dstX, dstY), xy(width, height)});
+}
+
+// A surface of the layer, described and placed in the slot's memory type.
+Surface2d* PlaceSurface(ORVVideoPortRec* port, uint32_t slot, uint32_t pitch, uint32_t layout,
+                        uint32_t format, uint32_t height, uint32_t bytes, bool swap) {
+  PDEV* pdev = port->device;
+  Surface2d* s = new Surface2d();
+  if (s == nullptr) return nullptr;
+  s->memoryId = pdev->data2d.memoryId;
+  s->Describe(pdev, pitch, layout, format, height, kSlotMemoryType[slot & 1], k2dLocationLocal);
+  if (layout == kLayoutPlain) {
+    s->options.desc.size = bytes;
+    s->options.physicalSize = s->options.desc.GetPhysicalMemSize(true);
+  }
+  s->SwapSurfMode(swap);
+  if (!s->Enable(pdev->surfaceManager)) {
+    delete s;
+    return nullptr;
+  }
+  return s;
+}
+
+bool WaitSurfaceIdle(MmSurface* s) {
+  const bool idle =
+      PollUntil([&] { return !s->IsBusyDMA(); }, kSurfaceIdlePolls) && PollUntil(
+                                                                           [&] {
+                                                                             uint32_t tag = kSyncTagOfBlock;
+                                                                             return !s->IsBusyDWG(&tag, true);
+                                                                           },
+                                                                           kSurfaceIdlePolls);
+  if (!idle) dbgOutput("The engine did not leave the video surface; giving up the wait.\n");
+  return idle;
+}
+
+}  // namespace
+
+// ---- Port state -------------------------------------------------------------------------
+
+void ORVVideoInit(PDEV* device, ORVVideoPortPtr* port) {
+  *port = nullptr;
+  ORVVideoPortRec* p = new ORVVideoPortRec();
+  if (p == nullptr) return;
+  p->device = device;
+  p->conversion.Load(kBt601ToRgb);
+  p->brightness = Vector(0, 0, 0);
+  *port = p;
+}
+
+void ORVVideoCleanup(ORVVideoPortPtr port) {
+  if (port == nullptr) return;
+  // Whatever the adaptor left goes with the port.
+  if (port->scalerInterface != nullptr) ORVVideoFreeHWScalerSurface(port, 0);
+  for (uint32_t slot = 0; slot < 2; ++slot) ORVVideoFreeLocalSurface(port, slot);
+  delete port;
+}
+
+void ORVVideoSetBrightness(ORVVideoPortPtr port, float value) {
+  port->brightness.x = value;
+  port->dirty = 1;
+}
+
+void ORVVideoSetContrast(ORVVideoPortPtr port, float value) {
+  At(port->contrast, 0, 0) = value;
+  port->dirty = 1;
+}
+
+void ORVVideoSetSaturation(ORVVideoPortPtr port, float value) {
+  At(port->saturation, 1, 1) = value;
+  At(port->saturation, 2, 2) = value;
+  port->dirty = 1;
+}
+
+void ORVVideoSetHue(ORVVideoPortPtr port, float radians) {
+  const float c = static_cast<float>(LocCos(radians));
+  const float s = static_cast<float>(LocSin(radians));
+  At(port->hue, 1, 1) = c;
+  At(port->hue, 1, 2) = s;
+  At(port->hue, 2, 1) = -s;
+  At(port->hue, 2, 2) = c;
+  port->dirty = 1;
+}
+
+void ORVVideoInvalidate(ORVVideoPortPtr port) { port->dirty = 1; }
+
+// ---- Memory -------------------------------------------------------------------------------
+
+int32_t ORVVideoAllocSystemMem(ORVVideoPortPtr port, uint32_t bytes, void** address,
+                               uint64_t* busAddress) {
+  *address = nullptr;
+  *busAddress = 0;
+  if (bytes == 0) return kVideoMemNone;
+  CommonData* common = port->device->common;
+  const uint32_t pages = bytes / kVideoPageBytes + (bytes % kVideoPageBytes != 0 ? 1 : 0);
+  if (MmAllocateAGPBuffer(common, kIocAnyUnit, pages, address, busAddress)) return kVideoMemAgp;
+  if (MmAllocatePciLockedBuffer(common, kIocAnyUnit, pages, address, busAddress))
+    return kVideoMemPciLocked;
+  *address = nullptr;
+  *busAddress = 0;
+  return kVideoMemNone;
+}
+
+void ORVVideoFreeSystemMem(ORVVideoPortPtr port, void* address, int32_t kind) {
+  CommonData* common = port->device->common;
+  if (kind == kVideoMemPciLocked) {
+    MmFreePciLockedBuffer(common, kIocAnyUnit, address);
+  } else if (kind == kVideoMemAgp) {
+    MmFreeAGPBuffer(common, kIocAnyUnit, address);
+  }
+}
+
+uint32_t ORVVideoAllocLocalSurface(ORVVideoPortPtr port, uint32_t bytes, uint32_t slot) {
+  slot &= 1;
+  ORVVideoFreeLocalSurface(port, slot);
+  Surface2d* s = PlaceSurface(port, slot, 0, kLayoutPlain, kPlainFormat, 1, bytes, false);
+  if (s == nullptr) return 0;
+  port->surfaces[slot] = s;
+  return s->addressWord;
+}
+
+uint32_t ORVVideoAllocLocalSurfaceByDim(ORVVideoPortPtr port, uint32_t width, uint32_t height,
+                                        uint32_t bitsPerPixel, uint32_t slot) {
+  slot &= 1;
+  ORVVideoFreeLocalSurface(port, slot);
+  const uint32_t pitch = (width + kPitchAlign - 1) & ~(kPitchAlign - 1);
+  const uint32_t format = bitsPerPixel == 16 ? kSurfaceFormat16 : kSurfaceFormat32;
+  Surface2d* s = PlaceSurface(port, slot, pitch, kSurfaceLayoutByDim, format,
+                              height & k2dDimHeightMask, 0, false);
+  if (s == nullptr) return 0;
+  port->surfaces[slot] = s;
+  return s->addressWord;
+}
+
+void ORVVideoFreeLocalSurface(ORVVideoPortPtr port, uint32_t slot) {
+  slot &= 1;
+  Surface2d* s = port->surfaces[slot];
+  if (s == nullptr) return;
+  MmSurfaceManager* manager = port->device->surfaceManager;
+  s->Disable(manager);
+  if (manager != nullptr) manager->DestroySurfaceClone(s);
+  delete s;
+  port->surfaces[slot] = nullptr;
+}
+
+// ---- Drawing ------------------------------------------------------------------------------
+
+bool ORVVideoWait(ORVVideoPortPtr port, uint32_t index) {
+  const uint32_t tag = port->tags[index & 1];
+  if (tag == 0) return true;
+  return Sync2dWaitForTag(port->device->common, tag, "video frame");
+}
+
+void ORVVideoDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t p1, uint32_t p2,
+                     uint32_t srcW, uint32_t srcH, uint32_t dst, uint32_t index, int32_t kind,
+                     uint32_t dstW, uint32_t dstH, uint32_t dstFormat) {
+  PDEV* pdev = port->device;
+  BmPrimInt* prim = pdev->primInt;
+  DrawBracket bracket(pdev);
+  HwThread2d::SetupHardware(pdev->sharedLocked, prim);
+  WriteFrame(port, prim, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH, dstFormat);
+  if (kind == kVideoPostPrimary) {
+    prim->Start();
+  } else {
+    const uint32_t buffer = kind == 2 ? 12 : kind == 1 ? 8 : 4;
+    prim->StartVideo(index, kVideoPostWord, buffer);
+  }
+}
+
+void ORVVideoSystem2Local(ORVVideoPortPtr port, uint32_t fourcc, uint64_t srcBus,
+                          uint32_t dstOffset, uint32_t width, uint32_t height,
+                          int32_t memoryKind) {
+  PDEV* pdev = port->device;
+  BmPrimInt* prim = pdev->primInt;
+  const bool packed = fourcc == kFourccUYVY || fourcc == kFourccYUY2;
+  const uint32_t source = fourcc == kFourccUYVY   ? kUploadSourcePacked
+                          : fourcc == kFourccYUY2 ? kUploadSourceYUY2
+                                                  : kUploadSourcePlanar;
+  const uint32_t memory = kSystemMemoryBits | (memoryKind == kVideoMemPciLocked ? 1 : 0);
+  DrawBracket bracket(pdev);
+  HwThread2d::SetupHardware(pdev->sharedLocked, prim);
+  Emit(prim, {kHdrEngineWord, 0});
+  Emit(prim, {kHdrSurfaces, source | width, static_cast<uint32_t>(srcBus) | memory,
+              (packed ? kUploadDestPacked : kUploadDestPlanar) | width, dstOffset});
+  Emit(prim, {kHdrUpload, kUploadControl, 0, 0, width | height << 16});
+  Emit(prim, {kHdrUploadGo, 0, 0, kUploadGo, 0});
+  prim->Start();
+}
+
+void ORVVideoBlit(ORVVideoPortPtr port, uint32_t dstOffset, uint32_t dstPitch, uint32_t format,
+                  int32_t dstX, int32_t dstY, uint32_t srcOffset, uint32_t srcPitch,
+                  int32_t srcX, int32_t srcY, int32_t width, int32_t height) {
+  PDEV* pdev = port->device;
+  BmPrimInt* prim = pdev->primInt;
+  DrawBracket bracket(pdev);
+  HwThread2d::SetupHardware(pdev->sharedLocked, prim);
+  WriteBlit(prim, dstOffset, dstPitch, format, dstX, dstY, srcOffset, srcPitch, srcX, srcY, width,
+            height);
+  prim->Start();
+}
+
+// ---- The overlay's scaler -----------------------------------------------------------------
+
+uint32_t ORVVideoAllocHWScalerSurface(ORVVideoPortPtr port, uint32_t fourcc, uint32_t width,
+                                      uint32_t height, uint32_t slot, void** address,
+                                      uint32_t* pitch) {
+  slot &= 1;
+  *address = nullptr;
+  *pitch = 0;
+  PDEV* pdev = port->device;
+  CommonData* common = pdev->common;
+  if (port->scalerInterface == nullptr) {
+    port->scalerInterface = BmXformMgr::AllocateInterface(common, pdev->unit, kVideoOverlayInterface);
+    if (port->scalerInterface == nullptr) return 0;
+  }
+  ORVVideoFreeLocalSurface(port, slot);
+  Surface2d* s = PlaceSurface(port, slot, (width + kPitchAlign - 1) & ~(kPitchAlign - 1),
+                              kScalerLayout, kScalerFormat, height & k2dDimHeightMask, 0,
+                              fourcc == kFourccYUY2);
+  uint8_t* cpu = nullptr;
+  if (s != nullptr) {
+    port->surfaces[slot] = s;
+    if (WaitSurfaceIdle(s)) {
+      BmFlushEngine(common);
+      cpu = LockSurfaceCpu(s);
+    }
+  }
+  if (cpu == nullptr) {
+    ORVVideoFreeLocalSurface(port, slot);
+    BmXformMgr::FreeInterface(common, &port->scalerInterface);
+    return 0;
+  }
+  port->scalerLocked = 1;
+  *address = cpu;
+  *pitch = s->options.desc.GetHostAperturePitch();
+  return s->addressWord;
+}
+
+void ORVVideoFreeHWScalerSurface(ORVVideoPortPtr port, uint32_t slot) {
+  slot &= 1;
+  // The kernel module must stop running the sequence before it goes.
+  if (port->vsyncState != 0) ORVVideoSetVSyncInterrupt(port, 0);
+  if (port->scalerInterface != nullptr)
+    BmXformMgr::FreeInterface(port->device->common, &port->scalerInterface);
+  if (port->scalerLocked && port->surfaces[slot] != nullptr) ReleaseSurfaceCpu(port->surfaces[slot]);
+  port->scalerLocked = 0;
+  ORVVideoFreeLocalSurface(port, slot);
+}
+
+void ORVVideoHWScalerDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t p1,
+                             uint32_t p2, uint32_t srcW, uint32_t srcH, uint32_t dst,
+                             uint32_t index, int32_t kind, uint32_t dstW, uint32_t dstH,
+                             uint32_t dstFormat, uint32_t target, uint32_t targetPitch,
+                             uint32_t boxCount, const ORVVideoBox* boxes) {
+  BmXformInt* xform = port->scalerInterface;
+  if (xform == nullptr) return;
+  PDEV* pdev = port->device;
+  CommonData* common = pdev->common;
+  BmPrimInt* devicePrevious = pdev->primInt;
+  BmPrimInt* boardPrevious = common->primInt;
+  pdev->primInt = xform;
+  common->primInt = xform;
+  xform->BeginCmd();
+  port->dirty = 1;
+  WriteFrame(port, xform, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH, dstFormat);
+  for (uint32_t i = 0; i < boxCount; ++i) {
+    const ORVVideoBox& b = boxes[i];
+    WriteBlit(xform, target, targetPitch, dstFormat, b.x, b.y, dst, dstW, b.srcX, b.srcY, b.width,
+              b.height);
+  }
+  if (!xform->EndCmd()) dbgOutput("The video scaler's sequence did not fit its buffer.\n");
+  pdev->primInt = devicePrevious;
+  common->primInt = boardPrevious;
+  ORVVideoSetVSyncInterrupt(port, 1);
+}
+
+void ORVVideoStopHWScaler(ORVVideoPortPtr port, uint32_t) {
+  ORVVideoSetVSyncInterrupt(port, 0);
+  PDEV* pdev = port->device;
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  Sync2dAndWait(pdev->common, pdev->primInt, "video scaler stop");
+  BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+}
+
+uint32_t ORVVideoSetVSyncInterrupt(ORVVideoPortPtr port, uint32_t state) {
+  if (port->scalerInterface == nullptr) return 0;
+  if (state == port->vsyncState) return 1;
+  PDEV* pdev = port->device;
+  // From now on every drawing bracket of the device takes the command lock:
+  // the kernel module runs the scaler's sequence at vertical sync.
+  pdev->data2d.bracket.lockDrawing = 1;
+  OrvVSyncStateRequest request;
+  request.word[0] = kVSyncVideoOverlay;
+  request.word[1] = 0;
+  request.word[2] = state;
+  request.word[3] = port->scalerInterface->slotIndex;
+  if (!OsSetVSyncInterruptState(pdev->device, &request)) return 0;
+  port->vsyncState = state;
+  return 1;
+}
