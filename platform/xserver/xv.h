@@ -10,6 +10,7 @@
 // the names, the flag bits and the callbacks' arguments are the Xv layer's.
 #pragma once
 
+#include "platform/xserver/dix.h"
 #include "platform/xserver/region.h"
 #include "platform/xserver/xf86_types.h"
 
@@ -17,16 +18,9 @@
 extern "C" {
 #endif
 
-// ---- Protocol status codes --------------------------------------------------------------
-#define Success 0
-#define BadRequest 1
-#define BadValue 2
-#define BadWindow 3
+// ---- Protocol status codes beside the request side's (dix.h) ------------------------------
 #define BadAtom 5
-#define BadMatch 8
 #define BadDrawable 9
-#define BadAlloc 11
-#define BadLength 16
 
 // ---- Atoms ---------------------------------------------------------------------------------
 typedef XID Atom;
