@@ -190,9 +190,22 @@ struct BOARDHANDLE {
   // The colour-compensation records of the two modules (MCS blocks 0, 1).
   MCSRECORD aMcs[2];
   DACINFO oDac;
+  // The working mode record: the one a mode set fills for the controller it
+  // programs (the encoders and the expansion module read it).
+  MODEINFO oWorkingMode;
+  // What add-on detection found of the audio processor and the PanelLink
+  // transmitter or module.
+  uint32_t ulMspVersion;
+  uint32_t ulPanelLinkVersion;
+  // The DVI transmitters' edge setting, and whether this board's parameter
+  // blocks carry it (the state the last transmitter enable left).
+  uint8_t ucTransmitterEdge;
+  uint8_t ucSiParamsEdge;
+  uint8_t aucEncoderPad[2];
   uint8_t aucVgaState[kVgaStateSize];
   uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize -
-                      2 * sizeof(MCSRECORD) - sizeof(DACINFO)];
+                      2 * sizeof(MCSRECORD) - sizeof(DACINFO) - sizeof(MODEINFO) -
+                      3 * sizeof(uint32_t)];
   DEVICEJUMPTABLE oJumpTable;
   const MISCFUNCTIONS* pMISCFunctions;
   const CLIENTFUNCTIONS* pClientFunctions;

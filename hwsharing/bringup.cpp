@@ -7,6 +7,8 @@
 #include "core/regs/vga.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
+#include "hwsharing/cem_module.h"
+#include "hwsharing/chrontel_encoder.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/lut.h"
 #include "hwsharing/memctl.h"

@@ -115,3 +115,12 @@ HALSTATUS HSLKSTAccessCEM_2FPgasI2CCachedWrite(BOARDHANDLE* h, uint32_t fpga, ui
   }
   return h->status;
 }
+
+HALSTATUS HSLKSTAccessCPLDI2CWrite(BOARDHANDLE* h, uint32_t first, uint8_t* data, uint32_t count) {
+  if (HalFailed(h->status)) return h->status;
+  const I2CDEVICE& cpld = h->oCpld;
+  if (!I2cRegisterTransferOnPort(h, cpld.ulPort, cpld.ulAddress, first, data, count, false,
+                                 kI2cTransferAttempts))
+    SetError(h, kErrCpldWrite);
+  return h->status;
+}

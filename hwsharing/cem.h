@@ -10,6 +10,7 @@
 inline constexpr HALSTATUS kErrFpgaRead = 0xb2503125;
 inline constexpr HALSTATUS kErrFpgaWrite = 0xb2504125;
 inline constexpr HALSTATUS kErrFpgaReadRegister = 0xb2401220;
+inline constexpr HALSTATUS kErrCpldWrite = 0xb2505125;
 inline constexpr uint32_t kCemFpgas = 2;
 inline constexpr uint32_t kFpgaAddress0 = 0xE0;
 inline constexpr uint32_t kFpgaAddress1 = 0xE2;
@@ -43,3 +44,7 @@ HALSTATUS HSLKSTAccessCEM_2FPgasI2C(BOARDHANDLE* h, uint32_t write, uint32_t fpg
 HALSTATUS HSLKSTAccessCEM_2FPgasI2CCachedWrite(BOARDHANDLE* h, uint32_t fpga, uint32_t first,
                                                const uint8_t* data, const uint8_t* cached,
                                                uint32_t count);
+
+// Registers of the expansion module's clock-gating CPLD, at its record's
+// port and address, with the encoders' retry rule.
+HALSTATUS HSLKSTAccessCPLDI2CWrite(BOARDHANDLE* h, uint32_t first, uint8_t* data, uint32_t count);

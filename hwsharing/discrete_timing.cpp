@@ -3,7 +3,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/gtf_cvt.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
+#include "hwsharing/chrontel_tv.h"
 #include "hwsharing/timing_tables.h"
 
 namespace {

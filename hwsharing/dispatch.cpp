@@ -9,6 +9,7 @@
 #include "hwsharing/boardinfo.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/crtc.h"
+#include "hwsharing/chrontel_tv.h"
 #include "hwsharing/cve2_encoder.h"
 #include "hwsharing/dac.h"
 #include "hwsharing/devio.h"

@@ -9,6 +9,7 @@
 #include "core/regs/misc_io.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
+#include "hwsharing/cem_module.h"
 #include "hwsharing/ddc_lines.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pending.h"

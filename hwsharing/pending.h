@@ -24,7 +24,6 @@ struct VLNTIMING;
   X(HSLKSTValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTSetMode, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTSetDisplayStart, (BOARDHANDLE* h, uint32_t controller, uint32_t x, uint32_t y)) \
-  X(HSLCHRModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t operation)) \
   X(HSLKSTGetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t standard, uint32_t level)) \
   X(HSLKSTSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t mask)) \
   X(HSLKSTSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
@@ -37,7 +36,6 @@ struct VLNTIMING;
   X(HSLKSTGetModeBandwidth, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidth)) \
   X(HSLKSTClearDisplay, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTGetAllMonitorInfo, (BOARDHANDLE* h)) \
-  X(HSLCHRGetDTVModeInfo, (BOARDHANDLE* h, MODEINFO* mode, uint32_t index)) \
   X(HSLKSTGetOutputInfo, (BOARDHANDLE* h, void* info)) \
   X(HSLB90GetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
   X(HSLKSTGetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
@@ -132,17 +130,13 @@ struct VLNTIMING;
   X(HSLKSTGetVgaState, (BOARDHANDLE* h, void* block, uint32_t kind)) \
   X(HSLKSTReturnToVga, (BOARDHANDLE* h, void* block, uint32_t word)) \
   X(HSLKSTGetFpgaVgaState, (BOARDHANDLE* h, uint32_t selector)) \
-  X(HSLKSTGetVgaOutputState, (BOARDHANDLE* h, uint32_t* word)) \
-  X(HSLCHRGetTVModeInfoByVideoCode, (BOARDHANDLE* h, MODEINFO* mode, uint32_t code))
+  X(HSLKSTGetVgaOutputState, (BOARDHANDLE* h, uint32_t* word))
 
 // ---- Calls of the chip layer into later parts ------------------------------------
 // X(name, (parameter list), (argument names)). Their stand-ins also log the
 // integer arguments and fill the out-parameters (tests/standins).
 #define ORV_PENDING_CALLS(X) \
-  X(HSLKSTEnableCEMDDCSel2, (BOARDHANDLE* h), (h)) \
-  X(HSLCHRReset, (BOARDHANDLE* h, uint32_t encoder, uint32_t flags), (h, encoder, flags)) \
   X(HSLSI164EnableDualLinkMode, (BOARDHANDLE* h, uint32_t transmitter), (h, transmitter)) \
-  X(HSLKSTInitCEM, (BOARDHANDLE* h), (h)) \
   X(HSLKSTDisableDVI, (BOARDHANDLE* h, uint32_t path, MODEINFO* mode), (h, path, mode)) \
   X(HSLKSTEnableDVIDualLink, (BOARDHANDLE* h, uint32_t path), (h, path)) \
   X(HSLKSTDisableDVIDualLink, (BOARDHANDLE* h, uint32_t path), (h, path)) \
@@ -155,7 +149,16 @@ struct VLNTIMING;
   X(HSLKSTIsDigitalFormatSupported, (BOARDHANDLE* h, uint32_t format, uint32_t output), \
     (h, format, output)) \
   X(HSLKSTGetSpecificMonitorInfo, (BOARDHANDLE* h, uint32_t output), (h, output)) \
-  X(HSLKSTGetDefaultAllHwOutputInfo, (BOARDHANDLE* h), (h))
+  X(HSLKSTGetDefaultAllHwOutputInfo, (BOARDHANDLE* h), (h)) \
+  X(HSLKSTGetChrontelOutputMode, (BOARDHANDLE* h, uint32_t encoder, uint32_t flOutput, \
+                                  uint32_t* mode), (h, encoder, flOutput, mode)) \
+  X(HSLKSTIsModuleCurrentlyInUse, (BOARDHANDLE* h, uint32_t type, uint32_t module, \
+                                   uint32_t* inUse), (h, type, module, inUse)) \
+  X(HSLKSTQuadBoardIsTVClockSourceEnabled, (BOARDHANDLE* h, uint32_t* enabled, \
+                                            uint32_t* source), (h, enabled, source)) \
+  X(HSLKstCEMSpInitMiscIO, (BOARDHANDLE* h), (h)) \
+  X(HSLKstCEMSpSetMiscIO, (BOARDHANDLE* h, uint32_t function, uint32_t level), \
+    (h, function, level))
 
 #define ORV_PENDING_HWLIB_FUNCTIONS(X) \
   ORV_PENDING_JUMP_TABLE(X) \

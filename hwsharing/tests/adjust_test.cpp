@@ -189,14 +189,25 @@ TEST_F(Adjust, TypesOutOfRangeOrNotSupported) {
   EXPECT_EQ(orvstandin::CallCount(), 0u);
 }
 
+// A TV slot that records the step it was given.
+uint32_t g_tvStep;
+HALSTATUS RecordTvStep(BOARDHANDLE* h, MODEINFO*, uint32_t step) {
+  g_tvStep = step;
+  return h->status;
+}
+
 TEST_F(Adjust, TvPathsGoToTheTvSlot) {
+  h->oJumpTable.ModifyTVParameters = RecordTvStep;
+  g_tvStep = 0;
   mode.flOutput = 0x10;  // TV 0
   h->ulOutputCaps = 0;
   EXPECT_EQ(Run(24), kErrAdjustTvWithoutTvOutput);
+  EXPECT_EQ(g_tvStep, 0u);
   h->ulOutputCaps = 0x8;
   EXPECT_EQ(Run(24), kHalOk);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLCHRModifyTVParameters"), 1u);
-  EXPECT_EQ(mode.ulHFPorch, 24u);
+  EXPECT_EQ(g_tvStep, 24u);
+  EXPECT_EQ(mode.ulHFPorch, 24u);  // the timing steps leave a TV record alone
+  EXPECT_EQ(orvstandin::TimesCalled(kValidate), 0u);
 }
 
 // A CRTC table whose line-doubling answer is "doubled".

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/chrontel_tv.h"
 #include "hwsharing/discrete_timing.h"
 #include "hwsharing/gtf_cvt.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/external_tool.h"
 #include "hwsharing/timing_tables.h"
-#include "tests/standins/standin_log.h"
 
 namespace {
 
@@ -365,12 +365,23 @@ TEST(DiscreteTimings, IdentifiersNameTheirTimings) {
   EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 25), kHalOk);
   EXPECT_EQ(m.ulDispWidth, 1280u);
   EXPECT_EQ(m.ulPixClock, 108000u);
-  // Groups 1 and 2 name TV-encoder modes.
-  orvstandin::Reset();
-  EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 0x10000), kHalOk);
-  EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 0x20017), kHalOk);
+  // Groups 1 and 2 name TV-encoder modes: the encoder's row of their code.
+  const struct {
+    uint32_t identifier, code;
+  } tv[] = {{0x10000, 37}, {0x20017, 109}};
+  for (const auto& t : tv) {
+    MODEINFO want = Mode(0, 0), got = Mode(0, 0);
+    ASSERT_EQ(HSLCHRGetTVModeInfoByVideoCode(h.get(), &want, t.code), kHalOk) << t.code;
+    EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &got, t.identifier), kHalOk);
+    EXPECT_NE(got.ulDispWidth, 0u) << t.code;
+    EXPECT_EQ(got.ulDispWidth, want.ulDispWidth) << t.code;
+    EXPECT_EQ(got.ulDispHeight, want.ulDispHeight) << t.code;
+    EXPECT_EQ(got.ulPixClock, want.ulPixClock) << t.code;
+    EXPECT_EQ(got.flSignalMode, want.flSignalMode) << t.code;
+  }
+  m = Mode(7, 7);
   EXPECT_EQ(HALPGetDiscreteVideoParameters(h.get(), &m, 0x20018), kHalOk);  // no such row
-  EXPECT_EQ(orvstandin::TimesCalled("HSLCHRGetTVModeInfoByVideoCode"), 2u);
+  EXPECT_EQ(m.ulDispWidth, 7u);
 
   // An identifier that no row has and a group above 4 leave everything alone.
   m = Mode(0, 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/chrontel_tv.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "hwsharing/tv_parameters.h"
@@ -161,10 +162,25 @@ TEST_F(TvParameters, DtvEntryTestsItsOwnCapabilityBits) {
   EXPECT_EQ(HALGetDTVOutputParameters(h, &m, 0), kErrHalTvParameters);
   for (uint32_t bit : {0x40u, 0x80u, 0x4000u, 0x8000u}) {
     h->ulOutputCaps = bit;
-    orvstandin::Reset();
+    m = Record(1920, 1080);
     EXPECT_EQ(HALGetDTVOutputParameters(h, &m, 0), 0u) << bit;
-    EXPECT_EQ(orvstandin::TimesCalled("HSLCHRGetDTVModeInfo"), 1u);
+    EXPECT_EQ(m.ulPixClock, 74250u);  // the first 1920x1080 DTV mode: interlaced 25 Hz
+    EXPECT_EQ(m.flSignalMode, 0x4Du);
   }
+  m = Record(1920, 1080);
+  EXPECT_EQ(HALGetDTVOutputParameters(h, &m, 13), 0u);  // the 14th and last
+  m = Record(1920, 1080);
+  EXPECT_EQ(HALGetDTVOutputParameters(h, &m, 14), kErrChrTvMode);
+}
+
+// On quad boards add-on information puts the Chrontel look-up into slot 8.
+TEST_F(TvParameters, QuadBoardsReachTheChrontelLookUp) {
+  MakeQuad();
+  h->oJumpTable.GetTVParameters = HSLCHRGetSDTVModeInfo;
+  MODEINFO m = Record(640, 480, 0x10);
+  ASSERT_EQ(HALGetTVOutputParameters(h, &m, 0), 0u);
+  EXPECT_EQ(m.ulPixClock, 26250u);
+  EXPECT_EQ(static_cast<uint8_t>(m.acTvAdjust[0][3]), 14);
 }
 
 TEST_F(TvParameters, DetectWithoutTvAnswersNothingAndNoError) {

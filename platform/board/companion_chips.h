@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/board/i2c.h"
@@ -51,6 +52,17 @@ class CompanionChip : public I2cRegisterSlave {
   bool OnWriteByte(uint8_t byte) override;
   uint8_t OnReadByte() override;
   void OnTransferEnd() override;
+  // Chip behaviour: the value a read of `reg` sees (its stored value unless
+  // the chip says otherwise), and a data byte just stored in `reg`.
+  virtual uint8_t ReadValue(uint8_t reg, uint8_t stored) {
+    (void)reg;
+    return stored;
+  }
+  virtual void Written(uint8_t reg, uint8_t old, uint8_t value) {
+    (void)reg;
+    (void)old;
+    (void)value;
+  }
 
  private:
   std::vector<I2cTransfer> transfers_;
@@ -59,12 +71,56 @@ class CompanionChip : public I2cRegisterSlave {
   bool pointer_pending_ = false;
 };
 
-// A Chrontel encoder answering `id` in register 0x4A.
+// A Chrontel encoder answering `id` in register 0x4A, with its PLL lock
+// bit, its sense register and its two GPIO pins.
 class EncoderChip : public CompanionChip {
  public:
+  static constexpr uint8_t kPllLockRegister = 0x4D;
+  static constexpr uint8_t kPllLockBit = 0x04;
+  static constexpr uint8_t kSenseRegister = 0x20;
+  static constexpr uint8_t kSenseStart = 0x01;
+  static constexpr uint8_t kSenseBits = 0x1E;
+  static constexpr uint8_t kGpioRegister = 0x1E;
+
   EncoderChip(uint8_t address8, uint8_t id) : CompanionChip(address8) {
     SetRegister(kEncoderIdRegister, id);
   }
+
+  // The lock bit of successive reads of register 0x4D; after the script the
+  // last entry repeats (without a script the stored register answers).
+  void ScriptPllLock(std::vector<bool> locks) {
+    lock_script_ = std::move(locks);
+    lock_reads_ = 0;
+  }
+  unsigned PllLockReads() const { return lock_reads_; }
+  // What the sense bits 0x1E of register 0x20 hold after a sense pulse (bit
+  // 0 written set, then clear).
+  void SetSenseResult(uint8_t bits) { sense_result_ = bits & kSenseBits; }
+  // GPIO lines 0 and 1 of register 0x1E: direction bits 0x40 and 0x80 (set:
+  // the pin is an input), data bits 0x10 and 0x20. An input reads the level
+  // given here; an output drives its data bit.
+  void SetGpioInput(unsigned line, bool level) { gpio_input_[line & 1] = level; }
+  // The levels a pin took, one entry per change, from the first write of
+  // register 0x1E on; and its rising edges.
+  const std::vector<bool>& GpioHistory(unsigned line) const { return gpio_history_[line & 1]; }
+  unsigned GpioRisingEdges(unsigned line) const;
+  // The first `k` transfers addressed to the chip are not acknowledged.
+  void FailFirstAttempts(unsigned k) {
+    for (unsigned i = 1; i <= k; ++i) NakAddressOnAttempt(i);
+  }
+
+ protected:
+  uint8_t ReadValue(uint8_t reg, uint8_t stored) override;
+  void Written(uint8_t reg, uint8_t old, uint8_t value) override;
+
+ private:
+  bool PinLevel(unsigned line, uint8_t gpio) const;
+
+  std::vector<bool> lock_script_;
+  unsigned lock_reads_ = 0;
+  uint8_t sense_result_ = 0;
+  bool gpio_input_[2] = {true, true};
+  std::vector<bool> gpio_history_[2];
 };
 
 // An expansion-module FPGA.
