@@ -22,7 +22,10 @@ inline constexpr uint32_t kAddOnPanelLinkB = 0x4000;   // also transmitter 1 (fe
 inline constexpr uint32_t kAddOnTunerA = 0x8000;
 inline constexpr uint32_t kAddOnTunerB = 0x10000;
 inline constexpr uint32_t kAddOnSecondHd15 = 0x40000;
-inline constexpr uint32_t kAddOnChrontel0 = 0x1000000;  // feature bit 24
+// Feature bit 24 has a second meaning: on the family's first chip up to
+// revision 1 it also moves I2C port 16 onto the board lines (see
+// Port16OnBoardLines). Detection sets it when it finds encoder 0.
+inline constexpr uint32_t kAddOnChrontel0 = kFeaturePort16BoardLines;
 inline constexpr uint32_t kAddOnChrontel1 = 0x2000000;  // feature bit 25
 
 // Configuration byte bits: which bit of a pair a detector sets.
@@ -50,4 +53,8 @@ inline void SetAddOn(BOARDHANDLE* h, AddOnByte b, uint32_t v) {
   h->aucAddOnPresent[b] = static_cast<uint8_t>(v);
 }
 inline uint8_t VelanVersion(const BOARDHANDLE* h) { return AddOn(h, kAddOnVelanVersion); }
+// Whether detection found Chrontel encoder 0 or 1 (bits 24 and 25).
+inline bool ChrontelEncoderFound(const BOARDHANDLE* h, unsigned encoder) {
+  return (h->ulFeatures & (encoder == 0 ? kAddOnChrontel0 : kAddOnChrontel1)) != 0;
+}
 inline bool VelanPresent(const BOARDHANDLE* h) { return (h->ulFeatures & kAddOnVelan) != 0; }

@@ -33,7 +33,7 @@ inline constexpr uint32_t kBoardFlagsCfg40Mask = 0x3u << 25;
 inline constexpr uint32_t kBoardFlagVgaClass = 1u << 30;        // set with bit 0 at set-up
 
 // ---- Board feature word ----------------------------------------------------------
-inline constexpr uint32_t kFeaturePort16BoardLines = 1u << 24;
+inline constexpr uint32_t kFeaturePort16BoardLines = 1u << 24;  // also Chrontel encoder 0 found
 inline constexpr uint32_t kFeatureStereoConnector = 1u << 29;
 
 // ---- Output word (see ulOutputCaps) --------------------------------------------

@@ -12,6 +12,7 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/lut.h"
 #include "hwsharing/memctl.h"
+#include "hwsharing/si_transmitters.h"
 #include "hwsharing/pending.h"
 #include "core/poll.h"
 #include "hwsharing/priority.h"

@@ -13,8 +13,6 @@
 
 namespace {
 
-bool Failed(const BOARDHANDLE* h) { return HalFailed(h->status); }
-
 constexpr size_t kPinsFpgaClockLimit = 422;  // MHz above 255
 constexpr uint32_t kOutputHalfWidth = 0x4000;       // twin boards: half the width per FPGA
 constexpr uint32_t kOutputHalvedWidth = 0x200000;
@@ -108,7 +106,7 @@ void NamedFpgas(const BOARDHANDLE* h, uint32_t flOutput, bool* primary, bool* ot
 
 void WriteProgram(BOARDHANDLE* h, uint32_t fpga, const FPGAPROGRAM& p) {
   const uint32_t count = p.ucCount <= kFpgaProgramMaxPairs ? p.ucCount : kFpgaProgramMaxPairs;
-  for (uint32_t i = 0; i < count && !Failed(h); ++i) {
+  for (uint32_t i = 0; i < count && !HalFailed(h->status); ++i) {
     uint8_t value = p.aucPair[i][1];
     HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, p.aucPair[i][0], &value);
   }
@@ -148,7 +146,7 @@ bool HSLKSTModeUsesCEMFpga(BOARDHANDLE* h, const MODEINFO* r) {
 
 HALSTATUS HSLKSTGetFpgaMode(BOARDHANDLE* h, MODEINFO* r, MODEINFO* adjustedOut, uint8_t* mode,
                             uint32_t copy) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   *mode = kFpgaModeUnused;
   MODEINFO q = *r;
   if (!HSLKSTModeUsesCEMFpga(h, r)) return h->status;
@@ -178,7 +176,7 @@ HALSTATUS HSLKSTGetFpgaMode(BOARDHANDLE* h, MODEINFO* r, MODEINFO* adjustedOut, 
       MODEINFO out{};
       const HALSTATUS before = h->status;
       HSLKSTGetFPGAVideoParameters(h, m, r, &q, &out);
-      if (!Failed(h)) {
+      if (!HalFailed(h->status)) {
         found = m;
         break;
       }
@@ -186,7 +184,7 @@ HALSTATUS HSLKSTGetFpgaMode(BOARDHANDLE* h, MODEINFO* r, MODEINFO* adjustedOut, 
       if (m == kFpgaModeSplit32 && !(ScaledVariant(h) && Revision7(h) > kRevisionScaledModes)) {
         q.ulHBPorch += kBackPorchRetry;
         HSLKSTGetFPGAVideoParameters(h, m, r, &q, &out);
-        if (!Failed(h)) {
+        if (!HalFailed(h->status)) {
           found = m;
           break;
         }
@@ -205,19 +203,19 @@ HALSTATUS HSLKSTGetFpgaMode(BOARDHANDLE* h, MODEINFO* r, MODEINFO* adjustedOut, 
 
 HALSTATUS HSLKSTGetFPGAVideoParameters(BOARDHANDLE* h, uint32_t m, MODEINFO* r, MODEINFO* q,
                                        MODEINFO* o) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   return VideoParameters(h, m, r, q, o);
 }
 
 HALSTATUS HSLKSTValidateFPGAFeaturePresence(BOARDHANDLE* h, uint32_t m, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (!FeaturePresent(h, m, r, FpgaShiftOf(r))) SetError(h, kErrFpgaTiming);
   return h->status;
 }
 
 HALSTATUS HSLKSTTranslateFPGAVideoParameters(BOARDHANDLE* h, MODEINFO* r, MODEINFO* scratch,
                                              MODEINFO* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   *out = *r;
   if (!HSLKSTModeUsesCEMFpga(h, r)) return h->status;
   uint8_t mode = kFpgaModeUnused;
@@ -227,7 +225,7 @@ HALSTATUS HSLKSTTranslateFPGAVideoParameters(BOARDHANDLE* h, MODEINFO* r, MODEIN
 }
 
 HALSTATUS HSLKSTGetCrtcPixelClk(BOARDHANDLE* h, uint32_t* clock, uint32_t controller) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (controller > 1) return SetError(h, kErrFpgaController);
   MODEINFO* r = &h->aModeInfo[controller];
   if (!IsQuadBoard(h)) {
@@ -236,15 +234,15 @@ HALSTATUS HSLKSTGetCrtcPixelClk(BOARDHANDLE* h, uint32_t* clock, uint32_t contro
   }
   MODEINFO scratch{}, out{};
   HSLKSTTranslateFPGAVideoParameters(h, r, &scratch, &out);
-  if (!Failed(h)) *clock = out.ulPixClock;
+  if (!HalFailed(h->status)) *clock = out.ulPixClock;
   return h->status;
 }
 
 HALSTATUS HSLKSTApplyFPGAReset(BOARDHANDLE* h, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint8_t mode = kFpgaModeUnused;
   HSLKSTGetFpgaMode(h, &h->oWorkingMode, r, &mode, 1);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (!ChrAllFourVerB(h) || mode == kFpgaModeSlow || !(r->flOutput & kChrTvOutputs))
     return h->status;
   bool primary = false, other = false;
@@ -261,12 +259,12 @@ HALSTATUS HSLKSTApplyFPGAReset(BOARDHANDLE* h, MODEINFO* r) {
 }
 
 HALSTATUS HSLKSTGetCEMData_2FPgasI2C_Enable(BOARDHANDLE* h, MODEINFO* r, FPGAPROGRAM* program) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   MODEINFO* working = &h->oWorkingMode;
   MODEINFO adjusted = *working;
   uint8_t mode = kFpgaModeUnused;
   HSLKSTGetFpgaMode(h, working, &adjusted, &mode, 1);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t format = 0, index = 0;
   HSLKSTGetDigitalOutputFormat(h, r, &format, &index);
   const BOARDWIRING b = BoardWiringOf(h);
@@ -286,13 +284,13 @@ HALSTATUS HSLKSTGetCEMData_2FPgasI2C_Enable(BOARDHANDLE* h, MODEINFO* r, FPGAPRO
 }
 
 HALSTATUS HSLKSTGetCEMData_2FPgasI2C_Disable(BOARDHANDLE* h, MODEINFO*, FPGAPROGRAM* program) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   BuildFpgaDisableProgram(program);
   return h->status;
 }
 
 HALSTATUS HSLKSTSetCEMData_2FPgasI2C(BOARDHANDLE* h, MODEINFO* r, FPGAPROGRAM* program) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   bool primary = false, other = false;
   NamedFpgas(h, r->flOutput, &primary, &other);
   const uint32_t primaryAddress = PrimaryFpgaAddress(h);
@@ -312,7 +310,7 @@ HALSTATUS HSLKSTSetCEMData_2FPgasI2C(BOARDHANDLE* h, MODEINFO* r, FPGAPROGRAM* p
 }
 
 HALSTATUS HSLKSTEnableCEM_2FPgasI2C(BOARDHANDLE* h, MODEINFO* r, uint32_t enable) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   FPGAPROGRAM program{};
   if (enable)
     HSLKSTGetCEMData_2FPgasI2C_Enable(h, r, &program);

@@ -18,8 +18,6 @@
 
 namespace {
 
-bool Failed(const BOARDHANDLE* h) { return HalFailed(h->status); }
-
 constexpr uint32_t kCemCodeEmbeddedSync = 37;
 constexpr uint8_t kFpgaEmbeddedSyncBit = 0x08;  // register 8
 constexpr uint32_t kCemWaitUnits = 10;
@@ -158,7 +156,7 @@ void ParallelLines(BOARDHANDLE* h, MODEINFO* r, uint32_t p, uint32_t v) {
 HALSTATUS ThreeLineControl(BOARDHANDLE* h, MODEINFO* r, uint32_t method) {
   uint32_t format = 0, index = 0;
   HSLKSTGetDigitalOutputFormat(h, r, &format, &index);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const LineParams* p = FindLineParams(format);
   if (p == nullptr) return SetError(h, kErrCemOutputFormat);
   switch (method) {
@@ -226,7 +224,7 @@ int OppositeInUse(BOARDHANDLE* h, uint32_t module, const MODEINFO* r) {
   uint32_t inUse = 0;
   HSLKSTIsModuleCurrentlyInUse(h, encoder == 1 ? kModuleTypeSecondPath : kModuleTypeFirstPath,
                                module, &inUse);
-  return inUse != 0 && !Failed(h) ? encoder : -1;
+  return inUse != 0 && !HalFailed(h->status) ? encoder : -1;
 }
 
 constexpr uint32_t kFlOutputFpga1 = 0x80000000 | 0x100;
@@ -234,7 +232,7 @@ constexpr uint32_t kFlOutputFpga1 = 0x80000000 | 0x100;
 }  // namespace
 
 HALSTATUS HSLKSTInitCEM(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (MultiOutputFlag(h) != 0) {
     switch (h->oCem.ulProgMethod) {
       case kCemKindActive: HSLKSTInitCEM_Active(h); break;
@@ -247,25 +245,25 @@ HALSTATUS HSLKSTInitCEM(BOARDHANDLE* h) {
 }
 
 HALSTATUS HSLKSTInitCEM_Passive(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   InitWithPulse(h, 7);
   return h->status;
 }
 
 HALSTATUS HSLKSTInitCEM_Active(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   InitWithPulse(h, 3);
   return h->status;
 }
 
 HALSTATUS HSLKSTInitCEM_CPLD(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Drive(h, kMiscIoGpio, 8, 1);
   return h->status;
 }
 
 HALSTATUS HSLKSTInitCEM_Hybrid(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Drive(h, kMiscIoGpio, 5, 1);
   Wait(h);
   Drive(h, kMiscIoGpio, 5, 0);
@@ -274,7 +272,7 @@ HALSTATUS HSLKSTInitCEM_Hybrid(BOARDHANDLE* h) {
 }
 
 HALSTATUS HSLKSTEnableCEM(BOARDHANDLE* h, MODEINFO* r, uint32_t e) {
-  if (Failed(h) || MultiOutputFlag(h) == 0) return h->status;
+  if (HalFailed(h->status) || MultiOutputFlag(h) == 0) return h->status;
   const uint32_t method = h->oCem.ulCntlMethod;
   switch (method) {
     case 2: case 3: case 6: case 8: case 9:
@@ -303,7 +301,7 @@ HALSTATUS HSLKSTEnableCEM(BOARDHANDLE* h, MODEINFO* r, uint32_t e) {
 }
 
 HALSTATUS HSLKSTEnableCEMClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t fpga) {
-  if (Failed(h) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
+  if (HalFailed(h->status) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
   uint8_t v = 0;
   HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, kFpgaRegChipSelect, &v);
   v |= kFpgaEmbeddedSyncBit;
@@ -312,7 +310,7 @@ HALSTATUS HSLKSTEnableCEMClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t fpga) {
 }
 
 HALSTATUS HSLKSTDisableCEMClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t fpga) {
-  if (Failed(h) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
+  if (HalFailed(h->status) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
   uint8_t v = 0;
   HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, kFpgaRegChipSelect, &v);
   v = static_cast<uint8_t>(v & ~kFpgaEmbeddedSyncBit);
@@ -321,27 +319,27 @@ HALSTATUS HSLKSTDisableCEMClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t fpga) 
 }
 
 HALSTATUS HSLKSTEnableCEMDualDVI(BOARDHANDLE* h, uint32_t output) {
-  if (Failed(h) || !ExpansionBoardForDualLink(h)) return h->status;
+  if (HalFailed(h->status) || !ExpansionBoardForDualLink(h)) return h->status;
   return HSLKstCEMSpSetMiscIO(h, DualLinkFunction(output), 1);
 }
 
 HALSTATUS HSLKSTDisableCEMDualDVI(BOARDHANDLE* h, uint32_t output) {
-  if (Failed(h) || !ExpansionBoardForDualLink(h)) return h->status;
+  if (HalFailed(h->status) || !ExpansionBoardForDualLink(h)) return h->status;
   return HSLKstCEMSpSetMiscIO(h, DualLinkFunction(output), 0);
 }
 
 HALSTATUS HSLKSTEnableCEMDDCSel2(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   return HSLKstCEMSpSetMiscIO(h, kCemMiscIoDdcSel2, 1);
 }
 
 HALSTATUS HSLKSTDisableCEMDDCSel2(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   return HSLKstCEMSpSetMiscIO(h, kCemMiscIoDdcSel2, 0);
 }
 
 HALSTATUS HSLKSTShutdownOpositeDVI(BOARDHANDLE* h, uint32_t module, MODEINFO* r, uint8_t* saved) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const int encoder = OppositeInUse(h, module, r);
   if (encoder < 0) return h->status;
   HSLCHRI2CRead(h, encoder, kChrRegReset, saved, 1);
@@ -351,7 +349,7 @@ HALSTATUS HSLKSTShutdownOpositeDVI(BOARDHANDLE* h, uint32_t module, MODEINFO* r,
 }
 
 HALSTATUS HSLKSTWakeUpOpositeDVI(BOARDHANDLE* h, uint32_t module, MODEINFO* r, uint8_t* saved) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const int encoder = OppositeInUse(h, module, r);
   if (encoder < 0) return h->status;
   HSLCHRI2CWrite(h, encoder, kChrRegReset, saved, 1);
@@ -360,10 +358,10 @@ HALSTATUS HSLKSTWakeUpOpositeDVI(BOARDHANDLE* h, uint32_t module, MODEINFO* r, u
 }
 
 HALSTATUS HSLKSTShowCEMData_2FPgasI2C(BOARDHANDLE* h, MODEINFO* r, FPGAPROGRAM* program) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint32_t fpga = (r->flOutput & kFlOutputFpga1) ? 1 : 0;
   program->ucCount = 0;
-  for (uint32_t reg = 0; reg < kFpgaProgramMaxPairs && !Failed(h); ++reg) {
+  for (uint32_t reg = 0; reg < kFpgaProgramMaxPairs && !HalFailed(h->status); ++reg) {
     uint8_t v = 0;
     HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, reg, &v);
     program->aucPair[reg][0] = static_cast<uint8_t>(reg);

@@ -36,7 +36,6 @@ void Toggle(BOARDHANDLE* h, uint32_t n, uint8_t reg, uint8_t bit) {
   Write(h, n, reg, static_cast<uint8_t>(v | bit));
 }
 
-bool Failed(const BOARDHANDLE* h) { return HalFailed(h->status); }
 
 // ---- Board facts -----------------------------------------------------------------
 
@@ -83,7 +82,7 @@ bool Locked(BOARDHANDLE* h, uint32_t n) { return (Read(h, n, kChrRegPllLock) & k
 // Up to 150 reads until the lock bit has been seen three times in a row.
 bool FirstLock(BOARDHANDLE* h, uint32_t n) {
   unsigned inARow = 0;
-  for (unsigned i = 0; i < kPllFirstLockReads && !Failed(h); ++i) {
+  for (unsigned i = 0; i < kPllFirstLockReads && !HalFailed(h->status); ++i) {
     inARow = Locked(h, n) ? inARow + 1 : 0;
     if (inARow == kPllLockedInARow) return true;
   }
@@ -93,7 +92,7 @@ bool FirstLock(BOARDHANDLE* h, uint32_t n) {
 // Twenty reads that must all see the lock bit.
 bool LockHeld(BOARDHANDLE* h, uint32_t n) {
   for (unsigned i = 0; i < kPllHoldReads; ++i)
-    if (Failed(h) || !Locked(h, n)) return false;
+    if (HalFailed(h->status) || !Locked(h, n)) return false;
   return true;
 }
 
@@ -106,7 +105,7 @@ bool ChrAllFourVerB(const BOARDHANDLE* h) {
 }
 
 HALSTATUS HSLCHRDetectChrIDs(BOARDHANDLE* h, uint32_t flOutput, uint32_t* list, uint32_t* count) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   *count = 0;
   const uint32_t encoders = ChrEncodersForBits(BoardWiringOf(h), flOutput);
   for (uint32_t i = 0; i < kChrEncoders; ++i)
@@ -115,7 +114,7 @@ HALSTATUS HSLCHRDetectChrIDs(BOARDHANDLE* h, uint32_t flOutput, uint32_t* list, 
 }
 
 HALSTATUS HSLCHRGetGPIOMasks(BOARDHANDLE* h, uint32_t line, uint32_t* direction, uint32_t* data) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   switch (line) {
     case 0: *direction = 0x40; *data = 0x10; break;
     case 1: *direction = 0x80; *data = 0x20; break;
@@ -129,19 +128,19 @@ HALSTATUS HSLCHRGetGPIOMasks(BOARDHANDLE* h, uint32_t line, uint32_t* direction,
 }
 
 HALSTATUS HSLCHROpenGPIO(BOARDHANDLE* h, uint32_t n, uint32_t* wasOn) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint8_t power = Read(h, n, kChrRegPower);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (power & kChrPowerDown) Write(h, n, kChrRegPower, 0x1E);
   *wasOn = (power & kChrPowerDown) ? 0 : 1;
   return h->status;
 }
 
 HALSTATUS HSLCHRWriteGPIO(BOARDHANDLE* h, uint32_t n, uint32_t line, uint32_t value) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t direction = 0, data = 0;
   HSLCHRGetGPIOMasks(h, line, &direction, &data);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint8_t v = static_cast<uint8_t>(Read(h, n, kChrRegGpio) & ~direction);
   v = static_cast<uint8_t>(value ? v | data : v & ~data);
   Write(h, n, kChrRegGpio, v);
@@ -149,13 +148,13 @@ HALSTATUS HSLCHRWriteGPIO(BOARDHANDLE* h, uint32_t n, uint32_t line, uint32_t va
 }
 
 HALSTATUS HSLCHRReadGPIO(BOARDHANDLE* h, uint32_t n, uint32_t line, uint32_t* value) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t direction = 0, data = 0;
   HSLCHRGetGPIOMasks(h, line, &direction, &data);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegGpio, static_cast<uint8_t>(Read(h, n, kChrRegGpio) | direction));
   const uint8_t v = Read(h, n, kChrRegGpio);
-  if (!Failed(h)) *value = (v & data) ? 1 : 0;
+  if (!HalFailed(h->status)) *value = (v & data) ? 1 : 0;
   return h->status;
 }
 
@@ -163,7 +162,7 @@ HALSTATUS HSLCHRCloseGPIO(BOARDHANDLE* h, uint32_t, uint32_t) { return h->status
 
 HALSTATUS HSLCHRAccessGPIO(BOARDHANDLE* h, uint32_t write, uint32_t n, uint32_t line,
                            uint32_t* value) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t wasOn = 0;
   HSLCHROpenGPIO(h, n, &wasOn);
   if (write)
@@ -174,22 +173,22 @@ HALSTATUS HSLCHRAccessGPIO(BOARDHANDLE* h, uint32_t write, uint32_t n, uint32_t 
 }
 
 HALSTATUS HSLCHRDetectSyncBuffer(BOARDHANDLE* h, uint32_t encoder, uint32_t* present) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t level = 1;
   HSLCHRAccessGPIO(h, 0, encoder, 1, &level);
-  if (!Failed(h)) *present = level == 0 ? 1 : 0;
+  if (!HalFailed(h->status)) *present = level == 0 ? 1 : 0;
   return h->status;
 }
 
 HALSTATUS HSLCHRDetectTVSignalType(BOARDHANDLE* h, uint32_t n, uint32_t* type) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint8_t power = Read(h, n, kChrRegPower);
   Write(h, n, kChrRegPower, 0x20);
   Or(h, n, kChrRegSense, kChrSenseStart);
   Modify(h, n, kChrRegSense, static_cast<uint8_t>(~kChrSenseStart), 0);
   const uint8_t sense = Read(h, n, kChrRegSense) & kChrSenseBits;
   Write(h, n, kChrRegPower, power);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   switch (sense) {
     case 0x10:
     case 0x02: *type = 3; break;
@@ -201,7 +200,7 @@ HALSTATUS HSLCHRDetectTVSignalType(BOARDHANDLE* h, uint32_t n, uint32_t* type) {
 }
 
 HALSTATUS HSLCHRDetectLoad(BOARDHANDLE* h, uint32_t n, uint32_t* load) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegReset, 0x18);
   const uint8_t power = Read(h, n, kChrRegPower);
   const uint8_t dac = Read(h, n, kChrRegDac);
@@ -212,7 +211,7 @@ HALSTATUS HSLCHRDetectLoad(BOARDHANDLE* h, uint32_t n, uint32_t* load) {
   const uint8_t s = Read(h, n, kChrRegSense);
   Write(h, n, kChrRegPower, power);
   Write(h, n, kChrRegDac, dac);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t bits = 0;
   if (s & 0x02) bits |= kChrLoadBit02;
   if (s & 0x04) bits |= kChrLoadBit04;
@@ -223,7 +222,7 @@ HALSTATUS HSLCHRDetectLoad(BOARDHANDLE* h, uint32_t n, uint32_t* load) {
 }
 
 HALSTATUS HSLCHRReset(BOARDHANDLE* h, uint32_t n, uint32_t flags) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const bool restore = flags & kChrResetRestore;
   const uint8_t gpio = restore ? Read(h, n, kChrRegGpio) : 0;
   static constexpr uint8_t kPlain[3] = {0x10, 0x08, 0x18};
@@ -237,10 +236,10 @@ HALSTATUS HSLCHRReset(BOARDHANDLE* h, uint32_t n, uint32_t flags) {
 }
 
 HALSTATUS HSLCHRDisable(BOARDHANDLE* h, uint32_t n, MODEINFO* mode) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t running = 0;
   if (mode != nullptr) HSLKSTGetChrontelOutputMode(h, n, mode->flOutput, &running);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (mode != nullptr && ChrAllFourVerB(h) && running == kChrModeSdtv)
     Write(h, n, kChrRegPower, kChrPowerDown);
   else
@@ -249,7 +248,7 @@ HALSTATUS HSLCHRDisable(BOARDHANDLE* h, uint32_t n, MODEINFO* mode) {
 }
 
 HALSTATUS HSLCHREnable(BOARDHANDLE* h, uint32_t n, uint32_t m, MODEINFO* r) {
-  if (Failed(h) || n >= kChrEncoders) return h->status;
+  if (HalFailed(h->status) || n >= kChrEncoders) return h->status;
   const uint32_t d = h->aChrontel[n].ulData;
   if (r != nullptr) {
     if (!(ChrAllFourVerB(h) && m == kChrModeSdtv && !Is640x480(r)))
@@ -299,7 +298,7 @@ HALSTATUS HSLCHREnable(BOARDHANDLE* h, uint32_t n, uint32_t m, MODEINFO* r) {
 }
 
 HALSTATUS HSLCHREnableDigitalMode(BOARDHANDLE* h, uint32_t n, uint32_t p, uint32_t d) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegPower, 0xDE);
   if (PllSupervised(d)) {
     const uint16_t word = static_cast<uint16_t>(h->oPins.aucData[kPinsDviWord] |
@@ -314,7 +313,7 @@ HALSTATUS HSLCHREnableDigitalMode(BOARDHANDLE* h, uint32_t n, uint32_t p, uint32
 }
 
 HALSTATUS HSLCHREnableAnalogMode(BOARDHANDLE* h, uint32_t n, uint32_t w) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegPower, 0x10);
   Write(h, n, kChrRegDac, 0x0B);
   Write(h, n, kChrRegDac2, 0x16);
@@ -324,7 +323,7 @@ HALSTATUS HSLCHREnableAnalogMode(BOARDHANDLE* h, uint32_t n, uint32_t w) {
 }
 
 HALSTATUS HSLCHREnableClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t n) {
-  if (Failed(h) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
+  if (HalFailed(h->status) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
   Modify(h, n, kChrRegSync, 0xF8, 0x05);
   Or(h, n, kChrRegDac, 0x01);
   Modify(h, n, kChrRegPower, 0xE0, 0x10);
@@ -332,7 +331,7 @@ HALSTATUS HSLCHREnableClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t n) {
 }
 
 HALSTATUS HSLCHRDisableClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t n) {
-  if (Failed(h) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
+  if (HalFailed(h->status) || PinsCemCode(h) != kCemCodeEmbeddedSync) return h->status;
   Modify(h, n, kChrRegSync, 0xF8, 0);
   Read(h, n, kChrRegDac);
   Write(h, n, kChrRegDac, 0x00);
@@ -341,7 +340,7 @@ HALSTATUS HSLCHRDisableClone3MonoEmbeddedSync(BOARDHANDLE* h, uint32_t n) {
 }
 
 HALSTATUS HSLCHREnableSpreadSpectrum(BOARDHANDLE* h, uint32_t n, uint32_t p) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint8_t s = p > 64999 ? 0xA0 : 0x60;
   Or(h, n, kChrReg7D, 0x42);
   Or(h, n, kChrReg70, 0xA2);
@@ -367,11 +366,11 @@ HALSTATUS HSLCHREnableSpreadSpectrum(BOARDHANDLE* h, uint32_t n, uint32_t p) {
 }
 
 HALSTATUS HSLCHRPllCheck(BOARDHANDLE* h, uint32_t n, uint32_t d) {
-  if (Failed(h) || !PllSupervised(d)) return h->status;
+  if (HalFailed(h->status) || !PllSupervised(d)) return h->status;
   enum class State { kEnableLock, kFirstLock, kHold, kDataPathReset, kPowerReset, kEnd };
   State state = State::kEnableLock;
   unsigned resets = 0, powerToggles = 0;
-  for (unsigned step = 0; step < kPllMaxSteps && state != State::kEnd && !Failed(h); ++step) {
+  for (unsigned step = 0; step < kPllMaxSteps && state != State::kEnd && !HalFailed(h->status); ++step) {
     switch (state) {
       case State::kEnableLock:
         Or(h, n, kChrRegDviControl, kChrDviLockEnable);

@@ -13,8 +13,6 @@
 
 namespace {
 
-bool Failed(const BOARDHANDLE* h) { return HalFailed(h->status); }
-
 uint8_t Read(BOARDHANDLE* h, uint32_t n, uint8_t reg) {
   uint8_t v = 0;
   HSLCHRI2CRead(h, n, reg, &v, 1);
@@ -64,7 +62,7 @@ bool FirstEncoderRow(BOARDHANDLE* h, MODEINFO* r, uint32_t mask, uint32_t* first
   if (!FirstEncoder(h, r->flOutput, mask, first)) return false;
   const uint32_t code = static_cast<uint8_t>(r->acTvAdjust[*first][kTvAdjustCode]);
   HSLCHRGetTVChrRegValues(h, code, row);
-  return !Failed(h);
+  return !HalFailed(h->status);
 }
 
 void SetCodes(MODEINFO* r, uint32_t code) {
@@ -127,7 +125,7 @@ constexpr Setting kRangedSettings[] = {
 }  // namespace
 
 HALSTATUS HSLCHRGetTVChrRegValues(BOARDHANDLE* h, uint32_t code, CHRTVREGVALUES* row) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const CHRTVREGVALUES* found = FindRegRow(code);
   if (found == nullptr) return SetError(h, kErrChrTvMode);
   *row = *found;
@@ -135,7 +133,7 @@ HALSTATUS HSLCHRGetTVChrRegValues(BOARDHANDLE* h, uint32_t code, CHRTVREGVALUES*
 }
 
 HALSTATUS HSLCHRGetTVModeInfo(BOARDHANDLE* h, MODEINFO* r, uint32_t k) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t level = kTvDefaultLevel;
   if (r->flSignalMode & kSignalTvAdjust) {
     uint32_t first = 0;
@@ -158,19 +156,19 @@ HALSTATUS HSLCHRGetTVModeInfo(BOARDHANDLE* h, MODEINFO* r, uint32_t k) {
 }
 
 HALSTATUS HSLCHRGetSDTVModeInfo(BOARDHANDLE* h, MODEINFO* r, uint32_t standard) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   r->flSignalMode |= standard << kSignalStandardShift;
   return HSLCHRGetTVModeInfo(h, r, 0);
 }
 
 HALSTATUS HSLCHRGetDTVModeInfo(BOARDHANDLE* h, MODEINFO* r, uint32_t k) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   r->flSignalMode |= kSignalDtv;
   return HSLCHRGetTVModeInfo(h, r, k);
 }
 
 HALSTATUS HSLCHRGetTVModeInfoByVideoCode(BOARDHANDLE* h, MODEINFO* r, uint32_t code) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   for (const CHRTVMODEINFO& row : g_aoCHRTVModeInfo) {
     if (row.ulModeCode != code || !RowAllowed(h, code)) continue;
     r->ulDispWidth = row.oMode.ulDispWidth;
@@ -184,7 +182,7 @@ HALSTATUS HSLCHRGetTVModeInfoByVideoCode(BOARDHANDLE* h, MODEINFO* r, uint32_t c
 }
 
 HALSTATUS HSLCHRGetTVModeInfoSet(BOARDHANDLE* h, uint32_t n, MODEINFO* out, uint32_t* found) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   for (const MODEINFO& rec : h->aModeInfo) {
     if (rec.flOutput & kOutControllerOff) continue;
     uint32_t list[4] = {}, count = 0;
@@ -199,7 +197,7 @@ HALSTATUS HSLCHRGetTVModeInfoSet(BOARDHANDLE* h, uint32_t n, MODEINFO* out, uint
 }
 
 HALSTATUS HSLCHRGetDefaultTVAdjustParam(BOARDHANDLE* h, MODEINFO* r, int8_t* adjust) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t first = 0;
   // Without a serving encoder the code byte is the first group's own.
   if (!FirstEncoder(h, r->flOutput, kChrTvOutputs, &first)) first = 0;
@@ -211,7 +209,7 @@ HALSTATUS HSLCHRGetDefaultTVAdjustParam(BOARDHANDLE* h, MODEINFO* r, int8_t* adj
 }
 
 HALSTATUS HSLCHRValidateTVAdjustParam(BOARDHANDLE* h, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (Standard(r) != h->ucTvStandard) SetError(h, kErrChrTvAdjust);
   if (!(r->flSignalMode & kSignalTvAdjust)) return h->status;
   uint32_t list[4] = {}, count = 0;
@@ -262,7 +260,7 @@ HALSTATUS HSLCHRModifyTVParameters(BOARDHANDLE* h, MODEINFO* r, uint32_t op) {
 }
 
 HALSTATUS HSLCHRTVSetPosition(BOARDHANDLE* h, uint32_t n, uint32_t hpos, uint32_t vpos) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegHPosition, hpos);
   Write(h, n, kChrRegVPosition, vpos);
   Modify(h, n, kChrRegPositionHigh, 0xE7, (((hpos >> 8) & 1) << 4) | (((vpos >> 8) & 1) << 3));
@@ -270,7 +268,7 @@ HALSTATUS HSLCHRTVSetPosition(BOARDHANDLE* h, uint32_t n, uint32_t hpos, uint32_
 }
 
 HALSTATUS HSLCHRTVSetPositionAllChr(BOARDHANDLE* h, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t list[4] = {}, count = 0;
   HSLCHRDetectChrIDs(h, r->flOutput & kChrTvOutputs, list, &count);
   CHRTVREGVALUES row{};
@@ -281,7 +279,7 @@ HALSTATUS HSLCHRTVSetPositionAllChr(BOARDHANDLE* h, MODEINFO* r) {
 }
 
 HALSTATUS HSLCHRSetTVCableType(BOARDHANDLE* h, uint32_t n, uint32_t cable) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint8_t dacBits = 0, flickerBits = 0;
   switch (cable) {
     case 5:
@@ -302,40 +300,40 @@ HALSTATUS HSLCHRSetTVCableTypeAllChr(BOARDHANDLE* h, uint32_t cable) {
 }
 
 HALSTATUS HSLCHRSetBrightness(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegBrightness, p->aulValue[kProcAmpBrightness]);
   return h->status;
 }
 
 HALSTATUS HSLCHRSetContrast(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegContrast, p->aulValue[kProcAmpContrast] & 7);
   return h->status;
 }
 
 HALSTATUS HSLCHRSetSharpness(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Modify(h, n, kChrRegPositionHigh, 0xF8, p->aulValue[kProcAmpSharpness] & 7);
   return h->status;
 }
 
 HALSTATUS HSLCHRSetAntiFlicker(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Modify(h, n, kChrRegFlicker, 0xFC, p->aulValue[kProcAmpDeflicker] & 3);
   return h->status;
 }
 
 HALSTATUS HSLCHRSetTextAntiFlicker(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   Modify(h, n, kChrRegFlicker, 0xF3, (p->aulValue[kProcAmpTextFlicker] & 3) << 2);
   return h->status;
 }
 
 HALSTATUS HSLCHRSetDotCrawl(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n, uint32_t code) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   CHRTVREGVALUES row{};
   HSLCHRGetTVChrRegValues(h, code, &row);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint32_t v = (p->aulValue[kProcAmpFlags] & kProcAmpFlagDotCrawl) ? row.ulSubcarrierDotCrawl
                                                                           : row.ulSubcarrier;
   uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
@@ -345,13 +343,13 @@ HALSTATUS HSLCHRSetDotCrawl(BOARDHANDLE* h, TVPROCAMP* p, uint32_t n, uint32_t c
 }
 
 HALSTATUS HSLCHRSetTVProcAmpStruct(BOARDHANDLE* h, TVPROCAMP* p, uint32_t mask) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (mask == 0) mask = kChrProcAmpAll;
   TVPROCAMP lo{}, hi{}, def{};
   h->oJumpTable.GetTVProcAmp(h, &hi, h->ucTvStandard, kProcAmpLevelMax);
   h->oJumpTable.GetTVProcAmp(h, &lo, h->ucTvStandard, kProcAmpLevelMin);
   h->oJumpTable.GetTVProcAmp(h, &def, h->ucTvStandard, kProcAmpLevelDefault);
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   for (const Setting& s : kRangedSettings) {
     if (!(mask & s.bit)) continue;
     const uint32_t v = p->aulValue[s.word];
@@ -363,7 +361,7 @@ HALSTATUS HSLCHRSetTVProcAmpStruct(BOARDHANDLE* h, TVPROCAMP* p, uint32_t mask) 
 }
 
 HALSTATUS HSLCHRSetTVProcAmp(BOARDHANDLE* h, TVPROCAMP* p, uint32_t mask) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (mask == 0) mask = kChrProcAmpAll;
   HSLCHRSetTVProcAmpStruct(h, p, mask);
   TVPROCAMP* s = &h->oTvProcAmp;
@@ -371,7 +369,7 @@ HALSTATUS HSLCHRSetTVProcAmp(BOARDHANDLE* h, TVPROCAMP* p, uint32_t mask) {
     if (rec.flOutput & kOutControllerOff) continue;
     uint32_t list[4] = {}, count = 0;
     HSLCHRDetectChrIDs(h, rec.flOutput & kChrAllOutputs, list, &count);
-    for (uint32_t i = 0; i < count && !Failed(h); ++i) {
+    for (uint32_t i = 0; i < count && !HalFailed(h->status); ++i) {
       const uint32_t n = list[i];
       if (mask & kChrProcAmpContrast) HSLCHRSetContrast(h, s, n);
       if (mask & kChrProcAmpBrightness) HSLCHRSetBrightness(h, s, n);
@@ -386,10 +384,10 @@ HALSTATUS HSLCHRSetTVProcAmp(BOARDHANDLE* h, TVPROCAMP* p, uint32_t mask) {
 }
 
 HALSTATUS HSLCHREnableTVClockSource(BOARDHANDLE* h, uint32_t n, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t enabled = 0, source = 0;
   HSLKSTQuadBoardIsTVClockSourceEnabled(h, &enabled, &source);
-  if (Failed(h) || enabled != 0) return h->status;
+  if (HalFailed(h->status) || enabled != 0) return h->status;
   CHRTVREGVALUES row{};
   uint32_t first = 0;
   if (!FirstEncoderRow(h, r, kChrTvOutputs, &first, &row)) return h->status;
@@ -409,7 +407,7 @@ HALSTATUS HSLCHREnableTVClockSource(BOARDHANDLE* h, uint32_t n, MODEINFO* r) {
 }
 
 HALSTATUS HSLCHREnableSDTVMode(BOARDHANDLE* h, uint32_t n, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   CHRTVREGVALUES row{};
   uint32_t first = 0;
   if (!FirstEncoderRow(h, r, kChrTvOutputs, &first, &row)) return h->status;
@@ -445,7 +443,7 @@ HALSTATUS HSLCHREnableSDTVMode(BOARDHANDLE* h, uint32_t n, MODEINFO* r) {
 }
 
 HALSTATUS HSLCHREnableDTVMode(BOARDHANDLE* h, uint32_t n, MODEINFO* r) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   CHRTVREGVALUES row{};
   uint32_t first = 0;
   if (!FirstEncoderRow(h, r, kChrFourthOutputs, &first, &row)) return h->status;
@@ -462,7 +460,7 @@ HALSTATUS HSLCHREnableDTVMode(BOARDHANDLE* h, uint32_t n, MODEINFO* r) {
 }
 
 HALSTATUS HSLCHRUseCPLD(BOARDHANDLE* h, MODEINFO* r, uint32_t* use) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint32_t first = 0;
   *use = FirstEncoder(h, r->flOutput, kChrFourthOutputs, &first) &&
                  ChrModeCodeNeedsCpld(static_cast<uint8_t>(r->acTvAdjust[first][kTvAdjustCode]))

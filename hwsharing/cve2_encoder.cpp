@@ -9,8 +9,6 @@
 
 namespace {
 
-bool Failed(const BOARDHANDLE* h) { return HalFailed(h->status); }
-
 // The 19 registers of a full load, in load order, with their formats.
 struct LoadSlot {
   uint8_t reg;
@@ -50,7 +48,7 @@ uint32_t Cve2KindBytes(uint32_t kind) {
 }
 
 HALSTATUS HSLCVE2ReadRegister(BOARDHANDLE* h, uint32_t first, uint8_t* bytes, uint32_t count) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (ThroughVelan(h)) return h->pVLNFunctions->I2CRead(h, first, bytes, count);
   if (!ThroughDac(h)) {
     // The chip hands a field back least significant byte first; callers get
@@ -63,7 +61,7 @@ HALSTATUS HSLCVE2ReadRegister(BOARDHANDLE* h, uint32_t first, uint8_t* bytes, ui
     }
     return h->status;
   }
-  for (uint32_t i = 0; i < count && !Failed(h); ++i) {
+  for (uint32_t i = 0; i < count && !HalFailed(h->status); ++i) {
     HSLDACWriteRegister(h, kDacIndexCve2Index, static_cast<uint8_t>(first + i));
     HSLDACReadRegister(h, kDacIndexCve2Data, &bytes[i]);
   }
@@ -71,15 +69,15 @@ HALSTATUS HSLCVE2ReadRegister(BOARDHANDLE* h, uint32_t first, uint8_t* bytes, ui
 }
 
 HALSTATUS HSLCVE2WriteRegister(BOARDHANDLE* h, uint32_t first, uint8_t* bytes, uint32_t count) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (ThroughVelan(h)) return h->pVLNFunctions->I2CWrite(h, first, bytes, count);
   if (!ThroughDac(h)) return HSLKSTCVE2AccessRegister(h, 1, first, bytes, count);
-  for (uint32_t i = 0; i < count && !Failed(h); ++i) {
+  for (uint32_t i = 0; i < count && !HalFailed(h->status); ++i) {
     HSLDACWriteRegister(h, kDacIndexCve2Index, static_cast<uint8_t>(first + i));
     HSLDACWriteRegister(h, kDacIndexCve2Data, bytes[i]);
     uint8_t back = 0;
     HSLDACReadRegister(h, kDacIndexCve2Data, &back);
-    if (!Failed(h) && back != bytes[i]) SetError(h, kErrCve2DacMismatch);
+    if (!HalFailed(h->status) && back != bytes[i]) SetError(h, kErrCve2DacMismatch);
   }
   return h->status;
 }
@@ -102,20 +100,20 @@ HALSTATUS HSLCVE2ConvertRegisterFormatToMUINT32(BOARDHANDLE* h, uint8_t* bytes, 
 }
 
 HALSTATUS HSLCVE2EnableEncoder(BOARDHANDLE* h, uint32_t on) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint8_t v = on ? 0 : 1;
   return HSLCVE2WriteRegister(h, kCve2RegDisable, &v, 1);
 }
 
 HALSTATUS HSLCVE2SetEncoderRegister(BOARDHANDLE* h, CVE2PARAMS* params) {
-  if (Failed(h)) return h->status;
-  for (size_t i = 0; i < kCve2ParamWords && !Failed(h); ++i)
+  if (HalFailed(h->status)) return h->status;
+  for (size_t i = 0; i < kCve2ParamWords && !HalFailed(h->status); ++i)
     WriteValue(h, kLoadOrder[i].reg, params->aulWord[i], kLoadOrder[i].kind);
   return h->status;
 }
 
 HALSTATUS HSLCVE2InitTVEncoder(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   HSLCVE2EnableEncoder(h, 0);
   CVE2PARAMS params{};
   h->pVLNFunctions->GetEncoderParameters(h, h->ucTvStandard, &params);
@@ -124,7 +122,7 @@ HALSTATUS HSLCVE2InitTVEncoder(BOARDHANDLE* h) {
 }
 
 HALSTATUS HSLCVE2Blank(BOARDHANDLE* h) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   uint8_t blank[2] = {};
   HSLCVE2ReadRegister(h, kCve2RegBlank, blank, 2);
   HSLCVE2WriteRegister(h, kCve2RegBlack, blank, 2);
@@ -136,20 +134,20 @@ HALSTATUS HSLCVE2Blank(BOARDHANDLE* h) {
 }
 
 HALSTATUS HSLCVE2SetHue(BOARDHANDLE* h, TVPROCAMP* p) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   WriteValue(h, kCve2RegHue, p->aulValue[kProcAmpHue], kCve2Kind8);
   return h->status;
 }
 
 HALSTATUS HSLCVE2SetSaturation(BOARDHANDLE* h, TVPROCAMP* p) {
-  if (Failed(h) || (p->aulValue[kProcAmpFlags] & kProcAmpFlagBlackWhite)) return h->status;
+  if (HalFailed(h->status) || (p->aulValue[kProcAmpFlags] & kProcAmpFlagBlackWhite)) return h->status;
   WriteValue(h, kCve2RegSaturationU, p->aulValue[kProcAmpSaturation], kCve2Kind8);
   WriteValue(h, kCve2RegSaturationV, p->aulValue[kProcAmpSaturation], kCve2Kind8);
   return h->status;
 }
 
 HALSTATUS HSLCVE2SetOutputBW(BOARDHANDLE* h, TVPROCAMP* p) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint32_t saturation = (p->aulValue[kProcAmpFlags] & kProcAmpFlagBlackWhite)
                                   ? 0
                                   : h->oTvProcAmp.aulValue[kProcAmpSaturation];
@@ -159,7 +157,7 @@ HALSTATUS HSLCVE2SetOutputBW(BOARDHANDLE* h, TVPROCAMP* p) {
 }
 
 HALSTATUS HSLCVE2SetDotCrawlFreeze(BOARDHANDLE* h, TVPROCAMP* p) {
-  if (Failed(h) || h->ucTvStandard != kStandardDotCrawl) return h->status;
+  if (HalFailed(h->status) || h->ucTvStandard != kStandardDotCrawl) return h->status;
   const uint32_t v = (p->aulValue[kProcAmpFlags] & kProcAmpFlagDotCrawl) ? kCve2SubcarrierFrozen
                                                                           : kCve2SubcarrierNtsc;
   WriteValue(h, kCve2RegSubcarrier, v, kCve2Kind32);
@@ -167,12 +165,12 @@ HALSTATUS HSLCVE2SetDotCrawlFreeze(BOARDHANDLE* h, TVPROCAMP* p) {
 }
 
 HALSTATUS HSLCVE2SetBrightness(BOARDHANDLE* h, TVPROCAMP* p) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   CVE2LUMA luma{};
   TVPROCAMP max{};
   h->pVLNFunctions->GetLumaParameters(h, h->ucTvStandard, &luma);
   h->pVLNFunctions->GetTVProcAmp(h, &max, h->ucTvStandard, kProcAmpLevelMax);
-  if (Failed(h)) return h->status;  // no levels to divide by
+  if (HalFailed(h->status)) return h->status;  // no levels to divide by
   CVE2LEVELS levels{};
   if (!Cve2ComputeLevels(luma, p->aulValue[kProcAmpBrightness], max.aulValue[kProcAmpBrightness],
                          p->aulValue[kProcAmpContrast], max.aulValue[kProcAmpContrast],
@@ -188,7 +186,7 @@ HALSTATUS HSLCVE2SetContrast(BOARDHANDLE* h, TVPROCAMP* p) { return HSLCVE2SetBr
 
 HALSTATUS HSLCVE2AdjustLevel(BOARDHANDLE* h, uint32_t* level, uint32_t trim, uint32_t minimum,
                              uint32_t maximum) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   *level = Cve2AdjustLevel(*level, trim, minimum, maximum);
   return h->status;
 }

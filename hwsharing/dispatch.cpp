@@ -5,6 +5,7 @@
 #include "core/chip_ids.h"
 #include "core/client_services.h"
 #include "core/regs/pci.h"
+#include "hwsharing/addon_detect.h"
 #include "hwsharing/bios_pins.h"
 #include "hwsharing/boardinfo.h"
 #include "hwsharing/bringup.h"
@@ -17,12 +18,14 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/ddc.h"
 #include "hwsharing/edid.h"
+#include "hwsharing/flat_panel.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
 #include "hwsharing/monitor.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/tv_parameters.h"
+#include "hwsharing/velan.h"
 #include "hwsharing/vga.h"
 
 namespace {

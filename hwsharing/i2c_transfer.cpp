@@ -63,3 +63,21 @@ bool I2cRegisterTransferOnPort(BOARDHANDLE* h, uint32_t port, uint32_t address, 
   I2cClose(h);
   return done;
 }
+
+bool I2cByteTransfer(BOARDHANDLE* h, const I2cTarget& target, uint8_t* value, bool read) {
+  const bool ok =
+      read ? I2cStep(h, target, kI2cOpWrite, target.address | 1, kI2cStart | kI2cAck) &&
+                 I2cStep(h, target, kI2cOpRead, 0, kI2cNak | kI2cStop, value)
+           : I2cStep(h, target, kI2cOpWrite, target.address, kI2cStart | kI2cAck) &&
+                 I2cStep(h, target, kI2cOpWrite, *value, kI2cStop | kI2cAck);
+  if (!ok) I2cSendStop(h, target, read);
+  return ok;
+}
+
+bool I2cByteTransferOnPort(BOARDHANDLE* h, uint32_t port, uint32_t address, uint8_t* value,
+                           bool read) {
+  const I2cTarget target = I2cOpen(h, port, address);
+  const bool ok = I2cByteTransfer(h, target, value, read);
+  I2cClose(h);
+  return ok;
+}

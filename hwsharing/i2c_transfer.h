@@ -34,6 +34,14 @@ bool I2cRegisterTransfer(BOARDHANDLE* h, const I2cTarget& target, uint32_t reg, 
 bool I2cRegisterTransferOnPort(BOARDHANDLE* h, uint32_t port, uint32_t address, uint32_t reg,
                                uint8_t* data, uint32_t count, bool read, uint32_t attempts);
 
+// A chip with one register and no index: read = the read address with a
+// start, one byte not acknowledged with a stop; write = the address with a
+// start, the byte with a stop. Answers whether every acknowledge came; a
+// failure sends a stop. OnPort opens and closes the port around it.
+bool I2cByteTransfer(BOARDHANDLE* h, const I2cTarget& target, uint8_t* value, bool read);
+bool I2cByteTransferOnPort(BOARDHANDLE* h, uint32_t port, uint32_t address, uint8_t* value,
+                           bool read);
+
 // One transaction of a hand-made sequence; answers whether it went.
 bool I2cStep(BOARDHANDLE* h, const I2cTarget& target, uint32_t op, uint32_t data,
              uint32_t control, uint8_t* readByte = nullptr);

@@ -101,8 +101,7 @@ void FillPortLines(BOARDHANDLE* h, uint32_t port) {
     return;
   }
   if (port == kI2cPortBoard16) {
-    if (h->usDeviceId == kDeviceKestrion1 && h->ulRevision <= kEarlyPort16MaxRevision &&
-        !(h->ulFeatures & kFeaturePort16BoardLines)) {
+    if (!Port16OnBoardLines(h)) {
       SetPortLines(p, kRegGpio, {kRegGpio, kGpioPort16SclEnable, kGpioPort16SclData},
                    {kRegGpio, kGpioPort16SdaEnable, kGpioPort16SdaData});
     } else {
@@ -120,6 +119,11 @@ void FillPortLines(BOARDHANDLE* h, uint32_t port) {
 bool PortOpen(const BOARDHANDLE* h) { return h->oI2cPort.ulOpen != 0; }
 
 }  // namespace
+
+bool Port16OnBoardLines(const BOARDHANDLE* h) {
+  return !(h->usDeviceId == kDeviceKestrion1 && h->ulRevision <= kEarlyPort16MaxRevision &&
+           !(h->ulFeatures & kFeaturePort16BoardLines));
+}
 
 // ---- Misc-IO lines ----------------------------------------------------------------
 

@@ -75,6 +75,13 @@ struct I2CCLOCKSTATE {
 HALSTATUS HSLKSTAccessMiscIo(BOARDHANDLE* h, uint32_t kind, uint32_t line, uint32_t read,
                              uint8_t* level, uint32_t* present);
 
+// Whether I2C port 16 runs over the board lines (4 and 3, or the expander's
+// alternate line). On the family's first chip up to revision 1 it runs over
+// the GPIO register's lines 1 and 0 unless feature bit 24 is set; that bit
+// is also detection's "Chrontel encoder 0 found", so finding encoder 0 on
+// port 1 moves every later port-16 transfer onto the board lines.
+bool Port16OnBoardLines(const BOARDHANDLE* h);
+
 // Slots 19-24.
 HALSTATUS HSLKSTI2COpenPort(BOARDHANDLE* h, uint32_t* clockClass, uint32_t port);
 HALSTATUS HSLKSTI2CClosePort(BOARDHANDLE* h);

@@ -15,8 +15,6 @@
 
 #include "hwsharing/haltypes.h"
 
-struct VLNTIMING;
-
 // ---- Device jump table ------------------------------------------------------
 #define ORV_PENDING_JUMP_TABLE(X) \
   X(HSLKSTSetPowerState, (BOARDHANDLE* h, uint32_t state)) \
@@ -56,74 +54,6 @@ struct VLNTIMING;
 // ---- CRTCFunctions ----------------------------------------------------------
 #define ORV_PENDING_CRTC_TABLE(X)
 
-// ---- VLNFunctions (integrated TV encoders) ----------------------------------
-#define ORV_PENDING_VLN_TABLE(X) \
-  X(HSLVLNModifyTVParameters, (BOARDHANDLE* h, MODEINFO* mode, uint32_t step)) \
-  X(HSLVLNSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t mask)) \
-  X(HSLVLNValidateMode, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
-  X(HSLVLNSetTVCableType, (BOARDHANDLE* h, uint32_t cable)) \
-  X(HSLVLNDetectTV, (BOARDHANDLE* h, uint32_t* detected)) \
-  X(HSLVLNSetTVDisableMode, (BOARDHANDLE* h)) \
-  X(HSLVLNSetTVOutMode, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNSetTVOutModeCRTC2, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNSetCRTOutMode, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNSetTVColorBarMode, (BOARDHANDLE* h)) \
-  X(HSLVLNSetTVYUVMode, (BOARDHANDLE* h)) \
-  X(HSLVLNSetGPIO, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLVLNSetGPIODirect, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLVLNSynchPol, (BOARDHANDLE* h, uint32_t first, uint32_t second)) \
-  X(HSLVLNI2CRead, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
-  X(HSLVLNI2CWrite, (BOARDHANDLE* h, uint32_t reg, uint8_t* data, uint32_t count)) \
-  X(HSLVLNSync, (BOARDHANDLE* h)) \
-  X(HSLVLNReset, (BOARDHANDLE* h)) \
-  X(HSLVLNEnableDataTransfer, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLVLNSetCRTC, (BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block)) \
-  X(HSLVLNSetPLL, (BOARDHANDLE* h, VLNTIMING* block)) \
-  X(HSLVLNResetVFCIInterface, (BOARDHANDLE* h)) \
-  X(HSLVLNPIXPLLSET, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNAdjustTVPosition, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNCalculateTVPosition, (BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block)) \
-  X(HSLVLNValidateTVPosition, (BOARDHANDLE* h, MODEINFO* mode, VLNTIMING* block)) \
-  X(HSLVLNGetGPIOOutputState, (BOARDHANDLE* h, uint32_t* state)) \
-  X(HSLVLNI2CReadSecondHD15Module, (BOARDHANDLE* h, uint8_t* value)) \
-  X(HSLVLNI2CWriteSecondHD15Module, (BOARDHANDLE* h, uint8_t value)) \
-  X(HSLVLNComputePLLParam, (BOARDHANDLE* h, uint32_t khz, uint32_t* m, uint32_t* n, uint32_t* p, uint32_t* range)) \
-  X(HSLVLNApplyVrstPatch, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNCRTC2SetITU656, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLVLNSetGamma, (BOARDHANDLE* h, TVPROCAMP* values)) \
-  X(HSLVLNSetTextFilter, (BOARDHANDLE* h, TVPROCAMP* values)) \
-  X(HSLVLNSetDeflicker, (BOARDHANDLE* h, TVPROCAMP* values)) \
-  X(HSLVLNSetTVPassThroughMode, (BOARDHANDLE* h, uint32_t master))
-
-// ---- FPFunctions (flat-panel links) -----------------------------------------
-#define ORV_PENDING_FP_TABLE(X) \
-  X(HSLEnablePanelLinkModuleOutput, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLFlatEnableVFCI, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLReadPanelLinkModuleRegister, (BOARDHANDLE* h, uint8_t* value)) \
-  X(HSLWritePanelLinkModuleRegister, (BOARDHANDLE* h, uint8_t value)) \
-  X(HSLGetPanelLinkModuleOutputState, (BOARDHANDLE* h, uint32_t* state)) \
-  X(HSLReadSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t port, uint32_t reg, uint8_t* value)) \
-  X(HSLWriteSIPanelLinkRegister, (BOARDHANDLE* h, uint32_t port, uint32_t reg, uint8_t value)) \
-  X(HSLGetSIPanelLinkVersion, (BOARDHANDLE* h, uint32_t port, uint32_t* version)) \
-  X(HSLEnableSIPanelLinkHotPlug, (BOARDHANDLE* h, uint32_t on)) \
-  X(HSLGetSIPanelLinkHotPlugStatus, (BOARDHANDLE* h, uint32_t* status))
-
-// ---- ADDONFunctions (add-on detection) --------------------------------------
-#define ORV_PENDING_ADDON_TABLE(X) \
-  X(HALPDetectAddOn, (BOARDHANDLE* h)) \
-  X(HSLDetectVelan, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectVideoDecoder, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectPanelLinkModule, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectVB2, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectMSP, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectDVD, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectMJPEG, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectTVTuner, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectSecondHD15, (BOARDHANDLE* h, uint32_t* found)) \
-  X(HSLDetectSIPanelLink, (BOARDHANDLE* h, uint32_t* found))
-
 // ---- Chip layer called by the library's facade -----------------------------------
 #define ORV_PENDING_FACADE(X) \
   X(HSLKSTDisableControllers, (BOARDHANDLE* h)) \
@@ -136,7 +66,6 @@ struct VLNTIMING;
 // X(name, (parameter list), (argument names)). Their stand-ins also log the
 // integer arguments and fill the out-parameters (tests/standins).
 #define ORV_PENDING_CALLS(X) \
-  X(HSLSI164EnableDualLinkMode, (BOARDHANDLE* h, uint32_t transmitter), (h, transmitter)) \
   X(HSLKSTDisableDVI, (BOARDHANDLE* h, uint32_t path, MODEINFO* mode), (h, path, mode)) \
   X(HSLKSTEnableDVIDualLink, (BOARDHANDLE* h, uint32_t path), (h, path)) \
   X(HSLKSTDisableDVIDualLink, (BOARDHANDLE* h, uint32_t path), (h, path)) \
@@ -165,9 +94,6 @@ struct VLNTIMING;
   ORV_PENDING_MISC_TABLE(X) \
   ORV_PENDING_MDAC_TABLE(X) \
   ORV_PENDING_CRTC_TABLE(X) \
-  ORV_PENDING_VLN_TABLE(X) \
-  ORV_PENDING_FP_TABLE(X) \
-  ORV_PENDING_ADDON_TABLE(X) \
   ORV_PENDING_FACADE(X)
 
 #define ORV_DECLARE_PENDING(name, params) HALSTATUS name params;

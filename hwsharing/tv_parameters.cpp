@@ -10,8 +10,6 @@
 
 namespace {
 
-bool Failed(const BOARDHANDLE* h) { return HalFailed(h->status); }
-
 uint8_t ParamId(BOARDHANDLE* h) {
   uint8_t id = 0;
   h->pVLNFunctions->GetIDForParameters(h, &id);
@@ -41,13 +39,13 @@ HALSTATUS Entry(BOARDHANDLE* h, uint32_t capability, HALSTATUS refusal, Call cal
 // ---- Look-ups -----------------------------------------------------------------------------
 
 HALSTATUS HSLTVEGetIDForParameters(BOARDHANDLE* h, uint8_t* id) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   *id = IsQuadBoard(h) ? kTvParamIdQuad : kTvParamIdSingle;
   return h->status;
 }
 
 HALSTATUS HSLTVEGetTVParameters(BOARDHANDLE* h, MODEINFO* r, uint32_t standard) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const uint8_t id = ParamId(h);
   const VLNTVROW* table = (r->flOutput & kOutputYuvTiming) ? VlnTV_YUVTable : VlnTVTable;
   const VLNTVROW* row =
@@ -59,7 +57,7 @@ HALSTATUS HSLTVEGetTVParameters(BOARDHANDLE* h, MODEINFO* r, uint32_t standard) 
 }
 
 HALSTATUS HSLTVEGetVScaleTVParameters(BOARDHANDLE* h, MODEINFO* r, uint32_t standard) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const VLNVSCALEROW* row =
       FindVScaleRowByStandard(ParamId(h), r->ulDispWidth, r->ulDispHeight, standard & 1,
                               static_cast<uint32_t>(VlnAdjustWord(r, kVlnAdjustVScaleStep)));
@@ -71,7 +69,7 @@ HALSTATUS HSLTVEGetVScaleTVParameters(BOARDHANDLE* h, MODEINFO* r, uint32_t stan
 }
 
 HALSTATUS HSLTVEGetTVProcAmp(BOARDHANDLE* h, TVPROCAMP* out, uint32_t standard, uint32_t level) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   if (level == kProcAmpLevelCurrent) {
     *out = h->oTvProcAmp;
     return h->status;
@@ -84,7 +82,7 @@ HALSTATUS HSLTVEGetTVProcAmp(BOARDHANDLE* h, TVPROCAMP* out, uint32_t standard, 
 }
 
 HALSTATUS HSLTVEGetCVE2ITU656Parameters(BOARDHANDLE* h, MODEINFO* r, CVE2ITU656* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const CVE2ITU656ROW* row = FindItu656Row(static_cast<uint8_t>(StandardOf(r)), ParamId(h),
                                            r->ulDispWidth, r->ulDispHeight);
   if (row == nullptr) return SetError(h, kErrTveItu656);
@@ -93,7 +91,7 @@ HALSTATUS HSLTVEGetCVE2ITU656Parameters(BOARDHANDLE* h, MODEINFO* r, CVE2ITU656*
 }
 
 HALSTATUS HSLTVEGetEncoderParameters(BOARDHANDLE* h, uint32_t standard, CVE2PARAMS* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const CVE2PARMROW* row = FindCve2ParamRow(static_cast<uint8_t>(standard), ParamId(h));
   if (row == nullptr) return SetError(h, kErrTveEncoderParameters);
   *out = row->oParams;
@@ -102,7 +100,7 @@ HALSTATUS HSLTVEGetEncoderParameters(BOARDHANDLE* h, uint32_t standard, CVE2PARA
 
 HALSTATUS HSLTVEGetTimingParametersOldMethod(BOARDHANDLE* h, uint32_t standard, uint32_t width,
                                              uint32_t height, VLNTIMING* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const VLNTIMINGROW* row = FindTimingRow(static_cast<uint8_t>(standard), ParamId(h), width, height);
   if (row == nullptr) return SetError(h, kErrTveTimingOld);
   *out = row->oTiming;
@@ -111,7 +109,7 @@ HALSTATUS HSLTVEGetTimingParametersOldMethod(BOARDHANDLE* h, uint32_t standard, 
 
 HALSTATUS HSLTVEGetTimingParameters(BOARDHANDLE* h, uint32_t standard, MODEINFO* r,
                                     VLNTIMING* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const VLNVSCALEROW* row =
       FindVScaleRow(ParamId(h), r->ulDispWidth, r->ulDispHeight, r->flSignalMode,
                     static_cast<uint32_t>(VlnAdjustWord(r, kVlnAdjustVScaleStep)));
@@ -147,7 +145,7 @@ HALSTATUS HSLTVEGetTimingParameters(BOARDHANDLE* h, uint32_t standard, MODEINFO*
 }
 
 HALSTATUS HSLTVEGetGammaParameters(BOARDHANDLE* h, uint32_t level, VLNGAMMA* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const VLNGAMMAROW* row = level <= 0xFF ? FindGammaRow(static_cast<uint8_t>(level)) : nullptr;
   if (row == nullptr) return SetError(h, kErrTveGamma);
   *out = row->oGamma;
@@ -155,7 +153,7 @@ HALSTATUS HSLTVEGetGammaParameters(BOARDHANDLE* h, uint32_t level, VLNGAMMA* out
 }
 
 HALSTATUS HSLTVEGetLumaParameters(BOARDHANDLE* h, uint32_t standard, CVE2LUMA* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const CVE2LUMAROW* row = FindLumaRow(static_cast<uint8_t>(standard), ParamId(h));
   if (row == nullptr) return SetError(h, kErrTveLuma);
   *out = row->oLuma;
@@ -163,7 +161,7 @@ HALSTATUS HSLTVEGetLumaParameters(BOARDHANDLE* h, uint32_t standard, CVE2LUMA* o
 }
 
 HALSTATUS HSLTVEGetColorBarTimingParameters(BOARDHANDLE* h, uint32_t standard, VLNTIMING* out) {
-  if (Failed(h)) return h->status;
+  if (HalFailed(h->status)) return h->status;
   const VLNCOLORBARROW* row = FindColorBarRow(static_cast<uint8_t>(standard), ParamId(h));
   if (row == nullptr) return SetError(h, kErrTveColorBar);
   *out = row->oTiming;

@@ -16,14 +16,9 @@
 
 namespace {
 
-using Pairs = std::vector<std::pair<int, int>>;
+using Pairs = hwtest::RegWrites;
 
-Pairs WritesOf(const orvsim::FpgaChip& chip) {
-  Pairs out;
-  for (const orvsim::I2cTransfer& t : chip.DataWrites())
-    for (size_t i = 0; i < t.bytes.size(); ++i) out.emplace_back(t.first + int(i), t.bytes[i]);
-  return out;
-}
+using hwtest::WritesOf;
 
 class CemProgram : public hwtest::ChipTest {
  protected:

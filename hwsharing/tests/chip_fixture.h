@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,6 +36,16 @@ inline MODEINFO Mode(uint32_t width, uint32_t height, uint32_t bpp, uint32_t khz
   m.ulRefreshRate = refresh;
   m.ulZoom = 1;
   return m;
+}
+
+// Every register a companion chip saw written, one (register, value) pair
+// per byte, in order.
+using RegWrites = std::vector<std::pair<int, int>>;
+inline RegWrites WritesOf(const orvsim::CompanionChip& chip) {
+  RegWrites out;
+  for (const orvsim::I2cTransfer& t : chip.DataWrites())
+    for (size_t i = 0; i < t.bytes.size(); ++i) out.emplace_back(t.first + int(i), t.bytes[i]);
+  return out;
 }
 
 class ChipTest : public testing::Test {

@@ -18,15 +18,9 @@
 
 namespace {
 
-using Writes = std::vector<std::pair<int, int>>;
+using Writes = hwtest::RegWrites;
 
-// Every register written, one (register, value) pair per byte.
-Writes WritesOf(const orvsim::EncoderChip& chip) {
-  Writes out;
-  for (const orvsim::I2cTransfer& t : chip.DataWrites())
-    for (size_t i = 0; i < t.bytes.size(); ++i) out.emplace_back(t.first + int(i), t.bytes[i]);
-  return out;
-}
+using hwtest::WritesOf;
 Writes Only(const Writes& all, std::initializer_list<int> regs) {
   Writes out;
   for (const auto& w : all)

@@ -18,14 +18,9 @@
 
 namespace {
 
-using Writes = std::vector<std::pair<int, int>>;
+using Writes = hwtest::RegWrites;
 
-Writes WritesOf(const orvsim::EncoderChip& chip) {
-  Writes out;
-  for (const orvsim::I2cTransfer& t : chip.DataWrites())
-    for (size_t i = 0; i < t.bytes.size(); ++i) out.emplace_back(t.first + int(i), t.bytes[i]);
-  return out;
-}
+using hwtest::WritesOf;
 
 constexpr uint32_t kTv0 = 0x10;       // TV output 0: encoder 0 on a quad board
 constexpr uint32_t kFourth2 = 0x4000;  // output 2's fourth kind: encoder 0 on a plain board

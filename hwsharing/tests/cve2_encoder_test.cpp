@@ -2,14 +2,19 @@
 // fields: the full load, levels, saturation and dot crawl, decoded from the
 // chip registers with the field table of the chip's documentation.
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "hwsharing/addon_info.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/cve2_encoder.h"
+#include "hwsharing/tests/chip_fixture.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "hwsharing/tv_parameters.h"
+#include "platform/board/addon_chips.h"
+#include "platform/board/chip_dac.h"
 
 namespace {
 
@@ -25,6 +30,22 @@ constexpr Field kFields[] = {
     {49, 0x1D80, 0x7FF0000}, {53, 0x1D90, 0xFF000000}, {62, 0x1DA4, 0x1},
 };
 
+uint32_t ChipField(hwtest::HwBoard& hw, uint32_t field) {
+  for (const Field& f : kFields)
+    if (f.field == field) return (hw.Reg(f.reg) & f.mask) >> __builtin_ctz(f.mask);
+  ADD_FAILURE() << "no field " << field;
+  return 0;
+}
+
+// Standard 0's values per register, as the full load leaves them.
+struct Loaded {
+  uint32_t field, value;
+};
+constexpr Loaded kStandard0[] = {
+    {0, 0x2A098ACB}, {4, 0},    {44, 24},  {8, 126},  {10, 138}, {9, 58},  {41, 26},
+    {49, 1440},      {23, 625}, {11, 44},  {12, 44},  {53, 13},  {16, 224}, {14, 224},
+    {30, 881},       {32, 163}, {34, 163}, {37, 0},   {62, 0}};
+
 class Cve2Chip : public testing::Test {
  protected:
   Cve2Chip() : hw(hwtest::Config(0x5D62)) {
@@ -38,12 +59,7 @@ class Cve2Chip : public testing::Test {
     hw.board().ClearLog();
   }
 
-  uint32_t FieldValue(uint32_t field) {
-    for (const Field& f : kFields)
-      if (f.field == field) return (hw.Reg(f.reg) & f.mask) >> __builtin_ctz(f.mask);
-    ADD_FAILURE() << "no field " << field;
-    return 0;
-  }
+  uint32_t FieldValue(uint32_t field) { return ChipField(hw, field); }
   // The standard control byte, spread over two registers.
   uint32_t StandardControl() {
     const uint32_t c = hw.Reg(0x1DA4), s = hw.Reg(0x1D98);
@@ -75,13 +91,7 @@ TEST_F(Cve2Chip, InitLoadsTheStandardInLoadOrder) {
   };
   EXPECT_EQ(WrittenRegisters(), order);
   EXPECT_EQ(hw.board().LoggedWrites().front().value & 1, 1u);
-  struct Expect {
-    uint32_t field, value;
-  } loaded[] = {{0, 0x2A098ACB}, {4, 0},    {44, 24},   {8, 126},  {10, 138}, {9, 58},
-                {41, 26},        {49, 1440}, {23, 625}, {11, 44},  {12, 44},  {53, 13},
-                {16, 224},       {14, 224},  {30, 881}, {32, 163}, {34, 163}, {37, 0},
-                {62, 0}};
-  for (const Expect& e : loaded) EXPECT_EQ(FieldValue(e.field), e.value) << "field " << e.field;
+  for (const Loaded& e : kStandard0) EXPECT_EQ(FieldValue(e.field), e.value) << "field " << e.field;
   EXPECT_EQ(StandardControl(), 73u);
 }
 
@@ -211,6 +221,111 @@ TEST_F(Cve2Chip, EnableTogglesTheDisableRegister) {
   h->status = 0xb1d05120;
   EXPECT_EQ(HSLCVE2EnableEncoder(h, 0), 0xb1d05120u);
   EXPECT_EQ(FieldValue(62), 0u);
+}
+
+// ---- The other two routes ------------------------------------------------------------------
+
+using RegBytes = std::vector<std::pair<int, int>>;
+
+// Standard 0's full load as (register, byte) pairs, most significant byte
+// first within a register: the order and values the chip route decodes to.
+RegBytes Standard0Load() {
+  static constexpr struct {
+    uint8_t reg;
+    unsigned bytes;
+  } kOrder[] = {{0, 4},  {4, 1},  {44, 1}, {8, 1},  {10, 1}, {9, 1},  {41, 1},
+                {49, 2}, {23, 2}, {11, 1}, {12, 1}, {53, 1}, {16, 2}, {14, 2},
+                {30, 2}, {32, 1}, {34, 1}, {37, 1}, {52, 1}};
+  RegBytes out{{62, 1}};
+  for (const auto& r : kOrder) {
+    uint32_t v = 73;  // register 52: the standard control byte
+    for (const Loaded& l : kStandard0)
+      if (l.field == r.reg) v = l.value;
+    for (unsigned i = 0; i < r.bytes; ++i)
+      out.emplace_back(r.reg + i, (v >> (8 * (r.bytes - 1 - i))) & 0xFF);
+  }
+  out.emplace_back(62, 0);
+  return out;
+}
+
+RegBytes PairsOf(const std::vector<orvsim::VelanEncoder::Write>& writes) {
+  RegBytes out;
+  for (const auto& w : writes) out.emplace_back(w.reg, w.value);
+  return out;
+}
+RegBytes PairsOf(const std::vector<std::pair<uint8_t, uint8_t>>& writes) {
+  RegBytes out;
+  for (const auto& w : writes) out.emplace_back(w.first, w.second);
+  return out;
+}
+
+// The same register file behind the Velan on port 1 and behind the DAC's
+// index pair 0x87/0x88, on a board with the 16 KiB register window.
+class Cve2Routes : public hwtest::ChipTest {
+ protected:
+  Cve2Routes()
+      : ChipTest(kDeviceKestrionNext2, orvsim::kDacMinimumWindow), dac(Board(), &Raster()) {
+    std::memset(&h->oCem, 0, sizeof(h->oCem));
+    std::memset(h->aucAddOnPresent, 0, sizeof(h->aucAddOnPresent));
+    h->ulFeatures = 0;
+    h->ucTvStandard = 0;
+  }
+  orvsim::VelanEncoder& AddVelan() {
+    SetAddOn(h, kAddOnVelanAddress, 0x36);
+    SetAddOn(h, kAddOnVelanVersion, 0x11);
+    h->ulFeatures |= kAddOnVelanA;
+    return OnPort1<orvsim::VelanEncoder>(0x36, 0x11);
+  }
+  size_t ChipFieldWrites() { return WrittenIn(0x1D80, 0x1DA4).size(); }
+
+  orvsim::ChipDac dac;
+};
+
+TEST_F(Cve2Routes, InitIsTheSameOnEveryRoute) {
+  // The chip's fields, without a Velan or the DAC bit.
+  ASSERT_EQ(HSLCVE2InitTVEncoder(h), 0u);
+  for (const Loaded& e : kStandard0) EXPECT_EQ(ChipField(hw, e.field), e.value) << e.field;
+  EXPECT_TRUE(dac.Cve2Writes().empty());
+  const size_t chipWrites = ChipFieldWrites();
+
+  h->ulFeatures = kAddOnCve2ThroughDac;
+  ASSERT_EQ(HSLCVE2InitTVEncoder(h), 0u);
+  EXPECT_EQ(PairsOf(dac.Cve2Writes()), Standard0Load());
+  EXPECT_EQ(ChipFieldWrites(), chipWrites);
+
+  // A Velan version takes the registers to the Velan, DAC bit or not.
+  orvsim::VelanEncoder& velan = AddVelan();
+  ASSERT_EQ(HSLCVE2InitTVEncoder(h), 0u);
+  EXPECT_EQ(PairsOf(velan.Writes()), Standard0Load());
+  EXPECT_EQ(dac.Cve2Writes().size(), Standard0Load().size());
+  EXPECT_EQ(ChipFieldWrites(), chipWrites);
+}
+
+// A DAC register that does not keep the byte written stops the load.
+TEST_F(Cve2Routes, DacRouteStopsAtAMismatch) {
+  h->ulFeatures = kAddOnCve2ThroughDac;
+  dac.DropCve2Bits(1, 0x01);  // register 0's second byte, 0x09
+  EXPECT_EQ(HSLCVE2InitTVEncoder(h), kErrCve2DacMismatch);
+  EXPECT_EQ(PairsOf(dac.Cve2Writes()), (RegBytes{{62, 1}, {0, 0x2A}, {1, 0x09}}));
+}
+
+// The blank level copied whole to black and white, saturation off, on both
+// byte routes.
+TEST_F(Cve2Routes, BlankCopiesTheBlankLevel) {
+  h->ulFeatures = kAddOnCve2ThroughDac;
+  dac.SetCve2(16, 0x02);
+  dac.SetCve2(17, 0xB3);
+  dac.SetCve2(32, 0x55);
+  ASSERT_EQ(HSLCVE2Blank(h), 0u);
+  EXPECT_EQ(PairsOf(dac.Cve2Writes()),
+            (RegBytes{{14, 0x02}, {15, 0xB3}, {30, 0x02}, {31, 0xB3}, {32, 0}, {34, 0}}));
+
+  orvsim::VelanEncoder& velan = AddVelan();
+  velan.Reg(16) = 0x01;
+  velan.Reg(17) = 0x10;
+  ASSERT_EQ(HSLCVE2Blank(h), 0u);
+  EXPECT_EQ(PairsOf(velan.Writes()),
+            (RegBytes{{14, 0x01}, {15, 0x10}, {30, 0x01}, {31, 0x10}, {32, 0}, {34, 0}}));
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "hwsharing/addon_detect.h"
 #include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/cve2_encoder.h"
+#include "hwsharing/flat_panel.h"
+#include "hwsharing/velan.h"
 #include "hwsharing/ddc.h"
 #include "hwsharing/dispatch.h"
 #include "hwsharing/edid.h"

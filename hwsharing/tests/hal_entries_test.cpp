@@ -17,6 +17,7 @@
 #include "hwsharing/hal_tools.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "platform/board/addon_chips.h"
 #include "platform/board/chip_cursor.h"
 #include "tests/support/test_ids.h"
 
@@ -302,12 +303,16 @@ TEST(HalEntries, HotPlugAcknowledge) {
   EXPECT_FALSE(chip.HotPlugPending());
   EXPECT_EQ(chip.HotPlugAcknowledges(), 1u);
   // With DVI transmitters found, their module takes the acknowledge.
+  b.hw.Chip();
+  b.h->ulPinsPortWord |= kPinsPortWordPort1;
+  auto& module =
+      b.hw.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::OneByteModule>(0x44, 0x03);
+  SetAddOn(b.h, kAddOnPanelLinkAddress, 0x44);
   b.h->ulFeatures = kAddOnPanelLinkB;
   chip.RaiseHotPlug();
   EXPECT_EQ(HALClearHotPlugHwInt(b.h), kHalOk);
   EXPECT_TRUE(chip.HotPlugPending());
-  EXPECT_EQ(orvstandin::TimesCalled("HSLReadPanelLinkModuleRegister"), 1u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLWritePanelLinkModuleRegister"), 1u);
+  EXPECT_EQ(module.Writes(), std::vector<uint8_t>{0x03 | kPanelLinkHotPlugAcknowledge});
 }
 
 TEST(HalEntries, DualControllerEntriesNeedTheCapability) {

@@ -127,7 +127,11 @@ uint8_t ChipDac::ReadIndexed(uint8_t index) {
         value = bus.ReadScl() ? value | p.scl : value & ~p.scl;
         value = bus.ReadSda() ? value | p.sda : value & ~p.sda;
       }
+      if (!(regs_[kDacDdcEnable] & kDacDvdLine))
+        value = dvd_ ? value & ~kDacDvdLine : value | kDacDvdLine;
       return value;
+    case kDacCve2Data:
+      return cve2_[regs_[kDacCve2Index] & 63];
     default:
       return value;
   }
@@ -149,6 +153,12 @@ void ChipDac::WriteIndexed(uint8_t index, uint8_t value) {
     case kDacDdcData:
       DriveDdc();
       break;
+    case kDacCve2Data: {
+      const uint8_t reg = regs_[kDacCve2Index] & 63;
+      cve2_[reg] = static_cast<uint8_t>(value & ~cve2_dropped_[reg]);
+      cve2_writes_.emplace_back(reg, value);
+      break;
+    }
     default:
       break;
   }

@@ -23,10 +23,18 @@
 //   kBusDdcConnector2 of the board.
 // - 0x1E14 (status) bit 3 reads set while controller module 0 is in
 //   vertical sync (from ChipRaster when one is given).
+// - The TV encoder's 64-register file: 0x87 names a register, 0x88 reads
+//   or writes it. A register can be made to drop bits on write, to model a
+//   write that does not take.
+// - The DVD decoder's presence line on bit 6 of 0x2A/0x2B: with 0x2A bit 6
+//   clear the line is released and 0x2B bit 6 reads low while a decoder
+//   holds it (`SetDvdDecoder`), high otherwise.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "platform/board/board.h"
 
@@ -49,6 +57,9 @@ inline constexpr uint8_t kDacPllLocked = 0x40;
 inline constexpr uint8_t kDacLoadSense = 0x3A;
 inline constexpr uint8_t kDacDdcEnable = 0x2A;
 inline constexpr uint8_t kDacDdcData = 0x2B;
+inline constexpr uint8_t kDacCve2Index = 0x87;
+inline constexpr uint8_t kDacCve2Data = 0x88;
+inline constexpr uint8_t kDacDvdLine = 0x40;
 
 enum class DacPll : uint8_t { kPixel, kSystem };
 enum class DacLockMode : uint8_t { kLegal, kNever, kAfterReset };
@@ -77,6 +88,15 @@ class ChipDac {
 
   void SetMonitorLoad(bool present) { load_ = present; }
 
+  // The TV encoder's register file behind 0x87/0x88.
+  uint8_t Cve2(uint8_t reg) const { return cve2_[reg & 63]; }
+  void SetCve2(uint8_t reg, uint8_t value) { cve2_[reg & 63] = value; }
+  void DropCve2Bits(uint8_t reg, uint8_t bits) { cve2_dropped_[reg & 63] = bits; }
+  // Registers written through 0x88, in order, as (register, value written).
+  const std::vector<std::pair<uint8_t, uint8_t>>& Cve2Writes() const { return cve2_writes_; }
+
+  void SetDvdDecoder(bool present) { dvd_ = present; }
+
   // The board bus a DDC port of the DAC is wired to.
   static unsigned DdcBus(unsigned port);
 
@@ -98,6 +118,10 @@ class ChipDac {
   uint32_t ref_khz_ = 27000;
   uint32_t vco_max_khz_ = 220000;
   bool load_ = false;
+  std::array<uint8_t, 64> cve2_{};
+  std::array<uint8_t, 64> cve2_dropped_{};
+  std::vector<std::pair<uint8_t, uint8_t>> cve2_writes_;
+  bool dvd_ = false;
 };
 
 }  // namespace orvsim

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "platform/board/chip_dac.h"
 #include "platform/board/chip_raster.h"
@@ -122,6 +124,31 @@ TEST_F(DacTest, StatusRetraceBitFollowsModule0) {
   EXPECT_EQ(board.RegRead(kChipRegStatus, 4) & 8u, 8u);
   sim.GetClock().Advance(31778 * 2);
   EXPECT_EQ(board.RegRead(kChipRegStatus, 4) & 8u, 0u);
+}
+
+// The TV encoder's registers behind 0x87/0x88, one of them dropping a bit.
+TEST_F(DacTest, EncoderRegisterFileBehindItsIndexPair) {
+  dac.DropCve2Bits(5, 0x01);
+  Set(kDacCve2Index, 4);
+  Set(kDacCve2Data, 0xA5);
+  Set(kDacCve2Index, 5);
+  Set(kDacCve2Data, 0x0F);
+  EXPECT_EQ(Get(kDacCve2Data), 0x0E);
+  Set(kDacCve2Index, 4);
+  EXPECT_EQ(Get(kDacCve2Data), 0xA5);
+  EXPECT_EQ(dac.Cve2(5), 0x0E);
+  EXPECT_EQ(dac.Cve2Writes(), (std::vector<std::pair<uint8_t, uint8_t>>{{4, 0xA5}, {5, 0x0F}}));
+}
+
+// With 0x2A bit 6 clear, 0x2B bit 6 reads low only while a decoder holds it.
+TEST_F(DacTest, DvdPresenceLine) {
+  Set(kDacDdcEnable, 0x00);
+  EXPECT_EQ(Get(kDacDdcData) & kDacDvdLine, kDacDvdLine);
+  dac.SetDvdDecoder(true);
+  EXPECT_EQ(Get(kDacDdcData) & kDacDvdLine, 0);
+  Set(kDacDdcEnable, kDacDvdLine);
+  Set(kDacDdcData, kDacDvdLine);
+  EXPECT_EQ(Get(kDacDdcData) & kDacDvdLine, kDacDvdLine);
 }
 
 }  // namespace
