@@ -33,6 +33,10 @@ class BmXformInt : public BmPrimInt {
   // The kernel module starts the range: nothing to do here.
   bool Start() override { return true; }
 
+  // What a VSync request names to have the kernel module run this
+  // interface's sequence: its pending slot.
+  uint32_t InterruptIdentity() const { return slotIndex; }
+
   void BeginCmd();
   // False when the sequence overflowed its buffer; the slot then holds an
   // empty range.

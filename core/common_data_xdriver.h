@@ -36,6 +36,16 @@ class HardPointerBuffer;
 // Cursor buffers per image kind: one for each display controller.
 inline constexpr unsigned kHardCursorBuffers = 4;
 
+// One display-processing manager slot: a used word and the room the
+// manager is built in.
+class CDPSManager;
+inline constexpr unsigned kDpsManagerSlots = 4;
+inline constexpr size_t kDpsManagerSlotSize = 5888;
+struct DpsManagerSlot {
+  uint32_t used;
+  alignas(16) uint8_t room[kDpsManagerSlotSize];
+};
+
 struct CommonData {
   PDEV* ringHead;                    // must stay the first word
   uint8_t* commonLocked;
@@ -80,10 +90,17 @@ struct CommonData {
   alignas(16) uint8_t tempBitBufferPlaces[kTempBitBufferPlaces][kTempBitBufferPlaceSize];
   uint8_t tempBitBufferBuilt[kTempBitBufferPlaces];
 
+  // Display processing: the board's manager slots, the manager that runs
+  // (null when none) and how many managers run.
+  DpsManagerSlot dpsManagerSlots[kDpsManagerSlots];
+  CDPSManager* activeDpsManager;
+  uint32_t activeDpsCount;
+
   // Room for the components that keep board-wide state here; a component
   // that adds a field above takes its bytes from this area.
   alignas(8) uint8_t componentArea[kCommonDataSize - 1424 -
-                                   kTempBitBufferPlaces * kTempBitBufferPlaceSize - 8];
+                                   kTempBitBufferPlaces * kTempBitBufferPlaceSize - 8 -
+                                   kDpsManagerSlots * sizeof(DpsManagerSlot) - 16];
 };
 static_assert(sizeof(CommonData) == kCommonDataSize);
 static_assert(offsetof(CommonData, ringHead) == 0);

@@ -8,7 +8,10 @@ HwManager::HwManager(uint8_t* ok, CommonData* c, CFeatureMgr* f) : common(c), fe
 
 bool InitHwManager(PDEV* pdev) {
   CommonData* common = pdev->common;
-  if (pdev->IsFirstForBoard()) {
+  // The first device of the board that asks makes the manager: the feature
+  // manager asks when a device starts, so the board may have more devices
+  // by then.
+  if (common->hwManager == nullptr) {
     uint8_t ok = 0;
     common->hwManager = new HwManager(&ok, common, common->featureMgr);
     if (common->hwManager != nullptr && !ok) {
@@ -22,9 +25,13 @@ bool InitHwManager(PDEV* pdev) {
 }
 
 void CleanupHwManager(PDEV* pdev) {
-  if (pdev->IsFirstForBoard()) {
-    delete pdev->common->hwManager;
-    pdev->common->hwManager = nullptr;
-  }
+  CommonData* common = pdev->common;
   pdev->hwManager = nullptr;
+  if (common->hwManager == nullptr) return;
+  // The manager goes with the last device that holds it.
+  for (PDEV* d = pdev->next; d != nullptr && d != pdev; d = d->next) {
+    if (d->hwManager == common->hwManager) return;
+  }
+  delete common->hwManager;
+  common->hwManager = nullptr;
 }

@@ -15,6 +15,7 @@ class HwManager : public OsHeapObject {
   CFeatureMgr* feature;
 };
 // Called by the feature manager. The first device object of the board
-// creates the manager; every one keeps the board's manager.
+// that asks creates the manager; every one that asks keeps the board's
+// manager, and the last of them to clean up deletes it.
 bool InitHwManager(PDEV* pdev);
 void CleanupHwManager(PDEV* pdev);

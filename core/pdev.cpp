@@ -11,6 +11,7 @@
 #include "core/mm_rows.h"
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
+#include "xdriver/feature_mgr.h"
 #include "xdriver/pointer.h"
 #include "xdriver/primary_surface.h"
 #include "xdriver/surf_desc_list.h"

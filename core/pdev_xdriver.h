@@ -10,6 +10,7 @@
 
 class DriverSwitchesLocal;
 class HwManager;
+class CFeatureMgr;
 class MmSurfaceManager;
 class BmPrimInt;
 class PhysMemMapper;
@@ -57,6 +58,8 @@ class PDEV : public IDriver, public OsHeapObject {
   // Per-head component slots.
   DriverSwitchesLocal* driverSwitchesLocal = nullptr;
   HwManager* hwManager = nullptr;
+  CFeatureMgr* featureMgr = nullptr;  // the board's, shared by its devices
+  uint32_t requester = 0;             // bits 0-3 choose the feature interrupt
   PhysMemMapper* physMemMapper = nullptr;
   MmSurfaceManager* surfaceManager = nullptr;
   MmManagerRecord* memoryRecord = nullptr;

@@ -4,33 +4,18 @@
 #include "core/pdev.h"
 #include "xdriver/board_object.h"
 #include "xdriver/engine2d_state.h"
+#include "xdriver/post_draw_xform.h"
 #include "xdriver/surf_desc_list.h"
-
-namespace {
-
-// Every device object of the board, the ring's head first.
-template <class Visit>
-void ForEachDevice(PDEV* any, Visit visit) {
-  if (any == nullptr || any->common == nullptr || any->common->ringHead == nullptr) return;
-  PDEV* head = any->common->ringHead;
-  PDEV* pdev = head;
-  do {
-    visit(pdev);
-    pdev = pdev->next;
-  } while (pdev != nullptr && pdev != head);
-}
-
-}  // namespace
 
 // ---- Context2d -------------------------------------------------------------------------
 
 void Context2d::SetContext(PDEV* pdev) {
   if (pdev->data2d.surfDescList != nullptr) pdev->data2d.surfDescList->UnassignAll();
-  ForEachDevice(pdev, [](PDEV* d) { d->data2d.bracket.preDraw &= ~kPreDrawSetContext; });
+  ForEachDeviceOfBoard(pdev, [](PDEV* d) { d->data2d.bracket.preDraw &= ~kPreDrawSetContext; });
 }
 
 void Context2d::InvalidateContext() {
-  ForEachDevice(owner, [](PDEV* d) { d->data2d.bracket.preDraw |= kPreDrawSetContext; });
+  ForEachDeviceOfBoard(owner, [](PDEV* d) { d->data2d.bracket.preDraw |= kPreDrawSetContext; });
 }
 
 bool InitContext2d(PDEV* pdev) {
@@ -53,6 +38,9 @@ void PreDrawPostDraw::MakeConstantPreDraw() {
 }
 
 void PreDrawPostDraw::MakeConstantPostDraw() {
+  // What was drawn into the transform's bitmap reaches the displayed
+  // surface before any wait for the engine.
+  if ((postDraw & kPostDrawXform) != 0) PostDrawXformRun(owner);
   if ((postDraw & kPostDrawWait) == 0 || owner->primInt == nullptr) return;
   Sync2dAndWait(owner->common, owner->primInt, "after drawing");
 }

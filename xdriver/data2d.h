@@ -10,6 +10,7 @@
 
 #include "xdriver/context2d.h"
 #include "xdriver/device_bitmap.h"
+#include "xdriver/post_draw_xform.h"
 
 class SurfDesc2dList;
 class Context2d;
@@ -36,5 +37,6 @@ struct Data2d {
   DeviceBitmap* target = nullptr;        // where drawing goes: the primary surface once started
   DeviceBitmap* secondTarget = nullptr;
   PreDrawPostDraw bracket;
+  PostDrawXform xform;                   // the 8-to-10-bit or pivot transform, when one is on
   uint32_t memoryId = 0;                 // copied into the surfaces' allocation options
 };

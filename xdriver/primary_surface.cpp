@@ -7,16 +7,22 @@
 // The primary surface covers the desktop the framebuffer layer draws: the
 // virtual size when the mode record carries it, else the visible size; its
 // pitch is the width rounded up to 32 pixels, as the framebuffer layer's.
-bool InitPrimarySurface(PDEV* pdev) {
-  Data2d& data = pdev->data2d;
-  if (data.surfDescList == nullptr) return false;
+LSIZE PrimaryDesktopSize(const PDEV* pdev) {
   const VideoMode& mode = pdev->mode;
   const uint32_t width = mode.virtualWidth != 0 ? mode.virtualWidth : mode.dimension1;
   const uint32_t height = mode.virtualHeight != 0 ? mode.virtualHeight : mode.dimension2;
+  return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
+bool InitPrimarySurface(PDEV* pdev) {
+  Data2d& data = pdev->data2d;
+  if (data.surfDescList == nullptr) return false;
+  const LSIZE desktop = PrimaryDesktopSize(pdev);
   DeviceBitmap& primary = data.Primary();
   primary.memoryId = data.memoryId;
-  primary.Describe(pdev, (width + 31) & 0x3FE0, k2dLayoutBitmap, mode.pixelFormat, height,
-                   k2dMemoryPrimary, k2dLocationLocal);
+  primary.Describe(pdev, (static_cast<uint32_t>(desktop.width) + 31) & 0x3FE0, k2dLayoutBitmap,
+                   pdev->mode.pixelFormat, static_cast<uint32_t>(desktop.height), k2dMemoryPrimary,
+                   k2dLocationLocal);
   data.target = nullptr;
   data.secondTarget = nullptr;
   return true;

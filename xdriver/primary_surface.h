@@ -3,7 +3,13 @@
 // it.
 #pragma once
 
+#include "core/utils.h"
+
 class PDEV;
+
+// The desktop the primary surface covers: the virtual size when the mode
+// record carries it, else the visible size.
+LSIZE PrimaryDesktopSize(const PDEV* pdev);
 
 // Row 15: describes the primary bitmap from the device's mode.
 bool InitPrimarySurface(PDEV* pdev);

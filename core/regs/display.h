@@ -55,6 +55,30 @@ using DisplayCurrentSlot = RegField<16, 2>;
 // Bits 11-26 of a buffer start address reach the start register.
 inline constexpr uint32_t kBufferStartMask = 0x7FFF800;
 
+// ---- Displayed buffer and vertical sync (controller c at + kControllerStride * c) ------
+// Controllers 0 and 1 keep their control word at 0x1800: the displayed slot
+// and its sync bit in bits 6-8, the enable in bit 0; the displayed address
+// of the first and second field and the display format word follow.
+inline constexpr uint32_t kRegFlipControlLow = 0x1800;
+inline constexpr uint32_t kFlipSlotBitsLow = 0x7u << 6;
+inline constexpr uint32_t kRegFlipAddressLow = 0x1824;
+inline constexpr uint32_t kRegFlipAddress2Low = 0x1828;
+inline constexpr uint32_t kRegFlipFormatLow = 0x1834;
+// Vertical sync, low half: first line of the sync minus one.
+inline constexpr uint32_t kRegVSync = 0x1930;
+// Controllers 2 and 3: the control word at 0x15A8 + 512c with the slot bits
+// 8-10, the second-field select in bit 13 and a bit 20 that changes at
+// every field.
+inline constexpr uint32_t kRegFlipControlHigh = 0x15A8;
+inline constexpr uint32_t kFlipSlotBitsHigh = 0x7u << 8;
+inline constexpr uint32_t kFlipSecondFieldHigh = 1u << 13;
+inline constexpr uint32_t kFlipFieldToggleHigh = 1u << 20;
+inline constexpr uint32_t kRegFlipAddressHigh = 0x15C8;
+inline constexpr uint32_t kRegFlipAddress2High = 0x15CC;
+inline constexpr uint32_t kRegFlipFormatHigh = 0x15D8;
+// The displayed address of the second field differs in bit 2.
+inline constexpr uint32_t kFlipFieldAddressBit = 1u << 2;
+
 // ---- Module clock words ------------------------------------------------------------
 // Module 0 (controller 0 and the first DVO) and module 1. Bit 5 holds the
 // module while memory or clocks are reprogrammed.

@@ -486,7 +486,7 @@ TEST_F(EngineTest, HardwareManagerIsMadeByTheFirstObjectAndSharedByTheOthers) {
   ASSERT_EQ(second.ok, 1);
   ASSERT_TRUE(InitHwManager(second.pdev));
   EXPECT_EQ(second.pdev->hwManager, manager);
-  // Only the object alone in the ring deletes it.
+  // Only the last object that holds it deletes it.
   CleanupHwManager(second.pdev);
   EXPECT_EQ(common_->hwManager, manager);
   EXPECT_EQ(second.pdev->hwManager, nullptr);
@@ -496,6 +496,16 @@ TEST_F(EngineTest, HardwareManagerIsMadeByTheFirstObjectAndSharedByTheOthers) {
 
   box_.FailAllocation(1);
   EXPECT_FALSE(InitHwManager(first));
+  box_.FailAllocation(0);
+
+  // A board with two devices: the one that asks makes it and deletes it.
+  coretest::Head& third = Construct(1);
+  ASSERT_EQ(third.ok, 1);
+  ASSERT_TRUE(InitHwManager(third.pdev));
+  ASSERT_NE(common_->hwManager, nullptr);
+  EXPECT_EQ(first->hwManager, nullptr);
+  CleanupHwManager(third.pdev);
+  EXPECT_EQ(common_->hwManager, nullptr);
 }
 
 TEST(GetMaxVolumeDepth, FollowsTheLargerSide) {

@@ -5,7 +5,11 @@
 
 #include <stdint.h>
 
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <memory>
 #include <string>
@@ -13,13 +17,16 @@
 
 #include "core/client_services.h"
 #include "core/lnx_device.h"
+#include "core/mm_surface.h"
 #include "core/orv_abi.h"
+#include "core/orv_ioctl.h"
 #include "core/pdev.h"
 #include "core/pending.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
+#include "platform/xserver/xservices.h"
 #include "tests/standins/standin_log.h"
 
 namespace coretest {
@@ -31,7 +38,7 @@ struct StandInRow {
   const char* init;
   const char* cleanup;
 };
-inline constexpr StandInRow kStandInRows[] = {
+inline const std::vector<StandInRow> kStandInRows = {
 #define ORV_STANDIN_ROW_NAMES(Name, row) {row, "Init" #Name, "Cleanup" #Name},
     ORV_PENDING_COMPONENT_ROWS(ORV_STANDIN_ROW_NAMES)
 #undef ORV_STANDIN_ROW_NAMES
@@ -54,12 +61,6 @@ inline std::vector<StandInEvent> StandInEvents() {
     }
   }
   return events;
-}
-
-// Makes the stand-in init of `row` fail from now on.
-inline void FailStandInRow(int row) {
-  for (const StandInRow& r : kStandInRows)
-    if (r.row == row) orvstandin::SetResult(r.init, 1);
 }
 
 // A mode record as the X driver fills it for a 1024x768 desktop at 32 bits.
@@ -189,6 +190,119 @@ class KernelNodeTest : public testing::Test {
   xstub::Sandbox box_;
   std::vector<uint8_t> registers_ = std::vector<uint8_t>(8192);
   std::vector<uint8_t> frameBuffer_ = std::vector<uint8_t>(64u << 20);
+  std::unique_ptr<LnxDevice> device_;
+  std::vector<std::unique_ptr<Head>> heads_;
+};
+
+// Mode 0 on a simulated board: the kernel module's node is answered by the
+// fake endpoint, which runs posted ranges (and, at a vertical sync the test
+// signals, transform sequences) on the board's DMA engine; the memory
+// manager places surfaces in the board's local memory one after the other,
+// their bus address being their local address; registers are reached
+// through /dev/mem, so the engine's status reads are its own. A fixture
+// inherits it beside its testing::Test and calls SetUpBoard and
+// TearDownBoard.
+class KernelBoard {
+ protected:
+  static constexpr uint32_t kLocalBase = 0x100000;  // local memory left to the X driver
+  static constexpr uint32_t kLocalSize = 48u << 20;
+  static constexpr uint32_t kBlockAlign = 1u << 20;
+  static constexpr uint32_t kApertureHandle = 0xA0000000;
+  static constexpr uint32_t kApertureSlot = 3;
+  static constexpr size_t kRegisterBytes = 8192;
+
+  void SetUpBoard() {
+    orvsim::BoardConfig config;
+    config.memory_size = kLocalBoardMemory;
+    board_ = &sim_.AddBoard(config);
+    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+    kernel_.AttachDmaEngine(engine_.get());
+    // The module leaves 48 MB of local memory to the X driver and places
+    // surface blocks in it one after the other, each at a megabyte. Its
+    // aperture window onto a surface shows the plain frame-buffer view at
+    // the surface's local address.
+    kernel_.SetHandler(0x1A, [](uint32_t, void* arg) {
+      auto* record = static_cast<OrvLocalMemoryRequest*>(arg);
+      record->size = kLocalSize;
+      record->offset = kLocalBase;
+      return 0;
+    });
+    kernel_.SetHandler(0x18, [this](uint32_t, void* arg) {
+      auto* record = static_cast<OrvBlockRequest*>(arg);
+      if (record->kind == kBlockKindAperture) {
+        record->handle = kApertureHandle;
+        record->second = lastBlockBytes_;
+        record->third = lastSurface_;
+        record->fourth = kApertureSlot;
+        return 0;
+      }
+      MmSurfAllocOpt options;
+      memcpy(&options, record->surfaceOptions, sizeof options);
+      const uint32_t bytes = (options.physicalSize + kBlockAlign - 1) & ~(kBlockAlign - 1);
+      if (bytes == 0 || nextLocal_ + bytes > kLocalBase + kLocalSize) return -ENOMEM;
+      lastSurface_ = nextLocal_;
+      lastBlockBytes_ = bytes;
+      record->handle = nextLocal_;
+      record->second = bytes;
+      record->third = nextLocal_ - kLocalBase;
+      nextLocal_ += bytes;
+      return 0;
+    });
+    box_.AttachBus(&sim_.Pci());
+    box_.AttachPhysicalMap(&sim_.Phys());
+    box_.AttachClock(&sim_.GetClock());
+    box_.AddCharDevice(kFakeMajor, "orv");
+    box_.RegisterEndpoint(kFakeMajor, &kernel_);
+    box_.MakeDirectories("/dev/orvane");
+    mem_ = xf86open("/dev/mem", O_RDWR);
+    ASSERT_GE(mem_, 0);
+    for (const orvsim::BarInfo& bar : board_->Bars()) {
+      if (bar.kind == orvsim::ResourceKind::kRegisters) {
+        registers_ = xf86mmap(nullptr, kRegisterBytes, PROT_READ | PROT_WRITE, MAP_SHARED, mem_,
+                              static_cast<off_t>(bar.base));
+      }
+    }
+    ASSERT_NE(registers_, nullptr);
+    ASSERT_NE(registers_, MAP_FAILED);
+    device_ = std::make_unique<LnxDevice>(0);
+    ASSERT_TRUE(device_->Open());
+  }
+
+  void TearDownBoard() {
+    for (auto& head : heads_) delete head->pdev;
+    heads_.clear();
+    device_.reset();
+    if (registers_ != nullptr && registers_ != MAP_FAILED) xf86munmap(registers_, kRegisterBytes);
+    registers_ = nullptr;
+    if (mem_ >= 0) xf86close(mem_);
+    mem_ = -1;
+  }
+
+  // A head on `unit` (and the controller of the same number); deleted at
+  // tear-down.
+  Head& Construct(uint32_t unit, uint32_t width = 1024, uint32_t height = 768) {
+    auto head = std::make_unique<Head>();
+    head->mode = MakeMode(unit, &head->lastRegWord, false);
+    head->mode.dimension1 = width;
+    head->mode.dimension2 = height;
+    head->mode.registerMapping = reinterpret_cast<uintptr_t>(registers_);
+    head->mode.frameBufferMapping = reinterpret_cast<uintptr_t>(board_->Memory());
+    head->mode.frameBufferMapSize = static_cast<uint32_t>(board_->MemorySize());
+    head->pdev = new PDEV(device_.get(), &head->mode, 0x55 + unit, &head->ok);
+    heads_.push_back(std::move(head));
+    return *heads_.back();
+  }
+
+  orvsim::Simulation sim_;  // first: outlives the sandbox's mappings
+  orvsim::Board* board_ = nullptr;
+  std::unique_ptr<orvsim::DmaEngine> engine_;
+  xstub::FakeKernel kernel_;
+  xstub::Sandbox box_;
+  int mem_ = -1;
+  void* registers_ = nullptr;
+  uint32_t nextLocal_ = 2 * kLocalBase;
+  uint32_t lastSurface_ = 0;
+  uint32_t lastBlockBytes_ = 0;
   std::unique_ptr<LnxDevice> device_;
   std::vector<std::unique_ptr<Head>> heads_;
 };

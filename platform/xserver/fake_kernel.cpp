@@ -42,6 +42,12 @@ constexpr uint32_t kSharedLockedBytes = 2784;
 constexpr uint32_t kPendingSlotsAt = 2304;
 constexpr uint32_t kPendingSlotStride = 24;
 constexpr uint32_t kPendingSlots = 15;
+constexpr uint32_t kPendingSlotFree = 0xFFFFFFFF;
+// Further words of the shared locked block the stand-in reads and writes.
+constexpr size_t kSharedCompletedTag = 16;
+constexpr size_t kSharedCompletedBuffer = 32;
+constexpr size_t kSharedPendingSubmissions = 120;
+constexpr size_t kSharedCommandLock = 124;
 
 const RequestRow* FindRequest(uint8_t nr) {
   for (const RequestRow& r : kRequests) {
@@ -124,6 +130,9 @@ int FakeKernel::Ioctl(uint32_t minor, unsigned long code, void* arg) {
         }
         case 0x1b:
           if (dma_ != nullptr) call.answer = RunPostedRange(arg);
+          break;
+        case 0x1d:
+          call.answer = VSyncState(arg);
           break;
         case 0x14: {
           uint64_t handle = next_handle_++;
@@ -250,30 +259,74 @@ uint8_t* FakeKernel::ResolveBus(uint64_t bus, uint64_t length) const {
   return nullptr;
 }
 
+namespace {
+
+int32_t& SharedWord(uint8_t* shared, size_t offset) {
+  return *reinterpret_cast<int32_t*>(shared + offset);
+}
+
+}  // namespace
+
+uint8_t* FakeKernel::SharedLocked() const {
+  for (const Buffer& b : buffers_) {
+    if (b.size == kSharedLockedBytes) return b.memory;
+  }
+  return nullptr;
+}
+
+void FakeKernel::ReportProgress(uint8_t* shared) {
+  dma_->RunPending();
+  if (shared == nullptr) return;
+  SharedWord(shared, kSharedCompletedTag) = static_cast<int32_t>(dma_->ReachedTag());
+  SharedWord(shared, kSharedCompletedBuffer) = static_cast<int32_t>(dma_->BufferCounter());
+}
+
 int FakeKernel::RunPostedRange(const void* record) {
   // Record of request 0x1b: kind, start, end OR bus type, three video words.
   uint32_t words[6];
   memcpy(words, record, sizeof words);
-  constexpr uint32_t kSharedLockedSize = 2784;
-  uint8_t* shared = nullptr;
-  for (const Buffer& b : buffers_) {
-    if (b.size == kSharedLockedSize) {
-      shared = b.memory;
-      break;
-    }
-  }
-  auto word = [shared](size_t offset) -> int32_t& {
-    return *reinterpret_cast<int32_t*>(shared + offset);
-  };
-  if (shared != nullptr) ++word(120);
+  uint8_t* shared = SharedLocked();
+  if (shared != nullptr) ++SharedWord(shared, kSharedPendingSubmissions);
   dma_->Execute(words[1], words[2] & ~3u, words[2] & 3u);
-  dma_->RunPending();
-  if (shared != nullptr) {
-    word(16) = static_cast<int32_t>(dma_->ReachedTag());
-    word(32) = static_cast<int32_t>(dma_->BufferCounter());
-    --word(120);
-  }
+  ReportProgress(shared);
+  if (shared != nullptr) --SharedWord(shared, kSharedPendingSubmissions);
   return 0;
+}
+
+int FakeKernel::VSyncState(const void* record) {
+  VSyncRequest request;
+  memcpy(&request, record, sizeof request);
+  vsync_requests_.push_back(request);
+  auto same = [&request](const VSyncRequest& r) {
+    return r.flags == request.flags && r.interrupt == request.interrupt &&
+           r.identity == request.identity;
+  };
+  std::erase_if(vsync_active_, same);
+  if (request.state != 0) vsync_active_.push_back(request);
+  return 0;
+}
+
+unsigned FakeKernel::VerticalSync(uint32_t interrupt) {
+  uint8_t* shared = SharedLocked();
+  if (shared == nullptr || dma_ == nullptr) return 0;
+  // The interrupt path tries the command lock once and leaves its work for
+  // the next sync when the lock is held.
+  if (SharedWord(shared, kSharedCommandLock) != 0) {
+    ++skipped_syncs_;
+    return 0;
+  }
+  unsigned run = 0;
+  for (const VSyncRequest& r : vsync_active_) {
+    if (r.interrupt != interrupt || r.identity >= kPendingSlots) continue;
+    uint32_t slot[3];
+    memcpy(slot, shared + kPendingSlotsAt + kPendingSlotStride * r.identity, sizeof slot);
+    const uint32_t end = slot[2] & ~3u;
+    if (slot[0] == kPendingSlotFree || slot[1] == end) continue;
+    dma_->Execute(slot[1], end, slot[2] & 3u);
+    ++run;
+  }
+  ReportProgress(shared);
+  return run;
 }
 
 std::vector<KernelCall> FakeKernel::CallsTo(uint8_t nr) const {

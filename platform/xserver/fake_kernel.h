@@ -8,7 +8,10 @@
 //   0x03  reads or writes a named parameter of the table
 //   0x06  answers the minor of a PCI location (0xFFFFFFFF when unknown)
 //   0x14  answers 1 and fills a kernel handle
-//   0x15..0x1d answer 0
+//   0x15..0x1c answer 0
+//   0x1d  records the VSync request, keeps it while it is switched on and
+//         answers 0; a vertical sync the test signals then runs the
+//         transform sequences the requests name (see VerticalSync)
 // A code whose direction or size field does not match its request's record
 // is refused with EINVAL; other codes with ENOTTY.
 #pragma once
@@ -92,6 +95,20 @@ static_assert(IocRecordSize(kIocDisable) == sizeof(uint64_t));  // the kernel ha
 static_assert(IocRecordSize(kIocStart) == sizeof(uint64_t));    // the kernel handle
 static_assert(IocRecordSize(kIocStop) == sizeof(uint32_t));     // the unit
 
+// Record of request 0x1d: what a VSync interrupt is wanted for (0x10000000
+// a feature transform, 0x20000000 the video overlay, 2 display
+// processing), the interrupt (or controller) number, on (1) or off (0),
+// and the identity of the transform interface: its pending slot in the
+// shared locked block.
+struct VSyncRequest {
+  uint32_t flags;
+  uint32_t interrupt;
+  uint32_t state;
+  uint32_t identity;
+  bool operator==(const VSyncRequest&) const = default;
+};
+static_assert(IocRecordSize(kIocVSyncState) == sizeof(VSyncRequest));
+
 struct KernelCall {
   uint32_t minor;
   unsigned long code;
@@ -164,6 +181,21 @@ class FakeKernel : public Endpoint {
   // Host bytes of [bus, bus + length) inside one buffer of request 0x01.
   uint8_t* ResolveBus(uint64_t bus, uint64_t length) const;
 
+  // Every VSync request in order, and those switched on now (one per flag
+  // word, interrupt and identity).
+  const std::vector<VSyncRequest>& VSyncRequests() const { return vsync_requests_; }
+  const std::vector<VSyncRequest>& ActiveVSyncRequests() const { return vsync_active_; }
+  // A vertical sync of `interrupt`, as the kernel module serves it: unless
+  // the command lock (byte 124 of the shared locked block) is held, the
+  // range in the pending slot named by each request switched on for that
+  // interrupt runs on the DMA engine (slot s: 24 bytes at 2304 + 24 s, its
+  // posting type, bus start and bus end with the bus type in bits 0-1; a
+  // free or empty slot runs nothing); afterwards bytes 16 and 32 show what
+  // the engine reached, as after a post. Answers the sequences run.
+  unsigned VerticalSync(uint32_t interrupt);
+  // Vertical syncs that found the command lock held and ran nothing.
+  unsigned SkippedVerticalSyncs() const { return skipped_syncs_; }
+
   const Buffer* FindBuffer(uint64_t offset) const;
   size_t BufferCount() const { return buffers_.size(); }
   unsigned OpenCount(uint32_t minor) const;
@@ -173,6 +205,11 @@ class FakeKernel : public Endpoint {
   int FreeBuffer(const BufferRecord& record);
   int NamedParameter(ParameterRecord& record);
   int RunPostedRange(const void* record);
+  int VSyncState(const void* record);
+  // The shared locked block (the first buffer of its size), or null.
+  uint8_t* SharedLocked() const;
+  // Bytes 16 and 32 after the engine ran.
+  void ReportProgress(uint8_t* shared);
 
   std::map<std::string, uint32_t, std::less<>> parameters_;
   std::map<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> minors_;
@@ -184,6 +221,9 @@ class FakeKernel : public Endpoint {
   uint64_t next_handle_ = 0x1000;
   orvsim::DmaEngine* dma_ = nullptr;
   bool refuse_agp_ = false;
+  std::vector<VSyncRequest> vsync_requests_;
+  std::vector<VSyncRequest> vsync_active_;
+  unsigned skipped_syncs_ = 0;
 };
 
 }  // namespace xstub

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/board/chip_dma.h"
+#include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 
@@ -247,6 +249,68 @@ TEST_F(XserverFakeKernel, HandlersReplaceAnAnswer) {
   kernel.SetAnswer(0x1b, -EIO);
   EXPECT_EQ(xf86ioctl(fd, xstub::kIocPostDma, info), -1);
   EXPECT_EQ(errno, EIO);
+}
+
+// Transform sequences wait in the pending slots of the shared locked
+// block; a vertical sync runs those whose VSync request is on for it.
+TEST(XserverFakeKernelVSync, RequestsOnRunTheirSlotsAtTheirVerticalSync) {
+  orvsim::Simulation sim;
+  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
+  orvsim::DmaEngine engine(board);
+  xstub::FakeKernel kernel;
+  kernel.AttachDmaEngine(&engine);
+  xstub::Sandbox box;
+  box.RegisterEndpoint(kMajor, &kernel);
+  box.MakeDirectories("/dev/orvane");
+  box.MakeNode("/dev/orvane/orv0", kMajor, 0);
+  const int fd = xf86open("/dev/orvane/orv0", O_RDWR);
+  ASSERT_GE(fd, 0);
+  xstub::BufferRecord shared = {1, 2, 0, 2784, 0};
+  xstub::BufferRecord commands = {3, 1, 0, 4096, 0};
+  ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &shared), 0);
+  ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &commands), 0);
+  uint8_t* block = kernel.FindBuffer(shared.offset)->memory;
+  auto* words = reinterpret_cast<uint32_t*>(kernel.FindBuffer(commands.offset)->memory);
+  // Foreground and background registers from the buffer's system memory.
+  words[0] = 0x2121C6C5;
+  words[1] = 0x11;
+  words[2] = 0x22;
+  auto slot = [block](uint32_t s) { return reinterpret_cast<uint32_t*>(block + 2304 + 24 * s); };
+  const auto bus = static_cast<uint32_t>(commands.offset);
+  slot(5)[0] = 1;
+  slot(5)[1] = bus;
+  slot(5)[2] = (bus + 12) | 3;
+  auto request = [fd](uint32_t flags, uint32_t interrupt, uint32_t state, uint32_t identity) {
+    xstub::VSyncRequest r = {flags, interrupt, state, identity};
+    return xf86ioctl(fd, xstub::kIocVSyncState, &r);
+  };
+  const std::vector<orvsim::DmaEngine::RegWrite> drawn = {{0x1314, 0x11}, {0x1318, 0x22}};
+
+  EXPECT_EQ(kernel.VerticalSync(2), 0u) << "no request yet";
+  ASSERT_EQ(request(0x10000000, 2, 1, 5), 0);
+  ASSERT_EQ(request(0x10000000, 2, 1, 5), 0);  // the same request once
+  ASSERT_EQ(request(2, 2, 1, 9), 0);           // its slot is free: runs nothing
+  ASSERT_EQ(request(2, 2, 1, 99), 0);          // no such slot
+  EXPECT_EQ(kernel.ActiveVSyncRequests().size(), 3u);
+  EXPECT_EQ(kernel.VerticalSync(1), 0u) << "another interrupt";
+  EXPECT_EQ(kernel.VerticalSync(2), 1u);
+  EXPECT_EQ(engine.Writes(), drawn);
+  EXPECT_EQ(kernel.VerticalSync(2), 1u) << "again at every sync";
+  EXPECT_EQ(engine.Writes().size(), 4u);
+
+  // While the command lock is held the sync is left out.
+  engine.ClearWrites();
+  block[124] = 1;
+  EXPECT_EQ(kernel.VerticalSync(2), 0u);
+  EXPECT_EQ(kernel.SkippedVerticalSyncs(), 1u);
+  block[124] = 0;
+  EXPECT_TRUE(engine.Writes().empty());
+
+  ASSERT_EQ(request(0x10000000, 2, 0, 5), 0);
+  EXPECT_EQ(kernel.VerticalSync(2), 0u) << "switched off";
+  EXPECT_EQ(kernel.VSyncRequests().size(), 5u);
+  EXPECT_EQ(kernel.VSyncRequests().back(), (xstub::VSyncRequest{0x10000000, 2, 0, 5}));
+  xf86close(fd);
 }
 
 }  // namespace
