@@ -114,7 +114,7 @@ uint32_t DisplayIndexController::ChangeDisplayedBuffer(PDEV* pdev, EDPSControlle
                                                        const DisplayBufferInfo* info) {
   CommonData* common = pdev->common;
   const bool high = c >= 2;
-  const uint32_t control = ControllerReg(high ? kRegFlipControlHigh : kRegFlipControlLow, c);
+  const uint32_t control = ControllerReg(high ? kRegFlipControlHigh : kRegControllerCtl, c);
   const uint32_t address = ControllerReg(high ? kRegFlipAddressHigh : kRegFlipAddressLow, c);
   const uint32_t address2 = ControllerReg(high ? kRegFlipAddress2High : kRegFlipAddress2Low, c);
   const uint32_t format = ControllerReg(high ? kRegFlipFormatHigh : kRegFlipFormatLow, c);

@@ -624,7 +624,7 @@ uint32_t ORVVideoSetVSyncInterrupt(ORVVideoPortPtr port, uint32_t state) {
   request.word[0] = kVSyncVideoOverlay;
   request.word[1] = 0;
   request.word[2] = state;
-  request.word[3] = port->scalerInterface->slotIndex;
+  request.word[3] = port->scalerInterface->InterruptIdentity();
   if (!OsSetVSyncInterruptState(pdev->device, &request)) return 0;
   port->vsyncState = state;
   return 1;

@@ -55,17 +55,16 @@ using DisplayCurrentSlot = RegField<16, 2>;
 // Bits 11-26 of a buffer start address reach the start register.
 inline constexpr uint32_t kBufferStartMask = 0x7FFF800;
 
-// ---- Displayed buffer and vertical sync (controller c at + kControllerStride * c) ------
-// Controllers 0 and 1 keep their control word at 0x1800: the displayed slot
-// and its sync bit in bits 6-8, the enable in bit 0; the displayed address
-// of the first and second field and the display format word follow.
-inline constexpr uint32_t kRegFlipControlLow = 0x1800;
+// ---- The same registers per display controller (c at + kControllerStride * c) -----
+// As display processing flips them: controllers 0 and 1 keep the displayed
+// slot and its sync bit in bits 6-8 of their control word
+// (kRegControllerCtl); the displayed address of the first and second field
+// (the start registers of slots 0 and 1 above) and the display format word
+// follow.
 inline constexpr uint32_t kFlipSlotBitsLow = 0x7u << 6;
 inline constexpr uint32_t kRegFlipAddressLow = 0x1824;
 inline constexpr uint32_t kRegFlipAddress2Low = 0x1828;
 inline constexpr uint32_t kRegFlipFormatLow = 0x1834;
-// Vertical sync, low half: first line of the sync minus one.
-inline constexpr uint32_t kRegVSync = 0x1930;
 // Controllers 2 and 3: the control word at 0x15A8 + 512c with the slot bits
 // 8-10, the second-field select in bit 13 and a bit 20 that changes at
 // every field.

@@ -25,6 +25,13 @@ ChipRaster::ChipRaster(Board& board) : board_(board) {
                          const uint32_t word = (b.Peek(reg, 4) & ~kLow12) | Line(m);
                          return word >> (8 * (access.offset & 3));
                        });
+    board_.SetReadHook(kChipRegFieldControl + kChipModuleStride * m, 4,
+                       [this, m](Board& b, RegAccess access, uint32_t) {
+                         const uint32_t reg = kChipRegFieldControl + kChipModuleStride * m;
+                         const uint32_t field = (Frame(m) & 1) != 0 ? kChipFieldToggle : 0;
+                         const uint32_t word = (b.Peek(reg, 4) & ~kChipFieldToggle) | field;
+                         return word >> (8 * (access.offset & 3));
+                       });
     // The gate changes the counter's speed: bring it up to date first.
     board_.SetWriteHook(ClockReg(m), 4, [this, m](Board& b, RegAccess access, uint32_t value,
                                                  uint32_t) {
@@ -41,6 +48,7 @@ ChipRaster::ChipRaster(Board& board) : board_(board) {
 ChipRaster::~ChipRaster() {
   for (unsigned m = 0; m < 2; ++m) {
     board_.ClearHooks(kChipRegLineCounter + kChipModuleStride * m);
+    board_.ClearHooks(kChipRegFieldControl + kChipModuleStride * m);
     board_.ClearHooks(ClockReg(m));
   }
 }
@@ -66,6 +74,13 @@ unsigned ChipRaster::Line(unsigned module) {
   const Module& m = modules_[module];
   const uint64_t lines = Low12(Reg(module, kChipRegVTotal)) + 1;
   return static_cast<unsigned>((m.position_ns / m.line_ns) % lines);
+}
+
+uint64_t ChipRaster::Frame(unsigned module) {
+  Update(module);
+  const Module& m = modules_[module];
+  const uint64_t lines = Low12(Reg(module, kChipRegVTotal)) + 1;
+  return m.position_ns / m.line_ns / lines;
 }
 
 bool ChipRaster::InVerticalBlank(unsigned module) {

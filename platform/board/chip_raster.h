@@ -16,6 +16,10 @@
 //   kDefaultLineNs, the line of a 640-pixel mode at 25.175 MHz.
 // - The counter's position is kept in nanoseconds of running time, brought
 //   up to date whenever the line is read or the clock gate is written.
+// - The display controls of controllers 2 and 3 (0x19A8 and 0x1BA8, shown on
+//   modules 0 and 1) read their bit 20 as the parity of the frames the
+//   module has scanned: it changes at every field. Their other bits are
+//   stored as written.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +39,9 @@ inline constexpr uint32_t kChipRegHSync = 0x1914;        // low: start - 2, high
 inline constexpr uint32_t kChipRegModuleClock0 = 0x1C00;
 inline constexpr uint32_t kChipRegModuleClock1 = 0x1C04;
 inline constexpr uint32_t kChipModuleClockGate = 1u << 5;  // set: the module's clock stops
+// Display control of controller 2 (module 0); controller 3's is 0x200 on.
+inline constexpr uint32_t kChipRegFieldControl = 0x19A8;
+inline constexpr uint32_t kChipFieldToggle = 1u << 20;
 
 class ChipRaster {
  public:
@@ -49,6 +56,8 @@ class ChipRaster {
 
   // What the counter of module m shows now, without a register read.
   unsigned Line(unsigned module);
+  // Frames the module has scanned since the model was installed.
+  uint64_t Frame(unsigned module);
   bool InVerticalBlank(unsigned module);
   bool InVerticalSync(unsigned module);
   // Whether the counter of module m moves now.

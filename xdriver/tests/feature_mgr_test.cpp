@@ -10,6 +10,7 @@
 #include "core/orv_ioctl.h"
 #include "core/regs/display.h"
 #include "core/regs/engine3d.h"
+#include "platform/board/chip_raster.h"
 #include "xdriver/tests/features_fixture.h"
 
 namespace {
@@ -442,7 +443,8 @@ TEST_F(FeatureBoardTest, FlipWritesTheControllersRegistersAroundTheSync) {
 
 TEST_F(FeatureBoardTest, VerticalSyncWaitGivesUpAfterTenThousandPolls) {
   PDEV* pdev = Construct(0).pdev;
-  // A frozen counter and an unchanging field bit: every loop runs out.
+  // Without a raster the counter and the field bit never move: every loop
+  // runs out.
   for (uint32_t c : {0u, 2u}) {
     board_->ClearLog();
     EXPECT_TRUE(DisplayIndexController::WaitForVsync(pdev, c)) << c;
@@ -450,25 +452,27 @@ TEST_F(FeatureBoardTest, VerticalSyncWaitGivesUpAfterTenThousandPolls) {
     for (const auto& a : board_->Log()) reads += a.op == orvsim::RegOp::kRead;
     EXPECT_EQ(reads, c < 2 ? 1u + 1u + 10000u : 1u + 10000u) << c;
   }
-  // A counter that moves one line a read comes back below the sync start.
-  uint32_t line = 0;
-  board_->Poke(0x1930, 4, 489);
-  board_->SetReadHook(0x1924, 4, [&line](orvsim::Board&, orvsim::RegAccess, uint32_t) {
-    line = (line + 1) % 525;
-    return line;
-  });
-  line = 500;
-  EXPECT_FALSE(DisplayIndexController::WaitForVsync(pdev, 0));
-  EXPECT_EQ(line, 490u) << "the first line after the sync start";
-  board_->ClearHooks(0x1924);
-  // A field bit that changes on the third read.
-  int reads = 0;
-  board_->SetReadHook(0x1BA8, 4, [&reads](orvsim::Board&, orvsim::RegAccess, uint32_t stored) {
-    return ++reads >= 3 ? stored | (1u << 20) : stored;
-  });
-  EXPECT_FALSE(DisplayIndexController::WaitForVsync(pdev, 3));
-  EXPECT_EQ(reads, 3);
-  board_->ClearHooks(0x1BA8);
+}
+
+// On the board's raster (640 x 480, sync from line 490), made fast enough
+// that a frame passes within the polls: controllers 0 and 1 wait for the
+// first line of the sync, 2 and 3 for the next field.
+TEST_F(FeatureBoardTest, VerticalSyncWaitEndsAtTheSyncOfTheRaster) {
+  PDEV* pdev = Construct(0).pdev;
+  orvsim::ChipRaster raster(*board_);
+  for (unsigned m : {0u, 1u}) {
+    orvsim::ChipRaster::PowerOnTiming(*board_, m);
+    raster.SetLineTimeNs(m, 2000);  // a line every few reads
+  }
+  for (uint32_t c : {0u, 1u}) {
+    EXPECT_FALSE(DisplayIndexController::WaitForVsync(pdev, c)) << c;
+    EXPECT_TRUE(raster.InVerticalSync(c)) << "controller " << c << " at line " << raster.Line(c);
+  }
+  for (uint32_t c : {2u, 3u}) {
+    const uint64_t frame = raster.Frame(c - 2);
+    EXPECT_FALSE(DisplayIndexController::WaitForVsync(pdev, c)) << c;
+    EXPECT_EQ(raster.Frame(c - 2), frame + 1) << "controller " << c;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/board/chip_display.h"
 #include "platform/board/simulation.h"
@@ -59,6 +60,24 @@ TEST_F(DisplayTest, GatedClockOrFrozenCounterHoldsTheLine) {
   const uint32_t frozen = Line(0);
   sim.GetClock().Advance(31778 * 200);
   EXPECT_EQ(Line(0), frozen);
+}
+
+TEST_F(DisplayTest, FieldBitOfControllersTwoAndThreeChangesEveryFrame) {
+  sim.GetClock().SetReadCost(0);
+  board.RegWrite(kChipRegFieldControl + 0x200, 4, 0x2701);
+  chip.Raster().Freeze(0, true);  // controller 2 holds its field
+  for (unsigned m : {0u, 1u}) chip.Raster().SetLineTimeNs(m, 1000);
+  const uint32_t reg2 = kChipRegFieldControl, reg3 = kChipRegFieldControl + 0x200;
+  const uint32_t field2 = board.RegRead(reg2, 4) & kChipFieldToggle;
+  std::vector<uint32_t> seen;
+  for (int frame = 0; frame < 4; ++frame) {
+    seen.push_back(board.RegRead(reg3, 4));
+    sim.GetClock().Advance(1000 * 525);
+  }
+  EXPECT_EQ(seen[0] & ~kChipFieldToggle, 0x2701u) << "the other bits are stored";
+  for (int i = 1; i < 4; ++i) EXPECT_NE(seen[i] & kChipFieldToggle, seen[i - 1] & kChipFieldToggle) << i;
+  EXPECT_EQ(board.RegRead(reg2, 4) & kChipFieldToggle, field2);
+  EXPECT_EQ(board.RegRead(reg3 + 2, 1), (seen[0] >> 16) & 0xFF) << "a byte read sees it, four frames on";
 }
 
 TEST_F(DisplayTest, InputStatusShowsModule0SyncAndBlank) {
