@@ -58,6 +58,12 @@ void Validate(const BoardConfig& config) {
     throw std::invalid_argument("expansion ROM size must be 0 or a power of two of at least 2 KiB");
   if (config.rom_image.size() > config.rom_size)
     throw std::invalid_argument("expansion ROM image is larger than the ROM");
+  for (const auto& partition : {config.partition0_size, config.partition1_size}) {
+    if (partition && (*partition > kLocalBankB || *partition % 4096 != 0))
+      throw std::invalid_argument("a memory partition is at most 128 MiB of whole pages");
+  }
+  if (config.partition0_size && *config.partition0_size == 0)
+    throw std::invalid_argument("memory partition 0 cannot be empty");
 }
 
 }  // namespace
@@ -105,11 +111,15 @@ Board::Board(const BoardConfig& config, Clock* clock, unsigned index)
   if (pci_.Peek(kPciChipConfigF4, 4) != 0)
     throw std::invalid_argument("the capabilities reach configuration dword 0xF4");
   pci_.Poke(kPciChipConfigF4, 4, config.config_f4);
+  if (config.display_config != 0) Poke(kRegDisplayConfig, 4, config.display_config);
 
   // Local memory is a sparse memory file: pages cost memory only once
   // touched, so many boards of 256 MB stay cheap. The frame-buffer view and
   // the local view map the same pages, so a window can show any of them.
-  local_size_ = std::max<uint64_t>(config.memory_size, kLocalBankB + config.memory_size / 2);
+  const uint64_t partition1 = config.partition1_size.value_or(config.memory_size / 2);
+  const uint64_t partitions = partition1 != 0 ? kLocalBankB + partition1
+                                              : config.partition0_size.value_or(config.memory_size / 2);
+  local_size_ = std::max<uint64_t>(config.memory_size, partitions);
   memory_fd_ = memfd_create("orvsim-local-memory", MFD_CLOEXEC);
   if (memory_fd_ < 0 || ftruncate(memory_fd_, static_cast<off_t>(local_size_)) != 0) {
     if (memory_fd_ >= 0) close(memory_fd_);
@@ -126,6 +136,14 @@ Board::Board(const BoardConfig& config, Clock* clock, unsigned index)
   }
   local_ = static_cast<uint8_t*>(local);
   memory_ = static_cast<uint8_t*>(memory);
+}
+
+uint64_t Board::Partition0Size() const {
+  return config_.partition0_size.value_or(config_.memory_size / 2);
+}
+
+uint64_t Board::Partition1Size() const {
+  return config_.partition1_size.value_or(config_.memory_size / 2);
 }
 
 Board::~Board() {

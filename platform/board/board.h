@@ -39,6 +39,8 @@ inline constexpr uint32_t kDefaultRegisterWindowSize = 8192;
 // The chip's local memory has two banks of half the memory each; the second
 // starts at this local address.
 inline constexpr uint64_t kLocalBankB = 0x8000000;
+// Register 7620, the display configuration word (BoardConfig::display_config).
+inline constexpr uint32_t kRegDisplayConfig = 0x1DC4;
 inline constexpr uint64_t kDefaultWatchdogReads = 20000000;
 
 // Where a board's resources sit in configuration space. The frame buffer is
@@ -69,6 +71,17 @@ struct BoardConfig {
 
   // Configuration dword 0xF4 (read-only).
   uint32_t config_f4 = 0;
+
+  // The two partitions of local memory: partition 0 from local address 0,
+  // partition 1 from kLocalBankB. Unset: memory_size / 2 each (the two
+  // halves). Each at most kLocalBankB and whole pages; partition 1 may be 0.
+  // memory_size stays the frame-buffer range (the host aperture), which may
+  // be smaller than the partitions together.
+  std::optional<uint64_t> partition0_size;
+  std::optional<uint64_t> partition1_size;
+  // Register 7620 (0x1DC4) as the chip comes up: bit 3 gives it a third
+  // vertical-blank source.
+  uint32_t display_config = 0;
 
   // Expansion ROM: none when rom_size is 0; the image is padded with 0xFF.
   uint32_t rom_size = 0;
@@ -190,11 +203,14 @@ class Board {
   uint8_t* Memory() { return memory_; }
   uint64_t MemorySize() const { return config_.memory_size; }
   // The chip's local memory by local address, as the DMA engine and the
-  // aperture slots address it: large enough for the second bank at
-  // kLocalBankB (half the memory size from there), at least MemorySize().
+  // aperture slots address it: large enough for partition 1 at kLocalBankB,
+  // at least MemorySize().
   uint8_t* LocalMemory() { return local_; }
   const uint8_t* LocalMemory() const { return local_; }
   uint64_t LocalMemorySize() const { return local_size_; }
+  // The partitions' sizes (BoardConfig::partition0_size, partition1_size).
+  uint64_t Partition0Size() const;
+  uint64_t Partition1Size() const;
   // Makes frame-buffer bytes [offset, offset + length) show local memory
   // from local_address (both page-aligned, length whole pages, both ranges
   // inside); throws std::invalid_argument otherwise. For chip models.

@@ -25,7 +25,7 @@ inline constexpr uint32_t kIrqRegPending = 0x8F4;      // 2292, read: latched so
 inline constexpr uint32_t kIrqRegAcknowledge = 0x8F8;  // 2296, write 1 to clear
 inline constexpr uint32_t kIrqRegEnable = 0x8FC;       // 2300
 // A configuration register: bit 3 gives the chip a third vertical-blank source.
-inline constexpr uint32_t kIrqRegConfig = 0x1DC4;      // 7620
+inline constexpr uint32_t kIrqRegConfig = kRegDisplayConfig;  // 7620
 inline constexpr uint32_t kIrqConfigThirdVBlank = 0x8;
 
 inline constexpr uint32_t kIrqVBlank0 = 0x1;       // first display controller
