@@ -48,6 +48,11 @@ OrvPciDevice* OrvDevice_GetPciHandle(OrvDevice* device);
 OrvRegion* OrvDevice_GetRegisters(OrvDevice* device);
 OrvRegion* OrvDevice_GetFrameBuffer(OrvDevice* device);
 uint32_t OrvDevice_GetBmFlags(OrvDevice* device);
+// The sizes of the board's two local-memory partitions (partition 1 from
+// local address 0x8000000; 0 when the board has one partition). The host
+// aperture is the frame-buffer range (OrvDevice_GetFrameBuffer), which may be
+// smaller than local memory.
+void OrvDevice_GetLocalMemory(OrvDevice* device, uint32_t* partition0, uint32_t* partition1);
 // The register handle that memReadDword and memWriteDword take.
 void* OrvDevice_GetRegisterHandle(OrvDevice* device);
 // The machine's host bridge (PCI 00:00.0), or null.

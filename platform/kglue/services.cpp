@@ -81,6 +81,11 @@ OrvRegion* OrvDevice_GetFrameBuffer(OrvDevice* device) {
 
 uint32_t OrvDevice_GetBmFlags(OrvDevice* device) { return device->bmFlags; }
 
+void OrvDevice_GetLocalMemory(OrvDevice* device, uint32_t* partition0, uint32_t* partition1) {
+  if (partition0 != nullptr) *partition0 = static_cast<uint32_t>(device->board->Partition0Size());
+  if (partition1 != nullptr) *partition1 = static_cast<uint32_t>(device->board->Partition1Size());
+}
+
 void* OrvDevice_GetRegisterHandle(OrvDevice* device) {
   return device != nullptr ? &device->registers : nullptr;
 }
