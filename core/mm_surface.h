@@ -2,6 +2,13 @@
 // alignment, pitch and size rules, the placed memory block, and the surface
 // record that ties a descriptor to its block, its host aperture, its clones
 // and the engine's progress.
+//
+// Both builds have them. The descriptor rules (core/mm_surf_desc.cpp) and the
+// surface rings, clones and notifications (core/mm_surface_ring.cpp) are
+// shared; binding a surface to a block and asking the engine whether it
+// still uses the surface are each build's own (core/mm_surface.cpp for the X
+// driver, kernel/vidmem/mm_surface_kernel.cpp for the kernel module), as is
+// the block's layout.
 #pragma once
 
 #include <stddef.h>
@@ -9,6 +16,7 @@
 
 #include "core/chip_ids.h"
 #include "core/heap_object.h"
+#include "core/mm_block.h"
 #include "core/orv_abi.h"
 
 class MmSurfaceManager;
@@ -130,28 +138,8 @@ static_assert(offsetof(MmSurfAllocOpt, mapper) == 32);
 static_assert(offsetof(MmSurfAllocOpt, desc) == 40);
 static_assert(offsetof(MmSurfAllocOpt, apertureWord) == 60);
 
-// A placed piece of memory.
-class MmBlock : public OsHeapObject {
- public:
-  enum : int32_t { kHoldsMemory = 1, kConstructed = 2 };
-
-  MmBlock() : traceId(s_ulNextTraceID++) {}
-  ~MmBlock() = default;
-  bool IsLargeEnoughToHold(uint64_t bytes) const { return size >= bytes; }
-  void DebugDump() const {}
-
-  int32_t state = kConstructed;
-  uint64_t size = 0;
-  uint64_t offset = 0;  // in its heap or aperture
-  uint8_t* cpuAddress = nullptr;
-  uint32_t busAddress = 0;
-  int32_t drawSyncTag = 0;
-  uint32_t dmaStamp = 0;  // buffer counter at the last buffer switch
-  uint32_t traceId;
-
-  static inline uint32_t s_ulNextTraceID = 0;
-};
-
+// A placed piece of memory: each build has its own layout
+// (core/mm_block.h).
 // The manager's window onto local memory that surfaces of kinds 0 and 7 may
 // use instead of a host aperture.
 struct MmVertexWindow {
@@ -220,6 +208,10 @@ class MmSurface : public OsHeapObject {
   MmSurfaceManager* manager = nullptr;
   MmBlock* block = nullptr;
   uint32_t placedKind = kSurfNone;
+  // Kernel module: the placement code the surface was placed with, and
+  // whether a policy may evict it to make room.
+  uint32_t placement = 0;
+  uint8_t discardable = 0;
   uint32_t windowBarred = 0;
   uint8_t* cpuAddress = nullptr;
   uint32_t busWord = 0;
