@@ -21,7 +21,7 @@ class PhysMemMapper;
 class RegistrySwitchManager;
 class DriverSwitchesCommon;
 class InterruptManager;
-class MmHeapTable;
+struct MmHeapSet;
 class MmSurfaceManager;
 struct MmBoardRecord;
 class BmPrimInt;
@@ -58,7 +58,7 @@ struct CommonData {
 
   // Board-wide objects of the kernel component table.
   InterruptManager* interruptManager;
-  MmHeapTable* heapTable;
+  MmHeapSet* heapTable;
   MmSurfaceManager* memoryManager;
   MmBoardRecord* memoryRecord;
   BmPrimInt* primaryStream;

@@ -18,6 +18,7 @@ class MmSurfaceManager;
 class MmSurfaceMapper;
 class MmSurface;
 struct MmBoardRecord;
+struct FrameBufferLayout;
 
 // The kernel keeps per-unit state for units 0 to 3 only.
 inline constexpr uint32_t kMaxUnit = 3;
@@ -67,12 +68,16 @@ class PDEV : public IDriver, public OsHeapObject {
   // The interrupt enable this object holds (taken at enable, given back at
   // disable).
   uint8_t interruptsAcquired = 0;
+  // The aperture mapper's enable this object holds (start to stop).
+  uint8_t mapperEnabled = 0;
+  // The board's frame-buffer layout (entry 9).
+  FrameBufferLayout* frameBufferLayout = nullptr;
 
   // The device's blit engine (1,344 bytes) with its two context states,
   // made in place here by the 3D engine's component entry.
   alignas(8) uint8_t blitEngine[1344];
   // Room for the fields later parts add; their bytes come from here.
-  uint8_t spare[88];
+  uint8_t spare[80];
 
  private:
   void LeaveRing();

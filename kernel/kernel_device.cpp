@@ -4,7 +4,9 @@
 #include "core/os.h"
 #include "core/pdev.h"
 #include "kernel/host_bridge.h"
+#include "kernel/client_blocks.h"
 #include "kernel/pending.h"
+#include "kernel/vidmem/surface_manager.h"
 
 namespace {
 
@@ -138,8 +140,55 @@ ClientBlockRecord* FindClientBlock(KernelClient* client, uint32_t id, uint32_t k
 void FreeClientBlocks(KernelClient* client) {
   while (ClientBlockRecord* record = client->blocks) {
     client->blocks = record->next;
+    FreeClientBlockObject(client, record);
     memFree(record);
   }
+}
+
+void FreeClientBlockObject(KernelClient* client, ClientBlockRecord* record) {
+  CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
+  PDEV* ring = common != nullptr ? common->ringHead : nullptr;
+  if (record->kind == kClientBlockAperture) {
+    auto* window = static_cast<MmHostAperture*>(record->object);
+    // Surfaces of any client that took this window as their aperture clone.
+    for (KernelClient* c = client->device != nullptr ? client->device->clients : nullptr; c != nullptr; c = c->next) {
+      for (ClientBlockRecord* r = c->blocks; r != nullptr; r = r->next) {
+        if (r->kind == kClientBlockAperture) continue;
+        auto* surface = static_cast<MmSurface*>(r->object);
+        if (surface->aperture == window) {
+          surface->aperture = nullptr;
+          surface->options.flags &= ~kSurfForeignAperture;
+        }
+      }
+    }
+    if (ring == nullptr) {
+      // The board's mapper is gone, and the window's space with it.
+      window->block = nullptr;
+      window->mapper = nullptr;
+    }
+    while (window->lockCount != 0) window->Unlock();
+    delete window;
+    return;
+  }
+  auto* surface = static_cast<MmSurface*>(record->object);
+  if (ring != nullptr) {
+    PDEV* pdev = ring;
+    do {
+      if (pdev->primarySurface == surface) pdev->primarySurface = nullptr;
+      pdev = pdev->next;
+    } while (pdev != ring);
+  }
+  // An aperture clone belongs to its own block record.
+  if (surface->options.flags & kSurfForeignAperture) {
+    surface->aperture = nullptr;
+    surface->options.flags &= ~kSurfForeignAperture;
+  }
+  if (ring != nullptr && surface->manager != nullptr) {
+    surface->manager->DestroySurfaceClone(surface);
+  } else {
+    surface->block = nullptr;
+  }
+  delete surface;
 }
 
 void DestroyPdev(KernelDevice* device, PDEV* pdev) {

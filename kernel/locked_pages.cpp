@@ -15,13 +15,16 @@ OrvDevice* BoardGlueDevice(CommonData* common) {
   return device != nullptr ? device->glueDevice : nullptr;
 }
 
-bool MmAllocateLockedPages(CommonData* common, uint32_t, uint32_t pageCount, void** cpu,
-                           uint64_t* bus) {
+namespace {
+
+bool Allocate(CommonData* common, uint32_t pageCount, uint32_t agp, uint32_t locked, void** cpu,
+              uint64_t* bus) {
   OrvDevice* device = BoardGlueDevice(common);
   PhysMemMapper* mapper = common != nullptr ? common->physMemMapper : nullptr;
   if (device == nullptr || mapper == nullptr || cpu == nullptr || bus == nullptr) return false;
+  *bus = 0;
   void* address = nullptr;
-  const uint64_t busAddress = OsAllocLockedPages(device, pageCount, 0, 0, &address);
+  const uint64_t busAddress = OsAllocLockedPages(device, pageCount, agp, locked, &address);
   if (busAddress == 0) return false;
   if (!mapper->DeclareSurfaceBuffer(address, busAddress, pageCount)) {
     OsFreeLockedPages(device, busAddress, address, pageCount);
@@ -32,7 +35,7 @@ bool MmAllocateLockedPages(CommonData* common, uint32_t, uint32_t pageCount, voi
   return true;
 }
 
-bool MmFreeLockedPages(CommonData* common, uint32_t, void* cpu) {
+bool Free(CommonData* common, void* cpu) {
   OrvDevice* device = BoardGlueDevice(common);
   PhysMemMapper* mapper = common != nullptr ? common->physMemMapper : nullptr;
   if (device == nullptr || mapper == nullptr) return false;
@@ -43,3 +46,26 @@ bool MmFreeLockedPages(CommonData* common, uint32_t, void* cpu) {
   mapper->UnDeclareSurfaceBuffer(cpu);
   return true;
 }
+
+}  // namespace
+
+bool MmAllocateLockedPages(CommonData* common, uint32_t, uint32_t pageCount, void** cpu,
+                           uint64_t* bus) {
+  return Allocate(common, pageCount, 0, 0, cpu, bus);
+}
+
+bool MmFreeLockedPages(CommonData* common, uint32_t, void* cpu) { return Free(common, cpu); }
+
+bool MmAllocateAGPBuffer(CommonData* common, uint32_t, uint32_t pageCount, void** cpu,
+                         uint64_t* bus) {
+  return Allocate(common, pageCount, 1, 1, cpu, bus);
+}
+
+bool MmAllocatePciLockedBuffer(CommonData* common, uint32_t, uint32_t pageCount, void** cpu,
+                               uint64_t* bus) {
+  return Allocate(common, pageCount, 0, 1, cpu, bus);
+}
+
+bool MmFreeAGPBuffer(CommonData* common, uint32_t, void* cpu) { return Free(common, cpu); }
+
+bool MmFreePciLockedBuffer(CommonData* common, uint32_t, void* cpu) { return Free(common, cpu); }

@@ -19,3 +19,12 @@ bool MmAllocateLockedPages(CommonData* common, uint32_t unit, uint32_t pageCount
 // Frees pages allocated above, found by their CPU address; false when the
 // mapper does not know them (nothing is freed then) or the glue refuses.
 bool MmFreeLockedPages(CommonData* common, uint32_t unit, void* cpu);
+
+// The same for AGP memory (the glue's flags AGP and locked) and PCI-locked
+// memory (locked): the kernel build of the driver core's system buffers.
+bool MmAllocateAGPBuffer(CommonData* common, uint32_t unit, uint32_t pageCount, void** cpu,
+                         uint64_t* bus);
+bool MmAllocatePciLockedBuffer(CommonData* common, uint32_t unit, uint32_t pageCount, void** cpu,
+                               uint64_t* bus);
+bool MmFreeAGPBuffer(CommonData* common, uint32_t unit, void* cpu);
+bool MmFreePciLockedBuffer(CommonData* common, uint32_t unit, void* cpu);

@@ -18,6 +18,8 @@
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
 #include "kernel/sync_tags.h"
+#include "kernel/vidmem/frame_buffer_layout.h"
+#include "kernel/vidmem/surface_manager.h"
 
 // Entries in the order they are run; board-wide entries act only in the
 // device object that is alone in the board ring when they run.
@@ -131,6 +133,10 @@ void EnablePdev(PDEV* pdev) {
     switches->manager.Validate(pdev, kDsGroupEveryHead);
   if (DriverSwitchesLocal* local = pdev->driverSwitchesLocal)
     local->manager.Validate(pdev, kDsGroupEveryHead);
+  if (pdev->surfaceMapper != nullptr && !pdev->mapperEnabled) {
+    pdev->surfaceMapper->Enable();
+    pdev->mapperEnabled = 1;
+  }
   RestoreVertexPrograms3d(pdev);
   InitContextState3d(pdev);
   if (InterruptManager* interrupts = pdev->common->interruptManager) {
@@ -161,5 +167,9 @@ void DisablePdev(PDEV* pdev) {
   pdev->interruptsAcquired = 0;
   // Only what the construction brought up is taken down again.
   if (pdev->initialisedCount > kEntryEngineOwner3d) ReleaseRenderTargets3d(pdev);
+  if (pdev->mapperEnabled && pdev->surfaceMapper != nullptr) pdev->surfaceMapper->Disable();
+  pdev->mapperEnabled = 0;
+  // The primary surface is a block of its client's list, freed with it.
+  pdev->primarySurface = nullptr;
   pdev->active = 0;
 }

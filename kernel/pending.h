@@ -21,8 +21,6 @@ struct KernelDevice;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
-  X(InitFrameBufferLayout, CleanupFrameBufferLayout, 9)                     \
-  X(InitMemoryManager, CleanupMemoryManager, 10)                            \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
   X(InitFormatCatalogue, CleanupFormatCatalogue, 16)                        \
   X(InitResourceTableList, CleanupResourceTableList, 17)                    \
@@ -61,14 +59,9 @@ void MarkClientContext3dLost(KernelClient* client);
 // secondary stream, before the engine state is re-initialised.
 void FlushEngineState3d(CommonData* common);
 
-// Request handlers of later parts: the X driver's block, memory and
-// primary-surface requests (24 to 26, 28) and the 3D clients' context
-// requests (31 to 33).
+// Request handlers of later parts: the 3D clients' context requests (31 to
+// 33).
 #define ORV_PENDING_REQUESTS(X)      \
-  X(IoctlAllocBlockMemory)           \
-  X(IoctlFreeBlockMemory)            \
-  X(IoctlGetLocalMemoryInfo)         \
-  X(IoctlSetPrimarySurface)          \
   X(IoctlCreate3dContext)            \
   X(IoctlDestroy3dContext)           \
   X(IoctlExecute3dRequest)

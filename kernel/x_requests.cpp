@@ -3,12 +3,16 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/regs/interrupts.h"
+#include "kernel/client_blocks.h"
 #include "kernel/dma_streams.h"
 #include "kernel/interrupts.h"
+#include "kernel/locked_pages.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pdev_kernel.h"
 #include "kernel/pending.h"
 #include "kernel/register_guard.h"
+#include "kernel/vidmem/surface_manager.h"
+#include "platform/kglue/kglue.h"
 
 namespace {
 
@@ -112,5 +116,204 @@ int IoctlSetVSyncInterruptState(KernelClient* client, uint32_t, unsigned long ar
     s.DisableEvent(kEventPeriodicPost, false);
     s.RemovePostSlot(slot);
   }
+  return 0;
+}
+
+// ---- Blocks, local memory and the primary surface (24 to 26, 28) ---------------------------------
+
+namespace {
+
+CommonData* CommonOf(KernelClient* client) {
+  return client->device != nullptr ? client->device->commonData : nullptr;
+}
+
+// The X driver's request rows and columns: its local command-buffer kind 7
+// is surface type 0, its default heap selector 24 placement code 3.
+constexpr uint32_t kXLocalCommandKind = 7;
+constexpr uint32_t kXDefaultSelector = 24;
+constexpr uint32_t kSlotAnswerUnmapped = 0xFFFFFFFE;
+
+uint32_t NormalKind(uint32_t kind) { return kind == kClientBlockAperture ? kClientBlockAperture : 0; }
+
+void Link(KernelClient* client, ClientBlockRecord* record, uint32_t kind, uint64_t address, void* object) {
+  record->kind = kind;
+  record->id = static_cast<uint32_t>(address);
+  record->object = object;
+  record->next = client->blocks;
+  client->blocks = record;
+}
+
+void Unlink(KernelClient* client, ClientBlockRecord* record) {
+  for (ClientBlockRecord** at = &client->blocks; *at != nullptr; at = &(*at)->next) {
+    if (*at == record) {
+      *at = record->next;
+      return;
+    }
+  }
+}
+
+int AllocateWindow(CommonData* common, const OrvBlockRequest& in, OrvBlockRequest* out,
+                   MmHostAperture** made) {
+  MmSurfaceMapper* mapper = common->memoryRecord != nullptr ? common->memoryRecord->mapper : nullptr;
+  if (mapper == nullptr) return kErrnoInvalid;
+  MmHostApertureDesc description;
+  memcpy(&description, in.apertureOptions, sizeof(description));
+  const uint64_t aperture = mapper->GetApertureSize();
+  // Values the caller gives that index the aperture must lie inside it.
+  if (description.options & kApertureExplicitSize) {
+    if (description.explicitSize == 0 || description.explicitSize > aperture) return kErrnoInvalid;
+  }
+  if (description.options & kApertureFixedOffset) {
+    const uint64_t size = (description.options & kApertureExplicitSize)
+                              ? description.explicitSize
+                              : description.desc.GetHostApertureSize();
+    if (uint64_t{description.fixedOffset} + size > aperture) return kErrnoInvalid;
+  }
+  MmHostAperture* window = new MmHostAperture(description);
+  if (window == nullptr) return kErrnoInvalid;
+  if (!mapper->AllocateAperture(window) || !window->Lock(nullptr, nullptr)) {
+    mapper->ReleaseAperture(window);
+    delete window;
+    return kErrnoNoMemory;
+  }
+  out->handle = window->block->busAddress + window->surfaceOffset;
+  out->second = window->hostSize;
+  out->third = static_cast<uint32_t>(window->block->offset + window->surfaceOffset);
+  out->fourth = window->slotIndex >= 0 ? static_cast<uint32_t>(window->slotIndex) : kSlotAnswerUnmapped;
+  *made = window;
+  return 0;
+}
+
+int AllocateSurface(CommonData* common, const OrvBlockRequest& in, OrvBlockRequest* out,
+                    MmSurface** made) {
+  MmSurfaceManager* manager = common->memoryManager;
+  if (manager == nullptr) return kErrnoInvalid;
+  MmSurfAllocOpt options;
+  memcpy(&options, in.surfaceOptions, sizeof(options));
+  options.mapper = nullptr;  // the caller's process pointer means nothing here
+  if (options.requestedKind == kXLocalCommandKind) options.requestedKind = 0;
+  if (options.heapSelector == kXDefaultSelector) options.heapSelector = 3;
+  if (options.requestedKind >= kSurfaceTypes || options.heapSelector >= kPlacementCodes)
+    return kErrnoInvalid;
+  if (options.unit > kMaxUnit && options.unit != kUnitAny) return kErrnoInvalid;
+  MmSurface* surface = new MmSurface();
+  if (surface == nullptr) return kErrnoInvalid;
+  surface->options = options;
+  if (!manager->CreateSurface(surface)) {
+    delete surface;
+    return kErrnoNoMemory;
+  }
+  MmBlock* block = surface->block;
+  out->handle = block->busAddress;
+  out->second = static_cast<uint32_t>(block->size);
+  out->third = (block->heap != nullptr && block->heap->kind != 0 && (block->heap->kind & kHeapDeviceAddress))
+                   ? static_cast<uint32_t>(block->busAddress)
+                   : 0;
+  *made = surface;
+  return 0;
+}
+
+}  // namespace
+
+int IoctlAllocBlockMemory(KernelClient* client, uint32_t, unsigned long argument) {
+  OrvBlockRequest request;
+  void* user = reinterpret_cast<void*>(argument);
+  if (!CopyUserData(&request, user, sizeof(request), kCopyFromUser)) return kErrnoFault;
+  CommonData* common = CommonOf(client);
+  if (common == nullptr || common->ringHead == nullptr) return kErrnoInvalid;
+  auto* record = static_cast<ClientBlockRecord*>(memAlloc(sizeof(ClientBlockRecord)));
+  if (record == nullptr) return kErrnoNoMemory;
+  OrvBlockRequest answer = request;
+  int result;
+  if (request.kind == kClientBlockAperture) {
+    MmHostAperture* window = nullptr;
+    result = AllocateWindow(common, request, &answer, &window);
+    if (result == 0) Link(client, record, kClientBlockAperture, answer.handle, window);
+  } else {
+    MmSurface* surface = nullptr;
+    result = AllocateSurface(common, request, &answer, &surface);
+    if (result == 0) Link(client, record, 0, answer.handle, surface);
+  }
+  if (result != 0) {
+    memFree(record);
+    return result;
+  }
+  if (!CopyUserData(&answer, user, sizeof(answer), kCopyToUser)) {
+    Unlink(client, record);
+    FreeClientBlockObject(client, record);
+    memFree(record);
+    return kErrnoFault;
+  }
+  return 0;
+}
+
+int IoctlFreeBlockMemory(KernelClient* client, uint32_t, unsigned long argument) {
+  OrvBlockRequest request;
+  if (!CopyUserData(&request, reinterpret_cast<const void*>(argument), sizeof(request), kCopyFromUser))
+    return kErrnoFault;
+  ClientBlockRecord* record =
+      FindClientBlock(client, static_cast<uint32_t>(request.handle), NormalKind(request.kind));
+  if (record == nullptr) return kErrnoInvalid;
+  Unlink(client, record);
+  FreeClientBlockObject(client, record);
+  memFree(record);
+  return 0;
+}
+
+int IoctlGetLocalMemoryInfo(KernelClient* client, uint32_t, unsigned long argument) {
+  CommonData* common = CommonOf(client);
+  if (common == nullptr || common->memoryManager == nullptr || common->memoryRecord == nullptr)
+    return kErrnoInvalid;
+  OrvLocalMemoryRequest request;
+  void* user = reinterpret_cast<void*>(argument);
+  if (!CopyUserData(&request, user, sizeof(request), kCopyFromUser)) return kErrnoFault;
+  MmHeapSet* set = common->memoryManager->heapSet;
+  if (request.index >= kHeapLists || set->lists[request.index].empty()) return kErrnoInvalid;
+  const MmHeap* heap = set->lists[request.index][0]->heap;
+  uint32_t m0 = 0;
+  uint32_t m1 = 0;
+  OrvDevice* device = BoardGlueDevice(common);
+  if (device != nullptr) OrvDevice_GetLocalMemory(device, &m0, &m1);
+  auto put32 = [&](size_t at, uint32_t value) { memcpy(reinterpret_cast<uint8_t*>(&request) + at, &value, 4); };
+  put32(8, heap->size);
+  put32(16, heap->GetFreeBytes());
+  put32(24, heap->deviceBase);
+  put32(32, heap->GetLargestFree());
+  put32(40, m0);
+  put32(48, m1);
+  put32(56, common->memoryRecord->apertureSize);
+  put32(64, m0 + m1);
+  request.value72 = common->memoryRecord->mapper != nullptr ? common->memoryRecord->mapper->apertureBus : 0;
+  request.size = heap->size;
+  request.offset = heap->deviceBase;
+  if (!CopyUserData(&request, user, sizeof(request), kCopyToUser)) return kErrnoFault;
+  return 0;
+}
+
+int IoctlSetPrimarySurface(KernelClient* client, uint32_t, unsigned long argument) {
+  OrvDeclarePrimaryRequest request;
+  if (!CopyUserData(&request, reinterpret_cast<const void*>(argument), sizeof(request), kCopyFromUser))
+    return kErrnoFault;
+  PDEV* pdev = OwnDeviceObject(client, request.pdevHandle);
+  if (pdev == nullptr) return kErrnoInvalid;
+  ClientBlockRecord* surfaceRecord = FindClientBlock(client, static_cast<uint32_t>(request.surfaceBlock), 0);
+  if (surfaceRecord == nullptr) return kErrnoInvalid;
+  auto* surface = static_cast<MmSurface*>(surfaceRecord->object);
+  if (surface->block == nullptr || surface->block->heap == nullptr ||
+      surface->block->heap->kind != kHeapDeviceAddress)
+    return kErrnoInvalid;
+  pdev->primarySurface = surface;
+  ClientBlockRecord* windowRecord =
+      FindClientBlock(client, static_cast<uint32_t>(request.apertureBlock), kClientBlockAperture);
+  if (windowRecord == nullptr) return kErrnoInvalid;
+  // A clone the surface had before goes; the window of its own block record
+  // becomes the new one.
+  if (surface->aperture != nullptr && !(surface->options.flags & kSurfForeignAperture)) {
+    while (surface->aperture->lockCount != 0) surface->aperture->Unlock();
+    delete surface->aperture;
+  }
+  surface->aperture = nullptr;
+  surface->options.flags &= ~kSurfForeignAperture;
+  surface->CreateCloneApertureFrom(static_cast<MmHostAperture*>(windowRecord->object));
   return 0;
 }

@@ -16,6 +16,14 @@ int IoctlDisableDevice(KernelClient* client, uint32_t code, unsigned long handle
 int IoctlStartDevice(KernelClient* client, uint32_t code, unsigned long handle);
 // 23: stops the started device object of a unit.
 int IoctlStopDevice(KernelClient* client, uint32_t code, unsigned long unit);
+// 24: a host-aperture window (kind 1) or a surface of video memory; 25
+// frees one the caller owns; 26: a heap of the board and its memory; 28:
+// the caller's surface becomes a device object's primary surface, with one
+// of the caller's windows as its aperture clone.
+int IoctlAllocBlockMemory(KernelClient* client, uint32_t code, unsigned long argument);
+int IoctlFreeBlockMemory(KernelClient* client, uint32_t code, unsigned long argument);
+int IoctlGetLocalMemoryInfo(KernelClient* client, uint32_t code, unsigned long argument);
+int IoctlSetPrimarySurface(KernelClient* client, uint32_t code, unsigned long argument);
 // 27: submits the caller's 24-byte post record to the board's primary stream.
 int IoctlPostBusmasteringBuffer(KernelClient* client, uint32_t code, unsigned long argument);
 // 29: {event kind, source, enable, post slot}: the periodic post of a
