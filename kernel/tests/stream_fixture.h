@@ -100,6 +100,12 @@ class StartedBoard : public KernelTest {
     return out;
   }
 
+  // A second client of the board, opened on first use.
+  kglue::File* other() {
+    if (other_ == nullptr) other_ = glue.Open(device);
+    return other_;
+  }
+
   kglue::File* file = nullptr;
   PDEV* pdev = nullptr;
   bool expectErrors = false;
@@ -110,6 +116,7 @@ class StartedBoard : public KernelTest {
     uint64_t bus;
   };
   std::vector<Pages> pages_;
+  kglue::File* other_ = nullptr;
 };
 
 }  // namespace ktest

@@ -1,0 +1,351 @@
+// Policies, the frame-buffer layout, the host-aperture mapper (in the
+// register log) and the surface manager on boards of different memory.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kernel/tests/stream_fixture.h"
+#include "kernel/vidmem/frame_buffer_layout.h"
+#include "kernel/vidmem/policies.h"
+#include "kernel/vidmem/surface_manager.h"
+
+namespace {
+
+using ktest::StartedBoard;
+
+// ---- Policies over heaps of their own ----------------------------------------------------------
+
+class Refusing : public MmSurface {
+ public:
+  bool OnDiscard() override { return false; }
+};
+
+class PolicyTest : public ::testing::Test {
+ protected:
+  PolicyTest() {
+    for (uint32_t list : {kListMain0, kListMain1}) {
+      uint8_t ok = 0;
+      heaps[list] = new MmRegionHeap(&ok, nullptr, kHeapDeviceAddress, list * 0x8000000, nullptr, 0x10000, 32);
+      owners[list] = new MmHeapOwner(&ok, heaps[list]);
+      set.lists[list].Insert(set.lists[list].end(), 1, owners[list]);
+    }
+    uint8_t ok = 0;
+    policies = new MmPolicySet(&ok);
+  }
+  ~PolicyTest() override {
+    delete policies;
+    for (uint32_t list : {kListMain0, kListMain1}) {
+      delete owners[list];
+      delete heaps[list];
+    }
+  }
+  static MmSurfAllocOpt Options(uint32_t size, bool mayEvict = true) {
+    MmSurfAllocOpt o;
+    o.physicalSize = size;
+    o.alignment = 32;
+    o.word28 = mayEvict ? 0 : 1;
+    return o;
+  }
+  // A surface placed in the owner's heap.
+  void Place(MmSurface* s, uint32_t list, uint32_t size, bool discardable) {
+    s->options = Options(size);
+    s->discardable = discardable ? 1 : 0;
+    MmHeapOwner* owner = nullptr;
+    MmBlock* block = policies->Member(list == kListMain0 ? 8 : 9)->Allocate(s->options, set, &owner);
+    ASSERT_NE(block, nullptr);
+    s->AttachToBlock(block);
+    owner->Place(s);
+  }
+  orvsim::Simulation sim;
+  kglue::Glue glue;
+  MmRegionHeap* heaps[2] = {};
+  MmHeapOwner* owners[2] = {};
+  MmHeapSet set;
+  MmPolicySet* policies = nullptr;
+};
+
+TEST_F(PolicyTest, MemberZeroAlwaysFailsAndDoNotEvictFailsWithoutEvicting) {
+  MmHeapOwner* owner = nullptr;
+  EXPECT_EQ(policies->Member(0)->Allocate(Options(32), set, &owner), nullptr);
+  MmSurface evictable;
+  Place(&evictable, kListMain0, 0x10000, true);  // the whole heap
+  EXPECT_EQ(policies->Member(8)->Allocate(Options(64, false), set, &owner), nullptr);
+  EXPECT_NE(evictable.block, nullptr);
+  MmSurfAllocOpt flagged = Options(64);
+  flagged.flags = kFlagDoNotEvict;
+  EXPECT_EQ(policies->Member(8)->Allocate(flagged, set, &owner), nullptr);
+  EXPECT_NE(evictable.block, nullptr);
+  // Allowed: the surface goes and the request is served.
+  MmBlock* block = policies->Member(8)->Allocate(Options(64), set, &owner);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(evictable.block, nullptr);
+  block->Release();
+}
+
+TEST_F(PolicyTest, AnAlternatingPolicyStartsWithTheOtherListNextTime) {
+  MmHeapOwner* owner = nullptr;
+  MmBlock* first = policies->Member(5)->Allocate(Options(64), set, &owner);
+  EXPECT_EQ(owner, owners[0]);
+  MmBlock* second = policies->Member(5)->Allocate(Options(64), set, &owner);
+  EXPECT_EQ(owner, owners[1]);
+  // Members 6 and 7 start with their own list every time.
+  MmBlock* third = policies->Member(7)->Allocate(Options(64), set, &owner);
+  EXPECT_EQ(owner, owners[1]);
+  MmBlock* fourth = policies->Member(7)->Allocate(Options(64), set, &owner);
+  EXPECT_EQ(owner, owners[1]);
+  for (MmBlock* b : {first, second, third, fourth}) b->Release();
+}
+
+TEST_F(PolicyTest, EvictionSparesPinnedAndRefusingSurfacesAndStopsWhenThereIsRoom) {
+  MmSurface pinned;
+  Refusing refusing;
+  MmSurface oldest, younger;
+  Place(&pinned, kListMain0, 0x4000, false);
+  Place(&refusing, kListMain0, 0x4000, true);
+  Place(&oldest, kListMain0, 0x4000, true);
+  Place(&younger, kListMain0, 0x4000, true);
+  MmHeapOwner* owner = nullptr;
+  MmBlock* block = policies->Member(8)->Allocate(Options(0x4000), set, &owner);
+  ASSERT_NE(block, nullptr);
+  EXPECT_NE(pinned.block, nullptr);
+  EXPECT_NE(refusing.block, nullptr);
+  EXPECT_EQ(oldest.block, nullptr);
+  EXPECT_NE(younger.block, nullptr);
+  block->Release();
+  // With the pinned and the refusing surface staying, the whole heap cannot
+  // be had, whatever else goes.
+  EXPECT_EQ(policies->Member(8)->Allocate(Options(0x10000), set, &owner), nullptr);
+  EXPECT_NE(pinned.block, nullptr);
+  EXPECT_NE(refusing.block, nullptr);
+}
+
+TEST(BankRanges, StepByChipClassAndOddEvenBanks) {
+  EXPECT_EQ(BankStep(0x10000), 0x2000000u);  // 0x5D63
+  EXPECT_EQ(BankStep(0x1C00), 0x800000u);    // 0x5D61
+  EXPECT_EQ(BankStep(0x2), 0x1000000u);      // 0x0A41
+  orvsim::Simulation sim;
+  kglue::Glue glue;
+  uint8_t ok = 0;
+  MmRegionHeap heap(&ok, nullptr, kHeapDeviceAddress, 0x8200000, nullptr, 0x3E00000, 32);
+  MmHeapOwner owner(&ok, &heap);
+  ASSERT_TRUE(owner.MakeBankRanges(0x10000));
+  // [0x8200000, 0xA000000) even, [0xA000000, 0xC000000) odd.
+  ASSERT_EQ(heap.RangeCount(), 2u);
+  EXPECT_EQ(heap.RangeAt(0).start, 0u);
+  EXPECT_EQ(heap.RangeAt(0).end, 0x1E00000u);
+  EXPECT_EQ(heap.RangeAt(1).start, 0x1E00000u);
+  EXPECT_EQ(heap.RangeAt(1).end, 0x3E00000u);
+  ASSERT_EQ(owner.evenBanks.size(), 1u);
+  ASSERT_EQ(owner.oddBanks.size(), 1u);
+  EXPECT_EQ(owner.oddBanks[0], 1u);
+}
+
+// ---- Layout --------------------------------------------------------------------------------------
+
+struct LayoutCase {
+  uint32_t m0, m1;
+  uint32_t main0Size, top0Offset, top0Size;
+  uint32_t mappedSize, main1Offset, main1Size, top1Offset, total;
+};
+
+TEST(FrameBufferLayoutTable, ThePartsOfEachPartition) {
+  constexpr uint32_t MB = 1u << 20;
+  const LayoutCase cases[] = {
+      {64 * MB, 0, 63 * MB, 63 * MB, MB, 0, 0, 0, 0, 64 * MB},
+      {128 * MB, 128 * MB, 128 * MB - 0xA0000, 128 * MB - 0xA0000, 0xA0000, 2 * MB, 0x8200000,
+       128 * MB - 0x280000, 0x8000000 + 128 * MB - 0x80000, 256 * MB},
+      // Partition 1's main heap ends where its top area starts.
+      {128 * MB, 64 * MB, 128 * MB - 0xA0000, 128 * MB - 0xA0000, 0xA0000, 2 * MB, 0x8200000,
+       64 * MB - 0x280000, 0x8000000 + 64 * MB - 0x80000, 192 * MB},
+  };
+  for (const LayoutCase& c : cases) {
+    const FrameBufferLayout l = ComputeFrameBufferLayout(c.m0, c.m1);
+    EXPECT_EQ(l.main0Offset, 0u);
+    EXPECT_EQ(l.main0Size, c.main0Size) << c.m1;
+    EXPECT_EQ(l.top0Offset, c.top0Offset);
+    EXPECT_EQ(l.top0Size, c.top0Size);
+    EXPECT_EQ(l.mappedOffset, 0x8000000u);
+    EXPECT_EQ(l.mappedSize, c.mappedSize);
+    EXPECT_EQ(l.hasPartition1, c.m1 != 0 ? 1u : 0u);
+    EXPECT_EQ(l.main1Offset, c.main1Offset);
+    EXPECT_EQ(l.main1Size, c.main1Size);
+    EXPECT_EQ(l.top1Offset, c.top1Offset);
+    EXPECT_EQ(l.total, c.total);
+    EXPECT_TRUE(c.m1 == 0 || l.main1Offset + l.main1Size == l.top1Offset);
+  }
+}
+
+// ---- The mapper in the register log ------------------------------------------------------------
+
+class Mapper : public StartedBoard {
+ protected:
+  void SetUp() override {
+    StartedBoard::SetUp();
+    uint8_t ok = 0;
+    // A second mapper over the board's aperture, with its own windows.
+    bus = static_cast<uint32_t>(OrvRegion_GetPhys(OrvDevice_GetFrameBuffer(device)));
+    mapper = new MmSurfaceMapper(&ok, bus, 0, 32u << 20, Common());
+    ASSERT_TRUE(ok);
+  }
+  void TearDown() override {
+    for (MmHostAperture* w : windows) delete w;
+    delete mapper;
+    StartedBoard::TearDown();
+  }
+  MmHostAperture* Window(uint32_t size, uint32_t options = kApertureExplicitSize, bool releasable = false,
+                         uint32_t fixedOffset = 0) {
+    MmHostApertureDesc d = {};
+    d.options = options;
+    d.releasable = releasable ? 1 : 0;
+    d.explicitSize = size;
+    d.fixedOffset = fixedOffset;
+    d.desc.word1 = MmSurfDesc::MakeWord1(1, kLayoutPlain, 0x10);
+    d.desc.size = size;
+    auto* w = new MmHostAperture(d);
+    windows.push_back(w);
+    return w;
+  }
+  std::vector<uint32_t> SlotWrites(uint32_t first, uint32_t last) const {
+    std::vector<uint32_t> out;
+    for (const auto& a : board.LoggedWrites())
+      if (a.offset >= first && a.offset < last) out.push_back(a.offset);
+    return out;
+  }
+  uint32_t bus = 0;
+  MmSurfaceMapper* mapper = nullptr;
+  std::vector<MmHostAperture*> windows;
+};
+
+TEST_F(Mapper, TwentySlotsThenAReleasableWindowGoesWithoutOne) {
+  // The reserved window holds slot 0.
+  EXPECT_EQ(mapper->reserved->slotIndex, 0);
+  for (int i = 1; i < 20; ++i) ASSERT_TRUE(mapper->AllocateAperture(Window(0x40000))) << i;
+  EXPECT_FALSE(mapper->AllocateAperture(Window(0x40000)));
+  MmHostAperture* releasable = Window(0x40000, kApertureExplicitSize, true);
+  ASSERT_TRUE(mapper->AllocateAperture(releasable));
+  EXPECT_EQ(releasable->slotIndex, kSlotUnmapped);
+  EXPECT_NE(releasable->block, nullptr);
+}
+
+TEST_F(Mapper, AWindowOfWholeGranulesKeepsOneGranuleAfterIt) {
+  MmHostAperture* w = Window(0x80000, 0);  // 512 KB by its descriptor, no fixed offset or size
+  ASSERT_TRUE(mapper->AllocateAperture(w));
+  EXPECT_EQ(w->block->size, 0xC0000u);
+  EXPECT_EQ(w->hostSize, 0x80000u);
+}
+
+TEST_F(Mapper, WindowsMadeInDecreasingOrderKeepTheSlotsOrdered) {
+  mapper->Enable();
+  board.SetLogging(false, true);
+  board.ClearLog();
+  MmHostAperture* high = Window(0x40000, kApertureExplicitSize | kApertureFixedOffset, false, 0x800000);
+  MmHostAperture* middle = Window(0x40000, kApertureExplicitSize | kApertureFixedOffset, false, 0x400000);
+  ASSERT_TRUE(mapper->AllocateAperture(high));
+  ASSERT_TRUE(mapper->AllocateAperture(middle));
+  // The reserved window lies lowest: slot 0; then middle, then high.
+  EXPECT_EQ(mapper->slots[0], mapper->reserved);
+  EXPECT_EQ(middle->slotIndex, 1);
+  EXPECT_EQ(high->slotIndex, 2);
+  // high moved from slot 1 to slot 2: four writes there; slot 1 was cleared
+  // (one write) and then took middle (four).
+  EXPECT_EQ(SlotWrites(16, 48), (std::vector<uint32_t>{16, 20, 24, 28,      // high in slot 1
+                                                      32, 36, 40, 44,      // high moved to slot 2
+                                                      16,                  // slot 1 cleared
+                                                      16, 20, 24, 28}));   // middle in slot 1
+  EXPECT_EQ(board.Peek(16, 4), 0x400000u | kSlotEnable | (bus & kSlotAddressBits));
+  EXPECT_EQ(board.Peek(32, 4), 0x800000u | kSlotEnable | (bus & kSlotAddressBits));
+  mapper->ReleaseAperture(middle);
+  EXPECT_EQ(board.Peek(16, 4), 0u);
+  mapper->Disable();
+}
+
+TEST_F(Mapper, NestedLocksMapOnceAndTheLastUnlockUnmapsAndReleases) {
+  MmHostAperture* w = Window(0x40000, kApertureExplicitSize, true);
+  w->mapper = mapper;
+  w->common = Common();
+  const size_t mappings = glue.LiveKernelMappings();
+  uint64_t offset = 0;
+  uint8_t* cpu = nullptr;
+  ASSERT_TRUE(w->Lock(&offset, &cpu));
+  ASSERT_TRUE(w->Lock(nullptr, nullptr));
+  EXPECT_EQ(glue.LiveKernelMappings(), mappings + 1);
+  EXPECT_NE(cpu, nullptr);
+  EXPECT_EQ(offset, w->block->offset);
+  w->Unlock();
+  EXPECT_NE(w->block, nullptr);
+  w->Unlock();
+  EXPECT_EQ(glue.LiveKernelMappings(), mappings);
+  EXPECT_EQ(w->block, nullptr);
+  w->Unlock();  // nothing more to undo
+  EXPECT_EQ(glue.LiveKernelMappings(), mappings);
+}
+
+// ---- The surface manager on boards of different memory ---------------------------------------------
+
+orvsim::BoardConfig Memory(uint64_t aperture, uint64_t m0, uint64_t m1) {
+  orvsim::BoardConfig config;
+  config.memory_size = aperture;
+  config.partition0_size = m0;
+  config.partition1_size = m1;
+  return config;
+}
+
+class OnePartition : public StartedBoard {
+ protected:
+  OnePartition() : StartedBoard(Memory(64u << 20, 64u << 20, 0)) {}
+};
+
+TEST_F(OnePartition, HasNoMappedHeapNoPartitionOneHeapsAndNoWindow) {
+  MmSurfaceManager* m = Common()->memoryManager;
+  EXPECT_EQ(Common()->memoryRecord->mappedHeapSize, 0u);
+  EXPECT_TRUE(m->heapSet->lists[kListMain1].empty());
+  EXPECT_TRUE(m->heapSet->lists[kListTop1].empty());
+  EXPECT_TRUE(m->heapSet->lists[kListMapped].empty());
+  EXPECT_EQ(m->frameBufferWindow, nullptr);
+  EXPECT_EQ(m->GetLocalHeapSize(0), (64u << 20) - (1u << 20));
+  // A second device object shares the manager and the mapper.
+  PDEV* second = Enable(file, 1);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->surfaceManager, pdev->surfaceManager);
+  EXPECT_EQ(second->surfaceMapper, pdev->surfaceMapper);
+  // A placed surface stays as it is.
+  MmSurface surface;
+  surface.options.physicalSize = 0x1000;
+  surface.options.alignment = 64;
+  surface.options.requestedKind = 0;
+  surface.options.heapSelector = 3;
+  ASSERT_TRUE(m->CreateSurface(&surface));
+  MmBlock* block = surface.block;
+  EXPECT_TRUE(m->CreateSurface(&surface));
+  EXPECT_EQ(surface.block, block);
+  m->DestroySurface(&surface);
+  EXPECT_EQ(surface.block, nullptr);
+}
+
+class HalfBehindHalf : public StartedBoard {
+ protected:
+  HalfBehindHalf() : StartedBoard(Memory(128u << 20, 128u << 20, 128u << 20)) {}
+};
+
+TEST_F(HalfBehindHalf, TheWindowCoversHalfOfPartitionOneLessTheMappedHeap) {
+  MmSurfaceManager* m = Common()->memoryManager;
+  ASSERT_NE(m->frameBufferWindow, nullptr);
+  EXPECT_EQ(m->MappedHeapSize(), 2u << 20);
+  EXPECT_EQ(m->frameBufferWindow->desc.word0, 0x8000000u + (2u << 20));
+  EXPECT_EQ(m->frameBufferWindow->desc.size, (64u << 20) - (2u << 20));
+  EXPECT_EQ(m->frameBufferWindow->lockCount, 1u);
+  EXPECT_FALSE(m->heapSet->lists[kListMain1].empty());
+  EXPECT_EQ(m->heapSet->First(kListMain1)->heap->size, (128u << 20) - 0x280000u);
+}
+
+class TooSmallAnAperture : public StartedBoard {
+ protected:
+  TooSmallAnAperture() : StartedBoard(Memory(64u << 20, 64u << 20, 32u << 20)) {}
+};
+
+TEST_F(TooSmallAnAperture, MakesNoWindowOverPartitionOne) {
+  EXPECT_EQ(Common()->memoryManager->frameBufferWindow, nullptr);
+  EXPECT_EQ(Common()->memoryManager->MappedHeapSize(), 2u << 20);
+}
+
+}  // namespace
