@@ -1,7 +1,8 @@
 // Fuzz target of the kernel core behind its device node: the input is a
 // program of opens, closes, requests (every code the node knows, numbers it
-// does not, arbitrary records and values), mappings of the shared locked
-// block with arbitrary writes into it, writes aimed at the words the kernel
+// does not, arbitrary records and values; frees and primary-surface
+// declarations with the block ids the allocations answered), mappings of the
+// shared locked block with arbitrary writes into it, writes aimed at the words the kernel
 // watches there (locks, counters, the tag ring and event slots, the pending
 // post slots), vertical blanks and engine events, and arbitrary mappings;
 // then the files are closed, the device destroyed and the module unloaded.
@@ -154,11 +155,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader in(data, size);
   std::vector<kglue::File*> files;
   std::vector<uint64_t> handles;
+  std::vector<uint64_t> blocks;  // ids that request 24 answered
   std::vector<Mapping> mappings;
   alignas(8) uint8_t record[kRecordBytes];
   int steps = 0;
   while (in.More() && ++steps < 256) {
-    const uint8_t op = in.Byte() % 10;
+    const uint8_t op = in.Byte() % 11;
     kglue::File* file = files.empty() ? nullptr : files[in.Byte() % files.size()];
     switch (op) {
       case 0:  // open
@@ -194,6 +196,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           uint64_t handle;
           memcpy(&handle, record + offsetof(OrvEnableRequest, kernelHandle), sizeof(handle));
           handles.push_back(handle);
+        }
+        if (code == ORV_IOCTL_ALLOC_BLOCK && how == 0 && answer == 0 && blocks.size() < kMaxHandles) {
+          uint64_t id;
+          memcpy(&id, record, sizeof(id));
+          blocks.push_back(id);
         }
         break;
       }
@@ -237,6 +244,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint32_t value = in.Word();
         if (kdev->sharedLocked != nullptr)
           memcpy(reinterpret_cast<uint8_t*>(kdev->sharedLocked) + offset, &value, sizeof(value));
+        break;
+      }
+      case 10: {  // free a block, or declare a primary surface, by ids answered before
+        if (file == nullptr) break;
+        auto pick = [&](const std::vector<uint64_t>& from) -> uint64_t {
+          const uint8_t b = in.Byte();
+          return from.empty() ? b : from[b % from.size()];
+        };
+        memset(record, 0, sizeof(record));
+        if (in.Byte() % 2 == 0) {
+          OrvBlockRequest free = {};
+          free.handle = pick(blocks);
+          free.kind = in.Byte() % 2;
+          memcpy(record, &free, sizeof(free));
+          glue.Ioctl(file, ORV_IOCTL_FREE_BLOCK, reinterpret_cast<unsigned long>(record));
+        } else {
+          OrvDeclarePrimaryRequest declare = {pick(blocks), pick(blocks), pick(handles)};
+          memcpy(record, &declare, sizeof(declare));
+          glue.Ioctl(file, ORV_IOCTL_DECLARE_PRIMARY, reinterpret_cast<unsigned long>(record));
+        }
         break;
       }
       case 9: {  // a vertical blank of a controller, or an engine event, served
