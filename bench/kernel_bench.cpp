@@ -1,7 +1,8 @@
 // Kernel core hot paths against fair baselines: a register write and read
 // through the glue under the register-write guard next to the board's own
 // access (the glue and the guard should at most double it), the kernel's
-// ordered map next to std::map on 10^5 keys, and the DMA paths: client
+// ordered map next to std::map on 10^5 keys, a region heap fragmented to
+// 10^4 blocks, and the DMA paths: client
 // posts and plain tags with the board's engine executing them or with no
 // engine (its progress faked), and an interrupt with nothing to do. The DMA
 // paths allocate nothing once running: each reports the glue allocations
@@ -22,6 +23,7 @@
 #include "kernel/kernel_device.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
+#include "kernel/vidmem/heaps.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
@@ -276,5 +278,42 @@ void BM_IdleInterrupt(benchmark::State& state) {
   source.DisableEvent(kEventFlip, true);
 }
 BENCHMARK(BM_IdleInterrupt);
+
+// A region heap of 64 MB holding 10^4 blocks with free gaps between them:
+// one allocation and its free.
+void BM_RegionHeapFragmented(benchmark::State& state) {
+  orvsim::Simulation sim;
+  kglue::Glue glue;
+  uint8_t ok = 0;
+  MmRegionHeap heap(&ok, nullptr, kHeapDeviceAddress, 0, nullptr, 64u << 20, 32);
+  std::vector<MmBlock*> blocks;
+  for (int i = 0; i < 20000; ++i) blocks.push_back(heap.Allocate(1024 + 32 * (i % 7), 32));
+  for (size_t i = 0; i < blocks.size(); i += 2) heap.Free(blocks[i]);  // 10^4 stay, gaps between
+  uint32_t i = 0;
+  for (auto _ : state) {
+    MmBlock* block = heap.Allocate(512 + 32 * (++i % 5), 64);
+    heap.Free(block);
+  }
+  for (size_t j = 1; j < blocks.size(); j += 2) heap.Free(blocks[j]);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RegionHeapFragmented);
+
+// Request 0x1b as the device node delivers it (record copy, execute packet,
+// kick) with no engine model behind the registers.
+void BM_PostThroughTheNode(benchmark::State& state) {
+  StreamMachine m(false);
+  kglue::File* file = m.glue.Open(m.device);
+  OrvDmaPostRequest record = {0, m.range, (m.range + 64) | 3, {}};
+  const uint64_t before = m.glue.AllocationCount();
+  uint32_t i = 0;
+  for (auto _ : state) {
+    m.glue.Ioctl(file, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&record));
+    if ((++i & 255) == 0) m.FakeProgress();
+  }
+  ReportAllocations(state, m.glue.AllocationCount() - before);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PostThroughTheNode);
 
 }  // namespace
