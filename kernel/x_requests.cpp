@@ -206,9 +206,9 @@ int AllocateSurface(CommonData* common, const OrvBlockRequest& in, OrvBlockReque
   MmBlock* block = surface->block;
   out->handle = block->busAddress;
   out->second = static_cast<uint32_t>(block->size);
-  out->third = (block->heap != nullptr && block->heap->kind != 0 && (block->heap->kind & kHeapDeviceAddress))
-                   ? static_cast<uint32_t>(block->busAddress)
-                   : 0;
+  // Local memory: the device address is the offset the X driver adds to its
+  // frame-buffer mapping; system memory has none.
+  out->third = manager->IsLocalHeap(block->heap) ? static_cast<uint32_t>(block->busAddress) : 0;
   *made = surface;
   return 0;
 }

@@ -305,6 +305,12 @@ void MmSurfaceManager::DestroySurfaceClone(MmSurface* surface) {
   }
 }
 
+bool MmSurfaceManager::IsLocalHeap(const MmHeap* heap) const {
+  for (MmHeap* local : localHeaps)
+    if (local == heap) return true;
+  return false;
+}
+
 uint32_t MmSurfaceManager::MappedHeapSize() const { return mappedHeap != nullptr ? mappedHeap->size : 0; }
 
 bool MmSurfaceManager::ReserveRange(uint32_t offset, uint32_t size) {

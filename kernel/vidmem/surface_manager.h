@@ -49,6 +49,8 @@ class MmSurfaceManager : public OsHeapObject {
   bool CreateSurfaceClone(MmSurface* clone, MmSurface* master) { return master->CreateClone(clone); }
   void DestroySurfaceClone(MmSurface* surface);
   uint32_t MappedHeapSize() const;
+  // Whether the heap is one of the board's local-memory heaps.
+  bool IsLocalHeap(const MmHeap* heap) const;
   // Keeps [offset, offset + size) of a local heap out of use until the
   // manager goes.
   bool ReserveRange(uint32_t offset, uint32_t size);
