@@ -23,12 +23,10 @@
 #include "platform/kglue/node_bridge.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
-#include "tests/standins/standin_log.h"
+#include "kernel/tests/node_fixture.h"
 
 namespace {
 
-constexpr uint32_t kMajor = 243;
-constexpr uint32_t kMinor = 0;
 constexpr uint32_t kRegisterGroup = 0x212121C6;  // one write of 0x1318
 
 orvsim::BoardConfig SixtyFourMegabytes() {
@@ -37,32 +35,9 @@ orvsim::BoardConfig SixtyFourMegabytes() {
   return config;
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ktest::NodeFixture {
  protected:
-  EndToEnd() : board(sim.AddBoard(SixtyFourMegabytes())), dma(board), irq(board), bridge(glue) {
-    orvstandin::Reset();
-    dma.SetInterrupts(&irq);
-    glue.ServeDma(dma);
-    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, kMinor, &irq});
-    glue.Load();
-    EXPECT_NE(glue.CreateDevice(device), nullptr);
-    box.ProvideKernelModule("orv", kMajor, &bridge);
-    EXPECT_EQ(xf86LoadKernelModule("orv"), 1);
-    box.MakeDirectories("/dev/orvane");
-    node = std::make_unique<LnxDevice>(kMinor);
-    EXPECT_TRUE(node->Open());
-  }
-  ~EndToEnd() override { node.reset(); }
-
-  orvsim::Simulation sim;
-  orvsim::Board& board;
-  orvsim::DmaEngine dma;
-  orvsim::InterruptController irq;
-  kglue::Glue glue;
-  kglue::NodeBridge bridge;
-  OrvDevice* device = nullptr;
-  xstub::Sandbox box;
-  std::unique_ptr<LnxDevice> node;
+  EndToEnd() : NodeFixture(SixtyFourMegabytes()) {}
 };
 
 TEST_F(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {

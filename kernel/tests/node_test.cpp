@@ -24,39 +24,13 @@
 #include "platform/kglue/node_bridge.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
+#include "kernel/tests/node_fixture.h"
 
 namespace {
 
-constexpr uint32_t kMajor = 243;
-constexpr uint32_t kMinor = 0;
+constexpr uint32_t kMinor = ktest::kNodeMinor;
 
-class KernelNode : public ::testing::Test {
- protected:
-  KernelNode() : board(sim.AddBoard(orvsim::BoardConfig())), dma(board), irq(board), bridge(glue) {
-    dma.SetInterrupts(&irq);
-    glue.ServeDma(dma);
-    // Command buffers in page-locked system memory.
-    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, kMinor, &irq});
-    glue.Load();
-    EXPECT_NE(glue.CreateDevice(device), nullptr);
-    box.ProvideKernelModule("orv", kMajor, &bridge);
-    EXPECT_EQ(xf86LoadKernelModule("orv"), 1);
-    box.MakeDirectories("/dev/orvane");
-    node = std::make_unique<LnxDevice>(kMinor);
-    EXPECT_TRUE(node->Open());
-  }
-  ~KernelNode() override { node.reset(); }
-
-  orvsim::Simulation sim;
-  orvsim::Board& board;
-  orvsim::DmaEngine dma;
-  orvsim::InterruptController irq;
-  kglue::Glue glue;
-  kglue::NodeBridge bridge;
-  OrvDevice* device = nullptr;
-  xstub::Sandbox box;
-  std::unique_ptr<LnxDevice> node;
-};
+class KernelNode : public ktest::NodeFixture {};
 
 TEST_F(KernelNode, TheXDriversCommonBuffersMapTheKernelsSharedBlocks) {
   CommonBufferRequest request = {

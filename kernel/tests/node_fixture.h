@@ -1,0 +1,56 @@
+// The kernel module loaded into the test process with its glue, behind the
+// X server stand-in's device node, and the X driver's device-node code open
+// on it: a board with its DMA engine and interrupt controller, command
+// buffers in page-locked memory, the module loaded and the board's device
+// made.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "core/lnx_device.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_interrupts.h"
+#include "platform/board/simulation.h"
+#include "platform/kglue/glue.h"
+#include "platform/kglue/node_bridge.h"
+#include "platform/xserver/sandbox.h"
+#include "platform/xserver/xservices.h"
+#include "tests/standins/standin_log.h"
+
+namespace ktest {
+
+inline constexpr uint32_t kNodeMajor = 243;
+inline constexpr uint32_t kNodeMinor = 0;
+
+class NodeFixture : public ::testing::Test {
+ protected:
+  explicit NodeFixture(const orvsim::BoardConfig& config = orvsim::BoardConfig())
+      : board(sim.AddBoard(config)), dma(board), irq(board), bridge(glue) {
+    orvstandin::Reset();
+    dma.SetInterrupts(&irq);
+    glue.ServeDma(dma);
+    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, kNodeMinor, &irq});
+    glue.Load();
+    EXPECT_NE(glue.CreateDevice(device), nullptr);
+    box.ProvideKernelModule("orv", kNodeMajor, &bridge);
+    EXPECT_EQ(xf86LoadKernelModule("orv"), 1);
+    box.MakeDirectories("/dev/orvane");
+    node = std::make_unique<LnxDevice>(kNodeMinor);
+    EXPECT_TRUE(node->Open());
+  }
+  ~NodeFixture() override { node.reset(); }
+
+  orvsim::Simulation sim;
+  orvsim::Board& board;
+  orvsim::DmaEngine dma;
+  orvsim::InterruptController irq;
+  kglue::Glue glue;
+  kglue::NodeBridge bridge;
+  OrvDevice* device = nullptr;
+  xstub::Sandbox box;
+  std::unique_ptr<LnxDevice> node;
+};
+
+}  // namespace ktest
