@@ -224,6 +224,12 @@ struct ORVRecFields {
   int32_t glxActive;
   void (*glxModeSwitch)(int screen, int flags);
 
+  // Xv: the driver's adaptor with its ports, the off-screen image records
+  // the server keeps pointing at, and the screen's video-layer slot.
+  void* xvAdaptor;
+  void* xvOffscreen;
+  void* xvVideo;
+
   // Gamma of each head (red, green, blue), as last set.
   float gamma[kOrvMaxHeads][3];
   // The pseudo-Xinerama extension answers with this screen's heads.

@@ -58,17 +58,19 @@ Bool miRegionFromBoxes(RegionPtr region, const BoxRec* boxes, int count);
 #define REGION_NIL(region) ((region)->data != NULL && (region)->data->numRects == 0)
 #define REGION_NUM_RECTS(region) miRegionNumRects(region)
 #define REGION_RECTS(region) miRegionRects(region)
-#define REGION_EXTENTS(screen, region) (&(region)->extents)
-#define REGION_INIT(screen, region, rect, size) miRegionInit(region, rect, size)
-#define REGION_NULL(screen, region) miRegionInit(region, NULL, 0)
-#define REGION_UNINIT(screen, region) miRegionUninit(region)
-#define REGION_CREATE(screen, rect, size) miRegionCreate(rect, size)
-#define REGION_DESTROY(screen, region) miRegionDestroy(region)
-#define REGION_COPY(screen, dst, src) miRegionCopy(dst, src)
-#define REGION_INTERSECT(screen, result, a, b) miIntersect(result, a, b)
-#define REGION_EQUAL(screen, a, b) miRegionEqual(a, b)
-#define REGION_EMPTY(screen, region) miRegionEmpty(region)
-#define REGION_NOTEMPTY(screen, region) miRegionNotEmpty(region)
+// The screen argument is evaluated and otherwise unused: regions do not
+// depend on the screen here.
+#define REGION_EXTENTS(screen, region) ((void)(screen), &(region)->extents)
+#define REGION_INIT(screen, region, rect, size) ((void)(screen), miRegionInit(region, rect, size))
+#define REGION_NULL(screen, region) ((void)(screen), miRegionInit(region, NULL, 0))
+#define REGION_UNINIT(screen, region) ((void)(screen), miRegionUninit(region))
+#define REGION_CREATE(screen, rect, size) ((void)(screen), miRegionCreate(rect, size))
+#define REGION_DESTROY(screen, region) ((void)(screen), miRegionDestroy(region))
+#define REGION_COPY(screen, dst, src) ((void)(screen), miRegionCopy(dst, src))
+#define REGION_INTERSECT(screen, result, a, b) ((void)(screen), miIntersect(result, a, b))
+#define REGION_EQUAL(screen, a, b) ((void)(screen), miRegionEqual(a, b))
+#define REGION_EMPTY(screen, region) ((void)(screen), miRegionEmpty(region))
+#define REGION_NOTEMPTY(screen, region) ((void)(screen), miRegionNotEmpty(region))
 
 #ifdef __cplusplus
 }  // extern "C"

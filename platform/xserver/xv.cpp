@@ -1,6 +1,6 @@
 // The video extension layer's services: adaptor records, registering a
-// screen's adaptors and off-screen images (the layer keeps copies, as the
-// server does), generic adaptors, the colour-key helper, and the test's
+// screen's adaptors (the layer keeps copies, as the server does) and
+// off-screen images (it keeps the driver's records, as the server does), generic adaptors, the colour-key helper, and the test's
 // view of what was registered.
 #include <stdio.h>
 #include <string.h>
@@ -158,20 +158,8 @@ Bool xf86XVRegisterOffscreenImages(ScreenPtr screen, XF86OffscreenImagePtr image
   XvState* xv = CurrentXv();
   if (xv == nullptr || screen == nullptr) return FALSE;
   XvScreenState& s = xv->Screen(screen);
-  s.offscreen.clear();
-  for (int i = 0; i < num; ++i) {
-    auto o = std::make_unique<XvOffscreen>();
-    o->rec = images[i];
-    if (images[i].image != nullptr) o->image = *images[i].image;
-    o->rec.image = &o->image;
-    for (int k = 0; k < images[i].num_attributes; ++k) {
-      XF86AttributeRec at = images[i].attributes[k];
-      at.name = Keep(o->attribute_names, at.name);
-      o->attributes.push_back(at);
-    }
-    o->rec.attributes = o->attributes.data();
-    s.offscreen.push_back(std::move(o));
-  }
+  s.offscreen = images;
+  s.offscreen_count = images != nullptr && num > 0 ? num : 0;
   return TRUE;
 }
 
@@ -231,7 +219,7 @@ std::vector<XvAdaptorView> XvAdaptors(int scrnIndex) {
 std::vector<const XF86OffscreenImageRec*> XvOffscreenImages(int scrnIndex) {
   std::vector<const XF86OffscreenImageRec*> out;
   if (XvScreenState* s = ScreenState(scrnIndex)) {
-    for (auto& o : s->offscreen) out.push_back(&o->rec);
+    for (int i = 0; i < s->offscreen_count; ++i) out.push_back(&s->offscreen[i]);
   }
   return out;
 }

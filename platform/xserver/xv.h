@@ -190,8 +190,8 @@ Bool xf86XVScreenInit(ScreenPtr screen, XF86VideoAdaptorPtr* adaptors, int num);
 // The adaptors other modules offer for the screen: a list from the
 // allocator the caller frees (the adaptors stay theirs); answers how many.
 int xf86XVListGenericAdaptors(ScrnInfoPtr screen, XF86VideoAdaptorPtr** adaptors);
-// Registers the off-screen image types of a screen; the layer copies the
-// records.
+// Registers the off-screen image types of a screen. The layer keeps
+// pointing at the driver's records: they must live until the screen closes.
 Bool xf86XVRegisterOffscreenImages(ScreenPtr screen, XF86OffscreenImagePtr images, int num);
 // Paints the region's boxes with the colour key through the framebuffer
 // layer.

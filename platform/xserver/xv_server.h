@@ -43,7 +43,7 @@ struct XvAdaptorView {
 };
 // The adaptors registered for the screen, in order; empty when none.
 std::vector<XvAdaptorView> XvAdaptors(int scrnIndex);
-// The off-screen image records registered for the screen (the layer's copies).
+// The off-screen image records registered for the screen (the driver's).
 std::vector<const XF86OffscreenImageRec*> XvOffscreenImages(int scrnIndex);
 // Whether the port shows video (a PutImage succeeded on an adaptor with
 // VIDEO_OVERLAID_IMAGES and nothing stopped it).

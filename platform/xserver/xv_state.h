@@ -37,17 +37,13 @@ struct XvAdaptor {
   std::vector<XvPort> ports;
 };
 
-struct XvOffscreen {
-  XF86OffscreenImageRec rec{};
-  XF86ImageRec image{};
-  std::vector<XF86AttributeRec> attributes;
-  std::vector<std::unique_ptr<std::string>> attribute_names;
-};
-
 struct XvScreenState {
   ScreenPtr screen = nullptr;
   std::vector<std::unique_ptr<XvAdaptor>> adaptors;
-  std::vector<std::unique_ptr<XvOffscreen>> offscreen;
+  // The driver's off-screen image records: the server keeps pointing at
+  // them, so they must live until the screen closes.
+  XF86OffscreenImagePtr offscreen = nullptr;
+  int offscreen_count = 0;
   CloseScreenProcPtr wrapped_close = nullptr;
   bool adaptors_registered = false;
 };

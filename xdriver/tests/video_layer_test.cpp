@@ -200,7 +200,7 @@ TEST_P(VideoFrame, TheFrameIsTheRegisterProgrammeWordForWord) {
   const FrameCase& c = GetParam();
   const uint32_t counter = pdev_->sharedLocked->syncTagCounter;
   const uint32_t streamBit = pdev_->primInt->postingFlags & 1;
-  kernel_.ClearCalls();
+  kernel_->ClearCalls();
   const auto words = Display(c.fourcc, c.kind, 1);
 
   FrameArgs a{c.device >= 0x5D61, c.fourcc, 0x300000, 0x340000, 0x350000, 128, 64, 0x400000,
@@ -213,7 +213,7 @@ TEST_P(VideoFrame, TheFrameIsTheRegisterProgrammeWordForWord) {
 
   // Posted as the kind asks: the primary buffer, or a video buffer of the
   // buffer index with 5 and the head's word.
-  auto posts = kernel_.CallsTo(0x1b);
+  auto posts = kernel_->CallsTo(0x1b);
   ASSERT_EQ(posts.size(), 1u);
   OrvDmaPostRequest request;
   std::memcpy(&request, posts[0].record.data(), sizeof request);
@@ -276,37 +276,37 @@ TEST_F(VideoLayer, TheSameFourccTwiceSendsTheStoredStagesAgain) {
 }
 
 TEST_F(VideoLayer, SystemMemoryComesInPagesOf4000BytesAgpFirst) {
-  kernel_.ClearCalls();
+  kernel_->ClearCalls();
   void* cpu = nullptr;
   uint64_t bus = 0;
   ASSERT_EQ(ORVVideoAllocSystemMem(port_, 4001, &cpu, &bus), kVideoMemAgp);
-  auto asks = kernel_.CallsTo(0x01);
+  auto asks = kernel_->CallsTo(0x01);
   ASSERT_EQ(asks.size(), 1u);
   xstub::BufferRecord record;
   std::memcpy(&record, asks[0].record.data(), sizeof record);
   EXPECT_EQ(record.kind, 2u);
   EXPECT_EQ(record.size, 2u * 4096) << "4,001 bytes are two pages";
-  ASSERT_NE(kernel_.FindBuffer(bus), nullptr) << "the bus address is the buffer's offset";
-  EXPECT_EQ(kernel_.FindBuffer(bus)->kind, 2u);
+  ASSERT_NE(kernel_->FindBuffer(bus), nullptr) << "the bus address is the buffer's offset";
+  EXPECT_EQ(kernel_->FindBuffer(bus)->kind, 2u);
   ORVVideoFreeSystemMem(port_, cpu, kVideoMemAgp);
-  EXPECT_EQ(kernel_.FindBuffer(bus), nullptr);
+  EXPECT_EQ(kernel_->FindBuffer(bus), nullptr);
 
-  kernel_.RefuseAgpBuffers(true);
+  kernel_->RefuseAgpBuffers(true);
   ASSERT_EQ(ORVVideoAllocSystemMem(port_, 8000, &cpu, &bus), kVideoMemPciLocked);
-  ASSERT_NE(kernel_.FindBuffer(bus), nullptr);
-  EXPECT_EQ(kernel_.FindBuffer(bus)->kind, 1u);
-  EXPECT_EQ(kernel_.FindBuffer(bus)->size, 2u * 4096);
+  ASSERT_NE(kernel_->FindBuffer(bus), nullptr);
+  EXPECT_EQ(kernel_->FindBuffer(bus)->kind, 1u);
+  EXPECT_EQ(kernel_->FindBuffer(bus)->size, 2u * 4096);
   ORVVideoFreeSystemMem(port_, cpu, kVideoMemPciLocked);
-  EXPECT_EQ(kernel_.FindBuffer(bus), nullptr);
+  EXPECT_EQ(kernel_->FindBuffer(bus), nullptr);
 
-  kernel_.SetAnswer(0x01, -12);
+  kernel_->SetAnswer(0x01, -12);
   EXPECT_EQ(ORVVideoAllocSystemMem(port_, 100, &cpu, &bus), kVideoMemNone);
   EXPECT_EQ(cpu, nullptr);
   EXPECT_EQ(ORVVideoAllocSystemMem(port_, 0, &cpu, &bus), kVideoMemNone);
 }
 
 TEST_F(VideoLayer, AnUploadCopiesSystemMemoryIntoVideoMemory) {
-  kernel_.RefuseAgpBuffers(true);
+  kernel_->RefuseAgpBuffers(true);
   void* cpu = nullptr;
   uint64_t bus = 0;
   ASSERT_EQ(ORVVideoAllocSystemMem(port_, 64 * 8 * 2, &cpu, &bus), kVideoMemPciLocked);
@@ -361,32 +361,32 @@ TEST_F(VideoLayer, SurfacesArePlacedByTheirSlotsMemoryTypeAndGoneWhenFreed) {
   EXPECT_EQ(s->ModeWord(), 128u | 4u << 16 | 32u << 24);
   EXPECT_EQ(s->DimensionsWord() & 0x3FFF, 50u);
 
-  kernel_.ClearCalls();
+  kernel_->ClearCalls();
   ORVVideoFreeLocalSurface(port_, 0);
   EXPECT_EQ(port_->surfaces[0], nullptr);
-  ASSERT_EQ(kernel_.CallsTo(0x19).size(), 1u) << "the block goes back to the module";
+  ASSERT_EQ(kernel_->CallsTo(0x19).size(), 1u) << "the block goes back to the module";
   ORVVideoFreeLocalSurface(port_, 0);  // an empty slot
-  EXPECT_EQ(kernel_.CallsTo(0x19).size(), 1u);
+  EXPECT_EQ(kernel_->CallsTo(0x19).size(), 1u);
 
   // A refused placement answers 0 and leaves the slot empty.
-  refuseBlocks_ = 1;
+  machine_->refuseBlocks = 1;
   EXPECT_EQ(ORVVideoAllocLocalSurfaceByDim(port_, 640, 480, 32, 0), 0u);
   EXPECT_EQ(port_->surfaces[0], nullptr);
 }
 
 TEST_F(VideoLayer, TheWaitGivesUpOnATagTheEngineNeverReachesAndSaysSo) {
   EXPECT_TRUE(ORVVideoWait(port_, 0)) << "no frame yet";
-  kernel_.SetAnswer(0x1b, 0);  // posts accepted, never run
+  kernel_->SetAnswer(0x1b, 0);  // posts accepted, never run
   Display(kFourccYUY2, -1, 0);
   EXPECT_FALSE(ORVVideoWait(port_, 0));
-  EXPECT_TRUE(box_.Logged("The drawing engine did not reach sync tag"));
+  EXPECT_TRUE(box_->Logged("The drawing engine did not reach sync tag"));
 }
 
 TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
   EXPECT_EQ(ORVVideoSetVSyncInterrupt(port_, 1), 0u) << "no scaler interface";
-  EXPECT_TRUE(kernel_.CallsTo(0x1d).empty());
+  EXPECT_TRUE(kernel_->CallsTo(0x1d).empty());
 
-  kernel_.ClearCalls();
+  kernel_->ClearCalls();
   board_->ClearLog();
   void* cpu = nullptr;
   uint32_t pitch = 0;
@@ -408,7 +408,7 @@ TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
   const ORVVideoBox boxes[2] = {{10, 20, 0, 0, 50, 30}, {70, 20, 60, 0, 20, 30}};
   ORVVideoHWScalerDisplay(port_, kFourccYUY2, offset, 0, 0, 100, 40, 0x500000, 0, -1, 160, 60, 50,
                           0x1000, 1024, 2, boxes);
-  EXPECT_TRUE(kernel_.CallsTo(0x1b).empty()) << "the module runs it at vertical sync";
+  EXPECT_TRUE(kernel_->CallsTo(0x1b).empty()) << "the module runs it at vertical sync";
   EXPECT_NE(pdev_->primInt, xform) << "the device's buffer is back";
   const SharedPendingSlot& pending = pdev_->sharedLocked->pendingSlots[slot];
   const uint32_t* words = xform->head->Begin();
@@ -423,7 +423,7 @@ TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
   EXPECT_EQ(tail, blits) << "the frame, then one blit per box";
   EXPECT_EQ(words[0], 0xafafddc0u);
 
-  auto requests = kernel_.CallsTo(0x1d);
+  auto requests = kernel_->CallsTo(0x1d);
   ASSERT_EQ(requests.size(), 1u);
   OrvVSyncStateRequest r;
   std::memcpy(&r, requests[0].record.data(), sizeof r);
@@ -433,11 +433,11 @@ TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
   EXPECT_EQ(r.word[3], slot);
   EXPECT_EQ(pdev_->data2d.bracket.lockDrawing, 1);
   EXPECT_EQ(ORVVideoSetVSyncInterrupt(port_, 1), 1u);
-  EXPECT_EQ(kernel_.CallsTo(0x1d).size(), 1u) << "the granted state is not asked again";
+  EXPECT_EQ(kernel_->CallsTo(0x1d).size(), 1u) << "the granted state is not asked again";
 
   // From now on the drawing brackets hold the command lock while they post.
   std::vector<int32_t> lockAtPost;
-  kernel_.SetHandler(0x1b, [&](uint32_t, void*) {
+  kernel_->SetHandler(0x1b, [&](uint32_t, void*) {
     lockAtPost.push_back(pdev_->sharedLocked->commandLock);
     return 0;
   });
@@ -445,11 +445,11 @@ TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
   ASSERT_EQ(lockAtPost.size(), 1u);
   EXPECT_EQ(lockAtPost[0], 1);
   EXPECT_EQ(pdev_->sharedLocked->commandLock, 0);
-  kernel_.SetHandler(0x1b, nullptr);
+  kernel_->SetHandler(0x1b, nullptr);
 
   // Stopping switches the interrupt off and waits for a sync tag.
   ORVVideoStopHWScaler(port_, 0);
-  requests = kernel_.CallsTo(0x1d);
+  requests = kernel_->CallsTo(0x1d);
   ASSERT_EQ(requests.size(), 2u);
   std::memcpy(&r, requests[1].record.data(), sizeof r);
   EXPECT_EQ(r.word[2], 0u);
@@ -463,7 +463,7 @@ TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
 }
 
 TEST_F(VideoLayer, AScalerSurfaceThatCannotBePlacedLeavesNothingBehind) {
-  refuseBlocks_ = 1;
+  machine_->refuseBlocks = 1;
   void* cpu = nullptr;
   uint32_t pitch = 0;
   EXPECT_EQ(ORVVideoAllocHWScalerSurface(port_, kFourccUYVY, 100, 40, 0, &cpu, &pitch), 0u);
