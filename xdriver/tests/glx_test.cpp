@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/xserver/server.h"
+#include "xdriver/orv_driver.h"
 #include "xdriver/orv_glx.h"
 #include "xdriver/orv_rec.h"
 #include "xdriver/tests/video_fixture.h"
@@ -14,7 +15,14 @@
 namespace {
 
 int g_switches = 0;
-void ModeSwitch(int, int) { ++g_switches; }
+int g_switchScreen = -1, g_switchFlags = -1;
+void ModeSwitch(int screen, int flags) {
+  ++g_switches;
+  g_switchScreen = screen;
+  g_switchFlags = flags;
+}
+// The mode set itself is not what these tests are about.
+Bool NoModeSet(ScrnInfoPtr, DisplayModePtr) { return FALSE; }
 
 class GlxHooks : public videotest::KernelVideoTest {
  protected:
@@ -29,7 +37,11 @@ class GlxHooks : public videotest::KernelVideoTest {
     info_->driverPrivate = rec_;
     rec_->pdev = pdev_;
     rec_->busMastering = kBusMasteringKernel;
+    rec_->modeInit = NoModeSet;
   }
+  // The server's mode switch of the screen, as far as the driver's hook.
+  void SwitchMode() { ORVSwitchMode(info_->scrnIndex, &mode_, 0); }
+
   void TearDown() override {
     xfree(rec_);
     info_->driverPrivate = nullptr;
@@ -41,6 +53,7 @@ class GlxHooks : public videotest::KernelVideoTest {
   ScrnInfoPtr info_ = nullptr;
   ScreenPtr screen_ = nullptr;
   ORVRec* rec_ = nullptr;
+  DisplayModeRec mode_{};
 };
 
 TEST_F(GlxHooks, WithoutBusMasteringOpenGlIsRefusedAndNothingIsKept) {
@@ -49,16 +62,23 @@ TEST_F(GlxHooks, WithoutBusMasteringOpenGlIsRefusedAndNothingIsKept) {
   EXPECT_TRUE(box_->Logged("OpenGL is disabled on this screen because it is not hardware accelerated\n",
                            X_WARNING));
   EXPECT_EQ(rec_->glxActive, 0);
-  EXPECT_EQ(rec_->glxModeSwitch, nullptr) << "a refused module's callback is never called";
+  EXPECT_EQ(rec_->glxModeSwitch, nullptr);
+  SwitchMode();
+  EXPECT_EQ(g_switches, 0) << "a refused module's callback is never called";
 }
 
 TEST_F(GlxHooks, TheCallbackIsKeptWhileTheModuleTakesPart) {
   ASSERT_EQ(ORVGLXInitialize(screen_, ModeSwitch), 1);
   EXPECT_EQ(rec_->glxActive, 1);
   EXPECT_EQ(rec_->glxModeSwitch, ModeSwitch);
+  SwitchMode();
+  EXPECT_EQ(g_switches, 1);
+  EXPECT_EQ(g_switchScreen, info_->scrnIndex);
+  EXPECT_EQ(g_switchFlags, 0);
   EXPECT_EQ(ORVGLXCleanup(screen_), 1);
-  EXPECT_EQ(rec_->glxActive, 0) << "mode switches no longer call it";
   EXPECT_EQ(rec_->glxModeSwitch, ModeSwitch) << "the stored callback stays";
+  SwitchMode();
+  EXPECT_EQ(g_switches, 1) << "mode switches no longer call it";
 }
 
 TEST_F(GlxHooks, DirectClientsNeedBothOutsAndGetTheDevicesMinorAndHandle) {
