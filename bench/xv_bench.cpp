@@ -10,7 +10,6 @@
 #include <memory>
 #include <vector>
 
-#include "core/client_services.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xv_server.h"
 #include "xdriver/orv_rec.h"
@@ -31,28 +30,12 @@ struct Player {
       return 0;
     });
     server = std::make_unique<xstub::XServer>();
-    client.registers = static_cast<volatile uint8_t*>(machine.registers);
-    client.frameBuffer = machine.board->Memory();
-    ORVClientRecord* pointer = &client;
-    std::memcpy(handle.data() + kBoardHandleClientOffset, &pointer, sizeof pointer);
-    info = server->NewScrnInfo();
-    info->depth = 24;
-    info->bitsPerPixel = 32;
-    info->virtualX = kWidth;
-    info->virtualY = kHeight;
-    info->frameX1 = kWidth - 1;
-    info->frameY1 = kHeight - 1;
-    info->vtSema = TRUE;
-    screen = server->NewScreen(info);
-    screen->width = kWidth;
-    screen->height = kHeight;
-    rec = static_cast<ORVRec*>(xcalloc(1, sizeof(ORVRec)));
-    info->driverPrivate = rec;
-    rec->pdev = machine.pdev;
-    rec->pBoard = reinterpret_cast<BOARDHANDLE*>(handle.data());
+    view = std::make_unique<videotest::VideoScreen>(machine, *server, kWidth, kHeight, 24);
+    info = view->info;
+    rec = view->rec;
     rec->xfb = blit ? 1 : 0;
     rec->noAccel = 1;  // no XAA here: the key through the framebuffer layer
-    ORVInitXV(screen);
+    ORVInitXV(view->screen);
     auto* adaptor = static_cast<XF86VideoAdaptorPtr>(rec->xvAdaptor);
     port = adaptor->pPortPrivates[0].ptr;
     putImage = adaptor->PutImage;
@@ -62,8 +45,6 @@ struct Player {
   ~Player() {
     REGION_UNINIT(nullptr, &clip);
     ORVCloseXV(info);
-    xfree(rec);
-    info->driverPrivate = nullptr;
   }
 
   // One frame of w x h shown on the whole screen; answers its status.
@@ -76,10 +57,8 @@ struct Player {
 
   videotest::VideoMachine machine;
   std::unique_ptr<xstub::XServer> server;
-  ORVClientRecord client;
-  std::vector<uint8_t> handle = std::vector<uint8_t>(kBoardHandleSize);
+  std::unique_ptr<videotest::VideoScreen> view;
   ScrnInfoPtr info = nullptr;
-  ScreenPtr screen = nullptr;
   ORVRec* rec = nullptr;
   pointer port = nullptr;
   PutImageFuncPtr putImage = nullptr;

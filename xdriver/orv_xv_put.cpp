@@ -178,6 +178,57 @@ void Upload(ORVPortPrivPtr port, int id, int index, int size, int pitch, int hei
   }
 }
 
+// A frame as far as both paths take it alike: the request's numbers, the
+// pitch and size of the image, the system buffer, and the destination and
+// source span clipped (16.16 source).
+struct Frame {
+  PutArgs a;
+  int pitch;
+  int size;
+  OrvXvBox dst;
+  int64_t x1, x2, y1, y2;
+};
+
+// Fills the frame; answers whether to draw it, with the status otherwise
+// (Success for a frame that shows nothing).
+bool StartFrame(ScrnInfoPtr screen, ORVPortPrivPtr port, const PutArgs& a, RegionPtr clipBoxes,
+                Frame* f, int* status) {
+  if (!Acceptable(a, status)) return false;
+  f->a = a;
+  f->pitch = Align32(a.width);
+  f->size = ORVQueryImageSize(a.id, f->pitch, a.height, nullptr, nullptr);
+  if ((*status = EnsureSystemBuffer(screen, port, 2 * int64_t{f->size})) != Success) return false;
+  f->dst = OrvXvBox{a.drwX, a.drwY, a.drwX + a.drwW, a.drwY + a.drwH};
+  f->x1 = a.srcX;
+  f->x2 = int64_t{a.srcX} + a.srcW;
+  f->y1 = a.srcY;
+  f->y2 = int64_t{a.srcY} + a.srcH;
+  return ORVClipVideo(screen, &f->dst, &f->x1, &f->x2, &f->y1, &f->y2, clipBoxes, a.width,
+                      a.height);
+}
+
+// A video-memory buffer of two halves in the slot, allocated anew only when
+// the recorded size is smaller; a failure records size 0.
+int EnsureHalves(ScrnInfoPtr screen, ORVPortPrivPtr port, uint32_t slot, uint32_t halfBytes,
+                 int32_t* recorded, uint32_t halves[2], const char* failure, bool* fresh) {
+  *fresh = false;
+  if (*recorded >= 2 * int64_t{halfBytes}) return Success;
+  const uint32_t base = ORVVideoAllocLocalSurface(port->video, 2 * halfBytes, slot);
+  if (base == 0) {
+    xf86DrvMsg(screen->scrnIndex, X_ERROR, "%s", failure);
+    *recorded = 0;
+    return BadAlloc;
+  }
+  *recorded = static_cast<int32_t>(2 * halfBytes);
+  halves[0] = base;
+  halves[1] = base + halfBytes;
+  *fresh = true;
+  return Success;
+}
+
+constexpr char kDestFailure[] = "can't allocate dest local video memory.\n";
+constexpr char kSourceFailure[] = "can't allocate src local video memory.\n";
+
 }  // namespace
 
 bool ORVClipVideo(ScrnInfoPtr, OrvXvBox* dst, int64_t* x1, int64_t* x2, int64_t* y1,
@@ -250,17 +301,17 @@ int ORVPutImageOverlay(ScrnInfoPtr screen, short src_x, short src_y, short drw_x
                        pointer data) {
   auto* port = static_cast<ORVPortPrivPtr>(data);
   ORVRec* rec = ORVPTR(screen);
-  const PutArgs a =
-      Args(src_x, src_y, drw_x, drw_y, src_w, src_h, drw_w, drw_h, id, buf, width, height);
+  Frame f;
   int status;
-  if (!Acceptable(a, &status)) return status;
-  const int pitch = Align32(a.width);
-  const int size = ORVQueryImageSize(id, pitch, a.height, nullptr, nullptr);
-  if ((status = EnsureSystemBuffer(screen, port, 2 * int64_t{size})) != Success) return status;
-
-  OrvXvBox dst{a.drwX, a.drwY, a.drwX + a.drwW, a.drwY + a.drwH};
-  int64_t x1 = a.srcX, x2 = int64_t{a.srcX} + a.srcW, y1 = a.srcY, y2 = int64_t{a.srcY} + a.srcH;
-  if (!ORVClipVideo(screen, &dst, &x1, &x2, &y1, &y2, clipBoxes, a.width, a.height)) return Success;
+  if (!StartFrame(screen, port,
+                  Args(src_x, src_y, drw_x, drw_y, src_w, src_h, drw_w, drw_h, id, buf, width,
+                       height),
+                  clipBoxes, &f, &status))
+    return status;
+  const PutArgs& a = f.a;
+  const int pitch = f.pitch, size = f.size;
+  OrvXvBox dst = f.dst;
+  int64_t x1 = f.x1, x2 = f.x2, y1 = f.y1, y2 = f.y2;
   // The overlay's window is relative to the viewport.
   dst.x1 -= screen->frameX0;
   dst.x2 -= screen->frameX0;
@@ -279,16 +330,11 @@ int ORVPutImageOverlay(ScrnInfoPtr screen, short src_x, short src_y, short drw_x
   y2 = RescaleFixed(y2, a.drwH, a.height);
 
   const uint32_t halfBytes = 4u * destWidth * Align64(a.drwH);
-  if (port->dstSize < 2 * int64_t{halfBytes}) {
-    const uint32_t base = ORVVideoAllocLocalSurface(port->video, 2 * halfBytes, 0);
-    if (base == 0) {
-      xf86DrvMsg(screen->scrnIndex, X_ERROR, "can't allocate dest local video memory.\n");
-      port->dstSize = 0;
-      return BadAlloc;
-    }
-    port->dstSize = static_cast<int32_t>(2 * halfBytes);
-    port->dstHalf[0] = base;
-    port->dstHalf[1] = base + halfBytes;
+  bool fresh;
+  if ((status = EnsureHalves(screen, port, 0, halfBytes, &port->dstSize, port->dstHalf,
+                             kDestFailure, &fresh)) != Success)
+    return status;
+  if (fresh) {
     WriteHeadReg(rec, kRegOverlayBuffer0, rec->head, port->dstHalf[0]);
     WriteHeadReg(rec, kRegOverlayBuffer1, rec->head, port->dstHalf[1]);
     if (rec->merged) {
@@ -296,17 +342,9 @@ int ORVPutImageOverlay(ScrnInfoPtr screen, short src_x, short src_y, short drw_x
       WriteHeadReg(rec, kRegOverlayBuffer1, 1, port->dstHalf[1]);
     }
   }
-  if (port->srcSize < 2 * int64_t{size}) {
-    const uint32_t base = ORVVideoAllocLocalSurface(port->video, 2u * size, 1);
-    if (base == 0) {
-      xf86DrvMsg(screen->scrnIndex, X_ERROR, "can't allocate src local video memory.\n");
-      port->srcSize = 0;
-      return BadAlloc;
-    }
-    port->srcSize = 2 * size;
-    port->srcHalf[0] = base;
-    port->srcHalf[1] = base + size;
-  }
+  if ((status = EnsureHalves(screen, port, 1, static_cast<uint32_t>(size), &port->srcSize,
+                             port->srcHalf, kSourceFailure, &fresh)) != Success)
+    return status;
 
   port->bufferIndex ^= 1;
   const int index = port->bufferIndex;
@@ -375,19 +413,19 @@ int ORVPutImageBlit(ScrnInfoPtr screen, short src_x, short src_y, short drw_x, s
                     pointer data) {
   auto* port = static_cast<ORVPortPrivPtr>(data);
   ORVRec* rec = ORVPTR(screen);
-  const PutArgs a =
-      Args(src_x, src_y, drw_x, drw_y, src_w, src_h, drw_w, drw_h, id, buf, width, height);
+  // dst stays in screen coordinates, as the clip boxes are: the frame is
+  // copied out of the destination at each box's place in it.
+  Frame f;
   int status;
-  if (!Acceptable(a, &status)) return status;
-  const int pitch = Align32(a.width);
-  const int size = ORVQueryImageSize(id, pitch, a.height, nullptr, nullptr);
-  if ((status = EnsureSystemBuffer(screen, port, 2 * int64_t{size})) != Success) return status;
-
-  // The boxes and dst stay in screen coordinates: the frame is copied out
-  // of the destination at each box's place in it.
-  OrvXvBox dst{a.drwX, a.drwY, a.drwX + a.drwW, a.drwY + a.drwH};
-  int64_t x1 = a.srcX, x2 = int64_t{a.srcX} + a.srcW, y1 = a.srcY, y2 = int64_t{a.srcY} + a.srcH;
-  if (!ORVClipVideo(screen, &dst, &x1, &x2, &y1, &y2, clipBoxes, a.width, a.height)) return Success;
+  if (!StartFrame(screen, port,
+                  Args(src_x, src_y, drw_x, drw_y, src_w, src_h, drw_w, drw_h, id, buf, width,
+                       height),
+                  clipBoxes, &f, &status))
+    return status;
+  const PutArgs& a = f.a;
+  const int pitch = f.pitch, size = f.size;
+  const OrvXvBox& dst = f.dst;
+  const int64_t x1 = f.x1, y1 = f.y1;
   const int32_t left = RescalePixels(x1, a.drwW, a.width);
   const int32_t top = RescalePixels(y1, a.drwH, a.height);
 
@@ -399,28 +437,13 @@ int ORVPutImageBlit(ScrnInfoPtr screen, short src_x, short src_y, short drw_x, s
     w = std::max<int64_t>(w / 2, 1);
     h = std::max<int64_t>(h / 2, 1);
   }
-  if (port->dstSize < 2 * pyramid) {
-    const uint32_t base = ORVVideoAllocLocalSurface(port->video, static_cast<uint32_t>(2 * pyramid), 1);
-    if (base == 0) {
-      xf86DrvMsg(screen->scrnIndex, X_ERROR, "can't allocate dest local video memory.\n");
-      port->dstSize = 0;
-      return BadAlloc;
-    }
-    port->dstSize = static_cast<int32_t>(2 * pyramid);
-    port->dstHalf[0] = base;
-    port->dstHalf[1] = base + static_cast<uint32_t>(pyramid);
-  }
-  if (port->srcSize < 2 * int64_t{size}) {
-    const uint32_t base = ORVVideoAllocLocalSurface(port->video, 2u * size, 0);
-    if (base == 0) {
-      xf86DrvMsg(screen->scrnIndex, X_ERROR, "can't allocate src local video memory.\n");
-      port->srcSize = 0;
-      return BadAlloc;
-    }
-    port->srcSize = 2 * size;
-    port->srcHalf[0] = base;
-    port->srcHalf[1] = base + size;
-  }
+  bool fresh;
+  if ((status = EnsureHalves(screen, port, 1, static_cast<uint32_t>(pyramid), &port->dstSize,
+                             port->dstHalf, kDestFailure, &fresh)) != Success)
+    return status;
+  if ((status = EnsureHalves(screen, port, 0, static_cast<uint32_t>(size), &port->srcSize,
+                             port->srcHalf, kSourceFailure, &fresh)) != Success)
+    return status;
 
   // Always the first halves: the engine must be done with the last frame
   // before the system buffer is written again.

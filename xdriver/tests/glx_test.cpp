@@ -30,26 +30,23 @@ class GlxHooks : public videotest::KernelVideoTest {
     KernelVideoTest::SetUp();
     g_switches = 0;
     server_ = std::make_unique<xstub::XServer>();
-    info_ = server_->NewScrnInfo();
-    info_->bitsPerPixel = 32;
-    screen_ = server_->NewScreen(info_);
-    rec_ = static_cast<ORVRec*>(xcalloc(1, sizeof(ORVRec)));
-    info_->driverPrivate = rec_;
-    rec_->pdev = pdev_;
-    rec_->busMastering = kBusMasteringKernel;
+    view_ = std::make_unique<videotest::VideoScreen>(*machine_, *server_, 1024, 768, 24);
+    info_ = view_->info;
+    screen_ = view_->screen;
+    rec_ = view_->rec;
     rec_->modeInit = NoModeSet;
   }
   // The server's mode switch of the screen, as far as the driver's hook.
   void SwitchMode() { ORVSwitchMode(info_->scrnIndex, &mode_, 0); }
 
   void TearDown() override {
-    xfree(rec_);
-    info_->driverPrivate = nullptr;
+    view_.reset();
     server_.reset();
     KernelVideoTest::TearDown();
   }
 
   std::unique_ptr<xstub::XServer> server_;
+  std::unique_ptr<videotest::VideoScreen> view_;
   ScrnInfoPtr info_ = nullptr;
   ScreenPtr screen_ = nullptr;
   ORVRec* rec_ = nullptr;

@@ -26,9 +26,12 @@
 #include "platform/board/chip_2d.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
+#include "core/client_services.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
+#include "platform/xserver/server.h"
 #include "platform/xserver/xservices.h"
+#include "xdriver/orv_rec.h"
 
 namespace videotest {
 
@@ -200,6 +203,55 @@ class VideoMachine {
   uint16_t deviceId_;
   std::map<uint32_t, uint32_t> live_;  // bus address -> size
   uint32_t lastBlock_ = 0;
+};
+
+// A screen of the X server stand-in whose driver record is bound to the
+// machine: its device object in mode 0 and a board handle whose client
+// record reaches the board's registers and memory (all the Xv adaptor and
+// the GLX hooks use of the hardware library). The whole screen shows,
+// vtSema set; the primary surface is at the start of local memory.
+class VideoScreen {
+ public:
+  VideoScreen(VideoMachine& machine, xstub::XServer& server, int width, int height, int depth)
+      : handle_(kBoardHandleSize) {
+    info = server.NewScrnInfo();
+    info->depth = depth;
+    info->bitsPerPixel = depth == 16 ? 16 : 32;
+    info->virtualX = width;
+    info->virtualY = height;
+    info->displayWidth = width;
+    info->frameX1 = width - 1;
+    info->frameY1 = height - 1;
+    info->vtSema = TRUE;
+    screen = server.NewScreen(info);
+    screen->width = static_cast<short>(width);
+    screen->height = static_cast<short>(height);
+    rec = static_cast<ORVRec*>(xcalloc(1, sizeof(ORVRec)));
+    info->driverPrivate = rec;
+    rec->pdev = machine.pdev;
+    rec->busMastering = kBusMasteringKernel;
+    rec->fbOffset = 0;
+    client_.registers = static_cast<volatile uint8_t*>(machine.registers);
+    client_.frameBuffer = machine.board->Memory();
+    ORVClientRecord* pointer = &client_;
+    std::memcpy(handle_.data() + kBoardHandleClientOffset, &pointer, sizeof pointer);
+    rec->pBoard = reinterpret_cast<BOARDHANDLE*>(handle_.data());
+  }
+  // The owner closes what it set up on the screen (Xv) first.
+  ~VideoScreen() {
+    xfree(rec);
+    info->driverPrivate = nullptr;
+  }
+  VideoScreen(const VideoScreen&) = delete;
+  VideoScreen& operator=(const VideoScreen&) = delete;
+
+  ScrnInfoPtr info = nullptr;
+  ScreenPtr screen = nullptr;
+  ORVRec* rec = nullptr;
+
+ private:
+  ORVClientRecord client_;
+  std::vector<uint8_t> handle_;
 };
 
 }  // namespace videotest

@@ -97,41 +97,18 @@ class XvAdaptor : public KernelVideoTest {
     KernelVideoTest::SetUp();
     g_xaa.clear();
     server_ = std::make_unique<xstub::XServer>();
-    info_ = server_->NewScrnInfo();
-    info_->depth = 24;
-    info_->bitsPerPixel = 32;
-    info_->virtualX = kWidth;
-    info_->virtualY = kHeight;
-    info_->displayWidth = kWidth;
-    info_->frameX0 = info_->frameY0 = 0;
-    info_->frameX1 = kWidth - 1;
-    info_->frameY1 = kHeight - 1;
-    info_->vtSema = TRUE;
-    screen_ = server_->NewScreen(info_);
-    screen_->width = kWidth;
-    screen_->height = kHeight;
-    rec_ = static_cast<ORVRec*>(xcalloc(1, sizeof(ORVRec)));
-    info_->driverPrivate = rec_;
-    rec_->pdev = pdev_;
-    rec_->busMastering = kBusMasteringKernel;
-    rec_->fbOffset = 0;  // the primary surface at the start of local memory
-    // The library's board handle: only its client record is reached.
-    client_.registers = static_cast<volatile uint8_t*>(machine_->registers);
-    client_.frameBuffer = board_->Memory();
-    ORVClientRecord* clientPointer = &client_;
-    std::memcpy(handle_.data() + kBoardHandleClientOffset, &clientPointer, sizeof clientPointer);
-    rec_->pBoard = reinterpret_cast<BOARDHANDLE*>(handle_.data());
+    view_ = std::make_unique<videotest::VideoScreen>(*machine_, *server_, kWidth, kHeight, 24);
+    info_ = view_->info;
+    screen_ = view_->screen;
+    rec_ = view_->rec;
     xstub::AddXvWindow({kWindow, 0, 0, 0, kWidth, kHeight, {}});
   }
 
   void TearDown() override {
-    if (rec_ != nullptr) {
-      ORVCloseXV(info_);
-      if (rec_->pFeatures != nullptr) OrvFeatureConfig_FreeFeatureList(&rec_->pFeatures);
-      xfree(rec_);
-      info_->driverPrivate = nullptr;
-    }
+    ORVCloseXV(info_);
+    if (rec_->pFeatures != nullptr) OrvFeatureConfig_FreeFeatureList(&rec_->pFeatures);
     if (xaa_ != nullptr) XAADestroyInfoRec(xaa_);
+    view_.reset();
     server_.reset();
     KernelVideoTest::TearDown();
   }
@@ -189,11 +166,10 @@ class XvAdaptor : public KernelVideoTest {
   std::vector<orvsim::RegAccessRecord> OverlayAccesses() const { return Accesses(0x1880, 0x1C00); }
 
   std::unique_ptr<xstub::XServer> server_;
+  std::unique_ptr<videotest::VideoScreen> view_;
   ScrnInfoPtr info_ = nullptr;
   ScreenPtr screen_ = nullptr;
   ORVRec* rec_ = nullptr;
-  ORVClientRecord client_;
-  std::vector<uint8_t> handle_ = std::vector<uint8_t>(kBoardHandleSize);
   XAAInfoRecPtr xaa_ = nullptr;
   std::vector<xstub::XvAdaptorView> adaptors_;
 };

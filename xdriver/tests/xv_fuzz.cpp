@@ -17,7 +17,6 @@
 #include <memory>
 #include <vector>
 
-#include "core/client_services.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xv_server.h"
 #include "xdriver/orv_rec.h"
@@ -37,36 +36,15 @@ const char* const kAttributes[] = {"XV_BRIGHTNESS", "XV_CONTRAST", "XV_HUE", "XV
 
 class Harness {
  public:
-  Harness() : machine_() {
-    server_ = std::make_unique<xstub::XServer>();
-    client_.registers = static_cast<volatile uint8_t*>(machine_.registers);
-    client_.frameBuffer = machine_.board->Memory();
-    ORVClientRecord* pointer = &client_;
-    memcpy(handle_.data() + kBoardHandleClientOffset, &pointer, sizeof pointer);
+  Harness() : server_(std::make_unique<xstub::XServer>()) {
     for (int s = 0; s < kScreens; ++s) {
-      ScrnInfoPtr info = server_->NewScrnInfo();
-      info->depth = s == 0 ? 24 : 16;
-      info->bitsPerPixel = s == 0 ? 32 : 16;
-      info->virtualX = kWidth;
-      info->virtualY = kHeight;
-      info->displayWidth = kWidth;
-      info->frameX1 = kWidth - 1;
-      info->frameY1 = kHeight - 1;
-      info->vtSema = TRUE;
-      ScreenPtr screen = server_->NewScreen(info);
-      screen->width = kWidth;
-      screen->height = kHeight;
-      auto* rec = static_cast<ORVRec*>(xcalloc(1, sizeof(ORVRec)));
-      info->driverPrivate = rec;
-      rec->pdev = machine_.pdev;
-      rec->busMastering = kBusMasteringKernel;
-      rec->pBoard = reinterpret_cast<BOARDHANDLE*>(handle_.data());
-      rec->xfb = s;  // screen 1 blits
-      info_[s] = info;
-      screen_[s] = screen;
+      // Screen 0 at depth 24 shows the overlay, screen 1 at depth 16 blits.
+      screens_[s] = std::make_unique<videotest::VideoScreen>(machine_, *server_, kWidth, kHeight,
+                                                             s == 0 ? 24 : 16);
+      screens_[s]->rec->xfb = s;
       xstub::AddXvWindow({kWindows[s], s, 10, 10, kWidth - 20, kHeight - 20,
                           {{10, 10, 100, 200}, {120, 10, 300, 200}}});
-      ORVInitXV(screen);
+      ORVInitXV(screens_[s]->screen);
     }
   }
 
@@ -75,9 +53,10 @@ class Harness {
   // Fresh adaptors and logs, as after a new server generation.
   void Reset() {
     for (int s = 0; s < kScreens; ++s) {
-      ORVCloseXV(info_[s]);
-      screen_[s]->CloseScreen(s, screen_[s]);
-      ORVInitXV(screen_[s]);
+      ScreenPtr screen = screens_[s]->screen;
+      ORVCloseXV(screens_[s]->info);
+      screen->CloseScreen(s, screen);
+      ORVInitXV(screen);
     }
     machine_.kernel.ClearCalls();
     machine_.dma->ClearWrites();
@@ -160,10 +139,7 @@ class Harness {
 
   videotest::VideoMachine machine_;
   std::unique_ptr<xstub::XServer> server_;
-  ORVClientRecord client_;
-  std::vector<uint8_t> handle_ = std::vector<uint8_t>(kBoardHandleSize);
-  ScrnInfoPtr info_[kScreens] = {};
-  ScreenPtr screen_[kScreens] = {};
+  std::unique_ptr<videotest::VideoScreen> screens_[kScreens];
 };
 
 }  // namespace
