@@ -19,6 +19,13 @@ inline constexpr uint32_t kAddOnDvd = 0x1000;
 inline constexpr uint32_t kAddOnDvdBits = 0x1800;
 inline constexpr uint32_t kAddOnPanelLinkA = 0x2000;   // also transmitter 0 (feature bit 13)
 inline constexpr uint32_t kAddOnPanelLinkB = 0x4000;   // also transmitter 1 (feature bit 14)
+// DVI transmitters 0-3 found (bits 13, 14, 26, 27).
+inline constexpr uint32_t kAddOnTransmitter0 = kAddOnPanelLinkA;
+inline constexpr uint32_t kAddOnTransmitter1 = kAddOnPanelLinkB;
+inline constexpr uint32_t kAddOnTransmitter2 = 1u << 26;
+inline constexpr uint32_t kAddOnTransmitter3 = 1u << 27;
+inline constexpr uint32_t kAddOnTransmitterBits[4] = {kAddOnTransmitter0, kAddOnTransmitter1,
+                                                      kAddOnTransmitter2, kAddOnTransmitter3};
 inline constexpr uint32_t kAddOnTunerA = 0x8000;
 inline constexpr uint32_t kAddOnTunerB = 0x10000;
 inline constexpr uint32_t kAddOnSecondHd15 = 0x40000;

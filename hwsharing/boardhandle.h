@@ -25,6 +25,9 @@ inline constexpr uint32_t kBoardFlagVgaDevice = 1u << 0;       // decodes VGA
 inline constexpr uint32_t kBoardFlagHwInitialised = 1u << 1;
 inline constexpr uint32_t kBoardFlagCustomSysClock = 1u << 2;
 inline constexpr uint32_t kBoardFlagPinsNotFromRom = 1u << 3;
+// Outputs 0 and 1 are swapped: their monitor records trade places, and the
+// analog EDID reads take each other's DDC port (0 and 5).
+inline constexpr uint32_t kBoardFlagMonitorsSwapped = 1u << 4;
 inline constexpr uint32_t kBoardFlagsLowBandwidthMask = 0x7u << 5;
 inline constexpr uint32_t kBoardFlagBothPanelsDigital = 1u << 8;
 inline constexpr uint32_t kBoardFlagAcpiOff = 1u << 17;
@@ -202,10 +205,14 @@ struct BOARDHANDLE {
   uint8_t ucTransmitterEdge;
   uint8_t ucSiParamsEdge;
   uint8_t aucEncoderPad[2];
+  // The horizontal-link cancel word of each hardware output table entry
+  // (aHwOutput): 1 when a horizontal display-start change must not carry
+  // the entry's linked outputs along.
+  uint32_t aulHwOutputLinkCancel[4];
   uint8_t aucVgaState[kVgaStateSize];
   uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize -
                       2 * sizeof(MCSRECORD) - sizeof(DACINFO) - sizeof(MODEINFO) -
-                      3 * sizeof(uint32_t)];
+                      3 * sizeof(uint32_t) - 4 * sizeof(uint32_t)];
   DEVICEJUMPTABLE oJumpTable;
   const MISCFUNCTIONS* pMISCFunctions;
   const CLIENTFUNCTIONS* pClientFunctions;
@@ -234,6 +241,28 @@ inline uint32_t MultiOutputFlag(const BOARDHANDLE* h) { return h->oCem.ulPresent
 inline uint32_t BoardType(const BOARDHANDLE* h) { return h->oCem.ulBoardType; }
 inline uint16_t CemModuleCode(const BOARDHANDLE* h) { return h->oCem.usModuleCode; }
 inline uint8_t PinsCemCode(const BOARDHANDLE* h) { return h->oPins.aucData[421]; }
+// The board description's two rows of connector bytes: the connector codes
+// (bytes 144-147, the code in the low six bits) and the connector
+// description bytes after them (148-151; analog, digital, TV, dual-link and
+// routing bits).
+inline constexpr size_t kPinsConnectorCodes = 144;
+inline constexpr size_t kPinsConnectorBytes = 148;
+inline constexpr uint32_t kConnectorCodeMask = 0x3F;
+inline uint32_t PinsConnectorCode(const BOARDHANDLE* h, uint32_t connector) {
+  return h->oPins.aucData[kPinsConnectorCodes + (connector & 3)] & kConnectorCodeMask;
+}
+// Bits of a connector description byte.
+inline constexpr uint8_t kConnectorAnalog = 0x01;
+inline constexpr uint8_t kConnectorDigital = 0x02;
+inline constexpr uint8_t kConnectorTv = 0x04;
+inline constexpr uint8_t kConnectorAnalogB = 0x08;
+inline constexpr uint8_t kConnectorDualLink = 0x10;
+inline constexpr uint8_t kConnectorAnalogVariant = 0x20;
+inline constexpr uint8_t kConnectorRouted = 0x40;       // through the expansion module
+inline constexpr uint8_t kConnectorQuadExpansion = 0x80;
+inline uint8_t PinsConnectorByte(const BOARDHANDLE* h, uint32_t connector) {
+  return h->oPins.aucData[kPinsConnectorBytes + (connector & 3)];
+}
 inline uint16_t PinsVersion(const BOARDHANDLE* h) {
   return static_cast<uint16_t>(h->oPins.aucData[4] | (h->oPins.aucData[5] << 8));
 }

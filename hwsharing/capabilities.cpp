@@ -193,13 +193,20 @@ bool NeedsCem(const BOARDHANDLE* h, uint32_t flOutput) {
   return Type(h) == 15 && h->oCpld.ulPresent != 0;
 }
 
+bool FirstArrangementConnectors(const BOARDHANDLE* h) {
+  const uint8_t* c = h->oPins.aucData + kPinsConnectorCodes;  // codes, then description bytes
+  return (c[0] == 2 || c[0] == 9) && (c[4] & 0x10) && !((c[5] | c[6] | c[7]) & 0xDA) &&
+         !((c[1] | c[2] | c[3]) & 0x0A);
+}
+
+bool UsesFirstOutputArrangement(const BOARDHANDLE* h) {
+  if (IsEarlyKestrion(h->usDeviceId)) return true;
+  if (h->usDeviceId == kDeviceKestrionNext1 && h->ulRevision == 1) return true;
+  if (Type(h) == 4) return true;
+  return FirstArrangementConnectors(h);
+}
+
 uint32_t OutputArrangementValue(const BOARDHANDLE* h) {
   constexpr uint32_t kFirstArrangement = 0x40;
-  const uint8_t* c = h->oPins.aucData + 0x90;  // connector description
-  if (IsEarlyKestrion(h->usDeviceId)) return kFirstArrangement;
-  if (h->usDeviceId == kDeviceKestrionNext1 && h->ulRevision == 1) return kFirstArrangement;
-  if (Type(h) == 4) return kFirstArrangement;
-  const bool connectors = (c[0] == 2 || c[0] == 9) && (c[4] & 0x10) && !((c[5] | c[6] | c[7]) & 0xDA) &&
-                          !((c[1] | c[2] | c[3]) & 0x0A);
-  return connectors ? kFirstArrangement : 0;
+  return UsesFirstOutputArrangement(h) ? kFirstArrangement : 0;
 }

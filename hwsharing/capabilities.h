@@ -37,6 +37,15 @@ uint32_t Dac1Mask(const BOARDHANDLE* h);
 uint32_t Dac2Mask(const BOARDHANDLE* h);
 uint32_t OutputPathMask(const BOARDHANDLE* h, unsigned path);  // path 0..3
 
+// The board's connector description (bytes 144-151) is the first output
+// arrangement's: connector 0 coded 2 or 9 with its dual-link bit, and none
+// of the other connectors' digital or routing bits.
+bool FirstArrangementConnectors(const BOARDHANDLE* h);
+// The board uses the first output arrangement: the family's first two
+// chips, the first later chip at revision 1, board type 4, or the connector
+// description above. On it the controllers change video parameters
+// together.
+bool UsesFirstOutputArrangement(const BOARDHANDLE* h);
 // Value of the output-arrangement register (0x1C58) that bring-up writes for
 // this board: 0x40 for the first arrangement, 0 for the second.
 uint32_t OutputArrangementValue(const BOARDHANDLE* h);

@@ -5,6 +5,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/cem.h"
+#include "hwsharing/cem_miscio.h"
 #include "hwsharing/chrontel_encoder.h"
 #include "hwsharing/devio.h"
 #include "hwsharing/halstatus.h"

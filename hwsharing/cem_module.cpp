@@ -5,6 +5,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/cem.h"
+#include "hwsharing/cem_miscio.h"
 #include "hwsharing/cem_fpga.h"
 #include "hwsharing/chrontel.h"
 #include "hwsharing/chrontel_encoder.h"

@@ -12,6 +12,8 @@
 #include "hwsharing/cem_fpga.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/miscio.h"
+#include "hwsharing/monitor_info.h"
+#include "hwsharing/output_inventory.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/power.h"

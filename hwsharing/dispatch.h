@@ -27,6 +27,7 @@ struct VLNTIMING;
 struct EDID2LAYOUT;
 struct PUBLICLUT;
 struct VGAINFO;
+struct OUTPUTINFO;
 
 // ---- Slot types --------------------------------------------------------------------
 // Function types; a slot holds a pointer to one.
@@ -39,6 +40,7 @@ using HalSlotOut = HALSTATUS(BOARDHANDLE* h, uint32_t* out);
 using HalSlotTwoU32 = HALSTATUS(BOARDHANDLE* h, uint32_t first, uint32_t second);
 using HalSlotU32Out = HALSTATUS(BOARDHANDLE* h, uint32_t value, uint32_t* out);
 using HalSlotRecord = HALSTATUS(BOARDHANDLE* h, void* record);
+using HalSlotOutputInfo = HALSTATUS(BOARDHANDLE* h, OUTPUTINFO* info, uint32_t requestMask);
 using HalSlotSysClock = HALSTATUS(BOARDHANDLE* h, SYSCLOCKINFO* clock);
 using HalSlotDisplayStart = HALSTATUS(BOARDHANDLE* h, uint32_t controller, uint32_t x,
                                       uint32_t y);
@@ -182,7 +184,7 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(45, SetDigitalOutputFormat, HalSlotFormats, HSLKSTSetDigitalOutputFormat) \
   X(46, SetOverscanColor, HalSlotTwoU32, HSLKSTSetOverscanColor) \
   X(47, GetDTVModeInfo, HalSlotModeU32, HSLCHRGetDTVModeInfo) \
-  X(48, GetOutputInfo, HalSlotRecord, HSLKSTGetOutputInfo) \
+  X(48, GetOutputInfo, HalSlotOutputInfo, HSLKSTGetOutputInfo) \
   X(49, GetFreeFS, HalSlotU32Out, HSLKSTGetFreeFS) \
   X(50, GetGclk, HalSlotOut, HSLKSTGetGclk) \
   X(51, GetPInSSystemCLock, HalSlotSysClock, HSLKSTGetPInSSystemCLock) \

@@ -209,7 +209,9 @@ HALSTATUS HALSetOverscanColor(BOARDHANDLE* h, uint32_t colour, uint32_t controll
   return SlotEntry(h, h->oJumpTable.SetOverscanColor, colour, controller);
 }
 
-HALSTATUS HALGetOutputInfo(BOARDHANDLE* h, void* info) { return SlotEntry(h, h->oJumpTable.GetOutputInfo, info); }
+HALSTATUS HALGetOutputInfo(BOARDHANDLE* h, OUTPUTINFO* info, uint32_t requestMask) {
+  return SlotEntry(h, h->oJumpTable.GetOutputInfo, info, requestMask);
+}
 
 HALSTATUS HALClearHotPlugHwInt(BOARDHANDLE* h) {
   h->status = kHalOk;

@@ -8,6 +8,8 @@
 
 #include "hwsharing/haltypes.h"
 
+struct OUTPUTINFO;
+
 inline constexpr HALSTATUS kErrBoardNotSupported = 0xA0203060;
 inline constexpr HALSTATUS kErrCustomCallClass = 0x807020E0;
 inline constexpr HALSTATUS kErrNoHotPlugInterrupt = 0xA020C060;
@@ -73,7 +75,7 @@ HALSTATUS HALI2CClosePort(BOARDHANDLE* h, uint32_t port);
 HALSTATUS HALValidateDigitalOutputFormat(BOARDHANDLE* h, uint32_t* formats, uint32_t count);
 HALSTATUS HALSetDigitalOutputFormat(BOARDHANDLE* h, uint32_t* formats, uint32_t count);
 HALSTATUS HALSetOverscanColor(BOARDHANDLE* h, uint32_t colour, uint32_t controller);
-HALSTATUS HALGetOutputInfo(BOARDHANDLE* h, void* info);
+HALSTATUS HALGetOutputInfo(BOARDHANDLE* h, OUTPUTINFO* info, uint32_t requestMask);
 HALSTATUS HALClearHotPlugHwInt(BOARDHANDLE* h);
 HALSTATUS HALGetDiscreteVideoParameters(BOARDHANDLE* h, MODEINFO* mode, uint32_t identifier);
 // Converts a 256-byte EDID 2.0 block into a 128-byte EDID 1.x block.

@@ -31,7 +31,6 @@ inline constexpr uint32_t kCapsSecondDigital = 0x200000;
 // Board flags that the monitor code reads or toggles.
 inline constexpr uint32_t kBoardFlagSamePreferredSize = 0x100;
 inline constexpr uint32_t kBoardFlagSecondMonitorWithFirst = 0x1000;
-inline constexpr uint32_t kBoardFlagMonitorsSwapped = 0x10;
 inline constexpr uint32_t kBoardFlagSeparatePreferredSizes = 0x80000;
 
 // flOutput bit of a query that names output 1 (else output 0).

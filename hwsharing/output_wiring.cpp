@@ -260,10 +260,6 @@ bool AllTransmitters(const BOARDHANDLE* h) {
   return true;
 }
 
-// Board-description bytes 148-151: bit 4 marks a dual-link connector.
-constexpr uint32_t kPinsConnectorBytes = 148;
-constexpr uint8_t kPinsConnectorDualLink = 0x10;
-
 }  // namespace
 
 BOARDWIRING BoardWiringOf(const BOARDHANDLE* h) {
@@ -275,7 +271,7 @@ BOARDWIRING BoardWiringOf(const BOARDHANDLE* h) {
   b.allTransmitters = AllTransmitters(h);
   bool pinsFlag = false;
   for (unsigned i = 0; i < 4; ++i)
-    pinsFlag |= (h->oPins.aucData[kPinsConnectorBytes + i] & kPinsConnectorDualLink) != 0;
+    pinsFlag |= (PinsConnectorByte(h, i) & kConnectorDualLink) != 0;
   b.fpgaFlag = pinsFlag && (h->aFpga[0].ulPresent != 0 || h->aFpga[1].ulPresent != 0);
   return b;
 }

@@ -26,15 +26,11 @@
   X(HSLKSTSetTVProcAmp, (BOARDHANDLE* h, TVPROCAMP* values, uint32_t mask)) \
   X(HSLKSTSetTVStandard, (BOARDHANDLE* h, uint32_t standard)) \
   X(HSLKSTSetTVCableType, (BOARDHANDLE* h, uint32_t cable)) \
-  X(HSLKSTDetectTV, (BOARDHANDLE* h, uint32_t* detected)) \
-  X(HSLKSTGetMonitorEDID_OLD, (BOARDHANDLE* h, uint32_t port)) \
   X(HSLKSTGetAddOnInfo, (BOARDHANDLE* h)) \
   X(HSLB90InitializeHardware, (BOARDHANDLE* h)) \
   X(HSLKSTValidateDualCRTCConfig, (BOARDHANDLE* h, MODEINFO* modes)) \
   X(HSLKSTGetModeBandwidth, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidth)) \
   X(HSLKSTClearDisplay, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLKSTGetAllMonitorInfo, (BOARDHANDLE* h)) \
-  X(HSLKSTGetOutputInfo, (BOARDHANDLE* h, void* info)) \
   X(HSLB90GetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
   X(HSLKSTGetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
   X(HSLB90GetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
@@ -77,17 +73,17 @@
     (h, rates, secondRates)) \
   X(HSLKSTIsDigitalFormatSupported, (BOARDHANDLE* h, uint32_t format, uint32_t output), \
     (h, format, output)) \
-  X(HSLKSTGetSpecificMonitorInfo, (BOARDHANDLE* h, uint32_t output), (h, output)) \
-  X(HSLKSTGetDefaultAllHwOutputInfo, (BOARDHANDLE* h), (h)) \
   X(HSLKSTGetChrontelOutputMode, (BOARDHANDLE* h, uint32_t encoder, uint32_t flOutput, \
                                   uint32_t* mode), (h, encoder, flOutput, mode)) \
   X(HSLKSTIsModuleCurrentlyInUse, (BOARDHANDLE* h, uint32_t type, uint32_t module, \
                                    uint32_t* inUse), (h, type, module, inUse)) \
   X(HSLKSTQuadBoardIsTVClockSourceEnabled, (BOARDHANDLE* h, uint32_t* enabled, \
                                             uint32_t* source), (h, enabled, source)) \
-  X(HSLKstCEMSpInitMiscIO, (BOARDHANDLE* h), (h)) \
-  X(HSLKstCEMSpSetMiscIO, (BOARDHANDLE* h, uint32_t function, uint32_t level), \
-    (h, function, level))
+  X(HSLKSTGetFreeDCModule, (BOARDHANDLE* h, uint32_t* module, uint32_t* found), (h, module, found)) \
+  X(HSLEnableSyncOnOutput, (BOARDHANDLE* h, uint32_t* flOutput, uint32_t syncOn, uint32_t* savedDac1, \
+                            uint32_t* savedDac2), (h, flOutput, syncOn, savedDac1, savedDac2)) \
+  X(HSLDisableSyncOnOutput, (BOARDHANDLE* h, uint32_t flOutput, const uint32_t* savedDac1, \
+                             const uint32_t* savedDac2), (h, flOutput, savedDac1, savedDac2))
 
 #define ORV_PENDING_HWLIB_FUNCTIONS(X) \
   ORV_PENDING_JUMP_TABLE(X) \

@@ -26,6 +26,9 @@ inline constexpr uint32_t kRegVBlank = 0x1920;  // blank start, blank end
 inline constexpr uint32_t kRegVTotal = 0x192C;  // total, active
 inline constexpr uint32_t kRegVSync = 0x1930;   // sync start, sync end
 inline constexpr uint32_t kRegOverscan = 0x188C;
+// Horizontal total word: two 12-bit halves.
+inline constexpr uint32_t kRegHTotal = 0x1910;
+inline constexpr uint32_t kHTotalHighHalf = 0xFFFu << 16;
 inline constexpr uint32_t kRegCursorCtl = 0x18C4;
 
 inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
@@ -103,6 +106,15 @@ inline constexpr uint32_t kRegDacCtl1 = 0x1C18;
 inline constexpr uint32_t kRegDacCtl2 = 0x1C1C;
 inline constexpr uint32_t kDac1Blank = 1u << 15;
 inline constexpr uint32_t kDac2Blank = 1u << 16;
+// Bits 10 and 12 of either word stop the DAC's two syncs (the DAC is off).
+inline constexpr uint32_t kDacOff = (1u << 10) | (1u << 12);
+// Load-sense comparators: three channel bits per DAC (DAC 1 bits 0-2, DAC 2
+// bits 3-5); a clear bit means that the channel drives a load.
+inline constexpr uint32_t kRegDacSense = 0x1C14;
+inline constexpr uint32_t kDacSenseChannels = 3;
+inline constexpr uint32_t DacSenseBits(uint32_t sense, uint32_t dac) {
+  return (sense >> (kDacSenseChannels * dac)) & 0x7u;
+}
 
 // DVO 1 in module clock word 0: a disable bit and a 3-bit clock code whose
 // bits 0-1 sit in bits 13-14 and bit 2 in bit 27.

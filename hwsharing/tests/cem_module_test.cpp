@@ -86,7 +86,6 @@ TEST_F(CemModule, PassiveAndActiveModulesPulseTheirResetLine) {
     expected[expected.size() - 2].second += 30;
     expected.pop_back();
     EXPECT_EQ(Trace(kRegGpio), expected);
-    EXPECT_EQ(orvstandin::TimesCalled("HSLKstCEMSpInitMiscIO"), 1u);
   }
 }
 
@@ -107,7 +106,6 @@ TEST_F(CemModule, CpldAndHybridModules) {
   h->oCem.ulPresent = 0;
   ASSERT_EQ(HSLKSTInitCEM(h), 0u);
   EXPECT_TRUE(hw.WritesTo(kRegGpio).empty());
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKstCEMSpInitMiscIO"), 1u);
 }
 
 // ---- Enable by control method ------------------------------------------------------------
@@ -300,22 +298,35 @@ TEST_F(CemModule, EmbeddedSyncOnTheFpgas) {
   EXPECT_EQ(f0.DataWrites().size(), 1u);
 }
 
+// The routings drive the expander lines that the board description gives
+// their functions: line 1 the second DDC select (group 0), lines 4 and 6
+// the dual-link routings (group 1), each as bit 4 + line of FPGA register 8.
 TEST_F(CemModule, MiscIoRoutings) {
+  h->oPins.aucData[4] = 0x0B;  // a description with the expander codes
+  h->oPins.aucData[5] = 0x06;
+  hwtest::PutPinsDword(h, 440, (3u << 4) | (4u << 16) | (5u << 24));
+  h->aFpga[0] = I2CDEVICE{1, 1, 0xE0, 0};
+  h->aFpga[1] = I2CDEVICE{1, 1, 0xE2, 0};
+  orvsim::FpgaChip& f0 = OnPort1<orvsim::FpgaChip>(0xE0);
+  orvsim::FpgaChip& f1 = OnPort1<orvsim::FpgaChip>(0xE2);
+  f0.SetRegister(8, 0x01);
   ASSERT_EQ(HSLKSTEnableCEMDDCSel2(h), 0u);
+  EXPECT_EQ(f0.Register(8), 0x21);
   ASSERT_EQ(HSLKSTDisableCEMDDCSel2(h), 0u);
+  EXPECT_EQ(f0.Register(8), 0x01);
   h->oCem.ulBoardType = 14;  // an expansion board
-  for (uint32_t output : {0u, 1u, 2u, 3u}) HSLKSTEnableCEMDualDVI(h, output);
-  HSLKSTDisableCEMDualDVI(h, 3);
-  h->oCem.usModuleCode = 37;  // wired as a standard board: no routing
   HSLKSTEnableCEMDualDVI(h, 0);
-  const std::pair<uint64_t, uint64_t> expected[] = {{3, 1}, {3, 0}, {4, 1}, {4, 1},
-                                                    {5, 1}, {5, 1}, {5, 0}};
-  ASSERT_EQ(orvstandin::TimesCalled("HSLKstCEMSpSetMiscIO"), 7u);
-  for (size_t i = 0; i < 7; ++i) {
-    const orvstandin::CallArgs a = orvstandin::ArgsOf("HSLKstCEMSpSetMiscIO", i);
-    EXPECT_EQ(a.values[0], expected[i].first) << i;
-    EXPECT_EQ(a.values[1], expected[i].second) << i;
-  }
+  EXPECT_EQ(f1.Register(8), 0x10);
+  for (uint32_t output : {1u, 2u, 3u}) HSLKSTEnableCEMDualDVI(h, output);
+  EXPECT_EQ(f1.Register(8), 0x50);
+  HSLKSTDisableCEMDualDVI(h, 3);
+  EXPECT_EQ(f1.Register(8), 0x10);
+  const size_t writes = f1.DataWrites().size();
+  h->oCem.usModuleCode = 37;  // wired as a standard board: no routing
+  HSLKSTDisableCEMDualDVI(h, 0);
+  EXPECT_EQ(f1.DataWrites().size(), writes);
+  EXPECT_EQ(f0.Register(8), 0x01);
+  EXPECT_EQ(h->status, 0u);
 }
 
 // Digital output 1 on a board without the multi-output flag disturbs

@@ -12,6 +12,7 @@
 #include "core/regs/misc_io.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/devio.h"
+#include "hwsharing/edid.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/tests/chip_fixture.h"
@@ -180,16 +181,24 @@ TEST_F(DeviceIo, SettingFormatsStoresAndRefreshesMonitors) {
   EXPECT_EQ(HSLKSTSetDigitalOutputFormat(h, five, 5), kErrDigitalFormat);
   EXPECT_EQ(h->aulDigitalOutputFormat[0], kDigitalFormatNone) << "nothing stored";
   h->status = 0;
-  uint32_t formats[2] = {3, 0};
+  // Format 4 halves the pixel rate on the link: output 0's monitor record,
+  // gathered again because the output became digital, says so; output 1's
+  // record, whose format stays none, is not gathered again.
+  uint32_t formats[2] = {4, 0};
+  h->aMonitorInfo[0].flMonitor = 0;
+  h->aMonitorInfo[1].flMonitor = 0;
+  h->aulDigitalOutputFormat[1] = 5;
+  formats[1] = 5;
+  h->aHwOutput[0].ulCaps = 0xDEAD;
   EXPECT_EQ(HSLKSTSetDigitalOutputFormat(h, formats, 2), 0u);
-  EXPECT_EQ(h->aulDigitalOutputFormat[0], 3u);
-  EXPECT_EQ(h->aulDigitalOutputFormat[1], kDigitalFormatNone);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetSpecificMonitorInfo"), 1u) << "output 0 became digital";
-  EXPECT_EQ(orvstandin::ArgsOf("HSLKSTGetSpecificMonitorInfo").values[0], 0u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetDefaultAllHwOutputInfo"), 1u);
-  // A failure of the output table is what the caller gets.
-  orvstandin::SetResult("HSLKSTGetDefaultAllHwOutputInfo", 0xb1e00131);
-  EXPECT_EQ(HSLKSTSetDigitalOutputFormat(h, formats, 2), 0xb1e00131u);
+  EXPECT_EQ(h->aulDigitalOutputFormat[0], 4u);
+  EXPECT_EQ(h->aulDigitalOutputFormat[1], 5u);
+  EXPECT_NE(h->aMonitorInfo[0].flMonitor & kMonitorPixelDoubled, 0u) << "output 0 became digital";
+  EXPECT_EQ(h->aMonitorInfo[1].flMonitor & kMonitorPixelDoubled, 0u) << "output 1 stayed digital";
+  EXPECT_NE(h->aHwOutput[0].ulCaps, 0xDEADu) << "the output table is built again";
+  formats[0] = 0;
+  EXPECT_EQ(HSLKSTSetDigitalOutputFormat(h, formats, 1), 0u);
+  EXPECT_EQ(h->aulDigitalOutputFormat[0], kDigitalFormatNone);
 
   MODEINFO mode{};
   uint32_t format = 0, index = 9;

@@ -18,6 +18,7 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
+#include "hwsharing/output_inventory.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/tests/hw_fixture.h"
 

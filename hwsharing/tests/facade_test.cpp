@@ -14,10 +14,12 @@
 #include "hwsharing/gtf_cvt.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/monitor.h"
+#include "hwsharing/pins.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "platform/board/companion_chips.h"
 #include "platform/board/chip_cursor.h"
+#include "platform/board/chip_gpio_i2c.h"
 
 namespace {
 
@@ -311,10 +313,19 @@ TEST(Facade, OpenLibraryBringsUpASupportedBoard) {
   hwtest::HwBoard hw(hwtest::Config(kDeviceKestrionNext1));
   ORVClientRecord client = hw.client();
   orvstandin::Reset();
+  // A monitor on connector 0, reached through the library's default DDC
+  // lines (the add-on look-up runs right after the description is read).
+  hw.Chip();
+  hwtest::Edid1 e;
+  e.Seal();
+  hw.board().I2c(orvsim::kBusDdcConnector0).Emplace<orvsim::EdidEeprom>(std::vector<uint8_t>(e.data(), e.data() + 128));
+  orvstandin::SetAction("HSLKSTGetAddOnInfo",
+                        [](void* h) { hwtest::PutPinsDword(static_cast<BOARDHANDLE*>(h), kPinsMiscIoMap, 0); });
   EXPECT_EQ(ORVOpenLibrary(hw.h(), &client), kHalOk);
+  orvstandin::SetAction("HSLKSTGetAddOnInfo", nullptr);
   EXPECT_EQ(hw.h()->pClient, &client);
   EXPECT_EQ(hw.h()->ulSignature, 15292u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetAllMonitorInfo"), 1u);
+  EXPECT_NE(hw.h()->aMonitorInfo[0].flMonitor & kMonitorEdidValid, 0u) << "the monitors were gathered";
   EXPECT_EQ(ORVCloseLibrary(hw.h()), kHalOk);
   EXPECT_EQ(ORVGetBOARDHANDLESize(), 20392u);
 }

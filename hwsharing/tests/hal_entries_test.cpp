@@ -16,6 +16,7 @@
 #include "hwsharing/hal_entries.h"
 #include "hwsharing/hal_tools.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/output_inventory.h"
 #include "hwsharing/tests/hw_fixture.h"
 #include "platform/board/addon_chips.h"
 #include "platform/board/chip_cursor.h"
@@ -130,6 +131,9 @@ TEST(HalEntries, EveryEntryStartsFromAClearStatus) {
   t.SetOverscanColor = RecordingSlot;
   t.ConfigOverride = RecordingSlot;
   t.CustomCall = RecordingSlot;
+  t.GetAllMonitorInfo = RecordingSlot;
+  t.GetOutputInfo = RecordingSlot;
+  OUTPUTINFO info{};
   const char* const kRecorded = "recording slot";
   const std::pair<const char*, std::function<HALSTATUS()>> entries[] = {
       {"HSLKSTValidateMode", [&] { return HALValidateMode(h, &mode); }},
@@ -141,11 +145,11 @@ TEST(HalEntries, EveryEntryStartsFromAClearStatus) {
       {"HSLKSTClearDisplay", [&] { return HALClearDisplay(h, &mode); }},
       {kRecorded, [&] { return HALSetColorLUT(h, 0, 0, nullptr, 0); }},
       {kRecorded, [&] { return HALDeviceIoControl(h, 1, nullptr, 0, nullptr, 0, nullptr); }},
-      {"HSLKSTGetAllMonitorInfo", [&] { return HALGetAllMonitorInfo(h); }},
+      {kRecorded, [&] { return HALGetAllMonitorInfo(h); }},
       {kRecorded, [&] { return HALValidateDigitalOutputFormat(h, &word, 1); }},
       {kRecorded, [&] { return HALSetDigitalOutputFormat(h, &word, 1); }},
       {kRecorded, [&] { return HALSetOverscanColor(h, 0xFF, 0); }},
-      {"HSLKSTGetOutputInfo", [&] { return HALGetOutputInfo(h, &word); }},
+      {kRecorded, [&] { return HALGetOutputInfo(h, &info, 0xF); }},
       {kRecorded, [&] { return HALConfigOverride(h, 7, 9); }},
       {"HSLKSTSetPowerState", [&] { return HALSetPowerState(h, 0x10000001); }},
       {kRecorded, [&] { return HALCustomCall(h, 0x0000000A, nullptr, nullptr); }},

@@ -4,7 +4,7 @@
 // answer through their recording stand-ins; when the add-on stand-in runs
 // (right after the board description was read) the fixture fills the
 // board's outputs and puts its own clock limits and quad board type over
-// the description's, and the monitor stand-in fills the monitors' EDIDs.
+// the description's. Monitors sit on the boards' DDC lines.
 #pragma once
 
 #include <stdint.h>
@@ -13,13 +13,17 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/edid.h"
 #include "hwsharing/monitor.h"
+#include "hwsharing/pins.h"
 #include "hwsharing/tests/edid_fixture.h"
+#include "platform/board/chip_gpio_i2c.h"
+#include "platform/board/ddc_devices.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
@@ -58,23 +62,9 @@ inline void FillBoardInfo(void* subject) {
     h->oCem.ulPresent = 1;
     h->oCem.ulBoardType = d.quadType;
   }
-}
-
-inline void FillMonitors(void* subject) {
-  auto* h = static_cast<BOARDHANDLE*>(subject);
-  for (const auto& [output, edid] : Description().edids) {
-    if (edid.empty() || output >= 4) continue;
-    MONITORINFO& mi = h->aMonitorInfo[output];
-    std::memset(&mi, 0, sizeof(mi));
-    std::memcpy(mi.aucEdid, edid.data(), std::min<size_t>(edid.size(), kEdidBufferSize));
-    mi.flMonitor = kMonitorPresent | kMonitorEdidValid;
-    mi.ulEdidVersion = HALPGetEDIDVersion(mi.aucEdid);
-    HALPGetMonitorProperties(h, output);
-    HALPGetEdidModes(h, output);
-    HALPGetMonitorMinimalResolution(h, output);
-    HALPGetMonitorMaximalResolution(h, output);
-    HALPGetMonitorLimits(h, output);
-  }
+  // The library's default misc-IO lines route the DDC ports, as the
+  // simulated chip's default wiring has them.
+  for (size_t i = 0; i < 4; ++i) h->oPins.aucData[kPinsMiscIoMap + i] = 0;
 }
 
 // A monitor's EDID: analog or digital, with a range descriptor.
@@ -94,7 +84,6 @@ class FrontEnd : public testing::Test {
     orvstandin::Reset();
     Description() = BoardDescription();
     orvstandin::SetAction("HSLKSTGetAddOnInfo", FillBoardInfo);
-    orvstandin::SetAction("HSLKSTGetAllMonitorInfo", FillMonitors);
   }
   void TearDown() override {
     KstrnCleanupDriver();
@@ -109,7 +98,23 @@ class FrontEnd : public testing::Test {
     config.subsystem_id = subsystem;
     config.memory_size = uint64_t{memoryMB} << 20;
     config.location = orvsim::PciLocation{1, device, 0};
-    return sim.AddBoard(config);
+    orvsim::Board& board = sim.AddBoard(config);
+    boards.push_back(&board);
+    return board;
+  }
+
+  // Puts the description's monitors on the DDC lines of each board's
+  // connectors, behind the chip's I2C pins.
+  void AttachMonitors() {
+    if (Description().edids.empty()) return;
+    static constexpr unsigned kConnectorBus[4] = {orvsim::kBusDdcConnector0, orvsim::kBusDdcConnector1,
+                                                  orvsim::kBusDdcConnector2, orvsim::kBusDdcConnector3};
+    for (orvsim::Board* board : boards) {
+      chips.push_back(std::make_unique<orvsim::ChipGpioI2c>(*board));
+      chips.back()->WireDefault();
+      for (const auto& [output, edid] : Description().edids)
+        if (!edid.empty() && output < 4) board->I2c(kConnectorBus[output]).Emplace<orvsim::EdidEeprom>(edid);
+    }
   }
 
   // Device sections (one per head, Screen numbers 0.., options added to
@@ -149,6 +154,7 @@ class FrontEnd : public testing::Test {
   // number of screens PreInit kept.
   int PreInit(const std::string& config) {
     EXPECT_TRUE(server.ReadConfig(config));
+    AttachMonitors();
     LoadDriver();
     server.Probe();
     return server.PreInitScreens();
@@ -172,6 +178,8 @@ class FrontEnd : public testing::Test {
   }
 
   orvsim::Simulation sim;
+  std::vector<orvsim::Board*> boards;
+  std::vector<std::unique_ptr<orvsim::ChipGpioI2c>> chips;
   xstub::FakeKernel kernel;
   xstub::Sandbox box;
   xstub::XServer server;
