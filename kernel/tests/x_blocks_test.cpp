@@ -3,6 +3,10 @@
 // the primary surface, and copy faults that change nothing.
 #include <string.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "kernel/client_blocks.h"
 #include "kernel/tests/stream_fixture.h"
 #include "kernel/vidmem/surface_manager.h"
@@ -136,21 +140,101 @@ TEST_F(XBlocks, ValuesThatIndexKernelTablesAreChecked) {
   EXPECT_EQ(Records(file), 0u);
 }
 
-TEST_F(XBlocks, CopyFaultsChangeNothing) {
-  OrvBlockRequest request = SurfaceRequest(0, 3);
-  const uint32_t before = Common()->memoryManager->heapSet->First(kListMain0)->heap->GetFreeBytes();
-  glue.MarkFaulty(&request, sizeof(request));
-  EXPECT_EQ(Request(file, ORV_IOCTL_ALLOC_BLOCK, &request), -14);
-  EXPECT_EQ(Request(file, ORV_IOCTL_FREE_BLOCK, &request), -14);
-  OrvLocalMemoryRequest memory = {};
-  glue.MarkFaulty(&memory, sizeof(memory));
-  EXPECT_EQ(Request(file, ORV_IOCTL_LOCAL_MEMORY, &memory), -14);
-  OrvDeclarePrimaryRequest primary = {};
-  glue.MarkFaulty(&primary, sizeof(primary));
-  EXPECT_EQ(Request(file, ORV_IOCTL_DECLARE_PRIMARY, &primary), -14);
-  glue.ClearUserMemory();
-  EXPECT_EQ(Records(file), 0u);
-  EXPECT_EQ(Common()->memoryManager->heapSet->First(kListMain0)->heap->GetFreeBytes(), before);
+// What a request may change, for the copy-fault table.
+struct Snapshot {
+  size_t deviceObjects, records, glueBlocks, lockedPages, kernelMappings, engineTrace;
+  uint32_t freeMain0, interruptEnable;
+  const uint32_t* primaryCursor;
+  const MmSurface* primarySurface;
+  std::vector<uint32_t> slots;
+  bool operator==(const Snapshot&) const = default;
+};
+
+// Requests 20 and 24 to 29 with records the caller cannot hand over
+// (faulty) or cannot take the answer back into (read-only): each answers
+// -14 (20: 0) and leaves the device as it was. What an allocation had made
+// before its answer failed is undone.
+TEST_F(XBlocks, CopyFaultsAnswerFourteenAndChangeNothing) {
+  OrvBlockRequest held = SurfaceRequest(0, 3);  // a block the client holds, named by 25 and 28
+  ASSERT_EQ(Request(file, ORV_IOCTL_ALLOC_BLOCK, &held), 0);
+  Common()->sharedLocked->primaryEngineMode = 1;
+  auto snapshot = [&] {
+    Snapshot s = {};
+    for (PDEV* p = Common()->ringHead; p != nullptr && s.deviceObjects < 8;
+         p = p->next == Common()->ringHead ? nullptr : p->next)
+      ++s.deviceObjects;
+    s.records = Records(file);
+    s.glueBlocks = glue.LiveBlocks().size();
+    s.lockedPages = glue.LiveLockedPages();
+    s.kernelMappings = glue.LiveKernelMappings();
+    s.engineTrace = dma.Trace().size();
+    s.freeMain0 = Common()->memoryManager->heapSet->First(kListMain0)->heap->GetFreeBytes();
+    s.interruptEnable = board.Peek(0x8FC, 4);
+    s.primaryCursor = Primary()->cursor;
+    s.primarySurface = pdev->primarySurface;
+    // The windows the slots show; a released window leaves its slot empty
+    // where it was, so the order may change but not what is shown.
+    for (uint32_t slot = 0; slot < 20; ++slot)
+      if (const uint32_t window = board.Peek(16 * slot, 4); window != 0) s.slots.push_back(window);
+    std::sort(s.slots.begin(), s.slots.end());
+    return s;
+  };
+  const uint32_t range = XRange({0x212121C6, 1});
+
+  enum Fault { kFaulty, kReadOnly };
+  struct Case {
+    const char* name;
+    uint32_t code;
+    Fault fault;
+    int answer;
+  };
+  const Case cases[] = {
+      {"20 enable", ORV_IOCTL_ENABLE_DEVICE, kFaulty, 0},
+      {"20 enable, answer", ORV_IOCTL_ENABLE_DEVICE, kReadOnly, 0},
+      {"24 surface", ORV_IOCTL_ALLOC_BLOCK, kFaulty, -14},
+      {"24 surface, answer", ORV_IOCTL_ALLOC_BLOCK, kReadOnly, -14},
+      {"24 system surface, answer", ORV_IOCTL_ALLOC_BLOCK, kReadOnly, -14},
+      {"24 window, answer", ORV_IOCTL_ALLOC_BLOCK, kReadOnly, -14},
+      {"25 free", ORV_IOCTL_FREE_BLOCK, kFaulty, -14},
+      {"26 local memory", ORV_IOCTL_LOCAL_MEMORY, kFaulty, -14},
+      {"26 local memory, answer", ORV_IOCTL_LOCAL_MEMORY, kReadOnly, -14},
+      {"27 post", ORV_IOCTL_POST_DMA, kFaulty, -14},
+      {"28 primary", ORV_IOCTL_DECLARE_PRIMARY, kFaulty, -14},
+      {"29 vertical sync", ORV_IOCTL_VSYNC_STATE, kFaulty, -14},
+  };
+  for (const Case& c : cases) {
+    alignas(8) uint8_t record[128] = {};
+    auto put = [&](const auto& value) { memcpy(record, &value, sizeof(value)); };
+    const std::string name = c.name;
+    if (c.code == ORV_IOCTL_ENABLE_DEVICE) {
+      put(ktest::EnableRecord(1));
+    } else if (c.code == ORV_IOCTL_ALLOC_BLOCK) {
+      put(name.find("window") != std::string::npos   ? WindowRequest(kApertureExplicitSize, 0x40000)
+          : name.find("system") != std::string::npos ? SurfaceRequest(3, 24)
+                                                     : SurfaceRequest(0, 3));
+    } else if (c.code == ORV_IOCTL_FREE_BLOCK) {
+      put(held);
+    } else if (c.code == ORV_IOCTL_POST_DMA) {
+      put(OrvDmaPostRequest{0, range, (range + 8) | 3, {}});
+    } else if (c.code == ORV_IOCTL_DECLARE_PRIMARY) {
+      put(OrvDeclarePrimaryRequest{held.handle, 0, reinterpret_cast<uintptr_t>(pdev)});
+    } else if (c.code == ORV_IOCTL_VSYNC_STATE) {
+      put(OrvVSyncStateRequest{{2, 0, 1, 5}});
+    }
+    const Snapshot before = snapshot();
+    if (c.fault == kFaulty) {
+      glue.MarkFaulty(record, sizeof(record));
+    } else {
+      glue.MarkReadOnly(record, sizeof(record));
+    }
+    EXPECT_EQ(glue.Ioctl(file, c.code, reinterpret_cast<unsigned long>(record)), c.answer) << c.name;
+    glue.ClearUserMemory();
+    EXPECT_TRUE(snapshot() == before) << c.name;
+  }
+  // The record itself was fine all along.
+  alignas(8) uint8_t record[128] = {};
+  memcpy(record, &held, sizeof(held));
+  EXPECT_EQ(glue.Ioctl(file, ORV_IOCTL_FREE_BLOCK, reinterpret_cast<unsigned long>(record)), 0);
 }
 
 TEST_F(XBlocks, LocalMemoryInformationOfAHeapList) {

@@ -537,10 +537,16 @@ void Glue::MarkFaulty(const void* address, size_t size) {
   state_->faulty.emplace_back(reinterpret_cast<uintptr_t>(address), size);
 }
 
+void Glue::MarkReadOnly(const void* address, size_t size) {
+  std::lock_guard<std::recursive_mutex> lock(state_->mu);
+  state_->readOnly.emplace_back(reinterpret_cast<uintptr_t>(address), size);
+}
+
 void Glue::ClearUserMemory() {
   std::lock_guard<std::recursive_mutex> lock(state_->mu);
   state_->declared.clear();
   state_->faulty.clear();
+  state_->readOnly.clear();
 }
 
 // ---- Processor, time and log -----------------------------------------------------------

@@ -189,9 +189,11 @@ class __attribute__((visibility("default"))) Glue {
 
   // ---- User memory ------------------------------------------------------
   // Extra user memory of a process (besides the ioctl record and its
-  // mappings), and ranges whose copies fail whoever owns them.
+  // mappings), ranges whose copies fail whoever owns them, and ranges
+  // that can be read but not written (copies to user space fail).
   void DeclareUserMemory(uint32_t processId, const void* address, size_t size);
   void MarkFaulty(const void* address, size_t size);
+  void MarkReadOnly(const void* address, size_t size);
   void ClearUserMemory();
 
   // ---- Interrupts and the DMA engine ----------------------------------------

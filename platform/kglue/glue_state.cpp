@@ -199,13 +199,18 @@ OrvModuleParameter* GlueState::FindParameter(const char* name) const {
 }
 
 bool GlueState::IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
-                             size_t size) {
+                             size_t size, bool forWrite) {
   if (size == 0) return true;
   if (begin + size < begin) return false;
   const uintptr_t end = begin + size;
   std::lock_guard<std::recursive_mutex> lock(mu);
   for (const auto& [at, length] : faulty) {
     if (begin < at + length && at < end) return false;
+  }
+  if (forWrite) {
+    for (const auto& [at, length] : readOnly) {
+      if (begin < at + length && at < end) return false;
+    }
   }
   auto inside = [&](uintptr_t b, size_t n) { return begin >= b && end <= b + n; };
   if (frame != nullptr && frame->recordSize != 0 && inside(frame->record, frame->recordSize))

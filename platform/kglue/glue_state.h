@@ -194,8 +194,11 @@ class GlueState {
   // ---- User memory
   std::vector<UserRange> declared;
   std::vector<std::pair<uintptr_t, size_t>> faulty;
+  std::vector<std::pair<uintptr_t, size_t>> readOnly;
+  // Whether the process may read (or, with forWrite, write) every byte of
+  // the range.
   bool IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
-                    size_t size);
+                    size_t size, bool forWrite);
 
   // ---- Interrupts
   std::thread interruptThread;

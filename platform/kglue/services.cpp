@@ -228,11 +228,12 @@ void* OrvKstrnParameterLookup(const char* section, const char* key) {
 
 namespace {
 
-// Copies when every byte of the user range is the calling process's memory;
+// Copies when every byte of the user range is the calling process's memory
+// (and writable, for a copy to user space);
 // else copies nothing and answers how many bytes were not copied.
-int CopyUser(void* destination, const void* source, const void* user, size_t size) {
+int CopyUser(void* destination, const void* source, const void* user, size_t size, bool toUser) {
   if (!State().IsUserMemory(CurrentProcess(), CurrentFrame(), reinterpret_cast<uintptr_t>(user),
-                            size)) {
+                            size, toUser)) {
     return static_cast<int>(std::min<size_t>(size, INT32_MAX));
   }
   if (size != 0) memcpy(destination, source, size);
@@ -242,11 +243,11 @@ int CopyUser(void* destination, const void* source, const void* user, size_t siz
 }  // namespace
 
 int ClientCopyFromUserSpace(void* kernel, const void* user, size_t size) {
-  return CopyUser(kernel, user, user, size);
+  return CopyUser(kernel, user, user, size, false);
 }
 
 int ClientCopyToUserSpace(void* user, const void* kernel, size_t size) {
-  return CopyUser(user, kernel, user, size);
+  return CopyUser(user, kernel, user, size, true);
 }
 
 // ---- Memory ------------------------------------------------------------------------------
