@@ -350,3 +350,53 @@ TEST_F(BusyLock, EventsKickedWhileTheThreadServesEndAsWithoutTheRace) {
 }
 
 }  // namespace
+
+// ---- Command buffers in local memory -------------------------------------------------------------
+
+// Bus-master flags without system memory: both streams take their buffers
+// from the local heaps, in partition 0 (each through a window of its own) and
+// in partition 1 (through the frame-buffer window).
+class LocalStreams : public StartedBoard {
+ protected:
+  LocalStreams() : StartedBoard(orvsim::BoardConfig(), ktest::TestBoardOptions(0)) {}
+};
+
+TEST_F(LocalStreams, BuffersComeFromTheHeapsTheProcessorWritesThemAndTheEngineRunsThem) {
+  int ownWindows = 0;
+  int partition1 = 0;
+  for (BmBufferPool* pool : {static_cast<BmBufferPool*>(Primary()), static_cast<BmBufferPool*>(Secondary())}) {
+    ASSERT_NE(pool->head, nullptr);
+    const BmBuffer* b = pool->head;
+    do {
+      EXPECT_EQ(b->memoryType, kBmMemLocal);
+      EXPECT_EQ(b->busType, kBmMemLocal);
+      ASSERT_NE(b->surface, nullptr);
+      ASSERT_LE(b->busAddress + b->size, board.LocalMemorySize());
+      // What the processor writes at either end lands at the device address.
+      auto* words = static_cast<uint32_t*>(b->cpuAddress);
+      const size_t last = b->size / 4 - 1;
+      words[0] = 0xA5A50000u | static_cast<uint32_t>(b->busAddress >> 16);
+      words[last] = ~words[0];
+      uint32_t local[2];
+      memcpy(&local[0], board.LocalMemory() + b->busAddress, 4);
+      memcpy(&local[1], board.LocalMemory() + b->busAddress + 4 * last, 4);
+      EXPECT_EQ(local[0], words[0]) << std::hex << b->busAddress;
+      EXPECT_EQ(local[1], words[last]) << std::hex << b->busAddress;
+      ownWindows += b->surface->aperture != nullptr ? 1 : 0;
+      partition1 += b->busAddress >= 0x8000000 ? 1 : 0;
+      b = b->next;
+    } while (b != pool->head);
+  }
+  EXPECT_GT(ownWindows, 0);
+  EXPECT_GT(partition1, 0);
+
+  BmPrimInt* stream = Primary();
+  SharedLocked()->primaryEngineMode = 1;
+  uint32_t* at = stream->Reserve(2);
+  ASSERT_NE(at, nullptr);
+  at[0] = kTagGroup;
+  at[1] = 0x40;
+  ASSERT_TRUE(stream->Start());
+  EXPECT_EQ(dma.ReachedTag(), 0x40u);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+}

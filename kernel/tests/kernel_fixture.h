@@ -15,6 +15,7 @@
 #include "core/orv_abi.h"
 #include "core/pdev.h"
 #include "kernel/kernel_device.h"
+#include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_flip.h"
 #include "platform/board/chip_interrupts.h"
@@ -54,7 +55,7 @@ class KernelTest : public ::testing::Test {
  protected:
   explicit KernelTest(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
                       const kglue::BoardOptions& options = TestBoardOptions())
-      : board(sim.AddBoard(config)), dma(board), irq(board), flips(board, irq) {
+      : board(sim.AddBoard(config)), dma(board), irq(board), flips(board, irq), windows(board) {
     orvstandin::Reset();
     dma.SetInterrupts(&irq);
     glue.Use(&orv_kstrn_driver);
@@ -93,6 +94,7 @@ class KernelTest : public ::testing::Test {
   orvsim::DmaEngine dma;
   orvsim::InterruptController irq;
   orvsim::FlipLatch flips;
+  orvsim::ApertureWindows windows;  // the processor reaches local memory through the slots
   kglue::Glue glue;
   OrvDevice* device = nullptr;
   KernelDevice* kdev = nullptr;

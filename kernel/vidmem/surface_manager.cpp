@@ -246,6 +246,14 @@ void MmSurfaceManager::MakeFrameBufferWindow(const FrameBufferLayout& l) {
   }
 }
 
+uint8_t* MmSurfaceManager::FrameBufferWindowAddress(uint64_t device, uint64_t size) const {
+  const MmHostAperture* w = frameBufferWindow;
+  if (w == nullptr || w->mapped == nullptr) return nullptr;
+  const uint64_t base = w->desc.word0;
+  if (device < base || size > w->desc.size || device - base > w->desc.size - size) return nullptr;
+  return w->mapped + w->surfaceOffset + (device - base);
+}
+
 MmSurfaceManager::~MmSurfaceManager() {
   if (frameBufferWindow != nullptr) {
     frameBufferWindow->Unlock();

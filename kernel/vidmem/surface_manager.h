@@ -51,6 +51,10 @@ class MmSurfaceManager : public OsHeapObject {
   uint32_t MappedHeapSize() const;
   // Whether the heap is one of the board's local-memory heaps.
   bool IsLocalHeap(const MmHeap* heap) const;
+  // The processor's address of local memory [device, device + size)
+  // through the frame-buffer window, which stays mapped; null when the
+  // window does not cover it.
+  uint8_t* FrameBufferWindowAddress(uint64_t device, uint64_t size) const;
   // Keeps [offset, offset + size) of a local heap out of use until the
   // manager goes.
   bool ReserveRange(uint32_t offset, uint32_t size);
