@@ -1,7 +1,8 @@
 // The X driver's core in DMA mode 0 against the kernel module over the device
 // node, in one process: the module makes the device object (request 0x14),
 // the X build's device object maps the shared blocks, asks for its local
-// memory and takes its command buffers from the kernel's page heap; 2D
+// memory and takes its command buffers from the kernel's heaps (page-locked,
+// AGP or local memory, as the board's bus-master flags say); 2D
 // packets written through the X build's primary interface are posted (0x1b)
 // and run by the board's engine in order; the X side's sync wait ends on the
 // tag the engine reports and its buffer switches see the progress word
@@ -9,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+#include <string>
 #include <vector>
 
+#include "core/bm_buffer.h"
 #include "core/bm_prim_int.h"
 #include "core/common_data.h"
 #include "core/lnx_device.h"
@@ -35,12 +39,20 @@ orvsim::BoardConfig SixtyFourMegabytes() {
   return config;
 }
 
-class EndToEnd : public ktest::NodeFixture {
- protected:
-  EndToEnd() : NodeFixture(SixtyFourMegabytes()) {}
+struct BufferMemory {
+  const char* name;
+  uint32_t bmFlags;
+  uint32_t memoryType;  // of the X side's command buffers
 };
 
-TEST_F(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
+void PrintTo(const BufferMemory& c, std::ostream* out) { *out << c.name; }
+
+class EndToEnd : public ktest::NodeFixture, public ::testing::WithParamInterface<BufferMemory> {
+ protected:
+  EndToEnd() : NodeFixture(SixtyFourMegabytes(), GetParam().bmFlags) {}
+};
+
+TEST_P(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
   // The X driver's front end: request 0x14 for unit 0, then its device object.
   OrvEnableRequest enable = {};
   enable.mode.bitsPerPixel = 32;
@@ -74,12 +86,18 @@ TEST_F(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
   ASSERT_NE(shared, nullptr);
   EXPECT_EQ(shared->revisionBits, 0x2u);
   EXPECT_EQ(shared->dmaMode, kDmaModePost);
-  // Its command buffers came from the kernel's page-locked heap.
+  // Its command buffers came from the kernel's heap of their memory:
+  // system memory at bus addresses of the glue's arena, local memory at
+  // device addresses inside the board's memory.
   BmPrimInt* prim = pdev->common->primInt;
   ASSERT_NE(prim, nullptr);
   ASSERT_NE(prim->head, nullptr);
-  EXPECT_GE(prim->head->busAddress, kglue::kArenaBusBase);
-  EXPECT_EQ(prim->head->busType, 3u);
+  EXPECT_EQ(prim->head->memoryType, GetParam().memoryType);
+  if (GetParam().memoryType == kBmMemLocal) {
+    EXPECT_LE(prim->head->busAddress + prim->head->size, board.LocalMemorySize());
+  } else {
+    EXPECT_GE(prim->head->busAddress, kglue::kArenaBusBase);
+  }
 
   // Numbered register writes, a sync packet, posted.
   dma.ClearWrites();
@@ -129,5 +147,12 @@ TEST_F(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
   EXPECT_FALSE(glue.Logged("*ERROR*")) << glue.LogText();
   EXPECT_TRUE(dma.DecodeErrors().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandBuffers, EndToEnd,
+    ::testing::Values(BufferMemory{"page_locked", ktest::kPageLockedBuffers, kBmMemPciLocked},
+                      BufferMemory{"agp", 0x10, kBmMemAgp},
+                      BufferMemory{"local", 0, kBmMemLocal}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

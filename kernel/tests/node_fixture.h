@@ -1,8 +1,8 @@
 // The kernel module loaded into the test process with its glue, behind the
 // X server stand-in's device node, and the X driver's device-node code open
 // on it: a board with its DMA engine and interrupt controller, command
-// buffers in page-locked memory, the module loaded and the board's device
-// made.
+// buffers in the memory the bus-master flags choose (page-locked by
+// default), the module loaded and the board's device made.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "core/lnx_device.h"
+#include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
@@ -23,15 +24,18 @@ namespace ktest {
 
 inline constexpr uint32_t kNodeMajor = 243;
 inline constexpr uint32_t kNodeMinor = 0;
+// Bus-master flags: command buffers in page-locked memory, four a stream.
+inline constexpr uint32_t kPageLockedBuffers = 0x300004;
 
 class NodeFixture : public ::testing::Test {
  protected:
-  explicit NodeFixture(const orvsim::BoardConfig& config = orvsim::BoardConfig())
-      : board(sim.AddBoard(config)), dma(board), irq(board), bridge(glue) {
+  explicit NodeFixture(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
+                       uint32_t bmFlags = kPageLockedBuffers)
+      : board(sim.AddBoard(config)), dma(board), irq(board), windows(board), bridge(glue) {
     orvstandin::Reset();
     dma.SetInterrupts(&irq);
     glue.ServeDma(dma);
-    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, kNodeMinor, &irq});
+    device = glue.AddBoard(board, kglue::BoardOptions{bmFlags, kNodeMinor, &irq});
     glue.Load();
     EXPECT_NE(glue.CreateDevice(device), nullptr);
     box.ProvideKernelModule("orv", kNodeMajor, &bridge);
@@ -46,6 +50,7 @@ class NodeFixture : public ::testing::Test {
   orvsim::Board& board;
   orvsim::DmaEngine dma;
   orvsim::InterruptController irq;
+  orvsim::ApertureWindows windows;  // the processor reaches local memory through the slots
   kglue::Glue glue;
   kglue::NodeBridge bridge;
   OrvDevice* device = nullptr;
