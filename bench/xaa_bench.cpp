@@ -2,7 +2,8 @@
 // decodes every started range): rectangle lists, span lists and a mix of
 // the two, in drawing commands per second, next to the driver core's packet
 // writer storing and starting the same number of packet words through the
-// same primary interface. Screen copies join the mix with their callbacks.
+// same primary interface. The mix has screen copies, each through its
+// temporary surface.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -18,7 +19,7 @@
 #include "platform/xserver/xf86_server.h"
 #include "xdriver/primary_surface.h"
 #include "xdriver/temp_bit.h"
-#include "xdriver/xaa_fill.h"
+#include "xdriver/xaa_hooks.h"
 #include "xdriver/xaa_setup.h"
 
 namespace {
@@ -119,8 +120,21 @@ void BM_XaaSpanLists(benchmark::State& state) {
 }
 BENCHMARK(BM_XaaSpanLists);
 
-// Rectangle lists in two raster operations and span lists, as a desktop
-// redraw issues them.
+// Screen copies of 64 x 32 pixels, each through its own temporary surface.
+void BM_XaaScreenCopies(benchmark::State& state) {
+  Screen s;
+  for (auto _ : state) {
+    KstrnXAASetupForScreenToScreenCopy(s.scrn, 1, 1, GXcopy, 0xFFFFFFFF, -1);
+    for (int i = 0; i < 4; ++i) KstrnXAASubsequentScreenToScreenCopy(s.scrn, 10 + i, 20, 300, 40 + 40 * i, 64, 32);
+    s.Trim();
+  }
+  state.SetItemsProcessed(state.iterations() * 4);
+  state.SetLabel("copies");
+}
+BENCHMARK(BM_XaaScreenCopies);
+
+// Rectangle lists in two raster operations, span lists and screen copies,
+// as a desktop redraw issues them.
 void BM_XaaMix(benchmark::State& state) {
   Screen s;
   std::vector<BoxRec> boxes = Rectangles();
@@ -132,10 +146,13 @@ void BM_XaaMix(benchmark::State& state) {
     KstrnXAAFillSolidSpans(s.scrn, 0x654321, GXcopy, 0xFFFFFFFF, static_cast<int>(points.size()),
                            points.data(), widths.data(), 1);
     KstrnXAAFillSolidRects(s.scrn, 0xFFFFFF, GXxor, 0x00FFFFFF, 4, boxes.data());
+    KstrnXAASetupForScreenToScreenCopy(s.scrn, -1, 1, GXcopy, 0xFFFFFFFF, -1);
+    KstrnXAASubsequentScreenToScreenCopy(s.scrn, 100, 300, 108, 300, 64, 32);
+    KstrnXAASubsequentScreenToScreenCopy(s.scrn, 200, 300, 208, 300, 64, 32);
     s.Trim();
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(boxes.size() + points.size() + 4));
-  state.SetLabel("rectangles, spans, xor rectangles");
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(boxes.size() + points.size() + 4 + 2));
+  state.SetLabel("rectangles, spans, xor rectangles, copies");
 }
 BENCHMARK(BM_XaaMix);
 

@@ -33,6 +33,10 @@ inline uint32_t& Shadow2dControl(SharedLockedData_t* shared) { return shared->th
 inline uint32_t& Shadow2dClipTopLeft(SharedLockedData_t* shared) { return shared->thread2d.reg1328; }
 inline uint32_t& Shadow2dClipBottomRight(SharedLockedData_t* shared) { return shared->thread2d.reg132C; }
 inline uint32_t& Shadow2dForeground(SharedLockedData_t* shared) { return shared->thread2d.reg1314; }
+inline uint32_t& Shadow2dBackground(SharedLockedData_t* shared) { return shared->thread2d.reg1318; }
+inline uint32_t& Shadow2dPlaneMask(SharedLockedData_t* shared) { return shared->thread2d.reg1324; }
+inline uint32_t& Shadow2dPatternLow(SharedLockedData_t* shared) { return shared->thread2d.reg131C; }
+inline uint32_t& Shadow2dPatternHigh(SharedLockedData_t* shared) { return shared->thread2d.reg1320; }
 // Every set-up ends by copying the dirty word into the enable mask.
 inline void Shadow2dArm(SharedLockedData_t* shared) { Shadow2dEnable(shared) = Shadow2dDirty(shared); }
 

@@ -85,6 +85,24 @@ void SurfDesc2dList::UnassignAll() {
   for (Node& n : nodes) Release(&n, 0);
 }
 
+uint32_t Bind2dDescriptor(PDEV* pdev, DeviceBitmap* b) {
+  uint32_t word;
+  if (b->flags & kDevBitBound) {
+    word = b->assignedWord;
+  } else {
+    SurfDesc2dList* list = b->surfDescList;
+    list->current = list->nodes[1].bitmap == b ? &list->nodes[0] : &list->nodes[1];
+    word = list->AssignCurrentSurfDescTo(b, false);
+  }
+  b->flags &= ~kDevBitHostCopy;
+  const uint32_t index = (word >> k2dDestShift) & 3;
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  Shadow2dDirty(shared) |= k2dDirtyDescriptor0 << index;
+  shared->thread2d.even[index] = b->addressWord;
+  shared->thread2d.odd[index] = b->ModeWord();
+  return word;
+}
+
 bool InitSurfDesc2dList(PDEV* pdev) {
   return ShareBoardObject(pdev, pdev->common->surfDesc2dList, pdev->data2d.surfDescList);
 }

@@ -45,6 +45,12 @@ class SurfDesc2dList : public OsHeapObject {
   void Release(Node* n, uint32_t tag);
 };
 
+// Binds b for drawing: the descriptor it holds, else the list's second node
+// (the first when the second holds b) takes it. The descriptor's words go
+// into the 2D state shadow, marked dirty, and b's host copy is no longer
+// valid. Answers the descriptor word (index << 10).
+uint32_t Bind2dDescriptor(PDEV* pdev, DeviceBitmap* b);
+
 // Row 12: the first device object of the board creates the list.
 bool InitSurfDesc2dList(PDEV* pdev);
 void CleanupSurfDesc2dList(PDEV* pdev);

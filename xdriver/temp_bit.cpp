@@ -275,17 +275,30 @@ uint8_t* TempBit::OpenSurfaceWrite(uint32_t) {
       at[2] = shared->last1300Value;
     }
   }
-  if (IsSystemMemory()) {
-    cpu = LockSurfaceCpu(buffer);
-  } else if (viewAperture == nullptr || !viewAperture->Lock(nullptr, &cpu)) {
-    cpu = nullptr;
-  }
-  if (cpu == nullptr) return nullptr;
+  if (LockBuffer() == nullptr) return nullptr;
   if (!Sync2dWaitForTag(common, buffer->waitTag, "scratch buffer")) {
     CloseSurfaceWrite();
     return nullptr;
   }
   return cpu + buffer->allocStart;
+}
+
+uint8_t* TempBit::OpenSurfaceRead(uint32_t tag) {
+  if (LockBuffer() == nullptr) return nullptr;
+  if (!Sync2dWaitForTag(common, tag, "scratch buffer read")) {
+    CloseSurfaceWrite();
+    return nullptr;
+  }
+  return cpu + buffer->allocStart;
+}
+
+uint8_t* TempBit::LockBuffer() {
+  if (IsSystemMemory()) {
+    cpu = LockSurfaceCpu(buffer);
+  } else if (viewAperture == nullptr || !viewAperture->Lock(nullptr, &cpu)) {
+    cpu = nullptr;
+  }
+  return cpu;
 }
 
 void TempBit::CloseSurfaceWrite() {
@@ -296,6 +309,20 @@ void TempBit::CloseSurfaceWrite() {
     viewAperture->Unlock();
   }
   cpu = nullptr;
+}
+
+TempBit* TempBitFor(PDEV* pdev, DeviceBitmap* bitmap) {
+  TempBit* first = pdev->data2d.tempBits[0];
+  if (bitmap == nullptr) return first;
+  if (bitmap->tempBit != nullptr) return bitmap->tempBit;
+  TempBit* second = pdev->data2d.tempBits[1];
+  TempBit* chosen = first;
+  if (second != nullptr && second->enabled &&
+      ((second->addressWord ^ bitmap->addressWord) & k2dAddressBankB) != 0) {
+    chosen = second;
+  }
+  bitmap->tempBit = chosen;
+  return chosen;
 }
 
 // ---- Row 16 ---------------------------------------------------------------------------------

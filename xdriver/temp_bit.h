@@ -84,12 +84,19 @@ class TempBit : public Surface2d {
   // its wait tag), or null when the memory cannot be reached or the wait
   // gave up. A pointer is given back with CloseSurfaceWrite.
   uint8_t* OpenSurfaceWrite(uint32_t unused);
+  // The processor's pointer to the current range once the engine has
+  // passed `tag` (the command that filled it), or null when the memory
+  // cannot be reached or the wait gave up. Given back with
+  // CloseSurfaceWrite.
+  uint8_t* OpenSurfaceRead(uint32_t tag);
   void CloseSurfaceWrite();
 
   bool IsSystemMemory() const;
 
  private:
   void DropViewAperture();
+  // The processor's address of the buffer's start (kept in cpu), or null.
+  uint8_t* LockBuffer();
 
  public:
 
@@ -123,6 +130,13 @@ struct TempBitChoice {
 // memory-bank sizes of the shared locked block.
 void ChooseTempBits(uint32_t controller, uint32_t busFlags, uint32_t bankA, uint32_t bankB,
                     TempBitChoice out[3]);
+
+class DeviceBitmap;
+// The scratch bitmap that transfers to and from `bitmap` go through: the
+// one cached in the bitmap, else the device's second when it is enabled and
+// lies in the other memory bank (address bit 27), else the first; the choice
+// is cached in the bitmap. Null when the device has none.
+TempBit* TempBitFor(PDEV* pdev, DeviceBitmap* bitmap);
 
 // Row 16.
 bool InitTempBit(PDEV* pdev);

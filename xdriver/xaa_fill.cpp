@@ -1,60 +1,52 @@
-#include "xdriver/xaa_fill.h"
-
+// Solid fills (rectangles, rectangle lists, span lists) and 8x8 monochrome
+// pattern fills; and the steps every drawing hook shares.
 #include "core/bm_prim_int.h"
 #include "core/hw_thread2d.h"
 #include "core/pdev.h"
 #include "core/regs/engine2d.h"
 #include "xdriver/context2d.h"
 #include "xdriver/engine2d_state.h"
+#include "xdriver/packet2d.h"
 #include "xdriver/surf_desc_list.h"
+#include "xdriver/xaa_hooks.h"
 #include "xdriver/xaa_setup.h"
 
 namespace {
 
-// The repeated rectangle of a span list: origin, then size.
-constexpr uint32_t kSpanRepeatHeader = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
+// A rectangle: origin, then the size that starts it. Span lists repeat it.
+constexpr uint32_t kRectHeader = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
+constexpr uint32_t kSpanRepeatHeader = kRectHeader;
 constexpr uint32_t kSpanHeight = 0x10000;  // one line, in the size's height field
 constexpr int kSpanRepeatMin = 3;          // fewer spans go as rectangles
+constexpr uint32_t kTransparentBackground = 0xFFFFFFFF;  // XAA's bg for a transparent fill
 
-uint32_t XY(int x, int y) { return static_cast<uint32_t>(y) << 16 | (static_cast<uint32_t>(x) & 0xFFFF); }
+uint32_t Size2d(int w, int h) { return static_cast<uint32_t>(h) << 16 | (static_cast<uint32_t>(w) & 0xFFFF); }
+
+// A colour or plane mask as the engine takes it at the screen's pixel size.
+uint32_t Replicate(const KstrnXaaData* data, uint32_t value) {
+  return Replicate2d(value, data->device->mode.storageBits);
+}
 
 }  // namespace
 
-uint32_t KstrnXaaBindTarget(KstrnXaaData* data) {
-  DeviceBitmap* target = data->target;
-  uint32_t word;
-  if (target->flags & kDevBitBound) {
-    word = target->assignedWord;
-  } else {
-    // The second node takes it, or the first when the second holds it.
-    SurfDesc2dList* list = target->surfDescList;
-    list->current = list->nodes[1].bitmap == target ? &list->nodes[0] : &list->nodes[1];
-    word = list->AssignCurrentSurfDescTo(target, false);
-  }
-  target->flags &= ~kDevBitHostCopy;
-  const uint32_t index = (word >> k2dDestShift) & 3;
-  SharedLockedData_t* shared = data->device->sharedLocked;
-  Shadow2dDirty(shared) |= k2dDirtyDescriptor0 << index;
-  shared->thread2d.even[index] = target->addressWord;
-  shared->thread2d.odd[index] = target->ModeWord();
-  return word;
-}
+uint32_t KstrnXaaBindTarget(KstrnXaaData* data) { return Bind2dDescriptor(data->device, data->target); }
+
+void KstrnXaaBeginSetup(KstrnXaaData* data) { Shadow2dDirty(data->device->sharedLocked) &= k2dDirtyClip; }
+
+uint32_t KstrnXaaRop(int rop) { return g_adwKstrnXaaBopTable[rop & 0xF] << k2dRopShift; }
 
 void KstrnXaaControlPreamble(KstrnXaaData* data) {
   const uint32_t control = *data->control;
   if (((control & k2dRopMask) >> k2dRopShift) == k2dRopCopy) return;
   BmPrimInt* prim = data->device->primInt;
   if (control == 0xFFFFFFFF) {
-    if (uint32_t* at = prim->Reserve(2)) {
-      at[0] = PacketHeader(k2dIdxControl);
-      at[1] = k2dControlIdle;
-    }
-  } else if (uint32_t* at = prim->Reserve(3)) {
-    at[0] = PacketHeader(k2dIdxControl, k2dIdxControl);
-    at[1] = k2dControlIdle;
-    at[2] = control;
+    Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
+  } else {
+    Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxControl), k2dControlIdle, control});
   }
 }
+
+// ---- Solid fills ----------------------------------------------------------------------------
 
 void KstrnXAASetupForSolidFill(ScrnInfoPtr scrn, int color, int rop, unsigned int planemask) {
   KstrnXaaData* data = KstrnXaaDataOf(scrn);
@@ -62,15 +54,13 @@ void KstrnXAASetupForSolidFill(ScrnInfoPtr scrn, int color, int rop, unsigned in
   PDEV* pdev = data->device;
   DrawBracket bracket(pdev);
   SharedLockedData_t* shared = pdev->sharedLocked;
-  Shadow2dDirty(shared) &= k2dDirtyClip;
+  KstrnXaaBeginSetup(data);
   const uint32_t word = KstrnXaaBindTarget(data);
   const uint32_t index = (word >> k2dDestShift) & 3;
-  const uint32_t bpp = pdev->mode.bitsPerPixel;
-  uint32_t control = k2dOpFill | word | index << k2dSourceShift |
-                     g_adwKstrnXaaBopTable[rop & 0xF] << k2dRopShift;
+  uint32_t control = k2dOpFill | word | index << k2dSourceShift | KstrnXaaRop(rop);
   if (data->clipping) control |= k2dClipOn;
-  shared->thread2d.reg1314 = Replicate2d(static_cast<uint32_t>(color), bpp);
-  shared->thread2d.reg1324 = Replicate2d(planemask, bpp);
+  Shadow2dForeground(shared) = Replicate(data, static_cast<uint32_t>(color));
+  Shadow2dPlaneMask(shared) = Replicate(data, planemask);
   *data->control = control;
   Shadow2dDirty(shared) |= k2dDirtyForeground | k2dDirtyControl | k2dDirtyPlaneMask;
   Shadow2dArm(shared);
@@ -85,11 +75,7 @@ void KstrnXAASubsequentSolidFillRect(ScrnInfoPtr scrn, int x, int y, int w, int 
     DrawBracket bracket(pdev);
     HwThread2d::SetupHardware(pdev->sharedLocked, prim);
     KstrnXaaControlPreamble(data);
-    if (uint32_t* at = prim->Reserve(3)) {
-      at[0] = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
-      at[1] = XY(x, y);
-      at[2] = static_cast<uint32_t>(h) << 16 | (static_cast<uint32_t>(w) & 0xFFFF);
-    }
+    Write2dPacket(prim, {kRectHeader, Xy2d(x, y), Size2d(w, h)});
     prim->Start();
   }
   data->info->NeedToSync = TRUE;
@@ -122,12 +108,9 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
     Context2d* context = pdev->data2d.context;
     DrawBracket bracket(pdev);
     HwThread2d::SetupHardware(pdev->sharedLocked, prim);
-    if (context->repeatHeader != kSpanRepeatHeader) {
-      if (uint32_t* at = prim->Reserve(2)) {
-        at[0] = PacketHeader(k2dIdxRepeatHeader);
-        at[1] = kSpanRepeatHeader;
-        context->repeatHeader = kSpanRepeatHeader;
-      }
+    if (context->repeatHeader != kSpanRepeatHeader &&
+        Write2dPacket(prim, {PacketHeader(k2dIdxRepeatHeader), kSpanRepeatHeader})) {
+      context->repeatHeader = kSpanRepeatHeader;
     }
     // One repeat packet per buffer's worth of spans.
     const uint32_t room = prim->FreshRoom();
@@ -139,7 +122,7 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
       at[0] = PacketHeader(k2dIdxRepeatCount);
       at[1] = static_cast<uint32_t>(count);
       for (int i = 0; i < count; ++i) {
-        at[2 + 2 * i] = XY(points[first + i].x, points[first + i].y);
+        at[2 + 2 * i] = Xy2d(points[first + i].x, points[first + i].y);
         at[3 + 2 * i] = static_cast<uint32_t>(widths[first + i]) | kSpanHeight;
       }
     }
@@ -148,5 +131,61 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
     for (int i = 0; i < n; ++i) KstrnXAASubsequentSolidFillRect(scrn, points[i].x, points[i].y, widths[i], 1);
   }
   if (clip != nullptr) KstrnXAADisableClipping(scrn);
+  data->info->NeedToSync = TRUE;
+}
+
+// ---- 8x8 pattern fills ----------------------------------------------------------------------
+
+void KstrnXAASetupForMono8x8PatternFill(ScrnInfoPtr scrn, int patx, int paty, int fg, int bg,
+                                        int rop, unsigned int planemask) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  PDEV* pdev = data->device;
+  DrawBracket bracket(pdev);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  KstrnXaaBeginSetup(data);
+  uint32_t control = k2dOpFill | KstrnXaaBindTarget(data) | KstrnXaaRop(rop);
+  if (data->clipping) control |= k2dClipOn;
+  Shadow2dForeground(shared) = Replicate(data, static_cast<uint32_t>(fg));
+  Shadow2dPlaneMask(shared) = Replicate(data, planemask);
+  uint32_t dirty = k2dDirtyForeground | k2dDirtyPlaneMask | k2dDirtyControl | k2dDirtyPattern;
+  if (static_cast<uint32_t>(bg) == kTransparentBackground) {
+    control |= k2dPatternFill | k2dTransparentBg;
+  } else {
+    control |= k2dPatternFill;
+    Shadow2dBackground(shared) = Replicate(data, static_cast<uint32_t>(bg));
+    dirty |= k2dDirtyBackground;
+  }
+  Shadow2dPatternLow(shared) = static_cast<uint32_t>(patx);
+  Shadow2dPatternHigh(shared) = static_cast<uint32_t>(paty);
+  *data->control = control;
+  data->patternPending = 1;
+  Shadow2dDirty(shared) |= dirty;
+  Shadow2dArm(shared);
+}
+
+void KstrnXAASubsequentMono8x8PatternFillRect(ScrnInfoPtr scrn, int patx, int paty, int x, int y,
+                                              int w, int h) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  PDEV* pdev = data->device;
+  BmPrimInt* prim = pdev->primInt;
+  {
+    DrawBracket bracket(pdev);
+    HwThread2d::SetupHardware(pdev->sharedLocked, prim);
+    KstrnXaaControlPreamble(data);
+    if (data->patternPending) {
+      // The pattern's origin goes into the control word once per set-up.
+      *data->control |= static_cast<uint32_t>(patx & 7) << k2dPatternXShift |
+                        static_cast<uint32_t>(paty & 7) << k2dPatternYShift;
+      Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxSizeGo), *data->control,
+                           Xy2d(x, y), Size2d(w, h)});
+      pdev->sharedLocked->last1300Value = *data->control;
+      data->patternPending = 0;
+    } else {
+      Write2dPacket(prim, {kRectHeader, Xy2d(x, y), Size2d(w, h)});
+    }
+    prim->Start();
+  }
   data->info->NeedToSync = TRUE;
 }

@@ -7,7 +7,7 @@
 #include "core/regs/engine2d.h"
 #include "xdriver/engine2d_state.h"
 #include "xdriver/temp_bit.h"
-#include "xdriver/xaa_fill.h"
+#include "xdriver/xaa_hooks.h"
 
 const uint32_t g_adwKstrnXaaBopTable[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
                                             0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
@@ -19,22 +19,6 @@ namespace {
 constexpr int kNoClipRight = 4095;
 constexpr int kNoClipBottom = 4095;
 
-// The scratch bitmap colour expansion goes through: the second one when
-// it is enabled and in the other memory bank than the target, else the
-// first; the choice is kept in the target.
-TempBit* ExpansionTemp(PDEV* pdev, DeviceBitmap* target) {
-  if (target == nullptr) return pdev->data2d.tempBits[0];
-  if (target->tempBit != nullptr) return target->tempBit;
-  TempBit* second = pdev->data2d.tempBits[1];
-  TempBit* chosen = pdev->data2d.tempBits[0];
-  if (second != nullptr && second->enabled &&
-      ((second->addressWord ^ target->addressWord) & k2dAddressBankB) != 0) {
-    chosen = second;
-  }
-  target->tempBit = chosen;
-  return chosen;
-}
-
 }  // namespace
 
 KstrnXaaData::KstrnXaaData(XAAInfoRec* infoRec, PDEV* pdev)
@@ -44,7 +28,7 @@ KstrnXaaData::KstrnXaaData(XAAInfoRec* infoRec, PDEV* pdev)
       clipBottomRight(&Shadow2dClipBottomRight(pdev->sharedLocked)),
       depth(&pdev->sharedLocked->commandLockDepth),
       target(&pdev->data2d.Primary()),
-      expansionTemp(ExpansionTemp(pdev, &pdev->data2d.Primary())),
+      expansionTemp(TempBitFor(pdev, &pdev->data2d.Primary())),
       info(infoRec) {
   SetupInfoRec();
 }
@@ -64,18 +48,31 @@ void KstrnXaaData::SetupInfoRec() {
   info->FillSolidSpans = KstrnXAAFillSolidSpans;
   info->FillSolidSpansFlags = 0;
 
-  // The copies, lines, patterns, colour expansion and pixmap transfers
-  // keep their flags; their hooks join when those callbacks are built,
-  // until then XAA draws them through the framebuffer layer.
+  info->SetupForScreenToScreenCopy = KstrnXAASetupForScreenToScreenCopy;
+  info->SubsequentScreenToScreenCopy = KstrnXAASubsequentScreenToScreenCopy;
   info->ScreenToScreenCopyFlags = 0;
+  info->ScreenToScreenBitBlt = KstrnXAAScreenToScreenBitBlt;
   info->ScreenToScreenBitBltFlags = 0;
+
+  info->SetupForSolidLine = KstrnXAASetupForSolidLine;
+  info->SubsequentSolidTwoPointLine = KstrnXAASubsequentSolidTwoPointLine;
+  info->SubsequentSolidHorVertLine = KstrnXAASubsequentSolidHorVertLine;
   info->SolidLineFlags = 0;
+
+  info->SetupForMono8x8PatternFill = KstrnXAASetupForMono8x8PatternFill;
+  info->SubsequentMono8x8PatternFillRect = KstrnXAASubsequentMono8x8PatternFillRect;
   info->Mono8x8PatternFillFlags = kXaaPatternFlags;
+
+  info->SetupForCPUToScreenColorExpandFill = KstrnXAASetupForCPUToScreenColorExpandFill;
+  info->SubsequentCPUToScreenColorExpandFill = KstrnXAASubsequentCPUToScreenColorExpandFill;
   info->CPUToScreenColorExpandFillFlags = kXaaExpandFlags;
   info->ColorExpandBase = expansionBuffer;
   info->ColorExpandRange = static_cast<int>(kXaaExpansionBufferBytes);
+
   info->ImageWriteFlags = 0;
+  info->WritePixmap = KstrnXAAWritePixmap;
   info->WritePixmapFlags = 0;
+  info->ReadPixmap = KstrnXAAReadPixmap;
   info->ReadPixmapFlags = 0;
   info->TEGlyphRendererFlags |= kXaaExpandFlags;
 }
@@ -108,9 +105,21 @@ void KstrnXAASync(ScrnInfoRec* scrn) {
   PDEV* pdev = data->device;
   SharedLockedData_t* shared = pdev->sharedLocked;
   BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
-  // A pending colour expansion is uploaded by its own callback, which is
-  // not built yet: none is ever pending.
-  Sync2dAndWait(pdev->common, pdev->primInt, "XAA sync");
+  if (data->expansionPending) {
+    // XAA has written the rows: they go to the engine, and the clip state
+    // the expansion overwrote is sent again with the next drawing. No wait.
+    KstrnXAASyncCPUToScreenColorExpandFill(scrn);
+    if (data->clipping) {
+      *data->control |= k2dClipOn;
+      Shadow2dDirty(shared) |= k2dDirtyClip | k2dDirtyControl;
+    } else {
+      *data->control &= ~k2dClipOn;
+      Shadow2dDirty(shared) &= ~(k2dDirtyClip | k2dDirtyControl);
+    }
+    Shadow2dArm(shared);
+  } else {
+    Sync2dAndWait(pdev->common, pdev->primInt, "XAA sync");
+  }
   BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
 }
 

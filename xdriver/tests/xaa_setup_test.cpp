@@ -16,7 +16,7 @@
 #include "xdriver/primary_surface.h"
 #include "xdriver/temp_bit.h"
 #include "xdriver/tests/twod_fixture.h"
-#include "xdriver/xaa_fill.h"
+#include "xdriver/xaa_hooks.h"
 #include "xdriver/xaa_setup.h"
 
 namespace {
@@ -82,6 +82,21 @@ TEST_F(XaaSetup, TheRecordGetsTheHooksFlagsAndExpansionBufferAndTheClipIsOff) {
   EXPECT_EQ(info_->SubsequentSolidFillRect, KstrnXAASubsequentSolidFillRect);
   EXPECT_EQ(info_->FillSolidRects, KstrnXAAFillSolidRects);
   EXPECT_EQ(info_->FillSolidSpans, KstrnXAAFillSolidSpans);
+  EXPECT_EQ(info_->SetupForScreenToScreenCopy, KstrnXAASetupForScreenToScreenCopy);
+  EXPECT_EQ(info_->SubsequentScreenToScreenCopy, KstrnXAASubsequentScreenToScreenCopy);
+  EXPECT_EQ(info_->ScreenToScreenBitBlt, KstrnXAAScreenToScreenBitBlt);
+  EXPECT_EQ(info_->SetupForSolidLine, KstrnXAASetupForSolidLine);
+  EXPECT_EQ(info_->SubsequentSolidTwoPointLine, KstrnXAASubsequentSolidTwoPointLine);
+  EXPECT_EQ(info_->SubsequentSolidHorVertLine, KstrnXAASubsequentSolidHorVertLine);
+  EXPECT_EQ(info_->SetupForMono8x8PatternFill, KstrnXAASetupForMono8x8PatternFill);
+  EXPECT_EQ(info_->SubsequentMono8x8PatternFillRect, KstrnXAASubsequentMono8x8PatternFillRect);
+  EXPECT_EQ(info_->SetupForCPUToScreenColorExpandFill, KstrnXAASetupForCPUToScreenColorExpandFill);
+  EXPECT_EQ(info_->SubsequentCPUToScreenColorExpandFill, KstrnXAASubsequentCPUToScreenColorExpandFill);
+  EXPECT_EQ(info_->WritePixmap, KstrnXAAWritePixmap);
+  EXPECT_EQ(info_->ReadPixmap, KstrnXAAReadPixmap);
+  EXPECT_EQ(info_->ScreenToScreenCopyFlags | info_->SolidLineFlags | info_->ImageWriteFlags |
+                info_->WritePixmapFlags | info_->ReadPixmapFlags | info_->ScreenToScreenBitBltFlags,
+            0);
   EXPECT_EQ(info_->ClippingFlags, 0x250000);
   EXPECT_EQ(info_->Mono8x8PatternFillFlags, 0x230200);
   EXPECT_EQ(info_->CPUToScreenColorExpandFillFlags, 0x8000);

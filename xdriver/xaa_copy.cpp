@@ -1,0 +1,78 @@
+// Screen-to-screen copies: every copy goes through a temporary surface in
+// the order that keeps an overlapping copy right.
+#include "core/hw_thread2d.h"
+#include "core/pdev.h"
+#include "core/regs/engine2d.h"
+#include "xdriver/context2d.h"
+#include "xdriver/engine2d_state.h"
+#include "xdriver/pixel_xfer.h"
+#include "xdriver/xaa_hooks.h"
+#include "xdriver/xaa_setup.h"
+
+namespace {
+
+constexpr int kNoTransparency = -1;
+constexpr uint32_t kAllOnes = 0xFFFFFFFF;
+// The temporary surface goes to the other memory bank than the target.
+constexpr uint8_t kTmpInOtherBank = 1;
+
+}  // namespace
+
+void KstrnXAASetupForScreenToScreenCopy(ScrnInfoPtr scrn, int xdir, int ydir, int rop,
+                                        unsigned int planemask, int trans) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  PDEV* pdev = data->device;
+  DrawBracket bracket(pdev);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  const uint32_t bits = pdev->mode.storageBits;
+  KstrnXaaBeginSetup(data);
+  // Source and destination are the target: the second binding finds the first.
+  const uint32_t destination = KstrnXaaBindTarget(data);
+  const uint32_t source = KstrnXaaBindTarget(data);
+  uint32_t control = destination | ((source >> k2dDestShift) & 3) << k2dSourceShift | k2dOpCopy |
+                     KstrnXaaRop(rop);
+  if (data->clipping) control |= k2dClipOn;
+  if (xdir < 0) control |= k2dRightToLeft;
+  if (ydir < 0) control |= k2dBottomToTop;
+  uint32_t dirty = k2dDirtyControl | k2dDirtyPlaneMask;
+  if (trans != kNoTransparency) {
+    Shadow2dForeground(shared) = Replicate2d(static_cast<uint32_t>(trans), bits);
+    Shadow2dBackground(shared) = kAllOnes;
+    dirty |= k2dDirtyForeground | k2dDirtyBackground;
+    control |= k2dTransparent;
+  }
+  Shadow2dPlaneMask(shared) = Replicate2d(planemask, bits);
+  *data->control = control;
+  Shadow2dDirty(shared) |= dirty;
+  Shadow2dArm(shared);
+}
+
+void KstrnXAASubsequentScreenToScreenCopy(ScrnInfoPtr scrn, int x1, int y1, int x2, int y2, int w,
+                                          int h) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  PDEV* pdev = data->device;
+  DrawBracket bracket(pdev);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  const uint32_t control = *data->control;
+  const uint32_t foreground = Shadow2dForeground(shared);
+  HwThread2d::SetupHardware(shared, pdev->primInt);
+  const LPOINT destination = {x2, y2};
+  const LPOINT source = {x1, y1};
+  const LSIZE size = {w, h};
+  XferVidToTmpToVid(data->target, data->target, &destination, &source, &size, control & k2dRopMask,
+                    (control & k2dTransparent) != 0 ? 1 : 0, foreground, kTmpInOtherBank);
+}
+
+void KstrnXAAScreenToScreenBitBlt(ScrnInfoPtr scrn, int nbox, DDXPointPtr pptSrc, BoxPtr pbox,
+                                  int xdir, int ydir, int rop, unsigned int planemask) {
+  KstrnXaaData* data = KstrnXaaDataOf(scrn);
+  if (data == nullptr) return;
+  KstrnXAASetupForScreenToScreenCopy(scrn, xdir, ydir, rop, planemask, kNoTransparency);
+  for (int i = 0; i < nbox; ++i) {
+    KstrnXAASubsequentScreenToScreenCopy(scrn, pptSrc[i].x, pptSrc[i].y, pbox[i].x1, pbox[i].y1,
+                                         pbox[i].x2 - pbox[i].x1, pbox[i].y2 - pbox[i].y1);
+  }
+  data->info->NeedToSync = TRUE;
+}
