@@ -214,6 +214,9 @@ void ORVFreeRec(ScrnInfoPtr screen) {
     m = next;
   }
   rec->savedModes = nullptr;
+  xfree(rec->dgaModes);
+  rec->dgaModes = nullptr;
+  rec->dgaModeCount = 0;
   // What PreInit made for the screen: the feature list, the clock range, the
   // second monitor and the auxiliary screen records with their mode lists.
   OrvFeatureConfig_FreeFeatureList(&rec->pFeatures);

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/xserver/dga.h"
 #include "platform/xserver/int10.h"
 #include "platform/xserver/xf86_types.h"
 #include "xdriver/kstrn_device.h"
@@ -209,6 +210,9 @@ struct ORVRecFields {
   uint32_t savedPitch;
   uint32_t savedDeskWidth;
   uint8_t palette[256][4];  // changed flag, red, green, blue
+  // DGA: the mode list offered (one per screen mode); its count and state
+  // sit with the small fields at the end.
+  DGAModePtr dgaModes;
   MonPtr ownedMonitor;  // the merged second head's monitor copy
   ClockRangePtr clockRanges;
 
@@ -239,6 +243,14 @@ struct ORVRecFields {
   // primary, 2 the secondary).
   uint8_t cursorFrame;
   uint8_t cursorShownOn;
+  // DGA: whether a DGA mode is on, the viewport-change word GetViewport
+  // answers, the flag raised while a transparent blit is set up, and the
+  // number of modes offered. The saved* fields above are the mode block
+  // DGA saves and overrides.
+  uint8_t inDGA;
+  uint8_t dgaViewportChange;
+  uint8_t dgaTransparentCopy;
+  int16_t dgaModeCount;
 };
 struct ORVRec : ORVRecFields {
   uint8_t reserved[2112 - sizeof(ORVRecFields)];

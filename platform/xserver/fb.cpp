@@ -108,6 +108,19 @@ bool Drawable(PixmapPtr p) {
          (p->bitsPerPixel == 8 || p->bitsPerPixel == 16 || p->bitsPerPixel == 32);
 }
 
+// What was drawn on a screen pixmap goes to the screen's shadow refresh.
+void Damage(PixmapPtr p, int x, int y, int w, int h) {
+  ServerState* s = CurrentServer();
+  if (s == nullptr) return;
+  for (auto& layer : s->layers) {
+    if (layer->fb && &layer->pixmap == p) {
+      ShadowDamage(layer->screen, {BoxRec{static_cast<short>(x), static_cast<short>(y),
+                                          static_cast<short>(x + w), static_cast<short>(y + h)}});
+      return;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace xstub::detail
 
@@ -249,6 +262,7 @@ void fbSolidFill(PixmapPtr pixmap, int x, int y, int width, int height, CARD32 p
     for (int col = 0; col < width; ++col, at += pixmap->bitsPerPixel / 8)
       xstub::detail::Store(pixmap, at, pixel);
   }
+  xstub::detail::Damage(pixmap, x, y, width, height);
 }
 
 void fbCopyArea(PixmapPtr src, PixmapPtr dst, int srcx, int srcy, int dstx, int dsty, int width,
@@ -272,6 +286,7 @@ void fbCopyArea(PixmapPtr src, PixmapPtr dst, int srcx, int srcy, int dstx, int 
     memmove(xstub::detail::PixelAddress(dst, dx, dy + row),
             xstub::detail::PixelAddress(src, sx, sy + row), bytes);
   }
+  xstub::detail::Damage(dst, dx, dy, w, h);
 }
 
 CARD32 fbGetPixel(PixmapPtr pixmap, int x, int y) {

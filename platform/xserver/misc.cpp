@@ -17,6 +17,11 @@ void xf86usleep(unsigned long microseconds) {
   if (orvsim::Clock* clock = s->SimClock()) clock->AdvanceMicroseconds(microseconds);
 }
 
+unsigned int xf86sleep(unsigned int seconds) {
+  xf86usleep(static_cast<unsigned long>(seconds) * 1000000ul);
+  return 0;
+}
+
 int xf86LoadKernelModule(const char* name) {
   xstub::detail::State* s = xstub::detail::Current();
   if (s == nullptr) {

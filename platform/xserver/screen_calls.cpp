@@ -1,6 +1,9 @@
-// Screen-layer set-up calls that the stand-in only records: backing store,
-// silken mouse, the software cursor, power management and the shadow
-// framebuffer (whose refresh the test may run).
+// Screen-layer set-up calls that the stand-in only records (backing store,
+// silken mouse, the software cursor, power management), and the shadow
+// framebuffer: the refresh function gets the boxes the server drew after
+// each drawing request.
+#include <algorithm>
+
 #include "platform/xserver/server_state.h"
 
 using xstub::detail::CurrentServer;
@@ -49,3 +52,24 @@ Bool ShadowFBInit(ScreenPtr screen, RefreshAreaFuncPtr refresh) {
 }
 
 }  // extern "C"
+
+namespace xstub::detail {
+
+void ShadowDamage(ScreenPtr screen, const std::vector<BoxRec>& boxes) {
+  auto* s = CurrentServer();
+  if (s == nullptr || screen == nullptr || boxes.empty()) return;
+  LayerScreen& layer = s->Layer(screen);
+  if (layer.shadow_refresh == nullptr || !layer.fb) return;
+  const short width = static_cast<short>(layer.pixmap.width);
+  const short height = static_cast<short>(layer.pixmap.height);
+  std::vector<BoxRec> clipped;
+  for (const BoxRec& b : boxes) {
+    const BoxRec c = {std::max<short>(b.x1, 0), std::max<short>(b.y1, 0), std::min(b.x2, width),
+                      std::min(b.y2, height)};
+    if (c.x1 < c.x2 && c.y1 < c.y2) clipped.push_back(c);
+  }
+  if (clipped.empty()) return;
+  layer.shadow_refresh(xf86Screens[screen->myNum], static_cast<int>(clipped.size()), clipped.data());
+}
+
+}  // namespace xstub::detail

@@ -12,6 +12,7 @@
 
 #include "platform/xserver/dix_state.h"
 #include "platform/xserver/int10.h"
+#include "platform/xserver/dga.h"
 #include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xf86_edid.h"
@@ -131,6 +132,10 @@ struct LayerScreen {
   std::vector<std::unique_ptr<FBArea>> areas;
   // Shadow framebuffer.
   RefreshAreaFuncPtr shadow_refresh = nullptr;
+  // DGA: the driver's functions and modes.
+  DGAFunctionPtr dga_funcs = nullptr;
+  DGAModePtr dga_modes = nullptr;
+  int dga_num = 0;
   bool closed = false;
   int block_handler_runs = 0;
 };
@@ -218,6 +223,11 @@ ServerState* CurrentServer();
 // Loads the screen's palette through the driver's LoadPalette (every entry,
 // or only the listed ones of a pseudo-colour map).
 void LoadPalette(ServerState& s, LayerScreen& layer, const std::vector<int>& only);
+
+// Hands boxes the server drew on a screen's pixmap to the shadow
+// framebuffer's refresh function, clipped to the screen; nothing without
+// ShadowFBInit.
+void ShadowDamage(ScreenPtr screen, const std::vector<BoxRec>& boxes);
 
 // Text of one configured Display's or Monitor's records, built once.
 void BuildConfigRecords(ServerState& s);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/board/chip_2d.h"
+#include "platform/xserver/server_state.h"
 #include "platform/xserver/xf86_server.h"
 
 namespace xstub {
@@ -114,6 +115,20 @@ void XaaFront::SoftPixel(int x, int y, uint32_t source, const XaaGC& gc) {
   const uint32_t r = ApplyAlu(gc.alu, source, d);
   const uint32_t out = (r & gc.planemask) | (d & ~gc.planemask);
   memcpy(at, &out, static_cast<size_t>(bytes));
+  const BoxRec pixel = Box(x, y, x + 1, y + 1);
+  if (!dirty_) {
+    damage_ = pixel;
+    dirty_ = true;
+  } else {
+    damage_ = Box(std::min(damage_.x1, pixel.x1), std::min(damage_.y1, pixel.y1),
+                  std::max(damage_.x2, pixel.x2), std::max(damage_.y2, pixel.y2));
+  }
+}
+
+void XaaFront::FlushDamage() {
+  if (!dirty_) return;
+  dirty_ = false;
+  detail::ShadowDamage(screen_, {damage_});
 }
 
 uint32_t XaaFront::SoftRead(int x, int y) const {
@@ -138,6 +153,7 @@ void XaaFront::SoftLine(const XaaGC& gc, const XaaSegment& s, bool capNotLast,
 // ---- Requests -------------------------------------------------------------------------------
 
 void XaaFront::FillRects(const XaaGC& gc, const std::vector<BoxRec>& rects) {
+  Batch batch(this);
   const std::vector<BoxRec> clip = ClipBoxes(gc);
   std::vector<BoxRec> boxes;
   for (const BoxRec& r : rects) {
@@ -213,6 +229,7 @@ void XaaFront::FillSpans(const XaaGC& gc, const std::vector<DDXPointRec>& points
 }
 
 void XaaFront::FillStippled(const XaaGC& gc, const std::vector<BoxRec>& rects, bool opaque) {
+  Batch batch(this);
   const std::vector<BoxRec> clip = ClipBoxes(gc);
   const int flags = info_ != nullptr ? info_->Mono8x8PatternFillFlags : 0;
   const bool hooks = info_ != nullptr && info_->SetupForMono8x8PatternFill != nullptr &&
@@ -288,6 +305,7 @@ bool XaaFront::ClippingByHardware(int clipFlag) const {
 }
 
 void XaaFront::CopyArea(const XaaGC& gc, int srcx, int srcy, int w, int h, int dstx, int dsty) {
+  Batch batch(this);
   const std::vector<BoxRec> clip = ClipBoxes(gc);
   const BoxRec dst = Box(dstx, dsty, dstx + w, dsty + h);
   std::vector<BoxRec> boxes;
@@ -338,6 +356,7 @@ void XaaFront::CopyArea(const XaaGC& gc, int srcx, int srcy, int w, int h, int d
 }
 
 void XaaFront::Segments(const XaaGC& gc, const std::vector<XaaSegment>& segments, bool capNotLast) {
+  Batch batch(this);
   const std::vector<BoxRec> clip = ClipBoxes(gc);
   const bool hooks = info_ != nullptr && info_->SetupForSolidLine != nullptr &&
                      Takes(info_->SolidLineFlags, gc, false);
@@ -398,6 +417,7 @@ void XaaFront::Segments(const XaaGC& gc, const std::vector<XaaSegment>& segments
 }
 
 void XaaFront::PutImage(const XaaGC& gc, int x, int y, int w, int h, const uint8_t* data, int pitch) {
+  Batch batch(this);
   const std::vector<BoxRec> clip = ClipBoxes(gc);
   const int bytes = scrn_->bitsPerPixel / 8;
   const BoxRec image = Box(x, y, x + w, y + h);
@@ -438,6 +458,7 @@ void XaaFront::GetImage(int x, int y, int w, int h, uint8_t* out, int pitch) {
 
 void XaaFront::Text(const XaaGC& gc, int x, int y, int w, int h, const std::vector<uint8_t>& pixels,
                     bool opaque) {
+  Batch batch(this);
   const std::vector<BoxRec> clip = ClipBoxes(gc);
   const BoxRec text = Box(x, y, x + w, y + h);
   const bool hooks = info_ != nullptr && info_->SetupForCPUToScreenColorExpandFill != nullptr &&

@@ -8,7 +8,8 @@
 // Requests the hooks cannot take (no hook, or a restriction flag refuses
 // the raster operation, plane mask or transparency) are drawn in software
 // on the screen pixmap after a Sync, as XAA falls back to the framebuffer
-// layer.
+// layer; on a shadow framebuffer the refresh function then gets what each
+// request drew.
 #pragma once
 
 #include <stdint.h>
@@ -81,10 +82,26 @@ class XaaFront {
   void Expand(const XaaGC& gc, int x, int y, int w, int h, const uint8_t* pixels, int stride,
               bool opaque);
 
+  // The bounds of what software drawing touched in this request; at the
+  // end of the request they go to the shadow framebuffer.
+  class Batch {
+   public:
+    explicit Batch(XaaFront* front) : front_(front) {}
+    ~Batch() { front_->FlushDamage(); }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    XaaFront* front_;
+  };
+  void FlushDamage();
+
   ScreenPtr screen_;
   ScrnInfoPtr scrn_;
   XAAInfoRecPtr info_;
   PixmapPtr pixmap_;
+  bool dirty_ = false;
+  BoxRec damage_ = {0, 0, 0, 0};
 };
 
 }  // namespace xstub

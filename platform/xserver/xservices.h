@@ -52,6 +52,8 @@ int xf86fclose(FILE* file);
 int xf86sscanf(const char* text, const char* format, ...);
 int xf86getpagesize(void);
 void xf86usleep(unsigned long microseconds);
+// Whole seconds on the simulated clock; answers 0 (no signal cut it short).
+unsigned int xf86sleep(unsigned int seconds);
 
 // Loads a kernel module by name; non-zero on success.
 int xf86LoadKernelModule(const char* name);
