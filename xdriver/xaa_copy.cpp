@@ -1,13 +1,9 @@
 // Screen-to-screen copies: every copy goes through a temporary surface in
 // the order that keeps an overlapping copy right.
-#include "core/hw_thread2d.h"
-#include "core/pdev.h"
 #include "core/regs/engine2d.h"
-#include "xdriver/context2d.h"
-#include "xdriver/engine2d_state.h"
 #include "xdriver/pixel_xfer.h"
+#include "xdriver/xaa_common.h"
 #include "xdriver/xaa_hooks.h"
-#include "xdriver/xaa_setup.h"
 
 namespace {
 
@@ -20,32 +16,26 @@ constexpr uint8_t kTmpInOtherBank = 1;
 
 void KstrnXAASetupForScreenToScreenCopy(ScrnInfoPtr scrn, int xdir, int ydir, int rop,
                                         unsigned int planemask, int trans) {
-  KstrnXaaData* data = KstrnXaaDataOf(scrn);
-  if (data == nullptr) return;
-  PDEV* pdev = data->device;
-  DrawBracket bracket(pdev);
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  const uint32_t bits = pdev->mode.storageBits;
-  KstrnXaaBeginSetup(data);
-  // Source and destination are the target: the second binding finds the first.
-  const uint32_t destination = KstrnXaaBindTarget(data);
-  const uint32_t source = KstrnXaaBindTarget(data);
-  uint32_t control = destination | ((source >> k2dDestShift) & 3) << k2dSourceShift | k2dOpCopy |
-                     KstrnXaaRop(rop);
-  if (data->clipping) control |= k2dClipOn;
-  if (xdir < 0) control |= k2dRightToLeft;
-  if (ydir < 0) control |= k2dBottomToTop;
-  uint32_t dirty = k2dDirtyControl | k2dDirtyPlaneMask;
-  if (trans != kNoTransparency) {
-    Shadow2dForeground(shared) = Replicate2d(static_cast<uint32_t>(trans), bits);
-    Shadow2dBackground(shared) = kAllOnes;
-    dirty |= k2dDirtyForeground | k2dDirtyBackground;
-    control |= k2dTransparent;
-  }
-  Shadow2dPlaneMask(shared) = Replicate2d(planemask, bits);
-  *data->control = control;
-  Shadow2dDirty(shared) |= dirty;
-  Shadow2dArm(shared);
+  KstrnXaaSetup(scrn, [&](KstrnXaaData* data, SharedLockedData_t* shared) {
+    // Source and destination are the target: the second binding finds the first.
+    const uint32_t destination = KstrnXaaBindTarget(data);
+    const uint32_t source = KstrnXaaBindTarget(data);
+    uint32_t control = destination | ((source >> k2dDestShift) & 3) << k2dSourceShift | k2dOpCopy |
+                       KstrnXaaRop(rop);
+    if (data->clipping) control |= k2dClipOn;
+    if (xdir < 0) control |= k2dRightToLeft;
+    if (ydir < 0) control |= k2dBottomToTop;
+    uint32_t dirty = k2dDirtyControl | k2dDirtyPlaneMask;
+    if (trans != kNoTransparency) {
+      Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(trans));
+      Shadow2dBackground(shared) = kAllOnes;
+      dirty |= k2dDirtyForeground | k2dDirtyBackground;
+      control |= k2dTransparent;
+    }
+    Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
+    *data->control = control;
+    return dirty;
+  });
 }
 
 void KstrnXAASubsequentScreenToScreenCopy(ScrnInfoPtr scrn, int x1, int y1, int x2, int y2, int w,

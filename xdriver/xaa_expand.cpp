@@ -3,16 +3,11 @@
 // expansion scratch surface to the engine, chunk by chunk.
 #include <string.h>
 
-#include "core/bm_prim_int.h"
-#include "core/hw_thread2d.h"
-#include "core/pdev.h"
 #include "core/regs/engine2d.h"
-#include "xdriver/context2d.h"
-#include "xdriver/engine2d_state.h"
 #include "xdriver/packet2d.h"
 #include "xdriver/temp_bit.h"
+#include "xdriver/xaa_common.h"
 #include "xdriver/xaa_hooks.h"
-#include "xdriver/xaa_setup.h"
 
 namespace {
 
@@ -29,26 +24,20 @@ constexpr uint32_t kTransferTagMark = 0x4;
 
 void KstrnXAASetupForCPUToScreenColorExpandFill(ScrnInfoPtr scrn, int fg, int bg, int rop,
                                                 unsigned int planemask) {
-  KstrnXaaData* data = KstrnXaaDataOf(scrn);
-  if (data == nullptr) return;
-  PDEV* pdev = data->device;
-  DrawBracket bracket(pdev);
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  const uint32_t bits = pdev->mode.storageBits;
-  KstrnXaaBeginSetup(data);
-  uint32_t control = KstrnXaaBindTarget(data) | KstrnXaaRop(rop) | kExpandControl;
-  Shadow2dForeground(shared) = Replicate2d(static_cast<uint32_t>(fg), bits);
-  Shadow2dPlaneMask(shared) = Replicate2d(planemask, bits);
-  uint32_t dirty = k2dDirtyForeground | k2dDirtyControl | k2dDirtyPlaneMask;
-  if (static_cast<uint32_t>(bg) == kTransparentBackground) {
-    control |= k2dTransparentBg;
-  } else {
-    Shadow2dBackground(shared) = Replicate2d(static_cast<uint32_t>(bg), bits);
-    dirty |= k2dDirtyBackground;
-  }
-  *data->control = control;
-  Shadow2dDirty(shared) |= dirty;
-  Shadow2dArm(shared);
+  KstrnXaaSetup(scrn, [&](KstrnXaaData* data, SharedLockedData_t* shared) {
+    uint32_t control = KstrnXaaBindTarget(data) | KstrnXaaRop(rop) | kExpandControl;
+    Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(fg));
+    Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
+    uint32_t dirty = k2dDirtyForeground | k2dDirtyControl | k2dDirtyPlaneMask;
+    if (static_cast<uint32_t>(bg) == kTransparentBackground) {
+      control |= k2dTransparentBg;
+    } else {
+      Shadow2dBackground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(bg));
+      dirty |= k2dDirtyBackground;
+    }
+    *data->control = control;
+    return dirty;
+  });
 }
 
 void KstrnXAASubsequentCPUToScreenColorExpandFill(ScrnInfoPtr scrn, int x, int y, int w, int h,

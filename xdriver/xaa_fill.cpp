@@ -1,15 +1,10 @@
 // Solid fills (rectangles, rectangle lists, span lists) and 8x8 monochrome
 // pattern fills; and the steps every drawing hook shares.
-#include "core/bm_prim_int.h"
-#include "core/hw_thread2d.h"
-#include "core/pdev.h"
 #include "core/regs/engine2d.h"
-#include "xdriver/context2d.h"
-#include "xdriver/engine2d_state.h"
 #include "xdriver/packet2d.h"
 #include "xdriver/surf_desc_list.h"
+#include "xdriver/xaa_common.h"
 #include "xdriver/xaa_hooks.h"
-#include "xdriver/xaa_setup.h"
 
 namespace {
 
@@ -22,16 +17,9 @@ constexpr uint32_t kTransparentBackground = 0xFFFFFFFF;  // XAA's bg for a trans
 
 uint32_t Size2d(int w, int h) { return static_cast<uint32_t>(h) << 16 | (static_cast<uint32_t>(w) & 0xFFFF); }
 
-// A colour or plane mask as the engine takes it at the screen's pixel size.
-uint32_t Replicate(const KstrnXaaData* data, uint32_t value) {
-  return Replicate2d(value, data->device->mode.storageBits);
-}
-
 }  // namespace
 
 uint32_t KstrnXaaBindTarget(KstrnXaaData* data) { return Bind2dDescriptor(data->device, data->target); }
-
-void KstrnXaaBeginSetup(KstrnXaaData* data) { Shadow2dDirty(data->device->sharedLocked) &= k2dDirtyClip; }
 
 uint32_t KstrnXaaRop(int rop) { return g_adwKstrnXaaBopTable[rop & 0xF] << k2dRopShift; }
 
@@ -49,36 +37,22 @@ void KstrnXaaControlPreamble(KstrnXaaData* data) {
 // ---- Solid fills ----------------------------------------------------------------------------
 
 void KstrnXAASetupForSolidFill(ScrnInfoPtr scrn, int color, int rop, unsigned int planemask) {
-  KstrnXaaData* data = KstrnXaaDataOf(scrn);
-  if (data == nullptr) return;
-  PDEV* pdev = data->device;
-  DrawBracket bracket(pdev);
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  KstrnXaaBeginSetup(data);
-  const uint32_t word = KstrnXaaBindTarget(data);
-  const uint32_t index = (word >> k2dDestShift) & 3;
-  uint32_t control = k2dOpFill | word | index << k2dSourceShift | KstrnXaaRop(rop);
-  if (data->clipping) control |= k2dClipOn;
-  Shadow2dForeground(shared) = Replicate(data, static_cast<uint32_t>(color));
-  Shadow2dPlaneMask(shared) = Replicate(data, planemask);
-  *data->control = control;
-  Shadow2dDirty(shared) |= k2dDirtyForeground | k2dDirtyControl | k2dDirtyPlaneMask;
-  Shadow2dArm(shared);
+  KstrnXaaSetup(scrn, [&](KstrnXaaData* data, SharedLockedData_t* shared) {
+    const uint32_t word = KstrnXaaBindTarget(data);
+    const uint32_t index = (word >> k2dDestShift) & 3;
+    uint32_t control = k2dOpFill | word | index << k2dSourceShift | KstrnXaaRop(rop);
+    if (data->clipping) control |= k2dClipOn;
+    Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(color));
+    Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
+    *data->control = control;
+    return k2dDirtyForeground | k2dDirtyControl | k2dDirtyPlaneMask;
+  });
 }
 
 void KstrnXAASubsequentSolidFillRect(ScrnInfoPtr scrn, int x, int y, int w, int h) {
-  KstrnXaaData* data = KstrnXaaDataOf(scrn);
-  if (data == nullptr) return;
-  PDEV* pdev = data->device;
-  BmPrimInt* prim = pdev->primInt;
-  {
-    DrawBracket bracket(pdev);
-    HwThread2d::SetupHardware(pdev->sharedLocked, prim);
-    KstrnXaaControlPreamble(data);
+  KstrnXaaDraw(scrn, [&](KstrnXaaData*, BmPrimInt* prim) {
     Write2dPacket(prim, {kRectHeader, Xy2d(x, y), Size2d(w, h)});
-    prim->Start();
-  }
-  data->info->NeedToSync = TRUE;
+  });
 }
 
 void KstrnXAAFillSolidRects(ScrnInfoPtr scrn, int color, int rop, unsigned int planemask, int nBox,
@@ -138,54 +112,39 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
 
 void KstrnXAASetupForMono8x8PatternFill(ScrnInfoPtr scrn, int patx, int paty, int fg, int bg,
                                         int rop, unsigned int planemask) {
-  KstrnXaaData* data = KstrnXaaDataOf(scrn);
-  if (data == nullptr) return;
-  PDEV* pdev = data->device;
-  DrawBracket bracket(pdev);
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  KstrnXaaBeginSetup(data);
-  uint32_t control = k2dOpFill | KstrnXaaBindTarget(data) | KstrnXaaRop(rop);
-  if (data->clipping) control |= k2dClipOn;
-  Shadow2dForeground(shared) = Replicate(data, static_cast<uint32_t>(fg));
-  Shadow2dPlaneMask(shared) = Replicate(data, planemask);
-  uint32_t dirty = k2dDirtyForeground | k2dDirtyPlaneMask | k2dDirtyControl | k2dDirtyPattern;
-  if (static_cast<uint32_t>(bg) == kTransparentBackground) {
-    control |= k2dPatternFill | k2dTransparentBg;
-  } else {
-    control |= k2dPatternFill;
-    Shadow2dBackground(shared) = Replicate(data, static_cast<uint32_t>(bg));
-    dirty |= k2dDirtyBackground;
-  }
-  Shadow2dPatternLow(shared) = static_cast<uint32_t>(patx);
-  Shadow2dPatternHigh(shared) = static_cast<uint32_t>(paty);
-  *data->control = control;
-  data->patternPending = 1;
-  Shadow2dDirty(shared) |= dirty;
-  Shadow2dArm(shared);
+  KstrnXaaSetup(scrn, [&](KstrnXaaData* data, SharedLockedData_t* shared) {
+    uint32_t control = k2dOpFill | KstrnXaaBindTarget(data) | KstrnXaaRop(rop) | k2dPatternFill;
+    if (data->clipping) control |= k2dClipOn;
+    Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(fg));
+    Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
+    uint32_t dirty = k2dDirtyForeground | k2dDirtyPlaneMask | k2dDirtyControl | k2dDirtyPattern;
+    if (static_cast<uint32_t>(bg) == kTransparentBackground) {
+      control |= k2dTransparentBg;
+    } else {
+      Shadow2dBackground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(bg));
+      dirty |= k2dDirtyBackground;
+    }
+    Shadow2dPatternLow(shared) = static_cast<uint32_t>(patx);
+    Shadow2dPatternHigh(shared) = static_cast<uint32_t>(paty);
+    *data->control = control;
+    data->patternPending = 1;
+    return dirty;
+  });
 }
 
 void KstrnXAASubsequentMono8x8PatternFillRect(ScrnInfoPtr scrn, int patx, int paty, int x, int y,
                                               int w, int h) {
-  KstrnXaaData* data = KstrnXaaDataOf(scrn);
-  if (data == nullptr) return;
-  PDEV* pdev = data->device;
-  BmPrimInt* prim = pdev->primInt;
-  {
-    DrawBracket bracket(pdev);
-    HwThread2d::SetupHardware(pdev->sharedLocked, prim);
-    KstrnXaaControlPreamble(data);
-    if (data->patternPending) {
-      // The pattern's origin goes into the control word once per set-up.
-      *data->control |= static_cast<uint32_t>(patx & 7) << k2dPatternXShift |
-                        static_cast<uint32_t>(paty & 7) << k2dPatternYShift;
-      Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxSizeGo), *data->control,
-                           Xy2d(x, y), Size2d(w, h)});
-      pdev->sharedLocked->last1300Value = *data->control;
-      data->patternPending = 0;
-    } else {
+  KstrnXaaDraw(scrn, [&](KstrnXaaData* data, BmPrimInt* prim) {
+    if (!data->patternPending) {
       Write2dPacket(prim, {kRectHeader, Xy2d(x, y), Size2d(w, h)});
+      return;
     }
-    prim->Start();
-  }
-  data->info->NeedToSync = TRUE;
+    // The pattern's origin goes into the control word once per set-up.
+    *data->control |= static_cast<uint32_t>(patx & 7) << k2dPatternXShift |
+                      static_cast<uint32_t>(paty & 7) << k2dPatternYShift;
+    Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxSizeGo), *data->control,
+                         Xy2d(x, y), Size2d(w, h)});
+    data->device->sharedLocked->last1300Value = *data->control;
+    data->patternPending = 0;
+  });
 }

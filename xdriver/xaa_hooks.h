@@ -6,15 +6,13 @@
 //
 // Set-up callbacks store the engine state in the 2D state shadow and mark
 // it dirty; the following subsequent callbacks send what changed ahead of
-// their own packets. The steps they share (binding the target's surface
-// descriptor, the control-register preamble) are declared here too.
+// their own packets (xaa_common.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "platform/xserver/xaa.h"
 
-class KstrnXaaData;
 
 // Solid fills (xaa_fill.cpp).
 void KstrnXAASetupForSolidFill(ScrnInfoPtr scrn, int color, int rop, unsigned int planemask);
@@ -60,15 +58,3 @@ void KstrnXAASetupForSolidLine(ScrnInfoPtr scrn, int color, int rop, unsigned in
 void KstrnXAASubsequentSolidHorVertLine(ScrnInfoPtr scrn, int x, int y, int len, int dir);
 void KstrnXAASubsequentSolidTwoPointLine(ScrnInfoPtr scrn, int x1, int y1, int x2, int y2,
                                          int flags);
-
-// Binds the target's surface descriptor (reusing one it holds), marks the
-// descriptor in the 2D state shadow with the target's words, and answers
-// the descriptor word (index << 10).
-uint32_t KstrnXaaBindTarget(KstrnXaaData* data);
-// Before a packet: a control word whose raster operation is not copy is
-// preceded by 0x707 (and an unknown one, 0xFFFFFFFF, by 0x707 alone).
-void KstrnXaaControlPreamble(KstrnXaaData* data);
-// The start of every set-up: the dirty word keeps only the clip.
-void KstrnXaaBeginSetup(KstrnXaaData* data);
-// The control word's raster operation (bits 4-7) for an X GC function.
-uint32_t KstrnXaaRop(int rop);

@@ -1,17 +1,13 @@
 // Pixmap writes and reads: images between system memory and the screen
 // through the scratch surfaces, converted to the screen's depth on the way
 // up.
-#include "core/bm_prim_int.h"
-#include "core/pdev.h"
 #include "core/regs/engine2d.h"
-#include "xdriver/context2d.h"
-#include "xdriver/engine2d_state.h"
 #include "xdriver/packet2d.h"
 #include "xdriver/pixel_convert.h"
 #include "xdriver/pixel_xfer.h"
 #include "xdriver/temp_bit.h"
+#include "xdriver/xaa_common.h"
 #include "xdriver/xaa_hooks.h"
-#include "xdriver/xaa_setup.h"
 
 namespace {
 
@@ -48,7 +44,7 @@ void KstrnXAAWritePixmap(ScrnInfoPtr scrn, int x, int y, int w, int h, unsigned 
   BmPrimInt* prim = pdev->primInt;
   {
     DrawBracket bracket(pdev);
-    Write2dPacket(prim, {PacketHeader(k2dIdxPlaneMask), Replicate2d(planemask, pdev->mode.storageBits)});
+    Write2dPacket(prim, {PacketHeader(k2dIdxPlaneMask), KstrnXaaReplicate(data, planemask)});
     const LRECT rect = {x, y, x + w, y + h};
     const LPOINT origin = {0, 0};
     routine(pdev, target, src, srcwidth, static_cast<uint32_t>(bpp), nullptr, &rect, &origin,

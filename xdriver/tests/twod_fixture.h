@@ -21,6 +21,21 @@
 
 namespace twodtest {
 
+// The mode record's pixel fields at each depth the engine draws.
+struct PixelMode {
+  uint32_t bitsPerPixel, bytesPerPixel, storageBits, format, format2;
+};
+inline PixelMode PixelModeOf(uint32_t bpp) {
+  switch (bpp) {
+    case 8:
+      return {8, 1, 8, 17, 16};
+    case 16:
+      return {16, 2, 16, 40, 32};
+    default:
+      return {32, 4, 32, 50, 48};
+  }
+}
+
 // A device bitmap a test places: it gives its memory back when the test
 // ends, before the device object does.
 struct TestBitmap : DeviceBitmap {
@@ -43,10 +58,17 @@ class Local2dTest : public coretest::LocalBoardTest {
     engine2d_.reset();
   }
 
-  // A head on `unit` (its display controller too) with the mode's size.
-  PDEV* Head(uint32_t unit, uint32_t width = 1024, uint32_t height = 768) {
+  // A head on `unit` (its display controller too) with the mode's size and
+  // bits per pixel.
+  PDEV* Head(uint32_t unit, uint32_t width = 1024, uint32_t height = 768, uint32_t bpp = 32) {
     auto head = std::make_unique<coretest::Head>();
     head->mode = coretest::MakeMode(unit, &head->lastRegWord, true);
+    const PixelMode m = PixelModeOf(bpp);
+    head->mode.bitsPerPixel = m.bitsPerPixel;
+    head->mode.bytesPerPixel = m.bytesPerPixel;
+    head->mode.storageBits = m.storageBits;
+    head->mode.pixelFormat = m.format;
+    head->mode.pixelFormat2 = m.format2;
     head->mode.dimension1 = width;
     head->mode.dimension2 = height;
     head->pdev = new PDEV(device_.get(), &head->mode, 0, &head->ok);

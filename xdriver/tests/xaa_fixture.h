@@ -23,21 +23,6 @@
 
 namespace twodtest {
 
-// The mode record's pixel fields at each depth the engine draws.
-struct PixelMode {
-  uint32_t bitsPerPixel, bytesPerPixel, storageBits, format, format2;
-};
-inline PixelMode PixelModeOf(uint32_t bpp) {
-  switch (bpp) {
-    case 8:
-      return {8, 1, 8, 17, 16};
-    case 16:
-      return {16, 2, 16, 40, 32};
-    default:
-      return {32, 4, 32, 50, 48};
-  }
-}
-
 // A value that differs from place to place and seed to seed.
 inline uint32_t Noise(int x, int y, uint32_t seed) {
   uint32_t v = seed ^ (static_cast<uint32_t>(x) * 0x85EBCA6Bu) ^ (static_cast<uint32_t>(y) * 0xC2B2AE35u);
@@ -60,7 +45,7 @@ class XaaScreenTest : public Local2dTest {
     screen_ = server_->NewScreen(scrn_);
     screen_->width = static_cast<int>(width);
     screen_->height = static_cast<int>(height);
-    pdev_ = HeadAt(0, bpp, width, height);
+    pdev_ = Head(0, width, height, bpp);
     ASSERT_TRUE(CreatePrimarySurface(pdev_));
     for (TempBit* bit : pdev_->data2d.tempBits) bit->Enable(pdev_->surfaceManager);
     if (index_ < 0) index_ = xf86AllocateScrnInfoPrivateIndex();
@@ -74,24 +59,6 @@ class XaaScreenTest : public Local2dTest {
     if (info_ != nullptr) XAADestroyInfoRec(info_);
     server_.reset();
     Local2dTest::TearDown();
-  }
-
-  // A head whose mode has `bpp` bits per pixel.
-  PDEV* HeadAt(uint32_t unit, uint32_t bpp, uint32_t width, uint32_t height) {
-    auto head = std::make_unique<coretest::Head>();
-    head->mode = coretest::MakeMode(unit, &head->lastRegWord, true);
-    const PixelMode m = PixelModeOf(bpp);
-    head->mode.bitsPerPixel = m.bitsPerPixel;
-    head->mode.bytesPerPixel = m.bytesPerPixel;
-    head->mode.storageBits = m.storageBits;
-    head->mode.pixelFormat = m.format;
-    head->mode.pixelFormat2 = m.format2;
-    head->mode.dimension1 = width;
-    head->mode.dimension2 = height;
-    head->pdev = new PDEV(device_.get(), &head->mode, 0, &head->ok);
-    EXPECT_EQ(head->ok, 1);
-    heads_.push_back(std::move(head));
-    return heads_.back()->pdev;
   }
 
   // A scratch bitmap of `pixels` in "system memory" that is local memory
