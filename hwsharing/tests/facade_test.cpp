@@ -307,6 +307,24 @@ TEST(Facade, IsVgaAsksEveryEncoderThatDoesNotAnswer) {
   EXPECT_EQ(b.h->status, kHalOk);
 }
 
+TEST(Facade, IsVgaReadsTheConsoleMarkFromEncoderRegister49) {
+  OpenBoard b;
+  b.hw.Chip();
+  b.h->ulPinsPortWord |= kPinsPortWordPort1;
+  for (I2CDEVICE& e : b.h->aChrontel) e = I2CDEVICE{1, 1, 0xEC, 0x81};
+  auto& encoder = b.hw.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::EncoderChip>(0xEC, 0x81);
+  const struct {
+    uint8_t value;
+    uint32_t vga;
+  } cases[] = {{0xDE, 1}, {0x20, 1}, {0x1E, 0}, {0x00, 0}, {0xDF, 0}};
+  for (const auto& c : cases) {
+    encoder.SetRegister(0x49, c.value);
+    EXPECT_EQ(ORVIsVGA(b.h), c.vga) << std::hex << int(c.value);
+    EXPECT_EQ(encoder.Register(0x49), c.value) << "only read";
+    EXPECT_EQ(b.h->status, kHalOk);
+  }
+}
+
 // ---- Board queries ------------------------------------------------------------------------
 
 TEST(Facade, OpenLibraryBringsUpASupportedBoard) {

@@ -4,8 +4,13 @@ namespace orvsim {
 
 // ---- Monitor -----------------------------------------------------------------------------
 
-DdcMonitor::DdcMonitor(std::vector<uint8_t> edid, const Clock& clock)
-    : EdidEeprom(std::move(edid)), clock_(clock) {}
+DdcMonitor::DdcMonitor(std::vector<uint8_t> edid, const Clock& clock, uint8_t address)
+    : EdidEeprom(std::move(edid), address), clock_(clock) {}
+
+bool DdcMonitor::OnAddressed(bool read) {
+  if (answers_while_ && !answers_while_()) return false;
+  return EdidEeprom::OnAddressed(read);
+}
 
 void DdcMonitor::CorruptBlock1Checksum() {
   if (Contents().size() > 255) Contents()[255] ^= 0x55;

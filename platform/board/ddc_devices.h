@@ -5,7 +5,11 @@
 //   (I2cSlave::NakAddressOnAttempt), a corrupt checksum in block 1, and a
 //   "slow reads only" part that gives 0xFF for every byte (from a chosen
 //   offset on) of a transfer whose clock runs faster than a chosen period,
-//   measured on the board's clock over the eight bits of its address.
+//   measured on the board's clock over the eight bits of its address. A
+//   panel's part can sit at another address (0x51 or 0x53: 0xA2, 0xA6 on
+//   the wire), and a monitor can be one that answers only while its output
+//   carries sync: while a condition the test gives is false, it does not
+//   acknowledge its address.
 // - TiedLinesAdaptor: an HD15-to-TV adaptor whose DDC lines are joined: SCL
 //   follows SDA whenever SDA is pulled low, by anyone.
 // - DesktopExpander: the maker's external multi-display box at 0x6E/0x6F. A
@@ -17,6 +21,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "platform/board/clock.h"
@@ -26,7 +31,10 @@ namespace orvsim {
 
 class DdcMonitor : public EdidEeprom {
  public:
-  DdcMonitor(std::vector<uint8_t> edid, const Clock& clock);
+  DdcMonitor(std::vector<uint8_t> edid, const Clock& clock, uint8_t address = kAddress);
+
+  // The monitor answers only while `condition` holds (nullptr: always).
+  void AnswerOnlyWhile(std::function<bool()> condition) { answers_while_ = std::move(condition); }
 
   // Makes block 1's bytes sum to a non-zero value (byte 255 changed).
   void CorruptBlock1Checksum();
@@ -43,11 +51,13 @@ class DdcMonitor : public EdidEeprom {
   unsigned FastBytesRead() const { return fast_bytes_; }
 
  protected:
+  bool OnAddressed(bool read) override;
   uint8_t OnReadByte() override;
   void OnLines(bool scl, bool sda) override;
 
  private:
   const Clock& clock_;
+  std::function<bool()> answers_while_;
   uint64_t min_clock_period_ns_ = 0;
   unsigned slow_from_ = 0;
   bool scl_ = true;

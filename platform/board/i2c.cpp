@@ -366,8 +366,10 @@ std::vector<uint8_t> EepromImage(std::vector<uint8_t> edid) {
 
 }  // namespace
 
-EdidEeprom::EdidEeprom(std::vector<uint8_t> edid)
-    : I2cRegisterSlave(kAddress, EepromImage(std::move(edid)), false) {}
+EdidEeprom::EdidEeprom(std::vector<uint8_t> edid) : EdidEeprom(std::move(edid), kAddress) {}
+
+EdidEeprom::EdidEeprom(std::vector<uint8_t> edid, uint8_t address)
+    : I2cRegisterSlave(address, EepromImage(std::move(edid)), false) {}
 
 std::vector<uint8_t> EdidEeprom::LoadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

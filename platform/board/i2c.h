@@ -258,6 +258,8 @@ class EdidEeprom : public I2cRegisterSlave {
   // short contents are padded with 0xFF like an erased part. Empty contents
   // throw std::invalid_argument.
   explicit EdidEeprom(std::vector<uint8_t> edid);
+  // The same part at another address (a panel's EDID at 0x51 or 0x53).
+  EdidEeprom(std::vector<uint8_t> edid, uint8_t address);
   // Reads an EDID dump; throws std::runtime_error when it cannot.
   static std::vector<uint8_t> LoadFile(const std::string& path);
 };
