@@ -53,6 +53,7 @@ class EndToEnd : public ktest::NodeFixture, public ::testing::WithParamInterface
 };
 
 TEST_P(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
+  const size_t xAllocations = box.LiveAllocations();
   // The X driver's front end: request 0x14 for unit 0, then its device object.
   OrvEnableRequest enable = {};
   enable.mode.bitsPerPixel = 32;
@@ -136,6 +137,10 @@ TEST_P(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
   node->Unmap(registerMapping, 8192);
   node->Unmap(frameBufferMapping, 64u << 20);
   node.reset();
+  // Nothing of the X side is left: memory, descriptors, mappings.
+  EXPECT_EQ(box.LiveAllocations(), xAllocations);
+  EXPECT_EQ(box.OpenDeviceCount(), 0u);
+  EXPECT_EQ(box.MappingCount(), 0u);
   glue.DestroyDevice(device);
   glue.Unload();
   EXPECT_TRUE(glue.LiveBlocks().empty());
