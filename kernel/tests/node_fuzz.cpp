@@ -15,7 +15,9 @@
 // other fault.
 //
 // Program: a sequence of operations, each an opcode byte and its operands;
-// missing bytes read as 0. See tests/data/kernel_node_fuzz/README.md.
+// missing bytes read as 0. The program's length modulo 3 chooses where the
+// command buffers lie (local video memory, page-locked or AGP memory). See
+// tests/data/kernel_node_fuzz/README.md.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,6 +26,7 @@
 
 #include "core/orv_abi.h"
 #include "kernel/kernel_device.h"
+#include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_flip.h"
 #include "platform/board/chip_interrupts.h"
@@ -93,6 +96,11 @@ uint32_t WatchedOffset(uint32_t pick) {
 constexpr uint64_t kFramePeriodNs = 50000;
 constexpr uint64_t kMaxEngineWords = 1u << 16;
 
+// Bus-master flags by the program's length modulo 3: command buffers in
+// local video memory, in page-locked memory (four a stream) or in AGP
+// memory; bit 1 for the host-bridge workarounds.
+constexpr uint32_t kBusMasterFlags[3] = {0x2, 0x300006, 0x12};
+
 constexpr size_t kMaxFiles = 4;
 constexpr size_t kMaxHandles = 8;
 constexpr size_t kRecordBytes = 256;
@@ -141,13 +149,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::InterruptController irq(board);
   irq.SetFramePeriod(kFramePeriodNs);
   orvsim::FlipLatch flips(board, irq);
+  orvsim::ApertureWindows windows(board);
   dma.SetInterrupts(&irq);
   kglue::Glue glue;
   glue.Use(&orv_kstrn_driver);
   glue.ServeDma(dma);
-  // Command buffers in page-locked memory, four per stream; bit 1 for the
-  // host-bridge workarounds.
-  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{0x300006, 0, &irq});
+  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{kBusMasterFlags[size % 3], 0, &irq});
   glue.Load();
   KernelDevice* kdev = glue.CreateDevice(device);
   Check(kdev != nullptr, "the device was not made");
