@@ -14,6 +14,7 @@
 #include "core/pdev.h"
 #include "xdriver/context2d.h"
 #include "xdriver/engine2d_state.h"
+#include "xdriver/post_draw_xform.h"
 #include "xdriver/xaa_setup.h"
 
 // Binds the target's surface descriptor (reusing one it holds), marks the
@@ -28,6 +29,12 @@ uint32_t KstrnXaaRop(int rop);
 // A colour or plane mask at the screen's pixel size (32 bits at depth 30).
 inline uint32_t KstrnXaaReplicate(const KstrnXaaData* data, uint32_t value) {
   return Replicate2d(value, data->device->mode.storageBits);
+}
+
+// The box a callback drew into the target (w x h pixels at x, y) waits
+// for the post-draw step; nothing happens while no transform is on.
+inline void KstrnXaaDrawn(KstrnXaaData* data, int x, int y, int w, int h) {
+  PostDrawXformAddBox(data->device, x, y, x + w, y + h);
 }
 
 // A set-up: `body(data, shared)` programs the shadow and answers the dirty

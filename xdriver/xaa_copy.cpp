@@ -53,6 +53,7 @@ void KstrnXAASubsequentScreenToScreenCopy(ScrnInfoPtr scrn, int x1, int y1, int 
   const LSIZE size = {w, h};
   XferVidToTmpToVid(data->target, data->target, &destination, &source, &size, control & k2dRopMask,
                     (control & k2dTransparent) != 0 ? 1 : 0, foreground, kTmpInOtherBank);
+  KstrnXaaDrawn(data, x2, y2, w, h);
 }
 
 void KstrnXAAScreenToScreenBitBlt(ScrnInfoPtr scrn, int nbox, DDXPointPtr pptSrc, BoxPtr pbox,

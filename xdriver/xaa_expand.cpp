@@ -123,5 +123,6 @@ void KstrnXAASyncCPUToScreenColorExpandFill(ScrnInfoPtr scrn) {
     y += static_cast<int32_t>(rows);
     left -= rows;
   }
+  KstrnXaaDrawn(data, x, data->y, w, y - data->y);
   data->info->NeedToSync = TRUE;
 }

@@ -1,5 +1,7 @@
 // Solid fills (rectangles, rectangle lists, span lists) and 8x8 monochrome
 // pattern fills; and the steps every drawing hook shares.
+#include <algorithm>
+
 #include "core/regs/engine2d.h"
 #include "xdriver/packet2d.h"
 #include "xdriver/surf_desc_list.h"
@@ -50,8 +52,9 @@ void KstrnXAASetupForSolidFill(ScrnInfoPtr scrn, int color, int rop, unsigned in
 }
 
 void KstrnXAASubsequentSolidFillRect(ScrnInfoPtr scrn, int x, int y, int w, int h) {
-  KstrnXaaDraw(scrn, [&](KstrnXaaData*, BmPrimInt* prim) {
+  KstrnXaaDraw(scrn, [&](KstrnXaaData* data, BmPrimInt* prim) {
     Write2dPacket(prim, {kRectHeader, Xy2d(x, y), Size2d(w, h)});
+    KstrnXaaDrawn(data, x, y, w, h);
   });
 }
 
@@ -100,6 +103,15 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
         at[3 + 2 * i] = static_cast<uint32_t>(widths[first + i]) | kSpanHeight;
       }
     }
+    // The spans' bounding box waits for the post-draw step.
+    int left = points[0].x, top = points[0].y, right = left, bottom = top;
+    for (int i = 0; i < n; ++i) {
+      left = std::min(left, static_cast<int>(points[i].x));
+      top = std::min(top, static_cast<int>(points[i].y));
+      right = std::max(right, points[i].x + widths[i]);
+      bottom = std::max(bottom, points[i].y + 1);
+    }
+    KstrnXaaDrawn(data, left, top, right - left, bottom - top);
     prim->Start();
   } else {
     for (int i = 0; i < n; ++i) KstrnXAASubsequentSolidFillRect(scrn, points[i].x, points[i].y, widths[i], 1);
@@ -135,6 +147,7 @@ void KstrnXAASetupForMono8x8PatternFill(ScrnInfoPtr scrn, int patx, int paty, in
 void KstrnXAASubsequentMono8x8PatternFillRect(ScrnInfoPtr scrn, int patx, int paty, int x, int y,
                                               int w, int h) {
   KstrnXaaDraw(scrn, [&](KstrnXaaData* data, BmPrimInt* prim) {
+    KstrnXaaDrawn(data, x, y, w, h);
     if (!data->patternPending) {
       Write2dPacket(prim, {kRectHeader, Xy2d(x, y), Size2d(w, h)});
       return;

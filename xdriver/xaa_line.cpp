@@ -1,5 +1,8 @@
 // Solid lines: horizontal and vertical ones as one-pixel-wide rectangles,
 // others between two points.
+#include <algorithm>
+#include <cstdlib>
+
 #include "core/regs/engine2d.h"
 #include "xdriver/packet2d.h"
 #include "xdriver/xaa_common.h"
@@ -38,6 +41,7 @@ void KstrnXAASubsequentSolidHorVertLine(ScrnInfoPtr scrn, int x, int y, int len,
     const uint32_t length = static_cast<uint32_t>(len) & 0xFFFF;
     const uint32_t size = dir != DEGREES_0 ? length << 16 | 1 : 1u << 16 | length;
     LinePacket(data, prim, k2dIdxOrigin, k2dIdxSizeGo, *data->control, Xy2d(x, y), size);
+    KstrnXaaDrawn(data, x, y, static_cast<int>(size & 0xFFFF), static_cast<int>(size >> 16));
   });
 }
 
@@ -47,5 +51,6 @@ void KstrnXAASubsequentSolidTwoPointLine(ScrnInfoPtr scrn, int x1, int y1, int x
     uint32_t control = *data->control | kLineOp;
     if ((flags & OMIT_LAST) == 0) control |= k2dLastPixel;
     LinePacket(data, prim, k2dIdxStart, k2dIdxLineEnd, control, Xy2d(x1, y1), Xy2d(x2, y2));
+    KstrnXaaDrawn(data, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1);
   });
 }

@@ -51,6 +51,7 @@ void KstrnXAAWritePixmap(ScrnInfoPtr scrn, int x, int y, int w, int h, unsigned 
             KstrnXaaRop(rop), trans != kNoTransparency ? 1 : 0, static_cast<uint32_t>(trans));
     Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
     prim->Start();
+    KstrnXaaDrawn(data, x, y, w, h);
   }
   data->info->NeedToSync = TRUE;
 }

@@ -5,7 +5,9 @@
 #include "core/bm_packets.h"
 #include "core/pdev.h"
 #include "core/regs/engine2d.h"
+#include "xdriver/context2d.h"
 #include "xdriver/engine2d_state.h"
+#include "xdriver/post_draw_xform.h"
 #include "xdriver/temp_bit.h"
 #include "xdriver/xaa_hooks.h"
 
@@ -117,8 +119,15 @@ void KstrnXAASync(ScrnInfoRec* scrn) {
       Shadow2dDirty(shared) &= ~(k2dDirtyClip | k2dDirtyControl);
     }
     Shadow2dArm(shared);
+    // What the expansion drew waits for the post-draw step as a drawing
+    // bracket would run it.
+    if ((pdev->data2d.bracket.postDraw & kPostDrawXform) != 0) PostDrawXformRun(pdev);
   } else {
     Sync2dAndWait(pdev->common, pdev->primInt, "XAA sync");
+    // The processor draws next (XAA syncs before the framebuffer layer
+    // does): with a transform on, the whole desktop waits for the next
+    // post-draw step or the block handler.
+    PostDrawXformMarkAll(pdev);
   }
   BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
 }

@@ -5,13 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "core/bm_packets.h"
 #include "platform/board/chip_2d.h"
 #include "xdriver/engine2d_state.h"
+#include "xdriver/post_draw_xform.h"
 #include "xdriver/surf_desc_list.h"
 #include "xdriver/tests/xaa_fixture.h"
 #include "xdriver/xaa_hooks.h"
@@ -411,6 +413,50 @@ TEST_F(XaaDraw, TwoPointLinesAddTheLineBitsForThemselvesOnly) {
       const bool on = std::find(pixels.begin(), pixels.end(), std::make_pair(x, y)) != pixels.end();
       ASSERT_EQ(Pixel(x, y), on ? 0x0000FFu : 0u) << x << "," << y;
     }
+}
+
+// With the 8-to-10-bit transform on (and nothing hooked into the bracket,
+// so the boxes stay), each drawing hands its destination box to the
+// post-draw step; a plain Sync marks the whole desktop.
+TEST_F(XaaDraw, EachDrawingHandsItsDestinationBoxToThePostDrawStep) {
+  Start(32);
+  PostDrawXform& xform = pdev_->data2d.xform;
+  xform.flags = (xform.flags & ~kXformDisabled) | kXformId8to10 | kXformEnabled;
+  xform.width = 1024;
+  xform.height = 768;
+  xstub::XaaFront front(screen_);
+  xstub::XaaGC gc;
+  gc.fg = 0x123456;
+  const std::vector<uint8_t> image(6 * 4 * 4, 0x5A);
+  const std::vector<uint8_t> glyphs(9 * 5, 1);
+  struct Case {
+    const char* what;
+    std::function<void()> draw;
+    LRECT box;  // right and bottom exclusive
+  };
+  const Case cases[] = {
+      {"rectangle", [&] { front.FillRects(gc, {{10, 20, 30, 25}}); }, {10, 20, 30, 25}},
+      {"pattern", [&] { front.FillStippled(gc, {{40, 50, 48, 70}}, true); }, {40, 50, 48, 70}},
+      {"copy", [&] { front.CopyArea(gc, 0, 0, 16, 8, 100, 200); }, {100, 200, 116, 208}},
+      {"image", [&] { front.PutImage(gc, 300, 10, 6, 4, image.data(), 6 * 4); }, {300, 10, 306, 14}},
+      {"horizontal line", [&] { front.Segments(gc, {{5, 7, 14, 7}}, false); }, {5, 7, 15, 8}},
+      {"sloped line", [&] { front.Segments(gc, {{30, 17, 10, 10}}, false); }, {10, 10, 31, 18}},
+      {"text", [&] { front.Text(gc, 500, 600, 9, 5, glyphs, true); }, {500, 600, 509, 605}},
+  };
+  for (const Case& c : cases) {
+    xform.rectWords[0] = 0;
+    c.draw();
+    ASSERT_NE(xform.rectWords[0] & kXformRectPending, 0u) << c.what;
+    EXPECT_EQ(xform.rects[0].left, c.box.left) << c.what;
+    EXPECT_EQ(xform.rects[0].top, c.box.top) << c.what;
+    EXPECT_EQ(xform.rects[0].right, c.box.right) << c.what;
+    EXPECT_EQ(xform.rects[0].bottom, c.box.bottom) << c.what;
+  }
+  xform.rectWords[0] = 0;
+  front.Sync();
+  EXPECT_NE(xform.rectWords[0] & kXformRectPending, 0u);
+  EXPECT_EQ(xform.rects[0].right, 1024);
+  EXPECT_EQ(xform.rects[0].bottom, 768);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, XaaDrawAtDepth, testing::Values(8u, 16u, 32u),
