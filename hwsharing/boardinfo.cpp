@@ -11,6 +11,7 @@
 #include "hwsharing/mcs.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/system_clock.h"
 #include "hwsharing/lut.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/pins_boardinfo.h"

@@ -10,6 +10,7 @@
 #include "hwsharing/cem_module.h"
 #include "hwsharing/chrontel_encoder.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/system_clock.h"
 #include "hwsharing/lut.h"
 #include "hwsharing/memctl.h"
 #include "hwsharing/si_transmitters.h"

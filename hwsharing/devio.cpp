@@ -10,6 +10,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/cem_fpga.h"
+#include "hwsharing/digital_formats.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/miscio.h"
 #include "hwsharing/monitor_info.h"

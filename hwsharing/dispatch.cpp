@@ -27,6 +27,7 @@
 #include "hwsharing/monitor_info.h"
 #include "hwsharing/output_inventory.h"
 #include "hwsharing/pending.h"
+#include "hwsharing/system_clock.h"
 #include "hwsharing/tv_parameters.h"
 #include "hwsharing/velan.h"
 #include "hwsharing/vga.h"

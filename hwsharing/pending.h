@@ -34,11 +34,9 @@
   X(HSLB90GetFreeFS, (BOARDHANDLE* h, uint32_t index, uint32_t* fs)) \
   X(HSLKSTGetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
   X(HSLB90GetGclk, (BOARDHANDLE* h, uint32_t* khz)) \
-  X(HSLKSTGetPInSSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
   X(HSLB90GetPInSSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
   X(HSLKSTSetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
   X(HSLB90SetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
-  X(HSLKSTGetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock)) \
   X(HSLB90GetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock))
 
 // ---- MISCFunctions ----------------------------------------------------------
@@ -71,8 +69,6 @@
   X(HSLKSTUpdatePriorityLevels, (BOARDHANDLE* h), (h)) \
   X(HSLKSTGetCurrentBitRates, (BOARDHANDLE* h, uint32_t* rates, uint32_t* secondRates), \
     (h, rates, secondRates)) \
-  X(HSLKSTIsDigitalFormatSupported, (BOARDHANDLE* h, uint32_t format, uint32_t output), \
-    (h, format, output)) \
   X(HSLKSTGetChrontelOutputMode, (BOARDHANDLE* h, uint32_t encoder, uint32_t flOutput, \
                                   uint32_t* mode), (h, encoder, flOutput, mode)) \
   X(HSLKSTIsModuleCurrentlyInUse, (BOARDHANDLE* h, uint32_t type, uint32_t module, \

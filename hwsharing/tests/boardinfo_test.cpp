@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/regs/clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/boardinfo.h"
 #include "hwsharing/halstatus.h"
@@ -58,7 +59,12 @@ TEST_F(BoardInfoSlot, BoardWithoutADescriptionGetsTheDefaultAndNoError) {
   EXPECT_EQ(PinsWordAt(0), 0x412E);
   EXPECT_EQ(h->oBoardInfo.ulRefClock, 27000u) << "the description was decoded";
   EXPECT_EQ(h->ulInterruptConfig, 0x010Bu);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetPInSSystemCLock"), 1u);
+  // The handle's system-clock record comes from the default description:
+  // select word 0x10114 (system clock on FS 1 halved, graphics and third
+  // clocks on FS 0 undivided), FS 0 at 220,000 kHz, FS 1 at 500,000 kHz.
+  EXPECT_EQ(h->oSystemClock.aulWord[0], 250u | (18u << 16) | (2u << 24));
+  EXPECT_EQ(h->oSystemClock.aulWord[1], 220u | (17u << 16) | (1u << 24));
+  EXPECT_EQ(h->oSystemClock.aulWord[2], 220u | (17u << 16) | (1u << 24));
   EXPECT_EQ(h->aMcs[0].ulFactor, 0u);
 }
 
@@ -108,9 +114,11 @@ TEST_F(BoardInfoSlot, PixelClockSourcesOfQuadBoards) {
 
 TEST_F(BoardInfoSlot, CustomCalls) {
   SYSCLOCKINFO clock{};
+  Board().Poke(kRegClockSelect0, 4, 1u << 1);  // system clock on FS 0
+  Board().Poke(kRegFs0, 4, 0x3CEE38);          // 720,000 kHz
   EXPECT_EQ(HSLKSTCustomCall(h, kCustomGetSystemClock, nullptr, &clock), 0u);
+  EXPECT_EQ(clock.aulWord[0], 360u | (1u << 24)) << "read back from the chip";
   EXPECT_EQ(HSLKSTCustomCall(h, kCustomSetSystemClock, &clock, nullptr), 0u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetSystemCLock"), 1u);
   EXPECT_EQ(orvstandin::TimesCalled("HSLKSTSetSystemCLock"), 1u);
 
   // Code 6: a list of one fan read.

@@ -12,6 +12,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/system_clock.h"
 #include "hwsharing/tests/chip_fixture.h"
 #include "tests/standins/standin_log.h"
 
@@ -126,7 +127,10 @@ TEST_P(ColdStart, ResetsAColdChipAndLeavesFourControllersOff) {
   for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(h->aModeInfo[k].flOutput, kControllerOffWord[k]) << k;
   EXPECT_EQ(orvstandin::ArgsOf("HSLKSTApplyVidReset").values[0], 0xFFFFFFFFu);
   EXPECT_EQ(orvstandin::TimesCalled("HSLKSTDisableDisplayController"), 4u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetSystemCLock"), 1u);
+  // The handle's system-clock record was read back from the chip.
+  SYSCLOCKINFO now{};
+  HSLKSTGetSystemCLock(h, &now);
+  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(h->oSystemClock.aulWord[i], now.aulWord[i]) << i;
   EXPECT_EQ(hw.Reg(kRegRegime), kRegimeHires);
   EXPECT_EQ(hw.Reg(0x1C50), 0x606u) << "a description before 0x608";
   EXPECT_EQ(hw.Reg(0x10B0), 0x40u);

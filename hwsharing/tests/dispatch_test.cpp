@@ -20,6 +20,7 @@
 #include "hwsharing/miscio.h"
 #include "hwsharing/output_inventory.h"
 #include "hwsharing/pending.h"
+#include "hwsharing/system_clock.h"
 #include "hwsharing/tests/hw_fixture.h"
 
 namespace {
@@ -81,10 +82,11 @@ TEST(DispatchTables, OpeningRunsAccessExtraTableAndBoardInfoInOrder) {
   hw.h()->aulConfigOverride[1] = 0;
   ASSERT_EQ(hw.Open(), 0u);
   // The board information ran last: it loaded the built-in description (the
-  // board has no video BIOS) and read its system clock through slot 51.
-  ASSERT_EQ(orvstandin::CallCount(), 1u);
-  EXPECT_STREQ(orvstandin::CallAt(0), "HSLKSTGetPInSSystemCLock");
+  // board has no video BIOS) and read its system clock through slot 51
+  // (the description's system clock: FS 1 at 500,000 kHz, halved).
+  EXPECT_EQ(orvstandin::CallCount(), 0u);
   EXPECT_EQ(PinsVersion(hw.h()), 0x600);
+  EXPECT_EQ(hw.h()->oSystemClock.aulWord[0], 250u | (18u << 16) | (2u << 24));
 }
 
 TEST(DispatchTables, UnfilledSlotsRecordNotInitialised) {

@@ -1,0 +1,13 @@
+// The first generation's system-clock record, read back from the chip's
+// clock-select register and synthesizers, or from the board description.
+// Each of the record's three words (system, graphics, third clock) holds
+// the frequency in MHz (bits 0-15), a type code (bits 16-23) and the
+// synthesizer that feeds it (bits 24-31: 1..4 for FS 0..3, 0 for none).
+#pragma once
+
+#include <cstdint>
+
+#include "hwsharing/haltypes.h"
+
+HALSTATUS HSLKSTGetSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock);      // slot 53
+HALSTATUS HSLKSTGetPInSSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock);  // slot 51
