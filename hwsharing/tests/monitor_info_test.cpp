@@ -48,7 +48,13 @@ std::vector<uint8_t> Monitor(const char* vendor, bool digital = false) {
 // logged, and the test's answer is put into the output's record.
 struct EdidCall {
   uint32_t output, port, address, attempts, delay;
+  uint64_t waitReads;  // reads of the wait register before the call
 };
+// Reads of the wait register while a test counts them (CountWaits).
+uint64_t& WaitReads() {
+  static uint64_t reads;
+  return reads;
+}
 std::vector<EdidCall>& Calls() {
   static std::vector<EdidCall> calls;
   return calls;
@@ -67,7 +73,7 @@ EdidScript& Script() {
 }
 HALSTATUS ScriptedReadDdcEdid(BOARDHANDLE* h, uint32_t output, uint32_t port, uint32_t address,
                               uint32_t attempts, uint32_t delay) {
-  Calls().push_back({output, port, address, attempts, delay});
+  Calls().push_back({output, port, address, attempts, delay, WaitReads()});
   const EdidScript& s = Script();
   if (s.validAt == address && Calls().size() > s.validFromCall && output < 4) {
     MONITORINFO& mi = h->aMonitorInfo[output];
@@ -125,16 +131,15 @@ class MonitorInfo : public hwtest::ChipTest {
   }
   // Counts the reads of the wait register from now on (WaitUnits).
   void CountWaits() {
-    wait_reads = 0;
-    hw.board().SetReadHook(kRegWaitDummy, 4, [this](orvsim::Board&, orvsim::RegAccess, uint32_t stored) {
-      ++wait_reads;
+    WaitReads() = 0;
+    hw.board().SetReadHook(kRegWaitDummy, 4, [](orvsim::Board&, orvsim::RegAccess, uint32_t stored) {
+      ++WaitReads();
       return stored;
     });
   }
-  uint64_t WaitUnits() const { return wait_reads / kWaitReadsPerUnit; }
+  static uint64_t WaitUnits() { return WaitReads() / kWaitReadsPerUnit; }
 
   orvsim::ChipDacSense sense;
-  uint64_t wait_reads = 0;
   EDIDFUNCTIONS edid;
   const EDIDFUNCTIONS* original;
 };
@@ -363,6 +368,8 @@ TEST_F(MonitorInfo, MonitorOnOutput2TakesOutput0sDigitalLines) {
 
 // ---- Monitors that answer late ---------------------------------------------------------------
 
+// The chip's controller 1 is off: its module is free to give the output
+// sync while the monitor is asked again.
 TEST_F(MonitorInfo, SensedMonitorAnsweringInTheThirdPass) {
   ScriptReads();
   Script().validAt = 0xA0;
@@ -370,15 +377,18 @@ TEST_F(MonitorInfo, SensedMonitorAnsweringInTheThirdPass) {
   Script().edid = Monitor("LATE");
   h->aMonitorInfo[0].flMonitor = kMonitorPresent | kSenseLoadChannel0;
   std::memset(h->aModeInfo, 0, sizeof(h->aModeInfo));  // no controller drives output 0
-  orvstandin::SetOutValue("HSLKSTGetFreeDCModule", 1, 1);  // a free module
+  hw.board().Poke(kRegControllerCtl + 0x200, 4, 0);
+  orvstandin::SetOutValue("HSLKSTGetFreeDCModule", 1, 1);
   const uint32_t dac1 = hw.board().Peek(kRegDacCtl1, 4), dac2 = hw.board().Peek(kRegDacCtl2, 4);
   CountWaits();
   ASSERT_EQ(HSLKSTGetNotRespondingMonitorInfo(h), 0u);
-  EXPECT_EQ(Calls().size(), 3u);
+  ASSERT_EQ(Calls().size(), 3u);
   EXPECT_NE(h->aMonitorInfo[0].flMonitor & kMonitorEdidValid, 0u);
-  EXPECT_EQ(WaitUnits(), 2u * kNotRespondingWaitUnits);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLEnableSyncOnOutput"), 1u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLDisableSyncOnOutput"), 1u);
+  // A wait of 100,000 units between the passes, none after the last.
+  EXPECT_EQ(Calls()[1].waitReads - Calls()[0].waitReads, uint64_t{kNotRespondingWaitUnits} * kWaitReadsPerUnit);
+  EXPECT_EQ(Calls()[2].waitReads - Calls()[1].waitReads, uint64_t{kNotRespondingWaitUnits} * kWaitReadsPerUnit);
+  EXPECT_LT(WaitReads() - Calls()[2].waitReads, uint64_t{kNotRespondingWaitUnits} * kWaitReadsPerUnit);
+  // Sync is off again, the DAC words as found.
   EXPECT_EQ(hw.board().Peek(kRegDacCtl1, 4), dac1);
   EXPECT_EQ(hw.board().Peek(kRegDacCtl2, 4), dac2);
 }
@@ -386,10 +396,15 @@ TEST_F(MonitorInfo, SensedMonitorAnsweringInTheThirdPass) {
 TEST_F(MonitorInfo, WithoutAFreeModuleNothingIsDone) {
   ScriptReads();
   h->aMonitorInfo[0].flMonitor = kMonitorPresent;
+  // Both controllers of the modules on.
+  hw.board().Poke(kRegControllerCtl, 4, 1);
+  hw.board().Poke(kRegControllerCtl + 0x200, 4, 1);
   orvstandin::SetOutValue("HSLKSTGetFreeDCModule", 1, 0);
+  hw.board().SetLogging(false, true);
+  hw.board().ClearLog();
   ASSERT_EQ(HSLKSTGetNotRespondingMonitorInfo(h), 0u);
   EXPECT_TRUE(Calls().empty());
-  EXPECT_EQ(orvstandin::TimesCalled("HSLEnableSyncOnOutput"), 0u);
+  EXPECT_TRUE(hw.board().LoggedWrites().empty());
 }
 
 // ---- Load sensing ----------------------------------------------------------------------------
