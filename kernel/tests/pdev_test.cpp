@@ -113,6 +113,37 @@ TEST_F(KernelTest, ARefusedAllocationAnywhereLeavesNothingOfTheObject) {
   EXPECT_TRUE(glue.Misuses().empty());
 }
 
+// Command buffers in local video memory (bus-master flags without system
+// memory): no page is declared, so every allocation of the object can be
+// refused in turn, those of the buffers' surfaces and windows among them.
+class LocalBuffers : public KernelTest {
+ protected:
+  LocalBuffers() : KernelTest(orvsim::BoardConfig(), ktest::TestBoardOptions(0)) {}
+};
+
+TEST_F(LocalBuffers, ARefusedAllocationAnywhereLeavesNothingOfTheObject) {
+  MakeDevice();
+  kglue::File* file = glue.Open(device);
+  const size_t liveBefore = glue.LiveBlocks().size();
+  const size_t mappingsBefore = glue.LiveKernelMappings();
+  for (uint64_t nth = 1;; ++nth) {
+    const uint64_t failedBefore = glue.FailedAllocations();
+    glue.FailAllocation(nth);
+    PDEV* pdev = Enable(file, 0);
+    glue.FailAllocation(0);
+    if (glue.FailedAllocations() == failedBefore) {
+      ASSERT_NE(pdev, nullptr);
+      EXPECT_EQ(Common()->primaryStream->head->memoryType, kBmMemLocal);
+      break;
+    }
+    if (pdev != nullptr) DestroyPdev(kdev, pdev);
+    ASSERT_EQ(glue.LiveBlocks().size(), liveBefore) << nth;
+    ASSERT_EQ(glue.LiveKernelMappings(), mappingsBefore) << nth;
+    ASSERT_LT(nth, 4000u);
+  }
+  EXPECT_TRUE(glue.Misuses().empty());
+}
+
 TEST_F(KernelTest, ACompleteObjectCarriesTheRevisionBitsAndTheCallersGuardChoice) {
   MakeDevice();
   kglue::File* file = glue.Open(device);
