@@ -8,6 +8,9 @@
 #include <string.h>
 #include <sys/mman.h>
 
+#include <string_view>
+#include <unordered_map>
+
 #include <sanitizer/asan_interface.h>
 
 namespace kglue {
@@ -192,10 +195,15 @@ void GlueState::Misuse(std::string what) {
 
 OrvModuleParameter* GlueState::FindParameter(const char* name) const {
   if (name == nullptr) return nullptr;
-  for (OrvModuleParameter* p = g_aoOrvModKstrnParms; p->name != nullptr; ++p) {
-    if (strcmp(p->name, name) == 0) return p;
-  }
-  return nullptr;
+  // The table's names never change: indexed once (every switch of every
+  // device object is looked up by name).
+  static const std::unordered_map<std::string_view, OrvModuleParameter*> index = [] {
+    std::unordered_map<std::string_view, OrvModuleParameter*> byName;
+    for (OrvModuleParameter* p = g_aoOrvModKstrnParms; p->name != nullptr; ++p) byName.emplace(p->name, p);
+    return byName;
+  }();
+  const auto it = index.find(name);
+  return it != index.end() ? it->second : nullptr;
 }
 
 bool GlueState::IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
