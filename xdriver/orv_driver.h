@@ -45,6 +45,19 @@ Bool ORVEnterVT(int scrnIndex, int flags);
 void ORVLeaveVT(int scrnIndex, int flags);
 void ORVFreeScreen(int scrnIndex, int flags);
 ModeStatus ORVValidMode(int scrnIndex, DisplayModePtr mode, Bool verbose, int flags);
+Bool ORVCloseScreen(int scrnIndex, ScreenPtr screen);
+void ORVBlockHandler(int scrnIndex, pointer blockData, pointer timeout, pointer readmask);
+Bool ORVSaveScreen(ScreenPtr screen, int on);
+Bool ORVSaveScreenCrtc2(ScreenPtr screen, int on);
+Bool ORVSaveScreenCrtc3(ScreenPtr screen, int on);
+Bool ORVSaveScreenCrtc4(ScreenPtr screen, int on);
+// The colormap hook.
+void ORVLoadPalette(ScrnInfoPtr screen, int count, int* indices, LOCO* colours, VisualPtr visual);
+// XAA for the screen: false when its depth has no acceleration or XAA
+// cannot be set up.
+Bool ORVAccelInit(ScreenPtr screen);
+// Returns the primary head to the text console.
+void ORVRestoreConsole(ScrnInfoPtr screen);
 
 // The gamma extension's set-up.
 void ORVGammaExtensionInit(void);

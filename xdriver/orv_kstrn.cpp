@@ -6,6 +6,7 @@
 #include "xdriver/orv_features.h"
 #include "xdriver/orv_multihead.h"
 #include "xdriver/orv_regs.h"
+#include "xdriver/xaa_setup.h"
 
 namespace {
 
@@ -36,6 +37,12 @@ Bool ORVKstrnLoadDriver(ScrnInfoPtr screen) {
 void ORVKstrnUnloadDriver() { KstrnCleanupDriver(); }
 
 int ORVKstrnXaaPrivateIndex() { return g_xaaPrivateIndex; }
+
+Bool ORVKstrnSetupXAAInfoRec(ScrnInfoPtr screen, XAAInfoRec* info) {
+  ORVRec* rec = ORVPTR(screen);
+  if (rec->pdev == nullptr || g_xaaPrivateIndex < 0) return FALSE;
+  return KstrnXAAInit(rec->pdev, screen, g_xaaPrivateIndex, info) == kKstrnSuccess;
+}
 
 Bool ORVKstrnOpenDevice(ScrnInfoPtr screen) {
   ORVRec* rec = ORVPTR(screen);
@@ -88,6 +95,7 @@ Bool ORVKstrnOpenDevice(ScrnInfoPtr screen) {
 void ORVKstrnCloseDevice(ScrnInfoPtr screen) {
   ORVRec* rec = ORVPTR(screen);
   if (rec->pdev == nullptr) return;
+  KstrnXAACleanup(rec->pdev, screen);
   KstrnDisableDevice(rec->pdev);
   rec->pdev = nullptr;
   rec->pBridgeStatus = rec->pEnt != nullptr ? &rec->pEnt->bridgeStatus : nullptr;

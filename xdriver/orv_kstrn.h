@@ -4,6 +4,7 @@
 // record.
 #pragma once
 
+#include "platform/xserver/xaa.h"
 #include "xdriver/kstrn_device.h"
 #include "xdriver/orv_rec.h"
 
@@ -16,6 +17,8 @@ Bool ORVKstrnStopDevice(ScrnInfoPtr screen);
 // The screen-private index of the screens' XAA data, -1 until the first
 // screen binds.
 int ORVKstrnXaaPrivateIndex();
+// The screen's XAA data on its device, with the hooks in `info`.
+Bool ORVKstrnSetupXAAInfoRec(ScrnInfoPtr screen, XAAInfoRec* info);
 
 // Start and stop the desktop features (TV output, display processing).
 Bool OrvStartFeatures(ScrnInfoPtr screen);

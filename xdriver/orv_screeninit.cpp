@@ -1,0 +1,348 @@
+// The life of a screen after PreInit: ScreenInit, the block handler, the
+// virtual-terminal switches, the return to the text console, CloseScreen,
+// SaveScreen, the palette hook and the acceleration set-up.
+#include <string.h>
+
+#include "core/pci_config.h"
+#include "core/regs/pci.h"
+#include "platform/xserver/screen_layer.h"
+#include "platform/xserver/vgahw.h"
+#include "platform/xserver/xaa.h"
+#include "platform/xserver/xf86_server.h"
+#include "xdriver/orv_driver.h"
+#include "xdriver/orv_features.h"
+#include "xdriver/orv_kstrn.h"
+#include "xdriver/orv_modeinit.h"
+#include "xdriver/orv_multihead.h"
+#include "xdriver/orv_options.h"
+#include "xdriver/orv_pci.h"
+#include "xdriver/orv_preinit.h"
+#include "xdriver/orv_register.h"
+#include "xdriver/orv_regs.h"
+#include "xdriver/orv_screen.h"
+#include "xdriver/xaa_setup.h"
+
+namespace {
+
+constexpr int kVgaApertureOffset = 0x1C00;  // VGA port P is at aperture + 0x1C00 + P
+constexpr int kMaxOffscreenLines = 4095;
+constexpr int kS4ISmallMemory = 65536;       // kB
+constexpr uint32_t kPciCommandBusMaster = 0x4;
+constexpr int kPaletteEntries = 256;
+constexpr int kPaletteBits = 8;
+constexpr int kBadImplementation = 17;       // X status: the request is not served
+
+ScrnInfoPtr ScreenOf(int index) { return xf86Screens[index]; }
+
+bool AnyRotation(const ORVRec* rec) { return rec->shadowRotate != 0 || rec->hwRotate != 0; }
+
+
+// Until the per-head gamma tables are served, a gamma change is refused.
+int ORVChangeGamma(int, Gamma) { return kBadImplementation; }
+
+}  // namespace
+
+// Screen blanking is left to the power management; head 0 reports it done.
+Bool ORVSaveScreen(ScreenPtr, int) { return TRUE; }
+Bool ORVSaveScreenCrtc2(ScreenPtr, int) { return FALSE; }
+Bool ORVSaveScreenCrtc3(ScreenPtr, int) { return FALSE; }
+Bool ORVSaveScreenCrtc4(ScreenPtr, int) { return FALSE; }
+
+// The heads' colour tables are loaded by the palette code, which this driver
+// does not have yet: a colormap change does not reach the heads.
+void ORVLoadPalette(ScrnInfoPtr, int, int*, LOCO*, VisualPtr) {}
+
+Bool ORVAccelInit(ScreenPtr pScreen) {
+  ScrnInfoPtr screen = ScreenOf(pScreen->myNum);
+  ORVRec* rec = ORVPTR(screen);
+  switch (screen->bitsPerPixel) {
+    case 8:
+    case 16:
+    case 30:
+    case 32:
+      break;
+    default:
+      xf86DrvMsg(screen->scrnIndex, X_WARNING, "No acceleration supported in %d bpp mode\n",
+                 screen->bitsPerPixel);
+      ORVDisableAcceleration(rec);
+      return FALSE;
+  }
+  XAAInfoRecPtr info = XAACreateInfoRec();
+  if (info == nullptr) return FALSE;
+  rec->pXaaInfo = info;
+  info->Flags = kXaaRecordFlags;
+  if (!ORVKstrnSetupXAAInfoRec(screen, info)) return FALSE;
+  return XAAInit(pScreen, info);
+}
+
+void ORVBlockHandler(int index, pointer blockData, pointer timeout, pointer readmask) {
+  ScrnInfoPtr screen = ScreenOf(index);
+  ScreenPtr pScreen = screen->pScreen;
+  ORVRec* rec = ORVPTR(screen);
+  if (rec->deferredBlockHandler != nullptr) rec->deferredBlockHandler(screen);
+  pScreen->BlockHandler = rec->BlockHandler;
+  pScreen->BlockHandler(index, blockData, timeout, readmask);
+  pScreen->BlockHandler = ORVBlockHandler;
+}
+
+void ORVRestoreConsole(ScrnInfoPtr screen) {
+  ORVRec* rec = ORVPTR(screen);
+  vgaHWPtr hwp = VGAHWPTR(screen);
+  if (rec->pBoard != nullptr) ORVSwitchToVGA(rec->pBoard);
+  if (rec->primaryVga) {
+    if (rec->backupQuery) {
+      if (rec->pBoard != nullptr) ORVRestoreVgaState(rec->pBoard, 0);
+    } else {
+      ORVSetConsoleMode(screen);
+    }
+  }
+  if (hwp != nullptr) {
+    vgaHWProtect(screen, TRUE);
+    vgaHWRestore(screen, &hwp->SavedReg, VGA_SR_ALL);
+    vgaHWProtect(screen, FALSE);
+  }
+}
+
+Bool ORVCloseScreen(int index, ScreenPtr pScreen) {
+  ScrnInfoPtr screen = ScreenOf(index);
+  ORVRec* rec = ORVPTR(screen);
+  if (screen->vtSema) {
+    if (!rec->noAccel && rec->pXaaInfo != nullptr) {
+      auto* info = static_cast<XAAInfoRecPtr>(rec->pXaaInfo);
+      if (info->Sync != nullptr) info->Sync(screen);
+    }
+    ORVKstrnStopDevice(screen);
+    if (rec->head == 0) {
+      ORVPostInitPciAccessDisable(rec->pEnt);
+      ORVRestoreConsole(screen);
+      ORVRestoreBiosMemory(rec);
+    }
+    if (rec->pInt10 != nullptr) {
+      xf86FreeInt10(rec->pInt10);
+      rec->pInt10 = nullptr;
+    }
+    screen->vtSema = FALSE;
+  }
+  ORVKstrnCloseDevice(screen);
+  if (rec->pXaaInfo != nullptr) {
+    XAADestroyInfoRec(static_cast<XAAInfoRecPtr>(rec->pXaaInfo));
+    rec->pXaaInfo = nullptr;
+  }
+  xfree(rec->shadowPtr);
+  rec->shadowPtr = nullptr;
+  ORVCloseBoard(screen);
+  ORVUnmapMem(screen);
+  if (rec->pEnt != nullptr) rec->pEnt->initialised = 0;
+  if (rec->BlockHandler != nullptr) pScreen->BlockHandler = rec->BlockHandler;
+  pScreen->CloseScreen = rec->CloseScreen;
+  return pScreen->CloseScreen != nullptr ? pScreen->CloseScreen(index, pScreen) : TRUE;
+}
+
+Bool ORVEnterVT(int index, int) {
+  ScrnInfoPtr screen = ScreenOf(index);
+  ORVRec* rec = ORVPTR(screen);
+  if (rec->head == 0) {
+    FixBios(screen);
+    if (rec->busMastering != kBusMasteringEmulated && rec->pEnt != nullptr) {
+      uint32_t command = 0;
+      csReadDword(rec->pEnt->pciTag, kCfgCommand, &command);
+      if (!(command & kPciCommandBusMaster))
+        csWriteDword(rec->pEnt->pciTag, kCfgCommand, command | kPciCommandBusMaster);
+    }
+  }
+  ORVKstrnStartDevice(screen);
+  if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
+  screen->AdjustFrame(index, rec->firstHeadOrigin[0], rec->firstHeadOrigin[1], 0);
+  return TRUE;
+}
+
+void ORVLeaveVT(int index, int) {
+  ScrnInfoPtr screen = ScreenOf(index);
+  ORVRec* rec = ORVPTR(screen);
+  if (!rec->noAccel && rec->pXaaInfo != nullptr) {
+    auto* info = static_cast<XAAInfoRecPtr>(rec->pXaaInfo);
+    if (info->Sync != nullptr) info->Sync(screen);
+  }
+  ORVKstrnStopDevice(screen);
+  // Only the board's last head gives the console back, for head 0.
+  ORVEntityRec* entity = rec->pEnt;
+  if (entity != nullptr && rec->head == entity->instanceCount && entity->heads[0] != nullptr) {
+    ScrnInfoPtr head0 = entity->heads[0];
+    ORVRestoreBiosMemory(ORVPTR(head0));
+    ORVRestoreConsole(head0);
+  }
+}
+
+Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
+  ScrnInfoPtr screen = ScreenOf(index);
+  ORVRec* rec = ORVPTR(screen);
+
+  // 1-2. Apertures and the board.
+  vgaHWPtr hwp = VGAHWPTR(screen);
+  if ((rec->ioBase == nullptr || rec->fbBase == nullptr) && !ORVMapMem(screen)) return FALSE;
+  if (!ORVOpenBoard(screen)) return FALSE;
+  // 3.
+  if (rec->head == 0 && rec->digital1 && xf86ReturnOptValBool(rec->pOptions, OPTION_DVIDL, FALSE))
+    ORVSetDualLinkCaps(rec->pBoard);
+  // 4. The configuration extension.
+  ORVRegisterWithExtension(screen);
+  // 5-6. VGA state.
+  if (hwp != nullptr) {
+    vgaHWSetMmioFuncs(hwp, rec->ioBase, kVgaApertureOffset);
+    vgaHWGetIOBase(hwp);
+  }
+  if (rec->head == 0) {
+    ORVSaveVgaState(rec->pBoard, 0);
+    if (hwp != nullptr) vgaHWSave(screen, &hwp->SavedReg, VGA_SR_ALL);
+  }
+  // 7.
+  screen->vtSema = TRUE;
+  // 8-9. The device.
+  if (!ORVKstrnOpenDevice(screen)) return FALSE;
+  rec->savedPitch = rec->modeInfo.ulFBPitch;
+  rec->savedDeskWidth = rec->modeInfo.ulDeskWidth;
+  if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
+  if (!ORVKstrnStartDevice(screen)) return FALSE;
+  // 10. The first head clears what it shows; never past its mapping.
+  const int bytesPerPixel = screen->bitsPerPixel / 8;
+  if (!rec->head2 && !rec->head3 && !rec->head4) {
+    uint64_t bytes = static_cast<uint64_t>(screen->virtualY) * screen->displayWidth * bytesPerPixel;
+    const uint64_t mapped = static_cast<uint64_t>(screen->videoRam) * 1024;
+    if (bytes > mapped) bytes = mapped;
+    memset(rec->fbBase, 0, bytes);
+  }
+  // 11.
+  if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
+  screen->AdjustFrame(index, screen->frameX0, screen->frameY0, 0);
+  ORVComputeHeadLayout(screen, screen->currentMode);
+
+  // 12. Visuals.
+  miClearVisualTypes();
+  if (screen->bitsPerPixel > 8) {
+    if (!miSetVisualTypes(screen->depth, TrueColorMask, screen->rgbBits, TrueColor)) return FALSE;
+  } else if (!miSetVisualTypes(screen->depth, miGetDefaultVisualMask(screen->depth),
+                               screen->rgbBits, screen->defaultVisual)) {
+    return FALSE;
+  }
+  if (!miSetPixmapDepths()) return FALSE;
+
+  // 13. Framebuffer memory.
+  uint8_t* base;
+  int width;
+  if (rec->shadowFB) {
+    rec->shadowPitch = ((screen->bitsPerPixel * screen->virtualX + 31) / 32) * 4;
+    rec->shadowPtr = static_cast<uint8_t*>(
+        xalloc(static_cast<size_t>(rec->shadowPitch) * static_cast<size_t>(screen->virtualY)));
+    if (rec->shadowPtr == nullptr) return FALSE;
+    base = rec->shadowPtr;
+    width = rec->shadowPitch / bytesPerPixel;
+  } else {
+    base = rec->fbBase + rec->fbOffset;
+    width = screen->displayWidth;
+  }
+
+  // 14. The framebuffer layer.
+  if (!fbScreenInit(pScreen, base, screen->virtualX, screen->virtualY, screen->xDpi, screen->yDpi,
+                    width, screen->bitsPerPixel))
+    return FALSE;
+  fbPictureInit(pScreen, nullptr, 0);
+  if (screen->bitsPerPixel > 8) {
+    for (int i = 0; i < pScreen->numVisuals; ++i) {
+      VisualRec& v = pScreen->visuals[i];
+      if (v.visualClass != TrueColor && v.visualClass != DirectColor) continue;
+      v.offsetRed = static_cast<int>(screen->offset.red);
+      v.offsetGreen = static_cast<int>(screen->offset.green);
+      v.offsetBlue = static_cast<int>(screen->offset.blue);
+      v.redMask = screen->mask.red;
+      v.greenMask = screen->mask.green;
+      v.blueMask = screen->mask.blue;
+    }
+  }
+  xf86SetBlackWhitePixels(pScreen);
+
+  // 13 (continued). The off-screen memory manager over the head's memory;
+  // its lines are the head's bytes at the pitch.
+  if (!rec->shadowFB) {
+    int lines = static_cast<int>(rec->fbMemSize /
+                                 (static_cast<uint32_t>(screen->displayWidth) * bytesPerPixel));
+    if (lines > kMaxOffscreenLines) lines = kMaxOffscreenLines;
+    BoxRec box = {0, 0, static_cast<short>(screen->virtualX), static_cast<short>(lines)};
+    if (rec->s4i && screen->videoRam <= kS4ISmallMemory) {
+      xf86DrvMsg(index, X_WARNING, "Memory manager initialization disabled.\n");
+    } else if (xf86InitFBManager(pScreen, &box)) {
+      xf86DrvMsg(index, X_INFO, "Using %d lines for offscreen memory.\n", lines - screen->virtualY);
+      xf86DrvMsg(index, X_INFO, "Memory manager initialized to (%d,%d) (%d,%d)\n", box.x1, box.y1,
+                 box.x2, box.y2);
+      int w = 0, h = 0;
+      if (xf86QueryLargestOffscreenArea(pScreen, &w, &h, 0, 0, 0))
+        xf86DrvMsg(index, X_INFO, "Largest offscreen area available: %d x %d\n", w, h);
+    } else {
+      xf86DrvMsg(index, X_ERROR, "Memory manager initialization to (%d,%d) (%d,%d) failed\n",
+                 box.x1, box.y1, box.x2, box.y2);
+    }
+  }
+
+  // 15. The block handler.
+  rec->BlockHandler = pScreen->BlockHandler;
+  pScreen->BlockHandler = ORVBlockHandler;
+
+  // 16. Acceleration.
+  if (!rec->noAccel && !ORVAccelInit(pScreen)) {
+    xf86DrvMsg(index, X_ERROR, "2D Acceleration initialization failed\n");
+    ORVDisableAcceleration(rec);
+  }
+
+  // 17. Backing store, silken mouse, the software cursor layer.
+  miInitializeBackingStore(pScreen);
+  xf86SetBackingStore(pScreen);
+  xf86SetSilkenMouse(pScreen);
+  miDCInitialize(pScreen, xf86GetPointerScreenFuncs());
+
+  // 18. Cursor. The hardware cursor is not served by this driver yet.
+  if (!rec->hwCursor || AnyRotation(rec) || rec->noAccel || OrvFeatureConfig_IsTvOut(rec->pFeatures)) {
+    xf86DrvMsg(index, X_INFO, "Using SW cursor\n");
+  } else {
+    xf86DrvMsg(index, X_INFO, "Initializing HW cursor\n");
+    xf86DrvMsg(index, X_ERROR, "Hardware cursor initialization failed\n");
+    rec->hwCursor = 0;
+  }
+
+  // 19. Colormap.
+  if (!miCreateDefColormap(pScreen)) {
+    xf86DrvMsg(index, X_ERROR, "Could not create default colormap!\n");
+    return FALSE;
+  }
+  if (screen->depth != 30 &&
+      !xf86HandleColormaps(pScreen, kPaletteEntries, kPaletteBits, ORVLoadPalette, nullptr,
+                           CMAP_RELOAD_ON_MODE_SWITCH | CMAP_PALETTED_TRUECOLOR)) {
+    xf86DrvMsg(index, X_ERROR, "xf86HandleColormaps failed!\n");
+    return FALSE;
+  }
+
+  // 22. Pointer-moved hooks of the desktops over several heads.
+  if (rec->PointerMoved == nullptr) rec->PointerMoved = screen->PointerMoved;
+  if (rec->merged) {
+    screen->PointerMoved = ORVMergePointerMoved;
+    if (rec->aux[0] != nullptr) rec->aux[0]->PointerMoved = ORVMergePointerMoved;
+  } else if (rec->spanthree) {
+    screen->PointerMoved = ORVSpanthreePointerMoved;
+  } else if (rec->spanfour) {
+    screen->PointerMoved = ORVSpanfourPointerMoved;
+  }
+
+  // 24. Framebuffer base, SaveScreen, CloseScreen, gamma.
+  screen->memPhysBase = rec->fbPhysAddress;
+  screen->fbOffset = rec->fbOffset;
+  static const SaveScreenProcPtr kSaveScreen[] = {ORVSaveScreen, ORVSaveScreenCrtc2,
+                                                  ORVSaveScreenCrtc3, ORVSaveScreenCrtc4};
+  pScreen->SaveScreen = kSaveScreen[rec->head >= 0 && rec->head < 4 ? rec->head : 0];
+  rec->CloseScreen = pScreen->CloseScreen;
+  pScreen->CloseScreen = ORVCloseScreen;
+  if (screen->bitsPerPixel != 8) screen->ChangeGamma = ORVChangeGamma;
+  ORVChangeGamma(index, screen->gamma);
+
+  // 25.
+  if (serverGeneration == 1) xf86ShowUnusedOptions(index, screen->options);
+  ORVDisableCursors(rec->pBoard);
+  return TRUE;
+}

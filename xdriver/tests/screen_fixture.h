@@ -1,0 +1,58 @@
+// Screens on simulated boards with their DMA and 2D engines and aperture
+// windows, for the tests that bring screens up: PreInit and ScreenInit in
+// the X server stand-in, in local-DMA mode unless a test provides the
+// kernel module.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/board/chip_2d.h"
+#include "platform/board/chip_aperture.h"
+#include "platform/board/chip_dma.h"
+#include "xdriver/tests/frontend_fixture.h"
+
+namespace fetest {
+
+// What a board's memory holds before the driver runs.
+inline constexpr uint8_t kFill = 0x5A;
+
+class Screens : public FrontEnd {
+ protected:
+  // A board with its engines (bus mastering starts the DMA engine), its
+  // memory filled with a pattern.
+  orvsim::Board& AddEngineBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64) {
+    orvsim::Board& board = AddBoard(chip, device, memoryMB);
+    dma_.push_back(std::make_unique<orvsim::DmaEngine>(board));
+    engines_.push_back(std::make_unique<orvsim::Engine2d>(board, *dma_.back()));
+    windows_.push_back(std::make_unique<orvsim::ApertureWindows>(board));
+    std::memset(board.LocalMemory(), kFill, board.LocalMemorySize());
+    return board;
+  }
+
+  // A board with monitors on outputs 0 and 1, and PreInit of `heads`
+  // screens on it.
+  orvsim::Board& Up(int heads, const std::string& options = "", int depth = 16) {
+    orvsim::Board& board = AddEngineBoard();
+    Description().edids[0] = MonitorEdid();
+    Description().edids[1] = MonitorEdid();
+    EXPECT_EQ(PreInit(Config(heads, options, depth)), heads);
+    return board;
+  }
+
+  uint16_t Pixel16(orvsim::Board& board, int screen, int x, int y) {
+    const ORVRec* rec = Rec(screen);
+    const size_t at = rec->fbOffset + (static_cast<size_t>(y) * xf86Screens[screen]->displayWidth + x) * 2;
+    uint16_t v;
+    std::memcpy(&v, board.LocalMemory() + at, 2);
+    return v;
+  }
+
+  std::vector<std::unique_ptr<orvsim::DmaEngine>> dma_;
+  std::vector<std::unique_ptr<orvsim::Engine2d>> engines_;
+  std::vector<std::unique_ptr<orvsim::ApertureWindows>> windows_;
+};
+
+}  // namespace fetest
