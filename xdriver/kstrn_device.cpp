@@ -63,6 +63,12 @@ uint32_t ChipOf(const PDEV* pdev) {
 bool IsChip5D62(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext2) != 0; }
 bool IsChip5D63(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext3) != 0; }
 
+// The kernel's disable request takes the head's handle as its argument.
+void DisableHandle(LnxDevice* device, uint64_t handle) {
+  device->Ioctl(ORV_IOCTL_DISABLE_DEVICE, reinterpret_cast<void*>(static_cast<uintptr_t>(handle)),
+                OrvIocSize(ORV_IOCTL_DISABLE_DEVICE));
+}
+
 }  // namespace
 
 uint32_t KstrnInitDriver(const char*) {
@@ -103,7 +109,7 @@ uint32_t KstrnEnableDevice(KstrnDesktopDesc* desc) {
   m.dimension1 = desc->width;
   m.dimension2 = desc->height;
   m.bitsPerPixel = desc->bitsPerPixel;
-  m.bytesPerPixel = desc->bitsPerPixel >> 3;
+  m.bytesPerPixel = formats->storage >> 3;
   m.storageBits = formats->storage;
   m.pixelFormat = formats->format;
   m.pixelFormat2 = formats->format2;
@@ -141,8 +147,7 @@ uint32_t KstrnEnableDevice(KstrnDesktopDesc* desc) {
   PDEV* pdev = new PDEV(device, &m, request.kernelHandle, &ok);
   if (pdev == nullptr || !ok) {
     delete pdev;
-    uint64_t handle = request.kernelHandle;
-    device->Ioctl(ORV_IOCTL_DISABLE_DEVICE, &handle, sizeof(handle));
+    DisableHandle(device, request.kernelHandle);
     g_pDeviceMap->Release(device);
     return kKstrnNoMemory;
   }
@@ -159,7 +164,7 @@ void KstrnDisableDevice(PDEV* pdev) {
   uint64_t handle = pdev->kernelHandle;
   delete pdev;
   if (device == nullptr) return;
-  device->Ioctl(ORV_IOCTL_DISABLE_DEVICE, &handle, sizeof(handle));
+  DisableHandle(device, handle);
   if (g_pDeviceMap != nullptr) g_pDeviceMap->Release(device);
 }
 

@@ -64,7 +64,9 @@ Bool ORVKstrnOpenDevice(ScrnInfoPtr screen) {
   const uint32_t lineBytes = d.virtualWidth * bytesPerPixel;
   d.lines = lineBytes != 0 ? rec->fbMemSize / lineBytes : 0;
   d.refresh = rec->modeInfo.ulRefreshRate;
-  d.bitsPerPixel = rec->modeInfo.ulBpp;
+  // A depth-30 head keeps 32 in its mode record; the core needs its own
+  // pixel formats for it (10 bits per channel), not those of 32 bits.
+  d.bitsPerPixel = screen->depth == 30 ? 30 : rec->modeInfo.ulBpp;
   d.redMask = screen->mask.red;
   d.greenMask = screen->mask.green;
   d.blueMask = screen->mask.blue;
