@@ -84,6 +84,16 @@ void KstrnCleanupDriver() {
   g_pDeviceMap = nullptr;
 }
 
+namespace {
+
+// The server never unloads the driver (the module has no tear-down); the
+// map goes with the module when the process ends or the module is closed.
+struct DeviceMapRelease {
+  ~DeviceMapRelease() { KstrnCleanupDriver(); }
+} g_deviceMapRelease;
+
+}  // namespace
+
 uint32_t KstrnEnableDevice(KstrnDesktopDesc* desc) {
   if (desc == nullptr) return kKstrnBadArgument;
   if (g_pDeviceMap == nullptr) {

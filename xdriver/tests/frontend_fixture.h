@@ -117,6 +117,7 @@ class FrontEnd : public testing::Test {
     }
   }
 
+ public:
   // Device sections (one per head, Screen numbers 0.., options added to
   // each) on the board at 1:<device>:0, each with its Screen section of one
   // Display subsection at `depth` with `modes`; a layout of all screens.
@@ -140,6 +141,7 @@ class FrontEnd : public testing::Test {
     return text;
   }
 
+ protected:
   // Sets the driver up as the server's loader does (once per process: a
   // later test registers the driver record directly).
   void LoadDriver() {

@@ -326,4 +326,66 @@ TEST_F(Screens, WithoutTheBridgeTheWrappersArePlainAccesses) {
   EXPECT_EQ(writes, (std::vector<uint32_t>{0x1000, 0x1004, 0x1008}));
 }
 
+// ---- Panning: the display start each AdjustFrame hook asks for --------------------
+
+struct DisplayStart {
+  uint32_t controller, x, y;
+  bool operator==(const DisplayStart&) const = default;
+};
+std::vector<DisplayStart> g_starts;
+HALSTATUS RecordStart(BOARDHANDLE*, uint32_t controller, uint32_t x, uint32_t y) {
+  g_starts.push_back({controller, x, y});
+  return 0;
+}
+
+struct FrameCase {
+  const char* options;
+  int x, y;
+  std::vector<DisplayStart> starts;
+};
+
+class AdjustFrames : public Screens, public testing::WithParamInterface<FrameCase> {};
+
+// A 1024x1024 virtual screen whose frame is the 1024x768 (or, rotated,
+// 768x1024) window at (x, y).
+TEST_P(AdjustFrames, StartByRotation) {
+  const FrameCase& c = GetParam();
+  Up(1, c.options);
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  ScrnInfoPtr screen = xf86Screens[0];
+  ORVRec* rec = Rec(0);
+  rec->pBoard->oJumpTable.SetDisplayStart = RecordStart;
+  screen->virtualX = 1024;
+  screen->virtualY = 1024;
+  const bool rotated = rec->shadowRotate != 0 || rec->hwRotate != 0;
+  screen->frameX0 = c.x;
+  screen->frameY0 = c.y;
+  screen->frameX1 = c.x + (rotated ? 767 : 1023);
+  screen->frameY1 = c.y + (rotated ? 1023 : 767);
+  g_starts.clear();
+  screen->AdjustFrame(0, c.x, c.y, 0);
+  EXPECT_EQ(g_starts, c.starts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rotations, AdjustFrames,
+    testing::Values(FrameCase{"", 16, 200, {{0, 16, 200}}},
+                    FrameCase{"", -8, -1, {{0, 0, 0}}},
+                    // Clockwise: (virtualY - 1 - frameY1, x).
+                    FrameCase{"  Option \"Rotate\" \"CW\"\n", 100, 0, {{0, 0, 100}}},
+                    // Counter-clockwise: (y, virtualX - 1 - frameX1).
+                    FrameCase{"  Option \"Rotate\" \"CCW\"\n", 100, 0, {{0, 0, 156}}}));
+
+TEST_F(Screens, AFailedValidationPrintsTheModeAndTheStatus) {
+  AddEngineBoard();
+  orvstandin::SetResult("HSLKSTValidateMode", 0xE0000004);
+  EXPECT_EQ(PreInit(Config(1, "")), 0);
+  EXPECT_TRUE(InOrder({"------------------------------------------------------------------------    \n",
+                       "   ulDispWidth    : 00001024  Display Width in pixels",
+                       "   ulBpp          : 00000016  Bits Per Pixels / input format",
+                       "------------------------------------------------------------------------    \n",
+                       "Orvane HAL return code (ValidateMode) 0xe0000004\n", "No valid modes found\n"}))
+      << box.LogText();
+}
+
 }  // namespace

@@ -1,0 +1,189 @@
+// The built module orv_drv as the server sees it: its version record read
+// from the file as the tools read it, its exports and undefined symbols,
+// and, with the recording stand-ins of the parts not written yet linked in,
+// loaded by the X server stand-in and driving a screen on a simulated board
+// from PreInit to FreeScreen. This program links none of the driver's code.
+#include <dlfcn.h>
+#include <stdio.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/board/chip_2d.h"
+#include "platform/board/chip_aperture.h"
+#include "platform/board/chip_dma.h"
+#include "platform/xserver/xaa_front.h"
+#include "tools/lib/elfloader.h"
+#include "xdriver/orv_rec.h"
+#include "xdriver/tests/frontend_fixture.h"
+
+namespace {
+
+std::set<std::string> Symbols(const std::string& command) {
+  std::set<std::string> names;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return names;
+  char line[1024];
+  while (fgets(line, sizeof(line), pipe) != nullptr) {
+    std::istringstream in(line);
+    std::string a, b, c;
+    in >> a >> b >> c;
+    // "U name", "w name" (undefined) or "address T name" (defined).
+    std::string name = c.empty() ? b : c;
+    name = name.substr(0, name.find('@'));  // "name@VERSION" of a shared library
+    if (!name.empty() && name.back() != ':') names.insert(name);
+  }
+  pclose(pipe);
+  return names;
+}
+
+std::set<std::string> Undefined(const char* file) {
+  return Symbols(std::string("nm -D --undefined-only ") + file);
+}
+std::set<std::string> DefinedIn(const char* file) {
+  return Symbols(std::string("nm -g --defined-only ") + file + " 2>/dev/null");
+}
+
+// The C and C++ runtime, and the sanitizers' own entries.
+bool InRuntime(const std::string& name) {
+  static const char* const kLibraries[] = {"libc.so.6", "libm.so.6", "libstdc++.so.6",
+                                           "libgcc_s.so.1"};
+  for (const char* library : kLibraries) {
+    void* handle = dlopen(library, RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr && dlsym(handle, name.c_str()) != nullptr) return true;
+  }
+  for (const char* prefix : {"__asan", "__ubsan", "__sanitizer", "__lsan", "_ITM_", "__gmon_start__",
+                             "__cxa_finalize"}) {
+    if (name.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+TEST(OrvDrvModule, TheToolsReadVersionOneFourSevenFromTheFile) {
+  int major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(GetModuleVersion(ORV_DRV_PATH, &major, &minor, &patch), 0);
+  EXPECT_EQ(major, 1);
+  EXPECT_EQ(minor, 4);
+  EXPECT_EQ(patch, 7);
+}
+
+TEST(OrvDrvModule, ExportsOnlyItsRecords) {
+  std::set<std::string> ours;
+  for (const std::string& s : Symbols(std::string("nm -D --defined-only ") + ORV_DRV_PATH)) {
+    if (s != "_init" && s != "_fini") ours.insert(s);
+  }
+  EXPECT_EQ(ours, (std::set<std::string>{"orvExtensionModules", "orvModuleData"}));
+}
+
+TEST(OrvDrvModule, EveryUndefinedSymbolIsAServerServiceAPendingPartOrTheRuntime) {
+  const std::set<std::string> services = DefinedIn(ORV_XSERVER_LIB);
+  const std::set<std::string> pending = DefinedIn(ORV_STANDINS_LIB);
+  const std::set<std::string> log = DefinedIn(ORV_STANDIN_LOG_LIB);
+  ASSERT_FALSE(services.empty());
+  ASSERT_FALSE(pending.empty());
+  // The module that ships: server services and parts not written yet.
+  const std::set<std::string> shipped = Undefined(ORV_DRV_PATH);
+  ASSERT_FALSE(shipped.empty());
+  for (const std::string& name : shipped) {
+    EXPECT_TRUE(services.count(name) || pending.count(name) || InRuntime(name)) << name;
+    EXPECT_EQ(log.count(name), 0u) << name;
+  }
+  EXPECT_EQ(shipped.count("xf86DrvMsg"), 1u);
+  EXPECT_EQ(shipped.count("xf86MatchPciInstances"), 1u);
+  EXPECT_EQ(shipped.count("XAAInit"), 1u);
+  // The module the tests load has the stand-ins inside: only the server
+  // and the stand-ins' log remain.
+  for (const std::string& name : Undefined(ORV_DRV_TEST_PATH)) {
+    EXPECT_TRUE(services.count(name) || log.count(name) || InRuntime(name)) << name;
+  }
+}
+
+TEST(OrvDrvModule, TheServerLoadsItOnceAndASecondSetUpIsRefused) {
+  xstub::Sandbox box;
+  xstub::XServer server;
+  xstub::XServer::LoadResult r = server.LoadModule(ORV_DRV_TEST_PATH);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(server.Drivers().size(), 1u);
+  EXPECT_STREQ(server.Drivers()[0]->driverName, "orv");
+  EXPECT_EQ(server.Drivers()[0]->driverVersion, 4000);
+  ASSERT_EQ(server.Extensions().size(), 1u);
+  EXPECT_STREQ(server.Extensions()[0].name, "ORVGamma");
+  xstub::XServer::LoadResult again = server.LoadModule(ORV_DRV_TEST_PATH);
+  EXPECT_FALSE(again.ok);
+  EXPECT_EQ(again.errmaj, LDR_ONCEONLY);
+  EXPECT_EQ(server.Drivers().size(), 1u);
+}
+
+// The server loads the module and runs a screen of it on a board with its
+// engines and a monitor, in local-DMA mode.
+TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
+  orvstandin::Reset();
+  fetest::Description() = fetest::BoardDescription();
+  fetest::Description().edids[0] = fetest::MonitorEdid();
+  orvstandin::SetAction("HSLKSTGetBoardInfo", fetest::FillBoardInfo);
+  orvstandin::SetAction("HSLKSTGetAllMonitorInfo", fetest::FillMonitors);
+  orvsim::Simulation sim;
+  orvsim::BoardConfig config;
+  config.device_id = 0x5D63;
+  config.subsystem_id = 0x0301;
+  config.memory_size = uint64_t{64} << 20;
+  config.location = orvsim::PciLocation{1, 4, 0};
+  orvsim::Board& board = sim.AddBoard(config);
+  orvsim::DmaEngine dma(board);
+  orvsim::Engine2d engine(board, dma);
+  orvsim::ApertureWindows windows(board);
+  {
+    xstub::Sandbox box;
+    xstub::XServer server;
+    ASSERT_TRUE(server.ReadConfig(fetest::FrontEnd::Config(1, "")));
+    xstub::XServer::LoadResult r = server.LoadModule(ORV_DRV_TEST_PATH);
+    if (!r.ok) {
+      // An earlier test of this process set the module up already.
+      ASSERT_EQ(r.errmaj, LDR_ONCEONLY) << r.error;
+      GTEST_SKIP() << "the module's set-up runs once per process";
+    }
+    ASSERT_TRUE(server.Probe());
+    ASSERT_EQ(server.PreInitScreens(), 1) << box.LogText();
+    ASSERT_TRUE(server.InitScreens()) << box.LogText();
+    std::vector<std::string> expected = {"Device Name [Kestrion KB-600 Dual Display]",
+                                         "Local Busmastering is enabled", "Kestrion device started.",
+                                         "Using 384 lines for offscreen memory.",
+                                         "Memory manager initialized to (0,0) (1024,1152)"};
+    size_t at = 0;
+    for (const auto& m : box.Messages()) {
+      if (at < expected.size() && m.text.find(expected[at]) != std::string::npos) ++at;
+    }
+    EXPECT_EQ(at, expected.size()) << box.LogText();
+
+    const ORVRec* rec = ORVPTR(xf86Screens[0]);
+    xstub::XaaFront front(xf86Screens[0]->pScreen);
+    xstub::XaaGC gc;
+    gc.fg = 0x1234;
+    front.FillRects(gc, {{8, 2, 12, 3}});
+    front.Sync();
+    auto pixel = [&](int x, int y) {
+      uint16_t v;
+      std::memcpy(&v, board.LocalMemory() + rec->fbOffset + (y * 1024 + x) * 2, 2);
+      return v;
+    };
+    EXPECT_EQ(pixel(8, 2), 0x1234);
+    EXPECT_EQ(pixel(11, 2), 0x1234);
+    EXPECT_EQ(pixel(12, 2), 0);
+    EXPECT_EQ(pixel(8, 3), 0);
+
+    server.LeaveVT();
+    EXPECT_TRUE(server.EnterVT());
+    server.CloseScreens();
+    server.FreeScreens();
+    EXPECT_TRUE(box.Logged("Kestrion device stopped.\n", X_INFO));
+  }
+  orvstandin::Reset();
+}
+
+}  // namespace
