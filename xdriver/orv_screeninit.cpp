@@ -11,6 +11,7 @@
 #include "platform/xserver/xf86_server.h"
 #include "xdriver/orv_driver.h"
 #include "xdriver/orv_features.h"
+#include "xdriver/orv_gamma.h"
 #include "xdriver/orv_kstrn.h"
 #include "xdriver/orv_modeinit.h"
 #include "xdriver/orv_multihead.h"
@@ -20,6 +21,7 @@
 #include "xdriver/orv_register.h"
 #include "xdriver/orv_regs.h"
 #include "xdriver/orv_screen.h"
+#include "xdriver/orv_xinerama.h"
 #include "xdriver/xaa_setup.h"
 
 namespace {
@@ -30,15 +32,12 @@ constexpr int kS4ISmallMemory = 65536;       // kB
 constexpr uint32_t kPciCommandBusMaster = 0x4;
 constexpr int kPaletteEntries = 256;
 constexpr int kPaletteBits = 8;
-constexpr int kBadImplementation = 17;       // X status: the request is not served
 
 ScrnInfoPtr ScreenOf(int index) { return xf86Screens[index]; }
 
 bool AnyRotation(const ORVRec* rec) { return rec->shadowRotate != 0 || rec->hwRotate != 0; }
 
 
-// Until the per-head gamma tables are served, a gamma change is refused.
-int ORVChangeGamma(int, Gamma) { return kBadImplementation; }
 
 }  // namespace
 
@@ -319,6 +318,10 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
     return FALSE;
   }
 
+  // 20. The shadow framebuffer's refresh is not served by this driver yet.
+  // 21. Power management.
+  xf86DPMSInit(pScreen, ORVDisplayPowerManagementSet, 0);
+
   // 22. Pointer-moved hooks of the desktops over several heads.
   if (rec->PointerMoved == nullptr) rec->PointerMoved = screen->PointerMoved;
   if (rec->merged) {
@@ -329,6 +332,10 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
   } else if (rec->spanfour) {
     screen->PointerMoved = ORVSpanfourPointerMoved;
   }
+
+  // 23. The driver's own Xinerama answers for a desktop over several heads.
+  if (rec->pseudoXinerama && (rec->merged || rec->spanthree || rec->spanfour || rec->kvd))
+    PSRAMAExtensionInit();
 
   // 24. Framebuffer base, SaveScreen, CloseScreen, gamma.
   screen->memPhysBase = rec->fbPhysAddress;

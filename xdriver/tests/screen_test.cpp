@@ -55,11 +55,14 @@ TEST_F(Screens, ScreenInitBringsTheHeadUpAndWrapsTheServersHooks) {
   ASSERT_EQ(screen->numVisuals, 1);
   EXPECT_EQ(screen->visuals[0].visualClass, TrueColor);
   EXPECT_EQ(screen->visuals[0].redMask, 0xF800u);
-  // Backing store, silken mouse and the software cursor layer, in order.
+  // Backing store, silken mouse, the software cursor layer and power
+  // management, in order.
   std::vector<std::string> calls;
   for (const auto& c : server.ScreenCalls()) calls.push_back(c.name);
   EXPECT_EQ(calls, (std::vector<std::string>{"miInitializeBackingStore", "xf86SetBackingStore",
-                                             "xf86SetSilkenMouse", "miDCInitialize"}));
+                                             "xf86SetSilkenMouse", "miDCInitialize",
+                                             "xf86DPMSInit"}));
+  EXPECT_TRUE(server.SetDPMS(0, 3));
   // Head 0 cleared exactly what it shows: virtualY lines at the pitch.
   const uint8_t* memory = board.LocalMemory();
   const size_t shown = 768 * 1024 * 2;
@@ -133,6 +136,8 @@ TEST_P(ScreenDepths, VisualsColormapAndGammaByDepth) {
   }
   EXPECT_EQ(info->LoadPalette != nullptr, c.colormapHook);
   EXPECT_EQ(info->ChangeGamma != nullptr, c.gammaHook);
+  // The configured gamma reaches the head at every depth.
+  EXPECT_FLOAT_EQ(Rec(0)->gamma[0][1], 1.0f);
   // Every depth here is accelerated.
   EXPECT_NE(XAAGetInfoRec(info->pScreen), nullptr);
   EXPECT_EQ(fbGetScreenPixmap(info->pScreen)->devKind, 1024 * c.bitsPerPixel / 8);
