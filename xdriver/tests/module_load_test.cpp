@@ -126,7 +126,7 @@ TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
   orvstandin::Reset();
   fetest::Description() = fetest::BoardDescription();
   fetest::Description().edids[0] = fetest::MonitorEdid();
-  orvstandin::SetAction("HSLKSTGetBoardInfo", fetest::FillBoardInfo);
+  orvstandin::SetAction("HSLKSTGetAddOnInfo", fetest::FillBoardInfo);
   orvstandin::SetAction("HSLKSTGetAllMonitorInfo", fetest::FillMonitors);
   orvsim::Simulation sim;
   orvsim::BoardConfig config;

@@ -11,6 +11,7 @@
 
 #include "core/pdev.h"
 #include "core/regs/pci.h"
+#include "platform/board/chip_vga.h"
 #include "platform/xserver/xaa_front.h"
 #include "xdriver/orv_kstrn.h"
 #include "xdriver/orv_regs.h"
@@ -221,6 +222,39 @@ TEST_P(ScreenHeads, OnlyHeadZeroSavesAndClearsAndOnlyTheLastHeadRestoresTheConso
 }
 
 INSTANTIATE_TEST_SUITE_P(Heads, ScreenHeads, testing::Values(1, 2));
+
+// The console's VGA registers as the board held them before the server:
+// head 0 saves them at ScreenInit and LeaveVT puts them back.
+TEST_F(Screens, LeavingTheServerPutsTheConsolesVgaRegistersBack) {
+  orvsim::Board& board = AddEngineBoard();
+  orvsim::ChipVga vga(board);
+  orvsim::ChipVga::ColdRegime(board);
+  const uint8_t seq[5] = {0x03, 0x00, 0x03, 0x00, 0x02};
+  const uint8_t crtc[25] = {0x5F, 0x4F, 0x50, 0x82, 0x55, 0x81, 0xBF, 0x1F, 0x00, 0x4F, 0x0D, 0x0E, 0x00,
+                            0x00, 0x00, 0x00, 0x9C, 0x8E, 0x8F, 0x28, 0x1F, 0x96, 0xB9, 0xA3, 0xFF};
+  const uint8_t gfx[9] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x0E, 0x00, 0xFF};
+  for (unsigned i = 0; i < 5; ++i) vga.SetSeq(i, seq[i]);
+  for (unsigned i = 0; i < 25; ++i) vga.SetCrtc(i, crtc[i]);
+  for (unsigned i = 0; i < 9; ++i) vga.SetGfx(i, gfx[i]);
+  for (unsigned i = 0; i < 16; ++i) vga.SetAttr(i, static_cast<uint8_t>(i));
+  vga.SetAttr(0x10, 0x0C);
+  vga.SetMisc(0x67);
+  fetest::Description().edids[0] = fetest::MonitorEdid();
+  ASSERT_EQ(PreInit(Config(1, "")), 1);
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  // What the server's modes did to them meanwhile.
+  vga.SetSeq(1, 0x21);
+  vga.SetCrtc(0x13, 0x80);
+  vga.SetGfx(5, 0x40);
+  vga.SetAttr(0x10, 0x41);
+  vga.SetMisc(0xEF);
+  server.LeaveVT();
+  for (unsigned i = 1; i < 5; ++i) EXPECT_EQ(vga.Seq(i), seq[i]) << "sequencer " << i;
+  for (unsigned i = 0; i < 25; ++i) EXPECT_EQ(vga.Crtc(i), crtc[i]) << "CRTC " << i;
+  for (unsigned i = 0; i < 9; ++i) EXPECT_EQ(vga.Gfx(i), gfx[i]) << "graphics " << i;
+  EXPECT_EQ(vga.Attr(0x10), 0x0C);
+  EXPECT_EQ(vga.Misc(), 0x67);
+}
 
 TEST_F(Screens, EnterVtSetsTheBusMasterBitAndDrawsAgain) {
   orvsim::Board& board = Up(1);
