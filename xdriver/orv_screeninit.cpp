@@ -4,11 +4,13 @@
 #include <string.h>
 
 #include "core/pci_config.h"
+#include "core/regs/cursor.h"
 #include "core/regs/pci.h"
 #include "platform/xserver/screen_layer.h"
 #include "platform/xserver/vgahw.h"
 #include "platform/xserver/xaa.h"
 #include "platform/xserver/xf86_server.h"
+#include "xdriver/orv_cursor.h"
 #include "xdriver/orv_driver.h"
 #include "xdriver/orv_features.h"
 #include "xdriver/orv_gamma.h"
@@ -127,6 +129,10 @@ Bool ORVCloseScreen(int index, ScreenPtr pScreen) {
     XAADestroyInfoRec(static_cast<XAAInfoRecPtr>(rec->pXaaInfo));
     rec->pXaaInfo = nullptr;
   }
+  if (rec->pCursorInfo != nullptr) {
+    xf86DestroyCursorInfoRec(static_cast<xf86CursorInfoPtr>(rec->pCursorInfo));
+    rec->pCursorInfo = nullptr;
+  }
   xfree(rec->shadowPtr);
   rec->shadowPtr = nullptr;
   ORVCloseBoard(screen);
@@ -150,6 +156,11 @@ Bool ORVEnterVT(int index, int) {
     }
   }
   ORVKstrnStartDevice(screen);
+  if (rec->hwCursor) {
+    // Both cursor engines read the image where the device start put it.
+    for (uint32_t engine = 0; engine < kCursorEngines; ++engine)
+      ORV_OUT_REG32(rec, rec->ioBase, CursorReg(kRegCursorImageBase, engine), rec->cursorOffset);
+  }
   if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
   screen->AdjustFrame(index, rec->firstHeadOrigin[0], rec->firstHeadOrigin[1], 0);
   return TRUE;
@@ -297,13 +308,15 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
   xf86SetSilkenMouse(pScreen);
   miDCInitialize(pScreen, xf86GetPointerScreenFuncs());
 
-  // 18. Cursor. The hardware cursor is not served by this driver yet.
+  // 18. Cursor.
   if (!rec->hwCursor || AnyRotation(rec) || rec->noAccel || OrvFeatureConfig_IsTvOut(rec->pFeatures)) {
     xf86DrvMsg(index, X_INFO, "Using SW cursor\n");
   } else {
     xf86DrvMsg(index, X_INFO, "Initializing HW cursor\n");
-    xf86DrvMsg(index, X_ERROR, "Hardware cursor initialization failed\n");
-    rec->hwCursor = 0;
+    if (!ORVHWCursorInit(pScreen)) {
+      xf86DrvMsg(index, X_ERROR, "Hardware cursor initialization failed\n");
+      rec->hwCursor = 0;
+    }
   }
 
   // 19. Colormap.
