@@ -18,6 +18,8 @@
 #include "platform/board/chip_2d.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
+#include "platform/board/chip_gpio_i2c.h"
+#include "platform/board/ddc_devices.h"
 #include "platform/xserver/xaa_front.h"
 #include "tools/lib/elfloader.h"
 #include "xdriver/orv_rec.h"
@@ -125,9 +127,7 @@ TEST(OrvDrvModule, TheServerLoadsItOnceAndASecondSetUpIsRefused) {
 TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
   orvstandin::Reset();
   fetest::Description() = fetest::BoardDescription();
-  fetest::Description().edids[0] = fetest::MonitorEdid();
   orvstandin::SetAction("HSLKSTGetAddOnInfo", fetest::FillBoardInfo);
-  orvstandin::SetAction("HSLKSTGetAllMonitorInfo", fetest::FillMonitors);
   orvsim::Simulation sim;
   orvsim::BoardConfig config;
   config.device_id = 0x5D63;
@@ -135,6 +135,10 @@ TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
   config.memory_size = uint64_t{64} << 20;
   config.location = orvsim::PciLocation{1, 4, 0};
   orvsim::Board& board = sim.AddBoard(config);
+  // The monitor on the first connector's DDC line.
+  orvsim::ChipGpioI2c pins(board);
+  pins.WireDefault();
+  board.I2c(orvsim::kBusDdcConnector0).Emplace<orvsim::EdidEeprom>(fetest::MonitorEdid());
   orvsim::DmaEngine dma(board);
   orvsim::Engine2d engine(board, dma);
   orvsim::ApertureWindows windows(board);
