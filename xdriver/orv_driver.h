@@ -51,8 +51,6 @@ Bool ORVSaveScreen(ScreenPtr screen, int on);
 Bool ORVSaveScreenCrtc2(ScreenPtr screen, int on);
 Bool ORVSaveScreenCrtc3(ScreenPtr screen, int on);
 Bool ORVSaveScreenCrtc4(ScreenPtr screen, int on);
-// The colormap hook.
-void ORVLoadPalette(ScrnInfoPtr screen, int count, int* indices, LOCO* colours, VisualPtr visual);
 // XAA for the screen: false when its depth has no acceleration or XAA
 // cannot be set up.
 Bool ORVAccelInit(ScreenPtr screen);

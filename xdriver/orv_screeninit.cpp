@@ -18,6 +18,7 @@
 #include "xdriver/orv_modeinit.h"
 #include "xdriver/orv_multihead.h"
 #include "xdriver/orv_options.h"
+#include "xdriver/orv_palette.h"
 #include "xdriver/orv_pci.h"
 #include "xdriver/orv_preinit.h"
 #include "xdriver/orv_register.h"
@@ -48,10 +49,6 @@ Bool ORVSaveScreen(ScreenPtr, int) { return TRUE; }
 Bool ORVSaveScreenCrtc2(ScreenPtr, int) { return FALSE; }
 Bool ORVSaveScreenCrtc3(ScreenPtr, int) { return FALSE; }
 Bool ORVSaveScreenCrtc4(ScreenPtr, int) { return FALSE; }
-
-// The heads' colour tables are loaded by the palette code, which this driver
-// does not have yet: a colormap change does not reach the heads.
-void ORVLoadPalette(ScrnInfoPtr, int, int*, LOCO*, VisualPtr) {}
 
 Bool ORVAccelInit(ScreenPtr pScreen) {
   ScrnInfoPtr screen = ScreenOf(pScreen->myNum);

@@ -14,6 +14,7 @@
 #include "platform/board/chip_vga.h"
 #include "platform/xserver/xaa_front.h"
 #include "xdriver/orv_kstrn.h"
+#include "xdriver/orv_palette.h"
 #include "xdriver/orv_regs.h"
 #include "xdriver/tests/screen_fixture.h"
 
