@@ -275,8 +275,10 @@ char* xf86addComment(char* current, const char* added) {
     current_len = std::strlen(current);
     g_scan.eol_seen = false;
   }
+  // The blanks the scanner keeps in front of a comment include carriage
+  // returns: a comment behind them is still one, and gets no second '#'.
   const char* p = added;
-  while (*p == ' ' || *p == '\t') ++p;
+  while (*p == ' ' || *p == '\t' || *p == '\r') ++p;
   bool is_comment = *p == '#';
   size_t added_len = std::strlen(added);
   bool ends_newline = added[added_len - 1] == '\n';

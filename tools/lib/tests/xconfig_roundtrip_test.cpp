@@ -182,6 +182,18 @@ TEST(CfgRoundTrip, HugeNumbersStayReadable) {
   EXPECT_EQ(WriteText(again.file), first);
 }
 
+// Found by fuzzing: a comment behind carriage returns was taken for text
+// and got a second '#', so every rewrite split one more line off it.
+TEST(CfgRoundTrip, CommentBehindCarriageReturnsStaysOneComment) {
+  Parsed p = ParseText("\r\r\r# one\r\r\r# two\n\n");
+  ASSERT_NE(p.file, nullptr) << p.err;
+  const std::string first = WriteText(p.file);
+  EXPECT_EQ(first.find("#\r"), std::string::npos) << first;
+  Parsed again = ParseText(first);
+  ASSERT_NE(again.file, nullptr) << again.err << first;
+  EXPECT_EQ(WriteText(again.file), first);
+}
+
 TEST(CfgRoundTrip, RealFiles) {
   std::vector<std::string> numbers = CorpusNumbers();
   ASSERT_EQ(numbers.size(), 60u);
