@@ -77,10 +77,6 @@ void BmBuffer::GiveBackSurface() {
   surface = nullptr;
 }
 
-namespace {
-
-}  // namespace
-
 bool BmBuffer::AllocMemory(const BmBuffer_AllocOptions& options) {
   if (allocated || common == nullptr || shared == nullptr) return false;
   const uint32_t page = OsGetPageSize();
