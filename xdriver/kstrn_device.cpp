@@ -20,6 +20,8 @@
 #include "core/regs/engine2d.h"
 #include "xdriver/context2d.h"
 #include "xdriver/data2d.h"
+#include "xdriver/feature_mgr.h"
+#include "xdriver/orv_features.h"
 #include "xdriver/primary_surface.h"
 #include "xdriver/surface2d.h"
 #include "xdriver/temp_bit.h"
@@ -58,6 +60,23 @@ uint32_t BitCount(uint32_t v) { return static_cast<uint32_t>(__builtin_popcount(
 
 uint32_t ChipOf(const PDEV* pdev) {
   return pdev->common != nullptr ? pdev->common->revisionBits : 0;
+}
+
+// The surface the X server draws into when it is not the primary (a
+// post-draw transform's bitmap), else none.
+DeviceBitmap* DrawnSurface(PDEV* pdev) {
+  DeviceBitmap* target = pdev->data2d.target;
+  return target != nullptr && target != &pdev->data2d.Primary() ? target : nullptr;
+}
+
+// Feature entries the notifier looks at, at most.
+constexpr unsigned kMaxFeatureEntries = 64;
+// The feature word of a head with a TV output.
+constexpr uint32_t kFeatureTvWanted = 1;
+
+LRECT RectOf(const OrvRegion& r) {
+  return {static_cast<int32_t>(r.x0), static_cast<int32_t>(r.y0), static_cast<int32_t>(r.x1),
+          static_cast<int32_t>(r.y1)};
 }
 
 bool IsChip5D62(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext2) != 0; }
@@ -258,6 +277,15 @@ void DisableCursorBuffer(PDEV* pdev) {
   if (HardPointerBuffer* buffer = CursorBuffer(pdev)) buffer->Disable(pdev->surfaceManager);
 }
 
+// A start that failed after the features were set up: the cursor buffer,
+// the scratch bitmaps and the features' surfaces and interfaces go back.
+uint32_t UnwindStart(PDEV* pdev, uint32_t status) {
+  DisableCursorBuffer(pdev);
+  DisableScratch(pdev);
+  if (pdev->featureMgr != nullptr) pdev->featureMgr->Cleanup(pdev);
+  return status;
+}
+
 // One packet: its header and data words.
 void Packet(BmPrimInt* prim, uint32_t header, std::initializer_list<uint32_t> data) {
   uint32_t* at = prim->Reserve(static_cast<uint32_t>(1 + data.size()));
@@ -340,13 +368,10 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   if (!pdev->device->Start(pdev)) return kKstrnKernelRefused;
   pdev->Activate();
   if (pdev->data2d.context != nullptr) pdev->data2d.context->SetContext(pdev);
-  // The feature manager is not set up by this driver yet.
   if (!CreatePrimarySurface(pdev)) return kKstrnSetupFailed;
+  if (pdev->featureMgr == nullptr || !pdev->featureMgr->Setup(pdev)) return kKstrnSetupFailed;
   EnableScratch(pdev);
-  if (!EnableCursorBuffer(pdev)) {
-    DisableScratch(pdev);
-    return kKstrnSetupFailed;
-  }
+  if (!EnableCursorBuffer(pdev)) return UnwindStart(pdev, kKstrnSetupFailed);
   if (result == nullptr) return kKstrnSuccess;
 
   DeviceBitmap& primary = pdev->data2d.Primary();
@@ -356,9 +381,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
     dbgOutput("Fail to allocate apperture for primary surface. \nTry to modprobe the orv kernel "
               "module with\n the option regSysMmFlags=0\n");
     dbgOutput("------------------------------------------------\n");
-    DisableCursorBuffer(pdev);
-    DisableScratch(pdev);
-    return kKstrnNoAperture;
+    return UnwindStart(pdev, kKstrnNoAperture);
   }
   OrvDeclarePrimaryRequest declare{};
   declare.surfaceBlock = primary.block != nullptr ? primary.block->busAddress : 0;
@@ -368,9 +391,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   if (pdev->device->Ioctl(ORV_IOCTL_DECLARE_PRIMARY, &declare, sizeof(declare)) !=
       static_cast<int>(kRequestAnswerOk)) {
     ReleaseSurfaceCpu(&primary);
-    DisableCursorBuffer(pdev);
-    DisableScratch(pdev);
-    return kKstrnKernelRefused;
+    return UnwindStart(pdev, kKstrnKernelRefused);
   }
   // The cursor's images are written by the processor at this address of the
   // frame-buffer mapping; the engines read them at the local address.
@@ -378,14 +399,21 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   uint8_t* cursorCpu = LockSurfaceCpu(cursor);
   if (cursorCpu == nullptr) {
     ReleaseSurfaceCpu(&primary);
-    DisableCursorBuffer(pdev);
-    DisableScratch(pdev);
-    return kKstrnNoAperture;
+    return UnwindStart(pdev, kKstrnNoAperture);
+  }
+  // With a post-draw transform the X server draws into the transform's
+  // bitmap: the framebuffer is there, the display stays on the primary.
+  DeviceBitmap* drawn = DrawnSurface(pdev);
+  uint8_t* drawnCpu = drawn != nullptr ? LockSurfaceCpu(drawn) : cpu;
+  if (drawnCpu == nullptr) {
+    ReleaseSurfaceCpu(cursor);
+    ReleaseSurfaceCpu(&primary);
+    return UnwindStart(pdev, kKstrnNoAperture);
   }
   *result = {};
   const uint8_t* frameBuffer = reinterpret_cast<const uint8_t*>(pdev->mode.frameBufferMapping);
   if (frameBuffer == nullptr) frameBuffer = const_cast<uint8_t*>(pdev->common->frameBuffer);
-  result->frameBufferOffset = static_cast<uint32_t>(cpu - frameBuffer);
+  result->frameBufferOffset = static_cast<uint32_t>(drawnCpu - frameBuffer);
   result->displayOffset = primary.block != nullptr ? static_cast<uint32_t>(primary.block->offset) : 0;
   result->cursorAperture = static_cast<uint64_t>(cursorCpu - frameBuffer);
   result->cursorOffset = cursor->block != nullptr ? cursor->block->busAddress : 0;
@@ -399,10 +427,15 @@ uint32_t KstrnStopDevice(PDEV* pdev) {
   ok = SyncEngineBounded(pdev) && ok;
   if (pdev->bindingFlags & kPdevPrimaryDeclared) {
     if (HardPointerBuffer* cursor = CursorBuffer(pdev)) ReleaseSurfaceCpu(cursor);
+    if (DeviceBitmap* drawn = DrawnSurface(pdev)) ReleaseSurfaceCpu(drawn);
     ReleaseSurfaceCpu(&pdev->data2d.Primary());
     pdev->bindingFlags &= ~kPdevPrimaryDeclared;
   }
   DisableScratch(pdev);
+  if (CFeatureMgr* features = pdev->featureMgr) {
+    features->Disable(pdev);
+    features->Cleanup(pdev);
+  }
   DisableCursorBuffer(pdev);
   if (pdev->localDma == kLocalDmaMode) pdev->bindingFlags &= ~kPdevLocalDmaRunning;
   pdev->Desactivate();
@@ -410,9 +443,45 @@ uint32_t KstrnStopDevice(PDEV* pdev) {
   return ok ? kKstrnSuccess : kKstrnKernelRefused;
 }
 
-uint32_t KstrnNotifyFeatureMgr(PDEV*, FeatureInfo*) { return kKstrnNoDevice; }
-uint32_t KstrnStartFeatures(PDEV*) { return kKstrnNoDevice; }
-uint32_t KstrnStopFeatures(PDEV*) { return kKstrnNoDevice; }
+uint32_t KstrnNotifyFeatureMgr(PDEV* pdev, FeatureInfo* features) {
+  if (pdev == nullptr || pdev->featureMgr == nullptr) return kKstrnNoDevice;
+  CFeatureMgr* f = pdev->featureMgr;
+  // The list is the front end's; a bound keeps a looped one from hanging.
+  unsigned entries = 0;
+  for (const FeatureInfo* e = features; e != nullptr && entries < kMaxFeatureEntries;
+       e = e->next, ++entries) {
+    if (e->kind != kFeatureTvOut) continue;
+    f->flags = kFeatureTvWanted;
+    if (e->flags & 0x1) {
+      f->outputKind = 0;
+    } else if (e->flags & 0x2) {
+      f->outputKind = 1;
+    } else if (e->flags & 0x4) {
+      f->outputKind = 2;
+    } else if (e->flags & 0x8) {
+      f->outputKind = 3;
+    }
+    // The standard decides the back buffers' lines: NTSC's 484 or 576.
+    f->tvStandard = static_cast<uint32_t>(e->tv.standard);
+    const OrvTvOptions& tv = e->tv;
+    f->procamp = SProcampValues{{tv.antiFlickerLevel, tv.brightness, tv.colorEnable, tv.contrast,
+                                 tv.gamma, tv.hue, tv.saturation}};
+    f->srcRect = tv.selectedRegionValid ? RectOf(tv.selectedRegion) : LRECT{};
+    f->dstRect = tv.outputRegionValid ? RectOf(tv.outputRegion) : LRECT{};
+  }
+  return kKstrnSuccess;
+}
+
+uint32_t KstrnStartFeatures(PDEV* pdev) {
+  if (pdev == nullptr || pdev->featureMgr == nullptr || !pdev->active) return kKstrnNoDevice;
+  return pdev->featureMgr->Enable(pdev) ? kKstrnSuccess : kKstrnSetupFailed;
+}
+
+uint32_t KstrnStopFeatures(PDEV* pdev) {
+  if (pdev == nullptr || pdev->featureMgr == nullptr || !pdev->active) return kKstrnNoDevice;
+  pdev->featureMgr->Disable(pdev);
+  return kKstrnSuccess;
+}
 
 uint32_t KstrnEnableUserProcess(PDEV* pdev, KstrnUserProcess* out) {
   if (pdev == nullptr || pdev->device == nullptr || out == nullptr) return kKstrnNoDevice;

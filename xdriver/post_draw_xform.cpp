@@ -258,3 +258,9 @@ void PostDrawXformRun(PDEV* pdev) {
   for (uint32_t& w : x.rectWords) w &= ~kXformRectPending;
   x.current = kXformNoRect;
 }
+
+void PostDrawXformFlush(PDEV* pdev) {
+  if (pdev == nullptr || !PostDrawXformPending(pdev)) return;
+  // The bracket's post-draw step runs the transform (post-draw bit 0x40).
+  DrawBracket bracket(pdev);
+}

@@ -108,3 +108,7 @@ void PostDrawXformMarkAll(PDEV* pdev);
 void PostDrawXformRun(PDEV* pdev);
 // Whether anything waits for the post-draw step.
 bool PostDrawXformPending(const PDEV* pdev);
+// For the X server's block handler, before it sleeps: runs the post-draw
+// step, in a drawing bracket, when anything is pending (the processor's
+// drawing after a Sync).
+void PostDrawXformFlush(PDEV* pdev);

@@ -11,18 +11,31 @@ LSIZE PrimaryDesktopSize(const PDEV* pdev) {
   const VideoMode& mode = pdev->mode;
   const uint32_t width = mode.virtualWidth != 0 ? mode.virtualWidth : mode.dimension1;
   const uint32_t height = mode.virtualHeight != 0 ? mode.virtualHeight : mode.dimension2;
+  // Under a quarter turn in hardware the mode carries the desktop as the X
+  // server sees it; the displayed surface is that turned.
+  if ((pdev->bindingFlags & (kPdevRotateCW | kPdevRotateCCW)) != 0)
+    return {static_cast<int32_t>(height), static_cast<int32_t>(width)};
   return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 
-bool InitPrimarySurface(PDEV* pdev) {
+namespace {
+
+void DescribePrimary(PDEV* pdev) {
   Data2d& data = pdev->data2d;
-  if (data.surfDescList == nullptr) return false;
   const LSIZE desktop = PrimaryDesktopSize(pdev);
   DeviceBitmap& primary = data.Primary();
   primary.memoryId = data.memoryId;
   primary.Describe(pdev, (static_cast<uint32_t>(desktop.width) + 31) & 0x3FE0, k2dLayoutBitmap,
                    pdev->mode.pixelFormat, static_cast<uint32_t>(desktop.height), k2dMemoryPrimary,
                    k2dLocationLocal);
+}
+
+}  // namespace
+
+bool InitPrimarySurface(PDEV* pdev) {
+  Data2d& data = pdev->data2d;
+  if (data.surfDescList == nullptr) return false;
+  DescribePrimary(pdev);
   data.target = nullptr;
   data.secondTarget = nullptr;
   return true;
@@ -38,6 +51,9 @@ void CleanupPrimarySurface(PDEV* pdev) {
 bool CreatePrimarySurface(PDEV* pdev) {
   Data2d& data = pdev->data2d;
   DeviceBitmap& primary = data.Primary();
+  // The device binding sets the rotation after construction: describe the
+  // surface again before it is placed.
+  if (primary.block == nullptr) DescribePrimary(pdev);
   if (!primary.Create(pdev, static_cast<const LSIZE*>(nullptr))) return false;
   primary.flags |= kDevBitPrimary;
   data.target = &primary;

@@ -21,6 +21,12 @@ namespace {
 constexpr int kNoClipRight = 4095;
 constexpr int kNoClipBottom = 4095;
 
+// Where XAA draws: the device's drawing target (a post-draw transform's
+// bitmap while one is on), else the primary surface.
+DeviceBitmap* DrawingTarget(PDEV* pdev) {
+  return pdev->data2d.target != nullptr ? pdev->data2d.target : &pdev->data2d.Primary();
+}
+
 }  // namespace
 
 KstrnXaaData::KstrnXaaData(XAAInfoRec* infoRec, PDEV* pdev)
@@ -29,8 +35,8 @@ KstrnXaaData::KstrnXaaData(XAAInfoRec* infoRec, PDEV* pdev)
       clipTopLeft(&Shadow2dClipTopLeft(pdev->sharedLocked)),
       clipBottomRight(&Shadow2dClipBottomRight(pdev->sharedLocked)),
       depth(&pdev->sharedLocked->commandLockDepth),
-      target(&pdev->data2d.Primary()),
-      expansionTemp(TempBitFor(pdev, &pdev->data2d.Primary())),
+      target(DrawingTarget(pdev)),
+      expansionTemp(TempBitFor(pdev, DrawingTarget(pdev))),
       info(infoRec) {
   SetupInfoRec();
 }

@@ -17,6 +17,7 @@
 
 #include "core/client_services.h"
 #include "core/lnx_device.h"
+#include "core/mm_aperture.h"
 #include "core/mm_surface.h"
 #include "core/orv_abi.h"
 #include "core/orv_ioctl.h"
@@ -230,9 +231,14 @@ class KernelBoard {
     kernel_.SetHandler(0x18, [this](uint32_t, void* arg) {
       auto* record = static_cast<OrvBlockRequest*>(arg);
       if (record->kind == kBlockKindAperture) {
+        // A window onto the surface the options describe (the last one
+        // placed when they name none).
+        MmHostApertureOpt aperture;
+        memcpy(&aperture, record->apertureOptions, sizeof aperture);
+        const uint32_t address = aperture.desc.word0 & ~3u;
         record->handle = kApertureHandle;
         record->second = lastBlockBytes_;
-        record->third = lastSurface_;
+        record->third = address != 0 ? address : lastSurface_;
         record->fourth = kApertureSlot;
         return 0;
       }

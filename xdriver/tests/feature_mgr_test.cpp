@@ -263,8 +263,7 @@ TEST_F(FeatureBoardTest, WithoutTvTheOutputTypeIsRgbAndNothingIsAllocated) {
 }
 
 TEST_F(FeatureBoardTest, PivotAsksForItsInterruptAndTheStopDrains) {
-  PDEV* pdev = Started(0);
-  pdev->bindingFlags |= kPdevRotateCW;
+  PDEV* pdev = Started(0, 1024, 768, kPdevRotateCW);
   pdev->requester = 12;
   ASSERT_TRUE(Setup(pdev));
   CFeatureMgr* f = pdev->featureMgr;

@@ -49,10 +49,14 @@ class FeatureBoardTest : public testing::Test, protected coretest::KernelBoard {
     orvstandin::Reset();
   }
 
-  // A head whose primary surface is placed, as the device start leaves it.
-  PDEV* Started(uint32_t unit, uint32_t width = 1024, uint32_t height = 768) {
-    coretest::Head& head = Construct(unit, width, height);
+  // A head whose primary surface is placed, as the device start leaves it;
+  // `flags` are the binding's (a rotation among them: the mode then carries
+  // the desktop as the X server sees it, width and height turned).
+  PDEV* Started(uint32_t unit, uint32_t width = 1024, uint32_t height = 768, uint32_t flags = 0) {
+    const bool quarter = (flags & (kPdevRotateCW | kPdevRotateCCW)) != 0;
+    coretest::Head& head = Construct(unit, quarter ? height : width, quarter ? width : height);
     EXPECT_EQ(head.ok, 1);
+    head.pdev->bindingFlags |= flags;
     EXPECT_TRUE(CreatePrimarySurface(head.pdev));
     return head.pdev;
   }

@@ -134,8 +134,7 @@ class PivotTest : public featuretest::FeatureBoardTest {
   // A display of w x h turned by `code`: the X server draws into the
   // returned bitmap; the pivot's sequence waits in its slot.
   DeviceBitmap* Pivoted(uint32_t code, uint32_t w, uint32_t h) {
-    pdev_ = Started(0, w, h);
-    pdev_->bindingFlags |= code << kXformRotationShift;
+    pdev_ = Started(0, w, h, code << kXformRotationShift);
     EXPECT_TRUE(Setup(pdev_));
     EXPECT_TRUE(pdev_->featureMgr->Enable(pdev_));
     return pdev_->data2d.target;

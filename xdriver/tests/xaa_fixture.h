@@ -48,6 +48,7 @@ class XaaScreenTest : public Local2dTest {
     pdev_ = Head(0, width, height, bpp);
     ASSERT_TRUE(CreatePrimarySurface(pdev_));
     for (TempBit* bit : pdev_->data2d.tempBits) bit->Enable(pdev_->surfaceManager);
+    BeforeXaa();
     if (index_ < 0) index_ = xf86AllocateScrnInfoPrivateIndex();
     info_ = XAACreateInfoRec();
     ASSERT_EQ(KstrnXAAInit(pdev_, scrn_, index_, info_), 1u);
@@ -80,6 +81,9 @@ class XaaScreenTest : public Local2dTest {
     });
     return bit;
   }
+
+  // What the device start sets up after the 2D layer and before XAA.
+  virtual void BeforeXaa() {}
 
   const DeviceBitmap& Primary() { return pdev_->data2d.Primary(); }
   uint32_t Bytes() { return pdev_->mode.bytesPerPixel; }
