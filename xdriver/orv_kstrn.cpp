@@ -6,6 +6,7 @@
 #include "xdriver/orv_features.h"
 #include "xdriver/orv_multihead.h"
 #include "xdriver/orv_regs.h"
+#include "xdriver/post_draw_xform.h"
 #include "xdriver/xaa_setup.h"
 
 namespace {
@@ -135,6 +136,11 @@ Bool ORVKstrnStopDevice(ScrnInfoPtr screen) {
   xf86DrvMsg(screen->scrnIndex, X_INFO, "Kestrion device stopped.\n");
   rec->deviceStarted = 0;
   return TRUE;
+}
+
+void ORVKstrnFlushDrawing(ScrnInfoPtr screen) {
+  ORVRec* rec = ORVPTR(screen);
+  if (rec->pdev != nullptr && rec->deviceStarted) PostDrawXformFlush(rec->pdev);
 }
 
 Bool OrvStartFeatures(ScrnInfoPtr screen) {

@@ -20,6 +20,10 @@ int ORVKstrnXaaPrivateIndex();
 // The screen's XAA data on its device, with the hooks in `info`.
 Bool ORVKstrnSetupXAAInfoRec(ScrnInfoPtr screen, XAAInfoRec* info);
 
+// Before the server sleeps: renders into the displayed surface what still
+// waits for the post-draw transform (the processor's drawing after a Sync).
+void ORVKstrnFlushDrawing(ScrnInfoPtr screen);
+
 // Start and stop the desktop features (TV output, display processing).
 Bool OrvStartFeatures(ScrnInfoPtr screen);
 Bool OrvStopFeatures(ScrnInfoPtr screen);

@@ -78,6 +78,9 @@ void ORVBlockHandler(int index, pointer blockData, pointer timeout, pointer read
   ScreenPtr pScreen = screen->pScreen;
   ORVRec* rec = ORVPTR(screen);
   if (rec->deferredBlockHandler != nullptr) rec->deferredBlockHandler(screen);
+  // What the processor drew since the last Sync reaches the displayed
+  // surface before the server sleeps.
+  ORVKstrnFlushDrawing(screen);
   pScreen->BlockHandler = rec->BlockHandler;
   pScreen->BlockHandler(index, blockData, timeout, readmask);
   pScreen->BlockHandler = ORVBlockHandler;

@@ -195,40 +195,28 @@ class KernelNodeTest : public testing::Test {
   std::vector<std::unique_ptr<Head>> heads_;
 };
 
-// Mode 0 on a simulated board: the kernel module's node is answered by the
-// fake endpoint, which runs posted ranges (and, at a vertical sync the test
-// signals, transform sequences) on the board's DMA engine; the memory
-// manager places surfaces in the board's local memory one after the other,
-// their bus address being their local address; registers are reached
-// through /dev/mem, so the engine's status reads are its own. A fixture
-// inherits it beside its testing::Test and calls SetUpBoard and
-// TearDownBoard.
-class KernelBoard {
- protected:
+// The kernel module's memory manager as the mode-0 tests model it: it
+// leaves 48 MB of local memory to the X driver and places surface blocks in
+// it one after the other, each at a megabyte, their bus address being their
+// local address. Its aperture window onto a surface shows the plain
+// frame-buffer view at the surface's local address.
+class KernelMemory {
+ public:
   static constexpr uint32_t kLocalBase = 0x100000;  // local memory left to the X driver
   static constexpr uint32_t kLocalSize = 48u << 20;
   static constexpr uint32_t kBlockAlign = 1u << 20;
   static constexpr uint32_t kApertureHandle = 0xA0000000;
   static constexpr uint32_t kApertureSlot = 3;
-  static constexpr size_t kRegisterBytes = 8192;
 
-  void SetUpBoard() {
-    orvsim::BoardConfig config;
-    config.memory_size = kLocalBoardMemory;
-    board_ = &sim_.AddBoard(config);
-    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
-    kernel_.AttachDmaEngine(engine_.get());
-    // The module leaves 48 MB of local memory to the X driver and places
-    // surface blocks in it one after the other, each at a megabyte. Its
-    // aperture window onto a surface shows the plain frame-buffer view at
-    // the surface's local address.
-    kernel_.SetHandler(0x1A, [](uint32_t, void* arg) {
+  // Answers the local-memory and block requests of `kernel`.
+  void Install(xstub::FakeKernel& kernel) {
+    kernel.SetHandler(0x1A, [](uint32_t, void* arg) {
       auto* record = static_cast<OrvLocalMemoryRequest*>(arg);
       record->size = kLocalSize;
       record->offset = kLocalBase;
       return 0;
     });
-    kernel_.SetHandler(0x18, [this](uint32_t, void* arg) {
+    kernel.SetHandler(0x18, [this](uint32_t, void* arg) {
       auto* record = static_cast<OrvBlockRequest*>(arg);
       if (record->kind == kBlockKindAperture) {
         // A window onto the surface the options describe (the last one
@@ -254,6 +242,34 @@ class KernelBoard {
       nextLocal_ += bytes;
       return 0;
     });
+  }
+
+ private:
+  uint32_t nextLocal_ = 2 * kLocalBase;
+  uint32_t lastSurface_ = 0;
+  uint32_t lastBlockBytes_ = 0;
+};
+
+// Mode 0 on a simulated board: the kernel module's node is answered by the
+// fake endpoint, which runs posted ranges (and, at a vertical sync the test
+// signals, transform sequences) on the board's DMA engine; its memory
+// manager is KernelMemory; registers are reached
+// through /dev/mem, so the engine's status reads are its own. A fixture
+// inherits it beside its testing::Test and calls SetUpBoard and
+// TearDownBoard.
+class KernelBoard {
+ protected:
+  static constexpr uint32_t kLocalBase = KernelMemory::kLocalBase;
+  static constexpr uint32_t kLocalSize = KernelMemory::kLocalSize;
+  static constexpr size_t kRegisterBytes = 8192;
+
+  void SetUpBoard() {
+    orvsim::BoardConfig config;
+    config.memory_size = kLocalBoardMemory;
+    board_ = &sim_.AddBoard(config);
+    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+    kernel_.AttachDmaEngine(engine_.get());
+    memory_.Install(kernel_);
     box_.AttachBus(&sim_.Pci());
     box_.AttachPhysicalMap(&sim_.Phys());
     box_.AttachClock(&sim_.GetClock());
@@ -306,9 +322,7 @@ class KernelBoard {
   xstub::Sandbox box_;
   int mem_ = -1;
   void* registers_ = nullptr;
-  uint32_t nextLocal_ = 2 * kLocalBase;
-  uint32_t lastSurface_ = 0;
-  uint32_t lastBlockBytes_ = 0;
+  KernelMemory memory_;
   std::unique_ptr<LnxDevice> device_;
   std::vector<std::unique_ptr<Head>> heads_;
 };

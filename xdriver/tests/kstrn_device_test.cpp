@@ -23,38 +23,10 @@ namespace {
 
 using fetest::Screens;
 
-constexpr uint32_t kMinor = 0;
-constexpr uint64_t kFirstHandle = 0x1000;
+using fetest::KernelScreens;
 
-// Screens whose heads talk to the kernel module's node (answered by the
-// fake endpoint, its posted ranges run on the board's DMA engine). The
-// endpoint's shared block carries no chip revision, so the board is one of
-// the first chips, whose idle test that matches.
-class KernelScreens : public Screens {
- protected:
-  orvsim::Board& KernelBoard(int heads, int depth = 16) {
-    orvsim::Board& board = AddEngineBoard(0x0A41);
-    kernel.SetMinor(1, 4, 0, kMinor);
-    kernel.AttachDmaEngine(dma_.back().get());
-    box.ProvideKernelModule("orv", 243, &kernel);
-    fetest::Description().edids[0] = fetest::MonitorEdid();
-    EXPECT_EQ(PreInit(Config(heads, "", depth)), heads);
-    for (int i = 0; i < heads; ++i) EXPECT_TRUE(ORVMapMem(xf86Screens[i]));
-    return board;
-  }
-  // The mode record of the i-th enable request, and its handle word.
-  VideoMode Sent(size_t i, uint64_t* handle = nullptr) const {
-    const std::vector<xstub::KernelCall> calls = kernel.CallsTo(0x14);
-    VideoMode m{};
-    if (i >= calls.size() || calls[i].record.size() != 128) {
-      ADD_FAILURE() << "no enable request " << i;
-      return m;
-    }
-    std::memcpy(&m, calls[i].record.data(), sizeof(m));
-    if (handle != nullptr) std::memcpy(handle, calls[i].record.data() + 120, 8);
-    return m;
-  }
-};
+constexpr uint32_t kMinor = KernelScreens::kMinor;
+constexpr uint64_t kFirstHandle = 0x1000;
 
 struct FormatCase {
   int depth;
@@ -354,7 +326,8 @@ TEST_F(Screens, StopWaitsForTheEngineSyncsAndStopsLocalDma) {
   auto at = std::search(dma.begin(), dma.end(), std::begin(sync), std::end(sync));
   ASSERT_LT(std::distance(dma.begin(), at) + 2, static_cast<ptrdiff_t>(dma.size()));
   EXPECT_EQ(at[2].reg, 0x12BCu);
-  EXPECT_EQ(dma_.back()->ReachedTag(), at[2].value & ~7u);
+  // The engine reached the sync (the feature stop drains once more after it).
+  EXPECT_GE(dma_.back()->ReachedTag(), at[2].value & ~7u);
   EXPECT_EQ(pdev->bindingFlags & (kPdevPrimaryDeclared | kPdevLocalDmaRunning), 0u);
 
   // Stopping what is not started does nothing and answers false.

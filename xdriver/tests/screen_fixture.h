@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "core/orv_abi.h"
 #include "platform/board/chip_2d.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
+#include "xdriver/orv_preinit.h"
 #include "xdriver/tests/frontend_fixture.h"
 
 namespace fetest {
@@ -53,6 +55,39 @@ class Screens : public FrontEnd {
   std::vector<std::unique_ptr<orvsim::DmaEngine>> dma_;
   std::vector<std::unique_ptr<orvsim::Engine2d>> engines_;
   std::vector<std::unique_ptr<orvsim::ApertureWindows>> windows_;
+};
+
+// Screens whose heads talk to the kernel module's node (answered by the
+// fake endpoint, its posted ranges run on the board's DMA engine). The
+// endpoint's shared block carries no chip revision, so the board is one of
+// the first chips, whose idle test that matches.
+class KernelScreens : public Screens {
+ public:
+  static constexpr uint32_t kMinor = 0;
+
+ protected:
+  orvsim::Board& KernelBoard(int heads, int depth = 16, const std::string& options = "") {
+    orvsim::Board& board = AddEngineBoard(0x0A41);
+    kernel.SetMinor(1, 4, 0, kMinor);
+    kernel.AttachDmaEngine(dma_.back().get());
+    box.ProvideKernelModule("orv", 243, &kernel);
+    Description().edids[0] = MonitorEdid();
+    EXPECT_EQ(PreInit(Config(heads, options, depth)), heads);
+    for (int i = 0; i < heads; ++i) EXPECT_TRUE(ORVMapMem(xf86Screens[i]));
+    return board;
+  }
+  // The mode record of the i-th enable request, and its handle word.
+  VideoMode Sent(size_t i, uint64_t* handle = nullptr) const {
+    const std::vector<xstub::KernelCall> calls = kernel.CallsTo(0x14);
+    VideoMode m{};
+    if (i >= calls.size() || calls[i].record.size() != 128) {
+      ADD_FAILURE() << "no enable request " << i;
+      return m;
+    }
+    std::memcpy(&m, calls[i].record.data(), sizeof(m));
+    if (handle != nullptr) std::memcpy(handle, calls[i].record.data() + 120, 8);
+    return m;
+  }
 };
 
 }  // namespace fetest
