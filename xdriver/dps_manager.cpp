@@ -31,10 +31,6 @@ bool InterruptOfController(EDPSController c, uint32_t* interrupt) {
   }
 }
 
-// Pre-draw and post-draw bit 3: re-establish the 2D context when another
-// engine owner used it, and run the post-draw step.
-constexpr uint32_t kDrawFlagsDisplayProcessing = 0x8;
-
 }  // namespace
 
 // ---- CDPSManager ------------------------------------------------------------------------------

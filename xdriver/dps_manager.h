@@ -71,6 +71,10 @@ static_assert(sizeof(CDPSManager) <= kDpsManagerSlotSize);
 bool DPS_Enable(uint32_t on, PDEV* pdev, CDPSManager* manager);
 bool DPS_Activate(PDEV* pdev, CDPSManager* manager);
 bool DPS_Desactivate(PDEV* pdev, CDPSManager* manager);
+// Pre-draw and post-draw bit 3, set in every device object of the board
+// while one of its managers runs: re-establish the 2D context when another
+// engine owner used it, and run the post-draw step.
+inline constexpr uint32_t kDrawFlagsDisplayProcessing = 0x8;
 // Counts the board's running managers; the first start sets and the last
 // stop clears bit 3 of every device's pre-draw and post-draw flags.
 bool DPS_StateChangeNotify(PDEV* pdev, uint32_t on);

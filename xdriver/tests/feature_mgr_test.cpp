@@ -190,6 +190,36 @@ TEST_F(FeatureBoardTest, AntiFlickerDrawsWithThreeUnitsAndTenStages) {
   EXPECT_EQ(pdev->featureMgr->manager->outputType, kDpsOutputTv484);
 }
 
+// The board's device objects are flagged when its first manager starts and
+// cleared when its last one stops, never in between.
+TEST_F(FeatureBoardTest, StateChangesFlagTheBoardsDevicesOnTheFirstOnAndTheLastOff) {
+  PDEV* heads[2] = {Started(0), Started(1)};
+  auto flagged = [&](int i) {
+    const PreDrawPostDraw& b = heads[i]->data2d.bracket;
+    return std::pair<bool, bool>{(b.preDraw & kDrawFlagsDisplayProcessing) != 0,
+                                 (b.postDraw & kDrawFlagsDisplayProcessing) != 0};
+  };
+  const std::pair<bool, bool> on{true, true}, off{false, false};
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[0], 1));
+  EXPECT_EQ(flagged(0), on);
+  EXPECT_EQ(flagged(1), on) << "every device of the board";
+  // A second manager on: no walk (a flag cleared meanwhile stays clear).
+  heads[1]->data2d.bracket.preDraw &= ~kDrawFlagsDisplayProcessing;
+  heads[1]->data2d.bracket.postDraw &= ~kDrawFlagsDisplayProcessing;
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[1], 1));
+  EXPECT_EQ(flagged(1), off);
+  // One of two off: the flags stay; the last off clears them.
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[0], 0));
+  EXPECT_EQ(flagged(0), on);
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[1], 0));
+  EXPECT_EQ(flagged(0), off);
+  // An off too many keeps the count at zero: the next on flags again.
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[0], 0));
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[0], 1));
+  EXPECT_EQ(flagged(1), on);
+  EXPECT_TRUE(DPS_StateChangeNotify(heads[0], 0));
+}
+
 TEST_F(FeatureBoardTest, ControllersZeroOneAndThreeRaiseInterruptsZeroOneAndTwo) {
   PDEV* pdev = Started(0, 640, 480);
   const struct { uint32_t controller; bool ok; uint32_t interrupt; } cases[] = {
