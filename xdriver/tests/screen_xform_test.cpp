@@ -14,6 +14,7 @@
 #include "core/pdev.h"
 #include "core/tests/pdev_fixture.h"
 #include "platform/xserver/xaa_front.h"
+#include "xdriver/dps_manager.h"
 #include "xdriver/feature_mgr.h"
 #include "xdriver/orv_driver.h"
 #include "xdriver/orv_kstrn.h"
@@ -169,6 +170,50 @@ TEST_F(KernelScreens, APivotedScreenIsTurnedIntoTheDisplayAtEachVerticalSync) {
   ASSERT_TRUE(server.EnterVT());
   ASSERT_EQ(kernel.ActiveVSyncRequests().size(), 1u);
   EXPECT_EQ(kernel.ActiveVSyncRequests()[0].flags, 0x10000000u);
+  server.CloseScreens();
+  EXPECT_TRUE(kernel.ActiveVSyncRequests().empty());
+}
+
+// A single-head board cloning its desktop to a TV in mode 0: each mode
+// set-up starts display processing on the TV's controller (3, interrupt 2),
+// whose picture the kernel module draws at each vertical sync from the
+// desktop; leaving the console stops it.
+TEST_F(KernelScreens, ATvScreenRunsDisplayProcessingBetweenModeSetUpAndDeviceStop) {
+  coretest::KernelMemory memory;
+  memory.Install(kernel);
+  orvsim::Board& board = KernelBoard(1, 16, "  Option \"TvOut\"\n  Option \"TvStandard\" \"PAL\"\n");
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  PDEV* pdev = Rec(0)->pdev;
+  CFeatureMgr* features = pdev->featureMgr;
+  ASSERT_NE(features->manager, nullptr);
+  EXPECT_EQ(pdev->common->activeDpsManager, features->manager);
+  const uint32_t id = features->xformInterfaces[kFeatureDpsInterface]->InterruptIdentity();
+  EXPECT_EQ(kernel.ActiveVSyncRequests(), (std::vector<xstub::VSyncRequest>{{2, 2, 1, id}}));
+  EXPECT_EQ(features->manager->outputType, kDpsOutputTv3of576) << "output kind 3, 576 lines";
+  // The back buffer the controller shows was cleared to YCbCr black.
+  const CDPSSurface& shown = features->manager->backBuffers.buffers[1];
+  uint32_t corner;
+  std::memcpy(&corner, board.LocalMemory() + (shown.destination.address & ~3u) + (575 * 736 + 719) * 4, 4);
+  EXPECT_EQ(corner, 0x108080u);
+
+  // At the TV controller's vertical sync the module draws the desktop (the
+  // primary surface the X server draws into) into a back buffer.
+  orvsim::DmaEngine& dma = *dma_[0];
+  dma.ClearWrites();
+  EXPECT_EQ(kernel.VerticalSync(0), 0u) << "another interrupt runs nothing";
+  ASSERT_EQ(kernel.VerticalSync(2), 1u);
+  uint32_t texture = 0;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x11DC) texture = w.value;
+  EXPECT_EQ(texture, pdev->data2d.Primary().addressWord);
+
+  server.LeaveVT();
+  EXPECT_TRUE(kernel.ActiveVSyncRequests().empty());
+  EXPECT_EQ(pdev->common->activeDpsManager, nullptr);
+  EXPECT_EQ(features->manager, nullptr) << "the device stop gave display processing back";
+  ASSERT_TRUE(server.EnterVT());
+  ASSERT_EQ(kernel.ActiveVSyncRequests().size(), 1u);
+  EXPECT_EQ(kernel.ActiveVSyncRequests()[0].flags, 2u);
   server.CloseScreens();
   EXPECT_TRUE(kernel.ActiveVSyncRequests().empty());
 }
