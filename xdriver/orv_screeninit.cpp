@@ -25,6 +25,7 @@
 #include "xdriver/orv_regs.h"
 #include "xdriver/orv_screen.h"
 #include "xdriver/orv_xinerama.h"
+#include "xdriver/orv_xv.h"
 #include "xdriver/xaa_setup.h"
 
 namespace {
@@ -124,6 +125,7 @@ Bool ORVCloseScreen(int index, ScreenPtr pScreen) {
     }
     screen->vtSema = FALSE;
   }
+  ORVCloseXV(screen);
   ORVKstrnCloseDevice(screen);
   if (rec->pXaaInfo != nullptr) {
     XAADestroyInfoRec(static_cast<XAAInfoRecPtr>(rec->pXaaInfo));
@@ -361,7 +363,8 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
   if (screen->bitsPerPixel != 8) screen->ChangeGamma = ORVChangeGamma;
   ORVChangeGamma(index, screen->gamma);
 
-  // 25.
+  // 25. Xv, unused options, cursors off.
+  ORVInitXV(pScreen);
   if (serverGeneration == 1) xf86ShowUnusedOptions(index, screen->options);
   ORVDisableCursors(rec->pBoard);
   return TRUE;

@@ -45,7 +45,11 @@ void FreeModeList(DisplayModePtr first) {
 
 // The server's own screen hooks, under whatever layers wrap them.
 Bool ServerCloseScreen(int, ScreenPtr screen) {
-  if (ServerState* s = g_server) s->Layer(screen).closed = true;
+  if (ServerState* s = g_server) {
+    s->Layer(screen).closed = true;
+    // The video extension's privates of the screen go with it.
+    if (s->xv) s->xv->Forget(screen);
+  }
   return TRUE;
 }
 

@@ -1,5 +1,7 @@
 // The server's order of driver calls: every driver's Probe, then PreInit of
 // each screen in index order, FreeScreen for the refused ones.
+#include <algorithm>
+
 #include "platform/xserver/server_state.h"
 
 namespace xstub {
@@ -17,11 +19,37 @@ bool XServer::Probe(int flags) {
   return found;
 }
 
+namespace {
+
+// The server's first viewport of a screen after its PreInit: the Display
+// subsection's, else centred on the virtual screen, the size of the first
+// mode, kept inside the virtual screen.
+void InitViewport(ScrnInfoPtr screen) {
+  if (screen->modes == nullptr) return;
+  const int w = screen->modes->HDisplay, h = screen->modes->VDisplay;
+  if (screen->display != nullptr && screen->display->frameX0 >= 0) {
+    screen->frameX0 = screen->display->frameX0;
+    screen->frameY0 = screen->display->frameY0;
+  } else {
+    screen->frameX0 = (screen->virtualX - w) / 2;
+    screen->frameY0 = (screen->virtualY - h) / 2;
+  }
+  screen->frameX0 = std::max(0, std::min(screen->frameX0, screen->virtualX - w));
+  screen->frameY0 = std::max(0, std::min(screen->frameY0, screen->virtualY - h));
+  screen->frameX1 = screen->frameX0 + w - 1;
+  screen->frameY1 = screen->frameY0 + h - 1;
+}
+
+}  // namespace
+
 int XServer::PreInitScreens() {
   detail::ServerState& s = *state_;
   const std::vector<ScrnInfoPtr> screens = s.table;
   for (ScrnInfoPtr screen : screens) {
-    if (screen->PreInit != nullptr && screen->PreInit(screen, 0)) continue;
+    if (screen->PreInit != nullptr && screen->PreInit(screen, 0)) {
+      InitViewport(screen);
+      continue;
+    }
     const int index = screen->scrnIndex;
     if (screen->FreeScreen != nullptr) screen->FreeScreen(index, 0);
     xf86DeleteScreen(index, 0);

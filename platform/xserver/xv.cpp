@@ -36,10 +36,11 @@ XvScreenState& XvState::Screen(ScreenPtr screen) {
   screens.push_back(std::make_unique<XvScreenState>());
   XvScreenState& s = *screens.back();
   s.screen = screen;
-  // The layer leaves with the screen: what it kept goes at CloseScreen.
-  s.wrapped_close = screen->CloseScreen;
-  screen->CloseScreen = XvCloseScreen;
   return s;
+}
+
+void XvState::Forget(ScreenPtr screen) {
+  std::erase_if(screens, [screen](const auto& s) { return s->screen == screen; });
 }
 
 XvPort* XvState::FindPort(XID id, XvAdaptor** adaptor, XvScreenState** screen) {
@@ -131,6 +132,10 @@ Bool xf86XVScreenInit(ScreenPtr screen, XF86VideoAdaptorPtr* adaptors, int num) 
   XvScreenState& s = xv->Screen(screen);
   if (s.adaptors_registered) return FALSE;
   s.adaptors_registered = true;
+  // The layer wraps the screen's close: what it kept goes there, before the
+  // driver's close runs.
+  s.wrapped_close = screen->CloseScreen;
+  screen->CloseScreen = XvCloseScreen;
   for (int i = 0; i < num; ++i) {
     const XF86VideoAdaptorRec* a = adaptors != nullptr ? adaptors[i] : nullptr;
     // An adaptor without ports offers nothing; the server skips it.

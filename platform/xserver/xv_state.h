@@ -41,7 +41,9 @@ struct XvScreenState {
   ScreenPtr screen = nullptr;
   std::vector<std::unique_ptr<XvAdaptor>> adaptors;
   // The driver's off-screen image records: the server keeps pointing at
-  // them, so they must live until the screen closes.
+  // them, so they must live until the screen closes. Registering them
+  // alone does not wrap the screen's close: the server's own close of the
+  // screen drops them.
   XF86OffscreenImagePtr offscreen = nullptr;
   int offscreen_count = 0;
   CloseScreenProcPtr wrapped_close = nullptr;
@@ -60,6 +62,8 @@ struct XvState {
   // The screen's state, made on first use.
   XvScreenState& Screen(ScreenPtr screen);
   XvScreenState* Find(ScreenPtr screen);
+  // Drops what the layer kept for the screen (at its close).
+  void Forget(ScreenPtr screen);
   // The port of that id with its adaptor and screen, or null.
   XvPort* FindPort(XID id, XvAdaptor** adaptor, XvScreenState** screen);
   const XvWindow* FindWindow(XID id) const;

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -75,13 +76,50 @@ TEST(OrvDrvModule, TheToolsReadVersionOneFourSevenFromTheFile) {
   EXPECT_EQ(patch, 7);
 }
 
-TEST(OrvDrvModule, ExportsOnlyItsRecords) {
+// The hooks the board's OpenGL module looks up in the driver module.
+const char* const kGlxHooks[] = {"ORVGLXInitialize",         "ORVGLXCleanup",
+                                 "ORVGLXEnableDirectClient", "ORVGLXDisableDirectClient",
+                                 "ORVGLXAllocateClientBuffer", "ORVGLXFreeClientBuffer",
+                                 "ORVGLXGetModeInfo"};
+
+TEST(OrvDrvModule, ExportsOnlyItsRecordsAndTheOpenGlHooks) {
   std::set<std::string> ours;
   for (const std::string& s : Symbols(std::string("nm -D --defined-only ") + ORV_DRV_PATH)) {
     if (s != "_init" && s != "_fini") ours.insert(s);
   }
-  EXPECT_EQ(ours, (std::set<std::string>{"orvExtensionModules", "orvModuleData"}));
+  std::set<std::string> expected = {"orvExtensionModules", "orvModuleData"};
+  expected.insert(std::begin(kGlxHooks), std::end(kGlxHooks));
+  EXPECT_EQ(ours, expected);
 }
+
+// A stand-in of the board's OpenGL module: it finds the driver's hooks by
+// name in the loaded driver module, as the real one does.
+struct OpenGlModule {
+  using Initialize = int (*)(ScreenPtr, void (*)(int, int));
+  using Cleanup = int (*)(ScreenPtr);
+  using GetModeInfo = int (*)(ScreenPtr, uint32_t*);
+
+  explicit OpenGlModule(const char* driver) : handle(dlopen(driver, RTLD_NOW | RTLD_NOLOAD)) {
+    if (handle == nullptr) return;
+    for (const char* name : kGlxHooks) found += dlsym(handle, name) != nullptr;
+    initialize = reinterpret_cast<Initialize>(dlsym(handle, "ORVGLXInitialize"));
+    cleanup = reinterpret_cast<Cleanup>(dlsym(handle, "ORVGLXCleanup"));
+    getModeInfo = reinterpret_cast<GetModeInfo>(dlsym(handle, "ORVGLXGetModeInfo"));
+  }
+  ~OpenGlModule() {
+    if (handle != nullptr) dlclose(handle);
+  }
+  OpenGlModule(const OpenGlModule&) = delete;
+  OpenGlModule& operator=(const OpenGlModule&) = delete;
+
+  void* handle;
+  int found = 0;
+  Initialize initialize = nullptr;
+  Cleanup cleanup = nullptr;
+  GetModeInfo getModeInfo = nullptr;
+};
+
+void ModeSwitchNotice(int, int) { ADD_FAILURE() << "a refused module gets no notice"; }
 
 TEST(OrvDrvModule, EveryUndefinedSymbolIsAServerServiceAPendingPartOrTheRuntime) {
   const std::set<std::string> services = DefinedIn(ORV_XSERVER_LIB);
@@ -180,6 +218,26 @@ TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
     EXPECT_EQ(pixel(11, 2), 0x1234);
     EXPECT_EQ(pixel(12, 2), 0);
     EXPECT_EQ(pixel(8, 3), 0);
+
+    // The OpenGL module finds the seven hooks in the loaded driver; on a
+    // screen without bus mastering through the kernel it is refused.
+    {
+      OpenGlModule gl(ORV_DRV_TEST_PATH);
+      ASSERT_NE(gl.handle, nullptr) << dlerror();
+      EXPECT_EQ(gl.found, 7);
+      ScreenPtr pScreen = xf86Screens[0]->pScreen;
+      EXPECT_EQ(gl.initialize(pScreen, ModeSwitchNotice), 0);
+      EXPECT_TRUE(box.Logged(
+          "OpenGL is disabled on this screen because it is not hardware accelerated\n", X_WARNING));
+      uint32_t mode[4] = {};
+      EXPECT_EQ(gl.getModeInfo(pScreen, mode), 0);
+      EXPECT_EQ(mode[0], 1024u);
+      EXPECT_EQ(mode[1], 768u);
+      EXPECT_EQ(mode[2], 16u);
+      EXPECT_EQ(gl.cleanup(pScreen), 1);
+      ASSERT_NE(xf86Screens[0]->currentMode->next, nullptr);
+      server.SwitchMode(0, xf86Screens[0]->currentMode->next);
+    }
 
     server.LeaveVT();
     EXPECT_TRUE(server.EnterVT());

@@ -45,14 +45,93 @@ struct PlacedBlock {
 
 inline constexpr uint32_t kVideoMajor = 241;
 
+// The kernel module's surface blocks as the fake endpoint answers them:
+// placed first fit between `from` and `end` of the board's local memory at
+// their alignment, their bus address being their local address; an
+// aperture onto the block just placed shows its plain view.
+class SurfaceBlocks {
+ public:
+  static constexpr uint32_t kApertureHandle = 0xA0000000;
+  static constexpr uint32_t kApertureSlot = 3;
+
+  SurfaceBlocks(uint32_t from, uint32_t end) : from_(from), end_(end) {}
+  // The endpoint's place and free requests come here.
+  void Attach(xstub::FakeKernel& kernel) {
+    kernel.SetHandler(0x18, [this](uint32_t, void* arg) { return PlaceBlock(arg); });
+    kernel.SetHandler(0x19, [this](uint32_t, void* arg) { return FreeBlock(arg); });
+  }
+  // Blocks placed since the last call.
+  std::vector<PlacedBlock> TakeBlocks() {
+    std::vector<PlacedBlock> out = blocks;
+    blocks.clear();
+    return out;
+  }
+
+  std::vector<PlacedBlock> blocks;  // every surface block placed, in order
+  int refuseBlocks = 0;             // the next so many surface blocks are refused
+
+ private:
+  int PlaceBlock(void* arg) {
+    auto* record = static_cast<OrvBlockRequest*>(arg);
+    if (record->kind == kBlockKindAperture) {
+      // The aperture onto the surface just placed shows the plain view.
+      record->handle = kApertureHandle;
+      record->second = 4096;
+      record->third = lastBlock_;
+      record->fourth = kApertureSlot;
+      return 0;
+    }
+    MmSurfAllocOpt options;
+    std::memcpy(&options, record->surfaceOptions, sizeof options);
+    const uint64_t align = options.alignment > 1 ? options.alignment : 1;
+    const uint64_t size = options.physicalSize;
+    if (refuseBlocks > 0) {
+      --refuseBlocks;
+      return -12;  // ENOMEM
+    }
+    if (size == 0) return -22;
+    // First fit between the live blocks.
+    uint64_t at = from_;
+    for (const auto& [bus, bytes] : live_) {
+      at = (at + align - 1) / align * align;
+      if (at + size <= bus) break;
+      at = std::max<uint64_t>(at, uint64_t{bus} + bytes);
+    }
+    at = (at + align - 1) / align * align;
+    if (at + size > end_) return -12;
+    live_[static_cast<uint32_t>(at)] = static_cast<uint32_t>(size);
+    blocks.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(size), options.heapSelector});
+    lastBlock_ = static_cast<uint32_t>(at);
+    record->handle = at;
+    record->second = static_cast<uint32_t>(size);
+    record->third = static_cast<uint32_t>(at);
+    return 0;
+  }
+
+  int FreeBlock(void* arg) {
+    auto* record = static_cast<OrvBlockRequest*>(arg);
+    if (record->kind != kBlockKindSurface) return 0;
+    const auto bus = static_cast<uint32_t>(record->handle);
+    live_.erase(bus);
+    for (PlacedBlock& b : blocks)
+      if (b.bus == bus) b.freed = true;
+    return 0;
+  }
+
+  uint32_t from_, end_;
+  std::map<uint32_t, uint32_t> live_;  // bus address -> size
+  uint32_t lastBlock_ = 0;
+};
+
+
 class VideoMachine {
  public:
   static constexpr uint64_t kBoardMemory = 64u << 20;
   static constexpr uint32_t kLocalBase = 0x100000;   // the X driver's local memory
   static constexpr uint32_t kLocalSize = 48u << 20;
   static constexpr uint32_t kPlaceFrom = 0x200000;   // blocks go from here
-  static constexpr uint32_t kApertureHandle = 0xA0000000;
-  static constexpr uint32_t kApertureSlot = 3;
+  static constexpr uint32_t kApertureHandle = SurfaceBlocks::kApertureHandle;
+  static constexpr uint32_t kApertureSlot = SurfaceBlocks::kApertureSlot;
   static constexpr size_t kRegisterBytes = 8192;
 
   explicit VideoMachine(uint16_t deviceId = orvsim::kDeviceKestrion1) : deviceId_(deviceId) {
@@ -69,8 +148,7 @@ class VideoMachine {
       record->offset = kLocalBase;
       return 0;
     });
-    kernel.SetHandler(0x18, [this](uint32_t, void* arg) { return PlaceBlock(arg); });
-    kernel.SetHandler(0x19, [this](uint32_t, void* arg) { return FreeBlock(arg); });
+    placer.Attach(kernel);
     box.AttachBus(&sim.Pci());
     box.AttachPhysicalMap(&sim.Phys());
     box.AttachClock(&sim.GetClock());
@@ -112,11 +190,7 @@ class VideoMachine {
   VideoMachine& operator=(const VideoMachine&) = delete;
 
   // Blocks placed since the last call.
-  std::vector<PlacedBlock> TakeBlocks() {
-    std::vector<PlacedBlock> out = blocks;
-    blocks.clear();
-    return out;
-  }
+  std::vector<PlacedBlock> TakeBlocks() { return placer.TakeBlocks(); }
 
   orvsim::Simulation sim;  // first: outlives the sandbox's mappings
   orvsim::Board* board = nullptr;
@@ -131,8 +205,9 @@ class VideoMachine {
   VideoMode mode = {};
   PDEV* pdev = nullptr;
   uint8_t ok = 0;  // the device object came up
-  std::vector<PlacedBlock> blocks;  // every surface block placed, in order
-  int refuseBlocks = 0;             // the next so many surface blocks are refused
+  SurfaceBlocks placer{kPlaceFrom, kLocalBase + kLocalSize};
+  std::vector<PlacedBlock>& blocks = placer.blocks;
+  int& refuseBlocks = placer.refuseBlocks;
 
  private:
   // A 1024x768 head at 32 bits in mode 0, mapped onto the board.
@@ -153,56 +228,7 @@ class VideoMachine {
     return m;
   }
 
-  int PlaceBlock(void* arg) {
-    auto* record = static_cast<OrvBlockRequest*>(arg);
-    if (record->kind == kBlockKindAperture) {
-      // The aperture onto the surface just placed shows the plain view.
-      record->handle = kApertureHandle;
-      record->second = 4096;
-      record->third = lastBlock_;
-      record->fourth = kApertureSlot;
-      return 0;
-    }
-    MmSurfAllocOpt options;
-    std::memcpy(&options, record->surfaceOptions, sizeof options);
-    const uint64_t align = options.alignment > 1 ? options.alignment : 1;
-    const uint64_t size = options.physicalSize;
-    if (refuseBlocks > 0) {
-      --refuseBlocks;
-      return -12;  // ENOMEM
-    }
-    if (size == 0) return -22;
-    // First fit between the live blocks.
-    uint64_t at = kPlaceFrom;
-    for (const auto& [bus, bytes] : live_) {
-      at = (at + align - 1) / align * align;
-      if (at + size <= bus) break;
-      at = std::max<uint64_t>(at, uint64_t{bus} + bytes);
-    }
-    at = (at + align - 1) / align * align;
-    if (at + size > kLocalBase + kLocalSize) return -12;
-    live_[static_cast<uint32_t>(at)] = static_cast<uint32_t>(size);
-    blocks.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(size), options.heapSelector});
-    lastBlock_ = static_cast<uint32_t>(at);
-    record->handle = at;
-    record->second = static_cast<uint32_t>(size);
-    record->third = static_cast<uint32_t>(at);
-    return 0;
-  }
-
-  int FreeBlock(void* arg) {
-    auto* record = static_cast<OrvBlockRequest*>(arg);
-    if (record->kind != kBlockKindSurface) return 0;
-    const auto bus = static_cast<uint32_t>(record->handle);
-    live_.erase(bus);
-    for (PlacedBlock& b : blocks)
-      if (b.bus == bus) b.freed = true;
-    return 0;
-  }
-
   uint16_t deviceId_;
-  std::map<uint32_t, uint32_t> live_;  // bus address -> size
-  uint32_t lastBlock_ = 0;
 };
 
 // A screen of the X server stand-in whose driver record is bound to the

@@ -335,6 +335,13 @@ TEST_F(XvStandIn, OffscreenImagesAreTheDriversRecords) {
   EXPECT_EQ(kept[0], &records[0]) << "the server keeps pointing at them";
   EXPECT_EQ(kept[0]->image->id, FOURCC_UYVY);
   EXPECT_EQ(kept[0]->max_width, 2048);
+  // Registering them wraps nothing; the server's own close drops them.
+  const CloseScreenProcPtr close = screen_->CloseScreen;
+  ASSERT_NE(close, nullptr);
+  EXPECT_TRUE(xf86XVRegisterOffscreenImages(screen_, records, 1));
+  EXPECT_EQ(screen_->CloseScreen, close);
+  EXPECT_TRUE(screen_->CloseScreen(0, screen_));
+  EXPECT_TRUE(xstub::XvOffscreenImages(0).empty());
 }
 
 TEST_F(XvStandIn, TheColourKeyIsPaintedOverTheRegionsBoxes) {
