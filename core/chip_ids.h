@@ -50,6 +50,13 @@ inline constexpr bool IsEarlyKestrion(uint16_t device) {
   return device == kDeviceKestrion1 || device == kDeviceKestrion2;
 }
 
+// The later generation's three chips: a display start steps by 16 pixels,
+// the surface address keeps two more bits, the DVOs are wired apart.
+inline constexpr bool IsLaterKestrion(uint16_t device) {
+  return device == kDeviceKestrionNext1 || device == kDeviceKestrionNext2 ||
+         device == kDeviceKestrionNext3;
+}
+
 // The chip whose clocks and memory controllers the chip layer programs with
 // its later-generation code (synthesizer library kind 1, the B90 services).
 // Every other supported chip, 0x5D61 and 0x5D62 included, uses the

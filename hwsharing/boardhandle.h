@@ -33,11 +33,23 @@ inline constexpr uint32_t kBoardFlagBothPanelsDigital = 1u << 8;
 inline constexpr uint32_t kBoardFlagAcpiOff = 1u << 17;
 inline constexpr uint32_t kBoardFlagsCfg40Shift = 25;           // bits 25-26
 inline constexpr uint32_t kBoardFlagsCfg40Mask = 0x3u << 25;
+// The two controller modules run in step: every synchronise resets both,
+// and the preload counts are not split between the modules.
+inline constexpr uint32_t kBoardFlagModulesInStep = 1u << 29;
 inline constexpr uint32_t kBoardFlagVgaClass = 1u << 30;        // set with bit 0 at set-up
 
 // ---- Board feature word ----------------------------------------------------------
 inline constexpr uint32_t kFeaturePort16BoardLines = 1u << 24;  // also Chrontel encoder 0 found
 inline constexpr uint32_t kFeatureStereoConnector = 1u << 29;
+// Companion chips add-on detection found: DVI transmitters 0 and 1 (bits
+// 13, 14) and Chrontel encoders 0 and 1 (bits 24, 25; bit 24 is the same
+// bit as the port-16 routing).
+inline constexpr uint32_t kFeatureTransmitter0 = 1u << 13;
+inline constexpr uint32_t kFeatureTransmitter1 = 1u << 14;
+inline constexpr uint32_t kFeatureTransmitters = kFeatureTransmitter0 | kFeatureTransmitter1;
+inline constexpr uint32_t kFeatureEncoder0 = 1u << 24;
+inline constexpr uint32_t kFeatureEncoder1 = 1u << 25;
+inline constexpr uint32_t kFeatureEncoders = kFeatureEncoder0 | kFeatureEncoder1;
 
 // ---- Output word (see ulOutputCaps) --------------------------------------------
 inline constexpr uint32_t kOutputCapsDigitalRoute0 = 1u << 29;  // first digital output via the module
@@ -193,8 +205,11 @@ struct BOARDHANDLE {
   // The colour-compensation records of the two modules (MCS blocks 0, 1).
   MCSRECORD aMcs[2];
   DACINFO oDac;
-  // The working mode record: the one a mode set fills for the controller it
-  // programs (the encoders and the expansion module read it).
+  // The request copy (the working mode record): the record of the mode set
+  // in progress as its caller gave it, before the set adapts it to the
+  // output path; the encoders, the expansion module and the DVO and DVI
+  // code read it. It stands for "the saved mode record" of the quad boards
+  // and of a record whose horizontal timing is doubled.
   MODEINFO oWorkingMode;
   // What add-on detection found of the audio processor and the PanelLink
   // transmitter or module.
@@ -204,7 +219,11 @@ struct BOARDHANDLE {
   // blocks carry it (the state the last transmitter enable left).
   uint8_t ucTransmitterEdge;
   uint8_t ucSiParamsEdge;
-  uint8_t aucEncoderPad[2];
+  // The TV-encoder kind of the TV state: 5 once the integrated encoder
+  // runs, its bits 0 and 2 cleared when TV output 1 goes off; 0 leaves the
+  // kind to the detected Velan's version (tv_state.h).
+  uint8_t ucTvEncoderKind;
+  uint8_t ucEncoderPad;
   // The horizontal-link cancel word of each hardware output table entry
   // (aHwOutput): 1 when a horizontal display-start change must not carry
   // the entry's linked outputs along.
@@ -270,4 +289,8 @@ inline uint32_t PinsDword(const BOARDHANDLE* h, size_t offset) {
   const uint8_t* p = h->oPins.aucData + offset;
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void SetPinsDword(BOARDHANDLE* h, size_t offset, uint32_t value) {
+  uint8_t* p = h->oPins.aucData + offset;
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }

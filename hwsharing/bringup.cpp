@@ -5,14 +5,17 @@
 #include "core/chip_ids.h"
 
 #include "core/regs/vga.h"
+#include "hwsharing/b90_clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/cem_module.h"
 #include "hwsharing/chrontel_encoder.h"
+#include "hwsharing/controllers.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/lut.h"
 #include "hwsharing/memctl.h"
+#include "hwsharing/output_sync.h"
 #include "hwsharing/si_transmitters.h"
 #include "hwsharing/pending.h"
 #include "core/poll.h"
@@ -35,6 +38,12 @@ constexpr uint32_t kHiresDvoPowerBits = 7;
 constexpr uint32_t kRegimeSettleUnits = 10;
 constexpr uint32_t kColdClockSelect = 0;
 constexpr uint32_t kColdClockSelectOscOff = 0x40000000;
+// The later generation's oscillator word on a cold chip.
+constexpr uint32_t kB90ColdOscTest = 0;
+constexpr uint32_t kB90ColdOscTestHeld = 0x80000000;
+constexpr uint32_t kLaterPriorityBits = (1u << 3) | (1u << 11);
+constexpr uint32_t kRegLaterRev0 = 0x3A8;
+constexpr uint32_t kLaterRev0Bit = 0x20;
 constexpr uint32_t kPinsPostVersion = 412;
 constexpr uint16_t kPinsPostFromVersion = 0x608;
 constexpr uint32_t kDefaultPostWord = 0x606;
@@ -208,10 +217,17 @@ HALSTATUS HSLKSTSwitchToHIRES(BOARDHANDLE* h) {
   return h->status;
 }
 
-HALSTATUS HSLKSTInitializeHardware(BOARDHANDLE* h) {
+namespace {
+
+// The cold start of both generations; the later one differs in the cold-chip
+// test, the post word, the transmitters' set-up, the missing expansion
+// module and its clock and memory bring-up.
+HALSTATUS ColdStart(BOARDHANDLE* h, bool later) {
   if (HalFailed(h->status)) return h->status;
-  const uint32_t select = RegRead(h, kRegClockSelect0);
-  if (select == kColdClockSelect || select == kColdClockSelectOscOff) h->oJumpTable.HardwareReset(h);
+  const uint32_t cold = RegRead(h, later ? kRegB90OscTest : kRegClockSelect0);
+  if (cold == (later ? kB90ColdOscTest : kColdClockSelect) ||
+      cold == (later ? kB90ColdOscTestHeld : kColdClockSelectOscOff))
+    h->oJumpTable.HardwareReset(h);
 
   h->ulBoardFlags |= kBoardFlagHwInitialised;
   HSLKSTApplyVidReset(h, 0xFFFFFFFF);
@@ -220,8 +236,9 @@ HALSTATUS HSLKSTInitializeHardware(BOARDHANDLE* h) {
   Delay(h, kRegimeSettleUnits);
   RegWrite(h, kRegRegime, kRegimeHires);
   RegWrite(h, kRegDvoPower, kHiresDvoPowerBits);
-  RegWrite(h, kRegPostWord,
-             PinsVersion(h) >= kPinsPostFromVersion ? PinsDword(h, kPinsPostVersion) : kDefaultPostWord);
+  RegWrite(h, kRegPostWord, later || PinsVersion(h) >= kPinsPostFromVersion
+                                ? PinsDword(h, kPinsPostVersion)
+                                : kDefaultPostWord);
   RegWrite(h, kRegColdA, 0);
   RegWrite(h, kRegOutputArrangement, OutputArrangementValue(h));
   RegWrite(h, kRegColdB, RegRead(h, kRegColdB) & ~kColdBBit);
@@ -234,24 +251,36 @@ HALSTATUS HSLKSTInitializeHardware(BOARDHANDLE* h) {
     if (h->aChrontel[n].ulPresent) HSLCHRReset(h, n, 0);
   for (uint32_t n = 0; n < 4; ++n) {
     if (!h->aSiI164[n].ulPresent) continue;
-    HSLKSTEnableDVIDualLink(h, n);
-    HSLSI164EnableDualLinkMode(h, n);
-    HSLKSTDisableDVIDualLink(h, n);
+    if (later) {
+      HSLSI164EnableDualLinkMode(h, n);
+      HSLSI164DisableDualLinkMode(h, n);
+    } else {
+      HSLKSTEnableDVIDualLink(h, n);
+      HSLSI164EnableDualLinkMode(h, n);
+      HSLKSTDisableDVIDualLink(h, n);
+    }
   }
-  HSLKSTInitCEM(h);
+  if (!later) HSLKSTInitCEM(h);
   for (uint32_t c = 0; c < 4; ++c) {
     temp.flOutput = kControllerOffWord[c];
     HSLKSTDisableDisplayController(h, &temp);
     HSLKSTSetPrimaryLUT(h, &temp, h->aLut[c].ausLutEntry);
     h->aModeInfo[c] = temp;
   }
-  HWKSTInitializeSystemClock(h);
-  HSLKSTGetSystemCLock(h, &h->oSystemClock);
-  HWKSTInitializeMemoryController(h);
+  if (later) {
+    HSLB90InitMemClk(h);
+    for (uint32_t reg : {kRegPriority0, kRegPriority1}) RegModify(h, reg, 0, kLaterPriorityBits);
+    if (h->usDeviceId == kDeviceKestrionNext3 && h->ulRevision == 0) RegModify(h, kRegLaterRev0, 0, kLaterRev0Bit);
+  } else {
+    HWKSTInitializeSystemClock(h);
+    HSLKSTGetSystemCLock(h, &h->oSystemClock);
+    HWKSTInitializeMemoryController(h);
+  }
   if (CfgRead(h, kCfgBusStatus) < kBusStatusNarrow)
     h->ulBoardFlags = (h->ulBoardFlags & ~kBoardFlagsBandwidth) | kBoardFlagsNarrow;
-  RegWrite(h, kRegColdE, EarlyA41(h) ? 1 : 0x70601);
-  if (!EarlyA41(h)) RegWrite(h, kRegColdD, 0);
+  const bool early = !later && EarlyA41(h);
+  RegWrite(h, kRegColdE, early ? 1 : 0x70601);
+  if (!early) RegWrite(h, kRegColdD, 0);
   for (uint32_t reg = kFirstEngineReg; reg <= kLastEngineReg; reg += 0x10)
     RegWrite(h, reg, RegRead(h, reg) & ~kEngineRegTopNibble);
   RegWrite(h, 0x0, 0x10000000);
@@ -260,6 +289,12 @@ HALSTATUS HSLKSTInitializeHardware(BOARDHANDLE* h) {
   RegWrite(h, 0xC, 0x10001);
   return h->status;
 }
+
+}  // namespace
+
+HALSTATUS HSLKSTInitializeHardware(BOARDHANDLE* h) { return ColdStart(h, false); }
+
+HALSTATUS HSLB90InitializeHardware(BOARDHANDLE* h) { return ColdStart(h, true); }
 
 HALSTATUS HSLKSTValidatePhysAddr(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;

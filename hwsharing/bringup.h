@@ -24,6 +24,7 @@ inline constexpr uint32_t kRetraceReadsMax = 1000000;
 HALSTATUS HSLKSTSwitchToVGA(BOARDHANDLE* h);  // slot 3
 HALSTATUS HSLKSTSwitchToHIRES(BOARDHANDLE* h);
 HALSTATUS HSLKSTInitializeHardware(BOARDHANDLE* h);  // slot 34, first generation
+HALSTATUS HSLB90InitializeHardware(BOARDHANDLE* h);  // slot 34, later generation
 HALSTATUS HSLKSTValidatePhysAddr(BOARDHANDLE* h);   // slot 35
 HALSTATUS HSLKSTWaitForVertical(BOARDHANDLE* h, uint32_t controller, uint32_t type,
                                 uint32_t offset);

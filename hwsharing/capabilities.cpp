@@ -38,8 +38,8 @@ bool MoType(const BOARDHANDLE* h, std::initializer_list<uint32_t> types) {
   return Mo(h) && TypeIn(Type(h), types);
 }
 
-// Dual link on the expansion module: multi-output, an FPGA present and a
-// board-description flag among bytes 148-151.
+}  // namespace
+
 bool DualLinkCondition(const BOARDHANDLE* h) {
   if (!Mo(h)) return false;
   if (h->aFpga[0].ulPresent == 0 && h->aFpga[1].ulPresent == 0) return false;
@@ -48,7 +48,27 @@ bool DualLinkCondition(const BOARDHANDLE* h) {
   return false;
 }
 
-}  // namespace
+bool DigitalRoutedThroughCem(const BOARDHANDLE* h, uint32_t flOutput) {
+  const bool twin = IsTwinBoard(h);
+  const uint32_t firstDigital = twin ? kOutDigital1 : kOutDigital0;
+  const uint32_t secondDigital = twin ? kOutDigital2 : kOutDigital1;
+  return ((flOutput & firstDigital) && (h->ulOutputCaps & kOutputCapsDigitalRoute0)) ||
+         ((flOutput & secondDigital) && (h->ulOutputCaps & kOutputCapsDigitalRoute1));
+}
+
+bool DirectOutputPath(const BOARDHANDLE* h, uint32_t flOutput) {
+  return !IsLaterKestrion(h->usDeviceId) && (h->ulFeatures & kFeatureTransmitters) == 0 &&
+         !DigitalRoutedThroughCem(h, flOutput);
+}
+
+bool DigitalFormatSpecialCase(const BOARDHANDLE* h, const MODEINFO& mode) {
+  constexpr uint32_t kRoutingBit5 = 1u << 5;
+  constexpr uint32_t kRoutingBit21 = 1u << 21;
+  if (!(mode.flOutput & kOutDigital0)) return false;
+  const uint32_t format = h->aulDigitalOutputFormat[0];
+  return ((h->ulOutputCaps & kRoutingBit21) && format == 3) ||
+         ((h->ulOutputCaps & kRoutingBit5) && format == 18);
+}
 
 bool IsQuadBoard(const BOARDHANDLE* h) {
   return Mo(h) && TypeIn(Type(h), {2, 3, 4, 5, 8, 9, 12, 17, 18});
@@ -178,8 +198,7 @@ bool NeedsCem(const BOARDHANDLE* h, uint32_t flOutput) {
   const bool first = (flOutput & firstDigital) != 0;
   const bool second = (flOutput & secondDigital) != 0;
 
-  if (first && (h->ulOutputCaps & kOutputCapsDigitalRoute0)) return true;
-  if (second && (h->ulOutputCaps & kOutputCapsDigitalRoute1)) return true;
+  if (DigitalRoutedThroughCem(h, flOutput)) return true;
   if (IsQuadBoard(h)) return true;
 
   auto needsModule = [](uint32_t format) {

@@ -20,6 +20,24 @@ bool IsExpansionBoard(const BOARDHANDLE* h);
 bool IsStandardBoard(const BOARDHANDLE* h);
 bool IsMirroredBoardType(const BOARDHANDLE* h);
 
+// Dual link through the expansion module (DL): the multi-output flag, an
+// expansion FPGA present and a dual-link flag among description bytes
+// 148-151.
+bool DualLinkCondition(const BOARDHANDLE* h);
+// Whether a digital output of the word is routed through the expansion
+// module: the routing bits 29 and 30 of the output-enable word, for the
+// first and second digital output (outputs 1 and 2 on twin boards, 0 and 1
+// elsewhere).
+bool DigitalRoutedThroughCem(const BOARDHANDLE* h, uint32_t flOutput);
+// The chip's own DVO and DAC wiring serves the word: a first-generation
+// device, no transmitter option bits (feature bits 13-14) and no digital
+// output of the word routed through the expansion module.
+bool DirectOutputPath(const BOARDHANDLE* h, uint32_t flOutput);
+
+// Digital output 0 carrying format 3 with routing bit 21, or format 18 with
+// routing bit 5: the DVO enable and the DVI dual-link switch treat it apart.
+bool DigitalFormatSpecialCase(const BOARDHANDLE* h, const MODEINFO& mode);
+
 bool UsesDvo1(const BOARDHANDLE* h, uint32_t flOutput);
 bool UsesDvo2(const BOARDHANDLE* h, uint32_t flOutput);
 bool UsesDac1(const BOARDHANDLE* h, uint32_t flOutput);

@@ -12,6 +12,7 @@
 #include "hwsharing/chrontel_tv.h"
 #include "hwsharing/devio.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/intermediate.h"
 #include "hwsharing/miscio.h"
 #include "hwsharing/output_wiring.h"
 #include "hwsharing/pending.h"
@@ -214,8 +215,6 @@ uint32_t DualLinkFunction(uint32_t output) {
 
 constexpr uint32_t kFeatureChrontel0 = 1u << 24;
 constexpr uint32_t kFeatureChrontel1 = 1u << 25;
-constexpr uint32_t kModuleTypeFirstPath = 3;
-constexpr uint32_t kModuleTypeSecondPath = 4;
 
 // The opposite encoder when it is in use by another controller, else -1.
 int OppositeInUse(BOARDHANDLE* h, uint32_t module, const MODEINFO* r) {
@@ -223,7 +222,7 @@ int OppositeInUse(BOARDHANDLE* h, uint32_t module, const MODEINFO* r) {
   const int encoder = OppositeEncoder(BoardWiringOf(h), r->flOutput);
   if (encoder < 0) return -1;
   uint32_t inUse = 0;
-  HSLKSTIsModuleCurrentlyInUse(h, encoder == 1 ? kModuleTypeSecondPath : kModuleTypeFirstPath,
+  HSLKSTIsModuleCurrentlyInUse(h, encoder == 1 ? kModuleSecondPath : kModuleFirstPath,
                                module, &inUse);
   return inUse != 0 && !HalFailed(h->status) ? encoder : -1;
 }

@@ -7,6 +7,7 @@
 #include "hwsharing/chrontel_tables.h"
 #include "hwsharing/chrontel_tv.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/intermediate.h"
 #include "hwsharing/output_wiring.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/pins.h"

@@ -50,9 +50,6 @@ void PutWord(void* p, uint32_t index, uint32_t v) {
   std::memcpy(static_cast<uint8_t*>(p) + 4 * index, &v, 4);
 }
 
-bool LaterChip(uint16_t device) {
-  return device == kDeviceKestrionNext1 || device == kDeviceKestrionNext2 || device == kDeviceKestrionNext3;
-}
 
 bool StereoPresent(const BOARDHANDLE* h) { return (h->ulFeatures & kFeatureStereoConnector) != 0; }
 
@@ -85,7 +82,7 @@ bool SameMode(const MODEINFO& a, const MODEINFO& b) {
 uint32_t CanUseOverlay(BOARDHANDLE* h, uint32_t controller, uint32_t dualStream) {
   const uint64_t mhz = h->oPins.aucData[kPinsMemoryClockMHz];
   uint64_t bandwidth = mhz * kBandwidthPerMHz;
-  if (LaterChip(h->usDeviceId) && dualStream)
+  if (IsLaterKestrion(h->usDeviceId) && dualStream)
     bandwidth = mhz * (IsQuadBoard(h) ? kQuadDualBandwidthPerMHz : kDualBandwidthPerMHz) / 1000;
   uint32_t rates[2] = {0, 0}, second[2] = {0, 0};
   HSLKSTGetCurrentBitRates(h, rates, second);
@@ -270,7 +267,7 @@ HALSTATUS HSLKSTSetOverscanColor(BOARDHANDLE* h, uint32_t colour, uint32_t contr
 
 namespace {
 uint32_t PriSurfMask(const BOARDHANDLE* h) {
-  return LaterChip(h->usDeviceId) ? kPriSurfMask : kPriSurfMaskEarly;
+  return IsLaterKestrion(h->usDeviceId) ? kPriSurfMask : kPriSurfMaskEarly;
 }
 }  // namespace
 
@@ -295,7 +292,7 @@ HALSTATUS HSLKSTHardwareReset(BOARDHANDLE* h) {
   const bool busSaved = (h->ulBoardFlags & kBoardFlagsBandwidth) != kBoardFlagsNarrow;
   const uint32_t busStatus = CfgRead(h, kCfgBusStatus);
   if (busSaved) saved[7] = CfgRead(h, kCfgBusControl);
-  if (h->usDeviceId == kDeviceKestrion2 || LaterChip(h->usDeviceId)) RegWrite(h, kRegMiscIoHigh, 3);
+  if (h->usDeviceId == kDeviceKestrion2 || IsLaterKestrion(h->usDeviceId)) RegWrite(h, kRegMiscIoHigh, 3);
   // The bus options' power fields follow configuration dword 0xF4; the rest
   // stays as read. The same value goes back after the reset.
   const uint32_t bus = (RegRead(h, kRegBusOptions) & kBusOptKeep) | BusPowerFields(busStatus);

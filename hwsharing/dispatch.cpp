@@ -6,6 +6,7 @@
 #include "core/client_services.h"
 #include "core/regs/pci.h"
 #include "hwsharing/addon_detect.h"
+#include "hwsharing/b90_clocks.h"
 #include "hwsharing/bios_pins.h"
 #include "hwsharing/boardinfo.h"
 #include "hwsharing/bringup.h"
@@ -14,6 +15,8 @@
 #include "hwsharing/cve2_encoder.h"
 #include "hwsharing/dac.h"
 #include "hwsharing/devio.h"
+#include "hwsharing/display_clocks.h"
+#include "hwsharing/display_start.h"
 #include "hwsharing/load_sense.h"
 #include "hwsharing/lut.h"
 #include "hwsharing/boardhandle.h"
@@ -30,6 +33,7 @@
 #include "hwsharing/system_clock.h"
 #include "hwsharing/tv_parameters.h"
 #include "hwsharing/velan.h"
+#include "hwsharing/tv_state.h"
 #include "hwsharing/vga.h"
 
 namespace {

@@ -186,7 +186,7 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
   X(47, GetDTVModeInfo, HalSlotModeU32, HSLCHRGetDTVModeInfo) \
   X(48, GetOutputInfo, HalSlotOutputInfo, HSLKSTGetOutputInfo) \
   X(49, GetFreeFS, HalSlotU32Out, HSLKSTGetFreeFS) \
-  X(50, GetGclk, HalSlotOut, HSLKSTGetGclk) \
+  X(50, GetGclk, HalSlotModeOut, HSLKSTGetGclk) \
   X(51, GetPInSSystemCLock, HalSlotSysClock, HSLKSTGetPInSSystemCLock) \
   X(52, SetSystemCLock, HalSlotSysClock, HSLKSTSetSystemCLock) \
   X(53, GetSystemCLock, HalSlotSysClock, HSLKSTGetSystemCLock) \
@@ -197,7 +197,7 @@ inline constexpr std::nullptr_t kSlotNotFilled = nullptr;
 #define ORV_LATER_CLOCK_SLOTS(X) \
   X(34, InitializeHardware, HalSlotNoArgs, HSLB90InitializeHardware) \
   X(49, GetFreeFS, HalSlotU32Out, HSLB90GetFreeFS) \
-  X(50, GetGclk, HalSlotOut, HSLB90GetGclk) \
+  X(50, GetGclk, HalSlotModeOut, HSLB90GetGclk) \
   X(51, GetPInSSystemCLock, HalSlotSysClock, HSLB90GetPInSSystemCLock) \
   X(52, SetSystemCLock, HalSlotSysClock, HSLB90SetSystemCLock) \
   X(53, GetSystemCLock, HalSlotSysClock, HSLB90GetSystemCLock)

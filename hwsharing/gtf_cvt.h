@@ -15,11 +15,6 @@ inline constexpr HALSTATUS kErrGtfHorizontalInvalid = 0xA0302070;
 inline constexpr HALSTATUS kErrGtfPixelClockInvalid = 0xA0303070;
 inline constexpr HALSTATUS kErrCvtInvalid = 0xA0304070;
 
-// flSignalMode of a computed timing.
-inline constexpr uint32_t kSignalInterlaced = 0x1;
-inline constexpr uint32_t kSignalHSyncPositive = 0x4;
-inline constexpr uint32_t kSignalVSyncPositive = 0x8;
-
 // a / b with halves rounded up; 0 when b is 0.
 uint32_t HALPGTFRoundDiv(uint32_t a, uint32_t b);
 uint32_t HALPCVTRoundDiv(uint32_t a, uint32_t b);

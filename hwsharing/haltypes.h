@@ -42,6 +42,20 @@ inline constexpr uint32_t kControllerOffWord[4] = {
 };
 
 // The library's mode record of one display controller (128 bytes).
+// ---- flSignalMode bits of MODEINFO -------------------------------------------
+inline constexpr uint32_t kSignalInterlaced = 0x1;
+inline constexpr uint32_t kSignalHSyncPositive = 0x4;
+inline constexpr uint32_t kSignalVSyncPositive = 0x8;
+// The horizontal timing is doubled for the output path; the request copy is
+// the record kept.
+inline constexpr uint32_t kSignalDoubledTiming = 0x4000;
+inline constexpr uint32_t kSignalTvAdjustData = 0x8000;
+// Adjustment pairs present in the TV groups: horizontal (groups 0, 1) and
+// vertical (groups 2, 3).
+inline constexpr uint32_t kSignalHAdjustPair = 1u << 16;
+inline constexpr uint32_t kSignalVAdjustPair = 1u << 17;
+inline constexpr uint32_t kSignalTripledClock = 0x40000;
+
 struct MODEINFO {
   uint32_t ulDispWidth;
   uint32_t ulDispHeight;
@@ -80,6 +94,17 @@ static_assert(offsetof(MODEINFO, flOutput) == 20);
 static_assert(offsetof(MODEINFO, ulPixClock) == 36);
 static_assert(offsetof(MODEINFO, flSignalMode) == 72);
 static_assert(offsetof(MODEINFO, flModeCaps) == 124);
+
+// Questions about a record's words.
+inline bool RecordOff(const MODEINFO& m) { return (m.flOutput & kOutControllerOff) != 0; }
+inline bool RecordInterlaced(const MODEINFO& m) { return (m.flSignalMode & kSignalInterlaced) != 0; }
+inline bool HsyncNegative(const MODEINFO& m) { return (m.flSignalMode & kSignalHSyncPositive) == 0; }
+inline bool VsyncNegative(const MODEINFO& m) { return (m.flSignalMode & kSignalVSyncPositive) == 0; }
+// TV output 1 on controller 3 (module 1, second controller).
+inline bool Tv1OnController3(const MODEINFO& m) {
+  constexpr uint32_t kTv1 = kOutTv1 | kOutSecondController | kOutModule1;
+  return (m.flOutput & kTv1) == kTv1;
+}
 
 // One entry of an output's EDID mode list; width 0 ends the list.
 struct EDIDMODE {

@@ -11,6 +11,7 @@
 #include "hwsharing/monitor.h"
 #include "hwsharing/monitor_info.h"
 #include "hwsharing/output_inventory.h"
+#include "hwsharing/output_sync.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 

@@ -14,6 +14,7 @@
 #include "hwsharing/load_sense.h"
 #include "hwsharing/monitor.h"
 #include "hwsharing/output_inventory.h"
+#include "hwsharing/output_sync.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 

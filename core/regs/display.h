@@ -26,9 +26,54 @@ inline constexpr uint32_t kRegVBlank = 0x1920;  // blank start, blank end
 inline constexpr uint32_t kRegVTotal = 0x192C;  // total, active
 inline constexpr uint32_t kRegVSync = 0x1930;   // sync start, sync end
 inline constexpr uint32_t kRegOverscan = 0x188C;
-// Horizontal total word: two 12-bit halves.
+
+// ---- Controller blocks (module m at + kControllerStride * m) ----------------------------
+// Controllers 0 and 1 use a module's first register set, 2 and 3 its second.
+inline constexpr uint32_t kRegController2Ctl = 0x19A8;  // bit 0 on, bit 13 interlaced
+inline constexpr uint32_t kController2Interlaced = 1u << 13;
+// Dimming and output control: bits 1 and 7 dim, byte 3 the dim level; bit 5
+// and bits 4-5 belong to the second controller.
+inline constexpr uint32_t kRegOutputCtl = 0x1888;
+inline constexpr uint32_t kOutputCtlDim = (1u << 1) | (1u << 7);
+using OutputCtlDimLevel = RegField<24, 8>;
+inline constexpr uint32_t kOutputCtlSecond = 1u << 5;
+inline constexpr uint32_t kOutputCtlSecondBits = 3u << 4;
+// Timing block: the display mode word (bit 0 interlaced, bits 11-14 zoom,
+// bits 16-17 held in a video reset), horizontal and vertical words, each
+// two 12-bit halves.
+inline constexpr uint32_t kRegHBlank = 0x1908;
+inline constexpr uint32_t kRegSecondSize = 0x190C;
 inline constexpr uint32_t kRegHTotal = 0x1910;
 inline constexpr uint32_t kHTotalHighHalf = 0xFFFu << 16;
+inline constexpr uint32_t kRegHSync = 0x1914;
+inline constexpr uint32_t kRegVTotalCopy = 0x1918;
+inline constexpr uint32_t kRegPreload = 0x191C;  // module 1's at 0x1B1C
+inline constexpr uint32_t kRegSecondHeight = 0x1928;  // bit 31 interlaced
+inline constexpr uint32_t kRegHalfLine = 0x1934;
+inline constexpr uint32_t kDisplayModeResetHold = 3u << 16;
+inline constexpr uint32_t kSecondHeightInterlaced = 1u << 31;
+inline constexpr uint32_t kHalfMask = 0xFFF;
+inline constexpr uint32_t Halves(uint32_t low, uint32_t high) {
+  return (low & kHalfMask) | ((high & kHalfMask) << 16);
+}
+// Surface: pitch word (bits 0-13 pitch in pixels, 16-23 a constant 3,
+// 24-29 the surface format code), the second set's copy and format word.
+inline constexpr uint32_t kRegPitch = 0x1834;
+inline constexpr uint32_t kRegSecondPitch = 0x19D8;
+inline constexpr uint32_t kRegSecondFormat = 0x19E4;
+using PitchPixels = RegField<0, 14>;
+using PitchFormat = RegField<24, 6>;
+inline constexpr uint32_t kPitchConstant = 3u << 16;
+// Display start: surface address (second field), window start x, end x - 1,
+// start y, end y - 1, for each register set.
+struct DisplayStartRegs {
+  uint32_t address, address2, x0, x1, y0, y1;
+};
+inline constexpr DisplayStartRegs kDisplayStartFirst = {0x1824, 0x1828, 0x1804, 0x1808, 0x1848, 0x184C};
+inline constexpr DisplayStartRegs kDisplayStartSecond = {0x19C8, 0x19CC, 0x19AC, 0x19B0, 0x19F0, 0x19F4};
+inline constexpr uint32_t kDisplayStartLimit = 4096;
+// The video-parameter patch of module 1: two 12-bit fields.
+inline constexpr uint32_t kRegVidParmPatch = 0x1B14;
 inline constexpr uint32_t kRegCursorCtl = 0x18C4;
 
 inline constexpr uint32_t ControllerReg(uint32_t reg, uint32_t controller) {
@@ -89,6 +134,19 @@ inline constexpr uint32_t kRegModuleClock1 = 0x1C04;
 inline constexpr uint32_t kModuleClockHold = 1u << 5;
 // Pixel-clock select code: (n + 1) selects synthesizer n.
 using ModuleClockSelect = RegField<6, 4>;
+using ModuleClockMode = RegField<0, 2>;  // 2 controller, 3 the TV encoder's clock (module 1)
+inline constexpr uint32_t kModuleClockResetHold = 1u << 4;
+inline constexpr uint32_t kModuleClockBit10 = 1u << 10;
+inline constexpr uint32_t kModuleClockTv1 = 1u << 13;        // of 0x1C04
+inline constexpr uint32_t kModuleClock0TvSelectOn = 1u << 20;  // of 0x1C00
+using ModuleClock0TvSelect = RegField<16, 4>;                // of 0x1C00: the TV encoder's code
+inline constexpr uint32_t kModuleClock0TvHold = 1u << 15;      // of 0x1C00
+inline constexpr uint32_t kModuleClock1TvOn = 1u << 12;        // of 0x1C04
+inline constexpr uint32_t kModuleClock1TvBit11 = 1u << 11;     // of 0x1C04
+inline constexpr uint32_t kVideoResetPulse = 1u << 24;         // of 0x1C00
+// A stopped clock is restarted for a video reset on this word.
+inline constexpr uint32_t kVideoResetClockClear = 0x201;
+inline constexpr uint32_t kVideoResetClockSet = 0x1C2;
 
 // ---- Regime and request priority -------------------------------------------------------
 inline constexpr uint32_t kRegRegime = 0x1C08;
@@ -106,8 +164,36 @@ inline constexpr uint32_t kRegDacCtl1 = 0x1C18;
 inline constexpr uint32_t kRegDacCtl2 = 0x1C1C;
 inline constexpr uint32_t kDac1Blank = 1u << 15;
 inline constexpr uint32_t kDac2Blank = 1u << 16;
-// Bits 10 and 12 of either word stop the DAC's two syncs (the DAC is off).
-inline constexpr uint32_t kDacOff = (1u << 10) | (1u << 12);
+// Both words: three 3-bit fields in bits 0-8, bit 9 (DAC 2) the TV output,
+// bits 10 and 12 set while off, bits 11 and 13 negative horizontal and
+// vertical sync. DAC 1 bit 14: module 1. DAC 2 bits 14-15: the source
+// (0 controller 0, 1 controller 1, 2 TV, 3 controller 3), bit 17.
+inline constexpr uint32_t kDacFields = 0x1FF;
+inline constexpr uint32_t kDacTv = 1u << 9;
+inline constexpr uint32_t kDacOff = (1u << 10) | (1u << 12);  // the DAC's two syncs stopped
+inline constexpr uint32_t kDacHsyncNegative = 1u << 11;
+inline constexpr uint32_t kDacVsyncNegative = 1u << 13;
+inline constexpr uint32_t kDac1Module1 = 1u << 14;
+using Dac2Source = RegField<14, 2>;
+inline constexpr uint32_t kDac2Bit17 = 1u << 17;
+inline constexpr uint32_t kDac2TvSource = 2;
+
+// ---- DVO source and format ------------------------------------------------------------
+inline constexpr uint32_t kRegDvoSource = 0x1C20;
+inline constexpr uint32_t kDvo1FormatBit6 = 1u << 6;
+inline constexpr uint32_t kDvo1SourceBit8 = 1u << 8;  // later devices
+inline constexpr uint32_t kDvo1SyncBits = 0xFu << 10;
+using Dvo1Source = RegField<14, 2>;
+inline constexpr uint32_t kDvo1DualLinkBit25 = 1u << 25;
+inline constexpr uint32_t kDvo2SyncBits = 0xFu << 26;
+inline constexpr uint32_t kDvo2SourceModule1 = 1u << 30;
+inline constexpr uint32_t kRegDvoSecond = 0x1C54;   // board-description DVO word; DVO 2 fields
+inline constexpr uint32_t kRegDvoThird = 0x1C70;    // second board-description DVO word
+inline constexpr uint32_t kOutputArrangementDvo2Locked = 1u << 6;  // of 0x1C58
+// The encoder's output CRC and its start word.
+inline constexpr uint32_t kRegTvCrc = 0x1C30;
+inline constexpr uint32_t kRegTvCrcStart = 0x1C34;
+inline constexpr uint32_t kTvCrcStart = 0x3FFFFFFF;
 // Load-sense comparators: three channel bits per DAC (DAC 1 bits 0-2, DAC 2
 // bits 3-5); a clear bit means that the channel drives a load.
 inline constexpr uint32_t kRegDacSense = 0x1C14;

@@ -12,6 +12,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/si_transmitters.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/tests/chip_fixture.h"
 #include "tests/standins/standin_log.h"
@@ -90,8 +91,12 @@ TEST_F(Bringup, SwitchToVgaWritesItsStepsInOrder) {
 }
 
 TEST_F(Bringup, SwitchToHiresBlanksTheDacsAndStartsTheControllers) {
-  // Cold: VGA regime, priority levels set.
+  // Cold: VGA regime, priority levels set; two DVI transmitters.
   Set(kRegPriority0, 0x0707);
+  h->aSiI164[0] = I2CDEVICE{1, 1, 0x70, kSiKind164};
+  h->aSiI164[1] = I2CDEVICE{1, 1, 0x72, kSiKind164};
+  orvsim::TransmitterChip& si0 = OnPort1<orvsim::TransmitterChip>(0x70);
+  orvsim::TransmitterChip& si1 = OnPort1<orvsim::TransmitterChip>(0x72);
   EXPECT_EQ(HSLKSTSwitchToHIRES(h), 0u);
   EXPECT_EQ(hw.Reg(kRegOutputArrangement), 0x40u) << "device 0x0A42";
   EXPECT_EQ(hw.Reg(kRegDacCtl1), 0x8000u);
@@ -101,10 +106,11 @@ TEST_F(Bringup, SwitchToHiresBlanksTheDacsAndStartsTheControllers) {
   EXPECT_EQ(hw.Reg(kRegModuleClock0), 0x809020u);
   EXPECT_EQ(hw.Reg(kRegModuleClock1), 0x20u);
   EXPECT_EQ(hw.Reg(kRegDvoPower), 7u);
-  // Digital outputs 0-3 on a standard board: transmitters of paths 0, 1, 0, 1.
-  ASSERT_EQ(orvstandin::TimesCalled("HSLKSTDisableDVI"), 4u);
-  const uint64_t paths[4] = {0, 1, 0, 1};
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(orvstandin::ArgsOf("HSLKSTDisableDVI", i).values[0], paths[i]);
+  // Digital outputs 0-3 on a standard board: transmitters of paths 0, 1, 0, 1,
+  // each powered down (register 8 = 0x38).
+  const hwtest::RegWrites down = {{8, 0x38}, {8, 0x38}};
+  EXPECT_EQ(hwtest::WritesOf(si0), down);
+  EXPECT_EQ(hwtest::WritesOf(si1), down);
 }
 
 struct ColdCase {
@@ -125,8 +131,11 @@ TEST_P(ColdStart, ResetsAColdChipAndLeavesFourControllersOff) {
   EXPECT_EQ(display.Reset().Pulses(), c.resets) << c.name;
   EXPECT_TRUE(h->ulBoardFlags & kBoardFlagHwInitialised);
   for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(h->aModeInfo[k].flOutput, kControllerOffWord[k]) << k;
-  EXPECT_EQ(orvstandin::ArgsOf("HSLKSTApplyVidReset").values[0], 0xFFFFFFFFu);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTDisableDisplayController"), 4u);
+  EXPECT_EQ(Raster().VideoResets(), 1u) << "both modules restarted once";
+  // The four controllers are off and both module clocks stopped.
+  for (uint32_t reg : {0x1800u, 0x1A00u, 0x19A8u, 0x1BA8u}) EXPECT_EQ(hw.Reg(reg) & 1, 0u) << std::hex << reg;
+  EXPECT_TRUE(hw.Reg(kRegModuleClock0) & kModuleClockHold);
+  EXPECT_TRUE(hw.Reg(kRegModuleClock1) & kModuleClockHold);
   // The handle's system-clock record was read back from the chip.
   SYSCLOCKINFO now{};
   HSLKSTGetSystemCLock(h, &now);

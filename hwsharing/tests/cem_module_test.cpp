@@ -340,16 +340,16 @@ TEST_F(CemModule, OppositeEncoderDataPath) {
   enc.ScriptPllLock({true});
   MODEINFO rec = Record(kOutDigital1);
   uint8_t saved = 0;
-  orvstandin::SetOutValue("HSLKSTIsModuleCurrentlyInUse", 0, 0);
+  for (MODEINFO& r : h->aModeInfo) r.flOutput = kOutControllerOff;
+  ASSERT_EQ(HSLKSTShutdownOpositeDVI(h, 1, &rec, &saved), 0u);
+  EXPECT_TRUE(enc.Transfers().empty()) << "no other controller uses encoder 0's path";
+  h->aModeInfo[1].flOutput = kOutDigital0;  // controller 1 itself does not count
   ASSERT_EQ(HSLKSTShutdownOpositeDVI(h, 1, &rec, &saved), 0u);
   EXPECT_TRUE(enc.Transfers().empty());
-  orvstandin::SetOutValue("HSLKSTIsModuleCurrentlyInUse", 0, 1);
+  h->aModeInfo[0].flOutput = kOutDigital0;  // controller 0 drives the first output path
   ASSERT_EQ(HSLKSTShutdownOpositeDVI(h, 1, &rec, &saved), 0u);
   EXPECT_EQ(saved, 0x1B);
   EXPECT_EQ(enc.Register(0x48), 0x13);
-  const orvstandin::CallArgs a = orvstandin::ArgsOf("HSLKSTIsModuleCurrentlyInUse", 1);
-  EXPECT_EQ(a.values[0], 3u);  // encoder 0's module: the first output path
-  EXPECT_EQ(a.values[1], 1u);
   ASSERT_EQ(HSLKSTWakeUpOpositeDVI(h, 1, &rec, &saved), 0u);
   EXPECT_EQ(enc.Register(0x48), 0x1B);
   EXPECT_EQ(enc.PllLockReads(), 23u) << "the lock is checked again";

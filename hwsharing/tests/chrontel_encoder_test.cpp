@@ -230,24 +230,22 @@ TEST_F(ChrontelEncoder, AnalogModeAndTheEmbeddedSyncPerGroup) {
 }
 
 TEST_F(ChrontelEncoder, DisableOnTheQuadEncodersInTvMode) {
+  h->oCem.ulPresent = 1;
+  h->oCem.ulBoardType = 2;  // a quad board: encoder 2 serves digital, TV and analog output 2
   for (uint32_t i = 0; i < 4; ++i) h->aChrontel[i] = I2CDEVICE{1, 1, 0xEA, 133};
   orvsim::EncoderChip& chip = OnPort1<orvsim::EncoderChip>(0xEA, 133);
   MODEINFO r{};
-  r.flOutput = 0x10;
-  orvstandin::SetOutValue("HSLKSTGetChrontelOutputMode", 0, kChrModeSdtv);
+  r.flOutput = kOutTv2;
   ASSERT_EQ(HSLCHRDisable(h, 2, &r), 0u);
   EXPECT_EQ(WritesOf(chip), (Writes{{0x49, 0x01}}));
-  const orvstandin::CallArgs args = orvstandin::ArgsOf("HSLKSTGetChrontelOutputMode");
-  EXPECT_EQ(args.values[0], 2u);
-  EXPECT_EQ(args.values[1], 0x10u);
   // Any other mode, or any other id: the encoder is reset.
   chip.ClearTransfers();
-  orvstandin::SetOutValue("HSLKSTGetChrontelOutputMode", 0, kChrModeAnalog);
+  r.flOutput = kOutAnalog2;
   HSLCHRDisable(h, 2, &r);
   EXPECT_EQ(Only(WritesOf(chip), {0x48}).size(), 3u);
   chip.ClearTransfers();
+  r.flOutput = kOutTv2;
   h->aChrontel[3].ulData = 0x81;
-  orvstandin::SetOutValue("HSLKSTGetChrontelOutputMode", 0, kChrModeSdtv);
   HSLCHRDisable(h, 2, &r);
   EXPECT_EQ(Only(WritesOf(chip), {0x48}).size(), 3u);
 }

@@ -53,6 +53,25 @@ struct OpenBoard {
   BOARDHANDLE* h;
 };
 
+// The TV slots hold written chip-layer functions; in the facade's tests
+// these take their place and log their calls like the stand-ins, so the
+// facade's order of calls shows.
+constexpr char kGetTvProcAmp[] = "HSLKSTGetTVProcAmp";
+constexpr char kSetTvProcAmp[] = "HSLKSTSetTVProcAmp";
+constexpr char kSetTvStandard[] = "HSLKSTSetTVStandard";
+constexpr char kSetTvCable[] = "HSLKSTSetTVCableType";
+template <const char* kName, class... Args>
+HALSTATUS LoggedSlot(BOARDHANDLE* h, Args...) {
+  uint32_t chosen = 0;
+  return orvstandin::Called(kName, &chosen, h) ? SetError(h, chosen) : h->status;
+}
+void LogTvSlots(BOARDHANDLE* h) {
+  h->oJumpTable.GetTVProcAmp = LoggedSlot<kGetTvProcAmp>;
+  h->oJumpTable.SetTVProcAmp = LoggedSlot<kSetTvProcAmp>;
+  h->oJumpTable.SetTVStandard = LoggedSlot<kSetTvStandard>;
+  h->oJumpTable.SetTVCableType = LoggedSlot<kSetTvCable>;
+}
+
 // Power states that reach slot 0, in order.
 std::vector<uint32_t> g_powerStates;
 HALSTATUS RecordPowerState(BOARDHANDLE* h, uint32_t state) {
@@ -214,6 +233,7 @@ TEST(Facade, SetModeReturnsTheSetsStatusWhateverTheValidations) {
 
 TEST(Facade, SetModeOnATvPathFetchesAndSetsTheProcAmp) {
   OpenBoard b;
+  LogTvSlots(b.h);
   b.h->ulOutputCaps |= 0x8;  // TV output
   QLBMODEINFO q{};
   q.flOutput = 0x400;  // TV 1
@@ -227,6 +247,7 @@ TEST(Facade, SetModeOnATvPathFetchesAndSetsTheProcAmp) {
 
 TEST(Facade, TvModesSetStandardCableProcAmpAndMode) {
   OpenBoard b;
+  LogTvSlots(b.h);
   b.h->ulOutputCaps |= 0x8;
   QLBMODEINFO q{};
   q.ulDispWidth = 640;

@@ -122,6 +122,7 @@ TEST(HalEntries, EveryEntryStartsFromAClearStatus) {
   // Slots of written functions get the recording slot; the others are
   // recording stand-ins already.
   t.SwitchToVGA = RecordingSlot;
+  t.SetDisplayStart = RecordingSlot;
   t.InitializeHardware = RecordingSlot;
   t.ValidatePhysAddr = RecordingSlot;
   t.SetColorLUT = RecordingSlot;
@@ -139,7 +140,7 @@ TEST(HalEntries, EveryEntryStartsFromAClearStatus) {
       {"HSLKSTValidateMode", [&] { return HALValidateMode(h, &mode); }},
       {"HSLKSTValidateVideoParameters", [&] { return HALValidateVideoParameters(h, &mode); }},
       {kRecorded, [&] { return HALSwitchToVGA(h); }},
-      {"HSLKSTSetDisplayStart", [&] { return HALSetDisplayStart(h, 1, 8, 16); }},
+      {kRecorded, [&] { return HALSetDisplayStart(h, 1, 8, 16); }},
       {kRecorded, [&] { return HALInitHardware(h); }},
       {kRecorded, [&] { return HALValidatePhysAddr(h); }},
       {"HSLKSTClearDisplay", [&] { return HALClearDisplay(h, &mode); }},

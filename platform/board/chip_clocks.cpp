@@ -28,6 +28,12 @@ constexpr uint32_t kVco2FromRef = 1u << 30;
 constexpr uint32_t kOutVco1Only = 1u << 26;
 constexpr uint32_t kOutSelMask = 3u << 26;
 
+constexpr uint32_t kClockSelect = 0xE00;
+constexpr uint32_t kB90GraphicsClock = 0xE04;
+constexpr uint32_t kB90TestClock = 0xE24;
+constexpr uint32_t kTestClockOn = 1u << 29;
+constexpr uint32_t kB90TestClockOn = 1u << 1;
+
 uint32_t PartMask(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 uint32_t Merge(uint32_t whole, RegAccess access, uint32_t value) {
@@ -198,6 +204,69 @@ void ChipClocks::FsWrite(unsigned fs, uint32_t value) {
   fs_[fs].reads_since_write = 0;
   const uint32_t program = gen_ == ClockGeneration::kFirst ? kProgram : kB90Program;
   if ((value & program) == 0) fs_programs_.push_back({fs, value & ~bits});
+}
+
+uint32_t ChipClocks::FsKHz(ClockGeneration gen, uint32_t w) {
+  uint64_t m1, m2, p1, p2;
+  if (gen == ClockGeneration::kFirst) {
+    m1 = ((w >> 5) & 1 ? 64 : 32) - (w & 0x1F);
+    m2 = 32 - ((w >> 6) & 0x1F);
+    p1 = 32 - ((w >> 11) & 0x1F);
+    p2 = (w & (1u << 16)) ? 2 : 64 - 2 * ((w >> 17) & 0x1F);
+  } else {
+    m1 = (w & 0x3F) + 1;
+    m2 = ((w >> 6) & 0x1F) + 1;
+    p1 = ((w >> 11) & 0x1F) + 1;
+    p2 = 2 * (((w >> 16) & 0xF) + 1);
+  }
+  const uint64_t vco1 = kRefKHz * m1;
+  if ((w & kOutSelMask) == kOutVco1Only) return static_cast<uint32_t>(vco1);
+  if (p1 == 0 || p2 == 0) return 0;
+  const uint64_t fin2 = gen == ClockGeneration::kFirst && (w & kVco2FromRef) ? kRefKHz : vco1 / p1;
+  const uint64_t vco2 = fin2 * m2;
+  if ((w & kOutSelMask) == (kOutVco1Only << 1)) return static_cast<uint32_t>(vco2);
+  return static_cast<uint32_t>(vco2 / p2);
+}
+
+int ChipClocks::GraphicsClockFs() const {
+  if (gen_ == ClockGeneration::kFirst) {
+    const uint32_t code = (board_.Peek(kClockSelect, 4) >> 8) & 0xF;
+    return code >= 1 && code <= 8 ? static_cast<int>((code - 1) / 2) : -1;
+  }
+  const uint32_t source = (board_.Peek(kB90GraphicsClock, 4) >> 1) & 0xF;
+  return source >= 1 && source <= 4 ? static_cast<int>(source - 1) : -1;
+}
+
+uint32_t ChipClocks::GraphicsClockKHz() const {
+  if (gen_ == ClockGeneration::kLater) return LaterClockKHz(1);
+  const int fs = GraphicsClockFs();
+  if (fs < 0) return 0;
+  const uint64_t f = FsKHz(static_cast<unsigned>(fs));
+  switch ((board_.Peek(kClockSelect, 4) >> 5) & 3) {
+    case 0: return static_cast<uint32_t>(f);
+    case 1: return static_cast<uint32_t>(f / 3);
+    case 2: return static_cast<uint32_t>(f * 2 / 5);
+    default: return static_cast<uint32_t>(f / 2);
+  }
+}
+
+uint32_t ChipClocks::LaterClockKHz(unsigned clock) const {
+  static constexpr uint32_t kDivisor[8] = {1, 2, 3, 4, 5, 8, 16, 0};
+  const uint32_t word = board_.Peek(kClockSelect + 4 * clock, 4);
+  const uint32_t source = (word >> 1) & 0xF;
+  const uint32_t divisor = kDivisor[(word >> 5) & 7];
+  const bool fs = clock == 0 ? source == 1 : source >= 1 && source <= 4;
+  if (!fs || divisor == 0) return 0;
+  return FsKHz(source - 1) / divisor;
+}
+
+ChipClocks::TestClock ChipClocks::TestClockState() const {
+  if (gen_ == ClockGeneration::kFirst) {
+    const uint32_t v = board_.Peek(kClockSelect, 4);
+    return {(v & kTestClockOn) != 0, (v >> 20) & 0x1F};
+  }
+  const uint32_t v = board_.Peek(kB90TestClock, 4);
+  return {(v & kB90TestClockOn) != 0, (v >> 2) & 0x3F};
 }
 
 }  // namespace orvsim

@@ -16,6 +16,14 @@
 //   33 on the first generation, and the program bits clear. A lock mode can
 //   instead make the lock flicker (set on the first k of every 100 reads
 //   after a write) or never come.
+// - What the clock registers select, decoded for tests (plain storage, no
+//   behaviour): the frequency an FS word gives; first generation 0xE00
+//   (graphics-clock select code in bits 8-11: 1, 2 FS 0; 3, 4 FS 1; 5, 6
+//   FS 2; 7, 8 FS 3; divider code in bits 5-6: x1, /3, /2.5, /2; test
+//   clock on in bit 29, its source in bits 20-24); later generation 0xE00,
+//   0xE04, 0xE08 (source in bits 1-4: 1..4 FS 0..3, 0xE00 only FS 0;
+//   divider code in bits 5-7: /1, /2, /3, /4, /5, /8, /16, stopped) and
+//   0xE24 (test clock on in bit 1, its source in bits 2-7; 0 on a cold chip).
 #pragma once
 
 #include <cstdint>
@@ -70,6 +78,26 @@ class ChipClocks {
   void ClearFsPrograms() { fs_programs_.clear(); }
   uint32_t FsRegister(unsigned fs) const;
   bool FsLocked(unsigned fs) const;
+  // The output frequency of an FS word, in kHz, from its dividers and
+  // output selection (0 when a divider field gives 0).
+  static uint32_t FsKHz(ClockGeneration gen, uint32_t word);
+  uint32_t FsKHz(unsigned fs) const { return FsKHz(gen_, FsRegister(fs)); }
+
+  // ---- Clock-select registers -------------------------------------------------
+  // The FS the graphics clock runs from (first generation 0xE00 bits 8-11,
+  // later 0xE04 bits 1-4), -1 for none.
+  int GraphicsClockFs() const;
+  // The graphics clock in kHz: its FS divided by the register's divider;
+  // 0 without an FS or when stopped.
+  uint32_t GraphicsClockKHz() const;
+  // Later generation: clock 0 (system, 0xE00), 1 (graphics, 0xE04) or 2
+  // (third, 0xE08) in kHz.
+  uint32_t LaterClockKHz(unsigned clock) const;
+  struct TestClock {
+    bool on;
+    uint32_t source;
+  };
+  TestClock TestClockState() const;
 
  private:
   uint32_t SelectReg() const;

@@ -2,7 +2,7 @@
 
 namespace orvsim {
 
-ChipDisplay::ChipDisplay(Board& board, bool cold) : raster_(board), vga_(board, &raster_), lut_(board) {
+ChipDisplay::ChipDisplay(Board& board, bool cold) : raster_(board), vga_(board, &raster_), lut_(board), outputs_(board, raster_) {
   if (cold) {
     ChipVga::ColdRegime(board);
     ChipRaster::PowerOnTiming(board, 0);
@@ -12,6 +12,7 @@ ChipDisplay::ChipDisplay(Board& board, bool cold) : raster_(board), vga_(board, 
   reset_->OnReset([this] {
     vga_.Reset();
     lut_.Reset();
+    outputs_.Reset();
   });
 }
 

@@ -491,6 +491,7 @@ TEST_F(FeatureBoardTest, VerticalSyncWaitEndsAtTheSyncOfTheRaster) {
   orvsim::ChipRaster raster(*board_);
   for (unsigned m : {0u, 1u}) {
     orvsim::ChipRaster::PowerOnTiming(*board_, m);
+    board_->RegWrite(orvsim::kChipRegControl + 0x200 * m, 4, 1);  // the module's first controller runs
     raster.SetLineTimeNs(m, 2000);  // a line every few reads
   }
   for (uint32_t c : {0u, 1u}) {

@@ -119,6 +119,7 @@ TEST_F(DacTest, DdcLinesAreOpenDrainOnTheirBuses) {
 
 TEST_F(DacTest, StatusRetraceBitFollowsModule0) {
   ChipRaster::PowerOnTiming(board, 0);
+  board.RegWrite(kChipRegControl, 4, 1);  // controller 0 drives module 0
   sim.GetClock().SetReadCost(0);
   sim.GetClock().Advance(31778 * 490 + 100);
   EXPECT_EQ(board.RegRead(kChipRegStatus, 4) & 8u, 8u);

@@ -46,6 +46,7 @@ TEST_F(DisplayTest, LineCounterFollowsVirtualTimeAndWrapsAtTheVerticalTotal) {
 }
 
 TEST_F(DisplayTest, GatedClockOrFrozenCounterHoldsTheLine) {
+  board.RegWrite(kChipRegControl + 0x200, 4, 1);  // controller 1 drives module 1
   sim.GetClock().Advance(31778 * 100);
   board.RegWrite(kChipRegModuleClock1, 4, kChipModuleClockGate);
   const uint32_t held = Line(1);
@@ -65,6 +66,7 @@ TEST_F(DisplayTest, GatedClockOrFrozenCounterHoldsTheLine) {
 TEST_F(DisplayTest, FieldBitOfControllersTwoAndThreeChangesEveryFrame) {
   sim.GetClock().SetReadCost(0);
   board.RegWrite(kChipRegFieldControl + 0x200, 4, 0x2701);
+  board.RegWrite(kChipRegControl + 0x200, 4, 1);  // controller 1 drives module 1
   chip.Raster().Freeze(0, true);  // controller 2 holds its field
   for (unsigned m : {0u, 1u}) chip.Raster().SetLineTimeNs(m, 1000);
   const uint32_t reg2 = kChipRegFieldControl, reg3 = kChipRegFieldControl + 0x200;
