@@ -378,7 +378,6 @@ TEST_F(MonitorInfo, SensedMonitorAnsweringInTheThirdPass) {
   h->aMonitorInfo[0].flMonitor = kMonitorPresent | kSenseLoadChannel0;
   std::memset(h->aModeInfo, 0, sizeof(h->aModeInfo));  // no controller drives output 0
   hw.board().Poke(kRegControllerCtl + 0x200, 4, 0);
-  orvstandin::SetOutValue("HSLKSTGetFreeDCModule", 1, 1);
   const uint32_t dac1 = hw.board().Peek(kRegDacCtl1, 4), dac2 = hw.board().Peek(kRegDacCtl2, 4);
   CountWaits();
   ASSERT_EQ(HSLKSTGetNotRespondingMonitorInfo(h), 0u);
@@ -399,7 +398,6 @@ TEST_F(MonitorInfo, WithoutAFreeModuleNothingIsDone) {
   // Both controllers of the modules on.
   hw.board().Poke(kRegControllerCtl, 4, 1);
   hw.board().Poke(kRegControllerCtl + 0x200, 4, 1);
-  orvstandin::SetOutValue("HSLKSTGetFreeDCModule", 1, 0);
   hw.board().SetLogging(false, true);
   hw.board().ClearLog();
   ASSERT_EQ(HSLKSTGetNotRespondingMonitorInfo(h), 0u);
