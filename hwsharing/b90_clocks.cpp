@@ -11,6 +11,7 @@
 #include "hwsharing/fsynth.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/memctl.h"
+#include "hwsharing/mode_set.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/sysclock.h"

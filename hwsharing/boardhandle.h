@@ -228,10 +228,14 @@ struct BOARDHANDLE {
   // (aHwOutput): 1 when a horizontal display-start change must not carry
   // the entry's linked outputs along.
   uint32_t aulHwOutputLinkCancel[4];
+  // The clocks in use per output, and the Chrontel encoders whose TV clock
+  // a quad board may share (bit n: encoder n).
+  CLOCKINFO aClockInfo[4];
+  uint32_t ulTvClockSourceMask;
   uint8_t aucVgaState[kVgaStateSize];
   uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize -
                       2 * sizeof(MCSRECORD) - sizeof(DACINFO) - sizeof(MODEINFO) -
-                      3 * sizeof(uint32_t) - 4 * sizeof(uint32_t)];
+                      3 * sizeof(uint32_t) - 4 * sizeof(uint32_t) - 4 * sizeof(CLOCKINFO) - sizeof(uint32_t)];
   DEVICEJUMPTABLE oJumpTable;
   const MISCFUNCTIONS* pMISCFunctions;
   const CLIENTFUNCTIONS* pClientFunctions;

@@ -26,12 +26,6 @@ bool McIsSp(const BOARDHANDLE* h) { return CemModuleCode(h) == kCemCodeSp; }
 // The board description names the module with the serial-parallel back end.
 bool Sp(const BOARDHANDLE* h) { return PinsCemCode(h) == kCemCodeSp; }
 
-bool AllFourTransmitters(const BOARDHANDLE* h) {
-  for (const I2CDEVICE& d : h->aSiI164)
-    if (d.ulPresent == 0) return false;
-  return true;
-}
-
 // Multi-output types 13, 14, 19 and 21, with the module code telling apart
 // the expansion boards (code not 37) from the ones wired as standard.
 bool MoType(const BOARDHANDLE* h, std::initializer_list<uint32_t> types) {
@@ -39,6 +33,13 @@ bool MoType(const BOARDHANDLE* h, std::initializer_list<uint32_t> types) {
 }
 
 }  // namespace
+
+bool AllFourTransmitters(const BOARDHANDLE* h) {
+  for (const I2CDEVICE& d : h->aSiI164)
+    if (d.ulPresent == 0) return false;
+  return true;
+}
+
 
 bool DualLinkCondition(const BOARDHANDLE* h) {
   if (!Mo(h)) return false;

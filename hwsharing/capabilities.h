@@ -19,6 +19,8 @@ bool IsTwinBoard(const BOARDHANDLE* h);
 bool IsExpansionBoard(const BOARDHANDLE* h);
 bool IsStandardBoard(const BOARDHANDLE* h);
 bool IsMirroredBoardType(const BOARDHANDLE* h);
+// All four DVI transmitter records present.
+bool AllFourTransmitters(const BOARDHANDLE* h);
 
 // Dual link through the expansion module (DL): the multi-output flag, an
 // expansion FPGA present and a dual-link flag among description bytes

@@ -6,6 +6,7 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/chrontel.h"
 #include "hwsharing/chrontel_encoder.h"
+#include "hwsharing/clock_select.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/pins.h"

@@ -18,6 +18,7 @@
 #include "hwsharing/pending.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/power.h"
+#include "hwsharing/priority.h"
 #include "hwsharing/reg_access.h"
 #include "core/regs/bus.h"
 #include "core/regs/clocks.h"

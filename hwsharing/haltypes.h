@@ -106,6 +106,18 @@ inline bool Tv1OnController3(const MODEINFO& m) {
   return (m.flOutput & kTv1) == kTv1;
 }
 
+// The clock a mode set chose: source code (0 free FS of the module, 1 the
+// graphics clock, 2 the TV encoder's, 3 a shared running clock, 4 a free FS
+// at position 2, 5-8 Chrontel encoder 0-3's TV clock, 9 the test clock),
+// the controller's select code and a word carried along. The handle keeps
+// one entry per output, whose third word says the entry is in use.
+struct CLOCKINFO {
+  uint32_t ulSource;
+  uint32_t ulSelect;
+  uint32_t ulInUse;
+};
+static_assert(sizeof(CLOCKINFO) == 12);
+
 // One entry of an output's EDID mode list; width 0 ends the list.
 struct EDIDMODE {
   uint32_t ulWidth;

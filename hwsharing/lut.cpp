@@ -75,12 +75,6 @@ bool UsesSpecialFormat(const BOARDHANDLE* h, const MODEINFO* mode) {
   return false;
 }
 
-bool AllFourTransmitters(const BOARDHANDLE* h) {
-  for (const I2CDEVICE& d : h->aSiI164)
-    if (!d.ulPresent) return false;
-  return true;
-}
-
 bool RangeOk(uint32_t first, uint32_t count, uint32_t size) {
   return (size == 0 || first < size) && count <= size - (first < size ? first : size);
 }

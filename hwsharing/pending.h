@@ -17,14 +17,7 @@
 
 // ---- Device jump table ------------------------------------------------------
 #define ORV_PENDING_JUMP_TABLE(X) \
-  X(HSLKSTSetPowerState, (BOARDHANDLE* h, uint32_t state)) \
-  X(HSLKSTValidateMode, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLKSTValidateVideoParameters, (BOARDHANDLE* h, MODEINFO* mode)) \
-  X(HSLKSTSetMode, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTGetAddOnInfo, (BOARDHANDLE* h)) \
-  X(HSLKSTValidateDualCRTCConfig, (BOARDHANDLE* h, MODEINFO* modes)) \
-  X(HSLKSTGetModeBandwidth, (BOARDHANDLE* h, MODEINFO* mode, uint32_t* bandwidth)) \
-  X(HSLKSTClearDisplay, (BOARDHANDLE* h, MODEINFO* mode)) \
   X(HSLKSTSetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock))
 
 // ---- MISCFunctions ----------------------------------------------------------
@@ -47,12 +40,7 @@
 // ---- Calls of the chip layer into later parts ------------------------------------
 // X(name, (parameter list), (argument names)). Their stand-ins also log the
 // integer arguments and fill the out-parameters (tests/standins).
-#define ORV_PENDING_CALLS(X) \
-  X(HSLKSTUpdatePriorityLevels, (BOARDHANDLE* h), (h)) \
-  X(HSLKSTGetCurrentBitRates, (BOARDHANDLE* h, uint32_t* rates, uint32_t* secondRates), \
-    (h, rates, secondRates)) \
-  X(HSLKSTQuadBoardIsTVClockSourceEnabled, (BOARDHANDLE* h, uint32_t* enabled, \
-                                            uint32_t* source), (h, enabled, source))
+#define ORV_PENDING_CALLS(X)
 
 #define ORV_PENDING_HWLIB_FUNCTIONS(X) \
   ORV_PENDING_JUMP_TABLE(X) \

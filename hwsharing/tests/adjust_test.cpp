@@ -11,6 +11,7 @@
 #include "hwsharing/gtf_cvt.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "hwsharing/tests/recording_slots.h"
 #include "hwsharing/timing_tables.h"
 
 namespace {
@@ -22,6 +23,7 @@ class Adjust : public testing::Test {
   Adjust() : hw(hwtest::Config(0x0A41)) {
     EXPECT_EQ(hw.Open(), kHalOk);
     h = hw.h();
+    hwtest::RecordModeSlots(h);
     orvstandin::Reset();
     mode = VesaParam[21];  // 1024x768 at 60 Hz: 24/136/160, 3/6/29
   }

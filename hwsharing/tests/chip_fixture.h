@@ -12,6 +12,7 @@
 
 #include "core/chip_ids.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "platform/board/chip_clocks.h"
 #include "platform/board/chip_display.h"
 #include "platform/board/companion_chips.h"
 
@@ -35,6 +36,16 @@ inline MODEINFO Mode(uint32_t width, uint32_t height, uint32_t bpp, uint32_t khz
   m.ulVBPorch = vbp;
   m.ulRefreshRate = refresh;
   m.ulZoom = 1;
+  return m;
+}
+
+// 1024x768 at 60 Hz (DMT: 65,000 kHz, totals 1344 x 806) on controller c
+// (0..3) driving `outputs`.
+inline MODEINFO XgaOn(uint32_t controller, uint32_t outputs, uint32_t bpp = 32) {
+  static constexpr uint32_t kBits[4] = {0, kOutModule1, kOutSecondController,
+                                        kOutModule1 | kOutSecondController};
+  MODEINFO m = Mode(1024, 768, bpp, 65000, 24, 136, 160, 3, 6, 29);
+  m.flOutput = kBits[controller & 3] | outputs;
   return m;
 }
 
@@ -93,6 +104,19 @@ class ChipTest : public testing::Test {
   HwBoard hw;
   orvsim::ChipDisplay display;
   BOARDHANDLE* h;
+};
+
+// A ChipTest with the clock blocks modelled and every controller off, for
+// the tests of whole mode sets.
+class ModeChipTest : public ChipTest {
+ protected:
+  explicit ModeChipTest(uint16_t device = kDeviceKestrion2) : ChipTest(device), clocks(Board()) {
+    for (uint32_t c = 0; c < 4; ++c) h->aModeInfo[c].flOutput = kControllerOffWord[c];
+  }
+  uint32_t Reg(uint32_t r) { return hw.Reg(r); }
+  void Set(uint32_t r, uint32_t v) { Board().Poke(r, 4, v); }
+
+  orvsim::ChipClocks clocks;
 };
 
 }  // namespace hwtest

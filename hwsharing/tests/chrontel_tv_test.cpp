@@ -348,10 +348,13 @@ TEST_F(ChrontelTv, ClockSourceUnlessOneIsAlreadyOn) {
   chip.SetRegister(0x49, 0x01);
   MODEINFO m = Record(640, 480, kTv0 | 0x200);
   m.acTvAdjust[0][3] = 31;  // 1024x768: M 0x4B, N 0x10, display mode 0x1E4
-  orvstandin::SetOutValue("HSLKSTQuadBoardIsTVClockSourceEnabled", 0, 1);
+  // Encoder 1 may serve the TV clock and does (its output's clock is in use
+  // at source 6): nothing is programmed.
+  h->ulTvClockSourceMask = 0x2;
+  h->aClockInfo[1] = CLOCKINFO{6, 8, 1};
   ASSERT_EQ(HSLCHREnableTVClockSource(h, 0, &m), 0u);
   EXPECT_TRUE(chip.Transfers().empty());
-  orvstandin::SetOutValue("HSLKSTQuadBoardIsTVClockSourceEnabled", 0, 0);
+  h->aClockInfo[1].ulInUse = 0;
   ASSERT_EQ(HSLCHREnableTVClockSource(h, 0, &m), 0u);
   EXPECT_EQ(chip.Register(0x1C), 0x0E);
   EXPECT_EQ(chip.Register(0x0A), 0x10);

@@ -8,6 +8,7 @@
 #include "hwsharing/dac.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/tests/chip_fixture.h"
+#include "hwsharing/tests/recording_slots.h"
 #include "platform/board/chip_dac.h"
 #include "platform/board/i2c.h"
 
@@ -167,7 +168,9 @@ TEST_F(Dac, LoadSenseSetsOrClearsTheMonitorBit) {
 }
 
 TEST_F(Dac, LoadSenseGivesUpOnARetraceThatNeverEnds) {
-  // A raster frozen in its sync lines.
+  // A raster frozen in its sync lines; the sensing mode is not programmed
+  // (its set would log accesses of its own).
+  h->oJumpTable.SetMode = hwtest::RecordSetMode;
   sim().GetClock().SetReadCost(0);
   sim().GetClock().Advance((490 + 525 - Raster().Line(0)) % 525 * 31778);
   ASSERT_TRUE(Raster().InVerticalSync(0));

@@ -9,6 +9,7 @@
 
 #include "core/regs/bus.h"
 #include "core/regs/clocks.h"
+#include "core/regs/display.h"
 #include "core/regs/misc_io.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/devio.h"
@@ -68,33 +69,39 @@ TEST_F(DeviceIo, EachCodeAnswersAtItsSizesOnly) {
     EXPECT_EQ(Call(code, {0}, 4, 4), 0u);
     EXPECT_TRUE(Untouched()) << code;
   }
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTUpdatePriorityLevels"), 1u);
+  EXPECT_EQ(hw.WritesTo(kRegPriority0).size(), 1u) << "the overlay notice recomputed the levels";
 }
 
 TEST_F(DeviceIo, OverlayAdmissionWeighsBandwidthAndClock) {
   // The built-in description's memory clock byte is 159 MHz: 2,544,000 of
   // bandwidth; eight times that is 20,352,000.
+  // Controller 0 runs a 32-bit surface (format 0): its rate is 32 x its
+  // clock; controller 1 is off and adds nothing, its clock is the one asked
+  // about.
   struct Row {
-    uint64_t rate;
+    uint32_t clock0;  // rate / 32
     uint32_t clock;
     uint32_t caps;
     uint32_t answer;
   } rows[] = {
-      {1000, 100000, 0, 1},
-      {20352000, 100000, 0, 1},
-      {20352001, 100000, 0, 2},
-      {1000, 250001, 0, 4},
-      {30000000, 260000, 0, 6},
-      {1000, 260000, 0x24, 1},  // bits 2 and 5: the limit is 270,000 kHz
-      {1000, 270001, 0x24, 4},
+      {31, 100000, 0, 1},
+      {636000, 100000, 0, 1},  // 20,352,000
+      {636001, 100000, 0, 2},  // 20,352,032
+      {31, 250001, 0, 4},
+      {937500, 260000, 0, 6},  // 30,000,000
+      {31, 260000, 0x24, 1},  // bits 2 and 5: the limit is 270,000 kHz
+      {31, 270001, 0x24, 4},
   };
+  hw.board().Poke(kRegPitch, 4, 0);
+  h->aModeInfo[0].flOutput = 0;
+  h->aModeInfo[1].flOutput = kControllerOffWord[1];
   for (const Row& r : rows) {
-    orvstandin::SetOutValue("HSLKSTGetCurrentBitRates", 0, r.rate);
+    h->aModeInfo[0].ulPixClock = r.clock0;
     h->aModeInfo[1].ulPixClock = r.clock;
     h->ulOutputCaps = r.caps;
     Call(kIoCanUseOverlay, {0, 1, 0}, 12, 8);
     EXPECT_EQ(out[0], 1u);
-    EXPECT_EQ(out[1], r.answer) << r.rate << " " << r.clock;
+    EXPECT_EQ(out[1], r.answer) << r.clock0 << " " << r.clock;
   }
   Call(kIoCanUseOverlay, {0, 4, 0}, 12, 8);
   EXPECT_TRUE(Untouched()) << "no controller 4";

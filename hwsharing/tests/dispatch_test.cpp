@@ -17,6 +17,9 @@
 #include "hwsharing/display_clocks.h"
 #include "hwsharing/crtc.h"
 #include "hwsharing/devio.h"
+#include "hwsharing/mode_set.h"
+#include "hwsharing/mode_validate.h"
+#include "hwsharing/power.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
@@ -168,15 +171,16 @@ TEST(StandIns, RecordCallsAndAnswerTheChosenStatus) {
   BOARDHANDLE* h = hw.h();
   ASSERT_EQ(hw.Open(), 0u);
   orvstandin::Reset();
-  orvstandin::SetResult("HSLKSTSetMode", 0x40000003);
-  EXPECT_EQ(h->oJumpTable.SetMode(h, &h->aModeInfo[0]), 0x40000003u);
-  orvstandin::SetResult("HSLKSTValidateMode", 0xb1000001);
-  EXPECT_EQ(h->oJumpTable.ValidateMode(h, &h->aModeInfo[0]), 0xb1000001u);
+  SYSCLOCKINFO clock{};
+  orvstandin::SetResult("HSLKSTGetAddOnInfo", 0x40000003);
+  EXPECT_EQ(h->oJumpTable.GetAddOnInfo(h), 0x40000003u);
+  orvstandin::SetResult("HSLKSTSetSystemCLock", 0xb1000001);
+  EXPECT_EQ(h->oJumpTable.SetSystemCLock(h, &clock), 0xb1000001u);
   // Failed: answers at once with the first error.
-  EXPECT_EQ(h->oJumpTable.ClearDisplay(h, &h->aModeInfo[0]), 0xb1000001u);
+  EXPECT_EQ(h->oJumpTable.GetAddOnInfo(h), 0xb1000001u);
   EXPECT_EQ(orvstandin::CallCount(), 3u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTSetMode"), 1u);
-  EXPECT_STREQ(orvstandin::CallAt(2), "HSLKSTClearDisplay");
+  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetAddOnInfo"), 2u);
+  EXPECT_STREQ(orvstandin::CallAt(1), "HSLKSTSetSystemCLock");
 }
 
 }  // namespace

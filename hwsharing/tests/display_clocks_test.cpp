@@ -276,14 +276,19 @@ TEST_F(LaterClocks, SourceZeroChangesDividersAndSwitchesNoControllerOff) {
   EXPECT_EQ(PinsDword(h, 516), (3u << 1) | (3u << 5)) << "FS 2 kept";
   EXPECT_EQ(PinsDword(h, 76), 400000u);
   EXPECT_EQ(PinsDword(h, 512), 0x20922u) << "a zero word changes nothing";
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTSetMode"), 0u);
+  EXPECT_EQ(Reg(kRegControllerCtl) & kControllerEnable, 0u) << "no controller switched on";
+  Board().ClearLog();
   // A source change turns controller 0 off around the bring-up and back on.
   clock.aulWord[1] = 100 | (20u << 16) | (4u << 24);
   EXPECT_EQ(HSLB90SetSystemCLock(h, &clock), 0u);
   EXPECT_EQ(PinsDword(h, 516) & 0x1E, 4u << 1);
   EXPECT_EQ(PinsDword(h, 96), 400000u) << "FS 3 takes 100 MHz x 4";
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTSetMode"), 3u) << "off once, then both records";
-  EXPECT_EQ(h->aModeInfo[0].flOutput & kOutControllerOff, 0u) << "the handle's record is not changed";
+  const std::vector<uint32_t> control0 = hw.WritesTo(kRegControllerCtl);
+  ASSERT_FALSE(control0.empty());
+  EXPECT_EQ(control0.front() & kControllerEnable, 0u) << "controller 0 off first";
+  EXPECT_EQ(Reg(kRegControllerCtl) & kControllerEnable, kControllerEnable) << "and on again";
+  EXPECT_EQ(Reg(kRegControllerCtl + kControllerStride) & kControllerEnable, 0u) << "controller 1 stays off";
+  EXPECT_EQ(h->aModeInfo[0].flOutput & kOutControllerOff, 0u);
 }
 
 TEST_F(LaterClocks, GraphicsClockOnFsTwoIsRecyclableThroughControllerOne) {

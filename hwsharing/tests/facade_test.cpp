@@ -17,6 +17,7 @@
 #include "hwsharing/pins.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "hwsharing/tests/recording_slots.h"
 #include "platform/board/companion_chips.h"
 #include "platform/board/chip_cursor.h"
 #include "platform/board/chip_gpio_i2c.h"
@@ -29,6 +30,7 @@ struct OpenBoard {
   explicit OpenBoard(uint16_t device = kDeviceKestrion1) : hw(hwtest::Config(device)) {
     EXPECT_EQ(hw.Open(), kHalOk);
     h = hw.h();
+    hwtest::RecordModeSlots(h);
     orvstandin::Reset();
   }
   // A quad board of the type.

@@ -18,6 +18,7 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/output_inventory.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "hwsharing/tests/recording_slots.h"
 #include "platform/board/addon_chips.h"
 #include "platform/board/chip_cursor.h"
 #include "tests/support/test_ids.h"
@@ -40,6 +41,7 @@ struct OpenBoard {
   explicit OpenBoard(uint16_t device = kDeviceKestrion1) : hw(hwtest::Config(device)) {
     EXPECT_EQ(hw.Open(), kHalOk);
     h = hw.h();
+    hwtest::RecordModeSlots(h);
     hw.client().customCall = RecordNotice;
     Notices().clear();
     orvstandin::Reset();
