@@ -92,9 +92,10 @@ class FrontEnd : public testing::Test {
 
   // A board at PCI 1:<device>:0, of `memoryMB` megabytes.
   orvsim::Board& AddBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64,
-                          uint16_t subsystem = 0x0301) {
+                          uint16_t subsystem = 0x0301, uint8_t revision = 0) {
     orvsim::BoardConfig config;
     config.device_id = chip;
+    config.revision = revision;
     config.subsystem_id = subsystem;
     config.memory_size = uint64_t{memoryMB} << 20;
     config.location = orvsim::PciLocation{1, device, 0};

@@ -25,8 +25,9 @@ class Screens : public FrontEnd {
  protected:
   // A board with its engines (bus mastering starts the DMA engine), its
   // memory filled with a pattern.
-  orvsim::Board& AddEngineBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64) {
-    orvsim::Board& board = AddBoard(chip, device, memoryMB);
+  orvsim::Board& AddEngineBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64,
+                                uint8_t revision = 0) {
+    orvsim::Board& board = AddBoard(chip, device, memoryMB, 0x0301, revision);
     dma_.push_back(std::make_unique<orvsim::DmaEngine>(board));
     engines_.push_back(std::make_unique<orvsim::Engine2d>(board, *dma_.back()));
     windows_.push_back(std::make_unique<orvsim::ApertureWindows>(board));
@@ -67,7 +68,9 @@ class KernelScreens : public Screens {
 
  protected:
   orvsim::Board& KernelBoard(int heads, int depth = 16, const std::string& options = "") {
-    orvsim::Board& board = AddEngineBoard(0x0A41);
+    // Revision 2: the first two revisions of the first chip take only
+    // 32-bit modes without zoom.
+    orvsim::Board& board = AddEngineBoard(0x0A41, 4, 64, 2);
     kernel.SetMinor(1, 4, 0, kMinor);
     kernel.AttachDmaEngine(dma_.back().get());
     box.ProvideKernelModule("orv", 243, &kernel);

@@ -417,14 +417,15 @@ INSTANTIATE_TEST_SUITE_P(
                     FrameCase{"  Option \"Rotate\" \"CCW\"\n", 100, 0, {{0, 0, 156}}}));
 
 TEST_F(Screens, AFailedValidationPrintsTheModeAndTheStatus) {
-  AddEngineBoard();
-  orvstandin::SetResult("HSLKSTValidateMode", 0xE0000004);
+  // The first chip's revision 0 takes only 32-bit modes: 16 bits is refused
+  // with the format code.
+  AddEngineBoard(0x0A41);
   EXPECT_EQ(PreInit(Config(1, "")), 0);
   EXPECT_TRUE(InOrder({"------------------------------------------------------------------------    \n",
                        "   ulDispWidth    : 00001024  Display Width in pixels",
                        "   ulBpp          : 00000016  Bits Per Pixels / input format",
                        "------------------------------------------------------------------------    \n",
-                       "Orvane HAL return code (ValidateMode) 0xe0000004\n", "No valid modes found\n"}))
+                       "Orvane HAL return code (ValidateMode) 0xb2101100\n", "No valid modes found\n"}))
       << box.LogText();
 }
 
