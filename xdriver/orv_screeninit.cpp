@@ -11,10 +11,12 @@
 #include "platform/xserver/xaa.h"
 #include "platform/xserver/xf86_server.h"
 #include "xdriver/orv_cursor.h"
+#include "xdriver/orv_dga.h"
 #include "xdriver/orv_driver.h"
 #include "xdriver/orv_features.h"
 #include "xdriver/orv_gamma.h"
 #include "xdriver/orv_kstrn.h"
+#include "xdriver/orv_logo.h"
 #include "xdriver/orv_modeinit.h"
 #include "xdriver/orv_multihead.h"
 #include "xdriver/orv_options.h"
@@ -24,6 +26,7 @@
 #include "xdriver/orv_register.h"
 #include "xdriver/orv_regs.h"
 #include "xdriver/orv_screen.h"
+#include "xdriver/orv_shadow.h"
 #include "xdriver/orv_xinerama.h"
 #include "xdriver/orv_xv.h"
 #include "xdriver/xaa_setup.h"
@@ -304,7 +307,8 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
     ORVDisableAcceleration(rec);
   }
 
-  // 17. Backing store, silken mouse, the software cursor layer.
+  // 17. DGA, backing store, silken mouse, the software cursor layer.
+  ORVDGAInit(pScreen);
   miInitializeBackingStore(pScreen);
   xf86SetBackingStore(pScreen);
   xf86SetSilkenMouse(pScreen);
@@ -333,7 +337,26 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
     return FALSE;
   }
 
-  // 20. The shadow framebuffer's refresh is not served by this driver yet.
+  // 20. The shadow framebuffer's refresh, turned with a shadow rotation.
+  if (rec->shadowFB) {
+    RefreshAreaFuncPtr refresh = ORVRefreshArea;
+    if (rec->shadowRotate != 0) {
+      switch (screen->bitsPerPixel) {
+        case 8:
+          refresh = ORVRefreshRotatedArea8;
+          break;
+        case 16:
+          refresh = ORVRefreshRotatedArea16;
+          break;
+        case 32:
+          refresh = ORVRefreshRotatedArea32;
+          break;
+        default:
+          break;
+      }
+    }
+    ShadowFBInit(pScreen, refresh);
+  }
   // 21. Power management.
   xf86DPMSInit(pScreen, ORVDisplayPowerManagementSet, 0);
 
@@ -367,5 +390,6 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
   ORVInitXV(pScreen);
   if (serverGeneration == 1) xf86ShowUnusedOptions(index, screen->options);
   ORVDisableCursors(rec->pBoard);
+  if (ORVLogoWanted(screen)) ORVDisplayLogo(screen);
   return TRUE;
 }

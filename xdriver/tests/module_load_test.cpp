@@ -183,7 +183,7 @@ TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
   {
     xstub::Sandbox box;
     xstub::XServer server;
-    ASSERT_TRUE(server.ReadConfig(fetest::FrontEnd::Config(1, "")));
+    ASSERT_TRUE(server.ReadConfig(fetest::FrontEnd::Config(1, "  Option \"NoLogo\"\n")));
     xstub::XServer::LoadResult r = server.LoadModule(ORV_DRV_TEST_PATH);
     if (!r.ok) {
       // An earlier test of this process set the module up already.

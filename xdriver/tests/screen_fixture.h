@@ -20,6 +20,7 @@ namespace fetest {
 
 // What a board's memory holds before the driver runs.
 inline constexpr uint8_t kFill = 0x5A;
+inline const std::string kNoLogo = "  Option \"NoLogo\"\n";
 
 class Screens : public FrontEnd {
  protected:
@@ -36,12 +37,13 @@ class Screens : public FrontEnd {
   }
 
   // A board with monitors on outputs 0 and 1, and PreInit of `heads`
-  // screens on it.
-  orvsim::Board& Up(int heads, const std::string& options = "", int depth = 16) {
+  // screens on it; without the start-up logo (which paints the cleared
+  // screen) unless `logo`.
+  orvsim::Board& Up(int heads, const std::string& options = "", int depth = 16, bool logo = false) {
     orvsim::Board& board = AddEngineBoard();
     Description().edids[0] = MonitorEdid();
     Description().edids[1] = MonitorEdid();
-    EXPECT_EQ(PreInit(Config(heads, options, depth)), heads);
+    EXPECT_EQ(PreInit(Config(heads, (logo ? "" : kNoLogo) + options, depth)), heads);
     return board;
   }
 
@@ -75,7 +77,7 @@ class KernelScreens : public Screens {
     kernel.AttachDmaEngine(dma_.back().get());
     box.ProvideKernelModule("orv", 243, &kernel);
     Description().edids[0] = MonitorEdid();
-    EXPECT_EQ(PreInit(Config(heads, options, depth)), heads);
+    EXPECT_EQ(PreInit(Config(heads, kNoLogo + options, depth)), heads);
     for (int i = 0; i < heads; ++i) EXPECT_TRUE(ORVMapMem(xf86Screens[i]));
     return board;
   }

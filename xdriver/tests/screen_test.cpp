@@ -57,11 +57,11 @@ TEST_F(Screens, ScreenInitBringsTheHeadUpAndWrapsTheServersHooks) {
   ASSERT_EQ(screen->numVisuals, 1);
   EXPECT_EQ(screen->visuals[0].visualClass, TrueColor);
   EXPECT_EQ(screen->visuals[0].redMask, 0xF800u);
-  // Backing store, silken mouse, the software cursor layer and power
+  // DGA, backing store, silken mouse, the software cursor layer and power
   // management, in order.
   std::vector<std::string> calls;
   for (const auto& c : server.ScreenCalls()) calls.push_back(c.name);
-  EXPECT_EQ(calls, (std::vector<std::string>{"miInitializeBackingStore", "xf86SetBackingStore",
+  EXPECT_EQ(calls, (std::vector<std::string>{"DGAInit", "miInitializeBackingStore", "xf86SetBackingStore",
                                              "xf86SetSilkenMouse", "miDCInitialize",
                                              "xf86DPMSInit"}));
   EXPECT_TRUE(server.SetDPMS(0, 3));
