@@ -20,6 +20,7 @@
 #include "core/chip_ids.h"
 #include "core/hw_revision.h"
 #include "core/lnx_device.h"
+#include "core/mm_aperture.h"
 #include "core/mm_surface.h"
 #include "core/orv_ioctl.h"
 #include "core/pdev.h"
@@ -48,7 +49,7 @@ inline constexpr uint32_t kVideoMajor = 241;
 // The kernel module's surface blocks as the fake endpoint answers them:
 // placed first fit between `from` and `end` of the board's local memory at
 // their alignment, their bus address being their local address; an
-// aperture onto the block just placed shows its plain view.
+// aperture onto a surface shows its plain view.
 class SurfaceBlocks {
  public:
   static constexpr uint32_t kApertureHandle = 0xA0000000;
@@ -74,10 +75,14 @@ class SurfaceBlocks {
   int PlaceBlock(void* arg) {
     auto* record = static_cast<OrvBlockRequest*>(arg);
     if (record->kind == kBlockKindAperture) {
-      // The aperture onto the surface just placed shows the plain view.
+      // A window onto the surface the options describe (the one just placed
+      // when they name none) shows the plain view at its local address.
+      MmHostApertureOpt aperture;
+      std::memcpy(&aperture, record->apertureOptions, sizeof aperture);
+      const uint32_t address = aperture.desc.word0 & ~kMemBitsMask;
       record->handle = kApertureHandle;
       record->second = 4096;
-      record->third = lastBlock_;
+      record->third = address != 0 ? address : lastBlock_;
       record->fourth = kApertureSlot;
       return 0;
     }

@@ -3,12 +3,14 @@
 // their bus-mastering mode allows, play a client's frame through the
 // overlay and release everything at CloseScreen; the GLX hooks take part in
 // a screen only in bus-mastering mode 0 and follow its mode switches.
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/xserver/xaa.h"
+#include "platform/xserver/xaa_front.h"
 #include "platform/xserver/xv_server.h"
 #include "xdriver/orv_glx.h"
 #include "xdriver/orv_rec.h"
@@ -80,6 +82,24 @@ TEST_F(VideoScreens, AModeZeroScreenPlaysThroughTheOverlayUntilItCloses) {
   for (const auto& a : board.Log()) overlayProgrammed |= a.offset >= 0x19A8 && a.offset <= 0x19F4;
   EXPECT_TRUE(overlayProgrammed);
   EXPECT_EQ(blocks_.blocks.size() - placed, 2u) << "the destination and the source";
+
+  // The screen draws where it shows: its framebuffer is the primary
+  // surface, the first block placed, and the colour key its XAA painted
+  // over the video's part of the window is in the displayed pixels there.
+  ASSERT_FALSE(blocks_.blocks.empty());
+  EXPECT_EQ(rec->fbOffset, blocks_.blocks[0].bus);
+  EXPECT_EQ(rec->displayOffset, rec->fbOffset);
+  xstub::XaaFront(xf86Screens[0]->pScreen).Sync();
+  auto pixel = [&](int x, int y) {
+    uint32_t v;
+    std::memcpy(&v, board.LocalMemory() + rec->fbOffset + (static_cast<size_t>(y) * 1024 + x) * 4, 4);
+    return v;
+  };
+  EXPECT_EQ(pixel(40, 30), kOrvColorKey);
+  EXPECT_EQ(pixel(239, 129), kOrvColorKey);
+  EXPECT_NE(pixel(39, 30), kOrvColorKey);
+  EXPECT_NE(pixel(240, 129), kOrvColorKey);
+  EXPECT_NE(pixel(40, 130), kOrvColorKey);
 
   // CloseScreen: the layer's copies, the driver's ports and records and
   // the video surfaces go.
