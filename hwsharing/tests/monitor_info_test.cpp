@@ -405,6 +405,28 @@ TEST_F(MonitorInfo, WithoutAFreeModuleNothingIsDone) {
   EXPECT_TRUE(hw.board().LoggedWrites().empty());
 }
 
+// A monitor that answers DDC only while its output carries sync is found
+// once sync is switched on for it; afterwards sync is off again and the DAC
+// words are as found.
+TEST_F(MonitorInfo, MonitorThatAnswersOnlyWithSync) {
+  orvsim::DdcMonitor& m = Part(0, 0xA0, Monitor("SYN"));
+  orvsim::Board& board = hw.board();
+  m.AnswerOnlyWhile([&board] { return orvsim::DacCarriesSync(board, 0); });
+  std::memset(h->aModeInfo, 0, sizeof(h->aModeInfo));
+  board.Poke(kRegDacCtl1, 4, kDacOff);  // the console's DAC is off
+  ASSERT_FALSE(orvsim::DacCarriesSync(board, 0));
+  ASSERT_EQ(HSLKSTGetSpecificMonitorInfo(h, 0), 0u);
+  EXPECT_EQ(h->aMonitorInfo[0].flMonitor & kMonitorEdidValid, 0u) << "no sync, no answer";
+  h->aMonitorInfo[0].flMonitor = kMonitorPresent | kSenseLoadChannel0;  // sensed
+  const uint32_t dac1 = board.Peek(kRegDacCtl1, 4), dac2 = board.Peek(kRegDacCtl2, 4);
+  ASSERT_EQ(HSLKSTGetNotRespondingMonitorInfo(h), 0u);
+  EXPECT_NE(h->aMonitorInfo[0].flMonitor & kMonitorEdidValid, 0u);
+  EXPECT_GT(m.BytesRead(), 0u);
+  EXPECT_FALSE(orvsim::DacCarriesSync(board, 0));
+  EXPECT_EQ(board.Peek(kRegDacCtl1, 4), dac1);
+  EXPECT_EQ(board.Peek(kRegDacCtl2, 4), dac2);
+}
+
 // ---- Load sensing ----------------------------------------------------------------------------
 
 class LoadSense : public MonitorInfo {
