@@ -20,9 +20,8 @@ wizard="$build/tools/wizard/orvwizard"
 pci_listing="$build/platform/board/orvsim_pci_listing"
 # The kernel module core, built for user space with the glue's stand-in.
 kernel_module="$build/kernel/liborv.so"
-# The X driver module is not built yet: the version reader's fixture module
-# (a module data record that says 1.4.7) stands in its place until it is.
-x_driver_module="$build/tools/lib/liborv_elf_fixture_orv.so"
+# The X driver module, installed where the probes look for its version.
+x_driver_module="$build/xdriver/orv_drv.so"
 # The board on the simulated bus: chip 0x5D62, subsystem 0x0202 (in the
 # board database: Kestrion KB-500 Quad, four outputs).
 board_ids="5D62:0202"
