@@ -95,4 +95,29 @@ unsigned EncoderChip::GpioRisingEdges(unsigned line) const {
   return edges;
 }
 
+// ---- Transmitter ------------------------------------------------------------
+
+namespace {
+struct TransmitterIdentity {
+  uint8_t device, revision, variant;
+};
+// Registers 2, 6 and 7 of kinds 0..3.
+constexpr TransmitterIdentity kTransmitterIdentities[4] = {
+    {6, 0x00, 0x00}, {8, 0x00, 0x00}, {6, 20, 0x00}, {6, 0x00, 0xA5}};
+constexpr uint8_t kTransmitterVendor = 0x01;
+}  // namespace
+
+TransmitterChip::TransmitterChip(uint8_t address8, unsigned kind) : CompanionChip(address8) {
+  const TransmitterIdentity& id = kTransmitterIdentities[kind < 4 ? kind : 0];
+  SetRegister(kVendorRegister, kTransmitterVendor);
+  SetRegister(kDeviceRegister, id.device);
+  SetRegister(kRevisionRegister, id.revision);
+  SetRegister(kVariantRegister, id.variant);
+}
+
+void TransmitterChip::Written(uint8_t reg, uint8_t old, uint8_t value) {
+  (void)value;
+  if (reg < kIdentityRegisters) SetRegister(reg, old);
+}
+
 }  // namespace orvsim

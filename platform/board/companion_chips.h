@@ -1,7 +1,8 @@
 // Companion chips on the board's I2C buses, as register slaves that log
 // every transfer: Chrontel encoders (8-bit addresses 0xEC and 0xEA), the
 // expansion-module FPGAs (0xE0 and 0xE2), DVI transmitters (0x70, 0x72,
-// 0x76) and the fan-speed controller (0x36).
+// 0x76) and the fan-speed controller (0x36). An address where no chip sits
+// is not acknowledged.
 //
 // - Each chip has 256 writable registers (0 at power-on unless listed), a
 //   register pointer set by the first byte of a write, auto-increment, and
@@ -129,10 +130,33 @@ class FpgaChip : public CompanionChip {
   explicit FpgaChip(uint8_t address8) : CompanionChip(address8) {}
 };
 
-// A DVI transmitter.
+// A DVI transmitter of one of four kinds. Registers 0-7 identify it and
+// are read-only: register 0 is non-zero on every kind, register 2 is 8 on
+// kind 1 and 6 on the others, register 6 is 20 on kind 2, register 7 is
+// 0xA5 on kind 3 (kind 0 holds neither). Register 8 is its control
+// register: bits 0x39 all set while it drives its link (the value a
+// console set-up leaves), bit 2 the dual-link setting; it holds whatever
+// was last written (0 at power-on unless the test sets it).
 class TransmitterChip : public CompanionChip {
  public:
-  explicit TransmitterChip(uint8_t address8) : CompanionChip(address8) {}
+  static constexpr uint8_t kVendorRegister = 0;
+  static constexpr uint8_t kDeviceRegister = 2;
+  static constexpr uint8_t kRevisionRegister = 6;
+  static constexpr uint8_t kVariantRegister = 7;
+  static constexpr uint8_t kIdentityRegisters = 8;  // 0-7
+  static constexpr uint8_t kControlRegister = 8;
+  static constexpr uint8_t kControlDriving = 0x39;
+  static constexpr uint8_t kControlDualLink = 0x04;
+
+  // `kind` 0..3 (others count as 0).
+  explicit TransmitterChip(uint8_t address8, unsigned kind = 0);
+
+  uint8_t Control() const { return Register(kControlRegister); }
+  bool Driving() const { return (Control() & kControlDriving) == kControlDriving; }
+  bool DualLink() const { return (Control() & kControlDualLink) != 0; }
+
+ protected:
+  void Written(uint8_t reg, uint8_t old, uint8_t value) override;
 };
 
 // The fan-speed controller at 0x36.

@@ -99,5 +99,70 @@ TEST(CompanionChips, FanAnswersItsIdAndAnUnknownAddressIsRefused) {
   EXPECT_EQ(fan.Transfers().size(), 2u);
 }
 
+// Reads one register with a repeated start; -1 when the address is refused.
+int ReadRegister(Master& m, uint8_t address8, uint8_t reg) {
+  m.Start();
+  if (!m.Write(address8)) {
+    m.Stop();
+    return -1;
+  }
+  m.Write(reg);
+  m.Start();
+  m.Write(static_cast<uint8_t>(address8 | 1));
+  const int v = m.Read(false);
+  m.Stop();
+  return v;
+}
+
+TEST(CompanionChips, TransmitterKindsShowInTheirIdentityRegisters) {
+  struct Case {
+    unsigned kind;
+    uint8_t r2, r6, r7;
+  } cases[] = {{0, 6, 0, 0}, {1, 8, 0, 0}, {2, 6, 20, 0}, {3, 6, 0, 0xA5}, {9, 6, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    I2cBus bus;
+    bus.Emplace<TransmitterChip>(0x76, c.kind);
+    Master m(bus);
+    EXPECT_NE(ReadRegister(m, 0x76, 0), 0);
+    EXPECT_EQ(ReadRegister(m, 0x76, 2), c.r2);
+    EXPECT_EQ(ReadRegister(m, 0x76, 6), c.r6);
+    EXPECT_EQ(ReadRegister(m, 0x76, 7), c.r7);
+    EXPECT_EQ(ReadRegister(m, 0x70, 2), -1);  // no chip there
+  }
+}
+
+TEST(CompanionChips, TransmitterIdentityIgnoresWritesAndControlKeepsThem) {
+  I2cBus bus;
+  auto& tx = bus.Emplace<TransmitterChip>(0x70, 2);
+  EXPECT_EQ(tx.Control(), 0);
+  EXPECT_FALSE(tx.Driving());
+  Master m(bus);
+  m.Start();
+  m.Write(0x70);
+  m.Write(6);  // registers 6, 7 and 8 in one write
+  m.Write(0x55);
+  m.Write(0x66);
+  m.Write(0x3D);
+  m.Stop();
+  EXPECT_EQ(ReadRegister(m, 0x70, 6), 20);
+  EXPECT_EQ(ReadRegister(m, 0x70, 7), 0);
+  EXPECT_EQ(ReadRegister(m, 0x70, 8), 0x3D);
+  EXPECT_TRUE(tx.Driving());
+  EXPECT_TRUE(tx.DualLink());
+  // The write is logged as the driver sent it.
+  EXPECT_EQ(tx.DataWrites(), (std::vector<I2cTransfer>{{false, 6, {0x55, 0x66, 0x3D}}}));
+
+  struct Case {
+    uint8_t control;
+    bool driving, dualLink;
+  } cases[] = {{0x39, true, false}, {0x38, false, false}, {0x3D, true, true}, {0x04, false, true}};
+  for (const Case& c : cases) {
+    tx.SetRegister(TransmitterChip::kControlRegister, c.control);
+    EXPECT_EQ(tx.Driving(), c.driving) << int(c.control);
+    EXPECT_EQ(tx.DualLink(), c.dualLink) << int(c.control);
+  }
+}
+
 }  // namespace
 }  // namespace orvsim
