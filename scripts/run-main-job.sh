@@ -5,7 +5,11 @@
 #    in their directories (the probes read it through ORV_SYSROOT);
 #  - orvwizard writes a two-display configuration over the seed file the
 #    project ships, prints the probe report of that machine and of one
-#    without the board, and the real X server's parser reads the result.
+#    without the board, and the real X server's parser reads the result;
+#  - the X driver module runs on that configuration in the X server
+#    stand-in, on a simulated machine with the board and two monitors,
+#    draws a fixed scene on every screen, and each monitor's picture is
+#    written as monitor-N.png and compared with the scene drawn in software.
 # Nothing outside the scratch directory is written.
 #
 # Each step is a function named step_<name>, run in the order of `steps`
@@ -18,6 +22,9 @@ run="$build/run"
 
 wizard="$build/tools/wizard/orvwizard"
 pci_listing="$build/platform/board/orvsim_pci_listing"
+# The drawing program (built with the tests) and the monitors' EDIDs.
+main_draw="$build/tests/maindraw/orv_main_draw"
+monitor_edids=("0=$src/tests/data/edid/00017.bin" "1=$src/tests/data/edid/00027.bin")
 # The kernel module core, built for user space with the glue's stand-in.
 kernel_module="$build/kernel/liborv.so"
 # The X driver module, installed where the probes look for its version.
@@ -130,6 +137,36 @@ step_x_server_reads_it() {
   echo "The X server read $conf without a parse error."
 }
 
+step_driver_draws() {
+  section "The X driver draws: $conf on the simulated board $board_ids"
+  if [ ! -x "$main_draw" ]; then
+    echo "Skipped: the drawing program is built with the tests (not in this build): $main_draw"
+    return 0
+  fi
+  require "$x_driver_module"
+  local pending
+  pending=$(nm -DC --undefined-only "$x_driver_module" | awk '$2 ~ /^HSLKST/ {sub(/\(.*/, "", $2); print $2}' |
+    tr '\n' ' ')
+  if [ -n "$pending" ]; then
+    echo "Skipped: the X driver module still imports hardware-library functions not written yet"
+    echo "(${pending% }), so the X server cannot load it."
+    return 0
+  fi
+  local edid args=() status=0
+  for edid in "${monitor_edids[@]}"; do args+=(--edid "$edid"); done
+  "$main_draw" --config "$conf" --module "$x_driver_module" --out "$run" \
+    --board "$board_ids" --memory 128 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
+  echo "Driver messages (all of them in $run/main-draw.log):"
+  grep -E '^\((EE|WW)\)|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)' \
+    "$run/main-draw.log" | sed 's/^/  /' || true
+  sed -n '/^Pictures:/,$p' "$run/main-draw.log"
+  if [ "$status" -ne 0 ]; then
+    echo "The drawing program failed (exit status $status):" >&2
+    tail -n 20 "$run/main-draw.log" >&2
+    return 1
+  fi
+}
+
 steps=(
   prepare
   system_roots
@@ -138,6 +175,7 @@ steps=(
   probe_without_board
   show_configuration
   x_server_reads_it
+  driver_draws
 )
 
 for s in "${steps[@]}"; do

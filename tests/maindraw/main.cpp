@@ -394,8 +394,8 @@ int Run(const Options& o) {
       Monitor& m = monitors[n];
       const std::string path = o.out + "/monitor-" + std::to_string(n + 1) + ".png";
       if (m.picture.Empty()) {
-        printf("  %s: %s shows controller %d, which shows nothing\n", path.c_str(), m.output, m.controller);
-        status = kDiffers;
+        printf("  %s: not written, %s shows controller %d, which shows nothing\n", path.c_str(), m.output,
+               m.controller);
         continue;
       }
       const std::string error = WritePng(path, m.picture.width, m.picture.height, m.picture.rgb);
@@ -414,14 +414,19 @@ int Run(const Options& o) {
     // The references, drawn in software on screens of the same shapes.
     for (size_t n = 0; n < monitors.size(); ++n) {
       Monitor& m = monitors[n];
-      if (m.picture.Empty()) continue;
       const std::string name = "monitor-" + std::to_string(n + 1) + ".png";
-      if (m.screen < 0) {
-        printf("DIFFERS: %s shows no screen's framebuffer\n", name.c_str());
+      if (m.picture.Empty() || m.screen < 0) {
+        printf("DIFFERS: %s shows %s\n", name.c_str(), m.picture.Empty() ? "nothing" : "no screen's framebuffer");
         status = kDiffers;
         continue;
       }
       const ScreenState& s = screens[static_cast<size_t>(m.screen)];
+      if (m.x0 != s.frameX0 || m.y0 != s.frameY0) {
+        printf("DIFFERS: %s shows screen %d from (%d, %d), its viewport starts at (%d, %d)\n", name.c_str(),
+               m.screen, m.x0, m.y0, s.frameX0, s.frameY0);
+        status = kDiffers;
+        continue;
+      }
       const std::vector<uint8_t> pixels = DrawReference(server, s.shape);
       const orvsim::ChipLut& lut = machine.display->Lut();
       const unsigned controller = static_cast<unsigned>(m.controller);
