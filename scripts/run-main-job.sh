@@ -154,7 +154,10 @@ step_driver_draws() {
   fi
   local edid args=() status=0
   for edid in "${monitor_edids[@]}"; do args+=(--edid "$edid"); done
-  "$main_draw" --config "$conf" --module "$x_driver_module" --out "$run" \
+  # The X server stand-in's system root is a temporary directory under
+  # TMPDIR, removed when the program ends: kept inside the scratch directory.
+  mkdir -p "$run/tmp"
+  TMPDIR="$run/tmp" "$main_draw" --config "$conf" --module "$x_driver_module" --out "$run" \
     --board "$board_ids" --memory 128 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
   echo "Driver messages (all of them in $run/main-draw.log):"
   grep -E '^\((EE|WW)\)|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)' \

@@ -13,7 +13,9 @@
 // engines, display controllers, clocks and DDC lines; a monitor with the
 // EDID of FILE on each connector given (0 to 3). The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
-// picture that differs, DIR/monitor-N-expected.png). --outputs is the
+// picture that differs, DIR/monitor-N-expected.png), beside the X server
+// stand-in's system root, a temporary directory under TMPDIR removed at
+// the end. --outputs is the
 // number of outputs the test build of the module is told of; --spoil
 // changes one displayed pixel before the pictures are taken, to show that
 // a difference is found. Exit status 0 when every picture equals its
