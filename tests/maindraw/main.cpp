@@ -9,17 +9,17 @@
 //
 // The machine: one board (chip and subsystem ids in hex, 5D63:0301 unless
 // given) of MB megabytes of memory (64 unless given) at the PCI location
-// of the configuration's BusID, or at 1:0:0 when it names none; its
+// of the configuration's BusID, or at 1:0:0 when it names none; its option
+// ROM with a board description of N analog outputs (2 unless given), its
 // engines, display controllers, clocks and DDC lines; a monitor with the
 // EDID of FILE on each connector given (0 to 3). The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
 // picture that differs, DIR/monitor-N-expected.png), beside the X server
 // stand-in's system root, a temporary directory under TMPDIR removed at
-// the end. --outputs is the
-// number of outputs the test build of the module is told of; --spoil
-// changes one displayed pixel before the pictures are taken, to show that
-// a difference is found. Exit status 0 when every picture equals its
-// reference, 1 when one differs, 2 when the driver or the machine failed.
+// the end. --spoil changes one displayed pixel before the pictures are
+// taken, to show that a difference is found. Exit status 0 when every
+// picture equals its reference, 1 when one differs, 2 when the driver or
+// the machine failed.
 #include <stdio.h>
 
 #include <cinttypes>
@@ -40,6 +40,7 @@
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_picture.h"
+#include "platform/board/chip_rom_flash.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
@@ -206,6 +207,7 @@ std::optional<orvsim::PciLocation> BoardLocation(const std::string& path) {
 struct Machine {
   orvsim::Simulation sim;
   orvsim::Board* board = nullptr;
+  std::unique_ptr<orvsim::ChipRomFlash> rom;
   std::unique_ptr<orvsim::ChipDisplay> display;
   std::unique_ptr<orvsim::ChipClocks> clocks;
   std::unique_ptr<orvsim::ChipGpioI2c> pins;
@@ -220,7 +222,10 @@ bool BuildMachine(const Options& o, const orvsim::PciLocation& at, Machine* m) {
   config.subsystem_id = o.subsystem;
   config.memory_size = uint64_t{o.memoryMB} << 20;
   config.location = at;
+  config.rom_size = kRomSize;
+  config.rom_image = DescriptionRom(o.outputs);
   m->board = &m->sim.AddBoard(config);
+  m->rom = std::make_unique<orvsim::ChipRomFlash>(*m->board);
   m->board->SetLogging(false, false);
   m->display = std::make_unique<orvsim::ChipDisplay>(*m->board);
   m->clocks = std::make_unique<orvsim::ChipClocks>(*m->board);
