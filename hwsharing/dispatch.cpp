@@ -6,6 +6,7 @@
 #include "core/client_services.h"
 #include "core/regs/pci.h"
 #include "hwsharing/addon_detect.h"
+#include "hwsharing/addon_words.h"
 #include "hwsharing/b90_clocks.h"
 #include "hwsharing/bios_pins.h"
 #include "hwsharing/boardinfo.h"

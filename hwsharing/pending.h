@@ -16,9 +16,7 @@
 #include "hwsharing/haltypes.h"
 
 // ---- Device jump table ------------------------------------------------------
-#define ORV_PENDING_JUMP_TABLE(X) \
-  X(HSLKSTGetAddOnInfo, (BOARDHANDLE* h)) \
-  X(HSLKSTSetSystemCLock, (BOARDHANDLE* h, SYSCLOCKINFO* clock))
+#define ORV_PENDING_JUMP_TABLE(X)
 
 // ---- MISCFunctions ----------------------------------------------------------
 #define ORV_PENDING_MISC_TABLE(X)

@@ -5,6 +5,8 @@
 #include "hwsharing/boardinfo.h"
 #include "hwsharing/fsynth.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/memctl.h"
+#include "hwsharing/mode_set.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/sysclock.h"
 
@@ -62,7 +64,84 @@ uint32_t DividedWord(uint32_t khz, uint32_t divider, uint32_t fs, bool rounded) 
   return Word(rounded ? (v + 500) / 1000 : v / 1000, d.type, fs);
 }
 
+// A record word: the frequency in MHz, the type code and the source.
+uint32_t WordMhz(uint32_t word) { return word & 0xFFFF; }
+uint32_t WordType(uint32_t word) { return (word >> 16) & 0xFF; }
+uint32_t WordSource(uint32_t word) { return (word >> 24) & 0xF; }
+
+// The divider code of a graphics or third-clock type code, -1 for a type
+// code that keeps the divider.
+int DividerOfType(uint32_t type) {
+  for (int code = 0; code < 4; ++code)
+    if (kDividers[code].type == type) return code;
+  return -1;
+}
+
+// A synthesizer's frequency in the description, with its preset cleared so
+// that the bring-up searches the dividers for it.
+void SetPinsFs(BOARDHANDLE* h, uint32_t fs, uint32_t khz) {
+  const uint32_t at = kPinsFsBlock + kPinsFsStride * (fs - 1);
+  SetPinsDword(h, at + kPinsFsFrequency, khz);
+  SetPinsDword(h, at + kPinsFsPreset, 0);
+}
+
+// The graphics or third clock of a record word into the select word: its
+// source (codes 1, 3, 5, 7), its divider and its synthesizer's frequency.
+// Answers whether the source changed.
+template <class Source, class DividerField>
+bool SetDividedClock(BOARDHANDLE* h, uint32_t word, uint32_t* select) {
+  if (word == 0) return false;
+  const uint32_t s = WordSource(word);
+  if (s != 0) *select = Source::Set(*select, s <= 4 ? 2 * s - 1 : 0);
+  const int divider = DividerOfType(WordType(word));
+  if (divider >= 0) *select = DividerField::Set(*select, static_cast<uint32_t>(divider));
+  const Divider& d = kDividers[DividerField::Get(*select)];
+  const uint32_t fs = OtherFs(Source::Get(*select));
+  if (fs != 0) SetPinsFs(h, fs, WordMhz(word) * 1000 * d.denominator / d.numerator);
+  return s != 0;
+}
+
 }  // namespace
+
+HALSTATUS HSLKSTSetSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock) {
+  if (HalFailed(h->status)) return h->status;
+  uint32_t select = PinsDword(h, kPinsClockSelect);
+  bool sourceChanged = false;
+  // The system clock runs at half its synthesizer; its divider bits stay.
+  const uint32_t system = clock->aulWord[0];
+  if (system != 0) {
+    const uint32_t s = WordSource(system);
+    if (s != 0) {
+      select = SystemSource::Set(select, SystemFs(s));
+      sourceChanged = true;
+    }
+    const uint32_t fs = SystemFs(SystemSource::Get(select));
+    if (fs != 0) SetPinsFs(h, fs, WordMhz(system) * 2000);
+  }
+  sourceChanged |= SetDividedClock<GraphicsSource, GraphicsDivider>(h, clock->aulWord[1], &select);
+  sourceChanged |= SetDividedClock<ThirdSource, ThirdDivider>(h, clock->aulWord[2], &select);
+
+  // A new source stops the clocks under controllers 0 and 1: each one on
+  // is switched off first and set again afterwards from its record as it
+  // stood. The records are kept here, per call and per board.
+  MODEINFO saved[2] = {h->aModeInfo[0], h->aModeInfo[1]};
+  if (sourceChanged) {
+    for (uint32_t c = 0; c < 2; ++c) {
+      if (h->aModeInfo[c].flOutput & kOutControllerOff) continue;
+      h->aModeInfo[c].flOutput |= kOutControllerOff;
+      HSLKSTSetMode(h, &h->aModeInfo[c]);
+    }
+  }
+  SetPinsDword(h, kPinsClockSelect, select);
+  HWKSTInitializeSystemClock(h);
+  HSLKSTGetSystemCLock(h, &h->oSystemClock);
+  HWKSTInitializeMemoryController(h);
+  if (sourceChanged) {
+    HSLKSTSetMode(h, &saved[0]);
+    HSLKSTSetMode(h, &saved[1]);
+  }
+  return h->status;
+}
 
 HALSTATUS HSLKSTGetSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock) {
   if (HalFailed(h->status)) return h->status;

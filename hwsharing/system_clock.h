@@ -11,3 +11,8 @@
 
 HALSTATUS HSLKSTGetSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock);      // slot 53
 HALSTATUS HSLKSTGetPInSSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock);  // slot 51
+// Changes the clocks in the board description (a word of 0 leaves its
+// clock, a source of 0 keeps the clock's synthesizer) and runs the clock and
+// memory bring-up again; a change of source switches controllers 0 and 1
+// off around it and sets them again.
+HALSTATUS HSLKSTSetSystemCLock(BOARDHANDLE* h, SYSCLOCKINFO* clock);      // slot 52

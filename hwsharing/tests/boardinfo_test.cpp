@@ -11,6 +11,7 @@
 #include "hwsharing/boardinfo.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/lut.h"
+#include "hwsharing/sysclock.h"
 #include "hwsharing/tests/chip_fixture.h"
 #include "tests/standins/standin_log.h"
 
@@ -118,8 +119,11 @@ TEST_F(BoardInfoSlot, CustomCalls) {
   Board().Poke(kRegFs0, 4, 0x3CEE38);          // 720,000 kHz
   EXPECT_EQ(HSLKSTCustomCall(h, kCustomGetSystemClock, nullptr, &clock), 0u);
   EXPECT_EQ(clock.aulWord[0], 360u | (1u << 24)) << "read back from the chip";
+  // Code 1 sets it: the description's system clock on FS 0 at twice the MHz.
+  for (uint32_t c = 0; c < 4; ++c) h->aModeInfo[c].flOutput = kControllerOffWord[c];
   EXPECT_EQ(HSLKSTCustomCall(h, kCustomSetSystemClock, &clock, nullptr), 0u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTSetSystemCLock"), 1u);
+  EXPECT_EQ((PinsDword(h, kPinsClockSelect) >> 1) & 7, 1u);
+  EXPECT_EQ(PinsDword(h, 36), 720000u);
 
   // Code 6: a list of one fan read.
   auto& fan = OnPort1<orvsim::FanChip>();

@@ -25,6 +25,7 @@
 #include "hwsharing/miscio.h"
 #include "hwsharing/output_inventory.h"
 #include "hwsharing/pending.h"
+#include "hwsharing/sysclock.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/tests/hw_fixture.h"
 
@@ -166,21 +167,25 @@ TEST(DispatchTables, StaticTableSlotOrder) {
   EXPECT_EQ(FPFunctions.GetSIPanelLinkHotPlugStatus, HSLGetSIPanelLinkHotPlugStatus);
 }
 
-TEST(StandIns, RecordCallsAndAnswerTheChosenStatus) {
+// The add-on slot decides the board's words from the built-in description
+// (analog outputs 0 and 1, TV output 1, two connectors); neither it nor the
+// set-clock slot touches anything once the status has failed.
+TEST(DispatchTables, AddOnAndSystemClockSlotsRunTheChipLayer) {
   hwtest::HwBoard hw(hwtest::Config(0x5D61));
   BOARDHANDLE* h = hw.h();
   ASSERT_EQ(hw.Open(), 0u);
-  orvstandin::Reset();
   SYSCLOCKINFO clock{};
-  orvstandin::SetResult("HSLKSTGetAddOnInfo", 0x40000003);
-  EXPECT_EQ(h->oJumpTable.GetAddOnInfo(h), 0x40000003u);
-  orvstandin::SetResult("HSLKSTSetSystemCLock", 0xb1000001);
-  EXPECT_EQ(h->oJumpTable.SetSystemCLock(h, &clock), 0xb1000001u);
-  // Failed: answers at once with the first error.
+  clock.aulWord[0] = 100u | (1u << 24);
+  const uint32_t select = PinsDword(h, kPinsClockSelect);
+  h->ulOutputCaps = 0;
+  h->status = 0xb1000001;
   EXPECT_EQ(h->oJumpTable.GetAddOnInfo(h), 0xb1000001u);
-  EXPECT_EQ(orvstandin::CallCount(), 3u);
-  EXPECT_EQ(orvstandin::TimesCalled("HSLKSTGetAddOnInfo"), 2u);
-  EXPECT_STREQ(orvstandin::CallAt(1), "HSLKSTSetSystemCLock");
+  EXPECT_EQ(h->oJumpTable.SetSystemCLock(h, &clock), 0xb1000001u);
+  EXPECT_EQ(h->ulOutputCaps, 0u);
+  EXPECT_EQ(PinsDword(h, kPinsClockSelect), select);
+  h->status = kHalOk;
+  EXPECT_EQ(h->oJumpTable.GetAddOnInfo(h), kHalOk);
+  EXPECT_EQ(h->ulOutputCaps, 0x2000Bu);
 }
 
 }  // namespace

@@ -354,16 +354,14 @@ TEST(Facade, OpenLibraryBringsUpASupportedBoard) {
   hwtest::HwBoard hw(hwtest::Config(kDeviceKestrionNext1));
   ORVClientRecord client = hw.client();
   orvstandin::Reset();
-  // A monitor on connector 0, reached through the library's default DDC
-  // lines (the add-on look-up runs right after the description is read).
+  // A monitor on output 0. The library's built-in description gives GPIO
+  // line 2, the select of the first DDC pins, no function: the select
+  // floats high and the pins reach connector 2's lines.
   hw.Chip();
   hwtest::Edid1 e;
   e.Seal();
-  hw.board().I2c(orvsim::kBusDdcConnector0).Emplace<orvsim::EdidEeprom>(std::vector<uint8_t>(e.data(), e.data() + 128));
-  orvstandin::SetAction("HSLKSTGetAddOnInfo",
-                        [](void* h) { hwtest::PutPinsDword(static_cast<BOARDHANDLE*>(h), kPinsMiscIoMap, 0); });
+  hw.board().I2c(orvsim::kBusDdcConnector2).Emplace<orvsim::EdidEeprom>(std::vector<uint8_t>(e.data(), e.data() + 128));
   EXPECT_EQ(ORVOpenLibrary(hw.h(), &client), kHalOk);
-  orvstandin::SetAction("HSLKSTGetAddOnInfo", nullptr);
   EXPECT_EQ(hw.h()->pClient, &client);
   EXPECT_EQ(hw.h()->ulSignature, 15292u);
   EXPECT_NE(hw.h()->aMonitorInfo[0].flMonitor & kMonitorEdidValid, 0u) << "the monitors were gathered";

@@ -2,13 +2,16 @@
 // from the board description, and the digital output formats an output may
 // carry, alone and in groups.
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/regs/clocks.h"
+#include "core/regs/display.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/digital_formats.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/mode_set.h"
 #include "hwsharing/sysclock.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/tests/chip_fixture.h"
@@ -69,6 +72,151 @@ TEST_F(SystemClock, DescriptionRecordWithTheSystemDividers) {
   HSLKSTGetPInSSystemCLock(h, &clock);
   EXPECT_EQ(clock.aulWord[1], Word(100, 37, 3));
   EXPECT_EQ(clock.aulWord[0], Word(0, 17, 0));
+}
+
+// ---- Setting the clocks ------------------------------------------------------------------------
+
+// Over the built-in board description, with the clock blocks modelled.
+class SetSystemClock : public hwtest::ModeChipTest {
+ protected:
+  // FS n starts at (n + 1) x 100,000 kHz with preset 0x11 x (n + 1).
+  void Synthesizers() {
+    for (uint32_t n = 0; n < 4; ++n) {
+      hwtest::PutPinsDword(h, 36 + 20 * n, 100000 * (n + 1));
+      hwtest::PutPinsDword(h, 40 + 20 * n, 0x11 * (n + 1));
+    }
+  }
+  uint32_t FsKHz(uint32_t n) { return PinsDword(h, 36 + 20 * n); }
+  uint32_t FsPreset(uint32_t n) { return PinsDword(h, 40 + 20 * n); }
+  HALSTATUS Set(uint32_t system, uint32_t graphics, uint32_t third) {
+    SYSCLOCKINFO clock{};
+    clock.aulWord[0] = system;
+    clock.aulWord[1] = graphics;
+    clock.aulWord[2] = third;
+    return HSLKSTSetSystemCLock(h, &clock);
+  }
+  // Controllers 0 and 1 running XGA on analog outputs 0 and 1.
+  void TwoControllersOn() {
+    MODEINFO m0 = hwtest::XgaOn(0, kOutAnalog0);
+    MODEINFO m1 = hwtest::XgaOn(1, kOutAnalog1);
+    ASSERT_EQ(HSLKSTSetMode(h, &m0), 0u);
+    ASSERT_EQ(HSLKSTSetMode(h, &m1), 0u);
+    ASSERT_FALSE(RecordOff(h->aModeInfo[0]));
+    ASSERT_FALSE(RecordOff(h->aModeInfo[1]));
+  }
+  // The controller's on bit as written, one entry per change.
+  std::vector<bool> OnBitChanges(uint32_t controller) {
+    std::vector<bool> out;
+    for (uint32_t v : hw.WritesTo(kRegControllerCtl + kControllerStride * controller))
+      if (out.empty() || out.back() != ((v & 1) != 0)) out.push_back((v & 1) != 0);
+    return out;
+  }
+};
+
+// The description's select word and synthesizers after a set: a word of 0
+// leaves its clock, a source of 0 keeps the clock's synthesizer, the type
+// code picks the divider (another keeps it), and the synthesizer gets the
+// frequency the divider needs with its preset cleared.
+TEST_F(SetSystemClock, DescriptionWordAndSynthesizers) {
+  struct Row {
+    const char* name;
+    uint32_t select;
+    uint32_t words[3];
+    uint32_t selectAfter;
+    int fs;  // the synthesizer changed, -1 none
+    uint32_t khz;
+  } rows[] = {
+      {"zero words leave everything", (2u << 1) | (3u << 8) | (1u << 13) | (5u << 16), {0, 0, 0},
+       (2u << 1) | (3u << 8) | (1u << 13) | (5u << 16), -1, 0},
+      {"system clock on its own synthesizer at twice the MHz", (2u << 1) | (1u << 4), {Word(150, 0, 0), 0, 0},
+       (2u << 1) | (1u << 4), 1, 300000},
+      {"graphics type 37 takes the 2.5 divider", 3u << 8, {0, Word(200, 37, 0), 0}, (3u << 8) | (2u << 5), 1,
+       500000},
+      {"graphics type 18: by 2", (5u << 8) | (1u << 5), {0, Word(100, 18, 0), 0}, (5u << 8) | (3u << 5), 2,
+       200000},
+      {"an unknown type keeps the divider", (5u << 8) | (1u << 5), {0, Word(100, 99, 0), 0},
+       (5u << 8) | (1u << 5), 2, 300000},
+      {"third clock type 17: undivided", (7u << 16) | (3u << 13), {0, 0, Word(90, 17, 0)}, 7u << 16, 3, 90000},
+      {"graphics on no synthesizer changes none", 2u << 8, {0, Word(100, 17, 0), 0}, 2u << 8, -1, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Synthesizers();
+    hwtest::PutPinsDword(h, kPinsClockSelect, r.select);
+    Board().ClearLog();
+    ASSERT_EQ(Set(r.words[0], r.words[1], r.words[2]), 0u);
+    EXPECT_EQ(PinsDword(h, kPinsClockSelect), r.selectAfter);
+    for (uint32_t n = 0; n < 4; ++n) {
+      const bool changed = static_cast<int>(n) == r.fs;
+      EXPECT_EQ(FsKHz(n), changed ? r.khz : 100000 * (n + 1)) << n;
+      EXPECT_EQ(FsPreset(n), changed ? 0 : 0x11 * (n + 1)) << n;
+    }
+    // The handle's record is read back from the chip after the bring-up.
+    SYSCLOCKINFO chip{};
+    HSLKSTGetSystemCLock(h, &chip);
+    EXPECT_EQ(std::memcmp(&chip, &h->oSystemClock, sizeof(chip)), 0);
+  }
+}
+
+// A new source: the synthesizer that now feeds the clock gets the
+// frequency; controllers 0 and 1 are switched off and set again with their
+// records as they were; 2 and 3 are left alone.
+TEST_F(SetSystemClock, ASourceChangeSetsControllersZeroAndOneAgain) {
+  TwoControllersOn();
+  const MODEINFO before[4] = {h->aModeInfo[0], h->aModeInfo[1], h->aModeInfo[2], h->aModeInfo[3]};
+  Synthesizers();
+  hwtest::PutPinsDword(h, kPinsClockSelect, (2u << 1) | (3u << 8));
+  Board().ClearLog();
+  // System clock from FS 0 (was FS 1), graphics clock on FS 2 by 3.
+  ASSERT_EQ(Set(Word(133, 0, 1), Word(100, 19, 3), 0), 0u);
+  EXPECT_EQ(PinsDword(h, kPinsClockSelect), (1u << 1) | (5u << 8) | (1u << 5));
+  EXPECT_EQ(FsKHz(0), 266000u);
+  EXPECT_EQ(FsPreset(0), 0u);
+  EXPECT_EQ(FsKHz(2), 300000u);
+  EXPECT_EQ(FsPreset(2), 0u);
+  EXPECT_EQ(FsKHz(1), 200000u) << "the old source keeps its frequency";
+  for (uint32_t c : {0u, 1u}) EXPECT_EQ(OnBitChanges(c), (std::vector<bool>{false, true})) << c;
+  EXPECT_TRUE(hw.WritesTo(kRegControllerCtl + 0x1A8).empty());
+  EXPECT_TRUE(hw.WritesTo(kRegControllerCtl + kControllerStride + 0x1A8).empty());
+  for (uint32_t c = 0; c < 4; ++c) {
+    EXPECT_EQ(h->aModeInfo[c].flOutput, before[c].flOutput) << c;
+    EXPECT_EQ(h->aModeInfo[c].ulPixClock, before[c].ulPixClock) << c;
+  }
+  EXPECT_EQ(std::memcmp(&h->aModeInfo[2], &before[2], 2 * sizeof(MODEINFO)), 0);
+  // Both rasters run their modes again.
+  EXPECT_NEAR(Raster().Timing(0).frame_hz, 60.0, 0.1);
+  EXPECT_NEAR(Raster().Timing(1).frame_hz, 60.0, 0.1);
+}
+
+// Only a controller that was on is switched off; one that was off is set
+// again with its off record.
+TEST_F(SetSystemClock, AControllerThatWasOffStaysOff) {
+  MODEINFO m0 = hwtest::XgaOn(0, kOutAnalog0);
+  ASSERT_EQ(HSLKSTSetMode(h, &m0), 0u);
+  Board().ClearLog();
+  ASSERT_EQ(Set(0, 0, Word(100, 17, 2)), 0u);
+  EXPECT_EQ(OnBitChanges(0), (std::vector<bool>{false, true}));
+  for (bool on : OnBitChanges(1)) EXPECT_FALSE(on);
+  EXPECT_TRUE(RecordOff(h->aModeInfo[1]));
+  EXPECT_FALSE(RecordOff(h->aModeInfo[0]));
+}
+
+// Sources of 0 change dividers and frequencies only: no controller is
+// switched off.
+TEST_F(SetSystemClock, WithoutASourceNoControllerIsTouched) {
+  TwoControllersOn();
+  Board().ClearLog();
+  ASSERT_EQ(Set(Word(150, 0, 0), Word(120, 18, 0), Word(0, 0, 0)), 0u);
+  EXPECT_TRUE(OnBitChanges(0).empty());
+  EXPECT_TRUE(OnBitChanges(1).empty());
+  EXPECT_FALSE(RecordOff(h->aModeInfo[0]));
+}
+
+TEST_F(SetSystemClock, AFailedStatusChangesNothing) {
+  const uint32_t select = PinsDword(h, kPinsClockSelect);
+  h->status = 0xb0000001;
+  EXPECT_EQ(Set(Word(150, 0, 1), 0, 0), 0xb0000001u);
+  EXPECT_EQ(PinsDword(h, kPinsClockSelect), select);
 }
 
 // ---- Digital output formats ----------------------------------------------------------------

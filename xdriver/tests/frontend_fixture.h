@@ -1,10 +1,9 @@
 // The X driver front end in the X server stand-in: simulated boards, a
 // configuration file, the driver set up through its module record, the
 // server's probe and PreInit. The hardware library's parts not written yet
-// answer through their recording stand-ins; when the add-on stand-in runs
-// (right after the board description was read) the fixture fills the
-// board's outputs and puts its own clock limits and quad board type over
-// the description's. Monitors sit on the boards' DDC lines.
+// answer through their recording stand-ins. Each board's option ROM holds
+// the board description the fixture chooses (its connectors, clock limits
+// and board type); monitors sit on the boards' DDC lines.
 #pragma once
 
 #include <stdint.h>
@@ -18,11 +17,14 @@
 #include <vector>
 
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/boardinfo.h"
 #include "hwsharing/edid.h"
 #include "hwsharing/monitor.h"
 #include "hwsharing/pins.h"
+#include "hwsharing/pins_boardinfo.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "platform/board/chip_gpio_i2c.h"
+#include "platform/board/chip_rom_flash.h"
 #include "platform/board/ddc_devices.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/fake_kernel.h"
@@ -36,9 +38,9 @@ namespace fetest {
 
 // What the board description of the simulated boards says.
 struct BoardDescription {
-  uint32_t outputs = 2;          // 1 to 4
-  uint32_t analogClock = 230000;  // kHz, types 0 and 1
-  uint32_t secondClock = 165000;  // kHz, head 1
+  uint32_t outputs = 2;           // 1 to 4
+  uint32_t analogClock = 232000;  // kHz, types 0 and 1 (4 MHz units)
+  uint32_t secondClock = 168000;  // kHz, head 1 (4 MHz units)
   uint32_t quadType = 0;          // a board type of the four-display series, 0 none
   // EDID blocks by output; an empty one leaves the output without monitor.
   std::map<uint32_t, std::vector<uint8_t>> edids;
@@ -49,22 +51,49 @@ inline BoardDescription& Description() {
   return description;
 }
 
-inline void FillBoardInfo(void* subject) {
-  auto* h = static_cast<BOARDHANDLE*>(subject);
+// The simulated boards' option ROM: 64 KiB whose board description is the
+// library's built-in one with the connectors, clock limits and board type
+// of Description(). Output 0 and 1 are analog connectors; a third output
+// makes a twin board and a fourth a board of the four-display series
+// (quadType, or type 2), both as a description from version 0x609 gives
+// them. The misc-IO map is 0: the library's default lines, which route the
+// DDC ports as the simulated chip's default wiring has them.
+inline constexpr uint32_t kRomSize = 64 * 1024;
+inline constexpr size_t kRomPinsPointer = 0x7FFC;
+inline constexpr size_t kRomPinsAt = 0x4000;
+inline void WriteDescriptionRom(uint8_t* rom) {
+  std::memset(rom, 0, kRomSize);
+  rom[0] = 0x55;
+  rom[1] = 0xAA;
+  rom[2] = kRomSize / 512;
+  rom[5] = 3;  // BIOS version 3 x 4096
+  rom[kRomPinsPointer] = static_cast<uint8_t>(kRomPinsAt);
+  rom[kRomPinsPointer + 1] = static_cast<uint8_t>(kRomPinsAt >> 8);
+
+  auto scratch = std::make_unique<BOARDHANDLE>();
+  std::memset(scratch.get(), 0, sizeof(BOARDHANDLE));
+  HSLKSTCSetDefaultPins(scratch.get());
+  uint8_t* pins = scratch->oPins.aucData;
   const BoardDescription& d = Description();
-  static const uint32_t kOutputBits[4] = {0x1, 0x2, 0x100, 0x200};
-  for (uint32_t i = 0; i < d.outputs && i < 4; ++i) h->ulOutputCaps |= kOutputBits[i];
+  static constexpr uint8_t kConnector[4] = {0x01, 0x01, 0x08, 0x08};  // analog, analog B
+  for (uint32_t i = 0; i < 4; ++i) pins[kPinsConnectorBytes + i] = i < d.outputs ? kConnector[i] : 0;
   for (uint32_t type = 0; type < 2; ++type) {
-    h->oBoardInfo.aOutputLimit[type].ulMaxClock = d.analogClock;
-    h->oBoardInfo.aOutputLimit[type].ulSecondLimit = d.secondClock;
+    pins[kPinsOutputMaxClock + type] = static_cast<uint8_t>(d.analogClock / 4000);
+    pins[kPinsOutputSecondLimit + type] = static_cast<uint8_t>(d.secondClock / 4000);
   }
-  if (d.quadType != 0) {
-    h->oCem.ulPresent = 1;
-    h->oCem.ulBoardType = d.quadType;
+  const uint32_t type = d.quadType != 0 ? d.quadType : d.outputs >= 4 ? 2 : d.outputs == 3 ? 10 : 0;
+  if (type != 0) {
+    pins[kPinsVersion] = 0x09;  // 0x609: the expansion-module bytes
+    pins[kPinsBoardType] = static_cast<uint8_t>(type);
+    pins[kPinsCemCntlMethod] = 5;  // a module with no control lines
   }
-  // The library's default misc-IO lines route the DDC ports, as the
-  // simulated chip's default wiring has them.
-  for (size_t i = 0; i < 4; ++i) h->oPins.aucData[kPinsMiscIoMap + i] = 0;
+  for (size_t i = 0; i < 4; ++i) pins[kPinsMiscIoMap + i] = 0;
+  // The block's bytes sum to 0.
+  const size_t length = static_cast<size_t>(pins[2] | (pins[3] << 8));
+  uint8_t sum = 0;
+  for (size_t i = 0; i + 1 < length; ++i) sum = static_cast<uint8_t>(sum + pins[i]);
+  pins[length - 1] = static_cast<uint8_t>(0u - sum);
+  std::memcpy(rom + kRomPinsAt, pins, length);
 }
 
 // A monitor's EDID: analog or digital, with a range descriptor.
@@ -83,7 +112,6 @@ class FrontEnd : public testing::Test {
   void SetUp() override {
     orvstandin::Reset();
     Description() = BoardDescription();
-    orvstandin::SetAction("HSLKSTGetAddOnInfo", FillBoardInfo);
   }
   void TearDown() override {
     KstrnCleanupDriver();
@@ -99,7 +127,11 @@ class FrontEnd : public testing::Test {
     config.subsystem_id = subsystem;
     config.memory_size = uint64_t{memoryMB} << 20;
     config.location = orvsim::PciLocation{1, device, 0};
+    config.rom_size = kRomSize;
+    config.rom_image.assign(kRomSize, 0);
     orvsim::Board& board = sim.AddBoard(config);
+    WriteDescriptionRom(board.Rom());
+    roms.push_back(std::make_unique<orvsim::ChipRomFlash>(board));
     boards.push_back(&board);
     return board;
   }
@@ -157,6 +189,8 @@ class FrontEnd : public testing::Test {
   // number of screens PreInit kept.
   int PreInit(const std::string& config) {
     EXPECT_TRUE(server.ReadConfig(config));
+    // The description as the test has chosen it by now.
+    for (orvsim::Board* board : boards) WriteDescriptionRom(board->Rom());
     AttachMonitors();
     LoadDriver();
     server.Probe();
@@ -182,6 +216,7 @@ class FrontEnd : public testing::Test {
 
   orvsim::Simulation sim;
   std::vector<orvsim::Board*> boards;
+  std::vector<std::unique_ptr<orvsim::ChipRomFlash>> roms;
   std::vector<std::unique_ptr<orvsim::ChipGpioI2c>> chips;
   xstub::FakeKernel kernel;
   xstub::Sandbox box;

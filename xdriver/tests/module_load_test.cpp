@@ -165,14 +165,17 @@ TEST(OrvDrvModule, TheServerLoadsItOnceAndASecondSetUpIsRefused) {
 TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
   orvstandin::Reset();
   fetest::Description() = fetest::BoardDescription();
-  orvstandin::SetAction("HSLKSTGetAddOnInfo", fetest::FillBoardInfo);
   orvsim::Simulation sim;
   orvsim::BoardConfig config;
   config.device_id = 0x5D63;
   config.subsystem_id = 0x0301;
   config.memory_size = uint64_t{64} << 20;
   config.location = orvsim::PciLocation{1, 4, 0};
+  config.rom_size = fetest::kRomSize;
+  config.rom_image.assign(fetest::kRomSize, 0);
   orvsim::Board& board = sim.AddBoard(config);
+  fetest::WriteDescriptionRom(board.Rom());
+  orvsim::ChipRomFlash rom(board);
   // The monitor on the first connector's DDC line.
   orvsim::ChipGpioI2c pins(board);
   pins.WireDefault();
