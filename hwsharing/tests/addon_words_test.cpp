@@ -280,8 +280,8 @@ TEST(AddOnInfo, DualLinkProbeOfTheTransmitterAt0x70) {
     SCOPED_TRACE(kind);
     Opened b;
     BOARDHANDLE* h = b.h;
-    // Board line 0 carries the dual-link function.
-    hwtest::PutPinsDword(h, kPinsMiscIoMap, 0x6);
+    // The built-in description's misc-IO line 3 carries the dual-link
+    // function.
     uint32_t line = 0, reg = 0, out = 0, in = 0;
     ASSERT_EQ(HSLPIN60GetMISCIORegMasks(h, 6, 0, &line, &reg, &out, &in), 0u);
     ASSERT_NE(out, 0u);

@@ -121,7 +121,9 @@ TEST_F(BoardInfoSlot, CustomCalls) {
   EXPECT_EQ(clock.aulWord[0], 360u | (1u << 24)) << "read back from the chip";
   // Code 1 sets it: the description's system clock on FS 0 at twice the MHz.
   for (uint32_t c = 0; c < 4; ++c) h->aModeInfo[c].flOutput = kControllerOffWord[c];
-  EXPECT_EQ(HSLKSTCustomCall(h, kCustomSetSystemClock, &clock, nullptr), 0u);
+  SYSCLOCKINFO set{};
+  set.aulWord[0] = clock.aulWord[0];
+  EXPECT_EQ(HSLKSTCustomCall(h, kCustomSetSystemClock, &set, nullptr), 0u);
   EXPECT_EQ((PinsDword(h, kPinsClockSelect) >> 1) & 7, 1u);
   EXPECT_EQ(PinsDword(h, 36), 720000u);
 

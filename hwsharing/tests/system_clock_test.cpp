@@ -1,6 +1,7 @@
 // The first generation's system-clock record read back from the chip and
 // from the board description, and the digital output formats an output may
 // carry, alone and in groups.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -164,6 +165,8 @@ TEST_F(SetSystemClock, DescriptionWordAndSynthesizers) {
 TEST_F(SetSystemClock, ASourceChangeSetsControllersZeroAndOneAgain) {
   TwoControllersOn();
   const MODEINFO before[4] = {h->aModeInfo[0], h->aModeInfo[1], h->aModeInfo[2], h->aModeInfo[3]};
+  const uint32_t control2 = Reg(kRegControllerCtl + 0x1A8);
+  const uint32_t control3 = Reg(kRegControllerCtl + kControllerStride + 0x1A8);
   Synthesizers();
   hwtest::PutPinsDword(h, kPinsClockSelect, (2u << 1) | (3u << 8));
   Board().ClearLog();
@@ -175,9 +178,27 @@ TEST_F(SetSystemClock, ASourceChangeSetsControllersZeroAndOneAgain) {
   EXPECT_EQ(FsKHz(2), 300000u);
   EXPECT_EQ(FsPreset(2), 0u);
   EXPECT_EQ(FsKHz(1), 200000u) << "the old source keeps its frequency";
-  for (uint32_t c : {0u, 1u}) EXPECT_EQ(OnBitChanges(c), (std::vector<bool>{false, true})) << c;
-  EXPECT_TRUE(hw.WritesTo(kRegControllerCtl + 0x1A8).empty());
-  EXPECT_TRUE(hw.WritesTo(kRegControllerCtl + kControllerStride + 0x1A8).empty());
+  // Each is switched off, its output with it, before the synthesizers are
+  // programmed (the bring-up alone only holds the controllers), and its
+  // timing is written again after.
+  for (uint32_t c : {0u, 1u}) {
+    const uint32_t control = kRegControllerCtl + kControllerStride * c;
+    const uint32_t dac = 0x1C18 + 4 * c;     // DAC 1 shows controller 0, DAC 2 controller 1
+    constexpr uint32_t kDacOff = (1u << 10) | (1u << 12);
+    bool offBeforeClocks = false, timingAfterClocks = false, clocks = false;
+    for (const orvsim::RegAccessRecord& r : Board().LoggedWrites()) {
+      if (r.offset >= kRegFs0 && r.offset < kRegFs0 + 4 * kRegFsStride) clocks = true;
+      if (!clocks && r.offset == dac && (r.value & kDacOff)) offBeforeClocks = true;
+      if (clocks && r.offset >= control + 0x108 && r.offset <= control + 0x134) timingAfterClocks = true;
+    }
+    EXPECT_TRUE(offBeforeClocks) << c;
+    EXPECT_TRUE(timingAfterClocks) << c;
+    const std::vector<bool> on = OnBitChanges(c);
+    ASSERT_FALSE(on.empty());
+    EXPECT_TRUE(on.back()) << c << " on again";
+  }
+  EXPECT_EQ(Reg(kRegControllerCtl + 0x1A8), control2);
+  EXPECT_EQ(Reg(kRegControllerCtl + kControllerStride + 0x1A8), control3);
   for (uint32_t c = 0; c < 4; ++c) {
     EXPECT_EQ(h->aModeInfo[c].flOutput, before[c].flOutput) << c;
     EXPECT_EQ(h->aModeInfo[c].ulPixClock, before[c].ulPixClock) << c;
@@ -195,7 +216,10 @@ TEST_F(SetSystemClock, AControllerThatWasOffStaysOff) {
   ASSERT_EQ(HSLKSTSetMode(h, &m0), 0u);
   Board().ClearLog();
   ASSERT_EQ(Set(0, 0, Word(100, 17, 2)), 0u);
-  EXPECT_EQ(OnBitChanges(0), (std::vector<bool>{false, true}));
+  const std::vector<bool> on0 = OnBitChanges(0);
+  EXPECT_NE(std::find(on0.begin(), on0.end(), false), on0.end());
+  ASSERT_FALSE(on0.empty());
+  EXPECT_TRUE(on0.back());
   for (bool on : OnBitChanges(1)) EXPECT_FALSE(on);
   EXPECT_TRUE(RecordOff(h->aModeInfo[1]));
   EXPECT_FALSE(RecordOff(h->aModeInfo[0]));
@@ -207,9 +231,13 @@ TEST_F(SetSystemClock, WithoutASourceNoControllerIsTouched) {
   TwoControllersOn();
   Board().ClearLog();
   ASSERT_EQ(Set(Word(150, 0, 0), Word(120, 18, 0), Word(0, 0, 0)), 0u);
-  EXPECT_TRUE(OnBitChanges(0).empty());
-  EXPECT_TRUE(OnBitChanges(1).empty());
-  EXPECT_FALSE(RecordOff(h->aModeInfo[0]));
+  // The memory bring-up holds the controllers while it runs and lets them
+  // go again; no mode is set (their timing is not written) and both stay on.
+  for (uint32_t c : {0u, 1u}) {
+    EXPECT_TRUE(WrittenIn(0x1908 + kControllerStride * c, 0x1934 + kControllerStride * c).empty()) << c;
+    EXPECT_NE(Reg(kRegControllerCtl + kControllerStride * c) & 1, 0u) << c;
+    EXPECT_FALSE(RecordOff(h->aModeInfo[c])) << c;
+  }
 }
 
 TEST_F(SetSystemClock, AFailedStatusChangesNothing) {

@@ -1,9 +1,9 @@
 // The X driver front end in the X server stand-in: simulated boards, a
 // configuration file, the driver set up through its module record, the
 // server's probe and PreInit. The hardware library's parts not written yet
-// answer through their recording stand-ins. Each board's option ROM holds
-// the board description the fixture chooses (its connectors, clock limits
-// and board type); monitors sit on the boards' DDC lines.
+// answer through their recording stand-ins. Each board's flash copy of its
+// option ROM holds the board description the fixture chooses (connectors,
+// clock limits, board type); monitors sit on the boards' DDC lines.
 #pragma once
 
 #include <stdint.h>
@@ -51,22 +51,26 @@ inline BoardDescription& Description() {
   return description;
 }
 
-// The simulated boards' option ROM: 64 KiB whose board description is the
-// library's built-in one with the connectors, clock limits and board type
-// of Description(). Output 0 and 1 are analog connectors; a third output
-// makes a twin board and a fourth a board of the four-display series
-// (quadType, or type 2), both as a description from version 0x609 gives
-// them. The misc-IO map is 0: the library's default lines, which route the
-// DDC ports as the simulated chip's default wiring has them.
-inline constexpr uint32_t kRomSize = 64 * 1024;
+// The simulated boards' option ROM image, as their SPI flash holds it: 64
+// KiB whose board description is the library's built-in one with the
+// connectors, clock limits and board type of Description(). Outputs 0 and 1
+// are analog connectors; a third output makes a twin board and a fourth a
+// board of the four-display series (quadType, or type 2), both as a
+// description from version 0x609 gives them. The misc-IO map is 0: the
+// library's default lines, which route the DDC ports as the simulated
+// chip's default wiring has them.
+inline constexpr size_t kRomSize = 64 * 1024;
 inline constexpr size_t kRomPinsPointer = 0x7FFC;
 inline constexpr size_t kRomPinsAt = 0x4000;
-inline void WriteDescriptionRom(uint8_t* rom) {
-  std::memset(rom, 0, kRomSize);
+inline std::vector<uint8_t> DescriptionRom() {
+  std::vector<uint8_t> rom(kRomSize, 0);
   rom[0] = 0x55;
   rom[1] = 0xAA;
   rom[2] = kRomSize / 512;
-  rom[5] = 3;  // BIOS version 3 x 4096
+  // The PCI data structure at 0x20 with BIOS version 1.0.
+  rom[0x18] = 0x20;
+  std::memcpy(rom.data() + 0x20, "PCIR", 4);
+  rom[0x20 + 18] = 0x10;
   rom[kRomPinsPointer] = static_cast<uint8_t>(kRomPinsAt);
   rom[kRomPinsPointer + 1] = static_cast<uint8_t>(kRomPinsAt >> 8);
 
@@ -93,7 +97,8 @@ inline void WriteDescriptionRom(uint8_t* rom) {
   uint8_t sum = 0;
   for (size_t i = 0; i + 1 < length; ++i) sum = static_cast<uint8_t>(sum + pins[i]);
   pins[length - 1] = static_cast<uint8_t>(0u - sum);
-  std::memcpy(rom + kRomPinsAt, pins, length);
+  std::memcpy(rom.data() + kRomPinsAt, pins, length);
+  return rom;
 }
 
 // A monitor's EDID: analog or digital, with a range descriptor.
@@ -127,11 +132,9 @@ class FrontEnd : public testing::Test {
     config.subsystem_id = subsystem;
     config.memory_size = uint64_t{memoryMB} << 20;
     config.location = orvsim::PciLocation{1, device, 0};
-    config.rom_size = kRomSize;
-    config.rom_image.assign(kRomSize, 0);
     orvsim::Board& board = sim.AddBoard(config);
-    WriteDescriptionRom(board.Rom());
     roms.push_back(std::make_unique<orvsim::ChipRomFlash>(board));
+    roms.back()->SetFlash(orvsim::FlashKind::kSst, DescriptionRom());
     boards.push_back(&board);
     return board;
   }
@@ -190,7 +193,7 @@ class FrontEnd : public testing::Test {
   int PreInit(const std::string& config) {
     EXPECT_TRUE(server.ReadConfig(config));
     // The description as the test has chosen it by now.
-    for (orvsim::Board* board : boards) WriteDescriptionRom(board->Rom());
+    for (auto& rom : roms) rom->SetFlash(orvsim::FlashKind::kSst, DescriptionRom());
     AttachMonitors();
     LoadDriver();
     server.Probe();

@@ -171,11 +171,9 @@ TEST(OrvDrvModule, TheLoadedModuleBringsAScreenUpAndTheEngineDrawsIntoIt) {
   config.subsystem_id = 0x0301;
   config.memory_size = uint64_t{64} << 20;
   config.location = orvsim::PciLocation{1, 4, 0};
-  config.rom_size = fetest::kRomSize;
-  config.rom_image.assign(fetest::kRomSize, 0);
   orvsim::Board& board = sim.AddBoard(config);
-  fetest::WriteDescriptionRom(board.Rom());
   orvsim::ChipRomFlash rom(board);
+  rom.SetFlash(orvsim::FlashKind::kSst, fetest::DescriptionRom());
   // The monitor on the first connector's DDC line.
   orvsim::ChipGpioI2c pins(board);
   pins.WireDefault();
