@@ -12,6 +12,7 @@
 #include "hwsharing/addon_info.h"
 #include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
+#include "hwsharing/cem_miscio.h"
 #include "hwsharing/chrontel_tv.h"
 #include "hwsharing/dispatch.h"
 #include "hwsharing/halstatus.h"
@@ -306,6 +307,32 @@ TEST(AddOnInfo, DualLinkProbeOfTheTransmitterAt0x70) {
       for (uint32_t level : levels) EXPECT_NE(level, out | in);
     }
   }
+}
+
+// When the expansion module carries the dual link (multi-output flag, an
+// FPGA, a connector with the dual-link bit), the probe drives the module's
+// lines of functions 4 and 5 high and low again instead.
+TEST(AddOnInfo, DualLinkProbeThroughTheExpansionModule) {
+  Opened b;
+  BOARDHANDLE* h = b.h;
+  b.Version(0x60B);
+  h->oCem.ulPresent = 1;
+  h->oCem.ulBoardType = 15;
+  h->aFpga[0] = I2CDEVICE{1, 1, 0xE0, 0};
+  h->aFpga[1] = I2CDEVICE{1, 1, 0xE2, 0};
+  auto& group0 = b.Port(1).Emplace<orvsim::FpgaChip>(0xE0);
+  auto& group1 = b.Port(1).Emplace<orvsim::FpgaChip>(0xE2);
+  // Function 4 on line 1 (group 0, bit 5), function 5 on line 5 (group 1, bit 5).
+  hwtest::PutPinsDword(h, kPinsCemMiscIoCodes, 0x00500040);
+  b.Connectors(0x12, 0);
+  auto& tx = b.Transmitter(1, 0x70, 1);
+  tx.SetRegister(8, 0x3D);
+  uint32_t found = 0;
+  ASSERT_EQ(HSLKSTDetectSiliconImage(h, &found), 0u);
+  const hwtest::RegWrites line = {{8, 0x20}, {8, 0x00}};
+  EXPECT_EQ(hwtest::WritesOf(group0), line);
+  EXPECT_EQ(hwtest::WritesOf(group1), line);
+  EXPECT_EQ(tx.Register(8), 0x3D);
 }
 
 // A transmitter that fails its reads is skipped; the status stays clear and
