@@ -140,6 +140,20 @@ static_assert(sizeof(BOARDINFO) % 8 == 0);
 // the 768-byte palette at byte 62.
 inline constexpr size_t kVgaStateSize = 830;
 
+// What the console's return needs besides the saved VGA block, kept per
+// board: the encoders that carry the console (found by the output-state
+// probe) and the expansion FPGAs' register sets, each a list of {register,
+// value} byte pairs ended by register 255. A cleared handle stands for the
+// defaults: encoders 0 and 1 and the first preset sets (vga_return.cpp).
+inline constexpr size_t kFpgaSetBytes = 256;
+struct VGARETURNSTATE {
+  uint32_t ulValid;
+  uint32_t ulPrimaryChrontel;
+  uint32_t ulSecondaryChrontel;
+  uint8_t aucFpgaSet[2][kFpgaSetBytes];
+};
+static_assert(sizeof(VGARETURNSTATE) == 524);
+
 struct BOARDHANDLE {
   uint32_t ulSignature;
   uint32_t ulLibraryVersion;
@@ -232,8 +246,10 @@ struct BOARDHANDLE {
   // a quad board may share (bit n: encoder n).
   CLOCKINFO aClockInfo[4];
   uint32_t ulTvClockSourceMask;
+  VGARETURNSTATE oVgaReturn;
   uint8_t aucVgaState[kVgaStateSize];
   uint8_t aucReserved[4056 - sizeof(BOARDINFO) - 10 * sizeof(uint32_t) - kVgaStateSize -
+                      sizeof(VGARETURNSTATE) -
                       2 * sizeof(MCSRECORD) - sizeof(DACINFO) - sizeof(MODEINFO) -
                       3 * sizeof(uint32_t) - 4 * sizeof(uint32_t) - 4 * sizeof(CLOCKINFO) - sizeof(uint32_t)];
   DEVICEJUMPTABLE oJumpTable;

@@ -18,3 +18,17 @@ HALSTATUS HSLCHRI2CRead(BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t*
 HALSTATUS HSLCHRI2CWrite(BOARDHANDLE* h, uint32_t encoder, uint32_t reg, uint8_t* data,
                          uint32_t count);
 HALSTATUS HSLCHRSetChipSelectCEM(BOARDHANDLE* h, uint32_t encoder);
+
+// One register byte of an encoder, and a read-change-write of one: the
+// bits of `clear` cleared, those of `set` set.
+inline uint8_t ChrReadByte(BOARDHANDLE* h, uint32_t encoder, uint8_t reg) {
+  uint8_t v = 0;
+  HSLCHRI2CRead(h, encoder, reg, &v, 1);
+  return v;
+}
+inline void ChrWriteByte(BOARDHANDLE* h, uint32_t encoder, uint8_t reg, uint8_t value) {
+  HSLCHRI2CWrite(h, encoder, reg, &value, 1);
+}
+inline void ChrModifyByte(BOARDHANDLE* h, uint32_t encoder, uint8_t reg, uint8_t clear, uint8_t set) {
+  ChrWriteByte(h, encoder, reg, static_cast<uint8_t>((ChrReadByte(h, encoder, reg) & ~clear) | set));
+}

@@ -99,6 +99,10 @@ bool LockHeld(BOARDHANDLE* h, uint32_t n) {
 
 }  // namespace
 
+bool ChrPllLockPoll(BOARDHANDLE* h, uint32_t encoder) {
+  return FirstLock(h, encoder) && LockHeld(h, encoder);
+}
+
 bool ChrAllFourVerB(const BOARDHANDLE* h) {
   for (const I2CDEVICE& d : h->aChrontel)
     if (d.ulData != kChrIdVerB) return false;

@@ -38,6 +38,11 @@ inline constexpr uint32_t kChrAllEncoderSlots = 0xF;
 inline constexpr uint32_t kChrResetRestore = 0x1;
 inline constexpr uint32_t kChrResetAlternate = 0x2;
 
+// One poll of an encoder's PLL lock bit (register 0x4D bit 2): up to 150
+// reads until it reads set three times in a row, then 20 reads that must
+// all see it set. Answers whether the PLL is locked.
+bool ChrPllLockPoll(BOARDHANDLE* h, uint32_t encoder);
+
 // `list` gets up to four encoder indexes in increasing order.
 HALSTATUS HSLCHRDetectChrIDs(BOARDHANDLE* h, uint32_t flOutput, uint32_t* list, uint32_t* count);
 HALSTATUS HSLCHRGetGPIOMasks(BOARDHANDLE* h, uint32_t line, uint32_t* direction, uint32_t* data);

@@ -13,6 +13,7 @@
 #include "hwsharing/bringup.h"
 #include "hwsharing/chrontel.h"
 #include "hwsharing/pending.h"
+#include "hwsharing/vga_return.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/tv_parameters.h"
 
@@ -119,14 +120,18 @@ void ORVSetPackedPixelCaps(BOARDHANDLE* h, uint32_t type) {
 
 uint32_t ORVSetDualLinkCaps(BOARDHANDLE* h) {
   // Reading the board information again clears the handle; the monitors
-  // found at open and a saved VGA state are still what they were.
+  // found at open and a saved VGA state (with its encoders and FPGA sets)
+  // are still what they were.
   MONITORINFO monitors[4];
   uint8_t vga[kVgaStateSize];
+  VGARETURNSTATE console;
   std::memcpy(monitors, h->aMonitorInfo, sizeof(monitors));
   std::memcpy(vga, h->aucVgaState, sizeof(vga));
+  std::memcpy(&console, &h->oVgaReturn, sizeof(console));
   HALGetBoardInfo(h);
   std::memcpy(h->aMonitorInfo, monitors, sizeof(monitors));
   std::memcpy(h->aucVgaState, vga, sizeof(vga));
+  std::memcpy(&h->oVgaReturn, &console, sizeof(console));
   if ((h->ulOutputCaps & (kCapsHotPlugInterrupt | kCapsDualLinkOutput0)) !=
       (kCapsHotPlugInterrupt | kCapsDualLinkOutput0))
     return 0;

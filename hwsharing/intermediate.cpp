@@ -251,6 +251,20 @@ HALSTATUS HSLKSTDisableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO*) {
   return h->status;
 }
 
+void WriteDvoWords(BOARDHANDLE* h, bool described) {
+  if (!described) {
+    RegWrite(h, kRegDvoSecond, kDvoSecondDefault);
+    RegWrite(h, kRegDvoThird, 0);
+    return;
+  }
+  const uint32_t word = PinsDword(h, kPinsDvoWord);
+  if (IsLaterKestrion(h->usDeviceId))
+    RegWrite(h, kRegDvoPower, (word & ~7u) | (RegRead(h, kRegDvoPower) & 7u));
+  else
+    RegWrite(h, kRegDvoSecond, word);
+  RegWrite(h, kRegDvoThird, PinsDword(h, kPinsDvoWord2));
+}
+
 bool HasSeparateDvo2Clock(const BOARDHANDLE* h) {
   if (IsEarlyKestrion(h->usDeviceId)) return false;
   if (h->usDeviceId == kDeviceKestrionNext1 && h->ulRevision == 1) return false;
@@ -342,17 +356,7 @@ HALSTATUS HSLKSTEnableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO* mode, uint32_t
     }
   }
   // 5: the board description's DVO words.
-  if (PinsVersion(h) <= kPinsVersionDvoWords) {
-    RegWrite(h, kRegDvoSecond, kDvoSecondDefault);
-    RegWrite(h, kRegDvoThird, 0);
-  } else {
-    const uint32_t word = PinsDword(h, kPinsDvoWord);
-    if (IsLaterKestrion(h->usDeviceId))
-      RegWrite(h, kRegDvoPower, (word & ~7u) | (RegRead(h, kRegDvoPower) & 7u));
-    else
-      RegWrite(h, kRegDvoSecond, word);
-    RegWrite(h, kRegDvoThird, PinsDword(h, kPinsDvoWord2));
-  }
+  WriteDvoWords(h, PinsVersion(h) > kPinsVersionDvoWords);
   // 6: the DVO's four sync bits.
   const uint32_t base = second ? 26 : 10;
   const uint32_t first = Bit(base), secondBit = Bit(base + 1), third = Bit(base + 2),

@@ -52,6 +52,10 @@ HALSTATUS HSLKSTIsDvoLocked(BOARDHANDLE* h, MODEINFO* mode, uint32_t* locked);
 HALSTATUS HSLKSTEnableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO* mode, uint32_t source);
 // Whether DVO 2 has a clock of its own (0x1C04) on this board.
 bool HasSeparateDvo2Clock(const BOARDHANDLE* h);
+// The board description's two DVO words (bytes 400 and 404) into 0x1C54
+// (0x1C24 on the later devices, keeping its bits 0-2) and 0x1C70, or the
+// defaults 0x1F and 0 when the description does not carry them.
+void WriteDvoWords(BOARDHANDLE* h, bool described);
 
 HALSTATUS HSLKSTIsModuleCurrentlyInUse(BOARDHANDLE* h, uint32_t type, uint32_t module,
                                        uint32_t* inUse);

@@ -28,12 +28,7 @@
 #define ORV_PENDING_CRTC_TABLE(X)
 
 // ---- Chip layer called by the library's facade -----------------------------------
-#define ORV_PENDING_FACADE(X) \
-  X(HSLKSTDisableControllers, (BOARDHANDLE* h)) \
-  X(HSLKSTGetVgaState, (BOARDHANDLE* h, void* block, uint32_t kind)) \
-  X(HSLKSTReturnToVga, (BOARDHANDLE* h, void* block, uint32_t word)) \
-  X(HSLKSTGetFpgaVgaState, (BOARDHANDLE* h, uint32_t selector)) \
-  X(HSLKSTGetVgaOutputState, (BOARDHANDLE* h, uint32_t* word))
+#define ORV_PENDING_FACADE(X)
 
 // ---- Calls of the chip layer into later parts ------------------------------------
 // X(name, (parameter list), (argument names)). Their stand-ins also log the

@@ -30,36 +30,36 @@ inline orvsim::BoardConfig Config(uint16_t device, uint8_t revision = 0) {
   return config;
 }
 
-class HwBoard {
+// A board handle over one board of the simulation the running Sandbox
+// sees: the board's register window mapped from /dev/mem (`mem`), its
+// client record, and a handle that starts as raw memory.
+class BoardHandleOn {
  public:
-  explicit HwBoard(const orvsim::BoardConfig& config)
-      : board_(&sim_.AddBoard(config)), box_(std::make_unique<xstub::Sandbox>()) {
-    orvstandin::Reset();
-    mem_ = xf86open("/dev/mem", O_RDWR);
-    for (const orvsim::BarInfo& bar : board_->Bars()) {
+  BoardHandleOn(orvsim::Board& board, int mem) : board_(&board) {
+    for (const orvsim::BarInfo& bar : board.Bars()) {
       if (bar.kind != orvsim::ResourceKind::kRegisters) continue;
       map_size_ = bar.size;
-      regs_ = xf86mmap(nullptr, bar.size, PROT_READ | PROT_WRITE, MAP_SHARED, mem_,
+      regs_ = xf86mmap(nullptr, bar.size, PROT_READ | PROT_WRITE, MAP_SHARED, mem,
                        static_cast<off_t>(bar.base));
     }
     // Nothing maps while the board's memory decoding is off.
     if (regs_ == MAP_FAILED) regs_ = nullptr;
-    client_.pciHandle = board_->Location().Tag();
+    client_.pciHandle = board.Location().Tag();
     client_.registers = static_cast<volatile uint8_t*>(regs_);
     handle_ = std::make_unique<BOARDHANDLE>();
     std::memset(handle_.get(), 0xA5, sizeof(BOARDHANDLE));  // raw memory
     handle_->status = 0;
     handle_->pClient = &client_;
   }
-  ~HwBoard() {
+  ~BoardHandleOn() {
     chip_.reset();
     if (regs_ != nullptr) xf86munmap(regs_, map_size_);
-    if (mem_ >= 0) xf86close(mem_);
   }
+  BoardHandleOn(const BoardHandleOn&) = delete;
+  BoardHandleOn& operator=(const BoardHandleOn&) = delete;
 
   BOARDHANDLE* h() { return handle_.get(); }
   orvsim::Board& board() { return *board_; }
-  orvsim::Simulation& sim() { return sim_; }
   ORVClientRecord& client() { return client_; }
 
   // Set-up and chip-layer initialisation, as opening the library does.
@@ -88,15 +88,72 @@ class HwBoard {
   }
 
  private:
-  orvsim::Simulation sim_;
   orvsim::Board* board_;
-  std::unique_ptr<xstub::Sandbox> box_;
   std::unique_ptr<orvsim::ChipGpioI2c> chip_;
-  int mem_ = -1;
   void* regs_ = nullptr;
   size_t map_size_ = 0;
   ORVClientRecord client_;
   std::unique_ptr<BOARDHANDLE> handle_;
+};
+
+// One simulated board with its handle, in a simulation and a Sandbox of
+// its own.
+class HwBoard {
+ public:
+  explicit HwBoard(const orvsim::BoardConfig& config)
+      : board_(&sim_.AddBoard(config)), box_(std::make_unique<xstub::Sandbox>()) {
+    orvstandin::Reset();
+    mem_ = xf86open("/dev/mem", O_RDWR);
+    on_ = std::make_unique<BoardHandleOn>(*board_, mem_);
+  }
+  ~HwBoard() {
+    on_.reset();
+    if (mem_ >= 0) xf86close(mem_);
+  }
+
+  BOARDHANDLE* h() { return on_->h(); }
+  orvsim::Board& board() { return *board_; }
+  orvsim::Simulation& sim() { return sim_; }
+  ORVClientRecord& client() { return on_->client(); }
+  HALSTATUS Open() { return on_->Open(); }
+  orvsim::ChipGpioI2c& Chip() { return on_->Chip(); }
+  uint32_t Reg(uint32_t offset) { return on_->Reg(offset); }
+  std::vector<uint32_t> WritesTo(uint32_t reg) { return on_->WritesTo(reg); }
+
+ private:
+  orvsim::Simulation sim_;
+  orvsim::Board* board_;
+  std::unique_ptr<xstub::Sandbox> box_;
+  int mem_ = -1;
+  std::unique_ptr<BoardHandleOn> on_;
+};
+
+// Several boards in one simulation (at the configs' locations) and one
+// Sandbox, each with its own handle.
+class HwBoards {
+ public:
+  explicit HwBoards(const std::vector<orvsim::BoardConfig>& configs) {
+    for (const orvsim::BoardConfig& c : configs) boards_.push_back(&sim_.AddBoard(c));
+    box_ = std::make_unique<xstub::Sandbox>();
+    orvstandin::Reset();
+    mem_ = xf86open("/dev/mem", O_RDWR);
+    for (orvsim::Board* b : boards_) on_.push_back(std::make_unique<BoardHandleOn>(*b, mem_));
+  }
+  ~HwBoards() {
+    on_.clear();
+    if (mem_ >= 0) xf86close(mem_);
+  }
+
+  size_t size() const { return on_.size(); }
+  BoardHandleOn& operator[](size_t i) { return *on_[i]; }
+  orvsim::Simulation& sim() { return sim_; }
+
+ private:
+  orvsim::Simulation sim_;
+  std::vector<orvsim::Board*> boards_;
+  std::unique_ptr<xstub::Sandbox> box_;
+  int mem_ = -1;
+  std::vector<std::unique_ptr<BoardHandleOn>> on_;
 };
 
 // Little-endian values in the board description the handle holds.

@@ -63,6 +63,10 @@ uint8_t EncoderChip::ReadValue(uint8_t reg, uint8_t stored) {
     return static_cast<uint8_t>(lock_script_[i] ? stored | kPllLockBit : stored & ~kPllLockBit);
   }
   if (reg == kPllLockRegister) ++lock_reads_;
+  if (reg == kLvdsRegister && lvds_modelled_) {
+    ++lvds_reads_;
+    return static_cast<uint8_t>(LvdsLocked() ? stored | kLvdsLockBit : stored & ~kLvdsLockBit);
+  }
   if (reg == kGpioRegister) {
     uint8_t v = stored;
     for (unsigned line = 0; line < 2; ++line) {
@@ -76,6 +80,7 @@ uint8_t EncoderChip::ReadValue(uint8_t reg, uint8_t stored) {
 }
 
 void EncoderChip::Written(uint8_t reg, uint8_t old, uint8_t value) {
+  if (reg == kLvdsRegister && lvds_modelled_ && (value & kLvdsLockBit) && !LvdsLocked()) ++lvds_restarts_;
   if (reg == kSenseRegister && (old & kSenseStart) && !(value & kSenseStart))
     SetRegister(kSenseRegister, static_cast<uint8_t>((value & ~kSenseBits) | sense_result_));
   if (reg == kGpioRegister) {

@@ -8,7 +8,10 @@
 //   register pointer set by the first byte of a write, auto-increment, and
 //   answers every transfer (faults through I2cSlave::NakAddressOnAttempt).
 // - An encoder answers its device id in register 0x4A (0x80 and 0x81 are
-//   the ids the encoder drivers look for; any id can be chosen).
+//   the ids the encoder drivers look for; 0x85 and 0x95 are the digital
+//   encoders with a PLL lock bit; any id can be chosen). Its other
+//   registers (0x49, the console mark 0x20 or 0xDE; 0x21, 0x22, 0x07) are
+//   plain storage a test sets with SetRegister.
 // - The fan-speed controller answers 0x54 in register 7, its id.
 // - Transfers() lists every transfer the chip took part in, in order: a
 //   write with its first register and the data bytes after the pointer
@@ -82,6 +85,8 @@ class EncoderChip : public CompanionChip {
   static constexpr uint8_t kSenseStart = 0x01;
   static constexpr uint8_t kSenseBits = 0x1E;
   static constexpr uint8_t kGpioRegister = 0x1E;
+  static constexpr uint8_t kLvdsRegister = 0x66;
+  static constexpr uint8_t kLvdsLockBit = 0x04;
 
   EncoderChip(uint8_t address8, uint8_t id) : CompanionChip(address8) {
     SetRegister(kEncoderIdRegister, id);
@@ -105,6 +110,19 @@ class EncoderChip : public CompanionChip {
   // register 0x1E on; and its rising edges.
   const std::vector<bool>& GpioHistory(unsigned line) const { return gpio_history_[line & 1]; }
   unsigned GpioRisingEdges(unsigned line) const;
+  // The LVDS PLL's lock bit 0x04 of register 0x66. Once set up here, the
+  // PLL locks on try `n` (0: never): the bit reads set after the driver
+  // restarted the PLL n - 1 times, a restart being a write of register
+  // 0x66 with bit 2 set while the PLL is not locked. Without it the stored
+  // register answers.
+  void SetLvdsLockTry(unsigned n) {
+    lvds_modelled_ = true;
+    lvds_lock_try_ = n;
+    lvds_restarts_ = 0;
+    lvds_reads_ = 0;
+  }
+  unsigned LvdsRestarts() const { return lvds_restarts_; }
+  unsigned LvdsLockReads() const { return lvds_reads_; }
   // The first `k` transfers addressed to the chip are not acknowledged.
   void FailFirstAttempts(unsigned k) {
     for (unsigned i = 1; i <= k; ++i) NakAddressOnAttempt(i);
@@ -116,12 +134,17 @@ class EncoderChip : public CompanionChip {
 
  private:
   bool PinLevel(unsigned line, uint8_t gpio) const;
+  bool LvdsLocked() const { return lvds_lock_try_ != 0 && lvds_restarts_ + 1 >= lvds_lock_try_; }
 
   std::vector<bool> lock_script_;
   unsigned lock_reads_ = 0;
   uint8_t sense_result_ = 0;
   bool gpio_input_[2] = {true, true};
   std::vector<bool> gpio_history_[2];
+  bool lvds_modelled_ = false;
+  unsigned lvds_lock_try_ = 0;
+  unsigned lvds_restarts_ = 0;
+  unsigned lvds_reads_ = 0;
 };
 
 // An expansion-module FPGA.
