@@ -94,7 +94,6 @@ TEST(ChipLayerEndToEnd, TwoBoardsFromOpenToTheConsolesReturn) {
     Station& s = st[i];
     orvsim::Board& board = boards[i].board();
     s.h->ulPinsPortWord |= kPinsPortWordPort1 | kPinsPortWordPort16;
-    s.h->ulOutputCaps = 0x20003;
     // A description whose misc-IO map gives the DDC lines the chip's
     // default wiring has.
     SetPinsDword(s.h, kPinsMiscIoMap, 0);

@@ -11,12 +11,13 @@
 
 namespace {
 
-HALSTATUS Merge(BOARDHANDLE* h, bool hasResult, uint32_t chosen) {
+// Unused while no hardware-library function is pending.
+[[maybe_unused]] HALSTATUS Merge(BOARDHANDLE* h, bool hasResult, uint32_t chosen) {
   if (HalFailed(h->status)) return h->status;
   return hasResult ? SetError(h, chosen) : h->status;
 }
 
-HALSTATUS StandIn(BOARDHANDLE* h, const char* name) {
+[[maybe_unused]] HALSTATUS StandIn(BOARDHANDLE* h, const char* name) {
   uint32_t chosen = 0;
   const bool hasResult = orvstandin::Called(name, &chosen, h);
   return Merge(h, hasResult, chosen);
