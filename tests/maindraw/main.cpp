@@ -10,8 +10,9 @@
 // The machine: one board (chip and subsystem ids in hex, 5D63:0301 unless
 // given) of MB megabytes of memory (64 unless given) at the PCI location
 // of the configuration's BusID, or at 1:0:0 when it names none; its option
-// ROM with a board description of N analog outputs (2 unless given), its
-// engines, display controllers, clocks and DDC lines; a monitor with the
+// ROM with a board description of N analog outputs (2 unless given) and its
+// video BIOS (the console in text mode 3), its engines, display
+// controllers, clocks and DDC lines; a monitor with the
 // EDID of FILE on each connector given (0 to 3). The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
 // picture that differs, DIR/monitor-N-expected.png), beside the X server
@@ -319,6 +320,11 @@ int Run(const Options& o) {
   {
     xstub::Sandbox box;
     xstub::XServer server;
+    // The board's video BIOS, which reports the console's text mode.
+    xstub::VbeModel bios;
+    server.SetVbe(xstub::PciLocationId{static_cast<int>(at->bus), static_cast<int>(at->device),
+                                       static_cast<int>(at->function)},
+                  &bios);
     size_t printed = 0;
     if (!server.ReadConfig(*configText)) {
       fprintf(stderr, "orv_main_draw: the X server stand-in refused %s\n", o.config.c_str());
