@@ -46,10 +46,10 @@
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xaa_front.h"
-#include "tests/maindraw/board_info.h"
 #include "tests/maindraw/png_file.h"
 #include "tests/maindraw/reference.h"
 #include "tests/maindraw/scene.h"
+#include "tests/support/description_rom.h"
 #include "tools/lib/parser/xconfig.h"
 
 namespace maindraw {
@@ -223,10 +223,15 @@ bool BuildMachine(const Options& o, const orvsim::PciLocation& at, Machine* m) {
   config.subsystem_id = o.subsystem;
   config.memory_size = uint64_t{o.memoryMB} << 20;
   config.location = at;
-  config.rom_size = kRomSize;
-  config.rom_image = DescriptionRom(o.outputs);
+  // The option ROM with the board description, and its copy in the flash.
+  testsupport::DescribedBoard described;
+  described.outputs = o.outputs;
+  const std::vector<uint8_t> rom = testsupport::DescriptionRom(described);
+  config.rom_size = static_cast<uint32_t>(rom.size());
+  config.rom_image = rom;
   m->board = &m->sim.AddBoard(config);
   m->rom = std::make_unique<orvsim::ChipRomFlash>(*m->board);
+  m->rom->SetFlash(orvsim::FlashKind::kSst, rom);
   m->board->SetLogging(false, false);
   m->display = std::make_unique<orvsim::ChipDisplay>(*m->board);
   m->clocks = std::make_unique<orvsim::ChipClocks>(*m->board);
@@ -312,7 +317,6 @@ int Run(const Options& o) {
          o.chip, o.subsystem, o.memoryMB, at->bus, at->device, at->function);
   for (const auto& e : o.edids) printf(" %u", e.first);
   printf("\n");
-  FillBoardInfoForTestModule(o.outputs);
 
   std::vector<Monitor> monitors;
   std::vector<ScreenState> screens;

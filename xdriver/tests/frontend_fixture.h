@@ -17,11 +17,9 @@
 #include <vector>
 
 #include "hwsharing/boardhandle.h"
-#include "hwsharing/boardinfo.h"
 #include "hwsharing/edid.h"
 #include "hwsharing/monitor.h"
 #include "hwsharing/pins.h"
-#include "hwsharing/pins_boardinfo.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_rom_flash.h"
@@ -31,6 +29,7 @@
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
 #include "tests/standins/standin_log.h"
+#include "tests/support/description_rom.h"
 #include "xdriver/kstrn_device.h"
 #include "xdriver/orv_driver.h"
 
@@ -51,54 +50,11 @@ inline BoardDescription& Description() {
   return description;
 }
 
-// The simulated boards' option ROM image, as their SPI flash holds it: 64
-// KiB whose board description is the library's built-in one with the
-// connectors, clock limits and board type of Description(). Outputs 0 and 1
-// are analog connectors; a third output makes a twin board and a fourth a
-// board of the four-display series (quadType, or type 2), both as a
-// description from version 0x609 gives them. The misc-IO map is 0: the
-// library's default lines, which route the DDC ports as the simulated
-// chip's default wiring has them.
-inline constexpr size_t kRomSize = 64 * 1024;
-inline constexpr size_t kRomPinsPointer = 0x7FFC;
-inline constexpr size_t kRomPinsAt = 0x4000;
+// The simulated boards' option ROM image, as their SPI flash holds it,
+// with the board description of Description().
 inline std::vector<uint8_t> DescriptionRom() {
-  std::vector<uint8_t> rom(kRomSize, 0);
-  rom[0] = 0x55;
-  rom[1] = 0xAA;
-  rom[2] = kRomSize / 512;
-  // The PCI data structure at 0x20 with BIOS version 1.0.
-  rom[0x18] = 0x20;
-  std::memcpy(rom.data() + 0x20, "PCIR", 4);
-  rom[0x20 + 18] = 0x10;
-  rom[kRomPinsPointer] = static_cast<uint8_t>(kRomPinsAt);
-  rom[kRomPinsPointer + 1] = static_cast<uint8_t>(kRomPinsAt >> 8);
-
-  auto scratch = std::make_unique<BOARDHANDLE>();
-  std::memset(scratch.get(), 0, sizeof(BOARDHANDLE));
-  HSLKSTCSetDefaultPins(scratch.get());
-  uint8_t* pins = scratch->oPins.aucData;
   const BoardDescription& d = Description();
-  static constexpr uint8_t kConnector[4] = {0x01, 0x01, 0x08, 0x08};  // analog, analog B
-  for (uint32_t i = 0; i < 4; ++i) pins[kPinsConnectorBytes + i] = i < d.outputs ? kConnector[i] : 0;
-  for (uint32_t type = 0; type < 2; ++type) {
-    pins[kPinsOutputMaxClock + type] = static_cast<uint8_t>(d.analogClock / 4000);
-    pins[kPinsOutputSecondLimit + type] = static_cast<uint8_t>(d.secondClock / 4000);
-  }
-  const uint32_t type = d.quadType != 0 ? d.quadType : d.outputs >= 4 ? 2 : d.outputs == 3 ? 10 : 0;
-  if (type != 0) {
-    pins[kPinsVersion] = 0x09;  // 0x609: the expansion-module bytes
-    pins[kPinsBoardType] = static_cast<uint8_t>(type);
-    pins[kPinsCemCntlMethod] = 5;  // a module with no control lines
-  }
-  for (size_t i = 0; i < 4; ++i) pins[kPinsMiscIoMap + i] = 0;
-  // The block's bytes sum to 0.
-  const size_t length = static_cast<size_t>(pins[2] | (pins[3] << 8));
-  uint8_t sum = 0;
-  for (size_t i = 0; i + 1 < length; ++i) sum = static_cast<uint8_t>(sum + pins[i]);
-  pins[length - 1] = static_cast<uint8_t>(0u - sum);
-  std::memcpy(rom.data() + kRomPinsAt, pins, length);
-  return rom;
+  return testsupport::DescriptionRom({d.outputs, d.analogClock, d.secondClock, d.quadType});
 }
 
 // A monitor's EDID: analog or digital, with a range descriptor.
