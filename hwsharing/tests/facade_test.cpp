@@ -415,16 +415,24 @@ TEST(Facade, BoardKindsAndLimits) {
   EXPECT_EQ(bios[128], 0x77);
 }
 
-TEST(Facade, DualLinkCapsKeepTheMonitors) {
+TEST(Facade, DualLinkCapsKeepTheMonitorsAndTheSavedConsole) {
   OpenBoard b;
   Edid1 e;
   e.SetDetailed(0, hwtest::Timing1080p());
   b.Attach(0, e.data());
-  // Add-on detection (a stand-in here) leaves the board without the two
-  // capability bits.
+  b.h->aucVgaState[100] = 0x5A;
+  b.h->oVgaReturn = VGARETURNSTATE{1, 3, 2, {}};
+  b.h->oVgaReturn.aucFpgaSet[1][0] = 0x09;
+  b.h->oVgaReturn.aucFpgaSet[1][1] = 0x77;
+  b.h->oVgaReturn.aucFpgaSet[1][2] = 0xFF;
+  // Add-on detection leaves this board without the two capability bits.
   EXPECT_EQ(ORVSetDualLinkCaps(b.h), 0u);
   EXPECT_EQ(b.h->aMonitorInfo[0].ulMaxResWidth, 1920u);
   EXPECT_EQ(b.h->ulSignature, 15292u);
+  EXPECT_EQ(b.h->aucVgaState[100], 0x5A);
+  EXPECT_EQ(b.h->oVgaReturn.ulPrimaryChrontel, 3u);
+  EXPECT_EQ(b.h->oVgaReturn.ulSecondaryChrontel, 2u);
+  EXPECT_EQ(b.h->oVgaReturn.aucFpgaSet[1][1], 0x77);
 }
 
 TEST(Facade, HardwareInfoFlagsPerDevice) {

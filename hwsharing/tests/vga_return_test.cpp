@@ -328,6 +328,118 @@ TEST_F(VgaReturn, DigitalReturnStartsTheConsoleEncoder) {
   EXPECT_EQ(h->status, kHalOk);
 }
 
+// A board with DVI transmitters 0 and 1 (0x70, 0x72 on port 1).
+class TransmitterReturn : public VgaReturn {
+ protected:
+  TransmitterReturn() {
+    t0 = &AddTransmitter(0x39);
+    h->aSiI164[1] = I2CDEVICE{1, 1, 0x72, 0};
+    h->ulFeatures |= kFeatureTransmitter1;
+    t1 = &OnPort1<orvsim::TransmitterChip>(0x72);
+    t1->SetRegister(8, 0x39);
+  }
+  orvsim::TransmitterChip* t0;
+  orvsim::TransmitterChip* t1;
+};
+
+// Both paths digital: both transmitters off, then set up for the console
+// (8 := 0x39, 10 := 0, 12 := 0x89); the expansion module's mode latched
+// through 0x1C18; the VGA registers written a second time after the
+// transmitters.
+TEST_F(TransmitterReturn, BothPathsGoThroughTheTransmittersAndTheModuleMode) {
+  Vga().SetCrtc(2, 0x7F);
+  ASSERT_EQ(Probe(), 0x20000400u);
+  Set(0x1C08, 2);
+  Vga().ClearWrites();
+  std::array<uint8_t, kVgaStateSize> block{};
+  block[4] = 0x63;  // the saved miscellaneous output
+  ASSERT_EQ(HSLKSTReturnToVga(h, block.data(), 0x20000420), kHalOk);
+  for (orvsim::TransmitterChip* t : {t0, t1}) {
+    const RegWrites w = WritesOf(*t);
+    ASSERT_GE(w.size(), 4u);
+    EXPECT_FALSE(w.front().first == 8 && (w.front().second & 0x39) == 0x39) << "switched off first";
+    const RegWrites setup(w.end() - 3, w.end());
+    EXPECT_EQ(setup, (RegWrites{{8, 0x39}, {10, 0x00}, {12, 0x89}}));
+    EXPECT_TRUE(t->Driving());
+  }
+  // The module mode: the (bit 11, bit 13) states of 0x1C18's last fifteen
+  // writes.
+  const std::vector<uint32_t> dac1 = hw.WritesTo(0x1C18);
+  ASSERT_GE(dac1.size(), 15u);
+  std::vector<std::pair<int, int>> states;
+  for (size_t i = dac1.size() - 15; i < dac1.size(); ++i)
+    states.emplace_back((dac1[i] >> 11) & 1, (dac1[i] >> 13) & 1);
+  EXPECT_EQ(states, (std::vector<std::pair<int, int>>{{0, 0}, {1, 0}, {0, 0}, {0, 1}, {1, 1}, {0, 1}, {1, 1}, {0, 1},
+                                                      {1, 1}, {0, 1}, {1, 1}, {0, 1}, {0, 0}, {1, 0}, {0, 0}}));
+  unsigned miscWrites = 0;
+  for (const orvsim::VgaWrite& w : Vga().Writes())
+    if (w.block == orvsim::VgaBlock::kMisc && w.value == 0x63) ++miscWrites;
+  EXPECT_EQ(miscWrites, 2u);
+  EXPECT_EQ(Reg(0x1C20) & 0x28002800, 0u) << "the DVOs' sync polarities cleared";
+}
+
+// Which DVOs the return switches off and on again, by path bits and board.
+TEST_F(TransmitterReturn, DvosChosenByPathAndBoard) {
+  struct Case {
+    uint32_t quadType;  // 0: not a quad board
+    uint32_t word;
+    unsigned off, on;   // bit 0 DVO 1, bit 1 DVO 2
+  } cases[] = {
+      {0, 0x20000400, 1, 1}, {0, 0x20000420, 3, 3}, {0, 0x20000440, 2, 2}, {0, 0x20000402, 3, 3},
+      {0, 0x20000600, 3, 3}, {3, 0x20000400, 2, 2}, {9, 0x20000420, 2, 3}, {2, 0x20000440, 2, 1},
+      {4, 0x20000440, 2, 2},
+  };
+  std::array<uint8_t, kVgaStateSize> block{};
+  for (const Case& c : cases) {
+    h->oCem.ulPresent = c.quadType ? 1 : 0;
+    h->oCem.ulBoardType = c.quadType;
+    // Switched off: the DVO bits written set while they started clear.
+    Set(0x1C08, 2);
+    Set(0x1C24, 0);
+    Board().ClearLog();
+    ASSERT_EQ(HSLKSTReturnToVga(h, block.data(), c.word), kHalOk);
+    unsigned off = 0;
+    for (uint32_t v : hw.WritesTo(0x1C24)) off |= v & 3;
+    EXPECT_EQ(off, c.off) << c.quadType << " " << std::hex << c.word;
+    // Switched on: the DVO bits cleared while they started set.
+    Set(0x1C08, 2);
+    Set(0x1C24, 7);
+    ASSERT_EQ(HSLKSTReturnToVga(h, block.data(), c.word), kHalOk);
+    EXPECT_EQ(~Reg(0x1C24) & 3, c.on) << c.quadType << " " << std::hex << c.word;
+  }
+}
+
+// The LVDS console's encoder takes DVO 2 both ways.
+TEST_F(VgaReturn, LvdsConsoleUsesDvo2) {
+  Encoder& e = AddEncoder(0, 0x81);
+  e.SetLvdsLockTry(1);
+  Vga().SetCrtc(2, 0x7F);
+  const uint32_t word = Probe();
+  ASSERT_EQ(word, 0x20004400u);
+  std::array<uint8_t, kVgaStateSize> block{};
+  Set(0x1C08, 2);
+  Set(0x1C24, 0);
+  Board().ClearLog();
+  ASSERT_EQ(HSLKSTReturnToVga(h, block.data(), word), kHalOk);
+  unsigned off = 0;
+  for (uint32_t v : hw.WritesTo(0x1C24)) off |= v & 3;
+  EXPECT_EQ(off, 2u);
+  EXPECT_EQ(Reg(0x1C24) & 3, 0u);
+  EXPECT_EQ(Reg(0x1C08) & 4, 4u) << "an LVDS console sets bit 2";
+  EXPECT_EQ(WritesOf(e).front(), (std::pair<int, int>{0x48, 0x08})) << "the LVDS start table";
+}
+
+TEST_F(VgaReturn, SoftVideoResetOfControllerA) {
+  Set(0x1C00, 0x80902F);
+  Board().ClearLog();
+  ASSERT_EQ(HSLKSTSoftVidResetCRTCA(h), kHalOk);
+  // Divided by two; reset hold with bits 2-3 clear; the pulse; restored.
+  EXPECT_EQ(hw.WritesTo(0x1C00),
+            (std::vector<uint32_t>{0x80902E, 0x809032, 0x809032, 0x1809032, 0x809032, 0x80902F}));
+  EXPECT_EQ(hw.WritesTo(0x1900), (std::vector<uint32_t>{0x30000, 0}));
+  EXPECT_EQ(WrittenIn(0, 0x3FFF), (std::vector<uint32_t>{0x1C00, 0x1900, 0x1C00, 0x1C00, 0x1C00, 0x1C00, 0x1C00, 0x1900}));
+}
+
 // ---- FPGA register sets ----------------------------------------------------------
 
 RegWrites Framed(const std::vector<std::pair<int, int>>& pairs) {
