@@ -460,8 +460,16 @@ HALSTATUS HSLKSTGetFpgaVgaState(BOARDHANDLE* h, uint32_t selector) {
 
 HALSTATUS HSLKSTGetVgaState(BOARDHANDLE* h, void* block, uint32_t selector) {
   h->status = kHalOk;
-  if (IsQuadBoard(h)) HSLKSTGetFpgaVgaState(h, selector);
-  return HSLKSTVgaState(h, static_cast<uint8_t*>(block), 1);
+  // FPGAs that do not answer do not stop the VGA registers' save; their
+  // error is reported after it.
+  HALSTATUS fpga = kHalOk;
+  if (IsQuadBoard(h)) {
+    HSLKSTGetFpgaVgaState(h, selector);
+    fpga = h->status;
+    h->status = kHalOk;
+  }
+  HSLKSTVgaState(h, static_cast<uint8_t*>(block), 1);
+  return fpga != kHalOk ? SetError(h, fpga) : h->status;
 }
 
 HALSTATUS HSLKSTGetVgaOutputState(BOARDHANDLE* h, uint32_t* word) {

@@ -17,6 +17,7 @@
 #include "hwsharing/mode_set.h"
 #include "hwsharing/dispatch.h"
 #include "hwsharing/tests/chip_fixture.h"
+#include "hwsharing/vga.h"
 #include "hwsharing/vga_return.h"
 #include "platform/board/companion_chips.h"
 
@@ -510,6 +511,23 @@ INSTANTIATE_TEST_SUITE_P(
                  Framed(Patched(Patched(kRow3, 0x08, 0x04), 0x0a, 0x40)), Framed(kRow1)},
         FpgaCase{kDeviceKestrionNext1, 0xFFFFFFF0, 0x20000400, Framed(kRow3),
                  Framed(Patched(kRow2, 0x08, 0x04))}));
+
+// FPGAs that do not answer: the VGA state is saved all the same, and the
+// FPGAs' error is reported.
+TEST_F(VgaReturn, SaveWithSilentFpgasStillSavesTheVgaState) {
+  MakeQuad(2);
+  h->aFpga[0] = I2CDEVICE{1, 1, 0xE0, 0};
+  h->aFpga[1] = I2CDEVICE{1, 1, 0xE2, 0};
+  Vga().SetCrtc(2, 0x7F);
+  Vga().SetMisc(0x67);
+  std::array<uint8_t, kVgaStateSize> block{};
+  const HALSTATUS status = HSLKSTGetVgaState(h, block.data(), 0);
+  EXPECT_TRUE(HalFailed(status));
+  EXPECT_EQ(h->status, status);
+  const VGAINFO* info = reinterpret_cast<const VGAINFO*>(block.data());
+  EXPECT_EQ(info->ucMisc, 0x67);
+  EXPECT_EQ(info->aucCrtc[2], 0x7F);
+}
 
 TEST_F(VgaReturn, NonNegativeSelectorReadsTheSetsFromTheFpgas) {
   MakeQuad(2);
