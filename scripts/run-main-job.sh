@@ -144,21 +144,16 @@ step_driver_draws() {
     return 0
   fi
   require "$x_driver_module"
-  local pending
-  pending=$(nm -DC --undefined-only "$x_driver_module" | awk '$2 ~ /^HSLKST/ {sub(/\(.*/, "", $2); print $2}' |
-    tr '\n' ' ')
-  if [ -n "$pending" ]; then
-    echo "Skipped: the X driver module still imports hardware-library functions not written yet"
-    echo "(${pending% }), so the X server cannot load it."
-    return 0
-  fi
   local edid args=() status=0
   for edid in "${monitor_edids[@]}"; do args+=(--edid "$edid"); done
   # The X server stand-in's system root is a temporary directory under
   # TMPDIR, removed when the program ends: kept inside the scratch directory.
+  # The board's description names two analog connectors, one for each
+  # screen of the file: the four-display series' further outputs run through
+  # an expansion module that the simulated board does not have.
   mkdir -p "$run/tmp"
   TMPDIR="$run/tmp" "$main_draw" --config "$conf" --module "$x_driver_module" --out "$run" \
-    --board "$board_ids" --memory 128 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
+    --board "$board_ids" --memory 128 --outputs 2 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
   echo "Driver messages (all of them in $run/main-draw.log):"
   grep -E '^\((EE|WW)\)|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)' \
     "$run/main-draw.log" | sed 's/^/  /' || true
