@@ -271,7 +271,9 @@ struct Monitor {
   int x0 = 0, y0 = 0;  // where in that screen
 };
 
-bool SameLocation(const ScreenState& s, uint64_t byte, int* x0, int* y0) {
+// Whether the local-memory byte `byte` starts a pixel of screen `s`; if so,
+// the pixel's place in the screen.
+bool PixelOfScreen(const ScreenState& s, uint64_t byte, int* x0, int* y0) {
   const uint64_t bytes = static_cast<uint64_t>(s.shape.bitsPerPixel / 8);
   if (bytes == 0 || s.pitch <= 0 || byte < s.fbLocal) return false;
   const uint64_t at = (byte - s.fbLocal) / bytes;
@@ -384,7 +386,7 @@ int Run(const Options& o) {
       Monitor m{out.name, controller, {}};
       const orvsim::ControllerSurface surface = orvsim::ReadControllerSurface(*machine.board, controller);
       for (size_t s = 0; s < screens.size() && m.screen < 0; ++s)
-        if (SameLocation(screens[s], surface.FirstPixelByte(), &m.x0, &m.y0)) m.screen = static_cast<int>(s);
+        if (PixelOfScreen(screens[s], surface.FirstPixelByte(), &m.x0, &m.y0)) m.screen = static_cast<int>(s);
       if (o.spoil && monitors.empty() && surface.bytes_per_pixel != 0) {
         // A pixel the driver would have got wrong, in the middle of the
         // first monitor's picture.
