@@ -194,7 +194,8 @@ struct BOARDHANDLE {
   uint32_t ulI2cActive;  // 0xFFFF while a port is open
   I2CCLOCKSTATE oI2cClockState;
   // Board-description words of the I2C ports: bits 2 and 3 say that ports 1
-  // and 16 exist, bits 0x40000 and 0x80000 that they run fast.
+  // and 16 exist, bits 0x40000 and 0x80000 that they run fast. Decoding the
+  // board information derives them from the lines the description wires.
   uint32_t ulPinsPortWord;
   uint32_t ulPinsPortSpeed;
   I2CDEVICE aChrontel[4];

@@ -80,6 +80,32 @@ uint32_t ClockClassOf(const BOARDHANDLE* h, uint32_t port) {
   return 0;
 }
 
+// SCL and SDA of board port 1 or 16 as the description wires them.
+struct BoardPortLines {
+  LineMasks scl, sda;
+  bool sclOnExpander = false;  // the clock on the expander's alternate line
+  bool Present() const { return scl.Present() && sda.Present(); }
+};
+
+BoardPortLines ResolveBoardPort(BOARDHANDLE* h, uint32_t port) {
+  BoardPortLines l;
+  if (port == kI2cPortBoard16 && !Port16OnBoardLines(h)) {
+    l.scl = {kRegGpio, kGpioPort16SclEnable, kGpioPort16SclData};
+    l.sda = {kRegGpio, kGpioPort16SdaEnable, kGpioPort16SdaData};
+    return l;
+  }
+  const bool one = port == kI2cPortBoard1;
+  l.sda = BoardLine(h, one ? kLinePort1Sda : kLinePort16Sda);
+  l.scl = BoardLine(h, one ? kLinePort1Scl : kLinePort16Scl);
+  // Without its own clock line the port's clock runs on the expander's
+  // alternate line.
+  if (!l.scl.Present()) {
+    l.scl = ExpanderLine(h, kExpLineAltPort);
+    l.sclOnExpander = true;
+  }
+  return l;
+}
+
 // Fills the port record's register and line masks for a port the board has.
 void FillPortLines(BOARDHANDLE* h, uint32_t port) {
   I2CPORTINFO& p = h->oI2cPort;
@@ -93,27 +119,14 @@ void FillPortLines(BOARDHANDLE* h, uint32_t port) {
                  {sdaReg, sdaMask << kDdcEnableShift, sdaMask});
     return;
   }
-  if (port == kI2cPortBoard1) {
-    // Without board line 2 the clock runs on the expander's alternate line.
-    LineMasks scl = BoardLine(h, kLinePort1Scl);
-    if (!scl.Present()) scl = ExpanderLine(h, kExpLineAltPort);
-    SetPortLines(p, scl.reg, scl, BoardLine(h, kLinePort1Sda));
-    return;
+  if (port != kI2cPortBoard1 && port != kI2cPortBoard16) return;
+  const BoardPortLines l = ResolveBoardPort(h, port);
+  if (port == kI2cPortBoard16 && l.sclOnExpander) {
+    // The expander's alternate line serves port 16 with the routing line low.
+    uint8_t low = 0;
+    HSLKSTAccessMiscIo(h, kMiscIoExpander, kExpLinePort16Route, 0, &low, nullptr);
   }
-  if (port == kI2cPortBoard16) {
-    if (!Port16OnBoardLines(h)) {
-      SetPortLines(p, kRegGpio, {kRegGpio, kGpioPort16SclEnable, kGpioPort16SclData},
-                   {kRegGpio, kGpioPort16SdaEnable, kGpioPort16SdaData});
-    } else {
-      LineMasks scl = BoardLine(h, kLinePort16Scl);
-      if (!scl.Present()) {
-        scl = ExpanderLine(h, kExpLineAltPort);
-        uint8_t low = 0;
-        HSLKSTAccessMiscIo(h, kMiscIoExpander, kExpLinePort16Route, 0, &low, nullptr);
-      }
-      SetPortLines(p, scl.reg, scl, BoardLine(h, kLinePort16Sda));
-    }
-  }
+  SetPortLines(p, l.scl.reg, l.scl, l.sda);
 }
 
 bool PortOpen(const BOARDHANDLE* h) { return h->oI2cPort.ulOpen != 0; }
@@ -123,6 +136,11 @@ bool PortOpen(const BOARDHANDLE* h) { return h->oI2cPort.ulOpen != 0; }
 bool Port16OnBoardLines(const BOARDHANDLE* h) {
   return !(h->usDeviceId == kDeviceKestrion1 && h->ulRevision <= kEarlyPort16MaxRevision &&
            !(h->ulFeatures & kFeaturePort16BoardLines));
+}
+
+bool BoardPortWired(BOARDHANDLE* h, uint32_t port) {
+  if (port != kI2cPortBoard1 && port != kI2cPortBoard16) return false;
+  return ResolveBoardPort(h, port).Present();
 }
 
 // ---- Misc-IO lines ----------------------------------------------------------------

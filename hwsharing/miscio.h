@@ -82,6 +82,10 @@ HALSTATUS HSLKSTAccessMiscIo(BOARDHANDLE* h, uint32_t kind, uint32_t line, uint3
 // port 1 moves every later port-16 transfer onto the board lines.
 bool Port16OnBoardLines(const BOARDHANDLE* h);
 
+// Whether the board description wires board I2C port 1 or 16: both its
+// lines resolve, as opening the port resolves them, to a register and masks.
+bool BoardPortWired(BOARDHANDLE* h, uint32_t port);
+
 // Slots 19-24.
 HALSTATUS HSLKSTI2COpenPort(BOARDHANDLE* h, uint32_t* clockClass, uint32_t port);
 HALSTATUS HSLKSTI2CClosePort(BOARDHANDLE* h);

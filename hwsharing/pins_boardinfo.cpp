@@ -8,6 +8,7 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/cem.h"
+#include "hwsharing/miscio.h"
 #include "hwsharing/pending.h"
 
 namespace {
@@ -74,6 +75,20 @@ uint32_t MemorySize(uint32_t config) {
   return (config & kMemFullWidth) ? size : size / 2;
 }
 
+// The description has no field that lists the board's I2C ports 1 and 16:
+// it gives them through the misc-IO and expander lines it wires. A port is
+// there when its lines resolve the way opening it resolves them (port 16
+// on the first chip's early revisions is always there, on the chip's own
+// GPIO lines). No field says a port runs fast either, so both run at the
+// slow clock class.
+void DerivePortWords(BOARDHANDLE* h) {
+  uint32_t word = 0;
+  if (BoardPortWired(h, kI2cPortBoard1)) word |= kPinsPortWordPort1;
+  if (BoardPortWired(h, kI2cPortBoard16)) word |= kPinsPortWordPort16;
+  h->ulPinsPortWord = word;
+  h->ulPinsPortSpeed = 0;
+}
+
 }  // namespace
 
 HALSTATUS HSLPIN60GetBoardInfo(BOARDHANDLE* h) {
@@ -115,6 +130,7 @@ HALSTATUS HSLPIN60GetBoardInfo(BOARDHANDLE* h) {
     limit.ulSecondLimit = i < 2 ? Byte(h, kPinsOutputSecondLimit + i) * kOutputClockUnitKHz : 0;
   }
   info->ulCapability = (Byte(h, kPinsCapability) & 1) ? 0 : 1;
+  DerivePortWords(h);
   return HSLPIN60InitCEMStructure(h, &h->oCem);
 }
 

@@ -44,7 +44,6 @@ class AddOnDetect : public hwtest::ChipTest {
   }
   orvsim::I2cBus& Port16() {
     hw.Chip();
-    h->ulPinsPortWord |= kPinsPortWordPort16;
     return hw.board().I2c(orvsim::kBusBoardPort16);
   }
   template <class Chip, class... Args>
@@ -242,7 +241,6 @@ class EarlyPort16 : public testing::TestWithParam<EarlyCase> {
     EXPECT_EQ(hw.Open(), 0u);
     h = hw.h();
     hw.Chip();
-    h->ulPinsPortWord |= kPinsPortWordPort1 | kPinsPortWordPort16;
     std::memset(h->aChrontel, 0, sizeof(h->aChrontel));
     h->ulFeatures = 0;
   }

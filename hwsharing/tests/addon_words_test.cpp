@@ -35,7 +35,6 @@ struct Opened {
     EXPECT_EQ(hw.Open(), 0u);
     h = hw.h();
     hw.Chip();
-    h->ulPinsPortWord |= kPinsPortWordPort1 | kPinsPortWordPort16;
     std::memset(h->aChrontel, 0, sizeof(h->aChrontel));
     std::memset(h->aSiI164, 0, sizeof(h->aSiI164));
     std::memset(&h->oCem, 0, sizeof(h->oCem));

@@ -370,7 +370,6 @@ class Eeprom : public BoardDesc {
     std::vector<uint8_t> contents(256);
     for (int i = 0; i < 256; ++i) contents[i] = static_cast<uint8_t>(255 - i);
     slave = &chip->AddConfigEeprom(1, 0x50, contents);
-    h()->ulPinsPortWord |= kPinsPortWordPort1;
     h()->oCfgEeprom = {1, 1, 0xA0, 0};
     uint32_t found = 0;
     ASSERT_EQ(HSLOpenSE(h(), kSeKindConfig, &se, &found), 0u);

@@ -25,6 +25,9 @@ using Transfer = orvsim::I2cTransfer;
 
 constexpr uint32_t kRegGpio = 0x1C4C;
 constexpr uint32_t kRegDacControl = 0x1C18;
+// The data bits of GPIO lines 0-8 as a read-modify-write carries them while
+// every line floats high on its pull-up.
+constexpr uint32_t kPulledUp = 0x1FF;
 
 class CemModule : public hwtest::ChipTest {
  protected:
@@ -75,11 +78,11 @@ TEST_F(CemModule, PassiveAndActiveModulesPulseTheirResetLine) {
     const uint32_t line = kind == kCemKindPassive ? 7 : 3;
     const uint32_t enable = 1u << (line + 10), data = 1u << line;
     std::vector<std::pair<uint32_t, uint32_t>> expected;
-    for (int i = 0; i < 8; ++i) expected.emplace_back(kRegGpio, 0);  // lines 0-7 released
+    for (int i = 0; i < 8; ++i) expected.emplace_back(kRegGpio, kPulledUp);  // lines 0-7 released
     expected.emplace_back(kRegWaitDummy, 30);
-    expected.emplace_back(kRegGpio, enable | data);
+    expected.emplace_back(kRegGpio, kPulledUp | enable | data);
     expected.emplace_back(kRegWaitDummy, 30);
-    expected.emplace_back(kRegGpio, enable);
+    expected.emplace_back(kRegGpio, (kPulledUp & ~data) | enable);
     expected.emplace_back(kRegWaitDummy, 30);
     expected.emplace_back(kRegWaitDummy, 30);  // board line 13 is not on this board
     // The two waits after the pulse run together in the trace.
@@ -92,13 +95,13 @@ TEST_F(CemModule, PassiveAndActiveModulesPulseTheirResetLine) {
 TEST_F(CemModule, CpldAndHybridModules) {
   h->oCem.ulProgMethod = kCemKindCpld;
   ASSERT_EQ(HSLKSTInitCEM(h), 0u);
-  EXPECT_EQ(hw.WritesTo(kRegGpio), (std::vector<uint32_t>{(1u << 18) | (1u << 8)}));
+  EXPECT_EQ(hw.WritesTo(kRegGpio), (std::vector<uint32_t>{kPulledUp | (1u << 18)}));
   hw.board().ClearLog();
   ASSERT_EQ(HSLKSTInitCEM_Hybrid(h), 0u);
   EXPECT_EQ(Trace(kRegGpio), (std::vector<std::pair<uint32_t, uint32_t>>{
-                                 {kRegGpio, (1u << 18) | (1u << 8) | (1u << 15) | (1u << 5)},
+                                 {kRegGpio, kPulledUp | (1u << 18) | (1u << 15)},
                                  {kRegWaitDummy, 30},
-                                 {kRegGpio, (1u << 18) | (1u << 8) | (1u << 15)},
+                                 {kRegGpio, (kPulledUp & ~(1u << 5)) | (1u << 18) | (1u << 15)},
                                  {kRegWaitDummy, 30}}));
   // Without the multi-output flag only the misc-IO lines are set up.
   hw.board().ClearLog();

@@ -85,7 +85,6 @@ class ChipTest : public testing::Test {
   // Board I2C port 1 with the chip's lines wired to it.
   orvsim::I2cBus& Port1() {
     hw.Chip();
-    h->ulPinsPortWord |= kPinsPortWordPort1;
     return hw.board().I2c(orvsim::kBusBoardPort1);
   }
   template <class Chip, class... Args>

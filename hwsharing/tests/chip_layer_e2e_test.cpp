@@ -93,7 +93,6 @@ TEST(ChipLayerEndToEnd, TwoBoardsFromOpenToTheConsolesReturn) {
   for (uint32_t i = 0; i < 2; ++i) {
     Station& s = st[i];
     orvsim::Board& board = boards[i].board();
-    s.h->ulPinsPortWord |= kPinsPortWordPort1 | kPinsPortWordPort16;
     // A description whose misc-IO map gives the DDC lines the chip's
     // default wiring has.
     SetPinsDword(s.h, kPinsMiscIoMap, 0);

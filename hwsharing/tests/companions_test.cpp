@@ -306,7 +306,6 @@ TEST_F(Companions, FanControllerDetect) {
   EXPECT_EQ(present, 0u);
   // Nothing on port 16: a failed read answers "absent" with the status clear.
   hw.Chip();
-  h->ulPinsPortWord |= kPinsPortWordPort16;
   present = 9;
   EXPECT_EQ(HSLPWMTC664Detect(h, 1, &present), 0u);
   EXPECT_EQ(present, 0u);

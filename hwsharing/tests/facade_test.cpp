@@ -321,7 +321,6 @@ TEST(Facade, IsVgaAsksEveryEncoderThatDoesNotAnswer) {
   OpenBoard b;
   // Four encoder records on board port 1, at one chip that never answers.
   b.hw.Chip();
-  b.h->ulPinsPortWord |= kPinsPortWordPort1;
   for (I2CDEVICE& e : b.h->aChrontel) e = I2CDEVICE{1, 1, 0xEC, 0x80};
   auto& silent = b.hw.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::EncoderChip>(0xEC, 0x80);
   for (unsigned attempt = 1; attempt <= 32; ++attempt) silent.NakAddressOnAttempt(attempt);
@@ -333,7 +332,6 @@ TEST(Facade, IsVgaAsksEveryEncoderThatDoesNotAnswer) {
 TEST(Facade, IsVgaReadsTheConsoleMarkFromEncoderRegister49) {
   OpenBoard b;
   b.hw.Chip();
-  b.h->ulPinsPortWord |= kPinsPortWordPort1;
   for (I2CDEVICE& e : b.h->aChrontel) e = I2CDEVICE{1, 1, 0xEC, 0x81};
   auto& encoder = b.hw.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::EncoderChip>(0xEC, 0x81);
   const struct {

@@ -313,7 +313,6 @@ TEST(HalEntries, HotPlugAcknowledge) {
   EXPECT_EQ(chip.HotPlugAcknowledges(), 1u);
   // With DVI transmitters found, their module takes the acknowledge.
   b.hw.Chip();
-  b.h->ulPinsPortWord |= kPinsPortWordPort1;
   auto& module =
       b.hw.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::OneByteModule>(0x44, 0x03);
   SetAddOn(b.h, kAddOnPanelLinkAddress, 0x44);

@@ -7,6 +7,8 @@
 
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
+#include "hwsharing/miscio.h"
+#include "hwsharing/pins.h"
 #include "hwsharing/pins_boardinfo.h"
 #include "tests/standins/standin_log.h"
 #include "hwsharing/tests/hw_fixture.h"
@@ -24,7 +26,6 @@ class BoardInfo : public testing::Test {
     orvstandin::Reset();
     // The expansion module's FPGAs answer on board port 1.
     hw.Chip();
-    h->ulPinsPortWord = kPinsPortWordPort1;
     orvsim::I2cBus& port1 = hw.board().I2c(orvsim::kBusBoardPort1);
     fpga[0] = &port1.Emplace<orvsim::FpgaChip>(0xE0);
     fpga[1] = &port1.Emplace<orvsim::FpgaChip>(0xE2);
@@ -239,6 +240,66 @@ TEST_F(BoardInfo, FailedStatusLeavesTheRecordsAlone) {
   h->oBoardInfo.ulRefClock = 77;
   EXPECT_EQ(HSLPIN60GetBoardInfo(h), 0xB0000001u);
   EXPECT_EQ(h->oBoardInfo.ulRefClock, 77u);
+}
+
+
+// The board I2C ports the description's line maps give: the port word that
+// opening a port checks, and the lines an opened port runs on.
+TEST(BoardPorts, LineMapsGiveThePortWord) {
+  constexpr uint32_t kBoth = kPinsPortWordPort1 | kPinsPortWordPort16;
+  struct Row {
+    const char* name;
+    uint16_t device;
+    uint8_t revision;
+    uint32_t miscIoMap;    // function code per line, line 0 in the low nibble
+    uint32_t expanderMap;  // expander code per line
+    uint32_t word;
+    uint32_t port1SclData;  // SCL data mask of an opened port 1
+  } rows[] = {
+      // Map 0: the library's default lines, GPIO 0/1 and 6/7.
+      {"default map", 0x5D62, 0, 0, 0, kBoth, 0x2},
+      {"no port-16 lines", 0x5D62, 0, 0x00000021, 0, kPinsPortWordPort1, 0x2},
+      // Line 4 routed to the expander, as its alternate line (code 3).
+      {"port 1 clock on the expander", 0x5D62, 0, 0x000F0001, 0x00030000, kPinsPortWordPort1,
+       0x10},
+      {"port 1 clock on an expander line of another code", 0x5D62, 0, 0x000F0001, 0x00020000, 0,
+       0},
+      {"port 1 without its data line", 0x5D62, 0, 0x00000020, 0, 0, 0},
+      {"port 16 clock on the expander", 0x5D62, 0, 0xF3000000, 0x30000000, kPinsPortWordPort16,
+       0},
+      {"port 16 without its data line", 0x5D62, 0, 0x40000000, 0, 0, 0},
+      // The first chip's early revisions run port 16 on GPIO lines 1 and 0.
+      {"early chip, no port-16 lines", 0x0A41, 1, 0x00000021, 0, kBoth, 0x2},
+      {"early chip, no lines at all", 0x0A41, 0, 0x00000005, 0, kPinsPortWordPort16, 0},
+      {"later revision needs the lines", 0x0A41, 2, 0x00000021, 0, kPinsPortWordPort1, 0x2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    hwtest::HwBoard hw(hwtest::Config(row.device, row.revision));
+    ASSERT_EQ(hw.Open(), 0u);
+    BOARDHANDLE* h = hw.h();
+    hwtest::PutPinsDword(h, kPinsMiscIoMap, row.miscIoMap);
+    hwtest::PutPinsDword(h, kPinsExpanderMap, row.expanderMap);
+    h->ulPinsPortWord = ~row.word;
+    h->ulPinsPortSpeed = 0xFFFFFFFF;
+    ASSERT_EQ(HSLPIN60GetBoardInfo(h), 0u);
+    EXPECT_EQ(h->ulPinsPortWord, row.word);
+    EXPECT_EQ(h->ulPinsPortSpeed, 0u) << "no port runs fast";
+
+    for (const uint32_t port : {kI2cPortBoard1, kI2cPortBoard16}) {
+      const bool wired = row.word & (port == kI2cPortBoard1 ? kPinsPortWordPort1 : kPinsPortWordPort16);
+      h->status = 0;
+      uint32_t clock = 0;
+      EXPECT_EQ(HSLKSTI2COpenPort(h, &clock, port), wired ? 0u : kErrI2cBadPort) << port;
+      EXPECT_EQ(clock, wired ? kI2cClockBoardSlow : kI2cClockUnknown) << port;
+      if (wired && port == kI2cPortBoard1) {
+        EXPECT_EQ(h->oI2cPort.ulSclData, row.port1SclData);
+        EXPECT_EQ(h->oI2cPort.ulSdaData, 0x1u);
+      }
+      h->status = 0;
+      HSLKSTI2CClosePort(h);
+    }
+  }
 }
 
 }  // namespace

@@ -186,7 +186,6 @@ TEST_F(Transfers, FanControllerOnPort1OrPort16) {
   EXPECT_EQ(HSLTC664I2CRead(h, 0, 7, &id), kErrFanAccess);
   h->status = 0;
   // Port 16 (its board lines wired by the chip model).
-  h->ulPinsPortWord |= kPinsPortWordPort16;
   auto& fan16 = Board().I2c(orvsim::kBusBoardPort16).Emplace<orvsim::FanChip>();
   EXPECT_EQ(HSLTC664I2CWrite(h, 1, 4, 0xA4), 0u);
   EXPECT_EQ(fan16.Register(4), 0xA4);

@@ -42,7 +42,6 @@ class VgaReturn : public hwtest::ChipTest {
     std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
     for (MODEINFO& m : h->aModeInfo) m.flOutput |= kOutControllerOff;
     Port1();
-    h->ulPinsPortWord |= kPinsPortWordPort16;
   }
 
   // Encoder n with its record, on port 1 (0, 1) or port 16 (2, 3).
@@ -803,7 +802,6 @@ TEST(VgaReturnTwoBoards, EachBoardGetsItsOwnConsoleBack) {
     h->oCem.ulPresent = 1;
     h->oCem.ulBoardType = 2;
     on.Chip();
-    h->ulPinsPortWord |= kPinsPortWordPort1 | kPinsPortWordPort16;
     for (uint32_t f = 0; f < 2; ++f) {
       h->aFpga[f] = I2CDEVICE{1, 1, uint32_t(0xE0 + 2 * f), 0};
       p.fpga[f] = &on.board().I2c(orvsim::kBusBoardPort1).Emplace<orvsim::FpgaChip>(uint8_t(0xE0 + 2 * f));

@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/fail.h"
 #include "platform/board/i2c.h"
 
@@ -136,6 +137,7 @@ Board::Board(const BoardConfig& config, Clock* clock, unsigned index)
   }
   local_ = static_cast<uint8_t*>(local);
   memory_ = static_cast<uint8_t*>(memory);
+  line_pins_ = std::make_unique<ChipLinePins>(*this);
 }
 
 uint64_t Board::Partition0Size() const {

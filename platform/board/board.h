@@ -22,6 +22,7 @@
 
 namespace orvsim {
 
+class ChipLinePins;
 class I2cBus;
 
 inline constexpr uint16_t kKestrionVendorId = 0x1E7A;
@@ -230,6 +231,10 @@ class Board {
   // drive them is up to the chip model.
   I2cBus& I2c(unsigned port);
 
+  // The chip's line registers (DDC pins, GPIO, misc-IO high): open-drain
+  // pins with pull-ups, wired to buses by a ChipGpioI2c.
+  ChipLinePins& LinePins() { return *line_pins_; }
+
  private:
   static constexpr uint8_t kReadHooked = 0x01;
   static constexpr uint8_t kWriteHooked = 0x02;
@@ -296,6 +301,7 @@ class Board {
   uint64_t local_size_ = 0;
   std::vector<uint8_t> rom_;
   std::vector<std::unique_ptr<I2cBus>> i2c_;
+  std::unique_ptr<ChipLinePins> line_pins_;
 };
 
 inline uint32_t Board::RegRead(uint32_t offset, unsigned width) {

@@ -9,8 +9,6 @@ ChipPin GpioPin(unsigned n);
 
 namespace {
 
-constexpr uint32_t kHookedRegs[] = {kChipRegDdcLines, kChipRegGpio, kChipRegMiscIoHigh};
-
 // Every pin of a line register.
 std::vector<ChipPin> PinsOf(uint32_t reg) {
   std::vector<ChipPin> pins;
@@ -30,35 +28,73 @@ uint32_t PartMask(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 
 ChipPin DdcPin(unsigned k) { return {kChipRegDdcLines, 1u << k, 1u << (k + 16)}; }
 ChipPin GpioPin(unsigned n) { return {kChipRegGpio, 1u << n, 1u << (n + 10)}; }
 
-ChipGpioI2c::ChipGpioI2c(Board& board) : board_(board) {
-  for (uint32_t reg : kHookedRegs) {
-    board_.SetReadHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t) {
-      const unsigned shift = 8 * (access.offset - reg);
-      return (ReadValue(reg) >> shift) & PartMask(access.width);
-    });
-    board_.SetWriteHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t value, uint32_t) {
-      const unsigned shift = 8 * (access.offset - reg);
-      const uint32_t part = PartMask(access.width) << shift;
-      Drive(reg, (Stored(reg) & ~part) | ((value << shift) & part));
-      return value;
-    });
-  }
+ChipLinePins::ChipLinePins(Board& board) : board_(board) {
+  HookRegister(kChipRegDdcLines);
+  HookRegister(kChipRegGpio);
 }
 
-ChipGpioI2c::~ChipGpioI2c() {
-  for (uint32_t reg : kHookedRegs) board_.ClearHooks(reg);
+void ChipLinePins::HookRegister(uint32_t reg) {
+  // A small register window (a test's) may not reach every line register.
+  if (reg + 4 > board_.RegisterWindowSize()) return;
+  board_.SetReadHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t) {
+    const unsigned shift = 8 * (access.offset - reg);
+    return (ReadValue(reg) >> shift) & PartMask(access.width);
+  });
+  board_.SetWriteHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t value, uint32_t) {
+    const unsigned shift = 8 * (access.offset - reg);
+    const uint32_t part = PartMask(access.width) << shift;
+    Drive(reg, (Stored(reg) & ~part) | ((value << shift) & part));
+    return value;
+  });
 }
+
+void ChipLinePins::AddWiring() {
+  if (wirings_++ == 0) HookRegister(kChipRegMiscIoHigh);
+}
+
+void ChipLinePins::RemoveWiring(const void* owner) {
+  RemoveWires(owner);
+  if (--wirings_ == 0 && kChipRegMiscIoHigh + 4 <= board_.RegisterWindowSize())
+    board_.ClearHooks(kChipRegMiscIoHigh);
+}
+
+void ChipLinePins::Add(const Connection& c) {
+  connections_.push_back(c);
+  if (std::find(ports_.begin(), ports_.end(), c.port) == ports_.end()) ports_.push_back(c.port);
+}
+
+void ChipLinePins::Wire(const void* owner, ChipPin pin, unsigned port, I2cLine line) {
+  Add({owner, pin, port, line, false, {}, false});
+}
+
+void ChipLinePins::WireSelected(const void* owner, ChipPin pin, unsigned port, I2cLine line,
+                                ChipPin select, bool when) {
+  Add({owner, pin, port, line, true, select, when});
+}
+
+// The buses keep the levels they have; the removed pins drive no bus any
+// more.
+void ChipLinePins::RemoveWires(const void* owner) {
+  std::erase_if(connections_, [owner](const Connection& c) { return c.owner == owner; });
+  ports_.clear();
+  for (const Connection& c : connections_)
+    if (std::find(ports_.begin(), ports_.end(), c.port) == ports_.end()) ports_.push_back(c.port);
+}
+
+ChipGpioI2c::ChipGpioI2c(Board& board) : board_(board) { board_.LinePins().AddWiring(); }
+
+ChipGpioI2c::~ChipGpioI2c() { board_.LinePins().RemoveWiring(this); }
 
 void ChipGpioI2c::Wire(ChipPin pin, unsigned port, I2cLine line) {
-  connections_.push_back({pin, port, line, false, {}, false});
-  if (std::find(ports_.begin(), ports_.end(), port) == ports_.end()) ports_.push_back(port);
+  board_.LinePins().Wire(this, pin, port, line);
 }
 
 void ChipGpioI2c::WireSelected(ChipPin pin, unsigned port, I2cLine line, ChipPin select,
                                bool when) {
-  connections_.push_back({pin, port, line, true, select, when});
-  if (std::find(ports_.begin(), ports_.end(), port) == ports_.end()) ports_.push_back(port);
+  board_.LinePins().WireSelected(this, pin, port, line, select, when);
 }
+
+bool ChipGpioI2c::PinLevel(ChipPin pin) const { return board_.LinePins().PinLevel(pin); }
 
 void ChipGpioI2c::WireDefault() {
   const ChipPin select = GpioPin(2);
@@ -76,21 +112,21 @@ void ChipGpioI2c::WireDefault() {
   Wire(GpioPin(6), kBusBoardPort16, I2cLine::kSda);
 }
 
-uint32_t ChipGpioI2c::Stored(uint32_t reg) const { return board_.Peek(reg, 4); }
+uint32_t ChipLinePins::Stored(uint32_t reg) const { return board_.Peek(reg, 4); }
 
 // The level the chip's own driver gives a pin: D when driving, else the
 // pull-up. `value` stands for register `reg` (a write not yet stored).
-bool ChipGpioI2c::DriverLevel(ChipPin pin, uint32_t reg, uint32_t value) const {
+bool ChipLinePins::DriverLevel(ChipPin pin, uint32_t reg, uint32_t value) const {
   const uint32_t v = pin.reg == reg ? value : Stored(pin.reg);
   return !(v & pin.enable) || (v & pin.data);
 }
 
 // Select pins are plain lines of the chip, on no bus.
-bool ChipGpioI2c::Active(const Connection& c, uint32_t reg, uint32_t value) const {
+bool ChipLinePins::Active(const Connection& c, uint32_t reg, uint32_t value) const {
   return !c.selected || DriverLevel(c.select, reg, value) == c.when;
 }
 
-bool ChipGpioI2c::PinLevel(ChipPin pin) const {
+bool ChipLinePins::PinLevel(ChipPin pin) const {
   for (const Connection& c : connections_) {
     if (!(c.pin == pin) || !Active(c, pin.reg, Stored(pin.reg))) continue;
     I2cBus& bus = board_.I2c(c.port);
@@ -99,7 +135,7 @@ bool ChipGpioI2c::PinLevel(ChipPin pin) const {
   return DriverLevel(pin, pin.reg, Stored(pin.reg));
 }
 
-uint32_t ChipGpioI2c::ReadValue(uint32_t reg) {
+uint32_t ChipLinePins::ReadValue(uint32_t reg) {
   const uint32_t stored = Stored(reg);
   uint32_t v = stored;
   // Pins on no active wire read their own driver or the pull-up.
@@ -116,7 +152,7 @@ uint32_t ChipGpioI2c::ReadValue(uint32_t reg) {
   return v;
 }
 
-void ChipGpioI2c::Drive(uint32_t reg, uint32_t value) {
+void ChipLinePins::Drive(uint32_t reg, uint32_t value) {
   for (unsigned port : ports_) {
     bool scl_low = false;
     bool sda_low = false;

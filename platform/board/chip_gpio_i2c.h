@@ -3,7 +3,8 @@
 //
 // A pin has a data bit D and a drive-enable bit E in its register. With E
 // set the chip drives the pin to D; with E clear the pin is released and
-// floats high through its pull-up. A pin wired to an I2C bus line is open
+// floats high through its pull-up, on every board: a pin nothing is wired
+// to reads high once released. A pin wired to an I2C bus line is open
 // drain: it can only pull the wire low (E set, D clear), and its data bit
 // reads the wire's level, not the value last written. A wiring may depend
 // on the level of a select pin (a multiplexer, as the board's I2C port-
@@ -45,10 +46,61 @@ inline constexpr unsigned kBusDdcConnector3 = 7;
 inline constexpr unsigned kBusBoardPort1 = 1;
 inline constexpr unsigned kBusBoardPort16 = 8;
 
+// The line registers of one board and what their pins are wired to. Every
+// Board has one from the start (`Board::LinePins()`): the DDC pins and the
+// GPIO lines are pins from the start, so one on no wire reads as its
+// pull-up leaves it, high once released. The misc-IO high lines (0x308)
+// are pins while a ChipGpioI2c is on the board and plain storage
+// otherwise (a line that reads back what was written, as the stereo
+// connector's does). Wires are added through a ChipGpioI2c.
+class ChipLinePins {
+ public:
+  explicit ChipLinePins(Board& board);
+  ChipLinePins(const ChipLinePins&) = delete;
+  ChipLinePins& operator=(const ChipLinePins&) = delete;
+
+  // Connects a pin to a line of bus `port`, for `owner` (see RemoveWires).
+  void Wire(const void* owner, ChipPin pin, unsigned port, I2cLine line);
+  void WireSelected(const void* owner, ChipPin pin, unsigned port, I2cLine line, ChipPin select,
+                    bool when);
+  // Takes every wire of `owner` off again; its pins float on the pull-up.
+  void RemoveWires(const void* owner);
+  // A ChipGpioI2c comes and goes; it makes misc-IO high pins while it lives.
+  void AddWiring();
+  void RemoveWiring(const void* owner);
+
+  bool PinLevel(ChipPin pin) const;
+
+ private:
+  struct Connection {
+    const void* owner;
+    ChipPin pin;
+    unsigned port;
+    I2cLine line;
+    bool selected;
+    ChipPin select;
+    bool when;
+  };
+
+  void Add(const Connection& c);
+  void HookRegister(uint32_t reg);
+  uint32_t Stored(uint32_t reg) const;
+  bool Active(const Connection& c, uint32_t reg, uint32_t value) const;
+  bool DriverLevel(ChipPin pin, uint32_t reg, uint32_t value) const;
+  uint32_t ReadValue(uint32_t reg);
+  void Drive(uint32_t reg, uint32_t value);
+
+  Board& board_;
+  std::vector<Connection> connections_;
+  std::vector<unsigned> ports_;
+  unsigned wirings_ = 0;
+};
+
+// The wiring a test gives the board's line pins; destroying it takes its
+// wires off again.
 class ChipGpioI2c {
  public:
-  // Installs the register behaviour on the board; the model must outlive
-  // every access to those registers (its destructor removes the hooks).
+  // The model must not outlive the board.
   explicit ChipGpioI2c(Board& board);
   ~ChipGpioI2c();
   ChipGpioI2c(const ChipGpioI2c&) = delete;
@@ -71,24 +123,7 @@ class ChipGpioI2c {
   bool PinLevel(ChipPin pin) const;
 
  private:
-  struct Connection {
-    ChipPin pin;
-    unsigned port;
-    I2cLine line;
-    bool selected;
-    ChipPin select;
-    bool when;
-  };
-
-  uint32_t Stored(uint32_t reg) const;
-  bool Active(const Connection& c, uint32_t reg, uint32_t value) const;
-  bool DriverLevel(ChipPin pin, uint32_t reg, uint32_t value) const;
-  uint32_t ReadValue(uint32_t reg);
-  void Drive(uint32_t reg, uint32_t value);
-
   Board& board_;
-  std::vector<Connection> connections_;
-  std::vector<unsigned> ports_;
 };
 
 }  // namespace orvsim
