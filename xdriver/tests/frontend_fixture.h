@@ -1,7 +1,6 @@
 // The X driver front end in the X server stand-in: simulated boards, a
 // configuration file, the driver set up through its module record, the
-// server's probe and PreInit. The hardware library's parts not written yet
-// answer through their recording stand-ins. Each board's flash copy of its
+// server's probe and PreInit. Each board's flash copy of its
 // option ROM holds the board description the fixture chooses (connectors,
 // clock limits, board type); monitors sit on the boards' DDC lines.
 #pragma once
@@ -35,12 +34,9 @@
 
 namespace fetest {
 
-// What the board description of the simulated boards says.
-struct BoardDescription {
-  uint32_t outputs = 2;           // 1 to 4
-  uint32_t analogClock = 232000;  // kHz, types 0 and 1 (4 MHz units)
-  uint32_t secondClock = 168000;  // kHz, head 1 (4 MHz units)
-  uint32_t quadType = 0;          // a board type of the four-display series, 0 none
+// What the board description of the simulated boards says, and the
+// monitors on their outputs.
+struct BoardDescription : testsupport::DescribedBoard {
   // EDID blocks by output; an empty one leaves the output without monitor.
   std::map<uint32_t, std::vector<uint8_t>> edids;
 };
@@ -54,7 +50,7 @@ inline BoardDescription& Description() {
 // with the board description of Description().
 inline std::vector<uint8_t> DescriptionRom() {
   const BoardDescription& d = Description();
-  return testsupport::DescriptionRom({d.outputs, d.analogClock, d.secondClock, d.quadType});
+  return testsupport::DescriptionRom(d);
 }
 
 // A monitor's EDID: analog or digital, with a range descriptor.
