@@ -10,35 +10,28 @@
 #include <memory>
 
 #include "core/lnx_device.h"
+#include "kernel/tests/module_on_node.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
-#include "platform/kglue/node_bridge.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 #include "tests/standins/standin_log.h"
 
 namespace ktest {
 
-inline constexpr uint32_t kNodeMajor = 243;
-inline constexpr uint32_t kNodeMinor = 0;
-// Bus-master flags: command buffers in page-locked memory, four a stream.
-inline constexpr uint32_t kPageLockedBuffers = 0x300004;
-
 class NodeFixture : public ::testing::Test {
  protected:
   explicit NodeFixture(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
                        uint32_t bmFlags = kPageLockedBuffers)
-      : board(sim.AddBoard(config)), dma(board), irq(board), windows(board), bridge(glue) {
-    orvstandin::Reset();
-    dma.SetInterrupts(&irq);
-    glue.ServeDma(dma);
-    device = glue.AddBoard(board, kglue::BoardOptions{bmFlags, kNodeMinor, &irq});
-    glue.Load();
-    EXPECT_NE(glue.CreateDevice(device), nullptr);
-    box.ProvideKernelModule("orv", kNodeMajor, &bridge);
+      : board(sim.AddBoard(config)), dma(board), irq(board), windows(board),
+        // The stand-ins' log starts empty before the module loads.
+        module((orvstandin::Reset(), board), dma, irq, bmFlags),
+        glue(module.glue), device(module.device) {
+    EXPECT_TRUE(module.Ready());
+    module.ProvideTo(box);
     EXPECT_EQ(xf86LoadKernelModule("orv"), 1);
     box.MakeDirectories("/dev/orvane");
     node = std::make_unique<LnxDevice>(kNodeMinor);
@@ -51,8 +44,8 @@ class NodeFixture : public ::testing::Test {
   orvsim::DmaEngine dma;
   orvsim::InterruptController irq;
   orvsim::ApertureWindows windows;  // the processor reaches local memory through the slots
-  kglue::Glue glue;
-  kglue::NodeBridge bridge;
+  ModuleOnNode module;
+  kglue::Glue& glue;
   OrvDevice* device = nullptr;
   xstub::Sandbox box;
   std::unique_ptr<LnxDevice> node;
