@@ -316,13 +316,20 @@ uint32_t ApplyEAR547(PDEV* pdev) {
   HwWriteRegister(common, kRegEar138C, 0x00010001);
   HwWriteRegister(common, kReg2dControl, kControlInitial);
   HwWriteRegister(common, kRegEar1374, 0);
-  HwWriteRegister(common, kRegSyncTag, 8);
+  HwWriteRegister(common, kRegSyncTag, kEar547TagLow);
   const bool reached = PollUntil(
       [&] {
         const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
         return tag >= kEar547TagLow && tag <= kEar547TagHigh;
       },
       kWaitReads);
+  // The start-up tag goes to the engine past the shared tag counter. When
+  // no tag was issued yet it becomes the newest issued: the engine reports
+  // it (in the shared block when the kernel module runs the streams), and a
+  // reached tag newer than every issued one would make the never-drawn
+  // blocks (tag 0) read as busy and the next tag issued (8 again) read as
+  // reached before the engine ran its packets.
+  if (reached && shared->syncTagCounter == 0) shared->syncTagCounter = kEar547TagLow;
   return Waited(reached, "the engine's start-up tag") ? kKstrnSuccess : kKstrnKernelRefused;
 }
 

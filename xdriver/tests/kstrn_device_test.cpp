@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/bm_packets.h"
 #include "core/bm_prim_int.h"
 #include "core/lnx_device.h"
+#include "core/orv_abi.h"
 #include "core/pdev.h"
 #include "xdriver/kstrn_device.h"
 #include "xdriver/orv_kstrn.h"
@@ -135,6 +137,31 @@ TEST_F(KernelScreens, UnsupportedBitsPerPixelOrDesktopKindIsABadArgument) {
   }
   EXPECT_TRUE(kernel.CallsTo(0x14).empty());
   EXPECT_EQ(kernel.OpenCount(kMinor), 0u);
+}
+
+TEST_F(KernelScreens, TheStartUpTagCountsAsIssuedOnAFreshSharedBlock) {
+  KernelBoard(1);
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  PDEV* pdev = Rec(0)->pdev;
+  ASSERT_NE(pdev, nullptr);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  // issued: the counter before the start-up sequence; want: after it.
+  for (auto [issued, want] : {std::pair<uint32_t, uint32_t>{0, 8}, {0x40, 0x40}}) {
+    shared->syncTagCounter = issued;
+    ASSERT_EQ(ApplyEAR547(pdev), kKstrnSuccess);
+    EXPECT_EQ(shared->syncTagCounter, want) << issued;
+    // With the kernel module running the streams, the engine reports the
+    // tag it reached in the shared block.
+    const uint32_t reached = dma_.back()->ReachedTag();
+    ASSERT_EQ(reached, 8u);
+    shared->completedTag = reached;
+    // A block never drawn is idle, and the next tag issued waits for the
+    // engine instead of reading as reached already.
+    EXPECT_FALSE(BmSyncTagPending(0, shared->syncTagCounter, reached)) << issued;
+    const uint32_t next = BmNextSyncTag(shared->syncTagCounter);
+    shared->syncTagCounter = next;
+    EXPECT_TRUE(pdev->primInt->IsSyncTagPending(next)) << issued;
+  }
 }
 
 struct RotationCase {
