@@ -151,8 +151,11 @@ step_driver_draws() {
   # The board's description names two analog connectors, one for each
   # screen of the file: the four-display series' further outputs run through
   # an expansion module that the simulated board does not have.
+  # The driver runs without the kernel module: through it, the second head's
+  # text, images and spans do not come out right yet.
   mkdir -p "$run/tmp"
   TMPDIR="$run/tmp" "$main_draw" --config "$conf" --module "$x_driver_module" --out "$run" \
+    --no-kernel-module \
     --board "$board_ids" --memory 128 --outputs 2 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
   echo "Driver messages (all of them in $run/main-draw.log):"
   grep -E '^\((EE|WW)\)|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)' \

@@ -6,6 +6,7 @@
 //   orv_main_draw --config FILE --module orv_drv.so --out DIR
 //                 [--board CHIP:SUBSYSTEM] [--memory MB]
 //                 [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]
+//                 [--no-kernel-module]
 //
 // The machine: one board (chip and subsystem ids in hex, 5D63:0301 unless
 // given) of MB megabytes of memory (64 unless given) at the PCI location
@@ -13,7 +14,15 @@
 // ROM with a board description of N analog outputs (2 unless given) and its
 // video BIOS (the console in text mode 3), its engines, display
 // controllers, clocks and DDC lines; a monitor with the
-// EDID of FILE on each connector given (0 to 3). The program reads only
+// EDID of FILE on each connector given (0 to 3); the kernel module `orv`
+// loaded in the process with the board's device made, reached by the X
+// driver through the stand-in's device node, so the driver draws through
+// the kernel's DMA streams (without it, with --no-kernel-module, the driver
+// falls back to driving the DMA engine itself). The module is the kernel
+// core's test build, linked with the program: the shipped one cannot be
+// loaded while the kernel's 3D engine is not built. After the screens are
+// closed the board's device is destroyed and the module unloaded; anything
+// it or the driver left behind fails the run. The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
 // picture that differs, DIR/monitor-N-expected.png), beside the X server
 // stand-in's system root, a temporary directory under TMPDIR removed at
@@ -33,23 +42,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/board/chip_2d.h"
+#include "kernel/tests/module_on_node.h"
 #include "platform/board/chip_aperture.h"
-#include "platform/board/chip_clocks.h"
 #include "platform/board/chip_controllers.h"
-#include "platform/board/chip_display.h"
-#include "platform/board/chip_dma.h"
-#include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_picture.h"
-#include "platform/board/chip_rom_flash.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xaa_front.h"
+#include "tests/maindraw/machine.h"
 #include "tests/maindraw/png_file.h"
 #include "tests/maindraw/reference.h"
 #include "tests/maindraw/scene.h"
-#include "tests/support/description_rom.h"
 #include "tools/lib/parser/xconfig.h"
 
 namespace maindraw {
@@ -58,22 +62,11 @@ namespace {
 constexpr int kDiffers = 1;
 constexpr int kFailed = 2;
 
-struct Options {
-  std::string config;
-  std::string module;
-  std::string out;
-  uint16_t chip = 0x5D63;
-  uint16_t subsystem = 0x0301;
-  uint32_t memoryMB = 64;
-  std::map<unsigned, std::string> edids;
-  uint32_t outputs = 2;
-  bool spoil = false;
-};
-
 void Usage() {
   fprintf(stderr,
           "usage: orv_main_draw --config FILE --module FILE --out DIR [--board CHIP:SUBSYSTEM]\n"
-          "                     [--memory MB] [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]\n");
+          "                     [--memory MB] [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]\n"
+          "                     [--no-kernel-module]\n");
 }
 
 bool ParseNumber(const std::string& text, int base, uint64_t max, uint64_t* value) {
@@ -98,6 +91,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     };
     if (arg == "--spoil") {
       o.spoil = true;
+      continue;
+    }
+    if (arg == "--no-kernel-module") {
+      o.kernelModule = false;
       continue;
     }
     std::optional<std::string> v = value();
@@ -149,19 +146,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   return o;
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::nullopt;
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  const bool ok = !ferror(f);
-  fclose(f);
-  if (!ok) return std::nullopt;
-  return text;
-}
-
 // The PCI location the configuration's Device sections of the driver name,
 // through the configuration library; 1:0:0 when none names one. Null when
 // the file cannot be read or the sections name different boards.
@@ -202,56 +186,6 @@ std::optional<orvsim::PciLocation> BoardLocation(const std::string& path) {
   xf86freeConfig(file);
   if (!ok) return std::nullopt;
   return found.value_or(orvsim::PciLocation{1, 0, 0});
-}
-
-// The board, its monitors and the chip models the driver works against.
-struct Machine {
-  orvsim::Simulation sim;
-  orvsim::Board* board = nullptr;
-  std::unique_ptr<orvsim::ChipRomFlash> rom;
-  std::unique_ptr<orvsim::ChipDisplay> display;
-  std::unique_ptr<orvsim::ChipClocks> clocks;
-  std::unique_ptr<orvsim::ChipGpioI2c> pins;
-  std::unique_ptr<orvsim::DmaEngine> dma;
-  std::unique_ptr<orvsim::Engine2d> engine;
-  std::unique_ptr<orvsim::ApertureWindows> windows;
-};
-
-bool BuildMachine(const Options& o, const orvsim::PciLocation& at, Machine* m) {
-  orvsim::BoardConfig config;
-  config.device_id = o.chip;
-  config.subsystem_id = o.subsystem;
-  config.memory_size = uint64_t{o.memoryMB} << 20;
-  config.location = at;
-  // The option ROM with the board description, and its copy in the flash.
-  testsupport::DescribedBoard described;
-  described.outputs = o.outputs;
-  const std::vector<uint8_t> rom = testsupport::DescriptionRom(described);
-  config.rom_size = static_cast<uint32_t>(rom.size());
-  config.rom_image = rom;
-  m->board = &m->sim.AddBoard(config);
-  m->rom = std::make_unique<orvsim::ChipRomFlash>(*m->board);
-  m->rom->SetFlash(orvsim::FlashKind::kSst, rom);
-  m->board->SetLogging(false, false);
-  m->display = std::make_unique<orvsim::ChipDisplay>(*m->board);
-  m->clocks = std::make_unique<orvsim::ChipClocks>(*m->board);
-  m->pins = std::make_unique<orvsim::ChipGpioI2c>(*m->board);
-  m->pins->WireDefault();
-  m->dma = std::make_unique<orvsim::DmaEngine>(*m->board);
-  m->engine = std::make_unique<orvsim::Engine2d>(*m->board, *m->dma);
-  m->windows = std::make_unique<orvsim::ApertureWindows>(*m->board);
-  static constexpr unsigned kConnectorBus[4] = {orvsim::kBusDdcConnector0, orvsim::kBusDdcConnector1,
-                                                orvsim::kBusDdcConnector2, orvsim::kBusDdcConnector3};
-  for (const auto& [connector, path] : o.edids) {
-    std::optional<std::string> bytes = ReadFile(path);
-    if (!bytes || bytes->size() < 128 || bytes->size() % 128 != 0 || bytes->size() > 32768) {
-      fprintf(stderr, "orv_main_draw: %s is not an EDID (blocks of 128 bytes)\n", path.c_str());
-      return false;
-    }
-    m->board->I2c(kConnectorBus[connector])
-        .Emplace<orvsim::EdidEeprom>(std::vector<uint8_t>(bytes->begin(), bytes->end()));
-  }
-  return true;
 }
 
 // A screen as the driver left it after ScreenInit.
@@ -304,6 +238,27 @@ void PrintMessages(const xstub::Sandbox& box, size_t* printed) {
   }
 }
 
+// Destroys the board's device and unloads the kernel module once the
+// screens are closed, and checks that the module and the driver left nothing
+// behind: no open file, mapping, region, page or block of memory.
+bool UnloadKernelModule(ktest::ModuleOnNode& module) {
+  const kglue::Glue& glue = module.glue;
+  const size_t files = glue.OpenFileCount(), mappings = glue.LiveUserMappings();
+  const int unloaded = module.DestroyAndUnload();
+  const size_t regions = glue.LiveRegions(), pages = glue.LiveLockedPages();
+  const size_t blocks = glue.LiveBlocks().size(), misuses = glue.Misuses().size();
+  if (unloaded != 0 || files + mappings + regions + pages + blocks + misuses != 0) {
+    fprintf(stderr,
+            "orv_main_draw: the kernel module was left %zu open files and %zu mappings; after its unload"
+            " (answer %d) %zu regions, %zu locked pages and %zu blocks remain, %zu misuses\n",
+            files, mappings, unloaded, regions, pages, blocks, misuses);
+    for (const std::string& m : glue.Misuses()) fprintf(stderr, "  %s\n", m.c_str());
+    return false;
+  }
+  printf("Kernel module: the board's device destroyed, the module unloaded, nothing left\n");
+  return true;
+}
+
 int Run(const Options& o) {
   std::optional<std::string> configText = ReadFile(o.config);
   if (!configText) {
@@ -319,6 +274,17 @@ int Run(const Options& o) {
          o.chip, o.subsystem, o.memoryMB, at->bus, at->device, at->function);
   for (const auto& e : o.edids) printf(" %u", e.first);
   printf("\n");
+  // The kernel module as the machine's module loader leaves it. It outlives
+  // the X server stand-in, which reaches it through its device node.
+  std::optional<ktest::ModuleOnNode> module;
+  if (o.kernelModule) {
+    module.emplace(*machine.board, *machine.dma, *machine.irq);
+    if (!module->Ready()) {
+      fprintf(stderr, "orv_main_draw: the kernel module did not load or refused the board\n");
+      return kFailed;
+    }
+    printf("Kernel module: orv loaded (its test build: the 3D engine is not built), the board's device made\n");
+  }
 
   std::vector<Monitor> monitors;
   std::vector<ScreenState> screens;
@@ -331,6 +297,7 @@ int Run(const Options& o) {
     server.SetVbe(xstub::PciLocationId{static_cast<int>(at->bus), static_cast<int>(at->device),
                                        static_cast<int>(at->function)},
                   &bios);
+    if (module) module->ProvideTo(box);
     size_t printed = 0;
     if (!server.ReadConfig(*configText)) {
       fprintf(stderr, "orv_main_draw: the X server stand-in refused %s\n", o.config.c_str());
@@ -403,6 +370,7 @@ int Run(const Options& o) {
     server.CloseScreens();
     server.FreeScreens();
     PrintMessages(box, &printed);
+    if (module && !UnloadKernelModule(*module)) return kFailed;
 
     if (monitors.empty()) {
       fprintf(stderr, "orv_main_draw: no output shows a picture\n");
