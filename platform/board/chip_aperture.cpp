@@ -48,15 +48,18 @@ bool ApertureSlots::Resolve(uint32_t apertureOffset, uint32_t* localAddress) con
 }
 
 ApertureWindows::ApertureWindows(Board& board) : board_(board) {
-  for (unsigned i = 0; i < kApertureSlotCount; ++i) {
-    const uint32_t key = kApertureSlotStride * i;
-    board_.SetWriteHook(key, 4, [this, key](Board& b, RegAccess access, uint32_t value,
-                                            uint32_t /*stored*/) {
-      // Store the new key first, so the windows follow it.
-      const unsigned shift = 8 * (access.offset - key);
+  // The chip decodes a window from its slot's current words: a write of any
+  // of them (key or descriptor, in whatever order the slot is programmed)
+  // moves the windows.
+  for (unsigned i = 0; i < kApertureSlotCount * kApertureSlotStride / 4; ++i) {
+    const uint32_t word = 4 * i;
+    board_.SetWriteHook(word, 4, [this, word](Board& b, RegAccess access, uint32_t value,
+                                              uint32_t /*stored*/) {
+      // Store the new word first, so the windows follow it.
+      const unsigned shift = 8 * (access.offset - word);
       const uint32_t mask = access.width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * access.width)) - 1);
-      const uint32_t whole = (b.Peek(key, 4) & ~(mask << shift)) | ((value & mask) << shift);
-      b.Poke(key, 4, whole);
+      const uint32_t whole = (b.Peek(word, 4) & ~(mask << shift)) | ((value & mask) << shift);
+      b.Poke(word, 4, whole);
       Apply();
       return value;
     });
@@ -65,7 +68,7 @@ ApertureWindows::ApertureWindows(Board& board) : board_(board) {
 }
 
 ApertureWindows::~ApertureWindows() {
-  for (unsigned i = 0; i < kApertureSlotCount; ++i) board_.ClearHooks(kApertureSlotStride * i);
+  for (unsigned i = 0; i < kApertureSlotCount * kApertureSlotStride / 4; ++i) board_.ClearHooks(4 * i);
   board_.UnmapMemoryWindows();
 }
 

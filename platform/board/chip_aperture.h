@@ -63,7 +63,8 @@ class ApertureSlots {
 // the frame buffer, or of local memory). A processor write through a window
 // thus lands in local memory at the surface's address, in either bank. The
 // model maps whole pages: a window whose offset or local address is not
-// page-aligned keeps the plain view. Every write of a key register re-applies
+// page-aligned keeps the plain view. Every write of a slot word (key or
+// descriptor, programmed in any order) re-applies
 // the windows; the destructor removes the hooks and restores the plain view.
 class ApertureWindows {
  public:

@@ -247,7 +247,7 @@ void DmaEngine::Word(uint32_t word, Cursor& cursor) {
   if (d.left == 0 && d.repeatLeft > 0) {
     // A repeated header takes no word of its own: this word is its first data.
     --d.repeatLeft;
-    StartHeader(d.repeatHeader);
+    StartHeader(repeat_header_);
     SkipPadding();
   }
   if (d.left == 0) {
@@ -286,7 +286,7 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
     decoder_.repeatLeft = data;
     return;
   }
-  if (index == kDmaIndexRepeatHeader) decoder_.repeatHeader = data;
+  if (index == kDmaIndexRepeatHeader) repeat_header_ = data;
   const uint32_t reg = kDmaRegWindow + 4u * index;
   writes_.push_back(RegWrite{reg, data});
   board_.Poke(reg, 4, data);

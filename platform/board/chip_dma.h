@@ -194,7 +194,6 @@ class DmaEngine {
     bool counterPending = false;
     uint32_t counter = 0;
     uint32_t execStart = 0;
-    uint32_t repeatHeader = 0;  // loaded through index 0x22
     uint32_t repeatLeft = 0;    // headers still to be taken from it
   };
 
@@ -228,6 +227,9 @@ class DmaEngine {
 
   // Decoder state; it carries over from one range to the next.
   Decoder decoder_;
+  // The repeat header (index 0x22, register 0x1088): engine state, kept
+  // across ranges, executed ones included, not state of one range's parse.
+  uint32_t repeat_header_ = 0;
   // An event pause: where fetching stands until the end is written again.
   bool paused_ = false;
   Cursor pause_ = {};

@@ -195,6 +195,24 @@ TEST_F(KernelStreamTest, AnExecutePacketRunsItsRangeAndTheOuterRangeGoesOn) {
   EXPECT_TRUE(engine.DecodeErrors().empty());
 }
 
+TEST_F(KernelStreamTest, TheRepeatHeaderIsEngineStateAcrossExecutedRanges) {
+  // The first executed range loads the repeat header; the second repeats it
+  // without loading it; the kernel's own stream then repeats what was loaded.
+  const uint32_t outer = kBase, first = kBase + 0x800, second = kBase + 0xA00;
+  PutSystem(first, {0x21212122, 0x2121C3C2, 0x21212123, 1, 0x41, 0x42});
+  PutSystem(second, {0x21212123, 2, 0x51, 0x52, 0x61, 0x62});
+  PutSystem(outer, {0x20292820, 0, first | 1, (first + 24) | kBusPciLocked, 0,
+                    0x20292820, 0, second | 1, (second + 24) | kBusPciLocked, 0,
+                    0x21212123, 1, 0x71, 0x72});
+  Go(outer, (outer + 56) | kBusPciLocked);
+  std::vector<W> drawn;
+  for (const W& w : engine.Writes())
+    if (w.reg == 0x1308 || w.reg == 0x130C) drawn.push_back(w);
+  EXPECT_EQ(drawn, (std::vector<W>{{0x1308, 0x41}, {0x130C, 0x42}, {0x1308, 0x51}, {0x130C, 0x52},
+                                   {0x1308, 0x61}, {0x130C, 0x62}, {0x1308, 0x71}, {0x130C, 0x72}}));
+  EXPECT_TRUE(engine.DecodeErrors().empty());
+}
+
 TEST_F(KernelStreamTest, AnEventPausesUntilTheEndIsWrittenAgain) {
   board.RegWrite(kIrqRegEnable, 4, kIrqEngine);
   // The event tag packet: tag, engine mode, then the event, then padding.

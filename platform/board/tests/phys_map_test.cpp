@@ -247,6 +247,23 @@ void ProgramSlot(Board& board, unsigned slot, uint32_t offset, uint32_t desc0) {
   board.RegWrite(reg, 4, offset | kApertureKeyEnable);
 }
 
+TEST_F(MemoryWindowTest, AWindowFollowsItsDescriptorWrittenAfterTheKey) {
+  ApertureWindows windows(*board);
+  // Key first, then the descriptor words, as the kernel programs a slot;
+  // then the same slot moved to another surface by its address word alone.
+  const uint32_t reg = kApertureSlotStride * 2;
+  board->RegWrite(reg, 4, 0x40000 | kApertureKeyEnable);
+  board->RegWrite(reg + 4, 4, kLocalBankB + 0x8000);
+  board->RegWrite(reg + 8, 4, 0);
+  board->RegWrite(reg + 12, 4, 0);
+  board->Memory()[0x40010] = 0x5A;
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x8010], 0x5A);
+  board->RegWrite(reg + 4, 4, 0x200000);
+  board->Memory()[0x40010] = 0x6B;
+  EXPECT_EQ(board->LocalMemory()[0x200010], 0x6B);
+  EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x8010], 0x5A);
+}
+
 TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) {
   ApertureWindows windows(*board);
   ProgramSlot(*board, 0, 0x0, 0x100000);                // bank A surface
