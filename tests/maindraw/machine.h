@@ -32,7 +32,6 @@ struct Options {
   std::map<unsigned, std::string> edids;
   uint32_t outputs = 2;
   bool spoil = false;
-  bool kernelModule = true;  // false: the X driver finds no kernel module
 };
 
 // The board, its monitors and the chip models the driver works against.

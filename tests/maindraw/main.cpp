@@ -6,7 +6,6 @@
 //   orv_main_draw --config FILE --module orv_drv.so --out DIR
 //                 [--board CHIP:SUBSYSTEM] [--memory MB]
 //                 [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]
-//                 [--no-kernel-module]
 //
 // The machine: one board (chip and subsystem ids in hex, 5D63:0301 unless
 // given) of MB megabytes of memory (64 unless given) at the PCI location
@@ -17,8 +16,7 @@
 // EDID of FILE on each connector given (0 to 3); the kernel module `orv`
 // loaded in the process with the board's device made, reached by the X
 // driver through the stand-in's device node, so the driver draws through
-// the kernel's DMA streams (without it, with --no-kernel-module, the driver
-// falls back to driving the DMA engine itself). The module is the kernel
+// the kernel's DMA streams. The module is the kernel
 // core's test build, linked with the program: the shipped one cannot be
 // loaded while the kernel's 3D engine is not built. After the screens are
 // closed the board's device is destroyed and the module unloaded; anything
@@ -65,8 +63,7 @@ constexpr int kFailed = 2;
 void Usage() {
   fprintf(stderr,
           "usage: orv_main_draw --config FILE --module FILE --out DIR [--board CHIP:SUBSYSTEM]\n"
-          "                     [--memory MB] [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]\n"
-          "                     [--no-kernel-module]\n");
+          "                     [--memory MB] [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]\n");
 }
 
 bool ParseNumber(const std::string& text, int base, uint64_t max, uint64_t* value) {
@@ -91,10 +88,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     };
     if (arg == "--spoil") {
       o.spoil = true;
-      continue;
-    }
-    if (arg == "--no-kernel-module") {
-      o.kernelModule = false;
       continue;
     }
     std::optional<std::string> v = value();
@@ -276,15 +269,12 @@ int Run(const Options& o) {
   printf("\n");
   // The kernel module as the machine's module loader leaves it. It outlives
   // the X server stand-in, which reaches it through its device node.
-  std::optional<ktest::ModuleOnNode> module;
-  if (o.kernelModule) {
-    module.emplace(*machine.board, *machine.dma, *machine.irq);
-    if (!module->Ready()) {
-      fprintf(stderr, "orv_main_draw: the kernel module did not load or refused the board\n");
-      return kFailed;
-    }
-    printf("Kernel module: orv loaded (its test build: the 3D engine is not built), the board's device made\n");
+  ktest::ModuleOnNode module(*machine.board, *machine.dma, *machine.irq);
+  if (!module.Ready()) {
+    fprintf(stderr, "orv_main_draw: the kernel module did not load or refused the board\n");
+    return kFailed;
   }
+  printf("Kernel module: orv loaded (its test build: the 3D engine is not built), the board's device made\n");
 
   std::vector<Monitor> monitors;
   std::vector<ScreenState> screens;
@@ -297,7 +287,7 @@ int Run(const Options& o) {
     server.SetVbe(xstub::PciLocationId{static_cast<int>(at->bus), static_cast<int>(at->device),
                                        static_cast<int>(at->function)},
                   &bios);
-    if (module) module->ProvideTo(box);
+    module.ProvideTo(box);
     size_t printed = 0;
     if (!server.ReadConfig(*configText)) {
       fprintf(stderr, "orv_main_draw: the X server stand-in refused %s\n", o.config.c_str());
@@ -370,7 +360,7 @@ int Run(const Options& o) {
     server.CloseScreens();
     server.FreeScreens();
     PrintMessages(box, &printed);
-    if (module && !UnloadKernelModule(*module)) return kFailed;
+    if (!UnloadKernelModule(module)) return kFailed;
 
     if (monitors.empty()) {
       fprintf(stderr, "orv_main_draw: no output shows a picture\n");
