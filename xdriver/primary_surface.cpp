@@ -20,13 +20,29 @@ LSIZE PrimaryDesktopSize(const PDEV* pdev) {
 
 namespace {
 
+// The lines the primary surface's block holds. The head's memory lines (its
+// desktop and the off-screen lines behind it, which the X server's
+// framebuffer manager hands out from the surface's start) are the head's
+// own: the block covers them, so that no other surface (another head's
+// primary surface among them) is placed there. Under a quarter turn in
+// hardware the X server draws into a bitmap of its own and the primary
+// surface is only what is displayed.
+uint32_t PrimaryLines(const PDEV* pdev, uint32_t pitch, uint32_t desktopHeight) {
+  if ((pdev->bindingFlags & (kPdevRotateCW | kPdevRotateCCW)) != 0 || pitch == 0) return desktopHeight;
+  const VideoMode& mode = pdev->mode;
+  const uint64_t lines = (uint64_t{mode.lines} * mode.virtualWidth + pitch - 1) / pitch;
+  if (lines <= desktopHeight) return desktopHeight;
+  return lines < kDescHeightMask ? static_cast<uint32_t>(lines) : kDescHeightMask;
+}
+
 void DescribePrimary(PDEV* pdev) {
   Data2d& data = pdev->data2d;
   const LSIZE desktop = PrimaryDesktopSize(pdev);
   DeviceBitmap& primary = data.Primary();
   primary.memoryId = data.memoryId;
-  primary.Describe(pdev, (static_cast<uint32_t>(desktop.width) + 31) & 0x3FE0, k2dLayoutBitmap,
-                   pdev->mode.pixelFormat, static_cast<uint32_t>(desktop.height), k2dMemoryPrimary,
+  const uint32_t pitch = (static_cast<uint32_t>(desktop.width) + 31) & 0x3FE0;
+  primary.Describe(pdev, pitch, k2dLayoutBitmap, pdev->mode.pixelFormat,
+                   PrimaryLines(pdev, pitch, static_cast<uint32_t>(desktop.height)), k2dMemoryPrimary,
                    k2dLocationLocal);
 }
 

@@ -16,7 +16,10 @@
 // EDID of FILE on each connector given (0 to 3); the kernel module `orv`
 // loaded in the process with the board's device made, reached by the X
 // driver through the stand-in's device node, so the driver draws through
-// the kernel's DMA streams. The module is the kernel
+// the kernel's DMA streams. After the scene each screen's largest off-screen
+// area (what its framebuffer manager hands out) is filled through the
+// screen's framebuffer, as a pixmap kept there would be: it must not show
+// on any monitor. The module is the kernel
 // core's test build, linked with the program: the shipped one cannot be
 // loaded while the kernel's 3D engine is not built. After the screens are
 // closed the board's device is destroyed and the module unloaded; anything
@@ -46,6 +49,7 @@
 #include "platform/board/chip_picture.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/sandbox.h"
+#include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xaa_front.h"
 #include "tests/maindraw/machine.h"
@@ -212,6 +216,28 @@ bool PixelOfScreen(const ScreenState& s, uint64_t byte, int* x0, int* y0) {
   return true;
 }
 
+// Takes the largest area the screen's framebuffer manager hands out and
+// fills it through the screen's framebuffer, as a pixmap kept there would be
+// drawn; the area is given back. True also when the screen has no manager
+// or nothing to hand out.
+bool FillOffscreenArea(ScreenPtr screen) {
+  int w = 0, h = 0;
+  if (!xf86QueryLargestOffscreenArea(screen, &w, &h, 0, 0, 0) || w <= 0 || h <= 0) return true;
+  FBAreaPtr area = xf86AllocateOffscreenArea(screen, w, h, 0, nullptr, nullptr, nullptr);
+  PixmapPtr pixmap = fbGetScreenPixmap(screen);
+  if (area == nullptr || pixmap == nullptr || pixmap->devPrivate == nullptr) return false;
+  const BoxRec box = area->box;
+  printf("Screen %d: off-screen area (%d,%d)-(%d,%d) filled\n", screen->myNum, box.x1, box.y1, box.x2,
+         box.y2);
+  const size_t bytes = static_cast<size_t>(pixmap->bitsPerPixel / 8);
+  uint8_t* base = static_cast<uint8_t*>(pixmap->devPrivate);
+  for (int y = box.y1; y < box.y2; ++y)
+    memset(base + static_cast<size_t>(y) * static_cast<size_t>(pixmap->devKind) + static_cast<size_t>(box.x1) * bytes,
+           0xA5, static_cast<size_t>(box.x2 - box.x1) * bytes);
+  xf86FreeOffscreenArea(area);
+  return true;
+}
+
 // The messages logged since the last call, tagged as the X server's log
 // tags them.
 void PrintMessages(const xstub::Sandbox& box, size_t* printed) {
@@ -329,6 +355,16 @@ int Run(const Options& o) {
     }
     server.RunMainLoop(1);
     PrintMessages(box, &printed);
+    // What the framebuffer manager hands out is the screen's own memory:
+    // pixmaps kept there are drawn through the screen's framebuffer. Each
+    // screen's largest off-screen area is filled so, and no monitor's
+    // picture may change for it.
+    for (int i = 0; i < server.NumScreens(); ++i) {
+      if (!FillOffscreenArea(xf86Screens[i]->pScreen)) {
+        fprintf(stderr, "orv_main_draw: screen %d: its off-screen area could not be filled\n", i);
+        return kFailed;
+      }
+    }
 
     static constexpr struct {
       orvsim::BoardOutput output;
