@@ -18,21 +18,27 @@ LSIZE PrimaryDesktopSize(const PDEV* pdev) {
   return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 
-namespace {
-
-// The lines the primary surface's block holds. The head's memory lines (its
-// desktop and the off-screen lines behind it, which the X server's
-// framebuffer manager hands out from the surface's start) are the head's
-// own: the block covers them, so that no other surface (another head's
-// primary surface among them) is placed there. Under a quarter turn in
-// hardware the X server draws into a bitmap of its own and the primary
-// surface is only what is displayed.
-uint32_t PrimaryLines(const PDEV* pdev, uint32_t pitch, uint32_t desktopHeight) {
-  if ((pdev->bindingFlags & (kPdevRotateCW | kPdevRotateCCW)) != 0 || pitch == 0) return desktopHeight;
+// The head's memory lines (its desktop and the off-screen lines behind it,
+// which the X server's framebuffer manager hands out from the start of the
+// surface it draws into) are the head's own: that surface's block covers
+// them, so that no other surface (another head's primary surface among
+// them) is placed there.
+uint32_t HeadMemoryLines(const PDEV* pdev, uint32_t pitch, uint32_t desktopHeight) {
+  if (pitch == 0) return desktopHeight;
   const VideoMode& mode = pdev->mode;
   const uint64_t lines = (uint64_t{mode.lines} * mode.virtualWidth + pitch - 1) / pitch;
   if (lines <= desktopHeight) return desktopHeight;
   return lines < kDescHeightMask ? static_cast<uint32_t>(lines) : kDescHeightMask;
+}
+
+namespace {
+
+// The lines the primary surface's block holds. Under a quarter turn in
+// hardware the X server draws into a bitmap of its own and the primary
+// surface is only what is displayed.
+uint32_t PrimaryLines(const PDEV* pdev, uint32_t pitch, uint32_t desktopHeight) {
+  if ((pdev->bindingFlags & (kPdevRotateCW | kPdevRotateCCW)) != 0) return desktopHeight;
+  return HeadMemoryLines(pdev, pitch, desktopHeight);
 }
 
 void DescribePrimary(PDEV* pdev) {

@@ -10,6 +10,11 @@ class PDEV;
 // The desktop the primary surface covers: the virtual size when the mode
 // record carries it, else the visible size.
 LSIZE PrimaryDesktopSize(const PDEV* pdev);
+// The lines at `pitch` pixels that hold the head's memory lines (its
+// desktop and the off-screen lines the X server's framebuffer manager hands
+// out behind it): never fewer than `desktopHeight`, at most a descriptor's
+// height.
+uint32_t HeadMemoryLines(const PDEV* pdev, uint32_t pitch, uint32_t desktopHeight);
 
 // Row 15: describes the primary bitmap from the device's mode.
 bool InitPrimarySurface(PDEV* pdev);

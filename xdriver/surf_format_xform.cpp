@@ -42,11 +42,15 @@ DeviceBitmap* PlacedPrimary(PDEV* pdev) {
 }
 
 // Describes the device's second embedded bitmap for a desktop of `size`.
+// The X server draws into it, off-screen pixmaps included: the framebuffer
+// manager hands out the head's memory lines below the desktop from its
+// start, so it holds them all. The copies read only the desktop.
 DeviceBitmap& DescribeXformBitmap(PDEV* pdev, LSIZE size) {
   DeviceBitmap& b = pdev->data2d.bitmaps[1];
   b.memoryId = pdev->data2d.memoryId;
-  b.Describe(pdev, (static_cast<uint32_t>(size.width) + 31) & 0x3FE0, k2dLayoutBitmap,
-             pdev->mode.pixelFormat & 0x3F, static_cast<uint32_t>(size.height), k2dMemoryPrimary,
+  const uint32_t pitch = (static_cast<uint32_t>(size.width) + 31) & 0x3FE0;
+  b.Describe(pdev, pitch, k2dLayoutBitmap, pdev->mode.pixelFormat & 0x3F,
+             HeadMemoryLines(pdev, pitch, static_cast<uint32_t>(size.height)), k2dMemoryPrimary,
              k2dLocationLocal);
   return b;
 }
@@ -108,8 +112,12 @@ void SurfFormatXform_8to10(const PostDrawXform* x) {
   LRECT r = x->rects[index];
   if (r.left < 0) r.left = 0;
   if (r.top < 0) r.top = 0;
-  if (r.right > static_cast<int32_t>(x->source->width)) r.right = static_cast<int32_t>(x->source->width);
-  if (r.bottom > static_cast<int32_t>(x->source->height)) r.bottom = static_cast<int32_t>(x->source->height);
+  // Only the desktop is copied: the bitmap's lines below it hold off-screen
+  // pixmaps.
+  const int32_t width = static_cast<int32_t>(x->width < x->source->width ? x->width : x->source->width);
+  const int32_t height = static_cast<int32_t>(x->height < x->source->height ? x->height : x->source->height);
+  if (r.right > width) r.right = width;
+  if (r.bottom > height) r.bottom = height;
   if (r.left >= r.right || r.top >= r.bottom) return;
   // The displayed surface is drawn, the X server's bitmap read.
   DevBitXform_8To10(x->destination, x->source, &r, &r);

@@ -13,6 +13,7 @@
 #include "core/bm_transform.h"
 #include "core/pdev.h"
 #include "core/tests/pdev_fixture.h"
+#include "platform/xserver/screen_layer.h"
 #include "platform/xserver/xaa_front.h"
 #include "xdriver/dps_manager.h"
 #include "xdriver/feature_mgr.h"
@@ -30,6 +31,31 @@ using fetest::Screens;
 uint32_t& Pixel(orvsim::Board& board, const DeviceBitmap& b, int x, int y) {
   return *reinterpret_cast<uint32_t*>(board.LocalMemory() + (b.addressWord & ~3u) +
                                       (static_cast<size_t>(y) * b.width + static_cast<size_t>(x)) * 4);
+}
+
+// The largest area the screen's framebuffer manager hands out (a pixmap
+// kept off-screen) lies in the transform's bitmap, which is the framebuffer
+// layer's base, and in no other surface's memory: its bytes from the base
+// end inside the bitmap's block and miss the displayed surface's block.
+void ExpectOffscreenAreaInsideBitmap(ScrnInfoPtr scrn, const DeviceBitmap& drawn, const DeviceBitmap& primary) {
+  int w = 0, h = 0;
+  ASSERT_TRUE(xf86QueryLargestOffscreenArea(scrn->pScreen, &w, &h, 0, 0, 0));
+  FBAreaPtr area = xf86AllocateOffscreenArea(scrn->pScreen, w, h, 0, nullptr, nullptr, nullptr);
+  ASSERT_NE(area, nullptr);
+  const BoxRec b = area->box;
+  xf86FreeOffscreenArea(area);
+  EXPECT_GE(b.y1, scrn->virtualY) << "below the desktop";
+  const uint64_t line = static_cast<uint64_t>(scrn->displayWidth) * (scrn->bitsPerPixel / 8);
+  const uint64_t first = static_cast<uint64_t>(b.y1) * line + static_cast<uint64_t>(b.x1) * (scrn->bitsPerPixel / 8);
+  const uint64_t end = static_cast<uint64_t>(b.y2 - 1) * line + static_cast<uint64_t>(b.x2) * (scrn->bitsPerPixel / 8);
+  ASSERT_NE(drawn.block, nullptr);
+  ASSERT_NE(primary.block, nullptr);
+  EXPECT_LE(end, drawn.block->size) << "area (" << b.x1 << "," << b.y1 << ")-(" << b.x2 << "," << b.y2
+                                    << ") runs past the bitmap's block";
+  const uint64_t at = drawn.addressWord & ~3u;
+  const uint64_t primaryAt = primary.addressWord & ~3u;
+  EXPECT_TRUE(at + end <= primaryAt || primaryAt + primary.block->size <= at + first)
+      << "the area overlaps the displayed surface";
 }
 
 // Draws the copies the engine was sent since the last call.
@@ -63,6 +89,7 @@ TEST_F(Screens, EightToTenBitsReachTheDisplayThroughXaaSyncAndTheBlockHandler) {
   rec->fbBase[rec->fbOffset + (7 * 1024 + 3) * 4] = 0x77;
   EXPECT_EQ(Pixel(board, drawn, 3, 7) & 0xFF, 0x77u) << "the framebuffer layer draws into the bitmap";
   EXPECT_EQ(rec->displayOffset, primary.block->offset) << "the display stays on the primary";
+  ExpectOffscreenAreaInsideBitmap(xf86Screens[0], drawn, primary);
   orvsim::DmaEngine& dma = *dma_[0];
 
   // An XAA rectangle: drawn by the 2D engine into the bitmap, copied into
@@ -104,6 +131,13 @@ TEST_F(Screens, EightToTenBitsReachTheDisplayThroughXaaSyncAndTheBlockHandler) {
   // Nothing pending: the next sleep sends nothing.
   server.RunMainLoop(1);
   EXPECT_TRUE(dma.Writes().empty());
+  // Drawing that reaches into the off-screen lines (a pixmap kept there) is
+  // copied only as far as the desktop goes.
+  PostDrawXformAddBox(pdev, 0, 700, 1024, 1100);
+  server.RunMainLoop(1);
+  const samplertest::TexturedRectangle clamped = RunCopies(board, dma);
+  EXPECT_EQ(clamped.corners[0].y, 700);
+  EXPECT_EQ(clamped.corners[2].y, 768) << "not past the desktop";
 
   // The device stop gives the drawing back to the primary and the bitmap's
   // memory back; the start sets the copy up again.
@@ -133,10 +167,11 @@ TEST_F(KernelScreens, APivotedScreenIsTurnedIntoTheDisplayAtEachVerticalSync) {
   EXPECT_EQ(primary.width, 1024u) << "the display is the monitor's";
   EXPECT_EQ(primary.height, 768u);
   EXPECT_EQ(desktop.width, 768u) << "the X server's desktop";
-  EXPECT_EQ(desktop.height, 1024u);
+  EXPECT_EQ(desktop.height, 1536u) << "the desktop and the head's off-screen lines behind it";
   rec->fbBase[rec->fbOffset + (5 * 768 + 2) * 4] = 0x77;
   EXPECT_EQ(Pixel(board, desktop, 2, 5) & 0xFF, 0x77u) << "the framebuffer layer draws into the bitmap";
   EXPECT_EQ(rec->displayOffset, primary.block->offset);
+  ExpectOffscreenAreaInsideBitmap(scrn, desktop, primary);
   // The mode set-up started the features: the pivot's VSync request is on.
   BmXformInt* xform = pdev->featureMgr->xformInterfaces[0];
   ASSERT_NE(xform, nullptr);
