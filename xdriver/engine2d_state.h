@@ -55,6 +55,10 @@ inline uint32_t Replicate2d(uint32_t value, uint32_t bitsPerPixel) {
 // chip is bounded by it, and a wait that gives up is logged.
 inline constexpr uint32_t kEngineWaitPolls = 1000000;
 
+// Tags of the transfers' scratch ranges carry this bit; the engine's tag
+// compare ignores the low three bits.
+inline constexpr uint32_t k2dTransferTagMark = 0x4;
+
 // The next sync tag (the counter plus 8, never 0), stored back as the counter.
 uint32_t Sync2dNewTag(SharedLockedData_t* shared);
 // Bit 0 of the primary interface's posting flags: ORed into every tag word.

@@ -39,8 +39,6 @@ void PutBlock(ORVRec* rec, const DgaBlock& b) {
 
 XAAInfoRecPtr XaaOf(ScrnInfoPtr screen) { return static_cast<XAAInfoRecPtr>(ORVPTR(screen)->pXaaInfo); }
 
-uint8_t* HeadFramebuffer(const ORVRec* rec) { return rec->fbBase != nullptr ? rec->fbBase + rec->fbOffset : nullptr; }
-
 void Copy(ScrnInfoPtr screen, int srcx, int srcy, int w, int h, int dstx, int dsty, int trans) {
   XAAInfoRecPtr xaa = XaaOf(screen);
   if (xaa == nullptr || xaa->SetupForScreenToScreenCopy == nullptr ||
@@ -68,11 +66,7 @@ DGAFunctionRec g_dgaFunctions = {
 
 }  // namespace
 
-int ORVCountBits(uint32_t mask) {
-  int n = 0;
-  for (; mask != 0; mask &= mask - 1) ++n;
-  return n;
-}
+int ORVCountBits(uint32_t mask) { return __builtin_popcount(mask); }
 
 Bool ORVDGAInit(ScreenPtr pScreen) {
   ScrnInfoPtr screen = xf86Screens[pScreen->myNum];
@@ -117,7 +111,7 @@ Bool ORVDGAInit(ScreenPtr pScreen) {
     d.pixmapHeight = d.imageHeight;
     d.maxViewportX = d.imageWidth - m->HDisplay;
     d.maxViewportY = d.imageHeight > m->VDisplay ? d.imageHeight - m->VDisplay : 0;
-    d.address = HeadFramebuffer(rec);
+    d.address = ORVHeadFramebuffer(rec);
   }
   xfree(rec->dgaModes);
   rec->dgaModes = modes;

@@ -259,3 +259,9 @@ static_assert(sizeof(ORVRec) == 2112);
 
 // The screen's record, or the entity's.
 inline ORVRec* ORVPTR(ScrnInfoPtr screen) { return static_cast<ORVRec*>(screen->driverPrivate); }
+
+// The head's primary surface in the mapped frame buffer, or null before
+// the frame buffer is mapped.
+inline uint8_t* ORVHeadFramebuffer(const ORVRec* rec) {
+  return rec->fbBase != nullptr ? rec->fbBase + rec->fbOffset : nullptr;
+}

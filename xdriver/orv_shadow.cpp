@@ -8,8 +8,6 @@
 
 namespace {
 
-uint8_t* HeadFramebuffer(const ORVRec* rec) { return rec->fbBase != nullptr ? rec->fbBase + rec->fbOffset : nullptr; }
-
 // Tiles of the rotation: the source rows and columns of one tile stay in
 // the cache while the framebuffer rows of the tile are written.
 constexpr int kTile = 64;
@@ -133,7 +131,7 @@ using RotateBoxFn = void (*)(uint8_t*, size_t, const uint8_t*, size_t, int, int,
 
 void RefreshRotated(ScrnInfoPtr screen, int count, BoxPtr boxes, int bytes, RotateBoxFn rotate) {
   ORVRec* rec = ORVPTR(screen);
-  uint8_t* fb = HeadFramebuffer(rec);
+  uint8_t* fb = ORVHeadFramebuffer(rec);
   if (fb == nullptr || rec->shadowPtr == nullptr || boxes == nullptr || rec->shadowRotate == 0) return;
   const int width = screen->virtualX, height = screen->virtualY;
   const int group = 4 / bytes;
@@ -149,7 +147,7 @@ void RefreshRotated(ScrnInfoPtr screen, int count, BoxPtr boxes, int bytes, Rota
 // own pitch; the columns stop at the framebuffer's width.
 void CopyBoxes(ScrnInfoPtr screen, int count, BoxPtr boxes, bool toFramebuffer) {
   ORVRec* rec = ORVPTR(screen);
-  uint8_t* fb = HeadFramebuffer(rec);
+  uint8_t* fb = ORVHeadFramebuffer(rec);
   if (fb == nullptr || rec->shadowPtr == nullptr || boxes == nullptr) return;
   const int bytes = screen->bitsPerPixel / 8;
   const size_t fbPitch = static_cast<size_t>(((screen->displayWidth * screen->bitsPerPixel + 31) >> 5) * 4);

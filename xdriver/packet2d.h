@@ -22,3 +22,6 @@ inline bool Write2dPacket(BmPrimInt* prim, std::initializer_list<uint32_t> words
 inline uint32_t Xy2d(int32_t x, int32_t y) {
   return static_cast<uint32_t>(y) << 16 | (static_cast<uint32_t>(x) & 0xFFFF);
 }
+
+// A size the same way: the height in the high half, the width in the low.
+inline uint32_t Size2d(int32_t width, int32_t height) { return Xy2d(width, height); }

@@ -19,9 +19,6 @@ constexpr uint32_t kRopCopy = k2dRopCopy << k2dRopShift;
 constexpr uint32_t kFromScratch = k2dOpCopy | 3u << k2dSourceShift;
 // A copy into descriptor 3 with the copy raster operation.
 constexpr uint32_t kIntoScratch = k2dOpCopy | kRopCopy | 3u << k2dDestShift;
-// Tags of the transfers' scratch ranges carry this bit; the engine's tag
-// compare ignores the low three bits.
-constexpr uint32_t kTransferTagMark = 0x4;
 constexpr uint32_t kAllOnes = 0xFFFFFFFF;
 
 constexpr uint32_t kUploadAlign = 64;     // bytes
@@ -37,8 +34,6 @@ constexpr uint32_t kTmpBankB = 19;
 constexpr uint32_t kTmpBankA = 21;
 
 uint32_t PixelShift(uint32_t bytes) { return bytes >= 4 ? 2 : (bytes == 2 ? 1 : 0); }
-
-uint32_t SizeWord(uint32_t width, uint32_t rows) { return rows << 16 | (width & 0xFFFF); }
 
 // Rows of `rowBytes` from one pitch to another: one block when both are
 // packed.
@@ -108,15 +103,15 @@ void Upload(PDEV* pdev, DeviceBitmap* bitmap, const uint8_t* src, int32_t pitch,
     temp->CloseSurfaceWrite();
 
     const uint32_t tag = Sync2dNewTag(shared);
-    const uint32_t tagWord = tag | kTransferTagMark | Sync2dStreamBit(prim);
+    const uint32_t tagWord = tag | k2dTransferTagMark | Sync2dStreamBit(prim);
     if (converter == nullptr) {
       Write2dPacket(prim, {PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo), offset >> shift,
-                           Xy2d(dst->left, top), SizeWord(static_cast<uint32_t>(width), rows)});
+                           Xy2d(dst->left, top), Size2d(width, static_cast<int32_t>(rows))});
       Write2dPacket(prim, {PacketHeader(k2dIdxForeground, k2dIdxSyncTag), transColour, tagWord});
     } else {
       Write2dPacket(prim, {PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo, k2dIdxSyncZero),
                            offset >> shift, Xy2d(dst->left, top),
-                           SizeWord(static_cast<uint32_t>(width), rows), 0});
+                           Size2d(width, static_cast<int32_t>(rows)), 0});
       Write2dPacket(prim, {PacketHeader(k2dIdxSyncTag), tagWord});
     }
     buffer->SetRangeTag(tag);
@@ -192,7 +187,7 @@ void XferVidToNative(PDEV* pdev, DeviceBitmap* bitmap, void* dst, int32_t pitch,
         (rows * tilePitch * bytes + kReadBackAlign - 1) & ~(kReadBackAlign - 1));
     Write2dPacket(prim, {PacketHeader(k2dIdxDescAddress3, k2dIdxControl, k2dIdxStart, k2dIdxSizeGo),
                          offset + third->addressWord, control, Xy2d(srcPoint->x, y),
-                         SizeWord(static_cast<uint32_t>(width), rows)});
+                         Size2d(width, static_cast<int32_t>(rows))});
     const uint32_t tag = Sync2dWritePacket(prim);
     buffer->SetRangeTag(tag);
     prim->Start();
@@ -240,7 +235,7 @@ bool XferVidToTmpToVid(DeviceBitmap* dst, DeviceBitmap* src, const LPOINT* dstPo
     for (int32_t c = 0; c < columns; ++c) {
       const int32_t tx = (rightwards ? c : columns - 1 - c) * tile.width;
       const int32_t tw = size->width - tx < tile.width ? size->width - tx : tile.width;
-      const uint32_t tileSize = SizeWord(static_cast<uint32_t>(tw), static_cast<uint32_t>(th));
+      const uint32_t tileSize = Size2d(tw, th);
       const uint32_t s = Bind2dDescriptor(pdev, src);
       Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
       Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),

@@ -17,6 +17,11 @@
 #include "xdriver/post_draw_xform.h"
 #include "xdriver/xaa_setup.h"
 
+// XAA's colour -1: no transparency key for a copy or an image, a
+// transparent background for a fill or an expansion.
+inline constexpr int kXaaNoTransparency = -1;
+inline constexpr int kXaaTransparentBackground = -1;
+
 // Binds the target's surface descriptor (reusing one it holds), marks the
 // descriptor in the 2D state shadow with the target's words, and answers
 // the descriptor word (index << 10).

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kNoTransparency = -1;
 constexpr uint32_t kAllOnes = 0xFFFFFFFF;
 // The temporary surface goes to the other memory bank than the target.
 constexpr uint8_t kTmpInOtherBank = 1;
@@ -26,7 +25,7 @@ void KstrnXAASetupForScreenToScreenCopy(ScrnInfoPtr scrn, int xdir, int ydir, in
     if (xdir < 0) control |= k2dRightToLeft;
     if (ydir < 0) control |= k2dBottomToTop;
     uint32_t dirty = k2dDirtyControl | k2dDirtyPlaneMask;
-    if (trans != kNoTransparency) {
+    if (trans != kXaaNoTransparency) {
       Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(trans));
       Shadow2dBackground(shared) = kAllOnes;
       dirty |= k2dDirtyForeground | k2dDirtyBackground;
@@ -60,7 +59,7 @@ void KstrnXAAScreenToScreenBitBlt(ScrnInfoPtr scrn, int nbox, DDXPointPtr pptSrc
                                   int xdir, int ydir, int rop, unsigned int planemask) {
   KstrnXaaData* data = KstrnXaaDataOf(scrn);
   if (data == nullptr) return;
-  KstrnXAASetupForScreenToScreenCopy(scrn, xdir, ydir, rop, planemask, kNoTransparency);
+  KstrnXAASetupForScreenToScreenCopy(scrn, xdir, ydir, rop, planemask, kXaaNoTransparency);
   for (int i = 0; i < nbox; ++i) {
     KstrnXAASubsequentScreenToScreenCopy(scrn, pptSrc[i].x, pptSrc[i].y, pbox[i].x1, pbox[i].y1,
                                          pbox[i].x2 - pbox[i].x1, pbox[i].y2 - pbox[i].y1);

@@ -13,12 +13,10 @@ namespace {
 
 // Operation 3 from descriptor 3, always clipped to the rectangle.
 constexpr uint32_t kExpandControl = k2dOpExpand | 3u << k2dSourceShift | k2dClipOn;
-constexpr uint32_t kTransparentBackground = 0xFFFFFFFF;
 // Descriptor 3's mode word for a 1-bit source: layout and format cleared.
 constexpr uint32_t kOneBitModeMask = ~(k2dModeLayoutMask | k2dModeFormatMask);
 constexpr uint32_t kChunkAlign = 64;           // bytes
 constexpr uint32_t kBitOffsetSpan = 0x200000;  // a chunk never crosses 2 MB: the bit offset's reach
-constexpr uint32_t kTransferTagMark = 0x4;
 
 }  // namespace
 
@@ -29,7 +27,7 @@ void KstrnXAASetupForCPUToScreenColorExpandFill(ScrnInfoPtr scrn, int fg, int bg
     Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(fg));
     Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
     uint32_t dirty = k2dDirtyForeground | k2dDirtyControl | k2dDirtyPlaneMask;
-    if (static_cast<uint32_t>(bg) == kTransparentBackground) {
+    if (bg == kXaaTransparentBackground) {
       control |= k2dTransparentBg;
     } else {
       Shadow2dBackground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(bg));
@@ -117,7 +115,7 @@ void KstrnXAASyncCPUToScreenColorExpandFill(ScrnInfoPtr scrn) {
                          (offset & ~(kBitOffsetSpan - 1)) + temp->addressWord,
                          (offset & (kBitOffsetSpan - 1)) << 3, Xy2d(x0, y), rows << 16 | rowPixels});
     Write2dPacket(prim, {PacketHeader(k2dIdxForeground, k2dIdxSyncTag), Shadow2dForeground(shared),
-                         tag | kTransferTagMark | Sync2dStreamBit(prim)});
+                         tag | k2dTransferTagMark | Sync2dStreamBit(prim)});
     buffer->SetRangeTag(tag);
     prim->Start();
     y += static_cast<int32_t>(rows);

@@ -15,9 +15,6 @@ constexpr uint32_t kRectHeader = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
 constexpr uint32_t kSpanRepeatHeader = kRectHeader;
 constexpr uint32_t kSpanHeight = 0x10000;  // one line, in the size's height field
 constexpr int kSpanRepeatMin = 3;          // fewer spans go as rectangles
-constexpr uint32_t kTransparentBackground = 0xFFFFFFFF;  // XAA's bg for a transparent fill
-
-uint32_t Size2d(int w, int h) { return static_cast<uint32_t>(h) << 16 | (static_cast<uint32_t>(w) & 0xFFFF); }
 
 }  // namespace
 
@@ -130,7 +127,7 @@ void KstrnXAASetupForMono8x8PatternFill(ScrnInfoPtr scrn, int patx, int paty, in
     Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(fg));
     Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
     uint32_t dirty = k2dDirtyForeground | k2dDirtyPlaneMask | k2dDirtyControl | k2dDirtyPattern;
-    if (static_cast<uint32_t>(bg) == kTransparentBackground) {
+    if (bg == kXaaTransparentBackground) {
       control |= k2dTransparentBg;
     } else {
       Shadow2dBackground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(bg));

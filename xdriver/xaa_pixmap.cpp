@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int kNoTransparency = -1;
 // The red mask of a depth-30 screen: 24-bit images are not converted for it.
 constexpr uint32_t kRedMask30 = 0x3FF00000;
 
@@ -48,7 +47,7 @@ void KstrnXAAWritePixmap(ScrnInfoPtr scrn, int x, int y, int w, int h, unsigned 
     const LRECT rect = {x, y, x + w, y + h};
     const LPOINT origin = {0, 0};
     routine(pdev, target, src, srcwidth, static_cast<uint32_t>(bpp), nullptr, &rect, &origin,
-            KstrnXaaRop(rop), trans != kNoTransparency ? 1 : 0, static_cast<uint32_t>(trans));
+            KstrnXaaRop(rop), trans != kXaaNoTransparency ? 1 : 0, static_cast<uint32_t>(trans));
     Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
     prim->Start();
     KstrnXaaDrawn(data, x, y, w, h);
