@@ -17,8 +17,8 @@ inline constexpr uint32_t kAddOnMjpegKind1 = 0x200;
 inline constexpr uint32_t kAddOnMjpegKind0 = 0x400;
 inline constexpr uint32_t kAddOnDvd = 0x1000;
 inline constexpr uint32_t kAddOnDvdBits = 0x1800;
-inline constexpr uint32_t kAddOnPanelLinkA = 0x2000;   // also transmitter 0 (feature bit 13)
-inline constexpr uint32_t kAddOnPanelLinkB = 0x4000;   // also transmitter 1 (feature bit 14)
+inline constexpr uint32_t kAddOnPanelLinkA = kFeatureTransmitter0;   // also transmitter 0 (feature bit 13)
+inline constexpr uint32_t kAddOnPanelLinkB = kFeatureTransmitter1;   // also transmitter 1 (feature bit 14)
 // DVI transmitters 0-3 found (bits 13, 14, 26, 27).
 inline constexpr uint32_t kAddOnTransmitter0 = kAddOnPanelLinkA;
 inline constexpr uint32_t kAddOnTransmitter1 = kAddOnPanelLinkB;
@@ -32,8 +32,8 @@ inline constexpr uint32_t kAddOnSecondHd15 = 0x40000;
 // Feature bit 24 has a second meaning: on the family's first chip up to
 // revision 1 it also moves I2C port 16 onto the board lines (see
 // Port16OnBoardLines). Detection sets it when it finds encoder 0.
-inline constexpr uint32_t kAddOnChrontel0 = kFeaturePort16BoardLines;
-inline constexpr uint32_t kAddOnChrontel1 = 0x2000000;  // feature bit 25
+inline constexpr uint32_t kAddOnChrontel0 = kFeatureEncoder0;
+inline constexpr uint32_t kAddOnChrontel1 = kFeatureEncoder1;  // feature bit 25
 
 // Configuration byte bits: which bit of a pair a detector sets.
 inline constexpr uint8_t kAddOnConfigVelanB = 0x01;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "hwsharing/boardhandle.h"
 #include "hwsharing/haltypes.h"
 
 // Output-enable word bits decided here.
@@ -32,8 +33,8 @@ inline constexpr uint32_t kEnableThreeConnectors = 1u << 25;
 inline constexpr uint32_t kEnableFourConnectors = 1u << 26;
 inline constexpr uint32_t kEnableAnalogVariant0 = 1u << 27;
 inline constexpr uint32_t kEnableAnalogVariant1 = 1u << 28;
-inline constexpr uint32_t kEnableRouted0 = 1u << 29;
-inline constexpr uint32_t kEnableRouted1 = 1u << 30;
+inline constexpr uint32_t kEnableRouted0 = kOutputCapsDigitalRoute0;
+inline constexpr uint32_t kEnableRouted1 = kOutputCapsDigitalRoute1;
 inline constexpr uint32_t kEnableBothDigital = 1u << 31;
 // A board that describes no output offers analog outputs 0 and 1.
 inline constexpr uint32_t kEnableNoConnectors = kEnableAnalog0 | kEnableAnalog1 | kEnableTwoConnectors;

@@ -47,7 +47,7 @@ inline constexpr uint32_t kFeatureStereoConnector = 1u << 29;
 inline constexpr uint32_t kFeatureTransmitter0 = 1u << 13;
 inline constexpr uint32_t kFeatureTransmitter1 = 1u << 14;
 inline constexpr uint32_t kFeatureTransmitters = kFeatureTransmitter0 | kFeatureTransmitter1;
-inline constexpr uint32_t kFeatureEncoder0 = 1u << 24;
+inline constexpr uint32_t kFeatureEncoder0 = kFeaturePort16BoardLines;
 inline constexpr uint32_t kFeatureEncoder1 = 1u << 25;
 inline constexpr uint32_t kFeatureEncoders = kFeatureEncoder0 | kFeatureEncoder1;
 

@@ -75,8 +75,6 @@ constexpr OutputBit kOutputBits[] = {
 
 bool EarlyA41(const BOARDHANDLE* h) { return h->usDeviceId == kDeviceKestrion1 && h->ulRevision <= 1; }
 
-uint32_t ClockReg(uint32_t controller) { return controller == 0 ? kRegModuleClock0 : kRegModuleClock1; }
-
 // Reads the line counter until it shows `line`; gives up on a counter that
 // does not move or after kLineReadsMax reads.
 void WaitForLine(BOARDHANDLE* h, uint32_t counter, uint32_t line) {
@@ -108,7 +106,7 @@ HALSTATUS HSLKSTWaitForVertical(BOARDHANDLE* h, uint32_t controller, uint32_t ty
                                 uint32_t offset) {
   if (HalFailed(h->status)) return h->status;
   if (controller > 1) return h->status;
-  if (RegRead(h, ClockReg(controller)) & kModuleClockHold) return h->status;
+  if (RegRead(h, ModuleClockReg(controller)) & kModuleClockHold) return h->status;
   const uint32_t at = kControllerStride * controller;
   const uint32_t r = RegRead(h, kRegVTotal + at) & kLineCounterMask;
   uint32_t base = 0;

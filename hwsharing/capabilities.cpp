@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "core/chip_ids.h"
+#include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
 
 namespace {
@@ -40,7 +41,6 @@ bool AllFourTransmitters(const BOARDHANDLE* h) {
   return true;
 }
 
-
 bool DualLinkCondition(const BOARDHANDLE* h) {
   if (!Mo(h)) return false;
   if (h->aFpga[0].ulPresent == 0 && h->aFpga[1].ulPresent == 0) return false;
@@ -63,12 +63,10 @@ bool DirectOutputPath(const BOARDHANDLE* h, uint32_t flOutput) {
 }
 
 bool DigitalFormatSpecialCase(const BOARDHANDLE* h, const MODEINFO& mode) {
-  constexpr uint32_t kRoutingBit5 = 1u << 5;
-  constexpr uint32_t kRoutingBit21 = 1u << 21;
   if (!(mode.flOutput & kOutDigital0)) return false;
   const uint32_t format = h->aulDigitalOutputFormat[0];
-  return ((h->ulOutputCaps & kRoutingBit21) && format == 3) ||
-         ((h->ulOutputCaps & kRoutingBit5) && format == 18);
+  return ((h->ulOutputCaps & kEnableDigital1) && format == 3) ||
+         ((h->ulOutputCaps & kEnableDualLink0) && format == 18);
 }
 
 bool IsQuadBoard(const BOARDHANDLE* h) {

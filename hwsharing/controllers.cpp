@@ -14,6 +14,7 @@
 #include "hwsharing/capabilities.h"
 #include "hwsharing/cem.h"
 #include "hwsharing/chip_services.h"
+#include "hwsharing/fpga_modes.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/priority.h"
 #include "hwsharing/reg_access.h"
@@ -23,8 +24,6 @@ namespace {
 
 constexpr uint32_t kClockWaitUnits = 10;
 constexpr uint8_t kMiscOutControllerClock = 0x68;
-constexpr uint32_t kFpgaVideoRegister = 30;
-constexpr uint8_t kFpgaVideoRuns = 0x01;
 constexpr uint32_t kPreloadSplitKHz = 350000;
 constexpr uint32_t kHorizontalDvoShift = 8;
 constexpr uint32_t kDefaultPriority = 3;
@@ -37,7 +36,6 @@ constexpr uint32_t kControlEarly10Bit = 0xFFu << 8;
 constexpr uint32_t kEarly10BitInterlaced = 10;
 constexpr uint32_t kEarly10BitProgressive = 2;
 
-uint32_t ClockReg(uint32_t module) { return module == 0 ? kRegModuleClock0 : kRegModuleClock1; }
 uint32_t ModuleReg(uint32_t reg, uint32_t module) { return reg + kControllerStride * module; }
 uint32_t ControlReg(uint32_t controller) {
   return ModuleReg(controller < 2 ? kRegControllerCtl : kRegController2Ctl, controller & 1);
@@ -320,7 +318,7 @@ HALSTATUS HSLKSTSetDisableDisplayController(BOARDHANDLE* h, MODEINFO* mode, uint
   if (keep) HSLKSTDimController(h, m, 1, 0);
   RegModify(h, ControlReg(c), kControllerEnable, 0);
   HSLKSTWaitForVertical(h, m, kVerticalTotal, 0);
-  if (!keep && !linkedInUse) RegModify(h, ClockReg(m), 0, kModuleClockHold);
+  if (!keep && !linkedInUse) RegModify(h, ModuleClockReg(m), 0, kModuleClockHold);
   if (c >= 2) RegModify(h, ModuleReg(kRegOutputCtl, m), kOutputCtlSecondBits, 0);
   if (mode->flOutput & kOutTv1) RegModify(h, kRegModuleClock0, 0, kModuleClock0TvHold);
   return h->status;
@@ -377,21 +375,21 @@ HALSTATUS HSLKSTApplyVidReset(BOARDHANDLE* h, uint32_t module) {
   if (fpgaBoard) {
     for (uint32_t f = 0; f < 2; ++f) {
       uint8_t b = 0;
-      HSLKSTAccessCEM_2FPgasI2C(h, 0, f, kFpgaVideoRegister, &b);
-      if (b & kFpgaVideoRuns) {
-        b &= static_cast<uint8_t>(~kFpgaVideoRuns);
-        HSLKSTAccessCEM_2FPgasI2C(h, 1, f, kFpgaVideoRegister, &b);
+      HSLKSTAccessCEM_2FPgasI2C(h, 0, f, kFpgaRegControl, &b);
+      if (b & kFpgaVideoOn) {
+        b &= static_cast<uint8_t>(~kFpgaVideoOn);
+        HSLKSTAccessCEM_2FPgasI2C(h, 1, f, kFpgaRegControl, &b);
         fpgaHeld[f] = true;
       }
     }
   }
   bool restarted[2] = {false, false};
   auto restart = [&](uint32_t m) {
-    const uint32_t v = RegRead(h, ClockReg(m));
+    const uint32_t v = RegRead(h, ModuleClockReg(m));
     if (!(v & kModuleClockHold)) return;
     const uint32_t w = (v & ~kVideoResetClockClear) | kVideoResetClockSet;
-    RegWrite(h, ClockReg(m), w);
-    RegWrite(h, ClockReg(m), w & ~kModuleClockHold);
+    RegWrite(h, ModuleClockReg(m), w);
+    RegWrite(h, ModuleClockReg(m), w & ~kModuleClockHold);
     restarted[m] = true;
   };
   for (uint32_t m = 0; m < 2; ++m)
@@ -399,7 +397,7 @@ HALSTATUS HSLKSTApplyVidReset(BOARDHANDLE* h, uint32_t module) {
   for (uint32_t m = 0; m < 2; ++m) {
     if (!sel[m]) continue;
     RegModify(h, ModuleReg(kRegDisplayMode, m), 0, kDisplayModeResetHold);
-    RegModify(h, ClockReg(m), 0, kModuleClockResetHold);
+    RegModify(h, ModuleClockReg(m), 0, kModuleClockResetHold);
   }
   if (module == 0) restart(1);
   uint32_t v = RegRead(h, kRegModuleClock0) & ~kVideoResetPulse;
@@ -410,18 +408,18 @@ HALSTATUS HSLKSTApplyVidReset(BOARDHANDLE* h, uint32_t module) {
   RegWrite(h, kRegModuleClock0, v & ~kVideoResetPulse);
   for (uint32_t m = 0; m < 2; ++m) {
     if (!sel[m]) continue;
-    RegModify(h, ClockReg(m), kModuleClockResetHold, 0);
+    RegModify(h, ModuleClockReg(m), kModuleClockResetHold, 0);
     RegModify(h, ModuleReg(kRegDisplayMode, m), kDisplayModeResetHold, 0);
   }
   for (uint32_t m = 0; m < 2; ++m)
-    if (restarted[m]) RegModify(h, ClockReg(m), 0, kModuleClockHold);
+    if (restarted[m]) RegModify(h, ModuleClockReg(m), 0, kModuleClockHold);
   if (fpgaBoard) {
     for (uint32_t f = 0; f < 2; ++f) {
       if (!fpgaHeld[f]) continue;
       uint8_t b = 0;
-      HSLKSTAccessCEM_2FPgasI2C(h, 0, f, kFpgaVideoRegister, &b);
-      b |= kFpgaVideoRuns;
-      HSLKSTAccessCEM_2FPgasI2C(h, 1, f, kFpgaVideoRegister, &b);
+      HSLKSTAccessCEM_2FPgasI2C(h, 0, f, kFpgaRegControl, &b);
+      b |= kFpgaVideoOn;
+      HSLKSTAccessCEM_2FPgasI2C(h, 1, f, kFpgaRegControl, &b);
     }
   }
   return h->status;

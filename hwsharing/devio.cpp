@@ -51,7 +51,6 @@ void PutWord(void* p, uint32_t index, uint32_t v) {
   std::memcpy(static_cast<uint8_t*>(p) + 4 * index, &v, 4);
 }
 
-
 bool StereoPresent(const BOARDHANDLE* h) { return (h->ulFeatures & kFeatureStereoConnector) != 0; }
 
 struct StereoLine {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <initializer_list>
 
+#include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/halstatus.h"
@@ -10,16 +11,6 @@
 namespace {
 
 constexpr uint32_t kFormatNone = 0xFFFFFFFF;
-
-// Feature-word bits: DVI transmitters 0 and 1.
-constexpr uint32_t kFeatTransmitter0 = 1u << 13;
-constexpr uint32_t kFeatTransmitter1 = 1u << 14;
-// Output-enable bits.
-constexpr uint32_t kEnDigital0 = 1u << 2;
-constexpr uint32_t kEnDualLink0 = 1u << 5;
-constexpr uint32_t kEnDigital1 = 1u << 21;
-constexpr uint32_t kEnRoutedFirst = 1u << 29;
-constexpr uint32_t kEnRoutedSecond = 1u << 30;
 
 // Board-description bytes of the expansion module: its default control byte
 // and its code.
@@ -49,18 +40,19 @@ bool Supported(const BOARDHANDLE* h, uint32_t format, uint32_t output) {
   const uint32_t r = h->oPins.aucData[kPinsCemControlByte];
   const bool twin = IsTwinBoard(h);
   const uint32_t first = twin ? 1 : 0, second = twin ? 2 : 1;
-  const bool routed = (output == first && (e & kEnRoutedFirst)) || (output == second && (e & kEnRoutedSecond));
+  const bool routed = (output == first && (e & kOutputCapsDigitalRoute0)) ||
+                      (output == second && (e & kOutputCapsDigitalRoute1));
   using R = ModuleRule;
   switch (format) {
     case kFormatNone:
     case 1:
       return true;
     case 2:
-      return output == 0 && All(f, kFeatTransmitter0 | kFeatTransmitter1) && All(e, kEnDigital0 | kEnDualLink0);
+      return output == 0 && All(f, kFeatureTransmitters) && All(e, kEnableDigital0 | kEnableDualLink0);
     case 3:
-      return output == 0 && All(e, kEnDigital0 | kEnDigital1);
+      return output == 0 && All(e, kEnableDigital0 | kEnableDigital1);
     case 18:
-      return output == 0 && All(e, kEnDigital0 | kEnDualLink0);
+      return output == 0 && All(e, kEnableDigital0 | kEnableDualLink0);
     case 4:
     case 7:
     case 10:

@@ -20,7 +20,7 @@ inline constexpr uint8_t kFpgaModeUnused = 6;    // the mode does not use the FP
 inline constexpr uint8_t kFpgaModeNone = 255;
 
 inline constexpr uint32_t kFpgaSlowClockKHz = 45000;
-inline constexpr uint32_t kFpgaSingleLinkMaxKHz = 165000;
+inline constexpr uint32_t kFpgaSingleLinkMaxKHz = kDualLinkKHz;
 
 // Per mode: width multiplier a, clock ratio g/l, and the constants b, c, e,
 // f, h and the pairing flag of the validity test.
@@ -52,6 +52,7 @@ struct FPGAPROGRAM {
 static_assert(sizeof(FPGAPROGRAM) == 65);
 
 inline constexpr uint8_t kFpgaRegControl = 30;  // video path control; 0 off, bit 0 video on
+inline constexpr uint8_t kFpgaVideoOn = 0x01;
 inline constexpr uint8_t kFpgaRegChipSelect = 8;  // high nibble selects an encoder
 
 // What the enable program is built from.

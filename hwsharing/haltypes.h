@@ -41,7 +41,6 @@ inline constexpr uint32_t kControllerOffWord[4] = {
     kOutControllerOff | kOutModule1 | kOutSecondController, // controller 3
 };
 
-// The library's mode record of one display controller (128 bytes).
 // ---- flSignalMode bits of MODEINFO -------------------------------------------
 inline constexpr uint32_t kSignalInterlaced = 0x1;
 inline constexpr uint32_t kSignalHSyncPositive = 0x4;
@@ -56,6 +55,11 @@ inline constexpr uint32_t kSignalHAdjustPair = 1u << 16;
 inline constexpr uint32_t kSignalVAdjustPair = 1u << 17;
 inline constexpr uint32_t kSignalTripledClock = 0x40000;
 
+// The fastest pixel clock one DVI link carries; above it a mode needs dual
+// link.
+inline constexpr uint32_t kDualLinkKHz = 165000;
+
+// The library's mode record of one display controller (128 bytes).
 struct MODEINFO {
   uint32_t ulDispWidth;
   uint32_t ulDispHeight;

@@ -7,6 +7,7 @@
 #include "core/chip_ids.h"
 #include "core/regs/display.h"
 #include "hwsharing/addon_info.h"
+#include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/capabilities.h"
@@ -17,6 +18,7 @@
 #include "hwsharing/controllers.h"
 #include "hwsharing/cve2_encoder.h"
 #include "hwsharing/devio.h"
+#include "hwsharing/fpga_modes.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
@@ -40,20 +42,15 @@ constexpr uint32_t kTveSelectOther = 10;
 constexpr uint8_t kCableSix = 6;
 constexpr uint8_t kCableSeven = 7;
 constexpr uint8_t kEncoderKindIntegrated = 5;
-constexpr uint32_t kFpgaVideoRegister = 30;
-constexpr uint8_t kFpgaVideoRuns = 0x01;
 constexpr uint32_t kDvoSecondDefault = 0x1F;
 constexpr uint16_t kPinsVersionDvoWords = 0x605;
 constexpr uint16_t kPinsVersionDvo2Sync = 0x604;
 constexpr uint32_t kPinsDvoWord = 400;
 constexpr uint32_t kPinsDvoWord2 = 404;
-constexpr uint32_t kDualLinkKHz = 165000;
-constexpr uint32_t kRoutingBit5 = 1u << 5;
 constexpr uint32_t kDvoSelectReturned = 6;
 constexpr uint8_t kFpgaModeSyncFromMode[] = {3, 6};
 
 bool WideStandard(uint8_t standard) { return standard == 0 || standard == 7 || standard == 9; }
-uint32_t ClockReg(uint32_t module) { return module == 0 ? kRegModuleClock0 : kRegModuleClock1; }
 constexpr uint32_t Bit(uint32_t b) { return 1u << b; }
 
 bool InUse(BOARDHANDLE* h, uint32_t type, uint32_t module) {
@@ -269,12 +266,9 @@ bool HasSeparateDvo2Clock(const BOARDHANDLE* h) {
   if (IsEarlyKestrion(h->usDeviceId)) return false;
   if (h->usDeviceId == kDeviceKestrionNext1 && h->ulRevision == 1) return false;
   if (BoardType(h) == 4) return false;
-  const uint8_t* p = h->oPins.aucData;
-  const bool connectorCase = (PinsVersion(h) >> 8) == 6 && (p[144] == 2 || p[144] == 9) &&
-                             (p[148] & 0x10) && !(p[149] & 0xDA) && !(p[150] & 0xDA) &&
-                             !(p[151] & 0xDA) && !(p[145] & 0x0A);
-  if (connectorCase) return (p[146] & 0x0A) || (p[147] & 0x0A);
-  return true;
+  // The first arrangement's connector description counts only in a
+  // version-6 board description.
+  return !((PinsVersion(h) >> 8) == 6 && FirstArrangementConnectors(h));
 }
 
 HALSTATUS HSLKSTSetDVOClock(BOARDHANDLE* h, uint32_t dvo, uint32_t source, uint32_t release) {
@@ -349,7 +343,7 @@ HALSTATUS HSLKSTEnableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO* mode, uint32_t
       HSLKSTSetDVOClock(h, dvo, source, 0);
     } else if (!smooth) {
       HSLKSTSetDVOClock(h, dvo, source, 0);
-      const uint32_t reg = ClockReg(c == 0 ? 0 : 1);
+      const uint32_t reg = ModuleClockReg(c == 0 ? 0 : 1);
       uint32_t v = RegRead(h, reg) | kModuleClockHold;
       RegWrite(h, reg, v);
       RegWrite(h, reg, ModuleClockSelect::Set(v, kDvoSelectReturned) & ~kModuleClockHold);
@@ -391,7 +385,7 @@ HALSTATUS HSLKSTEnableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO* mode, uint32_t
   // 7: the special format case and the dual-link bit.
   const bool special = DigitalFormatSpecialCase(h, *mode);
   const bool dualBit = (mode->flOutput & kOutDigital0) && mode->ulPixClock > kDualLinkKHz &&
-                       h->aulDigitalOutputFormat[0] == 2 && (h->ulOutputCaps & kRoutingBit5) &&
+                       h->aulDigitalOutputFormat[0] == 2 && (h->ulOutputCaps & kEnableDualLink0) &&
                        !DualLinkCondition(h);
   v20 = WithBit(v20, kDvo1DualLinkBit25, dualBit);
   v20 = WithBit(v20, kDvo1FormatBit6, special);
@@ -480,19 +474,19 @@ HALSTATUS HSLKSTEnableCEM_SP_Backend(BOARDHANDLE* h, uint32_t fpga) {
   if (HalFailed(h->status)) return h->status;
   if (PinsCemCode(h) != kCemCodeSp) return h->status;
   uint8_t b = 0;
-  HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, kFpgaVideoRegister, &b);
-  b &= static_cast<uint8_t>(~kFpgaVideoRuns);
-  HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, kFpgaVideoRegister, &b);
-  b |= kFpgaVideoRuns;
-  return HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, kFpgaVideoRegister, &b);
+  HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, kFpgaRegControl, &b);
+  b &= static_cast<uint8_t>(~kFpgaVideoOn);
+  HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, kFpgaRegControl, &b);
+  b |= kFpgaVideoOn;
+  return HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, kFpgaRegControl, &b);
 }
 
 HALSTATUS HSLKSTDisableCEM_SP_Backend(BOARDHANDLE* h, uint32_t fpga) {
   if (HalFailed(h->status)) return h->status;
   uint8_t b = 0;
-  HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, kFpgaVideoRegister, &b);
-  b &= static_cast<uint8_t>(~kFpgaVideoRuns);
-  return HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, kFpgaVideoRegister, &b);
+  HSLKSTAccessCEM_2FPgasI2C(h, 0, fpga, kFpgaRegControl, &b);
+  b &= static_cast<uint8_t>(~kFpgaVideoOn);
+  return HSLKSTAccessCEM_2FPgasI2C(h, 1, fpga, kFpgaRegControl, &b);
 }
 
 // ---- TV-encoder video reset ----------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "core/chip_ids.h"
 #include "core/regs/display.h"
 #include "core/regs/engine2d.h"
+#include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/capabilities.h"
@@ -27,11 +28,6 @@
 namespace {
 
 constexpr uint32_t kTvBits = kOutTv0 | kOutTv1 | kOutTv2 | kOutTv3;
-
-// Output-capability bits of the modifications.
-constexpr uint32_t kCapsDualLinkOutput1 = 0x20;
-constexpr uint32_t kCapsFormat3DualOutput = 0x200000;
-constexpr uint32_t kDualLinkKHz = 165000;
 
 // Zoom: bits 11-12 horizontal code, 13-14 vertical code of 0x1900.
 using ZoomHorizontal = RegField<11, 2>;
@@ -124,13 +120,11 @@ HALSTATUS HSLKSTApplyModeInfoModifications(BOARDHANDLE* h, MODEINFO* mode) {
   const uint32_t format0 = h->aulDigitalOutputFormat[0];
   const bool digital0 = (mode->flOutput & kOutDigital0) != 0;
   // Dual link through output 1, unless the expansion module links it.
-  if (!DualLinkCondition(h) && (h->ulOutputCaps & kCapsDualLinkOutput1) && format0 == 2 &&
+  if (!DualLinkCondition(h) && (h->ulOutputCaps & kEnableDualLink0) && format0 == 2 &&
       mode->ulPixClock > kDualLinkKHz && digital0)
     mode->flOutput |= kOutDigital1;
   // Formats that drive digital output 1 beside output 0.
-  if (digital0 && (((h->ulOutputCaps & kCapsFormat3DualOutput) && format0 == 3) ||
-                   ((h->ulOutputCaps & kCapsDualLinkOutput1) && format0 == 18)))
-    mode->flOutput |= kOutDigital1;
+  if (DigitalFormatSpecialCase(h, *mode)) mode->flOutput |= kOutDigital1;
   h->oWorkingMode = *mode;
   if ((mode->flSignalMode & kSignalDoubledTiming) && !IsTwinBoard(h)) {
     mode->ulHBorder *= 2;

@@ -2,6 +2,7 @@
 #include "hwsharing/mode_validate.h"
 
 #include "core/chip_ids.h"
+#include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/capabilities.h"
@@ -31,7 +32,6 @@ constexpr OutputCaps kCaps[4] = {
     {0x800000, 0x100, 0x800, 0x4000},
     {0x1000000, 0x200, 0x1000, 0x8000},
 };
-constexpr uint32_t kCapsDualLinkOutput1 = 0x20;
 constexpr uint32_t kCapsHalvingFirst = 0x20000000;
 constexpr uint32_t kCapsHalvingSecond = 0x40000000;
 constexpr uint32_t kNoFormat = 0xFFFFFFFF;
@@ -46,7 +46,6 @@ constexpr uint8_t kPinsNoDualDigital = 0x2;
 constexpr uint32_t kDualDigitalMaxKHz = 65000;
 constexpr uint32_t kMaxPitch = 8160;
 constexpr uint32_t kLimitUnitKHz = 4000;
-constexpr uint32_t kDualLinkKHz = 165000;
 constexpr uint32_t kMaxTotal = 4096;
 constexpr uint8_t kSubTypeStandard = 37;
 
@@ -138,7 +137,7 @@ void CheckDigitalLimits(BOARDHANDLE* h, const MODEINFO& m, uint32_t k) {
     else
       skipDualFormat = true;
   }
-  if (!dual && !skipDualFormat && (h->ulOutputCaps & kCapsDualLinkOutput1) &&
+  if (!dual && !skipDualFormat && (h->ulOutputCaps & kEnableDualLink0) &&
       h->aulDigitalOutputFormat[0] == 2 && m.ulPixClock > kDualLinkKHz && (w & kOutDigital0))
     dual = true;
   if (!dual && (HalvesFirst(h, m) || HalvesSecond(h, m))) dual = true;

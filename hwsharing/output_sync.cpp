@@ -6,6 +6,7 @@
 #include "core/regs/display.h"
 #include "core/regs/vga.h"
 #include "hwsharing/addon_info.h"
+#include "hwsharing/addon_words.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/capabilities.h"
@@ -33,8 +34,6 @@ constexpr uint8_t kMiscOutFreeController = 8;
 constexpr uint32_t kAnalogBits = kOutAnalog0 | kOutAnalog1 | kOutAnalog2 | kOutAnalog3;
 constexpr uint8_t kEncoderSyncRegister = 0x49;
 constexpr uint8_t kEncoderSyncValue = 0x2E;
-constexpr uint32_t kDualLinkKHz = 165000;
-constexpr uint32_t kRoutingBit5 = 1u << 5;
 constexpr uint32_t kRoutingBit27 = 1u << 27;  // DAC 1 fields from MCS record 0
 constexpr uint32_t kRoutingBit28 = 1u << 28;  // DAC 2 fields from MCS record 1
 constexpr uint32_t kPinsDacFields = 372;
@@ -289,7 +288,7 @@ HALSTATUS HSLKSTEnableDVI(BOARDHANDLE* h, uint32_t n, MODEINFO* mode) {
   HSLKSTGetDigitalOutputFormat(h, mode, &format, &index);
   const bool stayOn =
       (dl && fast) ||
-      (!dl && (h->ulOutputCaps & kRoutingBit5) && h->aulDigitalOutputFormat[0] == 2 && fast &&
+      (!dl && (h->ulOutputCaps & kEnableDualLink0) && h->aulDigitalOutputFormat[0] == 2 && fast &&
        (request.flOutput & kOutDigital0)) ||
       format == kDigitalFormatCemA || format == kDigitalFormatCemB || DigitalFormatSpecialCase(h, *mode);
   if (!stayOn) HSLKSTDisableDVIDualLink(h, n);

@@ -134,6 +134,9 @@ inline constexpr uint32_t kRegModuleClock1 = 0x1C04;
 inline constexpr uint32_t kModuleClockHold = 1u << 5;
 // Pixel-clock select code: (n + 1) selects synthesizer n.
 using ModuleClockSelect = RegField<6, 4>;
+inline constexpr uint32_t ModuleClockReg(uint32_t module) {
+  return module == 0 ? kRegModuleClock0 : kRegModuleClock1;
+}
 using ModuleClockMode = RegField<0, 2>;  // 2 controller, 3 the TV encoder's clock (module 1)
 inline constexpr uint32_t kModuleClockResetHold = 1u << 4;
 inline constexpr uint32_t kModuleClockBit10 = 1u << 10;
