@@ -20,6 +20,7 @@
 #include "hwsharing/chrontel.h"
 #include "hwsharing/companion.h"
 #include "hwsharing/devio.h"
+#include "hwsharing/fpga_modes.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/intermediate.h"
 #include "hwsharing/output_sync.h"
@@ -33,9 +34,9 @@ namespace {
 
 constexpr uint8_t kListEnd = 255;
 constexpr uint32_t kMaxListPairs = kFpgaSetBytes / 2;
-constexpr uint8_t kFpgaRegVideoPath = 30;
-constexpr uint8_t kFpgaRegControl = 31;
-constexpr uint8_t kFpgaRegMode = 8;
+// Register 31 is cleared before a set is written, with the video path
+// (register 30) off until the set is in.
+constexpr uint8_t kFpgaRegSetGate = 31;
 constexpr uint8_t kFpgaRegSync = 10;
 constexpr uint8_t kFpgaModePatch = 0x04;
 constexpr uint8_t kFpgaSyncPatch = 0x40;
@@ -79,22 +80,22 @@ void FpgaWrite(BOARDHANDLE* h, uint32_t fpga, uint8_t reg, uint8_t value) {
 // The bits a device adds to a register of the list on its way to the FPGA.
 uint8_t FpgaPatch(const BOARDHANDLE* h, uint32_t fpga, uint8_t reg) {
   if (IsEarlyKestrion(h->usDeviceId) && fpga == 0) {
-    if (reg == kFpgaRegMode) return kFpgaModePatch;
+    if (reg == kFpgaRegChipSelect) return kFpgaModePatch;
     if (reg == kFpgaRegSync) return kFpgaSyncPatch;
   }
-  if (IsLaterKestrion(h->usDeviceId) && fpga == 1 && reg == kFpgaRegMode) return kFpgaModePatch;
+  if (IsLaterKestrion(h->usDeviceId) && fpga == 1 && reg == kFpgaRegChipSelect) return kFpgaModePatch;
   return 0;
 }
 
 HALSTATUS WriteFpgaList(BOARDHANDLE* h, const uint8_t* list, uint32_t fpga, bool patch) {
   if (HalFailed(h->status)) return h->status;
+  FpgaWrite(h, fpga, kFpgaRegSetGate, 0);
   FpgaWrite(h, fpga, kFpgaRegControl, 0);
-  FpgaWrite(h, fpga, kFpgaRegVideoPath, 0);
   for (uint32_t i = 0; i < kMaxListPairs && list[2 * i] != kListEnd; ++i) {
     const uint8_t reg = list[2 * i];
     FpgaWrite(h, fpga, reg, static_cast<uint8_t>(list[2 * i + 1] | (patch ? FpgaPatch(h, fpga, reg) : 0)));
   }
-  FpgaWrite(h, fpga, kFpgaRegVideoPath, 1);
+  FpgaWrite(h, fpga, kFpgaRegControl, kFpgaVideoOn);
   return h->status;
 }
 
