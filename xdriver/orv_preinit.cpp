@@ -434,88 +434,114 @@ Bool OrvPreInitModes_GenerateFeaturedModes(ScrnInfoPtr screen) {
   return TRUE;
 }
 
-Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
-  if (flags & PROBE_DETECT) return FALSE;
-  const int index = screen->scrnIndex;
+namespace {
 
-  // 1. Records.
-  if (!ORVGetRec(screen)) return FALSE;
-  ORVRec* rec = ORVPTR(screen);
+// What the phases of PreInit share about the head being brought up.
+struct PreInitHead {
+  ScrnInfoPtr screen;
+  int index;                        // the server's screen index, for messages
+  ORVRec* rec = nullptr;
+  ORVRec* second = nullptr;         // the merged desktop's second head
+  int entityIndex = 0;
+  ORVEntityRec* entity = nullptr;
+  pciVideoPtr pci = nullptr;
+  int32_t rotation = 0;             // the Rotate option, until the desktop takes it
+};
+
+// The head's records: its own, and the three auxiliary screens of the
+// merged, three-head and four-head desktops.
+bool CreateRecords(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  if (!ORVGetRec(screen)) return false;
+  ORVRec* rec = h.rec = ORVPTR(screen);
   rec->deviceStarted = 0;
   rec->s3i = rec->s4i = 0;
   rec->consoleMode = 0xFFFF;
   rec->head = screen->entityInstanceList[0];
   for (ScrnInfoPtr& aux : rec->aux) {
     if (aux == nullptr) aux = MakeAuxScreen(screen, rec);
-    if (aux == nullptr) return FALSE;
+    if (aux == nullptr) return false;
   }
-  ORVRec* second = ORVPTR(rec->aux[0]);
+  h.second = ORVPTR(rec->aux[0]);
+  return true;
+}
 
-  // 2. One entity, shared with the other heads.
-  if (screen->numEntities != 1) return FALSE;
-  const int entityIndex = screen->entityList[0];
-  ORVEntityRec* entity = ORVEntityOf(entityIndex);
-  if (entity == nullptr) return FALSE;
+// The board's entity, shared with the other heads; its first head takes the
+// entity's information, the device section, the VGA layer and the PCI
+// identity, sets the legacy ranges aside and installs the PCI access
+// callbacks. The head's index picks its AdjustFrame hook.
+bool TakeEntityAndPci(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  if (screen->numEntities != 1) return false;
+  const int entityIndex = h.entityIndex = screen->entityList[0];
+  ORVEntityRec* entity = h.entity = ORVEntityOf(entityIndex);
+  if (entity == nullptr) return false;
   rec->pEnt = entity;
   for (ScrnInfoPtr aux : rec->aux) ORVPTR(aux)->pEnt = entity;
   ORVCheckVideoBridge(rec, FALSE);
 
-  // 3. The entity's first initialisation.
   if (!entity->initialised) {
     EntityInfoPtr info = xf86GetEntityInfo(entityIndex);
-    if (info == nullptr) return FALSE;
+    if (info == nullptr) return false;
     if (info->location.type != BUS_PCI) {
       xfree(info);
-      return FALSE;
+      return false;
     }
     xfree(entity->pEntityInfo);
     entity->pEntityInfo = info;
   }
-  if (entity->pEntityInfo == nullptr) return FALSE;
+  if (entity->pEntityInfo == nullptr) return false;
 
-  // 4. Device section, VGA layer.
   rec->pDevSection = xf86GetDevFromEntity(entityIndex, rec->head);
-  if (rec->pDevSection == nullptr) return FALSE;
-  if (xf86LoadSubModule(screen, "vgahw") == nullptr) return FALSE;
+  if (rec->pDevSection == nullptr) return false;
+  if (xf86LoadSubModule(screen, "vgahw") == nullptr) return false;
   xf86LoaderReqSymLists(kVgaHwSymbols, nullptr);
-  if (!vgaHWGetHWRec(screen)) return FALSE;
+  if (!vgaHWGetHWRec(screen)) return false;
 
-  // 5. PCI identity.
-  pciVideoPtr pci = xf86GetPciInfoForEntity(entityIndex);
-  if (pci == nullptr) return FALSE;
+  pciVideoPtr pci = h.pci = xf86GetPciInfoForEntity(entityIndex);
+  if (pci == nullptr) return false;
   entity->pPci = pci;
   entity->pciTag = pciTag(pci->bus, pci->device, pci->func);
   rec->primaryPci = xf86IsPrimaryPci(pci) ? 1 : 0;
 
-  // 6. Legacy VGA ranges are left alone while the server runs.
+  // Legacy VGA ranges are left alone while the server runs.
   xf86SetOperatingState(resVgaIo, entityIndex, ResUnusedOpr);
   xf86SetOperatingState(resVgaMem, entityIndex, ResDisableOpr);
   if (!entity->initialised) ORVPreInitPciAccessDisable(entity, entity->pEntityInfo, screen);
 
-  // 7. A merged desktop takes the board's second head.
+  // A merged desktop takes the board's second head.
   if (screen->confScreen != nullptr) screen->monitor = screen->confScreen->monitor;
   if (entity->initialised && entity->heads[0] != nullptr &&
       ORVPTR(entity->heads[0]) != nullptr && ORVPTR(entity->heads[0])->merged)
-    return FALSE;
+    return false;
 
-  // 8. The head.
   static const xf86AdjustFrameProc kAdjustFrame[kOrvMaxHeads] = {
       ORVAdjustFrame, ORVAdjustFrameCrtc2, ORVAdjustFrameCrtc3, ORVAdjustFrameCrtc4};
-  if (rec->head < 0 || rec->head >= kOrvMaxHeads) return FALSE;
+  if (rec->head < 0 || rec->head >= kOrvMaxHeads) return false;
   rec->head2 = rec->head == 1;
   rec->head3 = rec->head == 2;
   rec->head4 = rec->head == 3;
   entity->heads[rec->head] = screen;
   screen->AdjustFrame = kAdjustFrame[rec->head];
+  return true;
+}
 
-  // 9. Frame buffer. A base beyond 32 bits cannot be used as one.
+// The frame buffer, the register aperture and the BIOS, from the device
+// section or the PCI configuration; then the entity's resources.
+bool FindApertures(PreInitHead& h) {
+  ORVRec* rec = h.rec;
+  const int index = h.index;
+  const pciVideoRec* pci = h.pci;
   const GDevPtr dev = rec->pDevSection;
+
+  // A frame-buffer base beyond 32 bits cannot be used as one.
   MessageType from = X_PROBED;
   if (dev->MemBase != 0) {
     if (!MatchesPciBase(pci, dev->MemBase)) {
       xf86DrvMsg(index, X_ERROR, "MemBase 0x%08lX does not match any PCI base register.\n",
                  dev->MemBase);
-      return FALSE;
+      return false;
     }
     rec->fbPhysAddress = dev->MemBase;
     from = X_CONFIG;
@@ -526,47 +552,56 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   }
   if (rec->fbPhysAddress == 0) {
     xf86DrvMsg(index, X_ERROR, "No valid FB address in PCI config space\n");
-    return FALSE;
+    return false;
   }
   xf86DrvMsg(index, from, "Linear framebuffer at 0x%X\n", static_cast<unsigned>(rec->fbPhysAddress));
 
-  // 10. Register aperture: behind a 64-bit frame-buffer range it is the
-  // third base register.
+  // Behind a 64-bit frame-buffer range the registers are the third base
+  // register.
   from = X_PROBED;
   if (dev->IOBase != 0) {
     if (!MatchesPciBase(pci, dev->IOBase)) {
       xf86DrvMsg(index, X_ERROR, "IOBase 0x%08lX doesn't match any PCI base register.\n",
                  dev->IOBase);
-      return FALSE;
+      return false;
     }
     rec->ioPhysAddress = dev->IOBase;
     from = X_CONFIG;
   } else {
+    const PCITAG tag = h.entity->pciTag;
     uint32_t bar0 = 0, bar = 0, upper = 0;
-    csReadDword(entity->pciTag, kCfgBar0, &bar0);
+    csReadDword(tag, kCfgBar0, &bar0);
     const uint32_t offset = (bar0 & kBarTypeMask) == kBarType64 ? kCfgBar2 : kCfgBar1;
-    csReadDword(entity->pciTag, offset, &bar);
-    if ((bar & kBarTypeMask) == kBarType64) csReadDword(entity->pciTag, offset + 4, &upper);
+    csReadDword(tag, offset, &bar);
+    if ((bar & kBarTypeMask) == kBarType64) csReadDword(tag, offset + 4, &upper);
     rec->ioPhysAddress = upper == 0 ? (bar & ~0xFu) : 0;
   }
   if (rec->ioPhysAddress < 16) {
     xf86DrvMsg(index, X_ERROR, "No valid MMIO address in PCI config space\n");
-    return FALSE;
+    return false;
   }
   xf86DrvMsg(index, from, "MMIO registers at 0x%X\n", static_cast<unsigned>(rec->ioPhysAddress));
 
-  // 11. BIOS.
   if (dev->BiosBase != 0) rec->biosAddress = dev->BiosBase;
   else if (pci->biosBase != 0) rec->biosAddress = pci->biosBase & kBiosAddressMask;
   else rec->biosAddress = rec->primaryPci ? kLegacyBios : 0;
   xf86DrvMsg(index, X_INFO, "BIOS at 0x%X\n", static_cast<unsigned>(rec->biosAddress));
 
-  // 12. Resources.
-  if (xf86RegisterResources(entityIndex, nullptr, ResExclusive) != nullptr) return FALSE;
-  ORVGetDeviceName(screen);
+  if (xf86RegisterResources(h.entityIndex, nullptr, ResExclusive) != nullptr) return false;
+  ORVGetDeviceName(h.screen);
+  return true;
+}
 
-  // 13. Video memory.
-  from = X_PROBED;
+// The video memory's size (the entity's off-screen budget on its first
+// head), the mapped apertures and the depth of both screens.
+bool SizeAndMapMemory(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  ORVEntityRec* entity = h.entity;
+  const int index = h.index;
+  const GDevPtr dev = rec->pDevSection;
+
+  MessageType from = X_PROBED;
   int videoRam = 0;
   if (dev->videoRam != 0) {
     videoRam = dev->videoRam;
@@ -589,25 +624,29 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   xf86DrvMsg(index, from, "Total Video RAM: %d kByte\n", videoRam);
   entity->videoMemBytes = static_cast<uint32_t>(videoRam) * 1024u;
 
-  // 14. Apertures and depth.
-  if (!ORVMapMem(screen)) return FALSE;
-  if (!ORVSetDepth(screen) || !ORVSetDepth(rec->aux[0])) return FALSE;
+  if (!ORVMapMem(screen)) return false;
+  if (!ORVSetDepth(screen) || !ORVSetDepth(rec->aux[0])) return false;
   if (screen->depth > 8) {
     const rgb zeros = {0, 0, 0};
-    if (!xf86SetWeight(screen, zeros, zeros)) return FALSE;
+    if (!xf86SetWeight(screen, zeros, zeros)) return false;
     xf86SetWeight(rec->aux[0], zeros, zeros);
   }
   screen->rgbBits = screen->depth == 30 ? 10 : 8;
+  return true;
+}
 
-  // 15. Options.
+// The head's private copy of the option table, and the options that only
+// shape the output: TV scaling and packed pixels.
+bool ProcessOptions(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   xf86CollectOptions(screen, nullptr);
   rec->pOptions = static_cast<OptionInfoPtr>(xalloc(sizeof(ORVOptions)));
-  if (rec->pOptions == nullptr) return FALSE;
+  if (rec->pOptions == nullptr) return false;
   memcpy(rec->pOptions, ORVOptions, sizeof(ORVOptions));
-  xf86ProcessOptions(index, screen->options, rec->pOptions);
+  xf86ProcessOptions(h.index, screen->options, rec->pOptions);
   ORVCheckVideoBridge(rec, TRUE);
 
-  // 16. TV scaling, packed pixels.
   if (const char* scaling = xf86GetOptValString(rec->pOptions, OPTION_TVSCALING)) {
     if (xf86NameCmp(scaling, "UNDERSCAN") == 0) rec->tvScaling = 1;
     else if (xf86NameCmp(scaling, "OVERSCAN") == 0) rec->tvScaling = 3;
@@ -616,14 +655,16 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   int packedType = 1;
   xf86GetOptValInteger(rec->pOptions, OPTION_PACKED_PIXEL_TYPE, &packedType);
   rec->packedPixelType = packedType < 1 ? 1 : packedType > 3 ? 3 : packedType;
+  return true;
+}
 
-  // 17. The board's hardware library.
-  if (!ORVOpenBoard(screen)) {
-    ORVUnmapMem(screen);
-    return FALSE;
-  }
-
-  // 18. The monitor's EDID.
+// Reads the EDID of the head's output; a valid block gives the monitor's
+// maximum pixel clock and becomes the monitor's DDC record. Without the ddc
+// module or a valid block the head goes on without one.
+void ReadMonitorEdid(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
   uint8_t edid[128] = {};
   xf86MonPtr monitorInfo = nullptr;
   if (xf86LoadSubModule(screen, "ddc") == nullptr) {
@@ -663,14 +704,32 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   } else {
     xfree(monitorInfo);
   }
+}
 
-  // 19. The head must exist on the board.
-  if (rec->head > rec->maxOutputs) {
-    xf86DrvMsg(index, X_ERROR, "Maximum number of outputs exceeds device capability!\n");
-    return FALSE;
+// The board's hardware library and the monitor's EDID; the head must be
+// one of the board's outputs.
+bool OpenBoardAndReadEdid(PreInitHead& h) {
+  ORVRec* rec = h.rec;
+  if (!ORVOpenBoard(h.screen)) {
+    ORVUnmapMem(h.screen);
+    return false;
   }
+  ReadMonitorEdid(h);
+  if (rec->head > rec->maxOutputs) {
+    xf86DrvMsg(h.index, X_ERROR, "Maximum number of outputs exceeds device capability!\n");
+    return false;
+  }
+  return true;
+}
 
-  // 20. Monitor input type.
+// The monitor's input type, the chip's identity and revision, the gamma
+// and the TV standard.
+bool IdentifyMonitorAndChip(PreInitHead& h) {
+  ORVRec* rec = h.rec;
+  const int index = h.index;
+  const pciVideoRec* pci = h.pci;
+  const GDevPtr dev = rec->pDevSection;
+
   rec->s3i = Option(rec, OPTION_S3I, false);
   rec->s4i = Option(rec, OPTION_S4I, false);
   switch (rec->head) {
@@ -682,7 +741,6 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   }
   xf86DrvMsg(index, X_INFO, "Monitor Input Type = %d\n", rec->monitorInputType);
 
-  // 21. Chip identity.
   rec->chipId = pci->chipType;
   bool chipset = false;
   if (dev->chipset != nullptr) {
@@ -705,19 +763,25 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     rec->chipRev = pci->chipRev;
   }
 
-  // 22. Gamma.
   const Gamma unity = {1.0f, 1.0f, 1.0f};
-  if (!xf86SetGamma(screen, unity)) return FALSE;
+  if (!xf86SetGamma(h.screen, unity)) return false;
 
-  // 23. TV standard.
   if (const char* standard = xf86GetOptValString(rec->pOptions, OPTION_TVSTANDARD)) {
     rec->tvStandard = xf86NameCmp(standard, "PAL60") == 0 ? kOrvTvPal60
                       : xf86NameCmp(standard, "PAL") == 0 ? kOrvTvPal
                                                           : kOrvTvNtsc;
   }
+  return true;
+}
 
-  // 24. Acceleration options: the first head reads them for the board.
-  ORVRec* head0 = entity->heads[0] != nullptr ? ORVPTR(entity->heads[0]) : nullptr;
+// Acceleration, bus mastering and the board-wide options (the first head
+// reads them for the board), the desktop options, and the acceleration
+// core, which may still turn bus mastering down.
+bool ChooseAcceleration(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  ORVEntityRec* entity = h.entity;
+  const ORVRec* head0 = entity->heads[0] != nullptr ? ORVPTR(entity->heads[0]) : nullptr;
   if (entity->initialised && rec->head != 0 && head0 != nullptr) {
     rec->noAccel = head0->noAccel;
     rec->busMastering = head0->busMastering;
@@ -739,31 +803,35 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   }
   if (rec->s4i) rec->xfb = 1;
 
-  // 25.
   if (rec->noAccel) ORVDisableAcceleration(rec);
   if (rec->kvd && rec->gnlk && rec->quadBoard) ORVEnableGenlock(rec->pBoard);
 
-  // 26. Desktop options.
   rec->merged = Option(rec, OPTION_MERGEDFB, false);
   rec->spanthree = Option(rec, OPTION_SPANTHREE, false);
   rec->spanfour = Option(rec, OPTION_SPANFOUR, false);
   if ((rec->spanthree && rec->maxOutputs + 1 < 3) || (rec->spanfour && rec->maxOutputs + 1 < 4)) {
-    xf86DrvMsg(index, X_ERROR, "Maximum number of outputs exceeds device capability!\n");
-    return FALSE;
+    xf86DrvMsg(h.index, X_ERROR, "Maximum number of outputs exceeds device capability!\n");
+    return false;
   }
   rec->packedPixel = Option(rec, OPTION_PACKED_PIXEL, false);
   rec->hwCursor = Option(rec, OPTION_HW_CURSOR, true);
   rec->shadowFB = Option(rec, OPTION_SHADOW_FB, false);
   rec->pseudoXinerama = Option(rec, OPTION_PSEUDO_XINERAMA, true);
 
-  // 27. The acceleration core.
   ORVKstrnLoadDriver(screen);
   if (!rec->noAccel) {
-    if (xf86LoadSubModule(screen, "xaa") == nullptr) return FALSE;
+    if (xf86LoadSubModule(screen, "xaa") == nullptr) return false;
     xf86LoaderReqSymLists(kXaaSymbols, nullptr);
   }
+  return true;
+}
 
-  // 28. Rotation.
+// The rotation, the shadow framebuffer it may need, the depths the desktops
+// over three and four heads refuse, and the cursor.
+bool ChooseRotation(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
   int32_t rotation = 0;
   if (const char* rotate = xf86GetOptValString(rec->pOptions, OPTION_ROTATE)) {
     if (xf86NameCmp(rotate, "CW") == 0) {
@@ -777,19 +845,19 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
       xf86DrvMsg(index, X_INFO, "Valid options are \"CW\" or \"CCW\"\n");
     }
   }
+  h.rotation = rotation;
   // Without kernel bus mastering the rotation is drawn through a shadow
   // framebuffer; with it the hardware pivot rotates.
   if (rotation != 0 && (rec->busMastering != kBusMasteringKernel || rec->noAccel)) rec->shadowFB = 1;
   if (rec->shadowFB && !rec->noAccel) ORVDisableAcceleration(rec);
 
-  // 29.
   if (screen->depth == 8 && (rec->spanthree || rec->s3i)) {
     xf86DrvMsg(index, X_ERROR, "Given depth (%d) is not supported in Spanthree.\n", screen->depth);
-    return FALSE;
+    return false;
   }
   if (screen->depth == 8 && (rec->spanfour || rec->s4i)) {
     xf86DrvMsg(index, X_ERROR, "Given depth (%d) is not supported in Spanfour.\n", screen->depth);
-    return FALSE;
+    return false;
   }
   if (rec->s3i || rotation != 0) rec->hwCursor = 0;
   if (rec->shadowFB) xf86DrvMsg(index, X_INFO, "Using a Shadow Framebuffer\n");
@@ -797,8 +865,16 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   else xf86DrvMsg(index, X_INFO, "Acceleration is enabled\n");
   if (rec->hwCursor) xf86DrvMsg(index, X_INFO, "Using hardware cursor\n");
   else xf86DrvMsg(index, X_WARNING, "Using software cursor\n");
+  return true;
+}
 
-  // 30. Desktop kind and hooks.
+// The desktop's kind: its mode-init routine and hooks, the merged second
+// head's record and monitor, and where the rotation is done.
+bool ChooseDesktop(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  ORVRec* second = h.second;
+  const int index = h.index;
   rec->modeInit = ORVModeInit;
   if (rec->merged) {
     second->head2 = 1;
@@ -830,15 +906,15 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     rec->modeInit = ORVQuadModeInit;
     xf86DrvMsg(index, X_INFO, "Using ORVQuadModeInit\n");
   }
-  if (rec->head == 2 && !rec->s3i && !rec->s4i) return FALSE;
+  if (rec->head == 2 && !rec->s3i && !rec->s4i) return false;
   if (rec->packedPixel) xf86DrvMsg(index, X_CONFIG, "Enable PackedPixel\n");
-  if (rec->noAccel) rec->shadowRotate = rotation;
-  else rec->hwRotate = rotation;
+  if (rec->noAccel) rec->shadowRotate = h.rotation;
+  else rec->hwRotate = h.rotation;
 
-  // 31. The merged second head's monitor.
+  // The merged second head's monitor: a copy with its own ranges.
   if (rec->merged && screen->monitor != nullptr) {
     auto* monitor2 = static_cast<MonPtr>(xalloc(sizeof(MonRec)));
-    if (monitor2 == nullptr) return FALSE;
+    if (monitor2 == nullptr) return false;
     *monitor2 = *screen->monitor;
     monitor2->DDC = nullptr;
     rec->ownedMonitor = monitor2;
@@ -848,8 +924,16 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     if (const char* vrefresh = xf86GetOptValString(rec->pOptions, OPTION_MONITOR2VREFRESH))
       monitor2->nVrefresh = ORVMergeStrToRanges(monitor2->vrefresh, vrefresh);
   }
+  return true;
+}
 
-  // 32. Digital outputs.
+// Which of the head's outputs are digital, forced by option or detected,
+// and whether the first one runs dual link.
+bool ChooseDigitalOutputs(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  ORVRec* second = h.second;
+  const int index = h.index;
   rec->digital1 = rec->digital2 = 0;
   if (Option(rec, OPTION_DIGITAL_SCREEN, false)) {
     if (rec->head == 0 && !rec->s3i) {
@@ -892,16 +976,17 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     if (rec->digital2) xf86DrvMsg(index, X_INFO, "Digital is available [2]\n");
   }
 
-  // 33. On the first two chips a quad board's second digital head must share
+  // On the first two chips a quad board's second digital head must share
   // the first head's KVD setting.
+  const ORVEntityRec* entity = h.entity;
+  const ORVRec* head0 = entity->heads[0] != nullptr ? ORVPTR(entity->heads[0]) : nullptr;
   if (rec->head == 1 && rec->digital2 && rec->quadBoard && head0 != nullptr && head0->digital1 &&
       head0->kvd != rec->kvd && IsEarlyKestrion(static_cast<uint16_t>(rec->chipId))) {
     xf86DrvMsg(index, X_ERROR,
                "The second digital output needs the same KVD setting as the first.\n");
-    return FALSE;
+    return false;
   }
 
-  // 34. Dual-link digital output.
   if (rec->head == 0 && rec->digital1 && Option(rec, OPTION_DVIDL, false)) {
     rec->dualLink = ORVSetDualLinkCaps(rec->pBoard) ? 1 : 0;
     if (rec->dualLink) {
@@ -920,8 +1005,15 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
   second->hwRotate = rec->hwRotate;
   screen->progClock = TRUE;
   rec->aux[0]->progClock = TRUE;
+  return true;
+}
 
-  // 35. Clock range.
+// The clock range the modes are validated against: the board's maximum for
+// the head's output, or the monitor's when lower and not overridden.
+bool SetClockRange(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
   const bool digital = (rec->head == 0 && rec->digital1) || (rec->head == 1 && rec->digital2);
   rec->minClock = kMinClock;
   if (digital && Option(rec, OPTION_DVIDL, false) && rec->dualLink) {
@@ -937,33 +1029,41 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     xf86DrvMsg(index, X_INFO, "-- To override use 'Option \"OCC\"' in the device section. --\n");
   }
   auto* clocks = static_cast<ClockRangePtr>(xcalloc(1, sizeof(ClockRange)));
-  if (clocks == nullptr) return FALSE;
+  if (clocks == nullptr) return false;
   *clocks = {nullptr, rec->minClock, rec->maxClock, -1, TRUE, FALSE, 1, 1, 0};
   xfree(rec->clockRanges);
   rec->clockRanges = clocks;
   screen->clockRanges = clocks;
+  return true;
+}
 
-  // 36. Mode validation.
+// The server's mode validation of the screen and of the merged second
+// head; the first valid mode becomes current.
+bool ValidateModes(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
+  ClockRangePtr clocks = rec->clockRanges;
   screen->maxHValue = screen->maxVValue = kMaxVirtual;
   if (ValidateScreenModes(screen, clocks) == -1) {
     xf86DrvMsg(index, X_ERROR, "Validate Modes Failed\n");
-    return FALSE;
+    return false;
   }
   ScrnInfoPtr aux2 = rec->aux[0];
   if (rec->merged && ValidateScreenModes(aux2, clocks) == -1) {
     xf86DrvMsg(index, X_ERROR, "Validate Modes Failed for SecondCrtc in Merged Mode\n");
-    return FALSE;
+    return false;
   }
   xf86PruneDriverModes(screen);
   if (screen->modes == nullptr) {
     xf86DrvMsg(index, X_ERROR, "No valid modes found\n");
-    return FALSE;
+    return false;
   }
   if (rec->merged) {
     xf86PruneDriverModes(aux2);
     if (aux2->modes == nullptr) {
       xf86DrvMsg(index, X_ERROR, "No valid modes found for SecondCrtc in Merged Mode\n");
-      return FALSE;
+      return false;
     }
   }
   xf86SetCrtcForModes(screen, INTERLACE_HALVE_V);
@@ -975,8 +1075,17 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     rec->currentMode2 = aux2->currentMode;
   }
   xf86SetDpi(screen, 0, 0);
+  return true;
+}
 
-  // 37. The mode list of the desktop.
+// The mode list of the desktop's kind: merged from MetaModes, rotated,
+// three- or four-head wide, or the validated list with the width doubled
+// for KVD and packed pixels.
+bool BuildDesktopModes(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
+  ScrnInfoPtr aux2 = rec->aux[0];
   const bool kvdQuad = rec->kvd && rec->quadBoard;
   if (rec->merged) {
     if (kvdQuad) {
@@ -990,12 +1099,12 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     const char* metaModes = xf86GetOptValString(rec->pOptions, OPTION_METAMODES);
     if (metaModes == nullptr) {
       xf86DrvMsg(index, X_ERROR, "MetaModes option missing.\n");
-      return FALSE;
+      return false;
     }
     if (ORVMergeGenerateModeList(screen, metaModes, screen->modes, aux2->modes,
                                  rec->monitor2Position) == nullptr) {
       xf86DrvMsg(index, X_ERROR, "Parse Error reading MetaModes, or No modes left.\n");
-      return FALSE;
+      return false;
     }
     // The virtual size covers the widest and the tallest merged mode.
     int width = 0, height = 0;
@@ -1010,31 +1119,43 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     screen->virtualY = width;
     if (!OrvPreInitModes_GenerateFeaturedModes(screen)) {
       xf86DrvMsg(index, X_ERROR, "Could not generate Rotated mode.\n");
-      return FALSE;
+      return false;
     }
   } else if (rec->spanthree || rec->spanfour) {
     screen->virtualX = (rec->spanthree ? 3 : 4) * screen->currentMode->HDisplay;
     screen->virtualY = screen->currentMode->VDisplay;
     if (!OrvPreInitModes_GenerateFeaturedModes(screen)) {
       xf86DrvMsg(index, X_ERROR, "Could not generate Spanthree mode.\n");
-      return FALSE;
+      return false;
     }
   } else if (kvdQuad || rec->packedPixel) {
     DoubleWidth(screen);
   }
+  return true;
+}
 
-  // 38. Pitch and the head's mode record.
+// The pitch and the head's mode record (and the merged second head's).
+bool FillModeRecords(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   const bool shadowRotated = rec->shadowFB && rec->shadowRotate != 0;
   screen->displayWidth = OrvDisplayWidth(shadowRotated ? screen->virtualY : screen->virtualX);
   ORVFillModeInfoStruct(screen, screen->currentMode, &rec->modeInfo, kFillPreInit);
   if (rec->merged) {
+    ScrnInfoPtr aux2 = rec->aux[0];
     aux2->displayWidth = screen->displayWidth;
-    ORVFillModeInfoStruct(aux2, aux2->currentMode, &second->modeInfo,
-                          kvdQuad ? kFillMerged : kFillMergedSecond);
+    ORVFillModeInfoStruct(aux2, aux2->currentMode, &h.second->modeInfo,
+                          rec->kvd && rec->quadBoard ? kFillMerged : kFillMergedSecond);
   }
   xf86PrintModes(screen);
+  return true;
+}
 
-  // 39. Off-screen memory.
+// The head's share of the board's memory: its screen and the OffScreen
+// fraction beyond it.
+bool ReserveOffscreen(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   const bool smallS4I = rec->s4i && screen->videoRam <= kS4ISmallMemory;
   float offscreen = rec->noAccel || smallS4I ? 0.0f : kDefaultOffscreen;
   int configured = 0;
@@ -1042,44 +1163,70 @@ Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
     offscreen = smallS4I ? 0.0f : static_cast<float>(configured);
   const uint64_t screenBytes = static_cast<uint64_t>(screen->virtualX) * screen->virtualY *
                                screen->bitsPerPixel / 8;
-  if (screenBytes > 0xFFFFFFFFull ||
-      !ORVComputeOffscreen(screen, static_cast<uint32_t>(screenBytes), offscreen))
-    return FALSE;
+  return screenBytes <= 0xFFFFFFFFull &&
+         ORVComputeOffscreen(screen, static_cast<uint32_t>(screenBytes), offscreen);
+}
 
-  // 40. Server modules, the TV feature list.
+// The server modules ScreenInit needs, the TV feature list, and what a
+// return from a DGA mode restores.
+bool LoadScreenModules(PreInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   if (xf86LoadSubModule(screen, "ramdac") == nullptr) {
     ORVFreeRec(screen);
-    return FALSE;
+    return false;
   }
   OrvFeatureConfig_GenerateFeatureList(screen, &rec->pFeatures);
   if (OrvFeatureConfig_IsTvOut(rec->pFeatures)) rec->hwCursor = 0;
-  if (xf86LoadSubModule(screen, "fb") == nullptr) return FALSE;
+  if (xf86LoadSubModule(screen, "fb") == nullptr) return false;
   xf86LoaderReqSymLists(kFbSymbols, nullptr);
   if (rec->noAccel) ORVDisableAcceleration(rec);
 
-  // 41.
   static const char* const kBusMasteringText[] = {"Busmastering is enabled\n",
                                                   "Emulated Busmastering\n",
                                                   "Local Busmastering is enabled\n"};
   if (rec->busMastering >= kBusMasteringKernel && rec->busMastering <= kBusMasteringLocal)
-    xf86DrvMsg(index, X_INFO, "%s", kBusMasteringText[rec->busMastering]);
+    xf86DrvMsg(h.index, X_INFO, "%s", kBusMasteringText[rec->busMastering]);
 
-  // 42.
   if (rec->shadowFB) {
-    if (xf86LoadSubModule(screen, "shadowfb") == nullptr) return FALSE;
+    if (xf86LoadSubModule(screen, "shadowfb") == nullptr) return false;
     xf86LoaderReqSymLists(kShadowSymbols, nullptr);
   }
 
-  // 43. What a return from a DGA mode restores.
   rec->savedBpp = screen->bitsPerPixel;
   rec->savedDepth = screen->depth;
   rec->savedDisplayWidth = screen->displayWidth;
   rec->savedWeight = screen->weight;
   rec->savedMode = screen->currentMode;
   rec->savedState = static_cast<uint8_t>(rec->hwCursor);
+  return true;
+}
 
-  // 44.
-  entity->initialised = 1;
-  ORVCloseBoard(screen);
+// The entity is initialised; ScreenInit opens the board again.
+bool ReleaseBoard(PreInitHead& h) {
+  h.entity->initialised = 1;
+  ORVCloseBoard(h.screen);
+  return true;
+}
+
+// The phases in their order; the first that refuses the head ends PreInit.
+// Records already made stay attached and FreeScreen frees them.
+using PreInitPhase = bool (*)(PreInitHead&);
+constexpr PreInitPhase kPreInitPhases[] = {
+    CreateRecords,        TakeEntityAndPci,  FindApertures,        SizeAndMapMemory,
+    ProcessOptions,       OpenBoardAndReadEdid, IdentifyMonitorAndChip, ChooseAcceleration,
+    ChooseRotation,       ChooseDesktop,     ChooseDigitalOutputs, SetClockRange,
+    ValidateModes,        BuildDesktopModes, FillModeRecords,      ReserveOffscreen,
+    LoadScreenModules,    ReleaseBoard,
+};
+
+}  // namespace
+
+Bool ORVPreInit(ScrnInfoPtr screen, int flags) {
+  if (flags & PROBE_DETECT) return FALSE;
+  PreInitHead head{screen, screen->scrnIndex};
+  for (PreInitPhase phase : kPreInitPhases) {
+    if (!phase(head)) return FALSE;
+  }
   return TRUE;
 }

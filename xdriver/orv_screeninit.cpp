@@ -44,8 +44,6 @@ ScrnInfoPtr ScreenOf(int index) { return xf86Screens[index]; }
 
 bool AnyRotation(const ORVRec* rec) { return rec->shadowRotate != 0 || rec->hwRotate != 0; }
 
-
-
 }  // namespace
 
 // Screen blanking is left to the power management; head 0 reports it done.
@@ -188,20 +186,37 @@ void ORVLeaveVT(int index, int) {
   }
 }
 
-Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
-  ScrnInfoPtr screen = ScreenOf(index);
-  ORVRec* rec = ORVPTR(screen);
+namespace {
 
-  // 1-2. Apertures and the board.
-  vgaHWPtr hwp = VGAHWPTR(screen);
-  if ((rec->ioBase == nullptr || rec->fbBase == nullptr) && !ORVMapMem(screen)) return FALSE;
-  if (!ORVOpenBoard(screen)) return FALSE;
-  // 3.
+// What the set-up steps of ScreenInit share about the screen.
+struct ScreenInitHead {
+  int index;
+  ScreenPtr pScreen;
+  ScrnInfoPtr screen;
+  ORVRec* rec;
+  vgaHWPtr hwp;
+  int bytesPerPixel = 0;
+  uint8_t* fbBase = nullptr;  // what the framebuffer layer draws into
+  int fbWidth = 0;            // its width in pixels
+};
+
+// The apertures and the board's hardware library.
+bool OpenApertures(ScreenInitHead& h) {
+  ORVRec* rec = h.rec;
+  if ((rec->ioBase == nullptr || rec->fbBase == nullptr) && !ORVMapMem(h.screen)) return false;
+  return ORVOpenBoard(h.screen) != FALSE;
+}
+
+// Dual link again, the board with the configuration extension, the VGA
+// registers through the aperture and, on the first head, the console's
+// state to return to.
+bool SaveConsoleState(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  vgaHWPtr hwp = h.hwp;
   if (rec->head == 0 && rec->digital1 && xf86ReturnOptValBool(rec->pOptions, OPTION_DVIDL, FALSE))
     ORVSetDualLinkCaps(rec->pBoard);
-  // 4. The configuration extension.
   ORVRegisterWithExtension(screen);
-  // 5-6. VGA state.
   if (hwp != nullptr) {
     vgaHWSetMmioFuncs(hwp, rec->ioBase, kVgaApertureOffset);
     vgaHWGetIOBase(hwp);
@@ -210,56 +225,80 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
     ORVSaveVgaState(rec->pBoard, 0);
     if (hwp != nullptr) vgaHWSave(screen, &hwp->SavedReg, VGA_SR_ALL);
   }
-  // 7.
+  return true;
+}
+
+// The screen goes active: the accelerator device is opened, the first mode
+// set and the device started.
+bool StartDevice(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   screen->vtSema = TRUE;
-  // 8-9. The device.
-  if (!ORVKstrnOpenDevice(screen)) return FALSE;
+  if (!ORVKstrnOpenDevice(screen)) return false;
   rec->savedPitch = rec->modeInfo.ulFBPitch;
   rec->savedDeskWidth = rec->modeInfo.ulDeskWidth;
-  if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
-  if (!ORVKstrnStartDevice(screen)) return FALSE;
-  // 10. The first head clears what it shows; never past its mapping.
-  const int bytesPerPixel = screen->bitsPerPixel / 8;
+  if (!rec->modeInit(screen, screen->currentMode)) return false;
+  return ORVKstrnStartDevice(screen) != FALSE;
+}
+
+// The first head clears what it shows (never past its mapping); the mode
+// is set again over the started device and the frame placed.
+bool ShowFirstMode(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  h.bytesPerPixel = screen->bitsPerPixel / 8;
   if (!rec->head2 && !rec->head3 && !rec->head4) {
-    uint64_t bytes = static_cast<uint64_t>(screen->virtualY) * screen->displayWidth * bytesPerPixel;
+    uint64_t bytes = static_cast<uint64_t>(screen->virtualY) * screen->displayWidth * h.bytesPerPixel;
     const uint64_t mapped = static_cast<uint64_t>(screen->videoRam) * 1024;
     if (bytes > mapped) bytes = mapped;
     memset(rec->fbBase, 0, bytes);
   }
-  // 11.
-  if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
-  screen->AdjustFrame(index, screen->frameX0, screen->frameY0, 0);
+  if (!rec->modeInit(screen, screen->currentMode)) return false;
+  screen->AdjustFrame(h.index, screen->frameX0, screen->frameY0, 0);
   ORVComputeHeadLayout(screen, screen->currentMode);
+  return true;
+}
 
-  // 12. Visuals.
+// TrueColor above 8 bits per pixel, the depth's default visuals at 8.
+bool SetVisuals(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
   miClearVisualTypes();
   if (screen->bitsPerPixel > 8) {
-    if (!miSetVisualTypes(screen->depth, TrueColorMask, screen->rgbBits, TrueColor)) return FALSE;
+    if (!miSetVisualTypes(screen->depth, TrueColorMask, screen->rgbBits, TrueColor)) return false;
   } else if (!miSetVisualTypes(screen->depth, miGetDefaultVisualMask(screen->depth),
                                screen->rgbBits, screen->defaultVisual)) {
-    return FALSE;
+    return false;
   }
-  if (!miSetPixmapDepths()) return FALSE;
+  return miSetPixmapDepths() != FALSE;
+}
 
-  // 13. Framebuffer memory.
-  uint8_t* base;
-  int width;
+// What the framebuffer layer draws into: a shadow buffer, or the head's
+// primary surface in the mapped frame buffer.
+bool ChooseFramebufferMemory(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   if (rec->shadowFB) {
     rec->shadowPitch = ((screen->bitsPerPixel * screen->virtualX + 31) / 32) * 4;
     rec->shadowPtr = static_cast<uint8_t*>(
         xalloc(static_cast<size_t>(rec->shadowPitch) * static_cast<size_t>(screen->virtualY)));
-    if (rec->shadowPtr == nullptr) return FALSE;
-    base = rec->shadowPtr;
-    width = rec->shadowPitch / bytesPerPixel;
+    if (rec->shadowPtr == nullptr) return false;
+    h.fbBase = rec->shadowPtr;
+    h.fbWidth = rec->shadowPitch / h.bytesPerPixel;
   } else {
-    base = rec->fbBase + rec->fbOffset;
-    width = screen->displayWidth;
+    h.fbBase = rec->fbBase + rec->fbOffset;
+    h.fbWidth = screen->displayWidth;
   }
+  return true;
+}
 
-  // 14. The framebuffer layer.
-  if (!fbScreenInit(pScreen, base, screen->virtualX, screen->virtualY, screen->xDpi, screen->yDpi,
-                    width, screen->bitsPerPixel))
-    return FALSE;
+// The framebuffer layer, Render, the visuals' colour masks and the black
+// and white pixels.
+bool InitFramebufferLayer(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ScreenPtr pScreen = h.pScreen;
+  if (!fbScreenInit(pScreen, h.fbBase, screen->virtualX, screen->virtualY, screen->xDpi,
+                    screen->yDpi, h.fbWidth, screen->bitsPerPixel))
+    return false;
   fbPictureInit(pScreen, nullptr, 0);
   if (screen->bitsPerPixel > 8) {
     for (int i = 0; i < pScreen->numVisuals; ++i) {
@@ -274,47 +313,64 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
     }
   }
   xf86SetBlackWhitePixels(pScreen);
+  return true;
+}
 
-  // 13 (continued). The off-screen memory manager over the head's memory;
-  // its lines are the head's bytes at the pitch.
-  if (!rec->shadowFB) {
-    int lines = static_cast<int>(rec->fbMemSize /
-                                 (static_cast<uint32_t>(screen->displayWidth) * bytesPerPixel));
-    if (lines > kMaxOffscreenLines) lines = kMaxOffscreenLines;
-    BoxRec box = {0, 0, static_cast<short>(screen->virtualX), static_cast<short>(lines)};
-    if (rec->s4i && screen->videoRam <= kS4ISmallMemory) {
-      xf86DrvMsg(index, X_WARNING, "Memory manager initialization disabled.\n");
-    } else if (xf86InitFBManager(pScreen, &box)) {
-      xf86DrvMsg(index, X_INFO, "Using %d lines for offscreen memory.\n", lines - screen->virtualY);
-      xf86DrvMsg(index, X_INFO, "Memory manager initialized to (%d,%d) (%d,%d)\n", box.x1, box.y1,
-                 box.x2, box.y2);
-      int w = 0, h = 0;
-      if (xf86QueryLargestOffscreenArea(pScreen, &w, &h, 0, 0, 0))
-        xf86DrvMsg(index, X_INFO, "Largest offscreen area available: %d x %d\n", w, h);
-    } else {
-      xf86DrvMsg(index, X_ERROR, "Memory manager initialization to (%d,%d) (%d,%d) failed\n",
-                 box.x1, box.y1, box.x2, box.y2);
-    }
+// The off-screen memory manager over the head's memory, its lines the
+// head's bytes at the pitch; it wraps the initialised screen, so it comes
+// after the framebuffer layer. A manager that cannot be set up leaves the
+// screen without off-screen memory.
+bool InitOffscreenManager(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
+  if (rec->shadowFB) return true;
+  int lines = static_cast<int>(rec->fbMemSize /
+                               (static_cast<uint32_t>(screen->displayWidth) * h.bytesPerPixel));
+  if (lines > kMaxOffscreenLines) lines = kMaxOffscreenLines;
+  BoxRec box = {0, 0, static_cast<short>(screen->virtualX), static_cast<short>(lines)};
+  if (rec->s4i && screen->videoRam <= kS4ISmallMemory) {
+    xf86DrvMsg(index, X_WARNING, "Memory manager initialization disabled.\n");
+  } else if (xf86InitFBManager(h.pScreen, &box)) {
+    xf86DrvMsg(index, X_INFO, "Using %d lines for offscreen memory.\n", lines - screen->virtualY);
+    xf86DrvMsg(index, X_INFO, "Memory manager initialized to (%d,%d) (%d,%d)\n", box.x1, box.y1,
+               box.x2, box.y2);
+    int areaWidth = 0, areaHeight = 0;
+    if (xf86QueryLargestOffscreenArea(h.pScreen, &areaWidth, &areaHeight, 0, 0, 0))
+      xf86DrvMsg(index, X_INFO, "Largest offscreen area available: %d x %d\n", areaWidth, areaHeight);
+  } else {
+    xf86DrvMsg(index, X_ERROR, "Memory manager initialization to (%d,%d) (%d,%d) failed\n",
+               box.x1, box.y1, box.x2, box.y2);
   }
+  return true;
+}
 
-  // 15. The block handler.
-  rec->BlockHandler = pScreen->BlockHandler;
-  pScreen->BlockHandler = ORVBlockHandler;
-
-  // 16. Acceleration.
-  if (!rec->noAccel && !ORVAccelInit(pScreen)) {
-    xf86DrvMsg(index, X_ERROR, "2D Acceleration initialization failed\n");
+// The block handler, then 2D acceleration; acceleration that cannot be set
+// up is turned off and the screen goes on without it.
+bool InitAcceleration(ScreenInitHead& h) {
+  ORVRec* rec = h.rec;
+  rec->BlockHandler = h.pScreen->BlockHandler;
+  h.pScreen->BlockHandler = ORVBlockHandler;
+  if (!rec->noAccel && !ORVAccelInit(h.pScreen)) {
+    xf86DrvMsg(h.index, X_ERROR, "2D Acceleration initialization failed\n");
     ORVDisableAcceleration(rec);
   }
+  return true;
+}
 
-  // 17. DGA, backing store, silken mouse, the software cursor layer.
+// DGA, backing store, silken mouse, the software cursor layer, and the
+// hardware cursor where the head can show it (its failure leaves the
+// software cursor).
+bool InitCursor(ScreenInitHead& h) {
+  ScreenPtr pScreen = h.pScreen;
+  ORVRec* rec = h.rec;
+  const int index = h.index;
   ORVDGAInit(pScreen);
   miInitializeBackingStore(pScreen);
   xf86SetBackingStore(pScreen);
   xf86SetSilkenMouse(pScreen);
   miDCInitialize(pScreen, xf86GetPointerScreenFuncs());
 
-  // 18. Cursor.
   if (!rec->hwCursor || AnyRotation(rec) || rec->noAccel || OrvFeatureConfig_IsTvOut(rec->pFeatures)) {
     xf86DrvMsg(index, X_INFO, "Using SW cursor\n");
   } else {
@@ -324,24 +380,31 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
       rec->hwCursor = 0;
     }
   }
+  return true;
+}
 
-  // 19. Colormap.
-  if (!miCreateDefColormap(pScreen)) {
-    xf86DrvMsg(index, X_ERROR, "Could not create default colormap!\n");
-    return FALSE;
+// The default colormap and, below depth 30, the palette handling.
+bool InitColormap(ScreenInitHead& h) {
+  if (!miCreateDefColormap(h.pScreen)) {
+    xf86DrvMsg(h.index, X_ERROR, "Could not create default colormap!\n");
+    return false;
   }
-  if (screen->depth != 30 &&
-      !xf86HandleColormaps(pScreen, kPaletteEntries, kPaletteBits, ORVLoadPalette, nullptr,
+  if (h.screen->depth != 30 &&
+      !xf86HandleColormaps(h.pScreen, kPaletteEntries, kPaletteBits, ORVLoadPalette, nullptr,
                            CMAP_RELOAD_ON_MODE_SWITCH | CMAP_PALETTED_TRUECOLOR)) {
-    xf86DrvMsg(index, X_ERROR, "xf86HandleColormaps failed!\n");
-    return FALSE;
+    xf86DrvMsg(h.index, X_ERROR, "xf86HandleColormaps failed!\n");
+    return false;
   }
+  return true;
+}
 
-  // 20. The shadow framebuffer's refresh, turned with a shadow rotation.
-  if (rec->shadowFB) {
+// The shadow framebuffer's refresh (turned with a shadow rotation) and the
+// power management.
+bool InitShadowAndPower(ScreenInitHead& h) {
+  if (h.rec->shadowFB) {
     RefreshAreaFuncPtr refresh = ORVRefreshArea;
-    if (rec->shadowRotate != 0) {
-      switch (screen->bitsPerPixel) {
+    if (h.rec->shadowRotate != 0) {
+      switch (h.screen->bitsPerPixel) {
         case 8:
           refresh = ORVRefreshRotatedArea8;
           break;
@@ -355,12 +418,17 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
           break;
       }
     }
-    ShadowFBInit(pScreen, refresh);
+    ShadowFBInit(h.pScreen, refresh);
   }
-  // 21. Power management.
-  xf86DPMSInit(pScreen, ORVDisplayPowerManagementSet, 0);
+  xf86DPMSInit(h.pScreen, ORVDisplayPowerManagementSet, 0);
+  return true;
+}
 
-  // 22. Pointer-moved hooks of the desktops over several heads.
+// The pointer-moved hooks of the desktops over several heads, and the
+// driver's own Xinerama answers for them.
+bool InstallDesktopHooks(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ORVRec* rec = h.rec;
   if (rec->PointerMoved == nullptr) rec->PointerMoved = screen->PointerMoved;
   if (rec->merged) {
     screen->PointerMoved = ORVMergePointerMoved;
@@ -370,12 +438,16 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
   } else if (rec->spanfour) {
     screen->PointerMoved = ORVSpanfourPointerMoved;
   }
-
-  // 23. The driver's own Xinerama answers for a desktop over several heads.
   if (rec->pseudoXinerama && (rec->merged || rec->spanthree || rec->spanfour || rec->kvd))
     PSRAMAExtensionInit();
+  return true;
+}
 
-  // 24. Framebuffer base, SaveScreen, CloseScreen, gamma.
+// The framebuffer's base, the SaveScreen and CloseScreen hooks, and gamma.
+bool InstallScreenHooks(ScreenInitHead& h) {
+  ScrnInfoPtr screen = h.screen;
+  ScreenPtr pScreen = h.pScreen;
+  ORVRec* rec = h.rec;
   screen->memPhysBase = rec->fbPhysAddress;
   screen->fbOffset = rec->fbOffset;
   static const SaveScreenProcPtr kSaveScreen[] = {ORVSaveScreen, ORVSaveScreenCrtc2,
@@ -384,12 +456,35 @@ Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
   rec->CloseScreen = pScreen->CloseScreen;
   pScreen->CloseScreen = ORVCloseScreen;
   if (screen->bitsPerPixel != 8) screen->ChangeGamma = ORVChangeGamma;
-  ORVChangeGamma(index, screen->gamma);
+  ORVChangeGamma(h.index, screen->gamma);
+  return true;
+}
 
-  // 25. Xv, unused options, cursors off.
-  ORVInitXV(pScreen);
-  if (serverGeneration == 1) xf86ShowUnusedOptions(index, screen->options);
-  ORVDisableCursors(rec->pBoard);
-  if (ORVLogoWanted(screen)) ORVDisplayLogo(screen);
+// Xv, the unused options, both cursors off, the start-up logo.
+bool InitVideoAndLogo(ScreenInitHead& h) {
+  ORVInitXV(h.pScreen);
+  if (serverGeneration == 1) xf86ShowUnusedOptions(h.index, h.screen->options);
+  ORVDisableCursors(h.rec->pBoard);
+  if (ORVLogoWanted(h.screen)) ORVDisplayLogo(h.screen);
+  return true;
+}
+
+// The set-up steps in their order; the first that fails ends ScreenInit.
+using ScreenInitStep = bool (*)(ScreenInitHead&);
+constexpr ScreenInitStep kScreenInitSteps[] = {
+    OpenApertures,        SaveConsoleState,     StartDevice,        ShowFirstMode,
+    SetVisuals,           ChooseFramebufferMemory, InitFramebufferLayer, InitOffscreenManager,
+    InitAcceleration,     InitCursor,           InitColormap,       InitShadowAndPower,
+    InstallDesktopHooks,  InstallScreenHooks,   InitVideoAndLogo,
+};
+
+}  // namespace
+
+Bool ORVScreenInit(int index, ScreenPtr pScreen, int, char**) {
+  ScrnInfoPtr screen = ScreenOf(index);
+  ScreenInitHead head{index, pScreen, screen, ORVPTR(screen), VGAHWPTR(screen)};
+  for (ScreenInitStep step : kScreenInitSteps) {
+    if (!step(head)) return FALSE;
+  }
   return TRUE;
 }
