@@ -48,7 +48,8 @@ std::string ReadAll(int fd) {
 }
 
 // Runs `fn` in a child. True with its answer when it returned; false with
-// the child's error output when the library ended the process.
+// the child's error output when the library ended the process or refused
+// the configuration file.
 bool RunInChild(const std::function<int()>& fn, int* answer) {
   int result[2], errors[2];
   if (pipe2(result, O_CLOEXEC) != 0) return false;
@@ -85,8 +86,12 @@ bool RunInChild(const std::function<int()>& fn, int* answer) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (answerBytes.size() >= sizeof(int)) {
-    std::memcpy(answer, answerBytes.data(), sizeof(int));
+  // A refused configuration file is reported like an ended call: by what
+  // the library printed.
+  int value = 0;
+  if (answerBytes.size() >= sizeof(int)) std::memcpy(&value, answerBytes.data(), sizeof(int));
+  if (answerBytes.size() >= sizeof(int) && value != kErrConfigRefused) {
+    *answer = value;
     s_writeFailure = answerBytes.substr(sizeof(int));
     return true;
   }

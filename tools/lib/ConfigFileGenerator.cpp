@@ -261,7 +261,8 @@ int UpdateConfigFile(UserSelection* sel) {
     }
   } cleanup{config, &parsed};
 
-  SetParsedOptFromConfig(&parsed, config, sel->overwrite, 0);
+  const int read = SetParsedOptFromConfig(&parsed, config, sel->overwrite, 0);
+  if (read != kErrNone) return read;
   if (sel->overwrite) AppendUseModeList(&parsed.useModes, kUseModesOverwrite);
   if (parsed.useModes != nullptr && parsed.useModes->next != nullptr &&
       std::strcmp(parsed.useModes->name, parsed.useModes->next->name) != 0)

@@ -32,6 +32,10 @@ enum ErrorCode : int32_t {
   kErrVerticalLayout = 24,
   kErrTwoModesSections = 25,
   kErrNoCard = 26,
+  // Outside the message table: the configuration file was refused, and the
+  // library has printed why on standard error. The program ends with status
+  // 1 and writes nothing.
+  kErrConfigRefused = -2,
 };
 
 constexpr int kErrorCodeCount = 27;

@@ -253,8 +253,12 @@ void ReadState(ProbeState* state) {
       state->result = kErrParseConfig;
       return;
     }
-    SetParsedOptFromConfig(&state->parsed, config, 0, 1);
+    const int read = SetParsedOptFromConfig(&state->parsed, config, 0, 1);
     xf86freeConfig(config);
+    if (read != kErrNone) {
+      state->result = read;
+      return;
+    }
   } else {
     xf86closeConfigFile();
   }
@@ -314,7 +318,7 @@ void FreeXConfigInfo(XConfigInfo* info) {
 int ProbeXConfig(XConfigInfo* info) {
   ProbeState state;
   ReadState(&state);
-  if (state.result == kErrParseConfig) return state.result;
+  if (state.result == kErrParseConfig || state.result == kErrConfigRefused) return state.result;
   const ParsedOpt& parsed = state.parsed;
 
   std::snprintf(info->fileName, sizeof info->fileName, "%s", state.path.c_str());
@@ -394,7 +398,8 @@ int ProbeSystem() {
   if (result == kErrNoCard) return result;
 
   CardInfo card{};
-  if (ProbeCardInfoStruct(&card) == kErrParseConfig) return kErrParseConfig;
+  const int cardResult = ProbeCardInfoStruct(&card);
+  if (cardResult == kErrParseConfig || cardResult == kErrConfigRefused) return cardResult;
   std::printf("[Card%d]\n", 0);
   std::printf("busid %s\n", card.busId);
   std::printf("name %s\n", card.name);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "tools/lib/ErrorCodes.h"
 #include "tools/lib/Log.h"
 
 namespace {
@@ -26,6 +27,19 @@ const char* const kToolOptions[] = {
 };
 const char* const kToolModules[] = {"dri", "glx", "orvcfg"};
 const char* const kPositionWords[] = {"", "RightOf", "LeftOf", "Above", "Below"};
+
+constexpr const char* kBadBoolean = "unrecognized value for option in config file\n";
+
+// 1 or 0 for a boolean word, the fallback for an empty text; -1 for any
+// other word.
+int ReadBoolWord(const char* text, int fallback) {
+  if (text == nullptr || *text == '\0') return fallback;
+  for (const char* word : {"yes", "on", "1", "true", "enable"})
+    if (strcasecmp(text, word) == 0) return 1;
+  for (const char* word : {"no", "off", "0", "false", "disable"})
+    if (strcasecmp(text, word) == 0) return 0;
+  return -1;
+}
 
 [[noreturn]] void FailConfig(const char* message) {
   ErrorF("%s", message);
@@ -387,12 +401,9 @@ const char* GetOptionStr(const char* name, XConfScreen* screen) {
 }
 
 int XOption2Bool(const char* text, int defaultValue) {
-  if (text == nullptr || *text == '\0') return defaultValue;
-  for (const char* word : {"yes", "on", "1", "true", "enable"})
-    if (strcasecmp(text, word) == 0) return 1;
-  for (const char* word : {"no", "off", "0", "false", "disable"})
-    if (strcasecmp(text, word) == 0) return 0;
-  FailConfig("unrecognized value for option in config file\n");
+  const int value = ReadBoolWord(text, defaultValue);
+  if (value < 0) FailConfig(kBadBoolean);
+  return value;
 }
 
 int GetOptionBool(const char* name, XConfScreen* screen, int defaultValue) {
@@ -471,146 +482,209 @@ ModeLineResolution** AppendModeLineResolutionAt(ModeLineResolution** tail,
   return &entry->next;
 }
 
-void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite, int probe) {
-  if (config == nullptr) return;
-  XConfLayout* layout = config->layouts;
-  if (layout == nullptr || layout->inputs == nullptr) {
-    ErrorF("You must have a server layout section filled with input devices.\n");
-    std::exit(1);
+namespace {
+
+// Reads the tools' state back. The first thing in the file the tools cannot
+// work with is reported once, and the reading stops there: the caller ends
+// without writing.
+class ConfigReader {
+ public:
+  bool refused() const { return refused_; }
+
+  void Refuse(const char* message) {
+    if (refused_) return;
+    ErrorF("%s", message);
+    ErrorF("%s", kFixIt);
+    refused_ = true;
   }
-  if (layout->next != nullptr && !overwrite)
-    FailConfig("You can only have one server layout section with this tool.\n");
-  xf86freeLayoutList(layout->next);
-  layout->next = nullptr;
-  FreeInactives(layout);
 
-  int linesLayout = parsed->layout;  // decided by the Screen lines' positions
-  int mergeLayout = parsed->layout;  // decided by Monitor2Position
-  bool linesLayoutFound = false;
+  int Word(const char* text, int fallback) {
+    const int value = ReadBoolWord(text, fallback);
+    if (value >= 0) return value;
+    Refuse(kBadBoolean);
+    return fallback;
+  }
 
-  if (overwrite) {
-    xf86freeModesList(config->modes);
-    xf86freeMonitorList(config->monitors);
-    xf86freeDeviceList(config->devices);
-    xf86freeScreenList(config->screens);
-    config->modes = nullptr;
-    config->monitors = nullptr;
-    config->devices = nullptr;
-    config->screens = nullptr;
-    for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next) a->screen = nullptr;
+  int Bool(const char* name, XConfScreen* screen, int fallback) {
+    const char* text = GetOptionStr(name, screen);
+    return text == nullptr ? fallback : Word(text, fallback);
+  }
+
+ private:
+  bool refused_ = false;
+};
+
+// What the Screen lines say about the layout: by their positions, and by
+// Monitor2Position on a merged desktop.
+struct LayoutReading {
+  int lines;
+  int merge;
+  bool linesFound = false;
+};
+
+bool ReadFirstLineOptions(ConfigReader& reader, ParsedOpt* parsed, XConfFile* config,
+                          XConfScreen* s) {
+  parsed->busMastering = reader.Bool("Busmastering", s, parsed->busMastering);
+  if (reader.refused()) return false;
+  parsed->edid = GetOptionStr("NoDDC", s) == nullptr ? 0 : 1;
+  parsed->forceDigital = reader.Bool("DigitalScreen1", s, parsed->forceDigital);
+  if (reader.refused()) return false;
+  parsed->openGL = LoadsModule(config, "glx") ? 1 : 0;
+  return true;
+}
+
+// One Screen line's panel: depth, rotation, refresh and resolution.
+void ReadPanel(ParsedOpt* parsed, XConfFile* config, XConfScreen* s, int i) {
+  const int depth = s->default_depth;
+  if (depth == 8 || depth == 16 || depth == 24 || depth == 30) {
+    parsed->depth[i] = depth;
   } else {
-    bool xinerama = false;
-    const char* xin = nullptr;
-    if (XConfOption* o = xf86findOption(layout->options, "Xinerama")) {
-      xin = o->value;
-    } else if (config->flags != nullptr) {
-      if (XConfOption* f = xf86findOption(config->flags->options, "Xinerama")) xin = f->value;
-    }
-    if (xin != nullptr && XOption2Bool(xin, 0) == 1) xinerama = true;
-    if (xinerama) parsed->mode = kModeXinerama;
-
-    int lines = 0;
-    if (layout->adjacencies != nullptr) parsed->screens = parsed->layoutScreens = 0;
-    XConfScreen* first = nullptr;
-    for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next, ++lines) {
-      const int i = lines;
-      XConfScreen* s = LineScreen(config, a);
-      if (i == 0) {
-        first = s;
-        parsed->busMastering = GetOptionBool("Busmastering", s, parsed->busMastering);
-        parsed->edid = GetOptionStr("NoDDC", s) == nullptr ? 0 : 1;
-        parsed->forceDigital = GetOptionBool("DigitalScreen1", s, parsed->forceDigital);
-        parsed->openGL = LoadsModule(config, "glx") ? 1 : 0;
-      }
-      // The first two lines' positions give the layout; only a probe
-      // insists on knowing it, an update keeps the default otherwise.
-      if (i <= 1 && !linesLayoutFound) {
-        const int decided = LayoutOfPosition(a->where);
-        if (decided != 0) {
-          linesLayout = decided;
-          linesLayoutFound = true;
-        } else if (probe && i == 1) {
-          FailConfig("Probe can't determine server layout.\n");
-        }
-      }
-      if (XConfDevice* device = ScreenDevice(config, s)) {
-        if (device->driver != nullptr && strcasecmp(device->driver, "qlb") == 0) parsed->family = 2;
-        if (i == 0 && device->busid != nullptr) CopyText(parsed->busId, device->busid);
-      }
-      parsed->kvd = GetOptionBool("KVD", s, parsed->kvd);
-      if (i < kToolPanels && s != nullptr) {
-        const int depth = s->default_depth;
-        if (depth == 8 || depth == 16 || depth == 24 || depth == 30) {
-          parsed->depth[i] = depth;
-        } else {
-          ErrorF("Invalid bpp value in config file.\n");
-          ErrorF("%s", kFixIt);
-        }
-        CopyText(parsed->rotation[i], GetOptionStr("Rotate", s));
-        XConfMonitor* monitor = ScreenMonitor(config, s);
-        if (monitor != nullptr && monitor->n_vrefresh > 0)
-          parsed->refresh[i] = int32_t(monitor->vrefresh[0].lo);
-        if (s->displays != nullptr && s->displays->modes != nullptr)
-          CopyText(parsed->resolution[i], s->displays->modes->name);
-      }
-      ++parsed->screens;
-      ++parsed->layoutScreens;
-      if (XConfMonitor* monitor = ScreenMonitor(config, first))
-        for (XConfModesLink* l = monitor->modes_links; l != nullptr; l = l->next)
-          AppendUseModeList(&parsed->useModes, l->name);
-    }
-
-    if (lines == 1) {
-      parsed->mode = kModeMerge;
-      if (GetOptionBool("MergedFB", first, 0)) {
-        parsed->screens = 2;
-        const int position = PositionCode(GetOptionStr("Monitor2Position", first));
-        if (position == 0) FailConfig("Invalid Monitor2Position in config file.\n");
-        parsed->monitor2Position = position;
-        mergeLayout = position <= kToolLeftOf ? kToolLayoutHorizontal : kToolLayoutVertical;
-        // Options that are missing or empty keep the defaults: an empty
-        // MetaModes would leave the merged desktop without a mode.
-        const char* metaModes = GetOptionStr("MetaModes", first);
-        if (metaModes != nullptr && *metaModes != '\0') CopyText(parsed->metaModes, metaModes);
-        const char* vrefresh = GetOptionStr("Monitor2VRefresh", first);
-        if (vrefresh != nullptr && *vrefresh != '\0') CopyText(parsed->monitor2VRefresh, vrefresh);
-      } else if (GetOptionBool("Spanthree", first, 0)) {
-        parsed->screens = 3;
-      } else if (GetOptionBool("Spanfour", first, 0)) {
-        parsed->screens = 4;
-      }
-    } else if (lines > 1 && !xinerama) {
-      parsed->mode = kModeIndependent;
-    }
-    if (parsed->kvd) parsed->screens *= 2;
+    ErrorF("Invalid bpp value in config file.\n");
+    ErrorF("%s", kFixIt);
   }
+  CopyText(parsed->rotation[i], GetOptionStr("Rotate", s));
+  XConfMonitor* monitor = ScreenMonitor(config, s);
+  if (monitor != nullptr && monitor->n_vrefresh > 0)
+    parsed->refresh[i] = int32_t(monitor->vrefresh[0].lo);
+  if (s->displays != nullptr && s->displays->modes != nullptr)
+    CopyText(parsed->resolution[i], s->displays->modes->name);
+}
 
-  // The layout is read back for an update too, so that a change that does
-  // not name a layout keeps the file's one.
+// The Screen lines of the layout, in order; answers how many there are
+// (-1 when the reading was refused) and the first line's Screen.
+int ReadScreenLines(ConfigReader& reader, ParsedOpt* parsed, XConfFile* config,
+                    XConfLayout* layout, int probe, LayoutReading* found, XConfScreen** first) {
+  int lines = 0;
+  if (layout->adjacencies != nullptr) parsed->screens = parsed->layoutScreens = 0;
+  *first = nullptr;
+  for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next, ++lines) {
+    const int i = lines;
+    XConfScreen* s = LineScreen(config, a);
+    if (i == 0) {
+      *first = s;
+      if (!ReadFirstLineOptions(reader, parsed, config, s)) return -1;
+    }
+    // The first two lines' positions give the layout; only a probe
+    // insists on knowing it, an update keeps the default otherwise.
+    if (i <= 1 && !found->linesFound) {
+      const int decided = LayoutOfPosition(a->where);
+      if (decided != 0) {
+        found->lines = decided;
+        found->linesFound = true;
+      } else if (probe && i == 1) {
+        reader.Refuse("Probe can't determine server layout.\n");
+        return -1;
+      }
+    }
+    if (XConfDevice* device = ScreenDevice(config, s)) {
+      if (device->driver != nullptr && strcasecmp(device->driver, "qlb") == 0) parsed->family = 2;
+      if (i == 0 && device->busid != nullptr) CopyText(parsed->busId, device->busid);
+    }
+    parsed->kvd = reader.Bool("KVD", s, parsed->kvd);
+    if (reader.refused()) return -1;
+    if (i < kToolPanels && s != nullptr) ReadPanel(parsed, config, s, i);
+    ++parsed->screens;
+    ++parsed->layoutScreens;
+    if (XConfMonitor* monitor = ScreenMonitor(config, *first))
+      for (XConfModesLink* l = monitor->modes_links; l != nullptr; l = l->next)
+        AppendUseModeList(&parsed->useModes, l->name);
+  }
+  return lines;
+}
+
+// A single Screen line is a desktop of the board's own: merged, or over
+// three or four heads.
+bool ReadSingleLineDesktop(ConfigReader& reader, ParsedOpt* parsed, XConfScreen* first,
+                           LayoutReading* found) {
+  parsed->mode = kModeMerge;
+  const int merged = reader.Bool("MergedFB", first, 0);
+  if (reader.refused()) return false;
+  if (merged) {
+    parsed->screens = 2;
+    const int position = PositionCode(GetOptionStr("Monitor2Position", first));
+    if (position == 0) {
+      reader.Refuse("Invalid Monitor2Position in config file.\n");
+      return false;
+    }
+    parsed->monitor2Position = position;
+    found->merge = position <= kToolLeftOf ? kToolLayoutHorizontal : kToolLayoutVertical;
+    // Options that are missing or empty keep the defaults: an empty
+    // MetaModes would leave the merged desktop without a mode.
+    const char* metaModes = GetOptionStr("MetaModes", first);
+    if (metaModes != nullptr && *metaModes != '\0') CopyText(parsed->metaModes, metaModes);
+    const char* vrefresh = GetOptionStr("Monitor2VRefresh", first);
+    if (vrefresh != nullptr && *vrefresh != '\0') CopyText(parsed->monitor2VRefresh, vrefresh);
+    return true;
+  }
+  const int spanThree = reader.Bool("Spanthree", first, 0);
+  if (reader.refused()) return false;
+  if (spanThree) {
+    parsed->screens = 3;
+    return true;
+  }
+  const int spanFour = reader.Bool("Spanfour", first, 0);
+  if (reader.refused()) return false;
+  if (spanFour) parsed->screens = 4;
+  return true;
+}
+
+// Xinerama, the Screen lines and the desktop they make.
+bool ReadDesktop(ConfigReader& reader, ParsedOpt* parsed, XConfFile* config, XConfLayout* layout,
+                 int probe, LayoutReading* found) {
+  bool xinerama = false;
+  const char* xin = nullptr;
+  if (XConfOption* o = xf86findOption(layout->options, "Xinerama")) {
+    xin = o->value;
+  } else if (config->flags != nullptr) {
+    if (XConfOption* f = xf86findOption(config->flags->options, "Xinerama")) xin = f->value;
+  }
+  if (xin != nullptr && reader.Word(xin, 0) == 1) xinerama = true;
+  if (reader.refused()) return false;
+  if (xinerama) parsed->mode = kModeXinerama;
+
+  XConfScreen* first = nullptr;
+  const int lines = ReadScreenLines(reader, parsed, config, layout, probe, found, &first);
+  if (lines < 0) return false;
+  if (lines == 1) {
+    if (!ReadSingleLineDesktop(reader, parsed, first, found)) return false;
+  } else if (lines > 1 && !xinerama) {
+    parsed->mode = kModeIndependent;
+  }
+  if (parsed->kvd) parsed->screens *= 2;
+  return true;
+}
+
+void DecideLayout(ParsedOpt* parsed, const LayoutReading& found) {
   if (parsed->kvd && parsed->screens == 4) {
     const bool square = ((parsed->mode == kModeIndependent || parsed->mode == kModeXinerama) &&
-                         linesLayout == kToolLayoutVertical) ||
-                        (parsed->mode == kModeMerge && mergeLayout == kToolLayoutVertical);
+                         found.lines == kToolLayoutVertical) ||
+                        (parsed->mode == kModeMerge && found.merge == kToolLayoutVertical);
     parsed->layout = square ? kToolLayoutSquare : kToolLayoutHorizontal;
   } else if (parsed->screens != 2 || parsed->mode != kModeMerge) {
-    parsed->layout = linesLayout;
+    parsed->layout = found.lines;
   } else {
-    parsed->layout = mergeLayout;
+    parsed->layout = found.merge;
   }
-  if (probe) {
-    XConfScreen* first =
-        layout->adjacencies != nullptr ? LineScreen(config, layout->adjacencies) : nullptr;
-    if (XConfMonitor* monitor = ScreenMonitor(config, first)) {
-      ModeLineResolution** tail = &parsed->modeLines;
-      while (*tail != nullptr) tail = &(*tail)->next;
-      for (XConfModesLink* l = monitor->modes_links; l != nullptr; l = l->next) {
-        XConfModes* modes = xf86findModes(l->name, config->modes);
-        for (XConfModeLine* m = modes != nullptr ? modes->modelines : nullptr; m; m = m->next)
-          tail = AppendModeLineResolutionAt(tail, m);
-      }
-    }
-  }
+}
 
+// The mode lines of the Modes sections the first Screen's Monitor uses.
+void ReadModeLines(ParsedOpt* parsed, XConfFile* config, XConfLayout* layout) {
+  XConfScreen* first =
+      layout->adjacencies != nullptr ? LineScreen(config, layout->adjacencies) : nullptr;
+  XConfMonitor* monitor = ScreenMonitor(config, first);
+  if (monitor == nullptr) return;
+  ModeLineResolution** tail = &parsed->modeLines;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  for (XConfModesLink* l = monitor->modes_links; l != nullptr; l = l->next) {
+    XConfModes* modes = xf86findModes(l->name, config->modes);
+    for (XConfModeLine* m = modes != nullptr ? modes->modelines : nullptr; m; m = m->next)
+      tail = AppendModeLineResolutionAt(tail, m);
+  }
+}
+
+// The tools' own options and modules go; their comments are kept for the
+// entries written back.
+void StripToolEntries(ParsedOpt* parsed, XConfFile* config, XConfLayout* layout) {
   for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next) {
     XConfScreen* s = LineScreen(config, a);
     if (s == nullptr) continue;
@@ -640,11 +714,51 @@ void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite,
       KeepComment(parsed, nullptr, name, comment);
     }
   }
+}
 
+}  // namespace
+
+int SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite, int probe) {
+  if (config == nullptr) return kErrNone;
+  XConfLayout* layout = config->layouts;
+  if (layout == nullptr || layout->inputs == nullptr) {
+    ErrorF("You must have a server layout section filled with input devices.\n");
+    return kErrConfigRefused;
+  }
+  ConfigReader reader;
+  if (layout->next != nullptr && !overwrite) {
+    reader.Refuse("You can only have one server layout section with this tool.\n");
+    return kErrConfigRefused;
+  }
+  xf86freeLayoutList(layout->next);
+  layout->next = nullptr;
+  FreeInactives(layout);
+
+  LayoutReading found{parsed->layout, parsed->layout};
+  if (overwrite) {
+    xf86freeModesList(config->modes);
+    xf86freeMonitorList(config->monitors);
+    xf86freeDeviceList(config->devices);
+    xf86freeScreenList(config->screens);
+    config->modes = nullptr;
+    config->monitors = nullptr;
+    config->devices = nullptr;
+    config->screens = nullptr;
+    for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next) a->screen = nullptr;
+  } else if (!ReadDesktop(reader, parsed, config, layout, probe, &found)) {
+    return kErrConfigRefused;
+  }
+
+  // The layout is read back for an update too, so that a change that does
+  // not name a layout keeps the file's one.
+  DecideLayout(parsed, found);
+  if (probe) ReadModeLines(parsed, config, layout);
+  StripToolEntries(parsed, config, layout);
   if (overwrite) {
     xf86freeAdjacencyList(layout->adjacencies);
     layout->adjacencies = nullptr;
   }
+  return kErrNone;
 }
 
 void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config) {

@@ -118,9 +118,12 @@ void AppendModeLineResolution(ModeLineResolution** list, const XConfModeLine* li
 ModeLineResolution** AppendModeLineResolutionAt(ModeLineResolution** tail,
                                                 const XConfModeLine* line);
 
-// Reads the tools' state back and strips their options and modules. The
-// layout errors print their message and end the process with status 1.
-void SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite, int probe);
+// Reads the tools' state back and strips their options and modules; kErrNone.
+// A file the tools cannot work with (no layout with input devices, a second
+// layout, an undecided layout on a probe, a bad Monitor2Position or boolean
+// word) prints its message on standard error and answers kErrConfigRefused,
+// leaving the rest of the file unread and unstripped.
+int SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite, int probe);
 void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config);
 // Adds the mode line to the Modes section each layout screen's Monitor
 // uses. A Monitor without UseModes ends the process with status 1.

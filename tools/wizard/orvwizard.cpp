@@ -295,6 +295,8 @@ int ParseUnsignedPair(const char* text, uint32_t* first, uint32_t* second,
 // the warning about several boards is only printed.
 int Finish(int code) {
   if (code == kErrNone) return 0;
+  // The library has said on standard error why it refused the file.
+  if (code == kErrConfigRefused) return kExitFailed;
   std::printf("%s\n", ErrorCodeToString(code));
   // A write that failed says why after the library's message.
   if (code == kErrWritePermission && !WriteFailureReason().empty())

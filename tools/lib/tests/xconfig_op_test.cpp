@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/lib/ConfigFileGenerator.h"
+#include "tools/lib/ErrorCodes.h"
 #include "tools/lib/XConfigOp.h"
 #include "tools/lib/tests/test_util.h"
 
@@ -121,8 +122,10 @@ TEST(ToolOptions, UndecidedLayoutStopsOnlyAProbe) {
   ASSERT_NE(parsed.file, nullptr);
   ParsedOpt opt;
   InitParsedOpt(&opt);
-  EXPECT_EXIT(SetParsedOptFromConfig(&opt, parsed.file, 0, 1), testing::ExitedWithCode(1),
-              "^Probe can't determine server layout.\nFix it or use --overwrite switch.\n$");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(SetParsedOptFromConfig(&opt, parsed.file, 0, 1), kErrConfigRefused);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Probe can't determine server layout.\nFix it or use --overwrite switch.\n");
   FreeParsedOpt(&opt);
 }
 
@@ -140,16 +143,50 @@ TEST(ToolOptions, MissingDepthWarnsAndKeepsTheDefault) {
   FreeParsedOpt(&opt);
 }
 
-TEST(ToolOptionsDeath, MergedWithoutPositionStops) {
-  toolcfg_test::Parsed parsed = toolcfg_test::ParseText(
-      kHead + Screen("S0", "D0", "\tDefaultDepth 16\n\tOption \"MergedFB\" \"on\"\n") +
-      Layout("\tScreen \"S0\"\n"));
-  ASSERT_NE(parsed.file, nullptr);
-  ParsedOpt opt;
-  InitParsedOpt(&opt);
-  EXPECT_EXIT(SetParsedOptFromConfig(&opt, parsed.file, 0, 0), testing::ExitedWithCode(1),
-              "Invalid Monitor2Position in config file.\nFix it or use --overwrite switch.\n");
-  FreeParsedOpt(&opt);
+// A file the tools cannot work with is refused with its message and a
+// status, in the calling process; the tools' options stay where they are,
+// since nothing is written.
+TEST(ToolOptions, RefusedFilesAnswerAStatus) {
+  const std::string merged = "\tDefaultDepth 16\n\tOption \"MergedFB\" \"on\"\n";
+  const struct {
+    const char* name;
+    std::string text;
+    const char* err;
+  } cases[] = {
+      {"no layout", kHead + Screen("S0", "D0", merged),
+       "You must have a server layout section filled with input devices.\n"},
+      {"two layouts",
+       kHead + Screen("S0", "D0", merged) + Layout("\tScreen \"S0\"\n") +
+           "Section \"ServerLayout\"\n\tIdentifier \"L2\"\n\tScreen \"S0\"\n"
+           "\tInputDevice \"K\"\nEndSection\n",
+       "You can only have one server layout section with this tool.\n"
+       "Fix it or use --overwrite switch.\n"},
+      {"merged without position", kHead + Screen("S0", "D0", merged) + Layout("\tScreen \"S0\"\n"),
+       "Invalid Monitor2Position in config file.\nFix it or use --overwrite switch.\n"},
+      {"bad boolean on a later line",
+       kHead + Screen("S0", "D0", merged + "\tOption \"Monitor2Position\" \"Above\"\n") +
+           Screen("S1", "D1", "\tDefaultDepth 16\n\tOption \"KVD\" \"maybe\"\n") +
+           Layout("\tScreen \"S0\"\n\tScreen \"S1\" RightOf \"S0\"\n"),
+       "unrecognized value for option in config file\nFix it or use --overwrite switch.\n"},
+      {"bad Xinerama word",
+       kHead + Screen("S0", "D0", merged) + Layout("\tScreen \"S0\"\n") +
+           "Section \"ServerFlags\"\n\tOption \"Xinerama\" \"sometimes\"\nEndSection\n",
+       "unrecognized value for option in config file\nFix it or use --overwrite switch.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    toolcfg_test::Parsed parsed = toolcfg_test::ParseText(c.text);
+    ASSERT_NE(parsed.file, nullptr) << parsed.err;
+    ParsedOpt opt;
+    InitParsedOpt(&opt);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SetParsedOptFromConfig(&opt, parsed.file, 0, 0), kErrConfigRefused);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    XConfScreen* first = xf86findScreen("S0", parsed.file->screens);
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(xf86findOption(first->options, "MergedFB"), nullptr);
+    FreeParsedOpt(&opt);
+  }
 }
 
 TEST(ToolOptions, GeneratedScreensTakeTheFirstFreeNumbers) {
