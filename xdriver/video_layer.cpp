@@ -1,4 +1,5 @@
 #include "xdriver/video_layer.h"
+#include "xdriver/video_frame.h"
 
 #include <string.h>
 
@@ -25,37 +26,6 @@
 
 namespace {
 
-// ITU-R BT.601 studio range, (Y, Cb, Cr) as a row vector times the matrix:
-// R = 1.164 Y + 1.596 Cr, G = 1.164 Y - 0.392 Cb - 0.813 Cr, B = 1.164 Y + 2.017 Cb.
-constexpr double kBt601ToRgb[16] = {
-    1.164, 1.164,  1.164, 0,  // Y
-    0,     -0.392, 2.017, 0,  // Cb
-    1.596, -0.813, 0,     0,  // Cr
-    0,     0,      0,     1,
-};
-// Where the studio range puts black and no colour.
-constexpr float kLumaBlack = -0.0625f;
-constexpr float kChromaZero = -0.5f;
-// The combiner's constants: the matrix scaled by 255/1024, the offsets by a
-// quarter, each into an 11-bit two's-complement field with 1.0 = 1024.
-constexpr float kMatrixScale = 0.2490234375f;
-constexpr float kOffsetScale = 0.25f;
-constexpr float kFieldOne = 1024.0f;
-constexpr uint32_t kFieldMask = 0x7FF;
-
-// The three conversion stages, one per input component (Y, Cb, Cr): flags,
-// control and second word, packed and planar. A planar image brings its
-// chroma from texture units 1 (Cr) and 2 (Cb).
-struct StageRow {
-  uint8_t flags;
-  uint32_t control, second;
-  uint32_t planarControl, planarSecond;
-};
-constexpr StageRow kStageRows[kVideoStagesUsed] = {
-    {6, 0x703C000, 0x400803, 0x703C000, 0x400804},  // Y
-    {2, 0x7010000, 0x400802, 0x7010040, 0x400804},  // Cb, from input field 2
-    {2, 0x7010000, 0x440801, 0x7010020, 0x440804},  // Cr, from input field 1
-};
 // The hardware stage numbers the three records go to, and the five stages
 // the default state sets.
 constexpr uint32_t kStageNumbers[kVideoStagesUsed] = {0, 2, 4};
@@ -156,18 +126,12 @@ constexpr uint32_t kUploadDestPlanar = 0x12030000;
 constexpr uint32_t kSystemMemoryBits = 2;  // | 1 for page-locked PCI memory
 constexpr uint32_t kUnitDisabledPrefix = 0;
 constexpr uint32_t kVideoPostWord = 5;
-constexpr uint32_t kScalerFormat = 0x2e;
-constexpr uint32_t kScalerLayout = 3;
 constexpr uint32_t kPlainFormat = 16;
 constexpr uint32_t kSurfaceFormat16 = 32;
 constexpr uint32_t kSurfaceFormat32 = 50;
 constexpr uint32_t kSurfaceLayoutByDim = 4;
-constexpr uint32_t kPitchAlign = 32;
 // Memory types of the two slots.
 constexpr uint32_t kSlotMemoryType[2] = {19, 21};
-// The overlay's transform interface kind and its VSync request.
-constexpr EBmPostType kVideoOverlayInterface = 4;
-constexpr uint32_t kVSyncVideoOverlay = 0x20000000;
 // Polls of a surface's idle state before the scaler gives up waiting.
 constexpr uint32_t kSurfaceIdlePolls = kEngineWaitPolls;
 
@@ -176,13 +140,6 @@ uint32_t FloatWord(float f) {
   memcpy(&w, &f, 4);
   return w;
 }
-
-uint32_t Field(float value) {
-  return static_cast<uint32_t>(static_cast<int32_t>(value * kFieldOne)) & kFieldMask;
-}
-
-// Element (row r, column c) of a matrix kept column-major.
-float& At(Matrix& m, int r, int c) { return m.e[4 * c + r]; }
 
 // Writes the words at the cursor of the device's current buffer; nothing
 // when no buffer holds them.
@@ -213,36 +170,8 @@ void EmitUnitOff(BmPrimInt* prim, uint32_t u) {
   Emit(prim, {UnitHeader(u), 1u << u | kUnitDisabled, kUnitDisabledPrefix, 0, 0});
 }
 
-// The three conversion stages from the colour controls.
-void BuildStages(ORVVideoPortRec* port, uint32_t fourcc) {
-  port->combined = port->contrast * port->hue * port->saturation * port->conversion;
-  const HomogenVector lift = port->brightness * port->conversion;
-  const HomogenVector base = Vector(kLumaBlack, kChromaZero, kChromaZero) * port->combined;
-  port->offset = Vector(lift.x + base.x, lift.y + base.y, lift.z + base.z);
-  const Vector o = port->offset * kOffsetScale;
-  const bool planar = VideoIsPlanar(fourcc);
-  for (unsigned i = 0; i < kVideoStagesUsed; ++i) {
-    const StageRow& row = kStageRows[i];
-    VideoStage& s = port->stages[i];
-    s.flags = row.flags;
-    s.control = planar ? row.planarControl : row.control;
-    s.second = planar ? row.planarSecond : row.second;
-    s.option[0] = s.option[1] = 0;
-    const float r = At(port->combined, i, 0) * kMatrixScale;
-    const float g = At(port->combined, i, 1) * kMatrixScale;
-    const float b = At(port->combined, i, 2) * kMatrixScale;
-    s.constants[0] = Field(r);
-    s.constants[1] = Field(b) | Field(g) << 16;
-    s.constants[2] = Field(o.x);
-    s.constants[3] = Field(o.z) | Field(o.y) << 16;
-  }
-  port->stageCount = kVideoStagesUsed;
-  port->dirty = 0;
-  port->lastFourcc = fourcc;
-}
-
 void EmitStages(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc) {
-  if (port->dirty || fourcc != port->lastFourcc) BuildStages(port, fourcc);
+  if (port->dirty || fourcc != port->lastFourcc) ORVVideoBuildStages(port, fourcc);
   for (uint32_t n = 0; n < port->stageCount && n < kVideoStagesUsed; ++n) {
     const VideoStage& s = port->stages[n];
     const uint32_t control = (s.control & ~kStageNumberMask) | kStageNumbers[n];
@@ -288,10 +217,12 @@ void EmitDefaultState(PDEV* pdev, BmPrimInt* prim) {
   EmitSync(prim);
 }
 
-// Steps of one frame up to its tag, into the device's current buffer.
-void WriteFrame(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc, uint32_t y, uint32_t p1,
-                uint32_t p2, uint32_t srcW, uint32_t srcH, uint32_t dst, uint32_t index,
-                int32_t kind, uint32_t dstW, uint32_t dstH, uint32_t dstFormat) {
+}  // namespace
+
+void VideoWriteFrame(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc, uint32_t y,
+                     uint32_t p1, uint32_t p2, uint32_t srcW, uint32_t srcH, uint32_t dst,
+                     uint32_t index, int32_t kind, uint32_t dstW, uint32_t dstH,
+                     uint32_t dstFormat) {
   PDEV* pdev = port->device;
   const bool later = LaterBoard(pdev);
   EmitSync(prim);
@@ -320,9 +251,9 @@ void WriteFrame(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc, uint32_
   Emit(prim, {kHdrTag, tag});
 }
 
-void WriteBlit(BmPrimInt* prim, uint32_t dstOffset, uint32_t dstPitch, uint32_t format,
-               int32_t dstX, int32_t dstY, uint32_t srcOffset, uint32_t srcPitch, int32_t srcX,
-               int32_t srcY, int32_t width, int32_t height) {
+void VideoWriteBlit(BmPrimInt* prim, uint32_t dstOffset, uint32_t dstPitch, uint32_t format,
+                    int32_t dstX, int32_t dstY, uint32_t srcOffset, uint32_t srcPitch,
+                    int32_t srcX, int32_t srcY, int32_t width, int32_t height) {
   auto xy = [](int32_t x, int32_t y) {
     return (static_cast<uint32_t>(x) & 0xFFFF) | static_cast<uint32_t>(y) << 16;
   };
@@ -332,9 +263,9 @@ void WriteBlit(BmPrimInt* prim, uint32_t dstOffset, uint32_t dstPitch, uint32_t 
   Emit(prim, {kHdrBlit, kBlitControl, xy(srcX, srcY), xy(dstX, dstY), xy(width, height)});
 }
 
-// A surface of the layer, described and placed in the slot's memory type.
-Surface2d* PlaceSurface(ORVVideoPortRec* port, uint32_t slot, uint32_t pitch, uint32_t layout,
-                        uint32_t format, uint32_t height, uint32_t bytes, bool swap) {
+Surface2d* VideoPlaceSurface(ORVVideoPortRec* port, uint32_t slot, uint32_t pitch,
+                             uint32_t layout, uint32_t format, uint32_t height, uint32_t bytes,
+                             bool swap) {
   PDEV* pdev = port->device;
   Surface2d* s = new Surface2d();
   if (s == nullptr) return nullptr;
@@ -352,19 +283,16 @@ Surface2d* PlaceSurface(ORVVideoPortRec* port, uint32_t slot, uint32_t pitch, ui
   return s;
 }
 
-bool WaitSurfaceIdle(MmSurface* s) {
-  const bool idle =
-      PollUntil([&] { return !s->IsBusyDMA(); }, kSurfaceIdlePolls) && PollUntil(
-                                                                           [&] {
-                                                                             uint32_t tag = kSyncTagOfBlock;
-                                                                             return !s->IsBusyDWG(&tag, true);
-                                                                           },
-                                                                           kSurfaceIdlePolls);
+bool VideoWaitSurfaceIdle(MmSurface* s) {
+  const auto drawingDone = [&] {
+    uint32_t tag = kSyncTagOfBlock;
+    return !s->IsBusyDWG(&tag, true);
+  };
+  const bool idle = PollUntil([&] { return !s->IsBusyDMA(); }, kSurfaceIdlePolls) &&
+                    PollUntil(drawingDone, kSurfaceIdlePolls);
   if (!idle) dbgOutput("The engine did not leave the video surface; giving up the wait.\n");
   return idle;
 }
-
-}  // namespace
 
 // ---- Port state -------------------------------------------------------------------------
 
@@ -373,8 +301,7 @@ void ORVVideoInit(PDEV* device, ORVVideoPortPtr* port) {
   ORVVideoPortRec* p = new ORVVideoPortRec();
   if (p == nullptr) return;
   p->device = device;
-  p->conversion.Load(kBt601ToRgb);
-  p->brightness = Vector(0, 0, 0);
+  ORVVideoResetColour(p);
   *port = p;
 }
 
@@ -385,34 +312,6 @@ void ORVVideoCleanup(ORVVideoPortPtr port) {
   for (uint32_t slot = 0; slot < 2; ++slot) ORVVideoFreeLocalSurface(port, slot);
   delete port;
 }
-
-void ORVVideoSetBrightness(ORVVideoPortPtr port, float value) {
-  port->brightness.x = value;
-  port->dirty = 1;
-}
-
-void ORVVideoSetContrast(ORVVideoPortPtr port, float value) {
-  At(port->contrast, 0, 0) = value;
-  port->dirty = 1;
-}
-
-void ORVVideoSetSaturation(ORVVideoPortPtr port, float value) {
-  At(port->saturation, 1, 1) = value;
-  At(port->saturation, 2, 2) = value;
-  port->dirty = 1;
-}
-
-void ORVVideoSetHue(ORVVideoPortPtr port, float radians) {
-  const float c = static_cast<float>(LocCos(radians));
-  const float s = static_cast<float>(LocSin(radians));
-  At(port->hue, 1, 1) = c;
-  At(port->hue, 1, 2) = s;
-  At(port->hue, 2, 1) = -s;
-  At(port->hue, 2, 2) = c;
-  port->dirty = 1;
-}
-
-void ORVVideoInvalidate(ORVVideoPortPtr port) { port->dirty = 1; }
 
 // ---- Memory -------------------------------------------------------------------------------
 
@@ -443,7 +342,7 @@ void ORVVideoFreeSystemMem(ORVVideoPortPtr port, void* address, int32_t kind) {
 uint32_t ORVVideoAllocLocalSurface(ORVVideoPortPtr port, uint32_t bytes, uint32_t slot) {
   slot &= 1;
   ORVVideoFreeLocalSurface(port, slot);
-  Surface2d* s = PlaceSurface(port, slot, 0, kLayoutPlain, kPlainFormat, 1, bytes, false);
+  Surface2d* s = VideoPlaceSurface(port, slot, 0, kLayoutPlain, kPlainFormat, 1, bytes, false);
   if (s == nullptr) return 0;
   port->surfaces[slot] = s;
   return s->addressWord;
@@ -453,9 +352,9 @@ uint32_t ORVVideoAllocLocalSurfaceByDim(ORVVideoPortPtr port, uint32_t width, ui
                                         uint32_t bitsPerPixel, uint32_t slot) {
   slot &= 1;
   ORVVideoFreeLocalSurface(port, slot);
-  const uint32_t pitch = (width + kPitchAlign - 1) & ~(kPitchAlign - 1);
+  const uint32_t pitch = (width + kVideoPitchAlign - 1) & ~(kVideoPitchAlign - 1);
   const uint32_t format = bitsPerPixel == 16 ? kSurfaceFormat16 : kSurfaceFormat32;
-  Surface2d* s = PlaceSurface(port, slot, pitch, kSurfaceLayoutByDim, format,
+  Surface2d* s = VideoPlaceSurface(port, slot, pitch, kSurfaceLayoutByDim, format,
                               height & k2dDimHeightMask, 0, false);
   if (s == nullptr) return 0;
   port->surfaces[slot] = s;
@@ -488,7 +387,8 @@ void ORVVideoDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t
   BmPrimInt* prim = pdev->primInt;
   DrawBracket bracket(pdev);
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
-  WriteFrame(port, prim, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH, dstFormat);
+  VideoWriteFrame(port, prim, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH,
+                  dstFormat);
   if (kind == kVideoPostPrimary) {
     prim->Start();
   } else {
@@ -524,108 +424,7 @@ void ORVVideoBlit(ORVVideoPortPtr port, uint32_t dstOffset, uint32_t dstPitch, u
   BmPrimInt* prim = pdev->primInt;
   DrawBracket bracket(pdev);
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
-  WriteBlit(prim, dstOffset, dstPitch, format, dstX, dstY, srcOffset, srcPitch, srcX, srcY, width,
-            height);
+  VideoWriteBlit(prim, dstOffset, dstPitch, format, dstX, dstY, srcOffset, srcPitch, srcX, srcY,
+                 width, height);
   prim->Start();
-}
-
-// ---- The overlay's scaler -----------------------------------------------------------------
-
-uint32_t ORVVideoAllocHWScalerSurface(ORVVideoPortPtr port, uint32_t fourcc, uint32_t width,
-                                      uint32_t height, uint32_t slot, void** address,
-                                      uint32_t* pitch) {
-  slot &= 1;
-  *address = nullptr;
-  *pitch = 0;
-  PDEV* pdev = port->device;
-  CommonData* common = pdev->common;
-  if (port->scalerInterface == nullptr) {
-    port->scalerInterface = BmXformMgr::AllocateInterface(common, pdev->unit, kVideoOverlayInterface);
-    if (port->scalerInterface == nullptr) return 0;
-  }
-  ORVVideoFreeLocalSurface(port, slot);
-  Surface2d* s = PlaceSurface(port, slot, (width + kPitchAlign - 1) & ~(kPitchAlign - 1),
-                              kScalerLayout, kScalerFormat, height & k2dDimHeightMask, 0,
-                              fourcc == kFourccYUY2);
-  uint8_t* cpu = nullptr;
-  if (s != nullptr) {
-    port->surfaces[slot] = s;
-    if (WaitSurfaceIdle(s)) {
-      BmFlushEngine(common);
-      cpu = LockSurfaceCpu(s);
-    }
-  }
-  if (cpu == nullptr) {
-    ORVVideoFreeLocalSurface(port, slot);
-    BmXformMgr::FreeInterface(common, &port->scalerInterface);
-    return 0;
-  }
-  port->scalerLocked = 1;
-  *address = cpu;
-  *pitch = s->options.desc.GetHostAperturePitch();
-  return s->addressWord;
-}
-
-void ORVVideoFreeHWScalerSurface(ORVVideoPortPtr port, uint32_t slot) {
-  slot &= 1;
-  // The kernel module must stop running the sequence before it goes.
-  if (port->vsyncState != 0) ORVVideoSetVSyncInterrupt(port, 0);
-  if (port->scalerInterface != nullptr)
-    BmXformMgr::FreeInterface(port->device->common, &port->scalerInterface);
-  if (port->scalerLocked && port->surfaces[slot] != nullptr) ReleaseSurfaceCpu(port->surfaces[slot]);
-  port->scalerLocked = 0;
-  ORVVideoFreeLocalSurface(port, slot);
-}
-
-void ORVVideoHWScalerDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t p1,
-                             uint32_t p2, uint32_t srcW, uint32_t srcH, uint32_t dst,
-                             uint32_t index, int32_t kind, uint32_t dstW, uint32_t dstH,
-                             uint32_t dstFormat, uint32_t target, uint32_t targetPitch,
-                             uint32_t boxCount, const ORVVideoBox* boxes) {
-  BmXformInt* xform = port->scalerInterface;
-  if (xform == nullptr) return;
-  PDEV* pdev = port->device;
-  CommonData* common = pdev->common;
-  BmPrimInt* devicePrevious = pdev->primInt;
-  BmPrimInt* boardPrevious = common->primInt;
-  pdev->primInt = xform;
-  common->primInt = xform;
-  xform->BeginCmd();
-  port->dirty = 1;
-  WriteFrame(port, xform, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH, dstFormat);
-  for (uint32_t i = 0; i < boxCount; ++i) {
-    const ORVVideoBox& b = boxes[i];
-    WriteBlit(xform, target, targetPitch, dstFormat, b.x, b.y, dst, dstW, b.srcX, b.srcY, b.width,
-              b.height);
-  }
-  if (!xform->EndCmd()) dbgOutput("The video scaler's sequence did not fit its buffer.\n");
-  pdev->primInt = devicePrevious;
-  common->primInt = boardPrevious;
-  ORVVideoSetVSyncInterrupt(port, 1);
-}
-
-void ORVVideoStopHWScaler(ORVVideoPortPtr port, uint32_t) {
-  ORVVideoSetVSyncInterrupt(port, 0);
-  PDEV* pdev = port->device;
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
-  Sync2dAndWait(pdev->common, pdev->primInt, "video scaler stop");
-  BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
-}
-
-uint32_t ORVVideoSetVSyncInterrupt(ORVVideoPortPtr port, uint32_t state) {
-  if (port->scalerInterface == nullptr) return 0;
-  if (state == port->vsyncState) return 1;
-  PDEV* pdev = port->device;
-  // From now on every drawing bracket of the device takes the command lock:
-  // the kernel module runs the scaler's sequence at vertical sync.
-  pdev->data2d.bracket.lockDrawing = 1;
-  OrvVSyncStateRequest request;
-  request.word[0] = kVSyncVideoOverlay;
-  request.word[1] = 0;
-  request.word[2] = state;
-  request.word[3] = port->scalerInterface->InterruptIdentity();
-  if (!OsSetVSyncInterruptState(pdev->device, &request)) return 0;
-  port->vsyncState = state;
-  return 1;
 }

@@ -1,5 +1,6 @@
 // The video hardware layer under the Xv adaptor: per port, the colour
-// controls and the YCbCr-to-RGB conversion built from them; drawing one
+// controls and the YCbCr-to-RGB conversion built from them (video_colour.cpp);
+// drawing one
 // frame through the texture engine (planar or packed YCbCr, the conversion
 // in three combiner stages, the scaling by texture coordinates) into the
 // frame buffer or the overlay's buffer; copies from system memory into
@@ -91,11 +92,18 @@ struct ORVVideoBox {
 // dirty; null in *port when memory is short.
 void ORVVideoInit(PDEV* device, ORVVideoPortPtr* port);
 void ORVVideoCleanup(ORVVideoPortPtr port);
+
+// ---- Colour conversion (video_colour.cpp) -----------------------------------------------
+// The BT.601 conversion with neutral brightness; the stages are rebuilt.
+void ORVVideoResetColour(ORVVideoPortPtr port);
 void ORVVideoSetBrightness(ORVVideoPortPtr port, float value);
 void ORVVideoSetContrast(ORVVideoPortPtr port, float value);
 void ORVVideoSetSaturation(ORVVideoPortPtr port, float value);
 void ORVVideoSetHue(ORVVideoPortPtr port, float radians);
 void ORVVideoInvalidate(ORVVideoPortPtr port);
+// The three combiner stages of the image kind from the colour controls;
+// the port is clean after it.
+void ORVVideoBuildStages(ORVVideoPortPtr port, uint32_t fourcc);
 
 // ---- Memory -------------------------------------------------------------------------------
 // System memory for `bytes`, in pages of kVideoPageBytes: AGP pages first,
