@@ -1213,11 +1213,24 @@ bool ReleaseBoard(PreInitHead& h) {
 // Records already made stay attached and FreeScreen frees them.
 using PreInitPhase = bool (*)(PreInitHead&);
 constexpr PreInitPhase kPreInitPhases[] = {
-    CreateRecords,        TakeEntityAndPci,  FindApertures,        SizeAndMapMemory,
-    ProcessOptions,       OpenBoardAndReadEdid, IdentifyMonitorAndChip, ChooseAcceleration,
-    ChooseRotation,       ChooseDesktop,     ChooseDigitalOutputs, SetClockRange,
-    ValidateModes,        BuildDesktopModes, FillModeRecords,      ReserveOffscreen,
-    LoadScreenModules,    ReleaseBoard,
+    CreateRecords,
+    TakeEntityAndPci,
+    FindApertures,
+    SizeAndMapMemory,
+    ProcessOptions,
+    OpenBoardAndReadEdid,
+    IdentifyMonitorAndChip,
+    ChooseAcceleration,
+    ChooseRotation,
+    ChooseDesktop,
+    ChooseDigitalOutputs,
+    SetClockRange,
+    ValidateModes,
+    BuildDesktopModes,
+    FillModeRecords,
+    ReserveOffscreen,
+    LoadScreenModules,
+    ReleaseBoard,
 };
 
 }  // namespace

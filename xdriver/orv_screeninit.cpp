@@ -472,10 +472,21 @@ bool InitVideoAndLogo(ScreenInitHead& h) {
 // The set-up steps in their order; the first that fails ends ScreenInit.
 using ScreenInitStep = bool (*)(ScreenInitHead&);
 constexpr ScreenInitStep kScreenInitSteps[] = {
-    OpenApertures,        SaveConsoleState,     StartDevice,        ShowFirstMode,
-    SetVisuals,           ChooseFramebufferMemory, InitFramebufferLayer, InitOffscreenManager,
-    InitAcceleration,     InitCursor,           InitColormap,       InitShadowAndPower,
-    InstallDesktopHooks,  InstallScreenHooks,   InitVideoAndLogo,
+    OpenApertures,
+    SaveConsoleState,
+    StartDevice,
+    ShowFirstMode,
+    SetVisuals,
+    ChooseFramebufferMemory,
+    InitFramebufferLayer,
+    InitOffscreenManager,
+    InitAcceleration,
+    InitCursor,
+    InitColormap,
+    InitShadowAndPower,
+    InstallDesktopHooks,
+    InstallScreenHooks,
+    InitVideoAndLogo,
 };
 
 }  // namespace
