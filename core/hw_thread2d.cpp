@@ -7,7 +7,7 @@
 
 void HwThread2d::Reset(SharedLockedData_t* shared) {
   memset(&shared->thread2d, 0, sizeof(shared->thread2d));
-  shared->thread2d.reg1300 = kInitial1300;
+  shared->thread2d.reg1300 = k2dControlIdle;
   shared->thread2d.reg1324 = kInitial1324;
 }
 

@@ -12,7 +12,6 @@ class PDEV;
 class HwThread2d {
  public:
   // Initial values of the 2D control and clip words.
-  static constexpr uint32_t kInitial1300 = 0x707;
   static constexpr uint32_t kInitial1324 = 0xFFFFFFFF;
 
   static void Reset(SharedLockedData_t* shared);

@@ -167,7 +167,7 @@ void BmPrimInt::WriteSyncPrologue() {
   at[0] = kPacketSyncPrologueA;
   at[1] = 0x307;
   at[2] = 4;
-  at[3] = kSync2dControl;
+  at[3] = k2dControlIdle;
   at[4] = TagValueHeader(shared, kPacketSyncPrologueB, kPacketSyncPrologueBNoV);
   at[5] = 0;
   at[6] = t1 | kTagProgress;
@@ -329,13 +329,9 @@ void BmSecondaryInt::SwitchToNewBuffer() {
 // ---- Posts ---------------------------------------------------------------------------------------
 
 bool WriteProgressTag(BmPrimInt* stream, uint32_t tag) {
-  uint32_t* at = stream->Reserve(5);
+  uint32_t* at = stream->Reserve(BmSyncTagWords(k2dIdxSyncTag));
   if (at == nullptr) return false;
-  at[0] = kPacketProgressTag;
-  at[1] = kProgressTag2dControl;
-  at[2] = 0;
-  at[3] = tag | kTagProgress;
-  at[4] = tag;
+  BmWriteSyncTag(at, tag | kTagProgress, k2dIdxSyncTag, tag);
   return true;
 }
 
@@ -346,6 +342,11 @@ class Words {
   explicit Words(uint32_t* at) : at_(at) {}
   Words& operator()(std::initializer_list<uint32_t> words) {
     for (uint32_t w : words) *at_++ = w;
+    return *this;
+  }
+  // A sync tag that the engine also reports plain: {header, idle control, 0, tag | 1, tag}.
+  Words& ProgressTag(uint32_t tag) {
+    at_ = BmWriteSyncTag(at_, tag | kTagProgress, k2dIdxSyncTag, tag);
     return *this;
   }
   uint32_t* at() const { return at_; }
@@ -380,26 +381,26 @@ void ReinitEngineState(CommonData* common) {
   if (at != nullptr) {
     Words put(at);
     for (uint32_t pipe = 0; pipe < kEnginePipes; ++pipe) {
-      put({0x72717080 + pipe, 0x40100 | (1u << pipe), 0, 585, 0});
-      put({0x76757473, 0xFFFFFFFF, 0, 0, 0});
-      if (laterGeneration) put({0x2121217A, 0x100000});
+      put({UnitStateHeader(pipe), 0x40100 | (1u << pipe), 0, k3dTexWord585, 0});
+      put({kPacketUnitWords, 0xFFFFFFFF, 0, 0, 0});
+      if (laterGeneration) put({kPacketUnitTable, 0x100000});
     }
     // The header's one data word is reserved by the programme: 0 goes there.
-    put({0x212121DD, 0});
-    put({0x83828180, 0x1000F, 0, 0, 0});
-    put({0x212121C0, 0x2010CC});
-    for (uint32_t n : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) put({0x9A989B99, n, 0x400400, 128, 0x400400});
-    put({0xBAB1B0B9, 0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
-    put({0xB4B3B2B5, 0, 0, 65535, 511});
-    put({0xBFC5C6C9, 0xFFFFFFFF, 0, 0, 0});
-    put({0xC2C1CBCA, 0, 0x10001000, 0, 0});
-    put({0x212121BD, kFloat31});
-    const uint32_t t = TakeNextTag(shared);
-    put({kPacketProgressTag, kProgressTag2dControl, 0, t | kTagProgress, t});
-    put({0x212121AE, (rev & kBusInterfaceChips) ? kDeviceWordBValue : 1u});
-    const uint32_t t2 = TakeNextTag(shared);
-    put({kPacketProgressTag, kProgressTag2dControl, 0, t2 | kTagProgress, t2});
-    put({0x212121AC, (rev & kRevKestrion1Rev3) ? 0x3FF00000u : 0x3FFF8000u});
+    put({kPacketSyncZero, 0});
+    put({kPacketAllUnits, 0x1000F, 0, 0, 0});
+    put({kPacketControl, 0x2010CC});
+    for (uint32_t n : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) {
+      put({kPacketStageWithOption, n, 0x400400, 128, 0x400400});
+    }
+    put({kPacketEngineWordsA, 0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
+    put({kPacketEngineWordsB, 0, 0, 65535, 511});
+    put({kPacketMaskAndColours, 0xFFFFFFFF, 0, 0, 0});
+    put({kPacketClipAndPlace, 0, 0x10001000, 0, 0});
+    put({kPacketStretchBias, kFloat31});
+    put.ProgressTag(TakeNextTag(shared));
+    put({kPacketDeviceWordB, (rev & kBusInterfaceChips) ? kDeviceWordBValue : 1u});
+    put.ProgressTag(TakeNextTag(shared));
+    put({kPacketEngineWordB0, (rev & kRevKestrion1Rev3) ? 0x3FF00000u : 0x3FFF8000u});
   }
   shared->last1300Value = saved140;
 }

@@ -47,10 +47,6 @@ inline constexpr uint32_t kPacketProgress = 0x21212425;       // counter, its ad
 inline constexpr uint32_t kProgressWords = 3;
 inline constexpr uint32_t kPacketExecute = 0x20292820;        // -, start, end, -
 inline constexpr uint32_t kExecuteWords = 5;
-inline constexpr uint32_t kPacketProgressTag = 0xAFAFDDC0;    // 1799, -, T | 1, T
-inline constexpr uint32_t kPacketClosingTag = 0x21AFDDC0;     // 1799, -, tag | 1
-inline constexpr uint32_t kClosingTagWords = 4;
-inline constexpr uint32_t kProgressTag2dControl = 1799;
 inline constexpr uint32_t kPacketSyncPrologueA = 0x21C0C0C0;
 inline constexpr uint32_t kPacketSyncPrologueB = 0xC0AFAFDD;
 inline constexpr uint32_t kPacketSyncPrologueBNoV = 0x20AFAFDD;
@@ -161,7 +157,7 @@ bool SubmitClientDmaBuffer(CommonData* common, const OrvDmaPostRequest& record);
 // The engine-state re-initialisation programme of a mode change.
 void ReinitEngineState(CommonData* common);
 
-// Writes the progress-tag packet {0xAFAFDDC0, 1799, 0, T | 1, T}.
+// Writes the progress-tag sync packet: tag word T | 1, then T again.
 bool WriteProgressTag(BmPrimInt* stream, uint32_t tag);
 
 // Component entry 12.

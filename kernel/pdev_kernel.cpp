@@ -3,6 +3,7 @@
 // gives the board's common data the glue's register handle.
 #include "kernel/pdev_kernel.h"
 
+#include "core/bm_packets.h"
 #include "core/bm_rows.h"
 #include "core/driver_switches.h"
 #include "core/hw_device.h"
@@ -152,12 +153,9 @@ void DisablePdev(PDEV* pdev) {
   BmPrimInt* stream = pdev->primaryStream;
   SyncTagManager* tags = common->syncTagManager;
   if (stream != nullptr && tags != nullptr) {
-    if (uint32_t* at = stream->Reserve(kClosingTagWords)) {
+    if (uint32_t* at = stream->Reserve(BmSyncTagWords())) {
       const uint32_t tag = TakeNextTag(pdev->sharedLocked);
-      at[0] = kPacketClosingTag;
-      at[1] = kProgressTag2dControl;
-      at[2] = 0;
-      at[3] = tag | kTagProgress;
+      BmWriteSyncTag(at, tag | kTagProgress);
       stream->Kick();
       tags->WaitForTag(tag);
     }

@@ -16,13 +16,10 @@ uint32_t Sync2dNewTag(SharedLockedData_t* shared) {
 uint32_t Sync2dStreamBit(const BmPrimInt* prim) { return prim->postingFlags & kBmPostingTagFlag; }
 
 uint32_t Sync2dWritePacket(BmPrimInt* prim) {
-  uint32_t* at = prim->Reserve(4);
+  uint32_t* at = prim->Reserve(BmSyncTagWords());
   if (at == nullptr) return 0;
   const uint32_t tag = Sync2dNewTag(prim->shared);
-  at[0] = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag);
-  at[1] = k2dControlIdle;
-  at[2] = 0;
-  at[3] = tag | Sync2dStreamBit(prim);
+  BmWriteSyncTag(at, tag | Sync2dStreamBit(prim));
   return tag;
 }
 

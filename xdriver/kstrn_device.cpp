@@ -18,6 +18,7 @@
 #include "core/poll.h"
 #include "core/regs/dma.h"
 #include "core/regs/engine2d.h"
+#include "core/regs/engine3d.h"
 #include "xdriver/context2d.h"
 #include "xdriver/data2d.h"
 #include "xdriver/feature_mgr.h"
@@ -207,19 +208,15 @@ constexpr uint32_t kWaitReads = 1000000;
 constexpr uint32_t kEar547TagLow = 8;
 constexpr uint32_t kEar547TagHigh = 15;
 
-// Registers of the start-up sequence.
-constexpr uint32_t kRegEar1324 = 0x1324;
-constexpr uint32_t kRegEar1328 = 0x1328;
-constexpr uint32_t kRegEar132C = 0x132C;
-constexpr uint32_t kRegEar1220 = 0x1220;
-constexpr uint32_t kRegEar1224 = 0x1224;
-constexpr uint32_t kRegEar1228 = 0x1228;
-constexpr uint32_t kRegEar122C = 0x122C;
-constexpr uint32_t kRegEar1304 = 0x1304;
-constexpr uint32_t kRegEar1308 = 0x1308;
-constexpr uint32_t kRegEar138C = 0x138C;
-constexpr uint32_t kRegEar1374 = 0x1374;
-constexpr uint32_t kControlInitial = 0x707;
+// Words of the start-up sequence: descriptors 0 and 1 on local memory
+// (format 0x30, pitch 0x400), a clip of 2048 by 2048, a 1 by 1 size and the
+// control word the engine takes them with.
+constexpr uint32_t kStartupPlaneMask = 0xFFFFFFFF;
+constexpr uint32_t kStartupClipBottomRight = 0x08000800;
+constexpr uint32_t kStartupDescMode0 = 0x30010400;
+constexpr uint32_t kStartupDescAddress1 = 0x00100000;
+constexpr uint32_t kStartupDescMode1 = 0x30030400;
+constexpr uint32_t kStartupSize = 0x00010001;
 constexpr uint32_t kControlStartup = 0x1C2;
 
 // A wait on the chip that ran out: logged; the caller fails.
@@ -301,21 +298,21 @@ uint32_t ApplyEAR547(PDEV* pdev) {
   if (IsChip5D62(pdev)) return kKstrnSuccess;
   CommonData* common = pdev->common;
   SharedLockedData_t* shared = pdev->sharedLocked;
-  HwWriteRegister(common, kRegEar1324, 0xFFFFFFFF);
-  HwWriteRegister(common, kRegEar1328, 0);
-  HwWriteRegister(common, kRegEar132C, 0x08000800);
-  pdev->reg1220Cache |= 0x3;
-  HwWriteRegister(common, kRegEar1220, pdev->reg1220Cache);
-  HwWriteRegister(common, kRegEar1224, 0x30010400);
-  HwWriteRegister(common, kRegEar1228, 0x00100000);
-  HwWriteRegister(common, kRegEar122C, 0x30030400);
+  HwWriteRegister(common, k2dRegPlaneMask, kStartupPlaneMask);
+  HwWriteRegister(common, k2dRegClipTopLeft, 0);
+  HwWriteRegister(common, k2dRegClipBottomRight, kStartupClipBottomRight);
+  pdev->reg1220Cache |= k2dAddressMemoryBits;
+  HwWriteRegister(common, k2dRegDescAddress0, pdev->reg1220Cache);
+  HwWriteRegister(common, k2dRegDescMode0, kStartupDescMode0);
+  HwWriteRegister(common, k2dRegDescAddress1, kStartupDescAddress1);
+  HwWriteRegister(common, k2dRegDescMode1, kStartupDescMode1);
   HwWriteRegister(common, kReg2dControl, kControlStartup);
   shared->last1300Value = kControlStartup;
-  HwWriteRegister(common, kRegEar1304, 0);
-  HwWriteRegister(common, kRegEar1308, 0);
-  HwWriteRegister(common, kRegEar138C, 0x00010001);
-  HwWriteRegister(common, kReg2dControl, kControlInitial);
-  HwWriteRegister(common, kRegEar1374, 0);
+  HwWriteRegister(common, k2dRegStart, 0);
+  HwWriteRegister(common, k2dRegOrigin, 0);
+  HwWriteRegister(common, k2dRegSizeGo, kStartupSize);
+  HwWriteRegister(common, kReg2dControl, k2dControlIdle);
+  HwWriteRegister(common, k2dRegSyncZero, 0);
   HwWriteRegister(common, kRegSyncTag, kEar547TagLow);
   const bool reached = PollUntil(
       [&] {
@@ -337,24 +334,28 @@ void SetupHardwareForDisplayDriver(PDEV* pdev) {
   BmPrimInt* prim = pdev->primInt;
   if (prim == nullptr) return;
   for (uint32_t i = 0; i < 4; ++i) {
-    Packet(prim, PacketHeader(static_cast<uint8_t>(0x80 + i), 0x70, 0x71, 0x72),
-           {0x40100u | (1u << i), 0, 0x249, 0});
-    Packet(prim, 0x76757473, {0xFFFFFFFF, 0, 0, 0});
+    Packet(prim, UnitStateHeader(i), {0x40100u | (1u << i), 0, k3dTexWord585, 0});
+    Packet(prim, kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0});
   }
-  // The data word of 0xDD is written 0, as the sync packets write it.
-  Packet(prim, 0x212121DD, {0});
-  Packet(prim, 0x83828180, {0x1000F, 0, 0, 0});
-  Packet(prim, 0x212121C0, {0x2010CC});
-  for (uint32_t c : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) Packet(prim, 0x9A989B99, {c, 0x400400, 0x80, 0x400400});
-  Packet(prim, 0xBAB1B0B9, {0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
-  Packet(prim, 0xB4B3B2B5, {0, 0, 0xFFFF, 0x1FF});
-  Packet(prim, 0xBFC5C6C9, {0xFFFFFFFF, 0, 0, 0});
-  Packet(prim, 0xC2C1CBCA, {0, 0x10001000, 0, 0});
-  Packet(prim, 0x212121BD, {0x41F80000});
+  // The data word of the sync-zero register is written 0, as the sync
+  // packets write it.
+  Packet(prim, kPacketSyncZero, {0});
+  Packet(prim, kPacketAllUnits, {0x1000F, 0, 0, 0});
+  Packet(prim, kPacketControl, {0x2010CC});
+  for (uint32_t c : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) {
+    Packet(prim, kPacketStageWithOption, {c, 0x400400, 0x80, 0x400400});
+  }
+  Packet(prim, kPacketEngineWordsA, {0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
+  Packet(prim, kPacketEngineWordsB, {0, 0, 0xFFFF, 0x1FF});
+  Packet(prim, kPacketMaskAndColours, {0xFFFFFFFF, 0, 0, 0});
+  Packet(prim, kPacketClipAndPlace, {0, 0x10001000, 0, 0});
+  Packet(prim, kPacketStretchBias, {0x41F80000});
   SharedLockedData_t* shared = pdev->sharedLocked;
   const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
   shared->syncTagCounter = tag;
-  Packet(prim, 0xAFAFDDC0, {kControlInitial, 0, tag | (prim->postingFlags & kBmPostingTagFlag), tag});
+  if (uint32_t* at = prim->Reserve(BmSyncTagWords(k2dIdxSyncTag))) {
+    BmWriteSyncTag(at, tag | (prim->postingFlags & kBmPostingTagFlag), k2dIdxSyncTag, tag);
+  }
   prim->Start();
 }
 

@@ -12,10 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kTagPacketHeader = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag,
-                                                   k2dIdxSyncTag);
-static_assert(kTagPacketHeader == 0xAFAFDDC0);
-
 // Render set-up: units 1-3 off and unit 0 on, unit 0's texture address and
 // mode; its height word, the engine words and control, a pass-through stage.
 constexpr uint32_t kSetupHeader1 = 0x78778081;
@@ -152,13 +148,9 @@ void CleanupPostDrawXform(PDEV*) {}
 // ---- Command words -----------------------------------------------------------------------------
 
 void XformWriteTagPacket(BmPrimInt* stream, uint32_t tag) {
-  uint32_t* at = stream->Reserve(5);
+  uint32_t* at = stream->Reserve(BmSyncTagWords(k2dIdxSyncTag));
   if (at == nullptr) return;
-  at[0] = kTagPacketHeader;
-  at[1] = k2dControlIdle;
-  at[2] = 0;
-  at[3] = tag | Sync2dStreamBit(stream);
-  at[4] = tag;
+  BmWriteSyncTag(at, tag | Sync2dStreamBit(stream), k2dIdxSyncTag, tag);
 }
 
 void XformWriteRenderSetup(BmPrimInt* stream, uint32_t address, uint32_t mode, uint32_t dimensions) {
@@ -213,14 +205,10 @@ void XformWriteDraw(BmPrimInt* stream) {
 void SendCacheFlushInv3dNoWrite(BmPrimInt* stream, uint32_t v, uint32_t w) {
   uint32_t* at = stream->Reserve(w != kNoRestore ? 7 : 5);
   if (at == nullptr) return;
-  at[0] = kTagPacketHeader;
-  at[1] = k2dControlIdle;
-  at[2] = 0;
-  at[3] = v;
-  at[4] = v;
+  at = BmWriteSyncTag(at, v, k2dIdxSyncTag, v);
   if (w == kNoRestore) return;
-  at[5] = kRestoreHeader;
-  at[6] = w;
+  at[0] = kRestoreHeader;
+  at[1] = w;
 }
 
 // ---- The post-draw step -------------------------------------------------------------------------

@@ -23,7 +23,6 @@ constexpr uint32_t kPivotModeLinear = 0x20000;
 constexpr uint32_t kPivotHeightMask = 0x3FFF;
 // The pivot's sequence starts by setting the tag register to 8 and flushes
 // the texture cache around the draw.
-constexpr uint32_t kPivotTagHeader = 0x21AFDDC0;
 constexpr uint32_t kPivotTag = 8;
 constexpr uint32_t kPivotFlushBefore = 16;
 constexpr uint32_t kPivotFlushAfter = 24;
@@ -205,13 +204,10 @@ void DevBitXform_Pivot(DeviceBitmap* target, DeviceBitmap* texture, const LRECT*
   const int32_t b = t->bottom;
   stream->BeginCmd();
   if (uint32_t* at = stream->Reserve(7)) {
-    at[0] = kPivotTagHeader;
-    at[1] = k2dControlIdle;
-    at[2] = 0;
-    at[3] = kPivotTag;
-    at[4] = DescriptorHeader(0);
-    at[5] = target->addressWord;
-    at[6] = PivotMode(target);
+    at = BmWriteSyncTag(at, kPivotTag);
+    at[0] = DescriptorHeader(0);
+    at[1] = target->addressWord;
+    at[2] = PivotMode(target);
   }
   if (texture->block != nullptr) texture->block->drawSyncTag = kBlockBusy;
   SendCacheFlushInv3dNoWrite(stream, kPivotFlushBefore, kNoRestore);

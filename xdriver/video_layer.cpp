@@ -35,50 +35,33 @@ constexpr uint8_t kStageFlagOption = 0x1;
 constexpr uint8_t kStageFlagConstants = 0x6;
 
 // ---- Packet headers ----------------------------------------------------------------------
-constexpr uint8_t Idx(uint32_t reg) { return IndexOfReg(reg); }
-constexpr uint8_t kIdxSink = Idx(k3dRegPad);
-constexpr uint8_t kIdxUnit0 = Idx(k3dRegUnitControl0);
+constexpr uint8_t kIdxSink = Idx3d(k3dRegPad);
+constexpr uint8_t kIdxUnit0 = Idx3d(k3dRegUnitControl0);
 
-constexpr uint32_t kHdrSync = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag,
-                                           k2dIdxSyncTag);
 constexpr uint32_t kHdrTarget = PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0);
-constexpr uint32_t kHdrControl = PacketHeader(k2dIdxControl, Idx(k3dRegWordE8));
-constexpr uint32_t kHdrSeparator = PacketHeader(k2dIdxSyncZero);
+constexpr uint32_t kHdrControl = PacketHeader(k2dIdxControl, Idx3d(k3dRegWordE8));
 constexpr uint32_t UnitHeader(uint32_t u) {
-  return PacketHeader(static_cast<uint8_t>(kIdxUnit0 + u), Idx(k3dRegTexAddress),
-                      Idx(k3dRegTexMode), Idx(k3dRegTexDimensions));
+  return PacketHeader(static_cast<uint8_t>(kIdxUnit0 + u), Idx3d(k3dRegTexAddress),
+                      Idx3d(k3dRegTexMode), Idx3d(k3dRegTexDimensions));
 }
-constexpr uint32_t kHdrUnitWords = PacketHeader(Idx(k3dRegTexFilter), Idx(k3dRegTexWord585),
-                                                Idx(k3dRegTexWordCC), Idx(k3dRegTexWordD0));
-constexpr uint32_t kHdrUnitZeros = PacketHeader(Idx(k3dRegTexWordC8), Idx(k3dRegTexWordD4),
-                                                Idx(k3dRegTexWordD8));
-constexpr uint32_t kHdrUnitTable = PacketHeader(Idx(k3dRegTexTable));
-constexpr uint32_t kHdrStageWithOption =
-    PacketHeader(Idx(k3dRegStageControl), Idx(k3dRegStageSecond), Idx(k3dRegStageOption),
-                 Idx(k3dRegStageOption2));
+constexpr uint32_t kHdrUnitWords = PacketHeader(Idx3d(k3dRegTexFilter), Idx3d(k3dRegTexWord585),
+                                                Idx3d(k3dRegTexWordCC), Idx3d(k3dRegTexWordD0));
+constexpr uint32_t kHdrUnitZeros = PacketHeader(Idx3d(k3dRegTexWordC8), Idx3d(k3dRegTexWordD4),
+                                                Idx3d(k3dRegTexWordD8));
 constexpr uint32_t kHdrStage =
-    PacketHeader(Idx(k3dRegStageControl), Idx(k3dRegStageSecond), kIdxSink, kIdxSink);
+    PacketHeader(Idx3d(k3dRegStageControl), Idx3d(k3dRegStageSecond), kIdxSink, kIdxSink);
 constexpr uint32_t kHdrStageConstants =
-    PacketHeader(Idx(k3dRegStageConst0), Idx(k3dRegStageConst1), Idx(k3dRegStageConst2),
-                 Idx(k3dRegStageConst3));
-constexpr uint32_t RestoreUnitHeader(uint32_t u) {
-  return PacketHeader(static_cast<uint8_t>(kIdxUnit0 + u), Idx(k3dRegTexFilter),
-                      Idx(k3dRegTexWord585), Idx(k3dRegTexWordC8));
-}
-constexpr uint32_t kHdrRestoreUnitWords = PacketHeader(
-    Idx(k3dRegTexWordCC), Idx(k3dRegTexWordD0), Idx(k3dRegTexWordD4), Idx(k3dRegTexWordD8));
-constexpr uint32_t kHdrAllUnits =
-    PacketHeader(kIdxUnit0, kIdxUnit0 + 1, kIdxUnit0 + 2, kIdxUnit0 + 3);
-constexpr uint32_t kHdrControlOnly = PacketHeader(k2dIdxControl);
+    PacketHeader(Idx3d(k3dRegStageConst0), Idx3d(k3dRegStageConst1), Idx3d(k3dRegStageConst2),
+                 Idx3d(k3dRegStageConst3));
 constexpr uint32_t kHdrTag = PacketHeader(k2dIdxSyncTag);
 // A corner j (0-2) of a coordinate record: w3, w2, w1 and last w0 into the
 // register of the record's kind.
 constexpr uint32_t CornerHeader(uint32_t j, uint32_t kindReg, bool alternate) {
-  return PacketHeader(static_cast<uint8_t>(Idx(k3dRegVertexW3) + j), Idx(k3dRegVertexW2),
-                      Idx(alternate ? k3dRegVertexW1Alt : k3dRegVertexW1), Idx(kindReg));
+  return PacketHeader(static_cast<uint8_t>(Idx3d(k3dRegVertexW3) + j), Idx3d(k3dRegVertexW2),
+                      Idx3d(alternate ? k3dRegVertexW1Alt : k3dRegVertexW1), Idx3d(kindReg));
 }
 // Blits and uploads.
-constexpr uint32_t kHdrEngineWord = PacketHeader(Idx(k3dRegWordE8));
+constexpr uint32_t kHdrEngineWord = PacketHeader(Idx3d(k3dRegWordE8));
 constexpr uint32_t kHdrSurfaces =
     PacketHeader(k2dIdxDescMode0, k2dIdxDescAddress0, k2dIdxDescMode0 + 2, k2dIdxDescAddress0 + 2);
 constexpr uint32_t kHdrBlit = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo);
@@ -86,13 +69,10 @@ constexpr uint32_t kHdrUpload = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxO
 constexpr uint32_t kHdrUploadGo =
     PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxStoredSizeGo, k2dIdxSize);
 
-static_assert(kHdrSync == 0xafafddc0);
 static_assert(UnitHeader(0) == 0x79787780 && UnitHeader(3) == 0x79787783);
 static_assert(kHdrUnitWords == 0x74737170 && kHdrUnitZeros == 0x21767572);
-static_assert(kHdrStage == 0x20209b99 && kHdrStageWithOption == 0x9a989b99);
+static_assert(kHdrStage == 0x20209b99);
 static_assert(kHdrStageConstants == 0xa1a09f9e && kHdrControl == 0x2121bac0);
-static_assert(RestoreUnitHeader(1) == 0x72717081 && kHdrRestoreUnitWords == 0x76757473);
-static_assert(kHdrAllUnits == 0x83828180);
 static_assert(CornerHeader(0, k3dRegVertexTex0, false) == 0x635e5d58);
 static_assert(CornerHeader(2, k3dRegVertexPosition, true) == 0x605f5d5a);
 static_assert(kHdrSurfaces == 0x8a8b8889 && kHdrBlit == 0xe3c2c1c0);
@@ -153,20 +133,22 @@ bool LaterBoard(const PDEV* pdev) { return IsLaterGenerationRevision(pdev->commo
 
 void EmitSync(BmPrimInt* prim) {
   const uint32_t tag = Sync2dNewTag(prim->shared);
-  Emit(prim, {kHdrSync, k2dControlIdle, 0, tag | Sync2dStreamBit(prim), tag});
+  if (uint32_t* at = prim->Reserve(BmSyncTagWords(k2dIdxSyncTag))) {
+    BmWriteSyncTag(at, tag | Sync2dStreamBit(prim), k2dIdxSyncTag, tag);
+  }
 }
 
 void EmitUnit(BmPrimInt* prim, bool later, uint32_t u, uint32_t plane, uint32_t width,
               uint32_t height, uint32_t table) {
-  Emit(prim, {kHdrSeparator, 0});
+  Emit(prim, {kPacketSyncZero, 0});
   Emit(prim, {UnitHeader(u), 1u << u | kUnitEnabled, plane, width, height | kUnitHeightBit});
   Emit(prim, {kHdrUnitWords, kUnitFilter, kUnitWord585Video, 0xFFFFFFFF, 0});
   Emit(prim, {kHdrUnitZeros, 0, 0, 0});
-  if (later && u < 2) Emit(prim, {kHdrUnitTable, table});
+  if (later && u < 2) Emit(prim, {kPacketUnitTable, table});
 }
 
 void EmitUnitOff(BmPrimInt* prim, uint32_t u) {
-  Emit(prim, {kHdrSeparator, 0});
+  Emit(prim, {kPacketSyncZero, 0});
   Emit(prim, {UnitHeader(u), 1u << u | kUnitDisabled, kUnitDisabledPrefix, 0, 0});
 }
 
@@ -175,7 +157,7 @@ void EmitStages(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc) {
   for (uint32_t n = 0; n < port->stageCount && n < kVideoStagesUsed; ++n) {
     const VideoStage& s = port->stages[n];
     const uint32_t control = (s.control & ~kStageNumberMask) | kStageNumbers[n];
-    Emit(prim, {(s.flags & kStageFlagOption) ? kHdrStageWithOption : kHdrStage, control,
+    Emit(prim, {(s.flags & kStageFlagOption) ? kPacketStageWithOption : kHdrStage, control,
                 s.second, s.option[0], s.option[1]});
     if (s.flags & kStageFlagConstants) {
       Emit(prim, {kHdrStageConstants, s.constants[0], s.constants[1], s.constants[2],
@@ -202,18 +184,18 @@ void EmitCoordinates(BmPrimInt* prim, uint32_t dstW, uint32_t dstH) {
 
 void EmitDefaultState(PDEV* pdev, BmPrimInt* prim) {
   for (uint32_t u = 0; u < 4; ++u) {
-    Emit(prim, {RestoreUnitHeader(u), kUnitEnabled | 1u << u, 0, k3dTexWord585, 0});
-    Emit(prim, {kHdrRestoreUnitWords, 0xFFFFFFFF, 0, 0, 0});
-    if (LaterBoard(pdev)) Emit(prim, {kHdrUnitTable, 0});
+    Emit(prim, {UnitStateHeader(u), kUnitEnabled | 1u << u, 0, k3dTexWord585, 0});
+    Emit(prim, {kPacketUnitWords, 0xFFFFFFFF, 0, 0, 0});
+    if (LaterBoard(pdev)) Emit(prim, {kPacketUnitTable, 0});
   }
-  Emit(prim, {kHdrSeparator, 0});
-  Emit(prim, {kHdrAllUnits, kRestoreUnitsOff, 0, 0, 0});
-  Emit(prim, {kHdrControlOnly, kRestoreControl});
+  Emit(prim, {kPacketSyncZero, 0});
+  Emit(prim, {kPacketAllUnits, kRestoreUnitsOff, 0, 0, 0});
+  Emit(prim, {kPacketControl, kRestoreControl});
   for (uint32_t n : kDefaultStageNumbers) {
-    Emit(prim, {kHdrStageWithOption, VideoStage::kDefaultControl | n, VideoStage::kDefaultSecond,
+    Emit(prim, {kPacketStageWithOption, VideoStage::kDefaultControl | n, VideoStage::kDefaultSecond,
                 VideoStage::kDefaultControl, VideoStage::kDefaultSecond});
   }
-  Emit(prim, {kHdrSeparator, 0});
+  Emit(prim, {kPacketSyncZero, 0});
   EmitSync(prim);
 }
 

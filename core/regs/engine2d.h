@@ -44,6 +44,20 @@ constexpr uint32_t DescriptorHeader(unsigned d) {
                       static_cast<uint8_t>(k2dIdxDescMode0 + 2 * d));
 }
 
+// ---- Registers ---------------------------------------------------------------------------
+// The same registers by address, for the engine start-up's direct writes.
+inline constexpr uint32_t k2dRegDescAddress0 = DmaWindowReg(k2dIdxDescAddress0);    // 0x1220
+inline constexpr uint32_t k2dRegDescMode0 = DmaWindowReg(k2dIdxDescMode0);          // 0x1224
+inline constexpr uint32_t k2dRegDescAddress1 = DmaWindowReg(k2dIdxDescAddress0 + 2);  // 0x1228
+inline constexpr uint32_t k2dRegDescMode1 = DmaWindowReg(k2dIdxDescMode0 + 2);      // 0x122C
+inline constexpr uint32_t k2dRegStart = DmaWindowReg(k2dIdxStart);                  // 0x1304
+inline constexpr uint32_t k2dRegOrigin = DmaWindowReg(k2dIdxOrigin);                // 0x1308
+inline constexpr uint32_t k2dRegPlaneMask = DmaWindowReg(k2dIdxPlaneMask);          // 0x1324
+inline constexpr uint32_t k2dRegClipTopLeft = DmaWindowReg(k2dIdxClipTopLeft);      // 0x1328
+inline constexpr uint32_t k2dRegClipBottomRight = DmaWindowReg(k2dIdxClipBottomRight);  // 0x132C
+inline constexpr uint32_t k2dRegSyncZero = DmaWindowReg(k2dIdxSyncZero);            // 0x1374
+inline constexpr uint32_t k2dRegSizeGo = DmaWindowReg(k2dIdxSizeGo);                // 0x138C
+
 // ---- Drawing control word (index 0xC0) --------------------------------------------------
 inline constexpr uint32_t k2dOpFill = 0;
 inline constexpr uint32_t k2dOpLine = 1;
@@ -90,3 +104,6 @@ inline constexpr uint32_t k2dAddressMemoryBits = 0x3;
 
 static_assert(PacketHeader(k2dIdxOrigin, k2dIdxSizeGo) == 0x2121E3C2);
 static_assert(DescriptorHeader(1) == 0x21218B8A);
+static_assert(k2dRegDescAddress0 == 0x1220 && k2dRegDescMode1 == 0x122C && k2dRegStart == 0x1304);
+static_assert(k2dRegPlaneMask == 0x1324 && k2dRegClipBottomRight == 0x132C);
+static_assert(k2dRegSyncZero == 0x1374 && k2dRegSizeGo == 0x138C);

@@ -51,8 +51,8 @@ inline constexpr uint32_t k3dTexWord585 = 585;
 
 // ---- Render target ---------------------------------------------------------------------
 // The 3D engine draws into surface descriptor 0 of the 2D engine.
-inline constexpr uint32_t k3dRegTargetAddress = DmaWindowReg(k2dIdxDescAddress0);
-inline constexpr uint32_t k3dRegTargetMode = DmaWindowReg(k2dIdxDescMode0);
+inline constexpr uint32_t k3dRegTargetAddress = k2dRegDescAddress0;
+inline constexpr uint32_t k3dRegTargetMode = k2dRegDescMode0;
 
 // ---- Pixel-shader stages -----------------------------------------------------------------
 inline constexpr uint32_t k3dRegStageOption = 0x1260;
@@ -69,9 +69,13 @@ inline constexpr uint32_t k3dRegStageConst3 = 0x1284;
 // engine2d.h: the sync tag 0x12BC, the control word 0x1300, the source start
 // 0x1304, the origin 0x1308, the plane mask 0x1324, 0x1374 (index 0xDD) and
 // the size 0x138C.
+inline constexpr uint32_t k3dRegWordB0 = 0x12B0;
 inline constexpr uint32_t k3dRegWordC0 = 0x12C0;
 inline constexpr uint32_t k3dRegWordC4 = 0x12C4;
 inline constexpr uint32_t k3dRegWordC8 = 0x12C8;
+inline constexpr uint32_t k3dRegWordCC = 0x12CC;
+inline constexpr uint32_t k3dRegWordD0 = 0x12D0;
+inline constexpr uint32_t k3dRegWordD4 = 0x12D4;
 inline constexpr uint32_t k3dRegWordE4 = 0x12E4;
 inline constexpr uint32_t k3dRegWordE8 = 0x12E8;
 inline constexpr uint32_t k3dRegStretchBias = 0x12F4;  // 15.0 on the later boards

@@ -1,6 +1,8 @@
 // Sync tags, buffer counters, the sync packet forms and the command lock.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/bm_packets.h"
 
 namespace {
@@ -49,6 +51,23 @@ TEST(BmPacketsTest, SyncPacketHasFourOrFiveWords) {
   EXPECT_EQ(BmWriteSync(words, &shared, 0x48) - words, 5);
   EXPECT_EQ(words[0], 0xC0AFDDC0u);
   EXPECT_EQ(words[4], 0xCC01u);
+}
+
+TEST(BmPacketsTest, SyncTagPacketForms) {
+  const struct {
+    uint8_t last;
+    std::vector<uint32_t> words;
+  } cases[] = {
+      {kIdxPad, {0x21AFDDC0, 0x707, 0, 0x49}},
+      {k2dIdxSyncTag, {0xAFAFDDC0, 0x707, 0, 0x49, 0x48}},
+      {k2dIdxControl, {0xC0AFDDC0, 0x707, 0, 0x49, 0x48}},
+  };
+  for (const auto& c : cases) {
+    uint32_t words[6] = {};
+    uint32_t* end = BmWriteSyncTag(words, 0x49, c.last, 0x48);
+    EXPECT_EQ(std::vector<uint32_t>(words, end), c.words) << std::hex << int{c.last};
+    EXPECT_EQ(BmSyncTagWords(c.last), c.words.size());
+  }
 }
 
 TEST(BmCommandLockTest, OwnerNestsOnlyInsideItsOwnHold) {
