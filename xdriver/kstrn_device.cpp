@@ -1,5 +1,6 @@
 // The driver core's device binding: the process's device map, enabling and
-// disabling heads, starting and stopping them, and the client calls.
+// disabling heads, starting and stopping them, and the client calls. The
+// engines' start-up programs are in engine2d_startup.cpp.
 #include "xdriver/kstrn_device.h"
 
 #include <initializer_list>
@@ -21,6 +22,7 @@
 #include "core/regs/engine3d.h"
 #include "xdriver/context2d.h"
 #include "xdriver/data2d.h"
+#include "xdriver/engine2d_startup.h"
 #include "xdriver/feature_mgr.h"
 #include "xdriver/orv_features.h"
 #include "xdriver/primary_surface.h"
@@ -204,21 +206,6 @@ namespace {
 // below the simulated board's watchdog.
 constexpr uint32_t kWaitReads = 1000000;
 
-// The engine's tag register reads 8..15 once the start-up sequence ran.
-constexpr uint32_t kEar547TagLow = 8;
-constexpr uint32_t kEar547TagHigh = 15;
-
-// Words of the start-up sequence: descriptors 0 and 1 on local memory
-// (format 0x30, pitch 0x400), a clip of 2048 by 2048, a 1 by 1 size and the
-// control word the engine takes them with.
-constexpr uint32_t kStartupPlaneMask = 0xFFFFFFFF;
-constexpr uint32_t kStartupClipBottomRight = 0x08000800;
-constexpr uint32_t kStartupDescMode0 = 0x30010400;
-constexpr uint32_t kStartupDescAddress1 = 0x00100000;
-constexpr uint32_t kStartupDescMode1 = 0x30030400;
-constexpr uint32_t kStartupSize = 0x00010001;
-constexpr uint32_t kControlStartup = 0x1C2;
-
 // A wait on the chip that ran out: logged; the caller fails.
 bool Waited(bool done, const char* what) {
   if (!done) dbgOutput("[orv] *ERROR* timed out waiting for %s\n", what);
@@ -283,81 +270,7 @@ uint32_t UnwindStart(PDEV* pdev, uint32_t status) {
   return status;
 }
 
-// One packet: its header and data words.
-void Packet(BmPrimInt* prim, uint32_t header, std::initializer_list<uint32_t> data) {
-  uint32_t* at = prim->Reserve(static_cast<uint32_t>(1 + data.size()));
-  if (at == nullptr) return;
-  *at++ = header;
-  for (uint32_t word : data) *at++ = word;
-  prim->cursor = at;
-}
-
 }  // namespace
-
-uint32_t ApplyEAR547(PDEV* pdev) {
-  if (IsChip5D62(pdev)) return kKstrnSuccess;
-  CommonData* common = pdev->common;
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  HwWriteRegister(common, k2dRegPlaneMask, kStartupPlaneMask);
-  HwWriteRegister(common, k2dRegClipTopLeft, 0);
-  HwWriteRegister(common, k2dRegClipBottomRight, kStartupClipBottomRight);
-  pdev->reg1220Cache |= k2dAddressMemoryBits;
-  HwWriteRegister(common, k2dRegDescAddress0, pdev->reg1220Cache);
-  HwWriteRegister(common, k2dRegDescMode0, kStartupDescMode0);
-  HwWriteRegister(common, k2dRegDescAddress1, kStartupDescAddress1);
-  HwWriteRegister(common, k2dRegDescMode1, kStartupDescMode1);
-  HwWriteRegister(common, kReg2dControl, kControlStartup);
-  shared->last1300Value = kControlStartup;
-  HwWriteRegister(common, k2dRegStart, 0);
-  HwWriteRegister(common, k2dRegOrigin, 0);
-  HwWriteRegister(common, k2dRegSizeGo, kStartupSize);
-  HwWriteRegister(common, kReg2dControl, k2dControlIdle);
-  HwWriteRegister(common, k2dRegSyncZero, 0);
-  HwWriteRegister(common, kRegSyncTag, kEar547TagLow);
-  const bool reached = PollUntil(
-      [&] {
-        const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
-        return tag >= kEar547TagLow && tag <= kEar547TagHigh;
-      },
-      kWaitReads);
-  // The start-up tag goes to the engine past the shared tag counter. When
-  // no tag was issued yet it becomes the newest issued: the engine reports
-  // it (in the shared block when the kernel module runs the streams), and a
-  // reached tag newer than every issued one would make the never-drawn
-  // blocks (tag 0) read as busy and the next tag issued (8 again) read as
-  // reached before the engine ran its packets.
-  if (reached && shared->syncTagCounter == 0) shared->syncTagCounter = kEar547TagLow;
-  return Waited(reached, "the engine's start-up tag") ? kKstrnSuccess : kKstrnKernelRefused;
-}
-
-void SetupHardwareForDisplayDriver(PDEV* pdev) {
-  BmPrimInt* prim = pdev->primInt;
-  if (prim == nullptr) return;
-  for (uint32_t i = 0; i < 4; ++i) {
-    Packet(prim, UnitStateHeader(i), {0x40100u | (1u << i), 0, k3dTexWord585, 0});
-    Packet(prim, kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0});
-  }
-  // The data word of the sync-zero register is written 0, as the sync
-  // packets write it.
-  Packet(prim, kPacketSyncZero, {0});
-  Packet(prim, kPacketAllUnits, {0x1000F, 0, 0, 0});
-  Packet(prim, kPacketControl, {0x2010CC});
-  for (uint32_t c : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) {
-    Packet(prim, kPacketStageWithOption, {c, 0x400400, 0x80, 0x400400});
-  }
-  Packet(prim, kPacketEngineWordsA, {0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
-  Packet(prim, kPacketEngineWordsB, {0, 0, 0xFFFF, 0x1FF});
-  Packet(prim, kPacketMaskAndColours, {0xFFFFFFFF, 0, 0, 0});
-  Packet(prim, kPacketClipAndPlace, {0, 0x10001000, 0, 0});
-  Packet(prim, kPacketStretchBias, {0x41F80000});
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
-  shared->syncTagCounter = tag;
-  if (uint32_t* at = prim->Reserve(BmSyncTagWords(k2dIdxSyncTag))) {
-    BmWriteSyncTag(at, tag | (prim->postingFlags & kBmPostingTagFlag), k2dIdxSyncTag, tag);
-  }
-  prim->Start();
-}
 
 uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;

@@ -1,8 +1,8 @@
 // The driver core's device binding as the X front end calls it: enabling a
 // head (the board's device node, the kernel's enable request and the device
-// object), starting and stopping it (engine start-up sequence, 2D engine
-// preset, primary surface, its declaration to the kernel module), the
-// feature manager, client processes and device buffers.
+// object), starting and stopping it (the engines' start-up of
+// engine2d_startup.h, the primary surface, its declaration to the kernel
+// module), the feature manager, client processes and device buffers.
 #pragma once
 
 #include <stdint.h>
@@ -95,7 +95,3 @@ struct KstrnDeviceBuffer {
 };
 uint32_t KstrnAllocateDeviceBuffer(PDEV* pdev, KstrnDeviceBuffer* request);
 uint32_t KstrnFreeDeviceBuffer(PDEV* pdev, KstrnDeviceBuffer* request);
-
-// The engine's start-up register sequence and the 2D engine's preset.
-uint32_t ApplyEAR547(PDEV* pdev);
-void SetupHardwareForDisplayDriver(PDEV* pdev);

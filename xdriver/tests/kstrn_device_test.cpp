@@ -15,6 +15,7 @@
 #include "core/lnx_device.h"
 #include "core/orv_abi.h"
 #include "core/pdev.h"
+#include "xdriver/engine2d_startup.h"
 #include "xdriver/kstrn_device.h"
 #include "xdriver/orv_kstrn.h"
 #include "xdriver/orv_preinit.h"

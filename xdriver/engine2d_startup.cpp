@@ -1,0 +1,164 @@
+#include "xdriver/engine2d_startup.h"
+
+#include "core/bm_packets.h"
+#include "core/bm_prim_int.h"
+#include "core/chip_ids.h"
+#include "core/dbg_output.h"
+#include "core/hw_register_access.h"
+#include "core/pdev.h"
+#include "core/poll.h"
+#include "core/regs/dma.h"
+#include "core/regs/engine2d.h"
+#include "core/regs/engine3d.h"
+#include "xdriver/kstrn_device.h"
+
+namespace {
+
+// ---- The register program ----------------------------------------------------------------
+// The 2D engine takes a 1 by 1 blit between descriptors 0 and 1 on local
+// memory, then the start-up tag.
+
+// The engine's tag register reads 8..15 once the program ran.
+constexpr uint32_t kStartupTagLow = 8;
+constexpr uint32_t kStartupTagHigh = 15;
+// Reads the wait for the tag takes at most: far beyond what the engine
+// needs for one blit.
+constexpr uint32_t kStartupTagReads = 1000000;
+// The blit's control word; the sync packets restore it while it is saved.
+constexpr uint32_t kControlStartup = 0x1C2;
+
+// What a row writes: its value, or descriptor 0's cached address with the
+// value's bits added (the cache keeps them), or the value as the 2D control
+// word the sync packets restore.
+enum class StartupWrite : uint8_t { kValue, kCachedAddress, kSavedControl };
+
+struct StartupRow {
+  uint32_t reg;
+  uint32_t value;
+  StartupWrite kind;
+};
+
+constexpr StartupRow kStartupProgram[] = {
+    {k2dRegPlaneMask, 0xFFFFFFFF, StartupWrite::kValue},                   // every plane
+    {k2dRegClipTopLeft, 0, StartupWrite::kValue},                          // clip from (0, 0)
+    {k2dRegClipBottomRight, 0x08000800, StartupWrite::kValue},             // to (2048, 2048)
+    {k2dRegDescAddress0, k2dAddressMemoryBits, StartupWrite::kCachedAddress},  // local memory
+    {k2dRegDescMode0, 0x30010400, StartupWrite::kValue},                   // format 0x30, pitch 0x400
+    {k2dRegDescAddress1, 0x00100000, StartupWrite::kValue},
+    {k2dRegDescMode1, 0x30030400, StartupWrite::kValue},
+    {kReg2dControl, kControlStartup, StartupWrite::kSavedControl},
+    {k2dRegStart, 0, StartupWrite::kValue},
+    {k2dRegOrigin, 0, StartupWrite::kValue},
+    {k2dRegSizeGo, 0x00010001, StartupWrite::kValue},                      // 1 by 1, draws
+    {kReg2dControl, k2dControlIdle, StartupWrite::kValue},
+    {k2dRegSyncZero, 0, StartupWrite::kValue},
+    {kRegSyncTag, kStartupTagLow, StartupWrite::kValue},                   // the start-up tag
+};
+
+// ---- The engines' preset -----------------------------------------------------------------
+// One packet: its header and a data word for each register it names.
+struct PresetPacket {
+  uint32_t header;
+  uint32_t data[4];
+};
+
+// A texture unit's control word: enabled, with its own unit bit.
+constexpr uint32_t UnitOn(uint32_t u) { return 0x40100u | 1u << u; }
+// A combiner stage's default control and second word, twice.
+constexpr PresetPacket StageDefault(uint32_t stage) {
+  return {kPacketStageWithOption, {stage, 0x400400, 0x80, 0x400400}};
+}
+
+constexpr PresetPacket kEnginePreset[] = {
+    {UnitStateHeader(0), {UnitOn(0), 0, k3dTexWord585, 0}},  // texture unit 0
+    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
+    {UnitStateHeader(1), {UnitOn(1), 0, k3dTexWord585, 0}},  // texture unit 1
+    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
+    {UnitStateHeader(2), {UnitOn(2), 0, k3dTexWord585, 0}},  // texture unit 2
+    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
+    {UnitStateHeader(3), {UnitOn(3), 0, k3dTexWord585, 0}},  // texture unit 3
+    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
+    // Written 0, as the sync packets write it.
+    {kPacketSyncZero, {0}},
+    {kPacketAllUnits, {0x1000F, 0, 0, 0}},                     // every unit off
+    {kPacketControl, {0x2010CC}},                              // the 3D engine's control word
+    StageDefault(0x80),                                        // combiner stages 0, 2, 4, 8, 10
+    StageDefault(0x82),
+    StageDefault(0x84),
+    StageDefault(0x88),
+    StageDefault(0x8A),
+    {kPacketEngineWordsA, {0, 0xFFFFFFFF, 0x7FFFFFFF, 0}},
+    {kPacketEngineWordsB, {0, 0, 0xFFFF, 0x1FF}},
+    {kPacketMaskAndColours, {0xFFFFFFFF, 0, 0, 0}},            // every plane, black on black
+    {kPacketClipAndPlace, {0, 0x10001000, 0, 0}},              // clip (0, 0) to (4096, 4096)
+    {kPacketStretchBias, {0x41F80000}},                        // 31.0
+};
+
+// The data words a header takes: one per register it names.
+constexpr uint32_t DataWords(uint32_t header) {
+  uint32_t n = 0;
+  for (unsigned shift = 0; shift < 32; shift += 8) {
+    if (((header >> shift) & 0xFF) != kIdxPad) ++n;
+  }
+  return n;
+}
+
+void WritePacket(BmPrimInt* prim, const PresetPacket& packet) {
+  const uint32_t words = DataWords(packet.header);
+  uint32_t* at = prim->Reserve(1 + words);
+  if (at == nullptr) return;
+  *at++ = packet.header;
+  for (uint32_t i = 0; i < words; ++i) at[i] = packet.data[i];
+}
+
+bool IsChip5D62(const PDEV* pdev) {
+  return pdev->common != nullptr && (pdev->common->revisionBits & kRevKestrionNext2) != 0;
+}
+
+}  // namespace
+
+uint32_t ApplyEAR547(PDEV* pdev) {
+  if (IsChip5D62(pdev)) return kKstrnSuccess;
+  CommonData* common = pdev->common;
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  for (const StartupRow& row : kStartupProgram) {
+    uint32_t value = row.value;
+    if (row.kind == StartupWrite::kCachedAddress) {
+      pdev->reg1220Cache |= row.value;
+      value = pdev->reg1220Cache;
+    }
+    HwWriteRegister(common, row.reg, value);
+    if (row.kind == StartupWrite::kSavedControl) shared->last1300Value = value;
+  }
+  const bool reached = PollUntil(
+      [&] {
+        const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
+        return tag >= kStartupTagLow && tag <= kStartupTagHigh;
+      },
+      kStartupTagReads);
+  if (!reached) {
+    dbgOutput("[orv] *ERROR* timed out waiting for the engine's start-up tag\n");
+    return kKstrnKernelRefused;
+  }
+  // The start-up tag goes to the engine past the shared tag counter. When
+  // no tag was issued yet it becomes the newest issued: the engine reports
+  // it (in the shared block when the kernel module runs the streams), and a
+  // reached tag newer than every issued one would make the never-drawn
+  // blocks (tag 0) read as busy and the next tag issued (8 again) read as
+  // reached before the engine ran its packets.
+  if (shared->syncTagCounter == 0) shared->syncTagCounter = kStartupTagLow;
+  return kKstrnSuccess;
+}
+
+void SetupHardwareForDisplayDriver(PDEV* pdev) {
+  BmPrimInt* prim = pdev->primInt;
+  if (prim == nullptr) return;
+  for (const PresetPacket& packet : kEnginePreset) WritePacket(prim, packet);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
+  shared->syncTagCounter = tag;
+  if (uint32_t* at = prim->Reserve(BmSyncTagWords(k2dIdxSyncTag))) {
+    BmWriteSyncTag(at, tag | (prim->postingFlags & kBmPostingTagFlag), k2dIdxSyncTag, tag);
+  }
+  prim->Start();
+}
