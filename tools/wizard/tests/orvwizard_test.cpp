@@ -533,6 +533,13 @@ TEST_F(Wizard, ReadBackRefusalsLeaveTheFile) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(ReadFile(conf_), c.text);
+    // The probe reads the same file back: the driver report, then the
+    // refusal, and no report of the file.
+    r = Run({"--probe", "all"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out.find("[Xconfig]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[Driver]\n"), std::string::npos) << r.out;
   }
 }
 
