@@ -10,6 +10,7 @@
 #include "hwsharing/chip/miscio.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/tests/hw_fixture.h"
+#include "platform/board/chip_gpio_i2c.h"
 
 namespace {
 
@@ -72,6 +73,33 @@ TEST_F(MiscIo, PortEnableFallsBackToInvertedLine8) {
   EXPECT_EQ(HSLKSTAccessMiscIo(h, kMiscIoBoardLine, kLineI2cPortEnable, 0, &level, &present), 0u);
   EXPECT_EQ(present, 1u);
   EXPECT_EQ(hw.Reg(kRegGpio) & 0x4010u, 0x4000u);  // line 4 driven low
+
+  // Reading the port enable releases line 4 and reports its wire level, the
+  // other way round when the line is the alternate one.
+  orvsim::ChipGpioI2c wires(hw.board());
+  wires.Wire(orvsim::GpioPin(4), orvsim::kBusDdcConnector3, orvsim::I2cLine::kSda);
+  struct Read {
+    uint32_t map;  // function 5 (the enable line) or 8 (the alternate) on line 4
+    bool wireLow;
+    uint8_t level;
+  };
+  const Read reads[] = {
+      {0x43756621, false, 1},
+      {0x43756621, true, 0},
+      {0x43786621, false, 0},
+      {0x43786621, true, 1},
+  };
+  for (const Read& r : reads) {
+    SetMiscIoMap(r.map);
+    hw.board().I2c(orvsim::kBusDdcConnector3).Sda().SetStuckLow(r.wireLow);
+    uint8_t read = 9;
+    present = 0;
+    EXPECT_EQ(HSLKSTAccessMiscIo(h, kMiscIoBoardLine, kLineI2cPortEnable, 1, &read, &present), 0u);
+    EXPECT_EQ(present, 1u);
+    EXPECT_EQ(read, r.level) << std::hex << r.map << " wire low " << r.wireLow;
+    EXPECT_EQ(hw.Reg(kRegGpio) & 0x4000u, 0u);  // released
+  }
+  hw.board().I2c(orvsim::kBusDdcConnector3).Sda().SetStuckLow(false);
   // Without line 8 either, releasing it writes nothing; driving it finds nothing.
   SetMiscIoMap(0x43706621);
   hw.board().ClearLog();

@@ -222,27 +222,35 @@ TEST_F(Validate, TimingMeasuredOnTheController) {
 }
 
 TEST_F(Validate, BandwidthOfAMode) {
+  constexpr uint32_t kNone = 0xFFFFFFFF;
   struct Row {
-    uint32_t controller, bpp, khz, outputs, caps, format0, kBps;
+    uint32_t controller, bpp, khz, outputs, caps, format0, format1, kBps;
   } rows[] = {
-      {0, 32, 162000, kOutDigital0, 0, 1, 648000},
-      {0, 32, 500000, kOutAnalog0, 0, 1, 1000000},
-      {2, 32, 162000, kOutAnalog0, 0, 1, 0},
-      {0, 8, 162000, kOutAnalog0, 0, 1, 162000},
-      {0, 16, 162000, kOutAnalog0, 0, 1, 324000},
-      {0, 0xB0000, 162000, kOutAnalog0, 0, 1, 0},
-      {0, 32, 162000, kOutDigital0, 0x20000000, 4, 324000},  // a halving format
-      {0, 32, 162000, kOutDigital0, 0x20000000, 3, 648000},
+      {0, 32, 162000, kOutDigital0, 0, 1, kNone, 648000},
+      {0, 32, 500000, kOutAnalog0, 0, 1, kNone, 1000000},
+      {2, 32, 162000, kOutAnalog0, 0, 1, kNone, 0},
+      {0, 8, 162000, kOutAnalog0, 0, 1, kNone, 162000},
+      {0, 16, 162000, kOutAnalog0, 0, 1, kNone, 324000},
+      {0, 0xB0000, 162000, kOutAnalog0, 0, 1, kNone, 0},
+      {0, 32, 162000, kOutDigital0, 0x20000000, 4, kNone, 324000},  // a halving format
+      {0, 32, 162000, kOutDigital0, 0x20000000, 3, kNone, 648000},
+      // The second digital output halves by its own format and capability bit.
+      {0, 32, 162000, kOutDigital1, 0x40000000, kNone, 4, 324000},
+      {0, 32, 162000, kOutDigital1, 0x40000000, kNone, 3, 648000},
+      {0, 32, 162000, kOutDigital1, 0x20000000, kNone, 4, 648000},
+      {0, 32, 162000, kOutDigital1, 0x40000000, 4, kNone, 648000},
   };
   for (const Row& r : rows) {
     h->ulOutputCaps = r.caps;
     h->aulDigitalOutputFormat[0] = r.format0;
+    h->aulDigitalOutputFormat[1] = r.format1;
     MODEINFO m = Xga(r.controller, r.outputs, r.bpp);
     m.ulPixClock = r.khz;
     uint32_t kBps = 99;
     h->status = 0;
     ASSERT_EQ(HSLKSTGetModeBandwidth(h, &m, &kBps), 0u);
-    EXPECT_EQ(kBps, r.kBps) << r.controller << " " << r.bpp << " " << r.khz;
+    EXPECT_EQ(kBps, r.kBps) << r.controller << " " << r.bpp << " " << r.khz << " outputs " << std::hex
+                            << r.outputs << " caps " << r.caps;
   }
 }
 
