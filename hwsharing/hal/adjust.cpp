@@ -160,6 +160,11 @@ HALSTATUS HALPIncrementVerticalRefreshRate(BOARDHANDLE* h, MODEINFO* mode) { ret
 
 HALSTATUS HALPDecrementVerticalRefreshRate(BOARDHANDLE* h, MODEINFO* mode) { return RefreshStep(h, mode, false); }
 
+// The pixel-clock and horizontal-rate steps move the refresh.
+HALSTATUS HALPIncrementPixelClock(BOARDHANDLE* h, MODEINFO* mode) { return RefreshStep(h, mode, true); }
+HALSTATUS HALPIncrementHorizontalRate(BOARDHANDLE* h, MODEINFO* mode) { return RefreshStep(h, mode, true); }
+HALSTATUS HALPDecrementPixelClock(BOARDHANDLE* h, MODEINFO* mode) { return RefreshStep(h, mode, false); }
+
 HALSTATUS HALPDecrementHorizontalRate(BOARDHANDLE* h, MODEINFO* mode) {
   if (HalFailed(RefreshStep(h, mode, false)) || h->status != kHalOk) {
     // The first lowering was not clean: lower once more.
@@ -169,6 +174,104 @@ HALSTATUS HALPDecrementHorizontalRate(BOARDHANDLE* h, MODEINFO* mode) {
   }
   return Validate(h, mode);
 }
+
+HALSTATUS HALPIncrementHorizontalFrontPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kHFront, true);
+}
+HALSTATUS HALPIncrementHorizontalSync(BOARDHANDLE* h, MODEINFO* mode) { return Step(h, mode, Field::kHSync, true); }
+HALSTATUS HALPIncrementHorizontalBackPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kHBack, true);
+}
+HALSTATUS HALPIncrementVerticalFrontPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kVFront, true);
+}
+HALSTATUS HALPIncrementVerticalSync(BOARDHANDLE* h, MODEINFO* mode) { return Step(h, mode, Field::kVSync, true); }
+HALSTATUS HALPIncrementVerticalBackPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kVBack, true);
+}
+HALSTATUS HALPDecrementHorizontalFrontPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kHFront, false);
+}
+HALSTATUS HALPDecrementHorizontalSync(BOARDHANDLE* h, MODEINFO* mode) { return Step(h, mode, Field::kHSync, false); }
+HALSTATUS HALPDecrementHorizontalBackPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kHBack, false);
+}
+HALSTATUS HALPDecrementVerticalFrontPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kVFront, false);
+}
+HALSTATUS HALPDecrementVerticalSync(BOARDHANDLE* h, MODEINFO* mode) { return Step(h, mode, Field::kVSync, false); }
+HALSTATUS HALPDecrementVerticalBackPorch(BOARDHANDLE* h, MODEINFO* mode) {
+  return Step(h, mode, Field::kVBack, false);
+}
+
+HALSTATUS HALPMoveDisplayToRight(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kHFront, false, Field::kHBack, true);
+}
+HALSTATUS HALPMoveDisplayToLeft(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kHFront, true, Field::kHBack, false);
+}
+HALSTATUS HALPMoveDisplayToUp(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kVBack, false, Field::kVFront, true);
+}
+HALSTATUS HALPMoveDisplayToDown(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kVBack, true, Field::kVFront, false);
+}
+HALSTATUS HALPExpandDisplayToHorizontal(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kHBack, false, Field::kHFront, false);
+}
+HALSTATUS HALPExpandDisplayToVertical(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kVBack, false, Field::kVFront, false);
+}
+HALSTATUS HALPShrinkDisplayToHorizontal(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kHBack, true, Field::kHFront, true);
+}
+HALSTATUS HALPShrinkDisplayToVertical(BOARDHANDLE* h, MODEINFO* mode) {
+  return Move(h, mode, Field::kVBack, true, Field::kVFront, true);
+}
+
+namespace {
+
+// The steps that take no value, by type.
+struct AdjustStep {
+  uint32_t type;
+  HALSTATUS (*step)(BOARDHANDLE* h, MODEINFO* mode);
+};
+constexpr AdjustStep kAdjustSteps[] = {
+    {kAdjustMoveRight, HALPMoveDisplayToRight},
+    {kAdjustMoveLeft, HALPMoveDisplayToLeft},
+    {kAdjustMoveUp, HALPMoveDisplayToUp},
+    {kAdjustMoveDown, HALPMoveDisplayToDown},
+    {kAdjustExpandHorizontal, HALPExpandDisplayToHorizontal},
+    {kAdjustExpandVertical, HALPExpandDisplayToVertical},
+    {kAdjustShrinkHorizontal, HALPShrinkDisplayToHorizontal},
+    {kAdjustShrinkVertical, HALPShrinkDisplayToVertical},
+    {21, HALPIncrementPixelClock},
+    {22, HALPIncrementVerticalRefreshRate},
+    {23, HALPIncrementHorizontalRate},
+    {24, HALPIncrementHorizontalFrontPorch},
+    {25, HALPIncrementHorizontalSync},
+    {26, HALPIncrementHorizontalBackPorch},
+    {27, HALPIncrementVerticalFrontPorch},
+    {28, HALPIncrementVerticalSync},
+    {29, HALPIncrementVerticalBackPorch},
+    {30, HALPDecrementPixelClock},
+    {31, HALPDecrementVerticalRefreshRate},
+    {32, HALPDecrementHorizontalRate},
+    {33, HALPDecrementHorizontalFrontPorch},
+    {34, HALPDecrementHorizontalSync},
+    {35, HALPDecrementHorizontalBackPorch},
+    {36, HALPDecrementVerticalFrontPorch},
+    {37, HALPDecrementVerticalSync},
+    {38, HALPDecrementVerticalBackPorch},
+};
+
+const AdjustStep* StepOfType(uint32_t type) {
+  for (const AdjustStep& s : kAdjustSteps)
+    if (s.type == type) return &s;
+  return nullptr;
+}
+
+}  // namespace
 
 HALSTATUS HALModifyVideoParameters(BOARDHANDLE* h, MODEINFO* mode, uint32_t type, uint32_t value) {
   h->status = kHalOk;
@@ -197,64 +300,12 @@ HALSTATUS HALModifyVideoParameters(BOARDHANDLE* h, MODEINFO* mode, uint32_t type
       case kAdjustInterlace:
         HALPChangeInterlaceMode(h, mode, value);
         break;
-      case kAdjustMoveRight:
-        Move(h, mode, Field::kHFront, false, Field::kHBack, true);
-        break;
-      case kAdjustMoveLeft:
-        Move(h, mode, Field::kHFront, true, Field::kHBack, false);
-        break;
-      case kAdjustMoveUp:
-        Move(h, mode, Field::kVBack, false, Field::kVFront, true);
-        break;
-      case kAdjustMoveDown:
-        Move(h, mode, Field::kVBack, true, Field::kVFront, false);
-        break;
-      case kAdjustExpandHorizontal:
-        Move(h, mode, Field::kHBack, false, Field::kHFront, false);
-        break;
-      case kAdjustExpandVertical:
-        Move(h, mode, Field::kVBack, false, Field::kVFront, false);
-        break;
-      case kAdjustShrinkHorizontal:
-        Move(h, mode, Field::kHBack, true, Field::kHFront, true);
-        break;
-      case kAdjustShrinkVertical:
-        Move(h, mode, Field::kVBack, true, Field::kVFront, true);
-        break;
-      case 21:  // pixel clock, refresh and horizontal rate up: one hertz more
-      case 22:
-      case 23:
-        HALPIncrementVerticalRefreshRate(h, mode);
-        break;
-      case 24:
-      case 25:
-      case 26:
-        Step(h, mode, static_cast<Field>(type - 24 + 4), true);
-        break;
-      case 27:
-      case 28:
-      case 29:
-        Step(h, mode, static_cast<Field>(type - 27 + 7), true);
-        break;
-      case 30:  // pixel clock and refresh down: one hertz less
-      case 31:
-        HALPDecrementVerticalRefreshRate(h, mode);
-        break;
-      case 32:
-        HALPDecrementHorizontalRate(h, mode);
-        break;
-      case 33:
-      case 34:
-      case 35:
-        Step(h, mode, static_cast<Field>(type - 33 + 4), false);
-        break;
-      case 36:
-      case 37:
-      case 38:
-        Step(h, mode, static_cast<Field>(type - 36 + 7), false);
-        break;
       default:
-        SetError(h, type == 0 || type > kAdjustLastType ? kErrAdjustType : kErrAdjustNotSupported);
+        if (const AdjustStep* step = StepOfType(type)) {
+          step->step(h, mode);
+        } else {
+          SetError(h, type == 0 || type > kAdjustLastType ? kErrAdjustType : kErrAdjustNotSupported);
+        }
         break;
     }
   }

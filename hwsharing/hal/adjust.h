@@ -49,3 +49,32 @@ HALSTATUS HALPChangeInterlaceMode(BOARDHANDLE* h, MODEINFO* mode, uint32_t on);
 HALSTATUS HALPIncrementVerticalRefreshRate(BOARDHANDLE* h, MODEINFO* mode);
 HALSTATUS HALPDecrementVerticalRefreshRate(BOARDHANDLE* h, MODEINFO* mode);
 HALSTATUS HALPDecrementHorizontalRate(BOARDHANDLE* h, MODEINFO* mode);
+// Pixel clock and horizontal rate move by one hertz of refresh, as the
+// refresh steps do.
+HALSTATUS HALPIncrementPixelClock(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPIncrementHorizontalRate(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementPixelClock(BOARDHANDLE* h, MODEINFO* mode);
+// A porch or sync one step up or down: horizontal ones by a cell (a pixel
+// with kAdjustByPixel), vertical ones by a line.
+HALSTATUS HALPIncrementHorizontalFrontPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPIncrementHorizontalSync(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPIncrementHorizontalBackPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPIncrementVerticalFrontPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPIncrementVerticalSync(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPIncrementVerticalBackPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementHorizontalFrontPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementHorizontalSync(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementHorizontalBackPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementVerticalFrontPorch(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementVerticalSync(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPDecrementVerticalBackPorch(BOARDHANDLE* h, MODEINFO* mode);
+// Two opposite porch steps that move, widen or narrow the picture, then a
+// validation of the result when both went well.
+HALSTATUS HALPMoveDisplayToRight(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPMoveDisplayToLeft(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPMoveDisplayToUp(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPMoveDisplayToDown(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPExpandDisplayToHorizontal(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPExpandDisplayToVertical(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPShrinkDisplayToHorizontal(BOARDHANDLE* h, MODEINFO* mode);
+HALSTATUS HALPShrinkDisplayToVertical(BOARDHANDLE* h, MODEINFO* mode);
