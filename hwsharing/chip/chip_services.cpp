@@ -50,16 +50,15 @@ HALSTATUS HSLKSTVgaLut(BOARDHANDLE* h, uint8_t* planes, uint32_t read) {
   return h->status;
 }
 
-HALSTATUS HSLKSTVgaState(BOARDHANDLE* h, uint8_t* state, uint32_t read) {
+HALSTATUS HSLKSTVgaState(BOARDHANDLE* h, VGASTATE* state, uint32_t read) {
   if (HalFailed(h->status)) return h->status;
-  VGAINFO* info = reinterpret_cast<VGAINFO*>(state);
   if (read) {
-    HSLVGAReadVgaInfo(h, info);
+    HSLVGAReadVgaInfo(h, &state->oVgaInfo);
   } else {
     HSLKSTSwitchToVGA(h);
-    HSLVGAWriteVgaInfo(h, info);
+    HSLVGAWriteVgaInfo(h, &state->oVgaInfo);
   }
-  return HSLKSTVgaLut(h, state + kVgaStatePaletteOffset, read);
+  return HSLKSTVgaLut(h, state->aucPalette, read);
 }
 
 HALSTATUS HSLKSTMemoryControllerCheck(BOARDHANDLE* h) {

@@ -4,13 +4,22 @@
 // takes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/haltypes.h"
+#include "hwsharing/chip/vga.h"
 
 // The VGA state: the 62-byte VGA register block, then the palette as three
 // planes of 256 bytes (red, green, blue).
 inline constexpr uint32_t kVgaStatePaletteOffset = 62;
+struct VGASTATE {
+  VGAINFO oVgaInfo;
+  uint8_t aucPalette[3 * 256];
+};
+static_assert(sizeof(VGASTATE) == kVgaStateSize);
+static_assert(offsetof(VGASTATE, aucPalette) == kVgaStatePaletteOffset);
 
 // A graphics-clock change: frequency, memory type (17, 18, 19, 37 pick the
 // divider; others keep it) and synthesizer number (0 keeps the select).
@@ -24,7 +33,7 @@ static_assert(sizeof(GCLKREQUEST) == 8);
 
 // read != 0: palette into the planes; otherwise the planes into the palette.
 HALSTATUS HSLKSTVgaLut(BOARDHANDLE* h, uint8_t* planes, uint32_t read);
-HALSTATUS HSLKSTVgaState(BOARDHANDLE* h, uint8_t* state, uint32_t read);
+HALSTATUS HSLKSTVgaState(BOARDHANDLE* h, VGASTATE* state, uint32_t read);
 HALSTATUS HSLKSTMemoryControllerCheck(BOARDHANDLE* h);
 HALSTATUS HSLKSTChangeGclkSpeed(BOARDHANDLE* h, const GCLKREQUEST* request);
 // 2 for the YUV formats, 4 for the 32-bit extended ones, else the bit count

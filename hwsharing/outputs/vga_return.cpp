@@ -218,12 +218,12 @@ void ChosenDvos(BOARDHANDLE* h, uint32_t w, bool enabling, bool* dvo1, bool* dvo
   *dvo2 = !*dvo1 || SecondPathToo(w);
 }
 
-void DisableDvo1(BOARDHANDLE* h) {
+void HSLKSTDisableDVO1(BOARDHANDLE* h) {
   SetBits(h, kRegModuleClock0, kDvo1Disable);
   SetBits(h, kRegDvoPower, kDvoPowerDvo1Off | kDvoPowerBothOff);
 }
 
-void DisableDvo2(BOARDHANDLE* h) {
+void HSLKSTDisableDVO2(BOARDHANDLE* h) {
   if (IsEarlyKestrion(h->usDeviceId)) SetBits(h, kRegModuleClock0, kDvo1Disable);
   if (IsLaterKestrion(h->usDeviceId)) {
     ClearBits(h, kRegOutputArrangement, kDvo2OwnClockOn);
@@ -241,14 +241,14 @@ void EnableDvo(BOARDHANDLE* h, uint32_t dvo, uint32_t select) {
   ClearBits(h, kRegDvoPower, (dvo == 0 ? kDvoPowerDvo1Off : kDvoPowerDvo2Off) | kDvoPowerBothOff);
 }
 
-void DisableDvos(BOARDHANDLE* h, uint32_t w) {
+void HSLKSTDisableDVOs(BOARDHANDLE* h, uint32_t w) {
   bool dvo1 = false, dvo2 = false;
   ChosenDvos(h, w, false, &dvo1, &dvo2);
-  if (dvo1) DisableDvo1(h);
-  if (dvo2) DisableDvo2(h);
+  if (dvo1) HSLKSTDisableDVO1(h);
+  if (dvo2) HSLKSTDisableDVO2(h);
 }
 
-void EnableDvos(BOARDHANDLE* h, uint32_t w, uint32_t select) {
+void HSLKSTEnableDVOs(BOARDHANDLE* h, uint32_t w, uint32_t select) {
   WriteDvoWords(h, (PinsVersion(h) >> 8) >= 6);
   bool dvo1 = false, dvo2 = false;
   ChosenDvos(h, w, true, &dvo1, &dvo2);
@@ -266,7 +266,7 @@ void DualLinkOnAllOutputs(BOARDHANDLE* h, bool on) {
     on ? HSLKSTEnableDVIDualLink(h, output) : HSLKSTDisableDVIDualLink(h, output);
 }
 
-void DisableTransmitters(BOARDHANDLE* h, uint32_t w) {
+void HSLKSTDisableSI164(BOARDHANDLE* h, uint32_t w) {
   if (Transmitter0(w)) HSLSI164Disable(h, 0);
   if (Transmitter1(w)) {
     DualLinkOnAllOutputs(h, true);
@@ -284,7 +284,7 @@ void EnableTransmitter(BOARDHANDLE* h, uint32_t n) {
   DualLinkOnAllOutputs(h, true);
 }
 
-void EnableTransmitters(BOARDHANDLE* h, uint32_t w) {
+void HSLKSTEnableSI164(BOARDHANDLE* h, uint32_t w) {
   if (Transmitter0(w)) EnableTransmitter(h, 0);
   if (Transmitter1(w)) {
     EnableTransmitter(h, 1);
@@ -292,16 +292,21 @@ void EnableTransmitters(BOARDHANDLE* h, uint32_t w) {
   }
 }
 
-void EnableDacs(BOARDHANDLE* h, uint32_t w) {
+void HSLKSTDisableDAC1(BOARDHANDLE* h) { SetBits(h, kRegDacCtl1, kDacOffBits1); }
+void HSLKSTDisableDAC2(BOARDHANDLE* h) { SetBits(h, kRegDacCtl2, kDacOffBits2); }
+void HSLKSTEnableDAC1(BOARDHANDLE* h) { ClearBits(h, kRegDacCtl1, kDacOffBits1 | kDac1Bit16); }
+void HSLKSTEnableDAC2(BOARDHANDLE* h) { ClearBits(h, kRegDacCtl2, kDacOffBits2); }
+
+void HSLKSTEnableDACs(BOARDHANDLE* h, uint32_t w) {
   const bool dac1 = Has(w, kVgaOutBothPaths) || !Has(w, kVgaOutSecondOnly);
   const bool dac2 = Has(w, kVgaOutBothPaths) || Has(w, kVgaOutSecondOnly);
-  if (dac1) ClearBits(h, kRegDacCtl1, kDacOffBits1 | kDac1Bit16);
-  if (dac2) ClearBits(h, kRegDacCtl2, kDacOffBits2);
+  if (dac1) HSLKSTEnableDAC1(h);
+  if (dac2) HSLKSTEnableDAC2(h);
 }
 
 // The sync polarities back to positive, on the DACs or the DVOs that carry
-// the console.
-void ClearSyncPolarities(BOARDHANDLE* h, uint32_t w) {
+// the console (the return only ever clears them).
+void HSLKSTSetSyncPolarity(BOARDHANDLE* h, uint32_t w) {
   bool dvo = Has(w, kVgaOutDvo);
   bool dac = !dvo;
   if (IsQuadBoard(h)) {
@@ -321,7 +326,7 @@ void ClearSyncPolarities(BOARDHANDLE* h, uint32_t w) {
 
 // The expansion module's mode is latched by a sequence of clock edges on
 // 0x1C18 bit 11 with bit 13 held: each change its own read and write.
-void SetCemMode(BOARDHANDLE* h, uint32_t w) {
+void HSLKSTSetCEMMode(BOARDHANDLE* h, uint32_t w) {
   if (!Has(w, kVgaOutDvo)) return;
   ClearBits(h, kRegDacCtl1, kCemModeClock);
   SetBits(h, kRegDacCtl1, kCemModeClock);
@@ -336,27 +341,41 @@ void SetCemMode(BOARDHANDLE* h, uint32_t w) {
   ClearBits(h, kRegDacCtl1, kCemModeClock);
 }
 
+// The display clock modules of controllers A and B: a hold that waits for
+// the module to stop, A's release, and A's clock source from select code S
+// (written as the whole register).
+void HSLKSTDisableDCMA(BOARDHANDLE* h) {
+  SetBits(h, kRegModuleClock0, kModuleClockHold);
+  Delay(h, kClockHoldWaitUs);
+}
+void HSLKSTDisableDCMB(BOARDHANDLE* h) {
+  SetBits(h, kRegModuleClock1, kModuleClockHold);
+  Delay(h, kClockHoldWaitUs);
+}
+void HSLKSTEnableDCMA(BOARDHANDLE* h) { ClearBits(h, kRegModuleClock0, kModuleClockHold); }
+void HSLKSTSetClockSrcDCMA(BOARDHANDLE* h, uint32_t select) {
+  RegWrite(h, kRegModuleClock0, ModuleClockSelect::Set(0, select & 0xF));
+}
+
 // Controller A back under the VGA registers, its clock from select code S.
-void SwitchToVgaMode(BOARDHANDLE* h, uint32_t w, uint32_t select) {
+void HSLKSTSwitchToVGAMode(BOARDHANDLE* h, uint32_t w, uint32_t select) {
   RegWrite(h, kRegControllerCtl, 0);
   RegWrite(h, ControllerReg(kRegControllerCtl, 1), 0);
-  for (uint32_t reg : {kRegModuleClock0, kRegModuleClock1}) {
-    SetBits(h, reg, kModuleClockHold);
-    Delay(h, kClockHoldWaitUs);
-  }
-  RegWrite(h, kRegModuleClock0, ModuleClockSelect::Set(0, select & 0xF));
+  HSLKSTDisableDCMA(h);
+  HSLKSTDisableDCMB(h);
+  HSLKSTSetClockSrcDCMA(h, select);
   ClearBits(h, kRegRegime, kRegimeHires);
   SetBits(h, kRegRegime, kRegimeVga);
   RegWriteByte(h, kVgaCrtcExtIndex, 0);
-  ClearBits(h, kRegModuleClock0, kModuleClockHold);
+  HSLKSTEnableDCMA(h);
   RegWrite(h, kRegPriority0, kPriorityVgaWord);
   if (Has(w, kVgaOutWidth1280 | kVgaOutWidth1600) && Has(w, kVgaOutLvds))
     RegWrite(h, kRegPriority1, kPriorityLvdsText);
 }
 
-void WriteSavedVga(BOARDHANDLE* h, uint8_t* block) {
-  HSLVGAWriteVgaInfo(h, reinterpret_cast<VGAINFO*>(block));
-  HSLKSTVgaLut(h, block + kVgaStatePaletteOffset, 0);
+void WriteSavedVga(BOARDHANDLE* h, VGASTATE* saved) {
+  HSLVGAWriteVgaInfo(h, &saved->oVgaInfo);
+  HSLKSTVgaLut(h, saved->aucPalette, 0);
 }
 
 // The console's clock select: the encoder path of a quad board has its own;
@@ -388,19 +407,19 @@ void ReleaseEncoderSyncBuffers(BOARDHANDLE* h) {
     if (h->aChrontel[encoder].ulPresent) ChrModifyByte(h, encoder, kChrRegGpio, kLine1Input, kLine1High);
 }
 
-void ReturnDigitalPaths(BOARDHANDLE* h, uint32_t w, uint32_t select, uint8_t* block) {
+void ReturnDigitalPaths(BOARDHANDLE* h, uint32_t w, uint32_t select, VGASTATE* saved) {
   if (Has(w, kVgaOutWidth1600 | kVgaOutWidth1280 | kVgaOutLvds)) SetBits(h, kRegRegime, kRegimeEncoderSync);
-  EnableDvos(h, w, select);
+  HSLKSTEnableDVOs(h, w, select);
   HSLKSTSoftVidResetCRTCA(h);
   if (HasTransmitters(h)) {
-    SetCemMode(h, w);
-    EnableTransmitters(h, w);
-    WriteSavedVga(h, block);
+    HSLKSTSetCEMMode(h, w);
+    HSLKSTEnableSI164(h, w);
+    WriteSavedVga(h, saved);
     return;
   }
   if (IsEarlyKestrion(h->usDeviceId)) AdjustEncoderDacSync(h, w);
   if (h->usDeviceId == kDeviceKestrion2) ReleaseEncoderSyncBuffers(h);
-  SetCemMode(h, w);
+  HSLKSTSetCEMMode(h, w);
   if (IsQuadBoard(h)) {
     VGARETURNSTATE& state = VgaReturnState(h);
     for (uint32_t fpga = 0; fpga < 2; ++fpga) {
@@ -469,7 +488,7 @@ HALSTATUS HSLKSTGetVgaState(BOARDHANDLE* h, void* block, uint32_t selector) {
     fpga = h->status;
     h->status = kHalOk;
   }
-  HSLKSTVgaState(h, static_cast<uint8_t*>(block), 1);
+  HSLKSTVgaState(h, static_cast<VGASTATE*>(block), 1);
   return fpga != kHalOk ? SetError(h, fpga) : h->status;
 }
 
@@ -535,7 +554,7 @@ HALSTATUS HSLKSTSoftVidResetCRTCA(BOARDHANDLE* h) {
 
 HALSTATUS HSLKSTReturnToVga(BOARDHANDLE* h, void* savedBlock, uint32_t w) {
   if (HalFailed(h->status)) return h->status;
-  uint8_t* block = static_cast<uint8_t*>(savedBlock);
+  VGASTATE* saved = static_cast<VGASTATE*>(savedBlock);
   // 1-2: cursors off at a retrace; nothing more when VGA is already on.
   RegWrite(h, kRegCursorControl0, 0);
   RegWrite(h, kRegCursorControl1, 0);
@@ -547,22 +566,22 @@ HALSTATUS HSLKSTReturnToVga(BOARDHANDLE* h, void* savedBlock, uint32_t w) {
   const bool digital = Has(w, kVgaOutDvo) || quad;
   const uint32_t select = ConsoleClockSelect(h, w);
   // 4-5: the paths off.
-  if (digital && HasTransmitters(h)) DisableTransmitters(h, w);
+  if (digital && HasTransmitters(h)) HSLKSTDisableSI164(h, w);
   if (Has(w, kVgaOutDacs)) {
-    SetBits(h, kRegDacCtl1, kDacOffBits1);
-    SetBits(h, kRegDacCtl2, kDacOffBits2);
+    HSLKSTDisableDAC1(h);
+    HSLKSTDisableDAC2(h);
   }
-  if (digital) DisableDvos(h, w);
+  if (digital) HSLKSTDisableDVOs(h, w);
   // 6-9: controller A under the VGA registers as saved, on DAC 1 (and DAC
   // 2 for both paths), positive syncs.
-  SwitchToVgaMode(h, w, select);
-  WriteSavedVga(h, block);
+  HSLKSTSwitchToVGAMode(h, w, select);
+  WriteSavedVga(h, saved);
   ClearBits(h, kRegDacCtl1, kDac1Module1);
   if (Has(w, kVgaOutSecondOnly | kVgaOutBothPaths)) ClearBits(h, kRegDacCtl2, Dac2Source::kMask);
-  ClearSyncPolarities(h, w);
+  HSLKSTSetSyncPolarity(h, w);
   // 10-12: the encoder's sync, the digital paths and the DACs back on.
   if (Has(w, kVgaOutEncoder)) SetBits(h, kRegRegime, kRegimeEncoderSync);
-  if (digital) ReturnDigitalPaths(h, w, select, block);
-  if (Has(w, kVgaOutDacs)) EnableDacs(h, w);
+  if (digital) ReturnDigitalPaths(h, w, select, saved);
+  if (Has(w, kVgaOutDacs)) HSLKSTEnableDACs(h, w);
   return h->status;
 }

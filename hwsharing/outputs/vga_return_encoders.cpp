@@ -123,7 +123,7 @@ void StartDigital(BOARDHANDLE* h, uint32_t encoder, uint8_t id, uint32_t value) 
 
 // The encoder as the console's TV output; W's bit 0x10 picks the second
 // timing class, bit 0x100 the alternate levels.
-void StartTv(BOARDHANDLE* h, uint32_t encoder, uint32_t w) {
+void HSLKSTEnableChrontelTV(BOARDHANDLE* h, uint32_t encoder, uint32_t w) {
   const bool classB = (w & kVgaOutTvClassBBit) != 0;
   const bool alternate = (w & kVgaOutTvAlternate) != 0;
   ChrWriteByte(h, encoder, kChrRegPower, kConsoleMarkTv);
@@ -188,7 +188,7 @@ HALSTATUS HSLKSTEnableChrontelDevice(BOARDHANDLE* h, uint32_t encoder, uint32_t 
     ChrWriteByte(h, encoder, kChrRegClockMode, kChrClockModeConsole);
     ChrWriteByte(h, encoder, kChrRegSync, kChrSyncConsole);
     if (static_cast<int32_t>(w) < 0) {
-      StartTv(h, encoder, w);
+      HSLKSTEnableChrontelTV(h, encoder, w);
     } else if (w & kVgaOutDvo) {
       StartDigital(h, encoder, id, value);
     } else {

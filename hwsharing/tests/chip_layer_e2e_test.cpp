@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -152,9 +153,9 @@ TEST(ChipLayerEndToEnd, TwoBoardsFromOpenToTheConsolesReturn) {
   for (uint32_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(testing::Message() << "board " << i);
     Station& s = st[i];
-    std::array<uint8_t, kVgaStateSize> now{};
-    ASSERT_EQ(HSLKSTVgaState(s.h, now.data(), 1), kHalOk);
-    EXPECT_EQ(now, s.saved);
+    VGASTATE now{};
+    ASSERT_EQ(HSLKSTVgaState(s.h, &now, 1), kHalOk);
+    EXPECT_EQ(std::memcmp(&now, s.saved.data(), sizeof(now)), 0);
     EXPECT_EQ(s.display->Vga().Palette(2)[1], uint8_t(7 * (5 + 2 * i)));
     EXPECT_EQ(boards[i].Reg(0x1C08) & 3, 1u);
     for (uint32_t c = 0; c < 4; ++c) EXPECT_TRUE(s.h->aModeInfo[c].flOutput & kOutControllerOff);

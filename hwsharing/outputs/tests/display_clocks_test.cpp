@@ -181,9 +181,9 @@ TEST_F(Clocks, PaletteRoundTripsItsThreePlanes) {
   EXPECT_EQ(HSLKSTVgaLut(h, back.data(), 1), 0u);
   EXPECT_EQ(back, planes);
   // The VGA state carries the same palette behind its register block.
-  std::array<uint8_t, kVgaStateSize> state{};
-  EXPECT_EQ(HSLKSTVgaState(h, state.data(), 1), 0u);
-  EXPECT_TRUE(std::equal(planes.begin(), planes.end(), state.begin() + kVgaStatePaletteOffset));
+  VGASTATE state{};
+  EXPECT_EQ(HSLKSTVgaState(h, &state, 1), 0u);
+  EXPECT_TRUE(std::equal(planes.begin(), planes.end(), state.aucPalette));
 }
 
 TEST_F(Clocks, BytesPerPixel) {

@@ -250,9 +250,9 @@ TEST_F(VgaReturn, FullReturnOnTheDacsRestoresTheSavedConsole) {
   Set(0x1C1C, (1u << 11) | (1u << 13));
 
   ASSERT_EQ(HSLKSTReturnToVga(h, saved.data(), word), kHalOk);
-  std::array<uint8_t, kVgaStateSize> now{};
-  ASSERT_EQ(HSLKSTVgaState(h, now.data(), 1), kHalOk);
-  EXPECT_TRUE(std::equal(saved.begin(), saved.end(), now.begin()));
+  VGASTATE now{};
+  ASSERT_EQ(HSLKSTVgaState(h, &now, 1), kHalOk);
+  EXPECT_EQ(std::memcmp(saved.data(), &now, sizeof(now)), 0);
   EXPECT_EQ(Vga().Palette(5), (std::array<uint8_t, 3>{uint8_t(15 * 7), uint8_t(16 * 7), uint8_t(17 * 7)}));
   EXPECT_EQ(Reg(0x1C08) & 3, 1u);
   const orvsim::DacState dac1 = display.Outputs().Dac(0);
@@ -846,9 +846,9 @@ TEST(VgaReturnTwoBoards, EachBoardGetsItsOwnConsoleBack) {
   for (uint32_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(testing::Message() << "board " << i);
     PerBoard& p = per[i];
-    std::array<uint8_t, kVgaStateSize> now{};
-    ASSERT_EQ(HSLKSTVgaState(p.h, now.data(), 1), kHalOk);
-    EXPECT_TRUE(std::equal(now.begin(), now.end(), p.h->aucVgaState));
+    VGASTATE now{};
+    ASSERT_EQ(HSLKSTVgaState(p.h, &now, 1), kHalOk);
+    EXPECT_EQ(std::memcmp(&now, p.h->aucVgaState, sizeof(now)), 0);
     EXPECT_EQ(p.display->Vga().Palette(1)[0], uint8_t(3 * (3 + i)));
     EXPECT_EQ(boards[i].Reg(0x1C08) & 3, 1u);
     // The FPGA sets as this board saved them, with the first chips' patches.
