@@ -97,27 +97,27 @@ void WriteTableEntry(BOARDHANDLE* h, uint32_t base, uint32_t r, uint32_t g, uint
 }
 
 // The three channels of `rgb` smoothed and remapped (normalised first when
-// asked), each channel's last given entry, the gamma level and the six
-// compensation words computed from them.
+// asked) into ScratchRgb256_us, each channel's last given entry, the gamma
+// level and the six compensation words computed from them.
 struct CompensatedRamps {
-  uint16_t prepared[3][kRampEntries];
+  uint16_t ScratchRgb256_us[3 * kRampEntries];
   uint16_t last[3];
   uint32_t level;
   uint32_t words[6];
 };
 
 void PrepareCompensated(const uint16_t* rgb, bool normalize, CompensatedRamps* r) {
+  const uint16_t* ramps = rgb;
+  uint16_t normal[3 * kRampEntries];
+  if (normalize) {
+    NormalizeGammaRampData(rgb, normal);
+    ramps = normal;
+  }
+  SmoothGammaRampData(ramps, r->ScratchRgb256_us);
+  RemapGammaRampData(r->ScratchRgb256_us);
   const uint16_t* channels[3];
   for (uint32_t c = 0; c < 3; ++c) {
-    const uint16_t* ramp = rgb + kRampEntries * c;
-    uint16_t normal[kRampEntries];
-    if (normalize) {
-      NormalizeData_us256(ramp, normal);
-      ramp = normal;
-    }
-    SmoothData_us256(ramp, r->prepared[c]);
-    RemapData_us256(r->prepared[c]);
-    channels[c] = r->prepared[c];
+    channels[c] = r->ScratchRgb256_us + kRampEntries * c;
     r->last[c] = rgb[kRampEntries * c + kRampEntries - 1];
   }
   r->level = GetLutGammaLevel(channels);
@@ -128,7 +128,8 @@ void PrepareCompensated(const uint16_t* rgb, bool normalize, CompensatedRamps* r
 void Program10BitPrimaryLUT(BOARDHANDLE* h, uint32_t module, const uint16_t* rgb) {
   CompensatedRamps r;
   PrepareCompensated(rgb, true, &r);
-  const auto& prepared = r.prepared;
+  const uint16_t* const prepared[3] = {r.ScratchRgb256_us, r.ScratchRgb256_us + kRampEntries,
+                                       r.ScratchRgb256_us + 2 * kRampEntries};
   const auto& last = r.last;
   const uint32_t level = r.level;
   const uint32_t* words = r.words;
@@ -363,9 +364,9 @@ HALSTATUS HSLKSTApplyLUT(BOARDHANDLE* h, MODEINFO* mode) {
       HSLKSTSetCEMLUTLinear(h, c);
     } else {
       // The FPGA takes one 1024-entry ramp: the green channel, widened.
-      uint16_t wide[kRamp10Entries];
-      RemapData_us256to1024(rec.ausLutEntry + kRampEntries, wide);
-      std::memcpy(rec.ausLutEntry, wide, sizeof(wide));
+      uint16_t ScratchMono1024_us[kRamp10Entries];
+      RemapData_us256to1024(rec.ausLutEntry + kRampEntries, ScratchMono1024_us);
+      std::memcpy(rec.ausLutEntry, ScratchMono1024_us, sizeof(ScratchMono1024_us));
       rec.ulLutKind = kLutKindSingle;
       rec.flLutState |= kLutWidened;
     }
@@ -443,15 +444,14 @@ HALSTATUS HSLKSTSetEmulated10BitLutPerChannel(BOARDHANDLE* h, uint32_t controlle
   }
   *linear = 0;
   if (method == kLutEmulateBest) {
-    uint16_t smooth[kRampEntries];
-    SmoothData_us256(mine, smooth);
-    RemapData_us256to1024(smooth, out);
+    EmulateBest10BitLutPerChannel(mine, out);
     return h->status;
   }
   CompensatedRamps r;
   PrepareCompensated(rgb, false, &r);
   uint8_t bytes[6];
   for (uint32_t k = 0; k < 6; ++k) bytes[k] = static_cast<uint8_t>(r.words[k] >> (8 * channel));
-  EmulateHardware10Bit(r.prepared[channel], r.last[channel], r.level, bytes, out);
+  EmulateHardware10BitLutPerChannel(r.ScratchRgb256_us + kRampEntries * channel, r.last[channel], r.level,
+                                    bytes, out);
   return h->status;
 }

@@ -173,8 +173,26 @@ void GetLutCompRegisters(const uint16_t* const channels[3], uint32_t level,
   }
 }
 
-void EmulateHardware10Bit(const uint16_t* prepared, uint32_t entry255, uint32_t level,
-                          const uint8_t bytes[6], uint16_t* out) {
+void NormalizeGammaRampData(const uint16_t* in, uint16_t* out) {
+  for (uint32_t c = 0; c < 3; ++c) NormalizeData_us256(in + kRampEntries * c, out + kRampEntries * c);
+}
+
+void SmoothGammaRampData(const uint16_t* in, uint16_t* out) {
+  for (uint32_t c = 0; c < 3; ++c) SmoothData_us256(in + kRampEntries * c, out + kRampEntries * c);
+}
+
+void RemapGammaRampData(uint16_t* rgb) {
+  for (uint32_t c = 0; c < 3; ++c) RemapData_us256(rgb + kRampEntries * c);
+}
+
+void EmulateBest10BitLutPerChannel(const uint16_t* in, uint16_t* out) {
+  uint16_t smooth[kRampEntries];
+  SmoothData_us256(in, smooth);
+  RemapData_us256to1024(smooth, out);
+}
+
+void EmulateHardware10BitLutPerChannel(const uint16_t* prepared, uint32_t entry255, uint32_t level,
+                                       const uint8_t bytes[6], uint16_t* out) {
   for (uint32_t i = 0; i < kRampEntries; ++i) {
     const uint32_t entry = i + 1 < kRampEntries
                                ? Compute10BitLutEntry_us256(prepared[i], prepared[i + 1])

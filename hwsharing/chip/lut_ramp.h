@@ -38,6 +38,12 @@ void RemapData_us256(uint16_t* ramp);
 // kRamp10Top.
 void NormalizeData_us256(const uint16_t* in, uint16_t* out);
 
+// The same operations on three channels of 256 (red, green, blue), each in
+// turn.
+void NormalizeGammaRampData(const uint16_t* in, uint16_t* out);
+void SmoothGammaRampData(const uint16_t* in, uint16_t* out);
+void RemapGammaRampData(uint16_t* rgb);
+
 // 10-bit value rounded to the nearest 1/64, in 16-bit units.
 uint32_t Round10(uint32_t x);
 // The emulated table's entry for `a` followed by `b`: the 10-bit value in
@@ -57,5 +63,8 @@ void GetLutCompRegisters(const uint16_t* const channels[3], uint32_t level,
 // What the emulated 10-bit table shows for one channel, in 1,024 outputs:
 // `prepared` is the channel smoothed and remapped, `entry255` the caller's
 // unprocessed last entry, `bytes` that channel's bytes of the six words.
-void EmulateHardware10Bit(const uint16_t* prepared, uint32_t entry255, uint32_t level,
-                          const uint8_t bytes[6], uint16_t* out);
+void EmulateHardware10BitLutPerChannel(const uint16_t* prepared, uint32_t entry255, uint32_t level,
+                                       const uint8_t bytes[6], uint16_t* out);
+// The best interpolation of one channel in 1,024 outputs: the channel
+// smoothed, then widened.
+void EmulateBest10BitLutPerChannel(const uint16_t* in, uint16_t* out);

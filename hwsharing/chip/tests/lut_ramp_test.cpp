@@ -180,16 +180,14 @@ TEST(LutRamp, EmulationEqualsTheIndependentScript) {
     GetLutCompRegisters(channels, level, last, words);
     for (int ch = 0; ch < 3; ++ch) {
       std::vector<uint16_t> best(1024), hw(1024);
-      uint16_t smooth[256];
-      SmoothData_us256(raw[ch], smooth);
-      RemapData_us256to1024(smooth, best.data());
+      EmulateBest10BitLutPerChannel(raw[ch], best.data());
       EXPECT_EQ(best, c.best[ch]) << name << " channel " << ch;
       if (IsLinearRamp256(raw[ch])) {
         for (uint32_t i = 0; i < 1024; ++i) hw[i] = static_cast<uint16_t>(i << 6);
       } else {
         uint8_t bytes[6];
         for (int k = 0; k < 6; ++k) bytes[k] = static_cast<uint8_t>(words[k] >> (8 * ch));
-        EmulateHardware10Bit(prepared[ch], last[ch], level, bytes, hw.data());
+        EmulateHardware10BitLutPerChannel(prepared[ch], last[ch], level, bytes, hw.data());
       }
       EXPECT_EQ(hw, c.hw[ch]) << name << " channel " << ch;
     }
