@@ -2,7 +2,8 @@
 // registers 0xE00 (system), 0xE04 (graphics) and 0xE08 (third clock), each
 // with a source in bits 1-4 (1..4 = FS 0..3; 0xE00 takes only FS 0) and a
 // divider code in bits 5-7; the system-clock record; the free synthesizer;
-// the graphics clock and the test clock in 0xE24.
+// the graphics clock and the test clock in 0xE24. These are the HSLB90
+// functions that the device jump table takes for that device.
 #pragma once
 
 #include <cstdint>

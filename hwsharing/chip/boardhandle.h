@@ -85,6 +85,8 @@ struct HWOUTPUTENTRY {
   uint32_t ulFpgaPair, ulFpgaPairBase;
 };
 static_assert(sizeof(HWOUTPUTENTRY) == 64);
+// The hardware output table: entry k for output k.
+using HWOUTPUTTABLE = HWOUTPUTENTRY[4];
 
 // The board description block as read from the video BIOS or the EEPROM.
 // 768 bytes hold every field the library reads (the later generation's
@@ -183,7 +185,7 @@ struct BOARDHANDLE {
   uint8_t ucTvModeState;
   TVPROCAMP oTvProcAmp;
   CABLEINFO aCableInfo[4];
-  HWOUTPUTENTRY aHwOutput[4];
+  HWOUTPUTTABLE aHwOutput;
   uint32_t ulRegisterApertureLow, ulRegisterApertureHigh;
   uint32_t ulFrameBufferApertureLow, ulFrameBufferApertureHigh;
   uint8_t aucAddOnPresent[16];

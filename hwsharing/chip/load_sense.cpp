@@ -121,7 +121,7 @@ uint32_t HSLKSTGetLoadSenseSource(const BOARDHANDLE* h, uint32_t output) {
   if (output == 0 && Dac1Mask(h) != 0) return kSenseSourceDac0;
   if (output == 1 && Dac2Mask(h) != 0) return kSenseSourceDac1;
   for (uint32_t path = 0; path < 4; ++path)
-    if (OutputPathMask(h, path) & kOutputModeType[output]) return kSenseSourceEncoder0 + path;
+    if (OutputPathMask(h, path) & g_OutputModeType[output]) return kSenseSourceEncoder0 + path;
   return kSenseSourceNone;
 }
 

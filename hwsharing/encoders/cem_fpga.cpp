@@ -96,15 +96,6 @@ int FpgaIndexAt(const BOARDHANDLE* h, uint32_t address) {
 }
 
 
-// The FPGAs that serve the word, primary first, as bits of kFpgaE0/kFpgaE2
-// turned into (primary named, other named).
-void NamedFpgas(const BOARDHANDLE* h, uint32_t flOutput, bool* primary, bool* other) {
-  const uint32_t named = FpgasForOutputs(BoardWiringOf(h), h->oCem.ulCntlMethod, flOutput);
-  const bool e2First = PrimaryFpgaAddress(h) == kFpgaAddress1;
-  *primary = (named & (e2First ? kFpgaE2 : kFpgaE0)) != 0;
-  *other = (named & (e2First ? kFpgaE0 : kFpgaE2)) != 0;
-}
-
 void WriteProgram(BOARDHANDLE* h, uint32_t fpga, const FPGAPROGRAM& p) {
   const uint32_t count = p.ucCount <= kFpgaProgramMaxPairs ? p.ucCount : kFpgaProgramMaxPairs;
   for (uint32_t i = 0; i < count && !HalFailed(h->status); ++i) {
@@ -135,6 +126,16 @@ bool FormatBlock(const BOARDHANDLE* h, const MODEINFO* r) {
 }  // namespace
 
 uint32_t FpgaShiftOf(const MODEINFO*) { return 0; }
+
+bool HSLKSTOutputsOnFpgaA(const BOARDHANDLE* h, uint32_t flOutput) {
+  const uint32_t named = FpgasForOutputs(BoardWiringOf(h), h->oCem.ulCntlMethod, flOutput);
+  return (named & (PrimaryFpgaAddress(h) == kFpgaAddress1 ? kFpgaE2 : kFpgaE0)) != 0;
+}
+
+bool HSLKSTOutputsOnFpgaB(const BOARDHANDLE* h, uint32_t flOutput) {
+  const uint32_t named = FpgasForOutputs(BoardWiringOf(h), h->oCem.ulCntlMethod, flOutput);
+  return (named & (PrimaryFpgaAddress(h) == kFpgaAddress1 ? kFpgaE0 : kFpgaE2)) != 0;
+}
 
 uint32_t PrimaryFpgaAddress(const BOARDHANDLE* h) {
   const uint32_t m = h->oCem.ulCntlMethod;
@@ -229,7 +230,7 @@ HALSTATUS HSLKSTGetCrtcPixelClk(BOARDHANDLE* h, uint32_t* clock, uint32_t contro
   if (HalFailed(h->status)) return h->status;
   if (controller > 1) return SetError(h, kErrFpgaController);
   MODEINFO* r = &h->aModeInfo[controller];
-  if (!IsQuadBoard(h)) {
+  if (HSLKSTBoardWithoutCEMFpga(h)) {
     *clock = r->ulPixClock;
     return h->status;
   }
@@ -246,9 +247,9 @@ HALSTATUS HSLKSTApplyFPGAReset(BOARDHANDLE* h, MODEINFO* r) {
   if (HalFailed(h->status)) return h->status;
   if (!ChrAllFourVerB(h) || mode == kFpgaModeSlow || !(r->flOutput & kChrTvOutputs))
     return h->status;
-  bool primary = false, other = false;
-  NamedFpgas(h, r->flOutput, &primary, &other);
-  // The first outcome addresses FPGA record 0, the second record 1.
+  const bool primary = HSLKSTOutputsOnFpgaA(h, r->flOutput);
+  const bool other = HSLKSTOutputsOnFpgaB(h, r->flOutput);
+  // Side A addresses FPGA record 0, side B record 1.
   for (uint32_t fpga = 0; fpga < 2; ++fpga) {
     if (!(fpga == 0 ? primary : other)) continue;
     for (uint8_t v : {uint8_t(0), uint8_t(1)}) {
@@ -292,8 +293,8 @@ HALSTATUS HSLKSTGetCEMData_2FPgasI2C_Disable(BOARDHANDLE* h, MODEINFO*, FPGAPROG
 
 HALSTATUS HSLKSTSetCEMData_2FPgasI2C(BOARDHANDLE* h, MODEINFO* r, FPGAPROGRAM* program) {
   if (HalFailed(h->status)) return h->status;
-  bool primary = false, other = false;
-  NamedFpgas(h, r->flOutput, &primary, &other);
+  const bool primary = HSLKSTOutputsOnFpgaA(h, r->flOutput);
+  const bool other = HSLKSTOutputsOnFpgaB(h, r->flOutput);
   const uint32_t primaryAddress = PrimaryFpgaAddress(h);
   const uint32_t otherAddress = primaryAddress == kFpgaAddress1 ? kFpgaAddress0 : kFpgaAddress1;
   if (primary) {

@@ -36,3 +36,8 @@ HALSTATUS HSLKSTEnableCEM_2FPgasI2C(BOARDHANDLE* h, MODEINFO* mode, uint32_t ena
 uint32_t FpgaShiftOf(const MODEINFO* mode);
 // The primary FPGA's I2C address: 0xE2 under control methods 3 and 8.
 uint32_t PrimaryFpgaAddress(const BOARDHANDLE* h);
+// Whether outputs of the word go through side A of the expansion module
+// (the primary FPGA, which a program reaches first) or side B (the other
+// FPGA), by the board's wiring.
+bool HSLKSTOutputsOnFpgaA(const BOARDHANDLE* h, uint32_t flOutput);
+bool HSLKSTOutputsOnFpgaB(const BOARDHANDLE* h, uint32_t flOutput);

@@ -1,7 +1,7 @@
 // The CVE2 TV encoder's register set, reached on a Velan chip over I2C, on
 // the encoder integrated in the graphics chip, or through the DAC's indexed
 // port: register access, value formats, the full load, enable, blanking and
-// the proc-amp controls.
+// the proc-amp controls. The HSLCVE2 operations.
 #pragma once
 
 #include <cstdint>

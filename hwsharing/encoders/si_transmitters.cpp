@@ -43,11 +43,11 @@ uint32_t Kind(const BOARDHANDLE* h, uint32_t index) {
 SIPARAMS SiParamsOf(const BOARDHANDLE* h) {
   SIPARAMS p = kInitialParams;
   if (h->ucSiParamsEdge) {
-    p.si164[0] |= kEdgeBit;
-    p.si1162[0] |= kEdgeBit;
-    p.si1162[4] |= kEdgeBit;
-    p.si1178[7] |= kEdgeBit;
-    p.si1178[8] |= kEdgeBit;
+    p.Si164Param[0] |= kEdgeBit;
+    p.Si1162Param[0] |= kEdgeBit;
+    p.Si1162Param[4] |= kEdgeBit;
+    p.Si1178Param[7] |= kEdgeBit;
+    p.Si1178Param[8] |= kEdgeBit;
   }
   return p;
 }
@@ -60,13 +60,13 @@ HALSTATUS HSLSI164Enable(BOARDHANDLE* h, uint32_t index) {
   switch (Kind(h, index)) {
     case kSiKind164:
     case kSiKind164B:
-      for (size_t i = 0; i < kSi164ParamBytes; ++i) Write(h, index, kRegs164[i], p.si164[i]);
+      for (size_t i = 0; i < kSi164ParamBytes; ++i) Write(h, index, kRegs164[i], p.Si164Param[i]);
       break;
     case kSiKind1162:
-      for (size_t i = 0; i < kSi1162ParamBytes; ++i) Write(h, index, kRegs1162[i], p.si1162[i]);
+      for (size_t i = 0; i < kSi1162ParamBytes; ++i) Write(h, index, kRegs1162[i], p.Si1162Param[i]);
       break;
     case kSiKind1178:
-      for (size_t i = 0; i < kSi1178ParamBytes; ++i) Write(h, index, kRegs1178[i], p.si1178[i]);
+      for (size_t i = 0; i < kSi1178ParamBytes; ++i) Write(h, index, kRegs1178[i], p.Si1178Param[i]);
       break;
     default:
       break;
@@ -80,7 +80,7 @@ HALSTATUS HSLSI164Disable(BOARDHANDLE* h, uint32_t index) {
     case kSiKind164:
     case kSiKind164B: Write(h, index, kRegControl, kPowerDown164); break;
     case kSiKind1162:
-    case kSiKind1178: Write(h, index, kRegControl, SiParamsOf(h).si1162[0]); break;
+    case kSiKind1178: Write(h, index, kRegControl, SiParamsOf(h).Si1162Param[0]); break;
     default: break;
   }
   return h->status;

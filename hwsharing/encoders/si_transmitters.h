@@ -1,5 +1,6 @@
 // The Silicon Image DVI transmitters: power up and down by kind and the
-// dual-link switch. Their register transfers are in companion.h.
+// dual-link switch (the HSLSI164 operations). Their register transfers are
+// in companion.h.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +20,9 @@ inline constexpr size_t kSi164ParamBytes = 3;
 inline constexpr size_t kSi1162ParamBytes = 5;
 inline constexpr size_t kSi1178ParamBytes = 9;
 struct SIPARAMS {
-  uint8_t si164[kSi164ParamBytes];
-  uint8_t si1162[kSi1162ParamBytes];
-  uint8_t si1178[kSi1178ParamBytes];
+  uint8_t Si164Param[kSi164ParamBytes];
+  uint8_t Si1162Param[kSi1162ParamBytes];
+  uint8_t Si1178Param[kSi1178ParamBytes];
 };
 // The blocks as a board holds them now.
 SIPARAMS SiParamsOf(const BOARDHANDLE* h);

@@ -1,5 +1,5 @@
 // The TV parameter look-ups (slots of the TV encoder table) and the
-// library's public TV entry points.
+// library's public TV entry points. The look-ups are the HSLTVE operations.
 #pragma once
 
 #include <cstdint>

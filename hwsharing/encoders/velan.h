@@ -1,5 +1,6 @@
 // The Velan TV encoder, reached over I2C: its PLL search, the packing of a
-// gamma curve into its registers and its view of a mode record.
+// gamma curve into its registers and its view of a mode record. The
+// encoder's operations are the HSLVLN functions.
 #pragma once
 
 #include <cstddef>

@@ -210,8 +210,7 @@ HALSTATUS HSLKSTGetCableOutputCaps(BOARDHANDLE* h, uint32_t connector) {
 HALSTATUS HSLKSTUpdateCableInfo(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
   HSLKSTCompleteTVCableDetection(h);
-  HSLKSTCompleteY_CableDetectionTop(h);
-  HSLKSTCompleteY_CableDetectionBottom(h);
+  HSLKSTCompleteY_CableDetection(h);
   HSLKSTCompleteComboCableDetection(h);
   return HSLKSTCompleteQuadDualCableDetection(h);
 }
@@ -233,6 +232,11 @@ HALSTATUS HSLKSTCompleteTVCableDetection(BOARDHANDLE* h) {
     if (type >= 5 && type <= 9) h->ucTvCableType = type;
   }
   return h->status;
+}
+
+HALSTATUS HSLKSTCompleteY_CableDetection(BOARDHANDLE* h) {
+  HSLKSTCompleteY_CableDetectionTop(h);
+  return HSLKSTCompleteY_CableDetectionBottom(h);
 }
 
 HALSTATUS HSLKSTCompleteY_CableDetectionTop(BOARDHANDLE* h) {

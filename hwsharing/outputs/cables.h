@@ -43,6 +43,8 @@ HALSTATUS HSLKSTDetectTL40Cable(BOARDHANDLE* h, uint32_t connector, uint32_t* ty
 HALSTATUS HSLKSTGetCableOutputCaps(BOARDHANDLE* h, uint32_t connector);
 HALSTATUS HSLKSTUpdateCableInfo(BOARDHANDLE* h);
 HALSTATUS HSLKSTCompleteTVCableDetection(BOARDHANDLE* h);
+// The Y cable's completion: its top half, then its bottom half.
+HALSTATUS HSLKSTCompleteY_CableDetection(BOARDHANDLE* h);
 HALSTATUS HSLKSTCompleteY_CableDetectionTop(BOARDHANDLE* h);
 HALSTATUS HSLKSTCompleteY_CableDetectionBottom(BOARDHANDLE* h);
 HALSTATUS HSLKSTCompleteComboCableDetection(BOARDHANDLE* h);

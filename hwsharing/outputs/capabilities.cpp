@@ -73,6 +73,8 @@ bool IsQuadBoard(const BOARDHANDLE* h) {
   return Mo(h) && TypeIn(Type(h), {2, 3, 4, 5, 8, 9, 12, 17, 18});
 }
 
+bool HSLKSTBoardWithoutCEMFpga(const BOARDHANDLE* h) { return !IsQuadBoard(h); }
+
 bool IsQuadDviBoard(const BOARDHANDLE* h) { return IsQuadBoard(h) && AllFourTransmitters(h); }
 
 bool IsTwinBoard(const BOARDHANDLE* h) { return Mo(h) && TypeIn(Type(h), {10, 16}); }

@@ -14,6 +14,9 @@ inline constexpr uint32_t kDigitalFormatCemA = 16;
 inline constexpr uint32_t kDigitalFormatCemB = 17;
 
 bool IsQuadBoard(const BOARDHANDLE* h);
+// Every board but the multi-output quad family, the one family whose
+// controllers' pixel clocks the expansion FPGAs translate.
+bool HSLKSTBoardWithoutCEMFpga(const BOARDHANDLE* h);
 bool IsQuadDviBoard(const BOARDHANDLE* h);
 bool IsTwinBoard(const BOARDHANDLE* h);
 bool IsExpansionBoard(const BOARDHANDLE* h);

@@ -337,6 +337,6 @@ HALSTATUS HSLKSTGetDefaultModeType(BOARDHANDLE* h, uint32_t k, uint32_t* flOutpu
   } else if (e.ulDetectedType == kHwTypeTv && (e.ulCaps & kHwCapTv)) {
     kinds = kKindsTv;
   }
-  *flOutput |= kOutputModeType[k] & kinds;
+  *flOutput |= g_OutputModeType[k] & kinds;
   return h->status;
 }

@@ -32,7 +32,7 @@ inline constexpr int32_t kHwIndexNone = -1;
 inline constexpr HALSTATUS kWarnOutputsMissing = 0x40000000;
 
 // The output bits (analog, digital, TV, fourth kind) of each output.
-inline constexpr uint32_t kOutputModeType[kHwOutputs] = {
+inline constexpr uint32_t g_OutputModeType[kHwOutputs] = {
     0x21001010,  // output 0
     0x4C002000,  // output 1
     0x80004022,  // output 2

@@ -93,12 +93,12 @@ TEST_P(Transmitters, UnknownKindOnlyUpdatesTheBlocks) {
   EXPECT_TRUE(WritesOf(chip).empty());
   const SIPARAMS p = SiParamsOf(h);
   const uint8_t bit = EdgeTaken() ? 0x02 : 0;
-  EXPECT_EQ(p.si164[0], 0x39 | bit);
-  EXPECT_EQ(p.si1162[0], 0x30 | bit);
-  EXPECT_EQ(p.si1162[4], 0x31 | bit);
-  EXPECT_EQ(p.si1178[7], 0x34 | bit);
-  EXPECT_EQ(p.si1178[8], 0x35 | bit);
-  EXPECT_EQ(p.si1178[0], 0x44);
+  EXPECT_EQ(p.Si164Param[0], 0x39 | bit);
+  EXPECT_EQ(p.Si1162Param[0], 0x30 | bit);
+  EXPECT_EQ(p.Si1162Param[4], 0x31 | bit);
+  EXPECT_EQ(p.Si1178Param[7], 0x34 | bit);
+  EXPECT_EQ(p.Si1178Param[8], 0x35 | bit);
+  EXPECT_EQ(p.Si1178Param[0], 0x44);
 }
 
 // Kinds 2 and 3 power down with the five-byte block's first byte as the
