@@ -6,23 +6,24 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/chip_ids.h"
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/chip_services.h"
-#include "hwsharing/edid.h"
-#include "hwsharing/facade.h"
-#include "hwsharing/hal_entries.h"
-#include "hwsharing/halstatus.h"
-#include "hwsharing/monitor.h"
-#include "hwsharing/pins.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/chip/chip_services.h"
+#include "hwsharing/chip/halstatus.h"
+#include "hwsharing/chip/pins.h"
+#include "hwsharing/hal/edid.h"
+#include "hwsharing/hal/facade.h"
+#include "hwsharing/hal/hal_entries.h"
+#include "hwsharing/hal/monitor.h"
+#include "hwsharing/outputs/vga_return.h"
 #include "hwsharing/tests/chip_fixture.h"
 #include "hwsharing/tests/edid_fixture.h"
-#include "hwsharing/vga_return.h"
 #include "platform/board/chip_clocks.h"
 #include "platform/board/chip_dac_sense.h"
 #include "platform/board/chip_display.h"
@@ -152,9 +153,9 @@ TEST(ChipLayerEndToEnd, TwoBoardsFromOpenToTheConsolesReturn) {
   for (uint32_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(testing::Message() << "board " << i);
     Station& s = st[i];
-    std::array<uint8_t, kVgaStateSize> now{};
-    ASSERT_EQ(HSLKSTVgaState(s.h, now.data(), 1), kHalOk);
-    EXPECT_EQ(now, s.saved);
+    VGASTATE now{};
+    ASSERT_EQ(HSLKSTVgaState(s.h, &now, 1), kHalOk);
+    EXPECT_EQ(std::memcmp(&now, s.saved.data(), sizeof(now)), 0);
     EXPECT_EQ(s.display->Vga().Palette(2)[1], uint8_t(7 * (5 + 2 * i)));
     EXPECT_EQ(boards[i].Reg(0x1C08) & 3, 1u);
     for (uint32_t c = 0; c < 4; ++c) EXPECT_TRUE(s.h->aModeInfo[c].flOutput & kOutControllerOff);

@@ -1,11 +1,11 @@
-// Stand-ins of the hardware-library functions listed in hwsharing/pending.h:
+// Stand-ins of the hardware-library functions listed in hwsharing/chip/pending.h:
 // each logs its call (the calls into later parts with their integer
 // arguments, filling their out-parameters) and merges into the handle's status the code a test
 // chose for it (none unless chosen), then returns the status, like a real
 // chip-layer function.
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/chip/halstatus.h"
+#include "hwsharing/chip/pending.h"
 #include "tests/standins/standin_args.h"
 #include "tests/standins/standin_log.h"
 
