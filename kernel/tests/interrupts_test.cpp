@@ -159,6 +159,21 @@ TEST_F(Irq, Request29ActsOnlyOnKnownSourcesAndKinds) {
   EXPECT_NE(Enable() & 0x8, 0u);
   // A record the caller cannot hand over.
   EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_VSYNC_STATE, 0x1000), -14);
+  // A post slot past the last pending slot (14) is refused and changes
+  // nothing, whether it is added or removed.
+  const InterruptSource& s = Interrupts()->sources[kSourceVBlank1];
+  const uint32_t enable = Enable();
+  for (uint32_t enableIt : {1u, 0u}) {
+    for (uint32_t slot : {15u, 0xFFFFFFFFu}) {
+      EXPECT_EQ(VSync(2, 1, enableIt, slot), -22) << enableIt << " " << slot;
+      EXPECT_EQ(Enable(), enable);
+      EXPECT_EQ(s.post.slots[0], 5u);
+      EXPECT_EQ(s.post.slots[1], kPostSlotEmpty);
+      EXPECT_TRUE(s.post.state.enabled);
+    }
+  }
+  EXPECT_EQ(VSync(2, 1, 1, 14), 0);
+  EXPECT_EQ(s.post.slots[1], 14u);
 }
 
 TEST_F(Irq, TheEngineSourceRewritesTheLastEndSoAPausedEngineGoesOn) {
