@@ -2,6 +2,8 @@
 // controller and flip latch: acknowledging, the use-counted enable, the
 // periodic post of pending slots, request 29, buffer slots, displayed-buffer
 // selection and when a flip still counts as pending.
+#include <string.h>
+
 #include "kernel/tests/stream_fixture.h"
 #include "kernel/x_requests.h"
 
@@ -211,6 +213,38 @@ TEST_F(Flip, AFreshControllerHandsOutSlotsOneToThreeAndMasksTheStart) {
   EXPECT_EQ(flip.FindFreeBuffer(0x10), -1);
   EXPECT_TRUE(flip.ReleaseBuffer(2, 3));
   EXPECT_EQ(flip.FindFreeBuffer(1), 2);
+}
+
+// Slots are taken per display: a slot is handed out only where it is free
+// on every display of the mask. Releasing a slot past the last (4) changes
+// nothing on any display.
+TEST_F(Flip, SlotsAreTakenOnEveryDisplayOfTheMask) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> masks;
+    std::vector<int32_t> slots;
+  };
+  const Case cases[] = {
+      {"two displays, then one of them", {3, 1}, {1, 2}},
+      {"two displays, then the other one", {3, 2}, {1, 2}},
+      {"one display, then both", {2, 3}, {1, 2}},
+      {"different displays share slot numbers", {1, 2, 4, 8}, {1, 1, 1, 1}},
+      {"three, then none is left", {3, 3, 3, 1}, {1, 2, 3, -1}},
+  };
+  for (const Case& c : cases) {
+    FlipController flip(Common(), 0);
+    std::vector<int32_t> got;
+    for (uint32_t mask : c.masks) got.push_back(flip.AssignBuffer(0x100000, mask));
+    EXPECT_EQ(got, c.slots) << c.name;
+    uint32_t before[kDisplayCount][kFlipSlotsPerDisplay];
+    memcpy(before, flip.slots, sizeof(before));
+    for (uint32_t mask : {1u, 3u, 0xFu}) {
+      EXPECT_TRUE(flip.ReleaseBuffer(4, mask)) << c.name;
+      EXPECT_EQ(memcmp(before, flip.slots, sizeof(before)), 0) << c.name << " mask " << mask;
+    }
+    // The primary surface's slot 0 stays taken on every display.
+    EXPECT_NE(flip.FindFreeBuffer(0x2), 0) << c.name;
+  }
 }
 
 TEST_F(Flip, SelectingWritesTheSlotFieldAndSyncBitOnly) {

@@ -283,6 +283,53 @@ TEST_F(Mapper, NestedLocksMapOnceAndTheLastUnlockUnmapsAndReleases) {
   EXPECT_EQ(glue.LiveKernelMappings(), mappings);
 }
 
+// Room in the aperture comes only from windows that are releasable and not
+// locked, lowest slot first; a locked window keeps its place.
+TEST_F(Mapper, RoomIsMadeOnlyFromUnlockedReleasableWindows) {
+  constexpr uint32_t k12MB = 12u << 20;
+  struct Case {
+    const char* name;
+    bool lockLow, lockHigh;
+    bool made, lowKept, highKept;
+  };
+  const Case cases[] = {
+      {"neither locked: the lowest slot goes", false, false, true, false, true},
+      {"the low window locked", true, false, true, true, false},
+      {"the high window locked", false, true, true, false, true},
+      {"both locked: no room", true, true, false, true, true},
+  };
+  for (const Case& c : cases) {
+    MmHostAperture* low = Window(k12MB, kApertureExplicitSize, true);
+    MmHostAperture* high = Window(k12MB, kApertureExplicitSize, true);
+    ASSERT_TRUE(mapper->AllocateAperture(low)) << c.name;
+    ASSERT_TRUE(mapper->AllocateAperture(high)) << c.name;
+    ASSERT_LT(low->slotIndex, high->slotIndex) << c.name;
+    if (c.lockLow) {
+      ASSERT_TRUE(low->Lock(nullptr, nullptr)) << c.name;
+    }
+    if (c.lockHigh) {
+      ASSERT_TRUE(high->Lock(nullptr, nullptr)) << c.name;
+    }
+    const uint64_t lowAt = low->block->offset;
+    const uint64_t highAt = high->block->offset;
+    MmHostAperture* big = Window(k12MB);  // not releasable itself
+    EXPECT_EQ(mapper->AllocateAperture(big), c.made) << c.name;
+    EXPECT_EQ(low->block != nullptr, c.lowKept) << c.name;
+    EXPECT_EQ(high->block != nullptr, c.highKept) << c.name;
+    if (c.lowKept && low->block != nullptr) {
+      EXPECT_EQ(low->block->offset, lowAt) << c.name;
+    }
+    if (c.highKept && high->block != nullptr) {
+      EXPECT_EQ(high->block->offset, highAt) << c.name;
+    }
+    mapper->ReleaseAperture(big);
+    for (MmHostAperture* w : {low, high}) {
+      if (w->lockCount != 0) w->Unlock();
+      mapper->ReleaseAperture(w);
+    }
+  }
+}
+
 // ---- Multi-apertures and shadow copies on the board's own mapper ----------------------------------
 
 class BoardMapper : public StartedBoard {
