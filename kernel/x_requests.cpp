@@ -29,13 +29,14 @@ PDEV* OwnDeviceObject(KernelClient* client, uint64_t handle) {
   return pdev != nullptr && pdev->owner == client->context ? pdev : nullptr;
 }
 
-// Whether the engine may run [start, end) of a post for this client: the
-// range must lie inside memory the kernel handed to the client, in the
-// memory space the end's flags name (0 local, 2 and 3 system memory): a
-// surface block of its own (its command buffers), or locked pages the glue
-// gave its file. Anything else would let any process that opens the node
-// make the engine read memory it has no business with.
-bool ClientOwnsRange(KernelClient* client, uint32_t start, uint32_t end) {
+}  // namespace
+
+// Any process may open the node: a range the engine runs must lie inside
+// memory the kernel handed to the client, in the memory space the end's
+// flags name (0 local, 2 and 3 system memory): a surface block of its own
+// (its command buffers), or locked pages the glue gave its file.
+bool ClientOwnsDmaRange(KernelClient* client, uint32_t start, uint32_t end) {
+  if (client == nullptr) return false;
   const uint64_t from = start & ~kAddressFlagBits;
   const uint64_t to = end & ~kAddressFlagBits;
   const uint32_t space = end & kAddressFlagBits;
@@ -45,19 +46,33 @@ bool ClientOwnsRange(KernelClient* client, uint32_t start, uint32_t end) {
   MmSurfaceManager* manager = common != nullptr ? common->memoryManager : nullptr;
   for (const ClientBlockRecord* r = client->blocks; r != nullptr; r = r->next) {
     if (r->kind != 0 || manager == nullptr) continue;
-    const MmBlock* block = static_cast<const MmSurface*>(r->object)->block;
+    const MmSurface* surface = static_cast<const MmSurface*>(r->object);
+    const MmBlock* block = surface->block;
     if (block == nullptr) continue;
     const bool local = manager->IsLocalHeap(block->heap);
     // Memory without a bus address (plain kernel memory) is never the engine's.
     if (!local && block->busAddress == 0) continue;
     if (local != (space == kBmMemLocal)) continue;
-    const uint64_t length = block->requestedSize != 0 ? block->requestedSize : block->size;
+    // The bytes the client asked for, from the block's address.
+    const uint64_t asked = surface->options.physicalSize;
+    const uint64_t length = asked != 0 && asked < block->size ? asked : block->size;
     if (from >= block->busAddress && to <= block->busAddress + length) return true;
   }
   return space != kBmMemLocal && OrvContext_OwnsLockedPages(client->context, from, to - from) != 0;
 }
 
-}  // namespace
+bool BoardClientOwnsDmaRange(CommonData* common, uint32_t start, uint32_t end) {
+  PDEV* head = common != nullptr ? common->ringHead : nullptr;
+  if (head == nullptr) return false;
+  PDEV* pdev = head;
+  for (uint32_t n = 0; n < kMaxDeviceObjects; ++n) {
+    if (pdev->owner != nullptr && ClientOwnsDmaRange(OrvContext_GetPrivate(pdev->owner), start, end))
+      return true;
+    pdev = pdev->next;
+    if (pdev == nullptr || pdev == head) break;
+  }
+  return false;
+}
 
 int IoctlEnableDevice(KernelClient* client, uint32_t, unsigned long argument) {
   OrvEnableRequest request;
@@ -109,7 +124,7 @@ int IoctlPostBusmasteringBuffer(KernelClient* client, uint32_t, unsigned long ar
     return kErrnoFault;
   CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
   if (common == nullptr || common->primaryStream == nullptr) return kErrnoInvalid;
-  if (!ClientOwnsRange(client, record.start, record.end)) return kErrnoInvalid;
+  if (!ClientOwnsDmaRange(client, record.start, record.end)) return kErrnoInvalid;
   return SubmitClientDmaBuffer(common, record) ? 0 : kErrnoInvalid;
 }
 

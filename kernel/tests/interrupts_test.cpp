@@ -4,6 +4,8 @@
 // selection and when a flip still counts as pending.
 #include <string.h>
 
+#include <algorithm>
+
 #include "kernel/tests/stream_fixture.h"
 #include "kernel/x_requests.h"
 
@@ -138,6 +140,27 @@ TEST_F(Irq, ThePeriodicPostSubmitsItsSlotsEveryTickUnlessTheCommandLockIsHeld) {
   EXPECT_EQ(TraceCount(Kind::kNested), 3u);
   EXPECT_EQ(Enable(), 0x10001u);
   EXPECT_EQ(Interrupts()->sources[kSourceVBlank0].post.slots[0], kPostSlotEmpty);
+}
+
+// Any process that maps the Shared locked data can write a pending slot:
+// the periodic post runs only ranges of memory the kernel handed to a client
+// that enabled a device object of the board.
+TEST_F(Irq, ThePeriodicPostRunsOnlyRangesOfTheBoardsClients) {
+  const uint32_t mine = XRange({kTagGroup, 0x600});
+  const uint32_t stranger = XRange({kTagGroup, 0x700}, other());  // no device object
+  SetSlot(3, 0, 0x12345000, 0x12345010 | 3);   // an arbitrary address
+  SetSlot(4, 0, stranger, (stranger + 8) | 3);
+  SetSlot(5, 0, mine, (mine + 8) | 3);
+  for (uint32_t slot : {3u, 4u, 5u}) ASSERT_EQ(VSync(2, 1, 1, slot), 0);
+  EXPECT_EQ(Enable() & 0x2, 0x2u);
+  VBlank(1);
+  std::vector<uint32_t> nested;
+  for (const auto& e : dma.Trace())
+    if (e.kind == Kind::kNested) nested.push_back(e.a);
+  EXPECT_EQ(nested, std::vector<uint32_t>{mine});
+  const std::vector<uint32_t> tags = ReachedTags();
+  EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x700u), 0);
+  EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x600u), 1);
 }
 
 TEST_F(Irq, Request29ActsOnlyOnKnownSourcesAndKinds) {
