@@ -274,14 +274,14 @@ void MmSurfaceMapper::ProgramSlot(uint32_t index) {
   const MmHostAperture* w = slots[index];
   const uint32_t reg = 16 * (baseSlot + index);
   const uint32_t address = static_cast<uint32_t>(w->block->offset + w->surfaceOffset);
-  KernelWriteRegister(common, reg + 0, address | kSlotEnable | addressBits);
-  KernelWriteRegister(common, reg + 4, w->desc.word0);
-  KernelWriteRegister(common, reg + 8, w->desc.word1);
-  KernelWriteRegister(common, reg + 12, w->desc.word2);
+  HwRegAccess::Write(common, reg + 0, address | kSlotEnable | addressBits);
+  HwRegAccess::Write(common, reg + 4, w->desc.word0);
+  HwRegAccess::Write(common, reg + 8, w->desc.word1);
+  HwRegAccess::Write(common, reg + 12, w->desc.word2);
 }
 
 void MmSurfaceMapper::ClearSlot(uint32_t index) {
-  KernelWriteRegister(common, 16 * (baseSlot + index), 0);
+  HwRegAccess::Write(common, 16 * (baseSlot + index), 0);
 }
 
 void MmSurfaceMapper::ProgramAllSlots() {

@@ -129,6 +129,8 @@ void* memAlloc(size_t size);
 void* memFileAlloc(size_t size, const char* file, int line);
 // Null is ignored; anything not live from memAlloc ends the test.
 bool memFree(void* address);
+// Fills size bytes at destination with the low byte of value; destination.
+void* LocMemSet(void* destination, int value, size_t size);
 
 // ---- Registers ----------------------------------------------------------------------
 // One access of the board's register window through a register handle

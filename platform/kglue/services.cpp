@@ -268,6 +268,10 @@ int ClientCopyToUserSpace(void* user, const void* kernel, size_t size) {
 
 void* memAlloc(size_t size) { return memFileAlloc(size, nullptr, 0); }
 
+void* LocMemSet(void* destination, int value, size_t size) {
+  return size != 0 ? memset(destination, value, size) : destination;
+}
+
 void* memFileAlloc(size_t size, const char* file, int line) {
   GlueState& s = State();
   if (!s.Attempt(AllocKind::kMemory)) return nullptr;
