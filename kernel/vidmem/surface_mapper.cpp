@@ -45,7 +45,8 @@ MmHostAperture::MmHostAperture(const MmHostApertureDesc& d)
 
 MmHostAperture::~MmHostAperture() {
   if (multi != nullptr) {
-    // A member leaves its group whole: the group's block goes back first.
+    // A member leaves its group whole: the group's block goes back first,
+    // and no member stays locked.
     MmMultiAperture* group = multi;
     if (group->block != nullptr && group->mapper != nullptr) {
       if (group->mapped != nullptr) OsUnmapMemory(BoardGlueDevice(common), group->mapped,
@@ -53,6 +54,10 @@ MmHostAperture::~MmHostAperture() {
       group->mapped = nullptr;
       group->lockCount = 0;
       group->mapper->ReleaseMultiAperture(group);
+      for (uint32_t i = 0; i < group->count; ++i) {
+        group->members[i].aperture->lockCount = 0;
+        group->members[i].aperture->unlocked = 1;
+      }
     }
     uint32_t kept = 0;
     for (uint32_t i = 0; i < group->count; ++i)
@@ -232,9 +237,11 @@ MmSurfaceMapper::~MmSurfaceMapper() {
   delete bookkeeping;
   bookkeeping = nullptr;
   ResetWindow();
-  // Windows still holding blocks lose them with the heap.
+  // Windows still holding blocks lose them with the heap (a group's block
+  // too).
   for (MmHostAperture*& slot : slots) {
     if (slot != nullptr) {
+      if (slot->multi != nullptr) slot->multi->block = nullptr;
       slot->block = nullptr;
       slot->slotIndex = kSlotNone;
     }
@@ -448,7 +455,9 @@ bool MmSurfaceMapper::MakeShadow(MmHostAperture* window) {
 bool MmSurfaceMapper::CopyShadow(MmHostAperture* window, bool intoShadow) {
   // The reserved window's slot shows the surface while the copy runs.
   DropReserved();
-  bool ok = WaitForEngine(common);
+  // A copy in waits for the engine to leave the surface alone; a copy back
+  // goes even when the wait ran out, so the processor's writes are kept.
+  bool ok = WaitForEngine(common) || !intoShadow;
   if (ok) ok = TakeSlot(window);
   if (ok) {
     const uint32_t slot = static_cast<uint32_t>(window->slotIndex);
