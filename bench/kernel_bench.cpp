@@ -304,11 +304,24 @@ BENCHMARK(BM_RegionHeapFragmented);
 void BM_PostThroughTheNode(benchmark::State& state) {
   StreamMachine m(false);
   kglue::File* file = m.glue.Open(m.device);
-  OrvDmaPostRequest record = {0, m.range, (m.range + 64) | 3, {}};
+  // The client posts a page of its own (the node refuses anything else).
+  orv_ioctl_buffer pages = {kOrvBufferSharedLocked, kOrvBufferFlagLocked, 0, 4096, 0};
+  m.glue.Ioctl(file, ORV_IOCTL_ALLOC_BUFFER, reinterpret_cast<unsigned long>(&pages));
+  auto* words = reinterpret_cast<uint32_t*>(m.glue.ResolveBus(pages.offset, 4096));
+  if (words == nullptr) {
+    state.SkipWithError("no page for the client");
+    return;
+  }
+  for (int k = 0; k < 16; ++k) words[k] = 0x21212121;
+  const uint32_t range = static_cast<uint32_t>(pages.offset);
+  OrvDmaPostRequest record = {0, range, (range + 64) | 3, {}};
   const uint64_t before = m.glue.AllocationCount();
   uint32_t i = 0;
   for (auto _ : state) {
-    m.glue.Ioctl(file, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&record));
+    if (m.glue.Ioctl(file, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&record)) != 0) {
+      state.SkipWithError("the post was refused");
+      break;
+    }
     if ((++i & 255) == 0) m.FakeProgress();
   }
   ReportAllocations(state, m.glue.AllocationCount() - before);

@@ -77,6 +77,7 @@ inline constexpr bool HasLaterHardwareReset(uint16_t device) {
 inline constexpr uint32_t kRevOlderChips = 0x1;         // 0x6A25, 0x6C27
 inline constexpr uint32_t kRevKestrion1 = 0x3E;         // 0x0A41, every revision
 inline constexpr uint32_t kRevKestrion1Rev3 = 0x10;     // 0x0A41 revision 3
+inline constexpr uint32_t kRevKestrion1Rev2On = 0x38;   // 0x0A41 revision 2 and later
 inline constexpr uint32_t kRevKestrion2 = 0x3C0;        // 0x0A42, every revision
 inline constexpr uint32_t kRevKestrionNext1 = 0x1C00;   // 0x5D61
 inline constexpr uint32_t kRevKestrionNext2 = 0xE000;   // 0x5D62

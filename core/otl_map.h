@@ -472,6 +472,8 @@ class Map : public _Tree<K, Pair<const K, T>, _MapKfn<K, T>, less<K>, Alloc> {
     if (found != this->end() && !_Base::_Cmp(key, _Base::_Key(found._Mynode()))) return 0;
     _Record* record = OsNew<_Record>();
     if (record == nullptr) return 0;
+    // Records that say how they start are prepared here.
+    if constexpr (requires(_Record& r) { r.Prepare(); }) record->Prepare();
     _Node* parent = this->_Head;
     for (_Node* x = this->_Root(); x != _Base::_Nil;) {
       parent = x;

@@ -360,7 +360,8 @@ constexpr uint32_t kPipeWords = 10;
 constexpr uint32_t kPipeExtraWords = 2;
 // Words of the programme after step 2.
 constexpr uint32_t kProgrammeTailWords = 2 + 5 + 2 + 5 * 5 + 22 + 5 + 2 + 5 + 2;
-constexpr uint32_t kBusInterfaceChips = kRevKestrion1 | kRevKestrion2 | kRevLaterGeneration;
+// The first chip takes the bus-interface word from revision 2 on only.
+constexpr uint32_t kBusInterfaceChips = kRevKestrion1Rev2On | kRevKestrion2 | kRevLaterGeneration;
 constexpr uint32_t kFloat31 = 0x41F80000;  // 31.0f
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "kernel/kernel_device.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
+#include "kernel/x_requests.h"
 
 namespace {
 
@@ -119,6 +120,9 @@ void InterruptSource::ServePeriodicPost() {
       if (slot.postType == kPendingSlotFree) continue;
       OrvDmaPostRequest record;
       memcpy(&record, &slot, sizeof(record));
+      // Any process that maps the block can write a slot: only ranges of
+      // memory the kernel handed to a client of the board are run.
+      if (!BoardClientOwnsDmaRange(common, record.start, record.end)) continue;
       SubmitClientDmaBuffer(common, record);
     }
     const uint32_t tag = *static_cast<volatile uint32_t*>(&shared->syncTagCounter);

@@ -22,9 +22,10 @@
 #include "kernel/vidmem/frame_buffer_layout.h"
 #include "kernel/vidmem/surface_manager.h"
 
-// Entries in the order they are run; board-wide entries act only in the
-// device object that is alone in the board ring when they run.
-const PdevComponent kPdevComponents[kPdevComponentCount] = {
+// The kernel's component table, SubsystemTable: entries in the order they
+// are run; board-wide entries act only in the device object that is alone
+// in the board ring when they run.
+const PdevComponent SubsystemTable[kPdevComponentCount] = {
     {InitRequestMgr, CleanupRequestMgr, ""},                             // 0
     {InitPhysMemMapper, CleanupPhysMemMapper, ""},                       // 1
     {InitHwRegisterMap, CleanupHwRegisterMap, ""},                       // 2
@@ -92,7 +93,7 @@ PDEV::PDEV(OrvContext* context, const VideoMode* videoMode, uint8_t* ok) {
   if (!HwRevisionID::Init(this)) return;
 
   for (int entry = 0; entry < kPdevComponentCount; ++entry) {
-    if (!kPdevComponents[entry].init(this)) {
+    if (!SubsystemTable[entry].init(this)) {
       DisablePdev(this);
       return;
     }
@@ -110,7 +111,7 @@ PDEV::PDEV(OrvContext* context, const VideoMode* videoMode, uint8_t* ok) {
 PDEV::~PDEV() {
   if (!constructed) return;
   if (active) DisablePdev(this);
-  for (int entry = initialisedCount - 1; entry >= 0; --entry) kPdevComponents[entry].cleanup(this);
+  for (int entry = initialisedCount - 1; entry >= 0; --entry) SubsystemTable[entry].cleanup(this);
   initialisedCount = 0;
   LeaveRing();
   ReleaseCommonBuffers(this);

@@ -24,3 +24,11 @@ uint32_t GuardedRead(void* registers, SharedLockedData_t* shared, uint32_t reg);
 // Shared locked data).
 void KernelWriteRegister(CommonData* common, uint32_t reg, uint32_t value);
 uint32_t KernelReadRegister(CommonData* common, uint32_t reg);
+
+// The kernel device's register-write rules as the aperture mapper programs
+// its slots through them: every write under the guard.
+struct HwRegAccess {
+  static void Write(CommonData* common, uint32_t reg, uint32_t value) {
+    KernelWriteRegister(common, reg, value);
+  }
+};

@@ -1,5 +1,6 @@
 #include "kernel/x_requests.h"
 
+#include "core/bm_buffer.h"
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/regs/interrupts.h"
@@ -29,6 +30,49 @@ PDEV* OwnDeviceObject(KernelClient* client, uint64_t handle) {
 }
 
 }  // namespace
+
+// Any process may open the node: a range the engine runs must lie inside
+// memory the kernel handed to the client, in the memory space the end's
+// flags name (0 local, 2 and 3 system memory): a surface block of its own
+// (its command buffers), or locked pages the glue gave its file.
+bool ClientOwnsDmaRange(KernelClient* client, uint32_t start, uint32_t end) {
+  if (client == nullptr) return false;
+  const uint64_t from = start & ~kAddressFlagBits;
+  const uint64_t to = end & ~kAddressFlagBits;
+  const uint32_t space = end & kAddressFlagBits;
+  if (from > to) return false;
+  if (space != kBmMemLocal && space != kBmMemAgp && space != kBmMemPciLocked) return false;
+  CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
+  MmSurfaceManager* manager = common != nullptr ? common->memoryManager : nullptr;
+  for (const ClientBlockRecord* r = client->blocks; r != nullptr; r = r->next) {
+    if (r->kind != 0 || manager == nullptr) continue;
+    const MmSurface* surface = static_cast<const MmSurface*>(r->object);
+    const MmBlock* block = surface->block;
+    if (block == nullptr) continue;
+    const bool local = manager->IsLocalHeap(block->heap);
+    // Memory without a bus address (plain kernel memory) is never the engine's.
+    if (!local && block->busAddress == 0) continue;
+    if (local != (space == kBmMemLocal)) continue;
+    // The bytes the client asked for, from the block's address.
+    const uint64_t asked = surface->options.physicalSize;
+    const uint64_t length = asked != 0 && asked < block->size ? asked : block->size;
+    if (from >= block->busAddress && to <= block->busAddress + length) return true;
+  }
+  return space != kBmMemLocal && OrvContext_OwnsLockedPages(client->context, from, to - from) != 0;
+}
+
+bool BoardClientOwnsDmaRange(CommonData* common, uint32_t start, uint32_t end) {
+  PDEV* head = common != nullptr ? common->ringHead : nullptr;
+  if (head == nullptr) return false;
+  PDEV* pdev = head;
+  for (uint32_t n = 0; n < kMaxDeviceObjects; ++n) {
+    if (pdev->owner != nullptr && ClientOwnsDmaRange(OrvContext_GetPrivate(pdev->owner), start, end))
+      return true;
+    pdev = pdev->next;
+    if (pdev == nullptr || pdev == head) break;
+  }
+  return false;
+}
 
 int IoctlEnableDevice(KernelClient* client, uint32_t, unsigned long argument) {
   OrvEnableRequest request;
@@ -80,8 +124,8 @@ int IoctlPostBusmasteringBuffer(KernelClient* client, uint32_t, unsigned long ar
     return kErrnoFault;
   CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
   if (common == nullptr || common->primaryStream == nullptr) return kErrnoInvalid;
-  SubmitClientDmaBuffer(common, record);
-  return 0;
+  if (!ClientOwnsDmaRange(client, record.start, record.end)) return kErrnoInvalid;
+  return SubmitClientDmaBuffer(common, record) ? 0 : kErrnoInvalid;
 }
 
 int IoctlSetVSyncInterruptState(KernelClient* client, uint32_t, unsigned long argument) {
@@ -94,6 +138,8 @@ int IoctlSetVSyncInterruptState(KernelClient* client, uint32_t, unsigned long ar
   const uint32_t which = request.word[1];
   const bool enable = request.word[2] != 0;
   const uint32_t slot = request.word[3];
+  // Only the pending slots of the Shared locked data can be posted.
+  if (slot >= kPendingSlotCount) return kErrnoInvalid;
   InterruptManager* interrupts = common->interruptManager;
   if (interrupts == nullptr) return 0;
   uint32_t source;

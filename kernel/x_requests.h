@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+struct CommonData;
 struct KernelClient;
 
 // 20: builds a device object for the caller with its mode record.
@@ -33,6 +34,19 @@ int IoctlSetVSyncInterruptState(KernelClient* client, uint32_t code, unsigned lo
 inline constexpr uint32_t kVSyncEventPost = 2;
 inline constexpr uint32_t kVSyncEventKindA = 0x10000000;
 inline constexpr uint32_t kVSyncEventKindB = 0x20000000;
+
+// Whether the engine may run [start, end) of a post (flag bits in the low
+// bits) for the client: the range lies inside memory the kernel handed to
+// it (a surface block it allocated, locked pages the glue gave its file),
+// in the memory space the end's flags name. Any process may open the node,
+// so nothing else is run for it.
+bool ClientOwnsDmaRange(KernelClient* client, uint32_t start, uint32_t end);
+// The same for the periodic post, whose ranges come from the Shared locked
+// data: the range lies in memory of a client that enabled a device object
+// of the board.
+bool BoardClientOwnsDmaRange(CommonData* common, uint32_t start, uint32_t end);
+// Device objects a board ring is walked for at most (four units per board).
+inline constexpr uint32_t kMaxDeviceObjects = 64;
 
 inline constexpr int kErrnoFault = -14;
 inline constexpr int kErrnoNoMemory = -12;

@@ -465,6 +465,46 @@ TEST_F(KernelPlacement, SurfaceBlockIsAskedOfTheKernelAndGivenBack) {
   EXPECT_EQ(surface.block, nullptr);
 }
 
+// A block in system memory is mapped for the processor; when that mapping
+// fails the kernel module's block goes back and no surface is made. The
+// fake kernel maps only its own buffers, so the blocks it answers here
+// cannot be mapped.
+TEST_F(KernelPlacement, ASystemBlockThatCannotBeMappedIsGivenBackToTheKernel) {
+  struct Case {
+    const char* name;
+    uint32_t kind;
+    bool made;
+  };
+  const Case cases[] = {
+      {"AGP", kSurfAgp, false},
+      {"page-locked", kSurfPciLocked, false},
+      {"local, not mapped", kSurfLocal, true},
+  };
+  for (const Case& c : cases) {
+    requests_.clear();
+    const size_t freesBefore = kernel_.CallsTo(0x19).size();
+    const uint32_t bus = nextBus_;
+    MmSurface surface;
+    MakePlain(&surface, c.kind, 21, 5000);
+    surface.options.unit = 0;
+    EXPECT_EQ(manager()->CreateSurface(&surface), c.made) << c.name;
+    ASSERT_EQ(requests_.size(), 1u) << c.name;
+    const auto frees = kernel_.CallsTo(0x19);
+    if (c.made) {
+      EXPECT_EQ(frees.size(), freesBefore) << c.name;
+      manager()->DestroySurface(&surface);
+      continue;
+    }
+    EXPECT_EQ(surface.block, nullptr) << c.name;
+    ASSERT_EQ(frees.size(), freesBefore + 1) << c.name;
+    OrvBlockRequest freed;
+    memcpy(&freed, frees.back().record.data(), sizeof(freed));
+    EXPECT_EQ(freed.handle & 0xFFFFFFFF, bus) << c.name;
+    EXPECT_EQ(freed.second, 0x3000u) << c.name;
+    EXPECT_EQ(freed.third, bus - 0x1000000) << c.name;
+  }
+}
+
 TEST_F(KernelPlacement, RefusedBlockCreatesNoSurface) {
   kernel_.SetAnswer(0x18, -ENOMEM);
   MmSurface surface;

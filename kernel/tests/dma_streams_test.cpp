@@ -21,7 +21,31 @@ constexpr uint32_t kTagGroup = 0x212121AF;  // one write of the tag register
 
 std::vector<uint32_t> Words(const uint32_t* at, size_t n) { return std::vector<uint32_t>(at, at + n); }
 
-class Streams : public StartedBoard {};
+class Streams : public StartedBoard {
+ protected:
+  // A block of local memory the file asked for (request 24, the X driver's
+  // local command kind): its device address, holding the words.
+  uint32_t LocalRange(const std::vector<uint32_t>& words, kglue::File* owner) {
+    OrvBlockRequest request = {};
+    request.kind = kBlockKindSurface;
+    MmSurfAllocOpt options;
+    options.requestedKind = 7;
+    options.heapSelector = 24;
+    options.desc.word1 = MmSurfDesc::MakeWord1(1024, kLayoutPitchLinear, 0x30);
+    options.desc.word2 = MmSurfDesc::MakeWord2(1, 1);
+    options.physicalSize = options.desc.GetPhysicalMemSize(true);
+    options.alignment = options.desc.GetRequiredAlignment(true);
+    memcpy(request.surfaceOptions, &options, sizeof(options));
+    EXPECT_EQ(glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&request)), 0);
+    const uint32_t at = static_cast<uint32_t>(request.handle);
+    memcpy(board.LocalMemory() + at, words.data(), 4 * words.size());
+    return at;
+  }
+  int PostAs(kglue::File* f, const OrvDmaPostRequest& record) {
+    OrvDmaPostRequest copy = record;
+    return glue.Ioctl(f, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&copy));
+  }
+};
 
 TEST_F(Streams, ResetPointsTheEngineAtTheWritePositionAndTheBlocksOwnAddress) {
   BmPrimInt* stream = Primary();
@@ -156,11 +180,11 @@ TEST_F(Streams, APostWhoseStartLiesAboveItsEndIsRefusedWithoutAWord) {
   const uint32_t x = XRange({kTagGroup, 0x48});
   SharedLocked()->primaryEngineMode = 1;
   const uint32_t* before = Primary()->cursor;
-  ASSERT_EQ(Post({0, x + 8, x | 3, {}}), 0);
+  ASSERT_EQ(Post({0, x + 8, x | 3, {}}), -22);
   EXPECT_EQ(Primary()->cursor, before);
-  // Flag bits do not count: start x | 3 against end x is the empty range.
-  ASSERT_EQ(Post({0, x | 3, x, {}}), 0);
-  EXPECT_EQ(Words(before, 5), (std::vector<uint32_t>{0x20292820, 0, x | 3, x, 0}));
+  // Flag bits do not count: start x | 3 against end x | 2 is the empty range.
+  ASSERT_EQ(Post({0, x | 3, x | 2, {}}), 0);
+  EXPECT_EQ(Words(before, 5), (std::vector<uint32_t>{0x20292820, 0, x | 3, x | 2, 0}));
 }
 
 struct ModeCase {
@@ -190,9 +214,7 @@ TEST_F(Streams, AnEndWithoutFlagsWaitsForTheEngineFirst) {
   dma.SetLatencyReads(1000);
   const uint32_t x = XRange({kFill});
   // A range in local memory: bus type 0, the end without flags.
-  constexpr uint32_t kLocal = 0x100000;
-  const uint32_t fill = kFill;
-  memcpy(board.LocalMemory() + kLocal, &fill, sizeof(fill));
+  const uint32_t kLocal = LocalRange({kFill}, file);
   SharedLocked()->primaryEngineMode = 1;
   ASSERT_EQ(Post({0, x, (x + 4) | 3, {}}), 0);
   ASSERT_EQ(Post({0, x, (x + 4) | 3, {}}), 0);
@@ -214,6 +236,59 @@ TEST_F(Streams, ATypeTwoPostCarriesItsDisplayEvent) {
   EXPECT_EQ(control & 0x40, 0u);
   EXPECT_EQ(flips.Current(0), 2u);
   EXPECT_EQ(SharedLocked()->pendingSubmissions, 0);
+}
+
+// Any process may open the node: a post runs only ranges the kernel handed
+// to the posting client. A second client's posts of the first client's
+// buffers, of the kernel's own memory and of arbitrary addresses are
+// refused, and nothing of them reaches the engine.
+TEST_F(Streams, AClientPostsOnlyRangesOfMemoryTheKernelHandedToIt) {
+  SharedLocked()->primaryEngineMode = 1;
+  const uint32_t mine = XRange({kTagGroup, 0x48, kFill, kFill}, file);
+  const uint32_t myLocal = LocalRange({kTagGroup, 0x50}, file);
+  const uint32_t theirs = XRange({kTagGroup, 0x58}, other());
+  const uint32_t theirLocal = LocalRange({kTagGroup, 0x60}, other());
+  const uint32_t kernelBuffer = static_cast<uint32_t>(Primary()->head->busAddress);
+  struct Case {
+    const char* name;
+    uint32_t start, end;
+  };
+  const Case refused[] = {
+      {"the first client's pages", mine, (mine + 8) | 3},
+      {"the first client's local block", myLocal, myLocal + 8},
+      {"the shared locked block", BlockBus(), (BlockBus() + 8) | 3},
+      {"the kernel's own command buffer", kernelBuffer, (kernelBuffer + 8) | 3},
+      {"an arbitrary system address", 0x12345000, 0x12345010 | 3},
+      {"an arbitrary local address", 0x200000, 0x200010},
+      {"its own pages, named as local memory", theirs, theirs + 8},
+      {"its own local block, named as system memory", theirLocal, (theirLocal + 8) | 3},
+      {"its own pages, bus type 1", theirs, (theirs + 8) | 1},
+      {"its own pages and the page after", theirs, (theirs + 4096 + 8) | 3},
+      {"its own pages, start above the end", theirs + 8, theirs | 3},
+      {"wrapping round the address space", 0xFFFFFFF0, 0x10 | 3},
+  };
+  const size_t trace = dma.Trace().size();
+  for (const Case& c : refused) {
+    const uint32_t* before = Primary()->cursor;
+    EXPECT_EQ(PostAs(other(), {0, c.start, c.end, {}}), -22) << c.name;
+    EXPECT_EQ(PostAs(other(), {2, c.start, c.end, {1, 0, 1}}), -22) << c.name;
+    EXPECT_EQ(Primary()->cursor, before) << c.name;
+  }
+  dma.RunPending();
+  EXPECT_EQ(dma.Trace().size(), trace);
+
+  // Each client's own ranges run.
+  EXPECT_EQ(PostAs(other(), {0, theirs, (theirs + 8) | 3, {}}), 0);
+  EXPECT_EQ(PostAs(other(), {0, theirLocal, theirLocal + 8, {}}), 0);
+  EXPECT_EQ(PostAs(file, {0, mine, (mine + 16) | 3, {}}), 0);
+  EXPECT_EQ(PostAs(file, {0, myLocal, myLocal + 8, {}}), 0);
+  dma.RunPending();
+  std::vector<uint32_t> nested;
+  for (const auto& e : dma.Trace())
+    if (e.kind == Kind::kNested) nested.push_back(e.a);
+  EXPECT_EQ(nested, (std::vector<uint32_t>{theirs, theirLocal, mine, myLocal}));
+  EXPECT_EQ(dma.ReachedTag(), 0x50u);
+  EXPECT_TRUE(dma.Faults().empty());
 }
 
 // ---- The re-initialisation programme, chip by chip ------------------------------------
@@ -289,9 +364,13 @@ TEST_P(Programme, DecodesGroupByGroupWithTheChipsVariants) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chips, Programme,
-    ::testing::Values(ChipCase{"first_chip", kDeviceKestrion1, 0, false, 0x00070601, 0x3FFF8000},
+    ::testing::Values(ChipCase{"first_chip", kDeviceKestrion1, 0, false, 1, 0x3FFF8000},
+                      ChipCase{"first_chip_revision_1", kDeviceKestrion1, 1, false, 1, 0x3FFF8000},
+                      ChipCase{"first_chip_revision_2", kDeviceKestrion1, 2, false, 0x00070601,
+                               0x3FFF8000},
                       ChipCase{"first_chip_revision_3", kDeviceKestrion1, 3, false, 0x00070601,
                                0x3FF00000},
+                      ChipCase{"second_chip", kDeviceKestrion2, 0, false, 0x00070601, 0x3FFF8000},
                       ChipCase{"later_generation", kDeviceKestrionNext1, 1, true, 0x00070601,
                                0x3FFF8000},
                       ChipCase{"older_chip", kDeviceOlder6A25, 0, false, 1, 0x3FFF8000}),

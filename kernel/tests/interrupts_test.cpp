@@ -2,6 +2,10 @@
 // controller and flip latch: acknowledging, the use-counted enable, the
 // periodic post of pending slots, request 29, buffer slots, displayed-buffer
 // selection and when a flip still counts as pending.
+#include <string.h>
+
+#include <algorithm>
+
 #include "kernel/tests/stream_fixture.h"
 #include "kernel/x_requests.h"
 
@@ -138,6 +142,27 @@ TEST_F(Irq, ThePeriodicPostSubmitsItsSlotsEveryTickUnlessTheCommandLockIsHeld) {
   EXPECT_EQ(Interrupts()->sources[kSourceVBlank0].post.slots[0], kPostSlotEmpty);
 }
 
+// Any process that maps the Shared locked data can write a pending slot:
+// the periodic post runs only ranges of memory the kernel handed to a client
+// that enabled a device object of the board.
+TEST_F(Irq, ThePeriodicPostRunsOnlyRangesOfTheBoardsClients) {
+  const uint32_t mine = XRange({kTagGroup, 0x600});
+  const uint32_t stranger = XRange({kTagGroup, 0x700}, other());  // no device object
+  SetSlot(3, 0, 0x12345000, 0x12345010 | 3);   // an arbitrary address
+  SetSlot(4, 0, stranger, (stranger + 8) | 3);
+  SetSlot(5, 0, mine, (mine + 8) | 3);
+  for (uint32_t slot : {3u, 4u, 5u}) ASSERT_EQ(VSync(2, 1, 1, slot), 0);
+  EXPECT_EQ(Enable() & 0x2, 0x2u);
+  VBlank(1);
+  std::vector<uint32_t> nested;
+  for (const auto& e : dma.Trace())
+    if (e.kind == Kind::kNested) nested.push_back(e.a);
+  EXPECT_EQ(nested, std::vector<uint32_t>{mine});
+  const std::vector<uint32_t> tags = ReachedTags();
+  EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x700u), 0);
+  EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x600u), 1);
+}
+
 TEST_F(Irq, Request29ActsOnlyOnKnownSourcesAndKinds) {
   struct Case {
     uint32_t kind, source;
@@ -159,6 +184,21 @@ TEST_F(Irq, Request29ActsOnlyOnKnownSourcesAndKinds) {
   EXPECT_NE(Enable() & 0x8, 0u);
   // A record the caller cannot hand over.
   EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_VSYNC_STATE, 0x1000), -14);
+  // A post slot past the last pending slot (14) is refused and changes
+  // nothing, whether it is added or removed.
+  const InterruptSource& s = Interrupts()->sources[kSourceVBlank1];
+  const uint32_t enable = Enable();
+  for (uint32_t enableIt : {1u, 0u}) {
+    for (uint32_t slot : {15u, 0xFFFFFFFFu}) {
+      EXPECT_EQ(VSync(2, 1, enableIt, slot), -22) << enableIt << " " << slot;
+      EXPECT_EQ(Enable(), enable);
+      EXPECT_EQ(s.post.slots[0], 5u);
+      EXPECT_EQ(s.post.slots[1], kPostSlotEmpty);
+      EXPECT_TRUE(s.post.state.enabled);
+    }
+  }
+  EXPECT_EQ(VSync(2, 1, 1, 14), 0);
+  EXPECT_EQ(s.post.slots[1], 14u);
 }
 
 TEST_F(Irq, TheEngineSourceRewritesTheLastEndSoAPausedEngineGoesOn) {
@@ -196,6 +236,38 @@ TEST_F(Flip, AFreshControllerHandsOutSlotsOneToThreeAndMasksTheStart) {
   EXPECT_EQ(flip.FindFreeBuffer(0x10), -1);
   EXPECT_TRUE(flip.ReleaseBuffer(2, 3));
   EXPECT_EQ(flip.FindFreeBuffer(1), 2);
+}
+
+// Slots are taken per display: a slot is handed out only where it is free
+// on every display of the mask. Releasing a slot past the last (4) changes
+// nothing on any display.
+TEST_F(Flip, SlotsAreTakenOnEveryDisplayOfTheMask) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> masks;
+    std::vector<int32_t> slots;
+  };
+  const Case cases[] = {
+      {"two displays, then one of them", {3, 1}, {1, 2}},
+      {"two displays, then the other one", {3, 2}, {1, 2}},
+      {"one display, then both", {2, 3}, {1, 2}},
+      {"different displays share slot numbers", {1, 2, 4, 8}, {1, 1, 1, 1}},
+      {"three, then none is left", {3, 3, 3, 1}, {1, 2, 3, -1}},
+  };
+  for (const Case& c : cases) {
+    FlipController flip(Common(), 0);
+    std::vector<int32_t> got;
+    for (uint32_t mask : c.masks) got.push_back(flip.AssignBuffer(0x100000, mask));
+    EXPECT_EQ(got, c.slots) << c.name;
+    uint32_t before[kDisplayCount][kFlipSlotsPerDisplay];
+    memcpy(before, flip.slots, sizeof(before));
+    for (uint32_t mask : {1u, 3u, 0xFu}) {
+      EXPECT_TRUE(flip.ReleaseBuffer(4, mask)) << c.name;
+      EXPECT_EQ(memcmp(before, flip.slots, sizeof(before)), 0) << c.name << " mask " << mask;
+    }
+    // The primary surface's slot 0 stays taken on every display.
+    EXPECT_NE(flip.FindFreeBuffer(0x2), 0) << c.name;
+  }
 }
 
 TEST_F(Flip, SelectingWritesTheSlotFieldAndSyncBitOnly) {

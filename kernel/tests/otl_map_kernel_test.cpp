@@ -3,12 +3,15 @@
 // the record-keyed order, and every allocation through the glue.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <map>
 #include <random>
 #include <vector>
 
 #include "core/otl_map.h"
 #include "core/tests/otl_tree_check.h"
+#include "kernel/map_records.h"
 #include "kernel/pixel_state_key.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
@@ -87,6 +90,50 @@ TEST_F(KernelMap, AddIfAbsentMakesOneRecordPerKeyAndDeleteAllDeletesEachOnce) {
   EXPECT_EQ(Counted::destroyed, 5);
   EXPECT_EQ(map.size(), 0u);
   EXPECT_FALSE(map.ok());
+  EXPECT_TRUE(glue.LiveBlocks().empty());
+}
+
+// A record that says how it starts.
+struct Prepared {
+  static inline int prepared = 0;
+  uint32_t value = 1;
+  void Prepare() {
+    value = 0x5A;
+    ++prepared;
+  }
+};
+
+TEST_F(KernelMap, AddIfAbsentPreparesEachNewRecordOnce) {
+  Otl::Map<unsigned int, Prepared*> map;
+  Prepared::prepared = 0;
+  ASSERT_EQ(map.AddIfAbsent(4), 1);
+  EXPECT_EQ(map.AddIfAbsent(4), 0);
+  EXPECT_EQ(map.find(4)->second->value, 0x5Au);
+  EXPECT_EQ(Prepared::prepared, 1);
+  map.DeleteAll();
+
+  // The kernel's record maps make and delete their records through the glue.
+  Otl::Map<unsigned int, Float4*> values;
+  Otl::Map<unsigned int, MaterialRecord*> materials;
+  Otl::Map<unsigned int, Dword2*> pairs;
+  Otl::Map<unsigned int, Dword3*> triples;
+  Otl::Map<unsigned int, Dword4*> quads;
+  for (unsigned key : {2u, 1u}) {
+    EXPECT_EQ(values.AddIfAbsent(key), 1);
+    EXPECT_EQ(materials.AddIfAbsent(key), 1);
+    EXPECT_EQ(pairs.AddIfAbsent(key), 1);
+    EXPECT_EQ(triples.AddIfAbsent(key), 1);
+    EXPECT_EQ(quads.AddIfAbsent(key), 1);
+  }
+  const Float4 zero = {};
+  EXPECT_EQ(memcmp(values.find(1)->second, &zero, sizeof(zero)), 0);
+  EXPECT_EQ(materials.find(2)->second->vector[3][3], 0.0f);
+  EXPECT_EQ(triples.find(2)->second->word[2], 0u);
+  values.DeleteAll();
+  materials.DeleteAll();
+  pairs.DeleteAll();
+  triples.DeleteAll();
+  quads.DeleteAll();
   EXPECT_TRUE(glue.LiveBlocks().empty());
 }
 

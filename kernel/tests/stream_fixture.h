@@ -36,8 +36,6 @@ class StartedBoard : public KernelTest {
   // The board goes: files released, the device destroyed. Every wait of the
   // kernel on the way ends in time, unless the test said it expects errors.
   void TearDown() override {
-    for (const Pages& p : pages_) OsFreeLockedPages(device, p.bus, p.cpu, 1);
-    pages_.clear();
     glue.DestroyDevice(device);
     kdev = nullptr;
     if (!expectErrors) {
@@ -55,16 +53,18 @@ class StartedBoard : public KernelTest {
     return static_cast<uint32_t>(OrvRegion_GetPhys(OrvRegion_FindFromVirtual(device, SharedLocked())));
   }
 
-  // A range of commands in a page of its own, as the X driver posts them:
-  // its bus start (the end is start + 4 * words).
-  uint32_t XRange(const std::vector<uint32_t>& words) {
-    void* cpu = nullptr;
-    const uint64_t bus = OsAllocLockedPages(device, 1, 0, 1, &cpu);
-    EXPECT_NE(bus, 0u);
-    auto* at = static_cast<uint32_t*>(cpu);
-    for (size_t i = 0; i < words.size() && i < 1024; ++i) at[i] = words[i];
-    pages_.push_back(Pages{cpu, bus});
-    return static_cast<uint32_t>(bus);
+  // A range of commands in a page of its own that the client's file asked
+  // the glue for, as the X driver posts them: its bus start (the end is
+  // start + 4 * words).
+  uint32_t XRange(const std::vector<uint32_t>& words, kglue::File* owner = nullptr) {
+    orv_ioctl_buffer request = {kOrvBufferSharedLocked, kOrvBufferFlagLocked, 0, 4096, 0};
+    EXPECT_EQ(glue.Ioctl(owner != nullptr ? owner : file, ORV_IOCTL_ALLOC_BUFFER,
+                         reinterpret_cast<unsigned long>(&request)),
+              0);
+    auto* at = reinterpret_cast<uint32_t*>(glue.ResolveBus(request.offset, 4096));
+    EXPECT_NE(at, nullptr);
+    for (size_t i = 0; at != nullptr && i < words.size() && i < 1024; ++i) at[i] = words[i];
+    return static_cast<uint32_t>(request.offset);
   }
 
   int Post(const OrvDmaPostRequest& record) {
@@ -111,11 +111,6 @@ class StartedBoard : public KernelTest {
   bool expectErrors = false;
 
  private:
-  struct Pages {
-    void* cpu;
-    uint64_t bus;
-  };
-  std::vector<Pages> pages_;
   kglue::File* other_ = nullptr;
 };
 

@@ -2,7 +2,10 @@
 // register log) and the surface manager on boards of different memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kernel/tests/stream_fixture.h"
 #include "kernel/vidmem/frame_buffer_layout.h"
@@ -278,6 +281,270 @@ TEST_F(Mapper, NestedLocksMapOnceAndTheLastUnlockUnmapsAndReleases) {
   EXPECT_EQ(w->block, nullptr);
   w->Unlock();  // nothing more to undo
   EXPECT_EQ(glue.LiveKernelMappings(), mappings);
+}
+
+// Room in the aperture comes only from windows that are releasable and not
+// locked, lowest slot first; a locked window keeps its place.
+TEST_F(Mapper, RoomIsMadeOnlyFromUnlockedReleasableWindows) {
+  constexpr uint32_t k12MB = 12u << 20;
+  struct Case {
+    const char* name;
+    bool lockLow, lockHigh;
+    bool made, lowKept, highKept;
+  };
+  const Case cases[] = {
+      {"neither locked: the lowest slot goes", false, false, true, false, true},
+      {"the low window locked", true, false, true, true, false},
+      {"the high window locked", false, true, true, false, true},
+      {"both locked: no room", true, true, false, true, true},
+  };
+  for (const Case& c : cases) {
+    MmHostAperture* low = Window(k12MB, kApertureExplicitSize, true);
+    MmHostAperture* high = Window(k12MB, kApertureExplicitSize, true);
+    ASSERT_TRUE(mapper->AllocateAperture(low)) << c.name;
+    ASSERT_TRUE(mapper->AllocateAperture(high)) << c.name;
+    ASSERT_LT(low->slotIndex, high->slotIndex) << c.name;
+    if (c.lockLow) {
+      ASSERT_TRUE(low->Lock(nullptr, nullptr)) << c.name;
+    }
+    if (c.lockHigh) {
+      ASSERT_TRUE(high->Lock(nullptr, nullptr)) << c.name;
+    }
+    const uint64_t lowAt = low->block->offset;
+    const uint64_t highAt = high->block->offset;
+    MmHostAperture* big = Window(k12MB);  // not releasable itself
+    EXPECT_EQ(mapper->AllocateAperture(big), c.made) << c.name;
+    EXPECT_EQ(low->block != nullptr, c.lowKept) << c.name;
+    EXPECT_EQ(high->block != nullptr, c.highKept) << c.name;
+    if (c.lowKept && low->block != nullptr) {
+      EXPECT_EQ(low->block->offset, lowAt) << c.name;
+    }
+    if (c.highKept && high->block != nullptr) {
+      EXPECT_EQ(high->block->offset, highAt) << c.name;
+    }
+    mapper->ReleaseAperture(big);
+    for (MmHostAperture* w : {low, high}) {
+      if (w->lockCount != 0) w->Unlock();
+      mapper->ReleaseAperture(w);
+    }
+  }
+}
+
+// ---- Multi-apertures and shadow copies on the board's own mapper ----------------------------------
+
+class BoardMapper : public StartedBoard {
+ protected:
+  void TearDown() override {
+    for (MmHostAperture* w : windows) delete w;
+    StartedBoard::TearDown();
+  }
+  MmSurfaceMapper* M() { return Common()->memoryRecord->mapper; }
+  // A window onto a pitch-linear surface in local memory.
+  MmHostAperture* Plane(uint32_t local, uint32_t width, uint32_t height, uint32_t format,
+                        bool releasable = false) {
+    MmHostApertureDesc d = {};
+    d.releasable = releasable ? 1 : 0;
+    d.desc.word0 = local;  // local memory
+    d.desc.word1 = MmSurfDesc::MakeWord1(width, kLayoutPitchLinear, format);
+    d.desc.word2 = MmSurfDesc::MakeWord2(height, 1);
+    auto* w = new MmHostAperture(d);
+    windows.push_back(w);
+    return w;
+  }
+  // A window that holds a slot and shows nothing.
+  MmHostAperture* Filler() {
+    MmHostApertureDesc d = {};
+    d.options = kApertureExplicitSize;
+    d.explicitSize = 0x40000;
+    auto* w = new MmHostAperture(d);
+    windows.push_back(w);
+    return w;
+  }
+  uint32_t UsedSlots() const {
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < 20; ++i) n += board.Peek(16 * i, 4) != 0 ? 1 : 0;
+    return n;
+  }
+  std::vector<uint32_t> Keys() const {
+    std::vector<uint32_t> keys;
+    for (uint32_t i = 0; i < 20; ++i) keys.push_back(board.Peek(16 * i, 4));
+    return keys;
+  }
+  // The windows the slots show, with their descriptors, in key order.
+  std::vector<std::vector<uint32_t>> Shown() const {
+    std::vector<std::vector<uint32_t>> out;
+    for (uint32_t i = 0; i < 20; ++i) {
+      if (board.Peek(16 * i, 4) == 0) continue;
+      out.push_back({board.Peek(16 * i, 4), board.Peek(16 * i + 4, 4), board.Peek(16 * i + 8, 4),
+                     board.Peek(16 * i + 12, 4)});
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  uint32_t Local32(uint32_t at) const {
+    uint32_t v;
+    memcpy(&v, board.LocalMemory() + at, 4);
+    return v;
+  }
+  uint32_t Key(uint64_t offset) const {
+    const uint32_t bus = static_cast<uint32_t>(OrvRegion_GetPhys(OrvDevice_GetFrameBuffer(device)));
+    return static_cast<uint32_t>(offset) | kSlotEnable | (bus & kSlotAddressBits);
+  }
+  std::vector<MmHostAperture*> windows;
+};
+
+TEST_F(BoardMapper, AGroupOfTwoPlanesShowsEachPlaneThroughASlotOfItsOwn) {
+  const uint32_t usedBefore = UsedSlots();
+  MmHostAperture* luma = Plane(0xA00000, 256, 16, 0x30);   // 32 bits: 1024-byte lines
+  MmHostAperture* chroma = Plane(0xB00000, 256, 8, 0x10);  // 8 bits: 256-byte lines
+  MmMultiAperture group(M(), 0, kAperturePriorityNormal);
+  ASSERT_TRUE(group.AddAperture(luma, 0));
+  ASSERT_TRUE(group.AddAperture(chroma, 0x4000));
+  EXPECT_EQ(group.Span(), 0x4000u + 8 * 256);
+  const size_t mappings = glue.LiveKernelMappings();
+  uint64_t offset = 0;
+  uint8_t* cpu = nullptr;
+  ASSERT_TRUE(group.Lock(&offset, &cpu));
+  ASSERT_NE(group.block, nullptr);
+  EXPECT_EQ(offset, group.block->offset);
+  EXPECT_EQ(UsedSlots(), usedBefore + 2);
+  for (const auto& [member, at] : {std::pair{luma, 0u}, std::pair{chroma, 0x4000u}}) {
+    ASSERT_GE(member->slotIndex, 0);
+    const uint32_t reg = 16 * static_cast<uint32_t>(member->slotIndex);
+    EXPECT_EQ(member->block, group.block);
+    EXPECT_EQ(board.Peek(reg, 4), Key(offset + at));
+    EXPECT_EQ(board.Peek(reg + 4, 4), member->desc.word0);
+    EXPECT_EQ(board.Peek(reg + 8, 4), member->desc.word1);
+    EXPECT_EQ(board.Peek(reg + 12, 4), member->desc.word2);
+    EXPECT_EQ(member->lockCount, 1u);
+  }
+  // The processor writes each plane through its window, in its layout.
+  const uint32_t pixel = 0x11223344;
+  memcpy(cpu + 2 * 1024 + 3 * 4, &pixel, 4);
+  cpu[0x4000 + 5 * 256 + 7] = 0xAB;
+  EXPECT_EQ(Local32(0xA00000 + 2 * 1024 + 12), pixel);
+  EXPECT_EQ(board.LocalMemory()[0xB00000 + 5 * 256 + 7], 0xAB);
+
+  // A member's lock is the group's: one mapping, the member's own address.
+  uint64_t memberOffset = 0;
+  uint8_t* memberCpu = nullptr;
+  ASSERT_TRUE(chroma->Lock(&memberOffset, &memberCpu));
+  EXPECT_EQ(memberCpu, cpu + 0x4000);
+  EXPECT_EQ(memberOffset, offset + 0x4000);
+  EXPECT_EQ(luma->lockCount, 2u);
+  EXPECT_EQ(glue.LiveKernelMappings(), mappings + 1);
+  chroma->Unlock();
+  EXPECT_NE(group.block, nullptr);
+  group.Unlock();
+  // The last unlock gives both slots and the block back.
+  EXPECT_EQ(group.block, nullptr);
+  EXPECT_EQ(luma->block, nullptr);
+  EXPECT_EQ(chroma->slotIndex, kSlotNone);
+  EXPECT_EQ(UsedSlots(), usedBefore);
+  EXPECT_EQ(glue.LiveKernelMappings(), mappings);
+}
+
+TEST_F(BoardMapper, TwentyMembersAtMostAndAMemberWithoutASlotReleasesTheOthers) {
+  MmSurfaceMapper* m = M();
+  const uint32_t free = 20 - UsedSlots();  // the reserved window holds one
+  ASSERT_LT(free, 20u);
+  // Windows may move between slots to keep them ordered; what the slots
+  // show is compared.
+  const std::vector<std::vector<uint32_t>> shown = Shown();
+  const uint32_t heapFree = m->heap->GetFreeBytes();
+
+  MmMultiAperture group(m, 0, kAperturePriorityNormal);
+  for (uint32_t i = 0; i < 20; ++i)
+    ASSERT_TRUE(group.AddAperture(Plane(0xA00000 + 0x10000 * i, 256, 16, 0x30), 0x4000 * i)) << i;
+  EXPECT_FALSE(group.AddAperture(Plane(0xA00000, 256, 16, 0x30), 0x4000 * 20));
+  EXPECT_EQ(group.count, 20u);
+  // More members than free slots: the member that finds none fails the
+  // group, and everything the others took goes back.
+  uint64_t offset = 7;
+  uint8_t* cpu = nullptr;
+  EXPECT_FALSE(group.Lock(&offset, &cpu));
+  EXPECT_EQ(offset, 7u);
+  EXPECT_EQ(cpu, nullptr);
+  EXPECT_EQ(Shown(), shown);
+  EXPECT_EQ(m->heap->GetFreeBytes(), heapFree);
+  for (uint32_t i = 0; i < group.count; ++i) {
+    EXPECT_EQ(group.members[i].aperture->block, nullptr) << i;
+    EXPECT_EQ(group.members[i].aperture->slotIndex, kSlotNone) << i;
+  }
+
+  // As many members as free slots: each gets one, the table in address order.
+  MmMultiAperture fits(m, 0, kAperturePriorityNormal);
+  for (uint32_t i = 0; i < free; ++i)
+    ASSERT_TRUE(fits.AddAperture(Plane(0xA00000 + 0x10000 * i, 256, 16, 0x30), 0x4000 * i));
+  ASSERT_TRUE(fits.Lock(&offset, &cpu));
+  EXPECT_EQ(UsedSlots(), 20u);
+  const std::vector<uint32_t> full = Keys();
+  for (uint32_t i = 1; i < 20; ++i) EXPECT_LT(full[i - 1], full[i]) << i;
+  for (uint32_t i = 0; i < free; ++i) {
+    const MmHostAperture* member = fits.members[i].aperture;
+    EXPECT_EQ(full[static_cast<uint32_t>(member->slotIndex)], Key(offset + 0x4000 * i)) << i;
+  }
+  fits.Unlock();
+  EXPECT_EQ(Shown(), shown);
+  EXPECT_EQ(m->heap->GetFreeBytes(), heapFree);
+}
+
+TEST_F(BoardMapper, AWindowWithoutASlotWorksOnACopyKeptInItsSurfacesLayout) {
+  MmSurfaceMapper* m = M();
+  while (UsedSlots() < 20) ASSERT_TRUE(m->AllocateAperture(Filler()));
+  // 128 x 10 at 32 bits, pitch-linear: 512-byte lines.
+  constexpr uint32_t kAt = 0xA00000;
+  constexpr uint32_t kPitch = 512;
+  auto pixel = [](uint32_t x, uint32_t y) { return 0xC0000000u | (y << 16) | x; };
+  for (uint32_t y = 0; y < 10; ++y)
+    for (uint32_t x = 0; x < 128; ++x) {
+      const uint32_t v = pixel(x, y);
+      memcpy(board.LocalMemory() + kAt + y * kPitch + 4 * x, &v, 4);
+    }
+  const std::vector<std::vector<uint32_t>> shown = Shown();
+  MmHostAperture* w = Plane(kAt, 128, 10, 0x30, true);
+
+  ASSERT_TRUE(m->AllocateAperture(w));
+  uint64_t offset = 0;
+  uint8_t* cpu = nullptr;
+  ASSERT_TRUE(w->Lock(&offset, &cpu));
+  EXPECT_EQ(w->slotIndex, kSlotUnmapped);
+  ASSERT_NE(w->shadow, nullptr);
+  EXPECT_EQ(cpu, w->shadow->cpuAddress);
+  EXPECT_EQ(w->hostPitch, kPitch);
+  // The slots show what they showed: the copy borrowed the reserved
+  // window's slot and gave it back.
+  EXPECT_EQ(Shown(), shown);
+  // The copy holds the surface at its host pitch.
+  for (const auto& [x, y] : {std::pair{0u, 0u}, std::pair{7u, 3u}, std::pair{127u, 9u}}) {
+    uint32_t v;
+    memcpy(&v, cpu + y * w->hostPitch + 4 * x, 4);
+    EXPECT_EQ(v, pixel(x, y)) << x << "," << y;
+  }
+  // Writes reach the surface when the window goes, in its layout.
+  const uint32_t written = 0xDEADBEEF;
+  memcpy(cpu + 3 * w->hostPitch + 4 * 7, &written, 4);
+  EXPECT_EQ(Local32(kAt + 3 * kPitch + 4 * 7), pixel(7, 3));
+  w->Unlock();
+  EXPECT_EQ(Local32(kAt + 3 * kPitch + 4 * 7), written);
+  EXPECT_EQ(Local32(kAt + 3 * kPitch + 4 * 6), pixel(6, 3));
+  EXPECT_EQ(Local32(kAt + 9 * kPitch + 4 * 127), pixel(127, 9));
+  EXPECT_EQ(w->block, nullptr);
+  EXPECT_EQ(w->shadow, nullptr);
+  EXPECT_EQ(m->unslotted, nullptr);
+  EXPECT_EQ(Shown(), shown);
+
+  // The mapper locks and unlocks a mapped window by its mapping id.
+  ASSERT_TRUE(m->AllocateAperture(w));
+  const uint32_t id = w->MappingId();
+  EXPECT_EQ(m->FindMapped(id), w);
+  EXPECT_TRUE(m->LockDown(id));
+  EXPECT_EQ(w->lockCount, 1u);
+  EXPECT_TRUE(m->UnlockDown(id));
+  EXPECT_EQ(w->block, nullptr);  // the last unlock released it
+  EXPECT_FALSE(m->LockDown(id));
+  EXPECT_FALSE(m->UnlockDown(id));
+  EXPECT_EQ(Local32(kAt + 3 * kPitch + 4 * 7), written);
 }
 
 // ---- The surface manager on boards of different memory ---------------------------------------------

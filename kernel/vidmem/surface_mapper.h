@@ -2,9 +2,12 @@
 // through which the processor reaches surfaces in local memory. Windows are
 // blocks of a region heap over the aperture (256 KB granules); each window
 // with a slot programs one of the chip's 20 aperture slots (kept in
-// increasing window address), and a releasable window that finds no slot is
-// mapped without one. MmHostAperture::Lock maps a window into the kernel's
-// address space while a caller holds it.
+// increasing window address). A releasable window that finds no slot is
+// mapped without one and works on a shadow copy of its surface in kernel
+// memory, copied in when it is made and back when it goes. A multi-aperture
+// puts the planes of one surface in one block, each plane a member window
+// with a slot of its own. MmHostAperture::Lock maps a window into the
+// kernel's address space while a caller holds it.
 #pragma once
 
 #include <stdint.h>
@@ -15,6 +18,7 @@
 
 struct CommonData;
 struct MmBoardRecord;
+class MmMultiAperture;
 class MmSurfaceMapper;
 
 // Option bits of a window.
@@ -50,14 +54,18 @@ class MmHostAperture : public OsHeapObject {
   MmHostAperture& operator=(const MmHostAperture&) = delete;
 
   // Gets a window when it has none and maps it on the first lock: the
-  // surface's offset in the aperture and its CPU address. False, holding
-  // nothing, when no window or no mapping can be had.
+  // surface's offset in the aperture and its CPU address (a window without a
+  // slot: its shadow copy). False, holding nothing, when no window or no
+  // mapping can be had. A member of a multi-aperture locks the whole group.
   bool Lock(uint64_t* apertureOffset, uint8_t** cpu);
   // The last unlock unmaps the window and releases it; an unlock without a
   // lock does nothing.
   void Unlock();
   // Bytes of aperture the window asks for.
   uint64_t RequestedSize() const;
+  // The window's mapping id: the low 32 bits of its bus address, the id
+  // request 24 hands out for it.
+  uint32_t MappingId() const;
 
   MmSurfaceMapper* mapper = nullptr;
   CommonData* common = nullptr;
@@ -74,9 +82,53 @@ class MmHostAperture : public OsHeapObject {
   uint32_t bytesPerPixel = 0;
   int32_t slotIndex = kSlotNone;
   MmBoardRecord* record = nullptr;
-  void* multi = nullptr;       // multi-apertures are not made by this mapper
-  uint32_t surfaceOffset = 0;  // of the surface inside its window
-  uint8_t* mapped = nullptr;   // while locked
+  MmMultiAperture* multi = nullptr;  // the group it belongs to, or null
+  uint32_t surfaceOffset = 0;  // of the surface inside its window (a member: in the group's block)
+  uint8_t* mapped = nullptr;   // while locked (a plain window with a slot)
+  MmBlock* shadow = nullptr;   // the copy a window without a slot works on
+  MmHostAperture* nextUnslotted = nullptr;  // the mapper's windows without a slot
+};
+
+enum AperturePriority : uint32_t { kAperturePriorityNormal = 0 };
+inline constexpr uint32_t kMultiApertureMembers = 20;
+
+// The windows of one surface's planes in one aperture block: each member
+// shows its plane at its offset in the block through a slot of its own.
+// Locking the group maps the block once and locks every member.
+class MmMultiAperture : public OsHeapObject {
+ public:
+  MmMultiAperture(MmSurfaceMapper* mapper, uint32_t value, AperturePriority priority)
+      : mapper(mapper), value(value), priority(priority) {}
+  // Unmaps and gives the block back; the members are detached, not deleted.
+  ~MmMultiAperture();
+  MmMultiAperture(const MmMultiAperture&) = delete;
+  MmMultiAperture& operator=(const MmMultiAperture&) = delete;
+
+  // False with 20 members, for a window of another group, or one that
+  // already holds a block of its own.
+  bool AddAperture(MmHostAperture* aperture, uint32_t offset);
+  // Gets the block and the members' slots when there are none, maps the
+  // block on the first lock, and locks every member: the block's offset in
+  // the aperture and its CPU address. False, holding nothing, on failure
+  // (the outputs are left as they were).
+  bool Lock(uint64_t* apertureOffset, uint8_t** cpu);
+  // The last unlock unmaps the block and releases the group.
+  void Unlock();
+  // Bytes from the block's start to the end of its furthest member.
+  uint64_t Span() const;
+
+  struct Member {
+    MmHostAperture* aperture;
+    uint32_t offset;
+  };
+  MmSurfaceMapper* mapper;
+  uint32_t value;
+  AperturePriority priority;
+  MmBlock* block = nullptr;
+  uint32_t count = 0;
+  Member members[kMultiApertureMembers] = {};
+  uint32_t lockCount = 0;
+  uint8_t* mapped = nullptr;
 };
 
 class MmSurfaceMapper : public OsHeapObject {
@@ -90,7 +142,16 @@ class MmSurfaceMapper : public OsHeapObject {
 
   bool AllocateAperture(MmHostAperture* window);
   void ReleaseAperture(MmHostAperture* window);
-  bool AllocateMultiAperture(void*) { return false; }
+  // One block for the whole group, then a slot for each member in turn;
+  // when a member gets none, the others' slots and the block go back.
+  bool AllocateMultiAperture(MmMultiAperture* multi);
+  void ReleaseMultiAperture(MmMultiAperture* multi);
+  // Lock or unlock the mapped window (with a slot or a shadow copy) whose
+  // mapping id is id; false when there is none (or the lock fails).
+  bool LockDown(uint32_t id);
+  bool UnlockDown(uint32_t id);
+  // The mapped window whose mapping id is id, or null.
+  MmHostAperture* FindMapped(uint32_t id) const;
   void ProgramAllSlots();
   uint32_t GetApertureSize() const { return heap != nullptr ? heap->size : 0; }
   void ResetWindow();
@@ -113,6 +174,7 @@ class MmSurfaceMapper : public OsHeapObject {
   uint32_t programming = 0;
   uint32_t enableCount = 0;
   uint32_t apertureBus;
+  MmHostAperture* unslotted = nullptr;  // windows working on a shadow copy
 
  private:
   bool MakeRoom(uint64_t bytes);
@@ -123,4 +185,14 @@ class MmSurfaceMapper : public OsHeapObject {
   void ClearSlot(uint32_t index);
   bool MakeReserved();
   void DropReserved();
+  // Fills the window's fields once it holds its block.
+  void FillWindow(MmHostAperture* window, MmBlock* block);
+  // Takes a shadow buffer and copies the surface into it.
+  bool MakeShadow(MmHostAperture* window);
+  // Copies between the surface in local memory and the window's shadow
+  // buffer: the reserved window gives up its slot, the engine is flushed
+  // and waited for, and the window's own block shows the surface through
+  // that slot for the copy; then the reserved window is made again.
+  bool CopyShadow(MmHostAperture* window, bool intoShadow);
+  void Unlink(MmHostAperture* window);
 };

@@ -84,6 +84,11 @@ void OrvRegion_DecrementRefCount(OrvRegion* region);
 int OrvRegion_DecrementRefCountAndTest(OrvRegion* region);
 void OrvRegion_Free(OrvContext* pool, OrvRegion* region);
 
+// Non-zero when [bus, bus + size) lies inside one buffer of locked pages that
+// the open file `context` asked the glue for (its request 0x01) and still
+// holds; a size of 0 asks whether bus lies in such a buffer or at its end.
+int OrvContext_OwnsLockedPages(OrvContext* context, uint64_t bus, uint64_t size);
+
 // ---- Ioctls -----------------------------------------------------------------------
 // The glue calls handler(client of the file, code, argument) and returns its
 // result to the caller. The argument is the caller's record address, or the
@@ -124,6 +129,8 @@ void* memAlloc(size_t size);
 void* memFileAlloc(size_t size, const char* file, int line);
 // Null is ignored; anything not live from memAlloc ends the test.
 bool memFree(void* address);
+// Fills size bytes at destination with the low byte of value; destination.
+void* LocMemSet(void* destination, int value, size_t size);
 
 // ---- Registers ----------------------------------------------------------------------
 // One access of the board's register window through a register handle

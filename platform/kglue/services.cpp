@@ -149,6 +149,20 @@ OrvRegion* OrvRegion_FindFromVirtual(OrvDevice* device, const void* linear) {
   return nullptr;
 }
 
+int OrvContext_OwnsLockedPages(OrvContext* context, uint64_t bus, uint64_t size) {
+  if (context == nullptr || context->file == nullptr) return 0;
+  const uint64_t end = bus + size;
+  if (end < bus) return 0;
+  GlueState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  auto it = s.blocks.upper_bound(bus);
+  if (it == s.blocks.begin()) return 0;
+  const OrvRegion* block = std::prev(it)->second;
+  if (block->kind != OrvRegion::Kind::kPages || block->owner != context->file || block->freed)
+    return 0;
+  return end <= block->bus + block->size ? 1 : 0;
+}
+
 void OrvRegion_IncrementRefCount(OrvRegion* region) {
   GlueState& s = State();
   CheckRegion(s, region, "OrvRegion_IncrementRefCount");
@@ -253,6 +267,10 @@ int ClientCopyToUserSpace(void* user, const void* kernel, size_t size) {
 // ---- Memory ------------------------------------------------------------------------------
 
 void* memAlloc(size_t size) { return memFileAlloc(size, nullptr, 0); }
+
+void* LocMemSet(void* destination, int value, size_t size) {
+  return size != 0 ? memset(destination, value, size) : destination;
+}
 
 void* memFileAlloc(size_t size, const char* file, int line) {
   GlueState& s = State();
