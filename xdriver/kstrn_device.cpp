@@ -9,6 +9,7 @@
 #include "core/bm_prim_int.h"
 #include "core/chip_ids.h"
 #include "core/dbg_output.h"
+#include "core/engine_wait.h"
 #include "core/hw_register_access.h"
 #include "core/lnx_device.h"
 #include "core/mm_aperture.h"
@@ -80,7 +81,6 @@ LRECT RectOf(const OrvRegion& r) {
 }
 
 bool IsChip5D62(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext2) != 0; }
-bool IsChip5D63(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext3) != 0; }
 
 // The kernel's disable request takes the head's handle as its argument.
 void DisableHandle(LnxDevice* device, uint64_t handle) {
@@ -199,10 +199,6 @@ void KstrnDisableDevice(PDEV* pdev) {
 
 namespace {
 
-// Reads a chip waits take at most: far beyond what the engine needs, and
-// below the simulated board's watchdog.
-constexpr uint32_t kWaitReads = 1000000;
-
 // The engine's tag register reads 8..15 once the start-up sequence ran.
 constexpr uint32_t kEar547TagLow = 8;
 constexpr uint32_t kEar547TagHigh = 15;
@@ -222,33 +218,13 @@ constexpr uint32_t kRegEar1374 = 0x1374;
 constexpr uint32_t kControlInitial = 0x707;
 constexpr uint32_t kControlStartup = 0x1C2;
 
-// A wait on the chip that ran out: logged; the caller fails.
-bool Waited(bool done, const char* what) {
-  if (!done) dbgOutput("[orv] *ERROR* timed out waiting for %s\n", what);
-  return done;
-}
-
-bool WaitEngineIdleBounded(PDEV* pdev) {
-  CommonData* common = pdev->common;
-  const bool later = IsChip5D62(pdev) || IsChip5D63(pdev);
-  const uint32_t reg = IsChip5D63(pdev) ? kRegEngineStatusNext3 : kRegEngineStatus;
-  return Waited(PollUntil(
-                    [&] {
-                      const uint32_t v = HwReadRegister(common, reg);
-                      return later ? (v & kEngineStatusIdleBit) != 0
-                                   : (v & kEngineStatusMask) == kEngineStatusIdle;
-                    },
-                    kWaitReads),
-                "the engine to go idle");
-}
-
-bool SyncEngineBounded(PDEV* pdev) {
+// The engine reaching a fresh sync tag: what it was given has run.
+bool SyncEngine(PDEV* pdev) {
   BmPrimInt* prim = pdev->primInt;
   if (prim == nullptr) return true;
   const uint32_t tag = prim->WriteSyncPacket();
   prim->Start();
-  return Waited(PollUntil([&] { return !prim->IsSyncTagPending(tag); }, kWaitReads),
-                "the engine's sync tag");
+  return prim->WaitForSyncTag(tag);
 }
 
 void EnableScratch(PDEV* pdev) {
@@ -317,12 +293,10 @@ uint32_t ApplyEAR547(PDEV* pdev) {
   HwWriteRegister(common, kReg2dControl, kControlInitial);
   HwWriteRegister(common, kRegEar1374, 0);
   HwWriteRegister(common, kRegSyncTag, kEar547TagLow);
-  const bool reached = PollUntil(
-      [&] {
-        const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
-        return tag >= kEar547TagLow && tag <= kEar547TagHigh;
-      },
-      kWaitReads);
+  const bool reached = WaitFor("the engine's start-up tag", kEngineWaitMicroseconds, [&] {
+    const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
+    return tag >= kEar547TagLow && tag <= kEar547TagHigh;
+  });
   // The start-up tag goes to the engine past the shared tag counter. When
   // no tag was issued yet it becomes the newest issued: the engine reports
   // it (in the shared block when the kernel module runs the streams), and a
@@ -330,7 +304,7 @@ uint32_t ApplyEAR547(PDEV* pdev) {
   // blocks (tag 0) read as busy and the next tag issued (8 again) read as
   // reached before the engine ran its packets.
   if (reached && shared->syncTagCounter == 0) shared->syncTagCounter = kEar547TagLow;
-  return Waited(reached, "the engine's start-up tag") ? kKstrnSuccess : kKstrnKernelRefused;
+  return reached ? kKstrnSuccess : kKstrnKernelRefused;
 }
 
 void SetupHardwareForDisplayDriver(PDEV* pdev) {
@@ -363,7 +337,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   const uint32_t mode = pdev->localDma;
   if (mode == kLocalDmaMode && !(pdev->bindingFlags & kPdevLocalDmaRunning) &&
       pdev->primInt != nullptr) {
-    pdev->primInt->Reset();
+    if (!pdev->primInt->Reset()) return kKstrnKernelRefused;
     pdev->bindingFlags |= kPdevLocalDmaRunning;
   }
   if (!(pdev->bindingFlags & kPdevStartedOnce)) {
@@ -430,8 +404,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
 
 uint32_t KstrnStopDevice(PDEV* pdev) {
   if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
-  bool ok = WaitEngineIdleBounded(pdev);
-  ok = SyncEngineBounded(pdev) && ok;
+  bool ok = WaitEngineIdle(pdev->common, HwReadRegister) && SyncEngine(pdev);
   if (pdev->bindingFlags & kPdevPrimaryDeclared) {
     if (HardPointerBuffer* cursor = CursorBuffer(pdev)) ReleaseSurfaceCpu(cursor);
     if (DeviceBitmap* drawn = DrawnSurface(pdev)) ReleaseSurfaceCpu(drawn);

@@ -168,8 +168,6 @@ constexpr uint32_t kSlotMemoryType[2] = {19, 21};
 // The overlay's transform interface kind and its VSync request.
 constexpr EBmPostType kVideoOverlayInterface = 4;
 constexpr uint32_t kVSyncVideoOverlay = 0x20000000;
-// Polls of a surface's idle state before the scaler gives up waiting.
-constexpr uint32_t kSurfaceIdlePolls = kEngineWaitPolls;
 
 uint32_t FloatWord(float f) {
   uint32_t w;
@@ -353,15 +351,11 @@ Surface2d* PlaceSurface(ORVVideoPortRec* port, uint32_t slot, uint32_t pitch, ui
 }
 
 bool WaitSurfaceIdle(MmSurface* s) {
-  const bool idle =
-      PollUntil([&] { return !s->IsBusyDMA(); }, kSurfaceIdlePolls) && PollUntil(
-                                                                           [&] {
-                                                                             uint32_t tag = kSyncTagOfBlock;
-                                                                             return !s->IsBusyDWG(&tag, true);
-                                                                           },
-                                                                           kSurfaceIdlePolls);
-  if (!idle) dbgOutput("The engine did not leave the video surface; giving up the wait.\n");
-  return idle;
+  return WaitFor("video surface: DMA", kEngineWaitMicroseconds, [&] { return !s->IsBusyDMA(); }) &&
+         WaitFor("video surface: drawing", kEngineWaitMicroseconds, [&] {
+           uint32_t tag = kSyncTagOfBlock;
+           return !s->IsBusyDWG(&tag, true);
+         });
 }
 
 }  // namespace
@@ -487,6 +481,7 @@ void ORVVideoDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t
   PDEV* pdev = port->device;
   BmPrimInt* prim = pdev->primInt;
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
   WriteFrame(port, prim, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH, dstFormat);
   if (kind == kVideoPostPrimary) {
@@ -508,6 +503,7 @@ void ORVVideoSystem2Local(ORVVideoPortPtr port, uint32_t fourcc, uint64_t srcBus
                                                   : kUploadSourcePlanar;
   const uint32_t memory = kSystemMemoryBits | (memoryKind == kVideoMemPciLocked ? 1 : 0);
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
   Emit(prim, {kHdrEngineWord, 0});
   Emit(prim, {kHdrSurfaces, source | width, static_cast<uint32_t>(srcBus) | memory,
@@ -523,6 +519,7 @@ void ORVVideoBlit(ORVVideoPortPtr port, uint32_t dstOffset, uint32_t dstPitch, u
   PDEV* pdev = port->device;
   BmPrimInt* prim = pdev->primInt;
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
   WriteBlit(prim, dstOffset, dstPitch, format, dstX, dstY, srcOffset, srcPitch, srcX, srcY, width,
             height);
@@ -586,11 +583,11 @@ void ORVVideoHWScalerDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, 
   if (xform == nullptr) return;
   PDEV* pdev = port->device;
   CommonData* common = pdev->common;
+  if (!xform->BeginCmd()) return;
   BmPrimInt* devicePrevious = pdev->primInt;
   BmPrimInt* boardPrevious = common->primInt;
   pdev->primInt = xform;
   common->primInt = xform;
-  xform->BeginCmd();
   port->dirty = 1;
   WriteFrame(port, xform, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH, dstFormat);
   for (uint32_t i = 0; i < boxCount; ++i) {
@@ -608,7 +605,7 @@ void ORVVideoStopHWScaler(ORVVideoPortPtr port, uint32_t) {
   ORVVideoSetVSyncInterrupt(port, 0);
   PDEV* pdev = port->device;
   SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return;
   Sync2dAndWait(pdev->common, pdev->primInt, "video scaler stop");
   BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
 }
