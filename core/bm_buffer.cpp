@@ -196,11 +196,9 @@ bool BmBuffer::AllocMemory(const BmBuffer_AllocOptions& options) {
       memoryType = (s->placedKind == kSurfAgp || s->placedKind == kSurfPciLocked) ? s->placedKind
                                                                                   : kBmMemLocal;
       if (!WaitSurfaceIdle(s)) {
-        // The engine may still read the memory for its previous owner: it
-        // is neither used nor given back, and stays the memory manager's
-        // until the device goes.
-        surface = nullptr;
-        allocated = 0;
+        // The engine still works on the memory for its previous owner: it
+        // is not used, and goes back as it came.
+        FreeMemory();
         return false;
       }
       BmFlushEngine(common);

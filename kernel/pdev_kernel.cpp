@@ -159,7 +159,9 @@ void DisablePdev(PDEV* pdev) {
       at[2] = 0;
       at[3] = tag | kTagProgress;
       stream->Kick();
-      tags->WaitForTag(tag);
+      // Logged when it runs out; the object goes either way, and the
+      // streams' buffers go only with the board's device.
+      (void)tags->WaitForTag(tag);
     }
   }
   if (pdev->interruptsAcquired && common->interruptManager != nullptr)
