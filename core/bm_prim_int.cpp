@@ -120,7 +120,12 @@ bool BmPrimInt::StartVideo(uint32_t a, uint32_t b, uint32_t c) {
 void BmPrimInt::SwitchToNewBuffer() {
   if (head == nullptr) return;
   if (bufferCount < 2) {
-    if (!Start()) ++droppedPosts;
+    if (!Start()) {
+      // In the driver's own modes only a busy engine fails the start: its
+      // wait ran out, and the buffer keeps its range for the next start.
+      if (shared->dmaMode != kDmaModePost) return;
+      ++droppedPosts;
+    }
     // An engine that does not drain may still read the one buffer: it is
     // not written again, so Reserve finds no room and the drawing is given
     // up until the engine drains.

@@ -10,6 +10,9 @@
 
 #include "core/regs/dma.h"
 #include "kernel/tests/stream_fixture.h"
+#include "kernel/vidmem/heaps.h"
+#include "kernel/vidmem/surface_manager.h"
+#include "platform/kglue/glue.h"
 
 namespace ktest {
 namespace {
@@ -22,6 +25,7 @@ enum class Stall {
 struct Waiting {
   CommonData* common;
   uint32_t tag;  // the stalled range's sync tag
+  kglue::Glue* glue;
 };
 
 struct WaitCase {
@@ -41,6 +45,20 @@ const WaitCase kWaitCases[] = {
     {"SecondaryIntoABusyEngine", Stall::kEngine,
      [](Waiting& w) { return w.common->secondaryStream->ExecuteBuffer(0x1000, 0x1010, 0, 0); },
      "[orv] *ERROR* engine idle:"},
+    {"PageBlockFree", Stall::kEngine,
+     [](Waiting& w) {
+       MmHeap* heap = w.common->memoryManager->heapSet->First(kListPciPages)->heap;
+       MmBlock* block = heap->Allocate(100, 64);
+       EXPECT_NE(block, nullptr);
+       if (block == nullptr) return true;
+       block->dmaStamp = w.tag;
+       const size_t pages = w.glue->LiveLockedPages();
+       heap->Free(block);
+       const bool freed = w.glue->LiveLockedPages() != pages;
+       EXPECT_FALSE(freed) << "set aside until the device goes";
+       return freed;
+     },
+     "[orv] *ERROR* system memory free:"},
     {"BusyLock", Stall::kBusyLock, [](Waiting& w) { return w.common->primaryStream->AcquireBusyLock(); },
      "[orv] *ERROR* DMA busy lock:"},
     {"KickUnderTheBusyLock", Stall::kBusyLock,
@@ -77,7 +95,7 @@ class StalledWait : public StartedBoard, public testing::WithParamInterface<Wait
 TEST_P(StalledWait, EndsWithItsErrorLineAndTheEngineRunsAfterwards) {
   const WaitCase& c = GetParam();
   SharedLockedData_t* shared = SharedLocked();
-  Waiting w{Common(), 0};
+  Waiting w{Common(), 0, &glue};
   ASSERT_NE(Primary()->modeFlags & kStreamMultiCpu, 0u);
   switch (c.stall) {
     case Stall::kEngine:

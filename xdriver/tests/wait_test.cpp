@@ -8,10 +8,13 @@
 #include <string>
 
 #include "core/bm_packets.h"
+#include "core/emul_dma_executor.h"
 #include "core/engine_wait.h"
 #include "core/hw_device.h"
 #include "core/hw_register_access.h"
 #include "core/regs/display.h"
+#include "core/regs/dma.h"
+#include "core/regs/engine2d.h"
 #include "xdriver/context2d.h"
 #include "xdriver/engine2d_state.h"
 #include "xdriver/tests/twod_fixture.h"
@@ -24,6 +27,7 @@ enum class Stall {
   kEngine,       // a drawing with a sync tag started, and the engine never runs it
   kCommandLock,  // another process holds the command lock
   kLineCounter,  // the display controller's line counter stands still
+  kWriteReady,   // the display never takes a register write
 };
 
 struct Waiting {
@@ -60,6 +64,28 @@ const WaitCase kWaitCases[] = {
        return started;
      },
      "[orv] *ERROR* engine idle:"},
+    {"OneBufferSwitch", Stall::kEngine,
+     [](Waiting& w) {
+       BmPrimInt* prim = w.pdev->primInt;
+       EXPECT_EQ(prim->bufferCount, 1u);
+       const uint32_t* cursor = prim->cursor;
+       prim->SwitchToNewBuffer();
+       EXPECT_EQ(prim->cursor, cursor) << "the buffer the engine reads is not written again";
+       return prim->cursor != cursor;
+     },
+     "[orv] *ERROR* engine idle:"},
+    {"EmulatedSyncWait", Stall::kEngine,
+     [](Waiting& w) {
+       CommonData* common = w.pdev->common;
+       const uint32_t tag = Sync2dNewTag(w.pdev->sharedLocked);
+       const uint32_t packets[] = {
+           0x21212100 | kDmaIndexSyncTag, tag | kSyncTagWait,  // wait for a fresh tag
+           0x21212100 | k2dIdxForeground, 0x12345678,          // given up with the rest
+       };
+       HwDevice::ExecuteEmulDma(common, packets, packets + 4);
+       return HwReadRegister(common, DmaWindowReg(k2dIdxForeground)) == 0x12345678;
+     },
+     "[orv] *ERROR* emulated DMA sync tag: "},
     {"LocalDmaReset", Stall::kEngine, [](Waiting& w) { return w.pdev->primInt->Reset(); },
      "[orv] *ERROR* DMA drain: engine idle:"},
     {"CommandLock", Stall::kCommandLock,
@@ -80,6 +106,17 @@ const WaitCase kWaitCases[] = {
        return drawing;
      },
      "[orv] *ERROR* command lock: "},
+    {"RegisterWriteReady", Stall::kWriteReady,
+     [](Waiting& w) {
+       // The wait comes with the write after a run of direct writes; the
+       // write goes on after it.
+       CommonData* common = w.pdev->common;
+       const uint32_t reg = DmaWindowReg(k2dIdxForeground);
+       for (uint32_t i = 0; i <= kDirectWritesPerWait; ++i) HwWriteRegister(common, reg, i);
+       EXPECT_EQ(HwReadRegister(common, reg), kDirectWritesPerWait);
+       return false;  // a write has no answer: the line is what it leaves
+     },
+     "[orv] *ERROR* register write ready: no progress after 100000 us\n"},
     {"PrimarySurfaceOff", Stall::kLineCounter,
      [](Waiting& w) { return HwDevice::EnablePrimarySurface(w.pdev->common, false, 0); },
      "[orv] *ERROR* line counter at line 1: no progress after 100000 us\n"},
@@ -131,6 +168,10 @@ TEST_P(StalledWait, EndsWithItsErrorLineAndTheDeviceDrawsAfterwards) {
     case Stall::kLineCounter:
       board_->Poke(ControllerReg(kRegLineCounter, 0), 4, 0x200);
       break;
+    case Stall::kWriteReady:
+      engine_->HoldFifoRoomClear(true);
+      shared->directWriteCount = 0;
+      break;
   }
   box_.ClearMessages();
 
@@ -152,6 +193,9 @@ TEST_P(StalledWait, EndsWithItsErrorLineAndTheDeviceDrawsAfterwards) {
       shared->commandLock = 0;
       break;
     case Stall::kLineCounter:
+      break;
+    case Stall::kWriteReady:
+      engine_->HoldFifoRoomClear(false);
       break;
   }
   box_.ClearMessages();
