@@ -143,7 +143,10 @@ const ReadBetweenCase kReadBetweenCases[] = {
     {"PlainRead", [](CommonData* c) { HwReadRegister(c, 0x1900); }, {R(0x1900, 0x3)}, false},
     {"InterlacedModeTest", [](CommonData* c) { HwDevice::IsInterlacedMode(c, 0); },
      {R(0x1900, 0x3)}, false},
-    {"PollRead", [](CommonData* c) { (void)HwPollRegister(c, 0x1924, kLineCounterMask, 0, "line", kFrameWaitMicroseconds); },
+    {"PollRead",
+     [](CommonData* c) {
+       (void)HwPollRegister(c, 0x1924, kLineCounterMask, 0, "line", kFrameWaitMicroseconds);
+     },
      {R(0x1924, 0x7000)}, false},
 };
 
