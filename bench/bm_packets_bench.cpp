@@ -135,7 +135,7 @@ struct Primary {
 // Each command is written and started on its own under the command lock,
 // as a drawing callback does.
 void WriteStarted(Primary& p, const uint32_t (&command)[8]) {
-  BmAcquireCommandLock(&p.shared, kCmdLockOwnerXDriver);
+  if (!BmAcquireCommandLock(&p.shared, kCmdLockOwnerXDriver)) return;  // free: taken at once
   uint32_t* at = p.prim->Reserve(8);
   for (uint32_t w : command) *at++ = w;
   p.prim->Start();

@@ -35,12 +35,13 @@ uint32_t RoundUpTo(uint32_t value, uint32_t granule) {
   return (value + granule - 1) / granule * granule;
 }
 
-void WaitSurfaceIdle(MmSurface* surface) {
-  PollForever([&] { return !surface->IsBusyDMA(); });
-  PollForever([&] {
-    uint32_t tag = kSyncTagOfBlock;
-    return !surface->IsBusyDWG(&tag, true);
-  });
+bool WaitSurfaceIdle(MmSurface* surface) {
+  return WaitFor("command buffer memory: DMA", kEngineWaitMicroseconds,
+                 [&] { return !surface->IsBusyDMA(); }) &&
+         WaitFor("command buffer memory: drawing", kEngineWaitMicroseconds, [&] {
+           uint32_t tag = kSyncTagOfBlock;
+           return !surface->IsBusyDWG(&tag, true);
+         });
 }
 
 }  // namespace
@@ -194,7 +195,12 @@ bool BmBuffer::AllocMemory(const BmBuffer_AllocOptions& options) {
     case kSurfLocal7:
       memoryType = (s->placedKind == kSurfAgp || s->placedKind == kSurfPciLocked) ? s->placedKind
                                                                                   : kBmMemLocal;
-      WaitSurfaceIdle(s);
+      if (!WaitSurfaceIdle(s)) {
+        // The engine still works on the memory for its previous owner: it
+        // is not used, and goes back as it came.
+        FreeMemory();
+        return false;
+      }
       BmFlushEngine(common);
       // A buffer the processor cannot write is of no use to a pool.
       if (!TakeCpuAddress()) {
@@ -241,9 +247,10 @@ void BmBuffer::FreeMemory() {
 
 BmBuffer* BmBufferPool::FindNextBuffer() {
   if (bufferCount < 2) return head;
-  // The engine frees a buffer as it passes its sync tag.
+  // The engine frees a buffer as it passes its sync tag. None free in time:
+  // null, and the caller keeps the current buffer.
   BmBuffer* found = nullptr;
-  PollForever([&] {
+  (void)WaitFor("free command buffer", kEngineWaitMicroseconds, [&] {
     for (BmBuffer* b = head->next; b != head; b = b->next) {
       if ((b->state & kBmBufferStateBits) != 0) continue;
       if (b->memoryType == kBmMemProcess || !b->IsBusyDMA()) {

@@ -17,14 +17,19 @@ uint32_t BmCommandLockDepth(const SharedLockedData_t* shared, uint32_t owner) {
   return depth & kCmdLockDepthMask;
 }
 
-void BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner) {
+bool BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner) {
   // Only the holder writes the depth word, so finding our own id there
   // means we hold the lock already.
   uint32_t depth = BmCommandLockDepth(shared, owner);
-  if (depth == 0) PollForever([&] { return OsInterlockedExchange(&shared->commandLock, 1) == 0; });
+  if (depth == 0 && !WaitFor("command lock", kCommandLockWaitMicroseconds, [&] {
+        return OsInterlockedExchange(&shared->commandLock, 1) == 0;
+      })) {
+    return false;
+  }
   ++depth;
   *static_cast<volatile int32_t*>(&shared->commandLockDepth) =
       static_cast<int32_t>((owner << kCmdLockOwnerShift) | depth);
+  return true;
 }
 
 void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner) {

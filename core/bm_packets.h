@@ -147,7 +147,11 @@ inline constexpr uint32_t kCmdLockOwnerKernel = 0x4B4D;
 inline constexpr uint32_t kCmdLockOwnerShift = 16;
 inline constexpr uint32_t kCmdLockDepthMask = 0xFFFF;
 
-void BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner);
+// Takes the lock, or enters it once more when owner holds it already. The
+// wait for another holder is bounded: false, logged, when the holder never
+// lets go; the caller then gives up what needed the lock and does not
+// release it.
+[[nodiscard]] bool BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner);
 void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner);
 // The nesting depth that owner holds; 0 when it does not hold the lock.
 uint32_t BmCommandLockDepth(const SharedLockedData_t* shared, uint32_t owner);

@@ -1,6 +1,7 @@
 #include "core/bm_prim_int.h"
 
 #include "core/chip_ids.h"
+#include "core/engine_wait.h"
 #include "core/hw_device.h"
 #include "core/hw_register_access.h"
 #include "core/lnx_device.h"
@@ -21,33 +22,18 @@ BmPrimInt::BmPrimInt(CommonData* c, uint32_t u, const CreateOptions& o)
   if (options.reserve < kBmMinReserve) options.reserve = kBmMinReserve;
 }
 
-void BmPrimInt::WaitEngineIdle() {
-  const uint32_t rev = commonData->revisionBits;
-  if (rev & kRevKestrionNext3) {
-    HwPollRegister(commonData, kRegEngineStatusNext3, kEngineStatusIdleBit, kEngineStatusIdleBit);
-  } else if (rev & kRevKestrionNext2) {
-    HwPollRegister(commonData, kRegEngineStatus, kEngineStatusIdleBit, kEngineStatusIdleBit);
-  } else {
-    HwPollRegister(commonData, kRegEngineStatus, kEngineStatusMask, kEngineStatusIdle);
-  }
-}
+bool BmPrimInt::WaitEngineIdle() { return ::WaitEngineIdle(commonData, HwReadRegister); }
 
-// The kernel module's submissions done, the DMA engine idle and its status
-// back to what it was at start-up.
-void BmPrimInt::WaitEngineDrained() {
-  PollForever([&] { return ReadShared(&shared->pendingSubmissions) == 0; });
-  HwReadRegister(commonData, kRegEngineIdle);
-  HwPollRegister(commonData, kRegEngineIdle, kEngineIdleDma, kEngineIdleDma);
-  HwPollRegister(commonData, kRegDmaStatus, 0xFFFFFFFF, shared->expectedDmaStatus);
-  shared->directWriteCount = 0;
-}
+bool BmPrimInt::WaitEngineDrained() { return ::WaitEngineDrained(commonData, HwReadRegister); }
 
-void BmPrimInt::Reset() {
-  WaitEngineDrained();
+bool BmPrimInt::Reset() {
+  // The engine may still run the old range: its registers stay as they are.
+  if (!WaitEngineDrained()) return false;
   const uint32_t end = head->BusOf(cursor) | head->busType;
   shared->lastDmaEnd = end;
   HwWriteRegister(commonData, kRegDmaStartAddress, end & ~kBmBusTypeMask);
   HwWriteRegister(commonData, kRegDmaEndAddress, end);
+  return true;
 }
 
 bool BmPrimInt::Open() {
@@ -57,7 +43,10 @@ bool BmPrimInt::Open() {
     const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
     shared->syncTagCounter = tag;
     HwWriteRegister(commonData, kRegSyncTag, tag);
-    HwPollRegister(commonData, kRegSyncTagReached, ~kSyncTagIgnoredBits, tag);
+    if (!HwPollRegister(commonData, kRegSyncTagReached, ~kSyncTagIgnoredBits, tag, "sync tag at open",
+                        kEngineWaitMicroseconds)) {
+      return false;
+    }
   }
   if (!BmBufferPool::Open()) return false;
   if (mode == kDmaModeEmulate) {
@@ -65,7 +54,7 @@ bool BmPrimInt::Open() {
   } else if (mode == kDmaModePost) {
     postingFlags |= kBmPostingTagFlag;
   } else if (mode == kDmaModeLocal) {
-    Reset();
+    if (!Reset()) return false;
     if (head->busType == kBmMemLocal) stateFlags |= kBmStateLocalBuffer;
   }
   return true;
@@ -87,7 +76,9 @@ bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
            OsPostBusmasteringBufferVideo(device, head->BusOf(start), head->BusOf(cursor),
                                          head->busType, a, b, c);
   }
-  if (head->busType == kBmMemLocal || processor) WaitEngineIdle();
+  // A busy engine may still read the range's memory: the range stays for
+  // the next start.
+  if ((head->busType == kBmMemLocal || processor) && !WaitEngineIdle()) return false;
   if (processor) {
     HwDevice::ExecuteEmulDma(commonData, start, cursor);
     return true;
@@ -129,13 +120,24 @@ bool BmPrimInt::StartVideo(uint32_t a, uint32_t b, uint32_t c) {
 void BmPrimInt::SwitchToNewBuffer() {
   if (head == nullptr) return;
   if (bufferCount < 2) {
-    if (!Start()) ++droppedPosts;
-    WaitEngineDrained();
+    if (!Start()) {
+      // In the driver's own modes only a busy engine fails the start: its
+      // wait ran out, and the buffer keeps its range for the next start.
+      if (shared->dmaMode != kDmaModePost) return;
+      ++droppedPosts;
+    }
+    // An engine that does not drain may still read the one buffer: it is
+    // not written again, so Reserve finds no room and the drawing is given
+    // up until the engine drains.
+    if (!WaitEngineDrained()) return;
     ResetCursor();
-    if (shared->dmaMode == kDmaModeLocal) Reset();
+    if (shared->dmaMode == kDmaModeLocal) (void)Reset();  // just drained: nothing to wait for
     return;
   }
   BmBuffer* found = FindNextBuffer();
+  // No buffer came free: the current one is kept, full, and Reserve finds
+  // no room until the engine moves on.
+  if (found == nullptr) return;
   found->state |= kBmBufferCurrent;
   const uint32_t counter = BmNextBufferCounter(shared->bufferCounter);
   shared->bufferCounter = counter;
@@ -173,6 +175,6 @@ bool BmPrimInt::IsSyncTagPending(uint32_t tag) {
   return BmSyncTagPending(tag, shared->syncTagCounter, ReachedSyncTag());
 }
 
-void BmPrimInt::WaitForSyncTag(uint32_t tag) {
-  PollForever([&] { return !IsSyncTagPending(tag); });
+bool BmPrimInt::WaitForSyncTag(uint32_t tag) {
+  return WaitFor("sync tag", kEngineWaitMicroseconds, [&] { return !IsSyncTagPending(tag); });
 }

@@ -35,15 +35,17 @@ class BmPrimInt : public BmBufferPool {
   virtual bool Start();
   virtual bool StartVideo(uint32_t a, uint32_t b, uint32_t c);
 
-  // Mode 2: waits for the engine and points its DMA registers at the cursor.
-  void Reset();
+  // Mode 2: waits for the engine to drain and points its DMA registers at
+  // the cursor. False (logged) when it does not drain: nothing is written.
+  [[nodiscard]] bool Reset();
 
   // Writes a sync packet with a new tag at the cursor and answers the tag.
   uint32_t WriteSyncPacket();
   // The tag the engine has reached (low three bits cleared).
   uint32_t ReachedSyncTag();
   bool IsSyncTagPending(uint32_t tag);
-  void WaitForSyncTag(uint32_t tag);
+  // False (logged) when the engine does not reach the tag in time.
+  [[nodiscard]] bool WaitForSyncTag(uint32_t tag);
 
   SharedLockedData_t* shared;
   CommonData* commonData;
@@ -56,8 +58,8 @@ class BmPrimInt : public BmBufferPool {
   uint32_t droppedPosts = 0;
 
  protected:
-  void WaitEngineIdle();
-  void WaitEngineDrained();
+  [[nodiscard]] bool WaitEngineIdle();
+  [[nodiscard]] bool WaitEngineDrained();
   bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
   void ReleaseSurfaceDescriptors();
 };

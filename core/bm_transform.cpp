@@ -26,10 +26,11 @@ void BmXformInt::SwitchToNewBuffer() {
   ResetCursor();
 }
 
-void BmXformInt::BeginCmd() {
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+bool BmXformInt::BeginCmd() {
+  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return false;
   overflowed = false;
   ResetCursor();
+  return true;
 }
 
 bool BmXformInt::EndCmd() {

@@ -37,7 +37,11 @@ class BmXformInt : public BmPrimInt {
   // interface's sequence: its pending slot.
   uint32_t InterruptIdentity() const { return slotIndex; }
 
-  void BeginCmd();
+  // Takes the command lock (nested in a caller's hold) and starts a
+  // sequence from the start of the buffer. False when the lock's holder
+  // never let go: nothing was touched, and the caller writes no sequence
+  // and does not call EndCmd.
+  [[nodiscard]] bool BeginCmd();
   // False when the sequence overflowed its buffer; the slot then holds an
   // empty range.
   bool EndCmd();

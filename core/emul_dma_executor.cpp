@@ -5,6 +5,7 @@
 #include "core/hw_register_access.h"
 #include "core/orv_abi.h"
 #include "core/regs/dma.h"
+#include "core/wait_bounds.h"
 
 namespace {
 
@@ -68,7 +69,15 @@ void ExecuteEmulatedDma(CommonData* common, const void* start, const void* end) 
     } else if (index == kDmaIndexSyncTag) {
       uint32_t tag = data & ~kSyncTagWait;
       HwWriteRegister(common, kRegSyncTag, tag);
-      if (data & kSyncTagWait) HwPollRegister(common, kRegSyncTagReached, 0xFFFFFFFF, tag);
+      // An engine that never reaches the tag gives up the rest of the range:
+      // what follows relied on the engine being there.
+      if ((data & kSyncTagWait) &&
+          !HwPollRegister(common, kRegSyncTagReached, 0xFFFFFFFF, tag, "emulated DMA sync tag",
+                          kEngineWaitMicroseconds)) {
+        state.indexesLeft = 0;
+        state.repeatCount = 0;
+        return;
+      }
     } else {
       if (index == kDmaIndexRepeatHeader) state.savedHeader = data;
       HwWriteRegister(common, DmaWindowReg(index), data);

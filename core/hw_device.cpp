@@ -9,25 +9,28 @@ namespace {
 
 // Waits until the controller's line counter has passed line 1 and come back
 // to line 0: the end of one frame.
-void WaitFrameEnd(CommonData* common, uint32_t controller) {
+bool WaitFrameEnd(CommonData* common, uint32_t controller) {
   const uint32_t counter = ControllerReg(kRegLineCounter, controller);
-  HwPollRegister(common, counter, kLineCounterMask, 1);
-  HwPollRegister(common, counter, kLineCounterMask, 0);
+  return HwPollRegister(common, counter, kLineCounterMask, 1, "line counter at line 1",
+                        kFrameWaitMicroseconds, WaitPace::kSpin) &&
+         HwPollRegister(common, counter, kLineCounterMask, 0, "line counter at line 0",
+                        kFrameWaitMicroseconds, WaitPace::kSpin);
 }
 
 }  // namespace
 
-void HwDevice::EnablePrimarySurface(CommonData* common, bool enable, uint32_t controller) {
+bool HwDevice::EnablePrimarySurface(CommonData* common, bool enable, uint32_t controller) {
   const uint32_t reg = ControllerReg(kRegControllerCtl, controller);
   HwWriteRegister(common, reg, WithBit(HwReadRegister(common, reg), kControllerEnable, enable));
   // Let the controller finish the frame that still shows the surface.
-  if (!enable) WaitFrameEnd(common, controller);
+  return enable || WaitFrameEnd(common, controller);
 }
 
-void HwDevice::ShowPrimary(CommonData* common, uint32_t controller) {
-  EnablePrimarySurface(common, true, controller);
-  for (int cycle = 0; cycle < 2; ++cycle) WaitFrameEnd(common, controller);
-  EnablePrimarySurface(common, false, controller);
+bool HwDevice::ShowPrimary(CommonData* common, uint32_t controller) {
+  if (!EnablePrimarySurface(common, true, controller)) return false;
+  for (int cycle = 0; cycle < 2; ++cycle)
+    if (!WaitFrameEnd(common, controller)) return false;
+  return EnablePrimarySurface(common, false, controller);
 }
 
 bool HwDevice::IsInterlacedMode(CommonData* common, uint32_t controller) {

@@ -17,8 +17,11 @@ class HwDevice {
     ExecuteEmulatedDma(common, start, end);
   }
 
-  static void EnablePrimarySurface(CommonData* common, bool enable, uint32_t controller);
-  static void ShowPrimary(CommonData* common, uint32_t controller);
+  // Turning the surface off waits for the end of the frame that still shows
+  // it; false (logged) when the controller's line counter never gets there,
+  // and the surface may then still be read.
+  [[nodiscard]] static bool EnablePrimarySurface(CommonData* common, bool enable, uint32_t controller);
+  [[nodiscard]] static bool ShowPrimary(CommonData* common, uint32_t controller);
   static bool IsInterlacedMode(CommonData* common, uint32_t controller);
   static uint32_t GetMaxVolumeDepth(uint32_t width, uint32_t height, bool bordered);
 

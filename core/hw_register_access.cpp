@@ -9,7 +9,10 @@ void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
   SharedLockedData_t* shared = common->sharedLocked;
   if (++shared->directWriteCount > kDirectWritesPerWait) {
     shared->directWriteCount = 0;
-    HwPollRegister(common, kRegDmaStatus, kDmaStatusWriteReady, kDmaStatusWriteReady);
+    // A display that never takes the write is logged; the write goes on, as
+    // dropping it would lose the state it carries just the same.
+    (void)HwPollRegister(common, kRegDmaStatus, kDmaStatusWriteReady, kDmaStatusWriteReady,
+                         "register write ready", kWriteReadyWaitMicroseconds, WaitPace::kSpin);
   }
   if (shared->regGuardEnable != 0) {
     uint32_t last = shared->lastRegWritten;
@@ -29,12 +32,9 @@ uint32_t HwReadRegister(CommonData* common, uint32_t reg) {
   return value;
 }
 
-uint32_t HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_t expected) {
-  uint32_t value = 0;
-  PollForever([&] {
-    value = HwReadRegister(common, reg);
-    return (value & mask) == expected;
-  });
-  return value;
+bool HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_t expected,
+                    const char* what, uint32_t boundMicroseconds, WaitPace pace) {
+  return WaitFor(
+      what, boundMicroseconds, [&] { return (HwReadRegister(common, reg) & mask) == expected; }, pace);
 }
 

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "core/common_data.h"
+#include "core/poll.h"
 
 class PDEV;
 
@@ -19,10 +20,12 @@ inline constexpr uint32_t kDirectWritesPerWait = 16;
 void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value);
 // A read; under the guard it first forgets the last register written.
 uint32_t HwReadRegister(CommonData* common, uint32_t reg);
-// Reads the register until (value & mask) == expected and answers that
-// value. No time limit: the engine and the display controllers always get
-// there.
-uint32_t HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_t expected);
+// Reads the register until (value & mask) == expected, for at most
+// boundMicroseconds (core/wait_bounds.h) at the given pace. False, with a
+// logged line naming `what`, when it never gets there.
+[[nodiscard]] bool HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_t expected,
+                                  const char* what, uint32_t boundMicroseconds,
+                                  WaitPace pace = WaitPace::kPause);
 
 // Component-table rows 4 (register access) and 6 (engine owner): nothing to
 // build in this driver, the mapping and the guard words suffice.

@@ -95,7 +95,8 @@ bool MmSurface::IsBusyDWG(uint32_t* tag, bool update) {
     if (prim == nullptr) return false;
     // The tag counter and the stream are shared with the kernel module:
     // write and start under the command lock (nested in a caller's hold).
-    BmAcquireCommandLock(prim->shared, kCmdLockOwnerXDriver);
+    // Without the lock no tag is issued, and the surface counts as busy.
+    if (!BmAcquireCommandLock(prim->shared, kCmdLockOwnerXDriver)) return true;
     *tag = prim->WriteSyncPacket();
     // A failed post keeps the range for the next start: the tag stays
     // pending until then.

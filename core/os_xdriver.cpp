@@ -5,6 +5,7 @@
 #include "core/lnx_device.h"
 #include "core/orv_ioctl.h"
 #include "core/os.h"
+#include "core/poll.h"
 #include "platform/xserver/xservices.h"
 
 namespace {
@@ -218,6 +219,14 @@ bool OsGetProcampValues(IocRequestMgr*, uint32_t, SProcampValues* out) {
 bool OsSetProcampValues(IocRequestMgr*, uint32_t, const SProcampValues*) { return true; }
 
 void OsSleepMicroSeconds(uint32_t microseconds) { xf86usleep(microseconds); }
+
+// A wait's pause: the X server sleeps, so a busy engine does not cost it a
+// processor spinning on the bus.
+void OsWaitPause() { xf86usleep(kWaitStepMicroseconds); }
+
+void OsWaitTimedOut(const char* what, uint32_t boundMicroseconds) {
+  ErrorF("[orv] *ERROR* %s: no progress after %u us\n", what, boundMicroseconds);
+}
 void OsEnterFPUMode() {}
 void OsExitFPUMode() {}
 uint32_t OsGetPageSize() { return 4096; }

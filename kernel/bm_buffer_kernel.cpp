@@ -134,7 +134,8 @@ bool BmBuffer::IsBusyDMA() const {
 BmBuffer* BmBufferPool::FindNextBuffer() {
   if (bufferCount < 2) return head;
   BmBuffer* found = nullptr;
-  KernelWait("DMA buffer switch", [&] {
+  // None free in time: null, and the caller keeps the current buffer.
+  (void)KernelWait("DMA buffer switch", [&] {
     for (BmBuffer* b = head->next; b != head; b = b->next) {
       if ((b->state & kBmBufferStateBits) == 0 && !b->IsBusyDMA()) {
         found = b;

@@ -8,6 +8,7 @@
 #include "core/chip_ids.h"
 #include "core/common_data.h"
 #include "core/driver_switches.h"
+#include "core/engine_wait.h"
 #include "core/pdev.h"
 #include "core/regs/dma.h"
 #include "kernel/kernel_wait.h"
@@ -15,6 +16,7 @@
 #include "kernel/pending.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
+#include "platform/kglue/kglue.h"
 
 namespace {
 
@@ -53,10 +55,6 @@ constexpr uint32_t kSecondaryBuffers = 8;
 constexpr uint32_t kSecondaryBufferSize = 0x20000;
 constexpr uint32_t kFewBuffers = 2;
 constexpr uint32_t kFewBufferSize = 0x80000;
-
-// Engine idle: status 796 on the chips with revision bits 0x70000, else 792;
-// bit 0 set on those with 0x7E000, else (status & 87) = 80.
-constexpr uint32_t kRevIdleBitChips = kRevKestrionNext2 | kRevKestrionNext3;
 
 }  // namespace
 
@@ -113,27 +111,16 @@ bool BmPrimInt::Open() {
   sharedBus_ = static_cast<uint32_t>(sharedBus);
   progressBus_ = sharedBus_ != 0 ? sharedBus_ + offsetof(SharedLockedData_t, completedBufferCounter) : 0;
   endBase = static_cast<uint32_t>(head->busAddress) | flags;
-  Reset();
-  return true;
+  // An engine that does not drain is not pointed at the new buffers: the
+  // stream fails to open.
+  return Reset();
 }
 
-bool BmPrimInt::WaitDrained() {
-  bool ok = KernelWait("DMA reset: pending submissions",
-                       [&] { return ReadShared(&shared->pendingSubmissions) == 0; });
-  ok = KernelWait("DMA reset: engine idle",
-                  [&] { return (KernelReadRegister(commonData, kRegEngineIdle) & kEngineIdleDma) != 0; }) &&
-       ok;
-  ok = KernelWait("DMA reset: engine status", [&] {
-         return KernelReadRegister(commonData, kRegDmaStatus) == ReadShared(&shared->expectedDmaStatus);
-       }) &&
-       ok;
-  return ok;
-}
+bool BmPrimInt::WaitDrained() { return WaitEngineDrained(commonData, KernelReadRegister); }
 
 bool BmPrimInt::Reset() {
   if (head == nullptr || cursor == nullptr) return false;
-  const bool ok = WaitDrained();
-  shared->directWriteCount = 0;
+  if (!WaitDrained()) return false;
   endBase = static_cast<uint32_t>(head->busAddress) | (head->busType & kAddressFlagBits);
   lastEnd_ = EndAddressOf(cursor);
   shared->lastDmaEnd = lastEnd_;
@@ -141,18 +128,10 @@ bool BmPrimInt::Reset() {
   uint32_t base = sharedBus_;
   if (DebugFlagsOf(commonData) & kBmDebugSharedBaseAligned) base &= ~31u;
   KernelWriteRegister(commonData, kRegDmaSharedBase, base);
-  return ok;
+  return true;
 }
 
-bool BmPrimInt::WaitEngineIdle() {
-  const uint32_t rev = commonData->revisionBits;
-  const uint32_t reg = (rev & kRevKestrionNext3) ? kRegEngineStatusNext3 : kRegEngineStatus;
-  return KernelWait("engine idle", [&] {
-    const uint32_t status = KernelReadRegister(commonData, reg);
-    if (rev & kRevIdleBitChips) return (status & kEngineStatusIdleBit) == kEngineStatusIdleBit;
-    return (status & kEngineStatusMask) == kEngineStatusIdle;
-  });
-}
+bool BmPrimInt::WaitEngineIdle() { return ::WaitEngineIdle(commonData, KernelReadRegister); }
 
 bool BmPrimInt::EnsureRoom(uint32_t words) {
   if (cursor != nullptr && Fits(words)) return true;
@@ -190,13 +169,20 @@ bool BmPrimInt::Start() {
     if (!EnsureRoom(granule)) return false;
     PadToGranule();
   }
+  // A range in local memory is kicked into an idle engine only; a busy
+  // engine keeps the range for the next start.
+  if ((endBase & kAddressFlagBits) == 0 && ReadShared(&shared->pendingSubmissions) <= 0 &&
+      !WaitEngineIdle()) {
+    return false;
+  }
   const bool locking = (modeFlags & kStreamMultiCpu) != 0;
-  if (locking) AcquireBusyLock();
+  // A lock that was not obtained is neither used nor released: the range
+  // stays for the next start.
+  if (locking && !AcquireBusyLock()) return false;
   for (uint32_t i = 0; i < eventCount; ++i) OsInterlockedIncrement(&shared->pendingSubmissions);
   lastEnd_ = EndAddressOf(cursor);
   shared->lastDmaEnd = lastEnd_;
   if (ReadShared(&shared->pendingSubmissions) <= static_cast<int32_t>(eventCount)) {
-    if ((endBase & kAddressFlagBits) == 0) WaitEngineIdle();
     KernelWriteRegister(commonData, kRegDmaEndAddress, lastEnd_);
   }
   if (locking) ReleaseBusyLock();
@@ -206,10 +192,11 @@ bool BmPrimInt::Start() {
   return true;
 }
 
-void BmPrimInt::AcquireBusyLock() {
+bool BmPrimInt::AcquireBusyLock() {
   // The lock word is shared with user space: a holder that never lets go
-  // ends the wait, and the kick goes on as if it had been let go.
-  KernelWait("DMA busy lock", [&] { return OsInterlockedExchange(&shared->dmaBusyLock, 1) == 0; });
+  // ends the wait.
+  return KernelWait("DMA busy lock",
+                    [&] { return OsInterlockedExchange(&shared->dmaBusyLock, 1) == 0; });
 }
 
 void BmPrimInt::ReleaseBusyLock() {
@@ -247,8 +234,11 @@ void BmPrimInt::SwitchToNewBuffer() {
   if (head == nullptr || cursor == nullptr) return;
   if (bufferCount < 2) {
     Kick();
+    // An engine that does not drain may still read the one buffer: it is
+    // not written again, and Reserve finds no room until it drains.
+    if (!WaitDrained()) return;
     ResetCursor();
-    Reset();
+    (void)Reset();  // just drained: nothing to wait for
     return;
   }
   BmBuffer* next = FindNextBuffer();
@@ -285,7 +275,7 @@ BmSecondaryInt::BmSecondaryInt(CommonData* c, uint32_t u, const CreateOptions& o
 
 bool BmSecondaryInt::ExecuteBuffer(uint32_t from, uint32_t to, uint32_t fromFlags, uint32_t toFlags) {
   if (from >= to || primary == nullptr) return false;
-  if (toFlags == 0) primary->WaitEngineIdle();
+  if (toFlags == 0 && !primary->WaitEngineIdle()) return false;
   uint32_t* at = primary->Reserve(kExecuteWords);
   if (at == nullptr) return false;
   at[0] = kPacketExecute;
@@ -422,7 +412,7 @@ bool SubmitClientDmaBuffer(CommonData* common, const OrvDmaPostRequest& record) 
   }
   shared->primaryEngineMode = requested;
 
-  if ((to & kAddressFlagBits) == 0) stream->WaitEngineIdle();
+  if ((to & kAddressFlagBits) == 0 && !stream->WaitEngineIdle()) return false;
   uint32_t* at = stream->Reserve(kExecuteWords);
   if (at == nullptr) return false;
   Words{at}({kPacketExecute, 0, from, to, 0});

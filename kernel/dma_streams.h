@@ -76,10 +76,10 @@ class BmPrimInt : public BmBufferPool {
   virtual bool Start();
 
   // Waits (bounded) for the engine to drain and points its start register
-  // at the write position and its shared-base register at the block; false
-  // when a wait ended without what it waited for (the registers are set all
-  // the same).
-  bool Reset();
+  // at the write position and its shared-base register at the block. False
+  // when the engine does not drain: it may still run the old range, so
+  // nothing is written.
+  [[nodiscard]] bool Reset();
   // Register 1032 directly when the stream has no mode flags, else Start.
   void Kick();
   // The interrupt path's kick (engine source): one pending submission done,
@@ -88,11 +88,12 @@ class BmPrimInt : public BmBufferPool {
   void KickFromInterrupt();
   // The DMA busy lock of a multi-processor board (word 112: 0 free, 1 held,
   // 2 held with a kick the interrupt path asked for). Acquire waits
-  // (bounded) for 0; release does the asked-for kick.
-  void AcquireBusyLock();
+  // (bounded) for 0 and answers false when the holder never lets go: the
+  // caller then neither kicks nor releases. Release does the asked-for kick.
+  [[nodiscard]] bool AcquireBusyLock();
   void ReleaseBusyLock();
   // Bounded wait for the drawing engine to be idle.
-  bool WaitEngineIdle();
+  [[nodiscard]] bool WaitEngineIdle();
 
   uint32_t EndAddressOf(const uint32_t* position) const;
   uint32_t LastEnd() const { return lastEnd_; }
@@ -113,7 +114,7 @@ class BmPrimInt : public BmBufferPool {
   bool EnsureRoom(uint32_t words);
   void WriteSyncPrologue();
   void PadToGranule();
-  bool WaitDrained();
+  [[nodiscard]] bool WaitDrained();
 
   uint32_t lastEnd_ = 0;
   uint32_t progressBus_ = 0;  // bus address of the block's word 32

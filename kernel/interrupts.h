@@ -5,9 +5,9 @@
 //
 // The glue calls CollectInterrupts in interrupt context and delivers
 // interrupts only between the core's entry points and at OsSchedule, never
-// inside a register access; the core's spins all call OsSchedule between
-// tries (kernel/kernel_wait.h), so progress that the interrupt path makes
-// reaches them there.
+// inside a register access; the core's waits all call OsSchedule between
+// tries once a short spin is over (core/poll.h), so progress that the
+// interrupt path makes reaches them there.
 #pragma once
 
 #include <stddef.h>

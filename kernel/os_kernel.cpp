@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "core/os.h"
+#include "core/poll.h"
 #include "platform/kglue/kglue.h"
 
 namespace {
@@ -38,4 +39,12 @@ bool OsWriteRegistryValue(OsDevice*, const char* section, const char* key, const
 
 bool OsReadDrvSwitchValue(OsDevice* device, const char* key, void* out, uint32_t width) {
   return OsReadRegistryValue(device, nullptr, key, out, width);
+}
+
+// A wait's pause hands the processor back: the glue serves interrupts there,
+// so a wait sees what only the interrupt path moves on.
+void OsWaitPause() { OsSchedule(); }
+
+void OsWaitTimedOut(const char* what, uint32_t boundMicroseconds) {
+  ClientPrintLevel(1, "[orv] *ERROR* %s: no progress after %u us\n", what, boundMicroseconds);
 }

@@ -158,7 +158,9 @@ void DisablePdev(PDEV* pdev) {
       const uint32_t tag = TakeNextTag(pdev->sharedLocked);
       BmWriteSyncTag(at, tag | kTagProgress);
       stream->Kick();
-      tags->WaitForTag(tag);
+      // Logged when it runs out; the object goes either way, and the
+      // streams' buffers go only with the board's device.
+      (void)tags->WaitForTag(tag);
     }
   }
   if (pdev->interruptsAcquired && common->interruptManager != nullptr)

@@ -46,15 +46,18 @@ void PreDrawPostDraw::MakeConstantPostDraw() {
 }
 
 DrawBracket::DrawBracket(PDEV* pdev)
-    : bracket_(pdev->data2d.bracket), locked_(pdev->data2d.bracket.lockDrawing != 0) {
-  if (locked_) BmAcquireCommandLock(bracket_.shared, kCmdLockOwnerXDriver);
-  if ((bracket_.preDraw & (kPreDrawSetContext | kPreDrawOwnerCheck)) != 0) {
+    : bracket_(pdev->data2d.bracket), locked_(false), drawing_(true) {
+  if (bracket_.lockDrawing != 0) {
+    locked_ = BmAcquireCommandLock(bracket_.shared, kCmdLockOwnerXDriver);
+    drawing_ = locked_;
+  }
+  if (drawing_ && (bracket_.preDraw & (kPreDrawSetContext | kPreDrawOwnerCheck)) != 0) {
     bracket_.MakeConstantPreDraw();
   }
 }
 
 DrawBracket::~DrawBracket() {
-  if ((bracket_.postDraw & kPostDrawSteps) != 0) bracket_.MakeConstantPostDraw();
+  if (drawing_ && (bracket_.postDraw & kPostDrawSteps) != 0) bracket_.MakeConstantPostDraw();
   if (locked_) BmReleaseCommandLock(bracket_.shared, kCmdLockOwnerXDriver);
 }
 

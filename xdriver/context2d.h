@@ -55,6 +55,8 @@ class PreDrawPostDraw {
 // The bracket of every drawing operation: with the lock-drawing flag the
 // command lock is held (nested) for the operation; the pre-draw step runs
 // before and the post-draw step after it when their flags ask for them.
+// When the lock's holder never lets go, neither step runs and Drawing()
+// answers false: the operation is given up.
 class DrawBracket {
  public:
   explicit DrawBracket(PDEV* pdev);
@@ -62,9 +64,12 @@ class DrawBracket {
   DrawBracket(const DrawBracket&) = delete;
   DrawBracket& operator=(const DrawBracket&) = delete;
 
+  bool Drawing() const { return drawing_; }
+
  private:
   PreDrawPostDraw& bracket_;
   bool locked_;
+  bool drawing_;
 };
 
 // Row 17: the board's 2D context, made by the first device.

@@ -151,7 +151,9 @@ bool DeviceBitmap::Recache() {
   if (flags & kDevBitDerived) return false;
   if (!Enable(pdev->surfaceManager)) return false;
   SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  // Without the lock the context is not set: the bitmap stays discarded and
+  // the next recache tries again.
+  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return false;
   if ((pdev->data2d.bracket.preDraw & kPreDrawSetContext) && pdev->data2d.context != nullptr) {
     pdev->data2d.context->SetContext(pdev);
   }
@@ -176,6 +178,7 @@ void DeviceBitmap::ClearSurface() {
   BmPrimInt* prim = pdev->primInt;
   {
     DrawBracket bracket(pdev);
+    if (!bracket.Drawing()) return;
     if (uint32_t* at = prim->Reserve(5)) {
       // Descriptor 3 := this bitmap; fill into descriptor 3 with copy, foreground 0.
       at[0] = PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3, k2dIdxControl, k2dIdxForeground);

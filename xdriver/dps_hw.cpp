@@ -4,6 +4,7 @@
 
 #include "core/bm_transform.h"
 #include "core/dbg_output.h"
+#include "core/engine_wait.h"
 #include "core/hw_manager.h"
 #include "core/hw_register_access.h"
 #include "core/pdev.h"
@@ -71,26 +72,7 @@ void CDPSHwManager::SetDwgCtl(HwManager*, uint32_t value) { shared->last1300Valu
 
 bool CDPSHwManager::WaitBusMastering(HwManager* hw) {
   if (hw == nullptr || hw->common == nullptr) return false;
-  CommonData* common = hw->common;
-  const char* stage = nullptr;
-  if (!PollUntil([&] { return static_cast<volatile int32_t&>(shared->pendingSubmissions) == 0; },
-                 kDpsBusMasteringPolls)) {
-    stage = "the kernel module's pending submissions";
-  } else if (!PollUntil(
-                 [&] { return (HwReadRegister(common, kRegEngineIdle) & kEngineIdleDma) != 0; },
-                 kDpsBusMasteringPolls)) {
-    stage = "the engine's idle bit";
-  } else if (!PollUntil(
-                 [&] { return HwReadRegister(common, kRegDmaStatus) == shared->expectedDmaStatus; },
-                 kDpsBusMasteringPolls)) {
-    stage = "the expected DMA status";
-  }
-  if (stage != nullptr) {
-    dbgOutput("Display processing gave up waiting for %s.\n", stage);
-    return false;
-  }
-  shared->directWriteCount = 0;
-  return true;
+  return WaitEngineDrained(hw->common, HwReadRegister);
 }
 
 // ---- DisplayIndexController ---------------------------------------------------------------

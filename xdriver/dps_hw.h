@@ -59,9 +59,10 @@ class CDPSHwManager {
   Pair pairs[kMaxPairs] = {};
 };
 
-// Polls of a bus-mastering wait before it gives up.
-inline constexpr uint32_t kDpsBusMasteringPolls = 1000000;
-// Polls of one vertical-sync loop before it gives up.
+// Polls of one vertical-sync loop before it gives up: the flip goes on
+// after them, so a display that is off delays it by a few milliseconds of
+// reads at most. Counted in reads, not paused: a pause could step over the
+// few lines of the sync.
 inline constexpr uint32_t kDpsVSyncPolls = 10000;
 
 // What a flip shows: kind 4, the display format word, the display address

@@ -176,7 +176,7 @@ bool CDPSManager::DoScaling(PDEV* pdev, CDPSSurface* source, CDPSSurface* target
   if (xform == nullptr) return false;
   // The sequence runs under the command lock, taken (nested) by BeginCmd;
   // whoever else holds the lock keeps it.
-  xform->BeginCmd();
+  if (!xform->BeginCmd()) return false;
   if (preScale && preScaleSurface.Blit(hwManager, source)) source = &preScaleSurface;
   target->Stretch(hwManager, source);
   return xform->EndCmd();

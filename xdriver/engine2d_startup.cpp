@@ -7,6 +7,7 @@
 #include "core/hw_register_access.h"
 #include "core/pdev.h"
 #include "core/poll.h"
+#include "core/wait_bounds.h"
 #include "core/regs/dma.h"
 #include "core/regs/engine2d.h"
 #include "core/regs/engine3d.h"
@@ -21,9 +22,6 @@ namespace {
 // The engine's tag register reads 8..15 once the program ran.
 constexpr uint32_t kStartupTagLow = 8;
 constexpr uint32_t kStartupTagHigh = 15;
-// Reads the wait for the tag takes at most: far beyond what the engine
-// needs for one blit.
-constexpr uint32_t kStartupTagReads = 1000000;
 // The blit's control word; the sync packets restore it while it is saved.
 constexpr uint32_t kControlStartup = 0x1C2;
 
@@ -130,16 +128,11 @@ uint32_t ApplyEAR547(PDEV* pdev) {
     HwWriteRegister(common, row.reg, value);
     if (row.kind == StartupWrite::kSavedControl) shared->last1300Value = value;
   }
-  const bool reached = PollUntil(
-      [&] {
-        const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
-        return tag >= kStartupTagLow && tag <= kStartupTagHigh;
-      },
-      kStartupTagReads);
-  if (!reached) {
-    dbgOutput("[orv] *ERROR* timed out waiting for the engine's start-up tag\n");
-    return kKstrnKernelRefused;
-  }
+  const bool reached = WaitFor("the engine's start-up tag", kEngineWaitMicroseconds, [&] {
+    const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);
+    return tag >= kStartupTagLow && tag <= kStartupTagHigh;
+  });
+  if (!reached) return kKstrnKernelRefused;
   // The start-up tag goes to the engine past the shared tag counter. When
   // no tag was issued yet it becomes the newest issued: the engine reports
   // it (in the shared block when the kernel module runs the streams), and a

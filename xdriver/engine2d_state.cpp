@@ -40,9 +40,9 @@ bool Sync2dTagPassed(CommonData* common, uint32_t tag) {
 }
 
 bool Sync2dWaitForTag(CommonData* common, uint32_t tag, const char* what) {
-  if (PollUntil([&] { return Sync2dTagPassed(common, tag); }, kEngineWaitPolls)) return true;
-  dbgOutput("The drawing engine did not reach sync tag 0x%x (%s); giving up the wait.\n", tag, what);
-  return false;
+  char name[kDbgOutputMax];
+  dbgOutputToString(name, sizeof(name), "sync tag 0x%x (%s)", tag, what);
+  return WaitFor(name, kEngineWaitMicroseconds, [&] { return Sync2dTagPassed(common, tag); });
 }
 
 bool Sync2dAndWait(CommonData* common, BmPrimInt* prim, const char* what) {

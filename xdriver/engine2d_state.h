@@ -50,11 +50,6 @@ inline uint32_t Replicate2d(uint32_t value, uint32_t bitsPerPixel) {
 }
 
 // ---- Sync tags --------------------------------------------------------------------------
-// Polls of the completed tag before a wait on the engine gives up (about a
-// third of a second of register reads): every wait of the 2D layer on the
-// chip is bounded by it, and a wait that gives up is logged.
-inline constexpr uint32_t kEngineWaitPolls = 1000000;
-
 // Tags of the transfers' scratch ranges carry this bit; the engine's tag
 // compare ignores the low three bits.
 inline constexpr uint32_t k2dTransferTagMark = 0x4;
@@ -73,8 +68,8 @@ uint32_t Sync2dWritePacket(BmPrimInt* prim);
 uint32_t Sync2dCompletedTag(CommonData* common);
 // Whether the engine has passed tag, right across the wrap of the counter.
 bool Sync2dTagPassed(CommonData* common, uint32_t tag);
-// Waits until the engine has passed tag; false, logged with `what`, when
-// it has not after kEngineWaitPolls polls.
+// Waits until the engine has passed tag; false, logged with the tag and
+// `what`, when it has not within the engine's bound (core/wait_bounds.h).
 bool Sync2dWaitForTag(CommonData* common, uint32_t tag, const char* what);
 // A sync packet with a new tag, started, then the wait for it; false when
 // no packet could be written or the wait gave up.

@@ -202,7 +202,7 @@ bool CFeatureMgr::Disable(PDEV* pdev) {
   if (PivotSelected(pdev)) SendPivotVSync(pdev, 0);
   if (pdev->primInt == nullptr) return false;
   SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return false;
   const bool drained = Sync2dAndWait(pdev->common, pdev->primInt, "feature stop");
   BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
   return drained;

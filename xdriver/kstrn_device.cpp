@@ -10,6 +10,7 @@
 #include "core/bm_prim_int.h"
 #include "core/chip_ids.h"
 #include "core/dbg_output.h"
+#include "core/engine_wait.h"
 #include "core/hw_register_access.h"
 #include "core/lnx_device.h"
 #include "core/mm_aperture.h"
@@ -61,10 +62,6 @@ static_assert(sizeof(EnableRequest) == 128);
 
 uint32_t BitCount(uint32_t v) { return static_cast<uint32_t>(__builtin_popcount(v)); }
 
-uint32_t ChipOf(const PDEV* pdev) {
-  return pdev->common != nullptr ? pdev->common->revisionBits : 0;
-}
-
 // The surface the X server draws into when it is not the primary (a
 // post-draw transform's bitmap), else none.
 DeviceBitmap* DrawnSurface(PDEV* pdev) {
@@ -81,9 +78,6 @@ LRECT RectOf(const OrvRegion& r) {
   return {static_cast<int32_t>(r.x0), static_cast<int32_t>(r.y0), static_cast<int32_t>(r.x1),
           static_cast<int32_t>(r.y1)};
 }
-
-bool IsChip5D62(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext2) != 0; }
-bool IsChip5D63(const PDEV* pdev) { return (ChipOf(pdev) & kRevKestrionNext3) != 0; }
 
 // The kernel's disable request takes the head's handle as its argument.
 void DisableHandle(LnxDevice* device, uint64_t handle) {
@@ -202,37 +196,13 @@ void KstrnDisableDevice(PDEV* pdev) {
 
 namespace {
 
-// Reads a chip waits take at most: far beyond what the engine needs, and
-// below the simulated board's watchdog.
-constexpr uint32_t kWaitReads = 1000000;
-
-// A wait on the chip that ran out: logged; the caller fails.
-bool Waited(bool done, const char* what) {
-  if (!done) dbgOutput("[orv] *ERROR* timed out waiting for %s\n", what);
-  return done;
-}
-
-bool WaitEngineIdleBounded(PDEV* pdev) {
-  CommonData* common = pdev->common;
-  const bool later = IsChip5D62(pdev) || IsChip5D63(pdev);
-  const uint32_t reg = IsChip5D63(pdev) ? kRegEngineStatusNext3 : kRegEngineStatus;
-  return Waited(PollUntil(
-                    [&] {
-                      const uint32_t v = HwReadRegister(common, reg);
-                      return later ? (v & kEngineStatusIdleBit) != 0
-                                   : (v & kEngineStatusMask) == kEngineStatusIdle;
-                    },
-                    kWaitReads),
-                "the engine to go idle");
-}
-
-bool SyncEngineBounded(PDEV* pdev) {
+// The engine reaching a fresh sync tag: what it was given has run.
+bool SyncEngine(PDEV* pdev) {
   BmPrimInt* prim = pdev->primInt;
   if (prim == nullptr) return true;
   const uint32_t tag = prim->WriteSyncPacket();
   prim->Start();
-  return Waited(PollUntil([&] { return !prim->IsSyncTagPending(tag); }, kWaitReads),
-                "the engine's sync tag");
+  return prim->WaitForSyncTag(tag);
 }
 
 void EnableScratch(PDEV* pdev) {
@@ -277,7 +247,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
   const uint32_t mode = pdev->localDma;
   if (mode == kLocalDmaMode && !(pdev->bindingFlags & kPdevLocalDmaRunning) &&
       pdev->primInt != nullptr) {
-    pdev->primInt->Reset();
+    if (!pdev->primInt->Reset()) return kKstrnKernelRefused;
     pdev->bindingFlags |= kPdevLocalDmaRunning;
   }
   if (!(pdev->bindingFlags & kPdevStartedOnce)) {
@@ -344,8 +314,7 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
 
 uint32_t KstrnStopDevice(PDEV* pdev) {
   if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
-  bool ok = WaitEngineIdleBounded(pdev);
-  ok = SyncEngineBounded(pdev) && ok;
+  bool ok = WaitEngineIdle(pdev->common, HwReadRegister) && SyncEngine(pdev);
   if (pdev->bindingFlags & kPdevPrimaryDeclared) {
     if (HardPointerBuffer* cursor = CursorBuffer(pdev)) ReleaseSurfaceCpu(cursor);
     if (DeviceBitmap* drawn = DrawnSurface(pdev)) ReleaseSurfaceCpu(drawn);

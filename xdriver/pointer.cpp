@@ -83,14 +83,11 @@ bool HardPointerBuffer::Enable(MmSurfaceManager* manager) {
   InvalidateCache();
   if (!Surface2d::Enable(manager)) return false;
   // The engine may still read an image of the memory's previous owner.
-  if (!PollUntil([&] { return !IsBusyDMA(); }, kEngineWaitPolls) ||
-      !PollUntil(
-          [&] {
-            uint32_t tag = kSyncTagOfBlock;
-            return !IsBusyDWG(&tag, false);
-          },
-          kEngineWaitPolls)) {
-    dbgOutput("The cursor buffer stayed busy; it is not used.\n");
+  if (!WaitFor("cursor buffer: DMA", kEngineWaitMicroseconds, [&] { return !IsBusyDMA(); }) ||
+      !WaitFor("cursor buffer: drawing", kEngineWaitMicroseconds, [&] {
+        uint32_t tag = kSyncTagOfBlock;
+        return !IsBusyDWG(&tag, false);
+      })) {
     return false;
   }
   if (block != nullptr) block->drawSyncTag = 0;

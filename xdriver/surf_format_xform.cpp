@@ -202,7 +202,7 @@ void DevBitXform_Pivot(DeviceBitmap* target, DeviceBitmap* texture, const LRECT*
                            : nullptr;
   if (stream == nullptr) return;
   const int32_t b = t->bottom;
-  stream->BeginCmd();
+  if (!stream->BeginCmd()) return;
   if (uint32_t* at = stream->Reserve(7)) {
     at = BmWriteSyncTag(at, kPivotTag);
     at[0] = DescriptorHeader(0);

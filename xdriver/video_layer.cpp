@@ -112,8 +112,6 @@ constexpr uint32_t kSurfaceFormat32 = 50;
 constexpr uint32_t kSurfaceLayoutByDim = 4;
 // Memory types of the two slots.
 constexpr uint32_t kSlotMemoryType[2] = {19, 21};
-// Polls of a surface's idle state before the scaler gives up waiting.
-constexpr uint32_t kSurfaceIdlePolls = kEngineWaitPolls;
 
 uint32_t FloatWord(float f) {
   uint32_t w;
@@ -266,14 +264,11 @@ Surface2d* VideoPlaceSurface(ORVVideoPortRec* port, uint32_t slot, uint32_t pitc
 }
 
 bool VideoWaitSurfaceIdle(MmSurface* s) {
-  const auto drawingDone = [&] {
-    uint32_t tag = kSyncTagOfBlock;
-    return !s->IsBusyDWG(&tag, true);
-  };
-  const bool idle = PollUntil([&] { return !s->IsBusyDMA(); }, kSurfaceIdlePolls) &&
-                    PollUntil(drawingDone, kSurfaceIdlePolls);
-  if (!idle) dbgOutput("The engine did not leave the video surface; giving up the wait.\n");
-  return idle;
+  return WaitFor("video surface: DMA", kEngineWaitMicroseconds, [&] { return !s->IsBusyDMA(); }) &&
+         WaitFor("video surface: drawing", kEngineWaitMicroseconds, [&] {
+           uint32_t tag = kSyncTagOfBlock;
+           return !s->IsBusyDWG(&tag, true);
+         });
 }
 
 // ---- Port state -------------------------------------------------------------------------
@@ -368,6 +363,7 @@ void ORVVideoDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t
   PDEV* pdev = port->device;
   BmPrimInt* prim = pdev->primInt;
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
   VideoWriteFrame(port, prim, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH,
                   dstFormat);
@@ -390,6 +386,7 @@ void ORVVideoSystem2Local(ORVVideoPortPtr port, uint32_t fourcc, uint64_t srcBus
                                                   : kUploadSourcePlanar;
   const uint32_t memory = kSystemMemoryBits | (memoryKind == kVideoMemPciLocked ? 1 : 0);
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
   Emit(prim, {kHdrEngineWord, 0});
   Emit(prim, {kHdrSurfaces, source | width, static_cast<uint32_t>(srcBus) | memory,
@@ -405,6 +402,7 @@ void ORVVideoBlit(ORVVideoPortPtr port, uint32_t dstOffset, uint32_t dstPitch, u
   PDEV* pdev = port->device;
   BmPrimInt* prim = pdev->primInt;
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   HwThread2d::SetupHardware(pdev->sharedLocked, prim);
   VideoWriteBlit(prim, dstOffset, dstPitch, format, dstX, dstY, srcOffset, srcPitch, srcX, srcY,
                  width, height);

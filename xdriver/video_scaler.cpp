@@ -79,11 +79,11 @@ void ORVVideoHWScalerDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, 
   if (xform == nullptr) return;
   PDEV* pdev = port->device;
   CommonData* common = pdev->common;
+  if (!xform->BeginCmd()) return;
   BmPrimInt* devicePrevious = pdev->primInt;
   BmPrimInt* boardPrevious = common->primInt;
   pdev->primInt = xform;
   common->primInt = xform;
-  xform->BeginCmd();
   port->dirty = 1;
   VideoWriteFrame(port, xform, fourcc, y, p1, p2, srcW, srcH, dst, index, kind, dstW, dstH,
                   dstFormat);
@@ -102,7 +102,7 @@ void ORVVideoStopHWScaler(ORVVideoPortPtr port, uint32_t) {
   ORVVideoSetVSyncInterrupt(port, 0);
   PDEV* pdev = port->device;
   SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return;
   Sync2dAndWait(pdev->common, pdev->primInt, "video scaler stop");
   BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
 }

@@ -43,6 +43,7 @@ void KstrnXAASubsequentScreenToScreenCopy(ScrnInfoPtr scrn, int x1, int y1, int 
   if (data == nullptr) return;
   PDEV* pdev = data->device;
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   SharedLockedData_t* shared = pdev->sharedLocked;
   const uint32_t control = *data->control;
   const uint32_t foreground = Shadow2dForeground(shared);

@@ -81,35 +81,38 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
     BmPrimInt* prim = pdev->primInt;
     Context2d* context = pdev->data2d.context;
     DrawBracket bracket(pdev);
-    HwThread2d::SetupHardware(pdev->sharedLocked, prim);
-    if (context->repeatHeader != kSpanRepeatHeader &&
-        Write2dPacket(prim, {PacketHeader(k2dIdxRepeatHeader), kSpanRepeatHeader})) {
-      context->repeatHeader = kSpanRepeatHeader;
-    }
-    // One repeat packet per buffer's worth of spans.
-    const uint32_t room = prim->FreshRoom();
-    const int perPacket = room > 4 ? static_cast<int>((room - 2) / 2) : 1;
-    for (int first = 0; first < n; first += perPacket) {
-      const int count = n - first < perPacket ? n - first : perPacket;
-      uint32_t* at = prim->Reserve(2 + 2 * static_cast<uint32_t>(count));
-      if (at == nullptr) break;
-      at[0] = PacketHeader(k2dIdxRepeatCount);
-      at[1] = static_cast<uint32_t>(count);
-      for (int i = 0; i < count; ++i) {
-        at[2 + 2 * i] = Xy2d(points[first + i].x, points[first + i].y);
-        at[3 + 2 * i] = static_cast<uint32_t>(widths[first + i]) | kSpanHeight;
+    // Without the command lock nothing is drawn; the clipping still goes.
+    if (bracket.Drawing()) {
+      HwThread2d::SetupHardware(pdev->sharedLocked, prim);
+      if (context->repeatHeader != kSpanRepeatHeader &&
+          Write2dPacket(prim, {PacketHeader(k2dIdxRepeatHeader), kSpanRepeatHeader})) {
+        context->repeatHeader = kSpanRepeatHeader;
       }
+      // One repeat packet per buffer's worth of spans.
+      const uint32_t room = prim->FreshRoom();
+      const int perPacket = room > 4 ? static_cast<int>((room - 2) / 2) : 1;
+      for (int first = 0; first < n; first += perPacket) {
+        const int count = n - first < perPacket ? n - first : perPacket;
+        uint32_t* at = prim->Reserve(2 + 2 * static_cast<uint32_t>(count));
+        if (at == nullptr) break;
+        at[0] = PacketHeader(k2dIdxRepeatCount);
+        at[1] = static_cast<uint32_t>(count);
+        for (int i = 0; i < count; ++i) {
+          at[2 + 2 * i] = Xy2d(points[first + i].x, points[first + i].y);
+          at[3 + 2 * i] = static_cast<uint32_t>(widths[first + i]) | kSpanHeight;
+        }
+      }
+      // The spans' bounding box waits for the post-draw step.
+      int left = points[0].x, top = points[0].y, right = left, bottom = top;
+      for (int i = 0; i < n; ++i) {
+        left = std::min(left, static_cast<int>(points[i].x));
+        top = std::min(top, static_cast<int>(points[i].y));
+        right = std::max(right, points[i].x + widths[i]);
+        bottom = std::max(bottom, points[i].y + 1);
+      }
+      KstrnXaaDrawn(data, left, top, right - left, bottom - top);
+      prim->Start();
     }
-    // The spans' bounding box waits for the post-draw step.
-    int left = points[0].x, top = points[0].y, right = left, bottom = top;
-    for (int i = 0; i < n; ++i) {
-      left = std::min(left, static_cast<int>(points[i].x));
-      top = std::min(top, static_cast<int>(points[i].y));
-      right = std::max(right, points[i].x + widths[i]);
-      bottom = std::max(bottom, points[i].y + 1);
-    }
-    KstrnXaaDrawn(data, left, top, right - left, bottom - top);
-    prim->Start();
   } else {
     for (int i = 0; i < n; ++i) KstrnXAASubsequentSolidFillRect(scrn, points[i].x, points[i].y, widths[i], 1);
   }

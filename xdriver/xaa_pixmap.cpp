@@ -43,6 +43,7 @@ void KstrnXAAWritePixmap(ScrnInfoPtr scrn, int x, int y, int w, int h, unsigned 
   BmPrimInt* prim = pdev->primInt;
   {
     DrawBracket bracket(pdev);
+    if (!bracket.Drawing()) return;
     Write2dPacket(prim, {PacketHeader(k2dIdxPlaneMask), KstrnXaaReplicate(data, planemask)});
     const LRECT rect = {x, y, x + w, y + h};
     const LPOINT origin = {0, 0};
@@ -61,6 +62,7 @@ void KstrnXAAReadPixmap(ScrnInfoPtr scrn, int x, int y, int w, int h, unsigned c
   if (data == nullptr) return;
   PDEV* pdev = data->device;
   DrawBracket bracket(pdev);
+  if (!bracket.Drawing()) return;
   const LRECT rect = {0, 0, w, h};
   const LPOINT from = {x, y};
   XferVidToNative(pdev, data->target, dst, dstwidth, static_cast<uint32_t>(bpp), nullptr, &rect, &from,

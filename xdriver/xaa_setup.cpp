@@ -112,7 +112,9 @@ void KstrnXAASync(ScrnInfoRec* scrn) {
   if (data == nullptr) return;
   PDEV* pdev = data->device;
   SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  // Without the lock nothing is sent: a pending expansion stays pending for
+  // the next sync.
+  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return;
   if (data->expansionPending) {
     // XAA has written the rows: they go to the engine, and the clip state
     // the expansion overwrote is sent again with the next drawing. No wait.

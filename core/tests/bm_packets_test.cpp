@@ -72,8 +72,8 @@ TEST(BmPacketsTest, SyncTagPacketForms) {
 
 TEST(BmCommandLockTest, OwnerNestsOnlyInsideItsOwnHold) {
   SharedLockedData_t shared = {};
-  BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver);
-  BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver);  // inner holder: no spin
+  ASSERT_TRUE(BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver));
+  ASSERT_TRUE(BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver));  // inner holder: no spin
   EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerXDriver), 2u);
   BmReleaseCommandLock(&shared, kCmdLockOwnerXDriver);
   EXPECT_EQ(shared.commandLock, 1) << "the inner release leaves the lock taken";

@@ -70,14 +70,14 @@ TEST_F(LocalDmaTest, EveryRowComesUpAndTheEngineRunsTheBufferToTheSyncTag) {
   EXPECT_EQ(shared->syncTagCounter, 8u);
 
   engine_->ClearWrites();
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  ASSERT_TRUE(BmAcquireCommandLock(shared, kCmdLockOwnerXDriver));
   WriteDrawing(prim);
   const uint32_t tag = prim->WriteSyncPacket();
   ASSERT_TRUE(prim->Start());
   BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
   EXPECT_EQ(shared->commandLock, 0);
 
-  prim->WaitForSyncTag(tag);
+  ASSERT_TRUE(prim->WaitForSyncTag(tag));
   EXPECT_FALSE(prim->IsSyncTagPending(tag));
   std::vector<W> expected = kDrawingWrites;
   // Local DMA leaves a saved 2D control value (0), so the long sync form.
@@ -116,7 +116,7 @@ TEST_F(LocalDmaTest, GuardPutsADummyWriteBetween0x404And0x408) {
   for (uint32_t guard : {0u, 1u}) {
     shared->regGuardEnable = guard;
     board_->ClearLog();
-    prim->Reset();
+    ASSERT_TRUE(prim->Reset());
     std::vector<uint32_t> order;
     for (const auto& w : board_->LoggedWrites()) order.push_back(w.offset);
     const std::vector<uint32_t> want =
@@ -226,7 +226,7 @@ TEST_F(LocalDmaTest, ProcessorPathGivesTheSameRegisterEffects) {
   WriteDrawing(&emul);
   const uint32_t tag = emul.WriteSyncPacket();
   ASSERT_TRUE(emul.Start());
-  emul.WaitForSyncTag(tag);
+  ASSERT_TRUE(emul.WaitForSyncTag(tag));
   std::vector<W> written;
   for (const auto& w : board_->LoggedWrites()) {
     if (w.offset >= 0x1000 && w.offset < 0x1400) written.push_back({w.offset, w.value});
@@ -535,7 +535,7 @@ TEST_P(KernelBoardPdev, HeadOfALaterUnitPostsItsRangesAndReachesItsSyncTag) {
   kernel_.ClearCalls();
 
   shared->last1300Value = kLastRegNone;  // the short sync form
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  ASSERT_TRUE(BmAcquireCommandLock(shared, kCmdLockOwnerXDriver));
   uint32_t* first = prim->cursor;
   WriteDrawing(prim);
   const uint32_t tag = prim->WriteSyncPacket();
@@ -557,7 +557,7 @@ TEST_P(KernelBoardPdev, HeadOfALaterUnitPostsItsRangesAndReachesItsSyncTag) {
   EXPECT_EQ(shared->completedTag, tag | 1);
   EXPECT_EQ(shared->pendingSubmissions, 0);
   EXPECT_FALSE(prim->IsSyncTagPending(tag));
-  prim->WaitForSyncTag(tag);
+  ASSERT_TRUE(prim->WaitForSyncTag(tag));
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, KernelBoardPdev, testing::Values(1u, 2u, 3u));

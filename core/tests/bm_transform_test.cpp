@@ -47,8 +47,8 @@ TEST_F(XformTest, SixteenthInterfaceFailsAndFreedSlotsAreReused) {
 TEST_F(XformTest, SequenceIsPublishedUnderTheLockAndNestsInAnOuterHolder) {
   BmXformInt* x = BmXformMgr::AllocateInterface(common_, 0, 3);
   ASSERT_NE(x, nullptr);
-  BmAcquireCommandLock(&shared_, kCmdLockOwnerXDriver);  // outer holder
-  x->BeginCmd();
+  ASSERT_TRUE(BmAcquireCommandLock(&shared_, kCmdLockOwnerXDriver));  // outer holder
+  ASSERT_TRUE(x->BeginCmd());
   uint32_t* at = x->Reserve(3);
   at[0] = 0x2121C6C5;
   EXPECT_TRUE(x->EndCmd());
@@ -64,13 +64,13 @@ TEST_F(XformTest, SequenceIsPublishedUnderTheLockAndNestsInAnOuterHolder) {
 TEST_F(XformTest, OverflowIsReportedInsteadOfPublishingTheTail) {
   BmXformInt* x = BmXformMgr::AllocateInterface(common_, 0, 3);
   ASSERT_NE(x, nullptr);
-  x->BeginCmd();
+  ASSERT_TRUE(x->BeginCmd());
   for (int i = 0; i < 2000; ++i) x->Reserve(1)[0] = 0;  // 8,000 bytes into 4,096
   EXPECT_FALSE(x->EndCmd());
   const SharedPendingSlot& slot = shared_.pendingSlots[x->slotIndex];
   EXPECT_EQ(slot.busStart, slot.busEnd & ~kBmBusTypeMask) << "an empty range";
   EXPECT_EQ(shared_.commandLock, 0);
-  x->BeginCmd();
+  ASSERT_TRUE(x->BeginCmd());
   x->Reserve(2);
   EXPECT_TRUE(x->EndCmd()) << "the next sequence starts clean";
   BmXformMgr::FreeInterface(common_, &x);

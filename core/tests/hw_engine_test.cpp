@@ -8,6 +8,7 @@
 #include "core/hw_thread2d.h"
 #include "core/regs/display.h"
 #include "core/regs/dma.h"
+#include "core/wait_bounds.h"
 
 #include <string.h>
 
@@ -142,7 +143,10 @@ const ReadBetweenCase kReadBetweenCases[] = {
     {"PlainRead", [](CommonData* c) { HwReadRegister(c, 0x1900); }, {R(0x1900, 0x3)}, false},
     {"InterlacedModeTest", [](CommonData* c) { HwDevice::IsInterlacedMode(c, 0); },
      {R(0x1900, 0x3)}, false},
-    {"PollRead", [](CommonData* c) { HwPollRegister(c, 0x1924, kLineCounterMask, 0); },
+    {"PollRead",
+     [](CommonData* c) {
+       (void)HwPollRegister(c, 0x1924, kLineCounterMask, 0, "line", kFrameWaitMicroseconds);
+     },
      {R(0x1924, 0x7000)}, false},
 };
 
@@ -177,7 +181,7 @@ TEST_F(EngineTest, PrimarySurfaceReadModifyWriteIsNeverGuarded) {
   shared_->directWriteCount = 0;
   board_->ClearLog();
   HwWriteRegister(common_, 0x17C0, 1);  // would guard a direct write of 0x1800
-  HwDevice::EnablePrimarySurface(common_, true, 0);
+  EXPECT_TRUE(HwDevice::EnablePrimarySurface(common_, true, 0));
   EXPECT_EQ(Accesses(), (std::vector<Access>{W(0x17C0, 1), R(0x1800, 0x30), W(0x1800, 0x31)}));
   EXPECT_EQ(shared_->lastRegWritten, 0x1800u);
 }
@@ -458,12 +462,12 @@ TEST_F(EngineTest, DisablingThePrimarySurfaceWaitsForOneLineCounterCycle) {
     int i = (*reads)++;
     return sequence[i < 3 ? i : 3];
   });
-  HwDevice::EnablePrimarySurface(common_, false, 1);
+  EXPECT_TRUE(HwDevice::EnablePrimarySurface(common_, false, 1));
   EXPECT_EQ(Accesses(), (std::vector<Access>{R(0x1A00, 0x31), W(0x1A00, 0x30), R(0x1B24, 0x7005),
                                              R(0x1B24, 0x7001), R(0x1B24, 0x7001),
                                              R(0x1B24, 0x7000)}));
   board_->ClearLog();
-  HwDevice::EnablePrimarySurface(common_, true, 1);
+  EXPECT_TRUE(HwDevice::EnablePrimarySurface(common_, true, 1));
   EXPECT_EQ(Accesses(), (std::vector<Access>{R(0x1A00, 0x30), W(0x1A00, 0x31)}));
 }
 

@@ -266,7 +266,7 @@ TEST(SurfaceSyncLockTest, NewSyncIsWrittenAndStartedUnderTheCommandLock) {
     EXPECT_EQ(shared.commandLockDepth, 0);
 
     // Inside a caller's hold: nested, and the caller still holds it after.
-    BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver);
+    ASSERT_TRUE(BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver));
     tag = kSyncTagNew;
     surface.IsBusyDWG(&tag, true);
     EXPECT_EQ(prim.depthAtStart.back(), 2u);

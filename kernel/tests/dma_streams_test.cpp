@@ -393,7 +393,7 @@ TEST_F(BusyLock, AnInterruptKickWhileTheLockIsHeldIsDoneOnceAtRelease) {
   ASSERT_TRUE(dma.Paused());
   ASSERT_EQ(SharedLocked()->pendingSubmissions, 1);
 
-  stream->AcquireBusyLock();
+  ASSERT_TRUE(stream->AcquireBusyLock());
   glue.StartInterruptThread();
   // The thread serves the engine's interrupt; the kick is left to the holder.
   while (__atomic_load_n(&SharedLocked()->dmaBusyLock, __ATOMIC_SEQ_CST) != 2) std::this_thread::yield();

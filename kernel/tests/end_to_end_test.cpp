@@ -110,7 +110,7 @@ TEST_P(EndToEnd, TheXDriversCorePostsThroughTheModuleAndLeavesNothing) {
   }
   const uint32_t tag = prim->WriteSyncPacket();
   ASSERT_TRUE(prim->Start());
-  prim->WaitForSyncTag(tag);
+  ASSERT_TRUE(prim->WaitForSyncTag(tag));
   EXPECT_FALSE(prim->IsSyncTagPending(tag));
   std::vector<uint32_t> values;
   for (const auto& w : dma.Writes())

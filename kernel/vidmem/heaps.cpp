@@ -396,9 +396,11 @@ void MmPageHeapBase::FreeAll() {
 
 void MmPageHeapBase::Free(MmBlock* block) {
   auto* pages = static_cast<MmPageBlock*>(block);
-  if (pages == nullptr || pages->heap != this) return;
+  if (pages == nullptr || pages->heap != this || !pages->inUse) return;
   // The engine may still read the memory: wait until it has passed the
-  // block's stamps. The wait is bounded; after it the memory goes anyway.
+  // block's stamps. When it does not in time, the block is set aside: it
+  // stays on the heap's list, out of use, and its pages go with the heap
+  // (FreeAll when the device goes).
   if (common != nullptr && common->sharedLocked != nullptr) {
     const SharedLockedData_t* shared = common->sharedLocked;
     auto reached = [&] {
@@ -409,11 +411,14 @@ void MmPageHeapBase::Free(MmBlock* block) {
     };
     const uint32_t stamp = pages->dmaStamp;
     const uint32_t tag = static_cast<uint32_t>(pages->drawSyncTag);
-    KernelWait("system memory free", [&] {
-      const uint32_t newest = ReadShared(&shared->syncTagCounter);
-      const uint32_t engine = reached();
-      return !BmSyncTagPending(stamp, newest, engine) && !BmSyncTagPending(tag, newest, engine);
-    });
+    if (!KernelWait("system memory free", [&] {
+          const uint32_t newest = ReadShared(&shared->syncTagCounter);
+          const uint32_t engine = reached();
+          return !BmSyncTagPending(stamp, newest, engine) && !BmSyncTagPending(tag, newest, engine);
+        })) {
+      pages->inUse = 0;
+      return;
+    }
   }
   bytesOut -= pages->size;
   if (pages->previousOut != nullptr) {

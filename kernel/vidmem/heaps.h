@@ -167,7 +167,8 @@ class MmPageHeapBase : public MmHeap {
   void FreeAll();
   MmBlock* Allocate(uint64_t size, uint32_t alignment) override;
   // Waits (bounded) until the engine has passed the block's stamps, then
-  // gives the memory back and destroys the block.
+  // gives the memory back and destroys the block. A block the engine has
+  // not passed in time is set aside (kept out of use until FreeAll).
   void Free(MmBlock* block) override;
   uint32_t GetFreeBytes() const override { return 0; }
   uint32_t GetLargestFree() const override { return 0; }

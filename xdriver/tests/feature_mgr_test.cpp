@@ -334,7 +334,7 @@ TEST_F(FeatureBoardTest, ScaleLeavesTheCommandLockToItsHolder) {
   ASSERT_TRUE(Setup(pdev));
   ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
   SharedLockedData_t* shared = pdev->sharedLocked;
-  BmAcquireCommandLock(shared, kCmdLockOwnerXDriver);
+  ASSERT_TRUE(BmAcquireCommandLock(shared, kCmdLockOwnerXDriver));
   const int32_t depth = shared->commandLockDepth;
   EXPECT_EQ(pdev->featureMgr->manager->Scale(pdev, kDpsScalerStart), 0u);
   EXPECT_EQ(shared->commandLock, 1);
@@ -387,7 +387,7 @@ TEST_F(DpsSurfaceTest, FillGoesOutOnThePrimaryStreamAtTheKindsWidth) {
     CDPSSurface s;
     Place(s, {64, 16}, c.kind);
     TakeWrites();
-    BmAcquireCommandLock(pdev_->sharedLocked, kCmdLockOwnerXDriver);
+    ASSERT_TRUE(BmAcquireCommandLock(pdev_->sharedLocked, kCmdLockOwnerXDriver));
     ASSERT_TRUE(s.Fill(pdev_->hwManager, {4, 2, 36, 10}, c.value));
     BmReleaseCommandLock(pdev_->sharedLocked, kCmdLockOwnerXDriver);
     const uint32_t mode = 64 | 3u << 16 | c.format << 24;
@@ -399,7 +399,7 @@ TEST_F(DpsSurfaceTest, FillGoesOutOnThePrimaryStreamAtTheKindsWidth) {
   }
   // Clear: the whole surface, black in YCbCr.
   Place(a_, {64, 16}, kDpsKindYCbCr);
-  BmAcquireCommandLock(pdev_->sharedLocked, kCmdLockOwnerXDriver);
+  ASSERT_TRUE(BmAcquireCommandLock(pdev_->sharedLocked, kCmdLockOwnerXDriver));
   ASSERT_TRUE(a_.Clear(pdev_->hwManager, 0));
   BmReleaseCommandLock(pdev_->sharedLocked, kCmdLockOwnerXDriver);
   EXPECT_EQ(a_.needsClear, 0u);
@@ -418,7 +418,7 @@ TEST_F(DpsSurfaceTest, BlitCopiesTheViewportsAtTheVerticalSync) {
   a_.SetViewport({8, 4, 40, 20});
   b_.SetViewport({16, 2, 48, 18});
   BmXformInt* xform = pdev_->featureMgr->xformInterfaces[kFeatureDpsInterface];
-  xform->BeginCmd();
+  ASSERT_TRUE(xform->BeginCmd());
   ASSERT_TRUE(b_.Blit(pdev_->hwManager, &a_));
   ASSERT_TRUE(xform->EndCmd());
   OrvVSyncStateRequest on = {{kVSyncFlagDisplayProcessing, 1, 1, xform->InterruptIdentity()}};

@@ -171,7 +171,8 @@ TEST_F(PointerTest, EnableGivesUpOnAnEngineThatNeverGetsThere) {
   HardPointerBuffer* buffer = pdev->pointer.sixteenColour[1];
   ASSERT_TRUE(buffer->Enable(pdev->surfaceManager));
   board_->SetLogging(false, false);
-  engine_->SetLatencyReads(kEngineWaitPolls + 10);
+  // Far more reads than the wait's bound makes.
+  engine_->SetLatencyReads(10000000);
   const uint32_t tag = Sync2dWritePacket(pdev->primInt);
   pdev->primInt->Start();
   buffer->block->drawSyncTag = static_cast<int32_t>(tag);

@@ -379,7 +379,7 @@ TEST_F(VideoLayer, TheWaitGivesUpOnATagTheEngineNeverReachesAndSaysSo) {
   kernel_->SetAnswer(0x1b, 0);  // posts accepted, never run
   Display(kFourccYUY2, -1, 0);
   EXPECT_FALSE(ORVVideoWait(port_, 0));
-  EXPECT_TRUE(box_->Logged("The drawing engine did not reach sync tag"));
+  EXPECT_TRUE(box_->Logged("[orv] *ERROR* sync tag 0x"));
 }
 
 TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
