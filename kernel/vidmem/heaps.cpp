@@ -131,8 +131,9 @@ bool MmRegionHeap::Place(MmRegion* region, uint64_t lo, uint64_t hi, uint64_t by
   return true;
 }
 
-MmBlock* MmRegionHeap::Take(MmRegion* region, uint64_t at, const MmHeapRequest& request) {
-  const uint64_t spanStart = AlignDown(at, granularity_);
+MmBlock* MmRegionHeap::Take(MmRegion* region, uint64_t at, uint64_t spanStart, const MmHeapRequest& request) {
+  // The length taken runs from the span start: the alignment gap in front
+  // of the block is part of it.
   const uint64_t spanEnd = AlignUp(at + request.size, granularity_);
   const uint64_t regionEnd = region->regionStart + region->regionLength;
   // The parts before and after become free regions of their own; when one
@@ -207,12 +208,14 @@ MmBlock* MmRegionHeap::AllocateRequest(const MmHeapRequest& request) {
     if (fixed + bytes > size) return nullptr;
     for (MmRegion* r = First(); r != &addressHead_; r = r->addressNext) {
       if (!r->inUse && r->regionStart <= fixed && fixed + bytes <= r->regionStart + r->regionLength)
-        return Take(r, fixed, request);
+        return Take(r, fixed, AlignDown(fixed, granularity_), request);
     }
     return nullptr;
   }
 
   if (request.flags & kRequestWindow) {
+    // Only regions that start below the window end are looked at, the
+    // fallbacks included.
     const uint64_t lo = request.windowStart;
     const uint64_t hi = request.windowEnd < size ? request.windowEnd : size;
     MmRegion* chosen = nullptr;
@@ -238,41 +241,47 @@ MmBlock* MmRegionHeap::AllocateRequest(const MmHeapRequest& request) {
         fromWindowStartAt = at;
       }
     }
-    if (chosen == nullptr) {
-      // Regions past the window end can only fit from the window start on.
-      for (MmRegion* r = First(); r != &addressHead_; r = r->addressNext) {
-        if (r->inUse || r->regionStart < hi) continue;
-        if (Place(r, lo, size, bytes, alignment, high, &at)) {
-          fromWindowStart = r;
-          fromWindowStartAt = at;
-        }
-      }
-    }
-    if (chosen != nullptr) return Take(chosen, chosenAt, request);
+    if (chosen != nullptr) return Take(chosen, chosenAt, SpanStart(chosen, lo, chosenAt, high), request);
     if ((request.fallback & kFallbackStartToWindow) && toWindowEnd != nullptr)
-      return Take(toWindowEnd, toWindowEndAt, request);
+      return Take(toWindowEnd, toWindowEndAt, SpanStart(toWindowEnd, 0, toWindowEndAt, high), request);
     if ((request.fallback & kFallbackWindowToEnd) && fromWindowStart != nullptr)
-      return Take(fromWindowStart, fromWindowStartAt, request);
+      return Take(fromWindowStart, fromWindowStartAt, SpanStart(fromWindowStart, lo, fromWindowStartAt, high),
+                  request);
     return nullptr;
   }
 
-  // General placement.
+  // General placement: the largest free region must hold the block. Flag 8
+  // takes the highest region that does and puts the block at its top; flag
+  // 16 takes the lowest and, like no flag, puts the block at its start. (A
+  // low block at the top of the lowest region would take the aperture's top
+  // granule at start-up, where the mapped local heap's window must go.)
   MmRegion* largest = sizeHead_.sizeNext;
-  if (largest == &sizeHead_) return nullptr;
-  // Flag 8 takes the highest fitting region and the top of it, flag 16 the
-  // lowest and its start.
-  if (!Place(largest, 0, size, bytes, alignment, high, &at)) return nullptr;
+  if (largest == &sizeHead_ || !Fits(largest, bytes, alignment)) return nullptr;
   MmRegion* chosen = largest;
-  if (request.flags & (kRequestHigh | kRequestLow)) {
+  const bool low = !high && (request.flags & kRequestLow) != 0;
+  if (high || low) {
     for (MmRegion* r = sizeHead_.sizeNext; r != &sizeHead_; r = r->sizeNext) {
-      uint64_t p = 0;
-      if (!Place(r, 0, size, bytes, alignment, high, &p)) continue;
+      if (!Fits(r, bytes, alignment)) continue;
       const bool better = high ? r->regionStart > chosen->regionStart : r->regionStart < chosen->regionStart;
       if (better) chosen = r;
     }
-    Place(chosen, 0, size, bytes, alignment, high, &at);
   }
-  return Take(chosen, at, request);
+  Place(chosen, 0, size, bytes, alignment, high, &at);
+  return Take(chosen, at, SpanStart(chosen, 0, at, high), request);
+}
+
+bool MmRegionHeap::Fits(const MmRegion* region, uint64_t bytes, uint32_t alignment) {
+  return bytes + (AlignUp(region->regionStart, alignment) - region->regionStart) <= region->regionLength;
+}
+
+// Where the length taken for a block at `at` starts: a block at the top of
+// its place starts its own granule; one placed low takes the alignment gap
+// from the start of the place (the region's start, or the window's when
+// the region begins below it).
+uint64_t MmRegionHeap::SpanStart(const MmRegion* region, uint64_t lo, uint64_t at, bool high) const {
+  if (high) return AlignDown(at, granularity_);
+  const uint64_t start = region->regionStart > lo ? region->regionStart : lo;
+  return AlignDown(start, granularity_);
 }
 
 void MmRegionHeap::Free(MmBlock* block) {

@@ -129,7 +129,9 @@ class MmRegionHeap : public MmHeap {
   MmRegion* First() const { return addressHead_.addressNext; }
   bool Place(MmRegion* region, uint64_t lo, uint64_t hi, uint64_t size, uint32_t alignment,
              bool high, uint64_t* at) const;
-  MmBlock* Take(MmRegion* region, uint64_t at, const MmHeapRequest& request);
+  static bool Fits(const MmRegion* region, uint64_t bytes, uint32_t alignment);
+  uint64_t SpanStart(const MmRegion* region, uint64_t lo, uint64_t at, bool high) const;
+  MmBlock* Take(MmRegion* region, uint64_t at, uint64_t spanStart, const MmHeapRequest& request);
   MmRegion* NewRegion(uint64_t start, uint64_t length);
   void InsertBySize(MmRegion* region);
   void RemoveBySize(MmRegion* region);
