@@ -4,6 +4,7 @@
 // engine before memory goes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <vector>
@@ -303,6 +304,229 @@ TEST_F(RegionHeapTest, RandomAllocationsAgainstAModel) {
       used.erase(it);
     }
     ASSERT_EQ(heap->GetFreeBytes() + usedBytes, kHeapSize) << step;
+  }
+}
+
+// The placement rules of a region heap written over plain lists, one walk
+// per decision: the heap's indexed search must decide exactly as they do.
+class PlainHeap {
+ public:
+  struct Region {
+    uint64_t start, length;
+    bool used;
+    uint64_t order;  // when it last became a free region
+  };
+  struct Result {
+    bool granted = false;
+    uint64_t offset = 0, start = 0, length = 0;
+  };
+
+  PlainHeap(uint64_t size, uint64_t granularity) : size_(size), granularity_(granularity) {
+    regions_.push_back({0, size, false, ++order_});
+  }
+
+  Result Allocate(const MmHeapRequest& r) {
+    const uint64_t a = r.alignment;
+    if (r.size == 0 || r.size > size_ || (a & (a - 1)) != 0) return {};
+    const bool high = (r.flags & kRequestHigh) != 0;
+    if (r.flags & kRequestFixed) {
+      if (r.fixedOffset + r.size > size_) return {};
+      for (size_t i = 0; i < regions_.size(); ++i) {
+        const Region& g = regions_[i];
+        if (!g.used && g.start <= r.fixedOffset && r.fixedOffset + r.size <= g.start + g.length)
+          return Take(i, r.fixedOffset, Down(r.fixedOffset, granularity_), r.size);
+      }
+      return {};
+    }
+    if (r.flags & kRequestWindow) {
+      const uint64_t lo = r.windowStart;
+      const uint64_t hi = std::min<uint64_t>(r.windowEnd, size_);
+      long chosen = -1, toEnd = -1, fromStart = -1;
+      uint64_t at = 0, chosenAt = 0, toEndAt = 0, fromStartAt = 0;
+      for (size_t i = 0; i < regions_.size() && regions_[i].start < hi; ++i) {
+        if (regions_[i].used) continue;
+        if (Clip(regions_[i], lo, hi, r.size, a, high, &at)) {
+          chosen = static_cast<long>(i);
+          chosenAt = at;
+          if (!high) break;
+          continue;
+        }
+        if (Clip(regions_[i], 0, hi, r.size, a, high, &at)) toEnd = static_cast<long>(i), toEndAt = at;
+        if (Clip(regions_[i], lo, size_, r.size, a, high, &at)) fromStart = static_cast<long>(i), fromStartAt = at;
+      }
+      auto spanStart = [&](long i, uint64_t clipLo, uint64_t p) {
+        return high ? Down(p, granularity_) : Down(std::max(regions_[i].start, clipLo), granularity_);
+      };
+      if (chosen >= 0) return Take(chosen, chosenAt, spanStart(chosen, lo, chosenAt), r.size);
+      if ((r.fallback & kFallbackStartToWindow) && toEnd >= 0)
+        return Take(toEnd, toEndAt, spanStart(toEnd, 0, toEndAt), r.size);
+      if ((r.fallback & kFallbackWindowToEnd) && fromStart >= 0)
+        return Take(fromStart, fromStartAt, spanStart(fromStart, lo, fromStartAt), r.size);
+      return {};
+    }
+    // The largest free region (the latest of equal ones) must fit.
+    long largest = -1;
+    for (size_t i = 0; i < regions_.size(); ++i) {
+      const Region& g = regions_[i];
+      if (g.used) continue;
+      if (largest < 0 || g.length > regions_[largest].length ||
+          (g.length == regions_[largest].length && g.order > regions_[largest].order))
+        largest = static_cast<long>(i);
+    }
+    if (largest < 0 || !Fits(regions_[largest], r.size, a)) return {};
+    long chosen = largest;
+    if (r.flags & (kRequestHigh | kRequestLow)) {
+      for (size_t i = 0; i < regions_.size(); ++i) {
+        if (regions_[i].used || !Fits(regions_[i], r.size, a)) continue;
+        if (high ? regions_[i].start > regions_[chosen].start : regions_[i].start < regions_[chosen].start)
+          chosen = static_cast<long>(i);
+      }
+    }
+    const Region& g = regions_[chosen];
+    if (high) {
+      const uint64_t p = Down(g.start + g.length - r.size, a);
+      return Take(chosen, p, Down(p, granularity_), r.size);
+    }
+    return Take(chosen, Up(g.start, a), g.start, r.size);
+  }
+
+  void Free(uint64_t start) {
+    size_t i = 0;
+    while (regions_[i].start != start) ++i;
+    regions_[i].used = false;
+    if (i > 0 && !regions_[i - 1].used) {
+      regions_[i - 1].length += regions_[i].length;
+      regions_.erase(regions_.begin() + static_cast<long>(i));
+      --i;
+    }
+    if (i + 1 < regions_.size() && !regions_[i + 1].used) {
+      regions_[i].length += regions_[i + 1].length;
+      regions_.erase(regions_.begin() + static_cast<long>(i) + 1);
+    }
+    regions_[i].order = ++order_;
+  }
+
+  uint64_t FreeBytes() const {
+    uint64_t n = 0;
+    for (const Region& g : regions_) n += g.used ? 0 : g.length;
+    return n;
+  }
+  uint64_t Largest() const {
+    uint64_t n = 0;
+    for (const Region& g : regions_) n = g.used ? n : std::max(n, g.length);
+    return n;
+  }
+  const std::vector<Region>& regions() const { return regions_; }
+
+ private:
+  static uint64_t Up(uint64_t v, uint64_t a) { return (v + a - 1) & ~(a - 1); }
+  static uint64_t Down(uint64_t v, uint64_t a) { return v & ~(a - 1); }
+  static bool Fits(const Region& g, uint64_t bytes, uint64_t a) {
+    return bytes + (Up(g.start, a) - g.start) <= g.length;
+  }
+  // An aligned place for the block in the region's part inside [lo, hi).
+  static bool Clip(const Region& g, uint64_t lo, uint64_t hi, uint64_t bytes, uint64_t a, bool high, uint64_t* at) {
+    const uint64_t s = std::max(g.start, lo);
+    const uint64_t e = std::min(g.start + g.length, hi);
+    if (e <= s || e - s < bytes) return false;
+    *at = high ? Down(e - bytes, a) : Up(s, a);
+    return *at >= s && *at + bytes <= e;
+  }
+  Result Take(size_t i, uint64_t at, uint64_t spanStart, uint64_t bytes) {
+    const Region g = regions_[i];
+    const uint64_t spanEnd = Up(at + bytes, granularity_);
+    std::vector<Region> parts;
+    if (spanStart > g.start) parts.push_back({g.start, spanStart - g.start, false, ++order_});
+    parts.push_back({spanStart, spanEnd - spanStart, true, 0});
+    if (spanEnd < g.start + g.length) parts.push_back({spanEnd, g.start + g.length - spanEnd, false, ++order_});
+    regions_.erase(regions_.begin() + static_cast<long>(i));
+    regions_.insert(regions_.begin() + static_cast<long>(i), parts.begin(), parts.end());
+    return {true, at, spanStart, spanEnd - spanStart};
+  }
+
+  uint64_t size_, granularity_;
+  uint64_t order_ = 0;
+  std::vector<Region> regions_;
+};
+
+struct DifferentialCase {
+  const char* name;
+  uint32_t heapSize;
+  uint32_t granularity;
+  uint64_t maxBlock;
+  unsigned seed;
+};
+
+const DifferentialCase kDifferentials[] = {
+    {"local memory", 1u << 20, 32, 0x6000, 5},
+    {"many small blocks", 1u << 20, 32, 0x400, 6},
+    {"aperture granules", 32u << 20, 0x40000, 0x180000, 7},
+};
+
+TEST(RegionHeapPlacements, MatchTheRulesOverPlainLists) {
+  orvsim::Simulation sim;
+  kglue::Glue glue;
+  for (const DifferentialCase& c : kDifferentials) {
+    SCOPED_TRACE(c.name);
+    uint8_t ok = 0;
+    MmRegionHeap heap(&ok, nullptr, kHeapDeviceAddress, 0, nullptr, c.heapSize, c.granularity);
+    ASSERT_TRUE(ok);
+    PlainHeap plain(c.heapSize, c.granularity);
+    std::mt19937 random(c.seed);
+    std::map<uint64_t, MmBlock*> live;  // by region start
+    auto below = [&](uint64_t n) { return n == 0 ? 0 : random() % n; };
+    for (int step = 0; step < 6000; ++step) {
+      const uint32_t what = random() % 10;
+      if (what < 4 && !live.empty()) {
+        auto it = live.begin();
+        std::advance(it, below(live.size()));
+        heap.Free(it->second);
+        plain.Free(it->first);
+        live.erase(it);
+      } else {
+        MmHeapRequest r;
+        r.size = 1 + below(random() % 4 == 0 ? c.maxBlock * 4 : c.maxBlock);
+        r.alignment = 1u << below(14);
+        if (what == 4) {
+          r.flags = kRequestFixed;
+          r.fixedOffset = static_cast<uint32_t>(below(c.heapSize));
+        } else if (what < 7) {
+          r.flags = kRequestWindow | (random() % 2 ? kRequestHigh : 0);
+          r.windowStart = below(c.heapSize);
+          r.windowEnd = r.windowStart + below(c.heapSize / 4);
+          r.fallback = static_cast<uint8_t>(random() % 4);
+        } else {
+          const uint32_t flags[] = {0, kRequestHigh, kRequestLow, kRequestHigh | kRequestLow};
+          r.flags = flags[random() % 4];
+        }
+        MmBlock* block = heap.AllocateRequest(r);
+        const PlainHeap::Result expected = plain.Allocate(r);
+        ASSERT_EQ(block != nullptr, expected.granted) << step;
+        if (block != nullptr) {
+          const auto* region = static_cast<MmRegion*>(block);
+          ASSERT_EQ(block->offset, expected.offset) << step;
+          ASSERT_EQ(region->regionStart, expected.start) << step;
+          ASSERT_EQ(block->size, expected.length) << step;
+          live[expected.start] = block;
+        }
+      }
+      ASSERT_EQ(heap.GetFreeBytes(), plain.FreeBytes()) << step;
+      ASSERT_EQ(heap.GetLargestFree(), plain.Largest()) << step;
+      if (step % 500 == 0) {
+        std::vector<PlainHeap::Region> regions;
+        heap.ForEachRegion([&](const MmRegion& g) {
+          regions.push_back({g.regionStart, g.regionLength, g.inUse != 0, 0});
+        });
+        ASSERT_EQ(regions.size(), plain.regions().size()) << step;
+        for (size_t i = 0; i < regions.size(); ++i) {
+          EXPECT_EQ(regions[i].start, plain.regions()[i].start) << step;
+          EXPECT_EQ(regions[i].used, plain.regions()[i].used) << step;
+        }
+      }
+    }
+    for (auto& [start, block] : live) heap.Free(block);
+    EXPECT_EQ(heap.GetFreeBytes(), c.heapSize);
+    EXPECT_EQ(heap.RegionCount(), 1u);
   }
 }
 
