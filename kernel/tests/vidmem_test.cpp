@@ -117,6 +117,8 @@ TEST_F(PolicyTest, EvictionSparesPinnedAndRefusingSurfacesAndStopsWhenThereIsRoo
   EXPECT_EQ(policies->Member(8)->Allocate(Options(0x10000), set, &owner), nullptr);
   EXPECT_NE(pinned.block, nullptr);
   EXPECT_NE(refusing.block, nullptr);
+  for (MmSurface* s : {static_cast<MmSurface*>(&pinned), static_cast<MmSurface*>(&refusing), &younger})
+    s->Unlink();  // the rings outlive the surfaces
 }
 
 TEST_F(PolicyTest, RangePoliciesCountTheRangesOfEachOwnerOnce) {
