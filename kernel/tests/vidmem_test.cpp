@@ -120,6 +120,23 @@ TEST_F(PolicyTest, EvictionSparesPinnedAndRefusingSurfacesAndStopsWhenThereIsRoo
   EXPECT_EQ(policies->Member(8)->Allocate(Options(0x10000), set, &owner), nullptr);
   EXPECT_NE(pinned.block, nullptr);
   EXPECT_NE(refusing.block, nullptr);
+  for (MmSurface* s : {static_cast<MmSurface*>(&pinned), static_cast<MmSurface*>(&refusing), &younger})
+    s->Unlink();  // the rings outlive the surfaces
+}
+
+TEST_F(PolicyTest, RangePoliciesCountTheRangesOfEachOwnerOnce) {
+  // One even bank range over each heap.
+  ASSERT_TRUE(owners[0]->MakeBankRanges(0x2));
+  ASSERT_TRUE(owners[1]->MakeBankRanges(0x2));
+  MmSurface surface;
+  Place(&surface, kListMain0, 0x4000, true);
+  // Member 18 walks list 0's even banks twice: counted once.
+  EXPECT_EQ(policies->Member(18)->GetFreeBytes(set), 0xC000u);
+  EXPECT_EQ(policies->Member(18)->GetEvictableBytes(set), 0x4000u);
+  // Member 20 walks both owners.
+  EXPECT_EQ(policies->Member(20)->GetFreeBytes(set), 0xC000u + 0x10000u);
+  EXPECT_EQ(policies->Member(22)->GetEvictableBytes(set), 0u);
+  surface.Unlink();  // the ring outlives the surface
 }
 
 TEST(BankRanges, StepByChipClassAndOddEvenBanks) {
@@ -235,6 +252,28 @@ TEST_F(Mapper, AWindowOfWholeGranulesKeepsOneGranuleAfterIt) {
   ASSERT_TRUE(mapper->AllocateAperture(w));
   EXPECT_EQ(w->block->size, 0xC0000u);
   EXPECT_EQ(w->hostSize, 0x80000u);
+}
+
+// A window without the place-high option goes to the start of the lowest
+// free region, one with it to the top of the highest. Low windows left at
+// the top of the lowest region would put the reserved window, made first,
+// into the top granule of the aperture, where the manager's fixed window
+// of the mapped local heap must go: no board with a second partition
+// could then be set up.
+TEST_F(Mapper, LowWindowsGoToTheStartAndLeaveTheTopToTheMappedHeap) {
+  EXPECT_EQ(mapper->reserved->block->offset, 0u);
+  MmHostAperture* low = Window(0x40000);
+  MmHostAperture* high = Window(0x40000, kApertureExplicitSize | kAperturePlaceHigh);
+  ASSERT_TRUE(mapper->AllocateAperture(low));
+  ASSERT_TRUE(mapper->AllocateAperture(high));
+  EXPECT_EQ(low->block->offset, 0x40000u);
+  EXPECT_EQ(high->block->offset, (32u << 20) - 0x40000u);
+
+  MmSurfaceManager* m = Common()->memoryManager;
+  EXPECT_EQ(m->MappedHeapSize(), 2u << 20);
+  ASSERT_NE(m->mappedWindow.block, nullptr);
+  EXPECT_EQ(m->mappedWindow.block->offset, (32u << 20) - (2u << 20));
+  EXPECT_EQ(m->mapper->reserved->block->offset, 0u);
 }
 
 TEST_F(Mapper, WindowsMadeInDecreasingOrderKeepTheSlotsOrdered) {

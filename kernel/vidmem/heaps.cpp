@@ -34,14 +34,171 @@ MmBlock* MmHeap::AllocateRequest(const MmHeapRequest& request) {
   return Allocate(request.size, request.alignment);
 }
 
+// ---- The trees of free regions ------------------------------------------------------------
+
+void MmAddressOrder::Update(MmRegion* region) {
+  uint64_t longest = region->regionLength;
+  if (MmRegion* l = region->byAddress.left; l != nullptr && l->longest > longest) longest = l->longest;
+  if (MmRegion* r = region->byAddress.right; r != nullptr && r->longest > longest) longest = r->longest;
+  region->longest = longest;
+}
+
+// Lifts a region above its parent, keeping the order.
+template <class Order>
+void MmRegionTree<Order>::RotateUp(MmRegion* x) {
+  MmRegionLinks& lx = Order::Links(x);
+  MmRegion* p = lx.parent;
+  MmRegionLinks& lp = Order::Links(p);
+  MmRegion* g = lp.parent;
+  if (lp.left == x) {
+    lp.left = lx.right;
+    if (lx.right != nullptr) Order::Links(lx.right).parent = p;
+    lx.right = p;
+  } else {
+    lp.right = lx.left;
+    if (lx.left != nullptr) Order::Links(lx.left).parent = p;
+    lx.left = p;
+  }
+  lp.parent = x;
+  lx.parent = g;
+  if (g == nullptr) {
+    root = x;
+  } else if (Order::Links(g).left == p) {
+    Order::Links(g).left = x;
+  } else {
+    Order::Links(g).right = x;
+  }
+  Order::Update(p);
+  Order::Update(x);
+}
+
+template <class Order>
+void MmRegionTree<Order>::Insert(MmRegion* region) {
+  MmRegionLinks& links = Order::Links(region);
+  links = MmRegionLinks();
+  Order::Update(region);
+  MmRegion* parent = nullptr;
+  MmRegion** slot = &root;
+  while (*slot != nullptr) {
+    parent = *slot;
+    slot = Order::Before(region, parent) ? &Order::Links(parent).left : &Order::Links(parent).right;
+  }
+  *slot = region;
+  links.parent = parent;
+  for (MmRegion* p = parent; p != nullptr; p = Order::Links(p).parent) Order::Update(p);
+  while (links.parent != nullptr && links.parent->priority < region->priority) RotateUp(region);
+}
+
+template <class Order>
+void MmRegionTree<Order>::Remove(MmRegion* region) {
+  MmRegionLinks& links = Order::Links(region);
+  // Down to at most one child, by lifting the child of higher priority.
+  while (links.left != nullptr && links.right != nullptr)
+    RotateUp(links.left->priority > links.right->priority ? links.left : links.right);
+  MmRegion* child = links.left != nullptr ? links.left : links.right;
+  MmRegion* parent = links.parent;
+  if (child != nullptr) Order::Links(child).parent = parent;
+  if (parent == nullptr) {
+    root = child;
+  } else if (Order::Links(parent).left == region) {
+    Order::Links(parent).left = child;
+  } else {
+    Order::Links(parent).right = child;
+  }
+  for (MmRegion* p = parent; p != nullptr; p = Order::Links(p).parent) Order::Update(p);
+  links = MmRegionLinks();
+}
+
+template <class Order>
+MmRegion* MmRegionTree<Order>::First() const {
+  MmRegion* x = root;
+  while (x != nullptr && Order::Links(x).left != nullptr) x = Order::Links(x).left;
+  return x;
+}
+
+template <class Order>
+MmRegion* MmRegionTree<Order>::Next(MmRegion* x) {
+  if (Order::Links(x).right != nullptr) {
+    x = Order::Links(x).right;
+    while (Order::Links(x).left != nullptr) x = Order::Links(x).left;
+    return x;
+  }
+  for (MmRegion* p = Order::Links(x).parent; p != nullptr; x = p, p = Order::Links(p).parent)
+    if (Order::Links(p).left == x) return p;
+  return nullptr;
+}
+
+template class MmRegionTree<MmAddressOrder>;
+template class MmRegionTree<MmSizeOrder>;
+
+namespace {
+
+// The first (or, mirrored, last) region of at least `need` bytes in the
+// address subtree of x, whose longest region has that many.
+MmRegion* DescendLong(MmRegion* x, uint64_t need, bool last) {
+  while (x != nullptr) {
+    MmRegion* nearSide = last ? x->byAddress.right : x->byAddress.left;
+    if (nearSide != nullptr && nearSide->longest >= need) {
+      x = nearSide;
+    } else if (x->regionLength >= need) {
+      return x;
+    } else {
+      x = last ? x->byAddress.left : x->byAddress.right;
+      if (x != nullptr && x->longest < need) return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+// The next (or previous) region of at least `need` bytes after x.
+MmRegion* StepLong(MmRegion* x, uint64_t need, bool back) {
+  MmRegion* farSide = back ? x->byAddress.left : x->byAddress.right;
+  if (farSide != nullptr && farSide->longest >= need) return DescendLong(farSide, need, back);
+  for (MmRegion* p = x->byAddress.parent; p != nullptr; x = p, p = p->byAddress.parent) {
+    const bool fromNearSide = back ? p->byAddress.right == x : p->byAddress.left == x;
+    if (!fromNearSide) continue;
+    if (p->regionLength >= need) return p;
+    MmRegion* other = back ? p->byAddress.left : p->byAddress.right;
+    if (other != nullptr && other->longest >= need) return DescendLong(other, need, back);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+MmRegion* MmRegionHeap::FreeAtOrBelow(uint64_t offset) const {
+  MmRegion* best = nullptr;
+  for (MmRegion* x = byAddress_.root; x != nullptr;) {
+    if (x->regionStart <= offset) {
+      best = x;
+      x = x->byAddress.right;
+    } else {
+      x = x->byAddress.left;
+    }
+  }
+  return best;
+}
+
+MmRegion* MmRegionHeap::FirstLong(uint64_t need) const {
+  MmRegion* root = byAddress_.root;
+  return root != nullptr && root->longest >= need ? DescendLong(root, need, false) : nullptr;
+}
+
+MmRegion* MmRegionHeap::LastLong(uint64_t need) const {
+  MmRegion* root = byAddress_.root;
+  return root != nullptr && root->longest >= need ? DescendLong(root, need, true) : nullptr;
+}
+
+MmRegion* MmRegionHeap::NextLong(MmRegion* region, uint64_t need) { return StepLong(region, need, false); }
+MmRegion* MmRegionHeap::PreviousLong(MmRegion* region, uint64_t need) { return StepLong(region, need, true); }
+
 // ---- MmRegionHeap ---------------------------------------------------------------------------
 
 MmRegionHeap::MmRegionHeap(uint8_t* ok, CommonData* owner, uint32_t k, uint32_t device, uint8_t* cpu,
                            uint32_t bytes, uint32_t granularity)
     : MmHeap(k, device, cpu, bytes), owner_(owner), granularity_(granularity) {
-  addressHead_.sentinel = sizeHead_.sentinel = 1;
+  addressHead_.sentinel = 1;
   addressHead_.addressNext = addressHead_.addressPrevious = &addressHead_;
-  sizeHead_.sizeNext = sizeHead_.sizePrevious = &sizeHead_;
   *ok = Initialise() ? 1 : 0;
 }
 
@@ -62,7 +219,7 @@ bool MmRegionHeap::Initialise() {
     if (region == nullptr) return false;
     region->addressNext = region->addressPrevious = &addressHead_;
     addressHead_.addressNext = addressHead_.addressPrevious = region;
-    InsertBySize(region);
+    Index(region);
     freeBytes_ = size;
   }
   initialised = 1;
@@ -75,23 +232,28 @@ MmRegion* MmRegionHeap::NewRegion(uint64_t start, uint64_t length) {
   region->heap = this;
   region->regionStart = region->offset = start;
   region->regionLength = region->size = length;
+  // xorshift: the trees' balance needs priorities unrelated to the keys.
+  seed_ ^= seed_ << 13;
+  seed_ ^= seed_ >> 17;
+  seed_ ^= seed_ << 5;
+  region->priority = seed_;
   return region;
 }
 
-void MmRegionHeap::InsertBySize(MmRegion* region) {
-  MmRegion* at = sizeHead_.sizeNext;
-  while (at != &sizeHead_ && at->regionLength > region->regionLength) at = at->sizeNext;
-  region->sizeNext = at;
-  region->sizePrevious = at->sizePrevious;
-  at->sizePrevious->sizeNext = region;
-  at->sizePrevious = region;
+// A free region joins both trees; in the size order it goes before every
+// region of its length already there.
+void MmRegionHeap::Index(MmRegion* region) {
+  region->sizeOrder = ++indexCount_;
+  byAddress_.Insert(region);
+  bySize_.Insert(region);
+  region->indexed = 1;
 }
 
-void MmRegionHeap::RemoveBySize(MmRegion* region) {
-  if (region->sizeNext == nullptr) return;
-  region->sizePrevious->sizeNext = region->sizeNext;
-  region->sizeNext->sizePrevious = region->sizePrevious;
-  region->sizeNext = region->sizePrevious = nullptr;
+void MmRegionHeap::Unindex(MmRegion* region) {
+  if (!region->indexed) return;
+  byAddress_.Remove(region);
+  bySize_.Remove(region);
+  region->indexed = 0;
 }
 
 void MmRegionHeap::UnlinkAddress(MmRegion* region) {
@@ -101,7 +263,8 @@ void MmRegionHeap::UnlinkAddress(MmRegion* region) {
 }
 
 uint32_t MmRegionHeap::GetLargestFree() const {
-  return sizeHead_.sizeNext == &sizeHead_ ? 0 : static_cast<uint32_t>(sizeHead_.sizeNext->regionLength);
+  const MmRegion* largest = bySize_.First();
+  return largest == nullptr ? 0 : static_cast<uint32_t>(largest->regionLength);
 }
 
 size_t MmRegionHeap::RegionCount() const {
@@ -131,31 +294,46 @@ bool MmRegionHeap::Place(MmRegion* region, uint64_t lo, uint64_t hi, uint64_t by
   return true;
 }
 
-MmBlock* MmRegionHeap::Take(MmRegion* region, uint64_t at, const MmHeapRequest& request) {
-  const uint64_t spanStart = AlignDown(at, granularity_);
-  const uint64_t spanEnd = AlignUp(at + request.size, granularity_);
+bool MmRegionHeap::Fits(const MmRegion* region, uint64_t bytes, uint32_t alignment) {
+  return bytes + (AlignUp(region->regionStart, alignment) - region->regionStart) <= region->regionLength;
+}
+
+// Where the length taken for a block at `at` starts: a block at the top of
+// its place starts its own granule; one placed low takes the alignment gap
+// from the start of the place (the region's start, or the window's when
+// the region begins below it).
+uint64_t MmRegionHeap::SpanStart(const MmRegion* region, uint64_t lo, uint64_t at, bool high) const {
+  if (high) return AlignDown(at, granularity_);
+  const uint64_t start = region->regionStart > lo ? region->regionStart : lo;
+  return AlignDown(start, granularity_);
+}
+
+MmBlock* MmRegionHeap::Take(MmRegion* region, uint64_t at, uint64_t spanStart, const MmHeapRequest& request) {
   const uint64_t regionEnd = region->regionStart + region->regionLength;
+  uint64_t spanEnd = AlignUp(at + request.size, granularity_);
+  if (spanEnd > regionEnd) spanEnd = regionEnd;
+  if (spanStart < region->regionStart) spanStart = region->regionStart;
   // The parts before and after become free regions of their own; when one
   // cannot be made nothing is split and the block takes the whole region.
   MmRegion* before = spanStart > region->regionStart ? NewRegion(region->regionStart, spanStart - region->regionStart) : nullptr;
   MmRegion* after = spanEnd < regionEnd ? NewRegion(spanEnd, regionEnd - spanEnd) : nullptr;
   const bool split = (spanStart == region->regionStart || before != nullptr) &&
                      (spanEnd == regionEnd || after != nullptr);
-  RemoveBySize(region);
+  Unindex(region);
   if (split) {
     if (before != nullptr) {
       before->addressNext = region;
       before->addressPrevious = region->addressPrevious;
       region->addressPrevious->addressNext = before;
       region->addressPrevious = before;
-      InsertBySize(before);
+      Index(before);
     }
     if (after != nullptr) {
       after->addressPrevious = region;
       after->addressNext = region->addressNext;
       region->addressNext->addressPrevious = after;
       region->addressNext = after;
-      InsertBySize(after);
+      Index(after);
     }
     region->regionStart = spanStart;
     region->regionLength = spanEnd - spanStart;
@@ -200,79 +378,71 @@ MmBlock* MmRegionHeap::AllocateRequest(const MmHeapRequest& request) {
   const uint64_t bytes = request.size;
   const uint32_t alignment = request.alignment;
   const bool high = (request.flags & kRequestHigh) != 0;
-  uint64_t at = 0;
 
   if (request.flags & kRequestFixed) {
     const uint64_t fixed = request.fixedOffset;
     if (fixed + bytes > size) return nullptr;
-    for (MmRegion* r = First(); r != &addressHead_; r = r->addressNext) {
-      if (!r->inUse && r->regionStart <= fixed && fixed + bytes <= r->regionStart + r->regionLength)
-        return Take(r, fixed, request);
-    }
-    return nullptr;
+    MmRegion* r = FreeAtOrBelow(fixed);
+    if (r == nullptr || fixed + bytes > r->regionStart + r->regionLength) return nullptr;
+    return Take(r, fixed, AlignDown(fixed, granularity_), request);
   }
 
-  if (request.flags & kRequestWindow) {
-    const uint64_t lo = request.windowStart;
-    const uint64_t hi = request.windowEnd < size ? request.windowEnd : size;
-    MmRegion* chosen = nullptr;
-    uint64_t chosenAt = 0;
-    MmRegion* toWindowEnd = nullptr;  // fits in [0, window end)
-    uint64_t toWindowEndAt = 0;
-    MmRegion* fromWindowStart = nullptr;  // fits in [window start, heap end)
-    uint64_t fromWindowStartAt = 0;
-    for (MmRegion* r = First(); r != &addressHead_ && r->regionStart < hi; r = r->addressNext) {
-      if (r->inUse) continue;
-      if (Place(r, lo, hi, bytes, alignment, high, &at)) {
-        chosen = r;
-        chosenAt = at;
-        if (!high) break;  // the first wins; the last with flag 8
-        continue;
-      }
-      if (Place(r, 0, hi, bytes, alignment, high, &at)) {
-        toWindowEnd = r;
-        toWindowEndAt = at;
-      }
-      if (Place(r, lo, size, bytes, alignment, high, &at)) {
-        fromWindowStart = r;
-        fromWindowStartAt = at;
-      }
-    }
-    if (chosen == nullptr) {
-      // Regions past the window end can only fit from the window start on.
-      for (MmRegion* r = First(); r != &addressHead_; r = r->addressNext) {
-        if (r->inUse || r->regionStart < hi) continue;
-        if (Place(r, lo, size, bytes, alignment, high, &at)) {
-          fromWindowStart = r;
-          fromWindowStartAt = at;
-        }
-      }
-    }
-    if (chosen != nullptr) return Take(chosen, chosenAt, request);
-    if ((request.fallback & kFallbackStartToWindow) && toWindowEnd != nullptr)
-      return Take(toWindowEnd, toWindowEndAt, request);
-    if ((request.fallback & kFallbackWindowToEnd) && fromWindowStart != nullptr)
-      return Take(fromWindowStart, fromWindowStartAt, request);
-    return nullptr;
-  }
+  if (request.flags & kRequestWindow) return AllocateInWindow(request);
 
-  // General placement.
-  MmRegion* largest = sizeHead_.sizeNext;
-  if (largest == &sizeHead_) return nullptr;
-  // Flag 8 takes the highest fitting region and the top of it, flag 16 the
-  // lowest and its start.
-  if (!Place(largest, 0, size, bytes, alignment, high, &at)) return nullptr;
-  MmRegion* chosen = largest;
-  if (request.flags & (kRequestHigh | kRequestLow)) {
-    for (MmRegion* r = sizeHead_.sizeNext; r != &sizeHead_; r = r->sizeNext) {
-      uint64_t p = 0;
-      if (!Place(r, 0, size, bytes, alignment, high, &p)) continue;
-      const bool better = high ? r->regionStart > chosen->regionStart : r->regionStart < chosen->regionStart;
-      if (better) chosen = r;
-    }
-    Place(chosen, 0, size, bytes, alignment, high, &at);
+  // General placement: the largest free region must hold the block. Flag 8
+  // takes the highest region that does and puts the block at its top; flag
+  // 16 takes the lowest and, like no flag, puts the block at its start. (A
+  // low block at the top of the lowest region would take the aperture's top
+  // granule at start-up, where the mapped local heap's window must go.)
+  MmRegion* chosen = bySize_.First();
+  if (chosen == nullptr || !Fits(chosen, bytes, alignment)) return nullptr;
+  if (high) {
+    MmRegion* r = LastLong(bytes);
+    while (r != nullptr && !Fits(r, bytes, alignment)) r = PreviousLong(r, bytes);
+    if (r != nullptr) chosen = r;
+  } else if (request.flags & kRequestLow) {
+    MmRegion* r = FirstLong(bytes);
+    while (r != nullptr && !Fits(r, bytes, alignment)) r = NextLong(r, bytes);
+    if (r != nullptr) chosen = r;
   }
-  return Take(chosen, at, request);
+  uint64_t at = 0;
+  Place(chosen, 0, size, bytes, alignment, high, &at);
+  return Take(chosen, at, SpanStart(chosen, 0, at, high), request);
+}
+
+// Only regions that start below the window end count, for the fallbacks
+// too. Inside the window the lowest fitting region wins, the highest with
+// flag 8; else the highest that fits in [0, window end) with fallback bit 1,
+// else the highest that fits in [window start, heap end) with bit 0.
+MmBlock* MmRegionHeap::AllocateInWindow(const MmHeapRequest& request) {
+  const uint64_t bytes = request.size;
+  const uint32_t alignment = request.alignment;
+  const bool high = (request.flags & kRequestHigh) != 0;
+  const uint64_t lo = request.windowStart;
+  const uint64_t hi = request.windowEnd < size ? request.windowEnd : size;
+  if (hi == 0) return nullptr;
+  uint64_t at = 0;
+  // A region that fits in a part of the heap holds at least `bytes`: the
+  // walks pass over shorter ones. The last region starting below the end:
+  MmRegion* below = FreeAtOrBelow(hi - 1);
+  if (!high) {
+    MmRegion* r = FreeAtOrBelow(lo);
+    if (r == nullptr) r = FirstLong(bytes);
+    for (; r != nullptr && r->regionStart < hi; r = NextLong(r, bytes))
+      if (Place(r, lo, hi, bytes, alignment, false, &at)) return Take(r, at, SpanStart(r, lo, at, false), request);
+  } else {
+    for (MmRegion* r = below; r != nullptr && r->regionStart + r->regionLength > lo; r = PreviousLong(r, bytes))
+      if (Place(r, lo, hi, bytes, alignment, true, &at)) return Take(r, at, SpanStart(r, lo, at, true), request);
+  }
+  if (request.fallback & kFallbackStartToWindow) {
+    for (MmRegion* r = below; r != nullptr; r = PreviousLong(r, bytes))
+      if (Place(r, 0, hi, bytes, alignment, high, &at)) return Take(r, at, SpanStart(r, 0, at, high), request);
+  }
+  if (request.fallback & kFallbackWindowToEnd) {
+    for (MmRegion* r = below; r != nullptr && r->regionStart + r->regionLength > lo; r = PreviousLong(r, bytes))
+      if (Place(r, lo, size, bytes, alignment, high, &at)) return Take(r, at, SpanStart(r, lo, at, high), request);
+  }
+  return nullptr;
 }
 
 void MmRegionHeap::Free(MmBlock* block) {
@@ -294,7 +464,7 @@ void MmRegionHeap::Free(MmBlock* block) {
     }
     if (gone->regionStart < keep->regionStart) keep->regionStart = gone->regionStart;
     keep->regionLength += gone->regionLength;
-    RemoveBySize(gone);
+    Unindex(gone);
     UnlinkAddress(gone);
     delete gone;
   };
@@ -307,7 +477,7 @@ void MmRegionHeap::Free(MmBlock* block) {
   region->requestedSize = 0;
   region->cpuAddress = nullptr;
   region->busAddress = 0;
-  InsertBySize(region);
+  Index(region);
 }
 
 uint32_t MmRegionHeap::AddRange(uint32_t start, uint32_t length, uint32_t link) {
@@ -326,8 +496,9 @@ uint32_t MmRegionHeap::CountFreeInRange(uint32_t index) const {
   if (index >= rangeCount_) return 0;
   const Range& range = ranges_[index];
   uint64_t bytes = 0;
-  for (MmRegion* r = First(); r != &addressHead_; r = r->addressNext) {
-    if (r->inUse) continue;
+  MmRegion* r = FreeAtOrBelow(range.start);
+  if (r == nullptr) r = byAddress_.First();
+  for (; r != nullptr && r->regionStart < range.end; r = MmRegionTree<MmAddressOrder>::Next(r)) {
     const uint64_t start = r->regionStart > range.start ? r->regionStart : range.start;
     const uint64_t regionEnd = r->regionStart + r->regionLength;
     const uint64_t end = regionEnd < range.end ? regionEnd : range.end;
@@ -339,7 +510,8 @@ uint32_t MmRegionHeap::CountFreeInRange(uint32_t index) const {
 bool MmRegionHeap::FindFreeSpan(uint64_t start, uint64_t end, uint64_t bytes, uint32_t alignment,
                                 uint64_t* offset, uint64_t* length) const {
   if (!IsPowerOfTwo(alignment) || bytes == 0) return false;
-  for (MmRegion* r = sizeHead_.sizeNext; r != &sizeHead_; r = r->sizeNext) {
+  for (MmRegion* r = bySize_.First(); r != nullptr && r->regionLength >= bytes;
+       r = MmRegionTree<MmSizeOrder>::Next(r)) {
     uint64_t at = 0;
     if (!Place(r, start, end, bytes, alignment, false, &at)) continue;
     const uint64_t regionEnd = r->regionStart + r->regionLength;

@@ -1,7 +1,10 @@
 // The kernel's heaps of video and system memory. Region heaps keep the free
 // and used regions of one address range (local memory, the host aperture)
-// in two ordered lists; the page heaps give out each block separately from
-// the glue (AGP and PCI-locked buffers, locked pages, plain kernel memory).
+// in a list by address, and the free ones also in two balanced trees, by
+// address and by size, so that finding, splitting and merging regions
+// costs O(log n) in the number of regions; the page heaps give out each
+// block separately from the glue (AGP and PCI-locked buffers, locked
+// pages, plain kernel memory).
 // Every block knows its heap; MmBlock::Release gives it back there.
 //
 // Sizes are computed in 64 bits: a zero size, or one whose rounding or
@@ -75,6 +78,15 @@ inline constexpr uint32_t kMaxRanges = 16;
 inline constexpr uint32_t kRangeRefused = 255;
 inline constexpr uint32_t kRangeNoLink = 0xFFFFFFF;
 
+class MmRegion;
+
+// Where a free region sits in one of its heap's two trees.
+struct MmRegionLinks {
+  MmRegion* left = nullptr;
+  MmRegion* right = nullptr;
+  MmRegion* parent = nullptr;
+};
+
 // A region of a region heap: free or used (then it is the block given out).
 class MmRegion : public MmBlock {
  public:
@@ -82,9 +94,45 @@ class MmRegion : public MmBlock {
   uint64_t regionLength = 0;
   MmRegion* addressPrevious = nullptr;
   MmRegion* addressNext = nullptr;
-  MmRegion* sizePrevious = nullptr;
-  MmRegion* sizeNext = nullptr;
+  // Free regions only: their places by address and by size.
+  MmRegionLinks byAddress;
+  MmRegionLinks bySize;
+  uint64_t longest = 0;       // the longest free region of its address subtree
+  uint64_t sizeOrder = 0;     // among equal lengths the later-indexed goes first
+  uint32_t priority = 0;      // of the balanced trees
+  uint8_t indexed = 0;
   uint8_t sentinel = 0;
+};
+
+// The orders of the two trees: by address (each node knowing the longest
+// region below it), and by size, largest first and, among equal lengths,
+// the most recently indexed first.
+struct MmAddressOrder {
+  static MmRegionLinks& Links(MmRegion* region) { return region->byAddress; }
+  static bool Before(const MmRegion* a, const MmRegion* b) { return a->regionStart < b->regionStart; }
+  static void Update(MmRegion* region);
+};
+struct MmSizeOrder {
+  static MmRegionLinks& Links(MmRegion* region) { return region->bySize; }
+  static bool Before(const MmRegion* a, const MmRegion* b) {
+    return a->regionLength != b->regionLength ? a->regionLength > b->regionLength : a->sizeOrder > b->sizeOrder;
+  }
+  static void Update(MmRegion*) {}
+};
+
+// A randomized balanced tree (a treap) of free regions, threaded through
+// the regions themselves: indexing allocates nothing and cannot fail.
+template <class Order>
+class MmRegionTree {
+ public:
+  void Insert(MmRegion* region);
+  void Remove(MmRegion* region);
+  MmRegion* First() const;
+  static MmRegion* Next(MmRegion* region);
+  MmRegion* root = nullptr;
+
+ private:
+  void RotateUp(MmRegion* region);
 };
 
 class MmRegionHeap : public MmHeap {
@@ -123,23 +171,40 @@ class MmRegionHeap : public MmHeap {
   uint32_t SummaryMask() const { return summary_; }
   // Regions in address order (sentinel excluded), for tests.
   size_t RegionCount() const;
+  template <class Visit>
+  void ForEachRegion(Visit visit) const {
+    for (const MmRegion* r = First(); r != &addressHead_; r = r->addressNext) visit(*r);
+  }
   uint32_t granularity() const { return granularity_; }
 
  private:
   MmRegion* First() const { return addressHead_.addressNext; }
   bool Place(MmRegion* region, uint64_t lo, uint64_t hi, uint64_t size, uint32_t alignment,
              bool high, uint64_t* at) const;
-  MmBlock* Take(MmRegion* region, uint64_t at, const MmHeapRequest& request);
+  static bool Fits(const MmRegion* region, uint64_t bytes, uint32_t alignment);
+  uint64_t SpanStart(const MmRegion* region, uint64_t lo, uint64_t at, bool high) const;
+  MmBlock* Take(MmRegion* region, uint64_t at, uint64_t spanStart, const MmHeapRequest& request);
+  MmBlock* AllocateInWindow(const MmHeapRequest& request);
   MmRegion* NewRegion(uint64_t start, uint64_t length);
-  void InsertBySize(MmRegion* region);
-  void RemoveBySize(MmRegion* region);
+  void Index(MmRegion* region);
+  void Unindex(MmRegion* region);
   void UnlinkAddress(MmRegion* region);
   void CountRange(MmRegion* region, int delta);
+  // Free regions by address: the last starting at or below offset; the
+  // first, last, next and previous of at least `need` bytes.
+  MmRegion* FreeAtOrBelow(uint64_t offset) const;
+  MmRegion* FirstLong(uint64_t need) const;
+  MmRegion* LastLong(uint64_t need) const;
+  static MmRegion* NextLong(MmRegion* region, uint64_t need);
+  static MmRegion* PreviousLong(MmRegion* region, uint64_t need);
 
   CommonData* owner_;
   uint32_t granularity_;
-  MmRegion addressHead_;  // sentinels
-  MmRegion sizeHead_;
+  MmRegion addressHead_;  // sentinel of the address list
+  MmRegionTree<MmAddressOrder> byAddress_;
+  MmRegionTree<MmSizeOrder> bySize_;
+  uint64_t indexCount_ = 0;
+  uint32_t seed_ = 0x9E3779B9;
   uint32_t freeBytes_ = 0;
   Range ranges_[kMaxRanges] = {};
   uint32_t rangeCount_ = 0;

@@ -47,9 +47,9 @@ MmBlock* AllocateFromList(const MmSurfAllocOpt& options, MmHeapSet& set, uint32_
   }
 }
 
-class ListPolicy : public MmPolicy {
+class MmListPolicy : public MmPolicy {
  public:
-  explicit ListPolicy(uint32_t list) : list_(list) {}
+  explicit MmListPolicy(uint32_t list) : list_(list) {}
   MmBlock* Allocate(const MmSurfAllocOpt& options, MmHeapSet& set, MmHeapOwner** owner) override {
     return AllocateFromList(options, set, list_, owner);
   }
@@ -74,9 +74,9 @@ class ListPolicy : public MmPolicy {
 };
 
 // Two lists, the remembered one first; a fixed start is reloaded every call.
-class AlternatePolicy : public MmPolicy {
+class MmAlternatePolicy : public MmPolicy {
  public:
-  AlternatePolicy(uint32_t first, uint32_t second, int fixedStart)
+  MmAlternatePolicy(uint32_t first, uint32_t second, int fixedStart)
       : lists_{first, second}, fixed_(fixedStart), start_(fixedStart < 0 ? 0 : fixedStart) {}
   MmBlock* Allocate(const MmSurfAllocOpt& options, MmHeapSet& set, MmHeapOwner** owner) override {
     if (fixed_ >= 0) start_ = static_cast<uint32_t>(fixed_);
@@ -86,10 +86,10 @@ class AlternatePolicy : public MmPolicy {
     return AllocateFromList(options, set, lists_[1 - first], owner);
   }
   uint64_t GetEvictableBytes(MmHeapSet& set) override {
-    return ListPolicy(lists_[0]).GetEvictableBytes(set) + ListPolicy(lists_[1]).GetEvictableBytes(set);
+    return MmListPolicy(lists_[0]).GetEvictableBytes(set) + MmListPolicy(lists_[1]).GetEvictableBytes(set);
   }
   uint64_t GetFreeBytes(MmHeapSet& set) override {
-    return ListPolicy(lists_[0]).GetFreeBytes(set) + ListPolicy(lists_[1]).GetFreeBytes(set);
+    return MmListPolicy(lists_[0]).GetFreeBytes(set) + MmListPolicy(lists_[1]).GetFreeBytes(set);
   }
   uint32_t NextStart() const { return start_; }
 
@@ -100,9 +100,9 @@ class AlternatePolicy : public MmPolicy {
 };
 
 // The first owner of a surface type's list.
-class TypeHeapPolicy : public MmPolicy {
+class MmTypeHeapPolicy : public MmPolicy {
  public:
-  explicit TypeHeapPolicy(uint32_t list) : list_(list) {}
+  explicit MmTypeHeapPolicy(uint32_t list) : list_(list) {}
   MmBlock* Allocate(const MmSurfAllocOpt& options, MmHeapSet& set, MmHeapOwner** owner) override {
     MmHeapOwner* o = set.First(list_);
     const MmHeapRequest request = BaseRequest(options);
@@ -114,7 +114,7 @@ class TypeHeapPolicy : public MmPolicy {
     if (block != nullptr) *owner = o;
     return block;
   }
-  uint64_t GetFreeBytes(MmHeapSet& set) override { return ListPolicy(list_).GetFreeBytes(set); }
+  uint64_t GetFreeBytes(MmHeapSet& set) override { return MmListPolicy(list_).GetFreeBytes(set); }
 
  private:
   uint32_t list_;
@@ -131,41 +131,59 @@ struct RangeStep {
   uint8_t fallback;  // kFallback* bits
 };
 
-MmBlock* AllocateFromHeap(const MmSurfAllocOpt& options, MmHeapOwner* owner,
-                          const MmHeapRequest& request) {
-  MmBlock* block = owner->Allocate(request);
-  while (block == nullptr && MayEvict(options) && owner->Evict(request.size))
-    block = owner->Allocate(request);
-  return block;
-}
-
-MmBlock* AllocateFromRanges(const MmSurfAllocOpt& options, MmHeapOwner* owner, MmHeapRequest request,
-                            const Otl::Vector<uint32_t>& ranges) {
-  auto* heap = static_cast<MmRegionHeap*>(owner->heap);
-  for (uint32_t index : ranges) {
-    if (index >= heap->RangeCount()) continue;
-    const MmRegionHeap::Range& range = heap->RangeAt(index);
-    request.windowStart = range.start;
-    request.windowEnd = range.end;
-    request.rangeIndex = index;
-    if (MmBlock* block = AllocateFromHeap(options, owner, request)) return block;
+// The family of range policies: blocks from the bank ranges of the main
+// local heaps, each range a window of the heap request.
+class MmRangePolicy : public MmPolicy {
+ protected:
+  // Asks the owner's heap; when it refuses and eviction is allowed, evicts
+  // from the owner for the size and asks again while eviction succeeds.
+  MmBlock* AllocateFromHeap(const MmSurfAllocOpt& options, MmHeapOwner* owner, const MmHeapRequest& request) {
+    MmBlock* block = owner->Allocate(request);
+    while (block == nullptr && MayEvict(options) && EvictFromOwner(owner, options))
+      block = owner->Allocate(request);
+    return block;
   }
-  return nullptr;
-}
+  // Each range of the list in turn, the range being the request's window.
+  MmBlock* AllocateFromRanges(const MmSurfAllocOpt& options, MmHeapOwner* owner, MmHeapRequest request,
+                              const Otl::Vector<uint32_t>& ranges) {
+    auto* heap = static_cast<MmRegionHeap*>(owner->heap);
+    for (uint32_t index : ranges) {
+      if (index >= heap->RangeCount()) continue;
+      const MmRegionHeap::Range& range = heap->RangeAt(index);
+      request.windowStart = range.start;
+      request.windowEnd = range.end;
+      request.rangeIndex = index;
+      if (MmBlock* block = AllocateFromHeap(options, owner, request)) return block;
+    }
+    return nullptr;
+  }
+  bool EvictFromOwner(MmHeapOwner* owner, const MmSurfAllocOpt& options) {
+    return owner->Evict(RequestSize(options));
+  }
+  // The free bytes in the owner's bank ranges, both lists.
+  uint64_t GetOwnerFreeBytes(MmHeapOwner* owner) {
+    auto* heap = static_cast<MmRegionHeap*>(owner->heap);
+    uint64_t bytes = 0;
+    for (const Otl::Vector<uint32_t>* list : {&owner->oddBanks, &owner->evenBanks})
+      for (uint32_t index : *list) bytes += heap->CountFreeInRange(index);
+    return bytes;
+  }
+  uint64_t GetOwnerEvictableBytes(MmHeapOwner* owner) { return owner->EvictableBytes(); }
 
-MmBlock* RunStep(const RangeStep& step, const MmSurfAllocOpt& options, MmHeapSet& set,
-                 MmHeapOwner** owner) {
-  MmHeapOwner* o = set.First(step.list);
-  MmHeapRequest request = BaseRequest(options);
-  if (o == nullptr || request.size == 0) return nullptr;
-  request.flags = kRequestWindow | (step.high ? kRequestHigh : 0);
-  request.fallback = step.fallback;
-  MmBlock* block = AllocateFromRanges(options, o, request, step.bank == kOdd ? o->oddBanks : o->evenBanks);
-  if (block != nullptr) *owner = o;
-  return block;
-}
+  MmBlock* RunStep(const RangeStep& step, const MmSurfAllocOpt& options, MmHeapSet& set, MmHeapOwner** owner) {
+    MmHeapOwner* o = set.First(step.list);
+    MmHeapRequest request = BaseRequest(options);
+    if (o == nullptr || request.size == 0) return nullptr;
+    request.flags = kRequestWindow | (step.high ? kRequestHigh : 0);
+    request.fallback = step.fallback;
+    MmBlock* block = AllocateFromRanges(options, o, request, step.bank == kOdd ? o->oddBanks : o->evenBanks);
+    if (block != nullptr) *owner = o;
+    return block;
+  }
+};
 
-class RangePolicy : public MmPolicy {
+// A fixed recipe of steps, the first block wins.
+class RangePolicy : public MmRangePolicy {
  public:
   RangePolicy(std::initializer_list<RangeStep> steps) {
     for (const RangeStep& s : steps)
@@ -176,19 +194,30 @@ class RangePolicy : public MmPolicy {
       if (MmBlock* block = RunStep(steps_[i], options, set, owner)) return block;
     return nullptr;
   }
+  // Over the owners the steps use, each counted once.
   uint64_t GetFreeBytes(MmHeapSet& set) override {
     uint64_t bytes = 0;
-    for (uint32_t i = 0; i < count_; ++i) {
-      MmHeapOwner* o = set.First(steps_[i].list);
-      if (o == nullptr) continue;
-      auto* heap = static_cast<MmRegionHeap*>(o->heap);
-      for (uint32_t index : steps_[i].bank == kOdd ? o->oddBanks : o->evenBanks)
-        bytes += heap->CountFreeInRange(index);
-    }
+    for (MmHeapOwner* o : Owners(set)) bytes += o != nullptr ? GetOwnerFreeBytes(o) : 0;
+    return bytes;
+  }
+  uint64_t GetEvictableBytes(MmHeapSet& set) override {
+    uint64_t bytes = 0;
+    for (MmHeapOwner* o : Owners(set)) bytes += o != nullptr ? GetOwnerEvictableBytes(o) : 0;
     return bytes;
   }
 
  private:
+  struct OwnerPair {
+    MmHeapOwner* owners[2];
+    MmHeapOwner** begin() { return owners; }
+    MmHeapOwner** end() { return owners + 2; }
+  };
+  // The first owners of lists 0 and 1 that some step uses.
+  OwnerPair Owners(MmHeapSet& set) const {
+    bool used[2] = {false, false};
+    for (uint32_t i = 0; i < count_; ++i) used[steps_[i].list == kListMain1 ? 1 : 0] = true;
+    return {{used[0] ? set.First(kListMain0) : nullptr, used[1] ? set.First(kListMain1) : nullptr}};
+  }
   static constexpr uint32_t kMaxSteps = 6;
   RangeStep steps_[kMaxSteps] = {};
   uint32_t count_ = 0;
@@ -196,7 +225,7 @@ class RangePolicy : public MmPolicy {
 
 // Members 23 to 25: an owner's odd-bank list, then its even-bank list, for
 // at most two rounds; member 23 switches the owner after every round.
-class BankPolicy : public MmPolicy {
+class BankPolicy : public MmRangePolicy {
  public:
   explicit BankPolicy(int fixedOwner) : fixed_(fixedOwner), current_(fixedOwner < 0 ? 0 : fixedOwner) {}
   MmBlock* Allocate(const MmSurfAllocOpt& options, MmHeapSet& set, MmHeapOwner** owner) override {
@@ -316,20 +345,20 @@ bool MmHeapOwner::MakeBankRanges(uint32_t revisionBits) {
 MmPolicySet::MmPolicySet(uint8_t* ok) {
   MmPolicy* members[kPolicyMembers] = {
       new RefusingPolicy(),                                             // 0
-      new TypeHeapPolicy(kListAgp),                                     // 1: type 2
-      new TypeHeapPolicy(kListPciPages),                                // 2: type 3
-      new TypeHeapPolicy(kListLocked),                                  // 3: type 4
-      new TypeHeapPolicy(kListMapped),                                  // 4: type 6
-      new AlternatePolicy(kListMain0, kListMain1, -1),                  // 5
-      new AlternatePolicy(kListMain0, kListMain1, 0),                   // 6
-      new AlternatePolicy(kListMain0, kListMain1, 1),                   // 7
-      new ListPolicy(kListMain0),                                       // 8
-      new ListPolicy(kListMain1),                                       // 9
-      new AlternatePolicy(kListTop0, kListTop1, -1),                    // 10
-      new AlternatePolicy(kListTop0, kListTop1, 0),                     // 11
-      new AlternatePolicy(kListTop0, kListTop1, 1),                     // 12
-      new ListPolicy(kListTop0),                                        // 13
-      new ListPolicy(kListTop1),                                        // 14
+      new MmTypeHeapPolicy(kListAgp),                                     // 1: type 2
+      new MmTypeHeapPolicy(kListPciPages),                                // 2: type 3
+      new MmTypeHeapPolicy(kListLocked),                                  // 3: type 4
+      new MmTypeHeapPolicy(kListMapped),                                  // 4: type 6
+      new MmAlternatePolicy(kListMain0, kListMain1, -1),                  // 5
+      new MmAlternatePolicy(kListMain0, kListMain1, 0),                   // 6
+      new MmAlternatePolicy(kListMain0, kListMain1, 1),                   // 7
+      new MmListPolicy(kListMain0),                                       // 8
+      new MmListPolicy(kListMain1),                                       // 9
+      new MmAlternatePolicy(kListTop0, kListTop1, -1),                    // 10
+      new MmAlternatePolicy(kListTop0, kListTop1, 0),                     // 11
+      new MmAlternatePolicy(kListTop0, kListTop1, 1),                     // 12
+      new MmListPolicy(kListTop0),                                        // 13
+      new MmListPolicy(kListTop1),                                        // 14
       // 15-17: high windows over partition 0's even banks, its odd banks,
       // and a low window over partition 1's even banks (chosen here).
       new RangePolicy({{kListMain0, kEven, 1, 0}}),                     // 15
