@@ -53,7 +53,10 @@ class OrvMergeList : public testing::Test {
     rec2.merged = 1;
     rec2.head2 = 1;
   }
-  ~OrvMergeList() override {
+  ~OrvMergeList() override { FreeBuilt(); }
+
+  // Frees the merged modes built so far.
+  void FreeBuilt() {
     for (DisplayModePtr m = screen->modes; m != nullptr;) {
       DisplayModePtr next = m->next;
       xfree(OrvModePriv(m)->source);
@@ -140,11 +143,19 @@ TEST_F(OrvMergeList, UnknownNamesAreSkippedWithTheirMessages) {
   EXPECT_TRUE(box.Logged("Skipping clone mode.\n", X_CONFIG));
 }
 
-TEST_F(OrvMergeList, ATextBeginningWithADashBuildsNothing) {
-  auto list1 = List({{800, 600}}, &names1);
-  auto list2 = List({{800, 600}}, &names2);
-  EXPECT_EQ(ORVMergeGenerateModeList(screen, "-800x600", list1.data(), list2.data(), kPositionRightOf),
-            nullptr);
+TEST_F(OrvMergeList, ASecondNameWithoutAFirstRefusesTheWholeList) {
+  auto list1 = List({{1024, 768}, {800, 600}}, &names1);
+  auto list2 = List({{1024, 768}, {800, 600}}, &names2);
+  // Each text has a dash with no first mode before it, at its start or
+  // after entries that would build on their own.
+  const char* const kTexts[] = {"-800x600", "1024x768 -800x600",
+                                "1024x768 1024x768-999x999-800x600", "800x600-800x600 - -1024x768"};
+  for (const char* text : kTexts) {
+    EXPECT_EQ(ORVMergeGenerateModeList(screen, text, list1.data(), list2.data(), kPositionRightOf),
+              nullptr)
+        << text;
+    FreeBuilt();
+  }
 }
 
 TEST_F(OrvMergeList, ANameBeyond255CharactersIsRefused) {
