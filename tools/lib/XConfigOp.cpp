@@ -780,11 +780,19 @@ void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config) {
 }
 
 void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {
-  if (config == nullptr || config->layouts == nullptr) return;
+  if (config == nullptr) return;
+  // A mode line belongs to the Modes section of a screen's monitor: without
+  // a screen it would be written nowhere.
+  if (config->layouts == nullptr || config->layouts->adjacencies == nullptr) {
+    ErrorF("No screen exists to attach the modeline to, please write a layout first with the "
+           "switch --overwrite (for example --output 1 --overwrite)\n");
+    std::exit(1);
+  }
   for (XConfAdjacency* a = config->layouts->adjacencies; a != nullptr; a = a->next) {
     XConfMonitor* monitor = ScreenMonitor(config, LineScreen(config, a));
     if (monitor == nullptr || monitor->modes_links == nullptr) {
-      ErrorF("No modes section exists, please use the switch --overwrite to fix this\n");
+      ErrorF("No modes section exists, please write the layout again with the switch --overwrite "
+             "first (for example --output 1 --overwrite), then add the modeline\n");
       std::exit(1);
     }
     const char* name = monitor->modes_links->name;
