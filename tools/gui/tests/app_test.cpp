@@ -669,8 +669,13 @@ TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
   setenv("GNOME_DESKTOP_SESSION_ID", "1", 1);
   app_->dialogs.answers = {true, true};
   const size_t rewrites = app_->engine.rewritten.size();
+  testing::internal::CaptureStdout();
   ApplyConfiguration();
+  const std::string out = testing::internal::GetCapturedStdout();
   unsetenv("GNOME_DESKTOP_SESSION_ID");
+  // The file the user named is the one said to be written, once; the
+  // library's own writes of the temporary file go unannounced.
+  EXPECT_EQ(out, "Writing config file to `" + target + "'\n");
 
   ASSERT_EQ(app_->dialogs.messages.size(), 0u) << app_->dialogs.messages[0].second;
   ASSERT_EQ(app_->dialogs.questions.size(), 2u);
