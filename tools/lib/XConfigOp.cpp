@@ -123,16 +123,23 @@ void KeepUnclaimedComments(const XConfigOpt* target) {
   if (target->strippedComments == nullptr) return;
   for (const StrippedComment& c : *target->strippedComments) {
     if (c.givenBack || c.section == nullptr) continue;
+    // Each comment line of the entry becomes a line of the section's
+    // comment, indented by a tab; blank lines and the entry's own leading
+    // blanks go.
+    std::string lines;
+    size_t at = 0;
+    while (at < c.comment.size()) {
+      size_t end = c.comment.find('\n', at);
+      if (end == std::string::npos) end = c.comment.size();
+      const std::string line = c.comment.substr(at, end - at);
+      at = end + 1;
+      const size_t start = line.find_first_not_of(" \t\r");
+      if (start != std::string::npos && line[start] == '#') lines += "\t" + line.substr(start) + "\n";
+    }
+    if (lines.empty()) continue;
     std::string text = *c.section != nullptr ? *c.section : "";
     if (!text.empty() && text.back() != '\n') text += '\n';
-    // A trailing comment keeps its leading blanks; its line starts with a tab.
-    std::string line = c.comment;
-    const size_t start = line.find_first_not_of(" \t\r");
-    if (start == std::string::npos || line[start] != '#') continue;
-    line = "\t" + line.substr(start);
-    if (line.back() != '\n') line += '\n';
-    text += line;
-    SetString(c.section, Dup(text.c_str()));
+    SetString(c.section, Dup((text + lines).c_str()));
     c.givenBack = true;
   }
 }

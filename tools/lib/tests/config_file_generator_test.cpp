@@ -222,7 +222,8 @@ TEST_F(UpdateEngineFile, ACommentBehindAnOptionThatIsNotWrittenAgainStaysInItsSe
             "\tOption \"KVD\" \"off\" # no splitter on this desk\nEndSection\n"
             "Section \"Monitor\"\n\tIdentifier \"M\"\nEndSection\n"
             "Section \"Screen\"\n\tIdentifier \"S\"\n\tDevice \"D\"\n\tMonitor \"M\"\n"
-            "\tDefaultDepth 16\n\tOption \"Rotate\" \"cw\" # the tall monitor\nEndSection\n");
+            "\tDefaultDepth 16\n\tOption \"Rotate\" \"cw\" # the tall monitor\n"
+            "\t# turned by hand\nEndSection\n");
   for (int update = 0; update < 2; ++update) {
     UserSelection sel{};
     sel.outputFile = conf_.c_str();
@@ -240,7 +241,8 @@ TEST_F(UpdateEngineFile, ACommentBehindAnOptionThatIsNotWrittenAgainStaysInItsSe
       const char* comment;
     };
     for (const Kept& k : {Kept{"Section \"Device\"", "\t# no splitter on this desk\n"},
-                          Kept{"Section \"Screen\"", "\t# the tall monitor\n"}}) {
+                          Kept{"Section \"Screen\"", "\t# the tall monitor\n"},
+                          Kept{"Section \"Screen\"", "\t# turned by hand\n"}}) {
       const size_t section = text.find(k.section);
       const size_t at = text.find(k.comment);
       ASSERT_NE(at, std::string::npos) << update << ": " << k.comment << "\n" << text;
