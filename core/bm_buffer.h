@@ -20,11 +20,13 @@
 
 class PDEV;
 
-// Memory types; the bus type is the memory type handed to the chip.
-inline constexpr uint32_t kBmMemLocal = 0;
-inline constexpr uint32_t kBmMemAgp = 2;
-inline constexpr uint32_t kBmMemPciLocked = 3;
-inline constexpr uint32_t kBmMemProcess = 4;  // the chip cannot reach it
+// The memory a buffer lives in (MemoryType); the bus type is the memory
+// type handed to the chip.
+using MemoryType = uint32_t;
+inline constexpr MemoryType kBmMemLocal = 0;
+inline constexpr MemoryType kBmMemAgp = 2;
+inline constexpr MemoryType kBmMemPciLocked = 3;
+inline constexpr MemoryType kBmMemProcess = 4;  // the chip cannot reach it
 inline constexpr uint32_t kBmBusTypeMask = 0x3;
 
 // Bus flags of the shared block that decide AGP buses.
@@ -49,7 +51,7 @@ struct BmBuffer_AllocOptions {
   uint8_t flag2;       // carried, unused
   uint8_t pad[2];
   uint32_t count;      // entries, at most 4
-  uint32_t memoryType[kBmMaxAllocEntries];
+  MemoryType memoryType[kBmMaxAllocEntries];
   uint32_t size[kBmMaxAllocEntries];
 
   // Appends an entry; entries past the fourth are dropped.
@@ -66,7 +68,7 @@ static_assert(offsetof(BmBuffer_AllocOptions, memoryType) == 8);
 static_assert(offsetof(BmBuffer_AllocOptions, size) == 24);
 
 // Bus type of a memory type on a board with these bus flags.
-uint32_t BmBusTypeOf(uint32_t memoryType, uint32_t busFlags);
+uint32_t BmBusTypeOf(MemoryType memoryType, uint32_t busFlags);
 // The system-memory entries of a pool for a board with these bus flags:
 // AGP, then PCI-locked memory, each unless a BmDebugFlags bit keeps it out.
 void BmAddSystemMemoryEntries(BmBuffer_AllocOptions& alloc, uint32_t busFlags, uint32_t debugFlags,
@@ -80,7 +82,7 @@ class BmBuffer : public OsHeapObject {
  public:
   // Each answers a new buffer or null; a half-made buffer is destroyed.
   static BmBuffer* Create(CommonData* common, uint32_t unit, MmSurface* surface);
-  static BmBuffer* Create(CommonData* common, uint32_t unit, uint32_t memoryType, uint32_t size,
+  static BmBuffer* Create(CommonData* common, uint32_t unit, MemoryType memoryType, uint32_t size,
                           void* cpu, uint64_t bus);
   static BmBuffer* Create(CommonData* common, uint32_t unit, const BmBuffer_AllocOptions& options);
 
@@ -115,7 +117,7 @@ class BmBuffer : public OsHeapObject {
   CommonData* common;
   uint32_t unit;
   SharedLockedData_t* shared;
-  uint32_t memoryType = kBmMemAgp;
+  MemoryType memoryType = kBmMemAgp;
   uint32_t busType = kBmMemAgp;
   MmSurface* surface = nullptr;
   uint32_t size = 0;

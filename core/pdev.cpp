@@ -36,10 +36,10 @@ const PdevComponent kPdevComponents[kPdevComponentCount] = {
     {InitSurfDesc2dList, CleanupSurfDesc2dList, ""},            // 12
     {InitBusmastering, CleanupBusmastering, ""},                // 13
     {InitDeviceBitmap, CleanupDeviceBitmap, ""},                // 14
-    {InitPrimarySurface, CleanupPrimarySurface, ""},            // 15
-    {InitTempBit, CleanupTempBit, ""},                          // 16
-    {InitContext2d, CleanupContext2d, ""},                      // 17
-    {InitPreDrawPostDraw, CleanupPreDrawPostDraw, ""},          // 18
+    {InitPrimarySurface, CleanupPrimarySurface, "PrimarySurface"},  // 15
+    {InitTempBit, CleanupTempBit, "TempBit"},                   // 16
+    {InitContext2d, CleanupContext2d, "Context2d"},             // 17
+    {InitPreDrawPostDraw, CleanupPreDrawPostDraw, "PreDrawPostDraw"},  // 18
     {InitHwThread2d, CleanupHwThread2d, ""},                    // 19
     {InitPointer, CleanupPointer, ""},                          // 20
     {InitFeatureMgr, CleanupFeatureMgr, ""},                    // 21

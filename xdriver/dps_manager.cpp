@@ -241,6 +241,15 @@ bool DPS_ProcampChangeNotification(uint32_t, const SProcampValues* values, unsig
   return DPS_UpdateProcamp(reinterpret_cast<CDPSManager*>(manager), values);
 }
 
+bool InitDesktopPreScale(PDEV* pdev) {
+  if (pdev == nullptr || pdev->common == nullptr) return false;
+  CommonData* common = pdev->common;
+  if (pdev->IsFirstForBoard()) memset(common->dpsManagerSlots, 0, sizeof(common->dpsManagerSlots));
+  return true;
+}
+
+void CleanupDesktopPreScale(PDEV*) {}
+
 bool DPS_IsEnable(const PDEV* pdev) {
   return pdev != nullptr && pdev->common != nullptr && pdev->common->activeDpsManager != nullptr;
 }

@@ -68,6 +68,12 @@ class CDPSManager {
 };
 static_assert(sizeof(CDPSManager) <= kDpsManagerSlotSize);
 
+// The board's manager slots: the first device object of the board starts
+// with all four free (no manager can be live before its feature manager);
+// cleanup leaves them to the managers' own frees.
+bool InitDesktopPreScale(PDEV* pdev);
+void CleanupDesktopPreScale(PDEV* pdev);
+
 bool DPS_Enable(uint32_t on, PDEV* pdev, CDPSManager* manager);
 bool DPS_Activate(PDEV* pdev, CDPSManager* manager);
 bool DPS_Desactivate(PDEV* pdev, CDPSManager* manager);

@@ -59,6 +59,8 @@ CFeatureMgr::CFeatureMgr(uint8_t* ok) { *ok = 1; }
 bool InitFeatureMgr(PDEV* pdev) {
   CommonData* common = pdev->common;
   if (pdev->IsFirstForBoard() && common->featureMgr == nullptr) {
+    // No manager is live without the feature manager: the slots start free.
+    if (!InitDesktopPreScale(pdev)) return false;
     uint8_t ok = 0;
     CFeatureMgr* manager = new CFeatureMgr(&ok);
     if (manager != nullptr && !ok) {
@@ -75,6 +77,7 @@ void CleanupFeatureMgr(PDEV* pdev) {
   if (pdev->IsFirstForBoard()) {
     delete pdev->common->featureMgr;
     pdev->common->featureMgr = nullptr;
+    CleanupDesktopPreScale(pdev);
   }
   pdev->featureMgr = nullptr;
 }

@@ -75,7 +75,7 @@ ScreenPtr ScreenSlot(unsigned n) {
   return screenInfo.screens[n];
 }
 
-int SetGamma(ClientPtr client) {
+int ProcORVGammaSetGamma(ClientPtr client) {
   if (client->req_len != kSetGammaLength) return BadLength;
   const uint8_t* req = OrvRequestBytes(client);
   const unsigned screen = OrvGet16(req + 4);
@@ -91,7 +91,7 @@ int SetGamma(ClientPtr client) {
   return client->noClientException;
 }
 
-int GetGamma(ClientPtr client) {
+int ProcORVGammaGetGamma(ClientPtr client) {
   if (client->req_len != kGetGammaLength) return BadLength;
   const uint8_t* req = OrvRequestBytes(client);
   const unsigned screen = OrvGet16(req + 4);
@@ -109,7 +109,7 @@ int GetGamma(ClientPtr client) {
   return client->noClientException;
 }
 
-int SetGammaRamp(ClientPtr client) {
+int ProcORVGammaSetGammaRamp(ClientPtr client) {
   if (client->req_len != kSetGammaRampLength) return BadLength;
   const uint8_t* req = OrvRequestBytes(client);
   const unsigned screen = OrvGet16(req + 4);
@@ -131,7 +131,7 @@ unsigned QueriedScreen(ClientPtr client) {
   return OrvGet32(req + 4);
 }
 
-int QueryScreen(ClientPtr client) {
+int ProcORVGammaQueryScreen(ClientPtr client) {
   if (client->req_len != kQueryLength) return BadLength;
   const unsigned screen = QueriedScreen(client);
   if (ScreenSlot(screen) == nullptr) return BadValue;
@@ -150,7 +150,7 @@ int QueryScreen(ClientPtr client) {
   return client->noClientException;
 }
 
-int GetHeads(ClientPtr client) {
+int ProcORVGammaGetHeads(ClientPtr client) {
   if (client->req_len != kQueryLength) return BadLength;
   const unsigned screen = QueriedScreen(client);
   if (ScreenSlot(screen) == nullptr) return BadValue;
@@ -170,15 +170,15 @@ int GetHeads(ClientPtr client) {
 int Dispatch(ClientPtr client) {
   switch (OrvMinorOpcode(client)) {
     case kSetGamma:
-      return SetGamma(client);
+      return ProcORVGammaSetGamma(client);
     case kGetGamma:
-      return GetGamma(client);
+      return ProcORVGammaGetGamma(client);
     case kSetGammaRamp:
-      return SetGammaRamp(client);
+      return ProcORVGammaSetGammaRamp(client);
     case kQueryScreen:
-      return QueryScreen(client);
+      return ProcORVGammaQueryScreen(client);
     case kGetHeads:
-      return GetHeads(client);
+      return ProcORVGammaGetHeads(client);
     default:
       return BadRequest;
   }

@@ -29,7 +29,9 @@ constexpr Background kBackgrounds[] = {
     {30, 0x1CC61230, 0x0302D20C},
 };
 
-bool Accelerated(const ORVRec* rec) { return !rec->noAccel && rec->busMastering != kBusMasteringEmulated; }
+// The accelerated logo needs acceleration and real bus mastering through the
+// kernel module; local and emulated DMA show the plain one.
+bool Accelerated(const ORVRec* rec) { return !rec->noAccel && rec->busMastering == kBusMasteringKernel; }
 
 int PixelBytes(int depth) { return depth == 8 ? 1 : (depth == 15 || depth == 16 ? 2 : 4); }
 

@@ -216,8 +216,10 @@ DisplayModePtr ORVMergeGenerateModeList(ScrnInfoPtr screen, const char* text,
         }
       } else {
         if (first == nullptr) {
-          // A text that begins with a dash names no first mode.
-          if (firstWord.start == nullptr) return nullptr;
+          // A second name with no first mode before it (the text or an entry
+          // begins with a dash, or a pair runs on past a refused second
+          // name): the list is refused as a whole.
+          return nullptr;
         } else {
           second = Find(word, list2);
           if (second == nullptr) {

@@ -66,59 +66,89 @@ void Send(ClientPtr client, uint8_t* reply, size_t bytes) {
   WriteToClient(client, static_cast<int>(bytes), reply);
 }
 
+// The six requests; each is called with its length checked.
+int ProcPSRAMAQueryVersion(ClientPtr client) {
+  uint8_t reply[kOrvReplyBytes];
+  OrvReplyHeader(reply, client, 0);
+  OrvPut16(reply + 8, kVersionMajor, client->swapped);
+  OrvPut16(reply + 10, kVersionMinor, client->swapped);
+  Send(client, reply, kOrvReplyBytes);
+  return client->noClientException;
+}
+
+int ProcPSRAMAGetState(ClientPtr client) {
+  if (!WindowKnown(client)) return BadWindow;
+  uint8_t reply[kOrvReplyBytes];
+  OrvReplyHeader(reply, client, 0);
+  reply[1] = static_cast<uint8_t>(g_active);
+  Send(client, reply, kOrvReplyBytes);
+  return client->noClientException;
+}
+
+int ProcPSRAMAGetScreenCount(ClientPtr client) {
+  if (!WindowKnown(client)) return BadWindow;
+  const ORVRec* rec = ScreenZero();
+  if (rec == nullptr) return BadRequest;
+  uint8_t reply[kOrvReplyBytes];
+  OrvReplyHeader(reply, client, 0);
+  reply[1] = static_cast<uint8_t>(HeadCount(rec));
+  Send(client, reply, kOrvReplyBytes);
+  return client->noClientException;
+}
+
+int ProcPSRAMAGetScreenSize(ClientPtr client) {
+  if (!WindowKnown(client)) return BadWindow;
+  const ORVRec* rec = ScreenZero();
+  if (rec == nullptr) return BadRequest;
+  const uint32_t head = OrvGet32(OrvRequestBytes(client) + 8);
+  if (head >= static_cast<uint32_t>(HeadCount(rec))) {
+    client->errorValue = head;
+    return BadValue;
+  }
+  uint8_t reply[kOrvReplyBytes];
+  OrvReplyHeader(reply, client, 0);
+  OrvPut32(reply + 8, static_cast<uint32_t>(rec->headRects[head][2]), client->swapped);
+  OrvPut32(reply + 12, static_cast<uint32_t>(rec->headRects[head][3]), client->swapped);
+  Send(client, reply, kOrvReplyBytes);
+  return client->noClientException;
+}
+
+int ProcPSRAMAIsActive(ClientPtr client) {
+  uint8_t reply[kOrvReplyBytes];
+  OrvReplyHeader(reply, client, 0);
+  OrvPut32(reply + 8, static_cast<uint32_t>(g_active), client->swapped);
+  Send(client, reply, kOrvReplyBytes);
+  return client->noClientException;
+}
+
+int ProcPSRAMAQueryScreens(ClientPtr client) {
+  const ORVRec* rec = ScreenZero();
+  if (rec == nullptr) return BadRequest;
+  const bool swapped = client->swapped;
+  uint8_t reply[kOrvReplyBytes + kOrvMaxHeads * kOrvRectBytes];
+  OrvReplyHeader(reply, client, 0);
+  const int count = g_active ? HeadCount(rec) : 0;
+  OrvPut32(reply + 4, 2u * static_cast<uint32_t>(count), swapped);
+  OrvPut32(reply + 8, static_cast<uint32_t>(count), swapped);
+  for (int h = 0; h < count; ++h)
+    OrvPutRect(reply + kOrvReplyBytes + kOrvRectBytes * h, rec->headRects[h], swapped);
+  Send(client, reply, kOrvReplyBytes + kOrvRectBytes * static_cast<size_t>(count));
+  return client->noClientException;
+}
+
+// By minor opcode, in the order of PsramaRequest.
+int (*const kRequestProcs[])(ClientPtr) = {ProcPSRAMAQueryVersion,   ProcPSRAMAGetState,
+                                           ProcPSRAMAGetScreenCount, ProcPSRAMAGetScreenSize,
+                                           ProcPSRAMAIsActive,       ProcPSRAMAQueryScreens};
+static_assert(sizeof(kRequestProcs) / sizeof(kRequestProcs[0]) == kRequests);
+static_assert(kQueryVersion == 0 && kGetState == 1 && kGetScreenCount == 2 && kGetScreenSize == 3 &&
+              kIsActive == 4 && kQueryScreens == 5);
+
 int Dispatch(ClientPtr client) {
   const uint8_t minor = OrvMinorOpcode(client);
   if (minor >= kRequests) return BadRequest;
   if (client->req_len != kRequestLength[minor]) return BadLength;
-  const bool swapped = client->swapped;
-  uint8_t reply[kOrvReplyBytes + kOrvMaxHeads * kOrvRectBytes];
-  OrvReplyHeader(reply, client, 0);
-  switch (minor) {
-    case kQueryVersion:
-      OrvPut16(reply + 8, kVersionMajor, swapped);
-      OrvPut16(reply + 10, kVersionMinor, swapped);
-      break;
-    case kGetState:
-      if (!WindowKnown(client)) return BadWindow;
-      reply[1] = static_cast<uint8_t>(g_active);
-      break;
-    case kGetScreenCount: {
-      if (!WindowKnown(client)) return BadWindow;
-      const ORVRec* rec = ScreenZero();
-      if (rec == nullptr) return BadRequest;
-      reply[1] = static_cast<uint8_t>(HeadCount(rec));
-      break;
-    }
-    case kGetScreenSize: {
-      if (!WindowKnown(client)) return BadWindow;
-      const ORVRec* rec = ScreenZero();
-      if (rec == nullptr) return BadRequest;
-      const uint32_t head = OrvGet32(OrvRequestBytes(client) + 8);
-      if (head >= static_cast<uint32_t>(HeadCount(rec))) {
-        client->errorValue = head;
-        return BadValue;
-      }
-      OrvPut32(reply + 8, static_cast<uint32_t>(rec->headRects[head][2]), swapped);
-      OrvPut32(reply + 12, static_cast<uint32_t>(rec->headRects[head][3]), swapped);
-      break;
-    }
-    case kIsActive:
-      OrvPut32(reply + 8, static_cast<uint32_t>(g_active), swapped);
-      break;
-    case kQueryScreens: {
-      const ORVRec* rec = ScreenZero();
-      if (rec == nullptr) return BadRequest;
-      const int count = g_active ? HeadCount(rec) : 0;
-      OrvPut32(reply + 4, 2u * static_cast<uint32_t>(count), swapped);
-      OrvPut32(reply + 8, static_cast<uint32_t>(count), swapped);
-      for (int h = 0; h < count; ++h)
-        OrvPutRect(reply + kOrvReplyBytes + kOrvRectBytes * h, rec->headRects[h], swapped);
-      Send(client, reply, kOrvReplyBytes + kOrvRectBytes * static_cast<size_t>(count));
-      return client->noClientException;
-    }
-  }
-  Send(client, reply, kOrvReplyBytes);
-  return client->noClientException;
+  return kRequestProcs[minor](client);
 }
 
 }  // namespace

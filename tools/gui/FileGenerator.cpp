@@ -1,5 +1,6 @@
 #include "tools/gui/FileGenerator.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/UiController.h"
 #include "tools/gui/WindowUtils.h"
+#include "tools/lib/ConfigFileGenerator.h"
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/File.h"
 
@@ -108,10 +110,10 @@ UserSelection SaveUserSelectionToFile(const std::string& outputFile) {
   return s;
 }
 
-bool FileCopy(const std::string& src, const std::string& dest) {
+bool FileCopy(const std::string& src, const std::string& dest, bool keepBackup) {
   const std::string backup = dest + ".bak";
   if (HasPermission(dest.c_str())) {
-    return ExecuteCommand({"cp", dest, backup}) && ExecuteCommand({"cp", src, dest});
+    return (!keepBackup || ExecuteCommand({"cp", dest, backup})) && ExecuteCommand({"cp", src, dest});
   }
   if (!IsUsingKde() && !IsUsingGnome()) return false;
   std::string tool;
@@ -131,10 +133,25 @@ bool FileCopy(const std::string& src, const std::string& dest) {
     argv.insert(argv.end(), {"cp", from, to});
     return ExecuteCommand(argv);
   };
-  return run(dest, backup) && run(src, dest);
+  return (!keepBackup || run(dest, backup)) && run(src, dest);
 }
 
+namespace {
+
+// The library writes only the temporary file: its announcements would name
+// that file, so they are off while an apply runs.
+class QuietLibraryWrites {
+ public:
+  QuietLibraryWrites() { SetWriteAnnouncement(false); }
+  ~QuietLibraryWrites() { SetWriteAnnouncement(true); }
+  QuietLibraryWrites(const QuietLibraryWrites&) = delete;
+  QuietLibraryWrites& operator=(const QuietLibraryWrites&) = delete;
+};
+
+}  // namespace
+
 bool GenerateOutputFile() {
+  QuietLibraryWrites quiet;
   TempFile temp;
   if (!temp.Create()) return false;
   ConfigEngine& engine = GetConfigEngine();
@@ -156,7 +173,10 @@ bool GenerateOutputFile() {
     OutputErrorMsg(Format("Error : cannot copy %s", current.fileName));
     return false;
   }
-  if (!FileExist(output.c_str()) && !ExecuteCommand({"touch", output})) {
+  // A file that is not there yet has nothing to keep a backup of.
+  struct stat existing;
+  const bool existed = stat(output.c_str(), &existing) == 0;
+  if (!existed && !ExecuteCommand({"touch", output})) {
     OutputErrorMsg(Format("Error : cannot create %s", output));
     return false;
   }
@@ -172,7 +192,11 @@ bool GenerateOutputFile() {
     OutputErrorMsg(Format("Error : %s", engine.ErrorText(modeLineResult)));
     return false;
   }
-  if (FileCopy(temp.Path(), output)) return true;
+  if (FileCopy(temp.Path(), output, existed)) {
+    std::printf("Writing config file to `%s'\n", output.c_str());
+    std::fflush(stdout);
+    return true;
+  }
   if (geteuid() == 0) {
     OutputErrorMsg(Format("Error : cannot write the config file (%s).", output));
   } else {
@@ -196,13 +220,16 @@ void ApplyConfiguration() {
   }
   const std::string output = GetOutputFilePathCtrl();
   if (!ValidateWithUser("Are you sure you want to write new X Server config to " + output + " ?")) return;
+  struct stat existing;
+  const bool backedUp = stat(output.c_str(), &existing) == 0;
   if (!GenerateOutputFile()) return;
   if (IsUsingGnome() || IsUsingKde()) {
-    if (ValidateWithUser(Format("Your config file was successfully modified.  A backup file can be found at "
-                                "(%s.bak).  You must restart your desktop environment for the changes to take "
-                                "effect.Make sure all other programs are closed before your restart.  Would you "
-                                "like to restart your desktop environment now ?",
-                                output)))
+    // A file written where there was none has no backup to point at.
+    const std::string backup = backedUp ? Format("  A backup file can be found at (%s.bak).", output) : "";
+    if (ValidateWithUser("Your config file was successfully modified." + backup +
+                         "  You must restart your desktop environment for the changes to take effect.Make sure "
+                         "all other programs are closed before your restart.  Would you like to restart your "
+                         "desktop environment now ?"))
       RestartXSession();
   } else if (IsUsingIceWM()) {
     if (ValidateWithUser("To use immediately your new settings, you must restart your desktopenvironment. Please "

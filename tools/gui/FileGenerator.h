@@ -24,4 +24,7 @@ void QuitApplication();
 // it points at, so the text must outlive it).
 UserSelection SaveUserSelectionToFile(const std::string& outputFile);
 bool GenerateOutputFile();
-bool FileCopy(const std::string& src, const std::string& dest);
+// Copies src over dest, keeping dest's old text as "<dest>.bak" first when
+// keepBackup is set; through kdesu or a gksu-like tool when the user may
+// not write dest.
+bool FileCopy(const std::string& src, const std::string& dest, bool keepBackup = true);

@@ -71,6 +71,13 @@ DisplayMode oDisplayMode{};
 // (or display "2" on a two-output board).
 DispInfo oDispInfo[2]{};
 DisplayStatus oDisplayStatus{};
+// The resolution last chosen on each panel (by the user or from the file).
+// A list rebuilt for another display count may lack it, and the combo then
+// shows another entry; the choice is selected again once it is offered.
+std::string s_chosenResolution[2];
+// Set while the rebuilt lists are selected again: what the combos then pick
+// is no choice.
+bool s_reselecting = false;
 Permissions oPermissions{};
 CardInfo* poSelectedCard = nullptr;
 // oDisplay: the panel whose combos edit each output 0-3.
@@ -366,8 +373,15 @@ void FillResolution() {
 }
 
 void ReselectResolutions() {
-  for (int panel = 0; panel < 2; ++panel)
-    View().SelectText(panel, PanelCombo::kResolution, oDispInfo[panel].resolution);
+  for (int panel = 0; panel < 2; ++panel) {
+    const std::string& chosen = s_chosenResolution[panel];
+    const std::string text = !chosen.empty() && FindInList(panel, chosen.c_str()) != nullptr
+                                 ? chosen
+                                 : std::string(oDispInfo[panel].resolution);
+    s_reselecting = true;
+    View().SelectText(panel, PanelCombo::kResolution, text.c_str());
+    s_reselecting = false;
+  }
 }
 
 // The board cannot drive every mode on both digital outputs: the second
@@ -455,6 +469,8 @@ void UiControllerInit() {
   // The panels' combos start empty and unturned.
   oDispInfo[0] = DispInfo{};
   oDispInfo[1] = DispInfo{};
+  s_chosenResolution[0].clear();
+  s_chosenResolution[1].clear();
   SetMainWindowXorgDefaultCfg();
 }
 
@@ -553,6 +569,7 @@ void SetResolutionCtrl(const char* text, int panel) {
   if (!scope.Entered()) return;
   MainView& view = View();
   CopyText(oDispInfo[panel].resolution, text);
+  if (!s_reselecting) s_chosenResolution[panel] = text != nullptr ? text : "";
   view.ClearCombo(panel, PanelCombo::kRefresh);
   for (const UiMonitor& m : ResolutionList(panel)) {
     if (std::strcmp(m.mode.resolution, text) != 0) continue;

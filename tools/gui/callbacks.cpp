@@ -55,6 +55,17 @@ gboolean MainWindowDeleteEvent(GtkWidget*, GdkEvent*, gpointer) {
   return TRUE;
 }
 
+gboolean MainWindowKeyPressCb(GtkWidget* widget, GdkEventKey* event, gpointer) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(widget));
+  if (focus == nullptr || !GTK_IS_CELL_EDITABLE(focus)) return FALSE;
+  GtkWidget* parent = gtk_widget_get_parent(focus);
+  if (parent == nullptr || !GTK_IS_TREE_VIEW(parent)) return FALSE;
+  // The editor and the list around it see the key; the window's own
+  // handling, which activates accelerators first, is skipped.
+  gtk_window_propagate_key_event(GTK_WINDOW(widget), event);
+  return TRUE;
+}
+
 gboolean MainWindowStateEventCb(GtkWidget* widget, GdkEventWindowState* event, gpointer) {
   if (event->changed_mask & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN)) {
     gtk_window_unfullscreen(GTK_WINDOW(widget));

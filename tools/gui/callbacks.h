@@ -13,6 +13,9 @@ void MainWindowDestroyCb(GtkObject* object, gpointer data);
 void MainWindowShowCb(GtkWidget* widget, gpointer data);
 gboolean MainWindowDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer data);
 gboolean MainWindowStateEventCb(GtkWidget* widget, GdkEventWindowState* event, gpointer data);
+// While a cell of a list is being edited its editor takes every key: the
+// window's accelerators (Ctrl+A applies) and mnemonics do not fire.
+gboolean MainWindowKeyPressCb(GtkWidget* widget, GdkEventKey* event, gpointer data);
 
 void ApplyMenuActivateCb(GtkMenuItem* item, gpointer data);
 void ButtonApplyClickedCb(GtkButton* button, gpointer data);

@@ -335,6 +335,7 @@ GtkWidget* create_MainWindow() {
   g_signal_connect(top, "show", G_CALLBACK(MainWindowShowCb), nullptr);
   g_signal_connect(top, "delete_event", G_CALLBACK(MainWindowDeleteEvent), nullptr);
   g_signal_connect(top, "window_state_event", G_CALLBACK(MainWindowStateEventCb), nullptr);
+  g_signal_connect(top, "key_press_event", G_CALLBACK(MainWindowKeyPressCb), nullptr);
   g_signal_connect(apply1, "activate", G_CALLBACK(ApplyMenuActivateCb), nullptr);
   g_signal_connect(apply, "clicked", G_CALLBACK(ButtonApplyClickedCb), nullptr);
   g_signal_connect(reset1, "activate", G_CALLBACK(ResetMenuActivateCb), nullptr);

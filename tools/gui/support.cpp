@@ -1,5 +1,6 @@
 #include "tools/gui/support.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,4 +68,15 @@ GdkPixbuf* create_pixbuf(const gchar* filename) {
   }
   g_free(path);
   return pixbuf;
+}
+
+void glade_set_atk_action_description(AtkAction* action, const gchar* action_name,
+                                      const gchar* description) {
+  if (action == nullptr || action_name == nullptr) return;
+  const gint count = atk_action_get_n_actions(action);
+  for (gint i = 0; i < count; ++i) {
+    const gchar* name = atk_action_get_name(action, i);
+    if (name != nullptr && std::strcmp(name, action_name) == 0)
+      atk_action_set_description(action, i, description);
+  }
 }

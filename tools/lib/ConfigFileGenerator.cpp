@@ -25,6 +25,8 @@ namespace {
 
 // Why the last write of a configuration failed.
 std::string s_writeFailure;
+// Whether a write is announced on standard output.
+bool s_announceWrites = true;
 
 constexpr const char* kUseModesOverwrite = "OrvaneModeLine";
 constexpr size_t kPathSize = 4096;
@@ -185,10 +187,13 @@ int WriteToXConfigFile(const char* path, XConfFile* config) {
     return kErrWritePermission;
   }
   s_writeFailure.clear();
+  if (!s_announceWrites) return kErrNone;
   std::printf("Writing config file to `%s'\n", path);
   if (!xconf::LastWriteNotice().empty()) std::printf("%s\n", xconf::LastWriteNotice().c_str());
   return kErrNone;
 }
+
+void SetWriteAnnouncement(bool on) { s_announceWrites = on; }
 
 const std::string& WriteFailureReason() { return s_writeFailure; }
 

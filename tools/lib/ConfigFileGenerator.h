@@ -99,6 +99,11 @@ int OpenXConfigFile(UserSelection* selection, XConfFile** config, char* path, si
 // safe writer: 4 on any failure, else 0. A write without a backup says so
 // after the "Writing config file" line.
 int WriteToXConfigFile(const char* path, XConfFile* config);
+// Whether a successful write says "Writing config file to `<path>'" (and
+// any notice of the write) on standard output; on unless turned off. A
+// caller that writes a temporary file and copies it into place turns it
+// off and names the real target itself.
+void SetWriteAnnouncement(bool on);
 // After a result of 4: why the file could not be written ("<path>:
 // Permission denied", a full disk, a failed backup, ...).
 const std::string& WriteFailureReason();

@@ -161,9 +161,16 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
   // could be renamed over it is not enough.
   if (exists && access(target.c_str(), W_OK) != 0)
     return fail(std::string(path) + ": " + std::strerror(errno));
-  const bool dirWritable = access(dir.c_str(), W_OK | X_OK) == 0;
+  // The backup goes beside the path the user named, which is not the
+  // file's own directory when the path is a symbolic link.
+  const std::string backup = std::string(path) + ".bak";
+  const std::string backupDir = DirectoryOf(path);
+  const bool targetDirWritable = access(dir.c_str(), W_OK | X_OK) == 0;
+  const int targetDirError = errno;
+  const bool backupDirWritable = access(backupDir.c_str(), W_OK | X_OK) == 0;
+  const bool dirWritable = targetDirWritable && backupDirWritable;
   if (!exists) {
-    if (!dirWritable) return fail(dir + ": " + std::strerror(errno));
+    if (!targetDirWritable) return fail(dir + ": " + std::strerror(targetDirError));
     if (!ReplaceFile(target.c_str(), text)) return fail(std::string(path) + ": " + std::strerror(errno));
     result.ok = true;
     return result;
@@ -172,7 +179,6 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
   if (!ReadWhole(target, &original)) return fail(std::string(path) + ": " + std::strerror(errno));
 
   if (dirWritable) {
-    const std::string backup = target + ".bak";
     if (!ReplaceFile(backup.c_str(), original, &st))
       return fail("cannot make the backup " + backup + ": " + std::strerror(errno));
     if (!ReplaceFile(target.c_str(), text)) return fail(std::string(path) + ": " + std::strerror(errno));
@@ -180,7 +186,7 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
     return result;
   }
 
-  // Neither a temporary file nor a backup can be made beside the file: it is
+  // A temporary file or the backup cannot be made: the file is
   // written in place, and its old text, kept here, is put back when the new
   // one cannot be written whole.
   int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
@@ -189,7 +195,8 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
     const bool closed = close(fd) == 0;
     if (!closed) return fail(std::string(path) + ": " + std::strerror(errno));
     result.ok = true;
-    result.notice = "No backup could be made: " + dir + ": " + std::strerror(EACCES);
+    result.notice =
+        "No backup could be made: " + (backupDirWritable ? dir : backupDir) + ": " + std::strerror(EACCES);
     return result;
   }
   const int saved = errno;

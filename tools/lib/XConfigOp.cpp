@@ -111,20 +111,51 @@ void FreeInactives(XConfLayout* layout) {
   layout->inactives = nullptr;
 }
 
-// Keeps the comment of a stripped entry, the first one for its owner and name.
-void KeepComment(ParsedOpt* parsed, const void* owner, const char* name, const std::string& comment) {
+// Keeps the comment of a stripped entry and the comment slot of the section
+// it stood in.
+void KeepComment(ParsedOpt* parsed, const void* owner, const char* name, const std::string& comment,
+                 char** section) {
   if (comment.empty()) return;
-  for (const StrippedComment& c : parsed->strippedComments)
-    if (c.owner == owner && xf86nameCompare(c.name.c_str(), name) == 0) return;
-  parsed->strippedComments.push_back({owner, name, comment});
+  parsed->strippedComments.push_back({owner, name, comment, section});
 }
 
 // The comment a rewritten entry gets back, or null.
 char* CommentFor(const XConfigOpt* target, const void* owner, const char* name) {
   if (target == nullptr || target->strippedComments == nullptr) return nullptr;
-  for (const StrippedComment& c : *target->strippedComments)
-    if (c.owner == owner && xf86nameCompare(c.name.c_str(), name) == 0) return Dup(c.comment.c_str());
+  for (const StrippedComment& c : *target->strippedComments) {
+    if (!c.givenBack && c.owner == owner && xf86nameCompare(c.name.c_str(), name) == 0) {
+      c.givenBack = true;
+      return Dup(c.comment.c_str());
+    }
+  }
   return nullptr;
+}
+
+// The comments of stripped entries that were not written again stay in the
+// section the entry stood in, as comment lines of its own.
+void KeepUnclaimedComments(const XConfigOpt* target) {
+  if (target->strippedComments == nullptr) return;
+  for (const StrippedComment& c : *target->strippedComments) {
+    if (c.givenBack || c.section == nullptr) continue;
+    // Each comment line of the entry becomes a line of the section's
+    // comment, indented by a tab; blank lines and the entry's own leading
+    // blanks go.
+    std::string lines;
+    size_t at = 0;
+    while (at < c.comment.size()) {
+      size_t end = c.comment.find('\n', at);
+      if (end == std::string::npos) end = c.comment.size();
+      const std::string line = c.comment.substr(at, end - at);
+      at = end + 1;
+      const size_t start = line.find_first_not_of(" \t\r");
+      if (start != std::string::npos && line[start] == '#') lines += "\t" + line.substr(start) + "\n";
+    }
+    if (lines.empty()) continue;
+    std::string text = *c.section != nullptr ? *c.section : "";
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    SetString(c.section, Dup((text + lines).c_str()));
+    c.givenBack = true;
+  }
 }
 
 // Adds an option; one the tools stripped from the same owner gets its
@@ -690,28 +721,34 @@ void StripToolEntries(ParsedOpt* parsed, XConfFile* config, XConfLayout* layout)
     if (s == nullptr) continue;
     s->monitor = ScreenMonitor(config, s);
     s->device = ScreenDevice(config, s);
+    char** sections[] = {&s->comment, s->displays != nullptr ? &s->displays->comment : nullptr,
+                         s->monitor != nullptr ? &s->monitor->comment : nullptr,
+                         s->device != nullptr ? &s->device->comment : nullptr};
     for (const char* name : kToolOptions) {
+      int place = 0;
       for (XConfOption** list : PlacesOf(s).lists) {
+        char** section = sections[place++];
         if (list == nullptr) continue;
         std::string comment;
         *list = RemoveOptionKeepingComment(*list, name, &comment);
-        KeepComment(parsed, s, name, comment);
+        KeepComment(parsed, s, name, comment, section);
       }
     }
   }
   std::string comment;
-  if (config->flags != nullptr)
+  if (config->flags != nullptr) {
     config->flags->options =
         RemoveOptionKeepingComment(config->flags->options, "Xinerama", &comment);
-  KeepComment(parsed, layout, "Xinerama", comment);
+    KeepComment(parsed, layout, "Xinerama", comment, &config->flags->comment);
+  }
   comment.clear();
   layout->options = RemoveOptionKeepingComment(layout->options, "Xinerama", &comment);
-  KeepComment(parsed, layout, "Xinerama", comment);
+  KeepComment(parsed, layout, "Xinerama", comment, &layout->comment);
   if (config->modules != nullptr) {
     for (const char* name : kToolModules) {
       comment.clear();
       config->modules->loads = RemoveModuleKeepingComment(config->modules->loads, name, &comment);
-      KeepComment(parsed, nullptr, name, comment);
+      KeepComment(parsed, nullptr, name, comment, &config->modules->comment);
     }
   }
 }
@@ -852,21 +889,31 @@ void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config) {
     xf86freeAdjacencyList(previous->next);
     previous->next = nullptr;
   }
-  RemoveUnusedGeneratedSections(config);
   if (target->xinerama) AddOption(&layout->options, "Xinerama", "on", target, layout);
   if (target->openGL) {
     AddLoad(config, "glx", target);
     if (target->family == 2) AddLoad(config, "dri", target);
   }
   AddLoad(config, "orvcfg", target);
+  // Before the sections of dropped screens go: the comments point into them.
+  KeepUnclaimedComments(target);
+  RemoveUnusedGeneratedSections(config);
 }
 
 void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {
-  if (config == nullptr || config->layouts == nullptr) return;
+  if (config == nullptr) return;
+  // A mode line belongs to the Modes section of a screen's monitor: without
+  // a screen it would be written nowhere.
+  if (config->layouts == nullptr || config->layouts->adjacencies == nullptr) {
+    ErrorF("No screen exists to attach the modeline to, please write a layout first with the "
+           "switch --overwrite (for example --output 1 --overwrite)\n");
+    std::exit(1);
+  }
   for (XConfAdjacency* a = config->layouts->adjacencies; a != nullptr; a = a->next) {
     XConfMonitor* monitor = ScreenMonitor(config, LineScreen(config, a));
     if (monitor == nullptr || monitor->modes_links == nullptr) {
-      ErrorF("No modes section exists, please use the switch --overwrite to fix this\n");
+      ErrorF("No modes section exists, please write the layout again with the switch --overwrite "
+             "first (for example --output 1 --overwrite), then add the modeline\n");
       std::exit(1);
     }
     const char* name = monitor->modes_links->name;

@@ -40,6 +40,10 @@ struct StrippedComment {
                       // Xinerama; null for a module load
   std::string name;
   std::string comment;
+  // The comment of the section the entry stood in: the comment stays there
+  // when the entry is not written again.
+  char** section = nullptr;
+  mutable bool givenBack = false;
 };
 
 // What was read back from a configuration.

@@ -179,12 +179,14 @@ bool IsPathValid(const char* path) {
   return true;
 }
 
-int OnOff(const char* word) {
+// The value of an on/off switch; a wrong one is refused naming the switch.
+int OnOff(const char* option, const char* word) {
   for (const char* on : {"yes", "on", "1", "true", "enable"})
     if (strcasecmp(word, on) == 0) return kOn;
   for (const char* off : {"no", "off", "0", "false", "disable"})
     if (strcasecmp(word, off) == 0) return kOff;
-  ArgumentError("unrecognized parameter value: %s\n", word);
+  std::fprintf(stderr, "unrecognized parameter value for --%s: %s\n", option, word);
+  std::exit(1);
 }
 
 std::vector<std::string> SplitFields(const char* text) {
@@ -327,7 +329,7 @@ Options ParseOptions(int argc, char** argv) {
         break;
       case kOptOrv: o.family = 1; break;
       case kOptQlb: o.family = 2; break;
-      case kOptKvd: o.kvd = OnOff(optarg); break;
+      case kOptKvd: o.kvd = OnOff("kvd", optarg); break;
       case kOptOutput: {
         int32_t n = 0;
         if (!ParseInt(optarg, &n) || n <= 0) {
@@ -347,10 +349,10 @@ Options ParseOptions(int argc, char** argv) {
       case kOptVRefresh: o.vrefresh = optarg; break;
       case kOptBpp: o.bpp = optarg; break;
       case kOptRotate: o.rotate = optarg; break;
-      case kOptBm: o.bm = OnOff(optarg); break;
-      case kOptGl: o.gl = OnOff(optarg); break;
-      case kOptEdid: o.edid = OnOff(optarg); break;
-      case kOptDvi: o.dvi = OnOff(optarg); break;
+      case kOptBm: o.bm = OnOff("bm", optarg); break;
+      case kOptGl: o.gl = OnOff("gl", optarg); break;
+      case kOptEdid: o.edid = OnOff("edid", optarg); break;
+      case kOptDvi: o.dvi = OnOff("dvi", optarg); break;
       case kOptVersion: o.version = true; break;
       case kOptOverwrite: o.overwrite = true; break;
       case kOptProbe:

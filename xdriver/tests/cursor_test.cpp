@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -297,7 +298,8 @@ class MergedCursorTest : public CursorTest {
     ScrnInfoPtr screen = Screen();
     rec->merged = 1;
     rec->monitor2Position = position;
-    screen->virtualX = position == 1 ? 2560 : 1280;
+    const bool sideBySide = position == kPositionLeftOf || position == kPositionRightOf;
+    screen->virtualX = sideBySide ? 2560 : 1280;
     screen->virtualY = position == 3 ? 2048 : 1024;
     second_ = server_.NewScrnInfo();
     second_->frameX0 = position == 1 ? 1280 : 0;
@@ -305,7 +307,9 @@ class MergedCursorTest : public CursorTest {
     second_->frameX1 = second_->frameX0 + 1279;
     second_->frameY1 = second_->frameY0 + 1023;
     rec->aux[0] = second_;
-    const int32_t frame[4] = {0, 0, 1279, 1023};
+    // Head 1 is right of head 2 when head 2 is left of it.
+    const int32_t x0 = position == kPositionLeftOf ? 1280 : 0;
+    const int32_t frame[4] = {x0, 0, x0 + 1279, 1023};
     std::memcpy(rec->head1Frame, frame, sizeof(frame));
     EXPECT_TRUE(ORVHWCursorInit(screen->pScreen));
     return rec;
@@ -331,6 +335,40 @@ TEST_F(MergedCursorTest, TheCursorGoesToTheControllerOfTheHeadItIsOn) {
   ORVMergeShowCursor(Screen());
   EXPECT_TRUE(cursor_->Shown(1));
 }
+
+// The columns where the heads meet, side by side: the first head's last
+// column is on the first head, at its own last column; the next one over
+// is the other head's first or last.
+struct SeamCase {
+  int position;
+  int x;
+  int frame;        // the head that shows the cursor
+  uint32_t engine;  // its cursor engine
+  uint32_t X;       // the engine's position, 64 added
+};
+void PrintTo(const SeamCase& c, std::ostream* os) {
+  *os << (c.position == kPositionLeftOf ? "LeftOf" : "RightOf") << " column " << c.x;
+}
+class MergedSeam : public MergedCursorTest, public testing::WithParamInterface<SeamCase> {};
+
+TEST_P(MergedSeam, TheHeadUnderTheColumnShowsTheCursorAtItsOwnColumn) {
+  const SeamCase& c = GetParam();
+  ORVRec* rec = Merged(c.position);
+  ORVMergeSetCursorPosition(Screen(), c.x, 10);
+  EXPECT_EQ(rec->cursorFrame, c.frame);
+  EXPECT_TRUE(cursor_->Shown(c.engine));
+  EXPECT_FALSE(cursor_->Shown(1 - c.engine));
+  EXPECT_EQ(cursor_->X(c.engine), c.X);
+  EXPECT_EQ(cursor_->Y(c.engine), 74u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, MergedSeam,
+    testing::Values(SeamCase{kPositionRightOf, 1279, 1, 0, 1279 + 64},
+                    SeamCase{kPositionRightOf, 1280, 2, 1, 64},
+                    SeamCase{kPositionLeftOf, 2559, 1, 0, 1279 + 64},
+                    SeamCase{kPositionLeftOf, 1280, 1, 0, 64},
+                    SeamCase{kPositionLeftOf, 1279, 2, 1, 1279 + 64}));
 
 TEST_F(MergedCursorTest, BelowSubtractsTheFirstHeadsHeightAndCloneShowsBoth) {
   ORVRec* rec = Merged(3);

@@ -380,6 +380,30 @@ TEST_F(Logo, OnHeadOneAtEightBitsNothingIsDrawnAndOtherwiseTheScreenIsClearedFir
             ((colour >> 19) << 11) | ((colour >> 10) << 5 & 0x7FF) | ((colour >> 3) & 0x1F));
 }
 
+TEST_F(Logo, TheAcceleratedBackgroundNeedsAccelerationAndRealBusMastering) {
+  struct Case {
+    int noAccel;
+    OrvBusMastering busMastering;
+    int depth;
+    uint32_t background;
+  };
+  const Case kCases[] = {
+      {0, kBusMasteringKernel, 16, 0x1170},     {0, kBusMasteringLocal, 16, 0x7311},
+      {0, kBusMasteringEmulated, 16, 0x7311},   {1, kBusMasteringKernel, 16, 0x7311},
+      {0, kBusMasteringKernel, 15, 0x10B0},     {0, kBusMasteringLocal, 15, 0x3991},
+      {0, kBusMasteringKernel, 30, 0x0302D20C}, {0, kBusMasteringLocal, 30, 0x1CC61230},
+      {0, kBusMasteringLocal, 24, 0x73618C},
+  };
+  for (const Case& c : kCases) {
+    MakeScreen(c.depth, 200, 80);
+    ORVPTR(screen_)->noAccel = c.noAccel;
+    ORVPTR(screen_)->busMastering = c.busMastering;
+    ORVDisplayLogo(screen_);
+    EXPECT_EQ(FbPixel(0, 0), c.background)
+        << "depth " << c.depth << ", bus mastering " << c.busMastering << ", noAccel " << c.noAccel;
+  }
+}
+
 TEST_F(FrontEnd, NoLogoWithAnyValueSuppressesTheLogo) {
   AddBoard();
   ASSERT_EQ(PreInit(Config(1, "  Option \"NoLogo\" \"off\"\n")), 1);

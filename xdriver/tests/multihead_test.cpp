@@ -53,7 +53,10 @@ class OrvMergeList : public testing::Test {
     rec2.merged = 1;
     rec2.head2 = 1;
   }
-  ~OrvMergeList() override {
+  ~OrvMergeList() override { FreeBuilt(); }
+
+  // Frees the merged modes built so far.
+  void FreeBuilt() {
     for (DisplayModePtr m = screen->modes; m != nullptr;) {
       DisplayModePtr next = m->next;
       xfree(OrvModePriv(m)->source);
@@ -140,11 +143,19 @@ TEST_F(OrvMergeList, UnknownNamesAreSkippedWithTheirMessages) {
   EXPECT_TRUE(box.Logged("Skipping clone mode.\n", X_CONFIG));
 }
 
-TEST_F(OrvMergeList, ATextBeginningWithADashBuildsNothing) {
-  auto list1 = List({{800, 600}}, &names1);
-  auto list2 = List({{800, 600}}, &names2);
-  EXPECT_EQ(ORVMergeGenerateModeList(screen, "-800x600", list1.data(), list2.data(), kPositionRightOf),
-            nullptr);
+TEST_F(OrvMergeList, ASecondNameWithoutAFirstRefusesTheWholeList) {
+  auto list1 = List({{1024, 768}, {800, 600}}, &names1);
+  auto list2 = List({{1024, 768}, {800, 600}}, &names2);
+  // Each text has a dash with no first mode before it, at its start or
+  // after entries that would build on their own.
+  const char* const kTexts[] = {"-800x600", "1024x768 -800x600",
+                                "1024x768 1024x768-999x999-800x600", "800x600-800x600 - -1024x768"};
+  for (const char* text : kTexts) {
+    EXPECT_EQ(ORVMergeGenerateModeList(screen, text, list1.data(), list2.data(), kPositionRightOf),
+              nullptr)
+        << text;
+    FreeBuilt();
+  }
 }
 
 TEST_F(OrvMergeList, ANameBeyond255CharactersIsRefused) {
@@ -158,14 +169,35 @@ TEST_F(OrvMergeList, ANameBeyond255CharactersIsRefused) {
 }
 
 TEST_F(OrvMergeList, APairWiderThan4096IsRefusedAndLeavesTheVirtualWidth) {
-  auto list1 = List({{2560, 1600}}, &names1);
-  auto list2 = List({{2560, 1600}}, &names2);
-  screen->virtualX = 1234;
-  EXPECT_EQ(ORVMergeGenerateModeList(screen, "2560x1600-2560x1600", list1.data(), list2.data(),
-                                     kPositionRightOf),
-            nullptr);
-  EXPECT_TRUE(box.Logged("Mode: 5120x1600 is larger than 4096.\n", X_ERROR));
-  EXPECT_EQ(screen->virtualX, 1234);
+  struct WidthCase {
+    int w1, w2;
+    bool accepted;
+  };
+  const WidthCase kCases[] = {{2560, 2560, false}, {2048, 2048, true}, {2048, 2049, false},
+                              {4096, 0, true}};
+  for (const WidthCase& c : kCases) {
+    const int total = c.w1 + c.w2;
+    SCOPED_TRACE(total);
+    FreeBuilt();
+    auto list1 = List({{c.w1, 1600}}, &names1);
+    auto list2 = List({{c.w2 == 0 ? c.w1 : c.w2, 1600}}, &names2);
+    // A width of 0 for head 2 makes a clone of the first head's mode.
+    const std::string text = names1[0] + (c.w2 == 0 ? "" : "-" + names2[0]);
+    screen->virtualX = 1234;
+    DisplayModePtr built = ORVMergeGenerateModeList(screen, text.c_str(), list1.data(), list2.data(),
+                                                    kPositionRightOf);
+    const std::string refusal = "Mode: " + std::to_string(total) + "x1600 is larger than 4096.\n";
+    if (c.accepted) {
+      ASSERT_NE(built, nullptr);
+      EXPECT_EQ(built->HDisplay, total);
+      EXPECT_EQ(screen->virtualX, total);
+      EXPECT_FALSE(box.Logged(refusal, X_ERROR));
+    } else {
+      EXPECT_EQ(built, nullptr);
+      EXPECT_TRUE(box.Logged(refusal, X_ERROR));
+      EXPECT_EQ(screen->virtualX, 1234);
+    }
+  }
 }
 
 struct SizeCase {

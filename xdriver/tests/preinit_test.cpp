@@ -93,11 +93,30 @@ TEST_F(FrontEnd, Depth8WithSpanthreeIsRefused) {
   EXPECT_TRUE(box.Logged("Given depth (8) is not supported in Spanthree.\n", X_ERROR));
 }
 
-TEST_F(FrontEnd, SpanthreeNeedsThreeOutputs) {
+struct SpanCase {
+  const char* option;
+  uint32_t outputs;  // of the board; 0 keeps the description's default
+  bool refused;
+};
+void PrintTo(const SpanCase& c, std::ostream* os) { *os << c.option << " on " << c.outputs; }
+class FrontEndSpan : public FrontEnd, public testing::WithParamInterface<SpanCase> {};
+
+// Three heads need three outputs and four heads four.
+TEST_P(FrontEndSpan, ADesktopWiderThanTheOutputsIsRefused) {
+  const SpanCase& c = GetParam();
+  if (c.outputs != 0) Description().outputs = c.outputs;
   AddBoard();
-  EXPECT_EQ(PreInit(Config(1, "  Option \"Spanthree\"\n", 16)), 0);
-  EXPECT_TRUE(box.Logged("Maximum number of outputs exceeds device capability!\n", X_ERROR));
+  const int screens = PreInit(Config(1, std::string("  Option \"") + c.option + "\"\n", 16));
+  const bool said = box.Logged("Maximum number of outputs exceeds device capability!\n", X_ERROR);
+  EXPECT_EQ(said, c.refused);
+  if (c.refused) {
+    EXPECT_EQ(screens, 0);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, FrontEndSpan,
+                         testing::Values(SpanCase{"Spanthree", 0, true}, SpanCase{"Spanthree", 3, false},
+                                         SpanCase{"Spanfour", 3, true}, SpanCase{"Spanfour", 4, false}));
 
 TEST_F(FrontEnd, RotationWithoutBusMasteringDrawsThroughAShadowWithoutAcceleration) {
   AddBoard();

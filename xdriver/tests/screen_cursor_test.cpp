@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/tests/pdev_fixture.h"
 #include "platform/board/chip_cursor.h"
 #include "xdriver/orv_xinerama.h"
 #include "xdriver/tests/bare_screen_fixture.h"
@@ -16,6 +17,7 @@
 
 namespace {
 
+using fetest::KernelScreens;
 using fetest::Screens;
 
 TEST_F(Screens, ThePointerIsDrawnByTheCursorEngines) {
@@ -74,6 +76,30 @@ TEST_F(Screens, WithoutTheHardwareCursorNoBaseIsWrittenOnEnterVT) {
   board.Poke(orvsim::ChipCursor::kRegImageBase, 4, 0x1234);
   ASSERT_TRUE(server.EnterVT()) << box.LogText();
   EXPECT_EQ(chip.ImageBase(0), 0x1234u);
+  server.CloseScreens();
+}
+
+// A screen the hardware pivot turns has its pointer drawn by the server:
+// PreInit says so, and coming back to the console touches neither cursor
+// engine's image base.
+TEST_F(KernelScreens, AHardwarePivotLeavesThePointerToTheServer) {
+  coretest::KernelMemory memory;
+  memory.Install(kernel);
+  orvsim::Board& board = KernelBoard(1, 24, "  Option \"Rotate\" \"CW\"\n");
+  ASSERT_NE(Rec(0)->hwRotate, 0) << "the kernel module rotates in hardware";
+  EXPECT_TRUE(box.Logged("Using software cursor\n", X_WARNING));
+  EXPECT_FALSE(box.Logged("Using hardware cursor\n"));
+  orvsim::ChipCursor chip(board);
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  EXPECT_EQ(server.CursorInfo(0), nullptr);
+  server.LeaveVT();
+  board.Poke(orvsim::ChipCursor::kRegImageBase, 4, 0x1234);
+  board.Poke(orvsim::ChipCursor::kRegImageBase + orvsim::ChipCursor::kEngineStride, 4, 0x5678);
+  ASSERT_TRUE(server.EnterVT()) << box.LogText();
+  EXPECT_EQ(chip.ImageBase(0), 0x1234u);
+  EXPECT_EQ(chip.ImageBase(1), 0x5678u);
+  EXPECT_FALSE(chip.Shown(0));
+  EXPECT_FALSE(chip.Shown(1));
   server.CloseScreens();
 }
 

@@ -129,35 +129,44 @@ TEST_P(XaaDrawAtDepth, PatternFillsDrawTheXStippleOpaqueAndTransparent) {
   xstub::XaaGC gc;
   const uint8_t stipple[8] = {0x81, 0x42, 0x24, 0x18, 0xF0, 0x0F, 0x33, 0xCC};
   std::memcpy(gc.stipple, stipple, 8);
-  gc.stippleX = 3;
-  gc.stippleY = 5;
   gc.fg = 0x00C0FFEEu & Mask();
   gc.bg = 0x00BADF00u & Mask();
   const std::vector<BoxRec> rects = {{10, 10, 27, 19}, {30, 12, 34, 30}};
-  for (bool opaque : {true, false}) {
-    for (int alu : {GXcopy, GXxor}) {
-      gc.alu = alu;
-      Scribble(0, 0, 40, 40, opaque ? 7u : 11u);
-      const std::vector<uint32_t> before = Snapshot(0, 0, 40, 40);
-      const uint32_t* from = Mark();
-      front.FillStippled(gc, rects, opaque);
-      // The pattern's control word: bit 13, and bit 12 for a transparent one.
-      const uint32_t control = Shadow2dControl(pdev_->sharedLocked);
-      EXPECT_EQ(control & 0x3000u, opaque ? 0x2000u : 0x3000u);
-      EXPECT_EQ(Count(Since(from), 0x21E3C2C0), 1) << "the origin goes out once per set-up";
-      for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 40; ++x) {
-          const uint32_t old = before[static_cast<size_t>(y) * 40 + x];
-          bool inside = false;
-          for (const BoxRec& r : rects) inside |= x >= r.x1 && x < r.x2 && y >= r.y1 && y < r.y2;
-          const bool set = (stipple[(y - gc.stippleY) & 7] >> ((x - gc.stippleX) & 7)) & 1;
-          uint32_t want = old;
-          if (inside && set) want = ReferenceAlu(alu, gc.fg, old) & Mask();
-          if (inside && !set && opaque) want = ReferenceAlu(alu, gc.bg, old) & Mask();
-          ASSERT_EQ(Pixel(x, y), want) << (opaque ? "opaque" : "transparent") << " alu " << alu << " at "
-                                       << x << "," << y;
-        }
-    }
+  // Pattern origins in both halves of the pattern's 8 x 8 cell.
+  struct Origin {
+    int x, y;
+    bool opaque;
+    int alu;
+  };
+  const Origin kOrigins[] = {{3, 5, true, GXcopy}, {3, 5, true, GXxor},   {3, 5, false, GXcopy},
+                             {3, 5, false, GXxor}, {4, 0, true, GXcopy},  {7, 6, false, GXcopy},
+                             {5, 3, true, GXxor},  {6, 7, false, GXxor}};
+  for (const Origin& o : kOrigins) {
+    gc.stippleX = o.x;
+    gc.stippleY = o.y;
+    const bool opaque = o.opaque;
+    const int alu = o.alu;
+    gc.alu = alu;
+    Scribble(0, 0, 40, 40, opaque ? 7u : 11u);
+    const std::vector<uint32_t> before = Snapshot(0, 0, 40, 40);
+    const uint32_t* from = Mark();
+    front.FillStippled(gc, rects, opaque);
+    // The pattern's control word: bit 13, and bit 12 for a transparent one.
+    const uint32_t control = Shadow2dControl(pdev_->sharedLocked);
+    EXPECT_EQ(control & 0x3000u, opaque ? 0x2000u : 0x3000u);
+    EXPECT_EQ(Count(Since(from), 0x21E3C2C0), 1) << "the origin goes out once per set-up";
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const uint32_t old = before[static_cast<size_t>(y) * 40 + x];
+        bool inside = false;
+        for (const BoxRec& r : rects) inside |= x >= r.x1 && x < r.x2 && y >= r.y1 && y < r.y2;
+        const bool set = (stipple[(y - gc.stippleY) & 7] >> ((x - gc.stippleX) & 7)) & 1;
+        uint32_t want = old;
+        if (inside && set) want = ReferenceAlu(alu, gc.fg, old) & Mask();
+        if (inside && !set && opaque) want = ReferenceAlu(alu, gc.bg, old) & Mask();
+        ASSERT_EQ(Pixel(x, y), want) << (opaque ? "opaque" : "transparent") << " alu " << alu
+                                     << " origin " << o.x << "," << o.y << " at " << x << "," << y;
+      }
   }
 }
 

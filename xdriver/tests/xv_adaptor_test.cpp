@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -431,6 +432,42 @@ TEST_F(XvAdaptor, TheOverlayIsProgrammedOncePerPositionAndFramesAlternateHalves)
   int controls = 0;
   for (const auto& a : OverlayAccesses()) controls += a.offset == 0x19A8 && a.value == 0x839;
   EXPECT_EQ(controls, 1);
+}
+
+// A scaled image whose destination runs past the screen's bottom: the
+// lines cut off are counted in the vertical scale, not the horizontal one,
+// so the overlay reads only the source lines that still show.
+TEST_F(XvAdaptor, TheBottomCutOfAScaledImageDropsItsSourceLinesByTheVerticalScale) {
+  Framebuffer();
+  rec_->noAccel = 1;
+  Init();
+  struct Case {
+    int16_t drwY;
+    uint16_t drwW, drwH;
+    uint32_t lineEnd;  // of the destination's lines, drw_h of them
+    uint32_t windowY;
+  };
+  // A 100 x 50 image at (40, drwY); the screen is 480 lines tall.
+  const Case kCases[] = {
+      // Half the width, a third of the height: 70 of 150 lines cut; 80 remain.
+      {400, 200, 150, 80, 400 | 479u << 16},
+      // A quarter of the width, half the height: 40 of 100 lines cut.
+      {420, 400, 100, 60, 420 | 479u << 16},
+      // Nothing cut: every line.
+      {300, 200, 150, 150, 300 | 449u << 16},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.drwY);
+    board_->ClearLog();
+    ASSERT_EQ(Send(PutImage(FOURCC_YV12, 0, 0, 100, 50, 40, c.drwY, c.drwW, c.drwH, 100, 50, 16384)).error,
+              Success);
+    std::map<uint32_t, uint32_t> written;
+    for (const auto& a : OverlayAccesses())
+      if (a.op == orvsim::RegOp::kWrite) written[a.offset] = a.value;
+    EXPECT_EQ(written[0x19F0], 0u) << "from the image's first line";
+    EXPECT_EQ(written[0x19F4], c.lineEnd);
+    EXPECT_EQ(written[0x1928], c.windowY);
+  }
 }
 
 TEST_F(XvAdaptor, AColourKeyIsPaintedThroughXaaOnlyWhenTheClipChanges) {

@@ -1,6 +1,7 @@
 // The whole program in this process, as start-up builds it, on a private X
 // server: the real configuration library on a fixture system with one
 // two-output board and an X configuration holding a mode line.
+#include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -563,6 +564,58 @@ TEST_F(AppTest, ModeLinesReachTheWrittenFileIntact) {
   EXPECT_EQ(names, (std::vector<std::string>{"\"added\"", "\"filemode\""}));
 }
 
+// A key as the X server delivers it to the main window.
+void PressKey(GtkWidget* top, guint keyval, guint state) {
+  GdkKeymapKey* keys = nullptr;
+  gint n = 0;
+  ASSERT_TRUE(gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &n));
+  ASSERT_GT(n, 0);
+  GdkEvent* e = gdk_event_new(GDK_KEY_PRESS);
+  e->key.window = GDK_WINDOW(g_object_ref(top->window));
+  e->key.send_event = TRUE;
+  e->key.time = GDK_CURRENT_TIME;
+  e->key.state = state;
+  e->key.keyval = keyval;
+  e->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+  e->key.group = static_cast<guint8>(keys[0].group);
+  g_free(keys);
+  gtk_main_do_event(e);
+  gdk_event_free(e);
+  DrainEvents();
+}
+
+// Ctrl+A applies, but not while a cell of the mode-line list is being
+// edited: the editor gets the key (it selects the cell's text).
+TEST_F(AppTest, AcceleratorsWaitWhileACellIsEdited) {
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 1);
+  DrainEvents();
+  GtkTreeIter row;
+  ASSERT_TRUE(FindRow(top_, "filemode", &row));
+  GtkTreeView* list = GTK_TREE_VIEW(Main("mwModeLineList"));
+  GtkTreePath* path = gtk_tree_model_get_path(ModeLineModel(top_), &row);
+  gtk_tree_view_set_cursor(list, path, gtk_tree_view_get_column(list, kMlClock), TRUE);
+  gtk_tree_path_free(path);
+  DrainEvents();
+  GtkWidget* editor = gtk_window_get_focus(GTK_WINDOW(top_));
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(GTK_IS_ENTRY(editor));
+  ASSERT_STREQ(gtk_entry_get_text(GTK_ENTRY(editor)), "74.176");
+
+  PressKey(top_, GDK_a, GDK_CONTROL_MASK);
+  EXPECT_TRUE(app_->dialogs.questions.empty()) << app_->dialogs.questions[0];
+  PressKey(top_, GDK_9, 0);
+  EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(editor)), "9") << "the text was selected, then replaced";
+
+  // Escape ends the edit and leaves the cell; then Ctrl+A applies.
+  PressKey(top_, GDK_Escape, 0);
+  EXPECT_EQ(Cell(top_, &row, kMlClock), "74.176");
+  ASSERT_FALSE(GTK_IS_ENTRY(gtk_window_get_focus(GTK_WINDOW(top_))));
+  PressKey(top_, GDK_a, GDK_CONTROL_MASK);
+  ASSERT_EQ(app_->dialogs.questions.size(), 1u);
+  EXPECT_EQ(app_->dialogs.questions[0].rfind("Are you sure you want to write new X Server config to ", 0), 0u);
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
+}
+
 // ---- start-up messages ----
 
 // The warnings start-up gives for what the probe found; the tests run
@@ -616,8 +669,13 @@ TEST_F(AppTest, ApplyKeepsABackupAndOffersARestart) {
   setenv("GNOME_DESKTOP_SESSION_ID", "1", 1);
   app_->dialogs.answers = {true, true};
   const size_t rewrites = app_->engine.rewritten.size();
+  testing::internal::CaptureStdout();
   ApplyConfiguration();
+  const std::string out = testing::internal::GetCapturedStdout();
   unsetenv("GNOME_DESKTOP_SESSION_ID");
+  // The file the user named is the one said to be written, once; the
+  // library's own writes of the temporary file go unannounced.
+  EXPECT_EQ(out, "Writing config file to `" + target + "'\n");
 
   ASSERT_EQ(app_->dialogs.messages.size(), 0u) << app_->dialogs.messages[0].second;
   ASSERT_EQ(app_->dialogs.questions.size(), 2u);

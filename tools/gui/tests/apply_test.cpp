@@ -155,14 +155,26 @@ TEST_F(ApplyTest, WritableTargetIsBackedUpThenReplaced) {
   EXPECT_EQ(s.outputFile.rfind("/tmp/orvaneconfig-", 0), 0u);
 }
 
-TEST_F(ApplyTest, MissingTargetIsCreatedWithTouch) {
+// A file that was not there has no backup, and the restart question does
+// not point at one; the target is named once as the file written.
+TEST_F(ApplyTest, MissingTargetIsCreatedWithTouchAndGetsNoBackup) {
   const std::string target = dir_ + "/new.conf";
   SetOutputFilePathCtrl(target.c_str());
-  dialogs_.answers = {true};
+  setenv("GNOME_DESKTOP_SESSION_ID", "1", 1);
+  dialogs_.answers = {true, false};
+  testing::internal::CaptureStdout();
   ApplyConfiguration();
+  const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(Log().find("touch\n  [" + target + "]"), std::string::npos) << Log();
-  EXPECT_EQ(ReadFile(target + ".bak"), "");
+  EXPECT_FALSE(fs::exists(target + ".bak"));
   EXPECT_NE(ReadFile(target).find("# rewritten"), std::string::npos);
+  EXPECT_EQ(out, "Writing config file to `" + target + "'\n");
+  ASSERT_EQ(dialogs_.questions.size(), 2u);
+  EXPECT_EQ(dialogs_.questions[1],
+            "Your config file was successfully modified.  You must restart your desktop environment for the "
+            "changes to take effect.Make sure all other programs are closed before your restart.  Would you like "
+            "to restart your desktop environment now ?");
+  ExpectNoTempLeft();
 }
 
 TEST_F(ApplyTest, UnwritableTargetEndsInAnErrorAndKeepsTheFile) {

@@ -221,6 +221,27 @@ TEST_F(ControllerTest, ModeLinesJoinTheListsAndPreferredOnesAreStarred) {
   EXPECT_FALSE(view_.Get(0, R::kRefresh).sensitive);
 }
 
+// A list rebuilt for another display count may lack what the user chose;
+// the combo then shows another entry, but the choice comes back with the
+// count that offers it again.
+TEST_F(ControllerTest, ChosenResolutionComesBackWhenItIsOfferedAgain) {
+  UiModeLine custom{};
+  std::strcpy(custom.name, "mymode");
+  AddCustomModeLine(custom);
+  Start(MakeDualBoard, 2, I);
+  view_.Choose(0, R::kResolution, "1024x768");
+  view_.Choose(1, R::kResolution, "1280x960");
+  view_.Choose(1, R::kRefresh, "60");
+  view_.ChooseOutputs(3);
+  view_.ChooseOutputs(2);
+  view_.ClickMode(I);
+  EXPECT_STREQ(GetResolutionCtrl(0), "1024x768");
+  EXPECT_STREQ(GetResolutionCtrl(1), "1280x960");
+  EXPECT_EQ(view_.Active(1, R::kResolution), "1280x960");
+  EXPECT_STREQ(GetRefreshRateCtrl(1), "60");
+  EXPECT_TRUE(view_.Get(1, R::kRefresh).sensitive);
+}
+
 class PairedPanelsTest : public ControllerTest {
  protected:
   void SetUp() override {

@@ -10,6 +10,7 @@
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/ProbeUtils.h"
+#include "tools/gui/support.h"
 #include "tools/gui/tests/gui_fixtures.h"
 
 namespace {
@@ -79,6 +80,70 @@ TEST_F(CollectorTest, RemoveAllEmptiesEverything) {
 TEST_F(CollectorTest, OutputAboveThreeIsFatal) {
   EXPECT_DEATH(AddPreferedModeLine(Line("x"), 4), "eNumOutput < iNumMaxModeLine");
   EXPECT_DEATH(GetPreferedModeLine(4), "eNumOutput < iNumMaxModeLine");
+}
+
+// An object with two named accessibility actions whose descriptions are
+// kept, as a widget's accessible has.
+struct TwoActions {
+  GObject parent;
+  gchar* descriptions[2];
+};
+struct TwoActionsClass {
+  GObjectClass parent;
+};
+const gchar* const kActionNames[2] = {"click", "press"};
+
+gint TwoActionsCount(AtkAction*) { return 2; }
+const gchar* TwoActionsName(AtkAction*, gint i) { return i >= 0 && i < 2 ? kActionNames[i] : nullptr; }
+gboolean TwoActionsSetDescription(AtkAction* action, gint i, const gchar* text) {
+  if (i < 0 || i >= 2) return FALSE;
+  auto* self = reinterpret_cast<TwoActions*>(action);
+  g_free(self->descriptions[i]);
+  self->descriptions[i] = g_strdup(text);
+  return TRUE;
+}
+const gchar* TwoActionsDescription(AtkAction* action, gint i) {
+  return i >= 0 && i < 2 ? reinterpret_cast<TwoActions*>(action)->descriptions[i] : nullptr;
+}
+void TwoActionsInterface(gpointer iface, gpointer) {
+  auto* a = static_cast<AtkActionIface*>(iface);
+  a->get_n_actions = TwoActionsCount;
+  a->get_name = TwoActionsName;
+  a->set_description = TwoActionsSetDescription;
+  a->get_description = TwoActionsDescription;
+}
+void TwoActionsFinalize(GObject* object) {
+  auto* self = reinterpret_cast<TwoActions*>(object);
+  for (gchar* d : self->descriptions) g_free(d);
+  G_OBJECT_CLASS(g_type_class_peek_parent(G_OBJECT_GET_CLASS(object)))->finalize(object);
+}
+void TwoActionsClassInit(gpointer klass, gpointer) { G_OBJECT_CLASS(klass)->finalize = TwoActionsFinalize; }
+
+GType TwoActionsType() {
+  static GType type = 0;
+  if (type == 0) {
+    GTypeInfo info{};
+    info.class_size = sizeof(TwoActionsClass);
+    info.class_init = TwoActionsClassInit;
+    info.instance_size = sizeof(TwoActions);
+    type = g_type_register_static(G_TYPE_OBJECT, "OrvTestTwoActions", &info, GTypeFlags(0));
+    GInterfaceInfo action{TwoActionsInterface, nullptr, nullptr};
+    g_type_add_interface_static(type, ATK_TYPE_ACTION, &action);
+  }
+  return type;
+}
+
+TEST(SupportTest, AnActionsDescriptionIsSetByItsName) {
+  GObject* object = static_cast<GObject*>(g_object_new(TwoActionsType(), nullptr));
+  AtkAction* action = ATK_ACTION(object);
+  glade_set_atk_action_description(action, "press", "Writes the file");
+  EXPECT_EQ(atk_action_get_description(action, 0), nullptr);
+  EXPECT_STREQ(atk_action_get_description(action, 1), "Writes the file");
+  glade_set_atk_action_description(action, "hover", "nothing");  // no such action
+  glade_set_atk_action_description(action, "click", "Opens it");
+  EXPECT_STREQ(atk_action_get_description(action, 0), "Opens it");
+  EXPECT_STREQ(atk_action_get_description(action, 1), "Writes the file");
+  g_object_unref(object);
 }
 
 TEST(ProbeInfoTest, ClearedRecordsAndVersionTexts) {

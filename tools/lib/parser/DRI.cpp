@@ -19,7 +19,7 @@ const XConfKeyword kDriTab[] = {
     {-1, ""},
 };
 
-void ParseBuffers(XConfDri* dri) {
+void xf86parseBuffers(XConfDri* dri) {
   auto* buffers = NewRecord<XConfBuffers>();
   dri->buffers = xf86addListItem(dri->buffers, buffers);
   if (xf86getSubToken(&buffers->comment) != kTokNumber) Fail("Buffers count expected");
@@ -57,7 +57,7 @@ void ParseDriBody(XConfDri* dri) {
         break;
       }
       case kTokMode: dri->mode = ExpectInt(c, "Mode"); break;
-      case kTokBuffers: ParseBuffers(dri); break;
+      case kTokBuffers: xf86parseBuffers(dri); break;
       default: FailToken(token);
     }
   }

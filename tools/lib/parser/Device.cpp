@@ -15,7 +15,7 @@ const XConfKeyword kDeviceTab[] = {
     {kTokEndSection, "endsection"},
     {kTokIdentifier, "identifier"},
     {kTokVendorName, "vendorname"},
-    {kTokBoardName, "boardname"},
+    {kTokBoardName, "BoardName"},
     {kTokChipset, "chipset"},
     {kTokRamdac, "ramdac"},
     {kTokDacSpeed, "dacspeed"},

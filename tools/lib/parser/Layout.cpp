@@ -27,7 +27,7 @@ const XConfKeyword kPositionTab[] = {
     {kTokAbove, "above"},
     {kTokBelow, "below"},
     {kTokRelative, "relative"},
-    {kTokAbsolute, "absolute"},
+    {kTokAbsolute, "Absolute"},
     {-1, ""},
 };
 

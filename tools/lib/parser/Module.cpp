@@ -38,7 +38,21 @@ void FreeLoads(XConfLoad* load) {
   }
 }
 
-void ParseModuleSub(XConfLoad* load) {
+// Appends a load of the module or driver `name` (taken over) to the
+// section's list and answers it.
+XConfLoad* xf86addNewLoadDirective(XConfModule* module, char* name, int kind) {
+  auto* load = static_cast<XConfLoad*>(std::calloc(1, sizeof(XConfLoad)));
+  if (load == nullptr) {
+    std::free(name);
+    throw ParseAbort{};
+  }
+  load->kind = kind;
+  load->name = name;
+  module->loads = xf86addListItem(module->loads, load);
+  return load;
+}
+
+void xf86parseModuleSubSection(XConfLoad* load) {
   for (;;) {
     int token = xf86getToken(kModuleSubTab);
     switch (token) {
@@ -62,14 +76,8 @@ void ParseModuleBody(XConfModule* module) {
       case kTokLoad:
       case kTokLoadDriver: {
         char* name = ExpectString(c, token == kTokLoad ? "Load" : "LoadDriver");
-        auto* load = static_cast<XConfLoad*>(std::calloc(1, sizeof(XConfLoad)));
-        if (load == nullptr) {
-          std::free(name);
-          throw ParseAbort{};
-        }
-        load->kind = token == kTokLoad ? kConfLoadModule : kConfLoadDriver;
-        load->name = name;
-        module->loads = xf86addListItem(module->loads, load);
+        XConfLoad* load =
+            xf86addNewLoadDirective(module, name, token == kTokLoad ? kConfLoadModule : kConfLoadDriver);
         int t = xf86getToken(nullptr);
         if (t == kTokComment) load->comment = xf86addComment(load->comment, xf86tokenString());
         else xf86unGetToken(t);
@@ -77,15 +85,7 @@ void ParseModuleBody(XConfModule* module) {
       }
       case kTokSubSection: {
         char* name = ExpectString(c, "SubSection");
-        auto* load = static_cast<XConfLoad*>(std::calloc(1, sizeof(XConfLoad)));
-        if (load == nullptr) {
-          std::free(name);
-          throw ParseAbort{};
-        }
-        load->kind = kConfLoadModule;
-        load->name = name;
-        module->loads = xf86addListItem(module->loads, load);
-        ParseModuleSub(load);
+        xf86parseModuleSubSection(xf86addNewLoadDirective(module, name, kConfLoadModule));
         break;
       }
       default: FailToken(token);

@@ -133,7 +133,7 @@ void ParseModeLineBody(XConfModeLine* ml) {
   }
 }
 
-XConfModeLine* ParseModeLine() {
+XConfModeLine* xf86parseModeLine() {
   XConfModeLine* ml = NewRecord<XConfModeLine>();
   try {
     ParseModeLineBody(ml);
@@ -206,7 +206,7 @@ void ParseVerboseModeBody(XConfModeLine* ml) {
   }
 }
 
-XConfModeLine* ParseVerboseMode() {
+XConfModeLine* xf86parseVerboseMode() {
   XConfModeLine* ml = NewRecord<XConfModeLine>();
   try {
     ParseVerboseModeBody(ml);
@@ -306,8 +306,8 @@ void ParseMonitorBody(XConfMonitor* mon) {
         link->name = ExpectString(c, "UseModes");
         break;
       }
-      case kTokModeLine: lines.Append(ParseModeLine()); break;
-      case kTokMode: lines.Append(ParseVerboseMode()); break;
+      case kTokModeLine: lines.Append(xf86parseModeLine()); break;
+      case kTokMode: lines.Append(xf86parseVerboseMode()); break;
       case kTokOption: mon->options = xf86parseOption(mon->options); break;
       default: FailToken(token);
     }
@@ -353,8 +353,8 @@ void ParseModesBody(XConfModes* modes) {
         modes->comment = xf86addComment(modes->comment, xf86tokenString());
         break;
       case kTokIdentifier: SetIdentifier(&modes->identifier, &modes->comment); break;
-      case kTokModeLine: lines.Append(ParseModeLine()); break;
-      case kTokMode: lines.Append(ParseVerboseMode()); break;
+      case kTokModeLine: lines.Append(xf86parseModeLine()); break;
+      case kTokMode: lines.Append(xf86parseVerboseMode()); break;
       default: FailToken(token);
     }
   }

@@ -29,7 +29,7 @@ const XConfKeyword kPointerTab[] = {
     {kTokClearRts, "clearrts"},
     {kTokChordMiddle, "chordmiddle"},
     {kTokResolution, "resolution"},
-    {kTokDeviceName, "devicename"},
+    {kTokDeviceName, "DeviceName"},
     {kTokAlwaysCore, "alwayscore"},
     {kTokButtons, "buttons"},
     {kTokZAxisMapping, "zaxismapping"},

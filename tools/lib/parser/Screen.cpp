@@ -37,7 +37,7 @@ const XConfKeyword kDisplayTab[] = {
     {kTokBlack, "black"},
     {kTokWhite, "white"},
     {kTokDepth, "depth"},
-    {kTokFbBpp, "fbbpp"},
+    {kTokFbBpp, "FbBPP"},
     {kTokWeight, "weight"},
     {kTokOption, "option"},
     {-1, ""},
@@ -130,7 +130,7 @@ void ParseDisplayBody(XConfDisplay* d) {
   }
 }
 
-XConfDisplay* ParseDisplaySubSection() {
+XConfDisplay* xf86parseDisplaySubSection() {
   XConfDisplay* d = NewRecord<XConfDisplay>();
   d->viewport_x = d->viewport_y = -1;
   d->black_red = d->black_green = d->black_blue = -1;
@@ -201,7 +201,7 @@ void ParseScreenBody(XConfScreen* s) {
       case kTokDefaultFbBpp: s->default_fbbpp = ExpectInt(c, "DefaultFbBPP"); break;
       case kTokSubSection:
         std::free(ExpectString(c, "SubSection"));
-        s->displays = xf86addListItem(s->displays, ParseDisplaySubSection());
+        s->displays = xf86addListItem(s->displays, xf86parseDisplaySubSection());
         break;
       case kTokOption: s->options = xf86parseOption(s->options); break;
       default: FailToken(token);

@@ -34,7 +34,7 @@ void FreeVendor(XConfVendor* vendor) {
   std::free(vendor);
 }
 
-void ParseVendorSub(XConfVendorSub* sub) {
+void xf86parseVendorSubSection(XConfVendorSub* sub) {
   for (;;) {
     int token = xf86getToken(kVendorSubTab);
     switch (token) {
@@ -62,7 +62,7 @@ void ParseVendorBody(XConfVendor* vendor) {
         auto* sub = NewRecord<XConfVendorSub>();
         vendor->subs = xf86addListItem(vendor->subs, sub);
         sub->name = ExpectString(c, "SubSection");
-        ParseVendorSub(sub);
+        xf86parseVendorSubSection(sub);
         break;
       }
       default: FailToken(token);

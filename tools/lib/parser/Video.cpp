@@ -15,7 +15,7 @@ const XConfKeyword kVideoAdaptorTab[] = {
     {kTokEndSection, "endsection"},
     {kTokIdentifier, "identifier"},
     {kTokVendorName, "vendorname"},
-    {kTokBoardName, "boardname"},
+    {kTokBoardName, "BoardName"},
     {kTokBusId, "busid"},
     {kTokDriver, "driver"},
     {kTokOption, "option"},
@@ -63,7 +63,7 @@ void ParsePortBody(XConfVideoPort* port) {
   }
 }
 
-XConfVideoPort* ParseVideoPortSubSection() {
+XConfVideoPort* xf86parseVideoPortSubSection() {
   XConfVideoPort* port = NewRecord<XConfVideoPort>();
   try {
     ParsePortBody(port);
@@ -91,7 +91,7 @@ void ParseAdaptorBody(XConfVideoAdaptor* a) {
       case kTokOption: a->options = xf86parseOption(a->options); break;
       case kTokSubSection:
         std::free(ExpectString(c, "SubSection"));
-        a->ports = xf86addListItem(a->ports, ParseVideoPortSubSection());
+        a->ports = xf86addListItem(a->ports, xf86parseVideoPortSubSection());
         break;
       default: FailToken(token);
     }

@@ -77,6 +77,8 @@ enum XConfToken : int {
   kTokGroup = 154, kTokBuffers = 155,
 };
 
+// A keyword of a table; words match it regardless of case, blanks and
+// underscores (xf86nameCompare), so "BoardName" reads "boardname" too.
 struct XConfKeyword {
   int token;
   const char* name;

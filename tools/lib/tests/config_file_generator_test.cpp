@@ -202,8 +202,58 @@ TEST_F(UpdateEngineFile, CommentsOfRewrittenEntriesStay) {
     EXPECT_NE(text.find(kept), std::string::npos) << kept << "\n" << text;
   // A merged desktop never gets an empty mode list.
   EXPECT_EQ(text.find("\"MetaModes\" \"\""), std::string::npos) << text;
-  // An entry that is not written again takes its comment with it.
-  EXPECT_EQ(text.find("one screen after all"), std::string::npos) << text;
+  // An entry that is not written again leaves its comment in its section.
+  const size_t layout = text.find("Section \"ServerLayout\"");
+  const size_t kept = text.find("\t# one screen after all\n");
+  ASSERT_NE(kept, std::string::npos) << text;
+  EXPECT_LT(layout, kept) << text;
+  EXPECT_LT(kept, text.find("EndSection", layout)) << text;
+  EXPECT_EQ(text.find("Xinerama"), std::string::npos) << text;
+}
+
+TEST_F(UpdateEngineFile, ACommentBehindAnOptionThatIsNotWrittenAgainStaysInItsSection) {
+  UseBoard(0x0201);  // dual board without KVD: "KVD" "off" is never written again
+  WriteFile(conf_,
+            "Section \"ServerLayout\"\n\tIdentifier \"L\"\n\tScreen \"S\"\n"
+            "\tInputDevice \"K\" \"CoreKeyboard\"\nEndSection\n"
+            "Section \"Module\"\n\tLoad \"glx\"\nEndSection\n"
+            "Section \"InputDevice\"\n\tIdentifier \"K\"\n\tDriver \"kbd\"\nEndSection\n"
+            "Section \"Device\"\n\tIdentifier \"D\"\n\tDriver \"orv\"\n"
+            "\tOption \"KVD\" \"off\" # no splitter on this desk\nEndSection\n"
+            "Section \"Monitor\"\n\tIdentifier \"M\"\nEndSection\n"
+            "Section \"Screen\"\n\tIdentifier \"S\"\n\tDevice \"D\"\n\tMonitor \"M\"\n"
+            "\tDefaultDepth 16\n\tOption \"Rotate\" \"cw\" # the tall monitor\n"
+            "\t# turned by hand\nEndSection\n");
+  for (int update = 0; update < 2; ++update) {
+    UserSelection sel{};
+    sel.outputFile = conf_.c_str();
+    sel.depth[0] = update == 0 ? 24 : 16;
+    sel.rotation[0] = kRotateNone;
+    sel.useCapabilities = 1;
+    sel.presentFlags = kSelOutputFile | kSelDepth | kSelRotation;
+    testing::internal::CaptureStdout();
+    const int result = UpdateConfigFile(&sel);
+    const std::string said = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(result, kErrNone) << update << ": " << said;
+    const std::string text = ReadFile(conf_);
+    struct Kept {
+      const char* section;
+      const char* comment;
+    };
+    for (const Kept& k : {Kept{"Section \"Device\"", "\t# no splitter on this desk\n"},
+                          Kept{"Section \"Screen\"", "\t# the tall monitor\n"},
+                          Kept{"Section \"Screen\"", "\t# turned by hand\n"}}) {
+      const size_t section = text.find(k.section);
+      const size_t at = text.find(k.comment);
+      ASSERT_NE(at, std::string::npos) << update << ": " << k.comment << "\n" << text;
+      EXPECT_LT(section, at) << text;
+      EXPECT_LT(at, text.find("EndSection", section)) << text;
+      // Kept once, not again on every update.
+      EXPECT_EQ(text.find(k.comment, at + 1), std::string::npos) << text;
+    }
+    EXPECT_EQ(text.find("\"KVD\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"Rotate\""), std::string::npos) << text;
+  }
 }
 
 }  // namespace

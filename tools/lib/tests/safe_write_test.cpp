@@ -84,31 +84,35 @@ struct SafeWriteCase {
   bool ordinaryUser;      // run as an ordinary user (the file and directory are theirs)
   bool directoryLocked;   // the directory belongs to root and takes no new files
   bool backupIsDirectory;
+  bool throughLink;       // the path is a symbolic link to a file beside it
   rlim_t sizeLimit;       // 0: none; else bytes, between the old and the new text's size
   int result;
   const char* said;       // in the output
   bool written;           // the file holds the new text
-  bool backup;            // "<file>.bak" holds the old text with the file's mode
+  bool backup;            // "<path>.bak" holds the old text with the file's mode
 };
 void PrintTo(const SafeWriteCase& c, std::ostream* os) { *os << c.name; }
 
 const SafeWriteCase kCases[] = {
-    {"WritableFile", 0600, false, false, false, 0, kErrNone, "Writing config file to", true, true},
-    {"WritableFileOfAnOrdinaryUser", 0640, true, false, false, 0, kErrNone,
+    {"WritableFile", 0600, false, false, false, false, 0, kErrNone, "Writing config file to", true, true},
+    {"WritableFileOfAnOrdinaryUser", 0640, true, false, false, false, 0, kErrNone,
      "Writing config file to", true, true},
-    {"ReadOnlyFileOfAnOrdinaryUser", 0444, true, false, false, 0, kErrWritePermission,
+    {"ReadOnlyFileOfAnOrdinaryUser", 0444, true, false, false, false, 0, kErrWritePermission,
      "Permission denied", false, false},
     // Its old text cannot be read for the backup: nothing is written.
-    {"UnreadableFileOfAnOrdinaryUser", 0200, true, false, false, 0, kErrWritePermission,
+    {"UnreadableFileOfAnOrdinaryUser", 0200, true, false, false, false, 0, kErrWritePermission,
      "Permission denied", false, false},
-    {"WritableFileInALockedDirectory", 0644, true, true, false, 0, kErrNone,
+    {"WritableFileInALockedDirectory", 0644, true, true, false, false, 0, kErrNone,
      "No backup could be made", true, false},
-    {"DiskFullWhileWritingInPlace", 0644, true, true, false, 64, kErrWritePermission,
+    {"DiskFullWhileWritingInPlace", 0644, true, true, false, false, 64, kErrWritePermission,
      "the file keeps its previous text", false, false},
-    {"DiskFull", 0644, false, false, false, 64, kErrWritePermission, "File too large", false,
+    {"DiskFull", 0644, false, false, false, false, 64, kErrWritePermission, "File too large", false,
      true},
-    {"BackupPathIsADirectory", 0644, false, false, true, 0, kErrWritePermission,
+    {"BackupPathIsADirectory", 0644, false, false, true, false, 0, kErrWritePermission,
      "cannot make the backup", false, false},
+    // The backup goes beside the link the user named, not beside its target.
+    {"ThroughASymbolicLink", 0640, false, false, false, true, 0, kErrNone,
+     "Writing config file to", true, true},
 };
 
 class SafeWrite : public ::testing::TestWithParam<SafeWriteCase> {};
@@ -122,10 +126,14 @@ TEST_P(SafeWrite, WritesOrSaysWhyAndKeepsTheFile) {
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   chmod(top.path().c_str(), 0755);
   const std::string path = dir + "/xorg.conf";
-  WriteFile(path, kOriginal);
-  ASSERT_EQ(chmod(path.c_str(), c.fileMode), 0);
+  const std::string file = c.throughLink ? dir + "/real.conf" : path;
+  WriteFile(file, kOriginal);
+  if (c.throughLink) {
+    ASSERT_EQ(symlink("real.conf", path.c_str()), 0);
+  }
+  ASSERT_EQ(chmod(file.c_str(), c.fileMode), 0);
   if (c.ordinaryUser) {
-    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
     if (!c.directoryLocked) {
       ASSERT_EQ(chown(dir.c_str(), kNobody, kNobody), 0);
     }
@@ -156,6 +164,10 @@ TEST_P(SafeWrite, WritesOrSaysWhyAndKeepsTheFile) {
     EXPECT_EQ(ModeOf(path + ".bak"), c.fileMode);
   } else if (!c.backupIsDirectory) {
     EXPECT_FALSE(std::filesystem::exists(path + ".bak"));
+  }
+  if (c.throughLink) {
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_FALSE(std::filesystem::exists(file + ".bak"));
   }
   // No temporary file is left behind.
   EXPECT_EQ(Entries(dir), before + (c.backup ? 1 : 0));

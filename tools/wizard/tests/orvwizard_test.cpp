@@ -619,16 +619,40 @@ TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
   ExpectServerAccepts(conf_);
 }
 
-TEST_F(Wizard, ModeLineWithoutModesSectionFails) {
-  WriteFile(conf_, kTwoModes);
-  std::string text = kTwoModes;
-  text.erase(text.find("\tUseModes \"A\"\n\tUseModes \"B\"\n"), 28);
-  WriteFile(conf_, text);
-  Result r = Run(WithFile({"--modeline", kExampleModeLine}));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "No modes section exists, please use the switch --overwrite to fix this\n");
-  EXPECT_EQ(ReadFile(conf_), text);
+TEST_F(Wizard, ModeLineWithNowhereToGoFailsAndTheAdviceWorks) {
+  std::string noUseModes = kTwoModes;
+  noUseModes.erase(noUseModes.find("\tUseModes \"A\"\n\tUseModes \"B\"\n"), 28);
+  const struct {
+    const char* name;
+    std::string text;
+    const char* err;
+  } cases[] = {
+      {"NoModesSection", noUseModes,
+       "No modes section exists, please write the layout again with the switch --overwrite first "
+       "(for example --output 1 --overwrite), then add the modeline\n"},
+      {"NoScreen", kSeed,
+       "No screen exists to attach the modeline to, please write a layout first with the switch "
+       "--overwrite (for example --output 1 --overwrite)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(conf_, c.text);
+    Result r = Run(WithFile({"--modeline", kExampleModeLine}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(Without(r.out, kNotice), "") << "nothing is said to be written";
+    EXPECT_EQ(ReadFile(conf_), c.text);
+    // What the message advises makes the same command work.
+    ASSERT_EQ(Run(WithFile({"--output", "1", "--overwrite"})).status, 0);
+    r = Run(WithFile({"--modeline", kExampleModeLine}));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(conf_);
+    ASSERT_NE(parsed.file, nullptr);
+    bool found = false;
+    for (XConfModes* m = parsed.file->modes; m != nullptr; m = m->next)
+      found = found || xf86findModeLine("2560x1600", m->modelines) != nullptr;
+    EXPECT_TRUE(found) << ReadFile(conf_);
+  }
 }
 
 TEST_F(Wizard, ProbeReportWithBoard) {
@@ -758,7 +782,9 @@ TEST_F(Wizard, ArgumentErrors) {
   WriteFile(conf_, kSeed);
   const ArgCase cases[] = {
       {{"--output", "0"}, 1, "Invalid number of outputs\n"},
-      {{"--bm", "maybe"}, 1, "unrecognized parameter value: maybe\n"},
+      {{"--bm", "maybe"}, 1, "unrecognized parameter value for --bm: maybe\n"},
+      {{"--kvd", "maybe"}, 1, "unrecognized parameter value for --kvd: maybe\n"},
+      {{"--ed", "2"}, 1, "unrecognized parameter value for --edid: 2\n"},
       {{"--bpp", "deep"}, 1, "invalid bpp parameter: deep.\n"},
       {{"--vrefresh", "fast"}, 1, "invalid refresh rate parameter: fast.\n"},
       {{"--rotate", "up"}, 1, "invalid rotate parameter: up.\n"},
