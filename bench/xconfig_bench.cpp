@@ -57,9 +57,12 @@ void BM_ReadConfig(benchmark::State& state) {
     xf86freeConfig(file);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.SetLabel(std::to_string(text.size() / 1024) + " KiB");
   std::remove(path.c_str());
 }
-BENCHMARK(BM_ReadConfig)->Arg(1)->Arg(4)->Arg(32);
+// 32 screens make a file of about 62 KB, 540 about 1 MB and 5,400 about
+// 10 MB: reading must stay linear in the number of sections.
+BENCHMARK(BM_ReadConfig)->Arg(1)->Arg(4)->Arg(32)->Arg(540)->Arg(5400)->Unit(benchmark::kMillisecond);
 
 XConfFile* ReadText(const std::string& text) {
   std::string in = TempPath("in.conf");

@@ -23,10 +23,12 @@ constexpr int kWidth = 1920, kHeight = 1080;
 struct Player {
   explicit Player(bool blit) {
     machine.board->SetLogging(false, false);
-    // An engine that is done with every range the moment it is posted.
+    // An engine that is done with every range the moment it is posted: its
+    // tag and its buffer are both complete, so buffers are reused.
     SharedLockedData_t* shared = machine.pdev->sharedLocked;
     machine.kernel.SetHandler(0x1b, [shared](uint32_t, void*) {
       shared->completedTag = shared->syncTagCounter;
+      shared->completedBufferCounter = shared->bufferCounter;
       return 0;
     });
     server = std::make_unique<xstub::XServer>();

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk2.0-dev libx11-dev libxext-dev
   xvfb xauth xserver-xorg-core xcvt edid-decode fonts-dejavu-core
-  libpng-dev libpixman-1-dev
+  libpng-dev libpixman-1-dev libxcvt-dev
 )
 
 missing=()

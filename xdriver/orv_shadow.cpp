@@ -43,6 +43,45 @@ inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
   r3 = _mm_unpackhi_epi64(t2, t3);
 }
 
+// Eight rows of eight 16-bit pixels turned into eight columns.
+inline void Transpose8x16(__m128i r[8]) {
+  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4);
+  r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5);
+  r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6);
+  r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7);
+  r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Eight source columns x..x+7 at 16 bits per pixel: the runs of PackRun,
+// eight framebuffer pixels (four whole words) at a time through 8x8
+// transposes; the rows short of a block go through PackRun. `d0` is the
+// framebuffer run of column x and `dstep` the bytes between the runs of
+// neighbouring columns; `s0` the first source pixel read, `step` the bytes
+// between the source pixels of one run.
+inline void PackRuns16x8(uint8_t* d0, ptrdiff_t dstep, const uint8_t* s0, ptrdiff_t step, int count) {
+  int i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m128i r[8];
+    for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s0 + (i + k) * step));
+    Transpose8x16(r);
+    for (int j = 0; j < 8; ++j)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d0 + j * dstep + static_cast<ptrdiff_t>(i) * 2), r[j]);
+  }
+  if (i < count)
+    for (int j = 0; j < 8; ++j) PackRun<uint16_t>(d0 + j * dstep + static_cast<ptrdiff_t>(i) * 2, s0 + j * 2 + i * step, step, count - i);
+}
+
 // One tile at 32 bits per pixel: source columns [x0, x1), rows [y0, y1).
 void RotateTile32(uint8_t* fb, size_t fbPitch, const uint8_t* shadow, size_t shadowPitch, int width,
                   int height, int x0, int y0, int x1, int y1, bool clockwise) {
@@ -98,7 +137,23 @@ void RotatePacked(uint8_t* fb, size_t fbPitch, const uint8_t* shadow, size_t sha
     const int ty2 = std::min(ty + kTile, y2);
     for (int tx = x1; tx < x2; tx += kTile) {
       const int tx2 = std::min(tx + kTile, x2);
-      for (int x = tx; x < tx2; ++x) {
+      int x = tx;
+      if constexpr (sizeof(Pixel) == 2) {
+        // Whole groups of eight columns through the transposes.
+        const ptrdiff_t fbRow = static_cast<ptrdiff_t>(fbPitch * kBytes);
+        for (; x + 8 <= tx2; x += 8) {
+          if (clockwise) {
+            uint8_t* d = fb + static_cast<size_t>(x) * fbPitch * kBytes + static_cast<size_t>(height - ty2) * kBytes;
+            const uint8_t* s = shadow + static_cast<size_t>(ty2 - 1) * shadowPitch + static_cast<size_t>(x) * kBytes;
+            PackRuns16x8(d, fbRow, s, -rowStep, ty2 - ty);
+          } else {
+            uint8_t* d = fb + static_cast<size_t>(width - 1 - x) * fbPitch * kBytes + static_cast<size_t>(ty) * kBytes;
+            const uint8_t* s = shadow + static_cast<size_t>(ty) * shadowPitch + static_cast<size_t>(x) * kBytes;
+            PackRuns16x8(d, -fbRow, s, rowStep, ty2 - ty);
+          }
+        }
+      }
+      for (; x < tx2; ++x) {
         if (clockwise) {
           // Framebuffer row x from column height - ty2: source rows upwards.
           uint8_t* d = fb + static_cast<size_t>(x) * fbPitch * kBytes + static_cast<size_t>(height - ty2) * kBytes;

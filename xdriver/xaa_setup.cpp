@@ -91,6 +91,9 @@ KstrnXaaData* KstrnXaaDataOf(ScrnInfoPtr scrn) {
 }
 
 uint32_t KstrnXAAInit(PDEV* pdev, ScrnInfoRec* scrn, int privateIndex, XAAInfoRec* info) {
+  // A server out of private slots answers -1: no XAA then, the screen keeps
+  // drawing in software.
+  if (privateIndex < 0 || scrn == nullptr || scrn->privates == nullptr) return 7;
   g_iKstrnXaaPrivateIndex = privateIndex;
   KstrnXaaData* data = new KstrnXaaData(info, pdev);
   if (data == nullptr) return 2;

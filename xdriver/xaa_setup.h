@@ -54,7 +54,8 @@ class KstrnXaaData : public OsHeapObject {
 KstrnXaaData* KstrnXaaDataOf(ScrnInfoPtr scrn);
 
 // Keeps the private index, makes the screen's XAA data and disables the
-// clip: 1, or 2 when the data cannot be allocated.
+// clip: 1, 2 when the data cannot be allocated, 7 for a screen without a
+// private slot (a server out of slots answers -1).
 uint32_t KstrnXAAInit(PDEV* pdev, ScrnInfoRec* scrn, int privateIndex, XAAInfoRec* info);
 // Deletes the screen's XAA data and empties its slot.
 void KstrnXAACleanup(PDEV* pdev, ScrnInfoRec* scrn);

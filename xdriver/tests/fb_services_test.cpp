@@ -212,6 +212,10 @@ INSTANTIATE_TEST_SUITE_P(
         RotationCase{8, 24, 1050, 1, {0, 0, 24, 1050}, 0, 1050},
         RotationCase{16, 18, 765, 1, {2, 763, 9, 765}, 762, 765},
         RotationCase{16, 18, 765, -1, {0, 0, 18, 765}, 0, 765},
+        // Groups of eight 16-bit columns from an odd column, rows short of
+        // a group of eight at the end.
+        RotationCase{16, 40, 30, 1, {3, 5, 37, 29}, 4, 30},
+        RotationCase{16, 40, 30, -1, {3, 5, 37, 29}, 4, 30},
         // A box reaching past the screen is clipped.
         RotationCase{32, 20, 16, 1, {-4, -3, 30, 40}, 0, 16}),
     [](const testing::TestParamInfo<RotationCase>& info) {

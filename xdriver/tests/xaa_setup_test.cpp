@@ -130,6 +130,17 @@ TEST_F(XaaSetup, NoMemoryForTheDataLeavesTheSlotEmptyAndCleanupTwiceDeletesOnce)
   EXPECT_EQ(box_.LiveAllocations(), live - 1);
 }
 
+TEST_F(XaaSetup, AServerOutOfPrivateSlotsLeavesTheScreenWithoutXaa) {
+  // Such a server answers -1 for a new slot: nothing is allocated or
+  // written before the first slot, and XAA is not set up.
+  const uint64_t live = box_.LiveAllocations();
+  const DevUnion before = scrn_->privates[0];
+  EXPECT_EQ(KstrnXAAInit(pdev_, scrn_, -1, info_), 7u);
+  EXPECT_EQ(box_.LiveAllocations(), live);
+  EXPECT_EQ(scrn_->privates[0].ptr, before.ptr);
+  EXPECT_EQ(KstrnXaaDataOf(scrn_), nullptr);
+}
+
 TEST_F(XaaSetup, SyncWritesASyncPacketUnderTheLockAndWaitsForTheEngine) {
   Init();
   SharedLockedData_t* shared = pdev_->sharedLocked;

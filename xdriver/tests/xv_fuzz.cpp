@@ -59,7 +59,11 @@ class Harness {
       ORVInitXV(screen);
     }
     machine_.kernel.ClearCalls();
+    // Everything the simulation records is emptied, so a long run keeps
+    // the same memory.
     machine_.dma->ClearWrites();
+    machine_.dma->ClearTrace();
+    machine_.board->ClearLog();
     machine_.engine2d->ClearFaults();
     machine_.box.ClearMessages();
     machine_.TakeBlocks();

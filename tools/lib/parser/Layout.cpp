@@ -230,9 +230,12 @@ XConfLayout* xf86findLayout(const char* name, XConfLayout* list) {
 }
 
 int xf86validateLayout(XConfFile* file) {
+  const NameIndex<XConfScreen> screens(file->screens);
+  const NameIndex<XConfDevice> devices(file->devices);
+  const NameIndex<XConfInput> inputs(file->inputs);
   for (XConfLayout* l = file->layouts; l != nullptr; l = l->next) {
     for (XConfAdjacency* a = l->adjacencies; a != nullptr; a = a->next) {
-      a->screen = xf86findScreen(a->screen_name, file->screens);
+      a->screen = screens.Find(a->screen_name);
       if (a->screen == nullptr) {
         xf86validationError("Undefined Screen \"%s\" referenced by ServerLayout \"%s\".",
                             a->screen_name, l->identifier);
@@ -240,7 +243,7 @@ int xf86validateLayout(XConfFile* file) {
       }
     }
     for (XConfInactive* i = l->inactives; i != nullptr; i = i->next) {
-      i->device = xf86findDevice(i->device_name, file->devices);
+      i->device = devices.Find(i->device_name);
       if (i->device == nullptr) {
         xf86validationError("Undefined Device \"%s\" referenced by ServerLayout \"%s\".",
                             i->device_name, l->identifier);
@@ -248,7 +251,7 @@ int xf86validateLayout(XConfFile* file) {
       }
     }
     for (XConfInputRef* r = l->inputs; r != nullptr; r = r->next) {
-      r->input = xf86findInput(r->input_name, file->inputs);
+      r->input = inputs.Find(r->input_name);
       if (r->input == nullptr) {
         xf86validationError("Undefined InputDevice \"%s\" referenced by ServerLayout \"%s\".",
                             r->input_name, l->identifier);

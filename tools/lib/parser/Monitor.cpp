@@ -475,18 +475,26 @@ XConfModeLine* xf86findModeLine(const char* name, XConfModeLine* list) {
 }
 
 int xf86validateMonitor(XConfFile* file, XConfScreen* screen) {
+  return ValidateMonitorModes(screen, NameIndex<XConfModes>(file->modes)) ? 1 : 0;
+}
+
+namespace xconf {
+
+bool ValidateMonitorModes(XConfScreen* screen, const NameIndex<XConfModes>& index) {
   XConfMonitor* mon = screen->monitor;
   for (XConfModesLink* l = mon->modes_links; l != nullptr; l = l->next) {
-    XConfModes* modes = xf86findModes(l->name, file->modes);
+    XConfModes* modes = index.Find(l->name);
     if (modes == nullptr) {
       xf86validationError("Undefined Modes Section \"%s\" referenced by Monitor \"%s\".",
                           l->name, mon->identifier);
-      return 0;
+      return false;
     }
     l->modes = modes;
   }
-  return 1;
+  return true;
 }
+
+}  // namespace xconf
 
 void xf86freeModeLineList(XConfModeLine* list) {
   while (list != nullptr) {

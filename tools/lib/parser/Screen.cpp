@@ -279,25 +279,29 @@ XConfScreen* xf86findScreen(const char* name, XConfScreen* list) {
 }
 
 int xf86validateScreen(XConfFile* file) {
+  const NameIndex<XConfMonitor> monitors(file->monitors);
+  const NameIndex<XConfModes> modes(file->modes);
+  const NameIndex<XConfDevice> devices(file->devices);
+  const NameIndex<XConfVideoAdaptor> adaptors(file->videoadaptors);
   for (XConfScreen* s = file->screens; s != nullptr; s = s->next) {
     if (s->identifier == nullptr) s->identifier = s->driver;
     if (s->monitor_name != nullptr) {
-      s->monitor = xf86findMonitor(s->monitor_name, file->monitors);
+      s->monitor = monitors.Find(s->monitor_name);
       if (s->monitor == nullptr) {
         xf86validationError("Undefined Monitor \"%s\" referenced by Screen \"%s\".",
                             s->monitor_name, s->identifier);
         return 0;
       }
-      if (!xf86validateMonitor(file, s)) return 0;
+      if (!ValidateMonitorModes(s, modes)) return 0;
     }
-    s->device = xf86findDevice(s->device_name, file->devices);
+    s->device = devices.Find(s->device_name);
     if (s->device == nullptr) {
       xf86validationError("Undefined Device \"%s\" referenced by Screen \"%s\".",
                           s->device_name != nullptr ? s->device_name : "(null)", s->identifier);
       return 0;
     }
     for (XConfAdaptorLink* l = s->adaptors; l != nullptr; l = l->next) {
-      XConfVideoAdaptor* adaptor = xf86findVideoAdaptor(l->name, file->videoadaptors);
+      XConfVideoAdaptor* adaptor = adaptors.Find(l->name);
       if (adaptor == nullptr) {
         xf86validationError("Undefined VideoAdaptor \"%s\" referenced by Screen \"%s\".",
                             l->name, s->identifier);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "tools/lib/parser/name_index.h"
 #include "tools/lib/parser/scan.h"
 
 XConfOption* xf86parseOption(XConfOption* list);
@@ -28,6 +29,10 @@ XConfExtensions* xf86parseExtensionsSection();
 
 // ---- Helpers for the section parsers ----
 namespace xconf {
+
+// Links the Modes sections a screen's monitor names, found through the
+// index; false (the message printed) when one is missing.
+bool ValidateMonitorModes(XConfScreen* screen, const NameIndex<XConfModes>& index);
 
 // Thrown after a parse error has been printed; the section parser frees its
 // partial record and returns null.

@@ -1,5 +1,7 @@
 #include "tools/lib/parser/scan.h"
 
+#include "tools/lib/parser/name_index.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -341,6 +343,20 @@ int xf86nameCompare(const char* a, const char* b) {
     skip(b);
   }
 }
+
+namespace xconf {
+
+std::string NameKey(const char* name) {
+  std::string key;
+  if (name == nullptr) return key;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p == ' ' || *p == '\t' || *p == '_') continue;
+    key += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  }
+  return key;
+}
+
+}  // namespace xconf
 
 unsigned long xf86strToUL(const char* text) {
   if (text == nullptr) return 0;

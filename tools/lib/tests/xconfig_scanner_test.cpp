@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/parser/name_index.h"
 #include "tools/lib/parser/scan.h"
 #include "tools/lib/parser/write.h"
 #include "tools/lib/parser/xconfig.h"
@@ -118,6 +119,35 @@ TEST(CfgNames, CompareIgnoresCaseBlanksAndUnderscores) {
   EXPECT_EQ(xf86nameCompare("", nullptr), 0);
   EXPECT_NE(xf86nameCompare(nullptr, "a"), 0);
   EXPECT_NE(xf86nameCompare("a", nullptr), 0);
+}
+
+// The index answers what a walk of the list with the comparison answers:
+// the first record whose identifier compares equal, for names that fold
+// case, blanks and underscores, empty and missing names, and duplicates.
+TEST(CfgNames, IndexFindsWhatTheListWalkFinds) {
+  struct Rec {
+    Rec* next;
+    char* identifier;
+  };
+  std::vector<std::string> ids = {"Screen0", "screen_0", "", "__", "Mon itor", "monitor", " A_b", "ab",
+                                  "x", "X ", "\tdevice", "Device"};
+  std::vector<Rec> recs(ids.size() + 1);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    recs[i].identifier = ids[i].data();
+    recs[i].next = &recs[i + 1];
+  }
+  recs[ids.size()].identifier = nullptr;  // a record with no identifier
+  recs[ids.size()].next = nullptr;
+  auto walk = [&](const char* name) -> Rec* {
+    for (Rec* r = &recs[0]; r != nullptr; r = r->next)
+      if (xf86nameCompare(name, r->identifier) == 0) return r;
+    return nullptr;
+  };
+  const xconf::NameIndex<Rec> index(&recs[0]);
+  const char* names[] = {"SCREEN0", "screen 0", "", nullptr, "_", "  ", "monitor", "MONI_TOR", "ab", "a b",
+                         "x", "device", "Devices", "nothing", "\t"};
+  for (const char* name : names)
+    EXPECT_EQ(index.Find(name), walk(name)) << (name == nullptr ? "(null)" : name);
 }
 
 TEST(CfgNames, StrToUL) {
