@@ -1,13 +1,16 @@
-// The kernel module loaded into the process with its glue, as the machine's
-// module loader and the kernel leave it for the X server: the board's DMA
-// engine fetches system memory through the glue and its interrupt line is
-// served, the module is loaded and the board's device made. Provided to the
+// The kernel module's file loaded into the process with its glue, as the
+// machine's module loader and the kernel leave it for the X server: the
+// board's DMA engine fetches system memory through the glue and its
+// interrupt line is served, the module is loaded and the board's device
+// made. Provided to the
 // X server stand-in, xf86LoadKernelModule("orv") succeeds and every open of
 // /dev/orvane/orv<minor> is a file of the glue. Used by the kernel's node
 // tests and by the main job's drawing program.
 #pragma once
 
 #include <stdint.h>
+
+#include <string>
 
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_interrupts.h"
@@ -26,12 +29,17 @@ inline constexpr uint32_t kPageLockedBuffers = 0x300004;
 class ModuleOnNode {
  public:
   // The glue must be made after the board's simulation and go before it.
+  // `moduleFile` is the module's file (its test build while the 3D engine
+  // is not built); why it was refused is kept in `error`.
   ModuleOnNode(orvsim::Board& board, orvsim::DmaEngine& dma, orvsim::InterruptController& irq,
-               uint32_t bmFlags = kPageLockedBuffers, uint32_t minor = kNodeMinor)
+               const std::string& moduleFile, uint32_t bmFlags = kPageLockedBuffers,
+               uint32_t minor = kNodeMinor)
       : bridge(glue) {
     dma.SetInterrupts(&irq);
     glue.ServeDma(dma);
     device = glue.AddBoard(board, kglue::BoardOptions{bmFlags, static_cast<int>(minor), &irq});
+    error = glue.OpenModule(moduleFile);
+    if (!error.empty()) return;
     loaded = glue.Load() == 0;
     if (loaded) created = glue.CreateDevice(device);
   }
@@ -62,6 +70,7 @@ class ModuleOnNode {
   OrvDevice* device = nullptr;
   KernelDevice* created = nullptr;
   bool loaded = false;
+  std::string error;
 };
 
 }  // namespace ktest

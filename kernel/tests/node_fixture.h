@@ -28,9 +28,9 @@ class NodeFixture : public ::testing::Test {
                        uint32_t bmFlags = kPageLockedBuffers)
       : board(sim.AddBoard(config)), dma(board), irq(board), windows(board),
         // The stand-ins' log starts empty before the module loads.
-        module((orvstandin::Reset(), board), dma, irq, bmFlags),
+        module((orvstandin::Reset(), board), dma, irq, ORV_TEST_MODULE_FILE, bmFlags),
         glue(module.glue), device(module.device) {
-    EXPECT_TRUE(module.Ready());
+    EXPECT_TRUE(module.Ready()) << module.error;
     module.ProvideTo(box);
     EXPECT_EQ(xf86LoadKernelModule("orv"), 1);
     box.MakeDirectories("/dev/orvane");

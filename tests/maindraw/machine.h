@@ -25,6 +25,7 @@ namespace maindraw {
 struct Options {
   std::string config;
   std::string module;
+  std::string kernelModule;
   std::string out;
   uint16_t chip = 0x5D63;
   uint16_t subsystem = 0x0301;

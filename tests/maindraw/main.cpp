@@ -3,8 +3,8 @@
 // fixed scene on every screen; each monitor's picture is written as a PNG
 // file and compared with the same scene drawn in software.
 //
-//   orv_main_draw --config FILE --module orv_drv.so --out DIR
-//                 [--board CHIP:SUBSYSTEM] [--memory MB]
+//   orv_main_draw --config FILE --module orv_drv.so --kernel-module FILE
+//                 --out DIR [--board CHIP:SUBSYSTEM] [--memory MB]
 //                 [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]
 //
 // The machine: one board (chip and subsystem ids in hex, 5D63:0301 unless
@@ -13,15 +13,15 @@
 // ROM with a board description of N analog outputs (2 unless given) and its
 // video BIOS (the console in text mode 3), its engines, display
 // controllers, clocks and DDC lines; a monitor with the
-// EDID of FILE on each connector given (0 to 3); the kernel module `orv`
-// loaded in the process with the board's device made, reached by the X
-// driver through the stand-in's device node, so the driver draws through
-// the kernel's DMA streams. After the scene each screen's largest off-screen
+// EDID of FILE on each connector given (0 to 3); the kernel module's file
+// (--kernel-module) loaded into the process, which supplies its glue, with
+// the board's device made, reached by the X driver through the stand-in's
+// device node, so the driver draws through the kernel's DMA streams. After the scene each screen's largest off-screen
 // area (what its framebuffer manager hands out) is filled through the
 // screen's framebuffer, as a pixmap kept there would be: it must not show
-// on any monitor. The module is the kernel
-// core's test build, linked with the program: the shipped one cannot be
-// loaded while the kernel's 3D engine is not built. After the screens are
+// on any monitor. The kernel module given is its
+// test build (liborv_test_module.so): the shipped one cannot be loaded
+// while the kernel's 3D engine is not built. After the screens are
 // closed the board's device is destroyed and the module unloaded; anything
 // it or the driver left behind fails the run. The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
@@ -66,8 +66,9 @@ constexpr int kFailed = 2;
 
 void Usage() {
   fprintf(stderr,
-          "usage: orv_main_draw --config FILE --module FILE --out DIR [--board CHIP:SUBSYSTEM]\n"
-          "                     [--memory MB] [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]\n");
+          "usage: orv_main_draw --config FILE --module FILE --kernel-module FILE --out DIR\n"
+          "                     [--board CHIP:SUBSYSTEM] [--memory MB] [--edid CONNECTOR=FILE]...\n"
+          "                     [--outputs N] [--spoil]\n");
 }
 
 bool ParseNumber(const std::string& text, int base, uint64_t max, uint64_t* value) {
@@ -101,6 +102,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.config = *v;
     } else if (arg == "--module") {
       o.module = *v;
+    } else if (arg == "--kernel-module") {
+      o.kernelModule = *v;
     } else if (arg == "--out") {
       o.out = *v;
     } else if (arg == "--board") {
@@ -139,7 +142,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if (o.config.empty() || o.module.empty() || o.out.empty()) return std::nullopt;
+  if (o.config.empty() || o.module.empty() || o.kernelModule.empty() || o.out.empty())
+    return std::nullopt;
   return o;
 }
 
@@ -295,12 +299,17 @@ int Run(const Options& o) {
   printf("\n");
   // The kernel module as the machine's module loader leaves it. It outlives
   // the X server stand-in, which reaches it through its device node.
-  ktest::ModuleOnNode module(*machine.board, *machine.dma, *machine.irq);
+  ktest::ModuleOnNode module(*machine.board, *machine.dma, *machine.irq, o.kernelModule);
+  if (!module.error.empty()) {
+    fprintf(stderr, "orv_main_draw: the kernel module %s was refused: %s\n", o.kernelModule.c_str(),
+            module.error.c_str());
+    return kFailed;
+  }
   if (!module.Ready()) {
     fprintf(stderr, "orv_main_draw: the kernel module did not load or refused the board\n");
     return kFailed;
   }
-  printf("Kernel module: orv loaded (its test build: the 3D engine is not built), the board's device made\n");
+  printf("Kernel module: %s loaded, the board's device made\n", o.kernelModule.c_str());
 
   std::vector<Monitor> monitors;
   std::vector<ScreenState> screens;
