@@ -3,7 +3,8 @@
 # the command line. It fails when
 #  - any of them holds, defined or referenced, a symbol of the recording
 #    stand-ins (orvstandin::), the simulated board (orvsim::), the X server
-#    stand-in (xstub::) or the kernel glue stand-in's test side (kglue::):
+#    stand-in (xstub::), the kernel glue stand-in's test side (kglue::) or
+#    the simulated machine's builder (orvmachine::):
 #    they are test code and must never reach what ships;
 #  - a deliverable with lists in scripts/shipped-symbols/ (a module another
 #    program loads: <file name>.exports, .imports, and .pending) exports
@@ -96,9 +97,9 @@ for file in "$@"; do
     continue
   fi
   found=$( { nm -C -A "$file" 2>/dev/null; nm -D -C -A "$file" 2>/dev/null; } |
-    grep -E '(orvstandin|orvsim|xstub|kglue)::' | LC_ALL=C sort -u)
+    grep -E '(orvstandin|orvsim|xstub|kglue|orvmachine)::' | LC_ALL=C sort -u)
   if [ -n "$found" ]; then
-    fail "symbols of the stand-ins, the simulated board, the X server stand-in or the glue's test side in shipped file $file:"
+    fail "symbols of the stand-ins, the simulated board or machine, the X server stand-in or the glue's test side in shipped file $file:"
     echo "$found" | head -n 40 >&2
   fi
   check_deliverable "$file"

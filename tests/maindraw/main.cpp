@@ -43,11 +43,13 @@
 #include <string>
 #include <vector>
 
-#include "kernel/tests/module_on_node.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_controllers.h"
+#include "platform/board/chip_display.h"
 #include "platform/board/chip_picture.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
@@ -264,7 +266,7 @@ void PrintMessages(const xstub::Sandbox& box, size_t* printed) {
 // Destroys the board's device and unloads the kernel module once the
 // screens are closed, and checks that the module and the driver left nothing
 // behind: no open file, mapping, region, page or block of memory.
-bool UnloadKernelModule(ktest::ModuleOnNode& module) {
+bool UnloadKernelModule(orvmachine::KernelModule& module) {
   const kglue::Glue& glue = module.glue;
   const size_t files = glue.OpenFileCount(), mappings = glue.LiveUserMappings();
   const int unloaded = module.DestroyAndUnload();
@@ -291,15 +293,16 @@ int Run(const Options& o) {
   std::optional<orvsim::PciLocation> at = BoardLocation(o.config);
   if (!at) return kFailed;
 
-  Machine machine;
-  if (!BuildMachine(o, *at, &machine)) return kFailed;
+  orvmachine::Machine machine;
+  orvmachine::MachineBoard* board = BuildMachine(o, *at, &machine);
+  if (board == nullptr) return kFailed;
   printf("Machine: board %04X:%04X with %u MB at PCI %u:%u:%u, monitors on connectors",
          o.chip, o.subsystem, o.memoryMB, at->bus, at->device, at->function);
   for (const auto& e : o.edids) printf(" %u", e.first);
   printf("\n");
   // The kernel module as the machine's module loader leaves it. It outlives
   // the X server stand-in, which reaches it through its device node.
-  ktest::ModuleOnNode module(*machine.board, *machine.dma, *machine.irq, o.kernelModule);
+  orvmachine::KernelModule& module = machine.LoadKernelModule(*board, {.file = o.kernelModule});
   if (!module.error.empty()) {
     fprintf(stderr, "orv_main_draw: the kernel module %s was refused: %s\n", o.kernelModule.c_str(),
             module.error.c_str());
@@ -354,7 +357,7 @@ int Run(const Options& o) {
       s.fbLocal = info->fbOffset;
       uint32_t local = 0;
       if (info->fbOffset <= UINT32_MAX &&
-          orvsim::ApertureSlots(*machine.board).Resolve(static_cast<uint32_t>(info->fbOffset), &local))
+          orvsim::ApertureSlots(board->board).Resolve(static_cast<uint32_t>(info->fbOffset), &local))
         s.fbLocal = local;
       s.frameX0 = info->frameX0;
       s.frameY0 = info->frameY0;
@@ -383,10 +386,10 @@ int Run(const Options& o) {
                     {orvsim::BoardOutput::kDvo1, "DVO 1"},
                     {orvsim::BoardOutput::kDvo2, "DVO 2"}};
     for (const auto& out : kOutputs) {
-      const int controller = orvsim::OutputController(machine.display->Outputs(), out.output);
+      const int controller = orvsim::OutputController(board->display->Outputs(), out.output);
       if (controller < 0) continue;
       Monitor m{out.name, controller, {}};
-      const orvsim::ControllerSurface surface = orvsim::ReadControllerSurface(*machine.board, controller);
+      const orvsim::ControllerSurface surface = orvsim::ReadControllerSurface(board->board, controller);
       for (size_t s = 0; s < screens.size() && m.screen < 0; ++s)
         if (PixelOfScreen(screens[s], surface.FirstPixelByte(), &m.x0, &m.y0)) m.screen = static_cast<int>(s);
       if (o.spoil && monitors.empty() && surface.bytes_per_pixel != 0) {
@@ -396,9 +399,9 @@ int Run(const Options& o) {
                               (uint64_t{(surface.window_y1 - surface.window_y0) / 2} * surface.pitch +
                                (surface.window_x1 - surface.window_x0) / 2) *
                                   surface.bytes_per_pixel;
-        if (byte < machine.board->LocalMemorySize()) machine.board->LocalMemory()[byte] ^= 0x55;
+        if (byte < board->board.LocalMemorySize()) board->board.LocalMemory()[byte] ^= 0x55;
       }
-      m.picture = orvsim::ControllerPicture(*machine.board, machine.display->Lut(), controller);
+      m.picture = orvsim::ControllerPicture(board->board, board->display->Lut(), controller);
       monitors.push_back(std::move(m));
     }
 
@@ -450,7 +453,7 @@ int Run(const Options& o) {
         continue;
       }
       const std::vector<uint8_t> pixels = DrawReference(server, s.shape);
-      const orvsim::ChipLut& lut = machine.display->Lut();
+      const orvsim::ChipLut& lut = board->display->Lut();
       const unsigned controller = static_cast<unsigned>(m.controller);
       const orvsim::Picture expected = ReferencePicture(
           pixels, s.shape, m.x0, m.y0, m.picture.width, m.picture.height, [&](uint32_t index) {
