@@ -57,7 +57,7 @@ MachineBoard& Machine::AddBoard(const BoardSpec& spec) {
   const uint32_t parts = spec.parts;
   if (parts & kRomFlash) {
     b.rom = std::make_unique<orvsim::ChipRomFlash>(b.board);
-    b.rom->SetFlash(orvsim::FlashKind::kSst, spec.optionRom);
+    b.rom->SetFlash(orvsim::FlashKind::kSst, spec.flash.empty() ? spec.optionRom : spec.flash);
   }
   if ((parts & kDma) == kDma) b.dma = std::make_unique<orvsim::DmaEngine>(b.board);
   if ((parts & k2d) == k2d) b.engine2d = std::make_unique<orvsim::Engine2d>(b.board, *b.dma);

@@ -48,7 +48,7 @@ struct KernelModuleOptions;  // kernel_module.h
 // The chip blocks a board carries beyond its PCI function, memory and
 // register window. A part that needs another brings it along.
 enum Part : uint32_t {
-  kRomFlash = 1u << 0,      // the ROM and flash chip; the flash holds the option ROM's image
+  kRomFlash = 1u << 0,      // the ROM and flash chip
   kDma = 1u << 1,           // the DMA engine
   k2d = 1u << 2 | kDma,     // the 2D engine behind the DMA engine
   kWindows = 1u << 3,       // the processor's aperture windows onto local memory
@@ -64,9 +64,10 @@ inline constexpr uint32_t kEngines = k2d | kWindows | kInterrupts;
 struct BoardSpec {
   orvsim::BoardConfig config;
   uint32_t parts = kEngines;
-  // The option ROM's image (and, with kRomFlash, the flash's contents);
-  // none when empty.
+  // The option ROM's image (the board's expansion ROM); none when empty.
   std::vector<uint8_t> optionRom;
+  // With kRomFlash, the flash's contents; the option ROM's image when empty.
+  std::vector<uint8_t> flash;
   // A monitor's EDID on the DDC line of connectors 0 to 3; brings kDdc.
   std::map<unsigned, std::vector<uint8_t>> monitors;
 };
