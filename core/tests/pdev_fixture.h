@@ -277,8 +277,11 @@ class KernelBoard {
   static constexpr uint32_t kLocalSize = KernelMemory::kLocalSize;
   static constexpr size_t kRegisterBytes = 8192;
 
-  void SetUpBoard() {
-    orvmachine::MachineBoard& parts = machine_.AddBoard(DmaBoard(LocalBoardConfig()));
+  // The board with its DMA engine and the machine's `more` parts besides.
+  void SetUpBoard(uint32_t more = 0) {
+    orvmachine::BoardSpec spec = DmaBoard(LocalBoardConfig());
+    spec.parts |= more;
+    orvmachine::MachineBoard& parts = machine_.AddBoard(spec);
     board_ = &parts.board;
     engine_ = parts.dma.get();
     kernel_.AttachDmaEngine(engine_);

@@ -4,6 +4,7 @@
 #include "platform/board/chip_2d.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_clocks.h"
+#include "platform/board/chip_cursor.h"
 #include "platform/board/chip_display.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_flip.h"
@@ -19,6 +20,7 @@ MachineBoard::MachineBoard(orvsim::Board& b) : board(b) {}
 
 // The chips unhook from the board in the reverse order of their making.
 MachineBoard::~MachineBoard() {
+  cursor.reset();
   pins.reset();
   clocks.reset();
   display.reset();
@@ -75,6 +77,7 @@ MachineBoard& Machine::AddBoard(const BoardSpec& spec) {
     b.pins = std::make_unique<orvsim::ChipGpioI2c>(b.board);
     b.pins->WireDefault();
   }
+  if (parts & kCursor) b.cursor = std::make_unique<orvsim::ChipCursor>(b.board);
   for (const auto& [connector, edid] : spec.monitors) AttachMonitor(b, connector, edid);
   return b;
 }

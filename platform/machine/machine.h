@@ -2,7 +2,7 @@
 // program: the boards on the simulated PCI bus with the chip blocks each
 // one carries (option ROM and flash, DMA and 2D engines, the processor's
 // aperture windows, interrupt controller, flip latch, display controllers
-// and clocks, DDC lines with monitors), and the kernel module loaded into
+// and clocks, DDC lines with monitors, hardware cursors), and the kernel module loaded into
 // the process with its glue, behind the X server stand-in's device node.
 //
 //   orvmachine::Machine m;
@@ -31,6 +31,7 @@
 namespace orvsim {
 class ApertureWindows;
 class ChipClocks;
+class ChipCursor;
 class ChipDisplay;
 class ChipGpioI2c;
 class ChipRomFlash;
@@ -56,6 +57,7 @@ enum Part : uint32_t {
   kFlips = 1u << 5 | kInterrupts,  // the flip latch
   kDisplay = 1u << 6,       // display controllers and clocks
   kDdc = 1u << 7,           // the I2C pins, wired to the connectors' DDC lines
+  kCursor = 1u << 8,        // the hardware cursors
 };
 
 // Every engine and the processor's windows, as a driver that draws needs.
@@ -89,6 +91,7 @@ struct MachineBoard {
   std::unique_ptr<orvsim::ChipDisplay> display;
   std::unique_ptr<orvsim::ChipClocks> clocks;
   std::unique_ptr<orvsim::ChipGpioI2c> pins;
+  std::unique_ptr<orvsim::ChipCursor> cursor;
 };
 
 // The DDC bus of connectors 0 to 3.
