@@ -3,7 +3,6 @@
 // (its build of the driver core) talking to it. The two builds' classes of
 // one name stay apart: the module exports only its entry table and needs
 // from the process only the glue's services.
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +27,7 @@
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 #include "kernel/tests/node_fixture.h"
+#include "tests/support/module_symbols.h"
 
 namespace {
 
@@ -130,57 +129,18 @@ TEST_F(KernelNode, TheTwoBuildsKeepTheirOwnNilNodes) {
   EXPECT_EQ(mine.find(1)->first, 1u);
 }
 
-// Names from `nm` of a file: "U name", "w name" (undefined) or
-// "address T name" (defined), without the version of a shared library's.
-std::set<std::string> Symbols(const std::string& command) {
-  std::set<std::string> names;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return names;
-  char line[4096];
-  while (fgets(line, sizeof(line), pipe) != nullptr) {
-    std::istringstream in(line);
-    std::string a, b, c;
-    in >> a >> b >> c;
-    std::string name = c.empty() ? b : c;
-    name = name.substr(0, name.find('@'));
-    if (!name.empty() && name.back() != ':') names.insert(name);
-  }
-  pclose(pipe);
-  return names;
-}
-
-// A symbol this process finds in the C or C++ runtime, the dynamic linker
-// or the sanitizers' libraries (which take the place of some C functions).
-bool InRuntime(const std::string& name) {
-  void* found = dlsym(RTLD_DEFAULT, name.c_str());
-  Dl_info info;
-  if (found != nullptr && dladdr(found, &info) != 0 && info.dli_fname != nullptr) {
-    const std::string file = info.dli_fname;
-    for (const char* runtime : {"/libc.so", "/libm.so", "/libstdc++.so", "/libgcc_s.so",
-                                "/ld-linux", "/libasan.so", "/libubsan.so"}) {
-      if (file.find(runtime) != std::string::npos) return true;
-    }
-  }
-  // The sanitizers' own entries (their data may sit in the program), and
-  // weak references the toolchain leaves in every shared object.
-  for (const char* prefix : {"__asan_", "__ubsan_", "__sanitizer_", "__lsan_", "_ITM_"}) {
-    if (name.rfind(prefix, 0) == 0) return true;
-  }
-  return name == "__gmon_start__" || name == "__cxa_finalize";
-}
-
 // What each build of the module leaves undefined beyond the runtime.
 std::set<std::string> UndefinedBeyondRuntime(const char* module) {
   std::set<std::string> left;
-  for (const std::string& name : Symbols(std::string("nm -D --undefined-only ") + module)) {
-    if (!InRuntime(name)) left.insert(name);
+  for (const std::string& name : testsupport::UndefinedIn(module)) {
+    if (!testsupport::InRuntime(name)) left.insert(name);
   }
   return left;
 }
 
 TEST(KernelModule, BothBuildsExportOnlyTheEntryTable) {
   for (const char* module : {ORV_MODULE_FILE, ORV_TEST_MODULE_FILE}) {
-    std::set<std::string> exports = Symbols(std::string("nm -D --defined-only ") + module);
+    std::set<std::string> exports = testsupport::ExportedBy(module);
     exports.erase("_init");
     exports.erase("_fini");
     EXPECT_EQ(exports, std::set<std::string>{"orv_kstrn_driver"}) << module;
@@ -193,14 +153,13 @@ TEST(KernelModule, LeavesUndefinedOnlyTheGluesServicesAndThePendingFunctions) {
   ASSERT_GE(services.size(), 40u);
   // The test build resolves the pending functions with its stand-ins: it
   // needs the glue's services and the stand-ins' log.
-  const std::set<std::string> log = Symbols(std::string("nm -D --defined-only ") + ORV_STANDIN_LOG_FILE);
+  const std::set<std::string> log = testsupport::ExportedBy(ORV_STANDIN_LOG_FILE);
   for (const std::string& name : UndefinedBeyondRuntime(ORV_TEST_MODULE_FILE)) {
     EXPECT_TRUE(services.count(name) || log.count(name)) << "the test build needs " << name;
   }
   // The shipped module needs besides them only functions still to be
   // written, the ones the test build's stand-ins define.
-  const std::set<std::string> pending =
-      Symbols(std::string("nm -g --defined-only ") + ORV_KSTANDINS_FILE);
+  const std::set<std::string> pending = testsupport::DefinedIn(ORV_KSTANDINS_FILE);
   ASSERT_FALSE(pending.empty());
   std::set<std::string> used;
   for (const std::string& name : UndefinedBeyondRuntime(ORV_MODULE_FILE)) {
