@@ -28,25 +28,36 @@
 #include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
 namespace {
 
+// The kernel core linked into the benchmark, as the machine's module.
+orvmachine::KernelModuleOptions LinkedModule(uint32_t bmFlags) {
+  orvmachine::KernelModuleOptions options;
+  options.table = &orv_kstrn_driver;
+  options.bmFlags = bmFlags;
+  return options;
+}
+
+// A bare board of the simulated machine, its accesses not logged.
+orvmachine::MachineBoard& QuietBoard(orvmachine::Machine& machine, uint32_t parts) {
+  orvmachine::BoardSpec spec;
+  spec.parts = parts;
+  orvmachine::MachineBoard& b = machine.AddBoard(spec);
+  b.board.SetLogging(false, false);
+  return b;
+}
+
 // A loaded module with the board's device, for register access.
 struct Machine {
-  orvsim::Simulation sim;
-  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
-  kglue::Glue glue;
-  OrvDevice* device;
-  KernelDevice* kdev;
-  Machine() {
-    board.SetLogging(false, false);
-    glue.Use(&orv_kstrn_driver);
-    device = glue.AddBoard(board);
-    glue.Load();
-    kdev = glue.CreateDevice(device);
-  }
+  orvmachine::Machine machine;
+  orvsim::Board& board = QuietBoard(machine, 0).board;
+  orvmachine::KernelModule& module = machine.LoadKernelModule(machine.Board(), LinkedModule(0));
+  KernelDevice* kdev = module.created;
 };
 
 // Registers 0x100 apart: the guard's rule runs, its dummy write does not.
@@ -169,11 +180,13 @@ BENCHMARK(BM_StdMapLowerBound);
 // A board with a started device object (requests 20 and 22), its streams in
 // page-locked memory; with or without the DMA engine model.
 struct StreamMachine {
-  orvsim::Simulation sim;
-  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
-  std::unique_ptr<orvsim::DmaEngine> dma;
-  orvsim::InterruptController irq{board};
-  kglue::Glue glue;
+  orvmachine::Machine machine;
+  orvmachine::MachineBoard& parts;
+  orvsim::Board& board;
+  orvsim::DmaEngine* dma;
+  orvsim::InterruptController& irq;
+  orvmachine::KernelModule* module = nullptr;
+  kglue::Glue* glue = nullptr;
   OrvDevice* device = nullptr;
   KernelDevice* kdev = nullptr;
   CommonData* common = nullptr;
@@ -181,27 +194,20 @@ struct StreamMachine {
   uint32_t range = 0;  // a posted range of fill words
   void* rangeCpu = nullptr;
 
-  explicit StreamMachine(bool engine) {
-    board.SetLogging(false, false);
-    if (engine) {
-      dma = std::make_unique<orvsim::DmaEngine>(board);
-      dma->SetInterrupts(&irq);
-    } else {
-      board.Poke(orvsim::kDmaRegEngineStatus, 4, orvsim::kEngineStatusIdle);  // idle for ever
-    }
-    glue.Use(&orv_kstrn_driver);
-    if (dma) glue.ServeDma(*dma);
-    kglue::BoardOptions options;
-    options.bm_flags = 0x300004;
-    options.interrupts = &irq;
-    device = glue.AddBoard(board, options);
-    glue.Load();
-    kdev = glue.CreateDevice(device);
-    kglue::File* file = glue.Open(device);
+  explicit StreamMachine(bool engine)
+      : parts(QuietBoard(machine, engine ? orvmachine::kInterrupts | orvmachine::kDma
+                                         : uint32_t{orvmachine::kInterrupts})),
+        board(parts.board), dma(parts.dma.get()), irq(*parts.irq) {
+    if (!engine) board.Poke(orvsim::kDmaRegEngineStatus, 4, orvsim::kEngineStatusIdle);  // idle for ever
+    module = &machine.LoadKernelModule(parts, LinkedModule(0x300004));
+    glue = &module->glue;
+    device = module->device;
+    kdev = module->created;
+    kglue::File* file = glue->Open(device);
     OrvEnableRequest request = {};
     request.mode.bitsPerPixel = 32;
-    glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&request));
-    glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, request.kernelHandle);
+    glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&request));
+    glue->IoctlWithValue(file, ORV_IOCTL_START_DEVICE, request.kernelHandle);
     common = kdev->commonData;
     shared = kdev->sharedLocked;
     shared->primaryEngineMode = kEngineMode2d;
@@ -228,13 +234,13 @@ void ReportAllocations(benchmark::State& state, uint64_t allocations) {
 void BM_ClientPost(benchmark::State& state) {
   StreamMachine m(state.range(0) != 0);
   const OrvDmaPostRequest record = {0, m.range, (m.range + 64) | 3, {}};
-  const uint64_t before = m.glue.AllocationCount();
+  const uint64_t before = m.glue->AllocationCount();
   uint32_t i = 0;
   for (auto _ : state) {
     SubmitClientDmaBuffer(m.common, record);
     if ((++i & 255) == 0) m.FakeProgress();
   }
-  ReportAllocations(state, m.glue.AllocationCount() - before);
+  ReportAllocations(state, m.glue->AllocationCount() - before);
   state.SetItemsProcessed(state.iterations());
   state.SetLabel(state.range(0) ? "engine executing" : "no engine");
 }
@@ -244,7 +250,7 @@ void BM_PlainTag(benchmark::State& state) {
   StreamMachine m(state.range(0) != 0);
   SyncTagManager* tags = m.common->syncTagManager;
   BmPrimInt* stream = m.common->primaryStream;
-  const uint64_t before = m.glue.AllocationCount();
+  const uint64_t before = m.glue->AllocationCount();
   uint32_t i = 0;
   for (auto _ : state) {
     tags->EmitTag(kNoEventSlot, stream, false, nullptr);
@@ -255,7 +261,7 @@ void BM_PlainTag(benchmark::State& state) {
       tags->ServePassedTags();
     }
   }
-  ReportAllocations(state, m.glue.AllocationCount() - before);
+  ReportAllocations(state, m.glue->AllocationCount() - before);
   state.SetItemsProcessed(state.iterations());
   state.SetLabel(state.range(0) ? "engine executing" : "no engine");
 }
@@ -268,12 +274,12 @@ void BM_IdleInterrupt(benchmark::State& state) {
   InterruptSource& source = m.common->interruptManager->sources[kSourceVBlank0];
   source.flip.period = 0xFFFFFFFF;
   source.EnableEvent(kEventFlip, true);
-  const uint64_t before = m.glue.AllocationCount();
+  const uint64_t before = m.glue->AllocationCount();
   for (auto _ : state) {
     m.irq.Raise(orvsim::kIrqVBlank0);
     benchmark::DoNotOptimize(CollectInterrupts(m.kdev));
   }
-  ReportAllocations(state, m.glue.AllocationCount() - before);
+  ReportAllocations(state, m.glue->AllocationCount() - before);
   state.SetItemsProcessed(state.iterations());
   source.DisableEvent(kEventFlip, true);
 }
@@ -303,11 +309,11 @@ BENCHMARK(BM_RegionHeapFragmented);
 // kick) with no engine model behind the registers.
 void BM_PostThroughTheNode(benchmark::State& state) {
   StreamMachine m(false);
-  kglue::File* file = m.glue.Open(m.device);
+  kglue::File* file = m.glue->Open(m.device);
   // The client posts a page of its own (the node refuses anything else).
   orv_ioctl_buffer pages = {kOrvBufferSharedLocked, kOrvBufferFlagLocked, 0, 4096, 0};
-  m.glue.Ioctl(file, ORV_IOCTL_ALLOC_BUFFER, reinterpret_cast<unsigned long>(&pages));
-  auto* words = reinterpret_cast<uint32_t*>(m.glue.ResolveBus(pages.offset, 4096));
+  m.glue->Ioctl(file, ORV_IOCTL_ALLOC_BUFFER, reinterpret_cast<unsigned long>(&pages));
+  auto* words = reinterpret_cast<uint32_t*>(m.glue->ResolveBus(pages.offset, 4096));
   if (words == nullptr) {
     state.SkipWithError("no page for the client");
     return;
@@ -315,16 +321,16 @@ void BM_PostThroughTheNode(benchmark::State& state) {
   for (int k = 0; k < 16; ++k) words[k] = 0x21212121;
   const uint32_t range = static_cast<uint32_t>(pages.offset);
   OrvDmaPostRequest record = {0, range, (range + 64) | 3, {}};
-  const uint64_t before = m.glue.AllocationCount();
+  const uint64_t before = m.glue->AllocationCount();
   uint32_t i = 0;
   for (auto _ : state) {
-    if (m.glue.Ioctl(file, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&record)) != 0) {
+    if (m.glue->Ioctl(file, ORV_IOCTL_POST_DMA, reinterpret_cast<unsigned long>(&record)) != 0) {
       state.SkipWithError("the post was refused");
       break;
     }
     if ((++i & 255) == 0) m.FakeProgress();
   }
-  ReportAllocations(state, m.glue.AllocationCount() - before);
+  ReportAllocations(state, m.glue->AllocationCount() - before);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PostThroughTheNode);

@@ -14,6 +14,7 @@
 #include "core/pdev.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xf86_server.h"
@@ -26,13 +27,15 @@ namespace {
 
 struct Screen {
   Screen() {
-    orvsim::BoardConfig config;
-    config.memory_size = 64u << 20;
-    board = &sim.AddBoard(config);
-    dma = std::make_unique<orvsim::DmaEngine>(*board);
-    box.AttachBus(&sim.Pci());
-    box.AttachPhysicalMap(&sim.Phys());
-    box.AttachClock(&sim.GetClock());
+    orvmachine::BoardSpec spec;
+    spec.config.memory_size = 64u << 20;
+    spec.parts = orvmachine::kDma;
+    orvmachine::MachineBoard& parts = machine.AddBoard(spec);
+    board = &parts.board;
+    dma = parts.dma.get();
+    box.AttachBus(&machine.sim.Pci());
+    box.AttachPhysicalMap(&machine.sim.Phys());
+    box.AttachClock(&machine.sim.GetClock());
     board->SetLogging(false, false);
     const auto at = board->Location();
     device = std::make_unique<EmulatedLnxDevice>(pciGetHandle(at.bus, at.device, at.function));
@@ -70,9 +73,9 @@ struct Screen {
     delete pdev;
   }
 
-  orvsim::Simulation sim;
+  orvmachine::Machine machine;
   orvsim::Board* board;
-  std::unique_ptr<orvsim::DmaEngine> dma;
+  orvsim::DmaEngine* dma;
   xstub::Sandbox box;
   xstub::XServer server;
   std::unique_ptr<EmulatedLnxDevice> device;

@@ -244,9 +244,10 @@ TEST_F(LocalDmaTest, ProcessorPathGivesTheSameRegisterEffects) {
 class PostedDmaTest : public testing::Test {
  protected:
   void SetUp() override {
-    board_ = &sim_.AddBoard(orvsim::BoardConfig());
-    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
-    kernel_.AttachDmaEngine(engine_.get());
+    orvmachine::MachineBoard& parts = machine_.AddBoard(coretest::DmaBoard(orvsim::BoardConfig()));
+    board_ = &parts.board;
+    engine_ = parts.dma.get();
+    kernel_.AttachDmaEngine(engine_);
     box_.AddCharDevice(kFakeMajor, "orv");
     box_.RegisterEndpoint(kFakeMajor, &kernel_);
     box_.MakeDirectories("/dev/orvane");
@@ -301,9 +302,9 @@ class PostedDmaTest : public testing::Test {
     ASSERT_TRUE(prim_->Open());
   }
 
-  orvsim::Simulation sim_;
+  orvmachine::Machine machine_;
   orvsim::Board* board_ = nullptr;
-  std::unique_ptr<orvsim::DmaEngine> engine_;
+  orvsim::DmaEngine* engine_ = nullptr;
   xstub::FakeKernel kernel_;
   xstub::Sandbox box_;
   std::unique_ptr<LnxDevice> device_;

@@ -25,6 +25,7 @@
 #include "core/pending.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
@@ -100,6 +101,14 @@ inline orvsim::BoardConfig LocalBoardConfig() {
   return config;
 }
 
+// A board of the simulated machine with its DMA engine alone.
+inline orvmachine::BoardSpec DmaBoard(const orvsim::BoardConfig& config) {
+  orvmachine::BoardSpec spec;
+  spec.config = config;
+  spec.parts = orvmachine::kDma;
+  return spec;
+}
+
 class LocalBoardTest : public testing::Test {
  protected:
   void SetUp() override { orvstandin::Reset(); }
@@ -110,11 +119,15 @@ class LocalBoardTest : public testing::Test {
     orvstandin::Reset();
   }
 
-  // Adds the board with its DMA engine (bus mastering starts it) and opens
-  // the emulated device on it.
-  orvsim::Board& AddBoard(const orvsim::BoardConfig& config = LocalBoardConfig()) {
-    board_ = &sim_.AddBoard(config);
-    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
+  // Adds the board with its DMA engine (bus mastering starts it) and the
+  // machine's `parts` besides, and opens the emulated device on it.
+  orvsim::Board& AddBoard(const orvsim::BoardConfig& config = LocalBoardConfig(),
+                          uint32_t more = 0) {
+    orvmachine::BoardSpec spec = DmaBoard(config);
+    spec.parts |= more;
+    orvmachine::MachineBoard& parts = machine_.AddBoard(spec);
+    board_ = &parts.board;
+    engine_ = parts.dma.get();
     box_.AttachBus(&sim_.Pci());
     box_.AttachPhysicalMap(&sim_.Phys());
     box_.AttachClock(&sim_.GetClock());
@@ -140,10 +153,11 @@ class LocalBoardTest : public testing::Test {
     head.pdev = nullptr;
   }
 
-  orvsim::Simulation sim_;
+  orvmachine::Machine machine_;
+  orvsim::Simulation& sim_ = machine_.sim;
   xstub::Sandbox box_;
   orvsim::Board* board_ = nullptr;
-  std::unique_ptr<orvsim::DmaEngine> engine_;
+  orvsim::DmaEngine* engine_ = nullptr;
   std::unique_ptr<EmulatedLnxDevice> device_;
   std::vector<std::unique_ptr<Head>> heads_;
 };
@@ -263,12 +277,14 @@ class KernelBoard {
   static constexpr uint32_t kLocalSize = KernelMemory::kLocalSize;
   static constexpr size_t kRegisterBytes = 8192;
 
-  void SetUpBoard() {
-    orvsim::BoardConfig config;
-    config.memory_size = kLocalBoardMemory;
-    board_ = &sim_.AddBoard(config);
-    engine_ = std::make_unique<orvsim::DmaEngine>(*board_);
-    kernel_.AttachDmaEngine(engine_.get());
+  // The board with its DMA engine and the machine's `more` parts besides.
+  void SetUpBoard(uint32_t more = 0) {
+    orvmachine::BoardSpec spec = DmaBoard(LocalBoardConfig());
+    spec.parts |= more;
+    orvmachine::MachineBoard& parts = machine_.AddBoard(spec);
+    board_ = &parts.board;
+    engine_ = parts.dma.get();
+    kernel_.AttachDmaEngine(engine_);
     memory_.Install(kernel_);
     box_.AttachBus(&sim_.Pci());
     box_.AttachPhysicalMap(&sim_.Phys());
@@ -315,9 +331,10 @@ class KernelBoard {
     return *heads_.back();
   }
 
-  orvsim::Simulation sim_;  // first: outlives the sandbox's mappings
+  orvmachine::Machine machine_;  // first: outlives the sandbox's mappings
+  orvsim::Simulation& sim_ = machine_.sim;
   orvsim::Board* board_ = nullptr;
-  std::unique_ptr<orvsim::DmaEngine> engine_;
+  orvsim::DmaEngine* engine_ = nullptr;
   xstub::FakeKernel kernel_;
   xstub::Sandbox box_;
   int mem_ = -1;

@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, Workarounds, ::testing::ValuesIn(kCases),
 TEST_F(KernelTest, TheLocalBufferBitJoinsTheFlagsAlreadyGiven) {
   glue.SetParameter("regSysBmDebugFlags", 0x5);
   // A second board of the first chip whose command buffers may be local.
-  orvsim::Board& board2 = sim.AddBoard(orvsim::BoardConfig());
+  orvsim::Board& board2 = machine.sim.AddBoard(orvsim::BoardConfig());
   OrvDevice* second = glue.AddBoard(board2, kglue::BoardOptions{2, 1});
   ASSERT_NE(glue.CreateDevice(second), nullptr);
   uint32_t flags = 0;

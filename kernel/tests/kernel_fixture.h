@@ -21,6 +21,8 @@
 #include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 #include "tests/standins/standin_log.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
@@ -51,20 +53,30 @@ inline kglue::BoardOptions TestBoardOptions(uint32_t bmFlags = kTestBmFlags) {
   return options;
 }
 
+// The board of the kernel tests: DMA engine, interrupt controller, flip
+// latch and aperture windows.
+inline orvmachine::BoardSpec KernelBoard(const orvsim::BoardConfig& config) {
+  orvmachine::BoardSpec spec;
+  spec.config = config;
+  spec.parts = orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows;
+  return spec;
+}
+
 class KernelTest : public ::testing::Test {
  protected:
   explicit KernelTest(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
                       const kglue::BoardOptions& options = TestBoardOptions())
-      : board(sim.AddBoard(config)), dma(board), irq(board), flips(board, irq), windows(board) {
-    orvstandin::Reset();
-    dma.SetInterrupts(&irq);
-    glue.Use(&orv_kstrn_driver);
-    glue.ServeDma(dma);
-    kglue::BoardOptions withInterrupts = options;
-    if (withInterrupts.interrupts == nullptr) withInterrupts.interrupts = &irq;
-    device = glue.AddBoard(board, withInterrupts);
-    glue.Load();
-  }
+      : parts(machine.AddBoard(KernelBoard(config))), board(parts.board), dma(*parts.dma),
+        irq(*parts.irq), flips(*parts.flips), windows(*parts.windows),
+        // The stand-ins' log starts empty before the module loads.
+        module((orvstandin::Reset(),
+                machine.LoadKernelModule(
+                    parts, {.file = "",
+                            .table = &orv_kstrn_driver,
+                            .bmFlags = options.bm_flags,
+                            .minor = static_cast<uint32_t>(options.minor < 0 ? 0 : options.minor),
+                            .makeDevice = false}))),
+        glue(module.glue), device(module.device) {}
 
   // Makes the board's device; the test fails when the core refuses.
   KernelDevice* MakeDevice() {
@@ -88,14 +100,15 @@ class KernelTest : public ::testing::Test {
   CommonData* Common() const { return kdev != nullptr ? kdev->commonData : nullptr; }
   SharedLockedData_t* SharedLocked() const { return kdev->sharedLocked; }
 
-  orvsim::Simulation sim;
+  orvmachine::Machine machine;
+  orvmachine::MachineBoard& parts;
   orvsim::Board& board;
-  // The board's chips outlive the glue, which takes the devices down.
-  orvsim::DmaEngine dma;
-  orvsim::InterruptController irq;
-  orvsim::FlipLatch flips;
-  orvsim::ApertureWindows windows;  // the processor reaches local memory through the slots
-  kglue::Glue glue;
+  orvsim::DmaEngine& dma;
+  orvsim::InterruptController& irq;
+  orvsim::FlipLatch& flips;
+  orvsim::ApertureWindows& windows;  // the processor reaches local memory through the slots
+  orvmachine::KernelModule& module;
+  kglue::Glue& glue;
   OrvDevice* device = nullptr;
   KernelDevice* kdev = nullptr;
 };

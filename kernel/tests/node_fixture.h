@@ -1,8 +1,9 @@
 // The kernel module loaded into the test process with its glue, behind the
 // X server stand-in's device node, and the X driver's device-node code open
-// on it: a board with its DMA engine and interrupt controller, command
-// buffers in the memory the bus-master flags choose (page-locked by
-// default), the module loaded and the board's device made.
+// on it: a board of the simulated machine with its DMA engine, interrupt
+// controller and aperture windows, command buffers in the memory the
+// bus-master flags choose (page-locked by default), the module's test build
+// loaded and the board's device made.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,27 +11,38 @@
 #include <memory>
 
 #include "core/lnx_device.h"
-#include "kernel/tests/module_on_node.h"
-#include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
-#include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 #include "tests/standins/standin_log.h"
 
 namespace ktest {
 
+inline constexpr uint32_t kNodeMinor = 0;
+using orvmachine::kPageLockedBuffers;
+
+inline orvmachine::BoardSpec NodeBoard(const orvsim::BoardConfig& config) {
+  orvmachine::BoardSpec spec;
+  spec.config = config;
+  spec.parts = orvmachine::kDma | orvmachine::kInterrupts | orvmachine::kWindows;
+  return spec;
+}
+
 class NodeFixture : public ::testing::Test {
  protected:
   explicit NodeFixture(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
                        uint32_t bmFlags = kPageLockedBuffers)
-      : board(sim.AddBoard(config)), dma(board), irq(board), windows(board),
+      : parts(machine.AddBoard(NodeBoard(config))), board(parts.board), dma(*parts.dma),
         // The stand-ins' log starts empty before the module loads.
-        module((orvstandin::Reset(), board), dma, irq, bmFlags),
+        module((orvstandin::Reset(),
+                machine.LoadKernelModule(parts, {.file = ORV_TEST_MODULE_FILE, .bmFlags = bmFlags,
+                                                 .minor = kNodeMinor}))),
         glue(module.glue), device(module.device) {
-    EXPECT_TRUE(module.Ready());
+    EXPECT_TRUE(module.Ready()) << module.error;
     module.ProvideTo(box);
     EXPECT_EQ(xf86LoadKernelModule("orv"), 1);
     box.MakeDirectories("/dev/orvane");
@@ -39,12 +51,11 @@ class NodeFixture : public ::testing::Test {
   }
   ~NodeFixture() override { node.reset(); }
 
-  orvsim::Simulation sim;
+  orvmachine::Machine machine;
+  orvmachine::MachineBoard& parts;
   orvsim::Board& board;
-  orvsim::DmaEngine dma;
-  orvsim::InterruptController irq;
-  orvsim::ApertureWindows windows;  // the processor reaches local memory through the slots
-  ModuleOnNode module;
+  orvsim::DmaEngine& dma;
+  orvmachine::KernelModule& module;
   kglue::Glue& glue;
   OrvDevice* device = nullptr;
   xstub::Sandbox box;

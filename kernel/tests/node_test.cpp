@@ -1,7 +1,8 @@
 // The kernel module loaded into the test process with its glue, behind the
 // X server stand-in's device node, and the X driver's own device-node code
 // (its build of the driver core) talking to it. The two builds' classes of
-// one name stay apart: the module shows only its exports.
+// one name stay apart: the module exports only its entry table and needs
+// from the process only the glue's services.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <sys/mman.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 #include "kernel/tests/node_fixture.h"
+#include "tests/support/module_symbols.h"
 
 namespace {
 
@@ -126,25 +129,73 @@ TEST_F(KernelNode, TheTwoBuildsKeepTheirOwnNilNodes) {
   EXPECT_EQ(mine.find(1)->first, 1u);
 }
 
-TEST(KernelModule, ShowsOnlyItsEntryTableAndTheGluesInterface) {
-  const std::string command = "nm -D --defined-only -C " ORV_MODULE_FILE " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::vector<std::string> exports;
-  char line[1024];
-  while (fgets(line, sizeof(line), pipe) != nullptr) exports.push_back(line);
-  const int status = pclose(pipe);
-  if (status != 0 && exports.empty()) GTEST_SKIP() << "nm is not available";
-  bool entryTable = false;
-  for (const std::string& symbol : exports) {
-    const bool ours = symbol.find(" orv_kstrn_driver") != std::string::npos ||
-                      symbol.find(" kglue::Glue::") != std::string::npos ||
-                      symbol.find(" kglue::NodeBridge::") != std::string::npos ||
-                      symbol.find("for kglue::NodeBridge") != std::string::npos;
-    EXPECT_TRUE(ours) << symbol;
-    entryTable = entryTable || symbol.find(" orv_kstrn_driver") != std::string::npos;
+// What each build of the module leaves undefined beyond the runtime.
+std::set<std::string> UndefinedBeyondRuntime(const char* module) {
+  std::set<std::string> left;
+  for (const std::string& name : testsupport::UndefinedIn(module)) {
+    if (!testsupport::InRuntime(name)) left.insert(name);
   }
-  EXPECT_TRUE(entryTable);
+  return left;
+}
+
+TEST(KernelModule, BothBuildsExportOnlyTheEntryTable) {
+  for (const char* module : {ORV_MODULE_FILE, ORV_TEST_MODULE_FILE}) {
+    std::set<std::string> exports = testsupport::ExportedBy(module);
+    exports.erase("_init");
+    exports.erase("_fini");
+    EXPECT_EQ(exports, std::set<std::string>{"orv_kstrn_driver"}) << module;
+  }
+}
+
+TEST(KernelModule, LeavesUndefinedOnlyTheGluesServicesAndThePendingFunctions) {
+  const std::vector<std::string> named = kglue::Glue::ServiceNames();
+  const std::set<std::string> services(named.begin(), named.end());
+  ASSERT_GE(services.size(), 40u);
+  // The test build resolves the pending functions with its stand-ins: it
+  // needs the glue's services and the stand-ins' log.
+  const std::set<std::string> log = testsupport::ExportedBy(ORV_STANDIN_LOG_FILE);
+  for (const std::string& name : UndefinedBeyondRuntime(ORV_TEST_MODULE_FILE)) {
+    EXPECT_TRUE(services.count(name) || log.count(name)) << "the test build needs " << name;
+  }
+  // The shipped module needs besides them only functions still to be
+  // written, the ones the test build's stand-ins define.
+  const std::set<std::string> pending = testsupport::DefinedIn(ORV_KSTANDINS_FILE);
+  ASSERT_FALSE(pending.empty());
+  std::set<std::string> used;
+  for (const std::string& name : UndefinedBeyondRuntime(ORV_MODULE_FILE)) {
+    EXPECT_TRUE(services.count(name) || pending.count(name)) << "the module needs " << name;
+    if (services.count(name)) used.insert(name);
+  }
+  // It does call the glue: its memory, registers and ioctl table.
+  for (const char* service : {"_Z8memAllocm", "_Z7memFreePv", "_Z17OrvIoctl_RegisterjPFiP12KernelClientjmEiii"}) {
+    EXPECT_TRUE(used.count(service)) << service;
+  }
+}
+
+TEST(KernelModule, TheShippedModuleIsRefusedOnlyForAFunctionStillPending) {
+  orvsim::Simulation sim;
+  kglue::Glue glue;
+  const std::string why = glue.OpenModule(ORV_MODULE_FILE);
+  if (why.empty()) return;  // every pending function is written
+  // As a kernel refuses a module with an unresolved symbol: the loader
+  // names it, and it is one the test build's stand-ins define.
+  const size_t at = why.find("undefined symbol: ");
+  ASSERT_NE(at, std::string::npos) << why;
+  const std::string symbol = why.substr(at + 18);
+  EXPECT_TRUE(testsupport::DefinedIn(ORV_KSTANDINS_FILE).count(symbol)) << why;
+  EXPECT_FALSE(glue.Loaded());
+}
+
+TEST(KernelModule, TheGlueRefusesAFileWithoutAnEntryTable) {
+  orvsim::Simulation sim;
+  kglue::Glue glue;
+  EXPECT_NE(glue.OpenModule("/nonexistent/orv.so"), "");
+  // A shared object of the machine, but no module.
+  EXPECT_NE(glue.OpenModule(ORV_KGLUE_FILE).find("no entry table"), std::string::npos);
+  EXPECT_EQ(glue.OpenModule(ORV_TEST_MODULE_FILE), "");
+  EXPECT_EQ(glue.OpenModule(ORV_TEST_MODULE_FILE), "a module file is open already");
+  EXPECT_EQ(glue.Load(), 0);
+  EXPECT_EQ(glue.Unload(), 0);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 // and their requests and mappings, and what a test inspects afterwards.
 #include "platform/kglue/glue.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
+#include <string>
 
 #include "core/orv_ioctl.h"
 #include "platform/board/board.h"
@@ -14,9 +16,6 @@
 #include "platform/board/chip_interrupts.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue_state.h"
-
-// The entry table of the core linked with the glue, when there is one.
-extern "C" const OrvKstrnDriver orv_kstrn_driver __attribute__((weak));
 
 namespace kglue {
 
@@ -34,10 +33,6 @@ orvsim::PhysicalMap* PhysMap() {
 }
 
 }  // namespace
-
-GlueState* g_state = nullptr;
-
-void NoGlue() { Die("a glue service was called with no kglue::Glue installed"); }
 
 Glue::Glue() : state_(std::make_unique<GlueState>()) {
   if (g_glue != nullptr) Die("a second kglue::Glue was made while one is installed");
@@ -58,6 +53,7 @@ Glue::~Glue() {
     if (device->kernel != nullptr) DestroyDevice(device.get());
   }
   if (s.loaded) Unload();
+  if (s.moduleFile != nullptr) dlclose(s.moduleFile);
   g_glue = nullptr;
   g_state = nullptr;
 }
@@ -123,10 +119,50 @@ OrvDevice* Glue::DeviceAt(size_t index) const { return state_->devices.at(index)
 
 void Glue::Use(const OrvKstrnDriver* driver) { state_->driver = driver; }
 
+std::string Glue::OpenModule(const std::string& path) {
+  GlueState& s = *state_;
+  if (s.moduleFile != nullptr) return "a module file is open already";
+  if (s.loaded) return "the module is loaded already";
+  // The process's own definition of a service's name would win over the
+  // glue's (the program comes first in the search), and the module would
+  // run on it.
+  for (const void* service : ServiceAddresses()) {
+    Dl_info info;
+    if (dladdr(service, &info) == 0 || info.dli_sname == nullptr) {
+      return "a service of the glue is not among its exported symbols";
+    }
+    if (dlsym(RTLD_DEFAULT, info.dli_sname) != service) {
+      return std::string("the program defines ") + info.dli_sname +
+             " itself and would take the place of the glue's service";
+    }
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    return why != nullptr ? why : "dlopen failed";
+  }
+  const auto* driver = static_cast<const OrvKstrnDriver*>(dlsym(handle, "orv_kstrn_driver"));
+  if (driver == nullptr) {
+    dlclose(handle);
+    return path + ": no entry table orv_kstrn_driver";
+  }
+  s.moduleFile = handle;
+  s.driver = driver;
+  return "";
+}
+
+std::vector<std::string> Glue::ServiceNames() {
+  std::vector<std::string> names;
+  for (const void* service : ServiceAddresses()) {
+    Dl_info info;
+    if (dladdr(service, &info) != 0 && info.dli_sname != nullptr) names.push_back(info.dli_sname);
+  }
+  return names;
+}
+
 int Glue::Load() {
   GlueState& s = *state_;
-  if (s.driver == nullptr) s.driver = &orv_kstrn_driver;
-  if (s.driver == nullptr) Die("Load with no entry table: link the core or call Use()");
+  if (s.driver == nullptr) Die("Load with no entry table: open a module file or call Use()");
   if (s.loaded) Die("the module is loaded already");
   EntryScope scope("KernelCoreInit", nullptr);
   const int result = s.driver->KernelCoreInit();
@@ -341,59 +377,6 @@ int Glue::Munmap(File* file, void* address, size_t length) {
 
 // ---- Interrupts and the DMA engine ----------------------------------------------------
 
-namespace {
-
-// At most this many rounds of service per line in one delivery: an engine
-// that raises its interrupt again at every resume is served that often, and
-// the rest waits for the next delivery.
-constexpr int kMaxServiceRounds = 1024;
-thread_local bool t_delivering = false;
-thread_local bool t_interruptThread = false;
-
-}  // namespace
-
-bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
-  if (t_delivering || !s.loaded) return false;
-  // With a second thread serving, the core's own thread never does.
-  if (s.concurrent && !t_interruptThread) return false;
-  (void)fromSchedule;
-  t_delivering = true;
-  bool delivered = false;
-  for (const auto& device : s.devices) {
-    if (device->kernel == nullptr || device->interrupts == nullptr) continue;
-    auto lineUp = [&] {
-      MaybeLock lock(s, s.machine);
-      device->interrupts->Tick();
-      return device->interrupts->LineUp();
-    };
-    auto acknowledgements = [&] {
-      MaybeLock lock(s, s.machine);
-      return device->interrupts->Acknowledgements();
-    };
-    for (int rounds = 0; rounds < kMaxServiceRounds && lineUp(); ++rounds) {
-      delivered = true;
-      ++s.interruptsDelivered;
-      const uint64_t acknowledged = acknowledgements();
-      int wantsDeferred;
-      {
-        EntryScope scope("CollectInterrupts", nullptr);
-        wantsDeferred = s.driver->CollectInterrupts(device->kernel);
-      }
-      if (wantsDeferred == 1) {
-        EntryScope scope("RunDeferredInterruptWork", nullptr);
-        s.driver->RunDeferredInterruptWork(device->kernel);
-      }
-      // A service that acknowledged nothing leaves the line up for ever.
-      if (acknowledgements() == acknowledged && lineUp()) {
-        s.Misuse("an interrupt line stays up after its service");
-        break;
-      }
-    }
-  }
-  t_delivering = false;
-  return delivered;
-}
-
 void Glue::ServeDma(orvsim::DmaEngine& engine) {
   engine.SetSystemMemory([this](uint32_t bus, uint32_t length) { return ResolveBus(bus, length); });
   std::lock_guard<std::recursive_mutex> lock(state_->mu);
@@ -411,7 +394,7 @@ void Glue::StartInterruptThread() {
   s.concurrent = true;
   s.stopInterrupts = false;
   s.interruptThread = std::thread([&s] {
-    t_interruptThread = true;
+    MarkInterruptThread();
     while (!s.stopInterrupts.load()) {
       if (!DeliverInterruptsNow(s, false)) std::this_thread::yield();
     }

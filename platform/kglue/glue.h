@@ -9,9 +9,11 @@
 // drives the core's entry table through it as the kernel would: load,
 // device create, open, ioctl, mmap, release, device destroy, unload.
 //
-// NodeBridge (node_bridge.h) puts the glue behind the X server stand-in's
-// device-node router, so the X driver's own device-node code reaches the
-// kernel core in-process.
+// The glue is a shared library (liborv_kglue.so): a process that links it
+// supplies the services the kernel module leaves undefined, and loads the
+// module with OpenModule. NodeBridge (node_bridge.h) puts the glue behind
+// the X server stand-in's device-node router, so the X driver's own
+// device-node code reaches the kernel core in-process.
 //
 // See README.md for what the stand-in models and what it leaves out.
 #pragma once
@@ -83,9 +85,7 @@ struct LogLine {
   std::string text;
 };
 
-// The stand-in's own interface is what the kernel module exports besides
-// its entry table (kernel/orv.map).
-class __attribute__((visibility("default"))) Glue {
+class Glue {
  public:
   // Installs the glue; only one may be installed at a time. The board
   // library's current simulation must outlive it.
@@ -108,7 +108,17 @@ class __attribute__((visibility("default"))) Glue {
   OrvDevice* DeviceAt(size_t index) const;
 
   // ---- The module's life ------------------------------------------------
-  // Without an argument the module linked with the glue (orv_kstrn_driver).
+  // Loads a module file into the process, as the kernel's module loader
+  // does: every symbol the module leaves undefined must resolve now, to the
+  // glue's services (kglue.h) or the runtime, or the module is refused. A
+  // process whose own definitions would take the place of a service is
+  // refused before the module is opened. Its entry table (orv_kstrn_driver)
+  // is the one Load runs; the file stays open until the glue goes. "" on
+  // success, else why it was refused.
+  std::string OpenModule(const std::string& path);
+  // The symbol names of the services the glue supplies (kglue.h).
+  static std::vector<std::string> ServiceNames();
+  // The entry table Load runs, when the core is linked into the test itself.
   void Use(const OrvKstrnDriver* driver);
   int Load();
   int Unload();

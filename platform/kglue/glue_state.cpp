@@ -1,5 +1,6 @@
-// The glue's bookkeeping: the arena of bus addresses, blocks, failure
-// injection, user memory, the parameter-name rule and the entry rules.
+// The glue's bookkeeping, which the services of kglue.h run over: the
+// arena of bus addresses, blocks, failure injection, user memory, the
+// parameter-name rule, the entry rules and the serving of interrupt lines.
 #include "platform/kglue/glue_state.h"
 
 #include <stdarg.h>
@@ -13,7 +14,13 @@
 
 #include <sanitizer/asan_interface.h>
 
+#include "platform/board/chip_interrupts.h"
+
 namespace kglue {
+
+GlueState* g_state = nullptr;
+
+void NoGlue() { Die("a glue service was called with no kglue::Glue installed"); }
 
 namespace {
 
@@ -257,5 +264,62 @@ std::string ParameterName(const char* section, const char* key) {
   if (name.size() > kMaxName) name.resize(kMaxName);
   return name;
 }
+
+// ---- Interrupts ----------------------------------------------------------------------
+
+namespace {
+
+// At most this many rounds of service per line in one delivery: an engine
+// that raises its interrupt again at every resume is served that often, and
+// the rest waits for the next delivery.
+constexpr int kMaxServiceRounds = 1024;
+thread_local bool t_delivering = false;
+thread_local bool t_interruptThread = false;
+
+}  // namespace
+
+bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
+  if (t_delivering || !s.loaded) return false;
+  // With a second thread serving, the core's own thread never does.
+  if (s.concurrent && !t_interruptThread) return false;
+  (void)fromSchedule;
+  t_delivering = true;
+  bool delivered = false;
+  for (const auto& device : s.devices) {
+    if (device->kernel == nullptr || device->interrupts == nullptr) continue;
+    auto lineUp = [&] {
+      MaybeLock lock(s, s.machine);
+      device->interrupts->Tick();
+      return device->interrupts->LineUp();
+    };
+    auto acknowledgements = [&] {
+      MaybeLock lock(s, s.machine);
+      return device->interrupts->Acknowledgements();
+    };
+    for (int rounds = 0; rounds < kMaxServiceRounds && lineUp(); ++rounds) {
+      delivered = true;
+      ++s.interruptsDelivered;
+      const uint64_t acknowledged = acknowledgements();
+      int wantsDeferred;
+      {
+        EntryScope scope("CollectInterrupts", nullptr);
+        wantsDeferred = s.driver->CollectInterrupts(device->kernel);
+      }
+      if (wantsDeferred == 1) {
+        EntryScope scope("RunDeferredInterruptWork", nullptr);
+        s.driver->RunDeferredInterruptWork(device->kernel);
+      }
+      // A service that acknowledged nothing leaves the line up for ever.
+      if (acknowledgements() == acknowledged && lineUp()) {
+        s.Misuse("an interrupt line stays up after its service");
+        break;
+      }
+    }
+  }
+  t_delivering = false;
+  return delivered;
+}
+
+void MarkInterruptThread() { t_interruptThread = true; }
 
 }  // namespace kglue

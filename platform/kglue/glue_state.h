@@ -130,6 +130,7 @@ class GlueState {
   // ---- Module
   const OrvKstrnDriver* driver = nullptr;
   bool loaded = false;
+  void* moduleFile = nullptr;  // dlopen handle of OpenModule's file
 
   // ---- Files
   std::vector<std::unique_ptr<File>> files;
@@ -229,8 +230,8 @@ class MaybeLock {
   std::recursive_mutex* mutex_;
 };
 
-// The installed glue's state; dies with a message when there is none.
-// The installed glue's state, kept where every service reaches it at once.
+// The installed glue's state, kept where every service reaches it at once;
+// State() dies with a message when there is none.
 extern GlueState* g_state;
 [[noreturn]] void NoGlue();
 inline GlueState& State() {
@@ -265,6 +266,12 @@ int& FpuDepthOfThread();
 // Serves the interrupt lines of the boards (Glue::DeliverInterrupts), unless
 // this thread is delivering already or a second thread does it.
 bool DeliverInterruptsNow(GlueState& s, bool fromSchedule);
+// This thread is the second thread that serves the lines.
+void MarkInterruptThread();
+
+// Every service of kglue.h by its address in the glue: what the symbols a
+// module leaves undefined must resolve to.
+const std::vector<const void*>& ServiceAddresses();
 
 // The request-name rule of the module parameters (shared with request 0x03).
 std::string ParameterName(const char* section, const char* key);

@@ -14,7 +14,7 @@
 
 namespace kglue {
 
-class __attribute__((visibility("default"))) NodeBridge : public xstub::Endpoint {
+class NodeBridge : public xstub::Endpoint {
  public:
   // Every open is a file of this process (the X server's, by default).
   explicit NodeBridge(Glue& glue, uint32_t processId = kDefaultProcessId);

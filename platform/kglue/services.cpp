@@ -480,3 +480,43 @@ int dbgOutputToStringVA(char* buffer, size_t size, const char* format, va_list a
   }
   return std::min(length, static_cast<int>(size - 1));
 }
+
+// ---- The services by address ---------------------------------------------------------
+
+namespace kglue {
+
+namespace {
+
+template <typename Function>
+const void* Address(Function* function) {
+  return reinterpret_cast<const void*>(function);
+}
+
+}  // namespace
+
+const std::vector<const void*>& ServiceAddresses() {
+  static const std::vector<const void*> kAll = {
+      Address(OrvContext_GetPrivate), Address(OrvContext_OwnsLockedPages), Address(OrvDevice_GetPciHandle),
+      Address(OrvDevice_GetRegisters), Address(OrvDevice_GetFrameBuffer),
+      Address(OrvDevice_GetBmFlags), Address(OrvDevice_GetLocalMemory),
+      Address(OrvDevice_GetRegisterHandle), Address(OrvPciDevice_GetHostHandle),
+      Address(ClientPciConfigReadDword), Address(OrvRegion_Alloc), Address(OrvRegion_GetLinear),
+      Address(OrvRegion_GetPhys), Address(OrvRegion_GetSize), Address(OrvRegion_FindFromVirtual),
+      Address(OrvRegion_IncrementRefCount), Address(OrvRegion_DecrementRefCount),
+      Address(OrvRegion_DecrementRefCountAndTest), Address(OrvRegion_Free),
+      Address(OrvIoctl_Register), Address(OrvIoctl_UnRegister), &g_aoOrvModKstrnParms,
+      Address(OrvParm_InitLut), Address(OrvKstrnParameterLookup),
+      Address(ClientCopyFromUserSpace), Address(ClientCopyToUserSpace), Address(memAlloc),
+      Address(memFileAlloc), Address(memFree), Address(memReadDword), Address(memReadWord),
+      Address(memReadByte), Address(memWriteDword), Address(memWriteWord),
+      Address(memWriteByte), Address(LocMemSet), Address(OsAllocLockedPages), Address(OsFreeLockedPages),
+      Address(OsMapPhysicalMemory), Address(OsUnmapMemory), Address(OsGetPageSize),
+      Address(OsInterlockedExchange), Address(OsInterlockedIncrement),
+      Address(OsInterlockedDecrement), Address(OsEnterFPUMode), Address(OsExitFPUMode),
+      Address(OsSchedule), Address(OsGetCurrentProcessId), Address(ClientGetNbCPUs),
+      Address(ClientPrintLevel), Address(dbgOutput), Address(dbgOutputToStringVA),
+  };
+  return kAll;
+}
+
+}  // namespace kglue

@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "platform/board/chip_gpio_i2c.h"
 #include "tests/support/description_rom.h"
 
 namespace maindraw {
@@ -23,42 +22,30 @@ std::optional<std::string> ReadFile(const std::string& path) {
   return text;
 }
 
-bool BuildMachine(const Options& o, const orvsim::PciLocation& at, Machine* m) {
-  orvsim::BoardConfig config;
-  config.device_id = o.chip;
-  config.subsystem_id = o.subsystem;
-  config.memory_size = uint64_t{o.memoryMB} << 20;
-  config.location = at;
+orvmachine::MachineBoard* BuildMachine(const Options& o, const orvsim::PciLocation& at,
+                                       orvmachine::Machine* m) {
+  orvmachine::BoardSpec spec;
+  spec.config.device_id = o.chip;
+  spec.config.subsystem_id = o.subsystem;
+  spec.config.memory_size = uint64_t{o.memoryMB} << 20;
+  spec.config.location = at;
+  spec.parts = orvmachine::kEngines | orvmachine::kRomFlash | orvmachine::kDisplay |
+               orvmachine::kDdc;
   // The option ROM with the board description, and its copy in the flash.
   testsupport::DescribedBoard described;
   described.outputs = o.outputs;
-  const std::vector<uint8_t> rom = testsupport::DescriptionRom(described);
-  config.rom_size = static_cast<uint32_t>(rom.size());
-  config.rom_image = rom;
-  m->board = &m->sim.AddBoard(config);
-  m->rom = std::make_unique<orvsim::ChipRomFlash>(*m->board);
-  m->rom->SetFlash(orvsim::FlashKind::kSst, rom);
-  m->board->SetLogging(false, false);
-  m->display = std::make_unique<orvsim::ChipDisplay>(*m->board);
-  m->clocks = std::make_unique<orvsim::ChipClocks>(*m->board);
-  m->pins = std::make_unique<orvsim::ChipGpioI2c>(*m->board);
-  m->pins->WireDefault();
-  m->dma = std::make_unique<orvsim::DmaEngine>(*m->board);
-  m->engine = std::make_unique<orvsim::Engine2d>(*m->board, *m->dma);
-  m->windows = std::make_unique<orvsim::ApertureWindows>(*m->board);
-  m->irq = std::make_unique<orvsim::InterruptController>(*m->board);
-  static constexpr unsigned kConnectorBus[4] = {orvsim::kBusDdcConnector0, orvsim::kBusDdcConnector1,
-                                                orvsim::kBusDdcConnector2, orvsim::kBusDdcConnector3};
+  spec.optionRom = testsupport::DescriptionRom(described);
   for (const auto& [connector, path] : o.edids) {
     std::optional<std::string> bytes = ReadFile(path);
     if (!bytes || bytes->size() < 128 || bytes->size() % 128 != 0 || bytes->size() > 32768) {
       fprintf(stderr, "orv_main_draw: %s is not an EDID (blocks of 128 bytes)\n", path.c_str());
-      return false;
+      return nullptr;
     }
-    m->board->I2c(kConnectorBus[connector])
-        .Emplace<orvsim::EdidEeprom>(std::vector<uint8_t>(bytes->begin(), bytes->end()));
+    spec.monitors[connector] = std::vector<uint8_t>(bytes->begin(), bytes->end());
   }
-  return true;
+  orvmachine::MachineBoard& b = m->AddBoard(spec);
+  b.board.SetLogging(false, false);
+  return &b;
 }
 
 }  // namespace maindraw

@@ -3,8 +3,8 @@
 // fixed scene on every screen; each monitor's picture is written as a PNG
 // file and compared with the same scene drawn in software.
 //
-//   orv_main_draw --config FILE --module orv_drv.so --out DIR
-//                 [--board CHIP:SUBSYSTEM] [--memory MB]
+//   orv_main_draw --config FILE --module orv_drv.so --kernel-module FILE
+//                 --out DIR [--board CHIP:SUBSYSTEM] [--memory MB]
 //                 [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]
 //
 // The machine: one board (chip and subsystem ids in hex, 5D63:0301 unless
@@ -13,15 +13,15 @@
 // ROM with a board description of N analog outputs (2 unless given) and its
 // video BIOS (the console in text mode 3), its engines, display
 // controllers, clocks and DDC lines; a monitor with the
-// EDID of FILE on each connector given (0 to 3); the kernel module `orv`
-// loaded in the process with the board's device made, reached by the X
-// driver through the stand-in's device node, so the driver draws through
-// the kernel's DMA streams. After the scene each screen's largest off-screen
+// EDID of FILE on each connector given (0 to 3); the kernel module's file
+// (--kernel-module) loaded into the process, which supplies its glue, with
+// the board's device made, reached by the X driver through the stand-in's
+// device node, so the driver draws through the kernel's DMA streams. After the scene each screen's largest off-screen
 // area (what its framebuffer manager hands out) is filled through the
 // screen's framebuffer, as a pixmap kept there would be: it must not show
-// on any monitor. The module is the kernel
-// core's test build, linked with the program: the shipped one cannot be
-// loaded while the kernel's 3D engine is not built. After the screens are
+// on any monitor. The kernel module given is its
+// test build (liborv_test_module.so): the shipped one cannot be loaded
+// while the kernel's 3D engine is not built. After the screens are
 // closed the board's device is destroyed and the module unloaded; anything
 // it or the driver left behind fails the run. The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
@@ -43,11 +43,13 @@
 #include <string>
 #include <vector>
 
-#include "kernel/tests/module_on_node.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_controllers.h"
+#include "platform/board/chip_display.h"
 #include "platform/board/chip_picture.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
@@ -66,8 +68,9 @@ constexpr int kFailed = 2;
 
 void Usage() {
   fprintf(stderr,
-          "usage: orv_main_draw --config FILE --module FILE --out DIR [--board CHIP:SUBSYSTEM]\n"
-          "                     [--memory MB] [--edid CONNECTOR=FILE]... [--outputs N] [--spoil]\n");
+          "usage: orv_main_draw --config FILE --module FILE --kernel-module FILE --out DIR\n"
+          "                     [--board CHIP:SUBSYSTEM] [--memory MB] [--edid CONNECTOR=FILE]...\n"
+          "                     [--outputs N] [--spoil]\n");
 }
 
 bool ParseNumber(const std::string& text, int base, uint64_t max, uint64_t* value) {
@@ -101,6 +104,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.config = *v;
     } else if (arg == "--module") {
       o.module = *v;
+    } else if (arg == "--kernel-module") {
+      o.kernelModule = *v;
     } else if (arg == "--out") {
       o.out = *v;
     } else if (arg == "--board") {
@@ -139,7 +144,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if (o.config.empty() || o.module.empty() || o.out.empty()) return std::nullopt;
+  if (o.config.empty() || o.module.empty() || o.kernelModule.empty() || o.out.empty())
+    return std::nullopt;
   return o;
 }
 
@@ -260,7 +266,7 @@ void PrintMessages(const xstub::Sandbox& box, size_t* printed) {
 // Destroys the board's device and unloads the kernel module once the
 // screens are closed, and checks that the module and the driver left nothing
 // behind: no open file, mapping, region, page or block of memory.
-bool UnloadKernelModule(ktest::ModuleOnNode& module) {
+bool UnloadKernelModule(orvmachine::KernelModule& module) {
   const kglue::Glue& glue = module.glue;
   const size_t files = glue.OpenFileCount(), mappings = glue.LiveUserMappings();
   const int unloaded = module.DestroyAndUnload();
@@ -287,20 +293,26 @@ int Run(const Options& o) {
   std::optional<orvsim::PciLocation> at = BoardLocation(o.config);
   if (!at) return kFailed;
 
-  Machine machine;
-  if (!BuildMachine(o, *at, &machine)) return kFailed;
+  orvmachine::Machine machine;
+  orvmachine::MachineBoard* board = BuildMachine(o, *at, &machine);
+  if (board == nullptr) return kFailed;
   printf("Machine: board %04X:%04X with %u MB at PCI %u:%u:%u, monitors on connectors",
          o.chip, o.subsystem, o.memoryMB, at->bus, at->device, at->function);
   for (const auto& e : o.edids) printf(" %u", e.first);
   printf("\n");
   // The kernel module as the machine's module loader leaves it. It outlives
   // the X server stand-in, which reaches it through its device node.
-  ktest::ModuleOnNode module(*machine.board, *machine.dma, *machine.irq);
+  orvmachine::KernelModule& module = machine.LoadKernelModule(*board, {.file = o.kernelModule});
+  if (!module.error.empty()) {
+    fprintf(stderr, "orv_main_draw: the kernel module %s was refused: %s\n", o.kernelModule.c_str(),
+            module.error.c_str());
+    return kFailed;
+  }
   if (!module.Ready()) {
     fprintf(stderr, "orv_main_draw: the kernel module did not load or refused the board\n");
     return kFailed;
   }
-  printf("Kernel module: orv loaded (its test build: the 3D engine is not built), the board's device made\n");
+  printf("Kernel module: %s loaded, the board's device made\n", o.kernelModule.c_str());
 
   std::vector<Monitor> monitors;
   std::vector<ScreenState> screens;
@@ -345,7 +357,7 @@ int Run(const Options& o) {
       s.fbLocal = info->fbOffset;
       uint32_t local = 0;
       if (info->fbOffset <= UINT32_MAX &&
-          orvsim::ApertureSlots(*machine.board).Resolve(static_cast<uint32_t>(info->fbOffset), &local))
+          orvsim::ApertureSlots(board->board).Resolve(static_cast<uint32_t>(info->fbOffset), &local))
         s.fbLocal = local;
       s.frameX0 = info->frameX0;
       s.frameY0 = info->frameY0;
@@ -374,10 +386,10 @@ int Run(const Options& o) {
                     {orvsim::BoardOutput::kDvo1, "DVO 1"},
                     {orvsim::BoardOutput::kDvo2, "DVO 2"}};
     for (const auto& out : kOutputs) {
-      const int controller = orvsim::OutputController(machine.display->Outputs(), out.output);
+      const int controller = orvsim::OutputController(board->display->Outputs(), out.output);
       if (controller < 0) continue;
       Monitor m{out.name, controller, {}};
-      const orvsim::ControllerSurface surface = orvsim::ReadControllerSurface(*machine.board, controller);
+      const orvsim::ControllerSurface surface = orvsim::ReadControllerSurface(board->board, controller);
       for (size_t s = 0; s < screens.size() && m.screen < 0; ++s)
         if (PixelOfScreen(screens[s], surface.FirstPixelByte(), &m.x0, &m.y0)) m.screen = static_cast<int>(s);
       if (o.spoil && monitors.empty() && surface.bytes_per_pixel != 0) {
@@ -387,9 +399,9 @@ int Run(const Options& o) {
                               (uint64_t{(surface.window_y1 - surface.window_y0) / 2} * surface.pitch +
                                (surface.window_x1 - surface.window_x0) / 2) *
                                   surface.bytes_per_pixel;
-        if (byte < machine.board->LocalMemorySize()) machine.board->LocalMemory()[byte] ^= 0x55;
+        if (byte < board->board.LocalMemorySize()) board->board.LocalMemory()[byte] ^= 0x55;
       }
-      m.picture = orvsim::ControllerPicture(*machine.board, machine.display->Lut(), controller);
+      m.picture = orvsim::ControllerPicture(board->board, board->display->Lut(), controller);
       monitors.push_back(std::move(m));
     }
 
@@ -441,7 +453,7 @@ int Run(const Options& o) {
         continue;
       }
       const std::vector<uint8_t> pixels = DrawReference(server, s.shape);
-      const orvsim::ChipLut& lut = machine.display->Lut();
+      const orvsim::ChipLut& lut = board->display->Lut();
       const unsigned controller = static_cast<unsigned>(m.controller);
       const orvsim::Picture expected = ReferencePicture(
           pixels, s.shape, m.x0, m.y0, m.picture.width, m.picture.height, [&](uint32_t index) {

@@ -18,6 +18,7 @@
 #include "platform/board/chip_cursor.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
 #include "xdriver/orv_driver.h"
@@ -117,11 +118,13 @@ class BareBoardScreens : public BareScreens {
  protected:
   void SetUp() override {
     BareScreens::SetUp();
-    orvsim::BoardConfig config;
-    config.device_id = orvsim::kDeviceKestrionNext3;
-    board_sim_ = &sim_.AddBoard(config);
-    dma_ = std::make_unique<orvsim::DmaEngine>(*board_sim_);
-    cursor_ = std::make_unique<orvsim::ChipCursor>(*board_sim_);
+    orvmachine::BoardSpec spec;
+    spec.config.device_id = orvsim::kDeviceKestrionNext3;
+    spec.parts = orvmachine::kDma | orvmachine::kCursor;
+    orvmachine::MachineBoard& parts = machine_.AddBoard(spec);
+    board_sim_ = &parts.board;
+    dma_ = parts.dma.get();
+    cursor_ = parts.cursor.get();
     const auto at = board_sim_->Location();
     const auto regs = board_sim_->Bar(orvsim::ResourceKind::kRegisters);
     ASSERT_TRUE(regs.has_value());
@@ -131,8 +134,6 @@ class BareBoardScreens : public BareScreens {
   }
   void TearDown() override {
     xf86UnMapVidMem(0, registers_, 8192);
-    cursor_.reset();
-    dma_.reset();
     BareScreens::TearDown();
   }
 
@@ -155,10 +156,10 @@ class BareBoardScreens : public BareScreens {
   // memory from 0, so the aperture offset and the local address agree.
   static constexpr uint32_t kCursorOffset = 0x100000;
 
-  orvsim::Simulation sim_;
+  orvmachine::Machine machine_;
   orvsim::Board* board_sim_ = nullptr;
-  std::unique_ptr<orvsim::DmaEngine> dma_;
-  std::unique_ptr<orvsim::ChipCursor> cursor_;
+  orvsim::DmaEngine* dma_ = nullptr;
+  orvsim::ChipCursor* cursor_ = nullptr;
   uint8_t* registers_ = nullptr;
 };
 

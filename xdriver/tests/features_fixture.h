@@ -32,8 +32,8 @@ class FeatureBoardTest : public testing::Test, protected coretest::KernelBoard {
  protected:
   void SetUp() override {
     orvstandin::Reset();
-    SetUpBoard();
-    engine2d_ = std::make_unique<orvsim::Engine2d>(*board_, *engine_);
+    SetUpBoard(orvmachine::k2d);
+    engine2d_ = machine_.Board().engine2d.get();
     // The plane mask as the kernel module's engine preset leaves it.
     board_->Poke(orvsim::k2dRegPlaneMask, 4, 0xFFFFFFFF);
   }
@@ -45,7 +45,6 @@ class FeatureBoardTest : public testing::Test, protected coretest::KernelBoard {
       }
     }
     TearDownBoard();
-    engine2d_.reset();
     orvstandin::Reset();
   }
 
@@ -91,7 +90,7 @@ class FeatureBoardTest : public testing::Test, protected coretest::KernelBoard {
     return out;
   }
 
-  std::unique_ptr<orvsim::Engine2d> engine2d_;
+  orvsim::Engine2d* engine2d_ = nullptr;
   std::map<PDEV*, bool> setUp_;
 };
 

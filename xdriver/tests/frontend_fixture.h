@@ -22,6 +22,7 @@
 #include "hwsharing/tests/edid_fixture.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_rom_flash.h"
+#include "platform/machine/machine.h"
 #include "platform/board/ddc_devices.h"
 #include "platform/board/simulation.h"
 #include "platform/xserver/fake_kernel.h"
@@ -75,33 +76,31 @@ class FrontEnd : public testing::Test {
     orvstandin::Reset();
   }
 
-  // A board at PCI 1:<device>:0, of `memoryMB` megabytes.
+  // A board of the simulated machine at PCI 1:<device>:0, of `memoryMB`
+  // megabytes, with its flash holding the board description and the
+  // machine's `parts` besides.
   orvsim::Board& AddBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64,
-                          uint16_t subsystem = 0x0301, uint8_t revision = 0) {
-    orvsim::BoardConfig config;
-    config.device_id = chip;
-    config.revision = revision;
-    config.subsystem_id = subsystem;
-    config.memory_size = uint64_t{memoryMB} << 20;
-    config.location = orvsim::PciLocation{1, device, 0};
-    orvsim::Board& board = sim.AddBoard(config);
-    roms.push_back(std::make_unique<orvsim::ChipRomFlash>(board));
-    roms.back()->SetFlash(orvsim::FlashKind::kSst, DescriptionRom());
-    boards.push_back(&board);
-    return board;
+                          uint16_t subsystem = 0x0301, uint8_t revision = 0, uint32_t parts = 0) {
+    orvmachine::BoardSpec spec;
+    spec.config.device_id = chip;
+    spec.config.revision = revision;
+    spec.config.subsystem_id = subsystem;
+    spec.config.memory_size = uint64_t{memoryMB} << 20;
+    spec.config.location = orvsim::PciLocation{1, device, 0};
+    spec.parts = parts | orvmachine::kRomFlash;
+    spec.flash = DescriptionRom();
+    orvmachine::MachineBoard& made = machine.AddBoard(spec);
+    boards.push_back(&made.board);
+    return made.board;
   }
 
   // Puts the description's monitors on the DDC lines of each board's
   // connectors, behind the chip's I2C pins.
   void AttachMonitors() {
     if (Description().edids.empty()) return;
-    static constexpr unsigned kConnectorBus[4] = {orvsim::kBusDdcConnector0, orvsim::kBusDdcConnector1,
-                                                  orvsim::kBusDdcConnector2, orvsim::kBusDdcConnector3};
-    for (orvsim::Board* board : boards) {
-      chips.push_back(std::make_unique<orvsim::ChipGpioI2c>(*board));
-      chips.back()->WireDefault();
+    for (size_t i = 0; i < machine.BoardCount(); ++i) {
       for (const auto& [output, edid] : Description().edids)
-        if (!edid.empty() && output < 4) board->I2c(kConnectorBus[output]).Emplace<orvsim::EdidEeprom>(edid);
+        if (!edid.empty()) machine.AttachMonitor(machine.Board(i), output, edid);
     }
   }
 
@@ -145,7 +144,8 @@ class FrontEnd : public testing::Test {
   int PreInit(const std::string& config) {
     EXPECT_TRUE(server.ReadConfig(config));
     // The description as the test has chosen it by now.
-    for (auto& rom : roms) rom->SetFlash(orvsim::FlashKind::kSst, DescriptionRom());
+    for (size_t i = 0; i < machine.BoardCount(); ++i)
+      machine.Board(i).rom->SetFlash(orvsim::FlashKind::kSst, DescriptionRom());
     AttachMonitors();
     LoadDriver();
     server.Probe();
@@ -169,10 +169,9 @@ class FrontEnd : public testing::Test {
     return at == expected.size();
   }
 
-  orvsim::Simulation sim;
+  orvmachine::Machine machine;
+  orvsim::Simulation& sim = machine.sim;
   std::vector<orvsim::Board*> boards;
-  std::vector<std::unique_ptr<orvsim::ChipRomFlash>> roms;
-  std::vector<std::unique_ptr<orvsim::ChipGpioI2c>> chips;
   xstub::FakeKernel kernel;
   xstub::Sandbox box;
   xstub::XServer server;

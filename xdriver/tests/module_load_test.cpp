@@ -21,51 +21,16 @@
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/ddc_devices.h"
 #include "platform/xserver/xaa_front.h"
+#include "tests/support/module_symbols.h"
 #include "tools/lib/elfloader.h"
 #include "xdriver/orv_rec.h"
 #include "xdriver/tests/frontend_fixture.h"
 
 namespace {
 
-std::set<std::string> Symbols(const std::string& command) {
-  std::set<std::string> names;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return names;
-  char line[1024];
-  while (fgets(line, sizeof(line), pipe) != nullptr) {
-    std::istringstream in(line);
-    std::string a, b, c;
-    in >> a >> b >> c;
-    // "U name", "w name" (undefined) or "address T name" (defined).
-    std::string name = c.empty() ? b : c;
-    name = name.substr(0, name.find('@'));  // "name@VERSION" of a shared library
-    if (!name.empty() && name.back() != ':') names.insert(name);
-  }
-  pclose(pipe);
-  return names;
-}
-
-std::set<std::string> Undefined(const char* file) {
-  return Symbols(std::string("nm -D --undefined-only ") + file);
-}
-std::set<std::string> DefinedIn(const char* file) {
-  return Symbols(std::string("nm -g --defined-only ") + file + " 2>/dev/null");
-}
-
-// The C and C++ runtime, and the sanitizers' own entries.
-bool InRuntime(const std::string& name) {
-  static const char* const kLibraries[] = {"libc.so.6", "libm.so.6", "libstdc++.so.6",
-                                           "libgcc_s.so.1"};
-  for (const char* library : kLibraries) {
-    void* handle = dlopen(library, RTLD_LAZY | RTLD_NOLOAD);
-    if (handle != nullptr && dlsym(handle, name.c_str()) != nullptr) return true;
-  }
-  for (const char* prefix : {"__asan", "__ubsan", "__sanitizer", "__lsan", "_ITM_", "__gmon_start__",
-                             "__cxa_finalize"}) {
-    if (name.rfind(prefix, 0) == 0) return true;
-  }
-  return false;
-}
+using testsupport::DefinedIn;
+using testsupport::InRuntime;
+using testsupport::UndefinedIn;
 
 TEST(OrvDrvModule, TheToolsReadVersionOneFourSevenFromTheFile) {
   int major = 0, minor = 0, patch = 0;
@@ -83,7 +48,7 @@ const char* const kGlxHooks[] = {"ORVGLXInitialize",         "ORVGLXCleanup",
 
 TEST(OrvDrvModule, ExportsOnlyItsRecordsAndTheOpenGlHooks) {
   std::set<std::string> ours;
-  for (const std::string& s : Symbols(std::string("nm -D --defined-only ") + ORV_DRV_PATH)) {
+  for (const std::string& s : testsupport::ExportedBy(ORV_DRV_PATH)) {
     if (s != "_init" && s != "_fini") ours.insert(s);
   }
   std::set<std::string> expected = {"orvExtensionModules", "orvModuleData"};
@@ -127,7 +92,7 @@ TEST(OrvDrvModule, EveryUndefinedSymbolIsAServerServiceOrTheRuntime) {
   ASSERT_FALSE(services.empty());
   // The module that ships needs the server's services and nothing else:
   // no part of the driver is left to a stand-in.
-  const std::set<std::string> shipped = Undefined(ORV_DRV_PATH);
+  const std::set<std::string> shipped = UndefinedIn(ORV_DRV_PATH);
   ASSERT_FALSE(shipped.empty());
   for (const std::string& name : shipped) {
     EXPECT_TRUE(services.count(name) || InRuntime(name)) << name;

@@ -28,10 +28,11 @@ class Screens : public FrontEnd {
   // memory filled with a pattern.
   orvsim::Board& AddEngineBoard(uint16_t chip = 0x5D63, unsigned device = 4, uint32_t memoryMB = 64,
                                 uint8_t revision = 0) {
-    orvsim::Board& board = AddBoard(chip, device, memoryMB, 0x0301, revision);
-    dma_.push_back(std::make_unique<orvsim::DmaEngine>(board));
-    engines_.push_back(std::make_unique<orvsim::Engine2d>(board, *dma_.back()));
-    windows_.push_back(std::make_unique<orvsim::ApertureWindows>(board));
+    orvsim::Board& board =
+        AddBoard(chip, device, memoryMB, 0x0301, revision, orvmachine::k2d | orvmachine::kWindows);
+    orvmachine::MachineBoard& parts = machine.Board(machine.BoardCount() - 1);
+    dma_.push_back(parts.dma.get());
+    engines_.push_back(parts.engine2d.get());
     std::memset(board.LocalMemory(), kFill, board.LocalMemorySize());
     return board;
   }
@@ -55,9 +56,9 @@ class Screens : public FrontEnd {
     return v;
   }
 
-  std::vector<std::unique_ptr<orvsim::DmaEngine>> dma_;
-  std::vector<std::unique_ptr<orvsim::Engine2d>> engines_;
-  std::vector<std::unique_ptr<orvsim::ApertureWindows>> windows_;
+  // The engines of the boards made here, in order.
+  std::vector<orvsim::DmaEngine*> dma_;
+  std::vector<orvsim::Engine2d*> engines_;
 };
 
 // Screens whose heads talk to the kernel module's node (answered by the
@@ -74,7 +75,7 @@ class KernelScreens : public Screens {
     // 32-bit modes without zoom.
     orvsim::Board& board = AddEngineBoard(0x0A41, 4, 64, 2);
     kernel.SetMinor(1, 4, 0, kMinor);
-    kernel.AttachDmaEngine(dma_.back().get());
+    kernel.AttachDmaEngine(dma_.back());
     box.ProvideKernelModule("orv", 243, &kernel);
     Description().edids[0] = MonitorEdid();
     EXPECT_EQ(PreInit(Config(heads, kNoLogo + options, depth)), heads);

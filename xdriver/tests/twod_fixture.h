@@ -46,16 +46,10 @@ class Local2dTest : public coretest::LocalBoardTest {
  protected:
   void SetUp() override {
     coretest::LocalBoardTest::SetUp();
-    AddBoard();
-    engine2d_ = std::make_unique<orvsim::Engine2d>(*board_, *engine_);
-    windows_ = std::make_unique<orvsim::ApertureWindows>(*board_);
+    AddBoard(coretest::LocalBoardConfig(), orvmachine::k2d | orvmachine::kWindows);
+    engine2d_ = machine_.Board().engine2d.get();
     // The plane mask as the device start's engine preset leaves it.
     board_->Poke(orvsim::k2dRegPlaneMask, 4, 0xFFFFFFFF);
-  }
-  void TearDown() override {
-    coretest::LocalBoardTest::TearDown();
-    windows_.reset();
-    engine2d_.reset();
   }
 
   // A head on `unit` (its display controller too) with the mode's size and
@@ -96,8 +90,7 @@ class Local2dTest : public coretest::LocalBoardTest {
     return v;
   }
 
-  std::unique_ptr<orvsim::Engine2d> engine2d_;
-  std::unique_ptr<orvsim::ApertureWindows> windows_;
+  orvsim::Engine2d* engine2d_ = nullptr;
 };
 
 }  // namespace twodtest

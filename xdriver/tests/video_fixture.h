@@ -23,8 +23,8 @@ class KernelVideoTest : public testing::Test {
     machine_ = std::make_unique<VideoMachine>(device_id_);
     ASSERT_EQ(machine_->ok, 1);
     board_ = machine_->board;
-    engine_ = machine_->dma.get();
-    engine2d_ = machine_->engine2d.get();
+    engine_ = machine_->dma;
+    engine2d_ = machine_->engine2d;
     kernel_ = &machine_->kernel;
     box_ = &machine_->box;
     pdev_ = machine_->pdev;

@@ -27,6 +27,7 @@
 #include "platform/board/chip_2d.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 #include "core/client_services.h"
 #include "platform/xserver/fake_kernel.h"
 #include "platform/xserver/sandbox.h"
@@ -140,13 +141,15 @@ class VideoMachine {
   static constexpr size_t kRegisterBytes = 8192;
 
   explicit VideoMachine(uint16_t deviceId = orvsim::kDeviceKestrion1) : deviceId_(deviceId) {
-    orvsim::BoardConfig config;
-    config.memory_size = kBoardMemory;
-    config.device_id = deviceId;
-    board = &sim.AddBoard(config);
-    dma = std::make_unique<orvsim::DmaEngine>(*board);
-    engine2d = std::make_unique<orvsim::Engine2d>(*board, *dma);
-    kernel.AttachDmaEngine(dma.get());
+    orvmachine::BoardSpec spec;
+    spec.config.memory_size = kBoardMemory;
+    spec.config.device_id = deviceId;
+    spec.parts = orvmachine::k2d;
+    orvmachine::MachineBoard& parts = hardware.AddBoard(spec);
+    board = &parts.board;
+    dma = parts.dma.get();
+    engine2d = parts.engine2d.get();
+    kernel.AttachDmaEngine(dma);
     kernel.SetHandler(0x1A, [](uint32_t, void* arg) {
       auto* record = static_cast<OrvLocalMemoryRequest*>(arg);
       record->size = kLocalSize;
@@ -189,7 +192,6 @@ class VideoMachine {
     device.reset();
     if (registers != nullptr) xf86munmap(registers, kRegisterBytes);
     if (mem >= 0) xf86close(mem);
-    engine2d.reset();
   }
   VideoMachine(const VideoMachine&) = delete;
   VideoMachine& operator=(const VideoMachine&) = delete;
@@ -197,10 +199,11 @@ class VideoMachine {
   // Blocks placed since the last call.
   std::vector<PlacedBlock> TakeBlocks() { return placer.TakeBlocks(); }
 
-  orvsim::Simulation sim;  // first: outlives the sandbox's mappings
+  orvmachine::Machine hardware;  // first: outlives the sandbox's mappings
+  orvsim::Simulation& sim = hardware.sim;
   orvsim::Board* board = nullptr;
-  std::unique_ptr<orvsim::DmaEngine> dma;
-  std::unique_ptr<orvsim::Engine2d> engine2d;
+  orvsim::DmaEngine* dma = nullptr;
+  orvsim::Engine2d* engine2d = nullptr;
   xstub::FakeKernel kernel;
   xstub::Sandbox box;
   int mem = -1;

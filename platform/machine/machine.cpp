@@ -1,0 +1,108 @@
+// The simulated machine's builder.
+#include "platform/machine/machine.h"
+
+#include "platform/board/chip_2d.h"
+#include "platform/board/chip_aperture.h"
+#include "platform/board/chip_clocks.h"
+#include "platform/board/chip_cursor.h"
+#include "platform/board/chip_display.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_flip.h"
+#include "platform/board/chip_gpio_i2c.h"
+#include "platform/board/chip_interrupts.h"
+#include "platform/board/chip_rom_flash.h"
+#include "platform/board/i2c.h"
+#include "platform/machine/kernel_module.h"
+
+namespace orvmachine {
+
+MachineBoard::MachineBoard(orvsim::Board& b) : board(b) {}
+
+// The chips unhook from the board in the reverse order of their making.
+MachineBoard::~MachineBoard() {
+  cursor.reset();
+  pins.reset();
+  clocks.reset();
+  display.reset();
+  flips.reset();
+  irq.reset();
+  windows.reset();
+  engine2d.reset();
+  dma.reset();
+  rom.reset();
+}
+
+unsigned DdcBus(unsigned connector) {
+  static constexpr unsigned kBus[4] = {orvsim::kBusDdcConnector0, orvsim::kBusDdcConnector1,
+                                       orvsim::kBusDdcConnector2, orvsim::kBusDdcConnector3};
+  return connector < 4 ? kBus[connector] : kBus[0];
+}
+
+Machine::Machine() = default;
+
+// The module and its glue go first, then the boards' chips, then the
+// simulation.
+Machine::~Machine() {
+  module_.reset();
+  boards_.clear();
+}
+
+MachineBoard& Machine::AddBoard(const BoardSpec& spec) {
+  orvsim::BoardConfig config = spec.config;
+  if (!spec.optionRom.empty()) {
+    config.rom_image = spec.optionRom;
+    config.rom_size = static_cast<uint32_t>(spec.optionRom.size());
+  }
+  auto made = std::make_unique<MachineBoard>(sim.AddBoard(config));
+  MachineBoard& b = *made;
+  boards_.push_back(std::move(made));
+  const uint32_t parts = spec.parts;
+  if (parts & kRomFlash) {
+    b.rom = std::make_unique<orvsim::ChipRomFlash>(b.board);
+    b.rom->SetFlash(orvsim::FlashKind::kSst, spec.flash.empty() ? spec.optionRom : spec.flash);
+  }
+  if ((parts & kDma) == kDma) b.dma = std::make_unique<orvsim::DmaEngine>(b.board);
+  if ((parts & k2d) == k2d) b.engine2d = std::make_unique<orvsim::Engine2d>(b.board, *b.dma);
+  if (parts & kWindows) b.windows = std::make_unique<orvsim::ApertureWindows>(b.board);
+  if ((parts & kInterrupts) == kInterrupts) {
+    b.irq = std::make_unique<orvsim::InterruptController>(b.board);
+    if (b.dma) b.dma->SetInterrupts(b.irq.get());
+  }
+  if ((parts & kFlips) == kFlips) b.flips = std::make_unique<orvsim::FlipLatch>(b.board, *b.irq);
+  if (parts & kDisplay) {
+    b.display = std::make_unique<orvsim::ChipDisplay>(b.board);
+    b.clocks = std::make_unique<orvsim::ChipClocks>(b.board);
+  }
+  if ((parts & kDdc) || !spec.monitors.empty()) {
+    b.pins = std::make_unique<orvsim::ChipGpioI2c>(b.board);
+    b.pins->WireDefault();
+  }
+  if (parts & kCursor) b.cursor = std::make_unique<orvsim::ChipCursor>(b.board);
+  for (const auto& [connector, edid] : spec.monitors) AttachMonitor(b, connector, edid);
+  return b;
+}
+
+bool Machine::AttachMonitor(MachineBoard& b, unsigned connector, std::vector<uint8_t> edid) {
+  if (connector > 3) return false;
+  if (!b.pins) {
+    b.pins = std::make_unique<orvsim::ChipGpioI2c>(b.board);
+    b.pins->WireDefault();
+  }
+  b.board.I2c(DdcBus(connector)).Emplace<orvsim::EdidEeprom>(std::move(edid));
+  return true;
+}
+
+KernelModule& Machine::LoadKernelModule(MachineBoard& board, const KernelModuleOptions& options) {
+  module_.reset();
+  module_ = std::make_unique<KernelModule>(board, options);
+  return *module_;
+}
+
+int Machine::UnloadKernelModule() {
+  if (!module_) return 0;
+  const int answer = module_->DestroyAndUnload();
+  module_.reset();
+  return answer;
+}
+
+}  // namespace orvmachine
