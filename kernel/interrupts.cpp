@@ -5,6 +5,7 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/regs/interrupts.h"
+#include "core/shared_word.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/kernel_device.h"
@@ -121,7 +122,7 @@ void InterruptSource::ServePeriodicPost() {
       memcpy(&record, &slot, sizeof(record));
       SubmitClientDmaBuffer(common, record);
     }
-    const uint32_t tag = *static_cast<volatile uint32_t*>(&shared->syncTagCounter);
+    const uint32_t tag = ReadShared(&shared->syncTagCounter);
     WriteProgressTag(stream, tag);
     stream->Kick();
     stream->modeFlags |= saved;
