@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/board_description.h"
 #include "core/client_services.h"
 #include "core/regs/clocks.h"
 #include "core/regs/display.h"
@@ -12,7 +13,6 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/memctl.h"
 #include "hwsharing/mode_set.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/sysclock.h"
 

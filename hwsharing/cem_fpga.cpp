@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "core/board_description.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/cem.h"
@@ -10,11 +11,8 @@
 #include "hwsharing/devio.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/output_wiring.h"
-#include "hwsharing/pending.h"
 
 namespace {
-
-constexpr size_t kPinsFpgaClockLimit = 422;  // MHz above 255
 constexpr uint32_t kOutputHalfWidth = 0x4000;       // twin boards: half the width per FPGA
 constexpr uint32_t kOutputHalvedWidth = 0x200000;
 constexpr uint32_t kOutputHalvedClock = 0x100000;

@@ -1,13 +1,14 @@
 // VGA state and palette, memory-controller check, graphics-clock change.
 #include "hwsharing/chip_services.h"
 
+#include "core/board_description.h"
+#include "core/regs/memctl.h"
 #include "core/regs/vga.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/fsynth.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/memctl.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/sysclock.h"
@@ -16,8 +17,6 @@
 namespace {
 
 constexpr uint32_t kPaletteEntries = 256;
-constexpr uint16_t kPinsVersionNoMcCheck = 0x700;
-constexpr uint32_t kRegMcPhase = 0xF24;
 // Graphics-clock select (bits 8-11) and divider (bits 5-6) of the
 // clock-select word.
 constexpr uint32_t kGclkSelectShift = 8;
@@ -64,8 +63,8 @@ HALSTATUS HSLKSTVgaState(BOARDHANDLE* h, uint8_t* state, uint32_t read) {
 
 HALSTATUS HSLKSTMemoryControllerCheck(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  if (PinsVersion(h) >= kPinsVersionNoMcCheck) return h->status;
-  const bool four = (PinsDword(h, kPinsMemoryOptions) & kPinsMemOptNoMc48) == 0;
+  if (PinsVersion(h) >= kPinsVersion700) return h->status;
+  const bool four = (PinsDword(h, kPinsMemoryConfig) & kPinsMemOptNoMc48) == 0;
   uint32_t phase = 0;
   for (uint32_t i = 0; i < (four ? 4u : 2u); ++i) {
     uint32_t v = 0;

@@ -8,7 +8,6 @@
 #include "hwsharing/chrontel_encoder.h"
 #include "hwsharing/clock_select.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/tv_tables.h"
 

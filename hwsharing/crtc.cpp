@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "core/regs/memctl.h"
 #include "core/regs/vga.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kRegMemoryConfig = 0x1E44;
-constexpr uint32_t kMemoryTypeShift = 22;
 constexpr uint32_t kScreenSettleUnits = 10;
 
 uint32_t Bit(uint32_t v, uint32_t n) { return (v >> n) & 1; }

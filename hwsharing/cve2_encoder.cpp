@@ -5,7 +5,6 @@
 #include "hwsharing/cve2_levels.h"
 #include "hwsharing/halstatus.h"
 #include "hwsharing/cve2.h"
-#include "hwsharing/pending.h"
 
 namespace {
 

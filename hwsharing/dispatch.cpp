@@ -32,7 +32,6 @@
 #include "hwsharing/monitor.h"
 #include "hwsharing/monitor_info.h"
 #include "hwsharing/output_inventory.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/power.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/tv_parameters.h"

@@ -12,7 +12,6 @@
 #include "hwsharing/halstatus.h"
 #include "hwsharing/bringup.h"
 #include "hwsharing/chrontel.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/vga_return.h"
 #include "hwsharing/reg_access.h"
 #include "hwsharing/tv_parameters.h"

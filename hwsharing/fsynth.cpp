@@ -1,6 +1,7 @@
 // Frequency synthesizers: limits, divider search and table fallback.
 #include "hwsharing/fsynth.h"
 
+#include "core/board_description.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/halstatus.h"

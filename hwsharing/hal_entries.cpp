@@ -4,6 +4,7 @@
 
 #include "core/chip_ids.h"
 #include "core/client_services.h"
+#include "core/regs/display.h"
 #include "hwsharing/addon_info.h"
 #include "hwsharing/board_setup.h"
 #include "hwsharing/boardhandle.h"

@@ -12,7 +12,6 @@
 #include "hwsharing/monitor_info.h"
 #include "hwsharing/output_inventory.h"
 #include "hwsharing/output_sync.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "core/poll.h"
 #include "core/regs/display.h"
@@ -12,7 +13,6 @@
 #include "hwsharing/cem_module.h"
 #include "hwsharing/ddc_lines.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/pins.h"
 #include "hwsharing/reg_access.h"
 

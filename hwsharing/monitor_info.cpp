@@ -15,7 +15,6 @@
 #include "hwsharing/monitor.h"
 #include "hwsharing/output_inventory.h"
 #include "hwsharing/output_sync.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/reg_access.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // System-clock start-up for both chip generations.
 #include "hwsharing/sysclock.h"
 
+#include "core/board_description.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/fsynth.h"

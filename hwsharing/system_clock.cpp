@@ -1,5 +1,6 @@
 #include "hwsharing/system_clock.h"
 
+#include "core/board_description.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/boardinfo.h"

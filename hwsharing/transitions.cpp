@@ -8,7 +8,6 @@
 #include "hwsharing/capabilities.h"
 #include "hwsharing/chrontel_tv.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
 
 HALSTATUS HSLKSTDetectSmoothTransition(BOARDHANDLE* h, MODEINFO* mode, uint32_t* smooth) {
   if (HalFailed(h->status)) return h->status;

@@ -5,7 +5,6 @@
 #include "hwsharing/boardhandle.h"
 #include "hwsharing/capabilities.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/velan.h"
 
 namespace {

@@ -6,7 +6,6 @@
 #include "hwsharing/capabilities.h"
 #include "hwsharing/chrontel_tv.h"
 #include "hwsharing/halstatus.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/tv_parameters.h"
 #include "hwsharing/tv_tables.h"
 

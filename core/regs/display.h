@@ -181,6 +181,15 @@ using Dac2Source = RegField<14, 2>;
 inline constexpr uint32_t kDac2Bit17 = 1u << 17;
 inline constexpr uint32_t kDac2TvSource = 2;
 
+// ---- Board words and the video data path ----------------------------------------------
+// Written at bring-up from the board description (its post word).
+inline constexpr uint32_t kRegPostWord = 0x1C50;
+// The video data path's parameters: the first word of its record.
+inline constexpr uint32_t kRegVdp = 0x1D28;
+// Bit 12, written as 1, acknowledges the hot-plug interrupt.
+inline constexpr uint32_t kRegHotPlug = 0x1E18;
+inline constexpr uint32_t kHotPlugAcknowledge = 1u << 12;
+
 // ---- DVO source and format ------------------------------------------------------------
 inline constexpr uint32_t kRegDvoSource = 0x1C20;
 inline constexpr uint32_t kDvo1FormatBit6 = 1u << 6;

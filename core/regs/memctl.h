@@ -42,3 +42,8 @@ inline constexpr uint32_t kB90McSecondPhase = 1u << 30;
 // Controller masks.
 inline constexpr uint32_t kMc1 = 1, kMc2 = 2, kMc4 = 4, kMc8 = 8;
 inline constexpr uint32_t kB90McBoth = kMc1 | kMc2;
+
+// ---- Memory configuration --------------------------------------------------------
+// Bits 22-23: the memory type the request priorities weigh.
+inline constexpr uint32_t kRegMemoryConfig = 0x1E44;
+inline constexpr uint32_t kMemoryTypeShift = 22;

@@ -24,7 +24,6 @@
 #include "hwsharing/i2c_master.h"
 #include "hwsharing/miscio.h"
 #include "hwsharing/output_inventory.h"
-#include "hwsharing/pending.h"
 #include "hwsharing/sysclock.h"
 #include "hwsharing/system_clock.h"
 #include "hwsharing/tests/hw_fixture.h"
