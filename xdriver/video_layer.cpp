@@ -278,7 +278,7 @@ void WriteFrame(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc, uint32_
   const bool later = LaterBoard(pdev);
   EmitSync(prim);
   Emit(prim, {kHdrTarget, dst,
-              dstW | dstFormat << k2dModeFormatShift |
+              dstW | Mode2dFormat::Word(dstFormat) |
                   (kind == kVideoPostPrimary ? kTargetLayoutPrimary : kTargetLayoutVideo)});
   Emit(prim, {kHdrControl, later ? kEngineControlLater : kEngineControl, 0});
   if (VideoIsPlanar(fourcc)) {
@@ -309,8 +309,8 @@ void WriteBlit(BmPrimInt* prim, uint32_t dstOffset, uint32_t dstPitch, uint32_t 
     return (static_cast<uint32_t>(x) & 0xFFFF) | static_cast<uint32_t>(y) << 16;
   };
   Emit(prim, {kHdrEngineWord, 0});
-  Emit(prim, {kHdrSurfaces, srcPitch | format << k2dModeFormatShift | kSourceLayout, srcOffset,
-              dstPitch | format << k2dModeFormatShift | kDestLayout, dstOffset});
+  Emit(prim, {kHdrSurfaces, srcPitch | Mode2dFormat::Word(format) | kSourceLayout, srcOffset,
+              dstPitch | Mode2dFormat::Word(format) | kDestLayout, dstOffset});
   Emit(prim, {kHdrBlit, kBlitControl, xy(srcX, srcY), xy(dstX, dstY), xy(width, height)});
 }
 
@@ -438,7 +438,7 @@ uint32_t ORVVideoAllocLocalSurfaceByDim(ORVVideoPortPtr port, uint32_t width, ui
   const uint32_t pitch = (width + kPitchAlign - 1) & ~(kPitchAlign - 1);
   const uint32_t format = bitsPerPixel == 16 ? kSurfaceFormat16 : kSurfaceFormat32;
   Surface2d* s = PlaceSurface(port, slot, pitch, kSurfaceLayoutByDim, format,
-                              height & k2dDimHeightMask, 0, false);
+                              Dim2dHeight::Get(height), 0, false);
   if (s == nullptr) return 0;
   port->surfaces[slot] = s;
   return s->addressWord;
@@ -527,7 +527,7 @@ uint32_t ORVVideoAllocHWScalerSurface(ORVVideoPortPtr port, uint32_t fourcc, uin
   }
   ORVVideoFreeLocalSurface(port, slot);
   Surface2d* s = PlaceSurface(port, slot, (width + kPitchAlign - 1) & ~(kPitchAlign - 1),
-                              kScalerLayout, kScalerFormat, height & k2dDimHeightMask, 0,
+                              kScalerLayout, kScalerFormat, Dim2dHeight::Get(height), 0,
                               fourcc == kFourccYUY2);
   uint8_t* cpu = nullptr;
   if (s != nullptr) {
