@@ -211,7 +211,7 @@ HALSTATUS HSLCRTCSelectHiresMode(BOARDHANDLE* h) {
 HALSTATUS HSLCRTCSetPriorityRequest(BOARDHANDLE* h) {
   const uint32_t on = ScreenOn(h);
   const int64_t s = VgaCrtcExt(h, kCrtcExtMode) & kExt3Scale;
-  const uint32_t t = (RegRead(h, kRegMemoryConfig) >> kMemoryTypeShift) & 3;
+  const uint32_t t = MemoryType::Get(RegRead(h, kRegMemoryConfig));
   const int64_t u = t == 1 ? 41 : t == 2 ? 32 : 52;
   // The memory clock: the system clock's MHz times the ratio's high nibble
   // over its low nibble.
