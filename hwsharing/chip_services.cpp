@@ -2,6 +2,7 @@
 #include "hwsharing/chip_services.h"
 
 #include "core/board_description.h"
+#include "core/regs/clocks.h"
 #include "core/regs/memctl.h"
 #include "core/regs/vga.h"
 #include "hwsharing/boardhandle.h"
@@ -17,12 +18,6 @@
 namespace {
 
 constexpr uint32_t kPaletteEntries = 256;
-// Graphics-clock select (bits 8-11) and divider (bits 5-6) of the
-// clock-select word.
-constexpr uint32_t kGclkSelectShift = 8;
-constexpr uint32_t kGclkSelectMask = 0xF;
-constexpr uint32_t kGclkDividerShift = 5;
-constexpr uint32_t kGclkDividerMask = 0x3;
 
 }  // namespace
 
@@ -80,9 +75,9 @@ HALSTATUS HSLKSTChangeGclkSpeed(BOARDHANDLE* h, const GCLKREQUEST* request) {
   uint64_t f = request->ulFrequency;
   if (f != 0) {
     uint32_t word = PinsDword(h, kPinsClockSelect);
-    uint32_t select = (word >> kGclkSelectShift) & kGclkSelectMask;
+    uint32_t select = ClockSelectA::Get(word);
     if (request->ucFs != 0) select = request->ucFs <= 3 ? 2u * request->ucFs + 1 : 0;
-    uint32_t divider = (word >> kGclkDividerShift) & kGclkDividerMask;
+    uint32_t divider = ClockSelectGclkDivider::Get(word);
     switch (request->ucType) {
       case 17: divider = 0; break;
       case 18: divider = 3; break;
@@ -96,8 +91,7 @@ HALSTATUS HSLKSTChangeGclkSpeed(BOARDHANDLE* h, const GCLKREQUEST* request) {
       case 3: f *= 2; break;
       default: break;
     }
-    word &= ~((kGclkSelectMask << kGclkSelectShift) | (kGclkDividerMask << kGclkDividerShift));
-    word |= (select << kGclkSelectShift) | (divider << kGclkDividerShift);
+    word = ClockSelectGclkDivider::Set(ClockSelectA::Set(word, select), divider);
     SetPinsDword(h, kPinsClockSelect, word);
     if (select == 1 || select == 3 || select == 5 || select == 7) {
       const uint32_t fs = (select - 1) / 2;
