@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kPrimaryLevelMask = 0x7;
-constexpr uint32_t kSecondLevelShift = 8;
 constexpr uint32_t kMaxLevel = 7;
 // d = 70,000 / q with q = 100 x the largest rate / this rate: the level is
 // d / 100, rounded up above a half.
@@ -34,10 +32,8 @@ HALSTATUS HSLKSTSetPriorityLevels(BOARDHANDLE* h, uint32_t mask, const uint32_t*
   for (uint32_t c = 0; c < 2; ++c) {
     if (!(mask & (primaryBit[c] | secondBit[c]))) continue;
     uint32_t v = RegRead(h, regs[c]);
-    if (mask & primaryBit[c]) v = (v & ~kPrimaryLevelMask) | (levels[c] & kPrimaryLevelMask);
-    if (mask & secondBit[c])
-      v = (v & ~(kPrimaryLevelMask << kSecondLevelShift)) |
-          ((secondLevels[c] & kPrimaryLevelMask) << kSecondLevelShift);
+    if (mask & primaryBit[c]) v = PriorityPrimary::Set(v, levels[c]);
+    if (mask & secondBit[c]) v = PrioritySecond::Set(v, secondLevels[c]);
     RegWrite(h, regs[c], v);
   }
   return h->status;
