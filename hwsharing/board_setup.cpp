@@ -71,7 +71,9 @@ HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h) {
   h->ulSubsystemIds = CfgRead(h, kCfgSubsystem);
   const uint32_t classRevision = CfgRead(h, kCfgClassRevision);
   h->ulRevision = CfgRevision::Get(classRevision);
-  if (CfgSubclass::Get(classRevision) == 0) h->ulBoardFlags |= kBoardFlagVgaDevice | kBoardFlagVgaClass;
+  if (CfgSubclass::Get(classRevision) == 0) {
+    h->ulBoardFlags |= kBoardFlagVgaDevice | kBoardFlagVgaClass;
+  }
 
   // A VGA-class board that does not decode I/O is not the VGA device: it
   // gives up VGA decoding and gets its memory decoding switched on.

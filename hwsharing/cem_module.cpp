@@ -25,11 +25,13 @@ constexpr uint8_t kFpgaEmbeddedSyncBit = 0x08;  // register 8
 constexpr uint32_t kCemWaitUnits = 10;
 constexpr uint32_t kCemParallelSettleUnits = 100000;
 
-// Bits of the first DAC control word the three-line control borrows.
-constexpr uint32_t kDacSyncLines = 0x1400;    // set while the DAC-sync serial runs
-constexpr uint32_t kDacSyncClear = 0x2800;
-constexpr uint32_t kDacSyncClock = 0x800;
-constexpr uint32_t kDacSyncData = 0x2000;
+// The three-line control borrows the first DAC's sync bits: both syncs
+// stopped while it runs, the horizontal sync's polarity as its clock and
+// the vertical's as its data.
+constexpr uint32_t kDacSyncLines = kDacOff;
+constexpr uint32_t kDacSyncClock = kDacHsyncNegative;
+constexpr uint32_t kDacSyncData = kDacVsyncNegative;
+constexpr uint32_t kDacSyncClear = kDacSyncClock | kDacSyncData;
 constexpr uint32_t kDvoAll = 0x7;
 
 // ---- Misc-IO lines ----------------------------------------------------------------

@@ -300,7 +300,8 @@ HALSTATUS HSLCHREnableDigitalMode(BOARDHANDLE* h, uint32_t n, uint32_t p, uint32
   if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegPower, 0xDE);
   if (PllSupervised(d)) {
-    Write(h, n, kChrRegDviControl, (PinsDword(h, kPinsOptionWord) & kPinsOptionDviTermination) ? 0x06 : 0x04);
+    const bool termination = (PinsDword(h, kPinsOptionWord) & kPinsOptionDviTermination) != 0;
+    Write(h, n, kChrRegDviControl, termination ? 0x06 : 0x04);
   }
   if (d == kChrIdVerC || d == kChrIdVerC2) Write(h, n, kChrReg70, 0xA0);
   const uint8_t* row = ChrDviParamRow(d, p);

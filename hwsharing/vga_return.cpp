@@ -161,14 +161,14 @@ constexpr uint32_t kDac2SyncOnly = kDac2Blank | kDac2Bit17;
 constexpr uint32_t kDacSyncPolarity = kDacHsyncNegative | kDacVsyncNegative;
 // The second and fourth sync bits of each DVO in 0x1C20: its polarities.
 constexpr uint32_t kDvoSyncPolarity = (0x28u << 8) | (0x28u << 24);
-constexpr uint32_t kDvo2OwnClockOn = 1u << 6;  // of 0x1C58
 constexpr uint32_t kClockHoldWaitUs = 1000;
 constexpr uint32_t kPriorityVgaWord = 0x101;
 constexpr uint32_t kPriorityLvdsText = 3;
 constexpr uint32_t kClockDividedByTwo = 2;
 constexpr uint32_t kClockResetBits = 0x3u << 2;
-constexpr uint32_t kCemModeClock = 1u << 11;  // of 0x1C18
-constexpr uint32_t kCemModeLatch = 1u << 13;
+// The module's mode is clocked through the first DAC's sync polarity bits.
+constexpr uint32_t kCemModeClock = kDacHsyncNegative;
+constexpr uint32_t kCemModeLatch = kDacVsyncNegative;
 constexpr uint32_t kCemModeClockPulses = 4;
 
 bool Has(uint32_t w, uint32_t bits) { return (w & bits) != 0; }
@@ -219,7 +219,7 @@ void DisableDvo1(BOARDHANDLE* h) {
 void DisableDvo2(BOARDHANDLE* h) {
   if (IsEarlyKestrion(h->usDeviceId)) SetBits(h, kRegModuleClock0, kDvo1Disable);
   if (IsLaterKestrion(h->usDeviceId)) {
-    ClearBits(h, kRegOutputArrangement, kDvo2OwnClockOn);
+    ClearBits(h, kRegOutputArrangement, kOutputArrangementDvo2Locked);
     SetBits(h, kRegModuleClock1, kDvo2Disable);
   }
   SetBits(h, kRegDvoPower, kDvoPowerDvo2Off | kDvoPowerBothOff);
@@ -230,7 +230,9 @@ void DisableDvo2(BOARDHANDLE* h) {
 // devices reports itself on again.
 void EnableDvo(BOARDHANDLE* h, uint32_t dvo, uint32_t select) {
   HSLKSTSetDVOClock(h, dvo, select, 1);
-  if (dvo == 1 && IsLaterKestrion(h->usDeviceId)) SetBits(h, kRegOutputArrangement, kDvo2OwnClockOn);
+  if (dvo == 1 && IsLaterKestrion(h->usDeviceId)) {
+    SetBits(h, kRegOutputArrangement, kOutputArrangementDvo2Locked);
+  }
   ClearBits(h, kRegDvoPower, (dvo == 0 ? kDvoPowerDvo1Off : kDvoPowerDvo2Off) | kDvoPowerBothOff);
 }
 

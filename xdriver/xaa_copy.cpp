@@ -50,8 +50,9 @@ void KstrnXAASubsequentScreenToScreenCopy(ScrnInfoPtr scrn, int x1, int y1, int 
   const LPOINT destination = {x2, y2};
   const LPOINT source = {x1, y1};
   const LSIZE size = {w, h};
-  XferVidToTmpToVid(data->target, data->target, &destination, &source, &size, control & Control2dRop::kMask,
-                    (control & k2dTransparent) != 0 ? 1 : 0, foreground, kTmpInOtherBank);
+  XferVidToTmpToVid(data->target, data->target, &destination, &source, &size,
+                    control & Control2dRop::kMask, (control & k2dTransparent) != 0 ? 1 : 0,
+                    foreground, kTmpInOtherBank);
   KstrnXaaDrawn(data, x2, y2, w, h);
 }
 

@@ -29,7 +29,8 @@ inline constexpr uint32_t kRegOverscan = 0x188C;
 
 // ---- Controller blocks (module m at + kControllerStride * m) ----------------------------
 // Controllers 0 and 1 use a module's first register set, 2 and 3 its second.
-inline constexpr uint32_t kRegController2Ctl = 0x19A8;  // bit 0 on, bit 13 interlaced
+inline constexpr uint32_t kRegController2Ctl = 0x19A8;
+inline constexpr uint32_t kController2On = 1u << 0;
 inline constexpr uint32_t kController2Interlaced = 1u << 13;
 // Dimming and output control: bits 1 and 7 dim, byte 3 the dim level; bit 5
 // and bits 4-5 belong to the second controller.
