@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "core/client_services.h"
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/lut.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/chip/lut.h"
 #include "hwsharing/tests/hw_board.h"
 #include "platform/board/chip_lut.h"
 

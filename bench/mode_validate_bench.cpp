@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/mode_validate.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/hal/timing_tables.h"
+#include "hwsharing/outputs/mode_validate.h"
 #include "hwsharing/tests/hw_board.h"
-#include "hwsharing/timing_tables.h"
 
 namespace {
 

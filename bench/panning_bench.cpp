@@ -5,9 +5,9 @@
 // frame; reported as calls per second.
 #include <benchmark/benchmark.h>
 
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/controllers.h"
-#include "hwsharing/display_start.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/outputs/controllers.h"
+#include "hwsharing/outputs/display_start.h"
 #include "hwsharing/tests/hw_board.h"
 #include "platform/board/chip_display.h"
 

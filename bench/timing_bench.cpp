@@ -16,11 +16,11 @@ extern "C" {
 #include <libxcvt/libxcvt.h>
 }
 
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/edid.h"
-#include "hwsharing/gtf_cvt.h"
-#include "hwsharing/monitor.h"
-#include "hwsharing/tests/timing_grid.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/hal/edid.h"
+#include "hwsharing/hal/gtf_cvt.h"
+#include "hwsharing/hal/monitor.h"
+#include "hwsharing/hal/tests/timing_grid.h"
 
 #ifndef ORV_SOURCE_DIR
 #error "ORV_SOURCE_DIR names the source tree"

@@ -8,7 +8,7 @@
 #include "platform/xserver/xf86_server.h"
 
 #include "xdriver/orv_driver.h"
-#include "hwsharing/lut.h"
+#include "hwsharing/chip/lut.h"
 #include "xdriver/orv_hal.h"
 #include "xdriver/orv_rec.h"
 #include "xdriver/orv_wire.h"

@@ -2,5 +2,5 @@
 // handle and the mode record it takes.
 #pragma once
 
-#include "hwsharing/facade.h"
-#include "hwsharing/halstatus.h"
+#include "hwsharing/chip/halstatus.h"
+#include "hwsharing/hal/facade.h"

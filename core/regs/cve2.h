@@ -1,6 +1,6 @@
 // Registers of the chip's integrated TV encoder (CVE2): 17 words from
 // 0x1D80 to 0x1DC0; the encoder's settings are fields of them (the field
-// table of hwsharing/cve2.cpp).
+// table of hwsharing/chip/cve2.cpp).
 #pragma once
 
 #include <stdint.h>

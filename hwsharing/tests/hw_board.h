@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "hwsharing/board_setup.h"
-#include "hwsharing/boardhandle.h"
+#include "hwsharing/chip/board_setup.h"
+#include "hwsharing/chip/boardhandle.h"
 #include "platform/board/chip_clocks.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/simulation.h"

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/halstatus.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/chip/halstatus.h"
 #include "tests/standins/standin_log.h"
 
 namespace hwtest {

@@ -15,10 +15,10 @@
 #include <memory>
 #include <vector>
 
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/boardinfo.h"
-#include "hwsharing/pins.h"
-#include "hwsharing/pins_boardinfo.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/chip/boardinfo.h"
+#include "hwsharing/chip/pins.h"
+#include "hwsharing/chip/pins_boardinfo.h"
 
 namespace testsupport {
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "hwsharing/boardhandle.h"
+#include "hwsharing/chip/boardhandle.h"
 #include "platform/board/chip_cursor.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"

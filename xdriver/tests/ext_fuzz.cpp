@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "hwsharing/boardhandle.h"
+#include "hwsharing/chip/boardhandle.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/server.h"
 #include "xdriver/orv_driver.h"

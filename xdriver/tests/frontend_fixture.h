@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "hwsharing/boardhandle.h"
-#include "hwsharing/edid.h"
-#include "hwsharing/monitor.h"
-#include "hwsharing/pins.h"
+#include "hwsharing/chip/boardhandle.h"
+#include "hwsharing/chip/pins.h"
+#include "hwsharing/hal/edid.h"
+#include "hwsharing/hal/monitor.h"
 #include "hwsharing/tests/edid_fixture.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_rom_flash.h"
