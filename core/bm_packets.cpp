@@ -2,12 +2,7 @@
 
 #include "core/os.h"
 #include "core/poll.h"
-
-namespace {
-
-int32_t ReadShared(const int32_t* word) { return *static_cast<const volatile int32_t*>(word); }
-
-}  // namespace
+#include "core/shared_word.h"
 
 // ---- Command lock ---------------------------------------------------------------------------
 

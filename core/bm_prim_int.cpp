@@ -7,13 +7,8 @@
 #include "core/lnx_device.h"
 #include "core/os.h"
 #include "core/poll.h"
+#include "core/shared_word.h"
 #include "xdriver/surf_desc_list.h"
-
-namespace {
-
-int32_t ReadShared(const int32_t* word) { return *static_cast<const volatile int32_t*>(word); }
-
-}  // namespace
 
 // ---- BmPrimInt ------------------------------------------------------------------------------
 

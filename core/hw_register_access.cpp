@@ -3,6 +3,7 @@
 #include "core/orv_abi.h"
 #include "core/os.h"
 #include "core/poll.h"
+#include "core/register_guard.h"
 #include "core/regs/dma.h"
 
 void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
@@ -15,18 +16,15 @@ void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
                          "register write ready", kWriteReadyWaitMicroseconds, WaitPace::kSpin);
   }
   if (shared->regGuardEnable != 0) {
-    uint32_t last = shared->lastRegWritten;
-    if (last < reg && reg - last <= kGuardWindowBytes) {
-      memWriteDword(common->registers, kRegGuardDummy, 0);
-    }
-    shared->lastRegWritten = reg;
+    RegGuardBeforeWrite(&shared->lastRegWritten, reg,
+                        [&](uint32_t dummy) { memWriteDword(common->registers, dummy, 0); });
   }
   memWriteDword(common->registers, reg, value);
 }
 
 uint32_t HwReadRegister(CommonData* common, uint32_t reg) {
   SharedLockedData_t* shared = common->sharedLocked;
-  if (shared->regGuardEnable != 0) shared->lastRegWritten = kLastRegNone;
+  if (shared->regGuardEnable != 0) RegGuardForget(&shared->lastRegWritten);
   uint32_t value = 0;
   memReadDword(common->registers, reg, &value);
   return value;

@@ -10,9 +10,6 @@
 
 class PDEV;
 
-// The guard puts a dummy write before a write at most this many bytes above
-// the last register written.
-inline constexpr uint32_t kGuardWindowBytes = 128;
 // Direct writes allowed between two waits on the DMA status register.
 inline constexpr uint32_t kDirectWritesPerWait = 16;
 

@@ -18,6 +18,7 @@
 #include "core/heap_object.h"
 #include "core/mm_block.h"
 #include "core/orv_abi.h"
+#include "core/regs/engine2d.h"
 
 class MmSurfaceManager;
 class MmSurfaceMapper;
@@ -31,16 +32,10 @@ inline constexpr uint32_t kMemAgp = 2;
 inline constexpr uint32_t kMemPciLocked = 3;
 inline constexpr uint32_t kDescAddressMask = 0xFFFFFFFC;
 
-inline constexpr uint32_t kDescWidthMask = 0x3FFF;       // word 1 bits 0-13
-// Word 1 bit 13 is both the top width bit and the 8192-pixel pitch flag.
+// Words 1 and 2 are the 2D engine's mode and dimensions words, their fields
+// Mode2d* and Dim2d* (core/regs/engine2d.h). Word 1 bit 13 is both the top
+// width bit and the 8192-pixel pitch flag.
 inline constexpr uint32_t kDescFixedPitch = 0x2000;
-inline constexpr uint32_t kDescLayoutShift = 16;         // word 1 bits 16-18
-inline constexpr uint32_t kDescLayoutMask = 0x7;
-inline constexpr uint32_t kDescFormatShift = 24;         // word 1 bits 24-29
-inline constexpr uint32_t kDescFormatMask = 0x3F;
-inline constexpr uint32_t kDescHeightMask = 0x3FFF;      // word 2 bits 0-13
-inline constexpr uint32_t kDescDepthShift = 16;          // word 2 bits 16-27
-inline constexpr uint32_t kDescDepthMask = 0xFFF;
 
 // Layouts.
 inline constexpr uint32_t kLayoutPlain = 0;
@@ -64,20 +59,19 @@ struct MmSurfDesc {
   uint32_t revision = 0;     // HwRevisionID bits
 
   uint32_t MemoryBits() const { return word0 & kMemBitsMask; }
-  uint32_t Width() const { return word1 & kDescWidthMask; }
-  uint32_t Layout() const { return (word1 >> kDescLayoutShift) & kDescLayoutMask; }
-  uint32_t Format() const { return (word1 >> kDescFormatShift) & kDescFormatMask; }
-  uint32_t Height() const { return word2 & kDescHeightMask; }
-  uint32_t Depth() const { return (word2 >> kDescDepthShift) & kDescDepthMask; }
+  uint32_t Width() const { return Mode2dPitch::Get(word1); }
+  uint32_t Layout() const { return Mode2dLayout::Get(word1); }
+  uint32_t Format() const { return Mode2dFormat::Get(word1); }
+  uint32_t Height() const { return Dim2dHeight::Get(word2); }
+  uint32_t Depth() const { return Dim2dDepth::Get(word2); }
   bool IsLaterGeneration() const { return IsLaterGenerationRevision(revision); }
 
   // Builds word 1 and word 2 from their fields.
   static uint32_t MakeWord1(uint32_t width, uint32_t layout, uint32_t format) {
-    return (width & kDescWidthMask) | ((layout & kDescLayoutMask) << kDescLayoutShift) |
-           ((format & kDescFormatMask) << kDescFormatShift);
+    return Mode2dPitch::Word(width) | Mode2dLayout::Word(layout) | Mode2dFormat::Word(format);
   }
   static uint32_t MakeWord2(uint32_t height, uint32_t depth) {
-    return (height & kDescHeightMask) | ((depth & kDescDepthMask) << kDescDepthShift);
+    return Dim2dHeight::Word(height) | Dim2dDepth::Word(depth);
   }
 
   // 0 for format codes the chip does not know.

@@ -41,7 +41,7 @@ bool Walk(uint32_t limit, Visit visit) {
         const uint32_t handle = pciGetHandle(bus, device, function);
         if (!IsPresent(handle)) continue;
         const uint32_t header = ReadDword(handle, kCfgHeaderDword);
-        if (((header >> kHeaderTypeShift) & kHeaderTypeMask) == kHeaderTypeBridge) {
+        if (CfgHeaderType::Get(header) == kHeaderTypeBridge) {
           const uint32_t secondary = (ReadDword(handle, kCfgBridgeBusNumbers) >> 8) & 0xFF;
           if (secondary != 0 && secondary != 0xFF && limit < secondary) {
             limit = secondary + 1 > kMaxBus ? kMaxBus : secondary + 1;
@@ -169,7 +169,7 @@ bool pciScan(PciScanCallback callback, void* data) { return pciScanBus(callback,
 bool pciFindVideoBridge(uint32_t bus, uint32_t vendorDevice) {
   return Walk(bus, [&](uint32_t handle) {
     const uint32_t header = ReadDword(handle, kCfgHeaderDword);
-    if (((header >> kHeaderTypeShift) & kHeaderTypeMask) != kHeaderTypeBridge) return false;
+    if (CfgHeaderType::Get(header) != kHeaderTypeBridge) return false;
     if (ReadDword(handle, kCfgVendorDevice) != vendorDevice) return false;
     return ((ReadDword(handle, kCfgBridgeBusNumbers) >> 8) & 0xFF) == bus;
   });

@@ -1,7 +1,6 @@
 #include "core/pdev.h"
 
 #include "core/bm_rows.h"
-#include "core/pending.h"
 #include "core/driver_switches.h"
 #include "core/hw_device.h"
 #include "core/hw_mapping.h"

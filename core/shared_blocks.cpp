@@ -63,7 +63,7 @@ void FillLocalSharedLocked(SharedLockedData_t* shared, uint32_t handle) {
   uint32_t id = 0, classRevision = 0;
   csReadDword(handle, kCfgVendorDevice, &id);
   csReadDword(handle, kCfgClassRevision, &classRevision);
-  HwRevisionID::Setup(shared, id, classRevision & kRevisionMask);
+  HwRevisionID::Setup(shared, id, CfgRevision::Get(classRevision));
 
   shared->dmaMode = kDmaModeLocal;
 }

@@ -6,14 +6,13 @@
 // for a free buffer is bounded.
 #include "core/bm_buffer.h"
 #include "core/bm_packets.h"
+#include "core/shared_word.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
 #include "kernel/vidmem/surface_manager.h"
 #include "kernel/vidmem/surface_mapper.h"
 
 namespace {
-
-uint32_t ReadWord(const uint32_t* word) { return *static_cast<const volatile uint32_t*>(word); }
 
 // Descriptor of a command buffer in video memory: one plain line of bytes.
 constexpr uint32_t kBufferFormat = 0x10;
@@ -127,8 +126,8 @@ void BmBuffer::FreeMemory() {
 
 bool BmBuffer::IsBusyDMA() const {
   if (fence == 0 || shared == nullptr) return false;
-  return BmStampPending(fence, ReadWord(&shared->bufferCounter),
-                        ReadWord(&shared->completedBufferCounter));
+  return BmStampPending(fence, ReadShared(&shared->bufferCounter),
+                        ReadShared(&shared->completedBufferCounter));
 }
 
 BmBuffer* BmBufferPool::FindNextBuffer() {

@@ -11,6 +11,7 @@
 #include "core/engine_wait.h"
 #include "core/pdev.h"
 #include "core/regs/dma.h"
+#include "core/shared_word.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
 #include "kernel/pending.h"
@@ -19,9 +20,6 @@
 #include "platform/kglue/kglue.h"
 
 namespace {
-
-int32_t ReadShared(const int32_t* word) { return *static_cast<const volatile int32_t*>(word); }
-uint32_t ReadShared(const uint32_t* word) { return *static_cast<const volatile uint32_t*>(word); }
 
 uint32_t DebugFlagsOf(CommonData* common) {
   DriverSwitchesCommon* switches = common->driverSwitches;

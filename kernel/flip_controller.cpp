@@ -3,6 +3,7 @@
 #include "core/common_data.h"
 #include "core/driver_switches.h"
 #include "core/pdev.h"
+#include "core/shared_word.h"
 #include "kernel/interrupts.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/register_guard.h"
@@ -70,7 +71,7 @@ void FlipController::SelectDisplayedBuffer(uint32_t mask, uint32_t slot, uint32_
 
 int FlipController::IsFlipPending(uint32_t mask, bool quick) {
   if (quick && modeWord != 0) return 0;
-  if (*static_cast<volatile int32_t*>(&common->sharedLocked->pendingSubmissions) != 0) return 1;
+  if (ReadShared(&common->sharedLocked->pendingSubmissions) != 0) return 1;
   if (InterruptManager* interrupts = common->interruptManager) {
     if ((mask & kDisplaysOfController0) && interrupts->sources[kSourceVBlank0].EventEnabled(kEventFlip))
       return 1;

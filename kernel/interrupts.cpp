@@ -5,6 +5,7 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/regs/interrupts.h"
+#include "core/shared_word.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/kernel_device.h"
@@ -125,7 +126,7 @@ void InterruptSource::ServePeriodicPost() {
       if (!BoardClientOwnsDmaRange(common, record.start, record.end)) continue;
       SubmitClientDmaBuffer(common, record);
     }
-    const uint32_t tag = *static_cast<volatile uint32_t*>(&shared->syncTagCounter);
+    const uint32_t tag = ReadShared(&shared->syncTagCounter);
     WriteProgressTag(stream, tag);
     stream->Kick();
     stream->modeFlags |= saved;

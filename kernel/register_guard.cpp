@@ -2,19 +2,18 @@
 
 #include "core/common_data.h"
 #include "core/os.h"
-#include "core/regs/dma.h"
+#include "core/register_guard.h"
 
 void GuardedWrite(void* registers, SharedLockedData_t* shared, uint32_t reg, uint32_t value) {
   if (shared->regGuardEnable != 0) {
-    const uint32_t last = shared->lastRegWritten;
-    if (last < reg && reg - last <= kGuardWindowBytes) memWriteDword(registers, kRegGuardDummy, 0);
-    shared->lastRegWritten = reg;
+    RegGuardBeforeWrite(&shared->lastRegWritten, reg,
+                        [&](uint32_t dummy) { memWriteDword(registers, dummy, 0); });
   }
   memWriteDword(registers, reg, value);
 }
 
 uint32_t GuardedRead(void* registers, SharedLockedData_t* shared, uint32_t reg) {
-  shared->lastRegWritten = kLastRegNone;
+  RegGuardForget(&shared->lastRegWritten);
   uint32_t value = 0;
   memReadDword(registers, reg, &value);
   return value;

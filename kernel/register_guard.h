@@ -1,19 +1,12 @@
-// The register-write guard of the kernel core: every register write goes
-// through GuardedWrite and every read through GuardedRead, so that the rule
-// the X driver follows on the same shared words holds for both.
-//
-// When the guard is on (Shared locked data word 132 non-zero) and the last
-// register written (word 136) lies below the new one and at most
-// kGuardWindowBytes below it, a 0 is first written to the guard's dummy
-// register; the new register then becomes the last one written. Every read
-// forgets the last register (0xFFFFFFFF).
+// The kernel core's register access: every register write goes through
+// GuardedWrite and every read through GuardedRead, under the register-write
+// guard of core/register_guard.h while Shared locked data word 132 is
+// non-zero; every read forgets the last register (word 136).
 #pragma once
 
 #include <stdint.h>
 
 #include "core/orv_abi.h"
-
-inline constexpr uint32_t kGuardWindowBytes = 128;
 
 struct CommonData;
 

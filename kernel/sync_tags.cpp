@@ -4,6 +4,7 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/regs/dma.h"
+#include "core/shared_word.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/interrupts.h"
@@ -11,8 +12,6 @@
 #include "kernel/register_guard.h"
 
 namespace {
-
-uint32_t ReadShared(const uint32_t* word) { return *static_cast<const volatile uint32_t*>(word); }
 
 constexpr uint32_t kTagWrapDistance = 0x80000001;
 constexpr uint32_t kSlotAreaOffset = offsetof(SharedLockedData_t, syncTagEvents);

@@ -102,8 +102,7 @@ bool DeviceBitmap::CreateDerived(PDEV* d, MmSurface* s) {
   if ((desc.word1 & kDerivedRefusedModeBits) != 0 || desc.Depth() != 1) return false;
 
   if (!CreateCloneFrom(s)) return false;
-  desc.word1 = (desc.word1 & ~(k2dModeLayoutMask | k2dModeFormatMask)) |
-               k2dLayoutBitmap << k2dModeLayoutShift | format << k2dModeFormatShift;
+  desc.word1 = Mode2dFormat::Set(Mode2dLayout::Set(desc.word1, k2dLayoutBitmap), format);
   options.desc = desc;
   s->aperture->options.desc = desc;
   if (Create(d, static_cast<const LSIZE*>(nullptr))) {
@@ -184,7 +183,7 @@ void DeviceBitmap::ClearSurface() {
       at[0] = PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3, k2dIdxControl, k2dIdxForeground);
       at[1] = addressWord;
       at[2] = ModeWord();
-      at[3] = k2dOpFill | k2dRopCopy << k2dRopShift | 3u << k2dDestShift;
+      at[3] = k2dOpFill | Control2dRop::Word(k2dRopCopy) | Control2dDest::Word(3);
       at[4] = 0;
     }
     if (uint32_t* at = prim->Reserve(3)) {

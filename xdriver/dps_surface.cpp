@@ -55,8 +55,7 @@ constexpr uint32_t kStretchDone = 0x307;
 constexpr float kStretchBias = 15.0f;
 
 uint32_t WithFormat(uint32_t word, uint32_t layout, uint32_t format) {
-  return (word & ~(k2dModeLayoutMask | k2dModeFormatMask)) | layout << k2dModeLayoutShift |
-         format << k2dModeFormatShift;
+  return Mode2dFormat::Set(Mode2dLayout::Set(word, layout), format);
 }
 
 uint32_t Point(int32_t x, int32_t y) {

@@ -6,6 +6,7 @@
 #include "core/hw_register_access.h"
 #include "core/poll.h"
 #include "core/regs/engine2d.h"
+#include "core/shared_word.h"
 
 uint32_t Sync2dNewTag(SharedLockedData_t* shared) {
   const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
@@ -29,13 +30,13 @@ uint32_t Sync2dCompletedTag(CommonData* common) {
   if (shared->dmaMode != kDmaModePost) {
     reached = HwReadRegister(common, kRegSyncTagReached);
   } else {
-    reached = *static_cast<volatile uint32_t*>(&shared->completedTag);
+    reached = ReadShared(&shared->completedTag);
   }
   return reached & ~kSyncTagIgnoredBits;
 }
 
 bool Sync2dTagPassed(CommonData* common, uint32_t tag) {
-  const uint32_t issued = *static_cast<volatile uint32_t*>(&common->sharedLocked->syncTagCounter);
+  const uint32_t issued = ReadShared(&common->sharedLocked->syncTagCounter);
   return !BmSyncTagPending(tag, issued, Sync2dCompletedTag(common));
 }
 

@@ -278,7 +278,7 @@ void ORVSetCursorColors(ScrnInfoPtr screen, int bg, int fg) {
   for (uint32_t controller = 0; controller < kCursorEngines; ++controller) {
     c.Control(controller, kCursorModeTwoColour);
     c.Out(CursorReg(kRegCursorPalette, controller), static_cast<uint32_t>(bg));
-    c.Control(controller, 1u << kCursorPaletteEntryShift | kCursorModeTwoColour);
+    c.Control(controller, CursorPaletteEntry::Word(1) | CursorMode::Word(kCursorModeTwoColour));
     c.Out(CursorReg(kRegCursorPalette, controller), static_cast<uint32_t>(fg));
   }
 }
@@ -317,7 +317,8 @@ void ORVLoadCursorARGB(ScrnInfoPtr screen, CursorPtr cursor) {
     c.Out(CursorReg(kRegCursorImageFormat, c.Controller(e)), kCursorFormatSixteenColour);
   for (int i = 0; i < count; ++i) {
     for (uint32_t controller = 0; controller < kCursorEngines; ++controller) {
-      c.Control(controller, static_cast<uint32_t>(i) << kCursorPaletteEntryShift | kCursorModeSixteenColour);
+      c.Control(controller, CursorPaletteEntry::Word(static_cast<uint32_t>(i)) |
+                                CursorMode::Word(kCursorModeSixteenColour));
       c.Out(CursorReg(kRegCursorPalette, controller), palette[i]);
     }
   }

@@ -11,6 +11,7 @@
 #include "core/chip_ids.h"
 #include "core/client_services.h"
 #include "core/pci_config.h"
+#include "core/register_guard.h"
 #include "core/regs/pci.h"
 #include "platform/xserver/vgahw.h"
 #include "platform/xserver/xf86_edid.h"
@@ -322,7 +323,7 @@ void ORVCheckVideoBridge(ORVRec* rec, Bool check) {
   rec->videoBridge = 1;
   if (rec->pBridgeStatus == nullptr && rec->pEnt != nullptr) {
     rec->pBridgeStatus = &rec->pEnt->bridgeStatus;
-    *rec->pBridgeStatus = kOrvNoRegisterWritten;
+    RegGuardForget(rec->pBridgeStatus);
   }
   if (!check) return;
   rec->videoBridge = 0;

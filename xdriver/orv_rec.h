@@ -57,10 +57,6 @@ struct OrvPciAccessArg {
   int32_t written[3];
 };
 
-// The VGA register-write tracking word: the last register offset written,
-// all ones after a read.
-inline constexpr uint32_t kOrvNoRegisterWritten = 0xFFFFFFFF;
-
 // Per board; zeroed at creation, 240 bytes.
 struct ORVEntityRecFields {
   int32_t instanceCount;  // -1 at creation; the probed heads count up from 0

@@ -3,7 +3,7 @@
 // validates modes and computes timings on the driver's side.
 #pragma once
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 #include "xdriver/orv_hal.h"
 #include "xdriver/orv_rec.h"
 

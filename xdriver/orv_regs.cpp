@@ -1,7 +1,7 @@
 #include "xdriver/orv_regs.h"
 
 #include "core/hw_register_access.h"
-#include "core/regs/dma.h"
+#include "core/register_guard.h"
 #include "platform/xserver/xservices.h"
 
 namespace {
@@ -10,14 +10,12 @@ namespace {
 // write closely, then the offset becomes the last one.
 void TrackWrite(ORVRec* rec, uint8_t* aperture, uint32_t offset) {
   if (!rec->videoBridge || rec->pBridgeStatus == nullptr) return;
-  const uint32_t last = *rec->pBridgeStatus;
-  if (last < offset && offset - last <= kGuardWindowBytes)
-    xf86WriteMmio32(aperture, kRegGuardDummy, 0);
-  *rec->pBridgeStatus = offset;
+  RegGuardBeforeWrite(rec->pBridgeStatus, offset,
+                      [&](uint32_t dummy) { xf86WriteMmio32(aperture, dummy, 0); });
 }
 
 void TrackRead(ORVRec* rec) {
-  if (rec->videoBridge && rec->pBridgeStatus != nullptr) *rec->pBridgeStatus = kOrvNoRegisterWritten;
+  if (rec->videoBridge && rec->pBridgeStatus != nullptr) RegGuardForget(rec->pBridgeStatus);
 }
 
 }  // namespace

@@ -14,11 +14,11 @@
 
 namespace {
 
-constexpr uint32_t kRopCopy = k2dRopCopy << k2dRopShift;
+constexpr uint32_t kRopCopy = Control2dRop::Word(k2dRopCopy);
 // A copy from descriptor 3 (the scratch surface).
-constexpr uint32_t kFromScratch = k2dOpCopy | 3u << k2dSourceShift;
+constexpr uint32_t kFromScratch = k2dOpCopy | Control2dSource::Word(3);
 // A copy into descriptor 3 with the copy raster operation.
-constexpr uint32_t kIntoScratch = k2dOpCopy | kRopCopy | 3u << k2dDestShift;
+constexpr uint32_t kIntoScratch = k2dOpCopy | kRopCopy | Control2dDest::Word(3);
 constexpr uint32_t kAllOnes = 0xFFFFFFFF;
 
 constexpr uint32_t kUploadAlign = 64;     // bytes
@@ -165,7 +165,7 @@ void XferVidToNative(PDEV* pdev, DeviceBitmap* bitmap, void* dst, int32_t pitch,
   }
   const uint32_t rowsPerChunk = buffer->size >> (PixelShift(bytes) + tilePitchLog);
   if (rowsPerChunk == 0) return;
-  const uint32_t mode = (third->ModeWord() & ~k2dModePitchMask) | (tilePitch & k2dModePitchMask);
+  const uint32_t mode = Mode2dPitch::Set(third->ModeWord(), tilePitch);
   third->options.desc.word1 = mode;
 
   SharedLockedData_t* shared = pdev->sharedLocked;

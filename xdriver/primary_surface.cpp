@@ -28,7 +28,7 @@ uint32_t HeadMemoryLines(const PDEV* pdev, uint32_t pitch, uint32_t desktopHeigh
   const VideoMode& mode = pdev->mode;
   const uint64_t lines = (uint64_t{mode.lines} * mode.virtualWidth + pitch - 1) / pitch;
   if (lines <= desktopHeight) return desktopHeight;
-  return lines < kDescHeightMask ? static_cast<uint32_t>(lines) : kDescHeightMask;
+  return lines < Dim2dHeight::kMask ? static_cast<uint32_t>(lines) : Dim2dHeight::kMask;
 }
 
 namespace {

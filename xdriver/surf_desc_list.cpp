@@ -18,7 +18,7 @@ SurfDesc2dList::SurfDesc2dList(PDEV* o) : owner(o) {
   for (unsigned i = 0; i < 2; ++i) {
     nodes[i].bitmap = nullptr;
     nodes[i].next = &nodes[(i + 1) % 2];
-    nodes[i].word = i << k2dDestShift;
+    nodes[i].word = Control2dDest::Word(i);
     nodes[i].header = DescriptorHeader(i);
   }
   current = &nodes[0];
@@ -48,9 +48,7 @@ uint32_t SurfDesc2dList::AssignCurrentSurfDescTo(DeviceBitmap* b, bool temporary
   uint32_t mode;
   uint32_t result;
   if (temporary) {
-    mode = (b->ModeWord() & ~(k2dModeLayoutMask | k2dModeFormatMask)) |
-           k2dLayoutLinear << k2dModeLayoutShift |
-           ((b->formatCode << k2dModeFormatShift) & k2dModeFormatMask);
+    mode = Mode2dFormat::Set(Mode2dLayout::Set(b->ModeWord(), k2dLayoutLinear), b->formatCode);
     b->flags |= kDevBitBoundLinear;
     result = 0;
   } else {
@@ -95,7 +93,7 @@ uint32_t Bind2dDescriptor(PDEV* pdev, DeviceBitmap* b) {
     word = list->AssignCurrentSurfDescTo(b, false);
   }
   b->flags &= ~kDevBitHostCopy;
-  const uint32_t index = (word >> k2dDestShift) & 3;
+  const uint32_t index = Control2dDest::Get(word);
   SharedLockedData_t* shared = pdev->sharedLocked;
   Shadow2dDirty(shared) |= k2dDirtyDescriptor0 << index;
   shared->thread2d.even[index] = b->addressWord;

@@ -31,7 +31,7 @@ constexpr uint32_t kNoRestore = 0xFFFFFFFF;
 constexpr int32_t kBlockBusy = -1;
 
 uint32_t PivotMode(const DeviceBitmap* b) {
-  return (b->ModeWord() & kPivotModeKeep) | kPivotModeLinear | b->formatCode << k2dModeFormatShift;
+  return (b->ModeWord() & kPivotModeKeep) | kPivotModeLinear | Mode2dFormat::Word(b->formatCode);
 }
 
 // The device's primary surface when it holds memory, else none.

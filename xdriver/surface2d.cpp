@@ -39,8 +39,7 @@ bool Surface2d::Enable(MmSurfaceManager* m) {
   if (block == nullptr) {
     enabled = m->CreateSurface(this) ? 1 : 0;
     if (enabled && SurfaceFieldWanted(m->common)) {
-      options.desc.word2 = (options.desc.word2 & ~k2dDimField14Mask) |
-                           kDimField14Value << k2dDimField14Shift;
+      options.desc.word2 = Dim2dField14::Set(options.desc.word2, kDimField14Value);
     }
   }
   addressWord = busWord;
@@ -103,15 +102,15 @@ bool Surface2d::AllocTmp(PDEV* pdev, LSIZE* size, uint32_t format, uint32_t memo
 
 void Surface2d::ModifySurfMode(uint32_t pitch, uint32_t layout, uint32_t format, uint32_t lines) {
   uint32_t word = options.desc.word1;
-  word = (word & ~k2dModePitchMask) | (pitch & k2dModePitchMask);
-  word = (word & ~k2dModeLayoutMask) | ((layout << k2dModeLayoutShift) & k2dModeLayoutMask);
-  word = (word & ~k2dModeFormatMask) | ((format << k2dModeFormatShift) & k2dModeFormatMask);
-  word = (word & ~k2dModeLinesMask) | ((lines << k2dModeLinesShift) & k2dModeLinesMask);
+  word = Mode2dPitch::Set(word, pitch);
+  word = Mode2dLayout::Set(word, layout);
+  word = Mode2dFormat::Set(word, format);
+  word = Mode2dLines::Set(word, lines);
   options.desc.word1 = word;
 }
 
 void Surface2d::ModifySurfDim(uint32_t height, uint32_t depthWord) {
-  options.desc.word2 = (height & k2dDimHeightMask) | depthWord << k2dDimDepthShift;
+  options.desc.word2 = Dim2dHeight::Word(height) | Dim2dDepth::Word(depthWord);
 }
 
 void Surface2d::SwapSurfMode(bool swap) {

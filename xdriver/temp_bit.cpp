@@ -157,7 +157,7 @@ bool TempBit::Enable(MmSurfaceManager* m) {
     sizeWords[1] = 2048;
   } else {
     view = apertureView.options.desc;
-    view.word1 = (view.word1 & ~k2dModeLayoutMask) | k2dLayoutBitmap << k2dModeLayoutShift;
+    view.word1 = Mode2dLayout::Set(view.word1, k2dLayoutBitmap);
     view.word2 = MmSurfDesc::MakeWord2(kLocalViewLines, view.Depth());
     if (buffer->size > kLargeLocalBuffer) {
       while (minPitch < (buffer->size >> 13)) {
@@ -167,7 +167,7 @@ bool TempBit::Enable(MmSurfaceManager* m) {
     }
     sizeWords[0] = 64;
   }
-  viewMode = (view.word1 & ~k2dModeFormatMask) | pdev->mode.pixelFormat << k2dModeFormatShift;
+  viewMode = Mode2dFormat::Set(view.word1, pdev->mode.pixelFormat);
   viewDimensions = view.word2;
   if (!IsSystemMemory()) {
     MmSurfDesc desc = view;
@@ -218,7 +218,7 @@ void TempBit::SetSurfModeTiled(uint32_t width, uint32_t newLines) {
   const uint32_t product = newLines * pitch;
   if (!IsSystemMemory()) {
     const uint32_t code = newLines == 1 ? 0x10 : (newLines == 2 ? 0x20 : 0x30);
-    viewMode = (viewMode & ~(k2dModePitchMask | 0xFF000000u)) | (pitch & k2dModePitchMask) | code << 24;
+    viewMode = Mode2dFormat::Set(Mode2dPitch::Set(viewMode, pitch), code);
     if (viewAperture != nullptr) {
       // Remapped with the new layout at its next lock.
       if (viewAperture->mapper != nullptr) viewAperture->mapper->ReleaseAperture(viewAperture);
@@ -237,7 +237,7 @@ LRECT TempBit::GetSurfaceRect() const {
   }
   const uint32_t sp = start >> pixelShift;
   const uint32_t ep = end >> pixelShift;
-  if (((viewMode & k2dModeLayoutMask) >> k2dModeLayoutShift) == k2dLayoutBitmap) {
+  if (Mode2dLayout::Get(viewMode) == k2dLayoutBitmap) {
     LRECT r{0, static_cast<int32_t>((sp >> 17) * 32), 4096,
             static_cast<int32_t>(((ep + 0x1FFFF) >> 17) * 32)};
     if ((sp >> 17) == (ep >> 17)) {

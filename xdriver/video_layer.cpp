@@ -207,7 +207,7 @@ void VideoWriteFrame(ORVVideoPortRec* port, BmPrimInt* prim, uint32_t fourcc, ui
   const bool later = LaterBoard(pdev);
   EmitSync(prim);
   Emit(prim, {kHdrTarget, dst,
-              dstW | dstFormat << k2dModeFormatShift |
+              dstW | Mode2dFormat::Word(dstFormat) |
                   (kind == kVideoPostPrimary ? kTargetLayoutPrimary : kTargetLayoutVideo)});
   Emit(prim, {kHdrControl, later ? kEngineControlLater : kEngineControl, 0});
   if (VideoIsPlanar(fourcc)) {
@@ -238,8 +238,8 @@ void VideoWriteBlit(BmPrimInt* prim, uint32_t dstOffset, uint32_t dstPitch, uint
     return (static_cast<uint32_t>(x) & 0xFFFF) | static_cast<uint32_t>(y) << 16;
   };
   Emit(prim, {kHdrEngineWord, 0});
-  Emit(prim, {kHdrSurfaces, srcPitch | format << k2dModeFormatShift | kSourceLayout, srcOffset,
-              dstPitch | format << k2dModeFormatShift | kDestLayout, dstOffset});
+  Emit(prim, {kHdrSurfaces, srcPitch | Mode2dFormat::Word(format) | kSourceLayout, srcOffset,
+              dstPitch | Mode2dFormat::Word(format) | kDestLayout, dstOffset});
   Emit(prim, {kHdrBlit, kBlitControl, xy(srcX, srcY), xy(dstX, dstY), xy(width, height)});
 }
 
@@ -332,7 +332,7 @@ uint32_t ORVVideoAllocLocalSurfaceByDim(ORVVideoPortPtr port, uint32_t width, ui
   const uint32_t pitch = (width + kVideoPitchAlign - 1) & ~(kVideoPitchAlign - 1);
   const uint32_t format = bitsPerPixel == 16 ? kSurfaceFormat16 : kSurfaceFormat32;
   Surface2d* s = VideoPlaceSurface(port, slot, pitch, kSurfaceLayoutByDim, format,
-                              height & k2dDimHeightMask, 0, false);
+                                   Dim2dHeight::Get(height), 0, false);
   if (s == nullptr) return 0;
   port->surfaces[slot] = s;
   return s->addressWord;

@@ -39,7 +39,7 @@ uint32_t ORVVideoAllocHWScalerSurface(ORVVideoPortPtr port, uint32_t fourcc, uin
   ORVVideoFreeLocalSurface(port, slot);
   Surface2d* s = VideoPlaceSurface(
       port, slot, (width + kVideoPitchAlign - 1) & ~(kVideoPitchAlign - 1), kScalerLayout,
-      kScalerFormat, height & k2dDimHeightMask, 0, fourcc == kFourccYUY2);
+      kScalerFormat, Dim2dHeight::Get(height), 0, fourcc == kFourccYUY2);
   uint8_t* cpu = nullptr;
   if (s != nullptr) {
     port->surfaces[slot] = s;

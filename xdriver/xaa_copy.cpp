@@ -19,7 +19,7 @@ void KstrnXAASetupForScreenToScreenCopy(ScrnInfoPtr scrn, int xdir, int ydir, in
     // Source and destination are the target: the second binding finds the first.
     const uint32_t destination = KstrnXaaBindTarget(data);
     const uint32_t source = KstrnXaaBindTarget(data);
-    uint32_t control = destination | ((source >> k2dDestShift) & 3) << k2dSourceShift | k2dOpCopy |
+    uint32_t control = destination | Control2dSource::Word(Control2dDest::Get(source)) | k2dOpCopy |
                        KstrnXaaRop(rop);
     if (data->clipping) control |= k2dClipOn;
     if (xdir < 0) control |= k2dRightToLeft;
@@ -51,8 +51,9 @@ void KstrnXAASubsequentScreenToScreenCopy(ScrnInfoPtr scrn, int x1, int y1, int 
   const LPOINT destination = {x2, y2};
   const LPOINT source = {x1, y1};
   const LSIZE size = {w, h};
-  XferVidToTmpToVid(data->target, data->target, &destination, &source, &size, control & k2dRopMask,
-                    (control & k2dTransparent) != 0 ? 1 : 0, foreground, kTmpInOtherBank);
+  XferVidToTmpToVid(data->target, data->target, &destination, &source, &size,
+                    control & Control2dRop::kMask, (control & k2dTransparent) != 0 ? 1 : 0,
+                    foreground, kTmpInOtherBank);
   KstrnXaaDrawn(data, x2, y2, w, h);
 }
 

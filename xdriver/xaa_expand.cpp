@@ -12,9 +12,9 @@
 namespace {
 
 // Operation 3 from descriptor 3, always clipped to the rectangle.
-constexpr uint32_t kExpandControl = k2dOpExpand | 3u << k2dSourceShift | k2dClipOn;
+constexpr uint32_t kExpandControl = k2dOpExpand | Control2dSource::Word(3) | k2dClipOn;
 // Descriptor 3's mode word for a 1-bit source: layout and format cleared.
-constexpr uint32_t kOneBitModeMask = ~(k2dModeLayoutMask | k2dModeFormatMask);
+constexpr uint32_t kOneBitModeMask = ~(Mode2dLayout::kMask | Mode2dFormat::kMask);
 constexpr uint32_t kChunkAlign = 64;           // bytes
 constexpr uint32_t kBitOffsetSpan = 0x200000;  // a chunk never crosses 2 MB: the bit offset's reach
 
@@ -84,7 +84,7 @@ void KstrnXAASyncCPUToScreenColorExpandFill(ScrnInfoPtr scrn) {
   *data->control |= k2dClipOn;
   Shadow2dDirty(shared) |= k2dDirtyControl;
   Shadow2dEnable(shared) |= k2dDirtyControl;
-  if (((*data->control & k2dRopMask) >> k2dRopShift) != k2dRopCopy) {
+  if (Control2dRop::Get(*data->control) != k2dRopCopy) {
     Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
   }
   HwThread2d::SetupHardware(shared, prim);

@@ -20,11 +20,11 @@ constexpr int kSpanRepeatMin = 3;          // fewer spans go as rectangles
 
 uint32_t KstrnXaaBindTarget(KstrnXaaData* data) { return Bind2dDescriptor(data->device, data->target); }
 
-uint32_t KstrnXaaRop(int rop) { return g_adwKstrnXaaBopTable[rop & 0xF] << k2dRopShift; }
+uint32_t KstrnXaaRop(int rop) { return Control2dRop::Word(g_adwKstrnXaaBopTable[rop & 0xF]); }
 
 void KstrnXaaControlPreamble(KstrnXaaData* data) {
   const uint32_t control = *data->control;
-  if (((control & k2dRopMask) >> k2dRopShift) == k2dRopCopy) return;
+  if (Control2dRop::Get(control) == k2dRopCopy) return;
   BmPrimInt* prim = data->device->primInt;
   if (control == 0xFFFFFFFF) {
     Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
@@ -38,8 +38,8 @@ void KstrnXaaControlPreamble(KstrnXaaData* data) {
 void KstrnXAASetupForSolidFill(ScrnInfoPtr scrn, int color, int rop, unsigned int planemask) {
   KstrnXaaSetup(scrn, [&](KstrnXaaData* data, SharedLockedData_t* shared) {
     const uint32_t word = KstrnXaaBindTarget(data);
-    const uint32_t index = (word >> k2dDestShift) & 3;
-    uint32_t control = k2dOpFill | word | index << k2dSourceShift | KstrnXaaRop(rop);
+    const uint32_t index = Control2dDest::Get(word);
+    uint32_t control = k2dOpFill | word | Control2dSource::Word(index) | KstrnXaaRop(rop);
     if (data->clipping) control |= k2dClipOn;
     Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(color));
     Shadow2dPlaneMask(shared) = KstrnXaaReplicate(data, planemask);
@@ -153,8 +153,8 @@ void KstrnXAASubsequentMono8x8PatternFillRect(ScrnInfoPtr scrn, int patx, int pa
       return;
     }
     // The pattern's origin goes into the control word once per set-up.
-    *data->control |= static_cast<uint32_t>(patx & 7) << k2dPatternXShift |
-                      static_cast<uint32_t>(paty & 7) << k2dPatternYShift;
+    *data->control |= Control2dPatternX::Word(static_cast<uint32_t>(patx)) |
+                      Control2dPatternY::Word(static_cast<uint32_t>(paty));
     Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxSizeGo), *data->control,
                          Xy2d(x, y), Size2d(w, h)});
     data->device->sharedLocked->last1300Value = *data->control;

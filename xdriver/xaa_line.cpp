@@ -25,7 +25,7 @@ void KstrnXAASetupForSolidLine(ScrnInfoPtr scrn, int color, int rop, unsigned in
   KstrnXaaSetup(scrn, [&](KstrnXaaData* data, SharedLockedData_t* shared) {
     const uint32_t destination = KstrnXaaBindTarget(data);
     const uint32_t source = KstrnXaaBindTarget(data);
-    uint32_t control = k2dOpFill | destination | ((source >> k2dDestShift) & 3) << k2dSourceShift |
+    uint32_t control = k2dOpFill | destination | Control2dSource::Word(Control2dDest::Get(source)) |
                        KstrnXaaRop(rop);
     if (data->clipping) control |= k2dClipOn;
     Shadow2dForeground(shared) = KstrnXaaReplicate(data, static_cast<uint32_t>(color));

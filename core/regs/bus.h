@@ -39,3 +39,8 @@ inline constexpr uint32_t kCfgDwords = 64;  // of a conventional function
 // Pixel-clock registers that the later chips keep across a power-down.
 inline constexpr uint32_t kRegPixelClockKeep0 = 0x360;
 inline constexpr uint32_t kRegPixelClockKeep1 = 0x364;
+
+// Device 0x5D63 revision 0 gets bit 5 of this word set with the request
+// priorities.
+inline constexpr uint32_t kRegLaterRev0 = 0x3A8;
+inline constexpr uint32_t kLaterRev0Bit = 0x20;

@@ -9,6 +9,7 @@
 inline constexpr uint32_t kChrIdVerB = 133;   // the quad boards' encoder
 inline constexpr uint32_t kChrIdVerC = 149;
 inline constexpr uint32_t kChrIdVerC2 = 128;
+inline constexpr uint32_t kChrIdLvds = 0x81;  // the LVDS transmitter: a panel, no TV
 
 // ---- I2C addresses ----------------------------------------------------------------
 inline constexpr uint32_t kChrAddressA = 0xEC;
@@ -22,7 +23,7 @@ inline constexpr uint8_t kChrRegPositionHigh = 0x03;  // bits 0-2 sharpness, 3-4
 inline constexpr uint8_t kChrRegStart = 0x04;
 inline constexpr uint8_t kChrRegHPosition = 0x05;
 inline constexpr uint8_t kChrRegVPosition = 0x06;
-inline constexpr uint8_t kChrRegBrightness = 0x07;
+inline constexpr uint8_t kChrRegBrightness = 0x07;  // the console's TV class on the VGA probe
 inline constexpr uint8_t kChrRegContrast = 0x08;
 inline constexpr uint8_t kChrRegPllControl = 0x09;
 inline constexpr uint8_t kChrRegPllN = 0x0A;
@@ -45,6 +46,9 @@ inline constexpr uint8_t kChrRegDviParam6 = 0x36;
 inline constexpr uint8_t kChrRegReset = 0x48;   // bit 3 data path
 inline constexpr uint8_t kChrRegPower = 0x49;   // bit 0 power-down, bit 6 PLL
 inline constexpr uint8_t kChrRegDeviceId = 0x4A;
+// The console's marks in the power register, left by the return to VGA.
+inline constexpr uint8_t kChrConsoleMarkTv = 0x20;
+inline constexpr uint8_t kChrConsoleMarkDigital = 0xDE;
 inline constexpr uint8_t kChrRegPllLock = 0x4D;
 inline constexpr uint8_t kChrReg6F = 0x6F;
 inline constexpr uint8_t kChrReg70 = 0x70;

@@ -14,6 +14,15 @@ inline constexpr uint32_t kRegClockSelect2 = 0xE08;
 inline constexpr uint32_t kOscillatorOff = 1u << 30;
 inline constexpr uint32_t kClockSelectLoad = 0x8081;  // first generation load pattern
 inline constexpr uint32_t kB90ClockSelectLoad = 0x1;
+// Fields of the first generation's select word: three selects (FS n is
+// 2n + 1 or 2n + 2 in the first and third, n + 1 in the second); the first
+// is the graphics clock's, with its divider in bits 5-6.
+using ClockSelectA = RegField<8, 4>;
+using ClockSelectB = RegField<1, 3>;
+using ClockSelectC = RegField<16, 4>;
+using ClockSelectGclkDivider = RegField<5, 2>;
+// The select field of each of the later generation's three words.
+using B90ClockSelect = RegField<1, 4>;
 
 // Later generation oscillator and test-counter register.
 inline constexpr uint32_t kRegB90OscTest = 0xE24;

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "core/regs/field.h"
+
 inline constexpr uint32_t kCursorEngineStride = 0x200;
 inline constexpr unsigned kCursorEngines = 2;
 
@@ -13,7 +15,8 @@ inline constexpr uint32_t kRegCursorPalette = 0x18C0;
 inline constexpr uint32_t kRegCursorControl = 0x18C4;
 inline constexpr uint32_t kRegCursorControl0 = kRegCursorControl;
 inline constexpr uint32_t kRegCursorControl1 = kRegCursorControl + kCursorEngineStride;
-inline constexpr unsigned kCursorPaletteEntryShift = 8;
+using CursorMode = RegField<0, 8>;
+using CursorPaletteEntry = RegField<8, 8>;
 inline constexpr uint32_t kCursorModeOff = 0;
 inline constexpr uint32_t kCursorModeTwoColour = 3;
 inline constexpr uint32_t kCursorModeSixteenColour = 4;

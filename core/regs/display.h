@@ -29,7 +29,8 @@ inline constexpr uint32_t kRegOverscan = 0x188C;
 
 // ---- Controller blocks (module m at + kControllerStride * m) ----------------------------
 // Controllers 0 and 1 use a module's first register set, 2 and 3 its second.
-inline constexpr uint32_t kRegController2Ctl = 0x19A8;  // bit 0 on, bit 13 interlaced
+inline constexpr uint32_t kRegController2Ctl = 0x19A8;
+inline constexpr uint32_t kController2On = 1u << 0;
 inline constexpr uint32_t kController2Interlaced = 1u << 13;
 // Dimming and output control: bits 1 and 7 dim, byte 3 the dim level; bit 5
 // and bits 4-5 belong to the second controller.
@@ -180,6 +181,15 @@ inline constexpr uint32_t kDac1Module1 = 1u << 14;
 using Dac2Source = RegField<14, 2>;
 inline constexpr uint32_t kDac2Bit17 = 1u << 17;
 inline constexpr uint32_t kDac2TvSource = 2;
+
+// ---- Board words and the video data path ----------------------------------------------
+// Written at bring-up from the board description (its post word).
+inline constexpr uint32_t kRegPostWord = 0x1C50;
+// The video data path's parameters: the first word of its record.
+inline constexpr uint32_t kRegVdp = 0x1D28;
+// Bit 12, written as 1, acknowledges the hot-plug interrupt.
+inline constexpr uint32_t kRegHotPlug = 0x1E18;
+inline constexpr uint32_t kHotPlugAcknowledge = 1u << 12;
 
 // ---- DVO source and format ------------------------------------------------------------
 inline constexpr uint32_t kRegDvoSource = 0x1C20;

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "core/regs/dma.h"
+#include "core/regs/field.h"
 
 // ---- Packet indexes --------------------------------------------------------------------
 inline constexpr uint8_t k2dIdxDescAddress0 = 0x88;  // descriptor d: address 0x88 + 2d
@@ -63,17 +64,16 @@ inline constexpr uint32_t k2dOpFill = 0;
 inline constexpr uint32_t k2dOpLine = 1;
 inline constexpr uint32_t k2dOpCopy = 2;
 inline constexpr uint32_t k2dOpExpand = 3;
-inline constexpr unsigned k2dRopShift = 4;        // bits 4-7
-inline constexpr uint32_t k2dRopMask = 0xF0;
-inline constexpr uint32_t k2dRopCopy = 0xC;       // bits 4-7 = 0xC copies the source
-inline constexpr unsigned k2dSourceShift = 8;     // bits 8-9: source descriptor
-inline constexpr unsigned k2dDestShift = 10;      // bits 10-11: destination descriptor
+using Control2dRop = RegField<4, 4>;
+inline constexpr uint32_t k2dRopCopy = 0xC;       // copies the source
+using Control2dSource = RegField<8, 2>;           // source descriptor
+using Control2dDest = RegField<10, 2>;            // destination descriptor
 inline constexpr uint32_t k2dRightToLeft = 0x1000;
 inline constexpr uint32_t k2dTransparentBg = 0x1000;
 inline constexpr uint32_t k2dBottomToTop = 0x2000;
 inline constexpr uint32_t k2dPatternFill = 0x2000;
-inline constexpr unsigned k2dPatternXShift = 14;
-inline constexpr unsigned k2dPatternYShift = 17;
+using Control2dPatternX = RegField<14, 3>;
+using Control2dPatternY = RegField<17, 3>;
 inline constexpr uint32_t k2dLineBits = 0x300000;
 inline constexpr uint32_t k2dLastPixel = 0x400000;
 inline constexpr uint32_t k2dTransparent = 0x400000;
@@ -82,22 +82,20 @@ inline constexpr uint32_t k2dClipOn = 0x800000;
 inline constexpr uint32_t k2dControlIdle = 0x707;
 
 // ---- Surface descriptor words -----------------------------------------------------------
-// Mode word (index 0x89 + 2d): pitch, layout, line-count code, byte swap, format.
-inline constexpr uint32_t k2dModePitchMask = 0x3FFF;
-inline constexpr unsigned k2dModeLayoutShift = 16;
-inline constexpr uint32_t k2dModeLayoutMask = 0x7u << 16;
-inline constexpr unsigned k2dModeLinesShift = 19;
-inline constexpr uint32_t k2dModeLinesMask = 0x3u << 19;
+// Mode word (index 0x89 + 2d, the surface descriptor's word 1): pitch (its
+// bit 13 also the 8192-pixel pitch flag), layout, line-count code, byte
+// swap, format.
+using Mode2dPitch = RegField<0, 14>;
+using Mode2dLayout = RegField<16, 3>;
+using Mode2dLines = RegField<19, 2>;
 inline constexpr uint32_t k2dModeByteSwap = 1u << 23;
-inline constexpr unsigned k2dModeFormatShift = 24;
-inline constexpr uint32_t k2dModeFormatMask = 0x3Fu << 24;
+using Mode2dFormat = RegField<24, 6>;
 inline constexpr uint32_t k2dLayoutLinear = 2;    // bound as a temporary linear descriptor
 inline constexpr uint32_t k2dLayoutBitmap = 3;    // device bitmaps
-// Dimensions word: height, the 14-15 field, depth.
-inline constexpr uint32_t k2dDimHeightMask = 0x3FFF;
-inline constexpr unsigned k2dDimField14Shift = 14;
-inline constexpr uint32_t k2dDimField14Mask = 0x3u << 14;
-inline constexpr unsigned k2dDimDepthShift = 16;
+// Dimensions word (the descriptor's word 2): height, the 14-15 field, depth.
+using Dim2dHeight = RegField<0, 14>;
+using Dim2dField14 = RegField<14, 2>;
+using Dim2dDepth = RegField<16, 12>;
 // Address word: bit 27 tells the two banks of local memory apart.
 inline constexpr uint32_t k2dAddressBankB = 1u << 27;
 inline constexpr uint32_t k2dAddressMemoryBits = 0x3;

@@ -64,6 +64,10 @@ inline constexpr uint32_t k3dRegStageConst1 = 0x127C;
 inline constexpr uint32_t k3dRegStageConst2 = 0x1280;
 inline constexpr uint32_t k3dRegStageConst3 = 0x1284;
 
+// ---- Vertex engine ---------------------------------------------------------------------
+// Program mode: bit 0 slot mode. Bring-up clears bit 31.
+inline constexpr uint32_t kRegVertexProgramMode = 0x920;
+
 // ---- Engine words around a draw ------------------------------------------------------------
 // Beside these, a draw sets the 2D registers named in core/regs/dma.h and
 // engine2d.h: the sync tag 0x12BC, the control word 0x1300, the source start

@@ -12,6 +12,8 @@ struct RegField {
   static constexpr uint32_t kMask = (Width == 32 ? ~0u : ((1u << Width) - 1u)) << Shift;
 
   static constexpr uint32_t Get(uint32_t word) { return (word & kMask) >> Shift; }
+  // The field alone: value in place, every other bit 0.
+  static constexpr uint32_t Word(uint32_t value) { return (value << Shift) & kMask; }
   // Bits of `value` beyond the field's width are dropped.
   static constexpr uint32_t Set(uint32_t word, uint32_t value) {
     return (word & ~kMask) | ((value << Shift) & kMask);

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "core/regs/field.h"
+
 // ---- First generation: four controllers behind one select register ----------
 inline constexpr uint32_t kRegMcSelect = 0xF00;  // one enable bit per controller
 inline constexpr uint32_t kMcSelectShift = 8;    // controller bit k -> select bit 8k
@@ -42,3 +44,7 @@ inline constexpr uint32_t kB90McSecondPhase = 1u << 30;
 // Controller masks.
 inline constexpr uint32_t kMc1 = 1, kMc2 = 2, kMc4 = 4, kMc8 = 8;
 inline constexpr uint32_t kB90McBoth = kMc1 | kMc2;
+
+// ---- Memory configuration --------------------------------------------------------
+inline constexpr uint32_t kRegMemoryConfig = 0x1E44;
+using MemoryType = RegField<22, 2>;  // the memory type the request priorities weigh

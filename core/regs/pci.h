@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "core/regs/field.h"
+
 // ---- Type 0 header (every function) -----------------------------------------------
 inline constexpr uint32_t kCfgVendorDevice = 0x00;  // vendor (low half), device (high half)
 inline constexpr uint32_t kCfgCommand = 0x04;       // command (low half), status (high half)
@@ -22,12 +24,12 @@ inline constexpr uint32_t kCfgBridgeBusNumbers = 0x18;  // secondary bus in bits
 // ---- Bits -------------------------------------------------------------------------------
 inline constexpr uint8_t kCommandIoDecode = 0x01;
 inline constexpr uint8_t kCommandMemoryDecode = 0x02;
-inline constexpr uint32_t kRevisionMask = 0xFF;     // in the class/revision dword
-inline constexpr uint32_t kSubclassShift = 16;      // in the class/revision dword
+// Fields of the class/revision dword.
+using CfgRevision = RegField<0, 8>;
+using CfgSubclass = RegField<16, 8>;
 inline constexpr uint32_t kStatusCapList = 1u << 20;  // status bit 4, in the command dword
 inline constexpr uint32_t kHeaderMultiFunction = 1u << 23;
-inline constexpr uint32_t kHeaderTypeShift = 16;
-inline constexpr uint32_t kHeaderTypeMask = 0x7F;
+using CfgHeaderType = RegField<16, 7>;  // of the header dword (0x0C)
 inline constexpr uint32_t kHeaderTypeBridge = 1;
 inline constexpr uint32_t kRomEnable = 1;
 // Memory base address register: bits 1-2 give its type, 0b10 a 64-bit base.

@@ -22,7 +22,6 @@
 #include "core/orv_abi.h"
 #include "core/orv_ioctl.h"
 #include "core/pdev.h"
-#include "core/pending.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 #include "platform/machine/machine.h"
@@ -32,38 +31,6 @@
 #include "tests/standins/standin_log.h"
 
 namespace coretest {
-
-// The component-table rows that are still stand-ins, with the names their
-// calls are logged under.
-struct StandInRow {
-  int row;
-  const char* init;
-  const char* cleanup;
-};
-inline const std::vector<StandInRow> kStandInRows = {
-#define ORV_STANDIN_ROW_NAMES(Name, row) {row, "Init" #Name, "Cleanup" #Name},
-    ORV_PENDING_COMPONENT_ROWS(ORV_STANDIN_ROW_NAMES)
-#undef ORV_STANDIN_ROW_NAMES
-};
-
-// One logged call of a stand-in row.
-struct StandInEvent {
-  enum Kind { kInit, kCleanup } kind;
-  int row;  // component-table row
-};
-
-// The stand-in calls since the last orvstandin::Reset, oldest first.
-inline std::vector<StandInEvent> StandInEvents() {
-  std::vector<StandInEvent> events;
-  for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
-    const std::string name = orvstandin::CallAt(i);
-    for (const StandInRow& row : kStandInRows) {
-      if (name == row.init) events.push_back({StandInEvent::kInit, row.row});
-      if (name == row.cleanup) events.push_back({StandInEvent::kCleanup, row.row});
-    }
-  }
-  return events;
-}
 
 // A mode record as the X driver fills it for a 1024x768 desktop at 32 bits.
 inline VideoMode MakeMode(uint32_t unit, uint32_t* lastRegWord, bool localDma) {

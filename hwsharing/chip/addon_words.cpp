@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/fsynth.h"
@@ -36,8 +37,6 @@ constexpr uint32_t kMiscIoDualLinkB = 5;
 
 // Description versions: option bits clear detected chips from 0x604 on;
 // after 0x608 the board type and the option word decide feature bits 29-31.
-constexpr uint16_t kPinsVersionOptionMasks = 0x604;
-constexpr uint16_t kPinsVersionBoardFeatures = 0x608;
 
 constexpr uint32_t kFormatNone = 0xFFFFFFFF;
 constexpr uint32_t kFormatPlain = 1;
@@ -221,7 +220,7 @@ HALSTATUS HSLKSTDetectSiliconImage(BOARDHANDLE* h, uint32_t* found) {
 HALSTATUS HSLKSTDetectCEM(BOARDHANDLE* h, uint32_t* found) {
   if (HalFailed(h->status)) return h->status;
   *found = 0;
-  if (PinsVersion(h) <= kPinsVersionBoardFeatures) return h->status;
+  if (PinsVersion(h) <= kPinsVersion608) return h->status;
   const uint32_t type = h->oPins.aucData[kPinsBoardType];
   if (In(type, {1, 10, 16})) {
     h->ulFeatures |= kFeatureTwinModule;
@@ -271,7 +270,7 @@ HALSTATUS HSLKSTGetAddOnInfo(BOARDHANDLE* h) {
 
   const uint16_t version = PinsVersion(h);
   const uint32_t o = PinsDword(h, kPinsOptionWord);
-  if (version >= kPinsVersionOptionMasks) {
+  if (version >= kPinsVersion604) {
     if (!(o & kOptionTransmitter0)) h->ulFeatures &= ~(kAddOnTransmitter0 | kAddOnChrontel0);
     if (!(o & kOptionTransmitter1)) h->ulFeatures &= ~(kAddOnTransmitter1 | kAddOnChrontel1);
     if (!(o & kOptionVideoDecoder)) {
@@ -280,7 +279,7 @@ HALSTATUS HSLKSTGetAddOnInfo(BOARDHANDLE* h) {
     }
     if (!(o & kOptionCfgEeprom)) h->oCfgEeprom = I2CDEVICE{};
   }
-  if (version <= kPinsVersionBoardFeatures) {
+  if (version <= kPinsVersion608) {
     h->ulFeatures |= kFeatureTwinModule | kFeatureOption9;
   } else {
     if (o & kOptionFeature31) h->ulFeatures |= kFeatureOption9;

@@ -44,8 +44,7 @@ inline constexpr uint32_t kEnableNoConnectors = kEnableAnalog0 | kEnableAnalog1 
 inline constexpr uint32_t kFeatureTwinModule = 1u << 30;  // board types 1, 10, 16
 inline constexpr uint32_t kFeatureOption9 = 1u << 31;
 
-// Board description: the option word, and its bits read here.
-inline constexpr uint32_t kPinsOptionWord = 136;
+// Bits of the board description's option word read here.
 inline constexpr uint32_t kOptionTransmitter0 = 1u << 4;
 inline constexpr uint32_t kOptionTransmitter1 = 1u << 5;
 inline constexpr uint32_t kOptionVideoDecoder = 1u << 6;

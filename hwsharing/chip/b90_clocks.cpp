@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/board_description.h"
 #include "core/client_services.h"
 #include "core/regs/clocks.h"
 #include "core/regs/display.h"
@@ -10,7 +11,6 @@
 #include "hwsharing/chip/fsynth.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/memctl.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/chip/sysclock.h"
 #include "hwsharing/outputs/display_clocks.h"
@@ -64,10 +64,10 @@ void SetFsTarget(BOARDHANDLE* h, uint32_t n, uint32_t khz) {
 
 HALSTATUS HSLB90GetFSFreq(BOARDHANDLE* h, uint32_t word, uint32_t* khz) {
   if (HalFailed(h->status)) return h->status;
-  const uint64_t m1 = (word & 0x3F) + 1;
-  const uint64_t m2 = ((word >> 6) & 0x1F) + 1;
-  const uint64_t p1 = ((word >> 11) & 0x1F) + 1;
-  const uint64_t p2 = ((word >> 16) & 0xF) + 1;
+  const uint64_t m1 = B90FsM1Field::Get(word) + 1;
+  const uint64_t m2 = B90FsM2Field::Get(word) + 1;
+  const uint64_t p1 = B90FsP1Field::Get(word) + 1;
+  const uint64_t p2 = B90FsP2Field::Get(word) + 1;
   *khz = static_cast<uint32_t>((m2 * ((m1 * kRefKHz) / p1)) / (2 * p2));
   return h->status;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/board_description.h"
 #include "core/regs/pci.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/eeprom_flash.h"
@@ -108,7 +109,7 @@ bool FindBlock(const Rom& rom, uint8_t* area) {
   if (rom.Word(0) == kRomSignature) {
     const uint32_t p = rom.Word(kRomPinsPointer);
     const uint16_t version = rom.Word(p + 4);
-    const uint32_t length = version < kPinsWideLengthVersion ? rom.Byte(p + 2) : rom.Word(p + 2);
+    const uint32_t length = version < kPinsVersion600 ? rom.Byte(p + 2) : rom.Word(p + 2);
     if (rom.Word(p) == kPinsSignature && rom.TakeBlock(p, length, area)) return true;
   }
   for (uint32_t at = rom.FindWord(0, kPinsSignature); at < kRomScanSize;
@@ -223,7 +224,7 @@ HALSTATUS HSLBIOSReadData(BOARDHANDLE* h, uint8_t* area, uint32_t* version, char
   HSLReadSE(&se, p, sizeof(head), head);
   if ((head[0] | (head[1] << 8)) == kPinsSignature) {
     const uint32_t v = head[4] | (head[5] << 8);
-    uint32_t length = v < kPinsWideLengthVersion ? head[2] : (head[2] | (head[3] << 8));
+    uint32_t length = v < kPinsVersion600 ? head[2] : (head[2] | (head[3] << 8));
     if (length > kPinsDataSize) length = kPinsDataSize;
     HSLReadSE(&se, p, length, area);
   }

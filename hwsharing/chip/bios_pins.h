@@ -3,10 +3,9 @@
 
 #include <cstdint>
 
+#include "core/board_description.h"
 #include "hwsharing/chip/haltypes.h"
 
-inline constexpr uint16_t kPinsSignature = 0x412E;
-inline constexpr uint16_t kPinsWideLengthVersion = 0x600;  // from here the length is a word
 inline constexpr HALSTATUS kErrBiosNoPciData = 0xb0102170;
 inline constexpr HALSTATUS kErrBiosNoVersionText = 0xb0105160;
 

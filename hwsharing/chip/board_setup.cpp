@@ -70,8 +70,10 @@ HALSTATUS HALPGetBoardConfigSpaceInfo(BOARDHANDLE* h) {
   h->usDeviceId = static_cast<uint16_t>(id >> 16);
   h->ulSubsystemIds = CfgRead(h, kCfgSubsystem);
   const uint32_t classRevision = CfgRead(h, kCfgClassRevision);
-  h->ulRevision = classRevision & kRevisionMask;
-  if (((classRevision >> kSubclassShift) & 0xff) == 0) h->ulBoardFlags |= kBoardFlagVgaDevice | kBoardFlagVgaClass;
+  h->ulRevision = CfgRevision::Get(classRevision);
+  if (CfgSubclass::Get(classRevision) == 0) {
+    h->ulBoardFlags |= kBoardFlagVgaDevice | kBoardFlagVgaClass;
+  }
 
   // A VGA-class board that does not decode I/O is not the VGA device: it
   // gives up VGA decoding and gets its memory decoding switched on.

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/board_description.h"
 #include "core/client_services.h"
 #include "hwsharing/chip/dac.h"
 #include "hwsharing/chip/mcs.h"
@@ -55,12 +56,6 @@ inline constexpr uint32_t kFeatureEncoders = kFeatureEncoder0 | kFeatureEncoder1
 inline constexpr uint32_t kOutputCapsDigitalRoute0 = 1u << 29;  // first digital output via the module
 inline constexpr uint32_t kOutputCapsDigitalRoute1 = 1u << 30;  // second digital output via the module
 
-// Board-description port word: which board-line I2C ports exist.
-inline constexpr uint32_t kPinsPortWordPort1 = 1u << 2;
-inline constexpr uint32_t kPinsPortWordPort16 = 1u << 3;
-inline constexpr uint32_t kPinsPortSpeedPort1Fast = 0x40000;
-inline constexpr uint32_t kPinsPortSpeedPort16Fast = 0x80000;
-
 // One colour look-up record per controller.
 struct LUTRECORD {
   uint32_t flLutState;
@@ -88,10 +83,8 @@ static_assert(sizeof(HWOUTPUTENTRY) == 64);
 // The hardware output table: entry k for output k.
 using HWOUTPUTTABLE = HWOUTPUTENTRY[4];
 
-// The board description block as read from the video BIOS or the EEPROM.
-// 768 bytes hold every field the library reads (the later generation's
-// memory-controller words end at 704); a longer block is cut to the area.
-inline constexpr size_t kPinsDataSize = 768;
+// The board description block as read from the video BIOS or the EEPROM
+// (its layout: core/board_description.h).
 inline constexpr size_t kBiosVersionTextSize = 32;
 struct PINSDATA {
   uint8_t aucData[kPinsDataSize];
@@ -282,13 +275,8 @@ static_assert(offsetof(BOARDHANDLE, aModeInfo) == 12);
 inline uint32_t MultiOutputFlag(const BOARDHANDLE* h) { return h->oCem.ulPresent; }
 inline uint32_t BoardType(const BOARDHANDLE* h) { return h->oCem.ulBoardType; }
 inline uint16_t CemModuleCode(const BOARDHANDLE* h) { return h->oCem.usModuleCode; }
-inline uint8_t PinsCemCode(const BOARDHANDLE* h) { return h->oPins.aucData[421]; }
-// The board description's two rows of connector bytes: the connector codes
-// (bytes 144-147, the code in the low six bits) and the connector
-// description bytes after them (148-151; analog, digital, TV, dual-link and
-// routing bits).
-inline constexpr size_t kPinsConnectorCodes = 144;
-inline constexpr size_t kPinsConnectorBytes = 148;
+inline uint8_t PinsCemCode(const BOARDHANDLE* h) { return h->oPins.aucData[kPinsCemCode]; }
+// The connector code of a connector: the low six bits of its byte.
 inline constexpr uint32_t kConnectorCodeMask = 0x3F;
 inline uint32_t PinsConnectorCode(const BOARDHANDLE* h, uint32_t connector) {
   return h->oPins.aucData[kPinsConnectorCodes + (connector & 3)] & kConnectorCodeMask;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/regs/bus.h"
+#include "core/regs/clocks.h"
 #include "hwsharing/chip/bios_pins.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/mcs.h"
@@ -135,12 +136,12 @@ HALSTATUS HSLKSTGetBoardInfo(BOARDHANDLE* h) {
 
 HALSTATUS HSLKSTGetFSFreq(BOARDHANDLE* h, uint32_t value, uint32_t* khz) {
   if (HalFailed(h->status)) return h->status;
-  const uint32_t nField = value & 0x3F;
+  const uint32_t nField = FsM1Raw(value);
   const uint32_t n = ((nField - 1) & 0x20) + Negated(nField, 0x1F);
-  const uint32_t m = Negated((value >> 6) & 0x1F, 0x1F);
-  const uint32_t d = Negated((value >> 11) & 0x1F, 0x1F);
-  const int32_t pField = static_cast<int32_t>((value >> 16) & 0x3F);
-  const uint32_t p = (value & (1u << 16)) ? 0 : 2 * ((static_cast<uint32_t>(-pField >> 1)) & 0x1F);
+  const uint32_t m = Negated(FsM2Field::Get(value), 0x1F);
+  const uint32_t d = Negated(FsP1Field::Get(value), 0x1F);
+  const int32_t pField = static_cast<int32_t>(FsP2Field::Get(value));
+  const uint32_t p = (value & kFsP2IsTwo) ? 0 : 2 * ((static_cast<uint32_t>(-pField >> 1)) & 0x1F);
   if (d == 0) return h->status;
   *khz = n * kFsRefKHzDecode / d * m / (p == 0 ? 2 : p);
   return h->status;

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
+#include "core/board_description.h"
 #include "hwsharing/chip/haltypes.h"
 
-inline constexpr uint32_t kPinsBlockSize = 512;
 inline constexpr uint32_t kMcsBlockSize = 1024;
 inline constexpr uint32_t kFsRefKHzDecode = 27000;
 

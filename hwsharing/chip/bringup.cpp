@@ -2,6 +2,7 @@
 #include "hwsharing/chip/bringup.h"
 
 #include <initializer_list>
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 
 #include "core/regs/vga.h"
@@ -17,7 +18,6 @@
 #include "hwsharing/chip/memctl.h"
 #include "hwsharing/outputs/output_sync.h"
 #include "hwsharing/encoders/si_transmitters.h"
-#include "hwsharing/chip/pending.h"
 #include "core/poll.h"
 #include "hwsharing/outputs/priority.h"
 #include "hwsharing/chip/reg_access.h"
@@ -25,6 +25,9 @@
 #include "core/regs/pci.h"
 #include "core/regs/clocks.h"
 #include "core/regs/display.h"
+#include "core/regs/dma.h"
+#include "core/regs/engine3d.h"
+#include "core/regs/interrupts.h"
 #include "core/regs/misc_io.h"
 #include "hwsharing/chip/sysclock.h"
 #include "hwsharing/chip/vga.h"
@@ -42,20 +45,9 @@ constexpr uint32_t kColdClockSelectOscOff = 0x40000000;
 constexpr uint32_t kB90ColdOscTest = 0;
 constexpr uint32_t kB90ColdOscTestHeld = 0x80000000;
 constexpr uint32_t kLaterPriorityBits = (1u << 3) | (1u << 11);
-constexpr uint32_t kRegLaterRev0 = 0x3A8;
-constexpr uint32_t kLaterRev0Bit = 0x20;
-constexpr uint32_t kPinsPostVersion = 412;
-constexpr uint16_t kPinsPostFromVersion = 0x608;
-constexpr uint32_t kDefaultPostWord = 0x606;
-constexpr uint32_t kRegPostWord = 0x1C50;
-constexpr uint32_t kRegColdA = 0x8FC;
-constexpr uint32_t kRegColdB = 0x920;
-constexpr uint32_t kColdBBit = 1u << 31;
-constexpr uint32_t kRegColdC = 0x10B0;
-constexpr uint32_t kRegColdD = 0x12B0;
-constexpr uint32_t kRegColdE = 0x12B8;
+constexpr uint32_t kVertexProgramModeTopBit = 1u << 31;
 constexpr uint32_t kFirstEngineReg = 0x10, kLastEngineReg = 0x130;
-constexpr uint32_t kEngineRegTopNibble = 0xF0000000;
+constexpr uint32_t kEngineWordTopNibble = 0xF0000000;
 constexpr uint32_t kBoardFlagsBandwidth = 0xE0;
 constexpr uint32_t kBoardFlagsNarrow = 0x80;
 constexpr uint32_t kHighDigitalOrder[4] = {kOutDigital0, kOutDigital1, kOutDigital2, kOutDigital3};
@@ -234,13 +226,13 @@ HALSTATUS ColdStart(BOARDHANDLE* h, bool later) {
   Delay(h, kRegimeSettleUnits);
   RegWrite(h, kRegRegime, kRegimeHires);
   RegWrite(h, kRegDvoPower, kHiresDvoPowerBits);
-  RegWrite(h, kRegPostWord, later || PinsVersion(h) >= kPinsPostFromVersion
-                                ? PinsDword(h, kPinsPostVersion)
-                                : kDefaultPostWord);
-  RegWrite(h, kRegColdA, 0);
+  RegWrite(h, kRegPostWord, later || PinsVersion(h) >= kPinsVersion608
+                                ? PinsDword(h, kPinsPostWord)
+                                : kPinsDefaultPostWord);
+  RegWrite(h, kRegIrqEnable, 0);
   RegWrite(h, kRegOutputArrangement, OutputArrangementValue(h));
-  RegWrite(h, kRegColdB, RegRead(h, kRegColdB) & ~kColdBBit);
-  RegWrite(h, kRegColdC, 0x40);
+  RegWrite(h, kRegVertexProgramMode, RegRead(h, kRegVertexProgramMode) & ~kVertexProgramModeTopBit);
+  RegWrite(h, kRegDeviceWordA, 0x40);
 
   MODEINFO temp{};
   temp.flOutput = AllOutputsOffWord(h->ulOutputCaps);
@@ -277,10 +269,10 @@ HALSTATUS ColdStart(BOARDHANDLE* h, bool later) {
   if (CfgRead(h, kCfgBusStatus) < kBusStatusNarrow)
     h->ulBoardFlags = (h->ulBoardFlags & ~kBoardFlagsBandwidth) | kBoardFlagsNarrow;
   const bool early = !later && EarlyA41(h);
-  RegWrite(h, kRegColdE, early ? 1 : 0x70601);
-  if (!early) RegWrite(h, kRegColdD, 0);
+  RegWrite(h, kRegDeviceWordB, early ? 1 : kDeviceWordBValue);
+  if (!early) RegWrite(h, k3dRegWordB0, 0);
   for (uint32_t reg = kFirstEngineReg; reg <= kLastEngineReg; reg += 0x10)
-    RegWrite(h, reg, RegRead(h, reg) & ~kEngineRegTopNibble);
+    RegWrite(h, reg, RegRead(h, reg) & ~kEngineWordTopNibble);
   RegWrite(h, 0x0, 0x10000000);
   RegWrite(h, 0x4, 0);
   RegWrite(h, 0x8, 0x10000020);

@@ -1,13 +1,15 @@
 // VGA state and palette, memory-controller check, graphics-clock change.
 #include "hwsharing/chip/chip_services.h"
 
+#include "core/board_description.h"
+#include "core/regs/clocks.h"
+#include "core/regs/memctl.h"
 #include "core/regs/vga.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/bringup.h"
 #include "hwsharing/chip/fsynth.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/memctl.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/chip/system_clock.h"
 #include "hwsharing/chip/sysclock.h"
@@ -16,14 +18,6 @@
 namespace {
 
 constexpr uint32_t kPaletteEntries = 256;
-constexpr uint16_t kPinsVersionNoMcCheck = 0x700;
-constexpr uint32_t kRegMcPhase = 0xF24;
-// Graphics-clock select (bits 8-11) and divider (bits 5-6) of the
-// clock-select word.
-constexpr uint32_t kGclkSelectShift = 8;
-constexpr uint32_t kGclkSelectMask = 0xF;
-constexpr uint32_t kGclkDividerShift = 5;
-constexpr uint32_t kGclkDividerMask = 0x3;
 
 }  // namespace
 
@@ -63,8 +57,8 @@ HALSTATUS HSLKSTVgaState(BOARDHANDLE* h, VGASTATE* state, uint32_t read) {
 
 HALSTATUS HSLKSTMemoryControllerCheck(BOARDHANDLE* h) {
   if (HalFailed(h->status)) return h->status;
-  if (PinsVersion(h) >= kPinsVersionNoMcCheck) return h->status;
-  const bool four = (PinsDword(h, kPinsMemoryOptions) & kPinsMemOptNoMc48) == 0;
+  if (PinsVersion(h) >= kPinsVersion700) return h->status;
+  const bool four = (PinsDword(h, kPinsMemoryConfig) & kPinsMemOptNoMc48) == 0;
   uint32_t phase = 0;
   for (uint32_t i = 0; i < (four ? 4u : 2u); ++i) {
     uint32_t v = 0;
@@ -80,9 +74,9 @@ HALSTATUS HSLKSTChangeGclkSpeed(BOARDHANDLE* h, const GCLKREQUEST* request) {
   uint64_t f = request->ulFrequency;
   if (f != 0) {
     uint32_t word = PinsDword(h, kPinsClockSelect);
-    uint32_t select = (word >> kGclkSelectShift) & kGclkSelectMask;
+    uint32_t select = ClockSelectA::Get(word);
     if (request->ucFs != 0) select = request->ucFs <= 3 ? 2u * request->ucFs + 1 : 0;
-    uint32_t divider = (word >> kGclkDividerShift) & kGclkDividerMask;
+    uint32_t divider = ClockSelectGclkDivider::Get(word);
     switch (request->ucType) {
       case 17: divider = 0; break;
       case 18: divider = 3; break;
@@ -96,8 +90,7 @@ HALSTATUS HSLKSTChangeGclkSpeed(BOARDHANDLE* h, const GCLKREQUEST* request) {
       case 3: f *= 2; break;
       default: break;
     }
-    word &= ~((kGclkSelectMask << kGclkSelectShift) | (kGclkDividerMask << kGclkDividerShift));
-    word |= (select << kGclkSelectShift) | (divider << kGclkDividerShift);
+    word = ClockSelectGclkDivider::Set(ClockSelectA::Set(word, select), divider);
     SetPinsDword(h, kPinsClockSelect, word);
     if (select == 1 || select == 3 || select == 5 || select == 7) {
       const uint32_t fs = (select - 1) / 2;

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "core/regs/memctl.h"
 #include "core/regs/vga.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kRegMemoryConfig = 0x1E44;
-constexpr uint32_t kMemoryTypeShift = 22;
 constexpr uint32_t kScreenSettleUnits = 10;
 
 uint32_t Bit(uint32_t v, uint32_t n) { return (v >> n) & 1; }
@@ -212,7 +211,7 @@ HALSTATUS HSLCRTCSelectHiresMode(BOARDHANDLE* h) {
 HALSTATUS HSLCRTCSetPriorityRequest(BOARDHANDLE* h) {
   const uint32_t on = ScreenOn(h);
   const int64_t s = VgaCrtcExt(h, kCrtcExtMode) & kExt3Scale;
-  const uint32_t t = (RegRead(h, kRegMemoryConfig) >> kMemoryTypeShift) & 3;
+  const uint32_t t = MemoryType::Get(RegRead(h, kRegMemoryConfig));
   const int64_t u = t == 1 ? 41 : t == 2 ? 32 : 52;
   // The memory clock: the system clock's MHz times the ratio's high nibble
   // over its low nibble.

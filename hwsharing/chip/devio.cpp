@@ -3,6 +3,7 @@
 #include "hwsharing/chip/devio.h"
 
 #include <initializer_list>
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 
 #include <cstring>
@@ -15,7 +16,6 @@
 #include "hwsharing/chip/miscio.h"
 #include "hwsharing/outputs/monitor_info.h"
 #include "hwsharing/outputs/output_inventory.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/chip/power.h"
 #include "hwsharing/outputs/priority.h"
@@ -26,8 +26,6 @@
 #include "core/regs/misc_io.h"
 
 namespace {
-
-constexpr uint32_t kPinsMemoryClockMHz = 143;  // top byte of the memory word
 constexpr uint64_t kBandwidthPerMHz = 16000;
 constexpr uint64_t kQuadDualBandwidthPerMHz = 13600000;
 constexpr uint64_t kDualBandwidthPerMHz = 10192000;
@@ -80,7 +78,7 @@ bool SameMode(const MODEINFO& a, const MODEINFO& b) {
 }
 
 uint32_t CanUseOverlay(BOARDHANDLE* h, uint32_t controller, uint32_t dualStream) {
-  const uint64_t mhz = h->oPins.aucData[kPinsMemoryClockMHz];
+  const uint64_t mhz = h->oPins.aucData[kPinsMemoryClock];
   uint64_t bandwidth = mhz * kBandwidthPerMHz;
   if (IsLaterKestrion(h->usDeviceId) && dualStream)
     bandwidth = mhz * (IsQuadBoard(h) ? kQuadDualBandwidthPerMHz : kDualBandwidthPerMHz) / 1000;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <initializer_list>
 
+#include "core/board_description.h"
 #include "hwsharing/chip/addon_words.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
@@ -14,7 +15,6 @@ constexpr uint32_t kFormatNone = 0xFFFFFFFF;
 
 // Board-description bytes of the expansion module: its default control byte
 // and its code.
-constexpr size_t kPinsCemControlByte = 420;
 
 bool All(uint32_t word, uint32_t bits) { return (word & bits) == bits; }
 

@@ -32,7 +32,6 @@
 #include "hwsharing/hal/monitor.h"
 #include "hwsharing/outputs/monitor_info.h"
 #include "hwsharing/outputs/output_inventory.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/power.h"
 #include "hwsharing/chip/system_clock.h"
 #include "hwsharing/encoders/tv_parameters.h"

@@ -289,7 +289,7 @@ HALSTATUS HSLOpenSE(BOARDHANDLE* h, uint32_t kind, SEINFO* se, uint32_t* found) 
   *found = 0;
   se->h = h;
   se->usDeviceId = CfgDeviceId(h);
-  se->ucRevision = static_cast<uint8_t>(CfgRead(h, kCfgClassRevision) & kRevisionMask);
+  se->ucRevision = static_cast<uint8_t>(CfgRevision::Get(CfgRead(h, kCfgClassRevision)));
   if (kind == kSeKindBios) SEInitTypeBIOS(h, se, found);
   if (kind == kSeKindConfig) SEInitTypeCONFIG(h, se, found);
   if (*found == 0) return SetError(h, kErrSeNotFound);

@@ -1,6 +1,7 @@
 // Frequency synthesizers: limits, divider search and table fallback.
 #include "hwsharing/chip/fsynth.h"
 
+#include "core/board_description.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"

@@ -9,13 +9,6 @@
 #include "hwsharing/chip/haltypes.h"
 #include "hwsharing/chip/pll.h"
 
-// Board-description offsets of FS block n.
-inline constexpr uint32_t kPinsFsBlock = 36;
-inline constexpr uint32_t kPinsFsStride = 20;
-inline constexpr uint32_t kPinsFsFrequency = 0;  // u32 kHz
-inline constexpr uint32_t kPinsFsPreset = 4;     // u32 register value, 0 = search
-inline constexpr uint32_t kPinsFsLimits = 8;     // six s16 in MHz
-
 inline constexpr int32_t kFsRefKHz = 27000;
 inline constexpr uint32_t kFsTableSize = 20;
 // Reads of the lock bits after programming, and how many must show both.

@@ -1,6 +1,7 @@
 // Memory-controller programming for both chip generations.
 #include "hwsharing/chip/memctl.h"
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "core/poll.h"
 #include "core/regs/display.h"
@@ -182,7 +183,7 @@ HALSTATUS HWKSTInitializeMemoryController(BOARDHANDLE* h) {
   // two chips, which have two of the four controllers.
   const uint16_t device = CfgDeviceId(h);
   const bool twoControllers = device == kDeviceKestrionNext1 || device == kDeviceKestrionNext2;
-  const uint32_t options = PinsDword(h, kPinsMemoryOptions);
+  const uint32_t options = PinsDword(h, kPinsMemoryConfig);
   auto program = [&](uint32_t controller) {
     MCREGISTERS block;
     HWKSTGetMCRegisters(h, controller, &block);
@@ -225,8 +226,6 @@ namespace {
 
 // Late training words: four registers per controller.
 constexpr uint32_t kB90TrainRegister[4] = {0xF48, 0xF4C, 0xF58, 0xF5C};
-constexpr uint32_t kPinsB90Train1 = 616;
-constexpr uint32_t kPinsB90Train2 = 664;
 
 void StartB90(BOARDHANDLE* h) {
   WriteB90MemoryControllerDword(h, kRegB90McStart, kB90McBoth, 1);

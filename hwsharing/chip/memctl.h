@@ -7,16 +7,8 @@
 
 #include <cstdint>
 
+#include "core/board_description.h"
 #include "hwsharing/chip/haltypes.h"
-
-// Board-description offsets.
-inline constexpr uint32_t kPinsMemoryOptions = 140;
-inline constexpr uint32_t kPinsMemOptNoMc48 = 1u << 3;  // controllers 4 and 8 unused
-inline constexpr uint32_t kPinsMcBlock1 = 164;
-inline constexpr uint32_t kPinsMcBlock2 = 216;
-inline constexpr uint32_t kPinsMcBlock4 = 268;
-inline constexpr uint32_t kPinsMcBlock8 = 320;
-inline constexpr uint32_t kPinsB90McWords = 528;  // 44 words, see kB90McProgram
 
 // Reads of the status register before a controller counts as stuck.
 inline constexpr uint32_t kMemoryIdleMaxReads = 100000;

@@ -3,13 +3,13 @@
 
 #include <cstring>
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "core/poll.h"
 #include "core/regs/display.h"
 #include "core/regs/misc_io.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/encoders/cem_module.h"

@@ -2,14 +2,12 @@
 // GPIO maps.
 #include "hwsharing/chip/pins.h"
 
+#include "core/board_description.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
 #include "core/regs/misc_io.h"
 
 namespace {
-
-constexpr uint16_t kPinsVersionDdcMap = 0x60A;
-constexpr uint16_t kPinsVersionEncoderGpio = 0x609;
 
 uint32_t Nibble(uint32_t word, unsigned n) { return (word >> (4 * n)) & 0xF; }
 
@@ -82,7 +80,7 @@ HALSTATUS HSLPIN60GetDDCIORegMasks(BOARDHANDLE* h, uint32_t ddcId, uint32_t* out
   *outputMask = 0;
   *inputMask = 0;
   const uint32_t map =
-      PinsVersion(h) >= kPinsVersionDdcMap ? PinsDword(h, kPinsDdcMap) : kPinsDefaultDdcMap;
+      PinsVersion(h) >= kPinsVersion60A ? PinsDword(h, kPinsDdcMap) : kPinsDefaultDdcMap;
   for (unsigned k = 0; k < kDdcPinCount; ++k) {
     if (((map >> (8 * k)) & 0xFF) != ddcId) continue;
     *inputMask = 1u << k;
@@ -96,7 +94,7 @@ HALSTATUS HSLPIN60GetCHRGPIOData(BOARDHANDLE* h, uint32_t slotMask, uint32_t fun
                                  uint32_t* slot, uint32_t* nibble, uint32_t* found) {
   if (HalFailed(h->status)) return h->status;
   *found = 0;
-  if (PinsVersion(h) < kPinsVersionEncoderGpio) return h->status;
+  if (PinsVersion(h) < kPinsVersion609) return h->status;
   const uint32_t map = PinsDword(h, kPinsEncoderGpioMap);
   for (unsigned s = 0; s < 4; ++s) {
     if (!(slotMask & (1u << s))) continue;

@@ -4,17 +4,14 @@
 
 #include <cstring>
 
+#include "core/board_description.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/encoders/cem.h"
 #include "hwsharing/chip/miscio.h"
-#include "hwsharing/chip/pending.h"
 
 namespace {
-
-constexpr uint16_t kPinsVersionClock = 0x604;
-constexpr uint16_t kPinsVersionCem = 0x609;
 
 constexpr uint32_t kMemSizeCodeMask = 0x3;
 constexpr uint32_t kMemBoardOption = 1u << 2;
@@ -112,7 +109,7 @@ HALSTATUS HSLPIN60GetBoardInfo(BOARDHANDLE* h) {
   const uint32_t memory = PinsDword(h, kPinsMemoryConfig);
   info->ulMemorySize = MemorySize(memory);
   info->ulAvailMemorySize = info->ulMemorySize;
-  if (PinsVersion(h) >= kPinsVersionClock) info->ulClock = Byte(h, kPinsClock16MHz) * kClockUnitKHz;
+  if (PinsVersion(h) >= kPinsVersion604) info->ulClock = Byte(h, kPinsMemoryClock) * kClockUnitKHz;
   info->ulRefClock = kRefClockKHz;
   info->ulInfoLevel = kBoardInfoLevel;
 
@@ -137,7 +134,7 @@ HALSTATUS HSLPIN60GetBoardInfo(BOARDHANDLE* h) {
 HALSTATUS HSLPIN60InitCEMStructure(BOARDHANDLE* h, CEMSTRUCTURE* cem) {
   if (HalFailed(h->status)) return h->status;
   std::memset(cem, 0, sizeof(*cem));
-  if (PinsVersion(h) < kPinsVersionCem) return h->status;
+  if (PinsVersion(h) < kPinsVersion609) return h->status;
   cem->ulBoardType = Byte(h, kPinsBoardType);
   cem->usModuleCode = Byte(h, kPinsCemCode);
   cem->ulCntlMethod = Byte(h, kPinsCemCntlMethod);

@@ -8,22 +8,6 @@
 
 struct CEMSTRUCTURE;
 
-// Board-description offsets.
-inline constexpr uint32_t kPinsBoardWord1 = 6;
-inline constexpr uint32_t kPinsBoardWord2 = 10;
-inline constexpr uint32_t kPinsSerialText = 12;
-inline constexpr uint32_t kPinsBoardWord3 = 34;
-inline constexpr uint32_t kPinsMemoryConfig = 140;
-inline constexpr uint32_t kPinsClock16MHz = 143;
-inline constexpr uint32_t kPinsOutputMaxClock = 152;  // outputs 0-3, 4 MHz units
-inline constexpr uint32_t kPinsOutputSecondLimit = 158;  // outputs 0-1
-inline constexpr uint32_t kPinsCapability = 161;
-inline constexpr uint32_t kPinsBoardText = 376;
-inline constexpr uint32_t kPinsCemProgMethod = 418;
-inline constexpr uint32_t kPinsCemCntlMethod = 419;
-inline constexpr uint32_t kPinsCemControlByte = 420;
-inline constexpr uint32_t kPinsTextLength = 16;
-
 inline constexpr char kNoSerialNumber[] = "*** NO SERIAL NUMBER ***";
 inline constexpr uint32_t kOutputKindDigitalPair = 0x8002;  // outputs 0 and 1
 inline constexpr uint32_t kOutputKindOther = 0x8003;        // outputs 2 and 3

@@ -1,6 +1,7 @@
 // System-clock start-up for both chip generations.
 #include "hwsharing/chip/sysclock.h"
 
+#include "core/board_description.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/fsynth.h"
@@ -13,14 +14,6 @@ namespace {
 constexpr uint32_t kSettleUnits = 1000;
 constexpr uint32_t kPresetUnits = 100;
 constexpr uint32_t kFsRunUnits = 10000;
-
-// First-generation select fields.
-constexpr uint32_t kSelectFieldA = 8;   // bits 8-11: 2n + 1 or 2n + 2
-constexpr uint32_t kSelectFieldB = 1;   // bits 1-3: n + 1
-constexpr uint32_t kSelectFieldC = 16;  // bits 16-19: 2n + 1 or 2n + 2
-// Later generation: bits 1-4 of each word.
-constexpr uint32_t kB90SelectShift = 1;
-constexpr uint32_t kB90SelectMask = 0xF;
 
 // Codes of the later generation's select field that use FS n; FS 0 counts
 // in all three words, the others only in words 1 and 2.
@@ -44,9 +37,9 @@ uint32_t FsPreset(const BOARDHANDLE* h, uint32_t n) {
 
 uint32_t IsScUseFS(uint32_t word, uint32_t n) {
   if (n >= kFsCount) return 0;
-  const uint32_t a = (word >> kSelectFieldA) & 0xF;
-  const uint32_t b = (word >> kSelectFieldB) & 0x7;
-  const uint32_t c = (word >> kSelectFieldC) & 0xF;
+  const uint32_t a = ClockSelectA::Get(word);
+  const uint32_t b = ClockSelectB::Get(word);
+  const uint32_t c = ClockSelectC::Get(word);
   const bool used = a == 2 * n + 1 || a == 2 * n + 2 || b == n + 1 || c == 2 * n + 1 ||
                     c == 2 * n + 2;
   return used ? 1 : 0;
@@ -56,7 +49,7 @@ uint32_t IsScUseFS_BRI90(uint32_t word0, uint32_t word1, uint32_t word2, uint32_
   if (n >= kFsCount) return 0;
   const uint32_t words[3] = {word0, word1, word2};
   for (uint32_t w = (n == 0 ? 0 : 1); w < 3; ++w) {
-    const uint32_t field = (words[w] >> kB90SelectShift) & kB90SelectMask;
+    const uint32_t field = B90ClockSelect::Get(words[w]);
     for (uint32_t code : kB90FsCodes[n])
       if (field == code) return 1;
   }

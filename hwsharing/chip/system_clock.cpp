@@ -1,5 +1,6 @@
 #include "hwsharing/chip/system_clock.h"
 
+#include "core/board_description.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/boardinfo.h"

@@ -2,10 +2,10 @@
 
 #include <initializer_list>
 
+#include "core/board_description.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/devio.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/encoders/cem.h"
 #include "hwsharing/encoders/chrontel_encoder.h"
 #include "hwsharing/encoders/output_wiring.h"
@@ -13,8 +13,6 @@
 #include "hwsharing/outputs/cem_miscio.h"
 
 namespace {
-
-constexpr size_t kPinsFpgaClockLimit = 422;  // MHz above 255
 constexpr uint32_t kOutputHalfWidth = 0x4000;       // twin boards: half the width per FPGA
 constexpr uint32_t kOutputHalvedWidth = 0x200000;
 constexpr uint32_t kOutputHalvedClock = 0x100000;

@@ -1,5 +1,6 @@
 #include "hwsharing/encoders/cem_module.h"
 
+#include "core/board_description.h"
 #include "core/regs/chrontel.h"
 #include "core/regs/display.h"
 #include "hwsharing/chip/boardhandle.h"
@@ -15,7 +16,6 @@
 #include "hwsharing/outputs/intermediate.h"
 #include "hwsharing/chip/miscio.h"
 #include "hwsharing/encoders/output_wiring.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/reg_access.h"
 
 namespace {
@@ -25,15 +25,14 @@ constexpr uint8_t kFpgaEmbeddedSyncBit = 0x08;  // register 8
 constexpr uint32_t kCemWaitUnits = 10;
 constexpr uint32_t kCemParallelSettleUnits = 100000;
 
-// Chip registers the three-line control borrows.
-constexpr uint32_t kRegDacControl = 0x1C18;
-constexpr uint32_t kDacSyncLines = 0x1400;    // set while the DAC-sync serial runs
-constexpr uint32_t kDacSyncClear = 0x2800;
-constexpr uint32_t kDacSyncClock = 0x800;
-constexpr uint32_t kDacSyncData = 0x2000;
+// The three-line control borrows the first DAC's sync bits: both syncs
+// stopped while it runs, the horizontal sync's polarity as its clock and
+// the vertical's as its data.
+constexpr uint32_t kDacSyncLines = kDacOff;
+constexpr uint32_t kDacSyncClock = kDacHsyncNegative;
+constexpr uint32_t kDacSyncData = kDacVsyncNegative;
+constexpr uint32_t kDacSyncClear = kDacSyncClock | kDacSyncData;
 constexpr uint32_t kDvoAll = 0x7;
-
-constexpr size_t kPinsCemOption = 420;
 
 // ---- Misc-IO lines ----------------------------------------------------------------
 
@@ -117,10 +116,10 @@ void SerialLines(BOARDHANDLE* h, uint32_t index, uint32_t n) {
 void DacSyncSerial(BOARDHANDLE* h, uint32_t n) {
   const uint32_t dvo = RegRead(h, kRegDvoPower);
   RegWrite(h, kRegDvoPower, dvo | kDvoAll);
-  uint32_t dac = RegRead(h, kRegDacControl);
+  uint32_t dac = RegRead(h, kRegDacCtl1);
   auto change = [&](uint32_t set, uint32_t clear) {
     dac = (dac | set) & ~clear;
-    RegWrite(h, kRegDacControl, dac);
+    RegWrite(h, kRegDacCtl1, dac);
   };
   auto pulse = [&] {
     change(kDacSyncClock, 0);
@@ -137,7 +136,7 @@ void DacSyncSerial(BOARDHANDLE* h, uint32_t n) {
 
 void ParallelLines(BOARDHANDLE* h, MODEINFO* r, uint32_t p, uint32_t v) {
   const uint32_t code = PinsCemCode(h);
-  const uint8_t option = h->oPins.aucData[kPinsCemOption];
+  const uint8_t option = h->oPins.aucData[kPinsCemControlByte];
   const bool shutDown = !(code == 2 && option > 3) && (code < 3 || (code == 3 && option <= 1));
   const uint32_t module = SelectDCModule(r);
   uint8_t saved = 0;

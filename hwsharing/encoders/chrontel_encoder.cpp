@@ -1,9 +1,10 @@
 #include "hwsharing/encoders/chrontel_encoder.h"
 
+#include "core/board_description.h"
+#include "core/chip_ids.h"
 #include "core/regs/chrontel.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/encoders/cem_fpga.h"
 #include "hwsharing/encoders/chrontel.h"
@@ -39,13 +40,6 @@ void Toggle(BOARDHANDLE* h, uint32_t n, uint8_t reg, uint8_t bit) {
 
 
 // ---- Board facts -----------------------------------------------------------------
-
-constexpr uint32_t kDeviceLaterThird = 0x5D63;
-constexpr size_t kPinsClockModeByte = 403;
-constexpr size_t kPinsDviWord = 136;          // bit 15: register 0x23 gets 0x06
-constexpr uint16_t kPinsDviWordBit = 0x8000;
-constexpr size_t kPinsSpreadByte = 452;       // bit 0: spread spectrum allowed
-constexpr uint16_t kPinsVersionSpread = 0x60B;
 constexpr uint32_t kBoardFlagSpreadSpectrum = 0x80000000;
 constexpr uint32_t kCemCodeEmbeddedSync = 37;
 
@@ -259,7 +253,7 @@ HALSTATUS HSLCHREnable(BOARDHANDLE* h, uint32_t n, uint32_t m, MODEINFO* r) {
     if (!(ChrAllFourVerB(h) && m == kChrModeSdtv && !Is640x480(r)))
       HSLCHRReset(h, n, kChrResetRestore | kChrResetAlternate);
     const bool noClockMode =
-        h->usDeviceId == kDeviceLaterThird && h->oPins.aucData[kPinsClockModeByte] != 0;
+        h->usDeviceId == kDeviceKestrionNext3 && h->oPins.aucData[kPinsClockModeByte] != 0;
     Write(h, n, kChrRegClockMode, noClockMode ? 0x00 : 0x04);
     Write(h, n, kChrRegSync, 0x80);
     switch (m) {
@@ -282,8 +276,8 @@ HALSTATUS HSLCHREnable(BOARDHANDLE* h, uint32_t n, uint32_t m, MODEINFO* r) {
   if (m == kChrModeDigital) {
     HSLCHRPllCheck(h, n, d);
     // Spread spectrum needs the mode's clock: without a record it is left off.
-    const bool allowed = PinsVersion(h) > kPinsVersionSpread &&
-                         (h->oPins.aucData[kPinsSpreadByte] & 1) != 0 &&
+    const bool allowed = PinsVersion(h) > kPinsVersion60B &&
+                         (h->oPins.aucData[kPinsDigitalFlags] & kPinsDigitalSpread) != 0 &&
                          (h->ulBoardFlags & kBoardFlagSpreadSpectrum) != 0;
     if (allowed && r != nullptr) HSLCHREnableSpreadSpectrum(h, n, r->ulPixClock);
   }
@@ -306,9 +300,8 @@ HALSTATUS HSLCHREnableDigitalMode(BOARDHANDLE* h, uint32_t n, uint32_t p, uint32
   if (HalFailed(h->status)) return h->status;
   Write(h, n, kChrRegPower, 0xDE);
   if (PllSupervised(d)) {
-    const uint16_t word = static_cast<uint16_t>(h->oPins.aucData[kPinsDviWord] |
-                                                (h->oPins.aucData[kPinsDviWord + 1] << 8));
-    Write(h, n, kChrRegDviControl, (word & kPinsDviWordBit) ? 0x06 : 0x04);
+    const bool termination = (PinsDword(h, kPinsOptionWord) & kPinsOptionDviTermination) != 0;
+    Write(h, n, kChrRegDviControl, termination ? 0x06 : 0x04);
   }
   if (d == kChrIdVerC || d == kChrIdVerC2) Write(h, n, kChrReg70, 0xA0);
   const uint8_t* row = ChrDviParamRow(d, p);

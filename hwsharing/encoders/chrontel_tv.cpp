@@ -5,7 +5,6 @@
 #include "core/regs/chrontel.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/encoders/chrontel.h"
 #include "hwsharing/encoders/chrontel_encoder.h"

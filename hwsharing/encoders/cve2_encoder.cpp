@@ -5,7 +5,6 @@
 #include "hwsharing/encoders/cve2_levels.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/cve2.h"
-#include "hwsharing/chip/pending.h"
 
 namespace {
 

@@ -6,20 +6,11 @@
 
 #include <cstdint>
 
+#include "core/regs/cve2.h"
 #include "hwsharing/chip/haltypes.h"
 #include "hwsharing/encoders/tv_tables.h"
 
 inline constexpr HALSTATUS kErrCve2DacMismatch = 0xb1b01220;
-
-// Registers.
-inline constexpr uint8_t kCve2RegSubcarrier = 0;
-inline constexpr uint8_t kCve2RegBlack = 14;
-inline constexpr uint8_t kCve2RegBlank = 16;
-inline constexpr uint8_t kCve2RegWhite = 30;
-inline constexpr uint8_t kCve2RegSaturationU = 32;
-inline constexpr uint8_t kCve2RegSaturationV = 34;
-inline constexpr uint8_t kCve2RegHue = 37;
-inline constexpr uint8_t kCve2RegDisable = 62;
 
 // Value formats (the kind argument).
 inline constexpr uint32_t kCve2Kind8 = 8;

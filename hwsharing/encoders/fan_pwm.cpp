@@ -6,11 +6,6 @@
 
 namespace {
 
-constexpr uint8_t kRegConfig = 2;
-constexpr uint8_t kRegControl = 4;
-constexpr uint8_t kRegDuty = 6;
-constexpr uint8_t kControlShutdown = 0x01;
-constexpr uint8_t kControlReset = 0x80;
 
 }  // namespace
 
@@ -29,30 +24,30 @@ HALSTATUS HSLPWMTC664Detect(BOARDHANDLE* h, uint32_t selector, uint32_t* present
 
 HALSTATUS HSLPWMInit(BOARDHANDLE* h, uint32_t selector) {
   if (HalFailed(h->status)) return h->status;
-  HSLTC664I2CWrite(h, selector, kRegDuty, 0x0F);
-  HSLTC664I2CWrite(h, selector, kRegConfig, 0x3C);
-  HSLTC664I2CWrite(h, selector, kRegControl, 0xA4);
-  HSLTC664I2CWrite(h, selector, kRegControl, 0x24);
+  HSLTC664I2CWrite(h, selector, kTc664RegDuty, 0x0F);
+  HSLTC664I2CWrite(h, selector, kTc664RegConfig, 0x3C);
+  HSLTC664I2CWrite(h, selector, kTc664RegControl, 0xA4);
+  HSLTC664I2CWrite(h, selector, kTc664RegControl, 0x24);
   return h->status;
 }
 
 HALSTATUS HSLPWMPowerDown(BOARDHANDLE* h, uint32_t selector) {
   if (HalFailed(h->status)) return h->status;
   uint8_t v = 0;
-  HSLTC664I2CRead(h, selector, kRegControl, &v);
-  v |= kControlShutdown;
-  HSLTC664I2CWrite(h, selector, kRegControl, v);
-  v |= kControlReset;
-  HSLTC664I2CWrite(h, selector, kRegControl, v);
-  v = static_cast<uint8_t>(v & ~kControlReset);
-  HSLTC664I2CWrite(h, selector, kRegControl, v);
+  HSLTC664I2CRead(h, selector, kTc664RegControl, &v);
+  v |= kTc664ControlShutdown;
+  HSLTC664I2CWrite(h, selector, kTc664RegControl, v);
+  v |= kTc664ControlReset;
+  HSLTC664I2CWrite(h, selector, kTc664RegControl, v);
+  v = static_cast<uint8_t>(v & ~kTc664ControlReset);
+  HSLTC664I2CWrite(h, selector, kTc664RegControl, v);
   return h->status;
 }
 
 HALSTATUS HSLPWMPowerUp(BOARDHANDLE* h, uint32_t selector) {
   if (HalFailed(h->status)) return h->status;
   uint8_t v = 0;
-  HSLTC664I2CRead(h, selector, kRegControl, &v);
-  HSLTC664I2CWrite(h, selector, kRegControl, static_cast<uint8_t>(v & ~kControlShutdown));
+  HSLTC664I2CRead(h, selector, kTc664RegControl, &v);
+  HSLTC664I2CWrite(h, selector, kTc664RegControl, static_cast<uint8_t>(v & ~kTc664ControlShutdown));
   return HSLPWMInit(h, selector);
 }

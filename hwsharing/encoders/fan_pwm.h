@@ -5,10 +5,8 @@
 
 #include <cstdint>
 
+#include "core/regs/fan.h"
 #include "hwsharing/chip/haltypes.h"
-
-inline constexpr uint8_t kTc664RegId = 7;
-inline constexpr uint8_t kTc664Id = 0x54;
 
 // A failed read is a negative answer; the status is cleared.
 HALSTATUS HSLPWMTC664Detect(BOARDHANDLE* h, uint32_t selector, uint32_t* present);

@@ -1,6 +1,7 @@
 #include "hwsharing/encoders/flat_panel.h"
 
 #include "core/regs/dac.h"
+#include "core/regs/transmitters.h"
 #include "hwsharing/encoders/addon_info.h"
 #include "hwsharing/chip/dac.h"
 #include "hwsharing/encoders/av9110.h"
@@ -31,11 +32,6 @@ constexpr uint8_t kAvClock = 0x80;
 constexpr uint8_t kAvDone = 0x88;
 constexpr unsigned kAvWordBits = 24;
 
-// Transmitter registers.
-constexpr uint8_t kSiRegControl = 8;
-constexpr uint8_t kSiRegHotPlug = 9;
-constexpr uint8_t kSiRegOutput = 10;
-constexpr uint8_t kSiRegVersionSpecific = 12;
 constexpr uint8_t kHotPlugKeep = 0x8F;
 constexpr uint8_t kHotPlugEnable = 0x10;
 constexpr uint8_t kHotPlugLatched = 0x01;

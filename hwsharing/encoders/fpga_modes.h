@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/regs/fpga.h"
 #include "hwsharing/chip/haltypes.h"
 
 // FPGA modes.
@@ -51,9 +52,6 @@ struct FPGAPROGRAM {
 };
 static_assert(sizeof(FPGAPROGRAM) == 65);
 
-inline constexpr uint8_t kFpgaRegControl = 30;  // video path control; 0 off, bit 0 video on
-inline constexpr uint8_t kFpgaVideoOn = 0x01;
-inline constexpr uint8_t kFpgaRegChipSelect = 8;  // high nibble selects an encoder
 
 // What the enable program is built from.
 struct FPGAPROGRAMINPUT {

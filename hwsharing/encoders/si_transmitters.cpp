@@ -1,6 +1,7 @@
 #include "hwsharing/encoders/si_transmitters.h"
 
 #include "core/chip_ids.h"
+#include "core/regs/transmitters.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/encoders/companion.h"
@@ -19,8 +20,6 @@ constexpr uint8_t kRegs164[] = {8, 10, 12};
 constexpr uint8_t kRegs1162[] = {8, 9, 10, 12, 8};
 constexpr uint8_t kRegs1178[] = {15, 15, 14, 10, 9, 12, 13, 8, 8};
 
-constexpr uint8_t kRegControl = 8;
-constexpr uint8_t kRegDualLink1178 = 13;
 constexpr uint8_t kControlDualLink = 0x04;   // register 8, cleared for dual link
 constexpr uint8_t kDualLink1178 = 0x10;      // register 13
 constexpr uint8_t kPowerDown164 = 0x38;
@@ -78,9 +77,9 @@ HALSTATUS HSLSI164Disable(BOARDHANDLE* h, uint32_t index) {
   if (HalFailed(h->status)) return h->status;
   switch (Kind(h, index)) {
     case kSiKind164:
-    case kSiKind164B: Write(h, index, kRegControl, kPowerDown164); break;
+    case kSiKind164B: Write(h, index, kSiRegControl, kPowerDown164); break;
     case kSiKind1162:
-    case kSiKind1178: Write(h, index, kRegControl, SiParamsOf(h).Si1162Param[0]); break;
+    case kSiKind1178: Write(h, index, kSiRegControl, SiParamsOf(h).Si1162Param[0]); break;
     default: break;
   }
   return h->status;
@@ -91,9 +90,9 @@ HALSTATUS HSLSI164EnableDualLinkMode(BOARDHANDLE* h, uint32_t index) {
   switch (Kind(h, index)) {
     case kSiKind164:
     case kSiKind164B:
-      Modify(h, index, kRegControl, static_cast<uint8_t>(~kControlDualLink), 0);
+      Modify(h, index, kSiRegControl, static_cast<uint8_t>(~kControlDualLink), 0);
       break;
-    case kSiKind1178: Modify(h, index, kRegDualLink1178, 0xFF, kDualLink1178); break;
+    case kSiKind1178: Modify(h, index, kSiRegDualLink1178, 0xFF, kDualLink1178); break;
     default: break;
   }
   return h->status;
@@ -102,6 +101,6 @@ HALSTATUS HSLSI164EnableDualLinkMode(BOARDHANDLE* h, uint32_t index) {
 HALSTATUS HSLSI164DisableDualLinkMode(BOARDHANDLE* h, uint32_t index) {
   if (HalFailed(h->status)) return h->status;
   if (Kind(h, index) == kSiKind1178)
-    Modify(h, index, kRegDualLink1178, static_cast<uint8_t>(~kDualLink1178), 0);
+    Modify(h, index, kSiRegDualLink1178, static_cast<uint8_t>(~kDualLink1178), 0);
   return h->status;
 }

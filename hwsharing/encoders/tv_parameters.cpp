@@ -4,7 +4,6 @@
 
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/encoders/velan.h"
 #include "hwsharing/outputs/capabilities.h"
 

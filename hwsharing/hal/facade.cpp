@@ -12,7 +12,6 @@
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/bringup.h"
 #include "hwsharing/encoders/chrontel.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/outputs/vga_return.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/encoders/tv_parameters.h"

@@ -4,6 +4,7 @@
 
 #include "core/chip_ids.h"
 #include "core/client_services.h"
+#include "core/regs/display.h"
 #include "hwsharing/chip/board_setup.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/dispatch.h"

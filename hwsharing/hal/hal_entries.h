@@ -34,9 +34,6 @@ inline constexpr uint32_t kI2cDefaultHalfPeriodUs = 40;
 // Output-capability bits these entries test.
 inline constexpr uint32_t kCapsHotPlugInterrupt = 0x4;
 inline constexpr uint32_t kCapsDualController = 0x20000;
-// Register whose bit 12, written as 1, acknowledges the hot-plug interrupt.
-inline constexpr uint32_t kRegHotPlug = 0x1E18;
-inline constexpr uint32_t kHotPlugAcknowledge = 1u << 12;
 // OR-ed into the PanelLink module's register to acknowledge its hot plug.
 inline constexpr uint8_t kPanelLinkHotPlugAcknowledge = 0xA8;
 

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "hwsharing/chip/addon_words.h"
 #include "hwsharing/chip/boardhandle.h"

@@ -1,5 +1,6 @@
 #include "hwsharing/outputs/cem_miscio.h"
 
+#include "core/board_description.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/encoders/cem.h"
@@ -14,7 +15,7 @@ bool GroupZeroAtE2(const BOARDHANDLE* h) {
 
 uint32_t Code(uint32_t word, uint32_t line) { return (word >> (4 * line)) & 0xFu; }
 
-bool HasCodes(const BOARDHANDLE* h) { return PinsVersion(h) >= kPinsVersionCemMiscIo; }
+bool HasCodes(const BOARDHANDLE* h) { return PinsVersion(h) >= kPinsVersion60B; }
 
 }  // namespace
 

@@ -9,9 +9,6 @@
 
 #include "hwsharing/chip/haltypes.h"
 
-// Board description word of the eight line codes (descriptions 0x60B on).
-inline constexpr uint32_t kPinsCemMiscIoCodes = 440;
-inline constexpr uint16_t kPinsVersionCemMiscIo = 0x60B;
 inline constexpr uint32_t kCemMiscIoLines = 8;
 inline constexpr uint32_t kCemMiscIoRegister = 8;
 inline constexpr uint32_t kCemMiscIoCodeHigh = 1;

@@ -1,6 +1,7 @@
 // Display clock selection.
 #include "hwsharing/outputs/clock_select.h"
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "core/regs/display.h"
 #include "hwsharing/chip/b90_clocks.h"
@@ -36,9 +37,6 @@ bool FsTvStandard(uint8_t standard) { return standard >= 6 && standard <= 8; }
 // side at high clocks by this much.
 constexpr uint32_t kDetuneKHz = 100;
 constexpr uint32_t kDetuneMinKHz = 64999;
-constexpr uint16_t kPinsVersionDetuning = 0x60B;
-constexpr size_t kPinsDigitalFlags = 452;
-constexpr uint8_t kPinsDetuneBit = 0x2;
 
 bool IsChrontelSource(uint32_t source) {
   return source >= kClockChrontel0 && source <= kClockChrontel3;
@@ -60,8 +58,8 @@ bool DrivesDigital(const MODEINFO& m, uint32_t bit) { return !RecordOff(m) && (m
 // Two digital outputs side by side at high clocks on a board that asks for
 // it: the record's clock is moved apart from the other output's.
 bool NeedsDetuning(const BOARDHANDLE* h, const MODEINFO& m) {
-  if (PinsVersion(h) <= kPinsVersionDetuning) return false;
-  if (!(h->oPins.aucData[kPinsDigitalFlags] & kPinsDetuneBit)) return false;
+  if (PinsVersion(h) <= kPinsVersion60B) return false;
+  if (!(h->oPins.aucData[kPinsDigitalFlags] & kPinsDigitalDetune)) return false;
   if (m.ulPixClock <= kDetuneMinKHz) return false;
   return ((m.flOutput & kOutDigital0) && DrivesDigital(h->aModeInfo[1], kOutDigital1)) ||
          ((m.flOutput & kOutDigital1) && DrivesDigital(h->aModeInfo[0], kOutDigital0));

@@ -4,14 +4,16 @@
 
 #include <cstring>
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
+#include "core/regs/cve2.h"
 #include "core/regs/display.h"
+#include "core/regs/interrupts.h"
 #include "hwsharing/chip/addon_words.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/bringup.h"
 #include "hwsharing/chip/devio.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/encoders/addon_info.h"
 #include "hwsharing/encoders/cem.h"
@@ -27,10 +29,6 @@
 
 namespace {
 
-constexpr uint32_t kRegVdp = 0x1D28;
-constexpr uint32_t kRegTve9 = 0x1DA4;
-constexpr uint32_t kRegTve17 = 0x1DC4;
-constexpr uint32_t kRegTve18 = 0x1DC8;
 constexpr uint32_t kTve17EncoderOn = 1u << 3;
 constexpr uint32_t kTve9CableSix = 1u << 15;
 constexpr uint32_t kTve17Bit1 = 1u << 1;
@@ -43,10 +41,6 @@ constexpr uint8_t kCableSix = 6;
 constexpr uint8_t kCableSeven = 7;
 constexpr uint8_t kEncoderKindIntegrated = 5;
 constexpr uint32_t kDvoSecondDefault = 0x1F;
-constexpr uint16_t kPinsVersionDvoWords = 0x605;
-constexpr uint16_t kPinsVersionDvo2Sync = 0x604;
-constexpr uint32_t kPinsDvoWord = 400;
-constexpr uint32_t kPinsDvoWord2 = 404;
 constexpr uint32_t kDvoSelectReturned = 6;
 constexpr uint8_t kFpgaModeSyncFromMode[] = {3, 6};
 
@@ -153,9 +147,9 @@ HALSTATUS HSLKSTGetTVEParameters(BOARDHANDLE* h, const MODEINFO* mode, TVEPARAMS
   uint32_t& w9 = tve->aulWord[9];
   uint32_t& w17 = tve->aulWord[17];
   uint32_t& w18 = tve->aulWord[18];
-  w9 = RegRead(h, kRegTve9);
-  w17 = RegRead(h, kRegTve17);
-  w18 = RegRead(h, kRegTve18);
+  w9 = RegRead(h, kRegCve2Control);
+  w17 = RegRead(h, kRegDisplayConfig);
+  w18 = RegRead(h, kRegCve2Word18);
   const uint8_t cable = h->aCableInfo[1].ucCableType;
   w9 = WithBit(w9, kTve9CableSix, cable == kCableSix);
   w17 = WithBit(w17, kTve17EncoderOn, Tv1OnController3(*mode));
@@ -170,19 +164,19 @@ HALSTATUS HSLKSTGetTVEParameters(BOARDHANDLE* h, const MODEINFO* mode, TVEPARAMS
 
 HALSTATUS HSLKSTSetTVEParameters(BOARDHANDLE* h, const MODEINFO* mode, const TVEPARAMS* tve) {
   if (HalFailed(h->status)) return h->status;
-  RegWrite(h, kRegTve9, tve->aulWord[9]);
-  RegWrite(h, kRegTve17, tve->aulWord[17]);
-  if (!Tv1OnController3(*mode)) RegWrite(h, kRegTve18, tve->aulWord[18]);
+  RegWrite(h, kRegCve2Control, tve->aulWord[9]);
+  RegWrite(h, kRegDisplayConfig, tve->aulWord[17]);
+  if (!Tv1OnController3(*mode)) RegWrite(h, kRegCve2Word18, tve->aulWord[18]);
   return h->status;
 }
 
 HALSTATUS HSLKSTDisableTVE(BOARDHANDLE* h, MODEINFO*) {
   if (HalFailed(h->status)) return h->status;
   HSLCVE2EnableEncoder(h, 0);
-  const uint32_t tve = RegRead(h, kRegTve17) & ~kTve17EncoderOn;
+  const uint32_t tve = RegRead(h, kRegDisplayConfig) & ~kTve17EncoderOn;
   const uint32_t c0 = RegRead(h, kRegModuleClock0) | kModuleClock0TvHold;
   const uint32_t c1 = RegRead(h, kRegModuleClock1) & ~kModuleClock1TvOn;
-  RegWrite(h, kRegTve17, tve);
+  RegWrite(h, kRegDisplayConfig, tve);
   RegWrite(h, kRegModuleClock0, c0);
   RegWrite(h, kRegModuleClock1, c1);
   return h->status;
@@ -350,7 +344,7 @@ HALSTATUS HSLKSTEnableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO* mode, uint32_t
     }
   }
   // 5: the board description's DVO words.
-  WriteDvoWords(h, PinsVersion(h) > kPinsVersionDvoWords);
+  WriteDvoWords(h, PinsVersion(h) > kPinsVersion605);
   // 6: the DVO's four sync bits.
   const uint32_t base = second ? 26 : 10;
   const uint32_t first = Bit(base), secondBit = Bit(base + 1), third = Bit(base + 2),
@@ -361,7 +355,7 @@ HALSTATUS HSLKSTEnableDVO(BOARDHANDLE* h, uint32_t dvo, MODEINFO* mode, uint32_t
     v20 &= ~four;
     if (!second) {
       if (h->ulFeatures & kFeatureEncoder0) v20 |= first | third;
-    } else if (PinsVersion(h) > kPinsVersionDvo2Sync && (h->oPins.aucData[149] & 0x08)) {
+    } else if (PinsVersion(h) > kPinsVersion604 && (h->oPins.aucData[149] & 0x08)) {
       if (h->ulFeatures & kFeatureEncoder1) v20 |= first | third;
     } else {
       if (HsyncNegative(*mode)) v20 |= secondBit;

@@ -1,6 +1,7 @@
 // Mode validation and bandwidth.
 #include "hwsharing/outputs/mode_validate.h"
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "hwsharing/chip/addon_words.h"
 #include "hwsharing/chip/boardhandle.h"
@@ -35,14 +36,7 @@ constexpr OutputCaps kCaps[4] = {
 constexpr uint32_t kCapsHalvingFirst = 0x20000000;
 constexpr uint32_t kCapsHalvingSecond = 0x40000000;
 constexpr uint32_t kNoFormat = 0xFFFFFFFF;
-
-constexpr uint16_t kPinsVersionAvailability = 0x604;
-constexpr uint16_t kPinsVersionDualDigital = 0x60B;
-constexpr size_t kPinsConnectors = 144;      // 144-147, low 6 bits
 constexpr uint8_t kConnectorAnyDigital = 0xA;
-constexpr size_t kPinsAnalogLimits = 152;    // 152-155
-constexpr size_t kPinsDigitalFlags = 452;
-constexpr uint8_t kPinsNoDualDigital = 0x2;
 constexpr uint32_t kDualDigitalMaxKHz = 65000;
 constexpr uint32_t kMaxPitch = 8160;
 constexpr uint32_t kLimitUnitKHz = 4000;
@@ -95,7 +89,7 @@ void CheckAvailability(BOARDHANDLE* h, const MODEINFO& m) {
   if ((w & kOutDigital1) && !(caps & kCaps[1].digital)) {
     bool exception = false;
     for (size_t i = 0; i < 4; ++i)
-      exception |= (h->oPins.aucData[kPinsConnectors + i] & 0x3F) == kConnectorAnyDigital;
+      exception |= (h->oPins.aucData[kPinsConnectorCodes + i] & 0x3F) == kConnectorAnyDigital;
     const uint32_t f1 = h->aulDigitalOutputFormat[1];
     exception |= f1 == 16 || f1 == 17;
     if (!exception) SetError(h, kErrModeOutput);
@@ -214,7 +208,7 @@ HALSTATUS HSLKSTValidateMode(BOARDHANDLE* h, MODEINFO* mode) {
   if (!ZoomFactor(zoom & 0xFFFF)) SetError(h, kErrModeZoom);
   if (!ZoomFactor(zoom < 0x10000 ? zoom & 0xFFFF : zoom >> 16)) SetError(h, kErrModeZoom);
   if (EarlyRevision(h) && zoom != 1) SetError(h, kErrModeZoom);
-  if (PinsVersion(h) > kPinsVersionAvailability) CheckAvailability(h, *mode);
+  if (PinsVersion(h) > kPinsVersion604) CheckAvailability(h, *mode);
   // The pitch is computed on a copy of the status: a failure above must not
   // stop the remaining checks.
   const HALSTATUS before = h->status;
@@ -224,8 +218,8 @@ HALSTATUS HSLKSTValidateMode(BOARDHANDLE* h, MODEINFO* mode) {
   h->status = before;
   SetError(h, pitch);
   if (mode->ulFBPitch > kMaxPitch) SetError(h, kErrModePitch);
-  if (PinsVersion(h) > kPinsVersionDualDigital &&
-      (h->oPins.aucData[kPinsDigitalFlags] & kPinsNoDualDigital) &&
+  if (PinsVersion(h) > kPinsVersion60B &&
+      (h->oPins.aucData[kPinsDigitalFlags] & kPinsDigitalDetune) &&
       (mode->flOutput & kOutDigital0) && (mode->flOutput & kOutDigital1) &&
       mode->ulPixClock > kDualDigitalMaxKHz)
     SetError(h, kErrModeOutput);
@@ -245,7 +239,7 @@ HALSTATUS HSLKSTValidateVideoParameters(BOARDHANDLE* h, MODEINFO* mode) {
     SetError(h, kErrVideoParameters);
   if ((signal & kSignalFieldA) && (signal & kSignalFieldB)) SetError(h, kErrVideoParameters);
   for (uint32_t n = 0; n < 4; ++n)
-    if (w & kAnalogOf[n]) CheckLimit(h, Limit(h, kPinsAnalogLimits + n), k);
+    if (w & kAnalogOf[n]) CheckLimit(h, Limit(h, kPinsOutputMaxClock + n), k);
   CheckDigitalLimits(h, *mode, k);
   if (ThroughExpansionModule(h, *mode)) {
     MODEINFO copy = *mode;

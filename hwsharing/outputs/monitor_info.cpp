@@ -7,7 +7,6 @@
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/load_sense.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/encoders/chrontel_encoder.h"
 #include "hwsharing/hal/ddc.h"

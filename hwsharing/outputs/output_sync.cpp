@@ -2,6 +2,7 @@
 // halves of a mode set.
 #include "hwsharing/outputs/output_sync.h"
 
+#include "core/board_description.h"
 #include "core/chip_ids.h"
 #include "core/regs/display.h"
 #include "core/regs/vga.h"
@@ -12,7 +13,6 @@
 #include "hwsharing/chip/fsynth.h"
 #include "hwsharing/chip/halstatus.h"
 #include "hwsharing/chip/miscio.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/pins.h"
 #include "hwsharing/chip/reg_access.h"
 #include "hwsharing/encoders/addon_info.h"
@@ -36,9 +36,6 @@ constexpr uint8_t kEncoderSyncRegister = 0x49;
 constexpr uint8_t kEncoderSyncValue = 0x2E;
 constexpr uint32_t kRoutingBit27 = 1u << 27;  // DAC 1 fields from MCS record 0
 constexpr uint32_t kRoutingBit28 = 1u << 28;  // DAC 2 fields from MCS record 1
-constexpr uint32_t kPinsDacFields = 372;
-constexpr uint16_t kPinsVersionDacFields = 0x603;
-constexpr uint16_t kPinsVersionSyncBufferLine = 0x608;
 constexpr uint32_t kMiscIoDualLink = 6;
 constexpr uint32_t kEncoderGpioSlots = 0xF;
 constexpr uint32_t kSignalOutputFlag8 = 0x8;  // flOutput bit 3: never a smooth output change
@@ -344,7 +341,7 @@ HALSTATUS HSLKSTAccessSyncBuffer(BOARDHANDLE* h, void*, uint32_t line, uint32_t 
   HSLPIN60GetCHRGPIOData(h, kEncoderGpioSlots, function, &slot, &nibble, &found);
   uint32_t value = on ? 1 : 0;
   if (found) return HSLCHRAccessGPIO(h, 1, slot, nibble, &value);
-  if (PinsVersion(h) <= kPinsVersionSyncBufferLine && !IsLaterKestrion(h->usDeviceId) &&
+  if (PinsVersion(h) <= kPinsVersion608 && !IsLaterKestrion(h->usDeviceId) &&
       !(h->ulFeatures & kFeatureTransmitters) &&
       !(h->ulOutputCaps & (kOutputCapsDigitalRoute0 | kOutputCapsDigitalRoute1)))
     HSLCHRAccessGPIO(h, 1, line, 1, &value);
@@ -396,7 +393,7 @@ HALSTATUS HSLKSTEnableDisplayOutputs(BOARDHANDLE* h, MODEINFO* mode) {
   const uint32_t w = mode->flOutput;
   const uint32_t c = SelectDC(mode);
   const uint32_t dacWord = PinsDword(h, kPinsDacFields);
-  const bool describedFields = PinsVersion(h) > kPinsVersionDacFields;
+  const bool describedFields = PinsVersion(h) > kPinsVersion603;
   auto mcsFields = [&](uint32_t record) {
     const MCSRECORD& r = h->aMcs[record];
     return ((r.ulFormatHigh & 7) << 6) | ((r.ulFormatMid & 7) << 3) | (r.ulFormatLow & 7);

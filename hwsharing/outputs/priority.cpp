@@ -10,13 +10,10 @@
 
 namespace {
 
-constexpr uint32_t kPrimaryLevelMask = 0x7;
-constexpr uint32_t kSecondLevelShift = 8;
 constexpr uint32_t kMaxLevel = 7;
 // d = 70,000 / q with q = 100 x the largest rate / this rate: the level is
 // d / 100, rounded up above a half.
 constexpr uint32_t kLevelScale = 70000;
-constexpr uint32_t kSecondStreamOn = 1u << 0;  // of 0x19A8 / 0x1BA8
 constexpr uint32_t kSecondStreamStart = 0x19AC, kSecondStreamEnd = 0x19B0;
 constexpr uint32_t kSmallSpanBlocks = 63;
 constexpr uint32_t kResetWaitUnits = 20000;
@@ -34,10 +31,8 @@ HALSTATUS HSLKSTSetPriorityLevels(BOARDHANDLE* h, uint32_t mask, const uint32_t*
   for (uint32_t c = 0; c < 2; ++c) {
     if (!(mask & (primaryBit[c] | secondBit[c]))) continue;
     uint32_t v = RegRead(h, regs[c]);
-    if (mask & primaryBit[c]) v = (v & ~kPrimaryLevelMask) | (levels[c] & kPrimaryLevelMask);
-    if (mask & secondBit[c])
-      v = (v & ~(kPrimaryLevelMask << kSecondLevelShift)) |
-          ((secondLevels[c] & kPrimaryLevelMask) << kSecondLevelShift);
+    if (mask & primaryBit[c]) v = PriorityPrimary::Set(v, levels[c]);
+    if (mask & secondBit[c]) v = PrioritySecond::Set(v, secondLevels[c]);
     RegWrite(h, regs[c], v);
   }
   return h->status;
@@ -64,7 +59,7 @@ HALSTATUS HSLKSTGetCurrentBitRates(BOARDHANDLE* h, uint32_t* rates, uint32_t* se
     if (IsQuadBoard(h)) HSLKSTGetCrtcPixelClk(h, &clock, c);
     const uint32_t at = kControllerStride * c;
     HSLKSTComputeBitRate(h, clock, SurfaceFormat::Get(RegRead(h, kRegPitch + at)), &rates[c]);
-    if (RegRead(h, kRegController2Ctl + at) & kSecondStreamOn)
+    if (RegRead(h, kRegController2Ctl + at) & kController2On)
       HSLKSTComputeBitRate(h, r.ulPixClock, SurfaceFormat::Get(RegRead(h, kRegSecondPitch + at)),
                            &secondRates[c]);
   }
@@ -95,8 +90,8 @@ HALSTATUS HSLKSTGetPriorityLevels(BOARDHANDLE* h, const uint32_t* rates, const u
 
 HALSTATUS HSLKSTApplyEar63(BOARDHANDLE* h, uint32_t* secondLevels) {
   if (HalFailed(h->status)) return h->status;
-  const bool both = (RegRead(h, kRegController2Ctl) & kSecondStreamOn) &&
-                    (RegRead(h, kRegController2Ctl + kControllerStride) & kSecondStreamOn);
+  const bool both = (RegRead(h, kRegController2Ctl) & kController2On) &&
+                    (RegRead(h, kRegController2Ctl + kControllerStride) & kController2On);
   if (!both || secondLevels[0] == 0 || secondLevels[1] == 0) return h->status;
   for (uint32_t c = 0; c < 2; ++c) {
     const uint32_t at = kControllerStride * c;

@@ -6,7 +6,6 @@
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/bringup.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/encoders/chrontel_tv.h"
 #include "hwsharing/outputs/capabilities.h"
 

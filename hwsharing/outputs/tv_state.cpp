@@ -3,7 +3,6 @@
 
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/encoders/addon_info.h"
 #include "hwsharing/encoders/chrontel_tv.h"
 #include "hwsharing/encoders/tv_parameters.h"

@@ -11,6 +11,8 @@
 #include "core/regs/chrontel.h"
 #include "core/regs/cursor.h"
 #include "core/regs/display.h"
+#include "core/regs/fpga.h"
+#include "core/regs/transmitters.h"
 #include "core/regs/vga.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/bringup.h"
@@ -34,10 +36,6 @@ namespace {
 
 constexpr uint8_t kListEnd = 255;
 constexpr uint32_t kMaxListPairs = kFpgaSetBytes / 2;
-// Register 31 is cleared before a set is written, with the video path
-// (register 30) off until the set is in.
-constexpr uint8_t kFpgaRegSetGate = 31;
-constexpr uint8_t kFpgaRegSync = 10;
 constexpr uint8_t kFpgaModePatch = 0x04;
 constexpr uint8_t kFpgaSyncPatch = 0x40;
 
@@ -101,12 +99,7 @@ HALSTATUS WriteFpgaList(BOARDHANDLE* h, const uint8_t* list, uint32_t fpga, bool
 
 // ---- Output-state probe ------------------------------------------------------------
 
-constexpr uint8_t kSiRegControl = 8;
 constexpr uint8_t kSiConsoleBits = 0x39;
-constexpr uint8_t kConsoleMarkTv = 0x20;
-constexpr uint8_t kConsoleMarkDigital = 0xDE;
-constexpr uint8_t kChrIdLvds = 0x81;
-constexpr uint8_t kChrRegTvClass = 0x07;
 constexpr uint8_t kChrDacConsole = 11;
 constexpr uint8_t kChrDac2Console = 22;
 constexpr uint8_t kTvClassB[] = {131, 113};
@@ -137,7 +130,7 @@ bool AskEncoder(BOARDHANDLE* h, uint32_t encoder, uint8_t reg, uint8_t* value) {
   return !HalFailed(h->status);
 }
 
-bool IsConsoleMark(uint8_t v) { return v == kConsoleMarkTv || v == kConsoleMarkDigital; }
+bool IsConsoleMark(uint8_t v) { return v == kChrConsoleMarkTv || v == kChrConsoleMarkDigital; }
 
 uint32_t EncoderProbe(BOARDHANDLE* h, uint32_t encoder) {
   uint8_t id = 0, mark = 0, dac = 0, dac2 = 0, tv = 0;
@@ -145,12 +138,12 @@ uint32_t EncoderProbe(BOARDHANDLE* h, uint32_t encoder) {
   if (!AskEncoder(h, encoder, kChrRegDeviceId, &id)) return kVgaOutDacs;
   if (id == kChrIdLvds) return VgaProbe(h, kVgaOutLvds);
   if (!AskEncoder(h, encoder, kChrRegPower, &mark)) return kVgaOutDacs;
-  if (mark == kConsoleMarkDigital) return VgaProbe(h, 0);
+  if (mark == kChrConsoleMarkDigital) return VgaProbe(h, 0);
   if (!AskEncoder(h, encoder, kChrRegDac, &dac)) return kVgaOutDacs;
   if (dac == kChrDacConsole) return kVgaOutDacs;
   if (!AskEncoder(h, encoder, kChrRegDac2, &dac2)) return kVgaOutDacs;
   if (dac2 == kChrDac2Console) return kVgaOutDacs;
-  if (!AskEncoder(h, encoder, kChrRegTvClass, &tv)) return kVgaOutDacs;
+  if (!AskEncoder(h, encoder, kChrRegBrightness, &tv)) return kVgaOutDacs;
   const bool classB = tv == kTvClassB[0] || tv == kTvClassB[1];
   return kVgaOutEncoder | kVgaOutEncoderTv | (classB ? kVgaOutTvClassB : kVgaOutTvClassA);
 }
@@ -168,14 +161,14 @@ constexpr uint32_t kDac2SyncOnly = kDac2Blank | kDac2Bit17;
 constexpr uint32_t kDacSyncPolarity = kDacHsyncNegative | kDacVsyncNegative;
 // The second and fourth sync bits of each DVO in 0x1C20: its polarities.
 constexpr uint32_t kDvoSyncPolarity = (0x28u << 8) | (0x28u << 24);
-constexpr uint32_t kDvo2OwnClockOn = 1u << 6;  // of 0x1C58
 constexpr uint32_t kClockHoldWaitUs = 1000;
 constexpr uint32_t kPriorityVgaWord = 0x101;
 constexpr uint32_t kPriorityLvdsText = 3;
 constexpr uint32_t kClockDividedByTwo = 2;
 constexpr uint32_t kClockResetBits = 0x3u << 2;
-constexpr uint32_t kCemModeClock = 1u << 11;  // of 0x1C18
-constexpr uint32_t kCemModeLatch = 1u << 13;
+// The module's mode is clocked through the first DAC's sync polarity bits.
+constexpr uint32_t kCemModeClock = kDacHsyncNegative;
+constexpr uint32_t kCemModeLatch = kDacVsyncNegative;
 constexpr uint32_t kCemModeClockPulses = 4;
 
 bool Has(uint32_t w, uint32_t bits) { return (w & bits) != 0; }
@@ -226,7 +219,7 @@ void HSLKSTDisableDVO1(BOARDHANDLE* h) {
 void HSLKSTDisableDVO2(BOARDHANDLE* h) {
   if (IsEarlyKestrion(h->usDeviceId)) SetBits(h, kRegModuleClock0, kDvo1Disable);
   if (IsLaterKestrion(h->usDeviceId)) {
-    ClearBits(h, kRegOutputArrangement, kDvo2OwnClockOn);
+    ClearBits(h, kRegOutputArrangement, kOutputArrangementDvo2Locked);
     SetBits(h, kRegModuleClock1, kDvo2Disable);
   }
   SetBits(h, kRegDvoPower, kDvoPowerDvo2Off | kDvoPowerBothOff);
@@ -237,7 +230,9 @@ void HSLKSTDisableDVO2(BOARDHANDLE* h) {
 // devices reports itself on again.
 void EnableDvo(BOARDHANDLE* h, uint32_t dvo, uint32_t select) {
   HSLKSTSetDVOClock(h, dvo, select, 1);
-  if (dvo == 1 && IsLaterKestrion(h->usDeviceId)) SetBits(h, kRegOutputArrangement, kDvo2OwnClockOn);
+  if (dvo == 1 && IsLaterKestrion(h->usDeviceId)) {
+    SetBits(h, kRegOutputArrangement, kOutputArrangementDvo2Locked);
+  }
   ClearBits(h, kRegDvoPower, (dvo == 0 ? kDvoPowerDvo1Off : kDvoPowerDvo2Off) | kDvoPowerBothOff);
 }
 

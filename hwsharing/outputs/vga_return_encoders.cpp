@@ -3,6 +3,7 @@
 // lock checks.
 #include <cstddef>
 
+#include "core/board_description.h"
 #include "core/poll.h"
 #include "core/regs/chrontel.h"
 #include "hwsharing/chip/boardhandle.h"
@@ -48,11 +49,6 @@ constexpr RegPair kTvTimingB[] = {{0x00, 0x61}, {0x0c, 0x26}, {0x0d, 0x6f}, {0x0
                                   {0x04, 0x26}, {0x05, 0x34}, {0x06, 0x30}, {0x03, 0x0d}};
 static_assert(sizeof(kTvTimingA) == sizeof(kTvTimingB));
 
-constexpr uint8_t kChrIdLvds = 0x81;
-constexpr uint8_t kChrIdDigital85 = 0x85;
-constexpr uint8_t kChrIdDigital95 = 0x95;
-constexpr uint8_t kConsoleMarkTv = 0x20;
-constexpr uint8_t kConsoleMarkDigital = 0xDE;
 constexpr uint8_t kChrDacConsole = 11;
 constexpr uint8_t kChrDac2Console = 22;
 constexpr uint8_t kChrClockModeConsole = 4;
@@ -61,8 +57,6 @@ constexpr uint8_t kChrResetRunning = 0x18;
 constexpr uint8_t kChr70Digital95 = 0xA0;
 constexpr uint8_t kTerminationExternal = 6;
 constexpr uint8_t kTerminationInternal = 4;
-constexpr size_t kPinsDviWord = 136;
-constexpr uint16_t kPinsDviWordExternal = 0x8000;
 
 // Lock checks.
 constexpr uint32_t kPllPolls = 8;
@@ -97,9 +91,9 @@ void PulseBit(BOARDHANDLE* h, uint32_t encoder, uint8_t reg, uint8_t bit) {
 }
 
 void ExternalTermination(BOARDHANDLE* h, uint32_t encoder) {
-  const uint16_t word = static_cast<uint16_t>(h->oPins.aucData[kPinsDviWord] | (h->oPins.aucData[kPinsDviWord + 1] << 8));
   ChrWriteByte(h, encoder, kChrRegDviControl,
-               (word & kPinsDviWordExternal) ? kTerminationExternal : kTerminationInternal);
+               (PinsDword(h, kPinsOptionWord) & kPinsOptionDviTermination) ? kTerminationExternal
+                                                                          : kTerminationInternal);
 }
 
 void WritePllTable(BOARDHANDLE* h, uint32_t encoder, uint32_t kind) {
@@ -108,11 +102,11 @@ void WritePllTable(BOARDHANDLE* h, uint32_t encoder, uint32_t kind) {
 
 // The digital encoder's PLL table by its id and the value V.
 void StartDigital(BOARDHANDLE* h, uint32_t encoder, uint8_t id, uint32_t value) {
-  ChrWriteByte(h, encoder, kChrRegPower, kConsoleMarkDigital);
-  if (id == kChrIdDigital85) {
+  ChrWriteByte(h, encoder, kChrRegPower, kChrConsoleMarkDigital);
+  if (id == kChrIdVerB) {
     ExternalTermination(h, encoder);
     WritePllTable(h, encoder, value <= 32 ? 2 : value <= 64 ? 3 : 4);
-  } else if (id == kChrIdDigital95) {
+  } else if (id == kChrIdVerC) {
     ChrWriteByte(h, encoder, kChrReg70, kChr70Digital95);
     ExternalTermination(h, encoder);
     WritePllTable(h, encoder, value < 65 ? 5 : 6);
@@ -126,7 +120,7 @@ void StartDigital(BOARDHANDLE* h, uint32_t encoder, uint8_t id, uint32_t value) 
 void HSLKSTEnableChrontelTV(BOARDHANDLE* h, uint32_t encoder, uint32_t w) {
   const bool classB = (w & kVgaOutTvClassBBit) != 0;
   const bool alternate = (w & kVgaOutTvAlternate) != 0;
-  ChrWriteByte(h, encoder, kChrRegPower, kConsoleMarkTv);
+  ChrWriteByte(h, encoder, kChrRegPower, kChrConsoleMarkTv);
   WriteTable(h, encoder, kTvStart);
   ChrWriteByte(h, encoder, kChrRegClockMode, 0x0C);
   ChrWriteByte(h, encoder, kChrRegClockSource, 0);
@@ -148,7 +142,7 @@ void HSLKSTEnableChrontelTV(BOARDHANDLE* h, uint32_t encoder, uint32_t w) {
 HALSTATUS HSLKSTCheckChrontelPllLocked(BOARDHANDLE* h, uint32_t w, uint32_t encoder) {
   if (HalFailed(h->status) || !(w & kVgaOutDvo)) return h->status;
   const uint8_t id = ChrReadByte(h, encoder, kChrRegDeviceId);
-  if (id != kChrIdDigital85 && id != kChrIdDigital95) return h->status;
+  if (id != kChrIdVerB && id != kChrIdVerC) return h->status;
   SetBit(h, encoder, kChrRegDviControl, kChrDviLockEnable);
   SetBit(h, encoder, kChrRegDviParam5, kChrDviParam5LockEnable);
   for (uint32_t failed = 0; !HalFailed(h->status);) {
@@ -192,7 +186,7 @@ HALSTATUS HSLKSTEnableChrontelDevice(BOARDHANDLE* h, uint32_t encoder, uint32_t 
     } else if (w & kVgaOutDvo) {
       StartDigital(h, encoder, id, value);
     } else {
-      ChrWriteByte(h, encoder, kChrRegPower, kConsoleMarkTv);
+      ChrWriteByte(h, encoder, kChrRegPower, kChrConsoleMarkTv);
       ChrWriteByte(h, encoder, kChrRegDac, kChrDacConsole);
       ChrWriteByte(h, encoder, kChrRegDac2, kChrDac2Console);
     }

@@ -5,6 +5,7 @@
 #include "core/bm_packets.h"
 #include "core/common_data.h"
 #include "core/regs/dma.h"
+#include "core/shared_word.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
 #include "kernel/register_guard.h"
@@ -14,8 +15,6 @@ namespace {
 bool IsPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
 uint64_t AlignDown(uint64_t value, uint64_t alignment) { return value & ~(alignment - 1); }
-
-uint32_t ReadShared(const uint32_t* word) { return *static_cast<const volatile uint32_t*>(word); }
 
 }  // namespace
 

@@ -5,11 +5,10 @@
 #include "core/common_data.h"
 #include "core/mm_surface.h"
 #include "core/regs/dma.h"
+#include "core/shared_word.h"
 #include "kernel/vidmem/surface_mapper.h"
 
 namespace {
-
-uint32_t ReadShared(const uint32_t* word) { return *static_cast<const volatile uint32_t*>(word); }
 
 // Bus flags that make an AGP block AGP on the bus (else PCI-locked).
 constexpr uint32_t kBusFlagAgpBus = 0x10;

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 
 namespace xstub {
 

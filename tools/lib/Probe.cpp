@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/chip_ids.h"
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 #include "tools/lib/DriverInfo.h"
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/XCommInterface.h"

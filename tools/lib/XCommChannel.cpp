@@ -14,7 +14,7 @@ extern "C" {
 }
 // clang-format on
 
-#include "platform/orvcfg/orvcfg_proto.h"
+#include "core/orvcfg_proto.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 
 // Opens the display named by "DISPLAY" and returns it when the server has
 // the extension. Without it the client library's missing-extension report

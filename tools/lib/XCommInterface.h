@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 #include "tools/lib/ModelineUtils.h"
 
 int ORVCommIsORVCfgExtFound();

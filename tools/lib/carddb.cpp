@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 #include "tools/lib/File.h"
 #include "tools/lib/Log.h"
 #include "tools/lib/XCommInterface.h"

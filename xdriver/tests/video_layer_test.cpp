@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "core/bm_transform.h"
-#include "core/pending.h"
 #include "xdriver/context2d.h"
 #include "xdriver/surface2d.h"
 #include "xdriver/tests/video_fixture.h"

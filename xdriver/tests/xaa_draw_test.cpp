@@ -1,7 +1,8 @@
 // XAA's drawing callbacks on a local-DMA board: what the 2D engine drew
 // into the primary surface against references computed here (every raster
 // operation with plane mask and clip, X stipples, glyph strips, memmove
-// copies, the engine's line rule), and the packets the Parts fix exactly.
+// copies, the engine's line rule), and the packet words themselves where the
+// engine depends on them word for word.
 #include <gtest/gtest.h>
 
 #include <algorithm>

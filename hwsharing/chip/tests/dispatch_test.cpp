@@ -24,7 +24,6 @@
 #include "hwsharing/chip/i2c_master.h"
 #include "hwsharing/chip/miscio.h"
 #include "hwsharing/outputs/output_inventory.h"
-#include "hwsharing/chip/pending.h"
 #include "hwsharing/chip/sysclock.h"
 #include "hwsharing/chip/system_clock.h"
 #include "hwsharing/tests/hw_fixture.h"

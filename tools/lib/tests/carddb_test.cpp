@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/orvcfg/orvcfg_proto.h"
+#include "core/orvcfg_proto.h"
 #include "tools/lib/carddb.h"
 #include "tools/lib/tests/probe_fixture.h"
 #include "tools/testsupport/fake_extension.h"

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/orvcfg/orvcfg_proto.h"
+#include "core/orvcfg_proto.h"
 #include "tools/lib/Probe.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/testsupport/fake_extension.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 #include "tests/support/fuzz_replay.h"
 #include "tools/lib/XCommInterface.h"
 

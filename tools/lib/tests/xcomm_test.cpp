@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/orvcfg/orvcfg_proto.h"
+#include "core/orvcfg_proto.h"
 #include "tools/lib/XCommChannel.h"
 #include "tools/lib/XCommInterface.h"
 #include "tools/lib/XValidationInterface.h"

@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "platform/orvcfg/orvcfg_records.h"
+#include "core/orvcfg_records.h"
 
 #define ORVCFG_EXTENSION_NAME "ORVCFG"
 
