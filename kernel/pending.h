@@ -23,7 +23,6 @@ struct KernelDevice;
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
-  X(InitResourceTableList, CleanupResourceTableList, 17)                    \
   X(InitBlitEngine3d, CleanupBlitEngine3d, 18)                              \
   X(CreateVertexProgramBuilder, DestroyVertexProgramBuilder, 19)            \
   X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)                      \

@@ -75,7 +75,10 @@ void BlitEngine3dReleaseDisplayedSurface(PDEV*) {
 }
 void AuxSurfaces3dReleaseAll(RenderContext3d*) { StandInCall("AuxSurfaces3dReleaseAll"); }
 void AuxSurfaces3dRebuild(RenderContext3d*, PDEV*) { StandInCall("AuxSurfaces3dRebuild"); }
-void UnbindSurfaceReferences(RenderContext3d*, Surface3d*) { StandInCall("UnbindSurfaceReferences"); }
+void UnbindSurfaceReferences(RenderContext3d*, Surface3d* surface) {
+  StandInCall("UnbindSurfaceReferences");
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+}
 void RenderState3dForgetBuffer(RenderContext3d*, uint32_t type, uint32_t handle) {
   StandInCall("RenderState3dForgetBuffer");
   orvstandin::LogArg(type);
