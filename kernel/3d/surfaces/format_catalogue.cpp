@@ -645,6 +645,8 @@ bool FormatDescriptor::ToTextureUnitColour(uint32_t* out, uint32_t argb) const {
 bool FormatCatalogue::Add(FormatDescriptor* descriptor) {
   if (count_ > kFormatCodeLimit - 1) return false;
   descriptors_[count_++] = descriptor;
+  if (descriptor->code < kFormatCodeLimit && byCode_[descriptor->code] == nullptr)
+    byCode_[descriptor->code] = descriptor;
   return true;
 }
 
@@ -674,13 +676,12 @@ void FormatCatalogue::Clear() {
     delete descriptors_[i];
     descriptors_[i] = nullptr;
   }
+  for (FormatDescriptor*& entry : byCode_) entry = nullptr;
   count_ = 0;
 }
 
 FormatDescriptor* FormatCatalogue::Find(uint32_t code) const {
-  for (uint32_t i = 0; i < count_; ++i)
-    if (descriptors_[i]->code == code) return descriptors_[i];
-  return nullptr;
+  return code < kFormatCodeLimit ? byCode_[code] : nullptr;
 }
 
 FormatDescriptor* FormatCatalogue::FindByClientFormat(uint32_t clientNumber) const {

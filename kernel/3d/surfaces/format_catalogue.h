@@ -138,6 +138,8 @@ class FormatCatalogue : public OsHeapObject {
  private:
   FormatDescriptor* descriptors_[kFormatCodeLimit] = {};
   uint32_t count_ = 0;
+  // The first descriptor of each code, so a lookup is one index.
+  FormatDescriptor* byCode_[kFormatCodeLimit] = {};
 };
 
 // Component entry 16: the board's first device object builds the catalogue,
