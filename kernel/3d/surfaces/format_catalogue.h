@@ -63,6 +63,9 @@ struct FormatCapability {
            uint8_t signedFlag, uint8_t noAlphaFlag, uint32_t param1, uint32_t param2,
            uint8_t param3, uint8_t param4, uint32_t extraWord);
 };
+static_assert(offsetof(FormatCapability, swap) == 16);
+static_assert(offsetof(FormatCapability, p1) == 20);
+static_assert(offsetof(FormatCapability, extra) == 32);
 
 // The usage class byte of a usage: 0x24 for 0, 1, 4, 6, 8; 0x10 for 2, 3;
 // 0x2B for 5, 7.
@@ -112,6 +115,13 @@ struct FormatDescriptor : OsHeapObject {
   uint32_t masks[kChannelCount];
   uint32_t shifts[kChannelCount];
 };
+
+static_assert(offsetof(FormatDescriptor, code) == 0);
+static_assert(offsetof(FormatDescriptor, name) == 8);
+static_assert(offsetof(FormatDescriptor, bitsPerPixel) == 20);
+static_assert(offsetof(FormatDescriptor, capabilities) == 24);
+static_assert(offsetof(FormatDescriptor, masks) == 96);
+static_assert(offsetof(FormatDescriptor, shifts) == 136);
 
 class FormatCatalogue : public OsHeapObject {
  public:

@@ -354,6 +354,10 @@ struct TextureLevelTable {
   static void Remove(TextureLevelTable* set, Surface3d* surface);
 };
 
+static_assert(offsetof(TextureLevelTable, classCount) == 12);
+static_assert(offsetof(TextureLevelTable, table) == 64);
+static_assert(sizeof(TextureLevelTable) == 64 + kCubeFaces * kSizeClasses * sizeof(void*));
+
 struct TextureSurfaceSet : TextureLevelTable, OsHeapObject {
   TextureSurfaceSet() = default;
   ~TextureSurfaceSet();
