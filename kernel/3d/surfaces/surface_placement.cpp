@@ -363,7 +363,6 @@ TextureSurfaceSet* CreateInVideo(PDEV* pdev, const SurfaceCreateRequest& request
       }
       levels[face][i] = level;
       level->SetSurfaceClass(surfaceClass);
-      level->flagsWord |= CreationOptions(request.flags2);
       level->SetFace(kind == SetKind::kCube ? face : 0);
       level->width = usedW;
       level->height = usedH;

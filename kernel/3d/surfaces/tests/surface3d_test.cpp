@@ -623,3 +623,49 @@ TEST_F(SurfaceBoard, AClonesSharesTheBlockAndOwnsNothingOfItsSource) {
 }
 
 }  // namespace
+
+namespace {
+
+// A board of 8 MiB whose local heaps really run out.
+orvsim::BoardConfig SmallBoard() {
+  orvsim::BoardConfig config;
+  config.memory_size = 8u << 20;
+  return config;
+}
+
+class SmallBoardSurfaces : public stest::SurfaceBoard {
+ protected:
+  SmallBoardSurfaces() : SurfaceBoard(SmallBoard()) {}
+};
+
+TEST_F(SmallBoardSurfaces, AFullLocalMemoryPlacesInAgpThenSystemMemory) {
+  std::vector<Surface3d*> made;
+  for (int i = 0; i < 64; ++i) {
+    SurfaceCreateRequest request = Request(11, 256, 256, kPlaceLocal);
+    Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
+    if (s == nullptr) break;
+    made.push_back(s);
+  }
+  ASSERT_FALSE(made.empty());
+  ASSERT_LT(made.size(), 64u) << "local memory never ran out";
+  SurfaceCreateRequest request = Request(11, 256, 256, kPlaceLocal | kPlaceAgp | kPlaceSystem);
+  Surface3d* agp = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(agp, nullptr);
+  EXPECT_EQ(agp->Placement(), kNibbleAgp);
+  request.placement = kPlaceLocal | kPlaceSystem;
+  Surface3d* system = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(system, nullptr);
+  EXPECT_EQ(system->Placement(), kNibbleSystem);
+  // A mip chain does not fit either: it goes to system memory whole.
+  SurfaceCreateRequest chain = SetRequest(11, 256, 256, 9, kSetMipChain, kPlaceLocal | kPlaceSystem);
+  TextureSurfaceSet* set = TextureSurfaceSet::CreatePlaced(pdev, &chain);
+  ASSERT_NE(set, nullptr);
+  EXPECT_EQ(set->owner, nullptr);
+  EXPECT_EQ(set->Level(0, 8)->Placement(), kNibbleSystem);
+  delete set;
+  delete system;
+  delete agp;
+  for (Surface3d* s : made) delete s;
+}
+
+}  // namespace

@@ -20,6 +20,8 @@ namespace stest {
 
 class SurfaceBoard : public ktest::StartedBoard {
  protected:
+  using StartedBoard::StartedBoard;
+
   void SetUp() override {
     StartedBoard::SetUp();
     ASSERT_NE(pdev, nullptr);
