@@ -31,6 +31,8 @@ class SyncTagManager;
 class FlipController;
 class RangeMap;
 class MmSurface;
+class FormatCatalogue;
+class ResourceTableList;
 
 inline constexpr unsigned kRenderTargetSlots = 16;
 inline constexpr size_t kRenderTargetSlotSize = 32;
@@ -78,9 +80,14 @@ struct CommonData {
   alignas(8) uint8_t frameBufferLayout[kFrameBufferLayoutSize];
   uint8_t unitSlots[kUnitSlots][kUnitSlotSize];
 
+  // The 3D surfaces: the board's format catalogue (entry 16) and each
+  // unit's list of resource tables (entry 17).
+  FormatCatalogue* formatCatalogue;
+  ResourceTableList* resourceTables[kUnitSlots];
+
   // Room for the components that keep board-wide state here; a component
   // that adds a field above takes its bytes from this area.
-  alignas(8) uint8_t componentArea[kCommonDataSize - 2104];
+  alignas(8) uint8_t componentArea[kCommonDataSize - 2144];
 };
 static_assert(sizeof(CommonData) == kCommonDataSize);
 static_assert(offsetof(CommonData, ringHead) == 0);

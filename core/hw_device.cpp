@@ -38,19 +38,6 @@ bool HwDevice::IsInterlacedMode(CommonData* common, uint32_t controller) {
           kDisplayInterlaced) != 0;
 }
 
-uint32_t HwDevice::GetMaxVolumeDepth(uint32_t width, uint32_t height, bool bordered) {
-  if (bordered) {
-    width += 2;
-    height += 2;
-  }
-  uint32_t largest = width > height ? width : height;
-  if (largest <= 256) return 256;
-  if (largest <= 512) return 64;
-  if (largest <= 1024) return 16;
-  if (largest <= 2048) return 4;
-  return 0;
-}
-
 uint32_t HwDevice::GetDwordFromBuffer(CommonData* common, uint32_t index) {
   return common->emulDma.shadow[index & (kDmaIndexCount - 1)];
 }

@@ -23,7 +23,20 @@ class HwDevice {
   [[nodiscard]] static bool EnablePrimarySurface(CommonData* common, bool enable, uint32_t controller);
   [[nodiscard]] static bool ShowPrimary(CommonData* common, uint32_t controller);
   static bool IsInterlacedMode(CommonData* common, uint32_t controller);
-  static uint32_t GetMaxVolumeDepth(uint32_t width, uint32_t height, bool bordered);
+  // The deepest volume texture of the size the engine takes (both builds:
+  // the kernel's 3D surfaces ask it too).
+  static uint32_t GetMaxVolumeDepth(uint32_t width, uint32_t height, bool bordered) {
+    if (bordered) {
+      width += 2;
+      height += 2;
+    }
+    const uint32_t largest = width > height ? width : height;
+    if (largest <= 256) return 256;
+    if (largest <= 512) return 64;
+    if (largest <= 1024) return 16;
+    if (largest <= 2048) return 4;
+    return 0;
+  }
 
   // Debug helpers over the register shadow.
   static uint32_t GetDwordFromBuffer(CommonData* common, uint32_t index);

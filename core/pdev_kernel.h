@@ -17,6 +17,7 @@ class BmSecondaryInt;
 class MmSurfaceManager;
 class MmSurfaceMapper;
 class MmSurface;
+class FormatCatalogue;
 struct MmBoardRecord;
 struct FrameBufferLayout;
 
@@ -76,8 +77,10 @@ class PDEV : public IDriver, public OsHeapObject {
   // The device's blit engine (1,344 bytes) with its two context states,
   // made in place here by the 3D engine's component entry.
   alignas(8) uint8_t blitEngine[1344];
+  // The board's format catalogue (entry 16).
+  FormatCatalogue* formatCatalogue = nullptr;
   // Room for the fields later parts add; their bytes come from here.
-  uint8_t spare[80];
+  uint8_t spare[72];
 
  private:
   void LeaveRing();

@@ -3,6 +3,7 @@
 #include "kernel/entry.h"
 
 #include "core/orv_ioctl.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
 #include "kernel/x_requests.h"

@@ -13,6 +13,8 @@
 #include "core/pdev.h"
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/interrupts.h"

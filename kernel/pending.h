@@ -1,6 +1,5 @@
 // Functions of the kernel core whose code is not written yet: the component
-// rows of the kernel device object that later parts bring, the format
-// capability table filled at load, the 3D engine's parts of device enable
+// rows of the kernel device object that later parts bring, the 3D engine's parts of device enable
 // and disable and of a DMA mode change, and the 3D client contexts. They are
 // declared here so that the component table and the device lifetime can name
 // them; test executables and the test build of the module link the recording
@@ -15,6 +14,8 @@
 
 class PDEV;
 class ClientContext;
+class Surface3d;
+struct RenderContext3d;
 struct CommonData;
 struct KernelClient;
 struct KernelDevice;
@@ -22,8 +23,6 @@ struct KernelDevice;
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
-  X(InitFormatCatalogue, CleanupFormatCatalogue, 16)                        \
-  X(InitResourceTableList, CleanupResourceTableList, 17)                    \
   X(InitBlitEngine3d, CleanupBlitEngine3d, 18)                              \
   X(CreateVertexProgramBuilder, DestroyVertexProgramBuilder, 19)            \
   X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)                      \
@@ -34,9 +33,6 @@ struct KernelDevice;
   void cleanup(PDEV* pdev);
 ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 #undef ORV_DECLARE_PENDING_KERNEL_ROW
-
-// Fills the module-wide format capability table, once at load.
-void InitFormatCapabilityTable();
 
 // The 3D engine's part of enabling and disabling a device object: reload
 // the board's resident vertex programs, create the device's context state;
@@ -58,6 +54,24 @@ void MarkClientContext3dLost(KernelClient* client);
 // Marks the board's 3D engine state dirty and writes all of it into the
 // secondary stream, before the engine state is re-initialised.
 void FlushEngineState3d(CommonData* common);
+
+// What the 3D surfaces ask of the render contexts and the blit engine: the
+// surface the device's blit engine records as displayed (null for none),
+// recording one, and releasing it (pending flips waited for and cancelled
+// first); a render context's auxiliary surfaces, released or rebuilt for a
+// device (none: released); the references a render context's binding array
+// holds to a surface that goes; bindings of a resource dropped from a render
+// state's streams; every state group marked dirty; the context's link to its
+// resource table cleared.
+Surface3d* BlitEngine3dDisplayedSurface(PDEV* pdev);
+void BlitEngine3dSetDisplayedSurface(PDEV* pdev, Surface3d* surface);
+void BlitEngine3dReleaseDisplayedSurface(PDEV* pdev);
+void AuxSurfaces3dReleaseAll(RenderContext3d* context);
+void AuxSurfaces3dRebuild(RenderContext3d* context, PDEV* device);
+void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
+void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
+void RenderState3dMarkAllDirty(RenderContext3d* context);
+void RenderContext3dForgetResourceTable(RenderContext3d* context);
 
 // Request handlers of later parts: the 3D clients' context requests (31 to
 // 33).

@@ -10,7 +10,7 @@
 #    program loads: <file name>.exports, .imports, and .pending) exports
 #    anything but its .exports, leaves undefined anything but the C and C++
 #    runtime, its .imports (the services its loader supplies) and its
-#    .pending (functions not written yet: a list that only shrinks, and a
+#    .pending (functions not written yet, the lines of kernel/pending.h; a
 #    line whose function the module no longer needs fails the check), or
 #    needs a shared library beyond the runtime's.
 # Lists hold one name a line as `nm -C` prints it; '#' starts a comment.
@@ -79,7 +79,7 @@ check_deliverable() {
   nm -D --undefined-only "$file" | awk '{print $NF}' | sed 's/@.*//' | c++filt |
     LC_ALL=C sort -u >"$tmp/undefined"
   # A pending function that the module no longer needs from outside has
-  # been written: its line goes, so the list only shrinks.
+  # been written: its line goes.
   list_names "$lists/$base.pending" | LC_ALL=C comm -23 - "$tmp/undefined" >"$tmp/stale"
   if [ -s "$tmp/stale" ]; then
     fail "$file defines what $lists/$base.pending still lists as pending; remove the lines:"

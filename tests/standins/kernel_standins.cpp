@@ -2,8 +2,8 @@
 // the kernel build. Each logs its call under its own name. A component init
 // succeeds, and a request handler answers -22, unless a test chose another
 // result (a non-zero code fails an init; a handler answers the chosen code
-// as a signed number); the capability table and the 3D engine's parts do
-// nothing. The last
+// as a signed number); the 3D engine's parts do nothing, but the blit
+// engine's displayed surface is kept in the log's out-values. The last
 // entry's clean-up, the first of every destruction, also logs the unit of
 // the device object ("CleanupRangeMap unit <n>"), so tests see which object
 // went when.
@@ -45,8 +45,6 @@ int StandInAnswer(const char* name, int answer) {
 ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 #undef ORV_DEFINE_KERNEL_ROW
 
-void InitFormatCapabilityTable() { StandInCall("InitFormatCapabilityTable"); }
-
 void RestoreVertexPrograms3d(PDEV*) { StandInCall("RestoreVertexPrograms3d"); }
 bool InitContextState3d(PDEV*) { return StandInInit("InitContextState3d"); }
 void ReleaseRenderTargets3d(PDEV*) { StandInCall("ReleaseRenderTargets3d"); }
@@ -60,6 +58,34 @@ void DestroyClientContext3d(KernelClient*) { StandInCall("DestroyClientContext3d
 void MarkClientContext3dLost(KernelClient*) { StandInCall("MarkClientContext3dLost"); }
 
 void FlushEngineState3d(CommonData*) { StandInCall("FlushEngineState3d"); }
+
+// The blit engine's displayed surface is the value a test chose (out-value 0
+// of "BlitEngine3dDisplayedSurface"); recording and releasing one change it.
+Surface3d* BlitEngine3dDisplayedSurface(PDEV*) {
+  StandInCall("BlitEngine3dDisplayedSurface");
+  return reinterpret_cast<Surface3d*>(orvstandin::OutValue("BlitEngine3dDisplayedSurface", 0));
+}
+void BlitEngine3dSetDisplayedSurface(PDEV*, Surface3d* surface) {
+  StandInCall("BlitEngine3dSetDisplayedSurface");
+  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, reinterpret_cast<uintptr_t>(surface));
+}
+void BlitEngine3dReleaseDisplayedSurface(PDEV*) {
+  StandInCall("BlitEngine3dReleaseDisplayedSurface");
+  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, 0);
+}
+void AuxSurfaces3dReleaseAll(RenderContext3d*) { StandInCall("AuxSurfaces3dReleaseAll"); }
+void AuxSurfaces3dRebuild(RenderContext3d*, PDEV*) { StandInCall("AuxSurfaces3dRebuild"); }
+void UnbindSurfaceReferences(RenderContext3d*, Surface3d* surface) {
+  StandInCall("UnbindSurfaceReferences");
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+}
+void RenderState3dForgetBuffer(RenderContext3d*, uint32_t type, uint32_t handle) {
+  StandInCall("RenderState3dForgetBuffer");
+  orvstandin::LogArg(type);
+  orvstandin::LogArg(handle);
+}
+void RenderState3dMarkAllDirty(RenderContext3d*) { StandInCall("RenderState3dMarkAllDirty"); }
+void RenderContext3dForgetResourceTable(RenderContext3d*) { StandInCall("RenderContext3dForgetResourceTable"); }
 
 #define ORV_DEFINE_REQUEST(name) \
   int name(KernelClient*, uint32_t, unsigned long) { return StandInAnswer(#name, -22); }

@@ -1,0 +1,386 @@
+// The kernel 3D engine's surface: a texture level, cube face or volume
+// slice, a render target, a depth buffer or a buffer view. It is a memory
+// manager surface (the manager places, discards, restores and clones it)
+// with what the engine needs beside: its format, sizes and pitch, a
+// hardware descriptor with one record per usage, its links to a shadow and
+// a companion surface, and its place in a client's resource table.
+// TextureSurfaceSet groups the surfaces of one texture (mip levels, cube
+// faces, volume slices) by face and size class.
+//
+// Creation and placement (surface_placement.cpp) take a client's
+// SurfaceCreateRequest: every size in it is client data and is checked
+// before anything is allocated.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "core/heap_object.h"
+#include "core/mm_surface.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+
+class PDEV;
+class ResourceTable;
+class BmBufferRing;
+class Surface3d;
+struct RenderContext3d;
+struct TextureSurfaceSet;
+
+// ---- Creation requests -----------------------------------------------------------------------
+
+// Placement flags (first byte of the request).
+inline constexpr uint8_t kPlaceAgp = 0x1;
+inline constexpr uint8_t kPlaceLocal = 0x2;
+inline constexpr uint8_t kPlaceSystem = 0x4;
+inline constexpr uint8_t kPlaceWhere = kPlaceAgp | kPlaceLocal | kPlaceSystem;
+inline constexpr uint8_t kSetMipChain = 0x8;
+inline constexpr uint8_t kSetCube = 0x10;
+inline constexpr uint8_t kSetVolume = 0x20;
+inline constexpr uint8_t kSetAny = kSetMipChain | kSetCube | kSetVolume;
+inline constexpr uint8_t kRequestBordered = 0x40;
+inline constexpr uint8_t kRequestNoCompanion = 0x80;
+
+// Second flags.
+inline constexpr uint8_t kRequestOwnerValue = 0x1;
+inline constexpr uint8_t kRequestLinear = 0x4;
+inline constexpr uint8_t kRequestDisplayed = 0x10;
+
+// Limits of what a client may ask for: descriptors hold 14-bit widths and
+// heights and 12-bit depths; a texture set's size classes end at 11.
+inline constexpr uint32_t kMaxSurfaceSide = 16383;
+inline constexpr uint32_t kMaxSurfaceDepth = 4095;
+inline constexpr uint32_t kMaxSetSide = 4095;
+inline constexpr uint32_t kSizeClasses = 12;
+inline constexpr uint32_t kCubeFaces = 6;
+
+// Memory-manager surface types the creation code names.
+inline constexpr uint32_t kMmTypeCompanion = 9;
+inline constexpr uint32_t kMmTypeTiled = 10;
+inline constexpr uint32_t kMmTypeSystem = 11;
+// Requested locations of the memory manager.
+inline constexpr uint32_t kLocationLocal = 0;
+inline constexpr uint32_t kLocationAgp = 2;
+inline constexpr uint32_t kLocationSystem = 4;
+// The memory manager's block kind that makes a surface's layout type 3.
+inline constexpr uint32_t kBlockKindTiled = 2;
+// Block kind with a processor address only.
+inline constexpr uint32_t kBlockKindCpuOnly = 4;
+
+struct SurfaceCreateRequest {
+  uint8_t placement = 0;   // kPlace*, kSet*, kRequestBordered, kRequestNoCompanion
+  uint8_t flags2 = 0;      // kRequestOwnerValue, kRequestLinear, bits 3-6 copied, kRequestDisplayed
+  uint8_t reserved[2] = {};
+  const FormatDescriptor* format = nullptr;
+  uint32_t surfaceType = 0;  // the memory manager's surface type
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t levels = 0;
+  uint32_t depth = 0;
+  uint32_t ownerValue = 0;
+  uint32_t fixedHandle = 0;  // 0: the first free handle
+  Surface3d* master = nullptr;
+};
+static_assert(offsetof(SurfaceCreateRequest, format) == 8);
+
+// ---- Hardware descriptor -----------------------------------------------------------------------
+
+// Word 1 and word 2 fields of a record beyond those MmSurfDesc names.
+inline constexpr uint32_t kHwLayoutModeShift = 19;
+inline constexpr uint32_t kHwLayoutModeMask = 0x3;
+inline constexpr uint32_t kHwBordered = 1u << 22;
+inline constexpr uint32_t kHwOptionBit = 1u << 23;
+inline constexpr uint32_t kHwFlagBit = 1u << 30;
+inline constexpr uint32_t kHwExtraBit = 1u << 31;
+inline constexpr uint32_t kHwAgpBit14 = 1u << 14;
+inline constexpr uint32_t kHwAgpBit15 = 1u << 15;
+inline constexpr uint32_t kHwFaceShift = 28;
+
+// Option bits of a capability entry (its P1 word) that shape its record.
+inline constexpr uint32_t kOptionLayoutCleared = 0x1;
+inline constexpr uint32_t kOptionFaceCleared = 0x2;
+inline constexpr uint32_t kOptionWidthRounded = 0x4;
+inline constexpr uint32_t kOptionSingleDepth = 0x8;
+inline constexpr uint32_t kOptionBorderRemoved = 0x10;
+inline constexpr uint32_t kOptionCubeWidth = 0x20;
+
+// Revision-bit groups of the owner device that change AGP records.
+inline constexpr uint32_t kUsageGroupA = 0x3C0;
+inline constexpr uint32_t kUsageGroupB = 0x7FC00;
+
+struct SurfaceHwDesc {
+  const FormatDescriptor* format = nullptr;
+  MmSurfDesc records[kUsageCount];
+
+  // Fills the record of every usage the format has, then sets the address
+  // word 0.
+  static void Build(SurfaceHwDesc* desc, PDEV* owner, const FormatDescriptor* format, uint32_t location,
+                    uint32_t width, uint32_t height, uint32_t depth, uint32_t layoutMode, uint32_t face,
+                    bool bordered, bool tiled, bool plain);
+  // Stores the address word in every record the format has; an AGP address
+  // changes the layout codes and the height word's AGP bits.
+  static void SetLocation(SurfaceHwDesc* desc, PDEV* owner, uint32_t address);
+};
+static_assert(offsetof(SurfaceHwDesc, records) == 8);
+static_assert(sizeof(MmSurfDesc) == 20);
+
+// ---- Surface links -----------------------------------------------------------------------------
+
+struct SurfaceShadowLink {
+  uint8_t active = 0;
+  Surface3d* creator = nullptr;
+  Surface3d* owner = nullptr;
+  Surface3d* shadow = nullptr;
+  float scaleX = 1.0f;
+  float scaleY = 1.0f;
+
+  void Init(Surface3d* ownerSurface);
+  bool HasShadow() const { return shadow != nullptr; }
+  bool IsActive() const { return active != 0; }
+  void Assign(const SurfaceShadowLink& other);
+};
+
+// Both surfaces of a pair hold the same pair {companion, surface}.
+struct SurfaceCompanionLink {
+  Surface3d* companion = nullptr;
+  Surface3d* surface = nullptr;
+};
+
+// Where a level of a texture set lies in the set's block.
+inline constexpr uint32_t kNotPacked = 0xFFFFFFFF;
+struct TextureLevelEntry {
+  uint32_t level = 0;
+  uint32_t levelsBelow = 0;
+  uint32_t offset = 0;       // in the set's block
+  uint32_t size = 0;
+  uint32_t packIndex = kNotPacked;
+  uint32_t packX = 0;
+  uint32_t packY = 0;
+  uint32_t packOffset = 0;   // bytes inside the packing area
+  uint32_t face = 0;
+};
+
+// The linear description of a block-compressed surface whose width the
+// engine cannot lay out.
+struct LinearDescription {
+  uint8_t active = 0;
+  Surface3d* owner = nullptr;
+  uint32_t pitch = 0;
+  uint32_t size = 0;
+};
+
+// ---- Flags word --------------------------------------------------------------------------------
+
+inline constexpr uint32_t kSurfOptionsMask = 0xF;
+inline constexpr uint32_t kSurfCpuWritten = 0x10;
+inline constexpr uint32_t kSurfBordered = 0x40;
+inline constexpr uint32_t kSurfPlacementShift = 8;
+inline constexpr uint32_t kSurfNibbleShift = 12;
+inline constexpr uint32_t kSurfClassFieldShift = 17;
+inline constexpr uint32_t kSurfClassFieldMask = 0x1F;
+inline constexpr uint32_t kSurfKindShift = 22;
+inline constexpr uint32_t kSurfFaceShift = 26;
+
+// Placement nibble.
+inline constexpr uint32_t kNibbleSystem = 1;
+inline constexpr uint32_t kNibbleOther = 2;
+inline constexpr uint32_t kNibbleAgp = 3;
+inline constexpr uint32_t kNibbleLocal = 4;
+
+// Surface classes (bits 22-25).
+inline constexpr uint32_t kSurfacePlain = 0;
+inline constexpr uint32_t kSurfaceCubeLevel = 1;
+inline constexpr uint32_t kSurfaceVolume = 2;
+inline constexpr uint32_t kSurfaceNoCompanion = 3;
+inline constexpr uint32_t kSurfaceOverRing = 4;
+inline constexpr uint32_t kSurfaceFresh = 5;
+
+// Layout types.
+inline constexpr uint32_t kLayoutTypePlain = 0;
+inline constexpr uint32_t kLayoutTypeLinear = 1;
+inline constexpr uint32_t kLayoutTypeTiled = 2;
+inline constexpr uint32_t kLayoutTypeTiledMemory = 3;
+inline constexpr uint32_t kLayoutTypeBlocks = 4;
+
+class Surface3d : public MmSurface {
+ public:
+  Surface3d();
+  ~Surface3d() override;
+
+  bool OnDiscard() override;
+  void OnDestroy() override;
+  void OnRestore() override;
+  void OnDestroyMaster() override;
+  void OnDiscardMaster() override;
+  void OnRestoreMaster() override;
+
+  // ---- Creation and placement ----
+  // Tries local video, AGP, then system memory among the allowed places;
+  // the request's first word is as the caller passed it on return. Null
+  // for a request out of bounds or when no place succeeds.
+  static Surface3d* CreatePlaced(PDEV* pdev, SurfaceCreateRequest* request);
+  static Surface3d* CreateInVideoMemory(PDEV* pdev, const SurfaceCreateRequest& request);
+  static Surface3d* CreateInSystemMemory(PDEV* pdev, const SurfaceCreateRequest& request);
+  static bool AllocateBlock(Surface3d* surface, const SurfaceCreateRequest& request);
+  // A surface sharing the source's block, with none of its ownership.
+  static Surface3d* CreateClone(Surface3d* source);
+  // After the block is placed: the layout type of tiled memory, the
+  // descriptor's address and the pitch.
+  void TakePlacement();
+  // Whether a single surface's request is within bounds.
+  static bool RequestIsSound(const SurfaceCreateRequest& request);
+
+  // ---- Client set-up ----
+  // A placed surface of the table's client (not yet under a handle).
+  static Surface3d* InitForClient(ResourceTable* table, SurfaceCreateRequest* request, uint32_t type);
+  static TextureSurfaceSet* InitSetForClient(ResourceTable* table, SurfaceCreateRequest* request, uint32_t type);
+  // Makes and links the companion of a one-row surface that wants one
+  // (entered in the table at a free handle); false when none is wanted or
+  // it cannot be had.
+  bool MakeCompanion(SurfaceCreateRequest* request);
+  static bool WantsCompanion(const SurfaceCreateRequest& request);
+
+  // ---- Flags word ----
+  uint32_t Placement() const { return (flagsWord >> kSurfPlacementShift) & 0xF; }
+  void SetPlacement(uint32_t nibble);
+  uint32_t ClassField() const { return (flagsWord >> kSurfClassFieldShift) & kSurfClassFieldMask; }
+  void SetClassField(uint32_t value);
+  uint32_t SurfaceClass() const { return (flagsWord >> kSurfKindShift) & 0xF; }
+  void SetSurfaceClass(uint32_t value);
+  uint32_t Face() const { return (flagsWord >> kSurfFaceShift) & 0xF; }
+  void SetFace(uint32_t face);
+  bool Bordered() const { return (flagsWord & kSurfBordered) != 0; }
+
+  // The record that gives allocation size and alignment: the memory view's
+  // when the format has one, else the processor view's.
+  const MmSurfDesc& MemoryRecord() const;
+  // The key in ARGB (absent when the format cannot expand it).
+  void ExpandColourKey();
+  // The surface of the other half of its companion pair, or null.
+  Surface3d* Companion() const;
+
+  uint32_t layoutType = kLayoutTypeLinear;
+  PDEV* owner = nullptr;
+  SurfaceHwDesc hw;
+  uint32_t subAddress[2] = {};
+  uint32_t processId = 0;
+  const FormatDescriptor* format = nullptr;
+  uint32_t flagsWord = 0;
+  uint8_t skipDeferredWork = 0;
+  uint32_t resourceType = 0;
+  ResourceTable* resourceTable = nullptr;
+  uint32_t resourceHandle = 0;
+  BmBufferRing* ring = nullptr;
+  uint8_t changed = 0;
+  uint32_t bytesPerPixel = 0;
+  uint32_t bitsPerPixel = 0;
+  uint32_t width = 0;
+  uint32_t height = 1;
+  uint32_t ringSize = 0;
+  uint32_t depth = 1;
+  RenderContext3d* bindingOwner = nullptr;
+  uint32_t surfaceValue = 0;
+  SurfaceShadowLink shadowLink;
+  uint8_t shadowOwned = 0;
+  struct LockedCopy {
+    PDEV* owner = nullptr;
+    uint64_t bus = 0;
+    uint32_t size = 0;
+    uint32_t rowPitch = 0;
+    uint32_t slicePitch = 0;
+    uint64_t cpu = 0;
+    uint8_t allocated = 0;
+  } lockedCopy;
+  uint8_t accessThroughLockedCopy = 0;
+  SurfaceCompanionLink companionLink;
+  uint8_t companionActive = 0;
+  TextureSurfaceSet* set = nullptr;
+  uint8_t inSet = 0;
+  uint32_t setOffset = 0;
+  struct ViewWindow {
+    uint8_t active = 0;
+    uint32_t x = 0;
+    uint32_t y = 0;
+    uint32_t offset = 0;
+    struct ChromaPlane {
+      uint32_t width = 0;
+      uint32_t height = 0;
+      uint32_t offset = 0;
+      Surface3d* plane = nullptr;
+      uint8_t active = 0;
+    } chroma;
+  } view;
+  uint32_t colourKey = 0;
+  uint8_t colourKeyPresent = 0;
+  struct DeferredWork {
+    uint32_t words[8] = {};
+  } workRecord;
+  DeferredWork* pendingWork = nullptr;
+  uint8_t workPending = 0;
+  uint32_t expandedKey = 0xFFFFFFFF;
+  uint32_t expandedKeyValid = 0;
+  uint8_t inSync = 0;
+  uint8_t pendingPost = 0;
+  uint8_t syncSuspended = 0;
+
+  // Creation's own records.
+  uint32_t pitch = 0;
+  uint32_t elementCount = 0;
+  LinearDescription linear;
+  TextureLevelEntry levelEntry;
+
+  // Read by the client surface list and the flips.
+  uint32_t flipStart[2] = {};
+  uint32_t lastWriteTag = 0;
+  Surface3d* inUseNext = nullptr;
+  uint32_t syncTag = 0;
+  uint32_t usageStamp = 0;
+  uint32_t palette = 0;
+};
+
+// ---- Texture sets ------------------------------------------------------------------------------
+
+// floor(log2(max(width, height, depth))), 0 for a largest side of 0 or 1.
+uint32_t SizeClassOf(uint32_t width, uint32_t height, uint32_t depth);
+
+struct TextureLevelTable {
+  uint32_t total = 0;
+  int32_t smallest = 0;
+  int32_t largest = 0;
+  uint32_t classCount[kSizeClasses] = {};
+  Surface3d* table[kCubeFaces][kSizeClasses] = {};
+
+  // False for a taken slot, a class above 11 or a face above 5.
+  static bool Insert(TextureLevelTable* set, Surface3d* surface);
+  static void Remove(TextureLevelTable* set, Surface3d* surface);
+};
+
+static_assert(offsetof(TextureLevelTable, classCount) == 12);
+static_assert(offsetof(TextureLevelTable, table) == 64);
+static_assert(sizeof(TextureLevelTable) == 64 + kCubeFaces * kSizeClasses * sizeof(void*));
+
+struct TextureSurfaceSet : TextureLevelTable, OsHeapObject {
+  TextureSurfaceSet() = default;
+  ~TextureSurfaceSet();
+  TextureSurfaceSet(const TextureSurfaceSet&) = delete;
+  TextureSurfaceSet& operator=(const TextureSurfaceSet&) = delete;
+
+  // Tries local video, AGP, then system memory among the allowed places;
+  // the request's first word is as the caller passed it on return.
+  static TextureSurfaceSet* CreatePlaced(PDEV* pdev, SurfaceCreateRequest* request);
+  static TextureSurfaceSet* CreateMipChain(PDEV* pdev, const SurfaceCreateRequest& request);
+  static TextureSurfaceSet* CreateCube(PDEV* pdev, const SurfaceCreateRequest& request);
+  static TextureSurfaceSet* CreateVolume(PDEV* pdev, const SurfaceCreateRequest& request);
+  static TextureSurfaceSet* CreateInSystemMemory(PDEV* pdev, const SurfaceCreateRequest& request);
+  static bool RequestIsSound(const SurfaceCreateRequest& request);
+
+  Surface3d* Level(uint32_t face, uint32_t sizeClass) const {
+    return face < kCubeFaces && sizeClass < kSizeClasses ? table[face][sizeClass] : nullptr;
+  }
+
+  Surface3d* owner = nullptr;  // the set's master surface (null in system memory)
+  uint32_t flags = 0;
+};
+
+// Destroys a surface through its resource table when it stands there under
+// its handle, else deletes it.
+void DestroySurface3d(Surface3d* surface);
