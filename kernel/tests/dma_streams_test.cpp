@@ -168,10 +168,12 @@ TEST_F(Streams, AnEmptyRangeIsNotExecutedButAClientPostAlwaysAppendsItsPacket) {
     if (e.kind == Kind::kNested) nested.push_back(e);
   EXPECT_EQ(nested, (std::vector<orvsim::DmaEngine::TraceEntry>{{Kind::kNested, x, x, 3},
                                                                  {Kind::kNested, x, x + 8, 3}}));
-  // The secondary stream's executed range carries its start flags.
-  uint32_t* s = Secondary()->Reserve(2);
-  s[0] = kTagGroup;
-  s[1] = 0x50;
+  // The secondary stream's executed range carries its start flags: the
+  // engine reads it as count-prefixed packets.
+  uint32_t* s = Secondary()->Reserve(3);
+  s[0] = 1;
+  s[1] = kTagGroup;
+  s[2] = 0x50;
   ASSERT_TRUE(Secondary()->ExecutePending());
   EXPECT_EQ(dma.ReachedTag(), 0x50u);
 }

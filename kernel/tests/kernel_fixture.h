@@ -54,11 +54,11 @@ inline kglue::BoardOptions TestBoardOptions(uint32_t bmFlags = kTestBmFlags) {
 }
 
 // The board of the kernel tests: DMA engine, interrupt controller, flip
-// latch and aperture windows.
+// latch, aperture windows and the vertex engine's memories.
 inline orvmachine::BoardSpec KernelBoard(const orvsim::BoardConfig& config) {
   orvmachine::BoardSpec spec;
   spec.config = config;
-  spec.parts = orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows;
+  spec.parts = orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows | orvmachine::kVertex;
   return spec;
 }
 

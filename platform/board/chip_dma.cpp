@@ -187,7 +187,7 @@ void DmaEngine::Run(const Range& range) {
     RunTo(cursor, range.end);
   } else {
     trace_.push_back(TraceEntry{TraceKind::kRange, range.start, range.end, range.bus});
-    Cursor cursor{range.start, range.bus, 0};
+    Cursor cursor{range.start, range.bus, 0, false};
     RunTo(cursor, range.end);
   }
   // After a fault the engine starts the next range on a fresh header.
@@ -212,7 +212,8 @@ void DmaEngine::RunTo(Cursor& cursor, uint32_t end) {
   }
 }
 
-void DmaEngine::RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth) {
+void DmaEngine::RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth,
+                          bool counted) {
   if (end < start) {
     Fault("DMA engine: board %u '%s': executed range end 0x%08" PRIX32
           " lies below its start 0x%08" PRIX32,
@@ -227,9 +228,11 @@ void DmaEngine::RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned d
   trace_.push_back(TraceEntry{TraceKind::kNested, start, end, bus});
   const Decoder outer = decoder_;
   decoder_ = Decoder{};
-  Cursor cursor{start, bus, depth};
+  Cursor cursor{start, bus, depth, counted};
   RunTo(cursor, end);
-  if (decoder_.left != 0) decode_errors_.emplace_back("an executed range ends inside a packet");
+  if (!abandon_ && (decoder_.left != 0 || decoder_.countLeft != 0 || decoder_.bodyLeft != 0))
+    decode_errors_.emplace_back("an executed range ends inside a packet");
+  collecting_ = false;
   decoder_ = outer;
 }
 
@@ -243,6 +246,10 @@ void DmaEngine::StartHeader(uint32_t header) {
 }
 
 void DmaEngine::Word(uint32_t word, Cursor& cursor) {
+  if (cursor.counted) {
+    CountedWord(word, cursor);
+    return;
+  }
   Decoder& d = decoder_;
   if (d.left == 0 && d.repeatLeft > 0) {
     // A repeated header takes no word of its own: this word is its first data.
@@ -262,6 +269,52 @@ void DmaEngine::Word(uint32_t word, Cursor& cursor) {
   SkipPadding();
 }
 
+void DmaEngine::CountedWord(uint32_t word, Cursor& cursor) {
+  Decoder& d = decoder_;
+  if (d.bodyLeft > 0) {
+    // A command word's body: its type's decoder reads it.
+    --d.bodyLeft;
+    if (collecting_) {
+      body_.push_back(word);
+      if (d.bodyLeft == 0) {
+        collecting_ = false;
+        std::string error = decoders_[command_ >> 24](command_, body_);
+        if (!error.empty()) decode_errors_.push_back(std::move(error));
+      }
+    }
+    return;
+  }
+  if (d.countLeft == 0) {
+    if ((word & kDmaCommandTypeMask) != 0) {
+      trace_.push_back(TraceEntry{TraceKind::kCommand, word, cursor.pos - 4, cursor.bus});
+      d.bodyLeft = (word & kDmaCommandLengthMask) + 1;
+      collecting_ = static_cast<bool>(decoders_[word >> 24]);
+      command_ = word;
+      body_.clear();
+    } else {
+      d.countLeft = uint64_t{word} + 1;  // the count n: n + 1 words of groups follow
+    }
+    return;
+  }
+  --d.countLeft;
+  if (d.left == 0) {
+    StartHeader(word);
+  } else {
+    const uint8_t index = static_cast<uint8_t>(d.header);
+    d.header >>= 8;
+    --d.left;
+    ApplyCountedIndex(index, word, cursor);
+  }
+  SkipPadding();
+  if (d.countLeft == 0 && d.left != 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "a count ends inside a group, before register index 0x%02X",
+                  static_cast<unsigned>(d.header & 0xFF));
+    decode_errors_.emplace_back(text);
+    d.left = 0;  // the next word is a count again
+  }
+}
+
 void DmaEngine::SkipPadding() {
   Decoder& d = decoder_;
   // Padding indexes take no data word; a header that is all padding is
@@ -278,6 +331,26 @@ void DmaEngine::SkipPadding() {
     decode_errors_.emplace_back(text);
     d.padded = false;
   }
+}
+
+void DmaEngine::ApplyCountedIndex(uint8_t index, uint32_t data, Cursor& cursor) {
+  switch (index) {
+    case kDmaIndexNoWrite:
+      return;
+    case kDmaIndexSyncTag:
+    case kDmaIndexCounter:
+    case kDmaIndexCounterAddress:
+      ApplyIndex(index, data, cursor);  // as in the primary stream
+      return;
+    default:
+      break;
+  }
+  // Every other index is a plain register write here: the primary stream's
+  // repeat, event, jump and execute indexes have no meaning in this grammar.
+  const uint32_t reg = kDmaRegWindow + 4u * index;
+  writes_.push_back(RegWrite{reg, data});
+  board_.Poke(reg, 4, data);
+  if (sink_) sink_(reg, data);
 }
 
 void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
@@ -315,7 +388,8 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
       decoder_.execStart = data;
       break;
     case kDmaIndexExecEnd:
-      RunNested(decoder_.execStart & ~3u, data & ~3u, data & 3u, cursor.depth + 1);
+      RunNested(decoder_.execStart & ~3u, data & ~3u, data & 3u, cursor.depth + 1,
+                (decoder_.execStart & 3u) == kDmaExecCounted);
       break;
     case kDmaIndexEvent:
       if (cursor.depth != 0) {

@@ -65,6 +65,15 @@ inline constexpr uint8_t kDmaIndexExecStart = 0x28;
 inline constexpr uint8_t kDmaIndexExecEnd = 0x29;  // runs [start, end) of the pair
 inline constexpr uint8_t kDmaIndexSyncTag = 0xAF;
 
+// Start bits (the low two of the 0x28 word) of an executed range holding
+// count-prefixed packets: the kernel's secondary streams.
+inline constexpr uint32_t kDmaExecCounted = 2;
+// In a count-prefixed range, a word read where a count is due with any of
+// these bits set is a command word; its bits 0-15 are the words of its body
+// minus one.
+inline constexpr uint32_t kDmaCommandTypeMask = 0xFF000000;
+inline constexpr uint32_t kDmaCommandLengthMask = 0xFFFF;
+
 // Words one start may fetch, jumps and nested ranges included: a driver
 // whose ranges never reach their end is caught here.
 inline constexpr uint64_t kDmaMaxWordsPerStart = 1u << 24;
@@ -89,12 +98,15 @@ class DmaEngine {
   // What ran, in order: a started or executed range, a packet group (its
   // header), a nested range of an execute packet, a jump, a counter written
   // to memory (value, address; address 0 when it reached no memory), a sync
-  // tag reached, an event pause (at the position after its packet) and the
-  // resume that ended it.
-  enum class TraceKind : uint8_t { kRange, kGroup, kNested, kJump, kCounter, kTag, kEvent, kResume };
+  // tag reached, an event pause (at the position after its packet), the
+  // resume that ended it, and a command word of a count-prefixed range
+  // (the word, its bus address).
+  enum class TraceKind : uint8_t {
+    kRange, kGroup, kNested, kJump, kCounter, kTag, kEvent, kResume, kCommand
+  };
   struct TraceEntry {
     TraceKind kind;
-    uint32_t a = 0;  // start, header, target, value or position
+    uint32_t a = 0;  // start, header, target, value, word or position
     uint32_t b = 0;  // end or address
     uint32_t c = 0;  // bus type
     bool operator==(const TraceEntry&) const = default;
@@ -121,6 +133,16 @@ class DmaEngine {
   // see processor writes. One sink; an empty function removes it.
   using PacketWriteSink = std::function<void(uint32_t reg, uint32_t value)>;
   void SetPacketWriteSink(PacketWriteSink sink) { sink_ = std::move(sink); }
+
+  // The decoder of command words of one type (bits 24-31) in count-prefixed
+  // ranges: called with the word and its body once the body is fetched;
+  // a non-empty answer is recorded as a decode error. One per type; an
+  // empty function removes it.
+  using CommandDecoder =
+      std::function<std::string(uint32_t word, const std::vector<uint32_t>& body)>;
+  void SetCommandDecoder(uint8_t type, CommandDecoder decoder) {
+    decoders_[type] = std::move(decoder);
+  }
 
   // A started range stays pending for this many reads of the status
   // registers (0x318, 0x31C, 0x41C, 0x450, 0x8F0) before it runs; 0 runs it
@@ -185,6 +207,7 @@ class DmaEngine {
     uint32_t pos;
     unsigned bus;
     unsigned depth;  // 0 for a started range, 1 inside an execute packet
+    bool counted;    // count-prefixed packets (start bits kDmaExecCounted)
   };
   // What a decoded index asks of the fetch loop.
   struct Decoder {
@@ -195,6 +218,11 @@ class DmaEngine {
     uint32_t counter = 0;
     uint32_t execStart = 0;
     uint32_t repeatLeft = 0;    // headers still to be taken from it
+    // Count-prefixed ranges: words of the current count still due (0: the
+    // next word is a count or a command word), and words of a command
+    // word's body still to be skipped.
+    uint64_t countLeft = 0;
+    uint32_t bodyLeft = 0;
   };
 
   void Start(uint32_t endWord);
@@ -204,8 +232,10 @@ class DmaEngine {
   // the word bound of a start is reached.
   void RunTo(Cursor& cursor, uint32_t end);
   void Word(uint32_t word, Cursor& cursor);
+  void CountedWord(uint32_t word, Cursor& cursor);
   void ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor);
-  void RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth);
+  void ApplyCountedIndex(uint8_t index, uint32_t data, Cursor& cursor);
+  void RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned depth, bool counted);
   void StartHeader(uint32_t header);
   void SkipPadding();
   void ReachTag(uint32_t tag);
@@ -234,6 +264,12 @@ class DmaEngine {
   bool paused_ = false;
   Cursor pause_ = {};
   uint64_t start_words_ = 0;  // words fetched since the last start
+
+  CommandDecoder decoders_[256];
+  // The command word whose body is being fetched for its decoder.
+  uint32_t command_ = 0;
+  bool collecting_ = false;
+  std::vector<uint32_t> body_;
 
   std::vector<RegWrite> writes_;
   std::vector<TraceEntry> trace_;

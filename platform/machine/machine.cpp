@@ -7,6 +7,7 @@
 #include "platform/board/chip_cursor.h"
 #include "platform/board/chip_display.h"
 #include "platform/board/chip_dma.h"
+#include "platform/board/chip_vertex.h"
 #include "platform/board/chip_flip.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_interrupts.h"
@@ -28,6 +29,7 @@ MachineBoard::~MachineBoard() {
   irq.reset();
   windows.reset();
   engine2d.reset();
+  vertex.reset();
   dma.reset();
   rom.reset();
 }
@@ -62,6 +64,7 @@ MachineBoard& Machine::AddBoard(const BoardSpec& spec) {
     b.rom->SetFlash(orvsim::FlashKind::kSst, spec.flash.empty() ? spec.optionRom : spec.flash);
   }
   if ((parts & kDma) == kDma) b.dma = std::make_unique<orvsim::DmaEngine>(b.board);
+  if ((parts & kVertex) == kVertex) b.vertex = std::make_unique<orvsim::VertexEngine>(b.board, *b.dma);
   if ((parts & k2d) == k2d) b.engine2d = std::make_unique<orvsim::Engine2d>(b.board, *b.dma);
   if (parts & kWindows) b.windows = std::make_unique<orvsim::ApertureWindows>(b.board);
   if ((parts & kInterrupts) == kInterrupts) {

@@ -39,6 +39,7 @@ class DmaEngine;
 class Engine2d;
 class FlipLatch;
 class InterruptController;
+class VertexEngine;
 }  // namespace orvsim
 
 namespace orvmachine {
@@ -58,6 +59,7 @@ enum Part : uint32_t {
   kDisplay = 1u << 6,       // display controllers and clocks
   kDdc = 1u << 7,           // the I2C pins, wired to the connectors' DDC lines
   kCursor = 1u << 8,        // the hardware cursors
+  kVertex = 1u << 9 | kDma,  // the vertex engine's memories behind the DMA engine
 };
 
 // Every engine and the processor's windows, as a driver that draws needs.
@@ -85,6 +87,7 @@ struct MachineBoard {
   std::unique_ptr<orvsim::ChipRomFlash> rom;
   std::unique_ptr<orvsim::DmaEngine> dma;
   std::unique_ptr<orvsim::Engine2d> engine2d;
+  std::unique_ptr<orvsim::VertexEngine> vertex;
   std::unique_ptr<orvsim::ApertureWindows> windows;
   std::unique_ptr<orvsim::InterruptController> irq;
   std::unique_ptr<orvsim::FlipLatch> flips;

@@ -195,6 +195,106 @@ TEST_F(KernelStreamTest, AnExecutePacketRunsItsRangeAndTheOuterRangeGoesOn) {
   EXPECT_TRUE(engine.DecodeErrors().empty());
 }
 
+// An executed range whose start carries bits 2 holds count-prefixed packets:
+// a count n, then n + 1 words of groups; a command word where a count is due.
+class CountedRangeTest : public KernelStreamTest {
+ protected:
+  static constexpr uint32_t kInner = kBase + 0x800;
+  // Executes the words as a count-prefixed range from a started range.
+  void RunCounted(const std::vector<uint32_t>& words) {
+    PutSystem(kInner, words);
+    const uint32_t end = kInner + 4 * static_cast<uint32_t>(words.size());
+    PutSystem(kBase, {0x20292820, 0, kInner | kDmaExecCounted, end | kBusPciLocked, 0});
+    Go(kBase, (kBase + 20) | kBusPciLocked);
+  }
+  // The writes after the outer execute packet's own two (writes cleared first).
+  std::vector<W> InnerWrites() const {
+    const std::vector<W>& all = engine.Writes();
+    return all.size() < 2 ? std::vector<W>{} : std::vector<W>(all.begin() + 2, all.end());
+  }
+};
+
+TEST_F(CountedRangeTest, CountsGroupsAndCommandWordsDecode) {
+  const uint32_t report = kBase + 0x1020;
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> words;
+    std::vector<W> writes;
+    std::vector<DmaEngine::TraceEntry> commands;
+  };
+  const Case cases[] = {
+      {"one group with a tag", {4, 0xC0AFAFC0, 0x307, 0x49, 0x48, 0x123},
+       {{0x1300, 0x307}, {0x12BC, 0x49}, {0x12BC, 0x48}, {0x1300, 0x123}}, {}},
+      {"two groups under one count", {9, 0x03020100, 1, 2, 3, 4, 0x07060504, 5, 6, 7, 8},
+       {{0x1000, 1}, {0x1004, 2}, {0x1008, 3}, {0x100C, 4},
+        {0x1010, 5}, {0x1014, 6}, {0x1018, 7}, {0x101C, 8}}, {}},
+      {"a padded header, then a second count", {2, 0x21218B8A, 1, 2, 1, 0x212121C5, 3},
+       {{0x1228, 1}, {0x122C, 2}, {0x1314, 3}}, {}},
+      {"count 0 is one all-padding header", {0, 0x21212121}, {}, {}},
+      {"index 0x20 writes nothing", {2, 0x2121C020, 9, 8}, {{0x1300, 8}}, {}},
+      {"command words and their bodies are skipped",
+       {0x8B000002, 0x11, 0x12, 0x13, 1, 0x212121C0, 5, 0x41000000, 0x0400FFFF},
+       {{0x1300, 5}},
+       {{Kind::kCommand, 0x8B000002, kInner, 3}, {Kind::kCommand, 0x41000000, kInner + 28, 3}}},
+      {"the primary stream's repeat, event, jump and execute are plain writes",
+       {7, 0x27262322, 0xAA, 0, 1, 0x7000000, 0x21212928, 0x10, 0x20},
+       {{0x1088, 0xAA}, {0x108C, 0}, {0x1098, 1}, {0x109C, 0x7000000},
+        {0x10A0, 0x10}, {0x10A4, 0x20}}, {}},
+      {"counter then address write memory", {2, 0x21212425, 7, report},
+       {{0x1094, 7}, {0x1090, report}}, {}},
+  };
+  for (const Case& c : cases) {
+    engine.ClearWrites();
+    engine.ClearTrace();
+    RunCounted(c.words);
+    EXPECT_EQ(InnerWrites(), c.writes) << c.name;
+    EXPECT_EQ(Trace(Kind::kCommand), c.commands) << c.name;
+    EXPECT_TRUE(engine.DecodeErrors().empty()) << c.name << ": " << engine.DecodeErrors().front();
+    EXPECT_TRUE(Trace(Kind::kJump).empty() && Trace(Kind::kEvent).empty()) << c.name;
+    EXPECT_FALSE(engine.Busy()) << c.name;
+  }
+  EXPECT_EQ(engine.ReachedTag(), 0x48u);
+  EXPECT_EQ(SystemWord(report), 7u);
+  // Start bits 1 keep the primary stream's grammar: the count is a header.
+  engine.ClearWrites();
+  PutSystem(kInner, {0x212121C0, 0x55});
+  PutSystem(kBase, {0x20292820, 0, kInner | 1, (kInner + 8) | kBusPciLocked, 0});
+  Go(kBase, (kBase + 20) | kBusPciLocked);
+  EXPECT_EQ(InnerWrites(), (std::vector<W>{{0x1300, 0x55}}));
+}
+
+TEST_F(CountedRangeTest, ACountOffAGroupOrARangeEndingInsideAPacketIsADecodeError) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> words;
+    const char* error;
+    std::vector<W> writes;  // what still reaches the registers
+  };
+  const Case cases[] = {
+      {"count ends inside a group", {1, 0x2121C1C0, 1, 1, 0x212121C5, 2},
+       "count ends inside a group", {{0x1300, 1}, {0x1314, 2}}},
+      {"count runs past the range", {4, 0x212121C0, 1}, "ends inside a packet", {{0x1300, 1}}},
+      {"range ends after a count", {1}, "ends inside a packet", {}},
+      {"command body runs past the range", {0x41000003, 1, 2}, "ends inside a packet", {}},
+  };
+  for (const Case& c : cases) {
+    engine.ClearWrites();
+    const size_t before = engine.DecodeErrors().size();
+    RunCounted(c.words);
+    ASSERT_EQ(engine.DecodeErrors().size(), before + 1) << c.name;
+    EXPECT_NE(engine.DecodeErrors().back().find(c.error), std::string::npos)
+        << c.name << ": " << engine.DecodeErrors().back();
+    EXPECT_EQ(InnerWrites(), c.writes) << c.name;
+  }
+  // The outer range's decoder is untouched by the inner one's state.
+  engine.ClearWrites();
+  PutSystem(kInner, {3});
+  PutSystem(kBase, {0x20292820, 0, kInner | kDmaExecCounted, (kInner + 4) | kBusPciLocked, 0,
+                    0x212121C6, 0x66});
+  Go(kBase, (kBase + 28) | kBusPciLocked);
+  EXPECT_EQ(InnerWrites(), (std::vector<W>{{0x1318, 0x66}}));
+}
+
 TEST_F(KernelStreamTest, TheRepeatHeaderIsEngineStateAcrossExecutedRanges) {
   // The first executed range loads the repeat header; the second repeats it
   // without loading it; the kernel's own stream then repeats what was loaded.

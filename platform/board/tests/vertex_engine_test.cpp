@@ -1,0 +1,139 @@
+// The vertex engine's memories: indirect reads that settle on the fourth
+// read of 0x914, and constant packets of count-prefixed ranges loaded into
+// every unit; malformed 0x41 commands are decode errors, while a microcode
+// upload and the self-test's packet are left to their own meaning.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_vertex.h"
+#include "platform/board/simulation.h"
+
+namespace orvsim {
+namespace {
+
+class VertexEngineTest : public ::testing::Test {
+ protected:
+  // Runs the words as a count-prefixed range executed from local memory.
+  void RunCounted(const std::vector<uint32_t>& words) {
+    const uint32_t inner = 0x800, outer = 0x100;
+    std::memcpy(board.Memory() + inner, words.data(), words.size() * 4);
+    const uint32_t end = inner + 4 * static_cast<uint32_t>(words.size());
+    const uint32_t packet[] = {0x20292820, 0, inner | kDmaExecCounted, end | kBusLocal, 0};
+    std::memcpy(board.Memory() + outer, packet, sizeof packet);
+    board.RegWrite(kDmaRegStart, 4, outer);
+    board.RegWrite(kDmaRegEnd, 4, outer + sizeof packet);
+  }
+  // The four reads of one armed dword.
+  std::vector<uint32_t> Read(uint32_t address, uint32_t dword) {
+    board.RegWrite(kVertexRegAddress, 4, address | dword << 16);
+    board.RegWrite(kVertexRegArm, 4, kVertexArmRead);
+    std::vector<uint32_t> out;
+    for (int i = 0; i < 4; ++i) out.push_back(board.RegRead(kVertexRegData, 4));
+    return out;
+  }
+  std::vector<uint32_t> Constant(unsigned unit, unsigned index) const {
+    const uint32_t* e = vertex.Entry(kVertexConstantKind, unit, index);
+    return std::vector<uint32_t>(e, e + 4);
+  }
+
+  Simulation sim;
+  Board& board = sim.AddBoard(BoardConfig{});
+  DmaEngine dma{board};
+  VertexEngine vertex{board, dma};
+};
+
+TEST_F(VertexEngineTest, AnArmedReadAnswersOnTheFourthRead) {
+  uint32_t* constant = vertex.Entry(3, 2, 5);
+  ASSERT_NE(constant, nullptr);
+  const uint32_t words[4] = {0x11, 0x22, 0x33, 0x44};
+  std::memcpy(constant, words, sizeof words);
+  vertex.Entry(0, 1, 511)[3] = 0xA0;
+  vertex.Entry(2, 3, 7)[0] = 0xB0;
+  struct Case {
+    const char* name;
+    uint32_t address, dword, value;
+  };
+  const Case cases[] = {
+      {"constant unit 2, index 5, dword 0", 0x03000405, 0, 0x11},
+      {"its dword 3", 0x03000405, 3, 0x44},
+      {"kind 0, unit 1, entry 511", 0x000003FF, 3, 0xA0},
+      {"a 32-bit memory", 0x02000607, 0, 0xB0},
+      {"a 32-bit memory has one dword", 0x02000607, 1, 0},
+      {"kind 6 holds nothing", 0x06000001, 0, 0},
+      {"a constant beyond 383", 0x03000180, 0, 0},
+      {"a unit beyond the memory", 0x03000805, 0, 0},
+  };
+  uint32_t previous = 0;
+  for (const Case& c : cases) {
+    const std::vector<uint32_t> reads = Read(c.address, c.dword);
+    EXPECT_EQ(reads[3], c.value) << c.name;
+    EXPECT_EQ(reads[0], previous) << c.name << ": the first reads answer the stale word";
+    EXPECT_EQ(reads[2], previous) << c.name;
+    previous = c.value;
+  }
+  EXPECT_EQ(board.RegRead(kVertexRegData, 4), previous) << "settled: the dword stays";
+}
+
+TEST_F(VertexEngineTest, ConstantPacketsLoadEveryUnit) {
+  // k = 2 from constant 10, then a register group; k = 1 at constant 383.
+  RunCounted({0x4104000B, 2, 10, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8,
+              1, 0x212121C0, 0x99,
+              0x41020007, 1, 383, 1, 0, 0xA, 0xB, 0xC, 0xD});
+  EXPECT_TRUE(dma.DecodeErrors().empty()) << dma.DecodeErrors().front();
+  for (unsigned unit = 0; unit < 4; ++unit) {
+    EXPECT_EQ(Constant(unit, 10), (std::vector<uint32_t>{1, 2, 3, 4})) << unit;
+    EXPECT_EQ(Constant(unit, 11), (std::vector<uint32_t>{5, 6, 7, 8})) << unit;
+    EXPECT_EQ(Constant(unit, 383), (std::vector<uint32_t>{0xA, 0xB, 0xC, 0xD})) << unit;
+    EXPECT_EQ(Constant(unit, 12), (std::vector<uint32_t>{0, 0, 0, 0})) << unit;
+  }
+  EXPECT_EQ(vertex.ConstantPackets(), 2u);
+  EXPECT_EQ(board.Peek(0x1300, 4), 0x99u);
+}
+
+TEST_F(VertexEngineTest, MalformedConstantPacketsAreDecodeErrors) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> words;
+  };
+  const Case cases[] = {
+      {"count word differs from bits 17-22", {0x41020007, 2, 0, 1, 0, 1, 2, 3, 4}},
+      {"third word not 1", {0x41020007, 1, 0, 0, 0, 1, 2, 3, 4}},
+      {"fourth word not 0", {0x41020007, 1, 0, 1, 5, 1, 2, 3, 4}},
+      {"length not 4k + 4", {0x41020008, 1, 0, 1, 0, 1, 2, 3, 4, 5}},
+      {"count 0", {0x41000003, 0, 0, 1, 0}},
+      {"past constant 383", {0x4104000B, 2, 383, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8}},
+  };
+  for (const Case& c : cases) {
+    const size_t before = dma.DecodeErrors().size();
+    RunCounted(c.words);
+    ASSERT_EQ(dma.DecodeErrors().size(), before + 1) << c.name;
+    EXPECT_EQ(vertex.ConstantPackets(), 0u) << c.name;
+  }
+  EXPECT_EQ(Constant(0, 0), (std::vector<uint32_t>{0, 0, 0, 0}));
+}
+
+TEST_F(VertexEngineTest, MicrocodeUploadsAndTheSelfTestPacketKeepTheirOwnMeaning) {
+  // Index 0x3C = 0x20000028 opens an upload: any 0x41 word carries microcode.
+  RunCounted({1, 0x2121213C, kVertexProgramUploadOpen, 0x41020007, 9, 9, 9, 9, 9, 9, 9, 9,
+              1, 0x2121213C, 0xA0000028});
+  // The self-test's packet: two patterns and their indexes.
+  std::vector<uint32_t> selfTest = {kVertexSelfTestWord};
+  for (uint32_t w : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 0u, 64u, 128u, 192u, 256u, 320u, 0u, 0u}) selfTest.push_back(w);
+  RunCounted(selfTest);
+  EXPECT_TRUE(dma.DecodeErrors().empty()) << dma.DecodeErrors().front();
+  EXPECT_EQ(vertex.ConstantPackets(), 0u);
+  // Three constants share the self-test's word and load as constants.
+  RunCounted({kVertexSelfTestWord, 3, 20, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  EXPECT_EQ(vertex.ConstantPackets(), 1u);
+  EXPECT_EQ(Constant(1, 22), (std::vector<uint32_t>{9, 10, 11, 12}));
+  // Once the upload is closed, the same word is a malformed constant packet.
+  RunCounted({0x41020007, 9, 9, 9, 9, 9, 9, 9, 9});
+  EXPECT_EQ(dma.DecodeErrors().size(), 1u);
+}
+
+}  // namespace
+}  // namespace orvsim
