@@ -24,14 +24,13 @@ const Entry kStandInEntries[] = {
     {18, "InitBlitEngine3d", "CleanupBlitEngine3d"},
     {19, "CreateVertexProgramBuilder", "DestroyVertexProgramBuilder"},
     {20, "InitSharedSurfaces3d", "CleanupSharedSurfaces3d"},
-    {21, "InitRangeMap", "CleanupRangeMap"},
 };
 
 std::vector<std::string> Calls() {
   std::vector<std::string> calls;
   for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
     const std::string call = orvstandin::CallAt(i);
-    if (call.rfind("CleanupRangeMap unit", 0) != 0) calls.push_back(call);
+    if (call.rfind("CleanupSharedSurfaces3d unit", 0) != 0) calls.push_back(call);
   }
   return calls;
 }
@@ -223,9 +222,9 @@ TEST_F(KernelTest, ReleasingAClientDestroysItsOtherUnitsBeforeUnitZeroAndNoOneEl
   std::vector<std::string> order;
   for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
     const std::string call = orvstandin::CallAt(i);
-    if (call.rfind("CleanupRangeMap unit", 0) == 0) order.push_back(call);
+    if (call.rfind("CleanupSharedSurfaces3d unit", 0) == 0) order.push_back(call);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"CleanupRangeMap unit 1", "CleanupRangeMap unit 0"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"CleanupSharedSurfaces3d unit 1", "CleanupSharedSurfaces3d unit 0"}));
   EXPECT_EQ(Common()->ringHead, others);
   EXPECT_EQ(others->next, others);
 }
