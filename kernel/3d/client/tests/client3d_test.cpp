@@ -161,6 +161,46 @@ TEST_F(Client3dTest, AnEmptyStreamSealsABatchAndTheBoardReportsProgress) {
   EXPECT_EQ(SharedLocked()->completedTag & ~7u, tag);
 }
 
+TEST_F(Client3dTest, TheTargetTagPacketGoesThroughTheSecondaryStream) {
+  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, kTargetColour);
+  SharedLocked()->last1300Value = 0x1234;
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  const uint32_t tag = TagCounter();
+  const uint32_t* packet = Secondary()->cursor - kTargetTagWords;
+  EXPECT_EQ(std::vector<uint32_t>(packet, packet + kTargetTagWords),
+            (std::vector<uint32_t>{4, 0xC0AFAFC0, 0x107, tag | 1, tag, 0x1234}));
+  // Without a saved value the header's last index writes nothing.
+  SharedLocked()->last1300Value = 0xFFFFFFFF;
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(*(Secondary()->cursor - kTargetTagWords + 1), 0x20AFAFC0u);
+  // Without targets no packet is written.
+  uint32_t* before = Secondary()->cursor;
+  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, 0);
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(Secondary()->cursor, before);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  bool sawMask = false;
+  for (const auto& write : dma.Writes()) sawMask = sawMask || write.value == 0x107;
+  EXPECT_TRUE(sawMask);
+}
+
+TEST_F(Client3dTest, TheStartWritesRegister900FirstAfterAGuardedRegister) {
+  SharedLocked()->regGuardEnable = 1;
+  SharedLocked()->lastRegWritten = 950;
+  board.SetLogging(false, true);
+  board.ClearLog();
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  std::vector<uint32_t> order;
+  for (const auto& write : board.LoggedWrites()) {
+    if (write.offset == 900 || write.offset == 1032) order.push_back(write.offset);
+  }
+  ASSERT_GE(order.size(), 2u);
+  EXPECT_EQ(order[0], 900u);
+  EXPECT_EQ(order.back(), 1032u);
+  EXPECT_EQ(SharedLocked()->lastRegWritten, 1032u);
+}
+
 TEST_F(Client3dTest, AStreamEndingInAnUnhandledOpcodeSealsNothing) {
   const uint32_t before = TagCounter();
   TokenWriter tokens;
@@ -259,6 +299,117 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   EXPECT_EQ(draw.values[1], 8u);
   const auto lights = orvstandin::ArgsOf("EmitSetLights");
   EXPECT_EQ(lights.values[1], 8u);  // 3 + 5 rounded up to 4
+}
+
+// Element records of request 17 in the client's memory.
+struct LayoutInput {
+  struct Record {
+    uint64_t reserved;
+    uint32_t type;
+    uint32_t pad;
+    uint32_t wordCount;
+    uint32_t pad2;
+    uint64_t words;
+  };
+  std::vector<std::vector<uint32_t>> words;
+  std::vector<Record> records;
+  std::vector<uint64_t> pointers;
+  void Add(uint32_t type, std::vector<uint32_t> data) {
+    words.push_back(std::move(data));
+    records.push_back(Record{0, type, 0, static_cast<uint32_t>(words.back().size()), 0, 0});
+  }
+  void Declare(kglue::Glue& glue, uint32_t process) {
+    pointers.clear();
+    for (size_t i = 0; i < records.size(); ++i) {
+      records[i].words = reinterpret_cast<uintptr_t>(words[i].data());
+      glue.DeclareUserMemory(process, words[i].data(), words[i].size() * 4);
+    }
+    for (Record& r : records) pointers.push_back(reinterpret_cast<uintptr_t>(&r));
+    glue.DeclareUserMemory(process, records.data(), records.size() * sizeof(Record));
+    glue.DeclareUserMemory(process, pointers.data(), pointers.size() * 8);
+  }
+};
+static_assert(sizeof(LayoutInput::Record) == 32);
+
+TEST_F(Client3dTest, VertexLayoutsBuildTheirProgramFromTheElementRecords) {
+  LayoutInput input;
+  input.Add(5, {1, 2, 3});
+  input.Add(6, {4, 5});
+  input.Add(2, {6});
+  input.Declare(glue, 2000);
+  std::vector<uint8_t> vertices(3 * 16, 0x33);
+  glue.DeclareUserMemory(2000, vertices.data(), vertices.size());
+  client->Put32(16, 3);
+  client->Put64(24, reinterpret_cast<uintptr_t>(input.pointers.data()));
+  client->Put32(32, 16);
+  client->Put32(40, 3);
+  client->Put64(56, reinterpret_cast<uintptr_t>(vertices.data()));
+  ASSERT_EQ(client->Run(kRequestCreateVertexLayout), 0);
+  const uint64_t handle = client->Get64(64);
+  ASSERT_NE(handle, 0u);
+  const VertexLayout3d* layout = Context()->layouts.Get(static_cast<uint32_t>(handle));
+  ASSERT_NE(layout, nullptr);
+  EXPECT_EQ(layout->programSize, 12u + 4 * 4 + 4 * 3 + 4 * 2);
+  ASSERT_EQ(layout->rangeCount, 2u);
+  EXPECT_EQ(layout->ranges[0].primitiveType, 5u);
+  EXPECT_EQ(layout->ranges[1].primitiveType, 2u);
+  EXPECT_EQ(layout->ranges[0].stateFlag, 1u);
+  const uint32_t* program = layout->programBuffer->Begin();
+  EXPECT_EQ(std::vector<uint32_t>(program, program + 8),
+            (std::vector<uint32_t>{0x8B000002, 1, 2, 3, 1, 0x2121212C, 0x4505C, 0x0B000001}));
+  EXPECT_EQ(program[10], 0x0B000000u);
+  EXPECT_EQ(layout->ranges[0].end, layout->ranges[1].start);
+  EXPECT_EQ(layout->ranges[1].end - layout->ranges[0].start, layout->programSize);
+  EXPECT_EQ(memcmp(layout->vertexBuffer->Begin(), vertices.data(), vertices.size()), 0);
+  // The kernel's address never reaches the client.
+  for (size_t at = 0; at + 8 <= kClientRequestSize; at += 4)
+    EXPECT_NE(client->Get64(at), reinterpret_cast<uintptr_t>(layout)) << at;
+  client->Put64(16, handle);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), 0);
+  EXPECT_EQ(Context()->layouts.Get(static_cast<uint32_t>(handle)), nullptr);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), 0);
+  client->Put64(16, 0);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), -1);
+}
+
+TEST_F(Client3dTest, VertexLayoutRequestsOutsideTheirBoundsAreRefused) {
+  struct Case {
+    uint32_t type;
+    size_t words;
+    int32_t result;
+  };
+  const Case cases[] = {{13, 1, -1}, {0xFFFFFFFF, 1, -1}, {0, 0, -1}, {12, 1, 0}};
+  for (const Case& c : cases) {
+    LayoutInput input;
+    input.Add(c.type, std::vector<uint32_t>(c.words, 7));
+    input.Declare(glue, 2000);
+    client->Put32(16, 1);
+    client->Put64(24, reinterpret_cast<uintptr_t>(input.pointers.data()));
+    client->Put32(32, 0);
+    client->Put32(40, 0);
+    client->Put64(56, 0);
+    EXPECT_EQ(client->Run(kRequestCreateVertexLayout), c.result) << c.type;
+    glue.ClearUserMemory();
+  }
+  // A zero count copies only the vertex data; no layout is made.
+  std::vector<uint8_t> vertices(64, 1);
+  glue.DeclareUserMemory(2000, vertices.data(), vertices.size());
+  client->Put32(16, 0);
+  client->Put32(32, 16);
+  client->Put32(40, 4);
+  client->Put64(56, reinterpret_cast<uintptr_t>(vertices.data()));
+  EXPECT_EQ(client->Run(kRequestCreateVertexLayout), 0);
+  EXPECT_EQ(client->Get64(64), 0u);
+  // Vertex data beyond the bound is refused before anything is copied.
+  client->Put32(32, 0x10000);
+  client->Put32(40, 0x10000);
+  EXPECT_EQ(client->Run(kRequestCreateVertexLayout), -1);
+  // Records at memory the process does not have fail the copy.
+  client->Put32(16, 2);
+  client->Put64(24, 0x1000);
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateVertexLayout);
+  EXPECT_EQ(client->Execute(), -14);
 }
 
 TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
