@@ -28,6 +28,12 @@ class Client3dTest : public ktest::StartedBoard {
     StartedBoard::SetUp();
     // The X driver declared its primary surface: only its presence counts.
     pdev->primarySurface = reinterpret_cast<MmSurface*>(&primaryStandIn);
+    {
+      // The unit's list of resource tables keeps its arrays once it grew.
+      client3d::Client warmUp(glue, device, 1999);
+      ASSERT_EQ(warmUp.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+    }
+    baseline = Holdings();
     client = std::make_unique<client3d::Client>(glue, device, 2000);
     ASSERT_EQ(client->CreateContext(reinterpret_cast<uintptr_t>(pdev), &info), 0);
     ASSERT_TRUE(client->CreateBuffer(16384, kClientBufferPages, &commands));
@@ -40,6 +46,13 @@ class Client3dTest : public ktest::StartedBoard {
   }
 
   ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
+  // What the glue holds: blocks, regions, locked pages, user and kernel
+  // mappings.
+  std::vector<size_t> Holdings() {
+    return {glue.LiveBlocks().size(), glue.LiveRegions(), glue.LiveLockedPages(), glue.LiveUserMappings(),
+            glue.LiveKernelMappings()};
+  }
+  std::vector<size_t> baseline;
   uint32_t TagCounter() { return SharedLocked()->syncTagCounter; }
   int32_t Stream(const TokenWriter& tokens, uint32_t offset = 0) {
     EXPECT_TRUE(tokens.WriteTo(commands, offset));
@@ -651,15 +664,30 @@ TEST_F(Client3dTest, AMutatorThreadRewritingTheBlockNeverReachesTheKernel) {
 TEST_F(Client3dTest, DestroyingAndReleasingLeaveNothing) {
   Buffer extra;
   ASSERT_TRUE(client->CreateBuffer(8192, kClientBufferPciLocked, &extra));
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
   EXPECT_EQ(client->DestroyContext(), 0);
   EXPECT_EQ(glue.ClientOf(client->File())->context3d, nullptr);
   EXPECT_EQ(client->DestroyContext(), -22);
-  // A second client that never destroys its context: the release does.
-  client3d::Client other(glue, device, 3000);
-  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  client.reset();
+  EXPECT_EQ(Holdings(), baseline);
+  // A client that never destroys its context: its release does.
+  {
+    client3d::Client other(glue, device, 3000);
+    ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+    Buffer buffer;
+    ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &buffer));
+    EXPECT_NE(other.CreateContext3d(9, buffer), 0u);
+  }
+  EXPECT_EQ(Holdings(), baseline);
+  // One whose device goes under it: the device's destruction does.
+  client3d::Client last(glue, device, 4000);
+  ASSERT_EQ(last.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
   Buffer buffer;
-  ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &buffer));
-  EXPECT_NE(other.CreateContext3d(9, buffer), 0u);
+  ASSERT_TRUE(last.CreateBuffer(4096, kClientBufferPages, &buffer));
+  ASSERT_NE(last.CreateContext3d(9, buffer), 0u);
+  KernelClient* lastClient = glue.ClientOf(last.File());
+  DestroyPdev(kdev, pdev);
+  EXPECT_EQ(lastClient->context3d, nullptr);
 }
 
 }  // namespace
