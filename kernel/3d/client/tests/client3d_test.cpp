@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/driver_switches.h"
 #include "core/orv_ioctl.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
@@ -81,6 +82,21 @@ TEST_F(Client3dTest, CreatingAnswersTheBlockAndTheFixedValues) {
   client3d::Client other(glue, device, 3000);
   EXPECT_EQ(other.CreateContext(0x1234), -22);
   EXPECT_EQ(other.Execute(), -22);
+}
+
+TEST_F(Client3dTest, TheGuardBandFollowsItsSwitch) {
+  DriverSwitchesCommon* switches = Common()->driverSwitches;
+  for (uint32_t guard : {0u, 1u}) {
+    switches->GuardBandClipping->current = guard;
+    switches->VertexShader->current = static_cast<uint8_t>(guard);
+    client3d::Client other(glue, device, 3000 + guard);
+    client3d::ContextInfo answer = {};
+    ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev), &answer), 0);
+    const float band = guard != 0 ? 8160.0f : 0.0f;
+    EXPECT_EQ(std::vector<float>(answer.guardBand, answer.guardBand + 4),
+              (std::vector<float>{-band, -band, band, band}));
+    EXPECT_EQ(answer.values[2], guard);
+  }
 }
 
 TEST_F(Client3dTest, DispatcherAnswersByCode) {
