@@ -14,6 +14,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/flip_controller.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/client3d/client3d.h"
@@ -646,6 +647,40 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
   client->Put64(24, 0x1000);
   client->Put32(0, kRequestReadRect);
   EXPECT_EQ(client->Execute(), -14);
+}
+
+TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
+  orvstandin::SetOutValue("SurfaceList3dGet", 6, 0x7F000080);
+  orvstandin::SetOutValue("Surface3dFlipAddress", 0, 0x00200000);
+  Common()->driverSwitches->FlipOnVBlank->current = 1;
+  const uint32_t mask = pdev->displayMask;
+  ASSERT_NE(mask, 0u);
+  const int display = __builtin_ctz(mask);
+  // Value 0 with the switch at 1: value 1, shown at once.
+  client->Put64(16, 6);
+  client->Put32(24, 0);
+  EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
+  ASSERT_GE(Context()->flipSlots[1], 1);
+  const int32_t first = Context()->flipSlots[1];
+  EXPECT_EQ(Flips()->slots[display][first], kFlipSlotTaken);
+  EXPECT_EQ(flips.Current(display), static_cast<unsigned>(first));
+  EXPECT_EQ(orvstandin::OutValue("BlitEngine3dDisplayedSurface", 0), 0x7F000080u);
+  // Three more flips: the client never holds more than two slots.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
+    uint32_t taken = 0;
+    for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot) taken += Flips()->slots[display][slot] != kFlipSlotFree;
+    EXPECT_LE(taken, 2u);
+  }
+  // An index that names nothing of the client.
+  client->Put64(16, 7);
+  EXPECT_EQ(client->Run(kRequestFlipSurface), -1);
+  // Its destruction frees the slots (the stand-in surface is forgotten
+  // first: nothing may look into it).
+  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, 0);
+  EXPECT_EQ(client->DestroyContext(), 0);
+  for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot)
+    EXPECT_EQ(Flips()->slots[display][slot], kFlipSlotFree) << slot;
 }
 
 TEST_F(Client3dTest, ADestroyRightAfterCreationDoesNotWait) {
