@@ -15,6 +15,7 @@
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/flip_controller.h"
+#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/client3d/client3d.h"
@@ -272,6 +273,30 @@ TEST_F(Client3dTest, ALengthRewrittenDuringTheRequestChangesNothing) {
   glue.SetUserMemoryMutator(nullptr);
   EXPECT_EQ(client->Result(), 0);
   EXPECT_EQ(orvstandin::TimesCalled("RenderState3dSetRenderStates"), 1u + 2u);
+}
+
+TEST_F(Client3dTest, PointersAndSizesRewrittenDuringARequestChangeNothing) {
+  std::vector<uint8_t> data(100, 0x5A);
+  glue.DeclareUserMemory(2000, data.data(), data.size());
+  client3d::Client* c = client.get();
+  glue.SetUserMemoryMutator([c] {
+    c->Put64(16, 0x1000);
+    c->Put32(24, 0x7FFFFFFF);
+    c->Put32(32, 77);
+  });
+  client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+  client->Put32(24, 100);
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateDataBuffer);
+  EXPECT_EQ(client->Execute(), 0);
+  glue.SetUserMemoryMutator(nullptr);
+  EXPECT_EQ(client->Result(), 0);
+  // The ring has the size asked before the rewrite, under id 1, with the data.
+  EXPECT_EQ(orvstandin::ArgsOf("BmBufferRingCreate").values[0], 4096u);
+  ASSERT_NE(Context()->DataBuffer(1), nullptr);
+  EXPECT_EQ(Context()->DataBuffer(77), nullptr);
+  const auto* ring = static_cast<const uint8_t*>(BmBufferRingLock(Context()->DataBuffer(1)->ring, 0, false));
+  EXPECT_EQ(std::vector<uint8_t>(ring, ring + 100), data);
 }
 
 TEST_F(Client3dTest, VertexConstantRangesAreClampedToTheClientConstants) {
