@@ -32,15 +32,7 @@ struct TokenTable {
 #define ORV_TOKEN_ROW(opcode, name) rows[opcode].handler = name;
     ORV_PENDING_TOKENS(ORV_TOKEN_ROW)
 #undef ORV_TOKEN_ROW
-    const uint32_t sizes[][2] = {
-        {0, 8},     {5, 8},     {6, 8},     {7, 24},    {8, 32},    {10, 72},   {12, 8},
-        {13, 32},   {14, 8},    {18, 16},   {21, 36},   {24, 32},   {25, 32},   {26, 24},
-        {27, 40},   {28, 40},   {32, 68},   {33, 8},    {34, 72},   {35, 16},   {36, 8},
-        {37, 20},   {38, 16},   {39, 8},    {53, 16},   {54, 8},    {55, 16},   {64, 12},
-        {65, 4},    {66, 4},    {67, 8},    {68, 48},   {69, 1648}, {70, 1656}, {71, 8},
-        {72, 24},   {73, 20},   {80, 16},   {81, 8},
-    };
-    for (const auto& size : sizes) rows[size[0]].entrySize = size[1];
+    for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) rows[opcode].entrySize = kTokenEntrySizes[opcode];
     const uint32_t withTrailing[] = {kTokenDrawIndexed,           kTokenDrawUserPrimitives,
                                      kTokenSetLights,             kTokenLoadVertexDeclaration,
                                      kTokenSetVertexConstRange,   kTokenWriteBufferData};
@@ -210,10 +202,6 @@ void SelectRenderContext(TokenContext3d& token, const uint8_t* payload, uint32_t
 }
 
 }  // namespace
-
-uint32_t TokenEntrySize(uint32_t opcode) {
-  return opcode < kTokenOpcodes ? kTokens.rows[opcode].entrySize : 0;
-}
 
 uint32_t SealBatch(TokenContext3d& token) {
   CommonData* common = token.common;

@@ -55,8 +55,23 @@ inline constexpr uint32_t kTargetDepth = 0x200;
 inline constexpr uint32_t kTargetTagWords = 6;
 inline constexpr uint32_t kSecondarySubmitMode = 2;
 
+// Fixed entry sizes by opcode; 0 for an opcode nothing handles.
+inline constexpr uint32_t kTokenEntrySizes[kTokenOpcodes] = {
+    8,  0,  0,  0,  0,  8,  8,  24, 32, 0,     // 0-9
+    72, 0,  8,  32, 8,  0,  0,  0,  16, 0,     // 10-19
+    0,  36, 0,  0,  32, 32, 24, 40, 40, 0,     // 20-29
+    0,  0,  68, 8,  72, 16, 8,  20, 16, 8,     // 30-39
+    0,  0,  0,  0,  0,  0,  0,  0,  0,  0,     // 40-49
+    0,  0,  0,  16, 8,  16, 0,  0,  0,  0,     // 50-59
+    0,  0,  0,  0,  12, 4,  4,  8,  48, 1648,  // 60-69
+    1656, 8, 24, 20, 0, 0,  0,  0,  0,  0,     // 70-79
+    16, 8,                                     // 80-81
+};
+
 // The fixed entry size of an opcode; 0 for an opcode nothing handles.
-uint32_t TokenEntrySize(uint32_t opcode);
+constexpr uint32_t TokenEntrySize(uint32_t opcode) {
+  return opcode < kTokenOpcodes ? kTokenEntrySizes[opcode] : 0;
+}
 
 // What a token's handler works on.
 struct TokenContext3d {

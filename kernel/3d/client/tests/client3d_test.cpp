@@ -349,6 +349,11 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   ASSERT_GE(stages.count, 3u);
   EXPECT_EQ(stages.values[0], 2u);  // stage 10 dropped
   EXPECT_EQ(stages.values[2], 0x00010001u);
+  // The transform went on transposed (the two before it are the render
+  // contexts' defaults).
+  const auto transforms = orvstandin::ArgsOf("RenderState3dSetTransforms", 2);
+  EXPECT_EQ(std::vector<uint64_t>(transforms.values, transforms.values + 8),
+            (std::vector<uint64_t>{1, 0, 2, 0, 4, 8, 12, 1}));
   const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
   EXPECT_EQ(draw.values[0], 2u);
   EXPECT_EQ(draw.values[1], 8u);
