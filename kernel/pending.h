@@ -108,8 +108,9 @@ void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, in
 // A re-attached 3D context re-emits its saved target synchronisation.
 void Context3dReemitSavedTargets(Context3d* context);
 
-// Token handlers: each gets the kernel's copy of the token's entries and of
-// its trailing bytes (payload + count x entry size), and its context.
+// Token handlers not written yet (the interpreter names all of them in
+// ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
+// arguments).
 #define ORV_PENDING_TOKENS(X)                         \
   X(5, RenderState3dSetDriverStates)                  \
   X(6, RenderState3dSetSamplerStates)                 \

@@ -30,7 +30,7 @@ struct TokenTable {
   TokenRow rows[kTokenOpcodes] = {};
   constexpr TokenTable() {
 #define ORV_TOKEN_ROW(opcode, name) rows[opcode].handler = name;
-    ORV_PENDING_TOKENS(ORV_TOKEN_ROW)
+    ORV_TOKEN_HANDLERS(ORV_TOKEN_ROW)
 #undef ORV_TOKEN_ROW
     for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) rows[opcode].entrySize = kTokenEntrySizes[opcode];
     const uint32_t withTrailing[] = {kTokenDrawIndexed,           kTokenDrawUserPrimitives,
@@ -40,6 +40,18 @@ struct TokenTable {
   }
 };
 constexpr TokenTable kTokens;
+
+// Every opcode with entries has a handler, but those the interpreter acts
+// on itself.
+constexpr bool EveryTokenHandled() {
+  for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) {
+    const bool own = opcode == kTokenSkip || opcode == kTokenSetVertexConstRange ||
+                     opcode == kTokenSelectRenderContext;
+    if (kTokenEntrySizes[opcode] != 0 && !own && kTokens.rows[opcode].handler == nullptr) return false;
+  }
+  return true;
+}
+static_assert(EveryTokenHandled());
 
 // The stream in the command buffer: [begin, end) of the buffer's bytes.
 class StreamReader {
@@ -327,7 +339,7 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
       default:
         break;
     }
-    row.handler(&token, payload, entries, trailing);
+    if (row.handler != nullptr) row.handler(&token, payload, entries, trailing);
   }
   SealBatch(token);
   if (!CloseStream(token)) return;

@@ -83,6 +83,52 @@ struct TokenContext3d {
   int currentIndex;  // 0 or 1
 };
 
+// The handlers of the tokens the interpreter hands on, by opcode. Each gets
+// the kernel's copy of the token's entries and of its trailing bytes
+// (payload + count x entry size), the count of entries to apply and the
+// trailing byte count. Those not written yet are lines of kernel/pending.h.
+#define ORV_TOKEN_HANDLERS(X)                 \
+  X(5, RenderState3dSetDriverStates)          \
+  X(6, RenderState3dSetSamplerStates)         \
+  X(7, RenderState3dSetViewport)              \
+  X(8, EmitSetStreamSources)                  \
+  X(10, EmitUpdateSurfaceBoxes)               \
+  X(12, RenderState3dSetRenderStates)         \
+  X(13, EmitSyncTargets)                      \
+  X(14, RenderState3dSetTextureStages)        \
+  X(18, RenderState3dSetRectA)                \
+  X(21, EmitClearBatch)                       \
+  X(24, EmitDrawIndexed)                      \
+  X(25, EmitDrawStrip)                        \
+  X(26, EmitExecuteRanges)                    \
+  X(27, EmitDrawIndexedPrimitives)            \
+  X(28, EmitDrawUserPrimitives)               \
+  X(32, RenderState3dSetTransforms)           \
+  X(33, EmitSetLights)                        \
+  X(34, EmitSetVertexConstants)               \
+  X(35, RenderState3dSetFloat4StatesB)        \
+  X(36, RenderState3dSetModeStates)           \
+  X(37, RenderState3dSetClipPlanes)           \
+  X(38, RenderState3dSetRectB)                \
+  X(39, RenderState3dSetDepthRange)           \
+  X(53, RenderState3dSetFloat4StateA)         \
+  X(54, RenderState3dSetFloatPair)            \
+  X(55, EmitSetSurfaceValues)                 \
+  X(64, TnlSetupLoadVertexDeclaration)        \
+  X(65, TnlSetupDeleteVertexShader)           \
+  X(66, RenderState3dSetVertexShader)         \
+  X(68, EmitDrawBatch)                        \
+  X(69, RenderState3dLoadPipelineRecord)      \
+  X(70, PixelProgramCacheCreateProgram)       \
+  X(71, PixelProgramCacheDeleteProgram)       \
+  X(72, RenderState3dSetPixelConstants)       \
+  X(73, PixelProgramCacheSetProgramParams)    \
+  X(80, EmitWriteBufferData)
+#define ORV_DECLARE_TOKEN_HANDLER(opcode, name) \
+  void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
+ORV_TOKEN_HANDLERS(ORV_DECLARE_TOKEN_HANDLER)
+#undef ORV_DECLARE_TOKEN_HANDLER
+
 // Runs the stream of the request (offset at byte 16, length at 560) on the
 // context and writes the result word: 0 when the stream ran to its end and
 // the batch was sealed, -1 otherwise.
