@@ -44,10 +44,13 @@ constexpr TokenTable kTokens;
 // Every opcode with entries has a handler, but those the interpreter acts
 // on itself.
 constexpr bool EveryTokenHandled() {
+  bool handled[kTokenOpcodes] = {};
+  handled[kTokenSkip] = handled[kTokenSetVertexConstRange] = handled[kTokenSelectRenderContext] = true;
+#define ORV_TOKEN_HANDLED(opcode, name) handled[opcode] = true;
+  ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLED)
+#undef ORV_TOKEN_HANDLED
   for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) {
-    const bool own = opcode == kTokenSkip || opcode == kTokenSetVertexConstRange ||
-                     opcode == kTokenSelectRenderContext;
-    if (kTokenEntrySizes[opcode] != 0 && !own && kTokens.rows[opcode].handler == nullptr) return false;
+    if ((kTokenEntrySizes[opcode] != 0) != handled[opcode]) return false;
   }
   return true;
 }
