@@ -472,6 +472,33 @@ TEST_F(Client3dTest, VertexLayoutRequestsOutsideTheirBoundsAreRefused) {
   EXPECT_EQ(client->Execute(), -14);
 }
 
+TEST_F(Client3dTest, AClientsTablesAndTheBoardsDrawablesHaveLimits) {
+  // 3D contexts: the fixture's is the first.
+  uint32_t made = 1;
+  while (made < kClientMaxContexts3d + 5 && client->CreateContext3d(5, commands) != 0) ++made;
+  EXPECT_EQ(made, kClientMaxContexts3d);
+  EXPECT_EQ(Common()->rangeMap->Find(5)->users, kClientMaxContexts3d);
+  // Drawables of the board: key 5 and 255 more.
+  uint32_t keys = 1;
+  for (uint64_t key = 1000; key < 2000; ++key) {
+    client->Put64(16, key);
+    client->Put32(40, 0);
+    if (client->Run(kRequestSetDrawableRects) != 0) break;
+    ++keys;
+  }
+  EXPECT_EQ(keys, kRangeMapMaxEntries);
+  // Data buffers.
+  uint32_t buffers = 0;
+  for (;;) {
+    client->Put64(16, 0);
+    client->Put32(24, 16);
+    client->Put32(32, 0);
+    if (client->Run(kRequestCreateDataBuffer) != 0) break;
+    ++buffers;
+  }
+  EXPECT_EQ(buffers, kClientMaxDataBuffers);
+}
+
 TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   client->Put64(16, 5);
   client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
