@@ -21,6 +21,7 @@
 #include "xdriver/orv_features.h"
 #include "xdriver/orv_kstrn.h"
 #include "xdriver/orv_rec.h"
+#include "xdriver/pointer.h"
 #include "xdriver/tests/screen_fixture.h"
 #include "xdriver/tests/twod_fixture.h"
 #include "xdriver/tests/video_machine.h"
@@ -153,6 +154,41 @@ TEST_F(StalledStop, AStopThatEndsInTimeFreesAtOnce) {
   EXPECT_EQ(manager->SetAsideCount(), 0u);
   EXPECT_EQ(HeapBlocks(manager), heapBlocks - (live - LiveBlocks(manager).size()));
   EXPECT_FALSE(manager->setAsideFrees) << "later frees go to the heaps again";
+}
+
+// Memory just placed that the engine still works on for its previous
+// owner: the cursor buffer's wait runs out at the device start, and the
+// block is set aside rather than given back for the next placement.
+TEST_F(StalledStop, ACursorBufferTheEngineStillReadsIsSetAsideAtTheStart) {
+  PDEV* pdev = Head(0);
+  auto* manager = static_cast<EmulMmSurfaceManager*>(pdev->surfaceManager);
+  SharedLockedData_t* shared = pdev->sharedLocked;
+  HardPointerBuffer* cursor = pdev->pointer.twoColour[0];
+  // Where a start places the buffer (the heaps take the lowest gap).
+  KstrnStartResult result{};
+  ASSERT_EQ(KstrnStartDevice(pdev, &result), kKstrnSuccess);
+  const uint64_t placed = cursor->block->offset;
+  ASSERT_EQ(KstrnStopDevice(pdev), kKstrnSuccess);
+  // The engine reports a buffer the driver has not counted yet: every block
+  // counts as one the engine still reads.
+  const uint32_t counter = shared->bufferCounter;
+  shared->completedBufferCounter = counter + 1;
+  shared->notBusyOverride = 0;
+  board_->SetLogging(false, false);
+  box_.ClearMessages();
+  EXPECT_NE(KstrnStartDevice(pdev, &result), kKstrnSuccess);
+  EXPECT_TRUE(box_.Logged("[orv] *ERROR* cursor buffer: DMA")) << box_.LogText();
+  EXPECT_EQ(cursor->block, nullptr);
+  EXPECT_FALSE(cursor->enabled);
+  EXPECT_EQ(manager->SetAsideCount(), 1u);
+
+  // The engine catches up: the next start places the buffer elsewhere.
+  shared->completedBufferCounter = counter;
+  ASSERT_EQ(KstrnStartDevice(pdev, &result), kKstrnSuccess);
+  ASSERT_NE(cursor->block, nullptr);
+  EXPECT_NE(cursor->block->offset, placed) << "the set-aside block was handed out again";
+  EXPECT_EQ(manager->SetAsideCount(), 1u);
+  EXPECT_EQ(KstrnStopDevice(pdev), kKstrnSuccess);
 }
 
 // With the kernel module the blocks are the module's: a stalled stop asks
