@@ -143,6 +143,7 @@ struct FixedFunctionKey {
   uint32_t count;
   uint32_t lightCounts[3];
   uint32_t lightWord;
+  uint32_t indexWords[3];
   uint32_t colourSources[8];
   uint32_t elementCount;
   uint32_t elementFirstWords[kMaxProgramElements];

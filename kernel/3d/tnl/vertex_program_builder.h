@@ -107,6 +107,15 @@ class VertexProgramBuilder : public OsHeapObject {
   // Creates the program and assembles the fixed-function program into the
   // lists; null when the record cannot be allocated or a list cannot grow.
   VertexProgram* SelectFixedFunctionFragments(const TnlStateKey& tnl, const TnlProgramInputs& render);
+  void SelectTransformFragments(const TnlStateKey& tnl, const TnlProgramInputs& render);
+  void SelectLightingFragments(const TnlStateKey& tnl, const TnlProgramInputs& render, bool thirdKind = false);
+  void SelectThirdKindLightingFragments(const TnlStateKey& tnl, const TnlProgramInputs& render) {
+    SelectLightingFragments(tnl, render, true);
+  }
+  void SelectTextureFragments(const TnlStateKey& tnl, const TnlProgramInputs& render);
+  void SelectLightFragments(const TnlStateKey& tnl, const TnlProgramInputs& render);
+  // One step of the light pairing rule: false when every count is 0.
+  static bool NextLightStep(uint32_t counts[3], uint32_t* pairBits, uint32_t* kindIndex);
   // Links the lists into a new buffer attached to the program.
   bool LinkInto(VertexProgram* program);
 
@@ -147,6 +156,10 @@ class VertexProgramBuilder : public OsHeapObject {
   uint8_t directOverflow = 0;
   // Programs used since the last end of batch (linked through nextInBatch).
   VertexProgram* batchPrograms = nullptr;
+  // Recipe records that addressed an instruction past their fragment (not
+  // recorded), and assembled programs the linker refused.
+  uint64_t droppedRecords = 0;
+  uint64_t refusedLinks = 0;
 
  private:
   void ReadClipping();
@@ -159,6 +172,11 @@ class VertexProgramBuilder : public OsHeapObject {
   void NoteInBatch(VertexProgram* program);
   void ForgetInBatch(VertexProgram* program);
   bool WaitProgramPort();
+  void ApplyPatchRecipe(const PatchRecipe& recipe, bool withValue, uint32_t value);
+  void SelectTransformPart(const TnlStateKey& tnl, const TnlProgramInputs& render, bool lightingForm);
+  void SelectTransformTail(const TnlStateKey& tnl, const TnlProgramInputs& render);
+
+  bool assemblyFailed_ = false;  // a list could not grow or a fragment was refused
 
   bool placementFailed_ = false;  // the last placement could not be made
 };
