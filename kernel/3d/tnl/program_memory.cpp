@@ -145,14 +145,20 @@ void VertexProgramBuilder::ResetSlots(bool allSlots) {
 }
 
 void VertexProgramBuilder::ClearProgramSlots(VertexProgram* program) {
-  for (ProgramSlot& slot : slots)
-    if (slot.program == program) slot = ProgramSlot{};
+  // A resident program holds exactly its run.
+  if (program->resident) {
+    const uint32_t end = program->firstSlot + program->slotCount;
+    for (uint32_t k = program->firstSlot; k < end && k < kProgramSlots; ++k)
+      if (slots[k].program == program) slots[k] = ProgramSlot{};
+  }
   program->resident = 0;
 }
 
 void VertexProgramBuilder::DetachProgram(VertexProgram* program, RecentPrograms* recent) {
   if (program != nullptr) {
-    ClearProgramSlots(program);
+    for (ProgramSlot& slot : slots)
+      if (slot.program == program) slot = ProgramSlot{};
+    program->resident = 0;
     ForgetInBatch(program);
   }
   if (recent == nullptr) return;
