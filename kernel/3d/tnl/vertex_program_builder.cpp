@@ -204,7 +204,11 @@ void VertexProgramBuilder::RefreshCacheMode() {
   const uint32_t mode = CacheModeSwitch(common);
   if (mode == slotMode) return;
   slotMode = mode;
+  const uint8_t hadClipFragments = clipFragments;
   ReadClipping();
+  // The kind table's entries follow the clip fragments: refilled when the
+  // flag changed, so programs and table agree.
+  if (clipFragments != hadClipFragments) InitMicrocodeCatalogue(&catalogue, clipFragments);
   SetUpProgramMemory();
 }
 

@@ -444,6 +444,46 @@ TEST_F(AssemblyTest, TheMaskTableHoldsThePartsRows) {
   EXPECT_EQ(ProgramKeyMask(6, 6, 0), 0u);
 }
 
+TEST_F(AssemblyTest, KeyMatchesFollowTheSelectorAndOptionRules) {
+  // A program keyed in class 2 with option bit 4, element count 2 and
+  // selector 1; then the current state changes one thing at a time.
+  tnl.modeClassClip = 2 << kTnlClassShift | 1;
+  tnl.flags6 = 0x10;
+  render.elementCount = 2;
+  render.selector = 1;
+  struct Case {
+    const char* name;
+    uint32_t kind;
+    std::function<void(TnlProgramInputs&, TnlStateKey&)> change;
+    bool match;
+  };
+  const Case cases[] = {
+      {"kind 0, same state", 0, [](auto&, auto&) {}, true},
+      {"kind 0, option bit 4 differs", 0, [](auto&, auto& t) { t.flags6 = 0; }, false},
+      {"kind 0, option bit 5 differs", 0, [](auto&, auto& t) { t.flags6 = 0x30; }, false},
+      {"kind 0, element count 6 (same low bits)", 0, [](auto& r, auto&) { r.elementCount = 6; }, false},
+      {"kind 0, element count 3", 0, [](auto& r, auto&) { r.elementCount = 3; }, false},
+      {"kind 6, selector differs", 6, [](auto& r, auto&) { r.selector = 2; }, false},
+      {"kind 4, selector differs", 4, [](auto& r, auto&) { r.selector = 2; }, true},
+      {"kind 2, same", 2, [](auto&, auto&) {}, true},
+  };
+  for (const Case& c : cases) {
+    VertexProgram p;
+    p.SetKey(c.kind, render, tnl);
+    TnlProgramInputs r = render;
+    TnlStateKey t = tnl;
+    c.change(r, t);
+    EXPECT_EQ(ProgramKeyMatches(&p, ProgramStateWord(r, t), c.kind, r, t), c.match) << c.name;
+  }
+  // Kinds 2, 3 and 6 keyed with both clip bits match any selector.
+  render.secondFlags = 0x30;
+  VertexProgram p;
+  p.SetKey(6, render, tnl);
+  TnlProgramInputs r = render;
+  r.selector = 3;
+  EXPECT_TRUE(ProgramKeyMatches(&p, ProgramStateWord(r, tnl), 6, r, tnl));
+}
+
 TEST_F(AssemblyTest, AKindSixProgramOfClassZeroIsFoundInClassOne) {
   tnl.modeClassClip = 1;  // class 0
   VertexProgram* built = Kind(6);

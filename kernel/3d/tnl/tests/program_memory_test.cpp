@@ -159,6 +159,20 @@ TEST_F(BuilderTest, ClipFragmentsFollowTheBoardAndTheClippingType) {
   Common()->revisionBits = revision;
 }
 
+TEST_F(BuilderTest, ANewCacheModeRereadsTheClippingAndRefillsTheKindTable) {
+  ASSERT_EQ(B()->clipFragments, 0);
+  Switches()->ClippingType->current = 2;
+  B()->RefreshCacheMode();
+  EXPECT_EQ(B()->clipFragments, 0) << "the cache mode did not change: nothing is read";
+  Switches()->VECacheMode->current = 0;
+  B()->RefreshCacheMode();
+  EXPECT_EQ(B()->clippingType, 2u);
+  EXPECT_EQ(B()->clipFragments, 1);
+  auto fresh = std::make_unique<MicrocodeCatalogue>();
+  InitMicrocodeCatalogue(fresh.get(), 1);
+  EXPECT_EQ(memcmp(B()->catalogue.kind, fresh->kind, sizeof fresh->kind), 0);
+}
+
 TEST_F(BuilderTest, EachFailedAllocationOfTheBuilderLeavesNothing) {
   // The first device's builder goes; entry 19 is run again, failing each
   // allocation in turn until none fails.
