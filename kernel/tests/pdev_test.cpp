@@ -22,7 +22,6 @@ struct Entry {
 const Entry kStandInEntries[] = {
     {15, "InitEngineOwner3d", "CleanupEngineOwner3d"},
     {18, "InitBlitEngine3d", "CleanupBlitEngine3d"},
-    {19, "CreateVertexProgramBuilder", "DestroyVertexProgramBuilder"},
     {20, "InitSharedSurfaces3d", "CleanupSharedSurfaces3d"},
 };
 
