@@ -740,6 +740,26 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
     EXPECT_EQ(Flips()->slots[display][slot], kFlipSlotFree) << slot;
 }
 
+TEST_F(Client3dTest, MemoryTheEngineMayStillReachIsKeptAfterAWaitRanOut) {
+  Buffer extra;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPages, &extra));
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  const size_t pages = glue.LiveLockedPages();
+  // A submission that never completes: the engine never goes idle.
+  SharedLocked()->pendingSubmissions = 1;
+  expectErrors = true;
+  EXPECT_EQ(client->Run(kRequestWaitIdle), -4);
+  client->Put64(16, extra.handle);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), -4);
+  EXPECT_EQ(client->DestroyContext(), 0);
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  // Status page, command buffer, the extra buffer and the staging pages
+  // stay; only the request block went.
+  EXPECT_EQ(glue.LiveLockedPages(), pages - 1);
+  SharedLocked()->pendingSubmissions = 0;
+}
+
 TEST_F(Client3dTest, ADestroyRightAfterCreationDoesNotWait) {
   client3d::Client other(glue, device, 3000);
   ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
