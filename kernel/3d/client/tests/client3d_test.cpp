@@ -14,6 +14,8 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/tnl/vertex_program.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/flip_controller.h"
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
@@ -190,6 +192,18 @@ TEST_F(Client3dTest, AnEmptyStreamSealsABatchAndTheBoardReportsProgress) {
   EXPECT_EQ(status[2], 1u);
   EXPECT_EQ(status[0], 0u);
   EXPECT_EQ(SharedLocked()->completedTag & ~7u, tag);
+}
+
+TEST_F(Client3dTest, TheVertexProgramsABatchUsedTakeItsTag) {
+  VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
+  ASSERT_NE(builder, nullptr);
+  VertexProgram program;
+  program.inBatch = 1;
+  builder->batchPrograms = &program;
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(program.tag, TagCounter());
+  EXPECT_EQ(program.inBatch, 0);
+  EXPECT_EQ(builder->batchPrograms, nullptr);
 }
 
 TEST_F(Client3dTest, TheTargetTagPacketGoesThroughTheSecondaryStream) {
