@@ -132,6 +132,12 @@ class BmBuffer : public OsHeapObject {
   // Kernel module: the progress counter of the switch that left the buffer;
   // 0 when it was never left.
   uint32_t fence = 0;
+  // Buffer rings of the kernel's 3D engine: the buffer's own locks, a
+  // buffer kept mapped and idle-checked by its owner (pinned), and a buffer
+  // whose busy check is switched off (always idle).
+  uint32_t lockCount = 0;
+  uint8_t pinned = 0;
+  uint8_t busyCheckOff = 0;
 
  private:
   bool TakeCpuAddress();

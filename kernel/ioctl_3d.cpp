@@ -10,6 +10,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/dispatcher.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/kernel_device.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/pending.h"
@@ -135,7 +136,7 @@ int CopyRecordsIn(ClientContext* client, ClientRequest* request, RequestCopies* 
         // Only what fits behind the offset of the named buffer's ring.
         DataBuffer3d* buffer = client->DataBuffer(request->U32(16));
         if (buffer == nullptr || buffer->ring == nullptr) return 0;
-        const uint32_t ring = BmBufferRingSize(buffer->ring);
+        const uint32_t ring = buffer->ring->Size();
         const uint32_t offset = request->U32(24);
         const uint32_t room = offset < ring ? ring - offset : 0;
         if (size > room) size = room;

@@ -27,7 +27,6 @@ struct TokenContext3d;
 struct VecConstShadow;
 class SurfaceList3d;
 class ResourceTable;
-class BmBufferRing;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
@@ -190,15 +189,5 @@ void ClientObjectCopyRect(ClientContext* client, Surface3d* destination, Surface
                           const ClientRequest* request);
 void ClientObjectFill(ClientContext* client, Surface3d* destination, const uint32_t* box,
                       const ClientRequest* request);
-// Buffer rings and the buffer surfaces of data buffers.
-BmBufferRing* BmBufferRingCreate(uint32_t size, uint32_t kind, PDEV* device, uint32_t unit,
-                                 uint32_t flags);
-void BmBufferRingDestroy(BmBufferRing* ring);
-void* BmBufferRingLock(BmBufferRing* ring, uint32_t mode, bool discard);
-void BmBufferRingUnlock(BmBufferRing* ring);
-uint32_t BmBufferRingSize(BmBufferRing* ring);
-Surface3d* ResourceTableCreateBufferSurface(ResourceTable* table, uint32_t type,
-                                            BmBufferRing* ring);
-// A surface's resource handle and its second placement word.
-uint32_t Surface3dResourceHandle(Surface3d* surface);
+// A surface's second placement word.
 uint32_t Surface3dSecondWord(Surface3d* surface);

@@ -15,6 +15,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/pending.h"
 #include "platform/kglue/kglue.h"
 #include "tests/standins/standin_log.h"
@@ -238,50 +239,6 @@ void ClientObjectFill(ClientContext*, Surface3d*, const uint32_t* box, const Cli
   for (int i : {0, 1, 3, 4}) orvstandin::LogArg(box[i]);
 }
 
-// Buffer rings are glue memory of their size; their buffer surfaces are
-// handles counted from 1.
-namespace {
-struct StandInRing {
-  uint32_t size;
-  uint8_t* bytes;
-};
-uint32_t gNextBufferSurface = 0;
-}  // namespace
-
-BmBufferRing* BmBufferRingCreate(uint32_t size, uint32_t kind, PDEV*, uint32_t, uint32_t) {
-  if (!StandInInit("BmBufferRingCreate")) return nullptr;
-  orvstandin::LogArg(size);
-  orvstandin::LogArg(kind);
-  auto* ring = static_cast<StandInRing*>(memAlloc(sizeof(StandInRing)));
-  if (ring == nullptr) return nullptr;
-  ring->size = size;
-  ring->bytes = static_cast<uint8_t*>(memAlloc(size));
-  if (ring->bytes == nullptr) {
-    memFree(ring);
-    return nullptr;
-  }
-  return reinterpret_cast<BmBufferRing*>(ring);
-}
-void BmBufferRingDestroy(BmBufferRing* ring) {
-  StandInCall("BmBufferRingDestroy");
-  auto* r = reinterpret_cast<StandInRing*>(ring);
-  memFree(r->bytes);
-  memFree(r);
-}
-void* BmBufferRingLock(BmBufferRing* ring, uint32_t, bool) {
-  StandInCall("BmBufferRingLock");
-  return reinterpret_cast<StandInRing*>(ring)->bytes;
-}
-void BmBufferRingUnlock(BmBufferRing*) { StandInCall("BmBufferRingUnlock"); }
-uint32_t BmBufferRingSize(BmBufferRing* ring) { return reinterpret_cast<StandInRing*>(ring)->size; }
-Surface3d* ResourceTableCreateBufferSurface(ResourceTable*, uint32_t type, BmBufferRing*) {
-  if (!StandInInit("ResourceTableCreateBufferSurface")) return nullptr;
-  orvstandin::LogArg(type);
-  return reinterpret_cast<Surface3d*>(FakeObject(++gNextBufferSurface));
-}
-uint32_t Surface3dResourceHandle(Surface3d* surface) {
-  return static_cast<uint32_t>((reinterpret_cast<uintptr_t>(surface) - 0x7E000000u) / 0x100u);
-}
 uint32_t Surface3dSecondWord(Surface3d* surface) {
   return Surface3dResourceHandle(surface) * 16;
 }

@@ -9,7 +9,9 @@
 #include "core/os.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/kernel_device.h"
 #include "kernel/flip_controller.h"
 #include "kernel/kernel_wait.h"
@@ -227,7 +229,7 @@ void ClientContext::MarkLost() {
       DataBuffer3d* data = it->second;
       if (data->table != nullptr && data->surface != nullptr)
         data->table->DestroyResource(2, Surface3dResourceHandle(data->surface));
-      if (data->ring != nullptr) BmBufferRingDestroy(data->ring);
+      delete data->ring;
       memFree(data);
     }
     dataBuffers.clear();
@@ -296,7 +298,7 @@ void ClientContext::Cleanup() {
       DataBuffer3d* data = it->second;
       if (data->table != nullptr && data->surface != nullptr)
         data->table->DestroyResource(2, Surface3dResourceHandle(data->surface));
-      if (data->ring != nullptr) BmBufferRingDestroy(data->ring);
+      delete data->ring;
       memFree(data);
     }
     dataBuffers.clear();

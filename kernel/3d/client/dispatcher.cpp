@@ -13,7 +13,9 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
 #include "core/driver_switches.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
@@ -249,19 +251,19 @@ int32_t CreateDataBuffer(ClientContext* client, ClientRequest* request, const ui
   }
   const uint32_t ringSize = static_cast<uint32_t>((uint64_t{size} + kPageBytes - 1) & ~uint64_t{kPageBytes - 1});
   if (ringSize == 0 || client->resources == nullptr) return kRequestRefused;
-  BmBufferRing* ring = BmBufferRingCreate(ringSize, kDataBufferPlacement, client->device,
-                                          client->device->unit, 0);
+  BmBufferRing* ring = BmBufferRing::Create(ringSize, kDataBufferPlacement, client->device->common,
+                                            client->device->unit, 0);
   if (ring == nullptr) return kRequestRefused;
-  Surface3d* surface = ResourceTableCreateBufferSurface(client->resources, kDataBufferResourceType, ring);
+  Surface3d* surface = client->resources->CreateBufferSurface(kDataBufferResourceType, ring);
   if (surface == nullptr) {
-    BmBufferRingDestroy(ring);
+    delete ring;
     return kRequestRefused;
   }
   if (data != nullptr && size != 0) {
-    if (void* at = BmBufferRingLock(ring, 0, false)) {
-      const uint32_t room = BmBufferRingSize(ring);
+    if (void* at = ring->Lock(false, false)) {
+      const uint32_t room = ring->Size();
       memcpy(at, data, size < room ? size : room);
-      BmBufferRingUnlock(ring);
+      ring->Unlock();
     }
   }
   auto* record = static_cast<DataBuffer3d*>(memAlloc(sizeof(DataBuffer3d)));
@@ -269,7 +271,7 @@ int32_t CreateDataBuffer(ClientContext* client, ClientRequest* request, const ui
       !client->dataBuffers.insert(Otl::Pair<const uint32_t, DataBuffer3d*>{id, record}).second) {
     memFree(record);
     client->resources->DestroyResource(kDataBufferResourceType, Surface3dResourceHandle(surface));
-    BmBufferRingDestroy(ring);
+    delete ring;
     return kRequestRefused;
   }
   *record = DataBuffer3d{surface, ring, client->resources};
@@ -285,7 +287,7 @@ int32_t DestroyDataBuffer(ClientContext* client, ClientRequest* request) {
   client->dataBuffers.erase(client->dataBuffers.find(id));
   if (data->table != nullptr && data->surface != nullptr)
     data->table->DestroyResource(kDataBufferResourceType, Surface3dResourceHandle(data->surface));
-  if (data->ring != nullptr) BmBufferRingDestroy(data->ring);
+  delete data->ring;
   memFree(data);
   return kRequestOk;
 }
@@ -295,15 +297,15 @@ int32_t WriteDataBuffer(ClientContext* client, ClientRequest* request, const uin
   DataBuffer3d* buffer = client->DataBuffer(request->U32(16));
   if (buffer == nullptr || buffer->ring == nullptr) return kRequestRefused;
   if (data == nullptr || copied == 0) return kRequestOk;
-  const uint32_t size = BmBufferRingSize(buffer->ring);
+  const uint32_t size = buffer->ring->Size();
   const uint32_t offset = request->U32(24);
   const uint32_t start = offset < size ? offset : size;
   uint32_t count = size - start;
   if (copied < count) count = copied;
   if (count == 0) return kRequestOk;
-  if (auto* at = static_cast<uint8_t*>(BmBufferRingLock(buffer->ring, 0, false))) {
+  if (auto* at = static_cast<uint8_t*>(buffer->ring->Lock(false, false))) {
     memcpy(at + start, data, count);
-    BmBufferRingUnlock(buffer->ring);
+    buffer->ring->Unlock();
   }
   return kRequestOk;
 }

@@ -67,6 +67,17 @@ bool ResourceTable::Enter(uint32_t type, Surface3d* surface) {
   return true;
 }
 
+Surface3d* ResourceTable::CreateBufferSurface(uint32_t type, BmBufferRing* ring) {
+  if (TableOf(type) == nullptr || ring == nullptr) return nullptr;
+  Surface3d* surface = Surface3d::CreateOverRing(this, ring, type);
+  if (surface == nullptr) return nullptr;
+  if (!Enter(type, surface)) {
+    delete surface;
+    return nullptr;
+  }
+  return surface;
+}
+
 Surface3d* ResourceTable::CreateSurface(uint32_t type, SurfaceCreateRequest* request) {
   HandleTable<Surface3d>* table = TableOf(type);
   if (table == nullptr || request == nullptr) return nullptr;

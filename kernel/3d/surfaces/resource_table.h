@@ -13,6 +13,7 @@
 
 class PDEV;
 class Surface3d;
+class BmBufferRing;
 struct CommonData;
 struct RenderContext3d;
 struct SurfaceCreateRequest;
@@ -38,6 +39,9 @@ class ResourceTable : public OsHeapObject {
   // surface stays the caller's) when the type is above 2 or the table
   // cannot grow.
   bool Enter(uint32_t type, Surface3d* surface);
+  // A view over a buffer ring at the first free handle; null for a type
+  // above 2 or when it cannot be made or entered (nothing is left then).
+  Surface3d* CreateBufferSurface(uint32_t type, BmBufferRing* ring);
   void InvalidateBindings(uint32_t type, uint32_t handle);
   void DestroyResource(uint32_t type, uint32_t handle);
   void RebuildAuxSurfaces(PDEV* device);

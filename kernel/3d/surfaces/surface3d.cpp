@@ -4,8 +4,10 @@
 
 #include <initializer_list>
 
+#include "core/bm_buffer.h"
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/locked_pages.h"
 #include "kernel/pending.h"
@@ -157,7 +159,7 @@ Surface3d::Surface3d() {
 Surface3d::~Surface3d() {
   if (bindingOwner != nullptr) UnbindSurfaceReferences(bindingOwner, this);
   bindingOwner = nullptr;
-  ring = nullptr;
+  if (ring != nullptr) DetachFromRing();
   if (master != nullptr) {
     DetachCloneFromMaster();
   } else if (block != nullptr && manager != nullptr) {
@@ -194,6 +196,37 @@ Surface3d::~Surface3d() {
   colourKeyPresent = 0;
   inSync = pendingPost = syncSuspended = 0;
 }
+
+// ---- Views over buffer rings --------------------------------------------------------------------
+
+Surface3d* Surface3d::CreateOverRing(ResourceTable* table, BmBufferRing* bufferRing, uint32_t type) {
+  if (table == nullptr || bufferRing == nullptr) return nullptr;
+  auto* surface = new Surface3d();
+  if (surface == nullptr) return nullptr;
+  surface->ring = bufferRing;
+  if (bufferRing->view == nullptr) bufferRing->view = surface;
+  surface->resourceTable = table;
+  surface->resourceType = type;
+  surface->owner = table->device;
+  surface->SetClassField(kClassFieldOverRing);
+  surface->SetSurfaceClass(kSurfaceOverRing);
+  surface->colourKeyPresent = 0;
+  surface->SetPlacement(bufferRing->memoryKind == kBmMemAgp     ? kNibbleAgp
+                        : bufferRing->memoryKind == kBmMemLocal ? kNibbleLocal
+                                                                : kNibbleOther);
+  surface->ringSize = bufferRing->Size();
+  table->InvalidateBindings(type, surface->resourceHandle);
+  return surface;
+}
+
+void Surface3d::DetachFromRing() {
+  SetPlacement(0);
+  if (ring != nullptr && ring->view == this) ring->view = nullptr;
+  ring = nullptr;
+  if (resourceTable != nullptr) resourceTable->InvalidateBindings(resourceType, resourceHandle);
+}
+
+uint32_t Surface3dResourceHandle(Surface3d* surface) { return surface != nullptr ? surface->resourceHandle : 0; }
 
 bool Surface3d::OnDiscard() { return MmSurface::OnDiscard() ? 1 : 0; }
 void Surface3d::OnDestroy() { MmSurface::OnDestroy(); }

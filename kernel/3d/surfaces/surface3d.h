@@ -193,6 +193,8 @@ inline constexpr uint32_t kSurfaceVolume = 2;
 inline constexpr uint32_t kSurfaceNoCompanion = 3;
 inline constexpr uint32_t kSurfaceOverRing = 4;
 inline constexpr uint32_t kSurfaceFresh = 5;
+// Format-class field of a view over a buffer ring.
+inline constexpr uint32_t kClassFieldOverRing = 9;
 
 // Layout types.
 inline constexpr uint32_t kLayoutTypePlain = 0;
@@ -233,6 +235,12 @@ class Surface3d : public MmSurface {
   // A placed surface of the table's client (not yet under a handle).
   static Surface3d* InitForClient(ResourceTable* table, SurfaceCreateRequest* request, uint32_t type);
   static TextureSurfaceSet* InitSetForClient(ResourceTable* table, SurfaceCreateRequest* request, uint32_t type);
+  // A view over a buffer ring for the table's client (not yet under a
+  // handle); the ring's first view is the one it knows.
+  static Surface3d* CreateOverRing(ResourceTable* table, BmBufferRing* ring, uint32_t type);
+  // Leaves the ring: placement 0, the ring forgets the view, the table
+  // hears of it.
+  void DetachFromRing();
   // Makes and links the companion of a one-row surface that wants one
   // (entered in the table at a free handle); false when none is wanted or
   // it cannot be had.
@@ -380,6 +388,9 @@ struct TextureSurfaceSet : TextureLevelTable, OsHeapObject {
   Surface3d* owner = nullptr;  // the set's master surface (null in system memory)
   uint32_t flags = 0;
 };
+
+// The handle under which the surface stands in its resource table.
+uint32_t Surface3dResourceHandle(Surface3d* surface);
 
 // Destroys a surface through its resource table when it stands there under
 // its handle, else deletes it.

@@ -13,6 +13,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -306,10 +307,10 @@ TEST_F(Client3dTest, PointersAndSizesRewrittenDuringARequestChangeNothing) {
   glue.SetUserMemoryMutator(nullptr);
   EXPECT_EQ(client->Result(), 0);
   // The ring has the size asked before the rewrite, under id 1, with the data.
-  EXPECT_EQ(orvstandin::ArgsOf("BmBufferRingCreate").values[0], 4096u);
   ASSERT_NE(Context()->DataBuffer(1), nullptr);
+  EXPECT_EQ(Context()->DataBuffer(1)->ring->Size(), 4096u);
   EXPECT_EQ(Context()->DataBuffer(77), nullptr);
-  const auto* ring = static_cast<const uint8_t*>(BmBufferRingLock(Context()->DataBuffer(1)->ring, 0, false));
+  const auto* ring = static_cast<const uint8_t*>(Context()->DataBuffer(1)->ring->Lock(false, false));
   EXPECT_EQ(std::vector<uint8_t>(ring, ring + 100), data);
 }
 
