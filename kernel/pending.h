@@ -19,11 +19,20 @@ struct RenderContext3d;
 struct CommonData;
 struct KernelClient;
 struct KernelDevice;
+class ContextState3d;
+class EngineOwner3d;
+class PixelProgramCache;
+class StateBlockTable;
+class TnlSetup;
+class VertexProgramBuilder;
+struct RenderState3d;
+struct VertexEngineBlock;
+struct VertexProcessingBlock;
+struct VertexSubBlock;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
-  X(InitBlitEngine3d, CleanupBlitEngine3d, 18)                              \
   X(CreateVertexProgramBuilder, DestroyVertexProgramBuilder, 19)            \
   X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)                      \
   X(InitRangeMap, CleanupRangeMap, 21)
@@ -83,3 +92,84 @@ void RenderContext3dForgetResourceTable(RenderContext3d* context);
   int name(KernelClient* client, uint32_t code, unsigned long argument);
 ORV_PENDING_REQUESTS(ORV_DECLARE_PENDING_REQUEST)
 #undef ORV_DECLARE_PENDING_REQUEST
+
+// What render contexts and their render state ask of the engine state and
+// the parts that validate and emit it. A bool answers whether the step
+// succeeded.
+//
+// The context state: made for an engine owner and deleted; the vertex
+// engine's block set up at render-context creation; made current with its
+// differences emitted; the engine owner's wait count, and the device's
+// target-mode word it keeps.
+ContextState3d* NewContextState3d(EngineOwner3d* owner);
+void DeleteContextState3d(ContextState3d* state);
+void VertexEngineBlockSetUp(VertexEngineBlock* block);
+bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t operation, uint32_t flag);
+void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
+uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
+// The board switch's value for a render context's state.
+uint32_t ContextStateSwitchValue3d(PDEV* device);
+// Render targets and state blocks: the target state, fog table and stream
+// set-up bound to a new context; its target memory released; a draw's
+// target preparation (fast-cleared depth, target counters of the context
+// that rendered last, the engine-mode tag); the depth-stencil mode; the
+// validations of an application and the target binding; the state-block
+// table of a render state.
+bool RenderTargetStateBind(RenderContext3d* context);
+bool FogTableBind(RenderContext3d* context);
+bool VertexStreamSetupBind(RenderContext3d* context);
+void ReleaseRenderTargetMemory3d(RenderContext3d* context);
+void PrepareRenderTargetState3d(RenderContext3d* context, RenderContext3d* renderedLast);
+void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
+bool ValidateDepthStencil3d(RenderContext3d* context);
+bool ValidateRasterBlend3d(RenderContext3d* context);
+bool ValidateTargetBinding3d(RenderContext3d* context);
+void BindRenderTargets3d(RenderContext3d* context);
+void SurfaceOwnerResync3d(PDEV* device);
+uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
+StateBlockTable* CreateStateBlockTable3d(RenderState3d* state);
+void DestroyStateBlockTable3d(StateBlockTable* table);
+// Fog, stream set-up and vertex fetch.
+bool FogTableUpdate(RenderContext3d* context);
+void VertexStreamSetStreamSources(RenderContext3d* context);
+void VertexStreamSetIndexSource(RenderContext3d* context);
+void VertexStreamSetVertexElements(RenderContext3d* context);
+void VertexStreamComputeAddresses(RenderContext3d* context);
+void VertexStreamSetIndexStart(RenderContext3d* context);
+void VertexStreamSetPrimitiveType(RenderContext3d* context);
+bool VertexStreamComputeVertexLimit(RenderContext3d* context);
+void VertexFetchSetElements(RenderContext3d* context);
+uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout);
+// The emitter tables: the 32-bit index emitters installed; the draw and
+// index emitters of a vertex program kind, or of a primitive type.
+void InstallIndex32Emitters3d(RenderContext3d* context);
+bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
+bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
+bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*);
+bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);
+// The blit set-up of a device's blit engine: built and torn down in place.
+void InitBlitSetup3d(void* transformState, void* stageSetup);
+void CleanupBlitSetup3d(void* transformState, void* stageSetup);
+// The pixel-program cache and the render-state group defaults.
+PixelProgramCache* NewPixelProgramCache(RenderContext3d* context);
+void DeletePixelProgramCache(PixelProgramCache* cache);
+bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state);
+bool PixelProgramCacheValid(PixelProgramCache* cache);
+void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state);
+void LoadRenderStateDefaults3d(RenderState3d* state);
+// What the auxiliary surfaces ask of a surface: a sync-tag packet before
+// the processor writes it, a fill, and an image written into it.
+void Surface3dWriteSyncTag(Surface3d* surface);
+bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
+bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
+// The vertex engine: the transform-and-lighting set-up of a render context
+// (made, deleted, given the board's program builder, attached, its mode
+// bits, and its update before a draw) and the program builder's slots.
+TnlSetup* NewTnlSetup();
+void DeleteTnlSetup(TnlSetup* setup);
+void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder* builder);
+bool TnlSetupAttachContext(TnlSetup* setup, RenderContext3d* context, uint32_t flags);
+void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits);
+bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock* group,
+                    VertexSubBlock* sub, VertexEngineBlock* engine);
+void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first);

@@ -10,7 +10,9 @@
 #include <string.h>
 
 #include "core/pdev.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/pending.h"
+#include "platform/kglue/kglue.h"
 #include "tests/standins/standin_log.h"
 
 namespace {
@@ -91,3 +93,198 @@ void RenderContext3dForgetResourceTable(RenderContext3d*) { StandInCall("RenderC
   int name(KernelClient*, uint32_t, unsigned long) { return StandInAnswer(#name, -22); }
 ORV_PENDING_REQUESTS(ORV_DEFINE_REQUEST)
 #undef ORV_DEFINE_REQUEST
+
+// ---- Render contexts and render state ---------------------------------------------------------
+// A call that answers a bool succeeds unless a test chose a non-zero
+// result; the stand-in's action runs with the render context (or the
+// record it was handed). Objects of later parts that a render context owns
+// are made here through the glue, so the glue's accounting sees them.
+
+namespace {
+
+bool StandInStep(const char* name, void* subject) {
+  uint32_t chosen = 0;
+  return !orvstandin::Called(name, &chosen, subject) || chosen == 0;
+}
+
+void StandInVoid(const char* name, void* subject) {
+  uint32_t ignored = 0;
+  orvstandin::Called(name, &ignored, subject);
+}
+
+uint32_t StandInValue(const char* name, void* subject, uint32_t answer) {
+  uint32_t chosen = 0;
+  return orvstandin::Called(name, &chosen, subject) ? chosen : answer;
+}
+
+void* StandInObject(const char* name, size_t size, void* subject) {
+  if (!StandInStep(name, subject)) return nullptr;
+  void* object = memAlloc(size);
+  if (object != nullptr) memset(object, 0, size);
+  return object;
+}
+
+bool StandInDrawEmitter(RenderContext3d*, const void*) { return true; }
+bool StandInIndexEmitter(RenderContext3d*, const void*) { return true; }
+
+}  // namespace
+
+ContextState3d* NewContextState3d(EngineOwner3d* owner) {
+  auto* state = static_cast<ContextState3d*>(StandInObject("NewContextState3d", sizeof(ContextState3d), owner));
+  if (state != nullptr) state->owner = owner;
+  return state;
+}
+void DeleteContextState3d(ContextState3d* state) {
+  StandInVoid("DeleteContextState3d", state);
+  memFree(state);
+}
+void VertexEngineBlockSetUp(VertexEngineBlock* block) { StandInVoid("VertexEngineBlockSetUp", block); }
+bool EngineOwner3dExecute(EngineOwner3d*, ContextState3d* state, uint32_t operation, uint32_t flag) {
+  const bool result = StandInStep("EngineOwner3dExecute", state);
+  orvstandin::LogArg(operation);
+  orvstandin::LogArg(flag);
+  return result;
+}
+void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count) {
+  StandInVoid("EngineOwner3dSetWaitCount", owner);
+  orvstandin::LogArg(count);
+}
+uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("EngineOwner3dTargetMode", owner, 0); }
+uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
+
+bool RenderTargetStateBind(RenderContext3d* c) { return StandInStep("RenderTargetStateBind", c); }
+bool FogTableBind(RenderContext3d* c) { return StandInStep("FogTableBind", c); }
+bool VertexStreamSetupBind(RenderContext3d* c) { return StandInStep("VertexStreamSetupBind", c); }
+void ReleaseRenderTargetMemory3d(RenderContext3d* c) { StandInVoid("ReleaseRenderTargetMemory3d", c); }
+void PrepareRenderTargetState3d(RenderContext3d* c, RenderContext3d* renderedLast) {
+  StandInVoid("PrepareRenderTargetState3d", c);
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(renderedLast));
+}
+void RenderTargetStateSetMode(RenderContext3d* c, uint32_t mode) {
+  StandInVoid("RenderTargetStateSetMode", c);
+  orvstandin::LogArg(mode);
+}
+bool ValidateDepthStencil3d(RenderContext3d* c) { return StandInStep("ValidateDepthStencil3d", c); }
+bool ValidateRasterBlend3d(RenderContext3d* c) { return StandInStep("ValidateRasterBlend3d", c); }
+bool ValidateTargetBinding3d(RenderContext3d* c) { return StandInStep("ValidateTargetBinding3d", c); }
+void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d", c); }
+void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
+uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
+StateBlockTable* CreateStateBlockTable3d(RenderState3d* state) {
+  return static_cast<StateBlockTable*>(StandInObject("CreateStateBlockTable3d", 16, state));
+}
+void DestroyStateBlockTable3d(StateBlockTable* table) {
+  StandInVoid("DestroyStateBlockTable3d", table);
+  memFree(table);
+}
+
+bool FogTableUpdate(RenderContext3d* c) { return StandInStep("FogTableUpdate", c); }
+void VertexStreamSetStreamSources(RenderContext3d* c) { StandInVoid("VertexStreamSetStreamSources", c); }
+void VertexStreamSetIndexSource(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexSource", c); }
+void VertexStreamSetVertexElements(RenderContext3d* c) { StandInVoid("VertexStreamSetVertexElements", c); }
+void VertexStreamComputeAddresses(RenderContext3d* c) { StandInVoid("VertexStreamComputeAddresses", c); }
+void VertexStreamSetIndexStart(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexStart", c); }
+void VertexStreamSetPrimitiveType(RenderContext3d* c) { StandInVoid("VertexStreamSetPrimitiveType", c); }
+bool VertexStreamComputeVertexLimit(RenderContext3d* c) { return StandInStep("VertexStreamComputeVertexLimit", c); }
+void VertexFetchSetElements(RenderContext3d* c) { StandInVoid("VertexFetchSetElements", c); }
+uint32_t VertexFetchEmitLayout(RenderContext3d* c, bool layout) {
+  const uint32_t word = StandInValue("VertexFetchEmitLayout", c, 0);
+  orvstandin::LogArg(layout ? 1 : 0);
+  return word;
+}
+
+void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }
+bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("ProgramDrawEmitter3d", nullptr);
+  orvstandin::LogArg(kind);
+  orvstandin::LogArg(type);
+  return StandInDrawEmitter;
+}
+bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("ProgramIndexEmitter3d", nullptr);
+  orvstandin::LogArg(kind);
+  orvstandin::LogArg(type);
+  return StandInIndexEmitter;
+}
+bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("PrimitiveDrawEmitter3d", nullptr);
+  orvstandin::LogArg(type);
+  return StandInDrawEmitter;
+}
+bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("PrimitiveIndexEmitter3d", nullptr);
+  orvstandin::LogArg(type);
+  return StandInIndexEmitter;
+}
+
+void InitBlitSetup3d(void* transformState, void*) { StandInVoid("InitBlitSetup3d", transformState); }
+void CleanupBlitSetup3d(void* transformState, void*) { StandInVoid("CleanupBlitSetup3d", transformState); }
+
+PixelProgramCache* NewPixelProgramCache(RenderContext3d* c) {
+  return static_cast<PixelProgramCache*>(StandInObject("NewPixelProgramCache", 16, c));
+}
+void DeletePixelProgramCache(PixelProgramCache* cache) {
+  StandInVoid("DeletePixelProgramCache", cache);
+  memFree(cache);
+}
+bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d*) {
+  return StandInStep("PixelProgramCacheSelect", cache);
+}
+bool PixelProgramCacheValid(PixelProgramCache* cache) { return StandInStep("PixelProgramCacheValid", cache); }
+void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d*) {
+  StandInVoid("PixelProgramCacheLoadConstantBlock", cache);
+  orvstandin::LogArg(block);
+}
+void LoadRenderStateDefaults3d(RenderState3d* state) { StandInVoid("LoadRenderStateDefaults3d", state); }
+
+void Surface3dWriteSyncTag(Surface3d* surface) {
+  StandInVoid("Surface3dWriteSyncTag", surface);
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+}
+bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask) {
+  const bool result = StandInStep("Surface3dFill", surface);
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+  orvstandin::LogArg(value);
+  orvstandin::LogArg(mask);
+  return result;
+}
+// The image's bytes are read whole, so a short image shows as a sanitizer
+// report; their sum is logged beside the pointer and size.
+bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes) {
+  const bool result = StandInStep("Surface3dWriteImage", surface);
+  uint64_t sum = 0;
+  const auto* p = static_cast<const uint8_t*>(image);
+  for (uint32_t i = 0; i < bytes; ++i) sum += p[i];
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+  orvstandin::LogArg(bytes);
+  orvstandin::LogArg(sum);
+  return result;
+}
+
+TnlSetup* NewTnlSetup() { return static_cast<TnlSetup*>(StandInObject("NewTnlSetup", 16, nullptr)); }
+void DeleteTnlSetup(TnlSetup* setup) {
+  StandInVoid("DeleteTnlSetup", setup);
+  memFree(setup);
+}
+void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder*) {
+  StandInVoid("TnlSetupSetProgramBuilder", setup);
+}
+bool TnlSetupAttachContext(TnlSetup*, RenderContext3d* c, uint32_t flags) {
+  const bool result = StandInStep("TnlSetupAttachContext", c);
+  orvstandin::LogArg(flags);
+  return result;
+}
+void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits) {
+  StandInVoid("TnlSetupSetModeBits", setup);
+  orvstandin::LogArg(bits);
+}
+bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock*, VertexSubBlock*,
+                    VertexEngineBlock*) {
+  const bool result = StandInStep("TnlSetupUpdate", setup);
+  orvstandin::LogArg(fixedFunctionNeeded ? 1 : 0);
+  return result;
+}
+void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first) {
+  StandInVoid("VertexProgramBuilderResetSlots", builder);
+  orvstandin::LogArg(first);
+}
