@@ -1,6 +1,7 @@
 // Module load and unload: the module's parameters and the request handlers
 // are handed to the glue at load and taken back at unload.
 #include "kernel/entry.h"
+#include "kernel/ioctl_3d.h"
 
 #include "core/orv_ioctl.h"
 #include "kernel/3d/render/render_context.h"

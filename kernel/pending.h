@@ -1,6 +1,7 @@
 // Functions of the kernel core whose code is not written yet: the component
 // rows of the kernel device object that later parts bring, the 3D engine's parts of device enable
-// and disable and of a DMA mode change, and the 3D client contexts. They are
+// and disable and of a DMA mode change, and what the 3D client contexts ask of
+// later parts. They are
 // declared here so that the component table and the device lifetime can name
 // them; test executables and the test build of the module link the recording
 // stand-ins of tests/standins/kernel_standins.cpp in their place, and the
@@ -29,13 +30,20 @@ struct RenderState3d;
 struct VertexEngineBlock;
 struct VertexProcessingBlock;
 struct VertexSubBlock;
+struct Context3d;
+struct ClientRequest;
+struct RenderContextRequest3d;
+struct TokenContext3d;
+struct VecConstShadow;
+class SurfaceList3d;
+class ResourceTable;
+class BmBufferRing;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
   X(CreateVertexProgramBuilder, DestroyVertexProgramBuilder, 19)            \
-  X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)                      \
-  X(InitRangeMap, CleanupRangeMap, 21)
+  X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)
 
 #define ORV_DECLARE_PENDING_KERNEL_ROW(init, cleanup, entry) \
   bool init(PDEV* pdev);                                     \
@@ -52,13 +60,6 @@ void RestoreVertexPrograms3d(PDEV* pdev);
 bool InitContextState3d(PDEV* pdev);
 void ReleaseRenderTargets3d(PDEV* pdev);
 void ResetEngineMode3d(PDEV* pdev);
-
-// The device object a client's 3D context is bound to; the context's
-// clean-up and release (the client's pointer is cleared); marking it lost
-// when its device object stops.
-PDEV* ClientContext3dDevice(ClientContext* context);
-void DestroyClientContext3d(KernelClient* client);
-void MarkClientContext3dLost(KernelClient* client);
 
 // Marks the board's 3D engine state dirty and writes all of it into the
 // secondary stream, before the engine state is re-initialised.
@@ -81,17 +82,6 @@ void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
 void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
 void RenderState3dMarkAllDirty(RenderContext3d* context);
 void RenderContext3dForgetResourceTable(RenderContext3d* context);
-
-// Request handlers of later parts: the 3D clients' context requests (31 to
-// 33).
-#define ORV_PENDING_REQUESTS(X)      \
-  X(IoctlCreate3dContext)            \
-  X(IoctlDestroy3dContext)           \
-  X(IoctlExecute3dRequest)
-#define ORV_DECLARE_PENDING_REQUEST(name) \
-  int name(KernelClient* client, uint32_t code, unsigned long argument);
-ORV_PENDING_REQUESTS(ORV_DECLARE_PENDING_REQUEST)
-#undef ORV_DECLARE_PENDING_REQUEST
 
 // What render contexts and their render state ask of the engine state and
 // the parts that validate and emit it. A bool answers whether the step
@@ -173,3 +163,81 @@ void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits);
 bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock* group,
                     VertexSubBlock* sub, VertexEngineBlock* engine);
 void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first);
+// ---- What the 3D client contexts, their requests and the token interpreter
+// ask of later parts ------------------------------------------------------------------
+
+// Hands the filled range of the context's own stream, and of its progress
+// stream, to the primary stream.
+void RenderContext3dHandOverStream(RenderContext3d* context);
+void RenderContext3dHandOverProgressStream(RenderContext3d* context);
+// The context's vertex-engine constant shadow (its transform set-up's).
+VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context);
+// Whether the flip controller finished the pending flip of the context's
+// current target.
+bool IsTargetFlipDone(RenderContext3d* context);
+// A re-attached 3D context re-emits its saved target synchronisation.
+void Context3dReemitSavedTargets(Context3d* context);
+
+// Token handlers: each gets the kernel's copy of the token's entries and of
+// its trailing bytes (payload + count x entry size), and its context.
+#define ORV_PENDING_TOKENS(X)                         \
+  X(8, EmitSetStreamSources)                          \
+  X(10, EmitUpdateSurfaceBoxes)                       \
+  X(13, EmitSyncTargets)                              \
+  X(21, EmitClearBatch)                               \
+  X(24, EmitDrawIndexed)                              \
+  X(25, EmitDrawStrip)                                \
+  X(26, EmitExecuteRanges)                            \
+  X(27, EmitDrawIndexedPrimitives)                    \
+  X(28, EmitDrawUserPrimitives)                       \
+  X(33, EmitSetLights)                                \
+  X(34, EmitSetVertexConstants)                       \
+  X(55, EmitSetSurfaceValues)                         \
+  X(64, TnlSetupLoadVertexDeclaration)                \
+  X(65, TnlSetupDeleteVertexShader)                   \
+  X(66, RenderState3dSetVertexShader)                 \
+  X(68, EmitDrawBatch)                                \
+  X(70, PixelProgramCacheCreateProgram)               \
+  X(71, PixelProgramCacheDeleteProgram)               \
+  X(72, RenderState3dSetPixelConstants)               \
+  X(73, PixelProgramCacheSetProgramParams)            \
+  X(80, EmitWriteBufferData)
+#define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
+  void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
+ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)
+#undef ORV_DECLARE_PENDING_TOKEN
+
+// A client's surface list: made over its resource table, destroyed; its
+// surfaces released from the device (device stopped) and restored
+// (request 3; false when it cannot); requests 12 to 15 with the kernel's
+// copy of their record (null for 13 and 15), answering the request's
+// result; the surface of an index (null for none).
+SurfaceList3d* SurfaceList3dCreate(PDEV* device, ResourceTable* resources);
+void SurfaceList3dDestroy(SurfaceList3d* list);
+void SurfaceList3dRelease(SurfaceList3d* list);
+bool SurfaceList3dRestore(SurfaceList3d* list);
+int32_t SurfaceList3dRequest(SurfaceList3d* list, ClientRequest* request, uint8_t* record);
+Surface3d* SurfaceList3dGet(SurfaceList3d* list, uint64_t index);
+// Surface fields the requests read: memory kind (low four bits of the kind
+// byte) and the flag byte (bit 1 displayable).
+uint32_t Surface3dMemoryKind(Surface3d* surface);
+uint32_t Surface3dFlagByte(Surface3d* surface);
+// A present's copy or fill over one pair of boxes {left, top, front, right,
+// bottom, back} (level, face, mask and value from the request).
+void ClientObjectCopyRect(ClientContext* client, Surface3d* destination, Surface3d* source,
+                          const uint32_t* sourceBox, const uint32_t* destinationBox,
+                          const ClientRequest* request);
+void ClientObjectFill(ClientContext* client, Surface3d* destination, const uint32_t* box,
+                      const ClientRequest* request);
+// Buffer rings and the buffer surfaces of data buffers.
+BmBufferRing* BmBufferRingCreate(uint32_t size, uint32_t kind, PDEV* device, uint32_t unit,
+                                 uint32_t flags);
+void BmBufferRingDestroy(BmBufferRing* ring);
+void* BmBufferRingLock(BmBufferRing* ring, uint32_t mode, bool discard);
+void BmBufferRingUnlock(BmBufferRing* ring);
+uint32_t BmBufferRingSize(BmBufferRing* ring);
+Surface3d* ResourceTableCreateBufferSurface(ResourceTable* table, uint32_t type,
+                                            BmBufferRing* ring);
+// A surface's resource handle and its second placement word.
+uint32_t Surface3dResourceHandle(Surface3d* surface);
+uint32_t Surface3dSecondWord(Surface3d* surface);

@@ -23,7 +23,6 @@ const Entry kStandInEntries[] = {
     {15, "InitEngineOwner3d", "CleanupEngineOwner3d"},
     {19, "CreateVertexProgramBuilder", "DestroyVertexProgramBuilder"},
     {20, "InitSharedSurfaces3d", "CleanupSharedSurfaces3d"},
-    {21, "InitRangeMap", "CleanupRangeMap"},
 };
 
 std::vector<std::string> Calls() {
@@ -31,7 +30,7 @@ std::vector<std::string> Calls() {
   for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
     const std::string call = orvstandin::CallAt(i);
     // The blit engine's (entry 18) calls into later parts are its own tests'.
-    if (call.rfind("CleanupRangeMap unit", 0) == 0 || call.find("ContextState3d") != std::string::npos ||
+    if (call.rfind("CleanupSharedSurfaces3d unit", 0) == 0 || call.find("ContextState3d") != std::string::npos ||
         call.find("BlitSetup3d") != std::string::npos)
       continue;
     calls.push_back(call);
@@ -226,9 +225,9 @@ TEST_F(KernelTest, ReleasingAClientDestroysItsOtherUnitsBeforeUnitZeroAndNoOneEl
   std::vector<std::string> order;
   for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
     const std::string call = orvstandin::CallAt(i);
-    if (call.rfind("CleanupRangeMap unit", 0) == 0) order.push_back(call);
+    if (call.rfind("CleanupSharedSurfaces3d unit", 0) == 0) order.push_back(call);
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"CleanupRangeMap unit 1", "CleanupRangeMap unit 0"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"CleanupSharedSurfaces3d unit 1", "CleanupSharedSurfaces3d unit 0"}));
   EXPECT_EQ(Common()->ringHead, others);
   EXPECT_EQ(others->next, others);
 }

@@ -31,7 +31,7 @@ TEST_F(XRequests, EnableAnswersOneOrZeroAndNeverAnErrno) {
   request.mode.unit = 7;
   EXPECT_EQ(Request(file, ORV_IOCTL_ENABLE_DEVICE, argument), 0);  // no such unit
   EXPECT_EQ(request.kernelHandle, 0u);
-  orvstandin::SetResult("InitRangeMap", 1);
+  orvstandin::SetResult("InitSharedSurfaces3d", 1);
   request.mode.unit = 0;
   EXPECT_EQ(Request(file, ORV_IOCTL_ENABLE_DEVICE, argument), 0);  // construction fails
   orvstandin::Reset();

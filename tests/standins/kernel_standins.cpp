@@ -5,12 +5,17 @@
 // as a signed number); the 3D engine's parts do nothing, but the blit
 // engine's displayed surface is kept in the log's out-values. The last
 // entry's clean-up, the first of every destruction, also logs the unit of
-// the device object ("CleanupRangeMap unit <n>"), so tests see which object
+// the device object ("CleanupSharedSurfaces3d unit <n>"), so tests see which object
 // went when.
 #include <string.h>
 
+#include <initializer_list>
+
 #include "core/pdev.h"
 #include "kernel/3d/render/context_state.h"
+#include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/client_request.h"
+#include "kernel/3d/client/token_interpreter.h"
 #include "kernel/pending.h"
 #include "platform/kglue/kglue.h"
 #include "tests/standins/standin_log.h"
@@ -28,10 +33,10 @@ void StandInCall(const char* name) {
 }
 
 void StandInCleanup(const char* name, PDEV* pdev) {
-  static const char* const kUnits[] = {"CleanupRangeMap unit 0", "CleanupRangeMap unit 1",
-                                       "CleanupRangeMap unit 2", "CleanupRangeMap unit 3"};
+  static const char* const kUnits[] = {"CleanupSharedSurfaces3d unit 0", "CleanupSharedSurfaces3d unit 1",
+                                       "CleanupSharedSurfaces3d unit 2", "CleanupSharedSurfaces3d unit 3"};
   StandInCall(name);
-  if (strcmp(name, "CleanupRangeMap") == 0 && pdev->unit < 4) StandInCall(kUnits[pdev->unit]);
+  if (strcmp(name, "CleanupSharedSurfaces3d") == 0 && pdev->unit < 4) StandInCall(kUnits[pdev->unit]);
 }
 
 int StandInAnswer(const char* name, int answer) {
@@ -51,13 +56,6 @@ void RestoreVertexPrograms3d(PDEV*) { StandInCall("RestoreVertexPrograms3d"); }
 bool InitContextState3d(PDEV*) { return StandInInit("InitContextState3d"); }
 void ReleaseRenderTargets3d(PDEV*) { StandInCall("ReleaseRenderTargets3d"); }
 void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
-
-PDEV* ClientContext3dDevice(ClientContext*) {
-  StandInCall("ClientContext3dDevice");
-  return nullptr;
-}
-void DestroyClientContext3d(KernelClient*) { StandInCall("DestroyClientContext3d"); }
-void MarkClientContext3dLost(KernelClient*) { StandInCall("MarkClientContext3dLost"); }
 
 void FlushEngineState3d(CommonData*) { StandInCall("FlushEngineState3d"); }
 
@@ -88,11 +86,6 @@ void RenderState3dForgetBuffer(RenderContext3d*, uint32_t type, uint32_t handle)
 }
 void RenderState3dMarkAllDirty(RenderContext3d*) { StandInCall("RenderState3dMarkAllDirty"); }
 void RenderContext3dForgetResourceTable(RenderContext3d*) { StandInCall("RenderContext3dForgetResourceTable"); }
-
-#define ORV_DEFINE_REQUEST(name) \
-  int name(KernelClient*, uint32_t, unsigned long) { return StandInAnswer(#name, -22); }
-ORV_PENDING_REQUESTS(ORV_DEFINE_REQUEST)
-#undef ORV_DEFINE_REQUEST
 
 // ---- Render contexts and render state ---------------------------------------------------------
 // A call that answers a bool succeeds unless a test chose a non-zero
@@ -287,4 +280,141 @@ bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingB
 void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first) {
   StandInVoid("VertexProgramBuilderResetSlots", builder);
   orvstandin::LogArg(first);
+}
+
+// ---- What the 3D client contexts ask of later parts -------------------------------------
+// Objects of later parts are stand-in addresses that are never dereferenced
+// here.
+namespace {
+uintptr_t FakeObject(uint32_t handle) { return 0x7E000000u + handle * 0x100u; }
+}  // namespace
+
+void RenderContext3dHandOverStream(RenderContext3d*) { StandInCall("RenderContext3dHandOverStream"); }
+void RenderContext3dHandOverProgressStream(RenderContext3d*) {
+  StandInCall("RenderContext3dHandOverProgressStream");
+}
+// The shadow a test chose as out-value 0 (none: token 67 does nothing).
+VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d*) {
+  StandInCall("RenderContext3dVecConstShadow");
+  return reinterpret_cast<VecConstShadow*>(orvstandin::OutValue("RenderContext3dVecConstShadow", 0));
+}
+// Done unless a test chose a non-zero result.
+bool IsTargetFlipDone(RenderContext3d*) { return StandInInit("IsTargetFlipDone"); }
+void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }
+
+// Token handlers log the entry count, the trailing bytes and the first
+// words of the payload they were handed (one per entry, at most six: every
+// entry is at least one word).
+#define ORV_DEFINE_TOKEN(opcode, name)                                                   \
+  void name(TokenContext3d*, const uint8_t* payload, uint32_t count, uint32_t trailing) { \
+    StandInCall(#name);                                                                  \
+    orvstandin::LogArg(count);                                                           \
+    orvstandin::LogArg(trailing);                                                        \
+    for (uint64_t i = 0; i < uint64_t{count} * 4 && i < 24; i += 4) {                    \
+      uint32_t word;                                                                     \
+      memcpy(&word, payload + i, sizeof(word));                                          \
+      orvstandin::LogArg(word);                                                          \
+    }                                                                                    \
+  }
+ORV_PENDING_TOKENS(ORV_DEFINE_TOKEN)
+#undef ORV_DEFINE_TOKEN
+
+// The surface list: a non-null stand-in address unless a test makes
+// "SurfaceList3dCreate" fail; requests answer the chosen result (0 by
+// default); surfaces of an index are the out-value <index> of
+// "SurfaceList3dGet" (none: no surface).
+SurfaceList3d* SurfaceList3dCreate(PDEV*, ResourceTable*) {
+  if (!StandInInit("SurfaceList3dCreate")) return nullptr;
+  return reinterpret_cast<SurfaceList3d*>(FakeObject(0xFFFF));
+}
+void SurfaceList3dDestroy(SurfaceList3d*) { StandInCall("SurfaceList3dDestroy"); }
+void SurfaceList3dRelease(SurfaceList3d*) { StandInCall("SurfaceList3dRelease"); }
+bool SurfaceList3dRestore(SurfaceList3d*) { return StandInInit("SurfaceList3dRestore"); }
+int32_t SurfaceList3dRequest(SurfaceList3d*, ClientRequest* request, uint8_t* record) {
+  const int32_t answer = StandInAnswer("SurfaceList3dRequest", 0);
+  orvstandin::LogArg(request->Code());
+  if (record != nullptr) {
+    uint32_t first;
+    memcpy(&first, record, sizeof(first));
+    orvstandin::LogArg(first);
+    // The list answers in the record: its first word incremented.
+    ++first;
+    memcpy(record, &first, sizeof(first));
+  }
+  return answer;
+}
+Surface3d* SurfaceList3dGet(SurfaceList3d*, uint64_t index) {
+  StandInCall("SurfaceList3dGet");
+  orvstandin::LogArg(index);
+  return index < orvstandin::kMaxChosenOuts
+             ? reinterpret_cast<Surface3d*>(orvstandin::OutValue("SurfaceList3dGet", index))
+             : nullptr;
+}
+// Out-values by the surface's address modulo 64: kind (1 by default) and flags.
+uint32_t Surface3dMemoryKind(Surface3d* surface) {
+  StandInCall("Surface3dMemoryKind");
+  const uint64_t kind = orvstandin::OutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(surface) % 64);
+  return kind != 0 ? static_cast<uint32_t>(kind) : 1;
+}
+uint32_t Surface3dFlagByte(Surface3d* surface) {
+  StandInCall("Surface3dFlagByte");
+  return static_cast<uint32_t>(orvstandin::OutValue("Surface3dFlagByte", reinterpret_cast<uintptr_t>(surface) % 64));
+}
+void ClientObjectCopyRect(ClientContext*, Surface3d*, Surface3d*, const uint32_t* sourceBox,
+                          const uint32_t* destinationBox, const ClientRequest*) {
+  StandInCall("ClientObjectCopyRect");
+  for (int i : {0, 1, 3, 4}) orvstandin::LogArg(sourceBox[i]);
+  for (int i : {0, 1, 3, 4}) orvstandin::LogArg(destinationBox[i]);
+}
+void ClientObjectFill(ClientContext*, Surface3d*, const uint32_t* box, const ClientRequest*) {
+  StandInCall("ClientObjectFill");
+  for (int i : {0, 1, 3, 4}) orvstandin::LogArg(box[i]);
+}
+
+// Buffer rings are glue memory of their size; their buffer surfaces are
+// handles counted from 1.
+namespace {
+struct StandInRing {
+  uint32_t size;
+  uint8_t* bytes;
+};
+uint32_t gNextBufferSurface = 0;
+}  // namespace
+
+BmBufferRing* BmBufferRingCreate(uint32_t size, uint32_t kind, PDEV*, uint32_t, uint32_t) {
+  if (!StandInInit("BmBufferRingCreate")) return nullptr;
+  orvstandin::LogArg(size);
+  orvstandin::LogArg(kind);
+  auto* ring = static_cast<StandInRing*>(memAlloc(sizeof(StandInRing)));
+  if (ring == nullptr) return nullptr;
+  ring->size = size;
+  ring->bytes = static_cast<uint8_t*>(memAlloc(size));
+  if (ring->bytes == nullptr) {
+    memFree(ring);
+    return nullptr;
+  }
+  return reinterpret_cast<BmBufferRing*>(ring);
+}
+void BmBufferRingDestroy(BmBufferRing* ring) {
+  StandInCall("BmBufferRingDestroy");
+  auto* r = reinterpret_cast<StandInRing*>(ring);
+  memFree(r->bytes);
+  memFree(r);
+}
+void* BmBufferRingLock(BmBufferRing* ring, uint32_t, bool) {
+  StandInCall("BmBufferRingLock");
+  return reinterpret_cast<StandInRing*>(ring)->bytes;
+}
+void BmBufferRingUnlock(BmBufferRing*) { StandInCall("BmBufferRingUnlock"); }
+uint32_t BmBufferRingSize(BmBufferRing* ring) { return reinterpret_cast<StandInRing*>(ring)->size; }
+Surface3d* ResourceTableCreateBufferSurface(ResourceTable*, uint32_t type, BmBufferRing*) {
+  if (!StandInInit("ResourceTableCreateBufferSurface")) return nullptr;
+  orvstandin::LogArg(type);
+  return reinterpret_cast<Surface3d*>(FakeObject(++gNextBufferSurface));
+}
+uint32_t Surface3dResourceHandle(Surface3d* surface) {
+  return static_cast<uint32_t>((reinterpret_cast<uintptr_t>(surface) - 0x7E000000u) / 0x100u);
+}
+uint32_t Surface3dSecondWord(Surface3d* surface) {
+  return Surface3dResourceHandle(surface) * 16;
 }

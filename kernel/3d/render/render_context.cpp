@@ -1,8 +1,11 @@
 // Render contexts and the module-wide table that holds them.
 #include "kernel/3d/render/render_context.h"
 
+#include <string.h>
+
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/client/client_context.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -20,6 +23,12 @@ uint32_t g_renderContextsConstructed = 0;
 
 constexpr uint32_t kNewlyPlacedWaitCount = 15;
 constexpr uint32_t kTnlClientModeBits = 1;
+// Memory kinds of render targets.
+constexpr uint32_t kMemoryKindTargetA = 3;
+constexpr uint32_t kMemoryKindTargetB = 4;
+// The target mask of a batch's seal.
+constexpr uint32_t kSealColour = 0x100;
+constexpr uint32_t kSealDepth = 0x200;
 
 }  // namespace
 
@@ -38,7 +47,7 @@ void EmptyRenderContextTable() {
 
 uint32_t RenderContextsConstructed() { return g_renderContextsConstructed; }
 
-RenderContext3d* FindRenderContext(uint32_t handle) {
+RenderContext3d* RenderContextTableGet(uint32_t handle) {
   return g_renderContexts != nullptr ? g_renderContexts->Get(handle) : nullptr;
 }
 
@@ -58,10 +67,10 @@ void RenderContext3d::SetStamp(uint32_t value) {
   state.SetStamp(value);
 }
 
-bool RenderContext3d::Init(RenderContextRecord* record) {
-  contextWord = record->contextWord;
-  secondWord = record->secondWord;
-  PDEV* pdev = record->device;
+bool RenderContext3d::Init(RenderContextRequest3d* request) {
+  owner3d = request->owner;
+  index = request->index;
+  PDEV* pdev = request->device;
   if (pdev == nullptr) return false;
   device = pdev;
   common = pdev->common;
@@ -71,8 +80,8 @@ bool RenderContext3d::Init(RenderContextRecord* record) {
   secondaryStream = pdev->secondaryStream;
   engineOwner = common != nullptr ? common->engineOwner3d : nullptr;
 
-  resources = FindResourceTable(pdev, record->clientId);
-  if (resources == nullptr) resources = CreateResourceTable(pdev, record->clientId);
+  resources = FindResourceTable(pdev, request->processKey);
+  if (resources == nullptr) resources = CreateResourceTable(pdev, request->processKey);
   if (resources == nullptr) return false;
 
   if (!aux.Bind(this, pdev)) return false;
@@ -109,6 +118,11 @@ bool RenderContext3d::Init(RenderContextRecord* record) {
   contextState->driverSwitchValue = ContextStateSwitchValue3d(pdev);
   contextState->dirty.words[0] |= kCsDirtyAllBlocks;
   suspended = 0;
+  // The 3D context's target description: its colour and depth targets.
+  colourTarget = request->targets[0];
+  depthTarget = request->targets[1];
+  if (colourTarget != nullptr) targetFlags |= kTargetColourBound;
+  if (depthTarget != nullptr) targetFlags |= kTargetDepthBound;
   return true;
 }
 
@@ -164,24 +178,25 @@ void RenderContext3d::SetSuspended(bool on) {
   }
 }
 
-int CreateRenderContext(RenderContextRecord* record) {
-  if (record == nullptr) return 0;
+bool CreateRenderContext(RenderContextRequest3d* request) {
+  if (request == nullptr) return false;
+  request->handle = 0;
   HandleTable<RenderContext3d>* table = RenderContextTable();
-  if (table == nullptr) return 0;
+  if (table == nullptr) return false;
   RenderContext3d* context = nullptr;
   const uint32_t handle = table->Allocate(&context);
-  if (handle == 0 || context == nullptr) return 0;
+  if (handle == 0 || context == nullptr) return false;
   context->handle = handle;
-  record->handle = handle;
+  request->handle = handle;
   context->SetStamp(kRenderContextStamp);
-  if (!context->Init(record)) {
+  if (!context->Init(request)) {
     if (context->resources != nullptr) context->resources->DetachContext(context);
     context->aux.ReleaseAll();
     table->Release(handle);
-    record->handle = 0;
-    return 0;
+    request->handle = 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 void DestroyRenderContext(uint32_t handle) {
@@ -200,4 +215,49 @@ void DestroyRenderContext(uint32_t handle) {
   if (table->Count() == 1 && context->common != nullptr)
     VertexProgramBuilderResetSlots(context->common->vertexProgramBuilder, 0);
   table->Release(handle);
+}
+
+void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp) {
+  if (context != nullptr) context->SetStamp(stamp);
+}
+
+void RenderContext3dDropTargets(RenderContext3d* context) {
+  if (context == nullptr) return;
+  for (Surface3d*& target : context->targets) target = nullptr;
+  context->targetCount = 0;
+  context->colourTarget = context->depthTarget = nullptr;
+  context->targetFlags = kTargetFlagsDefault;
+}
+
+uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag) {
+  if (context == nullptr) return 0;
+  uint32_t mask = 0;
+  struct {
+    Surface3d* surface;
+    uint32_t bit;
+  } const targets[] = {{context->colourTarget, kSealColour}, {context->depthTarget, kSealDepth}};
+  for (const auto& target : targets) {
+    if (target.surface == nullptr) continue;
+    mask |= target.bit;
+    const uint32_t kind = Surface3dMemoryKind(target.surface);
+    if (kind == kMemoryKindTargetA || kind == kMemoryKindTargetB) target.surface->lastWriteTag = tag;
+  }
+  return mask;
+}
+
+void RenderState3dFlushVertexConstants(RenderContext3d* context) {
+  if (context != nullptr) context->state.FlushVertexConstants();
+}
+
+void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top, int32_t width,
+                                      int32_t height) {
+  if (context == nullptr) return;
+  RenderState3d& state = context->state;
+  uint32_t words[6];
+  memcpy(words, state.vertex.viewport, sizeof words);
+  words[0] = static_cast<uint32_t>(left);
+  words[1] = static_cast<uint32_t>(top);
+  words[2] = static_cast<uint32_t>(width);
+  words[3] = static_cast<uint32_t>(height);
+  if (memcmp(words, state.vertex.viewport, sizeof words) != 0) state.SetViewport(words);
 }

@@ -22,6 +22,8 @@ class ResourceTable;
 class Surface3d;
 class TnlSetup;
 struct CommonData;
+struct Context3d;
+struct RenderContextRequest3d;
 
 inline constexpr uint32_t kRenderContextTableStep = 16;
 inline constexpr uint32_t kBoundTargets = 4;
@@ -35,15 +37,6 @@ inline constexpr uint32_t kRenderContextStamp = 1;
 // Bits of a surface's flags word the render contexts read.
 inline constexpr uint32_t kSurfFlagKeepDisplayed = 0x4;
 inline constexpr uint32_t kSurfFlagNewlyPlaced = 0x10;
-
-// What a 3D context hands the render context it creates.
-struct RenderContextRecord {
-  PDEV* device;            // the device object of the 3D context's unit
-  uint32_t clientId;       // its client's key in the unit's resource tables
-  uint32_t contextWord;    // a word of the 3D context
-  uint32_t secondWord;
-  uint32_t handle;         // written by CreateRenderContext
-};
 
 // The surfaces a draw binds: up to four render targets, the colour and the
 // depth target, and further surfaces.
@@ -73,7 +66,9 @@ struct RenderContext3d : OsHeapObject {
   RenderContext3d(const RenderContext3d&) = delete;
   RenderContext3d& operator=(const RenderContext3d&) = delete;
 
-  bool Init(RenderContextRecord* record);
+  // From the 3D context's request record: its device, client key and
+  // target description.
+  bool Init(RenderContextRequest3d* request);
   void SetStamp(uint32_t value);
   void SetTargets(const BoundSurfaceRecord& record);
   void PrepareTargets();
@@ -92,8 +87,8 @@ struct RenderContext3d : OsHeapObject {
   BmPrimInt* primaryStream = nullptr;
   BmSecondaryInt* secondaryStream = nullptr;
   uint32_t stamp = 0;
-  uint32_t contextWord = 0;
-  uint32_t secondWord = 0;
+  Context3d* owner3d = nullptr;    // the 3D context that made it
+  uint32_t index = 0;              // 0 or 1 within it
 
   RenderState3d state;
   ResourceTable* resources = nullptr;  // shared with the client's other contexts
@@ -125,8 +120,24 @@ void EmptyRenderContextTable();
 // Render contexts constructed since load.
 uint32_t RenderContextsConstructed();
 // The live render context under a handle, or null.
-RenderContext3d* FindRenderContext(uint32_t handle);
+RenderContext3d* RenderContextTableGet(uint32_t handle);
 
-// 1 with the handle in the record, or 0 with nothing left.
-int CreateRenderContext(RenderContextRecord* record);
+// True with the handle in the request, or false with nothing left (handle
+// 0).
+bool CreateRenderContext(RenderContextRequest3d* request);
+// Handles beyond the table and free ones are ignored.
 void DestroyRenderContext(uint32_t handle);
+
+// What the 3D client contexts and their token interpreter ask of a render
+// context: its stamp; its targets dropped when the device stops (target
+// flags back to their start value); the batch's tag stored as the last
+// write of its colour and depth targets of memory kind 3 or 4, answering
+// the mask of the targets present (0x100 colour, 0x200 depth); its
+// vertex constants flushed; the drawable's rectangle as its viewport's
+// origin and size, marked dirty only when it changed.
+void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp);
+void RenderContext3dDropTargets(RenderContext3d* context);
+uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag);
+void RenderState3dFlushVertexConstants(RenderContext3d* context);
+void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top, int32_t width,
+                                      int32_t height);

@@ -117,6 +117,7 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
           // The stage-0 texture: a change between none and one also changes
           // what the stage samples at all.
           stages[0].texture = value;
+          stages[0].textureKind = kStageTextureHandle;
           MarkStage(0, (old == 0) != (value == 0) ? kSgTexture | kSgPresence : kSgTexture);
         } else {
           TranslateRenderState(id, value);
@@ -463,7 +464,7 @@ void RenderState3d::PresetBlendMode(uint32_t value) {
 // ---- Texture stages and samplers ----------------------------------------------------------------
 
 void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
-  if (stage >= kTextureStages || state == 0 || state > kStageStates) return;
+  if (stage >= kStateStages || state == 0 || state > kStageStates) return;
   TextureStage& s = stages[stage];
   const uint8_t low3 = static_cast<uint8_t>(value & 7);
   uint32_t bits = 0;
@@ -512,12 +513,13 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
   if (bits != 0) MarkStage(stage, bits);
 }
 
-void RenderState3d::SetStageTexture(uint32_t stage, uint32_t value) {
-  if (stage >= kTextureStages) return;
+void RenderState3d::SetStageTexture(uint32_t stage, uint32_t value, uint32_t kind) {
+  if (stage >= kStateStages) return;
   TextureStage& s = stages[stage];
-  if (s.texture != value) {
+  if (s.texture != value || s.textureKind != kind) {
     const bool presence = (s.texture == 0) != (value == 0);
     s.texture = value;
+    s.textureKind = kind;
     s.dirty |= presence ? kSgTexture | kSgPresence : kSgTexture;
   }
   pixel.stageSummary |= s.dirty;
@@ -533,7 +535,7 @@ void RenderState3d::SetSamplerStates(const uint16_t* triples, uint32_t count) {
     memcpy(&value, t + 2, sizeof value);
     // Each stage has sampler states 0 to 10; state 10 is kept but feeds
     // nothing.
-    if (stage >= kTextureStages || state >= kSamplerStates) continue;
+    if (stage >= kStateStages || state >= kSamplerStates) continue;
     if (samplers[stage][state] == value) continue;
     samplers[stage][state] = value;
     TextureStage& s = stages[stage];
@@ -817,11 +819,10 @@ void RenderState3d::ForgetBuffer(uint32_t kind, uint32_t handle) {
     if (streams.indexSource.handle == handle) streams.flags |= kSfIndexSource;
     return;
   }
-  const uint32_t target = kind << 16 | (handle & 0xFFFF);
-  if (targetRecord[0] == target) depthStencil.dirty |= kDsTargetGone;
-  if (targetRecord[1] == target) raster.dirty |= kRsTargetGone;
-  for (uint32_t s = 0; s < kTextureStages; ++s) {
-    if (stages[s].texture == target) MarkStage(s, kSgTexture);
+  if (handle != 0 && depthBinding[0] == kind && depthBinding[1] == handle) depthStencil.dirty |= kDsTargetGone;
+  if (handle != 0 && colourBinding[0] == kind && colourBinding[1] == handle) raster.dirty |= kRsTargetGone;
+  for (uint32_t s = 0; s < kStateStages; ++s) {
+    if (stages[s].textureKind == kind && stages[s].texture == handle && handle != 0) MarkStage(s, kSgTexture);
   }
 }
 

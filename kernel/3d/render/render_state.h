@@ -25,7 +25,7 @@ inline constexpr uint32_t kTranslatedStateIds = 171;  // ids 1 to 171 feed the g
 inline constexpr uint32_t kLockControlFirst = 257;
 inline constexpr uint32_t kLockControlLast = 512;
 inline constexpr uint32_t kDriverStateIds = 29;       // ids 0 to 28
-inline constexpr uint32_t kTextureStages = 10;
+inline constexpr uint32_t kStateStages = 10;
 inline constexpr uint32_t kStageStates = 28;
 inline constexpr uint32_t kFactorStages = 8;          // stages the texture factor reaches
 // Sampler states 0 to 10 of each stage; state 10 is stored only.
@@ -262,9 +262,15 @@ struct VertexSubBlock {
   uint32_t fetchWord;
 };
 
+// What a stage's texture word holds: a client value, or the handle of a
+// texture in the client's resource table (type 1).
+inline constexpr uint32_t kStageTextureValue = 0;
+inline constexpr uint32_t kStageTextureHandle = 1;
+
 struct TextureStage {
   uint32_t dirty;
-  uint32_t texture;       // the bound texture value
+  uint32_t texture;       // the bound texture: a value or a handle
+  uint32_t textureKind;   // kStageTexture*
   uint8_t colourOp, colourArg1, colourArg2, colourArg0;
   uint8_t alphaOp, alphaArg1, alphaArg2, alphaArg0;
   uint8_t resultArg;
@@ -362,8 +368,9 @@ struct RenderState3d {
   void SetTargetMode(bool on);
   void SetStamp(uint32_t value);
   void SetIndexSize(uint8_t size);
-  // Token 14: a stage's bound texture value; stages from 10 are ignored.
-  void SetStageTexture(uint32_t stage, uint32_t value);
+  // Token 14: a stage's bound texture (a value or a texture handle);
+  // stages from 10 are ignored.
+  void SetStageTexture(uint32_t stage, uint32_t value, uint32_t kind = kStageTextureValue);
   // Token 32: a transform by id; other ids are ignored.
   void SetTransform(uint32_t id, const Matrix4Words& matrix);
   void SetRectA(const uint32_t words[4]);
@@ -407,9 +414,12 @@ struct RenderState3d {
   VertexFetchControl fetch = {};
   StreamGroup streams = {};
   uint32_t targetRecord[9] = {};
+  // The bound depth and colour surfaces as {resource type, handle}.
+  uint32_t depthBinding[2] = {};
+  uint32_t colourBinding[2] = {};
 
-  TextureStage stages[kTextureStages] = {};
-  uint32_t samplers[kTextureStages][kSamplerStates] = {};
+  TextureStage stages[kStateStages] = {};
+  uint32_t samplers[kStateStages][kSamplerStates] = {};
   PipelineRecord pipeline;
 
   LightRecord* lights[kMaxLightIndex + 1] = {};

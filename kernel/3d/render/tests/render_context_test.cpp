@@ -11,6 +11,7 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/client/client_context.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
@@ -35,9 +36,12 @@ class Contexts : public stest::SurfaceBoard {
   }
 
   RenderContext3d* Create() {
-    RenderContextRecord record{pdev, kClient, 0, 0, 0};
-    if (CreateRenderContext(&record) != 1) return nullptr;
-    return FindRenderContext(record.handle);
+    RenderContextRequest3d request{nullptr, pdev, kClient, 0, {nullptr, nullptr}, 0};
+    if (!CreateRenderContext(&request)) {
+      EXPECT_EQ(request.handle, 0u);
+      return nullptr;
+    }
+    return RenderContextTableGet(request.handle);
   }
 
   // Calls of the names given, in the order they were logged.

@@ -43,7 +43,7 @@ class StateTest : public ktest::KernelTest {
   // Every dirty word of the state, in one record, to compare whole.
   struct Dirty {
     uint32_t raster, depthStencil, fog, pixel, summary, stipple, transform, matrix, world;
-    uint32_t stages[kTextureStages];
+    uint32_t stages[kStateStages];
     uint8_t streamFlags, streamMask;
     bool operator==(const Dirty&) const = default;
   };
@@ -52,7 +52,7 @@ class StateTest : public ktest::KernelTest {
             state->pixel.stageSummary, state->stipple.dirty, state->vertex.transformDirty,
             state->vertex.matrixDirty, state->vertex.worldDirty, {}, state->streams.flags,
             state->streams.changedMask};
-    for (uint32_t s = 0; s < kTextureStages; ++s) d.stages[s] = state->stages[s].dirty;
+    for (uint32_t s = 0; s < kStateStages; ++s) d.stages[s] = state->stages[s].dirty;
     return d;
   }
 
@@ -204,7 +204,7 @@ TEST_F(StateTest, TranslatedValues) {
   EXPECT_EQ(state->vertex.tnlMode >> 14 & 7, 5u);
 
   Set(60, 0x80FF0000);
-  for (uint32_t s = 0; s < kTextureStages; ++s) {
+  for (uint32_t s = 0; s < kStateStages; ++s) {
     SCOPED_TRACE(s);
     const float expected[4] = {s < 8 ? 1.0f : 0.0f, 0.0f, 0.0f, s < 8 ? 128.0f / 255.0f : 0.0f};
     EXPECT_EQ(memcmp(state->stages[s].factor, expected, sizeof expected), 0);
@@ -269,7 +269,7 @@ TEST_F(StateTest, SamplerStatesStayInsideTheirStage) {
     const std::vector<uint16_t> t = triple(stage, s, value);
     state->SetSamplerStates(t.data(), 1);
   };
-  uint32_t before[kTextureStages][kSamplerStates];
+  uint32_t before[kStateStages][kSamplerStates];
   memcpy(before, state->samplers, sizeof before);
   set(10, 1, 5);
   set(15, 1, 5);
@@ -301,7 +301,7 @@ TEST_F(StateTest, SamplerStatesStayInsideTheirStage) {
 }
 
 TEST_F(StateTest, StageStatesOfStagesFromTenAndAboveStateTwentyEightAreIgnored) {
-  TextureStage before[kTextureStages];
+  TextureStage before[kStateStages];
   memcpy(before, state->stages, sizeof before);
   state->SetStageState(10, 1, 5);
   state->SetStageState(0, 29, 5);
@@ -385,7 +385,7 @@ TEST_F(StateTest, StageTexturesRectanglesPlanesAndFloatPairs) {
   state->stages[3].dirty = 0;
   state->SetStageTexture(3, 8);
   EXPECT_EQ(state->stages[3].dirty, kSgTexture);
-  TextureStage before[kTextureStages];
+  TextureStage before[kStateStages];
   memcpy(before, state->stages, sizeof before);
   state->SetStageTexture(10, 1);
   state->SetStageTexture(15, 1);

@@ -1,0 +1,321 @@
+// 3D client contexts and their 3D contexts.
+#include "kernel/3d/client/client_context.h"
+
+#include <string.h>
+
+#include "core/bm_buffer.h"
+#include "core/common_data.h"
+#include "core/engine_wait.h"
+#include "core/os.h"
+#include "core/pdev.h"
+#include "core/shared_word.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/render_tokens.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/kernel_device.h"
+#include "kernel/kernel_wait.h"
+#include "kernel/locked_pages.h"
+#include "kernel/pending.h"
+#include "kernel/range_map.h"
+#include "kernel/register_guard.h"
+#include "kernel/sync_tags.h"
+#include "kernel/3d/client/token_interpreter.h"
+
+namespace {
+
+// Render state 166 of a new render context: 2048.0.
+constexpr uint32_t kRenderStateLineLimit = 166;
+constexpr uint32_t kLineLimitValue = 0x45000000;
+// The default transform entry: id 1, the identity.
+constexpr uint32_t kDefaultTransformId = 1;
+constexpr uint32_t kOneFloat = 0x3F800000;
+
+// A new render context's defaults, stored through the rules of the tokens
+// that set them.
+void SetRenderContextDefaults(Context3d* owner, RenderContext3d* context, int index) {
+  RenderContext3dSetStamp(context, 1);
+  TokenContext3d token = {owner, owner->client->device, owner->client->common, nullptr, context, index};
+  uint32_t transform[17] = {kDefaultTransformId};
+  for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kOneFloat;
+  RenderState3dSetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
+  const uint32_t state[2] = {kRenderStateLineLimit, kLineLimitValue};
+  RenderState3dSetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 1, 0);
+}
+
+}  // namespace
+
+// ---- Waits and tags ---------------------------------------------------------------------
+
+bool WaitEngineIdle3d(CommonData* common) {
+  if (common == nullptr || common->sharedLocked == nullptr) return true;
+  return WaitEngineDrained(common, KernelReadRegister);
+}
+
+uint32_t CompletedTag3d(CommonData* common) {
+  if (common->syncTagManager != nullptr) return common->syncTagManager->EngineTag();
+  return ReadShared(&common->sharedLocked->completedTag) & ~7u;
+}
+
+bool TagPassed(uint32_t t, uint32_t c, uint32_t n) {
+  if (t <= n) return t <= c && c <= n;
+  return c >= t || c <= n;
+}
+
+bool WaitTagPassed3d(CommonData* common, uint32_t tag) {
+  return KernelWait("3D tag wait", [&] {
+    return TagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
+  });
+}
+
+// ---- Vertex layouts ---------------------------------------------------------------------
+
+VertexLayout3d::~VertexLayout3d() {
+  delete programBuffer;
+  delete vertexBuffer;
+  memFree(ranges);
+}
+
+// ---- Context3d --------------------------------------------------------------------------
+
+Context3d::Context3d() = default;
+
+Context3d::~Context3d() { memFree(scratch); }
+
+uint8_t* Context3d::Scratch(size_t bytes) {
+  if (bytes <= scratchSize && scratch != nullptr) return scratch;
+  size_t size = scratchSize != 0 ? scratchSize : 4096;
+  while (size < bytes) size *= 2;
+  auto* grown = static_cast<uint8_t*>(memAlloc(size));
+  if (grown == nullptr) return nullptr;
+  memFree(scratch);
+  scratch = grown;
+  scratchSize = size;
+  return scratch;
+}
+
+int Context3d::IndexOf(uint32_t handle) const {
+  for (int i = 0; i < 2; ++i) {
+    if (renderContextHandles[i] != 0 && renderContextHandles[i] == handle) return i;
+  }
+  return -1;
+}
+
+bool Context3d::Init(PDEV* pdev, ClientContext* owner, uint64_t key, const ClientBuffer3d& buffer,
+                     Surface3d* targets[2]) {
+  client = owner;
+  commandBuffer = buffer;
+  drawableKey = key;
+  CommonData* common = pdev->common;
+  if (!MmAllocatePciLockedBuffer(common, pdev->unit, 1, &statusPage, &statusPageBus)) {
+    statusPage = nullptr;
+    return false;
+  }
+  memset(statusPage, 0, kStatusPageZeroed);
+  RangeMap* map = common->rangeMap;
+  if (map == nullptr || !map->AddUse(key)) return false;
+  drawableBound = true;
+  for (int i = 0; i < 2; ++i) {
+    RenderContextRequest3d request = {this, pdev, owner->processKey, static_cast<uint32_t>(i),
+                                      {targets[0], targets[1]}, 0};
+    const bool made = CreateRenderContext(&request);
+    renderContextHandles[i] = request.handle;
+    if (!made || request.handle == 0) return false;
+    renderContexts[i] = RenderContextTableGet(request.handle);
+    if (renderContexts[i] == nullptr) return false;
+    SetRenderContextDefaults(this, renderContexts[i], i);
+  }
+  current = renderContexts[0];
+  if (!BindDrawable(drawableKey)) return false;
+  for (uint32_t& word : targetWords) word = 0;
+  keys[0] = keys[1] = ~0ull;
+  return true;
+}
+
+bool Context3d::BindDrawable(uint64_t key) {
+  RangeMap* map = client != nullptr && client->common != nullptr ? client->common->rangeMap : nullptr;
+  if (map == nullptr) return false;
+  if (!drawableBound || key != drawableKey) {
+    if (!map->AddUse(key)) return false;
+    if (drawableBound) map->DropUse(drawableKey);
+    drawableKey = key;
+    drawableBound = true;
+  }
+  const ClipRect* rect = map->GetRect(key);
+  if (rect != nullptr && current != nullptr) {
+    RenderState3dSetDrawableViewport(current, rect->left, rect->top, rect->right - rect->left,
+                                     rect->bottom - rect->top);
+  }
+  return true;
+}
+
+void Context3d::Release() {
+  CommonData* common = client != nullptr ? client->common : nullptr;
+  if (common != nullptr) (void)WaitEngineIdle3d(common);
+  for (int i = 0; i < 2; ++i) {
+    if (renderContextHandles[i] != 0) DestroyRenderContext(renderContextHandles[i]);
+    renderContextHandles[i] = 0;
+    renderContexts[i] = nullptr;
+  }
+  current = nullptr;
+  if (drawableBound && common != nullptr && common->rangeMap != nullptr)
+    common->rangeMap->DropUse(drawableKey);
+  drawableBound = false;
+  if (statusPage != nullptr && common != nullptr)
+    MmFreePciLockedBuffer(common, client->device->unit, statusPage);
+  statusPage = nullptr;
+}
+
+// ---- ClientContext ----------------------------------------------------------------------
+
+ClientContext::ClientContext() = default;
+
+ClientContext::~ClientContext() { Cleanup(); }
+
+ClientBuffer3d* ClientContext::Buffer(uint64_t handle) const {
+  return handle != 0 && handle <= kClientMaxBuffers ? buffers.Get(static_cast<uint32_t>(handle)) : nullptr;
+}
+
+Context3d* ClientContext::Context(uint64_t handle) const {
+  return handle != 0 && handle <= kClientMaxContexts3d ? contexts.Get(static_cast<uint32_t>(handle))
+                                                        : nullptr;
+}
+
+DataBuffer3d* ClientContext::DataBuffer(uint32_t id) const {
+  if (id == 0 || !dataBuffers.ok()) return nullptr;
+  auto it = dataBuffers.find(id);
+  return it != dataBuffers.end() ? it->second : nullptr;
+}
+
+bool ClientContext::Init(PDEV* pdev, uint32_t key) {
+  device = pdev;
+  common = pdev->common;
+  processKey = key;
+  resources = CreateResourceTable(pdev, key);
+  if (resources == nullptr) return false;
+  surfaces = SurfaceList3dCreate(pdev, resources);
+  if (surfaces == nullptr) return false;
+  void* block = nullptr;
+  if (!MmAllocateLockedPages(common, pdev->unit, 1, &block, &requestBlockBus)) return false;
+  requestBlock = static_cast<ClientRequest*>(block);
+  memset(requestBlock, 0, sizeof(ClientRequest));
+  for (int i = 0; i < 2; ++i) {
+    if (!MmAllocatePciLockedBuffer(common, pdev->unit, 1, &staging[i], &stagingBus[i]))
+      staging[i] = nullptr;
+  }
+  return true;
+}
+
+void ClientContext::MarkLost() {
+  if (lost) return;
+  if (surfaces != nullptr) SurfaceList3dRelease(surfaces);
+  contexts.ForEach(
+      [](Context3d* context, void*, uint32_t, uint32_t) {
+        if (context->current == nullptr) return;
+        RenderContext3dDropTargets(context->current);
+        RenderState3dMarkAllDirty(context->current);
+      },
+      nullptr);
+  if (dataBuffers.ok()) {
+    for (auto it = dataBuffers.begin(); it != dataBuffers.end(); ++it) {
+      DataBuffer3d* data = it->second;
+      if (data->table != nullptr && data->surface != nullptr)
+        data->table->DestroyResource(2, Surface3dResourceHandle(data->surface));
+      if (data->ring != nullptr) BmBufferRingDestroy(data->ring);
+      memFree(data);
+    }
+    dataBuffers.clear();
+  }
+  layouts.FreeAll();
+  lost = true;
+}
+
+bool ClientContext::Reattach() {
+  if (surfaces != nullptr && !SurfaceList3dRestore(surfaces)) return false;
+  contexts.ForEach(
+      [](Context3d* context, void*, uint32_t, uint32_t) {
+        for (RenderContext3d* render : context->renderContexts) {
+          if (render != nullptr) RenderState3dMarkAllDirty(render);
+        }
+        Context3dReemitSavedTargets(context);
+      },
+      nullptr);
+  lost = false;
+  return true;
+}
+
+void FreeClientBuffer(CommonData* common, uint32_t unit, ClientBuffer3d* buffer) {
+  if (buffer == nullptr || buffer->linear == nullptr) return;
+  switch (buffer->kind) {
+    case kClientBufferAgp:
+      MmFreeAGPBuffer(common, unit, buffer->linear);
+      break;
+    case kClientBufferPciLocked:
+      MmFreePciLockedBuffer(common, unit, buffer->linear);
+      break;
+    default:
+      MmFreeLockedPages(common, unit, buffer->linear);
+      break;
+  }
+  buffer->linear = nullptr;
+}
+
+void ClientContext::Cleanup() {
+  const uint32_t unit = device != nullptr ? device->unit : 0;
+  contexts.ForEach(
+      [](Context3d* context, void*, uint32_t, uint32_t) { context->Release(); }, nullptr);
+  contexts.FreeAll();
+  if (buffers.Count() != 0 && common != nullptr) {
+    (void)WaitEngineIdle3d(common);
+    for (uint32_t handle = 1; handle < buffers.Capacity(); ++handle) {
+      if (ClientBuffer3d* buffer = buffers.Get(handle)) FreeClientBuffer(common, unit, buffer);
+    }
+  }
+  buffers.FreeAll();
+  layouts.FreeAll();
+  if (surfaces != nullptr) SurfaceList3dDestroy(surfaces);
+  surfaces = nullptr;
+  if (dataBuffers.ok()) {
+    for (auto it = dataBuffers.begin(); it != dataBuffers.end(); ++it) {
+      DataBuffer3d* data = it->second;
+      if (data->table != nullptr && data->surface != nullptr)
+        data->table->DestroyResource(2, Surface3dResourceHandle(data->surface));
+      if (data->ring != nullptr) BmBufferRingDestroy(data->ring);
+      memFree(data);
+    }
+    dataBuffers.clear();
+  }
+  if (resources != nullptr && device != nullptr) DestroyResourceTable(device, processKey);
+  resources = nullptr;
+  if (common != nullptr) {
+    for (int i = 0; i < 2; ++i) {
+      if (staging[i] != nullptr) MmFreePciLockedBuffer(common, unit, staging[i]);
+      staging[i] = nullptr;
+    }
+    if (requestBlock != nullptr) MmFreeLockedPages(common, unit, requestBlock);
+    requestBlock = nullptr;
+    // Tag 1 is the ring's initial value, never a tag the engine is given.
+    const uint32_t tag = presentTags[(presentIndex + 5) % 6];
+    if (common->sharedLocked != nullptr && tag != 1) (void)WaitTagPassed3d(common, tag);
+  }
+}
+
+// ---- The kernel core's calls ------------------------------------------------------------
+
+PDEV* ClientContext3dDevice(ClientContext* context) {
+  return context != nullptr ? context->device : nullptr;
+}
+
+void DestroyClientContext3d(KernelClient* client) {
+  if (client == nullptr || client->context3d == nullptr) return;
+  ClientContext* context = client->context3d;
+  client->context3d = nullptr;
+  OsEnterFPUMode();
+  context->Cleanup();
+  OsExitFPUMode();
+  delete context;
+}
+
+void MarkClientContext3dLost(KernelClient* client) {
+  if (client == nullptr || client->context3d == nullptr) return;
+  client->context3d->MarkLost();
+}

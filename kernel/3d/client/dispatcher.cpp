@@ -1,0 +1,381 @@
+// A 3D client's requests: the dispatcher and the handlers of every code.
+// Every handler works on the kernel's snapshot of the request block; every
+// handle, id and index is looked up in the client's own tables.
+#include "kernel/3d/client/dispatcher.h"
+
+#include <string.h>
+
+#include "core/bm_buffer.h"
+#include "core/common_data.h"
+#include "core/os.h"
+#include "core/pdev.h"
+#include "core/shared_word.h"
+#include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/client_request.h"
+#include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/dma_streams.h"
+#include "kernel/locked_pages.h"
+#include "kernel/pending.h"
+#include "kernel/range_map.h"
+#include "kernel/sync_tags.h"
+
+namespace {
+
+constexpr uint32_t kPageBytes = 4096;
+constexpr uint32_t kDataBufferResourceType = 2;
+constexpr uint32_t kDataBufferPlacement = 2;
+
+// Bus-master flags that allow buffers of kinds 1 (AGP) and 2 (PCI locked).
+constexpr uint32_t kBusFlagAgp = 0x10;
+
+bool PdevRunning(const PDEV* pdev) {
+  return pdev != nullptr && pdev->active != 0 && pdev->constructed != 0;
+}
+
+int32_t Reattach(ClientContext* client, ClientRequest*) {
+  if (!client->lost) return kRequestOk;
+  if (!PdevRunning(client->device)) return kRequestNotRunning;
+  return client->Reattach() ? kRequestOk : kRequestRefused;
+}
+
+int32_t WaitIdle(ClientContext* client, ClientRequest*) {
+  (void)WaitEngineIdle3d(client->common);
+  return kRequestOk;
+}
+
+int32_t CreateBuffer(ClientContext* client, ClientRequest* request) {
+  const uint32_t size = request->U32(16);
+  const uint32_t kind = request->U32(24);
+  if (size == 0 || size > 0xFFFFFFFFu - (kPageBytes - 1)) return kRequestRefused;
+  const uint32_t rounded = (size + kPageBytes - 1) & ~(kPageBytes - 1);
+  const uint32_t busFlags = ReadShared(&client->common->sharedLocked->busFlags);
+  if (kind == kClientBufferAgp && (busFlags & kBusFlagAgp) == 0) return kRequestRefused;
+  if (kind == kClientBufferPciLocked && (busFlags & kBusFlagsPciLocked) != kBusFlagsPciLocked)
+    return kRequestRefused;
+  if (kind != kClientBufferAgp && kind != kClientBufferPciLocked && kind != kClientBufferPages)
+    return kRequestRefused;
+  ClientBuffer3d* buffer = nullptr;
+  const uint32_t handle = client->buffers.Allocate(&buffer);
+  if (handle == 0) return kRequestRefused;
+  CommonData* common = client->common;
+  const uint32_t unit = client->device->unit;
+  const uint32_t pages = rounded / kPageBytes;
+  bool made = false;
+  if (kind == kClientBufferAgp) made = MmAllocateAGPBuffer(common, unit, pages, &buffer->linear, &buffer->bus);
+  if (kind == kClientBufferPciLocked)
+    made = MmAllocatePciLockedBuffer(common, unit, pages, &buffer->linear, &buffer->bus);
+  if (kind == kClientBufferPages) made = MmAllocateLockedPages(common, unit, pages, &buffer->linear, &buffer->bus);
+  if (!made) {
+    client->buffers.Free(handle);
+    return kRequestRefused;
+  }
+  buffer->size = rounded;
+  buffer->kind = kind;
+  request->SetU64(32, handle);
+  request->SetU64(16, rounded);
+  request->SetU64(40, buffer->bus);
+  return kRequestOk;
+}
+
+int32_t DestroyBuffer(ClientContext* client, ClientRequest* request) {
+  const uint64_t handle = request->U64(16);
+  if (handle == 0) return kRequestRefused;
+  ClientBuffer3d* buffer = client->Buffer(handle);
+  if (buffer == nullptr) return kRequestOk;
+  // A 3D context that runs its streams from the buffer keeps it.
+  bool inUse = false;
+  Otl::Pair<ClientBuffer3d*, bool*> state{buffer, &inUse};
+  client->contexts.ForEach(
+      [](Context3d* context, void* argument, uint32_t, uint32_t) {
+        auto* s = static_cast<Otl::Pair<ClientBuffer3d*, bool*>*>(argument);
+        if (context->commandBuffer.linear == s->first->linear) *s->second = true;
+      },
+      &state);
+  if (inUse) return kRequestRefused;
+  if (!WaitEngineIdle3d(client->common)) return kRequestBusy;
+  FreeClientBuffer(client->common, client->device->unit, buffer);
+  client->buffers.Free(static_cast<uint32_t>(handle));
+  return kRequestOk;
+}
+
+int32_t CreateContext3d(ClientContext* client, ClientRequest* request) {
+  ClientBuffer3d* buffer = client->Buffer(request->U64(24));
+  if (buffer == nullptr) return kRequestRefused;
+  Surface3d* targets[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const uint32_t index = request->U32(32 + 8 * i);
+    targets[i] = client->resources != nullptr ? client->resources->Get(1, index) : nullptr;
+  }
+  Context3d* context = nullptr;
+  const uint32_t handle = client->contexts.Allocate(&context);
+  if (handle == 0) return kRequestRefused;
+  if (!context->Init(client->device, client, request->U64(16), *buffer, targets)) {
+    context->Release();
+    client->contexts.Free(handle);
+    return kRequestRefused;
+  }
+  request->SetU32(48, handle);
+  request->SetU64(72, context->statusPageBus);
+  request->SetU64(56, context->renderContextHandles[0]);
+  request->SetU64(64, context->renderContextHandles[1]);
+  return kRequestOk;
+}
+
+int32_t DestroyContext3d(ClientContext* client, ClientRequest* request) {
+  const uint32_t handle = request->U32(16);
+  Context3d* context = client->Context(handle);
+  if (context == nullptr) return kRequestRefused;
+  context->Release();
+  client->contexts.Free(handle);
+  return kRequestOk;
+}
+
+int32_t SurfaceRequest(ClientContext* client, ClientRequest* request, uint8_t* record) {
+  if (client->surfaces == nullptr) return kRequestRefused;
+  return SurfaceList3dRequest(client->surfaces, request, record);
+}
+
+// Present (16): the throttle on displayable sources, then a copy or fill
+// per rectangle of the drawable.
+int32_t PresentSurface(ClientContext* client, ClientRequest* request, const RequestCopies* copies) {
+  const uint32_t* sourceBoxIn = copies != nullptr && copies->haveBox[0] ? copies->box[0] : nullptr;
+  const uint32_t* destinationBoxIn = copies != nullptr && copies->haveBox[1] ? copies->box[1] : nullptr;
+  const uint32_t flags = request->U32(16);
+  Context3d* context = client->Context(request->U32(24));
+  if (context == nullptr || client->surfaces == nullptr) return kRequestRefused;
+  Surface3d* source = SurfaceList3dGet(client->surfaces, request->U64(40));
+  if (source == nullptr || Surface3dMemoryKind(source) == 0) return kRequestRefused;
+  const bool displayable = (Surface3dFlagByte(source) & 0x2) != 0;
+  Surface3d* destination = source;
+  if ((flags & 0x2) == 0 && request->U64(32) != 0) {
+    destination = SurfaceList3dGet(client->surfaces, request->U64(32));
+    if (destination == nullptr || Surface3dMemoryKind(destination) == 0) return kRequestRefused;
+  }
+  RangeMap* map = client->common->rangeMap;
+  if (sourceBoxIn == nullptr || destinationBoxIn == nullptr || map == nullptr) return kRequestRefused;
+  SharedLockedData_t* shared = client->common->sharedLocked;
+  uint32_t tag = 0;
+  if (displayable) {
+    const uint32_t slot = static_cast<uint32_t>(client->presentIndex) % 6;
+    const uint32_t counter = ReadShared(&shared->syncTagCounter);
+    if (client->presentTags[slot] != 1 &&
+        !TagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
+      return kRequestBusy;
+    tag = TakeNextTag(shared);
+    client->presentTags[slot] = tag;
+    client->presentIndex = static_cast<int32_t>((slot + 1) % 6);
+  }
+  const ClipRectList* list = displayable ? map->GetVisibleRects(context->drawableKey)
+                                         : map->GetClipRects(context->drawableKey);
+  if (list != nullptr) {
+    const uint32_t count = list->count < kClipRectMax ? list->count : kClipRectMax;
+    for (uint32_t i = 0; i < count; ++i) {
+      const ClipRect& rect = list->rects[i];
+      uint32_t src[6];
+      uint32_t dst[6];
+      memcpy(src, sourceBoxIn, sizeof(src));
+      memcpy(dst, destinationBoxIn, sizeof(dst));
+      // The clipping box and the one that follows it edge for edge.
+      uint32_t* clipped = (flags & 0x4) != 0 ? src : dst;
+      uint32_t* other = (flags & 0x4) != 0 ? dst : src;
+      const int32_t before[4] = {static_cast<int32_t>(clipped[0]), static_cast<int32_t>(clipped[1]),
+                                 static_cast<int32_t>(clipped[3]), static_cast<int32_t>(clipped[4])};
+      int32_t x0 = before[0] > rect.left ? before[0] : rect.left;
+      int32_t y0 = before[1] > rect.top ? before[1] : rect.top;
+      const int32_t x1 = before[2] < rect.right ? before[2] : rect.right;
+      const int32_t y1 = before[3] < rect.bottom ? before[3] : rect.bottom;
+      if (x0 > x1) x0 = x1;
+      if (y0 > y1) y0 = y1;
+      if (x0 == x1 || y0 == y1) continue;
+      if ((flags & 0x4) != 0) {
+        clipped[0] = x0, clipped[1] = y0, clipped[3] = x1, clipped[4] = y1;
+        memcpy(other, clipped, sizeof(src));
+      } else {
+        other[0] += static_cast<uint32_t>(x0 - before[0]);
+        other[1] += static_cast<uint32_t>(y0 - before[1]);
+        other[3] -= static_cast<uint32_t>(before[2] - x1);
+        other[4] -= static_cast<uint32_t>(before[3] - y1);
+        clipped[0] = x0, clipped[1] = y0, clipped[3] = x1, clipped[4] = y1;
+      }
+      if (flags & 0x1) ClientObjectCopyRect(client, destination, source, src, dst, request);
+      if (flags & 0x2) ClientObjectFill(client, destination, dst, request);
+    }
+  }
+  if (tag != 0 && client->common->primaryStream != nullptr) {
+    if (uint32_t* at = client->common->primaryStream->Reserve(4)) {
+      at[0] = 0x21AFDDC0;
+      at[1] = 1799;
+      at[2] = 0;
+      at[3] = tag | kTagProgress;
+      client->common->primaryStream->Kick();
+    }
+  }
+  return kRequestOk;
+}
+
+int32_t CreateDataBuffer(ClientContext* client, ClientRequest* request, const uint8_t* data) {
+  const uint32_t size = request->U32(24);
+  uint32_t id = request->U32(32);
+  if (!client->dataBuffers.ok() || client->dataBuffers.size() >= kClientMaxDataBuffers)
+    return kRequestRefused;
+  if (id == 0) {
+    // The next id from the context's counter that names no buffer yet.
+    for (uint32_t tries = 0; tries <= kClientMaxDataBuffers && id == 0; ++tries) {
+      const uint32_t candidate = client->nextDataBufferId++;
+      if (candidate != 0 && client->DataBuffer(candidate) == nullptr) id = candidate;
+    }
+    if (id == 0) return kRequestRefused;
+  } else if (client->DataBuffer(id) != nullptr) {
+    return kRequestRefused;
+  }
+  const uint32_t ringSize = static_cast<uint32_t>((uint64_t{size} + kPageBytes - 1) & ~uint64_t{kPageBytes - 1});
+  if (ringSize == 0 || client->resources == nullptr) return kRequestRefused;
+  BmBufferRing* ring = BmBufferRingCreate(ringSize, kDataBufferPlacement, client->device,
+                                          client->device->unit, 0);
+  if (ring == nullptr) return kRequestRefused;
+  Surface3d* surface = ResourceTableCreateBufferSurface(client->resources, kDataBufferResourceType, ring);
+  if (surface == nullptr) {
+    BmBufferRingDestroy(ring);
+    return kRequestRefused;
+  }
+  if (data != nullptr && size != 0) {
+    if (void* at = BmBufferRingLock(ring, 0, false)) {
+      const uint32_t room = BmBufferRingSize(ring);
+      memcpy(at, data, size < room ? size : room);
+      BmBufferRingUnlock(ring);
+    }
+  }
+  auto* record = static_cast<DataBuffer3d*>(memAlloc(sizeof(DataBuffer3d)));
+  if (record == nullptr ||
+      !client->dataBuffers.insert(Otl::Pair<const uint32_t, DataBuffer3d*>{id, record}).second) {
+    memFree(record);
+    client->resources->DestroyResource(kDataBufferResourceType, Surface3dResourceHandle(surface));
+    BmBufferRingDestroy(ring);
+    return kRequestRefused;
+  }
+  *record = DataBuffer3d{surface, ring, client->resources};
+  request->SetU32(32, Surface3dResourceHandle(surface));
+  request->SetU32(24, Surface3dSecondWord(surface));
+  return kRequestOk;
+}
+
+int32_t DestroyDataBuffer(ClientContext* client, ClientRequest* request) {
+  const uint32_t id = request->U32(16);
+  DataBuffer3d* data = client->DataBuffer(id);
+  if (data == nullptr) return kRequestRefused;
+  client->dataBuffers.erase(client->dataBuffers.find(id));
+  if (data->table != nullptr && data->surface != nullptr)
+    data->table->DestroyResource(kDataBufferResourceType, Surface3dResourceHandle(data->surface));
+  if (data->ring != nullptr) BmBufferRingDestroy(data->ring);
+  memFree(data);
+  return kRequestOk;
+}
+
+int32_t WriteDataBuffer(ClientContext* client, ClientRequest* request, const uint8_t* data,
+                        uint32_t copied) {
+  DataBuffer3d* buffer = client->DataBuffer(request->U32(16));
+  if (buffer == nullptr || buffer->ring == nullptr) return kRequestRefused;
+  if (data == nullptr || copied == 0) return kRequestOk;
+  const uint32_t size = BmBufferRingSize(buffer->ring);
+  const uint32_t offset = request->U32(24);
+  const uint32_t start = offset < size ? offset : size;
+  uint32_t count = size - start;
+  if (copied < count) count = copied;
+  if (count == 0) return kRequestOk;
+  if (auto* at = static_cast<uint8_t*>(BmBufferRingLock(buffer->ring, 0, false))) {
+    memcpy(at + start, data, count);
+    BmBufferRingUnlock(buffer->ring);
+  }
+  return kRequestOk;
+}
+
+int32_t SetDrawableRects(ClientContext* client, ClientRequest* request) {
+  RangeMap* map = client->common->rangeMap;
+  const uint32_t count = request->U32(40);
+  if (map == nullptr || count > kClipRectMax) return kRequestRefused;
+  // Request 29's rectangles run from 48 to the block's end: at most 32 fit.
+  static_assert(48 + 16 * kClipRectMax <= kRequestLengthAt);
+  RangeMapEntry* entry = map->FindOrInsert(request->U64(16));
+  if (entry == nullptr) return kRequestRefused;
+  memcpy(&entry->rect, request->bytes + 24, sizeof(ClipRect));
+  entry->clip->count = count;
+  memcpy(entry->clip->rects, request->bytes + 48, count * sizeof(ClipRect));
+  const VideoMode& mode = client->device->mode;
+  map->UpdateVisibleRects(request->U64(16), static_cast<int32_t>(mode.virtualWidth),
+                          static_cast<int32_t>(mode.virtualHeight));
+  return kRequestOk;
+}
+
+int32_t BindDrawable(ClientContext* client, ClientRequest* request) {
+  Context3d* context = client->Context(request->U32(16));
+  if (context == nullptr) return kRequestRefused;
+  return context->BindDrawable(request->U64(24)) ? kRequestOk : kRequestRefused;
+}
+
+}  // namespace
+
+bool DispatchClientRequest(ClientContext* client, ClientRequest* request, RequestCopies* copies) {
+  int32_t result = kRequestRefused;
+  switch (request->Code()) {
+    case kRequestRunTokens: {
+      Context3d* context = client->Context(request->U32(kRequestHandleAt));
+      if (context == nullptr) break;
+      CommandTokenInterpreter(context, client->device, request);
+      return request->Result() == kRequestOk;
+    }
+    case kRequestReattach:
+      result = Reattach(client, request);
+      break;
+    case kRequestWaitIdle:
+      result = WaitIdle(client, request);
+      break;
+    case kRequestCreateBuffer:
+      result = CreateBuffer(client, request);
+      break;
+    case kRequestDestroyBuffer:
+      result = DestroyBuffer(client, request);
+      break;
+    case kRequestNop:
+      result = kRequestOk;
+      break;
+    case kRequestCreateContext3d:
+      result = CreateContext3d(client, request);
+      break;
+    case kRequestDestroyContext3d:
+      result = DestroyContext3d(client, request);
+      break;
+    case kRequestCreateSurface:
+    case kRequestLockSurface:
+      result = SurfaceRequest(client, request, copies != nullptr && copies->haveRecord ? copies->record : nullptr);
+      if (copies == nullptr || !copies->haveRecord) result = kRequestRefused;
+      break;
+    case kRequestDestroySurface:
+    case kRequestUnlockSurface:
+      result = SurfaceRequest(client, request, nullptr);
+      break;
+    case kRequestPresentSurface:
+      result = PresentSurface(client, request, copies);
+      break;
+    case kRequestCreateDataBuffer:
+      result = CreateDataBuffer(client, request, copies != nullptr ? copies->data : nullptr);
+      break;
+    case kRequestDestroyDataBuffer:
+      result = DestroyDataBuffer(client, request);
+      break;
+    case kRequestWriteDataBuffer:
+      result = WriteDataBuffer(client, request, copies != nullptr ? copies->data : nullptr,
+                               copies != nullptr ? copies->dataSize : 0);
+      break;
+    case kRequestSetDrawableRects:
+      result = SetDrawableRects(client, request);
+      break;
+    case kRequestBindDrawable:
+      result = BindDrawable(client, request);
+      break;
+    default:
+      break;
+  }
+  request->SetResult(result);
+  return result == kRequestOk;
+}

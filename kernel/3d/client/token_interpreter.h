@@ -1,0 +1,83 @@
+// The command-token interpreter: runs a stream of command tokens that a 3D
+// client wrote into the command buffer of one of its 3D contexts (request
+// 1), then seals the batch with a sync tag, a progress mark and a DMA
+// start.
+//
+// The command buffer is client memory that the client may rewrite while
+// the stream runs: the interpreter reads every token header and payload
+// once into kernel memory (the context's scratch copy), checks it lies
+// inside the stream, and hands only that copy on. No token writes client
+// memory.
+//
+// Token: u32 opcode, u32 count, then count entries of the opcode's fixed
+// size, and for some opcodes trailing bytes:
+//   24: each entry is followed by its n u32 words (n at entry byte 4);
+//   28, 33, 80: each entry's last u32 counts its bytes; the data follow
+//       the entries, the sum rounded up to 4;
+//   64: the first entry's u32 at bytes 4 and 8, summed;
+//   67: 16 x the first entry's second u32.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+class PDEV;
+struct Context3d;
+struct ClientRequest;
+struct CommonData;
+struct RenderContext3d;
+
+inline constexpr uint32_t kTokenHeaderBytes = 8;
+inline constexpr uint32_t kTokenOpcodes = 82;
+
+// Opcodes the interpreter itself acts on.
+inline constexpr uint32_t kTokenSkip = 0;
+inline constexpr uint32_t kTokenUpdateSurfaceBoxes = 10;
+inline constexpr uint32_t kTokenSetTextureStages = 14;
+inline constexpr uint32_t kTokenClearBatch = 21;
+inline constexpr uint32_t kTokenDrawIndexed = 24;
+inline constexpr uint32_t kTokenDrawUserPrimitives = 28;
+inline constexpr uint32_t kTokenSetTransforms = 32;
+inline constexpr uint32_t kTokenSetLights = 33;
+inline constexpr uint32_t kTokenLoadVertexDeclaration = 64;
+inline constexpr uint32_t kTokenSetVertexConstRange = 67;
+inline constexpr uint32_t kTokenWriteBufferData = 80;
+inline constexpr uint32_t kTokenSelectRenderContext = 81;
+
+// Texture stages a token 14 entry may name: 0 to 9.
+inline constexpr uint32_t kTextureStages = 10;
+
+// Packets of the batch seal.
+inline constexpr uint32_t kPacketTargetTag = 0xC0AFAFC0;     // 0x1307 := mask | 7, tag | 1, tag, V
+inline constexpr uint32_t kPacketTargetTagNoV = 0x20AFAFC0;
+inline constexpr uint32_t kTargetColour = 0x100;
+inline constexpr uint32_t kTargetDepth = 0x200;
+inline constexpr uint32_t kTargetTagWords = 6;
+inline constexpr uint32_t kSecondarySubmitMode = 2;
+
+// The fixed entry size of an opcode; 0 for an opcode nothing handles.
+uint32_t TokenEntrySize(uint32_t opcode);
+
+// What a token's handler works on.
+struct TokenContext3d {
+  Context3d* context;
+  PDEV* device;
+  CommonData* common;
+  ClientRequest* request;
+  RenderContext3d* current;
+  int currentIndex;  // 0 or 1
+};
+
+// Runs the stream of the request (offset at byte 16, length at 560) on the
+// context and writes the result word: 0 when the stream ran to its end and
+// the batch was sealed, -1 otherwise.
+void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* request);
+
+// The end-of-batch sequence (end of stream, opcodes 10 and 21): a new sync
+// tag, the targets' last-write tags, the target tag packet through the
+// secondary stream and the render context's stream handed to the primary
+// stream. The tag taken.
+uint32_t SealBatch(TokenContext3d& token);
+// The stream close after the last seal: progress counter and packet, DMA
+// start. False when the primary stream had no room.
+bool CloseStream(TokenContext3d& token);
