@@ -65,24 +65,6 @@ void ResetEngineMode3d(PDEV* pdev);
 // secondary stream, before the engine state is re-initialised.
 void FlushEngineState3d(CommonData* common);
 
-// What the 3D surfaces ask of the render contexts and the blit engine: the
-// surface the device's blit engine records as displayed (null for none),
-// recording one, and releasing it (pending flips waited for and cancelled
-// first); a render context's auxiliary surfaces, released or rebuilt for a
-// device (none: released); the references a render context's binding array
-// holds to a surface that goes; bindings of a resource dropped from a render
-// state's streams; every state group marked dirty; the context's link to its
-// resource table cleared.
-Surface3d* BlitEngine3dDisplayedSurface(PDEV* pdev);
-void BlitEngine3dSetDisplayedSurface(PDEV* pdev, Surface3d* surface);
-void BlitEngine3dReleaseDisplayedSurface(PDEV* pdev);
-void AuxSurfaces3dReleaseAll(RenderContext3d* context);
-void AuxSurfaces3dRebuild(RenderContext3d* context, PDEV* device);
-void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
-void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
-void RenderState3dMarkAllDirty(RenderContext3d* context);
-void RenderContext3dForgetResourceTable(RenderContext3d* context);
-
 // What render contexts and their render state ask of the engine state and
 // the parts that validate and emit it. A bool answers whether the step
 // succeeded.

@@ -2,8 +2,7 @@
 // the kernel build. Each logs its call under its own name. A component init
 // succeeds, and a request handler answers -22, unless a test chose another
 // result (a non-zero code fails an init; a handler answers the chosen code
-// as a signed number); the 3D engine's parts do nothing, but the blit
-// engine's displayed surface is kept in the log's out-values. The last
+// as a signed number); the 3D engine's parts do nothing. The last
 // entry's clean-up, the first of every destruction, also logs the unit of
 // the device object ("CleanupSharedSurfaces3d unit <n>"), so tests see which object
 // went when.
@@ -59,33 +58,6 @@ void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
 
 void FlushEngineState3d(CommonData*) { StandInCall("FlushEngineState3d"); }
 
-// The blit engine's displayed surface is the value a test chose (out-value 0
-// of "BlitEngine3dDisplayedSurface"); recording and releasing one change it.
-Surface3d* BlitEngine3dDisplayedSurface(PDEV*) {
-  StandInCall("BlitEngine3dDisplayedSurface");
-  return reinterpret_cast<Surface3d*>(orvstandin::OutValue("BlitEngine3dDisplayedSurface", 0));
-}
-void BlitEngine3dSetDisplayedSurface(PDEV*, Surface3d* surface) {
-  StandInCall("BlitEngine3dSetDisplayedSurface");
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, reinterpret_cast<uintptr_t>(surface));
-}
-void BlitEngine3dReleaseDisplayedSurface(PDEV*) {
-  StandInCall("BlitEngine3dReleaseDisplayedSurface");
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, 0);
-}
-void AuxSurfaces3dReleaseAll(RenderContext3d*) { StandInCall("AuxSurfaces3dReleaseAll"); }
-void AuxSurfaces3dRebuild(RenderContext3d*, PDEV*) { StandInCall("AuxSurfaces3dRebuild"); }
-void UnbindSurfaceReferences(RenderContext3d*, Surface3d* surface) {
-  StandInCall("UnbindSurfaceReferences");
-  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
-}
-void RenderState3dForgetBuffer(RenderContext3d*, uint32_t type, uint32_t handle) {
-  StandInCall("RenderState3dForgetBuffer");
-  orvstandin::LogArg(type);
-  orvstandin::LogArg(handle);
-}
-void RenderState3dMarkAllDirty(RenderContext3d*) { StandInCall("RenderState3dMarkAllDirty"); }
-void RenderContext3dForgetResourceTable(RenderContext3d*) { StandInCall("RenderContext3dForgetResourceTable"); }
 
 // ---- Render contexts and render state ---------------------------------------------------------
 // A call that answers a bool succeeds unless a test chose a non-zero

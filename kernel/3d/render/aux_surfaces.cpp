@@ -3,6 +3,8 @@
 // processor when the client's stipple changes.
 #include "kernel/3d/render/aux_surfaces.h"
 
+#include <initializer_list>
+
 #include "core/pdev.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
@@ -41,7 +43,18 @@ Surface3d* AuxSurfaces3d::Make(PDEV* device, uint32_t width, uint32_t height) {
   request.levels = 1;
   request.depth = 1;
   if (request.format == nullptr) return nullptr;
-  return owner->resources->CreateSurface(kAuxResourceType, &request);
+  Surface3d* surface = owner->resources->CreateSurface(kAuxResourceType, &request);
+  // The surface tells its owner when it goes another way than through it.
+  if (surface != nullptr) surface->bindingOwner = owner;
+  return surface;
+}
+
+void AuxSurfaces3d::Forget(Surface3d* surface) {
+  if (surface == nullptr) return;
+  for (Surface3d** held : {&constant, &polygon, &line})
+    if (*held == surface) *held = nullptr;
+  for (Surface3d*& s : selected)
+    if (s == surface) s = nullptr;
 }
 
 void AuxSurfaces3d::Select(uint32_t index, Surface3d* surface) {
@@ -63,9 +76,8 @@ void AuxSurfaces3d::Select(uint32_t index, Surface3d* surface) {
 void AuxSurfaces3d::Release(Surface3d** surface) {
   if (*surface == nullptr) return;
   Surface3d* gone = *surface;
-  *surface = nullptr;
-  for (Surface3d*& s : selected)
-    if (s == gone) s = nullptr;
+  Forget(gone);
+  gone->bindingOwner = nullptr;
   if (gone->resourceTable != nullptr)
     gone->resourceTable->DestroyResource(gone->resourceType, gone->resourceHandle);
   else
@@ -141,4 +153,12 @@ bool AuxSurfaces3d::Update(const StippleRecord& record) {
     if (!Surface3dWriteImage(line, lineImage, entries * sizeof lineImage[0])) return false;
   }
   return true;
+}
+
+void AuxSurfaces3dReleaseAll(RenderContext3d* context) {
+  if (context != nullptr) context->aux.ReleaseAll();
+}
+
+void AuxSurfaces3dRebuild(RenderContext3d* context, PDEV* device) {
+  if (context != nullptr) context->aux.Rebuild(device);
 }

@@ -4,6 +4,7 @@
 // images.
 #pragma once
 
+
 #include <stdint.h>
 
 class PDEV;
@@ -45,6 +46,9 @@ struct AuxSurfaces3d {
   void ReleaseAll();
   bool Update(const StippleRecord& record);
 
+  // A surface that goes while one of the three holds it is forgotten.
+  void Forget(Surface3d* surface);
+
   // The repeat factor of a line-stipple word, within 1 to 256.
   static uint32_t RepeatOf(uint32_t word);
 
@@ -64,3 +68,9 @@ struct AuxSurfaces3d {
   bool MakeLine(PDEV* device);
   void Release(Surface3d** surface);
 };
+
+// What the 3D surfaces ask of a render context's auxiliary surfaces: all
+// three released (their resource table is cleared), or made again for a
+// device (none: released).
+void AuxSurfaces3dReleaseAll(RenderContext3d* context);
+void AuxSurfaces3dRebuild(RenderContext3d* context, PDEV* device);

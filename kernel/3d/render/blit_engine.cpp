@@ -40,6 +40,19 @@ void BlitEngine3d::ReleaseDisplayedSurface() {
   displayed = nullptr;
 }
 
+Surface3d* BlitEngine3dDisplayedSurface(PDEV* pdev) {
+  BlitEngine3d* engine = BlitEngineOf(pdev);
+  return engine != nullptr ? engine->displayed : nullptr;
+}
+
+void BlitEngine3dSetDisplayedSurface(PDEV* pdev, Surface3d* surface) {
+  if (BlitEngine3d* engine = BlitEngineOf(pdev)) engine->SetDisplayedSurface(surface);
+}
+
+void BlitEngine3dReleaseDisplayedSurface(PDEV* pdev) {
+  if (BlitEngine3d* engine = BlitEngineOf(pdev)) engine->ReleaseDisplayedSurface();
+}
+
 bool InitBlitEngine3d(PDEV* pdev) {
   BlitEngine3d* engine = BlitEngineOf(pdev);
   new (engine) BlitEngine3d();

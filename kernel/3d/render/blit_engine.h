@@ -40,6 +40,12 @@ static_assert(sizeof(BlitEngine3d) <= 1344);
 // The device's blit engine (in its blit-engine bytes).
 BlitEngine3d* BlitEngineOf(PDEV* pdev);
 
+// What the 3D surfaces ask of a device's blit engine: the surface it
+// records as displayed (null for none), recording one, and releasing it.
+Surface3d* BlitEngine3dDisplayedSurface(PDEV* pdev);
+void BlitEngine3dSetDisplayedSurface(PDEV* pdev, Surface3d* surface);
+void BlitEngine3dReleaseDisplayedSurface(PDEV* pdev);
+
 // Component entry 18.
 bool InitBlitEngine3d(PDEV* pdev);
 void CleanupBlitEngine3d(PDEV* pdev);

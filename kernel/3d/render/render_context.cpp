@@ -261,3 +261,37 @@ void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, in
   words[3] = static_cast<uint32_t>(height);
   if (memcmp(words, state.vertex.viewport, sizeof words) != 0) state.SetViewport(words);
 }
+
+void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
+  if (context == nullptr || surface == nullptr) return;
+  context->aux.Forget(surface);
+  auto drop = [surface](Surface3d** list, uint32_t* count) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < *count; ++i)
+      if (list[i] != surface) list[kept++] = list[i];
+    for (uint32_t i = kept; i < *count; ++i) list[i] = nullptr;
+    *count = kept;
+  };
+  drop(context->targets, &context->targetCount);
+  drop(context->further, &context->furtherCount);
+  if (context->colourTarget == surface) {
+    context->colourTarget = nullptr;
+    context->targetFlags &= ~kTargetColourBound;
+  }
+  if (context->depthTarget == surface) {
+    context->depthTarget = nullptr;
+    context->targetFlags &= ~kTargetDepthBound;
+  }
+}
+
+void RenderContext3dForgetResourceTable(RenderContext3d* context) {
+  if (context != nullptr) context->resources = nullptr;
+}
+
+void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle) {
+  if (context != nullptr) context->state.ForgetBuffer(type, handle);
+}
+
+void RenderState3dMarkAllDirty(RenderContext3d* context) {
+  if (context != nullptr) context->state.MarkAllDirty();
+}

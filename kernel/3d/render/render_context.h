@@ -136,6 +136,14 @@ void DestroyRenderContext(uint32_t handle);
 // vertex constants flushed; the drawable's rectangle as its viewport's
 // origin and size, marked dirty only when it changed.
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp);
+// What the 3D surfaces ask of a render context: a surface that goes leaves
+// every place the context holds it; the context's link to its resource
+// table is cleared when the table goes; bindings of a resource dropped from
+// its render state's streams and stages; every state group marked dirty.
+void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
+void RenderContext3dForgetResourceTable(RenderContext3d* context);
+void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
+void RenderState3dMarkAllDirty(RenderContext3d* context);
 void RenderContext3dDropTargets(RenderContext3d* context);
 uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag);
 void RenderState3dFlushVertexConstants(RenderContext3d* context);
