@@ -36,6 +36,74 @@ bool CopyOut(uint64_t user, const void* kernel, size_t size) {
 // largest ring a data buffer can have.
 constexpr uint32_t kDataCopyMax = 16u << 20;
 
+// Request 17: the vertex data ((u32 at 32) x (u32 at 40) bytes from the u64
+// at 56), the (u32 at 16) pointers at 24 to 32-byte element records, and
+// each record's (u32 at 16) words from the u64 at 24. All of it lands in one
+// kernel block; a request beyond the bounds is refused before anything is
+// allocated.
+int CopyLayoutIn(ClientRequest* request, RequestCopies* copies, uint8_t** block) {
+  const uint32_t count = request->U32(16);
+  const uint64_t records = request->U64(24);
+  const uint64_t vertexBytes = uint64_t{request->U32(32)} * request->U32(40);
+  const uint64_t vertices = request->U64(56);
+  const bool withElements = count != 0 && records != 0;
+  const bool withVertices = vertexBytes != 0 && vertices != 0;
+  if ((withElements && count > kLayoutMaxElements) || vertexBytes > kLayoutMaxBytes) {
+    copies->layoutRefused = true;
+    return 0;
+  }
+  const uint32_t elements = withElements ? count : 0;
+  // The record headers first, to learn how many words follow.
+  auto* pointers = static_cast<uint64_t*>(memAlloc(sizeof(uint64_t) * (elements != 0 ? elements : 1)));
+  auto* headers = static_cast<uint8_t*>(memAlloc(size_t{32} * (elements != 0 ? elements : 1)));
+  int status = 0;
+  uint64_t words = 0;
+  if (pointers == nullptr || headers == nullptr) {
+    status = kErrnoNoMemory;
+  } else if (elements != 0 && !CopyIn(pointers, records, sizeof(uint64_t) * elements)) {
+    status = kErrnoFault;
+  } else {
+    for (uint32_t i = 0; i < elements && status == 0; ++i) {
+      uint8_t* header = headers + size_t{32} * i;
+      if (!CopyIn(header, pointers[i], 32)) status = kErrnoFault;
+      uint32_t type, wordCount;
+      memcpy(&type, header + 8, 4);
+      memcpy(&wordCount, header + 16, 4);
+      if (type > kLayoutMaxType || wordCount == 0 || wordCount > kLayoutMaxWords) copies->layoutRefused = true;
+      words += wordCount;
+    }
+  }
+  if (status == 0 && !copies->layoutRefused && words * 4 > kLayoutMaxBytes) copies->layoutRefused = true;
+  if (status == 0 && !copies->layoutRefused) {
+    const uint64_t bytes = sizeof(LayoutElementCopy) * uint64_t{elements} + words * 4 +
+                           (withVertices ? vertexBytes : 0);
+    *block = static_cast<uint8_t*>(memAlloc(bytes != 0 ? static_cast<size_t>(bytes) : 1));
+    if (*block == nullptr) status = kErrnoNoMemory;
+    auto* out = reinterpret_cast<LayoutElementCopy*>(*block);
+    auto* pool = reinterpret_cast<uint32_t*>(*block + sizeof(LayoutElementCopy) * elements);
+    for (uint32_t i = 0; i < elements && status == 0; ++i) {
+      const uint8_t* header = headers + size_t{32} * i;
+      uint64_t user;
+      memcpy(&out[i].type, header + 8, 4);
+      memcpy(&out[i].wordCount, header + 16, 4);
+      memcpy(&user, header + 24, 8);
+      if (!CopyIn(pool, user, size_t{out[i].wordCount} * 4)) status = kErrnoFault;
+      out[i].words = pool;
+      pool += out[i].wordCount;
+    }
+    if (status == 0 && withVertices) {
+      if (!CopyIn(pool, vertices, static_cast<size_t>(vertexBytes))) status = kErrnoFault;
+      copies->data = reinterpret_cast<const uint8_t*>(pool);
+      copies->dataSize = static_cast<uint32_t>(vertexBytes);
+    }
+    copies->elements = out;
+    copies->elementCount = elements;
+  }
+  memFree(pointers);
+  memFree(headers);
+  return status;
+}
+
 // Copies the user records of the request into kernel memory. -14 when a copy
 // fails, -12 when a kernel buffer cannot be had; 0 otherwise.
 int CopyRecordsIn(ClientContext* client, ClientRequest* request, RequestCopies* copies,
@@ -80,6 +148,8 @@ int CopyRecordsIn(ClientContext* client, ClientRequest* request, RequestCopies* 
       copies->dataSize = size;
       return 0;
     }
+    case kRequestCreateVertexLayout:
+      return CopyLayoutIn(request, copies, data);
     default:
       return 0;
   }
@@ -175,6 +245,9 @@ int IoctlExecute3dRequest(KernelClient* client, uint32_t, unsigned long) {
       case kRequestLockSurface:
         if (copies.haveRecord && !CopyOut(request->U64(24), copies.record, kLockRecordSize))
           status = kErrnoFault;
+        break;
+      case kRequestCreateVertexLayout:
+        memcpy(block->bytes + 64, request->bytes + 64, 8);
         break;
       case kRequestCreateDataBuffer:
         memcpy(block->bytes + 24, request->bytes + 24, 4);

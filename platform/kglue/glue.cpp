@@ -43,6 +43,7 @@ Glue::Glue() : state_(std::make_unique<GlueState>()) {
 Glue::~Glue() {
   GlueState& s = *state_;
   StopInterruptThread();
+  StopUserMemoryMutator();
   // What the test left is torn down as the kernel would on unload: files
   // released (their mappings dropped), devices destroyed, module unloaded.
   for (auto& file : s.files) {
@@ -387,6 +388,28 @@ void Glue::ServeDma(orvsim::DmaEngine& engine) {
 bool Glue::DeliverInterrupts() { return DeliverInterruptsNow(*state_, false); }
 
 uint64_t Glue::InterruptsDelivered() const { return state_->interruptsDelivered.load(); }
+
+void Glue::SetUserMemoryMutator(std::function<void()> mutator) {
+  state_->mutator = std::move(mutator);
+}
+
+void Glue::StartUserMemoryMutatorThread(std::function<void()> mutator) {
+  GlueState& s = *state_;
+  StopUserMemoryMutator();
+  s.stopMutator = false;
+  s.mutatorThread = std::thread([&s, mutator] {
+    while (!s.stopMutator.load()) mutator();
+  });
+}
+
+void Glue::StopUserMemoryMutator() {
+  GlueState& s = *state_;
+  if (s.mutatorThread.joinable()) {
+    s.stopMutator = true;
+    s.mutatorThread.join();
+  }
+  s.mutator = nullptr;
+}
 
 void Glue::StartInterruptThread() {
   GlueState& s = *state_;

@@ -206,6 +206,15 @@ class Glue {
   void MarkReadOnly(const void* address, size_t size);
   void ClearUserMemory();
 
+  // A test function that rewrites memory the client maps, run at each glue
+  // service the core calls during a request that may read it (user copies,
+  // allocations, yields); an empty function removes it. The thread variant
+  // runs it over and over on a second thread while the test's thread runs
+  // the core, until StopUserMemoryMutator (the glue's destructor too).
+  void SetUserMemoryMutator(std::function<void()> mutator);
+  void StartUserMemoryMutatorThread(std::function<void()> mutator);
+  void StopUserMemoryMutator();
+
   // ---- Interrupts and the DMA engine ----------------------------------------
   // The engine fetches system memory from the glue's arena, and each
   // OsSchedule of the core gives it one step of its latency (time passing

@@ -322,4 +322,11 @@ bool DeliverInterruptsNow(GlueState& s, bool fromSchedule) {
 
 void MarkInterruptThread() { t_interruptThread = true; }
 
+void GlueState::Mutate() {
+  if (!mutator || mutating || mutatorThread.joinable()) return;
+  mutating = true;
+  mutator();
+  mutating = false;
+}
+
 }  // namespace kglue

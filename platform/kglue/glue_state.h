@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -200,6 +201,14 @@ class GlueState {
   // the range.
   bool IsUserMemory(uint32_t processId, const CallFrame* frame, uintptr_t begin,
                     size_t size, bool forWrite);
+
+  // ---- User-memory mutator: run at services the core calls in a request
+  // (never inside itself), or on a thread of its own.
+  std::function<void()> mutator;
+  bool mutating = false;
+  std::thread mutatorThread;
+  std::atomic<bool> stopMutator{false};
+  void Mutate();
 
   // ---- Interrupts
   std::thread interruptThread;

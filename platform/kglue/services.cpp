@@ -61,6 +61,12 @@ uint32_t CurrentProcess() {
   return frame != nullptr && frame->file != nullptr ? frame->file->context.processId : 0;
 }
 
+// A request of a process is running: the test's mutator may rewrite what
+// the process maps.
+void MaybeMutate() {
+  if (CurrentProcess() != 0) State().Mutate();
+}
+
 }  // namespace
 
 // ---- Device, context and PCI -----------------------------------------------------------
@@ -257,16 +263,21 @@ int CopyUser(void* destination, const void* source, const void* user, size_t siz
 }  // namespace
 
 int ClientCopyFromUserSpace(void* kernel, const void* user, size_t size) {
+  MaybeMutate();
   return CopyUser(kernel, user, user, size, false);
 }
 
 int ClientCopyToUserSpace(void* user, const void* kernel, size_t size) {
+  MaybeMutate();
   return CopyUser(user, kernel, user, size, true);
 }
 
 // ---- Memory ------------------------------------------------------------------------------
 
-void* memAlloc(size_t size) { return memFileAlloc(size, nullptr, 0); }
+void* memAlloc(size_t size) {
+  MaybeMutate();
+  return memFileAlloc(size, nullptr, 0);
+}
 
 void* LocMemSet(void* destination, int value, size_t size) {
   return size != 0 ? memset(destination, value, size) : destination;
@@ -438,6 +449,7 @@ void OsExitFPUMode() {
 }
 
 void OsSchedule() {
+  MaybeMutate();
   GlueState& s = State();
   ++s.schedules;
   if (orvsim::Simulation* sim = orvsim::Simulation::Current()) {

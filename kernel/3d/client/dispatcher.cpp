@@ -313,7 +313,134 @@ int32_t BindDrawable(ClientContext* client, ClientRequest* request) {
   return context->BindDrawable(request->U64(24)) ? kRequestOk : kRequestRefused;
 }
 
+// ---- Vertex layouts (17, 18) -----------------------------------------------------------
+
+constexpr uint32_t kLayoutIndex[13] = {0, 2, 3, 4, 5, 6, 7, 9, 10, 1, 5, 5, 5};
+constexpr uint32_t kLayoutMode[13] = {32, 32, 61, 61, 61, 92, 92, 92, 92, 92, 92, 61, 92};
+constexpr uint32_t kLayoutSub[13] = {0, 0, 1, 2, 2, 3, 4, 5, 5, 6, 7, 1, 3};
+constexpr uint32_t kLayoutClass[14] = {0, 1, 1, 3, 4, 4, 4, 7, 7, 9, 10, 11, 12, 13};
+constexpr uint32_t kLayoutNoType = 13;
+constexpr uint32_t kPacketPrimitiveMode = 0x2121212C;
+constexpr uint32_t kLayoutRecordHeader = 0x0B000000;
+constexpr uint32_t kLayoutFirstRecord = 0x80000000;
+constexpr uint32_t kModePacketWords = 3;
+
+// A buffer of the layout: local video memory, else AGP memory.
+BmBuffer* CreateLayoutBuffer(ClientContext* client, uint32_t bytes) {
+  BmBuffer_AllocOptions options = {};
+  options.Add(kBmMemLocal, bytes);
+  options.Add(kBmMemAgp, bytes);
+  BmBuffer* buffer = BmBuffer::Create(client->common, client->device->unit, options);
+  if (buffer != nullptr && (buffer->Begin() == nullptr || buffer->size < bytes)) {
+    delete buffer;
+    return nullptr;
+  }
+  return buffer;
+}
+
+bool WriteLayoutProgram(VertexLayout3d* layout, const LayoutElementCopy* elements, uint32_t count,
+                        uint32_t rangeCount) {
+  layout->ranges = static_cast<LayoutRange*>(memAlloc(sizeof(LayoutRange) * (rangeCount != 0 ? rangeCount : 1)));
+  if (layout->ranges == nullptr) return false;
+  BmBuffer* program = layout->programBuffer;
+  uint32_t* at = program->Begin();
+  uint32_t mode = (kLayoutMode[kLayoutIndex[elements[0].type]] & 127) | (1u << 18);
+  uint32_t previous = kLayoutNoType;
+  LayoutRange* open = nullptr;
+  for (uint32_t i = 0; i < count; ++i) {
+    const LayoutElementCopy& element = elements[i];
+    if (element.type != previous) {
+      if (kLayoutClass[element.type] == kLayoutClass[previous]) {
+        mode = (mode & ~(7u << 12)) | ((kLayoutSub[kLayoutIndex[element.type]] & 7) << 12);
+        *at++ = 1;
+        *at++ = kPacketPrimitiveMode;
+        *at++ = mode;
+      } else {
+        if (open != nullptr) open->end = program->BusOf(at);
+        if (layout->rangeCount == rangeCount) return false;
+        open = &layout->ranges[layout->rangeCount++];
+        *open = LayoutRange{1, element.type, program->BusOf(at), 0};
+      }
+      previous = element.type;
+    }
+    *at++ = ((element.wordCount - 1) & 0xFFFF) | kLayoutRecordHeader | (i == 0 ? kLayoutFirstRecord : 0);
+    memcpy(at, element.words, element.wordCount * sizeof(uint32_t));
+    at += element.wordCount;
+  }
+  if (open != nullptr) open->end = program->BusOf(at);
+  return true;
+}
+
+int32_t CreateVertexLayout(ClientContext* client, ClientRequest* request, const RequestCopies* copies) {
+  request->SetU64(64, 0);
+  if (copies == nullptr || copies->layoutRefused) return kRequestRefused;
+  const uint32_t count = copies->elementCount;
+  const uint32_t stride = request->U32(32);
+  const uint32_t vertices = request->U32(40);
+  VertexLayout3d* layout = nullptr;
+  const uint32_t handle = client->layouts.Allocate(&layout);
+  if (handle == 0) return kRequestRefused;
+  layout->elementCount = request->U32(16);
+  layout->stride = stride;
+  layout->vertexCount = vertices;
+  const uint64_t vertexBytes = (uint64_t{stride} * vertices + 3) & ~uint64_t{3};
+  uint32_t rangeCount = 0;
+  const uint64_t programBytes = MeasureLayoutProgram(copies->elements, count, &rangeCount);
+  auto fail = [&] {
+    client->layouts.Free(handle);
+    return kRequestRefused;
+  };
+  if (vertexBytes > kLayoutMaxBytes || programBytes > kLayoutMaxBytes) return fail();
+  if (vertexBytes != 0) {
+    layout->vertexBuffer = CreateLayoutBuffer(client, static_cast<uint32_t>(vertexBytes));
+    if (layout->vertexBuffer == nullptr) return fail();
+    if (copies->data != nullptr)
+      memcpy(layout->vertexBuffer->Begin(), copies->data, copies->dataSize < vertexBytes ? copies->dataSize : vertexBytes);
+    layout->executeFlags = layout->vertexBuffer->busType & kBmBusTypeMask;
+  }
+  if (count == 0) {
+    // Nothing to draw: no layout, handle 0.
+    client->layouts.Free(handle);
+    return kRequestOk;
+  }
+  layout->programSize = static_cast<uint32_t>(programBytes);
+  layout->programBuffer = CreateLayoutBuffer(client, layout->programSize);
+  if (layout->programBuffer == nullptr) return fail();
+  if (!WriteLayoutProgram(layout, copies->elements, count, rangeCount)) return fail();
+  request->SetU64(64, handle);
+  return kRequestOk;
+}
+
+int32_t DestroyVertexLayout(ClientContext* client, ClientRequest* request) {
+  const uint64_t handle = request->U64(16);
+  if (handle == 0) return kRequestRefused;
+  if (handle > kClientMaxLayouts || client->layouts.Get(static_cast<uint32_t>(handle)) == nullptr)
+    return kRequestOk;
+  (void)WaitEngineIdle3d(client->common);
+  client->layouts.Free(static_cast<uint32_t>(handle));
+  return kRequestOk;
+}
+
 }  // namespace
+
+uint64_t MeasureLayoutProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges) {
+  uint64_t bytes = 0;
+  uint32_t previous = kLayoutNoType;
+  *ranges = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t type = elements[i].type;
+    if (type != previous) {
+      if (kLayoutClass[type] == kLayoutClass[previous]) {
+        bytes += kModePacketWords * 4;
+      } else {
+        ++*ranges;
+      }
+      previous = type;
+    }
+    bytes += 4 * (uint64_t{elements[i].wordCount} + 1);
+  }
+  return bytes;
+}
 
 bool DispatchClientRequest(ClientContext* client, ClientRequest* request, RequestCopies* copies) {
   int32_t result = kRequestRefused;
@@ -356,6 +483,12 @@ bool DispatchClientRequest(ClientContext* client, ClientRequest* request, Reques
       break;
     case kRequestPresentSurface:
       result = PresentSurface(client, request, copies);
+      break;
+    case kRequestCreateVertexLayout:
+      result = CreateVertexLayout(client, request, copies);
+      break;
+    case kRequestDestroyVertexLayout:
+      result = DestroyVertexLayout(client, request);
       break;
     case kRequestCreateDataBuffer:
       result = CreateDataBuffer(client, request, copies != nullptr ? copies->data : nullptr);

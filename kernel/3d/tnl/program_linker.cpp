@@ -66,7 +66,7 @@ uint32_t Get(const uint32_t words[3], InstructionField f) {
   return words[f.word] >> f.shift & Mask(f.width);
 }
 
-constexpr InstructionField kFixupFields[3] = {kRegField1, kRegField2, kRegField3};
+constexpr InstructionField kFixupFields[3] = {kOperandField1, kOperandField2, kOperandField3};
 
 void Load(const uint8_t* at, uint32_t words[3]) { memcpy(words, at, kInstructionBytes); }
 void Store(uint8_t* at, const uint32_t words[3]) { memcpy(at, words, kInstructionBytes); }
@@ -91,8 +91,8 @@ void FixupInstruction(uint32_t words[3], uint32_t kind, uint32_t block) {
   // not added.
   const uint32_t n = Get(words, kFixupFields[kind]) + 7 * block;
   Put(words, kFixupFields[kind], n & 15);
-  Put(words, kRegHighBits, n >> 4 & 7);
-  Put(words, kRegHighSelector, kind);
+  Put(words, kOperandHighBits, n >> 4 & 7);
+  Put(words, kOperandHighSelector, kind);
 }
 
 bool LinkVertexProgram(const ProgramLists& lists, const FragmentDirEntry* directory,

@@ -37,17 +37,18 @@ struct FixupRecord {
 inline constexpr uint32_t kInstructionBytes = 12;
 inline constexpr unsigned kPatchKinds = 36;
 
-// Register fields of the instruction word.
+// Fields of the instruction word: the operand register number is split over
+// three four-bit fields, a high part and a selector naming the field in use.
 struct InstructionField {
   uint8_t word;
   uint8_t shift;
   uint8_t width;
 };
-inline constexpr InstructionField kRegField1 = {1, 2, 4};
-inline constexpr InstructionField kRegField2 = {0, 27, 4};
-inline constexpr InstructionField kRegField3 = {0, 20, 4};
-inline constexpr InstructionField kRegHighBits = {1, 14, 3};
-inline constexpr InstructionField kRegHighSelector = {1, 17, 3};
+inline constexpr InstructionField kOperandField1 = {1, 2, 4};
+inline constexpr InstructionField kOperandField2 = {0, 27, 4};
+inline constexpr InstructionField kOperandField3 = {0, 20, 4};
+inline constexpr InstructionField kOperandHighBits = {1, 14, 3};
+inline constexpr InstructionField kOperandHighSelector = {1, 17, 3};
 inline constexpr InstructionField kOpcode = {2, 23, 8};
 
 struct ProgramLists {

@@ -1,0 +1,546 @@
+// The 3D clients' requests end to end: a client process (the 3D client
+// stand-in) creates its context, buffers and 3D contexts through the device
+// node, runs token streams and requests; the board executes what the kernel
+// started. Render contexts, render state, emitters and the surface list are
+// the recording stand-ins.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/orv_ioctl.h"
+#include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/client_request.h"
+#include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/range_map.h"
+#include "kernel/tests/stream_fixture.h"
+#include "platform/client3d/client3d.h"
+
+namespace {
+
+using client3d::Buffer;
+using client3d::TokenWriter;
+
+class Client3dTest : public ktest::StartedBoard {
+ protected:
+  void SetUp() override {
+    StartedBoard::SetUp();
+    // The X driver declared its primary surface: only its presence counts.
+    pdev->primarySurface = reinterpret_cast<MmSurface*>(&primaryStandIn);
+    client = std::make_unique<client3d::Client>(glue, device, 2000);
+    ASSERT_EQ(client->CreateContext(reinterpret_cast<uintptr_t>(pdev), &info), 0);
+    ASSERT_TRUE(client->CreateBuffer(16384, kClientBufferPages, &commands));
+    context3d = client->CreateContext3d(5, commands);
+    ASSERT_NE(context3d, 0u);
+  }
+  void TearDown() override {
+    client.reset();
+    StartedBoard::TearDown();
+  }
+
+  ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
+  uint32_t TagCounter() { return SharedLocked()->syncTagCounter; }
+  int32_t Stream(const TokenWriter& tokens, uint32_t offset = 0) {
+    EXPECT_TRUE(tokens.WriteTo(commands, offset));
+    return client->RunTokens(context3d, offset, static_cast<uint32_t>(tokens.Size()));
+  }
+
+  alignas(8) uint8_t primaryStandIn[64] = {};
+  std::unique_ptr<client3d::Client> client;
+  client3d::ContextInfo info = {};
+  Buffer commands;
+  uint32_t context3d = 0;
+};
+
+TEST_F(Client3dTest, CreatingAnswersTheBlockAndTheFixedValues) {
+  EXPECT_EQ(info.requestBlock, Context()->requestBlockBus);
+  EXPECT_EQ(info.values[1], 1);
+  EXPECT_EQ(info.eight, 8u);
+  EXPECT_EQ(info.maxIndex, 65535u);
+  // The answer holds no kernel address.
+  EXPECT_NE(info.requestBlock, reinterpret_cast<uintptr_t>(Context()->requestBlock));
+  // One context per open file.
+  client3d::ContextInfo second = {};
+  second.deviceHandle = reinterpret_cast<uintptr_t>(pdev);
+  EXPECT_EQ(glue.Ioctl(client->File(), ORV_IOCTL_CREATE_3D_CONTEXT, reinterpret_cast<unsigned long>(&second)), -16);
+  // A handle that names no device object.
+  client3d::Client other(glue, device, 3000);
+  EXPECT_EQ(other.CreateContext(0x1234), -22);
+  EXPECT_EQ(other.Execute(), -22);
+}
+
+TEST_F(Client3dTest, DispatcherAnswersByCode) {
+  struct Case {
+    uint32_t code;
+    int32_t result;
+  };
+  const Case cases[] = {{9, 0},  {0, -1},  {2, -1},  {7, -1},  {8, -1},  {19, -1}, {23, -1}, {24, -1},
+                        {25, -1}, {26, -1}, {27, -1}, {32, -1}, {0xFFFFFFFF, -1}, {3, 0}, {4, 0}};
+  for (const Case& c : cases) EXPECT_EQ(client->Run(c.code), c.result) << c.code;
+}
+
+TEST_F(Client3dTest, HandlesThatNameNothingOfTheClientAreRefused) {
+  // Code 1 with a handle beyond the table, or freed: nothing runs.
+  const uint32_t before = TagCounter();
+  EXPECT_EQ(client->RunTokens(999, 0, 0), -1);
+  EXPECT_EQ(client->RunTokens(0x7FFFFFFF, 0, 0), -1);
+  client->Put32(16, context3d);
+  EXPECT_EQ(client->Run(kRequestDestroyContext3d), 0);
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), -1);
+  EXPECT_EQ(TagCounter(), before);
+  // Code 11 on the freed handle, and code 6 on a foreign handle.
+  client->Put32(16, context3d);
+  EXPECT_EQ(client->Run(kRequestDestroyContext3d), -1);
+  client->Put64(16, 0);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), -1);
+  client->Put64(16, 77);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), 0);
+}
+
+TEST_F(Client3dTest, BufferSizesAreRoundedAndZeroOrWrappingSizesRefused) {
+  Buffer buffer;
+  ASSERT_TRUE(client->CreateBuffer(5000, kClientBufferPages, &buffer));
+  EXPECT_EQ(buffer.size, 8192u);
+  EXPECT_NE(buffer.bus, 0u);
+  EXPECT_FALSE(client->CreateBuffer(0, kClientBufferPages, nullptr));
+  EXPECT_FALSE(client->CreateBuffer(0xFFFFFFFF, kClientBufferPages, nullptr));
+  EXPECT_FALSE(client->CreateBuffer(4096, 3, nullptr));
+  // The test board has no AGP.
+  EXPECT_FALSE(client->CreateBuffer(4096, kClientBufferAgp, nullptr));
+  // The command buffer of a live 3D context stays.
+  client->Put64(16, commands.handle);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), -1);
+  client->Put64(16, buffer.handle);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), 0);
+}
+
+TEST_F(Client3dTest, ALostContextAnswersOnlyReattachWithoutTakingTheLock) {
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+  EXPECT_TRUE(Context()->lost);
+  EXPECT_EQ(orvstandin::TimesCalled("SurfaceList3dRelease"), 1u);
+  // User space holds the command lock: the answer comes all the same.
+  SharedLocked()->commandLock = 1;
+  client->Put32(16, 4096);
+  client->Put32(24, kClientBufferPages);
+  EXPECT_EQ(client->Run(kRequestCreateBuffer), -3);
+  EXPECT_EQ(client->Run(kRequestNop), -3);
+  SharedLocked()->commandLock = 0;
+  // Re-attaching needs the device running again.
+  EXPECT_EQ(client->Run(kRequestReattach), -3);
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+  pdev->primarySurface = reinterpret_cast<MmSurface*>(&primaryStandIn);
+  EXPECT_EQ(client->Run(kRequestReattach), 0);
+  EXPECT_FALSE(Context()->lost);
+  EXPECT_EQ(client->Run(kRequestNop), 0);
+}
+
+TEST_F(Client3dTest, AHeldCommandLockEndsTheRequestWithoutDispatch) {
+  SharedLocked()->commandLock = 1;
+  client->Put32(0, kRequestNop);
+  EXPECT_EQ(client->Execute(), -16);
+  EXPECT_EQ(client->Result(), -4);
+  SharedLocked()->commandLock = 0;
+  expectErrors = true;
+}
+
+TEST_F(Client3dTest, AnEmptyStreamSealsABatchAndTheBoardReportsProgress) {
+  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, kTargetColour | kTargetDepth);
+  const uint32_t before = TagCounter();
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  const uint32_t tag = TagCounter();
+  EXPECT_NE(tag, before);
+  EXPECT_EQ(orvstandin::ArgsOf("RenderContext3dSealTargets").values[0], tag);
+  EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverStream"), 1u);
+  EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 1u);
+  // The engine ran the batch: counter 1 of render context 0 in the status page.
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  const auto* status = static_cast<const uint32_t*>(Context()->Context(context3d)->statusPage);
+  EXPECT_EQ(status[2], 1u);
+  EXPECT_EQ(status[0], 0u);
+  EXPECT_EQ(SharedLocked()->completedTag & ~7u, tag);
+}
+
+TEST_F(Client3dTest, TheTargetTagPacketGoesThroughTheSecondaryStream) {
+  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, kTargetColour);
+  SharedLocked()->last1300Value = 0x1234;
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  const uint32_t tag = TagCounter();
+  const uint32_t* packet = Secondary()->cursor - kTargetTagWords;
+  EXPECT_EQ(std::vector<uint32_t>(packet, packet + kTargetTagWords),
+            (std::vector<uint32_t>{4, 0xC0AFAFC0, 0x107, tag | 1, tag, 0x1234}));
+  // Without a saved value the header's last index writes nothing.
+  SharedLocked()->last1300Value = 0xFFFFFFFF;
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(*(Secondary()->cursor - kTargetTagWords + 1), 0x20AFAFC0u);
+  // Without targets no packet is written.
+  uint32_t* before = Secondary()->cursor;
+  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, 0);
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(Secondary()->cursor, before);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  bool sawMask = false;
+  for (const auto& write : dma.Writes()) sawMask = sawMask || write.value == 0x107;
+  EXPECT_TRUE(sawMask);
+}
+
+TEST_F(Client3dTest, TheStartWritesRegister900FirstAfterAGuardedRegister) {
+  SharedLocked()->regGuardEnable = 1;
+  SharedLocked()->lastRegWritten = 950;
+  board.SetLogging(false, true);
+  board.ClearLog();
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  std::vector<uint32_t> order;
+  for (const auto& write : board.LoggedWrites()) {
+    if (write.offset == 900 || write.offset == 1032) order.push_back(write.offset);
+  }
+  ASSERT_GE(order.size(), 2u);
+  EXPECT_EQ(order[0], 900u);
+  EXPECT_EQ(order.back(), 1032u);
+  EXPECT_EQ(SharedLocked()->lastRegWritten, 1032u);
+}
+
+TEST_F(Client3dTest, AStreamEndingInAnUnhandledOpcodeSealsNothing) {
+  const uint32_t before = TagCounter();
+  TokenWriter tokens;
+  tokens.Token(12, 1, {7, 1}).Token(1, 0);
+  EXPECT_EQ(Stream(tokens), -1);
+  EXPECT_EQ(orvstandin::TimesCalled("RenderState3dSetRenderStates"), 1u + 2u);  // two defaults
+  EXPECT_EQ(TagCounter(), before);
+  EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 0u);
+}
+
+TEST_F(Client3dTest, StreamsOutsideTheBufferOrCrossingItsEndAreRefused) {
+  const uint32_t before = TagCounter();
+  EXPECT_EQ(client->RunTokens(context3d, 16384, 1), -1);
+  EXPECT_EQ(client->RunTokens(context3d, 0xFFFFFFFF, 0xFFFFFFFF), -1);
+  // A payload crossing the stream's end in the buffer's last bytes.
+  TokenWriter tokens;
+  tokens.Token(12, 100);
+  ASSERT_TRUE(tokens.WriteTo(commands, 16384 - 8));
+  EXPECT_EQ(client->RunTokens(context3d, 16384 - 8, 8), -1);
+  // A header cut short.
+  EXPECT_EQ(client->RunTokens(context3d, 16384 - 4, 4), -1);
+  EXPECT_EQ(TagCounter(), before);
+}
+
+TEST_F(Client3dTest, ALengthRewrittenDuringTheRequestChangesNothing) {
+  TokenWriter tokens;
+  tokens.Token(12, 1, {7, 1});
+  ASSERT_TRUE(tokens.WriteTo(commands, 0));
+  client3d::Client* c = client.get();
+  glue.SetUserMemoryMutator([c] {
+    c->Put32(kRequestLengthAt, 0xFFFF0000);
+    c->Put32(kRequestHandleAt, 0x7777);
+  });
+  client->Put32(8, context3d);
+  client->Put32(16, 0);
+  client->Put32(kRequestLengthAt, static_cast<uint32_t>(tokens.Size()));
+  client->Put32(0, kRequestRunTokens);
+  EXPECT_EQ(client->Execute(), 0);
+  glue.SetUserMemoryMutator(nullptr);
+  EXPECT_EQ(client->Result(), 0);
+  EXPECT_EQ(orvstandin::TimesCalled("RenderState3dSetRenderStates"), 1u + 2u);
+}
+
+TEST_F(Client3dTest, VertexConstantRangesAreClampedToTheClientConstants) {
+  auto shadow = std::make_unique<VecConstShadow>();
+  orvstandin::SetOutValue("RenderContext3dVecConstShadow", 0, reinterpret_cast<uintptr_t>(shadow.get()));
+  std::vector<uint32_t> payload = {300, 2};
+  for (uint32_t i = 0; i < 8; ++i) payload.push_back(0x100 + i);
+  TokenWriter tokens;
+  tokens.Token(kTokenSetVertexConstRange, 1, payload);
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(shadow->image[255].w[0], 0x100u);
+  EXPECT_EQ(shadow->image[255].w[3], 0x103u);
+  EXPECT_TRUE(shadow->Dirty(255));
+  EXPECT_FALSE(shadow->Dirty(254));
+  EXPECT_EQ(orvstandin::TimesCalled("RenderState3dFlushVertexConstants"), 1u);
+}
+
+TEST_F(Client3dTest, SelectingAForeignRenderContextKeepsTheCurrentOne) {
+  Context3d* context = Context()->Context(context3d);
+  RenderContext3d* first = context->current;
+  TokenWriter tokens;
+  tokens.Token(kTokenSelectRenderContext, 1, {9999, 0});
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(context->current, first);
+  TokenWriter select;
+  select.Token(kTokenSelectRenderContext, 2, {9999, 0, context->renderContextHandles[1], 0});
+  EXPECT_EQ(Stream(select), 0);
+  EXPECT_EQ(context->current, context->renderContexts[1]);
+}
+
+TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
+  // Texture stages from 10 on are dropped; transforms are transposed in the
+  // kernel's copy only.
+  std::vector<uint32_t> transform = {2};
+  for (uint32_t i = 0; i < 16; ++i) transform.push_back(i);
+  TokenWriter tokens;
+  tokens.Token(kTokenSetTextureStages, 3, {10, 5, 0x00010001, 6, 0x000F0002, 7})
+      .Token(kTokenSetTransforms, 1, transform)
+      // Each entry followed by its n words: 2 words, then none.
+      .Token(kTokenDrawIndexed, 2, std::vector<uint32_t>{0x0C000000, 2, 0, 0, 0, 0, 0, 0, 1, 2,
+                                                         0x0C000000, 0, 0, 0, 0, 0, 0, 0})
+      .Token(kTokenSetLights, 2, {0, 3, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
+      .Token(kTokenSkip, 0);
+  const std::vector<uint8_t> before(commands.mapped, commands.mapped + tokens.Size());
+  ASSERT_TRUE(tokens.WriteTo(commands, 0));
+  const std::vector<uint8_t> written(commands.mapped, commands.mapped + tokens.Size());
+  EXPECT_EQ(client->RunTokens(context3d, 0, static_cast<uint32_t>(tokens.Size())), 0);
+  EXPECT_EQ(std::vector<uint8_t>(commands.mapped, commands.mapped + tokens.Size()), written);
+  const auto stages = orvstandin::ArgsOf("RenderState3dSetTextureStages");
+  ASSERT_GE(stages.count, 3u);
+  EXPECT_EQ(stages.values[0], 2u);  // stage 10 dropped
+  EXPECT_EQ(stages.values[2], 0x00010001u);
+  const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
+  EXPECT_EQ(draw.values[0], 2u);
+  EXPECT_EQ(draw.values[1], 8u);
+  const auto lights = orvstandin::ArgsOf("EmitSetLights");
+  EXPECT_EQ(lights.values[1], 8u);  // 3 + 5 rounded up to 4
+}
+
+// Element records of request 17 in the client's memory.
+struct LayoutInput {
+  struct Record {
+    uint64_t reserved;
+    uint32_t type;
+    uint32_t pad;
+    uint32_t wordCount;
+    uint32_t pad2;
+    uint64_t words;
+  };
+  std::vector<std::vector<uint32_t>> words;
+  std::vector<Record> records;
+  std::vector<uint64_t> pointers;
+  void Add(uint32_t type, std::vector<uint32_t> data) {
+    words.push_back(std::move(data));
+    records.push_back(Record{0, type, 0, static_cast<uint32_t>(words.back().size()), 0, 0});
+  }
+  void Declare(kglue::Glue& glue, uint32_t process) {
+    pointers.clear();
+    for (size_t i = 0; i < records.size(); ++i) {
+      records[i].words = reinterpret_cast<uintptr_t>(words[i].data());
+      glue.DeclareUserMemory(process, words[i].data(), words[i].size() * 4);
+    }
+    for (Record& r : records) pointers.push_back(reinterpret_cast<uintptr_t>(&r));
+    glue.DeclareUserMemory(process, records.data(), records.size() * sizeof(Record));
+    glue.DeclareUserMemory(process, pointers.data(), pointers.size() * 8);
+  }
+};
+static_assert(sizeof(LayoutInput::Record) == 32);
+
+TEST_F(Client3dTest, VertexLayoutsBuildTheirProgramFromTheElementRecords) {
+  LayoutInput input;
+  input.Add(5, {1, 2, 3});
+  input.Add(6, {4, 5});
+  input.Add(2, {6});
+  input.Declare(glue, 2000);
+  std::vector<uint8_t> vertices(3 * 16, 0x33);
+  glue.DeclareUserMemory(2000, vertices.data(), vertices.size());
+  client->Put32(16, 3);
+  client->Put64(24, reinterpret_cast<uintptr_t>(input.pointers.data()));
+  client->Put32(32, 16);
+  client->Put32(40, 3);
+  client->Put64(56, reinterpret_cast<uintptr_t>(vertices.data()));
+  ASSERT_EQ(client->Run(kRequestCreateVertexLayout), 0);
+  const uint64_t handle = client->Get64(64);
+  ASSERT_NE(handle, 0u);
+  const VertexLayout3d* layout = Context()->layouts.Get(static_cast<uint32_t>(handle));
+  ASSERT_NE(layout, nullptr);
+  EXPECT_EQ(layout->programSize, 12u + 4 * 4 + 4 * 3 + 4 * 2);
+  ASSERT_EQ(layout->rangeCount, 2u);
+  EXPECT_EQ(layout->ranges[0].primitiveType, 5u);
+  EXPECT_EQ(layout->ranges[1].primitiveType, 2u);
+  EXPECT_EQ(layout->ranges[0].stateFlag, 1u);
+  const uint32_t* program = layout->programBuffer->Begin();
+  EXPECT_EQ(std::vector<uint32_t>(program, program + 8),
+            (std::vector<uint32_t>{0x8B000002, 1, 2, 3, 1, 0x2121212C, 0x4505C, 0x0B000001}));
+  EXPECT_EQ(program[10], 0x0B000000u);
+  EXPECT_EQ(layout->ranges[0].end, layout->ranges[1].start);
+  EXPECT_EQ(layout->ranges[1].end - layout->ranges[0].start, layout->programSize);
+  EXPECT_EQ(memcmp(layout->vertexBuffer->Begin(), vertices.data(), vertices.size()), 0);
+  // The kernel's address never reaches the client.
+  for (size_t at = 0; at + 8 <= kClientRequestSize; at += 4)
+    EXPECT_NE(client->Get64(at), reinterpret_cast<uintptr_t>(layout)) << at;
+  client->Put64(16, handle);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), 0);
+  EXPECT_EQ(Context()->layouts.Get(static_cast<uint32_t>(handle)), nullptr);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), 0);
+  client->Put64(16, 0);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), -1);
+}
+
+TEST_F(Client3dTest, VertexLayoutRequestsOutsideTheirBoundsAreRefused) {
+  struct Case {
+    uint32_t type;
+    size_t words;
+    int32_t result;
+  };
+  const Case cases[] = {{13, 1, -1}, {0xFFFFFFFF, 1, -1}, {0, 0, -1}, {12, 1, 0}};
+  for (const Case& c : cases) {
+    LayoutInput input;
+    input.Add(c.type, std::vector<uint32_t>(c.words, 7));
+    input.Declare(glue, 2000);
+    client->Put32(16, 1);
+    client->Put64(24, reinterpret_cast<uintptr_t>(input.pointers.data()));
+    client->Put32(32, 0);
+    client->Put32(40, 0);
+    client->Put64(56, 0);
+    EXPECT_EQ(client->Run(kRequestCreateVertexLayout), c.result) << c.type;
+    glue.ClearUserMemory();
+  }
+  // A zero count copies only the vertex data; no layout is made.
+  std::vector<uint8_t> vertices(64, 1);
+  glue.DeclareUserMemory(2000, vertices.data(), vertices.size());
+  client->Put32(16, 0);
+  client->Put32(32, 16);
+  client->Put32(40, 4);
+  client->Put64(56, reinterpret_cast<uintptr_t>(vertices.data()));
+  EXPECT_EQ(client->Run(kRequestCreateVertexLayout), 0);
+  EXPECT_EQ(client->Get64(64), 0u);
+  // Vertex data beyond the bound is refused before anything is copied.
+  client->Put32(32, 0x10000);
+  client->Put32(40, 0x10000);
+  EXPECT_EQ(client->Run(kRequestCreateVertexLayout), -1);
+  // Records at memory the process does not have fail the copy.
+  client->Put32(16, 2);
+  client->Put64(24, 0x1000);
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateVertexLayout);
+  EXPECT_EQ(client->Execute(), -14);
+}
+
+TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
+  client->Put64(16, 5);
+  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
+  client->Put32(40, 1);
+  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
+  EXPECT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  RangeMap* map = Common()->rangeMap;
+  ASSERT_NE(map->Find(5), nullptr);
+  EXPECT_EQ(map->Find(5)->visible->count, 1u);
+  client->Put32(40, 33);
+  EXPECT_EQ(client->Run(kRequestSetDrawableRects), -1);
+  EXPECT_EQ(map->Find(5)->clip->count, 1u);
+}
+
+TEST_F(Client3dTest, TwoContextsShareADrawableUntilTheSecondGoes) {
+  const uint32_t second = client->CreateContext3d(5, commands);
+  ASSERT_NE(second, 0u);
+  RangeMap* map = Common()->rangeMap;
+  EXPECT_EQ(map->Find(5)->users, 2u);
+  client->Put32(16, context3d);
+  EXPECT_EQ(client->Run(kRequestDestroyContext3d), 0);
+  EXPECT_NE(map->Find(5), nullptr);
+  client->Put32(16, second);
+  EXPECT_EQ(client->Run(kRequestDestroyContext3d), 0);
+  EXPECT_EQ(map->Find(5), nullptr);
+  // Binding moves the use.
+  const uint32_t third = client->CreateContext3d(6, commands);
+  client->Put32(16, third);
+  client->Put64(24, 7);
+  EXPECT_EQ(client->Run(kRequestBindDrawable), 0);
+  EXPECT_EQ(map->Find(6), nullptr);
+  EXPECT_EQ(map->Find(7)->users, 1u);
+  client->Put32(16, 4242);
+  EXPECT_EQ(client->Run(kRequestBindDrawable), -1);
+}
+
+TEST_F(Client3dTest, DataBuffersTakeIdsInOrderAndWritesStayInsideTheRing) {
+  std::vector<uint8_t> data(100, 0x5A);
+  glue.DeclareUserMemory(2000, data.data(), data.size());
+  std::vector<uint32_t> handles;
+  for (int i = 0; i < 3; ++i) {
+    client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+    client->Put32(24, 100);
+    client->Put32(32, 0);
+    EXPECT_EQ(client->Run(kRequestCreateDataBuffer), 0);
+    handles.push_back(client->Get32(32));
+  }
+  EXPECT_NE(Context()->DataBuffer(1), nullptr);
+  EXPECT_NE(Context()->DataBuffer(2), nullptr);
+  EXPECT_NE(Context()->DataBuffer(3), nullptr);
+  EXPECT_EQ(Context()->DataBuffer(4), nullptr);
+  // A write past the ring copies nothing and answers 0.
+  client->Put32(16, 2);
+  client->Put32(24, 5000);
+  client->Put32(32, 100);
+  client->Put64(48, reinterpret_cast<uintptr_t>(data.data()));
+  EXPECT_EQ(client->Run(kRequestWriteDataBuffer), 0);
+  client->Put32(16, 9);
+  EXPECT_EQ(client->Run(kRequestWriteDataBuffer), -1);
+  EXPECT_EQ(client->Run(kRequestDestroyDataBuffer), -1);
+  client->Put32(16, 2);
+  EXPECT_EQ(client->Run(kRequestDestroyDataBuffer), 0);
+  EXPECT_EQ(Context()->DataBuffer(2), nullptr);
+}
+
+TEST_F(Client3dTest, ASurfaceRecordWhoseCopyOutFailsAnswersFaultAndKeepsThePointer) {
+  alignas(8) uint8_t record[32] = {41};
+  glue.DeclareUserMemory(2000, record, sizeof(record));
+  glue.MarkReadOnly(record, sizeof(record));
+  client->Put64(16, reinterpret_cast<uintptr_t>(record));
+  client->Put32(0, kRequestCreateSurface);
+  EXPECT_EQ(client->Execute(), -14);
+  EXPECT_EQ(client->Get64(16), reinterpret_cast<uintptr_t>(record));
+  glue.ClearUserMemory();
+  glue.DeclareUserMemory(2000, record, sizeof(record));
+  EXPECT_EQ(client->Execute(), 0);
+  EXPECT_EQ(record[0], 42);  // the list's answer came back
+}
+
+TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
+  alignas(8) uint32_t boxes[2][6] = {{0, 0, 0, 50, 50, 1}, {0, 0, 0, 50, 50, 1}};
+  glue.DeclareUserMemory(2000, boxes, sizeof(boxes));
+  pdev->mode.virtualWidth = 640;
+  pdev->mode.virtualHeight = 480;
+  // Surface 3 is displayable.
+  const uintptr_t surface = 0x7F000000;
+  orvstandin::SetOutValue("SurfaceList3dGet", 3, surface);
+  orvstandin::SetOutValue("Surface3dFlagByte", surface % 64, 2);
+  client->Put64(16, 5);
+  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
+  client->Put32(40, 1);
+  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
+  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  auto present = [&] {
+    client->Put32(16, 1);
+    client->Put32(24, context3d);
+    client->Put64(32, 0);
+    client->Put64(40, 3);
+    client->Put64(48, reinterpret_cast<uintptr_t>(boxes[0]));
+    client->Put64(56, reinterpret_cast<uintptr_t>(boxes[1]));
+    return client->Run(kRequestPresentSurface);
+  };
+  for (int i = 0; i < 6; ++i) {
+    const uint32_t before = TagCounter();
+    EXPECT_EQ(present(), 0);
+    EXPECT_NE(TagCounter(), before);
+    EXPECT_EQ(Context()->presentTags[i], TagCounter());
+  }
+  EXPECT_EQ(orvstandin::TimesCalled("ClientObjectCopyRect"), 6u);
+  const auto copy = orvstandin::ArgsOf("ClientObjectCopyRect");
+  EXPECT_EQ(std::vector<uint64_t>(copy.values, copy.values + 8),
+            (std::vector<uint64_t>{0, 0, 50, 50, 0, 0, 50, 50}));
+  // An unknown context or source is refused.
+  client->Put32(24, 999);
+  EXPECT_EQ(client->Run(kRequestPresentSurface), -1);
+}
+
+TEST_F(Client3dTest, DestroyingAndReleasingLeaveNothing) {
+  Buffer extra;
+  ASSERT_TRUE(client->CreateBuffer(8192, kClientBufferPciLocked, &extra));
+  EXPECT_EQ(client->DestroyContext(), 0);
+  EXPECT_EQ(glue.ClientOf(client->File())->context3d, nullptr);
+  EXPECT_EQ(client->DestroyContext(), -22);
+  // A second client that never destroys its context: the release does.
+  client3d::Client other(glue, device, 3000);
+  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  Buffer buffer;
+  ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &buffer));
+  EXPECT_NE(other.CreateContext3d(9, buffer), 0u);
+}
+
+}  // namespace
