@@ -445,7 +445,7 @@ TEST_F(Contexts, TheBlitEngineHasItsTwoStatesAndFormat) {
   EXPECT_EQ(glue.LiveBlocks().size(), live);
 }
 
-TEST_F(Contexts, ReleasingTheDisplayedSurfaceShowsBufferZero) {
+TEST_F(Contexts, ReleasingTheDisplayedSurfaceWaitsBoundedForTheFlips) {
   BlitEngine3d* engine = BlitEngineOf(pdev);
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
@@ -454,6 +454,29 @@ TEST_F(Contexts, ReleasingTheDisplayedSurfaceShowsBufferZero) {
   EXPECT_EQ(engine->displayed, surface);
   engine->ReleaseDisplayedSurface();
   EXPECT_EQ(engine->displayed, nullptr);
+
+  // A flip that never finishes: the wait runs out with its error line, and
+  // the surface is forgotten all the same.
+  EXPECT_TRUE(engine->SetDisplayedSurface(surface));
+  SharedLocked()->pendingSubmissions = 1;
+  engine->ReleaseDisplayedSurface();
+  SharedLocked()->pendingSubmissions = 0;
+  EXPECT_EQ(engine->displayed, nullptr);
+  bool logged = false;
+  for (const auto& line : glue.Log())
+    logged = logged || line.text.find("*ERROR* flip pending: no progress") != std::string::npos;
+  EXPECT_TRUE(logged) << glue.LogText();
+  expectErrors = true;
+
+  // A surface that keeps its place on the display waits for nothing.
+  surface->flagsWord |= kSurfFlagKeepDisplayed;
+  EXPECT_TRUE(engine->SetDisplayedSurface(surface));
+  SharedLocked()->pendingSubmissions = 1;
+  const size_t lines = glue.Log().size();
+  engine->ReleaseDisplayedSurface();
+  SharedLocked()->pendingSubmissions = 0;
+  EXPECT_EQ(engine->displayed, nullptr);
+  EXPECT_EQ(glue.Log().size(), lines);
 }
 
 }  // namespace
