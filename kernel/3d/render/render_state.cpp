@@ -480,7 +480,7 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
     case 28: if (Store(&s.resultArg, static_cast<uint8_t>(value))) bits = kSgOps; break;
     case 7: case 8: case 9: case 10:
       // Compared as floats, as the client set them.
-      if (BitsFloat(s.bumpMatrix[state - 7]) != BitsFloat(value) || s.bumpMatrix[state - 7] != value) {
+      if (BitsFloat(s.bumpMatrix[state - 7]) != BitsFloat(value)) {
         s.bumpMatrix[state - 7] = value;
         bits = kSgBump;
       }

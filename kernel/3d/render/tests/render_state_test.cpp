@@ -310,6 +310,14 @@ TEST_F(StateTest, StageStatesOfStagesFromTenAndAboveStateTwentyEightAreIgnored) 
   state->SetStageState(9, 1, 5);
   EXPECT_EQ(state->stages[9].colourOp, 5u);
   EXPECT_EQ(state->stages[9].dirty, kSgOps);
+  // The bump matrix compares as floats: -0.0 after 0.0 is no change.
+  state->SetStageState(4, 7, Bits(0.0f));
+  EXPECT_EQ(state->stages[4].dirty, 0u);
+  state->SetStageState(4, 7, Bits(-0.0f));
+  EXPECT_EQ(state->stages[4].dirty, 0u);
+  state->SetStageState(4, 7, Bits(0.5f));
+  EXPECT_EQ(state->stages[4].dirty, kSgBump);
+  state->stages[4].dirty = 0;
   state->SetStageState(4, 11, 0x00020005);
   EXPECT_EQ(state->stages[4].coordIndex, 5u);
   EXPECT_EQ(state->stages[4].texGen, 2u);
