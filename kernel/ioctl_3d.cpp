@@ -150,6 +150,10 @@ int CopyRecordsIn(ClientContext* client, ClientRequest* request, RequestCopies* 
     }
     case kRequestCreateVertexLayout:
       return CopyLayoutIn(request, copies, data);
+    case kRequestReadRect:
+      if (!CopyIn(copies->box[0], request->U64(24), kReadRectBoxSize)) return kErrnoFault;
+      copies->haveBox[0] = true;
+      return 0;
     default:
       return 0;
   }

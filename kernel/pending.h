@@ -204,6 +204,18 @@ Surface3d* SurfaceList3dGet(SurfaceList3d* list, uint64_t index);
 // byte) and the flag byte (bit 1 displayable).
 uint32_t Surface3dMemoryKind(Surface3d* surface);
 uint32_t Surface3dFlagByte(Surface3d* surface);
+// A surface's width and height, and its bits per pixel.
+void Surface3dExtent(Surface3d* surface, uint32_t* width, uint32_t* height);
+uint32_t Surface3dBitsPerPixel(Surface3d* surface);
+// Whether the surface's synchronisation is held back; flushing the drawing
+// of the context whose current render target it is.
+bool Surface3dIsSyncSuspended(Surface3d* surface);
+void Surface3dFlushIfRenderTarget(Surface3d* surface);
+// Request 31's engine copy of one row of a surface (width pixels from
+// left) into a staging page at its bus address, through the engine owner's
+// copy state and stream, handed to the primary stream.
+void EngineOwner3dCopyRow(PDEV* device, Surface3d* surface, uint32_t row, uint32_t left,
+                          uint32_t width, uint64_t stagingBus);
 // A present's copy or fill over one pair of boxes {left, top, front, right,
 // bottom, back} (level, face, mask and value from the request).
 void ClientObjectCopyRect(ClientContext* client, Surface3d* destination, Surface3d* source,

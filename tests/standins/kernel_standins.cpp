@@ -332,6 +332,26 @@ uint32_t Surface3dFlagByte(Surface3d* surface) {
   StandInCall("Surface3dFlagByte");
   return static_cast<uint32_t>(orvstandin::OutValue("Surface3dFlagByte", reinterpret_cast<uintptr_t>(surface) % 64));
 }
+// Extent and bits per pixel: out-values 0 to 2 of "Surface3dExtent" (640 x
+// 480 x 32 by default).
+void Surface3dExtent(Surface3d*, uint32_t* width, uint32_t* height) {
+  StandInCall("Surface3dExtent");
+  const uint64_t w = orvstandin::OutValue("Surface3dExtent", 0);
+  const uint64_t h = orvstandin::OutValue("Surface3dExtent", 1);
+  *width = w != 0 ? static_cast<uint32_t>(w) : 640;
+  *height = h != 0 ? static_cast<uint32_t>(h) : 480;
+}
+uint32_t Surface3dBitsPerPixel(Surface3d*) {
+  const uint64_t bits = orvstandin::OutValue("Surface3dExtent", 2);
+  return bits != 0 ? static_cast<uint32_t>(bits) : 32;
+}
+bool Surface3dIsSyncSuspended(Surface3d*) { return !StandInInit("Surface3dIsSyncSuspended"); }
+void Surface3dFlushIfRenderTarget(Surface3d*) { StandInCall("Surface3dFlushIfRenderTarget"); }
+void EngineOwner3dCopyRow(PDEV*, Surface3d*, uint32_t row, uint32_t left, uint32_t width,
+                          uint64_t stagingBus) {
+  StandInCall("EngineOwner3dCopyRow");
+  for (uint64_t value : {uint64_t{row}, uint64_t{left}, uint64_t{width}, stagingBus}) orvstandin::LogArg(value);
+}
 void ClientObjectCopyRect(ClientContext*, Surface3d*, Surface3d*, const uint32_t* sourceBox,
                           const uint32_t* destinationBox, const ClientRequest*) {
   StandInCall("ClientObjectCopyRect");

@@ -51,6 +51,12 @@ bool WaitEngineIdle3d(CommonData* common) {
   return WaitEngineDrained(common, KernelReadRegister);
 }
 
+bool WaitEngineIdle3d(ClientContext* client) {
+  if (client->engineStuck) return false;
+  if (!WaitEngineIdle3d(client->common)) client->engineStuck = true;
+  return !client->engineStuck;
+}
+
 uint32_t CompletedTag3d(CommonData* common) {
   if (common->syncTagManager != nullptr) return common->syncTagManager->EngineTag();
   return ReadShared(&common->sharedLocked->completedTag) & ~7u;
@@ -150,7 +156,7 @@ bool Context3d::BindDrawable(uint64_t key) {
 
 void Context3d::Release() {
   CommonData* common = client != nullptr ? client->common : nullptr;
-  if (common != nullptr) (void)WaitEngineIdle3d(common);
+  if (common != nullptr) (void)WaitEngineIdle3d(client);
   for (int i = 0; i < 2; ++i) {
     if (renderContextHandles[i] != 0) DestroyRenderContext(renderContextHandles[i]);
     renderContextHandles[i] = 0;
@@ -160,7 +166,9 @@ void Context3d::Release() {
   if (drawableBound && common != nullptr && common->rangeMap != nullptr)
     common->rangeMap->DropUse(drawableKey);
   drawableBound = false;
-  if (statusPage != nullptr && common != nullptr)
+  // The engine writes progress into the status page: kept when it may
+  // still do so.
+  if (statusPage != nullptr && common != nullptr && !client->engineStuck)
     MmFreePciLockedBuffer(common, client->device->unit, statusPage);
   statusPage = nullptr;
 }
@@ -264,13 +272,14 @@ void ClientContext::Cleanup() {
   contexts.ForEach(
       [](Context3d* context, void*, uint32_t, uint32_t) { context->Release(); }, nullptr);
   contexts.FreeAll();
-  if (buffers.Count() != 0 && common != nullptr) {
-    (void)WaitEngineIdle3d(common);
+  if (buffers.Count() != 0 && common != nullptr && WaitEngineIdle3d(this)) {
     for (uint32_t handle = 1; handle < buffers.Capacity(); ++handle) {
       if (ClientBuffer3d* buffer = buffers.Get(handle)) FreeClientBuffer(common, unit, buffer);
     }
   }
   buffers.FreeAll();
+  // A layout's buffers are the engine's to read: kept when it may still.
+  if (engineStuck) layouts.DetachAll();
   layouts.FreeAll();
   if (surfaces != nullptr) SurfaceList3dDestroy(surfaces);
   surfaces = nullptr;
@@ -288,7 +297,7 @@ void ClientContext::Cleanup() {
   resources = nullptr;
   if (common != nullptr) {
     for (int i = 0; i < 2; ++i) {
-      if (staging[i] != nullptr) MmFreePciLockedBuffer(common, unit, staging[i]);
+      if (staging[i] != nullptr && !engineStuck) MmFreePciLockedBuffer(common, unit, staging[i]);
       staging[i] = nullptr;
     }
     if (requestBlock != nullptr) MmFreeLockedPages(common, unit, requestBlock);
@@ -296,6 +305,7 @@ void ClientContext::Cleanup() {
     // Tag 1 is the ring's initial value, never a tag the engine is given.
     const uint32_t tag = presentTags[(presentIndex + 5) % 6];
     if (common->sharedLocked != nullptr && tag != 1) (void)WaitTagPassed3d(common, tag);
+    for (uint32_t& present : presentTags) present = 1;
   }
 }
 

@@ -181,6 +181,10 @@ class ClientContext : public OsHeapObject {
   uint32_t presentTags[6] = {1, 1, 1, 1, 1, 1};
   int32_t presentIndex = 0;
   bool lost = false;
+  // An engine-idle wait ran out: the engine may still read or write the
+  // client's engine-visible memory (status pages, command and staging
+  // buffers, layouts), which is then never freed.
+  bool engineStuck = false;
   // The kernel's snapshot of the request block the dispatcher works on.
   ClientRequest request = {};
 };
@@ -199,6 +203,8 @@ void MarkClientContext3dLost(KernelClient* client);
 // Pending submissions drained, engine status idle, the DMA progress at the
 // value the kernel expects; bounded, false when a wait ran out.
 bool WaitEngineIdle3d(CommonData* common);
+// The same for a client: a wait that ran out marks it engineStuck.
+bool WaitEngineIdle3d(ClientContext* client);
 // The tag the engine completed, kind bits cleared: register 1052 when the
 // DMA mode word is non-zero, else the block's completed-tag word.
 uint32_t CompletedTag3d(CommonData* common);

@@ -19,6 +19,7 @@
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
+#include "platform/kglue/kglue.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ int32_t Reattach(ClientContext* client, ClientRequest*) {
 }
 
 int32_t WaitIdle(ClientContext* client, ClientRequest*) {
-  (void)WaitEngineIdle3d(client->common);
-  return kRequestOk;
+  return WaitEngineIdle3d(client->common) ? kRequestOk : kRequestBusy;
 }
 
 int32_t CreateBuffer(ClientContext* client, ClientRequest* request) {
@@ -93,7 +93,7 @@ int32_t DestroyBuffer(ClientContext* client, ClientRequest* request) {
       },
       &state);
   if (inUse) return kRequestRefused;
-  if (!WaitEngineIdle3d(client->common)) return kRequestBusy;
+  if (!WaitEngineIdle3d(client)) return kRequestBusy;
   FreeClientBuffer(client->common, client->device->unit, buffer);
   client->buffers.Free(static_cast<uint32_t>(handle));
   return kRequestOk;
@@ -166,6 +166,22 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
     client->presentTags[slot] = tag;
     client->presentIndex = static_cast<int32_t>((slot + 1) % 6);
   }
+  // Each box within its surface, never turned inside out.
+  uint32_t boxes[2][6];
+  memcpy(boxes[0], sourceBoxIn, sizeof(boxes[0]));
+  memcpy(boxes[1], destinationBoxIn, sizeof(boxes[1]));
+  Surface3d* owners[2] = {source, destination};
+  for (int b = 0; b < 2; ++b) {
+    uint32_t width = 0, height = 0;
+    Surface3dExtent(owners[b], &width, &height);
+    uint32_t* box = boxes[b];
+    if (box[3] > width) box[3] = width;
+    if (box[4] > height) box[4] = height;
+    if (box[0] > box[3]) box[0] = box[3];
+    if (box[1] > box[4]) box[1] = box[4];
+  }
+  sourceBoxIn = boxes[0];
+  destinationBoxIn = boxes[1];
   const ClipRectList* list = displayable ? map->GetVisibleRects(context->drawableKey)
                                          : map->GetClipRects(context->drawableKey);
   if (list != nullptr) {
@@ -313,6 +329,66 @@ int32_t BindDrawable(ClientContext* client, ClientRequest* request) {
   return context->BindDrawable(request->U64(24)) ? kRequestOk : kRequestRefused;
 }
 
+// ---- Read-back (31) ---------------------------------------------------------------------
+
+constexpr uint32_t kStagingBytes = 4096;
+constexpr uint32_t kReadRectTagData = 1799;
+constexpr uint32_t kReadRectOperation = 706;
+
+// Rows of a box come back bottom-up through the two staging pages: the
+// engine copies row r - 1 into one page while the processor copies row r
+// out of the other, once the engine is done with it.
+int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCopies* copies) {
+  if (client->staging[0] == nullptr || client->staging[1] == nullptr || client->surfaces == nullptr ||
+      copies == nullptr || !copies->haveBox[0])
+    return kRequestRefused;
+  Surface3d* surface = SurfaceList3dGet(client->surfaces, request->U64(16));
+  if (surface == nullptr || Surface3dMemoryKind(surface) == 0) return kRequestRefused;
+  uint32_t width = 0, height = 0;
+  Surface3dExtent(surface, &width, &height);
+  const int32_t* box = reinterpret_cast<const int32_t*>(copies->box[0]);
+  if (int64_t{box[3]} - box[0] > 1024) return kRequestRefused;
+  const int64_t left = box[0] > 0 ? box[0] : 0;
+  const int64_t top = box[1] > 0 ? box[1] : 0;
+  const int64_t right = box[3] < static_cast<int64_t>(width) ? box[3] : width;
+  const int64_t bottom = box[4] < static_cast<int64_t>(height) ? box[4] : height;
+  if (right <= left || bottom <= top || right - left > 1024) return kRequestRefused;
+  const uint32_t columns = static_cast<uint32_t>(right - left);
+  const uint64_t rowBytes = uint64_t{columns} * Surface3dBitsPerPixel(surface) / 8;
+  if (rowBytes == 0 || rowBytes > kStagingBytes) return kRequestRefused;
+  if (!Surface3dIsSyncSuspended(surface)) Surface3dFlushIfRenderTarget(surface);
+  BmPrimInt* primary = client->common->primaryStream;
+  if (primary == nullptr) return kRequestRefused;
+  const uint32_t pitch = request->U32(32);
+  uint64_t destination = request->U64(40);
+  for (int64_t r = bottom; r >= top; --r) {
+    if (r != top) {
+      EngineOwner3dCopyRow(client->device, surface, static_cast<uint32_t>(r - 1), static_cast<uint32_t>(left),
+                           columns, client->stagingBus[(r - 1) % 2]);
+      primary->Kick();
+    }
+    if (r != bottom) {
+      // The engine may still be writing the page: wait for it first.
+      if (!WaitEngineIdle3d(client)) return kRequestBusy;
+      void* user = reinterpret_cast<void*>(static_cast<uintptr_t>(destination));
+      if (ClientCopyToUserSpace(user, client->staging[r % 2], static_cast<size_t>(rowBytes)) != 0)
+        return kRequestRefused;
+      destination += pitch;
+    }
+  }
+  SharedLockedData_t* shared = client->common->sharedLocked;
+  const uint32_t tag = TakeNextTag(shared);
+  uint32_t* at = primary->Reserve(5);
+  if (at == nullptr) return kRequestRefused;
+  at[0] = kPacketPlainTag;
+  at[1] = kReadRectTagData;
+  at[2] = 0;
+  at[3] = tag | kTagProgress;
+  at[4] = kReadRectOperation;
+  primary->Kick();
+  return WaitTagPassed3d(client->common, tag) ? kRequestOk : kRequestBusy;
+}
+
 // ---- Vertex layouts (17, 18) -----------------------------------------------------------
 
 constexpr uint32_t kLayoutIndex[13] = {0, 2, 3, 4, 5, 6, 7, 9, 10, 1, 5, 5, 5};
@@ -416,7 +492,7 @@ int32_t DestroyVertexLayout(ClientContext* client, ClientRequest* request) {
   if (handle == 0) return kRequestRefused;
   if (handle > kClientMaxLayouts || client->layouts.Get(static_cast<uint32_t>(handle)) == nullptr)
     return kRequestOk;
-  (void)WaitEngineIdle3d(client->common);
+  if (!WaitEngineIdle3d(client)) return kRequestBusy;
   client->layouts.Free(static_cast<uint32_t>(handle));
   return kRequestOk;
 }
@@ -499,6 +575,9 @@ bool DispatchClientRequest(ClientContext* client, ClientRequest* request, Reques
     case kRequestWriteDataBuffer:
       result = WriteDataBuffer(client, request, copies != nullptr ? copies->data : nullptr,
                                copies != nullptr ? copies->dataSize : 0);
+      break;
+    case kRequestReadRect:
+      result = ReadRect(client, request, copies);
       break;
     case kRequestSetDrawableRects:
       result = SetDrawableRects(client, request);

@@ -267,6 +267,7 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
         token.current = context->current;
         return token.current == nullptr || IsTargetFlipDone(token.current);
       })) {
+    request->SetResult(kRequestBusy);
     return;
   }
   if (token.current == nullptr) return;

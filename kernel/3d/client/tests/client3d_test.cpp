@@ -549,9 +549,128 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   const auto copy = orvstandin::ArgsOf("ClientObjectCopyRect");
   EXPECT_EQ(std::vector<uint64_t>(copy.values, copy.values + 8),
             (std::vector<uint64_t>{0, 0, 50, 50, 0, 0, 50, 50}));
+  // Boxes are clipped to their surfaces first.
+  orvstandin::SetOutValue("Surface3dExtent", 0, 40);
+  orvstandin::SetOutValue("Surface3dExtent", 1, 30);
+  EXPECT_EQ(present(), 0);
+  const auto clipped = orvstandin::ArgsOf("ClientObjectCopyRect", 6);
+  EXPECT_EQ(std::vector<uint64_t>(clipped.values, clipped.values + 8),
+            (std::vector<uint64_t>{0, 0, 40, 30, 0, 0, 40, 30}));
+  // The engine has not passed the tag taken six presents before: busy, and
+  // no tag is taken.
+  const uint32_t completed = SharedLocked()->completedTag;
+  SharedLocked()->completedTag = Context()->presentTags[Context()->presentIndex] - 8;
+  const uint32_t before = TagCounter();
+  EXPECT_EQ(present(), -4);
+  EXPECT_EQ(TagCounter(), before);
+  EXPECT_EQ(orvstandin::TimesCalled("ClientObjectCopyRect"), 7u);
+  SharedLocked()->completedTag = completed;
   // An unknown context or source is refused.
   client->Put32(24, 999);
   EXPECT_EQ(client->Run(kRequestPresentSurface), -1);
+  client->Put32(24, context3d);
+  client->Put64(40, 8);
+  EXPECT_EQ(client->Run(kRequestPresentSurface), -1);
+}
+
+TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
+  orvstandin::SetOutValue("SurfaceList3dGet", 4, 0x7F000040);
+  alignas(8) int32_t box[6] = {10, 20, 0, 14, 23, 1};
+  std::vector<uint8_t> rows(4 * 16, 0xEE);
+  glue.DeclareUserMemory(2000, box, sizeof(box));
+  glue.DeclareUserMemory(2000, rows.data(), rows.size());
+  client->Put64(16, 4);
+  client->Put64(24, reinterpret_cast<uintptr_t>(box));
+  client->Put32(32, 16);
+  client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+  ASSERT_EQ(client->Run(kRequestReadRect), 0);
+  ASSERT_EQ(orvstandin::TimesCalled("EngineOwner3dCopyRow"), 3u);
+  const ClientContext* context = Context();
+  const uint64_t expected[3][2] = {{22, context->stagingBus[0]}, {21, context->stagingBus[1]}, {20, context->stagingBus[0]}};
+  for (size_t i = 0; i < 3; ++i) {
+    const auto args = orvstandin::ArgsOf("EngineOwner3dCopyRow", i);
+    EXPECT_EQ(args.values[0], expected[i][0]);
+    EXPECT_EQ(args.values[1], 10u);
+    EXPECT_EQ(args.values[2], 4u);
+    EXPECT_EQ(args.values[3], expected[i][1]);
+  }
+  // Three rows of 16 bytes reached the client, the fourth is untouched.
+  EXPECT_EQ(std::vector<uint8_t>(rows.begin(), rows.begin() + 48), std::vector<uint8_t>(48, 0));
+  EXPECT_EQ(rows[48], 0xEE);
+  const uint32_t tag = TagCounter();
+  // The last packet before the stream's padding.
+  const uint32_t* packet = Primary()->cursor - 5;
+  while (*packet != 0xC0AFDDC0 && packet > Primary()->cursor - 32) --packet;
+  EXPECT_EQ(std::vector<uint32_t>(packet, packet + 5), (std::vector<uint32_t>{0xC0AFDDC0, 1799, 0, tag | 1, 706}));
+}
+
+TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
+  orvstandin::SetOutValue("SurfaceList3dGet", 4, 0x7F000040);
+  alignas(8) int32_t box[6] = {0, 0, 0, 1025, 1, 1};
+  std::vector<uint8_t> row(8192);
+  glue.DeclareUserMemory(2000, box, sizeof(box));
+  glue.DeclareUserMemory(2000, row.data(), row.size());
+  client->Put64(16, 4);
+  client->Put64(24, reinterpret_cast<uintptr_t>(box));
+  client->Put32(32, 0);
+  client->Put64(40, reinterpret_cast<uintptr_t>(row.data()));
+  struct Case {
+    int32_t left, top, right, bottom;
+    uint32_t bits;
+  };
+  const Case cases[] = {
+      {0, 0, 1025, 1, 8},      // wider than 1,024
+      {0, 0, 1024, 1, 64},     // a row longer than a staging page
+      {5, 5, 5, 9, 32},        // empty
+      {700, 0, 800, 1, 32},    // clamped to the surface: empty
+  };
+  for (const Case& c : cases) {
+    box[0] = c.left, box[1] = c.top, box[3] = c.right, box[4] = c.bottom;
+    orvstandin::SetOutValue("Surface3dExtent", 2, c.bits);
+    EXPECT_EQ(client->Run(kRequestReadRect), -1) << c.left << " " << c.right;
+  }
+  EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dCopyRow"), 0u);
+  // An unknown surface, and a destination the client cannot write.
+  box[0] = 0, box[3] = 4, box[4] = 2;
+  orvstandin::SetOutValue("Surface3dExtent", 2, 32);
+  client->Put64(16, 5);
+  EXPECT_EQ(client->Run(kRequestReadRect), -1);
+  client->Put64(16, 4);
+  glue.MarkReadOnly(row.data(), row.size());
+  EXPECT_EQ(client->Run(kRequestReadRect), -1);
+  // A box the client does not have faults the request.
+  client->Put64(24, 0x1000);
+  client->Put32(0, kRequestReadRect);
+  EXPECT_EQ(client->Execute(), -14);
+}
+
+TEST_F(Client3dTest, ADestroyRightAfterCreationDoesNotWait) {
+  client3d::Client other(glue, device, 3000);
+  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  const uint64_t yields = glue.ScheduleCount();
+  EXPECT_EQ(other.DestroyContext(), 0);
+  EXPECT_EQ(glue.ScheduleCount(), yields);
+}
+
+TEST_F(Client3dTest, AMutatorThreadRewritingTheBlockNeverReachesTheKernel) {
+  TokenWriter tokens;
+  tokens.Token(12, 1, {7, 1});
+  ASSERT_TRUE(tokens.WriteTo(commands, 0));
+  uint8_t* block = client->Block();
+  glue.StartUserMemoryMutatorThread([block] {
+    const uint32_t lengths[] = {0xFFFFFFFF, 8, 16, 0x10000};
+    static uint32_t i = 0;
+    __atomic_store_n(reinterpret_cast<uint32_t*>(block + kRequestLengthAt), lengths[i++ % 4], __ATOMIC_RELAXED);
+  });
+  for (int i = 0; i < 20; ++i) {
+    client->Put32(8, context3d);
+    client->Put32(16, 0);
+    client->Put32(0, kRequestRunTokens);
+    EXPECT_EQ(client->Execute(), 0);
+    const int32_t result = static_cast<int32_t>(__atomic_load_n(reinterpret_cast<uint32_t*>(block + kRequestResultAt), __ATOMIC_RELAXED));
+    EXPECT_TRUE(result == 0 || result == -1) << result;
+  }
+  glue.StopUserMemoryMutator();
 }
 
 TEST_F(Client3dTest, DestroyingAndReleasingLeaveNothing) {
