@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "core/common_data.h"
+#include "core/driver_switches.h"
 #include "core/os.h"
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
@@ -159,6 +160,30 @@ int CopyRecordsIn(ClientContext* client, ClientRequest* request, RequestCopies* 
   }
 }
 
+// A board switch's value, 0 without the switch.
+template <class Switch>
+uint32_t SwitchValue(Switch* value) {
+  return value != nullptr ? static_cast<uint32_t>(value->GetValue()) : 0;
+}
+
+// What the client is told of the board: hardware transform and lighting
+// (16), vertex shaders (18), clip rejection (19), and the guard band when
+// guard-band clipping is on.
+void FillBoardValues(CommonData* common, Create3dContextRecord* record) {
+  DriverSwitchesCommon* switches = common->driverSwitches;
+  const bool present = switches != nullptr;
+  record->switchA = static_cast<uint8_t>(present ? SwitchValue(switches->HwTransformLight) : 0);
+  record->one = 1;
+  record->switchB = static_cast<uint8_t>(present ? SwitchValue(switches->VertexShader) : 0);
+  record->switchC = static_cast<uint8_t>(present ? SwitchValue(switches->ClipReject) : 0);
+  const bool guard = present && SwitchValue(switches->GuardBandClipping) != 0;
+  const float band[4] = {-kGuardBand, -kGuardBand, kGuardBand, kGuardBand};
+  for (int i = 0; i < 4; ++i) record->guardBand[i] = guard ? band[i] : 0.0f;
+  record->eight = 8;
+  record->maxIndex = 65535;
+  record->zero[0] = record->zero[1] = 0;
+}
+
 }  // namespace
 
 int IoctlCreate3dContext(KernelClient* client, uint32_t, unsigned long argument) {
@@ -182,14 +207,7 @@ int IoctlCreate3dContext(KernelClient* client, uint32_t, unsigned long argument)
   }
   client->context3d = context;
   record.requestBlock = context->requestBlockBus;
-  record.switchA = 0;
-  record.one = 1;
-  record.switchB = 0;
-  record.switchC = 0;
-  for (float& value : record.guardBand) value = 0.0f;
-  record.eight = 8;
-  record.maxIndex = 65535;
-  record.zero[0] = record.zero[1] = 0;
+  FillBoardValues(common, &record);
   if (!CopyUserData(&record, reinterpret_cast<const void*>(argument), sizeof(record), kCopyToUser))
     return kErrnoFault;
   return 0;

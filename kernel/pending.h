@@ -211,6 +211,11 @@ uint32_t Surface3dBitsPerPixel(Surface3d* surface);
 // of the context whose current render target it is.
 bool Surface3dIsSyncSuspended(Surface3d* surface);
 void Surface3dFlushIfRenderTarget(Surface3d* surface);
+// Before a flip: the surface's pending work completed and its busy mark
+// cleared; the start address a flip shows (the second one when the
+// surface's flag bit 1 is set).
+void Surface3dCompletePendingWork(Surface3d* surface);
+uint32_t Surface3dFlipAddress(Surface3d* surface, bool second);
 // Request 31's engine copy of one row of a surface (width pixels from
 // left) into a staging page at its bus address, through the engine owner's
 // copy state and stream, handed to the primary stream.

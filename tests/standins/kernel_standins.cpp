@@ -345,6 +345,12 @@ uint32_t Surface3dBitsPerPixel(Surface3d*) {
   const uint64_t bits = orvstandin::OutValue("Surface3dExtent", 2);
   return bits != 0 ? static_cast<uint32_t>(bits) : 32;
 }
+void Surface3dCompletePendingWork(Surface3d*) { StandInCall("Surface3dCompletePendingWork"); }
+// Out-value 0 of "Surface3dFlipAddress" (its second address: out-value 1).
+uint32_t Surface3dFlipAddress(Surface3d*, bool second) {
+  StandInCall("Surface3dFlipAddress");
+  return static_cast<uint32_t>(orvstandin::OutValue("Surface3dFlipAddress", second ? 1 : 0));
+}
 bool Surface3dIsSyncSuspended(Surface3d*) { return !StandInInit("Surface3dIsSyncSuspended"); }
 void Surface3dFlushIfRenderTarget(Surface3d*) { StandInCall("Surface3dFlushIfRenderTarget"); }
 void EngineOwner3dCopyRow(PDEV*, Surface3d*, uint32_t row, uint32_t left, uint32_t width,

@@ -13,6 +13,7 @@
 #include "kernel/3d/render/render_tokens.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/kernel_device.h"
+#include "kernel/flip_controller.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
 #include "kernel/pending.h"
@@ -267,8 +268,17 @@ void FreeClientBuffer(CommonData* common, uint32_t unit, ClientBuffer3d* buffer)
   buffer->linear = nullptr;
 }
 
+void ClientContext::ReleaseFlipSlots() {
+  FlipController* flips = common != nullptr ? common->flipController : nullptr;
+  for (int32_t& slot : flipSlots) {
+    if (slot >= 0 && flips != nullptr && !flips->ReleaseBuffer(static_cast<uint32_t>(slot), flipMask)) continue;
+    slot = -1;
+  }
+}
+
 void ClientContext::Cleanup() {
   const uint32_t unit = device != nullptr ? device->unit : 0;
+  ReleaseFlipSlots();
   contexts.ForEach(
       [](Context3d* context, void*, uint32_t, uint32_t) { context->Release(); }, nullptr);
   contexts.FreeAll();

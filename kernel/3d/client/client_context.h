@@ -158,6 +158,9 @@ class ClientContext : public OsHeapObject {
   // Request 3: false when the surface list cannot restore its surfaces.
   bool Reattach();
   void Cleanup();
+  // Frees the display buffer slots of the client's flips (once no flip is
+  // pending).
+  void ReleaseFlipSlots();
 
   // The client buffer of a handle, or null.
   ClientBuffer3d* Buffer(uint64_t handle) const;
@@ -179,6 +182,10 @@ class ClientContext : public OsHeapObject {
   void* staging[2] = {};
   uint64_t stagingBus[2] = {};
   uint32_t presentTags[6] = {1, 1, 1, 1, 1, 1};
+  // Display buffer slots of the client's last two flips (-1: none), and
+  // the displays they were taken on.
+  int32_t flipSlots[2] = {-1, -1};
+  uint32_t flipMask = 0;
   int32_t presentIndex = 0;
   bool lost = false;
   // An engine-idle wait ran out: the engine may still read or write the

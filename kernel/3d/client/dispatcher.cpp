@@ -14,8 +14,11 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/surfaces/resource_table.h"
+#include "core/driver_switches.h"
 #include "kernel/dma_streams.h"
+#include "kernel/flip_controller.h"
 #include "kernel/locked_pages.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
@@ -329,6 +332,68 @@ int32_t BindDrawable(ClientContext* client, ClientRequest* request) {
   return context->BindDrawable(request->U64(24)) ? kRequestOk : kRequestRefused;
 }
 
+// ---- Flips (28) -------------------------------------------------------------------------
+
+// The display shows the surface: a buffer slot of the flip controller takes
+// its start address and a display event selects the slot, at once or at
+// the next vertical blank. The client keeps the slots of its last two
+// flips; the older one is free again once the newer flip is done.
+int32_t FlipSurface(ClientContext* client, ClientRequest* request) {
+  CommonData* common = client->common;
+  PDEV* pdev = client->device;
+  Surface3d* surface = client->surfaces != nullptr ? SurfaceList3dGet(client->surfaces, request->U64(16)) : nullptr;
+  if (surface == nullptr || common->flipController == nullptr || common->syncTagManager == nullptr ||
+      common->primaryStream == nullptr)
+    return kRequestRefused;
+  FlipController* flips = common->flipController;
+  const uint32_t mask = pdev->displayMask;
+  Surface3dCompletePendingWork(surface);
+  Surface3d* previous = BlitEngine3dDisplayedSurface(pdev);
+  BlitEngine3dSetDisplayedSurface(pdev, surface);
+  auto refuse = [&](int32_t result) {
+    BlitEngine3dSetDisplayedSurface(pdev, previous);
+    return result;
+  };
+  DriverSwitchesCommon* switches = common->driverSwitches;
+  const uint32_t answer =
+      switches != nullptr && switches->FlipOnVBlank != nullptr ? switches->FlipOnVBlank->GetValue() : 1;
+  const uint32_t asked = request->U32(24);
+  const uint32_t value = answer == 0 ? 0 : (answer == 1 && asked == 0 ? 1 : asked);
+  uint32_t flags = 0;
+  if (value != 0) {
+    if (!flips->WaitNoFlipPending(mask)) return refuse(kRequestBusy);
+    if (value == 1) flags |= kEventFlagNoVSync | kEventFlagAtOnce;
+  } else {
+    flags |= kEventFlagAtOnce;
+  }
+  // The older of the client's two slots is no longer shown once no flip is
+  // pending.
+  if (client->flipSlots[0] >= 0) {
+    if (!flips->ReleaseBuffer(static_cast<uint32_t>(client->flipSlots[0]), client->flipMask))
+      return refuse(kRequestBusy);
+    client->flipSlots[0] = -1;
+  }
+  const uint32_t start = Surface3dFlipAddress(surface, (Surface3dFlagByte(surface) & 0x2) != 0);
+  const int32_t slot = flips->AssignBuffer(start, mask);
+  if (slot < 0) return refuse(kRequestBusy);
+  const SyncTagEvent event = {static_cast<uint32_t>(slot), 0, flags, 0, mask};
+  if (!common->syncTagManager->PostEvent(common->primaryStream, event)) {
+    for (uint32_t d = 0; d < kDisplayCount; ++d) {
+      if (mask & (1u << d)) flips->slots[d][slot] = kFlipSlotFree;
+    }
+    return refuse(kRequestBusy);
+  }
+  if (client->flipSlots[1] >= 0 && client->flipMask != mask) {
+    // Flips of another display set: its slot goes once this flip is done.
+    (void)flips->ReleaseBuffer(static_cast<uint32_t>(client->flipSlots[1]), client->flipMask);
+    client->flipSlots[1] = -1;
+  }
+  client->flipSlots[0] = client->flipSlots[1];
+  client->flipSlots[1] = slot;
+  client->flipMask = mask;
+  return kRequestOk;
+}
+
 // ---- Read-back (31) ---------------------------------------------------------------------
 
 constexpr uint32_t kStagingBytes = 4096;
@@ -575,6 +640,9 @@ bool DispatchClientRequest(ClientContext* client, ClientRequest* request, Reques
     case kRequestWriteDataBuffer:
       result = WriteDataBuffer(client, request, copies != nullptr ? copies->data : nullptr,
                                copies != nullptr ? copies->dataSize : 0);
+      break;
+    case kRequestFlipSurface:
+      result = FlipSurface(client, request);
       break;
     case kRequestReadRect:
       result = ReadRect(client, request, copies);

@@ -23,6 +23,7 @@ using TokenHandler = void (*)(TokenContext3d*, const uint8_t*, uint32_t, uint32_
 
 struct TokenRow {
   uint32_t entrySize;
+  bool trailing;  // bytes follow the entries
   TokenHandler handler;
 };
 
@@ -43,6 +44,10 @@ struct TokenTable {
         {72, 24},   {73, 20},   {80, 16},   {81, 8},
     };
     for (const auto& size : sizes) rows[size[0]].entrySize = size[1];
+    const uint32_t withTrailing[] = {kTokenDrawIndexed,           kTokenDrawUserPrimitives,
+                                     kTokenSetLights,             kTokenLoadVertexDeclaration,
+                                     kTokenSetVertexConstRange,   kTokenWriteBufferData};
+    for (uint32_t opcode : withTrailing) rows[opcode].trailing = true;
   }
 };
 constexpr TokenTable kTokens;
@@ -271,17 +276,49 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
     return;
   }
   if (token.current == nullptr) return;
-  StreamReader reader(static_cast<const uint8_t*>(buffer.linear), offset, offset + length);
-  while (reader.More()) {
+  if (context->Scratch(kTokenHeaderBytes) == nullptr) return;
+  // The scratch copy in locals: the payload copies cannot change them.
+  uint8_t* scratch = context->scratch;
+  size_t scratchSize = context->scratchSize;
+  const auto* base = static_cast<const uint8_t*>(buffer.linear);
+  const uint64_t end = offset + length;
+  uint64_t at = offset;
+  while (at < end) {
+    if (end - at < kTokenHeaderBytes) return;
     uint32_t header[2];
-    if (!reader.Read(header, sizeof(header))) return;
+    memcpy(header, base + at, sizeof(header));
+    at += sizeof(header);
     const uint32_t opcode = header[0];
     const uint32_t count = header[1];
-    const uint32_t entrySize = TokenEntrySize(opcode);
-    if (entrySize == 0) return;
+    if (opcode >= kTokenOpcodes) return;
+    const TokenRow& row = kTokens.rows[opcode];
+    if (row.entrySize == 0) return;
     uint8_t* payload = nullptr;
     uint32_t trailing = 0;
-    if (!ReadPayload(context, reader, opcode, count, entrySize, &payload, &trailing)) return;
+    if (!row.trailing) {
+      // Fixed-size entries: one bounded copy.
+      const uint64_t bytes = uint64_t{count} * row.entrySize;
+      if (bytes > end - at) return;
+      if (bytes > scratchSize) {
+        if (context->Scratch(static_cast<size_t>(bytes)) == nullptr) return;
+        scratch = context->scratch;
+        scratchSize = context->scratchSize;
+      }
+      payload = scratch;
+      if (bytes <= 64) {
+        // Small payloads (most state tokens) by words: no call.
+        for (uint64_t i = 0; i < bytes; i += 4) memcpy(payload + i, base + at + i, 4);
+      } else {
+        memcpy(payload, base + at, static_cast<size_t>(bytes));
+      }
+      at += bytes;
+    } else {
+      StreamReader reader(base, at, end);
+      if (!ReadPayload(context, reader, opcode, count, row.entrySize, &payload, &trailing)) return;
+      at = reader.At();
+      scratch = context->scratch;
+      scratchSize = context->scratchSize;
+    }
     uint32_t entries = count;
     switch (opcode) {
       case kTokenSkip:
@@ -305,7 +342,7 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
       default:
         break;
     }
-    kTokens.rows[opcode].handler(&token, payload, entries, trailing);
+    row.handler(&token, payload, entries, trailing);
   }
   SealBatch(token);
   if (!CloseStream(token)) return;

@@ -32,20 +32,35 @@ constexpr uint32_t kSealDepth = 0x200;
 
 }  // namespace
 
-HandleTable<RenderContext3d>* RenderContextTable() {
-  if (g_renderContexts == nullptr) g_renderContexts = OsNew<RenderContexts>();
-  return g_renderContexts;
-}
+HandleTable<RenderContext3d>* RenderContextTable() { return g_renderContexts; }
 
 void EmptyRenderContextTable() {
-  RenderContexts* table = g_renderContexts;
-  if (table == nullptr) return;
-  for (uint32_t handle = 1; handle < table->Capacity(); ++handle) DestroyRenderContext(handle);
-  g_renderContexts = nullptr;
-  OsDelete(table);
+  // Each destruction may take the table with it.
+  for (uint32_t handle = 1; g_renderContexts != nullptr && handle < g_renderContexts->Capacity(); ++handle)
+    DestroyRenderContext(handle);
+  if (RenderContexts* table = g_renderContexts) {
+    g_renderContexts = nullptr;
+    OsDelete(table);
+  }
 }
 
 uint32_t RenderContextsConstructed() { return g_renderContextsConstructed; }
+
+namespace {
+
+// Frees a handle; the table goes with its last context, so a module
+// without render contexts holds nothing for them.
+void ReleaseHandle(uint32_t handle) {
+  RenderContexts* table = g_renderContexts;
+  if (table == nullptr) return;
+  table->Release(handle);
+  if (table->Count() == 0) {
+    g_renderContexts = nullptr;
+    OsDelete(table);
+  }
+}
+
+}  // namespace
 
 RenderContext3d* RenderContextTableGet(uint32_t handle) {
   return g_renderContexts != nullptr ? g_renderContexts->Get(handle) : nullptr;
@@ -181,18 +196,25 @@ void RenderContext3d::SetSuspended(bool on) {
 bool CreateRenderContext(RenderContextRequest3d* request) {
   if (request == nullptr) return false;
   request->handle = 0;
-  HandleTable<RenderContext3d>* table = RenderContextTable();
+  if (g_renderContexts == nullptr) g_renderContexts = OsNew<RenderContexts>();
+  HandleTable<RenderContext3d>* table = g_renderContexts;
   if (table == nullptr) return false;
   RenderContext3d* context = nullptr;
   const uint32_t handle = table->Allocate(&context);
-  if (handle == 0 || context == nullptr) return false;
+  if (handle == 0 || context == nullptr) {
+    if (table->Count() == 0) {
+      g_renderContexts = nullptr;
+      OsDelete(table);
+    }
+    return false;
+  }
   context->handle = handle;
   request->handle = handle;
   context->SetStamp(kRenderContextStamp);
   if (!context->Init(request)) {
     if (context->resources != nullptr) context->resources->DetachContext(context);
     context->aux.ReleaseAll();
-    table->Release(handle);
+    ReleaseHandle(handle);
     request->handle = 0;
     return false;
   }
@@ -214,7 +236,7 @@ void DestroyRenderContext(uint32_t handle) {
   // empty before it goes.
   if (table->Count() == 1 && context->common != nullptr)
     VertexProgramBuilderResetSlots(context->common->vertexProgramBuilder, 0);
-  table->Release(handle);
+  ReleaseHandle(handle);
 }
 
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp) {

@@ -113,8 +113,9 @@ struct RenderContext3d : OsHeapObject {
   uint8_t revalidating = 0;
 };
 
-// The module-wide table: made when the first render context is, emptied
-// (every context destroyed) when the module goes.
+// The module-wide table (null while no render context lives): made with
+// the first render context, freed with the last, and emptied (every
+// context destroyed) when the module goes.
 HandleTable<RenderContext3d>* RenderContextTable();
 void EmptyRenderContextTable();
 // Render contexts constructed since load.
@@ -136,6 +137,12 @@ void DestroyRenderContext(uint32_t handle);
 // vertex constants flushed; the drawable's rectangle as its viewport's
 // origin and size, marked dirty only when it changed.
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp);
+void RenderContext3dDropTargets(RenderContext3d* context);
+uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag);
+void RenderState3dFlushVertexConstants(RenderContext3d* context);
+void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top, int32_t width,
+                                      int32_t height);
+
 // What the 3D surfaces ask of a render context: a surface that goes leaves
 // every place the context holds it; the context's link to its resource
 // table is cleared when the table goes; bindings of a resource dropped from
@@ -144,8 +151,3 @@ void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
 void RenderContext3dForgetResourceTable(RenderContext3d* context);
 void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
 void RenderState3dMarkAllDirty(RenderContext3d* context);
-void RenderContext3dDropTargets(RenderContext3d* context);
-uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag);
-void RenderState3dFlushVertexConstants(RenderContext3d* context);
-void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top, int32_t width,
-                                      int32_t height);

@@ -146,6 +146,31 @@ void DrawStep(RenderContext3d* context) {
   if (!whole) __builtin_trap();
 }
 
+// No kernel address of the client's state may reach its request block.
+void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* block) {
+  KernelClient* kernelClient = glue.ClientOf(file);
+  ClientContext* context = kernelClient != nullptr ? kernelClient->context3d : nullptr;
+  if (context == nullptr || block == nullptr) return;
+  std::vector<uintptr_t> addresses = {reinterpret_cast<uintptr_t>(context),
+                                      reinterpret_cast<uintptr_t>(context->requestBlock),
+                                      reinterpret_cast<uintptr_t>(context->staging[0]),
+                                      reinterpret_cast<uintptr_t>(context->staging[1])};
+  for (uint32_t handle = 1; handle < context->contexts.Capacity(); ++handle) {
+    if (Context3d* c = context->contexts.Get(handle)) {
+      addresses.push_back(reinterpret_cast<uintptr_t>(c));
+      addresses.push_back(reinterpret_cast<uintptr_t>(c->statusPage));
+      addresses.push_back(reinterpret_cast<uintptr_t>(c->scratch));
+    }
+  }
+  for (size_t at = 0; at + 8 <= 568; at += 4) {
+    uint64_t word;
+    memcpy(&word, block + at, 8);
+    for (uintptr_t address : addresses) {
+      if (address != 0 && word == address) __builtin_trap();
+    }
+  }
+}
+
 void Run(const uint8_t* data, size_t size) {
   orvstandin::Reset();
   orvmachine::Machine machine;
@@ -163,12 +188,15 @@ void Run(const uint8_t* data, size_t size) {
   alignas(8) static uint8_t primary[64];
   pdev->primarySurface = reinterpret_cast<MmSurface*>(primary);
   alignas(8) static uint8_t userMemory[256];
+  alignas(8) static uint8_t faultyMemory[64];
   {
     client3d::Client client(glue, device, 2000);
     if (client.CreateContext(reinterpret_cast<uintptr_t>(pdev)) == 0) {
       client3d::Buffer commands;
       const bool haveBuffer = client.CreateBuffer(8192, 4, &commands);
       glue.DeclareUserMemory(2000, userMemory, sizeof(userMemory));
+      glue.DeclareUserMemory(2000, faultyMemory, sizeof(faultyMemory));
+      glue.MarkFaulty(faultyMemory, sizeof(faultyMemory));
       Reader in(data, size);
       uint32_t stateContext = 0;
       for (int steps = 0; in.More() && steps < 256; ++steps) {
@@ -180,6 +208,7 @@ void Run(const uint8_t* data, size_t size) {
           }
           case 1:  // a request
             client.Execute();
+            CheckNoKernelAddress(glue, client.File(), client.Block());
             break;
           case 2:  // bytes of the command buffer
             if (haveBuffer) {
@@ -190,9 +219,10 @@ void Run(const uint8_t* data, size_t size) {
             break;
           case 3: {  // a pointer at user memory, at nothing or at the buffer
             const uint32_t at = 16 + (in.Byte() % 6) * 8;
-            const uint8_t kind = in.Byte() % 3;
+            const uint8_t kind = in.Byte() % 4;
             const uint64_t pointer = kind == 0   ? reinterpret_cast<uintptr_t>(userMemory) + in.Byte() % 128
                                      : kind == 1 ? 0x1000 + in.Word()
+                                     : kind == 2 ? reinterpret_cast<uintptr_t>(faultyMemory)
                                                  : reinterpret_cast<uintptr_t>(commands.mapped);
             client.Put64(at, pointer);
             break;
@@ -212,6 +242,7 @@ void Run(const uint8_t* data, size_t size) {
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
             client.RunTokens(stateContext, 0, static_cast<uint32_t>(tokens.Size()));
+            CheckNoKernelAddress(glue, client.File(), client.Block());
             ClientContext* context = glue.ClientOf(client.File())->context3d;
             Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
             if (context3d != nullptr) DrawStep(context3d->current);
@@ -226,6 +257,7 @@ void Run(const uint8_t* data, size_t size) {
       }
     }
   }
+  if (!parts.dma->DecodeErrors().empty()) __builtin_trap();
   glue.ClearUserMemory();
   glue.Close(owner);
   glue.DestroyDevice(device);

@@ -8,13 +8,17 @@
 #include <memory>
 #include <vector>
 
+#include "core/driver_switches.h"
 #include "core/orv_ioctl.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/flip_controller.h"
+#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/client3d/client3d.h"
@@ -30,6 +34,12 @@ class Client3dTest : public ktest::StartedBoard {
     StartedBoard::SetUp();
     // The X driver declared its primary surface: only its presence counts.
     pdev->primarySurface = reinterpret_cast<MmSurface*>(&primaryStandIn);
+    {
+      // The unit's list of resource tables keeps its arrays once it grew.
+      client3d::Client warmUp(glue, device, 1999);
+      ASSERT_EQ(warmUp.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+    }
+    baseline = Holdings();
     client = std::make_unique<client3d::Client>(glue, device, 2000);
     ASSERT_EQ(client->CreateContext(reinterpret_cast<uintptr_t>(pdev), &info), 0);
     ASSERT_TRUE(client->CreateBuffer(16384, kClientBufferPages, &commands));
@@ -55,6 +65,13 @@ class Client3dTest : public ktest::StartedBoard {
       s->lastWriteTag = 0;
     }
   }
+  // What the glue holds: blocks, regions, locked pages, user and kernel
+  // mappings.
+  std::vector<size_t> Holdings() {
+    return {glue.LiveBlocks().size(), glue.LiveRegions(), glue.LiveLockedPages(), glue.LiveUserMappings(),
+            glue.LiveKernelMappings()};
+  }
+  std::vector<size_t> baseline;
   uint32_t TagCounter() { return SharedLocked()->syncTagCounter; }
   int32_t Stream(const TokenWriter& tokens, uint32_t offset = 0) {
     EXPECT_TRUE(tokens.WriteTo(commands, offset));
@@ -83,6 +100,21 @@ TEST_F(Client3dTest, CreatingAnswersTheBlockAndTheFixedValues) {
   client3d::Client other(glue, device, 3000);
   EXPECT_EQ(other.CreateContext(0x1234), -22);
   EXPECT_EQ(other.Execute(), -22);
+}
+
+TEST_F(Client3dTest, TheGuardBandFollowsItsSwitch) {
+  DriverSwitchesCommon* switches = Common()->driverSwitches;
+  for (uint32_t guard : {0u, 1u}) {
+    switches->GuardBandClipping->current = guard;
+    switches->VertexShader->current = static_cast<uint8_t>(guard);
+    client3d::Client other(glue, device, 3000 + guard);
+    client3d::ContextInfo answer = {};
+    ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev), &answer), 0);
+    const float band = guard != 0 ? 8160.0f : 0.0f;
+    EXPECT_EQ(std::vector<float>(answer.guardBand, answer.guardBand + 4),
+              (std::vector<float>{-band, -band, band, band}));
+    EXPECT_EQ(answer.values[2], guard);
+  }
 }
 
 TEST_F(Client3dTest, DispatcherAnswersByCode) {
@@ -261,6 +293,30 @@ TEST_F(Client3dTest, ALengthRewrittenDuringTheRequestChangesNothing) {
   glue.SetUserMemoryMutator(nullptr);
   EXPECT_EQ(client->Result(), 0);
   EXPECT_EQ(Current()->state.values[7], 1u);
+}
+
+TEST_F(Client3dTest, PointersAndSizesRewrittenDuringARequestChangeNothing) {
+  std::vector<uint8_t> data(100, 0x5A);
+  glue.DeclareUserMemory(2000, data.data(), data.size());
+  client3d::Client* c = client.get();
+  glue.SetUserMemoryMutator([c] {
+    c->Put64(16, 0x1000);
+    c->Put32(24, 0x7FFFFFFF);
+    c->Put32(32, 77);
+  });
+  client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+  client->Put32(24, 100);
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateDataBuffer);
+  EXPECT_EQ(client->Execute(), 0);
+  glue.SetUserMemoryMutator(nullptr);
+  EXPECT_EQ(client->Result(), 0);
+  // The ring has the size asked before the rewrite, under id 1, with the data.
+  EXPECT_EQ(orvstandin::ArgsOf("BmBufferRingCreate").values[0], 4096u);
+  ASSERT_NE(Context()->DataBuffer(1), nullptr);
+  EXPECT_EQ(Context()->DataBuffer(77), nullptr);
+  const auto* ring = static_cast<const uint8_t*>(BmBufferRingLock(Context()->DataBuffer(1)->ring, 0, false));
+  EXPECT_EQ(std::vector<uint8_t>(ring, ring + 100), data);
 }
 
 TEST_F(Client3dTest, VertexConstantRangesAreClampedToTheClientConstants) {
@@ -644,6 +700,40 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
   EXPECT_EQ(client->Execute(), -14);
 }
 
+TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
+  orvstandin::SetOutValue("SurfaceList3dGet", 6, 0x7F000080);
+  orvstandin::SetOutValue("Surface3dFlipAddress", 0, 0x00200000);
+  Common()->driverSwitches->FlipOnVBlank->current = 1;
+  const uint32_t mask = pdev->displayMask;
+  ASSERT_NE(mask, 0u);
+  const int display = __builtin_ctz(mask);
+  // Value 0 with the switch at 1: value 1, shown at once.
+  client->Put64(16, 6);
+  client->Put32(24, 0);
+  EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
+  ASSERT_GE(Context()->flipSlots[1], 1);
+  const int32_t first = Context()->flipSlots[1];
+  EXPECT_EQ(Flips()->slots[display][first], kFlipSlotTaken);
+  EXPECT_EQ(flips.Current(display), static_cast<unsigned>(first));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(BlitEngineOf(pdev)->displayed), 0x7F000080u);
+  // Three more flips: the client never holds more than two slots.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
+    uint32_t taken = 0;
+    for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot) taken += Flips()->slots[display][slot] != kFlipSlotFree;
+    EXPECT_LE(taken, 2u);
+  }
+  // An index that names nothing of the client.
+  client->Put64(16, 7);
+  EXPECT_EQ(client->Run(kRequestFlipSurface), -1);
+  // Its destruction frees the slots (the stand-in surface is forgotten
+  // first: nothing may look into it).
+  BlitEngineOf(pdev)->displayed = nullptr;
+  EXPECT_EQ(client->DestroyContext(), 0);
+  for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot)
+    EXPECT_EQ(Flips()->slots[display][slot], kFlipSlotFree) << slot;
+}
+
 TEST_F(Client3dTest, ADestroyRightAfterCreationDoesNotWait) {
   client3d::Client other(glue, device, 3000);
   ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
@@ -676,15 +766,30 @@ TEST_F(Client3dTest, AMutatorThreadRewritingTheBlockNeverReachesTheKernel) {
 TEST_F(Client3dTest, DestroyingAndReleasingLeaveNothing) {
   Buffer extra;
   ASSERT_TRUE(client->CreateBuffer(8192, kClientBufferPciLocked, &extra));
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
   EXPECT_EQ(client->DestroyContext(), 0);
   EXPECT_EQ(glue.ClientOf(client->File())->context3d, nullptr);
   EXPECT_EQ(client->DestroyContext(), -22);
-  // A second client that never destroys its context: the release does.
-  client3d::Client other(glue, device, 3000);
-  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  client.reset();
+  EXPECT_EQ(Holdings(), baseline);
+  // A client that never destroys its context: its release does.
+  {
+    client3d::Client other(glue, device, 3000);
+    ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+    Buffer buffer;
+    ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &buffer));
+    EXPECT_NE(other.CreateContext3d(9, buffer), 0u);
+  }
+  EXPECT_EQ(Holdings(), baseline);
+  // One whose device goes under it: the device's destruction does.
+  client3d::Client last(glue, device, 4000);
+  ASSERT_EQ(last.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
   Buffer buffer;
-  ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &buffer));
-  EXPECT_NE(other.CreateContext3d(9, buffer), 0u);
+  ASSERT_TRUE(last.CreateBuffer(4096, kClientBufferPages, &buffer));
+  ASSERT_NE(last.CreateContext3d(9, buffer), 0u);
+  KernelClient* lastClient = glue.ClientOf(last.File());
+  DestroyPdev(kdev, pdev);
+  EXPECT_EQ(lastClient->context3d, nullptr);
 }
 
 }  // namespace
