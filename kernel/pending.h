@@ -160,8 +160,9 @@ bool IsTargetFlipDone(RenderContext3d* context);
 // A re-attached 3D context re-emits its saved target synchronisation.
 void Context3dReemitSavedTargets(Context3d* context);
 
-// Token handlers: each gets the kernel's copy of the token's entries and of
-// its trailing bytes (payload + count x entry size), and its context.
+// Token handlers not written yet (the interpreter names all of them in
+// ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
+// arguments).
 #define ORV_PENDING_TOKENS(X)                         \
   X(8, EmitSetStreamSources)                          \
   X(10, EmitUpdateSurfaceBoxes)                       \
