@@ -11,6 +11,8 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/tnl/vertex_program.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/pending.h"
@@ -238,6 +240,8 @@ uint32_t SealBatch(TokenContext3d& token) {
     }
   }
   RenderContext3dHandOverStream(token.current);
+  // The vertex programs the batch used are stamped with its tag.
+  if (common->vertexProgramBuilder != nullptr) common->vertexProgramBuilder->SealBatchTag(tag);
   return tag;
 }
 

@@ -136,8 +136,9 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
 
 // The end-of-batch sequence (end of stream, opcodes 10 and 21): a new sync
 // tag, the targets' last-write tags, the target tag packet through the
-// secondary stream and the render context's stream handed to the primary
-// stream. The tag taken.
+// secondary stream, the render context's stream handed to the primary
+// stream, and the tag given to the vertex programs the batch used. The tag
+// taken.
 uint32_t SealBatch(TokenContext3d& token);
 // The stream close after the last seal: progress counter and packet, DMA
 // start. False when the primary stream had no room.
