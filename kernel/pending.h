@@ -134,7 +134,7 @@ bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
 bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // The vertex engine: the transform-and-lighting set-up of a render context
 // (made, deleted, given the board's program builder, attached, its mode
-// bits, and its update before a draw) and the program builder's slots.
+// bits, and its update before a draw).
 TnlSetup* NewTnlSetup();
 void DeleteTnlSetup(TnlSetup* setup);
 void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder* builder);
@@ -142,7 +142,6 @@ bool TnlSetupAttachContext(TnlSetup* setup, RenderContext3d* context, uint32_t f
 void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits);
 bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock* group,
                     VertexSubBlock* sub, VertexEngineBlock* engine);
-void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first);
 // ---- What the 3D client contexts, their requests and the token interpreter
 // ask of later parts ------------------------------------------------------------------
 

@@ -248,10 +248,6 @@ bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingB
   orvstandin::LogArg(fixedFunctionNeeded ? 1 : 0);
   return result;
 }
-void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first) {
-  StandInVoid("VertexProgramBuilderResetSlots", builder);
-  orvstandin::LogArg(first);
-}
 
 // ---- What the 3D client contexts ask of later parts -------------------------------------
 // Objects of later parts are stand-in addresses that are never dereferenced
