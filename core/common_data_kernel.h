@@ -33,6 +33,8 @@ class RangeMap;
 class MmSurface;
 class FormatCatalogue;
 class ResourceTableList;
+class EngineOwner3d;
+struct RenderContext3d;
 
 inline constexpr unsigned kRenderTargetSlots = 16;
 inline constexpr size_t kRenderTargetSlotSize = 32;
@@ -85,9 +87,14 @@ struct CommonData {
   FormatCatalogue* formatCatalogue;
   ResourceTableList* resourceTables[kUnitSlots];
 
+  // The 3D engine: the board's engine owner (entry 15) and the render
+  // context that drew last on the board.
+  EngineOwner3d* engineOwner3d;
+  RenderContext3d* renderedLast3d;
+
   // Room for the components that keep board-wide state here; a component
   // that adds a field above takes its bytes from this area.
-  alignas(8) uint8_t componentArea[kCommonDataSize - 2144];
+  alignas(8) uint8_t componentArea[kCommonDataSize - 2160];
 };
 static_assert(sizeof(CommonData) == kCommonDataSize);
 static_assert(offsetof(CommonData, ringHead) == 0);

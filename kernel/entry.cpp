@@ -4,6 +4,7 @@
 #include "kernel/ioctl_3d.h"
 
 #include "core/orv_ioctl.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
@@ -51,6 +52,8 @@ int KernelCoreInit() {
 }
 
 int KernelCoreExit() {
+  // Whatever render contexts are still alive go with the module.
+  EmptyRenderContextTable();
   for (const IoctlEntry& entry : kIoctlTable) OrvIoctl_UnRegister(entry.code);
   return 0;
 }

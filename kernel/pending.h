@@ -20,6 +20,16 @@ struct RenderContext3d;
 struct CommonData;
 struct KernelClient;
 struct KernelDevice;
+class ContextState3d;
+class EngineOwner3d;
+class PixelProgramCache;
+class StateBlockTable;
+class TnlSetup;
+class VertexProgramBuilder;
+struct RenderState3d;
+struct VertexEngineBlock;
+struct VertexProcessingBlock;
+struct VertexSubBlock;
 struct Context3d;
 struct ClientRequest;
 struct RenderContextRequest3d;
@@ -31,7 +41,6 @@ class ResourceTable;
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
-  X(InitBlitEngine3d, CleanupBlitEngine3d, 18)                              \
   X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)
 
 #define ORV_DECLARE_PENDING_KERNEL_ROW(init, cleanup, entry) \
@@ -53,41 +62,88 @@ void ResetEngineMode3d(PDEV* pdev);
 // secondary stream, before the engine state is re-initialised.
 void FlushEngineState3d(CommonData* common);
 
-// What the 3D surfaces ask of the render contexts and the blit engine: the
-// surface the device's blit engine records as displayed (null for none),
-// recording one, and releasing it (pending flips waited for and cancelled
-// first); a render context's auxiliary surfaces, released or rebuilt for a
-// device (none: released); the references a render context's binding array
-// holds to a surface that goes; bindings of a resource dropped from a render
-// state's streams; every state group marked dirty; the context's link to its
-// resource table cleared.
-Surface3d* BlitEngine3dDisplayedSurface(PDEV* pdev);
-void BlitEngine3dSetDisplayedSurface(PDEV* pdev, Surface3d* surface);
-void BlitEngine3dReleaseDisplayedSurface(PDEV* pdev);
-void AuxSurfaces3dReleaseAll(RenderContext3d* context);
-void AuxSurfaces3dRebuild(RenderContext3d* context, PDEV* device);
-void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
-void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
-void RenderState3dMarkAllDirty(RenderContext3d* context);
-void RenderContext3dForgetResourceTable(RenderContext3d* context);
-
+// What render contexts and their render state ask of the engine state and
+// the parts that validate and emit it. A bool answers whether the step
+// succeeded.
+//
+// The context state: made for an engine owner and deleted; the vertex
+// engine's block set up at render-context creation; made current with its
+// differences emitted; the engine owner's wait count, and the device's
+// target-mode word it keeps.
+ContextState3d* NewContextState3d(EngineOwner3d* owner);
+void DeleteContextState3d(ContextState3d* state);
+void VertexEngineBlockSetUp(VertexEngineBlock* block);
+bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t operation, uint32_t flag);
+void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
+uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
+// The board switch's value for a render context's state.
+uint32_t ContextStateSwitchValue3d(PDEV* device);
+// Render targets and state blocks: the target state, fog table and stream
+// set-up bound to a new context; its target memory released; a draw's
+// target preparation (fast-cleared depth, target counters of the context
+// that rendered last, the engine-mode tag); the depth-stencil mode; the
+// validations of an application and the target binding; the state-block
+// table of a render state.
+bool RenderTargetStateBind(RenderContext3d* context);
+bool FogTableBind(RenderContext3d* context);
+bool VertexStreamSetupBind(RenderContext3d* context);
+void ReleaseRenderTargetMemory3d(RenderContext3d* context);
+void PrepareRenderTargetState3d(RenderContext3d* context, RenderContext3d* renderedLast);
+void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
+bool ValidateDepthStencil3d(RenderContext3d* context);
+bool ValidateRasterBlend3d(RenderContext3d* context);
+bool ValidateTargetBinding3d(RenderContext3d* context);
+void BindRenderTargets3d(RenderContext3d* context);
+void SurfaceOwnerResync3d(PDEV* device);
+uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
+StateBlockTable* CreateStateBlockTable3d(RenderState3d* state);
+void DestroyStateBlockTable3d(StateBlockTable* table);
+// Fog, stream set-up and vertex fetch.
+bool FogTableUpdate(RenderContext3d* context);
+void VertexStreamSetStreamSources(RenderContext3d* context);
+void VertexStreamSetIndexSource(RenderContext3d* context);
+void VertexStreamSetVertexElements(RenderContext3d* context);
+void VertexStreamComputeAddresses(RenderContext3d* context);
+void VertexStreamSetIndexStart(RenderContext3d* context);
+void VertexStreamSetPrimitiveType(RenderContext3d* context);
+bool VertexStreamComputeVertexLimit(RenderContext3d* context);
+void VertexFetchSetElements(RenderContext3d* context);
+uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout);
+// The emitter tables: the 32-bit index emitters installed; the draw and
+// index emitters of a vertex program kind, or of a primitive type.
+void InstallIndex32Emitters3d(RenderContext3d* context);
+bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
+bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
+bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*);
+bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);
+// The blit set-up of a device's blit engine: built and torn down in place.
+void InitBlitSetup3d(void* transformState, void* stageSetup);
+void CleanupBlitSetup3d(void* transformState, void* stageSetup);
+// The pixel-program cache and the render-state group defaults.
+PixelProgramCache* NewPixelProgramCache(RenderContext3d* context);
+void DeletePixelProgramCache(PixelProgramCache* cache);
+bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state);
+bool PixelProgramCacheValid(PixelProgramCache* cache);
+void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state);
+void LoadRenderStateDefaults3d(RenderState3d* state);
+// What the auxiliary surfaces ask of a surface: a sync-tag packet before
+// the processor writes it, a fill, and an image written into it.
+void Surface3dWriteSyncTag(Surface3d* surface);
+bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
+bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
+// The vertex engine: the transform-and-lighting set-up of a render context
+// (made, deleted, given the board's program builder, attached, its mode
+// bits, and its update before a draw).
+TnlSetup* NewTnlSetup();
+void DeleteTnlSetup(TnlSetup* setup);
+void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder* builder);
+bool TnlSetupAttachContext(TnlSetup* setup, RenderContext3d* context, uint32_t flags);
+void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits);
+bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock* group,
+                    VertexSubBlock* sub, VertexEngineBlock* engine);
 // ---- What the 3D client contexts, their requests and the token interpreter
 // ask of later parts ------------------------------------------------------------------
 
-// Render contexts in the module-wide table: creation from a request record
-// (the handle written into it; false when the context is not usable),
-// destruction by handle, lookup (null for a free or unknown handle).
-bool CreateRenderContext(RenderContextRequest3d* request);
-void DestroyRenderContext(uint32_t handle);
-RenderContext3d* RenderContextTableGet(uint32_t handle);
-void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp);
-// The device stopped: the context's target pointers cleared, its target
-// state word 263.
-void RenderContext3dDropTargets(RenderContext3d* context);
-// Stores the tag as the last-write tag of the context's colour and depth
-// targets of memory kind 3 or 4; answers the target mask (0x100 colour,
-// 0x200 depth present).
-uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag);
 // Hands the filled range of the context's own stream, and of its progress
 // stream, to the primary stream.
 void RenderContext3dHandOverStream(RenderContext3d* context);
@@ -97,11 +153,6 @@ VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context);
 // Whether the flip controller finished the pending flip of the context's
 // current target.
 bool IsTargetFlipDone(RenderContext3d* context);
-void RenderState3dFlushVertexConstants(RenderContext3d* context);
-// The drawable's rectangle as the render state's viewport origin and size,
-// marked dirty only when it changed.
-void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top,
-                                      int32_t width, int32_t height);
 // A re-attached 3D context re-emits its saved target synchronisation.
 void Context3dReemitSavedTargets(Context3d* context);
 
@@ -109,37 +160,22 @@ void Context3dReemitSavedTargets(Context3d* context);
 // ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
 // arguments).
 #define ORV_PENDING_TOKENS(X)                         \
-  X(5, RenderState3dSetDriverStates)                  \
-  X(6, RenderState3dSetSamplerStates)                 \
-  X(7, RenderState3dSetViewport)                      \
   X(8, EmitSetStreamSources)                          \
   X(10, EmitUpdateSurfaceBoxes)                       \
-  X(12, RenderState3dSetRenderStates)                 \
   X(13, EmitSyncTargets)                              \
-  X(14, RenderState3dSetTextureStages)                \
-  X(18, RenderState3dSetRectA)                        \
   X(21, EmitClearBatch)                               \
   X(24, EmitDrawIndexed)                              \
   X(25, EmitDrawStrip)                                \
   X(26, EmitExecuteRanges)                            \
   X(27, EmitDrawIndexedPrimitives)                    \
   X(28, EmitDrawUserPrimitives)                       \
-  X(32, RenderState3dSetTransforms)                   \
   X(33, EmitSetLights)                                \
   X(34, EmitSetVertexConstants)                       \
-  X(35, RenderState3dSetFloat4StatesB)                \
-  X(36, RenderState3dSetModeStates)                   \
-  X(37, RenderState3dSetClipPlanes)                   \
-  X(38, RenderState3dSetRectB)                        \
-  X(39, RenderState3dSetDepthRange)                   \
-  X(53, RenderState3dSetFloat4StateA)                 \
-  X(54, RenderState3dSetFloatPair)                    \
   X(55, EmitSetSurfaceValues)                         \
   X(64, TnlSetupLoadVertexDeclaration)                \
   X(65, TnlSetupDeleteVertexShader)                   \
   X(66, RenderState3dSetVertexShader)                 \
   X(68, EmitDrawBatch)                                \
-  X(69, RenderState3dLoadPipelineRecord)              \
   X(70, PixelProgramCacheCreateProgram)               \
   X(71, PixelProgramCacheDeleteProgram)               \
   X(72, RenderState3dSetPixelConstants)               \

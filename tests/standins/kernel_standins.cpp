@@ -2,8 +2,7 @@
 // the kernel build. Each logs its call under its own name. A component init
 // succeeds, and a request handler answers -22, unless a test chose another
 // result (a non-zero code fails an init; a handler answers the chosen code
-// as a signed number); the 3D engine's parts do nothing, but the blit
-// engine's displayed surface is kept in the log's out-values. The last
+// as a signed number); the 3D engine's parts do nothing. The last
 // entry's clean-up, the first of every destruction, also logs the unit of
 // the device object ("CleanupSharedSurfaces3d unit <n>"), so tests see which object
 // went when.
@@ -12,6 +11,7 @@
 #include <initializer_list>
 
 #include "core/pdev.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
@@ -58,73 +58,205 @@ void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
 
 void FlushEngineState3d(CommonData*) { StandInCall("FlushEngineState3d"); }
 
-// The blit engine's displayed surface is the value a test chose (out-value 0
-// of "BlitEngine3dDisplayedSurface"); recording and releasing one change it.
-Surface3d* BlitEngine3dDisplayedSurface(PDEV*) {
-  StandInCall("BlitEngine3dDisplayedSurface");
-  return reinterpret_cast<Surface3d*>(orvstandin::OutValue("BlitEngine3dDisplayedSurface", 0));
+
+// ---- Render contexts and render state ---------------------------------------------------------
+// A call that answers a bool succeeds unless a test chose a non-zero
+// result; the stand-in's action runs with the render context (or the
+// record it was handed). Objects of later parts that a render context owns
+// are made here through the glue, so the glue's accounting sees them.
+
+namespace {
+
+bool StandInStep(const char* name, void* subject) {
+  uint32_t chosen = 0;
+  return !orvstandin::Called(name, &chosen, subject) || chosen == 0;
 }
-void BlitEngine3dSetDisplayedSurface(PDEV*, Surface3d* surface) {
-  StandInCall("BlitEngine3dSetDisplayedSurface");
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, reinterpret_cast<uintptr_t>(surface));
+
+void StandInVoid(const char* name, void* subject) {
+  uint32_t ignored = 0;
+  orvstandin::Called(name, &ignored, subject);
 }
-void BlitEngine3dReleaseDisplayedSurface(PDEV*) {
-  StandInCall("BlitEngine3dReleaseDisplayedSurface");
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, 0);
+
+uint32_t StandInValue(const char* name, void* subject, uint32_t answer) {
+  uint32_t chosen = 0;
+  return orvstandin::Called(name, &chosen, subject) ? chosen : answer;
 }
-void AuxSurfaces3dReleaseAll(RenderContext3d*) { StandInCall("AuxSurfaces3dReleaseAll"); }
-void AuxSurfaces3dRebuild(RenderContext3d*, PDEV*) { StandInCall("AuxSurfaces3dRebuild"); }
-void UnbindSurfaceReferences(RenderContext3d*, Surface3d* surface) {
-  StandInCall("UnbindSurfaceReferences");
+
+void* StandInObject(const char* name, size_t size, void* subject) {
+  if (!StandInStep(name, subject)) return nullptr;
+  void* object = memAlloc(size);
+  if (object != nullptr) memset(object, 0, size);
+  return object;
+}
+
+bool StandInDrawEmitter(RenderContext3d*, const void*) { return true; }
+bool StandInIndexEmitter(RenderContext3d*, const void*) { return true; }
+
+}  // namespace
+
+ContextState3d* NewContextState3d(EngineOwner3d* owner) {
+  auto* state = static_cast<ContextState3d*>(StandInObject("NewContextState3d", sizeof(ContextState3d), owner));
+  if (state != nullptr) state->owner = owner;
+  return state;
+}
+void DeleteContextState3d(ContextState3d* state) {
+  StandInVoid("DeleteContextState3d", state);
+  memFree(state);
+}
+void VertexEngineBlockSetUp(VertexEngineBlock* block) { StandInVoid("VertexEngineBlockSetUp", block); }
+bool EngineOwner3dExecute(EngineOwner3d*, ContextState3d* state, uint32_t operation, uint32_t flag) {
+  const bool result = StandInStep("EngineOwner3dExecute", state);
+  orvstandin::LogArg(operation);
+  orvstandin::LogArg(flag);
+  return result;
+}
+void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count) {
+  StandInVoid("EngineOwner3dSetWaitCount", owner);
+  orvstandin::LogArg(count);
+}
+uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("EngineOwner3dTargetMode", owner, 0); }
+uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
+
+bool RenderTargetStateBind(RenderContext3d* c) { return StandInStep("RenderTargetStateBind", c); }
+bool FogTableBind(RenderContext3d* c) { return StandInStep("FogTableBind", c); }
+bool VertexStreamSetupBind(RenderContext3d* c) { return StandInStep("VertexStreamSetupBind", c); }
+void ReleaseRenderTargetMemory3d(RenderContext3d* c) { StandInVoid("ReleaseRenderTargetMemory3d", c); }
+void PrepareRenderTargetState3d(RenderContext3d* c, RenderContext3d* renderedLast) {
+  StandInVoid("PrepareRenderTargetState3d", c);
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(renderedLast));
+}
+void RenderTargetStateSetMode(RenderContext3d* c, uint32_t mode) {
+  StandInVoid("RenderTargetStateSetMode", c);
+  orvstandin::LogArg(mode);
+}
+bool ValidateDepthStencil3d(RenderContext3d* c) { return StandInStep("ValidateDepthStencil3d", c); }
+bool ValidateRasterBlend3d(RenderContext3d* c) { return StandInStep("ValidateRasterBlend3d", c); }
+bool ValidateTargetBinding3d(RenderContext3d* c) { return StandInStep("ValidateTargetBinding3d", c); }
+void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d", c); }
+void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
+uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
+StateBlockTable* CreateStateBlockTable3d(RenderState3d* state) {
+  return static_cast<StateBlockTable*>(StandInObject("CreateStateBlockTable3d", 16, state));
+}
+void DestroyStateBlockTable3d(StateBlockTable* table) {
+  StandInVoid("DestroyStateBlockTable3d", table);
+  memFree(table);
+}
+
+bool FogTableUpdate(RenderContext3d* c) { return StandInStep("FogTableUpdate", c); }
+void VertexStreamSetStreamSources(RenderContext3d* c) { StandInVoid("VertexStreamSetStreamSources", c); }
+void VertexStreamSetIndexSource(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexSource", c); }
+void VertexStreamSetVertexElements(RenderContext3d* c) { StandInVoid("VertexStreamSetVertexElements", c); }
+void VertexStreamComputeAddresses(RenderContext3d* c) { StandInVoid("VertexStreamComputeAddresses", c); }
+void VertexStreamSetIndexStart(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexStart", c); }
+void VertexStreamSetPrimitiveType(RenderContext3d* c) { StandInVoid("VertexStreamSetPrimitiveType", c); }
+bool VertexStreamComputeVertexLimit(RenderContext3d* c) { return StandInStep("VertexStreamComputeVertexLimit", c); }
+void VertexFetchSetElements(RenderContext3d* c) { StandInVoid("VertexFetchSetElements", c); }
+uint32_t VertexFetchEmitLayout(RenderContext3d* c, bool layout) {
+  const uint32_t word = StandInValue("VertexFetchEmitLayout", c, 0);
+  orvstandin::LogArg(layout ? 1 : 0);
+  return word;
+}
+
+void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }
+bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("ProgramDrawEmitter3d", nullptr);
+  orvstandin::LogArg(kind);
+  orvstandin::LogArg(type);
+  return StandInDrawEmitter;
+}
+bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("ProgramIndexEmitter3d", nullptr);
+  orvstandin::LogArg(kind);
+  orvstandin::LogArg(type);
+  return StandInIndexEmitter;
+}
+bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("PrimitiveDrawEmitter3d", nullptr);
+  orvstandin::LogArg(type);
+  return StandInDrawEmitter;
+}
+bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
+  StandInVoid("PrimitiveIndexEmitter3d", nullptr);
+  orvstandin::LogArg(type);
+  return StandInIndexEmitter;
+}
+
+void InitBlitSetup3d(void* transformState, void*) { StandInVoid("InitBlitSetup3d", transformState); }
+void CleanupBlitSetup3d(void* transformState, void*) { StandInVoid("CleanupBlitSetup3d", transformState); }
+
+PixelProgramCache* NewPixelProgramCache(RenderContext3d* c) {
+  return static_cast<PixelProgramCache*>(StandInObject("NewPixelProgramCache", 16, c));
+}
+void DeletePixelProgramCache(PixelProgramCache* cache) {
+  StandInVoid("DeletePixelProgramCache", cache);
+  memFree(cache);
+}
+bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d*) {
+  return StandInStep("PixelProgramCacheSelect", cache);
+}
+bool PixelProgramCacheValid(PixelProgramCache* cache) { return StandInStep("PixelProgramCacheValid", cache); }
+void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d*) {
+  StandInVoid("PixelProgramCacheLoadConstantBlock", cache);
+  orvstandin::LogArg(block);
+}
+void LoadRenderStateDefaults3d(RenderState3d* state) { StandInVoid("LoadRenderStateDefaults3d", state); }
+
+void Surface3dWriteSyncTag(Surface3d* surface) {
+  StandInVoid("Surface3dWriteSyncTag", surface);
   orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
 }
-void RenderState3dForgetBuffer(RenderContext3d*, uint32_t type, uint32_t handle) {
-  StandInCall("RenderState3dForgetBuffer");
-  orvstandin::LogArg(type);
-  orvstandin::LogArg(handle);
+bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask) {
+  const bool result = StandInStep("Surface3dFill", surface);
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+  orvstandin::LogArg(value);
+  orvstandin::LogArg(mask);
+  return result;
 }
-void RenderState3dMarkAllDirty(RenderContext3d*) { StandInCall("RenderState3dMarkAllDirty"); }
-void RenderContext3dForgetResourceTable(RenderContext3d*) { StandInCall("RenderContext3dForgetResourceTable"); }
+// The image's bytes are read whole, so a short image shows as a sanitizer
+// report; their sum is logged beside the pointer and size.
+bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes) {
+  const bool result = StandInStep("Surface3dWriteImage", surface);
+  uint64_t sum = 0;
+  const auto* p = static_cast<const uint8_t*>(image);
+  for (uint32_t i = 0; i < bytes; ++i) sum += p[i];
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+  orvstandin::LogArg(bytes);
+  orvstandin::LogArg(sum);
+  return result;
+}
+
+TnlSetup* NewTnlSetup() { return static_cast<TnlSetup*>(StandInObject("NewTnlSetup", 16, nullptr)); }
+void DeleteTnlSetup(TnlSetup* setup) {
+  StandInVoid("DeleteTnlSetup", setup);
+  memFree(setup);
+}
+void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder*) {
+  StandInVoid("TnlSetupSetProgramBuilder", setup);
+}
+bool TnlSetupAttachContext(TnlSetup*, RenderContext3d* c, uint32_t flags) {
+  const bool result = StandInStep("TnlSetupAttachContext", c);
+  orvstandin::LogArg(flags);
+  return result;
+}
+void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits) {
+  StandInVoid("TnlSetupSetModeBits", setup);
+  orvstandin::LogArg(bits);
+}
+bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock*, VertexSubBlock*,
+                    VertexEngineBlock*) {
+  const bool result = StandInStep("TnlSetupUpdate", setup);
+  orvstandin::LogArg(fixedFunctionNeeded ? 1 : 0);
+  return result;
+}
 
 // ---- What the 3D client contexts ask of later parts -------------------------------------
-// Render contexts are handles from 1 up; each answers the pointer a test
-// chose as out-value <handle> of "RenderContextTableGet" (none: a non-null
-// stand-in address that is never dereferenced here).
+// Objects of later parts are stand-in addresses that are never dereferenced
+// here.
 namespace {
-uint32_t gNextRenderContext = 0;
 uintptr_t FakeObject(uint32_t handle) { return 0x7E000000u + handle * 0x100u; }
 }  // namespace
 
-bool CreateRenderContext(RenderContextRequest3d* request) {
-  uint32_t chosen = 0;
-  const bool refused = orvstandin::Called("CreateRenderContext", &chosen) && chosen != 0;
-  orvstandin::LogArg(request->index);
-  if (refused) return false;
-  request->handle = ++gNextRenderContext;
-  return true;
-}
-void DestroyRenderContext(uint32_t handle) {
-  StandInCall("DestroyRenderContext");
-  orvstandin::LogArg(handle);
-}
-RenderContext3d* RenderContextTableGet(uint32_t handle) {
-  StandInCall("RenderContextTableGet");
-  orvstandin::LogArg(handle);
-  if (handle == 0) return nullptr;
-  const uint64_t chosen = orvstandin::OutValue("RenderContextTableGet", handle);
-  return reinterpret_cast<RenderContext3d*>(chosen != 0 ? chosen : FakeObject(handle));
-}
-void RenderContext3dSetStamp(RenderContext3d*, uint32_t stamp) {
-  StandInCall("RenderContext3dSetStamp");
-  orvstandin::LogArg(stamp);
-}
-void RenderContext3dDropTargets(RenderContext3d*) { StandInCall("RenderContext3dDropTargets"); }
-// Answers the target mask chosen as out-value 0.
-uint32_t RenderContext3dSealTargets(RenderContext3d*, uint32_t tag) {
-  StandInCall("RenderContext3dSealTargets");
-  orvstandin::LogArg(tag);
-  return static_cast<uint32_t>(orvstandin::OutValue("RenderContext3dSealTargets", 0));
-}
 void RenderContext3dHandOverStream(RenderContext3d*) { StandInCall("RenderContext3dHandOverStream"); }
 void RenderContext3dHandOverProgressStream(RenderContext3d*) {
   StandInCall("RenderContext3dHandOverProgressStream");
@@ -136,12 +268,6 @@ VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d*) {
 }
 // Done unless a test chose a non-zero result.
 bool IsTargetFlipDone(RenderContext3d*) { return StandInInit("IsTargetFlipDone"); }
-void RenderState3dFlushVertexConstants(RenderContext3d*) { StandInCall("RenderState3dFlushVertexConstants"); }
-void RenderState3dSetDrawableViewport(RenderContext3d*, int32_t left, int32_t top, int32_t width,
-                                      int32_t height) {
-  StandInCall("RenderState3dSetDrawableViewport");
-  for (int32_t value : {left, top, width, height}) orvstandin::LogArg(static_cast<uint32_t>(value));
-}
 void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }
 
 // Token handlers log the entry count, the trailing bytes and the first six

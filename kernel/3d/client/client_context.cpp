@@ -9,6 +9,7 @@
 #include "core/os.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"

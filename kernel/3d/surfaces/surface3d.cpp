@@ -7,10 +7,10 @@
 #include "core/bm_buffer.h"
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/locked_pages.h"
-#include "kernel/pending.h"
 #include "kernel/vidmem/surface_manager.h"
 #include "platform/kglue/kglue.h"
 

@@ -8,7 +8,11 @@
 // be left in the glue, and the sanitizers end the run on any other fault.
 //
 // Program: operations of an opcode byte and its operands; missing bytes
-// read as 0. See tests/data/kernel_client3d_fuzz/README.md.
+// read as 0. See tests/data/kernel_client3d_fuzz/README.md. One operation
+// writes a stream of well-formed render-state tokens whose ids, stages,
+// states and counts run past every bound, runs it on a 3D context, and
+// then applies the render state as a draw would (a step only this test
+// takes): the render context must come out whole.
 #include <stdint.h>
 #include <string.h>
 
@@ -16,6 +20,7 @@
 
 #include "core/orv_ioctl.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "platform/client3d/client3d.h"
 
@@ -39,6 +44,107 @@ class Reader {
   size_t size_;
   size_t at_ = 0;
 };
+
+// A stream of render-state tokens from the input: render states with ids
+// 0 to 600, driver states 0 to 40, sampler states and texture stages of
+// stages 0 to 15 and states 0 to 15, mode states of modes 0 to 7,
+// pipeline records with any count, transforms, clip planes 0 to 7, the
+// float states and locks.
+client3d::TokenWriter StateTokens(Reader& in) {
+  client3d::TokenWriter tokens;
+  const uint32_t n = 1 + in.Byte() % 8;
+  for (uint32_t t = 0; t < n; ++t) {
+    const uint32_t entries = 1 + in.Byte() % 8;
+    std::vector<uint32_t> words;
+    const uint32_t kind = in.Byte() % 10;
+    switch (kind) {
+      case 0:
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t id = in.Word() % 601;
+          words.insert(words.end(), {id, in.Word()});
+        }
+        tokens.Token(12, entries, words);
+        break;
+      case 1:
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t id = in.Byte() % 41u;
+          words.insert(words.end(), {id, in.Word()});
+        }
+        tokens.Token(5, entries, words);
+        break;
+      case 2:
+      case 3:
+        // Sampler states {u16 stage, u16 state, value}; texture stages
+        // {u16 stage, u16 handle, value}.
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t stage = in.Byte() % 16u;
+          const uint32_t second = in.Byte() % 16u;
+          words.insert(words.end(), {stage | second << 16, in.Word()});
+        }
+        tokens.Token(kind == 2 ? 6 : 14, entries, words);
+        break;
+      case 4:
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t value = in.Word();
+          words.insert(words.end(), {value, in.Byte() % 8u});
+        }
+        tokens.Token(36, entries, words);
+        break;
+      case 5: {
+        std::vector<uint32_t> record(1648 / 4, 0);
+        record[0] = in.Word();
+        for (uint32_t i = 0; i < 8; ++i) {
+          const uint32_t at = 1 + in.Byte() % (record.size() - 1);
+          record[at] = in.Word();
+        }
+        tokens.Token(69, 1, record);
+        break;
+      }
+      case 6:
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t pick = in.Byte();
+          words.push_back(pick < 64 ? pick : pick < 128 ? 256 + pick % 40 : in.Word());
+          for (uint32_t i = 0; i < 16; ++i) words.push_back(in.Byte());
+        }
+        tokens.Token(32, entries, words);
+        break;
+      case 7:
+        for (uint32_t e = 0; e < entries; ++e) {
+          words.push_back(in.Byte() % 8u);
+          for (uint32_t i = 0; i < 4; ++i) words.push_back(in.Word());
+        }
+        tokens.Token(37, entries, words);
+        break;
+      case 8: {
+        static constexpr uint32_t kFloats[][2] = {{35, 4}, {53, 4}, {54, 2}, {39, 2}, {18, 4}, {38, 4}, {7, 6}};
+        const auto& which = kFloats[in.Byte() % 7];
+        for (uint32_t e = 0; e < entries * which[1]; ++e) words.push_back(in.Word());
+        tokens.Token(which[0], entries, words);
+        break;
+      }
+      case 9:
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t id = 256 + in.Byte() % 64u;
+          words.insert(words.end(), {id, in.Byte() % 2u});
+        }
+        tokens.Token(12, entries, words);
+        break;
+    }
+  }
+  return tokens;
+}
+
+// What a draw does with the render state, and what must still hold after.
+void DrawStep(RenderContext3d* context) {
+  if (context == nullptr) return;
+  context->state.Apply();
+  context->PrepareTargets();
+  const RenderState3d& state = context->state;
+  bool whole = state.owner == context && context->aux.owner == context && context->contextState != nullptr &&
+               state.drawEmitter != nullptr && state.indexEmitter != nullptr;
+  for (uint32_t i = 0; i < kConstRingRecords; ++i) whole = whole && state.constRing[i] == &state.constHomes[i];
+  if (!whole) __builtin_trap();
+}
 
 // No kernel address of the client's state may reach its request block.
 void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* block) {
@@ -92,8 +198,9 @@ void Run(const uint8_t* data, size_t size) {
       glue.DeclareUserMemory(2000, faultyMemory, sizeof(faultyMemory));
       glue.MarkFaulty(faultyMemory, sizeof(faultyMemory));
       Reader in(data, size);
+      uint32_t stateContext = 0;
       for (int steps = 0; in.More() && steps < 256; ++steps) {
-        switch (in.Byte() % 6) {
+        switch (in.Byte() % 7) {
           case 0: {  // a word of the block
             const uint32_t at = (in.Byte() % 142) * 4;
             client.Put32(at, in.Word());
@@ -127,6 +234,18 @@ void Run(const uint8_t* data, size_t size) {
             glue.SetUserMemoryMutator([c, at, value] { c->Put32(at, value); });
             client.Execute();
             glue.SetUserMemoryMutator(nullptr);
+            break;
+          }
+          case 6: {  // render-state tokens on a 3D context of its own, then a draw step
+            const client3d::TokenWriter tokens = StateTokens(in);
+            if (!haveBuffer) break;
+            if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
+            if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
+            client.RunTokens(stateContext, 0, static_cast<uint32_t>(tokens.Size()));
+            CheckNoKernelAddress(glue, client.File(), client.Block());
+            ClientContext* context = glue.ClientOf(client.File())->context3d;
+            Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
+            if (context3d != nullptr) DrawStep(context3d->current);
             break;
           }
           case 5:  // the device stops and starts again

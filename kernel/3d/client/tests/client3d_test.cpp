@@ -1,8 +1,8 @@
 // The 3D clients' requests end to end: a client process (the 3D client
 // stand-in) creates its context, buffers and 3D contexts through the device
 // node, runs token streams and requests; the board executes what the kernel
-// started. Render contexts, render state, emitters and the surface list are
-// the recording stand-ins.
+// started. Render contexts and their render state are the real ones; the
+// emitters and the surface list are the recording stand-ins.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,7 +13,10 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
+#include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -52,6 +55,19 @@ class Client3dTest : public ktest::StartedBoard {
   }
 
   ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
+  RenderContext3d* Current() { return Context()->Context(context3d)->current; }
+  // The current render context draws into its own auxiliary surfaces: the
+  // polygon image as colour target, the constant image as depth target,
+  // both of memory kind 3 (the kind stand-in answers by address modulo 64).
+  void Targets(bool colour, bool depth) {
+    RenderContext3d* current = Current();
+    current->colourTarget = colour ? current->aux.polygon : nullptr;
+    current->depthTarget = depth ? current->aux.constant : nullptr;
+    for (Surface3d* s : {current->aux.polygon, current->aux.constant}) {
+      orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(s) % 64, 3);
+      s->lastWriteTag = 0;
+    }
+  }
   // What the glue holds: blocks, regions, locked pages, user and kernel
   // mappings.
   std::vector<size_t> Holdings() {
@@ -179,12 +195,13 @@ TEST_F(Client3dTest, AHeldCommandLockEndsTheRequestWithoutDispatch) {
 }
 
 TEST_F(Client3dTest, AnEmptyStreamSealsABatchAndTheBoardReportsProgress) {
-  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, kTargetColour | kTargetDepth);
+  Targets(true, true);
   const uint32_t before = TagCounter();
   EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
   const uint32_t tag = TagCounter();
   EXPECT_NE(tag, before);
-  EXPECT_EQ(orvstandin::ArgsOf("RenderContext3dSealTargets").values[0], tag);
+  EXPECT_EQ(Current()->colourTarget->lastWriteTag, tag);
+  EXPECT_EQ(Current()->depthTarget->lastWriteTag, tag);
   EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverStream"), 1u);
   EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 1u);
   // The engine ran the batch: counter 1 of render context 0 in the status page.
@@ -208,7 +225,7 @@ TEST_F(Client3dTest, TheVertexProgramsABatchUsedTakeItsTag) {
 }
 
 TEST_F(Client3dTest, TheTargetTagPacketGoesThroughTheSecondaryStream) {
-  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, kTargetColour);
+  Targets(true, false);
   SharedLocked()->last1300Value = 0x1234;
   EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
   const uint32_t tag = TagCounter();
@@ -221,7 +238,7 @@ TEST_F(Client3dTest, TheTargetTagPacketGoesThroughTheSecondaryStream) {
   EXPECT_EQ(*(Secondary()->cursor - kTargetTagWords + 1), 0x20AFAFC0u);
   // Without targets no packet is written.
   uint32_t* before = Secondary()->cursor;
-  orvstandin::SetOutValue("RenderContext3dSealTargets", 0, 0);
+  Targets(false, false);
   EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
   EXPECT_EQ(Secondary()->cursor, before);
   EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
@@ -252,7 +269,10 @@ TEST_F(Client3dTest, AStreamEndingInAnUnhandledOpcodeSealsNothing) {
   TokenWriter tokens;
   tokens.Token(12, 1, {7, 1}).Token(1, 0);
   EXPECT_EQ(Stream(tokens), -1);
-  EXPECT_EQ(orvstandin::TimesCalled("RenderState3dSetRenderStates"), 1u + 2u);  // two defaults
+  EXPECT_EQ(Current()->state.values[7], 1u);
+  // Both render contexts have their defaults.
+  for (RenderContext3d* render : Context()->Context(context3d)->renderContexts)
+    EXPECT_EQ(render->state.values[166], 0x45000000u);
   EXPECT_EQ(TagCounter(), before);
   EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 0u);
 }
@@ -287,7 +307,7 @@ TEST_F(Client3dTest, ALengthRewrittenDuringTheRequestChangesNothing) {
   EXPECT_EQ(client->Execute(), 0);
   glue.SetUserMemoryMutator(nullptr);
   EXPECT_EQ(client->Result(), 0);
-  EXPECT_EQ(orvstandin::TimesCalled("RenderState3dSetRenderStates"), 1u + 2u);
+  EXPECT_EQ(Current()->state.values[7], 1u);
 }
 
 TEST_F(Client3dTest, PointersAndSizesRewrittenDuringARequestChangeNothing) {
@@ -326,7 +346,8 @@ TEST_F(Client3dTest, VertexConstantRangesAreClampedToTheClientConstants) {
   EXPECT_EQ(shadow->image[255].w[3], 0x103u);
   EXPECT_TRUE(shadow->Dirty(255));
   EXPECT_FALSE(shadow->Dirty(254));
-  EXPECT_EQ(orvstandin::TimesCalled("RenderState3dFlushVertexConstants"), 1u);
+  // The render state's constant ring was flushed.
+  EXPECT_EQ(Current()->state.constPending, 2u);
 }
 
 TEST_F(Client3dTest, SelectingAForeignRenderContextKeepsTheCurrentOne) {
@@ -360,15 +381,15 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   const std::vector<uint8_t> written(commands.mapped, commands.mapped + tokens.Size());
   EXPECT_EQ(client->RunTokens(context3d, 0, static_cast<uint32_t>(tokens.Size())), 0);
   EXPECT_EQ(std::vector<uint8_t>(commands.mapped, commands.mapped + tokens.Size()), written);
-  const auto stages = orvstandin::ArgsOf("RenderState3dSetTextureStages");
-  ASSERT_GE(stages.count, 3u);
-  EXPECT_EQ(stages.values[0], 2u);  // stage 10 dropped
-  EXPECT_EQ(stages.values[2], 0x00010001u);
-  // The transform went on transposed (the two before it are the render
-  // contexts' defaults).
-  const auto transforms = orvstandin::ArgsOf("RenderState3dSetTransforms", 2);
-  EXPECT_EQ(std::vector<uint64_t>(transforms.values, transforms.values + 8),
-            (std::vector<uint64_t>{1, 0, 2, 0, 4, 8, 12, 1}));
+  // Stage 10 dropped; stages 1 and 2 take the textures of handles 1 and 15.
+  const RenderState3d& state = Current()->state;
+  EXPECT_EQ(state.stages[1].texture, 1u);
+  EXPECT_EQ(state.stages[1].textureKind, kStageTextureHandle);
+  EXPECT_EQ(state.stages[2].texture, 15u);
+  EXPECT_EQ(state.stages[0].texture, 0u);
+  // The view matrix arrived transposed.
+  EXPECT_EQ(state.vertex.view.m[1], 4u);
+  EXPECT_EQ(state.vertex.view.m[4], 1u);
   const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
   EXPECT_EQ(draw.values[0], 2u);
   EXPECT_EQ(draw.values[1], 8u);
@@ -736,7 +757,7 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   const int32_t first = Context()->flipSlots[1];
   EXPECT_EQ(Flips()->slots[display][first], kFlipSlotTaken);
   EXPECT_EQ(flips.Current(display), static_cast<unsigned>(first));
-  EXPECT_EQ(orvstandin::OutValue("BlitEngine3dDisplayedSurface", 0), 0x7F000080u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(BlitEngineOf(pdev)->displayed), 0x7F000080u);
   // Three more flips: the client never holds more than two slots.
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
@@ -749,7 +770,7 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   EXPECT_EQ(client->Run(kRequestFlipSurface), -1);
   // Its destruction frees the slots (the stand-in surface is forgotten
   // first: nothing may look into it).
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, 0);
+  BlitEngineOf(pdev)->displayed = nullptr;
   EXPECT_EQ(client->DestroyContext(), 0);
   for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot)
     EXPECT_EQ(Flips()->slots[display][slot], kFlipSlotFree) << slot;

@@ -6,6 +6,8 @@
 
 #include <set>
 
+#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 #include "kernel/pending.h"
 #include "platform/kglue/kglue.h"
@@ -22,19 +24,31 @@ class Tables : public SurfaceBoard {
     SurfaceBoard::SetUp();
     table = CreateResourceTable(pdev, kKey);
     ASSERT_NE(table, nullptr);
+    for (RenderContext3d*& context : contexts) {
+      context = OsNew<RenderContext3d>();
+      ASSERT_NE(context, nullptr);
+    }
     baseline = Holding();
   }
   void TearDown() override {
     DestroyResourceTable(pdev, kKey);
+    for (RenderContext3d* context : contexts) OsDelete(context);
     SurfaceBoard::TearDown();
   }
-  // A render context record: the stand-ins only log what is asked of it.
-  RenderContext3d* Context(int index) { return reinterpret_cast<RenderContext3d*>(&contexts[index]); }
+  // A render context that was never initialised: what the table asks of
+  // it shows in its fields.
+  RenderContext3d* Context(int index) { return contexts[index]; }
+  // A context whose auxiliary surfaces live in the table.
+  RenderContext3d* ContextWithAux(int index) {
+    contexts[index]->aux.owner = contexts[index];
+    contexts[index]->resources = table;
+    return contexts[index];
+  }
   Surface3d* Displayed() { return BlitEngine3dDisplayedSurface(pdev); }
 
   ResourceTable* table = nullptr;
   Held baseline{};
-  uint64_t contexts[4] = {};
+  RenderContext3d* contexts[4] = {};
 };
 
 TEST_F(Tables, AFixedHandleIsTakenAsGivenAndTheNextCreationTakesTheFirstFreeOne) {
@@ -166,25 +180,17 @@ TEST_F(Tables, TheDisplayedSurfaceIsRecordedOnceAndReleasedBeforeItGoes) {
   Surface3d* second = table->CreateSurface(1, &request);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(Displayed(), first);  // one is recorded already
-  EXPECT_EQ(orvstandin::TimesCalled("BlitEngine3dSetDisplayedSurface"), 1u);
 
+  // A context holds the first as its colour target.
   first->bindingOwner = Context(0);
-  orvstandin::Reset();
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, reinterpret_cast<uintptr_t>(first));
+  Context(0)->colourTarget = first;
+  Context(0)->targetFlags |= kTargetColourBound;
   table->DestroyResource(1, second->resourceHandle);
-  EXPECT_EQ(orvstandin::TimesCalled("BlitEngine3dReleaseDisplayedSurface"), 0u);
+  EXPECT_EQ(Displayed(), first);
   table->DestroyResource(1, first->resourceHandle);
-  EXPECT_EQ(Calls("BlitEngine3dRelease").size(), 1u);
-  EXPECT_EQ(Calls("Unbind").size(), 1u);
-  // The release comes before the surface's own clean-up.
-  std::vector<std::string> order = Calls("");
-  size_t release = 0, unbind = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (order[i] == "BlitEngine3dReleaseDisplayedSurface") release = i;
-    if (order[i] == "UnbindSurfaceReferences") unbind = i;
-  }
-  EXPECT_LT(release, unbind);
   EXPECT_EQ(Displayed(), nullptr);
+  EXPECT_EQ(Context(0)->colourTarget, nullptr);
+  EXPECT_EQ(Context(0)->targetFlags & kTargetColourBound, 0u);
 }
 
 TEST_F(Tables, DestroyingAnAbsentResourceChangesNothing) {
@@ -192,6 +198,11 @@ TEST_F(Tables, DestroyingAnAbsentResourceChangesNothing) {
   Surface3d* s = table->CreateSurface(1, &request);
   ASSERT_NE(s, nullptr);
   ASSERT_TRUE(table->AttachContext(Context(0)));
+  // The context binds handles of the absent resources: it hears nothing.
+  Context(0)->state.streams.bindings[0].handle = 1;
+  Context(0)->state.stages[0].texture = 2;
+  Context(0)->state.stages[0].textureKind = 1;
+  Context(0)->state.ClearDirty();
   orvstandin::Reset();
   const Held before = Holding();
   const uint32_t capacity = table->TableOf(1)->Capacity();
@@ -200,36 +211,49 @@ TEST_F(Tables, DestroyingAnAbsentResourceChangesNothing) {
   } cases[] = {{3, 1}, {0xFFFFFFFF, 1}, {1, capacity}, {1, 0xFFFFFFFF}, {1, 0}, {1, 2}, {0, 1}};
   for (auto c : cases) table->DestroyResource(c.type, c.handle);
   EXPECT_EQ(orvstandin::CallCount(), 0u);
+  EXPECT_EQ(Context(0)->state.streams.changedMask, 0u);
+  EXPECT_EQ(Context(0)->state.stages[0].dirty, 0u);
   EXPECT_EQ(Holding(), before);
   EXPECT_EQ(table->Get(1, 1), s);
 }
 
 TEST_F(Tables, AttachedContextsHearOfChangesAndAreLetGoByClear) {
-  ASSERT_TRUE(table->AttachContext(Context(0)));
-  ASSERT_TRUE(table->AttachContext(Context(1)));
+  ASSERT_TRUE(table->AttachContext(ContextWithAux(0)));
+  ASSERT_TRUE(table->AttachContext(ContextWithAux(1)));
   EXPECT_EQ(table->ContextCount(), 2u);
   SurfaceCreateRequest request = Request(11, 32, 32);
   request.fixedHandle = 9;
   ASSERT_NE(table->CreateSurface(2, &request), nullptr);
-  orvstandin::Reset();
-  table->DestroyResource(2, 9);
-  ASSERT_EQ(orvstandin::TimesCalled("RenderState3dForgetBuffer"), 2u);
-  for (size_t n = 0; n < 2; ++n) {
-    const orvstandin::CallArgs args = orvstandin::ArgsOf("RenderState3dForgetBuffer", n);
-    ASSERT_EQ(args.count, 2u);
-    EXPECT_EQ(args.values[0], 2u);
-    EXPECT_EQ(args.values[1], 9u);
+  // Both contexts read buffer 9 through stream 3.
+  for (int i = 0; i < 2; ++i) {
+    Context(i)->state.streams.bindings[3].handle = 9;
+    Context(i)->state.ClearDirty();
   }
+  table->DestroyResource(2, 9);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Context(i)->state.streams.changedMask, 0x08u) << i;
+
+  // Each attached context gets its three auxiliary surfaces in the table.
   table->RebuildAuxSurfaces(pdev);
-  EXPECT_EQ(orvstandin::TimesCalled("AuxSurfaces3dRebuild"), 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NE(Context(i)->aux.constant, nullptr) << i;
+    EXPECT_NE(Context(i)->aux.line, nullptr) << i;
+  }
+  EXPECT_EQ(table->TableOf(0)->Count(), 6u);
+  // A context lets its surfaces go before it leaves the table.
+  Context(0)->aux.ReleaseAll();
   table->DetachContext(Context(0));
   EXPECT_EQ(table->ContextCount(), 1u);
-  orvstandin::Reset();
+  EXPECT_EQ(table->TableOf(0)->Count(), 3u);
+
+  Context(1)->state.ClearDirty();
   table->Clear();
-  EXPECT_EQ(Calls(""), (std::vector<std::string>{"AuxSurfaces3dReleaseAll", "RenderState3dMarkAllDirty",
-                                                 "RenderContext3dForgetResourceTable",
-                                                 "BlitEngine3dDisplayedSurface"}));
   EXPECT_EQ(table->ContextCount(), 0u);
+  EXPECT_EQ(Context(1)->aux.constant, nullptr);
+  EXPECT_EQ(Context(1)->aux.polygon, nullptr);
+  EXPECT_EQ(Context(1)->resources, nullptr);
+  EXPECT_EQ(Context(1)->state.raster.dirty, ~0u);
+  // The detached context heard nothing.
+  EXPECT_EQ(Context(0)->resources, table);
 }
 
 TEST_F(Tables, ClearReleasesTheDisplayedSurfaceFirstAndFreesTypesOneTwoZero) {
@@ -240,17 +264,11 @@ TEST_F(Tables, ClearReleasesTheDisplayedSurfaceFirstAndFreesTypesOneTwoZero) {
     made[type] = table->CreateSurface(type, &request);
     ASSERT_NE(made[type], nullptr);
     made[type]->bindingOwner = Context(type);
+    Context(type)->depthTarget = made[type];
   }
-  orvstandin::Reset();
-  orvstandin::SetOutValue("BlitEngine3dDisplayedSurface", 0, reinterpret_cast<uintptr_t>(made[2]));
+  EXPECT_EQ(Displayed(), made[2]);
   table->Clear();
-  const std::vector<std::string> calls = Calls("");
-  ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ(calls[1], "BlitEngine3dReleaseDisplayedSurface");
-  ASSERT_EQ(orvstandin::TimesCalled("UnbindSurfaceReferences"), 3u);
-  const uint32_t order[] = {1, 2, 0};
-  for (size_t n = 0; n < 3; ++n)
-    EXPECT_EQ(orvstandin::ArgsOf("UnbindSurfaceReferences", n).values[0], reinterpret_cast<uintptr_t>(made[order[n]]));
+  for (uint32_t type : {0u, 1u, 2u}) EXPECT_EQ(Context(type)->depthTarget, nullptr) << type;
   EXPECT_EQ(Displayed(), nullptr);
   EXPECT_LT(Holding().blocks, baseline.blocks);  // the handle tables' own arrays went too
   // A cleared table takes nothing more.
@@ -306,7 +324,6 @@ TEST_F(Tables, ACompanionTakesAFreeHandleAndNeverTheDisplayedBit) {
   ASSERT_NE(s->Companion(), nullptr);
   EXPECT_EQ(s->Companion()->resourceHandle, 2u);
   EXPECT_EQ(Displayed(), s);
-  EXPECT_EQ(orvstandin::TimesCalled("BlitEngine3dSetDisplayedSurface"), 1u);
 }
 
 TEST_F(Tables, EitherHalfOfAPairGoesOnceInEitherOrderAndUnderClear) {

@@ -21,6 +21,8 @@
 
 #include "core/orv_abi.h"
 #include "core/pdev.h"
+#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -112,7 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ResourceTable* table = CreateResourceTable(pdev, kKey);
   Check(table != nullptr, "the resource table was not made");
   const FormatCatalogue* catalogue = pdev->formatCatalogue;
-  uint64_t contexts[kContexts] = {};
+  // Render contexts never initialised, whose auxiliary surfaces live in
+  // the table while they are attached.
+  RenderContext3d* contexts[kContexts] = {};
+  for (RenderContext3d*& context : contexts) {
+    context = OsNew<RenderContext3d>();
+    Check(context != nullptr, "a render context was not made");
+    context->aux.owner = context;
+    context->resources = table;
+  }
 
   Reader in(data, size);
   int steps = 0;
@@ -154,8 +164,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 3: {  // a render context attached or detached
         const uint8_t pick = in.Byte();
-        auto* context = reinterpret_cast<RenderContext3d*>(&contexts[pick % kContexts]);
+        RenderContext3d* context = contexts[pick % kContexts];
         if (pick & 0x80) {
+          // A context lets its surfaces go before it leaves, as its
+          // destruction does.
+          context->aux.ReleaseAll();
           table->DetachContext(context);
         } else if (table->ContextCount() < 16) {
           table->AttachContext(context);
@@ -169,7 +182,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckDisplayed(pdev, table);
   }
 
+  // A context attached twice and detached once is still attached: the
+  // table's clearing lets its surfaces go.
   Check(DestroyResourceTable(pdev, kKey) == 1, "the table was not found");
+  for (RenderContext3d* context : contexts) {
+    Check(context->aux.constant == nullptr && context->aux.polygon == nullptr && context->aux.line == nullptr,
+          "a render context holds a surface of a table that went");
+    OsDelete(context);
+  }
   Check(BlitEngine3dDisplayedSurface(pdev) == nullptr, "a destroyed surface is still displayed");
   glue.Close(file);
   glue.DestroyDevice(device);

@@ -1,0 +1,320 @@
+// Render contexts and the module-wide table that holds them.
+#include "kernel/3d/render/render_context.h"
+
+#include <string.h>
+
+#include "core/common_data.h"
+#include "core/pdev.h"
+#include "kernel/3d/client/client_context.h"
+#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/pending.h"
+
+namespace {
+
+class RenderContexts : public HandleTable<RenderContext3d> {
+ public:
+  RenderContexts() : HandleTable<RenderContext3d>(kRenderContextTableStep) {}
+};
+
+RenderContexts* g_renderContexts = nullptr;
+uint32_t g_renderContextsConstructed = 0;
+
+constexpr uint32_t kNewlyPlacedWaitCount = 15;
+constexpr uint32_t kTnlClientModeBits = 1;
+// Memory kinds of render targets.
+constexpr uint32_t kMemoryKindTargetA = 3;
+constexpr uint32_t kMemoryKindTargetB = 4;
+// The target mask of a batch's seal.
+constexpr uint32_t kSealColour = 0x100;
+constexpr uint32_t kSealDepth = 0x200;
+
+}  // namespace
+
+HandleTable<RenderContext3d>* RenderContextTable() { return g_renderContexts; }
+
+void EmptyRenderContextTable() {
+  // Each destruction may take the table with it.
+  for (uint32_t handle = 1; g_renderContexts != nullptr && handle < g_renderContexts->Capacity(); ++handle)
+    DestroyRenderContext(handle);
+  if (RenderContexts* table = g_renderContexts) {
+    g_renderContexts = nullptr;
+    OsDelete(table);
+  }
+}
+
+uint32_t RenderContextsConstructed() { return g_renderContextsConstructed; }
+
+namespace {
+
+// Frees a handle; the table goes with its last context, so a module
+// without render contexts holds nothing for them.
+void ReleaseHandle(uint32_t handle) {
+  RenderContexts* table = g_renderContexts;
+  if (table == nullptr) return;
+  table->Release(handle);
+  if (table->Count() == 0) {
+    g_renderContexts = nullptr;
+    OsDelete(table);
+  }
+}
+
+}  // namespace
+
+RenderContext3d* RenderContextTableGet(uint32_t handle) {
+  return g_renderContexts != nullptr ? g_renderContexts->Get(handle) : nullptr;
+}
+
+RenderContext3d::RenderContext3d() { ++g_renderContextsConstructed; }
+
+RenderContext3d::~RenderContext3d() {
+  if (contextState != nullptr) DeleteContextState3d(contextState);
+  if (programCache != nullptr) DeletePixelProgramCache(programCache);
+  if (tnl != nullptr) DeleteTnlSetup(tnl);
+  if (common != nullptr && common->renderedLast3d == this) common->renderedLast3d = nullptr;
+  // The embedded parts go in reverse: auxiliary surfaces, then the render
+  // state (their own destructors).
+}
+
+void RenderContext3d::SetStamp(uint32_t value) {
+  stamp = value;
+  state.SetStamp(value);
+}
+
+bool RenderContext3d::Init(RenderContextRequest3d* request) {
+  owner3d = request->owner;
+  index = request->index;
+  PDEV* pdev = request->device;
+  if (pdev == nullptr) return false;
+  device = pdev;
+  common = pdev->common;
+  deviceWord = pdev->unitIndex;
+  unit = pdev->unit;
+  primaryStream = pdev->primaryStream;
+  secondaryStream = pdev->secondaryStream;
+  engineOwner = common != nullptr ? common->engineOwner3d : nullptr;
+
+  resources = FindResourceTable(pdev, request->processKey);
+  if (resources == nullptr) resources = CreateResourceTable(pdev, request->processKey);
+  if (resources == nullptr) return false;
+
+  if (!aux.Bind(this, pdev)) return false;
+  if (!resources->AttachContext(this)) return false;
+
+  contextState = NewContextState3d(engineOwner);
+  if (contextState == nullptr) return false;
+  contextState->flags |= kCsFlagClientA | kCsFlagClientB;
+  contextState->flags |= kCsFlagRenderContext;
+  contextState->renderContext = this;
+  contextState->pending = ContextStatePending{};
+  contextState->vertexEngine.owner = pdev;
+  VertexEngineBlockSetUp(&contextState->vertexEngine);
+
+  tnl = NewTnlSetup();
+  if (tnl == nullptr) return false;
+  TnlSetupSetProgramBuilder(tnl, common != nullptr ? common->vertexProgramBuilder : nullptr);
+  if (!TnlSetupAttachContext(tnl, this, 0)) return false;
+
+  if (!state.Init(this) || !RenderTargetStateBind(this) || !FogTableBind(this) || !VertexStreamSetupBind(this))
+    return false;
+  if (state.vertex.vertexShader != kVertexFormatDefault) {
+    state.vertex.vertexShader = kVertexFormatDefault;
+    state.vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
+  }
+  TnlSetupSetModeBits(tnl, kTnlClientModeBits);
+
+  programCache = NewPixelProgramCache(this);
+  if (programCache == nullptr) return false;
+
+  targetCount = furtherCount = 0;
+  depthTarget = colourTarget = nullptr;
+  targetFlags = kTargetFlagsDefault;
+  contextState->driverSwitchValue = ContextStateSwitchValue3d(pdev);
+  contextState->dirty.words[0] |= kCsDirtyAllBlocks;
+  suspended = 0;
+  // The 3D context's target description: its colour and depth targets.
+  colourTarget = request->targets[0];
+  depthTarget = request->targets[1];
+  if (colourTarget != nullptr) targetFlags |= kTargetColourBound;
+  if (depthTarget != nullptr) targetFlags |= kTargetDepthBound;
+  return true;
+}
+
+void RenderContext3d::SetTargets(const BoundSurfaceRecord& record) {
+  if (record.targets.enable != 0) {
+    targetCount = 0;
+    for (uint32_t i = 0; i < record.targets.count && record.targets.entries != nullptr; ++i) {
+      Surface3d* surface = record.targets.entries[i].surface;
+      if (surface == nullptr) continue;
+      // The list holds four targets; further entries are not taken.
+      if (targetCount == kBoundTargets) break;
+      if ((surface->flagsWord & kSurfFlagNewlyPlaced) != 0) {
+        EngineOwner3dSetWaitCount(engineOwner, kNewlyPlacedWaitCount);
+        surface->flagsWord &= ~kSurfFlagNewlyPlaced;
+      }
+      targets[targetCount++] = surface;
+    }
+  }
+  if ((record.colour.flags & 0x1) != 0) {
+    colourTarget = record.colour.surface;
+    targetFlags = colourTarget != nullptr ? targetFlags | kTargetColourBound : targetFlags & ~kTargetColourBound;
+  }
+  if ((record.depth.flags & 0x4) != 0) {
+    depthTarget = record.depth.surface;
+    targetFlags = depthTarget != nullptr ? targetFlags | kTargetDepthBound : targetFlags & ~kTargetDepthBound;
+  }
+  if ((record.further.bytes[4] & 0x8) != 0) {
+    furtherCount = 0;
+    const uint32_t n = (record.further.bytes[2] & 1u) * 8 + (record.further.bytes[1] >> 5);
+    for (uint32_t i = 0; i < n && record.further.surfaces != nullptr; ++i) {
+      Surface3d* surface = record.further.surfaces[i];
+      if (surface == nullptr) continue;
+      // Room for nine: the count field may name up to fifteen slots.
+      if (furtherCount == kBoundFurther) break;
+      further[furtherCount++] = surface;
+    }
+  }
+}
+
+void RenderContext3d::PrepareTargets() {
+  RenderContext3d* last = common != nullptr ? common->renderedLast3d : nullptr;
+  PrepareRenderTargetState3d(this, last);
+  if (common != nullptr) common->renderedLast3d = this;
+  if (!EngineOwner3dExecute(engineOwner, contextState, 0, 0)) return;
+}
+
+void RenderContext3d::SetSuspended(bool on) {
+  if (on) {
+    suspended = 1;
+  } else {
+    suspended = 0;
+    ++resumeCount;
+  }
+}
+
+bool CreateRenderContext(RenderContextRequest3d* request) {
+  if (request == nullptr) return false;
+  request->handle = 0;
+  if (g_renderContexts == nullptr) g_renderContexts = OsNew<RenderContexts>();
+  HandleTable<RenderContext3d>* table = g_renderContexts;
+  if (table == nullptr) return false;
+  RenderContext3d* context = nullptr;
+  const uint32_t handle = table->Allocate(&context);
+  if (handle == 0 || context == nullptr) {
+    if (table->Count() == 0) {
+      g_renderContexts = nullptr;
+      OsDelete(table);
+    }
+    return false;
+  }
+  context->handle = handle;
+  request->handle = handle;
+  context->SetStamp(kRenderContextStamp);
+  if (!context->Init(request)) {
+    if (context->resources != nullptr) context->resources->DetachContext(context);
+    context->aux.ReleaseAll();
+    ReleaseHandle(handle);
+    request->handle = 0;
+    return false;
+  }
+  return true;
+}
+
+void DestroyRenderContext(uint32_t handle) {
+  HandleTable<RenderContext3d>* table = g_renderContexts;
+  if (table == nullptr) return;
+  RenderContext3d* context = table->Get(handle);
+  if (context == nullptr) return;
+  context->aux.ReleaseAll();
+  if (context->resources != nullptr) {
+    context->resources->DetachContext(context);
+    context->resources = nullptr;
+  }
+  ReleaseRenderTargetMemory3d(context);
+  // The last render context leaves the vertex engine's program memory
+  // empty before it goes.
+  if (table->Count() == 1 && context->common != nullptr && context->common->vertexProgramBuilder != nullptr)
+    context->common->vertexProgramBuilder->ResetSlots(false);
+  ReleaseHandle(handle);
+}
+
+void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp) {
+  if (context != nullptr) context->SetStamp(stamp);
+}
+
+void RenderContext3dDropTargets(RenderContext3d* context) {
+  if (context == nullptr) return;
+  for (Surface3d*& target : context->targets) target = nullptr;
+  context->targetCount = 0;
+  context->colourTarget = context->depthTarget = nullptr;
+  context->targetFlags = kTargetFlagsDefault;
+}
+
+uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag) {
+  if (context == nullptr) return 0;
+  uint32_t mask = 0;
+  struct {
+    Surface3d* surface;
+    uint32_t bit;
+  } const targets[] = {{context->colourTarget, kSealColour}, {context->depthTarget, kSealDepth}};
+  for (const auto& target : targets) {
+    if (target.surface == nullptr) continue;
+    mask |= target.bit;
+    const uint32_t kind = Surface3dMemoryKind(target.surface);
+    if (kind == kMemoryKindTargetA || kind == kMemoryKindTargetB) target.surface->lastWriteTag = tag;
+  }
+  return mask;
+}
+
+void RenderState3dFlushVertexConstants(RenderContext3d* context) {
+  if (context != nullptr) context->state.FlushVertexConstants();
+}
+
+void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top, int32_t width,
+                                      int32_t height) {
+  if (context == nullptr) return;
+  RenderState3d& state = context->state;
+  uint32_t words[6];
+  memcpy(words, state.vertex.viewport, sizeof words);
+  words[0] = static_cast<uint32_t>(left);
+  words[1] = static_cast<uint32_t>(top);
+  words[2] = static_cast<uint32_t>(width);
+  words[3] = static_cast<uint32_t>(height);
+  if (memcmp(words, state.vertex.viewport, sizeof words) != 0) state.SetViewport(words);
+}
+
+void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
+  if (context == nullptr || surface == nullptr) return;
+  context->aux.Forget(surface);
+  auto drop = [surface](Surface3d** list, uint32_t* count) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < *count; ++i)
+      if (list[i] != surface) list[kept++] = list[i];
+    for (uint32_t i = kept; i < *count; ++i) list[i] = nullptr;
+    *count = kept;
+  };
+  drop(context->targets, &context->targetCount);
+  drop(context->further, &context->furtherCount);
+  if (context->colourTarget == surface) {
+    context->colourTarget = nullptr;
+    context->targetFlags &= ~kTargetColourBound;
+  }
+  if (context->depthTarget == surface) {
+    context->depthTarget = nullptr;
+    context->targetFlags &= ~kTargetDepthBound;
+  }
+}
+
+void RenderContext3dForgetResourceTable(RenderContext3d* context) {
+  if (context != nullptr) context->resources = nullptr;
+}
+
+void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle) {
+  if (context != nullptr) context->state.ForgetBuffer(type, handle);
+}
+
+void RenderState3dMarkAllDirty(RenderContext3d* context) {
+  if (context != nullptr) context->state.MarkAllDirty();
+}

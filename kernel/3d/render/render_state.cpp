@@ -1,0 +1,878 @@
+// The render state's setters, dirty tracking and its application before a
+// draw.
+#include "kernel/3d/render/render_state.h"
+
+#include <string.h>
+
+#include "core/os.h"
+#include "core/utils.h"
+#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/pending.h"
+
+namespace {
+
+template <class T>
+bool Store(T* field, T value) {
+  if (*field == value) return false;
+  *field = value;
+  return true;
+}
+
+uint32_t FloatBits(float value) {
+  uint32_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+float BitsFloat(uint32_t bits) {
+  float value;
+  memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// Primitive class of each primitive type (0 to 13); types beyond take 0.
+constexpr uint8_t kPrimitiveCodes[] = {0, 1, 1, 3, 4, 4, 4, 7, 7, 9, 10, 11, 12, 13};
+
+// Minification and mip filters of render state 18, by value 1 to 6.
+constexpr uint8_t kMinMip[6][2] = {{1, 0}, {2, 0}, {1, 1}, {2, 1}, {1, 2}, {2, 2}};
+
+// Material source fields (2 bits each): diffuse, specular, ambient, emissive.
+constexpr uint32_t kSourceDiffuse = 0;
+constexpr uint32_t kSourceSpecular = 2;
+constexpr uint32_t kSourceAmbient = 4;
+constexpr uint32_t kSourceEmissive = 6;
+
+constexpr float kPi = 3.1415927f;
+
+}  // namespace
+
+bool NoOpEmitter3d(RenderContext3d*, const void*) { return true; }
+
+StageRecord::StageRecord() {
+  memset(this, 0, sizeof *this);
+  StageArgumentSet* const sets[] = {&colour, &alpha};
+  for (StageArgumentSet* set : sets) {
+    set->word4 = 4;
+    set->word12 = 1;
+    for (auto& arg : set->args) arg.index = 255;
+  }
+  colourEnable = 1;
+}
+
+PipelineExtraRecord::PipelineExtraRecord() {
+  memset(this, 0, sizeof *this);
+  enabled = 1;
+}
+
+RenderState3d::RenderState3d() {
+  for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
+  pipeline.count = 0;
+  pipeline.reserved[0] = pipeline.reserved[1] = 0;
+}
+
+RenderState3d::~RenderState3d() {
+  if (stateBlocks != nullptr) DestroyStateBlockTable3d(stateBlocks);
+  for (LightRecord*& light : lights) {
+    memFree(light);
+    light = nullptr;
+  }
+}
+
+bool RenderState3d::Init(RenderContext3d* context) {
+  if (context == nullptr) return false;
+  owner = context;
+  stateBlocks = CreateStateBlockTable3d(this);
+  deviceTargetMode = EngineOwner3dTargetMode(context->engineOwner);
+  LoadDefaults();
+  for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
+  constPending = 0;
+  MarkAllDirty();
+  return true;
+}
+
+void RenderState3d::LoadDefaults() { LoadRenderStateDefaults3d(this); }
+
+// ---- Render states -----------------------------------------------------------------------------
+
+void RenderState3d::MarkStage(uint32_t stage, uint32_t bits) {
+  stages[stage].dirty |= bits;
+  pixel.stageSummary |= stages[stage].dirty;
+  pixel.dirty |= kPxStages;
+}
+
+void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t id = pairs[2 * i];
+    const uint32_t value = pairs[2 * i + 1];
+    if (id >= 1 && id < kRenderStateIds) {
+      const uint32_t bit = id - 1;
+      if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) continue;
+      if (values[id] == value) continue;
+      const uint32_t old = values[id];
+      values[id] = value;
+      if (id <= kTranslatedStateIds) {
+        if (id == 1) {
+          // The stage-0 texture: a change between none and one also changes
+          // what the stage samples at all.
+          stages[0].texture = value;
+          stages[0].textureKind = kStageTextureHandle;
+          MarkStage(0, (old == 0) != (value == 0) ? kSgTexture | kSgPresence : kSgTexture);
+        } else {
+          TranslateRenderState(id, value);
+        }
+      }
+    } else if (id >= kLockControlFirst && id <= kLockControlLast) {
+      const uint32_t bit = id - kLockControlFirst;
+      if (value != 0)
+        locks[bit >> 5] |= 1u << (bit & 31);
+      else
+        locks[bit >> 5] &= ~(1u << (bit & 31));
+    }
+  }
+}
+
+void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
+  TextureStage& s0 = stages[0];
+  switch (id) {
+    case 2:
+      raster.antialias = value == 1 ? 2 : value == 2 ? 3 : 0;
+      raster.dirty |= kRsAntialias;
+      break;
+    case 3:
+      s0.addressU = s0.addressV = static_cast<uint8_t>(value & 7);
+      MarkStage(0, kSgAddress);
+      break;
+    case 5:
+    case 6: {
+      const uint32_t bit = id == 5 ? 1u : 2u;
+      pixel.wrap = value != 0 ? pixel.wrap | bit : pixel.wrap & ~bit;
+      pixel.dirty |= kPxWrap;
+      break;
+    }
+    case 7:
+      depthStencil.depthEnable = value;
+      depthStencil.dirty |= kDsDepth;
+      break;
+    case 14:
+      depthStencil.depthWrite = value;
+      depthStencil.dirty |= kDsDepth;
+      break;
+    case 23:
+      depthStencil.depthFunc = value;
+      depthStencil.dirty |= kDsDepth;
+      break;
+    case 8:
+      vertex.control = (vertex.control & ~0x30u) | (value & 3) << 4;
+      vertex.transformDirty |= kVxFillMode;
+      break;
+    case 9:
+      vertex.control = (vertex.control & ~0xC0u) | (value & 3) << 6;
+      vertex.transformDirty |= kVxShadeMode;
+      break;
+    case 10:
+      stipple.id10 = value;
+      pixel.id10 = value;
+      vertex.factor = value;
+      stipple.dirty |= kStId10;
+      pixel.dirty |= kPxId10;
+      vertex.transformDirty |= kVxDriver13;
+      break;
+    case 12:
+      raster.rasterOp = value;
+      raster.dirty |= kRsRasterOp;
+      break;
+    case 13:
+      raster.planeMask = value;
+      raster.dirty = (raster.dirty & ~kRsColourWriteMask) | kRsPlaneMask;
+      break;
+    case 15:
+      raster.alphaTestEnable = static_cast<uint8_t>(value);
+      raster.dirty |= kRsAlphaTest;
+      break;
+    case 16:
+      vertex.controlByte = static_cast<uint8_t>(value != 0 ? vertex.controlByte | 0x2 : vertex.controlByte & ~0x2);
+      vertex.transformDirty |= kVxId16;
+      break;
+    case 17:
+      s0.magFilter = value == 2 ? (values[49] > 1 ? 3 : 2) : 1;
+      MarkStage(0, kSgFilter);
+      break;
+    case 18:
+      if (value >= 1 && value <= 6) {
+        uint8_t min = kMinMip[value - 1][0];
+        if (min == 2 && values[49] > 1) min = 3;
+        s0.minFilter = min;
+        s0.mipFilter = kMinMip[value - 1][1];
+        MarkStage(0, kSgFilter);
+      }
+      break;
+    case 19:
+      raster.srcBlend[0] = raster.srcBlend[1] = value;
+      raster.dirty |= kRsBlend;
+      break;
+    case 20:
+      raster.dstBlend[0] = raster.dstBlend[1] = value;
+      raster.dirty |= kRsBlend;
+      break;
+    case 21:
+      PresetBlendMode(value);
+      break;
+    case 22:
+      vertex.cullMode = value & 3;
+      vertex.transformDirty |= kVxCullMode;
+      break;
+    case 24:
+      raster.alphaRef = value;
+      raster.dirty |= kRsAlphaTest;
+      break;
+    case 25:
+      raster.alphaFunc = value;
+      raster.dirty |= kRsAlphaTest;
+      break;
+    case 26:
+      raster.dither = value;
+      raster.dirty |= kRsDither;
+      break;
+    case 27:
+      raster.blendEnable = static_cast<uint8_t>(value);
+      raster.dirty |= kRsBlend;
+      break;
+    case 28:
+    case 48: {
+      const uint8_t bit = id == 28 ? 1 : 2;
+      fog.enables = static_cast<uint8_t>(value != 0 ? fog.enables | bit : fog.enables & ~bit);
+      fog.dirty |= kFgEnable;
+      break;
+    }
+    case 29:
+      pixel.control = static_cast<uint8_t>(value != 0 ? pixel.control | 1 : pixel.control & ~1);
+      pixel.dirty |= kPxSpecular;
+      break;
+    case 34:
+      fog.colour = value;
+      fog.dirty |= kFgColour;
+      break;
+    case 35:
+      fog.tableMode = value;
+      fog.dirty |= kFgTable;
+      break;
+    case 36:
+      fog.start = value;
+      fog.dirty |= kFgTable;
+      break;
+    case 37:
+      fog.end = value;
+      fog.dirty |= kFgTable;
+      break;
+    case 38:
+      fog.density = value;
+      fog.dirty |= kFgTable;
+      break;
+    case 140:
+      fog.vertexMode = value;
+      fog.dirty |= kFgTable;
+      break;
+    case 39:
+      pixel.stippleEnable = static_cast<uint8_t>(value);
+      pixel.stageSummary |= kSgStipple;
+      pixel.dirty |= kPxStages;
+      break;
+    case 41:
+      pixel.control = static_cast<uint8_t>(value != 0 ? pixel.control | 2 : pixel.control & ~2);
+      pixel.dirty |= kPxColourKey;
+      break;
+    case 43:
+      s0.border = value;
+      MarkStage(0, kSgBorder);
+      break;
+    case 44:
+      s0.addressU = static_cast<uint8_t>(value & 7);
+      MarkStage(0, kSgAddress);
+      break;
+    case 45:
+      s0.addressV = static_cast<uint8_t>(value & 7);
+      MarkStage(0, kSgAddress);
+      break;
+    case 46:
+      s0.lodBias = value;
+      MarkStage(0, kSgLod);
+      break;
+    case 47:
+      vertex.flags = value != 0 ? vertex.flags | kVfDepthBias : vertex.flags & ~kVfDepthBias;
+      vertex.depthBias = static_cast<float>(value);
+      vertex.depthBiasQuarter = static_cast<float>(value) * 0.25f;
+      vertex.transformDirty |= kVxDepthBias;
+      break;
+    case 49:
+      s0.anisotropy = static_cast<uint8_t>(value & 3);
+      MarkStage(0, kSgFilter);
+      break;
+    case 52: case 53: case 54: case 55: case 56: case 57: case 58: case 59:
+      depthStencil.stencil[id - 52] = value;
+      depthStencil.dirty |= kDsStencil;
+      break;
+    case 60: {
+      const float factor[4] = {static_cast<float>(value >> 16 & 0xFF) / 255.0f,
+                               static_cast<float>(value >> 8 & 0xFF) / 255.0f,
+                               static_cast<float>(value & 0xFF) / 255.0f,
+                               static_cast<float>(value >> 24) / 255.0f};
+      for (uint32_t s = 0; s < kFactorStages; ++s) {
+        memcpy(stages[s].factor, factor, sizeof factor);
+        stages[s].dirty |= kSgFactor;
+      }
+      pixel.stageSummary |= kSgFactor;
+      pixel.dirty |= kPxStages;
+      break;
+    }
+    case 62:
+      if ((value & 0xFF) != 0) {
+        if (owner != nullptr) owner->targetModeFlag = 1;
+        SetTargetMode(true);
+        if (owner != nullptr) SurfaceOwnerResync3d(owner->device);
+      } else {
+        if (owner != nullptr) {
+          owner->targetModeFlag = 0;
+          ++owner->targetModeSwitches;
+        }
+        SetTargetMode(false);
+      }
+      break;
+    default:
+      if (id >= 64 && id < 64 + kStippleRows) {
+        stipple.rows[id - 64] = value;
+        stipple.dirty |= kStRows;
+      }
+      break;  // other ids are stored only
+    case 128: case 129: case 130: case 131: case 132: case 133: case 134: case 135: {
+      const uint32_t shift = (id - 128) * 3;
+      pixel.wrap = (pixel.wrap & ~(7u << shift)) | (value & 7) << shift;
+      pixel.dirty |= kPxWrap;
+      break;
+    }
+    case 136:
+      vertex.flags = value != 0 ? vertex.flags | kVfClipping : vertex.flags & ~kVfClipping;
+      break;
+    case 137:
+      vertex.flags = value != 0 ? vertex.flags | kVfLighting : vertex.flags & ~kVfLighting;
+      vertex.transformDirty |= kVxLighting;
+      break;
+    case 139:
+      vertex.ambient[0] = static_cast<float>(value >> 16 & 0xFF) / 255.0f;
+      vertex.ambient[1] = static_cast<float>(value >> 8 & 0xFF) / 255.0f;
+      vertex.ambient[2] = static_cast<float>(value & 0xFF) / 255.0f;
+      vertex.ambient[3] = static_cast<float>(value >> 24) / 255.0f;
+      vertex.transformDirty |= kVxAmbient;
+      break;
+    case 141:
+      vertex.flags = value != 0 ? vertex.flags | kVfColourVertex : vertex.flags & ~kVfColourVertex;
+      vertex.transformDirty |= kVxMaterialSource;
+      break;
+    case 142:
+      vertex.flags = value != 0 ? vertex.flags | kVfLocalViewer : vertex.flags & ~kVfLocalViewer;
+      vertex.transformDirty |= kVxLocalViewer;
+      break;
+    case 143:
+      vertex.flags = value != 0 ? vertex.flags | kVfNormalise : vertex.flags & ~kVfNormalise;
+      vertex.transformDirty |= kVxNormalise;
+      break;
+    case 144:
+      pixel.colourKeyBlend = static_cast<uint8_t>(value);
+      pixel.dirty |= kPxColourKey;
+      break;
+    case 145: case 146: case 147: case 148: {
+      static constexpr uint32_t kShift[] = {kSourceDiffuse, kSourceSpecular, kSourceAmbient, kSourceEmissive};
+      const uint32_t shift = kShift[id - 145];
+      vertex.materialSources = (vertex.materialSources & ~(3u << shift)) | (value & 3) << shift;
+      vertex.transformDirty |= kVxMaterialSource;
+      break;
+    }
+    case 151: {
+      const uint32_t mode = value == 255 ? 4 : value == 256 ? 5 : value & 7;
+      vertex.tnlMode = (vertex.tnlMode & ~(7u << 14)) | mode << 14;
+      vertex.transformDirty |= kVxVertexBlend;
+      break;
+    }
+    case 152:
+      vertex.clipPlaneEnable = static_cast<uint8_t>(value & 0x3F);
+      vertex.transformDirty |= kVxClipPlaneEnable;
+      break;
+    case 154: vertex.pointSize = value; vertex.transformDirty |= kVxPoint; break;
+    case 155: vertex.pointMin = value; vertex.transformDirty |= kVxPoint; break;
+    case 158: case 159: case 160:
+      vertex.pointScale[id - 158] = value;
+      vertex.transformDirty |= kVxPoint;
+      break;
+    case 166: vertex.pointMax = value; vertex.transformDirty |= kVxPoint; break;
+    case 156:
+      vertex.flags = value != 0 ? vertex.flags | kVfPointSprite : vertex.flags & ~kVfPointSprite;
+      vertex.transformDirty |= kVxPoint;
+      break;
+    case 157:
+      vertex.flags = value != 0 ? vertex.flags | kVfPointScale : vertex.flags & ~kVfPointScale;
+      vertex.transformDirty |= kVxPoint;
+      break;
+    case 161:
+      raster.antialias = value == 0 ? 0 : 3;
+      raster.dirty |= kRsAntialias;
+      break;
+    case 167:
+      vertex.flags = (vertex.flags & ~(1u << kVfIndexedBlendShift)) | (value & 1) << kVfIndexedBlendShift;
+      vertex.transformDirty |= kVxVertexBlend;
+      break;
+    case 168:
+      raster.colourWriteMask = value;
+      raster.dirty = (raster.dirty & ~kRsPlaneMask) | kRsColourWriteMask;
+      break;
+    case 170:
+      vertex.tweenFactor = value;
+      vertex.transformDirty |= kVxVertexBlend;
+      break;
+    case 171:
+      raster.blendOp = value;
+      raster.dirty |= kRsBlend;
+      break;
+  }
+}
+
+void RenderState3d::PresetBlendMode(uint32_t value) {
+  uint8_t colourOp = 2;
+  uint8_t alphaOp = 2;
+  bool keepSecond = true;
+  switch (value) {
+    case 2: case 6: colourOp = 4; alphaOp = 27; keepSecond = false; break;
+    case 4: colourOp = 4; alphaOp = 4; keepSecond = false; break;
+    case 3: colourOp = 13; alphaOp = 3; keepSecond = false; break;
+    case 8: colourOp = 7; alphaOp = 3; keepSecond = false; break;
+    default: break;
+  }
+  TextureStage& s0 = stages[0];
+  s0.colourOp = colourOp;
+  s0.alphaOp = alphaOp;
+  s0.colourArg1 = 2;
+  s0.alphaArg1 = 2;
+  if (!keepSecond) {
+    s0.colourArg2 = 0;
+    s0.alphaArg2 = 0;
+  }
+  s0.presetFlag = 1;
+  MarkStage(0, kSgOps);
+  MarkStage(1, kSgOps);
+}
+
+// ---- Texture stages and samplers ----------------------------------------------------------------
+
+void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
+  if (stage >= kStateStages || state == 0 || state > kStageStates) return;
+  TextureStage& s = stages[stage];
+  const uint8_t low3 = static_cast<uint8_t>(value & 7);
+  uint32_t bits = 0;
+  switch (state) {
+    case 1: if (Store(&s.colourOp, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 2: if (Store(&s.colourArg1, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 3: if (Store(&s.colourArg2, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 4: if (Store(&s.alphaOp, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 5: if (Store(&s.alphaArg1, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 6: if (Store(&s.alphaArg2, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 26: if (Store(&s.colourArg0, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 27: if (Store(&s.alphaArg0, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 28: if (Store(&s.resultArg, static_cast<uint8_t>(value))) bits = kSgOps; break;
+    case 7: case 8: case 9: case 10:
+      // Compared as floats, as the client set them.
+      if (BitsFloat(s.bumpMatrix[state - 7]) != BitsFloat(value)) {
+        s.bumpMatrix[state - 7] = value;
+        bits = kSgBump;
+      }
+      break;
+    case 22: if (Store(&s.bumpScale, value)) bits = kSgBump; break;
+    case 23: if (Store(&s.bumpOffset, value)) bits = kSgBump; break;
+    case 11:
+      if (Store(&s.coordIndex, low3)) bits |= kSgCoordIndex;
+      if (Store(&s.texGen, static_cast<uint8_t>(value >> 16 & 3))) bits |= kSgTexGen;
+      break;
+    case 12: {
+      const bool u = Store(&s.addressU, low3);
+      const bool v = Store(&s.addressV, low3);
+      if (u || v) bits = kSgAddress;
+      break;
+    }
+    case 13: if (Store(&s.addressU, low3)) bits = kSgAddress; break;
+    case 14: if (Store(&s.addressV, low3)) bits = kSgAddress; break;
+    case 25: if (Store(&s.addressW, low3)) bits = kSgAddress; break;
+    case 15: if (Store(&s.border, value)) bits = kSgBorder; break;
+    case 16: if (Store(&s.magFilter, low3)) bits = kSgFilter; break;
+    case 17: if (Store(&s.minFilter, low3)) bits = kSgFilter; break;
+    case 18: if (Store(&s.mipFilter, low3)) bits = kSgFilter; break;
+    case 21: if (Store(&s.anisotropy, static_cast<uint8_t>(value & 3))) bits = kSgFilter; break;
+    case 19: if (Store(&s.lodBias, value)) bits = kSgLod; break;
+    case 20: if (Store(&s.maxMipLevel, value)) bits = kSgLod; break;
+    case 24: if (Store(&s.transformFlags, value & 0x107)) bits = kSgTexGen; break;
+    default: break;
+  }
+  if (bits != 0) MarkStage(stage, bits);
+}
+
+void RenderState3d::SetStageTexture(uint32_t stage, uint32_t value, uint32_t kind) {
+  if (stage >= kStateStages) return;
+  TextureStage& s = stages[stage];
+  if (s.texture != value || s.textureKind != kind) {
+    const bool presence = (s.texture == 0) != (value == 0);
+    s.texture = value;
+    s.textureKind = kind;
+    s.dirty |= presence ? kSgTexture | kSgPresence : kSgTexture;
+  }
+  pixel.stageSummary |= s.dirty;
+  pixel.dirty |= kPxStages;
+}
+
+void RenderState3d::SetSamplerStates(const uint16_t* triples, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint16_t* t = triples + 4 * i;
+    const uint32_t stage = t[0];
+    const uint32_t state = t[1];
+    uint32_t value;
+    memcpy(&value, t + 2, sizeof value);
+    // Each stage has sampler states 0 to 10; state 10 is kept but feeds
+    // nothing.
+    if (stage >= kStateStages || state >= kSamplerStates) continue;
+    if (samplers[stage][state] == value) continue;
+    samplers[stage][state] = value;
+    TextureStage& s = stages[stage];
+    if (state >= 1 && state <= 5) {
+      s.samplerFields[state - 1] = static_cast<uint8_t>(value & 0xF);
+      s.dirty |= kSgTexGen;
+    } else if (state >= 6 && state <= 8) {
+      s.samplerWords[state - 6] = value;
+      s.dirty |= kSgLod;
+    } else if (state == 9) {
+      const float f = BitsFloat(value);
+      const int32_t whole = f >= -2147483648.0f && f < 2147483648.0f ? static_cast<int32_t>(f) : 0;
+      s.anisotropy = static_cast<uint8_t>(whole & 3);
+      s.dirty |= kSgFilter;
+    }
+    pixel.stageSummary |= s.dirty;
+    pixel.dirty |= kPxStages;
+  }
+}
+
+// ---- Driver, mode and float states --------------------------------------------------------------
+
+void RenderState3d::SetDriverStates(const uint32_t* pairs, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t id = pairs[2 * i];
+    const uint32_t value = pairs[2 * i + 1];
+    if (id >= kDriverStateIds) continue;
+    if (driverValues[id] == value) continue;
+    driverValues[id] = value;
+    auto flag = [&](uint32_t bit, uint32_t dirtyBit) {
+      vertex.flags = value != 0 ? vertex.flags | bit : vertex.flags & ~bit;
+      vertex.transformDirty |= dirtyBit;
+    };
+    switch (id) {
+      case 1: flag(kVfDriver1, kVxDriver1); break;
+      case 2: flag(kVfDriver2, kVxDriver2); break;
+      case 13: flag(kVfDriver13, kVxDriver13); break;
+      case 18: flag(kVfDriver18, kVxViewport); break;
+      case 4: flag(kVfDriver4, kVxNormalise); break;
+      case 5:
+        vertex.blendFlags = value & 3;
+        vertex.transformDirty |= kVxDriver5;
+        break;
+      case 9: case 10: case 11: case 12:
+        raster.blendConstants[id - 9] = value;
+        raster.dirty |= kRsBlend;
+        break;
+      case 19:
+        pixel.programSelector = static_cast<uint8_t>(value);
+        pixel.dirty |= kPxProgram;
+        break;
+      case 20:
+        if (value + 1 != pixel.constantBlock) {
+          if (owner != nullptr) PixelProgramCacheLoadConstantBlock(owner->programCache, value + 1, this);
+          pixel.constantBlock = value + 1;
+        }
+        pixel.dirty |= kPxProgram;
+        break;
+      case 21: case 22:
+        vertex.depthBiasWords[id - 21] = value;
+        vertex.transformDirty |= kVxDepthBias;
+        break;
+      case 23: flag(kVfDriver23, kVxDepthBias); break;
+      case 24: flag(kVfDriver24, kVxDepthBias); break;
+      case 25: flag(kVfDriver25, kVxDepthBias); break;
+      case 26:
+        fog.driverWord = value;
+        fog.dirty |= kFgTable;
+        break;
+      case 27:
+        vertex.driverWord27 = value;
+        vertex.transformDirty |= kVxDriver27;
+        break;
+      default:
+        break;  // stored only
+    }
+  }
+}
+
+void RenderState3d::SetModeStates(const uint32_t* pairs, uint32_t count) {
+  static constexpr uint32_t kSelection[kModeStateLast + 1] = {
+      0,
+      1u << kSourceDiffuse,
+      1u << kSourceAmbient,
+      1u << kSourceSpecular,
+      1u << kSourceEmissive,
+      1u << kSourceDiffuse | 1u << kSourceAmbient,
+  };
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t value = pairs[2 * i];
+    const uint32_t mode = pairs[2 * i + 1];
+    if (mode > kModeStateLast) continue;
+    vertex.materialSources = kSelection[mode];
+    vertex.materialSourcesB = value == 3 ? kSelection[mode] : 0;
+  }
+}
+
+void RenderState3d::SetFloat4StateA(const uint32_t value[4]) {
+  if (memcmp(raster.float4A, value, sizeof raster.float4A) == 0) return;
+  memcpy(raster.float4A, value, sizeof raster.float4A);
+  raster.dirty |= kRsFloat4A;
+}
+
+void RenderState3d::SetFloat4StateB(const float* values4, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const float* v = values4 + 4 * i;
+    if (memcmp(vertex.ambient, v, sizeof vertex.ambient) == 0) continue;
+    memcpy(vertex.ambient, v, sizeof vertex.ambient);
+    vertex.transformDirty |= kVxAmbient;
+  }
+}
+
+void RenderState3d::LoadPipelineRecord(const PipelineRecord* record) {
+  if (record == nullptr) return;
+  memcpy(&pipeline, record, sizeof pipeline);
+  pixel.dirty |= kPxProgram;
+  // The record's count is the client's: at most the record's ten stages.
+  const uint32_t count = pipeline.count < kPipelineStages ? pipeline.count : kPipelineStages;
+  for (uint32_t s = 0; s < count; ++s) {
+    memset(pixel.stageRecords[s], 0, sizeof pixel.stageRecords[s]);
+    const StageRecord& stage = pipeline.stages[s];
+    if ((stage.colourEnable & 0xFF) != 0) {
+      memcpy(pixel.stageRecords[s][0], &stage.colour, 16);
+      pixel.dirty |= kPxStageRecords;
+    }
+    if ((stage.alphaEnable & 0xFF) != 0) {
+      memcpy(pixel.stageRecords[s][1], &stage.alpha, 16);
+      pixel.dirty |= kPxStageRecords;
+    }
+  }
+}
+
+void RenderState3d::SetPrimitiveMode(uint32_t type) {
+  streams.primitiveType = type;
+  vertex.control = (vertex.control & ~0xFu) | (type & 0xF);
+  vertex.transformDirty |= kVxPrimitiveMode;
+  streams.flags |= kSfPrimitiveType;
+  const uint32_t code = type < sizeof kPrimitiveCodes ? kPrimitiveCodes[type] : 0;
+  if (Store(&raster.primitiveCode, code)) raster.dirty |= kRsPrimitiveMode;
+}
+
+void RenderState3d::SetViewport(const uint32_t words[6]) {
+  memcpy(vertex.viewport, words, sizeof vertex.viewport);
+  vertex.transformDirty |= kVxViewport;
+}
+
+bool RenderState3d::SetLight(uint32_t index, const LightRecord* light) {
+  if (index > kMaxLightIndex || light == nullptr) return false;
+  LightRecord copy = *light;
+  if (captureRunning == 0) {
+    if (copy.type == 2) {
+      // A spot light's cone angle arrives in degrees; the engine takes its
+      // cosine.
+      const double radians = static_cast<double>(BitsFloat(copy.theta)) * kPi / 180.0;
+      copy.theta = FloatBits(static_cast<float>(LocCos(radians)));
+    } else if (copy.type == 3) {
+      memcpy(copy.direction, copy.position, sizeof copy.direction);
+    }
+  }
+  LightRecord*& stored = lights[index];
+  if (stored == nullptr) {
+    stored = static_cast<LightRecord*>(memAlloc(sizeof(LightRecord)));
+    if (stored == nullptr) return false;
+    memset(stored, 0, sizeof *stored);
+    memcpy(stored, &copy, sizeof copy);
+    vertex.transformDirty |= kVxLight;
+    return true;
+  }
+  if (memcmp(stored, &copy, sizeof copy) != 0) {
+    memcpy(stored, &copy, sizeof copy);
+    vertex.transformDirty |= kVxLight;
+  }
+  return true;
+}
+
+void RenderState3d::SetTargetMode(bool on) {
+  const uint32_t mode = on ? deviceTargetMode : deviceTargetMode & ~1u;
+  if (raster.targetMode == mode) return;
+  raster.targetMode = mode;
+  depthStencil.targetMode = mode;
+  raster.dirty |= kRsAntialias | kRsTargetMode;
+  depthStencil.dirty |= kDsTargetMode;
+  if (owner != nullptr) RenderTargetStateSetMode(owner, mode);
+}
+
+void RenderState3d::SetStamp(uint32_t value) {
+  raster.stamp = value;
+  depthStencil.stamp = value;
+  fog.stamp = value;
+  pixel.stamp = value;
+  vertex.control = (vertex.control & ~1u) | (value & 1);
+}
+
+void RenderState3d::SetIndexSize(uint8_t size) {
+  if (streams.indexSize == size) return;
+  streams.indexSize = size;
+  streams.flags |= kSfIndexSize;
+  streams.emitterSelector = 4;
+}
+
+float RenderState3d::ComputeFogDistance(float rhw) const {
+  const float start = BitsFloat(fog.start);
+  const float end = BitsFloat(fog.end);
+  if (rhw == 0.0f || end == start) return 0.0f;
+  return (1.0f / rhw - start) / (end - start);
+}
+
+// ---- Transforms and the vertex group's words -----------------------------------------------------
+
+void RenderState3d::SetTransform(uint32_t id, const Matrix4Words& matrix) {
+  auto differs = [&](const Matrix4Words& stored) { return memcmp(&stored, &matrix, sizeof matrix) != 0; };
+  if (id == 1) {
+    vertex.model = matrix;
+    vertex.matrixDirty |= kMxViewWorld;
+  } else if (id == 2) {
+    if (differs(vertex.view)) {
+      vertex.view = matrix;
+      vertex.matrixDirty |= kMxViewWorld;
+    }
+  } else if (id == 3) {
+    if (differs(vertex.projection)) {
+      vertex.projection = matrix;
+      vertex.matrixDirty |= kMxProjection;
+      vertex.projectionChanged = 1;
+    }
+  } else if (id >= 4 && id <= 6) {
+    vertex.further[id - 4] = matrix;
+    vertex.matrixDirty |= kMxViewWorld;
+  } else if (id >= 16 && id <= 23) {
+    vertex.texture[id - 16] = matrix;
+    vertex.matrixDirty |= 1u << (id - 14);
+  } else if (id >= 256 && id < 256 + kWorldMatrices) {
+    vertex.world[id - 256] = matrix;
+    vertex.worldDirty |= 1u << (id - 256);
+    vertex.matrixDirty |= kMxViewWorld;
+  }
+}
+
+void RenderState3d::SetRectA(const uint32_t words[4]) {
+  if (memcmp(vertex.rectA, words, sizeof vertex.rectA) == 0) return;
+  memcpy(vertex.rectA, words, sizeof vertex.rectA);
+  vertex.transformDirty |= kVxRectA;
+}
+
+void RenderState3d::SetRectB(const uint32_t words[4]) {
+  if (memcmp(vertex.rectB, words, sizeof vertex.rectB) == 0) return;
+  memcpy(vertex.rectB, words, sizeof vertex.rectB);
+  vertex.transformDirty |= kVxRectB;
+}
+
+void RenderState3d::SetClipPlane(uint32_t plane, const uint32_t coefficients[4]) {
+  if (plane >= kMaxClipPlanes) return;
+  memcpy(vertex.clipPlanes[plane], coefficients, sizeof vertex.clipPlanes[plane]);
+  vertex.transformDirty |= kVxClipPlanes;
+}
+
+void RenderState3d::SetDepthRange(const uint32_t words[2]) {
+  if (BitsFloat(vertex.depthRange[0]) == BitsFloat(words[0]) &&
+      BitsFloat(vertex.depthRange[1]) == BitsFloat(words[1]))
+    return;
+  memcpy(vertex.depthRange, words, sizeof vertex.depthRange);
+  vertex.transformDirty |= kVxDepthRange | kVxViewport;
+}
+
+void RenderState3d::SetFloatPair(const uint32_t words[2]) {
+  if (BitsFloat(vertex.floatPair[0]) == BitsFloat(words[0]) &&
+      BitsFloat(vertex.floatPair[1]) == BitsFloat(words[1]))
+    return;
+  memcpy(vertex.floatPair, words, sizeof vertex.floatPair);
+  vertex.transformDirty |= kVxFloatPair;
+}
+
+// ---- Buffers, dirty bits and constants ----------------------------------------------------------
+
+void RenderState3d::ForgetBuffer(uint32_t kind, uint32_t handle) {
+  if (kind == 2) {
+    for (uint32_t s = 0; s < kStreams; ++s) {
+      const StreamBinding& b = streams.bindings[s];
+      if (b.surfaceKind == 0 && b.handle == handle) streams.changedMask |= static_cast<uint8_t>(1u << s);
+    }
+    if (streams.indexSource.handle == handle) streams.flags |= kSfIndexSource;
+    return;
+  }
+  if (handle != 0 && depthBinding[0] == kind && depthBinding[1] == handle) depthStencil.dirty |= kDsTargetGone;
+  if (handle != 0 && colourBinding[0] == kind && colourBinding[1] == handle) raster.dirty |= kRsTargetGone;
+  for (uint32_t s = 0; s < kStateStages; ++s) {
+    if (stages[s].textureKind == kind && stages[s].texture == handle && handle != 0) MarkStage(s, kSgTexture);
+  }
+}
+
+void RenderState3d::MarkAllDirty() {
+  raster.dirty = rasterSub.flags = ~0u;
+  depthStencil.dirty = depthStencilSub.flags = ~0u;
+  fog.dirty = fogValues.flags = ~0u;
+  pixel.dirty = pipelineSub.first = pipelineSub.second = pixel.stageSummary = ~0u;
+  for (TextureStage& s : stages) s.dirty = ~0u;
+  for (StreamBinding& b : streams.bindings) b.reserved = ~0u;
+  stipple.dirty = ~0u;
+  extraWord = ~0u;
+  vertex.transformDirty = vertex.matrixDirty = vertex.worldDirty = ~0u;
+  memset(vertexSub.bytes, 0xFF, sizeof vertexSub.bytes);
+  streams.changedMask = 0xFF;
+  streams.flags = 0xFF;
+  if (VecConstShadow* shadow = constShadow) {
+    // Whatever the shadow's open update records hold counts as dirty too.
+    for (const VecConstUpdate& record : shadow->updates) {
+      if (record.open == 0) continue;
+      for (uint32_t w = 0; w < kVecConstPostable / 32; ++w)
+        if ((record.wordMask >> w & 1) != 0) shadow->dirty[w] |= record.covered[w];
+      shadow->dirtySummary |= record.wordMask;
+    }
+  }
+}
+
+void RenderState3d::ClearDirty() {
+  raster.dirty = rasterSub.flags = 0;
+  depthStencil.dirty = depthStencilSub.flags = 0;
+  fog.dirty = fogValues.flags = 0;
+  pixel.dirty = pipelineSub.first = pipelineSub.second = pixel.stageSummary = 0;
+  for (TextureStage& s : stages) s.dirty = 0;
+  for (StreamBinding& b : streams.bindings) b.reserved = 0;
+  stipple.dirty = 0;
+  extraWord = 0;
+  vertex.transformDirty = vertex.matrixDirty = vertex.worldDirty = 0;
+  memset(vertexSub.bytes, 0, sizeof vertexSub.bytes);
+  streams.changedMask = 0;
+  streams.flags = 0;
+}
+
+void RenderState3d::FlushVertexConstants() {
+  const uint32_t records = constPending + 1 < kConstRingRecords ? constPending + 1 : kConstRingRecords;
+  for (uint32_t i = 0; i < records; ++i) {
+    if (constRing[i] != &constHomes[i] && constRing[i] != nullptr) {
+      memcpy(&constHomes[i], constRing[i], sizeof constHomes[i]);
+      constRing[i] = &constHomes[i];
+    }
+  }
+  constPending = 2;
+  if (constShadow != nullptr) constShadow->RetireAll();
+}

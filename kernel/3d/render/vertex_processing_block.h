@@ -1,0 +1,161 @@
+// The vertex-processing group of a render state: what the client set for
+// transform and lighting (matrices, lights, clip planes, point and blend
+// state, material sources) with its dirty words, read and cleared by the
+// transform-and-lighting set-up before a draw.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// A 4x4 matrix as the client sends it (floats as their bit patterns).
+struct Matrix4Words {
+  uint32_t m[16];
+};
+
+// Bits of the transform dirty word, by byte.
+inline constexpr uint32_t kVxPrimitiveMode = 0x01;          // byte 0
+inline constexpr uint32_t kVxLight = 0x04;
+inline constexpr uint32_t kVxClipPlaneEnable = 0x10;
+inline constexpr uint32_t kVxViewport = 0x20;
+inline constexpr uint32_t kVxFillMode = 0x80;
+inline constexpr uint32_t kVxShadeMode = 0x01u << 8;         // byte 1
+inline constexpr uint32_t kVxId16 = 0x02u << 8;
+inline constexpr uint32_t kVxCullMode = 0x04u << 8;
+inline constexpr uint32_t kVxDriver1 = 0x08u << 8;
+inline constexpr uint32_t kVxDriver2 = 0x10u << 8;
+inline constexpr uint32_t kVxLighting = 0x10u << 8;
+inline constexpr uint32_t kVxAmbient = 0x20u << 8;
+inline constexpr uint32_t kVxDriver5 = 0x20u << 8;
+inline constexpr uint32_t kVxLocalViewer = 0x40u << 8;
+inline constexpr uint32_t kVxNormalise = 0x80u << 8;
+inline constexpr uint32_t kVxMaterialSource = 0x01u << 16;   // byte 2
+inline constexpr uint32_t kVxVertexBlend = 0x02u << 16;
+inline constexpr uint32_t kVxPoint = 0x04u << 16;
+inline constexpr uint32_t kVxClipPlanes = 0x08u << 16;
+inline constexpr uint32_t kVxDepthBias = 0x01u << 24;        // byte 3
+inline constexpr uint32_t kVxDriver27 = 0x02u << 24;
+inline constexpr uint32_t kVxDriver13 = 0x04u << 24;
+inline constexpr uint32_t kVxRectA = 0x10u << 24;
+inline constexpr uint32_t kVxRectB = 0x20u << 24;
+inline constexpr uint32_t kVxDepthRange = 0x40u << 24;
+inline constexpr uint32_t kVxFloatPair = 0x80u << 24;
+
+// Bits of the matrix dirty word.
+inline constexpr uint32_t kMxViewWorld = 0x01;
+inline constexpr uint32_t kMxProjection = 0x02;
+inline constexpr uint32_t kMxTextureShift = 2;  // bits 2-9: texture matrices 0-7
+
+// Bits of the vertex flag word.
+inline constexpr uint32_t kVfClipping = 1u << 2;
+inline constexpr uint32_t kVfLocalViewer = 1u << 3;
+inline constexpr uint32_t kVfNormalise = 1u << 4;
+inline constexpr uint32_t kVfDepthBias = 1u << 5;
+inline constexpr uint32_t kVfColourVertex = 1u << 6;
+inline constexpr uint32_t kVfIndexedBlendShift = 7;
+inline constexpr uint32_t kVfPointSprite = 1u << 12;
+inline constexpr uint32_t kVfPointScale = 1u << 13;
+inline constexpr uint32_t kVfDriver1 = 1u << 16;
+inline constexpr uint32_t kVfDriver2 = 1u << 17;
+inline constexpr uint32_t kVfDriver13 = 1u << 18;
+inline constexpr uint32_t kVfDriver18 = 1u << 19;
+inline constexpr uint32_t kVfDriver4 = 1u << 20;
+inline constexpr uint32_t kVfDriver23 = 1u << 21;
+inline constexpr uint32_t kVfDriver24 = 1u << 22;
+inline constexpr uint32_t kVfDriver25 = 1u << 23;
+inline constexpr uint32_t kVfLighting = 1u << 24;
+
+inline constexpr uint32_t kMaxClipPlanes = 6;
+inline constexpr uint32_t kWorldMatrices = 32;
+inline constexpr uint32_t kTextureMatrices = 8;
+inline constexpr uint32_t kFurtherMatrices = 3;
+inline constexpr uint32_t kMaxEnabledLights = 12;
+
+// A group record the transform-and-lighting set-up keeps per concern, each
+// with its dirty word first.
+struct VertexTexCoordGroup {
+  uint32_t dirty;
+  uint32_t setCount;
+  struct {
+    uint32_t control;
+    uint32_t transformFlags;
+  } sets[4];
+  uint8_t flags;
+  uint32_t values[3];
+};
+struct VertexFogGroup {
+  uint32_t dirty;
+  uint8_t vertexFog;
+  uint8_t firstRange;
+  uint32_t startEnd[2][2];
+  uint32_t density;
+  uint32_t mode;
+};
+struct VertexThirdGroup {
+  uint32_t dirty;
+  uint32_t constant333y;
+  uint32_t shadow;
+};
+struct VertexViewportGroup {
+  uint32_t dirty;
+  uint32_t depthFormat;
+  uint32_t origin[2];
+  uint32_t size[2];
+  uint32_t targetOrigin[2];
+  uint32_t scale[2];
+  uint32_t depth;
+  uint8_t shadow;
+};
+
+struct VertexProcessingBlock {
+  // The three dirty words: transform (four bytes by concern), matrices
+  // (kMx*) and world matrices (one bit each).
+  uint32_t transformDirty;
+  uint32_t matrixDirty;
+  uint32_t worldDirty;
+  uint32_t transformDirtyCopy;  // cleared by the set-up when it has taken the changes
+
+  Matrix4Words model;           // transform 1
+  Matrix4Words view;            // transform 2
+  Matrix4Words projection;      // transform 3
+  Matrix4Words further[kFurtherMatrices];  // transforms 4 to 6
+  Matrix4Words world[kWorldMatrices];      // transforms 256 to 287
+  Matrix4Words texture[kTextureMatrices];  // transforms 16 to 23
+  uint8_t projectionChanged;
+
+  uint32_t flags;               // kVf*
+  uint32_t control;             // primitive kind bits 0-3, fill 4-5, shade 6-7; bit 0 the stamp bit
+  uint8_t controlByte;          // bit 1: render state 16
+  uint32_t cullMode;
+  uint32_t twoSideMode;
+  uint32_t tnlMode;             // vertex-blend mode in bits 14-16
+  uint32_t blendFlags;
+  uint32_t tweenFactor;
+  uint8_t clipPlaneEnable;      // bits 0-5
+  uint32_t clipPlanes[kMaxClipPlanes][4];
+  uint32_t viewport[6];
+  uint32_t layout[6];
+  uint32_t vertexShader;
+  float ambient[4];
+  uint32_t factor;
+  uint32_t pointSize, pointMin, pointMax;
+  uint32_t pointScale[3];
+  uint32_t lineWidth;
+  uint16_t lineStippleFactor;
+  float depthBias;              // the client's value and a quarter of it
+  float depthBiasQuarter;
+  uint32_t depthBiasWords[2];   // driver states 21 and 22
+  uint32_t materialSources;     // diffuse, specular, ambient, emissive: 2 bits each
+  uint32_t materialSourcesB;    // the second set the mode states write
+  uint32_t driverWord27;
+  uint32_t rectA[4];
+  uint32_t rectB[4];
+  uint32_t depthRange[2];
+  uint32_t floatPair[2];
+  uint8_t enabledLightCount;    // 4 bits
+  uint32_t enabledLights[kMaxEnabledLights];
+
+  VertexTexCoordGroup texCoords;
+  VertexFogGroup fog;
+  VertexThirdGroup third;
+  VertexViewportGroup viewportGroup;
+};
