@@ -227,3 +227,7 @@ void ClientObjectFill(ClientContext* client, Surface3d* destination, const uint3
                       const ClientRequest* request);
 // A surface's second placement word.
 uint32_t Surface3dSecondWord(Surface3d* surface);
+// Closes drawing into the board's current render target, the surface,
+// before the processor touches it (mode 1: for a CPU access); the current
+// target is cleared.
+void FlushRenderTarget(Surface3d* surface, CommonData* common, uint32_t mode);

@@ -365,6 +365,11 @@ void ClientObjectFill(ClientContext*, Surface3d*, const uint32_t* box, const Cli
   for (int i : {0, 1, 3, 4}) orvstandin::LogArg(box[i]);
 }
 
+void FlushRenderTarget(Surface3d*, CommonData* common, uint32_t mode) {
+  StandInCall("FlushRenderTarget");
+  orvstandin::LogArg(mode);
+  if (common != nullptr) common->openRenderTarget = nullptr;
+}
 uint32_t Surface3dSecondWord(Surface3d* surface) {
   return Surface3dResourceHandle(surface) * 16;
 }

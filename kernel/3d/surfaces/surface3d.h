@@ -25,6 +25,10 @@ class BmBufferRing;
 class Surface3d;
 struct RenderContext3d;
 struct TextureSurfaceSet;
+struct SurfaceLockRequest;
+
+// A surface whose block has no memory kind the processor can reach.
+inline constexpr uint32_t kMemoryKindNone = 5;
 
 // ---- Creation requests -----------------------------------------------------------------------
 
@@ -143,6 +147,10 @@ struct SurfaceShadowLink {
 struct SurfaceCompanionLink {
   Surface3d* companion = nullptr;
   Surface3d* surface = nullptr;
+
+  // The surface's whole contents copied into its companion by the CPU;
+  // false when either cannot be locked.
+  static bool CopyContents(const SurfaceCompanionLink& link);
 };
 
 // Where a level of a texture set lies in the set's block.
@@ -343,6 +351,44 @@ class Surface3d : public MmSurface {
   uint32_t syncTag = 0;
   uint32_t usageStamp = 0;
   uint32_t palette = 0;
+
+  // ---- Processor access (surface_access.cpp) ----
+  // The processor address of the surface (0 when it has none or the
+  // engine did not give it up in time); the bus address where there is one.
+  uint64_t Lock(uint64_t* busAddress = nullptr);
+  void Unlock();
+  // Ends a lock that only read: nothing written back, nothing marked.
+  void UnlockRead();
+  // A whole transfer between the surface and client memory; false for a
+  // request out of bounds (nothing moved) or when the surface has no
+  // processor address.
+  bool LockWithRequest(SurfaceLockRequest* request);
+  // The page-locked copy: filled from the surface (its address, 0 without
+  // pages), written back (false without pages).
+  uint64_t ReadIntoLockedPages();
+  bool WriteBackLockedPages();
+  // The page-locked copy's address, allocated on first use (0 when it
+  // cannot be had).
+  static uint64_t GetLockedPages(LockedCopy* copy);
+  // The memory kind of the surface's block (kMemoryKindNone without one).
+  uint32_t MemoryKind() const;
+  // Waits (bounded) until the engine is done with the surface, then flushes
+  // its write caches; false when the wait ran out.
+  bool AwaitEngine();
+
+  // ---- Synchronisation after processor writes ----
+  void PrepareAccess(uint32_t mode);
+  void MarkWritten();
+  void SuspendSync();
+  void ResumeSync();
+  bool IsSyncSuspended() const { return syncSuspended != 0; }
+  void FlushIfRenderTarget();
+  DeferredWork* CompletePendingWork();
+  // Set in-sync; flush a render target; pending edge replication and the
+  // companion copy; clear pending and in-sync.
+  void RunSyncSequence();
+  void ReplicateLastRow();
+  void ReplicateLastColumn();
 };
 
 // ---- Texture sets ------------------------------------------------------------------------------

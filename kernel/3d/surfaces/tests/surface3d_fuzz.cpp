@@ -4,8 +4,10 @@
 // code or by client number, memory-manager types, sizes, levels, depths,
 // owner values, fixed handles, masters among the surfaces made), each with
 // an allocation of the glue that may be refused, destructions of any type
-// and handle, render-context records attached and detached, and auxiliary
-// rebuilds; then the table is destroyed, the device too and the module
+// and handle, render-context records attached and detached, auxiliary
+// rebuilds, transfers, fills and copies with every field of their requests
+// over client memory of any size (no byte outside it may change), and
+// ring writes and copies over any range; then the table is destroyed, the device too and the module
 // unloaded. Nothing may be left: no memory, region or page of the glue, no
 // displayed surface that is not in the table (and none once it is gone);
 // the sanitizers end the run on any other fault.
@@ -23,9 +25,12 @@
 #include "core/pdev.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_access.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
 #include "platform/board/chip_aperture.h"
@@ -86,6 +91,34 @@ void CheckDisplayed(PDEV* pdev, ResourceTable* table) {
         "the displayed surface is not in the table");
 }
 
+// A surface of the table picked by type and a small handle (null for none).
+Surface3d* Pick(Reader& in, ResourceTable* table) {
+  const uint8_t pick = in.Byte();
+  return table->Get(pick % 3, 1 + ((pick >> 2) % 16));
+}
+
+// A coordinate: mostly small, sometimes anything (negative too).
+int32_t Coordinate(Reader& in) {
+  const uint8_t how = in.Byte();
+  return how < 0xF0 ? static_cast<int32_t>(Size(in)) : static_cast<int32_t>(in.Word());
+}
+
+// Client memory of a chosen size between canaries; a transfer may touch
+// only the bytes between them.
+constexpr uint8_t kCanary = 0xA7;
+constexpr size_t kCanaryBytes = 64;
+struct ClientMemory {
+  std::vector<uint8_t> bytes;
+  explicit ClientMemory(size_t size) : bytes(size + 2 * kCanaryBytes, kCanary) {}
+  uint8_t* Data() { return bytes.data() + kCanaryBytes; }
+  size_t Size() const { return bytes.size() - 2 * kCanaryBytes; }
+  bool Intact() const {
+    for (size_t i = 0; i < kCanaryBytes; ++i)
+      if (bytes[i] != kCanary || bytes[bytes.size() - 1 - i] != kCanary) return false;
+    return true;
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -124,10 +157,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     context->resources = table;
   }
 
+  // Two rings for the ring writes and copies.
+  BmBufferRing* rings[2] = {BmBufferRing::Create(4096, 2, pdev->common, pdev->unit, 0),
+                            BmBufferRing::Create(8192, 2, pdev->common, pdev->unit, 0)};
+  Check(rings[0] != nullptr && rings[1] != nullptr, "the rings were not made");
+  std::vector<uint8_t> ringSource(1024, 0x5C);
+
   Reader in(data, size);
   int steps = 0;
   while (in.More() && ++steps < kMaxSteps) {
-    const uint8_t op = in.Byte() % 5;
+    const uint8_t op = in.Byte() % 9;
     switch (op) {
       case 0:
       case 1: {  // create
@@ -178,10 +217,73 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 4:
         table->RebuildAuxSurfaces((in.Byte() & 1) != 0 ? pdev : nullptr);
         break;
+      case 5: {  // a transfer with every field of the request the client's
+        Surface3d* surface = Pick(in, table);
+        SurfaceLockRequest request;
+        request.flags = in.Byte() & 7;
+        request.direction = in.Byte() & 1;
+        request.clientPitch = in.Half();
+        request.clientSlicePitch = in.Word() & 0xFFFFF;
+        for (int32_t& v : request.source) v = Coordinate(in);
+        request.destX = static_cast<uint32_t>(Coordinate(in));
+        request.destY = static_cast<uint32_t>(Coordinate(in));
+        for (uint32_t& v : request.box) v = static_cast<uint32_t>(Coordinate(in));
+        request.boxDestX = static_cast<uint32_t>(Coordinate(in));
+        request.boxDestY = static_cast<uint32_t>(Coordinate(in));
+        request.boxDestZ = in.Byte() % 8;
+        ClientMemory client(Size(in) * 16);
+        request.clientAddress = reinterpret_cast<uintptr_t>(client.Data());
+        request.clientSize = client.Size();
+        if (surface != nullptr) (void)surface->LockWithRequest(&request);
+        Check(client.Intact(), "a transfer wrote outside the client's memory");
+        break;
+      }
+      case 6: {  // a processor fill
+        Surface3d* surface = Pick(in, table);
+        SurfaceFillRequest request;
+        request.flags = in.Byte() & 3;
+        for (uint32_t& v : request.rect) v = static_cast<uint32_t>(Coordinate(in));
+        request.value = in.Word();
+        if (surface != nullptr) (void)SurfaceFillCpu(surface, request);
+        break;
+      }
+      case 7: {  // a processor copy, keyed or not, within or between surfaces
+        Surface3d* destination = Pick(in, table);
+        Surface3d* source = Pick(in, table);
+        SurfaceCopyRequest request;
+        request.flags = in.Byte() & 3;
+        for (uint32_t& v : request.source) v = static_cast<uint32_t>(Coordinate(in));
+        for (uint32_t& v : request.destination) v = static_cast<uint32_t>(Coordinate(in));
+        request.key = in.Word();
+        if (destination != nullptr && source != nullptr) (void)SurfaceCopyCpu(destination, source, request);
+        break;
+      }
+      case 8: {  // ring writes and copies over any range
+        BmBufferRing* ring = rings[in.Byte() & 1];
+        const uint8_t how = in.Byte();
+        BufferRange range{in.Word(), in.Word()};
+        const uint32_t destination = in.Word();
+        if ((how & 1) != 0) {
+          // The source range stays within the writer's own bytes.
+          range.offset %= ringSource.size();
+          const uint32_t room = static_cast<uint32_t>(ringSource.size()) - range.offset;
+          if (range.length > room) range.length = room;
+          (void)ring->WriteAt(ringSource.data(), range, destination);
+        } else {
+          (void)ring->CopyFrom(rings[(how >> 1) & 1], &range, destination);
+          Check(range.offset <= rings[(how >> 1) & 1]->Size() &&
+                    uint64_t{range.offset} + range.length <= rings[(how >> 1) & 1]->Size(),
+                "a ring copy range was not clamped");
+        }
+        if ((how & 4) != 0 && ring->Lock(false, true) != nullptr) ring->Unlock();
+        break;
+      }
     }
     CheckDisplayed(pdev, table);
   }
 
+  delete rings[0];
+  delete rings[1];
   // A context attached twice and detached once is still attached: the
   // table's clearing lets its surfaces go.
   Check(DestroyResourceTable(pdev, kKey) == 1, "the table was not found");

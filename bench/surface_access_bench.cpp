@@ -1,0 +1,219 @@
+// The processor's work on kernel 3D surfaces, each next to a fair
+// baseline: the fill and copy of a 1920 x 1080 surface of 32 bits (memset
+// and memcpy of the same bytes), tiled uploads and read-backs by pixel size
+// (a linear memcpy of the same bytes), and a draw-sized ring lock, write
+// and unlock (which must allocate nothing).
+#include <benchmark/benchmark.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "core/common_data.h"
+#include "core/orv_abi.h"
+#include "core/pdev.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_access.h"
+#include "kernel/3d/surfaces/surface_fill.h"
+#include "kernel/kernel_device.h"
+#include "kernel/vidmem/surface_manager.h"
+#include "platform/board/simulation.h"
+#include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
+
+extern "C" const OrvKstrnDriver orv_kstrn_driver;
+
+namespace {
+
+// A loaded module with the board's first device object and a client table.
+struct Machine {
+  orvmachine::Machine machine;
+  orvsim::Board& board = machine.AddBoard(BoardOf()).board;
+  orvmachine::KernelModule& module = machine.LoadKernelModule(machine.Board(), LinkedModule());
+  kglue::Glue& glue = module.glue;
+  OrvDevice* device = module.device;
+  kglue::File* file = nullptr;
+  PDEV* pdev = nullptr;
+  ResourceTable* table = nullptr;
+
+  // A board of 64 MB with what enabling a device object drives: the DMA
+  // engine, flip latch, aperture windows and the vertex engine.
+  static orvmachine::BoardSpec BoardOf() {
+    orvmachine::BoardSpec spec;
+    spec.config.memory_size = 64u << 20;
+    spec.parts = orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows | orvmachine::kVertex;
+    return spec;
+  }
+  // The kernel core linked into the benchmark, as the machine's module.
+  static orvmachine::KernelModuleOptions LinkedModule() {
+    orvmachine::KernelModuleOptions options;
+    options.table = &orv_kstrn_driver;
+    options.bmFlags = 0x300004;
+    return options;
+  }
+
+  Machine() {
+    board.SetLogging(false, false);
+    if (!module.Ready()) return;
+    file = glue.Open(device);
+    OrvEnableRequest request;
+    memset(&request, 0, sizeof(request));
+    request.mode.bitsPerPixel = 32;
+    request.mode.bytesPerPixel = 4;
+    request.mode.registerWindowSize = 8192;
+    if (glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&request)) == 1)
+      pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(request.kernelHandle));
+    if (pdev != nullptr) table = CreateResourceTable(pdev, 1);
+  }
+  ~Machine() {
+    if (pdev != nullptr) DestroyResourceTable(pdev, 1);
+    machine.UnloadKernelModule();
+  }
+};
+
+Surface3d* Make(Machine& m, uint32_t code, uint32_t width, uint32_t height) {
+  SurfaceCreateRequest r;
+  r.placement = kPlaceLocal;
+  r.format = m.pdev->formatCatalogue->Find(code);
+  r.surfaceType = 3;
+  r.width = width;
+  r.height = height;
+  r.levels = 1;
+  r.depth = 1;
+  return m.table->CreateSurface(1, &r);
+}
+
+constexpr uint32_t kWidth = 1920, kHeight = 1080;
+
+void BM_FillCpu1080p(benchmark::State& state) {
+  Machine m;
+  Surface3d* s = m.table != nullptr ? Make(m, 11, kWidth, kHeight) : nullptr;
+  if (s == nullptr) {
+    state.SkipWithError("no surface");
+    return;
+  }
+  SurfaceFillRequest f;
+  f.flags = kFillNoTag;
+  f.rect[2] = kWidth;
+  f.rect[3] = kHeight;
+  f.value = 0x80402010;
+  for (auto _ : state) benchmark::DoNotOptimize(SurfaceFillCpu(s, f));
+  state.SetBytesProcessed(state.iterations() * int64_t{kWidth} * kHeight * 4);
+}
+BENCHMARK(BM_FillCpu1080p)->Unit(benchmark::kMillisecond);
+
+void BM_MemsetBaseline1080p(benchmark::State& state) {
+  std::vector<uint8_t> bytes(size_t{kWidth} * kHeight * 4);
+  for (auto _ : state) {
+    memset(bytes.data(), 0x10, bytes.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(bytes.size()));
+}
+BENCHMARK(BM_MemsetBaseline1080p)->Unit(benchmark::kMillisecond);
+
+void BM_CopyCpu1080p(benchmark::State& state) {
+  Machine m;
+  Surface3d* a = m.table != nullptr ? Make(m, 11, kWidth, kHeight) : nullptr;
+  Surface3d* b = m.table != nullptr ? Make(m, 11, kWidth, kHeight) : nullptr;
+  if (a == nullptr || b == nullptr) {
+    state.SkipWithError("no surfaces");
+    return;
+  }
+  SurfaceCopyRequest q;
+  q.flags = kCopyNoTag;
+  q.source[2] = q.destination[2] = kWidth;
+  q.source[3] = q.destination[3] = kHeight;
+  for (auto _ : state) benchmark::DoNotOptimize(SurfaceCopyCpu(b, a, q));
+  state.SetBytesProcessed(state.iterations() * int64_t{kWidth} * kHeight * 4);
+}
+BENCHMARK(BM_CopyCpu1080p)->Unit(benchmark::kMillisecond);
+
+void BM_MemcpyBaseline1080p(benchmark::State& state) {
+  std::vector<uint8_t> from(size_t{kWidth} * kHeight * 4, 1), to(from.size());
+  for (auto _ : state) {
+    memcpy(to.data(), from.data(), from.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(from.size()));
+}
+BENCHMARK(BM_MemcpyBaseline1080p)->Unit(benchmark::kMillisecond);
+
+// Tiled transfers of a 512 x 512 surface: argument 0 is the format code
+// (11: 4 bytes, 6: 2 bytes), argument 1 the direction (1: read-back).
+void BM_TiledTransfer512(benchmark::State& state) {
+  Machine m;
+  const uint32_t code = static_cast<uint32_t>(state.range(0));
+  Surface3d* s = m.table != nullptr ? Make(m, code, 512, 512) : nullptr;
+  if (s == nullptr) {
+    state.SkipWithError("no surface");
+    return;
+  }
+  s->layoutType = kLayoutTypeTiledMemory;
+  const uint32_t bpp = s->bytesPerPixel;
+  std::vector<uint8_t> client(size_t{512} * 512 * bpp, 3);
+  SurfaceLockRequest r;
+  r.flags = kLockWhole;
+  r.direction = static_cast<uint32_t>(state.range(1));
+  r.clientAddress = reinterpret_cast<uintptr_t>(client.data());
+  r.clientPitch = 512 * bpp;
+  r.clientSize = client.size();
+  s->syncSuspended = 1;
+  for (auto _ : state) benchmark::DoNotOptimize(s->LockWithRequest(&r));
+  s->syncSuspended = 0;
+  state.SetItemsProcessed(state.iterations() * 512 * 512);
+  state.SetBytesProcessed(state.iterations() * int64_t(client.size()));
+}
+BENCHMARK(BM_TiledTransfer512)->Args({11, 0})->Args({11, 1})->Args({6, 0})->Args({6, 1});
+
+void BM_LinearTransfer512(benchmark::State& state) {
+  Machine m;
+  Surface3d* s = m.table != nullptr ? Make(m, 11, 512, 512) : nullptr;
+  if (s == nullptr) {
+    state.SkipWithError("no surface");
+    return;
+  }
+  std::vector<uint8_t> client(size_t{512} * 512 * 4, 3);
+  SurfaceLockRequest r;
+  r.flags = kLockWhole;
+  r.clientAddress = reinterpret_cast<uintptr_t>(client.data());
+  r.clientPitch = 512 * 4;
+  r.clientSize = client.size();
+  s->syncSuspended = 1;
+  for (auto _ : state) benchmark::DoNotOptimize(s->LockWithRequest(&r));
+  s->syncSuspended = 0;
+  state.SetItemsProcessed(state.iterations() * 512 * 512);
+  state.SetBytesProcessed(state.iterations() * int64_t(client.size()));
+}
+BENCHMARK(BM_LinearTransfer512);
+
+// A draw's vertices: 3 x 32 bytes written into a ring, discarding every
+// tenth time. Allocations of the glue during the run are reported.
+void BM_RingDrawWrite(benchmark::State& state) {
+  Machine m;
+  BmBufferRing* ring = m.pdev != nullptr ? BmBufferRing::Create(65536, 2, m.pdev->common, m.pdev->unit, 0) : nullptr;
+  if (ring == nullptr) {
+    state.SkipWithError("no ring");
+    return;
+  }
+  uint8_t vertices[96] = {};
+  uint32_t at = 0;
+  uint64_t n = 0;
+  const uint64_t before = m.glue.AllocationCount();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ring->Lock(false, ++n % 10 == 0));
+    ring->WriteAt(vertices, BufferRange{0, sizeof(vertices)}, at);
+    ring->Unlock();
+    at = (at + 96) % 65000;
+  }
+  state.counters["glue allocations"] = static_cast<double>(m.glue.AllocationCount() - before);
+  state.SetItemsProcessed(state.iterations());
+  delete ring;
+}
+BENCHMARK(BM_RingDrawWrite);
+
+}  // namespace

@@ -1,0 +1,196 @@
+// Processor fills and copies of 3D surfaces and the completion tag that
+// follows every write the engine must see ordered.
+#include "kernel/3d/surfaces/surface_fill.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "core/common_data.h"
+#include "core/pdev.h"
+#include "core/shared_word.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/dma_streams.h"
+#include "kernel/sync_tags.h"
+
+namespace {
+
+constexpr uint32_t kSecondaryRangeMode = 2;
+
+uint32_t StoredWidth(const Surface3d* s) { return s->Bordered() ? s->width + 2 : s->width; }
+uint32_t StoredHeight(const Surface3d* s) { return s->Bordered() ? s->height + 2 : s->height; }
+
+bool RectInside(const uint32_t* r, uint32_t width, uint32_t height) {
+  return r[0] <= r[2] && r[1] <= r[3] && r[2] <= width && r[3] <= height;
+}
+
+uint32_t PixelBytes(const Surface3d* s) {
+  if (s->bytesPerPixel != 0) return s->bytesPerPixel;
+  return s->hw.records[kUsageCpuView].GetBitsPerPixel() / 8;
+}
+
+uint32_t CpuPitch(const Surface3d* s) {
+  if (s->accessThroughLockedCopy && s->lockedCopy.rowPitch != 0) return s->lockedCopy.rowPitch;
+  if (s->MemoryKind() == kBlockKindCpuOnly) return StoredWidth(s) * s->bitsPerPixel / 8;
+  return s->pitch;
+}
+
+// The processor address of a surface for a fill or copy: its ring's
+// current buffer, or the surface itself.
+uint8_t* Acquire(Surface3d* s) {
+  if (s->ring != nullptr) return static_cast<uint8_t*>(s->ring->Lock(true, false));
+  return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(s->Lock()));
+}
+
+void Release(Surface3d* s, bool written) {
+  if (s->ring != nullptr) {
+    s->ring->Unlock();
+    if (written) s->MarkWritten();
+  } else if (written) {
+    s->Unlock();
+  } else {
+    s->UnlockRead();
+  }
+}
+
+void StorePixel(uint8_t* at, uint32_t value, uint32_t bytes) { memcpy(at, &value, bytes); }
+
+uint32_t LoadPixel(const uint8_t* at, uint32_t bytes) {
+  uint32_t v = 0;
+  memcpy(&v, at, bytes);
+  return v;
+}
+
+CommonData* CommonOf(const Surface3d* s) { return s->owner != nullptr ? s->owner->common : nullptr; }
+
+}  // namespace
+
+uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* second, bool fillForm) {
+  if (common == nullptr || common->sharedLocked == nullptr) return 0;
+  SharedLockedData_t* shared = common->sharedLocked;
+  BmSecondaryInt* secondary = common->secondaryStream;
+  if (secondary == nullptr) return 0;
+  const uint32_t tag = TakeNextTag(shared);
+  for (Surface3d* s : {first, second}) {
+    if (s == nullptr) continue;
+    MmBlock* b = s->block != nullptr ? s->block : (s->master != nullptr ? s->master->block : nullptr);
+    if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
+  }
+  const uint32_t value = ReadShared(&shared->last1300Value);
+  secondary->startFlags = kSecondaryRangeMode;
+  if (fillForm) {
+    uint32_t* at = secondary->Reserve(5);
+    if (at == nullptr) return 0;
+    at[0] = 3;
+    at[1] = TagValueHeader(shared, kPacketFillTag, kPacketFillTagNoValue);
+    at[2] = kTagMaskWord;
+    at[3] = tag | kTagProgress;
+    at[4] = value;
+  } else {
+    uint32_t* at = secondary->Reserve(6);
+    if (at == nullptr) return 0;
+    at[0] = 4;
+    at[1] = TagValueHeader(shared, kPacketTag, kPacketTagNoValue);
+    at[2] = kTagMaskWord;
+    at[3] = tag | kTagProgress;
+    at[4] = tag;
+    at[5] = value;
+  }
+  if (!secondary->ExecutePending()) return 0;
+  return tag;
+}
+
+bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request) {
+  if (surface == nullptr) return false;
+  const uint32_t* r = request.rect;
+  if (!RectInside(r, StoredWidth(surface), StoredHeight(surface))) return false;
+  const uint32_t bytes = PixelBytes(surface);
+  if (bytes == 0 || bytes > 4) return false;
+  uint8_t* base = Acquire(surface);
+  if (base == nullptr) return false;
+  const uint64_t pitch = CpuPitch(surface);
+  const uint32_t width = r[2] - r[0];
+  for (uint32_t y = r[1]; y < r[3]; ++y) {
+    uint8_t* row = base + y * pitch + uint64_t{r[0]} * bytes;
+    if (bytes == 1) {
+      memset(row, static_cast<int>(request.value & 0xFF), width);
+    } else if (bytes == 4) {
+      auto* words = reinterpret_cast<uint32_t*>(row);
+      if ((reinterpret_cast<uintptr_t>(row) & 3) == 0) {
+        for (uint32_t x = 0; x < width; ++x) words[x] = request.value;
+      } else {
+        for (uint32_t x = 0; x < width; ++x) StorePixel(row + x * 4u, request.value, 4);
+      }
+    } else {
+      for (uint32_t x = 0; x < width; ++x) StorePixel(row + uint64_t{x} * bytes, request.value, bytes);
+    }
+  }
+  Release(surface, true);
+  if ((request.flags & kFillNoTag) == 0) (void)PostCompletionTag(CommonOf(surface), surface, nullptr, true);
+  return true;
+}
+
+bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request) {
+  if (destination == nullptr || source == nullptr) return false;
+  const uint32_t* sr = request.source;
+  const uint32_t* dr = request.destination;
+  if (!RectInside(sr, StoredWidth(source), StoredHeight(source)) ||
+      !RectInside(dr, StoredWidth(destination), StoredHeight(destination)))
+    return false;
+  uint32_t w = sr[2] - sr[0], h = sr[3] - sr[1];
+  // The destination rectangle bounds what is written.
+  if (dr[2] - dr[0] < w) w = dr[2] - dr[0];
+  if (dr[3] - dr[1] < h) h = dr[3] - dr[1];
+  const bool same = destination == source;
+  const bool compressed = destination->format != nullptr && destination->format->formatClass == kClassBlockCompressed;
+  uint32_t bytes = PixelBytes(destination);
+  if (!compressed && (bytes == 0 || bytes > 4 || PixelBytes(source) != bytes)) return false;
+
+  if (!source->inSync && !source->syncSuspended) source->RunSyncSequence();
+  destination->PrepareAccess(2);
+  uint8_t* to = Acquire(destination);
+  uint8_t* from = same ? to : (to != nullptr ? Acquire(source) : nullptr);
+  if (to == nullptr || from == nullptr) {
+    if (to != nullptr) Release(destination, false);
+    if (!same && from != nullptr) Release(source, false);
+    return false;
+  }
+  uint64_t toPitch = CpuPitch(destination), fromPitch = CpuPitch(source);
+  uint32_t sx = sr[0], sy = sr[1], dx = dr[0], dy = dr[1];
+  if (compressed) {
+    // One row of 4 x 4 blocks at a time.
+    bytes = destination->format->code == 1 ? 8 : 16;
+    sx = (sx + 3) / 4, sy = (sy + 3) / 4, dx = (dx + 3) / 4, dy = (dy + 3) / 4;
+    w = (w + 3) / 4, h = (h + 3) / 4;
+    toPitch *= 4;
+    fromPitch *= 4;
+  }
+  const bool keyed = (request.flags & kCopyKey) != 0 && !compressed;
+  const uint32_t keyMask = !keyed ? 0 : bytes >= 4 ? 0xFFFFFFFFu : (1u << (bytes * 8)) - 1;
+  const uint32_t key = request.key & keyMask;
+  // Within one surface: bottom-up when the destination starts below the
+  // source within its height; right to left on the same rows.
+  const bool bottomUp = same && dy > sy && dy - sy < h;
+  const bool rightToLeft = same && dy == sy && dx > sx && dx - sx < w;
+  const uint64_t rowBytes = uint64_t{w} * bytes;
+  for (uint32_t i = 0; i < h; ++i) {
+    const uint32_t row = bottomUp ? h - 1 - i : i;
+    uint8_t* t = to + (uint64_t{dy} + row) * toPitch + uint64_t{dx} * bytes;
+    const uint8_t* f = from + (uint64_t{sy} + row) * fromPitch + uint64_t{sx} * bytes;
+    if (!keyed) {
+      memmove(t, f, rowBytes);
+      continue;
+    }
+    for (uint32_t j = 0; j < w; ++j) {
+      const uint32_t x = rightToLeft ? w - 1 - j : j;
+      const uint32_t pixel = LoadPixel(f + uint64_t{x} * bytes, bytes);
+      if ((pixel & keyMask) != key) StorePixel(t + uint64_t{x} * bytes, pixel, bytes);
+    }
+  }
+  if (!same) Release(source, false);
+  Release(destination, true);
+  if ((request.flags & kCopyNoTag) == 0)
+    (void)PostCompletionTag(CommonOf(destination), destination, same ? nullptr : source, false);
+  return true;
+}

@@ -1,0 +1,58 @@
+// Fills and copies of 3D surfaces by the processor, each ending with a
+// completion tag in the secondary stream that marks the surfaces' blocks
+// busy until the engine passes it. Rectangles are client data: reversed,
+// negative or outside the surface (or the source) are refused before
+// anything is written.
+#pragma once
+
+#include <stdint.h>
+
+class Surface3d;
+struct CommonData;
+
+// Fill flags.
+inline constexpr uint32_t kFillRop = 0x1;
+inline constexpr uint32_t kFillNoTag = 0x2;
+// Copy flags.
+inline constexpr uint32_t kCopyKey = 0x1;
+inline constexpr uint32_t kCopyNoTag = 0x2;
+inline constexpr uint32_t kCopyRop = 0x4;
+
+inline constexpr uint32_t kRopCopy = 0xC0;
+
+struct SurfaceFillRequest {
+  uint32_t flags = 0;
+  uint32_t rect[4] = {};  // left, top, right, bottom (exclusive)
+  uint32_t value = 0;
+  uint32_t mask = 0xFFFFFFFF;
+  uint32_t rop = kRopCopy;
+};
+
+struct SurfaceCopyRequest {
+  uint32_t flags = 0;
+  uint32_t source[4] = {};
+  uint32_t destination[4] = {};
+  uint32_t mask = 0xFFFFFFFF;
+  uint32_t key = 0;
+  uint32_t rop = kRopCopy;
+};
+
+// Completion-tag packets: the tag with the saved 0x1300 word, the processor
+// fill's short form, and their headers when no 0x1300 word is saved.
+inline constexpr uint32_t kPacketTag = 0xC0AFAFC0;
+inline constexpr uint32_t kPacketTagNoValue = 0x20AFAFC0;
+inline constexpr uint32_t kPacketFillTag = 0x21C0AFC0;
+inline constexpr uint32_t kPacketFillTagNoValue = 0x2120AFC0;
+inline constexpr uint32_t kTagMaskWord = 0x707;
+
+// A new sync tag stored in the surfaces' blocks, its packet appended to the
+// secondary stream and handed to the engine. The tag (0 when the stream
+// had no room or there is none).
+uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* second, bool fillForm);
+
+// The processor fill: every pixel of the rectangle gets the value.
+bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
+// The processor copy of a rectangle of the source to the destination
+// rectangle's origin (same extent); within one surface overlapping rows
+// and columns are copied in the order that keeps the source intact.
+bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);

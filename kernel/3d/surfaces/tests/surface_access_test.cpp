@@ -1,0 +1,624 @@
+// The processor's access to surfaces: transfers in each layout round-trip
+// through the board's memory against references made here, client
+// rectangles out of bounds are refused with nothing moved, the engine
+// handshake shows in the register log, and processor writes are followed
+// by edge replication and the render target's flush.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <random>
+#include <set>
+#include <vector>
+
+#include "core/regs/dma.h"
+#include "kernel/3d/surfaces/surface_access.h"
+#include "kernel/3d/surfaces/surface_fill.h"
+#include "kernel/dma_streams.h"
+#include "kernel/sync_tags.h"
+#include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+
+namespace {
+
+using stest::SurfaceBoard;
+
+constexpr uint32_t kArgb = 11;  // 32 bits a pixel
+constexpr uint8_t kCanary = 0xC5;
+
+class Access : public SurfaceBoard {
+ protected:
+  void TearDown() override {
+    for (Surface3d* s : surfaces) delete s;
+    SurfaceBoard::TearDown();
+  }
+  Surface3d* Make(uint32_t code, uint32_t width, uint32_t height, uint8_t placement = kPlaceLocal) {
+    SurfaceCreateRequest request = Request(code, width, height, placement);
+    Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
+    if (s != nullptr) surfaces.push_back(s);
+    return s;
+  }
+  // Client memory with canaries on both sides.
+  struct Client {
+    std::vector<uint8_t> bytes;
+    size_t size;
+    explicit Client(size_t n) : bytes(n + 64, kCanary), size(n) {}
+    uint8_t* data() { return bytes.data() + 32; }
+    bool CanariesIntact() const {
+      for (size_t i = 0; i < 32; ++i)
+        if (bytes[i] != kCanary || bytes[bytes.size() - 1 - i] != kCanary) return false;
+      return true;
+    }
+  };
+  static SurfaceLockRequest Rect(Client& c, uint32_t pitch, uint32_t direction, int32_t l, int32_t t, int32_t r,
+                                 int32_t b, uint32_t x = 0, uint32_t y = 0) {
+    SurfaceLockRequest q;
+    q.clientAddress = reinterpret_cast<uintptr_t>(c.data());
+    q.clientSize = c.size;
+    q.clientPitch = pitch;
+    q.direction = direction;
+    q.source[0] = l;
+    q.source[1] = t;
+    q.source[2] = r;
+    q.source[3] = b;
+    q.destX = x;
+    q.destY = y;
+    return q;
+  }
+  static SurfaceLockRequest Whole(Client& c, uint32_t pitch, uint32_t direction) {
+    SurfaceLockRequest q = Rect(c, pitch, direction, 0, 0, 0, 0);
+    q.flags = kLockWhole;
+    return q;
+  }
+  // The surface's bytes as the processor sees them.
+  std::vector<uint8_t> Memory(Surface3d* s, size_t bytes) {
+    const uint64_t at = s->Lock();
+    EXPECT_NE(at, 0u);
+    std::vector<uint8_t> out(bytes);
+    if (at != 0) memcpy(out.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), bytes);
+    s->syncSuspended = 1;  // the unlock below is not a write
+    s->Unlock();
+    s->syncSuspended = 0;
+    return out;
+  }
+  void Fill(Surface3d* s, uint8_t value) {
+    const uint64_t at = s->Lock();
+    ASSERT_NE(at, 0u);
+    memset(reinterpret_cast<void*>(static_cast<uintptr_t>(at)), value, uint64_t{s->pitch} * (s->height + 2));
+    s->syncSuspended = 1;
+    s->Unlock();
+    s->syncSuspended = 0;
+  }
+
+  std::vector<Surface3d*> surfaces;
+};
+
+TEST_F(Access, ALinearRectangleGoesInAtItsPointAndComesBackWhole) {
+  Surface3d* s = Make(kArgb, 64, 16);
+  ASSERT_NE(s, nullptr);
+  Fill(s, 0);
+  const uint32_t pitch = s->pitch;
+  // 10 x 5 pixels of a client image of 20 x 8, from (3, 2), to (40, 9).
+  Client in(20 * 4 * 8);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i * 13 + 1);
+  SurfaceLockRequest w = Rect(in, 80, 0, 3, 2, 13, 7, 40, 9);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  std::vector<uint8_t> want(uint64_t{pitch} * 16, 0);
+  for (uint32_t y = 0; y < 5; ++y)
+    memcpy(&want[(9 + y) * pitch + 40 * 4], in.data() + (2 + y) * 80 + 3 * 4, 10 * 4);
+  EXPECT_EQ(Memory(s, want.size()), want);
+  Client out(64 * 4 * 16);
+  SurfaceLockRequest r = Whole(out, 256, kLockRead);
+  ASSERT_TRUE(s->LockWithRequest(&r));
+  for (uint32_t y = 0; y < 16; ++y)
+    ASSERT_EQ(memcmp(out.data() + y * 256, &want[y * pitch], 256), 0) << y;
+  EXPECT_TRUE(out.CanariesIntact());
+  EXPECT_TRUE(s->flagsWord & kSurfCpuWritten);
+}
+
+TEST_F(Access, RectanglesOutsideTheSurfaceOrTheClientMemoryAreRefusedWithNothingMoved) {
+  Surface3d* s = Make(kArgb, 32, 8);
+  ASSERT_NE(s, nullptr);
+  Fill(s, 0x11);
+  const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 8);
+  struct Case {
+    const char* name;
+    int32_t l, t, r, b;
+    uint32_t x, y, pitch;
+    size_t clientBytes;
+    uint32_t direction;
+  };
+  const Case cases[] = {
+      {"reversed", 5, 0, 2, 4, 0, 0, 128, 4096, 0},
+      {"upside down", 0, 5, 4, 2, 0, 0, 128, 4096, 0},
+      {"negative", -1, 0, 4, 4, 0, 0, 128, 4096, 0},
+      {"past the right", 0, 0, 4, 4, 29, 0, 128, 4096, 0},
+      {"past the bottom", 0, 0, 4, 4, 0, 5, 128, 4096, 0},
+      {"read past the right", 30, 0, 33, 4, 0, 0, 128, 4096, kLockRead},
+      {"client too small", 0, 0, 8, 8, 0, 0, 128, 128 * 7 + 31, 0},
+      {"client too small to read into", 0, 0, 8, 8, 0, 0, 128, 128 * 7 + 31, kLockRead},
+      {"huge point", 0, 0, 4, 4, 0xFFFFFFF0u, 0, 128, 4096, 0},
+  };
+  for (const Case& c : cases) {
+    Client client(c.clientBytes);
+    memset(client.data(), 0x77, client.size);
+    SurfaceLockRequest q = Rect(client, c.pitch, c.direction, c.l, c.t, c.r, c.b, c.x, c.y);
+    EXPECT_FALSE(s->LockWithRequest(&q)) << c.name;
+    EXPECT_TRUE(client.CanariesIntact()) << c.name;
+    if (c.direction == kLockRead) {
+      EXPECT_EQ(std::vector<uint8_t>(client.data(), client.data() + client.size),
+                std::vector<uint8_t>(client.size, 0x77))
+          << c.name;
+    }
+    EXPECT_EQ(Memory(s, before.size()), before) << c.name;
+  }
+  // A box past the back, and one with no client address.
+  Client client(4096);
+  SurfaceLockRequest q = Rect(client, 128, 0, 0, 0, 0, 0);
+  q.flags = kLockBox;
+  const uint32_t box[6] = {0, 0, 4, 4, 0, 2};
+  memcpy(q.box, box, sizeof(box));
+  EXPECT_FALSE(s->LockWithRequest(&q));
+  q = Rect(client, 128, 0, 0, 0, 4, 4);
+  q.clientAddress = 0;
+  EXPECT_FALSE(s->LockWithRequest(&q));
+  EXPECT_EQ(Memory(s, before.size()), before);
+}
+
+TEST_F(Access, FormatSixteenIsWidenedOnTheWayInAndNarrowedOnTheWayBack) {
+  Surface3d* s = Make(16, 16, 4);
+  ASSERT_NE(s, nullptr);
+  std::mt19937 random(16);
+  Client in(16 * 4 * 4);
+  std::vector<uint32_t> pixels(64);
+  for (uint32_t& p : pixels) p = random() & 0xC0FFFFFFu;  // bits 24-29 carry no channel
+  memcpy(in.data(), pixels.data(), in.size);
+  SurfaceLockRequest w = Whole(in, 64, 0);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  const std::vector<uint8_t> stored = Memory(s, 64);
+  uint32_t first;
+  memcpy(&first, stored.data(), 4);
+  EXPECT_EQ(first, WidenFormat16(pixels[0]));
+  Client out(in.size);
+  SurfaceLockRequest r = Whole(out, 64, kLockRead);
+  ASSERT_TRUE(s->LockWithRequest(&r));
+  EXPECT_EQ(memcmp(out.data(), pixels.data(), out.size), 0);
+  EXPECT_EQ(WidenFormat16(0x00FF8001u), 0x3FE80004u);
+  EXPECT_EQ(NarrowFormat16(WidenFormat16(0xC0123456u)), 0xC0123456u);
+}
+
+TEST_F(Access, PackedFormatsMoveWholeWordsButNeverPastTheClientsLastRow) {
+  Surface3d* s = Make(42, 16, 4);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->bytesPerPixel, 2u);
+  Fill(s, 0);
+  // Three pixels a row: 8 bytes a row, but the last row only has 6.
+  Client in(16 * 3 + 6);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(0x40 + i);
+  SurfaceLockRequest w = Rect(in, 16, 0, 0, 0, 3, 4);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  const std::vector<uint8_t> stored = Memory(s, uint64_t{s->pitch} * 4);
+  for (uint32_t y = 0; y < 3; ++y)
+    EXPECT_EQ(memcmp(&stored[y * s->pitch], in.data() + y * 16, 8), 0) << y;
+  EXPECT_EQ(memcmp(&stored[3 * s->pitch], in.data() + 48, 6), 0);
+  EXPECT_EQ(stored[3 * s->pitch + 6], 0);
+}
+
+TEST_F(Access, AWholeCompressedSurfaceOfSixBySixMovesTwoByTwoBlocks) {
+  Surface3d* s = Make(1, 8, 8);  // 4 bits a pixel: 8-byte blocks
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->format->formatClass, kClassBlockCompressed);
+  s->width = 6;
+  s->height = 6;
+  Fill(s, 0);
+  // Client rows of blocks: pitch per pixel row 16 (two blocks of 8 bytes
+  // every four rows).
+  Client in(2 * 4 * 16);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i + 1);
+  SurfaceLockRequest w = Whole(in, 16, 0);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  const std::vector<uint8_t> stored = Memory(s, uint64_t{s->pitch} * 8);
+  for (uint32_t row = 0; row < 2; ++row)
+    EXPECT_EQ(memcmp(&stored[row * 4 * s->pitch], in.data() + row * 64, 16), 0) << row;
+  Client out(in.size);
+  memset(out.data(), 0, out.size);
+  SurfaceLockRequest r = Whole(out, 16, kLockRead);
+  ASSERT_TRUE(s->LockWithRequest(&r));
+  EXPECT_EQ(memcmp(out.data(), in.data(), 16), 0);
+  EXPECT_EQ(memcmp(out.data() + 64, in.data() + 64, 16), 0);
+  EXPECT_TRUE(out.CanariesIntact());
+}
+
+TEST(TiledOffsets, APixelLiesInItsTileAtTheOffsetOfItsPosition) {
+  // 4 bytes: (33, 17) of a 64-wide surface: tile 3, 16 + 4 bytes in.
+  EXPECT_EQ(TiledPixelOffset(33, 17, 0, 64, 1, 4), (3u << 11) + 20);
+  EXPECT_EQ(TiledPixelOffset(33, 17, 0, 64, 1, 2), (3u << 10) + 2 + 4);
+  EXPECT_EQ(TiledPixelOffset(33, 17, 0, 64, 1, 1), (3u << 9) + 1 + 4);
+  // Slices interleave by tile.
+  EXPECT_EQ(TiledPixelOffset(0, 0, 1, 64, 2, 4), 1u << 11);
+  EXPECT_EQ(TiledPixelOffset(32, 0, 0, 64, 2, 4), 2u << 11);
+  // Every pixel of a tile at its own offset below the tile's size.
+  for (uint32_t bpp : {1u, 2u, 4u}) {
+    std::set<uint64_t> seen;
+    const uint64_t tileBytes = 32u * 16u * bpp;
+    for (uint32_t y = 0; y < 16; ++y)
+      for (uint32_t x = 0; x < 32; ++x) {
+        const uint64_t at = TiledPixelOffset(x, y, 0, 64, 1, bpp);
+        EXPECT_LE(at + bpp, tileBytes);
+        EXPECT_EQ(at % bpp, 0u);
+        seen.insert(at);
+      }
+    EXPECT_EQ(seen.size(), 512u) << bpp;
+  }
+  // Blocks: 4 bits a pixel (format 1) in 256-byte tiles, 8 bits in 512.
+  EXPECT_EQ(TiledBlockOffset(36, 20, 0, 64, 1, 1, 4), (3u << 8) + (4 << 4) + 8);
+  EXPECT_EQ(TiledBlockOffset(36, 20, 0, 64, 1, 3, 8), (3u << 9) + 4 * 32 + 16);
+}
+
+TEST_F(Access, TiledMemoryRoundTripsThroughItsTiles) {
+  for (uint32_t code : {kArgb, 6u}) {
+    Surface3d* s = Make(code, 64, 32);
+    ASSERT_NE(s, nullptr);
+    s->layoutType = kLayoutTypeTiledMemory;  // as on a block of tiled memory
+    const uint32_t bpp = s->bytesPerPixel;
+    Fill(s, 0);
+    Client in(64 * 32 * bpp);
+    std::mt19937 random(code);
+    for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(random());
+    SurfaceLockRequest w = Whole(in, 64 * bpp, 0);
+    ASSERT_TRUE(s->LockWithRequest(&w)) << code;
+    const std::vector<uint8_t> stored = Memory(s, 64 * 32 * bpp);
+    for (uint32_t y : {0u, 17u, 31u})
+      for (uint32_t x : {0u, 33u, 63u})
+        EXPECT_EQ(memcmp(&stored[TiledPixelOffset(x, y, 0, 64, 1, bpp)], in.data() + (y * 64 + x) * bpp, bpp), 0)
+            << code << " " << x << "," << y;
+    Client out(in.size);
+    SurfaceLockRequest r = Rect(out, 64 * bpp, kLockRead, 0, 0, 64, 32);
+    ASSERT_TRUE(s->LockWithRequest(&r));
+    EXPECT_EQ(memcmp(out.data(), in.data(), in.size), 0) << code;
+  }
+}
+
+TEST_F(Access, BorderedPiecesLandWhereTheSurfaceKeepsThem) {
+  SurfaceCreateRequest request = Request(kArgb, 8, 6, kPlaceLocal | kRequestBordered);
+  Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(s, nullptr);
+  surfaces.push_back(s);
+  const uint32_t w = s->width, h = s->height;
+  ASSERT_TRUE(s->Bordered());
+  Fill(s, 0);
+  // A client image of the bordered space where each pixel holds its (x, y).
+  const uint32_t cw = w + 2, ch = h + 2;
+  Client in(uint64_t{cw} * ch * 4);
+  for (uint32_t y = 0; y < ch; ++y)
+    for (uint32_t x = 0; x < cw; ++x) {
+      const uint32_t v = 0x1000000u | x << 8 | y;
+      memcpy(in.data() + (y * cw + x) * 4, &v, 4);
+    }
+  SurfaceLockRequest q = Whole(in, cw * 4, 0);
+  q.flags |= kLockBordered;
+  ASSERT_TRUE(s->LockWithRequest(&q));
+  const std::vector<uint8_t> stored = Memory(s, uint64_t{s->pitch} * ch);
+  auto at = [&](uint32_t x, uint32_t y) {
+    uint32_t v;
+    memcpy(&v, &stored[y * s->pitch + x * 4], 4);
+    return v;
+  };
+  auto px = [](uint32_t x, uint32_t y) { return 0x1000000u | x << 8 | y; };
+  EXPECT_EQ(at(0, 0), px(1, 1));                  // interior
+  EXPECT_EQ(at(w, h), px(w + 1, h + 1));          // right and bottom border
+  EXPECT_EQ(at(2, h + 1), px(3, 0));              // top border row
+  EXPECT_EQ(at(w + 1, 3), px(0, 4));              // left border column
+  EXPECT_EQ(at(w + 1, h + 1), px(0, 0));          // corner
+  // Read back: the client gets the bordered space again.
+  Client out(in.size);
+  SurfaceLockRequest r = Whole(out, cw * 4, kLockRead);
+  r.flags |= kLockBordered;
+  ASSERT_TRUE(s->LockWithRequest(&r));
+  EXPECT_EQ(memcmp(out.data(), in.data(), in.size), 0);
+  // Outside the bordered space: refused.
+  SurfaceLockRequest bad = Rect(in, cw * 4, 0, 0, 0, static_cast<int32_t>(cw) + 1, 2);
+  bad.flags = kLockBordered;
+  EXPECT_FALSE(s->LockWithRequest(&bad));
+}
+
+TEST_F(Access, ALockWaitsForTheEngineAndFlushesItsCaches) {
+  Surface3d* s = Make(kArgb, 32, 8);
+  ASSERT_NE(s, nullptr);
+  board.SetLogging(false, true);
+  SharedLocked()->lastRegWritten = 0x300;
+  board.ClearLog();
+  EXPECT_NE(s->Lock(), 0u);
+  std::vector<std::pair<uint32_t, uint32_t>> writes;
+  for (const auto& a : board.LoggedWrites()) writes.push_back({a.offset, a.value});
+  // The flush first; what follows maps the surface's aperture window.
+  ASSERT_GE(writes.size(), 2u);
+  writes.resize(2);
+  EXPECT_EQ(writes, (std::vector<std::pair<uint32_t, uint32_t>>{{kRegGuardDummy, 0}, {kRegEngineFlush, kEngineFlush}}));
+  s->Unlock();
+}
+
+TEST_F(Access, ASurfaceTheEngineDoesNotGiveUpOrWithoutProcessorMemoryLocksToNothing) {
+  Surface3d* s = Make(kArgb, 32, 8);
+  ASSERT_NE(s, nullptr);
+  const uint32_t kind = s->placedKind;
+  s->placedKind = kMemoryKindNone;
+  EXPECT_EQ(s->Lock(), 0u);
+  Client c(4096);
+  SurfaceLockRequest q = Rect(c, 128, 0, 0, 0, 4, 4);
+  EXPECT_FALSE(s->LockWithRequest(&q));
+  s->placedKind = kind;
+  // Busy with drawing one poll past the bound.
+  expectErrors = true;
+  s->block->drawSyncTag = static_cast<int32_t>(SharedLocked()->syncTagCounter + 16);
+  const uint32_t savedCounter = SharedLocked()->syncTagCounter;
+  SharedLocked()->syncTagCounter += 64;
+  board.SetLogging(false, true);
+  board.ClearLog();
+  EXPECT_EQ(s->Lock(), 0u);
+  EXPECT_FALSE(s->LockWithRequest(&q));
+  EXPECT_TRUE(board.LoggedWrites().empty());
+  EXPECT_TRUE(glue.Logged("surface drawing"));
+  SharedLocked()->syncTagCounter = savedCounter;
+  s->block->drawSyncTag = 0;
+}
+
+TEST_F(Access, AnOddHeightHasItsLastRowReplicatedAfterAWrite) {
+  Surface3d* s = Make(kArgb, 16, 5);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->layoutType, kLayoutTypeLinear);
+  Fill(s, 0);
+  Client in(16 * 4 * 5);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i + 3);
+  SurfaceLockRequest w = Whole(in, 64, 0);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  const std::vector<uint8_t> stored = Memory(s, uint64_t{s->pitch} * 6);
+  EXPECT_EQ(memcmp(&stored[5 * s->pitch], &stored[4 * s->pitch], 64), 0);
+  EXPECT_EQ(s->pendingPost, 0);
+  EXPECT_EQ(s->inSync, 0);
+}
+
+TEST_F(Access, SyncSuspensionAndTheRenderTargetFlush) {
+  Surface3d* s = Make(kArgb, 16, 4);
+  ASSERT_NE(s, nullptr);
+  // In sync: only the suspended flag.
+  s->inSync = 1;
+  s->SuspendSync();
+  EXPECT_TRUE(s->IsSyncSuspended());
+  s->inSync = 0;
+  // Suspended: a write leaves its post-processing pending.
+  s->MarkWritten();
+  EXPECT_EQ(s->pendingPost, 0);
+  s->pendingPost = 1;
+  s->ResumeSync();
+  EXPECT_FALSE(s->IsSyncSuspended());
+  EXPECT_EQ(s->pendingPost, 0);
+
+  // The open render target is flushed before the processor reads it.
+  ResourceTable* table = CreateResourceTable(pdev, 77);
+  ASSERT_NE(table, nullptr);
+  s->resourceTable = table;
+  Common()->openRenderTarget = s;
+  orvstandin::Reset();
+  Client out(16 * 4 * 4);
+  SurfaceLockRequest r = Whole(out, 64, kLockRead);
+  ASSERT_TRUE(s->LockWithRequest(&r));
+  EXPECT_EQ(orvstandin::TimesCalled("FlushRenderTarget"), 1u);
+  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], 1u);
+  // In sync nothing runs again.
+  Common()->openRenderTarget = s;
+  s->inSync = 1;
+  s->PrepareAccess(2);
+  s->inSync = 0;
+  EXPECT_EQ(orvstandin::TimesCalled("FlushRenderTarget"), 1u);
+  // A 3D-engine read does not count as an access.
+  s->PrepareAccess(1);
+  EXPECT_EQ(orvstandin::TimesCalled("FlushRenderTarget"), 1u);
+  Common()->openRenderTarget = nullptr;
+  s->resourceTable = nullptr;
+  DestroyResourceTable(pdev, 77);
+}
+
+TEST_F(Access, ThePageLockedCopyHoldsTheSurfaceAndWritesItBack) {
+  Surface3d* s = Make(kArgb, 16, 4);
+  ASSERT_NE(s, nullptr);
+  Client in(16 * 4 * 4);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i * 5);
+  SurfaceLockRequest w = Whole(in, 64, 0);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  s->accessThroughLockedCopy = 1;
+  uint64_t bus = 0;
+  const uint64_t cpu = s->Lock(&bus);
+  ASSERT_NE(cpu, 0u);
+  EXPECT_EQ(bus, s->lockedCopy.bus);
+  auto* copy = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(cpu));
+  for (uint32_t y = 0; y < 4; ++y) EXPECT_EQ(memcmp(copy + y * s->lockedCopy.rowPitch, in.data() + y * 64, 64), 0);
+  copy[0] = 0xAB;
+  s->Unlock();
+  s->accessThroughLockedCopy = 0;
+  EXPECT_EQ(Memory(s, 1)[0], 0xAB);
+  // Pages that cannot be had: 0.
+  Surface3d* t = Make(kArgb, 16, 4);
+  ASSERT_NE(t, nullptr);
+  t->accessThroughLockedCopy = 1;
+  glue.FailAllocation(1, kglue::AllocKind::kLockedPages);
+  EXPECT_EQ(t->Lock(), 0u);
+  EXPECT_FALSE(t->lockedCopy.allocated);
+  t->accessThroughLockedCopy = 0;
+}
+
+}  // namespace
+
+// ---- Processor fills and copies ----------------------------------------------------------------
+
+namespace {
+
+class FillCopy : public Access {
+ protected:
+  uint32_t Pixel(const std::vector<uint8_t>& m, const Surface3d* s, uint32_t x, uint32_t y) {
+    uint32_t v = 0;
+    memcpy(&v, &m[uint64_t{y} * s->pitch + uint64_t{x} * s->bytesPerPixel], s->bytesPerPixel);
+    return v;
+  }
+  // Each pixel its own value.
+  void Pattern(Surface3d* s) {
+    const uint64_t at = s->Lock();
+    ASSERT_NE(at, 0u);
+    auto* p = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(at));
+    for (uint32_t y = 0; y < s->height; ++y)
+      for (uint32_t x = 0; x < s->width; ++x) {
+        const uint32_t v = 0x01000000u * (x & 0x7F) + y * 0x100 + x + 1;
+        memcpy(p + uint64_t{y} * s->pitch + uint64_t{x} * s->bytesPerPixel, &v, s->bytesPerPixel);
+      }
+    s->syncSuspended = 1;
+    s->Unlock();
+    s->syncSuspended = 0;
+  }
+  std::vector<uint32_t> LastPacket(uint32_t words) {
+    const uint32_t* end = Secondary()->cursor;
+    return std::vector<uint32_t>(end - words, end);
+  }
+};
+
+TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
+  Surface3d* s = Make(kArgb, 100, 50);
+  ASSERT_NE(s, nullptr);
+  Fill(s, 0);
+  SharedLocked()->last1300Value = 0x55AA;
+  SurfaceFillRequest f;
+  const uint32_t rect[4] = {0, 0, 99, 50};
+  memcpy(f.rect, rect, sizeof(rect));
+  f.value = 0x12345678;
+  ASSERT_TRUE(SurfaceFillCpu(s, f));
+  const uint32_t tag = SharedLocked()->syncTagCounter;
+  EXPECT_EQ(LastPacket(5), (std::vector<uint32_t>{3, kPacketFillTag, 0x707, tag | 1, 0x55AA}));
+  EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
+  const std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 50);
+  EXPECT_EQ(Pixel(m, s, 0, 0), 0x12345678u);
+  EXPECT_EQ(Pixel(m, s, 98, 49), 0x12345678u);
+  EXPECT_EQ(Pixel(m, s, 99, 0), 0u);
+  // The board passes the tag: the surface is idle.
+  EXPECT_TRUE(s->AwaitEngine());
+  // Flag 2 posts nothing; without a saved 0x1300 word the header writes none.
+  const uint32_t* cursor = Secondary()->cursor;
+  f.flags = kFillNoTag;
+  ASSERT_TRUE(SurfaceFillCpu(s, f));
+  EXPECT_EQ(Secondary()->cursor, cursor);
+  SharedLocked()->last1300Value = kLastRegNone;
+  f.flags = 0;
+  ASSERT_TRUE(SurfaceFillCpu(s, f));
+  EXPECT_EQ(LastPacket(5)[1], kPacketFillTagNoValue);
+}
+
+TEST_F(FillCopy, FillsOfOtherPixelSizesAndOutOfBoundsRectangles) {
+  Surface3d* s = Make(6, 16, 4);  // 16 bits a pixel
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->bytesPerPixel, 2u);
+  Fill(s, 0);
+  SurfaceFillRequest f;
+  const uint32_t rect[4] = {1, 1, 3, 2};
+  memcpy(f.rect, rect, sizeof(rect));
+  f.value = 0xBEEF;
+  ASSERT_TRUE(SurfaceFillCpu(s, f));
+  std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 4);
+  EXPECT_EQ(Pixel(m, s, 1, 1), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 2, 1), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 3, 1), 0u);
+  EXPECT_EQ(Pixel(m, s, 1, 2), 0u);
+  const uint32_t bad[][4] = {{3, 0, 1, 2}, {0, 3, 2, 1}, {0, 0, 17, 1}, {0, 0, 1, 5}, {0xFFFFFFFF, 0, 0xFFFFFFFF, 1}};
+  for (const auto& r : bad) {
+    memcpy(f.rect, r, sizeof(r));
+    EXPECT_FALSE(SurfaceFillCpu(s, f));
+  }
+  EXPECT_EQ(Memory(s, uint64_t{s->pitch} * 4), m);
+}
+
+TEST_F(FillCopy, CopiesWithinASurfaceKeepTheSourceIntactAsMemmoveWould) {
+  Surface3d* s = Make(kArgb, 32, 16);
+  ASSERT_NE(s, nullptr);
+  struct Case {
+    const char* name;
+    uint32_t src[4];
+    uint32_t dx, dy;
+  };
+  const Case cases[] = {
+      {"one row down", {0, 0, 32, 15}, 0, 1},
+      {"same row right", {0, 2, 20, 6}, 5, 2},
+      {"same row left", {5, 2, 25, 6}, 0, 2},
+      {"up", {0, 3, 32, 16}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    Pattern(s);
+    const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 16);
+    SurfaceCopyRequest q;
+    memcpy(q.source, c.src, sizeof(c.src));
+    const uint32_t dst[4] = {c.dx, c.dy, c.dx + c.src[2] - c.src[0], c.dy + c.src[3] - c.src[1]};
+    memcpy(q.destination, dst, sizeof(dst));
+    ASSERT_TRUE(SurfaceCopyCpu(s, s, q)) << c.name;
+    std::vector<uint8_t> want = before;
+    const uint32_t w = c.src[2] - c.src[0], h = c.src[3] - c.src[1];
+    std::vector<uint8_t> block(uint64_t{w} * 4 * h);
+    for (uint32_t y = 0; y < h; ++y)
+      memcpy(&block[y * w * 4], &before[(c.src[1] + y) * s->pitch + c.src[0] * 4], w * 4);
+    for (uint32_t y = 0; y < h; ++y) memcpy(&want[(c.dy + y) * s->pitch + c.dx * 4], &block[y * w * 4], w * 4);
+    EXPECT_EQ(Memory(s, want.size()), want) << c.name;
+  }
+}
+
+TEST_F(FillCopy, KeyedCopiesSkipThePixelsEqualToTheKey) {
+  for (uint32_t code : {29u /* 8 bits */, 6u /* 16 */, kArgb}) {
+    Surface3d* from = Make(code, 16, 2);
+    Surface3d* to = Make(code, 16, 2);
+    ASSERT_NE(from, nullptr);
+    ASSERT_NE(to, nullptr);
+    const uint32_t bpp = from->bytesPerPixel;
+    Pattern(from);
+    Fill(to, 0xEE);
+    // Pixel 3 of row 0 is the key.
+    std::vector<uint8_t> src = Memory(from, uint64_t{from->pitch} * 2);
+    const uint32_t key = Pixel(src, from, 3, 0);
+    SurfaceCopyRequest q;
+    const uint32_t all[4] = {0, 0, 16, 2};
+    memcpy(q.source, all, sizeof(all));
+    memcpy(q.destination, all, sizeof(all));
+    q.flags = kCopyKey;
+    q.key = key | (bpp < 4 ? 0xFF000000u : 0);  // bits above the pixel do not count
+    ASSERT_TRUE(SurfaceCopyCpu(to, from, q)) << code;
+    const std::vector<uint8_t> m = Memory(to, uint64_t{to->pitch} * 2);
+    for (uint32_t y = 0; y < 2; ++y)
+      for (uint32_t x = 0; x < 16; ++x) {
+        const uint32_t want = Pixel(src, from, x, y) == key ? (bpp == 1 ? 0xEEu : bpp == 2 ? 0xEEEEu : 0xEEEEEEEEu)
+                                                            : Pixel(src, from, x, y);
+        EXPECT_EQ(Pixel(m, to, x, y), want) << code << " " << x << "," << y;
+      }
+    // Both blocks carry the copy's tag.
+    const uint32_t tag = SharedLocked()->syncTagCounter;
+    EXPECT_EQ(static_cast<uint32_t>(from->block->drawSyncTag), tag);
+    EXPECT_EQ(static_cast<uint32_t>(to->block->drawSyncTag), tag);
+    EXPECT_EQ(LastPacket(6)[2], 0x707u);
+  }
+}
+
+TEST_F(FillCopy, CopiesOutsideEitherSurfaceAreRefused) {
+  Surface3d* from = Make(kArgb, 16, 8);
+  Surface3d* to = Make(kArgb, 8, 8);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  Fill(to, 0x33);
+  const std::vector<uint8_t> before = Memory(to, uint64_t{to->pitch} * 8);
+  const uint32_t cases[][8] = {
+      {0, 0, 16, 8, 0, 0, 16, 8},  // wider than the destination
+      {4, 0, 2, 8, 0, 0, 2, 8},    // reversed
+      {0, 0, 4, 9, 0, 0, 4, 9},    // below the source
+      {0, 0, 4, 4, 6, 6, 10, 10},  // past the destination
+  };
+  for (const auto& c : cases) {
+    SurfaceCopyRequest q;
+    memcpy(q.source, c, 16);
+    memcpy(q.destination, c + 4, 16);
+    EXPECT_FALSE(SurfaceCopyCpu(to, from, q));
+  }
+  EXPECT_EQ(Memory(to, before.size()), before);
+}
+
+}  // namespace
+
