@@ -293,10 +293,17 @@ bool LinearTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region& g, 
   const bool wide = s->format != nullptr && s->format->code == kFormatWide;
   const bool packed = s->format != nullptr && (s->format->code == kFormatPackedA || s->format->code == kFormatPackedB);
   const uint64_t rowBytes = uint64_t{g.w} * s->bytesPerPixel;
+  const uint64_t origin = SetOffsetOf(s) + (s->view.active ? s->view.offset : 0);
+  // Checked once: the last row ends inside the memory (rows grow with y
+  // and z), so nothing moves for a region that does not fit.
+  if (memory != 0 && origin + (uint64_t{g.sz} + g.d - 1) * slicePitch + (uint64_t{g.sy} + g.h - 1) * s->pitch +
+                             uint64_t{g.sx} * s->bytesPerPixel + rowBytes >
+                         memory)
+    return false;
   for (uint32_t z = 0; z < g.d; ++z) {
     for (uint32_t y = 0; y < g.h; ++y) {
       const uint64_t surfaceAt = (uint64_t{g.sz} + z) * slicePitch + (uint64_t{g.sy} + y) * s->pitch +
-                                 uint64_t{g.sx} * s->bytesPerPixel + SetOffsetOf(s);
+                                 uint64_t{g.sx} * s->bytesPerPixel + origin;
       const uint64_t clientAt = (uint64_t{g.cz} + z) * r.clientSlicePitch + (uint64_t{g.cy} + y) * r.clientPitch +
                                 uint64_t{g.cx} * s->bytesPerPixel;
       uint64_t bytes = rowBytes;
@@ -306,8 +313,7 @@ bool LinearTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region& g, 
         if (clientAt + bytes > r.clientSize) bytes = rowBytes;
         if (memory != 0 && surfaceAt + bytes > memory) bytes = rowBytes;
       }
-      if (memory != 0 && surfaceAt + bytes > memory) return false;
-      uint8_t* surfaceRow = base + surfaceAt - SetOffsetOf(s);
+      uint8_t* surfaceRow = base + surfaceAt - origin;
       if (read) {
         MoveRow(client + clientAt, surfaceRow, bytes, wide, true);
       } else {
@@ -328,6 +334,11 @@ bool CompressedTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region&
   const uint64_t rowBytes = uint64_t{lastColumn - firstColumn} * blockBytes;
   const uint64_t slicePitch = SurfaceSlicePitch(s);
   const uint64_t memory = MemoryBytes(s);
+  const uint64_t origin = SetOffsetOf(s) + (s->view.active ? s->view.offset : 0);
+  if (memory != 0 && origin + (uint64_t{g.sz} + g.d - 1) * slicePitch +
+                             (uint64_t{lastRow} - 1) * kBlockSide * s->pitch + firstColumn * blockBytes + rowBytes >
+                         memory)
+    return false;
   for (uint32_t z = 0; z < g.d; ++z) {
     for (uint32_t row = 0; row < lastRow - firstRow; ++row) {
       const uint64_t surfaceAt = (uint64_t{g.sz} + z) * slicePitch +
@@ -335,7 +346,6 @@ bool CompressedTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region&
       const uint64_t clientAt = (uint64_t{g.cz} + z) * r.clientSlicePitch +
                                 (uint64_t{g.cy / kBlockSide} + row) * kBlockSide * r.clientPitch +
                                 uint64_t{g.cx / kBlockSide} * blockBytes;
-      if (memory != 0 && surfaceAt + SetOffsetOf(s) + rowBytes > memory) return false;
       if (read) {
         memmove(client + clientAt, base + surfaceAt, rowBytes);
       } else {
@@ -346,8 +356,34 @@ bool CompressedTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region&
   return true;
 }
 
-bool TiledTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region& g, const Mapping& m) {
+template <uint32_t kBytes>
+void TiledRows(uint8_t* base, uint8_t* client, const SurfaceLockRequest& r, const Region& g, uint32_t ox,
+               uint32_t oy, uint32_t width, uint32_t depth) {
   const bool read = r.direction == kLockRead;
+  for (uint32_t z = 0; z < g.d; ++z)
+    for (uint32_t y = 0; y < g.h; ++y) {
+      uint8_t* c = client + (uint64_t{g.cz} + z) * r.clientSlicePitch + (uint64_t{g.cy} + y) * r.clientPitch +
+                   uint64_t{g.cx} * kBytes;
+      for (uint32_t x = 0; x < g.w; ++x, c += kBytes) {
+        uint8_t* t = base + TiledPixelOffset(g.sx + x + ox, g.sy + y + oy, g.sz + z, width, depth, kBytes);
+        if (read) {
+          memcpy(c, t, kBytes);
+        } else {
+          memcpy(t, c, kBytes);
+        }
+      }
+    }
+}
+
+// The end of the last tile a region reaches: tile starts grow with the
+// row of tiles, the column and the slice.
+uint64_t TiledEnd(uint32_t lastX, uint32_t lastY, uint32_t lastZ, uint32_t width, uint32_t depth, uint32_t shift) {
+  const uint64_t w32 = RoundUp64(width, kTileWidth);
+  const uint64_t tile = ((uint64_t{lastY >> 4} * w32) + lastX) >> 5;
+  return (tile * depth + lastZ + 1) << shift;
+}
+
+bool TiledTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region& g, const Mapping& m) {
   const uint32_t bpp = s->bytesPerPixel;
   if (bpp != 1 && bpp != 2 && bpp != 4) return false;
   uint32_t ox = 0, oy = 0;
@@ -355,22 +391,21 @@ bool TiledTransfer(Surface3d* s, const SurfaceLockRequest& r, const Region& g, c
     ox = s->view.x;
     oy = s->view.y;
   }
+  const uint64_t memory = MemoryBytes(s);
+  const uint32_t shift = bpp == 4 ? 11 : bpp == 2 ? 10 : 9;
+  // Checked once: every pixel lies below the end of the last tile.
+  if (memory != 0 && SetOffsetOf(s) + TiledEnd(g.sx + g.w - 1 + ox, g.sy + g.h - 1 + oy, g.sz + g.d - 1, s->width,
+                                               s->depth, shift) > memory)
+    return false;
   uint8_t* base = m.cpu + SetOffsetOf(s);
   auto* client = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(r.clientAddress));
-  const uint64_t memory = MemoryBytes(s);
-  for (uint32_t z = 0; z < g.d; ++z)
-    for (uint32_t y = 0; y < g.h; ++y)
-      for (uint32_t x = 0; x < g.w; ++x) {
-        const uint64_t at = TiledPixelOffset(g.sx + x + ox, g.sy + y + oy, g.sz + z, s->width, s->depth, bpp);
-        if (memory != 0 && at + SetOffsetOf(s) + bpp > memory) return false;
-        uint8_t* c = client + (uint64_t{g.cz} + z) * r.clientSlicePitch + (uint64_t{g.cy} + y) * r.clientPitch +
-                     (uint64_t{g.cx} + x) * bpp;
-        if (read) {
-          memcpy(c, base + at, bpp);
-        } else {
-          memcpy(base + at, c, bpp);
-        }
-      }
+  if (bpp == 4) {
+    TiledRows<4>(base, client, r, g, ox, oy, s->width, s->depth);
+  } else if (bpp == 2) {
+    TiledRows<2>(base, client, r, g, ox, oy, s->width, s->depth);
+  } else {
+    TiledRows<1>(base, client, r, g, ox, oy, s->width, s->depth);
+  }
   return true;
 }
 
@@ -381,11 +416,13 @@ bool TiledCompressedTransfer(Surface3d* s, const SurfaceLockRequest& r, const Re
   auto* client = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(r.clientAddress));
   const uint64_t memory = MemoryBytes(s);
   const uint32_t x0 = g.sx / kBlockSide * kBlockSide, y0 = g.sy / kBlockSide * kBlockSide;
+  if (memory != 0 && SetOffsetOf(s) + TiledEnd(g.sx + g.w - 1, g.sy + g.h - 1, g.sz + g.d - 1, s->width, s->depth,
+                                               s->format->code == 1 ? 8 : 9) > memory)
+    return false;
   for (uint32_t z = 0; z < g.d; ++z)
     for (uint32_t y = y0; y < g.sy + g.h; y += kBlockSide)
       for (uint32_t x = x0; x < g.sx + g.w; x += kBlockSide) {
         const uint64_t at = TiledBlockOffset(x, y, g.sz + z, s->width, s->depth, s->format->code, s->bitsPerPixel);
-        if (memory != 0 && at + SetOffsetOf(s) + blockBytes > memory) return false;
         uint8_t* c = client + (uint64_t{g.cz} + z) * r.clientSlicePitch +
                      (uint64_t{g.cy / kBlockSide} + (y - y0) / kBlockSide) * kBlockSide * r.clientPitch +
                      (uint64_t{g.cx / kBlockSide} + (x - x0) / kBlockSide) * blockBytes;

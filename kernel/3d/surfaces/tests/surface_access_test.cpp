@@ -622,3 +622,28 @@ TEST_F(FillCopy, CopiesOutsideEitherSurfaceAreRefused) {
 
 }  // namespace
 
+
+namespace {
+
+TEST_F(Access, AWriteOfAOneRowSurfaceIsCopiedIntoItsCompanion) {
+  ResourceTable* table = CreateResourceTable(pdev, 78);
+  ASSERT_NE(table, nullptr);
+  SurfaceCreateRequest request = Request(kArgb, 64, 1);
+  Surface3d* s = table->CreateSurface(1, &request);
+  ASSERT_NE(s, nullptr);
+  Surface3d* companion = s->Companion();
+  ASSERT_NE(companion, nullptr);
+  ASSERT_TRUE(s->companionActive);
+  Client in(64 * 4);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i * 3 + 7);
+  SurfaceLockRequest w = Whole(in, 256, 0);
+  ASSERT_TRUE(s->LockWithRequest(&w));
+  EXPECT_EQ(s->pendingPost, 0);
+  const uint64_t at = companion->Lock();
+  ASSERT_NE(at, 0u);
+  EXPECT_EQ(memcmp(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), in.data(), 256), 0);
+  companion->UnlockRead();
+  DestroyResourceTable(pdev, 78);
+}
+
+}  // namespace
