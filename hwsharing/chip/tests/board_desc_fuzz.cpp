@@ -79,6 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Board& board = bench.hw->board();
   BOARDHANDLE* h = bench.hw->h();
   if (size == 0) return 0;
+  // The flash chip afresh for every input: no selection, answer or record
+  // of commands is left from the one before.
+  bench.chip.reset();
+  bench.chip = std::make_unique<orvsim::ChipRomFlash>(board);
   const uint8_t selector = data[0];
   const uint8_t* image = data + 1;
   const size_t imageSize = size - 1;
