@@ -4,17 +4,24 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 
 namespace {
 
 using orvsim::Board;
-using orvsim::BoardConfig;
 using orvsim::RegAccess;
-using orvsim::Simulation;
+
+// A bare board of the simulated machine: no chip block behind its
+// registers.
+orvmachine::BoardSpec BareBoard() {
+  orvmachine::BoardSpec spec;
+  spec.parts = 0;
+  return spec;
+}
 
 void BM_PollReadNoLog(benchmark::State& state) {
-  Simulation sim;
-  Board& board = sim.AddBoard(BoardConfig{});
+  orvmachine::Machine machine;
+  Board& board = machine.AddBoard(BareBoard()).board;
   board.SetLogging(false, false);
   for (auto _ : state) {
     benchmark::DoNotOptimize(board.RegRead(0x1FDA, 1));
@@ -24,8 +31,8 @@ void BM_PollReadNoLog(benchmark::State& state) {
 BENCHMARK(BM_PollReadNoLog);
 
 void BM_PollReadLogged(benchmark::State& state) {
-  Simulation sim;
-  Board& board = sim.AddBoard(BoardConfig{});
+  orvmachine::Machine machine;
+  Board& board = machine.AddBoard(BareBoard()).board;
   board.SetLogCapacity(4096);
   for (auto _ : state) {
     benchmark::DoNotOptimize(board.RegRead(0x1FDA, 1));
@@ -35,8 +42,8 @@ void BM_PollReadLogged(benchmark::State& state) {
 BENCHMARK(BM_PollReadLogged);
 
 void BM_HookedRead(benchmark::State& state) {
-  Simulation sim;
-  Board& board = sim.AddBoard(BoardConfig{});
+  orvmachine::Machine machine;
+  Board& board = machine.AddBoard(BareBoard()).board;
   board.SetLogging(false, false);
   board.SetReadHook(0x1FDA, 1, [](Board& b, RegAccess, uint32_t) {
     return (b.GetClock().Now() & 0x100000) ? 0x08u : 0x00u;
@@ -49,8 +56,8 @@ void BM_HookedRead(benchmark::State& state) {
 BENCHMARK(BM_HookedRead);
 
 void BM_DwordWrite(benchmark::State& state) {
-  Simulation sim;
-  Board& board = sim.AddBoard(BoardConfig{});
+  orvmachine::Machine machine;
+  Board& board = machine.AddBoard(BareBoard()).board;
   board.SetLogging(false, false);
   uint32_t value = 0;
   for (auto _ : state) {

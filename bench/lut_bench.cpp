@@ -13,13 +13,12 @@
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/lut.h"
 #include "hwsharing/tests/hw_board.h"
-#include "platform/board/chip_lut.h"
 
 namespace {
 
 // An opened board with the colour tables modelled.
 struct Bench {
-  Bench() : hw(hwtest::Config(0x0A42)), lut(hw.board()) {
+  Bench() : hw(hwtest::Config(0x0A42), orvmachine::kLut) {
     hw.Open();
     h = hw.h();
     hw.board().SetLogging(false, false);
@@ -34,8 +33,7 @@ struct Bench {
   // Register reads of a long run count as a poll for the board's watchdog.
   void Breathe() { hw.board().RegWrite(0x8F8, 4, 0); }
 
-  hwtest::HwBoard hw;
-  orvsim::ChipLut lut;
+  hwtest::HwBoard hw;  // its colour tables modelled
   BOARDHANDLE* h;
   std::unique_ptr<PUBLICLUT> table;
 };

@@ -9,12 +9,11 @@
 #include "hwsharing/outputs/controllers.h"
 #include "hwsharing/outputs/display_start.h"
 #include "hwsharing/tests/hw_board.h"
-#include "platform/board/chip_display.h"
 
 namespace {
 
 struct Bench {
-  Bench() : hw(hwtest::Config(0x0A42)), display(hw.board()) {
+  Bench() : hw(hwtest::Config(0x0A42), orvmachine::kControllers) {
     hw.Open();
     h = hw.h();
     hw.board().SetLogging(false, false);
@@ -35,8 +34,7 @@ struct Bench {
   }
   void Breathe() { hw.board().RegWrite(0x8F8, 4, 0); }
 
-  hwtest::HwBoard hw;
-  orvsim::ChipDisplay display;
+  hwtest::HwBoard hw;  // its display controllers modelled
   BOARDHANDLE* h;
 };
 

@@ -18,6 +18,8 @@
 #include "kernel/vidmem/surface_manager.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
@@ -25,28 +27,33 @@ namespace {
 
 // A loaded module with the board's first device object and a client table.
 struct Machine {
-  orvsim::Simulation sim;
-  orvsim::Board& board = sim.AddBoard(BoardOf());
-  kglue::Glue glue;
-  OrvDevice* device = nullptr;
+  orvmachine::Machine machine;
+  orvsim::Board& board = machine.AddBoard(BoardOf()).board;
+  orvmachine::KernelModule& module = machine.LoadKernelModule(machine.Board(), LinkedModule());
+  kglue::Glue& glue = module.glue;
+  OrvDevice* device = module.device;
   kglue::File* file = nullptr;
   PDEV* pdev = nullptr;
   ResourceTable* table = nullptr;
 
-  static orvsim::BoardConfig BoardOf() {
-    orvsim::BoardConfig config;
-    config.memory_size = 64u << 20;
-    return config;
+  // A bare board of 64 MB: no chip block behind its registers.
+  static orvmachine::BoardSpec BoardOf() {
+    orvmachine::BoardSpec spec;
+    spec.config.memory_size = 64u << 20;
+    spec.parts = 0;
+    return spec;
+  }
+  // The kernel core linked into the benchmark, as the machine's module.
+  static orvmachine::KernelModuleOptions LinkedModule() {
+    orvmachine::KernelModuleOptions options;
+    options.table = &orv_kstrn_driver;
+    options.bmFlags = 0x300004;
+    return options;
   }
 
   Machine() {
     board.SetLogging(false, false);
-    glue.Use(&orv_kstrn_driver);
-    kglue::BoardOptions options;
-    options.bm_flags = 0x300004;
-    device = glue.AddBoard(board, options);
-    glue.Load();
-    glue.CreateDevice(device);
+    if (!module.Ready()) return;
     file = glue.Open(device);
     OrvEnableRequest request;
     memset(&request, 0, sizeof(request));
@@ -59,7 +66,7 @@ struct Machine {
   }
   ~Machine() {
     if (pdev != nullptr) DestroyResourceTable(pdev, 1);
-    glue.DestroyDevice(device);
+    machine.UnloadKernelModule();
   }
 };
 

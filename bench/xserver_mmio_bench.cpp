@@ -9,15 +9,20 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 
 namespace {
 
+// Bare boards of the simulated machine (no chip block behind their
+// registers), their register windows mapped.
 struct Machine {
   Machine(int boards) {
     for (int i = 0; i < boards; ++i) {
-      orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
+      orvmachine::BoardSpec spec;
+      spec.parts = 0;
+      orvsim::Board& board = machine.AddBoard(spec).board;
       board.SetLogging(false, false);
       board.SetWatchdogBound(UINT64_MAX);
       this->boards.push_back(&board);
@@ -33,7 +38,7 @@ struct Machine {
   }
   ~Machine() { xf86close(mem); }
 
-  orvsim::Simulation sim;
+  orvmachine::Machine machine;
   xstub::Sandbox box;
   std::vector<orvsim::Board*> boards;
   std::vector<void*> regs;

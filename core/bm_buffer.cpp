@@ -196,8 +196,10 @@ bool BmBuffer::AllocMemory(const BmBuffer_AllocOptions& options) {
       memoryType = (s->placedKind == kSurfAgp || s->placedKind == kSurfPciLocked) ? s->placedKind
                                                                                   : kBmMemLocal;
       if (!WaitSurfaceIdle(s)) {
-        // The engine still works on the memory for its previous owner: it
-        // is not used, and goes back as it came.
+        // The engine may still read the memory for its previous owner: it
+        // is not used, and is set aside until the device goes, so that no
+        // one else writes it either.
+        if (s->master == nullptr && s->manager != nullptr) s->manager->SetAsideSurface(s);
         FreeMemory();
         return false;
       }

@@ -12,6 +12,9 @@ namespace {
 void DeleteRecord(CommonData* common) {
   MmManagerRecord* record = common->memoryRecord;
   if (record == nullptr) return;
+  // The device goes: memory set aside after a wait for the engine ran out
+  // goes back to its heap before the heaps themselves go.
+  if (record->manager != nullptr) record->manager->ReleaseSetAside();
   delete record->manager;
   delete record->mapper;
   memFree(record);

@@ -48,6 +48,14 @@ MmSurfaceManager::MmSurfaceManager(uint8_t* ok, MmSurfaceMapper* mapper, CommonD
 }
 
 MmSurfaceManager::~MmSurfaceManager() {
+  // ReleaseSetAside gave the set-aside blocks back; any left (a manager
+  // that goes without it) lose only their records, their memory going
+  // with the heaps.
+  while (SetAsideBlock* entry = setAside_) {
+    setAside_ = entry->next;
+    delete entry->block;
+    delete entry;
+  }
   // Surfaces belong to their owners: only the list goes.
   if (surfaceList == nullptr) return;
   while (surfaceList->next != surfaceList) surfaceList->next->Unlink();
@@ -76,6 +84,10 @@ bool MmSurfaceManager::CreateSurface(MmSurface* surface) {
 }
 
 bool MmSurfaceManager::DestroySurface(MmSurface* surface) {
+  if (setAsideFrees) {
+    SetAsideSurface(surface);
+    return true;
+  }
   surface->OnDestroy();
   MmBlock* block = surface->block;
   if (block != nullptr) {
@@ -84,6 +96,40 @@ bool MmSurfaceManager::DestroySurface(MmSurface* surface) {
     surface->Unlink();
   }
   return true;
+}
+
+void MmSurfaceManager::SetAsideSurface(MmSurface* surface) {
+  surface->OnDestroy();
+  MmBlock* block = surface->block;
+  if (block == nullptr) return;
+  surface->DetachFromBlock();
+  SetAside(block, surface->options);
+  surface->Unlink();
+}
+
+void MmSurfaceManager::SetAside(MmBlock* block, const MmSurfAllocOpt& options) {
+  SetAsideBlock* entry = new SetAsideBlock();
+  // Without a record the block is lost until the process ends, which is
+  // still better than handing out memory the engine may read.
+  if (entry == nullptr) return;
+  entry->block = block;
+  entry->options = options;
+  entry->next = setAside_;
+  setAside_ = entry;
+}
+
+void MmSurfaceManager::ReleaseSetAside() {
+  while (SetAsideBlock* entry = setAside_) {
+    setAside_ = entry->next;
+    FreeSurfaceBlock(entry->block, entry->options);
+    delete entry;
+  }
+}
+
+size_t MmSurfaceManager::SetAsideCount() const {
+  size_t count = 0;
+  for (const SetAsideBlock* e = setAside_; e != nullptr; e = e->next) ++count;
+  return count;
 }
 
 bool MmSurfaceManager::DestroySurfaceClone(MmSurface* surface) {

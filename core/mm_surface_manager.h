@@ -43,7 +43,19 @@ class MmSurfaceManager : public OsHeapObject {
   virtual void FreeSurfaceBlock(MmBlock* block, const MmSurfAllocOpt& options);
 
   bool CreateSurface(MmSurface* surface);
+  // Takes the surface's memory back: to its heap, or onto the set-aside
+  // list while setAsideFrees is on.
   bool DestroySurface(MmSurface* surface);
+  // Takes the surface's memory back without returning it to its heap: a
+  // wait for the engine ran out, and the engine may still read it. The
+  // block stays out of use on the set-aside list until the device goes
+  // (ReleaseSetAside); the surface is left without memory, as after
+  // DestroySurface.
+  void SetAsideSurface(MmSurface* surface);
+  // Returns every set-aside block to its heap. Only when the device goes:
+  // nothing the engine was given can run after that.
+  void ReleaseSetAside();
+  size_t SetAsideCount() const;
   bool CreateSurfaceClone(MmSurface* clone, MmSurface* master) {
     return master->CreateClone(clone);
   }
@@ -56,6 +68,38 @@ class MmSurfaceManager : public OsHeapObject {
   MmSurfaceMapper* mapper;
   BmPrimInt* primInt = nullptr;
   MmSurface* surfaceList = nullptr;
+  // While on, DestroySurface sets memory aside instead of freeing it: its
+  // caller's wait for the engine ran out (MmSetAsideFrees).
+  bool setAsideFrees = false;
+
+ private:
+  struct SetAsideBlock : OsHeapObject {
+    MmBlock* block;
+    MmSurfAllocOpt options;  // what FreeSurfaceBlock needs to give it back
+    SetAsideBlock* next;
+  };
+  void SetAside(MmBlock* block, const MmSurfAllocOpt& options);
+  SetAsideBlock* setAside_ = nullptr;
+};
+
+// Sets the manager's frees aside for as long as it lives, once Hold() is
+// called (a wait for the engine ran out); as it was afterwards.
+class MmSetAsideFrees {
+ public:
+  explicit MmSetAsideFrees(MmSurfaceManager* manager)
+      : manager_(manager), was_(manager != nullptr && manager->setAsideFrees) {}
+  ~MmSetAsideFrees() {
+    if (manager_ != nullptr) manager_->setAsideFrees = was_;
+  }
+  MmSetAsideFrees(const MmSetAsideFrees&) = delete;
+  MmSetAsideFrees& operator=(const MmSetAsideFrees&) = delete;
+  void Hold() {
+    if (manager_ != nullptr) manager_->setAsideFrees = true;
+  }
+
+ private:
+  MmSurfaceManager* manager_;
+  bool was_;
 };
 
 // A heap over a range of local memory. Blocks are taken from either end

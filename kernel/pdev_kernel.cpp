@@ -16,6 +16,7 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/interrupts.h"

@@ -42,7 +42,6 @@ class BmBufferRing;
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
   X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
-  X(CreateVertexProgramBuilder, DestroyVertexProgramBuilder, 19)            \
   X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)
 
 #define ORV_DECLARE_PENDING_KERNEL_ROW(init, cleanup, entry) \
@@ -51,12 +50,11 @@ class BmBufferRing;
 ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 #undef ORV_DECLARE_PENDING_KERNEL_ROW
 
-// The 3D engine's part of enabling and disabling a device object: reload
-// the board's resident vertex programs, create the device's context state;
+// The 3D engine's part of enabling and disabling a device object: create
+// the device's context state;
 // close the render target open for drawing and release the memory of the
 // board's render-target slots; clear the engine-mode bit of the render
 // contexts when a device object is complete.
-void RestoreVertexPrograms3d(PDEV* pdev);
 bool InitContextState3d(PDEV* pdev);
 void ReleaseRenderTargets3d(PDEV* pdev);
 void ResetEngineMode3d(PDEV* pdev);

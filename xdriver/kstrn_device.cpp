@@ -14,6 +14,7 @@
 #include "core/hw_register_access.h"
 #include "core/lnx_device.h"
 #include "core/mm_aperture.h"
+#include "core/mm_surface_manager.h"
 #include "core/orv_ioctl.h"
 #include "core/os.h"
 #include "core/pdev.h"
@@ -314,7 +315,12 @@ uint32_t KstrnStartDevice(PDEV* pdev, KstrnStartResult* result) {
 
 uint32_t KstrnStopDevice(PDEV* pdev) {
   if (pdev == nullptr || pdev->device == nullptr) return kKstrnNoDevice;
+  // A wait that runs out leaves the engine with work that may read any
+  // surface: what the stop gives up is set aside until the device goes,
+  // never handed out again.
+  MmSetAsideFrees setAside(pdev->surfaceManager);
   bool ok = WaitEngineIdle(pdev->common, HwReadRegister) && SyncEngine(pdev);
+  if (!ok) setAside.Hold();
   if (pdev->bindingFlags & kPdevPrimaryDeclared) {
     if (HardPointerBuffer* cursor = CursorBuffer(pdev)) ReleaseSurfaceCpu(cursor);
     if (DeviceBitmap* drawn = DrawnSurface(pdev)) ReleaseSurfaceCpu(drawn);
@@ -323,7 +329,9 @@ uint32_t KstrnStopDevice(PDEV* pdev) {
   }
   DisableScratch(pdev);
   if (CFeatureMgr* features = pdev->featureMgr) {
-    features->Disable(pdev);
+    // The features' stop drains the engine once more; when that does not
+    // end, their surfaces are set aside too.
+    if (!features->Disable(pdev) && pdev->primInt != nullptr) setAside.Hold();
     features->Cleanup(pdev);
   }
   DisableCursorBuffer(pdev);

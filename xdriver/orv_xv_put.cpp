@@ -393,7 +393,9 @@ int ORVPutImageOverlay(ScrnInfoPtr screen, short src_x, short src_y, short drw_x
     }
   }
 
-  ORVVideoWait(port->video, static_cast<uint32_t>(index));
+  // The engine may still read the half's last frame: when it does not
+  // finish in time the frame is given up, the half left as it is.
+  if (!ORVVideoWait(port->video, static_cast<uint32_t>(index))) return BadAlloc;
   memcpy(static_cast<uint8_t*>(port->systemPtr) + static_cast<size_t>(index) * size, a.buf, size);
   Upload(port, id, index, size, pitch, a.height);
   const uint32_t source = port->srcHalf[index];
@@ -448,7 +450,7 @@ int ORVPutImageBlit(ScrnInfoPtr screen, short src_x, short src_y, short drw_x, s
   // Always the first halves: the engine must be done with the last frame
   // before the system buffer is written again.
   port->bufferIndex = 0;
-  ORVVideoWait(port->video, 0);
+  if (!ORVVideoWait(port->video, 0)) return BadAlloc;
   memcpy(port->systemPtr, a.buf, size);
   Upload(port, id, 0, size, pitch, a.height);
   int pitches[3] = {}, offsets[3] = {};

@@ -81,13 +81,23 @@ void HardPointerBuffer::InvalidateCache() {
 
 bool HardPointerBuffer::Enable(MmSurfaceManager* manager) {
   InvalidateCache();
+  const bool placedNow = block == nullptr;
   if (!Surface2d::Enable(manager)) return false;
-  // The engine may still read an image of the memory's previous owner.
+  // The engine may still read an image of the memory's previous owner (or
+  // of the buffer's own, placed before). When it does not finish in time,
+  // memory just placed is set aside until the device goes, so that neither
+  // the cursor nor anyone else writes it; the buffer keeps memory of its
+  // own with the tag still pending.
   if (!WaitFor("cursor buffer: DMA", kEngineWaitMicroseconds, [&] { return !IsBusyDMA(); }) ||
       !WaitFor("cursor buffer: drawing", kEngineWaitMicroseconds, [&] {
         uint32_t tag = kSyncTagOfBlock;
         return !IsBusyDWG(&tag, false);
       })) {
+    if (placedNow && manager != nullptr) {
+      manager->SetAsideSurface(this);
+      enabled = 0;
+      addressWord = 0;
+    }
     return false;
   }
   if (block != nullptr) block->drawSyncTag = 0;

@@ -124,7 +124,7 @@ void ORVVideoFreeLocalSurface(ORVVideoPortPtr port, uint32_t slot);
 // ---- Drawing ------------------------------------------------------------------------------
 // Waits until the engine has passed the tag of buffer `index` (at once when
 // it has none); false, logged, when the wait gave up.
-bool ORVVideoWait(ORVVideoPortPtr port, uint32_t index);
+[[nodiscard]] bool ORVVideoWait(ORVVideoPortPtr port, uint32_t index);
 // One frame: the source planes (y, then p1 and p2, the chroma planes of a
 // planar image) of srcW x srcH drawn onto dstW x dstH at `dst` in the
 // destination format; the buffer's tag is kept for ORVVideoWait. Post kind

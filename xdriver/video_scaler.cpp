@@ -6,6 +6,7 @@
 #include "core/bm_packets.h"
 #include "core/bm_transform.h"
 #include "core/dbg_output.h"
+#include "core/mm_surface_manager.h"
 #include "core/os.h"
 #include "core/pdev.h"
 #include "core/regs/engine2d.h"
@@ -46,6 +47,10 @@ uint32_t ORVVideoAllocHWScalerSurface(ORVVideoPortPtr port, uint32_t fourcc, uin
     if (VideoWaitSurfaceIdle(s)) {
       BmFlushEngine(common);
       cpu = LockSurfaceCpu(s);
+    } else if (s->master == nullptr && pdev->surfaceManager != nullptr) {
+      // The engine may still read the memory for its previous owner: it is
+      // set aside until the device goes, so that no one writes it.
+      pdev->surfaceManager->SetAsideSurface(s);
     }
   }
   if (cpu == nullptr) {

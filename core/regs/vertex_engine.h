@@ -38,3 +38,18 @@ constexpr uint32_t VertexConstantsHeader(uint32_t k) {
          ((4 * k + 3) & kVertexConstantsLengthMask);
 }
 static_assert(VertexConstantsHeader(63) == 0x417E00FF && VertexConstantsHeader(4) == 0x41080013);
+
+// ---- Program memory ---------------------------------------------------------------------
+// Direct mode: 0x918 takes the instruction index, 0x91C the instruction's
+// three words one after the other (the index moves on by itself). Before a
+// write the port must be idle: 0x908 and 0x924 read these masked values.
+inline constexpr uint32_t kRegVertexProgramIndex = 0x918;
+inline constexpr uint32_t kRegVertexProgramData = 0x91C;
+inline constexpr uint32_t kRegVertexPortStatus = 0x908;
+inline constexpr uint32_t kRegVertexPortLevel = 0x924;
+inline constexpr uint32_t kVertexPortStatusMask = 0xFFF7FFBF;
+inline constexpr uint32_t kVertexPortStatusIdle = 0x63A78001;
+inline constexpr uint32_t kVertexPortLevelMask = 0xFFF;
+inline constexpr uint32_t kVertexPortLevelIdle = 0x100;
+// 0x8F0 bits 24-25: the engine still runs a program.
+inline constexpr uint32_t kVertexEngineBusyBits = 0x3000000;

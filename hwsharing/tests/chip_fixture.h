@@ -62,7 +62,7 @@ inline RegWrites WritesOf(const orvsim::CompanionChip& chip) {
 class ChipTest : public testing::Test {
  protected:
   explicit ChipTest(uint16_t device = kDeviceKestrion2, uint32_t window = 0)
-      : hw(ConfigWithWindow(device, window)), display(hw.board()) {
+      : hw(ConfigWithWindow(device, window)), display(*hw.AddParts(orvmachine::kControllers).display) {
     EXPECT_EQ(hw.Open(), 0u);
     h = hw.h();
     orvstandin::Reset();
@@ -101,7 +101,7 @@ class ChipTest : public testing::Test {
   }
 
   HwBoard hw;
-  orvsim::ChipDisplay display;
+  orvsim::ChipDisplay& display;  // the machine's display controllers
   BOARDHANDLE* h;
 };
 
@@ -109,13 +109,14 @@ class ChipTest : public testing::Test {
 // the tests of whole mode sets.
 class ModeChipTest : public ChipTest {
  protected:
-  explicit ModeChipTest(uint16_t device = kDeviceKestrion2) : ChipTest(device), clocks(Board()) {
+  explicit ModeChipTest(uint16_t device = kDeviceKestrion2)
+      : ChipTest(device), clocks(*hw.AddParts(orvmachine::kClocks).clocks) {
     for (uint32_t c = 0; c < 4; ++c) h->aModeInfo[c].flOutput = kControllerOffWord[c];
   }
   uint32_t Reg(uint32_t r) { return hw.Reg(r); }
   void Set(uint32_t r, uint32_t v) { Board().Poke(r, 4, v); }
 
-  orvsim::ChipClocks clocks;
+  orvsim::ChipClocks& clocks;  // the machine's clock blocks
 };
 
 }  // namespace hwtest

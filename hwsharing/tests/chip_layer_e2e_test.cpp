@@ -44,9 +44,9 @@ struct Station {
   hwtest::Detailed preferred;
   uint32_t consoleEncoder;  // the encoder marked as carrying the console
   uint8_t consoleWidth;     // CRTC 2 of its text mode
-  std::unique_ptr<orvsim::ChipDisplay> display;
-  std::unique_ptr<orvsim::ChipClocks> clocks;
-  std::unique_ptr<orvsim::ChipDacSense> sense;
+  orvsim::ChipDisplay* display = nullptr;  // the machine's chip blocks
+  orvsim::ChipClocks* clocks = nullptr;
+  orvsim::ChipDacSense* sense = nullptr;
   Encoder* encoder[4] = {};
   BOARDHANDLE* h = nullptr;
   uint32_t word = 0;
@@ -80,10 +80,11 @@ TEST(ChipLayerEndToEnd, TwoBoardsFromOpenToTheConsolesReturn) {
   for (uint32_t i = 0; i < 2; ++i) {
     Station& s = st[i];
     orvsim::Board& board = boards[i].board();
-    s.display = std::make_unique<orvsim::ChipDisplay>(board);
-    s.clocks = std::make_unique<orvsim::ChipClocks>(board);
-    s.sense = std::make_unique<orvsim::ChipDacSense>(board);
-    boards[i].Chip();
+    orvmachine::MachineBoard& parts =
+        boards[i].AddParts(orvmachine::kDisplay | orvmachine::kDacSense | orvmachine::kDdc);
+    s.display = parts.display.get();
+    s.clocks = parts.clocks.get();
+    s.sense = parts.dacSense.get();
     board.I2c(orvsim::kBusDdcConnector0)
         .Emplace<orvsim::DdcMonitor>(MonitorEdid(vendors[i], s.preferred), board.GetClock(), uint8_t(0x50));
     s.h = boards[i].h();

@@ -1,7 +1,8 @@
-// A board handle over the simulated board: the client services reach the
-// board through the X server stand-in (configuration space by PCI tag, the
-// register window mapped from /dev/mem). Free of the test framework, so
-// benchmarks use it too.
+// A board handle over a board of the simulated machine
+// (platform/machine): the client services reach the board through the X
+// server stand-in (configuration space by PCI tag, the register window
+// mapped from /dev/mem). Free of the test framework, so benchmarks use it
+// too.
 #pragma once
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include "platform/board/chip_clocks.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/simulation.h"
+#include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
 #include "tests/standins/standin_log.h"
@@ -30,13 +32,14 @@ inline orvsim::BoardConfig Config(uint16_t device, uint8_t revision = 0) {
   return config;
 }
 
-// A board handle over one board of the simulation the running Sandbox
-// sees: the board's register window mapped from /dev/mem (`mem`), its
-// client record, and a handle that starts as raw memory.
+// A board handle over one board of the simulated machine the running
+// Sandbox sees: the board's register window mapped from /dev/mem (`mem`),
+// its client record, and a handle that starts as raw memory.
 class BoardHandleOn {
  public:
-  BoardHandleOn(orvsim::Board& board, int mem) : board_(&board) {
-    for (const orvsim::BarInfo& bar : board.Bars()) {
+  BoardHandleOn(orvmachine::Machine& machine, orvmachine::MachineBoard& board, int mem)
+      : machine_(&machine), parts_(&board), board_(&board.board) {
+    for (const orvsim::BarInfo& bar : board_->Bars()) {
       if (bar.kind != orvsim::ResourceKind::kRegisters) continue;
       map_size_ = bar.size;
       regs_ = xf86mmap(nullptr, bar.size, PROT_READ | PROT_WRITE, MAP_SHARED, mem,
@@ -44,7 +47,7 @@ class BoardHandleOn {
     }
     // Nothing maps while the board's memory decoding is off.
     if (regs_ == MAP_FAILED) regs_ = nullptr;
-    client_.pciHandle = board.Location().Tag();
+    client_.pciHandle = board_->Location().Tag();
     client_.registers = static_cast<volatile uint8_t*>(regs_);
     handle_ = std::make_unique<BOARDHANDLE>();
     std::memset(handle_.get(), 0xA5, sizeof(BOARDHANDLE));  // raw memory
@@ -52,7 +55,6 @@ class BoardHandleOn {
     handle_->pClient = &client_;
   }
   ~BoardHandleOn() {
-    chip_.reset();
     if (regs_ != nullptr) xf86munmap(regs_, map_size_);
   }
   BoardHandleOn(const BoardHandleOn&) = delete;
@@ -68,14 +70,13 @@ class BoardHandleOn {
     return HSLInit(h());
   }
 
+  // The machine's chip blocks (orvmachine::Part) the board does not carry
+  // yet, modelled from now on; the board's blocks.
+  orvmachine::MachineBoard& AddParts(uint32_t parts) { return machine_->AddParts(*parts_, parts); }
+  orvmachine::MachineBoard& Parts() { return *parts_; }
+
   // The chip's line registers, wired as on a board with the default maps.
-  orvsim::ChipGpioI2c& Chip() {
-    if (!chip_) {
-      chip_ = std::make_unique<orvsim::ChipGpioI2c>(*board_);
-      chip_->WireDefault();
-    }
-    return *chip_;
-  }
+  orvsim::ChipGpioI2c& Chip() { return *AddParts(orvmachine::kDdc).pins; }
 
   uint32_t Reg(uint32_t offset) { return board_->Peek(offset, 4); }
 
@@ -88,23 +89,33 @@ class BoardHandleOn {
   }
 
  private:
+  orvmachine::Machine* machine_;
+  orvmachine::MachineBoard* parts_;
   orvsim::Board* board_;
-  std::unique_ptr<orvsim::ChipGpioI2c> chip_;
   void* regs_ = nullptr;
   size_t map_size_ = 0;
   ORVClientRecord client_;
   std::unique_ptr<BOARDHANDLE> handle_;
 };
 
-// One simulated board with its handle, in a simulation and a Sandbox of
-// its own.
+// A board of the simulated machine with its chip blocks `parts` (none
+// beyond its PCI function, memory and registers unless asked).
+inline orvmachine::BoardSpec BareBoard(const orvsim::BoardConfig& config, uint32_t parts = 0) {
+  orvmachine::BoardSpec spec;
+  spec.config = config;
+  spec.parts = parts;
+  return spec;
+}
+
+// One simulated board with its handle, in a machine and a Sandbox of its
+// own.
 class HwBoard {
  public:
-  explicit HwBoard(const orvsim::BoardConfig& config)
-      : board_(&sim_.AddBoard(config)), box_(std::make_unique<xstub::Sandbox>()) {
+  explicit HwBoard(const orvsim::BoardConfig& config, uint32_t parts = 0)
+      : board_(&machine_.AddBoard(BareBoard(config, parts))), box_(std::make_unique<xstub::Sandbox>()) {
     orvstandin::Reset();
     mem_ = xf86open("/dev/mem", O_RDWR);
-    on_ = std::make_unique<BoardHandleOn>(*board_, mem_);
+    on_ = std::make_unique<BoardHandleOn>(machine_, *board_, mem_);
   }
   ~HwBoard() {
     on_.reset();
@@ -112,32 +123,35 @@ class HwBoard {
   }
 
   BOARDHANDLE* h() { return on_->h(); }
-  orvsim::Board& board() { return *board_; }
-  orvsim::Simulation& sim() { return sim_; }
+  orvsim::Board& board() { return board_->board; }
+  orvsim::Simulation& sim() { return machine_.sim; }
+  orvmachine::Machine& machine() { return machine_; }
   ORVClientRecord& client() { return on_->client(); }
   HALSTATUS Open() { return on_->Open(); }
+  orvmachine::MachineBoard& AddParts(uint32_t parts) { return on_->AddParts(parts); }
+  orvmachine::MachineBoard& Parts() { return *board_; }
   orvsim::ChipGpioI2c& Chip() { return on_->Chip(); }
   uint32_t Reg(uint32_t offset) { return on_->Reg(offset); }
   std::vector<uint32_t> WritesTo(uint32_t reg) { return on_->WritesTo(reg); }
 
  private:
-  orvsim::Simulation sim_;
-  orvsim::Board* board_;
+  orvmachine::Machine machine_;
+  orvmachine::MachineBoard* board_;
   std::unique_ptr<xstub::Sandbox> box_;
   int mem_ = -1;
   std::unique_ptr<BoardHandleOn> on_;
 };
 
-// Several boards in one simulation (at the configs' locations) and one
+// Several boards in one machine (at the configs' locations) and one
 // Sandbox, each with its own handle.
 class HwBoards {
  public:
   explicit HwBoards(const std::vector<orvsim::BoardConfig>& configs) {
-    for (const orvsim::BoardConfig& c : configs) boards_.push_back(&sim_.AddBoard(c));
+    for (const orvsim::BoardConfig& c : configs) boards_.push_back(&machine_.AddBoard(BareBoard(c)));
     box_ = std::make_unique<xstub::Sandbox>();
     orvstandin::Reset();
     mem_ = xf86open("/dev/mem", O_RDWR);
-    for (orvsim::Board* b : boards_) on_.push_back(std::make_unique<BoardHandleOn>(*b, mem_));
+    for (orvmachine::MachineBoard* b : boards_) on_.push_back(std::make_unique<BoardHandleOn>(machine_, *b, mem_));
   }
   ~HwBoards() {
     on_.clear();
@@ -146,11 +160,12 @@ class HwBoards {
 
   size_t size() const { return on_.size(); }
   BoardHandleOn& operator[](size_t i) { return *on_[i]; }
-  orvsim::Simulation& sim() { return sim_; }
+  orvsim::Simulation& sim() { return machine_.sim; }
+  orvmachine::Machine& machine() { return machine_; }
 
  private:
-  orvsim::Simulation sim_;
-  std::vector<orvsim::Board*> boards_;
+  orvmachine::Machine machine_;
+  std::vector<orvmachine::MachineBoard*> boards_;
   std::unique_ptr<xstub::Sandbox> box_;
   int mem_ = -1;
   std::vector<std::unique_ptr<BoardHandleOn>> on_;

@@ -1,8 +1,6 @@
 // Test fixtures over the simulated board (hw_board.h).
 #pragma once
 
-#include <memory>
-
 #include <gtest/gtest.h>
 
 #include "hwsharing/tests/hw_board.h"
@@ -21,7 +19,7 @@ class ClockBoardTest : public testing::Test {
     h = hw.h();
     std::memset(h->oPins.aucData, 0, sizeof(h->oPins.aucData));
     if (fsLimitsMHz != nullptr) SetFsLimits(*fsLimitsMHz);
-    clocks = std::make_unique<orvsim::ChipClocks>(hw.board());
+    clocks = hw.AddParts(orvmachine::kClocks).clocks.get();
     hw.board().SetLogging(false, true);
   }
   // The same limits for FS 0..3.
@@ -31,7 +29,7 @@ class ClockBoardTest : public testing::Test {
 
   HwBoard hw;
   BOARDHANDLE* h;
-  std::unique_ptr<orvsim::ChipClocks> clocks;
+  orvsim::ChipClocks* clocks;  // the machine's, modelled once the board is open
 };
 
 }  // namespace hwtest

@@ -28,7 +28,7 @@ using orvmachine::kPageLockedBuffers;
 inline orvmachine::BoardSpec NodeBoard(const orvsim::BoardConfig& config) {
   orvmachine::BoardSpec spec;
   spec.config = config;
-  spec.parts = orvmachine::kDma | orvmachine::kInterrupts | orvmachine::kWindows;
+  spec.parts = orvmachine::kDma | orvmachine::kInterrupts | orvmachine::kWindows | orvmachine::kVertex;
   return spec;
 }
 

@@ -1,5 +1,6 @@
 // Requests 20 to 23 of the X driver as a client sends them through the glue:
 // what they answer and which device objects they act on.
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/tests/kernel_fixture.h"
 
 namespace {
@@ -64,9 +65,13 @@ TEST_F(XRequests, StartAndStopOfAUnitsObject) {
   EXPECT_EQ(Request(other, ORV_IOCTL_START_DEVICE, Handle(pdev)), -22);
   EXPECT_EQ(pdev->active, 0);
   orvstandin::Reset();
+  // Starting reloads the board's resident vertex programs behind the ring.
+  VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
+  ASSERT_NE(builder, nullptr);
+  builder->ResetSlots(true);
   EXPECT_EQ(Request(file, ORV_IOCTL_START_DEVICE, Handle(pdev)), 0);
   EXPECT_EQ(pdev->active, 1);
-  EXPECT_EQ(orvstandin::TimesCalled("RestoreVertexPrograms3d"), 1u);
+  EXPECT_EQ(builder->ringStart, 11u);
   EXPECT_EQ(orvstandin::TimesCalled("InitContextState3d"), 1u);
   EXPECT_EQ(PDEV::GetActive(Common(), 1), pdev);
   EXPECT_EQ(PDEV::GetActive(Common(), kAnyUnit), pdev);

@@ -2,12 +2,15 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace orvsim {
 
 namespace {
 
 constexpr unsigned kConstantHeaderWords = 4;  // {count, first, 1, 0}
+// The self-test packet's constant indexes after its two patterns.
+constexpr uint32_t kSelfTestTail[8] = {0, 64, 128, 192, 256, 320, 0, 0};
 
 }  // namespace
 
@@ -55,6 +58,34 @@ VertexEngine::VertexEngine(Board& board, DmaEngine& dma) : board_(board), dma_(d
   dma_.SetCommandDecoder(kVertexCommandType, [this](uint32_t word, const std::vector<uint32_t>& body) {
     return DecodeCommand(word, body);
   });
+  program_.assign(kVertexProgramWords, 0);
+  board_.SetWriteHook(kVertexRegProgramIndex, 4, [this](Board&, RegAccess, uint32_t value, uint32_t) {
+    program_cursor_ = value < kVertexProgramInstructions ? 3 * value : kVertexProgramWords;
+    return value;
+  });
+  board_.SetWriteHook(kVertexRegProgramData, 4, [this](Board&, RegAccess, uint32_t value, uint32_t) {
+    ++program_words_;
+    if (program_cursor_ < kVertexProgramWords) {
+      program_[program_cursor_++] = value;
+    } else {
+      ++program_dropped_;
+    }
+    return value;
+  });
+  board_.SetReadHook(kVertexRegPortStatus, 4, [this](Board&, RegAccess, uint32_t) -> uint32_t {
+    if (status_busy_reads_ > 0) {
+      --status_busy_reads_;
+      return 0;
+    }
+    return kVertexPortStatusIdle;
+  });
+  board_.SetReadHook(kVertexRegPortLevel, 4, [this](Board&, RegAccess, uint32_t) -> uint32_t {
+    if (level_busy_reads_ > 0) {
+      --level_busy_reads_;
+      return 0;
+    }
+    return kVertexPortLevelIdle;
+  });
 }
 
 VertexEngine::~VertexEngine() {
@@ -62,6 +93,36 @@ VertexEngine::~VertexEngine() {
   board_.ClearHooks(kVertexRegAddress);
   board_.ClearHooks(kVertexRegArm);
   board_.ClearHooks(kVertexRegData);
+  board_.ClearHooks(kVertexRegProgramIndex);
+  board_.ClearHooks(kVertexRegProgramData);
+  board_.ClearHooks(kVertexRegPortStatus);
+  board_.ClearHooks(kVertexRegPortLevel);
+}
+
+void VertexEngine::HoldConstantBit(unsigned unit, unsigned index, unsigned word, unsigned bit,
+                                   bool value) {
+  held_ = unit < kVertexConstantUnits && index < kVertexConstantCount && word < 4 && bit < 32;
+  held_unit_ = unit;
+  held_index_ = index;
+  held_word_ = word;
+  held_mask_ = 1u << (bit & 31);
+  held_value_ = value ? held_mask_ : 0;
+  if (held_) StoreConstant(unit, index, Entry(kVertexConstantKind, unit, index));
+}
+
+void VertexEngine::StoreConstant(unsigned unit, unsigned index, const uint32_t* words) {
+  uint32_t* entry = Entry(kVertexConstantKind, unit, index);
+  uint32_t copy[4];
+  std::memcpy(copy, words, sizeof copy);
+  if (held_ && unit == held_unit_ && index == held_index_)
+    copy[held_word_] = (copy[held_word_] & ~held_mask_) | held_value_;
+  std::memcpy(entry, copy, sizeof copy);
+}
+
+bool VertexEngine::IsSelfTestLoad(uint32_t word, const std::vector<uint32_t>& body) const {
+  if (word != kVertexSelfTestWord || body.size() != kVertexSelfTestBodyWords) return false;
+  if (board_.Peek(kVertexRegProgramControl, 4) != kVertexSelfTestRunning) return false;
+  return std::memcmp(body.data() + 8, kSelfTestTail, sizeof kSelfTestTail) == 0;
 }
 
 uint32_t* VertexEngine::Entry(unsigned kind, unsigned unit, unsigned index) {
@@ -97,6 +158,14 @@ void VertexEngine::Arm() {
 std::string VertexEngine::DecodeCommand(uint32_t word, const std::vector<uint32_t>& body) {
   // A microcode upload has a meaning of its own.
   if (board_.Peek(kVertexRegProgramControl, 4) == kVertexProgramUploadOpen) return {};
+  // The self-test's program loads pattern A into the even and B into the
+  // odd constants of every unit.
+  if (IsSelfTestLoad(word, body)) {
+    for (unsigned unit = 0; unit < kVertexConstantUnits; ++unit)
+      for (unsigned c = 0; c < kVertexConstantCount; ++c) StoreConstant(unit, c, body.data() + (c & 1) * 4);
+    ++self_test_loads_;
+    return {};
+  }
   const uint32_t k = word >> 17 & 0x3F;
   char text[160];
   if (k == 0 || body.size() != kConstantHeaderWords + 4 * size_t{k} || body[0] != k || body[2] != 1 ||
@@ -119,8 +188,7 @@ std::string VertexEngine::DecodeCommand(uint32_t word, const std::vector<uint32_
   }
   for (unsigned unit = 0; unit < kVertexConstantUnits; ++unit)
     for (uint32_t c = 0; c < k; ++c)
-      for (unsigned w = 0; w < 4; ++w)
-        Entry(kVertexConstantKind, unit, first + c)[w] = body[kConstantHeaderWords + 4 * c + w];
+      StoreConstant(unit, first + c, body.data() + kConstantHeaderWords + 4 * c);
   ++constant_packets_;
   return {};
 }

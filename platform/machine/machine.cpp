@@ -5,12 +5,14 @@
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_clocks.h"
 #include "platform/board/chip_cursor.h"
+#include "platform/board/chip_dac_sense.h"
 #include "platform/board/chip_display.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_vertex.h"
 #include "platform/board/chip_flip.h"
 #include "platform/board/chip_gpio_i2c.h"
 #include "platform/board/chip_interrupts.h"
+#include "platform/board/chip_lut.h"
 #include "platform/board/chip_rom_flash.h"
 #include "platform/board/i2c.h"
 #include "platform/machine/kernel_module.h"
@@ -21,6 +23,8 @@ MachineBoard::MachineBoard(orvsim::Board& b) : board(b) {}
 
 // The chips unhook from the board in the reverse order of their making.
 MachineBoard::~MachineBoard() {
+  dacSense.reset();
+  lut.reset();
   cursor.reset();
   pins.reset();
   clocks.reset();
@@ -58,39 +62,42 @@ MachineBoard& Machine::AddBoard(const BoardSpec& spec) {
   auto made = std::make_unique<MachineBoard>(sim.AddBoard(config));
   MachineBoard& b = *made;
   boards_.push_back(std::move(made));
-  const uint32_t parts = spec.parts;
-  if (parts & kRomFlash) {
+  if (spec.parts & kRomFlash) {
     b.rom = std::make_unique<orvsim::ChipRomFlash>(b.board);
     b.rom->SetFlash(orvsim::FlashKind::kSst, spec.flash.empty() ? spec.optionRom : spec.flash);
   }
-  if ((parts & kDma) == kDma) b.dma = std::make_unique<orvsim::DmaEngine>(b.board);
-  if ((parts & kVertex) == kVertex) b.vertex = std::make_unique<orvsim::VertexEngine>(b.board, *b.dma);
-  if ((parts & k2d) == k2d) b.engine2d = std::make_unique<orvsim::Engine2d>(b.board, *b.dma);
-  if (parts & kWindows) b.windows = std::make_unique<orvsim::ApertureWindows>(b.board);
-  if ((parts & kInterrupts) == kInterrupts) {
+  AddParts(b, spec.parts & ~kRomFlash);
+  for (const auto& [connector, edid] : spec.monitors) AttachMonitor(b, connector, edid);
+  return b;
+}
+
+MachineBoard& Machine::AddParts(MachineBoard& b, uint32_t parts) {
+  if ((parts & kRomFlash) && !b.rom) b.rom = std::make_unique<orvsim::ChipRomFlash>(b.board);
+  if ((parts & kDma) == kDma && !b.dma) b.dma = std::make_unique<orvsim::DmaEngine>(b.board);
+  if ((parts & kVertex) == kVertex && !b.vertex)
+    b.vertex = std::make_unique<orvsim::VertexEngine>(b.board, *b.dma);
+  if ((parts & k2d) == k2d && !b.engine2d) b.engine2d = std::make_unique<orvsim::Engine2d>(b.board, *b.dma);
+  if ((parts & kWindows) && !b.windows) b.windows = std::make_unique<orvsim::ApertureWindows>(b.board);
+  if ((parts & kInterrupts) == kInterrupts && !b.irq) {
     b.irq = std::make_unique<orvsim::InterruptController>(b.board);
     if (b.dma) b.dma->SetInterrupts(b.irq.get());
   }
-  if ((parts & kFlips) == kFlips) b.flips = std::make_unique<orvsim::FlipLatch>(b.board, *b.irq);
-  if (parts & kDisplay) {
-    b.display = std::make_unique<orvsim::ChipDisplay>(b.board);
-    b.clocks = std::make_unique<orvsim::ChipClocks>(b.board);
-  }
-  if ((parts & kDdc) || !spec.monitors.empty()) {
+  if ((parts & kFlips) == kFlips && !b.flips) b.flips = std::make_unique<orvsim::FlipLatch>(b.board, *b.irq);
+  if ((parts & kControllers) && !b.display) b.display = std::make_unique<orvsim::ChipDisplay>(b.board);
+  if ((parts & kClocks) && !b.clocks) b.clocks = std::make_unique<orvsim::ChipClocks>(b.board);
+  if ((parts & kDdc) && !b.pins) {
     b.pins = std::make_unique<orvsim::ChipGpioI2c>(b.board);
     b.pins->WireDefault();
   }
-  if (parts & kCursor) b.cursor = std::make_unique<orvsim::ChipCursor>(b.board);
-  for (const auto& [connector, edid] : spec.monitors) AttachMonitor(b, connector, edid);
+  if ((parts & kCursor) && !b.cursor) b.cursor = std::make_unique<orvsim::ChipCursor>(b.board);
+  if ((parts & kLut) && !b.lut && !b.display) b.lut = std::make_unique<orvsim::ChipLut>(b.board);
+  if ((parts & kDacSense) && !b.dacSense) b.dacSense = std::make_unique<orvsim::ChipDacSense>(b.board);
   return b;
 }
 
 bool Machine::AttachMonitor(MachineBoard& b, unsigned connector, std::vector<uint8_t> edid) {
   if (connector > 3) return false;
-  if (!b.pins) {
-    b.pins = std::make_unique<orvsim::ChipGpioI2c>(b.board);
-    b.pins->WireDefault();
-  }
+  AddParts(b, kDdc);
   b.board.I2c(DdcBus(connector)).Emplace<orvsim::EdidEeprom>(std::move(edid));
   return true;
 }

@@ -38,6 +38,8 @@ class ChipRomFlash;
 class DmaEngine;
 class Engine2d;
 class FlipLatch;
+class ChipDacSense;
+class ChipLut;
 class InterruptController;
 class VertexEngine;
 }  // namespace orvsim
@@ -56,10 +58,16 @@ enum Part : uint32_t {
   kWindows = 1u << 3,       // the processor's aperture windows onto local memory
   kInterrupts = 1u << 4,    // the interrupt controller; a DMA engine raises on it
   kFlips = 1u << 5 | kInterrupts,  // the flip latch
-  kDisplay = 1u << 6,       // display controllers and clocks
+  kControllers = 1u << 6,   // display controllers: raster, VGA, colour tables, outputs
   kDdc = 1u << 7,           // the I2C pins, wired to the connectors' DDC lines
   kCursor = 1u << 8,        // the hardware cursors
   kVertex = 1u << 9 | kDma,  // the vertex engine's memories behind the DMA engine
+  kClocks = 1u << 10,       // the clock blocks: synthesizers, PLLs, clock selects
+  kDisplay = kControllers | kClocks,  // display controllers and clocks
+  // The colour tables alone, on a board whose controllers are not modelled
+  // (kControllers carries its own).
+  kLut = 1u << 11,
+  kDacSense = 1u << 12,     // load sensing on the DACs' outputs
 };
 
 // Every engine and the processor's windows, as a driver that draws needs.
@@ -95,6 +103,8 @@ struct MachineBoard {
   std::unique_ptr<orvsim::ChipClocks> clocks;
   std::unique_ptr<orvsim::ChipGpioI2c> pins;
   std::unique_ptr<orvsim::ChipCursor> cursor;
+  std::unique_ptr<orvsim::ChipLut> lut;
+  std::unique_ptr<orvsim::ChipDacSense> dacSense;
 };
 
 // The DDC bus of connectors 0 to 3.
@@ -110,6 +120,10 @@ class Machine {
   // A board with the parts of the spec; with both a DMA engine and an
   // interrupt controller the engine raises its interrupts there.
   MachineBoard& AddBoard(const BoardSpec& spec = {});
+  // Adds the parts a board does not carry yet, as AddBoard makes them: for
+  // a test whose chip blocks come in after the driver first touched the
+  // board. Answers the board.
+  MachineBoard& AddParts(MachineBoard& board, uint32_t parts);
   MachineBoard& Board(size_t index = 0) { return *boards_.at(index); }
   size_t BoardCount() const { return boards_.size(); }
 

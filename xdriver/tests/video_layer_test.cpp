@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/bm_transform.h"
+#include "core/mm_surface_manager.h"
 #include "xdriver/context2d.h"
 #include "xdriver/surface2d.h"
 #include "xdriver/tests/video_fixture.h"
@@ -379,6 +380,49 @@ TEST_F(VideoLayer, TheWaitGivesUpOnATagTheEngineNeverReachesAndSaysSo) {
   Display(kFourccYUY2, -1, 0);
   EXPECT_FALSE(ORVVideoWait(port_, 0));
   EXPECT_TRUE(box_->Logged("[orv] *ERROR* sync tag 0x"));
+}
+
+// Memory just placed that the engine may still read for its previous owner
+// is not used, and not given back either (the module would place it
+// again): the scaler interface's command buffer, then the scaler surface,
+// stay set aside until the device goes.
+TEST_F(VideoLayer, ScalerMemoryTheEngineStillReadsIsSetAsideNotFreed) {
+  SharedLockedData_t* shared = pdev_->sharedLocked;
+  MmSurfaceManager* manager = pdev_->surfaceManager;
+  const uint32_t counter = shared->bufferCounter;
+  // The engine reports a buffer the driver has not counted yet: every block
+  // counts as one the engine still reads.
+  auto stall = [&](bool on) {
+    shared->completedBufferCounter = on ? counter + 1 : counter;
+    shared->notBusyOverride = 0;
+  };
+  struct Step {
+    const char* line;  // the wait that runs out
+  };
+  const Step steps[] = {{"[orv] *ERROR* command buffer memory: DMA"}, {"[orv] *ERROR* video surface: DMA"}};
+  size_t setAside = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.line);
+    box_->ClearMessages();
+    stall(true);
+    const size_t before = machine_->blocks.size();
+    void* cpu = nullptr;
+    uint32_t pitch = 0;
+    EXPECT_EQ(ORVVideoAllocHWScalerSurface(port_, kFourccYUY2, 100, 40, 0, &cpu, &pitch), 0u);
+    EXPECT_TRUE(box_->Logged(step.line)) << box_->LogText();
+    EXPECT_EQ(cpu, nullptr);
+    EXPECT_EQ(port_->surfaces[0], nullptr);
+    ASSERT_GT(machine_->blocks.size(), before);
+    EXPECT_FALSE(machine_->blocks.back().freed) << "given back while the engine may read it";
+    EXPECT_EQ(manager->SetAsideCount(), ++setAside);
+    // The engine catches up; the interface is placed, the surface not yet.
+    stall(false);
+    if (&step == &steps[0]) {
+      ASSERT_NE(ORVVideoAllocHWScalerSurface(port_, kFourccYUY2, 100, 40, 0, &cpu, &pitch), 0u);
+      ORVVideoFreeLocalSurface(port_, 0);
+      ASSERT_NE(port_->scalerInterface, nullptr);
+    }
+  }
 }
 
 TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {

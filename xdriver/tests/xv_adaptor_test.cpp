@@ -778,4 +778,29 @@ TEST_F(XvAdaptor, ClosingTheScreenReleasesEveryPortAndBuffer) {
   EXPECT_EQ(box_->LiveAllocations(), before);
 }
 
+TEST_F(XvAdaptor, AFrameWhoseHalfTheEngineStillReadsIsGivenUpUnwritten) {
+  Framebuffer();
+  rec_->noAccel = 1;
+  Init();
+  auto frame = [&](uint8_t flip) {
+    std::vector<uint8_t> request = PutImage(FOURCC_YV12, 0, 0, 100, 50, 40, 30, 200, 100, 100, 50, 16384);
+    for (size_t i = request.size() - 16384; i < request.size(); ++i) request[i] ^= flip;
+    return request;
+  };
+  ASSERT_EQ(Send(frame(0)).error, Success);  // half 0, run
+  kernel_->SetAnswer(0x1b, 0);               // posts accepted, never run
+  ASSERT_EQ(Send(frame(0)).error, Success);  // half 1, its first frame
+  ASSERT_EQ(Send(frame(0)).error, Success);  // half 0, whose frame ran
+  ORVPortPrivPtr port = Port();
+  ASSERT_EQ(port->bufferIndex, 1);
+  const auto* system = static_cast<const uint8_t*>(port->systemPtr);
+  const std::vector<uint8_t> before(system, system + port->systemSize);
+
+  // Half 1's frame never ran: the engine may still read it.
+  EXPECT_EQ(Send(frame(0xFF)).error, BadAlloc);
+  EXPECT_TRUE(box_->Logged("[orv] *ERROR* sync tag 0x"));
+  EXPECT_EQ(std::vector<uint8_t>(system, system + port->systemSize), before)
+      << "the system buffer the engine reads was written";
+}
+
 }  // namespace

@@ -35,14 +35,14 @@ constexpr uint32_t kGuardBytes = 16;
 // One opened board for the whole run, as board_desc_test sets it up.
 struct Bench {
   std::unique_ptr<hwtest::HwBoard> hw;
-  std::unique_ptr<orvsim::ChipRomFlash> chip;
+  orvsim::ChipRomFlash* chip = nullptr;  // the machine's
   size_t romBytesSet = 0;  // bytes of the option ROM the last image wrote
 
   Bench() {
     orvsim::BoardConfig config = hwtest::Config(0x5D61);
     config.rom_size = kRomSize;
     hw = std::make_unique<hwtest::HwBoard>(config);
-    chip = std::make_unique<orvsim::ChipRomFlash>(hw->board());
+    chip = hw->AddParts(orvmachine::kRomFlash).rom.get();
     if (hw->Open() != 0) std::abort();
     int mem = xf86open("/dev/mem", O_RDWR);
     void* fb = MAP_FAILED;

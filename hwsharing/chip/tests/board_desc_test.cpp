@@ -63,7 +63,7 @@ class BoardDesc : public testing::Test {
     config.rom_size = kRomSize;
     config.rom_image = rom;
     hw = std::make_unique<hwtest::HwBoard>(config);
-    chip = std::make_unique<orvsim::ChipRomFlash>(hw->board());
+    chip = hw->AddParts(orvmachine::kRomFlash).rom.get();
     ASSERT_EQ(hw->Open(), 0u);
     mem = xf86open("/dev/mem", O_RDWR);
     for (const orvsim::BarInfo& bar : hw->board().Bars()) {
@@ -80,13 +80,13 @@ class BoardDesc : public testing::Test {
     if (mem >= 0) xf86close(mem);
     fb = nullptr;
     mem = -1;
-    chip.reset();
+    chip = nullptr;
     hw.reset();
   }
   BOARDHANDLE* h() { return hw->h(); }
 
   std::unique_ptr<hwtest::HwBoard> hw;
-  std::unique_ptr<orvsim::ChipRomFlash> chip;
+  orvsim::ChipRomFlash* chip = nullptr;  // the machine's
   int mem = -1;
   void* fb = nullptr;
 };

@@ -173,8 +173,7 @@ TEST_F(Bringup, PostWordComesFromALaterDescription) {
 // On the standard 8,192-byte window every access of opening, bring-up and
 // both switches stays inside it (the board ends the test otherwise).
 TEST(BringupWindow, DefaultBoardStaysInsideItsWindow) {
-  hwtest::HwBoard hw(hwtest::Config(kDeviceKestrionNext1));
-  orvsim::ChipDisplay display(hw.board());
+  hwtest::HwBoard hw(hwtest::Config(kDeviceKestrionNext1), orvmachine::kControllers);
   ASSERT_EQ(hw.Open(), 0u);
   BOARDHANDLE* h = hw.h();
   EXPECT_EQ(HSLKSTInitializeHardware(h), 0u);

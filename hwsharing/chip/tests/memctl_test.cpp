@@ -55,7 +55,7 @@ TEST_P(MemCtlPerDevice, ProgramsTheControllersOfTheDeviceAndOptions) {
   for (unsigned ctl = 0; ctl < 4; ++ctl)
     for (unsigned k = 0; k < 13; ++k) PutPinsDword(h, kBlockAt[ctl] + 4 * k, BlockWord(ctl, k));
   PutPinsDword(h, 140, c.options);
-  orvsim::ChipClocks clocks(hw.board());
+  orvsim::ChipClocks& clocks = *hw.AddParts(orvmachine::kClocks).clocks;
   hw.board().SetLogging(false, true);
   hw.board().Poke(0xF00, 4, 0x00000100);  // controller 2 selected beforehand
   hw.board().Poke(0x1C00, 4, 0x11);

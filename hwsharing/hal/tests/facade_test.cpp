@@ -300,7 +300,7 @@ TEST(Facade, VgaControllersGoOffInTheBoardsOrder) {
 
 TEST(Facade, CursorsOffThenAWaitForVerticalRetrace) {
   OpenBoard b;
-  orvsim::ChipCursor cursor(b.hw.board());
+  orvsim::ChipCursor& cursor = *b.hw.AddParts(orvmachine::kCursor).cursor;
   b.hw.board().RegWrite(0x18C4, 4, 3);
   b.hw.board().RegWrite(0x1AC4, 4, 4);
   EXPECT_EQ(ORVDisableCursors(b.h), kHalOk);

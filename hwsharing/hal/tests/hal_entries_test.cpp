@@ -302,7 +302,7 @@ TEST(HalEntries, I2cPortRateOfARealDdcPort) {
 
 TEST(HalEntries, HotPlugAcknowledge) {
   OpenBoard b;
-  orvsim::ChipCursor chip(b.hw.board());
+  orvsim::ChipCursor& chip = *b.hw.AddParts(orvmachine::kCursor).cursor;
   chip.RaiseHotPlug();
   b.h->ulOutputCaps = 0;
   EXPECT_EQ(HALClearHotPlugHwInt(b.h), kErrNoHotPlugInterrupt);

@@ -355,8 +355,7 @@ TEST_F(ModeSet, ClearOfAnSxgaModeIsOneTile) {
 }
 
 TEST_F(ModeSet, ClearZeroesExactlyTheVisibleAreaOfTwoTileColumns) {
-  orvsim::DmaEngine dma(Board());
-  orvsim::Engine2d engine(Board(), dma);
+  hw.AddParts(orvmachine::k2d);  // the DMA and 2D engines the clear draws with
   // 5120 x 1200 at 32 bits from byte 4 KB of local memory, over a pattern.
   MODEINFO m = Mode(5120, 1200, 32, 300000, 48, 32, 80, 3, 5, 20);
   m.ulFBPitch = 5120;

@@ -87,7 +87,7 @@ HALSTATUS ScriptedReadDdcEdid(BOARDHANDLE* h, uint32_t output, uint32_t port, ui
 
 class MonitorInfo : public hwtest::ChipTest {
  protected:
-  MonitorInfo() : sense(hw.board()) {
+  MonitorInfo() : sense(*hw.AddParts(orvmachine::kDacSense).dacSense) {
     std::memset(&h->oCem, 0, sizeof(h->oCem));
     std::memset(h->aChrontel, 0, sizeof(h->aChrontel));
     std::memset(h->aSiI164, 0, sizeof(h->aSiI164));
@@ -139,7 +139,7 @@ class MonitorInfo : public hwtest::ChipTest {
   }
   static uint64_t WaitUnits() { return WaitReads() / kWaitReadsPerUnit; }
 
-  orvsim::ChipDacSense sense;
+  orvsim::ChipDacSense& sense;  // the machine's
   EDIDFUNCTIONS edid;
   const EDIDFUNCTIONS* original;
 };

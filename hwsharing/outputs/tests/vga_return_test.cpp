@@ -781,7 +781,7 @@ TEST(VgaReturnTwoBoards, EachBoardGetsItsOwnConsoleBack) {
   b.location = orvsim::PciLocation{2, 0, 0};
   hwtest::HwBoards boards({a, b});
   struct PerBoard {
-    std::unique_ptr<orvsim::ChipDisplay> display;
+    orvsim::ChipDisplay* display;  // the machine's
     BOARDHANDLE* h;
     orvsim::FpgaChip* fpga[2];
     Encoder* encoder[4] = {};
@@ -790,7 +790,7 @@ TEST(VgaReturnTwoBoards, EachBoardGetsItsOwnConsoleBack) {
   for (uint32_t i = 0; i < 2; ++i) {
     hwtest::BoardHandleOn& on = boards[i];
     PerBoard& p = per[i];
-    p.display = std::make_unique<orvsim::ChipDisplay>(on.board());
+    p.display = on.AddParts(orvmachine::kControllers).display.get();
     ASSERT_EQ(on.Open(), kHalOk);
     p.h = on.h();
     BOARDHANDLE* h = p.h;

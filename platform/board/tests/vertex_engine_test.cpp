@@ -15,6 +15,8 @@
 namespace orvsim {
 namespace {
 
+constexpr uint32_t kTail[8] = {0, 64, 128, 192, 256, 320, 0, 0};
+
 class VertexEngineTest : public ::testing::Test {
  protected:
   // Runs the words as a count-prefixed range executed from local memory.
@@ -133,6 +135,68 @@ TEST_F(VertexEngineTest, MicrocodeUploadsAndTheSelfTestPacketKeepTheirOwnMeaning
   // Once the upload is closed, the same word is a malformed constant packet.
   RunCounted({0x41020007, 9, 9, 9, 9, 9, 9, 9, 9});
   EXPECT_EQ(dma.DecodeErrors().size(), 1u);
+}
+
+TEST_F(VertexEngineTest, ProgramMemoryTakesWordsFromTheIndexOn) {
+  board.RegWrite(kVertexRegProgramMode, 4, 1);
+  EXPECT_EQ(board.RegRead(kVertexRegProgramMode, 4), 1u) << "0x920 reads back";
+  board.RegWrite(kVertexRegProgramIndex, 4, 10);
+  for (uint32_t w = 1; w <= 7; ++w) board.RegWrite(kVertexRegProgramData, 4, w);
+  const std::vector<uint32_t>& memory = vertex.ProgramMemory();
+  ASSERT_EQ(memory.size(), 1536u);
+  EXPECT_EQ(memory[29], 0u);
+  for (uint32_t w = 1; w <= 7; ++w) EXPECT_EQ(memory[30 + w - 1], w) << "auto-increment across instructions";
+  EXPECT_EQ(memory[37], 0u);
+  // The last instruction fills; what follows is dropped.
+  board.RegWrite(kVertexRegProgramIndex, 4, 511);
+  for (uint32_t w = 0; w < 4; ++w) board.RegWrite(kVertexRegProgramData, 4, 0x50 + w);
+  EXPECT_EQ(memory[1535], 0x52u);
+  EXPECT_EQ(vertex.ProgramWordsDropped(), 1u);
+  board.RegWrite(kVertexRegProgramIndex, 4, 512);
+  board.RegWrite(kVertexRegProgramData, 4, 9);
+  EXPECT_EQ(vertex.ProgramWordsDropped(), 2u);
+  EXPECT_EQ(vertex.ProgramWordsWritten(), 12u);
+}
+
+TEST_F(VertexEngineTest, PortStatusIsBusyForTheChosenReads) {
+  vertex.SetPortStatusBusyReads(2);
+  vertex.SetPortLevelBusyReads(1);
+  EXPECT_EQ(board.RegRead(kVertexRegPortStatus, 4), 0u);
+  EXPECT_EQ(board.RegRead(kVertexRegPortStatus, 4), 0u);
+  EXPECT_EQ(board.RegRead(kVertexRegPortStatus, 4), kVertexPortStatusIdle);
+  EXPECT_EQ(board.RegRead(kVertexRegPortLevel, 4), 0u);
+  EXPECT_EQ(board.RegRead(kVertexRegPortLevel, 4) & 0xFFFu, kVertexPortLevelIdle);
+}
+
+TEST_F(VertexEngineTest, TheSelfTestLoadsItsPatternsAndAHeldBitStays) {
+  std::vector<uint32_t> words = {1, 0x2121213C, kVertexSelfTestRunning, kVertexSelfTestWord};
+  for (uint32_t w = 0; w < 4; ++w) words.push_back(0xAAAAAAAA);
+  for (uint32_t w = 0; w < 4; ++w) words.push_back(0x55555555);
+  for (uint32_t w : kTail) words.push_back(w);
+  vertex.HoldConstantBit(2, 7, 1, 3, false);
+  RunCounted(words);
+  EXPECT_TRUE(dma.DecodeErrors().empty()) << dma.DecodeErrors().front();
+  EXPECT_EQ(vertex.SelfTestLoads(), 1u);
+  EXPECT_EQ(vertex.ConstantPackets(), 0u);
+  const std::vector<uint32_t> a(4, 0xAAAAAAAA), b(4, 0x55555555);
+  for (unsigned unit = 0; unit < 4; ++unit) {
+    EXPECT_EQ(Constant(unit, 0), a) << unit;
+    EXPECT_EQ(Constant(unit, 383), b) << unit;
+    if (unit != 2) {
+      EXPECT_EQ(Constant(unit, 7), b) << unit;
+    }
+  }
+  EXPECT_EQ(Constant(2, 7), (std::vector<uint32_t>{0x55555555, 0x55555555 & ~8u, 0x55555555, 0x55555555}));
+  // Without the running word, or with another tail, nothing is loaded.
+  vertex.Entry(kVertexConstantKind, 0, 0)[0] = 0;
+  words[2] = 0;
+  RunCounted(words);
+  EXPECT_EQ(vertex.SelfTestLoads(), 1u);
+  words[2] = kVertexSelfTestRunning;
+  words[words.size() - 3] = 1;
+  RunCounted(words);
+  EXPECT_EQ(vertex.SelfTestLoads(), 1u);
+  EXPECT_EQ(Constant(0, 0)[0], 0u);
 }
 
 }  // namespace

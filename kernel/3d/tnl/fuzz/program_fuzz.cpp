@@ -1,0 +1,206 @@
+// Fuzz target of vertex program building: arbitrary state keys and
+// selection inputs through every lookup of the board's builder, each found
+// or built program linked and made resident, in slot mode or direct mode.
+// Every listed fragment must be a catalogue fragment (1-574), no assembled
+// program may be refused by the linker, a built program's code is its
+// fragments' size, and everything goes with the device: no memory, region
+// or page of the glue is left. The sanitizers end the run on any other
+// fault.
+//
+// Program: a mode byte (bit 0: direct mode, bit 1: clip fragments), then
+// operations, each an opcode byte (modulo 8) and its operands; missing
+// bytes read as 0. See tests/data/kernel_tnl_program_fuzz/README.md.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "core/driver_switches.h"
+#include "core/orv_abi.h"
+#include "core/pdev.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/kernel_device.h"
+#include "kernel/sync_tags.h"
+#include "platform/board/chip_aperture.h"
+#include "platform/board/chip_dma.h"
+#include "platform/board/chip_vertex.h"
+#include "platform/board/simulation.h"
+#include "platform/kglue/glue.h"
+#include "tests/standins/standin_log.h"
+
+extern "C" const OrvKstrnDriver orv_kstrn_driver;
+
+namespace {
+
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool More() const { return at_ < size_; }
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  void Bytes(void* out, size_t n) {
+    auto* to = static_cast<uint8_t*>(out);
+    for (size_t i = 0; i < n; ++i) to[i] = Byte();
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+constexpr int kMaxSteps = 48;
+
+orvsim::Simulation& Machine() {
+  static orvsim::Simulation* sim = [] {
+    auto* s = new orvsim::Simulation;
+    s->AddBoard(orvsim::BoardConfig());
+    return s;
+  }();
+  return *sim;
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    fprintf(stderr, "kernel tnl program fuzz: %s\n", what);
+    abort();
+  }
+}
+
+// What the last build listed: catalogue fragments only, and as many bytes
+// as the program's code.
+void CheckLists(const VertexProgramBuilder* b) {
+  uint32_t bytes = 0;
+  for (const FragmentRef& f : b->fragments) {
+    Check(f.entry >= 1 && f.entry <= 574, "a fragment outside the catalogue was listed");
+    bytes += b->catalogue.directory[f.entry].size;
+  }
+  Check(bytes == b->assembledSize, "the assembled size is not the fragments' size");
+  Check(b->refusedLinks == 0, "the linker refused an assembled program");
+}
+
+void Use(VertexProgramBuilder* b, VertexProgram* p, bool built, Reader& in, SharedLockedData_t* shared) {
+  if (p == nullptr) return;
+  if (built) Check(p->codeSize == b->assembledSize && p->code != nullptr, "a built program has no code");
+  const uint8_t how = in.Byte();
+  (void)b->MakeResident(p, (how & 1) != 0, how >> 1 & 15, nullptr);
+  if (b->slotMode && !b->LastPlacementFailed()) {
+    Check(p->resident == 1, "a placed program is not resident");
+    Check(p->firstSlot + p->slotCount <= kProgramSlots, "a run passes the ring's end");
+  }
+  // The batch ends at once and the engine is done with it.
+  const uint32_t tag = TakeNextTag(shared);
+  b->SealBatchTag(tag);
+  shared->completedTag = tag;
+}
+
+void Drop(VertexProgramBuilder* b, VertexProgramList* list) {
+  while (VertexProgramNode* n = list->Head()) {
+    VertexProgram* p = n->program;
+    list->Unlink(n);
+    delete n;
+    b->DetachProgram(p, nullptr);
+    delete p;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  orvsim::Simulation& sim = Machine();
+  orvsim::Board& board = sim.GetBoard(0);
+  orvstandin::Reset();
+  orvsim::DmaEngine dma(board);
+  dma.SetFaultsFatal(false);
+  orvsim::ApertureWindows windows(board);
+  orvsim::VertexEngine vertex(board, dma);
+  kglue::Glue glue;
+  glue.Use(&orv_kstrn_driver);
+  glue.ServeDma(dma);
+  Reader in(data, size);
+  const uint8_t mode = in.Byte();
+  if (mode & 1) glue.SetParameter("reg3DVECacheMode", 0);
+  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
+  glue.Load();
+  KernelDevice* kdev = glue.CreateDevice(device);
+  Check(kdev != nullptr, "the device was not made");
+  kglue::File* file = glue.Open(device);
+  OrvEnableRequest enable;
+  memset(&enable, 0, sizeof(enable));
+  enable.mode.bitsPerPixel = 32;
+  enable.mode.bytesPerPixel = 4;
+  enable.mode.registerWindowSize = 8192;
+  Check(glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) == 1,
+        "the device object was not made");
+  VertexProgramBuilder* b = kdev->commonData->vertexProgramBuilder;
+  Check(b != nullptr, "the builder was not made");
+  Check(b->slotMode == ((mode & 1) ? 0u : 1u), "the cache mode switch was not followed");
+  b->clipFragments = mode >> 1 & 1;
+  SharedLockedData_t* shared = kdev->sharedLocked;
+
+  TnlStateKey tnl;
+  TnlProgramInputs render;
+  memset(&render, 0, sizeof render);
+  VertexProgramList kinds, fixed;
+  RecentPrograms recent;
+  int steps = 0;
+  while (in.More() && ++steps < kMaxSteps) {
+    switch (in.Byte() % 8) {
+      case 0:
+        in.Bytes(&tnl, sizeof tnl);
+        break;
+      case 1:
+        in.Bytes(&render, sizeof render);
+        break;
+      case 2: {  // a few bytes of either
+        const uint8_t at = in.Byte();
+        const uint8_t value = in.Byte();
+        if (at & 0x80) {
+          reinterpret_cast<uint8_t*>(&render)[(at & 0x7F) % sizeof render] = value;
+        } else {
+          reinterpret_cast<uint8_t*>(&tnl)[at % sizeof tnl] = value;
+        }
+        break;
+      }
+      case 3: {
+        const uint32_t before = kinds.Count();
+        VertexProgram* p = FindOrBuildVertexProgram(b, ProgramStateWord(render, tnl), 0, render, tnl, &kinds);
+        const bool built = kinds.Count() != before;
+        if (built) CheckLists(b);
+        Use(b, p, built, in, shared);
+        break;
+      }
+      case 4: {
+        const uint32_t kind = 2 + in.Byte() % 5;
+        const uint32_t before = kinds.Count();
+        VertexProgram* p = FindOrBuildKindProgram(b, ProgramStateWord(render, tnl), kind, render, tnl, &kinds);
+        const bool built = kinds.Count() != before;
+        if (built || p == nullptr) CheckLists(b);
+        Use(b, p, built, in, shared);
+        break;
+      }
+      case 5: {
+        const uint32_t before = fixed.Count();
+        VertexProgram* p = FindOrBuildFixedFunctionProgram(b, &fixed, &recent, render, tnl);
+        const bool built = fixed.Count() != before;
+        if (built) CheckLists(b);
+        Use(b, p, built, in, shared);
+        break;
+      }
+      case 6:
+        Use(b, b->GetFixedProgram(static_cast<int8_t>(in.Byte()) % 20, in.Byte() % 20), false, in, shared);
+        break;
+      default:
+        b->ResetSlots((in.Byte() & 1) != 0);
+        break;
+    }
+  }
+  Drop(b, &kinds);
+  Drop(b, &fixed);
+  glue.Close(file);
+  glue.DestroyDevice(device);
+  glue.Unload();
+  Check(glue.LiveBlocks().empty(), "memory of the glue is left");
+  Check(glue.LiveRegions() == 0 && glue.LiveLockedPages() == 0, "a region or pages are left");
+  Check(glue.Misuses().empty(), "the glue was misused");
+  return 0;
+}
