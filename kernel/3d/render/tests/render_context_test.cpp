@@ -12,6 +12,7 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
@@ -96,7 +97,7 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
   const Held before = Holding();
   const size_t liveBlocks = glue.LiveBlocks().size();
 
-  const char* const kSteps[] = {"NewContextState3d", "NewTnlSetup", "TnlSetupAttachContext",
+  const char* const kSteps[] = {"NewTnlSetup", "TnlSetupAttachContext",
                                 "RenderTargetStateBind", "FogTableBind", "VertexStreamSetupBind",
                                 "NewPixelProgramCache"};
   for (const char* step : kSteps) {
@@ -147,8 +148,8 @@ TEST_F(Contexts, OnlyTheLastLiveContextFreesTheProgramSlotsBeforeItGoes) {
   DestroyRenderContext(1);   // freed
   orvstandin::Reset();
   DestroyRenderContext(b->handle);
-  EXPECT_EQ(Only({"VertexProgramBuilderResetSlots", "DeleteContextState3d"}),
-            (std::vector<std::string>{"VertexProgramBuilderResetSlots", "DeleteContextState3d"}));
+  EXPECT_EQ(Only({"VertexProgramBuilderResetSlots"}),
+            (std::vector<std::string>{"VertexProgramBuilderResetSlots"}));
   EXPECT_EQ(orvstandin::ArgsOf("VertexProgramBuilderResetSlots").values[0], 0u);
   EXPECT_EQ(RenderContextTable(), nullptr);
   EXPECT_EQ(table->ContextCount(), 0u);
@@ -164,7 +165,8 @@ TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   b->PrepareTargets();
   EXPECT_EQ(orvstandin::ArgsOf("PrepareRenderTargetState3d", 1).values[0], reinterpret_cast<uintptr_t>(a));
   EXPECT_EQ(Common()->renderedLast3d, b);
-  EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dExecute"), 2u);
+  // Each preparation made its context's state the engine's.
+  EXPECT_EQ(Common()->engineOwner3d->Current(), b->contextState);
   DestroyRenderContext(a->handle);
   EXPECT_EQ(Common()->renderedLast3d, b);
   DestroyRenderContext(b->handle);
@@ -432,16 +434,10 @@ TEST_F(Contexts, TheBlitEngineHasItsTwoStatesAndFormat) {
   const size_t live = glue.LiveBlocks().size();
   CleanupBlitEngine3d(pdev);
   EXPECT_EQ(glue.LiveBlocks().size(), live - 2);
-  orvstandin::Reset();
-  uint32_t calls = 0;
-  static uint32_t* counter;
-  counter = &calls;
-  orvstandin::SetAction("NewContextState3d", [](void*) {
-    if (++*counter == 2) orvstandin::SetResult("NewContextState3d", 1);
-  });
+  glue.FailAllocation(2);
   EXPECT_FALSE(InitBlitEngine3d(pdev));
+  glue.FailAllocation(0);
   EXPECT_EQ(glue.LiveBlocks().size(), live - 2);
-  orvstandin::Reset();
   EXPECT_TRUE(InitBlitEngine3d(pdev));
   EXPECT_EQ(glue.LiveBlocks().size(), live);
 }
