@@ -154,6 +154,7 @@ void TextureUnitBlock::EmitMasked(BmBufferPool* stream, bool capable) {
     stages[count].words[1] = (~channels & kTuChannelMask) | kTuModeDisabled;
     ++count;
     for (uint32_t i = count; i < kTuStages; ++i) memset(&stages[i], 0, sizeof stages[i]);
+    stageCount = count;
   }
   uint32_t& stageDirty = StageDirty();
   const uint32_t bits = (((1u << (3 * count)) - 1) | kTuAllBit) & stageDirty;
