@@ -493,6 +493,53 @@ TEST_F(EngineState, AUnitFormatThatNeedsItRunsTheStageOperation) {
   ExpectImageInRegisters("after the stage operation");
 }
 
+TEST_F(EngineState, TheTargetOperationByTheDevicesCapability) {
+  for (uint32_t capability : {0u, 0x400u}) {
+    SCOPED_TRACE(capability);
+    auto s = NewState();
+    Written([&] { owner->Execute(s.get(), 0, false); });
+    owner->capabilities = capability;
+    const std::vector<Packet> p = Packets(Written([&] { owner->EmitTargetOperation(0xA, 0xB, 0xC, 0xD); }));
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0], (Packet{4, 0xB4B320C9, 0xFFFFFFFF, 0, 0xD, 0xC}));
+    if (capability == 0) {
+      EXPECT_EQ(p[1], (Packet{7, 0xB2CACBC0, 0xC4, 0xFFF0FFF, 0, 0xB, 0x2121BF20, 0, 0xA}));
+    } else {
+      EXPECT_EQ(p[1], (Packet{8, 0xB2CACBC0, 0x2000C4, 0xFFF0FFF, 0, 0xB, 0x21BDBF20, 0, 0xA, kFloat31}));
+    }
+    EXPECT_EQ(p[2][0], 34u);
+    EXPECT_EQ(Reg(0xBF), 0xAu);
+    EXPECT_EQ(Reg(0xB3), 0xDu);
+    ExpectImageInRegisters("after the target operation");
+    Written([&] { owner->Execute(s.get(), 0, false); });
+    EXPECT_EQ(Reg(0xBF), s->rasterBlock[8]);
+    ExpectImageInRegisters("after the state again");
+  }
+}
+
+TEST_F(EngineState, TheSecondStageOperationPairsTheSlotsOnCapableDevices) {
+  auto s = NewState();
+  Written([&] { owner->Execute(s.get(), 0, false); });
+  owner->capabilities = 0x400;
+  const std::vector<Packet> p = Packets(Written([&] { owner->EmitStageOperation(kStageOperationB, true); }));
+  // The operation, four stage slots, the paired controls, the engine image.
+  ASSERT_EQ(p.size(), 7u);
+  EXPECT_EQ(p[0][2], kStageOperationB);
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(p[1 + i][0], 8u);
+    EXPECT_EQ(p[1 + i][2], 0x50100u | 1u << i);
+  }
+  EXPECT_EQ(p[5][0], 12u);
+  EXPECT_EQ(p[5][1], 0x7A817A80u);
+  EXPECT_EQ(p[5][11], 0x2121C0BDu);
+  EXPECT_EQ(p[5][12], kFloat16);
+  EXPECT_EQ(p[5][13], kStageOperationB & ~0x200000u);
+  EXPECT_EQ(p[6][0], 29u);
+  EXPECT_EQ(s->dirty.words[2], 0xFFFFFFFFu);
+  EXPECT_EQ(s->dirty.words[1] & 0x80001FFF, 0x80001FFFu);
+  ExpectImageInRegisters("after the stage operation");
+}
+
 TEST(EngineFormats, PlainAndNarrowFormats) {
   for (uint32_t f = 0; f < 16; ++f)
     EXPECT_EQ(IsPlainUnitFormat(f), !(f == 2 || f == 3 || f == 8 || f == 9 || f == 10 || f == 14)) << f;
