@@ -30,17 +30,18 @@ template <class Done>
                            WaitPace pace = WaitPace::kPause) {
   for (uint32_t i = 0; i < kWaitSpinTries; ++i)
     if (done()) return true;
+  const uint32_t bound = boundMicroseconds / kWaitBoundDivisor;
   if (pace == WaitPace::kSpin) {
-    const uint64_t tries = uint64_t{boundMicroseconds} * kSpinTriesPerMicrosecond;
+    const uint64_t tries = uint64_t{bound} * kSpinTriesPerMicrosecond;
     for (uint64_t i = 0; i < tries; ++i)
       if (done()) return true;
   } else {
-    for (uint32_t waited = 0; waited < boundMicroseconds; waited += kWaitStepMicroseconds) {
+    for (uint32_t waited = 0; waited < bound; waited += kWaitStepMicroseconds) {
       OsWaitPause();
       if (done()) return true;
     }
   }
-  OsWaitTimedOut(what, boundMicroseconds);
+  OsWaitTimedOut(what, bound);
   return false;
 }
 

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "core/bm_packets.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "core/chip_ids.h"
 #include "core/common_data.h"
 #include "core/driver_switches.h"

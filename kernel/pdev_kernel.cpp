@@ -14,6 +14,7 @@
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"

@@ -40,7 +40,6 @@ class ResourceTable;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
 #define ORV_PENDING_KERNEL_ROWS(X)                                          \
-  X(InitEngineOwner3d, CleanupEngineOwner3d, 15)                            \
   X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)
 
 #define ORV_DECLARE_PENDING_KERNEL_ROW(init, cleanup, entry) \
@@ -49,31 +48,21 @@ class ResourceTable;
 ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 #undef ORV_DECLARE_PENDING_KERNEL_ROW
 
-// The 3D engine's part of enabling and disabling a device object: create
-// the device's context state;
+// The 3D engine's part of enabling and disabling a device object: the
+// value the device's surface owner puts into the engine's initial state;
 // close the render target open for drawing and release the memory of the
 // board's render-target slots; clear the engine-mode bit of the render
 // contexts when a device object is complete.
-bool InitContextState3d(PDEV* pdev);
+uint32_t SurfaceOwnerInitialValue3d(PDEV* pdev);
 void ReleaseRenderTargets3d(PDEV* pdev);
 void ResetEngineMode3d(PDEV* pdev);
-
-// Marks the board's 3D engine state dirty and writes all of it into the
-// secondary stream, before the engine state is re-initialised.
-void FlushEngineState3d(CommonData* common);
 
 // What render contexts and their render state ask of the engine state and
 // the parts that validate and emit it. A bool answers whether the step
 // succeeded.
 //
-// The context state: made for an engine owner and deleted; the vertex
-// engine's block set up at render-context creation; made current with its
-// differences emitted; the engine owner's wait count, and the device's
-// target-mode word it keeps.
-ContextState3d* NewContextState3d(EngineOwner3d* owner);
-void DeleteContextState3d(ContextState3d* state);
-void VertexEngineBlockSetUp(VertexEngineBlock* block);
-bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t operation, uint32_t flag);
+// The engine owner's wait count, and the device's target-mode word it
+// keeps.
 void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.

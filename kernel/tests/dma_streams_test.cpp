@@ -5,6 +5,7 @@
 // second thread.
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -49,18 +50,18 @@ class Streams : public StartedBoard {
 
 TEST_F(Streams, ResetPointsTheEngineAtTheWritePositionAndTheBlocksOwnAddress) {
   BmPrimInt* stream = Primary();
-  const uint32_t start = static_cast<uint32_t>(stream->head->busAddress);
+  // The enable's initial engine state went out first: the last end written
+  // lies behind it.
   EXPECT_EQ(stream->head->busType, 3u);  // page-locked memory
-  EXPECT_EQ(board.Peek(0x404, 4), start);
   EXPECT_EQ(board.Peek(0x400, 4), BlockBus());
-  EXPECT_EQ(SharedLocked()->lastDmaEnd, start | 3);
+  EXPECT_EQ(SharedLocked()->lastDmaEnd, stream->head->BusOf(stream->cursor) | 3);
   // Words user space can write are not where the addresses come from.
   SharedLocked()->blockPhysAddr = 0xDEAD0000;
   SharedLocked()->bufferReportWord = 0xBAD0;
   uint32_t* at = stream->Reserve(6);
   for (int i = 0; i < 6; ++i) at[i] = kFill;
   ASSERT_TRUE(stream->Reset());
-  EXPECT_EQ(board.Peek(0x404, 4), start + 24);
+  EXPECT_EQ(board.Peek(0x404, 4), stream->head->BusOf(at + 6));
   EXPECT_EQ(board.Peek(0x400, 4), BlockBus());
   EXPECT_EQ(SharedLocked()->directWriteCount, 0u);
 }
@@ -204,10 +205,11 @@ TEST_F(Streams, TheEngineStateIsReinitialisedOnAChangeTo2dOrFromNoModeTo3d) {
   const uint32_t x = XRange({kFill});
   for (const ModeCase& c : cases) {
     SharedLocked()->primaryEngineMode = c.current;
-    const size_t flushes = orvstandin::TimesCalled("FlushEngineState3d");
+    // The re-initialisation first writes the whole 3D engine state into
+    // the secondary stream.
+    const uint32_t* secondary = Secondary()->cursor;
     ASSERT_EQ(Post({c.type, x, (x + 4) | 3, {0, 0, 1}}), 0);
-    EXPECT_EQ(orvstandin::TimesCalled("FlushEngineState3d") - flushes, c.reinit ? 1u : 0u)
-        << c.current << " " << c.type;
+    EXPECT_EQ(Secondary()->cursor != secondary, c.reinit) << c.current << " " << c.type;
     EXPECT_EQ(SharedLocked()->primaryEngineMode, c.after);
   }
 }
@@ -218,11 +220,12 @@ TEST_F(Streams, AnEndWithoutFlagsWaitsForTheEngineFirst) {
   // A range in local memory: bus type 0, the end without flags.
   const uint32_t kLocal = LocalRange({kFill}, file);
   SharedLocked()->primaryEngineMode = 1;
+  const uint64_t ran = dma.RangesRun();
   ASSERT_EQ(Post({0, x, (x + 4) | 3, {}}), 0);
   ASSERT_EQ(Post({0, x, (x + 4) | 3, {}}), 0);
-  EXPECT_EQ(dma.RangesRun(), 0u);  // both still pending
+  EXPECT_EQ(dma.RangesRun(), ran);  // both still pending
   ASSERT_EQ(Post({0, kLocal, kLocal + 4, {}}), 0);
-  EXPECT_EQ(dma.RangesRun(), 2u);  // the engine finished them before the third was written
+  EXPECT_EQ(dma.RangesRun(), ran + 2);  // the engine finished them before the third was written
   dma.RunPending();
   EXPECT_EQ(TraceCount(Kind::kNested), 3u);
 }
@@ -340,10 +343,25 @@ TEST_P(Programme, DecodesGroupByGroupWithTheChipsVariants) {
                      0x9A989B99u, 0x9A989B99u, 0xBAB1B0B9u, 0xB4B3B2B5u, 0xBFC5C6C9u, 0xC2C1CBCAu,
                      0x212121BDu, 0xAFAFDDC0u, 0x212121AEu, 0xAFAFDDC0u, 0x212121ACu, 0x20292820u})
     expected.push_back(h);
+  // The board's 3D engine state goes out first (through the secondary
+  // stream); the programme follows it.
+  const auto first = std::find(headers.begin(), headers.end(), expected[0]);
+  ASSERT_NE(first, headers.end());
+  headers.erase(headers.begin(), first);
   ASSERT_GE(headers.size(), expected.size());
   headers.resize(expected.size());
   EXPECT_EQ(headers, expected);
   EXPECT_TRUE(dma.DecodeErrors().empty());
+  size_t from = 0;
+  const auto& writes = dma.Writes();
+  while (from < writes.size() && !(writes[from].reg == 0x1000 + 4 * 0x80 && writes[from].value == 0x40101)) ++from;
+  ASSERT_LT(from, writes.size());
+  auto PacketWrites = [&](uint32_t reg) {
+    std::vector<uint32_t> out;
+    for (size_t i = from; i < writes.size(); ++i)
+      if (writes[i].reg == reg) out.push_back(writes[i].value);
+    return out;
+  };
 
   // Pipe i's first word selects it (its index is written again by the
   // group after them); the reserved word of step 3 is 0; the float 31.0;
@@ -357,8 +375,9 @@ TEST_P(Programme, DecodesGroupByGroupWithTheChipsVariants) {
   const std::vector<uint32_t> n = PacketWrites(0x1000 + 4 * 0x99);
   EXPECT_EQ(n, (std::vector<uint32_t>{0x80, 0x82, 0x84, 0x88, 0x8A}));
   // Two progress tags, each a new tag: T | 1 then T.
-  const std::vector<uint32_t> tags = ReachedTags();
-  ASSERT_EQ(tags.size(), 4u);
+  std::vector<uint32_t> tags = ReachedTags();
+  ASSERT_GE(tags.size(), 4u);
+  tags.erase(tags.begin(), tags.end() - 4);
   EXPECT_EQ(tags[0], tags[1] | 1);
   EXPECT_EQ(tags[2], tags[3] | 1);
   EXPECT_EQ(tags[3], tags[1] + 8);

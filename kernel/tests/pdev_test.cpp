@@ -20,7 +20,6 @@ struct Entry {
 
 // The entries that are still stand-ins, in table order.
 const Entry kStandInEntries[] = {
-    {15, "InitEngineOwner3d", "CleanupEngineOwner3d"},
     {20, "InitSharedSurfaces3d", "CleanupSharedSurfaces3d"},
 };
 

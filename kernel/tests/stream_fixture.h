@@ -31,6 +31,11 @@ class StartedBoard : public KernelTest {
     pdev = Enable(file, 0);
     ASSERT_NE(pdev, nullptr);
     ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+    // The engine ran the initial 3D state of the enable; tests see what
+    // comes after it.
+    dma.RunPending();
+    dma.ClearTrace();
+    dma.ClearWrites();
   }
 
   // The board goes: files released, the device destroyed. Every wait of the

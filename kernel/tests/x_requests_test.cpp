@@ -1,5 +1,6 @@
 // Requests 20 to 23 of the X driver as a client sends them through the glue:
 // what they answer and which device objects they act on.
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/tests/kernel_fixture.h"
 
@@ -69,10 +70,14 @@ TEST_F(XRequests, StartAndStopOfAUnitsObject) {
   VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
   ASSERT_NE(builder, nullptr);
   builder->ResetSlots(true);
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  ASSERT_NE(owner, nullptr);
+  owner->deviceStarted = 0;
   EXPECT_EQ(Request(file, ORV_IOCTL_START_DEVICE, Handle(pdev)), 0);
   EXPECT_EQ(pdev->active, 1);
   EXPECT_EQ(builder->ringStart, 11u);
-  EXPECT_EQ(orvstandin::TimesCalled("InitContextState3d"), 1u);
+  // The device's initial engine state went out.
+  EXPECT_EQ(owner->deviceStarted, 1);
   EXPECT_EQ(PDEV::GetActive(Common(), 1), pdev);
   EXPECT_EQ(PDEV::GetActive(Common(), kAnyUnit), pdev);
   EXPECT_EQ(PDEV::GetActive(Common(), 0), nullptr);

@@ -101,7 +101,7 @@ class Engine2d::Access {
 };
 
 Engine2d::Engine2d(Board& board, DmaEngine& dma) : board_(board), dma_(dma) {
-  for (uint32_t reg : {k2dRegLineEnd, k2dRegSizeGo, k2dRegStoredSizeGo}) {
+  for (uint32_t reg : {k2dRegLineEnd, k2dRegSizeGo, k2dRegStoredSizeGo, k3dRegOperationStart, k3dRegFlushStart}) {
     board_.SetWriteHook(reg, 4, [this, reg](Board&, RegAccess access, uint32_t value, uint32_t) {
       // A narrow write changes its bytes of the register; the engine then
       // starts with the whole word.
@@ -122,6 +122,8 @@ Engine2d::~Engine2d() {
   board_.ClearHooks(k2dRegLineEnd);
   board_.ClearHooks(k2dRegSizeGo);
   board_.ClearHooks(k2dRegStoredSizeGo);
+  board_.ClearHooks(k3dRegOperationStart);
+  board_.ClearHooks(k3dRegFlushStart);
 }
 
 void Engine2d::RegisterWritten(uint32_t reg, uint32_t value) {
@@ -131,6 +133,8 @@ void Engine2d::RegisterWritten(uint32_t reg, uint32_t value) {
     DrawLine(value);
   } else if (reg == k2dRegStoredSizeGo) {
     Draw(Reg(k2dRegSize));
+  } else if (reg == k3dRegOperationStart || reg == k3dRegFlushStart) {
+    starts_.push_back(OperationStart{static_cast<uint8_t>((reg - kDmaRegWindow) / 4), Reg(k2dRegControl)});
   }
 }
 

@@ -43,6 +43,9 @@ inline constexpr uint32_t k2dRegClipBottomRight = 0x132C;  // index 0xCB: bottom
 inline constexpr uint32_t k2dRegLineEnd = 0x1388;       // index 0xE2: y << 16 | x; draws a line
 inline constexpr uint32_t k2dRegSizeGo = 0x138C;        // index 0xE3: h << 16 | w; draws
 inline constexpr uint32_t k2dRegStoredSizeGo = 0x13A4;  // index 0xE9: draws with 0x130C's size
+// The 3D engine's operation starts: recorded with the control word in force.
+inline constexpr uint32_t k3dRegOperationStart = 0x1374;  // index 0xDD
+inline constexpr uint32_t k3dRegFlushStart = 0x1378;      // index 0xDE
 
 // ---- Control word (0x1300) ------------------------------------------------------
 inline constexpr uint32_t k2dOpMask = 0xF;
@@ -115,6 +118,16 @@ class Engine2d {
 
   const std::vector<Fault>& Faults() const { return faults_; }
   void ClearFaults() { faults_.clear(); }
+  // A write of 0xDD or 0xDE (a packet's or the processor's): the index
+  // and the control word (0x1300, index 0xC0) in force when it came.
+  struct OperationStart {
+    uint8_t index;
+    uint32_t control;
+    bool operator==(const OperationStart&) const = default;
+  };
+  const std::vector<OperationStart>& OperationStarts() const { return starts_; }
+  void ClearOperationStarts() { starts_.clear(); }
+
   // Operations run and pixels written (after clip, transparency and faults).
   uint64_t Operations() const { return operations_; }
   uint64_t PixelsWritten() const { return pixels_written_; }
@@ -141,6 +154,7 @@ class Engine2d {
   Board& board_;
   DmaEngine& dma_;
   std::vector<Fault> faults_;
+  std::vector<OperationStart> starts_;
   uint64_t operations_ = 0;
   uint64_t pixels_written_ = 0;
 };

@@ -73,7 +73,7 @@ ApertureWindows::~ApertureWindows() {
 }
 
 void ApertureWindows::Apply() {
-  board_.UnmapMemoryWindows();
+  std::vector<Window> windows;
   std::vector<ApertureSlot> slots = ApertureSlots(board_).Enabled();
   std::sort(slots.begin(), slots.end(),
             [](const ApertureSlot& a, const ApertureSlot& b) { return a.Offset() < b.Offset(); });
@@ -99,8 +99,13 @@ void ApertureWindows::Apply() {
     uint64_t length = end > offset ? end - offset : 0;
     if (length > localEnd - local) length = localEnd - local;
     length -= length % page;
-    if (length != 0) board_.MapMemoryWindow(offset, local, length);
+    if (length != 0) windows.push_back(Window{offset, local, length});
   }
+  if (applied_ && windows == mapped_) return;
+  board_.UnmapMemoryWindows();
+  for (const Window& w : windows) board_.MapMemoryWindow(w.offset, w.local, w.length);
+  mapped_ = std::move(windows);
+  applied_ = true;
 }
 
 }  // namespace orvsim

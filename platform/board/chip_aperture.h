@@ -76,7 +76,18 @@ class ApertureWindows {
   void Apply();
 
  private:
+  // One window: frame-buffer offset, local address, length.
+  struct Window {
+    uint64_t offset, local, length;
+    bool operator==(const Window&) const = default;
+  };
+
   Board& board_;
+  // The windows mapped now; a slot write that leaves them as they are
+  // (most do: a slot is programmed word by word, and a driver rewrites
+  // every slot at once) maps nothing again.
+  std::vector<Window> mapped_;
+  bool applied_ = false;
 };
 
 }  // namespace orvsim

@@ -52,11 +52,9 @@ int StandInAnswer(const char* name, int answer) {
 ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 #undef ORV_DEFINE_KERNEL_ROW
 
-bool InitContextState3d(PDEV*) { return StandInInit("InitContextState3d"); }
 void ReleaseRenderTargets3d(PDEV*) { StandInCall("ReleaseRenderTargets3d"); }
 void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
 
-void FlushEngineState3d(CommonData*) { StandInCall("FlushEngineState3d"); }
 
 
 // ---- Render contexts and render state ---------------------------------------------------------
@@ -94,27 +92,12 @@ bool StandInIndexEmitter(RenderContext3d*, const void*) { return true; }
 
 }  // namespace
 
-ContextState3d* NewContextState3d(EngineOwner3d* owner) {
-  auto* state = static_cast<ContextState3d*>(StandInObject("NewContextState3d", sizeof(ContextState3d), owner));
-  if (state != nullptr) state->owner = owner;
-  return state;
-}
-void DeleteContextState3d(ContextState3d* state) {
-  StandInVoid("DeleteContextState3d", state);
-  memFree(state);
-}
-void VertexEngineBlockSetUp(VertexEngineBlock* block) { StandInVoid("VertexEngineBlockSetUp", block); }
-bool EngineOwner3dExecute(EngineOwner3d*, ContextState3d* state, uint32_t operation, uint32_t flag) {
-  const bool result = StandInStep("EngineOwner3dExecute", state);
-  orvstandin::LogArg(operation);
-  orvstandin::LogArg(flag);
-  return result;
-}
 void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count) {
   StandInVoid("EngineOwner3dSetWaitCount", owner);
   orvstandin::LogArg(count);
 }
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("EngineOwner3dTargetMode", owner, 0); }
+uint32_t SurfaceOwnerInitialValue3d(PDEV* device) { return StandInValue("SurfaceOwnerInitialValue3d", device, 0); }
 uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
 
 bool RenderTargetStateBind(RenderContext3d* c) { return StandInStep("RenderTargetStateBind", c); }

@@ -35,14 +35,16 @@ constexpr uint32_t kGuardBytes = 16;
 // One opened board for the whole run, as board_desc_test sets it up.
 struct Bench {
   std::unique_ptr<hwtest::HwBoard> hw;
-  orvsim::ChipRomFlash* chip = nullptr;  // the machine's
+  orvmachine::MachineBoard* parts = nullptr;  // the machine's board, holding the flash chip
+  orvsim::ChipRomFlash* chip = nullptr;
   size_t romBytesSet = 0;  // bytes of the option ROM the last image wrote
 
   Bench() {
     orvsim::BoardConfig config = hwtest::Config(0x5D61);
     config.rom_size = kRomSize;
     hw = std::make_unique<hwtest::HwBoard>(config);
-    chip = hw->AddParts(orvmachine::kRomFlash).rom.get();
+    parts = &hw->AddParts(orvmachine::kRomFlash);
+    chip = parts->rom.get();
     if (hw->Open() != 0) std::abort();
     int mem = xf86open("/dev/mem", O_RDWR);
     void* fb = MAP_FAILED;
@@ -79,6 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Board& board = bench.hw->board();
   BOARDHANDLE* h = bench.hw->h();
   if (size == 0) return 0;
+  // The flash chip afresh for every input: no selection, answer or record
+  // of commands is left from the one before.
+  bench.parts->rom.reset();
+  bench.parts->rom = std::make_unique<orvsim::ChipRomFlash>(board);
+  bench.chip = bench.parts->rom.get();
   const uint8_t selector = data[0];
   const uint8_t* image = data + 1;
   const size_t imageSize = size - 1;

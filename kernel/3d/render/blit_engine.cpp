@@ -8,6 +8,7 @@
 #include "core/pdev.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/flip_controller.h"
 #include "kernel/pending.h"
 

@@ -1,5 +1,6 @@
 // Render contexts and the module-wide table that holds them.
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/engine/engine_owner.h"
 
 #include <string.h>
 

@@ -1,6 +1,8 @@
 // The capability table, the format descriptors and the board's catalogue.
 #include "kernel/3d/surfaces/format_catalogue.h"
 
+#include <string.h>
+
 #include "core/common_data.h"
 #include "core/pdev.h"
 
@@ -244,6 +246,14 @@ const CapabilityRow kCapabilityRows[kCapabilityEntries] = {
 FormatCapability g_capabilities[kCapabilityRoom];
 uint32_t g_capabilityCount = 0;
 
+// The first entry of each (format, usage) pair, as its index + 1 (0: none),
+// so that building a catalogue binds its capabilities without walking the
+// table for every format and usage. Codes past the index are looked up by
+// the walk.
+constexpr uint32_t kIndexedFormats = 64;
+uint16_t g_capabilityIndex[kIndexedFormats][kUsageCount];
+static_assert(kCapabilityRoom < 0xFFFF, "the index holds entry numbers + 1 in 16 bits");
+
 // ---- Formats -------------------------------------------------------------------------------------
 
 // Channel masks of each code, in the order red, green, blue, alpha,
@@ -485,6 +495,12 @@ void InitFormatCapabilityTable() {
                           r.p4, r.extra);
   }
   g_capabilityCount = kCapabilityEntries;
+  memset(g_capabilityIndex, 0, sizeof(g_capabilityIndex));
+  for (uint32_t i = 0; i < g_capabilityCount; ++i) {
+    const FormatCapability& c = g_capabilities[i];
+    if (c.format < kIndexedFormats && c.usage < kUsageCount && g_capabilityIndex[c.format][c.usage] == 0)
+      g_capabilityIndex[c.format][c.usage] = static_cast<uint16_t>(i + 1);
+  }
 }
 
 uint32_t FormatCapabilityCount() { return g_capabilityCount; }
@@ -494,6 +510,10 @@ const FormatCapability* FormatCapabilityAt(uint32_t index) {
 }
 
 const FormatCapability* FindFormatCapability(uint32_t format, uint32_t usage) {
+  if (format < kIndexedFormats && usage < kUsageCount) {
+    const uint32_t slot = g_capabilityIndex[format][usage];
+    return slot != 0 ? &g_capabilities[slot - 1] : nullptr;
+  }
   for (uint32_t i = 0; i < g_capabilityCount; ++i)
     if (g_capabilities[i].format == format && g_capabilities[i].usage == usage) return &g_capabilities[i];
   return nullptr;

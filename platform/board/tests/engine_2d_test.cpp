@@ -94,6 +94,27 @@ class Engine2dTest : public ::testing::Test {
   Engine2d engine{board, dma};
 };
 
+// 0xDD and 0xDE start the 3D engine's operations: each is recorded with the
+// control word in force, from a count-prefixed range as from the processor,
+// and nothing is drawn.
+TEST_F(Engine2dTest, ThreeDOperationStartsAreRecordedWithTheControlWordInForce) {
+  const uint32_t secondary = kCommands + 0x1000;
+  const std::vector<uint32_t> counted = {
+      3, 0x21DDC0C0, 0x360004, 0x30000C, 0,  // two control words, then the start
+      1, 0x212121DE, 0,                      // a flush start
+  };
+  std::memcpy(board.LocalMemory() + secondary, counted.data(), counted.size() * 4);
+  RunDma({0x20292820, 0, secondary | kDmaExecCounted, secondary + 4 * static_cast<uint32_t>(counted.size()), 0});
+  Reg(k2dRegControl, 0x8002CD);
+  Reg(k3dRegOperationStart, 0);
+  EXPECT_EQ(engine.OperationStarts(), (std::vector<Engine2d::OperationStart>{
+                                          {0xDD, 0x30000C}, {0xDE, 0x30000C}, {0xDD, 0x8002CD}}));
+  EXPECT_EQ(engine.Operations(), 0u);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  engine.ClearOperationStarts();
+  EXPECT_TRUE(engine.OperationStarts().empty());
+}
+
 TEST_F(Engine2dTest, BytesPerPixelFollowTheFormatCode) {
   const std::pair<uint32_t, int> table[] = {
       {16, 1}, {17, 1}, {18, 1}, {32, 2}, {33, 2}, {40, 2}, {46, 2},

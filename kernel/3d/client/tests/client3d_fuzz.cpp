@@ -20,6 +20,9 @@
 
 #include "core/orv_ioctl.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/engine/tests/register_image.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "platform/client3d/client3d.h"
@@ -134,8 +137,10 @@ client3d::TokenWriter StateTokens(Reader& in) {
   return tokens;
 }
 
-// What a draw does with the render state, and what must still hold after.
-void DrawStep(RenderContext3d* context) {
+// What a draw does with the render state, and what must still hold after:
+// the context's state is the engine's, and every group it does not mark
+// dirty is what the board's registers hold once the engine ran the stream.
+void DrawStep(RenderContext3d* context, orvmachine::MachineBoard& parts) {
   if (context == nullptr) return;
   context->state.Apply();
   context->PrepareTargets();
@@ -144,6 +149,13 @@ void DrawStep(RenderContext3d* context) {
                state.drawEmitter != nullptr && state.indexEmitter != nullptr;
   for (uint32_t i = 0; i < kConstRingRecords; ++i) whole = whole && state.constRing[i] == &state.constHomes[i];
   if (!whole) __builtin_trap();
+  EngineOwner3d* owner = context->engineOwner;
+  if (owner == nullptr || owner->Current() != context->contextState) __builtin_trap();
+  parts.dma->RunPending();
+  orvsim::Board& board = parts.board;
+  if (ktest::FirstImageMismatch(*context->contextState,
+                                [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); }) != 0)
+    __builtin_trap();
 }
 
 // No kernel address of the client's state may reach its request block.
@@ -245,7 +257,7 @@ void Run(const uint8_t* data, size_t size) {
             CheckNoKernelAddress(glue, client.File(), client.Block());
             ClientContext* context = glue.ClientOf(client.File())->context3d;
             Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
-            if (context3d != nullptr) DrawStep(context3d->current);
+            if (context3d != nullptr) DrawStep(context3d->current, parts);
             break;
           }
           case 5:  // the device stops and starts again

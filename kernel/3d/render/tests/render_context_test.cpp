@@ -12,6 +12,7 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
@@ -97,7 +98,7 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
   const Held before = Holding();
   const size_t liveBlocks = glue.LiveBlocks().size();
 
-  const char* const kSteps[] = {"NewContextState3d", "NewTnlSetup", "TnlSetupAttachContext",
+  const char* const kSteps[] = {"NewTnlSetup", "TnlSetupAttachContext",
                                 "RenderTargetStateBind", "FogTableBind", "VertexStreamSetupBind",
                                 "NewPixelProgramCache"};
   for (const char* step : kSteps) {
@@ -154,15 +155,9 @@ TEST_F(Contexts, OnlyTheLastLiveContextFreesTheProgramSlotsBeforeItGoes) {
   DestroyRenderContext(1);   // freed
   EXPECT_EQ(builder->memoryChanged, 0u);
 
-  // The slots are free by the time the last context's own parts go.
-  static VertexProgramBuilder* watched;
-  static int changedWhenStateWent;
-  watched = builder;
-  changedWhenStateWent = -1;
-  orvstandin::SetAction("DeleteContextState3d", [](void*) { changedWhenStateWent = watched->memoryChanged; });
+  // The last context frees the slots.
   DestroyRenderContext(b->handle);
-  orvstandin::SetAction("DeleteContextState3d", nullptr);
-  EXPECT_EQ(changedWhenStateWent, 1);
+  EXPECT_EQ(builder->memoryChanged, 1u);
   EXPECT_EQ(builder->ringHead, builder->ringStart);
   EXPECT_EQ(builder->slots[builder->ringStart + 3].runLength, 0u);
   EXPECT_EQ(RenderContextTable(), nullptr);
@@ -179,7 +174,8 @@ TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   b->PrepareTargets();
   EXPECT_EQ(orvstandin::ArgsOf("PrepareRenderTargetState3d", 1).values[0], reinterpret_cast<uintptr_t>(a));
   EXPECT_EQ(Common()->renderedLast3d, b);
-  EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dExecute"), 2u);
+  // Each preparation made its context's state the engine's.
+  EXPECT_EQ(Common()->engineOwner3d->Current(), b->contextState);
   DestroyRenderContext(a->handle);
   EXPECT_EQ(Common()->renderedLast3d, b);
   DestroyRenderContext(b->handle);
@@ -447,16 +443,10 @@ TEST_F(Contexts, TheBlitEngineHasItsTwoStatesAndFormat) {
   const size_t live = glue.LiveBlocks().size();
   CleanupBlitEngine3d(pdev);
   EXPECT_EQ(glue.LiveBlocks().size(), live - 2);
-  orvstandin::Reset();
-  uint32_t calls = 0;
-  static uint32_t* counter;
-  counter = &calls;
-  orvstandin::SetAction("NewContextState3d", [](void*) {
-    if (++*counter == 2) orvstandin::SetResult("NewContextState3d", 1);
-  });
+  glue.FailAllocation(2);
   EXPECT_FALSE(InitBlitEngine3d(pdev));
+  glue.FailAllocation(0);
   EXPECT_EQ(glue.LiveBlocks().size(), live - 2);
-  orvstandin::Reset();
   EXPECT_TRUE(InitBlitEngine3d(pdev));
   EXPECT_EQ(glue.LiveBlocks().size(), live);
 }
