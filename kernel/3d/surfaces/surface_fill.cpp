@@ -194,3 +194,85 @@ bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopy
     (void)PostCompletionTag(CommonOf(destination), destination, same ? nullptr : source, false);
   return true;
 }
+
+// ---- Video pixels ------------------------------------------------------------------------------
+
+namespace {
+
+uint32_t Channel(double value) {
+  if (value < 0.0) value = 0.0;
+  if (value > 1.0) value = 1.0;
+  return static_cast<uint32_t>(value * 255.0 + 0.5);
+}
+
+uint32_t YuvToArgb(uint32_t y, uint32_t u, uint32_t v) {
+  const double yy = static_cast<double>(y) - 16.0;
+  const double uu = static_cast<double>(u) - 128.0;
+  const double vv = static_cast<double>(v) - 128.0;
+  const double r = 0.00456621 * yy + 0.00625893 * vv;
+  const double g = 0.00456621 * yy - 0.00153632 * uu - 0.00318811 * vv;
+  const double b = 0.00456621 * yy + 0.00791071 * uu;
+  return 0xFF000000u | Channel(r) << 16 | Channel(g) << 8 | Channel(b);
+}
+
+// The packed 4:2:2 sample of pixel x of a row: luma, and the chroma byte
+// (U at even pixels, V at odd ones).
+struct Packed {
+  const uint8_t* row;
+  uint32_t width;
+  uint32_t lumaByte;
+  uint32_t Chroma(uint32_t x) const { return row[x * 2 + (1 - lumaByte)]; }
+};
+
+}  // namespace
+
+uint32_t FetchVideoPixel(uint32_t formatCode, const uint8_t* base, uint32_t pitch, uint32_t width,
+                         uint32_t height, uint32_t x, uint32_t y) {
+  if (base == nullptr || x >= width || y >= height) return 0;
+  switch (formatCode) {
+    case 39: {  // Y, then V and U planes of half pitch and half height
+      const uint32_t ch = height / 2 == 0 ? 1 : height / 2;
+      const uint32_t cp = pitch / 2;
+      const uint32_t cx = x / 2 < cp ? x / 2 : (cp == 0 ? 0 : cp - 1);
+      const uint32_t cy = y / 2 < ch ? y / 2 : ch - 1;
+      const uint8_t* v = base + uint64_t{pitch} * height;
+      const uint8_t* u = v + uint64_t{cp} * ch;
+      return YuvToArgb(base[uint64_t{y} * pitch + x], u[uint64_t{cy} * cp + cx], v[uint64_t{cy} * cp + cx]);
+    }
+    case 40: {  // Y, then one plane of U (low) and V (high) byte pairs
+      const uint32_t ch = height / 2 == 0 ? 1 : height / 2;
+      const uint32_t pairs = pitch / 2;
+      const uint32_t cx = x / 2 < pairs ? x / 2 : (pairs == 0 ? 0 : pairs - 1);
+      const uint32_t cy = y / 2 < ch ? y / 2 : ch - 1;
+      const uint8_t* pair = base + uint64_t{pitch} * height + uint64_t{cy} * pitch + uint64_t{cx} * 2;
+      return YuvToArgb(base[uint64_t{y} * pitch + x], pair[0], pair[1]);
+    }
+    case 41:
+    case 42: {
+      const Packed p{base + uint64_t{y} * pitch, width, formatCode == 41 ? 1u : 0u};
+      const uint32_t luma = p.row[x * 2 + p.lumaByte];
+      // The sample two to the right, or the pixel's own at the row's end.
+      const uint32_t twoRight = x + 2 < width ? x + 2 : x;
+      uint32_t u, v;
+      if ((x & 1) == 0) {
+        // U of itself and of x + 2, V of both neighbours.
+        u = (p.Chroma(x) + p.Chroma(twoRight) + 1) / 2;
+        if (width == 1) {
+          v = 128;  // a one-pixel row has no V
+        } else {
+          const uint32_t left = x >= 1 ? x - 1 : x + 1;
+          const uint32_t right = x + 1 < width ? x + 1 : left;
+          v = (p.Chroma(left) + p.Chroma(right) + 1) / 2;
+        }
+      } else {
+        // U of both neighbours, V of itself and of x + 2.
+        const uint32_t right = x + 1 < width ? x + 1 : x - 1;
+        u = (p.Chroma(x - 1) + p.Chroma(right) + 1) / 2;
+        v = (p.Chroma(x) + p.Chroma(twoRight) + 1) / 2;
+      }
+      return YuvToArgb(luma, u, v);
+    }
+    default:
+      return 0;
+  }
+}

@@ -56,3 +56,11 @@ bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
 // rectangle's origin (same extent); within one surface overlapping rows
 // and columns are copied in the order that keeps the source intact.
 bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+
+// One pixel of a video format (39: three planes, 40: two planes, 41 and 42:
+// packed 4:2:2) as 32-bit ARGB, limited-range BT.601. The planes follow the
+// luma plane of pitch x height bytes; every chroma read stays inside its
+// row and plane (the last pixels of a row and odd sizes reuse the nearest
+// sample). 0 for other formats or a pixel outside width x height.
+uint32_t FetchVideoPixel(uint32_t formatCode, const uint8_t* base, uint32_t pitch, uint32_t width,
+                         uint32_t height, uint32_t x, uint32_t y);

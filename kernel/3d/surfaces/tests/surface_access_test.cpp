@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include <cmath>
 #include <random>
 #include <set>
 #include <vector>
@@ -644,6 +645,85 @@ TEST_F(Access, AWriteOfAOneRowSurfaceIsCopiedIntoItsCompanion) {
   EXPECT_EQ(memcmp(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), in.data(), 256), 0);
   companion->UnlockRead();
   DestroyResourceTable(pdev, 78);
+}
+
+}  // namespace
+
+// ---- Video pixels ------------------------------------------------------------------------------
+
+namespace {
+
+uint32_t Reference(double y, double u, double v) {
+  auto c = [](double x) {
+    x /= 255.0;
+    x = x < 0 ? 0 : x > 1 ? 1 : x;
+    return static_cast<uint32_t>(x * 255.0 + 0.5);
+  };
+  const double yy = 1.164 * (y - 16);
+  return 0xFF000000u | c(yy + 1.596 * (v - 128)) << 16 | c(yy - 0.391 * (u - 128) - 0.813 * (v - 128)) << 8 |
+         c(yy + 2.018 * (u - 128));
+}
+
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (d < -1 || d > 1) return false;
+  }
+  return true;
+}
+
+TEST(VideoPixels, EachFormatMatchesTheReferenceOnRandomImagesOfOddSizes) {
+  std::mt19937 random(39);
+  for (uint32_t code : {39u, 40u, 41u, 42u}) {
+    for (const auto& [w, h] : {std::pair{7u, 5u}, std::pair{1u, 1u}, std::pair{13u, 9u}, std::pair{2u, 3u}}) {
+      const bool packed = code >= 41;
+      const uint32_t pitch = packed ? w * 2 : (w + 1) / 2 * 2;
+      const uint32_t ch = h / 2 == 0 ? 1 : h / 2;
+      const size_t bytes = packed ? size_t{pitch} * h : size_t{pitch} * h + (code == 39 ? 2 * size_t{pitch / 2} * ch : size_t{pitch} * ch);
+      // Exactly the image's bytes on the heap: a read past them is caught.
+      std::vector<uint8_t> image(bytes);
+      for (uint8_t& b : image) b = static_cast<uint8_t>(random());
+      const uint8_t* chroma = image.data() + size_t{pitch} * h;
+      for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+          double Y, U, V;
+          if (code == 39) {
+            const uint32_t cx = x / 2 < pitch / 2 ? x / 2 : pitch / 2 - 1, cy = y / 2 < ch ? y / 2 : ch - 1;
+            Y = image[y * pitch + x];
+            V = chroma[cy * (pitch / 2) + cx];
+            U = chroma[size_t{pitch / 2} * ch + cy * (pitch / 2) + cx];
+          } else if (code == 40) {
+            const uint32_t cy = y / 2 < ch ? y / 2 : ch - 1;
+            Y = image[y * pitch + x];
+            U = chroma[cy * pitch + x / 2 * 2];
+            V = chroma[cy * pitch + x / 2 * 2 + 1];
+          } else {
+            const uint8_t* row = image.data() + y * pitch;
+            const uint32_t yb = code == 41 ? 1 : 0;
+            auto C = [&](uint32_t i) { return static_cast<double>(row[i * 2 + 1 - yb]); };
+            Y = row[x * 2 + yb];
+            const uint32_t two = x + 2 < w ? x + 2 : x;
+            if (x % 2 == 0) {
+              U = std::floor((C(x) + C(two) + 1) / 2);
+              V = w == 1 ? 128 : std::floor((C(x >= 1 ? x - 1 : x + 1) + C(x + 1 < w ? x + 1 : (x >= 1 ? x - 1 : x + 1)) + 1) / 2);
+            } else {
+              U = std::floor((C(x - 1) + C(x + 1 < w ? x + 1 : x - 1) + 1) / 2);
+              V = std::floor((C(x) + C(two) + 1) / 2);
+            }
+          }
+          const uint32_t got = FetchVideoPixel(code, image.data(), pitch, w, h, x, y);
+          ASSERT_TRUE(Near(got, Reference(Y, U, V)))
+              << code << " " << w << "x" << h << " at " << x << "," << y << ": " << std::hex << got;
+        }
+    }
+  }
+  // Black and white of the limited range.
+  const uint8_t black[4] = {128, 16, 128, 16};   // format 41: chroma low, Y high
+  const uint8_t white[4] = {128, 235, 128, 235};
+  EXPECT_EQ(FetchVideoPixel(41, black, 4, 2, 1, 0, 0), 0xFF000000u);
+  EXPECT_EQ(FetchVideoPixel(41, white, 4, 2, 1, 1, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(FetchVideoPixel(41, white, 4, 2, 1, 2, 0), 0u) << "outside the row";
+  EXPECT_EQ(FetchVideoPixel(11, white, 4, 2, 1, 0, 0), 0u) << "not a video format";
 }
 
 }  // namespace
