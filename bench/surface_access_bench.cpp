@@ -1,8 +1,9 @@
 // The processor's work on kernel 3D surfaces, each next to a fair
 // baseline: the fill and copy of a 1920 x 1080 surface of 32 bits (memset
 // and memcpy of the same bytes), tiled uploads and read-backs by pixel size
-// (a linear memcpy of the same bytes), and a draw-sized ring lock, write
-// and unlock (which must allocate nothing).
+// (a linear transfer of the same bytes), software blits and video pixel
+// fetches in pixels per second, and a draw-sized ring lock, write and
+// unlock (which must allocate nothing).
 #include <benchmark/benchmark.h>
 
 #include <string.h>
@@ -190,6 +191,42 @@ void BM_LinearTransfer512(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * int64_t(client.size()));
 }
 BENCHMARK(BM_LinearTransfer512);
+
+// The software blit of a 1920 x 1080 surface stretched from 1280 x 720,
+// in pixels per second.
+void BM_BlitSoftware720To1080(benchmark::State& state) {
+  Machine m;
+  Surface3d* from = m.table != nullptr ? Make(m, 11, 1280, 720) : nullptr;
+  Surface3d* to = m.table != nullptr ? Make(m, 11, kWidth, kHeight) : nullptr;
+  if (from == nullptr || to == nullptr) {
+    state.SkipWithError("no surfaces");
+    return;
+  }
+  SurfaceBlitRequest q;
+  q.flags = kBlitNoTag;
+  q.source[2] = 1280;
+  q.source[3] = 720;
+  q.clipped[2] = q.full[2] = kWidth;
+  q.clipped[3] = q.full[3] = kHeight;
+  for (auto _ : state) benchmark::DoNotOptimize(SurfaceBlitSoftware(to, from, q));
+  state.SetItemsProcessed(state.iterations() * int64_t{kWidth} * kHeight);
+}
+BENCHMARK(BM_BlitSoftware720To1080)->Unit(benchmark::kMillisecond);
+
+// Video pixels of each format from a 640 x 480 image, in pixels per second.
+void BM_FetchVideoPixel(benchmark::State& state) {
+  const uint32_t code = static_cast<uint32_t>(state.range(0));
+  const uint32_t w = 640, h = 480, pitch = code >= 41 ? w * 2 : w;
+  std::vector<uint8_t> image(size_t{pitch} * h * 2, 0x80);
+  uint32_t sum = 0;
+  for (auto _ : state) {
+    for (uint32_t y = 0; y < h; y += 8)
+      for (uint32_t x = 0; x < w; ++x) sum += FetchVideoPixel(code, image.data(), pitch, w, h, x, y);
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t{w} * (h / 8));
+}
+BENCHMARK(BM_FetchVideoPixel)->Arg(39)->Arg(40)->Arg(41)->Arg(42);
 
 // A draw's vertices: 3 x 32 bytes written into a ring, discarding every
 // tenth time. Allocations of the glue during the run are reported.

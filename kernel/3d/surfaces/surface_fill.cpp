@@ -276,3 +276,119 @@ uint32_t FetchVideoPixel(uint32_t formatCode, const uint8_t* base, uint32_t pitc
       return 0;
   }
 }
+
+// ---- Software blit -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kFixedShift = 19;
+
+bool OrderedInside(const int32_t* r, uint32_t width, uint32_t height) {
+  return r[0] >= 0 && r[1] >= 0 && r[0] <= r[2] && r[1] <= r[3] && static_cast<uint32_t>(r[2]) <= width &&
+         static_cast<uint32_t>(r[3]) <= height;
+}
+
+// An ARGB colour in a format's channels: each 8-bit channel scaled to its
+// field.
+uint32_t ArgbToFormat(const FormatDescriptor* f, uint32_t argb) {
+  const uint32_t channels[4] = {kChannelRed, kChannelGreen, kChannelBlue, kChannelAlpha};
+  const uint32_t shifts[4] = {16, 8, 0, 24};
+  uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    const uint32_t mask = f->masks[channels[i]];
+    const uint32_t shift = f->shifts[channels[i]];
+    if (mask == 0 || shift >= 32) continue;
+    const uint64_t top = mask >> shift;
+    const uint64_t c = (argb >> shifts[i]) & 0xFF;
+    out |= static_cast<uint32_t>((c * top / 255) << shift) & mask;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool SurfaceBlitSoftware(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request) {
+  if (destination == nullptr || source == nullptr || destination->format == nullptr || source->format == nullptr)
+    return false;
+  const int32_t* s = request.source;
+  const int32_t* c = request.clipped;
+  const int32_t* f = request.full;
+  if (!OrderedInside(s, StoredWidth(source), StoredHeight(source)) ||
+      !OrderedInside(c, StoredWidth(destination), StoredHeight(destination)))
+    return false;
+  if (f[2] <= f[0] || f[3] <= f[1] || s[2] <= s[0] || s[3] <= s[1]) return false;
+  if (c[0] < f[0] || c[1] < f[1] || c[2] > f[2] || c[3] > f[3]) return false;
+  if (c[2] == c[0] || c[3] == c[1]) return true;
+  const uint32_t bytes = PixelBytes(destination);
+  const bool video = source->format->formatClass == kClassVideo;
+  if (bytes == 0 || bytes > 4 || (!video && PixelBytes(source) != bytes)) return false;
+  if (video) {
+    // The chroma planes follow the luma plane: they must be in the block.
+    const MmBlock* b = source->block != nullptr ? source->block : (source->master != nullptr ? source->master->block : nullptr);
+    const uint64_t pitch = CpuPitch(source), h = StoredHeight(source), ch = h / 2 == 0 ? 1 : h / 2;
+    const uint32_t code = source->format->code;
+    const uint64_t need = code == 39 ? pitch * h + 2 * (pitch / 2) * ch : code == 40 ? pitch * h + pitch * ch : pitch * h;
+    if (b == nullptr || b->size < need + (source->inSet ? source->levelEntry.offset : 0)) return false;
+  }
+
+  // 13.19 fixed point in 64 bits: a 4,096-pixel side times its step
+  // overflows 32.
+  const uint64_t fullW = static_cast<uint64_t>(int64_t{f[2]} - f[0]);
+  const uint64_t fullH = static_cast<uint64_t>(int64_t{f[3]} - f[1]);
+  const uint64_t stepX = (static_cast<uint64_t>(s[2] - s[0]) << kFixedShift) / fullW;
+  const uint64_t stepY = (static_cast<uint64_t>(s[3] - s[1]) << kFixedShift) / fullH;
+  const uint64_t startX = (uint64_t{static_cast<uint32_t>(s[0])} << kFixedShift) + uint64_t(c[0] - f[0]) * stepX;
+  const uint64_t startY = (uint64_t{static_cast<uint32_t>(s[1])} << kFixedShift) + uint64_t(c[1] - f[1]) * stepY;
+  const uint32_t lastX = static_cast<uint32_t>(s[2]) - 1, lastY = static_cast<uint32_t>(s[3]) - 1;
+
+  if (!source->inSync && !source->syncSuspended) source->RunSyncSequence();
+  destination->PrepareAccess(2);
+  const bool same = destination == source;
+  uint8_t* to = Acquire(destination);
+  uint8_t* from = same ? to : (to != nullptr ? Acquire(source) : nullptr);
+  if (to == nullptr || from == nullptr) {
+    if (to != nullptr) Release(destination, false);
+    return false;
+  }
+  const uint64_t toPitch = CpuPitch(destination), fromPitch = CpuPitch(source);
+  const bool keyed = (request.flags & kBlitKey) != 0;
+  const uint32_t keyMask = bytes >= 4 ? 0xFFFFFFFFu : (1u << (bytes * 8)) - 1;
+  uint64_t fy = startY;
+  for (int32_t y = c[1]; y < c[3]; ++y, fy += stepY) {
+    uint32_t sy = static_cast<uint32_t>(fy >> kFixedShift);
+    if (sy > lastY) sy = lastY;
+    uint8_t* row = to + static_cast<uint64_t>(y) * toPitch;
+    uint64_t fx = startX;
+    if (bytes == 4 && !video && !keyed) {
+      // The common case: whole words, no conversion, no key.
+      const uint8_t* line = from + sy * fromPitch;
+      for (int32_t x = c[0]; x < c[2]; ++x, fx += stepX) {
+        uint32_t sx = static_cast<uint32_t>(fx >> kFixedShift);
+        if (sx > lastX) sx = lastX;
+        uint32_t v;
+        memcpy(&v, line + uint64_t{sx} * 4, 4);
+        memcpy(row + static_cast<uint64_t>(x) * 4, &v, 4);
+      }
+      continue;
+    }
+    for (int32_t x = c[0]; x < c[2]; ++x, fx += stepX) {
+      uint32_t sx = static_cast<uint32_t>(fx >> kFixedShift);
+      if (sx > lastX) sx = lastX;
+      uint32_t pixel;
+      if (video) {
+        pixel = ArgbToFormat(destination->format,
+                             FetchVideoPixel(source->format->code, from, static_cast<uint32_t>(fromPitch),
+                                             source->width, source->height, sx, sy));
+      } else {
+        pixel = LoadPixel(from + sy * fromPitch + uint64_t{sx} * bytes, bytes);
+      }
+      if (keyed && (pixel & keyMask) == (request.key & keyMask)) continue;
+      StorePixel(row + static_cast<uint64_t>(x) * bytes, pixel, bytes);
+    }
+  }
+  if (!same) Release(source, false);
+  Release(destination, true);
+  if ((request.flags & kBlitNoTag) == 0)
+    (void)PostCompletionTag(CommonOf(destination), destination, same ? nullptr : source, false);
+  return true;
+}

@@ -64,3 +64,29 @@ bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopy
 // sample). 0 for other formats or a pixel outside width x height.
 uint32_t FetchVideoPixel(uint32_t formatCode, const uint8_t* base, uint32_t pitch, uint32_t width,
                          uint32_t height, uint32_t x, uint32_t y);
+
+// Blit flags.
+inline constexpr uint32_t kBlitKey = 0x1;
+inline constexpr uint32_t kBlitNoTag = 0x8;
+
+struct SurfaceBlitRequest {
+  uint32_t flags = 0;
+  int32_t source[4] = {};       // left, top, right, bottom
+  int32_t clipped[4] = {};      // the part of the destination drawn
+  uint32_t mask = 0xFFFFFFFF;
+  int32_t full[4] = {};         // the unclipped destination: the scale
+  uint32_t key = 0;
+  uint32_t filter = 0;
+  uint32_t options[2] = {};
+  void* transform = nullptr;
+  void* stageSource = nullptr;
+  uint32_t stageWidth = 0;
+  uint32_t stageHeight = 0;
+};
+
+// The processor's point-sampled blit: each pixel of the clipped rectangle
+// takes the source pixel its 13.19 fixed-point position falls on (video
+// sources converted to the destination's channels); keyed pixels are
+// skipped. False for empty extents or rectangles outside the surfaces or
+// a clipped rectangle outside the full one.
+bool SurfaceBlitSoftware(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request);

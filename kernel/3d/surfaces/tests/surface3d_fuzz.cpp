@@ -5,7 +5,8 @@
 // owner values, fixed handles, masters among the surfaces made), each with
 // an allocation of the glue that may be refused, destructions of any type
 // and handle, render-context records attached and detached, auxiliary
-// rebuilds, transfers, fills and copies with every field of their requests
+// rebuilds, transfers, fills, copies and software blits with every field
+// of their requests
 // over client memory of any size (no byte outside it may change), and
 // ring writes and copies over any range; then the table is destroyed, the device too and the module
 // unloaded. Nothing may be left: no memory, region or page of the glue, no
@@ -166,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader in(data, size);
   int steps = 0;
   while (in.More() && ++steps < kMaxSteps) {
-    const uint8_t op = in.Byte() % 9;
+    const uint8_t op = in.Byte() % 10;
     switch (op) {
       case 0:
       case 1: {  // create
@@ -256,6 +257,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (uint32_t& v : request.destination) v = static_cast<uint32_t>(Coordinate(in));
         request.key = in.Word();
         if (destination != nullptr && source != nullptr) (void)SurfaceCopyCpu(destination, source, request);
+        break;
+      }
+      case 9: {  // a software blit, scaled and keyed or not
+        Surface3d* destination = Pick(in, table);
+        Surface3d* source = Pick(in, table);
+        SurfaceBlitRequest request;
+        request.flags = in.Byte() & 0x9;
+        for (int32_t& v : request.source) v = Coordinate(in);
+        for (int32_t& v : request.clipped) v = Coordinate(in);
+        for (int32_t& v : request.full) v = Coordinate(in);
+        request.key = in.Word();
+        if (destination != nullptr && source != nullptr) (void)SurfaceBlitSoftware(destination, source, request);
         break;
       }
       case 8: {  // ring writes and copies over any range

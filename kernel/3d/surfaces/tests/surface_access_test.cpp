@@ -727,3 +727,94 @@ TEST(VideoPixels, EachFormatMatchesTheReferenceOnRandomImagesOfOddSizes) {
 }
 
 }  // namespace
+
+// ---- Software blits ----------------------------------------------------------------------------
+
+namespace {
+
+class Blits : public FillCopy {
+ protected:
+  // One row of pixels, each its own index.
+  Surface3d* Row(uint32_t width) {
+    Surface3d* s = Make(kArgb, width, 1);
+    if (s == nullptr) return nullptr;
+    const uint64_t at = s->Lock();
+    if (at == 0) return nullptr;
+    auto* p = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(at));
+    for (uint32_t x = 0; x < width; ++x) p[x] = 0xA0000000u + x;
+    s->syncSuspended = 1;
+    s->Unlock();
+    s->syncSuspended = 0;
+    return s;
+  }
+  static SurfaceBlitRequest Request1D(int32_t sl, int32_t sr, int32_t cl, int32_t cr, int32_t fl, int32_t fr) {
+    SurfaceBlitRequest q;
+    q.source[0] = sl, q.source[1] = 0, q.source[2] = sr, q.source[3] = 1;
+    q.clipped[0] = cl, q.clipped[1] = 0, q.clipped[2] = cr, q.clipped[3] = 1;
+    q.full[0] = fl, q.full[1] = 0, q.full[2] = fr, q.full[3] = 1;
+    return q;
+  }
+  std::vector<uint32_t> Pixels(Surface3d* s, uint32_t count) {
+    std::vector<uint8_t> m = Memory(s, count * 4);
+    std::vector<uint32_t> out(count);
+    memcpy(out.data(), m.data(), count * 4);
+    return out;
+  }
+};
+
+TEST_F(Blits, HalvingStepsTwoSourcePixelsADestinationPixel) {
+  Surface3d* from = Row(100);
+  Surface3d* to = Make(kArgb, 64, 1);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  Fill(to, 0);
+  ASSERT_TRUE(SurfaceBlitSoftware(to, from, Request1D(0, 100, 0, 50, 0, 50)));
+  const std::vector<uint32_t> got = Pixels(to, 64);
+  for (uint32_t x = 0; x < 50; ++x) EXPECT_EQ(got[x], 0xA0000000u + 2 * x) << x;
+  EXPECT_EQ(got[50], 0u);
+}
+
+TEST_F(Blits, AWideSourceMatchesSixtyFourBitFixedPoint) {
+  Surface3d* from = Row(4096);
+  Surface3d* to = Make(kArgb, 3000, 1);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  Fill(to, 0);
+  // The clipped part starts 1,000 pixels into the full rectangle: 1,000
+  // steps of 4,096 / 3,000 in 13.19 overflow 32 bits.
+  ASSERT_TRUE(SurfaceBlitSoftware(to, from, Request1D(0, 4096, 1000, 3000, 0, 3000)));
+  const std::vector<uint32_t> got = Pixels(to, 3000);
+  const uint64_t step = (uint64_t{4096} << 19) / 3000;
+  for (uint32_t x = 1000; x < 3000; ++x) {
+    const uint64_t sx = (uint64_t{x} * step) >> 19;
+    ASSERT_EQ(got[x], 0xA0000000u + sx) << x;
+  }
+  EXPECT_EQ(got[999], 0u);
+}
+
+TEST_F(Blits, KeyedPixelsAreSkippedAndBadRectanglesRefused) {
+  Surface3d* from = Row(16);
+  Surface3d* to = Make(kArgb, 16, 1);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  Fill(to, 0);
+  SurfaceBlitRequest q = Request1D(0, 16, 0, 16, 0, 16);
+  q.flags = kBlitKey;
+  q.key = 0xA0000005u;
+  ASSERT_TRUE(SurfaceBlitSoftware(to, from, q));
+  const std::vector<uint32_t> got = Pixels(to, 16);
+  EXPECT_EQ(got[4], 0xA0000004u);
+  EXPECT_EQ(got[5], 0u);
+  const SurfaceBlitRequest bad[] = {
+      Request1D(0, 0, 0, 16, 0, 16),     // empty source
+      Request1D(0, 16, 0, 16, 0, 0),     // empty full destination
+      Request1D(0, 17, 0, 16, 0, 16),    // past the source
+      Request1D(0, 16, 0, 17, 0, 17),    // past the destination
+      Request1D(0, 16, 0, 16, 4, 16),    // clipped outside the full rectangle
+      Request1D(-1, 16, 0, 16, 0, 16),   // negative
+  };
+  for (const SurfaceBlitRequest& b : bad) EXPECT_FALSE(SurfaceBlitSoftware(to, from, b));
+  EXPECT_EQ(Pixels(to, 16), got);
+}
+
+}  // namespace
