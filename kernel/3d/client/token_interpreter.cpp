@@ -20,21 +20,15 @@
 
 namespace {
 
-using TokenHandler = void (*)(TokenContext3d*, const uint8_t*, uint32_t, uint32_t);
-
 struct TokenRow {
   uint32_t entrySize;
   bool trailing;  // bytes follow the entries
-  TokenHandler handler;
 };
 
-// Entry sizes and handlers by opcode; 0 for an opcode nothing handles.
+// Entry sizes by opcode; 0 for an opcode nothing handles.
 struct TokenTable {
   TokenRow rows[kTokenOpcodes] = {};
   constexpr TokenTable() {
-#define ORV_TOKEN_ROW(opcode, name) rows[opcode].handler = name;
-    ORV_TOKEN_HANDLERS(ORV_TOKEN_ROW)
-#undef ORV_TOKEN_ROW
     for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) rows[opcode].entrySize = kTokenEntrySizes[opcode];
     const uint32_t withTrailing[] = {kTokenDrawIndexed,           kTokenDrawUserPrimitives,
                                      kTokenSetLights,             kTokenLoadVertexDeclaration,
@@ -79,6 +73,58 @@ class StreamReader {
   const uint8_t* buffer_;
   uint64_t at_;
   uint64_t end_;
+};
+
+// The walk's kernel copy of the stream: a chunk is copied at a time.
+constexpr size_t kStreamWindowBytes = 4096;
+
+// The stream's bytes from `start` on, copied into the context's scratch;
+// the walk's cursor and limit point into `bytes`.
+struct StreamWindow {
+  Context3d* context;
+  const uint8_t* client;  // the command buffer
+  uint64_t end;           // the stream's end in the buffer
+  uint64_t start;         // the buffer offset of bytes[0]
+  uint8_t* bytes;
+  uint8_t* filled;  // the end of the copied bytes
+
+  // The buffer offset of a window position.
+  uint64_t At(const uint8_t* position) const { return start + static_cast<uint64_t>(position - bytes); }
+
+  // Makes at least `need` bytes from the cursor available, keeping those
+  // copied already (the client's bytes are read once): the window then
+  // runs from `bytes` (the cursor) to `filled`. False when the stream holds fewer bytes or memory
+  // is short.
+  bool Fill(const uint8_t* cursor, const uint8_t* limit, uint64_t need) {
+    const uint64_t at = At(cursor);
+    const size_t kept = static_cast<size_t>(limit - cursor);
+    const uint64_t left = end - at;
+    if (need > left) return false;
+    uint64_t want = need > kStreamWindowBytes ? need : kStreamWindowBytes;
+    if (want > left) want = left;
+    if (want > context->scratchSize) {
+      auto* grown = static_cast<uint8_t*>(memAlloc(static_cast<size_t>(want)));
+      if (grown == nullptr) return false;
+      if (kept != 0) memcpy(grown, cursor, kept);
+      memFree(context->scratch);
+      context->scratch = grown;
+      context->scratchSize = static_cast<size_t>(want);
+    } else if (kept != 0) {
+      memmove(context->scratch, cursor, kept);
+    }
+    bytes = context->scratch;
+    start = at;
+    memcpy(bytes + kept, client + at + kept, static_cast<size_t>(want) - kept);
+    filled = bytes + want;
+    return true;
+  }
+
+  // An empty window at buffer offset `at` (after the scratch copy was
+  // used for something else).
+  void Reset(uint64_t at) {
+    bytes = filled = context->scratch;
+    start = at;
+  }
 };
 
 uint32_t WordAt(const uint8_t* bytes, size_t offset) {
@@ -281,73 +327,109 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
     return;
   }
   if (token.current == nullptr) return;
-  if (context->Scratch(kTokenHeaderBytes) == nullptr) return;
-  // The scratch copy in locals: the payload copies cannot change them.
-  uint8_t* scratch = context->scratch;
-  size_t scratchSize = context->scratchSize;
-  const auto* base = static_cast<const uint8_t*>(buffer.linear);
-  const uint64_t end = offset + length;
-  uint64_t at = offset;
-  while (at < end) {
-    if (end - at < kTokenHeaderBytes) return;
-    uint32_t header[2];
-    memcpy(header, base + at, sizeof(header));
-    at += sizeof(header);
-    const uint32_t opcode = header[0];
-    const uint32_t count = header[1];
-    if (opcode >= kTokenOpcodes) return;
-    const TokenRow& row = kTokens.rows[opcode];
-    if (row.entrySize == 0) return;
-    uint8_t* payload = nullptr;
-    uint32_t trailing = 0;
-    if (!row.trailing) {
-      // Fixed-size entries: one bounded copy.
-      const uint64_t bytes = uint64_t{count} * row.entrySize;
-      if (bytes > end - at) return;
-      if (bytes > scratchSize) {
-        if (context->Scratch(static_cast<size_t>(bytes)) == nullptr) return;
-        scratch = context->scratch;
-        scratchSize = context->scratchSize;
-      }
-      payload = scratch;
-      if (bytes <= 64) {
-        // Small payloads (most state tokens) by words: no call.
-        for (uint64_t i = 0; i < bytes; i += 4) memcpy(payload + i, base + at + i, 4);
-      } else {
-        memcpy(payload, base + at, static_cast<size_t>(bytes));
-      }
-      at += bytes;
-    } else {
-      StreamReader reader(base, at, end);
-      if (!ReadPayload(context, reader, opcode, count, row.entrySize, &payload, &trailing)) return;
-      at = reader.At();
-      scratch = context->scratch;
-      scratchSize = context->scratchSize;
+  if (context->Scratch(kStreamWindowBytes) == nullptr) return;
+  // The stream is walked in a kernel copy of it: `window` holds the bytes
+  // [cursor, limit) of the stream, copied from the client in large chunks
+  // (each byte read once) and refilled as the walk reaches its end.
+  StreamWindow window = {context, static_cast<const uint8_t*>(buffer.linear), offset + length, offset,
+                         context->scratch, context->scratch};
+  uint8_t* cursor = window.bytes;
+  // The window's end, and the last address a whole header starts at:
+  // compared as numbers, no pointer is formed past the window.
+  uintptr_t limit = reinterpret_cast<uintptr_t>(window.filled);
+  uintptr_t lastHeader = limit - kTokenHeaderBytes;
+#define ORV_REFILL(need)                                                                       \
+  do {                                                                                         \
+    if (!window.Fill(cursor, reinterpret_cast<const uint8_t*>(limit), need)) return;         \
+    cursor = window.bytes;                                                                     \
+    limit = reinterpret_cast<uintptr_t>(window.filled);                                       \
+    lastHeader = limit - kTokenHeaderBytes;                                                    \
+  } while (false)
+  for (;;) {
+    if (reinterpret_cast<uintptr_t>(cursor) > lastHeader) [[unlikely]] {
+      if (window.At(cursor) == window.end) break;
+      ORV_REFILL(kTokenHeaderBytes);
     }
-    uint32_t entries = count;
+    uint64_t header;
+    memcpy(&header, cursor, sizeof(header));
+    const uint32_t opcode = static_cast<uint32_t>(header);
+    uint8_t* payload = cursor + kTokenHeaderBytes;
+    uint32_t count = 1;
+    // Fixed-size entries: the whole token in the window, then its handler
+    // on the window's copy. A token of one entry (most state tokens) in the
+    // window steps by a constant, so the next header's address does not
+    // wait on this header's count.
+#define ORV_TOKEN_TAKE(op)                                                                     \
+  uintptr_t next = reinterpret_cast<uintptr_t>(payload) + kTokenEntrySizes[op];                \
+  if (header != (uint64_t{1} << 32 | (op)) || next > limit) [[unlikely]] {                     \
+    count = static_cast<uint32_t>(header >> 32);                                               \
+    const uint64_t bytes = uint64_t{count} * kTokenEntrySizes[op];                             \
+    if (bytes > limit - reinterpret_cast<uintptr_t>(payload)) {                                \
+      ORV_REFILL(kTokenHeaderBytes + bytes);                                                   \
+      payload = cursor + kTokenHeaderBytes;                                                    \
+    }                                                                                          \
+    next = reinterpret_cast<uintptr_t>(payload) + bytes;                                       \
+  }                                                                                            \
+  cursor = reinterpret_cast<uint8_t*>(next)
     switch (opcode) {
-      case kTokenSkip:
+      case kTokenSkip: {
+        ORV_TOKEN_TAKE(kTokenSkip);
         continue;
-      case kTokenSetVertexConstRange:
-        SetVertexConstRange(token, payload, count);
-        continue;
-      case kTokenSelectRenderContext:
+      }
+      case kTokenSelectRenderContext: {
+        ORV_TOKEN_TAKE(kTokenSelectRenderContext);
         SelectRenderContext(token, payload, count);
         continue;
-      case kTokenUpdateSurfaceBoxes:
-      case kTokenClearBatch:
-        SealBatch(token);
+      }
+#define ORV_TOKEN_CASE(op, name)                                                     \
+  case op: {                                                                         \
+    if constexpr (kTokens.rows[op].trailing) {                                       \
+      goto trailing;                                                                 \
+    } else {                                                                         \
+      ORV_TOKEN_TAKE(op);                                                            \
+      uint32_t entries = count;                                                      \
+      if constexpr (op == kTokenUpdateSurfaceBoxes || op == kTokenClearBatch) SealBatch(token); \
+      if constexpr (op == kTokenSetTextureStages) entries = KeepTextureStages(payload, count); \
+      if constexpr (op == kTokenSetTransforms) TransposeTransforms(payload, count);  \
+      name(&token, payload, entries, 0);                                             \
+      continue;                                                                      \
+    }                                                                                \
+  }
+      ORV_TOKEN_HANDLERS(ORV_TOKEN_CASE)
+#undef ORV_TOKEN_CASE
+#undef ORV_TOKEN_TAKE
+#undef ORV_REFILL
+      case kTokenSetVertexConstRange:
+        goto trailing;
+      default:
+        return;  // unhandled
+    }
+  trailing: {
+    // Entries with trailing bytes: read from the stream into the scratch
+    // copy, which ends the window.
+    count = static_cast<uint32_t>(header >> 32);
+    StreamReader reader(window.client, window.At(payload), window.end);
+    uint8_t* copy = nullptr;
+    uint32_t trailing = 0;
+    if (!ReadPayload(context, reader, opcode, count, kTokenEntrySizes[opcode], &copy, &trailing)) return;
+    window.Reset(reader.At());
+    cursor = window.bytes;
+    limit = reinterpret_cast<uintptr_t>(cursor);
+    lastHeader = limit - kTokenHeaderBytes;
+    switch (opcode) {
+      case kTokenSetVertexConstRange:
+        SetVertexConstRange(token, copy, count);
         break;
-      case kTokenSetTextureStages:
-        entries = KeepTextureStages(payload, count);
-        break;
-      case kTokenSetTransforms:
-        TransposeTransforms(payload, count);
-        break;
+#define ORV_TRAILING_CASE(op, name)                                      \
+  case op:                                                               \
+    if constexpr (kTokens.rows[op].trailing) name(&token, copy, count, trailing); \
+    break;
+        ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
+#undef ORV_TRAILING_CASE
       default:
         break;
     }
-    if (row.handler != nullptr) row.handler(&token, payload, entries, trailing);
+  }
   }
   SealBatch(token);
   if (!CloseStream(token)) return;
