@@ -20,6 +20,36 @@
 
 namespace {
 
+// Every opcode, for code generated per opcode.
+#define ORV_TOKEN_DECADE(X, tens) \
+  X(tens##0) X(tens##1) X(tens##2) X(tens##3) X(tens##4) X(tens##5) X(tens##6) X(tens##7) X(tens##8) X(tens##9)
+#define ORV_EACH_TOKEN_OPCODE(X)                                                                      \
+  ORV_TOKEN_DECADE(X, ) ORV_TOKEN_DECADE(X, 1) ORV_TOKEN_DECADE(X, 2) ORV_TOKEN_DECADE(X, 3)         \
+  ORV_TOKEN_DECADE(X, 4) ORV_TOKEN_DECADE(X, 5) ORV_TOKEN_DECADE(X, 6) ORV_TOKEN_DECADE(X, 7) X(80) X(81)
+
+// The rows of the dispatch: a power of two above the last opcode.
+constexpr uint32_t kDispatchRows = 128;
+static_assert(kTokenOpcodes == 82 && kTokenOpcodes <= kDispatchRows);
+#define ORV_UNHANDLED_ROWS(X)                                                                 \
+  X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) ORV_TOKEN_DECADE(X, 9) ORV_TOKEN_DECADE(X, 10) \
+  ORV_TOKEN_DECADE(X, 11) X(120) X(121) X(122) X(123) X(124) X(125) X(126) X(127)
+
+// The handler of an opcode, called directly, when it has one.
+using TokenHandler = void (*)(TokenContext3d*, const uint8_t*, uint32_t, uint32_t);
+template <uint32_t opcode>
+struct TokenHandlerOf {
+  static constexpr bool kHas = false;
+  static constexpr TokenHandler kHandler = nullptr;
+};
+#define ORV_TOKEN_HANDLER_OF(opcode, name)               \
+  template <>                                            \
+  struct TokenHandlerOf<opcode> {                        \
+    static constexpr bool kHas = true;                   \
+    static constexpr TokenHandler kHandler = &name;      \
+  };
+ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLER_OF)
+#undef ORV_TOKEN_HANDLER_OF
+
 struct TokenRow {
   uint32_t entrySize;
   bool trailing;  // bytes follow the entries
@@ -75,57 +105,9 @@ class StreamReader {
   uint64_t end_;
 };
 
-// The walk's kernel copy of the stream: a chunk is copied at a time.
-constexpr size_t kStreamWindowBytes = 4096;
-
-// The stream's bytes from `start` on, copied into the context's scratch;
-// the walk's cursor and limit point into `bytes`.
-struct StreamWindow {
-  Context3d* context;
-  const uint8_t* client;  // the command buffer
-  uint64_t end;           // the stream's end in the buffer
-  uint64_t start;         // the buffer offset of bytes[0]
-  uint8_t* bytes;
-  uint8_t* filled;  // the end of the copied bytes
-
-  // The buffer offset of a window position.
-  uint64_t At(const uint8_t* position) const { return start + static_cast<uint64_t>(position - bytes); }
-
-  // Makes at least `need` bytes from the cursor available, keeping those
-  // copied already (the client's bytes are read once): the window then
-  // runs from `bytes` (the cursor) to `filled`. False when the stream holds fewer bytes or memory
-  // is short.
-  bool Fill(const uint8_t* cursor, const uint8_t* limit, uint64_t need) {
-    const uint64_t at = At(cursor);
-    const size_t kept = static_cast<size_t>(limit - cursor);
-    const uint64_t left = end - at;
-    if (need > left) return false;
-    uint64_t want = need > kStreamWindowBytes ? need : kStreamWindowBytes;
-    if (want > left) want = left;
-    if (want > context->scratchSize) {
-      auto* grown = static_cast<uint8_t*>(memAlloc(static_cast<size_t>(want)));
-      if (grown == nullptr) return false;
-      if (kept != 0) memcpy(grown, cursor, kept);
-      memFree(context->scratch);
-      context->scratch = grown;
-      context->scratchSize = static_cast<size_t>(want);
-    } else if (kept != 0) {
-      memmove(context->scratch, cursor, kept);
-    }
-    bytes = context->scratch;
-    start = at;
-    memcpy(bytes + kept, client + at + kept, static_cast<size_t>(want) - kept);
-    filled = bytes + want;
-    return true;
-  }
-
-  // An empty window at buffer offset `at` (after the scratch copy was
-  // used for something else).
-  void Reset(uint64_t at) {
-    bytes = filled = context->scratch;
-    start = at;
-  }
-};
+// The scratch copy's least size: the largest fixed entry fits.
+constexpr size_t kScratchLeast = 4096;
+static_assert(kTokenEntrySizes[70] <= kScratchLeast);
 
 uint32_t WordAt(const uint8_t* bytes, size_t offset) {
   uint32_t value;
@@ -327,110 +309,134 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
     return;
   }
   if (token.current == nullptr) return;
-  if (context->Scratch(kStreamWindowBytes) == nullptr) return;
-  // The stream is walked in a kernel copy of it: `window` holds the bytes
-  // [cursor, limit) of the stream, copied from the client in large chunks
-  // (each byte read once) and refilled as the walk reaches its end.
-  StreamWindow window = {context, static_cast<const uint8_t*>(buffer.linear), offset + length, offset,
-                         context->scratch, context->scratch};
-  uint8_t* cursor = window.bytes;
-  // The window's end, and the last address a whole header starts at:
-  // compared as numbers, no pointer is formed past the window.
-  uintptr_t limit = reinterpret_cast<uintptr_t>(window.filled);
-  uintptr_t lastHeader = limit - kTokenHeaderBytes;
-#define ORV_REFILL(need)                                                                       \
-  do {                                                                                         \
-    if (!window.Fill(cursor, reinterpret_cast<const uint8_t*>(limit), need)) return;         \
-    cursor = window.bytes;                                                                     \
-    limit = reinterpret_cast<uintptr_t>(window.filled);                                       \
-    lastHeader = limit - kTokenHeaderBytes;                                                    \
+  if (context->Scratch(kScratchLeast) == nullptr) return;
+  // Each token's header is read once into a register and its entries are
+  // copied once into the scratch copy, which the handlers get; nothing is
+  // read from the stream twice.
+  uint8_t* scratch = context->scratch;
+  size_t scratchSize = context->scratchSize;
+  const auto* base = static_cast<const uint8_t*>(buffer.linear);
+  const uint8_t* cursor = base + offset;
+  const uint8_t* const end = base + offset + length;
+  // The last address a whole header starts at, compared as a number: no
+  // pointer is formed outside the buffer.
+  const uintptr_t lastHeader = reinterpret_cast<uintptr_t>(end) - kTokenHeaderBytes;
+  uint64_t header = 0;
+  uint32_t opcode = 0;
+  uint32_t count = 0;
+  const uint8_t* payload = nullptr;
+  // Each token's code ends by dispatching the next one, so a stream of
+  // small tokens runs without a jump back to a shared loop head. The
+  // dispatch goes by the opcode's low 7 bits (rows from kTokenOpcodes on
+  // are unhandled); each token's code then checks the whole opcode.
+#define ORV_TOKEN_LABEL_ADDRESS(op) &&token_##op,
+#define ORV_UNHANDLED_ROW(op) &&unhandled,
+  static const void* const kDispatch[] = {ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_LABEL_ADDRESS)
+                                              ORV_UNHANDLED_ROWS(ORV_UNHANDLED_ROW)};
+  static_assert(sizeof(kDispatch) / sizeof(kDispatch[0]) == kDispatchRows);
+#undef ORV_UNHANDLED_ROW
+#undef ORV_TOKEN_LABEL_ADDRESS
+  // The next header, known to lie inside the stream.
+#define ORV_DISPATCH()                                                           \
+  do {                                                                           \
+    memcpy(&header, cursor, sizeof(header));                                     \
+    payload = cursor + kTokenHeaderBytes;                                        \
+    goto* kDispatch[header & (kDispatchRows - 1)];                               \
   } while (false)
-  for (;;) {
-    if (reinterpret_cast<uintptr_t>(cursor) > lastHeader) [[unlikely]] {
-      if (window.At(cursor) == window.end) break;
-      ORV_REFILL(kTokenHeaderBytes);
-    }
-    uint64_t header;
-    memcpy(&header, cursor, sizeof(header));
-    const uint32_t opcode = static_cast<uint32_t>(header);
-    uint8_t* payload = cursor + kTokenHeaderBytes;
-    uint32_t count = 1;
-    // Fixed-size entries: the whole token in the window, then its handler
-    // on the window's copy. A token of one entry (most state tokens) in the
-    // window steps by a constant, so the next header's address does not
-    // wait on this header's count.
-#define ORV_TOKEN_TAKE(op)                                                                     \
-  uintptr_t next = reinterpret_cast<uintptr_t>(payload) + kTokenEntrySizes[op];                \
-  if (header != (uint64_t{1} << 32 | (op)) || next > limit) [[unlikely]] {                     \
-    count = static_cast<uint32_t>(header >> 32);                                               \
-    const uint64_t bytes = uint64_t{count} * kTokenEntrySizes[op];                             \
-    if (bytes > limit - reinterpret_cast<uintptr_t>(payload)) {                                \
-      ORV_REFILL(kTokenHeaderBytes + bytes);                                                   \
-      payload = cursor + kTokenHeaderBytes;                                                    \
+  // The next token, or the stream's end.
+#define ORV_NEXT()                                                               \
+  do {                                                                           \
+    if (reinterpret_cast<uintptr_t>(cursor) > lastHeader) [[unlikely]]         \
+      goto stream_end;                                                           \
+    ORV_DISPATCH();                                                              \
+  } while (false)
+  // A token of fixed-size entries: copied, then its handler. A token of one
+  // entry (most state tokens) whose next header lies in the stream steps by
+  // a constant, so the next header's address does not wait on this
+  // header's count.
+#define ORV_TOKEN_RUN(op)                                                                      \
+  do {                                                                                         \
+    uint32_t entries = count;                                                                  \
+    if constexpr (op == kTokenUpdateSurfaceBoxes || op == kTokenClearBatch) SealBatch(token); \
+    if constexpr (op == kTokenSetTextureStages) entries = KeepTextureStages(scratch, count);  \
+    if constexpr (op == kTokenSetTransforms) TransposeTransforms(scratch, count);             \
+    if constexpr (op == kTokenSelectRenderContext) SelectRenderContext(token, scratch, count); \
+    if constexpr (TokenHandlerOf<op>::kHas)                                                    \
+      TokenHandlerOf<op>::kHandler(&token, scratch, entries, 0);                               \
+  } while (false)
+#define ORV_TOKEN_CODE(op)                                                                     \
+  token_##op : {                                                                               \
+    opcode = static_cast<uint32_t>(header);                                                    \
+    if constexpr (kTokenEntrySizes[op] == 0) {                                                 \
+      goto unhandled;                                                                          \
+    } else if constexpr (kTokens.rows[op].trailing) {                                          \
+      if (opcode != (op)) goto unhandled;                                                      \
+      goto trailing;                                                                           \
+    } else {                                                                                   \
+      constexpr uint32_t kSize = kTokenEntrySizes[op];                                         \
+      if (header == (uint64_t{1} << 32 | (op)) &&                                              \
+          reinterpret_cast<uintptr_t>(payload) + kSize <= lastHeader) [[likely]] {             \
+        memcpy(scratch, payload, kSize);                                                       \
+        cursor = payload + kSize;                                                              \
+        count = 1;                                                                             \
+        ORV_TOKEN_RUN(op);                                                                     \
+        ORV_DISPATCH();                                                                        \
+      }                                                                                        \
+      if (opcode != (op)) goto unhandled;                                                      \
+      count = static_cast<uint32_t>(header >> 32);                                             \
+      const uint64_t bytes = uint64_t{count} * kSize;                                          \
+      if (bytes > static_cast<uint64_t>(end - payload)) return;                               \
+      if (bytes > scratchSize) {                                                               \
+        if (context->Scratch(static_cast<size_t>(bytes)) == nullptr) return;                  \
+        scratch = context->scratch;                                                            \
+        scratchSize = context->scratchSize;                                                    \
+      }                                                                                        \
+      memcpy(scratch, payload, static_cast<size_t>(bytes));                                    \
+      cursor = payload + bytes;                                                                \
+      ORV_TOKEN_RUN(op);                                                                       \
+      ORV_NEXT();                                                                              \
     }                                                                                          \
-    next = reinterpret_cast<uintptr_t>(payload) + bytes;                                       \
-  }                                                                                            \
-  cursor = reinterpret_cast<uint8_t*>(next)
-    switch (opcode) {
-      case kTokenSkip: {
-        ORV_TOKEN_TAKE(kTokenSkip);
-        continue;
-      }
-      case kTokenSelectRenderContext: {
-        ORV_TOKEN_TAKE(kTokenSelectRenderContext);
-        SelectRenderContext(token, payload, count);
-        continue;
-      }
-#define ORV_TOKEN_CASE(op, name)                                                     \
-  case op: {                                                                         \
-    if constexpr (kTokens.rows[op].trailing) {                                       \
-      goto trailing;                                                                 \
-    } else {                                                                         \
-      ORV_TOKEN_TAKE(op);                                                            \
-      uint32_t entries = count;                                                      \
-      if constexpr (op == kTokenUpdateSurfaceBoxes || op == kTokenClearBatch) SealBatch(token); \
-      if constexpr (op == kTokenSetTextureStages) entries = KeepTextureStages(payload, count); \
-      if constexpr (op == kTokenSetTransforms) TransposeTransforms(payload, count);  \
-      name(&token, payload, entries, 0);                                             \
-      continue;                                                                      \
-    }                                                                                \
   }
-      ORV_TOKEN_HANDLERS(ORV_TOKEN_CASE)
-#undef ORV_TOKEN_CASE
-#undef ORV_TOKEN_TAKE
-#undef ORV_REFILL
-      case kTokenSetVertexConstRange:
-        goto trailing;
-      default:
-        return;  // unhandled
-    }
-  trailing: {
-    // Entries with trailing bytes: read from the stream into the scratch
-    // copy, which ends the window.
-    count = static_cast<uint32_t>(header >> 32);
-    StreamReader reader(window.client, window.At(payload), window.end);
-    uint8_t* copy = nullptr;
-    uint32_t trailing = 0;
-    if (!ReadPayload(context, reader, opcode, count, kTokenEntrySizes[opcode], &copy, &trailing)) return;
-    window.Reset(reader.At());
-    cursor = window.bytes;
-    limit = reinterpret_cast<uintptr_t>(cursor);
-    lastHeader = limit - kTokenHeaderBytes;
-    switch (opcode) {
-      case kTokenSetVertexConstRange:
-        SetVertexConstRange(token, copy, count);
-        break;
-#define ORV_TRAILING_CASE(op, name)                                      \
-  case op:                                                               \
-    if constexpr (kTokens.rows[op].trailing) name(&token, copy, count, trailing); \
+
+  ORV_NEXT();
+  ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_CODE)
+
+trailing : {
+  // Entries with trailing bytes, read through a bounded reader.
+  count = static_cast<uint32_t>(header >> 32);
+  StreamReader reader(base, static_cast<uint64_t>(payload - base), offset + length);
+  uint8_t* copy = nullptr;
+  uint32_t trailing = 0;
+  if (!ReadPayload(context, reader, opcode, count, kTokenEntrySizes[opcode], &copy, &trailing)) return;
+  scratch = context->scratch;
+  scratchSize = context->scratchSize;
+  cursor = base + reader.At();
+  switch (opcode) {
+    case kTokenSetVertexConstRange:
+      SetVertexConstRange(token, copy, count);
+      break;
+#define ORV_TRAILING_CASE(op, name)                                                   \
+  case op:                                                                            \
+    if constexpr (kTokens.rows[op].trailing) name(&token, copy, count, trailing);     \
     break;
-        ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
+      ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
 #undef ORV_TRAILING_CASE
-      default:
-        break;
-    }
+    default:
+      break;
   }
-  }
+  ORV_NEXT();
+}
+
+unhandled:
+  return;
+
+stream_end:
+  // A header cut by the end of the stream is refused.
+  if (cursor != end) return;
+#undef ORV_TOKEN_CODE
+#undef ORV_TOKEN_RUN
+#undef ORV_NEXT
+#undef ORV_DISPATCH
   SealBatch(token);
   if (!CloseStream(token)) return;
   request->SetResult(kRequestOk);
