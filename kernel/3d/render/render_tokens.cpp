@@ -53,10 +53,19 @@ template <class Word, uint32_t kWordsPerEntry, class Apply>
 void InBatches(const uint8_t* payload, uint32_t count, Apply apply) {
   constexpr uint32_t kBatch = 32;
   constexpr size_t kEntryBytes = sizeof(Word) * kWordsPerEntry;
+  if (count == 1) {
+    // Most state tokens: one entry, no batch.
+    Word entry[kWordsPerEntry];
+    memcpy(entry, payload, kEntryBytes);
+    apply(entry, 1);
+    return;
+  }
   Word words[kBatch * kWordsPerEntry];
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = count - done < kBatch ? count - done : kBatch;
-    memcpy(words, payload + uint64_t{done} * kEntryBytes, size_t{n} * kEntryBytes);
+    // Entry by entry: a copy of fixed size is a few moves, not a call.
+    for (uint32_t i = 0; i < n; ++i)
+      memcpy(words + i * kWordsPerEntry, payload + uint64_t{done + i} * kEntryBytes, kEntryBytes);
     apply(words, n);
     done += n;
   }
