@@ -89,6 +89,7 @@ class StreamReader {
   StreamReader(const uint8_t* buffer, uint64_t begin, uint64_t end)
       : buffer_(buffer), at_(begin), end_(end) {}
   uint64_t At() const { return at_; }
+  uint64_t Left() const { return end_ - at_; }
   bool More() const { return at_ < end_; }
   // Copies the next bytes into kernel memory: false, with nothing moved,
   // when they do not lie inside the stream.
@@ -117,6 +118,24 @@ uint32_t WordAt(const uint8_t* bytes, size_t offset) {
 
 void SetWordAt(uint8_t* bytes, size_t offset, uint32_t value) { memcpy(bytes + offset, &value, sizeof(value)); }
 
+constexpr uint64_t kDrawIndexedEntryBytes = 32;
+static_assert(kTokenEntrySizes[kTokenDrawIndexed] == kDrawIndexedEntryBytes);
+
+// The scratch copy grown to at least `bytes`, its first `keep` bytes kept;
+// null when memory is short.
+uint8_t* ScratchKeeping(Context3d* context, uint64_t bytes, uint64_t keep) {
+  if (bytes <= context->scratchSize && context->scratch != nullptr) return context->scratch;
+  uint64_t size = context->scratchSize != 0 ? context->scratchSize : kScratchLeast;
+  while (size < bytes) size *= 2;
+  auto* grown = static_cast<uint8_t*>(memAlloc(static_cast<size_t>(size)));
+  if (grown == nullptr) return nullptr;
+  if (keep != 0) memcpy(grown, context->scratch, static_cast<size_t>(keep));
+  memFree(context->scratch);
+  context->scratch = grown;
+  context->scratchSize = static_cast<size_t>(size);
+  return grown;
+}
+
 // Reads a token's entries and trailing bytes into the context's scratch
 // copy: the payload, its size and the trailing bytes; false when they do
 // not lie inside the stream or memory is short.
@@ -127,26 +146,21 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
   if (entries > remaining) return false;
   uint64_t trailing = 0;
   if (opcode == kTokenDrawIndexed) {
-    // Each entry is followed by its n words: read entry by entry.
+    // Each entry is followed by its n words: entries and words are read
+    // once, straight into the scratch copy, and n is taken from that copy.
     uint64_t total = 0;
-    uint8_t* out = nullptr;
-    StreamReader probe = reader;
     for (uint32_t i = 0; i < count; ++i) {
-      uint8_t entry[32];
-      if (!probe.Read(entry, sizeof(entry))) return false;
-      const uint64_t words = uint64_t{WordAt(entry, 4)} * 4;
-      uint8_t skip[64];
-      for (uint64_t left = words; left != 0;) {
-        const uint64_t step = left < sizeof(skip) ? left : sizeof(skip);
-        if (!probe.Read(skip, step)) return false;
-        left -= step;
-      }
-      total += sizeof(entry) + words;
+      uint8_t* out = ScratchKeeping(context, total + kDrawIndexedEntryBytes, total);
+      if (out == nullptr || !reader.Read(out + total, kDrawIndexedEntryBytes)) return false;
+      total += kDrawIndexedEntryBytes;
+      const uint64_t words = uint64_t{WordAt(out, total - kDrawIndexedEntryBytes + 4)} * 4;
+      if (words > reader.Left() || total + words > remaining) return false;
+      out = ScratchKeeping(context, total + words, total);
+      if (out == nullptr || !reader.Read(out + total, words)) return false;
+      total += words;
       trailing += words;
     }
-    out = context->Scratch(total != 0 ? static_cast<size_t>(total) : 1);
-    if (out == nullptr || !reader.Read(out, total)) return false;
-    *payload = out;
+    *payload = context->scratch;
     *trailingOut = static_cast<uint32_t>(trailing);
     return true;
   }

@@ -315,6 +315,26 @@ TEST_F(Client3dTest, OneEntryTokensRunUpToAHeaderCutShort) {
   EXPECT_NE(TagCounter(), before);
 }
 
+TEST_F(Client3dTest, IndexedDrawsKeepTheirEntriesWhileTheCopyGrows) {
+  // The first entry's 1,100 words outgrow the first scratch copy: the entry
+  // read before them reaches the handler unchanged.
+  std::vector<uint32_t> words = {0x0C000000, 1100, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+  words.resize(words.size() + 1100, 0x5A5A5A5A);
+  words.insert(words.end(), {0x0C000000, 0, 0, 0, 0, 0, 0, 0});
+  TokenWriter tokens;
+  tokens.Token(kTokenDrawIndexed, 2, words);
+  EXPECT_EQ(Stream(tokens), 0);
+  const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
+  const std::vector<uint64_t> expected = {2, 4400, 0x0C000000, 1100, 0xA1, 0xA2, 0xA3, 0xA4};
+  EXPECT_EQ(std::vector<uint64_t>(draw.values, draw.values + draw.count), expected);
+  // Words counted past the stream's end: refused, nothing handed on.
+  const size_t draws = orvstandin::TimesCalled("EmitDrawIndexed");
+  TokenWriter cut;
+  cut.Token(kTokenDrawIndexed, 1, std::vector<uint32_t>{0x0C000000, 3, 0, 0, 0, 0, 0, 0, 1, 2});
+  EXPECT_EQ(Stream(cut), -1);
+  EXPECT_EQ(orvstandin::TimesCalled("EmitDrawIndexed"), draws);
+}
+
 TEST_F(Client3dTest, StreamsOutsideTheBufferOrCrossingItsEndAreRefused) {
   const uint32_t before = TagCounter();
   EXPECT_EQ(client->RunTokens(context3d, 16384, 1), -1);
