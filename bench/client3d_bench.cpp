@@ -3,8 +3,9 @@
 // stream bytes per second next to a memcpy of the same bytes (the floor of
 // any walk that reads each byte once into kernel memory); a batch seal
 // alone; and request 33 round trips of the no-op code through the node.
-// The tokens are the interpreter's own skip token, so the counts measure
-// the walk itself, not the handlers behind it.
+// The walks run the interpreter's own skip token, so those counts measure
+// the walk itself, and a stream of render-state tokens (one entry each,
+// every token changing its state), so the handlers behind it count too.
 #include <benchmark/benchmark.h>
 
 #include <string.h>
@@ -79,13 +80,37 @@ std::vector<uint8_t> Stream(uint32_t tokens) {
   return writer.Bytes();
 }
 
-void Walk(benchmark::State& state, uint32_t tokens) {
+// 16-byte render-state tokens of one entry each: driver, render, sampler,
+// mode and float-pair states in turn, every pass over the table with
+// values other than the last one's, so each token changes its state.
+std::vector<uint8_t> StateStream() {
+  struct Kind {
+    uint32_t opcode;
+    uint32_t first;  // id (stage and state for sampler states)
+    uint32_t values[2];
+  };
+  static constexpr Kind kKinds[] = {
+      {5, 21, {0x3F000000, 0x3F800000}}, {12, 7, {0, 1}},        {12, 14, {1, 0}},
+      {12, 23, {4, 2}},                  {6, 0x00010000, {2, 1}}, {36, 3, {1, 2}},
+      {5, 26, {7, 9}},                   {12, 12, {0xC, 0x3}},    {54, 0x3F000000, {0x3F800000, 0x40000000}},
+      {6, 0x00070002, {3, 4}},           {12, 13, {0xFFFFFFFF, 0xFFFF}},
+  };
+  constexpr uint32_t kinds = sizeof(kKinds) / sizeof(kKinds[0]);
+  client3d::TokenWriter writer;
+  for (uint32_t i = 0; i < kStreamBytes / 16; ++i) {
+    const Kind& kind = kKinds[i % kinds];
+    const uint32_t entry[2] = {kind.first, kind.values[i / kinds % 2]};
+    writer.Token(kind.opcode, 1, entry, sizeof(entry));
+  }
+  return writer.Bytes();
+}
+
+void Walk(benchmark::State& state, const std::vector<uint8_t>& stream, uint32_t tokens) {
   Setup s;
   if (!s.Ready()) {
     state.SkipWithError("no 3D context");
     return;
   }
-  const std::vector<uint8_t> stream = Stream(tokens);
   memcpy(s.commands.mapped, stream.data(), stream.size());
   for (auto _ : state) {
     if (s.client->RunTokens(s.context3d, 0, static_cast<uint32_t>(stream.size())) != 0) {
@@ -97,7 +122,10 @@ void Walk(benchmark::State& state, uint32_t tokens) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
 }
 
+void Walk(benchmark::State& state, uint32_t tokens) { Walk(state, Stream(tokens), tokens); }
+
 void BM_WalkSmallTokens(benchmark::State& state) { Walk(state, kStreamBytes / 16); }
+void BM_WalkStateTokens(benchmark::State& state) { Walk(state, StateStream(), kStreamBytes / 16); }
 void BM_WalkLargePayload(benchmark::State& state) { Walk(state, 1); }
 
 void BM_MemcpyStream(benchmark::State& state) {
@@ -134,6 +162,7 @@ void BM_Ioctl33Nop(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_WalkSmallTokens);
+BENCHMARK(BM_WalkStateTokens);
 BENCHMARK(BM_WalkLargePayload);
 BENCHMARK(BM_MemcpyStream);
 BENCHMARK(BM_SealEmptyBatch);

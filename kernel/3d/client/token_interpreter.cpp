@@ -20,21 +20,45 @@
 
 namespace {
 
+// Every opcode, for code generated per opcode.
+#define ORV_TOKEN_DECADE(X, tens) \
+  X(tens##0) X(tens##1) X(tens##2) X(tens##3) X(tens##4) X(tens##5) X(tens##6) X(tens##7) X(tens##8) X(tens##9)
+#define ORV_EACH_TOKEN_OPCODE(X)                                                                      \
+  ORV_TOKEN_DECADE(X, ) ORV_TOKEN_DECADE(X, 1) ORV_TOKEN_DECADE(X, 2) ORV_TOKEN_DECADE(X, 3)         \
+  ORV_TOKEN_DECADE(X, 4) ORV_TOKEN_DECADE(X, 5) ORV_TOKEN_DECADE(X, 6) ORV_TOKEN_DECADE(X, 7) X(80) X(81)
+
+// The rows of the dispatch: a power of two above the last opcode.
+constexpr uint32_t kDispatchRows = 128;
+static_assert(kTokenOpcodes == 82 && kTokenOpcodes <= kDispatchRows);
+#define ORV_UNHANDLED_ROWS(X)                                                                 \
+  X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) ORV_TOKEN_DECADE(X, 9) ORV_TOKEN_DECADE(X, 10) \
+  ORV_TOKEN_DECADE(X, 11) X(120) X(121) X(122) X(123) X(124) X(125) X(126) X(127)
+
+// The handler of an opcode, called directly, when it has one.
 using TokenHandler = void (*)(TokenContext3d*, const uint8_t*, uint32_t, uint32_t);
+template <uint32_t opcode>
+struct TokenHandlerOf {
+  static constexpr bool kHas = false;
+  static constexpr TokenHandler kHandler = nullptr;
+};
+#define ORV_TOKEN_HANDLER_OF(opcode, name)               \
+  template <>                                            \
+  struct TokenHandlerOf<opcode> {                        \
+    static constexpr bool kHas = true;                   \
+    static constexpr TokenHandler kHandler = &name;      \
+  };
+ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLER_OF)
+#undef ORV_TOKEN_HANDLER_OF
 
 struct TokenRow {
   uint32_t entrySize;
   bool trailing;  // bytes follow the entries
-  TokenHandler handler;
 };
 
-// Entry sizes and handlers by opcode; 0 for an opcode nothing handles.
+// Entry sizes by opcode; 0 for an opcode nothing handles.
 struct TokenTable {
   TokenRow rows[kTokenOpcodes] = {};
   constexpr TokenTable() {
-#define ORV_TOKEN_ROW(opcode, name) rows[opcode].handler = name;
-    ORV_TOKEN_HANDLERS(ORV_TOKEN_ROW)
-#undef ORV_TOKEN_ROW
     for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) rows[opcode].entrySize = kTokenEntrySizes[opcode];
     const uint32_t withTrailing[] = {kTokenDrawIndexed,           kTokenDrawUserPrimitives,
                                      kTokenSetLights,             kTokenLoadVertexDeclaration,
@@ -65,6 +89,7 @@ class StreamReader {
   StreamReader(const uint8_t* buffer, uint64_t begin, uint64_t end)
       : buffer_(buffer), at_(begin), end_(end) {}
   uint64_t At() const { return at_; }
+  uint64_t Left() const { return end_ - at_; }
   bool More() const { return at_ < end_; }
   // Copies the next bytes into kernel memory: false, with nothing moved,
   // when they do not lie inside the stream.
@@ -81,6 +106,10 @@ class StreamReader {
   uint64_t end_;
 };
 
+// The scratch copy's least size: the largest fixed entry fits.
+constexpr size_t kScratchLeast = 4096;
+static_assert(kTokenEntrySizes[70] <= kScratchLeast);
+
 uint32_t WordAt(const uint8_t* bytes, size_t offset) {
   uint32_t value;
   memcpy(&value, bytes + offset, sizeof(value));
@@ -88,6 +117,24 @@ uint32_t WordAt(const uint8_t* bytes, size_t offset) {
 }
 
 void SetWordAt(uint8_t* bytes, size_t offset, uint32_t value) { memcpy(bytes + offset, &value, sizeof(value)); }
+
+constexpr uint64_t kDrawIndexedEntryBytes = 32;
+static_assert(kTokenEntrySizes[kTokenDrawIndexed] == kDrawIndexedEntryBytes);
+
+// The scratch copy grown to at least `bytes`, its first `keep` bytes kept;
+// null when memory is short.
+uint8_t* ScratchKeeping(Context3d* context, uint64_t bytes, uint64_t keep) {
+  if (bytes <= context->scratchSize && context->scratch != nullptr) return context->scratch;
+  uint64_t size = context->scratchSize != 0 ? context->scratchSize : kScratchLeast;
+  while (size < bytes) size *= 2;
+  auto* grown = static_cast<uint8_t*>(memAlloc(static_cast<size_t>(size)));
+  if (grown == nullptr) return nullptr;
+  if (keep != 0) memcpy(grown, context->scratch, static_cast<size_t>(keep));
+  memFree(context->scratch);
+  context->scratch = grown;
+  context->scratchSize = static_cast<size_t>(size);
+  return grown;
+}
 
 // Reads a token's entries and trailing bytes into the context's scratch
 // copy: the payload, its size and the trailing bytes; false when they do
@@ -99,26 +146,21 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
   if (entries > remaining) return false;
   uint64_t trailing = 0;
   if (opcode == kTokenDrawIndexed) {
-    // Each entry is followed by its n words: read entry by entry.
+    // Each entry is followed by its n words: entries and words are read
+    // once, straight into the scratch copy, and n is taken from that copy.
     uint64_t total = 0;
-    uint8_t* out = nullptr;
-    StreamReader probe = reader;
     for (uint32_t i = 0; i < count; ++i) {
-      uint8_t entry[32];
-      if (!probe.Read(entry, sizeof(entry))) return false;
-      const uint64_t words = uint64_t{WordAt(entry, 4)} * 4;
-      uint8_t skip[64];
-      for (uint64_t left = words; left != 0;) {
-        const uint64_t step = left < sizeof(skip) ? left : sizeof(skip);
-        if (!probe.Read(skip, step)) return false;
-        left -= step;
-      }
-      total += sizeof(entry) + words;
+      uint8_t* out = ScratchKeeping(context, total + kDrawIndexedEntryBytes, total);
+      if (out == nullptr || !reader.Read(out + total, kDrawIndexedEntryBytes)) return false;
+      total += kDrawIndexedEntryBytes;
+      const uint64_t words = uint64_t{WordAt(out, total - kDrawIndexedEntryBytes + 4)} * 4;
+      if (words > reader.Left() || total + words > remaining) return false;
+      out = ScratchKeeping(context, total + words, total);
+      if (out == nullptr || !reader.Read(out + total, words)) return false;
+      total += words;
       trailing += words;
     }
-    out = context->Scratch(total != 0 ? static_cast<size_t>(total) : 1);
-    if (out == nullptr || !reader.Read(out, total)) return false;
-    *payload = out;
+    *payload = context->scratch;
     *trailingOut = static_cast<uint32_t>(trailing);
     return true;
   }
@@ -281,74 +323,134 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
     return;
   }
   if (token.current == nullptr) return;
-  if (context->Scratch(kTokenHeaderBytes) == nullptr) return;
-  // The scratch copy in locals: the payload copies cannot change them.
+  if (context->Scratch(kScratchLeast) == nullptr) return;
+  // Each token's header is read once into a register and its entries are
+  // copied once into the scratch copy, which the handlers get; nothing is
+  // read from the stream twice.
   uint8_t* scratch = context->scratch;
   size_t scratchSize = context->scratchSize;
   const auto* base = static_cast<const uint8_t*>(buffer.linear);
-  const uint64_t end = offset + length;
-  uint64_t at = offset;
-  while (at < end) {
-    if (end - at < kTokenHeaderBytes) return;
-    uint32_t header[2];
-    memcpy(header, base + at, sizeof(header));
-    at += sizeof(header);
-    const uint32_t opcode = header[0];
-    const uint32_t count = header[1];
-    if (opcode >= kTokenOpcodes) return;
-    const TokenRow& row = kTokens.rows[opcode];
-    if (row.entrySize == 0) return;
-    uint8_t* payload = nullptr;
-    uint32_t trailing = 0;
-    if (!row.trailing) {
-      // Fixed-size entries: one bounded copy.
-      const uint64_t bytes = uint64_t{count} * row.entrySize;
-      if (bytes > end - at) return;
-      if (bytes > scratchSize) {
-        if (context->Scratch(static_cast<size_t>(bytes)) == nullptr) return;
-        scratch = context->scratch;
-        scratchSize = context->scratchSize;
-      }
-      payload = scratch;
-      if (bytes <= 64) {
-        // Small payloads (most state tokens) by words: no call.
-        for (uint64_t i = 0; i < bytes; i += 4) memcpy(payload + i, base + at + i, 4);
-      } else {
-        memcpy(payload, base + at, static_cast<size_t>(bytes));
-      }
-      at += bytes;
-    } else {
-      StreamReader reader(base, at, end);
-      if (!ReadPayload(context, reader, opcode, count, row.entrySize, &payload, &trailing)) return;
-      at = reader.At();
-      scratch = context->scratch;
-      scratchSize = context->scratchSize;
-    }
-    uint32_t entries = count;
-    switch (opcode) {
-      case kTokenSkip:
-        continue;
-      case kTokenSetVertexConstRange:
-        SetVertexConstRange(token, payload, count);
-        continue;
-      case kTokenSelectRenderContext:
-        SelectRenderContext(token, payload, count);
-        continue;
-      case kTokenUpdateSurfaceBoxes:
-      case kTokenClearBatch:
-        SealBatch(token);
-        break;
-      case kTokenSetTextureStages:
-        entries = KeepTextureStages(payload, count);
-        break;
-      case kTokenSetTransforms:
-        TransposeTransforms(payload, count);
-        break;
-      default:
-        break;
-    }
-    if (row.handler != nullptr) row.handler(&token, payload, entries, trailing);
+  const uint8_t* cursor = base + offset;
+  const uint8_t* const end = base + offset + length;
+  // The last address a whole header starts at, compared as a number: no
+  // pointer is formed outside the buffer.
+  const uintptr_t lastHeader = reinterpret_cast<uintptr_t>(end) - kTokenHeaderBytes;
+  uint64_t header = 0;
+  uint32_t opcode = 0;
+  uint32_t count = 0;
+  const uint8_t* payload = nullptr;
+  // Each token's code ends by dispatching the next one, so a stream of
+  // small tokens runs without a jump back to a shared loop head. The
+  // dispatch goes by the opcode's low 7 bits (rows from kTokenOpcodes on
+  // are unhandled); each token's code then checks the whole opcode.
+#define ORV_TOKEN_LABEL_ADDRESS(op) &&token_##op,
+#define ORV_UNHANDLED_ROW(op) &&unhandled,
+  static const void* const kDispatch[] = {ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_LABEL_ADDRESS)
+                                              ORV_UNHANDLED_ROWS(ORV_UNHANDLED_ROW)};
+  static_assert(sizeof(kDispatch) / sizeof(kDispatch[0]) == kDispatchRows);
+#undef ORV_UNHANDLED_ROW
+#undef ORV_TOKEN_LABEL_ADDRESS
+  // The next header, known to lie inside the stream.
+#define ORV_DISPATCH()                                                           \
+  do {                                                                           \
+    memcpy(&header, cursor, sizeof(header));                                     \
+    payload = cursor + kTokenHeaderBytes;                                        \
+    goto* kDispatch[header & (kDispatchRows - 1)];                               \
+  } while (false)
+  // The next token, or the stream's end.
+#define ORV_NEXT()                                                               \
+  do {                                                                           \
+    if (reinterpret_cast<uintptr_t>(cursor) > lastHeader) [[unlikely]]         \
+      goto stream_end;                                                           \
+    ORV_DISPATCH();                                                              \
+  } while (false)
+  // A token of fixed-size entries: copied, then its handler. A token of one
+  // entry (most state tokens) whose next header lies in the stream steps by
+  // a constant, so the next header's address does not wait on this
+  // header's count.
+#define ORV_TOKEN_RUN(op)                                                                      \
+  do {                                                                                         \
+    uint32_t entries = count;                                                                  \
+    if constexpr (op == kTokenUpdateSurfaceBoxes || op == kTokenClearBatch) SealBatch(token); \
+    if constexpr (op == kTokenSetTextureStages) entries = KeepTextureStages(scratch, count);  \
+    if constexpr (op == kTokenSetTransforms) TransposeTransforms(scratch, count);             \
+    if constexpr (op == kTokenSelectRenderContext) SelectRenderContext(token, scratch, count); \
+    if constexpr (TokenHandlerOf<op>::kHas)                                                    \
+      TokenHandlerOf<op>::kHandler(&token, scratch, entries, 0);                               \
+  } while (false)
+#define ORV_TOKEN_CODE(op)                                                                     \
+  token_##op : {                                                                               \
+    opcode = static_cast<uint32_t>(header);                                                    \
+    if constexpr (kTokenEntrySizes[op] == 0) {                                                 \
+      goto unhandled;                                                                          \
+    } else if constexpr (kTokens.rows[op].trailing) {                                          \
+      if (opcode != (op)) goto unhandled;                                                      \
+      goto trailing;                                                                           \
+    } else {                                                                                   \
+      constexpr uint32_t kSize = kTokenEntrySizes[op];                                         \
+      if (header == (uint64_t{1} << 32 | (op)) &&                                              \
+          reinterpret_cast<uintptr_t>(payload) + kSize <= lastHeader) [[likely]] {             \
+        memcpy(scratch, payload, kSize);                                                       \
+        cursor = payload + kSize;                                                              \
+        count = 1;                                                                             \
+        ORV_TOKEN_RUN(op);                                                                     \
+        ORV_DISPATCH();                                                                        \
+      }                                                                                        \
+      if (opcode != (op)) goto unhandled;                                                      \
+      count = static_cast<uint32_t>(header >> 32);                                             \
+      const uint64_t bytes = uint64_t{count} * kSize;                                          \
+      if (bytes > static_cast<uint64_t>(end - payload)) return;                               \
+      if (bytes > scratchSize) {                                                               \
+        if (context->Scratch(static_cast<size_t>(bytes)) == nullptr) return;                  \
+        scratch = context->scratch;                                                            \
+        scratchSize = context->scratchSize;                                                    \
+      }                                                                                        \
+      memcpy(scratch, payload, static_cast<size_t>(bytes));                                    \
+      cursor = payload + bytes;                                                                \
+      ORV_TOKEN_RUN(op);                                                                       \
+      ORV_NEXT();                                                                              \
+    }                                                                                          \
   }
+
+  ORV_NEXT();
+  ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_CODE)
+
+trailing : {
+  // Entries with trailing bytes, read through a bounded reader.
+  count = static_cast<uint32_t>(header >> 32);
+  StreamReader reader(base, static_cast<uint64_t>(payload - base), offset + length);
+  uint8_t* copy = nullptr;
+  uint32_t trailing = 0;
+  if (!ReadPayload(context, reader, opcode, count, kTokenEntrySizes[opcode], &copy, &trailing)) return;
+  scratch = context->scratch;
+  scratchSize = context->scratchSize;
+  cursor = base + reader.At();
+  switch (opcode) {
+    case kTokenSetVertexConstRange:
+      SetVertexConstRange(token, copy, count);
+      break;
+#define ORV_TRAILING_CASE(op, name)                                                   \
+  case op:                                                                            \
+    if constexpr (kTokens.rows[op].trailing) name(&token, copy, count, trailing);     \
+    break;
+      ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
+#undef ORV_TRAILING_CASE
+    default:
+      break;
+  }
+  ORV_NEXT();
+}
+
+unhandled:
+  return;
+
+stream_end:
+  // A header cut by the end of the stream is refused.
+  if (cursor != end) return;
+#undef ORV_TOKEN_CODE
+#undef ORV_TOKEN_RUN
+#undef ORV_NEXT
+#undef ORV_DISPATCH
   SealBatch(token);
   if (!CloseStream(token)) return;
   request->SetResult(kRequestOk);

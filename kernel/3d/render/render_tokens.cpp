@@ -46,6 +46,31 @@ struct StageEntry {
 static_assert(sizeof(Transform) == 68);
 static_assert(sizeof(StageEntry) == 8);
 
+// Hands a token's entries on in aligned batches, one call per batch
+// rather than per entry; the members apply their entries in order, so the
+// result is that of one entry at a time.
+template <class Word, uint32_t kWordsPerEntry, class Apply>
+void InBatches(const uint8_t* payload, uint32_t count, Apply apply) {
+  constexpr uint32_t kBatch = 32;
+  constexpr size_t kEntryBytes = sizeof(Word) * kWordsPerEntry;
+  if (count == 1) {
+    // Most state tokens: one entry, no batch.
+    Word entry[kWordsPerEntry];
+    memcpy(entry, payload, kEntryBytes);
+    apply(entry, 1);
+    return;
+  }
+  Word words[kBatch * kWordsPerEntry];
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = count - done < kBatch ? count - done : kBatch;
+    // Entry by entry: a copy of fixed size is a few moves, not a call.
+    for (uint32_t i = 0; i < n; ++i)
+      memcpy(words + i * kWordsPerEntry, payload + uint64_t{done + i} * kEntryBytes, kEntryBytes);
+    apply(words, n);
+    done += n;
+  }
+}
+
 // The pipeline record leads each 1,648-byte entry of token 69.
 constexpr uint32_t kPipelineEntryBytes = 1648;
 
@@ -54,20 +79,14 @@ constexpr uint32_t kPipelineEntryBytes = 1648;
 void RenderState3dSetDriverStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) {
-    const Pair pair = EntryAt<Pair>(payload, i);
-    state->SetDriverStates(pair.words, 1);
-  }
+  InBatches<uint32_t, 2>(payload, count, [state](const uint32_t* pairs, uint32_t n) { state->SetDriverStates(pairs, n); });
 }
 
 void RenderState3dSetSamplerStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint16_t triple[4];
-    memcpy(triple, payload + uint64_t{i} * sizeof triple, sizeof triple);
-    state->SetSamplerStates(triple, 1);
-  }
+  InBatches<uint16_t, 4>(payload, count,
+                         [state](const uint16_t* triples, uint32_t n) { state->SetSamplerStates(triples, n); });
 }
 
 void RenderState3dSetViewport(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
@@ -80,10 +99,7 @@ void RenderState3dSetViewport(TokenContext3d* token, const uint8_t* payload, uin
 void RenderState3dSetRenderStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) {
-    const Pair pair = EntryAt<Pair>(payload, i);
-    state->SetRenderStates(pair.words, 1);
-  }
+  InBatches<uint32_t, 2>(payload, count, [state](const uint32_t* pairs, uint32_t n) { state->SetRenderStates(pairs, n); });
 }
 
 void RenderState3dSetTextureStages(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
@@ -122,17 +138,13 @@ void RenderState3dSetTransforms(TokenContext3d* token, const uint8_t* payload, u
 void RenderState3dSetFloat4StatesB(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) {
-    float values[4];
-    memcpy(values, payload + uint64_t{i} * sizeof values, sizeof values);
-    state->SetFloat4StateB(values, 1);
-  }
+  InBatches<float, 4>(payload, count, [state](const float* values, uint32_t n) { state->SetFloat4StateB(values, n); });
 }
 
 void RenderState3dSetModeStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) state->SetModeStates(EntryAt<Pair>(payload, i).words, 1);
+  InBatches<uint32_t, 2>(payload, count, [state](const uint32_t* pairs, uint32_t n) { state->SetModeStates(pairs, n); });
 }
 
 void RenderState3dSetClipPlanes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {

@@ -277,6 +277,65 @@ TEST_F(Client3dTest, AStreamEndingInAnUnhandledOpcodeSealsNothing) {
   EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 0u);
 }
 
+TEST_F(Client3dTest, OpcodesAreMatchedWholeNotByTheirLowBits) {
+  // Opcodes whose low bits name handled tokens (skip, render states, a
+  // token with trailing bytes, select), and the unhandled rows around the
+  // last opcode: each stops the walk after the tokens before it.
+  const uint32_t opcodes[] = {128, 128 + 12, 256 + 12, 0x10000000 | 67, 0x80000000 | 81, 82, 127, 0xFFFFFFFF};
+  uint32_t value = 1;
+  for (const uint32_t opcode : opcodes) {
+    for (const uint32_t count : {0u, 1u, 2u}) {
+      SCOPED_TRACE(testing::Message() << "opcode " << opcode << " count " << count);
+      const uint32_t before = TagCounter();
+      ++value;
+      TokenWriter tokens;
+      tokens.Token(12, 1, {7, value}).Token(opcode, count, std::vector<uint32_t>(count * 2, 0));
+      EXPECT_EQ(Stream(tokens), -1);
+      EXPECT_EQ(Current()->state.values[7], value);
+      EXPECT_EQ(TagCounter(), before);
+    }
+  }
+}
+
+TEST_F(Client3dTest, OneEntryTokensRunUpToAHeaderCutShort) {
+  // One-entry tokens back to back, then four bytes: the tokens take
+  // effect, the stream is refused and nothing is sealed.
+  const uint32_t before = TagCounter();
+  TokenWriter tokens;
+  tokens.Token(12, 1, {7, 1}).Token(0, 1, {5, 5}).Token(12, 1, {14, 1}).Word(12);
+  EXPECT_EQ(Stream(tokens), -1);
+  EXPECT_EQ(Current()->state.values[7], 1u);
+  EXPECT_EQ(Current()->state.values[14], 1u);
+  EXPECT_EQ(TagCounter(), before);
+  // The same tokens ending on the stream's end run and seal.
+  TokenWriter whole;
+  whole.Token(12, 1, {7, 0}).Token(0, 1, {5, 5}).Token(12, 1, {14, 0});
+  EXPECT_EQ(Stream(whole), 0);
+  EXPECT_EQ(Current()->state.values[7], 0u);
+  EXPECT_EQ(Current()->state.values[14], 0u);
+  EXPECT_NE(TagCounter(), before);
+}
+
+TEST_F(Client3dTest, IndexedDrawsKeepTheirEntriesWhileTheCopyGrows) {
+  // The first entry's 1,100 words outgrow the first scratch copy: the entry
+  // read before them reaches the handler unchanged.
+  std::vector<uint32_t> words = {0x0C000000, 1100, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
+  words.resize(words.size() + 1100, 0x5A5A5A5A);
+  words.insert(words.end(), {0x0C000000, 0, 0, 0, 0, 0, 0, 0});
+  TokenWriter tokens;
+  tokens.Token(kTokenDrawIndexed, 2, words);
+  EXPECT_EQ(Stream(tokens), 0);
+  const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
+  const std::vector<uint64_t> expected = {2, 4400, 0x0C000000, 1100, 0xA1, 0xA2, 0xA3, 0xA4};
+  EXPECT_EQ(std::vector<uint64_t>(draw.values, draw.values + draw.count), expected);
+  // Words counted past the stream's end: refused, nothing handed on.
+  const size_t draws = orvstandin::TimesCalled("EmitDrawIndexed");
+  TokenWriter cut;
+  cut.Token(kTokenDrawIndexed, 1, std::vector<uint32_t>{0x0C000000, 3, 0, 0, 0, 0, 0, 0, 1, 2});
+  EXPECT_EQ(Stream(cut), -1);
+  EXPECT_EQ(orvstandin::TimesCalled("EmitDrawIndexed"), draws);
+}
+
 TEST_F(Client3dTest, StreamsOutsideTheBufferOrCrossingItsEndAreRefused) {
   const uint32_t before = TagCounter();
   EXPECT_EQ(client->RunTokens(context3d, 16384, 1), -1);

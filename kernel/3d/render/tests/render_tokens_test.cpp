@@ -61,6 +61,25 @@ TEST_F(Tokens, RenderStatesAndDriverStatesApplyEveryEntryInOrder) {
   EXPECT_EQ(state.vertex.materialSourcesB, 0x11u);
 }
 
+TEST_F(Tokens, LongTokensApplyTheirEntriesInOrderAcrossBatches) {
+  RenderState3d& state = context->state;
+  // Depth enable set 31 times, then locked by the 32nd entry: the entries
+  // after it (a later batch) leave it; depth write takes its last value.
+  std::vector<uint32_t> words;
+  for (uint32_t i = 0; i < 31; ++i) words.insert(words.end(), {7, i + 1});
+  words.insert(words.end(), {257 + 6, 1, 7, 99});
+  for (uint32_t i = 0; i < 40; ++i) words.insert(words.end(), {14, i + 1});
+  RenderState3dSetRenderStates(&token, Payload(words), static_cast<uint32_t>(words.size() / 2), 0);
+  EXPECT_EQ(state.values[7], 31u);
+  EXPECT_EQ(state.values[14], 40u);
+  // Sampler states across a batch: the last value of each stays.
+  std::vector<uint32_t> samplers;
+  for (uint32_t i = 0; i < 70; ++i) samplers.insert(samplers.end(), {(i % 2) | 7u << 16, i});
+  RenderState3dSetSamplerStates(&token, Payload(samplers), 70, 0);
+  EXPECT_EQ(state.samplers[0][7], 68u);
+  EXPECT_EQ(state.samplers[1][7], 69u);
+}
+
 TEST_F(Tokens, SamplerStatesTextureStagesAndThePipelineRecord) {
   RenderState3d& state = context->state;
   // {stage 3, state 10, value}, {stage 9, state 10, value}, {stage 10, ...}.
