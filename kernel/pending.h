@@ -49,14 +49,9 @@ class BmBufferRing;
 ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 #undef ORV_DECLARE_PENDING_KERNEL_ROW
 
-// The 3D engine's part of enabling and disabling a device object: the
-// value the device's surface owner puts into the engine's initial state;
-// close the render target open for drawing and release the memory of the
-// board's render-target slots; clear the engine-mode bit of the render
-// contexts when a device object is complete.
+// The 3D engine's part of enabling a device object: the value the
+// device's surface owner puts into the engine's initial state.
 uint32_t SurfaceOwnerInitialValue3d(PDEV* pdev);
-void ReleaseRenderTargets3d(PDEV* pdev);
-void ResetEngineMode3d(PDEV* pdev);
 
 // What render contexts and their render state ask of the engine state and
 // the parts that validate and emit it. A bool answers whether the step

@@ -51,8 +51,6 @@ int StandInAnswer(const char* name, int answer) {
 ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 #undef ORV_DEFINE_KERNEL_ROW
 
-void ReleaseRenderTargets3d(PDEV*) { StandInCall("ReleaseRenderTargets3d"); }
-void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
 
 
 
