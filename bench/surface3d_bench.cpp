@@ -36,11 +36,12 @@ struct Machine {
   PDEV* pdev = nullptr;
   ResourceTable* table = nullptr;
 
-  // A bare board of 64 MB: no chip block behind its registers.
+  // A board of 64 MB with what enabling a device object drives: the DMA
+  // engine, flip latch, aperture windows and the vertex engine.
   static orvmachine::BoardSpec BoardOf() {
     orvmachine::BoardSpec spec;
     spec.config.memory_size = 64u << 20;
-    spec.parts = 0;
+    spec.parts = orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows | orvmachine::kVertex;
     return spec;
   }
   // The kernel core linked into the benchmark, as the machine's module.

@@ -118,7 +118,7 @@ bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
 bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // The vertex engine: the transform-and-lighting set-up of a render context
 // (made, deleted, given the board's program builder, attached, its mode
-// bits, and its update before a draw) and the program builder's slots.
+// bits, and its update before a draw).
 TnlSetup* NewTnlSetup();
 void DeleteTnlSetup(TnlSetup* setup);
 void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder* builder);
@@ -126,7 +126,6 @@ bool TnlSetupAttachContext(TnlSetup* setup, RenderContext3d* context, uint32_t f
 void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits);
 bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock* group,
                     VertexSubBlock* sub, VertexEngineBlock* engine);
-void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first);
 // ---- What the 3D client contexts, their requests and the token interpreter
 // ask of later parts ------------------------------------------------------------------
 
@@ -142,8 +141,9 @@ bool IsTargetFlipDone(RenderContext3d* context);
 // A re-attached 3D context re-emits its saved target synchronisation.
 void Context3dReemitSavedTargets(Context3d* context);
 
-// Token handlers: each gets the kernel's copy of the token's entries and of
-// its trailing bytes (payload + count x entry size), and its context.
+// Token handlers not written yet (the interpreter names all of them in
+// ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
+// arguments).
 #define ORV_PENDING_TOKENS(X)                         \
   X(8, EmitSetStreamSources)                          \
   X(10, EmitUpdateSurfaceBoxes)                       \

@@ -229,10 +229,6 @@ bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingB
   orvstandin::LogArg(fixedFunctionNeeded ? 1 : 0);
   return result;
 }
-void VertexProgramBuilderResetSlots(VertexProgramBuilder* builder, uint32_t first) {
-  StandInVoid("VertexProgramBuilderResetSlots", builder);
-  orvstandin::LogArg(first);
-}
 
 // ---- What the 3D client contexts ask of later parts -------------------------------------
 // Objects of later parts are stand-in addresses that are never dereferenced
@@ -254,15 +250,15 @@ VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d*) {
 bool IsTargetFlipDone(RenderContext3d*) { return StandInInit("IsTargetFlipDone"); }
 void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }
 
-// Token handlers log the entry count, the trailing bytes and the first
-// words of the payload they were handed (one per entry, at most six: every
-// entry is at least one word).
+// Token handlers log the entry count, the trailing bytes and the first six
+// words of the payload they were handed (fewer when it is shorter).
 #define ORV_DEFINE_TOKEN(opcode, name)                                                   \
   void name(TokenContext3d*, const uint8_t* payload, uint32_t count, uint32_t trailing) { \
     StandInCall(#name);                                                                  \
     orvstandin::LogArg(count);                                                           \
     orvstandin::LogArg(trailing);                                                        \
-    for (uint64_t i = 0; i < uint64_t{count} * 4 && i < 24; i += 4) {                    \
+    const uint64_t bytes = uint64_t{count} * TokenEntrySize(opcode) + trailing;          \
+    for (uint64_t i = 0; i + 4 <= bytes && i < 24; i += 4) {                             \
       uint32_t word;                                                                     \
       memcpy(&word, payload + i, sizeof(word));                                          \
       orvstandin::LogArg(word);                                                          \

@@ -10,7 +10,6 @@
 #include "core/pdev.h"
 #include "core/shared_word.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/render/render_tokens.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/kernel_device.h"
 #include "kernel/flip_controller.h"

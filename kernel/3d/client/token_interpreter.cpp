@@ -10,8 +10,9 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/render/render_tokens.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/tnl/vertex_program.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/pending.h"
@@ -32,18 +33,9 @@ struct TokenTable {
   TokenRow rows[kTokenOpcodes] = {};
   constexpr TokenTable() {
 #define ORV_TOKEN_ROW(opcode, name) rows[opcode].handler = name;
-    ORV_PENDING_TOKENS(ORV_TOKEN_ROW)
-    ORV_RENDER_STATE_TOKENS(ORV_TOKEN_ROW)
+    ORV_TOKEN_HANDLERS(ORV_TOKEN_ROW)
 #undef ORV_TOKEN_ROW
-    const uint32_t sizes[][2] = {
-        {0, 8},     {5, 8},     {6, 8},     {7, 24},    {8, 32},    {10, 72},   {12, 8},
-        {13, 32},   {14, 8},    {18, 16},   {21, 36},   {24, 32},   {25, 32},   {26, 24},
-        {27, 40},   {28, 40},   {32, 68},   {33, 8},    {34, 72},   {35, 16},   {36, 8},
-        {37, 20},   {38, 16},   {39, 8},    {53, 16},   {54, 8},    {55, 16},   {64, 12},
-        {65, 4},    {66, 4},    {67, 8},    {68, 48},   {69, 1648}, {70, 1656}, {71, 8},
-        {72, 24},   {73, 20},   {80, 16},   {81, 8},
-    };
-    for (const auto& size : sizes) rows[size[0]].entrySize = size[1];
+    for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) rows[opcode].entrySize = kTokenEntrySizes[opcode];
     const uint32_t withTrailing[] = {kTokenDrawIndexed,           kTokenDrawUserPrimitives,
                                      kTokenSetLights,             kTokenLoadVertexDeclaration,
                                      kTokenSetVertexConstRange,   kTokenWriteBufferData};
@@ -51,6 +43,21 @@ struct TokenTable {
   }
 };
 constexpr TokenTable kTokens;
+
+// Every opcode with entries has a handler, but those the interpreter acts
+// on itself.
+constexpr bool EveryTokenHandled() {
+  bool handled[kTokenOpcodes] = {};
+  handled[kTokenSkip] = handled[kTokenSetVertexConstRange] = handled[kTokenSelectRenderContext] = true;
+#define ORV_TOKEN_HANDLED(opcode, name) handled[opcode] = true;
+  ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLED)
+#undef ORV_TOKEN_HANDLED
+  for (uint32_t opcode = 0; opcode < kTokenOpcodes; ++opcode) {
+    if ((kTokenEntrySizes[opcode] != 0) != handled[opcode]) return false;
+  }
+  return true;
+}
+static_assert(EveryTokenHandled());
 
 // The stream in the command buffer: [begin, end) of the buffer's bytes.
 class StreamReader {
@@ -214,10 +221,6 @@ void SelectRenderContext(TokenContext3d& token, const uint8_t* payload, uint32_t
 
 }  // namespace
 
-uint32_t TokenEntrySize(uint32_t opcode) {
-  return opcode < kTokenOpcodes ? kTokens.rows[opcode].entrySize : 0;
-}
-
 uint32_t SealBatch(TokenContext3d& token) {
   CommonData* common = token.common;
   SharedLockedData_t* shared = common->sharedLocked;
@@ -237,6 +240,8 @@ uint32_t SealBatch(TokenContext3d& token) {
     }
   }
   RenderContext3dHandOverStream(token.current);
+  // The vertex programs the batch used are stamped with its tag.
+  if (common->vertexProgramBuilder != nullptr) common->vertexProgramBuilder->SealBatchTag(tag);
   return tag;
 }
 
@@ -342,7 +347,7 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
       default:
         break;
     }
-    row.handler(&token, payload, entries, trailing);
+    if (row.handler != nullptr) row.handler(&token, payload, entries, trailing);
   }
   SealBatch(token);
   if (!CloseStream(token)) return;

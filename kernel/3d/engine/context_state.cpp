@@ -100,41 +100,43 @@ void ContextState3d::LoadVertexEngineDefaults() {
 void ContextState3d::EmitRaster(BmBufferPool* stream) {
   uint32_t& d = dirty.words[0];
   const uint32_t* w = rasterBlock;
-  if ((d & kCsDirtyRasterA) != 0) {
-    GroupPacket p;
-    p.G({0xCA, 0xCB, 0xBF, 0xBE}, {w[2], w[3], w[8], w[9]});
-    p.WriteTo(stream);
-  }
-  if ((d & kCsDirtyRasterB) != 0) {
-    GroupPacket p;
-    p.G({0xBA, 0xB9, 0xBC, 0xBB}, {w[4], w[7], w[6], w[5]});
-    p.WriteTo(stream);
-  }
+  if ((d & kCsDirtyRasterA) != 0) WritePacket(stream, PacketHeader(0xCA, 0xCB, 0xBF, 0xBE), w[2], w[3], w[8], w[9]);
+  if ((d & kCsDirtyRasterB) != 0) WritePacket(stream, PacketHeader(0xBA, 0xB9, 0xBC, 0xBB), w[4], w[7], w[6], w[5]);
   d &= ~(kCsDirtyRasterA | kCsDirtyRasterB);
 }
 
 void ContextState3d::EmitDepthStencil(BmBufferPool* stream) {
   uint32_t& d = dirty.words[0];
   const uint32_t* w = depthStencilBlock;
-  GroupPacket p;
-  if ((d & kCsDirtyDepth) != 0) p.G({0xB2, 0xB3, 0xB4}, {w[4], w[5], w[6]});
-  if ((d & kCsDirtyStencil) != 0) p.G({0xB0, 0xB1}, {w[2], w[3]});
-  p.WriteTo(stream);
+  const uint32_t depth = PacketHeader(0xB2, 0xB3, 0xB4), stencil = PacketHeader(0xB0, 0xB1);
+  switch (d & (kCsDirtyDepth | kCsDirtyStencil)) {
+    case kCsDirtyDepth | kCsDirtyStencil:
+      WritePacket(stream, depth, w[4], w[5], w[6], stencil, w[2], w[3]);
+      break;
+    case kCsDirtyDepth:
+      WritePacket(stream, depth, w[4], w[5], w[6]);
+      break;
+    case kCsDirtyStencil:
+      WritePacket(stream, stencil, w[2], w[3]);
+      break;
+  }
   d &= ~(kCsDirtyDepth | kCsDirtyStencil);
 }
 
 void ContextState3d::EmitFog(BmBufferPool* stream) {
   uint32_t& d = dirty.words[0];
   if ((d & kCsDirtyFog) != 0) {
-    GroupPacket p;
-    p.G({0xB5, 0xB6, 0xB7}, {fogBlock[0], fogBlock[1], fogBlock[2]});
-    p.WriteTo(stream);
+    WritePacket(stream, PacketHeader(0xB5, 0xB6, 0xB7), fogBlock[0], fogBlock[1], fogBlock[2]);
     // The table only goes out with the registers, and only for a fog mode
     // that reads it.
     if ((d & kCsDirtyFogTable) != 0 && (fogBlock[0] & 1) != 0 && (fogBlock[0] & 6) != 0) {
-      GroupPacket t;
-      for (uint32_t g = 0; g < 16; ++g) t.Raw(0xB8B8B8B8, &fogBlock[3 + 4 * g], 4);
-      t.WriteTo(stream);
+      if (uint32_t* at = stream->Reserve(81)) {
+        at[0] = 79;
+        for (uint32_t g = 0; g < 16; ++g) {
+          at[1 + 5 * g] = 0xB8B8B8B8;
+          memcpy(&at[2 + 5 * g], &fogBlock[3 + 4 * g], 16);
+        }
+      }
     }
   }
   d &= ~(kCsDirtyFog | kCsDirtyFogTable);
@@ -143,23 +145,13 @@ void ContextState3d::EmitFog(BmBufferPool* stream) {
 void ContextState3d::EmitCoordinates(BmBufferPool* stream) {
   uint32_t& d = dirty.words[0];
   const uint32_t* w = coordinateBlock;
-  if ((d & kCsDirtyCoordA) != 0) {
-    GroupPacket p;
-    p.G({0x00, 0x10, 0x2C}, {w[0], w[8], w[14]});
-    p.WriteTo(stream);
-  }
+  if ((d & kCsDirtyCoordA) != 0) WritePacket(stream, PacketHeader(0x00, 0x10, 0x2C), w[0], w[8], w[14]);
   if ((d & kCsDirtyCoordB) != 0) {
-    GroupPacket p;
-    p.G({0x01, 0x02, 0x03, 0x04}, {w[1], w[2], w[3], w[4]})
-        .G({0x05, 0x06, 0x07, 0x11}, {w[5], w[6], w[7], w[9]})
-        .G({0x12, 0x13, 0x18, 0x19}, {w[10], w[11], w[12], w[13]});
-    p.WriteTo(stream);
+    WritePacket(stream, PacketHeader(0x01, 0x02, 0x03, 0x04), w[1], w[2], w[3], w[4],
+                PacketHeader(0x05, 0x06, 0x07, 0x11), w[5], w[6], w[7], w[9], PacketHeader(0x12, 0x13, 0x18, 0x19),
+                w[10], w[11], w[12], w[13]);
   }
-  if ((d & kCsDirtyCoordC) != 0) {
-    GroupPacket p;
-    p.G({0x2D, 0x2E}, {w[15], w[16]});
-    p.WriteTo(stream);
-  }
+  if ((d & kCsDirtyCoordC) != 0) WritePacket(stream, PacketHeader(0x2D, 0x2E), w[15], w[16]);
   d &= ~(kCsDirtyCoordA | kCsDirtyCoordB | kCsDirtyCoordC);
 }
 

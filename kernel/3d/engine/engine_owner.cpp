@@ -226,7 +226,7 @@ void EngineOwner3d::Execute(ContextState3d* state, uint32_t operation, bool chec
   if (started != 2) ResetAll(state);
   if ((reemit & 0x0F) != 0) EmitSyncPoint();
   if (checkFlush) CollectFlushRequests(state);
-  if (operationWord != 0 && deviceStarted != 0 && flushRequests != 0) RunFlushActions();
+  if (operationWord != 0 && deviceStarted != 0) RunFlushActions();
   if (pendingChannels != 0) {
     const uint32_t count = state->textureUnits.stageCount < kTuStages ? state->textureUnits.stageCount : kTuStages;
     for (uint32_t i = 0; i < count; ++i) {

@@ -18,6 +18,19 @@
 inline constexpr uint8_t kDummyIndex = IndexOfReg(k3dRegPad);
 inline constexpr uint32_t kMaxPacketWords = 96;
 
+// A packet whose words are known where it is written (headers from
+// PacketHeader), copied straight into the stream: count, then the words.
+template <class... W>
+inline bool WritePacket(BmBufferPool* stream, W... words) {
+  constexpr uint32_t n = sizeof...(W);
+  uint32_t* at = stream->Reserve(n + 1);
+  if (at == nullptr) return false;
+  at[0] = n - 1;
+  uint32_t i = 1;
+  ((at[i++] = static_cast<uint32_t>(words)), ...);
+  return true;
+}
+
 class GroupPacket {
  public:
   // One group: up to four registers with their data words.

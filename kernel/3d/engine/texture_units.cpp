@@ -51,18 +51,11 @@ void TextureUnitBlock::LoadDefaults() {
 void TextureUnitBlock::EmitStage(BmBufferPool* stream, uint32_t i, uint32_t bits, bool capable) {
   // Image word k of the stage is record word k (words 2 to 13).
   const uint32_t* w = stages[i].words;
-  GroupPacket p;
-  p.G({static_cast<uint8_t>(0x80 + i), 0x77, 0x78, 0x79}, {w[1], w[11], w[12], w[13]});
-  p.WriteTo(stream);
-  if ((bits & 2) != 0) {
-    GroupPacket q;
-    q.G({0x70, 0x71, 0x75, 0x76}, {w[3], w[5], w[9], w[10]});
-    q.WriteTo(stream);
-  }
+  WritePacket(stream, PacketHeader(static_cast<uint8_t>(0x80 + i), 0x77, 0x78, 0x79), w[1], w[11], w[12], w[13]);
+  if ((bits & 2) != 0) WritePacket(stream, PacketHeader(0x70, 0x71, 0x75, 0x76), w[3], w[5], w[9], w[10]);
   if ((bits & 4) != 0) {
-    GroupPacket q;
-    q.G({0x73, 0x74, 0x72, capable ? uint8_t{0x7A} : kDummyIndex}, {w[7], w[8], w[6], w[2]});
-    q.WriteTo(stream);
+    WritePacket(stream, PacketHeader(0x73, 0x74, 0x72, capable ? uint8_t{0x7A} : kDummyIndex), w[7], w[8], w[6],
+                w[2]);
   }
 }
 
@@ -97,9 +90,7 @@ void TextureUnitBlock::Emit(BmBufferPool* stream, bool capable, bool stageSuppor
     stageDirty &= ~bits;
     // Bit 31 rewrites every stage in use.
     if ((bits & kTuAllBit) != 0) bits |= (1u << (3 * count)) - 1;
-    GroupPacket sync;
-    sync.G({0x87, 0xDD}, {0, 0});
-    sync.WriteTo(stream);
+    WritePacket(stream, PacketHeader(0x87, 0xDD), 0, 0);
     for (uint32_t i = 0; i < count; ++i) {
       const uint32_t b = bits >> (3 * i) & 7;
       if (b != 0) EmitStage(stream, i, (bits & kTuAllBit) != 0 ? 7 : b, capable);
@@ -125,10 +116,13 @@ void TextureUnitBlock::Emit(BmBufferPool* stream, bool capable, bool stageSuppor
     if (b == 0) continue;
     // Any bit writes the first group; the second bit adds the second.
     const uint32_t* r = units[u].words;
-    GroupPacket p;
-    p.G({0x99, 0x98, 0x9B, 0x9A}, {(r[2] & ~0x1Fu) | kTuHardwareUnit[u], r[8], r[3], r[9]});
-    if ((b & 2) != 0) p.G({0x9E, 0x9F, 0xA0, 0xA1}, {r[4], r[5], r[6], r[7]});
-    p.WriteTo(stream);
+    const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
+    if ((b & 2) != 0) {
+      WritePacket(stream, PacketHeader(0x99, 0x98, 0x9B, 0x9A), first, r[8], r[3], r[9],
+                  PacketHeader(0x9E, 0x9F, 0xA0, 0xA1), r[4], r[5], r[6], r[7]);
+    } else {
+      WritePacket(stream, PacketHeader(0x99, 0x98, 0x9B, 0x9A), first, r[8], r[3], r[9]);
+    }
   }
   unitDirty &= ~(mask & ~kTuAllBit);
   if (all) {
@@ -154,6 +148,7 @@ void TextureUnitBlock::EmitMasked(BmBufferPool* stream, bool capable) {
     stages[count].words[1] = (~channels & kTuChannelMask) | kTuModeDisabled;
     ++count;
     for (uint32_t i = count; i < kTuStages; ++i) memset(&stages[i], 0, sizeof stages[i]);
+    stageCount = count;
   }
   uint32_t& stageDirty = StageDirty();
   const uint32_t bits = (((1u << (3 * count)) - 1) | kTuAllBit) & stageDirty;

@@ -10,6 +10,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/pending.h"
 
 namespace {
@@ -235,8 +236,8 @@ void DestroyRenderContext(uint32_t handle) {
   ReleaseRenderTargetMemory3d(context);
   // The last render context leaves the vertex engine's program memory
   // empty before it goes.
-  if (table->Count() == 1 && context->common != nullptr)
-    VertexProgramBuilderResetSlots(context->common->vertexProgramBuilder, 0);
+  if (table->Count() == 1 && context->common != nullptr && context->common->vertexProgramBuilder != nullptr)
+    context->common->vertexProgramBuilder->ResetSlots(false);
   ReleaseHandle(handle);
 }
 

@@ -17,6 +17,8 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/tnl/vertex_program.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/flip_controller.h"
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
@@ -207,6 +209,18 @@ TEST_F(Client3dTest, AnEmptyStreamSealsABatchAndTheBoardReportsProgress) {
   EXPECT_EQ(status[2], 1u);
   EXPECT_EQ(status[0], 0u);
   EXPECT_EQ(SharedLocked()->completedTag & ~7u, tag);
+}
+
+TEST_F(Client3dTest, TheVertexProgramsABatchUsedTakeItsTag) {
+  VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
+  ASSERT_NE(builder, nullptr);
+  VertexProgram program;
+  program.inBatch = 1;
+  builder->batchPrograms = &program;
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(program.tag, TagCounter());
+  EXPECT_EQ(program.inBatch, 0);
+  EXPECT_EQ(builder->batchPrograms, nullptr);
 }
 
 TEST_F(Client3dTest, TheTargetTagPacketGoesThroughTheSecondaryStream) {
@@ -493,6 +507,33 @@ TEST_F(Client3dTest, VertexLayoutRequestsOutsideTheirBoundsAreRefused) {
   EXPECT_EQ(client->Execute(), -14);
 }
 
+TEST_F(Client3dTest, AClientsTablesAndTheBoardsDrawablesHaveLimits) {
+  // 3D contexts: the fixture's is the first.
+  uint32_t made = 1;
+  while (made < kClientMaxContexts3d + 5 && client->CreateContext3d(5, commands) != 0) ++made;
+  EXPECT_EQ(made, kClientMaxContexts3d);
+  EXPECT_EQ(Common()->rangeMap->Find(5)->users, kClientMaxContexts3d);
+  // Drawables of the board: key 5 and 255 more.
+  uint32_t keys = 1;
+  for (uint64_t key = 1000; key < 2000; ++key) {
+    client->Put64(16, key);
+    client->Put32(40, 0);
+    if (client->Run(kRequestSetDrawableRects) != 0) break;
+    ++keys;
+  }
+  EXPECT_EQ(keys, kRangeMapMaxEntries);
+  // Data buffers.
+  uint32_t buffers = 0;
+  for (;;) {
+    client->Put64(16, 0);
+    client->Put32(24, 16);
+    client->Put32(32, 0);
+    if (client->Run(kRequestCreateDataBuffer) != 0) break;
+    ++buffers;
+  }
+  EXPECT_EQ(buffers, kClientMaxDataBuffers);
+}
+
 TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   client->Put64(16, 5);
   client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
@@ -732,6 +773,26 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   EXPECT_EQ(client->DestroyContext(), 0);
   for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot)
     EXPECT_EQ(Flips()->slots[display][slot], kFlipSlotFree) << slot;
+}
+
+TEST_F(Client3dTest, MemoryTheEngineMayStillReachIsKeptAfterAWaitRanOut) {
+  Buffer extra;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPages, &extra));
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  const size_t pages = glue.LiveLockedPages();
+  // A submission that never completes: the engine never goes idle.
+  SharedLocked()->pendingSubmissions = 1;
+  expectErrors = true;
+  EXPECT_EQ(client->Run(kRequestWaitIdle), -4);
+  client->Put64(16, extra.handle);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), -4);
+  EXPECT_EQ(client->DestroyContext(), 0);
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  // Status page, command buffer, the extra buffer and the staging pages
+  // stay; only the request block went.
+  EXPECT_EQ(glue.LiveLockedPages(), pages - 1);
+  SharedLocked()->pendingSubmissions = 0;
 }
 
 TEST_F(Client3dTest, ADestroyRightAfterCreationDoesNotWait) {

@@ -431,6 +431,115 @@ TEST_F(EngineState, AUnitCountCrossingFiveAndSixMarksEveryUnit) {
   }
 }
 
+// Stages that leave channels unwritten get a last stage for them; each
+// channel's last writer goes out.
+TEST_F(EngineState, MaskedStagesAddAStageForTheChannelsNoneWrites) {
+  ContextState3d s(nullptr);
+  TextureUnitBlock& t = s.textureUnits;
+  t.stageCount = 2;
+  t.stages[0].words[1] = 0x3 | 1u << 19;      // channels 0-1, format 1
+  t.stages[1].words[1] = 0x2 | 2u << 19;      // channel 1, format 2
+  s.dirty.words[1] = 0x3F;
+  const std::vector<Packet> p = Packets(Written([&] { t.EmitMasked(Secondary(), false); }));
+  EXPECT_EQ(t.stages[2].words[1], 0xCu | kTuModeDisabled);
+  ASSERT_GE(p.size(), 3u);
+  EXPECT_EQ(p[0], (Packet{2, 0x2121DD87, 0, 0}));
+  // Stage 0 (channel 0), stage 1 (channel 1), the pass stage (2, 3).
+  std::vector<uint32_t> stageHeaders;
+  for (const Packet& q : p)
+    if (q.size() > 1 && (q[1] >> 8 & 0xFF) == 0x77) stageHeaders.push_back(q[1] & 0xFF);
+  EXPECT_EQ(stageHeaders, (std::vector<uint32_t>{0x80, 0x81, 0x82}));
+  EXPECT_EQ(p.back()[1], 0x83202020u);
+  // Nothing dirty: the four control words alone.
+  const std::vector<Packet> q = Packets(Written([&] { t.EmitMasked(Secondary(), false); }));
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0][1], 0x83828180u);
+}
+
+TEST_F(EngineState, TheVertexEngineBlockFollowsTheBoardsProgramBuilder) {
+  ContextState3d s(owner);
+  VertexEngineBlockSetUp(&s.vertexEngine);  // no owner link: nothing
+  EXPECT_EQ(s.vertexEngine.flags & kVeFlagEngineCapable, 0);
+  s.vertexEngine.owner = pdev;
+  VertexEngineBlockSetUp(&s.vertexEngine);
+  EXPECT_NE(s.vertexEngine.flags & kVeFlagEngineCapable, 0);
+  VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
+  Common()->vertexProgramBuilder = nullptr;
+  VertexEngineBlockSetUp(&s.vertexEngine);
+  Common()->vertexProgramBuilder = builder;
+  EXPECT_EQ(s.vertexEngine.flags & kVeFlagEngineCapable, 0);
+}
+
+// A unit whose format needs it makes an operation run the first stage
+// operation before the state's own: stages and units are written again.
+TEST_F(EngineState, AUnitFormatThatNeedsItRunsTheStageOperation) {
+  auto s = NewState(1);
+  s->operationBlock[kOpCode] = s->controlWord = 0x30000C;
+  Written([&] { owner->Execute(s.get(), 0, false); });
+  s->textureUnits.unitCount = 1;
+  s->textureUnits.units[0].words[2] = 3u << 19;
+  owner->deviceStarted = 1;
+  owner->deviceFlags = 0;
+  const std::vector<Packet> p = Packets(Written([&] { owner->Execute(s.get(), 0x1000, true); }));
+  // The flush start (request bit 0x04 comes with the stage operation's),
+  // then the stage operation.
+  ASSERT_GE(p.size(), 3u);
+  EXPECT_EQ(p[0], (Packet{1, 0x212121DE, 0}));
+  EXPECT_EQ(p[1], (Packet{2, 0x2121B5C9, 0, 0}));
+  EXPECT_EQ(p[2][1], 0xB2CBCAC0u);
+  EXPECT_EQ(p[2][2], kStageOperationA);
+  EXPECT_EQ(s->dirty.words[2] & 1, 0u);  // the units went out again after it
+  EXPECT_EQ(owner->flushRequests, 0u);
+  ExpectImageInRegisters("after the stage operation");
+}
+
+TEST_F(EngineState, TheTargetOperationByTheDevicesCapability) {
+  for (uint32_t capability : {0u, 0x400u}) {
+    SCOPED_TRACE(capability);
+    auto s = NewState();
+    Written([&] { owner->Execute(s.get(), 0, false); });
+    owner->capabilities = capability;
+    const std::vector<Packet> p = Packets(Written([&] { owner->EmitTargetOperation(0xA, 0xB, 0xC, 0xD); }));
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0], (Packet{4, 0xB4B320C9, 0xFFFFFFFF, 0, 0xD, 0xC}));
+    if (capability == 0) {
+      EXPECT_EQ(p[1], (Packet{7, 0xB2CACBC0, 0xC4, 0xFFF0FFF, 0, 0xB, 0x2121BF20, 0, 0xA}));
+    } else {
+      EXPECT_EQ(p[1], (Packet{8, 0xB2CACBC0, 0x2000C4, 0xFFF0FFF, 0, 0xB, 0x21BDBF20, 0, 0xA, kFloat31}));
+    }
+    EXPECT_EQ(p[2][0], 34u);
+    EXPECT_EQ(Reg(0xBF), 0xAu);
+    EXPECT_EQ(Reg(0xB3), 0xDu);
+    ExpectImageInRegisters("after the target operation");
+    Written([&] { owner->Execute(s.get(), 0, false); });
+    EXPECT_EQ(Reg(0xBF), s->rasterBlock[8]);
+    ExpectImageInRegisters("after the state again");
+  }
+}
+
+TEST_F(EngineState, TheSecondStageOperationPairsTheSlotsOnCapableDevices) {
+  auto s = NewState();
+  Written([&] { owner->Execute(s.get(), 0, false); });
+  owner->capabilities = 0x400;
+  const std::vector<Packet> p = Packets(Written([&] { owner->EmitStageOperation(kStageOperationB, true); }));
+  // The operation, four stage slots, the paired controls, the engine image.
+  ASSERT_EQ(p.size(), 7u);
+  EXPECT_EQ(p[0][2], kStageOperationB);
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(p[1 + i][0], 8u);
+    EXPECT_EQ(p[1 + i][2], 0x50100u | 1u << i);
+  }
+  EXPECT_EQ(p[5][0], 12u);
+  EXPECT_EQ(p[5][1], 0x7A817A80u);
+  EXPECT_EQ(p[5][11], 0x2121C0BDu);
+  EXPECT_EQ(p[5][12], kFloat16);
+  EXPECT_EQ(p[5][13], kStageOperationB & ~0x200000u);
+  EXPECT_EQ(p[6][0], 29u);
+  EXPECT_EQ(s->dirty.words[2], 0xFFFFFFFFu);
+  EXPECT_EQ(s->dirty.words[1] & 0x80001FFF, 0x80001FFFu);
+  ExpectImageInRegisters("after the stage operation");
+}
+
 TEST(EngineFormats, PlainAndNarrowFormats) {
   for (uint32_t f = 0; f < 16; ++f)
     EXPECT_EQ(IsPlainUnitFormat(f), !(f == 2 || f == 3 || f == 8 || f == 9 || f == 10 || f == 14)) << f;

@@ -17,6 +17,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+#include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/pending.h"
 
 namespace {
@@ -137,20 +138,28 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
 }
 
 TEST_F(Contexts, OnlyTheLastLiveContextFreesTheProgramSlotsBeforeItGoes) {
+  VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
+  ASSERT_NE(builder, nullptr);
   RenderContext3d* a = Create();
   RenderContext3d* b = Create();
   ASSERT_NE(a, nullptr);
   ASSERT_NE(b, nullptr);
-  orvstandin::Reset();
+  // Programs fill the ring past its start.
+  builder->ringHead = builder->ringStart + 7;
+  builder->slots[builder->ringStart + 3].runLength = 4;
+  builder->memoryChanged = 0;
   DestroyRenderContext(a->handle);
-  EXPECT_EQ(orvstandin::TimesCalled("VertexProgramBuilderResetSlots"), 0u);
+  EXPECT_EQ(builder->ringHead, builder->ringStart + 7);
+  EXPECT_EQ(builder->memoryChanged, 0u);
   DestroyRenderContext(99);  // beyond the table
   DestroyRenderContext(1);   // freed
-  orvstandin::Reset();
+  EXPECT_EQ(builder->memoryChanged, 0u);
+
+  // The last context frees the slots.
   DestroyRenderContext(b->handle);
-  EXPECT_EQ(Only({"VertexProgramBuilderResetSlots"}),
-            (std::vector<std::string>{"VertexProgramBuilderResetSlots"}));
-  EXPECT_EQ(orvstandin::ArgsOf("VertexProgramBuilderResetSlots").values[0], 0u);
+  EXPECT_EQ(builder->memoryChanged, 1u);
+  EXPECT_EQ(builder->ringHead, builder->ringStart);
+  EXPECT_EQ(builder->slots[builder->ringStart + 3].runLength, 0u);
   EXPECT_EQ(RenderContextTable(), nullptr);
   EXPECT_EQ(table->ContextCount(), 0u);
 }
