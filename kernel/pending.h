@@ -63,17 +63,12 @@ void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.
 uint32_t ContextStateSwitchValue3d(PDEV* device);
-// Render targets and state blocks: the target state, fog table and stream
-// set-up bound to a new context; its target memory released; a draw's
-// target preparation (fast-cleared depth, target counters of the context
-// that rendered last, the engine-mode tag); the depth-stencil mode; the
+// Render targets and state blocks: the fog table and stream set-up bound
+// to a new context; the depth-stencil mode; the
 // validations of an application and the target binding; the state-block
 // table of a render state.
-bool RenderTargetStateBind(RenderContext3d* context);
 bool FogTableBind(RenderContext3d* context);
 bool VertexStreamSetupBind(RenderContext3d* context);
-void ReleaseRenderTargetMemory3d(RenderContext3d* context);
-void PrepareRenderTargetState3d(RenderContext3d* context, RenderContext3d* renderedLast);
 void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
 bool ValidateDepthStencil3d(RenderContext3d* context);
 bool ValidateRasterBlend3d(RenderContext3d* context);
@@ -115,6 +110,12 @@ void LoadRenderStateDefaults3d(RenderState3d* state);
 // the processor writes it, a fill, and an image written into it.
 void Surface3dWriteSyncTag(Surface3d* surface);
 bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
+// A fill of the rectangle [left, right) x [top, bottom) of a surface
+// (value and write mask, fill mode); closing the drawing into the board's
+// fast-cleared depth surface when another clear takes over.
+bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                       uint32_t value, uint32_t mask, uint32_t mode);
+void FlushRenderTarget(Surface3d* surface, PDEV* device, uint32_t flag);
 bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // The vertex engine: the transform-and-lighting set-up of a render context
 // (made, deleted, given the board's program builder, attached, its mode

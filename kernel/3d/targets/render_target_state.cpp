@@ -489,6 +489,30 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
   if (state->stateWord == 2) state->stateWord = 1;
 }
 
+// ---- Render contexts ----------------------------------------------------------------------
+
+bool BindRenderTargetState3d(RenderContext3d* context) {
+  if (context == nullptr) return false;
+  if (context->targetState == nullptr) context->targetState = new RenderTargetState();
+  return context->targetState != nullptr && context->targetState->Bind(context);
+}
+
+void PrepareRenderTargetState3d(RenderContext3d* context, RenderContext3d* renderedLast) {
+  if (context == nullptr || context->targetState == nullptr || context->common == nullptr) return;
+  RenderTargetState* state = context->targetState;
+  CommonData* common = context->common;
+  TargetBoard3d* board = TargetBoard(common);
+  if (board == nullptr) return;
+  Surface3d* fast = board->fastClearedDepth;
+  const bool usesFast = fast != nullptr && state->UsesSurface(fast);
+  if (fast != nullptr && !usesFast) WriteEngineModeWord(common, state->stream, false, false);
+  if (renderedLast != nullptr && renderedLast != context && renderedLast->targetState != nullptr) {
+    const bool wasOn = SaveTargetCounters(renderedLast->targetState);
+    RestoreTargetCounters(state, wasOn);
+  }
+  if (usesFast) WriteEngineModeWord(common, state->stream, true, false);
+}
+
 // ---- The device lifetime's parts -----------------------------------------------------------
 
 void ReleaseRenderTargets3d(PDEV* pdev) {

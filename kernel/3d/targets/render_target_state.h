@@ -166,6 +166,20 @@ class RenderTargetState : public TargetWorkBuffer {
   int32_t clip[4] = {};          // left, top, right, bottom
   int32_t viewport[4] = {};      // left, top, width, height
   uint8_t flagByte = 0;
+  // What the clears read: the device's colour-depth mode, the colour write
+  // mask of the engine state and the depth-clear record's kind.
+  uint32_t colourDepthMode = 0;
+  uint32_t colourWriteMask = 0xFFFFFFFF;
+  uint32_t depthClearKind = 0;
+
+  // Whether the surface is the requested or the current depth target; the
+  // same of the colour slots.
+  bool UsesSurface(const Surface3d* surface) const {
+    return surface != nullptr && (surface == depthRequested || surface == depthCurrent);
+  }
+  bool UsesColourSurface(const Surface3d* surface) const {
+    return surface != nullptr && (surface == colourRequested || surface == colourCurrent);
+  }
 
   friend bool ReserveTargetMemory(RenderTargetState* state, Surface3d* surface, uintptr_t key);
   friend void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot);
@@ -194,6 +208,13 @@ bool SaveTargetCounters(RenderTargetState* state);
 void RestoreTargetCounters(RenderTargetState* state, bool wasOn);
 // Programs the work buffer and the bound targets before a draw.
 void EmitRenderTargetSetup(RenderTargetState* state);
+
+// A new render context's target state, made and bound (false when it
+// cannot be); a draw's preparation of the targets: the fast-cleared depth
+// surface decides the engine mode, and the counters of the context that
+// rendered last are saved before this one's are restored.
+bool BindRenderTargetState3d(RenderContext3d* context);
+void PrepareRenderTargetState3d(RenderContext3d* context, RenderContext3d* renderedLast);
 
 // The device lifetime's parts: a device object that goes releases the
 // board's work-buffer slots, its read-back surface and its render-target

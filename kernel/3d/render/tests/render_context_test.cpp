@@ -15,6 +15,7 @@
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -99,7 +100,7 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
   const size_t liveBlocks = glue.LiveBlocks().size();
 
   const char* const kSteps[] = {"NewTnlSetup", "TnlSetupAttachContext",
-                                "RenderTargetStateBind", "FogTableBind", "VertexStreamSetupBind",
+                                "FogTableBind", "VertexStreamSetupBind",
                                 "NewPixelProgramCache"};
   for (const char* step : kSteps) {
     SCOPED_TRACE(step);
@@ -172,7 +173,8 @@ TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   a->PrepareTargets();
   EXPECT_EQ(Common()->renderedLast3d, a);
   b->PrepareTargets();
-  EXPECT_EQ(orvstandin::ArgsOf("PrepareRenderTargetState3d", 1).values[0], reinterpret_cast<uintptr_t>(a));
+  ASSERT_NE(b->targetState, nullptr);
+  EXPECT_EQ(b->targetState->context, b);
   EXPECT_EQ(Common()->renderedLast3d, b);
   // Each preparation made its context's state the engine's.
   EXPECT_EQ(Common()->engineOwner3d->Current(), b->contextState);

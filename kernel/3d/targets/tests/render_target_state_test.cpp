@@ -13,8 +13,10 @@
 
 #include "core/common_data.h"
 #include "core/mm_block.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_clears.h"
 #include "kernel/tests/stream_fixture.h"
 #include "tests/standins/standin_log.h"
 
@@ -92,7 +94,8 @@ class TargetState : public ktest::StartedBoard {
       if (p.size() < 2) continue;
       const uint32_t h = p[1];
       if (h == 0x21AFAFC0 || (h & 0x00FFFFFF) == 0xAFAFC0 || (h & 0xFFFF) == 0xC0C0 || h == 0x605E5D58 ||
-          h == 0xD3D2D1D0 || h == 0x8D8C8988 || h == 0x21218B8A || (h & 0xFFFF) == 0x20C0)
+          h == 0xD3D2D1D0 || h == 0x8D8C8988 || h == 0x21218B8A || (h & 0xFFFF) == 0x20C0 ||
+          (h & 0xFFFF) == 0xC0AD)
         out.push_back(p);
     }
     return out;
@@ -300,7 +303,7 @@ TEST_F(TargetState, TheSetUpProgramsTheBufferAndTagsTheTargets) {
   s.colourCurrent = &colour;
   s.depthCurrent = &depth;
   orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 3);
-  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&depth) % 64, 1);
+  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&depth) % 64, 4);
   board3d->drewLast = &s;  // this state drew last: no counters change hands
 
   const uint32_t t1 = NextTag();
@@ -312,8 +315,8 @@ TEST_F(TargetState, TheSetUpProgramsTheBufferAndTagsTheTargets) {
                                        {4, 0xC0AFAFC0, 0x107, t1 | 1, t1, 0x99},
                                        {4, 0xC0AFAFC0, 0x207, t2 | 1, t2, 0x99}};
   EXPECT_EQ(p, expected);
-  EXPECT_EQ(colour.lastWriteTag, t1);  // memory kind 3 keeps its tag
-  EXPECT_EQ(depth.lastWriteTag, 0u);
+  EXPECT_EQ(colour.lastWriteTag, t1);  // memory kinds 3 and 4 keep their tags
+  EXPECT_EQ(depth.lastWriteTag, t2);
   EXPECT_EQ(s.pendingSwitch, 0u);
   EXPECT_EQ(s.stateWord, 1u);
   EXPECT_EQ(Reg(0x8D), 0x1005u);
@@ -537,6 +540,212 @@ TEST_F(WorkBuffers, DisablingTheDeviceReleasesEverySlot) {
   EXPECT_EQ(Slots()[5].owner, nullptr);
   EXPECT_EQ(Common()->targetBoard3d, nullptr);
   board3d = TargetBoard(Common());  // made again for the rest of the test
+}
+
+// ---- Clears ----------------------------------------------------------------------------------
+
+TEST_F(TargetState, TheEngineClearOfASurface) {
+  SharedLocked()->last1300Value = 0x99;
+  RenderTargetState s;
+  Attach(s, 1);
+  Surface3d depth;
+  struct Case {
+    uint32_t revision;
+    uint8_t tags;
+    bool modeOnly;
+    uint32_t mode;
+  };
+  const Case cases[] = {{0x2, 0, false, 8},     {0x2, 0, true, 0x108},   {0x400, 0, false, 0x208},
+                        {0x400, 0, true, 0x308}, {0x400, 1, false, 8},    {0x400, 1, true, 0x108}};
+  for (const Case& c : cases) {
+    Common()->revisionBits = c.revision;
+    EngineMode3d() = EngineModeCache();
+    EngineMode3d().syncTagsOn = c.tags;
+    depth.changed = 0;
+    depth.clearDepth = 0;
+    const uint32_t tag = NextTag();
+    std::vector<Words> expected;
+    if (c.tags != 0) expected.push_back({3, 0x21AFAFC0, 0x207, tag | 1, tag});
+    if (c.modeOnly)
+      expected.push_back({2, 0x2121C0C0, c.mode, 0x99});
+    else
+      expected.push_back({3, 0x21C0C0AD, 0x00FFFFFF, c.mode, 0x99});
+    EXPECT_EQ(Ours(Written([&] { ClearTargetSurface(&s, Secondary(), 0x00FFFFFF, &depth, c.modeOnly, 0.75f); })),
+              expected)
+        << c.revision << " " << unsigned{c.tags} << " " << c.modeOnly;
+    EXPECT_EQ(depth.changed, 1);
+    EXPECT_EQ(depth.clearDepth, c.modeOnly ? 0.0f : 0.75f);
+    if (c.revision == 0x400) {
+      EXPECT_EQ(EngineMode3d().clearWord, c.mode);
+      EXPECT_EQ(EngineMode3d().clearFlag, 1);
+    }
+  }
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xAD).back(), 0x00FFFFFFu);
+}
+
+TEST_F(TargetState, TheRowsAFastClearFillsFirst) {
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 4, false), 768u);
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 4, true), 960u);
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 768, 4, false), 768u);   // exactly the limit: none
+  EXPECT_EQ(FastClearFirstFilledRow(640, 480, 2, false), 480u);
+  EXPECT_EQ(FastClearFirstFilledRow(16384, 16384, 4, false), 32u);
+  EXPECT_EQ(FastClearFirstFilledRow(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, true), 0u);
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 0, false), 1024u);
+}
+
+class Clears : public TargetState {
+ protected:
+  void SetUp() override {
+    TargetState::SetUp();
+    SharedLocked()->last1300Value = 0x99;
+    Attach(state, 1);
+    state.viewport[2] = state.clip[2] = 1024;
+    state.viewport[3] = state.clip[3] = 1024;
+    depth.format = &depthFormat;
+    depth.width = depth.height = 1024;
+    depth.bytesPerPixel = 4;
+    colour.format = &colourFormat;
+    colour.width = 640;
+    colour.height = 480;
+    colourFormat.formatClass = 4;
+    orvstandin::Reset();
+  }
+  // The state goes before the board it was attached to.
+  void TearDown() override {
+    state.colourCurrent = state.depthCurrent = nullptr;
+    held.reset();
+    TargetState::TearDown();
+  }
+  struct Fill {
+    uint64_t surface;
+    int32_t left, top, right, bottom;
+    uint32_t value, mask, mode;
+    bool operator==(const Fill&) const = default;
+  };
+  std::vector<Fill> Fills() const {
+    std::vector<Fill> out;
+    for (size_t i = 0; i < orvstandin::TimesCalled("Surface3dFillRect"); ++i) {
+      const orvstandin::CallArgs a = orvstandin::ArgsOf("Surface3dFillRect", i);
+      out.push_back({a.values[0], int32_t(a.values[1]), int32_t(a.values[2]), int32_t(a.values[3]),
+                     int32_t(a.values[4]), uint32_t(a.values[5]), uint32_t(a.values[6]), uint32_t(a.values[7])});
+    }
+    return out;
+  }
+  uint64_t Id(const Surface3d& s) const { return reinterpret_cast<uintptr_t>(&s); }
+
+  std::unique_ptr<RenderTargetState> held = std::make_unique<RenderTargetState>();
+  RenderTargetState& state = *held;
+  FormatDescriptor depthFormat{19, "depth"};
+  FormatDescriptor colourFormat{29, "colour"};
+  Surface3d depth;
+  Surface3d colour;
+};
+
+TEST_F(Clears, AFastDepthClearFillsTheRowsPastTheLimitFirst) {
+  board3d->switches.fastClear = 1;
+  state.depthCurrent = &depth;
+  for (bool later : {false, true}) {
+    Common()->revisionBits = later ? 0x400 : 0x2;
+    board3d->fastClearedDepth = nullptr;
+    orvstandin::Reset();
+    const ClearRecord record = {kClearDepth | kClearStencil, 0, 1.0f, 0};
+    const ClearRect rect = {0, 0, 1024, 1024};
+    const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &rect, 1); }));
+    const int32_t first = later ? 960 : 768;
+    EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, first, 1024, 1024, 0x00FFFFFF, 0xFFFFFFFF, 192}}));
+    ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p.back(), (Words{3, 0x21C0C0AD, 0x00FFFFFF, later ? 0x208u : 8u, 0x99}));
+    EXPECT_EQ(board3d->fastClearedDepth, &depth);
+    EXPECT_NE(depth.flagsWord & kSurfDepthCleared, 0u);
+    EXPECT_EQ(depth.clearDepth, 1.0f);
+  }
+}
+
+TEST_F(Clears, ARectangleNotAtColumnZeroIsFilled) {
+  board3d->switches.fastClear = 1;
+  state.depthCurrent = &depth;
+  board3d->fastClearedDepth = &depth;
+  Common()->revisionBits = 0x2;
+  const ClearRecord record = {kClearDepth, 0, 0.5f, 0};
+  const ClearRect rect = {8, 0, 64, 64};
+  Written([&] { ClearTargetRects(&state, record, &rect, 1); });
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 8, 0, 64, 64, 0x00800000, 0x00FFFFFF, 192}}));
+  // It was the fast-cleared surface: its drawing is closed first.
+  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], Id(depth));
+  EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+}
+
+TEST_F(Clears, RectanglesAreClippedAndClamped) {
+  state.colourCurrent = &colour;
+  state.viewport[0] = 100;
+  state.viewport[1] = 100;
+  state.viewport[2] = 2000;  // wider than the surface
+  state.viewport[3] = 50;
+  struct Case {
+    uint32_t flags;
+    std::vector<ClearRect> rects;
+    std::vector<Fill> fills;
+  };
+  const uint64_t c = Id(colour);
+  const Case cases[] = {
+      {kClearColour, {{0, 0, 50, 50}}, {}},                                           // outside the viewport
+      {kClearColour, {{0, 0, 5000, 5000}}, {{c, 100, 100, 640, 150, 0x12121212, 0xFFFFFFFF, 192}}},
+      {kClearColour | kClearTargetCoordinates, {}, {{c, 0, 0, 640, 480, 0x12121212, 0xFFFFFFFF, 192}}},
+      {kClearColour | kClearTargetCoordinates, {{-10, 900, 20, 400}}, {{c, 0, 400, 20, 480, 0x12121212, 0xFFFFFFFF, 192}}},
+      {kClearDepth, {{0, 0, 5000, 5000}}, {}},                                        // no depth target
+  };
+  for (const Case& k : cases) {
+    orvstandin::Reset();
+    const ClearRecord record = {k.flags, 0xFF000012, 0.0f, 0};
+    ClearTargetRects(&state, record, k.rects.data(), static_cast<uint32_t>(k.rects.size()));
+    EXPECT_EQ(Fills(), k.fills) << k.flags << " " << k.rects.size();
+  }
+}
+
+TEST_F(Clears, DepthCoordinatesOutsideZeroToOneAreDefined) {
+  state.depthCurrent = &depth;
+  for (float z : {-1.0f, 2.0f, NAN}) {
+    orvstandin::Reset();
+    const ClearRecord record = {kClearDepth | kClearTargetCoordinates, 0, z, 0};
+    ClearTargetRects(&state, record, nullptr, 0);
+    ASSERT_EQ(Fills().size(), 1u) << z;
+    EXPECT_EQ(Fills()[0].value, z == 2.0f ? 0x00FFFFFFu : 0u) << z;
+  }
+}
+
+TEST_F(Clears, ColourModesAndTheMarkedDepthSurface) {
+  FormatDescriptor packed(5, "packed");
+  packed.formatClass = 2;
+  packed.masks[0] = 0xF800;
+  packed.shifts[0] = 11;
+  colour.format = &packed;
+  state.colourCurrent = &colour;
+  const ClearRecord record = {kClearColour, 0x00FF0000, 0.0f, 0};
+  const ClearRect rect = {0, 0, 8, 8};
+  for (uint32_t mode : {1u, 3u}) {
+    state.colourDepthMode = mode;
+    orvstandin::Reset();
+    ClearTargetRects(&state, record, &rect, 1);
+    EXPECT_TRUE(Fills().empty()) << mode;
+  }
+  state.colourDepthMode = 2;
+  orvstandin::Reset();
+  ClearTargetRects(&state, record, &rect, 1);
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(colour), 0, 0, 8, 8, 0xF800F800, 0xFFFFFFFF, 192}}));
+
+  // No depth flag, a depth surface marked for its clear: filled with 0 under
+  // mask 0x01000000.
+  state.colourCurrent = nullptr;
+  state.depthCurrent = &depth;
+  depth.flagsWord = kSurfDepthNeedsClear;
+  orvstandin::Reset();
+  ClearTargetRects(&state, record, &rect, 1);
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, 0, 8, 8, 0, 0x01000000, 192}}));
+  EXPECT_NE(depth.flagsWord & kSurfDepthCleared, 0u);
+  depth.flagsWord = 0;
+  orvstandin::Reset();
+  ClearTargetRects(&state, record, &rect, 1);
+  EXPECT_TRUE(Fills().empty());
 }
 
 }  // namespace
