@@ -63,10 +63,9 @@ void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.
 uint32_t ContextStateSwitchValue3d(PDEV* device);
-// Render targets and state blocks: the fog table and stream set-up bound
-// to a new context; the depth-stencil mode; the
-// validations of an application and the target binding; the state-block
-// table of a render state.
+// Render targets: the fog table and stream set-up bound to a new context;
+// the depth-stencil mode; the validations of an application and the target
+// binding.
 bool FogTableBind(RenderContext3d* context);
 bool VertexStreamSetupBind(RenderContext3d* context);
 void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
@@ -76,8 +75,6 @@ bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-StateBlockTable* CreateStateBlockTable3d(RenderState3d* state);
-void DestroyStateBlockTable3d(StateBlockTable* table);
 // Fog, stream set-up and vertex fetch.
 bool FogTableUpdate(RenderContext3d* context);
 void VertexStreamSetStreamSources(RenderContext3d* context);

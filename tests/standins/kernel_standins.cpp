@@ -109,13 +109,6 @@ bool ValidateTargetBinding3d(RenderContext3d* c) { return StandInStep("ValidateT
 void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d", c); }
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
-StateBlockTable* CreateStateBlockTable3d(RenderState3d* state) {
-  return static_cast<StateBlockTable*>(StandInObject("CreateStateBlockTable3d", 16, state));
-}
-void DestroyStateBlockTable3d(StateBlockTable* table) {
-  StandInVoid("DestroyStateBlockTable3d", table);
-  memFree(table);
-}
 
 bool FogTableUpdate(RenderContext3d* c) { return StandInStep("FogTableUpdate", c); }
 void VertexStreamSetStreamSources(RenderContext3d* c) { StandInVoid("VertexStreamSetStreamSources", c); }
