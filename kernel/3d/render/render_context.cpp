@@ -218,7 +218,9 @@ bool CreateRenderContext(RenderContextRequest3d* request) {
   if (!context->Init(request)) {
     if (context->resources != nullptr) context->resources->DetachContext(context);
     context->aux.ReleaseAll();
+    CommonData* common = context->common;
     ReleaseHandle(handle);
+    if (g_renderContexts == nullptr) ReleaseTargetBoard3d(common);
     request->handle = 0;
     return false;
   }
@@ -238,9 +240,14 @@ void DestroyRenderContext(uint32_t handle) {
   if (context->targetState != nullptr) ReleaseTargetMemory(context->targetState, true);
   // The last render context leaves the vertex engine's program memory
   // empty before it goes.
-  if (table->Count() == 1 && context->common != nullptr && context->common->vertexProgramBuilder != nullptr)
-    context->common->vertexProgramBuilder->ResetSlots(false);
+  const bool last = table->Count() == 1;
+  CommonData* common = context->common;
+  if (last && common != nullptr && common->vertexProgramBuilder != nullptr)
+    common->vertexProgramBuilder->ResetSlots(false);
   ReleaseHandle(handle);
+  // With it goes the board's render-target record (made again by the next
+  // render context).
+  if (last) ReleaseTargetBoard3d(common);
 }
 
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp) {

@@ -523,9 +523,14 @@ void ReleaseRenderTargets3d(PDEV* pdev) {
     if (slot.owner != nullptr) ReleaseTargetMemory(slot.owner, false);
     slot = {};
   }
-  TargetBoard3d* board = common->targetBoard3d;
+  ReleaseTargetBoard3d(common);
+}
+
+void ReleaseTargetBoard3d(CommonData* common) {
+  TargetBoard3d* board = common != nullptr ? common->targetBoard3d : nullptr;
   if (board == nullptr) return;
-  if (board->readback != nullptr && !board->readback->IsBusy()) {
+  if (board->readback != nullptr) {
+    if (board->readback->IsBusy()) return;
     if (common->memoryManager != nullptr) common->memoryManager->DestroySurface(board->readback);
     delete board->readback;
   }

@@ -93,8 +93,10 @@ struct EngineModeCache {
 };
 EngineModeCache& EngineMode3d();
 
-// The board's record, made on first use (null without memory).
+// The board's record, made on first use (null without memory), and freed
+// with its read-back surface (kept while the engine may still write it).
 TargetBoard3d* TargetBoard(CommonData* common);
+void ReleaseTargetBoard3d(CommonData* common);
 // The board's 256-byte counter read-back surface, made zeroed when it is
 // missing; false when it cannot be placed.
 bool CreateReadbackSurface(CommonData* common);
