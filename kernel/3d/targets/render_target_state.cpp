@@ -12,7 +12,10 @@
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/target_binding.h"
+#include "kernel/3d/targets/target_tables.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/pending.h"
@@ -487,6 +490,70 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
   }
   state->pendingSwitch = 0;
   if (state->stateWord == 2) state->stateWord = 1;
+}
+
+// ---- Binding the targets -------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kSurfWBuffer = 0x100;
+constexpr uint32_t kMinimumColourKind = 2;
+
+void Unbind(RenderTargetState* state, Surface3d** slot) {
+  if (*slot != nullptr && (*slot)->bindingOwner == state->context) (*slot)->bindingOwner = nullptr;
+  *slot = nullptr;
+}
+
+Surface3d* CurrentOf(Surface3d* surface, bool useShadow) {
+  return surface != nullptr && useShadow && surface->shadowLink.HasShadow() ? surface->shadowLink.shadow : surface;
+}
+
+void Link(RenderTargetState* state, Surface3d* surface) {
+  if (surface != nullptr && state->context != nullptr) surface->bindingOwner = state->context;
+}
+
+}  // namespace
+
+void BindDepthTarget(RenderTargetState* state, Surface3d* surface, bool useShadow) {
+  if (state == nullptr || state->common == nullptr) return;
+  TargetBoard3d* board = TargetBoard(state->common);
+  if (board != nullptr && board->fastClearedDepth != nullptr)
+    WriteEngineModeWord(state->common, state->stream, board->fastClearedDepth == surface, false);
+  Unbind(state, &state->depthRequested);
+  Unbind(state, &state->depthCurrent);
+  state->wBuffer = surface != nullptr && (surface->flagsWord & kSurfWBuffer) != 0 ? 1 : 0;
+  state->depthRequested = surface;
+  state->depthCurrent = CurrentOf(surface, useShadow);
+  Link(state, state->depthRequested);
+  Link(state, state->depthCurrent);
+  const FormatDescriptor* format = surface != nullptr ? surface->format : nullptr;
+  state->depthCode = DepthFormatEngineCode(GetDepthFormatCode(format != nullptr ? format->code : 0));
+  const float scale = surface != nullptr ? DepthScale(format) : kDepthScaleNone;
+  if (scale != state->depthScale) {
+    state->depthScale = scale;
+    state->depthScaleChanged = 1;
+  }
+}
+
+bool BindColourTarget(RenderTargetState* state, Surface3d* surface, bool useShadow) {
+  if (state == nullptr || state->common == nullptr) return false;
+  Unbind(state, &state->colourRequested);
+  Unbind(state, &state->colourCurrent);
+  state->colourFormat = nullptr;
+  if (surface == nullptr || Surface3dMemoryKind(surface) < kMinimumColourKind) return false;
+  const FormatDescriptor* format = surface->format;
+  if (format != nullptr) {
+    const uint32_t bound = BoundColourFormatCode(format->code);
+    FormatCatalogue* catalogue = state->common->formatCatalogue;
+    if (bound != format->code && catalogue != nullptr && catalogue->Find(bound) != nullptr)
+      format = catalogue->Find(bound);
+  }
+  state->colourFormat = format;
+  state->colourRequested = surface;
+  state->colourCurrent = CurrentOf(surface, useShadow);
+  Link(state, state->colourRequested);
+  Link(state, state->colourCurrent);
+  return true;
 }
 
 // ---- Render contexts ----------------------------------------------------------------------

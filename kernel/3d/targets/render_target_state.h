@@ -18,6 +18,7 @@
 
 class BmBufferPool;
 class BmSecondaryInt;
+struct FormatDescriptor;
 class PDEV;
 class Surface3d;
 struct CommonData;
@@ -173,6 +174,15 @@ class RenderTargetState : public TargetWorkBuffer {
   uint32_t colourDepthMode = 0;
   uint32_t colourWriteMask = 0xFFFFFFFF;
   uint32_t depthClearKind = 0;
+  // What binding the targets records for the engine state: the depth
+  // target's W-buffer flag, its depth-format code as the engine takes it
+  // and its depth scale (with a mark when the scale changed), and the
+  // format the colour target is bound as.
+  uint8_t wBuffer = 0;
+  uint32_t depthCode = 0;
+  float depthScale = 1.5259022e-5f;
+  uint8_t depthScaleChanged = 0;
+  const FormatDescriptor* colourFormat = nullptr;
 
   // Whether the surface is the requested or the current depth target; the
   // same of the colour slots.
@@ -210,6 +220,15 @@ bool SaveTargetCounters(RenderTargetState* state);
 void RestoreTargetCounters(RenderTargetState* state, bool wasOn);
 // Programs the work buffer and the bound targets before a draw.
 void EmitRenderTargetSetup(RenderTargetState* state);
+
+// Binds the depth target (null: none), its shadow as the current surface
+// when it has one and shadows are wanted; the engine mode follows whether
+// it is the board's fast-cleared depth surface.
+void BindDepthTarget(RenderTargetState* state, Surface3d* surface, bool useShadow);
+// Binds the colour target: false, with the colour slots left empty, for a
+// surface of memory kind below 2; formats 7, 9 and 12 are bound as 6, 8
+// and 11.
+bool BindColourTarget(RenderTargetState* state, Surface3d* surface, bool useShadow);
 
 // A new render context's target state, made and bound (false when it
 // cannot be); a draw's preparation of the targets: the fast-cleared depth

@@ -16,6 +16,7 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_clears.h"
 #include "kernel/tests/stream_fixture.h"
 #include "tests/standins/standin_log.h"
@@ -540,6 +541,80 @@ TEST_F(WorkBuffers, DisablingTheDeviceReleasesEverySlot) {
   EXPECT_EQ(Slots()[5].owner, nullptr);
   EXPECT_EQ(Common()->targetBoard3d, nullptr);
   board3d = TargetBoard(Common());  // made again for the rest of the test
+}
+
+// ---- Binding ---------------------------------------------------------------------------------
+
+TEST_F(TargetState, BindingADepthTarget) {
+  Common()->revisionBits = 0x2;
+  RenderTargetState s;
+  Attach(s, 1);
+  struct Row {
+    uint32_t code, engineCode;
+  };
+  const Row rows[] = {{17, 0}, {18, 1}, {19, 8}, {21, 7}, {22, 1}, {27, 6}, {28, 0}};
+  for (const Row& r : rows) {
+    FormatDescriptor format(r.code, "depth");
+    Surface3d depth;
+    depth.format = &format;
+    s.depthScaleChanged = 0;
+    BindDepthTarget(&s, &depth, false);
+    EXPECT_EQ(s.depthCode, r.engineCode) << r.code;
+    EXPECT_EQ(s.depthScale, DepthScale(&format)) << r.code;
+    EXPECT_EQ(s.depthRequested, &depth);
+    EXPECT_EQ(s.depthCurrent, &depth);
+    s.depthScaleChanged = 0;
+    BindDepthTarget(&s, nullptr, false);
+    EXPECT_EQ(s.depthScale, 1.5259022e-5f);
+    // 1 / 65,535 is the scale without a surface: unchanged for format 17.
+    EXPECT_EQ(s.depthScaleChanged, r.code == 17 ? 0 : 1) << r.code;
+    EXPECT_EQ(s.depthRequested, nullptr);
+  }
+  // A shadow is current only when asked for; the W-buffer flag follows bit 8.
+  FormatDescriptor format(19, "depth");
+  Surface3d depth, shadow;
+  depth.format = &format;
+  depth.flagsWord = 0x100;
+  depth.shadowLink.shadow = &shadow;
+  BindDepthTarget(&s, &depth, true);
+  EXPECT_EQ(s.depthCurrent, &shadow);
+  EXPECT_EQ(s.wBuffer, 1);
+  // The board's fast-cleared depth surface decides the engine mode.
+  board3d->fastClearedDepth = &depth;
+  SharedLocked()->last1300Value = 0x99;
+  EXPECT_EQ(Ours(Written([&] { BindDepthTarget(&s, &shadow, false); })),
+            (std::vector<Words>{}));  // mode already off
+  EXPECT_EQ(Ours(Written([&] { BindDepthTarget(&s, &depth, false); })),
+            (std::vector<Words>{{2, 0x2121C0C0, 0x20A, 0x99}}));
+  EXPECT_EQ(Ours(Written([&] { BindDepthTarget(&s, &shadow, false); })),
+            (std::vector<Words>{{2, 0x2121C0C0, 0x0A, 0x99}}));
+  board3d->fastClearedDepth = nullptr;
+  depth.shadowLink.shadow = nullptr;
+  BindDepthTarget(&s, nullptr, false);
+}
+
+TEST_F(TargetState, BindingAColourTarget) {
+  RenderTargetState s;
+  Attach(s, 1);
+  FormatCatalogue* catalogue = Common()->formatCatalogue;
+  ASSERT_NE(catalogue, nullptr);
+  struct Row {
+    uint32_t code, bound;
+  };
+  for (const Row r : {Row{7, 6}, Row{9, 8}, Row{12, 11}, Row{11, 11}, Row{21, 21}}) {
+    Surface3d colour;
+    colour.format = catalogue->Find(r.code);
+    ASSERT_NE(colour.format, nullptr) << r.code;
+    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 3);
+    ASSERT_TRUE(BindColourTarget(&s, &colour, false));
+    EXPECT_EQ(s.colourFormat, catalogue->Find(r.bound)) << r.code;
+    EXPECT_EQ(s.colourCurrent, &colour);
+    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 1);
+    EXPECT_FALSE(BindColourTarget(&s, &colour, false));  // memory kind 1 is refused
+    EXPECT_EQ(s.colourRequested, nullptr);
+    EXPECT_EQ(s.colourCurrent, nullptr);
+  }
+  EXPECT_FALSE(BindColourTarget(&s, nullptr, false));
 }
 
 // ---- Clears ----------------------------------------------------------------------------------
