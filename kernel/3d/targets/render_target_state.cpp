@@ -236,6 +236,9 @@ bool ReserveTargetMemory(RenderTargetState* state, Surface3d* surface, uintptr_t
   const double wanted = factor * static_cast<double>(board->switches.sizeMiB) * kMiB;
   if (!isfinite(factor) || !isfinite(wanted) || wanted < 0) return false;
 
+  // A buffer the state owns already goes before the new one is placed.
+  if (state->kind == kWorkBufferOwn || state->kind == kWorkBufferOwnNoKey) ReleaseTargetMemory(state, true);
+
   WorkBufferSlot* slot = SlotOf(common, state->handle);
   if (key != 0 && state->kind == kWorkBufferNone) {
     for (uint32_t i = 0; i < kRenderTargetSlots; ++i) {

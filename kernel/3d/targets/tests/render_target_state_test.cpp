@@ -396,6 +396,13 @@ TEST_F(WorkBuffers, AnOwnBufferIsPlacedZeroedAndTakesItsSlot) {
   EXPECT_EQ(Slots()[3].key, 0x77u);
   EXPECT_EQ(Slots()[3].size, 8 * kMiB);
 
+  // Reserved again at another size: the old buffer goes first.
+  board3d->switches.sizeMiB = 6.0f;
+  ASSERT_TRUE(ReserveTargetMemory(&s, &surface, 0x77));
+  EXPECT_EQ(s.attempts.size(), 2u);
+  EXPECT_EQ(s.requestedSize, 6 * kMiB);
+  EXPECT_EQ(Slots()[3].size, 6 * kMiB);
+
   ReleaseTargetMemory(&s, true);
   EXPECT_EQ(s.kind, kWorkBufferReleased);
   EXPECT_EQ(Slots()[3].owner, nullptr);
