@@ -35,6 +35,7 @@ class FormatCatalogue;
 class ResourceTableList;
 class EngineOwner3d;
 struct RenderContext3d;
+struct TargetBoard3d;
 
 inline constexpr unsigned kRenderTargetSlots = 16;
 inline constexpr size_t kRenderTargetSlotSize = 32;
@@ -91,10 +92,13 @@ struct CommonData {
   // context that drew last on the board.
   EngineOwner3d* engineOwner3d;
   RenderContext3d* renderedLast3d;
+  // The render targets' board record: switches, counter read-back surface,
+  // fast-cleared depth surface.
+  TargetBoard3d* targetBoard3d;
 
   // Room for the components that keep board-wide state here; a component
   // that adds a field above takes its bytes from this area.
-  alignas(8) uint8_t componentArea[kCommonDataSize - 2160];
+  alignas(8) uint8_t componentArea[kCommonDataSize - 2168];
 };
 static_assert(sizeof(CommonData) == kCommonDataSize);
 static_assert(offsetof(CommonData, ringHead) == 0);

@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
+
 #include "platform/kglue/kglue.h"
 
 // Two, three and four 32-bit words: state-block kinds 8, 13 and 14, and 7.

@@ -16,6 +16,7 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"

@@ -48,14 +48,9 @@ class ResourceTable;
 ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 #undef ORV_DECLARE_PENDING_KERNEL_ROW
 
-// The 3D engine's part of enabling and disabling a device object: the
-// value the device's surface owner puts into the engine's initial state;
-// close the render target open for drawing and release the memory of the
-// board's render-target slots; clear the engine-mode bit of the render
-// contexts when a device object is complete.
+// The 3D engine's part of enabling a device object: the value the
+// device's surface owner puts into the engine's initial state.
 uint32_t SurfaceOwnerInitialValue3d(PDEV* pdev);
-void ReleaseRenderTargets3d(PDEV* pdev);
-void ResetEngineMode3d(PDEV* pdev);
 
 // What render contexts and their render state ask of the engine state and
 // the parts that validate and emit it. A bool answers whether the step
@@ -67,17 +62,11 @@ void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.
 uint32_t ContextStateSwitchValue3d(PDEV* device);
-// Render targets and state blocks: the target state, fog table and stream
-// set-up bound to a new context; its target memory released; a draw's
-// target preparation (fast-cleared depth, target counters of the context
-// that rendered last, the engine-mode tag); the depth-stencil mode; the
-// validations of an application and the target binding; the state-block
-// table of a render state.
-bool RenderTargetStateBind(RenderContext3d* context);
+// Render targets: the fog table and stream set-up bound to a new context;
+// the depth-stencil mode; the validations of an application and the target
+// binding.
 bool FogTableBind(RenderContext3d* context);
 bool VertexStreamSetupBind(RenderContext3d* context);
-void ReleaseRenderTargetMemory3d(RenderContext3d* context);
-void PrepareRenderTargetState3d(RenderContext3d* context, RenderContext3d* renderedLast);
 void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
 bool ValidateDepthStencil3d(RenderContext3d* context);
 bool ValidateRasterBlend3d(RenderContext3d* context);
@@ -85,8 +74,6 @@ bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-StateBlockTable* CreateStateBlockTable3d(RenderState3d* state);
-void DestroyStateBlockTable3d(StateBlockTable* table);
 // Fog, stream set-up and vertex fetch.
 bool FogTableUpdate(RenderContext3d* context);
 void VertexStreamSetStreamSources(RenderContext3d* context);
@@ -119,6 +106,12 @@ void LoadRenderStateDefaults3d(RenderState3d* state);
 // the processor writes it, a fill, and an image written into it.
 void Surface3dWriteSyncTag(Surface3d* surface);
 bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
+// A fill of the rectangle [left, right) x [top, bottom) of a surface
+// (value and write mask, fill mode); closing the drawing into the board's
+// fast-cleared depth surface when another clear takes over.
+bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                       uint32_t value, uint32_t mask, uint32_t mode);
+void FlushRenderTarget(Surface3d* surface, PDEV* device, uint32_t flag);
 bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // The vertex engine: the transform-and-lighting set-up of a render context
 // (made, deleted, given the board's program builder, attached, its mode
@@ -216,7 +209,3 @@ void ClientObjectFill(ClientContext* client, Surface3d* destination, const uint3
                       const ClientRequest* request);
 // A surface's second placement word.
 uint32_t Surface3dSecondWord(Surface3d* surface);
-// Closes drawing into the board's current render target, the surface,
-// before the processor touches it (mode 1: for a CPU access); the current
-// target is cleared.
-void FlushRenderTarget(Surface3d* surface, CommonData* common, uint32_t mode);

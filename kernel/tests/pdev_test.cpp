@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 #include "kernel/vidmem/surface_manager.h"
 #include "kernel/tests/kernel_fixture.h"
@@ -53,8 +54,6 @@ TEST_P(FailingEntry, UndoesExactlyTheEntriesBeforeItInReverse) {
   for (const Entry& e : kStandInEntries) {
     if (e.index <= failing.index) expected.push_back(e.init);
   }
-  // The 3D engine's part of the disable runs once its owner exists.
-  if (failing.index > 15) expected.push_back("ReleaseRenderTargets3d");
   for (auto e = std::rbegin(kStandInEntries); e != std::rend(kStandInEntries); ++e) {
     if (e->index < failing.index) expected.push_back(e->cleanup);
   }
@@ -143,6 +142,7 @@ TEST_F(LocalBuffers, ARefusedAllocationAnywhereLeavesNothingOfTheObject) {
 }
 
 TEST_F(KernelTest, ACompleteObjectCarriesTheRevisionBitsAndTheCallersGuardChoice) {
+  SetEngineModeFlag(true);
   MakeDevice();
   kglue::File* file = glue.Open(device);
   PDEV* guarded = Enable(file, 0, /*guardFlag=*/1);
@@ -155,7 +155,7 @@ TEST_F(KernelTest, ACompleteObjectCarriesTheRevisionBitsAndTheCallersGuardChoice
   EXPECT_EQ(Common()->revisionBits, 0x2u);
   EXPECT_EQ(SharedLocked()->regGuardEnable, 1u);
   EXPECT_EQ(Common()->registers, OrvDevice_GetRegisterHandle(device));
-  EXPECT_EQ(orvstandin::TimesCalled("ResetEngineMode3d"), 1u);
+  EXPECT_EQ(EngineMode3d().on, 0);  // a complete object clears the cached engine mode
 
   // The mode record's byte 80 decides the guard; its unit (1) stays in the object.
   PDEV* unguarded = Enable(file, 1, /*guardFlag=*/0);

@@ -52,8 +52,6 @@ int StandInAnswer(const char* name, int answer) {
 ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 #undef ORV_DEFINE_KERNEL_ROW
 
-void ReleaseRenderTargets3d(PDEV*) { StandInCall("ReleaseRenderTargets3d"); }
-void ResetEngineMode3d(PDEV*) { StandInCall("ResetEngineMode3d"); }
 
 
 
@@ -100,14 +98,8 @@ uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("En
 uint32_t SurfaceOwnerInitialValue3d(PDEV* device) { return StandInValue("SurfaceOwnerInitialValue3d", device, 0); }
 uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
 
-bool RenderTargetStateBind(RenderContext3d* c) { return StandInStep("RenderTargetStateBind", c); }
 bool FogTableBind(RenderContext3d* c) { return StandInStep("FogTableBind", c); }
 bool VertexStreamSetupBind(RenderContext3d* c) { return StandInStep("VertexStreamSetupBind", c); }
-void ReleaseRenderTargetMemory3d(RenderContext3d* c) { StandInVoid("ReleaseRenderTargetMemory3d", c); }
-void PrepareRenderTargetState3d(RenderContext3d* c, RenderContext3d* renderedLast) {
-  StandInVoid("PrepareRenderTargetState3d", c);
-  orvstandin::LogArg(reinterpret_cast<uintptr_t>(renderedLast));
-}
 void RenderTargetStateSetMode(RenderContext3d* c, uint32_t mode) {
   StandInVoid("RenderTargetStateSetMode", c);
   orvstandin::LogArg(mode);
@@ -118,13 +110,6 @@ bool ValidateTargetBinding3d(RenderContext3d* c) { return StandInStep("ValidateT
 void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d", c); }
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
-StateBlockTable* CreateStateBlockTable3d(RenderState3d* state) {
-  return static_cast<StateBlockTable*>(StandInObject("CreateStateBlockTable3d", 16, state));
-}
-void DestroyStateBlockTable3d(StateBlockTable* table) {
-  StandInVoid("DestroyStateBlockTable3d", table);
-  memFree(table);
-}
 
 bool FogTableUpdate(RenderContext3d* c) { return StandInStep("FogTableUpdate", c); }
 void VertexStreamSetStreamSources(RenderContext3d* c) { StandInVoid("VertexStreamSetStreamSources", c); }
@@ -195,6 +180,20 @@ bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask) {
   orvstandin::LogArg(value);
   orvstandin::LogArg(mask);
   return result;
+}
+bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                       uint32_t value, uint32_t mask, uint32_t mode) {
+  const bool result = StandInStep("Surface3dFillRect", surface);
+  for (uint64_t a : {uint64_t{reinterpret_cast<uintptr_t>(surface)}, uint64_t(uint32_t(left)),
+                     uint64_t(uint32_t(top)), uint64_t(uint32_t(right)), uint64_t(uint32_t(bottom)), uint64_t{value},
+                     uint64_t{mask}, uint64_t{mode}})
+    orvstandin::LogArg(a);
+  return result;
+}
+void FlushRenderTarget(Surface3d* surface, PDEV*, uint32_t flag) {
+  StandInVoid("FlushRenderTarget", surface);
+  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
+  orvstandin::LogArg(flag);
 }
 // The image's bytes are read whole, so a short image shows as a sanitizer
 // report; their sum is logged beside the pointer and size.
@@ -348,11 +347,6 @@ void ClientObjectFill(ClientContext*, Surface3d*, const uint32_t* box, const Cli
   for (int i : {0, 1, 3, 4}) orvstandin::LogArg(box[i]);
 }
 
-void FlushRenderTarget(Surface3d*, CommonData* common, uint32_t mode) {
-  StandInCall("FlushRenderTarget");
-  orvstandin::LogArg(mode);
-  if (common != nullptr) common->openRenderTarget = nullptr;
-}
 uint32_t Surface3dSecondWord(Surface3d* surface) {
   return Surface3dResourceHandle(surface) * 16;
 }

@@ -10,6 +10,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/pending.h"
 
@@ -74,6 +75,7 @@ RenderContext3d::~RenderContext3d() {
   if (contextState != nullptr) DeleteContextState3d(contextState);
   if (programCache != nullptr) DeletePixelProgramCache(programCache);
   if (tnl != nullptr) DeleteTnlSetup(tnl);
+  delete targetState;
   if (common != nullptr && common->renderedLast3d == this) common->renderedLast3d = nullptr;
   // The embedded parts go in reverse: auxiliary surfaces, then the render
   // state (their own destructors).
@@ -118,7 +120,7 @@ bool RenderContext3d::Init(RenderContextRequest3d* request) {
   TnlSetupSetProgramBuilder(tnl, common != nullptr ? common->vertexProgramBuilder : nullptr);
   if (!TnlSetupAttachContext(tnl, this, 0)) return false;
 
-  if (!state.Init(this) || !RenderTargetStateBind(this) || !FogTableBind(this) || !VertexStreamSetupBind(this))
+  if (!state.Init(this) || !BindRenderTargetState3d(this) || !FogTableBind(this) || !VertexStreamSetupBind(this))
     return false;
   if (state.vertex.vertexShader != kVertexFormatDefault) {
     state.vertex.vertexShader = kVertexFormatDefault;
@@ -216,7 +218,9 @@ bool CreateRenderContext(RenderContextRequest3d* request) {
   if (!context->Init(request)) {
     if (context->resources != nullptr) context->resources->DetachContext(context);
     context->aux.ReleaseAll();
+    CommonData* common = context->common;
     ReleaseHandle(handle);
+    if (g_renderContexts == nullptr) ReleaseTargetBoard3d(common);
     request->handle = 0;
     return false;
   }
@@ -233,12 +237,17 @@ void DestroyRenderContext(uint32_t handle) {
     context->resources->DetachContext(context);
     context->resources = nullptr;
   }
-  ReleaseRenderTargetMemory3d(context);
+  if (context->targetState != nullptr) ReleaseTargetMemory(context->targetState, true);
   // The last render context leaves the vertex engine's program memory
   // empty before it goes.
-  if (table->Count() == 1 && context->common != nullptr && context->common->vertexProgramBuilder != nullptr)
-    context->common->vertexProgramBuilder->ResetSlots(false);
+  const bool last = table->Count() == 1;
+  CommonData* common = context->common;
+  if (last && common != nullptr && common->vertexProgramBuilder != nullptr)
+    common->vertexProgramBuilder->ResetSlots(false);
   ReleaseHandle(handle);
+  // With it goes the board's render-target record (made again by the next
+  // render context).
+  if (last) ReleaseTargetBoard3d(common);
 }
 
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp) {

@@ -18,6 +18,7 @@ class BmSecondaryInt;
 class ContextState3d;
 class EngineOwner3d;
 class PixelProgramCache;
+class RenderTargetState;
 class ResourceTable;
 class Surface3d;
 class TnlSetup;
@@ -84,6 +85,7 @@ struct RenderContext3d : OsHeapObject {
   EngineOwner3d* engineOwner = nullptr;
   TnlSetup* tnl = nullptr;                   // owned
   PixelProgramCache* programCache = nullptr; // owned
+  RenderTargetState* targetState = nullptr;  // owned: targets, work buffer, counters
   BmPrimInt* primaryStream = nullptr;
   BmSecondaryInt* secondaryStream = nullptr;
   uint32_t stamp = 0;

@@ -1,6 +1,7 @@
 // The render state's setters, dirty tracking and its application before a
 // draw.
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/render/state_blocks.h"
 
 #include <string.h>
 
@@ -465,6 +466,7 @@ void RenderState3d::PresetBlendMode(uint32_t value) {
 
 void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
   if (stage >= kStateStages || state == 0 || state > kStageStates) return;
+  stageValues[stage][state] = value;
   TextureStage& s = stages[stage];
   const uint8_t low3 = static_cast<uint8_t>(value & 7);
   uint32_t bits = 0;
@@ -709,6 +711,28 @@ bool RenderState3d::SetLight(uint32_t index, const LightRecord* light) {
     vertex.transformDirty |= kVxLight;
   }
   return true;
+}
+
+void RenderState3d::EnableLight(uint32_t index, bool on) {
+  if (!on) {
+    for (uint32_t& entry : activeLights) {
+      if (entry != index || index == 0) continue;
+      entry = 0;
+      if (activeLightCount > 0) --activeLightCount;
+      vertex.transformDirty |= kVxLight;
+    }
+    return;
+  }
+  if (index == 0 || activeLightCount >= kActiveLights) return;
+  uint32_t* free = nullptr;
+  for (uint32_t& entry : activeLights) {
+    if (entry == index) return;
+    if (entry == 0 && free == nullptr) free = &entry;
+  }
+  if (free == nullptr) return;
+  *free = index;
+  ++activeLightCount;
+  vertex.transformDirty |= kVxLight;
 }
 
 void RenderState3d::SetTargetMode(bool on) {

@@ -37,6 +37,8 @@ inline constexpr uint32_t kStreams = 8;
 inline constexpr uint32_t kMaxLightIndex = 255;
 inline constexpr uint32_t kConstRingRecords = 42;
 inline constexpr uint32_t kTargetStatuses = 5;
+// Lights that may be on at once.
+inline constexpr uint32_t kActiveLights = 12;
 
 // ---- Dirty bits --------------------------------------------------------------------------------
 
@@ -366,6 +368,9 @@ struct RenderState3d {
   // False for an index above kMaxLightIndex or when no record can be made.
   bool SetLight(uint32_t index, const LightRecord* light);
   void SetTargetMode(bool on);
+  // Turns a light index on (listed once, at most kActiveLights of them; a
+  // further one is ignored) or off (every entry of it cleared).
+  void EnableLight(uint32_t index, bool on);
   void SetStamp(uint32_t value);
   void SetIndexSize(uint8_t size);
   // Token 14: a stage's bound texture (a value or a texture handle);
@@ -423,6 +428,10 @@ struct RenderState3d {
   PipelineRecord pipeline;
 
   LightRecord* lights[kMaxLightIndex + 1] = {};
+  uint32_t activeLights[kActiveLights] = {};
+  uint32_t activeLightCount = 0;
+  // Each stage's states as the client set them, by stage-state id.
+  uint32_t stageValues[kStateStages][kStageStates + 1] = {};
   uint8_t captureRunning = 0;
 
   ConstRangeRecord constHomes[kConstRingRecords] = {};

@@ -347,6 +347,8 @@ class Surface3d : public MmSurface {
   // Read by the client surface list and the flips.
   uint32_t flipStart[2] = {};
   uint32_t lastWriteTag = 0;
+  // The depth the engine last cleared the surface to.
+  float clearDepth = 0.0f;
   Surface3d* inUseNext = nullptr;
   uint32_t syncTag = 0;
   uint32_t usageStamp = 0;

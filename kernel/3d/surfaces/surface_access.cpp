@@ -688,7 +688,7 @@ Surface3d::DeferredWork* Surface3d::CompletePendingWork() {
 void Surface3d::FlushIfRenderTarget() {
   if (!skipDeferredWork) (void)CompletePendingWork();
   CommonData* common = resourceTable != nullptr ? resourceTable->common : nullptr;
-  if (common != nullptr && common->openRenderTarget == this) FlushRenderTarget(this, common, 1);
+  if (common != nullptr && common->openRenderTarget == this) FlushRenderTarget(this, owner, 1);
 }
 
 void Surface3d::RunSyncSequence() {

@@ -15,6 +15,7 @@
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -99,7 +100,7 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
   const size_t liveBlocks = glue.LiveBlocks().size();
 
   const char* const kSteps[] = {"NewTnlSetup", "TnlSetupAttachContext",
-                                "RenderTargetStateBind", "FogTableBind", "VertexStreamSetupBind",
+                                "FogTableBind", "VertexStreamSetupBind",
                                 "NewPixelProgramCache"};
   for (const char* step : kSteps) {
     SCOPED_TRACE(step);
@@ -164,6 +165,35 @@ TEST_F(Contexts, OnlyTheLastLiveContextFreesTheProgramSlotsBeforeItGoes) {
   EXPECT_EQ(table->ContextCount(), 0u);
 }
 
+TEST_F(Contexts, ADrawSavesTheCountersOfTheContextThatRenderedLast) {
+  RenderContext3d* a = Create();
+  RenderContext3d* b = Create();
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(a->targetState, nullptr);
+  EXPECT_EQ(a->targetState->context, a);
+  EXPECT_EQ(a->targetState->handle, a->handle);
+  TargetBoard3d* board = Common()->targetBoard3d;
+  ASSERT_NE(board, nullptr);
+  ASSERT_NE(board->readback, nullptr);  // made by the first binding
+  {
+    TargetSurfaceMapping map(Common(), board->readback, kReadbackSize);
+    ASSERT_NE(map.cpu, nullptr);
+    auto* words = reinterpret_cast<uint32_t*>(map.cpu);
+    for (uint32_t i = 0; i < 64; ++i) words[i] = 0x40000 | i;
+  }
+  a->targetState->kind = kWorkBufferOwn;
+  a->targetState->pendingSwitch = 1;
+  a->PrepareTargets();
+  b->PrepareTargets();
+  EXPECT_EQ(a->targetState->counters[0][3], 3u);   // 18 bits of word 3
+  EXPECT_EQ(a->targetState->counters[1][0], 32u);  // word 32
+  // The last context takes the board's record with it.
+  DestroyRenderContext(a->handle);
+  EXPECT_NE(Common()->targetBoard3d, nullptr);
+  DestroyRenderContext(b->handle);
+  EXPECT_EQ(Common()->targetBoard3d, nullptr);
+}
+
 TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   RenderContext3d* a = Create();
   RenderContext3d* b = Create();
@@ -172,7 +202,8 @@ TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   a->PrepareTargets();
   EXPECT_EQ(Common()->renderedLast3d, a);
   b->PrepareTargets();
-  EXPECT_EQ(orvstandin::ArgsOf("PrepareRenderTargetState3d", 1).values[0], reinterpret_cast<uintptr_t>(a));
+  ASSERT_NE(b->targetState, nullptr);
+  EXPECT_EQ(b->targetState->context, b);
   EXPECT_EQ(Common()->renderedLast3d, b);
   // Each preparation made its context's state the engine's.
   EXPECT_EQ(Common()->engineOwner3d->Current(), b->contextState);

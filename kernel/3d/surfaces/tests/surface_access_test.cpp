@@ -404,7 +404,8 @@ TEST_F(Access, SyncSuspensionAndTheRenderTargetFlush) {
   SurfaceLockRequest r = Whole(out, 64, kLockRead);
   ASSERT_TRUE(s->LockWithRequest(&r));
   EXPECT_EQ(orvstandin::TimesCalled("FlushRenderTarget"), 1u);
-  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], 1u);
+  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], reinterpret_cast<uintptr_t>(s));
+  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[1], 1u);
   // In sync nothing runs again.
   Common()->openRenderTarget = s;
   s->inSync = 1;

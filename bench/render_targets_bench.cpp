@@ -1,0 +1,213 @@
+// The render targets' hot paths over a started device, each in emitted
+// bytes per second beside a memcpy of the same bytes: the target set-up
+// before a draw, a depth clear of 32 rectangles by the engine, and the
+// apply of an all-state block (its values' bytes). Glue allocations made in
+// the loops are counted (none).
+#include <benchmark/benchmark.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "core/common_data.h"
+#include "core/heap_object.h"
+#include "core/orv_abi.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_clears.h"
+#include "kernel/dma_streams.h"
+#include "kernel/kernel_device.h"
+#include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
+
+extern "C" const OrvKstrnDriver orv_kstrn_driver;
+
+namespace {
+
+struct Started {
+  Started() {
+    orvmachine::BoardSpec spec;
+    spec.parts = orvmachine::kDma | orvmachine::kVertex;
+    orvmachine::MachineBoard& b = machine.AddBoard(spec);
+    b.board.SetLogging(false, false);
+    orvmachine::KernelModuleOptions options;
+    options.table = &orv_kstrn_driver;
+    options.bmFlags = 0x300004;
+    orvmachine::KernelModule& module = machine.LoadKernelModule(b, options);
+    glue = &module.glue;
+    file = glue->Open(module.device);
+    OrvEnableRequest enable;
+    memset(&enable, 0, sizeof enable);
+    enable.mode.bitsPerPixel = 32;
+    enable.mode.bytesPerPixel = 4;
+    enable.mode.registerWindowSize = 8192;
+    (void)glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable));
+    common = module.created != nullptr ? module.created->commonData : nullptr;
+  }
+  BmSecondaryInt* Stream() const { return common->secondaryStream; }
+
+  orvmachine::Machine machine;
+  kglue::Glue* glue = nullptr;
+  kglue::File* file = nullptr;
+  CommonData* common = nullptr;
+};
+
+// Bytes f writes into the secondary stream once.
+template <class F>
+uint32_t BytesOf(Started& s, F&& f) {
+  const uint32_t* from = s.Stream()->cursor;
+  f();
+  return static_cast<uint32_t>(4 * (s.Stream()->cursor - from));
+}
+
+void Memcpy(benchmark::State& state, uint32_t bytes) {
+  std::vector<uint8_t> src(bytes, 0x5A), dst(bytes);
+  for (auto _ : state) {
+    memcpy(dst.data(), src.data(), bytes);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+}
+
+// ---- The target set-up -----------------------------------------------------------------------
+
+struct SetUp {
+  explicit SetUp(Started& s) {
+    target.Attach(s.common, s.Stream(), 1);
+    target.kind = kWorkBufferOwn;
+    if (TargetBoard3d* board = TargetBoard(s.common)) board->drewLast = &target;
+  }
+  void Run() {
+    target.pendingSwitch = 1;
+    EmitRenderTargetSetup(&target);
+  }
+  RenderTargetState target;
+};
+
+void BM_EmitRenderTargetSetup(benchmark::State& state) {
+  Started s;
+  if (s.common == nullptr) return state.SkipWithError("no device");
+  SetUp set(s);
+  const uint32_t bytes = BytesOf(s, [&] { set.Run(); });
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) set.Run();
+  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+}
+BENCHMARK(BM_EmitRenderTargetSetup);
+
+void BM_MemcpyOfTheSetUpBytes(benchmark::State& state) {
+  Started s;
+  if (s.common == nullptr) return state.SkipWithError("no device");
+  SetUp set(s);
+  Memcpy(state, BytesOf(s, [&] { set.Run(); }));
+}
+BENCHMARK(BM_MemcpyOfTheSetUpBytes);
+
+// ---- A clear of 32 rectangles ------------------------------------------------------------------
+
+struct Clear {
+  explicit Clear(Started& s) : format(19, "depth") {
+    target.Attach(s.common, s.Stream(), 1);
+    target.viewport[2] = target.clip[2] = 256;
+    target.viewport[3] = target.clip[3] = 256;
+    depth.format = &format;
+    depth.width = depth.height = 256;
+    depth.bytesPerPixel = 4;
+    target.depthCurrent = &depth;
+    if (TargetBoard3d* board = TargetBoard(s.common)) board->switches.fastClear = 1;
+    for (int32_t i = 0; i < 32; ++i) rects[i] = {0, 8 * i, 256, 8 * i + 8};
+  }
+  ~Clear() { target.depthCurrent = nullptr; }
+  void Run() {
+    const ClearRecord record = {kClearDepth | kClearStencil, 0, 1.0f, 0};
+    ClearTargetRects(&target, record, rects, 32);
+  }
+  FormatDescriptor format;
+  Surface3d depth;
+  RenderTargetState target;
+  ClearRect rects[32];
+};
+
+void BM_ClearTargetRects32(benchmark::State& state) {
+  Started s;
+  if (s.common == nullptr) return state.SkipWithError("no device");
+  Clear clear(s);
+  const uint32_t bytes = BytesOf(s, [&] { clear.Run(); });
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) clear.Run();
+  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ClearTargetRects32);
+
+void BM_MemcpyOfTheClearBytes(benchmark::State& state) {
+  Started s;
+  if (s.common == nullptr) return state.SkipWithError("no device");
+  Clear clear(s);
+  Memcpy(state, BytesOf(s, [&] { clear.Run(); }));
+}
+BENCHMARK(BM_MemcpyOfTheClearBytes);
+
+// ---- An all-state block ------------------------------------------------------------------------
+
+// Two blocks of every state, captured from two different states, applied
+// in turn so that every value changes.
+struct Blocks {
+  Blocks() {
+    context = OsNew<RenderContext3d>();
+    if (context == nullptr) return;
+    RenderState3d& rs = context->state;
+    rs.owner = context;
+    table = new StateBlockTable(&rs);
+    for (uint32_t key : {1u, 2u}) {
+      for (uint16_t id : kAllRenderStateIds) {
+        const uint32_t pair[2] = {id, key};
+        rs.SetRenderStates(pair, 1);
+      }
+      for (uint32_t s = 0; s < kBlockStages; ++s)
+        for (uint8_t id : kAllStageStateIds) rs.SetStageState(s, id, key);
+      table->Create(key, 1);
+    }
+  }
+  ~Blocks() {
+    delete table;
+    OsDelete(context);
+  }
+  uint32_t Bytes() const {
+    return 4 * (static_cast<uint32_t>(std::size(kAllRenderStateIds)) +
+                kBlockStages * static_cast<uint32_t>(std::size(kAllStageStateIds)));
+  }
+  RenderContext3d* context = nullptr;
+  StateBlockTable* table = nullptr;
+};
+
+void BM_StateBlockApplyAllStates(benchmark::State& state) {
+  Started s;
+  Blocks blocks;
+  if (blocks.table == nullptr) return state.SkipWithError("no table");
+  const uint64_t before = s.glue->AllocationCount();
+  uint32_t key = 1;
+  for (auto _ : state) {
+    blocks.table->ApplyBlock(key);
+    key ^= 3;
+  }
+  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * blocks.Bytes());
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_StateBlockApplyAllStates);
+
+void BM_MemcpyOfTheBlockValues(benchmark::State& state) {
+  Started s;
+  Blocks blocks;
+  Memcpy(state, blocks.Bytes());
+}
+BENCHMARK(BM_MemcpyOfTheBlockValues);
+
+}  // namespace

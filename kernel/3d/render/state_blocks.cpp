@@ -1,0 +1,389 @@
+#include "kernel/3d/render/state_blocks.h"
+
+#include <string.h>
+
+#include "core/utils.h"
+
+const uint16_t kPixelRenderStateIds[39] = {7,  8,  9,  10, 14, 15, 16, 19, 20, 23, 24, 25, 26,
+                                           33, 36, 37, 38, 40, 27, 47, 52, 53, 54, 55, 56, 57,
+                                           58, 59, 60, 128, 129, 130, 131, 132, 133, 134, 135, 168, 171};
+const uint16_t kVertexRenderStateIds[38] = {9,   29,  22,  28,  34,  35,  36,  37,  38,  48,  139, 141, 140,
+                                            136, 137, 143, 142, 148, 147, 145, 146, 151, 152, 153, 154, 155,
+                                            156, 157, 158, 159, 160, 161, 162, 163, 164, 166, 167, 170};
+const uint16_t kAllRenderStateIds[73] = {
+    29,  7,   8,   9,   10,  14,  15,  16,  19,  20,  22,  23,  24,  25,  26,  28,  33,  34,  35,
+    36,  37,  38,  40,  27,  47,  48,  52,  53,  54,  55,  56,  57,  58,  59,  60,  128, 129, 130,
+    131, 132, 133, 134, 135, 139, 141, 140, 136, 137, 143, 142, 148, 147, 145, 146, 151, 152, 153,
+    154, 155, 156, 157, 158, 159, 160, 161, 162, 163, 164, 166, 167, 168, 170, 171};
+const uint8_t kAllStageStateIds[27] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 13, 14, 15,
+                                       16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28};
+const uint8_t kVertexStageStateIds[2] = {11, 24};
+const uint16_t kTransformIds[47] = {1,   2,   3,   4,   5,   6,   16,  17,  18,  19,  20,  21,
+                                    22,  23,  256, 257, 258, 259, 260, 261, 262, 263, 264, 265,
+                                    266, 267, 268, 269, 270, 271, 272, 273, 274, 275, 276, 277,
+                                    278, 279, 280, 281, 282, 283, 284, 285, 286, 287, 288};
+
+namespace {
+
+constexpr uint32_t kSpotLight = 2;
+constexpr uint32_t kStrideLimit = 65534;
+constexpr double kDegrees = 3.14159265358979323846 / 180.0;
+
+template <class Map>
+void Drop(Map& map) {
+  if (map.ok()) map.DeleteAll();
+}
+
+uint32_t Bits(float f) {
+  uint32_t w;
+  memcpy(&w, &f, sizeof w);
+  return w;
+}
+float Float(uint32_t w) {
+  float f;
+  memcpy(&f, &w, sizeof f);
+  return f;
+}
+
+}  // namespace
+
+// ---- StateBlock ------------------------------------------------------------------------------
+
+StateBlock::StateBlock(RenderState3d* state, uint32_t blockKey) : owner(state), key(blockKey) {}
+
+StateBlock::~StateBlock() {
+  Drop(renderStates);
+  for (auto& m : stageStates) Drop(m);
+  Drop(lights);
+  Drop(lightEnables);
+  Drop(streams);
+  Drop(indexSource);
+}
+
+bool StateBlock::ok() const {
+  bool all = renderStates.ok() && lights.ok() && lightEnables.ok() && streams.ok() && indexSource.ok();
+  for (const auto& m : stageStates) all = all && m.ok();
+  return all;
+}
+
+bool StateBlock::AddKey(uint32_t kind, uint32_t id, uint32_t stage) {
+  switch (kind) {
+    case kSbRenderStates:
+      return id >= 1 && id < kRenderStateIds && renderStates.AddIfAbsent(id) != 0;
+    case kSbStageStates:
+      return stage < kBlockStages && id <= kStageStates && stageStates[stage].AddIfAbsent(id) != 0;
+    case kSbLights:
+      return id <= kMaxLightIndex && lights.AddIfAbsent(id) != 0;
+    case kSbLightEnables:
+      return id <= kMaxLightIndex && lightEnables.AddIfAbsent(id) != 0;
+    case kSbStreams:
+      return id < kBlockStreams && streams.AddIfAbsent(id) != 0;
+    case kSbIndexSource:
+      return id == 0 && indexSource.AddIfAbsent(0) != 0;
+    default:
+      // Components whose values the render state does not keep yet hold
+      // no ids.
+      return false;
+  }
+}
+
+bool StateBlock::Holds(uint32_t kind, uint32_t id, uint32_t stage) const {
+  switch (kind) {
+    case kSbRenderStates:
+      return renderStates.find(id) != renderStates.end();
+    case kSbStageStates:
+      return stage < kBlockStages && stageStates[stage].find(id) != stageStates[stage].end();
+    case kSbLights:
+      return lights.find(id) != lights.end();
+    case kSbLightEnables:
+      return lightEnables.find(id) != lightEnables.end();
+    case kSbStreams:
+      return streams.find(id) != streams.end();
+    case kSbIndexSource:
+      return indexSource.find(id) != indexSource.end();
+    default:
+      return false;
+  }
+}
+
+size_t StateBlock::Count(uint32_t kind, uint32_t stage) const {
+  switch (kind) {
+    case kSbRenderStates:
+      return renderStates.size();
+    case kSbStageStates:
+      return stage < kBlockStages ? stageStates[stage].size() : 0;
+    case kSbLights:
+      return lights.size();
+    case kSbLightEnables:
+      return lightEnables.size();
+    case kSbStreams:
+      return streams.size();
+    case kSbIndexSource:
+      return indexSource.size();
+    default:
+      return 0;
+  }
+}
+
+// Every light the render state holds a record of, into lights and enables.
+void StateBlock::AddLights() {
+  if (owner == nullptr) return;
+  for (uint32_t i = 1; i <= kMaxLightIndex; ++i) {
+    if (owner->lights[i] == nullptr) continue;
+    AddKey(kSbLights, i, 0);
+    AddKey(kSbLightEnables, i, 0);
+  }
+}
+
+void StateBlock::Capture(uint32_t kind) {
+  captureKind = kind;
+  switch (kind) {
+    case kCaptureAll:
+    case kCaptureAllStreams:
+      for (uint16_t id : kAllRenderStateIds) AddKey(kSbRenderStates, id, 0);
+      for (uint32_t s = 0; s < kBlockStages; ++s)
+        for (uint8_t id : kAllStageStateIds) AddKey(kSbStageStates, id, s);
+      AddLights();
+      if (kind == kCaptureAllStreams) {
+        AddKey(kSbIndexSource, 0, 0);
+        for (uint32_t s = 0; s < kBlockStreams; ++s) AddKey(kSbStreams, s, 0);
+      }
+      break;
+    case kCaptureVertex:
+      for (uint16_t id : kVertexRenderStateIds) AddKey(kSbRenderStates, id, 0);
+      for (uint32_t s = 0; s < kBlockStages; ++s)
+        for (uint8_t id : kVertexStageStateIds) AddKey(kSbStageStates, id, s);
+      AddLights();
+      break;
+    case kCapturePixel:
+      for (uint16_t id : kPixelRenderStateIds) AddKey(kSbRenderStates, id, 0);
+      for (uint32_t s = 0; s < kBlockStages; ++s)
+        for (uint8_t id : kAllStageStateIds) AddKey(kSbStageStates, id, s);
+      break;
+    default:
+      break;
+  }
+}
+
+void StateBlock::CaptureValues() {
+  RenderState3d* rs = owner;
+  if (rs == nullptr) return;
+  for (auto it = renderStates.begin(); it != renderStates.end(); ++it) it->second->value = rs->values[it->first];
+  for (uint32_t s = 0; s < kBlockStages; ++s) {
+    for (auto it = stageStates[s].begin(); it != stageStates[s].end(); ++it)
+      it->second->value = it->first == 0 ? rs->stages[s].texture : rs->stageValues[s][it->first];
+  }
+  // A light the render state holds no record of keeps what the block had.
+  for (auto it = lights.begin(); it != lights.end(); ++it) {
+    const LightRecord* light = rs->lights[it->first];
+    if (light != nullptr) memcpy(it->second, light, sizeof *light);
+  }
+  for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) it->second->value = 0;
+  for (uint32_t i = 0; i < kActiveLights; ++i) {
+    const uint32_t index = rs->activeLights[i];
+    if (index == 0) continue;
+    auto it = lightEnables.find(index);
+    if (it != lightEnables.end()) it->second->value = index;
+  }
+  for (auto it = streams.begin(); it != streams.end(); ++it) {
+    const StreamBinding& b = rs->streams.bindings[it->first];
+    it->second->word[0] = it->first;
+    it->second->word[1] = b.handle;
+    it->second->word[2] = b.stride;
+  }
+  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
+    it->second->word[0] = 0;
+    it->second->word[1] = rs->streams.indexSource.handle;
+    it->second->word[2] = rs->streams.indexKind;
+  }
+}
+
+void StateBlock::Apply(bool applying) {
+  RenderState3d* rs = owner;
+  if (rs == nullptr) return;
+  for (auto it = renderStates.begin(); it != renderStates.end(); ++it) {
+    const uint32_t pair[2] = {it->first, it->second->value};
+    rs->SetRenderStates(pair, 1);
+  }
+  // Stages in order; the first stage without states ends the walk.
+  for (uint32_t s = 0; s < kBlockStages; ++s) {
+    if (stageStates[s].empty()) break;
+    for (auto it = stageStates[s].begin(); it != stageStates[s].end(); ++it) {
+      if (it->first == 0)
+        rs->SetStageTexture(s, it->second->value, rs->stages[s].textureKind);
+      else
+        rs->SetStageState(s, it->first, it->second->value);
+    }
+  }
+  for (auto it = lights.begin(); it != lights.end(); ++it) {
+    LightRecord copy = *it->second;
+    // The restore at the end of a recording takes the angles as the client
+    // gave them: the written copy gets their half-angle cosines, the block
+    // keeps degrees.
+    if (!applying && copy.type == kSpotLight) {
+      copy.theta = Bits(static_cast<float>(LocCos(Float(copy.theta) * kDegrees * 0.5)));
+      copy.phi = Bits(static_cast<float>(LocCos(Float(copy.phi) * kDegrees * 0.5)));
+    }
+    const uint8_t running = rs->captureRunning;
+    rs->captureRunning = 1;  // stored as given
+    rs->SetLight(it->first, &copy);
+    rs->captureRunning = running;
+  }
+  for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) rs->EnableLight(it->first, it->second->value != 0);
+  for (auto it = streams.begin(); it != streams.end(); ++it) {
+    const uint32_t s = it->first;
+    if (s >= kBlockStreams) continue;
+    StreamBinding& b = rs->streams.bindings[s];
+    const uint32_t stride = it->second->word[2] > kStrideLimit ? kStrideLimit : it->second->word[2];
+    if (b.reserved != 0 || b.handle != it->second->word[1] || b.stride != stride) {
+      b.handle = it->second->word[1];
+      b.stride = stride;
+      rs->streams.changedMask |= static_cast<uint8_t>(1u << s);
+    }
+  }
+  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
+    if (rs->streams.indexSource.handle != it->second->word[1] || rs->streams.indexKind != it->second->word[2]) {
+      rs->streams.indexSource.handle = it->second->word[1];
+      rs->streams.indexKind = it->second->word[2];
+    }
+    rs->streams.flags |= kSfIndexSource;
+  }
+}
+
+// ---- StateBlockTable -------------------------------------------------------------------------
+
+StateBlockTable::StateBlockTable(RenderState3d* state) : owner(state) {}
+
+StateBlockTable::~StateBlockTable() {
+  if (saved != nullptr) delete saved;
+  if (blocks.ok()) {
+    for (auto it = blocks.begin(); it != blocks.end(); ++it) delete it->second;
+  }
+}
+
+StateBlock* StateBlockTable::Find(uint32_t key) const {
+  if (!blocks.ok()) return nullptr;
+  auto it = blocks.lower_bound(key);
+  return it != blocks.end() && it->first == key ? it->second : nullptr;
+}
+
+uint32_t StateBlockTable::Add(uint32_t key) {
+  if (!blocks.ok()) return 0;
+  StateBlock* fresh = new StateBlock(owner, key);
+  if (fresh == nullptr) return 0;
+  if (!fresh->ok()) {
+    delete fresh;
+    return 0;
+  }
+  auto it = blocks.lower_bound(key);
+  if (it != blocks.end() && it->first == key) {
+    delete it->second;
+    it->second = fresh;
+    return 1;
+  }
+  if (blocks.size() >= kMaxStateBlocks) {
+    delete fresh;
+    return 0;
+  }
+  if (!blocks.insert({key, fresh}).second) {
+    delete fresh;
+    return 0;
+  }
+  return 1;
+}
+
+void StateBlockTable::Erase(uint32_t key) {
+  if (!blocks.ok()) return;
+  auto it = blocks.lower_bound(key);
+  if (it == blocks.end() || it->first != key) return;
+  delete it->second;
+  blocks.erase(it);
+}
+
+uint32_t StateBlockTable::BeginRecording(uint32_t key) {
+  if (depth == 0) {
+    StateBlock* s = new StateBlock(owner, 0);
+    if (s == nullptr) return 0;
+    if (!s->ok()) {
+      delete s;
+      return 0;
+    }
+    s->Capture(kCaptureAllStreams);
+    s->CaptureValues();
+    saved = s;
+  }
+  if (StateBlock* b = Find(key)) b->recording = 1;
+  ++depth;
+  return 1;
+}
+
+uint32_t StateBlockTable::EndRecording(uint32_t key) {
+  if (StateBlock* b = Find(key)) b->recording = 0;
+  if (depth == 0) return 0;
+  if (depth == 1 && saved != nullptr) {
+    saved->Apply(false);
+    delete saved;
+    saved = nullptr;
+  }
+  return --depth;
+}
+
+uint32_t StateBlockTable::RecordState(uint32_t kind, uint32_t id, uint32_t stage) {
+  if (!blocks.ok()) return 1;
+  for (auto it = blocks.begin(); it != blocks.end(); ++it)
+    if (it->second->recording != 0) it->second->AddKey(kind, id, stage);
+  return 1;
+}
+
+uint32_t StateBlockTable::Create(uint32_t key, uint32_t type) {
+  if (Add(key) == 0) return 0;
+  StateBlock* b = Find(key);
+  if (b == nullptr) return 0;
+  const uint32_t kind = type == 1 ? kCaptureAll : type == 2 ? kCapturePixel : type == 3 ? kCaptureVertex
+                                                                                           : kCaptureRecorded;
+  b->Capture(kind);
+  b->CaptureValues();
+  return 1;
+}
+
+uint32_t StateBlockTable::Begin(uint32_t key) {
+  if (Add(key) == 0) return 0;
+  StateBlock* b = Find(key);
+  if (b == nullptr) return 0;
+  b->Capture(kCaptureRecorded);
+  return BeginRecording(key);
+}
+
+uint32_t StateBlockTable::End(uint32_t key) {
+  if (StateBlock* b = Find(key)) b->CaptureValues();
+  return EndRecording(key);
+}
+
+uint32_t StateBlockTable::ApplyBlock(uint32_t key) {
+  StateBlock* b = Find(key);
+  if (b == nullptr) return 0;
+  applying = 1;
+  b->Apply(true);
+  applying = 0;
+  return 1;
+}
+
+uint32_t StateBlockTable::CaptureAgain(uint32_t key) {
+  StateBlock* b = Find(key);
+  if (b == nullptr) return 0;
+  b->CaptureValues();
+  return 1;
+}
+
+// ---- The render state's table ------------------------------------------------------------------
+
+StateBlockTable* CreateStateBlockTable3d(RenderState3d* state) {
+  StateBlockTable* table = new StateBlockTable(state);
+  if (table != nullptr && !table->ok()) {
+    delete table;
+    return nullptr;
+  }
+  return table;
+}
+
+void DestroyStateBlockTable3d(StateBlockTable* table) { delete table; }

@@ -1,0 +1,236 @@
+// State blocks over a render state: the id tables, blocks created, replaced
+// and erased, recording with nesting, capture and apply of render states,
+// stage states, lights, light enables, streams and the index source, and a
+// table left unchanged when memory runs out.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <string.h>
+
+#include <set>
+
+#include "core/heap_object.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/state_blocks.h"
+#include "kernel/tests/kernel_fixture.h"
+#include "tests/standins/standin_log.h"
+
+namespace {
+
+class Blocks : public ktest::KernelTest {
+ protected:
+  void SetUp() override {
+    orvstandin::Reset();
+    context = OsNew<RenderContext3d>();
+    ASSERT_NE(context, nullptr);
+    state = &context->state;
+    state->owner = context;
+    state->ClearDirty();
+    table = new StateBlockTable(state);
+    ASSERT_TRUE(table->ok());
+  }
+  void TearDown() override {
+    delete table;
+    OsDelete(context);
+  }
+  void Set(uint32_t id, uint32_t value) {
+    const uint32_t pair[2] = {id, value};
+    state->SetRenderStates(pair, 1);
+  }
+
+  RenderContext3d* context = nullptr;
+  RenderState3d* state = nullptr;
+  StateBlockTable* table = nullptr;
+};
+
+TEST(StateBlockIds, TheCaptureTables) {
+  EXPECT_EQ(std::size(kPixelRenderStateIds), 39u);
+  EXPECT_EQ(std::size(kVertexRenderStateIds), 38u);
+  EXPECT_EQ(std::size(kAllRenderStateIds), 73u);
+  EXPECT_EQ(std::size(kAllStageStateIds), 27u);
+  EXPECT_EQ(std::size(kVertexStageStateIds), 2u);
+  EXPECT_EQ(std::size(kTransformIds), 47u);
+  // No id twice; the stage table lacks 12; all = pixel + vertex.
+  std::set<uint32_t> all(std::begin(kAllRenderStateIds), std::end(kAllRenderStateIds));
+  EXPECT_EQ(all.size(), 73u);
+  std::set<uint32_t> both(std::begin(kPixelRenderStateIds), std::end(kPixelRenderStateIds));
+  both.insert(std::begin(kVertexRenderStateIds), std::end(kVertexRenderStateIds));
+  EXPECT_EQ(both, all);
+  EXPECT_EQ(std::count(std::begin(kAllStageStateIds), std::end(kAllStageStateIds), 12), 0);
+}
+
+TEST_F(Blocks, CaptureKindsHoldTheirIds) {
+  struct Case {
+    uint32_t type;
+    size_t renderStates, stageStates;
+  };
+  for (const Case c : {Case{1, 73, 27}, Case{2, 39, 27}, Case{3, 38, 2}, Case{9, 0, 0}}) {
+    ASSERT_EQ(table->Create(c.type, c.type), 1u);
+    StateBlock* b = table->Find(c.type);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->Count(kSbRenderStates), c.renderStates) << c.type;
+    for (uint32_t s = 0; s < kBlockStages; ++s) EXPECT_EQ(b->Count(kSbStageStates, s), c.stageStates) << c.type;
+  }
+}
+
+TEST_F(Blocks, CreatingUnderAKeyThatExistsDiscardsTheOldIds) {
+  ASSERT_EQ(table->Create(7, 1), 1u);
+  EXPECT_TRUE(table->Find(7)->Holds(kSbRenderStates, 29));
+  ASSERT_EQ(table->Create(7, 2), 1u);
+  EXPECT_FALSE(table->Find(7)->Holds(kSbRenderStates, 29));  // vertex-only id gone
+  EXPECT_EQ(table->Find(7)->Count(kSbRenderStates), 39u);
+  EXPECT_EQ(table->blocks.size(), 1u);
+  table->Erase(7);
+  table->Erase(7);
+  EXPECT_EQ(table->Find(7), nullptr);
+  EXPECT_EQ(table->ApplyBlock(7), 0u);
+  EXPECT_EQ(table->CaptureAgain(7), 0u);
+}
+
+TEST_F(Blocks, ApplyRestoresCapturedValuesAndMarksOnlyChanges) {
+  Set(7, 1);
+  Set(19, 5);
+  state->SetStageState(0, 1, 4);
+  state->SetStageState(3, 11, 2);
+  ASSERT_EQ(table->Create(1, 1), 1u);
+  Set(7, 0);
+  Set(19, 2);
+  state->SetStageState(0, 1, 7);
+  state->SetStageState(3, 11, 5);
+  state->ClearDirty();
+  ASSERT_EQ(table->ApplyBlock(1), 1u);
+  EXPECT_EQ(state->values[7], 1u);
+  EXPECT_EQ(state->values[19], 5u);
+  EXPECT_EQ(state->stageValues[0][1], 4u);
+  EXPECT_EQ(state->stageValues[3][11], 2u);
+  EXPECT_NE(state->depthStencil.dirty & kDsDepth, 0u);
+  EXPECT_NE(state->raster.dirty & kRsBlend, 0u);
+  // Applying again changes nothing.
+  state->ClearDirty();
+  ASSERT_EQ(table->ApplyBlock(1), 1u);
+  EXPECT_EQ(state->depthStencil.dirty, 0u);
+  EXPECT_EQ(state->raster.dirty, 0u);
+}
+
+TEST_F(Blocks, AnEmptyStageMapStopsTheReplay) {
+  ASSERT_EQ(table->Add(5), 1u);
+  StateBlock* b = table->Find(5);
+  for (uint32_t s : {0u, 1u, 3u}) ASSERT_TRUE(b->AddKey(kSbStageStates, 1, s));
+  b->CaptureValues();
+  for (uint32_t s : {0u, 1u, 3u}) state->SetStageState(s, 1, 9);
+  table->ApplyBlock(5);
+  EXPECT_EQ(state->stageValues[0][1], 0u);
+  EXPECT_EQ(state->stageValues[1][1], 0u);
+  EXPECT_EQ(state->stageValues[3][1], 9u);  // stage 2 was empty: the walk stopped
+}
+
+TEST_F(Blocks, LightEnables) {
+  for (uint32_t i = 1; i <= 12; ++i) state->EnableLight(i, true);
+  EXPECT_EQ(state->activeLightCount, 12u);
+  state->EnableLight(13, true);  // a thirteenth is ignored
+  EXPECT_EQ(state->activeLightCount, 12u);
+  state->EnableLight(5, false);
+  state->EnableLight(5, true);
+  state->EnableLight(5, true);  // already active: nothing changes
+  EXPECT_EQ(state->activeLightCount, 12u);
+  EXPECT_EQ(std::count(std::begin(state->activeLights), std::end(state->activeLights), 5u), 1);
+
+  ASSERT_EQ(table->Add(2), 1u);
+  StateBlock* b = table->Find(2);
+  ASSERT_TRUE(b->AddKey(kSbLightEnables, 5, 0));
+  ASSERT_TRUE(b->AddKey(kSbLightEnables, 40, 0));
+  EXPECT_FALSE(b->AddKey(kSbLightEnables, kMaxLightIndex + 1, 0));
+  b->CaptureValues();  // 5 on, 40 off
+  state->EnableLight(5, false);
+  table->ApplyBlock(2);
+  EXPECT_EQ(std::count(std::begin(state->activeLights), std::end(state->activeLights), 5u), 1);
+  EXPECT_EQ(std::count(std::begin(state->activeLights), std::end(state->activeLights), 40u), 0);
+}
+
+TEST_F(Blocks, StreamsAndTheIndexSource) {
+  ASSERT_EQ(table->Add(3), 1u);
+  StateBlock* b = table->Find(3);
+  ASSERT_TRUE(b->AddKey(kSbStreams, 2, 0));
+  EXPECT_FALSE(b->AddKey(kSbStreams, 8, 0));
+  ASSERT_TRUE(b->AddKey(kSbIndexSource, 0, 0));
+  b->streams.find(2)->second->word[1] = 77;
+  b->streams.find(2)->second->word[2] = 65535;
+  b->indexSource.find(0)->second->word[1] = 9;
+  state->streams.changedMask = 0;
+  table->ApplyBlock(3);
+  EXPECT_EQ(state->streams.bindings[2].handle, 77u);
+  EXPECT_EQ(state->streams.bindings[2].stride, 65534u);
+  EXPECT_EQ(state->streams.changedMask, 1u << 2);
+  EXPECT_EQ(state->streams.indexSource.handle, 9u);
+  EXPECT_NE(state->streams.flags & kSfIndexSource, 0);
+}
+
+TEST_F(Blocks, NestedRecordingRestoresTheFirstSavedStateOnce) {
+  Set(7, 1);
+  ASSERT_EQ(table->Begin(10), 1u);
+  Set(7, 2);
+  table->RecordState(kSbRenderStates, 7, 0);
+  ASSERT_EQ(table->Begin(11), 1u);
+  Set(7, 3);
+  table->RecordState(kSbRenderStates, 19, 0);
+  EXPECT_EQ(table->End(11), 1u);
+  EXPECT_EQ(state->values[7], 3u);  // inner end restores nothing
+  EXPECT_EQ(table->End(10), 0u);
+  EXPECT_EQ(state->values[7], 1u);  // the state of the first begin
+  EXPECT_EQ(table->saved, nullptr);
+  // Both blocks recorded what was set while they recorded.
+  EXPECT_TRUE(table->Find(10)->Holds(kSbRenderStates, 7));
+  EXPECT_TRUE(table->Find(10)->Holds(kSbRenderStates, 19));
+  EXPECT_FALSE(table->Find(11)->Holds(kSbRenderStates, 7));
+  EXPECT_TRUE(table->Find(11)->Holds(kSbRenderStates, 19));
+  EXPECT_EQ(table->Find(10)->renderStates.find(7)->second->value, 3u);
+  table->ApplyBlock(10);
+  EXPECT_EQ(state->values[7], 3u);
+  EXPECT_EQ(table->End(10), 0u);  // no recording: the depth stays 0
+}
+
+TEST_F(Blocks, ASpotLightRestoredKeepsDegreesInTheBlock) {
+  LightRecord light = {};
+  light.type = 2;
+  const float sixty = 60.0f;
+  memcpy(&light.theta, &sixty, 4);
+  memcpy(&light.phi, &sixty, 4);
+  state->captureRunning = 1;
+  ASSERT_TRUE(state->SetLight(3, &light));
+  state->captureRunning = 0;
+  ASSERT_EQ(table->Begin(1), 1u);
+  EXPECT_EQ(table->End(1), 0u);  // the restore writes the half-angle cosine
+  float theta = 0;
+  memcpy(&theta, &state->lights[3]->theta, 4);
+  EXPECT_NEAR(theta, cos(30.0 * M_PI / 180.0), 1e-6);
+  // A block applied by the client writes its record as it holds it, twice
+  // the same.
+  ASSERT_EQ(table->Create(2, 1), 1u);
+  table->ApplyBlock(2);
+  table->ApplyBlock(2);
+  memcpy(&theta, &state->lights[3]->theta, 4);
+  EXPECT_NEAR(theta, cos(30.0 * M_PI / 180.0), 1e-6);
+}
+
+TEST_F(Blocks, AllocationFailuresLeaveTheTableUnchanged) {
+  ASSERT_EQ(table->Create(1, 1), 1u);
+  StateBlock* before = table->Find(1);
+  for (uint64_t nth = 1; nth < 64; ++nth) {
+    glue.FailAllocation(nth);
+    const uint32_t added = table->Add(1);
+    glue.FailAllocation(0);
+    if (added == 1) break;
+    EXPECT_EQ(table->Find(1), before) << nth;
+    EXPECT_EQ(table->blocks.size(), 1u);
+  }
+  for (uint64_t nth = 1; nth < 64; ++nth) {
+    glue.FailAllocation(nth);
+    const uint32_t begun = table->BeginRecording(2);
+    glue.FailAllocation(0);
+    if (begun == 1) break;
+    EXPECT_EQ(table->depth, 0u) << nth;
+    EXPECT_EQ(table->saved, nullptr);
+  }
+}
+
+}  // namespace

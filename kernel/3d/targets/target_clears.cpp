@@ -1,0 +1,158 @@
+#include "kernel/3d/targets/target_clears.h"
+
+#include "core/common_data.h"
+#include "core/shared_word.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
+#include "kernel/dma_streams.h"
+#include "kernel/pending.h"
+#include "kernel/sync_tags.h"
+
+namespace {
+
+bool Later(const CommonData* common) { return (common->revisionBits & kCapsLater) != 0; }
+
+uint32_t BaseWord(CommonData* common) { return ReadShared(&common->sharedLocked->last1300Value); }
+uint8_t BaseIndex(CommonData* common) {
+  return static_cast<uint8_t>(TagValueHeader(common->sharedLocked, 0xC0, 0x20));
+}
+
+ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
+  if (targetCoordinates) return {s->clip[0], s->clip[1], s->clip[2], s->clip[3]};
+  const int64_t right = int64_t{s->viewport[0]} + s->viewport[2];
+  const int64_t bottom = int64_t{s->viewport[1]} + s->viewport[3];
+  auto clamp = [](int64_t v) { return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v); };
+  return {s->viewport[0], s->viewport[1], clamp(right), clamp(bottom)};
+}
+
+// The i-th rectangle of the record made ready for a surface: a record with
+// target coordinates and no rectangles clears its clip rectangle.
+ClearRect RectFor(const RenderTargetState* s, const ClearRecord& record, const ClearRect* rects, uint32_t i,
+                  const Surface3d* surface) {
+  const bool target = (record.flags & kClearTargetCoordinates) != 0;
+  const ClearRect bounds = BoundsOf(s, target);
+  const ClearRect r = rects != nullptr ? rects[i] : bounds;
+  return FitClearRect(r, s->scaleX, s->scaleY, bounds, surface->width, surface->height);
+}
+
+void Fill(Surface3d* surface, const ClearRect& r, uint32_t value, uint32_t mask) {
+  if (!r.Empty()) Surface3dFillRect(surface, r.left, r.top, r.right, r.bottom, value, mask, kClearFillMode);
+}
+
+bool CoversDepth(const Surface3d* surface, uint32_t mask) {
+  const uint32_t depth = surface->format != nullptr ? surface->format->masks[kChannelDepth] : 0;
+  return depth != 0 && (mask & depth) == depth;
+}
+
+void ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRect& r, uint32_t value,
+                    uint32_t mask, float depth) {
+  if (r.Empty()) return;
+  CommonData* common = state->common;
+  TargetBoard3d* board = TargetBoard(common);
+  if (board == nullptr) return;
+  const bool later = Later(common);
+  const bool fast = board->switches.fastClear != 0 && r.left == 0 && CoversDepth(surface, mask);
+  if (fast && (board->fastClearedDepth == nullptr || board->fastClearedDepth == surface)) {
+    WriteEngineModeWord(common, state->stream, true, false);
+    const uint32_t first = FastClearFirstFilledRow(surface->width, surface->height, surface->bytesPerPixel, later);
+    if (first < static_cast<uint32_t>(r.bottom)) {
+      Fill(surface, {0, static_cast<int32_t>(first), r.right, r.bottom}, value, mask);
+      board->fastClearedDepth = nullptr;
+    }
+    board->fastClearedDepth = surface;
+    EmitRenderTargetSetup(state);
+    ClearTargetSurface(state, state->stream, value, surface, false, depth);
+    return;
+  }
+  WriteEngineModeWord(common, state->stream, false, false);
+  if (!later && board->fastClearedDepth == surface) {
+    FlushRenderTarget(surface, state->context != nullptr ? state->context->device : nullptr, 0);
+    board->fastClearedDepth = nullptr;
+  }
+  Fill(surface, r, value, mask);
+}
+
+}  // namespace
+
+uint32_t FastClearFirstFilledRow(uint32_t width, uint32_t height, uint32_t bpp, bool later) {
+  const uint64_t limit = later ? kFastClearLimitLater : kFastClearLimitFirst;
+  if (uint64_t{width} * height * bpp <= limit || bpp == 0) return height;
+  const uint64_t blocks = (uint64_t{width} + 31) / 32;
+  const uint64_t rows =
+      later ? limit / (uint64_t{bpp} * 512) / blocks * 16 : limit / (uint64_t{bpp} * 1024) / blocks * 32;
+  return rows < height ? static_cast<uint32_t>(rows) : height;
+}
+
+void ClearTargetSurface(RenderTargetState* state, BmSecondaryInt* stream, uint32_t value, Surface3d* surface,
+                        bool modeOnly, float depth) {
+  if (state == nullptr || state->common == nullptr || stream == nullptr) return;
+  CommonData* common = state->common;
+  if (surface != nullptr) {
+    surface->changed = 1;
+    if (surface->resourceTable != nullptr)
+      surface->resourceTable->InvalidateBindings(surface->resourceType, surface->resourceHandle);
+  }
+  EngineModeCache& cache = EngineMode3d();
+  stream->startFlags = 2;
+  uint32_t mode = 0;
+  if (Later(common)) {
+    mode = cache.syncTagsOn != 0 ? 0 : kEngineModeOnBit;
+    if (cache.syncTagsOn != 0) {
+      const uint32_t tag = TakeNextTag(common->sharedLocked);
+      GroupPacket t;
+      t.G({0xC0, 0xAF, 0xAF}, {0x207, tag | 1, tag});
+      t.WriteTo(stream);
+    }
+    cache.clearWord = modeOnly ? mode | 0x108 : mode | 8;
+  }
+  GroupPacket p;
+  if (modeOnly) {
+    p.G({0xC0, BaseIndex(common)}, {mode | 0x108, BaseWord(common)});
+  } else {
+    if (surface != nullptr) surface->clearDepth = depth;
+    p.G({0xAD, 0xC0, BaseIndex(common)}, {value, mode | 8, BaseWord(common)});
+  }
+  p.WriteTo(stream);
+  stream->ExecutePending();
+  if (Later(common)) cache.clearFlag = 1;
+}
+
+uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
+                          uint32_t count) {
+  if (state == nullptr || state->common == nullptr) return 0;
+  // Target coordinates without rectangles: the clip rectangle, once.
+  const bool whole = (record.flags & kClearTargetCoordinates) != 0 && count == 0;
+  const uint32_t n = whole ? 1 : count;
+  const ClearRect* list = whole ? nullptr : rects;
+  if (list == nullptr && !whole) return 0;
+
+  Surface3d* colour = state->colourCurrent;
+  uint32_t value = 0;
+  if (colour != nullptr && (record.flags & kClearColour) != 0 &&
+      GetColourClearValue(colour->format, record.colour, state->colourDepthMode, &value)) {
+    for (uint32_t i = 0; i < n; ++i) Fill(colour, RectFor(state, record, list, i, colour), value, state->colourWriteMask);
+  }
+
+  Surface3d* depth = state->depthCurrent;
+  if (depth == nullptr) return 0;
+  if ((record.flags & (kClearDepth | kClearStencil)) != 0) {
+    DepthClear c = {};
+    const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
+    if (GetDepthClearValue(code, record.depth, record.stencil, (record.flags & kClearDepth) != 0,
+                           (record.flags & kClearStencil) != 0, &c)) {
+      for (uint32_t i = 0; i < n; ++i)
+        ClearDepthRect(state, depth, RectFor(state, record, list, i, depth), c.value, c.mask,
+                       SanitiseClearDepth(record.depth));
+      depth->flagsWord |= kSurfDepthCleared;
+    }
+  } else if ((state->context == nullptr || state->context->suspended == 0) &&
+             ((depth->flagsWord & kSurfDepthNeedsClear) != 0 || state->depthClearKind == kDepthClearKindFill)) {
+    for (uint32_t i = 0; i < n; ++i) Fill(depth, RectFor(state, record, list, i, depth), 0, 0x01000000);
+    depth->flagsWord |= kSurfDepthCleared;
+  }
+  return 0;
+}

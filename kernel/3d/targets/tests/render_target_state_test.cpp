@@ -1,0 +1,833 @@
+// The render-target state over a started board: the engine-mode and
+// clear-mode words, the engine counters saved into and restored from a work
+// buffer, the target set-up before a draw, and the reservation of work
+// buffers with the board's 16 slots. Packets are compared as the stream
+// holds them; the counters come from a read-back surface the test fills.
+#include <gtest/gtest.h>
+
+#include <math.h>
+#include <string.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/common_data.h"
+#include "core/mm_block.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_binding.h"
+#include "kernel/3d/targets/target_clears.h"
+#include "kernel/tests/stream_fixture.h"
+#include "tests/standins/standin_log.h"
+
+namespace {
+
+using Words = std::vector<uint32_t>;
+
+uint32_t F(float f) {
+  uint32_t w;
+  memcpy(&w, &f, sizeof w);
+  return w;
+}
+
+// A state whose buffer placement the test decides: each attempt is
+// recorded; sizes above the limit fail, the others are placed for real.
+class TestTargetState : public RenderTargetState {
+ public:
+  std::vector<uint32_t> attempts;
+  uint64_t limit = UINT64_MAX;
+
+ protected:
+  bool CreateBuffer(CommonData* common, uint32_t size) override {
+    attempts.push_back(size);
+    if (size > limit) return false;
+    return RenderTargetState::CreateBuffer(common, size);
+  }
+};
+
+class TargetState : public ktest::StartedBoard {
+ protected:
+  void SetUp() override {
+    StartedBoard::SetUp();
+    EngineMode3d() = EngineModeCache();
+    revision = Common()->revisionBits;
+    board3d = TargetBoard(Common());
+    ASSERT_NE(board3d, nullptr);
+  }
+  void TearDown() override {
+    readbackMap.reset();
+    Common()->revisionBits = revision;
+    StartedBoard::TearDown();
+  }
+
+  // Runs f; the words it wrote into the secondary stream.
+  template <class Fn>
+  Words Written(Fn&& f) {
+    BmSecondaryInt* s = Secondary();
+    const uint32_t* from = s->cursor;
+    BmBuffer* head = s->head;
+    f();
+    EXPECT_EQ(s->head, head) << "the stream switched buffers";
+    Words words(from, static_cast<const uint32_t*>(s->cursor));
+    dma.RunPending();
+    return words;
+  }
+
+  // The packets of the words: a count n and n + 1 words, or an execute
+  // command word and its body.
+  static std::vector<Words> Packets(const Words& words) {
+    std::vector<Words> out;
+    for (size_t i = 0; i < words.size();) {
+      const uint32_t w = words[i];
+      const size_t n = (w & 0xFF000000) != 0 ? (w & 0xFFFF) + 2 : w + 2;
+      out.emplace_back(words.begin() + static_cast<long>(i),
+                       words.begin() + static_cast<long>(std::min(words.size(), i + n)));
+      i += n;
+    }
+    return out;
+  }
+  // Only the packets whose first header is one of ours (register-group
+  // packets the render targets write).
+  static std::vector<Words> Ours(const Words& words) {
+    std::vector<Words> out;
+    for (const Words& p : Packets(words)) {
+      if (p.size() < 2) continue;
+      const uint32_t h = p[1];
+      if (h == 0x21AFAFC0 || (h & 0x00FFFFFF) == 0xAFAFC0 || (h & 0xFFFF) == 0xC0C0 || h == 0x605E5D58 ||
+          h == 0xD3D2D1D0 || h == 0x8D8C8988 || h == 0x21218B8A || (h & 0xFFFF) == 0x20C0 ||
+          (h & 0xFFFF) == 0xC0AD)
+        out.push_back(p);
+    }
+    return out;
+  }
+
+  uint32_t NextTag() const { return BmNextSyncTagFor(SharedLocked()->syncTagCounter); }
+  static uint32_t BmNextSyncTagFor(uint32_t counter) {
+    const uint32_t next = (counter & ~7u) + 8;
+    return next == 0 ? 8 : next;
+  }
+
+  void Attach(RenderTargetState& s, uint32_t handle) { s.Attach(Common(), Secondary(), handle); }
+
+  // The read-back surface as the processor sees it, mapped while the test
+  // runs.
+  uint32_t* Readback() {
+    EXPECT_TRUE(CreateReadbackSurface(Common()));
+    readbackMap = std::make_unique<TargetSurfaceMapping>(Common(), board3d->readback, kReadbackSize);
+    return reinterpret_cast<uint32_t*>(readbackMap->cpu);
+  }
+  std::unique_ptr<TargetSurfaceMapping> readbackMap;
+
+  uint32_t Reg(uint8_t index) const { return board.Peek(0x1000 + 4u * index, 4); }
+
+  WorkBufferSlot* Slots() { return reinterpret_cast<WorkBufferSlot*>(Common()->renderTargetSlots); }
+
+  uint32_t revision = 0;
+  TargetBoard3d* board3d = nullptr;
+};
+
+// ---- Register 0xC0 -------------------------------------------------------------------------
+
+TEST_F(TargetState, LaterGenerationEngineModeWords) {
+  Common()->revisionBits = 0x400;
+  SharedLocked()->last1300Value = 0x55;
+  struct Case {
+    bool on, alternate;
+    uint32_t mode;
+  };
+  const Case cases[] = {{true, true, 0xA0A}, {false, true, 0x80A}, {true, false, 0x20A}, {false, false, 0x0A}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(Written([&] { WriteEngineModeWord(Common(), Secondary(), c.on, c.alternate); }).size() > 0, true);
+    EXPECT_EQ(EngineMode3d().modeWord, c.mode);
+  }
+  // The same arguments twice: one packet.
+  const Words first = Written([&] { WriteEngineModeWord(Common(), Secondary(), true, false); });
+  EXPECT_EQ(Ours(first), (std::vector<Words>{{2, 0x2121C0C0, 0x20A, 0x55}}));
+  EXPECT_TRUE(Written([&] { WriteEngineModeWord(Common(), Secondary(), true, false); }).empty());
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xC0).back(), 0x55u);  // the base word followed the mode
+}
+
+TEST_F(TargetState, FirstGenerationWritesOnlyAChangeOfTheOnFlag) {
+  Common()->revisionBits = 0x2;
+  SharedLocked()->last1300Value = kLastRegNone;
+  const Words on = Written([&] { WriteEngineModeWord(Common(), Secondary(), true, true); });
+  // While word 140 holds no value its index writes nothing: the packet keeps its length.
+  EXPECT_EQ(Ours(on), (std::vector<Words>{{2, 0x212120C0, 0x20A, kLastRegNone}}));
+  EXPECT_TRUE(Written([&] { WriteEngineModeWord(Common(), Secondary(), true, false); }).empty());
+  EXPECT_EQ(Ours(Written([&] { WriteEngineModeWord(Common(), Secondary(), false, false); })),
+            (std::vector<Words>{{2, 0x212120C0, 0x0A, kLastRegNone}}));
+  EXPECT_EQ(EngineMode3d().on, 0);
+}
+
+TEST_F(TargetState, SyncTagsPrefixTheModeAndTheClearMode) {
+  Common()->revisionBits = 0x400;
+  SharedLocked()->last1300Value = 7;
+  EngineMode3d().syncTagsOn = 1;
+  uint32_t tag = NextTag();
+  EXPECT_EQ(Ours(Written([&] { WriteEngineModeWord(Common(), Secondary(), true, false); })),
+            (std::vector<Words>{{3, 0x21AFAFC0, 0x207, tag | 1, tag}, {2, 0x2121C0C0, 0x20A, 7}}));
+  tag = NextTag();
+  EXPECT_EQ(Ours(Written([&] { WriteClearModeWord(Common(), Secondary(), false); })),
+            (std::vector<Words>{{3, 0x21AFAFC0, 0x207, tag | 1, tag}, {2, 0x2121C0C0, 0x108, 7}}));
+  EXPECT_EQ(EngineMode3d().clearFlag, 1);
+  EXPECT_FALSE(IsClearModeIdle());
+
+  EngineMode3d().syncTagsOn = 0;
+  EXPECT_EQ(Ours(Written([&] { WriteClearModeWord(Common(), Secondary(), false); })),
+            (std::vector<Words>{{2, 0x2121C0C0, 0x308, 7}}));
+  // Bit 0x200 matches now: nothing unless forced.
+  EXPECT_TRUE(Written([&] { WriteClearModeWord(Common(), Secondary(), false); }).empty());
+  EXPECT_EQ(Ours(Written([&] { WriteClearModeWord(Common(), Secondary(), true); })).size(), 1u);
+  EXPECT_FALSE(IsClearModeIdle());  // 0x308 carries bit 0x200
+}
+
+TEST_F(TargetState, TheEngineModeFlagSetsBit0x200) {
+  SetEngineModeFlag(true);
+  EXPECT_EQ(EngineMode3d().on, 1);
+  EXPECT_EQ(EngineMode3d().modeWord, 0x20Au);
+  SetEngineModeFlag(false);
+  EXPECT_EQ(EngineMode3d().on, 0);
+  EXPECT_EQ(EngineMode3d().modeWord, 0x0Au);
+}
+
+// ---- Engine counters -------------------------------------------------------------------------
+
+TEST_F(TargetState, TheSaveReadsEighteenBitCountersAndZeroesThem) {
+  SharedLocked()->last1300Value = 0x99;
+  uint32_t* words = Readback();
+  ASSERT_NE(words, nullptr);
+  for (uint32_t i = 0; i < kReadbackSize / 4; ++i) words[i] = 0xFFFFFFFF;
+  words[2] = 0x12345;
+  words[33] = 0xFFF00001;
+
+  RenderTargetState s;
+  Attach(s, 1);
+  s.kind = kWorkBufferOwn;
+  s.pendingSwitch = 1;
+  const uint32_t t1 = NextTag();
+  const uint32_t t2 = BmNextSyncTagFor(t1);
+  bool wasOn = true;
+  const Words written = Written([&] { wasOn = SaveTargetCounters(&s); });
+  EXPECT_FALSE(wasOn);
+  const std::vector<Words> expected = {
+      {4, 0xC0AFAFC0, 0xC07, t1 | 1, t1, 0x99},
+      {14, 0x605E5D58, F(1.0f), F(0.5f), F(0.5f), F(0.25f), 0x605E5D59, F(1.0f), F(0.5f), F(0.5f), F(3.5f),
+       0x605F5D5A, F(1.0f), F(0.5f), F(1.5f), F(0.25f)},
+      {4, 0xC0AFAFC0, 0x207, t2 | 1, t2, 0x99}};
+  EXPECT_EQ(Ours(written), expected);
+  EXPECT_EQ(board3d->readback->block->drawSyncTag, t2);
+  const uint32_t store[2][4] = {{0x3FFFF, 0x3FFFF, 0x12345, 0x3FFFF}, {0x3FFFF, 0x00001, 0x3FFFF, 0x3FFFF}};
+  for (uint32_t g = 0; g < 2; ++g)
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(s.counters[g][i], store[g][i]) << g << " " << i;
+  for (uint32_t i = 0; i < kReadbackSize / 4; ++i) {
+    const bool taken = i < 4 || (i >= 32 && i < 36);
+    EXPECT_EQ(words[i], taken ? 0u : 0xFFFFFFFFu) << i;
+  }
+  // The engine's caches were flushed before the processor read.
+  EXPECT_EQ(LastWrite(788), 1u);
+}
+
+TEST_F(TargetState, NoSaveWithoutAPendingSwitchOrAnOwnBuffer) {
+  RenderTargetState s;
+  Attach(s, 1);
+  struct Case {
+    uint32_t kind, pending;
+  };
+  for (const Case c : {Case{kWorkBufferOwn, 0}, Case{kWorkBufferShared, 1}, Case{kWorkBufferNone, 1},
+                       Case{kWorkBufferReleased, 1}}) {
+    s.kind = c.kind;
+    s.pendingSwitch = c.pending;
+    for (auto& g : s.counters)
+      for (uint32_t& w : g) w = 5;
+    EXPECT_TRUE(Written([&] { EXPECT_FALSE(SaveTargetCounters(&s)); }).empty()) << c.kind;
+    for (auto& g : s.counters)
+      for (uint32_t w : g) EXPECT_EQ(w, 0u);
+  }
+}
+
+TEST_F(TargetState, TheSaveTurnsTheModeOffAndBackOn) {
+  Common()->revisionBits = 0x2;
+  SharedLocked()->last1300Value = 0x99;
+  ASSERT_NE(Readback(), nullptr);
+  WriteEngineModeWord(Common(), Secondary(), true, false);
+  dma.RunPending();
+  RenderTargetState s;
+  Attach(s, 1);
+  s.kind = kWorkBufferOwnNoKey;
+  s.pendingSwitch = 1;
+  bool wasOn = false;
+  const std::vector<Words> p = Ours(Written([&] { wasOn = SaveTargetCounters(&s); }));
+  EXPECT_TRUE(wasOn);
+  ASSERT_EQ(p.size(), 5u);
+  EXPECT_EQ(p.front(), (Words{2, 0x2121C0C0, 0x0A, 0x99}));
+  EXPECT_EQ(p.back(), (Words{2, 0x2121C0C0, 0x20A, 0x99}));
+  EXPECT_EQ(EngineMode3d().on, 1);
+}
+
+TEST_F(TargetState, TheRestoreWritesBothGroups) {
+  SharedLocked()->last1300Value = 0x99;
+  RenderTargetState s;
+  Attach(s, 1);
+  s.kind = kWorkBufferOwn;
+  s.pendingSwitch = 1;
+  const uint32_t c[2][4] = {{1, 2, 3, 4}, {5, 6, 7, 0x3FFFF}};
+  memcpy(s.counters, c, sizeof c);
+  const uint32_t tag = NextTag();
+  EXPECT_EQ(Ours(Written([&] { RestoreTargetCounters(&s, false); })),
+            (std::vector<Words>{{4, 0xC0AFAFC0, 0xC07, tag | 1, tag, 0x99},
+                                {9, 0xD3D2D1D0, 1, 2, 3, 4, 0xF3F2F1F0, 5, 6, 7, 0x3FFFF}}));
+  // After a save that found the mode on, the copy operation is still set.
+  EXPECT_EQ(Ours(Written([&] { RestoreTargetCounters(&s, true); })),
+            (std::vector<Words>{{9, 0xD3D2D1D0, 1, 2, 3, 4, 0xF3F2F1F0, 5, 6, 7, 0x3FFFF}}));
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xF3).back(), 0x3FFFFu);
+  s.kind = kWorkBufferShared;
+  EXPECT_TRUE(Written([&] { RestoreTargetCounters(&s, true); }).empty());
+  s.kind = kWorkBufferOwn;
+  s.pendingSwitch = 0;
+  EXPECT_TRUE(Written([&] { RestoreTargetCounters(&s, false); }).empty());
+}
+
+// ---- The target set-up ------------------------------------------------------------------------
+
+TEST_F(TargetState, TheSetUpProgramsTheBufferAndTagsTheTargets) {
+  SharedLocked()->last1300Value = 0x99;
+  ASSERT_NE(Readback(), nullptr);
+  RenderTargetState s;
+  Attach(s, 1);
+  s.kind = kWorkBufferOwn;
+  s.pendingSwitch = 1;
+  s.stateWord = 2;
+  for (uint32_t i = 0; i < 6; ++i) s.addressWords[i] = 0x1000 + i;
+  Surface3d colour;
+  Surface3d depth;
+  s.colourCurrent = &colour;
+  s.depthCurrent = &depth;
+  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 3);
+  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&depth) % 64, 4);
+  board3d->drewLast = &s;  // this state drew last: no counters change hands
+
+  const uint32_t t1 = NextTag();
+  const uint32_t t2 = BmNextSyncTagFor(t1);
+  const std::vector<Words> p = Ours(Written([&] { EmitRenderTargetSetup(&s); }));
+  const std::vector<Words> expected = {{4, 0x8D8C8988, 0x1000, 0x1001, 0x1004, 0x1005},
+                                       {2, 0x21218B8A, 0x1002, 0x1003},
+                                       {2, 0x2121C0C0, 9, 0x99},
+                                       {4, 0xC0AFAFC0, 0x107, t1 | 1, t1, 0x99},
+                                       {4, 0xC0AFAFC0, 0x207, t2 | 1, t2, 0x99}};
+  EXPECT_EQ(p, expected);
+  EXPECT_EQ(colour.lastWriteTag, t1);  // memory kinds 3 and 4 keep their tags
+  EXPECT_EQ(depth.lastWriteTag, t2);
+  EXPECT_EQ(s.pendingSwitch, 0u);
+  EXPECT_EQ(s.stateWord, 1u);
+  EXPECT_EQ(Reg(0x8D), 0x1005u);
+  // Nothing pending: nothing written.
+  EXPECT_TRUE(Written([&] { EmitRenderTargetSetup(&s); }).empty());
+  s.colourCurrent = s.depthCurrent = nullptr;
+}
+
+TEST_F(TargetState, ASwitchSavesThePreviousCountersFirst) {
+  SharedLocked()->last1300Value = 0x99;
+  uint32_t* words = Readback();
+  ASSERT_NE(words, nullptr);
+  for (uint32_t i = 0; i < 36; ++i) words[i] = 0x100 + i;
+  RenderTargetState a;
+  RenderTargetState b;
+  Attach(a, 1);
+  Attach(b, 2);
+  a.kind = b.kind = kWorkBufferOwn;
+  a.pendingSwitch = 1;
+  b.pendingSwitch = 1;
+  const uint32_t stored[2][4] = {{11, 12, 13, 14}, {15, 16, 17, 18}};
+  memcpy(b.counters, stored, sizeof stored);
+  board3d->drewLast = &a;
+
+  const std::vector<Words> p = Ours(Written([&] { EmitRenderTargetSetup(&b); }));
+  ASSERT_GE(p.size(), 8u);
+  EXPECT_EQ(p[0][2], 0xC07u);     // a's counters copied out
+  EXPECT_EQ(p[1][1], 0x605E5D58u);
+  EXPECT_EQ(p[2][2], 0x207u);
+  EXPECT_EQ(p[3][2], 0xC07u);     // the mode was off: b's copy operation set again
+  EXPECT_EQ(p[4], (Words{9, 0xD3D2D1D0, 11, 12, 13, 14, 0xF3F2F1F0, 15, 16, 17, 18}));
+  EXPECT_EQ(p[5][1], 0x8D8C8988u);
+  EXPECT_EQ(a.counters[0][0], 0x100u);
+  EXPECT_EQ(a.counters[1][3], 0x100u + 35);
+  EXPECT_EQ(board3d->drewLast, &b);
+}
+
+// ---- Work buffers ----------------------------------------------------------------------------
+
+TEST_F(TargetState, TheSizeFactor) {
+  EXPECT_EQ(WorkBufferFactor(4096, 4096, 0), 1.0);
+  EXPECT_EQ(WorkBufferFactor(1024, 768, 64), 1.0);
+  EXPECT_EQ(WorkBufferFactor(2048, 1536, 64), 4.0);          // by the area
+  EXPECT_NEAR(WorkBufferFactor(100, 10000, 64), sqrt(100.0 * 100 + 10000.0 * 10000) / 1280, 1e-12);
+  EXPECT_EQ(WorkBufferFactor(0, 0, 64), 0.0);
+}
+
+class WorkBuffers : public TargetState {
+ protected:
+  void SetUp() override {
+    TargetState::SetUp();
+    surface.width = 1024;
+    surface.height = 768;
+    surface.flagsWord = 0x8;
+    board3d->switches.memoryBits = 3;
+    board3d->switches.sizeMiB = 8.0f;
+  }
+  Surface3d surface;
+};
+
+TEST_F(WorkBuffers, AnOwnBufferIsPlacedZeroedAndTakesItsSlot) {
+  TestTargetState s;
+  Attach(s, 3);
+  ASSERT_TRUE(ReserveTargetMemory(&s, &surface, 0x77));
+  EXPECT_EQ(s.kind, kWorkBufferOwn);
+  EXPECT_EQ(s.requestedSize, 8 * kMiB);
+  ASSERT_NE(s.block, nullptr);
+  TargetSurfaceMapping map(Common(), &s, 8 * kMiB);
+  const uint8_t* bytes = map.cpu;
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(bytes[0], 0);
+  EXPECT_EQ(bytes[8 * kMiB - 1], 0);
+  EXPECT_EQ(s.sizeWord, (8 * kMiB) * 64u & ~0x3FFFu);
+  EXPECT_EQ(Slots()[3].kind, kWorkBufferOwn);
+  EXPECT_EQ(Slots()[3].owner, &s);
+  EXPECT_EQ(Slots()[3].key, 0x77u);
+  EXPECT_EQ(Slots()[3].size, 8 * kMiB);
+
+  // Reserved again at another size: the old buffer goes first.
+  board3d->switches.sizeMiB = 6.0f;
+  ASSERT_TRUE(ReserveTargetMemory(&s, &surface, 0x77));
+  EXPECT_EQ(s.attempts.size(), 2u);
+  EXPECT_EQ(s.requestedSize, 6 * kMiB);
+  EXPECT_EQ(Slots()[3].size, 6 * kMiB);
+
+  ReleaseTargetMemory(&s, true);
+  EXPECT_EQ(s.kind, kWorkBufferReleased);
+  EXPECT_EQ(Slots()[3].owner, nullptr);
+}
+
+TEST_F(WorkBuffers, ASecondContextOfTheSameKeySharesAndAllocatesNothing) {
+  TestTargetState a;
+  TestTargetState b;
+  Attach(a, 1);
+  Attach(b, 2);
+  ASSERT_TRUE(ReserveTargetMemory(&a, &surface, 0x77));
+  ASSERT_TRUE(ReserveTargetMemory(&b, &surface, 0x77));
+  EXPECT_EQ(b.kind, kWorkBufferShared);
+  EXPECT_TRUE(b.attempts.empty());
+  EXPECT_EQ(Slots()[2].kind, kWorkBufferShared);
+  EXPECT_EQ(Slots()[2].size, 8 * kMiB);
+  // Without a key nothing is shared.
+  TestTargetState c;
+  Attach(c, 4);
+  ASSERT_TRUE(ReserveTargetMemory(&c, &surface, 0));
+  EXPECT_EQ(c.kind, kWorkBufferOwnNoKey);
+  EXPECT_EQ(c.attempts.size(), 1u);
+}
+
+TEST_F(WorkBuffers, FailedPlacementsRetryDownToSixMiB) {
+  struct Case {
+    float sizeMiB;
+    std::vector<uint32_t> attempts;
+  };
+  const Case cases[] = {
+      {5.0f, {5 * kMiB}},
+      {6.0f, {6 * kMiB}},
+      {7.0f, {7 * kMiB}},
+      {12.0f, {12 * kMiB, 10 * kMiB, 8 * kMiB, 6 * kMiB}},
+  };
+  for (const Case& c : cases) {
+    board3d->switches.sizeMiB = c.sizeMiB;
+    TestTargetState s;
+    Attach(s, 1);
+    s.limit = 0;
+    EXPECT_FALSE(ReserveTargetMemory(&s, &surface, 0x77));
+    EXPECT_EQ(s.attempts, c.attempts) << c.sizeMiB;
+    EXPECT_EQ(s.kind, kWorkBufferFailed);
+    EXPECT_EQ(Slots()[1].owner, nullptr);
+  }
+  // A retry that fits is kept.
+  board3d->switches.sizeMiB = 12.0f;
+  TestTargetState s;
+  Attach(s, 1);
+  s.limit = 9 * kMiB;
+  ASSERT_TRUE(ReserveTargetMemory(&s, &surface, 0x77));
+  EXPECT_EQ(s.attempts, (std::vector<uint32_t>{12 * kMiB, 10 * kMiB, 8 * kMiB}));
+  EXPECT_EQ(s.requestedSize, 8 * kMiB);
+}
+
+TEST_F(WorkBuffers, ClampsByRevisionClass) {
+  struct Case {
+    uint32_t revision;
+    uint32_t clamp;
+  };
+  const Case cases[] = {{0x10000, 32 * kMiB}, {0x400, 8 * kMiB}, {0x2, 16 * kMiB}};
+  board3d->switches.sizeMiB = 100.0f;
+  for (const Case& c : cases) {
+    Common()->revisionBits = c.revision;
+    TestTargetState s;
+    Attach(s, 1);
+    s.limit = 0;
+    EXPECT_FALSE(ReserveTargetMemory(&s, &surface, 0));
+    ASSERT_FALSE(s.attempts.empty());
+    EXPECT_EQ(s.attempts[0], c.clamp) << c.revision;
+  }
+}
+
+TEST_F(WorkBuffers, TheSurfaceAndTheSwitchDecide) {
+  struct Case {
+    uint32_t surfaceFlags, bits;
+    bool reserved;
+  };
+  const Case cases[] = {
+      {0x8, 3, true},   {0x0, 3, false},  {0x0, 16 | 3, true}, {0x8, 1, false},
+      {0x8, 2, false},  {0xC, 4, true},   {0x8, 4, false},     {0xC, 0, false},
+  };
+  for (const Case& c : cases) {
+    surface.flagsWord = c.surfaceFlags;
+    board3d->switches.memoryBits = c.bits;
+    TestTargetState s;
+    Attach(s, 1);
+    s.limit = 0;
+    ReserveTargetMemory(&s, &surface, 0);
+    EXPECT_EQ(!s.attempts.empty(), c.reserved) << c.surfaceFlags << " " << c.bits;
+  }
+}
+
+TEST_F(WorkBuffers, SizedBySurfaceWithCapabilityBit64) {
+  board3d->switches.memoryBits = 3 | 64;
+  board3d->switches.sizeMiB = 2.0f;
+  surface.width = 2048;
+  surface.height = 1536;  // factor 4
+  TestTargetState s;
+  Attach(s, 1);
+  s.limit = 0;
+  ReserveTargetMemory(&s, &surface, 0);
+  ASSERT_FALSE(s.attempts.empty());
+  EXPECT_EQ(s.attempts[0], 8 * kMiB);
+}
+
+TEST_F(WorkBuffers, AFactorOrSizeThatIsNoNumberTakesNoBuffer) {
+  for (float bad : {NAN, INFINITY, -1.0f}) {
+    board3d->switches.sizeMiB = bad;
+    TestTargetState s;
+    Attach(s, 1);
+    EXPECT_FALSE(ReserveTargetMemory(&s, &surface, 0x77));
+    EXPECT_TRUE(s.attempts.empty()) << bad;
+    EXPECT_EQ(s.kind, kWorkBufferNone);
+  }
+}
+
+TEST_F(WorkBuffers, AHandlePastTheSlotsGetsNoSlot) {
+  MmSurface* const primary = Common()->primarySurface;
+  const uint64_t pair = Common()->primarySurfacePair;
+  TestTargetState a;
+  Attach(a, 16);
+  ASSERT_TRUE(ReserveTargetMemory(&a, &surface, 0x77));
+  EXPECT_EQ(a.kind, kWorkBufferOwn);
+  for (uint32_t i = 0; i < kRenderTargetSlots; ++i) EXPECT_EQ(Slots()[i].owner, nullptr) << i;
+  EXPECT_EQ(Common()->primarySurface, primary);
+  EXPECT_EQ(Common()->primarySurfacePair, pair);
+  // Nor does it share: another context of the key finds no slot of it.
+  TestTargetState b;
+  Attach(b, 1000);
+  ASSERT_TRUE(ReserveTargetMemory(&b, &surface, 0x77));
+  EXPECT_EQ(b.kind, kWorkBufferOwn);
+  EXPECT_EQ(b.attempts.size(), 1u);
+}
+
+TEST_F(WorkBuffers, DisablingTheDeviceReleasesEverySlot) {
+  TestTargetState a;
+  Attach(a, 5);
+  ASSERT_TRUE(ReserveTargetMemory(&a, &surface, 0x77));
+  ASSERT_TRUE(CreateReadbackSurface(Common()));
+  ReleaseRenderTargets3d(pdev);
+  EXPECT_EQ(a.kind, kWorkBufferReleased);
+  EXPECT_EQ(Slots()[5].owner, nullptr);
+  EXPECT_EQ(Common()->targetBoard3d, nullptr);
+  board3d = TargetBoard(Common());  // made again for the rest of the test
+}
+
+// ---- Binding ---------------------------------------------------------------------------------
+
+TEST_F(TargetState, BindingADepthTarget) {
+  Common()->revisionBits = 0x2;
+  RenderTargetState s;
+  Attach(s, 1);
+  struct Row {
+    uint32_t code, engineCode;
+  };
+  const Row rows[] = {{17, 0}, {18, 1}, {19, 8}, {21, 7}, {22, 1}, {27, 6}, {28, 0}};
+  for (const Row& r : rows) {
+    FormatDescriptor format(r.code, "depth");
+    Surface3d depth;
+    depth.format = &format;
+    s.depthScaleChanged = 0;
+    BindDepthTarget(&s, &depth, false);
+    EXPECT_EQ(s.depthCode, r.engineCode) << r.code;
+    EXPECT_EQ(s.depthScale, DepthScale(&format)) << r.code;
+    EXPECT_EQ(s.depthRequested, &depth);
+    EXPECT_EQ(s.depthCurrent, &depth);
+    s.depthScaleChanged = 0;
+    BindDepthTarget(&s, nullptr, false);
+    EXPECT_EQ(s.depthScale, 1.5259022e-5f);
+    // 1 / 65,535 is the scale without a surface: unchanged for format 17.
+    EXPECT_EQ(s.depthScaleChanged, r.code == 17 ? 0 : 1) << r.code;
+    EXPECT_EQ(s.depthRequested, nullptr);
+  }
+  // A shadow is current only when asked for; the W-buffer flag follows bit 8.
+  FormatDescriptor format(19, "depth");
+  Surface3d depth, shadow;
+  depth.format = &format;
+  depth.flagsWord = 0x100;
+  depth.shadowLink.shadow = &shadow;
+  BindDepthTarget(&s, &depth, true);
+  EXPECT_EQ(s.depthCurrent, &shadow);
+  EXPECT_EQ(s.wBuffer, 1);
+  // The board's fast-cleared depth surface decides the engine mode.
+  board3d->fastClearedDepth = &depth;
+  SharedLocked()->last1300Value = 0x99;
+  EXPECT_EQ(Ours(Written([&] { BindDepthTarget(&s, &shadow, false); })),
+            (std::vector<Words>{}));  // mode already off
+  EXPECT_EQ(Ours(Written([&] { BindDepthTarget(&s, &depth, false); })),
+            (std::vector<Words>{{2, 0x2121C0C0, 0x20A, 0x99}}));
+  EXPECT_EQ(Ours(Written([&] { BindDepthTarget(&s, &shadow, false); })),
+            (std::vector<Words>{{2, 0x2121C0C0, 0x0A, 0x99}}));
+  board3d->fastClearedDepth = nullptr;
+  depth.shadowLink.shadow = nullptr;
+  BindDepthTarget(&s, nullptr, false);
+}
+
+TEST_F(TargetState, BindingAColourTarget) {
+  RenderTargetState s;
+  Attach(s, 1);
+  FormatCatalogue* catalogue = Common()->formatCatalogue;
+  ASSERT_NE(catalogue, nullptr);
+  struct Row {
+    uint32_t code, bound;
+  };
+  for (const Row r : {Row{7, 6}, Row{9, 8}, Row{12, 11}, Row{11, 11}, Row{21, 21}}) {
+    Surface3d colour;
+    colour.format = catalogue->Find(r.code);
+    ASSERT_NE(colour.format, nullptr) << r.code;
+    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 3);
+    ASSERT_TRUE(BindColourTarget(&s, &colour, false));
+    EXPECT_EQ(s.colourFormat, catalogue->Find(r.bound)) << r.code;
+    EXPECT_EQ(s.colourCurrent, &colour);
+    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 1);
+    EXPECT_FALSE(BindColourTarget(&s, &colour, false));  // memory kind 1 is refused
+    EXPECT_EQ(s.colourRequested, nullptr);
+    EXPECT_EQ(s.colourCurrent, nullptr);
+  }
+  EXPECT_FALSE(BindColourTarget(&s, nullptr, false));
+}
+
+// ---- Clears ----------------------------------------------------------------------------------
+
+TEST_F(TargetState, TheEngineClearOfASurface) {
+  SharedLocked()->last1300Value = 0x99;
+  RenderTargetState s;
+  Attach(s, 1);
+  Surface3d depth;
+  struct Case {
+    uint32_t revision;
+    uint8_t tags;
+    bool modeOnly;
+    uint32_t mode;
+  };
+  const Case cases[] = {{0x2, 0, false, 8},     {0x2, 0, true, 0x108},   {0x400, 0, false, 0x208},
+                        {0x400, 0, true, 0x308}, {0x400, 1, false, 8},    {0x400, 1, true, 0x108}};
+  for (const Case& c : cases) {
+    Common()->revisionBits = c.revision;
+    EngineMode3d() = EngineModeCache();
+    EngineMode3d().syncTagsOn = c.tags;
+    depth.changed = 0;
+    depth.clearDepth = 0;
+    const uint32_t tag = NextTag();
+    std::vector<Words> expected;
+    if (c.tags != 0) expected.push_back({3, 0x21AFAFC0, 0x207, tag | 1, tag});
+    if (c.modeOnly)
+      expected.push_back({2, 0x2121C0C0, c.mode, 0x99});
+    else
+      expected.push_back({3, 0x21C0C0AD, 0x00FFFFFF, c.mode, 0x99});
+    EXPECT_EQ(Ours(Written([&] { ClearTargetSurface(&s, Secondary(), 0x00FFFFFF, &depth, c.modeOnly, 0.75f); })),
+              expected)
+        << c.revision << " " << unsigned{c.tags} << " " << c.modeOnly;
+    EXPECT_EQ(depth.changed, 1);
+    EXPECT_EQ(depth.clearDepth, c.modeOnly ? 0.0f : 0.75f);
+    if (c.revision == 0x400) {
+      EXPECT_EQ(EngineMode3d().clearWord, c.mode);
+      EXPECT_EQ(EngineMode3d().clearFlag, 1);
+    }
+  }
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xAD).back(), 0x00FFFFFFu);
+}
+
+TEST_F(TargetState, TheRowsAFastClearFillsFirst) {
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 4, false), 768u);
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 4, true), 960u);
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 768, 4, false), 768u);   // exactly the limit: none
+  EXPECT_EQ(FastClearFirstFilledRow(640, 480, 2, false), 480u);
+  EXPECT_EQ(FastClearFirstFilledRow(16384, 16384, 4, false), 32u);
+  EXPECT_EQ(FastClearFirstFilledRow(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, true), 0u);
+  EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 0, false), 1024u);
+}
+
+class Clears : public TargetState {
+ protected:
+  void SetUp() override {
+    TargetState::SetUp();
+    SharedLocked()->last1300Value = 0x99;
+    Attach(state, 1);
+    state.viewport[2] = state.clip[2] = 1024;
+    state.viewport[3] = state.clip[3] = 1024;
+    depth.format = &depthFormat;
+    depth.width = depth.height = 1024;
+    depth.bytesPerPixel = 4;
+    colour.format = &colourFormat;
+    colour.width = 640;
+    colour.height = 480;
+    colourFormat.formatClass = 4;
+    orvstandin::Reset();
+  }
+  // The state goes before the board it was attached to.
+  void TearDown() override {
+    state.colourCurrent = state.depthCurrent = nullptr;
+    held.reset();
+    TargetState::TearDown();
+  }
+  struct Fill {
+    uint64_t surface;
+    int32_t left, top, right, bottom;
+    uint32_t value, mask, mode;
+    bool operator==(const Fill&) const = default;
+  };
+  std::vector<Fill> Fills() const {
+    std::vector<Fill> out;
+    for (size_t i = 0; i < orvstandin::TimesCalled("Surface3dFillRect"); ++i) {
+      const orvstandin::CallArgs a = orvstandin::ArgsOf("Surface3dFillRect", i);
+      out.push_back({a.values[0], int32_t(a.values[1]), int32_t(a.values[2]), int32_t(a.values[3]),
+                     int32_t(a.values[4]), uint32_t(a.values[5]), uint32_t(a.values[6]), uint32_t(a.values[7])});
+    }
+    return out;
+  }
+  uint64_t Id(const Surface3d& s) const { return reinterpret_cast<uintptr_t>(&s); }
+
+  std::unique_ptr<RenderTargetState> held = std::make_unique<RenderTargetState>();
+  RenderTargetState& state = *held;
+  FormatDescriptor depthFormat{19, "depth"};
+  FormatDescriptor colourFormat{29, "colour"};
+  Surface3d depth;
+  Surface3d colour;
+};
+
+TEST_F(Clears, AFastDepthClearFillsTheRowsPastTheLimitFirst) {
+  board3d->switches.fastClear = 1;
+  state.depthCurrent = &depth;
+  for (bool later : {false, true}) {
+    Common()->revisionBits = later ? 0x400 : 0x2;
+    board3d->fastClearedDepth = nullptr;
+    orvstandin::Reset();
+    const ClearRecord record = {kClearDepth | kClearStencil, 0, 1.0f, 0};
+    const ClearRect rect = {0, 0, 1024, 1024};
+    const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &rect, 1); }));
+    const int32_t first = later ? 960 : 768;
+    EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, first, 1024, 1024, 0x00FFFFFF, 0xFFFFFFFF, 192}}));
+    ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p.back(), (Words{3, 0x21C0C0AD, 0x00FFFFFF, later ? 0x208u : 8u, 0x99}));
+    EXPECT_EQ(board3d->fastClearedDepth, &depth);
+    EXPECT_NE(depth.flagsWord & kSurfDepthCleared, 0u);
+    EXPECT_EQ(depth.clearDepth, 1.0f);
+  }
+}
+
+TEST_F(Clears, ARectangleNotAtColumnZeroIsFilled) {
+  board3d->switches.fastClear = 1;
+  state.depthCurrent = &depth;
+  board3d->fastClearedDepth = &depth;
+  Common()->revisionBits = 0x2;
+  const ClearRecord record = {kClearDepth, 0, 0.5f, 0};
+  const ClearRect rect = {8, 0, 64, 64};
+  Written([&] { ClearTargetRects(&state, record, &rect, 1); });
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 8, 0, 64, 64, 0x00800000, 0x00FFFFFF, 192}}));
+  // It was the fast-cleared surface: its drawing is closed first.
+  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], Id(depth));
+  EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+}
+
+TEST_F(Clears, RectanglesAreClippedAndClamped) {
+  state.colourCurrent = &colour;
+  state.viewport[0] = 100;
+  state.viewport[1] = 100;
+  state.viewport[2] = 2000;  // wider than the surface
+  state.viewport[3] = 50;
+  struct Case {
+    uint32_t flags;
+    std::vector<ClearRect> rects;
+    std::vector<Fill> fills;
+  };
+  const uint64_t c = Id(colour);
+  const Case cases[] = {
+      {kClearColour, {{0, 0, 50, 50}}, {}},                                           // outside the viewport
+      {kClearColour, {{0, 0, 5000, 5000}}, {{c, 100, 100, 640, 150, 0x12121212, 0xFFFFFFFF, 192}}},
+      {kClearColour | kClearTargetCoordinates, {}, {{c, 0, 0, 640, 480, 0x12121212, 0xFFFFFFFF, 192}}},
+      {kClearColour | kClearTargetCoordinates, {{-10, 900, 20, 400}}, {{c, 0, 400, 20, 480, 0x12121212, 0xFFFFFFFF, 192}}},
+      {kClearDepth, {{0, 0, 5000, 5000}}, {}},                                        // no depth target
+  };
+  for (const Case& k : cases) {
+    orvstandin::Reset();
+    const ClearRecord record = {k.flags, 0xFF000012, 0.0f, 0};
+    ClearTargetRects(&state, record, k.rects.data(), static_cast<uint32_t>(k.rects.size()));
+    EXPECT_EQ(Fills(), k.fills) << k.flags << " " << k.rects.size();
+  }
+}
+
+TEST_F(Clears, DepthCoordinatesOutsideZeroToOneAreDefined) {
+  state.depthCurrent = &depth;
+  for (float z : {-1.0f, 2.0f, NAN}) {
+    orvstandin::Reset();
+    const ClearRecord record = {kClearDepth | kClearTargetCoordinates, 0, z, 0};
+    ClearTargetRects(&state, record, nullptr, 0);
+    ASSERT_EQ(Fills().size(), 1u) << z;
+    EXPECT_EQ(Fills()[0].value, z == 2.0f ? 0x00FFFFFFu : 0u) << z;
+  }
+}
+
+TEST_F(Clears, ColourModesAndTheMarkedDepthSurface) {
+  FormatDescriptor packed(5, "packed");
+  packed.formatClass = 2;
+  packed.masks[0] = 0xF800;
+  packed.shifts[0] = 11;
+  colour.format = &packed;
+  state.colourCurrent = &colour;
+  const ClearRecord record = {kClearColour, 0x00FF0000, 0.0f, 0};
+  const ClearRect rect = {0, 0, 8, 8};
+  for (uint32_t mode : {1u, 3u}) {
+    state.colourDepthMode = mode;
+    orvstandin::Reset();
+    ClearTargetRects(&state, record, &rect, 1);
+    EXPECT_TRUE(Fills().empty()) << mode;
+  }
+  state.colourDepthMode = 2;
+  orvstandin::Reset();
+  ClearTargetRects(&state, record, &rect, 1);
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(colour), 0, 0, 8, 8, 0xF800F800, 0xFFFFFFFF, 192}}));
+
+  // No depth flag, a depth surface marked for its clear: filled with 0 under
+  // mask 0x01000000.
+  state.colourCurrent = nullptr;
+  state.depthCurrent = &depth;
+  depth.flagsWord = kSurfDepthNeedsClear;
+  orvstandin::Reset();
+  ClearTargetRects(&state, record, &rect, 1);
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, 0, 8, 8, 0, 0x01000000, 192}}));
+  EXPECT_NE(depth.flagsWord & kSurfDepthCleared, 0u);
+  depth.flagsWord = 0;
+  orvstandin::Reset();
+  ClearTargetRects(&state, record, &rect, 1);
+  EXPECT_TRUE(Fills().empty());
+}
+
+}  // namespace
