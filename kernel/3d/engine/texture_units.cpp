@@ -135,16 +135,22 @@ void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stageSupport) {
   const uint32_t mask = usedBits | kTuAllBit;
   const uint32_t ubits = unitDirty & mask;
   const bool all = (ubits & kTuAllBit) != 0;
-  const uint32_t unitBits = all ? usedBits : ubits;
-  for (uint32_t any = (unitBits | unitBits >> 1) & 0x55555u; any != 0; any &= any - 1) {
-    const uint32_t u = static_cast<uint32_t>(std::countr_zero(any)) / 2;
+  auto putUnit = [&](uint32_t u, bool both) {
     const uint32_t* r = units[u].words;
     const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
-    if ((unitBits >> (2 * u) & 2) != 0) {
+    if (both) {
       PutPacket(sink, PacketHeader(0x99, 0x98, 0x9B, 0x9A), first, r[8], r[3], r[9],
                 PacketHeader(0x9E, 0x9F, 0xA0, 0xA1), r[4], r[5], r[6], r[7]);
     } else {
       PutPacket(sink, PacketHeader(0x99, 0x98, 0x9B, 0x9A), first, r[8], r[3], r[9]);
+    }
+  };
+  if (all) {
+    for (uint32_t u = 0; u < used; ++u) putUnit(u, true);
+  } else {
+    for (uint32_t any = (ubits | ubits >> 1) & 0x55555u; any != 0; any &= any - 1) {
+      const uint32_t u = static_cast<uint32_t>(std::countr_zero(any)) / 2;
+      putUnit(u, (ubits >> (2 * u) & 2) != 0);
     }
   }
   unitDirty &= ~usedBits;
