@@ -1,9 +1,11 @@
-// The engine state's hot paths over a started device: a context state with
-// everything dirty written as packets (emitted bytes per second) beside a
-// memcpy of the same bytes; Execute of the current state with nothing
-// dirty; and Execute switching between two states, which re-emits what the
-// other one wrote (the board runs the packets). Glue allocations made in
-// the loop are counted (none).
+// The engine state's hot paths over a started device: a render context's
+// state applied and its context state written as packets, everything
+// dirty, in emitted bytes per second; the emission alone; beside them a
+// memcpy of the same bytes (the emitted image copied into the same place
+// of the stream buffer, as a writer that had the packets ready would);
+// Execute of the current state with nothing dirty; and Execute switching
+// between two states, which re-emits what the other one wrote (the board
+// runs the packets). Glue allocations made in the loop are counted (none).
 #include <benchmark/benchmark.h>
 
 #include <string.h>
@@ -12,8 +14,11 @@
 
 #include "core/common_data.h"
 #include "core/orv_abi.h"
+#include "core/pdev.h"
+#include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_device.h"
 #include "platform/kglue/glue.h"
@@ -42,13 +47,24 @@ struct Started {
     enable.mode.bytesPerPixel = 4;
     enable.mode.registerWindowSize = 8192;
     (void)glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable));
+    pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
     common = module.created != nullptr ? module.created->commonData : nullptr;
     owner = common != nullptr ? common->engineOwner3d : nullptr;
+  }
+  ~Started() { EmptyRenderContextTable(); }
+
+  // A render context of the started device, or null.
+  RenderContext3d* NewRenderContext() {
+    if (pdev == nullptr) return nullptr;
+    RenderContextRequest3d request{nullptr, pdev, 4321, 0, {nullptr, nullptr}, 0};
+    if (!CreateRenderContext(&request)) return nullptr;
+    return RenderContextTableGet(request.handle);
   }
 
   orvmachine::Machine machine;
   kglue::Glue* glue = nullptr;
   kglue::File* file = nullptr;
+  PDEV* pdev = nullptr;
   CommonData* common = nullptr;
   EngineOwner3d* owner = nullptr;
 };
@@ -61,23 +77,50 @@ void MarkAll(ContextState3d& s) {
   s.textureUnits.unitCount = 10;
 }
 
-// Bytes one emission of everything writes.
-uint32_t EmittedBytes(Started& s, ContextState3d& state) {
+// The words one emission of everything writes.
+std::vector<uint32_t> EmittedImage(Started& s, ContextState3d& state) {
   BmSecondaryInt* stream = s.common->secondaryStream;
   uint32_t* from = stream->cursor;
   MarkAll(state);
   state.Emit(stream);
-  const uint32_t bytes = static_cast<uint32_t>(4 * (stream->cursor - from));
+  std::vector<uint32_t> image(from, stream->cursor);
   stream->cursor = from;
-  return bytes;
+  return image;
 }
+
+void BM_ApplyAndEmitEverythingDirty(benchmark::State& state) {
+  Started s;
+  RenderContext3d* context = s.owner != nullptr ? s.NewRenderContext() : nullptr;
+  if (context == nullptr || context->contextState == nullptr) return state.SkipWithError("no render context");
+  ContextState3d& cs = *context->contextState;
+  BmSecondaryInt* stream = s.common->secondaryStream;
+  const size_t bytes = 4 * EmittedImage(s, cs).size();
+  uint32_t* from = stream->cursor;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) {
+    // Every group but the stipple pattern: its step makes the line-stipple
+    // surface again and writes up to 20 KB of images into surfaces, an
+    // upload measured on its own below, not an emission.
+    context->state.MarkAllDirty();
+    context->state.stipple.dirty = 0;
+    if (!context->state.Apply()) return state.SkipWithError("application failed");
+    MarkAll(cs);
+    cs.Emit(stream);
+    benchmark::ClobberMemory();
+    stream->cursor = from;  // written again in place: nothing is executed
+  }
+  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_ApplyAndEmitEverythingDirty);
 
 void BM_EmitEverythingDirty(benchmark::State& state) {
   Started s;
   if (s.owner == nullptr) return state.SkipWithError("no engine owner");
   ContextState3d cs(nullptr);
   BmSecondaryInt* stream = s.common->secondaryStream;
-  const uint32_t bytes = EmittedBytes(s, cs);
+  const size_t bytes = 4 * EmittedImage(s, cs).size();
   uint32_t* from = stream->cursor;
   const uint64_t before = s.glue->AllocationCount();
   for (auto _ : state) {
@@ -87,21 +130,51 @@ void BM_EmitEverythingDirty(benchmark::State& state) {
     stream->cursor = from;  // written again in place: nothing is executed
   }
   state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_EmitEverythingDirty);
 
+// The stipple step of an application alone: both images built and
+// written into their surfaces, the line-stipple surface made again (its
+// two allocations are the step's own), in image bytes per second.
+void BM_ApplyStipplePattern(benchmark::State& state) {
+  Started s;
+  RenderContext3d* context = s.owner != nullptr ? s.NewRenderContext() : nullptr;
+  if (context == nullptr) return state.SkipWithError("no render context");
+  RenderState3d& rs = context->state;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) {
+    rs.stipple.dirty = ~0u;
+    if (!rs.Apply()) return state.SkipWithError("application failed");
+  }
+  const uint32_t repeat = AuxSurfaces3d::RepeatOf(rs.stipple.id10);
+  const int64_t bytes = 4 * (kAuxSide * kAuxSide + 16 * repeat);
+  state.counters["allocations"] =
+      benchmark::Counter(static_cast<double>(s.glue->AllocationCount() - before), benchmark::Counter::kAvgIterations);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+}
+BENCHMARK(BM_ApplyStipplePattern);
+
+// The emitted image copied from memory of its own to where the emission
+// writes it in the stream buffer, one reservation of the same words.
 void BM_MemcpyOfTheEmittedBytes(benchmark::State& state) {
   Started s;
   if (s.owner == nullptr) return state.SkipWithError("no engine owner");
   ContextState3d cs(nullptr);
-  const uint32_t bytes = EmittedBytes(s, cs);
-  std::vector<uint8_t> src(bytes, 0x5A), dst(bytes);
+  BmSecondaryInt* stream = s.common->secondaryStream;
+  const std::vector<uint32_t> image = EmittedImage(s, cs);
+  const size_t bytes = 4 * image.size();
+  uint32_t* from = stream->cursor;
   for (auto _ : state) {
-    memcpy(dst.data(), src.data(), bytes);
+    uint32_t* at = stream->Reserve(static_cast<uint32_t>(image.size()));
+    if (at == nullptr) return state.SkipWithError("no room");
+    memcpy(at, image.data(), bytes);
     benchmark::ClobberMemory();
+    stream->cursor = from;
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_MemcpyOfTheEmittedBytes);
 

@@ -26,6 +26,7 @@
 
 #include "core/orv_abi.h"
 #include "kernel/kernel_device.h"
+#include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_flip.h"
@@ -38,26 +39,7 @@ extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
 namespace {
 
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool More() const { return at_ < size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint32_t Word() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{Byte()} << (8 * i);
-    return value;
-  }
-  uint64_t Quad() { return Word() | (uint64_t{Word()} << 32); }
-  void Bytes(uint8_t* out, size_t count) {
-    for (size_t i = 0; i < count; ++i) out[i] = Byte();
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
+using orvfuzz::Reader;
 
 // Every request the node serves, then sizes and numbers it does not.
 constexpr uint32_t kCodes[] = {

@@ -1,6 +1,8 @@
 // A context state's defaults and its emission as register-group packets.
 #include <string.h>
 
+#include <type_traits>
+
 #include "core/common_data.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
@@ -96,45 +98,64 @@ void ContextState3d::LoadVertexEngineDefaults() {
 }
 
 // ---- Emission ----------------------------------------------------------------------------------
+// The groups of the first dirty word are written by one writer per block
+// into a sink (packets.h): Emit hands them the stream's cursor directly
+// when its buffer holds the most they can write, the single-block entry
+// points the stream's reservations.
 
-void ContextState3d::EmitRaster(BmBufferPool* stream) {
-  uint32_t& d = dirty.words[0];
-  const uint32_t* w = rasterBlock;
-  if ((d & kCsDirtyRasterA) != 0) WritePacket(stream, PacketHeader(0xCA, 0xCB, 0xBF, 0xBE), w[2], w[3], w[8], w[9]);
-  if ((d & kCsDirtyRasterB) != 0) WritePacket(stream, PacketHeader(0xBA, 0xB9, 0xBC, 0xBB), w[4], w[7], w[6], w[5]);
+namespace {
+
+// The most words each writer puts out with everything dirty.
+constexpr uint32_t kRasterWords = 2 * 5;
+constexpr uint32_t kDepthStencilWords = 7;
+constexpr uint32_t kFogWords = 4 + 81;
+constexpr uint32_t kCoordinateWords = 5 + 16 + 4;
+constexpr uint32_t kOperationGroupWords = 1 + 5 + 3 + 3 + 3 + 4 + 2 + 2 + 5;
+constexpr uint32_t kFrontWords = kRasterWords + kDepthStencilWords + kFogWords;
+constexpr uint32_t kBackWords = kCoordinateWords + kOperationGroupWords + kTuMaxEmitWords;
+
+template <class Sink>
+void PutRaster(ContextState3d& s, Sink& sink) {
+  uint32_t& d = s.dirty.words[0];
+  const uint32_t* w = s.rasterBlock;
+  if ((d & kCsDirtyRasterA) != 0) PutPacket(sink, PacketHeader(0xCA, 0xCB, 0xBF, 0xBE), w[2], w[3], w[8], w[9]);
+  if ((d & kCsDirtyRasterB) != 0) PutPacket(sink, PacketHeader(0xBA, 0xB9, 0xBC, 0xBB), w[4], w[7], w[6], w[5]);
   d &= ~(kCsDirtyRasterA | kCsDirtyRasterB);
 }
 
-void ContextState3d::EmitDepthStencil(BmBufferPool* stream) {
-  uint32_t& d = dirty.words[0];
-  const uint32_t* w = depthStencilBlock;
-  const uint32_t depth = PacketHeader(0xB2, 0xB3, 0xB4), stencil = PacketHeader(0xB0, 0xB1);
+template <class Sink>
+void PutDepthStencil(ContextState3d& s, Sink& sink) {
+  uint32_t& d = s.dirty.words[0];
+  const uint32_t* w = s.depthStencilBlock;
+  constexpr uint32_t depth = PacketHeader(0xB2, 0xB3, 0xB4), stencil = PacketHeader(0xB0, 0xB1);
   switch (d & (kCsDirtyDepth | kCsDirtyStencil)) {
     case kCsDirtyDepth | kCsDirtyStencil:
-      WritePacket(stream, depth, w[4], w[5], w[6], stencil, w[2], w[3]);
+      PutPacket(sink, depth, w[4], w[5], w[6], stencil, w[2], w[3]);
       break;
     case kCsDirtyDepth:
-      WritePacket(stream, depth, w[4], w[5], w[6]);
+      PutPacket(sink, depth, w[4], w[5], w[6]);
       break;
     case kCsDirtyStencil:
-      WritePacket(stream, stencil, w[2], w[3]);
+      PutPacket(sink, stencil, w[2], w[3]);
       break;
   }
   d &= ~(kCsDirtyDepth | kCsDirtyStencil);
 }
 
-void ContextState3d::EmitFog(BmBufferPool* stream) {
-  uint32_t& d = dirty.words[0];
+template <class Sink>
+void PutFog(ContextState3d& s, Sink& sink) {
+  uint32_t& d = s.dirty.words[0];
+  const uint32_t* fog = s.fogBlock;
   if ((d & kCsDirtyFog) != 0) {
-    WritePacket(stream, PacketHeader(0xB5, 0xB6, 0xB7), fogBlock[0], fogBlock[1], fogBlock[2]);
+    PutPacket(sink, PacketHeader(0xB5, 0xB6, 0xB7), fog[0], fog[1], fog[2]);
     // The table only goes out with the registers, and only for a fog mode
     // that reads it.
-    if ((d & kCsDirtyFogTable) != 0 && (fogBlock[0] & 1) != 0 && (fogBlock[0] & 6) != 0) {
-      if (uint32_t* at = stream->Reserve(81)) {
+    if ((d & kCsDirtyFogTable) != 0 && (fog[0] & 1) != 0 && (fog[0] & 6) != 0) {
+      if (uint32_t* at = sink.Take(81)) {
         at[0] = 79;
         for (uint32_t g = 0; g < 16; ++g) {
           at[1 + 5 * g] = 0xB8B8B8B8;
-          memcpy(&at[2 + 5 * g], &fogBlock[3 + 4 * g], 16);
+          memcpy(&at[2 + 5 * g], &fog[3 + 4 * g], 16);
         }
       }
     }
@@ -142,43 +163,88 @@ void ContextState3d::EmitFog(BmBufferPool* stream) {
   d &= ~(kCsDirtyFog | kCsDirtyFogTable);
 }
 
-void ContextState3d::EmitCoordinates(BmBufferPool* stream) {
-  uint32_t& d = dirty.words[0];
-  const uint32_t* w = coordinateBlock;
-  if ((d & kCsDirtyCoordA) != 0) WritePacket(stream, PacketHeader(0x00, 0x10, 0x2C), w[0], w[8], w[14]);
+template <class Sink>
+void PutCoordinates(ContextState3d& s, Sink& sink) {
+  uint32_t& d = s.dirty.words[0];
+  const uint32_t* w = s.coordinateBlock;
+  if ((d & kCsDirtyCoordA) != 0) PutPacket(sink, PacketHeader(0x00, 0x10, 0x2C), w[0], w[8], w[14]);
   if ((d & kCsDirtyCoordB) != 0) {
-    WritePacket(stream, PacketHeader(0x01, 0x02, 0x03, 0x04), w[1], w[2], w[3], w[4],
-                PacketHeader(0x05, 0x06, 0x07, 0x11), w[5], w[6], w[7], w[9], PacketHeader(0x12, 0x13, 0x18, 0x19),
-                w[10], w[11], w[12], w[13]);
+    PutPacket(sink, PacketHeader(0x01, 0x02, 0x03, 0x04), w[1], w[2], w[3], w[4],
+              PacketHeader(0x05, 0x06, 0x07, 0x11), w[5], w[6], w[7], w[9], PacketHeader(0x12, 0x13, 0x18, 0x19),
+              w[10], w[11], w[12], w[13]);
   }
-  if ((d & kCsDirtyCoordC) != 0) WritePacket(stream, PacketHeader(0x2D, 0x2E), w[15], w[16]);
+  if ((d & kCsDirtyCoordC) != 0) PutPacket(sink, PacketHeader(0x2D, 0x2E), w[15], w[16]);
   d &= ~(kCsDirtyCoordA | kCsDirtyCoordB | kCsDirtyCoordC);
 }
 
-void ContextState3d::EmitOperationGroups(BmBufferPool* stream) {
-  uint32_t& d = dirty.words[0];
-  const uint32_t* w = operationBlock;
+// The operation block's groups, as many as are dirty, in one packet.
+template <class Sink>
+void PutOperationGroups(ContextState3d& s, Sink& sink) {
+  uint32_t& d = s.dirty.words[0];
+  const uint32_t* w = s.operationBlock;
   const uint32_t bits = d & 0xFF;
   if (bits == 0) return;
-  GroupPacket p;
-  if ((bits & kCsDirtySurfacesA) != 0) p.G({0x88, 0x89, 0x8C, 0x8D}, {w[10], w[14], w[12], w[16]});
-  if ((bits & kCsDirtySurfacesB) != 0) p.G({0x8A, 0x8B}, {w[11], w[15]});
-  if ((bits & kCsDirtySurfacesC) != 0) p.G({0x8E, 0x8F}, {w[13], w[17]});
-  if ((bits & kCsDirtyColours) != 0) p.G({0xC5, 0xC6}, {w[kOpForeground], w[kOpBackground]});
-  if ((bits & kCsDirtyPlacement) != 0) {
-    p.G({0xC1, 0xC2, 0xC3}, {w[kOpStart], w[kOpOrigin], w[kOpSize]});
-  }
-  if ((bits & kCsDirtyPlaneMask) != 0) p.G({0xC9}, {w[kOpPlaneMask]});
-  if ((bits & kCsDirtyControlWord) != 0) p.G({0xC0}, {controlWord});
+  // Straight at the cursor when the room is known; else built aside and
+  // copied in one reservation.
+  uint32_t aside[kOperationGroupWords];
+  uint32_t* p = aside;
+  if constexpr (std::is_same_v<Sink, DirectSink>) p = sink.at + 1;
+  uint32_t n = 0;
+  auto put = [&](uint32_t header, auto... values) {
+    p[n++] = header;
+    ((p[n++] = values), ...);
+  };
+  if ((bits & kCsDirtySurfacesA) != 0) put(PacketHeader(0x88, 0x89, 0x8C, 0x8D), w[10], w[14], w[12], w[16]);
+  if ((bits & kCsDirtySurfacesB) != 0) put(PacketHeader(0x8A, 0x8B), w[11], w[15]);
+  if ((bits & kCsDirtySurfacesC) != 0) put(PacketHeader(0x8E, 0x8F), w[13], w[17]);
+  if ((bits & kCsDirtyColours) != 0) put(PacketHeader(0xC5, 0xC6), w[kOpForeground], w[kOpBackground]);
+  if ((bits & kCsDirtyPlacement) != 0) put(PacketHeader(0xC1, 0xC2, 0xC3), w[kOpStart], w[kOpOrigin], w[kOpSize]);
+  if ((bits & kCsDirtyPlaneMask) != 0) put(PacketHeader(0xC9), w[kOpPlaneMask]);
+  if ((bits & kCsDirtyControlWord) != 0) put(PacketHeader(0xC0), s.controlWord);
+  EngineOwner3d* owner = s.owner;
   if ((bits & kCsDirtySync) != 0 && owner != nullptr && owner->common != nullptr &&
       owner->common->sharedLocked != nullptr) {
     // The synchronisation group reaches a fresh tag of the board's counter;
     // 0xC0 ends with the state's control word.
     const uint32_t tag = TakeNextTag(owner->common->sharedLocked);
-    p.G({0xC0, 0xAF, 0xAF, 0xAC}, {controlWord, tag, tag | 1, w[kOpTagWord]});
+    put(PacketHeader(0xC0, 0xAF, 0xAF, 0xAC), s.controlWord, tag, tag | 1, w[kOpTagWord]);
   }
-  p.WriteTo(stream);
+  if constexpr (std::is_same_v<Sink, DirectSink>) {
+    if (n != 0) {
+      sink.at[0] = n - 1;
+      sink.at += n + 1;
+    }
+  } else {
+    PutWords(sink, aside, n);
+  }
   d &= ~0xFFu;
+}
+
+}  // namespace
+
+void ContextState3d::EmitRaster(BmBufferPool* stream) {
+  StreamSink sink{stream};
+  PutRaster(*this, sink);
+}
+
+void ContextState3d::EmitDepthStencil(BmBufferPool* stream) {
+  StreamSink sink{stream};
+  PutDepthStencil(*this, sink);
+}
+
+void ContextState3d::EmitFog(BmBufferPool* stream) {
+  StreamSink sink{stream};
+  PutFog(*this, sink);
+}
+
+void ContextState3d::EmitCoordinates(BmBufferPool* stream) {
+  StreamSink sink{stream};
+  PutCoordinates(*this, sink);
+}
+
+void ContextState3d::EmitOperationGroups(BmBufferPool* stream) {
+  StreamSink sink{stream};
+  PutOperationGroups(*this, sink);
 }
 
 void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
@@ -293,12 +359,16 @@ void ContextState3d::EmitVertexWriters(BmBufferPool* stream) {
 void ContextState3d::Emit(BmBufferPool* stream) {
   if (stream == nullptr) return;
   const bool capable = owner != nullptr && owner->Capable();
-  EmitRaster(stream);
-  EmitDepthStencil(stream);
-  EmitFog(stream);
+  WriteBounded(stream, kFrontWords, [this](auto& sink) {
+    PutRaster(*this, sink);
+    PutDepthStencil(*this, sink);
+    PutFog(*this, sink);
+  });
   EmitVertexUploads(stream);
-  EmitCoordinates(stream);
-  EmitOperationGroups(stream);
-  textureUnits.Emit(stream, capable, true);
+  WriteBounded(stream, kBackWords, [this, capable](auto& sink) {
+    PutCoordinates(*this, sink);
+    PutOperationGroups(*this, sink);
+    textureUnits.EmitTo(sink, capable, true);
+  });
   EmitVertexWriters(stream);
 }

@@ -18,16 +18,63 @@
 inline constexpr uint8_t kDummyIndex = IndexOfReg(k3dRegPad);
 inline constexpr uint32_t kMaxPacketWords = 96;
 
+// Where the writers put packets: the stream itself, which reserves room
+// packet by packet (switching buffers between packets, never inside one)...
+struct StreamSink {
+  BmBufferPool* stream;
+  uint32_t* Take(uint32_t words) { return stream->Reserve(words); }
+};
+// ...or straight at a cursor, once the caller has checked that the current
+// buffer holds the most the packets can take: every reservation would then
+// have fitted without a switch, so the words land where they would anyway.
+struct DirectSink {
+  uint32_t* at;
+  uint32_t* Take(uint32_t words) {
+    uint32_t* p = at;
+    at += words;
+    return p;
+  }
+};
+
+// Runs write(sink) straight at the stream's cursor when its buffer holds
+// maxWords, else through the stream's reservations.
+template <class Write>
+inline void WriteBounded(BmBufferPool* stream, uint32_t maxWords, Write write) {
+  if (stream->Fits(maxWords)) {
+    DirectSink sink{stream->cursor};
+    write(sink);
+    stream->cursor = sink.at;
+  } else {
+    StreamSink sink{stream};
+    write(sink);
+  }
+}
+
 // A packet whose words are known where it is written (headers from
-// PacketHeader), copied straight into the stream: count, then the words.
-template <class... W>
-inline bool WritePacket(BmBufferPool* stream, W... words) {
+// PacketHeader), copied straight into the sink: count, then the words.
+template <class Sink, class... W>
+inline bool PutPacket(Sink& sink, W... words) {
   constexpr uint32_t n = sizeof...(W);
-  uint32_t* at = stream->Reserve(n + 1);
+  uint32_t* at = sink.Take(n + 1);
   if (at == nullptr) return false;
   at[0] = n - 1;
   uint32_t i = 1;
   ((at[i++] = static_cast<uint32_t>(words)), ...);
+  return true;
+}
+template <class... W>
+inline bool WritePacket(BmBufferPool* stream, W... words) {
+  StreamSink sink{stream};
+  return PutPacket(sink, words...);
+}
+// A packet of count words built elsewhere.
+template <class Sink>
+inline bool PutWords(Sink& sink, const uint32_t* words, uint32_t count) {
+  if (count == 0) return false;
+  uint32_t* at = sink.Take(count + 1);
+  if (at == nullptr) return false;
+  at[0] = count - 1;
+  memcpy(at + 1, words, 4u * count);
   return true;
 }
 

@@ -11,11 +11,17 @@
 
 class BmBufferPool;
 struct ContextStateMasks;
+struct StreamSink;
+struct DirectSink;
 
 inline constexpr uint32_t kTuStages = 4;
 inline constexpr uint32_t kTuUnits = 10;
 // Above this many units the block works on all ten.
 inline constexpr uint32_t kTuSmallUnitSet = 5;
+// The most words one Emit writes: the stage-enable packet, the stage
+// synchronisation, four stages, the stage controls, ten units and the
+// reset of five.
+inline constexpr uint32_t kTuMaxEmitWords = 3 + 4 + 4 * 18 + 11 + 10 * 11 + (1 + 5 * 3);
 
 // Stage dirty word: three bits per stage (bits 3i to 3i + 2), bit 31 all.
 // Unit dirty word: two bits per unit (bits 2u, 2u + 1), bit 31 all.
@@ -84,6 +90,9 @@ struct TextureUnitBlock {
   // device has the pair registers (any of bits 10-18 of its capability
   // word); stages: the device supports 3D stages.
   void Emit(BmBufferPool* stream, bool capable, bool stages);
+  // The same into a sink of packets.h (StreamSink or DirectSink).
+  template <class Sink>
+  void EmitTo(Sink& sink, bool capable, bool stages);
   // The stage writer for stages that write only some colour channels.
   void EmitMasked(BmBufferPool* stream, bool capable);
   // Takes the builder's block whole; TakeChanges takes what it marks.

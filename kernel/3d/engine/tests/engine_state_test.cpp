@@ -118,6 +118,54 @@ TEST_F(EngineState, TheDefaultsGoOutAsTheirGroups) {
   EXPECT_TRUE(dma.DecodeErrors().empty());
 }
 
+// Near the end of a buffer the emission reserves packet by packet: the
+// stream switches between packets, never inside one, and the engine ends
+// with the same registers as with room to spare.
+TEST_F(EngineState, AnEmissionNearTheBufferEndSwitchesOnlyBetweenPackets) {
+  BmSecondaryInt* stream = Secondary();
+  for (uint32_t room : {0u, 8u, 40u, 110u, 200u, 400u}) {
+    ContextState3d s(nullptr);
+    for (uint32_t i = 0; i < 10; ++i) s.rasterBlock[i] = 0x1000 + i;
+    for (uint32_t i = 0; i < 8; ++i) s.depthStencilBlock[i] = 0x2000 + i;
+    for (uint32_t i = 0; i < 34; ++i) s.coordinateBlock[i] = 0x3000 + i;
+    for (uint32_t i = 3; i < kOpWords; ++i) s.operationBlock[i] = 0x4000 + i;
+    s.fogBlock[0] = 3;
+    s.fogBlock[1] = 0x5001;
+    s.controlWord = 0x360104;
+    s.textureUnits.stageCount = 4;
+    s.textureUnits.unitCount = 10;
+    s.textureUnits.stageEnable = 0x6000 + room;
+    s.dirty.words[0] = kCsDirtyBlockGroups;
+    s.dirty.words[1] = s.dirty.words[2] = 0xFFFFFFFF;
+    // Packets that write nothing fill the buffer up to the room left.
+    while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 81 + 3) {
+      uint32_t* at = stream->Reserve(81);
+      ASSERT_NE(at, nullptr);
+      at[0] = 79;
+      for (uint32_t g = 0; g < 16; ++g) {
+        at[1 + 5 * g] = 0x20202020;
+        for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
+      }
+    }
+    while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 3) {
+      uint32_t* at = stream->Reserve(3);
+      ASSERT_NE(at, nullptr);
+      at[0] = 1;
+      at[1] = PacketHeader(kDummyIndex);
+      at[2] = 0;
+    }
+    s.Emit(stream);
+    EXPECT_EQ(s.dirty.words[0], 0u) << room;
+    stream->ExecutePending();
+    dma.RunPending();
+    for (const ImageGroup& g : ImageOf(s))
+      for (const auto& [reg, value] : g.regs)
+        EXPECT_EQ(Reg(reg), value) << "room " << room << ", register 0x" << std::hex << unsigned{reg};
+    EXPECT_EQ(Reg(0xBD), 0x6000 + room);
+  }
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+}
+
 TEST_F(EngineState, TheFogTableGoesOutOnlyForAModeThatReadsIt) {
   ContextState3d s(nullptr);
   for (uint32_t i = 0; i < 64; ++i) s.fogBlock[3 + i] = 0x100 + i;

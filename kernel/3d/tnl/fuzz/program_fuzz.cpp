@@ -21,6 +21,7 @@
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/kernel_device.h"
 #include "kernel/sync_tags.h"
+#include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_vertex.h"
@@ -32,21 +33,7 @@ extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
 namespace {
 
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool More() const { return at_ < size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  void Bytes(void* out, size_t n) {
-    auto* to = static_cast<uint8_t*>(out);
-    for (size_t i = 0; i < n; ++i) to[i] = Byte();
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
+using orvfuzz::Reader;
 
 constexpr int kMaxSteps = 48;
 
