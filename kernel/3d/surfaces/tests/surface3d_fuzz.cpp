@@ -34,6 +34,7 @@
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
+#include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
@@ -44,19 +45,7 @@ extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
 namespace {
 
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool More() const { return at_ < size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint32_t Half() { return Byte() | uint32_t{Byte()} << 8; }
-  uint32_t Word() { return Half() | Half() << 16; }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
+using orvfuzz::Reader;
 
 constexpr uint32_t kKey = 4242;
 constexpr int kMaxSteps = 64;
