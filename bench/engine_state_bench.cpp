@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "bench/started_kernel.h"
 #include "core/common_data.h"
 #include "core/orv_abi.h"
 #include "core/pdev.h"
@@ -25,32 +26,10 @@
 #include "platform/machine/kernel_module.h"
 #include "platform/machine/machine.h"
 
-extern "C" const OrvKstrnDriver orv_kstrn_driver;
-
 namespace {
 
-struct Started {
-  Started() {
-    orvmachine::BoardSpec spec;
-    spec.parts = orvmachine::kDma | orvmachine::kVertex;
-    orvmachine::MachineBoard& b = machine.AddBoard(spec);
-    b.board.SetLogging(false, false);
-    orvmachine::KernelModuleOptions options;
-    options.table = &orv_kstrn_driver;
-    options.bmFlags = 0x300004;
-    orvmachine::KernelModule& module = machine.LoadKernelModule(b, options);
-    glue = &module.glue;
-    file = glue->Open(module.device);
-    OrvEnableRequest enable;
-    memset(&enable, 0, sizeof enable);
-    enable.mode.bitsPerPixel = 32;
-    enable.mode.bytesPerPixel = 4;
-    enable.mode.registerWindowSize = 8192;
-    (void)glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable));
-    pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
-    common = module.created != nullptr ? module.created->commonData : nullptr;
-    owner = common != nullptr ? common->engineOwner3d : nullptr;
-  }
+struct Started : orvbench::StartedKernel {
+  Started() { owner = common != nullptr ? common->engineOwner3d : nullptr; }
   ~Started() { EmptyRenderContextTable(); }
 
   // A render context of the started device, or null.
@@ -61,11 +40,6 @@ struct Started {
     return RenderContextTableGet(request.handle);
   }
 
-  orvmachine::Machine machine;
-  kglue::Glue* glue = nullptr;
-  kglue::File* file = nullptr;
-  PDEV* pdev = nullptr;
-  CommonData* common = nullptr;
   EngineOwner3d* owner = nullptr;
 };
 

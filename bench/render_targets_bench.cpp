@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "bench/started_kernel.h"
 #include "core/common_data.h"
 #include "core/heap_object.h"
 #include "core/orv_abi.h"
@@ -24,36 +25,10 @@
 #include "platform/machine/kernel_module.h"
 #include "platform/machine/machine.h"
 
-extern "C" const OrvKstrnDriver orv_kstrn_driver;
-
 namespace {
 
-struct Started {
-  Started() {
-    orvmachine::BoardSpec spec;
-    spec.parts = orvmachine::kDma | orvmachine::kVertex;
-    orvmachine::MachineBoard& b = machine.AddBoard(spec);
-    b.board.SetLogging(false, false);
-    orvmachine::KernelModuleOptions options;
-    options.table = &orv_kstrn_driver;
-    options.bmFlags = 0x300004;
-    orvmachine::KernelModule& module = machine.LoadKernelModule(b, options);
-    glue = &module.glue;
-    file = glue->Open(module.device);
-    OrvEnableRequest enable;
-    memset(&enable, 0, sizeof enable);
-    enable.mode.bitsPerPixel = 32;
-    enable.mode.bytesPerPixel = 4;
-    enable.mode.registerWindowSize = 8192;
-    (void)glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable));
-    common = module.created != nullptr ? module.created->commonData : nullptr;
-  }
+struct Started : orvbench::StartedKernel {
   BmSecondaryInt* Stream() const { return common->secondaryStream; }
-
-  orvmachine::Machine machine;
-  kglue::Glue* glue = nullptr;
-  kglue::File* file = nullptr;
-  CommonData* common = nullptr;
 };
 
 // Bytes f writes into the secondary stream once.

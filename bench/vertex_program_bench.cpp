@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "bench/started_kernel.h"
 #include "core/common_data.h"
 #include "core/orv_abi.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -18,30 +19,10 @@
 #include "platform/machine/kernel_module.h"
 #include "platform/machine/machine.h"
 
-extern "C" const OrvKstrnDriver orv_kstrn_driver;
-
 namespace {
 
-struct Started {
-  Started() {
-    orvmachine::BoardSpec spec;
-    spec.parts = orvmachine::kDma | orvmachine::kVertex;
-    orvmachine::MachineBoard& b = machine.AddBoard(spec);
-    b.board.SetLogging(false, false);
-    orvmachine::KernelModuleOptions options;
-    options.table = &orv_kstrn_driver;
-    options.bmFlags = 0x300004;
-    orvmachine::KernelModule& module = machine.LoadKernelModule(b, options);
-    glue = &module.glue;
-    file = glue->Open(module.device);
-    OrvEnableRequest enable;
-    memset(&enable, 0, sizeof enable);
-    enable.mode.bitsPerPixel = 32;
-    enable.mode.bytesPerPixel = 4;
-    enable.mode.registerWindowSize = 8192;
-    (void)glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable));
-    builder = module.created != nullptr ? module.created->commonData->vertexProgramBuilder : nullptr;
-  }
+struct Started : orvbench::StartedKernel {
+  Started() { builder = common != nullptr ? common->vertexProgramBuilder : nullptr; }
   ~Started() {
     for (VertexProgramList* l : {&kinds, &fixed}) {
       while (VertexProgramNode* n = l->Head()) {
@@ -62,9 +43,6 @@ struct Started {
     }
   }
 
-  orvmachine::Machine machine;
-  kglue::Glue* glue = nullptr;
-  kglue::File* file = nullptr;
   VertexProgramBuilder* builder = nullptr;
   TnlStateKey tnl;
   TnlProgramInputs render = {};
