@@ -62,6 +62,9 @@ bool Acceptable(const PutArgs& a, int* status) {
 int EnsureSystemBuffer(ScrnInfoPtr screen, ORVPortPrivPtr port, int64_t bytes) {
   if (port->systemSize >= bytes) return Success;
   if (port->systemPtr != nullptr) {
+    // The engine may still read a frame from the old buffer: when that does
+    // not end in time the frame is given up and the buffer kept as it is.
+    if (!ORVVideoFramesDone(port->video)) return BadAlloc;
     ORVVideoFreeSystemMem(port->video, port->systemPtr, port->systemKind);
     port->systemPtr = nullptr;
   }

@@ -343,6 +343,11 @@ void ORVVideoFreeLocalSurface(ORVVideoPortPtr port, uint32_t slot) {
   Surface2d* s = port->surfaces[slot];
   if (s == nullptr) return;
   MmSurfaceManager* manager = port->device->surfaceManager;
+  // A frame posted before may still be read or written by the engine: when
+  // it does not end in time, the memory is set aside until the device goes
+  // instead of going back to the heap for another owner.
+  MmSetAsideFrees setAside(manager);
+  if (!ORVVideoFramesDone(port)) setAside.Hold();
   s->Disable(manager);
   if (manager != nullptr) manager->DestroySurfaceClone(s);
   delete s;
@@ -356,6 +361,8 @@ bool ORVVideoWait(ORVVideoPortPtr port, uint32_t index) {
   if (tag == 0) return true;
   return Sync2dWaitForTag(port->device->common, tag, "video frame");
 }
+
+bool ORVVideoFramesDone(ORVVideoPortPtr port) { return ORVVideoWait(port, 0) && ORVVideoWait(port, 1); }
 
 void ORVVideoDisplay(ORVVideoPortPtr port, uint32_t fourcc, uint32_t y, uint32_t p1, uint32_t p2,
                      uint32_t srcW, uint32_t srcH, uint32_t dst, uint32_t index, int32_t kind,

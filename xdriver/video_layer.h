@@ -125,6 +125,9 @@ void ORVVideoFreeLocalSurface(ORVVideoPortPtr port, uint32_t slot);
 // Waits until the engine has passed the tag of buffer `index` (at once when
 // it has none); false, logged, when the wait gave up.
 [[nodiscard]] bool ORVVideoWait(ORVVideoPortPtr port, uint32_t index);
+// Waits (bounded) for both frames the port posted; false when either did
+// not end, and the engine may still use the port's memory.
+[[nodiscard]] bool ORVVideoFramesDone(ORVVideoPortPtr port);
 // One frame: the source planes (y, then p1 and p2, the chroma planes of a
 // planar image) of srcW x srcH drawn onto dstW x dstH at `dst` in the
 // destination format; the buffer's tag is kept for ORVVideoWait. Post kind

@@ -425,6 +425,27 @@ TEST_F(VideoLayer, ScalerMemoryTheEngineStillReadsIsSetAsideNotFreed) {
   }
 }
 
+// A slot's surface replaced while a frame the engine never finishes may
+// still use it: the old memory is set aside, not given back to the module
+// for another owner; once the frame has ended, a replaced surface goes back.
+TEST_F(VideoLayer, ASurfaceAFrameMayStillUseIsSetAsideWhenReplaced) {
+  MmSurfaceManager* manager = pdev_->surfaceManager;
+  ASSERT_NE(ORVVideoAllocLocalSurface(port_, 10000, 0), 0u);
+  kernel_->SetAnswer(0x1b, 0);  // posts accepted, never run
+  Display(kFourccYUY2, -1, 0);
+  kernel_->ClearCalls();
+  ASSERT_NE(ORVVideoAllocLocalSurface(port_, 20000, 0), 0u);
+  EXPECT_TRUE(kernel_->CallsTo(0x19).empty()) << "given back while the engine may use it";
+  EXPECT_EQ(manager->SetAsideCount(), 1u);
+  EXPECT_TRUE(box_->Logged("[orv] *ERROR* sync tag 0x"));
+
+  port_->tags[0] = port_->tags[1] = 0;  // no frame outstanding
+  kernel_->ClearCalls();
+  ASSERT_NE(ORVVideoAllocLocalSurface(port_, 30000, 0), 0u);
+  EXPECT_EQ(kernel_->CallsTo(0x19).size(), 1u) << "the old block goes back to the module";
+  EXPECT_EQ(manager->SetAsideCount(), 1u);
+}
+
 TEST_F(VideoLayer, TheScalerProgramsItsSequenceAndSwitchesTheVSyncInterrupt) {
   EXPECT_EQ(ORVVideoSetVSyncInterrupt(port_, 1), 0u) << "no scaler interface";
   EXPECT_TRUE(kernel_->CallsTo(0x1d).empty());

@@ -803,4 +803,26 @@ TEST_F(XvAdaptor, AFrameWhoseHalfTheEngineStillReadsIsGivenUpUnwritten) {
       << "the system buffer the engine reads was written";
 }
 
+// A larger image needs a larger system buffer while a frame the engine never
+// finishes may still read the old one: the frame is given up and the old
+// buffer stays as it was, not given back for another owner.
+TEST_F(XvAdaptor, TheSystemBufferAFrameMayStillReadIsNotReplaced) {
+  Framebuffer();
+  rec_->noAccel = 1;
+  Init();
+  ASSERT_EQ(Send(PutImage(FOURCC_YV12, 0, 0, 100, 50, 40, 30, 200, 100, 100, 50, 16384)).error, Success);
+  kernel_->SetAnswer(0x1b, 0);  // posts accepted, never run
+  ASSERT_EQ(Send(PutImage(FOURCC_YV12, 0, 0, 100, 50, 40, 30, 200, 100, 100, 50, 16384)).error, Success);
+  ORVPortPrivPtr port = Port();
+  const void* system = port->systemPtr;
+  const int32_t size = port->systemSize;
+  const size_t buffers = kernel_->BufferCount();
+
+  EXPECT_EQ(Send(PutImage(FOURCC_YV12, 0, 0, 200, 100, 40, 30, 200, 100, 200, 100, 65536)).error, BadAlloc);
+  EXPECT_TRUE(box_->Logged("[orv] *ERROR* sync tag 0x"));
+  EXPECT_EQ(port->systemPtr, system);
+  EXPECT_EQ(port->systemSize, size);
+  EXPECT_EQ(kernel_->BufferCount(), buffers) << "the old buffer went back while the engine may read it";
+}
+
 }  // namespace
