@@ -313,6 +313,19 @@ void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot) {
 
 // ---- Register 0xC0 -------------------------------------------------------------------------
 
+namespace {
+
+// Register 0xC0 also holds the engine control word of the engine state
+// that is current: after a mode word that state writes its control word
+// again, and the others learn of it at their next switch.
+void ControlWordOverwritten(CommonData* common) {
+  if (common->engineOwner3d == nullptr) return;
+  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
+  common->engineOwner3d->MarkChanged(bits);
+}
+
+}  // namespace
+
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;
   EngineModeCache& cache = EngineMode3d();
@@ -330,6 +343,7 @@ void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bo
   p.G({0xC0, BaseIndex(common)}, {mode, BaseWord(common)});
   Write(stream, p);
   Hand(stream);
+  ControlWordOverwritten(common);
   cache.on = on ? 1 : 0;
 }
 
@@ -349,6 +363,7 @@ void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force) 
   p.G({0xC0, BaseIndex(common)}, {mode, BaseWord(common)});
   Write(stream, p);
   Hand(stream);
+  ControlWordOverwritten(common);
   cache.clearWord = mode;
   cache.clearFlag = 1;
 }

@@ -12,7 +12,9 @@
 // writes a stream of well-formed render-state tokens whose ids, stages,
 // states and counts run past every bound, runs it on a 3D context, and
 // then applies the render state as a draw would (a step only this test
-// takes): the render context must come out whole.
+// takes): the render context must come out whole. Another runs a draw
+// step and then a clear of the context's targets: depth targets of every
+// depth format and colour targets of classes 2 and 4.
 #include <stdint.h>
 #include <string.h>
 
@@ -24,6 +26,10 @@
 #include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_clears.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "platform/client3d/client3d.h"
@@ -169,6 +175,60 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
   }
 }
 
+// A clear on a render context's targets: a depth target of any depth
+// format (17 to 28) and a colour target of class 2 or 4, of any size,
+// with any flags, colour, depth, stencil, viewport, clip and rectangles,
+// by fill or by the engine's fast depth clear. The targets are this step's
+// own and are unbound after it.
+void ClearStep(RenderContext3d* context, Reader& in) {
+  if (context == nullptr || context->targetState == nullptr) return;
+  RenderTargetState* state = context->targetState;
+  static const uint32_t kColourCodes[4] = {5, 29, 30, 32};
+  const uint32_t colourCode = kColourCodes[in.Byte() % 4];
+  FormatDescriptor depthFormat(17 + in.Byte() % 12, "depth");
+  FormatDescriptor colourFormat(colourCode, "colour");
+  colourFormat.formatClass = colourCode == 5 ? 2 : 4;
+  Surface3d depth;
+  Surface3d colour;
+  depth.format = &depthFormat;
+  colour.format = &colourFormat;
+  depth.width = 1 + in.Word() % 2048;
+  depth.height = 1 + in.Word() % 2048;
+  depth.bytesPerPixel = (in.Byte() & 1) != 0 ? 4 : 2;
+  colour.width = 1 + in.Word() % 2048;
+  colour.height = 1 + in.Word() % 2048;
+  colour.bytesPerPixel = (in.Byte() & 1) != 0 ? 4 : 2;
+  const uint8_t which = in.Byte();
+  Surface3d* const oldDepth = state->depthCurrent;
+  Surface3d* const oldColour = state->colourCurrent;
+  state->depthCurrent = (which & 1) != 0 ? &depth : nullptr;
+  state->colourCurrent = (which & 2) != 0 ? &colour : nullptr;
+  state->colourDepthMode = in.Byte() % 4;
+  for (int32_t& v : state->viewport) v = static_cast<int32_t>(in.Word());
+  for (int32_t& v : state->clip) v = static_cast<int32_t>(in.Word());
+  TargetBoard3d* board = state->common != nullptr ? TargetBoard(state->common) : nullptr;
+  if (board != nullptr) board->switches.fastClear = (which & 4) != 0 ? 1 : 0;
+  ClearRecord record;
+  record.flags = in.Byte();
+  record.colour = in.Word();
+  const uint32_t z = in.Word();
+  memcpy(&record.depth, &z, sizeof z);
+  record.stencil = in.Word();
+  ClearRect rects[4];
+  const uint32_t count = in.Byte() % 5;
+  for (uint32_t i = 0; i < count; ++i) {
+    rects[i].left = static_cast<int32_t>(in.Word());
+    rects[i].top = static_cast<int32_t>(in.Word());
+    rects[i].right = static_cast<int32_t>(in.Word());
+    rects[i].bottom = static_cast<int32_t>(in.Word());
+  }
+  ClearTargetRects(state, record, rects, count);
+  state->depthCurrent = oldDepth;
+  state->colourCurrent = oldColour;
+  if (board != nullptr && (board->fastClearedDepth == &depth || board->fastClearedDepth == &colour))
+    board->fastClearedDepth = nullptr;
+}
+
 void Run(const uint8_t* data, size_t size) {
   orvstandin::Reset();
   orvmachine::Machine machine;
@@ -198,7 +258,7 @@ void Run(const uint8_t* data, size_t size) {
       Reader in(data, size);
       uint32_t stateContext = 0;
       for (int steps = 0; in.More() && steps < 256; ++steps) {
-        switch (in.Byte() % 7) {
+        switch (in.Byte() % 8) {
           case 0: {  // a word of the block
             const uint32_t at = (in.Byte() % 142) * 4;
             client.Put32(at, in.Word());
@@ -244,6 +304,16 @@ void Run(const uint8_t* data, size_t size) {
             ClientContext* context = glue.ClientOf(client.File())->context3d;
             Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
             if (context3d != nullptr) DrawStep(context3d->current, parts);
+            break;
+          }
+          case 7: {  // a clear of the 3D context's targets after a draw step
+            if (!haveBuffer) break;
+            if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
+            ClientContext* context = glue.ClientOf(client.File())->context3d;
+            Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
+            if (context3d == nullptr) break;
+            DrawStep(context3d->current, parts);
+            ClearStep(context3d->current, in);
             break;
           }
           case 5:  // the device stops and starts again

@@ -13,6 +13,8 @@
 
 #include "core/common_data.h"
 #include "core/mm_block.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
@@ -180,6 +182,25 @@ TEST_F(TargetState, SyncTagsPrefixTheModeAndTheClearMode) {
   EXPECT_TRUE(Written([&] { WriteClearModeWord(Common(), Secondary(), false); }).empty());
   EXPECT_EQ(Ours(Written([&] { WriteClearModeWord(Common(), Secondary(), true); })).size(), 1u);
   EXPECT_FALSE(IsClearModeIdle());  // 0x308 carries bit 0x200
+}
+
+TEST_F(TargetState, ModeWordsMakeTheCurrentStateWriteItsControlWordAgain) {
+  // Register 0xC0 is also where the current engine state keeps its control
+  // word: a mode word written over it must not leave the state believing
+  // the engine still holds its own.
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  ASSERT_NE(owner, nullptr);
+  ContextState3d s(owner);
+  Written([&] { owner->Execute(&s, 0, false); });
+  ASSERT_EQ(owner->Current(), &s);
+  s.dirty.words[0] &= ~kCsDirtyControlWord;
+  s.changedByOthers.words[0] &= ~kCsDirtyControlWord;
+  Written([&] { WriteClearModeWord(Common(), Secondary(), true); });
+  EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u);
+  EXPECT_NE(s.changedByOthers.words[0] & kCsDirtyControlWord, 0u);
+  s.dirty.words[0] &= ~kCsDirtyControlWord;
+  Written([&] { WriteEngineModeWord(Common(), Secondary(), EngineMode3d().on == 0, false); });
+  EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u);
 }
 
 TEST_F(TargetState, TheEngineModeFlagSetsBit0x200) {
