@@ -19,28 +19,14 @@
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
 namespace {
 
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool More() const { return at_ < size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  uint32_t Word() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{Byte()} << (8 * i);
-    return value;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
+using orvfuzz::Reader;
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();
