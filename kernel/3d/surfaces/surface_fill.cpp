@@ -9,6 +9,8 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
@@ -129,6 +131,77 @@ bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request) {
   Release(surface, true);
   if ((request.flags & kFillNoTag) == 0) (void)PostCompletionTag(CommonOf(surface), surface, nullptr, true);
   return true;
+}
+
+namespace {
+
+constexpr uint32_t kFillOperation = 0x500;
+constexpr uint32_t kFillStateKind = 3;  // the preset of fills: descriptor 1, value, mask
+
+uint32_t RoundUp(uint32_t v, uint32_t unit) { return unit == 0 ? v : (v + unit - 1) / unit * unit; }
+
+bool WholeTiledFill(const Surface3d* s, const uint32_t* r) {
+  if (s->view.active) return false;
+  const MmSurfDesc& d = s->hw.records[0];
+  return r[0] == 0 && r[1] == 0 && r[2] == RoundUp(s->width, d.GetWidthGranularity()) &&
+         r[3] == RoundUp(s->height, d.GetHeightGranularity());
+}
+
+uint32_t Replicate(uint32_t value, uint32_t bytes) {
+  if (bytes == 1) return (value & 0xFF) * 0x01010101u;
+  if (bytes == 2) return (value & 0xFFFF) * 0x00010001u;
+  return value;
+}
+
+}  // namespace
+
+bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {
+  if (surface == nullptr) return false;
+  const uint32_t* r = request.rect;
+  if (surface->layoutType == kLayoutTypeTiled) {
+    if (!WholeTiledFill(surface, r)) return SurfaceFillCpu(surface, request);
+  } else if (!RectInside(r, StoredWidth(surface), StoredHeight(surface))) {
+    return false;
+  }
+  CommonData* common = CommonOf(surface);
+  EngineOwner3d* owner = common != nullptr ? common->engineOwner3d : nullptr;
+  ContextState3d* state = owner != nullptr ? owner->presets[kFillStateKind - 1] : nullptr;
+  const uint32_t bytes = PixelBytes(surface);
+  if (state == nullptr || bytes == 0 || bytes > 4) return false;
+  surface->PrepareAccess(0);
+  uint32_t x = r[0], y = r[1];
+  if (surface->view.active) x += surface->view.x, y += surface->view.y;
+  const uint32_t w = r[2] - r[0], h = r[3] - r[1];
+  if (x > 0xFFFF || y > 0xFFFF || w > 0xFFFF || h > 0xFFFF) return false;
+  const uint32_t rop = (request.flags & kFillRop) != 0 ? request.rop & 0xFF : kRopCopy;
+  uint32_t* op = state->operationBlock;
+  op[kOpCode] = kFillOperation | rop;
+  op[kOpForeground] = Replicate(request.value, bytes);
+  op[kOpOrigin] = y << 16 | x;
+  op[kOpSizeGo] = h << 16 | w;
+  op[kOpPlaneMask] = request.mask;
+  op[kOpSurface88 + 1] = surface->hw.records[0].word0;
+  op[kOpSurface89 + 1] = surface->hw.records[0].word1;
+  owner->Execute(state, 0, false);
+  if ((request.flags & kFillNoTag) == 0) (void)PostCompletionTag(common, surface, nullptr, false);
+  surface->MarkWritten();
+  return true;
+}
+
+bool SurfaceFill(Surface3d* surface, const SurfaceFillRequest& request) {
+  if (surface == nullptr) return false;
+  const uint32_t* r = request.rect;
+  if (surface->layoutType == kLayoutTypeTiled) {
+    // Only a whole fill goes to the engine, over the rounded-up surface.
+    if (surface->view.active || r[0] != 0 || r[1] != 0 || r[2] != surface->width || r[3] != surface->height)
+      return SurfaceFillCpu(surface, request);
+    SurfaceFillRequest whole = request;
+    whole.rect[2] = RoundUp(r[2], kWidthGranularity);
+    whole.rect[3] = RoundUp(r[3], kWidthGranularity);
+    return SurfaceFillEngine(surface, whole);
+  }
+  if (surface->MemoryKind() == kBlockKindCpuOnly) return SurfaceFillCpu(surface, request);
+  return SurfaceFillEngine(surface, request);
 }
 
 bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request) {

@@ -17,6 +17,7 @@
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
+#include "platform/board/chip_2d.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 
 namespace {
@@ -509,6 +510,58 @@ TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
   f.flags = 0;
   ASSERT_TRUE(SurfaceFillCpu(s, f));
   EXPECT_EQ(LastPacket(5)[1], kPacketFillTagNoValue);
+}
+
+// A whole fill of a layout-2 surface goes to the engine over the rounded
+// 128 x 64 with the value replicated; a partial one goes to the processor.
+// (The surface is 128 wide: the engine reads the descriptor's width as its
+// pitch.)
+TEST_F(FillCopy, AWholeTiledFillRunsOnTheEngineAndAPartialOneOnTheProcessor) {
+  orvsim::Engine2d engine2d{board, dma};
+  SurfaceCreateRequest request = Request(6, 128, 50, kPlaceLocal, 10);  // 16 bits a pixel
+  Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(s, nullptr);
+  surfaces.push_back(s);
+  ASSERT_EQ(s->layoutType, kLayoutTypeTiled);
+  ASSERT_GE(s->pitch, 128u * 2);
+  Fill(s, 0);
+  SurfaceFillRequest f;
+  const uint32_t whole[4] = {0, 0, 128, 50};
+  memcpy(f.rect, whole, sizeof(whole));
+  f.value = 0xBEEF;
+  ASSERT_TRUE(SurfaceFill(s, f));
+  dma.RunPending();
+  ASSERT_FALSE(engine2d.OperationStarts().empty());
+  EXPECT_EQ(engine2d.OperationStarts().back(), (orvsim::Engine2d::OperationStart{0xDD, 0x5C0}));
+  const size_t starts = engine2d.OperationStarts().size();
+  EXPECT_EQ(board.Peek(0x1000 + 4 * 0xC5, 4), 0xBEEFBEEFu);
+  EXPECT_EQ(board.Peek(0x1000 + 4 * 0xE3, 4), 64u << 16 | 128u);
+  const uint32_t tag = SharedLocked()->syncTagCounter;
+  EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
+  EXPECT_TRUE(s->AwaitEngine());
+  std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 64);
+  EXPECT_EQ(Pixel(m, s, 0, 0), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 127, 63), 0xBEEFu);
+
+  // Partial: the processor, and the engine is not started again.
+  Fill(s, 0);
+  const uint32_t partial[4] = {0, 0, 127, 50};
+  memcpy(f.rect, partial, sizeof(partial));
+  ASSERT_TRUE(SurfaceFill(s, f));
+  dma.RunPending();
+  EXPECT_EQ(engine2d.OperationStarts().size(), starts);
+  m = Memory(s, uint64_t{s->pitch} * 50);
+  EXPECT_EQ(Pixel(m, s, 126, 49), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 127, 0), 0u);
+
+  // Flag 2: no tag.
+  memcpy(f.rect, whole, sizeof(whole));
+  f.flags = kFillNoTag;
+  const uint32_t before = SharedLocked()->syncTagCounter;
+  ASSERT_TRUE(SurfaceFill(s, f));
+  EXPECT_EQ(SharedLocked()->syncTagCounter, before);
+  dma.RunPending();
+  EXPECT_GT(engine2d.OperationStarts().size(), starts);
 }
 
 TEST_F(FillCopy, FillsOfOtherPixelSizesAndOutOfBoundsRectangles) {
