@@ -57,6 +57,10 @@ bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
 // and the surface's own descriptor. A layout-2 fill that does not cover the
 // granularity-rounded surface goes to the processor.
 bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request);
+// The engine copy (operation 0x202 with the raster operation, directions
+// for overlaps within one surface, the key under its mask); false when
+// the engine cannot take it: mixed layouts, partial layout-2 copies.
+bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
 // A fill by the path the surface's layout and memory choose.
 bool SurfaceFill(Surface3d* surface, const SurfaceFillRequest& request);
 // The processor copy of a rectangle of the source to the destination

@@ -564,6 +564,56 @@ TEST_F(FillCopy, AWholeTiledFillRunsOnTheEngineAndAPartialOneOnTheProcessor) {
   EXPECT_GT(engine2d.OperationStarts().size(), starts);
 }
 
+// Engine copies, checked in the board's memory: a keyed copy between two
+// surfaces (the key's top byte masked off for 32-bit pixels) and an
+// overlapping copy within one surface walked bottom to top.
+TEST_F(FillCopy, EngineCopiesMoveThePictureWithTheKeyUnderItsMask) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* a = Make(kArgb, 128, 16);
+  Surface3d* b = Make(kArgb, 128, 16);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  Pattern(a);
+  Fill(b, 0);
+  const std::vector<uint8_t> picture = Memory(a, uint64_t{a->pitch} * 16);
+  SurfaceCopyRequest c;
+  const uint32_t from[4] = {0, 0, 8, 2}, to[4] = {4, 3, 12, 5};
+  memcpy(c.source, from, sizeof(from));
+  memcpy(c.destination, to, sizeof(to));
+  c.flags = kCopyKey;
+  c.key = Pixel(picture, a, 2, 1) ^ 0xFF000000;
+  ASSERT_TRUE(SurfaceCopyEngine(b, a, c));
+  dma.RunPending();
+  ASSERT_FALSE(engine2d.OperationStarts().empty());
+  EXPECT_EQ(engine2d.OperationStarts().back(), (orvsim::Engine2d::OperationStart{0xDD, 0x4002C2}));
+  EXPECT_TRUE(b->AwaitEngine());
+  EXPECT_TRUE(a->AwaitEngine());
+  std::vector<uint8_t> m = Memory(b, uint64_t{b->pitch} * 16);
+  for (uint32_t y = 0; y < 2; ++y)
+    for (uint32_t x = 0; x < 8; ++x)
+      EXPECT_EQ(Pixel(m, b, 4 + x, 3 + y), x == 2 && y == 1 ? 0u : Pixel(picture, a, x, y)) << x << "," << y;
+
+  // Four rows down within a: bottom to top keeps the source intact.
+  const uint32_t src[4] = {3, 0, 13, 8}, dst[4] = {3, 4, 13, 12};
+  memcpy(c.source, src, sizeof(src));
+  memcpy(c.destination, dst, sizeof(dst));
+  c.flags = 0;
+  ASSERT_TRUE(SurfaceCopyEngine(a, a, c));
+  dma.RunPending();
+  EXPECT_EQ(engine2d.OperationStarts().back().control, 0x2C2u | 0x2000u);
+  EXPECT_TRUE(a->AwaitEngine());
+  m = Memory(a, uint64_t{a->pitch} * 16);
+  for (uint32_t y = 0; y < 16; ++y)
+    for (uint32_t x = 0; x < 128; ++x) {
+      const bool moved = x >= 3 && x < 13 && y >= 4 && y < 12;
+      ASSERT_EQ(Pixel(m, a, x, y), moved ? Pixel(picture, a, x, y - 4) : Pixel(picture, a, x, y)) << x << "," << y;
+    }
+  // Layouts that differ: not the engine's.
+  a->layoutType = kLayoutTypeTiled;
+  EXPECT_FALSE(SurfaceCopyEngine(b, a, c));
+  a->layoutType = kLayoutTypeLinear;
+}
+
 TEST_F(FillCopy, FillsOfOtherPixelSizesAndOutOfBoundsRectangles) {
   Surface3d* s = Make(6, 16, 4);  // 16 bits a pixel
   ASSERT_NE(s, nullptr);
