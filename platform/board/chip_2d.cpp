@@ -205,6 +205,10 @@ Clip ClipOf(uint32_t control, uint32_t topLeft, uint32_t bottomRight) {
 // operation of width w from the source's address: layout 3 starts at
 // y << 16 | x in the source's pitch, the other layouts at a number with the
 // rows packed at the operation's width.
+uint32_t XYWord(int x, int y) {
+  return (static_cast<uint32_t>(y) & 0xFFFF) << 16 | (static_cast<uint32_t>(x) & 0xFFFF);
+}
+
 int64_t SourceIndex(uint32_t layout, uint32_t pitch, uint32_t start, int w, int i, int j) {
   if (layout == k2dLayoutXY) return int64_t{High16(start) + j} * pitch + Low16(start) + i;
   return int64_t{start} + int64_t{j} * w + i;
@@ -303,9 +307,21 @@ void Engine2d::Copy(const Surface& dst, const Surface& src, int x0, int y0, int 
          dst.bytes);
   }
   const uint32_t control = Reg(k2dRegControl);
-  const uint32_t start = Reg(k2dRegStart);
+  const bool rightToLeft = (control & k2dRightToLeft) != 0;
+  const bool bottomToTop = (control & k2dBottomToTop) != 0;
+  // The origin and an x/y source start name the corner the walk starts at:
+  // the right column with bit 12, the bottom row with bit 13.
+  const int back = rightToLeft ? w - 1 : 0, up = bottomToTop ? h - 1 : 0;
+  x0 -= back;
+  y0 -= up;
+  uint32_t start = Reg(k2dRegStart);
+  if (src.layout == k2dLayoutXY) {
+    start = XYWord(Low16(start) - back, High16(start) - up);
+  }
   const bool transparent = (control & k2dTransparent) != 0;
-  const uint32_t key = Reg(k2dRegForeground) & PixelMask(dst.bytes);
+  // The key is compared under the background word, the key mask.
+  const uint32_t keyMask = Reg(k2dRegBackground) & PixelMask(dst.bytes);
+  const uint32_t key = Reg(k2dRegForeground) & keyMask;
   Access access(board_, dma_, "copy");
   auto source = [&](int i, int j, uint32_t* v) {
     const int64_t pixel = SourceIndex(src.layout, src.pitch, start, w, i, j);
@@ -313,12 +329,11 @@ void Engine2d::Copy(const Surface& dst, const Surface& src, int x0, int y0, int 
     if (at == nullptr) return false;
     uint32_t value = 0;
     std::memcpy(&value, at, static_cast<size_t>(src.bytes));
-    if (transparent && value == key) return false;
+    if (transparent && (value & keyMask) == key) return false;
     *v = value;
     return true;
   };
-  Walk(access, dst, x0, y0, w, h, (control & k2dRightToLeft) != 0,
-       (control & k2dBottomToTop) != 0, source);
+  Walk(access, dst, x0, y0, w, h, rightToLeft, bottomToTop, source);
   NoteFault(access);
 }
 

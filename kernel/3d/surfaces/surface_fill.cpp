@@ -5,10 +5,13 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <utility>
 
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
@@ -129,6 +132,150 @@ bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request) {
   Release(surface, true);
   if ((request.flags & kFillNoTag) == 0) (void)PostCompletionTag(CommonOf(surface), surface, nullptr, true);
   return true;
+}
+
+namespace {
+
+constexpr uint32_t kFillOperation = 0x500;
+constexpr uint32_t kFillStateKind = 3;  // the preset of fills: descriptor 1, value, mask
+constexpr uint32_t kCopyStateKind = 2;  // the preset of copies: descriptors 0 and 2, key
+
+uint32_t RoundUp(uint32_t v, uint32_t unit) { return unit == 0 ? v : (v + unit - 1) / unit * unit; }
+
+bool WholeTiledFill(const Surface3d* s, const uint32_t* r) {
+  if (s->view.active) return false;
+  const MmSurfDesc& d = s->hw.records[0];
+  return r[0] == 0 && r[1] == 0 && r[2] == RoundUp(s->width, d.GetWidthGranularity()) &&
+         r[3] == RoundUp(s->height, d.GetHeightGranularity());
+}
+
+uint32_t Replicate(uint32_t value, uint32_t bytes) {
+  if (bytes == 1) return (value & 0xFF) * 0x01010101u;
+  if (bytes == 2) return (value & 0xFFFF) * 0x00010001u;
+  return value;
+}
+
+}  // namespace
+
+bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {
+  if (surface == nullptr) return false;
+  const uint32_t* r = request.rect;
+  if (surface->layoutType == kLayoutTypeTiled) {
+    if (!WholeTiledFill(surface, r)) return SurfaceFillCpu(surface, request);
+  } else if (!RectInside(r, StoredWidth(surface), StoredHeight(surface))) {
+    return false;
+  }
+  CommonData* common = CommonOf(surface);
+  EngineOwner3d* owner = common != nullptr ? common->engineOwner3d : nullptr;
+  ContextState3d* state = owner != nullptr ? owner->presets[kFillStateKind - 1] : nullptr;
+  const uint32_t bytes = PixelBytes(surface);
+  if (state == nullptr || bytes == 0 || bytes > 4) return false;
+  surface->PrepareAccess(0);
+  uint32_t x = r[0], y = r[1];
+  if (surface->view.active) x += surface->view.x, y += surface->view.y;
+  const uint32_t w = r[2] - r[0], h = r[3] - r[1];
+  if (x > 0xFFFF || y > 0xFFFF || w > 0xFFFF || h > 0xFFFF) return false;
+  const uint32_t rop = (request.flags & kFillRop) != 0 ? request.rop & 0xFF : kRopCopy;
+  uint32_t* op = state->operationBlock;
+  op[kOpCode] = kFillOperation | rop;
+  op[kOpForeground] = Replicate(request.value, bytes);
+  op[kOpOrigin] = y << 16 | x;
+  op[kOpSizeGo] = h << 16 | w;
+  op[kOpPlaneMask] = request.mask;
+  op[kOpSurface88 + 1] = surface->hw.records[0].word0;
+  op[kOpSurface89 + 1] = surface->hw.records[0].word1;
+  owner->Execute(state, 0, false);
+  if ((request.flags & kFillNoTag) == 0) (void)PostCompletionTag(common, surface, nullptr, false);
+  surface->MarkWritten();
+  return true;
+}
+
+bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request) {
+  if (destination == nullptr || source == nullptr) return false;
+  const uint32_t* sr = request.source;
+  const uint32_t* dr = request.destination;
+  const bool tiledTo = destination->layoutType == kLayoutTypeTiled;
+  if (tiledTo != (source->layoutType == kLayoutTypeTiled)) return false;
+  if (tiledTo) {
+    for (const auto& [s, r] : {std::pair<const Surface3d*, const uint32_t*>{source, sr}, {destination, dr}}) {
+      const MmSurfDesc& d = s->hw.records[0];
+      if (s->view.active || r[0] != 0 || r[1] != 0 || r[2] < RoundUp(s->width, d.GetWidthGranularity()) ||
+          r[3] < RoundUp(s->height, d.GetHeightGranularity()) || r[0] > r[2] || r[1] > r[3])
+        return false;
+    }
+  } else if (!RectInside(sr, StoredWidth(source), StoredHeight(source)) ||
+             !RectInside(dr, StoredWidth(destination), StoredHeight(destination))) {
+    return false;
+  }
+  const uint32_t bytes = PixelBytes(destination);
+  if (bytes == 0 || bytes > 4 || PixelBytes(source) != bytes) return false;
+  uint32_t w = sr[2] - sr[0], h = sr[3] - sr[1];
+  if (dr[2] - dr[0] < w) w = dr[2] - dr[0];
+  if (dr[3] - dr[1] < h) h = dr[3] - dr[1];
+  int64_t sx = sr[0], sy = sr[1], dx = dr[0], dy = dr[1];
+  if (source->view.active) sx += source->view.x, sy += source->view.y;
+  if (destination->view.active) dx += destination->view.x, dy += destination->view.y;
+  uint32_t op = ((request.flags & kCopyRop) != 0 ? request.rop & 0xFF : kRopCopy) | 0x202;
+  if (destination == source && w > 0 && h > 0) {
+    const int64_t rows = dy - sy;
+    if ((rows >= -1 && rows <= 1) || (((dy ^ sy) & 1) != 0 && h >= 3))
+      return SurfaceCopyCpu(destination, source, request);
+    if (dy > sy && dy < sy + h && dx < sx + w && sx < dx + w) {
+      sy += h - 1, dy += h - 1;
+      op |= 0x2000;
+    }
+    if (dx > sx && dx < sx + w + 32) {
+      sx += w - 1, dx += w - 1;
+      op |= 0x1000;
+    }
+  }
+  if (sx > 0xFFFF || sy > 0xFFFF || dx > 0xFFFF || dy > 0xFFFF || w > 0xFFFF || h > 0xFFFF) return false;
+  CommonData* common = CommonOf(destination);
+  EngineOwner3d* owner = common != nullptr ? common->engineOwner3d : nullptr;
+  ContextState3d* state = owner != nullptr ? owner->presets[kCopyStateKind - 1] : nullptr;
+  if (state == nullptr) return false;
+  uint32_t key = 0, keyMask = 0;
+  if ((request.flags & kCopyKey) != 0) {
+    op |= 0x400000;
+    key = Replicate(request.key, bytes);
+    keyMask = bytes <= 2 ? 0xFFFFFFFF
+              : (destination->format != nullptr && destination->format->code == 16) ? 0x3FFFFFFF
+                                                                                    : 0x00FFFFFF;
+  }
+  source->PrepareAccess(1);
+  destination->PrepareAccess(0);
+  uint32_t* block = state->operationBlock;
+  block[kOpCode] = op;
+  block[kOpPlaneMask] = request.mask;
+  block[kOpForeground] = key;
+  block[kOpBackground] = keyMask;
+  block[kOpSizeGo] = h << 16 | w;
+  block[kOpOrigin] = static_cast<uint32_t>(dy) << 16 | static_cast<uint32_t>(dx);
+  block[kOpStart] = static_cast<uint32_t>(sy) << 16 | static_cast<uint32_t>(sx);
+  block[kOpSurface88] = destination->hw.records[0].word0;
+  block[kOpSurface89] = destination->hw.records[0].word1;
+  block[kOpSurface88 + 2] = source->hw.records[0].word0;
+  block[kOpSurface89 + 2] = source->hw.records[0].word1;
+  owner->Execute(state, 0, false);
+  if ((request.flags & kCopyNoTag) == 0) (void)PostCompletionTag(common, destination, source, false);
+  destination->MarkWritten();
+  return true;
+}
+
+bool SurfaceFill(Surface3d* surface, const SurfaceFillRequest& request) {
+  if (surface == nullptr) return false;
+  const uint32_t* r = request.rect;
+  if (surface->layoutType == kLayoutTypeTiled) {
+    // Only a whole fill goes to the engine, over the rounded-up surface.
+    if (surface->view.active || r[0] != 0 || r[1] != 0 || r[2] != surface->width || r[3] != surface->height)
+      return SurfaceFillCpu(surface, request);
+    SurfaceFillRequest whole = request;
+    whole.rect[2] = RoundUp(r[2], kWidthGranularity);
+    whole.rect[3] = RoundUp(r[3], kWidthGranularity);
+    return SurfaceFillEngine(surface, whole);
+  }
+  if (surface->MemoryKind() == kBlockKindCpuOnly) return SurfaceFillCpu(surface, request);
+  return SurfaceFillEngine(surface, request);
 }
 
 bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request) {

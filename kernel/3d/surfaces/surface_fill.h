@@ -52,6 +52,17 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
 
 // The processor fill: every pixel of the rectangle gets the value.
 bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
+// The engine fill: the device's fill state gets operation 5 with the raster
+// operation, the value replicated to 32 bits, the rectangle, the write mask
+// and the surface's own descriptor. A layout-2 fill that does not cover the
+// granularity-rounded surface goes to the processor.
+bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request);
+// The engine copy (operation 0x202 with the raster operation, directions
+// for overlaps within one surface, the key under its mask); false when
+// the engine cannot take it: mixed layouts, partial layout-2 copies.
+bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+// A fill by the path the surface's layout and memory choose.
+bool SurfaceFill(Surface3d* surface, const SurfaceFillRequest& request);
 // The processor copy of a rectangle of the source to the destination
 // rectangle's origin (same extent); within one surface overlapping rows
 // and columns are copied in the order that keeps the source intact.

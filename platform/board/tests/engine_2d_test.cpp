@@ -115,6 +115,74 @@ TEST_F(Engine2dTest, ThreeDOperationStartsAreRecordedWithTheControlWordInForce) 
   EXPECT_TRUE(engine.OperationStarts().empty());
 }
 
+// The 3D engine's 2D operations are 2D control words: operation 5 with a
+// raster operation in bits 4-7 fills descriptor 1 with the value under the
+// write mask; 0x202 copies descriptor 2 into descriptor 0 with its
+// directions and its key under the key mask. The size write starts them, as
+// the 3D engine writes its groups; its start (0xDD) is only recorded.
+TEST_F(Engine2dTest, TheThreeDEnginesFillAndCopyDrawAtTheirSizeWrite) {
+  auto index = [&](uint32_t i, uint32_t v) { Reg(0x1000 + 4 * i, v); };
+  constexpr int kPitch = 128;
+  std::vector<uint32_t> before(kPitch * 70);
+  for (size_t i = 0; i < before.size(); ++i) before[i] = 0x5000000 + static_cast<uint32_t>(i);
+  std::memcpy(board.LocalMemory() + kSurface, before.data(), before.size() * 4);
+
+  // A whole 128 x 64 fill of 32-bit pixels, the top byte kept by the mask.
+  index(0x8A, kSurface);
+  index(0x8B, Mode(kPitch, 3, 50));
+  index(0xC5, 0xAA112233);
+  index(0xC0, 0x5C0);
+  index(0xC2, XY(0, 0));
+  index(0xC9, 0x00FFFFFF);
+  index(0xE3, Size(128, 64));
+  index(0xDD, 0);
+  std::vector<uint32_t> expected = before;
+  for (int i = 0; i < kPitch * 64; ++i) expected[i] = (before[i] & 0xFF000000) | 0x112233;
+  std::vector<uint32_t> after(before.size());
+  std::memcpy(after.data(), board.LocalMemory() + kSurface, after.size() * 4);
+  EXPECT_EQ(after, expected);
+  EXPECT_EQ(engine.Operations(), 1u);
+  EXPECT_EQ(engine.OperationStarts(), (std::vector<Engine2d::OperationStart>{{0xDD, 0x5C0}}));
+
+  // One row down within the surface: bottom to top, both start rows on
+  // the last row of the 20 x 6 rectangle; the result moves the picture.
+  std::memcpy(board.LocalMemory() + kSurface, before.data(), before.size() * 4);
+  index(0x88, kSurface);
+  index(0x89, Mode(kPitch, 3, 50));
+  index(0x8C, kSurface);
+  index(0x8D, Mode(kPitch, 3, 50));
+  index(0xC9, 0xFFFFFFFF);
+  index(0xC0, 0x2C2 | k2dBottomToTop);
+  index(0xC2, XY(3, 2 + 5));
+  index(0xC1, XY(3, 1 + 5));
+  index(0xE3, Size(20, 6));
+  index(0xDD, 0);
+  expected = before;
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 20; ++i) expected[(2 + j) * kPitch + 3 + i] = before[(1 + j) * kPitch + 3 + i];
+  std::memcpy(after.data(), board.LocalMemory() + kSurface, after.size() * 4);
+  EXPECT_EQ(after, expected);
+
+  // A keyed copy right to left: the key compared under 0x00FFFFFF skips
+  // source pixels whatever their top byte.
+  std::memcpy(board.LocalMemory() + kSurface, before.data(), before.size() * 4);
+  const uint32_t keyed = before[10 * kPitch + 41];
+  index(0xC6, 0x00FFFFFF);
+  index(0xC5, (keyed & 0x00FFFFFF) | 0x7F000000);
+  index(0xC0, 0x2C2 | k2dRightToLeft | k2dTransparent);
+  index(0xC2, XY(4 + 3, 30));
+  index(0xC1, XY(40 + 3, 10));
+  index(0xE3, Size(4, 1));
+  index(0xDD, 0);
+  expected = before;
+  for (int i = 0; i < 4; ++i)
+    if (40 + i != 41) expected[30 * kPitch + 4 + i] = before[10 * kPitch + 40 + i];
+  std::memcpy(after.data(), board.LocalMemory() + kSurface, after.size() * 4);
+  EXPECT_EQ(after, expected);
+  EXPECT_EQ(engine.Operations(), 3u);
+  EXPECT_TRUE(engine.Faults().empty());
+}
+
 TEST_F(Engine2dTest, BytesPerPixelFollowTheFormatCode) {
   const std::pair<uint32_t, int> table[] = {
       {16, 1}, {17, 1}, {18, 1}, {32, 2}, {33, 2}, {40, 2}, {46, 2},
@@ -280,13 +348,21 @@ TEST_F(Engine2dTest, CopySourceStartByLayoutAndTransparency) {
         EXPECT_EQ(Pixel(kSurface, 32, 4, 4 + i, 5 + j), 0x1000u + 7 + 3 * j + i) << layout;
   }
 
-  // Transparency: source pixels equal to the foreground are skipped.
+  // Transparency: source pixels equal to the foreground under the
+  // background (the key mask) are skipped.
   Descriptor(3, kSource, Mode(16, 3, 50));
   Fill(kSurface, 32, 4, 0xEE, 8);
   Reg(k2dRegStart, XY(0, 0));
+  Reg(k2dRegBackground, 0xFFFFFFFF);
   FillRect(0xC2 | 3 << 8 | k2dTransparent, 0x1001, 0, 0, 3, 1);
   EXPECT_EQ(Pixel(kSurface, 32, 4, 0, 0), 0x1000u);
   EXPECT_EQ(Pixel(kSurface, 32, 4, 1, 0), 0xEEEEEEEEu);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 2, 0), 0x1002u);
+  Fill(kSurface, 32, 4, 0xEE, 8);
+  Reg(k2dRegBackground, 0x00FFFFFF);
+  FillRect(0xC2 | 3 << 8 | k2dTransparent, 0xAB001001, 0, 0, 3, 1);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 0, 0), 0x1000u);
+  EXPECT_EQ(Pixel(kSurface, 32, 4, 1, 0), 0xEEEEEEEEu) << "the key's top byte is masked off";
   EXPECT_EQ(Pixel(kSurface, 32, 4, 2, 0), 0x1002u);
   EXPECT_DEATH(
       {
@@ -356,10 +432,13 @@ TEST_F(Engine2dTest, OverlappingCopiesReadAndWritePixelByPixelInTheirDirection) 
           moved[(c.dy + j) * pitch + c.dx + i] = before[(c.sy + j) * pitch + c.sx + i];
       ASSERT_EQ(expected, moved) << c.name << ": the reference moves the picture";
     }
+    // Both corners are named where the walk starts: the right column
+    // right to left, the bottom row bottom to top.
+    const int back = c.rightToLeft ? w - 1 : 0, up = c.bottomToTop ? h - 1 : 0;
     Descriptor(0, kSurface, Mode(pitch, 3, 50));
-    Reg(k2dRegStart, XY(c.sx, c.sy));
+    Reg(k2dRegStart, XY(c.sx + back, c.sy + up));
     FillRect(0xC2 | (c.rightToLeft ? k2dRightToLeft : 0) | (c.bottomToTop ? k2dBottomToTop : 0), 0,
-             c.dx, c.dy, w, h);
+             c.dx + back, c.dy + up, w, h);
     std::vector<uint32_t> after(before.size());
     std::memcpy(after.data(), board.LocalMemory() + kSurface, after.size() * 4);
     EXPECT_EQ(after, expected) << c.name;

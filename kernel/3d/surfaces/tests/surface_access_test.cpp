@@ -17,6 +17,7 @@
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
+#include "platform/board/chip_2d.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 
 namespace {
@@ -509,6 +510,108 @@ TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
   f.flags = 0;
   ASSERT_TRUE(SurfaceFillCpu(s, f));
   EXPECT_EQ(LastPacket(5)[1], kPacketFillTagNoValue);
+}
+
+// A whole fill of a layout-2 surface goes to the engine over the rounded
+// 128 x 64 with the value replicated; a partial one goes to the processor.
+// (The surface is 128 wide: the engine reads the descriptor's width as its
+// pitch.)
+TEST_F(FillCopy, AWholeTiledFillRunsOnTheEngineAndAPartialOneOnTheProcessor) {
+  orvsim::Engine2d engine2d{board, dma};
+  SurfaceCreateRequest request = Request(6, 128, 50, kPlaceLocal, 10);  // 16 bits a pixel
+  Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(s, nullptr);
+  surfaces.push_back(s);
+  ASSERT_EQ(s->layoutType, kLayoutTypeTiled);
+  ASSERT_GE(s->pitch, 128u * 2);
+  Fill(s, 0);
+  SurfaceFillRequest f;
+  const uint32_t whole[4] = {0, 0, 128, 50};
+  memcpy(f.rect, whole, sizeof(whole));
+  f.value = 0xBEEF;
+  ASSERT_TRUE(SurfaceFill(s, f));
+  dma.RunPending();
+  ASSERT_FALSE(engine2d.OperationStarts().empty());
+  EXPECT_EQ(engine2d.OperationStarts().back(), (orvsim::Engine2d::OperationStart{0xDD, 0x5C0}));
+  const size_t starts = engine2d.OperationStarts().size();
+  EXPECT_EQ(board.Peek(0x1000 + 4 * 0xC5, 4), 0xBEEFBEEFu);
+  EXPECT_EQ(board.Peek(0x1000 + 4 * 0xE3, 4), 64u << 16 | 128u);
+  const uint32_t tag = SharedLocked()->syncTagCounter;
+  EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
+  EXPECT_TRUE(s->AwaitEngine());
+  std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 64);
+  EXPECT_EQ(Pixel(m, s, 0, 0), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 127, 63), 0xBEEFu);
+
+  // Partial: the processor, and the engine is not started again.
+  Fill(s, 0);
+  const uint32_t partial[4] = {0, 0, 127, 50};
+  memcpy(f.rect, partial, sizeof(partial));
+  ASSERT_TRUE(SurfaceFill(s, f));
+  dma.RunPending();
+  EXPECT_EQ(engine2d.OperationStarts().size(), starts);
+  m = Memory(s, uint64_t{s->pitch} * 50);
+  EXPECT_EQ(Pixel(m, s, 126, 49), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 127, 0), 0u);
+
+  // Flag 2: no tag.
+  memcpy(f.rect, whole, sizeof(whole));
+  f.flags = kFillNoTag;
+  const uint32_t before = SharedLocked()->syncTagCounter;
+  ASSERT_TRUE(SurfaceFill(s, f));
+  EXPECT_EQ(SharedLocked()->syncTagCounter, before);
+  dma.RunPending();
+  EXPECT_GT(engine2d.OperationStarts().size(), starts);
+}
+
+// Engine copies, checked in the board's memory: a keyed copy between two
+// surfaces (the key's top byte masked off for 32-bit pixels) and an
+// overlapping copy within one surface walked bottom to top.
+TEST_F(FillCopy, EngineCopiesMoveThePictureWithTheKeyUnderItsMask) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* a = Make(kArgb, 128, 16);
+  Surface3d* b = Make(kArgb, 128, 16);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  Pattern(a);
+  Fill(b, 0);
+  const std::vector<uint8_t> picture = Memory(a, uint64_t{a->pitch} * 16);
+  SurfaceCopyRequest c;
+  const uint32_t from[4] = {0, 0, 8, 2}, to[4] = {4, 3, 12, 5};
+  memcpy(c.source, from, sizeof(from));
+  memcpy(c.destination, to, sizeof(to));
+  c.flags = kCopyKey;
+  c.key = Pixel(picture, a, 2, 1) ^ 0xFF000000;
+  ASSERT_TRUE(SurfaceCopyEngine(b, a, c));
+  dma.RunPending();
+  ASSERT_FALSE(engine2d.OperationStarts().empty());
+  EXPECT_EQ(engine2d.OperationStarts().back(), (orvsim::Engine2d::OperationStart{0xDD, 0x4002C2}));
+  EXPECT_TRUE(b->AwaitEngine());
+  EXPECT_TRUE(a->AwaitEngine());
+  std::vector<uint8_t> m = Memory(b, uint64_t{b->pitch} * 16);
+  for (uint32_t y = 0; y < 2; ++y)
+    for (uint32_t x = 0; x < 8; ++x)
+      EXPECT_EQ(Pixel(m, b, 4 + x, 3 + y), x == 2 && y == 1 ? 0u : Pixel(picture, a, x, y)) << x << "," << y;
+
+  // Four rows down within a: bottom to top keeps the source intact.
+  const uint32_t src[4] = {3, 0, 13, 8}, dst[4] = {3, 4, 13, 12};
+  memcpy(c.source, src, sizeof(src));
+  memcpy(c.destination, dst, sizeof(dst));
+  c.flags = 0;
+  ASSERT_TRUE(SurfaceCopyEngine(a, a, c));
+  dma.RunPending();
+  EXPECT_EQ(engine2d.OperationStarts().back().control, 0x2C2u | 0x2000u);
+  EXPECT_TRUE(a->AwaitEngine());
+  m = Memory(a, uint64_t{a->pitch} * 16);
+  for (uint32_t y = 0; y < 16; ++y)
+    for (uint32_t x = 0; x < 128; ++x) {
+      const bool moved = x >= 3 && x < 13 && y >= 4 && y < 12;
+      ASSERT_EQ(Pixel(m, a, x, y), moved ? Pixel(picture, a, x, y - 4) : Pixel(picture, a, x, y)) << x << "," << y;
+    }
+  // Layouts that differ: not the engine's.
+  a->layoutType = kLayoutTypeTiled;
+  EXPECT_FALSE(SurfaceCopyEngine(b, a, c));
+  a->layoutType = kLayoutTypeLinear;
 }
 
 TEST_F(FillCopy, FillsOfOtherPixelSizesAndOutOfBoundsRectangles) {
