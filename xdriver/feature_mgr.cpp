@@ -5,6 +5,7 @@
 #include "core/bm_packets.h"
 #include "core/bm_transform.h"
 #include "core/hw_manager.h"
+#include "core/mm_surface_manager.h"
 #include "core/orv_ioctl.h"
 #include "core/pdev.h"
 #include "xdriver/dps_manager.h"
@@ -198,16 +199,25 @@ bool CFeatureMgr::Enable(PDEV* pdev) {
 }
 
 bool CFeatureMgr::Disable(PDEV* pdev) {
-  if (RunsDisplayProcessing(pdev) && manager != nullptr) {
-    DPS_Enable(0, pdev, manager);
+  const bool displayProcessing = RunsDisplayProcessing(pdev) && manager != nullptr;
+  if (displayProcessing) DPS_Enable(0, pdev, manager);
+  if (PivotSelected(pdev)) SendPivotVSync(pdev, 0);
+  bool drained = false;
+  if (pdev->primInt != nullptr) {
+    SharedLockedData_t* shared = pdev->sharedLocked;
+    if (BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) {
+      drained = Sync2dAndWait(pdev->common, pdev->primInt, "feature stop");
+      BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+    }
+  }
+  if (displayProcessing) {
+    // The engine may still run display processing posted before: its
+    // surfaces go back to the heap only once the engine has drained, and
+    // are set aside until the device goes when it has not.
+    MmSetAsideFrees setAside(pdev->surfaceManager);
+    if (!drained && pdev->primInt != nullptr) setAside.Hold();
     FreeDPSResources(pdev, manager);
   }
-  if (PivotSelected(pdev)) SendPivotVSync(pdev, 0);
-  if (pdev->primInt == nullptr) return false;
-  SharedLockedData_t* shared = pdev->sharedLocked;
-  if (!BmAcquireCommandLock(shared, kCmdLockOwnerXDriver)) return false;
-  const bool drained = Sync2dAndWait(pdev->common, pdev->primInt, "feature stop");
-  BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
   return drained;
 }
 

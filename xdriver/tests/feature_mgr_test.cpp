@@ -7,10 +7,13 @@
 #include <map>
 
 #include "core/bm_packets.h"
+#include "core/bm_prim_int.h"
+#include "core/mm_surface_manager.h"
 #include "core/orv_ioctl.h"
 #include "core/regs/display.h"
 #include "core/regs/engine3d.h"
 #include "platform/board/chip_raster.h"
+#include "xdriver/engine2d_state.h"
 #include "xdriver/tests/features_fixture.h"
 
 namespace {
@@ -345,6 +348,42 @@ TEST_F(FeatureBoardTest, ScaleLeavesTheCommandLockToItsHolder) {
   EXPECT_EQ(shared->commandLock, 0);
   EXPECT_EQ(kernel_.VerticalSync(0), 1u);
 }
+
+// The engine still runs display processing posted before the stop: the
+// back buffers and the pre-scale surface are set aside until the device goes, not given back to the
+// module; once the engine has drained, they go back at once.
+class DisplayProcessingStop : public FeatureBoardTest {
+ protected:
+  void Stop(bool stalled) {
+    PDEV* pdev = Started(0, 640, 480);
+    WantTv(pdev, 0, 0);
+    ASSERT_TRUE(Setup(pdev));
+    ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
+    CDPSManager* m = pdev->featureMgr->manager;
+    ASSERT_NE(m, nullptr);
+    size_t created = 0;
+    for (const CDPSSurface& b : m->backBuffers.buffers) created += b.created ? 1 : 0;
+    ASSERT_GT(created, 0u);
+    created += m->preScaleSurface.created ? 1 : 0;
+    MmSurfaceManager* manager = pdev->surfaceManager;
+    const size_t before = manager->SetAsideCount();
+    if (stalled) {
+      kernel_.SetAnswer(0x1b, 0);  // posts accepted, never run
+      SharedLockedData_t* shared = pdev->sharedLocked;
+      ASSERT_TRUE(BmAcquireCommandLock(shared, kCmdLockOwnerXDriver));
+      ASSERT_NE(Sync2dWritePacket(pdev->primInt), 0u);
+      ASSERT_TRUE(pdev->primInt->Start());
+      BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+    }
+    EXPECT_EQ(pdev->featureMgr->Disable(pdev), !stalled);
+    EXPECT_EQ(manager->SetAsideCount(), before + (stalled ? created : 0))
+        << "back buffers given back while the engine may still use them";
+    EXPECT_FALSE(manager->setAsideFrees) << "later frees go to the heaps again";
+  }
+};
+
+TEST_F(DisplayProcessingStop, AStalledEngineKeepsTheBackBuffersSetAside) { Stop(true); }
+TEST_F(DisplayProcessingStop, ADrainedEngineLetsTheBackBuffersGo) { Stop(false); }
 
 // Surfaces of display processing placed by hand, with the board's hardware
 // manager and the display-processing interface.
