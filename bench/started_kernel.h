@@ -19,15 +19,19 @@ extern "C" const OrvKstrnDriver orv_kstrn_driver;
 namespace orvbench {
 
 struct StartedKernel {
-  StartedKernel() {
+  // The board carries `parts` and `memoryBytes` of local memory (0: the
+  // board's default).
+  explicit StartedKernel(uint32_t parts = orvmachine::kDma | orvmachine::kVertex, uint32_t memoryBytes = 0) {
     orvmachine::BoardSpec spec;
-    spec.parts = orvmachine::kDma | orvmachine::kVertex;
+    spec.parts = parts;
+    if (memoryBytes != 0) spec.config.memory_size = memoryBytes;
     orvmachine::MachineBoard& b = machine.AddBoard(spec);
     b.board.SetLogging(false, false);
     orvmachine::KernelModuleOptions options;
     options.table = &orv_kstrn_driver;
     options.bmFlags = 0x300004;
     orvmachine::KernelModule& module = machine.LoadKernelModule(b, options);
+    if (!module.Ready()) return;
     glue = &module.glue;
     file = glue->Open(module.device);
     OrvEnableRequest enable;
@@ -35,13 +39,17 @@ struct StartedKernel {
     enable.mode.bitsPerPixel = 32;
     enable.mode.bytesPerPixel = 4;
     enable.mode.registerWindowSize = 8192;
-    (void)glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable));
+    if (glue->Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) != 1) return;
     pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
     common = module.created != nullptr ? module.created->commonData : nullptr;
   }
+  // The device destroyed and the module unloaded, as the machine's loader does.
+  ~StartedKernel() { machine.UnloadKernelModule(); }
+  StartedKernel(const StartedKernel&) = delete;
+  StartedKernel& operator=(const StartedKernel&) = delete;
 
   orvmachine::Machine machine;
-  kglue::Glue* glue = nullptr;
+  kglue::Glue* glue = nullptr;  // null when the module did not load
   kglue::File* file = nullptr;
   PDEV* pdev = nullptr;  // null when the enable failed
   CommonData* common = nullptr;

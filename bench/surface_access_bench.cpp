@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "bench/started_kernel.h"
 #include "core/common_data.h"
 #include "core/orv_abi.h"
 #include "core/pdev.h"
@@ -26,54 +27,21 @@
 #include "platform/machine/kernel_module.h"
 #include "platform/machine/machine.h"
 
-extern "C" const OrvKstrnDriver orv_kstrn_driver;
-
 namespace {
 
-// A loaded module with the board's first device object and a client table.
-struct Machine {
-  orvmachine::Machine machine;
-  orvsim::Board& board = machine.AddBoard(BoardOf()).board;
-  orvmachine::KernelModule& module = machine.LoadKernelModule(machine.Board(), LinkedModule());
-  kglue::Glue& glue = module.glue;
-  OrvDevice* device = module.device;
-  kglue::File* file = nullptr;
-  PDEV* pdev = nullptr;
-  ResourceTable* table = nullptr;
-
-  // A board of 64 MB with what enabling a device object drives: the DMA
-  // engine, flip latch, aperture windows and the vertex engine.
-  static orvmachine::BoardSpec BoardOf() {
-    orvmachine::BoardSpec spec;
-    spec.config.memory_size = 64u << 20;
-    spec.parts = orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows | orvmachine::kVertex;
-    return spec;
-  }
-  // The kernel core linked into the benchmark, as the machine's module.
-  static orvmachine::KernelModuleOptions LinkedModule() {
-    orvmachine::KernelModuleOptions options;
-    options.table = &orv_kstrn_driver;
-    options.bmFlags = 0x300004;
-    return options;
-  }
-
-  Machine() {
-    board.SetLogging(false, false);
-    if (!module.Ready()) return;
-    file = glue.Open(device);
-    OrvEnableRequest request;
-    memset(&request, 0, sizeof(request));
-    request.mode.bitsPerPixel = 32;
-    request.mode.bytesPerPixel = 4;
-    request.mode.registerWindowSize = 8192;
-    if (glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&request)) == 1)
-      pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(request.kernelHandle));
+// A loaded module with the board's first device object and a client table,
+// on a board of 64 MB with what enabling a device object drives: the DMA
+// engine, flip latch, aperture windows and the vertex engine.
+struct Machine : orvbench::StartedKernel {
+  Machine()
+      : StartedKernel(orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows | orvmachine::kVertex,
+                      64u << 20) {
     if (pdev != nullptr) table = CreateResourceTable(pdev, 1);
   }
   ~Machine() {
     if (pdev != nullptr) DestroyResourceTable(pdev, 1);
-    machine.UnloadKernelModule();
   }
+  ResourceTable* table = nullptr;
 };
 
 Surface3d* Make(Machine& m, uint32_t code, uint32_t width, uint32_t height) {
@@ -240,14 +208,14 @@ void BM_RingDrawWrite(benchmark::State& state) {
   uint8_t vertices[96] = {};
   uint32_t at = 0;
   uint64_t n = 0;
-  const uint64_t before = m.glue.AllocationCount();
+  const uint64_t before = m.glue->AllocationCount();
   for (auto _ : state) {
     benchmark::DoNotOptimize(ring->Lock(false, ++n % 10 == 0));
     ring->WriteAt(vertices, BufferRange{0, sizeof(vertices)}, at);
     ring->Unlock();
     at = (at + 96) % 65000;
   }
-  state.counters["glue allocations"] = static_cast<double>(m.glue.AllocationCount() - before);
+  state.counters["glue allocations"] = static_cast<double>(m.glue->AllocationCount() - before);
   state.SetItemsProcessed(state.iterations());
   delete ring;
 }

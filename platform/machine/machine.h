@@ -117,7 +117,7 @@ class Machine {
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
-  // A board with the parts of the spec; with both a DMA engine and an
+  // A board with the parts `spec` names; with both a DMA engine and an
   // interrupt controller the engine raises its interrupts there.
   MachineBoard& AddBoard(const BoardSpec& spec = {});
   // Adds the parts a board does not carry yet, as AddBoard makes them: for
