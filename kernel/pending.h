@@ -113,16 +113,6 @@ bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t ri
                        uint32_t value, uint32_t mask, uint32_t mode);
 void FlushRenderTarget(Surface3d* surface, PDEV* device, uint32_t flag);
 bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
-// The vertex engine: the transform-and-lighting set-up of a render context
-// (made, deleted, given the board's program builder, attached, its mode
-// bits, and its update before a draw).
-TnlSetup* NewTnlSetup();
-void DeleteTnlSetup(TnlSetup* setup);
-void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder* builder);
-bool TnlSetupAttachContext(TnlSetup* setup, RenderContext3d* context, uint32_t flags);
-void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits);
-bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock* group,
-                    VertexSubBlock* sub, VertexEngineBlock* engine);
 // ---- What the 3D client contexts, their requests and the token interpreter
 // ask of later parts ------------------------------------------------------------------
 
@@ -130,8 +120,6 @@ bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingB
 // stream, to the primary stream.
 void RenderContext3dHandOverStream(RenderContext3d* context);
 void RenderContext3dHandOverProgressStream(RenderContext3d* context);
-// The context's vertex-engine constant shadow (its transform set-up's).
-VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context);
 // Whether the flip controller finished the pending flip of the context's
 // current target.
 bool IsTargetFlipDone(RenderContext3d* context);
@@ -154,9 +142,6 @@ void Context3dReemitSavedTargets(Context3d* context);
   X(33, EmitSetLights)                                \
   X(34, EmitSetVertexConstants)                       \
   X(55, EmitSetSurfaceValues)                         \
-  X(64, TnlSetupLoadVertexDeclaration)                \
-  X(65, TnlSetupDeleteVertexShader)                   \
-  X(66, RenderState3dSetVertexShader)                 \
   X(68, EmitDrawBatch)                                \
   X(70, PixelProgramCacheCreateProgram)               \
   X(71, PixelProgramCacheDeleteProgram)               \

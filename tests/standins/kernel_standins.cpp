@@ -208,30 +208,6 @@ bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes) 
   return result;
 }
 
-TnlSetup* NewTnlSetup() { return static_cast<TnlSetup*>(StandInObject("NewTnlSetup", 16, nullptr)); }
-void DeleteTnlSetup(TnlSetup* setup) {
-  StandInVoid("DeleteTnlSetup", setup);
-  memFree(setup);
-}
-void TnlSetupSetProgramBuilder(TnlSetup* setup, VertexProgramBuilder*) {
-  StandInVoid("TnlSetupSetProgramBuilder", setup);
-}
-bool TnlSetupAttachContext(TnlSetup*, RenderContext3d* c, uint32_t flags) {
-  const bool result = StandInStep("TnlSetupAttachContext", c);
-  orvstandin::LogArg(flags);
-  return result;
-}
-void TnlSetupSetModeBits(TnlSetup* setup, uint32_t bits) {
-  StandInVoid("TnlSetupSetModeBits", setup);
-  orvstandin::LogArg(bits);
-}
-bool TnlSetupUpdate(TnlSetup* setup, bool fixedFunctionNeeded, VertexProcessingBlock*, VertexSubBlock*,
-                    VertexEngineBlock*) {
-  const bool result = StandInStep("TnlSetupUpdate", setup);
-  orvstandin::LogArg(fixedFunctionNeeded ? 1 : 0);
-  return result;
-}
-
 // ---- What the 3D client contexts ask of later parts -------------------------------------
 // Objects of later parts are stand-in addresses that are never dereferenced
 // here.
@@ -244,10 +220,6 @@ void RenderContext3dHandOverProgressStream(RenderContext3d*) {
   StandInCall("RenderContext3dHandOverProgressStream");
 }
 // The shadow a test chose as out-value 0 (none: token 67 does nothing).
-VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d*) {
-  StandInCall("RenderContext3dVecConstShadow");
-  return reinterpret_cast<VecConstShadow*>(orvstandin::OutValue("RenderContext3dVecConstShadow", 0));
-}
 // Done unless a test chose a non-zero result.
 bool IsTargetFlipDone(RenderContext3d*) { return StandInInit("IsTargetFlipDone"); }
 void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }

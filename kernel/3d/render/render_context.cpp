@@ -11,6 +11,7 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/pending.h"
 
@@ -72,9 +73,12 @@ RenderContext3d* RenderContextTableGet(uint32_t handle) {
 RenderContext3d::RenderContext3d() { ++g_renderContextsConstructed; }
 
 RenderContext3d::~RenderContext3d() {
+  // The set-up first: its programs leave the engine block's slots before
+  // the block goes.
+  delete tnl;
+  tnl = nullptr;
   if (contextState != nullptr) DeleteContextState3d(contextState);
   if (programCache != nullptr) DeletePixelProgramCache(programCache);
-  if (tnl != nullptr) DeleteTnlSetup(tnl);
   delete targetState;
   if (common != nullptr && common->renderedLast3d == this) common->renderedLast3d = nullptr;
   // The embedded parts go in reverse: auxiliary surfaces, then the render
@@ -115,10 +119,13 @@ bool RenderContext3d::Init(RenderContextRequest3d* request) {
   contextState->vertexEngine.owner = pdev;
   VertexEngineBlockSetUp(&contextState->vertexEngine);
 
-  tnl = NewTnlSetup();
+  tnl = new TnlSetup;
   if (tnl == nullptr) return false;
-  TnlSetupSetProgramBuilder(tnl, common != nullptr ? common->vertexProgramBuilder : nullptr);
-  if (!TnlSetupAttachContext(tnl, this, 0)) return false;
+  tnl->SetProgramBuilder(common != nullptr ? common->vertexProgramBuilder : nullptr);
+  if (!tnl->AttachContext(&tnlRecord)) return false;
+  // Client constants go to the shader image; the engine state sends the
+  // image the set-up binds.
+  state.constShadow = &tnl->shaderImage;
 
   if (!state.Init(this) || !BindRenderTargetState3d(this) || !FogTableBind(this) || !VertexStreamSetupBind(this))
     return false;
@@ -126,7 +133,7 @@ bool RenderContext3d::Init(RenderContextRequest3d* request) {
     state.vertex.vertexShader = kVertexFormatDefault;
     state.vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
   }
-  TnlSetupSetModeBits(tnl, kTnlClientModeBits);
+  tnl->SetModeBits(kTnlClientModeBits);
 
   programCache = NewPixelProgramCache(this);
   if (programCache == nullptr) return false;

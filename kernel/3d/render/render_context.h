@@ -10,6 +10,7 @@
 #include "core/heap_object.h"
 #include "kernel/3d/render/aux_surfaces.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/render/tnl_state_record.h"
 #include "kernel/handle_table.h"
 
 class PDEV;
@@ -84,6 +85,7 @@ struct RenderContext3d : OsHeapObject {
   ContextState3d* contextState = nullptr;   // owned
   EngineOwner3d* engineOwner = nullptr;
   TnlSetup* tnl = nullptr;                   // owned
+  TnlStateRecord tnlRecord = {};             // what the set-up attaches to
   PixelProgramCache* programCache = nullptr; // owned
   RenderTargetState* targetState = nullptr;  // owned: targets, work buffer, counters
   BmPrimInt* primaryStream = nullptr;

@@ -87,6 +87,11 @@ bool RenderState3d::Init(RenderContext3d* context) {
   stateBlocks = CreateStateBlockTable3d(this);
   deviceTargetMode = EngineOwner3dTargetMode(context->engineOwner);
   LoadDefaults();
+  // What the vertex group reads of the rest of the state.
+  vertex.lightTable = lights;
+  vertex.lightTableSize = kMaxLightIndex + 1;
+  vertex.pixelShadowMode = &pixel.shadowMode;
+  SyncEnabledLights();
   for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
   constPending = 0;
   MarkAllDirty();
@@ -721,6 +726,7 @@ void RenderState3d::EnableLight(uint32_t index, bool on) {
       if (activeLightCount > 0) --activeLightCount;
       vertex.transformDirty |= kVxLight;
     }
+    SyncEnabledLights();
     return;
   }
   if (index == 0 || activeLightCount >= kActiveLights) return;
@@ -733,6 +739,17 @@ void RenderState3d::EnableLight(uint32_t index, bool on) {
   *free = index;
   ++activeLightCount;
   vertex.transformDirty |= kVxLight;
+  SyncEnabledLights();
+}
+
+void RenderState3d::SyncEnabledLights() {
+  // The vertex group lists the lights on in the order they were listed,
+  // without the gaps a light turned off leaves.
+  uint32_t n = 0;
+  for (uint32_t index : activeLights)
+    if (index != 0 && n < kMaxEnabledLights) vertex.enabledLights[n++] = index;
+  for (uint32_t i = n; i < kMaxEnabledLights; ++i) vertex.enabledLights[i] = 0;
+  vertex.enabledLightCount = static_cast<uint8_t>(n);
 }
 
 void RenderState3d::SetTargetMode(bool on) {

@@ -239,6 +239,7 @@ struct PixelGroup {
   uint32_t programMode;
   uint8_t stageRecords[kPipelineStages][2][16];
   uint32_t pixelConstants[2][32][4];  // token 72: bank, index
+  uint32_t shadowMode;      // non-zero while the pipeline draws in its shadow mode
 };
 
 struct PipelineSubBlock {
@@ -371,6 +372,8 @@ struct RenderState3d {
   // Turns a light index on (listed once, at most kActiveLights of them; a
   // further one is ignored) or off (every entry of it cleared).
   void EnableLight(uint32_t index, bool on);
+  // The vertex group's list of enabled lights from activeLights.
+  void SyncEnabledLights();
   void SetStamp(uint32_t value);
   void SetIndexSize(uint8_t size);
   // Token 14: a stage's bound texture (a value or a texture handle);

@@ -4,6 +4,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/pending.h"
 
 namespace {
@@ -62,8 +63,12 @@ bool RenderState3d::ApplySteps() {
                              (rasterSub.flags & (kRsubFixedA | kRsubFixedB)) != 0 ||
                              (depthStencilSub.flags & kDsubFixed) != 0;
   if (fixedFunction || vertex.transformDirty != 0 || vertex.matrixDirty != 0 || vertex.worldDirty != 0) {
-    VertexEngineBlock* engine = context->contextState != nullptr ? &context->contextState->vertexEngine : nullptr;
-    if (!TnlSetupUpdate(context->tnl, fixedFunction, &vertex, &vertexSub, engine)) return false;
+    ContextState3d* state = context->contextState;
+    TnlSetup* tnl = context->tnl;
+    if (state == nullptr || tnl == nullptr) return false;
+    tnl->force = fixedFunction ? 1 : 0;
+    if (!tnl->Update(&vertex, &fetch, &state->vertexEngine)) return false;
+    state->constShadow = tnl->BoundImage();
   }
   return true;
 }

@@ -10,7 +10,9 @@ struct VertexProgram;
 struct TnlStateRecord {
   uint8_t programDirty[2];
   struct {
+    VertexProgram* program;
     const void* header;
+    uint32_t headerCount;
     const void* parameters;
     uint32_t parameterCount;
   } fixedProgram3;

@@ -62,6 +62,12 @@ struct VertexEngineBlock {
   uint32_t fixedParameterCount;
   uint8_t fogFallback;
   uint8_t clipFallback;
+  uint32_t clipPlaneCount;   // user clip planes the clip program handles
+  uint8_t pointSprite;
+  uint32_t lineStipple;      // cleared while the shadow-volume program runs
+  uint32_t coordSets;        // texture-coordinate sets the engine counts
+  uint8_t coordFields[2];    // the two 4-bit coordinate fields
+  uint32_t stageCount;
 
   uint32_t engineWord;
   uint32_t bindingSelectors[3];  // two selector bytes and a selector word

@@ -8,5 +8,6 @@ struct VertexFetchControl {
   uint8_t edgeFlags[2];
   uint8_t kind;          // two bits
   uint8_t primitiveBits; // the primitive code bits
+  uint8_t lineFlags;     // bit 1: edge flags fetched for lines
   const void* descriptors;
 };

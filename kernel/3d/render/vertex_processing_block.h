@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+struct LightRecord;
+
 // A 4x4 matrix as the client sends it (floats as their bit patterns).
 struct Matrix4Words {
   uint32_t m[16];
@@ -14,6 +16,7 @@ struct Matrix4Words {
 
 // Bits of the transform dirty word, by byte.
 inline constexpr uint32_t kVxPrimitiveMode = 0x01;          // byte 0
+inline constexpr uint32_t kVxMaterial = 0x02;               // constants 308-311 and 342-345 written
 inline constexpr uint32_t kVxLight = 0x04;
 inline constexpr uint32_t kVxClipPlaneEnable = 0x10;
 inline constexpr uint32_t kVxViewport = 0x20;
@@ -63,6 +66,13 @@ inline constexpr uint32_t kVfDriver23 = 1u << 21;
 inline constexpr uint32_t kVfDriver24 = 1u << 22;
 inline constexpr uint32_t kVfDriver25 = 1u << 23;
 inline constexpr uint32_t kVfLighting = 1u << 24;
+inline constexpr uint32_t kVfTwoSide = 1u << 25;         // two-sided lighting asked for
+inline constexpr uint32_t kVfPointPerVertex = 1u << 26;  // the size comes with each vertex
+inline constexpr uint32_t kVfOffsetScaled = 1u << 27;    // the polygon-offset factor is scaled already
+inline constexpr uint32_t kVfLineStipple = 1u << 28;     // line stipple asked for
+
+// Bits of the vertex flags word.
+inline constexpr uint32_t kVfwShaderLayout = 1u << 2;    // the layout key is the vertex shader's handle
 
 inline constexpr uint32_t kMaxClipPlanes = 6;
 inline constexpr uint32_t kWorldMatrices = 32;
@@ -73,7 +83,8 @@ inline constexpr uint32_t kMaxEnabledLights = 12;
 // A group record the transform-and-lighting set-up keeps per concern, each
 // with its dirty word first.
 struct VertexTexCoordGroup {
-  uint32_t dirty;
+  uint32_t dirty;   // the first dirty word (X0)
+  uint32_t dirty1;  // the second (X1)
   uint32_t setCount;
   struct {
     uint32_t control;
@@ -153,6 +164,14 @@ struct VertexProcessingBlock {
   uint32_t floatPair[2];
   uint8_t enabledLightCount;    // 4 bits
   uint32_t enabledLights[kMaxEnabledLights];
+  // The render state's light records by index (null: none), and the
+  // number of indices.
+  LightRecord* const* lightTable;
+  uint32_t lightTableSize;
+  uint32_t vertexFlags;         // kVfw*
+  // The pixel pipeline's shadow mode (non-zero while on), linked by the
+  // render state; null reads as off.
+  const uint32_t* pixelShadowMode;
 
   VertexTexCoordGroup texCoords;
   VertexFogGroup fog;

@@ -17,6 +17,7 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -394,8 +395,9 @@ TEST_F(Client3dTest, PointersAndSizesRewrittenDuringARequestChangeNothing) {
 }
 
 TEST_F(Client3dTest, VertexConstantRangesAreClampedToTheClientConstants) {
-  auto shadow = std::make_unique<VecConstShadow>();
-  orvstandin::SetOutValue("RenderContext3dVecConstShadow", 0, reinterpret_cast<uintptr_t>(shadow.get()));
+  // The client constants go to the render context's shader image.
+  VecConstShadow* shadow = RenderContext3dVecConstShadow(Current());
+  ASSERT_NE(shadow, nullptr);
   std::vector<uint32_t> payload = {300, 2};
   for (uint32_t i = 0; i < 8; ++i) payload.push_back(0x100 + i);
   TokenWriter tokens;

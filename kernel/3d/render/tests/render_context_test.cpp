@@ -99,8 +99,7 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
   const Held before = Holding();
   const size_t liveBlocks = glue.LiveBlocks().size();
 
-  const char* const kSteps[] = {"NewTnlSetup", "TnlSetupAttachContext",
-                                "FogTableBind", "VertexStreamSetupBind",
+  const char* const kSteps[] = {"FogTableBind", "VertexStreamSetupBind",
                                 "NewPixelProgramCache"};
   for (const char* step : kSteps) {
     SCOPED_TRACE(step);
@@ -301,7 +300,7 @@ TEST_F(Contexts, PolygonStippleRowsBecomeTheImage) {
 
 const std::vector<std::string> kSteps = {
     "ValidateDepthStencil3d", "ValidateRasterBlend3d", "ValidateTargetBinding3d", "FogTableUpdate",
-    "Surface3dWriteImage",    "PixelProgramCacheSelect", "TnlSetupUpdate",       "VertexStreamSetStreamSources",
+    "Surface3dWriteImage",    "PixelProgramCacheSelect", "VertexStreamSetStreamSources",
     "VertexStreamSetIndexSource", "VertexStreamSetVertexElements", "VertexStreamComputeAddresses",
     "VertexStreamSetIndexStart", "VertexStreamSetPrimitiveType", "VertexStreamComputeVertexLimit",
     "SurfaceOwnerTargetKind3d", "BindRenderTargets3d"};
@@ -334,7 +333,8 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
   RenderState3d& state = context->state;
   const char* const kFailing[] = {"ValidateDepthStencil3d", "ValidateRasterBlend3d", "ValidateTargetBinding3d",
                                   "FogTableUpdate", "Surface3dWriteImage", "PixelProgramCacheSelect",
-                                  "TnlSetupUpdate"};
+                                  "a primitive kind the vertex engine has no class for"};
+  const std::string kBadKind = kFailing[6];
   static uint8_t seenFlags;
   for (const char* failing : kFailing) {
     SCOPED_TRACE(failing);
@@ -342,7 +342,9 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
     state.streams.noDraw = 0;
     orvstandin::Reset();
     orvstandin::SetResult(failing, 1);
+    if (failing == kBadKind) state.vertex.control = (state.vertex.control & ~0xFu) | 13;
     EXPECT_FALSE(state.Apply());
+    state.vertex.control &= ~0xFu;
     EXPECT_EQ(state.drawEmitter, NoOpEmitter3d);
     EXPECT_EQ(state.indexEmitter, NoOpEmitter3d);
     EXPECT_EQ(state.raster.dirty, ~0u);

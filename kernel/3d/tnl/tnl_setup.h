@@ -1,0 +1,271 @@
+// The transform-and-lighting set-up of one render context: before every
+// draw it turns the context's changed vertex-processing state into
+// vertex-engine constants (in one of two constant images), fixed and built
+// vertex programs with their start addresses, fields of the context's
+// vertex-engine record with their dirty bytes, and the input and fetch
+// layouts. Nothing that did not change costs matrix work.
+//
+// Everything it reads of the render state is client data: every index,
+// count and selector is bounded before it indexes a table.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "core/heap_object.h"
+#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/tnl/vertex_program.h"
+#include "xdriver/matrix.h"
+
+class VertexFormat;
+class VertexProgramBuilder;
+struct LightRecord;
+struct TnlStateRecord;
+struct VertexEngineBlock;
+struct VertexEngineProgramSlot;
+struct VertexFetchControl;
+struct VertexProcessingBlock;
+
+// ---- Update flags ------------------------------------------------------------------------
+inline constexpr uint32_t kTnlUpdLights = 1u << 0;
+inline constexpr uint32_t kTnlUpdCollect = 1u << 1;
+inline constexpr uint32_t kTnlUpdMatrices = 1u << 2;
+inline constexpr uint32_t kTnlUpdLayoutFormat = 1u << 3;
+inline constexpr uint32_t kTnlUpdLayoutProgram = 1u << 4;
+inline constexpr uint32_t kTnlUpdMainKey = 1u << 9;
+
+// ---- Constant numbers of the images ------------------------------------------------------
+inline constexpr uint32_t kCLightBlocks = 224;
+inline constexpr uint32_t kCMaterialDiffuse = 308, kCMaterialAmbient = 309, kCMaterialSpecular = 310,
+                          kCMaterialEmissive = 311;
+inline constexpr uint32_t kCGlobalAmbient = 312;
+inline constexpr uint32_t kCTextureMatrices = 313;
+inline constexpr uint32_t kCProjection = 329;
+inline constexpr uint32_t kCThird = 333, kCFogLinear = 334, kCFogRange = 340, kCFactor = 341;
+inline constexpr uint32_t kCBackMaterial = 342;
+inline constexpr uint32_t kCScale = 352, kCOffset = 353;
+inline constexpr uint32_t kCClipPlanes = 364;
+inline constexpr uint32_t kCPoint = 370, kCPointRange = 371, kCGuardBand = 372, kCTexValues = 373;
+inline constexpr uint32_t kCRaster = 376, kCSeries = 377, kCFixed381 = 381, kCStipple = 382;
+
+// Distinct input layouts a set-up keeps; the oldest entry that is not
+// current goes first when a new key would pass it.
+inline constexpr uint32_t kMaxInputLayouts = 64;
+// Light parameter records: 24 per light type; the light-combination
+// programs take at most 16.
+inline constexpr uint32_t kLightRecordsPerType = 24;
+inline constexpr uint32_t kLightRecordWords = 8;
+inline constexpr uint32_t kMaxLightCombination = 16;
+inline constexpr uint32_t kTnlLights = 12;
+// Element types of the fetch layout's type table.
+inline constexpr uint32_t kFetchTypes = 19;
+
+// Light-path flags.
+inline constexpr uint32_t kPathTooManyRecords = 1;
+inline constexpr uint32_t kPathFrontPower = 2;
+inline constexpr uint32_t kPathBackPower = 4;
+inline constexpr uint32_t kPathManyPositional = 16;
+inline constexpr uint32_t kPathSpotFalloff = 32;
+inline constexpr uint32_t kPathSinglePoint = 0x40000000;
+inline constexpr uint32_t kPathWeakAttenuation = 0x80000000;
+
+// One entry of the input-layout and vertex-shader list: a six-word key, its
+// parsed input description and, for a shader, its program. Fetch
+// descriptors (one word per fetched element, sorted by stream and offset)
+// are kept with the entry.
+class VertexShaderEntry : public OsHeapObject {
+ public:
+  VertexShaderEntry();
+  virtual ~VertexShaderEntry();
+  VertexShaderEntry(const VertexShaderEntry&) = delete;
+  VertexShaderEntry& operator=(const VertexShaderEntry&) = delete;
+
+  // Descriptors of every described element of the format in slot order
+  // (type above the table: refused, false, nothing kept).
+  bool BuildDescriptors();
+  // Inserts one descriptor after those whose stream and offset are not
+  // above its own.
+  void InsertDescriptor(uint32_t descriptor);
+
+  uint32_t handle = 0;
+  uint32_t key[6] = {0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  uint8_t layoutFlag = 0;
+  VertexFormat* format = nullptr;    // owned
+  VertexProgram* program = nullptr;  // owned
+  uint32_t descriptors[24] = {};
+  uint32_t descriptorCount = 0;
+  VertexShaderEntry* next = nullptr;  // list links (the set-up's list)
+  VertexShaderEntry* previous = nullptr;
+};
+
+// The fetch descriptor of one element (type above the table: 0).
+uint32_t FetchDescriptor(uint32_t offset, uint32_t stream, uint32_t type, uint32_t flags, uint32_t reg);
+
+class TnlSetup : public OsHeapObject {
+ public:
+  TnlSetup();
+  ~TnlSetup();
+  TnlSetup(const TnlSetup&) = delete;
+  TnlSetup& operator=(const TnlSetup&) = delete;
+
+  // A program slot of the hardware record takes a reference on the
+  // program it names and drops it when it names another.
+  static void SetSlot(VertexEngineProgramSlot* slot, VertexProgram* program);
+
+  void SetProgramBuilder(VertexProgramBuilder* b) { builder = b; }
+  void SetModeBits(uint32_t mode);
+  // False for a null record.
+  bool AttachContext(TnlStateRecord* record);
+  void ReadSwitches();
+  // The pass before a draw; false when a program cannot be built or placed
+  // (the draw is skipped, the state is sent again by the next pass).
+  bool Update(VertexProcessingBlock* block, VertexFetchControl* fetch, VertexEngineBlock* hw);
+
+  // ---- Steps of the pass (each writes only on a difference) ----
+  void UpdateMatrices(const VertexProcessingBlock& b, bool full);
+  void UpdateVertexBlend(const VertexProcessingBlock& b);
+  void AnalyseTextureStages(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  void UpdateDepthOffset(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  void UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  void UpdateFillMode(VertexEngineBlock* hw);
+  void UpdateMaterialSources(const VertexProcessingBlock& b);
+  void UpdateViewport(const VertexProcessingBlock& b);
+  void UpdateTransformEnable(VertexEngineBlock* hw);
+  void UpdateLightingFlags(const VertexProcessingBlock& b);
+  void UpdateClipPlanes(const VertexProcessingBlock& b);
+  void UpdateGuardBand(VertexEngineBlock* hw);
+  void CollectLights(const VertexProcessingBlock& b);
+  void UpdateLights(const VertexProcessingBlock& b);
+  bool SelectPrograms(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  bool SelectLightingPrograms(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  void UpdateFetchFlags(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  void FillInputs(const VertexProcessingBlock& b);
+
+  // ---- Input layouts and vertex shaders ----
+  VertexShaderEntry* FindVertexShader(uint32_t handle) const;
+  VertexShaderEntry* FindInputLayout(const uint32_t key[6]) const;
+  VertexShaderEntry* AddEntry(const uint32_t key[6]);
+  uint32_t RemoveEntry(const uint32_t key[6]);
+  void DeleteVertexShader(uint32_t handle);
+  // words: the shader handle, then the declaration (count words in all).
+  uint32_t LoadVertexDeclaration(const uint32_t* words, size_t count);
+  uint32_t SelectInputLayout(const uint32_t key[6]);
+  void BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
+  void ReleaseShaderPrograms();
+  void ReleaseAll();
+
+  // Test hooks: the vertex-shader mode that nothing in the system enters,
+  // and a probe that records the steps of the last pass (bit n: step n).
+  void SetFixedFunctionForTest(bool on) { fixedFunction = on ? 1 : 0; }
+  uint64_t stepsRun = 0;
+
+  VecConstShadow* BoundImage() { return imageSelect != 0 ? &fixedImage : &shaderImage; }
+  float* F(uint32_t c) { return reinterpret_cast<float*>(fixedImage.image[c].w); }
+  float* S(uint32_t c) { return reinterpret_cast<float*>(shaderImage.image[c].w); }
+
+  // 1-2.
+  uint32_t updateFlags = 0;
+  uint8_t force = 0;
+  // 3-7.
+  uint32_t programHeader[8] = {};
+  uint32_t fixedBlock[16] = {};
+  uint32_t shaderBlock[24] = {};
+  uint32_t optionWord = 0x03800015;
+  float optionFloats[2] = {0.0f, 1.0f};
+  uint32_t clipControlMask = 0x0FC0;
+  // 8-10.
+  TnlStateKey key;
+  Matrix clipMatrix;
+  MatrixPointer worldViews[37];
+  UpMatrixPointer normals[32];
+  // 11-14.
+  float guardBand[4] = {};
+  uint32_t enabledLights = 0;
+  uint32_t lightPath = 0;
+  const LightRecord* lights[kTnlLights] = {};
+  uint8_t ambientFlag = 0, emissiveFlag = 0, globalAmbientFlag = 0;
+  uint8_t lastIndexedBlend = 0, lastPointProgram = 0, clipPlanesInUse = 0;
+  uint8_t combined[3] = {};  // 0-3 hold world x view x projection; 329-332 hold it; 329-332 hold the projection
+  float zFactor = 1.0f;
+  float depthScale = 1.0f;
+  uint32_t lightingType = 0, cullNoneMode = 0, guardBandClipping = 0, vertexShaderOptions = 0;
+  uint32_t volumetricShadow = 0;
+  uint8_t stippleAllowed = 0, pointProgramWanted = 0, shadowProgramWanted = 0;
+  // 15-17.
+  VertexProgramBuilder* builder = nullptr;
+  VertexProgramList mainList;
+  VertexProgramList fixedList;
+  VertexProgramList releaseList;
+  RecentPrograms recent;
+  TnlStateRecord* record = nullptr;
+  // 18-19.
+  uint8_t imageSelect = 0;
+  VertexShaderEntry* currentLayout = nullptr;
+  VertexShaderEntry sentinel_;  // list head (never an entry)
+  uint32_t entryCount = 0;
+  uint8_t layoutInUse = 0;
+  uint8_t fixedFunction = 1;
+  uint8_t builderMode = 0;
+  // 20-21.
+  VecConstShadow fixedImage;
+  VecConstShadow shaderImage;
+  // What the render state's vertex-group loader links to.
+  uint32_t loaderBlocks[2][16] = {};
+  uint8_t loaderRecords[2][64] = {};
+  uint32_t lightEnableMask = 0;
+  uint32_t lightStateWords[4] = {};
+  uint8_t lightTable[4096] = {};
+
+  // The light parameter records of the light-combination program.
+  uint32_t lightRecords[3 * kLightRecordsPerType][kLightRecordWords] = {};
+  uint32_t lightRecordCount = 0;
+  uint32_t lightRecordCounts[3] = {};
+  // Last pass's texture-coordinate set count, the input route mask and the
+  // selection inputs handed to the builder.
+  uint32_t coordSets = 0;
+  uint32_t inputRoute = 0;
+  TnlProgramInputs inputs = {};
+  uint32_t fetchCount = 0;        // recorded for the shader-mode fetch flags
+  uint32_t fetchProjection = 0;
+
+ private:
+  struct Pass {
+    uint32_t T, M, W, X1, G;
+  };
+  bool Finish(VertexProcessingBlock* block, VertexEngineBlock* hw);
+  void SetSetup(VertexEngineBlock* hw, uint8_t a, uint8_t b);
+  bool EnterLightCombination(VertexEngineBlock* hw);
+  bool EnterStartAddresses(VertexEngineBlock* hw);
+  VertexEngineProgramSlot& MainSlot(VertexEngineBlock* hw);
+  static uint32_t PrimitiveControlWord(const VertexEngineBlock* hw);
+  void WriteHeaderAndBlocks(const VertexProcessingBlock& b, VertexEngineBlock* hw);
+  void BindImage(VertexEngineBlock* hw);
+  void ReleaseProgram(VertexProgram* program);
+  void DropSlots(VertexEngineBlock* hw);
+  VertexProgram* MainProgram(uint32_t kind);
+  bool SetConst(VecConstShadow* image, uint32_t c, const float v[4]);
+  bool SetBoth(uint32_t c, const float v[4]);
+  void WriteCombined(uint32_t block, const Matrix& m, bool normals);
+  void LinkEntry(VertexShaderEntry* entry);
+  void UnlinkEntry(VertexShaderEntry* entry);
+  void DestroyEntry(VertexShaderEntry* entry);
+  void EvictOldLayout();
+  uint32_t oldClass_ = 0;
+  Pass pass_ = {};
+  VertexEngineBlock* hw_ = nullptr;  // the record whose slots name programs
+  uint32_t lastView_[16] = {};
+  uint8_t viewKnown_ = 0;
+  uint32_t lightCount_ = 0;   // lights collected
+  uint32_t passSets_ = 0;     // texture-coordinate sets of the pass
+  uint32_t lightTableRecords_[3][kLightRecordsPerType][kLightRecordWords] = {};
+  uint32_t fetchProjectionMask_ = 0;
+  uint32_t fetchPoint_ = 0;
+};
+
+// The constant image a render context's client constants go to (its
+// set-up's shader image), or null.
+struct RenderContext3d;
+VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context);
+
+// The vertex-processing block's matrices as float matrices.
+Matrix MatrixOf(const uint32_t words[16]);
