@@ -48,6 +48,16 @@ float ColourScale(float m) {
   return 1.0f;
 }
 
+// The transposed inverse; a matrix too close to singular for float (its
+// inverse overflows) counts as singular, as a determinant of 0 does: the
+// identity.
+Matrix NormalMatrix(const Matrix& m) {
+  const Matrix inverse = m.Inverse();
+  for (float v : inverse.e)
+    if (!Finite(v)) return Matrix();
+  return inverse.Transpose();
+}
+
 }  // namespace
 
 // ---- Vertex blending -----------------------------------------------------------------------
@@ -92,7 +102,7 @@ void TnlSetup::UpdateVertexBlend(const VertexProcessingBlock& b) {
 
 void TnlSetup::WriteCombined(uint32_t block, const Matrix& m, bool withNormals) {
   worldViews[block] = m;
-  if (withNormals) normals[block] = m.Inverse().Transpose();
+  if (withNormals) normals[block] = NormalMatrix(m);
   fixedImage.MarkDirty(7 * block, 7 * block + (withNormals ? 6 : 3));
 }
 
@@ -114,7 +124,7 @@ void TnlSetup::UpdateMatrices(const VertexProcessingBlock& b, bool full) {
 
   // 1.
   if (clipPlanesInUse != 0 && (projectionChanged || (p.T & 0x10) != 0))
-    clipMatrix = MatrixOf(b.projection.m).Inverse().Transpose();
+    clipMatrix = NormalMatrix(MatrixOf(b.projection.m));
 
   const bool indexed = (key.flags4 & 0x02) != 0;
   const bool eyeSpace = (key.flags5 & 0x01) != 0;
@@ -123,7 +133,7 @@ void TnlSetup::UpdateMatrices(const VertexProcessingBlock& b, bool full) {
     if (recompute || projectionChanged || (worldMask & 1) != 0 || combined[0] == 0) {
       const Matrix wv = MatrixOf(b.world[0].m) * MatrixOf(b.view.m);
       worldViews[0] = wv * MatrixOf(b.projection.m);
-      normals[0] = wv.Inverse().Transpose();
+      normals[0] = NormalMatrix(wv);
       fixedImage.MarkDirty(0, 6);
       combined[0] = 1;
       wrote = true;
@@ -295,8 +305,13 @@ void TnlSetup::UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock
     if (s > range[1]) s = range[1];
     fixedSize = shaderSize = s;
     if (!layoutSize) {
-      const float rounded = static_cast<float>(static_cast<int32_t>(s + 0.5f));
-      const bool even = (static_cast<int32_t>(rounded) & 1) == 0;
+      // Rounded through LocFloor, which saturates what an integer cannot
+      // hold and makes NaN 0.
+      int32_t whole = 0;
+      LocFloor(s + 0.5f, &whole);
+      if (s + 0.5f < 0.0f) whole = 0;
+      const float rounded = static_cast<float>(whole);
+      const bool even = (whole & 1) == 0;
       key.flags6 = static_cast<uint8_t>((key.flags6 & ~0x02) | (even ? 0x02 : 0));
       fixedSize = rounded * 0.5f;
       shaderSize = rounded;
@@ -549,8 +564,10 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
     if (run != 1) {
       // The direction towards the light, of unit length (a zero direction
       // stays zero).
-      const Vector direction = Normalize(Vector(-AsFloat(light->direction[0]), -AsFloat(light->direction[1]),
-                                                -AsFloat(light->direction[2])));
+      Vector direction = Normalize(Vector(-AsFloat(light->direction[0]), -AsFloat(light->direction[1]),
+                                          -AsFloat(light->direction[2])));
+      // A direction too short to measure in float stays zero too.
+      if (!Finite(direction.x) || !Finite(direction.y) || !Finite(direction.z)) direction = Vector();
       w[4] = direction.x;
       w[5] = direction.y;
       w[6] = direction.z;

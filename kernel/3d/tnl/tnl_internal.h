@@ -26,8 +26,14 @@ inline uint32_t AsBits(float f) {
   memcpy(&bits, &f, sizeof bits);
   return bits;
 }
-// 1 / value, or 0 where a client's value would divide by zero.
-inline float SafeReciprocal(float value) { return value == 0.0f ? 0.0f : 1.0f / value; }
+inline bool Finite(float v) { return v - v == 0.0f; }
+// 1 / value, or 0 where a client's value would divide by zero (or by a
+// value so small that the reciprocal is not a number any more).
+inline float SafeReciprocal(float value) {
+  if (value == 0.0f) return 0.0f;
+  const float r = 1.0f / value;
+  return Finite(r) ? r : 0.0f;
+}
 inline uint32_t Popcount(uint32_t v) { return static_cast<uint32_t>(__builtin_popcount(v)); }
 
 // Texture-coordinate sets the key describes: the client's count, at most 4.
