@@ -680,6 +680,39 @@ TEST_F(TnlTest, CullAndTwoSidedLighting) {
   }
 }
 
+// Client values that would divide by zero, or index past a table.
+TEST_F(TnlTest, ClientValuesNeverDivideByZeroOrIndexPastATable) {
+  block->flags |= kVfLighting;
+  block->fog.firstRange = 1;
+  block->fog.startEnd[0][0] = block->fog.startEnd[0][1] = Bits(5.0f);
+  block->viewportGroup.scale[0] = 0;
+  block->pointScale[0] = Bits(3.0f);
+  LightRecord* spot = Light(1, 2);
+  spot->falloff = 0;
+  spot->theta = 0;
+  spot->direction[0] = spot->direction[1] = spot->direction[2] = 0;
+  Enable({1});
+  block->control = 5 | 3u << 4 | 3u << 6;  // specular selector 3
+  block->texCoords.setCount = 7;
+  ASSERT_TRUE(Full());
+  EXPECT_EQ(F(334)[0], 0.0f) << "fog end equal to start";
+  EXPECT_EQ(F(334)[1], 0.0f);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(F(370)[k], 0.0f) << "viewport scale 0";
+  auto word = [&](uint32_t w) { return F(224 + w / 4)[w % 4]; };
+  EXPECT_EQ(word(27), 0.0f) << "a second spot value of 0";
+  for (uint32_t w = 4; w < 7; ++w) EXPECT_EQ(word(w), 0.0f) << "a zero direction stays zero";
+  EXPECT_EQ(hw.specular, 0) << "selector 3 is off";
+  EXPECT_EQ(setup->coordSets, 4u) << "more than four sets count four";
+  // A changed main program drops the record's reference on the old one.
+  VertexProgram* before = hw.mainPrograms[6].program;
+  ASSERT_NE(before, nullptr);
+  const uint32_t held = before->references;
+  block->control = 3 | 3u << 4;  // lines: another key
+  ASSERT_TRUE(Full());
+  ASSERT_NE(hw.mainPrograms[6].program, before);
+  EXPECT_EQ(before->references, held - 1);
+}
+
 // ---- Programs ------------------------------------------------------------------------------
 
 TEST_F(TnlTest, ProgramsAreBoundWithTheirStartAddresses) {
