@@ -24,17 +24,11 @@ class ContextState3d;
 class EngineOwner3d;
 class PixelProgramCache;
 class StateBlockTable;
-class TnlSetup;
-class VertexProgramBuilder;
 struct RenderState3d;
-struct VertexEngineBlock;
-struct VertexProcessingBlock;
-struct VertexSubBlock;
 struct Context3d;
 struct ClientRequest;
 struct RenderContextRequest3d;
 struct TokenContext3d;
-struct VecConstShadow;
 class SurfaceList3d;
 class ResourceTable;
 
