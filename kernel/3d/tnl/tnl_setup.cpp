@@ -176,7 +176,6 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
 
   // 1.
   updateFlags &= kTnlUpdLights | kTnlUpdCollect | kTnlUpdMatrices;
-  memset(kd, 0, 4);
   oldClass_ = key.Class();
 
   // 2. Nothing but the matrices (or nothing at all) changed.
@@ -589,6 +588,8 @@ bool TnlSetup::Finish(VertexProcessingBlock* block, VertexEngineBlock* hw) {
   block->fog.dirty = block->third.dirty = block->viewportGroup.dirty = 0;
   if (BoundImage()->dirtySummary != 0) hw->dirtyR2 |= 0x08;
   coordSets = SetCount(*block);
+  // The key's changes were taken too (a refused pass keeps them).
+  memset(key.keyDirty, 0, sizeof key.keyDirty);
   force = 0;
   return true;
 }

@@ -598,6 +598,30 @@ TEST_F(TnlTest, EachTriggerRunsTheStepsThatNameIt) {
     for (int s : c.never) EXPECT_EQ(setup->stepsRun >> s & 1, 0u) << "step " << s;
     EXPECT_NE(setup->stepsRun >> 33 & 1, 0u);
   }
+  // Key dirty bits left by what ran between passes (a mode change, a
+  // layout) are taken by the next forced pass.
+  const struct {
+    const char* name;
+    uint32_t byte;
+    uint8_t bit;
+    std::vector<int> steps, never;
+  } keyCases[] = {
+      {"byte 0 bit 7: blend count", 0, 0x80, {13, 26, 30}, {12, 14, 19}},
+      {"byte 0 bit 4: class", 0, 0x10, {15, 16, 17, 19, 21, 26, 27, 30}, {12, 14}},
+      {"byte 0 bit 1: spot lights", 0, 0x02, {27}, {12, 15, 16, 19}},
+      {"byte 1 bit 6: clip planes", 1, 0x40, {27, 30}, {12, 16}},
+      {"byte 3 bit 5: kind 2", 3, 0x20, {30}, {12, 16, 27}},
+      {"byte 3 bit 2: stage summary", 3, 0x04, {27}, {12, 16, 30}},
+  };
+  for (const auto& k : keyCases) {
+    SCOPED_TRACE(k.name);
+    setup->key.keyDirty[k.byte] |= k.bit;
+    setup->force = 1;
+    ASSERT_TRUE(Pass(0));
+    for (int s : k.steps) EXPECT_NE(setup->stepsRun >> s & 1, 0u) << "step " << s;
+    for (int s : k.never) EXPECT_EQ(setup->stepsRun >> s & 1, 0u) << "step " << s;
+    EXPECT_EQ(setup->key.keyDirty[k.byte], 0) << "taken by the pass";
+  }
 }
 
 TEST_F(TnlTest, PointSizeStippleAndTheRasterTables) {
