@@ -164,6 +164,9 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
     *trailingOut = static_cast<uint32_t>(trailing);
     return true;
   }
+  // Sizes come from the client: nothing is allocated for bytes the stream
+  // does not hold.
+  if (entries > reader.Left()) return false;
   uint8_t* out = context->Scratch(entries != 0 ? static_cast<size_t>(entries) : 1);
   if (out == nullptr || !reader.Read(out, entries)) return false;
   switch (opcode) {
@@ -183,7 +186,7 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
       break;
   }
   if (trailing != 0) {
-    if (entries + trailing > remaining) return false;
+    if (entries + trailing > remaining || trailing > reader.Left()) return false;
     // Keep the entries already read: grow, copying them over.
     uint8_t* saved = out;
     const size_t need = static_cast<size_t>(entries + trailing);

@@ -118,6 +118,7 @@ void ClearTargetSurface(RenderTargetState* state, BmSecondaryInt* stream, uint32
   }
   p.WriteTo(stream);
   stream->ExecutePending();
+  ControlWordOverwritten(common);
   if (Later(common)) cache.clearFlag = 1;
 }
 

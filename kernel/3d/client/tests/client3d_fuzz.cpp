@@ -16,6 +16,7 @@
 // step and then a clear of the context's targets: depth targets of every
 // depth format and colour targets of classes 2 and 4.
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <memory>
@@ -145,9 +146,13 @@ void DrawStep(RenderContext3d* context, orvmachine::MachineBoard& parts) {
   if (owner == nullptr || owner->Current() != context->contextState) __builtin_trap();
   parts.dma->RunPending();
   orvsim::Board& board = parts.board;
-  if (ktest::FirstImageMismatch(*context->contextState,
-                                [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); }) != 0)
+  const int mismatch = ktest::FirstImageMismatch(*context->contextState,
+                                                 [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); });
+  if (mismatch != 0) {
+    // Which register, so that a finding says where to look.
+    fprintf(stderr, "register 0x%02X differs from the state's image\n", mismatch & 0xFF);
     __builtin_trap();
+  }
 }
 
 // No kernel address of the client's state may reach its request block.

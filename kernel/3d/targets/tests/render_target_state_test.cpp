@@ -8,6 +8,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -193,14 +194,25 @@ TEST_F(TargetState, ModeWordsMakeTheCurrentStateWriteItsControlWordAgain) {
   ContextState3d s(owner);
   Written([&] { owner->Execute(&s, 0, false); });
   ASSERT_EQ(owner->Current(), &s);
-  s.dirty.words[0] &= ~kCsDirtyControlWord;
-  s.changedByOthers.words[0] &= ~kCsDirtyControlWord;
-  Written([&] { WriteClearModeWord(Common(), Secondary(), true); });
-  EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u);
-  EXPECT_NE(s.changedByOthers.words[0] & kCsDirtyControlWord, 0u);
-  s.dirty.words[0] &= ~kCsDirtyControlWord;
-  Written([&] { WriteEngineModeWord(Common(), Secondary(), EngineMode3d().on == 0, false); });
-  EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u);
+  RenderTargetState target;
+  Attach(target, 1);
+  Surface3d depth;
+  const struct {
+    const char* name;
+    std::function<void()> write;
+  } writers[] = {
+      {"clear mode word", [&] { WriteClearModeWord(Common(), Secondary(), true); }},
+      {"engine mode word", [&] { WriteEngineModeWord(Common(), Secondary(), EngineMode3d().on == 0, false); }},
+      {"engine clear", [&] { ClearTargetSurface(&target, Secondary(), 0x00FFFFFF, &depth, false, 0.5f); }},
+      {"engine clear, mode only", [&] { ClearTargetSurface(&target, Secondary(), 0, &depth, true, 0.0f); }},
+  };
+  for (const auto& w : writers) {
+    s.dirty.words[0] &= ~kCsDirtyControlWord;
+    s.changedByOthers.words[0] &= ~kCsDirtyControlWord;
+    Written(w.write);
+    EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u) << w.name;
+    EXPECT_NE(s.changedByOthers.words[0] & kCsDirtyControlWord, 0u) << w.name;
+  }
 }
 
 TEST_F(TargetState, TheEngineModeFlagSetsBit0x200) {
