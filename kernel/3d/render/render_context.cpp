@@ -326,6 +326,7 @@ void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
     Surface3d** const slots[] = {&ts->colourRequested, &ts->colourCurrent, &ts->depthRequested, &ts->depthCurrent};
     for (Surface3d** slot : slots)
       if (*slot == surface) *slot = nullptr;
+    if (surface->bindingOwner == context) surface->bindingOwner = nullptr;
     if (ts->reservedFor == surface) ts->reservedFor = nullptr;
   }
 }

@@ -247,6 +247,11 @@ bool ReserveTargetMemory(RenderTargetState* state, Surface3d* surface, uintptr_t
         state->kind = kWorkBufferShared;
         state->key = key;
         state->requestedSize = other.size;
+        // The sharer programs the owner's buffer.
+        if (other.owner != nullptr) {
+          memcpy(state->addressWords, other.owner->addressWords, sizeof state->addressWords);
+          state->sizeWord = other.owner->sizeWord;
+        }
         if (slot != nullptr) *slot = {kWorkBufferShared, state, other.size, key};
         return true;
       }

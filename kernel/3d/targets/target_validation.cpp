@@ -205,6 +205,7 @@ void ResplitShare(RenderTargetState* ts) {
     return;
   }
   ts->requestedSize = (owner->size / (sharers + 1)) & ~255u;
+  if (owner->owner != nullptr) memcpy(ts->addressWords, owner->owner->addressWords, sizeof ts->addressWords);
 }
 
 bool InUse(const RenderTargetState* ts) {
