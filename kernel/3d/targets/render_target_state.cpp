@@ -492,7 +492,9 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
   GroupPacket mode;
   mode.G({0xC0, BaseIndex(common)}, {9, BaseWord(common)});
   Write(stream, mode);
-  Hand(stream);
+  // The tags follow in the board's stream: a context stream of its own is
+  // handed over first, the board's own once at the end.
+  if (stream != common->secondaryStream) Hand(stream);
 
   const struct {
     Surface3d* surface;

@@ -55,7 +55,11 @@ void ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
   TargetBoard3d* board = TargetBoard(common);
   if (board == nullptr) return;
   const bool later = Later(common);
-  const bool fast = board->switches.fastClear != 0 && r.left == 0 && CoversDepth(surface, mask);
+  // The engine clears the whole surface: only a rectangle that covers it
+  // may be cleared that way.
+  const bool covers = r.left == 0 && r.top == 0 && static_cast<uint32_t>(r.right) >= surface->width &&
+                      static_cast<uint32_t>(r.bottom) >= surface->height;
+  const bool fast = board->switches.fastClear != 0 && covers && CoversDepth(surface, mask);
   if (fast && (board->fastClearedDepth == nullptr || board->fastClearedDepth == surface)) {
     WriteEngineModeWord(common, state->stream, true, false);
     const uint32_t first = FastClearFirstFilledRow(surface->width, surface->height, surface->bytesPerPixel, later);

@@ -778,6 +778,24 @@ TEST_F(Clears, ARectangleNotAtColumnZeroIsFilled) {
   EXPECT_EQ(board3d->fastClearedDepth, nullptr);
 }
 
+TEST_F(Clears, OnlyARectangleCoveringTheSurfaceIsClearedByTheEngine) {
+  board3d->switches.fastClear = 1;
+  state.depthCurrent = &depth;
+  Common()->revisionBits = 0x400;
+  const ClearRecord record = {kClearDepth, 0, 0.5f, 0};
+  // Bands from column 0 that miss rows or columns are filled: the engine's
+  // clear would take the whole surface.
+  for (const ClearRect band : {ClearRect{0, 8, 1024, 1024}, ClearRect{0, 0, 512, 1024}, ClearRect{0, 0, 1024, 16}}) {
+    orvstandin::Reset();
+    board3d->fastClearedDepth = nullptr;
+    const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &band, 1); }));
+    EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), band.left, band.top, band.right, band.bottom, 0x00800000,
+                                           0x00FFFFFF, 192}}));
+    for (const Words& w : p) EXPECT_NE(w[1], 0x21C0C0ADu);
+    EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+  }
+}
+
 TEST_F(Clears, RectanglesAreClippedAndClamped) {
   state.colourCurrent = &colour;
   state.viewport[0] = 100;
