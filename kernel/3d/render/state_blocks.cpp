@@ -274,19 +274,29 @@ void StateBlock::ApplyTransforms() {
   }
 }
 
-// Registers that differ from the constant image go through the shadow's
-// update ring, one register each, committed at once.
+// Registers that differ from the constant image are written into it and
+// marked dirty, runs of neighbours at once. Every update posted before is
+// retired first, so that none of them lands on a register afterwards.
 void StateBlock::ApplyVertexConstants() {
   VecConstShadow* shadow = owner->constShadow;
-  if (shadow == nullptr) return;
+  if (shadow == nullptr || vertexConstants.empty()) return;
+  owner->FlushVertexConstants();
+  uint32_t runFirst = 0;
+  uint32_t runLast = 0;
+  bool run = false;
   for (auto it = vertexConstants.begin(); it != vertexConstants.end(); ++it) {
     const uint32_t c = it->first > kMaxVertexConstantId ? kMaxVertexConstantId : it->first;
-    if (memcmp(shadow->image[c].w, it->second->word, 16) == 0) continue;
-    VecConst value;
-    memcpy(value.w, it->second->word, 16);
-    shadow->PostRange(c, 1, &value);
-    shadow->CommitUpdate();
+    if (memcmp(shadow->image[c].w, it->second->word, sizeof shadow->image[c].w) == 0) continue;
+    memcpy(shadow->image[c].w, it->second->word, sizeof shadow->image[c].w);
+    if (run && c == runLast + 1) {
+      runLast = c;
+      continue;
+    }
+    if (run) shadow->MarkDirty(runFirst, runLast);
+    runFirst = runLast = c;
+    run = true;
   }
+  if (run) shadow->MarkDirty(runFirst, runLast);
 }
 
 void StateBlock::Apply(bool applying) {

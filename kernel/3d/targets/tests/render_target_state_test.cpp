@@ -8,6 +8,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -794,6 +795,15 @@ TEST_F(Clears, OnlyARectangleCoveringTheSurfaceIsClearedByTheEngine) {
     for (const Words& w : p) EXPECT_NE(w[1], 0x21C0C0ADu);
     EXPECT_EQ(board3d->fastClearedDepth, nullptr);
   }
+  // After the engine cleared the whole surface the other rectangles hold
+  // the value: one clear, and only the fill of the rows past the engine's
+  // limit that goes with it.
+  orvstandin::Reset();
+  const ClearRect rects[3] = {{0, 0, 1024, 1024}, {0, 8, 1024, 1024}, {0, 0, 1024, 1024}};
+  const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, rects, 3); }));
+  EXPECT_EQ(std::count_if(p.begin(), p.end(), [](const Words& w) { return w[1] == 0x21C0C0ADu; }), 1);
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, 960, 1024, 1024, 0x00800000, 0x00FFFFFF, 192}}));
+  EXPECT_EQ(board3d->fastClearedDepth, &depth);
 }
 
 TEST_F(Clears, RectanglesAreClippedAndClamped) {
