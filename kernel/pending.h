@@ -65,6 +65,8 @@ uint32_t ContextStateSwitchValue3d(PDEV* device);
 // The fog table and stream set-up bound to a new context.
 bool FogTableBind(RenderContext3d* context);
 bool VertexStreamSetupBind(RenderContext3d* context);
+// The device's surface owner: resynchronised after a target-mode switch,
+// and the target kind of the engine control word.
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
 // Fog, stream set-up and vertex fetch.
