@@ -248,6 +248,11 @@ bool ReserveTargetMemory(RenderTargetState* state, Surface3d* surface, uintptr_t
         state->kind = kWorkBufferShared;
         state->key = key;
         state->requestedSize = other.size;
+        // The sharer programs the owner's buffer.
+        if (other.owner != nullptr) {
+          memcpy(state->addressWords, other.owner->addressWords, sizeof state->addressWords);
+          state->sizeWord = other.owner->sizeWord;
+        }
         if (slot != nullptr) *slot = {kWorkBufferShared, state, other.size, key};
         return true;
       }
@@ -484,7 +489,9 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
   GroupPacket mode;
   mode.G({0xC0, BaseIndex(common)}, {9, BaseWord(common)});
   Write(stream, mode);
-  Hand(stream);
+  // The tags follow in the board's stream: a context stream of its own is
+  // handed over first, the board's own once at the end.
+  if (stream != common->secondaryStream) Hand(stream);
 
   const struct {
     Surface3d* surface;
