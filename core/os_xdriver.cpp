@@ -222,7 +222,10 @@ void OsSleepMicroSeconds(uint32_t microseconds) { xf86usleep(microseconds); }
 
 // A wait's pause: the X server sleeps, so a busy engine does not cost it a
 // processor spinning on the bus.
-void OsWaitPause() { xf86usleep(kWaitStepMicroseconds); }
+bool OsWaitPause() {
+  xf86usleep(kWaitStepMicroseconds);
+  return true;
+}
 
 void OsWaitTimedOut(const char* what, uint32_t boundMicroseconds) {
   ErrorF("[orv] *ERROR* %s: no progress after %u us\n", what, boundMicroseconds);

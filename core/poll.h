@@ -16,8 +16,11 @@
 
 // The build's pause between two tries: the X driver sleeps
 // kWaitStepMicroseconds (core/os_xdriver.cpp); the kernel module yields
-// (kernel/os_kernel.cpp).
-void OsWaitPause();
+// (kernel/os_kernel.cpp). False where the caller may not give the processor
+// away (the kernel's interrupt path): the wait then ends after its
+// back-to-back tries, without a log line, and its caller leaves the work
+// for a later try, as after any wait that gave up.
+[[nodiscard]] bool OsWaitPause();
 // The line of a wait that gave up, in the build's log.
 void OsWaitTimedOut(const char* what, uint32_t boundMicroseconds);
 
@@ -37,7 +40,7 @@ template <class Done>
       if (done()) return true;
   } else {
     for (uint32_t waited = 0; waited < bound; waited += kWaitStepMicroseconds) {
-      OsWaitPause();
+      if (!OsWaitPause()) return false;
       if (done()) return true;
     }
   }

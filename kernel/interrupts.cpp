@@ -218,7 +218,25 @@ void CleanupInterruptManager(PDEV* pdev) {
   common->interruptManager = nullptr;
 }
 
+namespace {
+
+// How deep this thread is in the interrupt path (a handler can run inside a
+// wait's pause, which is where the glue delivers interrupts).
+thread_local uint32_t interruptDepth = 0;
+
+struct InterruptPath {
+  InterruptPath() { ++interruptDepth; }
+  ~InterruptPath() { --interruptDepth; }
+  InterruptPath(const InterruptPath&) = delete;
+  InterruptPath& operator=(const InterruptPath&) = delete;
+};
+
+}  // namespace
+
+bool InInterruptPath() { return interruptDepth != 0; }
+
 int CollectInterrupts(KernelDevice* device) {
+  InterruptPath path;
   if (device == nullptr || device->commonData == nullptr) return -1;
   InterruptManager* manager = device->commonData->interruptManager;
   if (manager == nullptr) return 0;

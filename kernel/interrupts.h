@@ -139,3 +139,8 @@ void CleanupInterruptManager(PDEV* pdev);
 // Entry-table slots 6 and 7.
 int CollectInterrupts(KernelDevice* device);
 void RunDeferredInterruptWork(KernelDevice* device);
+
+// True while this thread runs CollectInterrupts: work done in interrupt
+// context may not give the processor away, so its waits do not pause
+// (kernel/os_kernel.cpp).
+bool InInterruptPath();

@@ -1,5 +1,5 @@
-// The kernel build's square root for the vector and matrix math it shares
-// with the X driver: the driver core's own.
+// The square-root seam of the vector and matrix math, kernel build: the
+// kernel core's square root, inside the processor's floating-point bracket.
 #include "core/utils.h"
 #include "xdriver/matrix.h"
 

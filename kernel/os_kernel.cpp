@@ -5,6 +5,7 @@
 
 #include "core/os.h"
 #include "core/poll.h"
+#include "kernel/interrupts.h"
 #include "platform/kglue/kglue.h"
 
 namespace {
@@ -42,8 +43,13 @@ bool OsReadDrvSwitchValue(OsDevice* device, const char* key, void* out, uint32_t
 }
 
 // A wait's pause hands the processor back: the glue serves interrupts there,
-// so a wait sees what only the interrupt path moves on.
-void OsWaitPause() { OsSchedule(); }
+// so a wait sees what only the interrupt path moves on. The interrupt path
+// itself may not: its waits end after their back-to-back tries.
+bool OsWaitPause() {
+  if (InInterruptPath()) return false;
+  OsSchedule();
+  return true;
+}
 
 void OsWaitTimedOut(const char* what, uint32_t boundMicroseconds) {
   ClientPrintLevel(1, "[orv] *ERROR* %s: no progress after %u us\n", what, boundMicroseconds);

@@ -56,16 +56,11 @@ void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.
 uint32_t ContextStateSwitchValue3d(PDEV* device);
-// Render targets: the fog table and stream set-up bound to a new context;
-// the depth-stencil mode; the validations of an application and the target
-// binding.
+// The fog table and stream set-up bound to a new context.
 bool FogTableBind(RenderContext3d* context);
 bool VertexStreamSetupBind(RenderContext3d* context);
-void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
-bool ValidateDepthStencil3d(RenderContext3d* context);
-bool ValidateRasterBlend3d(RenderContext3d* context);
-bool ValidateTargetBinding3d(RenderContext3d* context);
-void BindRenderTargets3d(RenderContext3d* context);
+// The device's surface owner: resynchronised after a target-mode switch,
+// and the target kind of the engine control word.
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
 // Fog, stream set-up and vertex fetch.
@@ -114,9 +109,6 @@ bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // stream, to the primary stream.
 void RenderContext3dHandOverStream(RenderContext3d* context);
 void RenderContext3dHandOverProgressStream(RenderContext3d* context);
-// Whether the flip controller finished the pending flip of the context's
-// current target.
-bool IsTargetFlipDone(RenderContext3d* context);
 // A re-attached 3D context re-emits its saved target synchronisation.
 void Context3dReemitSavedTargets(Context3d* context);
 

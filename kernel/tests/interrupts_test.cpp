@@ -142,6 +142,39 @@ TEST_F(Irq, ThePeriodicPostSubmitsItsSlotsEveryTickUnlessTheCommandLockIsHeld) {
   EXPECT_EQ(Interrupts()->sources[kSourceVBlank0].post.slots[0], kPostSlotEmpty);
 }
 
+// An interrupt handler may not give the processor away: with the DMA busy
+// lock held by a process that never lets go, a tick's post neither pauses
+// nor waits out a bound (each of its waits would otherwise run once per
+// pause of the wait it interrupted). Its range reaches the engine on a later
+// tick, once the lock is free.
+class IrqTwoCpus : public Irq {
+ protected:
+  void SetUp() override {
+    glue.SetCpuCount(2);  // the streams take the busy lock
+    Irq::SetUp();
+  }
+};
+
+TEST_F(IrqTwoCpus, ThePeriodicPostNeverPausesInTheInterruptPath) {
+  ASSERT_NE(Primary()->modeFlags & kStreamMultiCpu, 0u);
+  const uint32_t x = XRange({kTagGroup, 0x500});
+  SetSlot(0, 0, x, (x + 8) | 3);
+  ASSERT_EQ(VSync(2, 0, 1, 0), 0);
+  SharedLocked()->dmaBusyLock = 1;
+  const uint64_t schedules = glue.ScheduleCount();
+  VBlank(0);
+  EXPECT_EQ(glue.ScheduleCount(), schedules);
+  std::vector<uint32_t> tags = ReachedTags();
+  EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x500u), 0);
+  EXPECT_EQ(SharedLocked()->dmaBusyLock, 1) << "never taken over";
+
+  SharedLocked()->dmaBusyLock = 0;
+  VBlank(0);
+  tags = ReachedTags();
+  EXPECT_GE(std::count(tags.begin(), tags.end(), 0x500u), 1);
+  EXPECT_EQ(SharedLocked()->dmaBusyLock, 0);
+}
+
 // Any process that maps the Shared locked data can write a pending slot:
 // the periodic post runs only ranges of memory the kernel handed to a client
 // that enabled a device object of the board.

@@ -100,14 +100,6 @@ uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextS
 
 bool FogTableBind(RenderContext3d* c) { return StandInStep("FogTableBind", c); }
 bool VertexStreamSetupBind(RenderContext3d* c) { return StandInStep("VertexStreamSetupBind", c); }
-void RenderTargetStateSetMode(RenderContext3d* c, uint32_t mode) {
-  StandInVoid("RenderTargetStateSetMode", c);
-  orvstandin::LogArg(mode);
-}
-bool ValidateDepthStencil3d(RenderContext3d* c) { return StandInStep("ValidateDepthStencil3d", c); }
-bool ValidateRasterBlend3d(RenderContext3d* c) { return StandInStep("ValidateRasterBlend3d", c); }
-bool ValidateTargetBinding3d(RenderContext3d* c) { return StandInStep("ValidateTargetBinding3d", c); }
-void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d", c); }
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
 
@@ -219,9 +211,6 @@ void RenderContext3dHandOverStream(RenderContext3d*) { StandInCall("RenderContex
 void RenderContext3dHandOverProgressStream(RenderContext3d*) {
   StandInCall("RenderContext3dHandOverProgressStream");
 }
-// The shadow a test chose as out-value 0 (none: token 67 does nothing).
-// Done unless a test chose a non-zero result.
-bool IsTargetFlipDone(RenderContext3d*) { return StandInInit("IsTargetFlipDone"); }
 void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }
 
 // Token handlers log the entry count, the trailing bytes and the first six

@@ -10,6 +10,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
@@ -165,6 +166,9 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
     *trailingOut = static_cast<uint32_t>(trailing);
     return true;
   }
+  // Sizes come from the client: nothing is allocated for bytes the stream
+  // does not hold.
+  if (entries > reader.Left()) return false;
   uint8_t* out = context->Scratch(entries != 0 ? static_cast<size_t>(entries) : 1);
   if (out == nullptr || !reader.Read(out, entries)) return false;
   switch (opcode) {
@@ -184,7 +188,7 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
       break;
   }
   if (trailing != 0) {
-    if (entries + trailing > remaining) return false;
+    if (entries + trailing > remaining || trailing > reader.Left()) return false;
     // Keep the entries already read: grow, copying them over.
     uint8_t* saved = out;
     const size_t need = static_cast<size_t>(entries + trailing);

@@ -167,11 +167,14 @@ void RenderContext3d::SetTargets(const BoundSurfaceRecord& record) {
       targets[targetCount++] = surface;
     }
   }
+  // A target that changes is bound again at the next application.
   if ((record.colour.flags & 0x1) != 0) {
+    if (colourTarget != record.colour.surface) state.raster.dirty |= kRsTargetGone;
     colourTarget = record.colour.surface;
     targetFlags = colourTarget != nullptr ? targetFlags | kTargetColourBound : targetFlags & ~kTargetColourBound;
   }
   if ((record.depth.flags & 0x4) != 0) {
+    if (depthTarget != record.depth.surface) state.depthStencil.dirty |= kDsTargetGone;
     depthTarget = record.depth.surface;
     targetFlags = depthTarget != nullptr ? targetFlags | kTargetDepthBound : targetFlags & ~kTargetDepthBound;
   }
@@ -321,6 +324,17 @@ void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
   if (context->depthTarget == surface) {
     context->depthTarget = nullptr;
     context->targetFlags &= ~kTargetDepthBound;
+  }
+  // The target state's slots forget it too, and the next application
+  // binds again.
+  if (RenderTargetState* ts = context->targetState) {
+    if (ts->UsesColourSurface(surface)) context->state.raster.dirty |= kRsTargetGone;
+    if (ts->UsesSurface(surface)) context->state.depthStencil.dirty |= kDsTargetGone;
+    Surface3d** const slots[] = {&ts->colourRequested, &ts->colourCurrent, &ts->depthRequested, &ts->depthCurrent};
+    for (Surface3d** slot : slots)
+      if (*slot == surface) *slot = nullptr;
+    if (surface->bindingOwner == context) surface->bindingOwner = nullptr;
+    if (ts->reservedFor == surface) ts->reservedFor = nullptr;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "core/utils.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/pending.h"
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "core/utils.h"
+#include "kernel/3d/tnl/vec_const_shadow.h"
 
 const uint16_t kPixelRenderStateIds[39] = {7,  8,  9,  10, 14, 15, 16, 19, 20, 23, 24, 25, 26,
                                            33, 36, 37, 38, 40, 27, 47, 52, 53, 54, 55, 56, 57,
@@ -49,80 +50,112 @@ float Float(uint32_t w) {
 
 // ---- StateBlock ------------------------------------------------------------------------------
 
+namespace {
+
+bool IsTransformId(uint32_t id) {
+  for (uint16_t t : kTransformIds)
+    if (t == id) return true;
+  return false;
+}
+
+// Whether an id (and stage) fits the component of the kind; the material
+// and the pixel program have no values the render state keeps, so their
+// components hold nothing.
+bool Accepts(uint32_t kind, uint32_t id, uint32_t stage) {
+  switch (kind) {
+    case kSbRenderStates: return id >= 1 && id < kRenderStateIds;
+    case kSbStageStates: return stage < kBlockStages && id <= kStageStates;
+    case kSbTransforms: return IsTransformId(id);
+    case kSbClipPlanes: return id < kMaxClipPlanes;
+    case kSbLights:
+    case kSbLightEnables: return id <= kMaxLightIndex;
+    case kSbViewport:
+    case kSbDepthRange:
+    case kSbVertexShader:
+    case kSbIndexSource: return id == 0;
+    case kSbPixelConstants: return id < kBlockPixelConstants;
+    case kSbVertexConstants: return id <= kMaxVertexConstantId;
+    case kSbStreams: return id < kBlockStreams;
+    default: return false;
+  }
+}
+
+// The matrix a transform id names in the render state; capture reads id
+// 288 from the slot of id 16.
+Matrix4Words* TransformOf(VertexProcessingBlock& v, uint32_t id) {
+  if (id == 1) return &v.model;
+  if (id == 2) return &v.view;
+  if (id == 3) return &v.projection;
+  if (id >= 4 && id <= 6) return &v.further[id - 4];
+  if (id >= 16 && id <= 23) return &v.texture[id - 16];
+  if (id >= 256 && id < 256 + kWorldMatrices) return &v.world[id - 256];
+  if (id == kTransformCapturedOnly) return &v.texture[0];
+  return nullptr;
+}
+
+}  // namespace
+
+// Calls f with the map of the kind (kind 1: the stage's); false for a kind
+// without one.
+template <class F>
+bool StateBlockVisit(StateBlock& b, uint32_t kind, uint32_t stage, F&& f) {
+  switch (kind) {
+    case kSbRenderStates: f(b.renderStates); return true;
+    case kSbStageStates:
+      if (stage >= kBlockStages) return false;
+      f(b.stageStates[stage]);
+      return true;
+    case kSbTransforms: f(b.transforms); return true;
+    case kSbClipPlanes: f(b.clipPlanes); return true;
+    case kSbLights: f(b.lights); return true;
+    case kSbLightEnables: f(b.lightEnables); return true;
+    case kSbViewport: f(b.viewport); return true;
+    case kSbDepthRange: f(b.depthRange); return true;
+    case kSbPixelConstants: f(b.pixelConstants); return true;
+    case kSbVertexShader: f(b.vertexShader); return true;
+    case kSbVertexConstants: f(b.vertexConstants); return true;
+    case kSbStreams: f(b.streams); return true;
+    case kSbIndexSource: f(b.indexSource); return true;
+    default: return false;
+  }
+}
+
 StateBlock::StateBlock(RenderState3d* state, uint32_t blockKey) : owner(state), key(blockKey) {}
 
 StateBlock::~StateBlock() {
-  Drop(renderStates);
-  for (auto& m : stageStates) Drop(m);
-  Drop(lights);
-  Drop(lightEnables);
-  Drop(streams);
-  Drop(indexSource);
+  for (uint32_t kind = 0; kind < kSbKinds; ++kind) {
+    const uint32_t stages = kind == kSbStageStates ? kBlockStages : 1;
+    for (uint32_t s = 0; s < stages; ++s) StateBlockVisit(*this, kind, s, [](auto& m) { Drop(m); });
+  }
 }
 
 bool StateBlock::ok() const {
-  bool all = renderStates.ok() && lights.ok() && lightEnables.ok() && streams.ok() && indexSource.ok();
-  for (const auto& m : stageStates) all = all && m.ok();
+  bool all = true;
+  StateBlock& self = const_cast<StateBlock&>(*this);
+  for (uint32_t kind = 0; kind < kSbKinds; ++kind) {
+    const uint32_t stages = kind == kSbStageStates ? kBlockStages : 1;
+    for (uint32_t s = 0; s < stages; ++s) StateBlockVisit(self, kind, s, [&](auto& m) { all = all && m.ok(); });
+  }
   return all;
 }
 
 bool StateBlock::AddKey(uint32_t kind, uint32_t id, uint32_t stage) {
-  switch (kind) {
-    case kSbRenderStates:
-      return id >= 1 && id < kRenderStateIds && renderStates.AddIfAbsent(id) != 0;
-    case kSbStageStates:
-      return stage < kBlockStages && id <= kStageStates && stageStates[stage].AddIfAbsent(id) != 0;
-    case kSbLights:
-      return id <= kMaxLightIndex && lights.AddIfAbsent(id) != 0;
-    case kSbLightEnables:
-      return id <= kMaxLightIndex && lightEnables.AddIfAbsent(id) != 0;
-    case kSbStreams:
-      return id < kBlockStreams && streams.AddIfAbsent(id) != 0;
-    case kSbIndexSource:
-      return id == 0 && indexSource.AddIfAbsent(0) != 0;
-    default:
-      // Components whose values the render state does not keep yet hold
-      // no ids.
-      return false;
-  }
+  if (!Accepts(kind, id, stage)) return false;
+  bool added = false;
+  StateBlockVisit(*this, kind, stage, [&](auto& m) { added = m.AddIfAbsent(id) != 0; });
+  return added;
 }
 
 bool StateBlock::Holds(uint32_t kind, uint32_t id, uint32_t stage) const {
-  switch (kind) {
-    case kSbRenderStates:
-      return renderStates.find(id) != renderStates.end();
-    case kSbStageStates:
-      return stage < kBlockStages && stageStates[stage].find(id) != stageStates[stage].end();
-    case kSbLights:
-      return lights.find(id) != lights.end();
-    case kSbLightEnables:
-      return lightEnables.find(id) != lightEnables.end();
-    case kSbStreams:
-      return streams.find(id) != streams.end();
-    case kSbIndexSource:
-      return indexSource.find(id) != indexSource.end();
-    default:
-      return false;
-  }
+  bool held = false;
+  StateBlockVisit(const_cast<StateBlock&>(*this), kind, stage, [&](auto& m) { held = m.find(id) != m.end(); });
+  return held;
 }
 
 size_t StateBlock::Count(uint32_t kind, uint32_t stage) const {
-  switch (kind) {
-    case kSbRenderStates:
-      return renderStates.size();
-    case kSbStageStates:
-      return stage < kBlockStages ? stageStates[stage].size() : 0;
-    case kSbLights:
-      return lights.size();
-    case kSbLightEnables:
-      return lightEnables.size();
-    case kSbStreams:
-      return streams.size();
-    case kSbIndexSource:
-      return indexSource.size();
-    default:
-      return 0;
-  }
+  size_t n = 0;
+  StateBlockVisit(const_cast<StateBlock&>(*this), kind, stage, [&](auto& m) { n = m.size(); });
+  return n;
 }
 
 // Every light the render state holds a record of, into lights and enables.
@@ -137,6 +170,7 @@ void StateBlock::AddLights() {
 
 void StateBlock::Capture(uint32_t kind) {
   captureKind = kind;
+  const bool all = kind == kCaptureAll || kind == kCaptureAllStreams;
   switch (kind) {
     case kCaptureAll:
     case kCaptureAllStreams:
@@ -144,10 +178,10 @@ void StateBlock::Capture(uint32_t kind) {
       for (uint32_t s = 0; s < kBlockStages; ++s)
         for (uint8_t id : kAllStageStateIds) AddKey(kSbStageStates, id, s);
       AddLights();
-      if (kind == kCaptureAllStreams) {
-        AddKey(kSbIndexSource, 0, 0);
-        for (uint32_t s = 0; s < kBlockStreams; ++s) AddKey(kSbStreams, s, 0);
-      }
+      AddKey(kSbViewport, 0, 0);
+      AddKey(kSbDepthRange, 0, 0);
+      for (uint16_t id : kTransformIds) AddKey(kSbTransforms, id, 0);
+      for (uint32_t p = 0; p < kMaxClipPlanes; ++p) AddKey(kSbClipPlanes, p, 0);
       break;
     case kCaptureVertex:
       for (uint16_t id : kVertexRenderStateIds) AddKey(kSbRenderStates, id, 0);
@@ -161,18 +195,43 @@ void StateBlock::Capture(uint32_t kind) {
         for (uint8_t id : kAllStageStateIds) AddKey(kSbStageStates, id, s);
       break;
     default:
-      break;
+      return;
+  }
+  if (all || kind == kCaptureVertex) {
+    for (uint32_t c = 0; c <= kMaxVertexConstantId; ++c) AddKey(kSbVertexConstants, c, 0);
+    AddKey(kSbVertexShader, 0, 0);
+  }
+  if (all || kind == kCapturePixel)
+    for (uint32_t c = 0; c < kBlockPixelConstants; ++c) AddKey(kSbPixelConstants, c, 0);
+  if (kind == kCaptureAllStreams) {
+    AddKey(kSbIndexSource, 0, 0);
+    for (uint32_t s = 0; s < kBlockStreams; ++s) AddKey(kSbStreams, s, 0);
   }
 }
 
 void StateBlock::CaptureValues() {
   RenderState3d* rs = owner;
   if (rs == nullptr) return;
+  VertexProcessingBlock& v = rs->vertex;
+  // The constant image first takes every posted update.
+  if (!vertexConstants.empty()) rs->FlushVertexConstants();
   for (auto it = renderStates.begin(); it != renderStates.end(); ++it) it->second->value = rs->values[it->first];
   for (uint32_t s = 0; s < kBlockStages; ++s) {
     for (auto it = stageStates[s].begin(); it != stageStates[s].end(); ++it)
       it->second->value = it->first == 0 ? rs->stages[s].texture : rs->stageValues[s][it->first];
   }
+  for (auto it = viewport.begin(); it != viewport.end(); ++it) memcpy(it->second->word, v.viewport, 16);
+  for (auto it = depthRange.begin(); it != depthRange.end(); ++it)
+    memcpy(it->second->word, v.depthRange, sizeof it->second->word);
+  for (auto it = clipPlanes.begin(); it != clipPlanes.end(); ++it)
+    memcpy(it->second->word, v.clipPlanes[it->first], 16);
+  for (auto it = transforms.begin(); it != transforms.end(); ++it)
+    if (const Matrix4Words* m = TransformOf(v, it->first)) *it->second = *m;
+  if (const VecConstShadow* shadow = rs->constShadow) {
+    for (auto it = vertexConstants.begin(); it != vertexConstants.end(); ++it)
+      memcpy(it->second->word, shadow->image[it->first].w, 16);
+  }
+  for (auto it = vertexShader.begin(); it != vertexShader.end(); ++it) it->second->value = v.vertexShader;
   // A light the render state holds no record of keeps what the block had.
   for (auto it = lights.begin(); it != lights.end(); ++it) {
     const LightRecord* light = rs->lights[it->first];
@@ -185,22 +244,65 @@ void StateBlock::CaptureValues() {
     auto it = lightEnables.find(index);
     if (it != lightEnables.end()) it->second->value = index;
   }
+  for (auto it = pixelConstants.begin(); it != pixelConstants.end(); ++it)
+    memcpy(it->second->word, rs->pixel.pixelConstants[0][it->first], 16);
+  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
+    it->second->word[0] = 0;
+    it->second->word[1] = rs->streams.indexSource.handle;
+    it->second->word[2] = rs->streams.indexKind;
+  }
   for (auto it = streams.begin(); it != streams.end(); ++it) {
     const StreamBinding& b = rs->streams.bindings[it->first];
     it->second->word[0] = it->first;
     it->second->word[1] = b.handle;
     it->second->word[2] = b.stride;
   }
-  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
-    it->second->word[0] = 0;
-    it->second->word[1] = rs->streams.indexSource.handle;
-    it->second->word[2] = rs->streams.indexKind;
+}
+
+// Each matrix that differs goes into the slot its id names; ids 1 and 4-6
+// set the world-slot bits of the slots they share with ids 256-259.
+void StateBlock::ApplyTransforms() {
+  VertexProcessingBlock& v = owner->vertex;
+  for (auto it = transforms.begin(); it != transforms.end(); ++it) {
+    const uint32_t id = it->first;
+    if (id == kTransformCapturedOnly) continue;
+    Matrix4Words* stored = TransformOf(v, id);
+    if (stored == nullptr || memcmp(stored, it->second, sizeof *stored) == 0) continue;
+    owner->SetTransform(id, *it->second);
+    if (id == 1) v.worldDirty |= 1;
+    if (id >= 4 && id <= 6) v.worldDirty |= 1u << (id - 3);
   }
+}
+
+// Registers that differ from the constant image are written into it and
+// marked dirty, runs of neighbours at once. Every update posted before is
+// retired first, so that none of them lands on a register afterwards.
+void StateBlock::ApplyVertexConstants() {
+  VecConstShadow* shadow = owner->constShadow;
+  if (shadow == nullptr || vertexConstants.empty()) return;
+  owner->FlushVertexConstants();
+  uint32_t runFirst = 0;
+  uint32_t runLast = 0;
+  bool run = false;
+  for (auto it = vertexConstants.begin(); it != vertexConstants.end(); ++it) {
+    const uint32_t c = it->first > kMaxVertexConstantId ? kMaxVertexConstantId : it->first;
+    if (memcmp(shadow->image[c].w, it->second->word, sizeof shadow->image[c].w) == 0) continue;
+    memcpy(shadow->image[c].w, it->second->word, sizeof shadow->image[c].w);
+    if (run && c == runLast + 1) {
+      runLast = c;
+      continue;
+    }
+    if (run) shadow->MarkDirty(runFirst, runLast);
+    runFirst = runLast = c;
+    run = true;
+  }
+  if (run) shadow->MarkDirty(runFirst, runLast);
 }
 
 void StateBlock::Apply(bool applying) {
   RenderState3d* rs = owner;
   if (rs == nullptr) return;
+  VertexProcessingBlock& v = rs->vertex;
   for (auto it = renderStates.begin(); it != renderStates.end(); ++it) {
     const uint32_t pair[2] = {it->first, it->second->value};
     rs->SetRenderStates(pair, 1);
@@ -214,6 +316,12 @@ void StateBlock::Apply(bool applying) {
       else
         rs->SetStageState(s, it->first, it->second->value);
     }
+  }
+  for (auto it = depthRange.begin(); it != depthRange.end(); ++it) rs->SetDepthRange(it->second->word);
+  for (auto it = viewport.begin(); it != viewport.end(); ++it) {
+    if (memcmp(v.viewport, it->second->word, 16) == 0) continue;
+    memcpy(v.viewport, it->second->word, 16);
+    v.transformDirty |= kVxViewport;
   }
   for (auto it = lights.begin(); it != lights.end(); ++it) {
     LightRecord copy = *it->second;
@@ -230,6 +338,24 @@ void StateBlock::Apply(bool applying) {
     rs->captureRunning = running;
   }
   for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) rs->EnableLight(it->first, it->second->value != 0);
+  ApplyTransforms();
+  for (auto it = clipPlanes.begin(); it != clipPlanes.end(); ++it) {
+    if (it->first >= kMaxClipPlanes || memcmp(v.clipPlanes[it->first], it->second->word, 16) == 0) continue;
+    rs->SetClipPlane(it->first, it->second->word);
+  }
+  ApplyVertexConstants();
+  for (auto it = vertexShader.begin(); it != vertexShader.end(); ++it) {
+    if (v.vertexShader == it->second->value) continue;
+    v.vertexShader = it->second->value;
+    rs->vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
+  }
+  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
+    if (rs->streams.indexSource.handle != it->second->word[1] || rs->streams.indexKind != it->second->word[2]) {
+      rs->streams.indexSource.handle = it->second->word[1];
+      rs->streams.indexKind = it->second->word[2];
+    }
+    rs->streams.flags |= kSfIndexSource;
+  }
   for (auto it = streams.begin(); it != streams.end(); ++it) {
     const uint32_t s = it->first;
     if (s >= kBlockStreams) continue;
@@ -240,13 +366,6 @@ void StateBlock::Apply(bool applying) {
       b.stride = stride;
       rs->streams.changedMask |= static_cast<uint8_t>(1u << s);
     }
-  }
-  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
-    if (rs->streams.indexSource.handle != it->second->word[1] || rs->streams.indexKind != it->second->word[2]) {
-      rs->streams.indexSource.handle = it->second->word[1];
-      rs->streams.indexKind = it->second->word[2];
-    }
-    rs->streams.flags |= kSfIndexSource;
   }
 }
 

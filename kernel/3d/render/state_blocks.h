@@ -47,6 +47,9 @@ inline constexpr uint32_t kBlockStages = 8;
 inline constexpr uint32_t kMaxStateBlocks = 4096;     // blocks of one table
 inline constexpr uint32_t kMaxVertexConstantId = 255;
 inline constexpr uint32_t kBlockStreams = 8;
+inline constexpr uint32_t kBlockPixelConstants = 8;
+// The transform id captured from the slot of id 16 and never applied.
+inline constexpr uint32_t kTransformCapturedOnly = 288;
 
 // The id tables of capture.
 extern const uint16_t kPixelRenderStateIds[39];
@@ -95,9 +98,18 @@ class StateBlock : public OsHeapObject {
   Otl::Map<uint32_t, U32Record*> lightEnables;
   Otl::Map<uint32_t, Dword3*> streams;
   Otl::Map<uint32_t, Dword3*> indexSource;
+  Otl::Map<uint32_t, Matrix4Words*> transforms;
+  Otl::Map<uint32_t, Dword4*> clipPlanes;
+  Otl::Map<uint32_t, Dword4*> viewport;
+  Otl::Map<uint32_t, Dword2*> depthRange;
+  Otl::Map<uint32_t, Dword4*> pixelConstants;
+  Otl::Map<uint32_t, U32Record*> vertexShader;
+  Otl::Map<uint32_t, Dword4*> vertexConstants;
 
  private:
   void AddLights();
+  void ApplyTransforms();
+  void ApplyVertexConstants();
 };
 
 class StateBlockTable : public OsHeapObject {

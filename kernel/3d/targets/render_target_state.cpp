@@ -78,6 +78,7 @@ uint32_t WriteOperationTag(CommonData* common, BmSecondaryInt* stream, uint32_t 
   GroupPacket p;
   p.G({0xC0, 0xAF, 0xAF, BaseIndex(common)}, {operation, tag | 1, tag, BaseWord(common)});
   Write(stream, p);
+  ControlWordOverwritten(common);
   return tag;
 }
 
@@ -247,6 +248,11 @@ bool ReserveTargetMemory(RenderTargetState* state, Surface3d* surface, uintptr_t
         state->kind = kWorkBufferShared;
         state->key = key;
         state->requestedSize = other.size;
+        // The sharer programs the owner's buffer.
+        if (other.owner != nullptr) {
+          memcpy(state->addressWords, other.owner->addressWords, sizeof state->addressWords);
+          state->sizeWord = other.owner->sizeWord;
+        }
         if (slot != nullptr) *slot = {kWorkBufferShared, state, other.size, key};
         return true;
       }
@@ -313,18 +319,14 @@ void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot) {
 
 // ---- Register 0xC0 -------------------------------------------------------------------------
 
-namespace {
-
 // Register 0xC0 also holds the engine control word of the engine state
 // that is current: after a mode word that state writes its control word
 // again, and the others learn of it at their next switch.
 void ControlWordOverwritten(CommonData* common) {
-  if (common->engineOwner3d == nullptr) return;
+  if (common == nullptr || common->engineOwner3d == nullptr) return;
   const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
   common->engineOwner3d->MarkChanged(bits);
 }
-
-}  // namespace
 
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;
@@ -487,7 +489,9 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
   GroupPacket mode;
   mode.G({0xC0, BaseIndex(common)}, {9, BaseWord(common)});
   Write(stream, mode);
-  Hand(stream);
+  // The tags follow in the board's stream: a context stream of its own is
+  // handed over first, the board's own once at the end.
+  if (stream != common->secondaryStream) Hand(stream);
 
   const struct {
     Surface3d* surface;
@@ -503,7 +507,7 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
 
   // The engine's target registers changed behind the context's state.
   if (state->context != nullptr && state->context->contextState != nullptr) {
-    const uint32_t bits[3] = {kCsDirtySurfacesA | kCsDirtySurfacesB | kCsDirtySurfacesC, 0, 0};
+    const uint32_t bits[3] = {kCsDirtySurfacesA | kCsDirtySurfacesB | kCsDirtySurfacesC | kCsDirtyControlWord, 0, 0};
     if (owner != nullptr) owner->MarkChanged(bits);
   }
   state->pendingSwitch = 0;

@@ -72,6 +72,9 @@ struct TargetSwitches3d {
   uint32_t memoryBits = 0;
   float sizeMiB = 8.0f;
   uint8_t fastClear = 0;
+  // Bit 0x08 of the target control byte on the chips with capability bits
+  // 0x3C0.
+  uint8_t targetControl = 0;
 };
 
 // The board's render-target record: its switches, the counter read-back
@@ -183,6 +186,21 @@ class RenderTargetState : public TargetWorkBuffer {
   float depthScale = 1.5259022e-5f;
   uint8_t depthScaleChanged = 0;
   const FormatDescriptor* colourFormat = nullptr;
+  // What a draw's validation decided: the work-buffer mode (kWb*) and the
+  // set-up mode it gives, a mark when the mode changed, the target-mode
+  // word of the render state, the depth surface the last reservation was
+  // for (a failed one is not tried again for the same surface), whether
+  // the write mask came from the plane mask, and the flags of a write mask
+  // covering part of a channel and of a raster operation that reads the
+  // target.
+  uint32_t workBufferMode = 1;
+  uint32_t setupMode = 0;
+  uint8_t modeChanged = 0;
+  uint32_t targetMode = 0;
+  const Surface3d* reservedFor = nullptr;
+  uint8_t writeMaskFromPlanes = 0;
+  uint8_t partialMask = 0;
+  uint8_t rasterOpReadsTarget = 0;
 
   // Whether the surface is the requested or the current depth target; the
   // same of the colour slots.
@@ -210,6 +228,9 @@ double WorkBufferFactor(uint32_t width, uint32_t height, uint32_t bits);
 // Register 0xC0: the engine mode (on, alternate), the clear mode; the
 // cached on-flag set at device construction.
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate);
+// Marks the current engine state's control word as no longer in register
+// 0xC0, after a packet that wrote another value there.
+void ControlWordOverwritten(CommonData* common);
 void SetEngineModeFlag(bool on);
 void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force);
 bool IsClearModeIdle();

@@ -48,14 +48,19 @@ bool CoversDepth(const Surface3d* surface, uint32_t mask) {
   return depth != 0 && (mask & depth) == depth;
 }
 
-void ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRect& r, uint32_t value,
+// True when the engine cleared the whole surface.
+bool ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRect& r, uint32_t value,
                     uint32_t mask, float depth) {
-  if (r.Empty()) return;
+  if (r.Empty()) return false;
   CommonData* common = state->common;
   TargetBoard3d* board = TargetBoard(common);
-  if (board == nullptr) return;
+  if (board == nullptr) return false;
   const bool later = Later(common);
-  const bool fast = board->switches.fastClear != 0 && r.left == 0 && CoversDepth(surface, mask);
+  // The engine clears the whole surface: only a rectangle that covers it
+  // may be cleared that way.
+  const bool covers = r.left == 0 && r.top == 0 && static_cast<uint32_t>(r.right) >= surface->width &&
+                      static_cast<uint32_t>(r.bottom) >= surface->height;
+  const bool fast = board->switches.fastClear != 0 && covers && CoversDepth(surface, mask);
   if (fast && (board->fastClearedDepth == nullptr || board->fastClearedDepth == surface)) {
     WriteEngineModeWord(common, state->stream, true, false);
     const uint32_t first = FastClearFirstFilledRow(surface->width, surface->height, surface->bytesPerPixel, later);
@@ -66,7 +71,7 @@ void ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
     board->fastClearedDepth = surface;
     EmitRenderTargetSetup(state);
     ClearTargetSurface(state, state->stream, value, surface, false, depth);
-    return;
+    return true;
   }
   WriteEngineModeWord(common, state->stream, false, false);
   if (!later && board->fastClearedDepth == surface) {
@@ -74,6 +79,7 @@ void ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
     board->fastClearedDepth = nullptr;
   }
   Fill(surface, r, value, mask);
+  return false;
 }
 
 }  // namespace
@@ -118,6 +124,7 @@ void ClearTargetSurface(RenderTargetState* state, BmSecondaryInt* stream, uint32
   }
   p.WriteTo(stream);
   stream->ExecutePending();
+  ControlWordOverwritten(common);
   if (Later(common)) cache.clearFlag = 1;
 }
 
@@ -144,9 +151,12 @@ uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, c
     const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
     if (GetDepthClearValue(code, record.depth, record.stencil, (record.flags & kClearDepth) != 0,
                            (record.flags & kClearStencil) != 0, &c)) {
+      // Once the engine cleared the whole surface, every further rectangle
+      // holds the value already.
       for (uint32_t i = 0; i < n; ++i)
-        ClearDepthRect(state, depth, RectFor(state, record, list, i, depth), c.value, c.mask,
-                       SanitiseClearDepth(record.depth));
+        if (ClearDepthRect(state, depth, RectFor(state, record, list, i, depth), c.value, c.mask,
+                           SanitiseClearDepth(record.depth)))
+          break;
       depth->flagsWord |= kSurfDepthCleared;
     }
   } else if ((state->context == nullptr || state->context->suspended == 0) &&

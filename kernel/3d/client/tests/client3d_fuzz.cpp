@@ -14,8 +14,10 @@
 // then applies the render state as a draw would (a step only this test
 // takes): the render context must come out whole. Another runs a draw
 // step and then a clear of the context's targets: depth targets of every
-// depth format and colour targets of classes 2 and 4.
+// depth format and colour targets of classes 2 and 4, bound and validated
+// as the context's own targets when the input says so.
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <memory>
@@ -145,9 +147,13 @@ void DrawStep(RenderContext3d* context, orvmachine::MachineBoard& parts) {
   if (owner == nullptr || owner->Current() != context->contextState) __builtin_trap();
   parts.dma->RunPending();
   orvsim::Board& board = parts.board;
-  if (ktest::FirstImageMismatch(*context->contextState,
-                                [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); }) != 0)
+  const int mismatch = ktest::FirstImageMismatch(*context->contextState,
+                                                 [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); });
+  if (mismatch != 0) {
+    // Which register, so that a finding says where to look.
+    fprintf(stderr, "register 0x%02X differs from the state's image\n", mismatch & 0xFF);
     __builtin_trap();
+  }
 }
 
 // No kernel address of the client's state may reach its request block.
@@ -178,9 +184,11 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
 // A clear on a render context's targets: a depth target of any depth
 // format (17 to 28) and a colour target of class 2 or 4, of any size,
 // with any flags, colour, depth, stencil, viewport, clip and rectangles,
-// by fill or by the engine's fast depth clear. The targets are this step's
-// own and are unbound after it.
-void ClearStep(RenderContext3d* context, Reader& in) {
+// by fill or by the engine's fast depth clear. With bit 3 of `which` the
+// targets are first bound as the context's own and a draw step validates
+// them (bit 4: the board's switch grants work buffers). The targets are
+// this step's own and are unbound after it.
+void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& parts) {
   if (context == nullptr || context->targetState == nullptr) return;
   RenderTargetState* state = context->targetState;
   static const uint32_t kColourCodes[4] = {5, 29, 30, 32};
@@ -199,6 +207,19 @@ void ClearStep(RenderContext3d* context, Reader& in) {
   colour.height = 1 + in.Word() % 2048;
   colour.bytesPerPixel = (in.Byte() & 1) != 0 ? 4 : 2;
   const uint8_t which = in.Byte();
+  TargetBoard3d* board = state->common != nullptr ? TargetBoard(state->common) : nullptr;
+  const bool bind = (which & 8) != 0;
+  if (bind) {
+    if (board != nullptr) board->switches.memoryBits = (which & 16) != 0 ? 3 : 0;
+    depth.flagsWord |= 0x8;
+    BoundSurfaceRecord r{};
+    r.colour.flags = 0x1;
+    r.colour.surface = (which & 2) != 0 ? &colour : nullptr;
+    r.depth.flags = 0x4;
+    r.depth.surface = (which & 1) != 0 ? &depth : nullptr;
+    context->SetTargets(r);
+    DrawStep(context, parts);
+  }
   Surface3d* const oldDepth = state->depthCurrent;
   Surface3d* const oldColour = state->colourCurrent;
   state->depthCurrent = (which & 1) != 0 ? &depth : nullptr;
@@ -206,7 +227,6 @@ void ClearStep(RenderContext3d* context, Reader& in) {
   state->colourDepthMode = in.Byte() % 4;
   for (int32_t& v : state->viewport) v = static_cast<int32_t>(in.Word());
   for (int32_t& v : state->clip) v = static_cast<int32_t>(in.Word());
-  TargetBoard3d* board = state->common != nullptr ? TargetBoard(state->common) : nullptr;
   if (board != nullptr) board->switches.fastClear = (which & 4) != 0 ? 1 : 0;
   ClearRecord record;
   record.flags = in.Byte();
@@ -227,6 +247,14 @@ void ClearStep(RenderContext3d* context, Reader& in) {
   state->colourCurrent = oldColour;
   if (board != nullptr && (board->fastClearedDepth == &depth || board->fastClearedDepth == &colour))
     board->fastClearedDepth = nullptr;
+  if (bind) {
+    // The surfaces go: every reference to them with them.
+    UnbindSurfaceReferences(context, &depth);
+    UnbindSurfaceReferences(context, &colour);
+    if (state->UsesSurface(&depth) || state->UsesColourSurface(&colour)) __builtin_trap();
+    DrawStep(context, parts);
+    if (board != nullptr) board->switches.memoryBits = 0;
+  }
 }
 
 void Run(const uint8_t* data, size_t size) {
@@ -313,7 +341,7 @@ void Run(const uint8_t* data, size_t size) {
             Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
             if (context3d == nullptr) break;
             DrawStep(context3d->current, parts);
-            ClearStep(context3d->current, in);
+            ClearStep(context3d->current, in, parts);
             break;
           }
           case 5:  // the device stops and starts again

@@ -298,12 +298,14 @@ TEST_F(Contexts, PolygonStippleRowsBecomeTheImage) {
 
 // ---- Application --------------------------------------------------------------------------------
 
+// The steps of parts still pending, in the order an application runs
+// them; the target steps before them are checked by what they leave in
+// the engine state.
 const std::vector<std::string> kSteps = {
-    "ValidateDepthStencil3d", "ValidateRasterBlend3d", "ValidateTargetBinding3d", "FogTableUpdate",
-    "Surface3dWriteImage",    "PixelProgramCacheSelect", "VertexStreamSetStreamSources",
-    "VertexStreamSetIndexSource", "VertexStreamSetVertexElements", "VertexStreamComputeAddresses",
-    "VertexStreamSetIndexStart", "VertexStreamSetPrimitiveType", "VertexStreamComputeVertexLimit",
-    "SurfaceOwnerTargetKind3d", "BindRenderTargets3d"};
+    "FogTableUpdate", "Surface3dWriteImage", "PixelProgramCacheSelect",
+    "VertexStreamSetStreamSources", "VertexStreamSetIndexSource", "VertexStreamSetVertexElements",
+    "VertexStreamComputeAddresses", "VertexStreamSetIndexStart", "VertexStreamSetPrimitiveType",
+    "VertexStreamComputeVertexLimit", "SurfaceOwnerTargetKind3d"};
 
 TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   RenderContext3d* context = Create();
@@ -314,7 +316,7 @@ TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   EXPECT_TRUE(state.Apply());
   // The polygon image goes before the line image: two image writes.
   std::vector<std::string> expected = kSteps;
-  expected.insert(expected.begin() + 5, "Surface3dWriteImage");
+  expected.insert(expected.begin() + 2, "Surface3dWriteImage");
   EXPECT_EQ(Only(kSteps), expected);
   EXPECT_NE(state.drawEmitter, NoOpEmitter3d);
   EXPECT_EQ(state.raster.dirty, 0u);
@@ -331,10 +333,9 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
   RenderState3d& state = context->state;
-  const char* const kFailing[] = {"ValidateDepthStencil3d", "ValidateRasterBlend3d", "ValidateTargetBinding3d",
-                                  "FogTableUpdate", "Surface3dWriteImage", "PixelProgramCacheSelect",
+  const char* const kFailing[] = {"FogTableUpdate", "Surface3dWriteImage", "PixelProgramCacheSelect",
                                   "a primitive kind the vertex engine has no class for"};
-  const std::string kBadKind = kFailing[6];
+  const std::string kBadKind = kFailing[3];
   static uint8_t seenFlags;
   for (const char* failing : kFailing) {
     SCOPED_TRACE(failing);
@@ -365,7 +366,7 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
     EXPECT_NE(seenFlags & kSfNoDrawChanged, 0u);
     EXPECT_EQ(state.streams.noDraw, 0u);
     std::vector<std::string> expected = kSteps;
-    expected.insert(expected.begin() + 5, "Surface3dWriteImage");
+    expected.insert(expected.begin() + 2, "Surface3dWriteImage");
     EXPECT_EQ(Only(kSteps), expected);
     EXPECT_NE(state.drawEmitter, NoOpEmitter3d);
   }
@@ -428,13 +429,16 @@ TEST_F(Contexts, RevalidateTurnsChangedStatusesIntoRevalidatedOnes) {
   const uint32_t expected[kTargetStatuses] = {3, 1, 3, 1, 3};
   EXPECT_EQ(memcmp(context->targetStatus, expected, sizeof expected), 0);
   // Two forced applications: the unvalidated one, then the changed ones.
-  EXPECT_EQ(orvstandin::TimesCalled("ValidateRasterBlend3d"), 2u);
+  EXPECT_EQ(orvstandin::TimesCalled("SurfaceOwnerTargetKind3d"), 3u);
   EXPECT_EQ(state.raster.dirty, 0u);
   EXPECT_EQ(context->revalidating, 0u);
 
-  // A failing revalidation takes the no-draw path.
+  // A failing revalidation takes the no-draw path: the colour target
+  // became one the engine cannot draw into.
+  Surface3d* surface = context->aux.polygon;
+  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(surface) % 64, 1);
+  context->colourTarget = surface;
   context->targetStatus[0] = 2;
-  orvstandin::SetResult("ValidateRasterBlend3d", 1);
   EXPECT_FALSE(state.Apply());
   EXPECT_EQ(state.drawEmitter, NoOpEmitter3d);
   EXPECT_EQ(state.streams.noDraw, 1u);
@@ -454,7 +458,7 @@ TEST_F(Contexts, TargetModeSwitch) {
   EXPECT_EQ(state.raster.dirty, kRsAntialias | kRsTargetMode);
   EXPECT_EQ(state.depthStencil.dirty, kDsTargetMode);
   EXPECT_EQ(orvstandin::TimesCalled("SurfaceOwnerResync3d"), 1u);
-  EXPECT_EQ(orvstandin::ArgsOf("RenderTargetStateSetMode").values[0], 0x7u);
+  EXPECT_EQ(context->targetState->targetMode, 0x7u);
   const uint32_t off[2] = {62, 0x100};
   state.SetRenderStates(off, 1);
   EXPECT_EQ(context->targetModeFlag, 0u);

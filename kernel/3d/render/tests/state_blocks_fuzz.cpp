@@ -12,6 +12,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -53,8 +55,16 @@ class Model {
       case kSbLights:
       case kSbLightEnables: return id <= kMaxLightIndex;
       case kSbStreams: return id < kBlockStreams;
-      case kSbIndexSource: return id == 0;
-      default: return false;
+      case kSbIndexSource:
+      case kSbViewport:
+      case kSbDepthRange:
+      case kSbVertexShader: return id == 0;
+      case kSbTransforms:
+        return std::count(std::begin(kTransformIds), std::end(kTransformIds), id) != 0;
+      case kSbClipPlanes: return id < 6;
+      case kSbPixelConstants: return id < 8;
+      case kSbVertexConstants: return id <= 255;
+      default: return false;  // material and pixel program: nothing kept
     }
   }
   static void AddKey(ModelBlock& b, uint32_t kind, uint32_t id, uint32_t stage) {
@@ -82,6 +92,18 @@ class Model {
       for (uint32_t s = 0; s < kBlockStages; ++s)
         for (uint8_t id : kVertexStageStateIds) AddKey(b, kSbStageStates, id, s);
     }
+    if (all) {
+      AddKey(b, kSbViewport, 0, 0);
+      AddKey(b, kSbDepthRange, 0, 0);
+      for (uint16_t id : kTransformIds) AddKey(b, kSbTransforms, id, 0);
+      for (uint32_t p = 0; p < 6; ++p) AddKey(b, kSbClipPlanes, p, 0);
+    }
+    if (all || kind == kCaptureVertex) {
+      for (uint32_t c = 0; c < 256; ++c) AddKey(b, kSbVertexConstants, c, 0);
+      AddKey(b, kSbVertexShader, 0, 0);
+    }
+    if (all || kind == kCapturePixel)
+      for (uint32_t c = 0; c < 8; ++c) AddKey(b, kSbPixelConstants, c, 0);
     if (all || kind == kCaptureVertex) {
       // Every light the render state has a record of, 1 up.
       for (uint32_t i = 1; i <= kMaxLightIndex; ++i) {

@@ -12,6 +12,7 @@
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "tests/standins/standin_log.h"
 
@@ -71,6 +72,135 @@ TEST_F(Blocks, CaptureKindsHoldTheirIds) {
     EXPECT_EQ(b->Count(kSbRenderStates), c.renderStates) << c.type;
     for (uint32_t s = 0; s < kBlockStages; ++s) EXPECT_EQ(b->Count(kSbStageStates, s), c.stageStates) << c.type;
   }
+}
+
+TEST_F(Blocks, CaptureKindsHoldTheOtherComponents) {
+  struct Case {
+    uint32_t type;
+    size_t transforms, clipPlanes, single, vertexConstants, pixelConstants;
+  };
+  // Types 1 all, 2 pixel, 3 vertex. The material and the pixel program
+  // have no values the render state keeps: their components stay empty.
+  for (const Case c : {Case{1, 47, 6, 1, 256, 8}, Case{2, 0, 0, 0, 0, 8}, Case{3, 0, 0, 0, 256, 0}}) {
+    SCOPED_TRACE(c.type);
+    ASSERT_EQ(table->Create(c.type, c.type), 1u);
+    const StateBlock* b = table->Find(c.type);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->Count(kSbTransforms), c.transforms);
+    EXPECT_EQ(b->Count(kSbClipPlanes), c.clipPlanes);
+    EXPECT_EQ(b->Count(kSbViewport), c.single);
+    EXPECT_EQ(b->Count(kSbDepthRange), c.single);
+    EXPECT_EQ(b->Count(kSbVertexShader), c.vertexConstants != 0 ? 1u : 0u);
+    EXPECT_EQ(b->Count(kSbVertexConstants), c.vertexConstants);
+    EXPECT_EQ(b->Count(kSbPixelConstants), c.pixelConstants);
+    EXPECT_EQ(b->Count(kSbMaterial), 0u);
+    EXPECT_EQ(b->Count(kSbPixelProgram), 0u);
+  }
+  // Ids outside a component's range are refused.
+  StateBlock* b = table->Find(1);
+  EXPECT_FALSE(b->AddKey(kSbTransforms, 7, 0));
+  EXPECT_FALSE(b->AddKey(kSbTransforms, 289, 0));
+  EXPECT_FALSE(b->AddKey(kSbClipPlanes, 6, 0));
+  EXPECT_FALSE(b->AddKey(kSbVertexConstants, 256, 0));
+  EXPECT_FALSE(b->AddKey(kSbPixelConstants, 8, 0));
+  EXPECT_FALSE(b->AddKey(kSbMaterial, 0, 0));
+}
+
+Matrix4Words Filled(uint32_t base) {
+  Matrix4Words m;
+  for (uint32_t i = 0; i < 16; ++i) m.m[i] = base + i;
+  return m;
+}
+
+TEST_F(Blocks, TransformsViewportDepthRangeClipPlanesAndShaderComeBack) {
+  VertexProcessingBlock& v = state->vertex;
+  for (uint32_t id : {1u, 2u, 3u, 4u, 6u, 16u, 17u, 256u, 287u}) state->SetTransform(id, Filled(id * 100));
+  const uint32_t viewport[6] = {1, 2, 300, 400, 5, 6};
+  state->SetViewport(viewport);
+  const uint32_t range[2] = {0x3E800000, 0x3F400000};  // 0.25, 0.75
+  state->SetDepthRange(range);
+  const uint32_t plane[4] = {9, 8, 7, 6};
+  state->SetClipPlane(5, plane);
+  v.vertexShader = 0x2A1;
+  ASSERT_EQ(table->Create(3, 1), 1u);
+  const StateBlock* b = table->Find(3);
+  // Id 288 is taken from the slot of id 16.
+  EXPECT_EQ(memcmp(b->transforms.find(288)->second, &v.texture[0], sizeof(Matrix4Words)), 0);
+
+  for (uint32_t id : {1u, 2u, 3u, 4u, 6u, 16u, 17u, 256u, 287u}) state->SetTransform(id, Filled(7));
+  const uint32_t otherViewport[6] = {0, 0, 10, 10, 5, 6};
+  state->SetViewport(otherViewport);
+  const uint32_t otherRange[2] = {0, 0x3F800000};
+  state->SetDepthRange(otherRange);
+  const uint32_t otherPlane[4] = {1, 1, 1, 1};
+  state->SetClipPlane(5, otherPlane);
+  v.vertexShader = 0x1C4;
+  state->ClearDirty();
+  v.matrixDirty = v.worldDirty = 0;
+  state->vertexSub.bytes[4] = 0;
+
+  ASSERT_EQ(table->ApplyBlock(3), 1u);
+  for (uint32_t id : {1u, 2u, 3u, 4u, 6u, 16u, 17u, 256u, 287u}) {
+    const Matrix4Words expected = Filled(id * 100);
+    const Matrix4Words* now = id == 1   ? &v.model
+                              : id == 2 ? &v.view
+                              : id == 3 ? &v.projection
+                              : id <= 6 ? &v.further[id - 4]
+                              : id < 256 ? &v.texture[id - 16]
+                                         : &v.world[id - 256];
+    EXPECT_EQ(memcmp(now, &expected, sizeof expected), 0) << id;
+  }
+  // World slots: id 1 and 256 bit 0, id 4 bit 1, id 6 bit 3, id 287 bit 31;
+  // view and projection, texture matrices 0 and 1.
+  EXPECT_EQ(v.worldDirty, 1u | 1u << 1 | 1u << 3 | 1u << 31);
+  EXPECT_EQ(v.matrixDirty & (kMxViewWorld | kMxProjection | 1u << 2 | 1u << 3),
+            kMxViewWorld | kMxProjection | 1u << 2 | 1u << 3);
+  EXPECT_EQ(memcmp(v.viewport, viewport, 16), 0);
+  EXPECT_EQ(v.viewport[4], 5u);  // the block keeps four words
+  EXPECT_EQ(memcmp(v.depthRange, range, sizeof range), 0);
+  EXPECT_EQ(memcmp(v.clipPlanes[5], plane, sizeof plane), 0);
+  EXPECT_EQ(v.vertexShader, 0x2A1u);
+  EXPECT_NE(v.transformDirty & (kVxViewport | kVxDepthRange | kVxClipPlanes), 0u);
+  EXPECT_EQ(state->vertexSub.bytes[4] & (kVsubLayoutElements | kVsubLayoutChanged),
+            kVsubLayoutElements | kVsubLayoutChanged);
+
+  // Applying again marks nothing.
+  state->ClearDirty();
+  v.matrixDirty = v.worldDirty = 0;
+  state->vertexSub.bytes[4] = 0;
+  ASSERT_EQ(table->ApplyBlock(3), 1u);
+  EXPECT_EQ(v.transformDirty, 0u);
+  EXPECT_EQ(v.matrixDirty, 0u);
+  EXPECT_EQ(v.worldDirty, 0u);
+  EXPECT_EQ(state->vertexSub.bytes[4], 0u);
+}
+
+TEST_F(Blocks, VertexAndPixelConstants) {
+  VecConstShadow* shadow = OsNew<VecConstShadow>();
+  ASSERT_NE(shadow, nullptr);
+  state->constShadow = shadow;
+  shadow->image[5].w[0] = 0x11;
+  shadow->image[255].w[3] = 0x22;
+  state->pixel.pixelConstants[0][7][1] = 0x33;
+  ASSERT_EQ(table->Create(4, 1), 1u);
+  const StateBlock* b = table->Find(4);
+  EXPECT_EQ(b->vertexConstants.find(5)->second->word[0], 0x11u);
+  EXPECT_EQ(b->pixelConstants.find(7)->second->word[1], 0x33u);
+
+  shadow->image[5].w[0] = 0x99;
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  shadow->dirtySummary = 0;
+  state->pixel.pixelConstants[0][7][1] = 0x44;
+  ASSERT_EQ(table->ApplyBlock(4), 1u);
+  EXPECT_EQ(shadow->image[5].w[0], 0x11u);
+  EXPECT_EQ(shadow->image[255].w[3], 0x22u);
+  EXPECT_TRUE(shadow->Dirty(5));
+  EXPECT_FALSE(shadow->Dirty(6));
+  EXPECT_FALSE(shadow->Dirty(255));
+  // Pixel constants are captured, never written back.
+  EXPECT_EQ(state->pixel.pixelConstants[0][7][1], 0x44u);
+  state->constShadow = nullptr;
+  OsDelete(shadow);
 }
 
 TEST_F(Blocks, CreatingUnderAKeyThatExistsDiscardsTheOldIds) {

@@ -8,6 +8,8 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -193,14 +195,25 @@ TEST_F(TargetState, ModeWordsMakeTheCurrentStateWriteItsControlWordAgain) {
   ContextState3d s(owner);
   Written([&] { owner->Execute(&s, 0, false); });
   ASSERT_EQ(owner->Current(), &s);
-  s.dirty.words[0] &= ~kCsDirtyControlWord;
-  s.changedByOthers.words[0] &= ~kCsDirtyControlWord;
-  Written([&] { WriteClearModeWord(Common(), Secondary(), true); });
-  EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u);
-  EXPECT_NE(s.changedByOthers.words[0] & kCsDirtyControlWord, 0u);
-  s.dirty.words[0] &= ~kCsDirtyControlWord;
-  Written([&] { WriteEngineModeWord(Common(), Secondary(), EngineMode3d().on == 0, false); });
-  EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u);
+  RenderTargetState target;
+  Attach(target, 1);
+  Surface3d depth;
+  const struct {
+    const char* name;
+    std::function<void()> write;
+  } writers[] = {
+      {"clear mode word", [&] { WriteClearModeWord(Common(), Secondary(), true); }},
+      {"engine mode word", [&] { WriteEngineModeWord(Common(), Secondary(), EngineMode3d().on == 0, false); }},
+      {"engine clear", [&] { ClearTargetSurface(&target, Secondary(), 0x00FFFFFF, &depth, false, 0.5f); }},
+      {"engine clear, mode only", [&] { ClearTargetSurface(&target, Secondary(), 0, &depth, true, 0.0f); }},
+  };
+  for (const auto& w : writers) {
+    s.dirty.words[0] &= ~kCsDirtyControlWord;
+    s.changedByOthers.words[0] &= ~kCsDirtyControlWord;
+    Written(w.write);
+    EXPECT_NE(s.dirty.words[0] & kCsDirtyControlWord, 0u) << w.name;
+    EXPECT_NE(s.changedByOthers.words[0] & kCsDirtyControlWord, 0u) << w.name;
+  }
 }
 
 TEST_F(TargetState, TheEngineModeFlagSetsBit0x200) {
@@ -776,6 +789,33 @@ TEST_F(Clears, ARectangleNotAtColumnZeroIsFilled) {
   // It was the fast-cleared surface: its drawing is closed first.
   EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], Id(depth));
   EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+}
+
+TEST_F(Clears, OnlyARectangleCoveringTheSurfaceIsClearedByTheEngine) {
+  board3d->switches.fastClear = 1;
+  state.depthCurrent = &depth;
+  Common()->revisionBits = 0x400;
+  const ClearRecord record = {kClearDepth, 0, 0.5f, 0};
+  // Bands from column 0 that miss rows or columns are filled: the engine's
+  // clear would take the whole surface.
+  for (const ClearRect band : {ClearRect{0, 8, 1024, 1024}, ClearRect{0, 0, 512, 1024}, ClearRect{0, 0, 1024, 16}}) {
+    orvstandin::Reset();
+    board3d->fastClearedDepth = nullptr;
+    const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &band, 1); }));
+    EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), band.left, band.top, band.right, band.bottom, 0x00800000,
+                                           0x00FFFFFF, 192}}));
+    for (const Words& w : p) EXPECT_NE(w[1], 0x21C0C0ADu);
+    EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+  }
+  // After the engine cleared the whole surface the other rectangles hold
+  // the value: one clear, and only the fill of the rows past the engine's
+  // limit that goes with it.
+  orvstandin::Reset();
+  const ClearRect rects[3] = {{0, 0, 1024, 1024}, {0, 8, 1024, 1024}, {0, 0, 1024, 1024}};
+  const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, rects, 3); }));
+  EXPECT_EQ(std::count_if(p.begin(), p.end(), [](const Words& w) { return w[1] == 0x21C0C0ADu; }), 1);
+  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, 960, 1024, 1024, 0x00800000, 0x00FFFFFF, 192}}));
+  EXPECT_EQ(board3d->fastClearedDepth, &depth);
 }
 
 TEST_F(Clears, RectanglesAreClippedAndClamped) {
