@@ -823,35 +823,44 @@ TEST_F(TnlTest, AFailedBuildAnswersFalseAndTheNextPassSendsAgain) {
 
 TEST_F(TnlTest, ShaderModeBindsFixedProgramTwoAndTheOtherImageAndBack) {
   ASSERT_TRUE(Full());
-  // What the fixed-function image sent.
+  // Both images emitted: what each sent and loaded.
   setup->fixedImage.FoldSent();
   setup->shaderImage.FoldSent();
-  for (VecConstShadow* img : {&setup->fixedImage, &setup->shaderImage}) {
-    for (uint32_t& w : img->dirty) w = 0;
-    img->dirtySummary = 0;
-  }
+  auto bit = [](const uint32_t* set, uint32_t c) { return (set[c >> 5] >> (c & 31) & 1) != 0; };
+  // A switch with nothing else changed: the new image is dirty exactly
+  // where the old one sent and the new one had loaded.
+  auto expectTakeOver = [&](const VecConstShadow& from, const VecConstShadow& to,
+                            const std::vector<uint32_t>& sentBefore) {
+    for (uint32_t c = 0; c < kVecConstCount; ++c)
+      EXPECT_EQ(to.Dirty(c), bit(sentBefore.data(), c) && bit(to.loaded, c)) << c;
+    EXPECT_EQ(from.sentSummary, 0u) << "what the old image sent is taken over";
+  };
+  std::vector<uint32_t> sent(setup->fixedImage.sent, setup->fixedImage.sent + kVecConstWords);
   setup->SetFixedFunctionForTest(false);
-  block->texCoords.dirty1 = 1;  // the coordinate routing
-  ASSERT_TRUE(Pass(0x80));      // a change that takes the full path
+  setup->force = 1;
+  ASSERT_TRUE(Pass(0));
+  EXPECT_NE(setup->stepsRun >> 32 & 1, 0u);
   EXPECT_EQ(hw.fixedProgram.program, B()->GetFixedProgram(2, 0));
+  EXPECT_EQ(hw.fixedParameters, setup->shaderBlock);
   EXPECT_EQ(hw.fixedParameterCount, 24u);
   EXPECT_EQ(hw.constantImage, &setup->shaderImage);
-  EXPECT_EQ(hw.routing, 0x6543u);
-  // The shader image is dirty again exactly where both had loaded and the
-  // fixed-function image sent.
-  for (uint32_t c = 0; c < kVecConstCount; ++c) {
-    const bool both = (setup->fixedImage.loaded[c >> 5] >> (c & 31) & 1) != 0 &&
-                      (setup->shaderImage.loaded[c >> 5] >> (c & 31) & 1) != 0;
-    if (!both) {
-      EXPECT_FALSE(setup->shaderImage.Dirty(c) && c < 352) << c;
-    }
-  }
-  EXPECT_TRUE(setup->shaderImage.Dirty(352));
-  // And back.
-  setup->SetFixedFunctionForTest(true);
+  EXPECT_EQ(record.constantImage, &setup->shaderImage);
+  expectTakeOver(setup->fixedImage, setup->shaderImage, sent);
+  EXPECT_TRUE(setup->shaderImage.Dirty(352)) << "the screen mapping both images hold";
+  // The routing word of the shader mode.
+  block->texCoords.dirty1 = 1;
   ASSERT_TRUE(Pass(0x80));
+  EXPECT_EQ(hw.routing, 0x6543u);
+  // And back.
+  setup->shaderImage.FoldSent();
+  sent.assign(setup->shaderImage.sent, setup->shaderImage.sent + kVecConstWords);
+  setup->SetFixedFunctionForTest(true);
+  setup->force = 1;
+  ASSERT_TRUE(Pass(0));
   EXPECT_EQ(hw.fixedProgram.program, B()->GetFixedProgram(1, 0));
+  EXPECT_EQ(hw.fixedParameterCount, 16u);
   EXPECT_EQ(hw.constantImage, &setup->fixedImage);
+  expectTakeOver(setup->shaderImage, setup->fixedImage, sent);
 }
 
 // ---- Layouts -------------------------------------------------------------------------------
