@@ -71,6 +71,7 @@ RenderState3d::RenderState3d() {
   for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
   pipeline.count = 0;
   pipeline.reserved[0] = pipeline.reserved[1] = 0;
+  pipelineState.Reset(nullptr);
 }
 
 RenderState3d::~RenderState3d() {

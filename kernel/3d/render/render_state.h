@@ -12,6 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kernel/3d/render/pixel_pipeline_state.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 
@@ -411,6 +412,9 @@ struct RenderState3d {
   FogGroup fog = {};
   FogValues fogValues = {};
   PixelGroup pixel = {};
+  // The live pixel-pipeline record the pixel programs are built from and
+  // take their changes from.
+  PixelPipelineState pipelineState = {};
   PipelineSubBlock pipelineSub = {};
   StippleGroup stipple = {};
   uint32_t extraWord = 0;
