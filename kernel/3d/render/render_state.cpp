@@ -62,15 +62,16 @@ StageRecord::StageRecord() {
   colourEnable = 1;
 }
 
-PipelineExtraRecord::PipelineExtraRecord() {
+PipelineTextureRecord::PipelineTextureRecord() {
   memset(this, 0, sizeof *this);
-  enabled = 1;
+  bound = 1;
 }
 
 RenderState3d::RenderState3d() {
   for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
   pipeline.count = 0;
-  pipeline.reserved[0] = pipeline.reserved[1] = 0;
+  pipeline.kind = 0;
+  pipeline.textureCount = 0;
   pipelineState.Reset(nullptr);
 }
 
