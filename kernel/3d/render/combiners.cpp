@@ -10,8 +10,8 @@
 #include "kernel/3d/render/render_state.h"
 
 const CombinerOperation kCombinerOperationTable[kCombinerOperations] = {
-    {0, {0, kNoSlot, kNoSlot}, 0x400},  {0, {0, 1, kNoSlot}, 0xC00}, {0, {0, 1, kNoSlot}, 0x600},
-    {0, {0, kNoSlot, 1}, 0x0},          {0, {0, kNoSlot, 1}, 0x1000}, {0, {0, kNoSlot, 1}, 0x2000},
+    {0, {0, kNoArgument, kNoArgument}, 0x400},  {0, {0, 1, kNoArgument}, 0xC00}, {0, {0, 1, kNoArgument}, 0x600},
+    {0, {0, kNoArgument, 1}, 0x0},          {0, {0, kNoArgument, 1}, 0x1000}, {0, {0, kNoArgument, 1}, 0x2000},
     {0, {1, 2, 0}, 0x800},              {0, {0, 1, 2}, 0xA00},       {0, {0, 1, 2}, 0x4C00},
     {0, {0, 1, 2}, 0x5C00},             {0, {0, 1, 2}, 0x7C00},
 };
@@ -113,7 +113,7 @@ void CombinerHalf::Build(const StageArgumentSet& in, UnitFormatEntry* entries, b
   wordA = 0;
   wordB = op.flags;
 
-  if (op.destination != kNoSlot) {
+  if (op.destination != kNoArgument) {
     const uint32_t reg = in.word4;
     if (IsTextureRegister(reg) && entries != nullptr) {
       destination = &entries[reg];
@@ -128,7 +128,7 @@ void CombinerHalf::Build(const StageArgumentSet& in, UnitFormatEntry* entries, b
   uint32_t regs[3] = {~0u, ~0u, ~0u};
   for (uint32_t k = 0; k < 3; ++k) {
     const uint8_t arg = op.slot[k];
-    if (arg == kNoSlot) continue;
+    if (arg == kNoArgument) continue;
     const uint32_t reg = in.args[arg].index;
     regs[k] = reg;
     CombinerSlot& slot = slots[k];

@@ -15,7 +15,7 @@ struct StageArgumentSet;
 struct PixelPipelineState;
 
 inline constexpr uint32_t kCombinerOperations = 11;
-inline constexpr uint8_t kNoSlot = 7;
+inline constexpr uint8_t kNoArgument = 7;
 inline constexpr uint32_t kCombinerRegisters = 32;
 inline constexpr uint32_t kWordADefault = 0x80;
 inline constexpr uint32_t kWordBDefault = 0x400400;
@@ -34,7 +34,7 @@ inline constexpr uint32_t kStageSingle18 = 18;
 inline constexpr uint32_t kStageSingle19 = 19;
 
 // One row of the operation table: the instruction argument that feeds each
-// hardware slot (kNoSlot: empty) and the flags of word B.
+// hardware slot (kNoArgument: empty) and the flags of word B.
 struct CombinerOperation {
   uint8_t destination;
   uint8_t slot[3];

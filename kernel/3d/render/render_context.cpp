@@ -12,6 +12,7 @@
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
 
 namespace {
