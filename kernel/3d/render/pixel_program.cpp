@@ -418,7 +418,10 @@ bool PixelProgram::UsageCheck(PixelUnit& u) {
     ProgramDebugOutput(2, "This texture cannot be used for this usage\r\n");
     return false;
   }
-  if (placement != u.placement) u.image[1] |= 1u << 29;
+  if (placement != u.placement) {
+    u.image[1] |= 1u << 29;
+    u.change |= 1;
+  }
   u.placement = placement;
   u.usageMask = required;
   return true;
@@ -434,12 +437,20 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   float bias;
   const uint32_t biasBits = e.word20;
   memcpy(&bias, &biasBits, 4);
-  u.image[0] = (u.image[0] & 0x3FF) | LodField(lod[0]) << 10 | LodField(lod[1]) << 18;
-  u.image[2] = width | height << 14;
-  u.image[3] = pitch | BiasField(bias, u.extraBias) << 12;
-  u.image[4] = uint32_t{u.coefficients[0]} | uint32_t{u.coefficients[1]} << 16;
-  u.image[5] = uint32_t{u.coefficients[2]} | uint32_t{u.coefficients[3]} << 16;
-  u.change |= 3;
+  uint32_t image[8];
+  memcpy(image, u.image, sizeof image);
+  image[0] = (image[0] & 0x3FF) | LodField(lod[0]) << 10 | LodField(lod[1]) << 18;
+  image[2] = width | height << 14;
+  image[3] = pitch | BiasField(bias, u.extraBias) << 12;
+  image[4] = uint32_t{u.coefficients[0]} | uint32_t{u.coefficients[1]} << 16;
+  image[5] = uint32_t{u.coefficients[2]} | uint32_t{u.coefficients[3]} << 16;
+  // The first group is 0x99, 0x9B, 0x98, 0x9A; the second 0x9E-0xA1.
+  static constexpr uint32_t kFirst[4] = {0, 1, 6, 7};
+  for (uint32_t k : kFirst)
+    if (image[k] != u.image[k]) u.change |= 1;
+  for (uint32_t k = 2; k < 6; ++k)
+    if (image[k] != u.image[k]) u.change |= 2;
+  memcpy(u.image, image, sizeof image);
   return true;
 }
 
@@ -462,7 +473,9 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
       const uint32_t limit = fe == 2 ? 5 : 2;
       u.sampling[k] = v < limit ? v : limit;
     }
-    u.image[1] = (u.image[1] & ~0x1FFu) | u.sampling[0] | u.sampling[1] << 3 | u.sampling[2] << 6;
+    const uint32_t samplingWord = (u.image[1] & ~0x1FFu) | u.sampling[0] | u.sampling[1] << 3 | u.sampling[2] << 6;
+    if (samplingWord != u.image[1]) u.change |= 1;
+    u.image[1] = samplingWord;
 
     // The bound surface: by its handle kind in the client's resource table.
     Surface3d* surface = nullptr;
@@ -494,6 +507,7 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
         u.sizes[2] = r.Width();
         u.formatValue = r.word1;
       }
+      if (u.image[6] != r.word0 || u.image[7] != r.word1) u.change |= 1;
       u.image[6] = r.word0;
       u.image[7] = r.word1;
     } else {
