@@ -95,8 +95,6 @@ bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);
 // The blit set-up of a device's blit engine: built and torn down in place.
 void InitBlitSetup3d(void* transformState, void* stageSetup);
 void CleanupBlitSetup3d(void* transformState, void* stageSetup);
-// The render-state group defaults.
-void LoadRenderStateDefaults3d(RenderState3d* state);
 // What the auxiliary surfaces ask of a surface: a sync-tag packet before
 // the processor writes it, a fill, and an image written into it.
 void Surface3dWriteSyncTag(Surface3d* surface);

@@ -153,7 +153,6 @@ bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
 void InitBlitSetup3d(void* transformState, void*) { StandInVoid("InitBlitSetup3d", transformState); }
 void CleanupBlitSetup3d(void* transformState, void*) { StandInVoid("CleanupBlitSetup3d", transformState); }
 
-void LoadRenderStateDefaults3d(RenderState3d* state) { StandInVoid("LoadRenderStateDefaults3d", state); }
 
 void Surface3dWriteSyncTag(Surface3d* surface) {
   StandInVoid("Surface3dWriteSyncTag", surface);
