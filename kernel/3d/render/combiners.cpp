@@ -273,7 +273,7 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
     SetConstantImage(1, sixth);
   }
   if (type == kStageOrdinary) {
-    if ((state.dirty & kPpsConstants) != 0 && 2 * index + 1 < kPipelineConstants) {
+    if ((state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0 && 2 * index + 1 < kPipelineConstants) {
       float c[4];
       memcpy(c, state.constants[2 * index], 16);
       SetConstantImage(0, c);

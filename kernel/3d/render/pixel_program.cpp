@@ -435,7 +435,7 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   float lod[2];
   memcpy(lod, reinterpret_cast<const uint8_t*>(&e) + offsetof(PipelineStageEntry, lodRange), sizeof lod);
   float bias;
-  const uint32_t biasBits = e.word20;
+  const uint32_t biasBits = e.pair[0];
   memcpy(&bias, &biasBits, 4);
   uint32_t image[8];
   memcpy(image, u.image, sizeof image);
@@ -783,11 +783,23 @@ bool PixelProgram::Commit(uint32_t changedArgument, const PixelPipelineState& li
 
   // The units into the register block, then the block's changes into the
   // target's texture units.
+  // A first commit or a new target takes every group; a program that
+  // takes over from another (changed) compares its images with what the
+  // target holds.
   block.unitCount = unitCount;
+  const bool all = (dirty & kPgFirstCommit) != 0 || target != lastTarget;
   for (uint32_t i = 0; i < unitCount; ++i) {
     PixelUnit& u = units[i];
     uint32_t* w = block.units[i].words;
-    const uint32_t change = (dirty & kPgFirstCommit) != 0 || target != lastTarget ? 3 : u.change;
+    uint32_t change = all ? 3 : u.change;
+    if (changed != 0 && i < kTuUnits) {
+      const uint32_t* held = target->textureUnits.units[i].words;
+      static constexpr uint32_t kFirstGroup[4] = {0, 1, 6, 7};
+      for (uint32_t k : kFirstGroup)
+        if (held[2 + k] != u.image[k]) change |= 1;
+      for (uint32_t k = 2; k < 6; ++k)
+        if (held[2 + k] != u.image[k]) change |= 2;
+    }
     w[0] = change;
     w[1] = u.flagWord >> 16 & 0xFF;
     for (uint32_t k = 0; k < 8; ++k) w[2 + k] = u.image[k];

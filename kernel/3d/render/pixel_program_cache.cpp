@@ -168,7 +168,9 @@ bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetS
       }
       changed = program != current ? 1 : changed;
     }
-  } else if ((live.dirty & (kPpsProgram | kPpsOptionBit0)) == 0 && (live.stageDirty & (kPeFieldsAF | 0x1000)) == 0) {
+  } else if ((live.dirty & (kPpsProgram | kPpsOptionBit0)) == 0 &&
+             (live.stageDirty & (kPeFieldsAF | 0x1000 | kPeEnables)) == 0) {
+    // (An auxiliary sampler switched on or off changes the units too.)
     select = false;
   } else {
     PixelStateKey key;
@@ -300,9 +302,18 @@ void SyncPipelineState(RenderState3d* rs) {
     e.sampling[1] = static_cast<uint8_t>((t.coordIndex & 0x3F) | (t.mipFilter & 3) << 6);
     e.sampling[2] = static_cast<uint8_t>((t.anisotropy > 1 ? 1 : 0) | (t.minFilter & 7) << 1 | (t.magFilter & 7) << 4);
     e.sampling[3] = static_cast<uint8_t>((e.sampling[3] & 0xE0) | (t.addressW & 0xF) << 1);
-    e.word20 = t.lodBias;
+    // Each field goes where the entry's dirty bit of the stage's setter
+    // takes it: the border to word 20, the LOD bias to the pair and the
+    // LOD words, the bump-environment values to the block at 96, the
+    // texture factor to the block at 80, the transform flags to word 120.
+    e.word20 = t.border;
+    e.pair[0] = t.lodBias;
+    e.pair[1] = t.maxMipLevel;
     e.lodRange[0] = static_cast<float>(t.maxMipLevel & 0xF);
-    for (uint32_t k = 0; k < 4; ++k) e.block80[k] = t.bumpMatrix[k];
+    memcpy(e.block96, t.bumpMatrix, 16);
+    memcpy(&e.block96[4], &t.bumpScale, 4);
+    memcpy(&e.block96[5], &t.bumpOffset, 4);
+    memcpy(e.block80, t.factor, 16);
     e.word120 = t.transformFlags;
   }
   live.entries[kPipelineAuxFirst].enables[0] = px.stippleEnable != 0 ? 1 : 0;

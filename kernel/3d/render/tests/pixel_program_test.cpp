@@ -224,6 +224,33 @@ TEST_F(Programs, TheFirstCommitEmitsEverythingLaterOnesOnlyWhatChanged) {
   EXPECT_EQ(target->dirty.words[2] & 3, 3u);
 }
 
+TEST_F(Programs, AProgramTakingOverComparesWithWhatTheTargetHolds) {
+  Surface3d* texture = Texture(64, 64);
+  ASSERT_NE(texture, nullptr);
+  live->entries[0].textureA = 1;
+  live->entries[0].textureB = texture->resourceHandle;
+  auto d = Description(1, 1);
+  auto first = std::make_unique<PixelProgram>();
+  auto second = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(first->Build(cache, d.get(), kProgramModeFixed));
+  ASSERT_TRUE(second->Build(cache, d.get(), kProgramModeFixed));
+  const float c[4] = {1.0f, 0, 0, 0};
+  second->SetParams(0, c);
+  ASSERT_TRUE(first->Commit(0, *live, target, cache->caps));
+  ASSERT_TRUE(second->Commit(0, *live, target, cache->caps));
+  ASSERT_TRUE(first->Commit(1, *live, target, cache->caps));
+  EXPECT_EQ(target->textureUnits.units[0].words[6], first->units[0].image[4]);
+  target->dirty.words[2] = 0;
+  // The second program takes over: only its coefficients differ.
+  ASSERT_TRUE(second->Commit(1, *live, target, cache->caps));
+  EXPECT_EQ(target->dirty.words[2] & 3, 2u);
+  EXPECT_EQ(target->textureUnits.units[0].words[6], second->units[0].image[4]);
+  target->dirty.words[2] = 0;
+  ASSERT_TRUE(first->Commit(1, *live, target, cache->caps));
+  EXPECT_EQ(target->dirty.words[2] & 3, 2u);
+  EXPECT_EQ(target->textureUnits.units[0].words[6], first->units[0].image[4]);
+}
+
 TEST_F(Programs, UnitParameterFields) {
   EXPECT_EQ(LodField(-1.0f), 0u);
   EXPECT_EQ(LodField(2.5f), 40u);
@@ -250,7 +277,7 @@ TEST_F(Programs, UnitParameterFields) {
   live->entries[0].lodRange[0] = 1.0f;
   live->entries[0].lodRange[1] = 20.0f;
   const float bias = -1.0f;
-  memcpy(&live->entries[0].word20, &bias, 4);
+  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &bias, 4);
   program->units[0].sizes[0] = 0x4000 | 100;
   program->units[0].sizes[1] = 0xC000 | 50;
   program->units[0].sizes[2] = 0x1000 | 256;
