@@ -271,7 +271,7 @@ bool PixelProgram::Build(PixelProgramCache* owner, const PipelineRecord* d, uint
     unitOf[i] = kProgramUnits;
     if (d->textures[i].presence == 0) continue;
     unitOf[i] = unitCount;
-    SetUpUnit(unitCount, *d, i, d->kind == 1 ? kUnitKindTexture : (d->kind < kUnitKinds ? d->kind : 0));
+    SetUpUnit(unitCount, *d, i, d->kind == 1 ? kUnitKindTexture : d->kind);
     ++unitCount;
   }
   for (uint32_t i = 0; i < kPipelineTextures; ++i) {
@@ -458,6 +458,11 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
   RenderContext3d* context = cache != nullptr ? cache->context : nullptr;
   for (uint32_t i = 0; i < unitCount; ++i) {
     PixelUnit& u = units[i];
+    // A kind outside the kind table cannot be sampled.
+    if (u.kind >= kUnitKinds) {
+      valid = 0;
+      return false;
+    }
     const PipelineStageEntry& e = state.entries[u.texture < kPipelineEntries ? u.texture : 0];
     // Sampling values: the device's override, else the entry's fields.
     uint32_t fields[3];
@@ -487,6 +492,11 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
       }
       if (context != nullptr && context->resources != nullptr) surface = context->resources->Get(e.textureA, handle);
       if (surface == nullptr && context != nullptr) surface = context->colourTarget;
+      // Kinds whose row has class byte 1 and class word 3 sample the
+      // surface's companion.
+      const UnitKindRow& row = kUnitKindTable[u.kind];
+      if (surface != nullptr && row.classByte == 1 && row.classWord == 3 && surface->Companion() != nullptr)
+        surface = surface->Companion();
     }
     u.surface = surface;
     if (surface != nullptr) {

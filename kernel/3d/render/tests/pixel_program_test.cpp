@@ -191,6 +191,11 @@ TEST_F(Programs, CommitNeedsABuildAValidUnitStepAndATarget) {
   ASSERT_TRUE(program->Build(cache, textured.get(), kProgramModeFixed));
   EXPECT_TRUE(program->Commit(0, *live, target, cache->caps));
   EXPECT_EQ(program->valid, 1);
+  // A unit kind outside the kind table fails the unit.
+  textured->kind = 32;
+  ASSERT_TRUE(program->Build(cache, textured.get(), kProgramModeFixed));
+  EXPECT_FALSE(program->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(program->valid, 0);
 }
 
 TEST_F(Programs, TheFirstCommitEmitsEverythingLaterOnesOnlyWhatChanged) {
