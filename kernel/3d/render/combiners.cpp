@@ -25,7 +25,7 @@ namespace {
 constexpr uint32_t kRegShift[3] = {5, 14, 23};
 constexpr uint32_t kModShift[3] = {10, 19, 28};
 constexpr uint32_t kSelShift[3] = {0, 3, 6};
-constexpr uint32_t kRegMask = 0x1F;
+constexpr uint32_t kArgumentRegisterMask = 0x1F;
 constexpr uint32_t kModMask = 0xF;
 constexpr uint32_t kSelMask = 0x3;
 constexpr uint32_t kDestShift = 20;
@@ -138,7 +138,7 @@ void CombinerHalf::Build(const StageArgumentSet& in, UnitFormatEntry* entries, b
     } else {
       slot.word = kSlotOther;
     }
-    wordA = WithField(wordA, kRegShift[k], kRegMask, reg < kCombinerRegisters ? reg : 0);
+    wordA = WithField(wordA, kRegShift[k], kArgumentRegisterMask, reg < kCombinerRegisters ? reg : 0);
     wordA = WithField(wordA, kModShift[k], kModMask, in.args[arg].value[0]);
     wordB = WithField(wordB, kSelShift[k], kSelMask, in.args[arg].value[1]);
   }
@@ -178,11 +178,11 @@ bool CombinerHalf::Emit(uint32_t* image, uint32_t* bindingFlags) const {
     const CombinerSlot& slot = slots[k];
     const uint32_t kind = slot.word & kSlotKindMask;
     if (kind == kSlotTexture && slot.entry != nullptr) {
-      a = WithField(a, kRegShift[k], kRegMask, slot.entry->unitNumber);
+      a = WithField(a, kRegShift[k], kArgumentRegisterMask, slot.entry->unitNumber);
       if ((slot.word & kSlotWritten) == 0 && (slot.entry->flags & kUfRemap) != 0)
         a = WithField(a, kModShift[k], kModMask, kModifierRemap[FieldOf(a, kModShift[k], kModMask)]);
     } else if (kind == kSlotSpecial && slot.special != nullptr) {
-      a = WithField(a, kRegShift[k], kRegMask, slot.special->bytes[8]);
+      a = WithField(a, kRegShift[k], kArgumentRegisterMask, slot.special->bytes[8]);
       b = WithField(b, kSelShift[k], kSelMask, slot.special->bytes[9]);
     }
   }
@@ -195,8 +195,8 @@ bool CombinerHalf::Emit(uint32_t* image, uint32_t* bindingFlags) const {
 void CombinerHalf::SubstituteRegister5(bool* stop, bool alphaFamily) {
   if (*stop) return;
   for (uint32_t k = 0; k < 3; ++k) {
-    if (FieldOf(wordA, kRegShift[k], kRegMask) != 5) continue;
-    wordA = WithField(wordA, kRegShift[k], kRegMask, 15);
+    if (FieldOf(wordA, kRegShift[k], kArgumentRegisterMask) != 5) continue;
+    wordA = WithField(wordA, kRegShift[k], kArgumentRegisterMask, 15);
     wordB = (wordB | kSubstituteSet[k]) & ~kSubstituteClear[k];
   }
   if (alphaFamily && FieldOf(wordB, kDestShift, 0xF) == 5) *stop = true;
@@ -281,7 +281,7 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
       SetConstantImage(1, c);
     }
     for (uint32_t shift : kRegShift) {
-      if (FieldOf(image->colour[0], shift, kRegMask) == 15) image->register15 |= 1;
+      if (FieldOf(image->colour[0], shift, kArgumentRegisterMask) == 15) image->register15 |= 1;
     }
   }
   if (constantsPresent != 0) {
