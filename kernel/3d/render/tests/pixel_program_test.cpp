@@ -407,6 +407,61 @@ TEST_F(Programs, TheBudgetCountsFixedStagesAndAsksForARedoWithVideo) {
   EXPECT_EQ(program->redo, 0);
 }
 
+TEST_F(Programs, AVideoTextureOverBudgetAsksForARedo) {
+  SurfaceCreateRequest r = Request(39, 64, 64);
+  Surface3d* video = table->CreateSurface(1, &r);
+  ASSERT_NE(video, nullptr);
+  ASSERT_EQ(video->format->formatClass, kClassVideo);
+  auto d = Description(7, 1);
+  auto program = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(program->Build(cache, d.get(), kProgramModeFixed));
+  program->units[0].surface = video;
+  uint32_t count = 0;
+  EXPECT_TRUE(program->CountStages(&count));  // 7 + 3
+  EXPECT_EQ(count, 10u);
+  EXPECT_NE(program->units[0].flagWord & (1u << 10), 0u);
+  EXPECT_EQ(program->redo, 0);
+  program->stageCount = 8;
+  EXPECT_FALSE(program->CountStages(&count));
+  EXPECT_EQ(program->redo, 1);
+}
+
+TEST_F(Programs, TheUsageCheckFallsBackToPlacementTwoOrFails) {
+  // A format with only the signed texture usage takes placement 2; one
+  // with neither fails the unit.
+  uint32_t signedOnly = 0, neither = 0;
+  for (uint32_t code = 1; code < kFormatCodeLimit; ++code) {
+    const bool plain = FindFormatCapability(code, kUsageTexture) != nullptr;
+    const bool withSign = FindFormatCapability(code, kUsageTextureSigned) != nullptr;
+    if (!plain && withSign && signedOnly == 0 && Format(code) != nullptr) signedOnly = code;
+    if (!plain && !withSign && neither == 0 && Format(code) != nullptr && FormatClassOf(code) != kClassVideo)
+      neither = code;
+  }
+  ASSERT_NE(neither, 0u);
+  auto d = Description(1, 1);
+  int tried = 0;
+  for (uint32_t code : {signedOnly, neither}) {
+    if (code == 0) continue;
+    SCOPED_TRACE(code);
+    SurfaceCreateRequest r = Request(code, 16, 16);
+    Surface3d* texture = table->CreateSurface(1, &r);
+    if (texture == nullptr) continue;
+    ++tried;
+    live->entries[0].textureA = 1;
+    live->entries[0].textureB = texture->resourceHandle;
+    auto program = std::make_unique<PixelProgram>();
+    ASSERT_TRUE(program->Build(cache, d.get(), kProgramModeFixed));
+    const bool ok = program->Commit(0, *live, target, cache->caps);
+    EXPECT_EQ(ok, code == signedOnly);
+    if (code == signedOnly) {
+      EXPECT_EQ(program->units[0].placement, 2);
+    } else {
+      EXPECT_NE(program->units[0].flags & kPuFlagged, 0u);
+    }
+  }
+  EXPECT_GT(tried, 0);
+}
+
 TEST_F(Programs, FixedStagesNeverPassTheEleventhObject) {
   auto d = Description(10, 1);
   auto program = std::make_unique<PixelProgram>();
