@@ -162,7 +162,7 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
     copy.dirty |= kPpsStageMask;
   }
   if ((compare & kPpsConstantBlock) != 0 &&
-      LocMemCmp(copy.constants, live.constants, 16 * kPipelineBlockConstants) != 0) {
+      memcmp(copy.constants, live.constants, 16 * kPipelineBlockConstants) != 0) {
     memcpy(copy.constants, live.constants, 16 * kPipelineBlockConstants);
     copy.dirty |= kPpsConstantBlock;
     copy.dirtyConstants = 0xFFFFFFFF;

@@ -506,9 +506,15 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
         valid = 0;
         return false;
       }
-      if (!UsageCheck(u)) {
-        valid = 0;
-        return false;
+      // The usage check runs when the surface or its placement changed.
+      if (surface != u.checkedSurface || surface->Placement() != u.checkedPlacement) {
+        if (!UsageCheck(u)) {
+          u.checkedSurface = nullptr;
+          valid = 0;
+          return false;
+        }
+        u.checkedSurface = surface;
+        u.checkedPlacement = surface->Placement();
       }
       const MmSurfDesc& r = surface->hw.records[kUsageTexture];
       if (u.sizes[0] != surface->width || u.sizes[1] != surface->height || u.formatValue != r.word1) {

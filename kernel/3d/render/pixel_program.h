@@ -94,6 +94,9 @@ struct PixelUnit {
   uint32_t image[8];
   uint32_t change;          // 1: first group, 2: second group
   Surface3d* surface;
+  // The surface and placement the usage check last passed for.
+  Surface3d* checkedSurface;
+  uint32_t checkedPlacement;
 };
 inline constexpr uint32_t kPuDirect = 0x1;
 inline constexpr uint32_t kPuBound = 0x2;    // a texture is bound

@@ -31,9 +31,15 @@ uint32_t HalfCode(const StageArgumentSet& s) {
   return ((((third * 9 + second) * 9 + first) * 3 + s.word4) * 8 + s.operation) & 0xFFFF;
 }
 
-bool SameDescription(const PixelProgram* program, const PipelineRecord* description) {
-  return program->source != nullptr && description != nullptr &&
-         memcmp(program->source, description, sizeof *description) == 0;
+// Whether a program was built from this description: the parts a build
+// reads (the count, the stages it counts, the kind, the texture count and
+// the textures) are equal.
+bool SameDescription(const PixelProgram* program, const PipelineRecord* d) {
+  const PipelineRecord* s = program->source;
+  if (s == nullptr || d == nullptr || s->count != d->count) return false;
+  const uint32_t stages = d->count < kPipelineStages ? d->count : kPipelineStages;
+  constexpr size_t kTail = sizeof(PipelineRecord) - offsetof(PipelineRecord, kind);
+  return memcmp(s->stages, d->stages, stages * sizeof(StageRecord)) == 0 && memcmp(&s->kind, &d->kind, kTail) == 0;
 }
 
 PixelProgramCache* CacheOf(TokenContext3d* token) {
