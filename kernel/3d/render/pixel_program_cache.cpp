@@ -63,7 +63,7 @@ bool PixelProgramCache::Init(RenderContext3d* owner) {
     caps.bits = owner->engineOwner->capabilities & (kCapsLaterBits | kCapsMiddleBits);
   if (owner != nullptr && owner->contextState != nullptr) {
     owner->contextState->dirty.words[0] |= kCsDirtyStageEnable;
-    owner->contextState->dirty.words[2] |= kTuAllBit;
+    owner->contextState->dirty.words[1] |= kTuAllBit;
   }
   return true;
 }
