@@ -84,13 +84,6 @@ bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);
 // The blit set-up of a device's blit engine: built and torn down in place.
 void InitBlitSetup3d(void* transformState, void* stageSetup);
 void CleanupBlitSetup3d(void* transformState, void* stageSetup);
-// The pixel-program cache and the render-state group defaults.
-PixelProgramCache* NewPixelProgramCache(RenderContext3d* context);
-void DeletePixelProgramCache(PixelProgramCache* cache);
-bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state);
-bool PixelProgramCacheValid(PixelProgramCache* cache);
-void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state);
-void LoadRenderStateDefaults3d(RenderState3d* state);
 // What the auxiliary surfaces ask of a surface: a sync-tag packet before
 // the processor writes it, a fill, and an image written into it.
 void Surface3dWriteSyncTag(Surface3d* surface);
@@ -129,10 +122,6 @@ void Context3dReemitSavedTargets(Context3d* context);
   X(34, EmitSetVertexConstants)                       \
   X(55, EmitSetSurfaceValues)                         \
   X(68, EmitDrawBatch)                                \
-  X(70, PixelProgramCacheCreateProgram)               \
-  X(71, PixelProgramCacheDeleteProgram)               \
-  X(72, RenderState3dSetPixelConstants)               \
-  X(73, PixelProgramCacheSetProgramParams)            \
   X(80, EmitWriteBufferData)
 #define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);

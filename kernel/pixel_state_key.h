@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
 #include "core/otl_base.h"
 #include "core/utils.h"
@@ -20,6 +21,7 @@ static_assert(sizeof(PixelStateKey) == 28);
 template <>
 struct Otl::less<PixelStateKey> {
   bool operator()(const PixelStateKey& a, const PixelStateKey& b) const {
-    return LocMemCmp(b.state, a.state, kPixelStateBytes) < 0;
+    // memcmp orders bytes as LocMemCmp does (unsigned), in one pass.
+    return memcmp(b.state, a.state, kPixelStateBytes) < 0;
   }
 };

@@ -78,13 +78,6 @@ uint32_t StandInValue(const char* name, void* subject, uint32_t answer) {
   return orvstandin::Called(name, &chosen, subject) ? chosen : answer;
 }
 
-void* StandInObject(const char* name, size_t size, void* subject) {
-  if (!StandInStep(name, subject)) return nullptr;
-  void* object = memAlloc(size);
-  if (object != nullptr) memset(object, 0, size);
-  return object;
-}
-
 bool StandInDrawEmitter(RenderContext3d*, const void*) { return true; }
 bool StandInIndexEmitter(RenderContext3d*, const void*) { return true; }
 
@@ -145,22 +138,6 @@ bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
 void InitBlitSetup3d(void* transformState, void*) { StandInVoid("InitBlitSetup3d", transformState); }
 void CleanupBlitSetup3d(void* transformState, void*) { StandInVoid("CleanupBlitSetup3d", transformState); }
 
-PixelProgramCache* NewPixelProgramCache(RenderContext3d* c) {
-  return static_cast<PixelProgramCache*>(StandInObject("NewPixelProgramCache", 16, c));
-}
-void DeletePixelProgramCache(PixelProgramCache* cache) {
-  StandInVoid("DeletePixelProgramCache", cache);
-  memFree(cache);
-}
-bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d*) {
-  return StandInStep("PixelProgramCacheSelect", cache);
-}
-bool PixelProgramCacheValid(PixelProgramCache* cache) { return StandInStep("PixelProgramCacheValid", cache); }
-void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d*) {
-  StandInVoid("PixelProgramCacheLoadConstantBlock", cache);
-  orvstandin::LogArg(block);
-}
-void LoadRenderStateDefaults3d(RenderState3d* state) { StandInVoid("LoadRenderStateDefaults3d", state); }
 
 void Surface3dWriteSyncTag(Surface3d* surface) {
   StandInVoid("Surface3dWriteSyncTag", surface);

@@ -145,7 +145,9 @@ bool ReadPayload(Context3d* context, StreamReader& reader, uint32_t opcode, uint
                  uint32_t entrySize, uint8_t** payload, uint32_t* trailingOut) {
   const uint64_t remaining = 0xFFFFFFFFull;
   const uint64_t entries = uint64_t{count} * entrySize;
-  if (entries > remaining) return false;
+  // Entries that cannot lie inside the stream are refused before any copy
+  // of them is allocated.
+  if (entries > remaining || entries > reader.Left()) return false;
   uint64_t trailing = 0;
   if (opcode == kTokenDrawIndexed) {
     // Each entry is followed by its n words: entries and words are read

@@ -13,6 +13,7 @@
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
 
 namespace {

@@ -11,6 +11,8 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/render/group_defaults.h"
+#include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
 
 namespace {
@@ -63,15 +65,17 @@ StageRecord::StageRecord() {
   colourEnable = 1;
 }
 
-PipelineExtraRecord::PipelineExtraRecord() {
+PipelineTextureRecord::PipelineTextureRecord() {
   memset(this, 0, sizeof *this);
-  enabled = 1;
+  bound = 1;
 }
 
 RenderState3d::RenderState3d() {
   for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
   pipeline.count = 0;
-  pipeline.reserved[0] = pipeline.reserved[1] = 0;
+  pipeline.kind = 0;
+  pipeline.textureCount = 0;
+  pipelineState.Reset(nullptr);
 }
 
 RenderState3d::~RenderState3d() {

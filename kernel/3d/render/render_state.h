@@ -12,6 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kernel/3d/render/pixel_pipeline_state.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 
@@ -206,24 +207,39 @@ static_assert(sizeof(StageRecord) == 148);
 static_assert(offsetof(StageRecord, alpha) == 56);
 static_assert(offsetof(StageRecord, alphaEnable) == 108);
 
-struct PipelineExtraRecord {
-  PipelineExtraRecord();
-  uint32_t first;
-  uint8_t enabled;
-  uint32_t third;
-  uint32_t words[6];
+// A texture of the pixel-pipeline record: present when its first word is
+// non-zero; bound directly when its second word (a byte) is 1; up to four
+// dependent textures that take its unit's parameters; its flag word (bit
+// 0 goes into the pixel-program key) and a status word. In descriptions of
+// kind 1 (a client program with sampler entries) word 2 is the sampler
+// kind (0-3) and word 3 the sampler's parameter word.
+struct PipelineTextureRecord {
+  PipelineTextureRecord();
+  uint32_t presence;
+  uint8_t bound;
+  uint8_t pad[3];
+  uint32_t dependentCount;   // at most 4 are read
+  uint32_t dependents[4];
+  uint32_t flags;
+  uint32_t status;           // 0: the unit's first status byte is set
 };
-static_assert(sizeof(PipelineExtraRecord) == 36);
+static_assert(sizeof(PipelineTextureRecord) == 36);
 
-// The pixel-pipeline record a client loads whole (token 69).
+// The pixel-pipeline record a client loads whole (token 69), and the
+// description pixel programs are built from: the stage count, ten stages,
+// the kind word (1: a client program with sampler entries), the texture
+// count and four textures.
 inline constexpr uint32_t kPipelineStages = 10;
+inline constexpr uint32_t kPipelineTextures = 4;
 struct PipelineRecord {
   uint32_t count;
-  uint32_t reserved[2];
   StageRecord stages[kPipelineStages];
-  PipelineExtraRecord extra[4];
+  uint32_t kind;
+  uint32_t textureCount;
+  PipelineTextureRecord textures[kPipelineTextures];
 };
 static_assert(sizeof(PipelineRecord) == 1636);
+static_assert(offsetof(PipelineRecord, kind) == 1484);
 
 struct PixelGroup {
   uint32_t dirty;
@@ -414,6 +430,9 @@ struct RenderState3d {
   FogGroup fog = {};
   FogValues fogValues = {};
   PixelGroup pixel = {};
+  // The live pixel-pipeline record the pixel programs are built from and
+  // take their changes from.
+  PixelPipelineState pipelineState = {};
   PipelineSubBlock pipelineSub = {};
   StippleGroup stipple = {};
   uint32_t extraWord = 0;

@@ -15,7 +15,10 @@
 // takes): the render context must come out whole. Another runs a draw
 // step and then a clear of the context's targets: depth targets of every
 // depth format and colour targets of classes 2 and 4, bound and validated
-// as the context's own targets when the input says so.
+// as the context's own targets when the input says so. The pixel-program
+// tokens (69-73) mix with the state tokens; after every draw step the
+// committed fixed-function program's unit and stage images must equal
+// those of a fresh program built and committed for the same state.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -27,6 +30,7 @@
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/render/context_state.h"
+#include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -53,7 +57,7 @@ client3d::TokenWriter StateTokens(Reader& in) {
   for (uint32_t t = 0; t < n; ++t) {
     const uint32_t entries = 1 + in.Byte() % 8;
     std::vector<uint32_t> words;
-    const uint32_t kind = in.Byte() % 10;
+    const uint32_t kind = in.Byte() % 14;
     switch (kind) {
       case 0:
         for (uint32_t e = 0; e < entries; ++e) {
@@ -126,9 +130,77 @@ client3d::TokenWriter StateTokens(Reader& in) {
         }
         tokens.Token(12, entries, words);
         break;
+      case 10: {  // a pipeline record of small stages, or a client program
+        const bool create = (in.Byte() & 1) != 0;
+        std::vector<uint32_t> record((create ? 1656 : 1648) / 4, 0);
+        const uint32_t base = create ? 1 : 0;
+        if (create) record[0] = in.Byte() % 4u;
+        record[base] = in.Byte() % 12u;  // stage count
+        for (uint32_t st = 0; st < 10; ++st) {
+          uint32_t* stage = &record[base + 1 + 37 * st];
+          stage[0] = in.Byte() % 13u;          // operation
+          stage[1] = in.Byte() % 20u;          // destination
+          for (uint32_t a = 0; a < 3; ++a) stage[4 + 3 * a] = in.Byte() % 40u;
+          stage[13] = in.Byte() & 1;           // its own alpha half
+        }
+        for (uint32_t i = 0; i < 6; ++i) {
+          const uint32_t at = base + 1 + in.Byte() % 400u;
+          record[at] = in.Word();
+        }
+        // Kind, texture count and textures.
+        record[base + 371] = in.Byte() % 3u;
+        record[base + 372] = in.Byte() % 6u;
+        for (uint32_t t = 0; t < 4; ++t) record[base + 373 + 9 * t] = in.Byte() % 3u == 0 ? 0 : 1;
+        if (create) record[1 + 409] = in.Byte() & 1;  // kept under its id
+        tokens.Token(create ? 70 : 69, 1, record);
+        break;
+      }
+      case 11:
+        for (uint32_t e = 0; e < entries; ++e) words.insert(words.end(), {in.Byte() % 5u, 0});
+        tokens.Token(71, entries, words);
+        break;
+      case 12:
+        for (uint32_t e = 0; e < entries; ++e) {
+          const uint32_t pick = in.Byte();
+          words.insert(words.end(), {pick % 3u, pick < 200 ? pick % 12u : in.Word(), in.Word(), in.Word(), in.Word(),
+                                     in.Word()});
+        }
+        tokens.Token(72, entries, words);
+        break;
+      case 13:
+        for (uint32_t e = 0; e < entries; ++e)
+          words.insert(words.end(), {in.Byte() % 6u, in.Word(), in.Word(), in.Word(), in.Word()});
+        tokens.Token(73, entries, words);
+        break;
     }
   }
   return tokens;
+}
+
+// The committed fixed-function program against a fresh one built and
+// committed for the same state into a context state of its own.
+void CheckPixelProgram(RenderContext3d* context) {
+  PixelProgramCache* cache = context->programCache;
+  if (cache == nullptr || cache->committed == 0 || cache->current == nullptr) return;
+  PixelProgram* current = cache->current;
+  if (current->mode != kProgramModeFixed || current->source == nullptr) return;
+  auto fresh = std::make_unique<PixelProgram>();
+  std::unique_ptr<ContextState3d> target(NewContextState3d(nullptr));
+  if (!fresh || !target) return;
+  PixelPipelineState& live = context->state.pipelineState;
+  cache->state = &live;
+  const bool built = fresh->Build(cache, current->source, kProgramModeFixed);
+  cache->state = nullptr;
+  if (!built || !fresh->Commit(0, live, target.get(), cache->caps)) __builtin_trap();
+  if (fresh->unitCount != current->unitCount || fresh->imageCount != current->imageCount) __builtin_trap();
+  for (uint32_t u = 0; u < current->unitCount; ++u)
+    if (memcmp(fresh->units[u].image, current->units[u].image, sizeof fresh->units[u].image) != 0) __builtin_trap();
+  // The images' flag words mark what one emission changed; the rest is
+  // state.
+  for (uint32_t i = 0; i < current->imageCount; ++i)
+    if (memcmp(&fresh->images[i].register15, &current->images[i].register15,
+               sizeof fresh->images[i] - offsetof(CombinerStageImage, register15)) != 0)
+      __builtin_trap();
 }
 
 // What a draw does with the render state, and what must still hold after:
@@ -136,7 +208,7 @@ client3d::TokenWriter StateTokens(Reader& in) {
 // dirty is what the board's registers hold once the engine ran the stream.
 void DrawStep(RenderContext3d* context, orvmachine::MachineBoard& parts) {
   if (context == nullptr) return;
-  context->state.Apply();
+  if (context->state.Apply()) CheckPixelProgram(context);
   context->PrepareTargets();
   const RenderState3d& state = context->state;
   bool whole = state.owner == context && context->aux.owner == context && context->contextState != nullptr &&

@@ -19,6 +19,7 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
 
 namespace {
@@ -99,8 +100,7 @@ TEST_F(Contexts, ACreationFailingAtAnyStepLeavesNothing) {
   const Held before = Holding();
   const size_t liveBlocks = glue.LiveBlocks().size();
 
-  const char* const kSteps[] = {"FogTableBind", "VertexStreamSetupBind",
-                                "NewPixelProgramCache"};
+  const char* const kSteps[] = {"FogTableBind", "VertexStreamSetupBind"};
   for (const char* step : kSteps) {
     SCOPED_TRACE(step);
     orvstandin::Reset();
@@ -302,7 +302,7 @@ TEST_F(Contexts, PolygonStippleRowsBecomeTheImage) {
 // them; the target steps before them are checked by what they leave in
 // the engine state.
 const std::vector<std::string> kSteps = {
-    "FogTableUpdate", "Surface3dWriteImage", "PixelProgramCacheSelect",
+    "FogTableUpdate", "Surface3dWriteImage",
     "VertexStreamSetStreamSources", "VertexStreamSetIndexSource", "VertexStreamSetVertexElements",
     "VertexStreamComputeAddresses", "VertexStreamSetIndexStart", "VertexStreamSetPrimitiveType",
     "VertexStreamComputeVertexLimit", "SurfaceOwnerTargetKind3d"};
@@ -326,16 +326,16 @@ TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   orvstandin::Reset();
   EXPECT_TRUE(state.Apply());
   EXPECT_EQ(Only(kSteps), (std::vector<std::string>{"SurfaceOwnerTargetKind3d"}));
-  EXPECT_EQ(orvstandin::TimesCalled("PixelProgramCacheValid"), 1u);
+  EXPECT_TRUE(PixelProgramCacheValid(context->programCache));
 }
 
 TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
   RenderState3d& state = context->state;
-  const char* const kFailing[] = {"FogTableUpdate", "Surface3dWriteImage", "PixelProgramCacheSelect",
+  const char* const kFailing[] = {"FogTableUpdate", "Surface3dWriteImage",
                                   "a primitive kind the vertex engine has no class for"};
-  const std::string kBadKind = kFailing[3];
+  const std::string kBadKind = kFailing[2];
   static uint8_t seenFlags;
   for (const char* failing : kFailing) {
     SCOPED_TRACE(failing);
@@ -395,6 +395,9 @@ TEST_F(Contexts, TheEngineControlWord) {
       {0, 0, 0, 0x20, 0x860E00 | 1u << 22},
       {0, 0, 0, 0x3F, 0x860E0F | 1u << 22},
   };
+  // The first application selects the pixel program; later clean ones
+  // keep it.
+  ASSERT_TRUE(state.Apply());
   for (const Row& row : rows) {
     SCOPED_TRACE(row.word);
     state.ClearDirty();

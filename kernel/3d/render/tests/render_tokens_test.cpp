@@ -107,8 +107,8 @@ TEST_F(Tokens, SamplerStatesTextureStagesAndThePipelineRecord) {
 
   std::vector<uint32_t> record(1648 / 4, 0);
   record[0] = 2;                                  // count
-  record[3] = 0xAB;                               // stage 0's colour operation
-  record[3 + 13] = 1;                             // its colour enable
+  record[1] = 0xAB;                               // stage 0's colour operation
+  record[1 + 13] = 1;                             // its colour enable
   state.ClearDirty();
   RenderState3dLoadPipelineRecord(&token, Payload(record), 1, 0);
   EXPECT_EQ(state.pipeline.count, 2u);

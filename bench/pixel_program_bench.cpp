@@ -1,0 +1,202 @@
+// The pixel-program cache's hot paths over a started device: the selection
+// and commit of a draw with nothing changed, with one constant changed
+// (token 72) and as a cache hit after a state switch, each followed by the
+// texture-unit emission it causes, in draws per second and emitted bytes
+// per second; beside them a memcpy of the same bytes; and the build of a
+// ten-stage pipeline. Glue allocations made in the loops are counted
+// (none on a cache hit).
+#include <benchmark/benchmark.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "bench/started_kernel.h"
+#include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/render/pixel_program_cache.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/dma_streams.h"
+
+namespace {
+
+struct Started : orvbench::StartedKernel {
+  Started() {
+    if (pdev == nullptr) return;
+    RenderContextRequest3d request{nullptr, pdev, 4321, 0, {nullptr, nullptr}, 0};
+    if (CreateRenderContext(&request)) context = RenderContextTableGet(request.handle);
+    if (context == nullptr || context->contextState == nullptr || context->programCache == nullptr) {
+      context = nullptr;
+      return;
+    }
+    // Two stages over registers of the pipeline, then a first draw.
+    PipelineRecord& d = context->state.pipeline;
+    d.count = 2;
+    for (uint32_t s = 0; s < 2; ++s) {
+      d.stages[s].colour.operation = 7;
+      d.stages[s].colour.args[0].index = 4;
+      d.stages[s].colour.args[1].index = 16;
+      d.stages[s].colour.args[2].index = 14;
+    }
+    // A 256 x 256 texture on stage 0: its unit is what the draws emit.
+    if (context->resources != nullptr) {
+      SurfaceCreateRequest r;
+      r.placement = kPlaceLocal;
+      r.format = pdev->formatCatalogue->Find(11);
+      r.surfaceType = 3;
+      r.width = r.height = 256;
+      r.levels = r.depth = 1;
+      if (Surface3d* texture = context->resources->CreateSurface(1, &r)) {
+        d.textures[0].presence = 1;
+        context->state.SetStageTexture(0, texture->resourceHandle, kStageTextureHandle);
+      }
+    }
+    context->state.pixel.dirty |= kPxProgram;
+    if (!PixelProgramCacheSelect(context->programCache, &context->state)) context = nullptr;
+    ClearMarks();
+  }
+  ~Started() { EmptyRenderContextTable(); }
+
+  void ClearMarks() {
+    if (context == nullptr) return;
+    context->state.ClearDirty();
+    context->contextState->dirty.words[1] = context->contextState->dirty.words[2] = 0;
+  }
+
+  // One draw's pixel-program step: the selection and commit, then what the
+  // context state's texture units write for it; the stream is rewound.
+  size_t Draw() {
+    RenderState3d& rs = context->state;
+    bool ok = (rs.pixel.dirty != 0) ? PixelProgramCacheSelect(context->programCache, &rs)
+                                   : PixelProgramCacheValid(context->programCache);
+    benchmark::DoNotOptimize(ok);
+    BmSecondaryInt* stream = common->secondaryStream;
+    uint32_t* from = stream->cursor;
+    context->contextState->textureUnits.Emit(stream, true, true);
+    const size_t bytes = 4 * static_cast<size_t>(stream->cursor - from);
+    stream->cursor = from;
+    rs.ClearDirty();
+    return bytes;
+  }
+
+  RenderContext3d* context = nullptr;
+};
+
+void Report(benchmark::State& state, size_t bytes, uint64_t allocations, uint32_t units = 0) {
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+  state.counters["bytes_per_draw"] = static_cast<double>(bytes);
+  state.counters["allocations"] = static_cast<double>(allocations);
+  state.counters["units"] = static_cast<double>(units);
+}
+
+void BM_SelectNothingChanged(benchmark::State& state) {
+  Started s;
+  if (s.context == nullptr) return state.SkipWithError("no render context");
+  size_t bytes = 0;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) bytes = s.Draw();
+  Report(state, bytes, s.glue->AllocationCount() - before);
+}
+BENCHMARK(BM_SelectNothingChanged);
+
+void BM_SelectOneConstantChanged(benchmark::State& state) {
+  Started s;
+  if (s.context == nullptr) return state.SkipWithError("no render context");
+  TokenContext3d token{};
+  token.current = s.context;
+  uint8_t entry[24] = {};
+  float value = 0.0f;
+  size_t bytes = 0;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) {
+    value += 1.0f / 1024;
+    memcpy(entry + 8, &value, 4);
+    entry[4] = 3;  // bank 3, index 0: slot 6
+    RenderState3dSetPixelConstants(&token, entry, 1, 0);
+    bytes = s.Draw();
+  }
+  Report(state, bytes, s.glue->AllocationCount() - before);
+}
+BENCHMARK(BM_SelectOneConstantChanged);
+
+void BM_SelectCacheHitAfterSwitch(benchmark::State& state) {
+  Started s;
+  if (s.context == nullptr) return state.SkipWithError("no render context");
+  RenderState3d& rs = s.context->state;
+  // Both states are filed before the loop.
+  for (uint32_t flip = 0; flip < 2; ++flip) {
+    rs.pipeline.stages[0].colour.operation = flip != 0 ? 7 : 8;
+    rs.stages[0].minFilter = static_cast<uint8_t>(1 + flip);
+    rs.stages[0].dirty |= kSgFilter;
+    rs.pixel.stageSummary |= kSgFilter;
+    rs.pixel.dirty |= kPxProgram | kPxStages;
+    s.Draw();
+  }
+  size_t bytes = 0;
+  uint32_t flip = 0;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) {
+    // The two states differ in a stage's operation and in the texture's
+    // minification filter, which its unit's sampling word carries.
+    flip ^= 1;
+    rs.pipeline.stages[0].colour.operation = flip != 0 ? 7 : 8;
+    rs.stages[0].minFilter = static_cast<uint8_t>(1 + flip);
+    rs.stages[0].dirty |= kSgFilter;
+    rs.pixel.stageSummary |= kSgFilter;
+    rs.pixel.dirty |= kPxProgram | kPxStages;
+    bytes = s.Draw();
+  }
+  Report(state, bytes, s.glue->AllocationCount() - before, s.context->contextState->textureUnits.unitCount);
+}
+BENCHMARK(BM_SelectCacheHitAfterSwitch);
+
+// The baseline: the bytes a draw of the constant case emits, copied.
+void BM_MemcpyOfTheEmittedBytes(benchmark::State& state) {
+  const size_t bytes = static_cast<size_t>(state.range(0));
+  std::vector<uint8_t> from(bytes + 1, 0x5A), to(bytes + 1);
+  for (auto _ : state) {
+    memcpy(to.data(), from.data(), bytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_MemcpyOfTheEmittedBytes)->Arg(0)->Arg(48)->Arg(180);
+
+void BM_BuildTenStages(benchmark::State& state) {
+  Started s;
+  if (s.context == nullptr) return state.SkipWithError("no render context");
+  PipelineRecord d = s.context->state.pipeline;
+  d.count = 10;
+  for (uint32_t i = 0; i < 10; ++i) {
+    d.stages[i].colour.operation = i % 11;
+    d.stages[i].colour.args[0].index = i % 4;
+    d.stages[i].colour.args[1].index = 16;
+    d.stages[i].colour.args[2].index = 5;
+    d.stages[i].colourEnable = 1;
+    d.stages[i].alpha.operation = 1;
+    d.stages[i].alpha.args[0].index = 4;
+    d.stages[i].alpha.args[1].index = 17;
+  }
+  for (uint32_t t = 0; t < 2; ++t) d.textures[t].presence = 1;
+  PixelProgram* program = new PixelProgram();
+  if (program == nullptr) return state.SkipWithError("no program");
+  for (auto _ : state) {
+    bool ok = program->Build(s.context->programCache, &d, kProgramModeFixed);
+    benchmark::DoNotOptimize(ok);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+  delete program;
+}
+BENCHMARK(BM_BuildTenStages);
+
+}  // namespace
+
+BENCHMARK_MAIN();

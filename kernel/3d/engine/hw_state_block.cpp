@@ -1,0 +1,283 @@
+// The hardware state blocks: unit and stage register images written into a
+// DMA stream as count-prefixed register groups, or folded into a context
+// state, and the texture coordinates of a blit quad.
+#include "kernel/3d/engine/hw_state_block.h"
+
+#include <string.h>
+
+#include "core/bm_buffer.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/render/context_state.h"
+
+const uint32_t kHwCoordinateFormats[5][kHwStageRecords] = {
+    {0, 0, 0, 0},
+    {0x500000, 0x500000, 0x500000, 0x500000},
+    {0x500000, 0x500000, 0x500000, 0x500000},
+    {0x1600000, 0x1600000, 0x400000, 0x400000},
+    {0x1600000, 0x1600000, 0x1600000, 0x1600000},
+};
+
+namespace {
+
+constexpr float kLodLimitFew = 32.0f;   // below three stages
+constexpr float kLodLimitMany = 16.0f;
+constexpr uint32_t kFewStages = 3;
+
+uint32_t FloatBits(float value) {
+  uint32_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
+// ---- Units -------------------------------------------------------------------------------------
+
+HwStateBlock::HwStateBlock() {
+  for (uint32_t i = 0; i < kHwUnitRecords; ++i) {
+    units[i] = HwUnitRecord{};
+    units[i].a = i == 0 ? 0 : kHwWordADefault;
+    units[i].b = kHwWordBDefault;
+  }
+}
+
+void HwStateBlock::ResetRecord(uint32_t index) {
+  HwUnitRecord& r = units[index];
+  r.flags = 0;
+  r.a = kHwWordADefault;
+  r.b = kHwWordBDefault;
+}
+
+bool HwStateBlock::Flush(uint8_t* wasPending) {
+  if (wasPending != nullptr) *wasPending = pending;
+  if (pending != 0) {
+    if (!EmitPending()) return false;
+    pending = 0;
+    emitted = 1;
+  }
+  for (uint32_t i = unitCount, end = RecordsInUse(); i < end; ++i) ResetRecord(i);
+  return true;
+}
+
+bool HwStateBlock::Emit(BmBufferPool* stream) {
+  if (!Flush()) return false;
+  emitted = 1;
+  StreamSink sink{stream};
+  bool written = true;
+  for (uint32_t i = 0, n = RecordsInUse(); i < n && written; ++i) {
+    HwUnitRecord& r = units[i];
+    r.a = (r.a & ~kHwUnitNumberMask) | kHwUnitNumber[i];
+    written = PutPacket(sink, (r.flags & kHwUnitFull) != 0 ? kHwHeaderFull : kHwHeaderPadded, r.a, r.b, r.c, r.d);
+    if (written && (r.flags & kHwUnitSecondGroup) != 0)
+      written = PutPacket(sink, kHwHeaderSecond, r.e, r.f, r.g, r.h);
+  }
+  emitted = 0;
+  return written;
+}
+
+bool HwStateBlock::ApplyTo(ContextState3d& state) {
+  if (!Flush()) return false;
+  TextureUnitBlock& block = state.textureUnits;
+  const uint32_t n = RecordsInUse();
+  uint32_t changed = block.unitCount != n ? kTuAllBit : 0;
+  block.unitCount = n;
+  // The unit images by register: 0x99, 0x9B, 0x9E, 0x9F, 0xA0, 0xA1, 0x98,
+  // 0x9A in record words 2 to 9.
+  for (uint32_t i = 0; i < n; ++i) {
+    const HwUnitRecord& r = units[i];
+    uint32_t* w = block.units[i].words;
+    const bool full = (r.flags & kHwUnitFull) != 0;
+    w[2] = r.a;
+    w[3] = r.b;
+    w[4] = r.e;
+    w[5] = r.f;
+    w[6] = r.g;
+    w[7] = r.h;
+    w[8] = full ? r.c : r.a & ~kHwDerivedClear;
+    w[9] = full ? r.d : r.b & ~kHwDerivedClear;
+    changed |= 3u << (2 * i);
+  }
+  if (block.dirty != nullptr) block.UnitDirty() |= changed;
+  return true;
+}
+
+bool LevelCopyState::EmitPending() {
+  units[0] = HwUnitRecord{};
+  units[0].b = (kHwWordBDefault & ~7u) | 3;
+  unitCount = 1;
+  return true;
+}
+
+// ---- Stages ------------------------------------------------------------------------------------
+
+StageStateBlock::StageStateBlock() {
+  for (HwStageRecord& s : stages) {
+    s = HwStageRecord{};
+  }
+}
+
+bool StageStateBlock::FlushPending() {
+  if (pending == 0) return true;
+  if (!EmitPending()) return false;
+  pending = 0;
+  emitted = 1;
+  return true;
+}
+
+bool StageStateBlock::ApplyTo(ContextState3d& state) {
+  const bool result = FlushPending();
+  if (!result) return false;
+  TextureUnitBlock& block = state.textureUnits;
+  const uint32_t count = StagesInUse();
+  uint32_t changed = block.stageCount > count ? kTuAllBit : 0;
+  block.stageCount = count;
+  // Stage image: word 1 the control word, word 2 the coordinate format,
+  // words 3-4 the pair, words 5-13 the nine images.
+  for (uint32_t i = 0; i < count; ++i) {
+    const HwStageRecord& s = stages[i];
+    uint32_t* w = block.stages[i].words;
+    w[1] = s.words[0];
+    w[2] = kHwCoordinateFormats[count][i];
+    w[3] = s.words[1];
+    w[4] = s.words[2];
+    for (uint32_t k = 0; k < 9; ++k) w[5 + k] = s.words[3 + k];
+    changed |= 7u << (3 * i);
+  }
+  if (block.dirty != nullptr) block.StageDirty() |= changed;
+  const EngineOwner3d* owner = state.owner;
+  if (owner != nullptr && (owner->capabilities & kEoCapabilityBits) != 0) {
+    state.lodControl |= 1;
+    block.stageEnable = FloatBits(count < kFewStages ? kLodLimitFew : kLodLimitMany);
+    state.dirty.words[0] |= kCsDirtyStageEnable;
+  }
+  return result;
+}
+
+bool StageStateBlock::EmitStage(const HwStageRecord& s, uint32_t number, BmBufferPool* stream) {
+  StreamSink sink{stream};
+  const uint8_t reg = static_cast<uint8_t>(0x80 + number);
+  const uint32_t* w = s.words;
+  if (Disabled(s)) return PutPacket(sink, PacketHeader(reg), w[0]);
+  return PutPacket(sink, PacketHeader(reg, 0x70, 0x71, 0x72), w[0], w[1], w[3], w[4]) &&
+         PutPacket(sink, PacketHeader(0x73, 0x74, 0x75, 0x76), w[5], w[6], w[7], w[8]) &&
+         PutPacket(sink, PacketHeader(0x77, 0x78, 0x79, kDummyIndex), w[9], w[10], w[11], w[0]);
+}
+
+// ---- Blit coordinates --------------------------------------------------------------------------
+
+void RotateTexCoords(uint32_t turns, float& left, float& right, float& top, float& bottom) {
+  const float l = left, r = right, t = top, b = bottom;
+  switch (turns & 3) {
+    case 1:
+      left = 1 - b, right = 1 - t, top = l, bottom = r;
+      break;
+    case 2:
+      left = 1 - r, right = 1 - l, top = 1 - b, bottom = 1 - t;
+      break;
+    case 3:
+      left = t, right = b, top = 1 - r, bottom = 1 - l;
+      break;
+    default:
+      break;
+  }
+}
+
+namespace {
+
+// a / b in floats; a zero divisor gives 0 (an empty rectangle or texture
+// maps to the origin).
+float Ratio(float a, float b) { return b != 0.0f ? a / b : 0.0f; }
+
+}  // namespace
+
+bool ComputeBlitTexCoords(StageStateBlock& block, BmBufferPool* stream, const BlitRect& src, const BlitRect& outer,
+                          const BlitRect& inner, uint32_t textureWidth, uint32_t textureHeight, uint32_t rotation,
+                          uint32_t mirror, uint32_t halfTexelMode, bool bias) {
+  const float outerWidth = static_cast<float>(static_cast<int64_t>(outer.right) - outer.left);
+  const float outerHeight = static_cast<float>(static_cast<int64_t>(outer.bottom) - outer.top);
+  float left = Ratio(static_cast<float>(static_cast<int64_t>(inner.left) - outer.left), outerWidth);
+  float right = Ratio(static_cast<float>(static_cast<int64_t>(inner.right) - outer.left), outerWidth);
+  float top = Ratio(static_cast<float>(static_cast<int64_t>(inner.top) - outer.top), outerHeight);
+  float bottom = Ratio(static_cast<float>(static_cast<int64_t>(inner.bottom) - outer.top), outerHeight);
+  RotateTexCoords((0u - rotation) & 3, left, right, top, bottom);
+
+  const float width = static_cast<float>(textureWidth);
+  const float height = static_cast<float>(textureHeight);
+  const float srcWidth = static_cast<float>(static_cast<int64_t>(src.right) - src.left);
+  const float srcHeight = static_cast<float>(static_cast<int64_t>(src.bottom) - src.top);
+  const float su = Ratio(srcWidth, width);
+  const float sv = Ratio(srcHeight, height);
+  const float uL = left * su + Ratio(static_cast<float>(src.left), width);
+  const float uR = right * su + Ratio(static_cast<float>(src.left), width);
+  const float vT = top * sv + Ratio(static_cast<float>(src.top), height);
+  const float vB = bottom * sv + Ratio(static_cast<float>(src.top), height);
+  const uint32_t turn = rotation & 3;
+  const bool sideways = turn == 1 || turn == 3;
+  const float acrossTexels = sideways ? srcHeight : srcWidth;
+  const float downTexels = sideways ? srcWidth : srcHeight;
+
+  for (uint32_t s = 0; s < kHwStageRecords; ++s) {
+    const HwStageRecord& stage = block.stages[s];
+    if (StageStateBlock::Disabled(stage)) continue;
+    const float w = static_cast<float>(stage.width);
+    const float h = static_cast<float>(stage.height);
+    float du = Ratio(su * stage.uScale * w, acrossTexels);
+    float dv = Ratio(sv * stage.vScale * h, downTexels);
+    if ((mirror & 1) != 0) du = -du;
+    if (turn == 2 || turn == 3) du = -du;
+    if ((mirror & 2) != 0) dv = -dv;
+    if (turn == 1 || turn == 2) dv = -dv;
+    float hu = Ratio(0.5f, w);
+    float hv = Ratio(0.5f, h);
+    const bool keepU = halfTexelMode == 1 || halfTexelMode == 3;
+    const bool keepV = halfTexelMode == 2 || halfTexelMode == 3;
+    if (!keepU && du != 0.0f) hu *= du;
+    if (!keepV && dv != 0.0f) hv *= dv;
+    float uL2 = uL * stage.uScale + (stage.uOffset + hu);
+    float uR2 = uR * stage.uScale + (stage.uOffset + hu);
+    float vT2 = vT * stage.vScale + (stage.vOffset + hv);
+    float vB2 = vB * stage.vScale + (stage.vOffset + hv);
+    if (bias) {
+      vT2 -= Ratio(0.5f, h);
+      vB2 -= Ratio(0.5f, h);
+    }
+    if ((mirror & 1) != 0) {
+      const float t = uL2;
+      uL2 = uR2;
+      uR2 = t;
+    }
+    if ((mirror & 2) != 0) {
+      const float t = vT2;
+      vT2 = vB2;
+      vB2 = t;
+    }
+    float corner[3][2];  // (u, v)
+    switch (turn) {
+      case 0:
+        corner[0][0] = uL2, corner[0][1] = vT2, corner[1][0] = uR2, corner[1][1] = vT2;
+        corner[2][0] = uL2, corner[2][1] = vB2;
+        break;
+      case 1:
+        corner[0][0] = uL2, corner[0][1] = vB2, corner[1][0] = uL2, corner[1][1] = vT2;
+        corner[2][0] = uR2, corner[2][1] = vB2;
+        break;
+      case 2:
+        corner[0][0] = uR2, corner[0][1] = vB2, corner[1][0] = uL2, corner[1][1] = vB2;
+        corner[2][0] = uR2, corner[2][1] = vT2;
+        break;
+      default:
+        corner[0][0] = uR2, corner[0][1] = vT2, corner[1][0] = uR2, corner[1][1] = vB2;
+        corner[2][0] = uL2, corner[2][1] = vT2;
+        break;
+    }
+    StreamSink sink{stream};
+    const uint8_t coordinate = static_cast<uint8_t>(0x63 + s);
+    if (!PutPacket(sink, PacketHeader(0x58, 0x5D, 0x5E, coordinate), 0, 0, FloatBits(corner[0][1]),
+                   FloatBits(corner[0][0]), PacketHeader(0x59, 0x5D, 0x5E, coordinate), 0, 0,
+                   FloatBits(corner[1][1]), FloatBits(corner[1][0]), PacketHeader(0x5A, 0x5D, 0x5E, coordinate), 0,
+                   0, FloatBits(corner[2][1]), FloatBits(corner[2][0])))
+      return false;
+  }
+  return true;
+}

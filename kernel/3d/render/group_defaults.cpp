@@ -1,0 +1,186 @@
+// The render-state group defaults, and the render state's LoadDefaults
+// that runs them.
+#include "kernel/3d/render/group_defaults.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/render_state.h"
+
+uint32_t g_stateFeatureFlag = 1;
+
+namespace {
+
+// Byte-wise stores: the positions of the packed records are not aligned.
+void Put32(uint8_t* record, size_t at, uint32_t value) { memcpy(record + at, &value, 4); }
+void PutFloat(uint8_t* record, size_t at, float value) { memcpy(record + at, &value, 4); }
+
+uint32_t Ask(StateQuery3d* query, RenderContext3d* context, uint32_t argument) {
+  return query != nullptr ? query->Answer(context, argument) : 0;
+}
+
+uint32_t FourthAnswer(const StateQueries3d& q, RenderContext3d* context, uint32_t argument) {
+  uint32_t value = Ask(q.raster[3], context, argument);
+  if (g_stateFeatureFlag == 0) value &= ~1u;
+  return value;
+}
+
+// The render-context flag bits that make the raster loader ask its third
+// query.
+constexpr uint32_t kThirdQueryFlags = 0x3C0;
+
+}  // namespace
+
+void LoadRasterDefaults(uint8_t* r, RenderContext3d* context, uint32_t argument, const StateQueries3d& q,
+                        RasterDefaultsOut* out) {
+  r[28] = 1;
+  r[45] = 0;
+  r[54] = 0;
+  for (size_t at : {75u, 79u, 83u, 87u}) PutFloat(r, at, 1.0f);
+  Put32(r, 16, 1);
+  Put32(r, 20, 1);
+  r[29] = 15;
+  Put32(r, 33, 0xFFFFFFFF);
+  Put32(r, 37, 12);
+  Put32(r, 41, 0);
+  r[46] = 0;
+  Put32(r, 50, 8);
+  r[55] = 1;
+  Put32(r, 59, 2);
+  Put32(r, 63, 2);
+  Put32(r, 67, 1);
+  Put32(r, 71, 1);
+  Put32(r, 8, Ask(q.raster[0], context, argument));
+  if (out != nullptr) {
+    out->word132 = Ask(q.raster[1], context, argument);
+    if ((out->contextFlags & kThirdQueryFlags) != 0)
+      out->byte128 = static_cast<uint8_t>((out->byte128 & ~0x60) | (Ask(q.raster[2], context, argument) & 3) << 5);
+  }
+  Put32(r, 12, FourthAnswer(q, context, argument));
+}
+
+void LoadViewDefaults(uint8_t* r, RenderContext3d* context, const StateQueries3d& q) {
+  r[24] = 1;
+  Put32(r, 12, 0);
+  r[29] = 0;
+  PutFloat(r, 16, 1.0f);
+  Put32(r, 4, 1);
+  Put32(r, 8, 0);
+  Put32(r, 82, 0);
+  Put32(r, 86, 0);
+  Put32(r, 90, 640);
+  Put32(r, 94, 480);
+  Put32(r, 106, 640);
+  Put32(r, 110, 480);
+  Put32(r, 20, 0);
+  r[25] = 4;
+  memset(r + 58, 0, 16);
+  Put32(r, 30, 1);
+  Put32(r, 34, 1);
+  Put32(r, 38, 1);
+  Put32(r, 42, 8);
+  Put32(r, 46, 0);
+  memset(r + 50, 0xFF, 8);
+  memset(r + 98, 0, 8);
+  Put32(r, 114, FourthAnswer(q, context, 0));
+  Put32(r, 118, 0);
+}
+
+void LoadFactorDefaults(uint8_t* r) {
+  memset(r, 0, kFactorDefaultsBytes);
+  Put32(r, 12, 4);
+  Put32(r, 16, 0);
+  r[25] = 0;
+  r[20] = 1;
+  PutFloat(r, 29, 1.0f);
+  PutFloat(r, 57, 1.0f);
+  PutFloat(r, 61, 1.0f);
+  r[81] = 1;
+  r[21] = 0x80;
+  r[22] = 0x00;
+  r[23] = 0x80;
+  r[24] = 0x37;
+  r[82] = 0;
+}
+
+void LoadScaleDefaults(uint8_t* r) {
+  Put32(r, 0, 0);
+  Put32(r, 4, 0);
+  Put32(r, 8, 0);
+  memset(r + 28, 0, 12);
+  Put32(r, 24, 0);
+  PutFloat(r, 40, 1.0f);
+  PutFloat(r, 44, 1.0f);
+  Put32(r, 48, 0);
+  Put32(r, 52, 0);
+  r[20] &= ~3;
+}
+
+void LoadVertexGroupDefaults(uint8_t* r, const VertexGroupLinks& links) {
+  r[8] = 0x5C;
+  r[9] = 0;
+  r[10] &= ~3;
+  r[12] = 0xB0;
+  r[13] = static_cast<uint8_t>((r[13] | 0x03) & ~0xC0);
+  r[14] = 0x52;
+  r[15] &= 0x80;
+  r[16] = static_cast<uint8_t>((r[16] & 0x08) | 0x01 | 0x20 | 0x80);
+  r[17] = static_cast<uint8_t>((r[17] & 0x80) | 0x04 | 0x10);
+  memset(r + 20, 0, 16);
+  Put32(r, 40, 0);
+  PutFloat(r, 36, 1.0f);
+  memset(r + 72, 0, 48);
+  memset(r + 120, 0, 336);
+  memset(r + 456, 0, 96);
+  memset(r + 552, 0, 16);
+  memset(r + 580, 0, 16);
+  for (size_t at : {568u, 572u, 576u}) Put32(r, at, 0xFFFFFFFF);
+  for (size_t at : {596u, 600u, 604u, 608u, 612u, 632u}) PutFloat(r, at, 1.0f);
+  for (size_t at : {616u, 620u, 624u, 628u}) Put32(r, at, 0);
+  memset(r + 672, 0, 16);
+
+  for (uint8_t* record : links.records)
+    if (record != nullptr) memset(record, 0, 64);
+  if (links.lightMask != nullptr && links.lightState != nullptr) {
+    const uint32_t mask = *links.lightMask;
+    for (uint32_t i = 0; i < kMergedLights; ++i)
+      if ((mask >> i & 1) != 0) links.lightState[i + 1] |= links.lightState[i + 15];
+    links.lightState[0] |= mask;
+  }
+  if (links.lightTable != nullptr) memset(links.lightTable, 0, kLightTableBytes);
+}
+
+void LoadTargetDefaults(uint8_t* r, RenderContext3d* context, const StateQueries3d& q) {
+  memset(r, 0, kTargetDefaultsBytes);
+  r[258] = 1;
+  Put32(r, 13, Ask(q.target, context, 0));
+}
+
+void ClearRecord(uint8_t* record, size_t bytes) { memset(record, 0, bytes); }
+
+void ClearRegisterList(uint32_t* list) { memset(list, 0, 4 * kRegisterListWords); }
+
+void EmptyStateHook() {}
+
+// ---- The render state's defaults --------------------------------------------------------------
+
+// The groups of the render state take their start values: the pipeline
+// record (with the context's auxiliary samplers) and its unit record, and
+// the sub-blocks, the scratch words and the target record cleared.
+void LoadRenderStateDefaults3d(RenderState3d* state) {
+  if (state == nullptr) return;
+  ClearRecord(reinterpret_cast<uint8_t*>(&state->rasterSub), sizeof state->rasterSub);
+  ClearRecord(reinterpret_cast<uint8_t*>(&state->depthStencilSub), sizeof state->depthStencilSub);
+  state->fogValues = FogValues{};
+  state->pipelineState.Reset(state->owner);
+  state->pipelineSub = PipelineSubBlock{};
+  state->pipelineSub.control = kPsubTargetKind2;
+  state->extraWord = 0;
+  state->vertexSub = VertexSubBlock{};
+  state->streams.scratch = 0;
+  memset(state->targetRecord, 0, sizeof state->targetRecord);
+}

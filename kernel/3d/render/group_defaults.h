@@ -1,0 +1,78 @@
+// The default loaders of the render-state groups: each sets a group's
+// fixed values or reads them from the device's state queries. Several of
+// the records are packed (fields at byte positions that are not multiples
+// of their width), so the loaders write byte images.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+struct RenderContext3d;
+struct RenderState3d;
+
+// Sizes of the packed records.
+inline constexpr size_t kRasterDefaultsBytes = 91;
+inline constexpr size_t kViewDefaultsBytes = 122;
+inline constexpr size_t kFactorDefaultsBytes = 83;
+inline constexpr size_t kScaleDefaultsBytes = 56;
+inline constexpr size_t kVertexGroupBytes = 688;
+inline constexpr size_t kTargetDefaultsBytes = 300;
+inline constexpr size_t kRegisterListWords = 17;
+
+// A query of the device's 3D state owner: the objects answer through their
+// fifth virtual slot.
+class StateQuery3d {
+ public:
+  virtual ~StateQuery3d() = default;
+  virtual void Reserved3() {}
+  virtual void Reserved4() {}
+  virtual uint32_t Answer(RenderContext3d* context, uint32_t argument) = 0;
+};
+
+// The queries the loaders read: four of the raster group's (the fourth is
+// also the view group's) and the render-target query.
+struct StateQueries3d {
+  StateQuery3d* raster[4];
+  StateQuery3d* target;
+};
+
+// What the raster loader writes outside its record: the context state's
+// word at 132 and the bits 5-6 of its byte 128 (when any of bits 6-9 of the
+// render context's flag word is set).
+struct RasterDefaultsOut {
+  uint32_t word132;
+  uint8_t byte128;
+  uint32_t contextFlags;
+};
+
+// The transform-and-lighting set-up's fields the vertex-group loader reads:
+// the light-enable mask, the light-state block (32 words), the 4,096-byte
+// light table and two 64-byte records.
+inline constexpr uint32_t kLightStateWords = 32;
+inline constexpr uint32_t kMergedLights = 14;   // word i + 15 stays inside the block
+inline constexpr size_t kLightTableBytes = 4096;
+struct VertexGroupLinks {
+  uint32_t* lightMask;
+  uint32_t* lightState;
+  uint8_t* lightTable;
+  uint8_t* records[2];
+};
+
+// The module-wide feature flag: while 0, bit 0 of the fourth query's answer
+// is cleared. 1 at load.
+extern uint32_t g_stateFeatureFlag;
+
+void LoadRasterDefaults(uint8_t* record, RenderContext3d* context, uint32_t argument, const StateQueries3d& queries,
+                        RasterDefaultsOut* out);
+void LoadViewDefaults(uint8_t* record, RenderContext3d* context, const StateQueries3d& queries);
+void LoadFactorDefaults(uint8_t* record);
+void LoadScaleDefaults(uint8_t* record);
+void LoadVertexGroupDefaults(uint8_t* record, const VertexGroupLinks& links);
+void LoadTargetDefaults(uint8_t* record, RenderContext3d* context, const StateQueries3d& queries);
+void ClearRecord(uint8_t* record, size_t bytes);
+// A 17-word register list (a count and 16 entries) cleared.
+void ClearRegisterList(uint32_t* list);
+void EmptyStateHook();
+
+// Runs the defaults of the render state's groups.
+void LoadRenderStateDefaults3d(RenderState3d* state);

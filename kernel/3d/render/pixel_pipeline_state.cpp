@@ -1,0 +1,240 @@
+// The pixel-pipeline state record: its reset values and the two ways a
+// program's copy catches up with the live record.
+#include "kernel/3d/render/pixel_pipeline_state.h"
+
+#include <string.h>
+
+#include "core/utils.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/surface3d.h"
+
+namespace {
+
+uint32_t SamplingWord(const PipelineStageEntry& e) {
+  uint32_t w;
+  memcpy(&w, e.sampling, 4);
+  return w;
+}
+
+uint32_t Bounded(uint32_t count) { return count < kPipelineEntries ? count : kPipelineEntries; }
+
+}  // namespace
+
+void PixelPipelineState::ResetStage(PipelineStageEntry& e) {
+  // Everything the table does not name is cleared; byte 16 keeps bits 3-4
+  // (field Q) and byte 19 bits 4-7.
+  const uint8_t keep16 = e.sampling[0] & 0x18;
+  const uint8_t keep19 = e.sampling[3] & 0xF0;
+  const uint32_t dirty = e.dirty;
+  memset(&e, 0, sizeof e);
+  e.dirty = dirty;
+  e.compareMask = 0xFFFFFFFF;
+  e.textureA = 1;
+  e.sampling[0] = static_cast<uint8_t>(0x20 | keep16);
+  e.sampling[1] = 0x49;
+  e.sampling[2] = 2;
+  e.sampling[3] = keep19;
+  e.lodLevels = 1000;
+  e.lodRange[0] = -1000.0f;
+  e.lodRange[1] = 1000.0f;
+  e.word44 = 1;
+  e.word60 = 1;
+  e.word76 = 1;
+  e.block96[0] = 1.0f;
+  e.block96[3] = 1.0f;
+  e.block96[4] = 1.0f;
+}
+
+void PixelPipelineState::Reset(RenderContext3d* context) {
+  dirty = 0;
+  dirtyConstants = 0;
+  compareMask = 0xFFFFFFFF;
+  constantMask = 0xFFFFFFFF;
+  options = 0;
+  stageDirty = 0;
+  stageDirtyMask = 0xFFFFFFFF;
+  for (PipelineStageEntry& e : entries) ResetStage(e);
+  stageMask = 0x1FFFF;
+  programId = 0;
+  clientProgram = 0;
+  memset(constants, 0, sizeof constants);
+  firstLinked = nullptr;
+  secondLinked = nullptr;
+  reserved1684 = 0;
+  memset(cleared1688, 0, sizeof cleared1688);
+  mask = 0xFFFFFF;
+  firstLinkedValue = 0;
+  secondLinkedValue = 0;
+  if (context != nullptr) {
+    for (uint32_t i = 0; i < 2; ++i) {
+      Surface3d* surface = context->aux.selected[i];
+      entries[kPipelineAuxFirst + i].textureA = 0;
+      entries[kPipelineAuxFirst + i].textureB = surface != nullptr ? Surface3dResourceHandle(surface) : 0;
+    }
+  }
+}
+
+uint32_t PixelPipelineState::FirstLinkedNow() const {
+  return firstLinked != nullptr ? firstLinked[5] : firstLinkedValue;
+}
+
+uint32_t PixelPipelineState::SecondLinkedNow() const {
+  return secondLinked != nullptr ? secondLinked[4] : secondLinkedValue;
+}
+
+void PixelPipelineState::CopyFrom(const PixelPipelineState& live) {
+  if (&live != this) memcpy(static_cast<void*>(this), &live, sizeof *this);
+  firstLinkedValue = FirstLinkedNow();
+  secondLinkedValue = SecondLinkedNow();
+}
+
+bool PixelPipelineState::AuxSamplerOn(uint32_t index) const {
+  return index == 0 ? entries[8].enables[0] != 0 : entries[9].enables[1] != 0;
+}
+
+void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint32_t count) {
+  copy.dirty = 0;
+  copy.dirtyConstants = 0;
+  for (uint32_t i = 0, n = Bounded(count); i < n; ++i) {
+    PipelineStageEntry& c = copy.entries[i];
+    const PipelineStageEntry& l = live.entries[i];
+    const uint32_t selected = c.compareMask;
+    uint32_t d = 0;
+    if ((selected & kPeTextureGroup) != 0) {
+      c.textureA = l.textureA;
+      c.textureB = l.textureB;
+      d |= kPeTexture;
+      const uint32_t diff = SamplingWord(c) ^ SamplingWord(l);
+      if ((diff & kSampleP) != 0) d |= kPeTexture | kPeFieldP;
+      if ((diff & (kSampleR | kSampleS)) != 0) d |= kPeFieldRS;
+      if ((diff & (kSampleA | kSampleB | kSampleC | kSampleD | kSampleE | kSampleF)) != 0) d |= kPeFieldsAF;
+      if ((diff & (kSampleQ | kSampleT)) != 0) d |= kPeFieldsQT;
+      memcpy(c.sampling, l.sampling, 4);
+      if (c.word20 != l.word20) {
+        c.word20 = l.word20;
+        d |= kPeWord20;
+      }
+      if (c.pair[0] != l.pair[0] || c.pair[1] != l.pair[1]) {
+        c.pair[0] = l.pair[0];
+        c.pair[1] = l.pair[1];
+        d |= kPePairs;
+      }
+    }
+    if ((selected & kPeMatrixGroup) != 0) {
+      if (memcmp(c.block80, l.block80, sizeof c.block80) != 0) {
+        memcpy(c.block80, l.block80, sizeof c.block80);
+        d |= kPeBlock80;
+      }
+      if (memcmp(c.block96, l.block96, sizeof c.block96) != 0) {
+        memcpy(c.block96, l.block96, sizeof c.block96);
+        d |= kPeBlock96;
+      }
+    }
+    if ((selected & kPeLodGroup) != 0) {
+      // Word 120 is taken too, so that one change is reported once.
+      if (c.word120 != l.word120) {
+        c.word120 = l.word120;
+        d |= kPeFieldsQT;
+      }
+      if (memcmp(&c.lodLevels, &l.lodLevels, 12) != 0) {
+        memcpy(&c.lodLevels, &l.lodLevels, 12);
+        d |= kPePairs;
+      }
+      if (c.enables[0] != l.enables[0] || c.enables[1] != l.enables[1]) {
+        c.enables[0] = l.enables[0];
+        c.enables[1] = l.enables[1];
+        d |= kPeEnables;
+      }
+    }
+    c.dirty = d;
+    copy.stageDirty |= d;
+  }
+
+  const uint32_t optionDiff = copy.options ^ live.options;
+  if ((optionDiff & kPpsOptionMode) != 0) copy.dirty |= kPpsOptionBit0;
+  if ((optionDiff & kPpsOptionPair) != 0) copy.dirty |= kPpsOptionBits12;
+  if ((optionDiff & kPpsOptionWide) != 0) copy.dirty |= kPpsOptionField;
+  copy.options = live.options;
+
+  const uint32_t compare = copy.compareMask;
+  if ((compare & kPpsStageMask) != 0 && copy.stageMask != live.stageMask) {
+    copy.stageMask = live.stageMask;
+    copy.dirty |= kPpsStageMask;
+  }
+  if ((compare & kPpsConstantBlock) != 0 &&
+      memcmp(copy.constants, live.constants, 16 * kPipelineBlockConstants) != 0) {
+    memcpy(copy.constants, live.constants, 16 * kPipelineBlockConstants);
+    copy.dirty |= kPpsConstantBlock;
+    copy.dirtyConstants = 0xFFFFFFFF;
+  }
+  if ((compare & kPpsConstants) != 0) {
+    for (uint32_t i = 0; i < kPipelineConstants; ++i) {
+      if ((copy.constantMask >> i & 1) == 0) continue;
+      if (memcmp(copy.constants[i], live.constants[i], 16) == 0) continue;
+      memcpy(copy.constants[i], live.constants[i], 16);
+      copy.dirtyConstants |= 1u << i;
+      copy.dirty |= kPpsConstants;
+    }
+  }
+  if ((compare & kPpsLinkedFirst) != 0) {
+    const uint32_t now = live.FirstLinkedNow();
+    if (copy.firstLinkedValue != now) {
+      copy.firstLinkedValue = now;
+      copy.dirty |= kPpsLinkedFirst;
+    }
+  }
+  if ((compare & kPpsLinkedSecond) != 0) {
+    const uint32_t now = live.SecondLinkedNow();
+    if (copy.secondLinkedValue != now) {
+      copy.secondLinkedValue = now;
+      copy.dirty |= kPpsLinkedSecond;
+    }
+  }
+
+  copy.dirty &= copy.compareMask;
+  copy.stageDirty &= copy.stageDirtyMask;
+  copy.dirty = copy.stageDirty != 0 ? copy.dirty | kPpsStages : copy.dirty & ~kPpsStages;
+}
+
+void TakeMarked(PixelPipelineState& copy, const PixelPipelineState& live, uint32_t count) {
+  for (uint32_t i = 0, n = Bounded(count); i < n; ++i) {
+    PipelineStageEntry& c = copy.entries[i];
+    const PipelineStageEntry& l = live.entries[i];
+    const uint32_t d = l.dirty;
+    c.textureB = l.textureB;
+    if ((d & kPeTexture) != 0) c.textureA = l.textureA;
+    if ((d & (kPeFieldP | kPeFieldRS | kPeFieldsAF | kPeFieldsQT)) != 0) memcpy(c.sampling, l.sampling, 4);
+    if ((d & kPeWord20) != 0) c.word20 = l.word20;
+    if ((d & kPePairs) != 0) {
+      c.pair[0] = l.pair[0];
+      c.pair[1] = l.pair[1];
+      memcpy(&c.lodLevels, &l.lodLevels, 12);
+    }
+    if ((d & kPeBlock80) != 0) memcpy(c.block80, l.block80, sizeof c.block80);
+    if ((d & kPeBlock96) != 0) memcpy(c.block96, l.block96, sizeof c.block96);
+    if ((d & kPeFieldsQT) != 0) c.word120 = l.word120;
+    if ((d & kPeEnables) != 0) {
+      c.enables[0] = l.enables[0];
+      c.enables[1] = l.enables[1];
+    }
+    c.dirty = d;
+  }
+  const uint32_t dirty = live.dirty;
+  if ((dirty & (kPpsOptionBit0 | kPpsOptionField | kPpsOptionBits12)) != 0) copy.options = live.options;
+  if ((dirty & kPpsStageMask) != 0) copy.stageMask = live.stageMask;
+  if ((dirty & kPpsConstantBlock) != 0) memcpy(copy.constants, live.constants, 16 * kPipelineBlockConstants);
+  if ((dirty & kPpsConstants) != 0) {
+    for (uint32_t i = 0; i < kPipelineConstants; ++i)
+      if ((live.dirtyConstants >> i & 1) != 0) memcpy(copy.constants[i], live.constants[i], 16);
+  }
+  if ((dirty & kPpsLinkedFirst) != 0) copy.firstLinkedValue = live.FirstLinkedNow();
+  if ((dirty & kPpsLinkedSecond) != 0) copy.secondLinkedValue = live.SecondLinkedNow();
+  copy.dirty = live.dirty;
+  copy.dirtyConstants = live.dirtyConstants;
+  copy.stageDirty = live.stageDirty;
+}
+
+void ClearUnitRecord(uint8_t* record) {
+  memset(record, 0, kUnitBindingBytes);
+  record[kUnitBindingControl] |= kUnitBindingKind2;
+}

@@ -1,0 +1,434 @@
+// The pixel-program cache: keyed and client programs, the selection before
+// each draw, and the pixel-program tokens of the command stream.
+#include "kernel/3d/render/pixel_program_cache.h"
+
+#include <string.h>
+
+#include <initializer_list>
+
+#include "core/os.h"
+#include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/render_state.h"
+
+namespace {
+
+// The register class of an argument in a stage code.
+uint32_t KeyClass(uint32_t reg) {
+  if (reg <= 4) return reg;
+  if (reg == 14) return 5;
+  if (reg == 16) return 6;
+  if (reg == 17) return 7;
+  return reg < 18 ? 0 : 8;
+}
+
+uint32_t HalfCode(const StageArgumentSet& s) {
+  const uint32_t first = KeyClass(s.args[0].index);
+  const uint32_t second = KeyClass(s.args[1].index);
+  const uint32_t third = KeyClass(s.args[2].index);
+  return ((((third * 9 + second) * 9 + first) * 3 + s.word4) * 8 + s.operation) & 0xFFFF;
+}
+
+// Whether a program was built from this description: the parts a build
+// reads (the count, the stages it counts, the kind, the texture count and
+// the textures) are equal.
+bool SameDescription(const PixelProgram* program, const PipelineRecord* d) {
+  const PipelineRecord* s = program->source;
+  if (s == nullptr || d == nullptr || s->count != d->count) return false;
+  const uint32_t stages = d->count < kPipelineStages ? d->count : kPipelineStages;
+  constexpr size_t kTail = sizeof(PipelineRecord) - offsetof(PipelineRecord, kind);
+  return memcmp(s->stages, d->stages, stages * sizeof(StageRecord)) == 0 && memcmp(&s->kind, &d->kind, kTail) == 0;
+}
+
+PixelProgramCache* CacheOf(TokenContext3d* token) {
+  return token != nullptr && token->current != nullptr ? token->current->programCache : nullptr;
+}
+
+}  // namespace
+
+PixelProgramCache::PixelProgramCache() = default;
+
+PixelProgramCache::~PixelProgramCache() {
+  for (auto it = programsById.begin(); it != programsById.end(); ++it) delete it->second;
+  for (auto it = programsByKey.begin(); it != programsByKey.end(); ++it) delete it->second;
+  programsById.clear();
+  programsByKey.clear();
+}
+
+bool PixelProgramCache::Init(RenderContext3d* owner) {
+  context = owner;
+  if (owner != nullptr && owner->engineOwner != nullptr)
+    caps.bits = owner->engineOwner->capabilities & (kCapsLaterBits | kCapsMiddleBits);
+  if (owner != nullptr && owner->contextState != nullptr) {
+    owner->contextState->dirty.words[0] |= kCsDirtyStageEnable;
+    owner->contextState->dirty.words[1] |= kTuAllBit;
+  }
+  return true;
+}
+
+// ---- Keys -------------------------------------------------------------------------------------
+
+bool PixelProgramCache::BuildKey(const PixelPipelineState& live, PixelStateKey* key) {
+  memset(key, 0, sizeof *key);
+  const PipelineRecord* d = live.description;
+  if (d == nullptr || live.AuxSamplerOn(0) || live.AuxSamplerOn(1)) return false;
+  // Stage codes take words 1 to 4: more stages would run into the texture
+  // word and past the key.
+  if (d->count > kKeyableStages) return false;
+  uint32_t words[6] = {};
+  for (uint32_t s = 0; s < d->count; ++s) {
+    const StageRecord& r = d->stages[s];
+    for (const StageArgumentSet* set : {&r.colour, &r.alpha})
+      for (const auto& arg : set->args)
+        if (arg.value[0] != 0 || arg.value[1] != 0) return false;
+    const uint32_t colour = HalfCode(r.colour);
+    const uint32_t alpha = r.colourEnable == 1 ? HalfCode(r.alpha) : colour;
+    words[s] = colour << 16 | alpha;
+  }
+  uint32_t textures = 0;
+  for (uint32_t i = 0; i < kPipelineTextures; ++i) {
+    if (d->textures[i].presence == 0) continue;
+    words[i] |= (d->textures[i].flags & 1) << 15;
+    const PipelineStageEntry& e = live.entries[i];
+    const uint32_t a = e.sampling[2] >> 1 & 7;
+    const uint32_t b = e.sampling[2] >> 4 & 7;
+    const uint32_t c = e.sampling[2] & 1;
+    const uint32_t dd = e.sampling[1] >> 6 & 3;
+    textures = textures << 8 | (((a + 6 * b) * 6 + (4 * c + dd)) & 0xFF);
+  }
+  words[4] = textures;
+  words[0] |= (live.options & kPpsOptionMode) << 31;
+  key->word = 1;
+  memcpy(key->state, words, sizeof key->state);
+  return true;
+}
+
+PixelProgram* PixelProgramCache::FindByKey(const PixelStateKey& key) const {
+  auto it = programsByKey.find(key);
+  return it != programsByKey.end() ? it->second : nullptr;
+}
+
+PixelProgram* PixelProgramCache::FindById(uint32_t id) const {
+  auto it = programsById.lower_bound(id);
+  return it != programsById.end() && it->first == id ? it->second : nullptr;
+}
+
+PixelProgram* PixelProgramCache::InsertOrRecycle(const PixelStateKey& key) {
+  built = committed = 0;
+  programKind = 0;
+  PixelProgram* program = nullptr;
+  if (programsByKey.size() >= kKeyedPrograms) {
+    auto first = programsByKey.begin();
+    program = first->second;
+    programsByKey.erase(first);
+  } else {
+    program = new PixelProgram();
+  }
+  if (program == nullptr) return nullptr;
+  built = program->Build(this, state->description, kProgramModeFixed) ? 1 : 0;
+  if (built == 0) {
+    Forget(program);
+    delete program;
+    return nullptr;
+  }
+  auto inserted = programsByKey.insert(Otl::Pair<const PixelStateKey, PixelProgram*>{key, program});
+  if (!inserted.second) {
+    Forget(program);
+    delete program;
+    return nullptr;
+  }
+  return program;
+}
+
+void PixelProgramCache::Forget(PixelProgram* program) {
+  if (current == program) current = nullptr;
+}
+
+// ---- Selection --------------------------------------------------------------------------------
+
+bool PixelProgramCache::Recommit() {
+  if (current == nullptr) return false;
+  committed = current->Commit(changed, *state, target, caps) ? 1 : 0;
+  if (committed != 0) changed = 0;
+  return committed != 0;
+}
+
+bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetState) {
+  committed = 0;
+  state = &live;
+  target = targetState;
+  bool result;
+  PixelProgram* program = nullptr;
+  bool select = true;
+  if (live.clientProgram != 0) {
+    if ((live.dirty & kPpsProgram) == 0) {
+      select = false;
+    } else {
+      program = FindById(live.programId);
+      if (program == nullptr) {
+        state = nullptr;
+        target = nullptr;
+        return false;
+      }
+      changed = program != current ? 1 : changed;
+    }
+  } else if ((live.dirty & (kPpsProgram | kPpsOptionBit0)) == 0 &&
+             (live.stageDirty & (kPeFieldsAF | 0x1000 | kPeEnables)) == 0) {
+    // (An auxiliary sampler switched on or off changes the units too.)
+    select = false;
+  } else {
+    PixelStateKey key;
+    if (!BuildKey(live, &key)) {
+      current = &scratch;
+      program = &scratch;
+      if (!scratch.Build(this, live.description, kProgramModeFixed)) {
+        state = nullptr;
+        target = nullptr;
+        return false;
+      }
+      changed = 1;
+    } else {
+      program = FindByKey(key);
+      if (program != nullptr && !SameDescription(program, live.description)) {
+        // Keys collide: this description is built on its own.
+        program = &scratch;
+        if (!scratch.Build(this, live.description, kProgramModeFixed)) {
+          state = nullptr;
+          target = nullptr;
+          return false;
+        }
+        changed = 1;
+      } else if (program != nullptr) {
+        changed = program != current ? 1 : changed;
+      } else {
+        program = InsertOrRecycle(key);
+        changed = 1;
+      }
+    }
+  }
+  if (select) {
+    current = program;
+    if (program == nullptr) {
+      result = false;
+    } else {
+      result = Recommit();
+    }
+  } else {
+    result = Recommit();
+  }
+  state = nullptr;
+  target = nullptr;
+  return result;
+}
+
+// ---- Client programs --------------------------------------------------------------------------
+
+uint32_t PixelProgramCache::CreateProgram(uint32_t id, const PipelineRecord* description, bool keep) {
+  DeleteProgram(id);
+  built = committed = 0;
+  if (keep && programsById.size() >= kClientPrograms) return 1;
+  PixelProgram* program = keep ? new PixelProgram() : &scratch;
+  if (program == nullptr) return 1;
+  if (program == current) current = nullptr;
+  program->Build(this, description, keep ? kProgramModeClient : kProgramModeFixed);
+  programKind = description != nullptr ? description->kind : 0;
+  for (uint32_t i = 0; i < 4; ++i) {
+    samplers[i] = SamplerEntry{};
+    if (programKind != 1 || description == nullptr) continue;
+    const PipelineTextureRecord& t = description->textures[i];
+    if (i >= description->textureCount || t.presence == 0) continue;
+    static constexpr uint32_t kClasses[3][4] = {{0, 2, 2, 3}, {0, 2, 2, 3}, {1, 1, 2, 2}};
+    samplers[i].present = 1;
+    for (uint32_t k = 0; k < 3; ++k) samplers[i].classValues[k] = kClasses[k][t.dependentCount & 3];
+    samplers[i].parameter = t.dependents[0];
+  }
+  if (keep) {
+    auto inserted = programsById.insert(Otl::Pair<const uint32_t, PixelProgram*>{id, program});
+    if (!inserted.second) {
+      delete program;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+uint32_t PixelProgramCache::DeleteProgram(uint32_t id) {
+  auto it = programsById.lower_bound(id);
+  if (it == programsById.end() || it->first != id) return 0;
+  PixelProgram* program = it->second;
+  Forget(program);
+  delete program;
+  programsById.erase(it);
+  return 0;
+}
+
+void PixelProgramCache::SetProgramParams(uint32_t id, uint32_t unit, const float coefficients[4]) {
+  if (unit > 3) return;
+  if (PixelProgram* program = FindById(id)) program->SetParams(unit, coefficients);
+}
+
+bool PixelProgramCache::SetConstant(uint32_t id, uint32_t a, uint32_t b, const void* bytes) {
+  PixelProgram* program = FindById(id);
+  return program != nullptr && program->SetConstant(a, b, bytes);
+}
+
+void PixelProgramCache::ReadConstants(uint32_t id, uint8_t (*out)[16]) const {
+  if (id == 0) return;
+  if (const PixelProgram* program = FindById(id)) program->ReadConstants(out, kPipelineConstants);
+}
+
+void PixelProgramCache::ReadFirstConstants(uint32_t id, uint8_t (*out)[16]) const {
+  if (id == 0) return;
+  if (const PixelProgram* program = FindById(id)) program->ReadConstants(out, kPipelineBlockConstants);
+}
+
+// ---- The render state's side ------------------------------------------------------------------
+
+void SyncPipelineState(RenderState3d* rs) {
+  PixelPipelineState& live = rs->pipelineState;
+  const PixelGroup& px = rs->pixel;
+  live.description = &rs->pipeline;
+  // The pixel group's dirty bits sit where the record keeps them.
+  live.dirty = px.dirty & 0xFF;
+  if ((live.dirty & (kPpsConstants | kPpsConstantBlock)) == 0) live.dirtyConstants = 0;
+  live.stageDirty = px.stageSummary;
+  live.options = (px.control & 1u) | (px.control & 2u) | (px.colourKeyBlend & 1u) << 2 | (px.wrap & 0xFFFFFFu) << 3;
+  live.programId = px.programSelector;
+  live.clientProgram = px.programSelector != 0 ? 1 : 0;
+  for (uint32_t s = 0; s < kStateStages; ++s) {
+    const TextureStage& t = rs->stages[s];
+    PipelineStageEntry& e = live.entries[s];
+    e.dirty = t.dirty;
+    if (t.dirty == 0) continue;
+    e.textureA = t.texture != 0 ? t.textureKind : 1;
+    e.textureB = t.texture;
+    e.sampling[0] = static_cast<uint8_t>((t.addressU & 7) | (t.texGen & 3) << 3 | (t.addressV & 7) << 5);
+    e.sampling[1] = static_cast<uint8_t>((t.coordIndex & 0x3F) | (t.mipFilter & 3) << 6);
+    e.sampling[2] = static_cast<uint8_t>((t.anisotropy > 1 ? 1 : 0) | (t.minFilter & 7) << 1 | (t.magFilter & 7) << 4);
+    e.sampling[3] = static_cast<uint8_t>((e.sampling[3] & 0xE0) | (t.addressW & 0xF) << 1);
+    // Each field goes where the entry's dirty bit of the stage's setter
+    // takes it: the border to word 20, the LOD bias to the pair and the
+    // LOD words, the bump-environment values to the block at 96, the
+    // texture factor to the block at 80, the transform flags to word 120.
+    e.word20 = t.border;
+    e.pair[0] = t.lodBias;
+    e.pair[1] = t.maxMipLevel;
+    e.lodRange[0] = static_cast<float>(t.maxMipLevel & 0xF);
+    memcpy(e.block96, t.bumpMatrix, 16);
+    memcpy(&e.block96[4], &t.bumpScale, 4);
+    memcpy(&e.block96[5], &t.bumpOffset, 4);
+    memcpy(e.block80, t.factor, 16);
+    e.word120 = t.transformFlags;
+  }
+  live.entries[kPipelineAuxFirst].enables[0] = px.stippleEnable != 0 ? 1 : 0;
+}
+
+// ---- What the render contexts and the token stream ask of the cache ---------------------------
+
+PixelProgramCache* NewPixelProgramCache(RenderContext3d* context) {
+  auto* cache = new PixelProgramCache();
+  if (cache == nullptr) return nullptr;
+  if (!cache->Ok() || !cache->Init(context)) {
+    delete cache;
+    return nullptr;
+  }
+  return cache;
+}
+
+void DeletePixelProgramCache(PixelProgramCache* cache) { delete cache; }
+
+bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state) {
+  if (cache == nullptr || state == nullptr) return false;
+  SyncPipelineState(state);
+  ContextState3d* target = cache->context != nullptr ? cache->context->contextState : nullptr;
+  return cache->Select(state->pipelineState, target);
+}
+
+bool PixelProgramCacheValid(PixelProgramCache* cache) {
+  return cache != nullptr && cache->current != nullptr && cache->current->valid != 0;
+}
+
+void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state) {
+  if (cache == nullptr || state == nullptr) return;
+  cache->ReadConstants(block, state->pipelineState.constants);
+  state->pipelineState.dirtyConstants = 0xFFFFFFFF;
+  state->pixel.dirty |= kPpsConstantBlock | kPpsConstants;
+}
+
+namespace {
+
+// Token 70's entry: the id word, the description and a word that keeps the
+// program under its id (non-zero) or builds it into the scratch program.
+constexpr uint32_t kCreateEntryBytes = 1656;
+constexpr uint32_t kCreateKeepOffset = 4 + sizeof(PipelineRecord);
+static_assert(kCreateKeepOffset + 4 <= kCreateEntryBytes);
+
+}  // namespace
+
+void PixelProgramCacheCreateProgram(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  PixelProgramCache* cache = CacheOf(token);
+  if (cache == nullptr) return;
+  RenderState3d& rs = token->current->state;
+  auto* description = static_cast<PipelineRecord*>(memAlloc(sizeof(PipelineRecord)));
+  if (description == nullptr) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* entry = payload + static_cast<size_t>(i) * kCreateEntryBytes;
+    uint32_t word;
+    memcpy(&word, entry, 4);
+    memcpy(static_cast<void*>(description), entry + 4, sizeof *description);
+    uint32_t keep;
+    memcpy(&keep, entry + kCreateKeepOffset, 4);
+    const uint32_t id = word + 1;
+    cache->CreateProgram(id, description, keep != 0);
+    if (id == rs.pixel.programSelector) rs.pixel.dirty |= kPxProgram;
+  }
+  memFree(description);
+}
+
+void PixelProgramCacheDeleteProgram(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  PixelProgramCache* cache = CacheOf(token);
+  if (cache == nullptr) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t word;
+    memcpy(&word, payload + 8u * i, 4);
+    cache->DeleteProgram(word + 1);
+  }
+}
+
+void RenderState3dSetPixelConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  if (token == nullptr || token->current == nullptr) return;
+  RenderContext3d* context = token->current;
+  RenderState3d& rs = context->state;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* entry = payload + 24u * i;
+    uint32_t index, bank;
+    memcpy(&index, entry, 4);
+    memcpy(&bank, entry + 4, 4);
+    // Slot 2 x bank + index of twenty.
+    if (index > 1 || bank >= kPipelineConstants / 2) continue;
+    const uint32_t slot = 2 * bank + index;
+    memcpy(rs.pipelineState.constants[slot], entry + 8, 16);
+    rs.pipelineState.dirtyConstants |= 1u << slot;
+    rs.pixel.dirty |= slot < kPipelineBlockConstants ? kPpsConstantBlock | kPpsConstants : kPpsConstants;
+    if (context->programCache != nullptr)
+      context->programCache->SetConstant(rs.pixel.programSelector, index, bank, entry + 8);
+  }
+}
+
+void PixelProgramCacheSetProgramParams(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  PixelProgramCache* cache = CacheOf(token);
+  if (cache == nullptr) return;
+  RenderState3d& rs = token->current->state;
+  if (rs.pixel.programMode != 1) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* entry = payload + 20u * i;
+    uint32_t unit;
+    float c[4];
+    memcpy(&unit, entry, 4);
+    memcpy(c, entry + 4, 16);
+    cache->SetProgramParams(rs.pixel.programSelector, unit, c);
+    rs.pixel.dirty |= kPxProgram;
+  }
+}

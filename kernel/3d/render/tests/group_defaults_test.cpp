@@ -1,0 +1,225 @@
+// The render-state group defaults: golden byte images of the packed
+// records from device-query doubles, the light-enable merge of the vertex
+// group, and what the render state's LoadDefaults leaves.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <vector>
+
+#include "kernel/3d/render/group_defaults.h"
+#include "core/heap_object.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/tests/kernel_fixture.h"
+
+namespace {
+
+class Fixed : public StateQuery3d {
+ public:
+  explicit Fixed(uint32_t v) : value(v) {}
+  uint32_t Answer(RenderContext3d*, uint32_t argument) override {
+    lastArgument = argument;
+    ++calls;
+    return value;
+  }
+  uint32_t value;
+  uint32_t lastArgument = 0;
+  int calls = 0;
+};
+
+void Expect32(const std::vector<uint8_t>& r, size_t at, uint32_t value) {
+  uint32_t v;
+  memcpy(&v, r.data() + at, 4);
+  EXPECT_EQ(v, value) << "at " << at;
+}
+void ExpectFloat(const std::vector<uint8_t>& r, size_t at, float value) {
+  float v;
+  memcpy(&v, r.data() + at, 4);
+  EXPECT_EQ(v, value) << "at " << at;
+}
+
+// Byte images start filled with 0xAA so that what a loader leaves shows.
+std::vector<uint8_t> Filled(size_t n) { return std::vector<uint8_t>(n, 0xAA); }
+
+TEST(GroupDefaults, RasterRecord) {
+  Fixed first(0x11111111), second(0x22), third(0x7), fourth(0x45);
+  StateQueries3d q{{&first, &second, &third, &fourth}, nullptr};
+  std::vector<uint8_t> r = Filled(kRasterDefaultsBytes);
+  RasterDefaultsOut out{0, 0xFF, 0x40};
+  LoadRasterDefaults(r.data(), nullptr, 9, q, &out);
+  EXPECT_EQ(r[28], 1);
+  EXPECT_EQ(r[29], 15);
+  EXPECT_EQ(r[45], 0);
+  EXPECT_EQ(r[46], 0);
+  EXPECT_EQ(r[54], 0);
+  EXPECT_EQ(r[55], 1);
+  Expect32(r, 8, 0x11111111);
+  Expect32(r, 12, 0x45);
+  Expect32(r, 16, 1);
+  Expect32(r, 20, 1);
+  Expect32(r, 33, 0xFFFFFFFF);
+  Expect32(r, 37, 12);
+  Expect32(r, 41, 0);
+  Expect32(r, 50, 8);
+  Expect32(r, 59, 2);
+  Expect32(r, 63, 2);
+  Expect32(r, 67, 1);
+  Expect32(r, 71, 1);
+  for (size_t at : {75u, 79u, 83u, 87u}) ExpectFloat(r, at, 1.0f);
+  EXPECT_EQ(r[0], 0xAA);  // the dirty word is not the loader's
+  EXPECT_EQ(r[24], 0xAA);
+  EXPECT_EQ(first.lastArgument, 9u);
+  EXPECT_EQ(out.word132, 0x22u);
+  EXPECT_EQ(out.byte128, 0xFF);  // 7 & 3 = 3 into bits 5-6, which were set
+  out = RasterDefaultsOut{0, 0, 0x40};
+  LoadRasterDefaults(r.data(), nullptr, 0, q, &out);
+  EXPECT_EQ(out.byte128, 0x60);
+  out = RasterDefaultsOut{0, 0, 0x20};  // no bit of 6-9: the third query is not asked
+  third.calls = 0;
+  LoadRasterDefaults(r.data(), nullptr, 0, q, &out);
+  EXPECT_EQ(out.byte128, 0);
+  EXPECT_EQ(third.calls, 0);
+  // While the feature flag is 0, bit 0 of the fourth answer is cleared.
+  g_stateFeatureFlag = 0;
+  LoadRasterDefaults(r.data(), nullptr, 0, q, nullptr);
+  g_stateFeatureFlag = 1;
+  Expect32(r, 12, 0x44);
+}
+
+TEST(GroupDefaults, ViewRecord) {
+  Fixed fourth(0x81);
+  StateQueries3d q{{nullptr, nullptr, nullptr, &fourth}, nullptr};
+  std::vector<uint8_t> r = Filled(kViewDefaultsBytes);
+  LoadViewDefaults(r.data(), nullptr, q);
+  EXPECT_EQ(r[24], 1);
+  EXPECT_EQ(r[25], 4);
+  EXPECT_EQ(r[29], 0);
+  Expect32(r, 4, 1);
+  Expect32(r, 8, 0);
+  Expect32(r, 12, 0);
+  ExpectFloat(r, 16, 1.0f);
+  Expect32(r, 20, 0);
+  Expect32(r, 30, 1);
+  Expect32(r, 34, 1);
+  Expect32(r, 38, 1);
+  Expect32(r, 42, 8);
+  Expect32(r, 46, 0);
+  for (size_t at = 50; at < 58; ++at) EXPECT_EQ(r[at], 0xFF) << at;
+  for (size_t at = 58; at < 74; ++at) EXPECT_EQ(r[at], 0) << at;
+  Expect32(r, 82, 0);
+  Expect32(r, 86, 0);
+  Expect32(r, 90, 640);
+  Expect32(r, 94, 480);
+  for (size_t at = 98; at < 106; ++at) EXPECT_EQ(r[at], 0) << at;
+  Expect32(r, 106, 640);
+  Expect32(r, 110, 480);
+  Expect32(r, 114, 0x81);
+  Expect32(r, 118, 0);
+  EXPECT_EQ(r[74], 0xAA);
+}
+
+TEST(GroupDefaults, FactorAndScaleRecords) {
+  std::vector<uint8_t> f = Filled(kFactorDefaultsBytes);
+  LoadFactorDefaults(f.data());
+  std::vector<uint8_t> golden(kFactorDefaultsBytes, 0);
+  auto put = [&](size_t at, uint32_t v) { memcpy(golden.data() + at, &v, 4); };
+  auto putf = [&](size_t at, float v) { memcpy(golden.data() + at, &v, 4); };
+  put(12, 4);
+  golden[20] = 1;
+  golden[21] = 0x80;
+  golden[22] = 0x00;
+  golden[23] = 0x80;
+  golden[24] = 0x37;
+  putf(29, 1.0f);
+  putf(57, 1.0f);
+  putf(61, 1.0f);
+  golden[81] = 1;
+  EXPECT_EQ(f, golden);
+
+  std::vector<uint8_t> s = Filled(kScaleDefaultsBytes);
+  LoadScaleDefaults(s.data());
+  for (size_t at : {0u, 4u, 8u, 24u, 28u, 32u, 36u, 48u, 52u}) Expect32(s, at, 0);
+  ExpectFloat(s, 40, 1.0f);
+  ExpectFloat(s, 44, 1.0f);
+  EXPECT_EQ(s[20], 0xA8);  // bits 0-1 cleared, the rest kept
+  EXPECT_EQ(s[12], 0xAA);
+}
+
+TEST(GroupDefaults, VertexGroupAndItsLights) {
+  std::vector<uint8_t> r = Filled(kVertexGroupBytes);
+  uint32_t mask = (1u << 0) | (1u << 3) | (1u << 20);
+  uint32_t lightState[kLightStateWords];
+  for (uint32_t i = 0; i < kLightStateWords; ++i) lightState[i] = 1u << i;
+  std::vector<uint8_t> table(kLightTableBytes, 0x5A);
+  uint8_t records[2][64];
+  memset(records, 0x77, sizeof records);
+  VertexGroupLinks links{&mask, lightState, table.data(), {records[0], records[1]}};
+  LoadVertexGroupDefaults(r.data(), links);
+  EXPECT_EQ(r[8], 0x5C);
+  EXPECT_EQ(r[9], 0);
+  EXPECT_EQ(r[10], 0xA8);
+  EXPECT_EQ(r[12], 0xB0);
+  EXPECT_EQ(r[13], 0x2B);
+  EXPECT_EQ(r[14], 0x52);
+  EXPECT_EQ(r[15], 0x80);
+  EXPECT_EQ(r[16], 0xA9);
+  EXPECT_EQ(r[17], 0x94);
+  for (size_t at = 20; at < 36; ++at) EXPECT_EQ(r[at], 0) << at;
+  ExpectFloat(r, 36, 1.0f);
+  Expect32(r, 40, 0);
+  for (size_t at : {72u, 119u, 120u, 455u, 456u, 551u, 552u, 567u, 580u, 595u}) EXPECT_EQ(r[at], 0) << at;
+  for (size_t at : {568u, 572u, 576u}) Expect32(r, at, 0xFFFFFFFF);
+  for (size_t at : {596u, 600u, 604u, 608u, 612u, 632u}) ExpectFloat(r, at, 1.0f);
+  for (size_t at : {616u, 620u, 624u, 628u}) Expect32(r, at, 0);
+  for (size_t at = 672; at < 688; ++at) EXPECT_EQ(r[at], 0) << at;
+  EXPECT_EQ(r[44], 0xAA);
+  // Word i + 1 |= word i + 15 for each enabled light; word 0 |= mask; a
+  // mask bit past the block's lights merges nothing.
+  EXPECT_EQ(lightState[0], 1u | mask);
+  EXPECT_EQ(lightState[1], (1u << 1) | (1u << 15));
+  EXPECT_EQ(lightState[4], (1u << 4) | (1u << 18));
+  EXPECT_EQ(lightState[2], 1u << 2);
+  EXPECT_EQ(lightState[21], 1u << 21);
+  for (uint8_t b : table) ASSERT_EQ(b, 0);
+  for (auto& rec : records)
+    for (uint8_t b : rec) ASSERT_EQ(b, 0);
+}
+
+TEST(GroupDefaults, TargetRecordAndClears) {
+  Fixed target(0xCAFE0001);
+  StateQueries3d q{{nullptr, nullptr, nullptr, nullptr}, &target};
+  std::vector<uint8_t> r = Filled(kTargetDefaultsBytes);
+  LoadTargetDefaults(r.data(), nullptr, q);
+  std::vector<uint8_t> golden(kTargetDefaultsBytes, 0);
+  golden[258] = 1;
+  const uint32_t v = 0xCAFE0001;
+  memcpy(golden.data() + 13, &v, 4);
+  EXPECT_EQ(r, golden);
+  uint32_t list[kRegisterListWords];
+  memset(list, 0xFF, sizeof list);
+  ClearRegisterList(list);
+  for (uint32_t w : list) EXPECT_EQ(w, 0u);
+  EmptyStateHook();
+}
+
+class StateDefaults : public ktest::KernelTest {};
+
+TEST_F(StateDefaults, TheRenderStatesGroupsStartOver) {
+  RenderContext3d* context = OsNew<RenderContext3d>();
+  ASSERT_NE(context, nullptr);
+  RenderState3d& state = context->state;
+  state.owner = nullptr;
+  state.rasterSub.flags = 7;
+  state.pipelineSub.first = 3;
+  state.targetRecord[8] = 9;
+  state.pipelineState.stageMask = 0;
+  state.LoadDefaults();
+  EXPECT_EQ(state.rasterSub.flags, 0u);
+  EXPECT_EQ(state.pipelineSub.first, 0u);
+  EXPECT_EQ(state.pipelineSub.control, kPsubTargetKind2);
+  EXPECT_EQ(state.targetRecord[8], 0u);
+  EXPECT_EQ(state.pipelineState.stageMask, 0x1FFFFu);
+  OsDelete(context);
+}
+
+}  // namespace
