@@ -242,11 +242,17 @@ bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* re
   if (transform->active != 0) op |= kBlitOpTransform;
   const uint32_t usage = common->revisionBits;
   if (!((usage & kUsageLaterChips) != 0 && stages->stageCount > 2)) op |= kBlitOpLimit31;
+  uint32_t word0 = 0, word1 = 0;
+  if (!SurfaceEngineDescriptor(destination, &word0, &word1)) return false;
+  // The operation word goes to the engine as the state's control word,
+  // beside the destination's descriptor and the plane mask.
   uint32_t* block = state->operationBlock;
+  state->controlWord = op;
   block[kOpCode] = op;
   block[kOpPlaneMask] = 0xFFFFFFFF;
-  block[kOpSurface88] = destination->hw.records[0].word0;
-  block[kOpSurface89] = destination->hw.records[0].word1;
+  block[kOpSurface88] = word0;
+  block[kOpSurface89] = word1;
+  state->dirty.words[0] |= kCsDirtyControlWord | kCsDirtyPlaneMask | kCsDirtySurfacesA;
   owner->Execute(state, 0, false);
   secondary->startFlags = 2;
   uint32_t* at = secondary->Reserve(16);

@@ -172,6 +172,10 @@ uint32_t Replicate(uint32_t value, uint32_t bytes) {
 
 }  // namespace
 
+bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t* word1) {
+  return surface != nullptr && EngineDescriptor(surface, PixelBytes(surface), word0, word1);
+}
+
 bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {
   if (surface == nullptr) return false;
   const uint32_t* r = request.rect;

@@ -52,6 +52,11 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
 
 // The processor fill: every pixel of the rectangle gets the value.
 bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
+// The engine's descriptor words of a surface: record 0's address word and
+// its mode word with the width field holding the row pitch in pixels (the
+// engine steps rows by it). False when the pitch is no whole number of
+// pixels or wider than the field.
+bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t* word1);
 // The engine fill: the device's fill state gets operation 5 with the raster
 // operation, the value replicated to 32 bits, the rectangle, the write mask
 // and the surface's own descriptor. A layout-2 fill that does not cover the

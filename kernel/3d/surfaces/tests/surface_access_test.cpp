@@ -514,45 +514,49 @@ TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
 
 // A whole fill of a layout-2 surface goes to the engine over the rounded
 // 128 x 64 with the value replicated; a partial one goes to the processor.
-// (The surface is 128 wide: the engine reads the descriptor's width as its
-// pitch.)
+// The surface is 100 wide with rows of 128 pixels: the engine steps rows by
+// its descriptor's width field, which carries the row pitch.
 TEST_F(FillCopy, AWholeTiledFillRunsOnTheEngineAndAPartialOneOnTheProcessor) {
   orvsim::Engine2d engine2d{board, dma};
-  SurfaceCreateRequest request = Request(6, 128, 50, kPlaceLocal, 10);  // 16 bits a pixel
+  SurfaceCreateRequest request = Request(6, 100, 50, kPlaceLocal, 10);  // 16 bits a pixel
   Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
   ASSERT_NE(s, nullptr);
   surfaces.push_back(s);
   ASSERT_EQ(s->layoutType, kLayoutTypeTiled);
-  ASSERT_GE(s->pitch, 128u * 2);
+  ASSERT_EQ(s->pitch, 128u * 2);
   Fill(s, 0);
   SurfaceFillRequest f;
-  const uint32_t whole[4] = {0, 0, 128, 50};
+  const uint32_t whole[4] = {0, 0, 100, 50};
   memcpy(f.rect, whole, sizeof(whole));
   f.value = 0xBEEF;
-  ASSERT_TRUE(SurfaceFill(s, f));
+  ASSERT_TRUE(s->Fill(f));
   dma.RunPending();
   ASSERT_FALSE(engine2d.OperationStarts().empty());
   EXPECT_EQ(engine2d.OperationStarts().back(), (orvsim::Engine2d::OperationStart{0xDD, 0x5C0}));
   const size_t starts = engine2d.OperationStarts().size();
   EXPECT_EQ(board.Peek(0x1000 + 4 * 0xC5, 4), 0xBEEFBEEFu);
   EXPECT_EQ(board.Peek(0x1000 + 4 * 0xE3, 4), 64u << 16 | 128u);
+  // Descriptor 1: the surface's address and its mode word with the pitch.
+  EXPECT_EQ(board.Peek(orvsim::k2dRegDescAddress0 + 8, 4), s->hw.records[0].word0);
+  EXPECT_EQ(board.Peek(orvsim::k2dRegDescMode0 + 8, 4), (s->hw.records[0].word1 & ~0x3FFFu) | 128u);
   const uint32_t tag = SharedLocked()->syncTagCounter;
   EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
   EXPECT_TRUE(s->AwaitEngine());
+  EXPECT_TRUE(engine2d.Faults().empty());
   std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 64);
-  EXPECT_EQ(Pixel(m, s, 0, 0), 0xBEEFu);
-  EXPECT_EQ(Pixel(m, s, 127, 63), 0xBEEFu);
+  for (uint32_t y = 0; y < 64; ++y)
+    for (uint32_t x = 0; x < 128; ++x) ASSERT_EQ(Pixel(m, s, x, y), 0xBEEFu) << x << "," << y;
 
   // Partial: the processor, and the engine is not started again.
   Fill(s, 0);
-  const uint32_t partial[4] = {0, 0, 127, 50};
+  const uint32_t partial[4] = {0, 0, 99, 50};
   memcpy(f.rect, partial, sizeof(partial));
-  ASSERT_TRUE(SurfaceFill(s, f));
+  ASSERT_TRUE(s->Fill(f));
   dma.RunPending();
   EXPECT_EQ(engine2d.OperationStarts().size(), starts);
   m = Memory(s, uint64_t{s->pitch} * 50);
-  EXPECT_EQ(Pixel(m, s, 126, 49), 0xBEEFu);
-  EXPECT_EQ(Pixel(m, s, 127, 0), 0u);
+  EXPECT_EQ(Pixel(m, s, 98, 49), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 99, 0), 0u);
 
   // Flag 2: no tag.
   memcpy(f.rect, whole, sizeof(whole));
