@@ -7,12 +7,16 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "core/driver_switches.h"
 #include "core/regs/dma.h"
+#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/render/blit_setup.h"
 #include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/dma_streams.h"
@@ -923,6 +927,298 @@ TEST_F(Blits, KeyedPixelsAreSkippedAndBadRectanglesRefused) {
   };
   for (const SurfaceBlitRequest& b : bad) EXPECT_FALSE(SurfaceBlitSoftware(to, from, b));
   EXPECT_EQ(Pixels(to, 16), got);
+}
+
+}  // namespace
+
+// ---- Scratch copies, the copy dispatch and the engine's blits -----------------------------------
+
+namespace {
+
+class EngineCopies : public FillCopy {
+ protected:
+  // The pixels of a rectangle copy within one surface as memmove gives them.
+  std::vector<uint8_t> Moved(const std::vector<uint8_t>& before, const Surface3d* s, const uint32_t* src,
+                             uint32_t dx, uint32_t dy) {
+    std::vector<uint8_t> want = before;
+    const uint32_t w = src[2] - src[0], h = src[3] - src[1], b = s->bytesPerPixel;
+    std::vector<uint8_t> block(uint64_t{w} * b * h);
+    for (uint32_t y = 0; y < h; ++y)
+      memcpy(&block[uint64_t{y} * w * b], &before[(src[1] + y) * uint64_t{s->pitch} + src[0] * b], w * b);
+    for (uint32_t y = 0; y < h; ++y)
+      memcpy(&want[(dy + y) * uint64_t{s->pitch} + dx * b], &block[uint64_t{y} * w * b], w * b);
+    return want;
+  }
+  static SurfaceCopyRequest Copy(const uint32_t* src, uint32_t dx, uint32_t dy) {
+    SurfaceCopyRequest q;
+    memcpy(q.source, src, sizeof(q.source));
+    const uint32_t dst[4] = {dx, dy, dx + src[2] - src[0], dy + src[3] - src[1]};
+    memcpy(q.destination, dst, sizeof(dst));
+    return q;
+  }
+  size_t CopyStarts(const orvsim::Engine2d& e) const {
+    size_t n = 0;
+    for (const auto& s : e.OperationStarts()) n += (s.control & 0xF) == orvsim::k2dOpCopy ? 1 : 0;
+    return n;
+  }
+  // Register writes of the packets to one register index.
+  std::vector<uint32_t> WritesTo(uint32_t index) const {
+    std::vector<uint32_t> out;
+    for (const auto& w : dma.Writes())
+      if (w.reg == 0x1000 + 4 * index) out.push_back(w.value);
+    return out;
+  }
+  static uint32_t Bits(float f) {
+    uint32_t v;
+    memcpy(&v, &f, 4);
+    return v;
+  }
+};
+
+// One row down within a surface: tile by tile through a scratch surface,
+// two engine copies a tile; the picture equals memmove's and the scratch
+// is gone afterwards.
+TEST_F(EngineCopies, OneRowDownGoesThroughTheScratchSurface) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 128, 48);
+  ASSERT_NE(s, nullptr);
+  Pattern(s);
+  const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 48);
+  const size_t blocks = glue.LiveBlocks().size();
+  const uint32_t src[4] = {3, 2, 83, 42};
+  ASSERT_TRUE(Surface3d::CopyRect(s, s, Copy(src, 3, 3)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 2u);
+  EXPECT_TRUE(s->AwaitEngine());
+  EXPECT_TRUE(engine2d.Faults().empty());
+  EXPECT_EQ(Memory(s, before.size()), Moved(before, s, src, 3, 3));
+  EXPECT_EQ(glue.LiveBlocks().size(), blocks);
+
+  // The scratch cannot be had the first time: the larger side (80) is
+  // halved, two tiles of 40 x 40 walked from the right, the bottom row
+  // first; the picture is the same.
+  Pattern(s);
+  engine2d.ClearOperationStarts();
+  glue.FailAllocation(1, kglue::AllocKind::kMemory);
+  ASSERT_TRUE(Surface3d::CopyRect(s, s, Copy(src, 4, 3)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 4u);
+  EXPECT_TRUE(s->AwaitEngine());
+  EXPECT_EQ(Memory(s, before.size()), Moved(before, s, src, 4, 3));
+  // Origins of the legs into the surface: the right tile first.
+  const std::vector<uint32_t> origins = WritesTo(0xC2);
+  ASSERT_GE(origins.size(), 4u);
+  EXPECT_EQ(origins[origins.size() - 3], 3u << 16 | (4u + 40u));
+  EXPECT_EQ(origins[origins.size() - 1], 3u << 16 | 4u);
+}
+
+// No scratch of any size: halving stops at 32 and the copy fails with the
+// picture untouched.
+TEST_F(EngineCopies, NoScratchAtAllFailsTheCopyAtThirtyTwo) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 96, 48);
+  ASSERT_NE(s, nullptr);
+  Pattern(s);
+  const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 48);
+  Exhaust(0);
+  const uint32_t src[4] = {0, 0, 96, 40};
+  EXPECT_FALSE(Surface3d::CopyRect(s, s, Copy(src, 0, 1)));
+  Restore();
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 0u);
+  EXPECT_EQ(Memory(s, before.size()), before);
+}
+
+// The copy dispatch: the engine unless the processor is switched on;
+// engine-laid-out surfaces copy whole through the engine, partial ones on
+// the processor.
+TEST_F(EngineCopies, CopyRectPicksTheEngineOrTheProcessor) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* a = Make(kArgb, 64, 8);
+  Surface3d* b = Make(kArgb, 64, 8);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  Pattern(a);
+  Fill(b, 0);
+  const uint32_t src[4] = {0, 0, 16, 4};
+  ASSERT_TRUE(Surface3d::CopyRect(b, a, Copy(src, 8, 2)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  Common()->driverSwitches->BlitSoft->current = 1;
+  ASSERT_TRUE(Surface3d::CopyRect(b, a, Copy(src, 32, 2)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  Common()->driverSwitches->BlitSoft->current = 0;
+  EXPECT_TRUE(b->AwaitEngine());
+  const std::vector<uint8_t> pa = Memory(a, uint64_t{a->pitch} * 8), pb = Memory(b, uint64_t{b->pitch} * 8);
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 16; ++x) {
+      ASSERT_EQ(Pixel(pb, b, 8 + x, 2 + y), Pixel(pa, a, x, y)) << x << "," << y;
+      ASSERT_EQ(Pixel(pb, b, 32 + x, 2 + y), Pixel(pa, a, x, y)) << x << "," << y;
+    }
+
+  // Two layout-2 surfaces 100 x 50: a whole copy is one engine copy of
+  // the rounded rows; a partial one is the processor's.
+  SurfaceCreateRequest r = Request(6, 100, 50, kPlaceLocal, 10);
+  Surface3d* t1 = Surface3d::CreatePlaced(pdev, &r);
+  Surface3d* t2 = Surface3d::CreatePlaced(pdev, &r);
+  ASSERT_NE(t1, nullptr);
+  ASSERT_NE(t2, nullptr);
+  surfaces.push_back(t1);
+  surfaces.push_back(t2);
+  Pattern(t1);
+  Fill(t2, 0);
+  engine2d.ClearOperationStarts();
+  const uint32_t whole[4] = {0, 0, 100, 50};
+  ASSERT_TRUE(Surface3d::CopyRect(t2, t1, Copy(whole, 0, 0)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  EXPECT_EQ(WritesTo(0xE3).back() & 0xFFFF, 128u);
+  EXPECT_GE(WritesTo(0xE3).back() >> 16, 64u);
+  EXPECT_TRUE(t2->AwaitEngine());
+  EXPECT_EQ(Memory(t2, uint64_t{t2->pitch} * 50), Memory(t1, uint64_t{t1->pitch} * 50));
+  const uint32_t part[4] = {0, 0, 50, 50};
+  Fill(t2, 0);
+  ASSERT_TRUE(Surface3d::CopyRect(t2, t1, Copy(part, 0, 0)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  const std::vector<uint8_t> p1 = Memory(t1, uint64_t{t1->pitch} * 50), p2 = Memory(t2, uint64_t{t2->pitch} * 50);
+  EXPECT_EQ(Pixel(p2, t2, 49, 49), Pixel(p1, t1, 49, 49));
+  EXPECT_EQ(Pixel(p2, t2, 50, 0), 0u);
+}
+
+// The textured blit: the operation word reaches 0xC0, the destination's
+// descriptor 0x88 and 0x89, and the rectangle goes out as one run of the
+// three corners, followed by the completion tag.
+TEST_F(EngineCopies, ATexturedBlitSendsItsOperationWordAndCorners) {
+  Surface3d* from = Make(kArgb, 64, 32);
+  Surface3d* to = Make(kArgb, 128, 64);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  SharedLocked()->last1300Value = 0x77;
+  SurfaceBlitRequest q;
+  const int32_t src[4] = {0, 0, 64, 32}, full[4] = {8, 4, 72, 36}, clip[4] = {10, 6, 70, 30};
+  memcpy(q.source, src, sizeof(src));
+  memcpy(q.full, full, sizeof(full));
+  memcpy(q.clipped, clip, sizeof(clip));
+  dma.ClearWrites();
+  ASSERT_TRUE(Surface3d::Blit(to, from, q));
+  dma.RunPending();
+  // One stage, no transform (colour into colour passes through), limit 31.
+  ASSERT_FALSE(WritesTo(0xC0).empty());
+  const std::vector<uint32_t> c0 = WritesTo(0xC0);
+  EXPECT_NE(std::find(c0.begin(), c0.end(), 0x1000CCu | 0x1000u | 0x200000u), c0.end());
+  uint32_t w0 = 0, w1 = 0;
+  ASSERT_TRUE(SurfaceEngineDescriptor(to, &w0, &w1));
+  EXPECT_EQ(WritesTo(0x88).back(), w0);
+  EXPECT_EQ(WritesTo(0x89).back(), w1);
+  EXPECT_EQ(WritesTo(0xC9).back(), 0xFFFFFFFFu);
+  const uint32_t tag = SharedLocked()->syncTagCounter;
+  const std::vector<uint32_t> want = {14,         0x605E5D58, Bits(1.0f), 0, Bits(6.0f),  Bits(10.0f),
+                                      0x605E5D59, Bits(1.0f), 0,          Bits(6.0f),  Bits(70.0f),
+                                      0x605F5D5A, Bits(1.0f), 0,          Bits(30.0f), Bits(10.0f),
+                                      4,          kPacketTag, 0x707,      tag | 1,     tag,
+                                      0x77};
+  EXPECT_EQ(LastPacket(static_cast<uint32_t>(want.size())), want);
+  EXPECT_EQ(WritesTo(0x5E).size(), 2u);
+  EXPECT_EQ(WritesTo(0x5F), (std::vector<uint32_t>{Bits(30.0f)}));
+  EXPECT_TRUE(to->AwaitEngine());
+
+  // No tag with flag 8; an empty full rectangle draws nothing.
+  q.flags = kBlitNoTag;
+  ASSERT_TRUE(Surface3d::Blit(to, from, q));
+  EXPECT_EQ(LastPacket(16)[0], 14u);
+  const uint32_t* cursor = Secondary()->cursor;
+  q.full[2] = q.full[0];
+  EXPECT_FALSE(Surface3d::Blit(to, from, q));
+  EXPECT_EQ(Secondary()->cursor, cursor);
+}
+
+// Sources taller than 2,048 go to the processor; wide ones do not.
+TEST_F(EngineCopies, TallSourcesBlitOnTheProcessor) {
+  struct Case {
+    uint32_t w, h;
+    bool textured;
+  } cases[] = {{1024, 4096, false}, {4096, 1024, true}, {32, 2049, false}, {32, 2048, true}};
+  for (const Case& c : cases) {
+    Surface3d* from = Make(6, c.w, c.h);
+    Surface3d* to = Make(6, 32, 8);
+    ASSERT_NE(from, nullptr) << c.w;
+    ASSERT_NE(to, nullptr);
+    Pattern(from);
+    Fill(to, 0);
+    SurfaceBlitRequest q;
+    const int32_t src[4] = {0, 0, 32, 8}, dst[4] = {0, 0, 32, 8};
+    memcpy(q.source, src, sizeof(src));
+    memcpy(q.full, dst, sizeof(dst));
+    memcpy(q.clipped, dst, sizeof(dst));
+    dma.ClearWrites();
+    ASSERT_TRUE(Surface3d::Blit(to, from, q)) << c.w << " x " << c.h;
+    dma.RunPending();
+    EXPECT_EQ(WritesTo(0x58).size(), c.textured ? 1u : 0u) << c.w << " x " << c.h;
+    if (!c.textured) {
+      EXPECT_TRUE(to->AwaitEngine());
+      const std::vector<uint8_t> a = Memory(from, uint64_t{from->pitch} * 8), b = Memory(to, uint64_t{to->pitch} * 8);
+      EXPECT_EQ(Pixel(b, to, 31, 7), Pixel(a, from, 31, 7));
+    }
+    surfaces.pop_back();
+    surfaces.pop_back();
+    delete to;
+    delete from;
+  }
+}
+
+// Planar sources: the luma plane and the chroma surface as two stages;
+// a source starting at row 0 and less high than the destination is cut
+// into two bands at full top + trunc(ratio x 0.5 - 0.5) (bit 4: ratio - 0.5).
+TEST_F(EngineCopies, APlanarBlitCutsItsBands) {
+  Surface3d* from = Make(40, 32, 8);
+  Surface3d* plane = Make(kArgb, 16, 4);
+  Surface3d* to = Make(43, 64, 64);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(plane, nullptr);
+  ASSERT_NE(to, nullptr);
+  SurfaceBlitRequest q;
+  const int32_t src[4] = {0, 0, 32, 8}, full[4] = {0, 10, 64, 42}, clip[4] = {0, 10, 64, 42};
+  memcpy(q.source, src, sizeof(src));
+  memcpy(q.full, full, sizeof(full));
+  memcpy(q.clipped, clip, sizeof(clip));
+  q.flags = kBlitNoTag;
+  // Without a second-plane record there is nothing to draw.
+  EXPECT_FALSE(Surface3d::Blit(to, from, q));
+  from->view.chroma = {32, 8, 0, plane, 1};
+  struct Case {
+    uint32_t flags;
+    std::vector<float> rows;  // top and bottom of each band drawn
+  } cases[] = {
+      {kBlitNoTag, {10, 11, 11, 42}},                     // 32 / 8 x 0.5 - 0.5 = 1.5 -> 1
+      {kBlitNoTag | kBlitOptionBit4, {10, 13, 13, 42}},   // 4 - 0.5 = 3.5 -> 3
+      {kBlitNoTag | 2u << kBlitFilterModeShift, {10, 42}},  // filter mode 2: one draw
+  };
+  for (const Case& c : cases) {
+    q.flags = c.flags;
+    dma.ClearWrites();
+    ASSERT_TRUE(Surface3d::Blit(to, from, q)) << c.flags;
+    dma.RunPending();
+    // The top of each band in 0x5E's first write, the bottom in 0x5F.
+    std::vector<float> got;
+    const std::vector<uint32_t> top = WritesTo(0x5E), bottom = WritesTo(0x5F);
+    ASSERT_EQ(top.size(), bottom.size() * 2) << c.flags;
+    for (size_t i = 0; i < bottom.size(); ++i) {
+      float t, b;
+      memcpy(&t, &top[2 * i], 4);
+      memcpy(&b, &bottom[i], 4);
+      got.push_back(t);
+      got.push_back(b);
+    }
+    EXPECT_EQ(got, c.rows) << c.flags;
+  }
+  TextureStageSetup* stages = reinterpret_cast<TextureStageSetup*>(BlitEngineOf(pdev)->stageSetup);
+  EXPECT_EQ(stages->stageCount, 2u);
+  EXPECT_EQ(stages->sources[0].surface, from);
+  EXPECT_EQ(stages->sources[1].surface, plane);
+  EXPECT_EQ(stages->sources[1].right, 16);
+  from->view.chroma = {};
 }
 
 }  // namespace
