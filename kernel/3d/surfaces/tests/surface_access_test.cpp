@@ -1222,3 +1222,41 @@ TEST_F(EngineCopies, APlanarBlitCutsItsBands) {
 }
 
 }  // namespace
+
+namespace {
+
+// A planar surface whose used width ends inside its rounded rows: a
+// processor write repeats the last used column in the luma rows used and
+// in the chroma plane (half its rows for two planes).
+TEST_F(EngineCopies, TheLastUsedColumnIsRepeatedAfterAWrite) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 128, 16);
+  Surface3d* plane = Make(kArgb, 64, 8);
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(plane, nullptr);
+  Pattern(s);
+  Pattern(plane);
+  const std::vector<uint8_t> luma = Memory(s, uint64_t{s->pitch} * 16);
+  const std::vector<uint8_t> chroma = Memory(plane, uint64_t{plane->pitch} * 8);
+  s->view.chroma = {40, 10, 2, plane, 1};  // used 40 x 10 from row 2
+  s->MarkWritten();
+  s->view.chroma = {};  // the processor reads it without its second plane
+  dma.RunPending();
+  const std::vector<uint8_t> l = Memory(s, luma.size()), c = Memory(plane, chroma.size());
+  for (uint32_t y = 0; y < 16; ++y) {
+    const bool used = y >= 2 && y < 12;
+    EXPECT_EQ(Pixel(l, s, 40, y), used ? Pixel(luma, s, 39, y) : Pixel(luma, s, 40, y)) << y;
+    EXPECT_EQ(Pixel(l, s, 41, y), Pixel(luma, s, 41, y)) << y;
+  }
+  for (uint32_t y = 0; y < 8; ++y)
+    EXPECT_EQ(Pixel(c, plane, 20, y), y < 5 ? Pixel(chroma, plane, 19, y) : Pixel(chroma, plane, 20, y)) << y;
+  // A used width in the last 32 columns of the rows: nothing repeats.
+  Pattern(s);
+  s->view.chroma = {100, 10, 2, plane, 1};
+  s->MarkWritten();
+  s->view.chroma = {};
+  dma.RunPending();
+  EXPECT_EQ(Memory(s, luma.size()), luma);
+}
+
+}  // namespace
