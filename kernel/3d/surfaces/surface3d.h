@@ -144,6 +144,16 @@ struct SurfaceShadowLink {
   bool HasShadow() const { return shadow != nullptr; }
   bool IsActive() const { return active != 0; }
   void Assign(const SurfaceShadowLink& other);
+
+  // The shadow round trip (box: {left, top, front, right, bottom, back} of
+  // the owner, or null for the whole surface). Enter blits the owner into
+  // the shadow, scaled by the factors, unless the link is active (or, with
+  // the skip flag, the owner is its device's open render target); Leave
+  // blits it back. Each waits (bounded) until both surfaces are idle and
+  // answers false when the blit fails or the wait runs out.
+  bool Enter(bool skipIfCurrentTarget, const uint32_t* box = nullptr);
+  bool EnterIfInactive(const uint32_t* box = nullptr) { return Enter(false, box); }
+  bool Leave(const uint32_t* box = nullptr);
 };
 
 // Both surfaces of a pair hold the same pair {companion, surface}.

@@ -375,3 +375,72 @@ bool Surface3d::BlitPlanar2(Surface3d* destination, Surface3d* source, const Sur
 bool Surface3d::BlitPlanar3(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request) {
   return BlitPlanar(destination, source, request, true);
 }
+
+// ---- Shadow round trip -------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kShadowFilter = 1;
+
+int32_t Scaled(uint32_t v, float factor) {
+  const double s = static_cast<double>(v) * static_cast<double>(factor);
+  if (!(s >= 0.0)) return 0;  // NaN and negatives
+  return s >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(s);
+}
+
+// The blit between the owner's rectangle and the shadow's, in either
+// direction, then the wait until both are idle.
+bool ShadowTrip(SurfaceShadowLink* link, const uint32_t* box, bool enter) {
+  Surface3d* owner = link->owner;
+  Surface3d* shadow = link->shadow;
+  if (owner == nullptr || shadow == nullptr) return false;
+  int32_t ownerRect[4], shadowRect[4];
+  if (box != nullptr) {
+    const uint32_t r[4] = {box[0], box[1], box[3], box[4]};
+    for (int i = 0; i < 4; ++i) {
+      if (r[i] > 0x7FFFFFFF) return false;
+      ownerRect[i] = static_cast<int32_t>(r[i]);
+      shadowRect[i] = Scaled(r[i], (i & 1) == 0 ? link->scaleX : link->scaleY);
+    }
+  } else {
+    const int32_t o[4] = {0, 0, static_cast<int32_t>(owner->width), static_cast<int32_t>(owner->height)};
+    const int32_t s[4] = {0, 0, static_cast<int32_t>(shadow->width), static_cast<int32_t>(shadow->height)};
+    memcpy(ownerRect, o, sizeof(o));
+    memcpy(shadowRect, s, sizeof(s));
+  }
+  SurfaceBlitRequest q;
+  memcpy(q.source, enter ? ownerRect : shadowRect, sizeof(q.source));
+  memcpy(q.clipped, enter ? shadowRect : ownerRect, sizeof(q.clipped));
+  memcpy(q.full, q.clipped, sizeof(q.full));
+  q.mask = 0xFFFFFFFF;
+  if (!enter)
+    q.filter = owner->format != nullptr && owner->format->formatClass == kClassDepth ? 0 : kShadowFilter;
+  Surface3d* to = enter ? shadow : owner;
+  Surface3d* from = enter ? owner : shadow;
+  if (!Surface3d::Blit(to, from, q)) return false;
+  // Bounded waits: false when the engine does not pass either in time.
+  if (!to->AwaitEngine() || !from->AwaitEngine()) return false;
+  to->changed = 1;
+  if (to->resourceTable != nullptr) to->resourceTable->InvalidateBindings(to->resourceType, to->resourceHandle);
+  return true;
+}
+
+}  // namespace
+
+bool SurfaceShadowLink::Enter(bool skipIfCurrentTarget, const uint32_t* box) {
+  if (active) return true;
+  if (skipIfCurrentTarget && owner != nullptr) {
+    CommonData* common = owner->owner != nullptr ? owner->owner->common : nullptr;
+    if (common != nullptr && common->openRenderTarget == owner) return true;
+  }
+  if (!ShadowTrip(this, box, true)) return false;
+  active = 1;
+  return true;
+}
+
+bool SurfaceShadowLink::Leave(const uint32_t* box) {
+  if (!active) return true;
+  if (!ShadowTrip(this, box, false)) return false;
+  active = 0;
+  return true;
+}

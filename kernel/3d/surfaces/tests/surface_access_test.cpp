@@ -1260,3 +1260,66 @@ TEST_F(EngineCopies, TheLastUsedColumnIsRepeatedAfterAWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+// The shadow round trip: the owner's box goes into the shadow scaled by
+// the factors and comes back from it with the filter; an active link
+// does not enter again, the owner as the open render target is skipped
+// when asked.
+TEST_F(EngineCopies, TheShadowRoundTripAppliesTheFactors) {
+  Surface3d* owner = Make(kArgb, 64, 32);
+  Surface3d* shadow = Make(kArgb, 128, 64);
+  ASSERT_NE(owner, nullptr);
+  ASSERT_NE(shadow, nullptr);
+  SurfaceShadowLink& link = owner->shadowLink;
+  link.Init(owner);
+  link.shadow = shadow;
+  link.scaleX = 2.0f;
+  link.scaleY = 2.0f;
+  auto corners = [&] {
+    const std::vector<uint32_t> run = LastPacket(22);
+    return std::vector<uint32_t>{run[4], run[5], run[9], run[10], run[14], run[15]};  // top, left per corner
+  };
+  const uint32_t box[6] = {8, 4, 0, 24, 12, 1};
+  Common()->openRenderTarget = owner;
+  const uint32_t* cursor = Secondary()->cursor;
+  ASSERT_TRUE(link.Enter(true, box));
+  EXPECT_FALSE(link.IsActive());
+  EXPECT_EQ(Secondary()->cursor, cursor);
+  Common()->openRenderTarget = nullptr;
+
+  ASSERT_TRUE(link.Enter(true, box));
+  EXPECT_TRUE(link.IsActive());
+  EXPECT_EQ(corners(), (std::vector<uint32_t>{Bits(8), Bits(16), Bits(8), Bits(48), Bits(24), Bits(16)}));
+  EXPECT_EQ(shadow->changed, 1);
+  TextureStageSetup* stages = reinterpret_cast<TextureStageSetup*>(BlitEngineOf(pdev)->stageSetup);
+  EXPECT_EQ(stages->sources[0].surface, owner);
+  EXPECT_EQ(stages->sources[0].filter, 0u);  // the request's filter word is 0 on the way in
+  cursor = Secondary()->cursor;
+  ASSERT_TRUE(link.EnterIfInactive(box));
+  EXPECT_EQ(Secondary()->cursor, cursor);
+
+  ASSERT_TRUE(link.Leave(box));
+  EXPECT_FALSE(link.IsActive());
+  EXPECT_EQ(corners(), (std::vector<uint32_t>{Bits(4), Bits(8), Bits(4), Bits(24), Bits(12), Bits(8)}));
+  EXPECT_EQ(stages->sources[0].surface, shadow);
+  EXPECT_EQ(stages->sources[0].filter, 1u);
+  EXPECT_EQ(owner->changed, 1);
+  // Whole surfaces without a box.
+  ASSERT_TRUE(link.Enter(false));
+  EXPECT_EQ(corners(), (std::vector<uint32_t>{Bits(0), Bits(0), Bits(0), Bits(128), Bits(64), Bits(0)}));
+  ASSERT_TRUE(link.Leave());
+  // The engine does not pass the blit in time: the trip fails and the link
+  // stays as it was.
+  expectErrors = true;
+  dma.SetLatencyReads(1u << 30);
+  EXPECT_FALSE(link.Enter(false));
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  EXPECT_FALSE(link.IsActive());
+  dma.SetLatencyReads(0);
+  dma.RunPending();
+  link.shadow = nullptr;
+}
+
+}  // namespace
