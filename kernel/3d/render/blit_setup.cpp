@@ -447,6 +447,102 @@ bool TextureStageSetup::StampSources(uint32_t value) {
   return true;
 }
 
+// ---- Texture coordinates of a blit quad --------------------------------------------------------
+
+void RotateTexCoords(uint32_t turns, float* left, float* right, float* top, float* bottom) {
+  const float l = *left, r = *right, t = *top, b = *bottom;
+  switch (turns & 3) {
+    case 1:
+      *left = 1.0f - b, *right = 1.0f - t, *top = l, *bottom = r;
+      break;
+    case 2:
+      *left = 1.0f - r, *right = 1.0f - l, *top = 1.0f - b, *bottom = 1.0f - t;
+      break;
+    case 3:
+      *left = t, *right = b, *top = 1.0f - r, *bottom = 1.0f - l;
+      break;
+    default:
+      break;
+  }
+}
+
+namespace {
+
+uint32_t Bits(float f) {
+  uint32_t v;
+  memcpy(&v, &f, 4);
+  return v;
+}
+
+}  // namespace
+
+uint32_t ComputeBlitTexCoords(StageStateBlock& stages, uint32_t* (*reserve)(void*, uint32_t), void* stream,
+                              const BlitRect& source, const BlitRect& outer, const BlitRect& inner,
+                              uint32_t textureWidth, uint32_t textureHeight, uint32_t rotation, uint32_t mirror,
+                              uint32_t halfTexelMode, bool bias) {
+  const float ow = static_cast<float>(int64_t{outer.right} - outer.left);
+  const float oh = static_cast<float>(int64_t{outer.bottom} - outer.top);
+  if (ow == 0.0f || oh == 0.0f || textureWidth == 0 || textureHeight == 0 || reserve == nullptr) return 0;
+  float left = static_cast<float>(int64_t{inner.left} - outer.left) / ow;
+  float right = static_cast<float>(int64_t{inner.right} - outer.left) / ow;
+  float top = static_cast<float>(int64_t{inner.top} - outer.top) / oh;
+  float bottom = static_cast<float>(int64_t{inner.bottom} - outer.top) / oh;
+  RotateTexCoords((0u - rotation) & 3, &left, &right, &top, &bottom);
+  const float tw = static_cast<float>(textureWidth), th = static_cast<float>(textureHeight);
+  const float su = static_cast<float>(int64_t{source.right} - source.left) / tw;
+  const float sv = static_cast<float>(int64_t{source.bottom} - source.top) / th;
+  const float uL = left * su + static_cast<float>(source.left) / tw;
+  const float uR = right * su + static_cast<float>(source.left) / tw;
+  const float vT = top * sv + static_cast<float>(source.top) / th;
+  const float vB = bottom * sv + static_cast<float>(source.top) / th;
+  const uint32_t turns = rotation & 3;
+  const bool across = turns == 1 || turns == 3;
+  uint32_t written = 0;
+  for (uint32_t s = 0; s < kBlitStages; ++s) {
+    const BlitStageRecord& st = stages.stages[s];
+    if ((st.words[0] & kStageDisabledMask) == kStageDisabled) continue;
+    const float w = static_cast<float>(st.width), h = static_cast<float>(st.height);
+    if (w == 0.0f || h == 0.0f) continue;
+    float du = su * st.uScale * w / (across ? th : tw);
+    float dv = sv * st.vScale * h / (across ? tw : th);
+    if ((mirror & 1) != 0) du = -du;
+    if (turns == 2 || turns == 3) du = -du;
+    if ((mirror & 2) != 0) dv = -dv;
+    if (turns == 1 || turns == 2) dv = -dv;
+    float hu = 0.5f / w, hv = 0.5f / h;
+    if ((halfTexelMode & 1) == 0 && du != 0.0f) hu *= du;
+    if ((halfTexelMode & 2) == 0 && dv != 0.0f) hv *= dv;
+    float l = uL * st.uScale + (st.uOffset + hu), r = uR * st.uScale + (st.uOffset + hu);
+    float t = vT * st.vScale + (st.vOffset + hv), b = vB * st.vScale + (st.vOffset + hv);
+    if (bias) t -= 0.5f / h, b -= 0.5f / h;
+    if ((mirror & 1) != 0) {
+      const float x = l;
+      l = r, r = x;
+    }
+    if ((mirror & 2) != 0) {
+      const float x = t;
+      t = b, b = x;
+    }
+    const float corners[4][3][2] = {{{l, t}, {r, t}, {l, b}},
+                                     {{l, b}, {l, t}, {r, b}},
+                                     {{r, b}, {l, b}, {r, t}},
+                                     {{r, t}, {r, b}, {l, t}}};
+    uint32_t* at = reserve(stream, 16);
+    if (at == nullptr) return 0;
+    at[0] = 14;
+    for (uint32_t k = 0; k < 3; ++k) {
+      uint32_t* p = at + 1 + 5 * k;
+      p[0] = (0x58u + k) | 0x5Du << 8 | 0x5Eu << 16 | (0x63u + s) << 24;
+      p[1] = 0;
+      p[2] = 0;
+      p[3] = Bits(corners[turns][k][1]);
+      p[4] = Bits(corners[turns][k][0]);
+    }
+    written += 16;
+  }
+  return written;
+}
+
 // ---- The blit engine's set-up, made in place -------------------------------------------------
 
 static_assert(sizeof(TransformState) <= 600);

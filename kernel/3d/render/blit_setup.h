@@ -216,6 +216,29 @@ class TextureStageSetup : public StageStateBlock {
 // The control byte k of a stage record.
 uint8_t& StageControlByte(BlitStageRecord& stage, uint32_t k);
 
+// ---- Texture coordinates of a blit quad --------------------------------------------------------
+
+struct BlitRect {
+  int32_t left, top, right, bottom;
+};
+
+// Rotates a normalised rectangle by quarter turns (the low two bits).
+void RotateTexCoords(uint32_t turns, float* left, float* right, float* top, float* bottom);
+
+// The texture coordinates of the quad's three corners for every enabled
+// stage: the inner rectangle normalised within the outer one, turned back
+// by the rotation, mapped into the source rectangle of a texture of
+// width x height texels and through each stage's offsets and scales, with
+// the half-texel terms of the mode (1: u unscaled, 2: v, 3: both), the
+// mirror bits (0: u, 1: v) and the bias flag (v lowered half a texel).
+// Each stage goes out as one run of three packets {0x58 + k, 0x5D, 0x5E,
+// 0x63 + stage; 0, 0, v, u} behind its count word. Words written (0 when
+// the stream had no room or an extent is empty).
+uint32_t ComputeBlitTexCoords(StageStateBlock& stages, uint32_t* (*reserve)(void*, uint32_t), void* stream,
+                              const BlitRect& source, const BlitRect& outer, const BlitRect& inner,
+                              uint32_t textureWidth, uint32_t textureHeight, uint32_t rotation, uint32_t mirror,
+                              uint32_t halfTexelMode, bool bias);
+
 // The device blit engine's set-up, made in and cleared from its bytes.
 void InitBlitSetup3d(void* transformState, void* stageSetup);
 void CleanupBlitSetup3d(void* transformState, void* stageSetup);

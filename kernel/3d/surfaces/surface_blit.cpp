@@ -217,9 +217,25 @@ TransformState* TransformFor(Surface3d* destination, Surface3d* source, const Su
   return t;
 }
 
+// Where the texture coordinates come from: the source rectangle of a
+// texture of width x height texels, the option words (rotation, mirror).
+struct TexSource {
+  const int32_t* rect;
+  uint32_t width;
+  uint32_t height;
+  uint32_t rotation;
+  uint32_t mirror;
+};
+
+TexSource TexSourceOf(const Surface3d* source, const SurfaceBlitRequest& request) {
+  return {request.source, source->width, source->height, request.options[0], request.options[1]};
+}
+
+uint32_t* ReserveIn(void* stream, uint32_t words) { return static_cast<BmSecondaryInt*>(stream)->Reserve(words); }
+
 // Draws one destination rectangle (already clipped) with the loaded set-up.
 bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* rect, uint32_t flags,
-                  TransformState* transform, TextureStageSetup* stages) {
+                  TransformState* transform, TextureStageSetup* stages, const TexSource& tex) {
   if (full[2] <= full[0] || full[3] <= full[1]) return false;
   if (rect[0] < 0 || rect[1] < 0 || rect[0] > rect[2] || rect[1] > rect[3]) return false;
   if (transform == nullptr || stages == nullptr) return false;
@@ -255,6 +271,15 @@ bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* re
   state->dirty.words[0] |= kCsDirtyControlWord | kCsDirtyPlaneMask | kCsDirtySurfacesA;
   owner->Execute(state, 0, false);
   secondary->startFlags = 2;
+  // Each enabled stage's texture coordinates for the three corners.
+  const BlitRect source{tex.rect[0], tex.rect[1], tex.rect[2], tex.rect[3]};
+  const BlitRect outer{full[0], full[1], full[2], full[3]};
+  const BlitRect inner{rect[0], rect[1], rect[2], rect[3]};
+  const uint32_t mode = (flags & kBlitFilterModeMask) >> kBlitFilterModeShift;
+  if (stages->stageCount != 0 &&
+      ComputeBlitTexCoords(*stages, ReserveIn, secondary, source, outer, inner, tex.width, tex.height, tex.rotation,
+                           tex.mirror, mode, (flags & kBlitOptionBit4) != 0) == 0)
+    return false;
   uint32_t* at = secondary->Reserve(16);
   if (at == nullptr) return false;
   const float l = static_cast<float>(left), r = static_cast<float>(right);
@@ -312,7 +337,7 @@ bool Surface3d::BlitTextured(Surface3d* destination, Surface3d* source, const Su
                                   ? static_cast<TransformState*>(request.transform)
                                   : DeviceBlitSet(destination).transform;
   return DrawTextured(destination, request.full, request.clipped, request.flags, transform,
-                      DeviceBlitSet(destination).stages);
+                      DeviceBlitSet(destination).stages, TexSourceOf(source, request));
 }
 
 namespace {
@@ -356,14 +381,16 @@ bool BlitPlanar(Surface3d* destination, Surface3d* source, const SurfaceBlitRequ
     const uint32_t flags[2] = {request.flags | 2u << kBlitFilterModeShift, request.flags};
     for (int i = 0; i < 2; ++i) {
       if (bands[i][3] <= bands[i][1]) continue;
-      if (!DrawTextured(destination, full, bands[i], flags[i], transform, stages)) return false;
+      if (!DrawTextured(destination, full, bands[i], flags[i], transform, stages, TexSourceOf(source, request)))
+        return false;
       // The set-up is drawn again for the second band.
       stages->pending = 1;
       transform->pending = 1;
     }
     return true;
   }
-  return DrawTextured(destination, full, request.clipped, request.flags, transform, stages);
+  return DrawTextured(destination, full, request.clipped, request.flags, transform, stages,
+                      TexSourceOf(source, request));
 }
 
 }  // namespace

@@ -286,3 +286,117 @@ TEST(BlitStages, CoordinatesFollowTheSourceRectangleAndTheViewOrigin) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Texture coordinates -----------------------------------------------------------------------
+
+TEST(BlitCoordinates, RotationsTurnTheNormalisedRectangle) {
+  struct Case {
+    uint32_t turns;
+    float want[4];  // left, right, top, bottom
+  } cases[] = {
+      {0, {0.1f, 0.5f, 0.2f, 0.7f}},
+      {1, {1 - 0.7f, 1 - 0.2f, 0.1f, 0.5f}},
+      {2, {1 - 0.5f, 1 - 0.1f, 1 - 0.7f, 1 - 0.2f}},
+      {3, {0.2f, 0.7f, 1 - 0.5f, 1 - 0.1f}},
+      {5, {1 - 0.7f, 1 - 0.2f, 0.1f, 0.5f}},  // the low two bits
+  };
+  for (const Case& c : cases) {
+    float l = 0.1f, r = 0.5f, t = 0.2f, b = 0.7f;
+    RotateTexCoords(c.turns, &l, &r, &t, &b);
+    EXPECT_FLOAT_EQ(l, c.want[0]) << c.turns;
+    EXPECT_FLOAT_EQ(r, c.want[1]) << c.turns;
+    EXPECT_FLOAT_EQ(t, c.want[2]) << c.turns;
+    EXPECT_FLOAT_EQ(b, c.want[3]) << c.turns;
+  }
+}
+
+struct Words {
+  std::vector<uint32_t> words;
+  static uint32_t* Reserve(void* self, uint32_t n) {
+    auto* w = static_cast<Words*>(self);
+    const size_t at = w->words.size();
+    w->words.resize(at + n);
+    return w->words.data() + at;
+  }
+  float F(size_t i) const {
+    float f;
+    memcpy(&f, &words[i], 4);
+    return f;
+  }
+};
+
+// One stage over a 64 x 64 texture drawn 1:1: the corners of each rotation
+// and mirror take the rectangle's edges in the order of the table; a
+// mirrored axis swaps its edges.
+TEST(BlitCoordinates, CornersFollowRotationAndMirror) {
+  FormatDescriptor f(11, "argb");
+  Surface3d s;
+  s.format = &f;
+  s.width = 64;
+  s.height = 64;
+  BlitSource main{0, &s, 0, 0, 64, 64, 0, 0};
+  TextureStageSetup t;
+  ASSERT_TRUE(t.SetSources(&main, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(t.FlushPending());
+  const BlitRect source{0, 0, 64, 64}, outer{0, 0, 64, 64}, inner{0, 0, 64, 64};
+  // Mode 3: half-texel terms unscaled, so the edges are 0 + h and 1 + h.
+  const float lo = 0.5f / 64, hi = 1.0f + 0.5f / 64;
+  for (uint32_t mirror = 0; mirror < 4; ++mirror) {
+    const float l = (mirror & 1) ? hi : lo, r = (mirror & 1) ? lo : hi;
+    const float tp = (mirror & 2) ? hi : lo, bt = (mirror & 2) ? lo : hi;
+    const float want[4][3][2] = {{{l, tp}, {r, tp}, {l, bt}},
+                                 {{l, bt}, {l, tp}, {r, bt}},
+                                 {{r, bt}, {l, bt}, {r, tp}},
+                                 {{r, tp}, {r, bt}, {l, tp}}};
+    for (uint32_t rotation = 0; rotation < 4; ++rotation) {
+      Words w;
+      ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 64, rotation, mirror, 3, false),
+                16u);
+      ASSERT_EQ(w.words[0], 14u);
+      for (uint32_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(w.words[1 + 5 * k], (0x58u + k) | 0x5Du << 8 | 0x5Eu << 16 | 0x63u << 24);
+        EXPECT_FLOAT_EQ(w.F(5 + 5 * k), want[rotation][k][0]) << rotation << " " << mirror << " " << k;
+        EXPECT_FLOAT_EQ(w.F(4 + 5 * k), want[rotation][k][1]) << rotation << " " << mirror << " " << k;
+      }
+    }
+  }
+}
+
+// The half-texel term is scaled by the step unless the mode keeps it or
+// the step is exactly 0; the bias lowers v by half a texel; disabled
+// stages send nothing.
+TEST(BlitCoordinates, HalfTexelTermsAndBias) {
+  FormatDescriptor f(11, "argb");
+  Surface3d s;
+  s.format = &f;
+  s.width = 64;
+  s.height = 32;
+  BlitSource main{0, &s, 0, 0, 64, 32, 0, 0};
+  TextureStageSetup t;
+  ASSERT_TRUE(t.SetSources(&main, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(t.FlushPending());
+  // Source 32 x 16 of the texture onto 64 x 32: steps 0.5 in u and v.
+  const BlitRect source{0, 0, 32, 16}, outer{0, 0, 64, 32}, inner{0, 0, 64, 32};
+  Words w;
+  ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 32, 0, 0, 0, false), 16u);
+  EXPECT_FLOAT_EQ(w.F(5), 0.5f / 64 * 0.5f);   // u of the first corner: hu x du
+  EXPECT_FLOAT_EQ(w.F(4), 0.5f / 32 * 0.5f);   // v: hv x dv
+  w.words.clear();
+  ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 32, 0, 0, 1, true), 16u);
+  EXPECT_FLOAT_EQ(w.F(5), 0.5f / 64);                       // mode 1 keeps hu
+  EXPECT_FLOAT_EQ(w.F(4), 0.5f / 32 * 0.5f - 0.5f / 32);    // bias
+  // A source of no width: the u step is 0 and hu stays unscaled.
+  w.words.clear();
+  const BlitRect thin{8, 0, 8, 16};
+  ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, thin, outer, inner, 64, 32, 0, 0, 0, false), 16u);
+  EXPECT_FLOAT_EQ(w.F(5), 8.0f / 64 + 0.5f / 64);
+  // No enabled stage: nothing written.
+  t.stages[0].words[0] = kStageDisabled;
+  w.words.clear();
+  EXPECT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 32, 0, 0, 0, false), 0u);
+  EXPECT_TRUE(w.words.empty());
+}
+
+}  // namespace

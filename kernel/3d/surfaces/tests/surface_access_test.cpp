@@ -973,6 +973,29 @@ class EngineCopies : public FillCopy {
     memcpy(&v, &f, 4);
     return v;
   }
+  // The rectangles' rows the corner runs carried: a run's first packet
+  // writes 1.0 to 0x58 and its top to 0x5E, its third 1.0 to 0x5A and its
+  // bottom to 0x5F (the texture coordinates write 0 to 0x58-0x5A).
+  std::vector<float> CornerRows() const {
+    std::vector<float> rows;
+    uint32_t open = 0;
+    for (const auto& w : dma.Writes()) {
+      if ((w.reg == 0x1000 + 4 * 0x58 || w.reg == 0x1000 + 4 * 0x5A) && w.value == Bits(1.0f)) {
+        open = w.reg;
+      } else if (open == 0x1000 + 4 * 0x58 && w.reg == 0x1000 + 4 * 0x5E) {
+        float f;
+        memcpy(&f, &w.value, 4);
+        rows.push_back(f);
+        open = 0;
+      } else if (open == 0x1000 + 4 * 0x5A && w.reg == 0x1000 + 4 * 0x5F) {
+        float f;
+        memcpy(&f, &w.value, 4);
+        rows.push_back(f);
+        open = 0;
+      }
+    }
+    return rows;
+  }
 };
 
 // One row down within a surface: tile by tile through a scratch surface,
@@ -1120,8 +1143,15 @@ TEST_F(EngineCopies, ATexturedBlitSendsItsOperationWordAndCorners) {
                                       4,          kPacketTag, 0x707,      tag | 1,     tag,
                                       0x77};
   EXPECT_EQ(LastPacket(static_cast<uint32_t>(want.size())), want);
-  EXPECT_EQ(WritesTo(0x5E).size(), 2u);
-  EXPECT_EQ(WritesTo(0x5F), (std::vector<uint32_t>{Bits(30.0f)}));
+  EXPECT_EQ(CornerRows(), (std::vector<float>{6, 30}));
+  // Before the corners, stage 0's texture coordinates: the clipped part of
+  // the full rectangle in the source, with half a texel added.
+  const float l = 2.0f / 64 + 0.5f / 64, r = 62.0f / 64 + 0.5f / 64;
+  const float t = 2.0f / 32 + 0.5f / 32, b = 26.0f / 32 + 0.5f / 32;
+  const std::vector<uint32_t> coordinates = {
+      14, 0x635E5D58, 0, 0, Bits(t), Bits(l), 0x635E5D59, 0, 0, Bits(t), Bits(r), 0x635E5D5A, 0, 0, Bits(b), Bits(l)};
+  const std::vector<uint32_t> tail = LastPacket(static_cast<uint32_t>(want.size() + 16));
+  EXPECT_EQ(std::vector<uint32_t>(tail.begin(), tail.begin() + 16), coordinates);
   EXPECT_TRUE(to->AwaitEngine());
 
   // No tag with flag 8; an empty full rectangle draws nothing.
@@ -1155,7 +1185,7 @@ TEST_F(EngineCopies, TallSourcesBlitOnTheProcessor) {
     dma.ClearWrites();
     ASSERT_TRUE(Surface3d::Blit(to, from, q)) << c.w << " x " << c.h;
     dma.RunPending();
-    EXPECT_EQ(WritesTo(0x58).size(), c.textured ? 1u : 0u) << c.w << " x " << c.h;
+    EXPECT_EQ(CornerRows().size(), c.textured ? 2u : 0u) << c.w << " x " << c.h;
     if (!c.textured) {
       EXPECT_TRUE(to->AwaitEngine());
       const std::vector<uint8_t> a = Memory(from, uint64_t{from->pitch} * 8), b = Memory(to, uint64_t{to->pitch} * 8);
@@ -1200,17 +1230,7 @@ TEST_F(EngineCopies, APlanarBlitCutsItsBands) {
     dma.ClearWrites();
     ASSERT_TRUE(Surface3d::Blit(to, from, q)) << c.flags;
     dma.RunPending();
-    // The top of each band in 0x5E's first write, the bottom in 0x5F.
-    std::vector<float> got;
-    const std::vector<uint32_t> top = WritesTo(0x5E), bottom = WritesTo(0x5F);
-    ASSERT_EQ(top.size(), bottom.size() * 2) << c.flags;
-    for (size_t i = 0; i < bottom.size(); ++i) {
-      float t, b;
-      memcpy(&t, &top[2 * i], 4);
-      memcpy(&b, &bottom[i], 4);
-      got.push_back(t);
-      got.push_back(b);
-    }
+    const std::vector<float> got = CornerRows();
     EXPECT_EQ(got, c.rows) << c.flags;
   }
   TextureStageSetup* stages = reinterpret_cast<TextureStageSetup*>(BlitEngineOf(pdev)->stageSetup);
