@@ -249,7 +249,7 @@ void BM_MemcpyBlitBytesBaseline(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
 }
-BENCHMARK(BM_MemcpyBlitBytesBaseline)->Arg(256);
+BENCHMARK(BM_MemcpyBlitBytesBaseline)->Arg(336);
 
 // An engine copy one row down within a 512 x 512 surface as the driver
 // issues it: the scratch surface made, the two engine copies sent, the

@@ -1108,6 +1108,17 @@ TEST_F(EngineCopies, CopyRectPicksTheEngineOrTheProcessor) {
   const std::vector<uint8_t> p1 = Memory(t1, uint64_t{t1->pitch} * 50), p2 = Memory(t2, uint64_t{t2->pitch} * 50);
   EXPECT_EQ(Pixel(p2, t2, 49, 49), Pixel(p1, t1, 49, 49));
   EXPECT_EQ(Pixel(p2, t2, 50, 0), 0u);
+
+  // From a layout-2 source into a linear destination: a blit, drawn by
+  // the 3D engine as one textured rectangle.
+  Surface3d* linear = Make(6, 128, 64);
+  ASSERT_NE(linear, nullptr);
+  engine2d.ClearOperationStarts();
+  dma.ClearWrites();
+  ASSERT_TRUE(Surface3d::CopyRect(linear, t1, Copy(part, 10, 4)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 0u);
+  EXPECT_EQ(CornerRows(), (std::vector<float>{4, 54}));
 }
 
 // The textured blit: the operation word reaches 0xC0, the destination's
