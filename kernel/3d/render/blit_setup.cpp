@@ -10,49 +10,6 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 
-// ---- Register-image blocks ---------------------------------------------------------------------
-
-namespace {
-
-constexpr uint32_t kHwUnitDefaultA = 0x80;  // bits 5-9 = 4
-
-}  // namespace
-
-HwStateBlock::HwStateBlock() {
-  memset(records, 0, sizeof(records));
-  for (uint32_t i = 0; i < kHwUnitRecords; ++i) {
-    records[i].a = i == 0 ? 0 : kHwUnitDefaultA;
-    records[i].b = kHwUnitDefaultB;
-  }
-}
-
-bool HwStateBlock::Flush(uint8_t* wasPending) {
-  if (wasPending != nullptr) *wasPending = pending;
-  if (pending) {
-    if (!EmitPending()) return false;
-    pending = 0;
-    emitted = 1;
-  }
-  for (uint32_t i = unitCount; i < RecordsInUse(); ++i) {
-    records[i].flags = 0;
-    records[i].a = kHwUnitResetA;
-    records[i].b = kHwUnitDefaultB;
-  }
-  return true;
-}
-
-StageStateBlock::StageStateBlock() {
-  memset(stages, 0, sizeof(stages));
-}
-
-bool StageStateBlock::FlushPending() {
-  if (!pending) return true;
-  if (!BuildStages()) return false;
-  pending = 0;
-  emitted = 1;
-  return true;
-}
-
 // ---- Colour transform --------------------------------------------------------------------------
 
 // Studio-range BT.601: Y' in 16/255..235/255, Cb and Cr around 128/255
@@ -265,11 +222,11 @@ bool TransformState::Compute() {
 
 bool TransformState::EmitPending() {
   if (!Compute()) return false;
-  word = 1;
+  word0 = 1;
   if (active == 0) {
-    records[0].flags = 0;
-    records[0].a = 0;
-    records[0].b = kHwUnitDefaultB;
+    units[0].flags = 0;
+    units[0].a = 0;
+    units[0].b = kHwWordBDefault;
     unitCount = 1;
     return true;
   }
@@ -280,7 +237,7 @@ bool TransformState::EmitPending() {
     b[r] = bias[r] * kBiasScale;
   }
   const bool planar = sourceMode == kBlitModePlanar3 || sourceMode == kBlitModePlanar2;
-  HwUnitRecord& r0 = records[0];
+  HwUnitRecord& r0 = units[0];
   r0.flags = (r0.flags & ~1u) | 0x6;
   r0.a = (15u << 14 | 7u << 24) & ~kAClear;
   r0.b = (planar ? 0x4u : 0x3u) | 1u << 11 | 4u << 20;
@@ -289,7 +246,7 @@ bool TransformState::EmitPending() {
   r0.g = Low(r0.g, b[0]);
   r0.h = High(Low(r0.h, b[2]), b[1]);
 
-  HwUnitRecord& r1 = records[1];
+  HwUnitRecord& r1 = units[1];
   r1.flags = r0.flags & ~4u;
   r1.a = Field(r1.a, 14, 5, 4);
   if (sourceMode == kBlitModePlanar3) r1.a = Field(r1.a, 5, 5, 2);
@@ -307,7 +264,7 @@ bool TransformState::EmitPending() {
   r1.g = Low(r1.g, b[0]);
   r1.h = High(Low(r1.h, b[2]), b[1]);
 
-  HwUnitRecord& r2 = records[2];
+  HwUnitRecord& r2 = units[2];
   r2.flags = r1.flags;
   r2.a = Field(r2.a, 14, 5, 4);
   if (sourceMode == kBlitModePlanar3) r2.a = Field(r2.a, 5, 5, 1);
@@ -320,13 +277,13 @@ bool TransformState::EmitPending() {
   unitCount = 3;
   if (destinationMode == kBlitModeRgb) {
     const uint32_t s = count <= 5 ? count : 0;
-    HwUnitRecord& r3 = records[3];
+    HwUnitRecord& r3 = units[3];
     r3.flags = (r3.flags | 0x2) & ~0x5u;
     r3.a = (s << 5 | 14u << 14 | 7u << 24) & ~kAClear;
     r3.b = 1u << 10 | 1u << 11 | 1u << 12 | 1u << 14 | (count & 0xF) << 20;
     r3.e = (r3.e & ~0x7FFu) | 0x3AC;
     r3.f = (r3.f & ~(0x7FFu | 0x7FFu << 16)) | 0x3C0 | 0x3C0u << 16;
-    HwUnitRecord& r4 = records[4];
+    HwUnitRecord& r4 = units[4];
     r4.flags = r3.flags;
     r4.a = (Field(Field(r4.a, 5, 5, 14), 14, 5, s) | 7u << 24) & ~kAClear;
     r4.b = r3.b;
@@ -340,28 +297,28 @@ bool TransformState::EmitPending() {
 
 // ---- Texture stages ----------------------------------------------------------------------------
 
-uint8_t& StageControlByte(BlitStageRecord& stage, uint32_t k) {
+uint8_t& StageControlByte(HwStageRecord& stage, uint32_t k) {
   return reinterpret_cast<uint8_t*>(&stage.words[kStageWordControl])[k & 15];
 }
 
 TextureStageSetup::TextureStageSetup() {
-  for (uint32_t i = 1; i < kBlitStages; ++i) sources[i] = BlitSource{};
+  for (uint32_t i = 1; i < kHwStageRecords; ++i) sources[i] = BlitSource{};
 }
 
 bool TextureStageSetup::SetSources(const BlitSource* main, const BlitSource* optional1,
                                    const BlitSource* optional2, const BlitSource* optional3) {
   if (main == nullptr) return false;
-  const BlitSource* given[kBlitStages] = {main, optional1, optional2, optional3};
-  for (uint32_t i = 0; i < kBlitStages; ++i) sources[i] = given[i] != nullptr ? *given[i] : BlitSource{};
+  const BlitSource* given[kHwStageRecords] = {main, optional1, optional2, optional3};
+  for (uint32_t i = 0; i < kHwStageRecords; ++i) sources[i] = given[i] != nullptr ? *given[i] : BlitSource{};
   mainPresent = 1;
   pending = 1;
   return true;
 }
 
 void TextureStageSetup::ClearStage(uint32_t i) {
-  BlitStageRecord& st = stages[i];
+  HwStageRecord& st = stages[i];
   memset(&st, 0, sizeof(st));
-  st.words[0] = kStageDisabled;
+  st.words[0] = kHwStageDisabled;
   StageControlByte(st, 12) = static_cast<uint8_t>((StageControlByte(st, 12) & 0xF0) | 14);
   StageControlByte(st, 14) = static_cast<uint8_t>((StageControlByte(st, 14) & 0xF8) | 1);
   st.words[kStageWordPalette] = 0xFFFFFFFF;
@@ -370,7 +327,7 @@ void TextureStageSetup::ClearStage(uint32_t i) {
 void TextureStageSetup::BuildStage(uint32_t i) {
   const BlitSource& src = sources[i];
   const Surface3d* s = src.surface;
-  BlitStageRecord& st = stages[i];
+  HwStageRecord& st = stages[i];
   st.words[0] = 0;
   st.words[kStageWordAddress] = s->hw.records[0].word0;
   st.words[kStageWordFormat] = s->hw.records[0].word1;
@@ -426,121 +383,24 @@ void TextureStageSetup::BuildStage(uint32_t i) {
 
 bool TextureStageSetup::BuildStages() {
   uint32_t n = 0;
-  while (n < kBlitStages && sources[n].surface != nullptr) BuildStage(n++);
+  while (n < kHwStageRecords && sources[n].surface != nullptr) BuildStage(n++);
   stageCount = n;
   stageMask = n == 0 ? 0 : ((1u << n) - 1) << 12;
-  for (uint32_t i = n; i < kBlitStages; ++i) ClearStage(i);
+  for (uint32_t i = n; i < kHwStageRecords; ++i) ClearStage(i);
   return true;
 }
 
-bool TextureStageSetup::FlushSources() {
-  for (uint32_t i = 0; i < kBlitStages && sources[i].surface != nullptr; ++i) {
+void TextureStageSetup::FlushSources() {
+  for (uint32_t i = 0; i < kHwStageRecords && sources[i].surface != nullptr; ++i) {
     Surface3d* s = sources[i].surface;
     if (s->inSync) continue;
     s->RunSyncSequence();
   }
-  return true;
 }
 
 bool TextureStageSetup::StampSources(uint32_t value) {
-  for (uint32_t i = 0; i < kBlitStages && sources[i].surface != nullptr; ++i) sources[i].surface->usageStamp = value;
+  for (uint32_t i = 0; i < kHwStageRecords && sources[i].surface != nullptr; ++i) sources[i].surface->usageStamp = value;
   return true;
-}
-
-// ---- Texture coordinates of a blit quad --------------------------------------------------------
-
-void RotateTexCoords(uint32_t turns, float* left, float* right, float* top, float* bottom) {
-  const float l = *left, r = *right, t = *top, b = *bottom;
-  switch (turns & 3) {
-    case 1:
-      *left = 1.0f - b, *right = 1.0f - t, *top = l, *bottom = r;
-      break;
-    case 2:
-      *left = 1.0f - r, *right = 1.0f - l, *top = 1.0f - b, *bottom = 1.0f - t;
-      break;
-    case 3:
-      *left = t, *right = b, *top = 1.0f - r, *bottom = 1.0f - l;
-      break;
-    default:
-      break;
-  }
-}
-
-namespace {
-
-uint32_t Bits(float f) {
-  uint32_t v;
-  memcpy(&v, &f, 4);
-  return v;
-}
-
-}  // namespace
-
-uint32_t ComputeBlitTexCoords(StageStateBlock& stages, uint32_t* (*reserve)(void*, uint32_t), void* stream,
-                              const BlitRect& source, const BlitRect& outer, const BlitRect& inner,
-                              uint32_t textureWidth, uint32_t textureHeight, uint32_t rotation, uint32_t mirror,
-                              uint32_t halfTexelMode, bool bias) {
-  const float ow = static_cast<float>(int64_t{outer.right} - outer.left);
-  const float oh = static_cast<float>(int64_t{outer.bottom} - outer.top);
-  if (ow == 0.0f || oh == 0.0f || textureWidth == 0 || textureHeight == 0 || reserve == nullptr) return 0;
-  float left = static_cast<float>(int64_t{inner.left} - outer.left) / ow;
-  float right = static_cast<float>(int64_t{inner.right} - outer.left) / ow;
-  float top = static_cast<float>(int64_t{inner.top} - outer.top) / oh;
-  float bottom = static_cast<float>(int64_t{inner.bottom} - outer.top) / oh;
-  RotateTexCoords((0u - rotation) & 3, &left, &right, &top, &bottom);
-  const float tw = static_cast<float>(textureWidth), th = static_cast<float>(textureHeight);
-  const float su = static_cast<float>(int64_t{source.right} - source.left) / tw;
-  const float sv = static_cast<float>(int64_t{source.bottom} - source.top) / th;
-  const float uL = left * su + static_cast<float>(source.left) / tw;
-  const float uR = right * su + static_cast<float>(source.left) / tw;
-  const float vT = top * sv + static_cast<float>(source.top) / th;
-  const float vB = bottom * sv + static_cast<float>(source.top) / th;
-  const uint32_t turns = rotation & 3;
-  const bool across = turns == 1 || turns == 3;
-  uint32_t written = 0;
-  for (uint32_t s = 0; s < kBlitStages; ++s) {
-    const BlitStageRecord& st = stages.stages[s];
-    if ((st.words[0] & kStageDisabledMask) == kStageDisabled) continue;
-    const float w = static_cast<float>(st.width), h = static_cast<float>(st.height);
-    if (w == 0.0f || h == 0.0f) continue;
-    float du = su * st.uScale * w / (across ? th : tw);
-    float dv = sv * st.vScale * h / (across ? tw : th);
-    if ((mirror & 1) != 0) du = -du;
-    if (turns == 2 || turns == 3) du = -du;
-    if ((mirror & 2) != 0) dv = -dv;
-    if (turns == 1 || turns == 2) dv = -dv;
-    float hu = 0.5f / w, hv = 0.5f / h;
-    if ((halfTexelMode & 1) == 0 && du != 0.0f) hu *= du;
-    if ((halfTexelMode & 2) == 0 && dv != 0.0f) hv *= dv;
-    float l = uL * st.uScale + (st.uOffset + hu), r = uR * st.uScale + (st.uOffset + hu);
-    float t = vT * st.vScale + (st.vOffset + hv), b = vB * st.vScale + (st.vOffset + hv);
-    if (bias) t -= 0.5f / h, b -= 0.5f / h;
-    if ((mirror & 1) != 0) {
-      const float x = l;
-      l = r, r = x;
-    }
-    if ((mirror & 2) != 0) {
-      const float x = t;
-      t = b, b = x;
-    }
-    const float corners[4][3][2] = {{{l, t}, {r, t}, {l, b}},
-                                     {{l, b}, {l, t}, {r, b}},
-                                     {{r, b}, {l, b}, {r, t}},
-                                     {{r, t}, {r, b}, {l, t}}};
-    uint32_t* at = reserve(stream, 16);
-    if (at == nullptr) return 0;
-    at[0] = 14;
-    for (uint32_t k = 0; k < 3; ++k) {
-      uint32_t* p = at + 1 + 5 * k;
-      p[0] = (0x58u + k) | 0x5Du << 8 | 0x5Eu << 16 | (0x63u + s) << 24;
-      p[1] = 0;
-      p[2] = 0;
-      p[3] = Bits(corners[turns][k][1]);
-      p[4] = Bits(corners[turns][k][0]);
-    }
-    written += 16;
-  }
-  return written;
 }
 
 // ---- The blit engine's set-up, made in place -------------------------------------------------
@@ -549,8 +409,8 @@ static_assert(sizeof(TransformState) <= 600);
 static_assert(sizeof(TextureStageSetup) <= 600);
 
 void InitBlitSetup3d(void* transformState, void* stageSetup) {
-  new (transformState) TransformState();
-  new (stageSetup) TextureStageSetup();
+  ::new (transformState) TransformState();
+  ::new (stageSetup) TextureStageSetup();
 }
 
 void CleanupBlitSetup3d(void* transformState, void* stageSetup) {

@@ -8,85 +8,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kernel/3d/engine/hw_state_block.h"
+
 class Surface3d;
-
-// ---- Register-image blocks ---------------------------------------------------------------------
-
-// One texture-unit record: flags (bit 0 full: words C and D are its own;
-// bits 1-2: words E-H present) and the images of registers 0x99, 0x9B,
-// 0x98, 0x9A, 0x9E, 0x9F, 0xA0, 0xA1.
-struct HwUnitRecord {
-  uint32_t flags;
-  uint32_t a, b, c, d;
-  uint32_t e, f, g, h;
-};
-static_assert(sizeof(HwUnitRecord) == 36);
-
-inline constexpr uint32_t kHwUnitRecords = 10;
-inline constexpr uint32_t kHwUnitFull = 0x1;
-inline constexpr uint32_t kHwUnitSecondGroup = 0x6;
-inline constexpr uint32_t kHwUnitDefaultB = 0x00400400;
-inline constexpr uint32_t kHwUnitResetA = 0x80;
-
-class HwStateBlock {
- public:
-  HwStateBlock();
-  virtual ~HwStateBlock() = default;
-  HwStateBlock(const HwStateBlock&) = delete;
-  HwStateBlock& operator=(const HwStateBlock&) = delete;
-
-  // Runs the pending emission (false from it: false, nothing changed),
-  // then resets the records from unitCount up to the last in use.
-  bool Flush(uint8_t* wasPending = nullptr);
-  virtual bool EmitPending() { return true; }
-  // Records the block works on: 5 below six units, else 10.
-  uint32_t RecordsInUse() const { return unitCount < 6 ? 5 : kHwUnitRecords; }
-
-  uint32_t word = 0;
-  uint32_t unitCount = 1;
-  HwUnitRecord records[kHwUnitRecords];
-  uint8_t pending = 0;
-  uint8_t emitted = 0;
-};
-
-// One texture-stage record: word 0 the stage's control word (bits 16-18
-// equal to 1: disabled), words 1-2 a pair, words 3-11 register images,
-// then the texture size, offsets and scales.
-struct BlitStageRecord {
-  uint32_t words[12];
-  int32_t width;
-  int32_t height;
-  float uOffset;
-  float vOffset;
-  float uScale;
-  float vScale;
-};
-static_assert(sizeof(BlitStageRecord) == 72);
-static_assert(offsetof(BlitStageRecord, width) == 48);
-
-inline constexpr uint32_t kBlitStages = 4;
-inline constexpr uint32_t kStageDisabledMask = 0x70000;
-inline constexpr uint32_t kStageDisabled = 0x10000;
-
-class StageStateBlock {
- public:
-  StageStateBlock();
-  virtual ~StageStateBlock() = default;
-  StageStateBlock(const StageStateBlock&) = delete;
-  StageStateBlock& operator=(const StageStateBlock&) = delete;
-
-  // The pending emission first (its false is returned); true when nothing
-  // was pending.
-  bool FlushPending();
-  virtual bool StampSources(uint32_t value) = 0;
-  virtual bool FlushSources() = 0;
-  virtual bool BuildStages() = 0;
-
-  BlitStageRecord stages[kBlitStages];
-  uint32_t stageCount = 0;
-  uint8_t pending = 0;
-  uint8_t emitted = 0;
-};
 
 // ---- Colour transform --------------------------------------------------------------------------
 
@@ -193,9 +117,14 @@ class TextureStageSetup : public StageStateBlock {
   TextureStageSetup();
   ~TextureStageSetup() override = default;
 
-  bool StampSources(uint32_t value) override;
-  bool FlushSources() override;
+  // The pending fill: the stages built from the sources.
+  bool EmitPending() override { return BuildStages(); }
+  // Each present source surface brought in step with the processor's
+  // writes (its synchronisation sequence) unless it is in it already.
+  void FlushSources() override;
   bool BuildStages() override;
+  // The value stored in each present source surface's usage stamp.
+  bool StampSources(uint32_t value);
 
   // False (nothing changed) without a main source; absent optional
   // sources are zeroed.
@@ -204,7 +133,7 @@ class TextureStageSetup : public StageStateBlock {
   // The stage mask: 0x1000 for each stage in use, from bit 12 up.
   uint32_t StageMask() const { return stageMask; }
 
-  BlitSource sources[kBlitStages];
+  BlitSource sources[kHwStageRecords];
   uint32_t mainPresent = 0;
   uint32_t stageMask = 0;
 
@@ -214,30 +143,7 @@ class TextureStageSetup : public StageStateBlock {
 };
 
 // The control byte k of a stage record.
-uint8_t& StageControlByte(BlitStageRecord& stage, uint32_t k);
-
-// ---- Texture coordinates of a blit quad --------------------------------------------------------
-
-struct BlitRect {
-  int32_t left, top, right, bottom;
-};
-
-// Rotates a normalised rectangle by quarter turns (the low two bits).
-void RotateTexCoords(uint32_t turns, float* left, float* right, float* top, float* bottom);
-
-// The texture coordinates of the quad's three corners for every enabled
-// stage: the inner rectangle normalised within the outer one, turned back
-// by the rotation, mapped into the source rectangle of a texture of
-// width x height texels and through each stage's offsets and scales, with
-// the half-texel terms of the mode (1: u unscaled, 2: v, 3: both), the
-// mirror bits (0: u, 1: v) and the bias flag (v lowered half a texel).
-// Each stage goes out as one run of three packets {0x58 + k, 0x5D, 0x5E,
-// 0x63 + stage; 0, 0, v, u} behind its count word. Words written (0 when
-// the stream had no room or an extent is empty).
-uint32_t ComputeBlitTexCoords(StageStateBlock& stages, uint32_t* (*reserve)(void*, uint32_t), void* stream,
-                              const BlitRect& source, const BlitRect& outer, const BlitRect& inner,
-                              uint32_t textureWidth, uint32_t textureHeight, uint32_t rotation, uint32_t mirror,
-                              uint32_t halfTexelMode, bool bias);
+uint8_t& StageControlByte(HwStageRecord& stage, uint32_t k);
 
 // The device blit engine's set-up, made in and cleared from its bytes.
 void InitBlitSetup3d(void* transformState, void* stageSetup);

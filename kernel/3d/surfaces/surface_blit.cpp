@@ -231,8 +231,6 @@ TexSource TexSourceOf(const Surface3d* source, const SurfaceBlitRequest& request
   return {request.source, source->width, source->height, request.options[0], request.options[1]};
 }
 
-uint32_t* ReserveIn(void* stream, uint32_t words) { return static_cast<BmSecondaryInt*>(stream)->Reserve(words); }
-
 // Draws one destination rectangle (already clipped) with the loaded set-up.
 bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* rect, uint32_t flags,
                   TransformState* transform, TextureStageSetup* stages, const TexSource& tex) {
@@ -276,9 +274,8 @@ bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* re
   const BlitRect outer{full[0], full[1], full[2], full[3]};
   const BlitRect inner{rect[0], rect[1], rect[2], rect[3]};
   const uint32_t mode = (flags & kBlitFilterModeMask) >> kBlitFilterModeShift;
-  if (stages->stageCount != 0 &&
-      ComputeBlitTexCoords(*stages, ReserveIn, secondary, source, outer, inner, tex.width, tex.height, tex.rotation,
-                           tex.mirror, mode, (flags & kBlitOptionBit4) != 0) == 0)
+  if (!ComputeBlitTexCoords(*stages, secondary, source, outer, inner, tex.width, tex.height, tex.rotation,
+                            tex.mirror, mode, (flags & kBlitOptionBit4) != 0))
     return false;
   uint32_t* at = secondary->Reserve(16);
   if (at == nullptr) return false;

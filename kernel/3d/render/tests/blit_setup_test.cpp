@@ -95,14 +95,14 @@ TEST(BlitTransform, APlainPairWritesThePassThroughRecord) {
   ASSERT_TRUE(t.Flush());
   EXPECT_EQ(t.active, 0u);
   EXPECT_EQ(t.unitCount, 1u);
-  EXPECT_EQ(t.word, 1u);
-  EXPECT_EQ(t.records[0].flags, 0u);
-  EXPECT_EQ(t.records[0].a, 0u);
-  EXPECT_EQ(t.records[0].b, 0x00400400u);
+  EXPECT_EQ(t.word0, 1u);
+  EXPECT_EQ(t.units[0].flags, 0u);
+  EXPECT_EQ(t.units[0].a, 0u);
+  EXPECT_EQ(t.units[0].b, 0x00400400u);
   // The flush reset the records above it.
   for (int i = 1; i < 5; ++i) {
-    EXPECT_EQ(t.records[i].a, 0x80u) << i;
-    EXPECT_EQ(t.records[i].b, 0x00400400u) << i;
+    EXPECT_EQ(t.units[i].a, 0x80u) << i;
+    EXPECT_EQ(t.units[i].b, 0x00400400u) << i;
   }
   // Three planes into 43 classify (modes 2 and 0), but the mode table has
   // no transform for the pair: the flush fails and changes nothing.
@@ -112,10 +112,10 @@ TEST(BlitTransform, APlainPairWritesThePassThroughRecord) {
   EXPECT_FALSE(u.Compute());
   u.pending = 1;
   HwUnitRecord before[kHwUnitRecords];
-  memcpy(before, u.records, sizeof(before));
+  memcpy(before, u.units, sizeof(before));
   const uint32_t units = u.unitCount;
   EXPECT_FALSE(u.Flush());
-  EXPECT_EQ(memcmp(before, u.records, sizeof(before)), 0);
+  EXPECT_EQ(memcmp(before, u.units, sizeof(before)), 0);
   EXPECT_EQ(u.unitCount, units);
   EXPECT_EQ(u.pending, 1);
 }
@@ -132,7 +132,7 @@ TEST(BlitTransform, TheTransformProgramPacksTheScaledMatrixAndBias) {
   t.toYuv = &m;
   ASSERT_TRUE(t.SetupBlit(&p.source, &p.destination, nullptr));
   // Bits the program keeps: the upper five of each half of E-H.
-  for (HwUnitRecord& r : t.records) r.e = r.f = r.g = r.h = 0xF800F800;
+  for (HwUnitRecord& r : t.units) r.e = r.f = r.g = r.h = 0xF800F800;
   t.pending = 1;
   ASSERT_TRUE(t.Flush());
   EXPECT_EQ(t.active, 1u);
@@ -141,25 +141,25 @@ TEST(BlitTransform, TheTransformProgramPacksTheScaledMatrixAndBias) {
   auto biasField = [](double v) { return static_cast<uint32_t>(static_cast<int32_t>(v * 0.25 * 1024)) & 0x7FF; };
   const double bias[3] = {-0.0625, -0.5, -0.5};
   for (int c = 0; c < 3; ++c) {
-    const HwUnitRecord& r = t.records[c];
+    const HwUnitRecord& r = t.units[c];
     EXPECT_EQ(r.e, 0xF800F800u | field(values[0][c])) << c;
     EXPECT_EQ(r.f, 0xF800F800u | field(values[2][c]) | field(values[1][c]) << 16) << c;
   }
   for (int c = 0; c < 2; ++c) {
-    EXPECT_EQ(t.records[c].g, 0xF800F800u | biasField(bias[0])) << c;
-    EXPECT_EQ(t.records[c].h, 0xF800F800u | biasField(bias[2]) | biasField(bias[1]) << 16) << c;
+    EXPECT_EQ(t.units[c].g, 0xF800F800u | biasField(bias[0])) << c;
+    EXPECT_EQ(t.units[c].h, 0xF800F800u | biasField(bias[2]) | biasField(bias[1]) << 16) << c;
   }
-  EXPECT_EQ(t.records[2].g, 0xF800F800u);
-  EXPECT_EQ(t.records[0].flags, 6u);
-  EXPECT_EQ(t.records[1].flags, 2u);
-  EXPECT_EQ(t.records[2].flags, 2u);
-  EXPECT_EQ(t.records[0].a, 15u << 14 | 7u << 24);
-  EXPECT_EQ(t.records[0].b, 0x3u | 1u << 11 | 4u << 20);
-  EXPECT_EQ(t.records[1].a, 0x80u | 4u << 14);
-  EXPECT_EQ(t.records[1].b, (0x00400400u & ~3u) | 2u);
-  EXPECT_EQ(t.records[2].b, (0x00400400u & ~3u & ~(7u << 17)) | 1u | 2u << 17 | 4u << 20);
+  EXPECT_EQ(t.units[2].g, 0xF800F800u);
+  EXPECT_EQ(t.units[0].flags, 6u);
+  EXPECT_EQ(t.units[1].flags, 2u);
+  EXPECT_EQ(t.units[2].flags, 2u);
+  EXPECT_EQ(t.units[0].a, 15u << 14 | 7u << 24);
+  EXPECT_EQ(t.units[0].b, 0x3u | 1u << 11 | 4u << 20);
+  EXPECT_EQ(t.units[1].a, 0x80u | 4u << 14);
+  EXPECT_EQ(t.units[1].b, (0x00400400u & ~3u) | 2u);
+  EXPECT_EQ(t.units[2].b, (0x00400400u & ~3u & ~(7u << 17)) | 1u | 2u << 17 | 4u << 20);
   // Records 3 and 4 were reset by the flush.
-  EXPECT_EQ(t.records[3].a, 0x80u);
+  EXPECT_EQ(t.units[3].a, 0x80u);
 }
 
 TEST(BlitTransform, IntoRgbWithControlsWritesFiveRecords) {
@@ -174,18 +174,18 @@ TEST(BlitTransform, IntoRgbWithControlsWritesFiveRecords) {
   ASSERT_TRUE(t.Flush());
   EXPECT_EQ(t.unitCount, 5u);
   const uint32_t s = 4;  // the count word
-  EXPECT_EQ(t.records[3].flags, 2u);
-  EXPECT_EQ(t.records[3].a, s << 5 | 14u << 14 | 7u << 24);
-  EXPECT_EQ(t.records[3].b, 1u << 10 | 1u << 11 | 1u << 12 | 1u << 14 | 4u << 20);
-  EXPECT_EQ(t.records[3].e & 0x7FF, 0x3ACu);
-  EXPECT_EQ(t.records[3].f, 0x3C0u | 0x3C0u << 16);
-  EXPECT_EQ(t.records[4].a, 14u << 5 | s << 14 | 7u << 24);
-  EXPECT_EQ(t.records[4].e & 0x7FF, 0u);
-  EXPECT_EQ(t.records[4].f, 64u | 64u << 16);
+  EXPECT_EQ(t.units[3].flags, 2u);
+  EXPECT_EQ(t.units[3].a, s << 5 | 14u << 14 | 7u << 24);
+  EXPECT_EQ(t.units[3].b, 1u << 10 | 1u << 11 | 1u << 12 | 1u << 14 | 4u << 20);
+  EXPECT_EQ(t.units[3].e & 0x7FF, 0x3ACu);
+  EXPECT_EQ(t.units[3].f, 0x3C0u | 0x3C0u << 16);
+  EXPECT_EQ(t.units[4].a, 14u << 5 | s << 14 | 7u << 24);
+  EXPECT_EQ(t.units[4].e & 0x7FF, 0u);
+  EXPECT_EQ(t.units[4].f, 64u | 64u << 16);
   // Two planes: record 1 clears bit 2 of B and takes 1 in bits 5-9 of A.
-  EXPECT_EQ(t.records[1].b & 0x4, 0u);
-  EXPECT_EQ((t.records[1].a >> 5) & 0x1F, 1u);
-  EXPECT_EQ(t.records[0].b & 7, 0x4u);
+  EXPECT_EQ(t.units[1].b & 0x4, 0u);
+  EXPECT_EQ((t.units[1].a >> 5) & 0x1F, 1u);
+  EXPECT_EQ(t.units[0].b & 7, 0x4u);
 }
 
 TEST(BlitTransform, CoefficientsConvertWithoutUndefinedBehaviour) {
@@ -231,9 +231,9 @@ TEST(BlitStages, SourcesGiveStagesUpToTheFirstMissingOne) {
     EXPECT_EQ(t.pending, 0);
     EXPECT_EQ(t.stageCount, k.stages);
     EXPECT_EQ(t.StageMask(), k.mask);
-    for (uint32_t i = 0; i < kBlitStages; ++i) {
+    for (uint32_t i = 0; i < kHwStageRecords; ++i) {
       const bool used = i < k.stages;
-      EXPECT_EQ(t.stages[i].words[0] & kStageDisabledMask, used ? 0u : kStageDisabled) << i;
+      EXPECT_EQ(t.stages[i].words[0] & kHwStageModeMask, used ? 0u : kHwStageDisabled) << i;
       EXPECT_EQ(t.stages[i].words[kStageWordPalette], 0xFFFFFFFFu) << i;
       if (!used) {
         EXPECT_EQ(StageControlByte(t.stages[i], 12) & 0xF, 14u) << i;
@@ -270,7 +270,7 @@ TEST(BlitStages, CoordinatesFollowTheSourceRectangleAndTheViewOrigin) {
   TextureStageSetup t;
   ASSERT_TRUE(t.SetSources(&main, nullptr, nullptr, nullptr));
   ASSERT_TRUE(t.FlushPending());
-  const BlitStageRecord& st = t.stages[0];
+  const HwStageRecord& st = t.stages[0];
   EXPECT_EQ(st.width, 200);
   EXPECT_EQ(st.height, 100);
   EXPECT_FLOAT_EQ(st.uOffset, 20.0f / 200 + 50.0f / 200);
@@ -304,99 +304,12 @@ TEST(BlitCoordinates, RotationsTurnTheNormalisedRectangle) {
   };
   for (const Case& c : cases) {
     float l = 0.1f, r = 0.5f, t = 0.2f, b = 0.7f;
-    RotateTexCoords(c.turns, &l, &r, &t, &b);
+    RotateTexCoords(c.turns, l, r, t, b);
     EXPECT_FLOAT_EQ(l, c.want[0]) << c.turns;
     EXPECT_FLOAT_EQ(r, c.want[1]) << c.turns;
     EXPECT_FLOAT_EQ(t, c.want[2]) << c.turns;
     EXPECT_FLOAT_EQ(b, c.want[3]) << c.turns;
   }
-}
-
-struct Words {
-  std::vector<uint32_t> words;
-  static uint32_t* Reserve(void* self, uint32_t n) {
-    auto* w = static_cast<Words*>(self);
-    const size_t at = w->words.size();
-    w->words.resize(at + n);
-    return w->words.data() + at;
-  }
-  float F(size_t i) const {
-    float f;
-    memcpy(&f, &words[i], 4);
-    return f;
-  }
-};
-
-// One stage over a 64 x 64 texture drawn 1:1: the corners of each rotation
-// and mirror take the rectangle's edges in the order of the table; a
-// mirrored axis swaps its edges.
-TEST(BlitCoordinates, CornersFollowRotationAndMirror) {
-  FormatDescriptor f(11, "argb");
-  Surface3d s;
-  s.format = &f;
-  s.width = 64;
-  s.height = 64;
-  BlitSource main{0, &s, 0, 0, 64, 64, 0, 0};
-  TextureStageSetup t;
-  ASSERT_TRUE(t.SetSources(&main, nullptr, nullptr, nullptr));
-  ASSERT_TRUE(t.FlushPending());
-  const BlitRect source{0, 0, 64, 64}, outer{0, 0, 64, 64}, inner{0, 0, 64, 64};
-  // Mode 3: half-texel terms unscaled, so the edges are 0 + h and 1 + h.
-  const float lo = 0.5f / 64, hi = 1.0f + 0.5f / 64;
-  for (uint32_t mirror = 0; mirror < 4; ++mirror) {
-    const float l = (mirror & 1) ? hi : lo, r = (mirror & 1) ? lo : hi;
-    const float tp = (mirror & 2) ? hi : lo, bt = (mirror & 2) ? lo : hi;
-    const float want[4][3][2] = {{{l, tp}, {r, tp}, {l, bt}},
-                                 {{l, bt}, {l, tp}, {r, bt}},
-                                 {{r, bt}, {l, bt}, {r, tp}},
-                                 {{r, tp}, {r, bt}, {l, tp}}};
-    for (uint32_t rotation = 0; rotation < 4; ++rotation) {
-      Words w;
-      ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 64, rotation, mirror, 3, false),
-                16u);
-      ASSERT_EQ(w.words[0], 14u);
-      for (uint32_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(w.words[1 + 5 * k], (0x58u + k) | 0x5Du << 8 | 0x5Eu << 16 | 0x63u << 24);
-        EXPECT_FLOAT_EQ(w.F(5 + 5 * k), want[rotation][k][0]) << rotation << " " << mirror << " " << k;
-        EXPECT_FLOAT_EQ(w.F(4 + 5 * k), want[rotation][k][1]) << rotation << " " << mirror << " " << k;
-      }
-    }
-  }
-}
-
-// The half-texel term is scaled by the step unless the mode keeps it or
-// the step is exactly 0; the bias lowers v by half a texel; disabled
-// stages send nothing.
-TEST(BlitCoordinates, HalfTexelTermsAndBias) {
-  FormatDescriptor f(11, "argb");
-  Surface3d s;
-  s.format = &f;
-  s.width = 64;
-  s.height = 32;
-  BlitSource main{0, &s, 0, 0, 64, 32, 0, 0};
-  TextureStageSetup t;
-  ASSERT_TRUE(t.SetSources(&main, nullptr, nullptr, nullptr));
-  ASSERT_TRUE(t.FlushPending());
-  // Source 32 x 16 of the texture onto 64 x 32: steps 0.5 in u and v.
-  const BlitRect source{0, 0, 32, 16}, outer{0, 0, 64, 32}, inner{0, 0, 64, 32};
-  Words w;
-  ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 32, 0, 0, 0, false), 16u);
-  EXPECT_FLOAT_EQ(w.F(5), 0.5f / 64 * 0.5f);   // u of the first corner: hu x du
-  EXPECT_FLOAT_EQ(w.F(4), 0.5f / 32 * 0.5f);   // v: hv x dv
-  w.words.clear();
-  ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 32, 0, 0, 1, true), 16u);
-  EXPECT_FLOAT_EQ(w.F(5), 0.5f / 64);                       // mode 1 keeps hu
-  EXPECT_FLOAT_EQ(w.F(4), 0.5f / 32 * 0.5f - 0.5f / 32);    // bias
-  // A source of no width: the u step is 0 and hu stays unscaled.
-  w.words.clear();
-  const BlitRect thin{8, 0, 8, 16};
-  ASSERT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, thin, outer, inner, 64, 32, 0, 0, 0, false), 16u);
-  EXPECT_FLOAT_EQ(w.F(5), 8.0f / 64 + 0.5f / 64);
-  // No enabled stage: nothing written.
-  t.stages[0].words[0] = kStageDisabled;
-  w.words.clear();
-  EXPECT_EQ(ComputeBlitTexCoords(t, Words::Reserve, &w, source, outer, inner, 64, 32, 0, 0, 0, false), 0u);
-  EXPECT_TRUE(w.words.empty());
 }
 
 }  // namespace
