@@ -81,13 +81,9 @@ bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, con
 bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
 bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*);
 bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);
-// The blit set-up of a device's blit engine: built and torn down in place.
-void InitBlitSetup3d(void* transformState, void* stageSetup);
-void CleanupBlitSetup3d(void* transformState, void* stageSetup);
 // What the auxiliary surfaces ask of a surface: a sync-tag packet before
-// the processor writes it, a fill, and an image written into it.
+// the processor writes it, and an image written into it.
 void Surface3dWriteSyncTag(Surface3d* surface);
-bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask);
 // A fill of the rectangle [left, right) x [top, bottom) of a surface
 // (value and write mask, fill mode); closing the drawing into the board's
 // fast-cleared depth surface when another clear takes over.

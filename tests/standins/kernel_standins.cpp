@@ -135,20 +135,11 @@ bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
   return StandInIndexEmitter;
 }
 
-void InitBlitSetup3d(void* transformState, void*) { StandInVoid("InitBlitSetup3d", transformState); }
-void CleanupBlitSetup3d(void* transformState, void*) { StandInVoid("CleanupBlitSetup3d", transformState); }
 
 
 void Surface3dWriteSyncTag(Surface3d* surface) {
   StandInVoid("Surface3dWriteSyncTag", surface);
   orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
-}
-bool Surface3dFill(Surface3d* surface, uint32_t value, uint32_t mask) {
-  const bool result = StandInStep("Surface3dFill", surface);
-  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
-  orvstandin::LogArg(value);
-  orvstandin::LogArg(mask);
-  return result;
 }
 bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
                        uint32_t value, uint32_t mask, uint32_t mode) {

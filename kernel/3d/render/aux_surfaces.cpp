@@ -10,6 +10,7 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/pending.h"
 
 namespace {
@@ -88,7 +89,8 @@ bool AuxSurfaces3d::MakeConstant(PDEV* device) {
   constant = Make(device, kAuxSide, kAuxSide);
   if (constant == nullptr) return false;
   Surface3dWriteSyncTag(constant);
-  Surface3dFill(constant, kConstantFill, 0xFFFFFFFF);
+  const uint32_t whole[4] = {0, 0, constant->width, constant->height};
+  (void)constant->FillRect(kConstantFill, whole, 0xFFFFFFFF, kRopCopy);
   return true;
 }
 

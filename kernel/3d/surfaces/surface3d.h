@@ -26,6 +26,9 @@ class Surface3d;
 struct RenderContext3d;
 struct TextureSurfaceSet;
 struct SurfaceLockRequest;
+struct SurfaceFillRequest;
+struct SurfaceCopyRequest;
+struct SurfaceBlitRequest;
 
 // A surface whose block has no memory kind the processor can reach.
 inline constexpr uint32_t kMemoryKindNone = 5;
@@ -141,6 +144,16 @@ struct SurfaceShadowLink {
   bool HasShadow() const { return shadow != nullptr; }
   bool IsActive() const { return active != 0; }
   void Assign(const SurfaceShadowLink& other);
+
+  // The shadow round trip (box: {left, top, front, right, bottom, back} of
+  // the owner, or null for the whole surface). Enter blits the owner into
+  // the shadow, scaled by the factors, unless the link is active (or, with
+  // the skip flag, the owner is its device's open render target); Leave
+  // blits it back. Each waits (bounded) until both surfaces are idle and
+  // answers false when the blit fails or the wait runs out.
+  bool Enter(bool skipIfCurrentTarget, const uint32_t* box = nullptr);
+  bool EnterIfInactive(const uint32_t* box = nullptr) { return Enter(false, box); }
+  bool Leave(const uint32_t* box = nullptr);
 };
 
 // Both surfaces of a pair hold the same pair {companion, surface}.
@@ -377,6 +390,25 @@ class Surface3d : public MmSurface {
   // Waits (bounded) until the engine is done with the surface, then flushes
   // its write caches; false when the wait ran out.
   bool AwaitEngine();
+
+  // ---- Fills, copies and blits (surface_fill.cpp, surface_blit.cpp) ----
+  // Each picks the 2D engine, the 3D engine or the processor by layout,
+  // memory kind, format and size; false when the request is out of bounds
+  // or the path chosen cannot run it.
+  bool Fill(const SurfaceFillRequest& request);
+  // Fill with the raster operation given: rect is left, top, right, bottom.
+  bool FillRect(uint32_t value, const uint32_t* rect, uint32_t mask, uint32_t rop);
+  bool FillCpu(const SurfaceFillRequest& request);
+  bool FillEngine(const SurfaceFillRequest& request);
+  static bool CopyRect(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+  static bool CopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+  static bool CopyEngine(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+  static bool CopyOverlapping(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+  static bool Blit(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request);
+  static bool BlitSoftware(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request);
+  static bool BlitTextured(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request);
+  static bool BlitPlanar2(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request);
+  static bool BlitPlanar3(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request);
 
   // ---- Synchronisation after processor writes ----
   void PrepareAccess(uint32_t mode);

@@ -3,6 +3,7 @@
 // synchronisation that follows processor writes (edge replication, the
 // companion copy, a render target flushed first).
 #include "kernel/3d/surfaces/surface_access.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 
 #include <string.h>
 
@@ -736,9 +737,29 @@ void Surface3d::ReplicateLastRow() {
 }
 
 void Surface3d::ReplicateLastColumn() {
-  // Only planar video surfaces with a second-plane record replicate their
-  // last column; nothing makes such a record in this kernel yet.
-  if (!view.chroma.active) return;
+  // A planar surface whose used width ends inside its rounded rows: the
+  // column after the used ones repeats the last, in the luma rows used and
+  // in the chroma plane (its rows all used for three planes, half of them
+  // for two). The planes have no processor view: the copies are the
+  // engine's.
+  const ViewWindow::ChromaPlane& c = view.chroma;
+  if (!c.active || c.width == 0) return;
+  if ((c.width + 31) / 32 == (width + 31) / 32) return;
+  auto column = [](Surface3d* s, uint32_t to, uint32_t top, uint32_t rows) {
+    if (s == nullptr || to == 0 || rows == 0) return;
+    const uint32_t stored = s->Bordered() ? s->width + 2 : s->width;
+    const uint32_t storedRows = s->Bordered() ? s->height + 2 : s->height;
+    if (to >= stored || top >= storedRows) return;
+    if (rows > storedRows - top) rows = storedRows - top;
+    SurfaceCopyRequest q;
+    const uint32_t from[4] = {to - 1, top, to, top + rows}, into[4] = {to, top, to + 1, top + rows};
+    memcpy(q.source, from, sizeof(from));
+    memcpy(q.destination, into, sizeof(into));
+    (void)Surface3d::CopyRect(s, s, q);
+  };
+  column(this, c.width, c.offset, c.height);
+  const uint32_t chromaRows = format != nullptr && format->code == 39 ? c.height : c.height / 2;
+  column(c.plane, c.width / 2, 0, chromaRows);
 }
 
 bool SurfaceCompanionLink::CopyContents(const SurfaceCompanionLink& link) {

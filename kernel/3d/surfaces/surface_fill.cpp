@@ -139,6 +139,7 @@ namespace {
 constexpr uint32_t kFillOperation = 0x500;
 constexpr uint32_t kFillStateKind = 3;  // the preset of fills: descriptor 1, value, mask
 constexpr uint32_t kCopyStateKind = 2;  // the preset of copies: descriptors 0 and 2, key
+constexpr uint32_t kEnginePitchMask = 0x3FFF;
 
 uint32_t RoundUp(uint32_t v, uint32_t unit) { return unit == 0 ? v : (v + unit - 1) / unit * unit; }
 
@@ -149,6 +150,20 @@ bool WholeTiledFill(const Surface3d* s, const uint32_t* r) {
          r[3] == RoundUp(s->height, d.GetHeightGranularity());
 }
 
+// The engine's descriptor of a surface: record 0's address word and its
+// mode word with the width field holding the row pitch in pixels (the
+// engine steps rows by that field, and a surface's rows may be laid out
+// wider than its width: a layout-2 surface 100 wide has rows of 128).
+// False when the pitch is no whole number of pixels or too wide for the
+// field.
+bool EngineDescriptor(const Surface3d* s, uint32_t bytes, uint32_t* word0, uint32_t* word1) {
+  const uint32_t pitch = s->pitch;
+  if (bytes == 0 || pitch == 0 || pitch % bytes != 0 || pitch / bytes > kEnginePitchMask) return false;
+  *word0 = s->hw.records[0].word0;
+  *word1 = (s->hw.records[0].word1 & ~kEnginePitchMask) | pitch / bytes;
+  return true;
+}
+
 uint32_t Replicate(uint32_t value, uint32_t bytes) {
   if (bytes == 1) return (value & 0xFF) * 0x01010101u;
   if (bytes == 2) return (value & 0xFFFF) * 0x00010001u;
@@ -156,6 +171,10 @@ uint32_t Replicate(uint32_t value, uint32_t bytes) {
 }
 
 }  // namespace
+
+bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t* word1) {
+  return surface != nullptr && EngineDescriptor(surface, PixelBytes(surface), word0, word1);
+}
 
 bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {
   if (surface == nullptr) return false;
@@ -170,6 +189,8 @@ bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {
   ContextState3d* state = owner != nullptr ? owner->presets[kFillStateKind - 1] : nullptr;
   const uint32_t bytes = PixelBytes(surface);
   if (state == nullptr || bytes == 0 || bytes > 4) return false;
+  uint32_t word0 = 0, word1 = 0;
+  if (!EngineDescriptor(surface, bytes, &word0, &word1)) return SurfaceFillCpu(surface, request);
   surface->PrepareAccess(0);
   uint32_t x = r[0], y = r[1];
   if (surface->view.active) x += surface->view.x, y += surface->view.y;
@@ -182,8 +203,8 @@ bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {
   op[kOpOrigin] = y << 16 | x;
   op[kOpSizeGo] = h << 16 | w;
   op[kOpPlaneMask] = request.mask;
-  op[kOpSurface88 + 1] = surface->hw.records[0].word0;
-  op[kOpSurface89 + 1] = surface->hw.records[0].word1;
+  op[kOpSurface88 + 1] = word0;
+  op[kOpSurface89 + 1] = word1;
   owner->Execute(state, 0, false);
   if ((request.flags & kFillNoTag) == 0) (void)PostCompletionTag(common, surface, nullptr, false);
   surface->MarkWritten();
@@ -219,7 +240,7 @@ bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceC
   if (destination == source && w > 0 && h > 0) {
     const int64_t rows = dy - sy;
     if ((rows >= -1 && rows <= 1) || (((dy ^ sy) & 1) != 0 && h >= 3))
-      return SurfaceCopyCpu(destination, source, request);
+      return SurfaceCopyOverlapping(destination, source, request);
     if (dy > sy && dy < sy + h && dx < sx + w && sx < dx + w) {
       sy += h - 1, dy += h - 1;
       op |= 0x2000;
@@ -242,6 +263,9 @@ bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceC
               : (destination->format != nullptr && destination->format->code == 16) ? 0x3FFFFFFF
                                                                                     : 0x00FFFFFF;
   }
+  uint32_t to0 = 0, to1 = 0, from0 = 0, from1 = 0;
+  if (!EngineDescriptor(destination, bytes, &to0, &to1) || !EngineDescriptor(source, bytes, &from0, &from1))
+    return false;
   source->PrepareAccess(1);
   destination->PrepareAccess(0);
   uint32_t* block = state->operationBlock;
@@ -252,13 +276,64 @@ bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceC
   block[kOpSizeGo] = h << 16 | w;
   block[kOpOrigin] = static_cast<uint32_t>(dy) << 16 | static_cast<uint32_t>(dx);
   block[kOpStart] = static_cast<uint32_t>(sy) << 16 | static_cast<uint32_t>(sx);
-  block[kOpSurface88] = destination->hw.records[0].word0;
-  block[kOpSurface89] = destination->hw.records[0].word1;
-  block[kOpSurface88 + 2] = source->hw.records[0].word0;
-  block[kOpSurface89 + 2] = source->hw.records[0].word1;
+  block[kOpSurface88] = to0;
+  block[kOpSurface89] = to1;
+  block[kOpSurface88 + 2] = from0;
+  block[kOpSurface89 + 2] = from1;
   owner->Execute(state, 0, false);
   if ((request.flags & kCopyNoTag) == 0) (void)PostCompletionTag(common, destination, source, false);
   destination->MarkWritten();
+  return true;
+}
+
+bool SurfaceCopyWholeMemory(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request,
+                            bool engine) {
+  if (destination == nullptr || source == nullptr || destination->pitch == 0) return false;
+  const MmSurfDesc& d = destination->hw.records[0];
+  const uint32_t width = RoundUp(destination->width, d.GetWidthGranularity());
+  uint32_t rows = RoundUp(destination->height, d.GetHeightGranularity());
+  const uint64_t bits = destination->bitsPerPixel;
+  uint64_t bytes = uint64_t{width} * rows * bits / 8;
+  const uint32_t alignment = destination->hw.records[7].GetRequiredAlignment(false);
+  const uint64_t rowBytes = uint64_t{width} * bits / 8;
+  if (alignment != 0 && alignment != kMmInvalid && rowBytes != 0) {
+    while (bytes % alignment != 0 && rows < 0xFFFF) {
+      bytes += rowBytes;
+      ++rows;
+    }
+  }
+  const MmBlock* to = destination->block != nullptr ? destination->block
+                      : destination->master != nullptr ? destination->master->block : nullptr;
+  const MmBlock* from = source->block != nullptr ? source->block
+                        : source->master != nullptr ? source->master->block : nullptr;
+  const uint64_t inTo = to != nullptr ? to->size : 0, inFrom = from != nullptr ? from->size : 0;
+  if (engine && PixelBytes(destination) != 0 && destination->layoutType == source->layoutType) {
+    // Whole rows of the engine's pitch, never past either block.
+    const uint64_t span = uint64_t{rows} * destination->pitch;
+    if (span <= inTo && uint64_t{rows} * source->pitch <= inFrom) {
+      SurfaceCopyRequest whole = request;
+      const uint32_t r[4] = {0, 0, width, rows};
+      memcpy(whole.source, r, sizeof(r));
+      memcpy(whole.destination, r, sizeof(r));
+      return SurfaceCopyEngine(destination, source, whole);
+    }
+    return false;
+  }
+  // The processor: the same bytes, bounded by both blocks.
+  if (bytes > inTo) bytes = inTo;
+  if (bytes > inFrom) bytes = inFrom;
+  if (!source->inSync && !source->syncSuspended) source->RunSyncSequence();
+  destination->PrepareAccess(2);
+  uint8_t* t = Acquire(destination);
+  uint8_t* f = t != nullptr ? Acquire(source) : nullptr;
+  if (t == nullptr || f == nullptr) {
+    if (t != nullptr) Release(destination, false);
+    return false;
+  }
+  memmove(t, f, bytes);
+  Release(source, false);
+  Release(destination, true);
+  if ((request.flags & kCopyNoTag) == 0) (void)PostCompletionTag(CommonOf(destination), destination, source, false);
   return true;
 }
 

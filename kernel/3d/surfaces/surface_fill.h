@@ -52,6 +52,11 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
 
 // The processor fill: every pixel of the rectangle gets the value.
 bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
+// The engine's descriptor words of a surface: record 0's address word and
+// its mode word with the width field holding the row pitch in pixels (the
+// engine steps rows by it). False when the pitch is no whole number of
+// pixels or wider than the field.
+bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t* word1);
 // The engine fill: the device's fill state gets operation 5 with the raster
 // operation, the value replicated to 32 bits, the rectangle, the write mask
 // and the surface's own descriptor. A layout-2 fill that does not cover the
@@ -61,6 +66,18 @@ bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request);
 // for overlaps within one surface, the key under its mask); false when
 // the engine cannot take it: mixed layouts, partial layout-2 copies.
 bool SurfaceCopyEngine(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+// The engine copy of a rectangle within one surface whose rows overlap
+// too closely for a directed copy: through a scratch surface, tile by
+// tile (the scratch halved while it cannot be had, down to 32 pixels).
+bool SurfaceCopyOverlapping(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request);
+inline constexpr uint32_t kScratchResourceType = 0;
+inline constexpr uint32_t kScratchSmallestSide = 32;
+// The copy of a whole engine-laid-out surface into another of its size:
+// the granularity-rounded rows, padded by whole rows to the memory view's
+// alignment, by the engine (2D copy) or the processor; never past either
+// surface's memory.
+bool SurfaceCopyWholeMemory(Surface3d* destination, Surface3d* source, const SurfaceCopyRequest& request,
+                            bool engine);
 // A fill by the path the surface's layout and memory choose.
 bool SurfaceFill(Surface3d* surface, const SurfaceFillRequest& request);
 // The processor copy of a rectangle of the source to the destination
@@ -78,7 +95,14 @@ uint32_t FetchVideoPixel(uint32_t formatCode, const uint8_t* base, uint32_t pitc
 
 // Blit flags.
 inline constexpr uint32_t kBlitKey = 0x1;
+inline constexpr uint32_t kBlitCallerTransform = 0x2;
+inline constexpr uint32_t kBlitCallerStages = 0x4;
 inline constexpr uint32_t kBlitNoTag = 0x8;
+// Options handed to the rectangle's texture coordinates: bit 4 and the
+// filter mode in bits 5-6; bit 7 for the engine state.
+inline constexpr uint32_t kBlitOptionBit4 = 0x10;
+inline constexpr uint32_t kBlitFilterModeShift = 5;
+inline constexpr uint32_t kBlitFilterModeMask = 0x60;
 
 struct SurfaceBlitRequest {
   uint32_t flags = 0;
@@ -90,7 +114,7 @@ struct SurfaceBlitRequest {
   uint32_t filter = 0;
   uint32_t options[2] = {};
   void* transform = nullptr;
-  void* stageSource = nullptr;
+  void* stageSource = nullptr;  // a BlitSource with kBlitCallerStages
   uint32_t stageWidth = 0;
   uint32_t stageHeight = 0;
 };

@@ -103,7 +103,12 @@ bool SizeOf(const Surface3d* surface, uint32_t* size, uint32_t* alignment) {
   const MmSurfDesc& memory = surface->MemoryRecord();
   *size = memory.GetPhysicalMemSize(false);
   *alignment = memory.GetRequiredAlignment(false);
-  return *size != kMmInvalid && *size != 0 && *alignment != kMmInvalid;
+  if (*size == kMmInvalid || *size == 0 || *alignment == kMmInvalid) return false;
+  // The processor and the 2D engine step rows by the CPU view's pitch: the
+  // block holds every row at that pitch, so neither leaves it.
+  const uint32_t view = surface->hw.records[kUsageCpuView].GetHostApertureSize();
+  if (view != kMmInvalid && view > *size) *size = view;
+  return true;
 }
 
 // Runs a creation over the allowed places in the fixed order, each try with

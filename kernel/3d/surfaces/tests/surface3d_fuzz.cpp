@@ -228,36 +228,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(client.Intact(), "a transfer wrote outside the client's memory");
         break;
       }
-      case 6: {  // a processor fill
+      case 6: {  // a fill by the processor, or by the path the surface picks
         Surface3d* surface = Pick(in, table);
         SurfaceFillRequest request;
-        request.flags = in.Byte() & 3;
+        const uint8_t how = in.Byte();
+        request.flags = how & 3;
         for (uint32_t& v : request.rect) v = static_cast<uint32_t>(Coordinate(in));
         request.value = in.Word();
-        if (surface != nullptr) (void)SurfaceFillCpu(surface, request);
+        if (surface != nullptr) (void)((how & 0x80) != 0 ? surface->Fill(request) : SurfaceFillCpu(surface, request));
         break;
       }
-      case 7: {  // a processor copy, keyed or not, within or between surfaces
+      case 7: {  // a copy, keyed or not, within or between surfaces: the processor's or the dispatch's
         Surface3d* destination = Pick(in, table);
         Surface3d* source = Pick(in, table);
         SurfaceCopyRequest request;
-        request.flags = in.Byte() & 3;
+        const uint8_t how = in.Byte();
+        request.flags = how & 7;
         for (uint32_t& v : request.source) v = static_cast<uint32_t>(Coordinate(in));
         for (uint32_t& v : request.destination) v = static_cast<uint32_t>(Coordinate(in));
         request.key = in.Word();
-        if (destination != nullptr && source != nullptr) (void)SurfaceCopyCpu(destination, source, request);
+        if (destination != nullptr && source != nullptr)
+          (void)((how & 0x80) != 0 ? Surface3d::CopyRect(destination, source, request)
+                                   : SurfaceCopyCpu(destination, source, request));
         break;
       }
-      case 9: {  // a software blit, scaled and keyed or not
+      case 9: {  // a blit by the processor or by the path the pair picks
         Surface3d* destination = Pick(in, table);
         Surface3d* source = Pick(in, table);
         SurfaceBlitRequest request;
-        request.flags = in.Byte() & 0x9;
+        const uint8_t how = in.Byte();
+        request.flags = how & 0x79;
         for (int32_t& v : request.source) v = Coordinate(in);
         for (int32_t& v : request.clipped) v = Coordinate(in);
         for (int32_t& v : request.full) v = Coordinate(in);
         request.key = in.Word();
-        if (destination != nullptr && source != nullptr) (void)SurfaceBlitSoftware(destination, source, request);
+        request.filter = how >> 7;
+        if (destination != nullptr && source != nullptr)
+          (void)((how & 0x80) != 0 ? Surface3d::Blit(destination, source, request)
+                                   : SurfaceBlitSoftware(destination, source, request));
         break;
       }
       case 8: {  // ring writes and copies over any range

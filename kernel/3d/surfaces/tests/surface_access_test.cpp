@@ -7,12 +7,16 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "core/driver_switches.h"
 #include "core/regs/dma.h"
+#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/render/blit_setup.h"
 #include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/dma_streams.h"
@@ -514,45 +518,49 @@ TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
 
 // A whole fill of a layout-2 surface goes to the engine over the rounded
 // 128 x 64 with the value replicated; a partial one goes to the processor.
-// (The surface is 128 wide: the engine reads the descriptor's width as its
-// pitch.)
+// The surface is 100 wide with rows of 128 pixels: the engine steps rows by
+// its descriptor's width field, which carries the row pitch.
 TEST_F(FillCopy, AWholeTiledFillRunsOnTheEngineAndAPartialOneOnTheProcessor) {
   orvsim::Engine2d engine2d{board, dma};
-  SurfaceCreateRequest request = Request(6, 128, 50, kPlaceLocal, 10);  // 16 bits a pixel
+  SurfaceCreateRequest request = Request(6, 100, 50, kPlaceLocal, 10);  // 16 bits a pixel
   Surface3d* s = Surface3d::CreatePlaced(pdev, &request);
   ASSERT_NE(s, nullptr);
   surfaces.push_back(s);
   ASSERT_EQ(s->layoutType, kLayoutTypeTiled);
-  ASSERT_GE(s->pitch, 128u * 2);
+  ASSERT_EQ(s->pitch, 128u * 2);
   Fill(s, 0);
   SurfaceFillRequest f;
-  const uint32_t whole[4] = {0, 0, 128, 50};
+  const uint32_t whole[4] = {0, 0, 100, 50};
   memcpy(f.rect, whole, sizeof(whole));
   f.value = 0xBEEF;
-  ASSERT_TRUE(SurfaceFill(s, f));
+  ASSERT_TRUE(s->Fill(f));
   dma.RunPending();
   ASSERT_FALSE(engine2d.OperationStarts().empty());
   EXPECT_EQ(engine2d.OperationStarts().back(), (orvsim::Engine2d::OperationStart{0xDD, 0x5C0}));
   const size_t starts = engine2d.OperationStarts().size();
   EXPECT_EQ(board.Peek(0x1000 + 4 * 0xC5, 4), 0xBEEFBEEFu);
   EXPECT_EQ(board.Peek(0x1000 + 4 * 0xE3, 4), 64u << 16 | 128u);
+  // Descriptor 1: the surface's address and its mode word with the pitch.
+  EXPECT_EQ(board.Peek(orvsim::k2dRegDescAddress0 + 8, 4), s->hw.records[0].word0);
+  EXPECT_EQ(board.Peek(orvsim::k2dRegDescMode0 + 8, 4), (s->hw.records[0].word1 & ~0x3FFFu) | 128u);
   const uint32_t tag = SharedLocked()->syncTagCounter;
   EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
   EXPECT_TRUE(s->AwaitEngine());
+  EXPECT_TRUE(engine2d.Faults().empty());
   std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 64);
-  EXPECT_EQ(Pixel(m, s, 0, 0), 0xBEEFu);
-  EXPECT_EQ(Pixel(m, s, 127, 63), 0xBEEFu);
+  for (uint32_t y = 0; y < 64; ++y)
+    for (uint32_t x = 0; x < 128; ++x) ASSERT_EQ(Pixel(m, s, x, y), 0xBEEFu) << x << "," << y;
 
   // Partial: the processor, and the engine is not started again.
   Fill(s, 0);
-  const uint32_t partial[4] = {0, 0, 127, 50};
+  const uint32_t partial[4] = {0, 0, 99, 50};
   memcpy(f.rect, partial, sizeof(partial));
-  ASSERT_TRUE(SurfaceFill(s, f));
+  ASSERT_TRUE(s->Fill(f));
   dma.RunPending();
   EXPECT_EQ(engine2d.OperationStarts().size(), starts);
   m = Memory(s, uint64_t{s->pitch} * 50);
-  EXPECT_EQ(Pixel(m, s, 126, 49), 0xBEEFu);
-  EXPECT_EQ(Pixel(m, s, 127, 0), 0u);
+  EXPECT_EQ(Pixel(m, s, 98, 49), 0xBEEFu);
+  EXPECT_EQ(Pixel(m, s, 99, 0), 0u);
 
   // Flag 2: no tag.
   memcpy(f.rect, whole, sizeof(whole));
@@ -919,6 +927,515 @@ TEST_F(Blits, KeyedPixelsAreSkippedAndBadRectanglesRefused) {
   };
   for (const SurfaceBlitRequest& b : bad) EXPECT_FALSE(SurfaceBlitSoftware(to, from, b));
   EXPECT_EQ(Pixels(to, 16), got);
+}
+
+}  // namespace
+
+// ---- Scratch copies, the copy dispatch and the engine's blits -----------------------------------
+
+namespace {
+
+class EngineCopies : public FillCopy {
+ protected:
+  // The pixels of a rectangle copy within one surface as memmove gives them.
+  std::vector<uint8_t> Moved(const std::vector<uint8_t>& before, const Surface3d* s, const uint32_t* src,
+                             uint32_t dx, uint32_t dy) {
+    std::vector<uint8_t> want = before;
+    const uint32_t w = src[2] - src[0], h = src[3] - src[1], b = s->bytesPerPixel;
+    std::vector<uint8_t> block(uint64_t{w} * b * h);
+    for (uint32_t y = 0; y < h; ++y)
+      memcpy(&block[uint64_t{y} * w * b], &before[(src[1] + y) * uint64_t{s->pitch} + src[0] * b], w * b);
+    for (uint32_t y = 0; y < h; ++y)
+      memcpy(&want[(dy + y) * uint64_t{s->pitch} + dx * b], &block[uint64_t{y} * w * b], w * b);
+    return want;
+  }
+  static SurfaceCopyRequest Copy(const uint32_t* src, uint32_t dx, uint32_t dy) {
+    SurfaceCopyRequest q;
+    memcpy(q.source, src, sizeof(q.source));
+    const uint32_t dst[4] = {dx, dy, dx + src[2] - src[0], dy + src[3] - src[1]};
+    memcpy(q.destination, dst, sizeof(dst));
+    return q;
+  }
+  size_t CopyStarts(const orvsim::Engine2d& e) const {
+    size_t n = 0;
+    for (const auto& s : e.OperationStarts()) n += (s.control & 0xF) == orvsim::k2dOpCopy ? 1 : 0;
+    return n;
+  }
+  // Register writes of the packets to one register index.
+  std::vector<uint32_t> WritesTo(uint32_t index) const {
+    std::vector<uint32_t> out;
+    for (const auto& w : dma.Writes())
+      if (w.reg == 0x1000 + 4 * index) out.push_back(w.value);
+    return out;
+  }
+  static uint32_t Bits(float f) {
+    uint32_t v;
+    memcpy(&v, &f, 4);
+    return v;
+  }
+  // The rectangles' rows the corner runs carried: a run's first packet
+  // writes 1.0 to 0x58 and its top to 0x5E, its third 1.0 to 0x5A and its
+  // bottom to 0x5F (the texture coordinates write 0 to 0x58-0x5A).
+  std::vector<float> CornerRows() const {
+    std::vector<float> rows;
+    uint32_t open = 0;
+    for (const auto& w : dma.Writes()) {
+      if ((w.reg == 0x1000 + 4 * 0x58 || w.reg == 0x1000 + 4 * 0x5A) && w.value == Bits(1.0f)) {
+        open = w.reg;
+      } else if (open == 0x1000 + 4 * 0x58 && w.reg == 0x1000 + 4 * 0x5E) {
+        float f;
+        memcpy(&f, &w.value, 4);
+        rows.push_back(f);
+        open = 0;
+      } else if (open == 0x1000 + 4 * 0x5A && w.reg == 0x1000 + 4 * 0x5F) {
+        float f;
+        memcpy(&f, &w.value, 4);
+        rows.push_back(f);
+        open = 0;
+      }
+    }
+    return rows;
+  }
+};
+
+// One row down within a surface: tile by tile through a scratch surface,
+// two engine copies a tile; the picture equals memmove's and the scratch
+// is gone afterwards.
+TEST_F(EngineCopies, OneRowDownGoesThroughTheScratchSurface) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 128, 48);
+  ASSERT_NE(s, nullptr);
+  Pattern(s);
+  const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 48);
+  const size_t blocks = glue.LiveBlocks().size();
+  const uint32_t src[4] = {3, 2, 83, 42};
+  ASSERT_TRUE(Surface3d::CopyRect(s, s, Copy(src, 3, 3)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 2u);
+  EXPECT_TRUE(s->AwaitEngine());
+  EXPECT_TRUE(engine2d.Faults().empty());
+  EXPECT_EQ(Memory(s, before.size()), Moved(before, s, src, 3, 3));
+  EXPECT_EQ(glue.LiveBlocks().size(), blocks);
+
+  // The scratch cannot be had the first time: the larger side (80) is
+  // halved, two tiles of 40 x 40 walked from the right, the bottom row
+  // first; the picture is the same.
+  Pattern(s);
+  engine2d.ClearOperationStarts();
+  glue.FailAllocation(1, kglue::AllocKind::kMemory);
+  ASSERT_TRUE(Surface3d::CopyRect(s, s, Copy(src, 4, 3)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 4u);
+  EXPECT_TRUE(s->AwaitEngine());
+  EXPECT_EQ(Memory(s, before.size()), Moved(before, s, src, 4, 3));
+  // Origins of the legs into the surface: the right tile first.
+  const std::vector<uint32_t> origins = WritesTo(0xC2);
+  ASSERT_GE(origins.size(), 4u);
+  EXPECT_EQ(origins[origins.size() - 3], 3u << 16 | (4u + 40u));
+  EXPECT_EQ(origins[origins.size() - 1], 3u << 16 | 4u);
+}
+
+// No scratch of any size: halving stops at 32 and the copy fails with the
+// picture untouched.
+TEST_F(EngineCopies, NoScratchAtAllFailsTheCopyAtThirtyTwo) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 96, 48);
+  ASSERT_NE(s, nullptr);
+  Pattern(s);
+  const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 48);
+  Exhaust(0);
+  const uint32_t src[4] = {0, 0, 96, 40};
+  EXPECT_FALSE(Surface3d::CopyRect(s, s, Copy(src, 0, 1)));
+  Restore();
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 0u);
+  EXPECT_EQ(Memory(s, before.size()), before);
+}
+
+// The copy dispatch: the engine unless the processor is switched on;
+// engine-laid-out surfaces copy whole through the engine, partial ones on
+// the processor.
+TEST_F(EngineCopies, CopyRectPicksTheEngineOrTheProcessor) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* a = Make(kArgb, 64, 8);
+  Surface3d* b = Make(kArgb, 64, 8);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  Pattern(a);
+  Fill(b, 0);
+  const uint32_t src[4] = {0, 0, 16, 4};
+  ASSERT_TRUE(Surface3d::CopyRect(b, a, Copy(src, 8, 2)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  Common()->driverSwitches->BlitSoft->current = 1;
+  ASSERT_TRUE(Surface3d::CopyRect(b, a, Copy(src, 32, 2)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  Common()->driverSwitches->BlitSoft->current = 0;
+  EXPECT_TRUE(b->AwaitEngine());
+  const std::vector<uint8_t> pa = Memory(a, uint64_t{a->pitch} * 8), pb = Memory(b, uint64_t{b->pitch} * 8);
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 16; ++x) {
+      ASSERT_EQ(Pixel(pb, b, 8 + x, 2 + y), Pixel(pa, a, x, y)) << x << "," << y;
+      ASSERT_EQ(Pixel(pb, b, 32 + x, 2 + y), Pixel(pa, a, x, y)) << x << "," << y;
+    }
+
+  // Two layout-2 surfaces 100 x 50: a whole copy is one engine copy of
+  // the rounded rows; a partial one is the processor's.
+  SurfaceCreateRequest r = Request(6, 100, 50, kPlaceLocal, 10);
+  Surface3d* t1 = Surface3d::CreatePlaced(pdev, &r);
+  Surface3d* t2 = Surface3d::CreatePlaced(pdev, &r);
+  ASSERT_NE(t1, nullptr);
+  ASSERT_NE(t2, nullptr);
+  surfaces.push_back(t1);
+  surfaces.push_back(t2);
+  Pattern(t1);
+  Fill(t2, 0);
+  engine2d.ClearOperationStarts();
+  const uint32_t whole[4] = {0, 0, 100, 50};
+  ASSERT_TRUE(Surface3d::CopyRect(t2, t1, Copy(whole, 0, 0)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  EXPECT_EQ(WritesTo(0xE3).back() & 0xFFFF, 128u);
+  EXPECT_GE(WritesTo(0xE3).back() >> 16, 64u);
+  EXPECT_TRUE(t2->AwaitEngine());
+  EXPECT_EQ(Memory(t2, uint64_t{t2->pitch} * 50), Memory(t1, uint64_t{t1->pitch} * 50));
+  const uint32_t part[4] = {0, 0, 50, 50};
+  Fill(t2, 0);
+  ASSERT_TRUE(Surface3d::CopyRect(t2, t1, Copy(part, 0, 0)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 1u);
+  const std::vector<uint8_t> p1 = Memory(t1, uint64_t{t1->pitch} * 50), p2 = Memory(t2, uint64_t{t2->pitch} * 50);
+  EXPECT_EQ(Pixel(p2, t2, 49, 49), Pixel(p1, t1, 49, 49));
+  EXPECT_EQ(Pixel(p2, t2, 50, 0), 0u);
+
+  // From a layout-2 source into a linear destination: a blit, drawn by
+  // the 3D engine as one textured rectangle.
+  Surface3d* linear = Make(6, 128, 64);
+  ASSERT_NE(linear, nullptr);
+  engine2d.ClearOperationStarts();
+  dma.ClearWrites();
+  ASSERT_TRUE(Surface3d::CopyRect(linear, t1, Copy(part, 10, 4)));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 0u);
+  EXPECT_EQ(CornerRows(), (std::vector<float>{4, 54}));
+}
+
+// The textured blit: the operation word reaches 0xC0, the destination's
+// descriptor 0x88 and 0x89, and the rectangle goes out as one run of the
+// three corners, followed by the completion tag.
+TEST_F(EngineCopies, ATexturedBlitSendsItsOperationWordAndCorners) {
+  Surface3d* from = Make(kArgb, 64, 32);
+  Surface3d* to = Make(kArgb, 128, 64);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  SharedLocked()->last1300Value = 0x77;
+  SurfaceBlitRequest q;
+  const int32_t src[4] = {0, 0, 64, 32}, full[4] = {8, 4, 72, 36}, clip[4] = {10, 6, 70, 30};
+  memcpy(q.source, src, sizeof(src));
+  memcpy(q.full, full, sizeof(full));
+  memcpy(q.clipped, clip, sizeof(clip));
+  dma.ClearWrites();
+  ASSERT_TRUE(Surface3d::Blit(to, from, q));
+  dma.RunPending();
+  // One stage, no transform (colour into colour passes through), limit 31.
+  ASSERT_FALSE(WritesTo(0xC0).empty());
+  const std::vector<uint32_t> c0 = WritesTo(0xC0);
+  EXPECT_NE(std::find(c0.begin(), c0.end(), 0x1000CCu | 0x1000u | 0x200000u), c0.end());
+  uint32_t w0 = 0, w1 = 0;
+  ASSERT_TRUE(SurfaceEngineDescriptor(to, &w0, &w1));
+  EXPECT_EQ(WritesTo(0x88).back(), w0);
+  EXPECT_EQ(WritesTo(0x89).back(), w1);
+  EXPECT_EQ(WritesTo(0xC9).back(), 0xFFFFFFFFu);
+  const uint32_t tag = SharedLocked()->syncTagCounter;
+  const std::vector<uint32_t> want = {14,         0x605E5D58, Bits(1.0f), 0, Bits(6.0f),  Bits(10.0f),
+                                      0x605E5D59, Bits(1.0f), 0,          Bits(6.0f),  Bits(70.0f),
+                                      0x605F5D5A, Bits(1.0f), 0,          Bits(30.0f), Bits(10.0f),
+                                      4,          kPacketTag, 0x707,      tag | 1,     tag,
+                                      0x77};
+  EXPECT_EQ(LastPacket(static_cast<uint32_t>(want.size())), want);
+  EXPECT_EQ(CornerRows(), (std::vector<float>{6, 30}));
+  // Before the corners, stage 0's texture coordinates: the clipped part of
+  // the full rectangle in the source, with half a texel added.
+  const float l = 2.0f / 64 + 0.5f / 64, r = 62.0f / 64 + 0.5f / 64;
+  const float t = 2.0f / 32 + 0.5f / 32, b = 26.0f / 32 + 0.5f / 32;
+  const std::vector<uint32_t> coordinates = {
+      14, 0x635E5D58, 0, 0, Bits(t), Bits(l), 0x635E5D59, 0, 0, Bits(t), Bits(r), 0x635E5D5A, 0, 0, Bits(b), Bits(l)};
+  const std::vector<uint32_t> tail = LastPacket(static_cast<uint32_t>(want.size() + 16));
+  EXPECT_EQ(std::vector<uint32_t>(tail.begin(), tail.begin() + 16), coordinates);
+  EXPECT_TRUE(to->AwaitEngine());
+
+  // No tag with flag 8; an empty full rectangle draws nothing.
+  q.flags = kBlitNoTag;
+  ASSERT_TRUE(Surface3d::Blit(to, from, q));
+  EXPECT_EQ(LastPacket(16)[0], 14u);
+  const uint32_t* cursor = Secondary()->cursor;
+  q.full[2] = q.full[0];
+  EXPECT_FALSE(Surface3d::Blit(to, from, q));
+  EXPECT_EQ(Secondary()->cursor, cursor);
+}
+
+// Sources taller than 2,048 go to the processor; wide ones do not.
+TEST_F(EngineCopies, TallSourcesBlitOnTheProcessor) {
+  struct Case {
+    uint32_t w, h;
+    bool textured;
+  } cases[] = {{1024, 4096, false}, {4096, 1024, true}, {32, 2049, false}, {32, 2048, true}};
+  for (const Case& c : cases) {
+    Surface3d* from = Make(6, c.w, c.h);
+    Surface3d* to = Make(6, 32, 8);
+    ASSERT_NE(from, nullptr) << c.w;
+    ASSERT_NE(to, nullptr);
+    Pattern(from);
+    Fill(to, 0);
+    SurfaceBlitRequest q;
+    const int32_t src[4] = {0, 0, 32, 8}, dst[4] = {0, 0, 32, 8};
+    memcpy(q.source, src, sizeof(src));
+    memcpy(q.full, dst, sizeof(dst));
+    memcpy(q.clipped, dst, sizeof(dst));
+    dma.ClearWrites();
+    ASSERT_TRUE(Surface3d::Blit(to, from, q)) << c.w << " x " << c.h;
+    dma.RunPending();
+    EXPECT_EQ(CornerRows().size(), c.textured ? 2u : 0u) << c.w << " x " << c.h;
+    if (!c.textured) {
+      EXPECT_TRUE(to->AwaitEngine());
+      const std::vector<uint8_t> a = Memory(from, uint64_t{from->pitch} * 8), b = Memory(to, uint64_t{to->pitch} * 8);
+      EXPECT_EQ(Pixel(b, to, 31, 7), Pixel(a, from, 31, 7));
+    }
+    surfaces.pop_back();
+    surfaces.pop_back();
+    delete to;
+    delete from;
+  }
+}
+
+// Planar sources: the luma plane and the chroma surface as two stages;
+// a source starting at row 0 and less high than the destination is cut
+// into two bands at full top + trunc(ratio x 0.5 - 0.5) (bit 4: ratio - 0.5).
+TEST_F(EngineCopies, APlanarBlitCutsItsBands) {
+  Surface3d* from = Make(40, 32, 8);
+  Surface3d* plane = Make(kArgb, 16, 4);
+  Surface3d* to = Make(43, 64, 64);
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(plane, nullptr);
+  ASSERT_NE(to, nullptr);
+  SurfaceBlitRequest q;
+  const int32_t src[4] = {0, 0, 32, 8}, full[4] = {0, 10, 64, 42}, clip[4] = {0, 10, 64, 42};
+  memcpy(q.source, src, sizeof(src));
+  memcpy(q.full, full, sizeof(full));
+  memcpy(q.clipped, clip, sizeof(clip));
+  q.flags = kBlitNoTag;
+  // Without a second-plane record there is nothing to draw.
+  EXPECT_FALSE(Surface3d::Blit(to, from, q));
+  from->view.chroma = {32, 8, 0, plane, 1};
+  struct Case {
+    uint32_t flags;
+    std::vector<float> rows;  // top and bottom of each band drawn
+  } cases[] = {
+      {kBlitNoTag, {10, 11, 11, 42}},                     // 32 / 8 x 0.5 - 0.5 = 1.5 -> 1
+      {kBlitNoTag | kBlitOptionBit4, {10, 13, 13, 42}},   // 4 - 0.5 = 3.5 -> 3
+      {kBlitNoTag | 2u << kBlitFilterModeShift, {10, 42}},  // filter mode 2: one draw
+  };
+  for (const Case& c : cases) {
+    q.flags = c.flags;
+    dma.ClearWrites();
+    ASSERT_TRUE(Surface3d::Blit(to, from, q)) << c.flags;
+    dma.RunPending();
+    const std::vector<float> got = CornerRows();
+    EXPECT_EQ(got, c.rows) << c.flags;
+  }
+  TextureStageSetup* stages = reinterpret_cast<TextureStageSetup*>(BlitEngineOf(pdev)->stageSetup);
+  EXPECT_EQ(stages->stageCount, 2u);
+  EXPECT_EQ(stages->sources[0].surface, from);
+  EXPECT_EQ(stages->sources[1].surface, plane);
+  EXPECT_EQ(stages->sources[1].right, 16);
+  from->view.chroma = {};
+}
+
+}  // namespace
+
+namespace {
+
+// A planar surface whose used width ends inside its rounded rows: a
+// processor write repeats the last used column in the luma rows used and
+// in the chroma plane (half its rows for two planes).
+TEST_F(EngineCopies, TheLastUsedColumnIsRepeatedAfterAWrite) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 128, 16);
+  Surface3d* plane = Make(kArgb, 64, 8);
+  ASSERT_NE(s, nullptr);
+  ASSERT_NE(plane, nullptr);
+  Pattern(s);
+  Pattern(plane);
+  const std::vector<uint8_t> luma = Memory(s, uint64_t{s->pitch} * 16);
+  const std::vector<uint8_t> chroma = Memory(plane, uint64_t{plane->pitch} * 8);
+  s->view.chroma = {40, 10, 2, plane, 1};  // used 40 x 10 from row 2
+  s->MarkWritten();
+  s->view.chroma = {};  // the processor reads it without its second plane
+  dma.RunPending();
+  const std::vector<uint8_t> l = Memory(s, luma.size()), c = Memory(plane, chroma.size());
+  for (uint32_t y = 0; y < 16; ++y) {
+    const bool used = y >= 2 && y < 12;
+    EXPECT_EQ(Pixel(l, s, 40, y), used ? Pixel(luma, s, 39, y) : Pixel(luma, s, 40, y)) << y;
+    EXPECT_EQ(Pixel(l, s, 41, y), Pixel(luma, s, 41, y)) << y;
+  }
+  for (uint32_t y = 0; y < 8; ++y)
+    EXPECT_EQ(Pixel(c, plane, 20, y), y < 5 ? Pixel(chroma, plane, 19, y) : Pixel(chroma, plane, 20, y)) << y;
+  // A used width in the last 32 columns of the rows: nothing repeats.
+  Pattern(s);
+  s->view.chroma = {100, 10, 2, plane, 1};
+  s->MarkWritten();
+  s->view.chroma = {};
+  dma.RunPending();
+  EXPECT_EQ(Memory(s, luma.size()), luma);
+}
+
+}  // namespace
+
+namespace {
+
+// The shadow round trip: the owner's box goes into the shadow scaled by
+// the factors and comes back from it with the filter; an active link
+// does not enter again, the owner as the open render target is skipped
+// when asked.
+TEST_F(EngineCopies, TheShadowRoundTripAppliesTheFactors) {
+  Surface3d* owner = Make(kArgb, 64, 32);
+  Surface3d* shadow = Make(kArgb, 128, 64);
+  ASSERT_NE(owner, nullptr);
+  ASSERT_NE(shadow, nullptr);
+  SurfaceShadowLink& link = owner->shadowLink;
+  link.Init(owner);
+  link.shadow = shadow;
+  link.scaleX = 2.0f;
+  link.scaleY = 2.0f;
+  auto corners = [&] {
+    const std::vector<uint32_t> run = LastPacket(22);
+    return std::vector<uint32_t>{run[4], run[5], run[9], run[10], run[14], run[15]};  // top, left per corner
+  };
+  const uint32_t box[6] = {8, 4, 0, 24, 12, 1};
+  Common()->openRenderTarget = owner;
+  const uint32_t* cursor = Secondary()->cursor;
+  ASSERT_TRUE(link.Enter(true, box));
+  EXPECT_FALSE(link.IsActive());
+  EXPECT_EQ(Secondary()->cursor, cursor);
+  Common()->openRenderTarget = nullptr;
+
+  ASSERT_TRUE(link.Enter(true, box));
+  EXPECT_TRUE(link.IsActive());
+  EXPECT_EQ(corners(), (std::vector<uint32_t>{Bits(8), Bits(16), Bits(8), Bits(48), Bits(24), Bits(16)}));
+  EXPECT_EQ(shadow->changed, 1);
+  TextureStageSetup* stages = reinterpret_cast<TextureStageSetup*>(BlitEngineOf(pdev)->stageSetup);
+  EXPECT_EQ(stages->sources[0].surface, owner);
+  EXPECT_EQ(stages->sources[0].filter, 0u);  // the request's filter word is 0 on the way in
+  cursor = Secondary()->cursor;
+  ASSERT_TRUE(link.EnterIfInactive(box));
+  EXPECT_EQ(Secondary()->cursor, cursor);
+
+  ASSERT_TRUE(link.Leave(box));
+  EXPECT_FALSE(link.IsActive());
+  EXPECT_EQ(corners(), (std::vector<uint32_t>{Bits(4), Bits(8), Bits(4), Bits(24), Bits(12), Bits(8)}));
+  EXPECT_EQ(stages->sources[0].surface, shadow);
+  EXPECT_EQ(stages->sources[0].filter, 1u);
+  EXPECT_EQ(owner->changed, 1);
+  // Whole surfaces without a box.
+  ASSERT_TRUE(link.Enter(false));
+  EXPECT_EQ(corners(), (std::vector<uint32_t>{Bits(0), Bits(0), Bits(0), Bits(128), Bits(64), Bits(0)}));
+  ASSERT_TRUE(link.Leave());
+  // The engine does not pass the blit in time: the trip fails and the link
+  // stays as it was.
+  expectErrors = true;
+  dma.SetLatencyReads(1u << 30);
+  EXPECT_FALSE(link.Enter(false));
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  EXPECT_FALSE(link.IsActive());
+  dma.SetLatencyReads(0);
+  dma.RunPending();
+  link.shadow = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+// Engine copies within one surface, through CopyRect: rows one apart or
+// of differing parity go through the scratch (two copies a tile), others
+// are one directed copy; every result equals memmove's.
+TEST_F(EngineCopies, OverlappingEngineCopiesEqualMemmove) {
+  orvsim::Engine2d engine2d{board, dma};
+  Surface3d* s = Make(kArgb, 128, 32);
+  ASSERT_NE(s, nullptr);
+  struct Case {
+    const char* name;
+    uint32_t src[4];
+    uint32_t dx, dy;
+    size_t copies;
+  } cases[] = {
+      {"one row down", {0, 0, 100, 20}, 0, 1, 2},
+      {"one row up", {0, 1, 100, 21}, 0, 0, 2},
+      {"same rows, right", {0, 2, 90, 12}, 7, 2, 2},
+      {"same rows, left", {7, 2, 97, 12}, 0, 2, 2},
+      {"three rows down", {4, 0, 60, 20}, 4, 3, 2},   // parity differs, height >= 3
+      {"two rows down", {4, 0, 60, 20}, 9, 2, 1},     // bottom-up and right-to-left
+      {"two rows up", {9, 4, 65, 24}, 4, 2, 1},
+  };
+  for (const Case& c : cases) {
+    Pattern(s);
+    const std::vector<uint8_t> before = Memory(s, uint64_t{s->pitch} * 32);
+    engine2d.ClearOperationStarts();
+    ASSERT_TRUE(Surface3d::CopyRect(s, s, Copy(c.src, c.dx, c.dy))) << c.name;
+    dma.RunPending();
+    EXPECT_EQ(CopyStarts(engine2d), c.copies) << c.name;
+    EXPECT_TRUE(s->AwaitEngine());
+    EXPECT_EQ(Memory(s, before.size()), Moved(before, s, c.src, c.dx, c.dy)) << c.name;
+  }
+  EXPECT_TRUE(engine2d.Faults().empty());
+}
+
+// Keyed engine copies: the key replicated to 32 bits for 8- and 16-bit
+// pixels under the mask of all ones, the low 24 bits for 32-bit pixels,
+// 30 bits for format 16.
+TEST_F(EngineCopies, EngineKeysAreComparedUnderTheirMask) {
+  orvsim::Engine2d engine2d{board, dma};
+  struct Case {
+    uint32_t code;
+    uint32_t key, wantKey, wantMask;
+  } cases[] = {
+      {29, 0x5A, 0x5A5A5A5A, 0xFFFFFFFF},
+      {6, 0x1234, 0x12341234, 0xFFFFFFFF},
+      {kArgb, 0xFF123456, 0xFF123456, 0x00FFFFFF},
+      {16, 0xC0123456, 0xC0123456, 0x3FFFFFFF},
+  };
+  for (const Case& c : cases) {
+    // Whole pages each: the board shows the processor only page-aligned
+    // windows.
+    Surface3d* a = Make(c.code, 128, 32);
+    Surface3d* b = Make(c.code, 128, 32);
+    ASSERT_NE(a, nullptr) << c.code;
+    ASSERT_NE(b, nullptr) << c.code;
+    Pattern(a);
+    Fill(b, 0xEE);
+    const std::vector<uint8_t> src = Memory(a, uint64_t{a->pitch} * 4);
+    const uint32_t all[4] = {0, 0, 64, 4};
+    SurfaceCopyRequest q = Copy(all, 0, 0);
+    q.flags = kCopyKey;
+    q.key = c.key;
+    dma.ClearWrites();
+    ASSERT_TRUE(Surface3d::CopyEngine(b, a, q)) << c.code;
+    dma.RunPending();
+    EXPECT_EQ(WritesTo(0xC5).back(), c.wantKey) << c.code;
+    EXPECT_EQ(WritesTo(0xC6).back(), c.wantMask) << c.code;
+    EXPECT_TRUE(b->AwaitEngine());
+    // The board compares under the mask: pixels equal to the key stay.
+    const std::vector<uint8_t> m = Memory(b, uint64_t{b->pitch} * 4);
+    const uint32_t bytes = a->bytesPerPixel, pixelMask = bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1;
+    for (uint32_t y = 0; y < 4; ++y)
+      for (uint32_t x = 0; x < 64; ++x) {
+        const uint32_t p = Pixel(src, a, x, y);
+        const bool keyed = (p & c.wantMask & pixelMask) == (c.wantKey & c.wantMask & pixelMask);
+        ASSERT_EQ(Pixel(m, b, x, y), keyed ? 0xEEEEEEEEu & pixelMask : p) << c.code << " " << x << "," << y;
+      }
+  }
+  EXPECT_TRUE(engine2d.Faults().empty());
 }
 
 }  // namespace
