@@ -62,11 +62,8 @@ void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.
 uint32_t ContextStateSwitchValue3d(PDEV* device);
-// Render targets: the fog table and stream set-up bound to a new context;
-// the depth-stencil mode; the validations of an application and the target
-// binding.
-bool FogTableBind(RenderContext3d* context);
-bool VertexStreamSetupBind(RenderContext3d* context);
+// Render targets: the depth-stencil mode; the validations of an
+// application and the target binding.
 void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
 bool ValidateDepthStencil3d(RenderContext3d* context);
 bool ValidateRasterBlend3d(RenderContext3d* context);
@@ -74,17 +71,17 @@ bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// Fog, stream set-up and vertex fetch.
-bool FogTableUpdate(RenderContext3d* context);
-void VertexStreamSetStreamSources(RenderContext3d* context);
-void VertexStreamSetIndexSource(RenderContext3d* context);
-void VertexStreamSetVertexElements(RenderContext3d* context);
-void VertexStreamComputeAddresses(RenderContext3d* context);
-void VertexStreamSetIndexStart(RenderContext3d* context);
-void VertexStreamSetPrimitiveType(RenderContext3d* context);
-bool VertexStreamComputeVertexLimit(RenderContext3d* context);
-void VertexFetchSetElements(RenderContext3d* context);
-uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout);
+// The primitive emitters of a stream set-up: the five table pairs it
+// installs and the emitter that draws nothing (the stand-ins' tables hold
+// recording emitters, one name per table).
+struct EmitterTablePair;
+class VertexStreamSetup;
+extern const EmitterTablePair DrawPairDirect;
+extern const EmitterTablePair IndexedPairInline;
+extern const EmitterTablePair IndexedPairFetchable;
+extern const EmitterTablePair DrawPairMode1;
+extern const EmitterTablePair IndexedPairMode1;
+void EmitNothing(VertexStreamSetup* setup, uint32_t count, bool indexed);
 // The emitter tables: the 32-bit index emitters installed; the draw and
 // index emitters of a vertex program kind, or of a primitive type.
 void InstallIndex32Emitters3d(RenderContext3d* context);

@@ -9,8 +9,10 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <utility>
 
 #include "core/pdev.h"
+#include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
@@ -98,8 +100,6 @@ uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("En
 uint32_t SurfaceOwnerInitialValue3d(PDEV* device) { return StandInValue("SurfaceOwnerInitialValue3d", device, 0); }
 uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
 
-bool FogTableBind(RenderContext3d* c) { return StandInStep("FogTableBind", c); }
-bool VertexStreamSetupBind(RenderContext3d* c) { return StandInStep("VertexStreamSetupBind", c); }
 void RenderTargetStateSetMode(RenderContext3d* c, uint32_t mode) {
   StandInVoid("RenderTargetStateSetMode", c);
   orvstandin::LogArg(mode);
@@ -111,19 +111,47 @@ void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d"
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
 
-bool FogTableUpdate(RenderContext3d* c) { return StandInStep("FogTableUpdate", c); }
-void VertexStreamSetStreamSources(RenderContext3d* c) { StandInVoid("VertexStreamSetStreamSources", c); }
-void VertexStreamSetIndexSource(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexSource", c); }
-void VertexStreamSetVertexElements(RenderContext3d* c) { StandInVoid("VertexStreamSetVertexElements", c); }
-void VertexStreamComputeAddresses(RenderContext3d* c) { StandInVoid("VertexStreamComputeAddresses", c); }
-void VertexStreamSetIndexStart(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexStart", c); }
-void VertexStreamSetPrimitiveType(RenderContext3d* c) { StandInVoid("VertexStreamSetPrimitiveType", c); }
-bool VertexStreamComputeVertexLimit(RenderContext3d* c) { return StandInStep("VertexStreamComputeVertexLimit", c); }
-void VertexFetchSetElements(RenderContext3d* c) { StandInVoid("VertexFetchSetElements", c); }
-uint32_t VertexFetchEmitLayout(RenderContext3d* c, bool layout) {
-  const uint32_t word = StandInValue("VertexFetchEmitLayout", c, 0);
-  orvstandin::LogArg(layout ? 1 : 0);
-  return word;
+// The primitive emitter tables: every slot of a table logs the table's
+// name with the primitive type (its slot) and the count.
+namespace {
+
+template <const char* Name, uint32_t Type>
+void StandInPrimitiveEmitter(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  StandInVoid(Name, setup);
+  orvstandin::LogArg(Type);
+  orvstandin::LogArg(count);
+  orvstandin::LogArg(indexed ? 1 : 0);
+}
+
+template <const char* Name, uint32_t... Types>
+constexpr PrimitiveEmitterTable MakeStandInTable(std::integer_sequence<uint32_t, Types...>) {
+  return PrimitiveEmitterTable{{StandInPrimitiveEmitter<Name, Types>...}};
+}
+
+template <const char* Name>
+constexpr PrimitiveEmitterTable kStandInTable =
+    MakeStandInTable<Name>(std::make_integer_sequence<uint32_t, kPrimitiveTypes>{});
+
+constexpr char kInlineVertices[] = "EmitInlineVertices";
+constexpr char kVerticesDirect[] = "EmitVerticesDirect";
+constexpr char kInlineIndices[] = "EmitInlineIndices";
+constexpr char kIndexedByAddress[] = "EmitIndexedByAddress";
+constexpr char kSourceDwords[] = "EmitSourceDwords";
+constexpr char kIndexedByAddressAndExecute[] = "EmitIndexedByAddressAndExecute";
+
+}  // namespace
+
+const EmitterTablePair DrawPairDirect = {{&kStandInTable<kInlineVertices>, &kStandInTable<kVerticesDirect>}};
+const EmitterTablePair IndexedPairInline = {{&kStandInTable<kInlineVertices>, &kStandInTable<kInlineIndices>}};
+const EmitterTablePair IndexedPairFetchable = {
+    {&kStandInTable<kInlineVertices>, &kStandInTable<kIndexedByAddress>}};
+const EmitterTablePair DrawPairMode1 = {{&kStandInTable<kInlineVertices>, &kStandInTable<kSourceDwords>}};
+const EmitterTablePair IndexedPairMode1 = {
+    {&kStandInTable<kInlineVertices>, &kStandInTable<kIndexedByAddressAndExecute>}};
+void EmitNothing(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  StandInVoid("EmitNothing", setup);
+  orvstandin::LogArg(count);
+  orvstandin::LogArg(indexed ? 1 : 0);
 }
 
 void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }
