@@ -154,6 +154,8 @@ uint32_t VertexFetch::EmitLayout(BmBufferPool* stream, bool points) {
   orderCount = 0;
   for (uint8_t s : kSlotOrder)
     if (slots[s].used != 0) order[orderCount++] = s;
+  for (uint32_t s = 0; s < kAttributeSlots; ++s)
+    decoded_[s] = slots[s].element != nullptr ? DecodeElement(slots[s].element) : ElementFields{};
 
   uint16_t mask = 0;
   if (slots[kSlotPosition].used) mask |= 0x01;
@@ -179,7 +181,10 @@ uint32_t VertexFetch::EmitLayout(BmBufferPool* stream, bool points) {
 // ---- One attribute -----------------------------------------------------------------------------
 
 void VertexFetch::FetchAttribute(const uint8_t* vertex, const uint8_t* element, uint32_t out[4]) const {
-  const ElementFields e = DecodeElement(element);
+  Fetch(vertex, DecodeElement(element), out);
+}
+
+void VertexFetch::Fetch(const uint8_t* vertex, const ElementFields& e, uint32_t out[4]) const {
   const uint32_t bytes = ElementBytes(e);
   if (bytes == 0 && e.format != 0) return;  // formats that convert nothing
   const uint8_t* at = vertex + 4u * e.offset;
@@ -253,7 +258,7 @@ void VertexFetch::SlotValues(uint32_t slot, const uint8_t* vertex, uint32_t out[
   const AttributeSlot& s = slots[slot];
   if (s.fetch != 0 && s.element != nullptr && vertex != nullptr) {
     out[0] = out[1] = out[2] = out[3] = 0;
-    FetchAttribute(vertex, s.element, out);
+    Fetch(vertex, decoded_[slot], out);
   } else {
     memcpy(out, s.kept, sizeof s.kept);
   }
@@ -295,7 +300,7 @@ void VertexFetch::Position(const uint8_t* vertex, uint32_t out[4]) const {
     return;
   }
   out[0] = out[1] = out[2] = out[3] = 0;
-  FetchAttribute(vertex, s.element, out);
+  Fetch(vertex, decoded_[kSlotPosition], out);
   float scaleX = 1.0f, scaleY = 1.0f;
   int32_t offsetX = 0, offsetY = 0;
   if (setup != nullptr) {

@@ -200,8 +200,13 @@ class VertexFetch {
   void WritePosition(const uint32_t position[4], uint32_t place);
   uint32_t* Room(uint32_t words);
 
+  // The conversion itself, from a decoded element.
+  void Fetch(const uint8_t* vertex, const ElementFields& e, uint32_t out[4]) const;
+
   const uint8_t* windowBegin_ = nullptr;
   const uint8_t* windowEnd_ = nullptr;
+  // Each slot's element decoded once, when the layout is made.
+  ElementFields decoded_[kAttributeSlots] = {};
 };
 
 // Header word of a piece: the place register, components 2 and 1, the
