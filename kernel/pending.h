@@ -71,17 +71,10 @@ bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// The primitive emitters of a stream set-up: the five table pairs it
-// installs and the emitter that draws nothing (the stand-ins' tables hold
-// recording emitters, one name per table).
-struct EmitterTablePair;
+// The primitive emitter that copies a draw's vertices into the stream (the
+// processor-memory entry of every table pair).
 class VertexStreamSetup;
-extern const EmitterTablePair DrawPairDirect;
-extern const EmitterTablePair IndexedPairInline;
-extern const EmitterTablePair IndexedPairFetchable;
-extern const EmitterTablePair DrawPairMode1;
-extern const EmitterTablePair IndexedPairMode1;
-void EmitNothing(VertexStreamSetup* setup, uint32_t count, bool indexed);
+void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed);
 // The emitter tables: the 32-bit index emitters installed; the draw and
 // index emitters of a vertex program kind, or of a primitive type.
 void InstallIndex32Emitters3d(RenderContext3d* context);

@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include <initializer_list>
-#include <utility>
 
 #include "core/pdev.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
@@ -111,47 +110,17 @@ void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d"
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
 
-// The primitive emitter tables: every slot of a table logs the table's
-// name with the primitive type (its slot) and the count.
+// The inline-vertex emitter logs its name with the count and the indexed
+// flag.
 namespace {
-
-template <const char* Name, uint32_t Type>
-void StandInPrimitiveEmitter(VertexStreamSetup* setup, uint32_t count, bool indexed) {
-  StandInVoid(Name, setup);
-  orvstandin::LogArg(Type);
+void StandInPrimitiveEmitter(const char* name, VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  StandInVoid(name, setup);
   orvstandin::LogArg(count);
   orvstandin::LogArg(indexed ? 1 : 0);
 }
-
-template <const char* Name, uint32_t... Types>
-constexpr PrimitiveEmitterTable MakeStandInTable(std::integer_sequence<uint32_t, Types...>) {
-  return PrimitiveEmitterTable{{StandInPrimitiveEmitter<Name, Types>...}};
-}
-
-template <const char* Name>
-constexpr PrimitiveEmitterTable kStandInTable =
-    MakeStandInTable<Name>(std::make_integer_sequence<uint32_t, kPrimitiveTypes>{});
-
-constexpr char kInlineVertices[] = "EmitInlineVertices";
-constexpr char kVerticesDirect[] = "EmitVerticesDirect";
-constexpr char kInlineIndices[] = "EmitInlineIndices";
-constexpr char kIndexedByAddress[] = "EmitIndexedByAddress";
-constexpr char kSourceDwords[] = "EmitSourceDwords";
-constexpr char kIndexedByAddressAndExecute[] = "EmitIndexedByAddressAndExecute";
-
 }  // namespace
-
-const EmitterTablePair DrawPairDirect = {{&kStandInTable<kInlineVertices>, &kStandInTable<kVerticesDirect>}};
-const EmitterTablePair IndexedPairInline = {{&kStandInTable<kInlineVertices>, &kStandInTable<kInlineIndices>}};
-const EmitterTablePair IndexedPairFetchable = {
-    {&kStandInTable<kInlineVertices>, &kStandInTable<kIndexedByAddress>}};
-const EmitterTablePair DrawPairMode1 = {{&kStandInTable<kInlineVertices>, &kStandInTable<kSourceDwords>}};
-const EmitterTablePair IndexedPairMode1 = {
-    {&kStandInTable<kInlineVertices>, &kStandInTable<kIndexedByAddressAndExecute>}};
-void EmitNothing(VertexStreamSetup* setup, uint32_t count, bool indexed) {
-  StandInVoid("EmitNothing", setup);
-  orvstandin::LogArg(count);
-  orvstandin::LogArg(indexed ? 1 : 0);
+void EmitInlineVertices(VertexStreamSetup* s, uint32_t count, bool indexed) {
+  StandInPrimitiveEmitter("EmitInlineVertices", s, count, indexed);
 }
 
 void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }

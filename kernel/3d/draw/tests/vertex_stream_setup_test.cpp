@@ -7,7 +7,8 @@
 
 #include "kernel/3d/draw/tests/draw_fixture.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
-#include "kernel/pending.h"
+#include "kernel/3d/draw/primitive_emitters.h"
+#include "kernel/dma_streams.h"
 
 namespace {
 
@@ -216,9 +217,13 @@ TEST_F(Streams, AnUnboundActiveStreamIsNotDrawn) {
   EXPECT_TRUE(setup->ComputeVertexLimit(true, &setup->hw));
   EXPECT_EQ(setup->drawHandler, DrawPairDirect.entry[1]->slot[5]);
   EXPECT_EQ(setup->indexedHandler, IndexedPairInline.entry[1]->slot[5]);
-  orvstandin::Reset();
+  EXPECT_EQ(setup->drawHandler, EmitVerticesDirect);
+  BmSecondaryInt* stream = context->secondaryStream;
+  const uint32_t* from = stream->cursor;
   setup->drawHandler(setup, 9, false);
-  EXPECT_EQ(orvstandin::TimesCalled("EmitVerticesDirect"), 1u);
+  ASSERT_EQ(stream->cursor - from, 3);
+  EXPECT_EQ(from[0], 0x8F000001u);
+  EXPECT_EQ(from[2], 9u);
 }
 
 TEST_F(Streams, LayoutsThatCannotBeDrawn) {

@@ -1,0 +1,483 @@
+// Primitive emitters: packets that draw from the engine-fetchable sources,
+// and the converted-vertex handlers that hand each vertex of a draw to the
+// vertex fetch.
+#include "kernel/3d/draw/primitive_emitters.h"
+
+#include <string.h>
+
+#include "core/bm_buffer.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
+#include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/dma_streams.h"
+#include "kernel/pending.h"
+
+namespace {
+
+BmSecondaryInt* StreamOf(VertexStreamSetup* setup) {
+  return setup != nullptr && setup->context != nullptr ? setup->context->secondaryStream : nullptr;
+}
+
+// The words at the cursor, execute flags set first; null without room.
+uint32_t* Words(BmSecondaryInt* stream, uint32_t n) {
+  if (stream == nullptr) return nullptr;
+  stream->startFlags = kEmitterExecuteFlags;
+  return stream->Reserve(n);
+}
+
+// A source as the processor reads it: its bytes and their number, locked
+// for the draw when it is a resource buffer.
+struct SourceView {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  Surface3d* buffer = nullptr;
+  bool ringLocked = false;
+  bool surfaceLocked = false;
+
+  explicit SourceView(const StreamSource& s) {
+    switch (s.kind) {
+      case kSourcePointer:
+        data = s.pointer;
+        size = data != nullptr ? s.size : 0;
+        break;
+      case kSourceBuffer:
+        buffer = s.buffer;
+        if (buffer == nullptr) break;
+        if (buffer->ring != nullptr) {
+          data = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
+          ringLocked = data != nullptr;
+          size = data != nullptr ? buffer->ring->Size() : 0;
+        } else {
+          const uint64_t cpu = buffer->Lock();
+          data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(cpu));
+          surfaceLocked = cpu != 0;
+          size = cpu != 0 ? s.size : 0;
+        }
+        break;
+      default:
+        // An address word is the engine's: the processor does not read
+        // through it.
+        break;
+    }
+  }
+  ~SourceView() {
+    if (ringLocked) buffer->ring->Unlock();
+    if (surfaceLocked) buffer->UnlockRead();
+  }
+  SourceView(const SourceView&) = delete;
+  SourceView& operator=(const SourceView&) = delete;
+
+  // A 16- or 32-bit index at a byte offset; false past the data.
+  bool Index(uint64_t offset, uint32_t indexSize, uint32_t* out) const {
+    if (data == nullptr || offset + indexSize > size) return false;
+    if (indexSize < 3) {
+      uint16_t v;
+      memcpy(&v, data + offset, 2);
+      *out = v;
+    } else {
+      memcpy(out, data + offset, 4);
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+// ---- Packets -----------------------------------------------------------------------------------
+
+void EmitVerticesDirect(VertexStreamSetup* setup, uint32_t count, bool) {
+  if (uint32_t* at = Words(StreamOf(setup), 3)) {
+    at[0] = kPacketDrawStreams | setup->packetFlags;
+    at[1] = 0;
+    at[2] = count;
+  }
+}
+
+IndexRange IndexRangeOf(uint32_t sourceBus, uint32_t startOffset, uint32_t indexSizeWord, uint32_t count) {
+  const uint32_t base = (sourceBus & ~3u) + startOffset;
+  if (indexSizeWord == kIndexSize32ByAddress) return {base, sourceBus + (startOffset & ~3u) + 4 * count};
+  const bool aligned = (base & 3) == 0;
+  const bool even = (count & 1) == 0;
+  IndexRange r = aligned == even ? IndexRange{base, base + 2 * count} : IndexRange{base | 1, base + 2 * count + 2};
+  r.end |= sourceBus & 3;
+  return r;
+}
+
+void EmitIndexedByAddress(VertexStreamSetup* setup, uint32_t count, bool) {
+  BmSecondaryInt* stream = StreamOf(setup);
+  const uint32_t isz = setup != nullptr && setup->index.stride == 4 ? kIndexSize32ByAddress : kIndexSize16ByAddress;
+  if (setup == nullptr || (setup->index.stride != 2 && setup->index.stride != 4)) return;
+  const IndexRange r = IndexRangeOf(VertexStreamSetup::BusAddressOf(setup->index), setup->indexStartOffset, isz, count);
+  if (uint32_t* at = Words(stream, 3)) {
+    at[0] = kPacketIndexAddress | isz | setup->packetFlags;
+    at[1] = r.start;
+    at[2] = r.end;
+  }
+}
+
+void EmitIndexedByAddressAndExecute(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  EmitIndexedByAddress(setup, count, indexed);
+  if (BmSecondaryInt* stream = StreamOf(setup)) stream->ExecutePending();
+}
+
+void EmitSourceDwords(VertexStreamSetup* setup, uint32_t count, bool) {
+  BmSecondaryInt* stream = StreamOf(setup);
+  if (stream == nullptr || count == 0) return;
+  const SourceView source(setup->index);
+  const uint64_t from = setup->indexStartOffset;
+  // Only the words the source holds.
+  const uint64_t available = source.size > from ? (source.size - from) / 4 : 0;
+  if (available < count) count = static_cast<uint32_t>(available);
+  if (count == 0 || count > 0x10000) return;
+  // The words go whole: the packet says 32-bit indices.
+  if (uint32_t* at = Words(stream, 1 + count)) {
+    at[0] = ((count - 1) & 0xFFFF) | 0x08000000 | setup->packetFlags | kPacketInlineIndices;
+    memcpy(at + 1, source.data + from, 4u * count);
+  }
+  stream->ExecutePending();
+}
+
+void EmitLoopPairs(VertexStreamSetup* setup, uint32_t count, bool) {
+  BmSecondaryInt* stream = StreamOf(setup);
+  if (stream == nullptr) return;
+  const SourceView source(setup->index);
+  for (uint32_t p = 0; p < count; ++p) {
+    uint32_t first, n;
+    const uint64_t at = setup->indexStartOffset + 8ull * p;
+    if (!source.Index(at, 4, &first) || !source.Index(at + 4, 4, &n)) break;
+    if (uint32_t* w = Words(stream, 6)) {
+      w[0] = kPacketDrawStreams | setup->packetFlags;
+      w[1] = first;
+      w[2] = n;
+      w[3] = (kPacketLoopClose | setup->packetFlags) & 0x7FFFFFFF;
+      w[4] = n - 1;
+      w[5] = first;
+    }
+  }
+  stream->ExecutePending();
+}
+
+// ---- Inline indices ----------------------------------------------------------------------------
+
+namespace {
+
+// Indices a continued packet repeats, the unit a packet cut by room keeps,
+// and the unit a packet cut at 65,535 keeps.
+uint32_t CarryOf(uint32_t type) { return type == 3 ? 1 : (type >= 6 && type <= 8) ? 2 : 0; }
+uint32_t RoomUnitOf(uint32_t type) {
+  return (type == 2 || type == 11) ? 2 : (type == 5 || type == 12 || type == 7 || type == 8) ? 3 : 1;
+}
+uint32_t CountUnitOf(uint32_t type) { return (type == 2 || type == 11) ? 2 : (type == 5 || type == 12) ? 3 : 1; }
+
+constexpr uint32_t kInlineSize16 = 0x04000000;
+constexpr uint32_t kInlineSize32 = 0x08000000;
+constexpr uint32_t kMaxInlineIndices = 65535;
+
+}  // namespace
+
+void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  BmSecondaryInt* stream = StreamOf(setup);
+  if (!indexed || stream == nullptr) return;
+  const uint32_t size = setup->index.stride;
+  const uint32_t type = setup->primitiveType;
+  if ((size != 2 && size != 4) || type >= kPrimitiveTypes) return;
+  const SourceView source(setup->index);
+  // Only the indices the source holds.
+  const uint64_t from = setup->indexStartOffset;
+  const uint64_t held = source.size > from ? (source.size - from) / size : 0;
+  if (held < count) count = static_cast<uint32_t>(held);
+  // Type 12 drops every fourth index of its data.
+  const bool dropFourth = type == 12;
+  const uint32_t total = dropFourth ? count / 4 * 3 + (count % 4 < 3 ? count % 4 : 3) : count;
+  auto indexAt = [&](uint32_t j) {
+    const uint32_t position = dropFourth ? j / 3 * 4 + j % 3 : j;
+    uint32_t v = 0;
+    source.Index(from + static_cast<uint64_t>(position) * size, size, &v);
+    return v;
+  };
+  const uint32_t carry = CarryOf(type);
+  const uint32_t roomUnit = RoomUnitOf(type);
+  const uint32_t countUnit = CountUnitOf(type);
+  const uint32_t sizeFlag = size == 2 ? kInlineSize16 : kInlineSize32;
+  uint32_t next = 0;          // the next index of the draw not yet sent
+  uint32_t repeat[2] = {};    // what a continued packet repeats first
+  uint32_t switches = 0;
+  while (next < total) {
+    const uint32_t prefix = next != 0 ? carry : 0;
+    uint32_t n = total - next + prefix;
+    const uint64_t room = static_cast<uint64_t>(stream->limit - stream->cursor) * 4;
+    if (static_cast<uint64_t>(n) * size + 4 > room)
+      n = room >= 4 ? static_cast<uint32_t>((room - 4) / (roomUnit * size) * roomUnit) : 0;
+    if (n > kMaxInlineIndices) n = kMaxInlineIndices / countUnit * countUnit;
+    if (n <= prefix) {
+      // Not one new index fits: a fresh buffer, once.
+      if (switches++ != 0) return;
+      stream->SwitchToNewBuffer();
+      continue;
+    }
+    switches = 0;
+    const uint32_t words = 1 + (n * size + 3) / 4;
+    uint32_t* at = Words(stream, words);
+    if (at == nullptr) return;
+    at[0] = kPacketInlineIndices | ((n - 1) & 0xFFFF) | sizeFlag | setup->packetFlags;
+    uint8_t* out = reinterpret_cast<uint8_t*>(at + 1);
+    memset(out, 0, (words - 1) * 4u);
+    uint32_t last = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+      const uint32_t v = k < prefix ? repeat[k] : indexAt(next + k - prefix);
+      if (size == 2) {
+        const uint16_t h = static_cast<uint16_t>(v);
+        memcpy(out + 2 * k, &h, 2);
+      } else {
+        memcpy(out + 4 * k, &v, 4);
+      }
+      if (k + 2 == n) repeat[0] = v;
+      last = v;
+    }
+    next += n - prefix;
+    // What the next packet repeats: a strip its last one or two, a fan its
+    // first and its last.
+    if (type == 3) repeat[0] = last;
+    if (type == 6) repeat[1] = last;
+    if (type == 7 || type == 8) {
+      repeat[0] = indexAt(0);
+      repeat[1] = last;
+    }
+  }
+}
+
+void EmitInlineIndices16(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  BmSecondaryInt* stream = StreamOf(setup);
+  if (!indexed || stream == nullptr || setup->primitiveType >= kPrimitiveTypes) return;
+  const uint64_t room = static_cast<uint64_t>(stream->limit - stream->cursor) * 4;
+  const SourceView source(setup->index);
+  const uint64_t from = setup->indexStartOffset;
+  const bool whole = source.size > from && (source.size - from) / 2 >= count;
+  if (setup->index.stride != 2 || count == 0 || count >= 0x10000 || 2ull * count + 4 > room || !whole) {
+    EmitInlineIndices(setup, count, indexed);
+    return;
+  }
+  const uint32_t words = (2 * count + 3) / 4 + 1;
+  uint32_t* at = Words(stream, words);
+  if (at == nullptr) return;
+  at[0] = 0x07000000 | ((count - 1) & 0xFFFF) | setup->packetFlags;
+  at[words - 1] = 0;
+  memcpy(at + 1, source.data + from, 2u * count);
+}
+
+// ---- Converted vertices ------------------------------------------------------------------------
+
+namespace {
+
+// The vertices of a converted draw: the first active stream's, by draw
+// position, through the index source when indexed. Indices outside the
+// vertex window are taken as the window's first vertex; a position past
+// the index data has no vertex.
+class ConvertedDraw {
+ public:
+  ConvertedDraw(VertexStreamSetup* s, bool isIndexed)
+      : setup(s),
+        fetch(s->fetch),
+        indexed(isIndexed),
+        vertices(s->activeCount != 0 ? *s->active[0].source : s->index),
+        indices(s->index) {
+    if (s->activeCount == 0) return;
+    stride = s->StrideOf(s->active[0]);
+    offset = s->active[0].startOffset;
+    if (vertices.data != nullptr) fetch.SetSourceWindow(vertices.data, vertices.data + vertices.size);
+    usable = vertices.data != nullptr && stride != 0;
+  }
+  ~ConvertedDraw() { fetch.SetSourceWindow(nullptr, nullptr); }
+
+  // The address of the draw's vertex at position i, or null.
+  const uint8_t* At(uint32_t i) const {
+    if (!usable) return nullptr;
+    int64_t v = i;
+    if (indexed) {
+      uint32_t index;
+      const uint32_t size = setup->index.stride < 3 ? 2 : 4;
+      if (!indices.Index(setup->indexStartOffset + static_cast<uint64_t>(i) * size, size, &index)) return nullptr;
+      v = index;
+      if (v < setup->minVertexIndex || v >= setup->vertexLimit) v = setup->activeCount == 1 ? setup->minVertexIndex : 0;
+    }
+    const int64_t byte = offset + v * static_cast<int64_t>(stride);
+    // The fetch reads only inside the source; an address outside it is
+    // none at all.
+    if (byte < 0 || byte >= vertices.size) return nullptr;
+    return vertices.data + byte;
+  }
+  // Positions [first, first + n) all have vertices.
+  bool Have(uint32_t first, uint32_t n, const uint8_t** out) const {
+    for (uint32_t k = 0; k < n; ++k)
+      if ((out[k] = At(first + k)) == nullptr) return false;
+    return true;
+  }
+
+  VertexStreamSetup* setup;
+  VertexFetch& fetch;
+  bool indexed;
+  SourceView vertices;
+  SourceView indices;
+  uint32_t stride = 0;
+  int64_t offset = 0;
+  bool usable = false;
+};
+
+}  // namespace
+
+void EmitConvertedPoints(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* v[1];
+    if (!d.Have(i, 1, v)) break;
+    d.fetch.EmitPoint(v[0], i == 0);
+  }
+}
+
+void EmitConvertedLines(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  for (uint32_t i = 0; i + 2 <= count; i += 2) {
+    const uint8_t* v[2];
+    if (!d.Have(i, 2, v)) break;
+    d.fetch.EmitLine(v[0], v[1], v[1]);
+  }
+}
+
+void EmitConvertedLineStrip(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  const uint8_t* v[2];
+  if (count < 2 || !d.Have(0, 2, v)) return;
+  d.fetch.EmitLine(v[0], v[1], v[1]);
+  uint32_t record[4];
+  for (uint32_t i = 2; i < count; ++i) {
+    const uint8_t* next = d.At(i);
+    if (next == nullptr) return;
+    d.fetch.EmitLineStripVertex(next, i % 2, record, next);
+  }
+  if (setup->primitiveType == 4 && count > 2) d.fetch.EmitLineStripVertex(v[0], count % 2, record, v[0]);
+}
+
+void EmitConvertedTriangles(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  // Type 12's index data holds four indices a triangle.
+  const uint32_t step = indexed && setup->primitiveType == 12 ? 4 : 3;
+  for (uint32_t i = 0; i + 3 <= count; i += step) {
+    const uint8_t* v[3];
+    if (!d.Have(i, 3, v)) break;
+    d.fetch.EmitTriangle(v[0], v[1], v[2], v[2]);
+  }
+}
+
+void EmitConvertedTriangleStrip(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  const uint8_t* v[3];
+  if (count < 3 || !d.Have(0, 3, v)) return;
+  uint32_t r[3][4];
+  const bool firstCulled = d.fetch.EmitTriangleAt(v[0], v[1], v[2], r[0], r[1], r[2], v[2], 0, 1, 2, false);
+  for (uint32_t i = 3; i < count; ++i) {
+    const uint8_t* w[3];
+    if (!d.Have(i - 2, 3, w)) return;
+    const uint32_t pa = (i - 2) % 3, pb = (i - 1) % 3, pc = i % 3;
+    const bool parity = ((i - 2) & 1) != 0;
+    if (i == 3 && !firstCulled)
+      d.fetch.EmitTriangleVertex(r[pa], r[pb], w[2], pc, r[pc], w[2], parity);
+    else
+      d.fetch.EmitTriangleAt(w[0], w[1], w[2], r[pa], r[pb], r[pc], w[2], pa, pb, pc, parity);
+  }
+}
+
+void EmitConvertedFan(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  const uint8_t* v[3];
+  if (count < 3 || !d.Have(0, 3, v)) return;
+  uint32_t r[3][4];
+  bool culled = d.fetch.EmitTriangleAt(v[0], v[1], v[2], r[0], r[1], r[2], v[2], 0, 1, 2, false);
+  for (uint32_t i = 3; i < count; ++i) {
+    const uint8_t* w[2];
+    if (!d.Have(i - 1, 2, w)) return;
+    const uint32_t place = (i & 1) != 0 ? 1 : 2;
+    const uint32_t previous = 3 - place;
+    if (!culled)
+      culled = d.fetch.EmitTriangleVertex(r[0], r[previous], w[1], place, r[place], w[1], false);
+    else
+      culled = d.fetch.EmitTriangleAt(v[0], w[0], w[1], r[0], r[previous], r[place], w[1], 0, previous, place, false);
+  }
+}
+
+void EmitConvertedQuads(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  for (uint32_t i = 0; i + 4 <= count; i += 4) {
+    const uint8_t* q[4];
+    if (!d.Have(i, 4, q)) break;
+    uint32_t r[3][4];
+    // (a, b, d), then c joining d and b: (d, b, c), both with d's colour.
+    d.fetch.EmitTriangleAt(q[0], q[1], q[3], r[0], r[1], r[2], q[3], 0, 1, 2, false);
+    d.fetch.EmitTriangleVertex(r[2], r[1], q[2], 0, r[0], q[3], false);
+  }
+}
+
+void EmitConvertedQuadStrip(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  ConvertedDraw d(setup, indexed);
+  const uint8_t* q[4];
+  if (count < 4 || !d.Have(0, 4, q)) return;
+  uint32_t r[3][4];
+  // The first quad: (a, b, d) at places 0, 1, 2, then c at b's place.
+  d.fetch.EmitTriangleAt(q[0], q[1], q[3], r[0], r[1], r[2], q[3], 0, 1, 2, false);
+  d.fetch.EmitTriangleVertex(r[0], r[2], q[2], 1, r[1], q[3], false);
+  // Later quads: a is the last c, b the last d; d goes where neither is,
+  // then c to b's place.
+  uint32_t pa = 1, pb = 2;
+  for (uint32_t j = 1; 2 * j + 4 <= count; ++j) {
+    const uint8_t* cd[2];
+    if (!d.Have(2 * j + 2, 2, cd)) return;
+    const uint32_t pd = 3 - pa - pb;
+    d.fetch.EmitTriangleVertex(r[pa], r[pb], cd[1], pd, r[pd], cd[1], false);
+    d.fetch.EmitTriangleVertex(r[pa], r[pd], cd[0], pb, r[pb], cd[1], false);
+    pa = pb;
+    pb = pd;
+  }
+}
+
+// ---- Tables ------------------------------------------------------------------------------------
+
+namespace {
+
+template <PrimitiveEmitter E, uint32_t... I>
+constexpr PrimitiveEmitterTable Filled(std::integer_sequence<uint32_t, I...>) {
+  return PrimitiveEmitterTable{{((void)I, E)...}};
+}
+template <PrimitiveEmitter E>
+constexpr PrimitiveEmitterTable kAll = Filled<E>(std::make_integer_sequence<uint32_t, kPrimitiveTypes>{});
+
+}  // namespace
+
+const PrimitiveEmitterTable InlineVertexTable = kAll<EmitInlineVertices>;
+// Indexed closed strips, quads and quad strips from processor memory have
+// no inline handler.
+const PrimitiveEmitterTable InlineIndexTable = {
+    {EmitInlineIndices, EmitInlineIndices, EmitInlineIndices, EmitInlineIndices, EmitNothing, EmitInlineIndices16,
+     EmitInlineIndices16, EmitInlineIndices16, EmitInlineIndices16, EmitNothing, EmitNothing, EmitInlineIndices,
+     EmitInlineIndices}};
+const PrimitiveEmitterTable DirectDrawTable = kAll<EmitVerticesDirect>;
+const PrimitiveEmitterTable IndexedByAddressTable = kAll<EmitIndexedByAddress>;
+const PrimitiveEmitterTable Mode1DrawTable = {{EmitSourceDwords, EmitSourceDwords, EmitSourceDwords, EmitSourceDwords,
+                                               EmitLoopPairs, EmitSourceDwords, EmitSourceDwords, EmitSourceDwords,
+                                               EmitSourceDwords, EmitSourceDwords, EmitSourceDwords, EmitSourceDwords,
+                                               EmitSourceDwords}};
+const PrimitiveEmitterTable Mode1IndexedTable = {
+    {EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute,
+     EmitIndexedByAddressAndExecute, EmitLoopPairs, EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute,
+     EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute,
+     EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute, EmitIndexedByAddressAndExecute}};
+const PrimitiveEmitterTable ConvertedVertexTable = {
+    {EmitConvertedPoints, EmitConvertedPoints, EmitConvertedLines, EmitConvertedLineStrip, EmitConvertedLineStrip,
+     EmitConvertedTriangles, EmitConvertedTriangleStrip, EmitConvertedFan, EmitConvertedFan, EmitConvertedQuads,
+     EmitConvertedQuadStrip, EmitConvertedLines, EmitConvertedTriangles}};
+
+void EmitNothing(VertexStreamSetup*, uint32_t, bool) {}
+
+const EmitterTablePair DrawPairDirect = {{&InlineVertexTable, &DirectDrawTable}};
+const EmitterTablePair IndexedPairInline = {{&InlineVertexTable, &InlineIndexTable}};
+const EmitterTablePair IndexedPairFetchable = {{&InlineVertexTable, &IndexedByAddressTable}};
+const EmitterTablePair DrawPairMode1 = {{&InlineVertexTable, &Mode1DrawTable}};
+const EmitterTablePair IndexedPairMode1 = {{&InlineVertexTable, &Mode1IndexedTable}};
