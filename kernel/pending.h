@@ -71,10 +71,6 @@ bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// The primitive emitter that copies a draw's vertices into the stream (the
-// processor-memory entry of every table pair).
-class VertexStreamSetup;
-void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed);
 // The emitter tables: the 32-bit index emitters installed; the draw and
 // index emitters of a vertex program kind, or of a primitive type.
 void InstallIndex32Emitters3d(RenderContext3d* context);

@@ -11,7 +11,6 @@
 #include <initializer_list>
 
 #include "core/pdev.h"
-#include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
@@ -109,19 +108,6 @@ bool ValidateTargetBinding3d(RenderContext3d* c) { return StandInStep("ValidateT
 void BindRenderTargets3d(RenderContext3d* c) { StandInVoid("BindRenderTargets3d", c); }
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
-
-// The inline-vertex emitter logs its name with the count and the indexed
-// flag.
-namespace {
-void StandInPrimitiveEmitter(const char* name, VertexStreamSetup* setup, uint32_t count, bool indexed) {
-  StandInVoid(name, setup);
-  orvstandin::LogArg(count);
-  orvstandin::LogArg(indexed ? 1 : 0);
-}
-}  // namespace
-void EmitInlineVertices(VertexStreamSetup* s, uint32_t count, bool indexed) {
-  StandInPrimitiveEmitter("EmitInlineVertices", s, count, indexed);
-}
 
 void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }
 bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {

@@ -6,11 +6,12 @@
 #include <string.h>
 
 #include "core/bm_buffer.h"
+#include "kernel/3d/client/client_context.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
-#include "kernel/pending.h"
 
 namespace {
 
@@ -34,7 +35,9 @@ struct SourceView {
   bool ringLocked = false;
   bool surfaceLocked = false;
 
-  explicit SourceView(const StreamSource& s) {
+  SourceView() = default;
+  explicit SourceView(const StreamSource& s) { Open(s); }
+  void Open(const StreamSource& s) {
     switch (s.kind) {
       case kSourcePointer:
         data = s.pointer;
@@ -263,6 +266,180 @@ void EmitInlineIndices16(VertexStreamSetup* setup, uint32_t count, bool indexed)
   at[0] = 0x07000000 | ((count - 1) & 0xFFFF) | setup->packetFlags;
   at[words - 1] = 0;
   memcpy(at + 1, source.data + from, 2u * count);
+}
+
+// ---- Copied vertices ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kPacketCopiedVertices = 0x17000001;
+constexpr uint32_t kCopiedWordsField = 0x7E0000;
+constexpr uint32_t kStreamGroupHeader = 0x21211000;
+constexpr uint32_t kMaxVertexWords = 64;  // w - 1 in six bits
+
+// Vertices a packet cut by room keeps, by type.
+uint32_t LowerToType(uint32_t type, uint32_t n) {
+  switch (type) {
+    case 2: case 6: case 10: case 11: return n & ~1u;
+    case 4: return n > 0 ? n - 1 : 0;
+    case 5: case 12: return n / 3 * 3;
+    case 9: return n & ~3u;
+    default: return n;
+  }
+}
+
+// The render context's progress counter advanced and sent through the
+// primary stream to its 3D context's status page.
+void SendProgress(RenderContext3d* context) {
+  Context3d* owner = context->owner3d;
+  BmPrimInt* primary = context->primaryStream;
+  if (owner == nullptr || primary == nullptr || context->index > 1) return;
+  uint32_t counter = owner->progress[context->index] + 1;
+  if (counter == 0) counter = 1;
+  owner->progress[context->index] = counter;
+  if (uint32_t* at = primary->Reserve(kProgressWords)) {
+    at[0] = kPacketProgress;
+    at[1] = counter;
+    at[2] = static_cast<uint32_t>(owner->statusPageBus + kStatusProgressAt + 4 * context->index);
+    primary->Kick();
+  }
+}
+
+}  // namespace
+
+void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
+  BmSecondaryInt* stream = StreamOf(setup);
+  if (stream == nullptr || setup->primitiveType >= kPrimitiveTypes || setup->activeCount == 0) return;
+  const uint32_t type = setup->primitiveType;
+  if (!indexed && (setup->minVertexIndex > 0 || count > static_cast<uint32_t>(setup->vertexLimit))) return;
+  const uint32_t carry = (type == 6 || type == 7 || type == 8 || type == 10) ? 2 : (type == 3 || type == 4) ? 1 : 0;
+  if (count <= carry) return;
+
+  uint32_t w = 0;
+  SourceView sources[kVertexStreams];
+  uint32_t strides[kVertexStreams];
+  for (uint32_t i = 0; i < setup->activeCount; ++i) {
+    strides[i] = setup->StrideOf(setup->active[i]) & ~3u;
+    w += strides[i] / 4;
+    sources[i].Open(*setup->active[i].source);
+  }
+  if (w == 0 || w > kMaxVertexWords) return;
+  const SourceView indices(indexed ? setup->index : StreamSource{});
+  const uint32_t indexSize = setup->index.stride < 3 ? 2 : 4;
+  const bool dropFourth = indexed && type == 12;
+
+  // The vertex number at a draw position; false past the index data.
+  auto vertexAt = [&](uint32_t position, uint32_t* vertex) {
+    if (!indexed) {
+      *vertex = position;
+      return true;
+    }
+    const uint32_t at = dropFourth ? position / 3 * 4 + position % 3 : position;
+    uint32_t v;
+    if (!indices.Index(setup->indexStartOffset + static_cast<uint64_t>(at) * indexSize, indexSize, &v)) return false;
+    if (static_cast<int64_t>(v) < setup->minVertexIndex || static_cast<int64_t>(v) >= setup->vertexLimit)
+      v = setup->activeCount == 1 ? static_cast<uint32_t>(setup->minVertexIndex) : 0;
+    *vertex = v;
+    return true;
+  };
+  // One vertex's words from every active stream; what lies outside a
+  // source reads as zeros.
+  auto copyVertex = [&](uint32_t vertex, uint32_t* out) {
+    for (uint32_t i = 0; i < setup->activeCount; ++i) {
+      const int64_t byte = setup->active[i].startOffset + static_cast<int64_t>(vertex) * strides[i];
+      const SourceView& src = sources[i];
+      if (src.data != nullptr && byte >= 0 && byte + strides[i] <= src.size)
+        memcpy(out, src.data + byte, strides[i]);
+      else
+        memset(out, 0, strides[i]);
+      out += strides[i] / 4;
+    }
+  };
+
+  RenderContext3d* context = setup->context;
+  SendProgress(context);
+  uint32_t remaining = count - carry;
+  uint32_t next = 0;            // the next draw position not yet sent
+  uint32_t carried[2] = {};     // vertex numbers a continued packet repeats
+  uint32_t first = 0;
+  if (!vertexAt(0, &first)) return;
+  bool continued = false;
+  uint32_t switches = 0;
+  while (remaining > 0) {
+    if (!stream->Fits(w * 4 + 7)) stream->SwitchToNewBuffer();
+    const uint32_t room = static_cast<uint32_t>(stream->limit - stream->cursor);
+    uint32_t n = room > 7 ? (room - 7) / w : 0;
+    const uint32_t wanted = remaining + carry;
+    if (n >= wanted) {
+      n = wanted;
+      // The closing vertex of a loop needs its room too.
+      if (type == 4 && (room - 7) / w < wanted + 1) n = LowerToType(type, wanted);
+    } else {
+      n = LowerToType(type, n);
+    }
+    if (n <= carry) {
+      if (switches++ != 0) return;
+      stream->SwitchToNewBuffer();
+      continue;
+    }
+    switches = 0;
+    BmBuffer* buffer = stream->head;
+    if (uint32_t* group = Words(stream, 4)) {
+      group[0] = 2;
+      group[1] = kStreamGroupHeader;
+      group[2] = static_cast<uint32_t>(buffer->busAddress) | (buffer->busType & kAddressFlagBits);
+      group[3] = 4;
+    }
+    stream->ExecutePending();
+    if (context->contextState != nullptr) context->contextState->dirty.words[0] |= kCsDirtyCoordA;
+
+    const bool last = n - carry >= remaining;
+    const uint32_t closing = last && type == 4 ? 1 : 0;
+    uint32_t* data = stream->Reserve(w * (n + closing));
+    if (data == nullptr) return;
+    uint32_t* out = data;
+    uint32_t sent = 0;
+    bool ended = false;
+    for (uint32_t k = 0; k < n; ++k) {
+      uint32_t v;
+      if (k < carry && continued) {
+        v = carried[k];
+      } else if (!vertexAt(next, &v)) {
+        ended = true;
+        break;
+      } else {
+        ++next;
+      }
+      copyVertex(v, out);
+      out += w;
+      ++sent;
+      if (k + 2 == n) carried[0] = v;
+      if (k + 1 == n) carried[1] = v;
+    }
+    if (closing != 0 && !ended) {
+      copyVertex(first, out);
+      out += w;
+      ++sent;
+    }
+    stream->cursor = out;
+    if (sent != 0) {
+      if (uint32_t* packet = Words(stream, 3)) {
+        packet[0] = kPacketCopiedVertices | (((w - 1) << 17) & kCopiedWordsField) | setup->packetFlags;
+        packet[1] = buffer->BusOf(data);
+        packet[2] = buffer->BusOf(out);
+        // The copied words are data, not commands: execution starts at the
+        // packet.
+        stream->start = packet;
+      }
+    }
+    if (ended) return;
+    // What a continued packet repeats: a strip its last vertices, a fan
+    // its first and its last.
+    if (type == 3 || type == 4) carried[0] = carried[1];
+    if (type == 7 || type == 8) carried[0] = first;
+    remaining -= n - carry;
+    continued = true;
+  }
 }
 
 // ---- Converted vertices ------------------------------------------------------------------------

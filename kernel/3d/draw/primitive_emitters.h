@@ -43,6 +43,7 @@ extern const PrimitiveEmitterTable ConvertedVertexTable;
 void EmitNothing(VertexStreamSetup* setup, uint32_t count, bool indexed);
 void EmitVerticesDirect(VertexStreamSetup* setup, uint32_t count, bool indexed);
 void EmitIndexedByAddress(VertexStreamSetup* setup, uint32_t count, bool indexed);
+void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed);
 void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed);
 void EmitInlineIndices16(VertexStreamSetup* setup, uint32_t count, bool indexed);
 void EmitIndexedByAddressAndExecute(VertexStreamSetup* setup, uint32_t count, bool indexed);

@@ -345,4 +345,86 @@ TEST_F(InlineIndices, AFanRepeatsItsFirstIndex) {
             (std::vector<std::vector<uint16_t>>{{50, 55, 56, 57, 58, 59}}));
 }
 
+
+// ---- Copied vertices ---------------------------------------------------------------------------
+
+class CopiedVertices : public Emitters {
+ protected:
+  // Stream 0: positions (x, y); stream 1: a colour word; both in test
+  // memory through kernel pointers.
+  void SetUp() override {
+    Emitters::SetUp();
+    setup->packetFlags = 0x80000000;
+    for (uint32_t i = 0; i < 4; ++i) {
+      positions.push_back(Bits(float(i)));
+      positions.push_back(Bits(float(10 * i)));
+      colours.push_back(0xC0000000u | i);
+    }
+    StreamBinding bindings[kVertexStreams] = {};
+    const uint64_t p = reinterpret_cast<uintptr_t>(positions.data());
+    const uint64_t c = reinterpret_cast<uintptr_t>(colours.data());
+    bindings[0] = StreamBinding{kBindingPointer, static_cast<uint32_t>(p), static_cast<uint32_t>(p >> 32), 8, 4};
+    bindings[1] = StreamBinding{kBindingPointer, static_cast<uint32_t>(c), static_cast<uint32_t>(c >> 32), 4, 4};
+    setup->SetStreamSources(3, bindings);
+    const Element position(0, 0, 0, kUsePosition, 0x3), colour(0, 1, 2, kUseDiffuse);
+    std::vector<uint8_t> list = {2, 0, 0, 0};
+    list.insert(list.end(), position.b, position.b + 4);
+    list.insert(list.end(), colour.b, colour.b + 4);
+    ASSERT_TRUE(setup->StoreElementList(list.data(), static_cast<uint32_t>(list.size())));
+    setup->SetVertexElements(&setup->hw);
+    ASSERT_EQ(setup->fetchable, 0u);
+    ASSERT_TRUE(setup->ComputeVertexLimit(false, &setup->hw));
+  }
+  // The copied vertices of words as (vertex number) by their colour.
+  static std::vector<uint32_t> VerticesIn(const std::vector<uint32_t>& words) {
+    std::vector<uint32_t> out;
+    for (size_t i = 4; i + 3 <= words.size() - 3; i += 3) out.push_back(words[i + 2] & 0xFF);
+    return out;
+  }
+  std::vector<uint32_t> positions, colours;
+};
+
+TEST_F(CopiedVertices, AGroupTheVerticesAndTheirPacket) {
+  setup->primitiveType = 5;
+  BmSecondaryInt* s = context->secondaryStream;
+  const uint32_t* from = s->cursor;
+  const std::vector<uint32_t> words = Written([&] { EmitInlineVertices(setup, 3, false); });
+  ASSERT_EQ(words.size(), 4u + 9 + 3);
+  EXPECT_EQ(words[0], 2u);
+  EXPECT_EQ(words[1], 0x21211000u);
+  EXPECT_EQ(words[2], static_cast<uint32_t>(s->head->busAddress) | (s->head->busType & 3));
+  EXPECT_EQ(words[3], 4u);
+  EXPECT_EQ((std::vector<uint32_t>(words.begin() + 4, words.begin() + 7)),
+            (std::vector<uint32_t>{Bits(0), Bits(0), 0xC0000000}));
+  EXPECT_EQ(VerticesIn(words), (std::vector<uint32_t>{0, 1, 2}));
+  EXPECT_EQ(words[13], 0x17000001u | 2u << 17 | 0x80000000u);
+  EXPECT_EQ(words[14], s->head->BusOf(from + 4));
+  EXPECT_EQ(words[15], s->head->BusOf(from + 13));
+  // Execution goes on at the packet, past the copied words; the board
+  // runs it all without a fault.
+  EXPECT_EQ(s->start, from + 13);
+  s->ExecutePending();
+  dma.RunPending();
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  EXPECT_TRUE(dma.Faults().empty());
+}
+
+TEST_F(CopiedVertices, AClosedStripEndsWithItsFirstVertex) {
+  setup->primitiveType = 4;
+  EXPECT_EQ(VerticesIn(Written([&] { EmitInlineVertices(setup, 3, false); })), (std::vector<uint32_t>{0, 1, 2, 0}));
+  // More vertices than the window holds: nothing.
+  EXPECT_TRUE(Written([&] { EmitInlineVertices(setup, 5, false); }).empty());
+}
+
+TEST_F(CopiedVertices, IndicesOutsideTheWindowTakeVertexZero) {
+  setup->primitiveType = 5;
+  const uint16_t indices[3] = {3, 40, 1};
+  const uint64_t p = reinterpret_cast<uintptr_t>(indices);
+  setup->SetIndexSource(StreamBinding{kBindingPointer, static_cast<uint32_t>(p), static_cast<uint32_t>(p >> 32), 2,
+                                      sizeof indices});
+  EXPECT_EQ(VerticesIn(Written([&] { EmitInlineVertices(setup, 3, true); })), (std::vector<uint32_t>{3, 0, 1}));
+  // A count past the index data stops where the data does.
+  EXPECT_EQ(VerticesIn(Written([&] { EmitInlineVertices(setup, 6, true); })), (std::vector<uint32_t>{3, 0, 1}));
+}
+
 }  // namespace
