@@ -15,6 +15,7 @@
 
 #include "bench/started_kernel.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/draw/primitive_emitters.h"
 #include "kernel/3d/draw/vertex_fetch.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/render/render_context.h"
@@ -140,6 +141,16 @@ struct Converting : orvbench::StartedKernel {
     return words;
   }
 
+  // Runs f at the cursor and rewinds, keeping nothing.
+  template <class Fn>
+  void Run(Fn&& f) {
+    stream->primary = nullptr;
+    uint32_t* from = stream->cursor;
+    f();
+    stream->cursor = stream->start = from;
+    stream->primary = primary;
+  }
+
   ResourceTable* table = nullptr;
   RenderContext3d* context = nullptr;
   BmSecondaryInt* stream = nullptr;
@@ -167,7 +178,8 @@ void BM_ConvertTriangles(benchmark::State& state) {
   c.fetch->EmitLayout(nullptr, false);
   const uint64_t before = c.glue->AllocationCount();
   size_t words = 0;
-  for (auto _ : state) words = c.Blocks([&] { ConvertTriangles(c); }).size();
+  words = c.Blocks([&] { ConvertTriangles(c); }).size();
+  for (auto _ : state) c.Run([&] { ConvertTriangles(c); });
   state.counters["allocations"] = static_cast<double>(c.glue->AllocationCount() - before);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kBlockTriangles * 3);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(words) * 4);
@@ -184,7 +196,8 @@ void BM_ConvertSpritePoints(benchmark::State& state) {
   c.fetch->EmitLayout(nullptr, true);
   const uint64_t before = c.glue->AllocationCount();
   size_t words = 0;
-  for (auto _ : state) words = c.Blocks([&] { ConvertPoints(c); }).size();
+  words = c.Blocks([&] { ConvertPoints(c); }).size();
+  for (auto _ : state) c.Run([&] { ConvertPoints(c); });
   state.counters["allocations"] = static_cast<double>(c.glue->AllocationCount() - before);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kBlockTriangles * 3);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(words) * 4);
@@ -211,3 +224,89 @@ BENCHMARK(BM_ConvertTrianglesBaseline_Memcpy);
 
 }  // namespace
 
+
+// ---- Primitive emitters ------------------------------------------------------------------------
+// Inline 16-bit indices of a triangle strip and vertices copied from one
+// and from three streams, each a draw that fits one stream buffer, beside a
+// memcpy of the bytes they emit into the same place of the stream.
+
+namespace {
+
+constexpr uint32_t kStripIndices = 50000;
+constexpr uint32_t kCopiedVertices = 2000;
+
+StreamBinding PointerBinding(const void* p, uint32_t stride, uint32_t count) {
+  const uint64_t a = reinterpret_cast<uintptr_t>(p);
+  return StreamBinding{kBindingPointer, static_cast<uint32_t>(a), static_cast<uint32_t>(a >> 32), stride, count};
+}
+
+// Runs the emitter once to learn its words; then each iteration emits
+// again at the same place (the stream rewound, nothing handed to the
+// engine), or copies the learnt words there for the baseline.
+template <class Fn>
+void EmitLoop(benchmark::State& state, Converting& c, Fn&& emit, bool baseline, int64_t items) {
+  const std::vector<uint32_t> image = c.Blocks(emit);
+  if (image.empty()) return state.SkipWithError("the emitter wrote nothing");
+  uint32_t* at = c.stream->cursor;
+  const uint64_t before = c.glue->AllocationCount();
+  for (auto _ : state) {
+    if (baseline) {
+      memcpy(at, image.data(), image.size() * 4);
+      benchmark::ClobberMemory();
+    } else {
+      c.Run(emit);
+    }
+  }
+  state.counters["allocations"] = static_cast<double>(c.glue->AllocationCount() - before);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(image.size()) * 4);
+}
+
+void InlineStrip(benchmark::State& state, bool baseline) {
+  Converting c;
+  if (c.fetch == nullptr) return state.SkipWithError("no render context");
+  std::vector<uint16_t> indices(kStripIndices);
+  for (uint32_t i = 0; i < kStripIndices; ++i) indices[i] = static_cast<uint16_t>(i * 7);
+  VertexStreamSetup& setup = c.context->streamSetup;
+  setup.SetIndexSource(PointerBinding(indices.data(), 2, 0));
+  setup.index.size = kStripIndices * 2;
+  setup.primitiveType = 6;
+  EmitLoop(state, c, [&] { EmitInlineIndices(&setup, kStripIndices, true); }, baseline, kStripIndices);
+}
+void BM_InlineIndices16Strip(benchmark::State& state) { InlineStrip(state, false); }
+void BM_InlineIndices16StripBaseline_Memcpy(benchmark::State& state) { InlineStrip(state, true); }
+BENCHMARK(BM_InlineIndices16Strip);
+BENCHMARK(BM_InlineIndices16StripBaseline_Memcpy);
+
+void Copied(benchmark::State& state, bool baseline) {
+  Converting c;
+  if (c.fetch == nullptr) return state.SkipWithError("no render context");
+  const uint32_t streams = static_cast<uint32_t>(state.range(0));
+  // One stream of 32-byte vertices, or three of 16, 8 and 8 bytes.
+  const uint32_t strides[3] = {streams == 1 ? 32u : 16u, 8, 8};
+  std::vector<std::vector<uint8_t>> data(streams);
+  StreamBinding bindings[kVertexStreams] = {};
+  std::vector<uint8_t> list = {static_cast<uint8_t>(streams), 0, 0, 0};
+  for (uint32_t s = 0; s < streams; ++s) {
+    data[s].assign(static_cast<size_t>(kCopiedVertices) * strides[s], static_cast<uint8_t>(s + 1));
+    bindings[s] = PointerBinding(data[s].data(), strides[s], kCopiedVertices);
+    uint8_t e[4];
+    Element(e, 0, 2, 5, 0);
+    e[1] = static_cast<uint8_t>(e[1] | s);
+    list.insert(list.end(), e, e + 4);
+  }
+  VertexStreamSetup& setup = c.context->streamSetup;
+  setup.SetStreamSources(static_cast<uint8_t>((1u << streams) - 1), bindings);
+  if (!setup.StoreElementList(list.data(), static_cast<uint32_t>(list.size()))) return state.SkipWithError("list");
+  setup.SetVertexElements(&setup.hw);
+  setup.ComputeVertexLimit(false, &setup.hw);
+  setup.primitiveType = 5;
+  EmitLoop(state, c, [&] { EmitInlineVertices(&setup, kCopiedVertices / 3 * 3, false); }, baseline,
+           kCopiedVertices / 3 * 3);
+}
+void BM_CopiedVertices(benchmark::State& state) { Copied(state, false); }
+void BM_CopiedVerticesBaseline_Memcpy(benchmark::State& state) { Copied(state, true); }
+BENCHMARK(BM_CopiedVertices)->Arg(1)->Arg(3);
+BENCHMARK(BM_CopiedVerticesBaseline_Memcpy)->Arg(1)->Arg(3);
+
+}  // namespace

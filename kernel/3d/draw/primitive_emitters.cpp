@@ -224,19 +224,35 @@ void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
     if (at == nullptr) return;
     at[0] = kPacketInlineIndices | ((n - 1) & 0xFFFF) | sizeFlag | setup->packetFlags;
     uint8_t* out = reinterpret_cast<uint8_t*>(at + 1);
-    memset(out, 0, (words - 1) * 4u);
-    uint32_t last = 0;
-    for (uint32_t k = 0; k < n; ++k) {
-      const uint32_t v = k < prefix ? repeat[k] : indexAt(next + k - prefix);
+    at[words - 1] = 0;  // the pad of an odd 16-bit count
+    auto put = [&](uint32_t k, uint32_t v) {
       if (size == 2) {
         const uint16_t h = static_cast<uint16_t>(v);
         memcpy(out + 2 * k, &h, 2);
       } else {
         memcpy(out + 4 * k, &v, 4);
       }
-      if (k + 2 == n) repeat[0] = v;
-      last = v;
+    };
+    auto got = [&](uint32_t k) {
+      if (size == 4) {
+        uint32_t v;
+        memcpy(&v, out + 4 * k, 4);
+        return v;
+      }
+      uint16_t h;
+      memcpy(&h, out + 2 * k, 2);
+      return static_cast<uint32_t>(h);
+    };
+    for (uint32_t k = 0; k < prefix; ++k) put(k, repeat[k]);
+    if (dropFourth) {
+      for (uint32_t k = prefix; k < n; ++k) put(k, indexAt(next + k - prefix));
+    } else {
+      // The source's indices are the packet's, in order: one copy.
+      memcpy(out + static_cast<size_t>(prefix) * size, source.data + from + static_cast<uint64_t>(next) * size,
+             static_cast<size_t>(n - prefix) * size);
     }
+    const uint32_t last = got(n - 1);
+    if (n >= 2) repeat[0] = got(n - 2);
     next += n - prefix;
     // What the next packet repeats: a strip its last one or two, a fan its
     // first and its last.
@@ -345,6 +361,14 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
   // One vertex's words from every active stream; what lies outside a
   // source reads as zeros.
   auto copyVertex = [&](uint32_t vertex, uint32_t* out) {
+    if (setup->activeCount == 1) {
+      const int64_t byte = setup->active[0].startOffset + static_cast<int64_t>(vertex) * strides[0];
+      if (sources[0].data != nullptr && byte >= 0 && byte + strides[0] <= sources[0].size)
+        memcpy(out, sources[0].data + byte, strides[0]);
+      else
+        memset(out, 0, strides[0]);
+      return;
+    }
     for (uint32_t i = 0; i < setup->activeCount; ++i) {
       const int64_t byte = setup->active[i].startOffset + static_cast<int64_t>(vertex) * strides[i];
       const SourceView& src = sources[i];
@@ -400,7 +424,53 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
     uint32_t* out = data;
     uint32_t sent = 0;
     bool ended = false;
-    for (uint32_t k = 0; k < n; ++k) {
+    // One stream in order: the packet's vertices are one run of its data.
+    if (!indexed && setup->activeCount == 1 && (!continued || carry == 0) && sources[0].data != nullptr) {
+      const int64_t byte = setup->active[0].startOffset + static_cast<int64_t>(next) * strides[0];
+      const uint64_t bytes = static_cast<uint64_t>(n) * strides[0];
+      if (byte >= 0 && static_cast<uint64_t>(byte) + bytes <= sources[0].size) {
+        memcpy(out, sources[0].data + byte, bytes);
+        out += static_cast<size_t>(n) * w;
+        sent = n;
+        if (n >= 2) carried[0] = next + n - 2;
+        carried[1] = next + n - 1;
+        next += n;
+      }
+    }
+    // Several streams in order, every one holding the packet's vertices:
+    // interleaved word by word without a check per vertex.
+    if (!indexed && sent == 0 && setup->activeCount > 1 && (!continued || carry == 0)) {
+      bool inside = true;
+      const uint8_t* bases[kVertexStreams];
+      for (uint32_t i = 0; i < setup->activeCount && inside; ++i) {
+        const int64_t byte = setup->active[i].startOffset + static_cast<int64_t>(next) * strides[i];
+        inside = sources[i].data != nullptr && byte >= 0 &&
+                 static_cast<uint64_t>(byte) + static_cast<uint64_t>(n) * strides[i] <= sources[i].size;
+        if (inside) bases[i] = sources[i].data + byte;
+      }
+      if (inside) {
+        // Locals, so the writes through out need not reload them.
+        const uint32_t count = setup->activeCount;
+        uint32_t words[kVertexStreams];
+        for (uint32_t i = 0; i < count; ++i) words[i] = strides[i] / 4;
+        uint32_t* to = out;
+        for (uint32_t k = 0; k < n; ++k) {
+          for (uint32_t i = 0; i < count; ++i) {
+            const uint8_t* from = bases[i];
+            const uint32_t m = words[i];
+            for (uint32_t j = 0; j < m; ++j) memcpy(to + j, from + 4 * j, 4);
+            bases[i] = from + 4 * m;
+            to += m;
+          }
+        }
+        out = to;
+        sent = n;
+        if (n >= 2) carried[0] = next + n - 2;
+        carried[1] = next + n - 1;
+        next += n;
+      }
+    }
+    for (uint32_t k = sent; k < n; ++k) {
       uint32_t v;
       if (k < carry && continued) {
         v = carried[k];
