@@ -346,6 +346,38 @@ TEST_F(InlineIndices, AFanRepeatsItsFirstIndex) {
 }
 
 
+
+TEST_F(InlineIndices, ALongDrawIsCutIntoWholeTrianglesAcrossBuffers) {
+  std::vector<uint16_t> list(140000);
+  for (uint32_t i = 0; i < list.size(); ++i) list[i] = static_cast<uint16_t>(i);
+  Indices(list);
+  setup->primitiveType = 5;
+  dma.ClearTrace();
+  EmitInlineIndices(setup, 139998, true);
+  context->secondaryStream->ExecutePending();
+  dma.RunPending();
+  // The packets as the board read them: each a whole number of triangles,
+  // none above 65,535 indices, all of them together the draw.
+  uint64_t total = 0;
+  size_t packets = 0;
+  uint32_t largest = 0;
+  for (const auto& e : dma.Trace()) {
+    if (e.kind != orvsim::DmaEngine::TraceKind::kCommand || (e.a & 0xFF000000) != 0x87000000) continue;
+    const uint32_t n = (e.a & 0xFFFF) + 1;
+    EXPECT_EQ(n % 3, 0u) << n;
+    EXPECT_LE(n, 65535u);
+    total += n;
+    ++packets;
+    largest = std::max(largest, n);
+  }
+  EXPECT_GE(packets, 3u);
+  // The board's buffers hold fewer than 65,535 16-bit indices: the room
+  // cut them.
+  EXPECT_GT(largest, 60000u);
+  EXPECT_EQ(total, 139998u);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+}
+
 // ---- Copied vertices ---------------------------------------------------------------------------
 
 class CopiedVertices : public Emitters {
