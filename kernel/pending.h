@@ -56,24 +56,10 @@ void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
 uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
 // The board switch's value for a render context's state.
 uint32_t ContextStateSwitchValue3d(PDEV* device);
-// The fog table and stream set-up bound to a new context.
-bool FogTableBind(RenderContext3d* context);
-bool VertexStreamSetupBind(RenderContext3d* context);
 // The device's surface owner: resynchronised after a target-mode switch,
 // and the target kind of the engine control word.
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// Fog, stream set-up and vertex fetch.
-bool FogTableUpdate(RenderContext3d* context);
-void VertexStreamSetStreamSources(RenderContext3d* context);
-void VertexStreamSetIndexSource(RenderContext3d* context);
-void VertexStreamSetVertexElements(RenderContext3d* context);
-void VertexStreamComputeAddresses(RenderContext3d* context);
-void VertexStreamSetIndexStart(RenderContext3d* context);
-void VertexStreamSetPrimitiveType(RenderContext3d* context);
-bool VertexStreamComputeVertexLimit(RenderContext3d* context);
-void VertexFetchSetElements(RenderContext3d* context);
-uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout);
 // The emitter tables: the 32-bit index emitters installed; the draw and
 // index emitters of a vertex program kind, or of a primitive type.
 void InstallIndex32Emitters3d(RenderContext3d* context);

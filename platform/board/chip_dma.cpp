@@ -269,6 +269,21 @@ void DmaEngine::Word(uint32_t word, Cursor& cursor) {
   SkipPadding();
 }
 
+// Words of a command word's body: bits 0-15 + 1, but primitive commands
+// (bits 24 and 25) by their kind in bits 26-28.
+uint32_t CommandBodyWords(uint32_t word) {
+  const uint32_t n = (word & kDmaCommandLengthMask) + 1;
+  if ((word & kDmaPrimitiveCommand) != kDmaPrimitiveCommand) return n;
+  switch ((word >> 26) & 7) {
+    case 1:
+      return (n + 1) / 2;
+    case 2:
+      return n;
+    default:
+      return 2;
+  }
+}
+
 void DmaEngine::CountedWord(uint32_t word, Cursor& cursor) {
   Decoder& d = decoder_;
   if (d.bodyLeft > 0) {
@@ -287,7 +302,7 @@ void DmaEngine::CountedWord(uint32_t word, Cursor& cursor) {
   if (d.countLeft == 0) {
     if ((word & kDmaCommandTypeMask) != 0) {
       trace_.push_back(TraceEntry{TraceKind::kCommand, word, cursor.pos - 4, cursor.bus});
-      d.bodyLeft = (word & kDmaCommandLengthMask) + 1;
+      d.bodyLeft = CommandBodyWords(word);
       collecting_ = static_cast<bool>(decoders_[word >> 24]);
       command_ = word;
       body_.clear();

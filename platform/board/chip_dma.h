@@ -73,6 +73,9 @@ inline constexpr uint32_t kDmaExecCounted = 2;
 // minus one.
 inline constexpr uint32_t kDmaCommandTypeMask = 0xFF000000;
 inline constexpr uint32_t kDmaCommandLengthMask = 0xFFFF;
+// Bits 24 and 25: a primitive command, whose body size its kind gives.
+inline constexpr uint32_t kDmaPrimitiveCommand = 0x03000000;
+uint32_t CommandBodyWords(uint32_t word);
 
 // Words one start may fetch, jumps and nested ranges included: a driver
 // whose ranges never reach their end is caught here.

@@ -91,25 +91,8 @@ uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("En
 uint32_t SurfaceOwnerInitialValue3d(PDEV* device) { return StandInValue("SurfaceOwnerInitialValue3d", device, 0); }
 uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
 
-bool FogTableBind(RenderContext3d* c) { return StandInStep("FogTableBind", c); }
-bool VertexStreamSetupBind(RenderContext3d* c) { return StandInStep("VertexStreamSetupBind", c); }
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
-
-bool FogTableUpdate(RenderContext3d* c) { return StandInStep("FogTableUpdate", c); }
-void VertexStreamSetStreamSources(RenderContext3d* c) { StandInVoid("VertexStreamSetStreamSources", c); }
-void VertexStreamSetIndexSource(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexSource", c); }
-void VertexStreamSetVertexElements(RenderContext3d* c) { StandInVoid("VertexStreamSetVertexElements", c); }
-void VertexStreamComputeAddresses(RenderContext3d* c) { StandInVoid("VertexStreamComputeAddresses", c); }
-void VertexStreamSetIndexStart(RenderContext3d* c) { StandInVoid("VertexStreamSetIndexStart", c); }
-void VertexStreamSetPrimitiveType(RenderContext3d* c) { StandInVoid("VertexStreamSetPrimitiveType", c); }
-bool VertexStreamComputeVertexLimit(RenderContext3d* c) { return StandInStep("VertexStreamComputeVertexLimit", c); }
-void VertexFetchSetElements(RenderContext3d* c) { StandInVoid("VertexFetchSetElements", c); }
-uint32_t VertexFetchEmitLayout(RenderContext3d* c, bool layout) {
-  const uint32_t word = StandInValue("VertexFetchEmitLayout", c, 0);
-  orvstandin::LogArg(layout ? 1 : 0);
-  return word;
-}
 
 void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }
 bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {

@@ -8,6 +8,8 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "kernel/3d/draw/fog_table.h"
+#include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/render/aux_surfaces.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
@@ -97,6 +99,8 @@ struct RenderContext3d : OsHeapObject {
   RenderState3d state;
   ResourceTable* resources = nullptr;  // shared with the client's other contexts
   AuxSurfaces3d aux;
+  FogTable fogTable;
+  VertexStreamSetup streamSetup;
 
   Surface3d* targets[kBoundTargets] = {};
   uint32_t targetCount = 0;

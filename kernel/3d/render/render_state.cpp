@@ -860,7 +860,7 @@ void RenderState3d::ForgetBuffer(uint32_t kind, uint32_t handle) {
   if (kind == 2) {
     for (uint32_t s = 0; s < kStreams; ++s) {
       const StreamBinding& b = streams.bindings[s];
-      if (b.surfaceKind == 0 && b.handle == handle) streams.changedMask |= static_cast<uint8_t>(1u << s);
+      if (b.kind == 0 && b.handle == handle) streams.changedMask |= static_cast<uint8_t>(1u << s);
     }
     if (streams.indexSource.handle == handle) streams.flags |= kSfIndexSource;
     return;
@@ -878,7 +878,7 @@ void RenderState3d::MarkAllDirty() {
   fog.dirty = fogValues.flags = ~0u;
   pixel.dirty = pipelineSub.first = pipelineSub.second = pixel.stageSummary = ~0u;
   for (TextureStage& s : stages) s.dirty = ~0u;
-  for (StreamBinding& b : streams.bindings) b.reserved = ~0u;
+  streams.flaggedMask = 0xFF;
   stipple.dirty = ~0u;
   extraWord = ~0u;
   vertex.transformDirty = vertex.matrixDirty = vertex.worldDirty = ~0u;
@@ -902,7 +902,7 @@ void RenderState3d::ClearDirty() {
   fog.dirty = fogValues.flags = 0;
   pixel.dirty = pipelineSub.first = pipelineSub.second = pixel.stageSummary = 0;
   for (TextureStage& s : stages) s.dirty = 0;
-  for (StreamBinding& b : streams.bindings) b.reserved = 0;
+  streams.flaggedMask = 0;
   stipple.dirty = 0;
   extraWord = 0;
   vertex.transformDirty = vertex.matrixDirty = vertex.worldDirty = 0;

@@ -310,12 +310,18 @@ struct TextureStage {
   float factor[4];
 };
 
+// A stream source as its binder gives it: a kind, then the kind's fields.
+// Kind 0 (a resource buffer): handle, stride, flag. Kind 1 (an address
+// word): address, stride, size, flag. Kind 2 (a kernel pointer): the 64-bit
+// pointer, stride, vertex count. The index source: kind, an 8-byte value
+// (kind 0: handle and index size; 1: address; 2: the pointer), the index
+// size of kinds 1 and 2, and the byte size of a kernel pointer's data.
 struct StreamBinding {
-  uint32_t surfaceKind;   // 0: a client buffer, else a resource type
+  uint32_t kind;
   uint32_t handle;
-  uint32_t offset;
   uint32_t stride;
-  uint32_t reserved;
+  uint32_t word3;
+  uint32_t word4;
 };
 static_assert(sizeof(StreamBinding) == 20);
 
@@ -332,6 +338,11 @@ struct StreamGroup {
   uint32_t emitterSelector;
   uint32_t clip[2];
   uint32_t scratch;
+  uint8_t flaggedMask;    // bindings marked dirty as a whole, one bit per stream
+  // The draw's per-stream words {start vertex, base offset} and the index
+  // source's {start index, base offset}.
+  int32_t drawWords[kStreams][2];
+  uint32_t indexDrawWords[2];
 };
 
 // The light a client sets: type 1 point, 2 spot, 3 directional.

@@ -40,7 +40,9 @@ bool RenderState3d::ApplySteps() {
     if (!ValidateTargetBinding3d(context)) return false;
   }
 
-  if (fog.dirty != 0 && ((fog.dirty & kFgTable) != 0 || (fog.enables & 3) != 0)) {
+  // Fog switched off goes to the table too, which then switches the fog
+  // unit off.
+  if (fog.dirty != 0 && ((fog.dirty & (kFgTable | kFgEnable)) != 0 || (fog.enables & 3) != 0)) {
     if (!FogTableUpdate(context)) return false;
   }
 
@@ -135,6 +137,8 @@ void RenderState3d::RunStreams(bool failing) {
   if ((depthStencilSub.flags & kDsubClip) != 0) {
     streams.clip[0] = depthStencilSub.clip[0];
     streams.clip[1] = depthStencilSub.clip[1];
+    context->streamSetup.offsets[0] = static_cast<int32_t>(depthStencilSub.clip[0]);
+    context->streamSetup.offsets[1] = static_cast<int32_t>(depthStencilSub.clip[1]);
   }
 }
 

@@ -361,7 +361,7 @@ void StateBlock::Apply(bool applying) {
     if (s >= kBlockStreams) continue;
     StreamBinding& b = rs->streams.bindings[s];
     const uint32_t stride = it->second->word[2] > kStrideLimit ? kStrideLimit : it->second->word[2];
-    if (b.reserved != 0 || b.handle != it->second->word[1] || b.stride != stride) {
+    if ((rs->streams.flaggedMask >> s & 1) != 0 || b.handle != it->second->word[1] || b.stride != stride) {
       b.handle = it->second->word[1];
       b.stride = stride;
       rs->streams.changedMask |= static_cast<uint8_t>(1u << s);

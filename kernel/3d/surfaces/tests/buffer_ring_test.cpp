@@ -347,7 +347,7 @@ TEST_F(Rings, TheViewStandsInTheTableAndADiscardInvalidatesItsBindings) {
 
   // The context reads vertices of stream 1 from the view.
   RenderState3d& state = Context()->state;
-  state.streams.bindings[1].surfaceKind = 0;
+  state.streams.bindings[1].kind = 0;
   state.streams.bindings[1].handle = view->resourceHandle;
   state.streams.changedMask = 0;
   view->changed = 0;
