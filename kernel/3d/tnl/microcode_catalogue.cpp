@@ -4,6 +4,10 @@
 
 namespace {
 
+// The module-wide tables: filled once, read-only afterwards.
+MicrocodeSharedTables g_sharedTables;
+bool g_sharedTablesFilled = false;
+
 PatchRecipe PatchRecipeAt(uint16_t index) {
   if (index == kNoRecipe || index >= microcode::kPatchRecipeCount) return PatchRecipe{0, nullptr};
   const MicrocodeSpan span = microcode::kPatchRecipes[index];
@@ -16,7 +20,7 @@ FixupRecipe FixupRecipeAt(uint16_t index) {
   return FixupRecipe{span.count, microcode::kFixupRecords + span.first};
 }
 
-void InitFragmentDirectory(MicrocodeCatalogue* c) {
+void InitFragmentDirectory(MicrocodeSharedTables* c) {
   for (uint32_t f = 0; f < kFragmentEntries; ++f) {
     FragmentDirEntry& e = c->directory[f];
     e.size = microcode::kFragmentBytes[f];
@@ -29,7 +33,7 @@ void InitFragmentDirectory(MicrocodeCatalogue* c) {
   c->directory[kFragmentWithEntries].entryPoints = microcode::kEntryTable304;
 }
 
-void FillLightTables(MicrocodeCatalogue* c) {
+void FillLightTables(MicrocodeSharedTables* c) {
   for (unsigned i = 0; i < microcode::kLightPairRowCount; ++i) {
     const LightPairRow& row = microcode::kLightPairRows[i];
     if (row.key >= kLightKeyCount) continue;
@@ -39,7 +43,7 @@ void FillLightTables(MicrocodeCatalogue* c) {
   }
 }
 
-void FillExtraTables(MicrocodeCatalogue* c, uint8_t firstTable, uint8_t lastTable) {
+void FillExtraTables(MicrocodeSharedTables* c, uint8_t firstTable, uint8_t lastTable) {
   for (unsigned i = 0; i < microcode::kExtraRowCount; ++i) {
     const ExtraRecipeRow& row = microcode::kExtraRows[i];
     if (row.table < firstTable || row.table > lastTable) continue;
@@ -56,24 +60,33 @@ void FillKindRows(MicrocodeCatalogue* c, const KindRow* rows, unsigned count) {
 
 }  // namespace
 
-void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
-  // 1. The key-indexed tables start empty.
-  memset(c->lightPair, 0, sizeof c->lightPair);
-  memset(c->fixupRecipes, 0, sizeof c->fixupRecipes);
-  memset(c->patchRecipes, 0, sizeof c->patchRecipes);
-  memset(c->extraRecipes, 0, sizeof c->extraRecipes);
-
-  // 2. Light tables with the first two extra tables, the directory, the
-  // transform table and the third extra table.
+void InitMicrocodeSharedTables() {
+  if (g_sharedTablesFilled) return;
+  MicrocodeSharedTables* c = &g_sharedTables;
+  // 1. The key-indexed tables start empty (static storage, filled once).
+  // 2. Light tables with the first two extra tables, the directory and the
+  // third extra table.
   FillLightTables(c);
   FillExtraTables(c, 0, 1);
   InitFragmentDirectory(c);
+  FillExtraTables(c, 2, 2);
+  g_sharedTablesFilled = true;
+}
+
+void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
+  // The directory and the light-keyed tables are the module's; the
+  // transform table is the catalogue's own.
+  InitMicrocodeSharedTables();
+  c->directory = g_sharedTables.directory;
+  c->lightPair = g_sharedTables.lightPair;
+  c->fixupRecipes = g_sharedTables.fixupRecipes;
+  c->patchRecipes = g_sharedTables.patchRecipes;
+  c->extraRecipes = g_sharedTables.extraRecipes;
   memset(c->transform, 0, sizeof c->transform);
   for (unsigned i = 0; i < microcode::kTransformRowCount; ++i) {
     const TransformRow& r = microcode::kTransformRows[i];
     if (r.i < 4 && r.j < 7 && r.l < 4) c->transform[r.i][r.j][r.l] = r.fragment;
   }
-  FillExtraTables(c, 2, 2);
 
   // 3. The defaults of the kind tables are real fragments, used wherever
   // no other entry applies (every entry with a = 2).
