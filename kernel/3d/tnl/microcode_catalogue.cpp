@@ -4,8 +4,10 @@
 
 namespace {
 
-// The module-wide tables: filled once, read-only afterwards.
+// The module-wide tables, and a finished catalogue without and with the
+// clip fragments: filled once, read-only afterwards.
 MicrocodeSharedTables g_sharedTables;
+MicrocodeCatalogue g_catalogues[2];
 bool g_sharedTablesFilled = false;
 
 PatchRecipe PatchRecipeAt(uint16_t index) {
@@ -58,25 +60,11 @@ void FillKindRows(MicrocodeCatalogue* c, const KindRow* rows, unsigned count) {
   }
 }
 
-}  // namespace
-
-void InitMicrocodeSharedTables() {
-  if (g_sharedTablesFilled) return;
-  MicrocodeSharedTables* c = &g_sharedTables;
-  // 1. The key-indexed tables start empty (static storage, filled once).
-  // 2. Light tables with the first two extra tables, the directory and the
-  // third extra table.
-  FillLightTables(c);
-  FillExtraTables(c, 0, 1);
-  InitFragmentDirectory(c);
-  FillExtraTables(c, 2, 2);
-  g_sharedTablesFilled = true;
-}
-
-void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
+// A catalogue's own tables, after the shared tables are filled. With the
+// clip fragments the kind table takes the entries that carry them.
+void FillCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
   // The directory and the light-keyed tables are the module's; the
   // transform table is the catalogue's own.
-  InitMicrocodeSharedTables();
   c->directory = g_sharedTables.directory;
   c->lightPair = g_sharedTables.lightPair;
   c->fixupRecipes = g_sharedTables.fixupRecipes;
@@ -88,7 +76,7 @@ void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
     if (r.i < 4 && r.j < 7 && r.l < 4) c->transform[r.i][r.j][r.l] = r.fragment;
   }
 
-  // 3. The defaults of the kind tables are real fragments, used wherever
+  // The defaults of the kind tables are real fragments, used wherever
   // no other entry applies (every entry with a = 2).
   for (auto& t : c->kind)
     for (auto& s : t)
@@ -99,7 +87,7 @@ void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
     for (auto& s : t)
       for (uint32_t& a : s) a = kFragmentKind0Default;
 
-  // 4. The kind tables, the texture table and the counted lists.
+  // The kind tables, the texture table and the counted lists.
   FillKindRows(c, microcode::kKindRows, microcode::kKindRowCount);
   if (clipFragments == 1) FillKindRows(c, microcode::kClipKindRows, microcode::kClipKindRowCount);
   for (unsigned i = 0; i < microcode::kKind0RowCount; ++i) {
@@ -112,4 +100,26 @@ void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
     c->countedA[i] = PatchRecipeAt(microcode::kCountedA[i]);
     c->countedB[i] = PatchRecipeAt(microcode::kCountedB[i]);
   }
+}
+
+}  // namespace
+
+void InitMicrocodeSharedTables() {
+  if (g_sharedTablesFilled) return;
+  MicrocodeSharedTables* c = &g_sharedTables;
+  // The key-indexed tables start empty (static storage, filled once); then
+  // the light tables with the first two extra tables, the directory, the
+  // third extra table, and the two finished catalogues.
+  FillLightTables(c);
+  FillExtraTables(c, 0, 1);
+  InitFragmentDirectory(c);
+  FillExtraTables(c, 2, 2);
+  FillCatalogue(&g_catalogues[0], 0);
+  FillCatalogue(&g_catalogues[1], 1);
+  g_sharedTablesFilled = true;
+}
+
+void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
+  InitMicrocodeSharedTables();
+  *c = g_catalogues[clipFragments == 1 ? 1 : 0];
 }

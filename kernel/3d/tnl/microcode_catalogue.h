@@ -5,7 +5,7 @@
 // of the catalogue's size) depend on nothing but the constant data: the
 // module fills them once and every builder's catalogue reads them in
 // place. The small tables, the kind table among them (it follows the clip
-// fragments), are each catalogue's own. All of it is read-only once
+// fragments), are each catalogue's own copy. All of it is read-only once
 // filled; the fragments themselves are constant data that linking copies.
 #pragma once
 
@@ -69,11 +69,13 @@ struct MicrocodeCatalogue {
   uint32_t texture[2][64];
 };
 
-// Fills the module-wide tables; the module does it once at load, before
-// any device exists. Later calls find them filled and return.
+// Fills the module-wide tables and a finished catalogue without and one
+// with the clip fragments; the module does it once at load, before any
+// device exists. Later calls find them filled and return.
 void InitMicrocodeSharedTables();
 
-// Points the catalogue at the module-wide tables (filling them first if
-// nothing has yet) and fills its own. With the clip fragments the kind
-// table takes the entries that carry them.
+// Makes the catalogue the module's finished one of the flag (filling the
+// module-wide tables first if nothing has yet): it points at the shared
+// tables and has its own copy of the small ones. With the clip fragments
+// the kind table takes the entries that carry them.
 void InitMicrocodeCatalogue(MicrocodeCatalogue* catalogue, uint8_t clipFragments);
