@@ -95,9 +95,9 @@ struct Mapping {
 };
 
 // The machine lives for the whole run; the chips, the glue and the module
-// are made afresh for every input. They cost about 0.1 ms of an input's
-// 2 to 3 ms (the device's first enable is the rest), and an input then
-// runs as it runs alone, so that what it finds replays.
+// are made afresh for every input. They cost a small part of an input
+// (the device's first enable is most of it), and an input then runs as it
+// runs alone, so that what it finds replays.
 orvsim::Simulation& Machine() {
   static orvsim::Simulation* sim = [] {
     auto* s = new orvsim::Simulation;
