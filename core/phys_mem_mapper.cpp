@@ -1,7 +1,5 @@
 #include "core/phys_mem_mapper.h"
 
-#include <new>
-
 #include "core/os.h"
 
 PhysMemMapper* g_poPhysMemMapper = nullptr;
@@ -12,21 +10,16 @@ uint64_t PageOf(uint64_t bus) { return bus & ~(kPhysPageSize - 1); }
 
 uintptr_t Key(void* cpuAddress) { return reinterpret_cast<uintptr_t>(cpuAddress); }
 
-PhysMemMapper::PageList* NewPageList() {
-  void* memory = memAlloc(sizeof(PhysMemMapper::PageList));
-  return memory != nullptr ? new (memory) PhysMemMapper::PageList() : nullptr;
-}
-
-void DeletePageList(PhysMemMapper::PageList* list) {
-  list->~DLinkedList();
-  memFree(list);
+// Whether the buffer touches the page: the pages from its bus address's page
+// up to its bus end.
+bool TouchesPage(const tagSurfaceBuffer* buffer, uint64_t page) {
+  return PageOf(buffer->busAddress) <= page && page < buffer->busEnd;
 }
 
 }  // namespace
 
 PhysMemMapper::~PhysMemMapper() {
-  for (auto it = pages_.begin(); it != pages_.end(); ++it) DeletePageList(it->second);
-  pages_.clear();
+  declared_.RemoveAll();
   for (auto it = buffers_.begin(); it != buffers_.end(); ++it) memFree(it->second);
   buffers_.clear();
   lastFound_ = nullptr;
@@ -46,47 +39,13 @@ bool PhysMemMapper::DeclareSurfaceBuffer(void* cpuAddress, uint64_t busAddress,
     memFree(buffer);
     return false;
   }
-
-  for (uint64_t page = PageOf(busAddress); page < buffer->busEnd; page += kPhysPageSize) {
-    auto it = pages_.find(page);
-    PageList* list = it != pages_.end() ? it->second : nullptr;
-    bool added = false;
-    if (list == nullptr) {
-      list = NewPageList();
-      if (list != nullptr && !pages_.insert({page, list}).second) {
-        DeletePageList(list);
-        list = nullptr;
-      }
-    }
-    if (list != nullptr && list->Insert(PageList::kTail)) {
-      *list->GetCurrent() = buffer;
-      added = true;
-    } else if (list != nullptr && list->Size() == 0) {
-      DeletePageList(list);
-      pages_.erase(pages_.find(page));
-    }
-    if (!added) {
-      // Undo the pages entered so far and the record.
-      RemoveFromPages(buffer, page);
-      buffers_.erase(buffers_.find(Key(cpuAddress)));
-      memFree(buffer);
-      return false;
-    }
+  if (!declared_.Insert(PageList::kTail)) {
+    buffers_.erase(buffers_.find(Key(cpuAddress)));
+    memFree(buffer);
+    return false;
   }
+  *declared_.GetCurrent() = buffer;
   return true;
-}
-
-void PhysMemMapper::RemoveFromPages(tagSurfaceBuffer* buffer, uint64_t endPage) {
-  for (uint64_t page = PageOf(buffer->busAddress); page < endPage; page += kPhysPageSize) {
-    auto it = pages_.find(page);
-    if (it == pages_.end()) continue;
-    PageList* list = it->second;
-    RemoveSurfaceBuffer(list, buffer->cpuAddress);
-    if (list->Size() == 0) {
-      DeletePageList(list);
-      pages_.erase(it);
-    }
-  }
 }
 
 void PhysMemMapper::RemoveSurfaceBuffer(PageList* list, uint64_t cpuAddress) {
@@ -102,9 +61,9 @@ void PhysMemMapper::UnDeclareSurfaceBuffer(void* cpuAddress) {
   auto it = buffers_.find(Key(cpuAddress));
   if (it == buffers_.end()) return;
   tagSurfaceBuffer* buffer = it->second;
-  RemoveFromPages(buffer, buffer->busEnd);
+  RemoveSurfaceBuffer(&declared_, buffer->cpuAddress);
   if (lastFound_ == buffer) lastFound_ = nullptr;
-  buffers_.erase(buffers_.find(Key(cpuAddress)));
+  buffers_.erase(it);
   memFree(buffer);
 }
 
@@ -121,14 +80,47 @@ uint64_t PhysMemMapper::GetBufferLinAddress(uint64_t busAddress) {
   if (lastFound_ != nullptr && lastFound_->Covers(busAddress)) {
     return busAddress - lastFound_->busAddress + lastFound_->cpuAddress;
   }
-  auto it = pages_.find(PageOf(busAddress));
-  if (it == pages_.end()) return busAddress;
-  PageList* list = it->second;
-  for (tagSurfaceBuffer** entry = list->First(); entry != nullptr; entry = list->Next()) {
+  const uint64_t page = PageOf(busAddress);
+  bool pageCovered = false;
+  for (tagSurfaceBuffer** entry = declared_.First(); entry != nullptr; entry = declared_.Next()) {
+    if (!TouchesPage(*entry, page)) continue;
+    pageCovered = true;
     if ((*entry)->Covers(busAddress)) {
       lastFound_ = *entry;
       return busAddress - lastFound_->busAddress + lastFound_->cpuAddress;
     }
   }
-  return 0;
+  return pageCovered ? 0 : busAddress;
+}
+
+size_t PhysMemMapper::PageCount() const {
+  // The buffers' page spans [first, end), sorted by first page, then joined.
+  const size_t n = buffers_.size();
+  if (n == 0) return 0;
+  auto* spans = static_cast<uint64_t*>(memAlloc(2 * n * sizeof(uint64_t)));
+  if (spans == nullptr) return 0;
+  size_t count = 0;
+  for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+    const tagSurfaceBuffer* buffer = it->second;
+    const uint64_t first = PageOf(buffer->busAddress);
+    if (buffer->busEnd <= first) continue;
+    const uint64_t bytes = buffer->busEnd - first;
+    const uint64_t pages = bytes / kPhysPageSize + (bytes % kPhysPageSize != 0 ? 1 : 0);
+    size_t at = count++;
+    for (; at > 0 && spans[2 * (at - 1)] > first; --at) {
+      spans[2 * at] = spans[2 * (at - 1)];
+      spans[2 * at + 1] = spans[2 * (at - 1) + 1];
+    }
+    spans[2 * at] = first;
+    spans[2 * at + 1] = first + pages * kPhysPageSize;
+  }
+  uint64_t total = 0;
+  uint64_t reached = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t first = spans[2 * i] > reached || i == 0 ? spans[2 * i] : reached;
+    if (spans[2 * i + 1] > first) total += (spans[2 * i + 1] - first) / kPhysPageSize;
+    if (i == 0 || spans[2 * i + 1] > reached) reached = spans[2 * i + 1];
+  }
+  memFree(spans);
+  return static_cast<size_t>(total);
 }

@@ -31,8 +31,8 @@ class PhysMemMapper : public OsHeapObject {
   PhysMemMapper(const PhysMemMapper&) = delete;
   PhysMemMapper& operator=(const PhysMemMapper&) = delete;
 
-  // False when the maps could not be made.
-  bool ok() const { return buffers_.ok() && pages_.ok(); }
+  // False when the map could not be made.
+  bool ok() const { return buffers_.ok(); }
 
   // A buffer declared again at the same processor address replaces the
   // earlier one.
@@ -40,20 +40,23 @@ class PhysMemMapper : public OsHeapObject {
   void UnDeclareSurfaceBuffer(void* cpuAddress);
   bool GetBufferPhysAttributes(void* cpuAddress, uint64_t* busAddress, uint32_t* pageCount) const;
   // The processor address of a bus address: the address itself on a page no
-  // buffer covers, 0 on a covered page outside every buffer there.
+  // buffer covers, 0 on a covered page outside every buffer there. Where
+  // buffers overlap, the one declared first answers.
   uint64_t GetBufferLinAddress(uint64_t busAddress);
   void RemoveSurfaceBuffer(PageList* list, uint64_t cpuAddress);
 
   size_t BufferCount() const { return buffers_.size(); }
-  size_t PageCount() const { return pages_.size(); }
+  // The 4 KB bus pages the buffers touch, each counted once.
+  size_t PageCount() const;
 
   CommonData* common;
 
  private:
-  void RemoveFromPages(tagSurfaceBuffer* buffer, uint64_t endPage);
-
   Otl::Map<uint64_t, tagSurfaceBuffer*> buffers_;  // by processor address
-  Otl::Map<uint64_t, PageList*> pages_;            // by bus page address
+  // Every buffer in the order declared: one entry a buffer, not one a page
+  // (a command buffer pool spans hundreds of pages and is declared at
+  // every enable), searched by page when a bus address is translated.
+  PageList declared_;
   tagSurfaceBuffer* lastFound_ = nullptr;
 };
 

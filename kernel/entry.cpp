@@ -6,6 +6,7 @@
 #include "core/orv_ioctl.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/tnl/microcode_catalogue.h"
 #include "kernel/kernel_device.h"
 #include "kernel/pending.h"
 #include "kernel/x_requests.h"
@@ -48,6 +49,9 @@ int KernelCoreInit() {
   for (const IoctlEntry& entry : kIoctlTable)
     OrvIoctl_Register(entry.code, entry.handler, kIoctlKindClient, entry.a, entry.b);
   InitFormatCapabilityTable();
+  // Every board's vertex program builder reads the fragment directory and
+  // the light-keyed tables from here.
+  InitMicrocodeSharedTables();
   return 0;
 }
 

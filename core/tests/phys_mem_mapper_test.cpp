@@ -79,4 +79,25 @@ TEST(PhysMemMapper, DeclaringTheSameProcessorAddressAgainReplacesTheOldBuffer) {
   EXPECT_EQ(mapper.GetBufferLinAddress(0x80010), 0xC00010u);
 }
 
+TEST(PhysMemMapper, WhereBuffersOverlapTheOneDeclaredFirstAnswers) {
+  PhysMemMapper mapper(nullptr);
+  ASSERT_TRUE(mapper.DeclareSurfaceBuffer(Cpu(0xD00000), 0x60000, 4));  // 0x60000-0x63FFF
+  ASSERT_TRUE(mapper.DeclareSurfaceBuffer(Cpu(0xE00000), 0x62000, 4));  // 0x62000-0x65FFF
+  EXPECT_EQ(mapper.PageCount(), 6u);
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x62010), 0xD02010u);
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x64010), 0xE02010u);
+  // Declared again, the first goes behind the second.
+  ASSERT_TRUE(mapper.DeclareSurfaceBuffer(Cpu(0xD00000), 0x60000, 4));
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x63010), 0xE01010u);
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x61010), 0xD01010u);
+  mapper.UnDeclareSurfaceBuffer(Cpu(0xE00000));
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x63010), 0xD03010u);
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x64010), 0x64010u);
+  EXPECT_EQ(mapper.PageCount(), 4u);
+  // A buffer of no pages that starts inside a page still touches it.
+  ASSERT_TRUE(mapper.DeclareSurfaceBuffer(Cpu(0xF00000), 0x70800, 0));
+  EXPECT_EQ(mapper.PageCount(), 5u);
+  EXPECT_EQ(mapper.GetBufferLinAddress(0x70900), 0u);
+}
+
 }  // namespace

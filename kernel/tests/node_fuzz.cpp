@@ -31,6 +31,7 @@
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_flip.h"
 #include "platform/board/chip_interrupts.h"
+#include "platform/board/chip_vertex.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
 #include "tests/standins/standin_log.h"
@@ -94,9 +95,9 @@ struct Mapping {
 };
 
 // The machine lives for the whole run; the chips, the glue and the module
-// are made afresh for every input. They cost about 0.1 ms of an input's
-// 2 to 3 ms (the device's first enable is the rest), and an input then
-// runs as it runs alone, so that what it finds replays.
+// are made afresh for every input. They cost a small part of an input
+// (the device's first enable is most of it), and an input then runs as it
+// runs alone, so that what it finds replays.
 orvsim::Simulation& Machine() {
   static orvsim::Simulation* sim = [] {
     auto* s = new orvsim::Simulation;
@@ -134,6 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   irq.SetFramePeriod(kFramePeriodNs);
   orvsim::FlipLatch flips(board, irq);
   orvsim::ApertureWindows windows(board);
+  // The vertex engine's program port and memories: every enable writes the
+  // fixed programs through the port, which would otherwise never read idle.
+  orvsim::VertexEngine vertex(board, dma);
   dma.SetInterrupts(&irq);
   kglue::Glue glue;
   glue.Use(&orv_kstrn_driver);

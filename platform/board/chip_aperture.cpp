@@ -73,8 +73,15 @@ ApertureWindows::~ApertureWindows() {
 }
 
 void ApertureWindows::Apply() {
-  std::vector<Window> windows;
-  std::vector<ApertureSlot> slots = ApertureSlots(board_).Enabled();
+  std::vector<Window>& windows = windows_;
+  std::vector<ApertureSlot>& slots = slots_;
+  windows.clear();
+  slots.clear();
+  const ApertureSlots all(board_);
+  for (unsigned i = 0; i < kApertureSlotCount; ++i) {
+    const ApertureSlot slot = all.Slot(i);
+    if (slot.Enabled()) slots.push_back(slot);
+  }
   std::sort(slots.begin(), slots.end(),
             [](const ApertureSlot& a, const ApertureSlot& b) { return a.Offset() < b.Offset(); });
   const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -104,7 +111,7 @@ void ApertureWindows::Apply() {
   if (applied_ && windows == mapped_) return;
   board_.UnmapMemoryWindows();
   for (const Window& w : windows) board_.MapMemoryWindow(w.offset, w.local, w.length);
-  mapped_ = std::move(windows);
+  mapped_.swap(windows);
   applied_ = true;
 }
 

@@ -88,6 +88,9 @@ class ApertureWindows {
   // every slot at once) maps nothing again.
   std::vector<Window> mapped_;
   bool applied_ = false;
+  // Working lists of Apply, kept so that the slot writes allocate nothing.
+  std::vector<ApertureSlot> slots_;
+  std::vector<Window> windows_;
 };
 
 }  // namespace orvsim

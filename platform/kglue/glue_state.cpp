@@ -249,19 +249,26 @@ void GlueState::AddLog(int level, const std::string& text) {
 }
 
 // The prefix rule of the driver's named parameters.
-std::string ParameterName(const char* section, const char* key) {
-  constexpr size_t kMaxName = 49;
-  std::string name;
+void ParameterNameInto(const char* section, const char* key, char (&name)[kParameterNameRoom]) {
   const char first = section != nullptr ? section[0] : 'D';
+  const char* prefix = "";
   if (first == '3' || first == 'O') {
-    name = "reg3D";
+    prefix = "reg3D";
   } else if (first == 'D') {
-    name = "sw";
+    prefix = "sw";
   } else if (first == 'S') {
-    name = "regSys";
+    prefix = "regSys";
   }
-  if (key != nullptr) name += key;
-  if (name.size() > kMaxName) name.resize(kMaxName);
+  size_t length = 0;
+  for (const char* p = prefix; *p != '\0' && length < kParameterNameRoom - 1; ++p) name[length++] = *p;
+  if (key != nullptr)
+    for (const char* p = key; *p != '\0' && length < kParameterNameRoom - 1; ++p) name[length++] = *p;
+  name[length] = '\0';
+}
+
+std::string ParameterName(const char* section, const char* key) {
+  char name[kParameterNameRoom];
+  ParameterNameInto(section, key, name);
   return name;
 }
 

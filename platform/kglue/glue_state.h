@@ -284,6 +284,10 @@ const std::vector<const void*>& ServiceAddresses();
 
 // The request-name rule of the module parameters (shared with request 0x03).
 std::string ParameterName(const char* section, const char* key);
+// The same into a buffer of the longest name and its terminator, without
+// allocating (the core looks switches up by the hundred at every enable).
+inline constexpr size_t kParameterNameRoom = 50;
+void ParameterNameInto(const char* section, const char* key, char (&name)[kParameterNameRoom]);
 
 // The module's parameters as at load: none given but regSysBmDebugFlags (0).
 void ResetModuleParameters();

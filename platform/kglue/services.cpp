@@ -240,7 +240,9 @@ void OrvParm_InitLut(int, OrvModuleParameter* table) {
 void* OrvKstrnParameterLookup(const char* section, const char* key) {
   GlueState& s = State();
   if (s.parameters == nullptr) return nullptr;  // not handed over yet
-  OrvModuleParameter* p = s.FindParameter(kglue::ParameterName(section, key).c_str());
+  char name[kglue::kParameterNameRoom];
+  kglue::ParameterNameInto(section, key, name);
+  OrvModuleParameter* p = s.FindParameter(name);
   return p != nullptr && p->given ? &p->value : nullptr;
 }
 

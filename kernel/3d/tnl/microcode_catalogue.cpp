@@ -4,6 +4,12 @@
 
 namespace {
 
+// The module-wide tables, and a finished catalogue without and with the
+// clip fragments: filled once, read-only afterwards.
+MicrocodeSharedTables g_sharedTables;
+MicrocodeCatalogue g_catalogues[2];
+bool g_sharedTablesFilled = false;
+
 PatchRecipe PatchRecipeAt(uint16_t index) {
   if (index == kNoRecipe || index >= microcode::kPatchRecipeCount) return PatchRecipe{0, nullptr};
   const MicrocodeSpan span = microcode::kPatchRecipes[index];
@@ -16,7 +22,7 @@ FixupRecipe FixupRecipeAt(uint16_t index) {
   return FixupRecipe{span.count, microcode::kFixupRecords + span.first};
 }
 
-void InitFragmentDirectory(MicrocodeCatalogue* c) {
+void InitFragmentDirectory(MicrocodeSharedTables* c) {
   for (uint32_t f = 0; f < kFragmentEntries; ++f) {
     FragmentDirEntry& e = c->directory[f];
     e.size = microcode::kFragmentBytes[f];
@@ -29,7 +35,7 @@ void InitFragmentDirectory(MicrocodeCatalogue* c) {
   c->directory[kFragmentWithEntries].entryPoints = microcode::kEntryTable304;
 }
 
-void FillLightTables(MicrocodeCatalogue* c) {
+void FillLightTables(MicrocodeSharedTables* c) {
   for (unsigned i = 0; i < microcode::kLightPairRowCount; ++i) {
     const LightPairRow& row = microcode::kLightPairRows[i];
     if (row.key >= kLightKeyCount) continue;
@@ -39,7 +45,7 @@ void FillLightTables(MicrocodeCatalogue* c) {
   }
 }
 
-void FillExtraTables(MicrocodeCatalogue* c, uint8_t firstTable, uint8_t lastTable) {
+void FillExtraTables(MicrocodeSharedTables* c, uint8_t firstTable, uint8_t lastTable) {
   for (unsigned i = 0; i < microcode::kExtraRowCount; ++i) {
     const ExtraRecipeRow& row = microcode::kExtraRows[i];
     if (row.table < firstTable || row.table > lastTable) continue;
@@ -54,28 +60,23 @@ void FillKindRows(MicrocodeCatalogue* c, const KindRow* rows, unsigned count) {
   }
 }
 
-}  // namespace
-
-void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
-  // 1. The key-indexed tables start empty.
-  memset(c->lightPair, 0, sizeof c->lightPair);
-  memset(c->fixupRecipes, 0, sizeof c->fixupRecipes);
-  memset(c->patchRecipes, 0, sizeof c->patchRecipes);
-  memset(c->extraRecipes, 0, sizeof c->extraRecipes);
-
-  // 2. Light tables with the first two extra tables, the directory, the
-  // transform table and the third extra table.
-  FillLightTables(c);
-  FillExtraTables(c, 0, 1);
-  InitFragmentDirectory(c);
+// A catalogue's own tables, after the shared tables are filled. With the
+// clip fragments the kind table takes the entries that carry them.
+void FillCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
+  // The directory and the light-keyed tables are the module's; the
+  // transform table is the catalogue's own.
+  c->directory = g_sharedTables.directory;
+  c->lightPair = g_sharedTables.lightPair;
+  c->fixupRecipes = g_sharedTables.fixupRecipes;
+  c->patchRecipes = g_sharedTables.patchRecipes;
+  c->extraRecipes = g_sharedTables.extraRecipes;
   memset(c->transform, 0, sizeof c->transform);
   for (unsigned i = 0; i < microcode::kTransformRowCount; ++i) {
     const TransformRow& r = microcode::kTransformRows[i];
     if (r.i < 4 && r.j < 7 && r.l < 4) c->transform[r.i][r.j][r.l] = r.fragment;
   }
-  FillExtraTables(c, 2, 2);
 
-  // 3. The defaults of the kind tables are real fragments, used wherever
+  // The defaults of the kind tables are real fragments, used wherever
   // no other entry applies (every entry with a = 2).
   for (auto& t : c->kind)
     for (auto& s : t)
@@ -86,7 +87,7 @@ void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
     for (auto& s : t)
       for (uint32_t& a : s) a = kFragmentKind0Default;
 
-  // 4. The kind tables, the texture table and the counted lists.
+  // The kind tables, the texture table and the counted lists.
   FillKindRows(c, microcode::kKindRows, microcode::kKindRowCount);
   if (clipFragments == 1) FillKindRows(c, microcode::kClipKindRows, microcode::kClipKindRowCount);
   for (unsigned i = 0; i < microcode::kKind0RowCount; ++i) {
@@ -99,4 +100,26 @@ void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
     c->countedA[i] = PatchRecipeAt(microcode::kCountedA[i]);
     c->countedB[i] = PatchRecipeAt(microcode::kCountedB[i]);
   }
+}
+
+}  // namespace
+
+void InitMicrocodeSharedTables() {
+  if (g_sharedTablesFilled) return;
+  MicrocodeSharedTables* c = &g_sharedTables;
+  // The key-indexed tables start empty (static storage, filled once); then
+  // the light tables with the first two extra tables, the directory, the
+  // third extra table, and the two finished catalogues.
+  FillLightTables(c);
+  FillExtraTables(c, 0, 1);
+  InitFragmentDirectory(c);
+  FillExtraTables(c, 2, 2);
+  FillCatalogue(&g_catalogues[0], 0);
+  FillCatalogue(&g_catalogues[1], 1);
+  g_sharedTablesFilled = true;
+}
+
+void InitMicrocodeCatalogue(MicrocodeCatalogue* c, uint8_t clipFragments) {
+  InitMicrocodeSharedTables();
+  *c = g_catalogues[clipFragments == 1 ? 1 : 0];
 }

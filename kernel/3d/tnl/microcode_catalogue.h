@@ -1,9 +1,12 @@
 // The microcode fragment catalogue: the directory of the fragment library
 // and the tables that turn transform-and-lighting state into fragment
 // numbers and the fix-up and patch recipes that adapt a fragment to a
-// light or texture set-up. Filled once when the vertex program builder is
-// made and read-only afterwards; the fragments themselves are constant
-// data that linking copies.
+// light or texture set-up. The directory and the light-keyed tables (most
+// of the catalogue's size) depend on nothing but the constant data: the
+// module fills them once and every builder's catalogue reads them in
+// place. The small tables, the kind table among them (it follows the clip
+// fragments), are each catalogue's own copy. All of it is read-only once
+// filled; the fragments themselves are constant data that linking copies.
 #pragma once
 
 #include <stdint.h>
@@ -41,13 +44,23 @@ constexpr uint32_t LightPairKey(uint32_t p, uint32_t k, uint32_t a, uint32_t b, 
   return d + 4 * (b + 3 * a + 9 * k + 36 * p);
 }
 
-struct MicrocodeCatalogue {
+// The module-wide part: the directory and the light-keyed recipe tables.
+struct MicrocodeSharedTables {
   FragmentDirEntry directory[kFragmentEntries];
   uint32_t lightPair[kLightKeyCount];
   FixupRecipe fixupRecipes[kLightKeyCount];
   PatchRecipe patchRecipes[3][kLightKeyCount];
   // Index pair code x 4 + first kind; the second and third by code x 4 + j.
   PatchRecipe extraRecipes[3][64 * 4];
+};
+
+struct MicrocodeCatalogue {
+  // Into the module-wide tables (null until InitMicrocodeCatalogue).
+  const FragmentDirEntry* directory = nullptr;         // [kFragmentEntries]
+  const uint32_t* lightPair = nullptr;                 // [kLightKeyCount]
+  const FixupRecipe* fixupRecipes = nullptr;           // [kLightKeyCount]
+  const PatchRecipe (*patchRecipes)[kLightKeyCount] = nullptr;  // [3]
+  const PatchRecipe (*extraRecipes)[64 * 4] = nullptr;          // [3]
   PatchRecipe countedA[4];
   PatchRecipe countedB[4];
   uint32_t transform[4][7][4];
@@ -56,6 +69,13 @@ struct MicrocodeCatalogue {
   uint32_t texture[2][64];
 };
 
-// Fills the directory and every table. With the clip fragments the kind
-// table takes the entries that carry them.
+// Fills the module-wide tables and a finished catalogue without and one
+// with the clip fragments; the module does it once at load, before any
+// device exists. Later calls find them filled and return.
+void InitMicrocodeSharedTables();
+
+// Makes the catalogue the module's finished one of the flag (filling the
+// module-wide tables first if nothing has yet): it points at the shared
+// tables and has its own copy of the small ones. With the clip fragments
+// the kind table takes the entries that carry them.
 void InitMicrocodeCatalogue(MicrocodeCatalogue* catalogue, uint8_t clipFragments);
