@@ -10,6 +10,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/target_validation.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/render/group_defaults.h"
 #include "kernel/3d/render/pixel_program_cache.h"
@@ -96,6 +97,8 @@ bool RenderState3d::Init(RenderContext3d* context) {
   vertex.lightTable = lights;
   vertex.lightTableSize = kMaxLightIndex + 1;
   vertex.pixelShadowMode = &pixel.shadowMode;
+  // Coordinates are not scaled until a target asks for it.
+  vertex.viewportGroup.scale[0] = vertex.viewportGroup.scale[1] = FloatBits(1.0f);
   SyncEnabledLights();
   for (uint32_t i = 0; i < kConstRingRecords; ++i) constRing[i] = &constHomes[i];
   constPending = 0;
@@ -255,6 +258,7 @@ void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
       const uint8_t bit = id == 28 ? 1 : 2;
       fog.enables = static_cast<uint8_t>(value != 0 ? fog.enables | bit : fog.enables & ~bit);
       fog.dirty |= kFgEnable;
+      SyncVertexFog();
       break;
     }
     case 29:
@@ -268,22 +272,27 @@ void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
     case 35:
       fog.tableMode = value;
       fog.dirty |= kFgTable;
+      SyncVertexFog();
       break;
     case 36:
       fog.start = value;
       fog.dirty |= kFgTable;
+      SyncVertexFog();
       break;
     case 37:
       fog.end = value;
       fog.dirty |= kFgTable;
+      SyncVertexFog();
       break;
     case 38:
       fog.density = value;
       fog.dirty |= kFgTable;
+      SyncVertexFog();
       break;
     case 140:
       fog.vertexMode = value;
       fog.dirty |= kFgTable;
+      SyncVertexFog();
       break;
     case 39:
       pixel.stippleEnable = static_cast<uint8_t>(value);
@@ -447,6 +456,24 @@ void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
   }
 }
 
+// The vertex engine's fog: per vertex while fog is on with a vertex fog
+// mode and no table mode (a table mode fogs per pixel instead), from the
+// client's start, end and density. Its dirty bit is set only on a change.
+void RenderState3d::SyncVertexFog() {
+  VertexFogGroup& g = vertex.fog;
+  const uint8_t on = (fog.enables & 1) != 0 && fog.vertexMode != 0 && fog.tableMode == 0 ? 1 : 0;
+  bool changed = Store(&g.vertexFog, on);
+  changed |= Store(&g.startEnd[1][0], fog.start);
+  changed |= Store(&g.startEnd[1][1], fog.end);
+  changed |= Store(&g.density, fog.density);
+  changed |= Store(&g.mode, fog.vertexMode);
+  if (changed) {
+    g.dirty |= kVfgFog;
+    // The fog values ask the vertex engine for a pass of its own.
+    fogValues.flags |= 1;
+  }
+}
+
 void RenderState3d::PresetBlendMode(uint32_t value) {
   uint8_t colourOp = 2;
   uint8_t alphaOp = 2;
@@ -523,6 +550,20 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
     default: break;
   }
   if (bits != 0) MarkStage(stage, bits);
+  if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
+}
+
+// The vertex engine's entry of a coordinate set: the source set (bits 3-5)
+// and the generation mode (bits 6-8) of the stage's control word, and the
+// stage's transform flags. A change asks for the stages to be analysed and
+// routed again and for each set's texture matrix.
+void RenderState3d::SyncTexCoordSet(uint32_t stage) {
+  const TextureStage& s = stages[stage];
+  VertexTexCoordGroup& g = vertex.texCoords;
+  const uint32_t control = (g.sets[stage].control & ~kTcControlFields) | uint32_t{s.coordIndex} << kTcSourceShift |
+                           uint32_t{s.texGen} << kTcGenerationShift;
+  if (Store(&g.sets[stage].control, control)) g.dirty1 |= kTcSets;
+  if (Store(&g.sets[stage].transformFlags, s.transformFlags)) g.dirty1 |= kTcSets;
 }
 
 void RenderState3d::SetStageTexture(uint32_t stage, uint32_t value, uint32_t kind) {
@@ -692,6 +733,13 @@ void RenderState3d::SetPrimitiveMode(uint32_t type) {
 void RenderState3d::SetViewport(const uint32_t words[6]) {
   memcpy(vertex.viewport, words, sizeof vertex.viewport);
   vertex.transformDirty |= kVxViewport;
+  // The screen mapping follows the origin (left, top) and the size.
+  VertexViewportGroup& g = vertex.viewportGroup;
+  bool changed = Store(&g.origin[0], words[0]);
+  changed |= Store(&g.origin[1], words[1]);
+  changed |= Store(&g.size[0], words[2]);
+  changed |= Store(&g.size[1], words[3]);
+  if (changed) g.dirty |= kVpMapping;
 }
 
 bool RenderState3d::SetLight(uint32_t index, const LightRecord* light) {
@@ -844,6 +892,18 @@ void RenderState3d::SetDepthRange(const uint32_t words[2]) {
     return;
   memcpy(vertex.depthRange, words, sizeof vertex.depthRange);
   vertex.transformDirty |= kVxDepthRange | kVxViewport;
+  // The depth range is the screen mapping's z.
+  vertex.viewportGroup.dirty |= kVpDepthRange;
+}
+
+void RenderState3d::SetMaterial(const uint32_t words[16]) {
+  TnlSetup* setup = owner != nullptr ? owner->tnl : nullptr;
+  if (setup == nullptr) return;
+  VecConstShadow& image = setup->fixedImage;
+  if (memcmp(image.image[kCMaterialDiffuse].w, words, 4 * 16) == 0) return;
+  for (uint32_t i = 0; i < 4; ++i) memcpy(image.image[kCMaterialDiffuse + i].w, words + 4 * i, 16);
+  image.MarkDirty(kCMaterialDiffuse, kCMaterialDiffuse + 3);
+  vertex.transformDirty |= kVxMaterial;
 }
 
 void RenderState3d::SetFloatPair(const uint32_t words[2]) {
@@ -882,6 +942,8 @@ void RenderState3d::MarkAllDirty() {
   stipple.dirty = ~0u;
   extraWord = ~0u;
   vertex.transformDirty = vertex.matrixDirty = vertex.worldDirty = ~0u;
+  vertex.texCoords.dirty = vertex.texCoords.dirty1 = ~0u;
+  vertex.fog.dirty = vertex.third.dirty = vertex.viewportGroup.dirty = ~0u;
   memset(vertexSub.bytes, 0xFF, sizeof vertexSub.bytes);
   streams.changedMask = 0xFF;
   streams.flags = 0xFF;
@@ -906,6 +968,8 @@ void RenderState3d::ClearDirty() {
   stipple.dirty = 0;
   extraWord = 0;
   vertex.transformDirty = vertex.matrixDirty = vertex.worldDirty = 0;
+  vertex.texCoords.dirty = vertex.texCoords.dirty1 = 0;
+  vertex.fog.dirty = vertex.third.dirty = vertex.viewportGroup.dirty = 0;
   memset(vertexSub.bytes, 0, sizeof vertexSub.bytes);
   streams.changedMask = 0;
   streams.flags = 0;

@@ -413,6 +413,9 @@ struct RenderState3d {
   // Planes 0 to 5; others are ignored.
   void SetClipPlane(uint32_t plane, const uint32_t coefficients[4]);
   void SetDepthRange(const uint32_t words[2]);
+  // The client's material: diffuse, ambient, specular (the power in its
+  // fourth value) and emissive, four floats each as bit patterns.
+  void SetMaterial(const uint32_t words[16]);
   void SetFloatPair(const uint32_t words[2]);
 
   uint8_t GetFogMode() const { return static_cast<uint8_t>(fog.vertexMode); }
@@ -477,6 +480,8 @@ struct RenderState3d {
 
  private:
   void TranslateRenderState(uint32_t id, uint32_t value);
+  void SyncVertexFog();
+  void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);
   void MarkStage(uint32_t stage, uint32_t bits);
   void RunStreams(bool noDraw);

@@ -320,8 +320,10 @@ void StateBlock::Apply(bool applying) {
   for (auto it = depthRange.begin(); it != depthRange.end(); ++it) rs->SetDepthRange(it->second->word);
   for (auto it = viewport.begin(); it != viewport.end(); ++it) {
     if (memcmp(v.viewport, it->second->word, 16) == 0) continue;
-    memcpy(v.viewport, it->second->word, 16);
-    v.transformDirty |= kVxViewport;
+    uint32_t words[6];
+    memcpy(words, v.viewport, sizeof words);
+    memcpy(words, it->second->word, 16);
+    rs->SetViewport(words);
   }
   for (auto it = lights.begin(); it != lights.end(); ++it) {
     LightRecord copy = *it->second;

@@ -19,6 +19,8 @@ inline constexpr uint32_t kVxPrimitiveMode = 0x01;          // byte 0
 inline constexpr uint32_t kVxMaterial = 0x02;               // constants 308-311 and 342-345 written
 inline constexpr uint32_t kVxLight = 0x04;
 inline constexpr uint32_t kVxClipPlaneEnable = 0x10;
+// The viewport, driver state 18, and the vertex shader: the set-up takes it
+// as "the input layout may have changed" and selects the layout again.
 inline constexpr uint32_t kVxViewport = 0x20;
 inline constexpr uint32_t kVxFillMode = 0x80;
 inline constexpr uint32_t kVxShadeMode = 0x01u << 8;         // byte 1
@@ -80,6 +82,23 @@ inline constexpr uint32_t kTextureMatrices = 8;
 inline constexpr uint32_t kFurtherMatrices = 3;
 inline constexpr uint32_t kMaxEnabledLights = 12;
 
+// Bits of the viewport group's dirty word: the screen mapping (origin and
+// size, and the depth range) and the scale factors the point sizes follow.
+inline constexpr uint32_t kVpMapping = 1u << 5;
+inline constexpr uint32_t kVpDepthRange = 1u << 6;
+inline constexpr uint32_t kVpScale = 1u << 10;
+// The texture-coordinate group: four sets, each with a control word that
+// holds the source set and the generation mode, and bit 0 of its second
+// dirty word (X1): the sets changed (analysis, routing, coordinate outputs
+// and each set's texture matrix follow).
+inline constexpr uint32_t kTexCoordSets = 4;
+inline constexpr uint32_t kTcSourceShift = 3;
+inline constexpr uint32_t kTcGenerationShift = 6;
+inline constexpr uint32_t kTcControlFields = 0x1F8;
+inline constexpr uint32_t kTcSets = 1u << 0;
+// Bit 0 of the fog group's dirty word: the vertex fog changed.
+inline constexpr uint32_t kVfgFog = 1u << 0;
+
 // A group record the transform-and-lighting set-up keeps per concern, each
 // with its dirty word first.
 struct VertexTexCoordGroup {
@@ -87,19 +106,19 @@ struct VertexTexCoordGroup {
   uint32_t dirty1;  // the second (X1)
   uint32_t setCount;
   struct {
-    uint32_t control;
-    uint32_t transformFlags;
-  } sets[4];
+    uint32_t control;          // source bits 3-5, generation bits 6-8, arguments bits 16-31
+    uint32_t transformFlags;   // count bits 0-2, 0x100 projected
+  } sets[kTexCoordSets];
   uint8_t flags;
   uint32_t values[3];
 };
 struct VertexFogGroup {
   uint32_t dirty;
-  uint8_t vertexFog;
+  uint8_t vertexFog;           // fog computed per vertex from the second range
   uint8_t firstRange;
-  uint32_t startEnd[2][2];
+  uint32_t startEnd[2][2];     // floats as their bit patterns
   uint32_t density;
-  uint32_t mode;
+  uint32_t mode;               // 1 exponential, 2 exponential squared, 3 linear
 };
 struct VertexThirdGroup {
   uint32_t dirty;
@@ -107,12 +126,12 @@ struct VertexThirdGroup {
   uint32_t shadow;
 };
 struct VertexViewportGroup {
-  uint32_t dirty;
+  uint32_t dirty;              // kVp*
   uint32_t depthFormat;
-  uint32_t origin[2];
+  uint32_t origin[2];          // signed
   uint32_t size[2];
   uint32_t targetOrigin[2];
-  uint32_t scale[2];
+  uint32_t scale[2];           // floats: 1.0 until a target scales its coordinates
   uint32_t depth;
   uint8_t shadow;
 };

@@ -4,6 +4,7 @@
 // device's blit engine (component entry 18).
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <string.h>
 
 #include <string>
@@ -18,6 +19,7 @@
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
@@ -507,6 +509,184 @@ TEST_F(Contexts, ReleasingTheDisplayedSurfaceWaitsBoundedForTheFlips) {
   SharedLocked()->pendingSubmissions = 0;
   EXPECT_EQ(engine->displayed, nullptr);
   EXPECT_EQ(glue.Log().size(), lines);
+}
+
+// ---- What the vertex engine takes from the client's states ---------------------------------------
+
+uint32_t FloatWord(float f) {
+  uint32_t w;
+  memcpy(&w, &f, sizeof w);
+  return w;
+}
+
+class VertexStates : public Contexts {
+ protected:
+  void SetUp() override {
+    Contexts::SetUp();
+    context = Create();
+    ASSERT_NE(context, nullptr);
+    ASSERT_NE(context->tnl, nullptr);
+    ASSERT_TRUE(context->state.Apply());
+  }
+  // Applies the state as a draw does and answers the constant of image F.
+  bool Draw() {
+    orvstandin::Reset();
+    return context->state.Apply();
+  }
+  const float* F(uint32_t c) { return context->tnl->F(c); }
+  const float* S(uint32_t c) { return context->tnl->S(c); }
+  void Set(uint32_t id, uint32_t value) {
+    const uint32_t pair[2] = {id, value};
+    context->state.SetRenderStates(pair, 1);
+  }
+  RenderContext3d* context = nullptr;
+};
+
+TEST_F(VertexStates, AViewportAndDepthRangeBecomeTheScreenMapping) {
+  const struct {
+    int32_t x, y;
+    uint32_t w, h;
+    float zScale, zOffset;
+  } kCases[] = {
+      {0, 0, 640, 480, 1.0f, 0.0f},
+      {16, 32, 320, 200, 0.5f, 0.25f},
+      {-8, -4, 1024, 768, 0.75f, 0.125f},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.w);
+    const uint32_t words[6] = {static_cast<uint32_t>(c.x), static_cast<uint32_t>(c.y), c.w, c.h, 0, 0};
+    context->state.SetViewport(words);
+    const uint32_t range[2] = {FloatWord(c.zScale), FloatWord(c.zOffset)};
+    context->state.SetDepthRange(range);
+    ASSERT_TRUE(Draw());
+    // Scale factors 1: half the size, y flipped, centred on the origin.
+    const float hw = static_cast<float>(c.w) / 2, hh = static_cast<float>(c.h) / 2;
+    const float scale[4] = {hw, -hh, c.zScale, 1.0f};
+    const float offset[4] = {static_cast<float>(c.x) + hw, static_cast<float>(c.y) + hh, c.zOffset,
+                             static_cast<float>(c.h)};
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_FLOAT_EQ(F(352)[k], scale[k]) << k;
+      EXPECT_FLOAT_EQ(S(352)[k], scale[k]) << k;
+      EXPECT_FLOAT_EQ(F(353)[k], offset[k]) << k;
+      EXPECT_FLOAT_EQ(S(353)[k], offset[k]) << k;
+    }
+    EXPECT_EQ(context->state.vertex.viewportGroup.dirty, 0u);
+  }
+  // The drawable's rectangle takes the same path.
+  RenderState3dSetDrawableViewport(context, 100, 50, 200, 100);
+  ASSERT_TRUE(Draw());
+  EXPECT_FLOAT_EQ(F(352)[0], 100.0f);
+  EXPECT_FLOAT_EQ(F(353)[0], 200.0f);
+  EXPECT_FLOAT_EQ(F(353)[1], 100.0f);
+}
+
+TEST_F(VertexStates, FogStatesBecomeTheVertexFogConstants) {
+  const float kLog2e = 1.442695f;
+  const struct {
+    uint32_t enable, tableMode, vertexMode;
+    float start, end, density;
+    bool vertexFog;
+  } kCases[] = {
+      {1, 0, 3, 10.0f, 110.0f, 0.5f, true},   // linear
+      {1, 0, 1, 0.0f, 50.0f, 0.25f, true},    // exponential
+      {1, 0, 2, 0.0f, 50.0f, 0.25f, true},    // exponential squared: density squared
+      {1, 3, 3, 5.0f, 25.0f, 0.5f, false},    // a table mode fogs per pixel
+      {0, 0, 3, 5.0f, 25.0f, 0.5f, false},    // fog off
+      {1, 0, 0, 5.0f, 25.0f, 0.5f, false},    // no vertex mode
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.enable << c.tableMode << c.vertexMode);
+    // From a state without fog, so that every row is a change.
+    Set(28, 0);
+    ASSERT_TRUE(Draw());
+    Set(35, c.tableMode);
+    Set(140, c.vertexMode);
+    Set(36, FloatWord(c.start));
+    Set(37, FloatWord(c.end));
+    Set(38, FloatWord(c.density));
+    Set(28, c.enable);
+    float before[4];
+    memcpy(before, F(340), sizeof before);
+    ASSERT_TRUE(Draw());
+    const uint32_t control = context->contextState->vertexEngine.vertexControl;
+    EXPECT_EQ((control & 0x20) != 0, c.vertexFog);
+    if (!c.vertexFog) continue;
+    const float r = 1.0f / (c.end - c.start);
+    const float density = c.vertexMode == 2 ? c.density * c.density : c.density;
+    const float expected[4] = {c.start, c.end * r, r, density * kLog2e};
+    for (int k = 0; k < 4; ++k) EXPECT_FLOAT_EQ(F(340)[k], expected[k]) << k;
+    EXPECT_EQ(context->contextState->vertexEngine.fogNibble, 2u);
+  }
+  // Storing the same values again changes nothing the engine reads.
+  Set(28, 1);
+  Set(35, 0);
+  Set(140, 3);
+  ASSERT_TRUE(Draw());
+  const uint32_t words[2] = {FloatWord(20.0f), FloatWord(20.0f)};
+  Set(36, words[0]);
+  Set(37, words[1]);
+  ASSERT_TRUE(Draw());
+  // Start equal to end divides by nothing.
+  EXPECT_FLOAT_EQ(F(340)[0], 20.0f);
+  EXPECT_TRUE(isfinite(F(340)[1]) && isfinite(F(340)[2]));
+}
+
+TEST_F(VertexStates, TheMaterialGoesInto308To311AndScalesTheGlobalAmbient) {
+  const float material[16] = {0.5f, 0.25f, 1.0f, 1.0f,   // diffuse
+                              0.5f, 0.5f, 0.25f, 1.0f,   // ambient
+                              1.0f, 1.0f, 1.0f, 16.0f,   // specular, power 16
+                              0.125f, 0.0f, 0.0f, 1.0f}; // emissive
+  uint32_t words[16];
+  memcpy(words, material, sizeof words);
+  context->state.SetMaterial(words);
+  EXPECT_NE(context->state.vertex.transformDirty & kVxMaterial, 0u);
+  for (uint32_t c = 308; c <= 311; ++c)
+    EXPECT_NE(context->tnl->fixedImage.dirty[c >> 5] >> (c & 31) & 1, 0u) << c;
+  // Global ambient 0x80402010 (a, r, g, b): 312 is its product with 309.
+  Set(139, 0x80402010);
+  ASSERT_TRUE(Draw());
+  for (uint32_t i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(F(308 + i / 4)[i % 4], material[i]) << i;
+  const float ambient[4] = {0x40 / 255.0f, 0x20 / 255.0f, 0x10 / 255.0f, 0x80 / 255.0f};
+  for (int k = 0; k < 4; ++k) EXPECT_FLOAT_EQ(F(312)[k], ambient[k] * material[4 + k]) << k;
+  // The same material again marks nothing.
+  context->state.vertex.transformDirty = 0;
+  context->state.SetMaterial(words);
+  EXPECT_EQ(context->state.vertex.transformDirty, 0u);
+}
+
+TEST_F(VertexStates, StageCoordinateSetsFeedTheRoutingAndTheTextureMatrices) {
+  // Nothing the client sends sets the number of coordinate sets: two here.
+  context->state.vertex.texCoords.setCount = 2;
+  Matrix4Words matrices[8];
+  for (uint32_t m = 0; m < 8; ++m)
+    for (uint32_t i = 0; i < 16; ++i) matrices[m].m[i] = FloatWord(static_cast<float>(m * 16 + i));
+  for (uint32_t m = 0; m < 8; ++m) context->state.SetTransform(16 + m, matrices[m]);
+  const struct {
+    uint32_t source[2];
+    uint32_t flags[2];
+  } kCases[] = {
+      {{3, 5}, {2, 2}},
+      {{1, 0}, {0x102, 3}},
+      {{7, 6}, {4, 0}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.source[0]);
+    for (uint32_t k = 0; k < 2; ++k) {
+      context->state.SetStageState(k, 11, c.source[k]);
+      context->state.SetStageState(k, 24, c.flags[k]);
+    }
+    // A draw that also sets a texture matrix, so the pass is a full one.
+    context->state.SetTransform(16, matrices[0]);
+    ASSERT_TRUE(Draw());
+    EXPECT_EQ(context->contextState->vertexEngine.routing & 0xFF, (c.source[1] + 3) << 4 | (c.source[0] + 3));
+    for (uint32_t k = 0; k < 2; ++k) {
+      if (c.flags[k] == 0) continue;
+      // Set k's matrix is the client's texture matrix of its source.
+      for (uint32_t i = 0; i < 4; ++i)
+        for (uint32_t r = 0; r < 4; ++r)
+          EXPECT_FLOAT_EQ(F(313 + 4 * k + i)[r], static_cast<float>(c.source[k] * 16 + 4 * r + i)) << k << i << r;
+    }
+  }
 }
 
 }  // namespace

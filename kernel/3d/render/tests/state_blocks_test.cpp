@@ -157,6 +157,12 @@ TEST_F(Blocks, TransformsViewportDepthRangeClipPlanesAndShaderComeBack) {
             kMxViewWorld | kMxProjection | 1u << 2 | 1u << 3);
   EXPECT_EQ(memcmp(v.viewport, viewport, 16), 0);
   EXPECT_EQ(v.viewport[4], 5u);  // the block keeps four words
+  // The vertex engine's viewport group follows, with its mapping bit.
+  EXPECT_EQ(v.viewportGroup.origin[0], 1u);
+  EXPECT_EQ(v.viewportGroup.origin[1], 2u);
+  EXPECT_EQ(v.viewportGroup.size[0], 300u);
+  EXPECT_EQ(v.viewportGroup.size[1], 400u);
+  EXPECT_NE(v.viewportGroup.dirty & kVpMapping, 0u);
   EXPECT_EQ(memcmp(v.depthRange, range, sizeof range), 0);
   EXPECT_EQ(memcmp(v.clipPlanes[5], plane, sizeof plane), 0);
   EXPECT_EQ(v.vertexShader, 0x2A1u);
