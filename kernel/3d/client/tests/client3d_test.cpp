@@ -435,7 +435,7 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
       // Each entry followed by its n words: 2 words, then none.
       .Token(kTokenDrawIndexed, 2, std::vector<uint32_t>{0x0C000000, 2, 0, 0, 0, 0, 0, 0, 1, 2,
                                                          0x0C000000, 0, 0, 0, 0, 0, 0, 0})
-      .Token(kTokenSetLights, 2, {0, 3, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
+      .Token(kTokenWriteBufferData, 2, {0, 0, 0, 3, 0, 0, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
       .Token(kTokenSkip, 0);
   const std::vector<uint8_t> before(commands.mapped, commands.mapped + tokens.Size());
   ASSERT_TRUE(tokens.WriteTo(commands, 0));
@@ -454,8 +454,63 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
   EXPECT_EQ(draw.values[0], 2u);
   EXPECT_EQ(draw.values[1], 8u);
-  const auto lights = orvstandin::ArgsOf("EmitSetLights");
-  EXPECT_EQ(lights.values[1], 8u);  // 3 + 5 rounded up to 4
+  const auto data = orvstandin::ArgsOf("EmitWriteBufferData");
+  EXPECT_EQ(data.values[1], 8u);  // 3 + 5 rounded up to 4
+}
+
+TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
+  // Light 2 gets a whole record; light 3's record is too short and is
+  // skipped.
+  std::vector<uint32_t> record(sizeof(LightRecord) / 4);
+  for (size_t i = 0; i < record.size(); ++i) record[i] = 0x100 + static_cast<uint32_t>(i);
+  TokenWriter two;
+  std::vector<uint32_t> first = {2, sizeof(LightRecord), 3, 8};
+  first.insert(first.end(), record.begin(), record.end());
+  first.insert(first.end(), {7, 7});
+  two.Token(kTokenSetLights, 2, first).Token(kTokenSkip, 0);
+  EXPECT_EQ(Stream(two), 0);
+  const RenderState3d& state = Current()->state;
+  ASSERT_NE(state.lights[2], nullptr);
+  EXPECT_EQ(memcmp(state.lights[2], record.data(), sizeof(LightRecord)), 0);
+  EXPECT_EQ(state.lights[3], nullptr);
+
+  // Called with fewer trailing bytes than an entry claims, the handler
+  // stops at that entry.
+  TokenContext3d token{nullptr, nullptr, nullptr, nullptr, Current(), 0};
+  std::vector<uint32_t> cut = {5, sizeof(LightRecord)};
+  cut.insert(cut.end(), record.begin(), record.end() - 1);
+  EmitSetLights(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, sizeof(LightRecord) - 4);
+  EXPECT_EQ(state.lights[5], nullptr);
+}
+
+TEST_F(Client3dTest, VertexConstantMatricesAreStoredOnlyWhenTheyChange) {
+  VecConstShadow* shadow = RenderContext3dVecConstShadow(Current());
+  ASSERT_NE(shadow, nullptr);
+  std::vector<uint32_t> entry = {3};
+  for (uint32_t i = 0; i < 16; ++i) entry.push_back(0x40 + i);
+  entry.push_back(0xE);  // replaces word 11
+  std::vector<uint32_t> words = entry;
+  words.insert(words.end(), {9});  // an unknown kind is skipped
+  words.insert(words.end(), 17, 0xFFFFFFFF);
+  TokenWriter tokens;
+  tokens.Token(34, 2, words).Token(kTokenSkip, 0);
+  shadow->FoldSent();
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  EXPECT_EQ(Stream(tokens), 0);
+  for (uint32_t first : {308u, 342u}) {
+    for (uint32_t c = 0; c < 4; ++c) {
+      EXPECT_TRUE(shadow->Dirty(first + c)) << first + c;
+      for (uint32_t w = 0; w < 4; ++w)
+        EXPECT_EQ(shadow->image[first + c].w[w], c * 4 + w == 11 ? 0xEu : 0x40 + c * 4 + w) << first + c;
+    }
+  }
+  EXPECT_FALSE(shadow->Dirty(307));
+  EXPECT_FALSE(shadow->Dirty(312));
+  // The same matrix again marks nothing.
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_FALSE(shadow->Dirty(308));
+  EXPECT_FALSE(shadow->Dirty(342));
 }
 
 // Element records of request 17 in the client's memory.
