@@ -84,7 +84,6 @@ void Context3dReemitSavedTargets(Context3d* context);
 // ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
 // arguments).
 #define ORV_PENDING_TOKENS(X)                         \
-  X(8, EmitSetStreamSources)                          \
   X(10, EmitUpdateSurfaceBoxes)                       \
   X(13, EmitSyncTargets)                              \
   X(21, EmitClearBatch)                               \

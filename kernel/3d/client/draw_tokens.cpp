@@ -1,19 +1,59 @@
 // The draw, clear and copy tokens of the command-token interpreter that
-// change the current render context's state for later draws: lights
-// (token 33) and the two stored vertex-engine matrices (token 34).
+// change the current render context's state for later draws: the stream
+// sources (token 8), lights (token 33) and the two stored vertex-engine
+// matrices (token 34).
 //
 // Entries and their trailing bytes are the interpreter's kernel copy of
 // client data: every count and byte length is bounded by what the token
 // carries.
 #include <string.h>
 
+#include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/draw/vertex_stream_setup.h"
+#include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 
 namespace {
+
+// Token 8: {u32 stream, u32, u64 data-buffer id or client buffer handle,
+// u32 stride, u32, u32 source kind, u32}.
+struct StreamSourceEntry {
+  uint32_t stream;
+  uint32_t reserved0;
+  uint64_t id;
+  uint32_t stride;
+  uint32_t reserved1;
+  uint32_t sourceKind;
+  uint32_t reserved2;
+};
+static_assert(sizeof(StreamSourceEntry) == 32);
+constexpr uint32_t kSourceClientBuffer = 0xFFFFFFFF;
+constexpr uint32_t kStrideAbsent = 0xFFFFFFFF;
+constexpr uint32_t kStrideMax = 65534;
+
+// Writes a stream's binding when it differs, marking the stream changed.
+void BindStream(RenderState3d& state, uint32_t stream, const StreamBinding& binding) {
+  StreamBinding& current = state.streams.bindings[stream];
+  if (memcmp(&current, &binding, sizeof binding) == 0) return;
+  current = binding;
+  state.streams.changedMask = static_cast<uint8_t>(state.streams.changedMask | 1u << stream);
+}
+
+// The address the engine fetches a client buffer at: its bus address plus
+// the offset, the low bits naming the memory of an AGP (2) or page-locked
+// PCI (3) buffer. False when the engine's 32-bit address cannot hold it.
+bool BufferEngineAddress(const ClientBuffer3d& buffer, uint64_t offset, uint32_t* address) {
+  uint64_t sum = buffer.bus + offset;
+  if (buffer.kind == kClientBufferAgp) sum = (sum & ~uint64_t{3}) | 2;
+  if (buffer.kind == kClientBufferPciLocked) sum = (sum & ~uint64_t{3}) | 3;
+  if (sum > 0xFFFFFFFFu) return false;
+  *address = static_cast<uint32_t>(sum);
+  return true;
+}
 
 // Token 33: {u32 light index, u32 byte count}; the bytes follow the
 // entries in entry order, one light record each.
@@ -69,5 +109,35 @@ void EmitSetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint3
     matrix[kMatrixExtraWord] = entry[17];
     if ((kind & 1) != 0) StoreMatrix(shadow, kFirstMatrixConst, matrix);
     if ((kind & 2) != 0) StoreMatrix(shadow, kSecondMatrixConst, matrix);
+  }
+}
+
+void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
+  Context3d* context = token->context;
+  ClientContext* client = context->client;
+  RenderState3d& state = token->current->state;
+  context->vertexBufferHandle = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    StreamSourceEntry entry;
+    memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);
+    context->vertexStride = entry.stride;
+    if (entry.stream >= kVertexStreams || client == nullptr) continue;
+    if (entry.sourceKind == kSourceClientBuffer) {
+      const ClientBuffer3d* buffer = client->Buffer(entry.id);
+      uint32_t address = 0;
+      if (buffer == nullptr || !BufferEngineAddress(*buffer, 0, &address)) continue;
+      context->vertexBufferHandle = entry.id;
+      const uint32_t size = buffer->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(buffer->size);
+      BindStream(state, entry.stream, StreamBinding{kBindingAddress, address, entry.stride, size, 0});
+      continue;
+    }
+    if (entry.id > 0xFFFFFFFFu) continue;
+    DataBuffer3d* data = client->DataBuffer(static_cast<uint32_t>(entry.id));
+    if (data == nullptr || data->surface == nullptr) continue;
+    const bool absent = entry.stride == kStrideAbsent;
+    const uint32_t stride = absent ? 0 : (entry.stride > kStrideMax ? kStrideMax : entry.stride);
+    BindStream(state, entry.stream,
+               StreamBinding{kBindingBuffer, Surface3dResourceHandle(data->surface), stride, absent ? 1u : 0u, 0});
   }
 }

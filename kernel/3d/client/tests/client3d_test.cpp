@@ -458,6 +458,61 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   EXPECT_EQ(data.values[1], 8u);  // 3 + 5 rounded up to 4
 }
 
+TEST_F(Client3dTest, StreamSourcesBindClientBuffersAndDataBuffersOnlyWhenTheyChange) {
+  Buffer vertices;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPages, &vertices));
+  std::vector<uint8_t> data(64, 0x5A);
+  glue.DeclareUserMemory(2000, data.data(), data.size());
+  client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+  client->Put32(24, static_cast<uint32_t>(data.size()));
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateDataBuffer);
+  ASSERT_EQ(client->Execute(), 0);
+  ASSERT_EQ(client->Result(), 0);
+  DataBuffer3d* dataBuffer = Context()->DataBuffer(1);
+  ASSERT_NE(dataBuffer, nullptr);
+  auto entry = [](uint32_t stream, uint64_t id, uint32_t stride, uint32_t kind) {
+    return std::vector<uint32_t>{stream, 0, static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32),
+                                 stride, 0, kind, 0};
+  };
+  std::vector<uint32_t> words;
+  for (const auto& e : {entry(1, vertices.handle, 32, ~0u),   // the client buffer
+                        entry(2, 1, ~0u, 0),                  // data buffer 1, no stride
+                        entry(3, 1, 100000, 0),               // a stride past the cap
+                        entry(9, vertices.handle, 16, ~0u),   // no stream 9
+                        entry(4, 77, 16, 0),                  // no data buffer 77
+                        entry(5, 99, 16, ~0u)})               // no client buffer 99
+    words.insert(words.end(), e.begin(), e.end());
+  TokenWriter tokens;
+  tokens.Token(8, 6, words).Token(kTokenSkip, 0);
+  RenderState3d& state = Current()->state;
+  state.streams.changedMask = 0;
+  EXPECT_EQ(Stream(tokens), 0);
+  const StreamBinding client1{kBindingAddress, static_cast<uint32_t>(vertices.bus), 32,
+                              static_cast<uint32_t>(vertices.size), 0};
+  EXPECT_EQ(memcmp(&state.streams.bindings[1], &client1, sizeof client1), 0);
+  const uint32_t handle = Surface3dResourceHandle(dataBuffer->surface);
+  const StreamBinding data2{kBindingBuffer, handle, 0, 1, 0};
+  const StreamBinding data3{kBindingBuffer, handle, 65534, 0, 0};
+  EXPECT_EQ(memcmp(&state.streams.bindings[2], &data2, sizeof data2), 0);
+  EXPECT_EQ(memcmp(&state.streams.bindings[3], &data3, sizeof data3), 0);
+  EXPECT_EQ(state.streams.changedMask, 0x0Eu);
+  // The client buffer is the ranged draws' vertex source; the last
+  // entry's stride is the context's.
+  Context3d* context = Context()->Context(context3d);
+  EXPECT_EQ(context->vertexBufferHandle, vertices.handle);
+  EXPECT_EQ(context->vertexStride, 16u);
+  // The same sources again change nothing; a token naming no client
+  // buffer leaves the ranged draws without one.
+  state.streams.changedMask = 0;
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(state.streams.changedMask, 0u);
+  TokenWriter dataOnly;
+  dataOnly.Token(8, 1, entry(2, 1, ~0u, 0)).Token(kTokenSkip, 0);
+  EXPECT_EQ(Stream(dataOnly), 0);
+  EXPECT_EQ(context->vertexBufferHandle, 0u);
+}
+
 TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
   // Light 2 gets a whole record; light 3's record is too short and is
   // skipped.
