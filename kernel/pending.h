@@ -86,7 +86,6 @@ void Context3dReemitSavedTargets(Context3d* context);
 #define ORV_PENDING_TOKENS(X)                         \
   X(10, EmitUpdateSurfaceBoxes)                       \
   X(13, EmitSyncTargets)                              \
-  X(21, EmitClearBatch)                               \
   X(24, EmitDrawIndexed)                              \
   X(25, EmitDrawStrip)                                \
   X(26, EmitExecuteRanges)                            \

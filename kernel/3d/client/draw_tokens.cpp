@@ -1,7 +1,8 @@
 // The draw, clear and copy tokens of the command-token interpreter that
 // change the current render context's state for later draws: the stream
 // sources (token 8), lights (token 33) and the two stored vertex-engine
-// matrices (token 34).
+// matrices (token 34); and the clears of token 21, replayed over the
+// drawable's visible rectangles.
 //
 // Entries and their trailing bytes are the interpreter's kernel copy of
 // client data: every count and byte length is bounded by what the token
@@ -12,6 +13,10 @@
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_clears.h"
+#include "core/common_data.h"
+#include "kernel/range_map.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
@@ -70,6 +75,25 @@ void StoreMatrix(VecConstShadow* shadow, uint32_t first, const uint32_t matrix[1
   if (memcmp(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst)) == 0) return;
   memcpy(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst));
   shadow->MarkDirty(first, first + kMatrixConsts - 1);
+}
+
+// Token 21: {flags, colour, depth, stencil, fill value, rectangle
+// relative to the drawable}.
+struct ClearEntry {
+  ClearRecord record;
+  uint32_t fill;
+  int32_t left, top, right, bottom;
+};
+static_assert(sizeof(ClearEntry) == 36);
+
+int32_t Saturate(int64_t v) {
+  return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
+}
+
+// The drawable's entry in the board's map, or null (nothing is inserted).
+const RangeMapEntry* DrawableOf(TokenContext3d* token) {
+  if (token->context == nullptr || token->common == nullptr || token->common->rangeMap == nullptr) return nullptr;
+  return token->common->rangeMap->Find(token->context->drawableKey);
 }
 
 }  // namespace
@@ -139,5 +163,34 @@ void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_
     const uint32_t stride = absent ? 0 : (entry.stride > kStrideMax ? kStrideMax : entry.stride);
     BindStream(state, entry.stream,
                StreamBinding{kBindingBuffer, Surface3dResourceHandle(data->surface), stride, absent ? 1u : 0u, 0});
+  }
+}
+
+void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  if (token == nullptr || token->current == nullptr || payload == nullptr) return;
+  RenderContext3d* current = token->current;
+  const RangeMapEntry* drawable = DrawableOf(token);
+  // No rectangle list: nothing is cleared.
+  if (drawable == nullptr || drawable->visible == nullptr) return;
+  const ClipRectList& list = *drawable->visible;
+  const uint32_t rects = list.count < kClipRectMax ? list.count : kClipRectMax;
+  for (uint32_t i = 0; i < count; ++i) {
+    ClearEntry entry;
+    memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);
+    // The rectangle moves by the drawable's origin in this copy only.
+    const ClearRect moved = {Saturate(int64_t{entry.left} + drawable->rect.left),
+                             Saturate(int64_t{entry.top} + drawable->rect.top),
+                             Saturate(int64_t{entry.right} + drawable->rect.left),
+                             Saturate(int64_t{entry.bottom} + drawable->rect.top)};
+    for (uint32_t r = 0; r < rects; ++r) {
+      const ClipRect& clip = list.rects[r];
+      ClearRect box = {moved.left > clip.left ? moved.left : clip.left, moved.top > clip.top ? moved.top : clip.top,
+                       moved.right < clip.right ? moved.right : clip.right,
+                       moved.bottom < clip.bottom ? moved.bottom : clip.bottom};
+      if (box.Empty()) continue;
+      current->state.Apply();
+      current->PrepareTargets();
+      ClearTargetRects(current->targetState, entry.record, &box, 1);
+    }
   }
 }

@@ -17,6 +17,8 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/clear_values.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
@@ -718,6 +720,43 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   client->Put32(40, 33);
   EXPECT_EQ(client->Run(kRequestSetDrawableRects), -1);
   EXPECT_EQ(map->Find(5)->clip->count, 1u);
+}
+
+TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
+  // Drawable 5 at (2, 3) on a 640 x 480 screen; the colour target is the
+  // 32 x 32 polygon image.
+  pdev->mode.virtualWidth = 640;
+  pdev->mode.virtualHeight = 480;
+  client->Put64(16, 5);
+  client->Put32(24, 2), client->Put32(28, 3), client->Put32(32, 30), client->Put32(36, 30);
+  client->Put32(40, 1);
+  client->Put32(48, 2), client->Put32(52, 3), client->Put32(56, 30), client->Put32(60, 30);
+  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  orvstandin::Reset();
+  Targets(true, false);
+  RenderTargetState* targets = Current()->targetState;
+  targets->viewport[0] = targets->viewport[1] = 0;
+  targets->viewport[2] = 640;
+  targets->viewport[3] = 480;
+  // A colour clear of (1, 1)-(10, 40) within the drawable, and one that
+  // lies outside it.
+  const std::vector<uint32_t> entries = {kClearColour, 0xFF00FF00, 0, 0, 0, 1, 1, 10, 40,
+                                         kClearColour, 0xFF00FF00, 0, 0, 0, 200, 200, 300, 300};
+  TokenWriter tokens;
+  tokens.Token(kTokenClearBatch, 2, entries);
+  EXPECT_EQ(Stream(tokens), 0);
+  std::vector<std::vector<uint32_t>> fills;
+  for (size_t n = 0; n < orvstandin::TimesCalled("Surface3dFillRect"); ++n) {
+    const auto call = orvstandin::ArgsOf("Surface3dFillRect", n);
+    fills.push_back({static_cast<uint32_t>(call.values[1]), static_cast<uint32_t>(call.values[2]),
+                     static_cast<uint32_t>(call.values[3]), static_cast<uint32_t>(call.values[4])});
+  }
+  EXPECT_EQ(fills, (std::vector<std::vector<uint32_t>>{{3, 4, 12, 30}}));
+  // The client's token is unchanged.
+  EXPECT_EQ(memcmp(commands.mapped + 8, entries.data(), entries.size() * 4), 0);
+  // The polygon image goes before the target state: unbind it first.
+  Current()->colourTarget = nullptr;
+  BindColourTarget(targets, nullptr, false);
 }
 
 TEST_F(Client3dTest, TwoContextsShareADrawableUntilTheSecondGoes) {
