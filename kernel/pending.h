@@ -88,7 +88,6 @@ void Context3dReemitSavedTargets(Context3d* context);
   X(13, EmitSyncTargets)                              \
   X(24, EmitDrawIndexed)                              \
   X(25, EmitDrawStrip)                                \
-  X(26, EmitExecuteRanges)                            \
   X(27, EmitDrawIndexedPrimitives)                    \
   X(28, EmitDrawUserPrimitives)                       \
   X(55, EmitSetSurfaceValues)                         \

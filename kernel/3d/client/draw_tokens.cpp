@@ -1,26 +1,32 @@
 // The draw, clear and copy tokens of the command-token interpreter that
 // change the current render context's state for later draws: the stream
 // sources (token 8), lights (token 33) and the two stored vertex-engine
-// matrices (token 34); and the clears of token 21, replayed over the
-// drawable's visible rectangles.
+// matrices (token 34); the clears of token 21, replayed over the
+// drawable's visible rectangles; and the client's own command ranges
+// (token 26).
 //
 // Entries and their trailing bytes are the interpreter's kernel copy of
 // client data: every count and byte length is bounded by what the token
 // carries.
 #include <string.h>
 
+
+#include "core/common_data.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/render_state.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_clears.h"
-#include "core/common_data.h"
-#include "kernel/range_map.h"
-#include "kernel/3d/render/render_context.h"
-#include "kernel/3d/render/render_state.h"
+#include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/dma_streams.h"
+#include "kernel/pending.h"
+#include "kernel/range_map.h"
+#include "kernel/sync_tags.h"
 
 namespace {
 
@@ -94,6 +100,36 @@ int32_t Saturate(int64_t v) {
 const RangeMapEntry* DrawableOf(TokenContext3d* token) {
   if (token->context == nullptr || token->common == nullptr || token->common->rangeMap == nullptr) return nullptr;
   return token->common->rangeMap->Find(token->context->drawableKey);
+}
+
+// Token 26: {u32 state word, u32, u64 bus start, u64 bus end}.
+struct RangeEntry {
+  uint32_t state;
+  uint32_t reserved;
+  uint64_t start;
+  uint64_t end;
+};
+static_assert(sizeof(RangeEntry) == 24);
+constexpr uint64_t kRangeTrailerBytes = 16;
+constexpr uint32_t kRangeMode = 2;
+
+// The memory-space bits the engine reads a fetchable client buffer's bus
+// addresses in: 2 AGP, 3 page-locked PCI.
+uint32_t BusTypeOf(const ClientBuffer3d& buffer) { return buffer.kind == kClientBufferAgp ? 2 : 3; }
+
+// The client buffer (request 5) the engine can fetch from (AGP or
+// page-locked PCI memory; plain pages only the processor reads) that holds
+// [start, end) whole, or null. A range the engine's 32-bit addresses cannot
+// reach has none.
+const ClientBuffer3d* BufferHolding(const ClientContext* client, uint64_t start, uint64_t end) {
+  if (client == nullptr || end > 0xFFFFFFFFu || start >= end) return nullptr;
+  for (uint32_t h = 1; h < client->buffers.Capacity(); ++h) {
+    const ClientBuffer3d* b = client->buffers.Get(h);
+    if (b == nullptr || (b->kind != kClientBufferAgp && b->kind != kClientBufferPciLocked)) continue;
+    if (b->bus > start || b->size > UINT64_MAX - b->bus) continue;
+    if (end <= b->bus + b->size) return b;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -193,4 +229,36 @@ void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t coun
       ClearTargetRects(current->targetState, entry.record, &box, 1);
     }
   }
+}
+
+void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+  if (token == nullptr || token->current == nullptr || token->context == nullptr || token->common == nullptr ||
+      payload == nullptr)
+    return;
+  RenderContext3d* current = token->current;
+  BmSecondaryInt* secondary =
+      token->common->secondaryStream != nullptr ? token->common->secondaryStream : current->secondaryStream;
+  bool ran = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    RangeEntry entry;
+    memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);
+    // A range runs only from inside one of the client's own buffers,
+    // word-aligned and long enough for its 16-byte trailer.
+    if ((entry.start & 3) != 0 || (entry.end & 3) != 0 || entry.end < entry.start + kRangeTrailerBytes) continue;
+    const ClientBuffer3d* buffer = BufferHolding(token->context->client, entry.start, entry.end);
+    if (buffer == nullptr || secondary == nullptr) continue;
+    current->state.Apply();
+    current->PrepareTargets();
+    RenderContext3dHandOverStream(current);
+    MarkTargetsBusy(current);
+    const uint32_t type = BusTypeOf(*buffer);
+    const uint32_t start = static_cast<uint32_t>(entry.start);
+    const uint32_t end = static_cast<uint32_t>(entry.end);
+    const uint32_t trailer = end - static_cast<uint32_t>(kRangeTrailerBytes);
+    secondary->ExecuteBuffer(start, trailer, kRangeMode, type);
+    secondary->ExecuteBuffer(trailer, end, kRangeMode, type);
+    ran = true;
+  }
+  // The client's commands drew into the targets: they take a new tag.
+  if (ran) RenderContext3dSealTargets(current, TakeNextTag(token->common->sharedLocked));
 }

@@ -515,6 +515,41 @@ TEST_F(Client3dTest, StreamSourcesBindClientBuffersAndDataBuffersOnlyWhenTheyCha
   EXPECT_EQ(context->vertexBufferHandle, 0u);
 }
 
+TEST_F(Client3dTest, ClientRangesRunFromTheClientsBuffersOnly) {
+  Buffer ranges;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &ranges));
+  // Registers 0x30 := A, then a 16-byte trailer 0x31 := B, 0x32 := C.
+  const std::vector<uint32_t> words = {1, 0x21212130, 0xA0A0A0A0, 2, 0x21213231, 0xB0B0B0B0, 0xC0C0C0C0};
+  memcpy(ranges.mapped + 64, words.data(), words.size() * 4);
+  // Words that must never run.
+  const std::vector<uint32_t> poison = {1, 0x21212133, 0xDEADBEEF, 1, 0x21212133, 0xDEADBEEF, 0, 0};
+  memcpy(ranges.mapped + 4096 - 32, poison.data(), poison.size() * 4);
+  auto entry = [](uint64_t start, uint64_t end) {
+    return std::vector<uint32_t>{0, 0, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
+                                 static_cast<uint32_t>(end), static_cast<uint32_t>(end >> 32)};
+  };
+  const uint64_t at = ranges.bus + 64;
+  std::vector<uint32_t> entries;
+  for (const auto& e : {entry(at, at + 28),                                   // runs
+                        entry(ranges.bus + 4096 - 32, ranges.bus + 4096 + 8),  // past the buffer
+                        entry(at + 2, at + 30),                               // not word-aligned
+                        entry(at + 12, at + 24),                              // shorter than a trailer
+                        entry(commands.bus, commands.bus + 32),               // pages only the processor reads
+                        entry(0x100000000ull, 0x100000020ull)})              // no buffer of the client
+    entries.insert(entries.end(), e.begin(), e.end());
+  TokenWriter tokens;
+  tokens.Token(26, 6, entries).Token(kTokenSkip, 0);
+  dma.ClearWrites();
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  std::vector<std::pair<uint32_t, uint32_t>> seen;
+  for (const auto& write : dma.Writes())
+    if (write.reg >= 0x1000 + 4 * 0x30 && write.reg <= 0x1000 + 4 * 0x33) seen.push_back({write.reg, write.value});
+  EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{
+                      {0x1000 + 4 * 0x30, 0xA0A0A0A0}, {0x1000 + 4 * 0x31, 0xB0B0B0B0}, {0x1000 + 4 * 0x32, 0xC0C0C0C0}}));
+}
+
 TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
   // Light 2 gets a whole record; light 3's record is too short and is
   // skipped.
