@@ -10,7 +10,6 @@
 // carries.
 #include <string.h>
 
-
 #include "core/common_data.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
