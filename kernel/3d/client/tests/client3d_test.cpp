@@ -540,6 +540,8 @@ TEST_F(Client3dTest, ClientRangesRunFromTheClientsBuffersOnly) {
   TokenWriter tokens;
   tokens.Token(26, 6, entries).Token(kTokenSkip, 0);
   dma.ClearWrites();
+  // With both targets bound, as a client's ranges draw.
+  Targets(true, true);
   EXPECT_EQ(Stream(tokens), 0);
   EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
   EXPECT_TRUE(dma.DecodeErrors().empty());
@@ -548,6 +550,10 @@ TEST_F(Client3dTest, ClientRangesRunFromTheClientsBuffersOnly) {
     if (write.reg >= 0x1000 + 4 * 0x30 && write.reg <= 0x1000 + 4 * 0x33) seen.push_back({write.reg, write.value});
   EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{
                       {0x1000 + 4 * 0x30, 0xA0A0A0A0}, {0x1000 + 4 * 0x31, 0xB0B0B0B0}, {0x1000 + 4 * 0x32, 0xC0C0C0C0}}));
+  // The auxiliary images go before the target state: unbind them first.
+  Current()->colourTarget = Current()->depthTarget = nullptr;
+  BindColourTarget(Current()->targetState, nullptr, false);
+  BindDepthTarget(Current()->targetState, nullptr, false);
 }
 
 TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
