@@ -91,8 +91,7 @@ void Context3dReemitSavedTargets(Context3d* context);
   X(27, EmitDrawIndexedPrimitives)                    \
   X(28, EmitDrawUserPrimitives)                       \
   X(55, EmitSetSurfaceValues)                         \
-  X(68, EmitDrawBatch)                                \
-  X(80, EmitWriteBufferData)
+  X(68, EmitDrawBatch)
 #define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)

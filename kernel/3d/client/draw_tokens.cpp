@@ -2,8 +2,8 @@
 // change the current render context's state for later draws: the stream
 // sources (token 8), lights (token 33) and the two stored vertex-engine
 // matrices (token 34); the clears of token 21, replayed over the
-// drawable's visible rectangles; and the client's own command ranges
-// (token 26).
+// drawable's visible rectangles; the client's own command ranges (token
+// 26); and data written into data buffers (token 80).
 //
 // Entries and their trailing bytes are the interpreter's kernel copy of
 // client data: every count and byte length is bounded by what the token
@@ -16,6 +16,7 @@
 #include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_clears.h"
@@ -130,6 +131,16 @@ const ClientBuffer3d* BufferHolding(const ClientContext* client, uint64_t start,
   }
   return nullptr;
 }
+
+// Token 80: {u32 data-buffer id, u32 byte offset, u32, u32 byte count};
+// the bytes follow the entries in entry order.
+struct WriteEntry {
+  uint32_t id;
+  uint32_t offset;
+  uint32_t reserved;
+  uint32_t bytes;
+};
+static_assert(sizeof(WriteEntry) == 16);
 
 }  // namespace
 
@@ -260,4 +271,34 @@ void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t c
   }
   // The client's commands drew into the targets: they take a new tag.
   if (ran) RenderContext3dSealTargets(current, TakeNextTag(token->common->sharedLocked));
+}
+
+void EmitWriteBufferData(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+  if (token == nullptr || token->context == nullptr || payload == nullptr) return;
+  ClientContext* client = token->context->client;
+  const uint8_t* data = payload + static_cast<size_t>(count) * sizeof(WriteEntry);
+  uint64_t used = 0;
+  bool wrote = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    WriteEntry entry;
+    memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);
+    // Bytes past the token end it.
+    if (entry.bytes > trailing - used) break;
+    const uint8_t* bytes = data + used;
+    used += entry.bytes;
+    DataBuffer3d* buffer = client != nullptr ? client->DataBuffer(entry.id) : nullptr;
+    if (buffer == nullptr || buffer->ring == nullptr) continue;
+    // What lies past the buffer's end is dropped.
+    const uint32_t size = buffer->ring->Size();
+    if (entry.offset >= size || entry.bytes == 0) continue;
+    const uint32_t n = entry.bytes < size - entry.offset ? entry.bytes : size - entry.offset;
+    if (auto* at = static_cast<uint8_t*>(buffer->ring->Lock(false, false))) {
+      memcpy(at + entry.offset, bytes, n);
+      buffer->ring->Unlock();
+      wrote = true;
+    }
+  }
+  // The engine may read the buffer from what is already queued: start it.
+  if (wrote && token->common != nullptr && token->common->primaryStream != nullptr)
+    token->common->primaryStream->Start();
 }

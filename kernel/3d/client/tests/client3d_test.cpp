@@ -437,7 +437,8 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
       // Each entry followed by its n words: 2 words, then none.
       .Token(kTokenDrawIndexed, 2, std::vector<uint32_t>{0x0C000000, 2, 0, 0, 0, 0, 0, 0, 1, 2,
                                                          0x0C000000, 0, 0, 0, 0, 0, 0, 0})
-      .Token(kTokenWriteBufferData, 2, {0, 0, 0, 3, 0, 0, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
+      .Token(kTokenDrawUserPrimitives, 2,
+             std::vector<uint32_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
       .Token(kTokenSkip, 0);
   const std::vector<uint8_t> before(commands.mapped, commands.mapped + tokens.Size());
   ASSERT_TRUE(tokens.WriteTo(commands, 0));
@@ -456,7 +457,7 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
   EXPECT_EQ(draw.values[0], 2u);
   EXPECT_EQ(draw.values[1], 8u);
-  const auto data = orvstandin::ArgsOf("EmitWriteBufferData");
+  const auto data = orvstandin::ArgsOf("EmitDrawUserPrimitives");
   EXPECT_EQ(data.values[1], 8u);  // 3 + 5 rounded up to 4
 }
 
@@ -554,6 +555,48 @@ TEST_F(Client3dTest, ClientRangesRunFromTheClientsBuffersOnly) {
   Current()->colourTarget = Current()->depthTarget = nullptr;
   BindColourTarget(Current()->targetState, nullptr, false);
   BindDepthTarget(Current()->targetState, nullptr, false);
+}
+
+TEST_F(Client3dTest, BufferDataIsWrittenInsideTheDataBufferOnly) {
+  std::vector<uint8_t> initial(64, 0);
+  glue.DeclareUserMemory(2000, initial.data(), initial.size());
+  client->Put64(16, reinterpret_cast<uintptr_t>(initial.data()));
+  client->Put32(24, static_cast<uint32_t>(initial.size()));
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateDataBuffer);
+  ASSERT_EQ(client->Execute(), 0);
+  ASSERT_EQ(client->Result(), 0);
+  DataBuffer3d* buffer = Context()->DataBuffer(1);
+  ASSERT_NE(buffer, nullptr);
+  const uint32_t size = buffer->ring->Size();
+  // Eight bytes at 8; eight at size - 4, of which four fit; four for a
+  // buffer that does not exist; four at the very end, dropped.
+  TokenWriter tokens;
+  tokens.Token(kTokenWriteBufferData, 4,
+               std::vector<uint32_t>{1, 8, 0, 8, 1, size - 4, 0, 8, 9, 0, 0, 4, 1, size, 0, 4,
+                                     0x11111111, 0x22222222, 0x33333333, 0x44444444, 0x55555555, 0x66666666})
+      .Token(kTokenSkip, 0);
+  EXPECT_EQ(Stream(tokens), 0);
+  const auto* at = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
+  ASSERT_NE(at, nullptr);
+  std::vector<uint32_t> words(size / 4);
+  memcpy(words.data(), at, size);
+  buffer->ring->Unlock();
+  std::vector<uint32_t> expected(size / 4, 0);
+  expected[2] = 0x11111111, expected[3] = 0x22222222, expected[size / 4 - 1] = 0x33333333;
+  EXPECT_EQ(words, expected);
+
+  // Called with fewer trailing bytes than an entry claims, the handler
+  // stops at that entry.
+  TokenContext3d token{Context()->Context(context3d), pdev, Common(), nullptr, Current(), 0};
+  const std::vector<uint32_t> cut = {1, 0, 0, 8, 0x77777777};
+  EmitWriteBufferData(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, 4);
+  at = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
+  ASSERT_NE(at, nullptr);
+  uint32_t first = 0;
+  memcpy(&first, at, 4);
+  buffer->ring->Unlock();
+  EXPECT_EQ(first, 0u);
 }
 
 TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
