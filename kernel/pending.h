@@ -60,13 +60,6 @@ uint32_t ContextStateSwitchValue3d(PDEV* device);
 // and the target kind of the engine control word.
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// The emitter tables: the 32-bit index emitters installed; the draw and
-// index emitters of a vertex program kind, or of a primitive type.
-void InstallIndex32Emitters3d(RenderContext3d* context);
-bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
-bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
-bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*);
-bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);
 // What the auxiliary surfaces ask of a surface: a sync-tag packet before
 // the processor writes it, and an image written into it.
 void Surface3dWriteSyncTag(Surface3d* surface);
@@ -91,20 +84,14 @@ void Context3dReemitSavedTargets(Context3d* context);
 // ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
 // arguments).
 #define ORV_PENDING_TOKENS(X)                         \
-  X(8, EmitSetStreamSources)                          \
   X(10, EmitUpdateSurfaceBoxes)                       \
   X(13, EmitSyncTargets)                              \
-  X(21, EmitClearBatch)                               \
   X(24, EmitDrawIndexed)                              \
   X(25, EmitDrawStrip)                                \
-  X(26, EmitExecuteRanges)                            \
   X(27, EmitDrawIndexedPrimitives)                    \
   X(28, EmitDrawUserPrimitives)                       \
-  X(33, EmitSetLights)                                \
-  X(34, EmitSetVertexConstants)                       \
   X(55, EmitSetSurfaceValues)                         \
-  X(68, EmitDrawBatch)                                \
-  X(80, EmitWriteBufferData)
+  X(68, EmitDrawBatch)
 #define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)

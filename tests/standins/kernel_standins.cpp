@@ -78,8 +78,6 @@ uint32_t StandInValue(const char* name, void* subject, uint32_t answer) {
   return orvstandin::Called(name, &chosen, subject) ? chosen : answer;
 }
 
-bool StandInDrawEmitter(RenderContext3d*, const void*) { return true; }
-bool StandInIndexEmitter(RenderContext3d*, const void*) { return true; }
 
 }  // namespace
 
@@ -93,32 +91,6 @@ uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextS
 
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
-
-void InstallIndex32Emitters3d(RenderContext3d* c) { StandInVoid("InstallIndex32Emitters3d", c); }
-bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {
-  StandInVoid("ProgramDrawEmitter3d", nullptr);
-  orvstandin::LogArg(kind);
-  orvstandin::LogArg(type);
-  return StandInDrawEmitter;
-}
-bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*) {
-  StandInVoid("ProgramIndexEmitter3d", nullptr);
-  orvstandin::LogArg(kind);
-  orvstandin::LogArg(type);
-  return StandInIndexEmitter;
-}
-bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
-  StandInVoid("PrimitiveDrawEmitter3d", nullptr);
-  orvstandin::LogArg(type);
-  return StandInDrawEmitter;
-}
-bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*) {
-  StandInVoid("PrimitiveIndexEmitter3d", nullptr);
-  orvstandin::LogArg(type);
-  return StandInIndexEmitter;
-}
-
-
 
 void Surface3dWriteSyncTag(Surface3d* surface) {
   StandInVoid("Surface3dWriteSyncTag", surface);

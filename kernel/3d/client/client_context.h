@@ -141,6 +141,11 @@ struct Context3d {
   uint64_t keys[2] = {~0ull, ~0ull};
   uint32_t targetWords[3] = {~0u, ~0u, ~0u};
   uint8_t flags = 0x40;
+  // The client buffer (request 5) the last stream-source token named as
+  // the vertex source of ranged draws, by handle (0: none, the
+  // no-client-vertex-buffer state), and the stride it gave.
+  uint64_t vertexBufferHandle = 0;
+  uint32_t vertexStride = 0;
 };
 
 class ClientContext : public OsHeapObject {

@@ -473,3 +473,31 @@ uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout) {
   if (s == nullptr) return 0;
   return s->fetch.EmitLayout(context->secondaryStream, layout);
 }
+
+// ---- The draw emitters ------------------------------------------------------------------------
+
+namespace {
+
+bool RunHandler(RenderContext3d* context, const void* draw, bool indexed) {
+  if (context == nullptr || draw == nullptr) return false;
+  VertexStreamSetup& s = context->streamSetup;
+  const uint32_t count = static_cast<const DrawCall3d*>(draw)->count;
+  s.drawCount = count;
+  if (count == 0) return true;
+  PrimitiveEmitter handler = indexed ? s.indexedHandler : s.drawHandler;
+  (handler != nullptr ? handler : EmitNothing)(&s, count, indexed);
+  return true;
+}
+
+bool DrawThroughSetup(RenderContext3d* context, const void* draw) { return RunHandler(context, draw, false); }
+bool IndexThroughSetup(RenderContext3d* context, const void* draw) { return RunHandler(context, draw, true); }
+
+}  // namespace
+
+void InstallIndex32Emitters3d(RenderContext3d* context) {
+  if (context != nullptr) context->streamSetup.ChooseHandlers();
+}
+bool (*ProgramDrawEmitter3d(uint32_t, uint32_t))(RenderContext3d*, const void*) { return DrawThroughSetup; }
+bool (*ProgramIndexEmitter3d(uint32_t, uint32_t))(RenderContext3d*, const void*) { return IndexThroughSetup; }
+bool (*PrimitiveDrawEmitter3d(uint32_t))(RenderContext3d*, const void*) { return DrawThroughSetup; }
+bool (*PrimitiveIndexEmitter3d(uint32_t))(RenderContext3d*, const void*) { return IndexThroughSetup; }

@@ -198,3 +198,19 @@ void VertexStreamSetPrimitiveType(RenderContext3d* context);
 bool VertexStreamComputeVertexLimit(RenderContext3d* context);
 void VertexFetchSetElements(RenderContext3d* context);
 uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout);
+
+// The draw emitters render-state application selects: each hands one draw
+// (a DrawCall3d) to the handler the context's set-up chose for its
+// primitive type, the draw emitter to the non-indexed handler, the index
+// emitter to the indexed one. The set-up's tables already follow the
+// index size, the vertex program and the primitive type, so every kind
+// and type reaches the same two emitters; a null context or draw draws
+// nothing.
+struct DrawCall3d {
+  uint32_t count;
+};
+void InstallIndex32Emitters3d(RenderContext3d* context);
+bool (*ProgramDrawEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
+bool (*ProgramIndexEmitter3d(uint32_t kind, uint32_t type))(RenderContext3d*, const void*);
+bool (*PrimitiveDrawEmitter3d(uint32_t type))(RenderContext3d*, const void*);
+bool (*PrimitiveIndexEmitter3d(uint32_t type))(RenderContext3d*, const void*);

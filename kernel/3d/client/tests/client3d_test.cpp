@@ -17,6 +17,8 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/clear_values.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
@@ -435,7 +437,8 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
       // Each entry followed by its n words: 2 words, then none.
       .Token(kTokenDrawIndexed, 2, std::vector<uint32_t>{0x0C000000, 2, 0, 0, 0, 0, 0, 0, 1, 2,
                                                          0x0C000000, 0, 0, 0, 0, 0, 0, 0})
-      .Token(kTokenSetLights, 2, {0, 3, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
+      .Token(kTokenDrawUserPrimitives, 2,
+             std::vector<uint32_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0xAAAAAAAA, 0xBBBBBBBB})
       .Token(kTokenSkip, 0);
   const std::vector<uint8_t> before(commands.mapped, commands.mapped + tokens.Size());
   ASSERT_TRUE(tokens.WriteTo(commands, 0));
@@ -454,8 +457,201 @@ TEST_F(Client3dTest, TokensWithTrailingBytesHandTheirCopiesOn) {
   const auto draw = orvstandin::ArgsOf("EmitDrawIndexed");
   EXPECT_EQ(draw.values[0], 2u);
   EXPECT_EQ(draw.values[1], 8u);
-  const auto lights = orvstandin::ArgsOf("EmitSetLights");
-  EXPECT_EQ(lights.values[1], 8u);  // 3 + 5 rounded up to 4
+  const auto data = orvstandin::ArgsOf("EmitDrawUserPrimitives");
+  EXPECT_EQ(data.values[1], 8u);  // 3 + 5 rounded up to 4
+}
+
+TEST_F(Client3dTest, StreamSourcesBindClientBuffersAndDataBuffersOnlyWhenTheyChange) {
+  Buffer vertices;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPages, &vertices));
+  std::vector<uint8_t> data(64, 0x5A);
+  glue.DeclareUserMemory(2000, data.data(), data.size());
+  client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+  client->Put32(24, static_cast<uint32_t>(data.size()));
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateDataBuffer);
+  ASSERT_EQ(client->Execute(), 0);
+  ASSERT_EQ(client->Result(), 0);
+  DataBuffer3d* dataBuffer = Context()->DataBuffer(1);
+  ASSERT_NE(dataBuffer, nullptr);
+  auto entry = [](uint32_t stream, uint64_t id, uint32_t stride, uint32_t kind) {
+    return std::vector<uint32_t>{stream, 0, static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32),
+                                 stride, 0, kind, 0};
+  };
+  std::vector<uint32_t> words;
+  for (const auto& e : {entry(1, vertices.handle, 32, ~0u),   // the client buffer
+                        entry(2, 1, ~0u, 0),                  // data buffer 1, no stride
+                        entry(3, 1, 100000, 0),               // a stride past the cap
+                        entry(9, vertices.handle, 16, ~0u),   // no stream 9
+                        entry(4, 77, 16, 0),                  // no data buffer 77
+                        entry(5, 99, 16, ~0u)})               // no client buffer 99
+    words.insert(words.end(), e.begin(), e.end());
+  TokenWriter tokens;
+  tokens.Token(8, 6, words).Token(kTokenSkip, 0);
+  RenderState3d& state = Current()->state;
+  state.streams.changedMask = 0;
+  EXPECT_EQ(Stream(tokens), 0);
+  const StreamBinding client1{kBindingAddress, static_cast<uint32_t>(vertices.bus), 32,
+                              static_cast<uint32_t>(vertices.size), 0};
+  EXPECT_EQ(memcmp(&state.streams.bindings[1], &client1, sizeof client1), 0);
+  const uint32_t handle = Surface3dResourceHandle(dataBuffer->surface);
+  const StreamBinding data2{kBindingBuffer, handle, 0, 1, 0};
+  const StreamBinding data3{kBindingBuffer, handle, 65534, 0, 0};
+  EXPECT_EQ(memcmp(&state.streams.bindings[2], &data2, sizeof data2), 0);
+  EXPECT_EQ(memcmp(&state.streams.bindings[3], &data3, sizeof data3), 0);
+  EXPECT_EQ(state.streams.changedMask, 0x0Eu);
+  // The client buffer is the ranged draws' vertex source; the last
+  // entry's stride is the context's.
+  Context3d* context = Context()->Context(context3d);
+  EXPECT_EQ(context->vertexBufferHandle, vertices.handle);
+  EXPECT_EQ(context->vertexStride, 16u);
+  // The same sources again change nothing; a token naming no client
+  // buffer leaves the ranged draws without one.
+  state.streams.changedMask = 0;
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(state.streams.changedMask, 0u);
+  TokenWriter dataOnly;
+  dataOnly.Token(8, 1, entry(2, 1, ~0u, 0)).Token(kTokenSkip, 0);
+  EXPECT_EQ(Stream(dataOnly), 0);
+  EXPECT_EQ(context->vertexBufferHandle, 0u);
+}
+
+TEST_F(Client3dTest, ClientRangesRunFromTheClientsBuffersOnly) {
+  Buffer ranges;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &ranges));
+  // Registers 0x30 := A, then a 16-byte trailer 0x31 := B, 0x32 := C.
+  const std::vector<uint32_t> words = {1, 0x21212130, 0xA0A0A0A0, 2, 0x21213231, 0xB0B0B0B0, 0xC0C0C0C0};
+  memcpy(ranges.mapped + 64, words.data(), words.size() * 4);
+  // Words that must never run.
+  const std::vector<uint32_t> poison = {1, 0x21212133, 0xDEADBEEF, 1, 0x21212133, 0xDEADBEEF, 0, 0};
+  memcpy(ranges.mapped + 4096 - 32, poison.data(), poison.size() * 4);
+  auto entry = [](uint64_t start, uint64_t end) {
+    return std::vector<uint32_t>{0, 0, static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
+                                 static_cast<uint32_t>(end), static_cast<uint32_t>(end >> 32)};
+  };
+  const uint64_t at = ranges.bus + 64;
+  std::vector<uint32_t> entries;
+  for (const auto& e : {entry(at, at + 28),                                   // runs
+                        entry(ranges.bus + 4096 - 32, ranges.bus + 4096 + 8),  // past the buffer
+                        entry(at + 2, at + 30),                               // not word-aligned
+                        entry(at + 12, at + 24),                              // shorter than a trailer
+                        entry(commands.bus, commands.bus + 32),               // pages only the processor reads
+                        entry(0x100000000ull, 0x100000020ull)})              // no buffer of the client
+    entries.insert(entries.end(), e.begin(), e.end());
+  TokenWriter tokens;
+  tokens.Token(26, 6, entries).Token(kTokenSkip, 0);
+  dma.ClearWrites();
+  // With both targets bound, as a client's ranges draw.
+  Targets(true, true);
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  std::vector<std::pair<uint32_t, uint32_t>> seen;
+  for (const auto& write : dma.Writes())
+    if (write.reg >= 0x1000 + 4 * 0x30 && write.reg <= 0x1000 + 4 * 0x33) seen.push_back({write.reg, write.value});
+  EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{
+                      {0x1000 + 4 * 0x30, 0xA0A0A0A0}, {0x1000 + 4 * 0x31, 0xB0B0B0B0}, {0x1000 + 4 * 0x32, 0xC0C0C0C0}}));
+  // The auxiliary images go before the target state: unbind them first.
+  Current()->colourTarget = Current()->depthTarget = nullptr;
+  BindColourTarget(Current()->targetState, nullptr, false);
+  BindDepthTarget(Current()->targetState, nullptr, false);
+}
+
+TEST_F(Client3dTest, BufferDataIsWrittenInsideTheDataBufferOnly) {
+  std::vector<uint8_t> initial(64, 0);
+  glue.DeclareUserMemory(2000, initial.data(), initial.size());
+  client->Put64(16, reinterpret_cast<uintptr_t>(initial.data()));
+  client->Put32(24, static_cast<uint32_t>(initial.size()));
+  client->Put32(32, 0);
+  client->Put32(0, kRequestCreateDataBuffer);
+  ASSERT_EQ(client->Execute(), 0);
+  ASSERT_EQ(client->Result(), 0);
+  DataBuffer3d* buffer = Context()->DataBuffer(1);
+  ASSERT_NE(buffer, nullptr);
+  const uint32_t size = buffer->ring->Size();
+  // Eight bytes at 8; eight at size - 4, of which four fit; four for a
+  // buffer that does not exist; four at the very end, dropped.
+  TokenWriter tokens;
+  tokens.Token(kTokenWriteBufferData, 4,
+               std::vector<uint32_t>{1, 8, 0, 8, 1, size - 4, 0, 8, 9, 0, 0, 4, 1, size, 0, 4,
+                                     0x11111111, 0x22222222, 0x33333333, 0x44444444, 0x55555555, 0x66666666})
+      .Token(kTokenSkip, 0);
+  EXPECT_EQ(Stream(tokens), 0);
+  const auto* at = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
+  ASSERT_NE(at, nullptr);
+  std::vector<uint32_t> words(size / 4);
+  memcpy(words.data(), at, size);
+  buffer->ring->Unlock();
+  std::vector<uint32_t> expected(size / 4, 0);
+  expected[2] = 0x11111111, expected[3] = 0x22222222, expected[size / 4 - 1] = 0x33333333;
+  EXPECT_EQ(words, expected);
+
+  // Called with fewer trailing bytes than an entry claims, the handler
+  // stops at that entry.
+  TokenContext3d token{Context()->Context(context3d), pdev, Common(), nullptr, Current(), 0};
+  const std::vector<uint32_t> cut = {1, 0, 0, 8, 0x77777777};
+  EmitWriteBufferData(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, 4);
+  at = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
+  ASSERT_NE(at, nullptr);
+  uint32_t first = 0;
+  memcpy(&first, at, 4);
+  buffer->ring->Unlock();
+  EXPECT_EQ(first, 0u);
+}
+
+TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
+  // Light 2 gets a whole record; light 3's record is too short and is
+  // skipped.
+  std::vector<uint32_t> record(sizeof(LightRecord) / 4);
+  for (size_t i = 0; i < record.size(); ++i) record[i] = 0x100 + static_cast<uint32_t>(i);
+  TokenWriter two;
+  std::vector<uint32_t> first = {2, sizeof(LightRecord), 3, 8};
+  first.insert(first.end(), record.begin(), record.end());
+  first.insert(first.end(), {7, 7});
+  two.Token(kTokenSetLights, 2, first).Token(kTokenSkip, 0);
+  EXPECT_EQ(Stream(two), 0);
+  const RenderState3d& state = Current()->state;
+  ASSERT_NE(state.lights[2], nullptr);
+  EXPECT_EQ(memcmp(state.lights[2], record.data(), sizeof(LightRecord)), 0);
+  EXPECT_EQ(state.lights[3], nullptr);
+
+  // Called with fewer trailing bytes than an entry claims, the handler
+  // stops at that entry.
+  TokenContext3d token{nullptr, nullptr, nullptr, nullptr, Current(), 0};
+  std::vector<uint32_t> cut = {5, sizeof(LightRecord)};
+  cut.insert(cut.end(), record.begin(), record.end() - 1);
+  EmitSetLights(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, sizeof(LightRecord) - 4);
+  EXPECT_EQ(state.lights[5], nullptr);
+}
+
+TEST_F(Client3dTest, VertexConstantMatricesAreStoredOnlyWhenTheyChange) {
+  VecConstShadow* shadow = RenderContext3dVecConstShadow(Current());
+  ASSERT_NE(shadow, nullptr);
+  std::vector<uint32_t> entry = {3};
+  for (uint32_t i = 0; i < 16; ++i) entry.push_back(0x40 + i);
+  entry.push_back(0xE);  // replaces word 11
+  std::vector<uint32_t> words = entry;
+  words.insert(words.end(), {9});  // an unknown kind is skipped
+  words.insert(words.end(), 17, 0xFFFFFFFF);
+  TokenWriter tokens;
+  tokens.Token(34, 2, words).Token(kTokenSkip, 0);
+  shadow->FoldSent();
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  EXPECT_EQ(Stream(tokens), 0);
+  for (uint32_t first : {308u, 342u}) {
+    for (uint32_t c = 0; c < 4; ++c) {
+      EXPECT_TRUE(shadow->Dirty(first + c)) << first + c;
+      for (uint32_t w = 0; w < 4; ++w)
+        EXPECT_EQ(shadow->image[first + c].w[w], c * 4 + w == 11 ? 0xEu : 0x40 + c * 4 + w) << first + c;
+    }
+  }
+  EXPECT_FALSE(shadow->Dirty(307));
+  EXPECT_FALSE(shadow->Dirty(312));
+  // The same matrix again marks nothing.
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  EXPECT_EQ(Stream(tokens), 0);
+  EXPECT_FALSE(shadow->Dirty(308));
+  EXPECT_FALSE(shadow->Dirty(342));
 }
 
 // Element records of request 17 in the client's memory.
@@ -608,6 +804,43 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   client->Put32(40, 33);
   EXPECT_EQ(client->Run(kRequestSetDrawableRects), -1);
   EXPECT_EQ(map->Find(5)->clip->count, 1u);
+}
+
+TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
+  // Drawable 5 at (2, 3) on a 640 x 480 screen; the colour target is the
+  // 32 x 32 polygon image.
+  pdev->mode.virtualWidth = 640;
+  pdev->mode.virtualHeight = 480;
+  client->Put64(16, 5);
+  client->Put32(24, 2), client->Put32(28, 3), client->Put32(32, 30), client->Put32(36, 30);
+  client->Put32(40, 1);
+  client->Put32(48, 2), client->Put32(52, 3), client->Put32(56, 30), client->Put32(60, 30);
+  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  orvstandin::Reset();
+  Targets(true, false);
+  RenderTargetState* targets = Current()->targetState;
+  targets->viewport[0] = targets->viewport[1] = 0;
+  targets->viewport[2] = 640;
+  targets->viewport[3] = 480;
+  // A colour clear of (1, 1)-(10, 40) within the drawable, and one that
+  // lies outside it.
+  const std::vector<uint32_t> entries = {kClearColour, 0xFF00FF00, 0, 0, 0, 1, 1, 10, 40,
+                                         kClearColour, 0xFF00FF00, 0, 0, 0, 200, 200, 300, 300};
+  TokenWriter tokens;
+  tokens.Token(kTokenClearBatch, 2, entries);
+  EXPECT_EQ(Stream(tokens), 0);
+  std::vector<std::vector<uint32_t>> fills;
+  for (size_t n = 0; n < orvstandin::TimesCalled("Surface3dFillRect"); ++n) {
+    const auto call = orvstandin::ArgsOf("Surface3dFillRect", n);
+    fills.push_back({static_cast<uint32_t>(call.values[1]), static_cast<uint32_t>(call.values[2]),
+                     static_cast<uint32_t>(call.values[3]), static_cast<uint32_t>(call.values[4])});
+  }
+  EXPECT_EQ(fills, (std::vector<std::vector<uint32_t>>{{3, 4, 12, 30}}));
+  // The client's token is unchanged.
+  EXPECT_EQ(memcmp(commands.mapped + 8, entries.data(), entries.size() * 4), 0);
+  // The polygon image goes before the target state: unbind it first.
+  Current()->colourTarget = nullptr;
+  BindColourTarget(targets, nullptr, false);
 }
 
 TEST_F(Client3dTest, TwoContextsShareADrawableUntilTheSecondGoes) {
