@@ -77,6 +77,9 @@ void AuxSurfaces3d::Select(uint32_t index, Surface3d* surface) {
 void AuxSurfaces3d::Release(Surface3d** surface) {
   if (*surface == nullptr) return;
   Surface3d* gone = *surface;
+  // A draw may have bound it as one of the context's targets: everything of
+  // the context that names it forgets it before it goes.
+  if (owner != nullptr) UnbindSurfaceReferences(owner, gone);
   Forget(gone);
   gone->bindingOwner = nullptr;
   if (gone->resourceTable != nullptr)

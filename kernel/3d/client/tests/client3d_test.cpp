@@ -551,10 +551,8 @@ TEST_F(Client3dTest, ClientRangesRunFromTheClientsBuffersOnly) {
     if (write.reg >= 0x1000 + 4 * 0x30 && write.reg <= 0x1000 + 4 * 0x33) seen.push_back({write.reg, write.value});
   EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{
                       {0x1000 + 4 * 0x30, 0xA0A0A0A0}, {0x1000 + 4 * 0x31, 0xB0B0B0B0}, {0x1000 + 4 * 0x32, 0xC0C0C0C0}}));
-  // The auxiliary images go before the target state: unbind them first.
-  Current()->colourTarget = Current()->depthTarget = nullptr;
-  BindColourTarget(Current()->targetState, nullptr, false);
-  BindDepthTarget(Current()->targetState, nullptr, false);
+  // The context goes with its own auxiliary images bound as its targets
+  // (TearDown): nothing may read them once they are freed.
 }
 
 TEST_F(Client3dTest, BufferDataIsWrittenInsideTheDataBufferOnly) {
@@ -838,9 +836,8 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   EXPECT_EQ(fills, (std::vector<std::vector<uint32_t>>{{3, 4, 12, 30}}));
   // The client's token is unchanged.
   EXPECT_EQ(memcmp(commands.mapped + 8, entries.data(), entries.size() * 4), 0);
-  // The polygon image goes before the target state: unbind it first.
-  Current()->colourTarget = nullptr;
-  BindColourTarget(targets, nullptr, false);
+  // The context goes with its polygon image bound as colour target
+  // (TearDown): nothing may read it once it is freed.
 }
 
 TEST_F(Client3dTest, TwoContextsShareADrawableUntilTheSecondGoes) {
