@@ -19,6 +19,12 @@
 // tokens (69-73) mix with the state tokens; after every draw step the
 // committed fixed-function program's unit and stage images must equal
 // those of a fresh program built and committed for the same state.
+// The draw tokens that change the render context's state for later draws
+// mix with them too, every field taken from the input: stream sources (8),
+// clears over the drawable's visible rectangles (21), client command
+// ranges inside, across and outside the client's own buffers (26), lights
+// (33), the vertex engine's stored matrices (34) and data written into
+// data buffers (80).
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -32,6 +38,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/render_state.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
@@ -51,13 +58,182 @@ using orvfuzz::Reader;
 // stages 0 to 15 and states 0 to 15, mode states of modes 0 to 7,
 // pipeline records with any count, transforms, clip planes 0 to 7, the
 // float states and locks.
-client3d::TokenWriter StateTokens(Reader& in) {
+// The client's buffers the draw tokens name: the command buffer (plain
+// pages, which the engine never fetches) and a page-locked one whose words
+// are pairs {count 0, an all-padding header}, so that a range of it that
+// starts and ends on a pair decodes cleanly.
+struct ClientBuffers {
+  const client3d::Buffer* commands;
+  const client3d::Buffer* locked;
+};
+
+constexpr uint32_t kLockedBytes = 4096;
+constexpr uint32_t kPaddingHeader = 0x21212121;
+
+// A small signed value, or any word.
+int32_t SmallOrAny(Reader& in) {
+  const uint8_t b = in.Byte();
+  return b < 200 ? static_cast<int32_t>(b) - 40 : static_cast<int32_t>(in.Word());
+}
+
+// A byte count: a light record's size, a few bytes, none, or any word.
+uint32_t ByteCount(Reader& in) {
+  const uint8_t b = in.Byte();
+  switch (b % 4) {
+    case 0:
+      return sizeof(LightRecord) + b / 4 % 8 - 4;
+    case 1:
+      return b / 4;
+    case 2:
+      return 0;
+    default:
+      return in.Word();
+  }
+}
+
+// Entries followed by their trailing bytes (the sum of the entries' counts,
+// rounded up to words): at most 1024 of them are written, the rest lie
+// past the stream.
+void TrailingToken(client3d::TokenWriter& tokens, uint32_t opcode, uint32_t count, const std::vector<uint32_t>& words,
+                   uint64_t trailing, Reader& in) {
+  trailing = (trailing + 3) & ~uint64_t{3};
+  std::vector<uint32_t> payload = words;
+  const uint64_t written = trailing < 1024 ? trailing : 1024;
+  for (uint64_t i = 0; i < written / 4; ++i) payload.push_back(i < 24 ? in.Word() : 0);
+  tokens.Token(opcode, count, payload);
+}
+
+// One end of a client command range: in the page-locked buffer (on a pair
+// boundary, or 1 to 3 bytes off a word), in the command buffer, just below
+// and at 4 GiB, or at the very top.
+uint64_t RangeStart(Reader& in, const ClientBuffers& buffers) {
+  const uint8_t b = in.Byte();
+  const uint64_t offset = 8u * (in.Half() % (kLockedBytes / 8)) + (b & 0x80 ? b % 4 : 0);
+  switch (b % 5) {
+    case 0:
+    case 1:
+      return buffers.locked->bus + offset;
+    case 2:
+      return buffers.commands->bus + offset;
+    case 3:
+      return 0x100000000ull - 8 + offset % 16;
+    default:
+      return UINT64_MAX - 7 + offset % 8;
+  }
+}
+
+// Draw tokens of any field: stream sources (8), clears (21), client
+// command ranges (26), lights (33), vertex-engine matrices (34) and data
+// written into data buffers (80).
+void DrawToken(client3d::TokenWriter& tokens, uint32_t kind, uint32_t entries, Reader& in,
+               const ClientBuffers& buffers) {
+  std::vector<uint32_t> words;
+  switch (kind) {
+    case 0:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint32_t stream = in.Byte() % 12u;
+        const uint8_t pick = in.Byte();
+        uint64_t id = 0;
+        switch (pick % 6) {
+          case 0:
+            id = buffers.commands->handle;
+            break;
+          case 1:
+            id = buffers.locked->handle;
+            break;
+          case 2:
+            id = pick / 6 % 8;
+            break;
+          case 3:
+            id = in.Word();
+            break;
+          case 4:
+            id = in.Quad();
+            break;
+          default:
+            id = static_cast<uint64_t>(pick / 6 % 8) << 32 | (pick / 48u);
+            break;
+        }
+        const uint8_t s = in.Byte();
+        const uint32_t stride = s < 160 ? s : (s < 208 ? 65534u + s % 3 : in.Word());
+        const uint8_t k = in.Byte();
+        const uint32_t source = k % 3 == 0 ? 0 : (k % 3 == 1 ? 0xFFFFFFFFu : in.Word());
+        words.insert(words.end(), {stream, in.Byte(), static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32),
+                                   stride, in.Byte(), source, in.Byte()});
+      }
+      tokens.Token(8, entries, words);
+      break;
+    case 1:
+      for (uint32_t e = 0; e < entries; ++e) {
+        words.push_back(in.Byte());  // flags
+        for (uint32_t i = 0; i < 4; ++i) words.push_back(in.Word());
+        for (uint32_t i = 0; i < 4; ++i) words.push_back(static_cast<uint32_t>(SmallOrAny(in)));
+      }
+      tokens.Token(21, entries, words);
+      break;
+    case 2:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint64_t start = RangeStart(in, buffers);
+        const uint8_t l = in.Byte();
+        // Up to 640 bytes on, 1 to 3 bytes off a word; or any end.
+        uint64_t end = l < 224 ? start + 8u * (in.Byte() % 80u) + (l & 0x10 ? l % 4 : 0) : in.Quad();
+        // A word-aligned end inside the locked buffer stays on a pair.
+        const client3d::Buffer& locked = *buffers.locked;
+        if ((end & 3) == 0 && end >= locked.bus && end - locked.bus <= locked.size)
+          end = locked.bus + ((end - locked.bus) & ~uint64_t{7});
+        words.insert(words.end(), {in.Word(), in.Byte(), static_cast<uint32_t>(start), static_cast<uint32_t>(start >> 32),
+                                   static_cast<uint32_t>(end), static_cast<uint32_t>(end >> 32)});
+      }
+      tokens.Token(26, entries, words);
+      break;
+    case 3: {
+      uint64_t trailing = 0;
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint8_t i = in.Byte();
+        const uint32_t bytes = ByteCount(in);
+        words.insert(words.end(), {i < 224 ? i % 40u : in.Word(), bytes});
+        trailing += bytes;
+      }
+      TrailingToken(tokens, 33, entries, words, trailing, in);
+      break;
+    }
+    case 4:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint8_t k = in.Byte();
+        words.push_back(k < 250 ? k % 5u : in.Word());
+        for (uint32_t i = 0; i < 17; ++i) words.push_back(in.Word());
+      }
+      tokens.Token(34, entries, words);
+      break;
+    default: {
+      uint64_t trailing = 0;
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint8_t i = in.Byte();
+        const uint8_t o = in.Byte();
+        const uint32_t offset = o < 128 ? o * 16u : (o < 192 ? 4096u - o % 64u : in.Word());
+        const uint32_t bytes = ByteCount(in);
+        words.insert(words.end(), {i < 240 ? i % 6u : in.Word(), offset, in.Byte(), bytes});
+        trailing += bytes;
+      }
+      TrailingToken(tokens, 80, entries, words, trailing, in);
+      break;
+    }
+  }
+}
+
+client3d::TokenWriter StateTokens(Reader& in, const ClientBuffers& buffers) {
   client3d::TokenWriter tokens;
   const uint32_t n = 1 + in.Byte() % 8;
   for (uint32_t t = 0; t < n; ++t) {
     const uint32_t entries = 1 + in.Byte() % 8;
     std::vector<uint32_t> words;
-    const uint32_t kind = in.Byte() % 14;
+    // Kind bytes from 224 on pick the draw tokens.
+    const uint8_t pick = in.Byte();
+    if (pick >= 224) {
+      if (buffers.locked != nullptr) DrawToken(tokens, (pick - 224u) % 6u, entries, in, buffers);
+      continue;
+    }
+    const uint32_t kind = pick % 14;
     switch (kind) {
       case 0:
         for (uint32_t e = 0; e < entries; ++e) {
@@ -345,6 +521,9 @@ void Run(const uint8_t* data, size_t size) {
   glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
   alignas(8) static uint8_t primary[64];
   pdev->primarySurface = reinterpret_cast<MmSurface*>(primary);
+  // A 640 x 480 screen: drawables' visible rectangles lie on it.
+  pdev->mode.virtualWidth = 640;
+  pdev->mode.virtualHeight = 480;
   alignas(8) static uint8_t userMemory[256];
   alignas(8) static uint8_t faultyMemory[64];
   {
@@ -352,6 +531,15 @@ void Run(const uint8_t* data, size_t size) {
     if (client.CreateContext(reinterpret_cast<uintptr_t>(pdev)) == 0) {
       client3d::Buffer commands;
       const bool haveBuffer = client.CreateBuffer(8192, 4, &commands);
+      client3d::Buffer locked;
+      const bool haveLocked = client.CreateBuffer(kLockedBytes, kClientBufferPciLocked, &locked);
+      if (haveLocked) {
+        for (uint32_t at = 0; at + 8 <= kLockedBytes; at += 8) {
+          const uint32_t pair[2] = {0, kPaddingHeader};
+          memcpy(locked.mapped + at, pair, sizeof pair);
+        }
+      }
+      const ClientBuffers buffers{&commands, haveLocked ? &locked : nullptr};
       glue.DeclareUserMemory(2000, userMemory, sizeof(userMemory));
       glue.DeclareUserMemory(2000, faultyMemory, sizeof(faultyMemory));
       glue.MarkFaulty(faultyMemory, sizeof(faultyMemory));
@@ -395,7 +583,7 @@ void Run(const uint8_t* data, size_t size) {
             break;
           }
           case 6: {  // render-state tokens on a 3D context of its own, then a draw step
-            const client3d::TokenWriter tokens = StateTokens(in);
+            const client3d::TokenWriter tokens = StateTokens(in, buffers);
             if (!haveBuffer) break;
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
@@ -420,6 +608,8 @@ void Run(const uint8_t* data, size_t size) {
             glue.IoctlWithValue(owner, ORV_IOCTL_STOP_DEVICE, 0);
             glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
             pdev->primarySurface = reinterpret_cast<MmSurface*>(primary);
+            pdev->mode.virtualWidth = 640;
+            pdev->mode.virtualHeight = 480;
             break;
         }
       }
