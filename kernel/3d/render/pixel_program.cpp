@@ -641,7 +641,12 @@ bool PixelProgram::StageStep(const PixelDeviceCaps& caps) {
     candidateFlag = 1;
   }
   if (candidateFlag == 0) return false;
-  if ((dirty & (kPpsOptionBit0 | kPgUnitsChanged)) != 0 && stageCountShadow != 0) {
+  // The final stage follows option bit 0. On a program's first commit the
+  // register step has not yet run, so the stage-count shadow is still 0:
+  // the flag is decided then too, or a program built while the bit is set
+  // would go without its final stage until the bit changed again.
+  if ((dirty & (kPpsOptionBit0 | kPgUnitsChanged)) != 0 &&
+      (stageCountShadow != 0 || (dirty & kPgFirstCommit) != 0)) {
     const uint8_t flag = (state.options & kPpsOptionMode) != 0 && mode == kProgramModeFixed ? 1 : 0;
     if (flag != (finalStage & 1)) {
       finalStage = static_cast<uint8_t>((finalStage & ~1) | flag);

@@ -229,6 +229,31 @@ TEST_F(Programs, TheFirstCommitEmitsEverythingLaterOnesOnlyWhatChanged) {
   EXPECT_EQ(target->dirty.words[2] & 3, 3u);
 }
 
+// Option bit 0 asks fixed-function programs for their final stage: a
+// program built and first committed while it is set has the stage, as one
+// that saw the bit change later does.
+TEST_F(Programs, TheFinalStageFollowsOptionBitZeroFromTheFirstCommit) {
+  auto d = Description(2, 0);
+  live->options |= kPpsOptionMode;
+  live->dirty |= kPpsOptionBit0;
+  auto fresh = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(fresh->Build(cache, d.get(), kProgramModeFixed));
+  ASSERT_TRUE(fresh->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(fresh->finalStage & 1, 1);
+
+  // The same program seeing the bit set after its first commit.
+  live->options &= ~kPpsOptionMode;
+  auto later = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(later->Build(cache, d.get(), kProgramModeFixed));
+  ASSERT_TRUE(later->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(later->finalStage & 1, 0);
+  live->options |= kPpsOptionMode;
+  live->dirty |= kPpsOptionBit0;
+  ASSERT_TRUE(later->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(later->finalStage & 1, 1);
+  EXPECT_EQ(later->imageCount, fresh->imageCount);
+}
+
 TEST_F(Programs, AProgramTakingOverComparesWithWhatTheTargetHolds) {
   Surface3d* texture = Texture(64, 64);
   ASSERT_NE(texture, nullptr);
