@@ -5,6 +5,7 @@
 #include "core/bm_transform.h"
 #include "core/dbg_output.h"
 #include "core/engine_wait.h"
+#include "core/float_bits.h"
 #include "core/hw_manager.h"
 #include "core/hw_register_access.h"
 #include "core/pdev.h"
@@ -19,11 +20,6 @@ namespace {
 constexpr uint32_t kPairsPerPacket = 4;
 constexpr uint32_t kPacketWords = 1 + kPairsPerPacket;
 
-uint32_t FloatBits(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "core/bm_prim_int.h"
+#include "core/float_bits.h"
 #include "core/pdev.h"
 #include "core/regs/engine3d.h"
 #include "core/regs/field.h"
@@ -34,11 +35,6 @@ constexpr uint32_t kDrawUnits = 0x1000F;
 constexpr uint32_t kNoRestore = 0xFFFFFFFF;
 constexpr uint32_t kRestoreHeader = PacketHeader(k2dIdxControl);
 
-uint32_t FloatBits(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
 
 // Texture pairs (s, t) of the three corners by rotation code: 0 none, 1
 // clockwise, 2 half turn, 4 counter-clockwise; an index into {s0, s1} and

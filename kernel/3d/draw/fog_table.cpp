@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "core/float_bits.h"
 #include "core/utils.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
@@ -38,17 +39,6 @@ uint32_t Mark(float depth) {
   return static_cast<uint32_t>(ClampToInt(depth * static_cast<float>(kMaxMark), 0, static_cast<int32_t>(kMaxMark)));
 }
 
-float FloatOf(uint32_t bits) {
-  float f;
-  memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-uint32_t BitsOf(float f) {
-  uint32_t bits;
-  memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
 
 }  // namespace
 
@@ -147,8 +137,8 @@ void FogTable::BuildDistanceTable() {
   }
   uint32_t& control = record_[kFogRecordControl];
   control = (control & ~(kFogControlDepthTable | kFogControlDistanceTable)) | kFogControlDistanceTable;
-  record_[kFogRecordNear] = BitsOf(nearPlane);
-  record_[kFogRecordFar] = BitsOf(farPlane);
+  record_[kFogRecordNear] = FloatBits(nearPlane);
+  record_[kFogRecordFar] = FloatBits(farPlane);
 }
 
 void FogTable::BuildDepthTable() {
@@ -221,19 +211,19 @@ FogState FogStateOf(const RenderContext3d* context) {
   s.enabled = rs.fog.enables & 1;
   s.range = (rs.fog.enables >> 1) & 1;
   s.mode = rs.fog.tableMode != 0 ? rs.fog.tableMode : rs.fog.vertexMode;
-  s.density = FloatOf(rs.fog.density);
-  s.start = FloatOf(rs.fog.start);
-  s.end = FloatOf(rs.fog.end);
+  s.density = BitsFloat(rs.fog.density);
+  s.start = BitsFloat(rs.fog.start);
+  s.end = BitsFloat(rs.fog.end);
   // The projection's depth terms: z' = q z + t with q = f / (f - n) and
   // t = -n f / (f - n) give n = -t / q and f = t / (1 - q).
-  const float q = FloatOf(rs.vertex.projection.m[10]);
-  const float t = FloatOf(rs.vertex.projection.m[14]);
+  const float q = BitsFloat(rs.vertex.projection.m[10]);
+  const float t = BitsFloat(rs.vertex.projection.m[14]);
   if (q != 0.0f && q != 1.0f) {
     s.nearPlane = -t / q;
     s.farPlane = t / (1.0f - q);
   }
-  const float minZ = FloatOf(rs.vertex.depthRange[0]);
-  const float maxZ = FloatOf(rs.vertex.depthRange[1]);
+  const float minZ = BitsFloat(rs.vertex.depthRange[0]);
+  const float maxZ = BitsFloat(rs.vertex.depthRange[1]);
   s.depthOffset = minZ;
   s.depthScale = maxZ - minZ;
   return s;

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "core/bm_buffer.h"
+#include "core/float_bits.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/context_state.h"
@@ -24,11 +25,6 @@ constexpr float kLodLimitFew = 32.0f;   // below three stages
 constexpr float kLodLimitMany = 16.0f;
 constexpr uint32_t kFewStages = 3;
 
-uint32_t FloatBits(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
 
 }  // namespace
 

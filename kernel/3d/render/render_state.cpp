@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "core/float_bits.h"
 #include "core/os.h"
 #include "core/utils.h"
 #include "kernel/3d/render/context_state.h"
@@ -25,17 +26,7 @@ bool Store(T* field, T value) {
   return true;
 }
 
-uint32_t FloatBits(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
 
-float BitsFloat(uint32_t bits) {
-  float value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
-}
 
 // Primitive class of each primitive type (0 to 13); types beyond take 0.
 constexpr uint8_t kPrimitiveCodes[] = {0, 1, 1, 3, 4, 4, 4, 7, 7, 9, 10, 11, 12, 13};

@@ -5,6 +5,7 @@
 
 #include "core/common_data.h"
 #include "core/driver_switches.h"
+#include "core/float_bits.h"
 #include "core/pdev.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
@@ -199,11 +200,6 @@ BlitSet DeviceBlitSet(const Surface3d* s) {
           reinterpret_cast<TextureStageSetup*>(engine->stageSetup)};
 }
 
-uint32_t FloatBits(float f) {
-  uint32_t v;
-  memcpy(&v, &f, 4);
-  return v;
-}
 
 bool SameExtent(const int32_t* a, const int32_t* b) {
   return int64_t{a[2]} - a[0] == int64_t{b[2]} - b[0] && int64_t{a[3]} - a[1] == int64_t{b[3]} - b[1];

@@ -246,12 +246,12 @@ void TnlSetup::UpdateDepthOffset(const VertexProcessingBlock& b, VertexEngineBlo
       hw->dirtyR2 |= 1;
     }
     key.pointLineMode = 3;
-    float y = AsFloat(b.depthBiasWords[1]) * AsFloat(b.viewportGroup.depth);
+    float y = BitsFloat(b.depthBiasWords[1]) * BitsFloat(b.viewportGroup.depth);
     if ((b.flags & kVfOffsetScaled) == 0) y *= zFactor;
     for (VecConstShadow* img : {&fixedImage, &shaderImage}) {
       float v[4];
       memcpy(v, img->image[kCRaster].w, sizeof v);
-      v[0] = AsFloat(b.depthBiasWords[0]);
+      v[0] = BitsFloat(b.depthBiasWords[0]);
       v[1] = y;
       SetConst(img, kCRaster, v);
     }
@@ -266,7 +266,7 @@ void TnlSetup::UpdateDepthOffset(const VertexProcessingBlock& b, VertexEngineBlo
 void TnlSetup::UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock* hw) {
   uint8_t* kd = key.keyDirty;
   const uint32_t cls = key.Class();
-  const float size = AsFloat(b.pointSize);
+  const float size = BitsFloat(b.pointSize);
   const bool perVertex = (b.flags & kVfPointPerVertex) != 0;
   const VertexFormat* format = currentLayout != nullptr ? currentLayout->format : nullptr;
   const bool layoutSize = format != nullptr && format->present.pointSize != 0;
@@ -276,7 +276,7 @@ void TnlSetup::UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock
     point = !(size == 1.0f && (b.flags & kVfPointScale) == 0 && !perVertex);
   } else if (cls == 2) {
     // 2.
-    point = AsFloat(b.lineWidth) >= 2.0f || (key.flags6 & 0x10) != 0;
+    point = BitsFloat(b.lineWidth) >= 2.0f || (key.flags6 & 0x10) != 0;
   } else {
     // 3.
     const bool pixelShadow = b.pixelShadowMode != nullptr && *b.pixelShadowMode != 0;
@@ -299,7 +299,7 @@ void TnlSetup::UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock
   // 5.
   float fixedSize = size, shaderSize = size;
   if (!perVertex) {
-    float s = layoutSize ? size : size * AsFloat(b.viewportGroup.scale[0]);
+    float s = layoutSize ? size : size * BitsFloat(b.viewportGroup.scale[0]);
     const float* range = F(kCPointRange);
     if (s < range[0]) s = range[0];
     if (s > range[1]) s = range[1];
@@ -381,7 +381,7 @@ void TnlSetup::UpdateMaterialSources(const VertexProcessingBlock& b) {
 void TnlSetup::UpdateViewport(const VertexProcessingBlock& b) {
   uint8_t* kd = key.keyDirty;
   const VertexViewportGroup& g = b.viewportGroup;
-  const float sx = AsFloat(g.scale[0]), sy = AsFloat(g.scale[1]);
+  const float sx = BitsFloat(g.scale[0]), sy = BitsFloat(g.scale[1]);
   const float ox = static_cast<float>(static_cast<int32_t>(g.targetOrigin[0]));
   const float oy = static_cast<float>(static_cast<int32_t>(g.targetOrigin[1]));
   if (key.blendCount != 0) {
@@ -389,9 +389,9 @@ void TnlSetup::UpdateViewport(const VertexProcessingBlock& b) {
     const float x = static_cast<float>(static_cast<int32_t>(g.origin[0]));
     const float y = static_cast<float>(static_cast<int32_t>(g.origin[1]));
     const float shift = key.Class() == 1 ? 0.046875f : 0.0f;
-    const float scale[4] = {w * 0.5f * sx, -h * 0.5f * sy, AsFloat(b.depthRange[0]), 1.0f};
+    const float scale[4] = {w * 0.5f * sx, -h * 0.5f * sy, BitsFloat(b.depthRange[0]), 1.0f};
     const float offset[4] = {(ox + x) * sx + scale[0] - shift, (oy + y) * sy - scale[1] - shift,
-                             AsFloat(b.depthRange[1]), h};
+                             BitsFloat(b.depthRange[1]), h};
     SetBoth(kCScale, scale);
     SetBoth(kCOffset, offset);
     SetKeyBit(&key.flags4, 0x01, false, &kd[0], 0x80);
@@ -441,7 +441,7 @@ void TnlSetup::UpdateClipPlanes(const VertexProcessingBlock& b) {
   for (uint32_t i = 0; i < kMaxClipPlanes; ++i) {
     if ((b.clipPlaneEnable >> i & 1) == 0) continue;
     float plane[4];
-    for (int k = 0; k < 4; ++k) plane[k] = AsFloat(b.clipPlanes[i][k]);
+    for (int k = 0; k < 4; ++k) plane[k] = BitsFloat(b.clipPlanes[i][k]);
     float v[4];
     for (int r = 0; r < 4; ++r) {
       const float* e = clipMatrix.e;
@@ -459,8 +459,8 @@ void TnlSetup::UpdateGuardBand(VertexEngineBlock* hw) {
     if (guardBand[2 * axis] == high && guardBand[2 * axis + 1] == low) continue;
     guardBand[2 * axis] = high;
     guardBand[2 * axis + 1] = low;
-    hw->guardBand[2 * axis] = static_cast<uint16_t>(AsBits(high) >> 16);
-    hw->guardBand[2 * axis + 1] = static_cast<uint16_t>(AsBits(low) >> 16);
+    hw->guardBand[2 * axis] = static_cast<uint16_t>(FloatBits(high) >> 16);
+    hw->guardBand[2 * axis + 1] = static_cast<uint16_t>(FloatBits(low) >> 16);
     hw->dirtyR1 |= 0x10;
   }
   if (key.Class() == 4 || pointProgramWanted != 0) {
@@ -537,7 +537,7 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
     float w[28] = {};
     auto colour = [&](const uint32_t* c, const float* material, uint32_t source, int first, int count) {
       for (int k = 0; k < count; ++k) {
-        const float value = AsFloat(c[k]);
+        const float value = BitsFloat(c[k]);
         w[first + k] = source == 0 && !twoSided ? value * material[k] : value;
       }
     };
@@ -549,12 +549,12 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
     if (d > largestDiffuse) largestDiffuse = d;
     if (s > largestSpecular) largestSpecular = s;
     if (run != 2) {
-      for (int k = 0; k < 3; ++k) w[k] = AsFloat(light->position[k]);
+      for (int k = 0; k < 3; ++k) w[k] = BitsFloat(light->position[k]);
       w[3] = -1.0f;
-      w[19] = AsFloat(light->range);
+      w[19] = BitsFloat(light->range);
       float sum = 0.0f;
       for (int k = 0; k < 3; ++k) {
-        w[20 + k] = AsFloat(light->attenuation[k]);
+        w[20 + k] = BitsFloat(light->attenuation[k]);
         sum += w[20 + k];
       }
       if (enabledLights == 1 && sum <= 0.5f) path |= kPathWeakAttenuation;
@@ -564,8 +564,8 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
     if (run != 1) {
       // The direction towards the light, of unit length (a zero direction
       // stays zero).
-      Vector direction = Normalize(Vector(-AsFloat(light->direction[0]), -AsFloat(light->direction[1]),
-                                          -AsFloat(light->direction[2])));
+      Vector direction = Normalize(Vector(-BitsFloat(light->direction[0]), -BitsFloat(light->direction[1]),
+                                          -BitsFloat(light->direction[2])));
       // A direction too short to measure in float stays zero too.
       if (!Finite(direction.x) || !Finite(direction.y) || !Finite(direction.z)) direction = Vector();
       w[4] = direction.x;
@@ -573,7 +573,7 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
       w[6] = direction.z;
     }
     if (run == 0) {
-      const float falloff = AsFloat(light->falloff), second = AsFloat(light->theta);
+      const float falloff = BitsFloat(light->falloff), second = BitsFloat(light->theta);
       if (falloff == 0.0f) {
         w[23] = 1.0f;
         w[27] = SafeReciprocal(second);
@@ -593,10 +593,10 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
       r[1] = light->type;
       r[2] = block;
       r[3] = face;
-      r[4] = AsBits(w[15]);
-      r[5] = AsBits(w[19]);
-      r[6] = AsBits(w[23]);
-      r[7] = AsBits(w[27]);
+      r[4] = FloatBits(w[15]);
+      r[5] = FloatBits(w[19]);
+      r[6] = FloatBits(w[23]);
+      r[7] = FloatBits(w[27]);
     }
   }
   const uint32_t total = records[0] + records[1] + records[2];
@@ -645,7 +645,7 @@ void TnlSetup::FillInputs(const VertexProcessingBlock& b) {
   in.secondFlags = b.controlByte;
   in.thirdFlags = b.texCoords.flags;
   in.selector = static_cast<uint8_t>(selector);
-  in.pointSize = AsFloat(b.pointSize);
+  in.pointSize = BitsFloat(b.pointSize);
   const uint32_t sets = SetCount(b);
   in.elementCount = sets;
   for (uint32_t k = 0; k < sets; ++k) {
@@ -675,7 +675,7 @@ bool TnlSetup::SelectPrograms(const VertexProcessingBlock& b, VertexEngineBlock*
     key.mainProgramKey[0] = key.modeClassClip;
     key.mainProgramKey[1] = static_cast<uint8_t>((key.coordGeneration & 1) | (key.flags4 & 0x02) |
                                                  (lighting ? 0x04 : 0) | (b.cullMode & 3) << 3 |
-                                                 (AsFloat(b.lineWidth) >= 2.0f ? 0x80 : 0));
+                                                 (BitsFloat(b.lineWidth) >= 2.0f ? 0x80 : 0));
   }
   if (builder == nullptr) return false;
   FillInputs(b);

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "core/float_bits.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 
 namespace tnl_detail {
@@ -16,16 +17,6 @@ inline constexpr uint8_t kClassOfKind[kMaxPrimitiveKind + 1] = {1, 4, 2, 2, 2, 3
 inline constexpr uint8_t kSetupA[12] = {2, 2, 0, 0, 1, 1, 2, 1, 3, 3, 2, 1};
 inline constexpr uint8_t kSetupB[12] = {2, 2, 0, 0, 1, 1, 2, 1, 0, 0, 2, 1};
 
-inline float AsFloat(uint32_t bits) {
-  float f;
-  memcpy(&f, &bits, sizeof f);
-  return f;
-}
-inline uint32_t AsBits(float f) {
-  uint32_t bits;
-  memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
 inline bool Finite(float v) { return v - v == 0.0f; }
 // 1 / value, or 0 where a client's value would divide by zero (or by a
 // value so small that the reciprocal is not a number any more).

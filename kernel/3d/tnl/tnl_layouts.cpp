@@ -207,7 +207,7 @@ void TnlSetup::BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchContr
     if ((key.flags4 & 0x08) != 0) code = 12;
     else if (polygon && key.fillMode == 1) code = 13;
     else if (polygon && key.fillMode == 2) code = 5;
-    else if (cls == 2 && AsFloat(b.lineWidth) >= 2.0f) code = 4;
+    else if (cls == 2 && BitsFloat(b.lineWidth) >= 2.0f) code = 4;
     else code = kPrimitiveCode[kind];
     fetch->primitiveBits = static_cast<uint8_t>((fetch->primitiveBits & ~0x3E) | code << 1 |
                                                 ((b.controlByte & 0x02) != 0 ? 0x20 : 0));

@@ -197,8 +197,8 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
   if ((X0 & 2) != 0) {
     step(4);
     const float* now = F(kCTexValues);
-    float v[4] = {now[0], AsFloat(b.texCoords.values[0]), AsFloat(b.texCoords.values[1]),
-                  AsFloat(b.texCoords.values[2])};
+    float v[4] = {now[0], BitsFloat(b.texCoords.values[0]), BitsFloat(b.texCoords.values[1]),
+                  BitsFloat(b.texCoords.values[2])};
     SetBoth(kCTexValues, v);
   }
   // 5.
@@ -239,7 +239,7 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
     uint32_t control = hw->vertexControl;
     if (b.fog.firstRange != 0 || b.fog.vertexFog != 0) {
       if (b.fog.firstRange != 0) {
-        const float start = AsFloat(b.fog.startEnd[0][0]), end = AsFloat(b.fog.startEnd[0][1]);
+        const float start = BitsFloat(b.fog.startEnd[0][0]), end = BitsFloat(b.fog.startEnd[0][1]);
         const float r = SafeReciprocal(end - start);
         float v[4];
         memcpy(v, F(kCFogLinear), sizeof v);
@@ -247,9 +247,9 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
         v[1] = r == 0.0f ? 0.0f : -start * r;
         SetConst(&fixedImage, kCFogLinear, v);
       } else {
-        const float start = AsFloat(b.fog.startEnd[1][0]), end = AsFloat(b.fog.startEnd[1][1]);
+        const float start = BitsFloat(b.fog.startEnd[1][0]), end = BitsFloat(b.fog.startEnd[1][1]);
         const float r = SafeReciprocal(end - start);
-        const float density = AsFloat(b.fog.density);
+        const float density = BitsFloat(b.fog.density);
         const float v[4] = {start, r == 0.0f ? 0.0f : end * r, r,
                             (b.fog.mode == 2 ? density * density : density) * 1.442695f};
         SetConst(&fixedImage, kCFogRange, v);
@@ -273,7 +273,7 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
     step(9);
     float v[4];
     memcpy(v, F(kCFactor), sizeof v);
-    v[3] = AsFloat(b.factor);
+    v[3] = BitsFloat(b.factor);
     SetConst(&fixedImage, kCFactor, v);
   }
   // 10.
@@ -355,17 +355,17 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
   // 14.
   if ((t2 & 4) != 0 || (V & 0x400) != 0) {
     step(14);
-    const float s = AsFloat(b.viewportGroup.scale[0]);
+    const float s = BitsFloat(b.viewportGroup.scale[0]);
     for (VecConstShadow* img : {&fixedImage, &shaderImage}) {
       float v[4];
       memcpy(v, img->image[kCPoint].w, sizeof v);
-      for (int i = 0; i < 3; ++i) v[i] = s == 0.0f ? 0.0f : AsFloat(b.pointScale[i]) / s;
+      for (int i = 0; i < 3; ++i) v[i] = s == 0.0f ? 0.0f : BitsFloat(b.pointScale[i]) / s;
       SetConst(img, kCPoint, v);
     }
     float v[4];
     memcpy(v, F(kCPointRange), sizeof v);
-    v[0] = AsFloat(b.pointMin) * s;
-    v[1] = AsFloat(b.pointMax) * s;
+    v[0] = BitsFloat(b.pointMin) * s;
+    v[1] = BitsFloat(b.pointMax) * s;
     if (v[1] > 2048.0f) v[1] = 2048.0f;
     SetConst(&fixedImage, kCPointRange, v);
   }
@@ -549,7 +549,7 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
     if (!SelectPrograms(b, hw)) return false;
   }
   if ((t3 & 2) != 0) {
-    const float width = AsFloat(b.lineWidth);
+    const float width = BitsFloat(b.lineWidth);
     for (VecConstShadow* img : {&fixedImage, &shaderImage}) {
       float v[4];
       memcpy(v, img->image[kCRaster].w, sizeof v);
