@@ -79,8 +79,10 @@ class PDEV : public IDriver, public OsHeapObject {
   alignas(8) uint8_t blitEngine[1344];
   // The board's format catalogue (entry 16).
   FormatCatalogue* formatCatalogue = nullptr;
+  // The device-wide masters of clients' shared surfaces (entry 20).
+  struct SharedSurfaces3d* sharedSurfaces3d = nullptr;
   // Room for the fields later parts add; their bytes come from here.
-  uint8_t spare[72];
+  uint8_t spare[64];
 
  private:
   void LeaveRing();

@@ -13,6 +13,7 @@
 #include "core/pdev.h"
 #include "core/request_mgr_rows.h"
 #include "core/shared_blocks.h"
+#include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"

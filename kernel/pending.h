@@ -33,8 +33,7 @@ class SurfaceList3d;
 class ResourceTable;
 
 // X(init, cleanup, entry): bool init(PDEV*), void cleanup(PDEV*).
-#define ORV_PENDING_KERNEL_ROWS(X)                                          \
-  X(InitSharedSurfaces3d, CleanupSharedSurfaces3d, 20)
+#define ORV_PENDING_KERNEL_ROWS(X)
 
 #define ORV_DECLARE_PENDING_KERNEL_ROW(init, cleanup, entry) \
   bool init(PDEV* pdev);                                     \
@@ -84,30 +83,17 @@ void Context3dReemitSavedTargets(Context3d* context);
 // ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
 // arguments).
 #define ORV_PENDING_TOKENS(X)                         \
-  X(10, EmitUpdateSurfaceBoxes)                       \
   X(13, EmitSyncTargets)                              \
   X(24, EmitDrawIndexed)                              \
   X(25, EmitDrawStrip)                                \
   X(27, EmitDrawIndexedPrimitives)                    \
   X(28, EmitDrawUserPrimitives)                       \
-  X(55, EmitSetSurfaceValues)                         \
   X(68, EmitDrawBatch)
 #define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)
 #undef ORV_DECLARE_PENDING_TOKEN
 
-// A client's surface list: made over its resource table, destroyed; its
-// surfaces released from the device (device stopped) and restored
-// (request 3; false when it cannot); requests 12 to 15 with the kernel's
-// copy of their record (null for 13 and 15), answering the request's
-// result; the surface of an index (null for none).
-SurfaceList3d* SurfaceList3dCreate(PDEV* device, ResourceTable* resources);
-void SurfaceList3dDestroy(SurfaceList3d* list);
-void SurfaceList3dRelease(SurfaceList3d* list);
-bool SurfaceList3dRestore(SurfaceList3d* list);
-int32_t SurfaceList3dRequest(SurfaceList3d* list, ClientRequest* request, uint8_t* record);
-Surface3d* SurfaceList3dGet(SurfaceList3d* list, uint64_t index);
 // Surface fields the requests read: memory kind (low four bits of the kind
 // byte) and the flag byte (bit 1 displayable).
 uint32_t Surface3dMemoryKind(Surface3d* surface);
@@ -129,12 +115,5 @@ uint32_t Surface3dFlipAddress(Surface3d* surface, bool second);
 // copy state and stream, handed to the primary stream.
 void EngineOwner3dCopyRow(PDEV* device, Surface3d* surface, uint32_t row, uint32_t left,
                           uint32_t width, uint64_t stagingBus);
-// A present's copy or fill over one pair of boxes {left, top, front, right,
-// bottom, back} (level, face, mask and value from the request).
-void ClientObjectCopyRect(ClientContext* client, Surface3d* destination, Surface3d* source,
-                          const uint32_t* sourceBox, const uint32_t* destinationBox,
-                          const ClientRequest* request);
-void ClientObjectFill(ClientContext* client, Surface3d* destination, const uint32_t* box,
-                      const ClientRequest* request);
 // A surface's second placement word.
 uint32_t Surface3dSecondWord(Surface3d* surface);

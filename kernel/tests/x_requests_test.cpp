@@ -34,10 +34,10 @@ TEST_F(XRequests, EnableAnswersOneOrZeroAndNeverAnErrno) {
   request.mode.unit = 7;
   EXPECT_EQ(Request(file, ORV_IOCTL_ENABLE_DEVICE, argument), 0);  // no such unit
   EXPECT_EQ(request.kernelHandle, 0u);
-  orvstandin::SetResult("InitSharedSurfaces3d", 1);
+  glue.FailAllocation(1);
   request.mode.unit = 0;
   EXPECT_EQ(Request(file, ORV_IOCTL_ENABLE_DEVICE, argument), 0);  // construction fails
-  orvstandin::Reset();
+  glue.FailAllocation(0);
   EXPECT_EQ(Request(file, ORV_IOCTL_ENABLE_DEVICE, argument), 1);
   auto* pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(request.kernelHandle));
   EXPECT_EQ(Common()->ringHead, pdev);

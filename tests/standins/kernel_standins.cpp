@@ -2,10 +2,7 @@
 // the kernel build. Each logs its call under its own name. A component init
 // succeeds, and a request handler answers -22, unless a test chose another
 // result (a non-zero code fails an init; a handler answers the chosen code
-// as a signed number); the 3D engine's parts do nothing. The last
-// entry's clean-up, the first of every destruction, also logs the unit of
-// the device object ("CleanupSharedSurfaces3d unit <n>"), so tests see which object
-// went when.
+// as a signed number); the 3D engine's parts do nothing.
 #include <string.h>
 
 #include <initializer_list>
@@ -32,14 +29,9 @@ void StandInCall(const char* name) {
   orvstandin::Called(name, &ignored);
 }
 
-void StandInCleanup(const char* name, PDEV* pdev) {
-  static const char* const kUnits[] = {"CleanupSharedSurfaces3d unit 0", "CleanupSharedSurfaces3d unit 1",
-                                       "CleanupSharedSurfaces3d unit 2", "CleanupSharedSurfaces3d unit 3"};
-  StandInCall(name);
-  if (strcmp(name, "CleanupSharedSurfaces3d") == 0 && pdev->unit < 4) StandInCall(kUnits[pdev->unit]);
-}
+[[maybe_unused]] void StandInCleanup(const char* name, PDEV*) { StandInCall(name); }
 
-int StandInAnswer(const char* name, int answer) {
+[[maybe_unused]] int StandInAnswer(const char* name, int answer) {
   uint32_t chosen = 0;
   return orvstandin::Called(name, &chosen) ? static_cast<int>(chosen) : answer;
 }
@@ -51,9 +43,6 @@ int StandInAnswer(const char* name, int answer) {
   void cleanup(PDEV* pdev) { StandInCleanup(#cleanup, pdev); }
 ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 #undef ORV_DEFINE_KERNEL_ROW
-
-
-
 
 // ---- Render contexts and render state ---------------------------------------------------------
 // A call that answers a bool succeeds unless a test chose a non-zero
@@ -127,7 +116,7 @@ bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes) 
 // Objects of later parts are stand-in addresses that are never dereferenced
 // here.
 namespace {
-uintptr_t FakeObject(uint32_t handle) { return 0x7E000000u + handle * 0x100u; }
+[[maybe_unused]] uintptr_t FakeObject(uint32_t handle) { return 0x7E000000u + handle * 0x100u; }
 }  // namespace
 
 void RenderContext3dHandOverStream(RenderContext3d*) { StandInCall("RenderContext3dHandOverStream"); }
@@ -153,37 +142,6 @@ void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSaved
 ORV_PENDING_TOKENS(ORV_DEFINE_TOKEN)
 #undef ORV_DEFINE_TOKEN
 
-// The surface list: a non-null stand-in address unless a test makes
-// "SurfaceList3dCreate" fail; requests answer the chosen result (0 by
-// default); surfaces of an index are the out-value <index> of
-// "SurfaceList3dGet" (none: no surface).
-SurfaceList3d* SurfaceList3dCreate(PDEV*, ResourceTable*) {
-  if (!StandInInit("SurfaceList3dCreate")) return nullptr;
-  return reinterpret_cast<SurfaceList3d*>(FakeObject(0xFFFF));
-}
-void SurfaceList3dDestroy(SurfaceList3d*) { StandInCall("SurfaceList3dDestroy"); }
-void SurfaceList3dRelease(SurfaceList3d*) { StandInCall("SurfaceList3dRelease"); }
-bool SurfaceList3dRestore(SurfaceList3d*) { return StandInInit("SurfaceList3dRestore"); }
-int32_t SurfaceList3dRequest(SurfaceList3d*, ClientRequest* request, uint8_t* record) {
-  const int32_t answer = StandInAnswer("SurfaceList3dRequest", 0);
-  orvstandin::LogArg(request->Code());
-  if (record != nullptr) {
-    uint32_t first;
-    memcpy(&first, record, sizeof(first));
-    orvstandin::LogArg(first);
-    // The list answers in the record: its first word incremented.
-    ++first;
-    memcpy(record, &first, sizeof(first));
-  }
-  return answer;
-}
-Surface3d* SurfaceList3dGet(SurfaceList3d*, uint64_t index) {
-  StandInCall("SurfaceList3dGet");
-  orvstandin::LogArg(index);
-  return index < orvstandin::kMaxChosenOuts
-             ? reinterpret_cast<Surface3d*>(orvstandin::OutValue("SurfaceList3dGet", index))
-             : nullptr;
-}
 // Out-values by the surface's address modulo 64: kind (1 by default) and flags.
 uint32_t Surface3dMemoryKind(Surface3d* surface) {
   StandInCall("Surface3dMemoryKind");
@@ -220,17 +178,6 @@ void EngineOwner3dCopyRow(PDEV*, Surface3d*, uint32_t row, uint32_t left, uint32
   StandInCall("EngineOwner3dCopyRow");
   for (uint64_t value : {uint64_t{row}, uint64_t{left}, uint64_t{width}, stagingBus}) orvstandin::LogArg(value);
 }
-void ClientObjectCopyRect(ClientContext*, Surface3d*, Surface3d*, const uint32_t* sourceBox,
-                          const uint32_t* destinationBox, const ClientRequest*) {
-  StandInCall("ClientObjectCopyRect");
-  for (int i : {0, 1, 3, 4}) orvstandin::LogArg(sourceBox[i]);
-  for (int i : {0, 1, 3, 4}) orvstandin::LogArg(destinationBox[i]);
-}
-void ClientObjectFill(ClientContext*, Surface3d*, const uint32_t* box, const ClientRequest*) {
-  StandInCall("ClientObjectFill");
-  for (int i : {0, 1, 3, 4}) orvstandin::LogArg(box[i]);
-}
-
 uint32_t Surface3dSecondWord(Surface3d* surface) {
   return Surface3dResourceHandle(surface) * 16;
 }

@@ -21,6 +21,7 @@
 #include "kernel/range_map.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
+#include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 
 namespace {
@@ -202,7 +203,7 @@ bool ClientContext::Init(PDEV* pdev, uint32_t key) {
   processKey = key;
   resources = CreateResourceTable(pdev, key);
   if (resources == nullptr) return false;
-  surfaces = SurfaceList3dCreate(pdev, resources);
+  surfaces = SurfaceList3dCreate(pdev, this, resources);
   if (surfaces == nullptr) return false;
   void* block = nullptr;
   if (!MmAllocateLockedPages(common, pdev->unit, 1, &block, &requestBlockBus)) return false;
@@ -217,7 +218,7 @@ bool ClientContext::Init(PDEV* pdev, uint32_t key) {
 
 void ClientContext::MarkLost() {
   if (lost) return;
-  if (surfaces != nullptr) SurfaceList3dRelease(surfaces);
+  if (surfaces != nullptr) surfaces->SaveAndRelease();
   contexts.ForEach(
       [](Context3d* context, void*, uint32_t, uint32_t) {
         if (context->current == nullptr) return;
@@ -240,7 +241,7 @@ void ClientContext::MarkLost() {
 }
 
 bool ClientContext::Reattach() {
-  if (surfaces != nullptr && !SurfaceList3dRestore(surfaces)) return false;
+  if (surfaces != nullptr && !surfaces->Restore()) return false;
   contexts.ForEach(
       [](Context3d* context, void*, uint32_t, uint32_t) {
         for (RenderContext3d* render : context->renderContexts) {

@@ -12,6 +12,7 @@
 #include "core/shared_word.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
+#include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -138,7 +139,7 @@ int32_t DestroyContext3d(ClientContext* client, ClientRequest* request) {
 
 int32_t SurfaceRequest(ClientContext* client, ClientRequest* request, uint8_t* record) {
   if (client->surfaces == nullptr) return kRequestRefused;
-  return SurfaceList3dRequest(client->surfaces, request, record);
+  return client->surfaces->Request(request, record);
 }
 
 // Present (16): the throttle on displayable sources, then a copy or fill
@@ -149,12 +150,15 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
   const uint32_t flags = request->U32(16);
   Context3d* context = client->Context(request->U32(24));
   if (context == nullptr || client->surfaces == nullptr) return kRequestRefused;
-  Surface3d* source = SurfaceList3dGet(client->surfaces, request->U64(40));
+  ClientObject* sourceObject = client->surfaces->Object(request->U64(40));
+  Surface3d* source = sourceObject != nullptr ? sourceObject->surface : nullptr;
   if (source == nullptr || Surface3dMemoryKind(source) == 0) return kRequestRefused;
   const bool displayable = (Surface3dFlagByte(source) & 0x2) != 0;
   Surface3d* destination = source;
+  ClientObject* destinationObject = sourceObject;
   if ((flags & 0x2) == 0 && request->U64(32) != 0) {
-    destination = SurfaceList3dGet(client->surfaces, request->U64(32));
+    destinationObject = client->surfaces->Object(request->U64(32));
+    destination = destinationObject != nullptr ? destinationObject->surface : nullptr;
     if (destination == nullptr || Surface3dMemoryKind(destination) == 0) return kRequestRefused;
   }
   RangeMap* map = client->common->rangeMap;
@@ -219,8 +223,8 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
         other[4] -= static_cast<uint32_t>(before[3] - y1);
         clipped[0] = x0, clipped[1] = y0, clipped[3] = x1, clipped[4] = y1;
       }
-      if (flags & 0x1) ClientObjectCopyRect(client, destination, source, src, dst, request);
-      if (flags & 0x2) ClientObjectFill(client, destination, dst, request);
+      if (flags & 0x1) ClientObjectCopyRect(destinationObject, sourceObject, src, dst, request);
+      if (flags & 0x2) ClientObjectFill(destinationObject, dst, request);
     }
   }
   if (tag != 0 && client->common->primaryStream != nullptr) {
@@ -343,7 +347,7 @@ int32_t BindDrawable(ClientContext* client, ClientRequest* request) {
 int32_t FlipSurface(ClientContext* client, ClientRequest* request) {
   CommonData* common = client->common;
   PDEV* pdev = client->device;
-  Surface3d* surface = client->surfaces != nullptr ? SurfaceList3dGet(client->surfaces, request->U64(16)) : nullptr;
+  Surface3d* surface = client->surfaces != nullptr ? client->surfaces->Surface(request->U64(16)) : nullptr;
   if (surface == nullptr || common->flipController == nullptr || common->syncTagManager == nullptr ||
       common->primaryStream == nullptr)
     return kRequestRefused;
@@ -409,7 +413,7 @@ int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCop
   if (client->staging[0] == nullptr || client->staging[1] == nullptr || client->surfaces == nullptr ||
       copies == nullptr || !copies->haveBox[0])
     return kRequestRefused;
-  Surface3d* surface = SurfaceList3dGet(client->surfaces, request->U64(16));
+  Surface3d* surface = client->surfaces->Surface(request->U64(16));
   if (surface == nullptr || Surface3dMemoryKind(surface) == 0) return kRequestRefused;
   uint32_t width = 0, height = 0;
   Surface3dExtent(surface, &width, &height);

@@ -61,6 +61,8 @@ class HwStateBlock : public OsHeapObject {
   // Writes what the derived class holds into the records; the base has
   // nothing to write.
   virtual bool EmitPending() { return true; }
+  // Whether the units convert colour (the blit's transform bit).
+  virtual bool ConvertsColour() const { return false; }
 
   // Runs the pending write (false, changing nothing, when it fails), then
   // resets the records from unitCount up to the last one in use. When

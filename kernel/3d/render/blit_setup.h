@@ -45,6 +45,7 @@ class TransformState : public HwStateBlock {
 
   // Writes the transform program (or the pass-through) into the records.
   bool EmitPending() override;
+  bool ConvertsColour() const override { return active != 0; }
 
   bool SetSourceMode(uint32_t mode);
   bool SetDestinationMode(uint32_t mode);

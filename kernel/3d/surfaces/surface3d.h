@@ -85,7 +85,9 @@ struct SurfaceCreateRequest {
   uint32_t depth = 0;
   uint32_t ownerValue = 0;
   uint32_t fixedHandle = 0;  // 0: the first free handle
-  Surface3d* master = nullptr;
+  // A clone shares this surface's block (a 3D surface, or the display's
+  // primary surface).
+  MmSurface* master = nullptr;
 };
 static_assert(offsetof(SurfaceCreateRequest, format) == 8);
 

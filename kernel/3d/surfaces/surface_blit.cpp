@@ -206,8 +206,9 @@ bool SameExtent(const int32_t* a, const int32_t* b) {
 }
 
 // The transform for the pair: the caller's, or the device's set up for it.
-TransformState* TransformFor(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request) {
-  if ((request.flags & kBlitCallerTransform) != 0) return static_cast<TransformState*>(request.transform);
+// A caller's state may be any unit state block (a level copy's).
+HwStateBlock* TransformFor(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request) {
+  if ((request.flags & kBlitCallerTransform) != 0) return static_cast<HwStateBlock*>(request.transform);
   TransformState* t = DeviceBlitSet(destination).transform;
   if (t == nullptr || !t->SetupBlit(source, destination, nullptr)) return nullptr;
   return t;
@@ -229,7 +230,7 @@ TexSource TexSourceOf(const Surface3d* source, const SurfaceBlitRequest& request
 
 // Draws one destination rectangle (already clipped) with the loaded set-up.
 bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* rect, uint32_t flags,
-                  TransformState* transform, TextureStageSetup* stages, const TexSource& tex) {
+                  HwStateBlock* transform, TextureStageSetup* stages, const TexSource& tex) {
   if (full[2] <= full[0] || full[3] <= full[1]) return false;
   if (rect[0] < 0 || rect[1] < 0 || rect[0] > rect[2] || rect[1] > rect[3]) return false;
   if (transform == nullptr || stages == nullptr) return false;
@@ -249,7 +250,7 @@ bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* re
   }
   uint32_t op = kBlitOpBase | stages->StageMask();
   if (transform->unitCount >= 6) op |= kBlitOpWideUnits;
-  if (transform->active != 0) op |= kBlitOpTransform;
+  if (transform->ConvertsColour()) op |= kBlitOpTransform;
   const uint32_t usage = common->revisionBits;
   if (!((usage & kUsageLaterChips) != 0 && stages->stageCount > 2)) op |= kBlitOpLimit31;
   uint32_t word0 = 0, word1 = 0;
@@ -326,9 +327,9 @@ bool Surface3d::Blit(Surface3d* destination, Surface3d* source, const SurfaceBli
 
 bool Surface3d::BlitTextured(Surface3d* destination, Surface3d* source, const SurfaceBlitRequest& request) {
   if (destination == nullptr || source == nullptr) return false;
-  TransformState* transform = (request.flags & kBlitCallerTransform) != 0
-                                  ? static_cast<TransformState*>(request.transform)
-                                  : DeviceBlitSet(destination).transform;
+  HwStateBlock* transform = (request.flags & kBlitCallerTransform) != 0
+                                ? static_cast<HwStateBlock*>(request.transform)
+                                : static_cast<HwStateBlock*>(DeviceBlitSet(destination).transform);
   return DrawTextured(destination, request.full, request.clipped, request.flags, transform,
                       DeviceBlitSet(destination).stages, TexSourceOf(source, request));
 }
@@ -339,7 +340,7 @@ bool BlitPlanar(Surface3d* destination, Surface3d* source, const SurfaceBlitRequ
   if (destination == nullptr || source == nullptr) return false;
   const Surface3d::ViewWindow::ChromaPlane& plane = source->view.chroma;
   if (!plane.active || plane.plane == nullptr) return false;
-  TransformState* transform = TransformFor(destination, source, request);
+  HwStateBlock* transform = TransformFor(destination, source, request);
   TextureStageSetup* stages = DeviceBlitSet(destination).stages;
   if (transform == nullptr || stages == nullptr) return false;
   BlitSource luma;

@@ -113,7 +113,7 @@ struct SurfaceBlitRequest {
   uint32_t key = 0;
   uint32_t filter = 0;
   uint32_t options[2] = {};
-  void* transform = nullptr;
+  void* transform = nullptr;     // an HwStateBlock with kBlitCallerTransform
   void* stageSource = nullptr;  // a BlitSource with kBlitCallerStages
   uint32_t stageWidth = 0;
   uint32_t stageHeight = 0;

@@ -12,6 +12,7 @@
 #include "core/orv_ioctl.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
+#include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
@@ -27,6 +28,7 @@
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
+#include "platform/board/chip_2d.h"
 #include "platform/client3d/client3d.h"
 
 namespace {
@@ -54,8 +56,30 @@ class Client3dTest : public ktest::StartedBoard {
   }
   void TearDown() override {
     client.reset();
+    if (primary != nullptr) {
+      pdev->primarySurface = nullptr;
+      delete primary;
+    }
     StartedBoard::TearDown();
   }
+
+  // A display of 64 x 48 whose primary surface the X driver declared.
+  Surface3d* MakePrimary() {
+    pdev->mode.virtualWidth = 64;
+    pdev->mode.virtualHeight = 48;
+    SurfaceCreateRequest request;
+    request.placement = kPlaceLocal;
+    request.format = pdev->formatCatalogue->Find(BlitEngineOf(pdev)->formatCode);
+    request.surfaceType = kUsageIndexDisplay;
+    request.width = 64;
+    request.height = 48;
+    request.levels = 1;
+    request.depth = 1;
+    primary = Surface3d::CreatePlaced(pdev, &request);
+    pdev->primarySurface = primary;
+    return primary;
+  }
+  Surface3d* primary = nullptr;
 
   ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
   RenderContext3d* Current() { return Context()->Context(context3d)->current; }
@@ -84,7 +108,21 @@ class Client3dTest : public ktest::StartedBoard {
     return client->RunTokens(context3d, offset, static_cast<uint32_t>(tokens.Size()));
   }
 
+  // Request 12 through the node: the handle, or 0 (the description as the
+  // kernel wrote it back stays in `description`).
+  uint64_t MakeSurface(uint32_t flags, uint32_t kind, uint32_t format, uint32_t width, uint32_t height,
+                       uint32_t depth = 0, uint32_t levels = 0) {
+    description = {flags, kind, format, width, height, depth, levels};
+    glue.DeclareUserMemory(2000, &description, sizeof(description));
+    client->Put64(16, reinterpret_cast<uintptr_t>(&description));
+    client->Put64(24, 0);
+    if (client->Run(kRequestCreateSurface) != 0) return 0;
+    return client->Get64(24);
+  }
+  Surface3d* SurfaceOf(uint64_t handle) { return Context()->surfaces->Surface(handle); }
+
   alignas(8) uint8_t primaryStandIn[64] = {};
+  alignas(8) ClientSurfaceDescription description = {};
   std::unique_ptr<client3d::Client> client;
   client3d::ContextInfo info = {};
   Buffer commands;
@@ -169,9 +207,13 @@ TEST_F(Client3dTest, BufferSizesAreRoundedAndZeroOrWrappingSizesRefused) {
 }
 
 TEST_F(Client3dTest, ALostContextAnswersOnlyReattachWithoutTakingTheLock) {
+  const uint64_t saved = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(saved, 0u);
   ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
   EXPECT_TRUE(Context()->lost);
-  EXPECT_EQ(orvstandin::TimesCalled("SurfaceList3dRelease"), 1u);
+  // The surface list saved and released its video-only surface.
+  EXPECT_EQ(Context()->surfaces->SavedRecordCount(), 1u);
+  EXPECT_EQ(Context()->surfaces->Object(saved), nullptr);
   // User space holds the command lock: the answer comes all the same.
   SharedLocked()->commandLock = 1;
   client->Put32(16, 4096);
@@ -892,7 +934,11 @@ TEST_F(Client3dTest, DataBuffersTakeIdsInOrderAndWritesStayInsideTheRing) {
 }
 
 TEST_F(Client3dTest, ASurfaceRecordWhoseCopyOutFailsAnswersFaultAndKeepsThePointer) {
-  alignas(8) uint8_t record[32] = {41};
+  // A primary-kind description: the kernel writes the display's format and
+  // size back.
+  Surface3d* primary = MakePrimary();
+  ASSERT_NE(primary, nullptr);
+  alignas(8) uint32_t record[8] = {kDescPrimary, 1, 0, 0, 0, 0, 0};
   glue.DeclareUserMemory(2000, record, sizeof(record));
   glue.MarkReadOnly(record, sizeof(record));
   client->Put64(16, reinterpret_cast<uintptr_t>(record));
@@ -902,7 +948,9 @@ TEST_F(Client3dTest, ASurfaceRecordWhoseCopyOutFailsAnswersFaultAndKeepsThePoint
   glue.ClearUserMemory();
   glue.DeclareUserMemory(2000, record, sizeof(record));
   EXPECT_EQ(client->Execute(), 0);
-  EXPECT_EQ(record[0], 42);  // the list's answer came back
+  EXPECT_EQ(client->Result(), 0);
+  EXPECT_EQ(record[3], pdev->mode.virtualWidth);  // the list's answer came back
+  EXPECT_EQ(record[6], 1u);
 }
 
 TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
@@ -910,10 +958,14 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   glue.DeclareUserMemory(2000, boxes, sizeof(boxes));
   pdev->mode.virtualWidth = 640;
   pdev->mode.virtualHeight = 480;
-  // Surface 3 is displayable.
-  const uintptr_t surface = 0x7F000000;
-  orvstandin::SetOutValue("SurfaceList3dGet", 3, surface);
+  // The source is displayable; the copy goes into a second surface.
+  const uint64_t sourceHandle = MakeSurface(0, kDescKindPlain, 21, 64, 64);
+  const uint64_t targetHandle = MakeSurface(0, kDescKindPlain, 21, 64, 64);
+  ASSERT_NE(sourceHandle, 0u);
+  ASSERT_NE(targetHandle, 0u);
+  const uintptr_t surface = reinterpret_cast<uintptr_t>(SurfaceOf(sourceHandle));
   orvstandin::SetOutValue("Surface3dFlagByte", surface % 64, 2);
+  orvsim::Engine2d engine2d{board, dma};
   client->Put64(16, 5);
   client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
   client->Put32(40, 1);
@@ -922,8 +974,11 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   auto present = [&] {
     client->Put32(16, 1);
     client->Put32(24, context3d);
-    client->Put64(32, 0);
-    client->Put64(40, 3);
+    client->Put64(32, targetHandle);
+    client->Put64(40, sourceHandle);
+    client->Put64(64, 0);
+    client->Put64(72, 0);
+    client->Put32(80, 0xFFFFFFFF);
     client->Put64(48, reinterpret_cast<uintptr_t>(boxes[0]));
     client->Put64(56, reinterpret_cast<uintptr_t>(boxes[1]));
     return client->Run(kRequestPresentSurface);
@@ -932,19 +987,26 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
     const uint32_t before = TagCounter();
     EXPECT_EQ(present(), 0);
     EXPECT_NE(TagCounter(), before);
-    EXPECT_EQ(Context()->presentTags[i], TagCounter());
+    // The present's tag comes first; the copy takes its own after it.
+    EXPECT_EQ(Context()->presentTags[i], before + 8);
   }
-  EXPECT_EQ(orvstandin::TimesCalled("ClientObjectCopyRect"), 6u);
-  const auto copy = orvstandin::ArgsOf("ClientObjectCopyRect");
-  EXPECT_EQ(std::vector<uint64_t>(copy.values, copy.values + 8),
-            (std::vector<uint64_t>{0, 0, 50, 50, 0, 0, 50, 50}));
-  // Boxes are clipped to their surfaces first.
+  // One engine copy per present and visible rectangle.
+  auto copies = [&] {
+    size_t n = 0;
+    for (const auto& start : engine2d.OperationStarts()) n += (start.control & 0xF) == orvsim::k2dOpCopy ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(copies(), 6u);
+  // Boxes are clipped to their surfaces first: one clipped to nothing
+  // copies nothing.
   orvstandin::SetOutValue("Surface3dExtent", 0, 40);
   orvstandin::SetOutValue("Surface3dExtent", 1, 30);
   EXPECT_EQ(present(), 0);
-  const auto clipped = orvstandin::ArgsOf("ClientObjectCopyRect", 6);
-  EXPECT_EQ(std::vector<uint64_t>(clipped.values, clipped.values + 8),
-            (std::vector<uint64_t>{0, 0, 40, 30, 0, 0, 40, 30}));
+  EXPECT_EQ(copies(), 7u);
+  boxes[0][0] = boxes[1][0] = 45;
+  EXPECT_EQ(present(), 0);
+  EXPECT_EQ(copies(), 7u);
+  boxes[0][0] = boxes[1][0] = 0;
   // The engine has not passed the tag taken six presents before: busy, and
   // no tag is taken.
   const uint32_t completed = SharedLocked()->completedTag;
@@ -952,23 +1014,24 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   const uint32_t before = TagCounter();
   EXPECT_EQ(present(), -4);
   EXPECT_EQ(TagCounter(), before);
-  EXPECT_EQ(orvstandin::TimesCalled("ClientObjectCopyRect"), 7u);
+  EXPECT_EQ(copies(), 7u);
   SharedLocked()->completedTag = completed;
   // An unknown context or source is refused.
   client->Put32(24, 999);
   EXPECT_EQ(client->Run(kRequestPresentSurface), -1);
   client->Put32(24, context3d);
-  client->Put64(40, 8);
+  client->Put64(40, 99);
   EXPECT_EQ(client->Run(kRequestPresentSurface), -1);
 }
 
 TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
-  orvstandin::SetOutValue("SurfaceList3dGet", 4, 0x7F000040);
+  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(h, 0u);
   alignas(8) int32_t box[6] = {10, 20, 0, 14, 23, 1};
   std::vector<uint8_t> rows(4 * 16, 0xEE);
   glue.DeclareUserMemory(2000, box, sizeof(box));
   glue.DeclareUserMemory(2000, rows.data(), rows.size());
-  client->Put64(16, 4);
+  client->Put64(16, h);
   client->Put64(24, reinterpret_cast<uintptr_t>(box));
   client->Put32(32, 16);
   client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
@@ -994,12 +1057,13 @@ TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
 }
 
 TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
-  orvstandin::SetOutValue("SurfaceList3dGet", 4, 0x7F000040);
+  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(h, 0u);
   alignas(8) int32_t box[6] = {0, 0, 0, 1025, 1, 1};
   std::vector<uint8_t> row(8192);
   glue.DeclareUserMemory(2000, box, sizeof(box));
   glue.DeclareUserMemory(2000, row.data(), row.size());
-  client->Put64(16, 4);
+  client->Put64(16, h);
   client->Put64(24, reinterpret_cast<uintptr_t>(box));
   client->Put32(32, 0);
   client->Put64(40, reinterpret_cast<uintptr_t>(row.data()));
@@ -1022,9 +1086,9 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
   // An unknown surface, and a destination the client cannot write.
   box[0] = 0, box[3] = 4, box[4] = 2;
   orvstandin::SetOutValue("Surface3dExtent", 2, 32);
-  client->Put64(16, 5);
+  client->Put64(16, h + 1);
   EXPECT_EQ(client->Run(kRequestReadRect), -1);
-  client->Put64(16, 4);
+  client->Put64(16, h);
   glue.MarkReadOnly(row.data(), row.size());
   EXPECT_EQ(client->Run(kRequestReadRect), -1);
   // A box the client does not have faults the request.
@@ -1034,21 +1098,22 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
 }
 
 TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
-  orvstandin::SetOutValue("SurfaceList3dGet", 6, 0x7F000080);
+  const uint64_t shown = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(shown, 0u);
   orvstandin::SetOutValue("Surface3dFlipAddress", 0, 0x00200000);
   Common()->driverSwitches->FlipOnVBlank->current = 1;
   const uint32_t mask = pdev->displayMask;
   ASSERT_NE(mask, 0u);
   const int display = __builtin_ctz(mask);
   // Value 0 with the switch at 1: value 1, shown at once.
-  client->Put64(16, 6);
+  client->Put64(16, shown);
   client->Put32(24, 0);
   EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
   ASSERT_GE(Context()->flipSlots[1], 1);
   const int32_t first = Context()->flipSlots[1];
   EXPECT_EQ(Flips()->slots[display][first], kFlipSlotTaken);
   EXPECT_EQ(flips.Current(display), static_cast<unsigned>(first));
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(BlitEngineOf(pdev)->displayed), 0x7F000080u);
+  EXPECT_EQ(BlitEngineOf(pdev)->displayed, SurfaceOf(shown));
   // Three more flips: the client never holds more than two slots.
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
@@ -1057,7 +1122,7 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
     EXPECT_LE(taken, 2u);
   }
   // An index that names nothing of the client.
-  client->Put64(16, 7);
+  client->Put64(16, shown + 1);
   EXPECT_EQ(client->Run(kRequestFlipSurface), -1);
   // Its destruction frees the slots (the stand-in surface is forgotten
   // first: nothing may look into it).
