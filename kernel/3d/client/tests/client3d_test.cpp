@@ -17,6 +17,8 @@
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
+#include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/clear_values.h"
 #include "kernel/3d/targets/render_target_state.h"
@@ -1211,3 +1213,251 @@ TEST_F(Client3dTest, DestroyingAndReleasingLeaveNothing) {
 }
 
 }  // namespace
+
+// ---- Client surfaces ----------------------------------------------------------------------------
+
+TEST_F(Client3dTest, SurfacesGoToTheListOfTheirKind) {
+  SurfaceList3d* list = Context()->surfaces;
+  const uint64_t plain = MakeSurface(0, kDescKindPlain, 21, 256, 256);
+  const uint64_t saved = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 256, 256);
+  ASSERT_NE(plain, 0u);
+  ASSERT_NE(saved, 0u);
+  EXPECT_TRUE(list->InPlainList(plain));
+  EXPECT_FALSE(list->InSavedList(plain));
+  EXPECT_TRUE(list->InSavedList(saved));
+  // The client's handle is the surface's handle in its resource table.
+  EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(plain)), SurfaceOf(plain));
+  // Descriptions this device cannot make are refused.
+  EXPECT_EQ(MakeSurface(0, kDescKindPlain, 9999, 16, 16), 0u);                 // no such format
+  EXPECT_EQ(MakeSurface(0, kDescKindPlain, 21, 0, 16), 0u);                    // no width
+  EXPECT_EQ(MakeSurface(0, kDescKindTexture, 21, 16, 16, 0, 12), 0u);          // 13 levels
+  EXPECT_EQ(MakeSurface(kDescSharedOne, kDescKindTexture, 21, 16, 16), 0u);    // a shared texture
+  EXPECT_EQ(MakeSurface(kDescSharedOne | kDescSharedTwo, 1, 21, 16, 16), 0u);  // two kinds
+  client->Put64(16, plain);
+  EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  EXPECT_FALSE(list->InPlainList(plain));
+  EXPECT_EQ(client->Run(kRequestDestroySurface), -1);
+  EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(plain)), nullptr);
+}
+
+TEST_F(Client3dTest, PrimarySurfacesOfTwoClientsShareOneMaster) {
+  ASSERT_NE(MakePrimary(), nullptr);
+  SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
+  ASSERT_NE(shared, nullptr);
+  const uint64_t mine = MakeSurface(kDescPrimary, kDescKindPlain, 0, 0, 0);
+  ASSERT_NE(mine, 0u);
+  // The display's format, width and height, one level.
+  EXPECT_EQ(description.width, 64u);
+  EXPECT_EQ(description.height, 48u);
+  EXPECT_EQ(description.levels, 1u);
+  EXPECT_EQ(description.format, FormatCatalogue::ToClientFormat(BlitEngineOf(pdev)->formatCode));
+  Surface3d* master = shared->masters[kSharedPrimary];
+  ASSERT_NE(master, nullptr);
+  EXPECT_EQ(shared->primaryState, 0);
+  EXPECT_TRUE(Context()->surfaces->InSavedList(mine));
+  // A second client's primary surface is a clone of the same master.
+  client3d::Client other(glue, device, 3000);
+  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  alignas(8) ClientSurfaceDescription theirs = {kDescPrimary, 1, 0, 0, 0, 0, 0};
+  glue.DeclareUserMemory(3000, &theirs, sizeof(theirs));
+  other.Put64(16, reinterpret_cast<uintptr_t>(&theirs));
+  ASSERT_EQ(other.Run(kRequestCreateSurface), 0);
+  EXPECT_EQ(shared->masters[kSharedPrimary], master);
+  EXPECT_EQ(shared->counts[kSharedPrimary], 2u);
+  EXPECT_EQ(SurfaceOf(mine)->master, master);
+  client->Put64(16, mine);
+  EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  EXPECT_EQ(shared->masters[kSharedPrimary], master);
+  EXPECT_EQ(other.DestroyContext(), 0);
+  EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
+  EXPECT_EQ(shared->primaryState, -1);
+  EXPECT_EQ(shared->counts[kSharedPrimary], 0u);
+}
+
+TEST_F(Client3dTest, ABackBufferWithoutAFreeFlipSlotStoresSlotZeroAndNeverFreesIt) {
+  SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
+  const uint32_t mask = pdev->displayMask;
+  const int display = __builtin_ctz(mask);
+  for (uint32_t slot = 0; slot < kFlipSlotsPerDisplay; ++slot) Flips()->slots[display][slot] = kFlipSlotTaken;
+  pdev->mode.virtualWidth = 32;
+  pdev->mode.virtualHeight = 16;
+  const uint64_t back = MakeSurface(kDescBackBuffer, kDescKindPlain, 0, 0, 0);
+  ASSERT_NE(back, 0u);
+  EXPECT_EQ(shared->flipSlot, 0);
+  ASSERT_NE(shared->masters[kSharedBackBuffer], nullptr);
+  client->Put64(16, back);
+  EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  EXPECT_EQ(shared->masters[kSharedBackBuffer], nullptr);
+  EXPECT_EQ(shared->flipSlot, -1);
+  // Slot 0 stays the primary surface's.
+  EXPECT_EQ(Flips()->slots[display][0], kFlipSlotTaken);
+  for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot) Flips()->slots[display][slot] = kFlipSlotFree;
+  // With a free slot the master takes it and gives it back.
+  const uint64_t second = MakeSurface(kDescBackBuffer, kDescKindPlain, 0, 0, 0);
+  ASSERT_NE(second, 0u);
+  const int32_t slot = shared->flipSlot;
+  EXPECT_GE(slot, 1);
+  client->Put64(16, second);
+  EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  EXPECT_EQ(Flips()->slots[display][slot], kFlipSlotFree);
+}
+
+TEST_F(Client3dTest, SurfaceValuesReachOnlyTheNamedSurfaces) {
+  const uint64_t argb = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  const uint64_t dxt = MakeSurface(0, kDescKindPlain, 31, 16, 16);
+  ASSERT_NE(argb, 0u);
+  ASSERT_NE(dxt, 0u);
+  Surface3d* a = SurfaceOf(argb);
+  a->expandedKey = 0x5A5A5A5A;
+  a->expandedKeyValid = 7;
+  TokenWriter tokens;
+  const uint64_t entries[][2] = {{0, 0x12345678}, {999, 1}, {argb, 0xFF00FF00}};
+  tokens.Token(55, 3, entries, sizeof(entries));
+  ASSERT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(a->expandedKeyValid, 0xFFFFFFFFu);
+  uint32_t expected = 0;
+  ASSERT_TRUE(a->format->ExpandToArgb(&expected, 0xFF00FF00, kUsageTexture));
+  EXPECT_EQ(a->expandedKey, expected);
+  EXPECT_EQ(Context()->surfaces->Object(argb)->info.surfaceValue, 0xFF00FF00u);
+  // A format without the conversion: -1 with valid word 0.
+  Surface3d* d = SurfaceOf(dxt);
+  uint32_t ignored = 0;
+  if (!d->format->ExpandToArgb(&ignored, 1, kUsageTexture)) {
+    const uint64_t entry[2] = {dxt, 1};
+    TokenWriter other;
+    other.Token(55, 1, entry, sizeof(entry));
+    ASSERT_EQ(Stream(other), 0);
+    EXPECT_EQ(d->expandedKey, 0xFFFFFFFFu);
+    EXPECT_EQ(d->expandedKeyValid, 0u);
+  }
+}
+
+TEST_F(Client3dTest, LocksRefuseFacesAndLevelsTheSurfaceDoesNotHave) {
+  const uint64_t cube = MakeSurface(kDescMipmapped, kDescKindCube, 21, 16, 16, 0, 1);
+  const uint64_t plain = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(cube, 0u);
+  ASSERT_NE(plain, 0u);
+  alignas(8) ClientSurfaceLock lock = {};
+  glue.DeclareUserMemory(2000, &lock, sizeof(lock));
+  auto tryLock = [&](uint64_t handle, uint32_t level, uint32_t face) {
+    lock = {};
+    lock.level = level;
+    lock.face = face;
+    client->Put64(16, handle);
+    client->Put64(24, reinterpret_cast<uintptr_t>(&lock));
+    const int32_t result = client->Run(kRequestLockSurface);
+    client->Put64(16, handle);
+    if (result == 0) {
+      EXPECT_EQ(client->Run(kRequestUnlockSurface), 0);
+    }
+    return result;
+  };
+  EXPECT_EQ(tryLock(cube, 1, 5), 0);
+  EXPECT_EQ(lock.pitch, SurfaceOf(cube)->set->Level(5, SurfaceOf(cube)->set->largest - 1)->pitch);
+  EXPECT_NE(lock.slicePitch, 0u);
+  EXPECT_EQ(tryLock(cube, 0, 6), -1);
+  EXPECT_EQ(tryLock(cube, 2, 0), -1);
+  EXPECT_EQ(tryLock(plain, 0, 1), -1);
+  EXPECT_EQ(tryLock(plain, 0, 0), 0);
+  EXPECT_EQ(lock.slicePitch, 0u);
+  EXPECT_EQ(tryLock(plain + 100, 0, 0), -1);
+}
+
+// Writes a pattern into every level and face of a surface (its bytes
+// from the level's processor address), or reads them back.
+std::vector<uint8_t> LevelBytes(ClientObject* object, bool write, uint8_t seed) {
+  std::vector<uint8_t> all;
+  for (uint32_t face = 0; face < object->info.Faces(); ++face) {
+    for (uint32_t level = 0; level < object->LevelCount(); ++level) {
+      Surface3d* s = object->LevelSurface(level, face);
+      if (s == nullptr) continue;
+      auto* at = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(s->Lock()));
+      EXPECT_NE(at, nullptr);
+      if (at == nullptr) return all;
+      const uint64_t rowBytes = uint64_t{s->width} * s->bitsPerPixel / 8;
+      for (uint32_t z = 0; z < s->depth; ++z)
+        for (uint32_t y = 0; y < s->height; ++y)
+          for (uint64_t x = 0; x < rowBytes; ++x) {
+            uint8_t* p = at + uint64_t{z} * s->pitch * s->height + uint64_t{y} * s->pitch + x;
+            if (write) *p = static_cast<uint8_t>(seed + face * 37 + level * 11 + z * 5 + y * 3 + x);
+            all.push_back(*p);
+          }
+      if (write) {
+        s->Unlock();
+      } else {
+        s->UnlockRead();
+      }
+    }
+  }
+  return all;
+}
+
+TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents) {
+  SurfaceList3d* list = Context()->surfaces;
+  struct Made {
+    uint64_t handle;
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> ids;
+  };
+  std::vector<Made> made;
+  const uint32_t kinds[][5] = {
+      {kDescVideoOnly | kDescMipmapped, kDescKindTexture, 1024, 1, 10},  // 11 levels of 1024 x 1
+      {kDescVideoOnly | kDescMipmapped, kDescKindCube, 16, 16, 1},
+      {kDescVideoOnly | kDescMipmapped, kDescKindVolume, 8, 8, 1},
+      {kDescVideoOnly, kDescKindPlain, 40, 20, 0},
+  };
+  uint8_t seed = 1;
+  for (const auto& k : kinds) {
+    const uint64_t handle = MakeSurface(k[0], k[1], 21, k[2], k[3], k[1] == kDescKindVolume ? 4 : 0, k[4]);
+    ASSERT_NE(handle, 0u) << k[1];
+    Made m{handle, LevelBytes(list->Object(handle), true, seed += 17), {}};
+    uint32_t ids[80];
+    m.ids.assign(ids, ids + list->LevelIdsOf(handle, ids, 80));
+    EXPECT_FALSE(m.ids.empty());
+    made.push_back(m);
+  }
+  // Small levels share one packed area: what the levels hold now is what
+  // must come back.
+  for (Made& m : made) m.bytes = LevelBytes(list->Object(m.handle), false, 0);
+  // A mipmapped 1024 x 1 saves every level's row, no more.
+  EXPECT_EQ(list->Object(made[0].handle)->DataSize(), uint64_t{2047} * 4);
+  const uint32_t ids = list->LevelIdCount();
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    Context()->MarkLost();
+    for (const Made& m : made) EXPECT_EQ(list->Object(m.handle), nullptr);
+    EXPECT_EQ(list->LevelIdCount(), ids);  // reserved while away
+    ASSERT_EQ(client->Run(kRequestReattach), 0);
+    EXPECT_EQ(list->SavedRecordCount(), 0u);
+    for (const Made& m : made) {
+      ClientObject* object = list->Object(m.handle);
+      ASSERT_NE(object, nullptr);
+      EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(m.handle)), object->surface);
+      uint32_t now[80];
+      EXPECT_EQ(std::vector<uint32_t>(now, now + list->LevelIdsOf(m.handle, now, 80)), m.ids);
+      EXPECT_EQ(LevelBytes(object, false, 0), m.bytes) << m.handle;
+    }
+  }
+  // Destroying them frees every id.
+  for (const Made& m : made) {
+    client->Put64(16, m.handle);
+    EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  }
+  EXPECT_EQ(list->LevelIdCount(), 0u);
+}
+
+TEST_F(Client3dTest, AFailedSaveMakesReattachRefuseAndReleaseWhatItMade) {
+  SurfaceList3d* list = Context()->surfaces;
+  const uint64_t first = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+  const uint64_t second = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+  ASSERT_NE(second, 0u);
+  const size_t surfaces = Context()->resources->TableOf(1)->Count();
+  // The first surface's record cannot be had.
+  glue.FailAllocation(1, kglue::AllocKind::kMemory);
+  Context()->MarkLost();
+  glue.FailAllocation(0);
+  EXPECT_EQ(list->SavedRecordCount(), 2u);
+  EXPECT_EQ(client->Run(kRequestReattach), -1);
+  EXPECT_EQ(list->Object(first), nullptr);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 2);
+  EXPECT_EQ(list->SavedRecordCount(), 2u);
+}
