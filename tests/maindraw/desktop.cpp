@@ -125,21 +125,38 @@ std::vector<Monitor> MonitorsOf(orvmachine::MachineBoard& board, const std::vect
   return monitors;
 }
 
+namespace {
+
+// Why the monitor's picture cannot be compared with its screen; empty when
+// it can.
+std::string Unusable(const Monitor& m, const std::vector<ScreenState>& screens) {
+  if (m.picture.Empty()) return "shows nothing";
+  if (m.screen < 0 || static_cast<size_t>(m.screen) >= screens.size()) return "shows no screen's framebuffer";
+  const ScreenState& s = screens[static_cast<size_t>(m.screen)];
+  if (m.x0 != s.frameX0 || m.y0 != s.frameY0)
+    return "shows screen " + std::to_string(m.screen) + " from (" + std::to_string(m.x0) + ", " +
+           std::to_string(m.y0) + "), its viewport starts at (" + std::to_string(s.frameX0) + ", " +
+           std::to_string(s.frameY0) + ")";
+  return "";
+}
+
+}  // namespace
+
 Comparison CompareWithReference(xstub::XServer& server, orvmachine::MachineBoard& board, const Monitor& m,
                                 const std::vector<ScreenState>& screens, const Drawing& drawing) {
   Comparison c;
-  if (m.picture.Empty() || m.screen < 0 || static_cast<size_t>(m.screen) >= screens.size()) {
-    c.unusable = m.picture.Empty() ? "shows nothing" : "shows no screen's framebuffer";
-    return c;
-  }
+  c.unusable = Unusable(m, screens);
+  if (!c.unusable.empty()) return c;
+  return CompareWithPixels(board, m, screens,
+                           DrawReference(server, screens[static_cast<size_t>(m.screen)].shape, drawing));
+}
+
+Comparison CompareWithPixels(orvmachine::MachineBoard& board, const Monitor& m,
+                             const std::vector<ScreenState>& screens, const std::vector<uint8_t>& pixels) {
+  Comparison c;
+  c.unusable = Unusable(m, screens);
+  if (!c.unusable.empty()) return c;
   const ScreenState& s = screens[static_cast<size_t>(m.screen)];
-  if (m.x0 != s.frameX0 || m.y0 != s.frameY0) {
-    c.unusable = "shows screen " + std::to_string(m.screen) + " from (" + std::to_string(m.x0) + ", " +
-                 std::to_string(m.y0) + "), its viewport starts at (" + std::to_string(s.frameX0) + ", " +
-                 std::to_string(s.frameY0) + ")";
-    return c;
-  }
-  const std::vector<uint8_t> pixels = DrawReference(server, s.shape, drawing);
   const orvsim::ChipLut& lut = board.display->Lut();
   const unsigned controller = static_cast<unsigned>(m.controller);
   c.expected = ReferencePicture(pixels, s.shape, m.x0, m.y0, m.picture.width, m.picture.height,
@@ -162,6 +179,20 @@ Comparison CompareWithReference(xstub::XServer& server, orvmachine::MachineBoard
       }
   c.equal = c.differing == 0;
   return c;
+}
+
+std::vector<uint8_t> FramebufferPixels(orvmachine::MachineBoard& board, const ScreenState& s) {
+  const uint64_t bytes = static_cast<uint64_t>(s.shape.bitsPerPixel / 8);
+  const uint64_t row = static_cast<uint64_t>(s.shape.width) * bytes;
+  const uint64_t pitch = static_cast<uint64_t>(s.pitch) * bytes;
+  if (bytes == 0 || s.shape.height <= 0 || pitch < row) return {};
+  const uint64_t end = s.fbLocal + pitch * static_cast<uint64_t>(s.shape.height - 1) + row;
+  if (end > board.board.LocalMemorySize()) return {};
+  std::vector<uint8_t> pixels(row * static_cast<uint64_t>(s.shape.height));
+  for (int y = 0; y < s.shape.height; ++y)
+    memcpy(pixels.data() + row * static_cast<uint64_t>(y),
+           board.board.LocalMemory() + s.fbLocal + pitch * static_cast<uint64_t>(y), row);
+  return pixels;
 }
 
 bool FillOffscreenArea(ScreenPtr screen) {

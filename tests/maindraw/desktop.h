@@ -68,6 +68,13 @@ struct Comparison {
 };
 Comparison CompareWithReference(xstub::XServer& server, orvmachine::MachineBoard& board, const Monitor& monitor,
                                 const std::vector<ScreenState>& screens, const Drawing& drawing);
+// The same against given pixels of the monitor's screen (rows of width x
+// bytes a pixel).
+Comparison CompareWithPixels(orvmachine::MachineBoard& board, const Monitor& monitor,
+                             const std::vector<ScreenState>& screens, const std::vector<uint8_t>& pixels);
+// The pixels of a screen's framebuffer in the board's memory, rows of width
+// x bytes a pixel; empty when it does not lie in the memory.
+std::vector<uint8_t> FramebufferPixels(orvmachine::MachineBoard& board, const ScreenState& screen);
 
 // Takes the largest area the screen's framebuffer manager hands out and
 // fills it through the screen's framebuffer, as a pixmap kept there would be
