@@ -12,7 +12,7 @@
 namespace e2e {
 namespace {
 
-using BringUp = Desktop;
+using E2eBringUp = Desktop;
 
 // The position of the first line from `from` on that equals `line`, or
 // npos.
@@ -22,7 +22,7 @@ size_t Find(const std::vector<std::string>& lines, const std::string& line, size
   return std::string::npos;
 }
 
-TEST_F(BringUp, EachUnitIsEnabledStartedAndDeclaredInTheDriversOrder) {
+TEST_F(E2eBringUp, EachUnitIsEnabledStartedAndDeclaredInTheDriversOrder) {
   EXPECT_EQ(Node().Sequence({20, 22, 28}),
             (std::vector<std::string>{"20:0", "22:0", "28:0", "20:1", "22:1", "28:1"}));
   for (const NodeRequest& r : Node().Requests()) {
@@ -35,7 +35,7 @@ TEST_F(BringUp, EachUnitIsEnabledStartedAndDeclaredInTheDriversOrder) {
   }
 }
 
-TEST_F(BringUp, TheDriversAndTheKernelsKeyMessagesComeInOrder) {
+TEST_F(E2eBringUp, TheDriversAndTheKernelsKeyMessagesComeInOrder) {
   const std::vector<std::string> driver = DriverMessages();
   // Each screen: the board found, the mode, bus mastering through the
   // kernel module; then each screen's device started, in screen order.
@@ -77,7 +77,7 @@ TEST_F(BringUp, TheDriversAndTheKernelsKeyMessagesComeInOrder) {
   for (const std::string& line : kernel) EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
 }
 
-TEST_F(BringUp, BothMonitorsShowTheirScreensDesktopAndTheUnloadLeavesNothing) {
+TEST_F(E2eBringUp, BothMonitorsShowTheirScreensDesktopAndTheUnloadLeavesNothing) {
   std::vector<std::vector<uint8_t>> desktops;
   for (const maindraw::ScreenState& s : Screens()) {
     desktops.push_back(maindraw::FramebufferPixels(Board(), s));

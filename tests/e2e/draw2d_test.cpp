@@ -11,9 +11,9 @@
 namespace e2e {
 namespace {
 
-using Draw2d = Desktop;
+using E2eDraw2d = Desktop;
 
-TEST_F(Draw2d, TheSceneGoesOutAsPostsTheEngineDecodes) {
+TEST_F(E2eDraw2d, TheSceneGoesOutAsPostsTheEngineDecodes) {
   const size_t postsBefore = Node().Count(27);
   const uint64_t rangesBefore = Dma().RangesRun();
   DrawOnEveryScreen(maindraw::DrawScene);
@@ -26,7 +26,7 @@ TEST_F(Draw2d, TheSceneGoesOutAsPostsTheEngineDecodes) {
   EXPECT_EQ(EngineErrors(), std::vector<std::string>{});
 }
 
-TEST_F(Draw2d, SyncWaitsEndOnTheTagTheEngineWritesIntoWord16) {
+TEST_F(E2eDraw2d, SyncWaitsEndOnTheTagTheEngineWritesIntoWord16) {
   DrawOnEveryScreen(maindraw::DrawScene);
   uint32_t lastTag = 0;
   for (const auto& e : Dma().Trace())
@@ -40,7 +40,7 @@ TEST_F(Draw2d, SyncWaitsEndOnTheTagTheEngineWritesIntoWord16) {
   for (const std::string& line : KernelMessages()) EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
 }
 
-TEST_F(Draw2d, BothPicturesEqualTheSceneDrawnInSoftware) {
+TEST_F(E2eDraw2d, BothPicturesEqualTheSceneDrawnInSoftware) {
   DrawOnEveryScreen(maindraw::DrawScene);
   const std::vector<Picture>& pictures = Finish();
   EXPECT_EQ(Left(), "");
