@@ -37,7 +37,9 @@ TEST_F(E2eDraw2d, SyncWaitsEndOnTheTagTheEngineWritesIntoWord16) {
   EXPECT_EQ(SharedTagWord(), lastTag);
   EXPECT_EQ(Board().board.Peek(orvsim::kDmaRegTagReached, 4), lastTag);
   EXPECT_FALSE(Dma().Busy());
+  // No wait ran out on either side.
   for (const std::string& line : KernelMessages()) EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
+  for (const std::string& line : DriverMessages()) EXPECT_NE(line.rfind("(EE)", 0), 0u) << line;
 }
 
 TEST_F(E2eDraw2d, BothPicturesEqualTheSceneDrawnInSoftware) {
