@@ -112,9 +112,14 @@ void Desktop::TearDown() {
   if (board_ != nullptr) {
     EXPECT_EQ(EngineErrors(), std::vector<std::string>{});
   }
-  if (server_ != nullptr && !finished_) {
+  // The screens closed and the module unloaded as at the end of every
+  // run: nothing may be left.
+  if (server_ != nullptr && module_ != nullptr && !finished_) {
+    finished_ = true;
     server_->CloseScreens();
     server_->FreeScreens();
+    left_ = maindraw::UnloadKernelModule(*module_);
+    EXPECT_EQ(left_, "");
   }
   server_.reset();
   node_.reset();

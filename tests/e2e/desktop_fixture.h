@@ -5,8 +5,10 @@
 // the driver makes of the node is recorded on the way.
 //
 // The desktop comes up in SetUp. Finish() takes the monitors' pictures,
-// closes the screens, unloads the module (which must leave nothing) and
-// compares each picture with what the test drew, done in software.
+// closes the screens, unloads the module and compares each picture with
+// what the test drew, done in software; a test that does not call it gets
+// the closing and the unload in TearDown. Either way the unload must leave
+// nothing, and no engine of the board may have found an error.
 #pragma once
 
 #include <gtest/gtest.h>
