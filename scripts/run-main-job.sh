@@ -15,11 +15,18 @@
 #
 # Each step is a function named step_<name>, run in the order of `steps`
 # below; a new step is a new function and a new entry.
+#
+# The end-to-end tests (tests/e2e) run the first steps on their own, to get
+# the configuration the wizard writes for this machine:
+#   ORV_MAIN_JOB_RUN=DIR ORV_MAIN_JOB_STEPS="prepare system_roots write_configuration" \
+#     run-main-job.sh BUILD
+# ORV_MAIN_JOB_RUN is the scratch directory (build/run unless given),
+# ORV_MAIN_JOB_STEPS the steps run, in the order given.
 set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
-run="$build/run"
+run="${ORV_MAIN_JOB_RUN:-$build/run}"
 
 wizard="$build/tools/wizard/orvwizard"
 pci_listing="$build/platform/board/orvsim_pci_listing"
@@ -182,6 +189,9 @@ steps=(
   driver_draws
 )
 
+if [ -n "${ORV_MAIN_JOB_STEPS:-}" ]; then
+  read -r -a steps <<<"$ORV_MAIN_JOB_STEPS"
+fi
 for s in "${steps[@]}"; do
   "step_$s"
 done

@@ -26,6 +26,8 @@ struct Options {
   std::map<unsigned, std::string> edids;
   uint32_t outputs = 2;
   bool spoil = false;
+  // Chip blocks beyond what the driver's drawing needs (orvmachine::Part).
+  uint32_t extraParts = 0;
 };
 
 // The whole file, or null when it cannot be read.

@@ -54,6 +54,7 @@
 #include "platform/xserver/screen_layer.h"
 #include "platform/xserver/server.h"
 #include "platform/xserver/xaa_front.h"
+#include "tests/maindraw/desktop.h"
 #include "tests/maindraw/machine.h"
 #include "tests/maindraw/png_file.h"
 #include "tests/maindraw/reference.h"
@@ -149,139 +150,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   return o;
 }
 
-// The PCI location the configuration's Device sections of the driver name,
-// through the configuration library; 1:0:0 when none names one. Null when
-// the file cannot be read or the sections name different boards.
-std::optional<orvsim::PciLocation> BoardLocation(const std::string& path) {
-  FILE* stream = fopen(path.c_str(), "r");
-  if (stream == nullptr) {
-    fprintf(stderr, "orv_main_draw: cannot open %s\n", path.c_str());
-    return std::nullopt;
-  }
-  xconf::SetConfigStream(stream, path.c_str());
-  XConfFile* file = xf86readConfigFile();
-  xf86closeConfigFile();
-  if (file == nullptr) {
-    fprintf(stderr, "orv_main_draw: the configuration library refused %s\n", path.c_str());
-    return std::nullopt;
-  }
-  std::optional<orvsim::PciLocation> found;
-  bool ok = true;
-  for (XConfDevice* d = file->devices; d != nullptr && ok; d = d->next) {
-    if (d->driver == nullptr || xf86nameCompare(d->driver, "orv") != 0 || d->busid == nullptr) continue;
-    unsigned bus = 0, device = 0, function = 0;
-    char tail = 0;
-    if (sscanf(d->busid, "PCI:%u:%u:%u%c", &bus, &device, &function, &tail) != 3 || bus > 255 ||
-        device > 31 || function > 7) {
-      fprintf(stderr, "orv_main_draw: BusID \"%s\" of Device \"%s\" is not PCI:bus:device:function\n",
-              d->busid, d->identifier != nullptr ? d->identifier : "");
-      ok = false;
-      break;
-    }
-    const orvsim::PciLocation at{static_cast<uint8_t>(bus), static_cast<uint8_t>(device),
-                                 static_cast<uint8_t>(function)};
-    if (found && (found->bus != at.bus || found->device != at.device || found->function != at.function)) {
-      fprintf(stderr, "orv_main_draw: the Device sections name more than one board\n");
-      ok = false;
-    }
-    found = at;
-  }
-  xf86freeConfig(file);
-  if (!ok) return std::nullopt;
-  return found.value_or(orvsim::PciLocation{1, 0, 0});
-}
-
-// A screen as the driver left it after ScreenInit.
-struct ScreenState {
-  ScreenShape shape;
-  int pitch = 0;  // pixels
-  uint64_t fbLocal = 0;  // where its framebuffer lies in the board's memory
-  int frameX0 = 0, frameY0 = 0;
-};
-
-// A monitor: the output, the controller it shows, the picture.
-struct Monitor {
-  const char* output;
-  int controller;
-  orvsim::Picture picture;
-  int screen = -1;  // whose framebuffer it shows
-  int x0 = 0, y0 = 0;  // where in that screen
-};
-
-// Whether the local-memory byte `byte` starts a pixel of screen `s`; if so,
-// the pixel's place in the screen.
-bool PixelOfScreen(const ScreenState& s, uint64_t byte, int* x0, int* y0) {
-  const uint64_t bytes = static_cast<uint64_t>(s.shape.bitsPerPixel / 8);
-  if (bytes == 0 || s.pitch <= 0 || byte < s.fbLocal) return false;
-  const uint64_t at = (byte - s.fbLocal) / bytes;
-  if ((byte - s.fbLocal) % bytes != 0) return false;
-  const uint64_t y = at / static_cast<uint64_t>(s.pitch), x = at % static_cast<uint64_t>(s.pitch);
-  if (y >= static_cast<uint64_t>(s.shape.height) || x >= static_cast<uint64_t>(s.shape.width)) return false;
-  *x0 = static_cast<int>(x);
-  *y0 = static_cast<int>(y);
-  return true;
-}
-
-// Takes the largest area the screen's framebuffer manager hands out and
-// fills it through the screen's framebuffer, as a pixmap kept there would be
-// drawn; the area is given back. True also when the screen has no manager
-// or nothing to hand out.
-bool FillOffscreenArea(ScreenPtr screen) {
-  int w = 0, h = 0;
-  if (!xf86QueryLargestOffscreenArea(screen, &w, &h, 0, 0, 0) || w <= 0 || h <= 0) return true;
-  FBAreaPtr area = xf86AllocateOffscreenArea(screen, w, h, 0, nullptr, nullptr, nullptr);
-  PixmapPtr pixmap = fbGetScreenPixmap(screen);
-  if (area == nullptr || pixmap == nullptr || pixmap->devPrivate == nullptr) return false;
-  const BoxRec box = area->box;
-  printf("Screen %d: off-screen area (%d,%d)-(%d,%d) filled\n", screen->myNum, box.x1, box.y1, box.x2,
-         box.y2);
-  const size_t bytes = static_cast<size_t>(pixmap->bitsPerPixel / 8);
-  uint8_t* base = static_cast<uint8_t*>(pixmap->devPrivate);
-  for (int y = box.y1; y < box.y2; ++y)
-    memset(base + static_cast<size_t>(y) * static_cast<size_t>(pixmap->devKind) + static_cast<size_t>(box.x1) * bytes,
-           0xA5, static_cast<size_t>(box.x2 - box.x1) * bytes);
-  xf86FreeOffscreenArea(area);
-  return true;
-}
-
 // The messages logged since the last call, tagged as the X server's log
 // tags them.
 void PrintMessages(const xstub::Sandbox& box, size_t* printed) {
-  static constexpr const char* kTags[] = {"(--)", "(**)", "(==)", "(++)", "(!!)",
-                                          "(EE)", "(WW)", "(II)", "",     "(NI)"};
-  const std::vector<xstub::Message>& messages = box.Messages();
-  for (; *printed < messages.size(); ++*printed) {
-    const xstub::Message& m = messages[*printed];
-    std::string text = m.text;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    const unsigned type = static_cast<unsigned>(m.type);
-    const char* tag = type < std::size(kTags) ? kTags[type] : "";
-    if (m.screen >= 0)
-      printf("%s screen %d: %s\n", tag, m.screen, text.c_str());
-    else
-      printf("%s%s%s\n", tag, *tag != 0 ? " " : "", text.c_str());
-  }
-}
-
-// Destroys the board's device and unloads the kernel module once the
-// screens are closed, and checks that the module and the driver left nothing
-// behind: no open file, mapping, region, page or block of memory.
-bool UnloadKernelModule(orvmachine::KernelModule& module) {
-  const kglue::Glue& glue = module.glue;
-  const size_t files = glue.OpenFileCount(), mappings = glue.LiveUserMappings();
-  const int unloaded = module.DestroyAndUnload();
-  const size_t regions = glue.LiveRegions(), pages = glue.LiveLockedPages();
-  const size_t blocks = glue.LiveBlocks().size(), misuses = glue.Misuses().size();
-  if (unloaded != 0 || files + mappings + regions + pages + blocks + misuses != 0) {
-    fprintf(stderr,
-            "orv_main_draw: the kernel module was left %zu open files and %zu mappings; after its unload"
-            " (answer %d) %zu regions, %zu locked pages and %zu blocks remain, %zu misuses\n",
-            files, mappings, unloaded, regions, pages, blocks, misuses);
-    for (const std::string& m : glue.Misuses()) fprintf(stderr, "  %s\n", m.c_str());
-    return false;
-  }
-  printf("Kernel module: the board's device destroyed, the module unloaded, nothing left\n");
-  return true;
+  for (const std::string& line : TakeMessages(box, printed)) printf("%s\n", line.c_str());
 }
 
 int Run(const Options& o) {
@@ -347,23 +219,10 @@ int Run(const Options& o) {
       return kFailed;
     }
 
-    for (int i = 0; i < server.NumScreens(); ++i) {
-      ScrnInfoPtr info = xf86Screens[i];
-      ScreenState s;
-      s.shape = ScreenShape{info->virtualX, info->virtualY, info->depth, info->bitsPerPixel};
-      s.pitch = info->displayWidth;
-      // The framebuffer's offset in the aperture reaches local memory
-      // through the aperture window that covers it, if any.
-      s.fbLocal = info->fbOffset;
-      uint32_t local = 0;
-      if (info->fbOffset <= UINT32_MAX &&
-          orvsim::ApertureSlots(board->board).Resolve(static_cast<uint32_t>(info->fbOffset), &local))
-        s.fbLocal = local;
-      s.frameX0 = info->frameX0;
-      s.frameY0 = info->frameY0;
-      screens.push_back(s);
-      xstub::XaaFront front(info->pScreen);
-      DrawScene(front, s.shape);
+    screens = ScreensOf(server, *board);
+    for (size_t i = 0; i < screens.size(); ++i) {
+      xstub::XaaFront front(xf86Screens[i]->pScreen);
+      DrawScene(front, screens[i].shape);
     }
     server.RunMainLoop(1);
     PrintMessages(box, &printed);
@@ -378,37 +237,17 @@ int Run(const Options& o) {
       }
     }
 
-    static constexpr struct {
-      orvsim::BoardOutput output;
-      const char* name;
-    } kOutputs[] = {{orvsim::BoardOutput::kDac1, "DAC 1"},
-                    {orvsim::BoardOutput::kDac2, "DAC 2"},
-                    {orvsim::BoardOutput::kDvo1, "DVO 1"},
-                    {orvsim::BoardOutput::kDvo2, "DVO 2"}};
-    for (const auto& out : kOutputs) {
-      const int controller = orvsim::OutputController(board->display->Outputs(), out.output);
-      if (controller < 0) continue;
-      Monitor m{out.name, controller, {}};
-      const orvsim::ControllerSurface surface = orvsim::ReadControllerSurface(board->board, controller);
-      for (size_t s = 0; s < screens.size() && m.screen < 0; ++s)
-        if (PixelOfScreen(screens[s], surface.FirstPixelByte(), &m.x0, &m.y0)) m.screen = static_cast<int>(s);
-      if (o.spoil && monitors.empty() && surface.bytes_per_pixel != 0) {
-        // A pixel the driver would have got wrong, in the middle of the
-        // first monitor's picture.
-        const uint64_t byte = surface.FirstPixelByte() +
-                              (uint64_t{(surface.window_y1 - surface.window_y0) / 2} * surface.pitch +
-                               (surface.window_x1 - surface.window_x0) / 2) *
-                                  surface.bytes_per_pixel;
-        if (byte < board->board.LocalMemorySize()) board->board.LocalMemory()[byte] ^= 0x55;
-      }
-      m.picture = orvsim::ControllerPicture(board->board, board->display->Lut(), controller);
-      monitors.push_back(std::move(m));
-    }
+    monitors = MonitorsOf(*board, screens, o.spoil);
 
     server.CloseScreens();
     server.FreeScreens();
     PrintMessages(box, &printed);
-    if (!UnloadKernelModule(module)) return kFailed;
+    const std::string left = UnloadKernelModule(module);
+    if (!left.empty()) {
+      fprintf(stderr, "orv_main_draw: %s\n", left.c_str());
+      return kFailed;
+    }
+    printf("Kernel module: the board's device destroyed, the module unloaded, nothing left\n");
 
     if (monitors.empty()) {
       fprintf(stderr, "orv_main_draw: no output shows a picture\n");
@@ -440,49 +279,22 @@ int Run(const Options& o) {
     for (size_t n = 0; n < monitors.size(); ++n) {
       Monitor& m = monitors[n];
       const std::string name = "monitor-" + std::to_string(n + 1) + ".png";
-      if (m.picture.Empty() || m.screen < 0) {
-        printf("DIFFERS: %s shows %s\n", name.c_str(), m.picture.Empty() ? "nothing" : "no screen's framebuffer");
+      const Comparison c = CompareWithReference(server, *board, m, screens, DrawScene);
+      if (!c.unusable.empty()) {
+        printf("DIFFERS: %s %s\n", name.c_str(), c.unusable.c_str());
         status = kDiffers;
         continue;
       }
-      const ScreenState& s = screens[static_cast<size_t>(m.screen)];
-      if (m.x0 != s.frameX0 || m.y0 != s.frameY0) {
-        printf("DIFFERS: %s shows screen %d from (%d, %d), its viewport starts at (%d, %d)\n", name.c_str(),
-               m.screen, m.x0, m.y0, s.frameX0, s.frameY0);
-        status = kDiffers;
-        continue;
-      }
-      const std::vector<uint8_t> pixels = DrawReference(server, s.shape);
-      const orvsim::ChipLut& lut = board->display->Lut();
-      const unsigned controller = static_cast<unsigned>(m.controller);
-      const orvsim::Picture expected = ReferencePicture(
-          pixels, s.shape, m.x0, m.y0, m.picture.width, m.picture.height, [&](uint32_t index) {
-            const orvsim::LutEntry e = lut.At(controller, index);
-            return (e.red >> 8 & 0xFF) << 16 | (e.green >> 8 & 0xFF) << 8 | (e.blue >> 8 & 0xFF);
-          });
-      if (expected.Empty()) {
-        printf("DIFFERS: %s shows a window outside screen %d\n", name.c_str(), m.screen);
-        status = kDiffers;
-        continue;
-      }
-      uint64_t differing = 0;
-      uint32_t fx = 0, fy = 0;
-      for (uint32_t y = 0; y < expected.height; ++y)
-        for (uint32_t x = 0; x < expected.width; ++x)
-          if (expected.At(x, y) != m.picture.At(x, y) && differing++ == 0) {
-            fx = x;
-            fy = y;
-          }
-      if (differing == 0) {
+      if (c.equal) {
         printf("%s equals the reference scene\n", name.c_str());
         continue;
       }
       status = kDiffers;
       const std::string expectedPath = o.out + "/monitor-" + std::to_string(n + 1) + "-expected.png";
-      const std::string error = WritePng(expectedPath, expected.width, expected.height, expected.rgb);
+      const std::string error = WritePng(expectedPath, c.expected.width, c.expected.height, c.expected.rgb);
       printf("DIFFERS: %s differs from the reference in %" PRIu64 " pixels, first at (%u, %u): "
              "#%06X, expected #%06X (reference: %s)\n",
-             name.c_str(), differing, fx, fy, m.picture.At(fx, fy), expected.At(fx, fy),
+             name.c_str(), c.differing, c.firstX, c.firstY, c.got, c.wanted,
              error.empty() ? expectedPath.c_str() : error.c_str());
     }
   }

@@ -31,7 +31,7 @@ uint32_t Rgb(uint32_t pixel, const ScreenShape& shape, const IndexColour& index)
 
 }  // namespace
 
-std::vector<uint8_t> DrawReference(xstub::XServer& server, const ScreenShape& shape) {
+std::vector<uint8_t> DrawReference(xstub::XServer& server, const ScreenShape& shape, const Drawing& drawing) {
   const int bytes = shape.bitsPerPixel / 8;
   std::vector<uint8_t> pixels(static_cast<size_t>(shape.width) * shape.height * bytes);
   ScrnInfoPtr info = server.NewScrnInfo();
@@ -59,7 +59,7 @@ std::vector<uint8_t> DrawReference(xstub::XServer& server, const ScreenShape& sh
     return {};
   }
   xstub::XaaFront front(screen);
-  DrawScene(front, shape);
+  drawing(front, shape);
   XAADestroyInfoRec(xaa);
   return pixels;
 }

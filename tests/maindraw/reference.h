@@ -14,10 +14,10 @@
 
 namespace maindraw {
 
-// The scene's pixels on a screen of `shape`, rows of width x bytes a pixel.
-// Adds a screen to the server's table (after the driver's screens are
-// gone).
-std::vector<uint8_t> DrawReference(xstub::XServer& server, const ScreenShape& shape);
+// The drawing's pixels (the scene's unless given) on a screen of `shape`,
+// rows of width x bytes a pixel. Adds a screen to the server's table.
+std::vector<uint8_t> DrawReference(xstub::XServer& server, const ScreenShape& shape,
+                                   const Drawing& drawing = DrawScene);
 
 // Colour 0xRRGGBB of an 8-bit index (the controller's colour table).
 using IndexColour = std::function<uint32_t(uint32_t index)>;

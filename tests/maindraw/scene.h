@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/xserver/xaa_front.h"
 
@@ -26,5 +27,9 @@ struct ScreenShape {
 uint32_t PixelOf(uint32_t rgb, int depth);
 
 void DrawScene(xstub::XaaFront& front, const ScreenShape& shape);
+
+// What a screen shows, drawn through a front (the driver's hooks, or the
+// software of a screen without them): the scene, or another drawing.
+using Drawing = std::function<void(xstub::XaaFront& front, const ScreenShape& shape)>;
 
 }  // namespace maindraw
