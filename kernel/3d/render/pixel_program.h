@@ -32,6 +32,14 @@ inline constexpr uint32_t kUnitKinds = 32;
 inline constexpr uint32_t kStageBudget = 10;
 inline constexpr uint32_t kMaxCandidates = 8;
 
+// The program's texture-unit binding record, in the form of the render
+// state's pipeline sub-block: word 0 the register shadow (all ones: every
+// group of the binding changed), word 1 the binding flags (bit 0: a stage
+// reads register 16, bit 1: register 17), byte 92 the target flags.
+inline constexpr size_t kUbShadow = 0;
+inline constexpr size_t kUbFlags = 4;
+inline constexpr size_t kUbControl = 92;
+
 // Bits of the program's dirty word beyond the state record's.
 inline constexpr uint32_t kPgFirstCommit = 1u << 23;
 inline constexpr uint32_t kPgUnitsChanged = 1u << 24;
@@ -226,4 +234,5 @@ class PixelProgram : public OsHeapObject {
   bool UsageCheck(PixelUnit& u);
   void RegisterStep();
   void LoadClientConstants();
+  void HandOverBinding(ContextState3d* target, bool all);
 };

@@ -213,7 +213,7 @@ class TnlSetup : public OsHeapObject {
   uint32_t loaderBlocks[2][16] = {};
   uint8_t loaderRecords[2][64] = {};
   uint32_t lightEnableMask = 0;
-  uint32_t lightStateWords[4] = {};
+  uint32_t lightStateWords[32] = {};
   uint8_t lightTable[4096] = {};
 
   // The light parameter records of the light-combination program.
