@@ -294,20 +294,24 @@ void LoadRenderStateDefaults3d(RenderState3d* state) {
   if (state == nullptr) return;
   RenderContext3d* context = state->owner;
   const StateQueries3d& queries = DeviceStateQueries3d();
+  // One scratch record for every packed record in turn, the largest.
+  static_assert(kVertexGroupBytes >= kRasterDefaultsBytes && kVertexGroupBytes >= kViewDefaultsBytes &&
+                kVertexGroupBytes >= kScaleDefaultsBytes);
+  uint8_t record[kVertexGroupBytes];
 
-  uint8_t raster[kRasterDefaultsBytes] = {};
-  LoadRasterDefaults(raster, context, 0, queries, nullptr);
-  ApplyRasterDefaults(state, raster);
+  memset(record, 0, kRasterDefaultsBytes);
+  LoadRasterDefaults(record, context, 0, queries, nullptr);
+  ApplyRasterDefaults(state, record);
   ClearRecord(reinterpret_cast<uint8_t*>(&state->rasterSub), sizeof state->rasterSub);
 
-  uint8_t view[kViewDefaultsBytes] = {};
-  LoadViewDefaults(view, context, queries);
-  ApplyDepthStencilDefaults(state, view);
+  memset(record, 0, kViewDefaultsBytes);
+  LoadViewDefaults(record, context, queries);
+  ApplyDepthStencilDefaults(state, record);
   ClearRecord(reinterpret_cast<uint8_t*>(&state->depthStencilSub), sizeof state->depthStencilSub);
 
-  uint8_t scale[kScaleDefaultsBytes] = {};
-  LoadScaleDefaults(scale);
-  ApplyFogDefaults(state, scale);
+  memset(record, 0, kScaleDefaultsBytes);
+  LoadScaleDefaults(record);
+  ApplyFogDefaults(state, record);
   state->fogValues = FogValues{};
 
   state->pipelineState.Reset(context);
@@ -319,10 +323,10 @@ void LoadRenderStateDefaults3d(RenderState3d* state) {
     static_assert(sizeof setup->lightStateWords == 4 * kLightStateWords);
     static_assert(sizeof setup->lightTable == kLightTableBytes);
     static_assert(sizeof setup->loaderRecords[0] == 64);
-    uint8_t group[kVertexGroupBytes] = {};
+    memset(record, 0, kVertexGroupBytes);
     const VertexGroupLinks links = {&setup->lightEnableMask, setup->lightStateWords, setup->lightTable,
                                     {setup->loaderRecords[0], setup->loaderRecords[1]}};
-    LoadVertexGroupDefaults(group, links);
+    LoadVertexGroupDefaults(record, links);
   }
   state->vertexSub = VertexSubBlock{};
   state->streams.scratch = 0;
