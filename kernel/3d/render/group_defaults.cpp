@@ -221,7 +221,6 @@ void ApplyRasterDefaults(RenderState3d* state, const uint8_t* r) {
   g.dstBlend[0] = Get32(r, 67);
   g.dstBlend[1] = Get32(r, 71);
   for (uint32_t i = 0; i < 4; ++i) g.blendConstants[i] = Get32(r, 75 + 4 * i);
-  g.targetMode = Get32(r, 12);
 }
 
 void ApplyDepthStencilDefaults(RenderState3d* state, const uint8_t* v) {
@@ -237,7 +236,6 @@ void ApplyDepthStencilDefaults(RenderState3d* state, const uint8_t* v) {
   g.stencil[5] = Get32(v, 46);
   g.stencil[6] = Get32(v, 50);
   g.stencil[7] = Get32(v, 54);
-  g.targetMode = Get32(v, 114);
 }
 
 void ApplyFogDefaults(RenderState3d* state, const uint8_t* s) {

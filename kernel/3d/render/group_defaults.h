@@ -92,12 +92,15 @@ void LoadRenderStateDefaults3d(RenderState3d* state);
 // (33), raster operation (37), antialias mode (41), alpha test enable (45),
 // reference (46) and function (50), blend enable (54) and operation (55),
 // the colour and alpha source factors (59, 63), the destination factors
-// (67, 71) and the four blend constants (75-87); its word at 12 is the
-// target mode. The view record is the depth-stencil group's: depth enable
-// (word 20), depth write (byte 24), depth function (byte 25), then the
-// eight stencil states from byte 29 (enable, fail, depth-fail and pass
-// operations, function, reference, mask, write mask) and the target mode
-// at 114. The scale record is the fog group's: colour (word 8), the fog and
+// (67, 71) and the four blend constants (75-87). The view record is the
+// depth-stencil group's: depth enable (word 20), depth write (byte 24),
+// depth function (byte 25), then the eight stencil states from byte 29
+// (enable, fail, depth-fail and pass operations, function, reference,
+// mask, write mask). Both records carry the device's target-mode word (at
+// 12 and 114) as it reads while the mode is on; the groups keep their
+// target mode off, as a new render context starts with its target mode
+// switched off, and take the word when the client switches it on. The
+// scale record is the fog group's: colour (word 8), the fog and
 // range-fog enables (bits 0-1 of word 20), table mode (24), start (28),
 // end (40), density (44), vertex fog mode (48) and driver word (52).
 void ApplyRasterDefaults(RenderState3d* state, const uint8_t* record);

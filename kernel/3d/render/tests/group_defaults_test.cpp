@@ -261,14 +261,14 @@ TEST_F(StateDefaults, TheGroupsTakeThePackedRecordsValues) {
   EXPECT_EQ(r.blendOp, 1u);
   EXPECT_EQ(r.blendEnable, 0u);
   for (uint32_t w : r.blendConstants) EXPECT_EQ(FloatOf(w), 1.0f);
-  EXPECT_EQ(r.targetMode, 0x35u);
+  EXPECT_EQ(r.targetMode, 0u);  // off until the client switches it on
   const DepthStencilGroup& d = state.depthStencil;
   EXPECT_EQ(d.depthEnable, 0u);
   EXPECT_EQ(d.depthWrite, 1u);
   EXPECT_EQ(d.depthFunc, 4u);
   const uint32_t stencil[8] = {0, 1, 1, 1, 8, 0, 0xFFFFFFFF, 0xFFFFFFFF};
   for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(d.stencil[i], stencil[i]) << i;
-  EXPECT_EQ(d.targetMode, 0x35u);
+  EXPECT_EQ(d.targetMode, 0u);
   EXPECT_EQ(state.fog.enables, 0x4);  // fog and range fog off, the rest kept
   EXPECT_EQ(FloatOf(state.fog.end), 1.0f);
   EXPECT_EQ(FloatOf(state.fog.density), 1.0f);
