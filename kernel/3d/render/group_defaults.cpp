@@ -10,6 +10,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 
 uint32_t g_stateFeatureFlag = 1;
 
@@ -166,21 +167,167 @@ void ClearRegisterList(uint32_t* list) { memset(list, 0, 4 * kRegisterListWords)
 
 void EmptyStateHook() {}
 
+// ---- The device's queries -------------------------------------------------------------------
+
+namespace {
+
+// The target-mode word the render state read from the device's 3D state
+// owner when it was initialised.
+class TargetModeQuery final : public StateQuery3d {
+ public:
+  constexpr TargetModeQuery() = default;
+  uint32_t Answer(RenderContext3d* context, uint32_t) override {
+    return context != nullptr ? context->state.deviceTargetMode : 0;
+  }
+};
+
+class NoValueQuery final : public StateQuery3d {
+ public:
+  constexpr NoValueQuery() = default;
+  uint32_t Answer(RenderContext3d*, uint32_t) override { return 0; }
+};
+
+constinit TargetModeQuery g_targetModeQuery;
+constinit NoValueQuery g_noValueQuery;
+constinit StateQueries3d g_deviceQueries = {
+    {&g_noValueQuery, &g_noValueQuery, &g_noValueQuery, &g_targetModeQuery}, &g_noValueQuery};
+
+uint32_t Get32(const uint8_t* record, size_t at) {
+  uint32_t value;
+  memcpy(&value, record + at, 4);
+  return value;
+}
+
+}  // namespace
+
+const StateQueries3d& DeviceStateQueries3d() { return g_deviceQueries; }
+
 // ---- The render state's defaults --------------------------------------------------------------
 
-// The groups of the render state take their start values: the pipeline
-// record (with the context's auxiliary samplers) and its unit record, and
-// the sub-blocks, the scratch words and the target record cleared.
+void ApplyRasterDefaults(RenderState3d* state, const uint8_t* r) {
+  RasterGroup& g = state->raster;
+  g.dither = r[28];
+  g.colourWriteMask = r[29];
+  g.planeMask = Get32(r, 33);
+  g.rasterOp = Get32(r, 37);
+  g.antialias = Get32(r, 41);
+  g.alphaTestEnable = r[45];
+  g.alphaRef = r[46];
+  g.alphaFunc = Get32(r, 50);
+  g.blendEnable = r[54];
+  g.blendOp = r[55];
+  g.srcBlend[0] = Get32(r, 59);
+  g.srcBlend[1] = Get32(r, 63);
+  g.dstBlend[0] = Get32(r, 67);
+  g.dstBlend[1] = Get32(r, 71);
+  for (uint32_t i = 0; i < 4; ++i) g.blendConstants[i] = Get32(r, 75 + 4 * i);
+}
+
+void ApplyDepthStencilDefaults(RenderState3d* state, const uint8_t* v) {
+  DepthStencilGroup& g = state->depthStencil;
+  g.depthEnable = Get32(v, 20);
+  g.depthWrite = v[24];
+  g.depthFunc = v[25];
+  g.stencil[0] = v[29];
+  g.stencil[1] = Get32(v, 30);
+  g.stencil[2] = Get32(v, 34);
+  g.stencil[3] = Get32(v, 38);
+  g.stencil[4] = Get32(v, 42);
+  g.stencil[5] = Get32(v, 46);
+  g.stencil[6] = Get32(v, 50);
+  g.stencil[7] = Get32(v, 54);
+}
+
+void ApplyFogDefaults(RenderState3d* state, const uint8_t* s) {
+  FogGroup& g = state->fog;
+  g.colour = Get32(s, 8);
+  g.enables = static_cast<uint8_t>((g.enables & ~3) | (Get32(s, 20) & 3));
+  g.tableMode = Get32(s, 24);
+  g.start = Get32(s, 28);
+  g.end = Get32(s, 40);
+  g.density = Get32(s, 44);
+  g.vertexMode = Get32(s, 48);
+  g.driverWord = Get32(s, 52);
+}
+
+namespace {
+
+// The client's render states whose values the defaults set, so that a
+// client value equal to the default is the unchanged value it is, and one
+// that differs takes effect (a default of 15 with a stored 0 would skip a
+// client's 0).
+void SyncClientValues(RenderState3d* state) {
+  const RasterGroup& r = state->raster;
+  const DepthStencilGroup& d = state->depthStencil;
+  const FogGroup& f = state->fog;
+  const struct {
+    uint32_t id;
+    uint32_t value;
+  } kept[] = {
+      {26, r.dither},        {168, r.colourWriteMask}, {13, r.planeMask},       {12, r.rasterOp},
+      {15, r.alphaTestEnable}, {24, r.alphaRef},       {25, r.alphaFunc},       {27, r.blendEnable},
+      {171, r.blendOp},      {19, r.srcBlend[0]},      {20, r.dstBlend[0]},     {7, d.depthEnable},
+      {14, d.depthWrite},    {23, d.depthFunc},        {34, f.colour},          {35, f.tableMode},
+      {36, f.start},         {37, f.end},              {38, f.density},         {140, f.vertexMode},
+      {28, f.enables & 1u},  {48, f.enables >> 1 & 1u},
+  };
+  for (const auto& k : kept) state->values[k.id] = k.value;
+  for (uint32_t i = 0; i < 8; ++i) state->values[52 + i] = d.stencil[i];
+  for (uint32_t i = 0; i < 4; ++i) state->driverValues[9 + i] = r.blendConstants[i];
+  state->driverValues[26] = f.driverWord;
+}
+
+}  // namespace
+
+// The groups of the render state take their start values: the raster,
+// depth-stencil and fog groups from their packed records, the pipeline
+// record (with the context's auxiliary samplers) and its unit record, the
+// transform-and-lighting set-up's light records through the vertex-group
+// loader, and the sub-blocks, the scratch words and the target record
+// cleared. The factor record (the depth-stencil sub-block's: its flag and
+// clip words are 0) and the packed records' remaining fields have no
+// counterpart here: the depth scale it starts with is the target state's
+// scale without a depth surface, which the target state keeps itself.
 void LoadRenderStateDefaults3d(RenderState3d* state) {
   if (state == nullptr) return;
+  RenderContext3d* context = state->owner;
+  const StateQueries3d& queries = DeviceStateQueries3d();
+  // One scratch record for every packed record in turn, the largest.
+  static_assert(kVertexGroupBytes >= kRasterDefaultsBytes && kVertexGroupBytes >= kViewDefaultsBytes &&
+                kVertexGroupBytes >= kScaleDefaultsBytes);
+  uint8_t record[kVertexGroupBytes];
+
+  memset(record, 0, kRasterDefaultsBytes);
+  LoadRasterDefaults(record, context, 0, queries, nullptr);
+  ApplyRasterDefaults(state, record);
   ClearRecord(reinterpret_cast<uint8_t*>(&state->rasterSub), sizeof state->rasterSub);
+
+  memset(record, 0, kViewDefaultsBytes);
+  LoadViewDefaults(record, context, queries);
+  ApplyDepthStencilDefaults(state, record);
   ClearRecord(reinterpret_cast<uint8_t*>(&state->depthStencilSub), sizeof state->depthStencilSub);
+
+  memset(record, 0, kScaleDefaultsBytes);
+  LoadScaleDefaults(record);
+  ApplyFogDefaults(state, record);
   state->fogValues = FogValues{};
-  state->pipelineState.Reset(state->owner);
+
+  state->pipelineState.Reset(context);
   state->pipelineSub = PipelineSubBlock{};
   state->pipelineSub.control = kPsubTargetKind2;
   state->extraWord = 0;
+
+  if (TnlSetup* setup = context != nullptr ? context->tnl : nullptr) {
+    static_assert(sizeof setup->lightStateWords == 4 * kLightStateWords);
+    static_assert(sizeof setup->lightTable == kLightTableBytes);
+    static_assert(sizeof setup->loaderRecords[0] == 64);
+    memset(record, 0, kVertexGroupBytes);
+    const VertexGroupLinks links = {&setup->lightEnableMask, setup->lightStateWords, setup->lightTable,
+                                    {setup->loaderRecords[0], setup->loaderRecords[1]}};
+    LoadVertexGroupDefaults(record, links);
+  }
   state->vertexSub = VertexSubBlock{};
   state->streams.scratch = 0;
   memset(state->targetRecord, 0, sizeof state->targetRecord);
+  SyncClientValues(state);
 }

@@ -58,6 +58,12 @@ struct VertexGroupLinks {
   uint8_t* records[2];
 };
 
+// The queries a device answers for its render states. Its 3D state owner
+// keeps one value the loaders ask for: the target-mode word (the fourth
+// query, read into the render state as its device target mode); the other
+// queries have no value on these boards and answer 0.
+const StateQueries3d& DeviceStateQueries3d();
+
 // The module-wide feature flag: while 0, bit 0 of the fourth query's answer
 // is cleared. 1 at load.
 extern uint32_t g_stateFeatureFlag;
@@ -74,5 +80,29 @@ void ClearRecord(uint8_t* record, size_t bytes);
 void ClearRegisterList(uint32_t* list);
 void EmptyStateHook();
 
-// Runs the defaults of the render state's groups.
+// Runs the defaults of the render state's groups: the loaders fill their
+// packed records and the fields the render state keeps take their values
+// (ApplyRasterDefaults and the others below), and the render-state values
+// of the client ids those fields stand for follow.
 void LoadRenderStateDefaults3d(RenderState3d* state);
+
+// What the packed records give the render state's groups. The raster
+// record holds, after its query words, the raster fields in the order of
+// their dirty bits: dither (byte 28), colour-write mask (29), plane mask
+// (33), raster operation (37), antialias mode (41), alpha test enable (45),
+// reference (46) and function (50), blend enable (54) and operation (55),
+// the colour and alpha source factors (59, 63), the destination factors
+// (67, 71) and the four blend constants (75-87). The view record is the
+// depth-stencil group's: depth enable (word 20), depth write (byte 24),
+// depth function (byte 25), then the eight stencil states from byte 29
+// (enable, fail, depth-fail and pass operations, function, reference,
+// mask, write mask). Both records carry the device's target-mode word (at
+// 12 and 114) as it reads while the mode is on; the groups keep their
+// target mode off, as a new render context starts with its target mode
+// switched off, and take the word when the client switches it on. The
+// scale record is the fog group's: colour (word 8), the fog and
+// range-fog enables (bits 0-1 of word 20), table mode (24), start (28),
+// end (40), density (44), vertex fog mode (48) and driver word (52).
+void ApplyRasterDefaults(RenderState3d* state, const uint8_t* record);
+void ApplyDepthStencilDefaults(RenderState3d* state, const uint8_t* record);
+void ApplyFogDefaults(RenderState3d* state, const uint8_t* record);

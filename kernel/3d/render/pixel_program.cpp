@@ -544,7 +544,11 @@ void PixelProgram::RegisterStep() {
   if (unitCountShadow != unitCount || stageCountShadow != stageCount) dirty |= kPgStageLayout;
   unitCountShadow = unitCount;
   stageCountShadow = stageCount;
-  if ((dirty & (kPgFirstCommit | kPgUnitsChanged)) != 0) blockDirty.words[2] = 0xFFFFFFFF;
+  if ((dirty & (kPgFirstCommit | kPgUnitsChanged)) != 0) {
+    blockDirty.words[2] = 0xFFFFFFFF;
+    const uint32_t all = 0xFFFFFFFF;
+    memcpy(unitBinding + kUbShadow, &all, 4);
+  }
 }
 
 void PixelProgram::ApplyCandidate(const PixelCandidate& c) {
@@ -768,6 +772,33 @@ void PixelProgram::EmitStages() {
     imageSummary |= static_cast<uint8_t>(image.flags);
   }
   if (imageCount >= 6) imageSummary |= 0x20;
+  const uint32_t flags = bindingFlags & 3;
+  memcpy(unitBinding + kUbFlags, &flags, 4);
+}
+
+// The binding record into the render context's: a first commit, a new
+// target or binding flags that differ from those in force there mark the
+// whole binding changed and the flags in the second change word; the
+// register shadow's marks go into the first.
+void PixelProgram::HandOverBinding(ContextState3d* target, bool all) {
+  RenderContext3d* context = target->renderContext;
+  if (context == nullptr) return;
+  PipelineSubBlock& sub = context->state.pipelineSub;
+  uint32_t shadow;
+  uint32_t flags;
+  memcpy(&shadow, unitBinding + kUbShadow, 4);
+  memcpy(&flags, unitBinding + kUbFlags, 4);
+  if (all || flags != sub.bindingFlags) {
+    shadow = 0xFFFFFFFF;
+    sub.second |= flags;
+    sub.bindingFlags = flags;
+  }
+  sub.first |= shadow;
+  shadow = 0;
+  memcpy(unitBinding + kUbShadow, &shadow, 4);
+  constexpr uint8_t kTargetFlags = kPsubTargetTag | kPsubTargetKind2;
+  if (((sub.control ^ unitBinding[kUbControl]) & kTargetFlags) != 0)
+    sub.control = static_cast<uint8_t>((sub.control & ~kTargetFlags) | (unitBinding[kUbControl] & kTargetFlags));
 }
 
 // ---- Commit -----------------------------------------------------------------------------------
@@ -826,6 +857,7 @@ bool PixelProgram::Commit(uint32_t changedArgument, const PixelPipelineState& li
     for (uint32_t k = 0; k < 8; ++k) w[2 + k] = u.image[k];
     u.change = 0;
   }
+  HandOverBinding(target, all);
   if (target->textureUnits.dirty != nullptr) target->textureUnits.TakeChanges(block);
   lastTarget = target;
 

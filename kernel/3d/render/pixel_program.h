@@ -32,6 +32,14 @@ inline constexpr uint32_t kUnitKinds = 32;
 inline constexpr uint32_t kStageBudget = 10;
 inline constexpr uint32_t kMaxCandidates = 8;
 
+// The program's texture-unit binding record, in the form of the render
+// state's pipeline sub-block: word 0 the register shadow (all ones: every
+// group of the binding changed), word 1 the binding flags (bit 0: a stage
+// reads register 16, bit 1: register 17), byte 92 the target flags.
+inline constexpr size_t kUbShadow = 0;
+inline constexpr size_t kUbFlags = 4;
+inline constexpr size_t kUbControl = 92;
+
 // Bits of the program's dirty word beyond the state record's.
 inline constexpr uint32_t kPgFirstCommit = 1u << 23;
 inline constexpr uint32_t kPgUnitsChanged = 1u << 24;
@@ -124,7 +132,11 @@ bool CandidatePasses(const UnitCheckView* units, uint32_t count, const PixelDevi
 
 // The per-unit value of the score: a (low, high) pair by the device bits
 // and the channel mask, read at 16 x kind + 12, 8, 4 or 0 by the level
-// mode, + 2 and + 1 by the sampling values.
+// mode, + 2 and + 1 by the sampling values. The tables hold one pair per
+// channel-mask class for every kind and level mode, so only the mask-15
+// place without the + 1 reads 0.0; the device bits 0x3C0 add no cases of
+// their own (their places read the pairs of the same device set), and only
+// the bits 0x7FC00 choose the second set.
 float UnitScore(const PixelDeviceCaps& caps, uint32_t mask, uint32_t kind, uint32_t levelMode,
                 const uint32_t sampling[3], uint32_t width, uint32_t height);
 // The cap of the score: 4.0, 2.0 with six or more stages, halved with the
@@ -226,4 +238,5 @@ class PixelProgram : public OsHeapObject {
   bool UsageCheck(PixelUnit& u);
   void RegisterStep();
   void LoadClientConstants();
+  void HandOverBinding(ContextState3d* target, bool all);
 };

@@ -97,7 +97,10 @@ bool RenderState3d::Init(RenderContext3d* context) {
   return true;
 }
 
-void RenderState3d::LoadDefaults() { LoadRenderStateDefaults3d(this); }
+void RenderState3d::LoadDefaults() {
+  LoadRenderStateDefaults3d(this);
+  SyncVertexFog();
+}
 
 // ---- Render states -----------------------------------------------------------------------------
 

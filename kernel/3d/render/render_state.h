@@ -258,10 +258,16 @@ struct PixelGroup {
   uint32_t shadowMode;      // non-zero while the pipeline draws in its shadow mode
 };
 
+// The render context's texture-unit binding record, which the committed
+// pixel program hands over: two change words (the first: groups of the
+// binding changed; the second: the binding flags that changed), the
+// binding flags in force (bit 0: a combiner stage reads register 16, bit
+// 1: register 17) and the target flags.
 struct PipelineSubBlock {
   uint32_t first;
   uint32_t second;
-  uint8_t body[84];
+  uint32_t bindingFlags;
+  uint8_t body[80];
   uint8_t control;        // kPsub*
   uint8_t tail[3];
 };

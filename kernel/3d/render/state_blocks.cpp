@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "core/utils.h"
+#include "kernel/3d/render/render_context.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 
 const uint16_t kPixelRenderStateIds[39] = {7,  8,  9,  10, 14, 15, 16, 19, 20, 23, 24, 25, 26,
@@ -58,9 +60,7 @@ bool IsTransformId(uint32_t id) {
   return false;
 }
 
-// Whether an id (and stage) fits the component of the kind; the material
-// and the pixel program have no values the render state keeps, so their
-// components hold nothing.
+// Whether an id (and stage) fits the component of the kind.
 bool Accepts(uint32_t kind, uint32_t id, uint32_t stage) {
   switch (kind) {
     case kSbRenderStates: return id >= 1 && id < kRenderStateIds;
@@ -69,8 +69,10 @@ bool Accepts(uint32_t kind, uint32_t id, uint32_t stage) {
     case kSbClipPlanes: return id < kMaxClipPlanes;
     case kSbLights:
     case kSbLightEnables: return id <= kMaxLightIndex;
+    case kSbMaterial:
     case kSbViewport:
     case kSbDepthRange:
+    case kSbPixelProgram:
     case kSbVertexShader:
     case kSbIndexSource: return id == 0;
     case kSbPixelConstants: return id < kBlockPixelConstants;
@@ -93,6 +95,13 @@ Matrix4Words* TransformOf(VertexProcessingBlock& v, uint32_t id) {
   return nullptr;
 }
 
+// The material the render state keeps: the four colours in the fixed-
+// function constant image of the context's transform-and-lighting set-up.
+VecConstShadow* MaterialImage(RenderState3d* rs) {
+  TnlSetup* setup = rs->owner != nullptr ? rs->owner->tnl : nullptr;
+  return setup != nullptr ? &setup->fixedImage : nullptr;
+}
+
 }  // namespace
 
 // Calls f with the map of the kind (kind 1: the stage's); false for a kind
@@ -107,10 +116,12 @@ bool StateBlockVisit(StateBlock& b, uint32_t kind, uint32_t stage, F&& f) {
       return true;
     case kSbTransforms: f(b.transforms); return true;
     case kSbClipPlanes: f(b.clipPlanes); return true;
+    case kSbMaterial: f(b.material); return true;
     case kSbLights: f(b.lights); return true;
     case kSbLightEnables: f(b.lightEnables); return true;
     case kSbViewport: f(b.viewport); return true;
     case kSbDepthRange: f(b.depthRange); return true;
+    case kSbPixelProgram: f(b.pixelProgram); return true;
     case kSbPixelConstants: f(b.pixelConstants); return true;
     case kSbVertexShader: f(b.vertexShader); return true;
     case kSbVertexConstants: f(b.vertexConstants); return true;
@@ -182,6 +193,7 @@ void StateBlock::Capture(uint32_t kind) {
       AddKey(kSbDepthRange, 0, 0);
       for (uint16_t id : kTransformIds) AddKey(kSbTransforms, id, 0);
       for (uint32_t p = 0; p < kMaxClipPlanes; ++p) AddKey(kSbClipPlanes, p, 0);
+      AddKey(kSbMaterial, 0, 0);
       break;
     case kCaptureVertex:
       for (uint16_t id : kVertexRenderStateIds) AddKey(kSbRenderStates, id, 0);
@@ -201,8 +213,10 @@ void StateBlock::Capture(uint32_t kind) {
     for (uint32_t c = 0; c <= kMaxVertexConstantId; ++c) AddKey(kSbVertexConstants, c, 0);
     AddKey(kSbVertexShader, 0, 0);
   }
-  if (all || kind == kCapturePixel)
+  if (all || kind == kCapturePixel) {
+    AddKey(kSbPixelProgram, 0, 0);
     for (uint32_t c = 0; c < kBlockPixelConstants; ++c) AddKey(kSbPixelConstants, c, 0);
+  }
   if (kind == kCaptureAllStreams) {
     AddKey(kSbIndexSource, 0, 0);
     for (uint32_t s = 0; s < kBlockStreams; ++s) AddKey(kSbStreams, s, 0);
@@ -223,6 +237,17 @@ void StateBlock::CaptureValues() {
   for (auto it = viewport.begin(); it != viewport.end(); ++it) memcpy(it->second->word, v.viewport, 16);
   for (auto it = depthRange.begin(); it != depthRange.end(); ++it)
     memcpy(it->second->word, v.depthRange, sizeof it->second->word);
+  for (auto it = material.begin(); it != material.end(); ++it) {
+    // Without a set-up the render state keeps no material: the block
+    // holds zeros rather than what its memory held.
+    const VecConstShadow* image = MaterialImage(rs);
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (image != nullptr)
+        memcpy(it->second->vector[i], image->image[kCMaterialDiffuse + i].w, 16);
+      else
+        memset(it->second->vector[i], 0, 16);
+    }
+  }
   for (auto it = clipPlanes.begin(); it != clipPlanes.end(); ++it)
     memcpy(it->second->word, v.clipPlanes[it->first], 16);
   for (auto it = transforms.begin(); it != transforms.end(); ++it)
@@ -244,6 +269,7 @@ void StateBlock::CaptureValues() {
     auto it = lightEnables.find(index);
     if (it != lightEnables.end()) it->second->value = index;
   }
+  for (auto it = pixelProgram.begin(); it != pixelProgram.end(); ++it) it->second->value = rs->pixel.programSelector;
   for (auto it = pixelConstants.begin(); it != pixelConstants.end(); ++it)
     memcpy(it->second->word, rs->pixel.pixelConstants[0][it->first], 16);
   for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
@@ -299,6 +325,22 @@ void StateBlock::ApplyVertexConstants() {
   if (run) shadow->MarkDirty(runFirst, runLast);
 }
 
+// A changed vertex shader word is stored and selects the input layout
+// again; a shader handle (bit 0 set) brings its pending constants into the
+// constant image, as selecting it by token does.
+void StateBlock::ApplyVertexShader() {
+  VertexProcessingBlock& v = owner->vertex;
+  for (auto it = vertexShader.begin(); it != vertexShader.end(); ++it) {
+    const uint32_t value = it->second->value;
+    if (v.vertexShader != value) {
+      v.vertexShader = value;
+      v.transformDirty |= kVxViewport;
+      owner->vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
+    }
+    if ((value & 1) != 0) LoadVertexShaderConstants3d(owner->owner, value);
+  }
+}
+
 void StateBlock::Apply(bool applying) {
   RenderState3d* rs = owner;
   if (rs == nullptr) return;
@@ -325,6 +367,13 @@ void StateBlock::Apply(bool applying) {
     memcpy(words, it->second->word, 16);
     rs->SetViewport(words);
   }
+  // The material: stored, constants 308-311 marked and the lighting group
+  // marked, only when it differs.
+  for (auto it = material.begin(); it != material.end(); ++it) {
+    uint32_t words[16];
+    memcpy(words, it->second->vector, sizeof words);
+    rs->SetMaterial(words);
+  }
   for (auto it = lights.begin(); it != lights.end(); ++it) {
     LightRecord copy = *it->second;
     // The restore at the end of a recording takes the angles as the client
@@ -346,11 +395,7 @@ void StateBlock::Apply(bool applying) {
     rs->SetClipPlane(it->first, it->second->word);
   }
   ApplyVertexConstants();
-  for (auto it = vertexShader.begin(); it != vertexShader.end(); ++it) {
-    if (v.vertexShader == it->second->value) continue;
-    v.vertexShader = it->second->value;
-    rs->vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
-  }
+  ApplyVertexShader();
   for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
     if (rs->streams.indexSource.handle != it->second->word[1] || rs->streams.indexKind != it->second->word[2]) {
       rs->streams.indexSource.handle = it->second->word[1];

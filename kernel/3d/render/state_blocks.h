@@ -81,7 +81,10 @@ class StateBlock : public OsHeapObject {
   // Copies the current value of every id the block holds out of the
   // render state.
   void CaptureValues();
-  // Writes the values back into the render state, only what differs.
+  // Writes the values back into the render state, only what differs. The
+  // pixel program and the pixel constants are captured but never written
+  // back: applying a block leaves the bound pixel program and its
+  // constants as they are.
   void Apply(bool applying);
 
   bool Holds(uint32_t kind, uint32_t id, uint32_t stage = 0) const;
@@ -102,6 +105,8 @@ class StateBlock : public OsHeapObject {
   Otl::Map<uint32_t, Dword4*> clipPlanes;
   Otl::Map<uint32_t, Dword4*> viewport;
   Otl::Map<uint32_t, Dword2*> depthRange;
+  Otl::Map<uint32_t, MaterialRecord*> material;
+  Otl::Map<uint32_t, U32Record*> pixelProgram;
   Otl::Map<uint32_t, Dword4*> pixelConstants;
   Otl::Map<uint32_t, U32Record*> vertexShader;
   Otl::Map<uint32_t, Dword4*> vertexConstants;
@@ -110,6 +115,7 @@ class StateBlock : public OsHeapObject {
   void AddLights();
   void ApplyTransforms();
   void ApplyVertexConstants();
+  void ApplyVertexShader();
 };
 
 class StateBlockTable : public OsHeapObject {

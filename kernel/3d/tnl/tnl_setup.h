@@ -213,7 +213,7 @@ class TnlSetup : public OsHeapObject {
   uint32_t loaderBlocks[2][16] = {};
   uint8_t loaderRecords[2][64] = {};
   uint32_t lightEnableMask = 0;
-  uint32_t lightStateWords[4] = {};
+  uint32_t lightStateWords[32] = {};
   uint8_t lightTable[4096] = {};
 
   // The light parameter records of the light-combination program.
@@ -266,6 +266,10 @@ class TnlSetup : public OsHeapObject {
 // set-up's shader image), or null.
 struct RenderContext3d;
 VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context);
+// Copies the pending constants of the vertex shader a handle names into the
+// context's constant image, each marked dirty; nothing for an unknown
+// handle or without a set-up.
+void LoadVertexShaderConstants3d(RenderContext3d* context, uint32_t handle);
 
 // The vertex-processing block's matrices as float matrices.
 Matrix MatrixOf(const uint32_t words[16]);

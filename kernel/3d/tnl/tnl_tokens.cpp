@@ -58,7 +58,11 @@ void RenderState3dSetVertexShader(TokenContext3d* token, const uint8_t* payload,
     state.vertex.transformDirty |= kVxViewport;  // the layout
     state.vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
   }
-  TnlSetup* setup = context->tnl;
+  LoadVertexShaderConstants3d(context, handle);
+}
+
+void LoadVertexShaderConstants3d(RenderContext3d* context, uint32_t handle) {
+  TnlSetup* setup = context != nullptr ? context->tnl : nullptr;
   VecConstShadow* shadow = RenderContext3dVecConstShadow(context);
   const VertexShaderEntry* entry = setup != nullptr ? setup->FindVertexShader(handle) : nullptr;
   if (entry == nullptr || entry->format == nullptr || shadow == nullptr) return;

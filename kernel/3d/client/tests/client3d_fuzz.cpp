@@ -377,6 +377,10 @@ void CheckPixelProgram(RenderContext3d* context) {
     if (memcmp(&fresh->images[i].register15, &current->images[i].register15,
                sizeof fresh->images[i] - offsetof(CombinerStageImage, register15)) != 0)
       __builtin_trap();
+  // The binding flags in force in the render context are the program's.
+  uint32_t flags;
+  memcpy(&flags, fresh->unitBinding + kUbFlags, sizeof flags);
+  if (context->state.pipelineSub.bindingFlags != flags) __builtin_trap();
 }
 
 // What a draw does with the render state, and what must still hold after:

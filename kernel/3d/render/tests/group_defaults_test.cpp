@@ -10,6 +10,7 @@
 #include "kernel/3d/render/group_defaults.h"
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/tests/kernel_fixture.h"
 
 namespace {
@@ -219,6 +220,99 @@ TEST_F(StateDefaults, TheRenderStatesGroupsStartOver) {
   EXPECT_EQ(state.pipelineSub.control, kPsubTargetKind2);
   EXPECT_EQ(state.targetRecord[8], 0u);
   EXPECT_EQ(state.pipelineState.stageMask, 0x1FFFFu);
+  OsDelete(context);
+}
+
+float FloatOf(uint32_t w) {
+  float f;
+  memcpy(&f, &w, sizeof f);
+  return f;
+}
+
+TEST_F(StateDefaults, TheGroupsTakeThePackedRecordsValues) {
+  RenderContext3d* context = OsNew<RenderContext3d>();
+  ASSERT_NE(context, nullptr);
+  context->tnl = new TnlSetup;
+  ASSERT_NE(context->tnl, nullptr);
+  RenderState3d& state = context->state;
+  state.owner = context;
+  state.deviceTargetMode = 0x35;
+  // What the vertex-group loader finds in the set-up.
+  TnlSetup& tnl = *context->tnl;
+  tnl.lightEnableMask = 0x5;
+  tnl.lightStateWords[15] = 0x100;
+  tnl.lightStateWords[17] = 0x200;
+  tnl.lightStateWords[16] = 0x400;  // light 1 is off: not merged
+  tnl.lightTable[4095] = 1;
+  tnl.loaderRecords[1][63] = 1;
+  state.fog.enables = 0x7;
+  state.LoadDefaults();
+
+  const RasterGroup& r = state.raster;
+  EXPECT_EQ(r.dither, 1u);
+  EXPECT_EQ(r.colourWriteMask, 15u);
+  EXPECT_EQ(r.planeMask, 0xFFFFFFFFu);
+  EXPECT_EQ(r.rasterOp, 12u);
+  EXPECT_EQ(r.alphaFunc, 8u);
+  EXPECT_EQ(r.srcBlend[0], 2u);
+  EXPECT_EQ(r.srcBlend[1], 2u);
+  EXPECT_EQ(r.dstBlend[0], 1u);
+  EXPECT_EQ(r.dstBlend[1], 1u);
+  EXPECT_EQ(r.blendOp, 1u);
+  EXPECT_EQ(r.blendEnable, 0u);
+  for (uint32_t w : r.blendConstants) EXPECT_EQ(FloatOf(w), 1.0f);
+  EXPECT_EQ(r.targetMode, 0u);  // off until the client switches it on
+  const DepthStencilGroup& d = state.depthStencil;
+  EXPECT_EQ(d.depthEnable, 0u);
+  EXPECT_EQ(d.depthWrite, 1u);
+  EXPECT_EQ(d.depthFunc, 4u);
+  const uint32_t stencil[8] = {0, 1, 1, 1, 8, 0, 0xFFFFFFFF, 0xFFFFFFFF};
+  for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(d.stencil[i], stencil[i]) << i;
+  EXPECT_EQ(d.targetMode, 0u);
+  EXPECT_EQ(state.fog.enables, 0x4);  // fog and range fog off, the rest kept
+  EXPECT_EQ(FloatOf(state.fog.end), 1.0f);
+  EXPECT_EQ(FloatOf(state.fog.density), 1.0f);
+  EXPECT_EQ(state.fog.start, 0u);
+  // The vertex fog follows the fog group.
+  EXPECT_EQ(FloatOf(state.vertex.fog.startEnd[1][1]), 1.0f);
+  EXPECT_EQ(FloatOf(state.vertex.fog.density), 1.0f);
+  // The client values of those states are the defaults.
+  struct Value {
+    uint32_t id, value;
+  };
+  for (const Value v : {Value{26, 1}, Value{168, 15}, Value{13, 0xFFFFFFFF}, Value{12, 12}, Value{25, 8},
+                        Value{19, 2}, Value{20, 1}, Value{171, 1}, Value{14, 1}, Value{23, 4}, Value{56, 8},
+                        Value{58, 0xFFFFFFFF}, Value{37, 0x3F800000}, Value{38, 0x3F800000}, Value{28, 0}})
+    EXPECT_EQ(state.values[v.id], v.value) << v.id;
+  EXPECT_EQ(state.driverValues[9], 0x3F800000u);
+  // The set-up's light words: word i + 1 takes word i + 15 for each light
+  // on, word 0 the mask; its table and records cleared.
+  EXPECT_EQ(tnl.lightStateWords[1], 0x100u);
+  EXPECT_EQ(tnl.lightStateWords[2], 0u);
+  EXPECT_EQ(tnl.lightStateWords[3], 0x200u);
+  EXPECT_EQ(tnl.lightStateWords[0], 0x5u);
+  EXPECT_EQ(tnl.lightTable[4095], 0);
+  EXPECT_EQ(tnl.loaderRecords[1][63], 0);
+  OsDelete(context);
+}
+
+TEST_F(StateDefaults, TheDeviceQueries) {
+  // The fourth query is the target-mode word the render state read; the
+  // others have no value on these boards.
+  RenderContext3d* context = OsNew<RenderContext3d>();
+  ASSERT_NE(context, nullptr);
+  context->state.deviceTargetMode = 0x9;
+  const StateQueries3d& q = DeviceStateQueries3d();
+  EXPECT_EQ(q.raster[3]->Answer(context, 0), 0x9u);
+  EXPECT_EQ(q.raster[3]->Answer(nullptr, 0), 0u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(q.raster[i]->Answer(context, 5), 0u) << i;
+  EXPECT_EQ(q.target->Answer(context, 0), 0u);
+  // The feature flag clears bit 0 of the fourth answer in the records.
+  std::vector<uint8_t> view = Filled(kViewDefaultsBytes);
+  g_stateFeatureFlag = 0;
+  LoadViewDefaults(view.data(), context, q);
+  g_stateFeatureFlag = 1;
+  Expect32(view, 114, 0x8);
   OsDelete(context);
 }
 

@@ -229,6 +229,45 @@ TEST_F(Programs, TheFirstCommitEmitsEverythingLaterOnesOnlyWhatChanged) {
   EXPECT_EQ(target->dirty.words[2] & 3, 3u);
 }
 
+TEST_F(Programs, TheBindingRecordReachesTheRenderContext) {
+  PipelineSubBlock& sub = context->state.pipelineSub;
+  sub.first = sub.second = 0;
+  sub.bindingFlags = 0;
+  // A stage that reads register 16 (slot A of operation 1).
+  auto reads = Description(1);
+  reads->stages[0].colour.args[0].index = 16;
+  auto program = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(program->Build(cache, reads.get(), kProgramModeFixed));
+  ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(sub.bindingFlags, 1u);
+  EXPECT_EQ(sub.second, 1u);
+  EXPECT_EQ(sub.first, 0xFFFFFFFFu);
+  EXPECT_EQ(sub.control & kPsubTargetKind2, kPsubTargetKind2);
+
+  // The context's change words are cleared after a draw; a commit with
+  // nothing changed marks nothing.
+  sub.first = sub.second = 0;
+  ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(sub.first, 0u);
+  EXPECT_EQ(sub.second, 0u);
+
+  // A program that reads neither register takes over: the binding changed.
+  auto plain = Description(1);
+  auto other = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(other->Build(cache, plain.get(), kProgramModeFixed));
+  ASSERT_TRUE(other->Commit(0, *live, target, cache->caps));
+  EXPECT_EQ(sub.bindingFlags, 0u);
+  EXPECT_EQ(sub.second, 0u);
+  EXPECT_EQ(sub.first, 0xFFFFFFFFu);
+  // The first again, taking over with its flags: compared with the
+  // context's, they differ.
+  sub.first = sub.second = 0;
+  ASSERT_TRUE(program->Commit(1, *live, target, cache->caps));
+  EXPECT_EQ(sub.bindingFlags, 1u);
+  EXPECT_EQ(sub.second, 1u);
+  EXPECT_EQ(sub.first, 0xFFFFFFFFu);
+}
+
 // Option bit 0 asks fixed-function programs for their final stage: a
 // program built and first committed while it is set has the stage, as one
 // that saw the bit change later does.

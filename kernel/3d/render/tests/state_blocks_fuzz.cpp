@@ -21,6 +21,7 @@
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 
@@ -56,15 +57,17 @@ class Model {
       case kSbLightEnables: return id <= kMaxLightIndex;
       case kSbStreams: return id < kBlockStreams;
       case kSbIndexSource:
+      case kSbMaterial:
       case kSbViewport:
       case kSbDepthRange:
+      case kSbPixelProgram:
       case kSbVertexShader: return id == 0;
       case kSbTransforms:
         return std::count(std::begin(kTransformIds), std::end(kTransformIds), id) != 0;
       case kSbClipPlanes: return id < 6;
       case kSbPixelConstants: return id < 8;
       case kSbVertexConstants: return id <= 255;
-      default: return false;  // material and pixel program: nothing kept
+      default: return false;
     }
   }
   static void AddKey(ModelBlock& b, uint32_t kind, uint32_t id, uint32_t stage) {
@@ -97,13 +100,16 @@ class Model {
       AddKey(b, kSbDepthRange, 0, 0);
       for (uint16_t id : kTransformIds) AddKey(b, kSbTransforms, id, 0);
       for (uint32_t p = 0; p < 6; ++p) AddKey(b, kSbClipPlanes, p, 0);
+      AddKey(b, kSbMaterial, 0, 0);
     }
     if (all || kind == kCaptureVertex) {
       for (uint32_t c = 0; c < 256; ++c) AddKey(b, kSbVertexConstants, c, 0);
       AddKey(b, kSbVertexShader, 0, 0);
     }
-    if (all || kind == kCapturePixel)
+    if (all || kind == kCapturePixel) {
+      AddKey(b, kSbPixelProgram, 0, 0);
       for (uint32_t c = 0; c < 8; ++c) AddKey(b, kSbPixelConstants, c, 0);
+    }
     if (all || kind == kCaptureVertex) {
       // Every light the render state has a record of, 1 up.
       for (uint32_t i = 1; i <= kMaxLightIndex; ++i) {
@@ -151,7 +157,7 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
   RenderState3d* state = &context->state;
   Model model(state);
   for (int steps = 0; in.More() && steps < 512; ++steps) {
-    const uint8_t op = in.Byte() % 10;
+    const uint8_t op = in.Byte() % 11;
     uint32_t probe = 0;
     switch (op) {
       case 0: {  // create a block of a type and capture it
@@ -200,7 +206,15 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
       case 4: {  // apply
         const uint32_t key = Key(in);
         probe = key;
+        const uint8_t program = state->pixel.programSelector;
         Check(table.ApplyBlock(key) == (model.blocks.count(key) != 0 ? 1u : 0u));
+        // The pixel program stays; a held material is the render state's.
+        Check(state->pixel.programSelector == program);
+        if (const StateBlock* b = table.Find(key); b != nullptr && context->tnl != nullptr) {
+          auto it = b->material.find(0);
+          if (it != b->material.end())
+            Check(memcmp(context->tnl->fixedImage.image[kCMaterialDiffuse].w, it->second->vector, 64) == 0);
+        }
         break;
       }
       case 5: {  // capture again
@@ -237,6 +251,14 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
         state->SetRenderStates(pair, 1);
         break;
       }
+      case 10: {  // the material and the bound pixel program
+        uint32_t material[16];
+        for (uint32_t& w : material) w = in.Word();
+        state->SetMaterial(material);
+        const uint32_t pair[2] = {19, in.Byte()};
+        state->SetDriverStates(pair, 1);
+        break;
+      }
     }
     Compare(table, model, probe);
   }
@@ -258,6 +280,8 @@ void Run(const uint8_t* data, size_t size) {
     RenderContext3d* context = OsNew<RenderContext3d>();
     if (context == nullptr) __builtin_trap();
     context->state.owner = context;
+    context->tnl = new TnlSetup;
+    if (context->tnl == nullptr) __builtin_trap();
     auto* table = new StateBlockTable(&context->state);
     Check(table != nullptr && table->ok());
     Reader in(data, size);

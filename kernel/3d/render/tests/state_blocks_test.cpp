@@ -12,7 +12,9 @@
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/tnl/vertex_format.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "tests/standins/standin_log.h"
 
@@ -79,8 +81,8 @@ TEST_F(Blocks, CaptureKindsHoldTheOtherComponents) {
     uint32_t type;
     size_t transforms, clipPlanes, single, vertexConstants, pixelConstants;
   };
-  // Types 1 all, 2 pixel, 3 vertex. The material and the pixel program
-  // have no values the render state keeps: their components stay empty.
+  // Types 1 all, 2 pixel, 3 vertex. Only "all" holds the material; the
+  // pixel program goes with the pixel constants.
   for (const Case c : {Case{1, 47, 6, 1, 256, 8}, Case{2, 0, 0, 0, 0, 8}, Case{3, 0, 0, 0, 256, 0}}) {
     SCOPED_TRACE(c.type);
     ASSERT_EQ(table->Create(c.type, c.type), 1u);
@@ -93,8 +95,8 @@ TEST_F(Blocks, CaptureKindsHoldTheOtherComponents) {
     EXPECT_EQ(b->Count(kSbVertexShader), c.vertexConstants != 0 ? 1u : 0u);
     EXPECT_EQ(b->Count(kSbVertexConstants), c.vertexConstants);
     EXPECT_EQ(b->Count(kSbPixelConstants), c.pixelConstants);
-    EXPECT_EQ(b->Count(kSbMaterial), 0u);
-    EXPECT_EQ(b->Count(kSbPixelProgram), 0u);
+    EXPECT_EQ(b->Count(kSbMaterial), c.single);
+    EXPECT_EQ(b->Count(kSbPixelProgram), c.pixelConstants != 0 ? 1u : 0u);
   }
   // Ids outside a component's range are refused.
   StateBlock* b = table->Find(1);
@@ -103,7 +105,8 @@ TEST_F(Blocks, CaptureKindsHoldTheOtherComponents) {
   EXPECT_FALSE(b->AddKey(kSbClipPlanes, 6, 0));
   EXPECT_FALSE(b->AddKey(kSbVertexConstants, 256, 0));
   EXPECT_FALSE(b->AddKey(kSbPixelConstants, 8, 0));
-  EXPECT_FALSE(b->AddKey(kSbMaterial, 0, 0));
+  EXPECT_FALSE(b->AddKey(kSbMaterial, 1, 0));
+  EXPECT_FALSE(b->AddKey(kSbPixelProgram, 1, 0));
 }
 
 Matrix4Words Filled(uint32_t base) {
@@ -207,6 +210,116 @@ TEST_F(Blocks, VertexAndPixelConstants) {
   EXPECT_EQ(state->pixel.pixelConstants[0][7][1], 0x44u);
   state->constShadow = nullptr;
   OsDelete(shadow);
+}
+
+TEST_F(Blocks, TheMaterialComesBackAndMarksTheLightingGroup) {
+  context->tnl = new TnlSetup;
+  ASSERT_NE(context->tnl, nullptr);
+  VecConstShadow& image = context->tnl->fixedImage;
+  uint32_t material[16];
+  for (uint32_t i = 0; i < 16; ++i) material[i] = 0x3F000000 + i;
+  state->SetMaterial(material);
+  ASSERT_EQ(table->Create(1, 1), 1u);
+  ASSERT_EQ(table->Create(3, 3), 1u);  // a vertex block holds no material
+  EXPECT_EQ(memcmp(table->Find(1)->material.find(0)->second, material, sizeof material), 0);
+
+  uint32_t other[16] = {};
+  other[5] = 0x40000000;
+  state->SetMaterial(other);
+  memset(image.dirty, 0, sizeof image.dirty);
+  image.dirtySummary = 0;
+  state->vertex.transformDirty = 0;
+  ASSERT_EQ(table->ApplyBlock(3), 1u);
+  EXPECT_EQ(memcmp(image.image[kCMaterialDiffuse].w, other, sizeof other), 0);
+  EXPECT_EQ(state->vertex.transformDirty & kVxMaterial, 0u);
+
+  ASSERT_EQ(table->ApplyBlock(1), 1u);
+  EXPECT_EQ(memcmp(image.image[kCMaterialDiffuse].w, material, sizeof material), 0);
+  for (uint32_t c = kCMaterialDiffuse; c <= kCMaterialEmissive; ++c) EXPECT_TRUE(image.Dirty(c)) << c;
+  EXPECT_FALSE(image.Dirty(kCMaterialEmissive + 1));
+  EXPECT_NE(state->vertex.transformDirty & kVxMaterial, 0u);
+
+  // The same material again marks nothing.
+  memset(image.dirty, 0, sizeof image.dirty);
+  state->vertex.transformDirty = 0;
+  ASSERT_EQ(table->ApplyBlock(1), 1u);
+  EXPECT_FALSE(image.Dirty(kCMaterialDiffuse));
+  EXPECT_EQ(state->vertex.transformDirty & kVxMaterial, 0u);
+}
+
+TEST_F(Blocks, WithoutASetUpTheMaterialIsCapturedAsZeros) {
+  ASSERT_EQ(context->tnl, nullptr);
+  ASSERT_EQ(table->Create(1, 1), 1u);
+  const MaterialRecord* m = table->Find(1)->material.find(0)->second;
+  for (const auto& vector : m->vector)
+    for (float f : vector) EXPECT_EQ(f, 0.0f);
+  ASSERT_EQ(table->ApplyBlock(1), 1u);  // and applying it is harmless
+}
+
+TEST_F(Blocks, APixelBlockLeavesThePixelProgramAndItsConstants) {
+  const uint32_t bind[2] = {19, 5};
+  state->SetDriverStates(bind, 1);
+  state->pixel.pixelConstants[0][2][0] = 0x1234;
+  Set(7, 1);
+  ASSERT_EQ(table->Create(2, 2), 1u);
+  const StateBlock* b = table->Find(2);
+  EXPECT_EQ(b->pixelProgram.find(0)->second->value, 5u);
+  EXPECT_EQ(b->pixelConstants.find(2)->second->word[0], 0x1234u);
+
+  const uint32_t rebind[2] = {19, 7};
+  state->SetDriverStates(rebind, 1);
+  state->pixel.pixelConstants[0][2][0] = 0x5678;
+  Set(7, 0);
+  state->ClearDirty();
+  ASSERT_EQ(table->ApplyBlock(2), 1u);
+  EXPECT_EQ(state->values[7], 1u);  // render states come back
+  EXPECT_EQ(state->pixel.programSelector, 7u);
+  EXPECT_EQ(state->pixel.pixelConstants[0][2][0], 0x5678u);
+  EXPECT_EQ(state->pixel.dirty & kPxProgram, 0u);
+}
+
+TEST_F(Blocks, AShaderHandleBringsItsPendingConstants) {
+  context->tnl = new TnlSetup;
+  ASSERT_NE(context->tnl, nullptr);
+  VecConstShadow* shadow = RenderContext3dVecConstShadow(context);
+  ASSERT_NE(shadow, nullptr);
+  state->constShadow = shadow;
+  // A shader entry with two constants of its own.
+  const uint32_t key[6] = {0x2A1, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  VertexShaderEntry* entry = context->tnl->AddEntry(key);
+  ASSERT_NE(entry, nullptr);
+  entry->layoutFlag = 0;
+  entry->handle = 0x2A1;
+  entry->format = new VertexFormat;
+  ASSERT_NE(entry->format, nullptr);
+  const VertexDeclConstant constants[2] = {{{1, 2, 3, 4}, 9}, {{5, 6, 7, 8}, 40}};
+  ASSERT_EQ(entry->format->constants.Insert(entry->format->constants.end(), 1, constants[0]), 1);
+  ASSERT_EQ(entry->format->constants.Insert(entry->format->constants.end(), 1, constants[1]), 1);
+
+  state->vertex.vertexShader = 0x2A1;
+  ASSERT_EQ(table->Create(1, 3), 1u);
+  state->vertex.vertexShader = 0x0C4;  // a format code
+  shadow->image[9].w[0] = 0xEE;
+  shadow->image[40].w[3] = 0xEE;
+  ASSERT_EQ(table->Create(2, 3), 1u);
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  shadow->dirtySummary = 0;
+
+  ASSERT_EQ(table->ApplyBlock(1), 1u);
+  EXPECT_EQ(state->vertex.vertexShader, 0x2A1u);
+  EXPECT_NE(state->vertex.transformDirty & kVxViewport, 0u);
+  EXPECT_EQ(memcmp(shadow->image[9].w, constants[0].value, 16), 0);
+  EXPECT_EQ(memcmp(shadow->image[40].w, constants[1].value, 16), 0);
+  EXPECT_TRUE(shadow->Dirty(9));
+  EXPECT_TRUE(shadow->Dirty(40));
+
+  // A format code brings no constants: block 2's image words return.
+  memset(shadow->dirty, 0, sizeof shadow->dirty);
+  ASSERT_EQ(table->ApplyBlock(2), 1u);
+  EXPECT_EQ(state->vertex.vertexShader, 0x0C4u);
+  EXPECT_EQ(shadow->image[9].w[0], 0xEEu);
+  EXPECT_EQ(shadow->image[40].w[3], 0xEEu);
+  state->constShadow = nullptr;
 }
 
 TEST_F(Blocks, CreatingUnderAKeyThatExistsDiscardsTheOldIds) {

@@ -165,6 +165,39 @@ TEST_F(TargetSteps, TheStencilCountsAsInactive) {
   c->targetState->pendingSwitch = 0;
 }
 
+TEST_F(TargetSteps, AFreshContextDrawsWithTheGroupDefaults) {
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  Surface3d* colour = Make(11);
+  Surface3d* depth = Make(19);
+  ASSERT_NE(colour, nullptr);
+  ASSERT_NE(depth, nullptr);
+  Targets(c, colour, depth);
+  // Nothing set: the first draw takes the groups' defaults. Depth test off,
+  // writes on, function 4 (code 3); stencil off, keep, keep, keep, always
+  // (code 7), reference 0, masks all ones (cut to 8 bits); alpha test off,
+  // always; source factor one (1), destination zero (0), operation add,
+  // blending off; all channels written; raster operation 12; dithering on.
+  ASSERT_TRUE(Draw(c));
+  EXPECT_EQ(Reg(0xB2), 3u << 1 | kDepthWriteBit | 8u << kDepthCodeShift);
+  EXPECT_EQ(Reg(0xB0), 0x80000000u | 7u << 5);
+  EXPECT_EQ(Reg(0xB1), 0xFFu << 8 | 0xFFu << 16);
+  EXPECT_EQ(Reg(0xB9), 7u << 1);
+  EXPECT_EQ(Reg(0xBA), 1u | 1u << 8);
+  EXPECT_EQ(Reg(0xBC), 0xFFFFFFFFu);
+  EXPECT_EQ(Reg(0xBB) >> kColourRasterOpShift, 12u);
+  EXPECT_EQ(Reg(0xBB) & kColourDitherOff, 0u);
+  // A client value equal to a default changes nothing; one that differs,
+  // 0 included, takes effect.
+  c->state.ClearDirty();
+  Set(c, {168, 15, 23, 4});
+  EXPECT_EQ(c->state.raster.dirty, 0u);
+  EXPECT_EQ(c->state.depthStencil.dirty, 0u);
+  Set(c, {168, 0});
+  ASSERT_TRUE(Draw(c));
+  EXPECT_EQ(Reg(0xBC), 0u);
+}
+
 TEST_F(TargetSteps, BlendAlphaTestWriteMaskAndRasterOperation) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
@@ -173,8 +206,9 @@ TEST_F(TargetSteps, BlendAlphaTestWriteMaskAndRasterOperation) {
   Targets(c, colour, nullptr);
   // Source factor 7 and destination 8 on a target with alpha: 10 and 0;
   // operation 2 (code 1); blending on. Alpha test on, function 7 (code 5),
-  // reference 0x80. Write enables red and alpha; raster operation 6.
-  Set(c, {19, 7, 20, 8, 171, 2, 27, 1, 15, 1, 25, 7, 24, 0x180, 168, 0x9, 12, 6});
+  // reference 0x80. Write enables red and alpha; raster operation 6;
+  // dithering (on by default) off.
+  Set(c, {19, 7, 20, 8, 171, 2, 27, 1, 15, 1, 25, 7, 24, 0x180, 168, 0x9, 12, 6, 26, 0});
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(Reg(0xBA), 10u | 0u << 4 | 10u << 8 | 0u << 12 | 1u << 16 | 1u << 19 | kBlendEnableBit);
   EXPECT_EQ(Reg(0xB9), 1u | 5u << 1 | 0x80u << 8);
@@ -182,7 +216,7 @@ TEST_F(TargetSteps, BlendAlphaTestWriteMaskAndRasterOperation) {
   EXPECT_EQ(Reg(0xBB) >> kColourRasterOpShift, 6u);
   EXPECT_EQ(c->targetState->rasterOpReadsTarget, 1);
   EXPECT_NE(Reg(0xBB) & kColourDitherAllowed, 0u);
-  EXPECT_NE(Reg(0xBB) & kColourDitherOff, 0u);  // dithering off (render state 26 is 0)
+  EXPECT_NE(Reg(0xBB) & kColourDitherOff, 0u);  // dithering off (render state 26 set to 0)
   // The colour target's descriptor is surface unit 0.
   EXPECT_EQ(Reg(0x88), colour->hw.records[kUsageRenderTarget].word0);
   EXPECT_EQ(Reg(0x89), colour->hw.records[kUsageRenderTarget].word1);
