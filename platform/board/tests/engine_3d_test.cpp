@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/board/chip_2d.h"
 #include "platform/board/chip_3d.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
@@ -641,6 +642,61 @@ TEST_F(Engine3dTest, NoColourTargetDrawsNothing) {
   ASSERT_EQ(engine.Primitives().size(), 1u);
   EXPECT_EQ(engine.Primitives()[0].outcome, Engine3d::Outcome::kNoTarget);
   EXPECT_EQ(engine.PixelsWritten(), 0u);
+}
+
+TEST(Engine3dBeside2d, BothEnginesSeeThePacketsAndARemovedEngineNoMore) {
+  Simulation sim;
+  Board& board = sim.AddBoard(BoardConfig{});
+  DmaEngine dma{board};
+  Engine2d engine2d{board, dma};
+  auto run = [&](const std::vector<uint32_t>& words) {
+    std::memcpy(board.LocalMemory() + 0x10000, words.data(), words.size() * 4);
+    const uint32_t end = 0x10000 + 4 * static_cast<uint32_t>(words.size());
+    const uint32_t packet[] = {0x20292820, 0, 0x10000 | kDmaExecCounted, end | kBusLocal, 0};
+    std::memcpy(board.LocalMemory() + 0x800, packet, sizeof packet);
+    board.RegWrite(kDmaRegStart, 4, 0x800);
+    board.RegWrite(kDmaRegEnd, 4, 0x800 + sizeof packet);
+  };
+  std::vector<uint32_t> words;
+  auto group = [&](std::initializer_list<std::pair<uint8_t, uint32_t>> regs) {
+    uint32_t header = 0x21212121;
+    unsigned i = 0;
+    for (const auto& r : regs) {
+      header = (header & ~(0xFFu << (8 * i))) | uint32_t{r.first} << (8 * i);
+      ++i;
+    }
+    words.push_back(static_cast<uint32_t>(regs.size()));
+    words.push_back(header);
+    for (const auto& r : regs) words.push_back(r.second);
+  };
+  {
+    Engine3d engine{board, dma};
+    group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, kW | k3dFormatArgb8888 << 24}});
+    group({{k3dIndexPrimitiveControl, kTriangleList}});
+    const V a{0, 0, 0, 1, 1, 1, 1}, b{9, 0, 0, 1, 1, 1, 1}, c{0, 9, 0, 1, 1, 1, 1};
+    for (const auto& piece : {Position(0, a), Position(1, b), Position(2, c), Diffuse(0, a, false),
+                              Diffuse(1, b, false), Diffuse(2, c, true)}) {
+      words.push_back(4);
+      words.insert(words.end(), piece.begin(), piece.end());
+    }
+    // The 2D engine's fill of 4 x 1 pixels into descriptor 0, the same
+    // surface: foreground, plane mask, origin, control (fill, copy raster
+    // operation, destination descriptor 0) and the size that starts it.
+    group({{0xC5, 0x12345678}, {0xC9, 0xFFFFFFFF}, {0xC2, 0}, {0xC0, 0xC0}});
+    group({{0xE3, 1u << 16 | 4}});
+    run(words);
+    EXPECT_EQ(engine.TrianglesDrawn(), 1u);
+    EXPECT_EQ(engine2d.Operations(), 1u);
+  }
+  // The rasteriser is gone: the same packets reach the 2D engine alone.
+  std::memset(board.LocalMemory() + kTarget, 0, kW * 16 * 4);
+  run(words);
+  EXPECT_EQ(engine2d.Operations(), 2u);
+  uint32_t pixel = 0;
+  std::memcpy(&pixel, board.LocalMemory() + kTarget + 4 * (kW + 1), 4);
+  EXPECT_EQ(pixel, 0u) << "no triangle without the rasteriser";
+  std::memcpy(&pixel, board.LocalMemory() + kTarget, 4);
+  EXPECT_EQ(pixel, 0x12345678u) << "the 2D fill";
 }
 
 }  // namespace
