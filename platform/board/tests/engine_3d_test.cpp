@@ -644,6 +644,55 @@ TEST_F(Engine3dTest, NoColourTargetDrawsNothing) {
   EXPECT_EQ(engine.PixelsWritten(), 0u);
 }
 
+TEST_F(Engine3dTest, ArbitraryWordsStayInsideTheTargets) {
+  // Targets anywhere (past the end of local memory, in system memory no
+  // resolver knows, memory space 1), any format and pitch, coordinates of
+  // every size and kind: nothing crashes, every loop ends, and no byte
+  // outside the targets' rows changes.
+  uint64_t state = 12345;
+  auto next = [&]() {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>(state >> 33);
+  };
+  const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), 1e30f, -3e7f, 1.6e7f, 0.5f, -0.5f};
+  auto coordinate = [&]() -> float {
+    const uint32_t r = next();
+    if (r % 8 == 0) return specials[(r >> 3) % 8];
+    return static_cast<float>(static_cast<int32_t>(r % 4000) - 1000) / 16.0f;
+  };
+  const uint32_t formats[] = {k3dFormatArgb8888, k3dFormatRgb565, 52, 0};
+  const uint32_t depthFormats[] = {k3dFormatDepth16, k3dFormatDepth15Stencil1, k3dFormatDepth24Stencil8, 0};
+  const uint64_t size = board.LocalMemorySize();
+  // A sentinel page below every target: targets start at 0x400000 or later.
+  std::memset(board.LocalMemory() + 0x3FF000, 0x5A, 0x1000);
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t pitch = next() % 600;
+    const uint32_t space = next() % 4;
+    const uint32_t where = next() % 3;
+    const uint32_t address = where == 0   ? 0x400000 + (next() % 0x100000) * 4
+                             : where == 1 ? static_cast<uint32_t>(size - (next() % 0x10000) * 4)
+                                          : (0x400000 + next() % 0xFFB00000u) & ~3u;
+    Stream s;
+    s.Group({{k3dIndexColourAddress, address | space}, {k3dIndexColourMode, pitch | formats[next() % 4] << 24}});
+    s.Group({{k3dIndexDepthAddress, (0x800000 + (next() % 0x100000) * 4) | (next() % 2 ? 0 : 3)},
+             {k3dIndexDepthMode, (next() % 600) | depthFormats[next() % 4] << 24}});
+    s.Group({{k3dIndexDepthControl, next() & 0x1F}});
+    s.Group({{k3dIndexPrimitiveControl, (next() % 8) << k3dPrimitiveCodeShift}});
+    for (int t = 0; t < 4; ++t) {
+      V v[3];
+      for (V& x : v) {
+        x = {coordinate(), coordinate(), static_cast<float>(next() % 3) * 0.5f, 1, 0.5f, 0.25f, 1};
+      }
+      Triangle(s, v[0], v[1], v[2], next() % 2 ? &v[0] : nullptr);
+    }
+    Run(s);
+  }
+  for (unsigned i = 0; i < 0x1000; ++i) ASSERT_EQ(board.LocalMemory()[0x3FF000 + i], 0x5A) << i;
+  EXPECT_GT(engine.TrianglesDrawn(), 100u);
+  EXPECT_FALSE(engine.Faults().empty()) << "system memory nobody resolves is a fault, not a crash";
+}
+
 TEST(Engine3dBeside2d, BothEnginesSeeThePacketsAndARemovedEngineNoMore) {
   Simulation sim;
   Board& board = sim.AddBoard(BoardConfig{});
