@@ -126,7 +126,157 @@ void Engine3d::Command(uint32_t word, const std::vector<uint32_t>& body) {
   p.control = Reg(k3dIndexPrimitiveControl);
   p.command = word;
   p.body = body;
+  const uint32_t control = p.control;
   Record(std::move(p));
+  if (CommandIndices(word, body, &indices_)) Assemble(word, control, body, indices_);
+}
+
+const uint8_t* Engine3d::BusBytes(uint32_t address, unsigned space, uint64_t length) {
+  if (uint64_t{address} + length > (uint64_t{1} << 32)) return nullptr;
+  if (space == kBusLocal)
+    return uint64_t{address} + length <= board_.LocalMemorySize() ? board_.LocalMemory() + address : nullptr;
+  if (space == 1 || length > UINT32_MAX) return nullptr;
+  return dma_.SystemMemoryAt(address, static_cast<uint32_t>(length));
+}
+
+bool Engine3d::CommandIndices(uint32_t word, const std::vector<uint32_t>& body, std::vector<uint32_t>* out) {
+  out->clear();
+  const uint32_t kind = (word >> 26) & 7;
+  const uint32_t n = (word & kDmaCommandLengthMask) + 1;
+  auto halves = [&](const uint8_t* at, uint64_t count, uint64_t skip, uint64_t drop) {
+    for (uint64_t i = skip; i + drop < count && out->size() < k3dMaxCommandVertices; ++i) {
+      uint16_t v;
+      std::memcpy(&v, at + 2 * i, 2);
+      out->push_back(v);
+    }
+  };
+  switch (kind) {
+    case 1:  // n inline 16-bit indices, two to a word, the low half first
+      halves(reinterpret_cast<const uint8_t*>(body.data()), std::min<uint64_t>(n, 2 * body.size()), 0, 0);
+      return true;
+    case 2:  // n inline 32-bit indices
+      out->assign(body.begin(), body.begin() + std::min<size_t>(n, body.size()));
+      return true;
+    case 3: {  // {first, count} from the streams
+      if (body.size() < 2) return false;
+      const uint64_t count = std::min<uint64_t>(body[1], k3dMaxCommandVertices);
+      for (uint64_t i = 0; i < count; ++i) out->push_back(static_cast<uint32_t>(body[0] + i));
+      return true;
+    }
+    case 5: {  // {start, end} of vertices copied into the stream: indices count them
+      if (body.size() < 2) return false;
+      const uint64_t bytes = 4ull * (((word >> 17) & 0x3F) + 1);
+      const uint32_t start = body[0] & ~3u, end = body[1] & ~3u;
+      const uint64_t count = end > start ? std::min<uint64_t>((end - start) / bytes, k3dMaxCommandVertices) : 0;
+      for (uint64_t i = 0; i < count; ++i) out->push_back(static_cast<uint32_t>(i));
+      return true;
+    }
+    case 6:
+    case 7: {  // {start, end} of indices fetched in whole words
+      if (body.size() < 2) return false;
+      const uint32_t start = body[0] & ~3u, end = body[1] & ~3u;
+      if (end <= start) return true;
+      const uint64_t bytes = std::min<uint64_t>(end - start, 4ull * k3dMaxCommandVertices);
+      const uint8_t* at = BusBytes(start, body[1] & 3u, bytes);
+      if (at == nullptr) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "3D engine: indices of command 0x%08" PRIX32 " at bus 0x%08" PRIX32 " (space %u) reach no memory",
+                      word, start, body[1] & 3u);
+        faults_.emplace_back(text);
+        return false;
+      }
+      if (kind == 7) {
+        for (uint64_t i = 0; i < bytes / 4; ++i) {
+          uint32_t v;
+          std::memcpy(&v, at + 4 * i, 4);
+          out->push_back(v);
+        }
+      } else {
+        // 16-bit: start bit 1 skips the first index, bit 0 drops the last.
+        halves(at, bytes / 2, (body[0] & 2u) ? 1 : 0, (body[0] & 1u) ? 1 : 0);
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void Engine3d::Assemble(uint32_t word, uint32_t control, const std::vector<uint32_t>& body,
+                        const std::vector<uint32_t>& v) {
+  const uint32_t code = (control >> k3dPrimitiveCodeShift) & 7;
+  const bool copied = ((word >> 26) & 7) == 5;
+  // Where vertex i lies: stream 0, or the copied vertices of the body.
+  uint32_t base, stride;
+  unsigned space;
+  if (copied) {
+    base = body[0] & ~3u;  // CommandIndices saw two words
+    space = body[1] & 3u;
+    stride = 4u * (((word >> 17) & 0x3F) + 1);
+  } else {
+    const uint32_t address = Reg(k3dIndexStream0Address);
+    base = address & ~3u;
+    space = address & 3u;
+    stride = Reg(k3dIndexStream01Stride) & 0xFFFF;
+  }
+  const unsigned words = std::min<unsigned>(stride / 4, k3dRecordedVertexWords);
+  auto emit = [&](Kind kind, std::initializer_list<uint32_t> which) {
+    Primitive p;
+    p.kind = kind;
+    p.outcome = Outcome::kRecorded;
+    p.control = control;
+    p.command = word;
+    p.assembled = true;
+    p.vertexCount = static_cast<unsigned>(which.size());
+    p.vertexWords = words;
+    unsigned k = 0;
+    for (uint32_t index : which) {
+      p.indices[k] = index;
+      const uint64_t at = uint64_t{base} + uint64_t{index} * stride;
+      const uint8_t* bytes = at < (uint64_t{1} << 32) ? BusBytes(static_cast<uint32_t>(at), space, 4u * words) : nullptr;
+      p.fetched[k] = bytes != nullptr;
+      if (bytes != nullptr) std::memcpy(p.words[k], bytes, 4u * words);
+      ++k;
+    }
+    Record(std::move(p));
+  };
+  const size_t n = v.size();
+  switch (code) {
+    case 0:
+      for (size_t i = 0; i < n; ++i) emit(Kind::kPoint, {v[i]});
+      break;
+    case 1:
+      for (size_t i = 0; i + 1 < n; i += 2) emit(Kind::kLine, {v[i], v[i + 1]});
+      break;
+    case 2:
+      for (size_t i = 1; i < n; ++i) emit(Kind::kLine, {v[i - 1], v[i]});
+      break;
+    case 3:
+      for (size_t i = 0; i + 2 < n; i += 3) emit(Kind::kTriangle, {v[i], v[i + 1], v[i + 2]});
+      break;
+    case 4:
+      for (size_t i = 2; i < n; ++i) {
+        if (i % 2 == 0) emit(Kind::kTriangle, {v[i - 2], v[i - 1], v[i]});
+        else emit(Kind::kTriangle, {v[i - 1], v[i - 2], v[i]});
+      }
+      break;
+    case 5:
+      for (size_t i = 2; i < n; ++i) emit(Kind::kTriangle, {v[0], v[i - 1], v[i]});
+      break;
+    case 6:
+      for (size_t i = 0; i + 3 < n; i += 4) {
+        emit(Kind::kTriangle, {v[i], v[i + 1], v[i + 3]});
+        emit(Kind::kTriangle, {v[i + 3], v[i + 1], v[i + 2]});
+      }
+      break;
+    default:  // 7: quad strips
+      for (size_t i = 0; i + 3 < n; i += 2) {
+        emit(Kind::kTriangle, {v[i], v[i + 1], v[i + 3]});
+        emit(Kind::kTriangle, {v[i], v[i + 3], v[i + 2]});
+      }
+      break;
+  }
 }
 
 void Engine3d::Drew(const AttributePath::Draw& draw) {

@@ -4,7 +4,8 @@
 // the bound colour target, flat or Gouraud shaded, with the depth test of
 // the depth-stencil group against the bound depth target. Points, lines
 // and the primitive commands whose vertices the engine fetches itself (for
-// its vertex program, which the board does not run) are recorded only.
+// its vertex program, which the board does not run) are recorded only:
+// a command with the primitives it assembles and their vertices' words.
 //
 // The rules are written down in README.md ("The 3D rasteriser").
 #pragma once
@@ -47,6 +48,15 @@ inline constexpr double k3dCoordinateLimit = 16777216.0;  // 2^24
 // The raster's extent: no pixel at x or y of 16,384 or more is drawn.
 inline constexpr int k3dRasterLimit = 16384;
 
+// Stream 0's address and stride registers (index 0x00; 0x10 bits 0-15),
+// from which a primitive command's vertices are read.
+inline constexpr uint8_t k3dIndexStream0Address = 0x00;
+inline constexpr uint8_t k3dIndexStream01Stride = 0x10;
+// Vertices one primitive command assembles at most, and the words of each
+// vertex a record keeps.
+inline constexpr uint32_t k3dMaxCommandVertices = 1u << 18;
+inline constexpr unsigned k3dRecordedVertexWords = 12;
+
 class Engine3d {
  public:
   enum class Kind : uint8_t { kPoint, kLine, kTriangle, kCommand };
@@ -74,6 +84,15 @@ class Engine3d {
     uint64_t pixels = 0;       // colour pixels written
     uint32_t command = 0;      // a primitive command word and its body
     std::vector<uint32_t> body;
+    // A primitive a command assembled (kind point, line or triangle, with
+    // `command` set): its vertex indices, and the first words of each
+    // vertex as memory held them (`vertexWords` of them; `fetched` false
+    // for a vertex that reached no memory).
+    bool assembled = false;
+    uint32_t indices[3] = {};
+    unsigned vertexWords = 0;
+    bool fetched[3] = {};
+    uint32_t words[3][k3dRecordedVertexWords] = {};
   };
 
   // Installs the rasteriser behind the DMA engine's packet writes and its
@@ -104,6 +123,12 @@ class Engine3d {
   struct Target;
   void Drew(const AttributePath::Draw& draw);
   void Command(uint32_t word, const std::vector<uint32_t>& body);
+  // The vertex indices of a command, or false when its index memory is
+  // out of reach (a fault is noted).
+  bool CommandIndices(uint32_t word, const std::vector<uint32_t>& body, std::vector<uint32_t>* out);
+  void Assemble(uint32_t word, uint32_t control, const std::vector<uint32_t>& body,
+                const std::vector<uint32_t>& indices);
+  const uint8_t* BusBytes(uint32_t address, unsigned space, uint64_t length);
   void Record(Primitive primitive);
   uint32_t Reg(uint8_t index) const;
   void Rasterise(Primitive& primitive);
@@ -118,6 +143,7 @@ class Engine3d {
   uint64_t triangles_ = 0;
   uint64_t pixels_ = 0;
   std::vector<std::string> faults_;
+  std::vector<uint32_t> indices_;  // scratch of Command
 };
 
 }  // namespace orvsim

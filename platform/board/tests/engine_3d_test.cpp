@@ -607,7 +607,10 @@ TEST_F(Engine3dTest, PointsLinesAndFetchedPrimitivesAreRecordedOnly) {
   s.words.push_back(0x1000);
   s.words.push_back(0x103C);
   Run(s);
-  ASSERT_EQ(engine.Primitives().size(), 3u);
+  // The command, then the one triangle its three vertices make.
+  ASSERT_EQ(engine.Primitives().size(), 4u);
+  EXPECT_TRUE(engine.Primitives()[3].assembled);
+  EXPECT_EQ(engine.Primitives()[3].kind, Engine3d::Kind::kTriangle);
   EXPECT_EQ(engine.Primitives()[0].kind, Engine3d::Kind::kPoint);
   EXPECT_EQ(engine.Primitives()[0].vertexCount, 1u);
   EXPECT_EQ(engine.Primitives()[0].vertices[0].position[0], Bits(5.0f));
@@ -620,6 +623,76 @@ TEST_F(Engine3dTest, PointsLinesAndFetchedPrimitivesAreRecordedOnly) {
   for (const auto& p : engine.Primitives()) EXPECT_EQ(p.outcome, Engine3d::Outcome::kRecorded);
   EXPECT_EQ(engine.PixelsWritten(), 0u);
   EXPECT_EQ(Diff(Read(), Blank()), "");
+}
+
+TEST_F(Engine3dTest, PrimitiveCommandsAreAssembledByThePrimitiveCode) {
+  // Stream 0 at 0x300000 with a stride of 16 bytes: vertex i holds the
+  // words 10 i, 10 i + 1, ...; index data at 0x310000.
+  for (uint32_t i = 0; i < 32; ++i)
+    for (uint32_t w = 0; w < 4; ++w) {
+      const uint32_t word = 10 * i + w;
+      std::memcpy(board.LocalMemory() + 0x300000 + 16 * i + 4 * w, &word, 4);
+    }
+  const uint16_t halves[] = {0xDEAD, 0, 1, 2, 3, 4, 5, 0xBEEF};
+  std::memcpy(board.LocalMemory() + 0x310000, halves, sizeof halves);
+  const uint32_t quads[] = {8, 9, 10, 11};
+  std::memcpy(board.LocalMemory() + 0x310020, quads, sizeof quads);
+
+  auto code = [](uint32_t c) { return c << k3dPrimitiveCodeShift | 0x20000u; };
+  Stream s;
+  s.Group({{k3dIndexStream0Address, 0x300000}, {k3dIndexStream01Stride, 16}});
+  // From the streams: a strip of six.
+  s.Group({{k3dIndexPrimitiveControl, code(4)}});
+  s.words.insert(s.words.end(), {0x8F000001u, 0, 6});
+  // Five inline 16-bit indices as a fan.
+  s.Group({{k3dIndexPrimitiveControl, code(5)}});
+  s.words.insert(s.words.end(), {0x87000000u | 4, 3u << 16 | 7, 1u << 16 | 9, 4});
+  // 16-bit indices by address: start 0x310002 with bit 0 (skip the first
+  // half, drop the last), end 0x310010: six indices, a list.
+  s.Group({{k3dIndexPrimitiveControl, code(3)}});
+  s.words.insert(s.words.end(), {0x9B000001u, 0x310003, 0x310010});
+  // 32-bit indices by address as a quad; a loop closure as a line strip.
+  s.Group({{k3dIndexPrimitiveControl, code(6)}});
+  s.words.insert(s.words.end(), {0x9F000001u, 0x310020, 0x310030});
+  s.Group({{k3dIndexPrimitiveControl, code(2)}});
+  s.words.insert(s.words.end(), {0x0B000001u, 5, 0});
+  // Indices past the end of local memory: a fault, nothing assembled.
+  s.words.insert(s.words.end(), {0x9B000001u, 0xFFFFFF00u, 0xFFFFFFF0u});
+  Run(s);
+
+  std::vector<std::vector<uint32_t>> got;
+  for (const auto& p : engine.Primitives()) {
+    if (!p.assembled) continue;
+    std::vector<uint32_t> v(p.indices, p.indices + p.vertexCount);
+    got.push_back(v);
+    for (unsigned k = 0; k < p.vertexCount; ++k) {
+      EXPECT_TRUE(p.fetched[k]);
+      EXPECT_EQ(p.vertexWords, 4u);
+      EXPECT_EQ(p.words[k][0], 10 * p.indices[k]);
+      EXPECT_EQ(p.words[k][3], 10 * p.indices[k] + 3);
+    }
+  }
+  const std::vector<std::vector<uint32_t>> want = {
+      {0, 1, 2}, {2, 1, 3}, {2, 3, 4}, {4, 3, 5},  // the strip, every other one turned
+      {7, 3, 9}, {7, 9, 1}, {7, 1, 4},             // the fan
+      {0, 1, 2}, {3, 4, 5},                        // the list by address
+      {8, 9, 11}, {11, 9, 10},                     // the quad
+      {5, 0},                                      // the closing line
+  };
+  EXPECT_EQ(got, want);
+  ASSERT_EQ(engine.Faults().size(), 1u);
+  EXPECT_NE(engine.Faults()[0].find("reach no memory"), std::string::npos);
+  EXPECT_EQ(engine.PixelsWritten(), 0u);
+}
+
+TEST_F(Engine3dTest, AHugeCommandIsAssembledUpToItsBound) {
+  Stream s;
+  s.Group({{k3dIndexStream0Address, 0x300000}, {k3dIndexStream01Stride, 0}});
+  s.Group({{k3dIndexPrimitiveControl, 0u << k3dPrimitiveCodeShift}});
+  s.words.insert(s.words.end(), {0x8F000001u, 0, 0xFFFFFFFFu});
+  engine.SetRecordLimit(4);
+  Run(s);
+  EXPECT_EQ(engine.PrimitivesDropped() + engine.Primitives().size(), 1u + k3dMaxCommandVertices);
 }
 
 TEST_F(Engine3dTest, RecordsKeepTheNewestUpToTheLimit) {
