@@ -96,6 +96,7 @@ void Rasterise(benchmark::State& state, bool flat) {
   reg(orvsim::k3dIndexDepthMode, 256u | orvsim::k3dFormatDepth24Stencil8 << 24);
   reg(orvsim::k3dIndexDepthControl, depth ? 0x17u : 0u);
   reg(orvsim::k3dIndexPrimitiveControl, 3u << orvsim::k3dPrimitiveCodeShift);
+  reg(orvsim::k3dIndexEngineControl, orvsim::k3dEngineDrawForm);
   // One vertex at a place: position, then the diffuse colour (which draws
   // on the third place).
   auto vertex = [&](unsigned place, float x, float y, float r, bool end) {

@@ -124,6 +124,7 @@ void Engine3d::Command(uint32_t word, const std::vector<uint32_t>& body) {
   p.kind = Kind::kCommand;
   p.outcome = Outcome::kRecorded;
   p.control = Reg(k3dIndexPrimitiveControl);
+  p.engineControl = Reg(k3dIndexEngineControl);
   p.command = word;
   p.body = body;
   const uint32_t control = p.control;
@@ -282,6 +283,7 @@ void Engine3d::Assemble(uint32_t word, uint32_t control, const std::vector<uint3
 void Engine3d::Drew(const AttributePath::Draw& draw) {
   Primitive p;
   p.control = Reg(k3dIndexPrimitiveControl);
+  p.engineControl = Reg(k3dIndexEngineControl);
   const uint32_t code = (p.control >> k3dPrimitiveCodeShift) & 7;
   static constexpr unsigned kPointPlace = 3;
   static constexpr unsigned kDiffuseSlot = 1;
@@ -304,7 +306,8 @@ void Engine3d::Drew(const AttributePath::Draw& draw) {
     for (unsigned k = 0; k < 3; ++k) take(k, &p.vertices[k]);
     p.flat = (draw.written[kPointPlace] & (1u << kDiffuseSlot)) != 0;
     std::memcpy(p.flatColour, draw.slots[kPointPlace][kDiffuseSlot], sizeof p.flatColour);
-    Rasterise(p);
+    if ((p.engineControl & k3dEngineDrawForm) == k3dEngineDrawForm) Rasterise(p);
+    else p.outcome = Outcome::kOperation;
   }
   Record(std::move(p));
 }

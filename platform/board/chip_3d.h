@@ -28,7 +28,11 @@ inline constexpr uint8_t k3dIndexColourMode = 0x89;        // pitch, layout, for
 inline constexpr uint8_t k3dIndexDepthAddress = 0x8A;      // depth target: address word
 inline constexpr uint8_t k3dIndexDepthMode = 0x8B;
 inline constexpr uint8_t k3dIndexDepthControl = 0xB2;      // test, compare code, write
+inline constexpr uint8_t k3dIndexEngineControl = 0xC0;     // the engine's control word
 
+// The bits of the engine control word that say a 3D draw (engine
+// operations and mode words write other codes there).
+inline constexpr uint32_t k3dEngineDrawForm = 0x860E00;
 // Fields of the primitive control word and the depth control word.
 inline constexpr unsigned k3dPrimitiveCodeShift = 12;
 inline constexpr uint32_t k3dDepthTestOn = 0x1;
@@ -66,6 +70,7 @@ class Engine3d {
     kDegenerate,   // a triangle of no area once snapped: nothing drawn
     kBadPosition,  // a coordinate not finite or beyond the limit: nothing drawn
     kNoTarget,     // no colour target the rasteriser draws: nothing drawn
+    kOperation,    // the places drawn while the engine ran an operation: recorded only
   };
   // One vertex as the places held it: the position slot (x, y, z, w) and
   // the diffuse slot (red, green, blue, alpha), raw 32-bit words.
@@ -77,6 +82,7 @@ class Engine3d {
     Kind kind = Kind::kTriangle;
     Outcome outcome = Outcome::kRecorded;
     uint32_t control = 0;      // the primitive control word at the draw
+    uint32_t engineControl = 0;  // the engine control word at the draw
     bool flat = false;         // a flat colour came at place 3 for it
     unsigned vertexCount = 0;  // 1, 2 or 3 from the places; 0 for a command
     Vertex vertices[3];

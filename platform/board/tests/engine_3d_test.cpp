@@ -183,6 +183,8 @@ constexpr uint32_t kTarget = 0x100000;
 constexpr uint32_t kDepth = 0x200000;
 constexpr unsigned kW = 48, kH = 40;
 constexpr uint32_t kTriangleList = 3u << k3dPrimitiveCodeShift | 0x20000 | 0x5C;
+// An engine control word of the draw form, with a few other bits.
+constexpr uint32_t kDrawControl = k3dEngineDrawForm | 0x3;
 
 class Engine3dTest : public ::testing::Test {
  protected:
@@ -203,6 +205,7 @@ class Engine3dTest : public ::testing::Test {
     s.Group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, pitch | format << 24}});
     s.Group({{k3dIndexPrimitiveControl, kTriangleList}});
     s.Group({{0x44, 0x3}});
+    s.Group({{k3dIndexEngineControl, kDrawControl}});
     return s;
   }
   void Depth(Stream& s, unsigned format, bool test, unsigned compare, bool write) {
@@ -695,6 +698,29 @@ TEST_F(Engine3dTest, AHugeCommandIsAssembledUpToItsBound) {
   EXPECT_EQ(engine.PrimitivesDropped() + engine.Primitives().size(), 1u + k3dMaxCommandVertices);
 }
 
+TEST_F(Engine3dTest, AnEngineOperationsVerticesAreNotDrawn) {
+  // Engine operations send vertex images through the places under their
+  // own control words (a counter copy, a mode word): recorded, not drawn.
+  std::memset(board.LocalMemory() + kTarget, 0, kW * kH * 4);
+  for (uint32_t control : {0xC07u, 0x8002CDu, 0x20Au, 0x360004u}) {
+    SCOPED_TRACE(control);
+    engine.ClearPrimitives();
+    Stream s = Setup();
+    s.Group({{k3dIndexEngineControl, control}});
+    Triangle(s, {0.25f, 0.5f, 0.5f, 1, 1, 1, 1}, {30.5f, 0.5f, 0.5f, 1, 1, 1, 1}, {0.25f, 30.5f, 0.5f, 1, 1, 1, 1});
+    Run(s);
+    ASSERT_EQ(engine.Primitives().size(), 1u);
+    EXPECT_EQ(engine.Primitives()[0].outcome, Engine3d::Outcome::kOperation);
+    EXPECT_EQ(engine.Primitives()[0].engineControl, control);
+  }
+  EXPECT_EQ(Diff(Read(), Blank()), "");
+  // The draw form again: drawn.
+  Stream s = Setup();
+  Triangle(s, {0.25f, 0.5f, 0.5f, 1, 1, 1, 1}, {30.5f, 0.5f, 0.5f, 1, 1, 1, 1}, {0.25f, 30.5f, 0.5f, 1, 1, 1, 1});
+  Run(s);
+  EXPECT_EQ(engine.Primitives().back().outcome, Engine3d::Outcome::kDrawn);
+}
+
 TEST_F(Engine3dTest, RecordsKeepTheNewestUpToTheLimit) {
   engine.SetRecordLimit(2);
   Stream s = Setup();
@@ -709,7 +735,7 @@ TEST_F(Engine3dTest, RecordsKeepTheNewestUpToTheLimit) {
 TEST_F(Engine3dTest, NoColourTargetDrawsNothing) {
   Stream s;
   s.Group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, kW | 52u << 24}});  // 2:10:10:10
-  s.Group({{k3dIndexPrimitiveControl, kTriangleList}});
+  s.Group({{k3dIndexPrimitiveControl, kTriangleList}, {k3dIndexEngineControl, kDrawControl}});
   Triangle(s, {0, 0, 0, 1, 1, 1, 1}, {9, 0}, {0, 9});
   Run(s);
   ASSERT_EQ(engine.Primitives().size(), 1u);
@@ -751,7 +777,8 @@ TEST_F(Engine3dTest, ArbitraryWordsStayInsideTheTargets) {
     s.Group({{k3dIndexDepthAddress, (0x800000 + (next() % 0x100000) * 4) | (next() % 2 ? 0 : 3)},
              {k3dIndexDepthMode, (next() % 600) | depthFormats[next() % 4] << 24}});
     s.Group({{k3dIndexDepthControl, next() & 0x1F}});
-    s.Group({{k3dIndexPrimitiveControl, (next() % 8) << k3dPrimitiveCodeShift}});
+    s.Group({{k3dIndexPrimitiveControl, (next() % 8) << k3dPrimitiveCodeShift},
+             {k3dIndexEngineControl, next() % 4 ? kDrawControl : next()}});
     for (int t = 0; t < 4; ++t) {
       V v[3];
       for (V& x : v) {
@@ -794,7 +821,7 @@ TEST(Engine3dBeside2d, BothEnginesSeeThePacketsAndARemovedEngineNoMore) {
   {
     Engine3d engine{board, dma};
     group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, kW | k3dFormatArgb8888 << 24}});
-    group({{k3dIndexPrimitiveControl, kTriangleList}});
+    group({{k3dIndexPrimitiveControl, kTriangleList}, {k3dIndexEngineControl, kDrawControl}});
     const V a{0, 0, 0, 1, 1, 1, 1}, b{9, 0, 0, 1, 1, 1, 1}, c{0, 9, 0, 1, 1, 1, 1};
     for (const auto& piece : {Position(0, a), Position(1, b), Position(2, c), Diffuse(0, a, false),
                               Diffuse(1, b, false), Diffuse(2, c, true)}) {
