@@ -25,21 +25,29 @@ inline constexpr unsigned kAttrSlots = 9;
 class AttributePath {
  public:
   // What the places held when an end write drew: the place of the vertex
-  // whose slot write ended it (3: a point) and every slot's four
-  // components (c0, c1, c2, c3) at every place.
+  // whose slot write ended it (3: a point), every slot's four components
+  // (c0, c1, c2, c3) at every place, and which slots were written at each
+  // place since the previous draw (bit s for slot s).
   struct Draw {
     unsigned place = 0;
     uint32_t slots[kAttrPlaces][kAttrSlots][4] = {};
+    uint16_t written[kAttrPlaces] = {};
   };
 
-  explicit AttributePath(const DmaEngine& dma) : dma_(dma) {}
+  // A path that takes the DMA engine's packet writes when it is read...
+  explicit AttributePath(const DmaEngine& dma) : dma_(&dma) {}
+  // ...or one fed by Write alone (an engine that sees every packet write
+  // as it is made); it keeps no list of draws, only the last (Last()).
+  AttributePath() = default;
 
   // Takes the packet writes the DMA engine made since the last call (all
   // of them again after the engine's list was cleared).
   void Sync();
 
-  // One register write (a register address).
-  void Write(uint32_t reg, uint32_t value);
+  // One register write (a register address); true when it drew.
+  bool Write(uint32_t reg, uint32_t value);
+  // The places as the last draw left them.
+  const Draw& Last() const { return last_; }
 
   const std::vector<Draw>& Draws() {
     Sync();
@@ -66,9 +74,11 @@ class AttributePath {
   }
 
  private:
-  const DmaEngine& dma_;
+  const DmaEngine* dma_ = nullptr;
   size_t taken_ = 0;
   uint32_t slots_[kAttrPlaces][kAttrSlots][4] = {};
+  uint16_t written_[kAttrPlaces] = {};
+  Draw last_;
   // The latches a slot write takes its components 1-3 from.
   int place_ = -1;
   uint32_t c3_ = 0, c2_ = 0, c1_ = 0;

@@ -365,7 +365,7 @@ void DmaEngine::ApplyCountedIndex(uint8_t index, uint32_t data, Cursor& cursor) 
   const uint32_t reg = kDmaRegWindow + 4u * index;
   writes_.push_back(RegWrite{reg, data});
   board_.Poke(reg, 4, data);
-  if (sink_) sink_(reg, data);
+  Sink(reg, data);
 }
 
 void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
@@ -420,7 +420,27 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
     default:
       break;
   }
+  Sink(reg, data);
+}
+
+void DmaEngine::Sink(uint32_t reg, uint32_t data) {
   if (sink_) sink_(reg, data);
+  for (const auto& [id, sink] : more_sinks_) sink(reg, data);
+}
+
+unsigned DmaEngine::AddPacketWriteSink(PacketWriteSink sink) {
+  const unsigned id = next_sink_id_++;
+  more_sinks_.emplace_back(id, std::move(sink));
+  return id;
+}
+
+void DmaEngine::RemovePacketWriteSink(unsigned id) {
+  for (auto it = more_sinks_.begin(); it != more_sinks_.end(); ++it) {
+    if (it->first == id) {
+      more_sinks_.erase(it);
+      return;
+    }
+  }
 }
 
 }  // namespace orvsim

@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/board/board.h"
@@ -136,6 +137,11 @@ class DmaEngine {
   // see processor writes. One sink; an empty function removes it.
   using PacketWriteSink = std::function<void(uint32_t reg, uint32_t value)>;
   void SetPacketWriteSink(PacketWriteSink sink) { sink_ = std::move(sink); }
+  // Further sinks, for engines beside the one above (the 3D engine beside
+  // the 2D engine): each is called after it, in the order added. Answers
+  // the id that removes it again.
+  unsigned AddPacketWriteSink(PacketWriteSink sink);
+  void RemovePacketWriteSink(unsigned id);
 
   // The decoder of command words of one type (bits 24-31) in count-prefixed
   // ranges: called with the word and its body once the body is fetched;
@@ -246,11 +252,14 @@ class DmaEngine {
   // Null after a fault.
   const uint8_t* Fetch(uint32_t bus, unsigned busType, uint32_t length);
   void Fault(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Sink(uint32_t reg, uint32_t data);
   bool IsNewerChip() const;
 
   Board& board_;
   SystemMemory system_;
   PacketWriteSink sink_;
+  std::vector<std::pair<unsigned, PacketWriteSink>> more_sinks_;
+  unsigned next_sink_id_ = 1;
   InterruptController* interrupts_ = nullptr;
   unsigned latency_ = 0;
   bool fifo_room_held_ = false;

@@ -2,6 +2,7 @@
 #include "platform/machine/machine.h"
 
 #include "platform/board/chip_2d.h"
+#include "platform/board/chip_3d.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_clocks.h"
 #include "platform/board/chip_cursor.h"
@@ -32,6 +33,7 @@ MachineBoard::~MachineBoard() {
   flips.reset();
   irq.reset();
   windows.reset();
+  engine3d.reset();
   engine2d.reset();
   vertex.reset();
   dma.reset();
@@ -77,6 +79,7 @@ MachineBoard& Machine::AddParts(MachineBoard& b, uint32_t parts) {
   if ((parts & kVertex) == kVertex && !b.vertex)
     b.vertex = std::make_unique<orvsim::VertexEngine>(b.board, *b.dma);
   if ((parts & k2d) == k2d && !b.engine2d) b.engine2d = std::make_unique<orvsim::Engine2d>(b.board, *b.dma);
+  if ((parts & k3d) == k3d && !b.engine3d) b.engine3d = std::make_unique<orvsim::Engine3d>(b.board, *b.dma);
   if ((parts & kWindows) && !b.windows) b.windows = std::make_unique<orvsim::ApertureWindows>(b.board);
   if ((parts & kInterrupts) == kInterrupts && !b.irq) {
     b.irq = std::make_unique<orvsim::InterruptController>(b.board);

@@ -37,6 +37,7 @@ class ChipGpioI2c;
 class ChipRomFlash;
 class DmaEngine;
 class Engine2d;
+class Engine3d;
 class FlipLatch;
 class ChipDacSense;
 class ChipLut;
@@ -68,6 +69,7 @@ enum Part : uint32_t {
   // (kControllers carries its own).
   kLut = 1u << 11,
   kDacSense = 1u << 12,     // load sensing on the DACs' outputs
+  k3d = 1u << 13 | kDma,    // the 3D rasteriser behind the DMA engine
 };
 
 // Every engine and the processor's windows, as a driver that draws needs.
@@ -96,6 +98,7 @@ struct MachineBoard {
   std::unique_ptr<orvsim::DmaEngine> dma;
   std::unique_ptr<orvsim::Engine2d> engine2d;
   std::unique_ptr<orvsim::VertexEngine> vertex;
+  std::unique_ptr<orvsim::Engine3d> engine3d;
   std::unique_ptr<orvsim::ApertureWindows> windows;
   std::unique_ptr<orvsim::InterruptController> irq;
   std::unique_ptr<orvsim::FlipLatch> flips;
