@@ -60,16 +60,6 @@ uint32_t ContextStateSwitchValue3d(PDEV* device);
 // and the target kind of the engine control word.
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// What the auxiliary surfaces ask of a surface: a sync-tag packet before
-// the processor writes it, and an image written into it.
-void Surface3dWriteSyncTag(Surface3d* surface);
-// A fill of the rectangle [left, right) x [top, bottom) of a surface
-// (value and write mask, fill mode); closing the drawing into the board's
-// fast-cleared depth surface when another clear takes over.
-bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                       uint32_t value, uint32_t mask, uint32_t mode);
-void FlushRenderTarget(Surface3d* surface, PDEV* device, uint32_t flag);
-bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // ---- What the 3D client contexts, their requests and the token interpreter
 // ask of later parts ------------------------------------------------------------------
 
@@ -108,22 +98,6 @@ void SurfaceList3dRelease(SurfaceList3d* list);
 bool SurfaceList3dRestore(SurfaceList3d* list);
 int32_t SurfaceList3dRequest(SurfaceList3d* list, ClientRequest* request, uint8_t* record);
 Surface3d* SurfaceList3dGet(SurfaceList3d* list, uint64_t index);
-// Surface fields the requests read: memory kind (low four bits of the kind
-// byte) and the flag byte (bit 1 displayable).
-uint32_t Surface3dMemoryKind(Surface3d* surface);
-uint32_t Surface3dFlagByte(Surface3d* surface);
-// A surface's width and height, and its bits per pixel.
-void Surface3dExtent(Surface3d* surface, uint32_t* width, uint32_t* height);
-uint32_t Surface3dBitsPerPixel(Surface3d* surface);
-// Whether the surface's synchronisation is held back; flushing the drawing
-// of the context whose current render target it is.
-bool Surface3dIsSyncSuspended(Surface3d* surface);
-void Surface3dFlushIfRenderTarget(Surface3d* surface);
-// Before a flip: the surface's pending work completed and its busy mark
-// cleared; the start address a flip shows (the second one when the
-// surface's flag bit 1 is set).
-void Surface3dCompletePendingWork(Surface3d* surface);
-uint32_t Surface3dFlipAddress(Surface3d* surface, bool second);
 // Request 31's engine copy of one row of a surface (width pixels from
 // left) into a staging page at its bus address, through the engine owner's
 // copy state and stream, handed to the primary stream.
@@ -136,5 +110,3 @@ void ClientObjectCopyRect(ClientContext* client, Surface3d* destination, Surface
                           const ClientRequest* request);
 void ClientObjectFill(ClientContext* client, Surface3d* destination, const uint32_t* box,
                       const ClientRequest* request);
-// A surface's second placement word.
-uint32_t Surface3dSecondWord(Surface3d* surface);

@@ -27,6 +27,7 @@
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
+#include "platform/board/chip_2d.h"
 #include "platform/client3d/client3d.h"
 
 namespace {
@@ -53,21 +54,48 @@ class Client3dTest : public ktest::StartedBoard {
     ASSERT_NE(context3d, 0u);
   }
   void TearDown() override {
+    // The surfaces the list handed out go before their memory; the display
+    // forgets them first.
+    if (!placed.empty() && BlitEngineOf(pdev) != nullptr) BlitEngineOf(pdev)->displayed = nullptr;
     client.reset();
+    for (Surface3d* s : placed) {
+      EXPECT_TRUE(s->AwaitEngine());
+      delete s;
+    }
     StartedBoard::TearDown();
   }
+
+  // A surface of the board in local video memory that the surface list
+  // hands out at the index (ARGB, 32 bits a pixel).
+  Surface3d* Placed(uint64_t index, uint32_t width, uint32_t height) {
+    SurfaceCreateRequest r;
+    r.placement = kPlaceLocal;
+    r.format = Common()->formatCatalogue->Find(11);
+    r.surfaceType = 3;
+    r.width = width;
+    r.height = height;
+    r.levels = 1;
+    r.depth = 1;
+    Surface3d* s = Surface3d::CreatePlaced(pdev, &r);
+    EXPECT_NE(s, nullptr);
+    if (s == nullptr) return nullptr;
+    placed.push_back(s);
+    orvstandin::SetOutValue("SurfaceList3dGet", index, reinterpret_cast<uintptr_t>(s));
+    return s;
+  }
+  std::vector<Surface3d*> placed;
 
   ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
   RenderContext3d* Current() { return Context()->Context(context3d)->current; }
   // The current render context draws into its own auxiliary surfaces: the
   // polygon image as colour target, the constant image as depth target,
-  // both of memory kind 3 (the kind stand-in answers by address modulo 64).
+  // both in local video memory (memory kind 4).
   void Targets(bool colour, bool depth) {
     RenderContext3d* current = Current();
     current->colourTarget = colour ? current->aux.polygon : nullptr;
     current->depthTarget = depth ? current->aux.constant : nullptr;
     for (Surface3d* s : {current->aux.polygon, current->aux.constant}) {
-      orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(s) % 64, 3);
+      EXPECT_EQ(Surface3dMemoryKind(s), 4u);
       s->lastWriteTag = 0;
     }
   }
@@ -806,7 +834,8 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
 
 TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   // Drawable 5 at (2, 3) on a 640 x 480 screen; the colour target is the
-  // 32 x 32 polygon image.
+  // 32 x 32 polygon image, which the board's 2D engine fills.
+  orvsim::Engine2d engine2d{board, dma};
   pdev->mode.virtualWidth = 640;
   pdev->mode.virtualHeight = 480;
   client->Put64(16, 5);
@@ -816,6 +845,9 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
   orvstandin::Reset();
   Targets(true, false);
+  // The client's write mask lets every channel through (render state 168).
+  Current()->state.raster.colourWriteMask = 0xF;
+  Current()->state.raster.dirty |= kRsColourWriteMask;
   RenderTargetState* targets = Current()->targetState;
   targets->viewport[0] = targets->viewport[1] = 0;
   targets->viewport[2] = 640;
@@ -826,14 +858,30 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
                                          kClearColour, 0xFF00FF00, 0, 0, 0, 200, 200, 300, 300};
   TokenWriter tokens;
   tokens.Token(kTokenClearBatch, 2, entries);
+  Surface3d* image = Current()->aux.polygon;
+  // The image's processor view, once the engine is done (the look is no
+  // access).
+  auto pixels = [&] {
+    dma.RunPending();
+    image->inSync = 1;
+    const uint64_t at = image->Lock();
+    std::vector<uint32_t> out;
+    for (uint32_t y = 0; at != 0 && y < image->height; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(at + uint64_t{y} * image->pitch));
+      out.insert(out.end(), row, row + image->width);
+    }
+    image->Unlock();
+    image->inSync = 0;
+    return out;
+  };
   EXPECT_EQ(Stream(tokens), 0);
-  std::vector<std::vector<uint32_t>> fills;
-  for (size_t n = 0; n < orvstandin::TimesCalled("Surface3dFillRect"); ++n) {
-    const auto call = orvstandin::ArgsOf("Surface3dFillRect", n);
-    fills.push_back({static_cast<uint32_t>(call.values[1]), static_cast<uint32_t>(call.values[2]),
-                     static_cast<uint32_t>(call.values[3]), static_cast<uint32_t>(call.values[4])});
-  }
-  EXPECT_EQ(fills, (std::vector<std::vector<uint32_t>>{{3, 4, 12, 30}}));
+  // Only (3, 4)-(12, 30) took the colour.
+  const std::vector<uint32_t> after = pixels();
+  ASSERT_EQ(after.size(), 32u * 32);
+  for (uint32_t y = 0; y < 32; ++y)
+    for (uint32_t x = 0; x < 32; ++x)
+      ASSERT_EQ(after[y * 32 + x] == 0xFF00FF00, x >= 3 && x < 12 && y >= 4 && y < 30) << x << "," << y;
+  EXPECT_TRUE(engine2d.Faults().empty());
   // The client's token is unchanged.
   EXPECT_EQ(memcmp(commands.mapped + 8, entries.data(), entries.size() * 4), 0);
   // The context goes with its polygon image bound as colour target
@@ -911,9 +959,9 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   pdev->mode.virtualWidth = 640;
   pdev->mode.virtualHeight = 480;
   // Surface 3 is displayable.
-  const uintptr_t surface = 0x7F000000;
-  orvstandin::SetOutValue("SurfaceList3dGet", 3, surface);
-  orvstandin::SetOutValue("Surface3dFlagByte", surface % 64, 2);
+  Surface3d* surface = Placed(3, 64, 64);
+  ASSERT_NE(surface, nullptr);
+  surface->flagsWord |= 0x2;
   client->Put64(16, 5);
   client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
   client->Put32(40, 1);
@@ -939,8 +987,9 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   EXPECT_EQ(std::vector<uint64_t>(copy.values, copy.values + 8),
             (std::vector<uint64_t>{0, 0, 50, 50, 0, 0, 50, 50}));
   // Boxes are clipped to their surfaces first.
-  orvstandin::SetOutValue("Surface3dExtent", 0, 40);
-  orvstandin::SetOutValue("Surface3dExtent", 1, 30);
+  Surface3d* small = Placed(3, 40, 30);
+  ASSERT_NE(small, nullptr);
+  small->flagsWord |= 0x2;
   EXPECT_EQ(present(), 0);
   const auto clipped = orvstandin::ArgsOf("ClientObjectCopyRect", 6);
   EXPECT_EQ(std::vector<uint64_t>(clipped.values, clipped.values + 8),
@@ -963,7 +1012,7 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
 }
 
 TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
-  orvstandin::SetOutValue("SurfaceList3dGet", 4, 0x7F000040);
+  ASSERT_NE(Placed(4, 64, 32), nullptr);
   alignas(8) int32_t box[6] = {10, 20, 0, 14, 23, 1};
   std::vector<uint8_t> rows(4 * 16, 0xEE);
   glue.DeclareUserMemory(2000, box, sizeof(box));
@@ -994,7 +1043,8 @@ TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
 }
 
 TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
-  orvstandin::SetOutValue("SurfaceList3dGet", 4, 0x7F000040);
+  Surface3d* surface = Placed(4, 640, 480);
+  ASSERT_NE(surface, nullptr);
   alignas(8) int32_t box[6] = {0, 0, 0, 1025, 1, 1};
   std::vector<uint8_t> row(8192);
   glue.DeclareUserMemory(2000, box, sizeof(box));
@@ -1015,13 +1065,13 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
   };
   for (const Case& c : cases) {
     box[0] = c.left, box[1] = c.top, box[3] = c.right, box[4] = c.bottom;
-    orvstandin::SetOutValue("Surface3dExtent", 2, c.bits);
+    surface->bitsPerPixel = c.bits;  // the row size follows the surface's pixel size
     EXPECT_EQ(client->Run(kRequestReadRect), -1) << c.left << " " << c.right;
   }
   EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dCopyRow"), 0u);
   // An unknown surface, and a destination the client cannot write.
   box[0] = 0, box[3] = 4, box[4] = 2;
-  orvstandin::SetOutValue("Surface3dExtent", 2, 32);
+  surface->bitsPerPixel = 32;
   client->Put64(16, 5);
   EXPECT_EQ(client->Run(kRequestReadRect), -1);
   client->Put64(16, 4);
@@ -1034,8 +1084,9 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
 }
 
 TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
-  orvstandin::SetOutValue("SurfaceList3dGet", 6, 0x7F000080);
-  orvstandin::SetOutValue("Surface3dFlipAddress", 0, 0x00200000);
+  Surface3d* surface = Placed(6, 64, 64);
+  ASSERT_NE(surface, nullptr);
+  surface->flipStart[0] = 0x00200000;
   Common()->driverSwitches->FlipOnVBlank->current = 1;
   const uint32_t mask = pdev->displayMask;
   ASSERT_NE(mask, 0u);
@@ -1048,7 +1099,7 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   const int32_t first = Context()->flipSlots[1];
   EXPECT_EQ(Flips()->slots[display][first], kFlipSlotTaken);
   EXPECT_EQ(flips.Current(display), static_cast<unsigned>(first));
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(BlitEngineOf(pdev)->displayed), 0x7F000080u);
+  EXPECT_EQ(BlitEngineOf(pdev)->displayed, surface);
   // Three more flips: the client never holds more than two slots.
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
@@ -1059,8 +1110,8 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   // An index that names nothing of the client.
   client->Put64(16, 7);
   EXPECT_EQ(client->Run(kRequestFlipSurface), -1);
-  // Its destruction frees the slots (the stand-in surface is forgotten
-  // first: nothing may look into it).
+  // Its destruction frees the slots (the display forgets the surface
+  // first: the test owns it).
   BlitEngineOf(pdev)->displayed = nullptr;
   EXPECT_EQ(client->DestroyContext(), 0);
   for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot)
