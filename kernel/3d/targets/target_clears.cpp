@@ -212,6 +212,13 @@ void FlushRenderTarget(Surface3d* surface, CommonData* common, uint32_t mode) {
   WriteEngineModeWord(common, stream, false, false);
 }
 
+void ForgetOpenRenderTarget(CommonData* common, const Surface3d* surface) {
+  if (common == nullptr || surface == nullptr) return;
+  if (common->openRenderTarget == surface) common->openRenderTarget = nullptr;
+  TargetBoard3d* board = common->targetBoard3d;
+  if (board != nullptr && board->fastClearedDepth == surface) board->fastClearedDepth = nullptr;
+}
+
 uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
                           uint32_t count) {
   if (state == nullptr || state->common == nullptr) return 0;

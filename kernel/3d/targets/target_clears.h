@@ -54,6 +54,9 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
 // (the engine's mode-only clear: the surface's contents stay) and turns
 // the engine mode off.
 void FlushRenderTarget(Surface3d* surface, CommonData* common, uint32_t mode);
+// A surface that goes is no longer the board's open render target nor its
+// fast-cleared depth surface (nothing is written to the engine).
+void ForgetOpenRenderTarget(CommonData* common, const Surface3d* surface);
 
 // The first row a fast clear of the surface fills by the processor first
 // (rows from it to the bottom), or the height when the engine takes it all.

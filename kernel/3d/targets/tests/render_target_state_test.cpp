@@ -24,6 +24,7 @@
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_clears.h"
+#include "kernel/pdev_kernel.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_2d.h"
 #include "tests/standins/standin_log.h"
@@ -1027,4 +1028,42 @@ TEST_F(Clears, AProcessorReadOfTheOpenRenderTargetClosesItFirst) {
   DestroyResourceTable(pdev, 78);
 }
 
+// Stopping the device forgets the open render target with the engine mode
+// off and draws nothing into it after the closing tag.
+TEST_F(Clears, StoppingTheDeviceForgetsTheOpenRenderTarget) {
+  Common()->revisionBits = 0x2;
+  board3d->fastClearedDepth = depth;
+  Common()->openRenderTarget = depth;
+  SetEngineModeFlag(true);
+  dma.ClearWrites();
+  DisablePdev(pdev);
+  dma.RunPending();
+  board3d = nullptr;  // the board's record went with the render targets
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
+  // The engine mode off, no draw.
+  const std::vector<uint32_t> modes = PacketWrites(0x1000 + 4 * 0xC0);
+  EXPECT_NE(std::find(modes.begin(), modes.end(), 0x0Au), modes.end());
+  EXPECT_EQ(std::find(modes.begin(), modes.end(), 0x207u), modes.end());
+  EXPECT_TRUE(PacketWrites(0x1000 + 4 * 0xB4).empty());
+}
+// A surface that goes is forgotten as the open render target.
+TEST_F(Clears, AnOpenRenderTargetThatGoesIsForgotten) {
+  Surface3d* gone = Place(19, 64, 64);
+  ASSERT_NE(gone, nullptr);
+  board3d->fastClearedDepth = gone;
+  Common()->openRenderTarget = gone;
+  placed.pop_back();
+  delete gone;
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
+  EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+  // Another surface leaves the record alone.
+  board3d->fastClearedDepth = depth;
+  Common()->openRenderTarget = depth;
+  Surface3d* other = Place(19, 64, 64);
+  ASSERT_NE(other, nullptr);
+  placed.pop_back();
+  delete other;
+  EXPECT_EQ(Common()->openRenderTarget, depth);
+  EXPECT_EQ(board3d->fastClearedDepth, depth);
+}
 }  // namespace
