@@ -14,6 +14,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
 
@@ -100,6 +101,9 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
     at[4] = tag;
     at[5] = value;
   }
+  // The packet wrote register 0xC0: the current engine state writes its
+  // control word there again.
+  ControlWordOverwritten(common);
   if (!secondary->ExecutePending()) return 0;
   return tag;
 }

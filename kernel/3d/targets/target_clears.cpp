@@ -159,7 +159,8 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
   ContextState3d* state = owner != nullptr ? owner->defaults : nullptr;
   if (state != nullptr) {
     const MmSurfDesc& depth = surface->hw.records[kUsageDepthStencil];
-    const uint32_t code = DepthFormatEngineCode(GetDepthFormatCode(surface->format != nullptr ? surface->format->code : 0));
+    const uint32_t formatCode = surface->format != nullptr ? surface->format->code : 0;
+    const uint32_t code = DepthFormatEngineCode(GetDepthFormatCode(formatCode));
     const uint32_t width = surface->width & kSizeMask, height = surface->height & kSizeMask;
     uint32_t* op = state->operationBlock;
     op[kOpSurface88 + 1] = depth.word0;
@@ -189,7 +190,9 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
   const uint32_t tag = TakeNextTag(common->sharedLocked);
   const uint32_t placement = surface->Placement();
   if (placement == kNibbleAgp || placement == kNibbleLocal) {
-    MmBlock* b = surface->block != nullptr ? surface->block : surface->master != nullptr ? surface->master->block : nullptr;
+    MmBlock* b = surface->block != nullptr   ? surface->block
+                 : surface->master != nullptr ? surface->master->block
+                                              : nullptr;
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
   GroupPacket p;
@@ -207,7 +210,7 @@ void FlushRenderTarget(Surface3d* surface, CommonData* common, uint32_t mode) {
   if (stream == nullptr) return;
   if (mode != 0 && surface != nullptr) DrawIntoTarget(common, stream, surface);
   common->openRenderTarget = nullptr;
-  if (TargetBoard3d* board = TargetBoard(common)) board->fastClearedDepth = nullptr;
+  if (TargetBoard3d* board = common->targetBoard3d) board->fastClearedDepth = nullptr;
   if (EngineMode3d().clearFlag == 0) ClearTargetSurface(common, stream, 0, surface, true, 0.0f);
   WriteEngineModeWord(common, stream, false, false);
 }
