@@ -120,7 +120,8 @@ ORV_PENDING_TOKENS(ORV_DEFINE_TOKEN)
 // The surface list: a non-null stand-in address unless a test makes
 // "SurfaceList3dCreate" fail; requests answer the chosen result (0 by
 // default); surfaces of an index are the out-value <index> of
-// "SurfaceList3dGet" (none: no surface).
+// "SurfaceList3dGet" (none: no surface), which must be the address of a
+// live Surface3d: what the requests read of it is real.
 SurfaceList3d* SurfaceList3dCreate(PDEV*, ResourceTable*) {
   if (!StandInInit("SurfaceList3dCreate")) return nullptr;
   return reinterpret_cast<SurfaceList3d*>(FakeObject(0xFFFF));
