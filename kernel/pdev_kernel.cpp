@@ -17,7 +17,9 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_clears.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
@@ -174,8 +176,14 @@ void DisablePdev(PDEV* pdev) {
   if (pdev->interruptsAcquired && common->interruptManager != nullptr)
     common->interruptManager->ReleaseEnable();
   pdev->interruptsAcquired = 0;
-  // Only what the construction brought up is taken down again.
-  if (pdev->initialisedCount > kEntryEngineOwner3d) ReleaseRenderTargets3d(pdev);
+  // Only what the construction brought up is taken down again. The render
+  // target open for drawing is forgotten with the engine mode off; the
+  // engine draws nothing more into it once its closing tag passed.
+  if (pdev->initialisedCount > kEntryEngineOwner3d) {
+    if (common->openRenderTarget != nullptr)
+      FlushRenderTarget(static_cast<Surface3d*>(common->openRenderTarget), common, 0);
+    ReleaseRenderTargets3d(pdev);
+  }
   if (pdev->mapperEnabled && pdev->surfaceMapper != nullptr) pdev->surfaceMapper->Disable();
   pdev->mapperEnabled = 0;
   // The primary surface is a block of its client's list, freed with it.

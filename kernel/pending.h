@@ -59,16 +59,6 @@ uint32_t ContextStateSwitchValue3d(PDEV* device);
 // and the target kind of the engine control word.
 void SurfaceOwnerResync3d(PDEV* device);
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// What the auxiliary surfaces ask of a surface: a sync-tag packet before
-// the processor writes it, and an image written into it.
-void Surface3dWriteSyncTag(Surface3d* surface);
-// A fill of the rectangle [left, right) x [top, bottom) of a surface
-// (value and write mask, fill mode); closing the drawing into the board's
-// fast-cleared depth surface when another clear takes over.
-bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                       uint32_t value, uint32_t mask, uint32_t mode);
-void FlushRenderTarget(Surface3d* surface, PDEV* device, uint32_t flag);
-bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
 // ---- What the 3D client contexts, their requests and the token interpreter
 // ask of later parts ------------------------------------------------------------------
 
@@ -94,26 +84,8 @@ void Context3dReemitSavedTargets(Context3d* context);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)
 #undef ORV_DECLARE_PENDING_TOKEN
 
-// Surface fields the requests read: memory kind (low four bits of the kind
-// byte) and the flag byte (bit 1 displayable).
-uint32_t Surface3dMemoryKind(Surface3d* surface);
-uint32_t Surface3dFlagByte(Surface3d* surface);
-// A surface's width and height, and its bits per pixel.
-void Surface3dExtent(Surface3d* surface, uint32_t* width, uint32_t* height);
-uint32_t Surface3dBitsPerPixel(Surface3d* surface);
-// Whether the surface's synchronisation is held back; flushing the drawing
-// of the context whose current render target it is.
-bool Surface3dIsSyncSuspended(Surface3d* surface);
-void Surface3dFlushIfRenderTarget(Surface3d* surface);
-// Before a flip: the surface's pending work completed and its busy mark
-// cleared; the start address a flip shows (the second one when the
-// surface's flag bit 1 is set).
-void Surface3dCompletePendingWork(Surface3d* surface);
-uint32_t Surface3dFlipAddress(Surface3d* surface, bool second);
 // Request 31's engine copy of one row of a surface (width pixels from
 // left) into a staging page at its bus address, through the engine owner's
 // copy state and stream, handed to the primary stream.
 void EngineOwner3dCopyRow(PDEV* device, Surface3d* surface, uint32_t row, uint32_t left,
                           uint32_t width, uint64_t stagingBus);
-// A surface's second placement word.
-uint32_t Surface3dSecondWord(Surface3d* surface);

@@ -8,11 +8,35 @@
 
 namespace orvsim {
 
+namespace {
+
+uint64_t RoundUp(uint64_t v, uint64_t unit) { return (v + unit - 1) / unit * unit; }
+uint64_t PowerOfTwoAtLeast(uint64_t v) {
+  uint64_t p = 1;
+  while (p < v) p <<= 1;
+  return p;
+}
+
+}  // namespace
+
 uint64_t ApertureSlot::Extent() const {
   const int bytes = BytesPerPixelOfFormat((desc1 >> 24) & 0x3F);
-  if (Layout() == 0 || bytes <= 0) return 0;
-  const uint64_t depth = std::max<uint32_t>((desc2 >> 16) & 0xFFF, 1);
-  return uint64_t{desc1 & 0x3FFF} * static_cast<uint64_t>(bytes) * (desc2 & 0x3FFF) * depth;
+  const uint32_t layout = Layout();
+  if (layout == 0 || bytes <= 0) return 0;
+  // Rows as the processor sees them through the window: 8192 pixels with
+  // the fixed-pitch bit, else the width rounded up to 32 (layout 1) or to a
+  // power of two of at least 32 (the tiled layouts), as wide as the engine
+  // lays the rows out.
+  const uint64_t width = desc1 & 0x3FFF;
+  const uint64_t pixels = (desc1 & 0x2000) != 0 ? 8192
+                          : layout == 1         ? RoundUp(width, 32)
+                          : layout <= 5         ? PowerOfTwoAtLeast(std::max<uint64_t>(width, 32))
+                                                : width;
+  // Every used line of every slice; the rows past the height that the
+  // layouts round to stay outside, so a window never reaches past what the
+  // driver set aside for it.
+  const uint64_t lines = uint64_t{desc2 & 0x3FFF} * std::max<uint32_t>((desc2 >> 16) & 0xFFF, 1);
+  return pixels * static_cast<uint64_t>(bytes) * lines;
 }
 
 ApertureSlot ApertureSlots::Slot(unsigned index) const {

@@ -33,9 +33,11 @@ struct ApertureSlot {
   uint32_t MemoryBits() const { return desc0 & 0x3; }
   uint32_t Address() const { return desc0 & ~0x3u; }
   uint32_t Layout() const { return (desc1 >> 16) & 0x7; }
-  // Bytes of a surface with a pitch (layouts 1-5): pitch x bytes per pixel
-  // x height x depth; 0 for a plain buffer (layout 0), whose size the slot
-  // does not hold, or a format the chip does not draw.
+  // Bytes the window shows of a surface with a pitch (layouts 1-5): its
+  // rows as wide as the chip lays them out (the width rounded up to 32, a
+  // power of two of at least 32 for the tiled layouts, 8192 pixels with
+  // word 1 bit 13) times height x depth; 0 for a plain buffer (layout 0),
+  // whose size the slot does not hold, or a format the chip does not draw.
   uint64_t Extent() const;
 };
 

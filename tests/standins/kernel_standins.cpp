@@ -19,7 +19,7 @@
 
 namespace {
 
-bool StandInInit(const char* name) {
+[[maybe_unused]] bool StandInInit(const char* name) {
   uint32_t chosen = 0;
   return !orvstandin::Called(name, &chosen) || chosen == 0;
 }
@@ -52,11 +52,6 @@ ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 
 namespace {
 
-bool StandInStep(const char* name, void* subject) {
-  uint32_t chosen = 0;
-  return !orvstandin::Called(name, &chosen, subject) || chosen == 0;
-}
-
 void StandInVoid(const char* name, void* subject) {
   uint32_t ignored = 0;
   orvstandin::Called(name, &ignored, subject);
@@ -80,37 +75,6 @@ uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextS
 
 void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
 uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
-
-void Surface3dWriteSyncTag(Surface3d* surface) {
-  StandInVoid("Surface3dWriteSyncTag", surface);
-  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
-}
-bool Surface3dFillRect(Surface3d* surface, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                       uint32_t value, uint32_t mask, uint32_t mode) {
-  const bool result = StandInStep("Surface3dFillRect", surface);
-  for (uint64_t a : {uint64_t{reinterpret_cast<uintptr_t>(surface)}, uint64_t(uint32_t(left)),
-                     uint64_t(uint32_t(top)), uint64_t(uint32_t(right)), uint64_t(uint32_t(bottom)), uint64_t{value},
-                     uint64_t{mask}, uint64_t{mode}})
-    orvstandin::LogArg(a);
-  return result;
-}
-void FlushRenderTarget(Surface3d* surface, PDEV*, uint32_t flag) {
-  StandInVoid("FlushRenderTarget", surface);
-  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
-  orvstandin::LogArg(flag);
-}
-// The image's bytes are read whole, so a short image shows as a sanitizer
-// report; their sum is logged beside the pointer and size.
-bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes) {
-  const bool result = StandInStep("Surface3dWriteImage", surface);
-  uint64_t sum = 0;
-  const auto* p = static_cast<const uint8_t*>(image);
-  for (uint32_t i = 0; i < bytes; ++i) sum += p[i];
-  orvstandin::LogArg(reinterpret_cast<uintptr_t>(surface));
-  orvstandin::LogArg(bytes);
-  orvstandin::LogArg(sum);
-  return result;
-}
 
 // ---- What the 3D client contexts ask of later parts -------------------------------------
 // Objects of later parts are stand-in addresses that are never dereferenced
@@ -142,42 +106,8 @@ void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSaved
 ORV_PENDING_TOKENS(ORV_DEFINE_TOKEN)
 #undef ORV_DEFINE_TOKEN
 
-// Out-values by the surface's address modulo 64: kind (1 by default) and flags.
-uint32_t Surface3dMemoryKind(Surface3d* surface) {
-  StandInCall("Surface3dMemoryKind");
-  const uint64_t kind = orvstandin::OutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(surface) % 64);
-  return kind != 0 ? static_cast<uint32_t>(kind) : 1;
-}
-uint32_t Surface3dFlagByte(Surface3d* surface) {
-  StandInCall("Surface3dFlagByte");
-  return static_cast<uint32_t>(orvstandin::OutValue("Surface3dFlagByte", reinterpret_cast<uintptr_t>(surface) % 64));
-}
-// Extent and bits per pixel: out-values 0 to 2 of "Surface3dExtent" (640 x
-// 480 x 32 by default).
-void Surface3dExtent(Surface3d*, uint32_t* width, uint32_t* height) {
-  StandInCall("Surface3dExtent");
-  const uint64_t w = orvstandin::OutValue("Surface3dExtent", 0);
-  const uint64_t h = orvstandin::OutValue("Surface3dExtent", 1);
-  *width = w != 0 ? static_cast<uint32_t>(w) : 640;
-  *height = h != 0 ? static_cast<uint32_t>(h) : 480;
-}
-uint32_t Surface3dBitsPerPixel(Surface3d*) {
-  const uint64_t bits = orvstandin::OutValue("Surface3dExtent", 2);
-  return bits != 0 ? static_cast<uint32_t>(bits) : 32;
-}
-void Surface3dCompletePendingWork(Surface3d*) { StandInCall("Surface3dCompletePendingWork"); }
-// Out-value 0 of "Surface3dFlipAddress" (its second address: out-value 1).
-uint32_t Surface3dFlipAddress(Surface3d*, bool second) {
-  StandInCall("Surface3dFlipAddress");
-  return static_cast<uint32_t>(orvstandin::OutValue("Surface3dFlipAddress", second ? 1 : 0));
-}
-bool Surface3dIsSyncSuspended(Surface3d*) { return !StandInInit("Surface3dIsSyncSuspended"); }
-void Surface3dFlushIfRenderTarget(Surface3d*) { StandInCall("Surface3dFlushIfRenderTarget"); }
 void EngineOwner3dCopyRow(PDEV*, Surface3d*, uint32_t row, uint32_t left, uint32_t width,
                           uint64_t stagingBus) {
   StandInCall("EngineOwner3dCopyRow");
   for (uint64_t value : {uint64_t{row}, uint64_t{left}, uint64_t{width}, stagingBus}) orvstandin::LogArg(value);
-}
-uint32_t Surface3dSecondWord(Surface3d* surface) {
-  return Surface3dResourceHandle(surface) * 16;
 }

@@ -10,6 +10,7 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/targets/target_clears.h"
 #include "kernel/locked_pages.h"
 #include "kernel/vidmem/surface_manager.h"
 #include "platform/kglue/kglue.h"
@@ -157,6 +158,7 @@ Surface3d::Surface3d() {
 }
 
 Surface3d::~Surface3d() {
+  if (owner != nullptr) ForgetOpenRenderTarget(owner->common, this);
   if (bindingOwner != nullptr) UnbindSurfaceReferences(bindingOwner, this);
   bindingOwner = nullptr;
   if (ring != nullptr) DetachFromRing();

@@ -474,6 +474,39 @@ struct TextureSurfaceSet : TextureLevelTable, OsHeapObject {
 // The handle under which the surface stands in its resource table.
 uint32_t Surface3dResourceHandle(Surface3d* surface);
 
+// ---- What the requests, tokens and render targets read and ask of a surface ----
+// A null surface answers 0 (false, nothing done).
+//
+// The memory kind the requests and render targets read: the placement
+// nibble (0 none, 1 system memory: processor only, 2 and above the engine
+// reaches it; 3 AGP and 4 local video memory may be render targets).
+uint32_t Surface3dMemoryKind(Surface3d* surface);
+// The first byte of the flags word: the creation options (bit 1
+// displayable), bit 4 written by the processor, bit 6 bordered.
+uint32_t Surface3dFlagByte(Surface3d* surface);
+// The used width and height, and the bits per pixel.
+void Surface3dExtent(Surface3d* surface, uint32_t* width, uint32_t* height);
+uint32_t Surface3dBitsPerPixel(Surface3d* surface);
+bool Surface3dIsSyncSuspended(Surface3d* surface);
+void Surface3dFlushIfRenderTarget(Surface3d* surface);
+// Before a flip: the surface's deferred render-state work completed.
+void Surface3dCompletePendingWork(Surface3d* surface);
+// The start address a flip shows: the surface's flip address (the second
+// one when asked), else where its memory starts in local video memory (0
+// for a surface elsewhere: the display scans out local memory only).
+uint32_t Surface3dFlipAddress(Surface3d* surface, bool second);
+// The second of the surface's two extra placement words (0 unless
+// something placed there sets it).
+uint32_t Surface3dSecondWord(Surface3d* surface);
+// Before the processor writes a surface the engine may still read: a
+// completion tag in the secondary stream, stored in the surface's block,
+// so the write waits (bounded) until the engine passed what went before.
+void Surface3dWriteSyncTag(Surface3d* surface);
+// The whole surface written from an image of exactly its rows (width x
+// bytes per pixel each, packed); false when the image is shorter or the
+// surface cannot be written.
+bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes);
+
 // Destroys a surface through its resource table when it stands there under
 // its handle, else deletes it.
 void DestroySurface3d(Surface3d* surface);

@@ -13,9 +13,9 @@
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/target_clears.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
-#include "kernel/pending.h"
 #include "kernel/vidmem/surface_mapper.h"
 #include "kernel/vidmem/surface_manager.h"
 
@@ -689,7 +689,7 @@ Surface3d::DeferredWork* Surface3d::CompletePendingWork() {
 void Surface3d::FlushIfRenderTarget() {
   if (!skipDeferredWork) (void)CompletePendingWork();
   CommonData* common = resourceTable != nullptr ? resourceTable->common : nullptr;
-  if (common != nullptr && common->openRenderTarget == this) FlushRenderTarget(this, owner, 1);
+  if (common != nullptr && common->openRenderTarget == this) FlushRenderTarget(this, common, 1);
 }
 
 void Surface3d::RunSyncSequence() {
@@ -789,4 +789,57 @@ bool SurfaceCompanionLink::CopyContents(const SurfaceCompanionLink& link) {
   Unmap(to, b);
   Unmap(from, a);
   return ok;
+}
+
+// ---- What the requests, tokens and render targets read and ask of a surface ---------------------
+
+uint32_t Surface3dMemoryKind(Surface3d* surface) { return surface != nullptr ? surface->Placement() : 0; }
+
+uint32_t Surface3dFlagByte(Surface3d* surface) { return surface != nullptr ? surface->flagsWord & 0xFF : 0; }
+
+void Surface3dExtent(Surface3d* surface, uint32_t* width, uint32_t* height) {
+  if (width != nullptr) *width = surface != nullptr ? surface->width : 0;
+  if (height != nullptr) *height = surface != nullptr ? surface->height : 0;
+}
+
+uint32_t Surface3dBitsPerPixel(Surface3d* surface) { return surface != nullptr ? surface->bitsPerPixel : 0; }
+
+bool Surface3dIsSyncSuspended(Surface3d* surface) { return surface != nullptr && surface->IsSyncSuspended(); }
+
+void Surface3dFlushIfRenderTarget(Surface3d* surface) {
+  if (surface != nullptr) surface->FlushIfRenderTarget();
+}
+
+void Surface3dCompletePendingWork(Surface3d* surface) {
+  if (surface != nullptr) (void)surface->CompletePendingWork();
+}
+
+uint32_t Surface3dFlipAddress(Surface3d* surface, bool second) {
+  if (surface == nullptr) return 0;
+  const uint32_t chosen = surface->flipStart[second ? 1 : 0];
+  if (chosen != 0) return chosen;
+  // The address word's low two bits say where the memory is: 0 local.
+  const uint32_t word = surface->hw.records[0].word0;
+  if (surface->Placement() != kNibbleLocal || (word & 3u) != kMemLocal) return 0;
+  return word & ~3u;
+}
+
+uint32_t Surface3dSecondWord(Surface3d* surface) { return surface != nullptr ? surface->subAddress[1] : 0; }
+
+void Surface3dWriteSyncTag(Surface3d* surface) {
+  if (surface == nullptr || surface->owner == nullptr) return;
+  (void)PostCompletionTag(surface->owner->common, surface, nullptr, false);
+}
+
+bool Surface3dWriteImage(Surface3d* surface, const void* image, uint32_t bytes) {
+  if (surface == nullptr || image == nullptr) return false;
+  const uint64_t row = uint64_t{surface->width} * surface->bytesPerPixel;
+  if (row == 0 || row > 0xFFFFFFFFu || row * surface->height > bytes) return false;
+  SurfaceLockRequest request;
+  request.flags = kLockWhole;
+  request.direction = 0;
+  request.clientAddress = reinterpret_cast<uintptr_t>(image);
+  request.clientPitch = static_cast<uint32_t>(row);
+  request.clientSize = bytes;
+  return surface->LockWithRequest(&request);
 }

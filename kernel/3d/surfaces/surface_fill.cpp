@@ -14,6 +14,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
 
@@ -100,6 +101,9 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
     at[4] = tag;
     at[5] = value;
   }
+  // The packet wrote register 0xC0: the current engine state writes its
+  // control word there again.
+  ControlWordOverwritten(common);
   if (!secondary->ExecutePending()) return 0;
   return tag;
 }
@@ -114,9 +118,18 @@ bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request) {
   if (base == nullptr) return false;
   const uint64_t pitch = CpuPitch(surface);
   const uint32_t width = r[2] - r[0];
+  // Bits outside the write mask keep their value, as the engine's fill
+  // keeps them (a depth clear leaves the stencil bits alone).
+  const uint32_t pixelBits = bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1;
+  const uint32_t mask = request.mask & pixelBits;
   for (uint32_t y = r[1]; y < r[3]; ++y) {
     uint8_t* row = base + y * pitch + uint64_t{r[0]} * bytes;
-    if (bytes == 1) {
+    if (mask != pixelBits) {
+      for (uint32_t x = 0; x < width; ++x) {
+        uint8_t* at = row + uint64_t{x} * bytes;
+        StorePixel(at, (LoadPixel(at, bytes) & ~mask) | (request.value & mask), bytes);
+      }
+    } else if (bytes == 1) {
       memset(row, static_cast<int>(request.value & 0xFF), width);
     } else if (bytes == 4) {
       auto* words = reinterpret_cast<uint32_t*>(row);

@@ -1,15 +1,20 @@
 #include "kernel/3d/targets/target_clears.h"
 
 #include "core/common_data.h"
+#include "core/float_bits.h"
+#include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_tables.h"
+#include "kernel/3d/targets/target_validation.h"
 #include "kernel/dma_streams.h"
-#include "kernel/pending.h"
 #include "kernel/sync_tags.h"
 
 namespace {
@@ -39,8 +44,13 @@ ClearRect RectFor(const RenderTargetState* s, const ClearRecord& record, const C
   return FitClearRect(r, s->scaleX, s->scaleY, bounds, surface->width, surface->height);
 }
 
+// Rectangles reach here clamped to the surface: a negative corner is
+// never filled.
 void Fill(Surface3d* surface, const ClearRect& r, uint32_t value, uint32_t mask) {
-  if (!r.Empty()) Surface3dFillRect(surface, r.left, r.top, r.right, r.bottom, value, mask, kClearFillMode);
+  if (r.Empty() || r.left < 0 || r.top < 0) return;
+  const uint32_t rect[4] = {static_cast<uint32_t>(r.left), static_cast<uint32_t>(r.top),
+                            static_cast<uint32_t>(r.right), static_cast<uint32_t>(r.bottom)};
+  (void)surface->FillRect(value, rect, mask, kClearFillMode);
 }
 
 bool CoversDepth(const Surface3d* surface, uint32_t mask) {
@@ -68,16 +78,16 @@ bool ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
       Fill(surface, {0, static_cast<int32_t>(first), r.right, r.bottom}, value, mask);
       board->fastClearedDepth = nullptr;
     }
+    // The surface is the board's render target open for drawing until its
+    // drawing is closed (FlushRenderTarget).
     board->fastClearedDepth = surface;
+    common->openRenderTarget = surface;
     EmitRenderTargetSetup(state);
     ClearTargetSurface(state, state->stream, value, surface, false, depth);
     return true;
   }
   WriteEngineModeWord(common, state->stream, false, false);
-  if (!later && board->fastClearedDepth == surface) {
-    FlushRenderTarget(surface, state->context != nullptr ? state->context->device : nullptr, 0);
-    board->fastClearedDepth = nullptr;
-  }
+  if (!later && board->fastClearedDepth == surface) FlushRenderTarget(surface, common, 0);
   Fill(surface, r, value, mask);
   return false;
 }
@@ -95,8 +105,12 @@ uint32_t FastClearFirstFilledRow(uint32_t width, uint32_t height, uint32_t bpp, 
 
 void ClearTargetSurface(RenderTargetState* state, BmSecondaryInt* stream, uint32_t value, Surface3d* surface,
                         bool modeOnly, float depth) {
-  if (state == nullptr || state->common == nullptr || stream == nullptr) return;
-  CommonData* common = state->common;
+  if (state != nullptr) ClearTargetSurface(state->common, stream, value, surface, modeOnly, depth);
+}
+
+void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t value, Surface3d* surface,
+                        bool modeOnly, float depth) {
+  if (common == nullptr || common->sharedLocked == nullptr || stream == nullptr) return;
   if (surface != nullptr) {
     surface->changed = 1;
     if (surface->resourceTable != nullptr)
@@ -126,6 +140,86 @@ void ClearTargetSurface(RenderTargetState* state, BmSecondaryInt* stream, uint32
   stream->ExecutePending();
   ControlWordOverwritten(common);
   if (Later(common)) cache.clearFlag = 1;
+}
+
+namespace {
+
+constexpr uint32_t kVertexRunWords = 15;
+constexpr uint32_t kVertexRun[3] = {0x605E5D58, 0x605E5D59, 0x605F5D5A};
+constexpr uint32_t kTargetTagOperation = 0x207;
+constexpr uint32_t kSizeMask = 0xFFFF;
+constexpr uint32_t kWidthFieldMask = 0x3FFF;
+
+// The engine draws the whole surface once at the surface value through the
+// owner's default state, which takes the surface as its depth target; then
+// the surface's tag.
+void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surface) {
+  WriteEngineModeWord(common, stream, true, false);
+  EngineOwner3d* owner = common->engineOwner3d;
+  ContextState3d* state = owner != nullptr ? owner->defaults : nullptr;
+  if (state != nullptr) {
+    const MmSurfDesc& depth = surface->hw.records[kUsageDepthStencil];
+    const uint32_t formatCode = surface->format != nullptr ? surface->format->code : 0;
+    const uint32_t code = DepthFormatEngineCode(GetDepthFormatCode(formatCode));
+    const uint32_t width = surface->width & kSizeMask, height = surface->height & kSizeMask;
+    uint32_t* op = state->operationBlock;
+    op[kOpSurface88 + 1] = depth.word0;
+    op[kOpSurface89 + 1] = (depth.word1 & ~kWidthFieldMask) | (surface->width & kWidthFieldMask);
+    op[kOpSize] = height << 16 | width;
+    uint32_t& control = state->depthStencilBlock[kDsbDepthControl];
+    control = (control & ~(0xFu << kDepthCodeShift)) | (code & 0xF) << kDepthCodeShift;
+    state->depthStencilBlock[kDsbDepthAddress] = depth.word0;
+    state->dirty.words[0] |= kCsDirtySurfacesB | kCsDirtyPlacement | kCsDirtyDepth;
+    owner->Execute(state, 0, false);
+    stream->startFlags = 2;
+    if (uint32_t* at = stream->Reserve(kVertexRunWords + 1)) {
+      const uint32_t corners[3][2] = {{0, 0}, {0, FloatBits(static_cast<float>(surface->width))},
+                                      {FloatBits(static_cast<float>(surface->height)), 0}};
+      at[0] = kVertexRunWords - 1;
+      for (int k = 0; k < 3; ++k) {
+        uint32_t* p = at + 1 + 5 * k;
+        p[0] = kVertexRun[k];
+        p[1] = FloatBits(1.0f);
+        p[2] = surface->surfaceValue;
+        p[3] = corners[k][0];
+        p[4] = corners[k][1];
+      }
+    }
+    stream->ExecutePending();
+  }
+  const uint32_t tag = TakeNextTag(common->sharedLocked);
+  const uint32_t placement = surface->Placement();
+  if (placement == kNibbleAgp || placement == kNibbleLocal) {
+    MmBlock* b = surface->block != nullptr   ? surface->block
+                 : surface->master != nullptr ? surface->master->block
+                                              : nullptr;
+    if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
+  }
+  GroupPacket p;
+  p.G({0xC0, 0xAF, 0xAF, BaseIndex(common)}, {kTargetTagOperation, tag | 1, tag, BaseWord(common)});
+  p.WriteTo(stream);
+  stream->ExecutePending();
+  ControlWordOverwritten(common);
+}
+
+}  // namespace
+
+void FlushRenderTarget(Surface3d* surface, CommonData* common, uint32_t mode) {
+  if (common == nullptr || common->sharedLocked == nullptr) return;
+  BmSecondaryInt* stream = common->secondaryStream;
+  if (stream == nullptr) return;
+  if (mode != 0 && surface != nullptr) DrawIntoTarget(common, stream, surface);
+  common->openRenderTarget = nullptr;
+  if (TargetBoard3d* board = common->targetBoard3d) board->fastClearedDepth = nullptr;
+  if (EngineMode3d().clearFlag == 0) ClearTargetSurface(common, stream, 0, surface, true, 0.0f);
+  WriteEngineModeWord(common, stream, false, false);
+}
+
+void ForgetOpenRenderTarget(CommonData* common, const Surface3d* surface) {
+  if (common == nullptr || surface == nullptr) return;
+  if (common->openRenderTarget == surface) common->openRenderTarget = nullptr;
+  TargetBoard3d* board = common->targetBoard3d;
+  if (board != nullptr && board->fastClearedDepth == surface) board->fastClearedDepth = nullptr;
 }
 
 uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,

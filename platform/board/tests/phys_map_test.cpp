@@ -1,6 +1,8 @@
 // The physical address map: what a mapping of a base address range reaches.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -296,6 +298,49 @@ TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) 
   board->LocalMemory()[0x80010] = 0x77;
   EXPECT_EQ(board->Memory()[0x80010], 0x77);
   EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x4010], 0x42);
+}
+
+// The window of a surface shows its rows as wide as the chip lays them out,
+// which may be wider than the surface.
+TEST(ApertureSlot, TheExtentTakesTheRowsAsTheChipLaysThemOut) {
+  struct Row {
+    uint32_t desc1, desc2;
+    uint64_t extent;
+  };
+  const Row rows[] = {
+      {48u << 24 | 1u << 16 | 100, 50, 128ull * 4 * 50},           // rows rounded up to 32 pixels
+      {48u << 24 | 1u << 16 | 128, 50, 128ull * 4 * 50},
+      {32u << 24 | 2u << 16 | 100, 50, 128ull * 2 * 50},           // tiled: a power of two
+      {16u << 24 | 4u << 16 | 20, 3u << 16 | 8, 32ull * 1 * 8 * 3}, // at least 32, every slice
+      {48u << 24 | 1u << 16 | 0x2000 | 5, 2, 8192ull * 4 * 2},      // the fixed pitch
+      {48u << 24 | 0u << 16 | 100, 50, 0},                         // a plain buffer: no size
+      {7u << 24 | 1u << 16 | 100, 50, 0},                          // a format the chip does not draw
+  };
+  for (const Row& r : rows) {
+    ApertureSlot slot;
+    slot.desc1 = r.desc1;
+    slot.desc2 = r.desc2;
+    EXPECT_EQ(slot.Extent(), r.extent) << std::hex << r.desc1;
+  }
+}
+
+TEST_F(MemoryWindowTest, AWindowShowsEveryRowOfASurfaceWiderThanItsWidth) {
+  ApertureWindows windows(*board);
+  // 100 pixels of 4 bytes in rows of 512 bytes, 50 rows: 25,600 bytes, of
+  // which 100 x 4 x 50 would end in the fifth page.
+  const uint32_t reg = kApertureSlotStride * 3;
+  board->RegWrite(reg + 4, 4, 0x300000);
+  board->RegWrite(reg + 8, 4, 48u << 24 | 1u << 16 | 100);
+  board->RegWrite(reg + 12, 4, 50);
+  board->RegWrite(reg, 4, 0x100000 | kApertureKeyEnable);
+  const uint32_t lastPixel = 49 * 512 + 99 * 4;
+  board->Memory()[0x100000 + lastPixel] = 0x3C;
+  EXPECT_EQ(board->LocalMemory()[0x300000 + lastPixel], 0x3C);
+  // The page after the last row keeps the plain view.
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t after = 0x100000 + (25600 + page - 1) / page * page;
+  board->Memory()[after] = 0x4D;
+  EXPECT_EQ(board->LocalMemory()[after], 0x4D);
 }
 
 }  // namespace

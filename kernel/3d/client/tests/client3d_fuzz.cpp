@@ -32,6 +32,7 @@
 #include <memory>
 
 #include "core/orv_ioctl.h"
+#include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/tests/register_image.h"
@@ -434,48 +435,58 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
 }
 
 // A clear on a render context's targets: a depth target of any depth
-// format (17 to 28) and a colour target of class 2 or 4, of any size,
-// with any flags, colour, depth, stencil, viewport, clip and rectangles,
-// by fill or by the engine's fast depth clear. With bit 3 of `which` the
-// targets are first bound as the context's own and a draw step validates
-// them (bit 4: the board's switch grants work buffers). The targets are
-// this step's own and are unbound after it.
+// format (17 to 28) and a colour target of class 2 or 4, placed in the
+// board's local memory with any size up to 512 x 512, with any flags,
+// colour, depth, stencil, viewport, clip and rectangles, by fill or by the
+// engine's fast depth clear. With bit 3 of `which` the targets are first
+// bound as the context's own and a draw step validates them (bit 4: the
+// board's switch grants work buffers). The targets are this step's own
+// and go after it, once the engine is done with them.
+Surface3d* PlaceTarget(PDEV* device, uint32_t code, uint32_t width, uint32_t height) {
+  if (device == nullptr || device->formatCatalogue == nullptr) return nullptr;
+  SurfaceCreateRequest r;
+  r.placement = kPlaceLocal;
+  r.format = device->formatCatalogue->Find(code);
+  r.surfaceType = 3;
+  r.width = width;
+  r.height = height;
+  r.levels = 1;
+  r.depth = 1;
+  return r.format != nullptr ? Surface3d::CreatePlaced(device, &r) : nullptr;
+}
+
 void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& parts) {
   if (context == nullptr || context->targetState == nullptr) return;
   RenderTargetState* state = context->targetState;
-  static const uint32_t kColourCodes[4] = {5, 29, 30, 32};
+  static const uint32_t kColourCodes[4] = {10, 29, 30, 32};
   const uint32_t colourCode = kColourCodes[in.Byte() % 4];
-  FormatDescriptor depthFormat(17 + in.Byte() % 12, "depth");
-  FormatDescriptor colourFormat(colourCode, "colour");
-  colourFormat.formatClass = colourCode == 5 ? 2 : 4;
-  Surface3d depth;
-  Surface3d colour;
-  depth.format = &depthFormat;
-  colour.format = &colourFormat;
-  depth.width = 1 + in.Word() % 2048;
-  depth.height = 1 + in.Word() % 2048;
-  depth.bytesPerPixel = (in.Byte() & 1) != 0 ? 4 : 2;
-  colour.width = 1 + in.Word() % 2048;
-  colour.height = 1 + in.Word() % 2048;
-  colour.bytesPerPixel = (in.Byte() & 1) != 0 ? 4 : 2;
+  const uint32_t depthCode = 17 + in.Byte() % 12;
+  uint32_t sides[4];
+  for (int i = 0; i < 2; ++i) {
+    sides[2 * i] = 1 + in.Word() % 512;
+    sides[2 * i + 1] = 1 + in.Word() % 512;
+    (void)in.Byte();  // the pixel size comes from the format
+  }
+  Surface3d* depth = PlaceTarget(context->device, depthCode, sides[0], sides[1]);
+  Surface3d* colour = PlaceTarget(context->device, colourCode, sides[2], sides[3]);
   const uint8_t which = in.Byte();
   TargetBoard3d* board = state->common != nullptr ? TargetBoard(state->common) : nullptr;
   const bool bind = (which & 8) != 0;
   if (bind) {
     if (board != nullptr) board->switches.memoryBits = (which & 16) != 0 ? 3 : 0;
-    depth.flagsWord |= 0x8;
+    if (depth != nullptr) depth->flagsWord |= 0x8;
     BoundSurfaceRecord r{};
     r.colour.flags = 0x1;
-    r.colour.surface = (which & 2) != 0 ? &colour : nullptr;
+    r.colour.surface = (which & 2) != 0 ? colour : nullptr;
     r.depth.flags = 0x4;
-    r.depth.surface = (which & 1) != 0 ? &depth : nullptr;
+    r.depth.surface = (which & 1) != 0 ? depth : nullptr;
     context->SetTargets(r);
     DrawStep(context, parts);
   }
   Surface3d* const oldDepth = state->depthCurrent;
   Surface3d* const oldColour = state->colourCurrent;
-  state->depthCurrent = (which & 1) != 0 ? &depth : nullptr;
-  state->colourCurrent = (which & 2) != 0 ? &colour : nullptr;
+  state->depthCurrent = (which & 1) != 0 ? depth : nullptr;
+  state->colourCurrent = (which & 2) != 0 ? colour : nullptr;
   state->colourDepthMode = in.Byte() % 4;
   for (int32_t& v : state->viewport) v = static_cast<int32_t>(in.Word());
   for (int32_t& v : state->clip) v = static_cast<int32_t>(in.Word());
@@ -497,16 +508,23 @@ void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& p
   ClearTargetRects(state, record, rects, count);
   state->depthCurrent = oldDepth;
   state->colourCurrent = oldColour;
-  if (board != nullptr && (board->fastClearedDepth == &depth || board->fastClearedDepth == &colour))
-    board->fastClearedDepth = nullptr;
+  for (Surface3d* s : {depth, colour}) {
+    if (s == nullptr) continue;
+    if (board != nullptr && board->fastClearedDepth == s) board->fastClearedDepth = nullptr;
+    if (state->common != nullptr && state->common->openRenderTarget == s) state->common->openRenderTarget = nullptr;
+  }
   if (bind) {
     // The surfaces go: every reference to them with them.
-    UnbindSurfaceReferences(context, &depth);
-    UnbindSurfaceReferences(context, &colour);
-    if (state->UsesSurface(&depth) || state->UsesColourSurface(&colour)) __builtin_trap();
+    for (Surface3d* s : {depth, colour})
+      if (s != nullptr) UnbindSurfaceReferences(context, s);
+    if ((depth != nullptr && state->UsesSurface(depth)) || (colour != nullptr && state->UsesColourSurface(colour)))
+      __builtin_trap();
     DrawStep(context, parts);
     if (board != nullptr) board->switches.memoryBits = 0;
   }
+  // Memory the engine may still write is kept.
+  for (Surface3d* s : {depth, colour})
+    if (s != nullptr && s->AwaitEngine()) delete s;
 }
 
 void Run(const uint8_t* data, size_t size) {

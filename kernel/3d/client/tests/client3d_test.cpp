@@ -57,6 +57,8 @@ class Client3dTest : public ktest::StartedBoard {
     ASSERT_NE(context3d, 0u);
   }
   void TearDown() override {
+    // The surfaces the list handed out go before their memory; the display
+    // forgets them first.
     client.reset();
     if (primary != nullptr) {
       pdev->primarySurface = nullptr;
@@ -87,13 +89,13 @@ class Client3dTest : public ktest::StartedBoard {
   RenderContext3d* Current() { return Context()->Context(context3d)->current; }
   // The current render context draws into its own auxiliary surfaces: the
   // polygon image as colour target, the constant image as depth target,
-  // both of memory kind 3 (the kind stand-in answers by address modulo 64).
+  // both in local video memory (memory kind 4).
   void Targets(bool colour, bool depth) {
     RenderContext3d* current = Current();
     current->colourTarget = colour ? current->aux.polygon : nullptr;
     current->depthTarget = depth ? current->aux.constant : nullptr;
     for (Surface3d* s : {current->aux.polygon, current->aux.constant}) {
-      orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(s) % 64, 3);
+      EXPECT_EQ(Surface3dMemoryKind(s), 4u);
       s->lastWriteTag = 0;
     }
   }
@@ -850,7 +852,8 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
 
 TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   // Drawable 5 at (2, 3) on a 640 x 480 screen; the colour target is the
-  // 32 x 32 polygon image.
+  // 32 x 32 polygon image, which the board's 2D engine fills.
+  orvsim::Engine2d engine2d{board, dma};
   pdev->mode.virtualWidth = 640;
   pdev->mode.virtualHeight = 480;
   client->Put64(16, 5);
@@ -860,6 +863,9 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
   orvstandin::Reset();
   Targets(true, false);
+  // The client's write mask lets every channel through (render state 168).
+  Current()->state.raster.colourWriteMask = 0xF;
+  Current()->state.raster.dirty |= kRsColourWriteMask;
   RenderTargetState* targets = Current()->targetState;
   targets->viewport[0] = targets->viewport[1] = 0;
   targets->viewport[2] = 640;
@@ -870,14 +876,30 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
                                          kClearColour, 0xFF00FF00, 0, 0, 0, 200, 200, 300, 300};
   TokenWriter tokens;
   tokens.Token(kTokenClearBatch, 2, entries);
+  Surface3d* image = Current()->aux.polygon;
+  // The image's processor view, once the engine is done (the look is no
+  // access).
+  auto pixels = [&] {
+    dma.RunPending();
+    image->inSync = 1;
+    const uint64_t at = image->Lock();
+    std::vector<uint32_t> out;
+    for (uint32_t y = 0; at != 0 && y < image->height; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(at + uint64_t{y} * image->pitch));
+      out.insert(out.end(), row, row + image->width);
+    }
+    image->Unlock();
+    image->inSync = 0;
+    return out;
+  };
   EXPECT_EQ(Stream(tokens), 0);
-  std::vector<std::vector<uint32_t>> fills;
-  for (size_t n = 0; n < orvstandin::TimesCalled("Surface3dFillRect"); ++n) {
-    const auto call = orvstandin::ArgsOf("Surface3dFillRect", n);
-    fills.push_back({static_cast<uint32_t>(call.values[1]), static_cast<uint32_t>(call.values[2]),
-                     static_cast<uint32_t>(call.values[3]), static_cast<uint32_t>(call.values[4])});
-  }
-  EXPECT_EQ(fills, (std::vector<std::vector<uint32_t>>{{3, 4, 12, 30}}));
+  // Only (3, 4)-(12, 30) took the colour.
+  const std::vector<uint32_t> after = pixels();
+  ASSERT_EQ(after.size(), 32u * 32);
+  for (uint32_t y = 0; y < 32; ++y)
+    for (uint32_t x = 0; x < 32; ++x)
+      ASSERT_EQ(after[y * 32 + x] == 0xFF00FF00, x >= 3 && x < 12 && y >= 4 && y < 30) << x << "," << y;
+  EXPECT_TRUE(engine2d.Faults().empty());
   // The client's token is unchanged.
   EXPECT_EQ(memcmp(commands.mapped + 8, entries.data(), entries.size() * 4), 0);
   // The context goes with its polygon image bound as colour target
@@ -965,8 +987,7 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   const uint64_t targetHandle = MakeSurface(0, kDescKindPlain, 21, 64, 64);
   ASSERT_NE(sourceHandle, 0u);
   ASSERT_NE(targetHandle, 0u);
-  const uintptr_t surface = reinterpret_cast<uintptr_t>(SurfaceOf(sourceHandle));
-  orvstandin::SetOutValue("Surface3dFlagByte", surface % 64, 2);
+  SurfaceOf(sourceHandle)->flagsWord |= 0x2;
   orvsim::Engine2d engine2d{board, dma};
   client->Put64(16, 5);
   client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
@@ -999,16 +1020,16 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
     return n;
   };
   EXPECT_EQ(copies(), 6u);
-  // Boxes are clipped to their surfaces first: one clipped to nothing
-  // copies nothing.
-  orvstandin::SetOutValue("Surface3dExtent", 0, 40);
-  orvstandin::SetOutValue("Surface3dExtent", 1, 30);
+  // Boxes are clipped to their 64 x 64 surfaces first: one reaching past
+  // them still copies, one clipped to nothing copies nothing.
+  boxes[0][3] = boxes[1][3] = 100;
   EXPECT_EQ(present(), 0);
   EXPECT_EQ(copies(), 7u);
-  boxes[0][0] = boxes[1][0] = 45;
+  boxes[0][0] = boxes[1][0] = 70;
   EXPECT_EQ(present(), 0);
   EXPECT_EQ(copies(), 7u);
   boxes[0][0] = boxes[1][0] = 0;
+  boxes[0][3] = boxes[1][3] = 50;
   // The engine has not passed the tag taken six presents before: busy, and
   // no tag is taken.
   const uint32_t completed = SharedLocked()->completedTag;
@@ -1027,7 +1048,7 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
 }
 
 TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
-  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 64, 32);
   ASSERT_NE(h, 0u);
   alignas(8) int32_t box[6] = {10, 20, 0, 14, 23, 1};
   std::vector<uint8_t> rows(4 * 16, 0xEE);
@@ -1059,8 +1080,9 @@ TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
 }
 
 TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
-  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 640, 480);
   ASSERT_NE(h, 0u);
+  Surface3d* surface = SurfaceOf(h);
   alignas(8) int32_t box[6] = {0, 0, 0, 1025, 1, 1};
   std::vector<uint8_t> row(8192);
   glue.DeclareUserMemory(2000, box, sizeof(box));
@@ -1081,13 +1103,13 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
   };
   for (const Case& c : cases) {
     box[0] = c.left, box[1] = c.top, box[3] = c.right, box[4] = c.bottom;
-    orvstandin::SetOutValue("Surface3dExtent", 2, c.bits);
+    surface->bitsPerPixel = c.bits;  // the row size follows the surface's pixel size
     EXPECT_EQ(client->Run(kRequestReadRect), -1) << c.left << " " << c.right;
   }
   EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dCopyRow"), 0u);
   // An unknown surface, and a destination the client cannot write.
   box[0] = 0, box[3] = 4, box[4] = 2;
-  orvstandin::SetOutValue("Surface3dExtent", 2, 32);
+  surface->bitsPerPixel = 32;
   client->Put64(16, h + 1);
   EXPECT_EQ(client->Run(kRequestReadRect), -1);
   client->Put64(16, h);
@@ -1102,7 +1124,7 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
 TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   const uint64_t shown = MakeSurface(0, kDescKindPlain, 21, 16, 16);
   ASSERT_NE(shown, 0u);
-  orvstandin::SetOutValue("Surface3dFlipAddress", 0, 0x00200000);
+  SurfaceOf(shown)->flipStart[0] = 0x00200000;
   Common()->driverSwitches->FlipOnVBlank->current = 1;
   const uint32_t mask = pdev->displayMask;
   ASSERT_NE(mask, 0u);
@@ -1126,8 +1148,8 @@ TEST_F(Client3dTest, FlipsShowTheSurfaceThroughABufferSlot) {
   // An index that names nothing of the client.
   client->Put64(16, shown + 1);
   EXPECT_EQ(client->Run(kRequestFlipSurface), -1);
-  // Its destruction frees the slots (the stand-in surface is forgotten
-  // first: nothing may look into it).
+  // Its destruction frees the slots (the display forgets the surface
+  // first: the test owns it).
   BlitEngineOf(pdev)->displayed = nullptr;
   EXPECT_EQ(client->DestroyContext(), 0);
   for (uint32_t slot = 1; slot < kFlipSlotsPerDisplay; ++slot)

@@ -61,6 +61,22 @@ class Contexts : public stest::SurfaceBoard {
     return out;
   }
 
+  // A surface's packed rows as the processor sees them (the look is no
+  // access).
+  static std::vector<uint32_t> Image(Surface3d* s) {
+    std::vector<uint32_t> out;
+    s->inSync = 1;
+    const uint64_t at = s->Lock();
+    EXPECT_NE(at, 0u);
+    for (uint32_t y = 0; at != 0 && y < s->height; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(at + uint64_t{y} * s->pitch));
+      out.insert(out.end(), row, row + s->width);
+    }
+    s->Unlock();
+    s->inSync = 0;
+    return out;
+  }
+
   ResourceTable* table = nullptr;
 };
 
@@ -254,10 +270,12 @@ TEST_F(Contexts, LineStippleSurfaceFollowsTheClampedRepeat) {
     ASSERT_NE(context->aux.line, nullptr);
     EXPECT_EQ(context->aux.line->width, row.width);
     EXPECT_EQ(context->aux.line->height, 1u);
-    ASSERT_EQ(orvstandin::TimesCalled("Surface3dWriteImage"), 1u);
-    const orvstandin::CallArgs args = orvstandin::ArgsOf("Surface3dWriteImage");
-    EXPECT_EQ(args.values[0], reinterpret_cast<uintptr_t>(context->aux.line));
-    EXPECT_EQ(args.values[1], row.width * 4);
+    // The surface holds the image, and the engine passed the tag posted
+    // before the write.
+    const std::vector<uint32_t> image(context->aux.lineImage, context->aux.lineImage + row.width);
+    EXPECT_EQ(Image(context->aux.line), image);
+    EXPECT_NE(context->aux.line->block->drawSyncTag, 0);
+    EXPECT_FALSE(context->aux.line->IsBusy());
   }
   // Repeat 3 of pattern 0xAAAA: entry i from bit i / 3.
   StippleRecord record{};
@@ -280,7 +298,8 @@ TEST_F(Contexts, PolygonStippleRowsBecomeTheImage) {
     for (uint32_t x = 0; x < 32; ++x)
       ASSERT_EQ(context->aux.polygonImage[y * 32 + x], (record.rows[y] >> x & 1) != 0 ? 0u : 0xD9D9D9D9u)
           << x << "," << y;
-  EXPECT_EQ(orvstandin::ArgsOf("Surface3dWriteImage").values[1], 4096u);
+  const std::vector<uint32_t> image(context->aux.polygonImage, context->aux.polygonImage + 32 * 32);
+  EXPECT_EQ(Image(context->aux.polygon), image);
   // Without its surface the step fails.
   context->aux.ReleaseAll();
   EXPECT_FALSE(context->aux.Update(record));
@@ -291,8 +310,7 @@ TEST_F(Contexts, PolygonStippleRowsBecomeTheImage) {
 // The steps of parts still pending, in the order an application runs
 // them; the target steps before them are checked by what they leave in
 // the engine state.
-const std::vector<std::string> kSteps = {
-    "Surface3dWriteImage", "SurfaceOwnerTargetKind3d"};
+const std::vector<std::string> kSteps = {"SurfaceOwnerTargetKind3d"};
 
 TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   RenderContext3d* context = Create();
@@ -300,11 +318,17 @@ TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   RenderState3d& state = context->state;
   state.MarkAllDirty();
   orvstandin::Reset();
+  const uint32_t tags = SharedLocked()->syncTagCounter;
   EXPECT_TRUE(state.Apply());
-  // The polygon image goes before the line image: two image writes.
-  std::vector<std::string> expected = kSteps;
-  expected.insert(expected.begin() + 1, "Surface3dWriteImage");
-  EXPECT_EQ(Only(kSteps), expected);
+  // The polygon image and the line image went into their surfaces, each
+  // after a tag of its own.
+  EXPECT_EQ(Only(kSteps), kSteps);
+  EXPECT_EQ(Image(context->aux.polygon),
+            std::vector<uint32_t>(context->aux.polygonImage, context->aux.polygonImage + 32 * 32));
+  EXPECT_EQ(Image(context->aux.line), std::vector<uint32_t>(context->aux.lineImage, context->aux.lineImage + 16));
+  EXPECT_GT(static_cast<uint32_t>(context->aux.polygon->block->drawSyncTag), tags);
+  EXPECT_GT(static_cast<uint32_t>(context->aux.line->block->drawSyncTag),
+            static_cast<uint32_t>(context->aux.polygon->block->drawSyncTag));
   EXPECT_NE(state.drawEmitter, NoOpEmitter3d);
   EXPECT_EQ(state.raster.dirty, 0u);
   EXPECT_EQ(state.vertex.transformDirty, 0u);
@@ -320,8 +344,9 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
   RenderState3d& state = context->state;
-  const char* const kFailing[] = {"Surface3dWriteImage", "a primitive kind the vertex engine has no class for"};
+  const char* const kFailing[] = {"no polygon-stipple surface", "a primitive kind the vertex engine has no class for"};
   const std::string kBadKind = kFailing[1];
+  Surface3d* const polygon = context->aux.polygon;
   static uint8_t seenFlags;
   static RenderContext3d* seen;
   seen = context;
@@ -330,10 +355,13 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
     state.MarkAllDirty();
     state.streams.noDraw = 0;
     orvstandin::Reset();
-    orvstandin::SetResult(failing, 1);
-    if (failing == kBadKind) state.vertex.control = (state.vertex.control & ~0xFu) | 13;
+    if (failing == kBadKind)
+      state.vertex.control = (state.vertex.control & ~0xFu) | 13;
+    else
+      context->aux.polygon = nullptr;  // the image has nowhere to go
     EXPECT_FALSE(state.Apply());
     state.vertex.control &= ~0xFu;
+    context->aux.polygon = polygon;
     EXPECT_EQ(state.drawEmitter, NoOpEmitter3d);
     EXPECT_EQ(state.indexEmitter, NoOpEmitter3d);
     EXPECT_EQ(state.raster.dirty, ~0u);
@@ -350,9 +378,7 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
     EXPECT_TRUE(state.Apply());
     EXPECT_NE(seenFlags & kSfNoDrawChanged, 0u);
     EXPECT_EQ(state.streams.noDraw, 0u);
-    std::vector<std::string> expected = kSteps;
-    expected.insert(expected.begin() + 1, "Surface3dWriteImage");
-    EXPECT_EQ(Only(kSteps), expected);
+    EXPECT_EQ(Only(kSteps), kSteps);
     EXPECT_NE(state.drawEmitter, NoOpEmitter3d);
   }
 }
@@ -424,12 +450,14 @@ TEST_F(Contexts, RevalidateTurnsChangedStatusesIntoRevalidatedOnes) {
   // A failing revalidation takes the no-draw path: the colour target
   // became one the engine cannot draw into.
   Surface3d* surface = context->aux.polygon;
-  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(surface) % 64, 1);
+  const uint32_t placement = surface->Placement();
+  surface->SetPlacement(kNibbleSystem);  // memory kind 1: the processor's only
   context->colourTarget = surface;
   context->targetStatus[0] = 2;
   EXPECT_FALSE(state.Apply());
   EXPECT_EQ(state.drawEmitter, NoOpEmitter3d);
   EXPECT_EQ(state.streams.noDraw, 1u);
+  surface->SetPlacement(placement);
 }
 
 TEST_F(Contexts, TargetModeSwitch) {

@@ -158,9 +158,7 @@ TEST_F(Tokens, TheSealTagsTargetsOfKindThreeAndFourAndAnswersTheMask) {
   context->colourTarget = colour;
   EXPECT_EQ(RenderContext3dSealTargets(context, 0x40), 0x100u);
   context->depthTarget = depth;
-  // The kind stand-in answers by address modulo 64, the same for both.
-  const uintptr_t key = reinterpret_cast<uintptr_t>(colour) % 64;
-  ASSERT_EQ(key, reinterpret_cast<uintptr_t>(depth) % 64);
+  const uint32_t placements[2] = {colour->Placement(), depth->Placement()};
   struct Row {
     uint32_t kind;
     bool tagged;
@@ -169,13 +167,17 @@ TEST_F(Tokens, TheSealTagsTargetsOfKindThreeAndFourAndAnswersTheMask) {
   uint32_t tag = 0x48;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.kind);
-    orvstandin::SetOutValue("Surface3dMemoryKind", key, row.kind);
+    // The memory kind is the placement nibble.
+    colour->SetPlacement(row.kind);
+    depth->SetPlacement(row.kind);
     colour->lastWriteTag = depth->lastWriteTag = 0;
     EXPECT_EQ(RenderContext3dSealTargets(context, tag), 0x300u);
     EXPECT_EQ(colour->lastWriteTag, row.tagged ? tag : 0u);
     EXPECT_EQ(depth->lastWriteTag, row.tagged ? tag : 0u);
     tag += 8;
   }
+  colour->SetPlacement(placements[0]);
+  depth->SetPlacement(placements[1]);
 
   RenderContext3dDropTargets(context);
   EXPECT_EQ(context->colourTarget, nullptr);

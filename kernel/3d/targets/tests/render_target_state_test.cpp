@@ -18,11 +18,15 @@
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_clears.h"
+#include "kernel/pdev_kernel.h"
 #include "kernel/tests/stream_fixture.h"
+#include "platform/board/chip_2d.h"
 #include "tests/standins/standin_log.h"
 
 namespace {
@@ -337,8 +341,8 @@ TEST_F(TargetState, TheSetUpProgramsTheBufferAndTagsTheTargets) {
   Surface3d depth;
   s.colourCurrent = &colour;
   s.depthCurrent = &depth;
-  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 3);
-  orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&depth) % 64, 4);
+  colour.SetPlacement(kNibbleAgp);  // memory kinds 3 and 4
+  depth.SetPlacement(kNibbleLocal);
   board3d->drewLast = &s;  // this state drew last: no counters change hands
 
   const uint32_t t1 = NextTag();
@@ -646,11 +650,11 @@ TEST_F(TargetState, BindingAColourTarget) {
     Surface3d colour;
     colour.format = catalogue->Find(r.code);
     ASSERT_NE(colour.format, nullptr) << r.code;
-    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 3);
+    colour.SetPlacement(kNibbleAgp);
     ASSERT_TRUE(BindColourTarget(&s, &colour, false));
     EXPECT_EQ(s.colourFormat, catalogue->Find(r.bound)) << r.code;
     EXPECT_EQ(s.colourCurrent, &colour);
-    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(&colour) % 64, 1);
+    colour.SetPlacement(kNibbleSystem);
     EXPECT_FALSE(BindColourTarget(&s, &colour, false));  // memory kind 1 is refused
     EXPECT_EQ(s.colourRequested, nullptr);
     EXPECT_EQ(s.colourCurrent, nullptr);
@@ -709,117 +713,181 @@ TEST_F(TargetState, TheRowsAFastClearFillsFirst) {
   EXPECT_EQ(FastClearFirstFilledRow(1024, 1024, 0, false), 1024u);
 }
 
+// Clears fill placed surfaces of the board: the board's 2D engine runs the
+// fills, and what the tests check is the surfaces' memory against a
+// reference painted here (every pixel outside the fills keeps the
+// background, every pixel inside keeps the bits outside the write mask).
 class Clears : public TargetState {
  protected:
+  static constexpr uint32_t kBackground = 0xA5A5A5A5;
+
   void SetUp() override {
     TargetState::SetUp();
+    engine2d = std::make_unique<orvsim::Engine2d>(board, dma);
     SharedLocked()->last1300Value = 0x99;
     Attach(state, 1);
     state.viewport[2] = state.clip[2] = 1024;
     state.viewport[3] = state.clip[3] = 1024;
-    depth.format = &depthFormat;
-    depth.width = depth.height = 1024;
-    depth.bytesPerPixel = 4;
-    colour.format = &colourFormat;
-    colour.width = 640;
-    colour.height = 480;
-    colourFormat.formatClass = 4;
+    depth = Place(19, 1024, 1024);
+    colour = Place(29, 640, 480);
+    ASSERT_NE(depth, nullptr);
+    ASSERT_NE(colour, nullptr);
+    Paint(depth);
+    Paint(colour);
     orvstandin::Reset();
   }
-  // The state goes before the board it was attached to.
+  // The state goes before the board it was attached to, the surfaces
+  // before their memory.
   void TearDown() override {
     state.colourCurrent = state.depthCurrent = nullptr;
     held.reset();
+    if (Common() != nullptr) Common()->openRenderTarget = nullptr;
+    if (board3d != nullptr) board3d->fastClearedDepth = nullptr;
+    for (Surface3d* s : placed) delete s;
+    placed.clear();
+    EXPECT_TRUE(engine2d->Faults().empty());
+    engine2d.reset();
     TargetState::TearDown();
   }
-  struct Fill {
-    uint64_t surface;
-    int32_t left, top, right, bottom;
-    uint32_t value, mask, mode;
-    bool operator==(const Fill&) const = default;
-  };
-  std::vector<Fill> Fills() const {
-    std::vector<Fill> out;
-    for (size_t i = 0; i < orvstandin::TimesCalled("Surface3dFillRect"); ++i) {
-      const orvstandin::CallArgs a = orvstandin::ArgsOf("Surface3dFillRect", i);
-      out.push_back({a.values[0], int32_t(a.values[1]), int32_t(a.values[2]), int32_t(a.values[3]),
-                     int32_t(a.values[4]), uint32_t(a.values[5]), uint32_t(a.values[6]), uint32_t(a.values[7])});
-    }
+
+  Surface3d* Place(uint32_t code, uint32_t width, uint32_t height) {
+    SurfaceCreateRequest r;
+    r.placement = kPlaceLocal;
+    r.format = Common()->formatCatalogue->Find(code);
+    r.surfaceType = 3;
+    r.width = width;
+    r.height = height;
+    r.levels = 1;
+    r.depth = 1;
+    Surface3d* s = r.format != nullptr ? Surface3d::CreatePlaced(pdev, &r) : nullptr;
+    if (s != nullptr) placed.push_back(s);
+    return s;
+  }
+
+  // The surface's rows as the processor sees them, once the engine is done;
+  // the look does not count as an access (no render target is closed).
+  std::vector<uint8_t> Memory(Surface3d* s) {
+    dma.RunPending();
+    s->inSync = 1;
+    const uint64_t at = s->Lock();
+    std::vector<uint8_t> out(uint64_t{s->pitch} * s->height);
+    EXPECT_NE(at, 0u);
+    if (at != 0) memcpy(out.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), out.size());
+    s->Unlock();
+    s->inSync = 0;
     return out;
   }
-  uint64_t Id(const Surface3d& s) const { return reinterpret_cast<uintptr_t>(&s); }
+  void Paint(Surface3d* s) {
+    s->inSync = 1;
+    const uint64_t at = s->Lock();
+    ASSERT_NE(at, 0u);
+    memset(reinterpret_cast<void*>(static_cast<uintptr_t>(at)), kBackground & 0xFF, uint64_t{s->pitch} * s->height);
+    s->Unlock();
+    s->inSync = 0;
+  }
 
+  struct Fill {
+    int32_t left, top, right, bottom;
+    uint32_t value, mask;
+  };
+  // Every pixel of the surface against the background with the fills
+  // applied in order; the first difference is reported.
+  void ExpectFills(Surface3d* s, const std::vector<Fill>& fills, const char* what = "") {
+    const std::vector<uint8_t> m = Memory(s);
+    const uint32_t bytes = s->bytesPerPixel;
+    const uint32_t bits = bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1;
+    for (uint32_t y = 0; y < s->height; ++y)
+      for (uint32_t x = 0; x < s->width; ++x) {
+        uint32_t expected = kBackground & bits;
+        for (const Fill& f : fills)
+          if (int64_t{x} >= f.left && int64_t{x} < f.right && int64_t{y} >= f.top && int64_t{y} < f.bottom)
+            expected = ((expected & ~f.mask) | (f.value & f.mask)) & bits;
+        uint32_t stored = 0;
+        memcpy(&stored, &m[uint64_t{y} * s->pitch + uint64_t{x} * bytes], bytes);
+        ASSERT_EQ(stored, expected) << what << " at " << x << "," << y;
+      }
+  }
+  void ExpectUntouched(Surface3d* s, const char* what = "") { ExpectFills(s, {}, what); }
+
+  std::unique_ptr<orvsim::Engine2d> engine2d;
   std::unique_ptr<RenderTargetState> held = std::make_unique<RenderTargetState>();
   RenderTargetState& state = *held;
-  FormatDescriptor depthFormat{19, "depth"};
-  FormatDescriptor colourFormat{29, "colour"};
-  Surface3d depth;
-  Surface3d colour;
+  std::vector<Surface3d*> placed;
+  Surface3d* depth = nullptr;
+  Surface3d* colour = nullptr;
 };
 
 TEST_F(Clears, AFastDepthClearFillsTheRowsPastTheLimitFirst) {
   board3d->switches.fastClear = 1;
-  state.depthCurrent = &depth;
+  state.depthCurrent = depth;
   for (bool later : {false, true}) {
     Common()->revisionBits = later ? 0x400 : 0x2;
     board3d->fastClearedDepth = nullptr;
-    orvstandin::Reset();
+    Common()->openRenderTarget = nullptr;
+    Paint(depth);
     const ClearRecord record = {kClearDepth | kClearStencil, 0, 1.0f, 0};
     const ClearRect rect = {0, 0, 1024, 1024};
     const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &rect, 1); }));
     const int32_t first = later ? 960 : 768;
-    EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, first, 1024, 1024, 0x00FFFFFF, 0xFFFFFFFF, 192}}));
+    ExpectFills(depth, {{0, first, 1024, 1024, 0x00FFFFFF, 0xFFFFFFFF}}, later ? "later" : "first");
     ASSERT_FALSE(p.empty());
     EXPECT_EQ(p.back(), (Words{3, 0x21C0C0AD, 0x00FFFFFF, later ? 0x208u : 8u, 0x99}));
-    EXPECT_EQ(board3d->fastClearedDepth, &depth);
-    EXPECT_NE(depth.flagsWord & kSurfDepthCleared, 0u);
-    EXPECT_EQ(depth.clearDepth, 1.0f);
+    EXPECT_EQ(board3d->fastClearedDepth, depth);
+    // The fast-cleared surface is the board's render target open for
+    // drawing.
+    EXPECT_EQ(Common()->openRenderTarget, depth);
+    EXPECT_NE(depth->flagsWord & kSurfDepthCleared, 0u);
+    EXPECT_EQ(depth->clearDepth, 1.0f);
   }
 }
 
 TEST_F(Clears, ARectangleNotAtColumnZeroIsFilled) {
   board3d->switches.fastClear = 1;
-  state.depthCurrent = &depth;
-  board3d->fastClearedDepth = &depth;
+  state.depthCurrent = depth;
+  board3d->fastClearedDepth = depth;
+  Common()->openRenderTarget = depth;
   Common()->revisionBits = 0x2;
   const ClearRecord record = {kClearDepth, 0, 0.5f, 0};
   const ClearRect rect = {8, 0, 64, 64};
-  Written([&] { ClearTargetRects(&state, record, &rect, 1); });
-  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 8, 0, 64, 64, 0x00800000, 0x00FFFFFF, 192}}));
-  // It was the fast-cleared surface: its drawing is closed first.
-  EXPECT_EQ(orvstandin::ArgsOf("FlushRenderTarget").values[0], Id(depth));
+  const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &rect, 1); }));
+  // The stencil bits keep the background.
+  ExpectFills(depth, {{8, 0, 64, 64, 0x00800000, 0x00FFFFFF}});
+  // It was the fast-cleared surface: its drawing is closed first, the clear
+  // mode set without clearing it again.
+  ASSERT_FALSE(p.empty());
+  EXPECT_EQ(p[0], (Words{2, 0x2121C0C0, 0x108, 0x99}));
   EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
 }
 
 TEST_F(Clears, OnlyARectangleCoveringTheSurfaceIsClearedByTheEngine) {
   board3d->switches.fastClear = 1;
-  state.depthCurrent = &depth;
+  state.depthCurrent = depth;
   Common()->revisionBits = 0x400;
   const ClearRecord record = {kClearDepth, 0, 0.5f, 0};
   // Bands from column 0 that miss rows or columns are filled: the engine's
   // clear would take the whole surface.
   for (const ClearRect band : {ClearRect{0, 8, 1024, 1024}, ClearRect{0, 0, 512, 1024}, ClearRect{0, 0, 1024, 16}}) {
-    orvstandin::Reset();
     board3d->fastClearedDepth = nullptr;
+    Paint(depth);
     const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, &band, 1); }));
-    EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), band.left, band.top, band.right, band.bottom, 0x00800000,
-                                           0x00FFFFFF, 192}}));
+    ExpectFills(depth, {{band.left, band.top, band.right, band.bottom, 0x00800000, 0x00FFFFFF}});
     for (const Words& w : p) EXPECT_NE(w[1], 0x21C0C0ADu);
     EXPECT_EQ(board3d->fastClearedDepth, nullptr);
   }
   // After the engine cleared the whole surface the other rectangles hold
   // the value: one clear, and only the fill of the rows past the engine's
   // limit that goes with it.
-  orvstandin::Reset();
+  Paint(depth);
   const ClearRect rects[3] = {{0, 0, 1024, 1024}, {0, 8, 1024, 1024}, {0, 0, 1024, 1024}};
   const std::vector<Words> p = Ours(Written([&] { ClearTargetRects(&state, record, rects, 3); }));
   EXPECT_EQ(std::count_if(p.begin(), p.end(), [](const Words& w) { return w[1] == 0x21C0C0ADu; }), 1);
-  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, 960, 1024, 1024, 0x00800000, 0x00FFFFFF, 192}}));
-  EXPECT_EQ(board3d->fastClearedDepth, &depth);
+  ExpectFills(depth, {{0, 960, 1024, 1024, 0x00800000, 0x00FFFFFF}});
+  EXPECT_EQ(board3d->fastClearedDepth, depth);
 }
 
 TEST_F(Clears, RectanglesAreClippedAndClamped) {
-  state.colourCurrent = &colour;
+  state.colourCurrent = colour;
   state.viewport[0] = 100;
   state.viewport[1] = 100;
   state.viewport[2] = 2000;  // wider than the surface
@@ -829,66 +897,173 @@ TEST_F(Clears, RectanglesAreClippedAndClamped) {
     std::vector<ClearRect> rects;
     std::vector<Fill> fills;
   };
-  const uint64_t c = Id(colour);
   const Case cases[] = {
-      {kClearColour, {{0, 0, 50, 50}}, {}},                                           // outside the viewport
-      {kClearColour, {{0, 0, 5000, 5000}}, {{c, 100, 100, 640, 150, 0x12121212, 0xFFFFFFFF, 192}}},
-      {kClearColour | kClearTargetCoordinates, {}, {{c, 0, 0, 640, 480, 0x12121212, 0xFFFFFFFF, 192}}},
-      {kClearColour | kClearTargetCoordinates, {{-10, 900, 20, 400}}, {{c, 0, 400, 20, 480, 0x12121212, 0xFFFFFFFF, 192}}},
-      {kClearDepth, {{0, 0, 5000, 5000}}, {}},                                        // no depth target
+      {kClearColour, {{0, 0, 50, 50}}, {}},  // outside the viewport
+      {kClearColour, {{0, 0, 5000, 5000}}, {{100, 100, 640, 150, 0x12121212, 0xFFFFFFFF}}},
+      {kClearColour | kClearTargetCoordinates, {}, {{0, 0, 640, 480, 0x12121212, 0xFFFFFFFF}}},
+      {kClearColour | kClearTargetCoordinates, {{-10, 900, 20, 400}}, {{0, 400, 20, 480, 0x12121212, 0xFFFFFFFF}}},
+      {kClearDepth, {{0, 0, 5000, 5000}}, {}},  // no depth target
   };
   for (const Case& k : cases) {
-    orvstandin::Reset();
+    Paint(colour);
     const ClearRecord record = {k.flags, 0xFF000012, 0.0f, 0};
     ClearTargetRects(&state, record, k.rects.data(), static_cast<uint32_t>(k.rects.size()));
-    EXPECT_EQ(Fills(), k.fills) << k.flags << " " << k.rects.size();
+    ExpectFills(colour, k.fills);
   }
+  ExpectUntouched(depth);
 }
 
 TEST_F(Clears, DepthCoordinatesOutsideZeroToOneAreDefined) {
-  state.depthCurrent = &depth;
+  state.depthCurrent = depth;
+  state.viewport[2] = state.clip[2] = 64;
+  state.viewport[3] = state.clip[3] = 32;
   for (float z : {-1.0f, 2.0f, NAN}) {
-    orvstandin::Reset();
+    Paint(depth);
     const ClearRecord record = {kClearDepth | kClearTargetCoordinates, 0, z, 0};
     ClearTargetRects(&state, record, nullptr, 0);
-    ASSERT_EQ(Fills().size(), 1u) << z;
-    EXPECT_EQ(Fills()[0].value, z == 2.0f ? 0x00FFFFFFu : 0u) << z;
+    ExpectFills(depth, {{0, 0, 64, 32, z == 2.0f ? 0x00FFFFFFu : 0u, 0x00FFFFFF}});
   }
 }
 
 TEST_F(Clears, ColourModesAndTheMarkedDepthSurface) {
-  FormatDescriptor packed(5, "packed");
-  packed.formatClass = 2;
-  packed.masks[0] = 0xF800;
-  packed.shifts[0] = 11;
-  colour.format = &packed;
-  state.colourCurrent = &colour;
+  Surface3d* packed = Place(10, 16, 16);  // 5:6:5
+  ASSERT_NE(packed, nullptr);
+  ASSERT_EQ(packed->bytesPerPixel, 2u);
+  Paint(packed);
+  state.colourCurrent = packed;
   const ClearRecord record = {kClearColour, 0x00FF0000, 0.0f, 0};
   const ClearRect rect = {0, 0, 8, 8};
   for (uint32_t mode : {1u, 3u}) {
     state.colourDepthMode = mode;
-    orvstandin::Reset();
     ClearTargetRects(&state, record, &rect, 1);
-    EXPECT_TRUE(Fills().empty()) << mode;
+    ExpectUntouched(packed, "mode 1 or 3");
   }
   state.colourDepthMode = 2;
-  orvstandin::Reset();
   ClearTargetRects(&state, record, &rect, 1);
-  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(colour), 0, 0, 8, 8, 0xF800F800, 0xFFFFFFFF, 192}}));
+  ExpectFills(packed, {{0, 0, 8, 8, 0xF800F800, 0xFFFFFFFF}});
 
   // No depth flag, a depth surface marked for its clear: filled with 0 under
   // mask 0x01000000.
   state.colourCurrent = nullptr;
-  state.depthCurrent = &depth;
-  depth.flagsWord = kSurfDepthNeedsClear;
-  orvstandin::Reset();
+  state.depthCurrent = depth;
+  depth->flagsWord |= kSurfDepthNeedsClear;
   ClearTargetRects(&state, record, &rect, 1);
-  EXPECT_EQ(Fills(), (std::vector<Fill>{{Id(depth), 0, 0, 8, 8, 0, 0x01000000, 192}}));
-  EXPECT_NE(depth.flagsWord & kSurfDepthCleared, 0u);
-  depth.flagsWord = 0;
-  orvstandin::Reset();
+  ExpectFills(depth, {{0, 0, 8, 8, 0, 0x01000000}});
+  EXPECT_NE(depth->flagsWord & kSurfDepthCleared, 0u);
+  depth->flagsWord &= ~(kSurfDepthNeedsClear | kSurfDepthCleared);
+  Paint(depth);
   ClearTargetRects(&state, record, &rect, 1);
-  EXPECT_TRUE(Fills().empty());
+  ExpectUntouched(depth);
+}
+// Closing the drawing into the open render target: the engine draws the
+// whole surface once at its surface value with the surface as its depth
+// target, tags it, sets the clear mode and turns the engine mode off.
+TEST_F(Clears, ClosingTheOpenRenderTargetDrawsItOnceAndTagsIt) {
+  Common()->revisionBits = 0x2;
+  depth->surfaceValue = 0x3F400000;
+  board3d->fastClearedDepth = depth;
+  Common()->openRenderTarget = depth;
+  const std::vector<Words> p = Ours(Written([&] { FlushRenderTarget(depth, Common(), 1); }));
+  ASSERT_GE(p.size(), 5u);
+  // The surface's tag is the newest (the engine owner's set-up may take
+  // tags of its own before it).
+  const uint32_t tag = SharedLocked()->syncTagCounter;
+  EXPECT_EQ(p.front(), (Words{2, 0x2121C0C0, 0x20A, 0x99}));  // the engine mode on first
+  const std::vector<Words> last(p.end() - 4, p.end());
+  const uint32_t one = F(1.0f), v = 0x3F400000;
+  EXPECT_EQ(last, (std::vector<Words>{{14, 0x605E5D58, one, v, 0, 0, 0x605E5D59, one, v, 0, F(1024.0f), 0x605F5D5A,
+                                       one, v, F(1024.0f), 0},
+                                      {4, 0xC0AFAFC0, 0x207, tag | 1, tag, 0x99},
+                                      {2, 0x2121C0C0, 0x108, 0x99},
+                                      {2, 0x2121C0C0, 0x0A, 0x99}}));
+  // What the engine took as its depth target before the draw.
+  const MmSurfDesc& record = depth->hw.records[kUsageDepthStencil];
+  ASSERT_FALSE(PacketWrites(0x1000 + 4 * 0xB4).empty());
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xB4).back(), record.word0);
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xB2).back() >> 8 & 0xF, 8u);  // format 19's depth code
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0x8A).back(), record.word0);
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0x8B).back(), (record.word1 & ~0x3FFFu) | 1024u);
+  EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xC3).back(), 1024u << 16 | 1024u);
+  EXPECT_EQ(static_cast<uint32_t>(depth->block->drawSyncTag), tag);
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
+  EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+  EXPECT_TRUE(depth->AwaitEngine());
+  // The drawing is closed: the engine's memory was not cleared again.
+  ExpectUntouched(depth);
+
+  // Mode 0 only forgets the target and turns the mode off; with the clear
+  // mode set already nothing else goes out.
+  EngineMode3d().clearFlag = 1;
+  Common()->openRenderTarget = depth;
+  EXPECT_EQ(Ours(Written([&] { FlushRenderTarget(depth, Common(), 0); })), (std::vector<Words>{}));
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
 }
 
+// A processor access to the open render target closes its drawing first;
+// a surface that is not open is left alone.
+TEST_F(Clears, AProcessorReadOfTheOpenRenderTargetClosesItFirst) {
+  Common()->revisionBits = 0x2;
+  ResourceTable* table = CreateResourceTable(pdev, 78);
+  ASSERT_NE(table, nullptr);
+  depth->resourceTable = table;
+  colour->resourceTable = table;
+  Common()->openRenderTarget = depth;
+  std::vector<uint8_t> out(16 * 4);
+  SurfaceLockRequest read;
+  read.direction = kLockRead;
+  read.clientAddress = reinterpret_cast<uintptr_t>(out.data());
+  read.clientPitch = 16 * 4;
+  read.clientSize = out.size();
+  read.source[2] = 16;
+  read.source[3] = 1;
+  const std::vector<Words> none = Ours(Written([&] { ASSERT_TRUE(colour->LockWithRequest(&read)); }));
+  EXPECT_EQ(Common()->openRenderTarget, depth);
+  const std::vector<Words> p = Ours(Written([&] { ASSERT_TRUE(depth->LockWithRequest(&read)); }));
+  EXPECT_NE(std::find_if(p.begin(), p.end(), [](const Words& w) { return w[1] == 0xC0AFAFC0 && w[2] == 0x207; }),
+            p.end());
+  EXPECT_TRUE(std::find_if(none.begin(), none.end(), [](const Words& w) { return w[2] == 0x207; }) == none.end());
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
+  EXPECT_EQ(out[0], kBackground & 0xFF);
+  depth->resourceTable = colour->resourceTable = nullptr;
+  DestroyResourceTable(pdev, 78);
+}
+
+// Stopping the device forgets the open render target with the engine mode
+// off and draws nothing into it after the closing tag.
+TEST_F(Clears, StoppingTheDeviceForgetsTheOpenRenderTarget) {
+  Common()->revisionBits = 0x2;
+  board3d->fastClearedDepth = depth;
+  Common()->openRenderTarget = depth;
+  SetEngineModeFlag(true);
+  dma.ClearWrites();
+  DisablePdev(pdev);
+  dma.RunPending();
+  board3d = nullptr;  // the board's record went with the render targets
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
+  // The engine mode off, no draw.
+  const std::vector<uint32_t> modes = PacketWrites(0x1000 + 4 * 0xC0);
+  EXPECT_NE(std::find(modes.begin(), modes.end(), 0x0Au), modes.end());
+  EXPECT_EQ(std::find(modes.begin(), modes.end(), 0x207u), modes.end());
+  EXPECT_TRUE(PacketWrites(0x1000 + 4 * 0xB4).empty());
+}
+// A surface that goes is forgotten as the open render target.
+TEST_F(Clears, AnOpenRenderTargetThatGoesIsForgotten) {
+  Surface3d* gone = Place(19, 64, 64);
+  ASSERT_NE(gone, nullptr);
+  board3d->fastClearedDepth = gone;
+  Common()->openRenderTarget = gone;
+  placed.pop_back();
+  delete gone;
+  EXPECT_EQ(Common()->openRenderTarget, nullptr);
+  EXPECT_EQ(board3d->fastClearedDepth, nullptr);
+  // Another surface leaves the record alone.
+  board3d->fastClearedDepth = depth;
+  Common()->openRenderTarget = depth;
+  Surface3d* other = Place(19, 64, 64);
+  ASSERT_NE(other, nullptr);
+  placed.pop_back();
+  delete other;
+  EXPECT_EQ(Common()->openRenderTarget, depth);
+  EXPECT_EQ(board3d->fastClearedDepth, depth);
+}
 }  // namespace

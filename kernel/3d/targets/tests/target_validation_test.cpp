@@ -59,9 +59,8 @@ class TargetSteps : public stest::SurfaceBoard {
     if (s != nullptr) Kind(s, 4);
     return s;
   }
-  static void Kind(Surface3d* s, uint32_t kind) {
-    orvstandin::SetOutValue("Surface3dMemoryKind", reinterpret_cast<uintptr_t>(s) % 64, kind);
-  }
+  // The memory kind is the surface's placement nibble.
+  static void Kind(Surface3d* s, uint32_t kind) { s->SetPlacement(kind); }
 
   static void Targets(RenderContext3d* c, Surface3d* colour, Surface3d* depth) {
     BoundSurfaceRecord r{};
@@ -420,7 +419,7 @@ TEST_F(TargetSteps, LookupsAndTheFlipCheck) {
   SharedLocked()->pendingSubmissions = 1;
   EXPECT_TRUE(IsTargetFlipDone(c));
   // A displayable target waits while a flip is in flight.
-  orvstandin::SetOutValue("Surface3dFlagByte", reinterpret_cast<uintptr_t>(colour) % 64, 0x2);
+  colour->flagsWord |= 0x2;  // displayable
   EXPECT_FALSE(IsTargetFlipDone(c));
   SharedLocked()->pendingSubmissions = 0;
   EXPECT_TRUE(IsTargetFlipDone(c));
