@@ -73,24 +73,9 @@ void StandInVoid(const char* name, void* subject) {
   orvstandin::Called(name, &ignored, subject);
 }
 
-uint32_t StandInValue(const char* name, void* subject, uint32_t answer) {
-  uint32_t chosen = 0;
-  return orvstandin::Called(name, &chosen, subject) ? chosen : answer;
-}
 
 
 }  // namespace
-
-void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count) {
-  StandInVoid("EngineOwner3dSetWaitCount", owner);
-  orvstandin::LogArg(count);
-}
-uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("EngineOwner3dTargetMode", owner, 0); }
-uint32_t SurfaceOwnerInitialValue3d(PDEV* device) { return StandInValue("SurfaceOwnerInitialValue3d", device, 0); }
-uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
-
-void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
-uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
 
 void Surface3dWriteSyncTag(Surface3d* surface) {
   StandInVoid("Surface3dWriteSyncTag", surface);
@@ -130,11 +115,6 @@ namespace {
 uintptr_t FakeObject(uint32_t handle) { return 0x7E000000u + handle * 0x100u; }
 }  // namespace
 
-void RenderContext3dHandOverStream(RenderContext3d*) { StandInCall("RenderContext3dHandOverStream"); }
-void RenderContext3dHandOverProgressStream(RenderContext3d*) {
-  StandInCall("RenderContext3dHandOverProgressStream");
-}
-void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }
 
 // Token handlers log the entry count, the trailing bytes and the first six
 // words of the payload they were handed (fewer when it is shorter).
@@ -215,11 +195,6 @@ uint32_t Surface3dFlipAddress(Surface3d*, bool second) {
 }
 bool Surface3dIsSyncSuspended(Surface3d*) { return !StandInInit("Surface3dIsSyncSuspended"); }
 void Surface3dFlushIfRenderTarget(Surface3d*) { StandInCall("Surface3dFlushIfRenderTarget"); }
-void EngineOwner3dCopyRow(PDEV*, Surface3d*, uint32_t row, uint32_t left, uint32_t width,
-                          uint64_t stagingBus) {
-  StandInCall("EngineOwner3dCopyRow");
-  for (uint64_t value : {uint64_t{row}, uint64_t{left}, uint64_t{width}, stagingBus}) orvstandin::LogArg(value);
-}
 void ClientObjectCopyRect(ClientContext*, Surface3d*, Surface3d*, const uint32_t* sourceBox,
                           const uint32_t* destinationBox, const ClientRequest*) {
   StandInCall("ClientObjectCopyRect");
