@@ -407,7 +407,8 @@ constexpr uint32_t kReadRectOperation = 706;
 
 constexpr uint32_t kCopyPresetIndex = 1;   // the engine owner's copy state (operation shape 2)
 constexpr uint32_t kStagingSpace = 3;      // address bits 0-1: PCI-locked system memory
-constexpr uint32_t kStagingLayout = 0x10000;
+constexpr uint32_t kStagingLayout = 0x10000;  // the staging descriptor's layout 1
+constexpr uint32_t kOneRow = 1u << 16;         // the copy's height 1
 
 // The staging page's engine format by the surface's bits per pixel.
 uint32_t StagingFormatBits(uint32_t bitsPerPixel) {
@@ -457,7 +458,7 @@ bool CopyRowToStaging(ClientContext* client, Surface3d* surface, const RowSource
   block[kOpPlaneMask] = 0xFFFFFFFF;
   block[kOpForeground] = 0;
   block[kOpBackground] = 0;
-  block[kOpSizeGo] = kStagingLayout | width;
+  block[kOpSizeGo] = kOneRow | width;
   block[kOpOrigin] = 0;
   block[kOpStart] = (source.y + row) << 16 | source.x;
   block[kOpSurface88] = static_cast<uint32_t>(stagingBus) | kStagingSpace;

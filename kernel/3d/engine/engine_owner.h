@@ -12,6 +12,7 @@
 class PDEV;
 class BmSecondaryInt;
 class ContextState3d;
+class Surface3d;
 struct CommonData;
 struct VertexEngineBlock;
 
@@ -128,6 +129,13 @@ class EngineOwner3d : public OsHeapObject {
   // The wait count a newly placed render target asks for; kept for the
   // engine's scheduling, nothing reads it back yet.
   uint32_t waitCount = 0;
+
+  // The in-use marks of a draw: set before each draw (MarkTargetsBusy),
+  // with the depth surface it drew into (compared by identity only, never
+  // followed); a surface's mark is cleared by ClearSurfaceBusy, which
+  // clears the owner's mark with it.
+  uint8_t targetsInUse = 0;
+  const Surface3d* depthInUse = nullptr;
 
   // After a target-mode switch: the engine's coordinate registers are
   // written again before the next vertex-program upload (the stream's

@@ -11,6 +11,7 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
@@ -353,6 +354,8 @@ void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
     if (surface->bindingOwner == context) surface->bindingOwner = nullptr;
     if (ts->reservedFor == surface) ts->reservedFor = nullptr;
   }
+  // A surface that goes is no longer in use by a draw.
+  ClearSurfaceBusy(surface);
 }
 
 void RenderContext3dForgetResourceTable(RenderContext3d* context) {

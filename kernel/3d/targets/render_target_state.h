@@ -202,6 +202,9 @@ class RenderTargetState : public TargetWorkBuffer {
   uint8_t partialMask = 0;
   uint8_t rasterOpReadsTarget = 0;
 
+  // Bottom minus top of the viewport (its height).
+  int32_t GetViewportHeight() const { return viewport[3]; }
+
   // Whether the surface is the requested or the current depth target; the
   // same of the colour slots.
   bool UsesSurface(const Surface3d* surface) const {

@@ -11,6 +11,7 @@
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
@@ -408,6 +409,56 @@ TEST_F(TargetSteps, ADrawInSetUpModeThreeMakesTheSetUpPending) {
   EXPECT_EQ(c->targetState->pendingSwitch, 1u);
   EXPECT_EQ(c->targetState->setupWords[1], c->contextState->depthStencilBlock[kDsbDepthControl]);
   EXPECT_EQ(c->targetState->setupWords[3], c->contextState->depthStencilBlock[kDsbDepthScale]);
+}
+
+TEST_F(TargetSteps, ADrawMarksItsDepthSurfaceInUseUntilTheMarkIsCleared) {
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  Surface3d* depth = Make(19, 64, 32);
+  Surface3d* other = Make(19, 64, 32);
+  ASSERT_NE(depth, nullptr);
+  ASSERT_NE(other, nullptr);
+  Targets(c, nullptr, depth);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(c->targetState->depthCurrent, depth);
+  owner->targetsInUse = 0;
+  MarkTargetsBusy(c);
+  EXPECT_EQ(owner->targetsInUse, 1u);
+  EXPECT_EQ(owner->depthInUse, depth);
+  // Another surface's mark, or none, leaves it.
+  ClearSurfaceBusy(other);
+  ClearSurfaceBusy(nullptr);
+  EXPECT_EQ(owner->depthInUse, depth);
+  ClearSurfaceBusy(depth);
+  EXPECT_EQ(owner->targetsInUse, 0u);
+  EXPECT_EQ(owner->depthInUse, nullptr);
+  // A depth surface that goes takes its mark along.
+  MarkTargetsBusy(c);
+  EXPECT_EQ(owner->depthInUse, depth);
+  table->DestroyResource(kType, depth->resourceHandle);
+  EXPECT_EQ(owner->depthInUse, nullptr);
+  EXPECT_EQ(owner->targetsInUse, 0u);
+}
+
+TEST_F(TargetSteps, TheDisplayedSurfaceTest) {
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  Surface3d* colour = Make(11);
+  Surface3d* shown = Make(11);
+  ASSERT_NE(colour, nullptr);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+  Targets(c, colour, nullptr);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(c->targetState->colourCurrent, colour);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+  BlitEngine3dSetDisplayedSurface(pdev, shown);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+  BlitEngine3dSetDisplayedSurface(pdev, colour);
+  EXPECT_TRUE(IsTargetDisplayed(c));
+  BlitEngine3dSetDisplayedSurface(pdev, nullptr);
+  EXPECT_FALSE(IsTargetDisplayed(c));
 }
 
 }  // namespace
