@@ -203,6 +203,19 @@ TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   EXPECT_EQ(Common()->renderedLast3d, nullptr);
 }
 
+TEST_F(Contexts, ANewContextTakesTheDevicesAnswersFromTheEngineOwner) {
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  owner->targetMode = 0x21;
+  owner->contextSwitchValue = 5;
+  RenderContext3d* context = Create();
+  ASSERT_NE(context, nullptr);
+  EXPECT_EQ(context->engineOwner, owner);
+  EXPECT_EQ(context->state.deviceTargetMode, 0x21u);
+  EXPECT_EQ(context->contextState->driverSwitchValue, 5u);
+  // The state's first dirty byte asks for the synchronisation group.
+  EXPECT_NE(context->contextState->dirty.words[0] & 0x80u, 0u);
+}
+
 TEST_F(Contexts, BoundSurfaceListsNeverGrowPastTheirRoom) {
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
