@@ -490,15 +490,16 @@ int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCop
   const uint32_t columns = static_cast<uint32_t>(right - left);
   const uint64_t rowBytes = uint64_t{columns} * Surface3dBitsPerPixel(surface) / 8;
   if (rowBytes == 0 || rowBytes > kStagingBytes) return kRequestRefused;
-  if (!Surface3dIsSyncSuspended(surface)) Surface3dFlushIfRenderTarget(surface);
-  BmPrimInt* primary = client->common->primaryStream;
-  if (primary == nullptr) return kRequestRefused;
-  // The staging pages are engine addresses of 32 bits.
+  // The staging pages are engine addresses of 32 bits, and the engine
+  // must be able to address the rows.
   if (client->stagingBus[0] > 0xFFFFFFFFu - kStagingBytes || client->stagingBus[1] > 0xFFFFFFFFu - kStagingBytes)
     return kRequestRefused;
   RowSource source;
   if (!EngineRowSource(surface, static_cast<uint32_t>(left), static_cast<uint32_t>(bottom), &source))
     return kRequestRefused;
+  BmPrimInt* primary = client->common->primaryStream;
+  if (primary == nullptr) return kRequestRefused;
+  if (!Surface3dIsSyncSuspended(surface)) Surface3dFlushIfRenderTarget(surface);
   const uint32_t pitch = request->U32(32);
   uint64_t destination = request->U64(40);
   for (int64_t r = bottom; r >= top; --r) {

@@ -353,6 +353,7 @@ void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
       if (*slot == surface) *slot = nullptr;
     if (surface->bindingOwner == context) surface->bindingOwner = nullptr;
     if (ts->reservedFor == surface) ts->reservedFor = nullptr;
+    ForgetClearTarget(ts, surface);
   }
   // A surface that goes is no longer in use by a draw.
   ClearSurfaceBusy(surface);

@@ -287,7 +287,10 @@ uint32_t DecideWorkBufferMode(RenderContext3d* context) {
   }
   const uint32_t mode = wanted && InUse(ts) ? kWbInUse : ts->workBufferMode == kWbInUse ? kWbFlushPending
                                                                                         : kWbNotInUse;
-  if (mode == kWbNotInUse || mode == kWbFlushPending) EmitRenderTargetSetup(ts);
+  if (mode == kWbNotInUse || mode == kWbFlushPending) {
+    EmitRenderTargetSetup(ts);
+    UnbindClearTargets(ts);
+  }
   return mode;
 }
 

@@ -461,4 +461,60 @@ TEST_F(TargetSteps, TheDisplayedSurfaceTest) {
   EXPECT_FALSE(IsTargetDisplayed(c));
 }
 
+TEST_F(TargetSteps, ClearRecordsHoldTheTargetsWhileTheWorkBufferIsInUse) {
+  board3d->switches.memoryBits = 3;
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  RenderTargetState* ts = c->targetState;
+  for (const TargetClearRecord* record : {&ts->colourClear, &ts->depthClear}) {
+    EXPECT_EQ(record->context, c);
+    EXPECT_EQ(record->state, ts);
+  }
+  Surface3d* depth = Make(19, 256, 256);
+  Surface3d* colour = Make(11, 256, 256);
+  ASSERT_NE(depth, nullptr);
+  ASSERT_NE(colour, nullptr);
+  depth->flagsWord |= 0x8;
+  Targets(c, colour, depth);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(ts->workBufferMode, 0u);
+  // Each record took its target and three words of the target's usage
+  // record.
+  EXPECT_EQ(ts->depthClear.target, depth);
+  const MmSurfDesc& d = depth->hw.records[kUsageDepthStencil];
+  EXPECT_EQ(std::vector<uint32_t>(ts->depthClear.addressWords, ts->depthClear.addressWords + 3),
+            (std::vector<uint32_t>{d.word0, d.word1, d.word2}));
+  EXPECT_EQ(ts->colourClear.target, colour);
+  EXPECT_NE(ts->colourClear.addressWords[0], 0u);
+  // A suspended context keeps them (work-buffer mode 3).
+  c->SetSuspended(true);
+  c->state.depthStencil.dirty |= kDsTargetGone;
+  (void)Draw(c);
+  ASSERT_EQ(ts->workBufferMode, 3u);
+  EXPECT_EQ(ts->depthClear.target, depth);
+  EXPECT_EQ(ts->colourClear.target, colour);
+  // Out of use, both records drop their targets, the colour one too.
+  c->SetSuspended(false);
+  Targets(c, colour, nullptr);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_TRUE(ts->workBufferMode == 1u || ts->workBufferMode == 2u) << ts->workBufferMode;
+  EXPECT_EQ(ts->colourCurrent, colour);
+  for (const TargetClearRecord* record : {&ts->colourClear, &ts->depthClear}) {
+    EXPECT_EQ(record->target, nullptr);
+    EXPECT_EQ(std::vector<uint32_t>(record->addressWords, record->addressWords + 3),
+              (std::vector<uint32_t>{0, 0, 0}));
+  }
+  // Bound again (the colour target too), then a target that goes leaves
+  // its record.
+  Targets(c, colour, depth);
+  c->state.raster.dirty |= kRsTargetGone;
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(ts->workBufferMode, 0u);
+  ASSERT_EQ(ts->colourClear.target, colour);
+  table->DestroyResource(kType, colour->resourceHandle);
+  EXPECT_EQ(ts->colourClear.target, nullptr);
+  EXPECT_EQ(ts->colourClear.addressWords[0], 0u);
+  EXPECT_EQ(ts->depthClear.target, depth);
+}
+
 }  // namespace
