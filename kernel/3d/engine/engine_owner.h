@@ -126,8 +126,8 @@ class EngineOwner3d : public OsHeapObject {
   // The board switch's answer that every render context's state keeps
   // (no switch gives it another value).
   uint32_t contextSwitchValue = 0;
-  // The wait count a newly placed render target asks for; kept for the
-  // engine's scheduling, nothing reads it back yet.
+  // The wait count a newly placed render target sets (15); no part of the
+  // driver reads it yet.
   uint32_t waitCount = 0;
 
   // The in-use marks of a draw: set before each draw (MarkTargetsBusy),

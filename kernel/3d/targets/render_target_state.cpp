@@ -540,8 +540,8 @@ void SetClearTarget(TargetClearRecord* record, const Surface3d* surface, uint32_
     return;
   }
   const FormatDescriptor* format = surface->format;
-  const MmSurfDesc& r = format != nullptr && format->capabilities[usage] != nullptr ? surface->hw.records[usage]
-                                                                                     : surface->hw.records[kUsageSurface];
+  const bool own = format != nullptr && format->capabilities[usage] != nullptr;
+  const MmSurfDesc& r = surface->hw.records[own ? usage : kUsageSurface];
   record->addressWords[0] = r.word0;
   record->addressWords[1] = r.word1;
   record->addressWords[2] = r.word2;
