@@ -41,34 +41,6 @@ class ResourceTable;
 ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 #undef ORV_DECLARE_PENDING_KERNEL_ROW
 
-// The 3D engine's part of enabling a device object: the value the
-// device's surface owner puts into the engine's initial state.
-uint32_t SurfaceOwnerInitialValue3d(PDEV* pdev);
-
-// What render contexts and their render state ask of the engine state and
-// the parts that validate and emit it. A bool answers whether the step
-// succeeded.
-//
-// The engine owner's wait count, and the device's target-mode word it
-// keeps.
-void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count);
-uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner);
-// The board switch's value for a render context's state.
-uint32_t ContextStateSwitchValue3d(PDEV* device);
-// The device's surface owner: resynchronised after a target-mode switch,
-// and the target kind of the engine control word.
-void SurfaceOwnerResync3d(PDEV* device);
-uint32_t SurfaceOwnerTargetKind3d(PDEV* device);
-// ---- What the 3D client contexts, their requests and the token interpreter
-// ask of later parts ------------------------------------------------------------------
-
-// Hands the filled range of the context's own stream, and of its progress
-// stream, to the primary stream.
-void RenderContext3dHandOverStream(RenderContext3d* context);
-void RenderContext3dHandOverProgressStream(RenderContext3d* context);
-// A re-attached 3D context re-emits its saved target synchronisation.
-void Context3dReemitSavedTargets(Context3d* context);
-
 // Token handlers not written yet (the interpreter names all of them in
 // ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
 // arguments).
@@ -84,8 +56,3 @@ void Context3dReemitSavedTargets(Context3d* context);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)
 #undef ORV_DECLARE_PENDING_TOKEN
 
-// Request 31's engine copy of one row of a surface (width pixels from
-// left) into a staging page at its bus address, through the engine owner's
-// copy state and stream, handed to the primary stream.
-void EngineOwner3dCopyRow(PDEV* device, Surface3d* surface, uint32_t row, uint32_t left,
-                          uint32_t width, uint64_t stagingBus);

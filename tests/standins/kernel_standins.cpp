@@ -52,29 +52,12 @@ ORV_PENDING_KERNEL_ROWS(ORV_DEFINE_KERNEL_ROW)
 
 namespace {
 
-void StandInVoid(const char* name, void* subject) {
+[[maybe_unused]] void StandInVoid(const char* name, void* subject) {
   uint32_t ignored = 0;
   orvstandin::Called(name, &ignored, subject);
 }
 
-uint32_t StandInValue(const char* name, void* subject, uint32_t answer) {
-  uint32_t chosen = 0;
-  return orvstandin::Called(name, &chosen, subject) ? chosen : answer;
-}
-
-
 }  // namespace
-
-void EngineOwner3dSetWaitCount(EngineOwner3d* owner, uint32_t count) {
-  StandInVoid("EngineOwner3dSetWaitCount", owner);
-  orvstandin::LogArg(count);
-}
-uint32_t EngineOwner3dTargetMode(EngineOwner3d* owner) { return StandInValue("EngineOwner3dTargetMode", owner, 0); }
-uint32_t SurfaceOwnerInitialValue3d(PDEV* device) { return StandInValue("SurfaceOwnerInitialValue3d", device, 0); }
-uint32_t ContextStateSwitchValue3d(PDEV* device) { return StandInValue("ContextStateSwitchValue3d", device, 0); }
-
-void SurfaceOwnerResync3d(PDEV* device) { StandInVoid("SurfaceOwnerResync3d", device); }
-uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOwnerTargetKind3d", device, 0); }
 
 // ---- What the 3D client contexts ask of later parts -------------------------------------
 // Objects of later parts are stand-in addresses that are never dereferenced
@@ -82,12 +65,6 @@ uint32_t SurfaceOwnerTargetKind3d(PDEV* device) { return StandInValue("SurfaceOw
 namespace {
 [[maybe_unused]] uintptr_t FakeObject(uint32_t handle) { return 0x7E000000u + handle * 0x100u; }
 }  // namespace
-
-void RenderContext3dHandOverStream(RenderContext3d*) { StandInCall("RenderContext3dHandOverStream"); }
-void RenderContext3dHandOverProgressStream(RenderContext3d*) {
-  StandInCall("RenderContext3dHandOverProgressStream");
-}
-void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSavedTargets"); }
 
 // Token handlers log the entry count, the trailing bytes and the first six
 // words of the payload they were handed (fewer when it is shorter).
@@ -106,8 +83,3 @@ void Context3dReemitSavedTargets(Context3d*) { StandInCall("Context3dReemitSaved
 ORV_PENDING_TOKENS(ORV_DEFINE_TOKEN)
 #undef ORV_DEFINE_TOKEN
 
-void EngineOwner3dCopyRow(PDEV*, Surface3d*, uint32_t row, uint32_t left, uint32_t width,
-                          uint64_t stagingBus) {
-  StandInCall("EngineOwner3dCopyRow");
-  for (uint64_t value : {uint64_t{row}, uint64_t{left}, uint64_t{width}, stagingBus}) orvstandin::LogArg(value);
-}

@@ -14,6 +14,7 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/kernel_device.h"
+#include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
@@ -26,6 +27,9 @@
 
 namespace {
 
+// Memory kinds of the surfaces that keep a last-write tag.
+constexpr uint32_t kSavedTargetKindA = 3;
+constexpr uint32_t kSavedTargetKindB = 4;
 // Render state 166 of a new render context: 2048.0.
 constexpr uint32_t kRenderStateLineLimit = 166;
 constexpr uint32_t kLineLimitValue = 0x45000000;
@@ -89,6 +93,30 @@ VertexLayout3d::~VertexLayout3d() {
 Context3d::Context3d() = default;
 
 Context3d::~Context3d() { memFree(scratch); }
+
+void Context3d::ReemitSavedTargets() {
+  const uint32_t mask = savedTargets.mask & (kTargetColour | kTargetDepth);
+  if (mask == 0 || client == nullptr || client->common == nullptr || client->surfaces == nullptr) return;
+  Surface3d* surface = client->surfaces->Surface(savedTargets.surfaceIndex);
+  if (surface == nullptr) return;
+  CommonData* common = client->common;
+  SharedLockedData_t* shared = common->sharedLocked;
+  BmSecondaryInt* secondary = common->secondaryStream;
+  if (shared == nullptr || secondary == nullptr) return;
+  const uint32_t tag = TakeNextTag(shared);
+  const uint32_t kind = Surface3dMemoryKind(surface);
+  if (kind == kSavedTargetKindA || kind == kSavedTargetKindB) surface->lastWriteTag = tag;
+  secondary->startFlags = kSecondarySubmitMode;
+  uint32_t* at = secondary->Reserve(kTargetTagWords);
+  if (at == nullptr) return;
+  at[0] = kTargetTagWords - 2;
+  at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
+  at[2] = mask | 7;
+  at[3] = tag | kTagProgress;
+  at[4] = tag;
+  at[5] = ReadShared(&shared->last1300Value);
+  (void)secondary->ExecutePending();
+}
 
 uint8_t* Context3d::Scratch(size_t bytes) {
   if (bytes <= scratchSize && scratch != nullptr) return scratch;
@@ -247,7 +275,7 @@ bool ClientContext::Reattach() {
         for (RenderContext3d* render : context->renderContexts) {
           if (render != nullptr) RenderState3dMarkAllDirty(render);
         }
-        Context3dReemitSavedTargets(context);
+        context->ReemitSavedTargets();
       },
       nullptr);
   lost = false;

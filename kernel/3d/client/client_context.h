@@ -99,6 +99,16 @@ inline constexpr uint32_t kStatusPageZeroed = 32;
 // status page: bytes 0-7 stay the client's.
 inline constexpr uint32_t kStatusProgressAt = 8;
 
+// The target synchronisation a 3D context keeps to run again once the
+// client re-attaches after the device stopped: the surface (an index of the
+// client's surface list, looked up again when it runs, so a surface the
+// client destroyed meanwhile is skipped) and the target bits of its tag
+// packet (0x100 colour, 0x200 depth; 0: nothing saved).
+struct SavedTargets3d {
+  uint64_t surfaceIndex = 0;
+  uint32_t mask = 0;
+};
+
 // A 3D context (request 10): the client's rendering context.
 struct Context3d {
   Context3d();
@@ -120,6 +130,11 @@ struct Context3d {
   // The interpreter's kernel copy of a token: at least `bytes`, grown as
   // needed and kept; null when memory is short.
   uint8_t* Scratch(size_t bytes);
+  // After a re-attach: the saved target synchronisation runs again. A new
+  // sync tag becomes the last write of the saved surface (memory kind 3 or
+  // 4) and its tag packet goes into the device's secondary stream, handed
+  // to the primary stream. Nothing when nothing is saved.
+  void ReemitSavedTargets();
 
   void* statusPage = nullptr;
   uint64_t statusPageBus = 0;
@@ -133,6 +148,7 @@ struct Context3d {
   uint32_t progress[2] = {};  // last progress counter per render context
   uint8_t* scratch = nullptr;
   size_t scratchSize = 0;
+  SavedTargets3d savedTargets;
   uint32_t defaults[kContextDefaultPairs][2] = {{23, 3}, {56, 3}, {53, 1}, {54, 1}, {55, 1}};
   uint8_t toggle = 1;
   uint32_t word1 = 1;

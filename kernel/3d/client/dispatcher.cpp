@@ -14,9 +14,12 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "core/driver_switches.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
@@ -406,6 +409,70 @@ constexpr uint32_t kStagingBytes = 4096;
 constexpr uint32_t kReadRectTagData = 1799;
 constexpr uint32_t kReadRectOperation = 706;
 
+constexpr uint32_t kCopyPresetIndex = 1;   // the engine owner's copy state (operation shape 2)
+constexpr uint32_t kStagingSpace = 3;      // address bits 0-1: PCI-locked system memory
+constexpr uint32_t kStagingLayout = 0x10000;  // the staging descriptor's layout 1
+constexpr uint32_t kOneRow = 1u << 16;         // the copy's height 1
+
+// The staging page's engine format by the surface's bits per pixel.
+uint32_t StagingFormatBits(uint32_t bitsPerPixel) {
+  switch (bitsPerPixel) {
+    case 8:
+      return 0x10000000;
+    case 16:
+      return 0x20000000;
+    case 30:
+      return 0x34000000;
+    default:
+      return 0x30000000;
+  }
+}
+
+// The engine's descriptor of the surface a row is read from: false when
+// the engine cannot address it (no descriptor, or a box beyond the
+// 16-bit coordinates).
+struct RowSource {
+  uint32_t word0 = 0;
+  uint32_t word1 = 0;
+  uint32_t x = 0;
+  uint32_t y = 0;
+};
+bool EngineRowSource(const Surface3d* surface, uint32_t left, uint32_t bottom, RowSource* out) {
+  if (!SurfaceEngineDescriptor(surface, &out->word0, &out->word1)) return false;
+  uint64_t x = left, y = 0;
+  if (surface->view.active) x += surface->view.x, y += surface->view.y;
+  if (x > 0xFFFF || y + bottom > 0x10000) return false;
+  out->x = static_cast<uint32_t>(x);
+  out->y = static_cast<uint32_t>(y);
+  return true;
+}
+
+// The engine copies one row of the surface (width pixels from left) into
+// a staging page: the engine owner's copy state gets operation 706 (copy
+// from descriptor 2 to descriptor 0), the surface as source and the page
+// as a one-row destination, and runs; what it wrote is handed to the
+// primary stream.
+bool CopyRowToStaging(ClientContext* client, Surface3d* surface, const RowSource& source, uint32_t row,
+                      uint32_t width, uint64_t stagingBus) {
+  EngineOwner3d* owner = client->common->engineOwner3d;
+  ContextState3d* state = owner != nullptr ? owner->presets[kCopyPresetIndex] : nullptr;
+  if (state == nullptr) return false;
+  uint32_t* block = state->operationBlock;
+  block[kOpCode] = kReadRectOperation;
+  block[kOpPlaneMask] = 0xFFFFFFFF;
+  block[kOpForeground] = 0;
+  block[kOpBackground] = 0;
+  block[kOpSizeGo] = kOneRow | width;
+  block[kOpOrigin] = 0;
+  block[kOpStart] = (source.y + row) << 16 | source.x;
+  block[kOpSurface88] = static_cast<uint32_t>(stagingBus) | kStagingSpace;
+  block[kOpSurface89] = StagingFormatBits(Surface3dBitsPerPixel(surface)) | kStagingLayout | width;
+  block[kOpSurface88 + 2] = source.word0;
+  block[kOpSurface89 + 2] = source.word1;
+  owner->Execute(state, 0, false);
+  return true;
+}
+
 // Rows of a box come back bottom-up through the two staging pages: the
 // engine copies row r - 1 into one page while the processor copies row r
 // out of the other, once the engine is done with it.
@@ -427,15 +494,23 @@ int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCop
   const uint32_t columns = static_cast<uint32_t>(right - left);
   const uint64_t rowBytes = uint64_t{columns} * Surface3dBitsPerPixel(surface) / 8;
   if (rowBytes == 0 || rowBytes > kStagingBytes) return kRequestRefused;
-  if (!Surface3dIsSyncSuspended(surface)) Surface3dFlushIfRenderTarget(surface);
+  // The staging pages are engine addresses of 32 bits, and the engine
+  // must be able to address the rows.
+  if (client->stagingBus[0] > 0xFFFFFFFFu - kStagingBytes || client->stagingBus[1] > 0xFFFFFFFFu - kStagingBytes)
+    return kRequestRefused;
+  RowSource source;
+  if (!EngineRowSource(surface, static_cast<uint32_t>(left), static_cast<uint32_t>(bottom), &source))
+    return kRequestRefused;
   BmPrimInt* primary = client->common->primaryStream;
   if (primary == nullptr) return kRequestRefused;
+  if (!Surface3dIsSyncSuspended(surface)) Surface3dFlushIfRenderTarget(surface);
   const uint32_t pitch = request->U32(32);
   uint64_t destination = request->U64(40);
   for (int64_t r = bottom; r >= top; --r) {
     if (r != top) {
-      EngineOwner3dCopyRow(client->device, surface, static_cast<uint32_t>(r - 1), static_cast<uint32_t>(left),
-                           columns, client->stagingBus[(r - 1) % 2]);
+      if (!CopyRowToStaging(client, surface, source, static_cast<uint32_t>(r - 1), columns,
+                            client->stagingBus[(r - 1) % 2]))
+        return kRequestRefused;
       primary->Kick();
     }
     if (r != bottom) {

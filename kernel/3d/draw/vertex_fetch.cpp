@@ -524,7 +524,7 @@ float VertexFetch::ComputePointSize(const uint32_t position[4]) const {
     const float d = static_cast<float>(LocSqrt(x * x + y * y + z * z));
     float height = 0.0f;
     if (RenderContext3d* c = Context(); c != nullptr && c->targetState != nullptr)
-      height = static_cast<float>(c->targetState->viewport[3]);
+      height = static_cast<float>(c->targetState->GetViewportHeight());
     const float term = StateFloat(kRsPointScaleA) + StateFloat(kRsPointScaleB) * d + StateFloat(kRsPointScaleC) * d * d;
     // Attenuation terms that sum to no positive number leave the size.
     if (term > 0.0f) size = height * size * static_cast<float>(LocSqrt(1.0f / term));

@@ -9,7 +9,6 @@
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
-#include "kernel/pending.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
 
@@ -24,7 +23,8 @@ constexpr uint32_t kFloat0_9 = 0x3F666666;
 constexpr uint32_t kFloat0_0625 = 0x3D800000;
 constexpr uint32_t kFloat10 = 0x41200000;
 constexpr uint32_t kFloat11 = 0x41300000;
-// The register the enable writes the surface owner's value into.
+// The engine's initial-state register: the enable writes the surface
+// owner's value into it.
 constexpr uint32_t kInitialStateRegister = 3008;
 
 bool UnitNeedsFlushA(uint32_t control) {
@@ -538,7 +538,7 @@ bool InitContextState3d(PDEV* pdev) {
   if (owner == nullptr) return false;
   auto* state = new ContextState3d(owner);
   if (state == nullptr) return false;
-  KernelWriteRegister(common, kInitialStateRegister, SurfaceOwnerInitialValue3d(pdev));
+  KernelWriteRegister(common, kInitialStateRegister, owner->initialStateValue);
   state->textureUnits.stageCount = 4;
   state->textureUnits.unitCount = 5;
   for (uint32_t& w : state->dirty.words) w = kAllOnes;

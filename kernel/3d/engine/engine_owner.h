@@ -12,6 +12,7 @@
 class PDEV;
 class BmSecondaryInt;
 class ContextState3d;
+class Surface3d;
 struct CommonData;
 struct VertexEngineBlock;
 
@@ -32,6 +33,13 @@ inline constexpr uint32_t kFlushThirdChannel = 0x20;
 // Capability bits of the device word: the pair registers (0x7A) and the
 // stage-enable register of the later chips.
 inline constexpr uint32_t kEoCapabilityBits = 0x7FC00;
+
+// The device's target-mode word and the target kinds of the surface
+// owner.
+inline constexpr uint32_t kDeviceTargetMode = 0x1;
+inline constexpr uint32_t kTargetKindNone = 0;
+inline constexpr uint32_t kTargetKindAlways = 1;
+inline constexpr uint32_t kTargetKindTagged = 2;
 
 inline constexpr uint32_t kStageOperationA = 0x1000F4;
 inline constexpr uint32_t kStageOperationB = 0x5000F5;
@@ -101,6 +109,38 @@ class EngineOwner3d : public OsHeapObject {
 
   ContextState3d* presets[3] = {};
   ContextState3d* defaults = nullptr;
+
+  // The device's surface owner: how the device lays its render targets
+  // out for the engine. No part of the driver changes these values yet;
+  // they are the device's fixed answers:
+  // - the target-mode word render contexts take at creation (bit 0 is the
+  //   "on" bit a context clears while its target mode is off; no other
+  //   bit is set, so the engine control byte's target flag stays off);
+  // - the target kind of the engine control word (0: its target bit is
+  //   never set, 1: always, 2: when the pixel pipeline asks for it);
+  // - the value the device enable writes into the engine's initial-state
+  //   register.
+  uint32_t targetMode = kDeviceTargetMode;
+  uint32_t targetKind = kTargetKindNone;
+  uint32_t initialStateValue = 0;
+  // The board switch's answer that every render context's state keeps
+  // (no switch gives it another value).
+  uint32_t contextSwitchValue = 0;
+  // The wait count a newly placed render target sets (15); no part of the
+  // driver reads it yet.
+  uint32_t waitCount = 0;
+
+  // The in-use marks of a draw: set before each draw (MarkTargetsBusy),
+  // with the depth surface it drew into (compared by identity only, never
+  // followed); a surface's mark is cleared by ClearSurfaceBusy, which
+  // clears the owner's mark with it.
+  uint8_t targetsInUse = 0;
+  const Surface3d* depthInUse = nullptr;
+
+  // After a target-mode switch: the engine's coordinate registers are
+  // written again before the next vertex-program upload (the stream's
+  // re-synchronisation flag).
+  void ResyncSurfaceOwner() { resync = 1; }
 
  private:
   void Switch(ContextState3d* state);

@@ -11,8 +11,10 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
+#include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/dma_streams.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
 
@@ -27,6 +29,7 @@ RenderContexts* g_renderContexts = nullptr;
 uint32_t g_renderContextsConstructed = 0;
 
 constexpr uint32_t kNewlyPlacedWaitCount = 15;
+constexpr uint32_t kStreamSubmitMode = 2;
 constexpr uint32_t kTnlClientModeBits = 1;
 // Memory kinds of render targets.
 constexpr uint32_t kMemoryKindTargetA = 3;
@@ -142,7 +145,7 @@ bool RenderContext3d::Init(RenderContextRequest3d* request) {
   targetCount = furtherCount = 0;
   depthTarget = colourTarget = nullptr;
   targetFlags = kTargetFlagsDefault;
-  contextState->driverSwitchValue = ContextStateSwitchValue3d(pdev);
+  contextState->driverSwitchValue = engineOwner != nullptr ? engineOwner->contextSwitchValue : 0;
   contextState->dirty.words[0] |= kCsDirtyAllBlocks;
   suspended = 0;
   // The 3D context's target description: its colour and depth targets.
@@ -162,7 +165,7 @@ void RenderContext3d::SetTargets(const BoundSurfaceRecord& record) {
       // The list holds four targets; further entries are not taken.
       if (targetCount == kBoundTargets) break;
       if ((surface->flagsWord & kSurfFlagNewlyPlaced) != 0) {
-        EngineOwner3dSetWaitCount(engineOwner, kNewlyPlacedWaitCount);
+        if (engineOwner != nullptr) engineOwner->waitCount = kNewlyPlacedWaitCount;
         surface->flagsWord &= ~kSurfFlagNewlyPlaced;
       }
       targets[targetCount++] = surface;
@@ -197,6 +200,12 @@ void RenderContext3d::PrepareTargets() {
   PrepareRenderTargetState3d(this, last);
   if (common != nullptr) common->renderedLast3d = this;
   if (!EngineOwner3dExecute(engineOwner, contextState, 0, 0)) return;
+}
+
+void RenderContext3d::HandOverStream() {
+  if (secondaryStream == nullptr) return;
+  secondaryStream->startFlags = kStreamSubmitMode;
+  (void)secondaryStream->ExecutePending();
 }
 
 void RenderContext3d::SetSuspended(bool on) {
@@ -273,6 +282,14 @@ void RenderContext3dDropTargets(RenderContext3d* context) {
   context->targetFlags = kTargetFlagsDefault;
 }
 
+void RenderContext3dHandOverStream(RenderContext3d* context) {
+  if (context != nullptr) context->HandOverStream();
+}
+
+void RenderContext3dHandOverProgressStream(RenderContext3d* context) {
+  if (context != nullptr) context->HandOverStream();
+}
+
 uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag) {
   if (context == nullptr) return 0;
   uint32_t mask = 0;
@@ -336,7 +353,10 @@ void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
       if (*slot == surface) *slot = nullptr;
     if (surface->bindingOwner == context) surface->bindingOwner = nullptr;
     if (ts->reservedFor == surface) ts->reservedFor = nullptr;
+    ForgetClearTarget(ts, surface);
   }
+  // A surface that goes is no longer in use by a draw.
+  ClearSurfaceBusy(surface);
 }
 
 void RenderContext3dForgetResourceTable(RenderContext3d* context) {

@@ -77,6 +77,11 @@ struct RenderContext3d : OsHeapObject {
   void SetTargets(const BoundSurfaceRecord& record);
   void PrepareTargets();
   void SetSuspended(bool suspended);
+  // Hands what was written into the context's command stream (the
+  // device's secondary stream, where its state, draws and progress words
+  // go) since the last hand-over to the primary stream, in submission
+  // mode 2. Nothing when nothing was written.
+  void HandOverStream();
 
   // Links copied from the device object.
   PDEV* device = nullptr;
@@ -146,6 +151,11 @@ void DestroyRenderContext(uint32_t handle);
 // origin and size, marked dirty only when it changed.
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp);
 void RenderContext3dDropTargets(RenderContext3d* context);
+// The context's command stream handed to the primary stream
+// (RenderContext3d::HandOverStream); its progress words share that stream,
+// so the progress stream's hand-over is the same. Nothing without a context.
+void RenderContext3dHandOverStream(RenderContext3d* context);
+void RenderContext3dHandOverProgressStream(RenderContext3d* context);
 uint32_t RenderContext3dSealTargets(RenderContext3d* context, uint32_t tag);
 void RenderState3dFlushVertexConstants(RenderContext3d* context);
 void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, int32_t top, int32_t width,

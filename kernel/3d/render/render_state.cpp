@@ -8,6 +8,7 @@
 #include "core/float_bits.h"
 #include "core/os.h"
 #include "core/utils.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/target_validation.h"
@@ -82,7 +83,7 @@ bool RenderState3d::Init(RenderContext3d* context) {
   if (context == nullptr) return false;
   owner = context;
   stateBlocks = CreateStateBlockTable3d(this);
-  deviceTargetMode = EngineOwner3dTargetMode(context->engineOwner);
+  deviceTargetMode = context->engineOwner != nullptr ? context->engineOwner->targetMode : 0;
   LoadDefaults();
   // What the vertex group reads of the rest of the state.
   vertex.lightTable = lights;
@@ -344,7 +345,7 @@ void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
       if ((value & 0xFF) != 0) {
         if (owner != nullptr) owner->targetModeFlag = 1;
         SetTargetMode(true);
-        if (owner != nullptr) SurfaceOwnerResync3d(owner->device);
+        if (owner != nullptr && owner->engineOwner != nullptr) owner->engineOwner->ResyncSurfaceOwner();
       } else {
         if (owner != nullptr) {
           owner->targetModeFlag = 0;

@@ -1,6 +1,7 @@
 // Applying a render state before a draw: the dirty groups are validated and
 // emitted in one fixed order; any failed step makes the draw emit nothing
 // and keeps every dirty bit for the next draw.
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
@@ -17,8 +18,6 @@ constexpr uint32_t kIndexKind32 = 2;
 constexpr uint32_t kMaxProgramKind = 7;
 constexpr uint32_t kPrimitiveList = 1;
 
-constexpr uint32_t kTargetKindAlways = 1;
-constexpr uint32_t kTargetKindTagged = 2;
 
 constexpr uint32_t kStatusUnvalidated = 0;
 constexpr uint32_t kStatusValidated = 1;
@@ -144,7 +143,7 @@ void RenderState3d::RunStreams(bool failing) {
 
 void RenderState3d::BuildControlWord() {
   RenderContext3d* context = owner;
-  const uint32_t kind = SurfaceOwnerTargetKind3d(context->device);
+  const uint32_t kind = context->engineOwner != nullptr ? context->engineOwner->targetKind : kTargetKindNone;
   const uint8_t byte3 = vertexSub.bytes[3];
   uint32_t word = kControlWordBase | rasterSub.target | (byte3 >> 1 & 0xF);
   if ((byte3 & 0x20) != 0) word |= kControlVertexBit5;

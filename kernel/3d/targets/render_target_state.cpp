@@ -165,6 +165,7 @@ RenderTargetState::~RenderTargetState() {
     if (*s != nullptr && (*s)->bindingOwner == context) (*s)->bindingOwner = nullptr;
     *s = nullptr;
   }
+  for (TargetClearRecord* record : {&colourClear, &depthClear}) *record = TargetClearRecord{};
   if (common != nullptr) {
     if (kind == kWorkBufferOwn || kind == kWorkBufferOwnNoKey || kind == kWorkBufferShared)
       ReleaseTargetMemory(this, true);
@@ -183,6 +184,10 @@ void RenderTargetState::Attach(CommonData* board, BmSecondaryInt* commandStream,
 bool RenderTargetState::Bind(RenderContext3d* renderContext) {
   if (renderContext == nullptr || renderContext->common == nullptr) return false;
   context = renderContext;
+  for (TargetClearRecord* record : {&colourClear, &depthClear}) {
+    record->context = renderContext;
+    record->state = this;
+  }
   Attach(renderContext->common, renderContext->secondaryStream != nullptr ? renderContext->secondaryStream
                                                                           : renderContext->common->secondaryStream,
          renderContext->handle);
@@ -526,6 +531,22 @@ void Unbind(RenderTargetState* state, Surface3d** slot) {
   *slot = nullptr;
 }
 
+// A clear record takes the bound surface and the first three words of its
+// usage record (the plain surface record when the format has none).
+void SetClearTarget(TargetClearRecord* record, const Surface3d* surface, uint32_t usage) {
+  record->target = surface;
+  if (surface == nullptr) {
+    memset(record->addressWords, 0, sizeof record->addressWords);
+    return;
+  }
+  const FormatDescriptor* format = surface->format;
+  const bool own = format != nullptr && format->capabilities[usage] != nullptr;
+  const MmSurfDesc& r = surface->hw.records[own ? usage : kUsageSurface];
+  record->addressWords[0] = r.word0;
+  record->addressWords[1] = r.word1;
+  record->addressWords[2] = r.word2;
+}
+
 Surface3d* CurrentOf(Surface3d* surface, bool useShadow) {
   return surface != nullptr && useShadow && surface->shadowLink.HasShadow() ? surface->shadowLink.shadow : surface;
 }
@@ -548,6 +569,7 @@ void BindDepthTarget(RenderTargetState* state, Surface3d* surface, bool useShado
   state->depthCurrent = CurrentOf(surface, useShadow);
   Link(state, state->depthRequested);
   Link(state, state->depthCurrent);
+  SetClearTarget(&state->depthClear, state->depthCurrent, kUsageDepthStencil);
   const FormatDescriptor* format = surface != nullptr ? surface->format : nullptr;
   state->depthCode = DepthFormatEngineCode(GetDepthFormatCode(format != nullptr ? format->code : 0));
   const float scale = surface != nullptr ? DepthScale(format) : kDepthScaleNone;
@@ -562,6 +584,7 @@ bool BindColourTarget(RenderTargetState* state, Surface3d* surface, bool useShad
   Unbind(state, &state->colourRequested);
   Unbind(state, &state->colourCurrent);
   state->colourFormat = nullptr;
+  SetClearTarget(&state->colourClear, nullptr, kUsageRenderTarget);
   if (surface == nullptr || Surface3dMemoryKind(surface) < kMinimumColourKind) return false;
   const FormatDescriptor* format = surface->format;
   if (format != nullptr) {
@@ -575,7 +598,20 @@ bool BindColourTarget(RenderTargetState* state, Surface3d* surface, bool useShad
   state->colourCurrent = CurrentOf(surface, useShadow);
   Link(state, state->colourRequested);
   Link(state, state->colourCurrent);
+  SetClearTarget(&state->colourClear, state->colourCurrent, kUsageRenderTarget);
   return true;
+}
+
+void UnbindClearTargets(RenderTargetState* state) {
+  if (state == nullptr) return;
+  SetClearTarget(&state->colourClear, nullptr, kUsageRenderTarget);
+  SetClearTarget(&state->depthClear, nullptr, kUsageDepthStencil);
+}
+
+void ForgetClearTarget(RenderTargetState* state, const Surface3d* surface) {
+  if (state == nullptr || surface == nullptr) return;
+  if (state->colourClear.target == surface) SetClearTarget(&state->colourClear, nullptr, kUsageRenderTarget);
+  if (state->depthClear.target == surface) SetClearTarget(&state->depthClear, nullptr, kUsageDepthStencil);
 }
 
 // ---- Render contexts ----------------------------------------------------------------------

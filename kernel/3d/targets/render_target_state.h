@@ -135,6 +135,19 @@ class TargetWorkBuffer : public MmSurface {
   bool placed_ = false;
 };
 
+// A clear record of a target state: its kind, its links to the render
+// context and the state, and the target it clears with three address
+// words of that target's descriptor (the usage record's address, format
+// and extent words), taken when the target is bound and dropped while the
+// work buffer is out of use.
+struct TargetClearRecord {
+  uint32_t kind = 0;
+  RenderContext3d* context = nullptr;
+  RenderTargetState* state = nullptr;
+  const Surface3d* target = nullptr;
+  uint32_t addressWords[3] = {};
+};
+
 class RenderTargetState : public TargetWorkBuffer {
  public:
   RenderTargetState();
@@ -173,10 +186,11 @@ class RenderTargetState : public TargetWorkBuffer {
   int32_t viewport[4] = {};      // left, top, width, height
   uint8_t flagByte = 0;
   // What the clears read: the device's colour-depth mode, the colour write
-  // mask of the engine state and the depth-clear record's kind.
+  // mask of the engine state; the colour-clear and depth-clear records.
   uint32_t colourDepthMode = 0;
   uint32_t colourWriteMask = 0xFFFFFFFF;
-  uint32_t depthClearKind = 0;
+  TargetClearRecord colourClear;
+  TargetClearRecord depthClear;
   // What binding the targets records for the engine state: the depth
   // target's W-buffer flag, its depth-format code as the engine takes it
   // and its depth scale (with a mark when the scale changed), and the
@@ -202,6 +216,9 @@ class RenderTargetState : public TargetWorkBuffer {
   uint8_t partialMask = 0;
   uint8_t rasterOpReadsTarget = 0;
 
+  // Bottom minus top of the viewport (its height).
+  int32_t GetViewportHeight() const { return viewport[3]; }
+
   // Whether the surface is the requested or the current depth target; the
   // same of the colour slots.
   bool UsesSurface(const Surface3d* surface) const {
@@ -214,6 +231,11 @@ class RenderTargetState : public TargetWorkBuffer {
   friend bool ReserveTargetMemory(RenderTargetState* state, Surface3d* surface, uintptr_t key);
   friend void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot);
 };
+
+// The clear records forget their targets (and their address words); a
+// surface that goes is forgotten by the record that holds it.
+void UnbindClearTargets(RenderTargetState* state);
+void ForgetClearTarget(RenderTargetState* state, const Surface3d* surface);
 
 // Sizes and reserves the work buffer for the surface under the key:
 // false when none is taken (not asked for, a bad size, or no memory).

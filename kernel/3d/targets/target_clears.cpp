@@ -254,7 +254,7 @@ uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, c
       depth->flagsWord |= kSurfDepthCleared;
     }
   } else if ((state->context == nullptr || state->context->suspended == 0) &&
-             ((depth->flagsWord & kSurfDepthNeedsClear) != 0 || state->depthClearKind == kDepthClearKindFill)) {
+             ((depth->flagsWord & kSurfDepthNeedsClear) != 0 || state->depthClear.kind == kDepthClearKindFill)) {
     for (uint32_t i = 0; i < n; ++i) Fill(depth, RectFor(state, record, list, i, depth), 0, 0x01000000);
     depth->flagsWord |= kSurfDepthCleared;
   }

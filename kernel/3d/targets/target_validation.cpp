@@ -4,6 +4,8 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
@@ -285,7 +287,10 @@ uint32_t DecideWorkBufferMode(RenderContext3d* context) {
   }
   const uint32_t mode = wanted && InUse(ts) ? kWbInUse : ts->workBufferMode == kWbInUse ? kWbFlushPending
                                                                                         : kWbNotInUse;
-  if (mode == kWbNotInUse || mode == kWbFlushPending) EmitRenderTargetSetup(ts);
+  if (mode == kWbNotInUse || mode == kWbFlushPending) {
+    EmitRenderTargetSetup(ts);
+    UnbindClearTargets(ts);
+  }
   return mode;
 }
 
@@ -376,6 +381,10 @@ bool IsTargetFlipDone(RenderContext3d* context) {
 void MarkTargetsBusy(RenderContext3d* context) {
   if (!Usable(context)) return;
   RenderTargetState* ts = context->targetState;
+  if (EngineOwner3d* owner = context->engineOwner) {
+    owner->targetsInUse = 1;
+    owner->depthInUse = ts->depthCurrent;
+  }
   if (ts->setupMode != 3) return;
   ContextState3d* cs = context->contextState;
   ts->pendingSwitch = 1;
@@ -390,4 +399,18 @@ bool IsTargetBusy(RenderContext3d* context, bool withDepth) {
   RenderTargetState* ts = context->targetState;
   if (ts->colourCurrent != nullptr && ts->colourCurrent->IsBusy()) return true;
   return withDepth && ts->depthCurrent != nullptr && ts->depthCurrent->IsBusy();
+}
+
+void ClearSurfaceBusy(const Surface3d* surface) {
+  if (surface == nullptr || surface->owner == nullptr || surface->owner->common == nullptr) return;
+  EngineOwner3d* owner = surface->owner->common->engineOwner3d;
+  if (owner == nullptr || owner->depthInUse != surface) return;
+  owner->depthInUse = nullptr;
+  owner->targetsInUse = 0;
+}
+
+bool IsTargetDisplayed(RenderContext3d* context) {
+  if (context == nullptr || context->targetState == nullptr || context->device == nullptr) return false;
+  const Surface3d* colour = context->targetState->colourCurrent;
+  return colour != nullptr && colour == BlitEngine3dDisplayedSurface(context->device);
 }

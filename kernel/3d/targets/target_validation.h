@@ -86,9 +86,15 @@ Surface3d* LookupTargetSurface(RenderContext3d* context, uint32_t type, uint32_t
 // it.
 bool IsTargetFlipDone(RenderContext3d* context);
 // Before a draw: the current depth surface and the engine owner marked in
-// use; in set-up mode 3 the set-up becomes pending with the words it
+// use (EngineOwner3d::targetsInUse, depthInUse); in set-up mode 3 the set-up becomes pending with the words it
 // programs.
 void MarkTargetsBusy(RenderContext3d* context);
 // Whether the engine still uses the current colour target (and, with
 // withDepth, the current depth target).
 bool IsTargetBusy(RenderContext3d* context, bool withDepth);
+// Clears the in-use mark a draw left on the surface (and the engine
+// owner's with it); nothing when the surface holds none.
+void ClearSurfaceBusy(const Surface3d* surface);
+// Whether the context's current colour target is the surface the device
+// displays.
+bool IsTargetDisplayed(RenderContext3d* context);

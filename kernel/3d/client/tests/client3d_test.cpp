@@ -107,6 +107,21 @@ class Client3dTest : public ktest::StartedBoard {
   }
   std::vector<size_t> baseline;
   uint32_t TagCounter() { return SharedLocked()->syncTagCounter; }
+  // A register write left in the render context's command stream (the
+  // device's secondary stream), not yet handed to the primary stream.
+  static constexpr uint32_t kMarkerRegister = 0x7E;
+  void LeaveMarker(uint32_t value) {
+    uint32_t* at = Secondary()->Reserve(3);
+    ASSERT_NE(at, nullptr);
+    at[0] = 1;
+    at[1] = 0x21212100 | kMarkerRegister;
+    at[2] = value;
+  }
+  bool MarkerRan(uint32_t value) {
+    for (const auto& write : dma.Writes())
+      if (write.reg == 0x1000 + 4 * kMarkerRegister && write.value == value) return true;
+    return false;
+  }
   int32_t Stream(const TokenWriter& tokens, uint32_t offset = 0) {
     EXPECT_TRUE(tokens.WriteTo(commands, offset));
     return client->RunTokens(context3d, offset, static_cast<uint32_t>(tokens.Size()));
@@ -234,6 +249,49 @@ TEST_F(Client3dTest, ALostContextAnswersOnlyReattachWithoutTakingTheLock) {
   EXPECT_EQ(client->Run(kRequestNop), 0);
 }
 
+TEST_F(Client3dTest, AReattachedContextReemitsItsSavedTargets) {
+  Context3d* context = Context()->Context(context3d);
+  const uint64_t handle = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(handle, 0u);
+  Surface3d* depth = SurfaceOf(handle);
+  context->savedTargets = SavedTargets3d{handle, kTargetDepth};
+  SharedLocked()->last1300Value = 0x4321;
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+  pdev->primarySurface = reinterpret_cast<MmSurface*>(&primaryStandIn);
+  dma.RunPending();
+  dma.ClearWrites();
+  const uint32_t before = TagCounter();
+  EXPECT_EQ(client->Run(kRequestReattach), 0);
+  const uint32_t tag = TagCounter();
+  ASSERT_NE(tag, before);
+  // The saved surface took the tag, and its packet went to the engine.
+  EXPECT_EQ(depth->lastWriteTag, tag);
+  const uint32_t* packet = Secondary()->cursor - kTargetTagWords;
+  EXPECT_EQ(std::vector<uint32_t>(packet, packet + kTargetTagWords),
+            (std::vector<uint32_t>{4, 0xC0AFAFC0, 0x207, tag | 1, tag, 0x4321}));
+  EXPECT_EQ(Secondary()->start, Secondary()->cursor);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_EQ(SharedLocked()->completedTag & ~7u, tag);
+  bool sawMask = false;
+  for (const auto& write : dma.Writes()) sawMask = sawMask || (write.reg == 0x1000 + 4 * 0xC0 && write.value == 0x207);
+  EXPECT_TRUE(sawMask);
+
+  // Nothing saved, or a saved surface the client no longer has: a
+  // re-attach takes no tag and writes nothing.
+  for (const SavedTargets3d saved : {SavedTargets3d{6, 0}, SavedTargets3d{handle + 100, kTargetColour}}) {
+    context->savedTargets = saved;
+    ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+    ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+    pdev->primarySurface = reinterpret_cast<MmSurface*>(&primaryStandIn);
+    const uint32_t quiet = TagCounter();
+    uint32_t* cursor = Secondary()->cursor;
+    EXPECT_EQ(client->Run(kRequestReattach), 0);
+    EXPECT_EQ(TagCounter(), quiet);
+    EXPECT_EQ(Secondary()->cursor, cursor);
+  }
+}
+
 TEST_F(Client3dTest, AHeldCommandLockEndsTheRequestWithoutDispatch) {
   SharedLocked()->commandLock = 1;
   client->Put32(0, kRequestNop);
@@ -251,14 +309,36 @@ TEST_F(Client3dTest, AnEmptyStreamSealsABatchAndTheBoardReportsProgress) {
   EXPECT_NE(tag, before);
   EXPECT_EQ(Current()->colourTarget->lastWriteTag, tag);
   EXPECT_EQ(Current()->depthTarget->lastWriteTag, tag);
-  EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverStream"), 1u);
-  EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 1u);
   // The engine ran the batch: counter 1 of render context 0 in the status page.
   EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
   const auto* status = static_cast<const uint32_t*>(Context()->Context(context3d)->statusPage);
   EXPECT_EQ(status[2], 1u);
   EXPECT_EQ(status[0], 0u);
   EXPECT_EQ(SharedLocked()->completedTag & ~7u, tag);
+}
+
+TEST_F(Client3dTest, TheEndOfAStreamHandsTheContextsCommandsToTheEngine) {
+  // Without targets no tag packet goes out: only the hand-over of the
+  // render context's stream starts what was left in it.
+  Targets(false, false);
+  LeaveMarker(0x5EA1ED01);
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(Secondary()->start, Secondary()->cursor);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_TRUE(MarkerRan(0x5EA1ED01));
+  // A stream that stops at an unhandled opcode hands nothing over.
+  LeaveMarker(0x5EA1ED02);
+  TokenWriter tokens;
+  tokens.Token(1, 0);
+  EXPECT_EQ(Stream(tokens), -1);
+  EXPECT_NE(Secondary()->start, Secondary()->cursor);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_FALSE(MarkerRan(0x5EA1ED02));
+  // The next batch takes it along.
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  EXPECT_TRUE(MarkerRan(0x5EA1ED02));
+  EXPECT_TRUE(dma.DecodeErrors().empty());
 }
 
 TEST_F(Client3dTest, TheVertexProgramsABatchUsedTakeItsTag) {
@@ -323,7 +403,6 @@ TEST_F(Client3dTest, AStreamEndingInAnUnhandledOpcodeSealsNothing) {
   for (RenderContext3d* render : Context()->Context(context3d)->renderContexts)
     EXPECT_EQ(render->state.values[166], 0x45000000u);
   EXPECT_EQ(TagCounter(), before);
-  EXPECT_EQ(orvstandin::TimesCalled("RenderContext3dHandOverProgressStream"), 0u);
 }
 
 TEST_F(Client3dTest, OpcodesAreMatchedWholeNotByTheirLowBits) {
@@ -1048,8 +1127,21 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
 }
 
 TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
-  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 64, 32);
+  // A 32 x 32 surface of 32-bit pixels in video memory: pixel (x, y) holds
+  // y << 16 | x.
+  orvsim::Engine2d engine2d{board, dma};
+  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 32, 32);
   ASSERT_NE(h, 0u);
+  Surface3d* surface = SurfaceOf(h);
+  ASSERT_NE(surface, nullptr);
+  auto* pixels = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(surface->Lock()));
+  ASSERT_NE(pixels, nullptr);
+  for (uint32_t y = 0; y < 32; ++y)
+    for (uint32_t x = 0; x < 32; ++x) {
+      const uint32_t value = y << 16 | x;
+      memcpy(pixels + y * surface->pitch + x * 4, &value, 4);
+    }
+  surface->Unlock();
   alignas(8) int32_t box[6] = {10, 20, 0, 14, 23, 1};
   std::vector<uint8_t> rows(4 * 16, 0xEE);
   glue.DeclareUserMemory(2000, box, sizeof(box));
@@ -1058,28 +1150,79 @@ TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
   client->Put64(24, reinterpret_cast<uintptr_t>(box));
   client->Put32(32, 16);
   client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+  dma.ClearWrites();
+  const size_t copiesBefore = engine2d.Operations();
   ASSERT_EQ(client->Run(kRequestReadRect), 0);
-  ASSERT_EQ(orvstandin::TimesCalled("EngineOwner3dCopyRow"), 3u);
+  // The engine copied three rows, each into the staging page of its
+  // parity: 22 into page 0, 21 into page 1, 20 into page 0.
+  EXPECT_EQ(engine2d.Operations() - copiesBefore, 3u);
   const ClientContext* context = Context();
-  const uint64_t expected[3][2] = {{22, context->stagingBus[0]}, {21, context->stagingBus[1]}, {20, context->stagingBus[0]}};
-  for (size_t i = 0; i < 3; ++i) {
-    const auto args = orvstandin::ArgsOf("EngineOwner3dCopyRow", i);
-    EXPECT_EQ(args.values[0], expected[i][0]);
-    EXPECT_EQ(args.values[1], 10u);
-    EXPECT_EQ(args.values[2], 4u);
-    EXPECT_EQ(args.values[3], expected[i][1]);
+  // The first copy also brings the copy state's own groups: a register
+  // written twice in a row counts once.
+  std::vector<uint32_t> destinations, starts;
+  auto add = [](std::vector<uint32_t>& to, uint32_t value) {
+    if (to.empty() || to.back() != value) to.push_back(value);
+  };
+  for (const auto& write : dma.Writes()) {
+    if (write.reg == 0x1000 + 4 * 0x88) add(destinations, write.value);
+    if (write.reg == 0x1000 + 4 * 0xC1) add(starts, write.value);
   }
-  // Three rows of 16 bytes reached the client, the fourth is untouched.
-  EXPECT_EQ(std::vector<uint8_t>(rows.begin(), rows.begin() + 48), std::vector<uint8_t>(48, 0));
+  const uint32_t page0 = static_cast<uint32_t>(context->stagingBus[0]) | 3;
+  const uint32_t page1 = static_cast<uint32_t>(context->stagingBus[1]) | 3;
+  EXPECT_EQ(destinations, (std::vector<uint32_t>{page0, page1, page0}));
+  EXPECT_EQ(starts, (std::vector<uint32_t>{22u << 16 | 10, 21u << 16 | 10, 20u << 16 | 10}));
+  // The staging page's descriptor: 32-bit pixels, layout 1, four wide.
+  EXPECT_EQ(board.Peek(0x1224, 4), 0x30000000u | 0x10000 | 4);
+  // The client got rows 22, 21 and 20 (columns 10 to 13), bottom-up; the
+  // fourth row is untouched.
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t x = 0; x < 4; ++x) {
+      uint32_t value = 0;
+      memcpy(&value, rows.data() + i * 16 + x * 4, 4);
+      EXPECT_EQ(value, (22 - i) << 16 | (10 + x)) << i << " " << x;
+    }
   EXPECT_EQ(rows[48], 0xEE);
   const uint32_t tag = TagCounter();
   // The last packet before the stream's padding.
   const uint32_t* packet = Primary()->cursor - 5;
   while (*packet != 0xC0AFDDC0 && packet > Primary()->cursor - 32) --packet;
   EXPECT_EQ(std::vector<uint32_t>(packet, packet + 5), (std::vector<uint32_t>{0xC0AFDDC0, 1799, 0, tag | 1, 706}));
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  EXPECT_TRUE(engine2d.Faults().empty());
+}
+
+TEST_F(Client3dTest, ReadRectFormatsTheStagingPageByBitsPerPixel) {
+  orvsim::Engine2d engine2d{board, dma};
+  const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(h, 0u);
+  Surface3d* surface = SurfaceOf(h);
+  alignas(8) int32_t box[6] = {0, 0, 0, 2, 2, 1};
+  std::vector<uint8_t> rows(64);
+  glue.DeclareUserMemory(2000, box, sizeof(box));
+  glue.DeclareUserMemory(2000, rows.data(), rows.size());
+  client->Put64(16, h);
+  client->Put64(24, reinterpret_cast<uintptr_t>(box));
+  client->Put32(32, 16);
+  client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+  // Only the descriptor's format follows the bits the surface reports (the
+  // engine copies the surface's own 32-bit pixels).
+  const uint32_t formats[][2] = {{32, 0x30000000}, {30, 0x34000000}, {24, 0x30000000}};
+  for (const auto& f : formats) {
+    surface->bitsPerPixel = f[0];
+    dma.ClearWrites();
+    ASSERT_EQ(client->Run(kRequestReadRect), 0) << f[0];
+    size_t modes = 0;
+    for (const auto& write : dma.Writes()) {
+      if (write.reg != 0x1000 + 4 * 0x89) continue;
+      EXPECT_EQ(write.value, f[1] | 0x10000 | 2) << f[0];
+      ++modes;
+    }
+    EXPECT_GE(modes, 2u) << f[0];
+  }
 }
 
 TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
+  orvsim::Engine2d engine2d{board, dma};
   const uint64_t h = MakeSurface(0, kDescKindPlain, 21, 640, 480);
   ASSERT_NE(h, 0u);
   Surface3d* surface = SurfaceOf(h);
@@ -1106,7 +1249,8 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
     surface->bitsPerPixel = c.bits;  // the row size follows the surface's pixel size
     EXPECT_EQ(client->Run(kRequestReadRect), -1) << c.left << " " << c.right;
   }
-  EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dCopyRow"), 0u);
+  // Nothing was copied.
+  EXPECT_EQ(engine2d.Operations(), 0u);
   // An unknown surface, and a destination the client cannot write.
   box[0] = 0, box[3] = 4, box[4] = 2;
   surface->bitsPerPixel = 32;

@@ -611,6 +611,8 @@ TEST_F(EngineState, TheEnableWritesTheInitialStateAndTheRegister3008) {
   ASSERT_GE(at, 1u);
   EXPECT_EQ(log[at - 1].offset, 900u);
   EXPECT_EQ(log[at - 1].value, 0u);
+  // The device's surface owner's value.
+  EXPECT_EQ(log[at].value, owner->initialStateValue);
   EXPECT_EQ(owner->deviceStarted, 1);
   // Stage count 4 and unit count 5: every stage and unit went out.
   size_t stageControls = 0, units = 0;

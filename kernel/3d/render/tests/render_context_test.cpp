@@ -20,6 +20,7 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 #include "kernel/3d/tnl/tnl_setup.h"
+#include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/pending.h"
@@ -218,6 +219,19 @@ TEST_F(Contexts, TheBoardForgetsTheContextThatRenderedLastWhenItGoes) {
   EXPECT_EQ(Common()->renderedLast3d, nullptr);
 }
 
+TEST_F(Contexts, ANewContextTakesTheDevicesAnswersFromTheEngineOwner) {
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  owner->targetMode = 0x21;
+  owner->contextSwitchValue = 5;
+  RenderContext3d* context = Create();
+  ASSERT_NE(context, nullptr);
+  EXPECT_EQ(context->engineOwner, owner);
+  EXPECT_EQ(context->state.deviceTargetMode, 0x21u);
+  EXPECT_EQ(context->contextState->driverSwitchValue, 5u);
+  // The state's first dirty byte asks for the synchronisation group.
+  EXPECT_NE(context->contextState->dirty.words[0] & 0x80u, 0u);
+}
+
 TEST_F(Contexts, BoundSurfaceListsNeverGrowPastTheirRoom) {
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
@@ -234,16 +248,20 @@ TEST_F(Contexts, BoundSurfaceListsNeverGrowPastTheirRoom) {
   record.further.bytes[2] = 1;
   record.further.bytes[4] = 8;
   record.further.surfaces = further;
-  orvstandin::Reset();
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  owner->waitCount = 0;
   context->SetTargets(record);
   EXPECT_EQ(context->targetCount, kBoundTargets);
   EXPECT_EQ(context->furtherCount, kBoundFurther);
   EXPECT_EQ(context->colourTarget, surface);
   EXPECT_EQ(context->targetFlags & (kTargetColourBound | kTargetDepthBound), kTargetColourBound);
-  // A newly placed target makes the engine owner wait, once.
-  EXPECT_EQ(orvstandin::TimesCalled("EngineOwner3dSetWaitCount"), 1u);
-  EXPECT_EQ(orvstandin::ArgsOf("EngineOwner3dSetWaitCount").values[0], 15u);
+  // A newly placed target sets the engine owner's wait count and is newly
+  // placed no more.
+  EXPECT_EQ(owner->waitCount, 15u);
   EXPECT_EQ(surface->flagsWord & kSurfFlagNewlyPlaced, 0u);
+  owner->waitCount = 0;
+  context->SetTargets(record);
+  EXPECT_EQ(owner->waitCount, 0u);
 
   // Disabled parts leave what is bound.
   BoundSurfaceRecord none{};
@@ -308,9 +326,9 @@ TEST_F(Contexts, PolygonStippleRowsBecomeTheImage) {
 // ---- Application --------------------------------------------------------------------------------
 
 // The steps of parts still pending, in the order an application runs
-// them; the target steps before them are checked by what they leave in
-// the engine state.
-const std::vector<std::string> kSteps = {"SurfaceOwnerTargetKind3d"};
+// them (none now: every step is checked by what it leaves in the engine
+// state).
+const std::vector<std::string> kSteps = {};
 
 TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   RenderContext3d* context = Create();
@@ -336,7 +354,7 @@ TEST_F(Contexts, ApplyRunsEveryDirtyGroupInItsOrder) {
   // control word.
   orvstandin::Reset();
   EXPECT_TRUE(state.Apply());
-  EXPECT_EQ(Only(kSteps), (std::vector<std::string>{"SurfaceOwnerTargetKind3d"}));
+  EXPECT_EQ(Only(kSteps), std::vector<std::string>{});
   EXPECT_TRUE(PixelProgramCacheValid(context->programCache));
 }
 
@@ -347,9 +365,6 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
   const char* const kFailing[] = {"no polygon-stipple surface", "a primitive kind the vertex engine has no class for"};
   const std::string kBadKind = kFailing[1];
   Surface3d* const polygon = context->aux.polygon;
-  static uint8_t seenFlags;
-  static RenderContext3d* seen;
-  seen = context;
   for (const char* failing : kFailing) {
     SCOPED_TRACE(failing);
     state.MarkAllDirty();
@@ -373,10 +388,7 @@ TEST_F(Contexts, AFailedStepTakesTheNoDrawPathAndKeepsEveryDirtyBit) {
     // The next success reports the end of no-draw to the stream set-up
     // and runs every group's step again.
     orvstandin::Reset();
-    seenFlags = 0;
-    orvstandin::SetAction("SurfaceOwnerTargetKind3d", [](void*) { seenFlags = seen->state.streams.flags; });
     EXPECT_TRUE(state.Apply());
-    EXPECT_NE(seenFlags & kSfNoDrawChanged, 0u);
     EXPECT_EQ(state.streams.noDraw, 0u);
     EXPECT_EQ(Only(kSteps), kSteps);
     EXPECT_NE(state.drawEmitter, NoOpEmitter3d);
@@ -417,8 +429,7 @@ TEST_F(Contexts, TheEngineControlWord) {
     state.vertexSub.bytes[3] = row.byte3;
     context->contextState->controlWord = 0;
     context->contextState->dirty.words[0] = 0;
-    orvstandin::Reset();
-    orvstandin::SetResult("SurfaceOwnerTargetKind3d", row.kind);
+    context->engineOwner->targetKind = row.kind;
     EXPECT_TRUE(state.Apply());
     EXPECT_EQ(context->contextState->controlWord, row.word);
     EXPECT_EQ(context->contextState->dirty.words[0], kCsDirtyControlWord);
@@ -442,8 +453,6 @@ TEST_F(Contexts, RevalidateTurnsChangedStatusesIntoRevalidatedOnes) {
   EXPECT_TRUE(state.Apply());
   const uint32_t expected[kTargetStatuses] = {3, 1, 3, 1, 3};
   EXPECT_EQ(memcmp(context->targetStatus, expected, sizeof expected), 0);
-  // Two forced applications: the unvalidated one, then the changed ones.
-  EXPECT_EQ(orvstandin::TimesCalled("SurfaceOwnerTargetKind3d"), 3u);
   EXPECT_EQ(state.raster.dirty, 0u);
   EXPECT_EQ(context->revalidating, 0u);
 
@@ -460,26 +469,82 @@ TEST_F(Contexts, RevalidateTurnsChangedStatusesIntoRevalidatedOnes) {
   surface->SetPlacement(placement);
 }
 
-TEST_F(Contexts, TargetModeSwitch) {
+// The writes of the registers of the 3D window, in order, between two
+// marks of the board's write list.
+std::vector<std::pair<uint32_t, uint32_t>> CoordinateWrites(const orvsim::DmaEngine& dma, size_t from) {
+  std::vector<std::pair<uint32_t, uint32_t>> out;
+  const auto& writes = dma.Writes();
+  for (size_t i = from; i < writes.size(); ++i) {
+    const uint32_t reg = writes[i].reg;
+    if (reg == 0x1000 || reg == 0x1040 || reg == 0x10B0 || reg == 0x10B4 || reg == 0x10B8)
+      out.push_back({reg, writes[i].value});
+  }
+  return out;
+}
+
+TEST_F(Contexts, TargetModeSwitchResynchronisesTheEngine) {
+  using Write = std::pair<uint32_t, uint32_t>;
+  using Writes = std::vector<Write>;
+  EngineOwner3d* owner = Common()->engineOwner3d;
   RenderContext3d* context = Create();
   ASSERT_NE(context, nullptr);
   RenderState3d& state = context->state;
-  state.deviceTargetMode = 0x7;
+  // The context took the device's target-mode word.
+  EXPECT_EQ(state.deviceTargetMode, kDeviceTargetMode);
+  VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
+  VertexProgram* program = builder->GetFixedProgram(0, 0);
+  ASSERT_NE(program, nullptr);
+  const uint32_t code[4] = {0x1000, 0x1001, 0x1002, 0x1003};
+  ContextState3d* cs = context->contextState;
+  // A program upload: what reaches the coordinate registers before the
+  // upload's own packets, and what the state writes after it.
+  auto upload = [&] {
+    cs->uploads[0] = VertexUploadSlot{program, code, 4};
+    cs->dirty.words[0] |= kCsDirtyUpload1;
+    const size_t from = dma.Writes().size();
+    owner->Execute(cs, 0, false);
+    dma.RunPending();
+    return CoordinateWrites(dma, from);
+  };
+  context->PrepareTargets();
+  owner->resync = 0;
+  (void)upload();
+  // Without a switch an upload writes only the state's own coordinate
+  // groups, none of them dirty now.
+  EXPECT_EQ(upload(), (Writes{}));
+
   state.ClearDirty();
   const uint32_t on[2] = {62, 1};
-  orvstandin::Reset();
   state.SetRenderStates(on, 1);
   EXPECT_EQ(context->targetModeFlag, 1u);
-  EXPECT_EQ(state.raster.targetMode, 0x7u);
+  EXPECT_EQ(state.raster.targetMode, kDeviceTargetMode);
   EXPECT_EQ(state.raster.dirty, kRsAntialias | kRsTargetMode);
   EXPECT_EQ(state.depthStencil.dirty, kDsTargetMode);
-  EXPECT_EQ(orvstandin::TimesCalled("SurfaceOwnerResync3d"), 1u);
-  EXPECT_EQ(context->targetState->targetMode, 0x7u);
+  EXPECT_EQ(context->targetState->targetMode, kDeviceTargetMode);
+  // The next upload writes the coordinate registers first (0, 4, and the
+  // primitive word of the stream's first use), then the state's own.
+  Writes written = upload();
+  ASSERT_GE(written.size(), 5u);
+  EXPECT_EQ(Writes(written.begin(), written.begin() + 5),
+            (Writes{
+                {0x1000, 0}, {0x1040, 4}, {0x10B0, 0x2305C}, {0x10B4, 0}, {0x10B8, 0x83C00000}}));
+  EXPECT_EQ(owner->resync, 0u);
+  // The state's own words follow.
+  EXPECT_EQ(written[5], Write(0x1000, cs->coordinateBlock[0]));
+
   const uint32_t off[2] = {62, 0x100};
   state.SetRenderStates(off, 1);
   EXPECT_EQ(context->targetModeFlag, 0u);
   EXPECT_EQ(context->targetModeSwitches, 1u);
-  EXPECT_EQ(state.raster.targetMode, 0x6u);
+  EXPECT_EQ(state.raster.targetMode, kDeviceTargetMode & ~1u);
+  // Turning it off asks for nothing; on again resynchronises in the short
+  // form (the stream's first use is over).
+  EXPECT_EQ(upload(), (Writes{}));
+  state.SetRenderStates(on, 1);
+  written = upload();
+  ASSERT_GE(written.size(), 4u);
+  EXPECT_EQ(Writes(written.begin(), written.begin() + 4),
+            (Writes{{0x1000, 0}, {0x1040, 4}, {0x10B4, 0}, {0x10B8, 0x83C00000}}));
 }
 
 // ---- The blit engine ----------------------------------------------------------------------------

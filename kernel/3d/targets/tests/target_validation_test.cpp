@@ -11,6 +11,7 @@
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
@@ -441,6 +442,112 @@ TEST_F(TargetSteps, ADrawInSetUpModeThreeMakesTheSetUpPending) {
   EXPECT_EQ(c->targetState->pendingSwitch, 1u);
   EXPECT_EQ(c->targetState->setupWords[1], c->contextState->depthStencilBlock[kDsbDepthControl]);
   EXPECT_EQ(c->targetState->setupWords[3], c->contextState->depthStencilBlock[kDsbDepthScale]);
+}
+
+TEST_F(TargetSteps, ADrawMarksItsDepthSurfaceInUseUntilTheMarkIsCleared) {
+  EngineOwner3d* owner = Common()->engineOwner3d;
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  Surface3d* depth = Make(19, 64, 32);
+  Surface3d* other = Make(19, 64, 32);
+  ASSERT_NE(depth, nullptr);
+  ASSERT_NE(other, nullptr);
+  Targets(c, nullptr, depth);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(c->targetState->depthCurrent, depth);
+  owner->targetsInUse = 0;
+  MarkTargetsBusy(c);
+  EXPECT_EQ(owner->targetsInUse, 1u);
+  EXPECT_EQ(owner->depthInUse, depth);
+  // Another surface's mark, or none, leaves it.
+  ClearSurfaceBusy(other);
+  ClearSurfaceBusy(nullptr);
+  EXPECT_EQ(owner->depthInUse, depth);
+  ClearSurfaceBusy(depth);
+  EXPECT_EQ(owner->targetsInUse, 0u);
+  EXPECT_EQ(owner->depthInUse, nullptr);
+  // A depth surface that goes takes its mark along.
+  MarkTargetsBusy(c);
+  EXPECT_EQ(owner->depthInUse, depth);
+  table->DestroyResource(kType, depth->resourceHandle);
+  EXPECT_EQ(owner->depthInUse, nullptr);
+  EXPECT_EQ(owner->targetsInUse, 0u);
+}
+
+TEST_F(TargetSteps, TheDisplayedSurfaceTest) {
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  Surface3d* colour = Make(11);
+  Surface3d* shown = Make(11);
+  ASSERT_NE(colour, nullptr);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+  Targets(c, colour, nullptr);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(c->targetState->colourCurrent, colour);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+  BlitEngine3dSetDisplayedSurface(pdev, shown);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+  BlitEngine3dSetDisplayedSurface(pdev, colour);
+  EXPECT_TRUE(IsTargetDisplayed(c));
+  BlitEngine3dSetDisplayedSurface(pdev, nullptr);
+  EXPECT_FALSE(IsTargetDisplayed(c));
+}
+
+TEST_F(TargetSteps, ClearRecordsHoldTheTargetsWhileTheWorkBufferIsInUse) {
+  board3d->switches.memoryBits = 3;
+  RenderContext3d* c = Create();
+  ASSERT_NE(c, nullptr);
+  RenderTargetState* ts = c->targetState;
+  for (const TargetClearRecord* record : {&ts->colourClear, &ts->depthClear}) {
+    EXPECT_EQ(record->context, c);
+    EXPECT_EQ(record->state, ts);
+  }
+  Surface3d* depth = Make(19, 256, 256);
+  Surface3d* colour = Make(11, 256, 256);
+  ASSERT_NE(depth, nullptr);
+  ASSERT_NE(colour, nullptr);
+  depth->flagsWord |= 0x8;
+  Targets(c, colour, depth);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(ts->workBufferMode, 0u);
+  // Each record took its target and three words of the target's usage
+  // record.
+  EXPECT_EQ(ts->depthClear.target, depth);
+  const MmSurfDesc& d = depth->hw.records[kUsageDepthStencil];
+  EXPECT_EQ(std::vector<uint32_t>(ts->depthClear.addressWords, ts->depthClear.addressWords + 3),
+            (std::vector<uint32_t>{d.word0, d.word1, d.word2}));
+  EXPECT_EQ(ts->colourClear.target, colour);
+  EXPECT_NE(ts->colourClear.addressWords[0], 0u);
+  // A suspended context keeps them (work-buffer mode 3).
+  c->SetSuspended(true);
+  c->state.depthStencil.dirty |= kDsTargetGone;
+  (void)Draw(c);
+  ASSERT_EQ(ts->workBufferMode, 3u);
+  EXPECT_EQ(ts->depthClear.target, depth);
+  EXPECT_EQ(ts->colourClear.target, colour);
+  // Out of use, both records drop their targets, the colour one too.
+  c->SetSuspended(false);
+  Targets(c, colour, nullptr);
+  ASSERT_TRUE(Draw(c));
+  ASSERT_TRUE(ts->workBufferMode == 1u || ts->workBufferMode == 2u) << ts->workBufferMode;
+  EXPECT_EQ(ts->colourCurrent, colour);
+  for (const TargetClearRecord* record : {&ts->colourClear, &ts->depthClear}) {
+    EXPECT_EQ(record->target, nullptr);
+    EXPECT_EQ(std::vector<uint32_t>(record->addressWords, record->addressWords + 3),
+              (std::vector<uint32_t>{0, 0, 0}));
+  }
+  // Bound again (the colour target too), then a target that goes leaves
+  // its record.
+  Targets(c, colour, depth);
+  c->state.raster.dirty |= kRsTargetGone;
+  ASSERT_TRUE(Draw(c));
+  ASSERT_EQ(ts->workBufferMode, 0u);
+  ASSERT_EQ(ts->colourClear.target, colour);
+  table->DestroyResource(kType, colour->resourceHandle);
+  EXPECT_EQ(ts->colourClear.target, nullptr);
+  EXPECT_EQ(ts->colourClear.addressWords[0], 0u);
+  EXPECT_EQ(ts->depthClear.target, depth);
 }
 
 }  // namespace
