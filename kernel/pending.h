@@ -85,13 +85,7 @@ void Context3dReemitSavedTargets(Context3d* context);
 // arguments).
 #define ORV_PENDING_TOKENS(X)                         \
   X(10, EmitUpdateSurfaceBoxes)                       \
-  X(13, EmitSyncTargets)                              \
-  X(24, EmitDrawIndexed)                              \
-  X(25, EmitDrawStrip)                                \
-  X(27, EmitDrawIndexedPrimitives)                    \
-  X(28, EmitDrawUserPrimitives)                       \
-  X(55, EmitSetSurfaceValues)                         \
-  X(68, EmitDrawBatch)
+  X(55, EmitSetSurfaceValues)
 #define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)
