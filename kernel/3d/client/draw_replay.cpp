@@ -634,7 +634,9 @@ void ReplayClientPacket(TokenContext3d* token, const PacketEntry& entry, const C
     case kRangeIndices32: {
       const uint32_t size = kind == kRangeIndices16 ? 2 : 4;
       if (!BindClientVertices(token, entry.vertexOffset)) return;
-      const uint64_t pairs = (n < room ? n : room) / 2;
+      // n u64 words, two to a pair, as many as the range holds.
+      const uint64_t wide = room / 2;
+      const uint64_t pairs = (n < wide ? n : wide) / 2;
       for (uint64_t p = 0; p < pairs; ++p) {
         const uint64_t s = Word64At(base, after + p * 16), e = Word64At(base, after + p * 16 + 8);
         const uint32_t count = BindClientIndices(state, buffer, s, e, size);

@@ -135,7 +135,6 @@ class DrawTokens : public ktest::StartedBoard {
   std::vector<std::vector<int>> CopiedDraws() {
     std::vector<std::vector<int>> out;
     for (const auto& e : Primitives()) {
-      if (getenv("DRAW_DEBUG")) printf("cmd %08x at %08x\n", e.a, e.b);
       if (((e.a >> 26) & 7) != 5) continue;
       const uint32_t* body = Bus(e.b + 4, 8);
       if (body == nullptr) {
@@ -307,18 +306,23 @@ TEST_F(DrawTokens, ClientPacketsOfAProcessorBufferAreReplayed) {
   memcpy(packets.mapped + 128, verts, sizeof verts);
   const uint32_t overrun[] = {0x0C00FFFF, 40, 43};
   memcpy(packets.mapped + 192, overrun, sizeof overrun);
+  // At 256: a header counting 65,536 index pairs over a range of one.
+  const uint32_t many = 0x1800FFFF;
+  memcpy(packets.mapped + 256, &many, 4);
+  memcpy(packets.mapped + 260, pairs, 16);
   TokenWriter tokens;
   std::vector<uint32_t> entries;
   for (const auto& e : {PacketEntry(5, packets.handle, 0, 12), PacketEntry(5, packets.handle, 64, 64 + 4 + 48),
                         PacketEntry(5, packets.handle, 128, 148), PacketEntry(5, packets.handle, 192, 204),
+                        PacketEntry(5, packets.handle, 256, 276),
                         PacketEntry(5, packets.handle, 4000, 8000),  // past the buffer
                         PacketEntry(5, 99, 0, 12)})                 // no such buffer
     entries.insert(entries.end(), e.begin(), e.end());
   tokens.Token(kTokenStreamSources, 1, VertexSource(vertices))
-      .Token(kTokenDrawIndexedPrimitives, 6, entries);
+      .Token(kTokenDrawIndexedPrimitives, 7, entries);
   ASSERT_EQ(Stream(tokens), 0);
   EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{
-                               {4, 6, 8}, {1, 2, 3}, {10, 11, 12}, {20, 21, 22}, {30, 31, 32}, {40, 41, 42}}));
+                               {4, 6, 8}, {1, 2, 3}, {10, 11, 12}, {20, 21, 22}, {30, 31, 32}, {40, 41, 42}, {1, 2, 3}}));
 }
 
 TEST_F(DrawTokens, ClientRangesOfAFetchableBufferRunPerRectangleThenTheirTrailerOnce) {
