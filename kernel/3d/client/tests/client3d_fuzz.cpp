@@ -335,7 +335,7 @@ client3d::TokenWriter StateTokens(Reader& in, const ClientBuffers& buffers, Draw
         const uint8_t what = in.Byte();
         setUp->rectCount = (what & 1) != 0 ? 1 + what / 2 % 3 : 0;
         for (auto& rect : setUp->rects)
-          for (int32_t& v : rect) v = SmallOrAny(in) * 4;
+          for (int32_t& v : rect) v = static_cast<int32_t>(static_cast<uint32_t>(SmallOrAny(in)) * 4u);
         setUp->elementCount = (what & 8) != 0 ? 1 + what / 16 % 4 : 0;
         for (uint8_t& b : setUp->elements) b = in.Byte();
         continue;

@@ -16,6 +16,8 @@
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "core/bm_buffer.h"
+#include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
@@ -410,6 +412,7 @@ TEST_F(DrawTokens, BatchesWithTheProgressFlagHaveTheEngineWriteTheirValue) {
   ASSERT_EQ(counters.size(), 1u);
   EXPECT_EQ(counters[0].second, static_cast<uint32_t>(Context3()->statusPageBus));
   EXPECT_EQ(*static_cast<const uint32_t*>(Context3()->statusPage), 0x2222u);
+  for (const auto& e : dma.Trace()) EXPECT_FALSE(e.kind == Kind::kCounter && e.a == 0x1111);
   size_t programs = 0;
   for (const auto& e : dma.Trace())
     if (e.kind == Kind::kCommand && (e.a & 0xFF000000) == 0x8B000000) ++programs;
@@ -468,6 +471,91 @@ TEST(ClipRectIteratorTest, BoxesAreCutToTheRectangleWithoutTurningInsideOut) {
   uint32_t n = 0;
   while (it.Next()) ++n;
   EXPECT_EQ(n, kClipRectMax);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, StripsDrawADataBuffersIndicesByAddress) {
+  // Data buffer 1 holds six 16-bit indices; the vertices are the
+  // page-locked client buffer's, which the engine fetches.
+  std::vector<uint16_t> data = {0, 1, 2, 2, 1, 3};
+  glue.DeclareUserMemory(2000, data.data(), data.size() * 2);
+  client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+  client->Put32(24, 12);
+  client->Put32(32, 0);
+  ASSERT_EQ(client->Run(kRequestCreateDataBuffer), 0);
+  DataBuffer3d* indices = Context()->DataBuffer(1);
+  ASSERT_NE(indices, nullptr);
+  Buffer fetchable;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &fetchable));
+  Visible({{0, 0, 50, 50}, {50, 50, 100, 100}});
+  TokenWriter tokens;
+  tokens.Token(kTokenStreamSources, 1, VertexSource(fetchable))
+      // Six indices of data buffer 1, then one naming no data buffer and
+      // one of an index size of 3.
+      .Token(kTokenDrawStrip, 3,
+             std::vector<uint32_t>{0, 6, 5, 0, 1, 0, 2, 0x40, 0, 6, 5, 0, 9, 0, 2, 0, 0, 6, 5, 0, 1, 0, 3, 0});
+  ASSERT_EQ(Stream(tokens), 0);
+  // Once per rectangle: the indices from the data buffer's start, six
+  // 16-bit indices in three whole words, its memory bits on the end.
+  std::vector<std::pair<uint32_t, uint32_t>> ranges;
+  for (const auto& e : Primitives()) {
+    ASSERT_EQ(((e.a >> 26) & 7), 6u) << std::hex << e.a;
+    const uint32_t* body = Bus(e.b + 4, 8);
+    ASSERT_NE(body, nullptr);
+    ranges.push_back({body[0], body[1]});
+  }
+  const uint32_t bus = static_cast<uint32_t>(indices->ring->Current()->busAddress);
+  ASSERT_EQ(ranges.size(), 2u);
+  for (const auto& r : ranges) {
+    EXPECT_EQ(r.first, bus & ~3u);
+    EXPECT_EQ(r.second & ~3u, (bus & ~3u) + 12);
+  }
+  // The entry's binding word took the second word of stream 0's pair.
+  EXPECT_EQ(Current()->state.streams.drawWords[0][1], 0x40);
+}
+
+TEST_F(DrawTokens, ACopyRequestRunsASecondPassWithTheContextsStatesAndRestoresThem) {
+  RenderState3d& state = Current()->state;
+  const uint32_t before[5] = {state.values[23], state.values[56], state.values[53], state.values[54],
+                              state.values[55]};
+  TokenWriter tokens;
+  tokens.Token(kTokenSyncTargets, 1, std::vector<uint32_t>{1, 0, 2, 0, 1, 0, 3, 0})
+      .Token(kTokenStreamSources, 1, VertexSource(vertices))
+      .Token(kTokenDrawIndexed, 1, Ranged(0x0C000000, 5, 0, 0, {0, 3}));
+  ASSERT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(CopiedDraws().size(), 2u);
+  // The copy record went through both synchronisations: words 0 and 1 of
+  // the entry's words 3 and 1 first, then word 3 the first pass's word 0.
+  EXPECT_EQ(Context3()->copyRecord[0], 1u);
+  EXPECT_EQ(Context3()->copyRecord[1], 2u);
+  EXPECT_EQ(Context3()->copyRecord[3], 3u);
+  const uint32_t after[5] = {state.values[23], state.values[56], state.values[53], state.values[54],
+                             state.values[55]};
+  EXPECT_EQ(memcmp(before, after, sizeof before), 0);
+}
+
+TEST(FormatsCompatibleTest, ClassesDecideAndStrictnessOnlyBindsClassOne) {
+  // Two codes of class 1 and two of another class, from the catalogue.
+  std::vector<uint32_t> one, other;
+  uint32_t otherClass = 0;
+  for (uint32_t code = 1; code < 256; ++code) {
+    const uint32_t cls = FormatClassOf(code);
+    if (cls == 1 && one.size() < 2) one.push_back(code);
+    if (cls > 1 && (otherClass == 0 || cls == otherClass) && other.size() < 2) {
+      otherClass = cls;
+      other.push_back(code);
+    }
+  }
+  ASSERT_EQ(one.size(), 2u);
+  ASSERT_EQ(other.size(), 2u);
+  EXPECT_FALSE(FormatsCompatible(one[0], other[0], false));
+  EXPECT_TRUE(FormatsCompatible(one[0], one[1], false));
+  EXPECT_FALSE(FormatsCompatible(one[0], one[1], true));
+  EXPECT_TRUE(FormatsCompatible(one[0], one[0], true));
+  EXPECT_TRUE(FormatsCompatible(other[0], other[1], true));
 }
 
 }  // namespace
