@@ -666,6 +666,26 @@ void ReplayClientPacket(TokenContext3d* token, const PacketEntry& entry, const C
   }
 }
 
+// A trailer of four words that is one packet of the render context's
+// stream: a count of 2, then a header whose register indices (padding
+// only after them) take exactly the two data words that follow.
+bool WholeTrailerPacket(const uint32_t words[4]) {
+  constexpr uint32_t kPad = 0x21;
+  if (words[0] != 2) return false;
+  uint32_t data = 0;
+  bool padded = false;
+  for (uint32_t i = 0; i < 4; ++i) {
+    const uint32_t index = words[1] >> (8 * i) & 0xFF;
+    if (index == kPad) {
+      padded = true;
+      continue;
+    }
+    if (padded) return false;
+    ++data;
+  }
+  return data == 2;
+}
+
 // The run of a range the engine fetches from the client's buffer.
 void ExecuteClientRange(TokenContext3d* token, const PacketEntry& entry, const ClientBuffer3d& buffer, uint64_t start,
                         uint64_t end) {
@@ -740,12 +760,15 @@ void EmitDrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, ui
       continue;
     }
     // A processor-only buffer's trailer is copied into the render
-    // context's stream.
+    // context's stream, when it is one whole packet: its words must not
+    // change how the engine reads the kernel's packets after it.
+    uint32_t trailerWords[kTrailerBytes / 4];
+    memcpy(trailerWords, static_cast<const uint8_t*>(buffer->linear) + proper, kTrailerBytes);
     BmSecondaryInt* stream = current->secondaryStream;
-    if (stream == nullptr) continue;
+    if (stream == nullptr || !WholeTrailerPacket(trailerWords)) continue;
     stream->startFlags = kSecondarySubmitMode;
     if (uint32_t* at = stream->Reserve(kTrailerBytes / 4)) {
-      memcpy(at, static_cast<const uint8_t*>(buffer->linear) + proper, kTrailerBytes);
+      memcpy(at, trailerWords, kTrailerBytes);
       stream->ExecutePending();
     }
     RenderContext3dHandOverStream(current);

@@ -752,7 +752,10 @@ void Run(const uint8_t* data, size_t size) {
       }
     }
   }
-  if (!parts.dma->DecodeErrors().empty()) __builtin_trap();
+  if (!parts.dma->DecodeErrors().empty()) {
+    fprintf(stderr, "decode error: %s\n", parts.dma->DecodeErrors()[0].c_str());
+    __builtin_trap();
+  }
   glue.ClearUserMemory();
   glue.Close(owner);
   glue.DestroyDevice(device);

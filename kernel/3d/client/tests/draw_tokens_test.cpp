@@ -304,8 +304,12 @@ TEST_F(DrawTokens, ClientPacketsOfAProcessorBufferAreReplayed) {
   const uint32_t head = 0x18000000 | 5;
   memcpy(packets.mapped + 64, &head, 4);
   memcpy(packets.mapped + 68, pairs, sizeof pairs);
-  const uint32_t verts[] = {0x0C000003, 20, 23, 30, 33};
+  // Vertex pairs with a trailer (0x31 := B, 0x32 := C), and one whose
+  // trailer is not one whole packet.
+  const uint32_t verts[] = {0x0C000003, 20, 23, 30, 33, 2, 0x21213231, 0xB0B0B0B0, 0xC0C0C0C0};
   memcpy(packets.mapped + 128, verts, sizeof verts);
+  const uint32_t broken[] = {0x0C000001, 20, 23, 3, 0x21213231, 0xD0D0D0D0, 0xD0D0D0D0};
+  memcpy(packets.mapped + 320, broken, sizeof broken);
   const uint32_t overrun[] = {0x0C00FFFF, 40, 43};
   memcpy(packets.mapped + 192, overrun, sizeof overrun);
   // At 256: a header counting 65,536 index pairs over a range of one.
@@ -315,16 +319,21 @@ TEST_F(DrawTokens, ClientPacketsOfAProcessorBufferAreReplayed) {
   TokenWriter tokens;
   std::vector<uint32_t> entries;
   for (const auto& e : {PacketEntry(5, packets.handle, 0, 12), PacketEntry(5, packets.handle, 64, 64 + 4 + 48),
-                        PacketEntry(5, packets.handle, 128, 148), PacketEntry(5, packets.handle, 192, 204),
-                        PacketEntry(5, packets.handle, 256, 276),
+                        PacketEntry(5, packets.handle, 128, 164 | 1), PacketEntry(5, packets.handle, 192, 204),
+                        PacketEntry(5, packets.handle, 256, 276), PacketEntry(5, packets.handle, 320, 348 | 1),
                         PacketEntry(5, packets.handle, 4000, 8000),  // past the buffer
                         PacketEntry(5, 99, 0, 12)})                 // no such buffer
     entries.insert(entries.end(), e.begin(), e.end());
   tokens.Token(kTokenStreamSources, 1, VertexSource(vertices))
-      .Token(kTokenDrawIndexedPrimitives, 7, entries);
+      .Token(kTokenDrawIndexedPrimitives, 8, entries);
   ASSERT_EQ(Stream(tokens), 0);
+  // The whole trailer ran once; the broken one never reached the engine.
+  std::vector<uint32_t> trailers;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x1000 + 4 * 0x31 || w.reg == 0x1000 + 4 * 0x32) trailers.push_back(w.value);
+  EXPECT_EQ(trailers, (std::vector<uint32_t>{0xB0B0B0B0, 0xC0C0C0C0}));
   EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{
-                               {4, 6, 8}, {1, 2, 3}, {10, 11, 12}, {20, 21, 22}, {30, 31, 32}, {40, 41, 42}, {1, 2, 3}}));
+                               {4, 6, 8}, {1, 2, 3}, {10, 11, 12}, {20, 21, 22}, {30, 31, 32}, {40, 41, 42}, {1, 2, 3}, {20, 21, 22}}));
 }
 
 TEST_F(DrawTokens, ClientRangesOfAFetchableBufferRunPerRectangleThenTheirTrailerOnce) {
