@@ -19,6 +19,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/state_blocks.h"
@@ -253,9 +254,12 @@ bool StartRects(TokenContext3d* token, ClipRectIterator* rects) {
   return true;
 }
 
-// The primary stream's engine state is unknown after the client's own
-// commands ran: the render state reapplies everything.
-void MarkEngineStateStale(RenderContext3d* current) { current->state.MarkAllDirty(); }
+// The engine registers are unknown after the client's own commands ran:
+// the next emission writes every register group of the engine state again
+// (the sync group keeps its tags).
+void MarkEngineStateStale(RenderContext3d* current) {
+  if (current->contextState != nullptr) current->contextState->dirty.words[0] |= kCsDirtyBlockGroups & ~kCsDirtySync;
+}
 
 // Index kinds of ranged draws and client packets.
 constexpr uint32_t kRangeKindMask = 0x3C000000;

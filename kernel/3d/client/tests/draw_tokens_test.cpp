@@ -336,6 +336,28 @@ TEST_F(DrawTokens, ClientPacketsOfAProcessorBufferAreReplayed) {
                                {4, 6, 8}, {1, 2, 3}, {10, 11, 12}, {20, 21, 22}, {30, 31, 32}, {40, 41, 42}, {1, 2, 3}, {20, 21, 22}}));
 }
 
+TEST_F(DrawTokens, AfterAClientRangeTheNextDrawRewritesTheEngineState) {
+  Buffer ranges;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &ranges));
+  // The client's range overwrites the depth control register (0xB2).
+  const std::vector<uint32_t> words = {1, 0x212121B2, 0xDEADBEEF, 1, 0x21212120, 0};
+  memcpy(ranges.mapped, words.data(), words.size() * 4);
+  Buffer fetchable;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &fetchable));
+  TokenWriter tokens;
+  tokens.Token(kTokenStreamSources, 1, VertexSource(fetchable))
+      .Token(kTokenDrawIndexedPrimitives, 1, PacketEntry(5, ranges.handle, 0, 24))
+      .Token(kTokenDrawIndexed, 1, Ranged(0x18000000, 5, 0, 77, {0, 4}))
+      .Token(kTokenStreamSources, 1, VertexSource(vertices))
+      .Token(kTokenDrawIndexed, 1, Ranged(0x0C000000, 5, 0, 0, {0, 3}));
+  ASSERT_EQ(Stream(tokens), 0);
+  ASSERT_EQ(CopiedDraws().size(), 1u);
+  uint32_t last = 0;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x1000 + 4 * 0xB2) last = w.value;
+  EXPECT_NE(last, 0xDEADBEEFu);
+}
+
 TEST_F(DrawTokens, ClientRangesOfAFetchableBufferRunPerRectangleThenTheirTrailerOnce) {
   Visible({{0, 0, 50, 50}, {50, 50, 100, 100}, {60, 0, 70, 10}});
   Buffer ranges;
