@@ -14,6 +14,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/draw_replay.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "core/bm_buffer.h"
@@ -587,6 +588,36 @@ TEST(FormatsCompatibleTest, ClassesDecideAndStrictnessOnlyBindsClassOne) {
   EXPECT_FALSE(FormatsCompatible(one[0], one[1], true));
   EXPECT_TRUE(FormatsCompatible(one[0], one[0], true));
   EXPECT_TRUE(FormatsCompatible(other[0], other[1], true));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, ClearsWithFlagBit4FillTheDisplayedSurfaceOverTheirRectangle) {
+  Surface3d* displayed = Current()->aux.polygon;
+  ASSERT_NE(displayed, nullptr);
+  BlitEngine3dSetDisplayedSurface(pdev, displayed);
+  Rects({{0, 0, 32, 32}});
+  Visible({{0, 0, 16, 32}, {16, 0, 32, 32}});
+  // Flag bit 4 alone: no target clear, the displayed surface filled over
+  // (2, 3)-(20, 8), both rectangles' parts.
+  TokenWriter tokens;
+  tokens.Token(kTokenClearBatch, 1, std::vector<uint32_t>{0x10, 0, 0, 0, 0x12345678, 2, 3, 20, 8});
+  ASSERT_EQ(Stream(tokens), 0);
+  ASSERT_EQ(client->Run(kRequestWaitIdle), 0);
+  // The engine filled each rectangle's part: origin (0xC2), size (0xE3)
+  // and fill value (0xC5) per part, in order.
+  std::vector<uint32_t> fills;
+  bool value = false;
+  for (const auto& w : dma.Writes()) {
+    if (w.reg == 0x1000 + 4 * 0xC2 && w.value != 0) fills.push_back(w.value);
+    if (w.reg == 0x1000 + 4 * 0xE3) fills.push_back(w.value);
+    value = value || (w.reg == 0x1000 + 4 * 0xC5 && w.value == 0x12345678);
+  }
+  EXPECT_TRUE(value);
+  EXPECT_EQ(fills, (std::vector<uint32_t>{0x30002, 0x30002, 0x5000E, 0x30010, 0x30010, 0x50004}));
+  BlitEngine3dSetDisplayedSurface(pdev, nullptr);
 }
 
 }  // namespace
