@@ -177,6 +177,38 @@ void BindIndexSource(RenderState3d& state, const StreamBinding& binding) {
   state.streams.flags |= kSfIndexSource;
 }
 
+namespace {
+
+// Whether a kernel-pointer binding points into [begin, end).
+bool PointsInto(const StreamBinding& b, uintptr_t begin, uintptr_t end) {
+  if (b.kind != kBindingPointer) return false;
+  const uintptr_t p = static_cast<uintptr_t>(uint64_t{b.handle} | uint64_t{b.stride} << 32);
+  return p >= begin && p < end;
+}
+
+}  // namespace
+
+void ForgetClientBuffer3d(Context3d* context, const ClientBuffer3d& buffer) {
+  if (context == nullptr || buffer.linear == nullptr) return;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(buffer.linear);
+  const uintptr_t end = begin + static_cast<uintptr_t>(buffer.size);
+  if (context->client != nullptr && context->client->Buffer(context->vertexBufferHandle) == &buffer)
+    context->vertexBufferHandle = 0;
+  for (RenderContext3d* rc : context->renderContexts) {
+    if (rc == nullptr) continue;
+    StreamGroup& s = rc->state.streams;
+    for (uint32_t i = 0; i < kStreams; ++i) {
+      if (!PointsInto(s.bindings[i], begin, end)) continue;
+      s.bindings[i] = StreamBinding{};
+      s.changedMask = static_cast<uint8_t>(s.changedMask | 1u << i);
+    }
+    if (PointsInto(s.indexSource, begin, end)) {
+      s.indexSource = StreamBinding{};
+      s.flags |= kSfIndexSource;
+    }
+  }
+}
+
 // ---- The per-draw step -----------------------------------------------------------------------
 
 namespace {

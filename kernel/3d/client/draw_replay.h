@@ -76,5 +76,10 @@ void BindIndexSource(RenderState3d& state, const StreamBinding& binding);
 // the non-indexed slot called, and the targets tagged.
 void DrawStep(TokenContext3d* token, uint32_t count, bool indexed);
 
+// A client buffer goes: the 3D context's render contexts drop every
+// vertex and index source the processor would read from it, and the
+// ranged draws lose it as their vertex buffer.
+void ForgetClientBuffer3d(Context3d* context, const ClientBuffer3d& buffer);
+
 // The toggle packet before a render context's stream is handed over.
 void EmitTogglePacket(TokenContext3d* token);

@@ -621,3 +621,33 @@ TEST_F(DrawTokens, ClearsWithFlagBit4FillTheDisplayedSurfaceOverTheirRectangle) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, ADestroyedVertexBufferIsReadByNoLaterDraw) {
+  // Strips draw from whatever stream 0 holds: after the buffer a ranged
+  // draw bound goes, they must not read it.
+  std::vector<uint16_t> data = {0, 1, 2};
+  glue.DeclareUserMemory(2000, data.data(), data.size() * 2);
+  client->Put64(16, reinterpret_cast<uintptr_t>(data.data()));
+  client->Put32(24, 6);
+  client->Put32(32, 0);
+  ASSERT_EQ(client->Run(kRequestCreateDataBuffer), 0);
+  Buffer doomed;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPages, &doomed));
+  TokenWriter first;
+  first.Token(kTokenStreamSources, 1, VertexSource(doomed))
+      .Token(kTokenDrawIndexed, 1, Ranged(0x0C000000, 5, 0, 0, {0, 3}));
+  ASSERT_EQ(Stream(first), 0);
+  ASSERT_EQ(CopiedDraws().size(), 1u);
+  client->Put64(16, doomed.handle);
+  ASSERT_EQ(client->Run(kRequestDestroyBuffer), 0);
+  EXPECT_NE(Current()->state.streams.bindings[0].kind, kBindingPointer);
+  EXPECT_EQ(Context3()->vertexBufferHandle, 0u);
+  TokenWriter later;
+  later.Token(kTokenDrawStrip, 1, std::vector<uint32_t>{0, 3, 5, 0, 1, 0, 2, 0});
+  ASSERT_EQ(Stream(later), 0);
+  EXPECT_TRUE(CopiedDraws().empty());
+}
+
+}  // namespace
