@@ -564,6 +564,12 @@ TEST_F(DrawTokens, ACopyRequestRunsASecondPassWithTheContextsStatesAndRestoresTh
   EXPECT_EQ(Context3()->copyRecord[0], 1u);
   EXPECT_EQ(Context3()->copyRecord[1], 2u);
   EXPECT_EQ(Context3()->copyRecord[3], 3u);
+  // The state block that restored the states left stream 0 on the vertex
+  // buffer the draw bound.
+  const StreamBinding& b = state.streams.bindings[0];
+  EXPECT_EQ(b.kind, kBindingPointer);
+  EXPECT_EQ(uint64_t{b.handle} | uint64_t{b.stride} << 32,
+            reinterpret_cast<uintptr_t>(Context()->Buffer(vertices.handle)->linear));
   const uint32_t after[5] = {state.values[23], state.values[56], state.values[53], state.values[54],
                              state.values[55]};
   EXPECT_EQ(memcmp(before, after, sizeof before), 0);
