@@ -364,6 +364,8 @@ void RunLayout(TokenContext3d* token, const VertexLayout3d& layout) {
       RenderContext3dHandOverStream(current);
       MarkEngineStateStale(current);
     }
+    // The state written for the range runs before it.
+    secondary->ExecutePending();
     secondary->ExecuteBuffer(range.start, range.end, kSecondarySubmitMode, layout.executeFlags);
   }
 }
@@ -736,6 +738,8 @@ void ExecuteClientRange(TokenContext3d* token, const PacketEntry& entry, const C
   EmitTogglePacket(token);
   RenderContext3dHandOverStream(current);
   MarkTargetsBusy(current);
+  // The state written for the range runs before it.
+  if (current->secondaryStream != nullptr) current->secondaryStream->ExecutePending();
   const uint32_t type = buffer.kind == kClientBufferAgp ? 2 : 3;
   secondary->ExecuteBuffer(static_cast<uint32_t>(buffer.bus + start), static_cast<uint32_t>(buffer.bus + end),
                            kSecondarySubmitMode, type);
