@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -654,6 +655,32 @@ TEST_F(DrawTokens, ADestroyedVertexBufferIsReadByNoLaterDraw) {
   later.Token(kTokenDrawStrip, 1, std::vector<uint32_t>{0, 3, 5, 0, 1, 0, 2, 0});
   ASSERT_EQ(Stream(later), 0);
   EXPECT_TRUE(CopiedDraws().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, TargetSyncsTagTheNamedSurfacesThroughTheSecondaryStream) {
+  Surface3d* a = Current()->aux.polygon;
+  Surface3d* b = Current()->aux.constant;
+  orvstandin::SetOutValue("SurfaceList3dGet", 1, reinterpret_cast<uintptr_t>(a));
+  orvstandin::SetOutValue("SurfaceList3dGet", 2, reinterpret_cast<uintptr_t>(b));
+  a->lastWriteTag = b->lastWriteTag = 0;
+  TokenWriter tokens;
+  // Surfaces 1 and 2; then surface 1 and one the list does not have.
+  tokens.Token(kTokenSyncTargets, 2, std::vector<uint32_t>{1, 0, 2, 0, 0, 0, 0, 0, 1, 0, 9, 0, 0, 0, 0, 0});
+  ASSERT_EQ(Stream(tokens), 0);
+  ASSERT_NE(b->lastWriteTag, 0u);
+  EXPECT_EQ(a->lastWriteTag, b->lastWriteTag + 8);
+  // Each tag reached the engine's tag register in its packet.
+  std::vector<uint32_t> tags;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x1000 + 4 * 0xAF) tags.push_back(w.value);
+  for (uint32_t tag : {b->lastWriteTag, a->lastWriteTag})
+    EXPECT_NE(std::find(tags.begin(), tags.end(), tag), tags.end()) << tag;
+  EXPECT_FALSE(Context3()->copyPending);
+  orvstandin::Reset();
 }
 
 }  // namespace
