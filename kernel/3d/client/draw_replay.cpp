@@ -684,16 +684,15 @@ void ReplayClientPacket(TokenContext3d* token, const PacketEntry& entry, const C
     }
     case kRangeVertices: {
       if (vertices == nullptr || stride == 0) return;
+      // Records of five words, as many as lie whole behind the header, or
+      // pairs, as many as the header counts and the range holds.
       const bool records = entry.state == kStateRecords;
       const uint64_t stepWords = records ? kRecordWords : 2;
       const uint64_t steps = records ? (end - after) / (kRecordWords * 4) : (n < room ? n : room) / 2;
       for (uint64_t r = 0; r < steps; ++r) {
         const uint32_t first = WordAt(base, after + r * stepWords * 4);
         const uint32_t last = WordAt(base, after + r * stepWords * 4 + 4);
-        if (last <= first) {
-          if (records) return;
-          continue;
-        }
+        if (last <= first) continue;
         if (!BindClientVertices(token, uint64_t{entry.vertexOffset} + uint64_t{first} * stride)) continue;
         DrawStep(token, last - first, false);
       }

@@ -684,3 +684,21 @@ TEST_F(DrawTokens, TargetSyncsTagTheNamedSurfacesThroughTheSecondaryStream) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, RecordPacketsDrawTheWholeRecordsBehindTheirHeader) {
+  Buffer packets;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPages, &packets));
+  // Records {first, end, 3 words}: two whole ones, an empty one, and four
+  // bytes of a fourth before the range's end.
+  const uint32_t records[] = {0x0C000000, 50, 53, 0, 0, 0, 7, 7, 0, 0, 0, 60, 63, 0, 0, 0, 70};
+  memcpy(packets.mapped + 400, records, sizeof records);
+  TokenWriter tokens;
+  tokens.Token(kTokenStreamSources, 1, VertexSource(vertices))
+      .Token(kTokenDrawIndexedPrimitives, 1, PacketEntry(3, packets.handle, 400, 400 + sizeof records));
+  ASSERT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{50, 51, 52}, {60, 61, 62}}));
+}
+
+}  // namespace
