@@ -583,9 +583,13 @@ void RangedDraw(TokenContext3d* token, const RangedEntry& entry, const uint32_t*
     ResetStreamBindings(context, state);
   else if (!BindClientVertices(token, entry.vertexOffset))
     return;
+  // Pairs are byte offsets into a plain-page index buffer, bus addresses
+  // into any other; either way they stay inside the buffer.
+  const uint64_t base = ProcessorOnly(*indices) ? 0 : indices->bus;
   for (uint32_t p = 0; p < pairCount; ++p) {
-    // Pairs are byte offsets into the index buffer and stay inside it.
-    const uint32_t n = BindClientIndices(state, *indices, pairs[2 * p], pairs[2 * p + 1], size);
+    const uint64_t start = pairs[2 * p], end = pairs[2 * p + 1];
+    if (start < base || end < base) continue;
+    const uint32_t n = BindClientIndices(state, *indices, start - base, end - base, size);
     if (n == 0) continue;
     DrawStep(token, n, true);
   }

@@ -215,6 +215,10 @@ TEST_F(DrawTokens, IndexedRangesStayInsideTheirIndexBuffer) {
   memcpy(indices.mapped + 64, i16, sizeof i16);
   const uint32_t i32[] = {12, 11, 10};
   memcpy(indices.mapped + 4096 - 12, i32, sizeof i32);
+  Buffer locked;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &locked));
+  const uint16_t l16[] = {20, 21, 22, 23};
+  memcpy(locked.mapped + 8, l16, sizeof l16);
   TokenWriter tokens;
   tokens.Token(kTokenStreamSources, 1, VertexSource(vertices))
       .Token(kTokenDrawIndexed, 2,
@@ -228,11 +232,16 @@ TEST_F(DrawTokens, IndexedRangesStayInsideTheirIndexBuffer) {
                return a;
              }())
       // An index buffer the client does not have draws nothing.
-      .Token(kTokenDrawIndexed, 1, Ranged(0x18000000, 5, 0, 77, {0, 6}));
+      .Token(kTokenDrawIndexed, 1, Ranged(0x18000000, 5, 0, 77, {0, 6}))
+      // A page-locked index buffer takes bus addresses: one inside it, one
+      // below it.
+      .Token(kTokenDrawIndexed, 1,
+             Ranged(0x18000000, 5, 0, locked.handle,
+                    {static_cast<uint32_t>(locked.bus + 8), static_cast<uint32_t>(locked.bus + 16), 0, 8}));
   ASSERT_EQ(Stream(tokens), 0);
   // The copied vertices follow the indices; the engine assembles the
   // whole triangles of them.
-  EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{5, 1, 9, 3}, {12, 11, 10}}));
+  EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{5, 1, 9, 3}, {12, 11, 10}, {20, 21, 22, 23}}));
 }
 
 TEST_F(DrawTokens, AVertexOffsetPastTheBufferDrawsNothingAndTheWindowShrinksToIt) {
