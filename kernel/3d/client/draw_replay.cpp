@@ -631,7 +631,8 @@ namespace {
 
 // {u32 state word, u32, u64 client buffer handle, u64 range start, u64
 // range end (bit 0: a 16-byte trailer), u32 vertex offset, u32}; start and
-// end are byte offsets into the named buffer.
+// end are byte offsets into a plain-page buffer, bus addresses into any
+// other.
 struct PacketEntry {
   uint32_t state;
   uint32_t reserved0;
@@ -763,15 +764,18 @@ void EmitDrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, ui
     PacketEntry entry;
     memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);
     const ClientBuffer3d* buffer = client->Buffer(entry.buffer);
+    if (buffer == nullptr || buffer->linear == nullptr) continue;
+    // Byte offsets into a plain-page buffer, bus addresses into any other.
     // The range, with its trailer, lies inside the named buffer and starts
     // on a word.
+    const uint64_t base = ProcessorOnly(*buffer) ? 0 : buffer->bus;
     const bool trailer = (entry.end & 1) != 0;
-    const uint64_t end = entry.end & ~uint64_t{1};
-    if (buffer == nullptr || buffer->linear == nullptr || end > buffer->size || (entry.start & 3) != 0 ||
-        (end & 3) != 0)
-      continue;
+    if (entry.start < base || (entry.end & ~uint64_t{1}) < base) continue;
+    const uint64_t start = entry.start - base;
+    const uint64_t end = (entry.end & ~uint64_t{1}) - base;
+    if (end > buffer->size || (start & 3) != 0 || (end & 3) != 0) continue;
     const uint64_t proper = trailer ? end - kTrailerBytes : end;
-    if ((trailer && end < kTrailerBytes) || proper < entry.start) continue;
+    if ((trailer && end < kTrailerBytes) || proper < start) continue;
     const ClientBuffer3d* vertices = VertexBufferOf(token);
     const bool replay = vertices != nullptr && ProcessorOnly(*vertices);
     if (vertices != nullptr) {
@@ -790,9 +794,9 @@ void EmitDrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, ui
       PassState pass;
       do {
         if (replay)
-          ReplayClientPacket(token, entry, *buffer, entry.start, proper);
+          ReplayClientPacket(token, entry, *buffer, start, proper);
         else
-          ExecuteClientRange(token, entry, *buffer, entry.start, proper);
+          ExecuteClientRange(token, entry, *buffer, start, proper);
       } while (NextDrawPass(token, &pass));
       rects.Restore(current);
       drew = true;

@@ -264,7 +264,10 @@ void DrawToken(client3d::TokenWriter& tokens, uint32_t kind, uint32_t entries, R
         const uint8_t r = in.Byte();
         // Ranges on the page-locked buffer's pairs, with or without the
         // trailer bit, or any offsets.
-        const uint64_t start = r < 200 ? 8u * (in.Half() % 1100u) : in.Quad();
+        // Bus addresses into the page-locked buffer, offsets into the
+        // command buffer (and, with bit 1, offsets into the locked one).
+        const uint64_t base = handle == buffers.locked->handle && (r & 2) == 0 ? buffers.locked->bus : 0;
+        const uint64_t start = r < 200 ? base + 8u * (in.Half() % 1100u) : in.Quad();
         const uint64_t end = r < 200 ? start + 8u * (in.Byte() % 64u) + (r & 1) : in.Quad();
         const uint8_t st = in.Byte();
         words.insert(words.end(), {st < 128 ? 3u : st % 16u, 0, static_cast<uint32_t>(handle),

@@ -357,7 +357,7 @@ TEST_F(DrawTokens, AfterAClientRangeTheNextDrawRewritesTheEngineState) {
   ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &fetchable));
   TokenWriter tokens;
   tokens.Token(kTokenStreamSources, 1, VertexSource(fetchable))
-      .Token(kTokenDrawIndexedPrimitives, 1, PacketEntry(5, ranges.handle, 0, 24))
+      .Token(kTokenDrawIndexedPrimitives, 1, PacketEntry(5, ranges.handle, ranges.bus, ranges.bus + 24))
       .Token(kTokenDrawIndexed, 1, Ranged(0x18000000, 5, 0, 77, {0, 4}))
       .Token(kTokenStreamSources, 1, VertexSource(vertices))
       .Token(kTokenDrawIndexed, 1, Ranged(0x0C000000, 5, 0, 0, {0, 3}));
@@ -381,7 +381,16 @@ TEST_F(DrawTokens, ClientRangesOfAFetchableBufferRunPerRectangleThenTheirTrailer
   ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &fetchable));
   TokenWriter tokens;
   tokens.Token(kTokenStreamSources, 1, VertexSource(fetchable))
-      .Token(kTokenDrawIndexedPrimitives, 1, PacketEntry(5, ranges.handle, 64, (64 + 28) | 1));
+      // Bus addresses into the page-locked buffer; a range below it and
+      // one past it run nothing.
+      .Token(kTokenDrawIndexedPrimitives, 3,
+             [&] {
+               auto e = PacketEntry(5, ranges.handle, ranges.bus + 64, (ranges.bus + 64 + 28) | 1);
+               for (const auto& more : {PacketEntry(5, ranges.handle, 64, 92),
+                                        PacketEntry(5, ranges.handle, ranges.bus + 4064, ranges.bus + 4112)})
+                 e.insert(e.end(), more.begin(), more.end());
+               return e;
+             }());
   ASSERT_EQ(Stream(tokens), 0);
   std::vector<uint32_t> seen;
   for (const auto& w : dma.Writes())
