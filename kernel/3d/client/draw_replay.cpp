@@ -610,7 +610,7 @@ void EmitDrawIndexed(TokenContext3d* token, const uint8_t* payload, uint32_t cou
     const uint64_t words = entry.words;
     if (words * 4 > bytes - at) return;
     // The interpreter's copy holds the words; they are 4-byte aligned there.
-    uint32_t* pairs = reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(payload + at));
+    const auto* pairs = reinterpret_cast<const uint32_t*>(payload + at);
     at += words * 4;
     ClipRectIterator rects;
     if (!StartRects(token, &rects)) return;
