@@ -720,3 +720,23 @@ TEST_F(DrawTokens, RecordPacketsDrawTheWholeRecordsBehindTheirHeader) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, EachDrawIsPrecededByTheToggleWhileTheContextAsksForIt) {
+  TokenWriter tokens;
+  tokens.Token(kTokenStreamSources, 1, VertexSource(vertices))
+      .Token(kTokenDrawIndexed, 1, Ranged(0x0C000000, 5, 0, 0, {0, 3, 3, 6, 6, 9}));
+  ASSERT_EQ(Stream(tokens), 0);
+  ASSERT_EQ(CopiedDraws().size(), 3u);
+  std::vector<uint32_t> toggles;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x1000 + 4 * 0x41) toggles.push_back(w.value);
+  EXPECT_EQ(toggles, (std::vector<uint32_t>{0, 4, 0}));
+  // Without the context's toggle flag: none.
+  Context3()->toggle = 0;
+  ASSERT_EQ(Stream(tokens), 0);
+  for (const auto& w : dma.Writes()) EXPECT_NE(w.reg, 0x1000u + 4 * 0x41);
+}
+
+}  // namespace
