@@ -2,8 +2,10 @@
 // change the current render context's state for later draws: the stream
 // sources (token 8), lights (token 33) and the two stored vertex-engine
 // matrices (token 34); the clears of token 21, replayed over the
-// drawable's visible rectangles; the client's own command ranges (token
-// 26); and data written into data buffers (token 80).
+// drawable's rectangles (draw_replay.h), with a fill of the displayed
+// surface when the entry asks for it; the client's own command ranges
+// (token 26); and data written into data buffers (token 80). The draws
+// themselves are in draw_replay.cpp.
 //
 // Entries and their trailing bytes are the interpreter's kernel copy of
 // client data: every count and byte length is bounded by what the token
