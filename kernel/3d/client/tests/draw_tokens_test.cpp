@@ -740,3 +740,34 @@ TEST_F(DrawTokens, EachDrawIsPrecededByTheToggleWhileTheContextAsksForIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DrawTokens, ClientStreamsAndClientRangesResetTheBindingWords) {
+  RenderState3d& state = Current()->state;
+  Buffer fetchable;
+  ASSERT_TRUE(client->CreateBuffer(4096, kClientBufferPciLocked, &fetchable));
+  TokenWriter offset;
+  // Token 27 with a vertex offset of 5 on an empty range, the vertices in
+  // a buffer the engine fetches (a replayed packet resets the words).
+  offset.Token(kTokenStreamSources, 1, VertexSource(fetchable))
+      .Token(kTokenDrawIndexedPrimitives, 1, PacketEntry(5, fetchable.handle, fetchable.bus, fetchable.bus, 5));
+  ASSERT_EQ(Stream(offset), 0);
+  EXPECT_EQ(state.streams.drawWords[0][0], 5);
+  EXPECT_FALSE(Context3()->bindingsReset);
+  // A client stream source clears them again.
+  TokenWriter source;
+  source.Token(kTokenStreamSources, 1, VertexSource(fetchable, 32));
+  ASSERT_EQ(Stream(source), 0);
+  EXPECT_EQ(state.streams.drawWords[0][0], 0);
+  EXPECT_TRUE(Context3()->bindingsReset);
+  // And so does a client range token (26), even with no entry.
+  ASSERT_EQ(Stream(offset), 0);
+  EXPECT_EQ(state.streams.drawWords[0][0], 5);
+  TokenWriter ranges;
+  ranges.Token(26, 0);
+  ASSERT_EQ(Stream(ranges), 0);
+  EXPECT_EQ(state.streams.drawWords[0][0], 0);
+}
+
+}  // namespace
