@@ -6,6 +6,10 @@
 // The walks run the interpreter's own skip token, so those counts measure
 // the walk itself, and a stream of render-state tokens (one entry each,
 // every token changing its state), so the handlers behind it count too.
+// Draw tokens: streams of ranged draws (token 24) of one triangle or of a
+// strip of 64 vertices each, copied from a plain-page client buffer, in
+// draw tokens and vertices per second; the board runs what they started
+// inside the timing, as it does for the walks.
 #include <benchmark/benchmark.h>
 
 #include <string.h>
@@ -16,7 +20,9 @@
 #include "core/orv_abi.h"
 #include "core/orv_ioctl.h"
 #include "core/pdev.h"
+#include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/kernel_device.h"
 #include "platform/client3d/client3d.h"
@@ -159,8 +165,76 @@ void BM_Ioctl33Nop(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
+// Ranged draws of `vertices` vertices each (a triangle list of one, or a
+// strip) from a 64 KiB plain-page buffer at stride 16, on a drawable with
+// one visible rectangle.
+void Draws(benchmark::State& state, uint32_t type, uint32_t vertices) {
+  Setup s;
+  if (!s.Ready()) {
+    state.SkipWithError("no 3D context");
+    return;
+  }
+  s.pdev->mode.virtualWidth = 640;
+  s.pdev->mode.virtualHeight = 480;
+  client3d::Client& c = *s.client;
+  c.Put64(16, 1);
+  c.Put32(24, 0), c.Put32(28, 0), c.Put32(32, 256), c.Put32(36, 256);
+  c.Put32(40, 1);
+  c.Put32(48, 0), c.Put32(52, 0), c.Put32(56, 256), c.Put32(60, 256);
+  client3d::Buffer vertexBuffer;
+  if (c.Run(kRequestSetDrawableRects) != 0 || !c.CreateBuffer(kStreamBytes, 4, &vertexBuffer)) {
+    state.SkipWithError("no drawable or buffer");
+    return;
+  }
+  for (uint32_t i = 0; i < kStreamBytes / 4; ++i) {
+    const float f = static_cast<float>(i % 256);
+    memcpy(vertexBuffer.mapped + 4 * i, &f, 4);
+  }
+  Context3d* context = s.glue.ClientOf(c.File())->context3d->Context(s.context3d);
+  RenderContext3d* current = context->current;
+  const uint8_t list[8] = {1, 0, 0, 0, 0, 0, 0x78, 0};
+  if (!current->streamSetup.StoreElementList(list, sizeof list)) {
+    state.SkipWithError("no element list");
+    return;
+  }
+  current->state.vertexSub.bytes[4] |= kVsubLayoutElements;
+  // The source once, then draws filling most of the stream.
+  const uint32_t sourceEntry[8] = {0, 0, static_cast<uint32_t>(vertexBuffer.handle), 0, 16, 0, 0xFFFFFFFF, 0};
+  client3d::TokenWriter writer;
+  writer.Token(8, 1, sourceEntry, sizeof sourceEntry);
+  const uint32_t draws = (kStreamBytes - 64) / 48;
+  for (uint32_t i = 0; i < draws; ++i) {
+    const uint32_t first = i * 4 % 3000;
+    const uint32_t entry[10] = {0x0C000000, 2, type, 0, 0, 0, 0, 0, first, first + vertices};
+    writer.Token(kTokenDrawIndexed, 1, entry, sizeof entry);
+  }
+  const std::vector<uint8_t>& stream = writer.Bytes();
+  memcpy(s.commands.mapped, stream.data(), stream.size());
+  // The first run grows what a draw needs once (the interpreter's copy).
+  if (c.RunTokens(s.context3d, 0, static_cast<uint32_t>(stream.size())) != 0) {
+    state.SkipWithError("stream refused");
+    return;
+  }
+  const uint64_t before = s.glue.AllocationCount();
+  for (auto _ : state) {
+    if (c.RunTokens(s.context3d, 0, static_cast<uint32_t>(stream.size())) != 0) {
+      state.SkipWithError("stream refused");
+      return;
+    }
+  }
+  state.counters["allocations"] = static_cast<double>(s.glue.AllocationCount() - before);
+  state.counters["draws/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * draws, benchmark::Counter::kIsRate);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * draws * vertices);
+}
+
+void BM_DrawTokensTriangle(benchmark::State& state) { Draws(state, 5, 3); }
+void BM_DrawTokensStrip64(benchmark::State& state) { Draws(state, 6, 64); }
+
 }  // namespace
 
+BENCHMARK(BM_DrawTokensTriangle);
+BENCHMARK(BM_DrawTokensStrip64);
 BENCHMARK(BM_WalkSmallTokens);
 BENCHMARK(BM_WalkStateTokens);
 BENCHMARK(BM_WalkLargePayload);

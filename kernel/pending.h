@@ -44,13 +44,7 @@ ORV_PENDING_KERNEL_ROWS(ORV_DECLARE_PENDING_KERNEL_ROW)
 // Token handlers not written yet (the interpreter names all of them in
 // ORV_TOKEN_HANDLERS of kernel/3d/client/token_interpreter.h, with their
 // arguments).
-#define ORV_PENDING_TOKENS(X)                         \
-  X(13, EmitSyncTargets)                              \
-  X(24, EmitDrawIndexed)                              \
-  X(25, EmitDrawStrip)                                \
-  X(27, EmitDrawIndexedPrimitives)                    \
-  X(28, EmitDrawUserPrimitives)                       \
-  X(68, EmitDrawBatch)
+#define ORV_PENDING_TOKENS(X)
 #define ORV_DECLARE_PENDING_TOKEN(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
 ORV_PENDING_TOKENS(ORV_DECLARE_PENDING_TOKEN)

@@ -160,7 +160,6 @@ TEST(KernelModule, LeavesUndefinedOnlyTheGluesServicesAndThePendingFunctions) {
   // The shipped module needs besides them only functions still to be
   // written, the ones the test build's stand-ins define.
   const std::set<std::string> pending = testsupport::DefinedIn(ORV_KSTANDINS_FILE);
-  ASSERT_FALSE(pending.empty());
   std::set<std::string> used;
   for (const std::string& name : UndefinedBeyondRuntime(ORV_MODULE_FILE)) {
     EXPECT_TRUE(services.count(name) || pending.count(name)) << "the module needs " << name;

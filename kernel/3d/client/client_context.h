@@ -150,7 +150,12 @@ struct Context3d {
   size_t scratchSize = 0;
   SavedTargets3d savedTargets;
   uint32_t defaults[kContextDefaultPairs][2] = {{23, 3}, {56, 3}, {53, 1}, {54, 1}, {55, 1}};
+  // The toggle packet goes before each draw's stream while set.
   uint8_t toggle = 1;
+  // Two-pass draws (tokens 24 and 27): word1 is the second-pass flag, and
+  // count8 and count22 the two render states the second pass sets; the
+  // five defaults are the states of a pass that copies into the saved
+  // targets, and keys[0] the key of the state block that restores them.
   uint32_t word1 = 1;
   uint32_t count8 = 8;
   uint32_t count22 = 22;
@@ -162,7 +167,22 @@ struct Context3d {
   // no-client-vertex-buffer state), and the stride it gave.
   uint64_t vertexBufferHandle = 0;
   uint32_t vertexStride = 0;
+  // The stream bindings' per-draw words were cleared and nothing set them
+  // since.
+  bool bindingsReset = false;
+  // The copy request the last target synchronisation (token 13) left: its
+  // words 0, 1 and 3, and the record the two-pass draws hand on. While the
+  // context has saved targets, draws go through the drawable's client
+  // clip rectangles.
+  bool copyPending = false;
+  uint64_t copyWords[3] = {};
+  uint64_t copyRecord[4] = {};
 };
+
+// The render state whose value chooses the passes of a ranged or client
+// draw: 0x7FFFFFFF (the default of a new render context) one pass, or two
+// with the copy request; another value draws a second pass with it.
+inline constexpr uint32_t kDrawPassState = 200;
 
 class ClientContext : public OsHeapObject {
  public:
@@ -208,6 +228,8 @@ class ClientContext : public OsHeapObject {
   int32_t flipSlots[2] = {-1, -1};
   uint32_t flipMask = 0;
   int32_t presentIndex = 0;
+  // The toggle bit the draws' toggle packets carry, flipped by each.
+  uint8_t toggleBit = 0;
   bool lost = false;
   // An engine-idle wait ran out: the engine may still read or write the
   // client's engine-visible memory (status pages, command and staging

@@ -11,6 +11,7 @@
 #include "core/pdev.h"
 #include "core/shared_word.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/draw_replay.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
@@ -103,6 +104,12 @@ int32_t DestroyBuffer(ClientContext* client, ClientRequest* request) {
       &state);
   if (inUse) return kRequestRefused;
   if (!WaitEngineIdle3d(client)) return kRequestBusy;
+  // No draw may read the buffer through a source bound to it.
+  client->contexts.ForEach(
+      [](Context3d* context, void* argument, uint32_t, uint32_t) {
+        ForgetClientBuffer3d(context, *static_cast<const ClientBuffer3d*>(argument));
+      },
+      buffer);
   FreeClientBuffer(client->common, client->device->unit, buffer);
   client->buffers.Free(static_cast<uint32_t>(handle));
   return kRequestOk;

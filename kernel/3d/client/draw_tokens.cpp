@@ -2,8 +2,10 @@
 // change the current render context's state for later draws: the stream
 // sources (token 8), lights (token 33) and the two stored vertex-engine
 // matrices (token 34); the clears of token 21, replayed over the
-// drawable's visible rectangles; the client's own command ranges (token
-// 26); and data written into data buffers (token 80).
+// drawable's rectangles (draw_replay.h), with a fill of the displayed
+// surface when the entry asks for it; the client's own command ranges
+// (token 26); and data written into data buffers (token 80). The draws
+// themselves are in draw_replay.cpp.
 //
 // Entries and their trailing bytes are the interpreter's kernel copy of
 // client data: every count and byte length is bounded by what the token
@@ -12,12 +14,15 @@
 
 #include "core/common_data.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/draw_replay.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
+#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_clears.h"
 #include "kernel/3d/targets/target_validation.h"
@@ -91,15 +96,11 @@ struct ClearEntry {
   int32_t left, top, right, bottom;
 };
 static_assert(sizeof(ClearEntry) == 36);
+// Flag bit 4: the device's displayed surface takes the fill value too.
+constexpr uint32_t kClearFillDisplayed = 0x10;
 
 int32_t Saturate(int64_t v) {
   return v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v));
-}
-
-// The drawable's entry in the board's map, or null (nothing is inserted).
-const RangeMapEntry* DrawableOf(TokenContext3d* token) {
-  if (token->context == nullptr || token->common == nullptr || token->common->rangeMap == nullptr) return nullptr;
-  return token->common->rangeMap->Find(token->context->drawableKey);
 }
 
 // Token 26: {u32 state word, u32, u64 bus start, u64 bus end}.
@@ -200,6 +201,7 @@ void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_
       context->vertexBufferHandle = entry.id;
       const uint32_t size = buffer->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(buffer->size);
       BindStream(state, entry.stream, StreamBinding{kBindingAddress, address, entry.stride, size, 0});
+      ResetStreamBindings(context, state);
       continue;
     }
     if (entry.id > 0xFFFFFFFFu) continue;
@@ -215,28 +217,44 @@ void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_
 void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
-  const RangeMapEntry* drawable = DrawableOf(token);
+  ClipRect drawable = {};
   // No rectangle list: nothing is cleared.
-  if (drawable == nullptr || drawable->visible == nullptr) return;
-  const ClipRectList& list = *drawable->visible;
-  const uint32_t rects = list.count < kClipRectMax ? list.count : kClipRectMax;
+  const ClipRectList* list = DrawRectsOf(token, &drawable);
+  if (list == nullptr) return;
+  Surface3d* displayed = token->device != nullptr ? BlitEngine3dDisplayedSurface(token->device) : nullptr;
   for (uint32_t i = 0; i < count; ++i) {
     ClearEntry entry;
     memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);
     // The rectangle moves by the drawable's origin in this copy only.
-    const ClearRect moved = {Saturate(int64_t{entry.left} + drawable->rect.left),
-                             Saturate(int64_t{entry.top} + drawable->rect.top),
-                             Saturate(int64_t{entry.right} + drawable->rect.left),
-                             Saturate(int64_t{entry.bottom} + drawable->rect.top)};
-    for (uint32_t r = 0; r < rects; ++r) {
-      const ClipRect& clip = list.rects[r];
+    const ClearRect moved = {Saturate(int64_t{entry.left} + drawable.left),
+                             Saturate(int64_t{entry.top} + drawable.top),
+                             Saturate(int64_t{entry.right} + drawable.left),
+                             Saturate(int64_t{entry.bottom} + drawable.top)};
+    ClipRectIterator rects;
+    rects.Init(list, drawable);
+    while (rects.Next()) {
+      const ClipRect& clip = rects.Current();
       ClearRect box = {moved.left > clip.left ? moved.left : clip.left, moved.top > clip.top ? moved.top : clip.top,
                        moved.right < clip.right ? moved.right : clip.right,
                        moved.bottom < clip.bottom ? moved.bottom : clip.bottom};
       if (box.Empty()) continue;
+      rects.Apply(current);
       current->state.Apply();
       current->PrepareTargets();
       ClearTargetRects(current->targetState, entry.record, &box, 1);
+      if ((entry.record.flags & kClearFillDisplayed) != 0 && displayed != nullptr) {
+        SurfaceFillRequest fill;
+        fill.flags = 0;
+        fill.rect[0] = static_cast<uint32_t>(box.left);
+        fill.rect[1] = static_cast<uint32_t>(box.top);
+        fill.rect[2] = static_cast<uint32_t>(box.right);
+        fill.rect[3] = static_cast<uint32_t>(box.bottom);
+        fill.value = entry.fill;
+        fill.mask = 0xFFFFFFFF;
+        fill.rop = kRopCopy;
+        displayed->Fill(fill);
+      }
+      rects.Restore(current);
     }
   }
 }
@@ -249,6 +267,7 @@ void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t c
   BmSecondaryInt* secondary =
       token->common->secondaryStream != nullptr ? token->common->secondaryStream : current->secondaryStream;
   bool ran = false;
+  ResetStreamBindings(token->context, current->state);
   for (uint32_t i = 0; i < count; ++i) {
     RangeEntry entry;
     memcpy(&entry, payload + static_cast<size_t>(i) * sizeof entry, sizeof entry);

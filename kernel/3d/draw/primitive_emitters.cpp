@@ -323,6 +323,41 @@ void SendProgress(RenderContext3d* context) {
 
 }  // namespace
 
+namespace {
+
+// n parts of `bytes` bytes, `bytes` apart in the source, to every w-th
+// word from `to` on.
+template <uint32_t kBytes>
+void ScatterFixed(uint32_t* to, uint32_t w, const uint8_t* from, uint32_t n) {
+  for (uint32_t k = 0; k < n; ++k, to += w, from += kBytes) memcpy(to, from, kBytes);
+}
+
+void ScatterVertexParts(uint32_t* to, uint32_t w, const uint8_t* from, uint32_t bytes, uint32_t n) {
+  switch (bytes) {
+    case 4:
+      return ScatterFixed<4>(to, w, from, n);
+    case 8:
+      return ScatterFixed<8>(to, w, from, n);
+    case 12:
+      return ScatterFixed<12>(to, w, from, n);
+    case 16:
+      return ScatterFixed<16>(to, w, from, n);
+    case 20:
+      return ScatterFixed<20>(to, w, from, n);
+    case 24:
+      return ScatterFixed<24>(to, w, from, n);
+    case 28:
+      return ScatterFixed<28>(to, w, from, n);
+    case 32:
+      return ScatterFixed<32>(to, w, from, n);
+    default:
+      for (uint32_t k = 0; k < n; ++k, to += w, from += bytes) memcpy(to, from, bytes);
+      return;
+  }
+}
+
+}  // namespace
+
 void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
   BmSecondaryInt* stream = StreamOf(setup);
   if (stream == nullptr || setup->primitiveType >= kPrimitiveTypes || setup->activeCount == 0) return;
@@ -449,21 +484,14 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
         if (inside) bases[i] = sources[i].data + byte;
       }
       if (inside) {
-        // Locals, so the writes through out need not reload them.
-        const uint32_t count = setup->activeCount;
-        uint32_t words[kVertexStreams];
-        for (uint32_t i = 0; i < count; ++i) words[i] = strides[i] / 4;
-        uint32_t* to = out;
-        for (uint32_t k = 0; k < n; ++k) {
-          for (uint32_t i = 0; i < count; ++i) {
-            const uint8_t* from = bases[i];
-            const uint32_t m = words[i];
-            for (uint32_t j = 0; j < m; ++j) memcpy(to + j, from + 4 * j, 4);
-            bases[i] = from + 4 * m;
-            to += m;
-          }
+        // Each stream's part of every vertex in one pass over the stream,
+        // a copy of a fixed size for the common strides.
+        uint32_t* part = out;
+        for (uint32_t i = 0; i < setup->activeCount; ++i) {
+          ScatterVertexParts(part, w, bases[i], strides[i], n);
+          part += strides[i] / 4;
         }
-        out = to;
+        out += static_cast<size_t>(n) * w;
         sent = n;
         if (n >= 2) carried[0] = next + n - 2;
         carried[1] = next + n - 1;

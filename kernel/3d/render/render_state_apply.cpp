@@ -87,7 +87,11 @@ void RenderState3d::RunStreams(bool failing) {
 
   const uint8_t layout = vertexSub.bytes[4];
   bool streamResult = true;
-  if (streams.changedMask != 0 || (layout & kVsubLayoutMask) != 0 || (depthStencilSub.flags & kDsubClip) != 0) {
+  // A new index source or new per-draw binding words alone are taken too
+  // (a draw that moves only its indices or its first vertex keeps its
+  // vertex streams).
+  if (streams.changedMask != 0 || (layout & kVsubLayoutMask) != 0 || (depthStencilSub.flags & kDsubClip) != 0 ||
+      (streams.flags & (kSfIndexSource | kSfElements)) != 0) {
     if (streams.changedMask != 0) VertexStreamSetStreamSources(context);
     if ((streams.flags & kSfIndexSource) != 0) VertexStreamSetIndexSource(context);
     if ((layout & kVsubLayoutElements) != 0) {

@@ -24,7 +24,11 @@
 // clears over the drawable's visible rectangles (21), client command
 // ranges inside, across and outside the client's own buffers (26), lights
 // (33), the vertex engine's stored matrices (34) and data written into
-// data buffers (80).
+// data buffers (80); and the draws themselves: ranged draws (24), strips
+// (25), client packets and ranges (27), user vertices (28), target
+// synchronisations (13) and batches (68), with element lists, primitive
+// types 0 to 15, counts, offsets and pairs inside, across and past the
+// client's plain-page and page-locked buffers.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -66,6 +70,14 @@ using orvfuzz::Reader;
 struct ClientBuffers {
   const client3d::Buffer* commands;
   const client3d::Buffer* locked;
+};
+
+// A draw set-up the token program asks for (ApplyDrawSetUp).
+struct DrawSetUp {
+  uint32_t rectCount = 0;
+  int32_t rects[4][4] = {};
+  uint32_t elementCount = 0;
+  uint8_t elements[16] = {};
 };
 
 constexpr uint32_t kLockedBytes = 4096;
@@ -123,9 +135,30 @@ uint64_t RangeStart(Reader& in, const ClientBuffers& buffers) {
   }
 }
 
+// A byte offset or count: small, near a page or a buffer's end, or any.
+uint32_t ByteOffset(Reader& in) {
+  const uint8_t b = in.Byte();
+  switch (b % 4) {
+    case 0:
+      return b / 4;
+    case 1:
+      return 4096u - 64u + b / 4;
+    case 2:
+      return 8192u - 64u + b / 4;
+    default:
+      return in.Word();
+  }
+}
+
+// A client buffer handle: the command buffer, the page-locked one, or any.
+uint64_t BufferHandle(Reader& in, const ClientBuffers& buffers) {
+  const uint8_t b = in.Byte();
+  return b % 3 == 0 ? buffers.commands->handle : (b % 3 == 1 ? buffers.locked->handle : in.Quad() % 16);
+}
+
 // Draw tokens of any field: stream sources (8), clears (21), client
-// command ranges (26), lights (33), vertex-engine matrices (34) and data
-// written into data buffers (80).
+// command ranges (26), lights (33), vertex-engine matrices (34), data
+// written into data buffers (80), and the draws 24, 25, 27, 28, 13, 68.
 void DrawToken(client3d::TokenWriter& tokens, uint32_t kind, uint32_t entries, Reader& in,
                const ClientBuffers& buffers) {
   std::vector<uint32_t> words;
@@ -206,6 +239,74 @@ void DrawToken(client3d::TokenWriter& tokens, uint32_t kind, uint32_t entries, R
       }
       tokens.Token(34, entries, words);
       break;
+    case 6:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint8_t k = in.Byte();
+        const uint32_t kinds[] = {0x0C000000, 0x18000000, 0x1C000000, in.Word()};
+        const uint32_t n = in.Byte() % 9;
+        words.insert(words.end(), {kinds[k % 4], n, in.Byte() % 16u, in.Word(), in.Word(), ByteOffset(in)});
+        const uint64_t index = BufferHandle(in, buffers);
+        words.insert(words.end(), {static_cast<uint32_t>(index), static_cast<uint32_t>(index >> 32)});
+        for (uint32_t w = 0; w < n; ++w) words.push_back(ByteOffset(in));
+      }
+      tokens.Token(24, entries, words);
+      break;
+    case 7:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint8_t z = in.Byte();
+        words.insert(words.end(), {in.Word(), ByteOffset(in), in.Byte() % 16u, in.Word(), in.Byte() % 8u,
+                                   z < 240 ? 0 : in.Word(), z % 3 == 0 ? 2u : (z % 3 == 1 ? 4u : z), in.Word()});
+      }
+      tokens.Token(25, entries, words);
+      break;
+    case 8:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint64_t handle = BufferHandle(in, buffers);
+        const uint8_t r = in.Byte();
+        // Ranges on the page-locked buffer's pairs, with or without the
+        // trailer bit, or any offsets.
+        // Bus addresses into the page-locked buffer, offsets into the
+        // command buffer (and, with bit 1, offsets into the locked one).
+        const uint64_t base = handle == buffers.locked->handle && (r & 2) == 0 ? buffers.locked->bus : 0;
+        const uint64_t start = r < 200 ? base + 8u * (in.Half() % 1100u) : in.Quad();
+        const uint64_t end = r < 200 ? start + 8u * (in.Byte() % 64u) + (r & 1) : in.Quad();
+        const uint8_t st = in.Byte();
+        words.insert(words.end(), {st < 128 ? 3u : st % 16u, 0, static_cast<uint32_t>(handle),
+                                   static_cast<uint32_t>(handle >> 32), static_cast<uint32_t>(start),
+                                   static_cast<uint32_t>(start >> 32), static_cast<uint32_t>(end),
+                                   static_cast<uint32_t>(end >> 32), ByteOffset(in), 0});
+      }
+      tokens.Token(27, entries, words);
+      break;
+    case 9: {
+      uint64_t trailing = 0;
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint32_t bytes = ByteCount(in);
+        const uint8_t st = in.Byte();
+        words.insert(words.end(), {in.Byte() % 16u, ByteOffset(in), st < 200 ? 4u * (1 + st % 16u) : in.Word()});
+        for (uint32_t i = 0; i < 6; ++i) words.push_back(static_cast<uint32_t>(SmallOrAny(in)));
+        words.push_back(bytes);
+        trailing += bytes;
+      }
+      TrailingToken(tokens, 28, entries, words, trailing, in);
+      break;
+    }
+    case 10:
+      for (uint32_t e = 0; e < entries; ++e) {
+        words.insert(words.end(), {in.Byte() % 4u, in.Byte() < 250 ? 0 : in.Word(), in.Byte() % 4u, 0,
+                                   in.Byte() % 2u, in.Word(), in.Byte() % 4u, 0});
+      }
+      tokens.Token(13, entries, words);
+      break;
+    case 11:
+      for (uint32_t e = 0; e < entries; ++e) {
+        const uint8_t l = in.Byte();
+        words.insert(words.end(), {l < 240 ? l % 4u : in.Word(), in.Byte() % 5u, ByteOffset(in), in.Byte() % 8u,
+                                   in.Byte() % 2u, in.Byte() % 16u, in.Word(), in.Word(), in.Word(), in.Word(),
+                                   in.Word(), in.Word()});
+      }
+      tokens.Token(68, entries, words);
+      break;
     default: {
       uint64_t trailing = 0;
       for (uint32_t e = 0; e < entries; ++e) {
@@ -222,7 +323,7 @@ void DrawToken(client3d::TokenWriter& tokens, uint32_t kind, uint32_t entries, R
   }
 }
 
-client3d::TokenWriter StateTokens(Reader& in, const ClientBuffers& buffers) {
+client3d::TokenWriter StateTokens(Reader& in, const ClientBuffers& buffers, DrawSetUp* setUp) {
   client3d::TokenWriter tokens;
   const uint32_t n = 1 + in.Byte() % 8;
   for (uint32_t t = 0; t < n; ++t) {
@@ -231,7 +332,19 @@ client3d::TokenWriter StateTokens(Reader& in, const ClientBuffers& buffers) {
     // Kind bytes from 224 on pick the draw tokens.
     const uint8_t pick = in.Byte();
     if (pick >= 224) {
-      if (buffers.locked != nullptr) DrawToken(tokens, (pick - 224u) % 6u, entries, in, buffers);
+      // 224-247 and 255: tokens 8, 21, 26, 33, 34 and 80; 248-253: the
+      // draws 24, 25, 27, 28, 13 and 68; 254: a draw set-up.
+      const uint32_t k = pick - 224u;
+      if (k == 30) {
+        const uint8_t what = in.Byte();
+        setUp->rectCount = (what & 1) != 0 ? 1 + what / 2 % 3 : 0;
+        for (auto& rect : setUp->rects)
+          for (int32_t& v : rect) v = static_cast<int32_t>(static_cast<uint32_t>(SmallOrAny(in)) * 4u);
+        setUp->elementCount = (what & 8) != 0 ? 1 + what / 16 % 4 : 0;
+        for (uint8_t& b : setUp->elements) b = in.Byte();
+        continue;
+      }
+      if (buffers.locked != nullptr) DrawToken(tokens, k >= 24 && k < 30 ? 6 + k - 24 : k % 6, entries, in, buffers);
       continue;
     }
     const uint32_t kind = pick % 14;
@@ -527,6 +640,31 @@ void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& p
     if (s != nullptr && s->AwaitEngine()) delete s;
 }
 
+// What a draw set-up asked for before the tokens run: the drawable's
+// rectangles (one to three, anywhere) and an element list of one to four
+// elements of any bytes on the 3D context's render context, as a vertex
+// declaration would store it.
+void ApplyDrawSetUp(client3d::Client& client, kglue::Glue& glue, uint32_t context3d, const DrawSetUp& setUp) {
+  if (setUp.rectCount != 0) {
+    client.Put64(16, 1);
+    for (uint32_t i = 0; i < 4; ++i) client.Put32(24 + 4 * i, static_cast<uint32_t>(setUp.rects[0][i]));
+    client.Put32(40, setUp.rectCount);
+    for (uint32_t r = 0; r < setUp.rectCount; ++r)
+      for (uint32_t i = 0; i < 4; ++i) client.Put32(48 + 16 * r + 4 * i, static_cast<uint32_t>(setUp.rects[1 + r][i]));
+    client.Put32(0, kRequestSetDrawableRects);
+    client.Execute();
+  }
+  if (setUp.elementCount == 0) return;
+  ClientContext* context = glue.ClientOf(client.File())->context3d;
+  Context3d* context3d_ = context != nullptr ? context->Context(context3d) : nullptr;
+  if (context3d_ == nullptr || context3d_->current == nullptr) return;
+  uint8_t list[4 + 16] = {static_cast<uint8_t>(setUp.elementCount)};
+  memcpy(list + 4, setUp.elements, 4u * setUp.elementCount);
+  RenderContext3d* current = context3d_->current;
+  if (current->streamSetup.StoreElementList(list, 4 + 4u * setUp.elementCount))
+    current->state.vertexSub.bytes[4] |= kVsubLayoutElements;
+}
+
 void Run(const uint8_t* data, size_t size) {
   orvstandin::Reset();
   orvmachine::Machine machine;
@@ -605,10 +743,12 @@ void Run(const uint8_t* data, size_t size) {
             break;
           }
           case 6: {  // render-state tokens on a 3D context of its own, then a draw step
-            const client3d::TokenWriter tokens = StateTokens(in, buffers);
+            DrawSetUp setUp;
+            const client3d::TokenWriter tokens = StateTokens(in, buffers, &setUp);
             if (!haveBuffer) break;
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
+            ApplyDrawSetUp(client, glue, stateContext, setUp);
             client.RunTokens(stateContext, 0, static_cast<uint32_t>(tokens.Size()));
             CheckNoKernelAddress(glue, client.File(), client.Block());
             ClientContext* context = glue.ClientOf(client.File())->context3d;
@@ -637,7 +777,10 @@ void Run(const uint8_t* data, size_t size) {
       }
     }
   }
-  if (!parts.dma->DecodeErrors().empty()) __builtin_trap();
+  if (!parts.dma->DecodeErrors().empty()) {
+    fprintf(stderr, "decode error: %s\n", parts.dma->DecodeErrors()[0].c_str());
+    __builtin_trap();
+  }
   glue.ClearUserMemory();
   glue.Close(owner);
   glue.DestroyDevice(device);
