@@ -211,6 +211,8 @@ void PixelProgram::Reset() {
   chosen = -1;
   finalStage = 0;
   stageSteps = 0;
+  takesTarget = 0;
+  targetTaken = nullptr;
   state.Reset(nullptr);
   ClearUnitRecord(unitBinding);
 }
@@ -332,7 +334,10 @@ bool PixelProgram::Build(PixelProgramCache* owner, const PipelineRecord* d, uint
   }
 
   // Finish: the units, the constant compare bits and the texture-use mask.
-  for (uint32_t u = 0; u < unitCount; ++u) FinishUnit(units[u]);
+  for (uint32_t u = 0; u < unitCount; ++u) {
+    FinishUnit(units[u]);
+    memcpy(units[u].baseSizes, units[u].sizes, sizeof units[u].baseSizes);
+  }
   uint32_t textureUse = 0;
   uint32_t constantCompare = 0;
   for (uint32_t s = 0; s < stageCount; ++s) {
@@ -454,8 +459,54 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   return true;
 }
 
+// A unit without a surface: what the surface gave it (sizes, format,
+// address, placement and usage) goes back to what the build gave it, so
+// that it samples nothing of a surface it no longer holds, and equals a
+// unit that never had one.
+void PixelProgram::DropSurface(PixelUnit& u) {
+  u.surface = nullptr;
+  u.checkedSurface = nullptr;
+  u.checkedPlacement = 0;
+  u.flags &= ~kPuBound;
+  memcpy(u.sizes, u.baseSizes, sizeof u.sizes);
+  u.formatValue = 0;
+  u.placement = -1;
+  u.usageMask = kUsageMaskStart;
+  const uint32_t word1 = u.image[1] & ~(1u << 29);
+  if (u.image[6] != 0 || u.image[7] != 0 || u.image[1] != word1) u.change |= 1;
+  u.image[1] = word1;
+  u.image[6] = u.image[7] = 0;
+}
+
+bool PixelProgram::TargetMoved() const {
+  const RenderContext3d* context = cache != nullptr ? cache->context : nullptr;
+  return takesTarget != 0 && context != nullptr && context->colourTarget != targetTaken;
+}
+
+bool PixelProgram::ForgetSurface(const Surface3d* gone) {
+  if (gone == nullptr) return false;
+  const Surface3d* companion = gone->Companion();
+  auto names = [&](const Surface3d* s) { return s != nullptr && (s == gone || s == companion); };
+  bool named = false;
+  for (PixelUnit& u : units) {
+    if (!names(u.surface) && !names(u.checkedSurface)) continue;
+    DropSurface(u);
+    named = true;
+  }
+  if (targetTaken == gone) {
+    targetTaken = nullptr;
+    named = true;
+  }
+  // The units take their surfaces again, and what follows from them (the
+  // candidates, the stage count, the fixed stages) is decided again.
+  if (named) dirty |= kPgUnitsChanged;
+  return named;
+}
+
 bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
   RenderContext3d* context = cache != nullptr ? cache->context : nullptr;
+  takesTarget = 0;
+  targetTaken = nullptr;
   for (uint32_t i = 0; i < unitCount; ++i) {
     PixelUnit& u = units[i];
     // A kind outside the kind table cannot be sampled.
@@ -485,19 +536,31 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
     // The bound surface: by its handle kind in the client's resource table.
     Surface3d* surface = nullptr;
     const uint32_t handle = e.textureB;
+    u.flags &= ~kPuOnTarget;
     if (handle != 0) {
       if (e.textureA > 2) {
         valid = 0;
         return false;
       }
       if (context != nullptr && context->resources != nullptr) surface = context->resources->Get(e.textureA, handle);
-      if (surface == nullptr && context != nullptr) surface = context->colourTarget;
+      if (surface == nullptr && context != nullptr) {
+        // A handle that names nothing samples the colour target: a target
+        // that changes later makes the units take it again.
+        surface = context->colourTarget;
+        u.flags |= kPuOnTarget;
+        takesTarget = 1;
+        targetTaken = surface;
+      }
       // Kinds whose row has class byte 1 and class word 3 sample the
       // surface's companion.
       const UnitKindRow& row = kUnitKindTable[u.kind];
       if (surface != nullptr && row.classByte == 1 && row.classWord == 3 && surface->Companion() != nullptr)
         surface = surface->Companion();
     }
+    // Another surface (or none) can change the candidates, the stage count
+    // and the fixed stages' format words.
+    Surface3d* const held = u.surface;
+    if (surface != held) dirty |= kPgUnitsChanged;
     u.surface = surface;
     if (surface != nullptr) {
       u.flags |= kPuBound;
@@ -526,6 +589,8 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
       if (u.image[6] != r.word0 || u.image[7] != r.word1) u.change |= 1;
       u.image[6] = r.word0;
       u.image[7] = r.word1;
+    } else if (held != nullptr) {
+      DropSurface(u);
     } else {
       u.flags &= ~kPuBound;
     }
@@ -819,6 +884,7 @@ bool PixelProgram::Commit(uint32_t changedArgument, const PixelPipelineState& li
       TakeMarked(state, live, samplerCount);
   }
   dirty |= state.dirty | state.stageDirty;
+  if (TargetMoved()) dirty |= kPgUnitsChanged;
   redo = 0;
 
   for (int pass = 0; pass < 2; ++pass) {

@@ -105,10 +105,14 @@ struct PixelUnit {
   // The surface and placement the usage check last passed for.
   Surface3d* checkedSurface;
   uint32_t checkedPlacement;
+  // The sizes the build gave the unit: what it goes back to without a
+  // surface.
+  uint32_t baseSizes[3];
 };
 inline constexpr uint32_t kPuDirect = 0x1;
 inline constexpr uint32_t kPuBound = 0x2;    // a texture is bound
 inline constexpr uint32_t kPuFlagged = 0x4;  // the usage check failed
+inline constexpr uint32_t kPuOnTarget = 0x8;  // its handle named nothing: it takes the colour target
 
 // One candidate configuration: a channel mask per unit.
 struct PixelCandidate {
@@ -173,6 +177,14 @@ class PixelProgram : public OsHeapObject {
   // The four coefficients of unit 0-3.
   void SetParams(uint32_t unit, const float coefficients[4]);
 
+  // Whether the units that take the render context's colour target took
+  // another one than the context holds now.
+  bool TargetMoved() const;
+  // Every unit that samples the surface (or its companion) lets go of it
+  // and takes its surface again at the next commit. False when nothing
+  // named it.
+  bool ForgetSurface(const Surface3d* surface);
+
   // The steps of a commit, for the program's own use and its tests.
   bool UnitStep(const PixelDeviceCaps& caps);
   bool StageStep(const PixelDeviceCaps& caps);
@@ -227,6 +239,11 @@ class PixelProgram : public OsHeapObject {
   uint32_t stageSteps = 0;
   uint32_t savedFlagWords[kProgramUnits] = {};
   uint32_t budgetStages = 0;
+  // Set when a unit's handle named nothing at the last texture-unit step
+  // and it took the render context's colour target (targetTaken, none
+  // too): a target that changes since makes the units take it again.
+  uint8_t takesTarget = 0;
+  const Surface3d* targetTaken = nullptr;
   // The description the program was built from, kept whole so that a
   // cache hit can tell programs whose keys collide apart.
   PipelineRecord* source = nullptr;
@@ -236,6 +253,7 @@ class PixelProgram : public OsHeapObject {
   void FinishUnit(PixelUnit& u);
   bool UnitParameters(PixelUnit& u, const PipelineStageEntry& e);
   bool UsageCheck(PixelUnit& u);
+  void DropSurface(PixelUnit& u);
   void RegisterStep();
   void LoadClientConstants();
   void HandOverBinding(ContextState3d* target, bool all);

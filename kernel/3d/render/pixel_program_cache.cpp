@@ -146,6 +146,17 @@ void PixelProgramCache::Forget(PixelProgram* program) {
   if (current == program) current = nullptr;
 }
 
+bool PixelProgramCache::NeedsCommit() const {
+  return current != nullptr && (current->dirty != 0 || current->TargetMoved());
+}
+
+void PixelProgramCache::ForgetSurface(const Surface3d* surface) {
+  if (surface == nullptr) return;
+  scratch.ForgetSurface(surface);
+  for (auto it = programsById.begin(); it != programsById.end(); ++it) it->second->ForgetSurface(surface);
+  for (auto it = programsByKey.begin(); it != programsByKey.end(); ++it) it->second->ForgetSurface(surface);
+}
+
 // ---- Selection --------------------------------------------------------------------------------
 
 bool PixelProgramCache::Recommit() {
@@ -348,6 +359,12 @@ bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state) {
 
 bool PixelProgramCacheValid(PixelProgramCache* cache) {
   return cache != nullptr && cache->current != nullptr && cache->current->valid != 0;
+}
+
+bool PixelProgramCacheNeedsCommit(const PixelProgramCache* cache) { return cache != nullptr && cache->NeedsCommit(); }
+
+void PixelProgramCacheForgetSurface(PixelProgramCache* cache, const Surface3d* surface) {
+  if (cache != nullptr) cache->ForgetSurface(surface);
 }
 
 void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state) {

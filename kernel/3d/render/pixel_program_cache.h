@@ -15,6 +15,7 @@
 #include "kernel/pixel_state_key.h"
 
 class ContextState3d;
+class Surface3d;
 struct PipelineRecord;
 struct RenderContext3d;
 struct RenderState3d;
@@ -61,6 +62,15 @@ class PixelProgramCache : public OsHeapObject {
 
   const PixelPipelineState* LiveState() const { return state; }
 
+  // Whether the current program must be committed again although the
+  // render state marks nothing: a surface it sampled went, or the colour
+  // target its units take changed.
+  bool NeedsCommit() const;
+  // A surface goes: every program lets go of it (the scratch program, the
+  // keyed and the client programs), and the next application commits the
+  // current one again.
+  void ForgetSurface(const Surface3d* surface);
+
   Otl::Map<uint32_t, PixelProgram*> programsById;
   Otl::Map<PixelStateKey, PixelProgram*> programsByKey;
   RenderContext3d* context = nullptr;
@@ -89,6 +99,8 @@ PixelProgramCache* NewPixelProgramCache(RenderContext3d* context);
 void DeletePixelProgramCache(PixelProgramCache* cache);
 bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state);
 bool PixelProgramCacheValid(PixelProgramCache* cache);
+bool PixelProgramCacheNeedsCommit(const PixelProgramCache* cache);
+void PixelProgramCacheForgetSurface(PixelProgramCache* cache, const Surface3d* surface);
 void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state);
 
 // The live pipeline record of a render state brought up to date with the

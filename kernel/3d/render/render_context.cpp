@@ -355,8 +355,14 @@ void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {
     if (ts->reservedFor == surface) ts->reservedFor = nullptr;
     ForgetClearTarget(ts, surface);
   }
+  // No pixel program samples it any more.
+  PixelProgramCacheForgetSurface(context->programCache, surface);
   // A surface that goes is no longer in use by a draw.
   ClearSurfaceBusy(surface);
+}
+
+void RenderContext3dForgetSurface(RenderContext3d* context, const Surface3d* surface) {
+  if (context != nullptr) PixelProgramCacheForgetSurface(context->programCache, surface);
 }
 
 void RenderContext3dForgetResourceTable(RenderContext3d* context) {

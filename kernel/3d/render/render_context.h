@@ -168,4 +168,7 @@ void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, in
 void UnbindSurfaceReferences(RenderContext3d* bindingOwner, Surface3d* surface);
 void RenderContext3dForgetResourceTable(RenderContext3d* context);
 void RenderState3dForgetBuffer(RenderContext3d* context, uint32_t type, uint32_t handle);
+// A surface of the context's resource table goes: its pixel programs let
+// go of it.
+void RenderContext3dForgetSurface(RenderContext3d* context, const Surface3d* surface);
 void RenderState3dMarkAllDirty(RenderContext3d* context);

@@ -55,7 +55,10 @@ bool RenderState3d::ApplySteps() {
   }
 
   bool program;
-  if (pixel.dirty != 0 || (depthStencilSub.flags & kDsubProgram) != 0 || (rasterSub.flags & kRsubFixedB) != 0)
+  // The current program is committed again too when a surface it sampled
+  // went or the colour target its units take changed.
+  if (pixel.dirty != 0 || (depthStencilSub.flags & kDsubProgram) != 0 || (rasterSub.flags & kRsubFixedB) != 0 ||
+      PixelProgramCacheNeedsCommit(context->programCache))
     program = PixelProgramCacheSelect(context->programCache, this);
   else
     program = PixelProgramCacheValid(context->programCache);

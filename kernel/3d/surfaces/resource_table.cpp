@@ -138,6 +138,8 @@ void ResourceTable::DestroyResource(uint32_t type, uint32_t handle) {
   Surface3d* surface = table->Get(handle);
   if (surface == nullptr) return;
   InvalidateBindings(type, handle);
+  for (ContextNode* node = sentinel_.next; node != &sentinel_; node = node->next)
+    RenderContext3dForgetSurface(node->context, surface);
   if (BlitEngine3dDisplayedSurface(device) == surface) BlitEngine3dReleaseDisplayedSurface(device);
   table->Release(handle);
 }

@@ -15,6 +15,7 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/render_state.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -800,6 +801,94 @@ TEST_F(Programs, ClientProgramsAreLimitedAndAllocationFailuresChangeNothing) {
       EXPECT_EQ(cache->programsByKey.size(), before) << nth;
     }
   }
+}
+
+// A texture stage whose handle names nothing samples the colour target.
+// The unit takes the target bound at each draw, and what reaches the
+// context state's texture unit is the target's (or nothing, once it goes),
+// as a fresh program built for the same state has it.
+TEST_F(Programs, AUnitOnTheColourTargetFollowsTheTargetAndForgetsItWhenItGoes) {
+  RenderState3d& state = context->state;
+  state.pipeline = *Description(1, 1);
+  state.pixel.dirty |= kPxProgram;
+  state.SetStageTexture(0, 77, 1);  // no such handle
+  Surface3d* first = Texture(16, 16);
+  Surface3d* second = Texture(64, 32);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+
+  auto unitWords = [&]() { return target->textureUnits.units[0].words; };
+  auto expectFresh = [&]() {
+    PixelProgram* current = cache->current;
+    ASSERT_NE(current, nullptr);
+    auto fresh = std::make_unique<PixelProgram>();
+    std::unique_ptr<ContextState3d> own(NewContextState3d(nullptr));
+    cache->state = live;
+    ASSERT_TRUE(fresh->Build(cache, current->source, kProgramModeFixed));
+    cache->state = nullptr;
+    ASSERT_TRUE(fresh->Commit(0, *live, own.get(), cache->caps));
+    EXPECT_EQ(memcmp(fresh->units[0].image, current->units[0].image, sizeof fresh->units[0].image), 0);
+    for (uint32_t k = 0; k < 8; ++k) EXPECT_EQ(unitWords()[2 + k], fresh->units[0].image[k]) << k;
+  };
+  auto address = [](const Surface3d* s) { return s->hw.records[kUsageTexture].word0; };
+
+  context->colourTarget = first;
+  ASSERT_TRUE(state.Apply());
+  EXPECT_EQ(cache->current->units[0].surface, first);
+  EXPECT_EQ(unitWords()[2 + 6], address(first));
+  expectFresh();
+
+  // Another target, and nothing else of the state changes.
+  context->colourTarget = second;
+  ASSERT_TRUE(state.Apply());
+  EXPECT_EQ(cache->current->units[0].surface, second);
+  EXPECT_EQ(unitWords()[2 + 6], address(second));
+  EXPECT_EQ(unitWords()[2 + 2], 64u | 32u << 14);
+  expectFresh();
+
+  // The target goes: no program keeps it, and the unit samples nothing.
+  UnbindSurfaceReferences(context, second);
+  EXPECT_EQ(cache->current->units[0].surface, nullptr);
+  ASSERT_TRUE(state.Apply());
+  EXPECT_EQ(cache->current->units[0].surface, nullptr);
+  EXPECT_EQ(unitWords()[2 + 6], 0u);
+  EXPECT_EQ(unitWords()[2 + 7], 0u);
+  expectFresh();
+}
+
+// A texture that goes leaves no program naming it: neither the current one
+// nor one kept under its key for later.
+TEST_F(Programs, ADestroyedTextureLeavesNoProgramNamingIt) {
+  RenderState3d& state = context->state;
+  Surface3d* texture = Texture(32, 32);
+  ASSERT_NE(texture, nullptr);
+  const uint32_t handle = texture->resourceHandle;
+  state.pipeline = *Description(1, 1);
+  state.pixel.dirty |= kPxProgram;
+  state.SetStageTexture(0, handle, 1);
+  ASSERT_TRUE(state.Apply());
+  PixelProgram* first = cache->current;
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(first->units[0].surface, texture);
+
+  // Another description: the first program stays in the map, not current.
+  state.pipeline = *Description(2, 1);
+  state.pixel.dirty |= kPxProgram;
+  ASSERT_TRUE(state.Apply());
+  PixelProgram* second = cache->current;
+  ASSERT_NE(second, first);
+  ASSERT_EQ(second->units[0].surface, texture);
+
+  table->DestroyResource(1, handle);
+  for (PixelProgram* p : {first, second}) {
+    EXPECT_EQ(p->units[0].surface, nullptr);
+    EXPECT_EQ(p->units[0].checkedSurface, nullptr);
+    EXPECT_EQ(p->units[0].image[6], 0u);
+  }
+  // The next draw commits the current one again: its unit reaches the
+  // context state without the texture.
+  ASSERT_TRUE(state.Apply());
+  EXPECT_EQ(target->textureUnits.units[0].words[2 + 6], 0u);
 }
 
 TEST_F(Programs, TheRenderStateSelectsThroughTheCache) {
