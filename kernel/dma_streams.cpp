@@ -15,7 +15,6 @@
 #include "core/shared_word.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
-#include "kernel/pending.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
 #include "platform/kglue/kglue.h"

@@ -8,7 +8,6 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/tnl/microcode_catalogue.h"
 #include "kernel/kernel_device.h"
-#include "kernel/pending.h"
 #include "kernel/x_requests.h"
 #include "platform/kglue/kglue.h"
 

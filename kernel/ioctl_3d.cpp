@@ -13,7 +13,6 @@
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/kernel_device.h"
 #include "kernel/kernel_wait.h"
-#include "kernel/pending.h"
 #include "kernel/x_requests.h"
 #include "platform/kglue/kglue.h"
 

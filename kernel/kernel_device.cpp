@@ -6,7 +6,6 @@
 #include "kernel/host_bridge.h"
 #include "kernel/client_blocks.h"
 #include "kernel/3d/client/client_context.h"
-#include "kernel/pending.h"
 #include "kernel/vidmem/surface_manager.h"
 
 namespace {

@@ -26,7 +26,6 @@
 #include "kernel/flip_controller.h"
 #include "kernel/interrupts.h"
 #include "kernel/kernel_device.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
 #include "kernel/vidmem/frame_buffer_layout.h"

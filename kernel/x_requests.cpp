@@ -11,7 +11,6 @@
 #include "kernel/kernel_device.h"
 #include "kernel/pdev_kernel.h"
 #include "kernel/3d/client/client_context.h"
-#include "kernel/pending.h"
 #include "kernel/register_guard.h"
 #include "kernel/vidmem/surface_manager.h"
 #include "platform/kglue/kglue.h"

@@ -7,12 +7,10 @@
 #    the simulated machine's builder (orvmachine::):
 #    they are test code and must never reach what ships;
 #  - a deliverable with lists in scripts/shipped-symbols/ (a module another
-#    program loads: <file name>.exports, .imports, and .pending) exports
-#    anything but its .exports, leaves undefined anything but the C and C++
-#    runtime, its .imports (the services its loader supplies) and its
-#    .pending (functions not written yet, the lines of kernel/pending.h; a
-#    line whose function the module no longer needs fails the check), or
-#    needs a shared library beyond the runtime's.
+#    program loads: <file name>.exports and .imports) exports anything but
+#    its .exports, leaves undefined anything but the C and C++ runtime and
+#    its .imports (the services its loader supplies), or needs a shared
+#    library beyond the runtime's.
 # Lists hold one name a line as `nm -C` prints it; '#' starts a comment.
 # Programs and static libraries have their undefined symbols resolved by
 # the linker when they are built; only the namespace check applies to them.
@@ -72,19 +70,9 @@ check_deliverable() {
     is_runtime_library "$needed" || fail "$file needs the shared library $needed"
   done
 
-  # Undefined symbols: the runtime's, or on one of its lists.
+  # Undefined symbols: the runtime's, or on its .imports list.
   runtime_names "$file" >"$tmp/runtime"
-  { list_names "$lists/$base.imports"; list_names "$lists/$base.pending"; } |
-    LC_ALL=C sort -u >"$tmp/imports.allowed"
-  nm -D --undefined-only "$file" | awk '{print $NF}' | sed 's/@.*//' | c++filt |
-    LC_ALL=C sort -u >"$tmp/undefined"
-  # A pending function that the module no longer needs from outside has
-  # been written: its line goes.
-  list_names "$lists/$base.pending" | LC_ALL=C comm -23 - "$tmp/undefined" >"$tmp/stale"
-  if [ -s "$tmp/stale" ]; then
-    fail "$file defines what $lists/$base.pending still lists as pending; remove the lines:"
-    sed 's/^/  /' "$tmp/stale" >&2
-  fi
+  list_names "$lists/$base.imports" >"$tmp/imports.allowed"
   nm -D --undefined-only "$file" | awk '{print $NF}' |
     while read -r symbol; do
       case "$symbol" in

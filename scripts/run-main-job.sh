@@ -34,11 +34,9 @@ pci_listing="$build/platform/board/orvsim_pci_listing"
 main_draw="$build/tests/maindraw/orv_main_draw"
 monitor_edids=("0=$src/tests/data/edid/00017.bin" "1=$src/tests/data/edid/00027.bin")
 # The kernel module as it ships: the kernel core with its entry table, the
-# glue's services left undefined (installed in the system root).
+# glue's services left undefined (installed in the system root). The drawing
+# program loads this file and supplies the glue to it.
 kernel_module="$build/kernel/liborv.so"
-# The module the drawing program loads and supplies the glue to: its test
-# build, which adds the stand-ins of the 3D engine's functions not yet built.
-kernel_test_module="$build/kernel/liborv_test_module.so"
 # The X driver module, installed where the probes look for its version.
 x_driver_module="$build/xdriver/orv_drv.so"
 # The board on the simulated bus: chip 0x5D62, subsystem 0x0202 (in the
@@ -155,7 +153,7 @@ step_driver_draws() {
     echo "Skipped: the drawing program is built with the tests (not in this build): $main_draw"
     return 0
   fi
-  require "$x_driver_module" "$kernel_test_module"
+  require "$x_driver_module" "$kernel_module"
   local edid args=() status=0
   for edid in "${monitor_edids[@]}"; do args+=(--edid "$edid"); done
   # The X server stand-in's system root is a temporary directory under
@@ -165,7 +163,7 @@ step_driver_draws() {
   # an expansion module that the simulated board does not have.
   mkdir -p "$run/tmp"
   TMPDIR="$run/tmp" "$main_draw" --config "$conf" --module "$x_driver_module" \
-    --kernel-module "$kernel_test_module" --out "$run" \
+    --kernel-module "$kernel_module" --out "$run" \
     --board "$board_ids" --memory 128 --outputs 2 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
   echo "Driver messages (all of them in $run/main-draw.log):"
   grep -E '^\((EE|WW)\)|^Kernel module|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)' \

@@ -2,8 +2,7 @@
 // kernel would drive it: the module loaded, the board's device made, files
 // opened and requests sent through the glue. The board has its DMA engine
 // (fetching system memory from the glue's arena), its interrupt controller
-// (whose line the glue serves) and its flip latch. The pending functions of
-// the core are the recording stand-ins (tests/standins/kernel_standins.cpp).
+// (whose line the glue serves) and its flip latch.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,7 +22,6 @@
 #include "platform/kglue/glue.h"
 #include "platform/machine/kernel_module.h"
 #include "platform/machine/machine.h"
-#include "tests/standins/standin_log.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
@@ -68,14 +66,12 @@ class KernelTest : public ::testing::Test {
                       const kglue::BoardOptions& options = TestBoardOptions())
       : parts(machine.AddBoard(KernelBoard(config))), board(parts.board), dma(*parts.dma),
         irq(*parts.irq), flips(*parts.flips), windows(*parts.windows),
-        // The stand-ins' log starts empty before the module loads.
-        module((orvstandin::Reset(),
-                machine.LoadKernelModule(
-                    parts, {.file = "",
-                            .table = &orv_kstrn_driver,
-                            .bmFlags = options.bm_flags,
-                            .minor = static_cast<uint32_t>(options.minor < 0 ? 0 : options.minor),
-                            .makeDevice = false}))),
+        module(machine.LoadKernelModule(
+            parts, {.file = "",
+                    .table = &orv_kstrn_driver,
+                    .bmFlags = options.bm_flags,
+                    .minor = static_cast<uint32_t>(options.minor < 0 ? 0 : options.minor),
+                    .makeDevice = false})),
         glue(module.glue), device(module.device) {}
 
   // Makes the board's device; the test fails when the core refuses.

@@ -2,7 +2,7 @@
 // X server stand-in's device node, and the X driver's device-node code open
 // on it: a board of the simulated machine with its DMA engine, interrupt
 // controller and aperture windows, command buffers in the memory the
-// bus-master flags choose (page-locked by default), the module's test build
+// bus-master flags choose (page-locked by default), the shipped module
 // loaded and the board's device made.
 #pragma once
 
@@ -18,7 +18,6 @@
 #include "platform/machine/machine.h"
 #include "platform/xserver/sandbox.h"
 #include "platform/xserver/xservices.h"
-#include "tests/standins/standin_log.h"
 
 namespace ktest {
 
@@ -37,10 +36,8 @@ class NodeFixture : public ::testing::Test {
   explicit NodeFixture(const orvsim::BoardConfig& config = orvsim::BoardConfig(),
                        uint32_t bmFlags = kPageLockedBuffers)
       : parts(machine.AddBoard(NodeBoard(config))), board(parts.board), dma(*parts.dma),
-        // The stand-ins' log starts empty before the module loads.
-        module((orvstandin::Reset(),
-                machine.LoadKernelModule(parts, {.file = ORV_TEST_MODULE_FILE, .bmFlags = bmFlags,
-                                                 .minor = kNodeMinor}))),
+        module(machine.LoadKernelModule(parts, {.file = ORV_MODULE_FILE, .bmFlags = bmFlags,
+                                                .minor = kNodeMinor})),
         glue(module.glue), device(module.device) {
     EXPECT_TRUE(module.Ready()) << module.error;
     module.ProvideTo(box);

@@ -34,7 +34,6 @@
 #include "platform/board/chip_vertex.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
-#include "tests/standins/standin_log.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
@@ -123,7 +122,6 @@ void Check(bool ok, const char* what) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Simulation& sim = Machine();
   orvsim::Board& board = sim.GetBoard(0);
-  orvstandin::Reset();
   // The chips afresh for every input (they outlive the glue); the interrupt
   // words of the board from a clean start.
   board.Poke(orvsim::kIrqRegPending, 4, 0);

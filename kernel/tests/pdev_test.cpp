@@ -1,8 +1,6 @@
 // The kernel device object: its component table run forwards at
 // construction and backwards over exactly what succeeded, the board ring,
 // and who destroys which objects when a client goes.
-#include <string>
-#include <vector>
 
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
@@ -12,62 +10,6 @@
 namespace {
 
 using ktest::KernelTest;
-
-struct Entry {
-  int index;
-  const char* init;
-  const char* cleanup;
-};
-
-// The entries that are still stand-ins, in table order.
-const std::vector<Entry> kStandInEntries = {};
-
-std::vector<std::string> Calls() {
-  std::vector<std::string> calls;
-  for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
-    const std::string call = orvstandin::CallAt(i);
-    // The blit engine's (entry 18) calls into later parts are its own tests'.
-    if (call.rfind("CleanupSharedSurfaces3d unit", 0) == 0 || call.find("ContextState3d") != std::string::npos ||
-        call.find("BlitSetup3d") != std::string::npos)
-      continue;
-    calls.push_back(call);
-  }
-  return calls;
-}
-
-void PrintTo(const Entry& entry, std::ostream* out) { *out << "entry " << entry.index; }
-
-class FailingEntry : public KernelTest, public ::testing::WithParamInterface<Entry> {};
-
-TEST_P(FailingEntry, UndoesExactlyTheEntriesBeforeItInReverse) {
-  const Entry failing = GetParam();
-  MakeDevice();
-  kglue::File* file = glue.Open(device);
-  const size_t liveBefore = glue.LiveBlocks().size();
-  orvstandin::Reset();
-  orvstandin::SetResult(failing.init, 1);
-  EXPECT_EQ(Enable(file, 0), nullptr);
-
-  std::vector<std::string> expected;
-  for (const Entry& e : kStandInEntries) {
-    if (e.index <= failing.index) expected.push_back(e.init);
-  }
-  for (auto e = std::rbegin(kStandInEntries); e != std::rend(kStandInEntries); ++e) {
-    if (e->index < failing.index) expected.push_back(e->cleanup);
-  }
-  EXPECT_EQ(Calls(), expected);
-  // The real entries before it were undone too: nothing of the object is left.
-  EXPECT_EQ(glue.LiveBlocks().size(), liveBefore);
-  EXPECT_EQ(glue.LiveRegions(), 2u);  // the device's shared blocks
-  EXPECT_EQ(kdev->commonData, nullptr);
-  EXPECT_TRUE(glue.Misuses().empty());
-}
-
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FailingEntry);
-INSTANTIATE_TEST_SUITE_P(Entries, FailingEntry, ::testing::ValuesIn(kStandInEntries),
-                         [](const ::testing::TestParamInfo<Entry>& info) {
-                           return "entry" + std::to_string(info.param.index);
-                         });
 
 TEST_F(KernelTest, ARefusedAllocationAnywhereLeavesNothingOfTheObject) {
   MakeDevice();

@@ -66,7 +66,6 @@ TEST_F(XRequests, StartAndStopOfAUnitsObject) {
   EXPECT_EQ(Request(file, ORV_IOCTL_STOP_DEVICE, 1), -22);  // not started
   EXPECT_EQ(Request(other, ORV_IOCTL_START_DEVICE, Handle(pdev)), -22);
   EXPECT_EQ(pdev->active, 0);
-  orvstandin::Reset();
   // Starting reloads the board's resident vertex programs behind the ring.
   VertexProgramBuilder* builder = Common()->vertexProgramBuilder;
   ASSERT_NE(builder, nullptr);

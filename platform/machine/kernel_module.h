@@ -25,8 +25,8 @@ inline constexpr uint32_t kNodeMajor = 243;
 inline constexpr uint32_t kPageLockedBuffers = 0x300004;
 
 struct KernelModuleOptions {
-  // The module's file (its test build while the 3D engine is not built);
-  // or, when empty, the entry table of a core linked into the program.
+  // The module's file (the shipped module, liborv.so); or, when empty,
+  // the entry table of a core linked into the program.
   std::string file;
   const OrvKstrnDriver* table = nullptr;
   uint32_t bmFlags = kPageLockedBuffers;

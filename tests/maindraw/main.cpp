@@ -19,10 +19,8 @@
 // device node, so the driver draws through the kernel's DMA streams. After the scene each screen's largest off-screen
 // area (what its framebuffer manager hands out) is filled through the
 // screen's framebuffer, as a pixmap kept there would be: it must not show
-// on any monitor. The kernel module given is its
-// test build (liborv_test_module.so): the shipped one cannot be loaded
-// while the kernel's 3D engine is not built. After the screens are
-// closed the board's device is destroyed and the module unloaded; anything
+// on any monitor. The kernel module given is the shipped one
+// (liborv.so). After the screens are closed the board's device is destroyed and the module unloaded; anything
 // it or the driver left behind fails the run. The program reads only
 // the files it is given and writes only DIR/monitor-N.png (and, for a
 // picture that differs, DIR/monitor-N-expected.png), beside the X server

@@ -1,8 +1,9 @@
-// The recording stand-ins of functions whose code is not written yet: one
-// call log and one table of chosen results, shared by the stand-ins of every
-// layer (tests/standins/*.cpp). Only test executables and benchmarks link
-// them; a shipped library or module never does (the shipped-symbols check
-// of `make test` fails on any symbol of this namespace).
+// The log of the recording stand-ins that tests put in place of real
+// functions (the hardware library's recording dispatch slots, for one): one
+// call log and one table of chosen results, shared by every layer. Only
+// test executables and benchmarks link it; a shipped library or module
+// never does (the shipped-symbols check of `make test` fails on any symbol
+// of this namespace).
 #pragma once
 
 #include <stddef.h>

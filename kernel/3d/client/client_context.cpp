@@ -18,7 +18,6 @@
 #include "kernel/flip_controller.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"

@@ -26,7 +26,6 @@
 #include "kernel/flip_controller.h"
 #include "kernel/locked_pages.h"
 #include "kernel/3d/render/blit_engine.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
 #include "platform/kglue/kglue.h"

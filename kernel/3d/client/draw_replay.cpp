@@ -29,7 +29,6 @@
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/dma_streams.h"
 #include "kernel/3d/client/client_surfaces.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
 

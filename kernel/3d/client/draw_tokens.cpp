@@ -29,7 +29,6 @@
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/dma_streams.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
 

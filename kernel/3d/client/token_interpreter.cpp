@@ -17,7 +17,6 @@
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
-#include "kernel/pending.h"
 #include "kernel/sync_tags.h"
 
 namespace {

@@ -86,7 +86,7 @@ struct TokenContext3d {
 // The handlers of the tokens the interpreter hands on, by opcode. Each gets
 // the kernel's copy of the token's entries and of its trailing bytes
 // (payload + count x entry size), the count of entries to apply and the
-// trailing byte count. Those not written yet are lines of kernel/pending.h.
+// trailing byte count.
 #define ORV_TOKEN_HANDLERS(X)                 \
   X(5, RenderState3dSetDriverStates)          \
   X(6, RenderState3dSetSamplerStates)         \

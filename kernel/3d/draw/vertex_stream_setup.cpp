@@ -14,7 +14,6 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
-#include "kernel/pending.h"
 
 namespace {
 

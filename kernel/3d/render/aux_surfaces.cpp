@@ -11,7 +11,6 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/surfaces/surface_fill.h"
-#include "kernel/pending.h"
 
 namespace {
 

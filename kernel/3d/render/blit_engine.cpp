@@ -11,7 +11,6 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/flip_controller.h"
-#include "kernel/pending.h"
 
 BlitEngine3d* BlitEngineOf(PDEV* pdev) {
   return pdev != nullptr ? reinterpret_cast<BlitEngine3d*>(pdev->blitEngine) : nullptr;

@@ -16,7 +16,6 @@
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/3d/render/pixel_program_cache.h"
-#include "kernel/pending.h"
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/render/group_defaults.h"
 #include "kernel/3d/render/pixel_program_cache.h"
-#include "kernel/pending.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/pending.h"
 
 namespace {
 

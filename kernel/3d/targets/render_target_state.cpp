@@ -18,7 +18,6 @@
 #include "kernel/3d/targets/target_tables.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
-#include "kernel/pending.h"
 #include "kernel/register_guard.h"
 #include "kernel/sync_tags.h"
 #include "kernel/vidmem/surface_manager.h"

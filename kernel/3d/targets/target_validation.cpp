@@ -16,7 +16,6 @@
 #include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_tables.h"
 #include "kernel/flip_controller.h"
-#include "kernel/pending.h"
 
 namespace {
 

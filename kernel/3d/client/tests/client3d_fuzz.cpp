@@ -666,7 +666,6 @@ void ApplyDrawSetUp(client3d::Client& client, kglue::Glue& glue, uint32_t contex
 }
 
 void Run(const uint8_t* data, size_t size) {
-  orvstandin::Reset();
   orvmachine::Machine machine;
   orvmachine::MachineBoard& parts = machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()));
   orvmachine::KernelModule& module = machine.LoadKernelModule(

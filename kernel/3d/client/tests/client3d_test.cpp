@@ -27,7 +27,6 @@
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/flip_controller.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_2d.h"
@@ -927,7 +926,6 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   client->Put32(40, 1);
   client->Put32(48, 2), client->Put32(52, 3), client->Put32(56, 30), client->Put32(60, 30);
   ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
-  orvstandin::Reset();
   Targets(true, false);
   // The client's write mask lets every channel through (render state 168).
   Current()->state.raster.colourWriteMask = 0xF;

@@ -24,7 +24,6 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
-#include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/client3d/client3d.h"
@@ -711,7 +710,6 @@ TEST_F(DrawTokens, TargetSyncsTagTheNamedSurfacesThroughTheSecondaryStream) {
   for (uint32_t tag : {b->lastWriteTag, a->lastWriteTag})
     EXPECT_NE(std::find(tags.begin(), tags.end(), tag), tags.end()) << tag;
   EXPECT_FALSE(Context3()->copyPending);
-  orvstandin::Reset();
 }
 
 }  // namespace

@@ -214,7 +214,6 @@ TEST_F(Fog, TheRenderStateBuildsTheContextsTable) {
   const uint32_t states[] = {28, 1, 48, 1, 35, 3, 36, dtest::Bits(10.0f), 37, dtest::Bits(50.0f)};
   state.SetRenderStates(states, 5);
   cs->dirty.words[0] = 0;
-  orvstandin::Reset();
   ASSERT_TRUE(state.Apply());
   EXPECT_EQ(cs->fogBlock[kFogRecordControl] & 7, kFogControlOn | kFogControlDistanceTable);
   EXPECT_NE(cs->dirty.words[0] & kCsDirtyFogTable, 0u);

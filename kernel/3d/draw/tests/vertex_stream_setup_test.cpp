@@ -323,7 +323,6 @@ TEST_F(Streams, TheRenderStateDrivesTheSetUp) {
   EXPECT_FALSE(setup->StoreElementList(list.data(), 7));
   state.SetPrimitiveMode(5);
   state.MarkAllDirty();
-  orvstandin::Reset();
   ASSERT_TRUE(state.Apply());
   EXPECT_EQ(setup->activeCount, 1u);
   EXPECT_EQ(setup->sources[0].address, 0x40000u);

@@ -13,7 +13,6 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/tests/kernel_fixture.h"
-#include "tests/standins/standin_log.h"
 
 namespace {
 
@@ -26,7 +25,6 @@ uint32_t Bits(float f) {
 class StateTest : public ktest::KernelTest {
  protected:
   void SetUp() override {
-    orvstandin::Reset();
     context = OsNew<RenderContext3d>();
     ASSERT_NE(context, nullptr);
     state = &context->state;

@@ -16,14 +16,12 @@
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_format.h"
 #include "kernel/tests/kernel_fixture.h"
-#include "tests/standins/standin_log.h"
 
 namespace {
 
 class Blocks : public ktest::KernelTest {
  protected:
   void SetUp() override {
-    orvstandin::Reset();
     context = OsNew<RenderContext3d>();
     ASSERT_NE(context, nullptr);
     state = &context->state;

@@ -33,13 +33,11 @@
 #include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/kernel_device.h"
-#include "kernel/pending.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
-#include "tests/standins/standin_log.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
@@ -114,7 +112,6 @@ struct ClientMemory {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Simulation& sim = Machine();
   orvsim::Board& board = sim.GetBoard(0);
-  orvstandin::Reset();
   orvsim::DmaEngine dma(board);
   dma.SetFaultsFatal(false);
   orvsim::ApertureWindows windows(board);

@@ -27,7 +27,6 @@ class SurfaceBoard : public ktest::StartedBoard {
     ASSERT_NE(pdev, nullptr);
     ASSERT_NE(pdev->formatCatalogue, nullptr);
     ASSERT_NE(pdev->surfaceManager, nullptr);
-    orvstandin::Reset();
   }
 
   void TearDown() override {
@@ -82,15 +81,6 @@ class SurfaceBoard : public ktest::StartedBoard {
     bool operator==(const Held&) const = default;
   };
   Held Holding() const { return Held{glue.LiveBlocks().size(), glue.LiveLockedPages()}; }
-
-  std::vector<std::string> Calls(const char* prefix = "") const {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < orvstandin::CallCount(); ++i) {
-      const std::string call = orvstandin::CallAt(i);
-      if (call.rfind(prefix, 0) == 0) out.push_back(call);
-    }
-    return out;
-  }
 
  private:
   struct Saved {

@@ -27,7 +27,6 @@
 #include "kernel/pdev_kernel.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_2d.h"
-#include "tests/standins/standin_log.h"
 
 namespace {
 
@@ -734,7 +733,6 @@ class Clears : public TargetState {
     ASSERT_NE(colour, nullptr);
     Paint(depth);
     Paint(colour);
-    orvstandin::Reset();
   }
   // The state goes before the board it was attached to, the surfaces
   // before their memory.

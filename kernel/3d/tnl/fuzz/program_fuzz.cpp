@@ -27,7 +27,6 @@
 #include "platform/board/chip_vertex.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
-#include "tests/standins/standin_log.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
@@ -95,7 +94,6 @@ void Drop(VertexProgramBuilder* b, VertexProgramList* list) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Simulation& sim = Machine();
   orvsim::Board& board = sim.GetBoard(0);
-  orvstandin::Reset();
   orvsim::DmaEngine dma(board);
   dma.SetFaultsFatal(false);
   orvsim::ApertureWindows windows(board);

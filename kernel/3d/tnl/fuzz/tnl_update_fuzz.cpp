@@ -32,7 +32,6 @@
 #include "platform/board/chip_vertex.h"
 #include "platform/board/simulation.h"
 #include "platform/kglue/glue.h"
-#include "tests/standins/standin_log.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
@@ -119,7 +118,6 @@ bool AllFinite(const VecConstShadow& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Fixture& m = Machine();
-  orvstandin::Reset();
   Reader in(data, size);
   const uint8_t mode = in.Byte();
   m.builder->clipFragments = mode & 1;
