@@ -107,16 +107,7 @@ void Context3d::ReemitSavedTargets() {
   const uint32_t tag = TakeNextTag(shared);
   const uint32_t kind = Surface3dMemoryKind(surface);
   if (kind == kSavedTargetKindA || kind == kSavedTargetKindB) surface->lastWriteTag = tag;
-  secondary->startFlags = kSecondarySubmitMode;
-  uint32_t* at = secondary->Reserve(kTargetTagWords);
-  if (at == nullptr) return;
-  at[0] = kTargetTagWords - 2;
-  at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
-  at[2] = mask | 7;
-  at[3] = tag | kTagProgress;
-  at[4] = tag;
-  at[5] = ReadShared(&shared->last1300Value);
-  (void)secondary->ExecutePending();
+  (void)EmitTargetTagPacket(common, mask, tag);
 }
 
 uint8_t* Context3d::Scratch(size_t bytes) {

@@ -322,17 +322,7 @@ void ClientObject::Release(SharedSurfaces3d* shared) {
 void ClientObject::SetSurfaceValue(uint32_t value) {
   info.flagsB |= kInfoValueSet;
   info.surfaceValue = value;
-  if (surface == nullptr) return;
-  uint32_t argb = 0;
-  if (surface->format != nullptr && surface->format->ExpandToArgb(&argb, value, kUsageTexture)) {
-    surface->expandedKey = argb;
-    surface->expandedKeyValid = 0xFFFFFFFF;
-  } else {
-    surface->expandedKey = 0xFFFFFFFF;
-    surface->expandedKeyValid = 0;
-  }
-  if (surface->resourceTable != nullptr)
-    surface->resourceTable->InvalidateBindings(surface->resourceType, surface->resourceHandle);
+  Surface3dSetExpandedKey(surface, value, kUsageTexture);
 }
 
 bool ClientObject::Fill(uint32_t value, const uint32_t* box, uint32_t mask) {

@@ -903,18 +903,7 @@ void RunSyncRecord(TokenContext3d* token, const uint64_t record[4]) {
     surface->lastWriteTag = tag;
     mask |= t == 0 ? kTargetColour : kTargetDepth;
   }
-  BmSecondaryInt* secondary = token->common->secondaryStream;
-  if (mask == 0 || secondary == nullptr) return;
-  secondary->startFlags = kSecondarySubmitMode;
-  if (uint32_t* at = secondary->Reserve(kTargetTagWords)) {
-    at[0] = kTargetTagWords - 2;
-    at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
-    at[2] = mask | 7;
-    at[3] = tag | kTagProgress;
-    at[4] = tag;
-    at[5] = ReadShared(&shared->last1300Value);
-    secondary->ExecutePending();
-  }
+  if (mask != 0) (void)EmitTargetTagPacket(token->common, mask, tag);
 }
 
 }  // namespace

@@ -269,24 +269,28 @@ void SelectRenderContext(TokenContext3d& token, const uint8_t* payload, uint32_t
 
 }  // namespace
 
+bool EmitTargetTagPacket(CommonData* common, uint32_t mask, uint32_t tag) {
+  SharedLockedData_t* shared = common != nullptr ? common->sharedLocked : nullptr;
+  BmSecondaryInt* secondary = common != nullptr ? common->secondaryStream : nullptr;
+  if (shared == nullptr || secondary == nullptr) return false;
+  secondary->startFlags = kSecondarySubmitMode;
+  uint32_t* at = secondary->Reserve(kTargetTagWords);
+  if (at == nullptr) return false;
+  at[0] = kTargetTagWords - 2;
+  at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
+  at[2] = mask | 7;
+  at[3] = tag | kTagProgress;
+  at[4] = tag;
+  at[5] = ReadShared(&shared->last1300Value);
+  return secondary->ExecutePending();
+}
+
 uint32_t SealBatch(TokenContext3d& token) {
   CommonData* common = token.common;
   SharedLockedData_t* shared = common->sharedLocked;
   const uint32_t tag = TakeNextTag(shared);
   const uint32_t mask = RenderContext3dSealTargets(token.current, tag) & (kTargetColour | kTargetDepth);
-  BmSecondaryInt* secondary = common->secondaryStream;
-  if (mask != 0 && secondary != nullptr) {
-    secondary->startFlags = kSecondarySubmitMode;
-    if (uint32_t* at = secondary->Reserve(kTargetTagWords)) {
-      at[0] = kTargetTagWords - 2;
-      at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
-      at[2] = mask | 7;
-      at[3] = tag | kTagProgress;
-      at[4] = tag;
-      at[5] = ReadShared(&shared->last1300Value);
-      secondary->ExecutePending();
-    }
-  }
+  if (mask != 0) (void)EmitTargetTagPacket(common, mask, tag);
   RenderContext3dHandOverStream(token.current);
   // The vertex programs the batch used are stamped with its tag.
   if (common->vertexProgramBuilder != nullptr) common->vertexProgramBuilder->SealBatchTag(tag);

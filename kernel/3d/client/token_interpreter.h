@@ -55,6 +55,11 @@ inline constexpr uint32_t kTargetDepth = 0x200;
 inline constexpr uint32_t kTargetTagWords = 6;
 inline constexpr uint32_t kSecondarySubmitMode = 2;
 
+// The target tag packet {count, header, mask | 7, tag | 1, tag, V} of the
+// targets in mask (kTargetColour, kTargetDepth), written into the device's
+// secondary stream and run; false when the stream has no room.
+bool EmitTargetTagPacket(CommonData* common, uint32_t mask, uint32_t tag);
+
 // Fixed entry sizes by opcode; 0 for an opcode nothing handles.
 inline constexpr uint32_t kTokenEntrySizes[kTokenOpcodes] = {
     8,  0,  0,  0,  0,  8,  8,  24, 32, 0,     // 0-9

@@ -59,18 +59,8 @@ void AuxSurfaces3d::Forget(Surface3d* surface) {
 
 void AuxSurfaces3d::Select(uint32_t index, Surface3d* surface) {
   selected[index] = surface;
-  if (surface == nullptr) return;
   // Where the stipple is clear the engine draws this pixel value.
-  uint32_t value = 0;
-  if (surface->format != nullptr && surface->format->ExpandToArgb(&value, kStipplePixelClear, kUsageSurface)) {
-    surface->expandedKey = value;
-    surface->expandedKeyValid = 0xFFFFFFFF;
-  } else {
-    surface->expandedKey = 0xFFFFFFFF;
-    surface->expandedKeyValid = 0;
-  }
-  if (surface->resourceTable != nullptr)
-    surface->resourceTable->InvalidateBindings(surface->resourceType, surface->resourceHandle);
+  Surface3dSetExpandedKey(surface, kStipplePixelClear, kUsageSurface);
 }
 
 void AuxSurfaces3d::Release(Surface3d** surface) {

@@ -481,6 +481,11 @@ uint32_t Surface3dResourceHandle(Surface3d* surface);
 // nibble (0 none, 1 system memory: processor only, 2 and above the engine
 // reaches it; 3 AGP and 4 local video memory may be render targets).
 uint32_t Surface3dMemoryKind(Surface3d* surface);
+// The surface's constant colour: value expanded to 32-bit ARGB by its
+// format for the usage, valid word -1 (a format without the conversion
+// leaves -1 with valid word 0); every 3D context bound to the surface is
+// told that it changed.
+void Surface3dSetExpandedKey(Surface3d* surface, uint32_t value, uint32_t usage);
 // The first byte of the flags word: the creation options (bit 1
 // displayable), bit 4 written by the processor, bit 6 bordered.
 uint32_t Surface3dFlagByte(Surface3d* surface);

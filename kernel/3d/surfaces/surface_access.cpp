@@ -793,6 +793,20 @@ bool SurfaceCompanionLink::CopyContents(const SurfaceCompanionLink& link) {
 
 // ---- What the requests, tokens and render targets read and ask of a surface ---------------------
 
+void Surface3dSetExpandedKey(Surface3d* surface, uint32_t value, uint32_t usage) {
+  if (surface == nullptr) return;
+  uint32_t argb = 0;
+  if (surface->format != nullptr && surface->format->ExpandToArgb(&argb, value, usage)) {
+    surface->expandedKey = argb;
+    surface->expandedKeyValid = 0xFFFFFFFF;
+  } else {
+    surface->expandedKey = 0xFFFFFFFF;
+    surface->expandedKeyValid = 0;
+  }
+  if (surface->resourceTable != nullptr)
+    surface->resourceTable->InvalidateBindings(surface->resourceType, surface->resourceHandle);
+}
+
 uint32_t Surface3dMemoryKind(Surface3d* surface) { return surface != nullptr ? surface->Placement() : 0; }
 
 uint32_t Surface3dFlagByte(Surface3d* surface) { return surface != nullptr ? surface->flagsWord & 0xFF : 0; }
