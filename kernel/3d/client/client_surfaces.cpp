@@ -236,7 +236,9 @@ void ClientSurfaceInfo::ToCreateRequest(SurfaceCreateRequest* request) const {
   request->fixedHandle = firstLevelId;
   if (flagsA & kInfoVolume) request->placement |= kSetVolume;
   if (flagsA & kInfoCube) request->placement |= kSetCube;
-  if (flagsA & kInfoMipmapped) request->placement |= kSetMipChain;
+  // Levels are a texture's: a plain surface, and every clone of a master,
+  // is one surface whatever the flag says.
+  if ((flagsA & kInfoMipmapped) != 0 && (flagsA & kInfoTexture) != 0) request->placement |= kSetMipChain;
   if (flagsA & kInfoBordered) request->placement |= kRequestBordered;
   // A texture's levels live in a set even when it has one level.
   if ((flagsA & kInfoTexture) != 0 && (request->placement & kSetAny) == 0) request->placement |= kSetMipChain;
@@ -1031,9 +1033,12 @@ void SurfaceList3d::SaveAndRelease() {
     if (object == nullptr) continue;
     SavedClientSurface* record = Save(object);
     // A save that fails leaves an empty entry: the restore stops there.
+    // Without room for the entry the surface would vanish unnoticed: the
+    // restore refuses as it does at an empty entry.
     if (!savedRecords_.Append(n->handle, record)) {
       if (record != nullptr) memFree(record->content);
       OsDelete(record);
+      recordMissing_ = 1;
     }
   }
   // Every level id of a saved surface stays reserved for its re-creation.
@@ -1045,6 +1050,14 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   record.info.ToCreateRequest(&request);
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
   Surface3d* surface = CreateClientSurface(&request, record.info);
+  // A surface that was allowed into AGP memory when it was made may come
+  // back there: local memory alone could refuse it on every request 3
+  // (a kind whose placements are AGP only, or a fuller local memory), and
+  // the client could never come back.
+  if (surface == nullptr && (record.info.flagsA & kInfoVideoOnly) == 0) {
+    request.placement = static_cast<uint8_t>((request.placement & ~kPlaceLocal) | kPlaceAgp);
+    surface = CreateClientSurface(&request, record.info);
+  }
   if (surface == nullptr) return nullptr;
   ClientObject* object = OsNew<ClientObject>();
   if (object == nullptr) {
@@ -1092,6 +1105,7 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
 }
 
 bool SurfaceList3d::Restore() {
+  if (recordMissing_) return false;
   for (Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next) {
     ClientObject* object = n->record != nullptr && Object(n->handle) == nullptr ? RecreateSurface(*n->record) : nullptr;
     const uint32_t handle = static_cast<uint32_t>(n->handle);

@@ -308,6 +308,8 @@ class SurfaceList3d : public OsHeapObject {
   ClientContext* client_ = nullptr;
   PDEV* device_ = nullptr;
   ResourceTable* resources_ = nullptr;
+  // A saved surface's entry could not be made: no restore can be whole.
+  uint8_t recordMissing_ = 0;
 };
 
 // The client context's list: made over its resource table (null when it

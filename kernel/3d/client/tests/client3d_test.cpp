@@ -5,6 +5,7 @@
 // emitters and the surface list are the recording stand-ins.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,7 +27,9 @@
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/client_blocks.h"
 #include "kernel/flip_controller.h"
+#include "kernel/vidmem/surface_mapper.h"
 #include "kernel/pending.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
@@ -82,6 +85,53 @@ class Client3dTest : public ktest::StartedBoard {
     return primary;
   }
   Surface3d* primary = nullptr;
+
+  // The X driver's way to a primary surface of 64 x 48: a surface block and
+  // a window block (ioctl 24), then ioctl 28.
+  int XRequest(uint32_t code, void* record) { return glue.Ioctl(file, code, reinterpret_cast<unsigned long>(record)); }
+  void DeclarePrimary() {
+    pdev->mode.virtualWidth = 64;
+    pdev->mode.virtualHeight = 48;
+    if (declare.surfaceBlock == 0) {
+      OrvBlockRequest block = {};
+      block.kind = kBlockKindSurface;
+      MmSurfAllocOpt options;
+      options.requestedKind = 0;
+      options.heapSelector = 1;
+      options.desc.word1 = MmSurfDesc::MakeWord1(64, kLayoutPitchLinear, 0x30);
+      options.desc.word2 = MmSurfDesc::MakeWord2(48, 1);
+      options.physicalSize = options.desc.GetPhysicalMemSize(true);
+      options.alignment = options.desc.GetRequiredAlignment(true);
+      memcpy(block.surfaceOptions, &options, sizeof(options));
+      ASSERT_EQ(XRequest(ORV_IOCTL_ALLOC_BLOCK, &block), 0);
+      OrvBlockRequest window = {};
+      window.kind = kBlockKindAperture;
+      MmHostApertureDesc d = {};
+      d.options = kApertureExplicitSize;
+      d.releasable = 1;
+      d.explicitSize = 0x40000;
+      d.desc.word1 = MmSurfDesc::MakeWord1(1, kLayoutPlain, 0x10);
+      d.desc.size = 0x40000;
+      memcpy(window.apertureOptions, &d, sizeof(d));
+      ASSERT_EQ(XRequest(ORV_IOCTL_ALLOC_BLOCK, &window), 0);
+      declare = {block.handle, window.handle, reinterpret_cast<uintptr_t>(pdev)};
+    }
+    ASSERT_EQ(XRequest(ORV_IOCTL_DECLARE_PRIMARY, &declare), 0);
+  }
+  // A lost device as the X driver's VT switch makes it: stop (23), start
+  // (22) and the primary surface declared again (28). Until then request 3
+  // answers -3; then its answer comes back.
+  int32_t LoseAndReattach(const std::function<void()>& whileAway = nullptr) {
+    EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+    EXPECT_TRUE(Context()->lost);
+    if (whileAway) whileAway();
+    EXPECT_EQ(client->Run(kRequestReattach), kRequestNotRunning);
+    EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+    EXPECT_EQ(client->Run(kRequestReattach), kRequestNotRunning);  // no primary surface yet
+    DeclarePrimary();
+    return client->Run(kRequestReattach);
+  }
+  OrvDeclarePrimaryRequest declare = {};
 
   ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
   RenderContext3d* Current() { return Context()->Context(context3d)->current; }
@@ -1393,7 +1443,9 @@ std::vector<uint8_t> LevelBytes(ClientObject* object, bool write, uint8_t seed) 
 }
 
 TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents) {
+  DeclarePrimary();
   SurfaceList3d* list = Context()->surfaces;
+  SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
   struct Made {
     uint64_t handle;
     std::vector<uint8_t> bytes;
@@ -1421,12 +1473,24 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
   for (Made& m : made) m.bytes = LevelBytes(list->Object(m.handle), false, 0);
   // A mipmapped 1024 x 1 saves every level's row, no more.
   EXPECT_EQ(list->Object(made[0].handle)->DataSize(), uint64_t{2047} * 4);
+  // Clones of the display and of the shared-one master come back as clones
+  // of the masters of the restarted device; the display's contents are the
+  // X driver's primary surface's, which the loss leaves where they are.
+  const uint64_t display = MakeSurface(kDescPrimary, kDescKindPlain, 0, 0, 0);
+  const uint64_t sharedOne = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(display, 0u);
+  ASSERT_NE(sharedOne, 0u);
+  MmSurface* xPrimary = pdev->primarySurface;
+  const std::vector<uint8_t> drawn = LevelBytes(list->Object(display), true, 3);
   const uint32_t ids = list->LevelIdCount();
   for (int cycle = 0; cycle < 2; ++cycle) {
-    Context()->MarkLost();
-    for (const Made& m : made) EXPECT_EQ(list->Object(m.handle), nullptr);
-    EXPECT_EQ(list->LevelIdCount(), ids);  // reserved while away
-    ASSERT_EQ(client->Run(kRequestReattach), 0);
+    const int32_t answer = LoseAndReattach([&] {
+      for (const Made& m : made) EXPECT_EQ(list->Object(m.handle), nullptr);
+      EXPECT_EQ(list->Object(display), nullptr);
+      EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
+      EXPECT_EQ(list->LevelIdCount(), ids);  // reserved while away
+    });
+    ASSERT_EQ(answer, 0) << cycle;
     EXPECT_EQ(list->SavedRecordCount(), 0u);
     for (const Made& m : made) {
       ClientObject* object = list->Object(m.handle);
@@ -1436,28 +1500,299 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
       EXPECT_EQ(std::vector<uint32_t>(now, now + list->LevelIdsOf(m.handle, now, 80)), m.ids);
       EXPECT_EQ(LevelBytes(object, false, 0), m.bytes) << m.handle;
     }
+    ASSERT_NE(SurfaceOf(display), nullptr);
+    ASSERT_NE(SurfaceOf(sharedOne), nullptr);
+    EXPECT_EQ(SurfaceOf(display)->master, shared->masters[kSharedPrimary]);
+    EXPECT_EQ(shared->masters[kSharedPrimary]->master, xPrimary);
+    EXPECT_EQ(SurfaceOf(sharedOne)->master, shared->masters[kSharedOne]);
+    EXPECT_EQ(shared->counts[kSharedPrimary], 1u);
+    EXPECT_EQ(shared->counts[kSharedOne], 1u);
+    EXPECT_EQ(LevelBytes(list->Object(display), false, 0), drawn);
   }
-  // Destroying them frees every id.
+  // Destroying them frees every id and master.
   for (const Made& m : made) {
     client->Put64(16, m.handle);
     EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
   }
+  for (uint64_t handle : {display, sharedOne}) {
+    client->Put64(16, handle);
+    EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  }
   EXPECT_EQ(list->LevelIdCount(), 0u);
+  EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
+  EXPECT_EQ(shared->masters[kSharedOne], nullptr);
 }
 
+// A kind this board places in AGP memory only (shared-one) comes back there
+// after a loss: re-created in local memory alone it could never come back,
+// and request 3 would refuse the client for good.
+TEST_F(Client3dTest, ASurfaceMadeInAgpMemoryComesBackAfterALoss) {
+  DeclarePrimary();
+  const uint64_t handle = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 64, 64);
+  ASSERT_NE(handle, 0u);
+  ASSERT_EQ(pdev->sharedSurfaces3d->masters[kSharedOne]->Placement(), kNibbleAgp);
+  ASSERT_EQ(LoseAndReattach(), 0);
+  ASSERT_NE(SurfaceOf(handle), nullptr);
+  EXPECT_EQ(SurfaceOf(handle)->master, pdev->sharedSurfaces3d->masters[kSharedOne]);
+  EXPECT_EQ(pdev->sharedSurfaces3d->masters[kSharedOne]->Placement(), kNibbleAgp);
+}
+
+// The loss as the kernel core marks it (MarkLost). The third surface's
+// record cannot be had: request 3 re-creates the first two, meets the
+// empty entry, answers -1 and releases them again; the records stay.
 TEST_F(Client3dTest, AFailedSaveMakesReattachRefuseAndReleaseWhatItMade) {
+  SurfaceList3d* list = Context()->surfaces;
+  uint64_t handles[3];
+  for (int i = 0; i < 2; ++i) {
+    handles[i] = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+    ASSERT_NE(handles[i], 0u);
+  }
+  // Losses with the first two alone count their saves' allocations (the
+  // first loss also makes what later ones reuse).
+  uint64_t firstTwo = 0;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    const uint64_t before = glue.AllocationCount(kglue::AllocKind::kMemory);
+    Context()->MarkLost();
+    firstTwo = glue.AllocationCount(kglue::AllocKind::kMemory) - before;
+    ASSERT_EQ(client->Run(kRequestReattach), 0);
+  }
+  handles[2] = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+  ASSERT_NE(handles[2], 0u);
+  const uint32_t ids = list->LevelIdCount();
+  const size_t surfaces = Context()->resources->TableOf(1)->Count();
+
+  // The next allocation after theirs is the third surface's record.
+  glue.FailAllocation(firstTwo + 1, kglue::AllocKind::kMemory);
+  Context()->MarkLost();
+  glue.FailAllocation(0);
+  EXPECT_EQ(glue.FailedAllocations(), 1u);
+  EXPECT_EQ(list->SavedRecordCount(), 3u);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 3);
+  const size_t blocks = glue.LiveBlocks().size();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const uint64_t allocations = glue.AllocationCount(kglue::AllocKind::kMemory);
+    EXPECT_EQ(client->Run(kRequestReattach), -1);
+    // The first two were made again, and went again.
+    EXPECT_GT(glue.AllocationCount(kglue::AllocKind::kMemory), allocations);
+    EXPECT_EQ(glue.LiveBlocks().size(), blocks);
+    for (uint64_t h : handles) EXPECT_EQ(list->Object(h), nullptr);
+    EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 3);
+    EXPECT_EQ(list->SavedRecordCount(), 3u);
+    EXPECT_EQ(list->LevelIdCount(), ids);
+  }
+}
+
+// Without room for a saved surface's list entry the surface is not
+// dropped unnoticed: request 3 refuses as at an empty entry.
+TEST_F(Client3dTest, ASaveWithoutRoomForItsEntryAlsoMakesReattachRefuse) {
   SurfaceList3d* list = Context()->surfaces;
   const uint64_t first = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
   const uint64_t second = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+  ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
-  const size_t surfaces = Context()->resources->TableOf(1)->Count();
-  // The first surface's record cannot be had.
-  glue.FailAllocation(1, kglue::AllocKind::kMemory);
+  uint64_t saves = 0;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    const uint64_t before = glue.AllocationCount(kglue::AllocKind::kMemory);
+    Context()->MarkLost();
+    saves = glue.AllocationCount(kglue::AllocKind::kMemory) - before;
+    ASSERT_EQ(client->Run(kRequestReattach), 0);
+  }
+  // The last allocation of the loss is the second surface's entry.
+  glue.FailAllocation(saves, kglue::AllocKind::kMemory);
   Context()->MarkLost();
   glue.FailAllocation(0);
-  EXPECT_EQ(list->SavedRecordCount(), 2u);
+  EXPECT_EQ(glue.FailedAllocations(), 1u);
+  EXPECT_EQ(list->SavedRecordCount(), 1u);
   EXPECT_EQ(client->Run(kRequestReattach), -1);
   EXPECT_EQ(list->Object(first), nullptr);
-  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 2);
-  EXPECT_EQ(list->SavedRecordCount(), 2u);
+  EXPECT_EQ(list->Object(second), nullptr);
+}
+
+// ---- Level copies ------------------------------------------------------------------------------
+
+namespace {
+
+// What the engines were given: copies the 2D engine started, and register
+// writes of the packets the 3D engine ran.
+size_t CopyStarts(const orvsim::Engine2d& engine) {
+  size_t n = 0;
+  for (const auto& start : engine.OperationStarts()) n += (start.control & 0xF) == orvsim::k2dOpCopy ? 1 : 0;
+  return n;
+}
+
+std::vector<uint32_t> WritesTo(const orvsim::DmaEngine& dma, uint32_t index) {
+  std::vector<uint32_t> out;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x1000 + 4 * index) out.push_back(w.value);
+  return out;
+}
+
+float AsFloat(uint32_t bits) {
+  float f;
+  memcpy(&f, &bits, 4);
+  return f;
+}
+
+// Every byte of one level surface (rows of its width), or each set to a
+// value.
+std::vector<uint8_t> Pixels(Surface3d* s, const uint8_t* set = nullptr) {
+  std::vector<uint8_t> all;
+  auto* at = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(s->Lock()));
+  EXPECT_NE(at, nullptr);
+  if (at == nullptr) return all;
+  const uint32_t rowBytes = s->width * s->bitsPerPixel / 8;
+  for (uint32_t y = 0; y < s->height; ++y)
+    for (uint32_t x = 0; x < rowBytes; ++x) {
+      if (set != nullptr) at[uint64_t{y} * s->pitch + x] = *set;
+      all.push_back(at[uint64_t{y} * s->pitch + x]);
+    }
+  if (set != nullptr) {
+    s->Unlock();
+  } else {
+    s->UnlockRead();
+  }
+  return all;
+}
+
+}  // namespace
+
+TEST_F(Client3dTest, CopyLevelsHalvesTheRectangleOfEveryLevel) {
+  orvsim::Engine2d engine2d{board, dma};
+  Common()->driverSwitches->UseTextiled->current = 0;
+  SurfaceList3d* list = Context()->surfaces;
+  // Levels of 256 down to 32: none shares the packed area of small levels.
+  const uint64_t from = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 256, 256, 0, 3);
+  const uint64_t to = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 256, 256, 0, 3);
+  ASSERT_NE(from, 0u);
+  ASSERT_NE(to, 0u);
+  ClientObject* source = list->Object(from);
+  ClientObject* destination = list->Object(to);
+  (void)LevelBytes(source, true, 5);
+  const uint8_t zero = 0;
+  for (uint32_t level = 0; level < 4; ++level) (void)Pixels(destination->LevelSurface(level, 0), &zero);
+  // A 7 x 5 rectangle, then each edge halved and kept a unit from its
+  // opposite: 4 x 3, 2 x 2, 1 x 1.
+  const uint32_t box[6] = {0, 0, 0, 7, 5, 1};
+  ASSERT_TRUE(destination->CopyLevels(source, box, box));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 4u);
+  const uint32_t sizes[4][2] = {{7, 5}, {4, 3}, {2, 2}, {1, 1}};
+  for (uint32_t level = 0; level < 4; ++level) {
+    Surface3d* d = destination->LevelSurface(level, 0);
+    Surface3d* s = source->LevelSurface(level, 0);
+    ASSERT_NE(d, nullptr);
+    const std::vector<uint8_t> got = Pixels(d), was = Pixels(s);
+    const uint32_t rowBytes = d->width * 4;
+    uint32_t copied = 0, wrong = 0;
+    for (uint32_t y = 0; y < d->height; ++y) {
+      for (uint32_t x = 0; x < d->width; ++x) {
+        const bool inside = x < sizes[level][0] && y < sizes[level][1];
+        for (uint32_t b = 0; b < 4; ++b) {
+          const size_t at = size_t{y} * rowBytes + x * 4 + b;
+          wrong += got[at] != (inside ? was[at] : 0) ? 1 : 0;
+        }
+        copied += inside ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(copied, sizes[level][0] * sizes[level][1]) << level;
+    EXPECT_EQ(wrong, 0u) << level;
+  }
+}
+
+// Equal formats, no mirror and no stretch go to the 2D engine's copy;
+// anything else, and formats 13 and 14 always, to the 3D engine's blit.
+TEST_F(Client3dTest, LevelCopiesChooseTheEngineCopyOrTheBlit) {
+  orvsim::Engine2d engine2d{board, dma};
+  SurfaceList3d* list = Context()->surfaces;
+  auto make = [&](uint32_t code) -> ClientObject* {
+    SurfaceCreateRequest request;
+    request.placement = kPlaceLocal;
+    request.format = pdev->formatCatalogue->Find(code);
+    request.surfaceType = kUsageIndexPlain;
+    request.width = 32;
+    request.height = 32;
+    request.levels = 1;
+    request.depth = 1;
+    Surface3d* s = Context()->resources->CreateSurface(1, &request);
+    EXPECT_NE(s, nullptr) << code;
+    if (s == nullptr) return nullptr;
+    const uint64_t handle = list->AddSurface(s);
+    EXPECT_NE(handle, 0u);
+    return list->Object(handle);
+  };
+  struct Case {
+    uint32_t sourceCode, destinationCode;
+    int32_t destination[4];
+    bool blit;
+    bool mirrored;
+  } cases[] = {
+      {11, 11, {0, 0, 16, 16}, false, false},
+      {11, 11, {15, 0, -1, 16}, true, true},   // right below left: mirrored in x
+      {11, 11, {0, 0, 32, 32}, true, false},   // stretched
+      {13, 13, {0, 0, 16, 16}, true, false},
+      {14, 14, {0, 0, 16, 16}, true, false},
+      {11, 13, {0, 0, 16, 16}, true, false},
+  };
+  for (const Case& c : cases) {
+    ClientObject* source = make(c.sourceCode);
+    ClientObject* destination = make(c.destinationCode);
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(destination, nullptr);
+    LevelCopyRequest request;
+    const int32_t rect[4] = {0, 0, 16, 16};
+    memcpy(request.source, rect, sizeof(rect));
+    memcpy(request.destination, c.destination, sizeof(c.destination));
+    dma.RunPending();
+    dma.ClearWrites();
+    engine2d.ClearOperationStarts();
+    EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF)) << c.sourceCode;
+    dma.RunPending();
+    EXPECT_EQ(CopyStarts(engine2d), c.blit ? 0u : 1u) << c.sourceCode << " " << c.destination[2];
+    // A blit draws its rectangle with stage 0's texture coordinates: s of
+    // the left corners at 0x63 before that of the right one.
+    const std::vector<uint32_t> s = WritesTo(dma, 0x63);
+    ASSERT_EQ(s.size() >= 2, c.blit) << c.sourceCode << " " << c.destination[2];
+    if (c.blit) {
+      EXPECT_EQ(AsFloat(s[0]) > AsFloat(s[1]), c.mirrored) << c.sourceCode << " " << c.destination[2];
+    }
+  }
+}
+
+// Levels are a texture's: a clone of a device-wide master stays a clone of
+// its one surface whatever the description's mipmapped flag says, and a
+// plain surface stays one surface.
+TEST_F(Client3dTest, TheMipmappedFlagMakesNoLevelsOutsideATexture) {
+  DeclarePrimary();
+  SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
+  const struct {
+    uint32_t flags;
+    SharedKind3d kind;
+  } cases[] = {{kDescPrimary, kSharedPrimary},
+               {kDescBackBuffer, kSharedBackBuffer},
+               {kDescSharedOne, kSharedOne},
+               {kDescSharedTwo, kSharedTwo},
+               {0, kSharedNone}};
+  auto round = [&] {
+    for (const auto& c : cases) {
+      const uint64_t handle = MakeSurface(c.flags | kDescMipmapped | kDescBordered, kDescKindPlain, 21, 16, 16, 0, 3);
+      ASSERT_NE(handle, 0u) << c.flags;
+      Surface3d* s = SurfaceOf(handle);
+      if (c.kind != kSharedNone) {
+        EXPECT_EQ(s->master, shared->masters[c.kind]) << c.flags;
+        EXPECT_EQ(shared->counts[c.kind], 1u) << c.flags;
+      }
+      EXPECT_EQ(s->set, nullptr) << c.flags;
+      client->Put64(16, handle);
+      EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+      if (c.kind != kSharedNone) {
+        EXPECT_EQ(shared->masters[c.kind], nullptr) << c.flags;
+      }
+    }
+  };
+  // The second round holds what the first left: the tables the first
+  // grew, nothing of its surfaces.
+  round();
+  const size_t blocks = glue.LiveBlocks().size();
+  round();
+  EXPECT_EQ(glue.LiveBlocks().size(), blocks);
 }
