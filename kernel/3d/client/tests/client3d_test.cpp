@@ -15,6 +15,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
@@ -1795,4 +1796,77 @@ TEST_F(Client3dTest, TheMipmappedFlagMakesNoLevelsOutsideATexture) {
   const size_t blocks = glue.LiveBlocks().size();
   round();
   EXPECT_EQ(glue.LiveBlocks().size(), blocks);
+}
+
+// Register 0xC0 holds the current engine state's control word; the tag and
+// event packets of presents, flips and read-backs write it too. After each
+// the state either finds its word in the register or knows to write it
+// again: every group it does not mark dirty is what the board holds.
+TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
+  alignas(8) uint32_t boxes[2][6] = {{0, 0, 0, 8, 8, 1}, {4, 4, 0, 12, 12, 1}};
+  alignas(8) int32_t box[6] = {0, 0, 0, 4, 2, 1};
+  std::vector<uint8_t> rows(4 * 16);
+  glue.DeclareUserMemory(2000, boxes, sizeof(boxes));
+  glue.DeclareUserMemory(2000, box, sizeof(box));
+  glue.DeclareUserMemory(2000, rows.data(), rows.size());
+  const uint64_t source = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  const uint64_t target = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(target, 0u);
+  client->Put64(16, 5);
+  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
+  client->Put32(40, 1);
+  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
+  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  auto present = [&](uint32_t flags) {
+    client->Put32(16, flags);
+    client->Put32(24, context3d);
+    client->Put64(32, target);
+    client->Put64(40, source);
+    client->Put64(48, reinterpret_cast<uintptr_t>(boxes[0]));
+    client->Put64(56, reinterpret_cast<uintptr_t>(boxes[1]));
+    client->Put64(64, 0);
+    client->Put64(72, 0);
+    client->Put32(80, 0xFFFFFFFF);
+    client->Put32(96, 0x12345678);
+    return client->Run(kRequestPresentSurface);
+  };
+  const struct {
+    const char* name;
+    std::function<int32_t()> request;
+  } writers[] = {
+      {"present copy", [&] { return present(1); }},
+      {"present fill", [&] { return present(2); }},
+      {"displayable present", [&] {
+         orvstandin::SetOutValue("Surface3dFlagByte", reinterpret_cast<uintptr_t>(SurfaceOf(source)) % 64, 2);
+         const int32_t result = present(1);
+         orvstandin::SetOutValue("Surface3dFlagByte", reinterpret_cast<uintptr_t>(SurfaceOf(source)) % 64, 0);
+         return result;
+       }},
+      {"flip", [&] {
+         client->Put64(16, target);
+         client->Put32(24, 1);
+         return client->Run(kRequestFlipSurface);
+       }},
+      {"read-back", [&] {
+         client->Put64(16, source);
+         client->Put64(24, reinterpret_cast<uintptr_t>(box));
+         client->Put32(32, 16);
+         client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+         return client->Run(kRequestReadRect);
+       }},
+  };
+  auto mismatch = [&] {
+    RenderContext3d* render = Current();
+    (void)render->state.Apply();
+    render->PrepareTargets();
+    dma.RunPending();
+    return ktest::FirstImageMismatch(*render->contextState, [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); });
+  };
+  for (const auto& w : writers) {
+    ASSERT_EQ(client->RunTokens(context3d, 0, 0), 0) << w.name;
+    ASSERT_EQ(mismatch(), 0) << w.name;
+    EXPECT_EQ(w.request(), 0) << w.name;
+    dma.RunPending();
+    EXPECT_EQ(mismatch(), 0) << w.name;
+  }
 }
