@@ -968,6 +968,9 @@ uint64_t SurfaceList3d::CreateSurface(ClientSurfaceDescription* description) {
     DestroySurface(handle);
     return 0;
   }
+  // A 3D context may have named the handle before it held a surface: its
+  // stages look again.
+  resources_->InvalidateBindings(kClientResourceType, handle);
   if (info.flagsB & kInfoPrimary) info.ToDescription(description);
   return handle;
 }

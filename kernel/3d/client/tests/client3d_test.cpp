@@ -22,6 +22,7 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/3d/targets/clear_values.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
@@ -1869,4 +1870,99 @@ TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
     dma.RunPending();
     EXPECT_EQ(mismatch(), 0) << w.name;
   }
+}
+
+namespace {
+
+// A 32 x 32 surface of a format code in the client's resource table, entered
+// into its surface list.
+ClientObject* MakeCoded(PDEV* pdev, ClientContext* context, uint32_t code) {
+  SurfaceCreateRequest request;
+  request.placement = kPlaceLocal;
+  request.format = pdev->formatCatalogue->Find(code);
+  request.surfaceType = kUsageIndexPlain;
+  request.width = 32;
+  request.height = 32;
+  request.levels = 1;
+  request.depth = 1;
+  Surface3d* s = context->resources->CreateSurface(1, &request);
+  EXPECT_NE(s, nullptr) << code;
+  if (s == nullptr) return nullptr;
+  const uint64_t handle = context->surfaces->AddSurface(s);
+  EXPECT_NE(handle, 0u);
+  return context->surfaces->Object(handle);
+}
+
+}  // namespace
+
+// A colour source blitted into code 31 or into another class-4 format
+// takes a level-copy state for its units: the blit runs with no colour
+// transform in its operation word (bit 0x40000). Into code 31 the device's
+// own transform refuses the pair and draws nothing.
+TEST_F(Client3dTest, ColourIntoClassFourBlitsWithALevelCopyState) {
+  const uint32_t codes[] = {31, 29, 32};
+  for (uint32_t code : codes) {
+    ClientObject* source = MakeCoded(pdev, Context(), 11);
+    ClientObject* destination = MakeCoded(pdev, Context(), code);
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(destination, nullptr);
+    const int32_t from[4] = {0, 0, 16, 16}, to[4] = {0, 0, 32, 32};  // stretched: a blit
+    LevelCopyRequest request;
+    memcpy(request.source, from, sizeof(from));
+    memcpy(request.destination, to, sizeof(to));
+    dma.RunPending();
+    dma.ClearWrites();
+    EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF)) << code;
+    dma.RunPending();
+    EXPECT_GE(WritesTo(dma, 0x63).size(), 2u) << code;
+    uint32_t operation = 0;
+    for (uint32_t w : WritesTo(dma, 0xC0))
+      if ((w & 0x1000CCu) == 0x1000CCu) operation = w;
+    EXPECT_NE(operation, 0u) << code;
+    EXPECT_EQ(operation & 0x40000u, 0u) << code;
+  }
+  ClientObject* source = MakeCoded(pdev, Context(), 11);
+  ClientObject* destination = MakeCoded(pdev, Context(), 31);
+  ASSERT_NE(destination, nullptr);
+  SurfaceBlitRequest plain;
+  const int32_t from[4] = {0, 0, 16, 16}, to[4] = {0, 0, 32, 32};
+  memcpy(plain.source, from, sizeof(from));
+  memcpy(plain.full, to, sizeof(to));
+  memcpy(plain.clipped, to, sizeof(to));
+  dma.RunPending();
+  dma.ClearWrites();
+  EXPECT_FALSE(Surface3d::Blit(destination->surface, source->surface, plain));
+  dma.RunPending();
+  EXPECT_TRUE(WritesTo(dma, 0x63).empty());
+}
+
+// The blit's request and its two level-copy states: when any cannot be had
+// nothing is copied, nothing reaches the engine and nothing stays.
+TEST_F(Client3dTest, ALevelCopyWithoutItsAllocationsCopiesNothing) {
+  ClientObject* source = MakeCoded(pdev, Context(), 11);
+  ClientObject* destination = MakeCoded(pdev, Context(), 31);
+  ASSERT_NE(source, nullptr);
+  ASSERT_NE(destination, nullptr);
+  LevelCopyRequest request;
+  const int32_t rect[4] = {0, 0, 16, 16};
+  memcpy(request.source, rect, sizeof(rect));
+  memcpy(request.destination, rect, sizeof(rect));
+  for (uint64_t nth = 1; nth <= 3; ++nth) {
+    dma.RunPending();
+    dma.ClearWrites();
+    const size_t blocks = glue.LiveBlocks().size();
+    const uint32_t* cursor = Secondary()->cursor;
+    glue.FailAllocation(nth, kglue::AllocKind::kMemory);
+    EXPECT_FALSE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF)) << nth;
+    glue.FailAllocation(0);
+    EXPECT_EQ(glue.FailedAllocations(), nth) << nth;
+    EXPECT_EQ(Secondary()->cursor, cursor) << nth;
+    dma.RunPending();
+    EXPECT_TRUE(dma.Writes().empty()) << nth;
+    EXPECT_EQ(glue.LiveBlocks().size(), blocks) << nth;
+  }
+  // With them, the blit runs.
+  EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF));
+  dma.RunPending();
+  EXPECT_FALSE(WritesTo(dma, 0x63).empty());
 }
