@@ -1356,32 +1356,42 @@ TEST_F(Client3dTest, ABackBufferWithoutAFreeFlipSlotStoresSlotZeroAndNeverFreesI
 
 TEST_F(Client3dTest, SurfaceValuesReachOnlyTheNamedSurfaces) {
   const uint64_t argb = MakeSurface(0, kDescKindPlain, 21, 16, 16);
-  const uint64_t dxt = MakeSurface(0, kDescKindPlain, 31, 16, 16);
+  // V8 U8 (client format 60) has no ARGB conversion.
+  const uint64_t bump = MakeSurface(0, kDescKindPlain, 60, 16, 16);
   ASSERT_NE(argb, 0u);
-  ASSERT_NE(dxt, 0u);
+  ASSERT_NE(bump, 0u);
   Surface3d* a = SurfaceOf(argb);
-  a->expandedKey = 0x5A5A5A5A;
-  a->expandedKeyValid = 7;
+  Surface3d* d = SurfaceOf(bump);
+  uint32_t ignored = 0;
+  ASSERT_FALSE(d->format->ExpandToArgb(&ignored, 0x1234, kUsageTexture));
+  for (Surface3d* s : {a, d}) {
+    s->expandedKey = 0x5A5A5A5A;
+    s->expandedKeyValid = 7;
+  }
+  // Index 0 and an index that names nothing change nothing.
+  TokenWriter nothing;
+  const uint64_t none[][2] = {{0, 0x12345678}, {999, 1}};
+  nothing.Token(55, 2, none, sizeof(none));
+  ASSERT_EQ(Stream(nothing), 0);
+  for (Surface3d* s : {a, d}) {
+    EXPECT_EQ(s->expandedKey, 0x5A5A5A5Au);
+    EXPECT_EQ(s->expandedKeyValid, 7u);
+  }
+  EXPECT_EQ(Context()->surfaces->Object(argb)->info.flagsB & kInfoValueSet, 0u);
   TokenWriter tokens;
-  const uint64_t entries[][2] = {{0, 0x12345678}, {999, 1}, {argb, 0xFF00FF00}};
-  tokens.Token(55, 3, entries, sizeof(entries));
+  const uint64_t entries[][2] = {{argb, 0xFF00FF00}, {bump, 0x1234}};
+  tokens.Token(55, 2, entries, sizeof(entries));
   ASSERT_EQ(Stream(tokens), 0);
-  EXPECT_EQ(a->expandedKeyValid, 0xFFFFFFFFu);
   uint32_t expected = 0;
   ASSERT_TRUE(a->format->ExpandToArgb(&expected, 0xFF00FF00, kUsageTexture));
   EXPECT_EQ(a->expandedKey, expected);
+  EXPECT_EQ(a->expandedKeyValid, 0xFFFFFFFFu);
   EXPECT_EQ(Context()->surfaces->Object(argb)->info.surfaceValue, 0xFF00FF00u);
-  // A format without the conversion: -1 with valid word 0.
-  Surface3d* d = SurfaceOf(dxt);
-  uint32_t ignored = 0;
-  if (!d->format->ExpandToArgb(&ignored, 1, kUsageTexture)) {
-    const uint64_t entry[2] = {dxt, 1};
-    TokenWriter other;
-    other.Token(55, 1, entry, sizeof(entry));
-    ASSERT_EQ(Stream(other), 0);
-    EXPECT_EQ(d->expandedKey, 0xFFFFFFFFu);
-    EXPECT_EQ(d->expandedKeyValid, 0u);
-  }
+  // A format without the conversion: -1 with valid word 0; the value is
+  // kept all the same.
+  EXPECT_EQ(d->expandedKey, 0xFFFFFFFFu);
+  EXPECT_EQ(d->expandedKeyValid, 0u);
+  EXPECT_EQ(Context()->surfaces->Object(bump)->info.surfaceValue, 0x1234u);
 }
 
 TEST_F(Client3dTest, LocksRefuseFacesAndLevelsTheSurfaceDoesNotHave) {
@@ -1965,4 +1975,35 @@ TEST_F(Client3dTest, ALevelCopyWithoutItsAllocationsCopiesNothing) {
   EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF));
   dma.RunPending();
   EXPECT_FALSE(WritesTo(dma, 0x63).empty());
+}
+
+// With local memory full a plain surface gets a second attempt in AGP
+// memory; a video-only one does not, and is refused while AGP memory still
+// has room.
+TEST_F(Client3dTest, AVideoOnlySurfaceNeverGoesToAgpMemory) {
+  SurfaceList3d* list = Context()->surfaces;
+  // Plain surfaces until they land in AGP memory: local memory is full for
+  // 256 x 256 then.
+  uint32_t local = 0;
+  std::vector<uint64_t> fill;
+  for (uint32_t side : {1024u, 256u}) {
+    for (int i = 0; i < 512; ++i) {
+      const uint64_t h = MakeSurface(0, kDescKindPlain, 21, side, side);
+      ASSERT_NE(h, 0u);
+      fill.push_back(h);
+      if (SurfaceOf(h)->Placement() == kNibbleAgp) break;
+      ++local;
+    }
+  }
+  ASSERT_GT(local, 0u);
+  ASSERT_EQ(SurfaceOf(fill.back())->Placement(), kNibbleAgp);
+  const size_t surfaces = Context()->resources->TableOf(1)->Count();
+  EXPECT_EQ(MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 256, 256), 0u);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces);
+  EXPECT_EQ(list->SavedCount(), 0u);
+  // AGP memory had room: a plain one of the same size goes there.
+  const uint64_t plain = MakeSurface(0, kDescKindPlain, 21, 256, 256);
+  ASSERT_NE(plain, 0u);
+  EXPECT_EQ(SurfaceOf(plain)->Placement(), kNibbleAgp);
+  EXPECT_TRUE(list->InPlainList(plain));
 }
