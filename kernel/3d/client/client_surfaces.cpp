@@ -846,23 +846,39 @@ bool SurfaceList3d::ReserveLevelIds(Surface3d* surface, const ClientSurfaceInfo&
   return false;
 }
 
-void SurfaceList3d::AssignLevelIds(Surface3d* surface, const ClientSurfaceInfo& info) {
+void SurfaceList3d::DetachLevels(ClientObject* object) {
+  const ClientSurfaceInfo& info = object->info;
+  const bool texture = (info.flagsA & kInfoTexture) != 0;
+  for (uint32_t level = 0; level < kClientMaxLevels; ++level) {
+    for (uint32_t face = 0; face < info.Faces(); ++face) {
+      Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
+      if (s == nullptr) return;
+      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      if (table != nullptr && s->resourceHandle != 0 && table->Get(s->resourceHandle) == s) table->Detach(s->resourceHandle);
+      s->resourceHandle = 0;
+    }
+  }
+}
+
+void SurfaceList3d::AssignLevelIds(ClientObject* object) {
+  const ClientSurfaceInfo& info = object->info;
   const bool texture = (info.flagsA & kInfoTexture) != 0;
   uint32_t id = info.firstLevelId;
-  for (uint32_t level = 0; id != 0 && level < kClientMaxLevels; ++level) {
-    for (uint32_t face = 0; id != 0 && face < info.Faces(); ++face) {
-      Surface3d* s = LevelOfSurface(surface, texture, info.Faces(), level, face);
+  for (uint32_t level = 0; level < kClientMaxLevels; ++level) {
+    for (uint32_t face = 0; face < info.Faces(); ++face) {
+      Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
       if (s == nullptr) return;
-      // The level goes back under its id when that handle is free.
-      if (s->resourceHandle != id && s->resourceTable != nullptr) {
-        HandleTable<Surface3d>* table = s->resourceTable->TableOf(s->resourceType);
-        if (table != nullptr && table->Get(id) == nullptr && table->InsertAt(s, id) == id) {
-          table->Detach(s->resourceHandle);
-          s->resourceHandle = id;
-        }
+      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      if (table == nullptr) continue;
+      // The level goes back under its id; should that be taken, under any
+      // free handle, so that it still leaves the table with its set.
+      uint32_t handle = id != 0 && table->Get(id) == nullptr ? table->InsertAt(s, id) : 0;
+      if (handle != id || table->Get(handle) != s) handle = table->Insert(s);
+      s->resourceHandle = table->Get(handle) == s ? handle : 0;
+      if (id != 0) {
+        auto it = levelChain_.ok() ? levelChain_.find(id) : levelChain_.end();
+        id = it != levelChain_.end() ? it->second : 0;
       }
-      auto it = levelChain_.ok() ? levelChain_.find(id) : levelChain_.end();
-      id = it != levelChain_.end() ? it->second : 0;
     }
   }
 }
@@ -1051,6 +1067,9 @@ void SurfaceList3d::SaveAndRelease() {
 ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   SurfaceCreateRequest request;
   record.info.ToCreateRequest(&request);
+  // Any handle for now: the levels go back under their ids once every
+  // saved surface is made again (Restore).
+  request.fixedHandle = 0;
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
   Surface3d* surface = CreateClientSurface(&request, record.info);
   // A surface that was allowed into AGP memory when it was made may come
@@ -1072,7 +1091,6 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   }
   object->info = record.info;
   object->surface = surface;
-  AssignLevelIds(surface, record.info);
   if (object->info.flagsB & kInfoValueSet) object->SetSurfaceValue(object->info.surfaceValue);
   if (record.content == nullptr) return object;
   uint64_t at = 0;
@@ -1121,6 +1139,13 @@ bool SurfaceList3d::Restore() {
     for (Node* m = savedRecords_.sentinel.next; m != n; m = m->next) DropObject(m->handle);
     return false;
   }
+  // The re-created levels took whatever handles were free, some of them
+  // other levels' ids: all leave the table first, then each goes back
+  // under its own id (free now: only saved surfaces held them).
+  for (Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next)
+    if (ClientObject* object = Object(n->handle)) DetachLevels(object);
+  for (Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next)
+    if (ClientObject* object = Object(n->handle)) AssignLevelIds(object);
   FreeRecords();
   return true;
 }

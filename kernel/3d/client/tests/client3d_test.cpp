@@ -2007,3 +2007,47 @@ TEST_F(Client3dTest, AVideoOnlySurfaceNeverGoesToAgpMemory) {
   EXPECT_EQ(SurfaceOf(plain)->Placement(), kNibbleAgp);
   EXPECT_TRUE(list->InPlainList(plain));
 }
+
+// A saved texture re-created after handles below its own came free: its
+// levels take those first, then go back under their level ids; a surface
+// made afterwards takes no id of theirs, and destroying both frees every id.
+TEST_F(Client3dTest, ReCreatedLevelsGoBackUnderTheirIdsWhateverHandlesAreFree) {
+  DeclarePrimary();
+  SurfaceList3d* list = Context()->surfaces;
+  const uint64_t first = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 32, 8, 0, 3);
+  const uint64_t cube = MakeSurface(kDescVideoOnly | kDescMipmapped, kDescKindCube, 21, 16, 16, 0, 3);
+  const uint64_t plain = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(cube, 0u);
+  ASSERT_NE(plain, 0u);
+  uint32_t ids[80];
+  const std::vector<uint32_t> cubeIds(ids, ids + list->LevelIdsOf(cube, ids, 80));
+  ASSERT_EQ(cubeIds.size(), 24u);
+  client->Put64(16, first);
+  ASSERT_EQ(client->Run(kRequestDestroySurface), 0);
+  ASSERT_EQ(LoseAndReattach(), 0);
+  for (uint64_t h : {cube, plain}) {
+    ASSERT_NE(list->Object(h), nullptr);
+    EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(h)), SurfaceOf(h)) << h;
+  }
+  EXPECT_EQ(std::vector<uint32_t>(ids, ids + list->LevelIdsOf(cube, ids, 80)), cubeIds);
+  // Every level of the cube stands under its id.
+  ClientObject* object = list->Object(cube);
+  size_t at = 0;
+  for (uint32_t level = 0; level < object->LevelCount(); ++level)
+    for (uint32_t face = 0; face < 6; ++face) {
+      Surface3d* s = object->LevelSurface(level, face);
+      ASSERT_NE(s, nullptr);
+      EXPECT_EQ(s->resourceHandle, cubeIds[at]);
+      EXPECT_EQ(Context()->resources->Get(1, cubeIds[at]), s);
+      ++at;
+    }
+  const uint64_t later = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(later, 0u);
+  for (uint64_t h : {cube, plain, later}) {
+    client->Put64(16, h);
+    EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  }
+  EXPECT_EQ(list->LevelIdCount(), 0u);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), 0u);
+}
