@@ -87,16 +87,16 @@ class OneStage : public StageStateBlock {
   bool BuildStages() override { return true; }
 };
 
-// A blit's state as it goes to the engine: the transform's unit records
-// (a YUV source into a colour target: full records with their second
-// group) and the stage's texture coordinates for 1280 x 720 onto
-// 1920 x 1080; the stream is handed on, untimed, before a buffer fills.
+// A blit's state as it goes to the engine: the transform's unit records (a
+// colour copy: the pass-through record and the four reset ones) and the
+// stage's texture coordinates for 1280 x 720 onto 1920 x 1080; the stream
+// is handed on, untimed, before a buffer fills.
 void BM_BlitUnitsAndCoordinates(benchmark::State& state) {
   orvbench::StartedKernel m(kBoardParts, 64u << 20);
   BmSecondaryInt* stream = m.common != nullptr ? m.common->secondaryStream : nullptr;
   auto transform = std::make_unique<TransformState>();
   OneStage stages;
-  if (stream == nullptr || !transform->Setup(2, 0, nullptr) || !transform->Flush()) {
+  if (stream == nullptr || !transform->Setup(0, 0, nullptr) || !transform->Flush()) {
     state.SkipWithError("no stream or transform");
     return;
   }
@@ -144,7 +144,7 @@ void BM_TransformComputePerChange(benchmark::State& state) {
   auto transform = std::make_unique<TransformState>();
   BlitColourControls controls;
   controls.enabled = 1;
-  if (!transform->Setup(2, 0, &controls)) {
+  if (!transform->Setup(3, 0, &controls)) {
     state.SkipWithError("no transform");
     return;
   }
