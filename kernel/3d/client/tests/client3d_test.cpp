@@ -2051,3 +2051,21 @@ TEST_F(Client3dTest, ReCreatedLevelsGoBackUnderTheirIdsWhateverHandlesAreFree) {
   EXPECT_EQ(list->LevelIdCount(), 0u);
   EXPECT_EQ(Context()->resources->TableOf(1)->Count(), 0u);
 }
+
+// The small levels of a mip chain share one packed area, each at its own
+// place: what the processor writes into one level leaves the others be.
+TEST_F(Client3dTest, PackedSmallLevelsDoNotOverlap) {
+  Common()->driverSwitches->UseTextiled->current = 0;
+  SurfaceList3d* list = Context()->surfaces;
+  const uint64_t h = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 64, 64, 0, 6);  // 64 down to 1
+  ASSERT_NE(h, 0u);
+  ClientObject* object = list->Object(h);
+  ASSERT_EQ(object->LevelCount(), 7u);
+  std::vector<std::vector<uint8_t>> written;
+  for (uint32_t level = 0; level < 7; ++level) {
+    const uint8_t value = static_cast<uint8_t>(0x10 + level);
+    written.push_back(Pixels(object->LevelSurface(level, 0), &value));
+  }
+  for (uint32_t level = 0; level < 7; ++level)
+    EXPECT_EQ(Pixels(object->LevelSurface(level, 0)), written[level]) << level;
+}
