@@ -1480,8 +1480,7 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
     EXPECT_FALSE(m.ids.empty());
     made.push_back(m);
   }
-  // Small levels share one packed area: what the levels hold now is what
-  // must come back.
+  // What the levels hold now is what must come back.
   for (Made& m : made) m.bytes = LevelBytes(list->Object(m.handle), false, 0);
   // A mipmapped 1024 x 1 saves every level's row, no more.
   EXPECT_EQ(list->Object(made[0].handle)->DataSize(), uint64_t{2047} * 4);
