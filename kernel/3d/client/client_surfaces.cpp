@@ -90,6 +90,8 @@ uint64_t LevelRoom(const Surface3d* s) {
   const MmBlock* b = s->block != nullptr ? s->block : (s->master != nullptr ? s->master->block : nullptr);
   if (b == nullptr) return 0;
   uint64_t offset = s->inSet ? uint64_t{s->levelEntry.offset} + s->setOffset : 0;
+  // A small level lies at its place in the set's packed area.
+  if (s->inSet && s->levelEntry.packIndex != kNotPacked) offset += s->levelEntry.packOffset;
   if (s->view.active) offset += s->view.offset;
   return b->size > offset ? b->size - offset : 0;
 }

@@ -742,9 +742,9 @@ void Run(const uint8_t* data, size_t size) {
           }
           case 6: {  // render-state tokens on a 3D context of its own, then a draw step
             const client3d::TokenWriter tokens = StateTokens(in, buffers);
-            // Draws reach only a running device (a stopped one refuses
-            // every client request).
-            if (!haveBuffer || !running) break;
+            // Draws reach only a running device and a context that is not
+            // lost (until request 3 every request but 3 is refused).
+            if (!haveBuffer || !running || surfaceClient->lost) break;
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
             client.RunTokens(stateContext, 0, static_cast<uint32_t>(tokens.Size()));
@@ -755,7 +755,7 @@ void Run(const uint8_t* data, size_t size) {
             break;
           }
           case 7: {  // a clear of the 3D context's targets after a draw step
-            if (!haveBuffer || !running) break;
+            if (!haveBuffer || !running || surfaceClient->lost) break;
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             ClientContext* context = glue.ClientOf(client.File())->context3d;
             Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
@@ -764,8 +764,9 @@ void Run(const uint8_t* data, size_t size) {
             ClearStep(context3d->current, in, parts);
             break;
           }
-          case 5:  // the device stops and starts again, its primary surface declared again
+          case 5:  // the device stops and starts again, its primary surface declared again, and request 3
             stopAndStart(7);
+            client.Run(kRequestReattach);
             break;
           case 8: {  // a surface request
             const uint8_t what = in.Byte();
