@@ -986,9 +986,15 @@ uint64_t SurfaceList3d::CreateSurface(ClientSurfaceDescription* description) {
     DestroySurface(handle);
     return 0;
   }
-  // A 3D context may have named the handle before it held a surface: its
-  // stages look again.
-  resources_->InvalidateBindings(kClientResourceType, handle);
+  // A 3D context may have named the handle of any level before it held a
+  // surface: its stages look again.
+  {
+    const bool texture = (info.flagsA & kInfoTexture) != 0;
+    for (uint32_t level = 0; level < kClientMaxLevels; ++level)
+      for (uint32_t face = 0; face < info.Faces(); ++face)
+        if (Surface3d* s = LevelOfSurface(surface, texture, info.Faces(), level, face))
+          resources_->InvalidateBindings(kClientResourceType, s->resourceHandle);
+  }
   if (info.flagsB & kInfoPrimary) info.ToDescription(description);
   return handle;
 }
