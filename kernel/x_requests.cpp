@@ -109,6 +109,12 @@ int IoctlStopDevice(KernelClient* client, uint32_t, unsigned long unit) {
   CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
   PDEV* pdev = PDEV::GetActive(common, static_cast<uint32_t>(unit));
   if (pdev == nullptr || pdev->owner != client->context) return kErrnoInvalid;
+  // The 3D clients' surfaces that survive the loss are saved while the
+  // device object can still reach them.
+  for (KernelClient* other = client->device->clients; other != nullptr; other = other->next) {
+    if (other->context3d != nullptr && ClientContext3dDevice(other->context3d) == pdev)
+      SaveClientContext3dSurfaces(other);
+  }
   DisablePdev(pdev);
   pdev->primarySurface = nullptr;
   for (KernelClient* other = client->device->clients; other != nullptr; other = other->next) {

@@ -357,6 +357,14 @@ void DestroyClientContext3d(KernelClient* client) {
   delete context;
 }
 
+void SaveClientContext3dSurfaces(KernelClient* client) {
+  if (client == nullptr || client->context3d == nullptr) return;
+  ClientContext* context = client->context3d;
+  // Saving twice saves nothing more: the saved surfaces are gone from the
+  // list until request 3 brings them back.
+  if (!context->lost && context->surfaces != nullptr) context->surfaces->SaveAndRelease();
+}
+
 void MarkClientContext3dLost(KernelClient* client) {
   if (client == nullptr || client->context3d == nullptr) return;
   client->context3d->MarkLost();

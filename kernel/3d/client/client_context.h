@@ -244,9 +244,12 @@ void FreeClientBuffer(CommonData* common, uint32_t unit, ClientBuffer3d* buffer)
 
 // The device object a client's 3D context is bound to; its clean-up and
 // release (the client's pointer cleared); marking it lost when the device
-// object stops.
+// object stops. The surfaces a loss saves are saved first, while the
+// device object still runs: once it stops, its windows onto local memory
+// are gone and a save would read nothing of them.
 PDEV* ClientContext3dDevice(ClientContext* context);
 void DestroyClientContext3d(KernelClient* client);
+void SaveClientContext3dSurfaces(KernelClient* client);
 void MarkClientContext3dLost(KernelClient* client);
 
 // ---- Engine waits and tags --------------------------------------------------------------

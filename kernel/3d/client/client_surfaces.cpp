@@ -90,6 +90,8 @@ uint64_t LevelRoom(const Surface3d* s) {
   const MmBlock* b = s->block != nullptr ? s->block : (s->master != nullptr ? s->master->block : nullptr);
   if (b == nullptr) return 0;
   uint64_t offset = s->inSet ? uint64_t{s->levelEntry.offset} + s->setOffset : 0;
+  // A small level lies at its place in the set's packed area.
+  if (s->inSet && s->levelEntry.packIndex != kNotPacked) offset += s->levelEntry.packOffset;
   if (s->view.active) offset += s->view.offset;
   return b->size > offset ? b->size - offset : 0;
 }
@@ -236,7 +238,9 @@ void ClientSurfaceInfo::ToCreateRequest(SurfaceCreateRequest* request) const {
   request->fixedHandle = firstLevelId;
   if (flagsA & kInfoVolume) request->placement |= kSetVolume;
   if (flagsA & kInfoCube) request->placement |= kSetCube;
-  if (flagsA & kInfoMipmapped) request->placement |= kSetMipChain;
+  // Levels are a texture's: a plain surface, and every clone of a master,
+  // is one surface whatever the flag says.
+  if ((flagsA & kInfoMipmapped) != 0 && (flagsA & kInfoTexture) != 0) request->placement |= kSetMipChain;
   if (flagsA & kInfoBordered) request->placement |= kRequestBordered;
   // A texture's levels live in a set even when it has one level.
   if ((flagsA & kInfoTexture) != 0 && (request->placement & kSetAny) == 0) request->placement |= kSetMipChain;
@@ -834,23 +838,39 @@ bool SurfaceList3d::ReserveLevelIds(Surface3d* surface, const ClientSurfaceInfo&
   return false;
 }
 
-void SurfaceList3d::AssignLevelIds(Surface3d* surface, const ClientSurfaceInfo& info) {
+void SurfaceList3d::DetachLevels(ClientObject* object) {
+  const ClientSurfaceInfo& info = object->info;
+  const bool texture = (info.flagsA & kInfoTexture) != 0;
+  for (uint32_t level = 0; level < kClientMaxLevels; ++level) {
+    for (uint32_t face = 0; face < info.Faces(); ++face) {
+      Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
+      if (s == nullptr) return;
+      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      if (table != nullptr && s->resourceHandle != 0 && table->Get(s->resourceHandle) == s) table->Detach(s->resourceHandle);
+      s->resourceHandle = 0;
+    }
+  }
+}
+
+void SurfaceList3d::AssignLevelIds(ClientObject* object) {
+  const ClientSurfaceInfo& info = object->info;
   const bool texture = (info.flagsA & kInfoTexture) != 0;
   uint32_t id = info.firstLevelId;
-  for (uint32_t level = 0; id != 0 && level < kClientMaxLevels; ++level) {
-    for (uint32_t face = 0; id != 0 && face < info.Faces(); ++face) {
-      Surface3d* s = LevelOfSurface(surface, texture, info.Faces(), level, face);
+  for (uint32_t level = 0; level < kClientMaxLevels; ++level) {
+    for (uint32_t face = 0; face < info.Faces(); ++face) {
+      Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
       if (s == nullptr) return;
-      // The level goes back under its id when that handle is free.
-      if (s->resourceHandle != id && s->resourceTable != nullptr) {
-        HandleTable<Surface3d>* table = s->resourceTable->TableOf(s->resourceType);
-        if (table != nullptr && table->Get(id) == nullptr && table->InsertAt(s, id) == id) {
-          table->Detach(s->resourceHandle);
-          s->resourceHandle = id;
-        }
+      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      if (table == nullptr) continue;
+      // The level goes back under its id; should that be taken, under any
+      // free handle, so that it still leaves the table with its set.
+      uint32_t handle = id != 0 && table->Get(id) == nullptr ? table->InsertAt(s, id) : 0;
+      if (handle != id || table->Get(handle) != s) handle = table->Insert(s);
+      s->resourceHandle = table->Get(handle) == s ? handle : 0;
+      if (id != 0) {
+        auto it = levelChain_.ok() ? levelChain_.find(id) : levelChain_.end();
+        id = it != levelChain_.end() ? it->second : 0;
       }
-      auto it = levelChain_.ok() ? levelChain_.find(id) : levelChain_.end();
-      id = it != levelChain_.end() ? it->second : 0;
     }
   }
 }
@@ -956,6 +976,15 @@ uint64_t SurfaceList3d::CreateSurface(ClientSurfaceDescription* description) {
     DestroySurface(handle);
     return 0;
   }
+  // A 3D context may have named the handle of any level before it held a
+  // surface: its stages look again.
+  {
+    const bool texture = (info.flagsA & kInfoTexture) != 0;
+    for (uint32_t level = 0; level < kClientMaxLevels; ++level)
+      for (uint32_t face = 0; face < info.Faces(); ++face)
+        if (Surface3d* s = LevelOfSurface(surface, texture, info.Faces(), level, face))
+          resources_->InvalidateBindings(kClientResourceType, s->resourceHandle);
+  }
   if (info.flagsB & kInfoPrimary) info.ToDescription(description);
   return handle;
 }
@@ -1021,9 +1050,12 @@ void SurfaceList3d::SaveAndRelease() {
     if (object == nullptr) continue;
     SavedClientSurface* record = Save(object);
     // A save that fails leaves an empty entry: the restore stops there.
+    // Without room for the entry the surface would vanish unnoticed: the
+    // restore refuses as it does at an empty entry.
     if (!savedRecords_.Append(n->handle, record)) {
       if (record != nullptr) memFree(record->content);
       OsDelete(record);
+      recordMissing_ = 1;
     }
   }
   // Every level id of a saved surface stays reserved for its re-creation.
@@ -1033,8 +1065,19 @@ void SurfaceList3d::SaveAndRelease() {
 ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   SurfaceCreateRequest request;
   record.info.ToCreateRequest(&request);
+  // Any handle for now: the levels go back under their ids once every
+  // saved surface is made again (Restore).
+  request.fixedHandle = 0;
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
   Surface3d* surface = CreateClientSurface(&request, record.info);
+  // A surface that was allowed into AGP memory when it was made may come
+  // back there: local memory alone could refuse it on every request 3
+  // (a kind whose placements are AGP only, or a fuller local memory), and
+  // the client could never come back.
+  if (surface == nullptr && (record.info.flagsA & kInfoVideoOnly) == 0) {
+    request.placement = static_cast<uint8_t>((request.placement & ~kPlaceLocal) | kPlaceAgp);
+    surface = CreateClientSurface(&request, record.info);
+  }
   if (surface == nullptr) return nullptr;
   ClientObject* object = OsNew<ClientObject>();
   if (object == nullptr) {
@@ -1046,7 +1089,6 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   }
   object->info = record.info;
   object->surface = surface;
-  AssignLevelIds(surface, record.info);
   if (object->info.flagsB & kInfoValueSet) object->SetSurfaceValue(object->info.surfaceValue);
   if (record.content == nullptr) return object;
   uint64_t at = 0;
@@ -1082,6 +1124,7 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
 }
 
 bool SurfaceList3d::Restore() {
+  if (recordMissing_) return false;
   for (Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next) {
     ClientObject* object = n->record != nullptr && Object(n->handle) == nullptr ? RecreateSurface(*n->record) : nullptr;
     const uint32_t handle = static_cast<uint32_t>(n->handle);
@@ -1094,6 +1137,13 @@ bool SurfaceList3d::Restore() {
     for (Node* m = savedRecords_.sentinel.next; m != n; m = m->next) DropObject(m->handle);
     return false;
   }
+  // The re-created levels took whatever handles were free, some of them
+  // other levels' ids: all leave the table first, then each goes back
+  // under its own id (free now: only saved surfaces held them).
+  for (Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next)
+    if (ClientObject* object = Object(n->handle)) DetachLevels(object);
+  for (Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next)
+    if (ClientObject* object = Object(n->handle)) AssignLevelIds(object);
   FreeRecords();
   return true;
 }

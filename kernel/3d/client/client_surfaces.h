@@ -292,7 +292,10 @@ class SurfaceList3d : public OsHeapObject {
 
   Surface3d* CreateClientSurface(SurfaceCreateRequest* request, const ClientSurfaceInfo& info);
   bool ReserveLevelIds(Surface3d* surface, const ClientSurfaceInfo& info);
-  void AssignLevelIds(Surface3d* surface, const ClientSurfaceInfo& info);
+  // A re-created object's level surfaces out of the resource table, and
+  // back under the level ids of its chain.
+  void DetachLevels(ClientObject* object);
+  void AssignLevelIds(ClientObject* object);
   void FreeLevelIds(uint32_t first);
   ClientObject* RecreateSurface(const SavedClientSurface& record);
   SavedClientSurface* Save(ClientObject* object);
@@ -308,6 +311,8 @@ class SurfaceList3d : public OsHeapObject {
   ClientContext* client_ = nullptr;
   PDEV* device_ = nullptr;
   ResourceTable* resources_ = nullptr;
+  // A saved surface's entry could not be made: no restore can be whole.
+  uint8_t recordMissing_ = 0;
 };
 
 // The client context's list: made over its resource table (null when it

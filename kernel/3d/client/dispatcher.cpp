@@ -21,6 +21,7 @@
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/surfaces/surface_fill.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "core/driver_switches.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
@@ -243,6 +244,9 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
       at[2] = 0;
       at[3] = tag | kTagProgress;
       client->common->primaryStream->Kick();
+      // The tag packet writes register 0xC0, the engine state's control
+      // word.
+      ControlWordOverwritten(client->common);
     }
   }
   return kRequestOk;
@@ -392,7 +396,11 @@ int32_t FlipSurface(ClientContext* client, ClientRequest* request) {
   const int32_t slot = flips->AssignBuffer(start, mask);
   if (slot < 0) return refuse(kRequestBusy);
   const SyncTagEvent event = {static_cast<uint32_t>(slot), 0, flags, 0, mask};
-  if (!common->syncTagManager->PostEvent(common->primaryStream, event)) {
+  const bool posted = common->syncTagManager->PostEvent(common->primaryStream, event);
+  // The event's packet writes register 0xC0, the engine state's control
+  // word.
+  ControlWordOverwritten(common);
+  if (!posted) {
     for (uint32_t d = 0; d < kDisplayCount; ++d) {
       if (mask & (1u << d)) flips->slots[d][slot] = kFlipSlotFree;
     }
@@ -538,6 +546,7 @@ int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCop
   at[3] = tag | kTagProgress;
   at[4] = kReadRectOperation;
   primary->Kick();
+  ControlWordOverwritten(client->common);  // the tag packet's register 0xC0
   return WaitTagPassed3d(client->common, tag) ? kRequestOk : kRequestBusy;
 }
 

@@ -190,7 +190,10 @@ uint64_t MemoryBytes(const Surface3d* s) {
 
 // The byte offset of a texture-set level inside the set's block.
 uint64_t SetOffsetOf(const Surface3d* s) {
-  return s->inSet ? uint64_t{s->levelEntry.offset} + s->setOffset : 0;
+  if (!s->inSet) return 0;
+  // The small levels share one packed area, each at its own place in it.
+  const uint64_t packed = s->levelEntry.packIndex != kNotPacked ? s->levelEntry.packOffset : 0;
+  return uint64_t{s->levelEntry.offset} + s->setOffset + packed;
 }
 
 uint32_t StoredWidth(const Surface3d* s) { return s->Bordered() ? s->width + 2 : s->width; }

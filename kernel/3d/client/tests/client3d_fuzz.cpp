@@ -29,6 +29,14 @@
 // synchronisations (13) and batches (68), with element lists, primitive
 // types 0 to 15, counts, offsets and pairs inside, across and past the
 // client's plain-page and page-locked buffers.
+// The client's surfaces mix with all of it: creations of any description
+// (13-16 and 28 name what they made, or any handle), destructions, locks
+// of any level and face, unlocks, presents of any flags, boxes, level,
+// face and mask, flips, token 55 of any handle and value, and request 3
+// with the device stopped, started and its primary surface declared again
+// (or not) before it. The device-wide masters must match the clones the
+// client holds after every operation; once every surface is destroyed no
+// surface, level id or master may remain, and none once the client goes.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -38,6 +46,8 @@
 #include "core/orv_ioctl.h"
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/client_request.h"
+#include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/render/context_state.h"
@@ -45,11 +55,13 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
+#include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_clears.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
+#include "kernel/vidmem/surface_mapper.h"
 #include "platform/client3d/client3d.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
@@ -665,6 +677,131 @@ void ApplyDrawSetUp(client3d::Client& client, kglue::Glue& glue, uint32_t contex
     current->state.vertexSub.bytes[4] |= kVsubLayoutElements;
 }
 
+// ---- Client surfaces -----------------------------------------------------------------------------
+
+// The X driver's primary surface of the 640 x 480 screen: a 32-bit surface
+// block and a window block (ioctl 24), declared by ioctl 28.
+struct DeclaredPrimary {
+  uint64_t surface = 0;
+  uint64_t window = 0;
+};
+
+DeclaredPrimary AllocatePrimary(kglue::Glue& glue, kglue::File* owner) {
+  DeclaredPrimary primary;
+  OrvBlockRequest block = {};
+  block.kind = kBlockKindSurface;
+  MmSurfAllocOpt options;
+  options.requestedKind = 0;
+  options.heapSelector = 1;
+  options.desc.word1 = MmSurfDesc::MakeWord1(640, kLayoutPitchLinear, 0x30);
+  options.desc.word2 = MmSurfDesc::MakeWord2(480, 1);
+  options.physicalSize = options.desc.GetPhysicalMemSize(true);
+  options.alignment = options.desc.GetRequiredAlignment(true);
+  memcpy(block.surfaceOptions, &options, sizeof(options));
+  if (glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&block)) != 0) return primary;
+  OrvBlockRequest window = {};
+  window.kind = kBlockKindAperture;
+  MmHostApertureDesc d = {};
+  d.options = kApertureExplicitSize;
+  d.releasable = 1;
+  d.explicitSize = 0x40000;
+  d.desc.word1 = MmSurfDesc::MakeWord1(1, kLayoutPlain, 0x10);
+  d.desc.size = 0x40000;
+  memcpy(window.apertureOptions, &d, sizeof(d));
+  if (glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&window)) != 0) return primary;
+  primary.surface = block.handle;
+  primary.window = window.handle;
+  return primary;
+}
+
+void DeclarePrimary(kglue::Glue& glue, kglue::File* owner, const DeclaredPrimary& primary, PDEV* pdev) {
+  OrvDeclarePrimaryRequest declare = {primary.surface, primary.window, reinterpret_cast<uintptr_t>(pdev)};
+  (void)glue.Ioctl(owner, ORV_IOCTL_DECLARE_PRIMARY, reinterpret_cast<unsigned long>(&declare));
+}
+
+// Client format numbers of every class the catalogue knows (and two it does
+// not).
+constexpr uint32_t kClientFormats[] = {20, 21, 22, 23, 24, 25, 26, 28, 30, 31, 50, 51, 60, 61, 62, 64,
+                                       65, 66, 67, 68, 69, 70, 72, 73, 75, 79, 80, 0,  99};
+
+// A side: small, up to 300, or any word.
+uint32_t Side(Reader& in) {
+  const uint8_t b = in.Byte();
+  if (b < 160) return b % 40;
+  if (b < 240) return in.Half() % 301;
+  return in.Word();
+}
+
+// The surfaces the client made, to be named again.
+struct SurfaceHandles {
+  uint64_t made[16] = {};
+  uint32_t next = 0;
+  void Add(uint64_t handle) { made[next++ % 16] = handle; }
+  // One the client made, a small number, 0 or any 64-bit value.
+  uint64_t Pick(Reader& in) const {
+    const uint8_t b = in.Byte();
+    if (b < 176) return made[b % 16];
+    if (b < 240) return b % 24;
+    return in.Quad();
+  }
+};
+
+// A box {left, top, front, right, bottom, back}: small, or any words.
+void Box(Reader& in, uint32_t* box) {
+  const uint8_t b = in.Byte();
+  for (uint32_t i = 0; i < 6; ++i) {
+    if (b < 200) {
+      box[i] = in.Byte() % 72u;
+    } else {
+      box[i] = in.Word();
+    }
+  }
+}
+
+// The device-wide masters against the clones the client holds: a master
+// exists exactly while clones of its kind do, and counts them.
+void CheckMasters(PDEV* pdev, ClientContext* context) {
+  SharedSurfaces3d* shared = pdev != nullptr ? pdev->sharedSurfaces3d : nullptr;
+  if (shared == nullptr) return;
+  uint32_t clones[kSharedKinds] = {};
+  SurfaceList3d* list = context != nullptr ? context->surfaces : nullptr;
+  HandleTable<Surface3d>* table = context != nullptr && context->resources != nullptr ? context->resources->TableOf(1)
+                                                                                      : nullptr;
+  if (list != nullptr && table != nullptr) {
+    for (uint32_t handle = 1; handle < table->Capacity(); ++handle) {
+      ClientObject* object = list->Object(handle);
+      if (object == nullptr || object->surface == nullptr) continue;
+      const SharedKind3d kind = object->info.SharedKind();
+      if (kind == kSharedNone) continue;
+      ++clones[kind];
+      if (object->surface->master != shared->masters[kind]) __builtin_trap();
+    }
+  }
+  for (uint32_t kind = 0; kind < kSharedKinds; ++kind) {
+    if (shared->counts[kind] != clones[kind]) __builtin_trap();
+    if ((shared->masters[kind] != nullptr) != (clones[kind] != 0)) __builtin_trap();
+  }
+}
+
+// No surface, level id or master is left: the list is empty and the
+// device-wide table holds nothing.
+void CheckNothingLeft(PDEV* pdev, ClientContext* context) {
+  if (context != nullptr && context->surfaces != nullptr) {
+    SurfaceList3d* list = context->surfaces;
+    if (list->PlainCount() != 0 || list->SavedCount() != 0 || list->SavedRecordCount() != 0 ||
+        list->LevelIdCount() != 0)
+      __builtin_trap();
+    HandleTable<Surface3d>* table = context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
+    if (table != nullptr && table->Count() != 0) __builtin_trap();
+  }
+  SharedSurfaces3d* shared = pdev != nullptr ? pdev->sharedSurfaces3d : nullptr;
+  if (shared == nullptr) return;
+  for (uint32_t kind = 0; kind < kSharedKinds; ++kind)
+    if (shared->masters[kind] != nullptr || shared->counts[kind] != 0) __builtin_trap();
+  HandleTable<Surface3d>* table = shared->table != nullptr ? shared->table->TableOf(1) : nullptr;
+  if (table != nullptr && table->Count() != 0) __builtin_trap();
+}
+
 void Run(const uint8_t* data, size_t size) {
   orvmachine::Machine machine;
   orvmachine::MachineBoard& parts = machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()));
@@ -678,13 +815,19 @@ void Run(const uint8_t* data, size_t size) {
   if (glue.Ioctl(owner, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) != 1) return;
   auto* pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
   glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
-  alignas(8) static uint8_t primary[64];
-  pdev->primarySurface = reinterpret_cast<MmSurface*>(primary);
-  // A 640 x 480 screen: drawables' visible rectangles lie on it.
+  // A 640 x 480 screen: drawables' visible rectangles lie on it, and the
+  // primary surface covers it.
   pdev->mode.virtualWidth = 640;
   pdev->mode.virtualHeight = 480;
+  const DeclaredPrimary primary = AllocatePrimary(glue, owner);
+  DeclarePrimary(glue, owner, primary, pdev);
+  if (pdev->primarySurface == nullptr) return;
+  bool running = true;
   alignas(8) static uint8_t userMemory[256];
   alignas(8) static uint8_t faultyMemory[64];
+  // Records of the surface requests: a description at 0, a lock record at
+  // 32, the boxes of a present at 64 and 88.
+  alignas(8) static uint8_t records[128];
   {
     client3d::Client client(glue, device, 2000);
     if (client.CreateContext(reinterpret_cast<uintptr_t>(pdev)) == 0) {
@@ -702,10 +845,25 @@ void Run(const uint8_t* data, size_t size) {
       glue.DeclareUserMemory(2000, userMemory, sizeof(userMemory));
       glue.DeclareUserMemory(2000, faultyMemory, sizeof(faultyMemory));
       glue.MarkFaulty(faultyMemory, sizeof(faultyMemory));
+      memset(records, 0, sizeof(records));
+      glue.DeclareUserMemory(2000, records, sizeof(records));
       Reader in(data, size);
       uint32_t stateContext = 0;
+      SurfaceHandles handles;
+      auto stopAndStart = [&](uint8_t how) {
+        if ((how & 1) != 0 && running) {
+          glue.IoctlWithValue(owner, ORV_IOCTL_STOP_DEVICE, 0);
+          running = false;
+        }
+        if ((how & 2) != 0 && !running) {
+          glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
+          running = true;
+        }
+        if ((how & 4) != 0 && running) DeclarePrimary(glue, owner, primary, pdev);
+      };
+      ClientContext* const surfaceClient = glue.ClientOf(client.File())->context3d;
       for (int steps = 0; in.More() && steps < 256; ++steps) {
-        switch (in.Byte() % 8) {
+        switch (in.Byte() % 10) {
           case 0: {  // a word of the block
             const uint32_t at = (in.Byte() % 142) * 4;
             client.Put32(at, in.Word());
@@ -744,7 +902,9 @@ void Run(const uint8_t* data, size_t size) {
           case 6: {  // render-state tokens on a 3D context of its own, then a draw step
             DrawSetUp setUp;
             const client3d::TokenWriter tokens = StateTokens(in, buffers, &setUp);
-            if (!haveBuffer) break;
+            // Draws reach only a running device and a context that is not
+            // lost (until request 3 every request but 3 is refused).
+            if (!haveBuffer || !running || surfaceClient->lost) break;
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
             ApplyDrawSetUp(client, glue, stateContext, setUp);
@@ -756,7 +916,7 @@ void Run(const uint8_t* data, size_t size) {
             break;
           }
           case 7: {  // a clear of the 3D context's targets after a draw step
-            if (!haveBuffer) break;
+            if (!haveBuffer || !running || surfaceClient->lost) break;
             if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
             ClientContext* context = glue.ClientOf(client.File())->context3d;
             Context3d* context3d = context != nullptr ? context->Context(stateContext) : nullptr;
@@ -765,17 +925,128 @@ void Run(const uint8_t* data, size_t size) {
             ClearStep(context3d->current, in, parts);
             break;
           }
-          case 5:  // the device stops and starts again
-            glue.IoctlWithValue(owner, ORV_IOCTL_STOP_DEVICE, 0);
-            glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
-            pdev->primarySurface = reinterpret_cast<MmSurface*>(primary);
-            pdev->mode.virtualWidth = 640;
-            pdev->mode.virtualHeight = 480;
+          case 5:  // the device stops and starts again, its primary surface declared again, and request 3
+            stopAndStart(7);
+            client.Run(kRequestReattach);
             break;
+          case 8: {  // a surface request
+            const uint8_t what = in.Byte();
+            client.Put64(16, 0);
+            switch (what % 6) {
+              case 0: {  // 12: a description of any kind
+                ClientSurfaceDescription d;
+                d.flags = in.Byte();
+                const uint8_t kind = in.Byte();
+                d.kind = kind < 240 ? kind % 7u : in.Word();
+                const uint8_t format = in.Byte();
+                d.format = format < 240 ? kClientFormats[format % (sizeof(kClientFormats) / 4)] : in.Word();
+                d.width = Side(in);
+                d.height = Side(in);
+                d.depth = Side(in) % 17;
+                const uint8_t levels = in.Byte();
+                d.levels = levels < 240 ? levels % 14u : in.Word();
+                memcpy(records, &d, sizeof(d));
+                client.Put64(16, reinterpret_cast<uintptr_t>(records));
+                client.Put64(24, 0);
+                if (client.Run(kRequestCreateSurface) == kRequestOk) handles.Add(client.Get64(24));
+                break;
+              }
+              case 1:  // 13
+                client.Put64(16, handles.Pick(in));
+                client.Run(kRequestDestroySurface);
+                break;
+              case 2: {  // 14: any level and face
+                ClientSurfaceLock lock = {};
+                const uint8_t level = in.Byte();
+                const uint8_t face = in.Byte();
+                lock.level = level < 240 ? level % 14u : in.Word();
+                lock.face = face < 240 ? face % 8u : in.Word();
+                memcpy(records + 32, &lock, sizeof(lock));
+                client.Put64(16, handles.Pick(in));
+                client.Put64(24, reinterpret_cast<uintptr_t>(records + 32));
+                client.Run(kRequestLockSurface);
+                break;
+              }
+              case 3:  // 15
+                client.Put64(16, handles.Pick(in));
+                client.Run(kRequestUnlockSurface);
+                break;
+              case 4: {  // 16: copies and fills of any boxes, level, face and mask
+                if (stateContext == 0 && haveBuffer) stateContext = client.CreateContext3d(1, commands);
+                uint32_t boxes[12];
+                Box(in, boxes);
+                Box(in, boxes + 6);
+                memcpy(records + 64, boxes, sizeof(boxes));
+                client.Put32(16, in.Byte() % 8u);
+                client.Put32(24, stateContext);
+                client.Put64(32, handles.Pick(in));
+                client.Put64(40, handles.Pick(in));
+                client.Put64(48, reinterpret_cast<uintptr_t>(records + 64));
+                client.Put64(56, reinterpret_cast<uintptr_t>(records + 88));
+                const uint8_t level = in.Byte();
+                client.Put32(64, level < 240 ? level % 14u : in.Word());
+                const uint8_t face = in.Byte();
+                client.Put32(72, face < 240 ? face % 8u : in.Word());
+                client.Put32(80, in.Byte() < 128 ? 0xFFFFFFFFu : in.Word());
+                client.Put32(96, in.Word());
+                client.Run(kRequestPresentSurface);
+                break;
+              }
+              default:  // 28
+                client.Put64(16, handles.Pick(in));
+                client.Put32(24, in.Byte() % 4u);
+                client.Run(kRequestFlipSurface);
+                break;
+            }
+            CheckNoKernelAddress(glue, client.File(), client.Block());
+            CheckMasters(pdev, surfaceClient);
+            break;
+          }
+          case 9: {  // token 55, or request 3 after a stop, a start and a declaration (or not)
+            const uint8_t what = in.Byte();
+            if ((what & 0x80) != 0) {
+              stopAndStart(what);
+              client.Run(kRequestReattach);
+            } else {
+              const uint32_t entries = 1 + what % 6;
+              std::vector<uint32_t> words;
+              for (uint32_t e = 0; e < entries; ++e) {
+                const uint64_t handle = handles.Pick(in);
+                const uint32_t value = in.Word();
+                words.insert(words.end(), {static_cast<uint32_t>(handle), static_cast<uint32_t>(handle >> 32), value,
+                                           in.Word()});
+              }
+              client3d::TokenWriter tokens;
+              tokens.Token(55, entries, words);
+              if (!haveBuffer) break;
+              if (stateContext == 0) stateContext = client.CreateContext3d(1, commands);
+              if (stateContext == 0 || !tokens.WriteTo(commands, 0)) break;
+              client.RunTokens(stateContext, 0, static_cast<uint32_t>(tokens.Size()));
+            }
+            CheckNoKernelAddress(glue, client.File(), client.Block());
+            CheckMasters(pdev, surfaceClient);
+            break;
+          }
         }
+      }
+      // Everything the client made goes again: once the device runs with
+      // its primary surface and the client is back, every surface it holds
+      // is destroyed, and nothing of them may stay.
+      stopAndStart(6);
+      ClientContext* const c = surfaceClient;
+      if (client.Run(kRequestReattach) == kRequestOk && c != nullptr && c->surfaces != nullptr) {
+        HandleTable<Surface3d>* table = c->resources != nullptr ? c->resources->TableOf(1) : nullptr;
+        for (uint32_t handle = 1; table != nullptr && handle < table->Capacity(); ++handle) {
+          if (c->surfaces->Object(handle) == nullptr) continue;
+          client.Put64(16, handle);
+          if (client.Run(kRequestDestroySurface) != kRequestOk) __builtin_trap();
+        }
+        CheckNothingLeft(pdev, c);
       }
     }
   }
+  // The client is gone: its clones with it, and every master.
+  CheckNothingLeft(pdev, nullptr);
   if (!parts.dma->DecodeErrors().empty()) {
     fprintf(stderr, "decode error: %s\n", parts.dma->DecodeErrors()[0].c_str());
     __builtin_trap();

@@ -5,6 +5,7 @@
 // emitters and the surface list are the recording stand-ins.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -14,19 +15,23 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/3d/targets/clear_values.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
+#include "kernel/client_blocks.h"
 #include "kernel/flip_controller.h"
+#include "kernel/vidmem/surface_mapper.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_2d.h"
@@ -83,6 +88,53 @@ class Client3dTest : public ktest::StartedBoard {
     return primary;
   }
   Surface3d* primary = nullptr;
+
+  // The X driver's way to a primary surface of 64 x 48: a surface block and
+  // a window block (ioctl 24), then ioctl 28.
+  int XRequest(uint32_t code, void* record) { return glue.Ioctl(file, code, reinterpret_cast<unsigned long>(record)); }
+  void DeclarePrimary() {
+    pdev->mode.virtualWidth = 64;
+    pdev->mode.virtualHeight = 48;
+    if (declare.surfaceBlock == 0) {
+      OrvBlockRequest block = {};
+      block.kind = kBlockKindSurface;
+      MmSurfAllocOpt options;
+      options.requestedKind = 0;
+      options.heapSelector = 1;
+      options.desc.word1 = MmSurfDesc::MakeWord1(64, kLayoutPitchLinear, 0x30);
+      options.desc.word2 = MmSurfDesc::MakeWord2(48, 1);
+      options.physicalSize = options.desc.GetPhysicalMemSize(true);
+      options.alignment = options.desc.GetRequiredAlignment(true);
+      memcpy(block.surfaceOptions, &options, sizeof(options));
+      ASSERT_EQ(XRequest(ORV_IOCTL_ALLOC_BLOCK, &block), 0);
+      OrvBlockRequest window = {};
+      window.kind = kBlockKindAperture;
+      MmHostApertureDesc d = {};
+      d.options = kApertureExplicitSize;
+      d.releasable = 1;
+      d.explicitSize = 0x40000;
+      d.desc.word1 = MmSurfDesc::MakeWord1(1, kLayoutPlain, 0x10);
+      d.desc.size = 0x40000;
+      memcpy(window.apertureOptions, &d, sizeof(d));
+      ASSERT_EQ(XRequest(ORV_IOCTL_ALLOC_BLOCK, &window), 0);
+      declare = {block.handle, window.handle, reinterpret_cast<uintptr_t>(pdev)};
+    }
+    ASSERT_EQ(XRequest(ORV_IOCTL_DECLARE_PRIMARY, &declare), 0);
+  }
+  // A lost device as the X driver's VT switch makes it: stop (23), start
+  // (22) and the primary surface declared again (28). Until then request 3
+  // answers -3; then its answer comes back.
+  int32_t LoseAndReattach(const std::function<void()>& whileAway = nullptr) {
+    EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+    EXPECT_TRUE(Context()->lost);
+    if (whileAway) whileAway();
+    EXPECT_EQ(client->Run(kRequestReattach), kRequestNotRunning);
+    EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev)), 0);
+    EXPECT_EQ(client->Run(kRequestReattach), kRequestNotRunning);  // no primary surface yet
+    DeclarePrimary();
+    return client->Run(kRequestReattach);
+  }
+  OrvDeclarePrimaryRequest declare = {};
 
   ClientContext* Context() { return glue.ClientOf(client->File())->context3d; }
   RenderContext3d* Current() { return Context()->Context(context3d)->current; }
@@ -1455,32 +1507,42 @@ TEST_F(Client3dTest, ABackBufferWithoutAFreeFlipSlotStoresSlotZeroAndNeverFreesI
 
 TEST_F(Client3dTest, SurfaceValuesReachOnlyTheNamedSurfaces) {
   const uint64_t argb = MakeSurface(0, kDescKindPlain, 21, 16, 16);
-  const uint64_t dxt = MakeSurface(0, kDescKindPlain, 31, 16, 16);
+  // V8 U8 (client format 60) has no ARGB conversion.
+  const uint64_t bump = MakeSurface(0, kDescKindPlain, 60, 16, 16);
   ASSERT_NE(argb, 0u);
-  ASSERT_NE(dxt, 0u);
+  ASSERT_NE(bump, 0u);
   Surface3d* a = SurfaceOf(argb);
-  a->expandedKey = 0x5A5A5A5A;
-  a->expandedKeyValid = 7;
+  Surface3d* d = SurfaceOf(bump);
+  uint32_t ignored = 0;
+  ASSERT_FALSE(d->format->ExpandToArgb(&ignored, 0x1234, kUsageTexture));
+  for (Surface3d* s : {a, d}) {
+    s->expandedKey = 0x5A5A5A5A;
+    s->expandedKeyValid = 7;
+  }
+  // Index 0 and an index that names nothing change nothing.
+  TokenWriter nothing;
+  const uint64_t none[][2] = {{0, 0x12345678}, {999, 1}};
+  nothing.Token(55, 2, none, sizeof(none));
+  ASSERT_EQ(Stream(nothing), 0);
+  for (Surface3d* s : {a, d}) {
+    EXPECT_EQ(s->expandedKey, 0x5A5A5A5Au);
+    EXPECT_EQ(s->expandedKeyValid, 7u);
+  }
+  EXPECT_EQ(Context()->surfaces->Object(argb)->info.flagsB & kInfoValueSet, 0u);
   TokenWriter tokens;
-  const uint64_t entries[][2] = {{0, 0x12345678}, {999, 1}, {argb, 0xFF00FF00}};
-  tokens.Token(55, 3, entries, sizeof(entries));
+  const uint64_t entries[][2] = {{argb, 0xFF00FF00}, {bump, 0x1234}};
+  tokens.Token(55, 2, entries, sizeof(entries));
   ASSERT_EQ(Stream(tokens), 0);
-  EXPECT_EQ(a->expandedKeyValid, 0xFFFFFFFFu);
   uint32_t expected = 0;
   ASSERT_TRUE(a->format->ExpandToArgb(&expected, 0xFF00FF00, kUsageTexture));
   EXPECT_EQ(a->expandedKey, expected);
+  EXPECT_EQ(a->expandedKeyValid, 0xFFFFFFFFu);
   EXPECT_EQ(Context()->surfaces->Object(argb)->info.surfaceValue, 0xFF00FF00u);
-  // A format without the conversion: -1 with valid word 0.
-  Surface3d* d = SurfaceOf(dxt);
-  uint32_t ignored = 0;
-  if (!d->format->ExpandToArgb(&ignored, 1, kUsageTexture)) {
-    const uint64_t entry[2] = {dxt, 1};
-    TokenWriter other;
-    other.Token(55, 1, entry, sizeof(entry));
-    ASSERT_EQ(Stream(other), 0);
-    EXPECT_EQ(d->expandedKey, 0xFFFFFFFFu);
-    EXPECT_EQ(d->expandedKeyValid, 0u);
-  }
+  // A format without the conversion: -1 with valid word 0; the value is
+  // kept all the same.
+  EXPECT_EQ(d->expandedKey, 0xFFFFFFFFu);
+  EXPECT_EQ(d->expandedKeyValid, 0u);
+  EXPECT_EQ(Context()->surfaces->Object(bump)->info.surfaceValue, 0x1234u);
 }
 
 TEST_F(Client3dTest, LocksRefuseFacesAndLevelsTheSurfaceDoesNotHave) {
@@ -1544,7 +1606,9 @@ std::vector<uint8_t> LevelBytes(ClientObject* object, bool write, uint8_t seed) 
 }
 
 TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents) {
+  DeclarePrimary();
   SurfaceList3d* list = Context()->surfaces;
+  SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
   struct Made {
     uint64_t handle;
     std::vector<uint8_t> bytes;
@@ -1567,17 +1631,28 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
     EXPECT_FALSE(m.ids.empty());
     made.push_back(m);
   }
-  // Small levels share one packed area: what the levels hold now is what
-  // must come back.
+  // What the levels hold now is what must come back.
   for (Made& m : made) m.bytes = LevelBytes(list->Object(m.handle), false, 0);
   // A mipmapped 1024 x 1 saves every level's row, no more.
   EXPECT_EQ(list->Object(made[0].handle)->DataSize(), uint64_t{2047} * 4);
+  // Clones of the display and of the shared-one master come back as clones
+  // of the masters of the restarted device; the display's contents are the
+  // X driver's primary surface's, which the loss leaves where they are.
+  const uint64_t display = MakeSurface(kDescPrimary, kDescKindPlain, 0, 0, 0);
+  const uint64_t sharedOne = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(display, 0u);
+  ASSERT_NE(sharedOne, 0u);
+  MmSurface* xPrimary = pdev->primarySurface;
+  const std::vector<uint8_t> drawn = LevelBytes(list->Object(display), true, 3);
   const uint32_t ids = list->LevelIdCount();
   for (int cycle = 0; cycle < 2; ++cycle) {
-    Context()->MarkLost();
-    for (const Made& m : made) EXPECT_EQ(list->Object(m.handle), nullptr);
-    EXPECT_EQ(list->LevelIdCount(), ids);  // reserved while away
-    ASSERT_EQ(client->Run(kRequestReattach), 0);
+    const int32_t answer = LoseAndReattach([&] {
+      for (const Made& m : made) EXPECT_EQ(list->Object(m.handle), nullptr);
+      EXPECT_EQ(list->Object(display), nullptr);
+      EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
+      EXPECT_EQ(list->LevelIdCount(), ids);  // reserved while away
+    });
+    ASSERT_EQ(answer, 0) << cycle;
     EXPECT_EQ(list->SavedRecordCount(), 0u);
     for (const Made& m : made) {
       ClientObject* object = list->Object(m.handle);
@@ -1587,28 +1662,560 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
       EXPECT_EQ(std::vector<uint32_t>(now, now + list->LevelIdsOf(m.handle, now, 80)), m.ids);
       EXPECT_EQ(LevelBytes(object, false, 0), m.bytes) << m.handle;
     }
+    ASSERT_NE(SurfaceOf(display), nullptr);
+    ASSERT_NE(SurfaceOf(sharedOne), nullptr);
+    EXPECT_EQ(SurfaceOf(display)->master, shared->masters[kSharedPrimary]);
+    EXPECT_EQ(shared->masters[kSharedPrimary]->master, xPrimary);
+    EXPECT_EQ(SurfaceOf(sharedOne)->master, shared->masters[kSharedOne]);
+    EXPECT_EQ(shared->counts[kSharedPrimary], 1u);
+    EXPECT_EQ(shared->counts[kSharedOne], 1u);
+    EXPECT_EQ(LevelBytes(list->Object(display), false, 0), drawn);
   }
-  // Destroying them frees every id.
+  // Destroying them frees every id and master.
   for (const Made& m : made) {
     client->Put64(16, m.handle);
     EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
   }
+  for (uint64_t handle : {display, sharedOne}) {
+    client->Put64(16, handle);
+    EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  }
   EXPECT_EQ(list->LevelIdCount(), 0u);
+  EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
+  EXPECT_EQ(shared->masters[kSharedOne], nullptr);
 }
 
+// A kind this board places in AGP memory only (shared-one) comes back there
+// after a loss: re-created in local memory alone it could never come back,
+// and request 3 would refuse the client for good.
+TEST_F(Client3dTest, ASurfaceMadeInAgpMemoryComesBackAfterALoss) {
+  DeclarePrimary();
+  const uint64_t handle = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 64, 64);
+  ASSERT_NE(handle, 0u);
+  ASSERT_EQ(pdev->sharedSurfaces3d->masters[kSharedOne]->Placement(), kNibbleAgp);
+  ASSERT_EQ(LoseAndReattach(), 0);
+  ASSERT_NE(SurfaceOf(handle), nullptr);
+  EXPECT_EQ(SurfaceOf(handle)->master, pdev->sharedSurfaces3d->masters[kSharedOne]);
+  EXPECT_EQ(pdev->sharedSurfaces3d->masters[kSharedOne]->Placement(), kNibbleAgp);
+}
+
+// The loss as the kernel core marks it (MarkLost). The third surface's
+// record cannot be had: request 3 re-creates the first two, meets the
+// empty entry, answers -1 and releases them again; the records stay.
 TEST_F(Client3dTest, AFailedSaveMakesReattachRefuseAndReleaseWhatItMade) {
+  SurfaceList3d* list = Context()->surfaces;
+  uint64_t handles[3];
+  for (int i = 0; i < 2; ++i) {
+    handles[i] = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+    ASSERT_NE(handles[i], 0u);
+  }
+  // Losses with the first two alone count their saves' allocations (the
+  // first loss also makes what later ones reuse).
+  uint64_t firstTwo = 0;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    const uint64_t before = glue.AllocationCount(kglue::AllocKind::kMemory);
+    Context()->MarkLost();
+    firstTwo = glue.AllocationCount(kglue::AllocKind::kMemory) - before;
+    ASSERT_EQ(client->Run(kRequestReattach), 0);
+  }
+  handles[2] = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+  ASSERT_NE(handles[2], 0u);
+  const uint32_t ids = list->LevelIdCount();
+  const size_t surfaces = Context()->resources->TableOf(1)->Count();
+
+  // The next allocation after theirs is the third surface's record.
+  glue.FailAllocation(firstTwo + 1, kglue::AllocKind::kMemory);
+  Context()->MarkLost();
+  glue.FailAllocation(0);
+  EXPECT_EQ(glue.FailedAllocations(), 1u);
+  EXPECT_EQ(list->SavedRecordCount(), 3u);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 3);
+  const size_t blocks = glue.LiveBlocks().size();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const uint64_t allocations = glue.AllocationCount(kglue::AllocKind::kMemory);
+    EXPECT_EQ(client->Run(kRequestReattach), -1);
+    // The first two were made again, and went again.
+    EXPECT_GT(glue.AllocationCount(kglue::AllocKind::kMemory), allocations);
+    EXPECT_EQ(glue.LiveBlocks().size(), blocks);
+    for (uint64_t h : handles) EXPECT_EQ(list->Object(h), nullptr);
+    EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 3);
+    EXPECT_EQ(list->SavedRecordCount(), 3u);
+    EXPECT_EQ(list->LevelIdCount(), ids);
+  }
+}
+
+// Without room for a saved surface's list entry the surface is not
+// dropped unnoticed: request 3 refuses as at an empty entry.
+TEST_F(Client3dTest, ASaveWithoutRoomForItsEntryAlsoMakesReattachRefuse) {
   SurfaceList3d* list = Context()->surfaces;
   const uint64_t first = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
   const uint64_t second = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
+  ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
-  const size_t surfaces = Context()->resources->TableOf(1)->Count();
-  // The first surface's record cannot be had.
-  glue.FailAllocation(1, kglue::AllocKind::kMemory);
+  uint64_t saves = 0;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    const uint64_t before = glue.AllocationCount(kglue::AllocKind::kMemory);
+    Context()->MarkLost();
+    saves = glue.AllocationCount(kglue::AllocKind::kMemory) - before;
+    ASSERT_EQ(client->Run(kRequestReattach), 0);
+  }
+  // The last allocation of the loss is the second surface's entry.
+  glue.FailAllocation(saves, kglue::AllocKind::kMemory);
   Context()->MarkLost();
   glue.FailAllocation(0);
-  EXPECT_EQ(list->SavedRecordCount(), 2u);
+  EXPECT_EQ(glue.FailedAllocations(), 1u);
+  EXPECT_EQ(list->SavedRecordCount(), 1u);
   EXPECT_EQ(client->Run(kRequestReattach), -1);
   EXPECT_EQ(list->Object(first), nullptr);
-  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 2);
-  EXPECT_EQ(list->SavedRecordCount(), 2u);
+  EXPECT_EQ(list->Object(second), nullptr);
+}
+
+// ---- Level copies ------------------------------------------------------------------------------
+
+namespace {
+
+// What the engines were given: copies the 2D engine started, and register
+// writes of the packets the 3D engine ran.
+size_t CopyStarts(const orvsim::Engine2d& engine) {
+  size_t n = 0;
+  for (const auto& start : engine.OperationStarts()) n += (start.control & 0xF) == orvsim::k2dOpCopy ? 1 : 0;
+  return n;
+}
+
+std::vector<uint32_t> WritesTo(const orvsim::DmaEngine& dma, uint32_t index) {
+  std::vector<uint32_t> out;
+  for (const auto& w : dma.Writes())
+    if (w.reg == 0x1000 + 4 * index) out.push_back(w.value);
+  return out;
+}
+
+float AsFloat(uint32_t bits) {
+  float f;
+  memcpy(&f, &bits, 4);
+  return f;
+}
+
+// Every byte of one level surface (rows of its width), or each set to a
+// value.
+std::vector<uint8_t> Pixels(Surface3d* s, const uint8_t* set = nullptr) {
+  std::vector<uint8_t> all;
+  auto* at = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(s->Lock()));
+  EXPECT_NE(at, nullptr);
+  if (at == nullptr) return all;
+  const uint32_t rowBytes = s->width * s->bitsPerPixel / 8;
+  for (uint32_t y = 0; y < s->height; ++y)
+    for (uint32_t x = 0; x < rowBytes; ++x) {
+      if (set != nullptr) at[uint64_t{y} * s->pitch + x] = *set;
+      all.push_back(at[uint64_t{y} * s->pitch + x]);
+    }
+  if (set != nullptr) {
+    s->Unlock();
+  } else {
+    s->UnlockRead();
+  }
+  return all;
+}
+
+}  // namespace
+
+TEST_F(Client3dTest, CopyLevelsHalvesTheRectangleOfEveryLevel) {
+  orvsim::Engine2d engine2d{board, dma};
+  Common()->driverSwitches->UseTextiled->current = 0;
+  SurfaceList3d* list = Context()->surfaces;
+  // Levels of 256 down to 32: none shares the packed area of small levels.
+  const uint64_t from = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 256, 256, 0, 3);
+  const uint64_t to = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 256, 256, 0, 3);
+  ASSERT_NE(from, 0u);
+  ASSERT_NE(to, 0u);
+  ClientObject* source = list->Object(from);
+  ClientObject* destination = list->Object(to);
+  (void)LevelBytes(source, true, 5);
+  const uint8_t zero = 0;
+  for (uint32_t level = 0; level < 4; ++level) (void)Pixels(destination->LevelSurface(level, 0), &zero);
+  // A 7 x 5 rectangle, then each edge halved and kept a unit from its
+  // opposite: 4 x 3, 2 x 2, 1 x 1.
+  const uint32_t box[6] = {0, 0, 0, 7, 5, 1};
+  ASSERT_TRUE(destination->CopyLevels(source, box, box));
+  dma.RunPending();
+  EXPECT_EQ(CopyStarts(engine2d), 4u);
+  const uint32_t sizes[4][2] = {{7, 5}, {4, 3}, {2, 2}, {1, 1}};
+  for (uint32_t level = 0; level < 4; ++level) {
+    Surface3d* d = destination->LevelSurface(level, 0);
+    Surface3d* s = source->LevelSurface(level, 0);
+    ASSERT_NE(d, nullptr);
+    const std::vector<uint8_t> got = Pixels(d), was = Pixels(s);
+    const uint32_t rowBytes = d->width * 4;
+    uint32_t copied = 0, wrong = 0;
+    for (uint32_t y = 0; y < d->height; ++y) {
+      for (uint32_t x = 0; x < d->width; ++x) {
+        const bool inside = x < sizes[level][0] && y < sizes[level][1];
+        for (uint32_t b = 0; b < 4; ++b) {
+          const size_t at = size_t{y} * rowBytes + x * 4 + b;
+          wrong += got[at] != (inside ? was[at] : 0) ? 1 : 0;
+        }
+        copied += inside ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(copied, sizes[level][0] * sizes[level][1]) << level;
+    EXPECT_EQ(wrong, 0u) << level;
+  }
+}
+
+// Equal formats, no mirror and no stretch go to the 2D engine's copy;
+// anything else, and formats 13 and 14 always, to the 3D engine's blit.
+TEST_F(Client3dTest, LevelCopiesChooseTheEngineCopyOrTheBlit) {
+  orvsim::Engine2d engine2d{board, dma};
+  SurfaceList3d* list = Context()->surfaces;
+  auto make = [&](uint32_t code) -> ClientObject* {
+    SurfaceCreateRequest request;
+    request.placement = kPlaceLocal;
+    request.format = pdev->formatCatalogue->Find(code);
+    request.surfaceType = kUsageIndexPlain;
+    request.width = 32;
+    request.height = 32;
+    request.levels = 1;
+    request.depth = 1;
+    Surface3d* s = Context()->resources->CreateSurface(1, &request);
+    EXPECT_NE(s, nullptr) << code;
+    if (s == nullptr) return nullptr;
+    const uint64_t handle = list->AddSurface(s);
+    EXPECT_NE(handle, 0u);
+    return list->Object(handle);
+  };
+  struct Case {
+    uint32_t sourceCode, destinationCode;
+    int32_t destination[4];
+    bool blit;
+    bool mirrored;
+  } cases[] = {
+      {11, 11, {0, 0, 16, 16}, false, false},
+      {11, 11, {15, 0, -1, 16}, true, true},   // right below left: mirrored in x
+      {11, 11, {0, 0, 32, 32}, true, false},   // stretched
+      {13, 13, {0, 0, 16, 16}, true, false},
+      {14, 14, {0, 0, 16, 16}, true, false},
+      {11, 13, {0, 0, 16, 16}, true, false},
+  };
+  for (const Case& c : cases) {
+    ClientObject* source = make(c.sourceCode);
+    ClientObject* destination = make(c.destinationCode);
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(destination, nullptr);
+    LevelCopyRequest request;
+    const int32_t rect[4] = {0, 0, 16, 16};
+    memcpy(request.source, rect, sizeof(rect));
+    memcpy(request.destination, c.destination, sizeof(c.destination));
+    dma.RunPending();
+    dma.ClearWrites();
+    engine2d.ClearOperationStarts();
+    EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF)) << c.sourceCode;
+    dma.RunPending();
+    EXPECT_EQ(CopyStarts(engine2d), c.blit ? 0u : 1u) << c.sourceCode << " " << c.destination[2];
+    // A blit draws its rectangle with stage 0's texture coordinates: s of
+    // the left corners at 0x63 before that of the right one.
+    const std::vector<uint32_t> s = WritesTo(dma, 0x63);
+    ASSERT_EQ(s.size() >= 2, c.blit) << c.sourceCode << " " << c.destination[2];
+    if (c.blit) {
+      EXPECT_EQ(AsFloat(s[0]) > AsFloat(s[1]), c.mirrored) << c.sourceCode << " " << c.destination[2];
+    }
+  }
+}
+
+// Levels are a texture's: a clone of a device-wide master stays a clone of
+// its one surface whatever the description's mipmapped flag says, and a
+// plain surface stays one surface.
+TEST_F(Client3dTest, TheMipmappedFlagMakesNoLevelsOutsideATexture) {
+  DeclarePrimary();
+  SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
+  const struct {
+    uint32_t flags;
+    SharedKind3d kind;
+  } cases[] = {{kDescPrimary, kSharedPrimary},
+               {kDescBackBuffer, kSharedBackBuffer},
+               {kDescSharedOne, kSharedOne},
+               {kDescSharedTwo, kSharedTwo},
+               {0, kSharedNone}};
+  auto round = [&] {
+    for (const auto& c : cases) {
+      const uint64_t handle = MakeSurface(c.flags | kDescMipmapped | kDescBordered, kDescKindPlain, 21, 16, 16, 0, 3);
+      ASSERT_NE(handle, 0u) << c.flags;
+      Surface3d* s = SurfaceOf(handle);
+      if (c.kind != kSharedNone) {
+        EXPECT_EQ(s->master, shared->masters[c.kind]) << c.flags;
+        EXPECT_EQ(shared->counts[c.kind], 1u) << c.flags;
+      }
+      EXPECT_EQ(s->set, nullptr) << c.flags;
+      client->Put64(16, handle);
+      EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+      if (c.kind != kSharedNone) {
+        EXPECT_EQ(shared->masters[c.kind], nullptr) << c.flags;
+      }
+    }
+  };
+  // The second round holds what the first left: the tables the first
+  // grew, nothing of its surfaces.
+  round();
+  const size_t blocks = glue.LiveBlocks().size();
+  round();
+  EXPECT_EQ(glue.LiveBlocks().size(), blocks);
+}
+
+// Register 0xC0 holds the current engine state's control word; the tag and
+// event packets of presents, flips and read-backs write it too. After each
+// the state either finds its word in the register or knows to write it
+// again: every group it does not mark dirty is what the board holds.
+TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
+  alignas(8) uint32_t boxes[2][6] = {{0, 0, 0, 8, 8, 1}, {4, 4, 0, 12, 12, 1}};
+  alignas(8) int32_t box[6] = {0, 0, 0, 4, 2, 1};
+  std::vector<uint8_t> rows(4 * 16);
+  glue.DeclareUserMemory(2000, boxes, sizeof(boxes));
+  glue.DeclareUserMemory(2000, box, sizeof(box));
+  glue.DeclareUserMemory(2000, rows.data(), rows.size());
+  const uint64_t source = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  const uint64_t target = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(target, 0u);
+  client->Put64(16, 5);
+  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
+  client->Put32(40, 1);
+  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
+  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  auto present = [&](uint32_t flags) {
+    client->Put32(16, flags);
+    client->Put32(24, context3d);
+    client->Put64(32, target);
+    client->Put64(40, source);
+    client->Put64(48, reinterpret_cast<uintptr_t>(boxes[0]));
+    client->Put64(56, reinterpret_cast<uintptr_t>(boxes[1]));
+    client->Put64(64, 0);
+    client->Put64(72, 0);
+    client->Put32(80, 0xFFFFFFFF);
+    client->Put32(96, 0x12345678);
+    return client->Run(kRequestPresentSurface);
+  };
+  const struct {
+    const char* name;
+    std::function<int32_t()> request;
+  } writers[] = {
+      {"present copy", [&] { return present(1); }},
+      {"present fill", [&] { return present(2); }},
+      {"displayable present", [&] {
+         SurfaceOf(source)->flagsWord |= 0x2;  // displayable
+         const int32_t result = present(1);
+         SurfaceOf(source)->flagsWord &= ~0x2u;
+         return result;
+       }},
+      {"flip", [&] {
+         client->Put64(16, target);
+         client->Put32(24, 1);
+         return client->Run(kRequestFlipSurface);
+       }},
+      {"read-back", [&] {
+         client->Put64(16, source);
+         client->Put64(24, reinterpret_cast<uintptr_t>(box));
+         client->Put32(32, 16);
+         client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+         return client->Run(kRequestReadRect);
+       }},
+  };
+  auto mismatch = [&] {
+    RenderContext3d* render = Current();
+    (void)render->state.Apply();
+    render->PrepareTargets();
+    dma.RunPending();
+    return ktest::FirstImageMismatch(*render->contextState, [&](uint8_t reg) { return board.Peek(0x1000 + 4u * reg, 4); });
+  };
+  for (const auto& w : writers) {
+    ASSERT_EQ(client->RunTokens(context3d, 0, 0), 0) << w.name;
+    ASSERT_EQ(mismatch(), 0) << w.name;
+    EXPECT_EQ(w.request(), 0) << w.name;
+    dma.RunPending();
+    EXPECT_EQ(mismatch(), 0) << w.name;
+  }
+}
+
+namespace {
+
+// A 32 x 32 surface of a format code in the client's resource table, entered
+// into its surface list.
+ClientObject* MakeCoded(PDEV* pdev, ClientContext* context, uint32_t code) {
+  SurfaceCreateRequest request;
+  request.placement = kPlaceLocal;
+  request.format = pdev->formatCatalogue->Find(code);
+  request.surfaceType = kUsageIndexPlain;
+  request.width = 32;
+  request.height = 32;
+  request.levels = 1;
+  request.depth = 1;
+  Surface3d* s = context->resources->CreateSurface(1, &request);
+  EXPECT_NE(s, nullptr) << code;
+  if (s == nullptr) return nullptr;
+  const uint64_t handle = context->surfaces->AddSurface(s);
+  EXPECT_NE(handle, 0u);
+  return context->surfaces->Object(handle);
+}
+
+}  // namespace
+
+// A colour source blitted into code 31 or into another class-4 format
+// takes a level-copy state for its units: the blit runs with no colour
+// transform in its operation word (bit 0x40000). Into code 31 the device's
+// own transform refuses the pair and draws nothing.
+TEST_F(Client3dTest, ColourIntoClassFourBlitsWithALevelCopyState) {
+  const uint32_t codes[] = {31, 29, 32};
+  for (uint32_t code : codes) {
+    ClientObject* source = MakeCoded(pdev, Context(), 11);
+    ClientObject* destination = MakeCoded(pdev, Context(), code);
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(destination, nullptr);
+    const int32_t from[4] = {0, 0, 16, 16}, to[4] = {0, 0, 32, 32};  // stretched: a blit
+    LevelCopyRequest request;
+    memcpy(request.source, from, sizeof(from));
+    memcpy(request.destination, to, sizeof(to));
+    dma.RunPending();
+    dma.ClearWrites();
+    EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF)) << code;
+    dma.RunPending();
+    EXPECT_GE(WritesTo(dma, 0x63).size(), 2u) << code;
+    uint32_t operation = 0;
+    for (uint32_t w : WritesTo(dma, 0xC0))
+      if ((w & 0x1000CCu) == 0x1000CCu) operation = w;
+    EXPECT_NE(operation, 0u) << code;
+    EXPECT_EQ(operation & 0x40000u, 0u) << code;
+  }
+  ClientObject* source = MakeCoded(pdev, Context(), 11);
+  ClientObject* destination = MakeCoded(pdev, Context(), 31);
+  ASSERT_NE(destination, nullptr);
+  SurfaceBlitRequest plain;
+  const int32_t from[4] = {0, 0, 16, 16}, to[4] = {0, 0, 32, 32};
+  memcpy(plain.source, from, sizeof(from));
+  memcpy(plain.full, to, sizeof(to));
+  memcpy(plain.clipped, to, sizeof(to));
+  dma.RunPending();
+  dma.ClearWrites();
+  EXPECT_FALSE(Surface3d::Blit(destination->surface, source->surface, plain));
+  dma.RunPending();
+  EXPECT_TRUE(WritesTo(dma, 0x63).empty());
+}
+
+// The blit's request and its two level-copy states: when any cannot be had
+// nothing is copied, nothing reaches the engine and nothing stays.
+TEST_F(Client3dTest, ALevelCopyWithoutItsAllocationsCopiesNothing) {
+  ClientObject* source = MakeCoded(pdev, Context(), 11);
+  ClientObject* destination = MakeCoded(pdev, Context(), 31);
+  ASSERT_NE(source, nullptr);
+  ASSERT_NE(destination, nullptr);
+  LevelCopyRequest request;
+  const int32_t rect[4] = {0, 0, 16, 16};
+  memcpy(request.source, rect, sizeof(rect));
+  memcpy(request.destination, rect, sizeof(rect));
+  for (uint64_t nth = 1; nth <= 3; ++nth) {
+    dma.RunPending();
+    dma.ClearWrites();
+    const size_t blocks = glue.LiveBlocks().size();
+    const uint32_t* cursor = Secondary()->cursor;
+    glue.FailAllocation(nth, kglue::AllocKind::kMemory);
+    EXPECT_FALSE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF)) << nth;
+    glue.FailAllocation(0);
+    EXPECT_EQ(glue.FailedAllocations(), nth) << nth;
+    EXPECT_EQ(Secondary()->cursor, cursor) << nth;
+    dma.RunPending();
+    EXPECT_TRUE(dma.Writes().empty()) << nth;
+    EXPECT_EQ(glue.LiveBlocks().size(), blocks) << nth;
+  }
+  // With them, the blit runs.
+  EXPECT_TRUE(destination->CopyLevel(source, &request, 0, 0, 0xFFFFFFFF));
+  dma.RunPending();
+  EXPECT_FALSE(WritesTo(dma, 0x63).empty());
+}
+
+// With local memory full a plain surface gets a second attempt in AGP
+// memory; a video-only one does not, and is refused while AGP memory still
+// has room.
+TEST_F(Client3dTest, AVideoOnlySurfaceNeverGoesToAgpMemory) {
+  SurfaceList3d* list = Context()->surfaces;
+  // Plain surfaces until they land in AGP memory: local memory is full for
+  // 256 x 256 then.
+  uint32_t local = 0;
+  std::vector<uint64_t> fill;
+  for (uint32_t side : {1024u, 256u}) {
+    for (int i = 0; i < 512; ++i) {
+      const uint64_t h = MakeSurface(0, kDescKindPlain, 21, side, side);
+      ASSERT_NE(h, 0u);
+      fill.push_back(h);
+      if (SurfaceOf(h)->Placement() == kNibbleAgp) break;
+      ++local;
+    }
+  }
+  ASSERT_GT(local, 0u);
+  ASSERT_EQ(SurfaceOf(fill.back())->Placement(), kNibbleAgp);
+  const size_t surfaces = Context()->resources->TableOf(1)->Count();
+  EXPECT_EQ(MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 256, 256), 0u);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces);
+  EXPECT_EQ(list->SavedCount(), 0u);
+  // AGP memory had room: a plain one of the same size goes there.
+  const uint64_t plain = MakeSurface(0, kDescKindPlain, 21, 256, 256);
+  ASSERT_NE(plain, 0u);
+  EXPECT_EQ(SurfaceOf(plain)->Placement(), kNibbleAgp);
+  EXPECT_TRUE(list->InPlainList(plain));
+}
+
+// A saved texture re-created after handles below its own came free: its
+// levels take those first, then go back under their level ids; a surface
+// made afterwards takes no id of theirs, and destroying both frees every id.
+TEST_F(Client3dTest, ReCreatedLevelsGoBackUnderTheirIdsWhateverHandlesAreFree) {
+  DeclarePrimary();
+  SurfaceList3d* list = Context()->surfaces;
+  const uint64_t first = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 32, 8, 0, 3);
+  const uint64_t cube = MakeSurface(kDescVideoOnly | kDescMipmapped, kDescKindCube, 21, 16, 16, 0, 3);
+  const uint64_t plain = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(cube, 0u);
+  ASSERT_NE(plain, 0u);
+  uint32_t ids[80];
+  const std::vector<uint32_t> cubeIds(ids, ids + list->LevelIdsOf(cube, ids, 80));
+  ASSERT_EQ(cubeIds.size(), 24u);
+  client->Put64(16, first);
+  ASSERT_EQ(client->Run(kRequestDestroySurface), 0);
+  ASSERT_EQ(LoseAndReattach(), 0);
+  for (uint64_t h : {cube, plain}) {
+    ASSERT_NE(list->Object(h), nullptr);
+    EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(h)), SurfaceOf(h)) << h;
+  }
+  EXPECT_EQ(std::vector<uint32_t>(ids, ids + list->LevelIdsOf(cube, ids, 80)), cubeIds);
+  // Every level of the cube stands under its id.
+  ClientObject* object = list->Object(cube);
+  size_t at = 0;
+  for (uint32_t level = 0; level < object->LevelCount(); ++level)
+    for (uint32_t face = 0; face < 6; ++face) {
+      Surface3d* s = object->LevelSurface(level, face);
+      ASSERT_NE(s, nullptr);
+      EXPECT_EQ(s->resourceHandle, cubeIds[at]);
+      EXPECT_EQ(Context()->resources->Get(1, cubeIds[at]), s);
+      ++at;
+    }
+  const uint64_t later = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(later, 0u);
+  for (uint64_t h : {cube, plain, later}) {
+    client->Put64(16, h);
+    EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
+  }
+  EXPECT_EQ(list->LevelIdCount(), 0u);
+  EXPECT_EQ(Context()->resources->TableOf(1)->Count(), 0u);
+}
+
+// The small levels of a mip chain share one packed area, each at its own
+// place: what the processor writes into one level leaves the others be.
+TEST_F(Client3dTest, PackedSmallLevelsDoNotOverlap) {
+  Common()->driverSwitches->UseTextiled->current = 0;
+  SurfaceList3d* list = Context()->surfaces;
+  const uint64_t h = MakeSurface(kDescMipmapped, kDescKindTexture, 21, 64, 64, 0, 6);  // 64 down to 1
+  ASSERT_NE(h, 0u);
+  ClientObject* object = list->Object(h);
+  ASSERT_EQ(object->LevelCount(), 7u);
+  std::vector<std::vector<uint8_t>> written;
+  for (uint32_t level = 0; level < 7; ++level) {
+    const uint8_t value = static_cast<uint8_t>(0x10 + level);
+    written.push_back(Pixels(object->LevelSurface(level, 0), &value));
+  }
+  for (uint32_t level = 0; level < 7; ++level)
+    EXPECT_EQ(Pixels(object->LevelSurface(level, 0)), written[level]) << level;
 }
