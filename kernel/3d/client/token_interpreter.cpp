@@ -10,6 +10,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
@@ -282,6 +283,9 @@ bool EmitTargetTagPacket(CommonData* common, uint32_t mask, uint32_t tag) {
   at[3] = tag | kTagProgress;
   at[4] = tag;
   at[5] = ReadShared(&shared->last1300Value);
+  // The packet's mask word goes to register 0xC0, where the engine state
+  // keeps its control word.
+  ControlWordOverwritten(common);
   return secondary->ExecutePending();
 }
 

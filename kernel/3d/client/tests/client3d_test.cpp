@@ -2008,6 +2008,14 @@ TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
          client->Put32(24, 1);
          return client->Run(kRequestFlipSurface);
        }},
+      {"target synchronisation", [&] {
+         // Token 13 naming the source (colour) and target (depth): its tag
+         // packet's mask word goes to 0xC0.
+         TokenWriter tokens;
+         const uint32_t s = static_cast<uint32_t>(source), t = static_cast<uint32_t>(target);
+         tokens.Token(13, 1, std::vector<uint32_t>{s, 0, t, 0, 0, 0, 0, 0});
+         return Stream(tokens);
+       }},
       {"read-back", [&] {
          client->Put64(16, source);
          client->Put64(24, reinterpret_cast<uintptr_t>(box));
