@@ -101,20 +101,19 @@ void SelectVertexLayout3d(RenderContext3d* context, uint32_t handle) {
   // reads its vertices through the layout's elements and writes them into
   // the attribute places. Every other layout and every shader runs a
   // vertex program on vertices the engine fetches.
-  const bool preTransformed = (handle & 1) == 0 && (handle & kFvfPositionMask) == kFvfPreTransformed;
-  const bool wasConverted = state.vertexSub.vertexProgram == 0;
+  const bool code = (handle & 1) == 0;
+  const bool preTransformed = code && (handle & kFvfPositionMask) == kFvfPreTransformed;
   state.vertexSub.vertexProgram = preTransformed ? 0 : 1;
+  // A flexible-format code also says where each attribute lies in stream
+  // 0: its elements; a shader keeps the elements it has.
+  if (!code) return;
   uint8_t list[4 + 4 * kMaxVertexElements] = {};
-  if (preTransformed) {
-    VertexFormat format;
-    uint32_t count = 0;
-    if (format.FromFvf(handle) == 0)  // accepted
-      for (uint32_t i = 0; i < kVtxElementCount && count < kMaxVertexElements; ++i)
-        if (ClientElementOf(format.elements[i], i, list + 4 + 4 * count)) ++count;
-    list[0] = static_cast<uint8_t>(count);
-  } else if (!wasConverted) {
-    return;  // the elements stay as they were
-  }
+  VertexFormat format;
+  uint32_t count = 0;
+  if (format.FromFvf(handle) == 0)  // accepted
+    for (uint32_t i = 0; i < kVtxElementCount && count < kMaxVertexElements; ++i)
+      if (ClientElementOf(format.elements[i], i, list + 4 + 4 * count)) ++count;
+  list[0] = static_cast<uint8_t>(count);
   context->streamSetup.StoreElementList(list, sizeof list);
   state.vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
 }

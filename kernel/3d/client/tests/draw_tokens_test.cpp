@@ -415,6 +415,23 @@ TEST_F(DrawTokens, UserPrimitivesDrawTheVerticesThatTrailTheToken) {
   EXPECT_NE(Current()->state.streams.bindings[0].kind, kBindingPointer);
 }
 
+TEST_F(DrawTokens, AFlexibleFormatLayoutSaysWhereItsAttributesLie) {
+  // Position (three floats) and a colour: a layout a vertex program
+  // transforms. Its elements make stream 0 the interpreter's copy, so the
+  // vertices go out copied, four words each, as the client gave them.
+  constexpr uint32_t kLayoutPositionColour = 0x42;
+  TokenWriter tokens;
+  tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutPositionColour});
+  std::vector<uint32_t> words = {5, 3, kStride, 0, 0, 100, 100, 0, Bits(1.0f), 3 * kStride};
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t w : {Bits(1.0f), Bits(2.0f), Bits(float(60 + i)), 0xFF102030u}) words.push_back(w);
+  tokens.Token(kTokenDrawUserPrimitives, 1, words);
+  ASSERT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{60, 61, 62}}));
+  for (const auto& e : Primitives()) EXPECT_EQ((e.a >> 17 & 0x3F) + 1, 4u);
+  EXPECT_EQ(Current()->state.vertexSub.vertexProgram, 1u);
+}
+
 TEST_F(DrawTokens, PreTransformedUserPrimitivesReachTheAttributePlacesAndAreDrawn) {
   // A pre-transformed layout (x, y, z, 1/w in pixels and a colour) has no
   // vertex program: its vertices go into the attribute places, where the
