@@ -187,7 +187,7 @@ LightWords Scene::Light() {
 }
 
 std::vector<ScreenVertex> Scene::FlatTriangle() {
-  // Far (z 0.5); flat shading takes the first vertex's colour.
+  // Far (z 0.5); flat shading takes the colour of the primitive's last vertex.
   return {{20, 20, 0.5f, 1, 0xFFE03030}, {200, 40, 0.5f, 1, 0xFF30E030}, {60, 180, 0.5f, 1, 0xFF3030E0}};
 }
 

@@ -111,7 +111,7 @@ class Scene {
   // Vertex format codes and the primitive type.
   static constexpr uint32_t kFormatScreen = 0x44;   // pre-transformed position, colour
   static constexpr uint32_t kFormatLit = 0x152;     // position, normal, colour, one texture set
-  static constexpr uint32_t kTriangleList = 4;
+  static constexpr uint32_t kTriangleList = 5;  // the kernel's primitive types: 4 is a closed line strip
   // Clear flags of token 21.
   static constexpr uint32_t kClearColour = 0x1;
   static constexpr uint32_t kClearDepth = 0x2;

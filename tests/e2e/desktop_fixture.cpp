@@ -29,7 +29,7 @@ maindraw::Options MainJobMachine(const std::string& source) {
   o.outputs = 2;
   o.edids[0] = source + "/tests/data/edid/00017.bin";
   o.edids[1] = source + "/tests/data/edid/00027.bin";
-  o.extraParts = orvmachine::kVertex;
+  o.extraParts = orvmachine::kVertex | orvmachine::k3d;
   return o;
 }
 

@@ -491,6 +491,24 @@ bool RunHandler(RenderContext3d* context, const void* draw, bool indexed) {
 bool DrawThroughSetup(RenderContext3d* context, const void* draw) { return RunHandler(context, draw, false); }
 bool IndexThroughSetup(RenderContext3d* context, const void* draw) { return RunHandler(context, draw, true); }
 
+// The conversion path: a layout without a vertex program has its vertices
+// read and converted by the processor, whatever memory they lie in, through
+// the converted-vertex table's handler for the primitive type.
+bool RunConverted(RenderContext3d* context, const void* draw, bool indexed) {
+  if (context == nullptr || draw == nullptr) return false;
+  VertexStreamSetup& s = context->streamSetup;
+  const uint32_t count = static_cast<const DrawCall3d*>(draw)->count;
+  s.drawCount = count;
+  if (count == 0) return true;
+  if (s.layoutDrawable == 0 || s.windowDrawable == 0 || s.primitiveType >= kPrimitiveTypes) return true;
+  PrimitiveEmitter handler = ConvertedVertexTable.slot[s.primitiveType];
+  (handler != nullptr ? handler : EmitNothing)(&s, count, indexed);
+  return true;
+}
+
+bool DrawConverted(RenderContext3d* context, const void* draw) { return RunConverted(context, draw, false); }
+bool IndexConverted(RenderContext3d* context, const void* draw) { return RunConverted(context, draw, true); }
+
 }  // namespace
 
 void InstallIndex32Emitters3d(RenderContext3d* context) {
@@ -498,5 +516,5 @@ void InstallIndex32Emitters3d(RenderContext3d* context) {
 }
 bool (*ProgramDrawEmitter3d(uint32_t, uint32_t))(RenderContext3d*, const void*) { return DrawThroughSetup; }
 bool (*ProgramIndexEmitter3d(uint32_t, uint32_t))(RenderContext3d*, const void*) { return IndexThroughSetup; }
-bool (*PrimitiveDrawEmitter3d(uint32_t))(RenderContext3d*, const void*) { return DrawThroughSetup; }
-bool (*PrimitiveIndexEmitter3d(uint32_t))(RenderContext3d*, const void*) { return IndexThroughSetup; }
+bool (*PrimitiveDrawEmitter3d(uint32_t))(RenderContext3d*, const void*) { return DrawConverted; }
+bool (*PrimitiveIndexEmitter3d(uint32_t))(RenderContext3d*, const void*) { return IndexConverted; }

@@ -199,13 +199,16 @@ bool VertexStreamComputeVertexLimit(RenderContext3d* context);
 void VertexFetchSetElements(RenderContext3d* context);
 uint32_t VertexFetchEmitLayout(RenderContext3d* context, bool layout);
 
-// The draw emitters render-state application selects: each hands one draw
-// (a DrawCall3d) to the handler the context's set-up chose for its
-// primitive type, the draw emitter to the non-indexed handler, the index
-// emitter to the indexed one. The set-up's tables already follow the
-// index size, the vertex program and the primitive type, so every kind
-// and type reaches the same two emitters; a null context or draw draws
-// nothing.
+// The draw emitters render-state application selects. With a vertex
+// program each hands one draw (a DrawCall3d) to the handler the context's
+// set-up chose for its primitive type, the draw emitter to the
+// non-indexed handler, the index emitter to the indexed one; the set-up's
+// tables already follow the index size and the primitive type, so every
+// program kind and type reaches the same two emitters. Without one (a
+// pre-transformed layout) the primitive emitters take the conversion
+// path: the converted-vertex handler of the set-up's primitive type
+// writes the vertices into the attribute places. A null context or draw
+// draws nothing.
 struct DrawCall3d {
   uint32_t count;
 };

@@ -327,6 +327,9 @@ void LoadRenderStateDefaults3d(RenderState3d* state) {
     LoadVertexGroupDefaults(record, links);
   }
   state->vertexSub = VertexSubBlock{};
+  // The vertex engine transforms the vertices until a pre-transformed
+  // layout is selected.
+  state->vertexSub.vertexProgram = 1;
   state->streams.scratch = 0;
   memset(state->targetRecord, 0, sizeof state->targetRecord);
   SyncClientValues(state);

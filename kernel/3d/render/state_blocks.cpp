@@ -336,6 +336,7 @@ void StateBlock::ApplyVertexShader() {
       v.vertexShader = value;
       v.transformDirty |= kVxViewport;
       owner->vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
+      SelectVertexLayout3d(owner->owner, value);
     }
     if ((value & 1) != 0) LoadVertexShaderConstants3d(owner->owner, value);
   }

@@ -269,6 +269,10 @@ VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context);
 // Copies the pending constants of the vertex shader a handle names into the
 // context's constant image, each marked dirty; nothing for an unknown
 // handle or without a set-up.
+// Selects the vertex layout or shader `handle` for the context's next
+// draws: whether a vertex program transforms them and, for a
+// pre-transformed layout, the elements its vertices are read through.
+void SelectVertexLayout3d(RenderContext3d* context, uint32_t handle);
 void LoadVertexShaderConstants3d(RenderContext3d* context, uint32_t handle);
 
 // The vertex-processing block's matrices as float matrices.

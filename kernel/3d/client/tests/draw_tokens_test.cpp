@@ -26,6 +26,7 @@
 #include "kernel/dma_streams.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
+#include "platform/board/chip_3d.h"
 #include "platform/client3d/client3d.h"
 
 namespace {
@@ -40,6 +41,7 @@ constexpr uint32_t kTokenSyncTargets = 13;
 constexpr uint32_t kTokenDrawStrip = 25;
 constexpr uint32_t kTokenDrawIndexedPrimitives = 27;
 constexpr uint32_t kTokenDrawBatch = 68;
+constexpr uint32_t kTokenVertexShaderSelect = 66;
 constexpr uint32_t kStride = 16;
 
 uint32_t Bits(float f) {
@@ -411,6 +413,58 @@ TEST_F(DrawTokens, UserPrimitivesDrawTheVerticesThatTrailTheToken) {
   EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{50, 51, 52}}));
   // Stream 0 no longer points into the interpreter's copy.
   EXPECT_NE(Current()->state.streams.bindings[0].kind, kBindingPointer);
+}
+
+TEST_F(DrawTokens, AFlexibleFormatLayoutSaysWhereItsAttributesLie) {
+  // Position (three floats) and a colour: a layout a vertex program
+  // transforms. Its elements make stream 0 the interpreter's copy, so the
+  // vertices go out copied, four words each, as the client gave them.
+  constexpr uint32_t kLayoutPositionColour = 0x42;
+  TokenWriter tokens;
+  tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutPositionColour});
+  std::vector<uint32_t> words = {5, 3, kStride, 0, 0, 100, 100, 0, Bits(1.0f), 3 * kStride};
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t w : {Bits(1.0f), Bits(2.0f), Bits(float(60 + i)), 0xFF102030u}) words.push_back(w);
+  tokens.Token(kTokenDrawUserPrimitives, 1, words);
+  ASSERT_EQ(Stream(tokens), 0);
+  EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{60, 61, 62}}));
+  for (const auto& e : Primitives()) EXPECT_EQ((e.a >> 17 & 0x3F) + 1, 4u);
+  EXPECT_EQ(Current()->state.vertexSub.vertexProgram, 1u);
+}
+
+TEST_F(DrawTokens, PreTransformedUserPrimitivesReachTheAttributePlacesAndAreDrawn) {
+  // A pre-transformed layout (x, y, z, 1/w in pixels and a colour) has no
+  // vertex program: its vertices go into the attribute places, where the
+  // engine draws them, not out as copied vertices the engine would fetch
+  // for a program.
+  orvsim::Engine3d engine(board, dma);
+  constexpr uint32_t kLayoutScreen = 0x44;
+  constexpr uint32_t kScreenStride = 20;
+  TokenWriter tokens;
+  tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutScreen});
+  std::vector<uint32_t> words = {5, 3, kScreenStride, 0, 0, 100, 100, 0, Bits(1.0f), 3 * kScreenStride};
+  const float xy[3][2] = {{10, 10}, {60, 20}, {20, 50}};
+  for (const auto& v : xy)
+    for (uint32_t w : {Bits(v[0]), Bits(v[1]), Bits(0.5f), Bits(1.0f), 0xFF20C040u}) words.push_back(w);
+  tokens.Token(kTokenDrawUserPrimitives, 1, words);
+  ASSERT_EQ(Stream(tokens), 0);
+  EXPECT_TRUE(CopiedDraws().empty());
+  std::vector<const orvsim::Engine3d::Primitive*> triangles;
+  for (const auto& p : engine.Primitives())
+    if (p.kind == orvsim::Engine3d::Kind::kTriangle && !p.assembled) triangles.push_back(&p);
+  ASSERT_EQ(triangles.size(), 1u);
+  const orvsim::Engine3d::Primitive& t = *triangles[0];
+  EXPECT_EQ(t.engineControl & orvsim::k3dEngineDrawForm, orvsim::k3dEngineDrawForm);
+  // Drawn as a triangle (this context binds no colour target the board
+  // draws, so no pixel is written).
+  EXPECT_EQ(t.outcome, orvsim::Engine3d::Outcome::kNoTarget);
+  // The places hold the client's positions (the drawable lies at the
+  // origin) and its colour as floats.
+  for (unsigned k = 0; k < 3; ++k) {
+    EXPECT_EQ(Float(t.vertices[k].position[0]), xy[k][0]) << k;
+    EXPECT_EQ(Float(t.vertices[k].position[1]), xy[k][1]) << k;
+    EXPECT_EQ(Float(t.vertices[k].diffuse[1]), 192.0f / 255.0f) << k;
+  }
 }
 
 // ---- Token 68 ------------------------------------------------------------------------------

@@ -121,7 +121,7 @@ TEST_F(Emitters, PacketsOfTheFetchablePaths) {
 }
 
 TEST_F(Emitters, TheSelectedEmittersDrawThroughTheSetUpsHandlers) {
-  // Whatever kind and type the render state names, the draw emitter runs
+  // Whatever program kind and type the render state names, the draw emitter runs
   // the set-up's draw handler and the index emitter its indexed handler,
   // with the draw's count; a count of 0 writes nothing.
   setup->packetFlags = 0xC0000000;
@@ -132,13 +132,13 @@ TEST_F(Emitters, TheSelectedEmittersDrawThroughTheSetUpsHandlers) {
   const DrawCall3d draw{300};
   const DrawCall3d indexed{4};
   const DrawCall3d none{0};
-  for (auto emitter : {PrimitiveDrawEmitter3d(5), ProgramDrawEmitter3d(1, 7)}) {
+  for (auto emitter : {ProgramDrawEmitter3d(0, 5), ProgramDrawEmitter3d(1, 7)}) {
     EXPECT_EQ(Written([&] { EXPECT_TRUE(emitter(context, &draw)); }), (std::vector<uint32_t>{0xCF000001, 0, 300}));
     EXPECT_EQ(setup->drawCount, 300u);
     EXPECT_TRUE(Written([&] { EXPECT_TRUE(emitter(context, &none)); }).empty());
     EXPECT_FALSE(emitter(context, nullptr));
   }
-  for (auto emitter : {PrimitiveIndexEmitter3d(5), ProgramIndexEmitter3d(2, 5)})
+  for (auto emitter : {ProgramIndexEmitter3d(0, 5), ProgramIndexEmitter3d(2, 5)})
     EXPECT_EQ(Written([&] { EXPECT_TRUE(emitter(context, &indexed)); }),
               (std::vector<uint32_t>{0xDF000001, 0x8000, 0x8010}));
 }

@@ -330,9 +330,19 @@ TEST_F(Streams, TheRenderStateDrivesTheSetUp) {
   EXPECT_EQ(context->contextState->coordinateBlock[14] & 0x707F, 0x305Cu);
   EXPECT_EQ(context->contextState->coordinateBlock[0], 0x40000u);
   EXPECT_EQ(setup->drawHandler, DrawPairDirect.entry[1]->slot[5]);
-  // The vertex fetch took the elements and announced them.
+  // A vertex program runs: the set-up's handlers draw, the processor's
+  // vertex fetch is not used.
+  EXPECT_EQ(state.drawEmitter, ProgramDrawEmitter3d(0, 5));
+  EXPECT_EQ(fetch->elementCount, 0u);
+  // Without one the vertex fetch takes the elements and announces them,
+  // and the draws take the conversion path.
+  state.vertexSub.vertexProgram = 0;
+  state.MarkAllDirty();
+  ASSERT_TRUE(state.Apply());
   EXPECT_EQ(fetch->elementCount, 1u);
   EXPECT_EQ(state.vertexSub.fetchWord, 1u);
+  EXPECT_EQ(state.drawEmitter, PrimitiveDrawEmitter3d(5));
+  EXPECT_NE(state.drawEmitter, ProgramDrawEmitter3d(0, 5));
 }
 
 }  // namespace
