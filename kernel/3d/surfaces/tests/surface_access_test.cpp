@@ -143,6 +143,9 @@ TEST_F(Access, RectanglesOutsideTheSurfaceOrTheClientMemoryAreRefusedWithNothing
       {"client too small", 0, 0, 8, 8, 0, 0, 128, 128 * 7 + 31, 0},
       {"client too small to read into", 0, 0, 8, 8, 0, 0, 128, 128 * 7 + 31, kLockRead},
       {"huge point", 0, 0, 4, 4, 0xFFFFFFF0u, 0, 128, 4096, 0},
+      // Read into rows -1 to 2 of the client: the last row must not wrap
+      // round to row 2.
+      {"read to a point whose last row wraps", 0, 0, 4, 4, 0, 0xFFFFFFFFu, 128, 4096, kLockRead},
   };
   for (const Case& c : cases) {
     Client client(c.clientBytes);
@@ -168,6 +171,32 @@ TEST_F(Access, RectanglesOutsideTheSurfaceOrTheClientMemoryAreRefusedWithNothing
   q.clientAddress = 0;
   EXPECT_FALSE(s->LockWithRequest(&q));
   EXPECT_EQ(Memory(s, before.size()), before);
+  // Boxes read to a client point far away: a last slice that wraps to
+  // slice 0, and slice and row offsets whose 64-bit sum wraps to byte 9.
+  struct BoxCase {
+    const char* name;
+    uint32_t x, y, z, pitch, slicePitch, back;
+  };
+  const BoxCase boxes[] = {
+      {"last slice wraps", 0, 0, 0xFFFFFFFFu, 128, 1024, 1},
+      {"offsets wrap in 64 bits", 0, 0xFFFFFFFFu, 0xFFFFFFFFu, 2, 0xFFFFFFFFu, 1},
+  };
+  for (const BoxCase& c : boxes) {
+    Client far(4096);
+    memset(far.data(), 0x77, far.size);
+    q = Rect(far, c.pitch, kLockRead, 0, 0, 0, 0);
+    q.flags = kLockBox;
+    const uint32_t region[6] = {0, 0, 1, 4, 0, c.back};
+    memcpy(q.box, region, sizeof(region));
+    q.boxDestX = c.x;
+    q.boxDestY = c.y;
+    q.boxDestZ = c.z;
+    q.clientSlicePitch = c.slicePitch;
+    EXPECT_FALSE(s->LockWithRequest(&q)) << c.name;
+    EXPECT_TRUE(far.CanariesIntact()) << c.name;
+    EXPECT_EQ(std::vector<uint8_t>(far.data(), far.data() + far.size), std::vector<uint8_t>(far.size, 0x77))
+        << c.name;
+  }
 }
 
 TEST_F(Access, FormatSixteenIsWidenedOnTheWayInAndNarrowedOnTheWayBack) {
