@@ -1572,3 +1572,62 @@ TEST_F(EngineCopies, EngineKeysAreComparedUnderTheirMask) {
 }
 
 }  // namespace
+
+namespace {
+
+// Surfaces the processor reaches through a window over their owner's
+// block or the frame buffer: levels past the first of a texture set (the
+// packed small ones too), and narrow surfaces whose rows are wider than
+// they are. What is written lands in the board's memory at the surface's
+// place, and comes back.
+TEST_F(Access, LevelsOfASetAndNarrowSurfacesLandAtTheirAddressInBoardMemory) {
+  struct Case {
+    const char* name;
+    uint32_t width, height, levels, sizeClass;
+  };
+  const Case cases[] = {
+      {"third level of a mip chain", 64, 64, 4, 4},
+      {"narrow level under a wide one", 128, 16, 6, 5},
+      {"narrow single surface", 3, 15, 1, 3},
+      {"smallest packed level", 64, 64, 7, 0},
+      {"last level of a short chain", 128, 15, 8, 0},
+      {"second level of a short chain", 128, 15, 8, 6},
+      {"last level of a tall chain", 4, 200, 8, 0},
+      {"level of a tall chain", 8, 400, 9, 5},
+  };
+  for (const Case& c : cases) {
+    SurfaceCreateRequest request = SetRequest(kArgb, c.width, c.height, c.levels, c.levels > 1 ? kSetMipChain : 0);
+    TextureSurfaceSet* set = nullptr;
+    Surface3d* s = nullptr;
+    if (c.levels > 1) {
+      set = TextureSurfaceSet::CreatePlaced(pdev, &request);
+      ASSERT_NE(set, nullptr) << c.name;
+      s = set->Level(0, static_cast<int32_t>(c.sizeClass));
+    } else {
+      s = Make(kArgb, c.width, c.height);
+    }
+    ASSERT_NE(s, nullptr) << c.name;
+    const uint32_t w = s->width, h = s->height;
+    Client in(uint64_t{w} * 4 * h);
+    for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i * 7 + 3);
+    SurfaceLockRequest q = Whole(in, w * 4, 0);
+    ASSERT_TRUE(s->LockWithRequest(&q)) << c.name;
+    // The level's place in its owner's block: the packed small levels at
+    // their place in the shared area.
+    const MmSurface* owner = s->master != nullptr ? s->master : s;
+    const uint64_t local = (owner->busWord & kDescAddressMask) + s->levelEntry.offset + s->setOffset +
+                           (s->levelEntry.packIndex != kNotPacked ? s->levelEntry.packOffset : 0);
+    const uint8_t* memory = board.LocalMemory();
+    for (uint32_t y = 0; y < h; ++y)
+      ASSERT_EQ(memcmp(memory + local + uint64_t{y} * s->pitch, in.data() + y * w * 4, w * 4), 0)
+          << c.name << " row " << y;
+    Client out(in.size);
+    SurfaceLockRequest r = Whole(out, w * 4, kLockRead);
+    ASSERT_TRUE(s->LockWithRequest(&r)) << c.name;
+    EXPECT_EQ(memcmp(out.data(), in.data(), in.size), 0) << c.name;
+    EXPECT_TRUE(out.CanariesIntact()) << c.name;
+    delete set;
+  }
+}
+
+}  // namespace
