@@ -252,19 +252,24 @@ bool RegionOf(const Surface3d* s, const SurfaceLockRequest& r, bool box, Region*
       uint64_t{g.sz} + g.d > s->depth)
     return false;
   if (r.clientAddress == 0) return false;
-  // The client's last byte.
-  uint64_t last;
+  // The client's last byte, from the last slice, row and column the region
+  // reaches. The client's origin is anything the caller sends: every sum is
+  // taken in 64 bits, and a total that does not fit is outside the memory.
+  uint64_t slice, row, column;
   if (IsCompressed(s)) {
     const uint64_t blockBytes = uint64_t{s->bitsPerPixel} * 2;
     const uint64_t columns = (uint64_t{g.sx % kBlockSide} + g.w + kBlockSide - 1) / kBlockSide;
     const uint64_t rows = (uint64_t{g.sy % kBlockSide} + g.h + kBlockSide - 1) / kBlockSide;
-    last = uint64_t{g.cz + g.d - 1} * r.clientSlicePitch +
-           (uint64_t{g.cy / kBlockSide} + rows - 1) * kBlockSide * r.clientPitch +
-           (uint64_t{g.cx / kBlockSide} + columns) * blockBytes;
+    slice = (uint64_t{g.cz} + g.d - 1) * r.clientSlicePitch;
+    row = (uint64_t{g.cy / kBlockSide} + rows - 1) * kBlockSide * r.clientPitch;
+    column = (uint64_t{g.cx / kBlockSide} + columns) * blockBytes;
   } else {
-    last = uint64_t{g.cz + g.d - 1} * r.clientSlicePitch + uint64_t{g.cy + g.h - 1} * r.clientPitch +
-           (uint64_t{g.cx} + g.w) * s->bytesPerPixel;
+    slice = (uint64_t{g.cz} + g.d - 1) * r.clientSlicePitch;
+    row = (uint64_t{g.cy} + g.h - 1) * r.clientPitch;
+    column = (uint64_t{g.cx} + g.w) * s->bytesPerPixel;
   }
+  uint64_t last;
+  if (__builtin_add_overflow(slice, row, &last) || __builtin_add_overflow(last, column, &last)) return false;
   return last <= r.clientSize;
 }
 

@@ -143,6 +143,9 @@ TEST_F(Access, RectanglesOutsideTheSurfaceOrTheClientMemoryAreRefusedWithNothing
       {"client too small", 0, 0, 8, 8, 0, 0, 128, 128 * 7 + 31, 0},
       {"client too small to read into", 0, 0, 8, 8, 0, 0, 128, 128 * 7 + 31, kLockRead},
       {"huge point", 0, 0, 4, 4, 0xFFFFFFF0u, 0, 128, 4096, 0},
+      // Read into rows -1 to 2 of the client: the last row must not wrap
+      // round to row 2.
+      {"read to a point whose last row wraps", 0, 0, 4, 4, 0, 0xFFFFFFFFu, 128, 4096, kLockRead},
   };
   for (const Case& c : cases) {
     Client client(c.clientBytes);
@@ -168,6 +171,32 @@ TEST_F(Access, RectanglesOutsideTheSurfaceOrTheClientMemoryAreRefusedWithNothing
   q.clientAddress = 0;
   EXPECT_FALSE(s->LockWithRequest(&q));
   EXPECT_EQ(Memory(s, before.size()), before);
+  // Boxes read to a client point far away: a last slice that wraps to
+  // slice 0, and slice and row offsets whose 64-bit sum wraps to byte 9.
+  struct BoxCase {
+    const char* name;
+    uint32_t x, y, z, pitch, slicePitch, back;
+  };
+  const BoxCase boxes[] = {
+      {"last slice wraps", 0, 0, 0xFFFFFFFFu, 128, 1024, 1},
+      {"offsets wrap in 64 bits", 0, 0xFFFFFFFFu, 0xFFFFFFFFu, 2, 0xFFFFFFFFu, 1},
+  };
+  for (const BoxCase& c : boxes) {
+    Client far(4096);
+    memset(far.data(), 0x77, far.size);
+    q = Rect(far, c.pitch, kLockRead, 0, 0, 0, 0);
+    q.flags = kLockBox;
+    const uint32_t region[6] = {0, 0, 1, 4, 0, c.back};
+    memcpy(q.box, region, sizeof(region));
+    q.boxDestX = c.x;
+    q.boxDestY = c.y;
+    q.boxDestZ = c.z;
+    q.clientSlicePitch = c.slicePitch;
+    EXPECT_FALSE(s->LockWithRequest(&q)) << c.name;
+    EXPECT_TRUE(far.CanariesIntact()) << c.name;
+    EXPECT_EQ(std::vector<uint8_t>(far.data(), far.data() + far.size), std::vector<uint8_t>(far.size, 0x77))
+        << c.name;
+  }
 }
 
 TEST_F(Access, FormatSixteenIsWidenedOnTheWayInAndNarrowedOnTheWayBack) {
@@ -1540,6 +1569,65 @@ TEST_F(EngineCopies, EngineKeysAreComparedUnderTheirMask) {
       }
   }
   EXPECT_TRUE(engine2d.Faults().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Surfaces the processor reaches through a window over their owner's
+// block or the frame buffer: levels past the first of a texture set (the
+// packed small ones too), and narrow surfaces whose rows are wider than
+// they are. What is written lands in the board's memory at the surface's
+// place, and comes back.
+TEST_F(Access, LevelsOfASetAndNarrowSurfacesLandAtTheirAddressInBoardMemory) {
+  struct Case {
+    const char* name;
+    uint32_t width, height, levels, sizeClass;
+  };
+  const Case cases[] = {
+      {"third level of a mip chain", 64, 64, 4, 4},
+      {"narrow level under a wide one", 128, 16, 6, 5},
+      {"narrow single surface", 3, 15, 1, 3},
+      {"smallest packed level", 64, 64, 7, 0},
+      {"last level of a short chain", 128, 15, 8, 0},
+      {"second level of a short chain", 128, 15, 8, 6},
+      {"last level of a tall chain", 4, 200, 8, 0},
+      {"level of a tall chain", 8, 400, 9, 5},
+  };
+  for (const Case& c : cases) {
+    SurfaceCreateRequest request = SetRequest(kArgb, c.width, c.height, c.levels, c.levels > 1 ? kSetMipChain : 0);
+    TextureSurfaceSet* set = nullptr;
+    Surface3d* s = nullptr;
+    if (c.levels > 1) {
+      set = TextureSurfaceSet::CreatePlaced(pdev, &request);
+      ASSERT_NE(set, nullptr) << c.name;
+      s = set->Level(0, static_cast<int32_t>(c.sizeClass));
+    } else {
+      s = Make(kArgb, c.width, c.height);
+    }
+    ASSERT_NE(s, nullptr) << c.name;
+    const uint32_t w = s->width, h = s->height;
+    Client in(uint64_t{w} * 4 * h);
+    for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i * 7 + 3);
+    SurfaceLockRequest q = Whole(in, w * 4, 0);
+    ASSERT_TRUE(s->LockWithRequest(&q)) << c.name;
+    // The level's place in its owner's block: the packed small levels at
+    // their place in the shared area.
+    const MmSurface* owner = s->master != nullptr ? s->master : s;
+    const uint64_t local = (owner->busWord & kDescAddressMask) + s->levelEntry.offset + s->setOffset +
+                           (s->levelEntry.packIndex != kNotPacked ? s->levelEntry.packOffset : 0);
+    const uint8_t* memory = board.LocalMemory();
+    for (uint32_t y = 0; y < h; ++y)
+      ASSERT_EQ(memcmp(memory + local + uint64_t{y} * s->pitch, in.data() + y * w * 4, w * 4), 0)
+          << c.name << " row " << y;
+    Client out(in.size);
+    SurfaceLockRequest r = Whole(out, w * 4, kLockRead);
+    ASSERT_TRUE(s->LockWithRequest(&r)) << c.name;
+    EXPECT_EQ(memcmp(out.data(), in.data(), in.size), 0) << c.name;
+    EXPECT_TRUE(out.CanariesIntact()) << c.name;
+    delete set;
+  }
 }
 
 }  // namespace
