@@ -25,6 +25,12 @@ constexpr float kLodLimitFew = 32.0f;   // below three stages
 constexpr float kLodLimitMany = 16.0f;
 constexpr uint32_t kFewStages = 3;
 
+// The most words Emit writes: two packets of a count word and five words
+// for every record.
+constexpr uint32_t kHwMaxEmitWords = kHwUnitRecords * 2 * 6;
+// The most words ComputeBlitTexCoords writes: one packet of a count word
+// and three groups of five words for every stage.
+constexpr uint32_t kHwMaxCoordinateWords = kHwStageRecords * 16;
 
 }  // namespace
 
@@ -59,15 +65,18 @@ bool HwStateBlock::Flush(uint8_t* wasPending) {
 bool HwStateBlock::Emit(BmBufferPool* stream) {
   if (!Flush()) return false;
   emitted = 1;
-  StreamSink sink{stream};
   bool written = true;
-  for (uint32_t i = 0, n = RecordsInUse(); i < n && written; ++i) {
-    HwUnitRecord& r = units[i];
-    r.a = (r.a & ~kHwUnitNumberMask) | kHwUnitNumber[i];
-    written = PutPacket(sink, (r.flags & kHwUnitFull) != 0 ? kHwHeaderFull : kHwHeaderPadded, r.a, r.b, r.c, r.d);
-    if (written && (r.flags & kHwUnitSecondGroup) != 0)
-      written = PutPacket(sink, kHwHeaderSecond, r.e, r.f, r.g, r.h);
-  }
+  // Straight at the cursor when the buffer holds every group the records
+  // can give (one check for the run), else packet by packet.
+  WriteBounded(stream, kHwMaxEmitWords, [this, &written](auto& sink) {
+    for (uint32_t i = 0, n = RecordsInUse(); i < n && written; ++i) {
+      HwUnitRecord& r = units[i];
+      r.a = (r.a & ~kHwUnitNumberMask) | kHwUnitNumber[i];
+      written = PutPacket(sink, (r.flags & kHwUnitFull) != 0 ? kHwHeaderFull : kHwHeaderPadded, r.a, r.b, r.c, r.d);
+      if (written && (r.flags & kHwUnitSecondGroup) != 0)
+        written = PutPacket(sink, kHwHeaderSecond, r.e, r.f, r.g, r.h);
+    }
+  });
   emitted = 0;
   return written;
 }
@@ -181,99 +190,124 @@ void RotateTexCoords(uint32_t turns, float& left, float& right, float& top, floa
 
 namespace {
 
-// a / b in floats; a zero divisor gives 0 (an empty rectangle or texture
-// maps to the origin).
-float Ratio(float a, float b) { return b != 0.0f ? a / b : 0.0f; }
+// Four floats worked lane by lane (one instruction for the four divisions
+// where the processor has one); every lane rounds as the same scalar
+// operation does.
+using Float4 = float __attribute__((vector_size(16)));
+using Bits4 = int32_t __attribute__((vector_size(16)));
+
+// a / b lane by lane; a zero divisor gives 0 (an empty rectangle or
+// texture maps to the origin).
+Float4 Ratios(Float4 a, Float4 b) {
+  const Bits4 nonzero = b != Float4{};
+  const Float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+  const Float4 divisor = reinterpret_cast<Float4>((reinterpret_cast<Bits4>(b) & nonzero) |
+                                                  (reinterpret_cast<Bits4>(one) & ~nonzero));
+  return reinterpret_cast<Float4>(reinterpret_cast<Bits4>(a / divisor) & nonzero);
+}
+
+float Difference(int32_t a, int32_t b) { return static_cast<float>(static_cast<int64_t>(a) - b); }
 
 }  // namespace
 
 bool ComputeBlitTexCoords(StageStateBlock& block, BmBufferPool* stream, const BlitRect& src, const BlitRect& outer,
                           const BlitRect& inner, uint32_t textureWidth, uint32_t textureHeight, uint32_t rotation,
                           uint32_t mirror, uint32_t halfTexelMode, bool bias) {
-  const float outerWidth = static_cast<float>(static_cast<int64_t>(outer.right) - outer.left);
-  const float outerHeight = static_cast<float>(static_cast<int64_t>(outer.bottom) - outer.top);
-  float left = Ratio(static_cast<float>(static_cast<int64_t>(inner.left) - outer.left), outerWidth);
-  float right = Ratio(static_cast<float>(static_cast<int64_t>(inner.right) - outer.left), outerWidth);
-  float top = Ratio(static_cast<float>(static_cast<int64_t>(inner.top) - outer.top), outerHeight);
-  float bottom = Ratio(static_cast<float>(static_cast<int64_t>(inner.bottom) - outer.top), outerHeight);
-  RotateTexCoords((0u - rotation) & 3, left, right, top, bottom);
-
+  const float outerWidth = Difference(outer.right, outer.left);
+  const float outerHeight = Difference(outer.bottom, outer.top);
   const float width = static_cast<float>(textureWidth);
   const float height = static_cast<float>(textureHeight);
-  const float srcWidth = static_cast<float>(static_cast<int64_t>(src.right) - src.left);
-  const float srcHeight = static_cast<float>(static_cast<int64_t>(src.bottom) - src.top);
-  const float su = Ratio(srcWidth, width);
-  const float sv = Ratio(srcHeight, height);
-  const float uL = left * su + Ratio(static_cast<float>(src.left), width);
-  const float uR = right * su + Ratio(static_cast<float>(src.left), width);
-  const float vT = top * sv + Ratio(static_cast<float>(src.top), height);
-  const float vB = bottom * sv + Ratio(static_cast<float>(src.top), height);
+  const float srcWidth = Difference(src.right, src.left);
+  const float srcHeight = Difference(src.bottom, src.top);
+  // The inner rectangle within the outer one, and the source's size and
+  // origin within the texture.
+  const Float4 place = Ratios(Float4{Difference(inner.left, outer.left), Difference(inner.right, outer.left),
+                                     Difference(inner.top, outer.top), Difference(inner.bottom, outer.top)},
+                              Float4{outerWidth, outerWidth, outerHeight, outerHeight});
+  const Float4 scale = Ratios(Float4{srcWidth, srcHeight, static_cast<float>(src.left), static_cast<float>(src.top)},
+                              Float4{width, height, width, height});
+  float left = place[0], right = place[1], top = place[2], bottom = place[3];
+  RotateTexCoords((0u - rotation) & 3, left, right, top, bottom);
+
+  const float su = scale[0];
+  const float sv = scale[1];
+  const float uL = left * su + scale[2];
+  const float uR = right * su + scale[2];
+  const float vT = top * sv + scale[3];
+  const float vB = bottom * sv + scale[3];
   const uint32_t turn = rotation & 3;
   const bool sideways = turn == 1 || turn == 3;
   const float acrossTexels = sideways ? srcHeight : srcWidth;
   const float downTexels = sideways ? srcWidth : srcHeight;
+  const bool keepU = halfTexelMode == 1 || halfTexelMode == 3;
+  const bool keepV = halfTexelMode == 2 || halfTexelMode == 3;
 
-  for (uint32_t s = 0; s < kHwStageRecords; ++s) {
-    const HwStageRecord& stage = block.stages[s];
-    if (StageStateBlock::Disabled(stage)) continue;
-    const float w = static_cast<float>(stage.width);
-    const float h = static_cast<float>(stage.height);
-    float du = Ratio(su * stage.uScale * w, acrossTexels);
-    float dv = Ratio(sv * stage.vScale * h, downTexels);
-    if ((mirror & 1) != 0) du = -du;
-    if (turn == 2 || turn == 3) du = -du;
-    if ((mirror & 2) != 0) dv = -dv;
-    if (turn == 1 || turn == 2) dv = -dv;
-    float hu = Ratio(0.5f, w);
-    float hv = Ratio(0.5f, h);
-    const bool keepU = halfTexelMode == 1 || halfTexelMode == 3;
-    const bool keepV = halfTexelMode == 2 || halfTexelMode == 3;
-    if (!keepU && du != 0.0f) hu *= du;
-    if (!keepV && dv != 0.0f) hv *= dv;
-    float uL2 = uL * stage.uScale + (stage.uOffset + hu);
-    float uR2 = uR * stage.uScale + (stage.uOffset + hu);
-    float vT2 = vT * stage.vScale + (stage.vOffset + hv);
-    float vB2 = vB * stage.vScale + (stage.vOffset + hv);
-    if (bias) {
-      vT2 -= Ratio(0.5f, h);
-      vB2 -= Ratio(0.5f, h);
+  bool written = true;
+  // Straight at the cursor when the buffer holds the packets of every
+  // stage (one check for the run), else packet by packet.
+  WriteBounded(stream, kHwMaxCoordinateWords, [&](auto& sink) {
+    for (uint32_t s = 0; s < kHwStageRecords && written; ++s) {
+      const HwStageRecord& stage = block.stages[s];
+      if (StageStateBlock::Disabled(stage)) continue;
+      const float w = static_cast<float>(stage.width);
+      const float h = static_cast<float>(stage.height);
+      // The texel steps across and down, and half a texel of the stage.
+      const Float4 step = Ratios(Float4{su * stage.uScale * w, sv * stage.vScale * h, 0.5f, 0.5f},
+                                 Float4{acrossTexels, downTexels, w, h});
+      float du = step[0];
+      float dv = step[1];
+      if ((mirror & 1) != 0) du = -du;
+      if (turn == 2 || turn == 3) du = -du;
+      if ((mirror & 2) != 0) dv = -dv;
+      if (turn == 1 || turn == 2) dv = -dv;
+      float hu = step[2];
+      float hv = step[3];
+      if (!keepU && du != 0.0f) hu *= du;
+      if (!keepV && dv != 0.0f) hv *= dv;
+      float uL2 = uL * stage.uScale + (stage.uOffset + hu);
+      float uR2 = uR * stage.uScale + (stage.uOffset + hu);
+      float vT2 = vT * stage.vScale + (stage.vOffset + hv);
+      float vB2 = vB * stage.vScale + (stage.vOffset + hv);
+      if (bias) {
+        vT2 -= step[3];
+        vB2 -= step[3];
+      }
+      if ((mirror & 1) != 0) {
+        const float t = uL2;
+        uL2 = uR2;
+        uR2 = t;
+      }
+      if ((mirror & 2) != 0) {
+        const float t = vT2;
+        vT2 = vB2;
+        vB2 = t;
+      }
+      float corner[3][2];  // (u, v)
+      switch (turn) {
+        case 0:
+          corner[0][0] = uL2, corner[0][1] = vT2, corner[1][0] = uR2, corner[1][1] = vT2;
+          corner[2][0] = uL2, corner[2][1] = vB2;
+          break;
+        case 1:
+          corner[0][0] = uL2, corner[0][1] = vB2, corner[1][0] = uL2, corner[1][1] = vT2;
+          corner[2][0] = uR2, corner[2][1] = vB2;
+          break;
+        case 2:
+          corner[0][0] = uR2, corner[0][1] = vB2, corner[1][0] = uL2, corner[1][1] = vB2;
+          corner[2][0] = uR2, corner[2][1] = vT2;
+          break;
+        default:
+          corner[0][0] = uR2, corner[0][1] = vT2, corner[1][0] = uR2, corner[1][1] = vB2;
+          corner[2][0] = uL2, corner[2][1] = vT2;
+          break;
+      }
+      const uint8_t coordinate = static_cast<uint8_t>(0x63 + s);
+      written = PutPacket(sink, PacketHeader(0x58, 0x5D, 0x5E, coordinate), 0, 0, FloatBits(corner[0][1]),
+                          FloatBits(corner[0][0]), PacketHeader(0x59, 0x5D, 0x5E, coordinate), 0, 0,
+                          FloatBits(corner[1][1]), FloatBits(corner[1][0]),
+                          PacketHeader(0x5A, 0x5D, 0x5E, coordinate), 0, 0, FloatBits(corner[2][1]),
+                          FloatBits(corner[2][0]));
     }
-    if ((mirror & 1) != 0) {
-      const float t = uL2;
-      uL2 = uR2;
-      uR2 = t;
-    }
-    if ((mirror & 2) != 0) {
-      const float t = vT2;
-      vT2 = vB2;
-      vB2 = t;
-    }
-    float corner[3][2];  // (u, v)
-    switch (turn) {
-      case 0:
-        corner[0][0] = uL2, corner[0][1] = vT2, corner[1][0] = uR2, corner[1][1] = vT2;
-        corner[2][0] = uL2, corner[2][1] = vB2;
-        break;
-      case 1:
-        corner[0][0] = uL2, corner[0][1] = vB2, corner[1][0] = uL2, corner[1][1] = vT2;
-        corner[2][0] = uR2, corner[2][1] = vB2;
-        break;
-      case 2:
-        corner[0][0] = uR2, corner[0][1] = vB2, corner[1][0] = uL2, corner[1][1] = vB2;
-        corner[2][0] = uR2, corner[2][1] = vT2;
-        break;
-      default:
-        corner[0][0] = uR2, corner[0][1] = vT2, corner[1][0] = uR2, corner[1][1] = vB2;
-        corner[2][0] = uL2, corner[2][1] = vT2;
-        break;
-    }
-    StreamSink sink{stream};
-    const uint8_t coordinate = static_cast<uint8_t>(0x63 + s);
-    if (!PutPacket(sink, PacketHeader(0x58, 0x5D, 0x5E, coordinate), 0, 0, FloatBits(corner[0][1]),
-                   FloatBits(corner[0][0]), PacketHeader(0x59, 0x5D, 0x5E, coordinate), 0, 0,
-                   FloatBits(corner[1][1]), FloatBits(corner[1][0]), PacketHeader(0x5A, 0x5D, 0x5E, coordinate), 0,
-                   0, FloatBits(corner[2][1]), FloatBits(corner[2][0])))
-      return false;
-  }
-  return true;
+  });
+  return written;
 }
