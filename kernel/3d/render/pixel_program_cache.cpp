@@ -190,9 +190,8 @@ bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetS
     // (An auxiliary sampler switched on or off changes the units too.)
     select = false;
   } else {
-    PixelStateKey key;
-    if (!BuildKey(live, &key)) {
-      current = &scratch;
+    // A description without a usable key is built in the scratch program.
+    auto buildScratch = [&] {
       program = &scratch;
       if (!scratch.Build(this, live.description, kProgramModeFixed)) {
         state = nullptr;
@@ -200,17 +199,17 @@ bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetS
         return false;
       }
       changed = 1;
+      return true;
+    };
+    PixelStateKey key;
+    if (!BuildKey(live, &key)) {
+      current = &scratch;
+      if (!buildScratch()) return false;
     } else {
       program = FindByKey(key);
       if (program != nullptr && !SameDescription(program, live.description)) {
         // Keys collide: this description is built on its own.
-        program = &scratch;
-        if (!scratch.Build(this, live.description, kProgramModeFixed)) {
-          state = nullptr;
-          target = nullptr;
-          return false;
-        }
-        changed = 1;
+        if (!buildScratch()) return false;
       } else if (program != nullptr) {
         changed = program != current ? 1 : changed;
       } else {

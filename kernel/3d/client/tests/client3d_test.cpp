@@ -190,6 +190,14 @@ class Client3dTest : public ktest::StartedBoard {
     return client->Get64(24);
   }
   Surface3d* SurfaceOf(uint64_t handle) { return Context()->surfaces->Surface(handle); }
+  // Request 31's words: the surface, its box, the client's row pitch and
+  // where the rows go.
+  void ReadRectRequest(uint64_t handle, const void* box, uint32_t pitch, void* rows) {
+    client->Put64(16, handle);
+    client->Put64(24, reinterpret_cast<uintptr_t>(box));
+    client->Put32(32, pitch);
+    client->Put64(40, reinterpret_cast<uintptr_t>(rows));
+  }
 
   alignas(8) uint8_t primaryStandIn[64] = {};
   alignas(8) ClientSurfaceDescription description = {};
@@ -1183,10 +1191,7 @@ TEST_F(Client3dTest, ReadRectSendsRowsBottomUpThroughAlternatingStagingPages) {
   std::vector<uint8_t> rows(4 * 16, 0xEE);
   glue.DeclareUserMemory(2000, box, sizeof(box));
   glue.DeclareUserMemory(2000, rows.data(), rows.size());
-  client->Put64(16, h);
-  client->Put64(24, reinterpret_cast<uintptr_t>(box));
-  client->Put32(32, 16);
-  client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+  ReadRectRequest(h, box, 16, rows.data());
   dma.ClearWrites();
   const size_t copiesBefore = engine2d.Operations();
   ASSERT_EQ(client->Run(kRequestReadRect), 0);
@@ -1237,10 +1242,7 @@ TEST_F(Client3dTest, ReadRectFormatsTheStagingPageByBitsPerPixel) {
   std::vector<uint8_t> rows(64);
   glue.DeclareUserMemory(2000, box, sizeof(box));
   glue.DeclareUserMemory(2000, rows.data(), rows.size());
-  client->Put64(16, h);
-  client->Put64(24, reinterpret_cast<uintptr_t>(box));
-  client->Put32(32, 16);
-  client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+  ReadRectRequest(h, box, 16, rows.data());
   // Only the descriptor's format follows the bits the surface reports (the
   // engine copies the surface's own 32-bit pixels).
   const uint32_t formats[][2] = {{32, 0x30000000}, {30, 0x34000000}, {24, 0x30000000}};
@@ -1267,10 +1269,7 @@ TEST_F(Client3dTest, ReadRectRefusesWhatItCannotCopy) {
   std::vector<uint8_t> row(8192);
   glue.DeclareUserMemory(2000, box, sizeof(box));
   glue.DeclareUserMemory(2000, row.data(), row.size());
-  client->Put64(16, h);
-  client->Put64(24, reinterpret_cast<uintptr_t>(box));
-  client->Put32(32, 0);
-  client->Put64(40, reinterpret_cast<uintptr_t>(row.data()));
+  ReadRectRequest(h, box, 0, row.data());
   struct Case {
     int32_t left, top, right, bottom;
     uint32_t bits;
@@ -2017,10 +2016,7 @@ TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
          return Stream(tokens);
        }},
       {"read-back", [&] {
-         client->Put64(16, source);
-         client->Put64(24, reinterpret_cast<uintptr_t>(box));
-         client->Put32(32, 16);
-         client->Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+         ReadRectRequest(source, box, 16, rows.data());
          return client->Run(kRequestReadRect);
        }},
   };
