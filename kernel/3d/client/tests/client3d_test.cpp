@@ -1687,6 +1687,39 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
 // A kind this board places in AGP memory only (shared-one) comes back there
 // after a loss: re-created in local memory alone it could never come back,
 // and request 3 would refuse the client for good.
+// A 3D context made on two video-only targets: at the loss both render
+// contexts let go of them (they are released); the re-attach binds the
+// surfaces re-created at the same handles to both again.
+TEST_F(Client3dTest, AReattachBindsTheContextsTargetsAgain) {
+  DeclarePrimary();
+  const uint64_t colour = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 16, 16);
+  const uint64_t depth = MakeSurface(kDescVideoOnly, kDescKindPlain, 80, 16, 16);
+  ASSERT_NE(colour, 0u);
+  ASSERT_NE(depth, 0u);
+  const uint32_t handle =
+      client->CreateContext3d(7, commands, static_cast<uint32_t>(colour), static_cast<uint32_t>(depth));
+  ASSERT_NE(handle, 0u);
+  Context3d* context = Context()->Context(handle);
+  for (RenderContext3d* render : context->renderContexts) {
+    EXPECT_EQ(render->colourTarget, SurfaceOf(colour));
+    EXPECT_EQ(render->depthTarget, SurfaceOf(depth));
+  }
+  ASSERT_EQ(LoseAndReattach([&] {
+              for (RenderContext3d* render : context->renderContexts) {
+                EXPECT_EQ(render->colourTarget, nullptr);
+                EXPECT_EQ(render->depthTarget, nullptr);
+              }
+            }),
+            0);
+  ASSERT_NE(SurfaceOf(colour), nullptr);
+  ASSERT_NE(SurfaceOf(depth), nullptr);
+  for (RenderContext3d* render : context->renderContexts) {
+    EXPECT_EQ(render->colourTarget, SurfaceOf(colour));
+    EXPECT_EQ(render->depthTarget, SurfaceOf(depth));
+    EXPECT_EQ(render->targetFlags & (kTargetColourBound | kTargetDepthBound), kTargetColourBound | kTargetDepthBound);
+  }
+}
+
 TEST_F(Client3dTest, ASurfaceMadeInAgpMemoryComesBackAfterALoss) {
   DeclarePrimary();
   const uint64_t handle = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 64, 64);
