@@ -1049,66 +1049,116 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectanglesAndV
   // (TearDown): nothing may read it once it is freed.
 }
 
-// A draw binds its colour target with the rows its fills, copies and the
-// processor use: a target 40 pixels wide has rows of 64 (its processor
-// view's pitch), and a pre-transformed triangle over the whole target must
-// reach every one of its pixels there.
-TEST_F(Client3dTest, ADrawWritesTheRowsItsTargetIsLaidOutIn) {
-  orvsim::Engine2d engine2d{board, dma};
-  orvsim::Engine3d engine3d{board, dma};
-  pdev->mode.virtualWidth = 640;
-  pdev->mode.virtualHeight = 480;
-  client->Put64(16, 6);
-  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 40), client->Put32(36, 8);
-  client->Put32(40, 1);
-  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 40), client->Put32(60, 8);
-  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
-  constexpr uint32_t kClientRgb565 = 23;
-  const uint64_t colour = MakeSurface(kDescVideoOnly, kDescKindPlain, kClientRgb565, 40, 8);
-  ASSERT_NE(colour, 0u);
-  Surface3d* target = SurfaceOf(colour);
-  ASSERT_EQ(target->bytesPerPixel, 2u);
-  ASSERT_GT(target->pitch, 40u * 2);  // rows wider than the width
-  const uint32_t context = client->CreateContext3d(6, commands, static_cast<uint32_t>(colour), 0);
-  ASSERT_NE(context, 0u);
-  auto bits = [](float f) {
+// A 3D context on drawable 6 at the screen's origin, 40 x 8, drawing into
+// a video-only 5:6:5 colour target of that size (no depth target), with
+// the board's 2D engine and 3D rasteriser; and the stream of one white
+// pre-transformed triangle covering the whole target.
+class TargetDraws : public Client3dTest {
+ protected:
+  void SetUp() override {
+    Client3dTest::SetUp();
+    pdev->mode.virtualWidth = 640;
+    pdev->mode.virtualHeight = 480;
+    client->Put64(16, 6);
+    client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 40), client->Put32(36, 8);
+    client->Put32(40, 1);
+    client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 40), client->Put32(60, 8);
+    ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+    constexpr uint32_t kClientRgb565 = 23;
+    colour = MakeSurface(kDescVideoOnly, kDescKindPlain, kClientRgb565, 40, 8);
+    ASSERT_NE(colour, 0u);
+    target = SurfaceOf(colour);
+    context = client->CreateContext3d(6, commands, static_cast<uint32_t>(colour), 0);
+    ASSERT_NE(context, 0u);
+  }
+  void TearDown() override {
+    client->Put32(16, context);
+    EXPECT_EQ(client->Run(kRequestDestroyContext3d), 0);
+    Client3dTest::TearDown();
+  }
+  static uint32_t Bits(float f) {
     uint32_t u;
     memcpy(&u, &f, 4);
     return u;
-  };
-  constexpr uint32_t kTokenViewport = 7, kTokenRenderStates = 12, kTokenVertexShaderSelect = 66;
-  constexpr uint32_t kLayoutScreen = 0x44, kScreenStride = 20;
-  TokenWriter tokens;
-  tokens.Token(kTokenViewport, 1, std::vector<uint32_t>{0, 0, 40, 8, bits(0.0f), bits(1.0f)});
-  // Depth test off, no culling, no lighting, every channel written.
-  tokens.Token(kTokenRenderStates, 4, std::vector<uint32_t>{7, 0, 22, 1, 137, 0, 168, 0xF});
-  tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutScreen});
-  std::vector<uint32_t> words = {5, 3, kScreenStride, 0, 0, 40, 8, bits(0.0f), bits(1.0f), 3 * kScreenStride};
-  const float xy[3][2] = {{0, 0}, {80, 0}, {0, 16}};
-  for (const auto& v : xy)
-    for (uint32_t w : {bits(v[0]), bits(v[1]), bits(0.5f), bits(1.0f), 0xFFFFFFFFu}) words.push_back(w);
-  tokens.Token(kTokenDrawUserPrimitives, 1, words);
-  ASSERT_TRUE(tokens.WriteTo(commands, 0));
-  ASSERT_EQ(client->RunTokens(context, 0, static_cast<uint32_t>(tokens.Size())), 0);
-  dma.RunPending();
+  }
+  // Viewport, depth test off, no culling, no lighting, every channel
+  // written (`writeMask`), the pre-transformed layout, the triangle.
+  void DrawWholeTarget(uint32_t writeMask = 0xF) {
+    constexpr uint32_t kTokenViewport = 7, kTokenRenderStates = 12, kTokenVertexShaderSelect = 66;
+    constexpr uint32_t kLayoutScreen = 0x44, kScreenStride = 20;
+    TokenWriter tokens;
+    tokens.Token(kTokenViewport, 1, std::vector<uint32_t>{0, 0, 40, 8, Bits(0.0f), Bits(1.0f)});
+    tokens.Token(kTokenRenderStates, 4, std::vector<uint32_t>{7, 0, 22, 1, 137, 0, 168, writeMask});
+    tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutScreen});
+    std::vector<uint32_t> words = {5, 3, kScreenStride, 0, 0, 40, 8, Bits(0.0f), Bits(1.0f), 3 * kScreenStride};
+    const float xy[3][2] = {{0, 0}, {80, 0}, {0, 16}};
+    for (const auto& v : xy)
+      for (uint32_t w : {Bits(v[0]), Bits(v[1]), Bits(0.5f), Bits(1.0f), 0xFFFFFFFFu}) words.push_back(w);
+    tokens.Token(kTokenDrawUserPrimitives, 1, words);
+    ASSERT_TRUE(tokens.WriteTo(commands, 0));
+    ASSERT_EQ(client->RunTokens(context, 0, static_cast<uint32_t>(tokens.Size())), 0);
+    dma.RunPending();
+  }
+  // The target's pixels that do not hold white, read by the processor.
+  uint32_t Unwritten() {
+    target->inSync = 1;
+    const uint64_t at = target->Lock();
+    EXPECT_NE(at, 0u);
+    uint32_t unwritten = 0;
+    for (uint32_t y = 0; at != 0 && y < 8; ++y)
+      for (uint32_t x = 0; x < 40; ++x) {
+        uint16_t pixel = 0;
+        memcpy(&pixel,
+               reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(at + uint64_t{y} * target->pitch)) + 2 * x, 2);
+        unwritten += pixel != 0xFFFF ? 1 : 0;
+      }
+    target->Unlock();
+    target->inSync = 0;
+    return unwritten;
+  }
+
+  orvsim::Engine2d engine2d{board, dma};
+  orvsim::Engine3d engine3d{board, dma};
+  uint64_t colour = 0;
+  Surface3d* target = nullptr;
+  uint32_t context = 0;
+};
+
+// A draw binds its colour target with the rows its fills, copies and the
+// processor use: a target 40 pixels wide has rows of 64 (its processor
+// view's pitch), and a triangle over the whole target must reach every
+// one of its pixels there.
+TEST_F(TargetDraws, ADrawWritesTheRowsItsTargetIsLaidOutIn) {
+  ASSERT_EQ(target->bytesPerPixel, 2u);
+  ASSERT_GT(target->pitch, 40u * 2);  // rows wider than the width
+  DrawWholeTarget();
   EXPECT_TRUE(engine3d.Faults().empty());
   ASSERT_GT(engine3d.PixelsWritten(), 0u);
-  target->inSync = 1;
-  const uint64_t at = target->Lock();
-  ASSERT_NE(at, 0u);
-  uint32_t unwritten = 0;
-  for (uint32_t y = 0; y < 8; ++y)
-    for (uint32_t x = 0; x < 40; ++x) {
-      uint16_t pixel = 0;
-      memcpy(&pixel, reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(at + uint64_t{y} * target->pitch)) + 2 * x,
-             2);
-      unwritten += pixel != 0xFFFF ? 1 : 0;
-    }
-  EXPECT_EQ(unwritten, 0u);
-  target->Unlock();
-  target->inSync = 0;
-  client->Put32(16, context);
-  EXPECT_EQ(client->Run(kRequestDestroyContext3d), 0);
+  EXPECT_EQ(Unwritten(), 0u);
+}
+
+// The render-target set-up writes the work buffer's words into registers
+// 0x88-0x8D, where a draw's targets go too: the draw after it binds its
+// colour target again before the engine draws.
+TEST_F(TargetDraws, TheDrawAfterTheTargetSetUpBindsItsColourTargetAgain) {
+  DrawWholeTarget();
+  RenderTargetState* ts = Context()->Context(context)->current->targetState;
+  // A set-up pending for a buffer going out of use: the next application
+  // runs it (no buffer is behind the words; the engine only holds them).
+  ts->kind = kWorkBufferOwn;
+  ts->pendingSwitch = 1;
+  for (uint32_t i = 0; i < 6; ++i) ts->addressWords[i] = 0x100 * (i + 1);
+  dma.ClearWrites();
+  const uint64_t before = engine3d.PixelsWritten();
+  DrawWholeTarget(0x7);  // a changed write mask: the targets are validated again
+  ts->kind = kWorkBufferNone;
+  EXPECT_EQ(ts->pendingSwitch, 0u);
+  bool setUp = false;
+  for (const auto& w : dma.Writes()) setUp = setUp || (w.reg == 0x1000 + 4 * 0x89 && w.value == 0x200);
+  EXPECT_TRUE(setUp);
+  ASSERT_FALSE(engine3d.Primitives().empty());
+  EXPECT_EQ(engine3d.Primitives().back().outcome, orvsim::Engine3d::Outcome::kDrawn);
+  EXPECT_GT(engine3d.PixelsWritten(), before);
 }
 
 TEST_F(Client3dTest, TwoContextsShareADrawableUntilTheSecondGoes) {
