@@ -190,7 +190,8 @@ bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t
 }
 
 bool SurfaceEngineRecord(const Surface3d* surface, uint32_t usage, uint32_t* word0, uint32_t* word1) {
-  return surface != nullptr && usage < kUsageCount && EngineDescriptor(surface, PixelBytes(surface), word0, word1, usage);
+  return surface != nullptr && usage < kUsageCount &&
+         EngineDescriptor(surface, PixelBytes(surface), word0, word1, usage);
 }
 
 bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {

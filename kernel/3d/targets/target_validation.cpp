@@ -373,7 +373,8 @@ void SyncTargetViewport3d(RenderContext3d* context) {
   if (context == nullptr || context->targetState == nullptr) return;
   RenderTargetState* ts = context->targetState;
   const VertexViewportGroup& g = context->state.vertex.viewportGroup;
-  // Corners in 64 bits, then held to what an int32_t rectangle keeps.
+  // Corners in doubles (a drawable far out plus a wide viewport), then held
+  // to what an int32_t rectangle keeps; NaN scale factors give 0.
   auto clamp = [](double v) {
     if (!(v == v)) return int32_t{0};
     return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
