@@ -74,6 +74,7 @@ bool RenderState3d::ApplySteps() {
     tnl->force = fixedFunction ? 1 : 0;
     if (!tnl->Update(&vertex, &fetch, &state->vertexEngine)) return false;
     state->constShadow = tnl->BoundImage();
+    tnl->LinkUploads(&state->vertexEngine, state->uploads, &state->dirty.words[0]);
   }
   return true;
 }
