@@ -338,7 +338,7 @@ TEST_F(E2eClient3d, TheLitTrianglesReachTheEngineWithTheReferenceMatricesAndProg
 
   const std::vector<float> composite = Transposed(Multiply(
       Multiply(Transposed(Scene::WorldMatrix()), Transposed(Scene::ViewMatrix())), Transposed(scene->ProjectionMatrix())));
-  const std::vector<float> projection = Transposed(Transposed(scene->ProjectionMatrix()));
+  const std::vector<float> projection = scene->ProjectionMatrix();
   for (unsigned i = 0; i < 4; ++i) {
     EXPECT_TRUE(ConstantHolds(*Board().vertex, i, &composite[4 * i]));
     EXPECT_TRUE(ConstantHolds(*Board().vertex, 329 + i, &projection[4 * i]));
