@@ -212,8 +212,10 @@ void Engine3d::Assemble(uint32_t word, uint32_t control, const std::vector<uint3
   uint32_t base, stride;
   unsigned space;
   if (copied) {
+    // The vertices were copied into the stream: they lie in the memory
+    // the command was read from.
     base = body[0] & ~3u;  // CommandIndices saw two words
-    space = body[1] & 3u;
+    space = dma_.CommandBus() & 3u;
     stride = 4u * (((word >> 17) & 0x3F) + 1);
   } else {
     const uint32_t address = Reg(k3dIndexStream0Address);

@@ -305,6 +305,7 @@ void DmaEngine::CountedWord(uint32_t word, Cursor& cursor) {
       d.bodyLeft = CommandBodyWords(word);
       collecting_ = static_cast<bool>(decoders_[word >> 24]);
       command_ = word;
+      command_bus_ = cursor.bus;
       body_.clear();
     } else {
       d.countLeft = uint64_t{word} + 1;  // the count n: n + 1 words of groups follow

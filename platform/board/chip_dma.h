@@ -152,6 +152,9 @@ class DmaEngine {
   void SetCommandDecoder(uint8_t type, CommandDecoder decoder) {
     decoders_[type] = std::move(decoder);
   }
+  // While a decoder runs: the memory space (bus type) of the range its
+  // command word was read from.
+  unsigned CommandBus() const { return command_bus_; }
 
   // A started range stays pending for this many reads of the status
   // registers (0x318, 0x31C, 0x41C, 0x450, 0x8F0) before it runs; 0 runs it
@@ -280,6 +283,7 @@ class DmaEngine {
   CommandDecoder decoders_[256];
   // The command word whose body is being fetched for its decoder.
   uint32_t command_ = 0;
+  unsigned command_bus_ = 0;
   bool collecting_ = false;
   std::vector<uint32_t> body_;
 

@@ -156,8 +156,8 @@ void VertexEngine::Arm() {
 }
 
 std::string VertexEngine::DecodeCommand(uint32_t word, const std::vector<uint32_t>& body) {
-  // A microcode upload has a meaning of its own.
-  if (board_.Peek(kVertexRegProgramControl, 4) == kVertexProgramUploadOpen) return {};
+  const uint32_t control = board_.Peek(kVertexRegProgramControl, 4);
+  const bool uploadOpen = control == kVertexProgramUploadOpen || control == kVertexProgramUploadChanged;
   // The self-test's program loads pattern A into the even and B into the
   // odd constants of every unit.
   if (IsSelfTestLoad(word, body)) {
@@ -170,9 +170,10 @@ std::string VertexEngine::DecodeCommand(uint32_t word, const std::vector<uint32_
   char text[160];
   if (k == 0 || body.size() != kConstantHeaderWords + 4 * size_t{k} || body[0] != k || body[2] != 1 ||
       body[3] != 0) {
-    // So has the self-test's packet, whose word a packet of three
-    // constants shares: its body is not of the constant form.
-    if (word == kVertexSelfTestWord) return {};
+    // A program upload's words have a meaning of their own, and so has
+    // the self-test's packet, whose word a packet of three constants
+    // shares: neither body is of the constant form.
+    if (uploadOpen || word == kVertexSelfTestWord) return {};
     std::snprintf(text, sizeof text,
                   "command word 0x%08" PRIX32 " with %zu words is no constant packet", word,
                   body.size());

@@ -30,10 +30,13 @@ inline constexpr unsigned kVertexReadsToSettle = 4;
 
 // The command type of constant packets (bits 24-31).
 inline constexpr uint8_t kVertexCommandType = 0x41;
-// Register index 0x3C holds this while a microcode upload is open; 0x41
-// words then carry microcode, not constants.
+// Register index 0x3C holds one of these while a program upload is open
+// (the fence an upload writes, or the word it writes when the program
+// memory changed); 0x41 words then carry the upload's program words,
+// except those of the constant form, which load constants as always.
 inline constexpr uint32_t kVertexRegProgramControl = 0x10F0;
 inline constexpr uint32_t kVertexProgramUploadOpen = 0x20000028;
+inline constexpr uint32_t kVertexProgramUploadChanged = 0x80000028;
 // The self-test's packet of two patterns and their constant indexes.
 inline constexpr uint32_t kVertexSelfTestWord = 0x4106000F;
 // Index 0x3C holds this once the self-test's program is started; its

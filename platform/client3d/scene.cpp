@@ -180,6 +180,8 @@ LightWords Scene::Light() {
   const float white[4] = {1, 1, 1, 1};
   memcpy(l.diffuse, white, sizeof white);
   memcpy(l.specular, white, sizeof white);
+  const float dim[4] = {0.25f, 0.25f, 0.25f, 1};
+  memcpy(l.ambient, dim, sizeof dim);
   l.direction[0] = 0.0f;
   l.direction[1] = -0.6f;
   l.direction[2] = 0.8f;
@@ -227,7 +229,7 @@ TokenWriter Scene::StateStream() const {
   AppendMatrix(&transforms, kTransformProjection, ProjectionMatrix());
   w.Token(kTokenTransforms, 3, transforms);
   const LightWords light = Light();
-  const uint32_t lightEntry[2] = {0, sizeof light};
+  const uint32_t lightEntry[2] = {kLightIndex, sizeof light};
   w.Token(kTokenLights, 1, lightEntry, sizeof lightEntry);
   w.Raw(&light, sizeof light);
   return w;
@@ -243,7 +245,10 @@ TokenWriter Scene::ClearStream() const {
 
 TokenWriter Scene::LitStream() const {
   TokenWriter w;
-  w.Token(kTokenRenderStates, 1, std::vector<uint32_t>{kStateLighting, 1});
+  const std::vector<uint32_t> states = {kStateLighting,       1, kStateColourVertex,  1,
+                                        kStateDiffuseSource,  kSourceColour1, kStateSpecularSource, kSourceColour1,
+                                        kStateAmbientSource,  kSourceColour1};
+  w.Token(kTokenRenderStates, static_cast<uint32_t>(states.size() / 2), states);
   w.Token(kTokenVertexShader, 1, std::vector<uint32_t>{kFormatLit});
   UserPrimitives<LitVertex>(w, {LitTriangles()}, Viewport());
   return w;

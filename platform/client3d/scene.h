@@ -100,6 +100,13 @@ class Scene {
   static constexpr uint32_t kStateDepthFunc = 23;
   static constexpr uint32_t kStateLighting = 137;
   static constexpr uint32_t kStateAmbient = 139;
+  static constexpr uint32_t kStateColourVertex = 141;
+  static constexpr uint32_t kStateDiffuseSource = 145;
+  static constexpr uint32_t kStateSpecularSource = 146;
+  static constexpr uint32_t kStateAmbientSource = 147;
+  static constexpr uint32_t kSourceColour1 = 1;  // the vertex's first colour
+  // The light's index (token 33): lights are named from 1.
+  static constexpr uint32_t kLightIndex = 1;
   static constexpr uint32_t kShadeFlat = 1;
   static constexpr uint32_t kShadeGouraud = 2;
   static constexpr uint32_t kCullNone = 1;
@@ -167,7 +174,9 @@ class Scene {
   TokenWriter StateStream() const;
   // The clear of the whole window: colour and depth.
   TokenWriter ClearStream() const;
-  // Lit and transformed triangles (kFormatLit), lighting on.
+  // Lit and transformed triangles (kFormatLit), lighting on, the
+  // material's diffuse, specular and ambient colours from the vertices'
+  // colour.
   TokenWriter LitStream() const;
   // Pre-transformed triangles (kFormatScreen), lighting off: the Gouraud
   // one, then the flat one, which lies behind it where they overlap.

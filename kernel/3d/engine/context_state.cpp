@@ -298,8 +298,9 @@ void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
       at[0] = kUploadCommand | ((n - 1) & 0xFFFF) | ((((n / 4) - 1) << 17) & 0x7E0000);
       memcpy(at + 1, u.words, 4u * n);
     }
-  } else if (constShadow != nullptr) {
-    (void)constShadow->CopyDirty(stream);
+  } else if (constShadow != nullptr && constShadow->dirtySummary != 0) {
+    // What went out counts as loaded and sent, so it goes out once.
+    if (constShadow->CopyDirty(stream)) constShadow->FoldSent();
   }
   if (builder->slotMode != 0) static_cast<BmSecondaryInt*>(stream)->ExecutePending();
   d |= kCsDirtyProgramFence;

@@ -72,7 +72,11 @@ bool RenderState3d::ApplySteps() {
     TnlSetup* tnl = context->tnl;
     if (state == nullptr || tnl == nullptr) return false;
     tnl->force = fixedFunction ? 1 : 0;
-    if (!tnl->Update(&vertex, &fetch, &state->vertexEngine)) return false;
+    const bool updated = tnl->Update(&vertex, &fetch, &state->vertexEngine);
+    // The upload slots follow the engine block's programs even after a
+    // refused pass: they name only programs the block holds references on.
+    tnl->LinkUploads(&state->vertexEngine, state->uploads, &state->dirty.words[0]);
+    if (!updated) return false;
     state->constShadow = tnl->BoundImage();
   }
   return true;

@@ -11,6 +11,7 @@
 #include "core/driver_switches.h"
 #include "core/pdev.h"
 #include "core/utils.h"
+#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
 #include "kernel/3d/render/vertex_engine_block.h"
@@ -25,6 +26,9 @@ using namespace tnl_detail;
 namespace {
 
 constexpr uint32_t kShadingWord = 0x3F803F80;
+// R2 bits 1-4, and the same bits of the record's second program byte: the
+// four uploads (header, light combination, constants, parameter block).
+constexpr uint8_t kUploadBits = 0x1E;
 constexpr double kLn2 = 0.69314718055994530942;
 
 void Put(VecConstShadow* image, uint32_t c, float x, float y, float z, float w) {
@@ -592,6 +596,27 @@ bool TnlSetup::Finish(VertexProcessingBlock* block, VertexEngineBlock* hw) {
   memset(key.keyDirty, 0, sizeof key.keyDirty);
   force = 0;
   return true;
+}
+
+void TnlSetup::LinkUploads(VertexEngineBlock* hw, VertexUploadSlot uploads[4], uint32_t* dirtyWord) {
+  if (hw == nullptr || uploads == nullptr || dirtyWord == nullptr) return;
+  VertexProgram* header = record != nullptr ? record->fixedProgram3.program : nullptr;
+  uploads[0] = VertexUploadSlot{header, programHeader, 8};
+  uploads[1] = VertexUploadSlot{hw->lightCombination.program,
+                                static_cast<const uint32_t*>(hw->lightCombinationParameters),
+                                hw->lightCombinationCount};
+  // The constants go with the program that reads them: the draw's main
+  // program, or the bound fixed program while there is none.
+  VertexProgram* main = MainSlot(hw).program;
+  uploads[2] = VertexUploadSlot{main != nullptr ? main : hw->fixedProgram.program, nullptr, 0};
+  uploads[3] = VertexUploadSlot{hw->fixedProgram.program, static_cast<const uint32_t*>(hw->fixedParameters),
+                                hw->fixedParameterCount};
+  uint8_t bits = hw->dirtyR2 & kUploadBits;
+  if (record != nullptr) {
+    bits |= record->programDirty[1] & kUploadBits;
+    record->programDirty[1] &= static_cast<uint8_t>(~kUploadBits);
+  }
+  *dirtyWord |= uint32_t{bits} << 16;
 }
 
 void TnlSetup::SetSetup(VertexEngineBlock* hw, uint8_t a, uint8_t b) {

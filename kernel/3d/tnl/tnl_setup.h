@@ -21,6 +21,7 @@ class VertexFormat;
 class VertexProgramBuilder;
 struct LightRecord;
 struct TnlStateRecord;
+struct VertexUploadSlot;
 struct VertexEngineBlock;
 struct VertexEngineProgramSlot;
 struct VertexFetchControl;
@@ -120,6 +121,14 @@ class TnlSetup : public OsHeapObject {
   // The pass before a draw; false when a program cannot be built or placed
   // (the draw is skipped, the state is sent again by the next pass).
   bool Update(VertexProcessingBlock* block, VertexFetchControl* fetch, VertexEngineBlock* hw);
+  // After a pass: the engine state's four upload slots from what the pass
+  // chose, and the upload bits of its first dirty word (byte 26, bits 1-4)
+  // from the hardware record's upload bits (R2 bits 1-4) and those the
+  // attachment set in the record. The slots are: fixed program 3 with the
+  // program header; the light-combination program with its parameter
+  // table; the main program with the dirty constants; fixed program 1 or 2
+  // with its parameter block.
+  void LinkUploads(VertexEngineBlock* hw, VertexUploadSlot uploads[4], uint32_t* dirtyWord);
 
   // ---- Steps of the pass (each writes only on a difference) ----
   void UpdateMatrices(const VertexProcessingBlock& b, bool full);

@@ -688,6 +688,46 @@ TEST_F(Engine3dTest, PrimitiveCommandsAreAssembledByThePrimitiveCode) {
   EXPECT_EQ(engine.PixelsWritten(), 0u);
 }
 
+// Copied vertices lie in the stream the command came from: a stream in
+// page-locked system memory gives the end word as a plain bus address, and
+// the vertices are read from that memory, not from local memory at the
+// same address.
+TEST_F(Engine3dTest, CopiedVerticesAreReadFromTheStreamsOwnMemory) {
+  constexpr uint32_t kBus = 0x10000000;  // the pages' bus address
+  std::vector<uint32_t> pages(0x400, 0);
+  dma.SetSystemMemory([&](uint32_t bus, uint32_t length) -> uint8_t* {
+    if (bus < kBus || uint64_t{bus} - kBus + length > pages.size() * 4) return nullptr;
+    return reinterpret_cast<uint8_t*>(pages.data()) + (bus - kBus);
+  });
+  // Local memory at the same offset holds other words.
+  for (uint32_t i = 0; i < 64; ++i) std::memcpy(board.LocalMemory() + kBus % board.LocalMemorySize() + 4 * i, &i, 4);
+  // The stream: the triangle code, the packet, then its three vertices of
+  // five words (vertex i: 100 i + w), the way the driver lays them out.
+  std::vector<uint32_t> words = {1, 0x2121212C, kTriangleList};
+  const uint32_t data = kBus + 4 * (static_cast<uint32_t>(words.size()) + 3);
+  words.insert(words.end(), {0x97000001u | 4u << 17, data, data + 60});
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t w = 0; w < 5; ++w) words.push_back(100 * i + w);
+  std::copy(words.begin(), words.end(), pages.begin());
+  // Only the packets run, as a count-prefixed range of those pages: the
+  // copied words are data.
+  const uint32_t outer = 0x800;
+  const uint32_t packet[] = {0x20292820, 0, kBus | kDmaExecCounted, (kBus + 4 * 6) | kBusPciLocked, 0};
+  std::memcpy(board.LocalMemory() + outer, packet, sizeof packet);
+  board.RegWrite(kDmaRegStart, 4, outer);
+  board.RegWrite(kDmaRegEnd, 4, outer + sizeof packet);
+  ASSERT_TRUE(dma.DecodeErrors().empty()) << dma.DecodeErrors().front();
+  ASSERT_EQ(engine.Primitives().size(), 2u);
+  const Engine3d::Primitive& t = engine.Primitives()[1];
+  ASSERT_TRUE(t.assembled);
+  ASSERT_EQ(t.vertexWords, 5u);
+  for (unsigned k = 0; k < 3; ++k) {
+    EXPECT_TRUE(t.fetched[k]) << k;
+    for (unsigned w = 0; w < 5; ++w) EXPECT_EQ(t.words[k][w], 100 * k + w) << k << "." << w;
+  }
+  EXPECT_TRUE(engine.Faults().empty());
+}
+
 TEST_F(Engine3dTest, AHugeCommandIsAssembledUpToItsBound) {
   Stream s;
   s.Group({{k3dIndexStream0Address, 0x300000}, {k3dIndexStream01Stride, 0}});

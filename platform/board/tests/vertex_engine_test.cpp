@@ -119,9 +119,10 @@ TEST_F(VertexEngineTest, MalformedConstantPacketsAreDecodeErrors) {
 }
 
 TEST_F(VertexEngineTest, MicrocodeUploadsAndTheSelfTestPacketKeepTheirOwnMeaning) {
-  // Index 0x3C = 0x20000028 opens an upload: any 0x41 word carries microcode.
-  RunCounted({1, 0x2121213C, kVertexProgramUploadOpen, 0x41020007, 9, 9, 9, 9, 9, 9, 9, 9,
-              1, 0x2121213C, 0xA0000028});
+  // Index 0x3C = 0x20000028 or 0x80000028 opens an upload: a 0x41 word
+  // that is not of the constant form carries program words.
+  for (uint32_t open : {kVertexProgramUploadOpen, kVertexProgramUploadChanged})
+    RunCounted({1, 0x2121213C, open, 0x41020007, 9, 9, 9, 9, 9, 9, 9, 9, 1, 0x2121213C, 0xA0000028});
   // The self-test's packet: two patterns and their indexes.
   std::vector<uint32_t> selfTest = {kVertexSelfTestWord};
   for (uint32_t w : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 0u, 64u, 128u, 192u, 256u, 320u, 0u, 0u}) selfTest.push_back(w);
@@ -135,6 +136,21 @@ TEST_F(VertexEngineTest, MicrocodeUploadsAndTheSelfTestPacketKeepTheirOwnMeaning
   // Once the upload is closed, the same word is a malformed constant packet.
   RunCounted({0x41020007, 9, 9, 9, 9, 9, 9, 9, 9});
   EXPECT_EQ(dma.DecodeErrors().size(), 1u);
+}
+
+// The constant upload sends the dirty constants behind the fence it writes
+// for its program: packets of the constant form load while the upload is
+// open, beside the program words of the other uploads.
+TEST_F(VertexEngineTest, ConstantPacketsLoadWhileAnUploadIsOpen) {
+  for (uint32_t open : {kVertexProgramUploadOpen, kVertexProgramUploadChanged}) {
+    const uint32_t first = open == kVertexProgramUploadOpen ? 40 : 50;
+    RunCounted({4, 0x403C3CDD, 0, open, open, 0x1234, 0x41020007, 0x03800015, 0, 0, 0, 0, 0, 0, 0,
+                0x41020007, 1, first, 1, 0, 5, 6, 7, 8});
+    EXPECT_EQ(Constant(3, first), (std::vector<uint32_t>{5, 6, 7, 8})) << std::hex << open;
+  }
+  EXPECT_TRUE(dma.DecodeErrors().empty()) << dma.DecodeErrors().front();
+  EXPECT_EQ(vertex.ConstantPackets(), 2u);
+  EXPECT_EQ(Constant(0, 41), (std::vector<uint32_t>{0, 0, 0, 0})) << "the program words load nothing";
 }
 
 TEST_F(VertexEngineTest, ProgramMemoryTakesWordsFromTheIndexOn) {

@@ -26,7 +26,9 @@
 #include "kernel/dma_streams.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
+#include "kernel/3d/tnl/fixed_programs.h"
 #include "platform/board/chip_3d.h"
+#include "platform/board/chip_vertex.h"
 #include "platform/client3d/client3d.h"
 
 namespace {
@@ -42,6 +44,7 @@ constexpr uint32_t kTokenDrawStrip = 25;
 constexpr uint32_t kTokenDrawIndexedPrimitives = 27;
 constexpr uint32_t kTokenDrawBatch = 68;
 constexpr uint32_t kTokenVertexShaderSelect = 66;
+constexpr uint32_t kTokenSetTransforms = 32;
 constexpr uint32_t kStride = 16;
 
 uint32_t Bits(float f) {
@@ -430,6 +433,71 @@ TEST_F(DrawTokens, AFlexibleFormatLayoutSaysWhereItsAttributesLie) {
   EXPECT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{60, 61, 62}}));
   for (const auto& e : Primitives()) EXPECT_EQ((e.a >> 17 & 0x3F) + 1, 4u);
   EXPECT_EQ(Current()->state.vertexSub.vertexProgram, 1u);
+}
+
+// A layout the vertex engine transforms: before its copied vertices the
+// engine state uploads what the transform-and-lighting pass chose, the
+// dirty constants (the composite matrix in 0-3) and the programs, each
+// program's start address in register 0x40. The constants go out once.
+TEST_F(DrawTokens, ATransformedDrawUploadsTheConstantsAndProgramsOfItsPass) {
+  ASSERT_NE(parts.vertex, nullptr);
+  const orvsim::VertexEngine& engine = *parts.vertex;
+  // Client matrices, row-major: the kernel stores each one transposed and
+  // the pass multiplies world x view x projection of what it stored.
+  const float world[16] = {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 4, 1};
+  const float view[16] = {1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 0, 0, -0.5f, 0, 1};
+  const float projection[16] = {0.75f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1.25f, 1, 0, 0, -1.25f, 0};
+  std::vector<uint32_t> transforms;
+  for (const auto& [id, m] : {std::pair{256u, world}, std::pair{2u, view}, std::pair{3u, projection}}) {
+    transforms.push_back(id);
+    for (int k = 0; k < 16; ++k) transforms.push_back(Bits(m[k]));
+  }
+  auto transposed = [](const float* a, int r, int c) { return a[4 * c + r]; };
+  // Constant i = column i of W' x V' x P' (X' = X transposed).
+  float wv[16], composite[16];
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) {
+      wv[4 * r + c] = 0;
+      for (int k = 0; k < 4; ++k) wv[4 * r + c] += transposed(world, r, k) * transposed(view, k, c);
+    }
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) {
+      composite[4 * r + c] = 0;
+      for (int k = 0; k < 4; ++k) composite[4 * r + c] += wv[4 * r + k] * transposed(projection, k, c);
+    }
+
+  constexpr uint32_t kLayoutPositionColour = 0x42;
+  auto draw = [&](bool withTransforms) {
+    TokenWriter tokens;
+    if (withTransforms) tokens.Token(kTokenSetTransforms, 3, transforms);
+    tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutPositionColour});
+    std::vector<uint32_t> words = {5, 3, kStride, 0, 0, 100, 100, 0, Bits(1.0f), 3 * kStride};
+    for (uint32_t i = 0; i < 3; ++i)
+      for (uint32_t w : {Bits(1.0f), Bits(2.0f), Bits(float(60 + i)), 0xFF102030u}) words.push_back(w);
+    tokens.Token(kTokenDrawUserPrimitives, 1, words);
+    return Stream(tokens);
+  };
+  ASSERT_EQ(draw(true), 0);
+  ASSERT_EQ(CopiedDraws(), (std::vector<std::vector<int>>{{60, 61, 62}}));
+  EXPECT_GT(engine.ConstantPackets(), 0u);
+  for (unsigned unit = 0; unit < orvsim::kVertexConstantUnits; ++unit)
+    for (int i = 0; i < 4; ++i) {
+      const uint32_t* c = engine.Entry(orvsim::kVertexConstantKind, unit, i);
+      for (int r = 0; r < 4; ++r) EXPECT_FLOAT_EQ(Float(c[r]), composite[4 * r + i]) << "c" << i << "." << r;
+    }
+  // The program writes: the constant upload's program and, last, fixed
+  // program 1 with its parameter block, its slots holding its code.
+  EXPECT_GE(WritesTo(0x40), 2u);
+  const uint32_t start = board.Peek(orvsim::kDmaRegWindow + 4 * 0x40, 4);
+  const FixedProgramCode one = FixedProgramCodeOf(1);
+  const uint8_t* slots = reinterpret_cast<const uint8_t*>(Bus((start & ~3u) * 3, one.size));
+  ASSERT_NE(slots, nullptr) << std::hex << start;
+  EXPECT_EQ(memcmp(slots, one.code, one.size), 0);
+
+  // The same draw again: nothing changed, nothing is sent again.
+  const uint64_t packets = engine.ConstantPackets();
+  ASSERT_EQ(draw(false), 0);
+  EXPECT_EQ(engine.ConstantPackets(), packets);
 }
 
 TEST_F(DrawTokens, PreTransformedUserPrimitivesReachTheAttributePlacesAndAreDrawn) {
