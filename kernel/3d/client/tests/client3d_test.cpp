@@ -1687,6 +1687,67 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
 // A kind this board places in AGP memory only (shared-one) comes back there
 // after a loss: re-created in local memory alone it could never come back,
 // and request 3 would refuse the client for good.
+// A client killed while the device is stopped under it: the stop waited
+// for its closing tag, so the engine holds none of the client's work, and
+// the engine need not run for this desktop again (here it never reports
+// idle). The release frees the saved records and every page the client
+// had without waiting on it; it used to wait out every bound and then keep
+// the pages the engine "may still read".
+TEST_F(Client3dTest, AClientReleasedWhileLostFreesItsSavedRecordsWithoutWaiting) {
+  DeclarePrimary();
+  const std::vector<size_t> before = Holdings();
+  auto other = std::make_unique<client3d::Client>(glue, device, 3000);
+  ASSERT_EQ(other->CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  Buffer buffer;
+  ASSERT_TRUE(other->CreateBuffer(4096, kClientBufferPages, &buffer));
+  const uint32_t context = other->CreateContext3d(9, buffer);
+  ASSERT_NE(context, 0u);
+  alignas(8) ClientSurfaceDescription d = {kDescVideoOnly, kDescKindPlain, 21, 40, 20, 0, 0};
+  glue.DeclareUserMemory(3000, &d, sizeof(d));
+  other->Put64(16, reinterpret_cast<uintptr_t>(&d));
+  ASSERT_EQ(other->Run(kRequestCreateSurface), 0);
+  EXPECT_EQ(other->RunTokens(context, 0, 0), 0);
+  EXPECT_EQ(other->Run(kRequestWaitIdle), 0);
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+  ClientContext* lost = glue.ClientOf(other->File())->context3d;
+  ASSERT_TRUE(lost->lost);
+  EXPECT_EQ(lost->surfaces->SavedRecordCount(), 1u);
+  SharedLocked()->pendingSubmissions = 1;
+  dma.HoldFifoRoomClear(true);
+  const uint64_t yields = glue.ScheduleCount();
+  other.reset();
+  EXPECT_EQ(glue.ScheduleCount(), yields);
+  EXPECT_FALSE(glue.Logged("*ERROR*")) << glue.LogText();
+  // Regions, locked pages and mappings as before the client came; blocks
+  // no more (the stop itself freed some of the device's).
+  const std::vector<size_t> after = Holdings();
+  EXPECT_LE(after[0], before[0]);
+  EXPECT_EQ(std::vector<size_t>(after.begin() + 1, after.end()), std::vector<size_t>(before.begin() + 1, before.end()));
+  SharedLocked()->pendingSubmissions = 0;
+  dma.HoldFifoRoomClear(false);
+}
+
+// While the engine had not reached every tag at the stop, a lost client's
+// release still waits, and keeps what the engine may read when the wait
+// runs out.
+TEST_F(Client3dTest, AClientLostBeforeTheEngineWasDoneStillWaits) {
+  DeclarePrimary();
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+  ASSERT_TRUE(Context()->lost);
+  EXPECT_TRUE(Context()->idleAtLoss);
+  // As if the stop's closing tag had not been reached.
+  Context()->idleAtLoss = false;
+  SharedLocked()->pendingSubmissions = 1;
+  expectErrors = true;
+  const size_t pages = glue.LiveLockedPages();
+  client.reset();
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  EXPECT_GT(glue.LiveLockedPages(), pages - 5);
+  SharedLocked()->pendingSubmissions = 0;
+}
+
 TEST_F(Client3dTest, ASurfaceMadeInAgpMemoryComesBackAfterALoss) {
   DeclarePrimary();
   const uint64_t handle = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 64, 64);
