@@ -44,6 +44,9 @@ constexpr uint32_t kRequestDestroyContext3d = 11;
 constexpr uint32_t kRequestReattach = 3;
 constexpr int32_t kNotRunning = -3;
 constexpr size_t kContext3dAt = 16;
+// Status reads a started range waits before it runs, while the client is
+// killed with work on the engine.
+constexpr unsigned kEngineLatencyReads = 50;
 
 class E2eTeardown : public Desktop {
  protected:
@@ -151,14 +154,20 @@ TEST_F(E2eTeardown, TheProductsOrderLeavesNothing) {
   EXPECT_EQ(KernelComplaints(), std::vector<std::string>{});
 }
 
-// Killed with its work in flight: the streams sent, no wait for them, then
-// the file released without a request.
+// Killed with its work in flight: the streams sent and still on the
+// engine, then the file released without a request.
 TEST_F(E2eTeardown, AClientKilledWhileItRunsLeavesNothingAndTheDesktopDrawsOn) {
   ASSERT_NO_FATAL_FAILURE(StartScene());
+  // The engine takes its time: a started range runs only after some reads
+  // of its status, so the client's last streams are still the engine's
+  // when the file goes.
+  Dma().SetLatencyReads(kEngineLatencyReads);
   ASSERT_EQ(scene->Run(scene->StateStream()), 0);
   ASSERT_EQ(scene->Run(scene->ClearStream()), 0);
   ASSERT_EQ(scene->Run(scene->ScreenStream()), 0);
+  EXPECT_TRUE(Dma().Busy());
   scene.reset();
+  Dma().SetLatencyReads(0);
   EXPECT_EQ(Glue().OpenFileCount(), 1u);
   const size_t posts = Node().Count(27);
   DrawOnEveryScreen(maindraw::DrawScene);
