@@ -150,8 +150,19 @@ TEST_F(E2eTeardown, TheProductsOrderLeavesNothing) {
   const size_t posts = Node().Count(27);
   DrawOnEveryScreen(maindraw::DrawScene);
   EXPECT_GT(Node().Count(27), posts);
+  const size_t before = Node().Requests().size();
   ExpectTheDesktopDraws(FinishAndExpectNothingLeft());
   EXPECT_EQ(KernelComplaints(), std::vector<std::string>{});
+  // Each screen's closing stops its device (23) and disables it (21), both
+  // answered.
+  std::vector<uint32_t> closing;
+  for (size_t i = before; i < Node().Requests().size(); ++i) {
+    const NodeRequest& r = Node().Requests()[i];
+    if (r.number != 21 && r.number != 23) continue;
+    closing.push_back(r.number);
+    EXPECT_EQ(r.answer, 0) << "request " << r.number;
+  }
+  EXPECT_EQ(closing, (std::vector<uint32_t>{23, 21, 23, 21}));
 }
 
 // Killed with its work in flight: the streams sent and still on the

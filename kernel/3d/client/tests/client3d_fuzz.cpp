@@ -8,7 +8,9 @@
 // be left in the glue, and the sanitizers end the run on any other fault.
 //
 // Program: operations of an opcode byte and its operands; missing bytes
-// read as 0. See tests/data/kernel_client3d_fuzz/README.md. One operation
+// read as 0. See tests/data/kernel_client3d_fuzz/README.md. The programs
+// are decoded and sent through the node in client3d_program.cpp; this
+// target is their host, which reaches into the kernel. One operation
 // writes a stream of well-formed render-state tokens whose ids, stages,
 // states and counts run past every bound, runs it on a 3D context, and
 // then applies the render state as a draw would (a step only this test
