@@ -1476,6 +1476,32 @@ TEST_F(Client3dTest, PrimarySurfacesOfTwoClientsShareOneMaster) {
   EXPECT_EQ(shared->counts[kSharedPrimary], 0u);
 }
 
+// The device-wide masters' table is the device object's own: a process
+// whose id equals the low 32 bits of the device object's address is a
+// client like any other. The table used to be entered in the unit's list
+// of the processes' tables under those bits, and that process's context
+// was refused.
+TEST_F(Client3dTest, AProcessWhoseIdEqualsTheDeviceObjectsLowBitsMakesItsContext) {
+  DeclarePrimary();
+  const auto process = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pdev));
+  ASSERT_NE(process, 0u);
+  client3d::Client other(glue, device, process);
+  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  // Its surfaces are its own, and a clone of the display still comes from
+  // the device-wide master.
+  alignas(8) ClientSurfaceDescription d = {kDescPrimary, kDescKindPlain, 0, 0, 0, 0, 0};
+  glue.DeclareUserMemory(process, &d, sizeof(d));
+  other.Put64(16, reinterpret_cast<uintptr_t>(&d));
+  ASSERT_EQ(other.Run(kRequestCreateSurface), 0);
+  ClientContext* context = glue.ClientOf(other.File())->context3d;
+  ASSERT_NE(context, nullptr);
+  EXPECT_NE(context->resources, pdev->sharedSurfaces3d->table);
+  Surface3d* clone = context->surfaces->Surface(other.Get64(24));
+  ASSERT_NE(clone, nullptr);
+  EXPECT_EQ(clone->master, pdev->sharedSurfaces3d->masters[kSharedPrimary]);
+  EXPECT_EQ(pdev->sharedSurfaces3d->counts[kSharedPrimary], 1u);
+}
+
 TEST_F(Client3dTest, ABackBufferWithoutAFreeFlipSlotStoresSlotZeroAndNeverFreesIt) {
   SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
   const uint32_t mask = pdev->displayMask;
