@@ -9,16 +9,18 @@
 // does beyond the node (the kernel's state checked, draw and clear steps
 // on the render context) a process cannot, and is left out.
 //
-// Afterwards both screens hold what they held, the first client's requests
-// answer as they did and its window shows the same picture, the X driver's
-// ioctls were all refused, no engine found an error, and the teardown
-// leaves nothing. The corpus is small (29 programs of at most 3 KB), so
+// Afterwards both screens hold what they held, so does the first client's
+// colour target (read back by its own request 31), its requests answer as
+// they did and its window shows the same picture, the X driver's ioctls
+// were all refused, no engine found an error, and the teardown leaves
+// nothing. The corpus is small (29 programs of at most 3 KB), so
 // all of it is replayed.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,6 +43,7 @@ using client3d::Scene;
 constexpr uint32_t kClientProcess = 2000;
 constexpr uint32_t kHostileProcess = 3000;
 constexpr uint32_t kRequestWaitIdle = 4;
+constexpr uint32_t kRequestReadRect = 31;
 
 // The hostile process's host: it cannot reach into the kernel. The X
 // driver's ioctls it sends on its own file, for the device it was given;
@@ -106,6 +109,22 @@ class E2eHostileClient : public Desktop {
     results.push_back(scene->client().Run(kRequestWaitIdle));
     return results;
   }
+  // The first client's colour target read back through its own request
+  // 31, row by row: what its draws left there.
+  std::vector<uint8_t> TargetRows() {
+    box = {0, 0, 0, static_cast<int32_t>(scene->Width()), static_cast<int32_t>(scene->Height()), 1};
+    const uint32_t pitch = scene->Width() * 2;  // 5:6:5
+    rows.assign(static_cast<size_t>(pitch) * scene->Height(), 0xEE);
+    Glue().DeclareUserMemory(kClientProcess, box.data(), sizeof(box));
+    Glue().DeclareUserMemory(kClientProcess, rows.data(), rows.size());
+    client3d::Client& c = scene->client();
+    c.Put64(16, scene->ColourTarget());
+    c.Put64(24, reinterpret_cast<uintptr_t>(box.data()));
+    c.Put32(32, pitch);
+    c.Put64(40, reinterpret_cast<uintptr_t>(rows.data()));
+    EXPECT_EQ(c.Run(kRequestReadRect), 0);
+    return rows;
+  }
   std::vector<std::vector<uint8_t>> Desktops() {
     std::vector<std::vector<uint8_t>> out;
     for (const maindraw::ScreenState& s : Screens()) out.push_back(maindraw::FramebufferPixels(Board(), s));
@@ -113,6 +132,8 @@ class E2eHostileClient : public Desktop {
   }
 
   std::unique_ptr<Scene> scene;
+  alignas(8) std::array<int32_t, 6> box = {};
+  std::vector<uint8_t> rows;
 };
 
 TEST_F(E2eHostileClient, ReplayingTheFuzzCorpusLeavesTheDesktopAndTheFirstClientAsTheyWere) {
@@ -128,6 +149,9 @@ TEST_F(E2eHostileClient, ReplayingTheFuzzCorpusLeavesTheDesktopAndTheFirstClient
   ASSERT_NE(scene->CreateContext3d(), 0u);
   const std::vector<int32_t> results = RunScene();
   const std::vector<std::vector<uint8_t>> desktops = Desktops();
+  const std::vector<uint8_t> target = TargetRows();
+  ASSERT_NE(std::count(target.begin(), target.end(), uint8_t{0xEE}), static_cast<std::ptrdiff_t>(target.size()))
+      << "request 31 wrote no row";
   const size_t posts = Node().Count(27);
 
   const std::vector<std::filesystem::path> programs = CorpusPrograms();
@@ -158,7 +182,9 @@ TEST_F(E2eHostileClient, ReplayingTheFuzzCorpusLeavesTheDesktopAndTheFirstClient
   EXPECT_EQ(Node().Count(27), posts);
   const std::vector<std::vector<uint8_t>> after = Desktops();
   for (size_t i = 0; i < desktops.size(); ++i) EXPECT_TRUE(after[i] == desktops[i]) << "screen " << i;
-  // The first client answers as it did, and its window shows the same.
+  // The first client's target holds what it held; the client answers as
+  // it did, and its window shows the same.
+  EXPECT_TRUE(TargetRows() == target);
   EXPECT_EQ(RunScene(), results);
   const std::vector<std::vector<uint8_t>> again = Desktops();
   for (size_t i = 0; i < desktops.size(); ++i) EXPECT_TRUE(again[i] == desktops[i]) << "screen " << i;
