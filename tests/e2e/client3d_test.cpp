@@ -4,13 +4,13 @@
 // 3D context on a drawable whose rectangles leave part of its window
 // covered, and runs the scene of platform/client3d/scene.h.
 //
-// What the kernel serves now is checked now: the contexts, the buffer, the
-// streams accepted and the batches sealed (the seal's tag reaching 0x41C
-// and word 16, the status page counting the batches), the desktop kept.
-// The board carries its 3D rasteriser. The tests whose pictures need the
-// surfaces' engine addresses (request 12) and presents (request 16), and
-// the trace of the lit triangles, are written and registered disabled;
-// each says what it waits for.
+// Checked: the contexts, the buffer, the streams accepted and the batches
+// sealed (the seal's tag reaching 0x41C and word 16, the status page
+// counting the batches), the desktop kept; the clear and the
+// pre-transformed triangles drawn by the board's 3D rasteriser into the
+// video-only targets and presented into the window, against a software
+// reference. The trace of the lit triangles is written and registered
+// disabled; it says what it waits for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -121,18 +121,23 @@ TEST_F(E2eClient3d, TheScenesStateAndClearStreamsAreAcceptedAndSealed) {
 
 // ---- The reference of the scene's pictures ------------------------------------
 //
-// The window's target drawn in software from the board's stated rules
-// (platform/board/README.md, "The 3D rasteriser"): the clear colour and
-// depth; pre-transformed triangles with x and y snapped to 1/16 pixel,
-// pixel centres at +0.5, taken in clockwise order with a top-left fill
-// rule; each vertex's channels and depth turned into integers first, a
-// value at a centre the exact edge-weighted mean rounded to the nearest,
-// halves up; flat shading from the colour the driver sends at place 3 (the
-// primitive's last vertex) or Gouraud shading per channel; the depth test
+// The window's part of the targets drawn in software. The targets are laid
+// out like the screen, so the window's pixels lie in them where they lie on
+// the screen. The clear fills the viewport (the window) with the colour
+// target's value of the clear colour (each channel c becomes
+// trunc(c x max / 255) of its field, 5:6:5 here) and the depth target with
+// 0xFFFF for depth 1.0. The triangles follow the board's stated rules
+// (platform/board/README.md, "The 3D rasteriser"): x and y snapped to
+// 1/16 pixel, pixel centres at +0.5, taken in clockwise order with a
+// top-left fill rule; each vertex's channels and depth turned into
+// integers first, a value at a centre the exact edge-weighted mean rounded
+// to the nearest, halves up; flat shading from the colour the driver sends
+// at place 3 (the primitive's last vertex) or Gouraud shading per channel;
+// 5:6:5 keeping the top bits of each channel; the depth test
 // less-or-equal with writes on, 16 depth bits.
 struct Target {
   uint32_t width, height;
-  std::vector<uint32_t> colour;  // A8R8G8B8
+  std::vector<uint16_t> colour;  // R5G6B5
   std::vector<uint32_t> depth;   // 0..65535
 };
 
@@ -168,6 +173,10 @@ uint64_t Mean(const int64_t e[3], const uint64_t v[3], int64_t area) {
   return static_cast<uint64_t>((2 * sum + static_cast<unsigned __int128>(area)) / (2 * static_cast<unsigned __int128>(area)));
 }
 
+uint16_t Rgb565TopBits(uint32_t r, uint32_t g, uint32_t b) {
+  return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
+}
+
 void DrawTriangle(Target* t, const std::vector<ScreenVertex>& in, bool flat) {
   const uint32_t flatColour = in[2].colour;
   std::vector<Fixed> v;
@@ -194,25 +203,38 @@ void DrawTriangle(Target* t, const std::vector<ScreenVertex>& in, bool flat) {
       const size_t at = static_cast<size_t>(y) * t->width + x;
       if (!(z <= t->depth[at])) continue;
       t->depth[at] = z;
-      uint32_t c = 0xFF000000;
-      for (int shift : {16, 8, 0}) {
+      uint32_t c[3] = {};
+      for (int k = 0; k < 3; ++k) {
+        const int shift = 16 - 8 * k;
         const uint64_t cs[3] = {Channel(v[0].colour, shift), Channel(v[1].colour, shift), Channel(v[2].colour, shift)};
         const uint64_t value = flat ? Channel(flatColour, shift) : Mean(e, cs, area);
-        c |= static_cast<uint32_t>(value > 255 ? 255 : value) << shift;
+        c[k] = static_cast<uint32_t>(value > 255 ? 255 : value);
       }
-      t->colour[at] = c;
+      t->colour[at] = Rgb565TopBits(c[0], c[1], c[2]);
     }
 }
 
 Target ReferenceTarget(const Scene& s, bool triangles) {
-  Target t{s.Width(), s.Height(), {}, {}};
-  t.colour.assign(static_cast<size_t>(t.width) * t.height, s.layout().clearColour);
-  t.depth.assign(t.colour.size(), static_cast<uint32_t>(std::floor(std::clamp(s.layout().clearDepth, 0.0f, 1.0f) * kDepthMax + 0.5)));
+  Target t{s.TargetWidth(), s.TargetHeight(), {}, {}};
+  t.colour.assign(static_cast<size_t>(t.width) * t.height, 0);
+  t.depth.assign(t.colour.size(), 0);
+  // The clear's value: each channel scaled to its field, truncated.
+  const uint32_t clear = s.layout().clearColour;
+  const uint16_t value = static_cast<uint16_t>(Channel(clear, 16) * 31 / 255 << 11 | Channel(clear, 8) * 63 / 255 << 5 |
+                                               Channel(clear, 0) * 31 / 255);
+  const uint32_t depth = static_cast<uint32_t>(std::min(std::floor(s.layout().clearDepth * 65536.0), 65535.0));
+  const Rect& w = s.layout().window;
+  for (int32_t y = w.top; y < w.bottom; ++y)
+    for (int32_t x = w.left; x < w.right; ++x) {
+      const size_t at = static_cast<size_t>(y) * t.width + static_cast<size_t>(x);
+      t.colour[at] = value;
+      t.depth[at] = depth;
+    }
   if (triangles) {
     // In the stream's order: the nearer Gouraud triangle, then the flat
     // one behind it.
-    DrawTriangle(&t, Scene::GouraudTriangle(), false);
-    DrawTriangle(&t, Scene::FlatTriangle(), true);
+    DrawTriangle(&t, s.OnTarget(Scene::GouraudTriangle()), false);
+    DrawTriangle(&t, s.OnTarget(Scene::FlatTriangle()), true);
   }
   return t;
 }
@@ -221,13 +243,10 @@ Target ReferenceTarget(const Scene& s, bool triangles) {
 // the window's visible rectangles.
 std::vector<uint8_t> PresentedDesktop(std::vector<uint8_t> desktop, const maindraw::ScreenState& screen,
                                       const Scene& s, const Target& t) {
-  const Rect& w = s.layout().window;
   for (const Rect& r : s.layout().visible)
     for (int32_t y = r.top; y < r.bottom; ++y)
       for (int32_t x = r.left; x < r.right; ++x) {
-        const uint32_t c = t.colour[static_cast<size_t>(y - w.top) * t.width + static_cast<size_t>(x - w.left)];
-        const uint16_t pixel = static_cast<uint16_t>((Channel(c, 16) >> 3) << 11 | (Channel(c, 8) >> 2) << 5 |
-                                                     Channel(c, 0) >> 3);
+        const uint16_t pixel = t.colour[static_cast<size_t>(y) * t.width + static_cast<size_t>(x)];
         memcpy(desktop.data() + (static_cast<size_t>(y) * static_cast<size_t>(screen.shape.width) +
                                  static_cast<size_t>(x)) * 2,
                &pixel, 2);
@@ -249,14 +268,11 @@ void ExpectPresentedScene(Scene& scene, std::vector<uint8_t> desktop,
                        << c.firstY << "): #" << std::hex << c.got << ", expected #" << c.wanted;
 }
 
-// Waits for the client surfaces of request 12 to give the engine their
-// addresses: today the render-target set-up sends the colour target's
-// descriptor words 0x88/0x89 as 0 for the video-only colour surface, the
-// clear's fills go out with the mode word 0x30030020 (pitch 32 pixels,
-// format 48) that the board does not draw, and the present's copies
-// (operation 0x2C2) leave the displayed frame buffer unchanged in the
-// window.
-TEST_F(E2eClient3d, DISABLED_TheClearedColourShowsExactlyInTheWindowsVisibleRectangles) {
+// The clear (21) fills the window's part of the video-only targets (12);
+// the present (16) copies the window's box of the colour target into the
+// displayed surface per clip rectangle: the clear colour shows exactly in
+// the visible rectangles and the covered block keeps the desktop.
+TEST_F(E2eClient3d, TheClearedColourShowsExactlyInTheWindowsVisibleRectangles) {
   ASSERT_NO_FATAL_FAILURE(StartScene(true));
   const std::vector<uint8_t> desktop = maindraw::FramebufferPixels(Board(), Screens()[0]);
   RunSealed(scene->StateStream(), true);
@@ -264,11 +280,12 @@ TEST_F(E2eClient3d, DISABLED_TheClearedColourShowsExactlyInTheWindowsVisibleRect
   ExpectPresentedScene(*scene, desktop, Screens()[0], Board(), false);
 }
 
-// Token 28's triangles reach the attribute places and the board draws
-// them (flat from place 3, Gouraud otherwise), but with no colour target
-// bound they write no pixel: waits for the same surface addresses as the
-// clear above (request 12) and for the present (16) to reach the screen.
-TEST_F(E2eClient3d, DISABLED_ThePreTransformedTrianglesEqualTheReferencePixelForPixel) {
+// Token 28's triangles reach the attribute places and the board's
+// rasteriser draws them into the colour target (flat from place 3,
+// Gouraud otherwise, the nearer one winning by the depth test); presented,
+// they equal the reference pixel for pixel and show nothing outside the
+// visible rectangles.
+TEST_F(E2eClient3d, ThePreTransformedTrianglesEqualTheReferencePixelForPixel) {
   ASSERT_NO_FATAL_FAILURE(StartScene(true));
   const std::vector<uint8_t> desktop = maindraw::FramebufferPixels(Board(), Screens()[0]);
   RunSealed(scene->StateStream(), true);
