@@ -96,6 +96,7 @@ void Desktop::SetUp() {
                   bios_.get());
   node_ = std::make_unique<RecordingNode>(module_->bridge, module_->glue, *box_);
   box_->ProvideKernelModule("orv", orvmachine::kNodeMajor, node_.get());
+  xAllocationsBeforeDriver_ = box_->LiveAllocations();
   ASSERT_TRUE(server_->ReadConfig(*text));
   const xstub::XServer::LoadResult loaded = server_->LoadModule(ORV_E2E_X_DRIVER);
   ASSERT_TRUE(loaded.ok) << loaded.error;
@@ -122,6 +123,11 @@ void Desktop::TearDown() {
     EXPECT_EQ(left_, "");
   }
   server_.reset();
+  // The server gone, its heap holds what it held before it loaded the
+  // driver: the driver's allocations all went back.
+  if (box_ != nullptr && finished_) {
+    EXPECT_EQ(box_->LiveAllocations(), xAllocationsBeforeDriver_) << "allocations of the X server stand-in left";
+  }
   node_.reset();
   box_.reset();
   bios_.reset();

@@ -111,6 +111,9 @@ class Desktop : public ::testing::Test {
   const std::vector<Picture>& Finish();
   // What the unload left (empty: nothing).
   const std::string& Left() const { return left_; }
+  // The X server stand-in's live allocations before it read its
+  // configuration and loaded the driver.
+  size_t XAllocationsBeforeDriver() const { return xAllocationsBeforeDriver_; }
 
  private:
   std::unique_ptr<orvmachine::Machine> machine_;
@@ -125,6 +128,7 @@ class Desktop : public ::testing::Test {
   std::vector<Picture> pictures_;
   bool finished_ = false;
   std::string left_;
+  size_t xAllocationsBeforeDriver_ = 0;
 };
 
 }  // namespace e2e

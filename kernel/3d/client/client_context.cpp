@@ -186,7 +186,7 @@ bool Context3d::BindDrawable(uint64_t key) {
 
 void Context3d::Release() {
   CommonData* common = client != nullptr ? client->common : nullptr;
-  if (common != nullptr) (void)WaitEngineIdle3d(client);
+  if (common != nullptr && client->EngineMayHoldWork()) (void)WaitEngineIdle3d(client);
   for (int i = 0; i < 2; ++i) {
     if (renderContextHandles[i] != 0) DestroyRenderContext(renderContextHandles[i]);
     renderContextHandles[i] = 0;
@@ -266,6 +266,13 @@ void ClientContext::MarkLost() {
     dataBuffers.clear();
   }
   layouts.FreeAll();
+  // The device stopped behind its closing tag; when the engine reached
+  // every tag given out, it holds no work of this client.
+  idleAtLoss = false;
+  if (common != nullptr && common->sharedLocked != nullptr) {
+    const uint32_t newest = ReadShared(&common->sharedLocked->syncTagCounter);
+    idleAtLoss = TagPassed(newest & ~7u, CompletedTag3d(common), newest);
+  }
   lost = true;
 }
 
@@ -281,6 +288,7 @@ bool ClientContext::Reattach() {
       },
       resources);
   lost = false;
+  idleAtLoss = false;
   return true;
 }
 
@@ -314,7 +322,7 @@ void ClientContext::Cleanup() {
   contexts.ForEach(
       [](Context3d* context, void*, uint32_t, uint32_t) { context->Release(); }, nullptr);
   contexts.FreeAll();
-  if (buffers.Count() != 0 && common != nullptr && WaitEngineIdle3d(this)) {
+  if (buffers.Count() != 0 && common != nullptr && (!EngineMayHoldWork() || WaitEngineIdle3d(this))) {
     for (uint32_t handle = 1; handle < buffers.Capacity(); ++handle) {
       if (ClientBuffer3d* buffer = buffers.Get(handle)) FreeClientBuffer(common, unit, buffer);
     }
@@ -346,7 +354,7 @@ void ClientContext::Cleanup() {
     requestBlock = nullptr;
     // Tag 1 is the ring's initial value, never a tag the engine is given.
     const uint32_t tag = presentTags[(presentIndex + 5) % 6];
-    if (common->sharedLocked != nullptr && tag != 1) (void)WaitTagPassed3d(common, tag);
+    if (common->sharedLocked != nullptr && tag != 1 && EngineMayHoldWork()) (void)WaitTagPassed3d(common, tag);
     for (uint32_t& present : presentTags) present = 1;
   }
 }

@@ -238,12 +238,21 @@ class ClientContext : public OsHeapObject {
   // The toggle bit the draws' toggle packets carry, flipped by each.
   uint8_t toggleBit = 0;
   bool lost = false;
+  // The engine had reached every tag given out when the device stopped
+  // under the client (the stop waits for its closing tag): nothing of the
+  // client's is left for it to read, so a lost client's clean-up waits on
+  // no engine, which may not run for this desktop again.
+  bool idleAtLoss = false;
   // An engine-idle wait ran out: the engine may still read or write the
   // client's engine-visible memory (status pages, command and staging
   // buffers, layouts), which is then never freed.
   bool engineStuck = false;
   // The kernel's snapshot of the request block the dispatcher works on.
   ClientRequest request = {};
+
+  // Whether freeing the client's engine-visible memory needs an engine
+  // wait first: not while it is lost behind an engine that was done.
+  bool EngineMayHoldWork() const { return !(lost && idleAtLoss); }
 };
 
 // Frees a client buffer's memory by its kind.

@@ -641,9 +641,14 @@ bool InitSharedSurfaces3d(PDEV* pdev) {
   SharedSurfaces3d* shared = OsNew<SharedSurfaces3d>();
   if (shared == nullptr) return false;
   shared->flips = pdev->common != nullptr ? pdev->common->flipController : nullptr;
-  shared->tableKey = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pdev));
-  shared->table = CreateResourceTable(pdev, shared->tableKey);
-  if (shared->table == nullptr) {
+  // The device-wide table stands alone. Entered in the unit's list of the
+  // processes' tables under the low 32 bits of this object's address, it
+  // took that key from the process whose id it equals: that client's
+  // context was refused (or this object, when the client came first).
+  uint8_t ok = 0;
+  shared->table = new ResourceTable(pdev, &ok);
+  if (shared->table == nullptr || !ok) {
+    delete shared->table;
     OsDelete(shared);
     return false;
   }
@@ -655,7 +660,8 @@ void CleanupSharedSurfaces3d(PDEV* pdev) {
   SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
   if (shared == nullptr) return;
   for (uint32_t kind = 0; kind < kSharedKinds; ++kind) DestroyMaster(shared, pdev, static_cast<SharedKind3d>(kind));
-  (void)DestroyResourceTable(pdev, shared->tableKey);
+  delete shared->table;
+  shared->table = nullptr;
   OsDelete(shared);
   pdev->sharedSurfaces3d = nullptr;
 }

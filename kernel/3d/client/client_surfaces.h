@@ -227,7 +227,6 @@ struct SharedSurfaces3d {
   // slot stores 0, the primary surface's own slot, which is never given
   // back for it).
   uint8_t flipSlotTaken = 0;
-  uint32_t tableKey = 0;
 };
 
 bool InitSharedSurfaces3d(PDEV* pdev);

@@ -1667,6 +1667,32 @@ TEST_F(Client3dTest, PrimarySurfacesOfTwoClientsShareOneMaster) {
   EXPECT_EQ(shared->counts[kSharedPrimary], 0u);
 }
 
+// The device-wide masters' table is the device object's own: a process
+// whose id equals the low 32 bits of the device object's address is a
+// client like any other. The table used to be entered in the unit's list
+// of the processes' tables under those bits, and that process's context
+// was refused.
+TEST_F(Client3dTest, AProcessWhoseIdEqualsTheDeviceObjectsLowBitsMakesItsContext) {
+  DeclarePrimary();
+  const auto process = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pdev));
+  ASSERT_NE(process, 0u);
+  client3d::Client other(glue, device, process);
+  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  // Its surfaces are its own, and a clone of the display still comes from
+  // the device-wide master.
+  alignas(8) ClientSurfaceDescription d = {kDescPrimary, kDescKindPlain, 0, 0, 0, 0, 0};
+  glue.DeclareUserMemory(process, &d, sizeof(d));
+  other.Put64(16, reinterpret_cast<uintptr_t>(&d));
+  ASSERT_EQ(other.Run(kRequestCreateSurface), 0);
+  ClientContext* context = glue.ClientOf(other.File())->context3d;
+  ASSERT_NE(context, nullptr);
+  EXPECT_NE(context->resources, pdev->sharedSurfaces3d->table);
+  Surface3d* clone = context->surfaces->Surface(other.Get64(24));
+  ASSERT_NE(clone, nullptr);
+  EXPECT_EQ(clone->master, pdev->sharedSurfaces3d->masters[kSharedPrimary]);
+  EXPECT_EQ(pdev->sharedSurfaces3d->counts[kSharedPrimary], 1u);
+}
+
 // The X driver lays its frame buffer out at its surface's pitch (rows of
 // 80 pixels for a 64-pixel display here, in the layout of its device
 // bitmaps); a client's primary-kind surface shares those rows. A present's
@@ -1926,6 +1952,67 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
 // A kind this board places in AGP memory only (shared-one) comes back there
 // after a loss: re-created in local memory alone it could never come back,
 // and request 3 would refuse the client for good.
+// A client killed while the device is stopped under it: the stop waited
+// for its closing tag, so the engine holds none of the client's work, and
+// the engine need not run for this desktop again (here it never reports
+// idle). The release frees the saved records and every page the client
+// had without waiting on it; it used to wait out every bound and then keep
+// the pages the engine "may still read".
+TEST_F(Client3dTest, AClientReleasedWhileLostFreesItsSavedRecordsWithoutWaiting) {
+  DeclarePrimary();
+  const std::vector<size_t> before = Holdings();
+  auto other = std::make_unique<client3d::Client>(glue, device, 3000);
+  ASSERT_EQ(other->CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+  Buffer buffer;
+  ASSERT_TRUE(other->CreateBuffer(4096, kClientBufferPages, &buffer));
+  const uint32_t context = other->CreateContext3d(9, buffer);
+  ASSERT_NE(context, 0u);
+  alignas(8) ClientSurfaceDescription d = {kDescVideoOnly, kDescKindPlain, 21, 40, 20, 0, 0};
+  glue.DeclareUserMemory(3000, &d, sizeof(d));
+  other->Put64(16, reinterpret_cast<uintptr_t>(&d));
+  ASSERT_EQ(other->Run(kRequestCreateSurface), 0);
+  EXPECT_EQ(other->RunTokens(context, 0, 0), 0);
+  EXPECT_EQ(other->Run(kRequestWaitIdle), 0);
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+  ClientContext* lost = glue.ClientOf(other->File())->context3d;
+  ASSERT_TRUE(lost->lost);
+  EXPECT_EQ(lost->surfaces->SavedRecordCount(), 1u);
+  SharedLocked()->pendingSubmissions = 1;
+  dma.HoldFifoRoomClear(true);
+  const uint64_t yields = glue.ScheduleCount();
+  other.reset();
+  EXPECT_EQ(glue.ScheduleCount(), yields);
+  EXPECT_FALSE(glue.Logged("*ERROR*")) << glue.LogText();
+  // Regions, locked pages and mappings as before the client came; blocks
+  // no more (the stop itself freed some of the device's).
+  const std::vector<size_t> after = Holdings();
+  EXPECT_LE(after[0], before[0]);
+  EXPECT_EQ(std::vector<size_t>(after.begin() + 1, after.end()), std::vector<size_t>(before.begin() + 1, before.end()));
+  SharedLocked()->pendingSubmissions = 0;
+  dma.HoldFifoRoomClear(false);
+}
+
+// While the engine had not reached every tag at the stop, a lost client's
+// release still waits, and keeps what the engine may read when the wait
+// runs out.
+TEST_F(Client3dTest, AClientLostBeforeTheEngineWasDoneStillWaits) {
+  DeclarePrimary();
+  EXPECT_EQ(client->RunTokens(context3d, 0, 0), 0);
+  EXPECT_EQ(client->Run(kRequestWaitIdle), 0);
+  ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
+  ASSERT_TRUE(Context()->lost);
+  EXPECT_TRUE(Context()->idleAtLoss);
+  // As if the stop's closing tag had not been reached.
+  Context()->idleAtLoss = false;
+  SharedLocked()->pendingSubmissions = 1;
+  expectErrors = true;
+  const size_t pages = glue.LiveLockedPages();
+  client.reset();
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  EXPECT_GT(glue.LiveLockedPages(), pages - 5);
+  SharedLocked()->pendingSubmissions = 0;
+}
+
 // A 3D context made on two video-only targets: at the loss both render
 // contexts let go of them (they are released); the re-attach binds the
 // surfaces re-created at the same handles to both again.
