@@ -1,0 +1,47 @@
+// The reference of the 3D client's pictures (platform/client3d/scene.h):
+// the window's render target drawn in software from the board's stated
+// rules (platform/board/README.md, "The 3D rasteriser"), and the desktop
+// of the first screen with that target presented into the window's
+// visible rectangles. Shared by the main job's drawing program and the
+// end-to-end tests.
+//
+// The rules: the clear colour and depth; pre-transformed triangles with x
+// and y snapped to 1/16 pixel, pixel centres at +0.5, taken in clockwise
+// order with a top-left fill rule; each vertex's channels and depth turned
+// into integers first, a value at a centre the exact edge-weighted mean
+// rounded to the nearest, halves up; flat shading from the colour the
+// driver sends at place 3 (the primitive's last vertex) or Gouraud shading
+// per channel; the depth test less-or-equal with writes on, 16 depth bits.
+// The lit triangles are not drawn: the board records them only.
+#pragma once
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "platform/client3d/scene.h"
+#include "tests/maindraw/desktop.h"
+
+namespace maindraw {
+
+struct Target {
+  uint32_t width, height;
+  std::vector<uint32_t> colour;  // A8R8G8B8
+  std::vector<uint32_t> depth;   // 0..65535
+};
+
+// One pre-transformed triangle into the target (target-relative
+// coordinates), flat or Gouraud shaded, depth-tested.
+void DrawTriangle(Target* t, const std::vector<client3d::ScreenVertex>& in, bool flat);
+
+// The scene's target after its clear and, with `triangles`, its
+// pre-transformed triangles in the stream's order.
+Target ReferenceTarget(const client3d::Scene& s, bool triangles);
+
+// The desktop of `screen` (16 bits a pixel, rows of width x 2 bytes) with
+// the target presented into the scene's visible rectangles; empty when
+// the screen is not 16 bits a pixel or the window does not lie in it.
+std::vector<uint8_t> PresentedDesktop(std::vector<uint8_t> desktop, const ScreenState& screen,
+                                      const client3d::Scene& s, const Target& t);
+
+}  // namespace maindraw
