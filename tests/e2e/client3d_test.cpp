@@ -132,7 +132,7 @@ void ExpectPresentedScene(Scene& scene, std::vector<uint8_t> desktop,
                           const maindraw::ScreenState& screen, orvmachine::MachineBoard& board, bool triangles) {
   ASSERT_EQ(scene.Present(), 0);
   ASSERT_EQ(scene.client().Run(kRequestWaitIdle), 0);
-  const std::vector<uint8_t> expected = PresentedDesktop(std::move(desktop), screen, scene, ReferenceTarget(scene, triangles));
+  const std::vector<uint8_t> expected = PresentedDesktop(std::move(desktop), screen, scene.layout(), ReferenceTarget(scene.layout(), triangles));
   const std::vector<maindraw::Monitor> monitors = maindraw::MonitorsOf(board, {screen});
   ASSERT_FALSE(monitors.empty());
   const maindraw::Comparison c = maindraw::CompareWithPixels(board, monitors[0], {screen}, expected);

@@ -86,10 +86,12 @@ void DrawTriangle(Target* t, const std::vector<ScreenVertex>& in, bool flat) {
     }
 }
 
-Target ReferenceTarget(const Scene& s, bool triangles) {
-  Target t{s.Width(), s.Height(), {}, {}};
-  t.colour.assign(static_cast<size_t>(t.width) * t.height, s.layout().clearColour);
-  t.depth.assign(t.colour.size(), Depth(s.layout().clearDepth));
+Target ReferenceTarget(const client3d::SceneLayout& layout, bool triangles) {
+  const Rect& w = layout.window;
+  Target t{static_cast<uint32_t>(std::max(w.right - w.left, 0)), static_cast<uint32_t>(std::max(w.bottom - w.top, 0)),
+           {}, {}};
+  t.colour.assign(static_cast<size_t>(t.width) * t.height, layout.clearColour);
+  t.depth.assign(t.colour.size(), Depth(layout.clearDepth));
   if (triangles) {
     // In the stream's order: the nearer Gouraud triangle, then the flat
     // one behind it.
@@ -99,14 +101,16 @@ Target ReferenceTarget(const Scene& s, bool triangles) {
   return t;
 }
 
-std::vector<uint8_t> PresentedDesktop(std::vector<uint8_t> desktop, const ScreenState& screen, const Scene& s,
-                                      const Target& t) {
-  const Rect& w = s.layout().window;
+std::vector<uint8_t> PresentedDesktop(std::vector<uint8_t> desktop, const ScreenState& screen,
+                                      const client3d::SceneLayout& layout, const Target& t) {
+  const Rect& w = layout.window;
   const size_t width = static_cast<size_t>(screen.shape.width);
   if (screen.shape.bitsPerPixel != 16 ||
-      desktop.size() != width * static_cast<size_t>(std::max(screen.shape.height, 0)) * 2)
+      desktop.size() != width * static_cast<size_t>(std::max(screen.shape.height, 0)) * 2 ||
+      int64_t{t.width} != int64_t{w.right} - w.left || int64_t{t.height} != int64_t{w.bottom} - w.top ||
+      t.colour.size() != static_cast<size_t>(t.width) * t.height)
     return {};
-  for (const Rect& r : s.layout().visible) {
+  for (const Rect& r : layout.visible) {
     // Every visible rectangle lies in the window and on the screen.
     if (r.left < w.left || r.top < w.top || r.right > w.right || r.bottom > w.bottom || r.left < 0 ||
         r.top < 0 || r.right > screen.shape.width || r.bottom > screen.shape.height)

@@ -34,14 +34,14 @@ struct Target {
 // coordinates), flat or Gouraud shaded, depth-tested.
 void DrawTriangle(Target* t, const std::vector<client3d::ScreenVertex>& in, bool flat);
 
-// The scene's target after its clear and, with `triangles`, its
-// pre-transformed triangles in the stream's order.
-Target ReferenceTarget(const client3d::Scene& s, bool triangles);
+// The target of a scene of `layout` after its clear and, with
+// `triangles`, its pre-transformed triangles in the stream's order.
+Target ReferenceTarget(const client3d::SceneLayout& layout, bool triangles);
 
 // The desktop of `screen` (16 bits a pixel, rows of width x 2 bytes) with
-// the target presented into the scene's visible rectangles; empty when
+// the target presented into the layout's visible rectangles; empty when
 // the screen is not 16 bits a pixel or the window does not lie in it.
 std::vector<uint8_t> PresentedDesktop(std::vector<uint8_t> desktop, const ScreenState& screen,
-                                      const client3d::Scene& s, const Target& t);
+                                      const client3d::SceneLayout& layout, const Target& t);
 
 }  // namespace maindraw
