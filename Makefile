@@ -65,7 +65,7 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 # `make test`.
 fuzz-soak: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target orv_fuzzers
-	bash scripts/fuzz-soak.sh $(FUZZ_BUILD) $(SOAK_SECONDS) $(SOAK_DIR)
+	bash scripts/fuzz-soak.sh $(FUZZ_BUILD) $(SOAK_SECONDS) $(SOAK_DIR) $(JOBS)
 
 run: build
 	@bash scripts/run-main-job.sh $(BUILD)
