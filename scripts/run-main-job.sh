@@ -171,8 +171,8 @@ step_driver_draws() {
     --kernel-module "$kernel_module" --out "$run" \
     --board "$board_ids" --memory 128 --outputs 2 --client3d --vt-switch "${args[@]}" \
     >"$run/main-draw.log" 2>&1 || status=$?
-  echo "Driver messages (all of them in $run/main-draw.log):"
-  grep -E '^\((EE|WW)\)|^Kernel module|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)|^Requests to|^Console switch|^LeaveVT|^EnterVT|^Local memory' \
+  echo "Driver and kernel messages (all of them in $run/main-draw.log):"
+  grep -E '^\((EE|WW)\)|^Kernel module|^Kernel:|^Engine error|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)|^Requests to|^Console switch|^LeaveVT|^EnterVT|^Local memory' \
     "$run/main-draw.log" | sed 's/^/  /' || true
   echo "The 3D client's results:"
   grep -E '^3D client' "$run/main-draw.log" | sed 's/^/  /' || true

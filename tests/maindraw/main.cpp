@@ -176,6 +176,17 @@ void PrintMessages(const xstub::Sandbox& box, size_t* printed) {
   for (const std::string& line : TakeMessages(box, printed)) printf("%s\n", line.c_str());
 }
 
+// The kernel module's log since the last call, one line each after
+// "Kernel: ".
+void PrintKernelMessages(const kglue::Glue& glue, size_t* printed) {
+  const std::vector<kglue::LogLine>& log = glue.Log();
+  for (; *printed < log.size(); ++*printed) {
+    std::string text = log[*printed].text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    printf("Kernel: %s\n", text.c_str());
+  }
+}
+
 // The device node as the driver reaches it, every call passed on to the
 // kernel glue's bridge; the numbers of the requests are kept.
 class NodeRequests : public xstub::Endpoint {
@@ -327,6 +338,8 @@ int Run(const Options& given) {
     return kFailed;
   }
   printf("Kernel module: %s loaded, the board's device made\n", o.kernelModule.c_str());
+  size_t printedKernel = 0;
+  PrintKernelMessages(module.glue, &printedKernel);
 
   std::vector<PictureSet> sets;
   std::vector<ScreenState> screens;
@@ -357,6 +370,7 @@ int Run(const Options& given) {
     const int kept = probed ? server.PreInitScreens() : 0;
     const bool up = kept > 0 && server.InitScreens();
     PrintMessages(box, &printed);
+    PrintKernelMessages(module.glue, &printedKernel);
     if (!up) {
       fprintf(stderr, "orv_main_draw: %s\n",
               !probed ? "the driver found no board" : kept == 0 ? "PreInit kept no screen" : "ScreenInit failed");
@@ -372,6 +386,7 @@ int Run(const Options& given) {
     DrawEveryScreen(screens);
     server.RunMainLoop(1);
     PrintMessages(box, &printed);
+    PrintKernelMessages(module.glue, &printedKernel);
     // What the framebuffer manager hands out is the screen's own memory:
     // pixmaps kept there are drawn through the screen's framebuffer. Each
     // screen's largest off-screen area is filled so, and no monitor's
@@ -404,6 +419,7 @@ int Run(const Options& given) {
       printf("Console switch:\n");
       server.LeaveVT();
       PrintMessages(box, &printed);
+      PrintKernelMessages(module.glue, &printedKernel);
       printf("LeaveVT: requests to the device node:%s\n", node.Take().c_str());
       if (client) client->ProbeWhileAway();
       // Another user of the board, while the server is away.
@@ -412,6 +428,7 @@ int Run(const Options& given) {
              board->board.Partition0Size() >> 20, board->board.Partition1Size() >> 20);
       const bool back = server.EnterVT();
       PrintMessages(box, &printed);
+      PrintKernelMessages(module.glue, &printedKernel);
       printf("EnterVT: requests to the device node:%s\n", node.Take().c_str());
       if (!back) {
         fprintf(stderr, "orv_main_draw: a screen did not come back from the console switch\n");
@@ -421,6 +438,7 @@ int Run(const Options& given) {
       DrawEveryScreen(screens);
       server.RunMainLoop(1);
       PrintMessages(box, &printed);
+      PrintKernelMessages(module.glue, &printedKernel);
       if (client) {
         std::string error;
         if (client->Reattach() != 0 || !client->DrawFrame(&error)) {
@@ -436,15 +454,18 @@ int Run(const Options& given) {
     if (client) window = client->scene().layout();
     client.reset();
     PrintMessages(box, &printed);
+    PrintKernelMessages(module.glue, &printedKernel);
 
     server.CloseScreens();
     server.FreeScreens();
     PrintMessages(box, &printed);
+    PrintKernelMessages(module.glue, &printedKernel);
     const std::string left = UnloadKernelModule(module);
     if (!left.empty()) {
       fprintf(stderr, "orv_main_draw: %s\n", left.c_str());
       return kFailed;
     }
+    PrintKernelMessages(module.glue, &printedKernel);
     printf("Kernel module: the board's device destroyed, the module unloaded, nothing left\n");
     // A decode error or a fault of the board's engines after the bring-up,
     // up to the unload, fails the run.
