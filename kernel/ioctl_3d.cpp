@@ -244,6 +244,14 @@ int IoctlExecute3dRequest(KernelClient* client, uint32_t, unsigned long) {
     answer(kErrnoInterrupted);
     return kErrnoBusy;
   }
+  // A stop of the device (request 23) may have come between the check
+  // above and the lock: it marked the context lost under the lock.
+  if ((context->lost && code != kRequestReattach) || context->device == nullptr ||
+      context->device->primarySurface == nullptr) {
+    OsInterlockedExchange(&shared->commandLock, 0);
+    answer(kRequestNotRunning);
+    return 0;
+  }
   RequestCopies copies = {};
   uint8_t* data = nullptr;
   OsEnterFPUMode();

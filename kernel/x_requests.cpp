@@ -9,6 +9,7 @@
 #include "kernel/interrupts.h"
 #include "kernel/locked_pages.h"
 #include "kernel/kernel_device.h"
+#include "kernel/kernel_wait.h"
 #include "kernel/pdev_kernel.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/register_guard.h"
@@ -109,6 +110,14 @@ int IoctlStopDevice(KernelClient* client, uint32_t, unsigned long unit) {
   CommonData* common = client->device != nullptr ? client->device->commonData : nullptr;
   PDEV* pdev = PDEV::GetActive(common, static_cast<uint32_t>(unit));
   if (pdev == nullptr || pdev->owner != client->context) return kErrnoInvalid;
+  // A 3D request of another client may be running on the device: the stop
+  // takes the command lock first, so the request ends on a running device
+  // and none starts until the clients are marked lost. When the lock does
+  // not come, nothing is stopped.
+  SharedLockedData_t* shared = client->device->sharedLocked;
+  if (shared != nullptr &&
+      !KernelWait("3D command lock", [&] { return OsInterlockedExchange(&shared->commandLock, 1) == 0; }))
+    return kErrnoDeviceBusy;
   // The 3D clients' surfaces that survive the loss are saved while the
   // device object can still reach them.
   for (KernelClient* other = client->device->clients; other != nullptr; other = other->next) {
@@ -121,6 +130,7 @@ int IoctlStopDevice(KernelClient* client, uint32_t, unsigned long unit) {
     if (other->context3d != nullptr && ClientContext3dDevice(other->context3d) == pdev)
       MarkClientContext3dLost(other);
   }
+  if (shared != nullptr) OsInterlockedExchange(&shared->commandLock, 0);
   return 0;
 }
 

@@ -51,3 +51,4 @@ inline constexpr uint32_t kMaxDeviceObjects = 64;
 inline constexpr int kErrnoFault = -14;
 inline constexpr int kErrnoNoMemory = -12;
 inline constexpr int kErrnoInvalid = -22;
+inline constexpr int kErrnoDeviceBusy = -16;

@@ -205,7 +205,7 @@ class GlueState {
   // ---- User-memory mutator: run at services the core calls in a request
   // (never inside itself), or on a thread of its own.
   std::function<void()> mutator;
-  bool mutating = false;
+  std::atomic<bool> mutating{false};
   std::thread mutatorThread;
   std::atomic<bool> stopMutator{false};
   void Mutate();

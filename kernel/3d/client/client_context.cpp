@@ -95,6 +95,13 @@ Context3d::Context3d() = default;
 
 Context3d::~Context3d() { memFree(scratch); }
 
+void Context3d::RestoreTargets(ResourceTable* resources) {
+  Surface3d* targets[2] = {};
+  for (int i = 0; i < 2; ++i)
+    targets[i] = resources != nullptr && targetIndices[i] != 0 ? resources->Get(1, targetIndices[i]) : nullptr;
+  for (RenderContext3d* render : renderContexts) RenderContext3dRestoreTargets(render, targets[0], targets[1]);
+}
+
 void Context3d::ReemitSavedTargets() {
   const uint32_t mask = savedTargets.mask & (kTargetColour | kTargetDepth);
   if (mask == 0 || client == nullptr || client->common == nullptr || client->surfaces == nullptr) return;
@@ -242,7 +249,9 @@ void ClientContext::MarkLost() {
   contexts.ForEach(
       [](Context3d* context, void*, uint32_t, uint32_t) {
         if (context->current == nullptr) return;
-        RenderContext3dDropTargets(context->current);
+        // Both render contexts let go of the targets: the surfaces are
+        // released now, and the other one must not keep pointers to them.
+        for (RenderContext3d* render : context->renderContexts) RenderContext3dDropTargets(render);
         RenderState3dMarkAllDirty(context->current);
       },
       nullptr);
@@ -263,13 +272,14 @@ void ClientContext::MarkLost() {
 bool ClientContext::Reattach() {
   if (surfaces != nullptr && !surfaces->Restore()) return false;
   contexts.ForEach(
-      [](Context3d* context, void*, uint32_t, uint32_t) {
+      [](Context3d* context, void* resources, uint32_t, uint32_t) {
+        context->RestoreTargets(static_cast<ResourceTable*>(resources));
         for (RenderContext3d* render : context->renderContexts) {
           if (render != nullptr) RenderState3dMarkAllDirty(render);
         }
         context->ReemitSavedTargets();
       },
-      nullptr);
+      resources);
   lost = false;
   return true;
 }

@@ -135,6 +135,10 @@ struct Context3d {
   // 4) and its tag packet goes into the device's secondary stream, handed
   // to the primary stream. Nothing when nothing is saved.
   void ReemitSavedTargets();
+  // After a re-attach: both render contexts take the targets of the
+  // indices the context was created with again (the surfaces re-created at
+  // those indices; none where no surface is there now).
+  void RestoreTargets(ResourceTable* resources);
 
   void* statusPage = nullptr;
   uint64_t statusPageBus = 0;
@@ -149,6 +153,9 @@ struct Context3d {
   uint8_t* scratch = nullptr;
   size_t scratchSize = 0;
   SavedTargets3d savedTargets;
+  // The resource-table indices of the colour and depth targets named at
+  // creation (0: none).
+  uint32_t targetIndices[2] = {};
   uint32_t defaults[kContextDefaultPairs][2] = {{23, 3}, {56, 3}, {53, 1}, {54, 1}, {55, 1}};
   // The toggle packet goes before each draw's stream while set.
   uint8_t toggle = 1;

@@ -131,6 +131,7 @@ int32_t CreateContext3d(ClientContext* client, ClientRequest* request) {
     client->contexts.Free(handle);
     return kRequestRefused;
   }
+  for (int i = 0; i < 2; ++i) context->targetIndices[i] = targets[i] != nullptr ? request->U32(32 + 8 * i) : 0;
   request->SetU32(48, handle);
   request->SetU64(72, context->statusPageBus);
   request->SetU64(56, context->renderContextHandles[0]);

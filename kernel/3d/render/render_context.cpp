@@ -281,6 +281,16 @@ void RenderContext3dDropTargets(RenderContext3d* context) {
   context->targetFlags = kTargetFlagsDefault;
 }
 
+void RenderContext3dRestoreTargets(RenderContext3d* context, Surface3d* colour, Surface3d* depth) {
+  if (context == nullptr) return;
+  context->colourTarget = colour;
+  context->depthTarget = depth;
+  if (colour != nullptr) context->targetFlags |= kTargetColourBound;
+  if (depth != nullptr) context->targetFlags |= kTargetDepthBound;
+  context->state.raster.dirty |= kRsTargetGone;
+  context->state.depthStencil.dirty |= kDsTargetGone;
+}
+
 void RenderContext3dHandOverStream(RenderContext3d* context) {
   if (context != nullptr) context->HandOverStream();
 }

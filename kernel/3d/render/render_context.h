@@ -151,6 +151,10 @@ void DestroyRenderContext(uint32_t handle);
 // origin and size, marked dirty only when it changed.
 void RenderContext3dSetStamp(RenderContext3d* context, uint32_t stamp);
 void RenderContext3dDropTargets(RenderContext3d* context);
+// Binds the colour and depth targets again (either may be null), as the
+// 3D context's creation bound them; both are bound at the next
+// application.
+void RenderContext3dRestoreTargets(RenderContext3d* context, Surface3d* colour, Surface3d* depth);
 // The context's command stream handed to the primary stream
 // (RenderContext3d::HandOverStream); its progress words share that stream,
 // so the progress stream's hand-over is the same. Nothing without a context.

@@ -5,8 +5,11 @@
 // emitters and the surface list are the recording stand-ins.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "core/driver_switches.h"
@@ -1385,6 +1388,63 @@ TEST_F(Client3dTest, AMutatorThreadRewritingTheBlockNeverReachesTheKernel) {
   glue.StopUserMemoryMutator();
 }
 
+// The X server stops the device (request 23) from its own thread while
+// the client's request runs: the stop waits for the command lock, so the
+// request ends on a running device (its result is in the block before the
+// stop answers), and the client is lost afterwards.
+TEST_F(Client3dTest, AStopWaitsForTheRunningRequest) {
+  TokenWriter tokens;
+  std::vector<uint32_t> states;
+  for (uint32_t i = 0; i < 64; ++i) states.insert(states.end(), {7, i & 1});
+  tokens.Token(12, 64, states);
+  ASSERT_TRUE(tokens.WriteTo(commands, 0));
+  const uint8_t* block = client->Block();
+  // Register accesses of the two threads take turns.
+  glue.StartInterruptThread();
+  std::atomic<bool> stopped{false};
+  std::atomic<int> stopAnswer{1};
+  std::atomic<uint32_t> resultAtStop{0};
+  std::thread stopper;
+  const std::thread::id requestThread = std::this_thread::get_id();
+  // At the request's first call of the glue, the X server's thread asks for
+  // the stop; the request goes on once the stop waits (it yields) or is
+  // done.
+  glue.SetUserMemoryMutator([&] {
+    if (std::this_thread::get_id() != requestThread || stopper.joinable()) return;
+    const uint64_t yields = glue.ScheduleCount();
+    stopper = std::thread([&] {
+      stopAnswer = glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0);
+      resultAtStop = __atomic_load_n(reinterpret_cast<const uint32_t*>(block + kRequestResultAt), __ATOMIC_SEQ_CST);
+      stopped = true;
+    });
+    for (int i = 0; i < 5000 && !stopped.load() && glue.ScheduleCount() < yields + 100; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  EXPECT_EQ(client->RunTokens(context3d, 0, static_cast<uint32_t>(tokens.Size())), 0);
+  ASSERT_TRUE(stopper.joinable());
+  stopper.join();
+  glue.SetUserMemoryMutator(nullptr);
+  glue.StopInterruptThread();
+  EXPECT_EQ(stopAnswer.load(), 0);
+  EXPECT_EQ(resultAtStop.load(), 0u) << "the stop answered while the request ran";
+  EXPECT_TRUE(Context()->lost);
+  EXPECT_EQ(SharedLocked()->commandLock, 0);
+  EXPECT_EQ(client->Run(kRequestNop), kRequestNotRunning);
+}
+
+// A stop that cannot get the command lock (user space holds it) stops
+// nothing.
+TEST_F(Client3dTest, AStopWithoutTheCommandLockStopsNothing) {
+  SharedLocked()->commandLock = 1;
+  EXPECT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), -16);
+  EXPECT_TRUE(glue.Logged("*ERROR*"));
+  EXPECT_FALSE(Context()->lost);
+  EXPECT_EQ(pdev->active, 1);
+  SharedLocked()->commandLock = 0;
+  EXPECT_EQ(client->Run(kRequestNop), 0);
+  expectErrors = true;
+}
+
 TEST_F(Client3dTest, DestroyingAndReleasingLeaveNothing) {
   Buffer extra;
   ASSERT_TRUE(client->CreateBuffer(8192, kClientBufferPciLocked, &extra));
@@ -1687,6 +1747,39 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
 // A kind this board places in AGP memory only (shared-one) comes back there
 // after a loss: re-created in local memory alone it could never come back,
 // and request 3 would refuse the client for good.
+// A 3D context made on two video-only targets: at the loss both render
+// contexts let go of them (they are released); the re-attach binds the
+// surfaces re-created at the same handles to both again.
+TEST_F(Client3dTest, AReattachBindsTheContextsTargetsAgain) {
+  DeclarePrimary();
+  const uint64_t colour = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 16, 16);
+  const uint64_t depth = MakeSurface(kDescVideoOnly, kDescKindPlain, 80, 16, 16);
+  ASSERT_NE(colour, 0u);
+  ASSERT_NE(depth, 0u);
+  const uint32_t handle =
+      client->CreateContext3d(7, commands, static_cast<uint32_t>(colour), static_cast<uint32_t>(depth));
+  ASSERT_NE(handle, 0u);
+  Context3d* context = Context()->Context(handle);
+  for (RenderContext3d* render : context->renderContexts) {
+    EXPECT_EQ(render->colourTarget, SurfaceOf(colour));
+    EXPECT_EQ(render->depthTarget, SurfaceOf(depth));
+  }
+  ASSERT_EQ(LoseAndReattach([&] {
+              for (RenderContext3d* render : context->renderContexts) {
+                EXPECT_EQ(render->colourTarget, nullptr);
+                EXPECT_EQ(render->depthTarget, nullptr);
+              }
+            }),
+            0);
+  ASSERT_NE(SurfaceOf(colour), nullptr);
+  ASSERT_NE(SurfaceOf(depth), nullptr);
+  for (RenderContext3d* render : context->renderContexts) {
+    EXPECT_EQ(render->colourTarget, SurfaceOf(colour));
+    EXPECT_EQ(render->depthTarget, SurfaceOf(depth));
+    EXPECT_EQ(render->targetFlags & (kTargetColourBound | kTargetDepthBound), kTargetColourBound | kTargetDepthBound);
+  }
+}
+
 TEST_F(Client3dTest, ASurfaceMadeInAgpMemoryComesBackAfterALoss) {
   DeclarePrimary();
   const uint64_t handle = MakeSurface(kDescSharedOne, kDescKindPlain, 21, 64, 64);
