@@ -77,8 +77,8 @@ int Scene::Open(uint64_t deviceHandle) { return client_.CreateContext(deviceHand
 
 bool Scene::CreateCommandBuffer() { return client_.CreateBuffer(kCommandBufferBytes, kCommandBufferKind, &commands_); }
 
-uint64_t Scene::CreateSurface(uint32_t flags, uint32_t format) {
-  const uint32_t description[7] = {flags, 0, format, Width(), Height(), 1, 0};
+uint64_t Scene::CreateSurface(uint32_t flags, uint32_t format, uint32_t width, uint32_t height) {
+  const uint32_t description[7] = {flags, 0, format, width, height, 1, 0};
   memcpy(description_, description, sizeof description_);
   client_.Put64(16, reinterpret_cast<uintptr_t>(description_));
   client_.Put64(24, 0);
@@ -86,9 +86,10 @@ uint64_t Scene::CreateSurface(uint32_t flags, uint32_t format) {
 }
 
 bool Scene::CreateSurfaces() {
-  colour_ = CreateSurface(kSurfaceVideoOnly, layout_.colourFormat);
-  depth_ = CreateSurface(kSurfaceVideoOnly, layout_.depthFormat);
-  primary_ = CreateSurface(kSurfacePrimary, 0);
+  colour_ = CreateSurface(kSurfaceVideoOnly, layout_.colourFormat, TargetWidth(), TargetHeight());
+  depth_ = CreateSurface(kSurfaceVideoOnly, layout_.depthFormat, TargetWidth(), TargetHeight());
+  // The primary kind takes its size from the device.
+  primary_ = CreateSurface(kSurfacePrimary, 0, Width(), Height());
   return colour_ != 0 && depth_ != 0 && primary_ != 0;
 }
 
@@ -126,9 +127,10 @@ int32_t Scene::Run(const TokenWriter& stream) {
 
 int32_t Scene::Present() {
   const Rect& w = layout_.window;
-  const uint32_t boxes[2][6] = {{0, 0, 0, Width(), Height(), 1},
-                                {static_cast<uint32_t>(w.left), static_cast<uint32_t>(w.top), 0,
-                                 static_cast<uint32_t>(w.right), static_cast<uint32_t>(w.bottom), 1}};
+  const uint32_t window[6] = {static_cast<uint32_t>(w.left), static_cast<uint32_t>(w.top), 0,
+                              static_cast<uint32_t>(w.right), static_cast<uint32_t>(w.bottom), 1};
+  const uint32_t boxes[2][6] = {{window[0], window[1], window[2], window[3], window[4], window[5]},
+                                {window[0], window[1], window[2], window[3], window[4], window[5]}};
   memcpy(boxes_, boxes, sizeof boxes_);
   client_.Put32(16, kPresentBlit);
   client_.Put32(24, context3d_);
@@ -197,6 +199,14 @@ std::vector<ScreenVertex> Scene::GouraudTriangle() {
   return {{100, 60, 0.25f, 1, 0xFFFF0000}, {250, 100, 0.25f, 1, 0xFF00FF00}, {140, 190, 0.25f, 1, 0xFF0000FF}};
 }
 
+std::vector<ScreenVertex> Scene::OnTarget(std::vector<ScreenVertex> vertices) const {
+  for (ScreenVertex& v : vertices) {
+    v.x += static_cast<float>(layout_.window.left);
+    v.y += static_cast<float>(layout_.window.top);
+  }
+  return vertices;
+}
+
 std::vector<LitVertex> Scene::LitTriangles() {
   // Two triangles of a square facing the light, in model space.
   return {{-1, -1, 0, 0, 0, -1, 0xFFC0C0C0, 0, 1}, {-1, 1, 0, 0, 0, -1, 0xFFC0C0C0, 0, 0},
@@ -246,9 +256,9 @@ TokenWriter Scene::ScreenStream() const {
   // The nearer triangle first: only the depth test keeps it in front of
   // the farther one drawn after it.
   w.Token(kTokenRenderStates, 1, std::vector<uint32_t>{kStateShadeMode, kShadeGouraud});
-  UserPrimitives<ScreenVertex>(w, {GouraudTriangle()}, Viewport());
+  UserPrimitives<ScreenVertex>(w, {OnTarget(GouraudTriangle())}, Viewport());
   w.Token(kTokenRenderStates, 1, std::vector<uint32_t>{kStateShadeMode, kShadeFlat});
-  UserPrimitives<ScreenVertex>(w, {FlatTriangle()}, Viewport());
+  UserPrimitives<ScreenVertex>(w, {OnTarget(FlatTriangle())}, Viewport());
   return w;
 }
 

@@ -136,9 +136,12 @@ class Scene {
   int Open(uint64_t deviceHandle);
   // Request 5: the command buffer, mapped.
   bool CreateCommandBuffer();
-  // Request 12, three times: the video-only render target and depth target
-  // of the window's size, and the primary-kind surface presents go to.
-  // Each handle is 0 when its request failed.
+  // Request 12, three times: the video-only render target and depth target,
+  // and the primary-kind surface presents go to. Each handle is 0 when its
+  // request failed. The targets are laid out like the screen (TargetWidth,
+  // TargetHeight): the kernel moves clears and transformed positions by
+  // the drawable's origin, so the window's pixels lie in a target where
+  // they lie on the screen.
   bool CreateSurfaces();
   uint64_t ColourTarget() const { return colour_; }
   uint64_t DepthTarget() const { return depth_; }
@@ -153,7 +156,7 @@ class Scene {
   // Request 1 with the stream written at the start of the command buffer:
   // the result word.
   int32_t Run(const TokenWriter& stream);
-  // Request 16: the colour target's window-sized box copied into the
+  // Request 16: the window's box of the colour target copied into the
   // window on the primary surface, per rectangle of the drawable.
   int32_t Present();
 
@@ -176,6 +179,10 @@ class Scene {
   // Window-relative screen coordinates.
   static std::vector<ScreenVertex> FlatTriangle();
   static std::vector<ScreenVertex> GouraudTriangle();
+  // Window-relative vertices as the scene sends them: in the target's
+  // coordinates, moved by the window's origin (the kernel passes
+  // pre-transformed positions on as they come).
+  std::vector<ScreenVertex> OnTarget(std::vector<ScreenVertex> vertices) const;
   static std::vector<LitVertex> LitTriangles();
   // Row-major 4x4 matrices as the client sends them.
   static std::vector<float> WorldMatrix();
@@ -186,9 +193,12 @@ class Scene {
   std::vector<uint32_t> Viewport() const;
   uint32_t Width() const { return static_cast<uint32_t>(layout_.window.right - layout_.window.left); }
   uint32_t Height() const { return static_cast<uint32_t>(layout_.window.bottom - layout_.window.top); }
+  // The targets' size: the screen's up to the window's right and bottom.
+  uint32_t TargetWidth() const { return static_cast<uint32_t>(layout_.window.right); }
+  uint32_t TargetHeight() const { return static_cast<uint32_t>(layout_.window.bottom); }
 
  private:
-  uint64_t CreateSurface(uint32_t flags, uint32_t format);
+  uint64_t CreateSurface(uint32_t flags, uint32_t format, uint32_t width, uint32_t height);
 
   kglue::Glue& glue_;
   SceneLayout layout_;

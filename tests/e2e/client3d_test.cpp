@@ -4,13 +4,13 @@
 // 3D context on a drawable whose rectangles leave part of its window
 // covered, and runs the scene of platform/client3d/scene.h.
 //
-// What the kernel serves now is checked now: the contexts, the buffer, the
-// streams accepted and the batches sealed (the seal's tag reaching 0x41C
-// and word 16, the status page counting the batches), the desktop kept.
-// The board carries its 3D rasteriser. The tests whose pictures need the
-// surfaces' engine addresses (request 12) and presents (request 16), and
-// the trace of the lit triangles, are written and registered disabled;
-// each says what it waits for.
+// Checked: the contexts, the buffer, the streams accepted and the batches
+// sealed (the seal's tag reaching 0x41C and word 16, the status page
+// counting the batches), the desktop kept; the clear and the
+// pre-transformed triangles drawn by the board's 3D rasteriser into the
+// video-only targets and presented into the window, against a software
+// reference. The trace of the lit triangles is written and registered
+// disabled; it says what it waits for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -120,9 +120,9 @@ TEST_F(E2eClient3d, TheScenesStateAndClearStreamsAreAcceptedAndSealed) {
 
 // ---- The reference of the scene's pictures ------------------------------------
 //
-// The window's target drawn in software from the board's stated rules and
-// presented into the desktop: tests/maindraw/scene3d.h, shared with the
-// main job.
+// The window's part of the targets drawn in software from the board's
+// stated rules and presented into the desktop: tests/maindraw/scene3d.h,
+// shared with the main job.
 using maindraw::PresentedDesktop;
 using maindraw::ReferenceTarget;
 
@@ -132,7 +132,7 @@ void ExpectPresentedScene(Scene& scene, std::vector<uint8_t> desktop,
                           const maindraw::ScreenState& screen, orvmachine::MachineBoard& board, bool triangles) {
   ASSERT_EQ(scene.Present(), 0);
   ASSERT_EQ(scene.client().Run(kRequestWaitIdle), 0);
-  const std::vector<uint8_t> expected = PresentedDesktop(std::move(desktop), screen, scene.layout(), ReferenceTarget(scene.layout(), triangles));
+  const std::vector<uint8_t> expected = PresentedDesktop(std::move(desktop), screen, scene.layout(), ReferenceTarget(scene, triangles));
   const std::vector<maindraw::Monitor> monitors = maindraw::MonitorsOf(board, {screen});
   ASSERT_FALSE(monitors.empty());
   const maindraw::Comparison c = maindraw::CompareWithPixels(board, monitors[0], {screen}, expected);
@@ -140,14 +140,11 @@ void ExpectPresentedScene(Scene& scene, std::vector<uint8_t> desktop,
                        << c.firstY << "): #" << std::hex << c.got << ", expected #" << c.wanted;
 }
 
-// Waits for the client surfaces of request 12 to give the engine their
-// addresses: today the render-target set-up sends the colour target's
-// descriptor words 0x88/0x89 as 0 for the video-only colour surface, the
-// clear's fills go out with the mode word 0x30030020 (pitch 32 pixels,
-// format 48) that the board does not draw, and the present's copies
-// (operation 0x2C2) leave the displayed frame buffer unchanged in the
-// window.
-TEST_F(E2eClient3d, DISABLED_TheClearedColourShowsExactlyInTheWindowsVisibleRectangles) {
+// The clear (21) fills the window's part of the video-only targets (12);
+// the present (16) copies the window's box of the colour target into the
+// displayed surface per clip rectangle: the clear colour shows exactly in
+// the visible rectangles and the covered block keeps the desktop.
+TEST_F(E2eClient3d, TheClearedColourShowsExactlyInTheWindowsVisibleRectangles) {
   ASSERT_NO_FATAL_FAILURE(StartScene(true));
   const std::vector<uint8_t> desktop = maindraw::FramebufferPixels(Board(), Screens()[0]);
   RunSealed(scene->StateStream(), true);
@@ -155,11 +152,12 @@ TEST_F(E2eClient3d, DISABLED_TheClearedColourShowsExactlyInTheWindowsVisibleRect
   ExpectPresentedScene(*scene, desktop, Screens()[0], Board(), false);
 }
 
-// Token 28's triangles reach the attribute places and the board draws
-// them (flat from place 3, Gouraud otherwise), but with no colour target
-// bound they write no pixel: waits for the same surface addresses as the
-// clear above (request 12) and for the present (16) to reach the screen.
-TEST_F(E2eClient3d, DISABLED_ThePreTransformedTrianglesEqualTheReferencePixelForPixel) {
+// Token 28's triangles reach the attribute places and the board's
+// rasteriser draws them into the colour target (flat from place 3,
+// Gouraud otherwise, the nearer one winning by the depth test); presented,
+// they equal the reference pixel for pixel and show nothing outside the
+// visible rectangles.
+TEST_F(E2eClient3d, ThePreTransformedTrianglesEqualTheReferencePixelForPixel) {
   ASSERT_NO_FATAL_FAILURE(StartScene(true));
   const std::vector<uint8_t> desktop = maindraw::FramebufferPixels(Board(), Screens()[0]);
   RunSealed(scene->StateStream(), true);

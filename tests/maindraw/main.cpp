@@ -264,12 +264,19 @@ bool WritePictures(const std::string& out, const PictureSet& set) {
   return true;
 }
 
+// The 3D client's window as its reference draws it: where it lies and
+// what its targets hold.
+struct Window3d {
+  client3d::SceneLayout layout;
+  Target target;
+};
+
 // Compares the set's pictures with their references, drawn in software on
 // screens of the same shapes; the first screen's with the 3D client's
-// window when its layout is given. False when one differs.
+// window when it is given. False when one differs.
 bool CompareWithReferences(const std::string& out, xstub::XServer& server, orvmachine::MachineBoard& board,
                            const PictureSet& set, const std::vector<ScreenState>& screens,
-                           const client3d::SceneLayout* window) {
+                           const Window3d* window) {
   bool all = true;
   for (size_t n = 0; n < set.monitors.size(); ++n) {
     const Monitor& m = set.monitors[n];
@@ -279,8 +286,8 @@ bool CompareWithReferences(const std::string& out, xstub::XServer& server, orvma
     Comparison c;
     if (withWindow) {
       c = CompareWithPixels(board, m, screens,
-                            PresentedDesktop(DrawReference(server, screens[0].shape), screens[0], *window,
-                                             ReferenceTarget(*window, true)));
+                            PresentedDesktop(DrawReference(server, screens[0].shape), screens[0], window->layout,
+                                             window->target));
     } else {
       c = CompareWithReference(server, board, m, screens, DrawScene);
     }
@@ -343,7 +350,7 @@ int Run(const Options& given) {
 
   std::vector<PictureSet> sets;
   std::vector<ScreenState> screens;
-  std::optional<client3d::SceneLayout> window;
+  std::optional<Window3d> window;
   int status = 0;
   {
     xstub::Sandbox box;
@@ -451,7 +458,7 @@ int Run(const Options& given) {
     }
     // The client's window, for the reference; the client goes before the
     // screens, as its process ends first.
-    if (client) window = client->scene().layout();
+    if (client) window = Window3d{client->scene().layout(), ReferenceTarget(client->scene(), true)};
     client.reset();
     PrintMessages(box, &printed);
     PrintKernelMessages(module.glue, &printedKernel);

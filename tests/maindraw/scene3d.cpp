@@ -45,8 +45,14 @@ uint64_t Mean(const int64_t e[3], const uint64_t v[3], int64_t area) {
                                (2 * static_cast<unsigned __int128>(area)));
 }
 
-uint32_t Depth(float z) {
-  return static_cast<uint32_t>(std::floor(std::clamp(z, 0.0f, 1.0f) * kDepthMax + 0.5));
+uint16_t Rgb565TopBits(uint32_t r, uint32_t g, uint32_t b) {
+  return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
+}
+
+// Whether the rectangle lies inside a width x height area at the origin.
+bool Inside(const Rect& r, int64_t width, int64_t height) {
+  return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= width &&
+         r.bottom <= height;
 }
 
 }  // namespace
@@ -55,7 +61,10 @@ void DrawTriangle(Target* t, const std::vector<ScreenVertex>& in, bool flat) {
   if (in.size() != 3) return;
   const uint32_t flatColour = in[2].colour;
   std::vector<Fixed> v;
-  for (const ScreenVertex& s : in) v.push_back({Snap(s.x), Snap(s.y), s.colour, Depth(s.z)});
+  for (const ScreenVertex& s : in) {
+    const float z = std::clamp(s.z, 0.0f, 1.0f);
+    v.push_back({Snap(s.x), Snap(s.y), s.colour, static_cast<uint32_t>(std::floor(z * kDepthMax + 0.5))});
+  }
   int64_t area = Edge(v[0], v[1], v[2].x, v[2].y);
   if (area == 0) return;
   if (area < 0) {
@@ -75,51 +84,56 @@ void DrawTriangle(Target* t, const std::vector<ScreenVertex>& in, bool flat) {
       const size_t at = static_cast<size_t>(y) * t->width + x;
       if (!(z <= t->depth[at])) continue;
       t->depth[at] = z;
-      uint32_t c = 0xFF000000;
-      for (int shift : {16, 8, 0}) {
+      uint32_t c[3] = {};
+      for (int k = 0; k < 3; ++k) {
+        const int shift = 16 - 8 * k;
         const uint64_t cs[3] = {Channel(v[0].colour, shift), Channel(v[1].colour, shift),
                                 Channel(v[2].colour, shift)};
         const uint64_t value = flat ? Channel(flatColour, shift) : Mean(e, cs, area);
-        c |= static_cast<uint32_t>(value > 255 ? 255 : value) << shift;
+        c[k] = static_cast<uint32_t>(value > 255 ? 255 : value);
       }
-      t->colour[at] = c;
+      t->colour[at] = Rgb565TopBits(c[0], c[1], c[2]);
     }
 }
 
-Target ReferenceTarget(const client3d::SceneLayout& layout, bool triangles) {
-  const Rect& w = layout.window;
-  Target t{static_cast<uint32_t>(std::max(w.right - w.left, 0)), static_cast<uint32_t>(std::max(w.bottom - w.top, 0)),
-           {}, {}};
-  t.colour.assign(static_cast<size_t>(t.width) * t.height, layout.clearColour);
-  t.depth.assign(t.colour.size(), Depth(layout.clearDepth));
+Target ReferenceTarget(const Scene& s, bool triangles) {
+  Target t{s.TargetWidth(), s.TargetHeight(), {}, {}};
+  t.colour.assign(static_cast<size_t>(t.width) * t.height, 0);
+  t.depth.assign(t.colour.size(), 0);
+  // The clear's value: each channel scaled to its field, truncated.
+  const uint32_t clear = s.layout().clearColour;
+  const uint16_t value = static_cast<uint16_t>(Channel(clear, 16) * 31 / 255 << 11 |
+                                               Channel(clear, 8) * 63 / 255 << 5 | Channel(clear, 0) * 31 / 255);
+  const uint32_t depth = static_cast<uint32_t>(std::min(std::floor(s.layout().clearDepth * 65536.0), 65535.0));
+  const Rect& w = s.layout().window;
+  if (!Inside(w, t.width, t.height)) return t;
+  for (int32_t y = w.top; y < w.bottom; ++y)
+    for (int32_t x = w.left; x < w.right; ++x) {
+      const size_t at = static_cast<size_t>(y) * t.width + static_cast<size_t>(x);
+      t.colour[at] = value;
+      t.depth[at] = depth;
+    }
   if (triangles) {
     // In the stream's order: the nearer Gouraud triangle, then the flat
     // one behind it.
-    DrawTriangle(&t, Scene::GouraudTriangle(), false);
-    DrawTriangle(&t, Scene::FlatTriangle(), true);
+    DrawTriangle(&t, s.OnTarget(Scene::GouraudTriangle()), false);
+    DrawTriangle(&t, s.OnTarget(Scene::FlatTriangle()), true);
   }
   return t;
 }
 
 std::vector<uint8_t> PresentedDesktop(std::vector<uint8_t> desktop, const ScreenState& screen,
                                       const client3d::SceneLayout& layout, const Target& t) {
-  const Rect& w = layout.window;
-  const size_t width = static_cast<size_t>(screen.shape.width);
+  const size_t width = static_cast<size_t>(std::max(screen.shape.width, 0));
   if (screen.shape.bitsPerPixel != 16 ||
       desktop.size() != width * static_cast<size_t>(std::max(screen.shape.height, 0)) * 2 ||
-      int64_t{t.width} != int64_t{w.right} - w.left || int64_t{t.height} != int64_t{w.bottom} - w.top ||
       t.colour.size() != static_cast<size_t>(t.width) * t.height)
     return {};
   for (const Rect& r : layout.visible) {
-    // Every visible rectangle lies in the window and on the screen.
-    if (r.left < w.left || r.top < w.top || r.right > w.right || r.bottom > w.bottom || r.left < 0 ||
-        r.top < 0 || r.right > screen.shape.width || r.bottom > screen.shape.height)
-      return {};
+    if (!Inside(r, t.width, t.height) || !Inside(r, screen.shape.width, screen.shape.height)) return {};
     for (int32_t y = r.top; y < r.bottom; ++y)
       for (int32_t x = r.left; x < r.right; ++x) {
-        const uint32_t c = t.colour[static_cast<size_t>(y - w.top) * t.width + static_cast<size_t>(x - w.left)];
-        const uint16_t pixel = static_cast<uint16_t>((Channel(c, 16) >> 3) << 11 | (Channel(c, 8) >> 2) << 5 |
-                                                     Channel(c, 0) >> 3);
+        const uint16_t pixel = t.colour[static_cast<size_t>(y) * t.width + static_cast<size_t>(x)];
         memcpy(desktop.data() + (static_cast<size_t>(y) * width + static_cast<size_t>(x)) * 2, &pixel, 2);
       }
   }

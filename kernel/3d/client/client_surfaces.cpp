@@ -9,6 +9,7 @@
 #include "core/mm_block.h"
 #include "core/os.h"
 #include "core/pdev.h"
+#include "core/regs/engine2d.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
@@ -740,6 +741,22 @@ Surface3d* SurfaceList3d::Surface(uint64_t handle) const {
   return object != nullptr ? object->surface : nullptr;
 }
 
+namespace {
+
+// A primary-kind surface shares the screen's frame buffer, whose rows the X
+// driver laid out at its surface's pitch (the pixel pitch of its
+// descriptor), not at the rows the surface's own description would give
+// (a power of two for the engine layouts): processor and engine step its
+// rows by that pitch.
+void TakeScreenRows(Surface3d* surface, const MmSurface* screen) {
+  if (surface == nullptr || screen == nullptr || surface->linear.active) return;
+  const uint64_t pitch = uint64_t{Mode2dPitch::Get(screen->options.desc.word1)} * surface->bytesPerPixel;
+  const uint64_t row = uint64_t{surface->width} * surface->bytesPerPixel;
+  if (pitch >= row && pitch <= 0xFFFFFFFFu) surface->pitch = static_cast<uint32_t>(pitch);
+}
+
+}  // namespace
+
 Surface3d* SurfaceList3d::CreateClientSurface(SurfaceCreateRequest* request, const ClientSurfaceInfo& info) {
   if (resources_ == nullptr) return nullptr;
   const SharedKind3d kind = info.SharedKind();
@@ -758,6 +775,7 @@ Surface3d* SurfaceList3d::CreateClientSurface(SurfaceCreateRequest* request, con
       own.flags2 &= static_cast<uint8_t>(~kRequestDisplayed);
       master = shared->table->CreateSurface(kClientResourceType, &own);
       if (master == nullptr) return nullptr;
+      TakeScreenRows(master, device_->primarySurface);
       shared->primaryState = 0;
     } else {
       master = shared->table->CreateSurface(kClientResourceType, &own);
@@ -786,6 +804,7 @@ Surface3d* SurfaceList3d::CreateClientSurface(SurfaceCreateRequest* request, con
     if (shared->counts[kind] == 0) DestroyMaster(shared, device_, kind);
     return nullptr;
   }
+  if (kind == kSharedPrimary) TakeScreenRows(surface, device_->primarySurface);
   ++shared->counts[kind];
   return surface;
 }

@@ -181,6 +181,8 @@ void RenderState3d::NoDrawPath() {
 
 bool RenderState3d::Apply() {
   if (owner == nullptr) return false;
+  // Clears run after an application whatever it decided for draws.
+  SyncTargetViewport3d(owner);
   if (!ApplySteps()) {
     NoDrawPath();
     return false;

@@ -169,11 +169,11 @@ bool WholeTiledFill(const Surface3d* s, const uint32_t* r) {
 // wider than its width: a layout-2 surface 100 wide has rows of 128).
 // False when the pitch is no whole number of pixels or too wide for the
 // field.
-bool EngineDescriptor(const Surface3d* s, uint32_t bytes, uint32_t* word0, uint32_t* word1) {
+bool EngineDescriptor(const Surface3d* s, uint32_t bytes, uint32_t* word0, uint32_t* word1, uint32_t usage = 0) {
   const uint32_t pitch = s->pitch;
   if (bytes == 0 || pitch == 0 || pitch % bytes != 0 || pitch / bytes > kEnginePitchMask) return false;
-  *word0 = s->hw.records[0].word0;
-  *word1 = (s->hw.records[0].word1 & ~kEnginePitchMask) | pitch / bytes;
+  *word0 = s->hw.records[usage].word0;
+  *word1 = (s->hw.records[usage].word1 & ~kEnginePitchMask) | pitch / bytes;
   return true;
 }
 
@@ -187,6 +187,11 @@ uint32_t Replicate(uint32_t value, uint32_t bytes) {
 
 bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t* word1) {
   return surface != nullptr && EngineDescriptor(surface, PixelBytes(surface), word0, word1);
+}
+
+bool SurfaceEngineRecord(const Surface3d* surface, uint32_t usage, uint32_t* word0, uint32_t* word1) {
+  return surface != nullptr && usage < kUsageCount &&
+         EngineDescriptor(surface, PixelBytes(surface), word0, word1, usage);
 }
 
 bool SurfaceFillEngine(Surface3d* surface, const SurfaceFillRequest& request) {

@@ -57,6 +57,10 @@ bool SurfaceFillCpu(Surface3d* surface, const SurfaceFillRequest& request);
 // engine steps rows by it). False when the pitch is no whole number of
 // pixels or wider than the field.
 bool SurfaceEngineDescriptor(const Surface3d* surface, uint32_t* word0, uint32_t* word1);
+// The same for the record of another usage (the render-target and
+// depth-stencil records a draw binds): the engine draws a target's rows
+// where fills, copies and the processor find them.
+bool SurfaceEngineRecord(const Surface3d* surface, uint32_t usage, uint32_t* word0, uint32_t* word1);
 // The engine fill: the device's fill state gets operation 5 with the raster
 // operation, the value replicated to 32 bits, the rectangle, the write mask
 // and the surface's own descriptor. A layout-2 fill that does not cover the

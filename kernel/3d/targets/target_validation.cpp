@@ -12,6 +12,7 @@
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
+#include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_tables.h"
@@ -344,16 +345,52 @@ void BindRenderTargets3d(RenderContext3d* context) {
   RenderTargetState* ts = context->targetState;
   ContextState3d* cs = context->contextState;
   uint32_t* op = cs->operationBlock;
+  // Each target's record with the width field holding its row pitch, as
+  // its fills and copies give the engine: the rows a draw writes are the
+  // rows the clears fill and the presents read.
+  auto words = [](Surface3d* s, uint32_t usage, uint32_t* w0, uint32_t* w1) {
+    const bool own = s->format != nullptr && s->format->capabilities[usage] != nullptr;
+    if (SurfaceEngineRecord(s, own ? usage : kUsageSurface, w0, w1)) return;
+    const MmSurfDesc& r = RecordOf(s, usage);
+    *w0 = r.word0;
+    *w1 = r.word1;
+  };
   if (Surface3d* colour = ts->colourCurrent) {
-    const MmSurfDesc& r = RecordOf(colour, kUsageRenderTarget);
-    Put(cs, &op[kOpSurface88], r.word0, kCsDirtySurfacesA);
-    Put(cs, &op[kOpSurface89], r.word1, kCsDirtySurfacesA);
+    uint32_t w0 = 0, w1 = 0;
+    words(colour, kUsageRenderTarget, &w0, &w1);
+    Put(cs, &op[kOpSurface88], w0, kCsDirtySurfacesA);
+    Put(cs, &op[kOpSurface89], w1, kCsDirtySurfacesA);
   }
   if (Surface3d* depth = ts->depthCurrent) {
-    const MmSurfDesc& r = RecordOf(depth, kUsageDepthStencil);
-    Put(cs, &op[kOpSurface88 + 1], r.word0, kCsDirtySurfacesB);
-    Put(cs, &op[kOpSurface89 + 1], r.word1, kCsDirtySurfacesB);
+    uint32_t w0 = 0, w1 = 0;
+    words(depth, kUsageDepthStencil, &w0, &w1);
+    Put(cs, &op[kOpSurface88 + 1], w0, kCsDirtySurfacesB);
+    Put(cs, &op[kOpSurface89 + 1], w1, kCsDirtySurfacesB);
   }
+}
+
+void SyncTargetViewport3d(RenderContext3d* context) {
+  if (context == nullptr || context->targetState == nullptr) return;
+  RenderTargetState* ts = context->targetState;
+  const VertexViewportGroup& g = context->state.vertex.viewportGroup;
+  // Corners in doubles (a drawable far out plus a wide viewport), then held
+  // to what an int32_t rectangle keeps; NaN scale factors give 0.
+  auto clamp = [](double v) {
+    if (!(v == v)) return int32_t{0};
+    return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+  };
+  const double left = static_cast<double>(static_cast<int32_t>(g.targetOrigin[0])) + static_cast<int32_t>(g.origin[0]);
+  const double top = static_cast<double>(static_cast<int32_t>(g.targetOrigin[1])) + static_cast<int32_t>(g.origin[1]);
+  const int32_t l = clamp(left * ts->scaleX), t = clamp(top * ts->scaleY);
+  const int32_t r = clamp((left + g.size[0]) * ts->scaleX), b = clamp((top + g.size[1]) * ts->scaleY);
+  ts->viewport[0] = l;
+  ts->viewport[1] = t;
+  ts->viewport[2] = r > l ? static_cast<int32_t>(int64_t{r} - l) : 0;
+  ts->viewport[3] = b > t ? static_cast<int32_t>(int64_t{b} - t) : 0;
+  ts->clip[0] = l;
+  ts->clip[1] = t;
+  ts->clip[2] = r > l ? r : l;
+  ts->clip[3] = b > t ? b : t;
 }
 
 void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode) {

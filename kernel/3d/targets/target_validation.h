@@ -71,6 +71,10 @@ bool ValidateDepthStencil3d(RenderContext3d* context);
 bool ValidateRasterBlend3d(RenderContext3d* context);
 bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
+// The target state's viewport and clip rectangle follow the render state's
+// viewport where the draws map it: moved by the drawable's origin and
+// scaled by the target's factors, the space clears reach the targets in.
+void SyncTargetViewport3d(RenderContext3d* context);
 // The render state's target-mode word handed to the target state.
 void RenderTargetStateSetMode(RenderContext3d* context, uint32_t mode);
 

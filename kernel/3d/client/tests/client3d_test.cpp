@@ -14,6 +14,7 @@
 
 #include "core/driver_switches.h"
 #include "core/orv_ioctl.h"
+#include "core/regs/engine2d.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
@@ -38,6 +39,7 @@
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_2d.h"
+#include "platform/board/chip_3d.h"
 #include "platform/client3d/client3d.h"
 
 namespace {
@@ -95,7 +97,8 @@ class Client3dTest : public ktest::StartedBoard {
   // The X driver's way to a primary surface of 64 x 48: a surface block and
   // a window block (ioctl 24), then ioctl 28.
   int XRequest(uint32_t code, void* record) { return glue.Ioctl(file, code, reinterpret_cast<unsigned long>(record)); }
-  void DeclarePrimary() {
+  // The X driver's surface has rows of `pitch` pixels in `layout`.
+  void DeclarePrimary(uint32_t pitch = 64, uint32_t layout = kLayoutPitchLinear) {
     pdev->mode.virtualWidth = 64;
     pdev->mode.virtualHeight = 48;
     if (declare.surfaceBlock == 0) {
@@ -104,7 +107,7 @@ class Client3dTest : public ktest::StartedBoard {
       MmSurfAllocOpt options;
       options.requestedKind = 0;
       options.heapSelector = 1;
-      options.desc.word1 = MmSurfDesc::MakeWord1(64, kLayoutPitchLinear, 0x30);
+      options.desc.word1 = MmSurfDesc::MakeWord1(pitch, layout, 0x30);
       options.desc.word2 = MmSurfDesc::MakeWord2(48, 1);
       options.physicalSize = options.desc.GetPhysicalMemSize(true);
       options.alignment = options.desc.GetRequiredAlignment(true);
@@ -978,7 +981,7 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   EXPECT_EQ(map->Find(5)->clip->count, 1u);
 }
 
-TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
+TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectanglesAndViewport) {
   // Drawable 5 at (2, 3) on a 640 x 480 screen; the colour target is the
   // 32 x 32 polygon image, which the board's 2D engine fills.
   orvsim::Engine2d engine2d{board, dma};
@@ -993,15 +996,19 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
   // The client's write mask lets every channel through (render state 168).
   Current()->state.raster.colourWriteMask = 0xF;
   Current()->state.raster.dirty |= kRsColourWriteMask;
-  RenderTargetState* targets = Current()->targetState;
-  targets->viewport[0] = targets->viewport[1] = 0;
-  targets->viewport[2] = 640;
-  targets->viewport[3] = 480;
+  constexpr uint32_t kTokenViewport = 7;
+  // The client's viewport is the drawable's (window coordinates, token 7);
+  // clears are cut to it where the draws map it, at the drawable's origin.
+  const float near = 0.0f, far = 1.0f;
+  uint32_t depths[2];
+  memcpy(&depths[0], &near, 4);
+  memcpy(&depths[1], &far, 4);
   // A colour clear of (1, 1)-(10, 40) within the drawable, and one that
   // lies outside it.
   const std::vector<uint32_t> entries = {kClearColour, 0xFF00FF00, 0, 0, 0, 1, 1, 10, 40,
                                          kClearColour, 0xFF00FF00, 0, 0, 0, 200, 200, 300, 300};
   TokenWriter tokens;
+  tokens.Token(kTokenViewport, 1, std::vector<uint32_t>{0, 0, 28, 27, depths[0], depths[1]});
   tokens.Token(kTokenClearBatch, 2, entries);
   Surface3d* image = Current()->aux.polygon;
   // The image's processor view, once the engine is done (the look is no
@@ -1027,10 +1034,134 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectangles) {
     for (uint32_t x = 0; x < 32; ++x)
       ASSERT_EQ(after[y * 32 + x] == 0xFF00FF00, x >= 3 && x < 12 && y >= 4 && y < 30) << x << "," << y;
   EXPECT_TRUE(engine2d.Faults().empty());
-  // The client's token is unchanged.
-  EXPECT_EQ(memcmp(commands.mapped + 8, entries.data(), entries.size() * 4), 0);
+  // The client's token is unchanged (behind the viewport token's header and
+  // entry and its own header).
+  EXPECT_EQ(memcmp(commands.mapped + 40, entries.data(), entries.size() * 4), 0);
+  // A viewport of 6 x 5 at (4, 2) of the window: a clear of the whole
+  // drawable fills (6, 5)-(12, 10) of the target, nothing else.
+  TokenWriter narrow;
+  narrow.Token(kTokenViewport, 1, std::vector<uint32_t>{4, 2, 6, 5, depths[0], depths[1]});
+  narrow.Token(kTokenClearBatch, 1, std::vector<uint32_t>{kClearColour, 0xFFFF0000, 0, 0, 0, 0, 0, 28, 27});
+  EXPECT_EQ(Stream(narrow), 0);
+  const std::vector<uint32_t> cut = pixels();
+  ASSERT_EQ(cut.size(), 32u * 32);
+  for (uint32_t y = 0; y < 32; ++y)
+    for (uint32_t x = 0; x < 32; ++x)
+      ASSERT_EQ(cut[y * 32 + x] == 0xFFFF0000, x >= 6 && x < 12 && y >= 5 && y < 10) << x << "," << y;
   // The context goes with its polygon image bound as colour target
   // (TearDown): nothing may read it once it is freed.
+}
+
+// A 3D context on drawable 6 at the screen's origin, 40 x 8, drawing into
+// a video-only 5:6:5 colour target of that size (no depth target), with
+// the board's 2D engine and 3D rasteriser; and the stream of one white
+// pre-transformed triangle covering the whole target.
+class TargetDraws : public Client3dTest {
+ protected:
+  void SetUp() override {
+    Client3dTest::SetUp();
+    pdev->mode.virtualWidth = 640;
+    pdev->mode.virtualHeight = 480;
+    client->Put64(16, 6);
+    client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 40), client->Put32(36, 8);
+    client->Put32(40, 1);
+    client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 40), client->Put32(60, 8);
+    ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+    constexpr uint32_t kClientRgb565 = 23;
+    colour = MakeSurface(kDescVideoOnly, kDescKindPlain, kClientRgb565, 40, 8);
+    ASSERT_NE(colour, 0u);
+    target = SurfaceOf(colour);
+    context = client->CreateContext3d(6, commands, static_cast<uint32_t>(colour), 0);
+    ASSERT_NE(context, 0u);
+  }
+  void TearDown() override {
+    client->Put32(16, context);
+    EXPECT_EQ(client->Run(kRequestDestroyContext3d), 0);
+    Client3dTest::TearDown();
+  }
+  static uint32_t Bits(float f) {
+    uint32_t u;
+    memcpy(&u, &f, 4);
+    return u;
+  }
+  // Viewport, depth test off, no culling, no lighting, every channel
+  // written (`writeMask`), the pre-transformed layout, the triangle.
+  void DrawWholeTarget(uint32_t writeMask = 0xF) {
+    constexpr uint32_t kTokenViewport = 7, kTokenRenderStates = 12, kTokenVertexShaderSelect = 66;
+    constexpr uint32_t kLayoutScreen = 0x44, kScreenStride = 20;
+    TokenWriter tokens;
+    tokens.Token(kTokenViewport, 1, std::vector<uint32_t>{0, 0, 40, 8, Bits(0.0f), Bits(1.0f)});
+    tokens.Token(kTokenRenderStates, 4, std::vector<uint32_t>{7, 0, 22, 1, 137, 0, 168, writeMask});
+    tokens.Token(kTokenVertexShaderSelect, 1, std::vector<uint32_t>{kLayoutScreen});
+    std::vector<uint32_t> words = {5, 3, kScreenStride, 0, 0, 40, 8, Bits(0.0f), Bits(1.0f), 3 * kScreenStride};
+    const float xy[3][2] = {{0, 0}, {80, 0}, {0, 16}};
+    for (const auto& v : xy)
+      for (uint32_t w : {Bits(v[0]), Bits(v[1]), Bits(0.5f), Bits(1.0f), 0xFFFFFFFFu}) words.push_back(w);
+    tokens.Token(kTokenDrawUserPrimitives, 1, words);
+    ASSERT_TRUE(tokens.WriteTo(commands, 0));
+    ASSERT_EQ(client->RunTokens(context, 0, static_cast<uint32_t>(tokens.Size())), 0);
+    dma.RunPending();
+  }
+  // The target's pixels that do not hold white, read by the processor.
+  uint32_t Unwritten() {
+    target->inSync = 1;
+    const uint64_t at = target->Lock();
+    EXPECT_NE(at, 0u);
+    uint32_t unwritten = 0;
+    for (uint32_t y = 0; at != 0 && y < 8; ++y)
+      for (uint32_t x = 0; x < 40; ++x) {
+        uint16_t pixel = 0;
+        memcpy(&pixel,
+               reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(at + uint64_t{y} * target->pitch)) + 2 * x, 2);
+        unwritten += pixel != 0xFFFF ? 1 : 0;
+      }
+    target->Unlock();
+    target->inSync = 0;
+    return unwritten;
+  }
+
+  orvsim::Engine2d engine2d{board, dma};
+  orvsim::Engine3d engine3d{board, dma};
+  uint64_t colour = 0;
+  Surface3d* target = nullptr;
+  uint32_t context = 0;
+};
+
+// A draw binds its colour target with the rows its fills, copies and the
+// processor use: a target 40 pixels wide has rows of 64 (its processor
+// view's pitch), and a triangle over the whole target must reach every
+// one of its pixels there.
+TEST_F(TargetDraws, ADrawWritesTheRowsItsTargetIsLaidOutIn) {
+  ASSERT_EQ(target->bytesPerPixel, 2u);
+  ASSERT_GT(target->pitch, 40u * 2);  // rows wider than the width
+  DrawWholeTarget();
+  EXPECT_TRUE(engine3d.Faults().empty());
+  ASSERT_GT(engine3d.PixelsWritten(), 0u);
+  EXPECT_EQ(Unwritten(), 0u);
+}
+
+// The render-target set-up writes the work buffer's words into registers
+// 0x88-0x8D, where a draw's targets go too: the draw after it binds its
+// colour target again before the engine draws.
+TEST_F(TargetDraws, TheDrawAfterTheTargetSetUpBindsItsColourTargetAgain) {
+  DrawWholeTarget();
+  RenderTargetState* ts = Context()->Context(context)->current->targetState;
+  // A set-up pending for a buffer going out of use: the next application
+  // runs it (no buffer is behind the words; the engine only holds them).
+  ts->kind = kWorkBufferOwn;
+  ts->pendingSwitch = 1;
+  for (uint32_t i = 0; i < 6; ++i) ts->addressWords[i] = 0x100 * (i + 1);
+  dma.ClearWrites();
+  const uint64_t before = engine3d.PixelsWritten();
+  DrawWholeTarget(0x7);  // a changed write mask: the targets are validated again
+  ts->kind = kWorkBufferNone;
+  EXPECT_EQ(ts->pendingSwitch, 0u);
+  bool setUp = false;
+  for (const auto& w : dma.Writes()) setUp = setUp || (w.reg == 0x1000 + 4 * 0x89 && w.value == 0x200);
+  EXPECT_TRUE(setUp);
+  ASSERT_FALSE(engine3d.Primitives().empty());
+  EXPECT_EQ(engine3d.Primitives().back().outcome, orvsim::Engine3d::Outcome::kDrawn);
+  EXPECT_GT(engine3d.PixelsWritten(), before);
 }
 
 TEST_F(Client3dTest, TwoContextsShareADrawableUntilTheSecondGoes) {
@@ -1534,6 +1665,54 @@ TEST_F(Client3dTest, PrimarySurfacesOfTwoClientsShareOneMaster) {
   EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
   EXPECT_EQ(shared->primaryState, -1);
   EXPECT_EQ(shared->counts[kSharedPrimary], 0u);
+}
+
+// The X driver lays its frame buffer out at its surface's pitch (rows of
+// 80 pixels for a 64-pixel display here, in the layout of its device
+// bitmaps); a client's primary-kind surface shares those rows. A present's
+// fill of the display lands on them, not on the rows of a power of two
+// that the surface's own description would give.
+TEST_F(Client3dTest, APrimarySurfaceSharesTheRowsTheXDriverLaidOut) {
+  orvsim::Engine2d engine2d{board, dma};
+  constexpr uint32_t kScreenPitch = 80;
+  DeclarePrimary(kScreenPitch, k2dLayoutBitmap);
+  const uint64_t display = MakeSurface(kDescPrimary, kDescKindPlain, 0, 0, 0);
+  ASSERT_NE(display, 0u);
+  const uint32_t bytes = SurfaceOf(display)->bytesPerPixel;
+  ASSERT_GT(bytes, 0u);
+  EXPECT_EQ(SurfaceOf(display)->pitch, kScreenPitch * bytes);
+  client->Put64(16, 5);
+  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 64), client->Put32(36, 48);
+  client->Put32(40, 1);
+  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 64), client->Put32(60, 48);
+  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  // Flag bit 1: the display fills its own box (2, 1)-(10, 4).
+  alignas(8) uint32_t boxes[2][6] = {{2, 1, 0, 10, 4, 1}, {2, 1, 0, 10, 4, 1}};
+  glue.DeclareUserMemory(2000, boxes, sizeof(boxes));
+  constexpr uint32_t kValue = 0xA5A5A5A5;
+  client->Put32(16, 2);
+  client->Put32(24, context3d);
+  client->Put64(32, 0);
+  client->Put64(40, display);
+  client->Put64(48, reinterpret_cast<uintptr_t>(boxes[0]));
+  client->Put64(56, reinterpret_cast<uintptr_t>(boxes[1]));
+  client->Put64(64, 0);
+  client->Put64(72, 0);
+  client->Put32(80, 0xFFFFFFFF);
+  client->Put32(96, kValue);
+  ASSERT_EQ(client->Run(kRequestPresentSurface), 0);
+  dma.RunPending();
+  EXPECT_TRUE(engine2d.Faults().empty());
+  MmSurface* screen = pdev->primarySurface;
+  ASSERT_NE(screen->block, nullptr);
+  const uint8_t* rows = board.LocalMemory() + screen->block->busAddress;
+  for (uint32_t y = 0; y < 48; ++y)
+    for (uint32_t x = 0; x < 64; ++x) {
+      uint32_t pixel = 0;
+      memcpy(&pixel, rows + (uint64_t{y} * kScreenPitch + x) * bytes, bytes);
+      const uint32_t filled = bytes >= 4 ? kValue : kValue & ((1u << (8 * bytes)) - 1);
+      ASSERT_EQ(pixel == filled, x >= 2 && x < 10 && y >= 1 && y < 4) << x << "," << y;
+    }
 }
 
 TEST_F(Client3dTest, ABackBufferWithoutAFreeFlipSlotStoresSlotZeroAndNeverFreesIt) {
