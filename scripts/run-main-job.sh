@@ -9,8 +9,13 @@
 #  - the X driver module runs on that configuration in the X server
 #    stand-in, on a simulated machine with the board and two monitors and
 #    the kernel module loaded (the driver draws through its DMA streams),
-#    draws a fixed scene on every screen, and each monitor's picture is
-#    written as monitor-N.png and compared with the scene drawn in software.
+#    draws a fixed scene on every screen, a 3D client process draws its
+#    scene in a window on the first screen, and each monitor's picture is
+#    written as monitor-N.png and compared with the scene drawn in software;
+#    then one console switch (the X server leaves and re-enters its virtual
+#    terminal, the board's local memory overwritten meanwhile), after which
+#    the screens and the client draw again and the pictures are written as
+#    monitor-N-after-vt.png and compared with the same references.
 # Nothing outside the scratch directory is written.
 #
 # Each step is a function named step_<name>, run in the order of `steps`
@@ -164,10 +169,13 @@ step_driver_draws() {
   mkdir -p "$run/tmp"
   TMPDIR="$run/tmp" "$main_draw" --config "$conf" --module "$x_driver_module" \
     --kernel-module "$kernel_module" --out "$run" \
-    --board "$board_ids" --memory 128 --outputs 2 "${args[@]}" >"$run/main-draw.log" 2>&1 || status=$?
-  echo "Driver messages (all of them in $run/main-draw.log):"
-  grep -E '^\((EE|WW)\)|^Kernel module|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)' \
+    --board "$board_ids" --memory 128 --outputs 2 --client3d --vt-switch "${args[@]}" \
+    >"$run/main-draw.log" 2>&1 || status=$?
+  echo "Driver and kernel messages (all of them in $run/main-draw.log):"
+  grep -E '^\((EE|WW)\)|^Kernel module|^Kernel:|^Engine error|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)|^Requests to|^Console switch|^LeaveVT|^EnterVT|^Local memory' \
     "$run/main-draw.log" | sed 's/^/  /' || true
+  echo "The 3D client's results:"
+  grep -E '^3D client' "$run/main-draw.log" | sed 's/^/  /' || true
   sed -n '/^Pictures:/,$p' "$run/main-draw.log"
   if [ "$status" -ne 0 ]; then
     echo "The drawing program failed (exit status $status):" >&2

@@ -165,7 +165,13 @@ Bool ORVEnterVT(int index, int) {
       ORV_OUT_REG32(rec, rec->ioBase, CursorReg(kRegCursorImageBase, engine), rec->cursorOffset);
   }
   if (!rec->modeInit(screen, screen->currentMode)) return FALSE;
-  screen->AdjustFrame(index, rec->firstHeadOrigin[0], rec->firstHeadOrigin[1], 0);
+  // A merged desktop goes back to its first head's saved origin; any other
+  // head to the viewport the server still has for it (a head showing part
+  // of a larger virtual screen would otherwise show its corner).
+  if (rec->merged)
+    screen->AdjustFrame(index, rec->firstHeadOrigin[0], rec->firstHeadOrigin[1], 0);
+  else
+    screen->AdjustFrame(index, screen->frameX0, screen->frameY0, 0);
   return TRUE;
 }
 

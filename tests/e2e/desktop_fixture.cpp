@@ -160,17 +160,7 @@ uint32_t Desktop::SharedTagWord() {
   return word;
 }
 
-std::vector<std::string> Desktop::EngineErrors() const {
-  std::vector<std::string> errors;
-  for (const std::string& e : board_->dma->DecodeErrors()) errors.push_back("DMA decode: " + e);
-  for (const std::string& e : board_->dma->Faults()) errors.push_back("DMA fault: " + e);
-  if (board_->engine2d) {
-    for (const auto& f : board_->engine2d->Faults())
-      errors.push_back("2D fault: " + f.operation + (f.write ? " writes " : " reads ") + std::to_string(f.pixels) +
-                       " pixels outside, first at bus " + std::to_string(f.address));
-  }
-  return errors;
-}
+std::vector<std::string> Desktop::EngineErrors() const { return maindraw::EngineErrors(*board_); }
 
 std::vector<std::string> Desktop::DriverMessages() const {
   size_t taken = 0;

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/board/chip_2d.h"
+#include "platform/board/chip_3d.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_controllers.h"
 #include "platform/board/chip_display.h"
+#include "platform/board/chip_dma.h"
 #include "platform/xserver/screen_layer.h"
 #include "tests/maindraw/reference.h"
 #include "tools/lib/parser/xconfig.h"
@@ -230,6 +233,23 @@ std::vector<std::string> TakeMessages(const xstub::Sandbox& box, size_t* taken) 
       lines.push_back(tag + (tag.empty() ? "" : " ") + text);
   }
   return lines;
+}
+
+std::vector<std::string> EngineErrors(orvmachine::MachineBoard& board) {
+  std::vector<std::string> errors;
+  if (board.dma) {
+    for (const std::string& e : board.dma->DecodeErrors()) errors.push_back("DMA decode: " + e);
+    for (const std::string& e : board.dma->Faults()) errors.push_back("DMA fault: " + e);
+  }
+  if (board.engine2d) {
+    for (const auto& f : board.engine2d->Faults())
+      errors.push_back("2D fault: " + f.operation + (f.write ? " writes " : " reads ") + std::to_string(f.pixels) +
+                       " pixels outside, first at bus " + std::to_string(f.address));
+  }
+  if (board.engine3d) {
+    for (const std::string& e : board.engine3d->Faults()) errors.push_back("3D fault: " + e);
+  }
+  return errors;
 }
 
 std::string UnloadKernelModule(orvmachine::KernelModule& module) {

@@ -86,6 +86,11 @@ bool FillOffscreenArea(ScreenPtr screen);
 // tags them, one a line.
 std::vector<std::string> TakeMessages(const xstub::Sandbox& box, size_t* taken);
 
+// Everything the board's engines found wrong: the DMA engine's decode
+// errors and faults, the 2D engine's and the 3D rasteriser's faults, one a
+// line; empty when nothing.
+std::vector<std::string> EngineErrors(orvmachine::MachineBoard& board);
+
 // Destroys the board's device and unloads the kernel module once the
 // screens are closed, and checks that the module and the driver left
 // nothing behind: no open file, mapping, region, page or block of memory.

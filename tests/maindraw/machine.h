@@ -26,6 +26,10 @@ struct Options {
   std::map<unsigned, std::string> edids;
   uint32_t outputs = 2;
   bool spoil = false;
+  // A 3D client draws in a window on the first screen.
+  bool client3d = false;
+  // One console switch after the first pictures, and the pictures again.
+  bool vtSwitch = false;
   // Chip blocks beyond what the driver's drawing needs (orvmachine::Part).
   uint32_t extraParts = 0;
 };

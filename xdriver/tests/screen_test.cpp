@@ -416,6 +416,25 @@ INSTANTIATE_TEST_SUITE_P(
                     // Counter-clockwise: (y, virtualX - 1 - frameX1).
                     FrameCase{"  Option \"Rotate\" \"CCW\"\n", 100, 0, {{0, 0, 156}}}));
 
+// A head showing part of a larger virtual screen comes back from the
+// console where the server's viewport still is, not at its corner.
+TEST_F(Screens, EnterVtShowsTheViewportTheServerKept) {
+  Up(1);
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  ScrnInfoPtr screen = xf86Screens[0];
+  Rec(0)->pBoard->oJumpTable.SetDisplayStart = RecordStart;
+  screen->virtualY = 1024;
+  screen->frameX0 = 16;
+  screen->frameY0 = 200;
+  screen->frameX1 = 16 + 1023;
+  screen->frameY1 = 200 + 767;
+  server.LeaveVT();
+  g_starts.clear();
+  ASSERT_TRUE(server.EnterVT());
+  ASSERT_FALSE(g_starts.empty());
+  EXPECT_EQ(g_starts.back(), (DisplayStart{0, 16, 200}));
+}
+
 TEST_F(Screens, AFailedValidationPrintsTheModeAndTheStatus) {
   // The first chip's revision 0 takes only 32-bit modes: 16 bits is refused
   // with the format code.
