@@ -172,7 +172,7 @@ step_driver_draws() {
     --board "$board_ids" --memory 128 --outputs 2 --client3d --vt-switch "${args[@]}" \
     >"$run/main-draw.log" 2>&1 || status=$?
   echo "Driver and kernel messages (all of them in $run/main-draw.log):"
-  grep -E '^\((EE|WW)\)|^Kernel module|^Kernel:|^Engine error|Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)|^Requests to|^Console switch|^LeaveVT|^EnterVT|^Local memory' \
+  grep -E '^\((EE|WW)\)|^Kernel module|^Kernel:|^orv_main_draw: |Device Name|Total Video RAM|Mode "|Virtual size|Busmastering|Falling back|Acceleration is|device (started|stopped)|^Requests to|^Console switch|^LeaveVT|^EnterVT|^Local memory' \
     "$run/main-draw.log" | sed 's/^/  /' || true
   echo "The 3D client's results:"
   grep -E '^3D client' "$run/main-draw.log" | sed 's/^/  /' || true

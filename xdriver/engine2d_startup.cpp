@@ -16,18 +16,27 @@
 namespace {
 
 // ---- The register program ----------------------------------------------------------------
-// The 2D engine takes a 1 by 1 blit between descriptors 0 and 1 on local
-// memory, then the start-up tag.
+// The 2D engine takes a 1 by 1 copy from descriptor 1 to descriptor 0, then
+// the start-up tag. Both descriptors name the same pixel of local memory,
+// so the copy writes back the value it read: the engine runs its copy and
+// no memory changes. (Descriptor 0 must not take the memory bits 3 of an
+// address word: that would send the pixel to system memory at whatever bus
+// address the rest of the word holds, 0 on a first start.)
 
 // The engine's tag register reads 8..15 once the program ran.
 constexpr uint32_t kStartupTagLow = 8;
 constexpr uint32_t kStartupTagHigh = 15;
-// The blit's control word; the sync packets restore it while it is saved.
+// The copy's control word (copy, source descriptor 1, destination
+// descriptor 0); the sync packets restore it while it is saved.
 constexpr uint32_t kControlStartup = 0x1C2;
+// The pixel the copy reads and writes: descriptor 1's first pixel, in local
+// memory (memory bits 0).
+constexpr uint32_t kStartupPixelAddress = 0x00100000;
+static_assert((kStartupPixelAddress & k2dAddressMemoryBits) == 0);
 
-// What a row writes: its value, or descriptor 0's cached address with the
-// value's bits added (the cache keeps them), or the value as the 2D control
-// word the sync packets restore.
+// What a row writes: its value; the value as descriptor 0's address, which
+// the device caches; or the value as the 2D control word the sync packets
+// restore.
 enum class StartupWrite : uint8_t { kValue, kCachedAddress, kSavedControl };
 
 struct StartupRow {
@@ -40,9 +49,9 @@ constexpr StartupRow kStartupProgram[] = {
     {k2dRegPlaneMask, 0xFFFFFFFF, StartupWrite::kValue},                   // every plane
     {k2dRegClipTopLeft, 0, StartupWrite::kValue},                          // clip from (0, 0)
     {k2dRegClipBottomRight, 0x08000800, StartupWrite::kValue},             // to (2048, 2048)
-    {k2dRegDescAddress0, k2dAddressMemoryBits, StartupWrite::kCachedAddress},  // local memory
+    {k2dRegDescAddress0, kStartupPixelAddress, StartupWrite::kCachedAddress},  // the pixel
     {k2dRegDescMode0, 0x30010400, StartupWrite::kValue},                   // format 0x30, pitch 0x400
-    {k2dRegDescAddress1, 0x00100000, StartupWrite::kValue},
+    {k2dRegDescAddress1, kStartupPixelAddress, StartupWrite::kValue},      // the same pixel
     {k2dRegDescMode1, 0x30030400, StartupWrite::kValue},
     {kReg2dControl, kControlStartup, StartupWrite::kSavedControl},
     {k2dRegStart, 0, StartupWrite::kValue},
@@ -120,13 +129,9 @@ uint32_t ApplyEAR547(PDEV* pdev) {
   CommonData* common = pdev->common;
   SharedLockedData_t* shared = pdev->sharedLocked;
   for (const StartupRow& row : kStartupProgram) {
-    uint32_t value = row.value;
-    if (row.kind == StartupWrite::kCachedAddress) {
-      pdev->reg1220Cache |= row.value;
-      value = pdev->reg1220Cache;
-    }
-    HwWriteRegister(common, row.reg, value);
-    if (row.kind == StartupWrite::kSavedControl) shared->last1300Value = value;
+    HwWriteRegister(common, row.reg, row.value);
+    if (row.kind == StartupWrite::kCachedAddress) pdev->reg1220Cache = row.value;
+    if (row.kind == StartupWrite::kSavedControl) shared->last1300Value = row.value;
   }
   const bool reached = WaitFor("the engine's start-up tag", kEngineWaitMicroseconds, [&] {
     const uint32_t tag = HwReadRegister(common, kRegSyncTagReached);

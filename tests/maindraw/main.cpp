@@ -50,7 +50,6 @@
 // the machine failed.
 #include <stdio.h>
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -384,10 +383,11 @@ int Run(const Options& given) {
       return kFailed;
     }
     printf("Requests to the device node:%s\n", node.Take().c_str());
-    // What the board's engines found wrong while the desktop came up is
-    // shown; from here on, any decode error or fault fails the run.
+    // What the board's engines found wrong while the desktop came up fails
+    // the run at once, as any later decode error or fault does at its end.
     const std::vector<std::string> bringUp = EngineErrors(*board);
-    for (const std::string& e : bringUp) printf("Engine error at bring-up: %s\n", e.c_str());
+    for (const std::string& e : bringUp) fprintf(stderr, "orv_main_draw: at bring-up: %s\n", e.c_str());
+    if (!bringUp.empty()) return kFailed;
 
     screens = ScreensOf(server, *board);
     DrawEveryScreen(screens);
@@ -476,11 +476,7 @@ int Run(const Options& given) {
     printf("Kernel module: the board's device destroyed, the module unloaded, nothing left\n");
     // A decode error or a fault of the board's engines after the bring-up,
     // up to the unload, fails the run.
-    std::vector<std::string> errors = EngineErrors(*board);
-    for (const std::string& e : bringUp) {
-      auto seen = std::find(errors.begin(), errors.end(), e);
-      if (seen != errors.end()) errors.erase(seen);
-    }
+    const std::vector<std::string> errors = EngineErrors(*board);
     for (const std::string& e : errors) fprintf(stderr, "orv_main_draw: %s\n", e.c_str());
     if (!errors.empty()) return kFailed;
 

@@ -210,7 +210,7 @@ TEST_F(KernelScreens, AFailureAfterTheDeviceStartedDisablesTheScratchBitmapsAgai
 using Writes = std::vector<std::pair<uint32_t, uint32_t>>;
 
 const Writes kEar547 = {
-    {0x1324, 0xFFFFFFFF}, {0x1328, 0},          {0x132C, 0x08000800}, {0x1220, 0x3},
+    {0x1324, 0xFFFFFFFF}, {0x1328, 0},          {0x132C, 0x08000800}, {0x1220, 0x00100000},
     {0x1224, 0x30010400}, {0x1228, 0x00100000}, {0x122C, 0x30030400}, {0x1300, 0x1C2},
     {0x1304, 0},          {0x1308, 0},          {0x138C, 0x00010001}, {0x1300, 0x707},
     {0x1374, 0},          {0x12BC, 8}};
@@ -277,6 +277,8 @@ TEST_P(FirstStart, EngineSequenceAndPresetAsTheBoardSawThem) {
   board.SetLogging(true, true);
   ASSERT_TRUE(server.InitScreens()) << box.LogText();
   const std::vector<orvsim::RegAccessRecord> log = board.Log();
+  // Nothing the engine ran on the way up reached outside the board's memory.
+  EXPECT_TRUE(engines_.back()->Faults().empty()) << engines_.back()->Faults().front().address;
 
   // The start-up sequence: 14 writes in order, then reads of the tag
   // register until it shows 8..15.
@@ -332,6 +334,28 @@ INSTANTIATE_TEST_SUITE_P(Modes, FirstStart,
                          testing::Values(StartCase{0x5D63, "", true},
                                          StartCase{0x5D63, "  Option \"DmaEmulated\"\n", true},
                                          StartCase{0x5D62, "", false}));
+
+TEST_F(Screens, TheStartUpCopyRunsAndLeavesEveryByteOfMemoryAsItWas) {
+  orvsim::Board& board = Up(1);
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  PDEV* pdev = Rec(0)->pdev;
+  orvsim::Engine2d* engine = engines_.back();
+  // Every pixel of local memory different from its neighbours, and the
+  // start-up's own pixel too.
+  uint8_t* memory = board.LocalMemory();
+  for (size_t i = 0; i < board.LocalMemorySize(); ++i) memory[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+  const std::vector<uint8_t> before(memory, memory + board.LocalMemorySize());
+  const uint64_t operations = engine->Operations(), pixels = engine->PixelsWritten();
+  engine->ClearFaults();
+  ASSERT_EQ(ApplyEAR547(pdev), kKstrnSuccess);
+  // The copy ran, wrote its one pixel inside local memory, and wrote it
+  // with the value it already held.
+  EXPECT_EQ(engine->Operations(), operations + 1);
+  EXPECT_EQ(engine->PixelsWritten(), pixels + 1);
+  EXPECT_TRUE(engine->Faults().empty()) << engine->Faults().front().address;
+  EXPECT_EQ(board.Peek(0x1220, 4) & 3u, 0u) << "descriptor 0 names local memory";
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), memory));
+}
 
 TEST_F(Screens, StopWaitsForTheEngineSyncsAndStopsLocalDma) {
   orvsim::Board& board = Up(1);

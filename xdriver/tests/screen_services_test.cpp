@@ -157,7 +157,6 @@ TEST_F(Screens, ADgaClientFindsTheScreensModesAndFillsThroughTheEngine) {
   EXPECT_EQ(client.Mode(1)->viewportWidth, 1024);
   EXPECT_EQ(client.Mode(2)->viewportWidth, 800);
   ASSERT_TRUE(client.SetMode(1));
-  engines_[0]->ClearFaults();
   client.FillRect(30, 40, 5, 2, 0x1234);
   client.Sync();
   EXPECT_TRUE(engines_[0]->Faults().empty());

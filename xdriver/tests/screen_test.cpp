@@ -82,7 +82,6 @@ TEST_F(Screens, AnXaaRectangleLandsWhereTheFramebufferLayerReadsIt) {
   orvsim::Board& board = Up(1);
   ASSERT_TRUE(server.InitScreens()) << box.LogText();
   ScreenPtr screen = xf86Screens[0]->pScreen;
-  engines_[0]->ClearFaults();
   xstub::XaaFront front(screen);
   xstub::XaaGC gc;
   gc.fg = 0xF81F;
