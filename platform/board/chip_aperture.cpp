@@ -97,13 +97,22 @@ ApertureWindows::~ApertureWindows() {
 }
 
 void ApertureWindows::Apply() {
+  bool same = applied_;
+  for (unsigned i = 0; i < kApertureSlotCount * kApertureSlotStride / 4; ++i) {
+    const uint32_t word = board_.Peek(4 * i, 4);
+    if (word != words_[i]) {
+      words_[i] = word;
+      same = false;
+    }
+  }
+  if (same) return;
   std::vector<Window>& windows = windows_;
   std::vector<ApertureSlot>& slots = slots_;
   windows.clear();
   slots.clear();
-  const ApertureSlots all(board_);
   for (unsigned i = 0; i < kApertureSlotCount; ++i) {
-    const ApertureSlot slot = all.Slot(i);
+    const uint32_t* w = words_ + 4 * i;
+    const ApertureSlot slot{w[0], w[1], w[2], w[3]};
     if (slot.Enabled()) slots.push_back(slot);
   }
   std::sort(slots.begin(), slots.end(),

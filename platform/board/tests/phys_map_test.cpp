@@ -300,6 +300,28 @@ TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) 
   EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x4010], 0x42);
 }
 
+// Apply works from the slot words as they stand, also when they were
+// poked behind the hooks (as a harness that keeps the board between runs
+// leaves them) or written again unchanged.
+TEST_F(MemoryWindowTest, ApplyTakesSlotWordsPokedBehindTheHooks) {
+  ApertureWindows windows(*board);
+  board->Poke(4, 4, 0x300000);
+  board->Poke(0, 4, 0x20000 | kApertureKeyEnable);
+  board->Memory()[0x20010] = 0x31;
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0) << "not applied yet";
+  windows.Apply();
+  board->Memory()[0x20010] = 0x32;
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0x32);
+  board->RegWrite(4, 4, 0x300000);  // the same word again
+  board->Memory()[0x20014] = 0x33;
+  EXPECT_EQ(board->LocalMemory()[0x300014], 0x33);
+  board->Poke(0, 4, 0);
+  windows.Apply();
+  board->Memory()[0x20010] = 0x34;
+  EXPECT_EQ(board->LocalMemory()[0x20010], 0x34) << "the plain view is back";
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0x32);
+}
+
 // The window of a surface shows its rows as wide as the chip lays them out,
 // which may be wider than the surface.
 TEST(ApertureSlot, TheExtentTakesTheRowsAsTheChipLaysThemOut) {
