@@ -93,10 +93,13 @@ struct Mapping {
   size_t length;
 };
 
-// The machine lives for the whole run: the board and its chips are made
-// once and reset before every input; the glue and the module are made
-// afresh for every input. An input then runs as it runs alone, so that
-// what it finds replays.
+// The machine lives for the whole run: the board, its chips and the glue
+// are made once and reset after every input, and the module is loaded,
+// given its device and unloaded again for every input. An input then runs
+// as it runs alone, so that what it finds replays. The reset ends the
+// input rather than starting the next one so that what the input made
+// the glue and chips record is freed within it: libFuzzer runs an input
+// again, and then its leak check, whenever it allocated more than it freed.
 struct Machine {
   orvsim::Simulation sim;
   orvsim::Board& board;
@@ -107,6 +110,8 @@ struct Machine {
   // The vertex engine's program port and memories: every enable writes the
   // fixed programs through the port, which would otherwise never read idle.
   orvsim::VertexEngine vertex;
+  kglue::Glue glue;
+  OrvDevice* device;
 
   Machine()
       : board(AddBoard(sim)), dma(board), irq(board), flips(board, irq), windows(board),
@@ -115,6 +120,9 @@ struct Machine {
     dma.SetMaxWordsPerStart(kMaxEngineWords);
     irq.SetFramePeriod(kFramePeriodNs);
     dma.SetInterrupts(&irq);
+    glue.Use(&orv_kstrn_driver);
+    glue.ServeDma(dma);
+    device = glue.AddBoard(board, kglue::BoardOptions{0, 0, &irq});
   }
 
   static orvsim::Board& AddBoard(orvsim::Simulation& sim) {
@@ -125,8 +133,9 @@ struct Machine {
     return sim.AddBoard(config);
   }
 
-  // The chips as a fresh machine has them, the interrupt words of the
-  // board from a clean start, the aperture's view as its slots say.
+  // For the next input: the chips as a fresh machine has them, the
+  // interrupt words of the board from a clean start, the aperture's view as
+  // its slots say, the glue as a fresh one.
   void Reset() {
     board.Poke(orvsim::kIrqRegPending, 4, 0);
     board.Poke(orvsim::kIrqRegEnable, 4, 0);
@@ -135,6 +144,7 @@ struct Machine {
     flips.Reset();
     windows.Apply();
     vertex.Reset();
+    glue.Renew();
   }
 };
 
@@ -154,14 +164,10 @@ void Check(bool ok, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Machine& machine = TheMachine();
-  machine.Reset();
-  orvsim::Board& board = machine.board;
-  orvsim::DmaEngine& dma = machine.dma;
+  kglue::Glue& glue = machine.glue;
   orvsim::InterruptController& irq = machine.irq;
-  kglue::Glue glue;
-  glue.Use(&orv_kstrn_driver);
-  glue.ServeDma(dma);
-  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{kBusMasterFlags[size % 3], 0, &irq});
+  OrvDevice* device = machine.device;
+  glue.SetBusMasterFlags(device, kBusMasterFlags[size % 3]);
   glue.Load();
   KernelDevice* kdev = glue.CreateDevice(device);
   Check(kdev != nullptr, "the device was not made");
@@ -304,5 +310,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(glue.FreedWhileMapped() == 0, "a region was freed while mapped");
   Check(glue.Misuses().empty(), "the glue was misused");
   Check(glue.FpuDepth() == 0, "the floating-point bracket is open");
+  machine.Reset();
   return 0;
 }
