@@ -24,8 +24,14 @@ void NoGlue() { Die("a glue service was called with no kglue::Glue installed"); 
 
 namespace {
 
-thread_local CallFrame* t_frame = nullptr;
-thread_local int t_fpuDepth = 0;
+// The glue's per-thread words. The library is linked, never opened later,
+// so they can live in the threads' static block: reached without a call of
+// __tls_get_addr, which the sanitizers intercept, at every service the
+// core calls.
+#define ORV_GLUE_THREAD_LOCAL thread_local __attribute__((tls_model("initial-exec")))
+
+ORV_GLUE_THREAD_LOCAL CallFrame* t_frame = nullptr;
+ORV_GLUE_THREAD_LOCAL int t_fpuDepth = 0;
 
 constexpr uint64_t kArenaPages = kArenaSize / kPageSize;
 
@@ -280,8 +286,8 @@ namespace {
 // that raises its interrupt again at every resume is served that often, and
 // the rest waits for the next delivery.
 constexpr int kMaxServiceRounds = 1024;
-thread_local bool t_delivering = false;
-thread_local bool t_interruptThread = false;
+ORV_GLUE_THREAD_LOCAL bool t_delivering = false;
+ORV_GLUE_THREAD_LOCAL bool t_interruptThread = false;
 
 }  // namespace
 
