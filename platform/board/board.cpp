@@ -178,6 +178,16 @@ void Board::UnmapMemoryWindows() {
   windows_.clear();
 }
 
+bool Board::UnmapMemoryWindow(uint64_t offset, uint64_t length) {
+  const auto it = std::find(windows_.begin(), windows_.end(), std::make_pair(offset, length));
+  if (it == windows_.end()) return false;
+  void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                  memory_fd_, static_cast<off_t>(offset));
+  if (at == MAP_FAILED) throw std::bad_alloc();
+  windows_.erase(it);
+  return true;
+}
+
 unsigned Board::RegisterBarOffset() const {
   return config_.frame_buffer_64bit ? kRegisterBar64 : kRegisterBar32;
 }

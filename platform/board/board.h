@@ -219,6 +219,9 @@ class Board {
   void MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t length);
   // Every frame-buffer byte shows local memory at its own offset again.
   void UnmapMemoryWindows();
+  // The same for one window mapped with exactly this offset and length
+  // (false, and nothing changed, when there is none).
+  bool UnmapMemoryWindow(uint64_t offset, uint64_t length);
   uint8_t* Rom() { return rom_.empty() ? nullptr : rom_.data(); }
   uint32_t RomSize() const { return static_cast<uint32_t>(rom_.size()); }
 

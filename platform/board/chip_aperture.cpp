@@ -142,8 +142,21 @@ void ApertureWindows::Apply() {
     if (length != 0) windows.push_back(Window{offset, local, length});
   }
   if (applied_ && windows == mapped_) return;
-  board_.UnmapMemoryWindows();
-  for (const Window& w : windows) board_.MapMemoryWindow(w.offset, w.local, w.length);
+  if (!applied_) {
+    board_.UnmapMemoryWindows();
+    mapped_.clear();
+  }
+  // Windows of one list never overlap, so a window both lists hold stays
+  // mapped while the others go and come.
+  auto holds = [](const std::vector<Window>& list, const Window& w) {
+    return std::find(list.begin(), list.end(), w) != list.end();
+  };
+  for (const Window& w : mapped_) {
+    if (!holds(windows, w)) board_.UnmapMemoryWindow(w.offset, w.length);
+  }
+  for (const Window& w : windows) {
+    if (!holds(mapped_, w)) board_.MapMemoryWindow(w.offset, w.local, w.length);
+  }
   mapped_.swap(windows);
   applied_ = true;
 }

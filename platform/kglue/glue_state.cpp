@@ -34,6 +34,8 @@ ORV_GLUE_THREAD_LOCAL CallFrame* t_frame = nullptr;
 ORV_GLUE_THREAD_LOCAL int t_fpuDepth = 0;
 
 constexpr uint64_t kArenaPages = kArenaSize / kPageSize;
+// Freed runs up to this many pages are cleared in place.
+constexpr uint32_t kClearInPlacePages = 16;
 
 uint32_t PagesFor(uint64_t bytes) {
   return static_cast<uint32_t>((bytes + kPageSize - 1) / kPageSize);
@@ -127,9 +129,17 @@ uint64_t GlueState::ArenaAllocate(uint32_t pages) {
 void GlueState::ArenaRelease(uint64_t bus, uint32_t pages) {
   const uint64_t first = (bus - kArenaBusBase) / kPageSize;
   uint8_t* host = ArenaHost(bus);
-  // Freed pages give their memory back and read as zero when taken again.
-  madvise(host, uint64_t{pages} * kPageSize, MADV_DONTNEED);
-  ASAN_POISON_MEMORY_REGION(host, uint64_t{pages} * kPageSize);
+  // Freed pages read as zero when taken again. A few are cleared where they
+  // are (cheaper than giving them back and faulting them in again on the
+  // next use); a larger run gives its memory back.
+  const uint64_t bytes = uint64_t{pages} * kPageSize;
+  if (pages <= kClearInPlacePages) {
+    ASAN_UNPOISON_MEMORY_REGION(host, bytes);
+    memset(host, 0, bytes);
+  } else {
+    madvise(host, bytes, MADV_DONTNEED);
+  }
+  ASAN_POISON_MEMORY_REGION(host, bytes);
   bytesInUse -= uint64_t{pages} * kPageSize;
   uint64_t start = first;
   uint64_t count = pages;

@@ -233,6 +233,19 @@ TEST_F(MemoryWindowTest, WindowShowsOtherLocalMemoryUntilUnmapped) {
   EXPECT_EQ(board->Memory()[0x80000], 0x11);
   EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x3004], 0xA5);  // kept
 
+  // One window goes by its offset and length; the other stays.
+  board->MapMemoryWindow(0x80000, kLocalBankB + 0x3000, 0x2000);
+  board->MapMemoryWindow(0x90000, kLocalBankB, 0x1000);
+  EXPECT_FALSE(board->UnmapMemoryWindow(0x80000, 0x1000)) << "no window of that length";
+  EXPECT_EQ(board->Memory()[0x80004], 0xA5);
+  EXPECT_TRUE(board->UnmapMemoryWindow(0x80000, 0x2000));
+  EXPECT_EQ(board->Memory()[0x80000], 0x11);
+  board->LocalMemory()[kLocalBankB + 0x10] = 0x12;
+  EXPECT_EQ(board->Memory()[0x90010], 0x12);
+  EXPECT_FALSE(board->UnmapMemoryWindow(0x80000, 0x2000));
+  board->UnmapMemoryWindows();
+  EXPECT_EQ(board->Memory()[0x90010], 0);
+
   EXPECT_THROW(board->MapMemoryWindow(0x80010, 0, 0x1000), std::invalid_argument);
   EXPECT_THROW(board->MapMemoryWindow(0, 0x10, 0x1000), std::invalid_argument);
   EXPECT_THROW(board->MapMemoryWindow((64ull << 20) - 0x1000, 0, 0x2000), std::invalid_argument);

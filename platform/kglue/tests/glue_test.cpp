@@ -91,6 +91,26 @@ TEST_F(GlueTest, RegionsComeFromTheArenaZeroedWithTheirBookkeeping) {
   EXPECT_EQ(glue.Misuses().size(), 2u);
 }
 
+// Freed pages read zero when taken again, whether they were a small run
+// (cleared in place) or a large one (given back to the system).
+TEST_F(GlueTest, FreedPagesReadZeroWhenTakenAgain) {
+  for (uint32_t size : {24u, 16u * kglue::kPageSize, 17u * kglue::kPageSize, 1u << 20}) {
+    void* cpu = nullptr;
+    const uint64_t bus = OsAllocLockedPages(device, (size + kglue::kPageSize - 1) / kglue::kPageSize,
+                                            0, 1, &cpu);
+    ASSERT_NE(bus, 0u) << size;
+    memset(cpu, 0xA5, (size + kglue::kPageSize - 1) / kglue::kPageSize * kglue::kPageSize);
+    ASSERT_NE(OsFreeLockedPages(device, bus, cpu,
+                                (size + kglue::kPageSize - 1) / kglue::kPageSize), 0);
+    OrvRegion* again = OrvRegion_Alloc(glue.OwnContext(device), size, kOrvRegionPlain, 0, 0);
+    ASSERT_EQ(OrvRegion_GetPhys(again), bus) << size;
+    const auto* bytes = static_cast<const uint8_t*>(OrvRegion_GetLinear(again));
+    for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(bytes[i], 0) << size << " at " << i;
+    OrvRegion_Free(glue.OwnContext(device), again);
+  }
+  EXPECT_TRUE(glue.Misuses().empty());
+}
+
 TEST_F(GlueTest, FailureInjectionAimsAtTheNthAllocationOfAKind) {
   OrvContext* pool = glue.OwnContext(device);
   glue.FailAllocation(2, kglue::AllocKind::kRegion);
