@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 namespace orvfuzz {
 
@@ -18,7 +19,10 @@ class Reader {
   uint64_t Quad() { return Word() | uint64_t{Word()} << 32; }
   void Bytes(void* out, size_t count) {
     auto* to = static_cast<uint8_t*>(out);
-    for (size_t i = 0; i < count; ++i) to[i] = Byte();
+    const size_t have = at_ < size_ ? (count < size_ - at_ ? count : size_ - at_) : 0;
+    if (have != 0) memcpy(to, data_ + at_, have);
+    if (count != have) memset(to + have, 0, count - have);
+    at_ += have;
   }
 
  private:

@@ -93,21 +93,66 @@ struct Mapping {
   size_t length;
 };
 
-// The machine lives for the whole run; the chips, the glue and the module
-// are made afresh for every input. They cost a small part of an input
-// (the device's first enable is most of it), and an input then runs as it
-// runs alone, so that what it finds replays.
-orvsim::Simulation& Machine() {
-  static orvsim::Simulation* sim = [] {
-    auto* s = new orvsim::Simulation;
-    s->AddHostBridge(0x25008086);
+// The machine lives for the whole run: the board, its chips and the glue
+// are made once and reset after every input, and the module is loaded,
+// given its device and unloaded again for every input. An input then runs
+// as it runs alone, so that what it finds replays. The reset ends the
+// input rather than starting the next one so that what the input made
+// the glue and chips record is freed within it: libFuzzer runs an input
+// again, and then its leak check, whenever it allocated more than it freed.
+struct Machine {
+  orvsim::Simulation sim;
+  orvsim::Board& board;
+  orvsim::DmaEngine dma;
+  orvsim::InterruptController irq;
+  orvsim::FlipLatch flips;
+  orvsim::ApertureWindows windows;
+  // The vertex engine's program port and memories: every enable writes the
+  // fixed programs through the port, which would otherwise never read idle.
+  orvsim::VertexEngine vertex;
+  kglue::Glue glue;
+  OrvDevice* device;
+
+  Machine()
+      : board(AddBoard(sim)), dma(board), irq(board), flips(board, irq), windows(board),
+        vertex(board, dma) {
+    // Nothing here reads the board's record of register accesses.
+    board.SetLogging(false, false);
+    dma.SetFaultsFatal(false);
+    dma.SetMaxWordsPerStart(kMaxEngineWords);
+    irq.SetFramePeriod(kFramePeriodNs);
+    dma.SetInterrupts(&irq);
+    glue.Use(&orv_kstrn_driver);
+    glue.ServeDma(dma);
+    device = glue.AddBoard(board, kglue::BoardOptions{0, 0, &irq});
+  }
+
+  static orvsim::Board& AddBoard(orvsim::Simulation& sim) {
+    sim.AddHostBridge(0x25008086);
     orvsim::BoardConfig config;
     config.device_id = 0x5D61;
     config.revision = 1;
-    s->AddBoard(config);
-    return s;
-  }();
-  return *sim;
+    return sim.AddBoard(config);
+  }
+
+  // For the next input: the chips as a fresh machine has them, the
+  // interrupt words of the board from a clean start, the aperture's view as
+  // its slots say, the glue as a fresh one.
+  void Reset() {
+    board.Poke(orvsim::kIrqRegPending, 4, 0);
+    board.Poke(orvsim::kIrqRegEnable, 4, 0);
+    dma.Reset();
+    irq.Reset();
+    flips.Reset();
+    windows.Apply();
+    vertex.Reset();
+    glue.Renew();
+  }
+};
+
+Machine& TheMachine() {
+  static Machine* machine = new Machine;
+  return *machine;
 }
 
 void Check(bool ok, const char* what) {
@@ -120,27 +165,11 @@ void Check(bool ok, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  orvsim::Simulation& sim = Machine();
-  orvsim::Board& board = sim.GetBoard(0);
-  // The chips afresh for every input (they outlive the glue); the interrupt
-  // words of the board from a clean start.
-  board.Poke(orvsim::kIrqRegPending, 4, 0);
-  board.Poke(orvsim::kIrqRegEnable, 4, 0);
-  orvsim::DmaEngine dma(board);
-  dma.SetFaultsFatal(false);
-  dma.SetMaxWordsPerStart(kMaxEngineWords);
-  orvsim::InterruptController irq(board);
-  irq.SetFramePeriod(kFramePeriodNs);
-  orvsim::FlipLatch flips(board, irq);
-  orvsim::ApertureWindows windows(board);
-  // The vertex engine's program port and memories: every enable writes the
-  // fixed programs through the port, which would otherwise never read idle.
-  orvsim::VertexEngine vertex(board, dma);
-  dma.SetInterrupts(&irq);
-  kglue::Glue glue;
-  glue.Use(&orv_kstrn_driver);
-  glue.ServeDma(dma);
-  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{kBusMasterFlags[size % 3], 0, &irq});
+  Machine& machine = TheMachine();
+  kglue::Glue& glue = machine.glue;
+  orvsim::InterruptController& irq = machine.irq;
+  OrvDevice* device = machine.device;
+  glue.SetBusMasterFlags(device, kBusMasterFlags[size % 3]);
   glue.Load();
   KernelDevice* kdev = glue.CreateDevice(device);
   Check(kdev != nullptr, "the device was not made");
@@ -283,5 +312,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(glue.FreedWhileMapped() == 0, "a region was freed while mapped");
   Check(glue.Misuses().empty(), "the glue was misused");
   Check(glue.FpuDepth() == 0, "the floating-point bracket is open");
+  machine.Reset();
   return 0;
 }

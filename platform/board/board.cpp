@@ -164,12 +164,28 @@ void Board::MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t le
   void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
                   memory_fd_, static_cast<off_t>(local_address));
   if (at == MAP_FAILED) throw std::bad_alloc();
+  windows_.emplace_back(offset, length);
 }
 
 void Board::UnmapMemoryWindows() {
-  void* at = mmap(memory_, config_.memory_size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
-                  memory_fd_, 0);
+  // Only the windows' ranges show other memory; the rest of the view is
+  // plain already and keeps its pages.
+  for (const auto& [offset, length] : windows_) {
+    void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                    memory_fd_, static_cast<off_t>(offset));
+    if (at == MAP_FAILED) throw std::bad_alloc();
+  }
+  windows_.clear();
+}
+
+bool Board::UnmapMemoryWindow(uint64_t offset, uint64_t length) {
+  const auto it = std::find(windows_.begin(), windows_.end(), std::make_pair(offset, length));
+  if (it == windows_.end()) return false;
+  void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                  memory_fd_, static_cast<off_t>(offset));
   if (at == MAP_FAILED) throw std::bad_alloc();
+  windows_.erase(it);
+  return true;
 }
 
 unsigned Board::RegisterBarOffset() const {
@@ -237,11 +253,14 @@ void Board::SetWriteHook(uint32_t offset, unsigned span, RegWriteHook hook) {
 }
 
 void Board::ClearHooks(uint32_t offset) {
-  for (size_t slot = 0; slot < hooks_.size(); ++slot) {
-    Hook& hook = hooks_[slot];
-    if (hook.span == 0 || hook.offset != offset) continue;
-    const bool is_read = static_cast<bool>(hook.read);
+  if (offset >= window_size_) return;
+  // A hook that starts at the offset covers its byte, so the byte's ids name
+  // the (at most one) read hook and write hook to remove.
+  for (const bool is_read : {true, false}) {
     std::vector<uint16_t>& ids = is_read ? read_hook_id_ : write_hook_id_;
+    const uint16_t id = ids[offset];
+    if (id == 0 || hooks_[id - 1].offset != offset) continue;
+    Hook& hook = hooks_[id - 1];
     const uint8_t flag = is_read ? kReadHooked : kWriteHooked;
     for (uint32_t at = hook.offset; at < hook.offset + hook.span; ++at) {
       ids[at] = 0;

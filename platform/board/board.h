@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/board/clock.h"
@@ -218,6 +219,9 @@ class Board {
   void MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t length);
   // Every frame-buffer byte shows local memory at its own offset again.
   void UnmapMemoryWindows();
+  // The same for one window mapped with exactly this offset and length
+  // (false, and nothing changed, when there is none).
+  bool UnmapMemoryWindow(uint64_t offset, uint64_t length);
   uint8_t* Rom() { return rom_.empty() ? nullptr : rom_.data(); }
   uint32_t RomSize() const { return static_cast<uint32_t>(rom_.size()); }
 
@@ -255,13 +259,38 @@ class Board {
     std::memcpy(&flags, hook_flags_.get() + offset, 4);
     return width == 4 ? flags : flags & ((1u << (8 * width)) - 1);
   }
+  // Copies of a constant width compile to plain loads and stores: a
+  // variable-width copy is a call of memcpy, which the sanitizers of a
+  // fuzz build intercept on every register access.
   uint32_t Load(uint32_t offset, unsigned width) const {
+    const uint8_t* at = regs_.get() + offset;
+    if (width == 4) {
+      uint32_t value;
+      std::memcpy(&value, at, 4);
+      return value;
+    }
+    if (width == 2) {
+      uint16_t value;
+      std::memcpy(&value, at, 2);
+      return value;
+    }
+    if (width == 1) return *at;
     uint32_t value = 0;
-    std::memcpy(&value, regs_.get() + offset, width);
+    std::memcpy(&value, at, width);
     return value;
   }
   void Store(uint32_t offset, unsigned width, uint32_t value) {
-    std::memcpy(regs_.get() + offset, &value, width);
+    uint8_t* at = regs_.get() + offset;
+    if (width == 4) {
+      std::memcpy(at, &value, 4);
+    } else if (width == 2) {
+      const uint16_t half = static_cast<uint16_t>(value);
+      std::memcpy(at, &half, 2);
+    } else if (width == 1) {
+      *at = static_cast<uint8_t>(value);
+    } else {
+      std::memcpy(at, &value, width);
+    }
   }
   [[noreturn]] void FailOutside(const char* what, uint32_t offset, unsigned width) const;
   [[noreturn]] void FailWatchdog(uint32_t offset) const;
@@ -298,6 +327,9 @@ class Board {
   int memory_fd_ = -1;        // local memory; both views map it
   uint8_t* memory_ = nullptr;  // frame-buffer view, MemorySize() bytes
   uint8_t* local_ = nullptr;   // local view, local_size_ bytes
+  // Frame-buffer ranges (offset, length) a window maps now: the only ones
+  // UnmapMemoryWindows has to give their plain view back.
+  std::vector<std::pair<uint64_t, uint64_t>> windows_;
   uint64_t local_size_ = 0;
   std::vector<uint8_t> rom_;
   std::vector<std::unique_ptr<I2cBus>> i2c_;

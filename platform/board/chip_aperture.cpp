@@ -97,13 +97,22 @@ ApertureWindows::~ApertureWindows() {
 }
 
 void ApertureWindows::Apply() {
+  bool same = applied_;
+  for (unsigned i = 0; i < kApertureSlotCount * kApertureSlotStride / 4; ++i) {
+    const uint32_t word = board_.Peek(4 * i, 4);
+    if (word != words_[i]) {
+      words_[i] = word;
+      same = false;
+    }
+  }
+  if (same) return;
   std::vector<Window>& windows = windows_;
   std::vector<ApertureSlot>& slots = slots_;
   windows.clear();
   slots.clear();
-  const ApertureSlots all(board_);
   for (unsigned i = 0; i < kApertureSlotCount; ++i) {
-    const ApertureSlot slot = all.Slot(i);
+    const uint32_t* w = words_ + 4 * i;
+    const ApertureSlot slot{w[0], w[1], w[2], w[3]};
     if (slot.Enabled()) slots.push_back(slot);
   }
   std::sort(slots.begin(), slots.end(),
@@ -133,8 +142,21 @@ void ApertureWindows::Apply() {
     if (length != 0) windows.push_back(Window{offset, local, length});
   }
   if (applied_ && windows == mapped_) return;
-  board_.UnmapMemoryWindows();
-  for (const Window& w : windows) board_.MapMemoryWindow(w.offset, w.local, w.length);
+  if (!applied_) {
+    board_.UnmapMemoryWindows();
+    mapped_.clear();
+  }
+  // Windows of one list never overlap, so a window both lists hold stays
+  // mapped while the others go and come.
+  auto holds = [](const std::vector<Window>& list, const Window& w) {
+    return std::find(list.begin(), list.end(), w) != list.end();
+  };
+  for (const Window& w : mapped_) {
+    if (!holds(windows, w)) board_.UnmapMemoryWindow(w.offset, w.length);
+  }
+  for (const Window& w : windows) {
+    if (!holds(mapped_, w)) board_.MapMemoryWindow(w.offset, w.local, w.length);
+  }
   mapped_.swap(windows);
   applied_ = true;
 }

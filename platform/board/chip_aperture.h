@@ -90,6 +90,10 @@ class ApertureWindows {
   // every slot at once) maps nothing again.
   std::vector<Window> mapped_;
   bool applied_ = false;
+  // The slot words the windows were last worked out from: windows follow
+  // from them alone, so a write that leaves every word as it was (or an
+  // Apply with nothing written since) has nothing to work out.
+  uint32_t words_[kApertureSlotCount * kApertureSlotStride / 4] = {};
   // Working lists of Apply, kept so that the slot writes allocate nothing.
   std::vector<ApertureSlot> slots_;
   std::vector<Window> windows_;

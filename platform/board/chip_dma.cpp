@@ -67,6 +67,27 @@ DmaEngine::~DmaEngine() {
   board_.ClearHooks(kDmaRegSyncTag);
 }
 
+void DmaEngine::Reset() {
+  reads_left_ = 0;
+  fetch_ = 0;
+  pending_.clear();
+  decoder_ = Decoder{};
+  repeat_header_ = 0;
+  paused_ = false;
+  pause_ = Cursor{};
+  start_words_ = 0;
+  command_ = 0;
+  collecting_ = false;
+  body_.clear();
+  writes_.clear();
+  trace_.clear();
+  decode_errors_.clear();
+  abandon_ = false;
+  faults_.clear();
+  words_fetched_ = 0;
+  ranges_run_ = 0;
+}
+
 uint32_t DmaEngine::ReachedTag() const { return board_.Peek(kDmaRegTagReached, 4); }
 uint32_t DmaEngine::BufferCounter() const { return board_.Peek(kDmaRegBufferCounter, 4); }
 

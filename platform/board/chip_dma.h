@@ -123,6 +123,13 @@ class DmaEngine {
   DmaEngine(const DmaEngine&) = delete;
   DmaEngine& operator=(const DmaEngine&) = delete;
 
+  // Back to the state the constructor gives: nothing pending, no pause, the
+  // decoder and the repeat header cleared, and the record of what ran
+  // (trace, writes, decode errors, faults, counts) empty. What the test set
+  // up stays: registers, system memory, interrupts, sinks, decoders,
+  // latency, held FIFO room, fault mode and word bound.
+  void Reset();
+
   void SetSystemMemory(SystemMemory resolver) { system_ = std::move(resolver); }
   // Where an event packet raises the engine's interrupt (optional).
   void SetInterrupts(InterruptController* interrupts) { interrupts_ = interrupts; }

@@ -33,6 +33,11 @@ FlipLatch::~FlipLatch() {
   for (const FlipDisplay& display : kFlipDisplays) board_.ClearHooks(display.control);
 }
 
+void FlipLatch::Reset() {
+  for (int& slot : waiting_) slot = -1;
+  for (uint64_t& count : flips_) count = 0;
+}
+
 unsigned FlipLatch::Current(unsigned display) const {
   return (board_.Peek(kFlipDisplays[display].control, 4) >> kFlipCurrentShift) & 3;
 }

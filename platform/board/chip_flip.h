@@ -42,6 +42,10 @@ class FlipLatch {
   FlipLatch(const FlipLatch&) = delete;
   FlipLatch& operator=(const FlipLatch&) = delete;
 
+  // Back to the state the constructor gives: nothing waits, no flip
+  // counted. The control registers are the board's and stay as they are.
+  void Reset();
+
   // The slot a display shows now and the one it waits to show (index 0-3
   // for displays 1, 2, 4, 8); -1 when nothing waits.
   unsigned Current(unsigned display) const;

@@ -22,6 +22,12 @@ InterruptController::~InterruptController() {
   board_.ClearHooks(kIrqRegAcknowledge);
 }
 
+void InterruptController::Reset() {
+  SetFramePeriod(frame_ns_);
+  for (uint64_t& count : vblanks_) count = 0;
+  acknowledgements_ = 0;
+}
+
 void InterruptController::Raise(uint32_t bits) {
   board_.Poke(kIrqRegPending, 4, board_.Peek(kIrqRegPending, 4) | bits);
 }

@@ -44,6 +44,11 @@ class InterruptController {
 
   Board& GetBoard() { return board_; }
 
+  // Back to the state the constructor gives, but for what the test set up
+  // (listeners, frame period): the counts are 0 and the frames are counted
+  // from now. The registers are the board's and stay as they are.
+  void Reset();
+
   // Latches source bits.
   void Raise(uint32_t bits);
   uint32_t Pending() const;

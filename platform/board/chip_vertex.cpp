@@ -1,5 +1,6 @@
 #include "platform/board/chip_vertex.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -86,6 +87,26 @@ VertexEngine::VertexEngine(Board& board, DmaEngine& dma) : board_(board), dma_(d
     }
     return kVertexPortLevelIdle;
   });
+}
+
+void VertexEngine::Reset() {
+  for (std::vector<uint32_t>& memory : memory_) std::fill(memory.begin(), memory.end(), 0u);
+  std::fill(program_.begin(), program_.end(), 0u);
+  address_ = 0;
+  reads_ = 0;
+  armed_ = false;
+  latch_ = 0;
+  stale_ = 0;
+  constant_packets_ = 0;
+  program_cursor_ = 0;
+  program_words_ = 0;
+  program_dropped_ = 0;
+  status_busy_reads_ = 0;
+  level_busy_reads_ = 0;
+  self_test_loads_ = 0;
+  held_ = false;
+  held_unit_ = held_index_ = held_word_ = 0;
+  held_mask_ = held_value_ = 0;
 }
 
 VertexEngine::~VertexEngine() {

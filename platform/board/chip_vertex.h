@@ -75,6 +75,12 @@ class VertexEngine {
   VertexEngine(const VertexEngine&) = delete;
   VertexEngine& operator=(const VertexEngine&) = delete;
 
+  // Back to the state the constructor gives (memories and program zeroed,
+  // port idle, counters 0, no held bit); its registers stay installed. A
+  // harness that runs many inputs on one machine keeps the engine and
+  // resets it instead of making it again.
+  void Reset();
+
   // Words per entry of a memory kind: 4 (kinds 0, 1, 3, 5), 1 (2, 4, 8-10)
   // or 0 (no memory).
   static unsigned EntryWords(unsigned kind);

@@ -103,6 +103,11 @@ OrvDevice* Glue::AddBoard(orvsim::Board& board, const BoardOptions& options) {
   return s.devices.back().get();
 }
 
+void Glue::SetBusMasterFlags(OrvDevice* device, uint32_t flags) {
+  if (device->kernel != nullptr) Die("bus-master flags changed while the core has the device");
+  device->bmFlags = flags;
+}
+
 orvsim::Board& Glue::BoardOf(OrvDevice* device) const { return *device->board; }
 uint32_t Glue::MinorOf(OrvDevice* device) const { return device->minor; }
 
@@ -184,6 +189,53 @@ int Glue::Unload() {
 }
 
 bool Glue::Loaded() const { return state_->loaded; }
+
+void Glue::Renew() {
+  GlueState& s = *state_;
+  if (s.loaded) Die("Renew while the module is loaded");
+  for (const auto& file : s.files) {
+    if (!file->released) Die("Renew while a file is open");
+  }
+  if (s.liveCount != 0 || !s.blocks.empty() || !s.kernelMappings.empty())
+    Die("Renew with memory, regions, pages or kernel mappings of the core left");
+  StopInterruptThread();
+  StopUserMemoryMutator();
+  // The boards' own records as AddBoard made them.
+  for (auto& device : s.devices) {
+    for (OrvRegion* range : {&device->registerRange, &device->frameBufferRange}) {
+      *range = OrvRegion{};
+      range->kind = OrvRegion::Kind::kDeviceRange;
+      range->device = device.get();
+    }
+    device->own = OrvContext{};
+    device->own.device = device.get();
+  }
+  s.files.clear();
+  // With no block left the free runs have merged back into one.
+  const uint64_t pages = kArenaSize / kPageSize;
+  if (s.freeRuns.size() != 1 || s.freeRuns.begin()->first != 0 || s.freeRuns.begin()->second != pages) {
+    s.freeRuns.clear();
+    s.freeRuns[0] = pages;
+  }
+  s.bytesInUse = 0;
+  s.freedWhileMapped = 0;
+  for (uint64_t& count : s.attempts) count = 0;
+  s.failAt = 0;
+  s.failKind = AllocKind::kAny;
+  s.failed = 0;
+  s.misuses.clear();
+  s.ioctls.clear();
+  s.ioctlCalls.clear();
+  s.parameters = nullptr;
+  s.parameterTableCalls = 0;
+  ResetModuleParameters();
+  s.declared.clear();
+  s.faulty.clear();
+  s.readOnly.clear();
+  s.interruptsDelivered = 0;
+  s.schedules = 0;
+  s.log.clear();
+}
 
 KernelDevice* Glue::CreateDevice(OrvDevice* device) {
   GlueState& s = *state_;

@@ -101,6 +101,10 @@ class Glue {
   // ---- Machine ----------------------------------------------------------
   void SetCpuCount(uint32_t count);
   OrvDevice* AddBoard(orvsim::Board& board, const BoardOptions& options = {});
+  // The bus-master flags the glue reports for the board from now on; the
+  // core reads them when it makes its device, so a change while the core
+  // has a device for the board ends the test.
+  void SetBusMasterFlags(OrvDevice* device, uint32_t flags);
   orvsim::Board& BoardOf(OrvDevice* device) const;
   uint32_t MinorOf(OrvDevice* device) const;
   OrvDevice* DeviceByMinor(uint32_t minor) const;
@@ -123,6 +127,17 @@ class Glue {
   int Load();
   int Unload();
   bool Loaded() const;
+  // For a harness that keeps one glue for many runs (a fuzz target): makes
+  // the glue as a fresh one with the same boards, entry table and DMA
+  // engines would be. The module must be unloaded, every file released
+  // and nothing of the core left (memory, regions, pages, kernel
+  // mappings), or the test ends. The boards' ranges and own contexts are
+  // as AddBoard made them; released files, the log, misuses, the
+  // freed-while-mapped count, allocation counts and failure injection, the
+  // record of ioctl table calls, user memory declarations, the mutator and
+  // the counts of schedules and delivered interrupts are dropped; the
+  // module parameters are as at load again.
+  void Renew();
   // Creates the core's device for a board (with the board's own context);
   // null when the core refuses.
   KernelDevice* CreateDevice(OrvDevice* device);

@@ -95,9 +95,17 @@ OrvModuleParameter g_aoOrvModKstrnParms[] = {
 namespace kglue {
 
 void ResetModuleParameters() {
+  // The one given parameter, found once: a harness resets the table for
+  // every input, and each comparison of names is an intercepted call in a
+  // fuzz build.
+  static const OrvModuleParameter* const given = [] {
+    for (const OrvModuleParameter* p = g_aoOrvModKstrnParms; p->name != nullptr; ++p)
+      if (strcmp(p->name, "regSysBmDebugFlags") == 0) return p;
+    return static_cast<const OrvModuleParameter*>(nullptr);
+  }();
   for (OrvModuleParameter* p = g_aoOrvModKstrnParms; p->name != nullptr; ++p) {
     p->value = 0;
-    p->given = strcmp(p->name, "regSysBmDebugFlags") == 0 ? 1 : 0;
+    p->given = p == given ? 1 : 0;
   }
 }
 

@@ -245,6 +245,9 @@ const CapabilityRow kCapabilityRows[kCapabilityEntries] = {
 
 FormatCapability g_capabilities[kCapabilityRoom];
 uint32_t g_capabilityCount = 0;
+// The table depends on the rows alone and nothing writes it after it is
+// filled: a later load of the module finds it as the first one left it.
+bool g_capabilitiesFilled = false;
 
 // The first entry of each (format, usage) pair, as its index + 1 (0: none),
 // so that building a catalogue binds its capabilities without walking the
@@ -445,13 +448,7 @@ uint32_t Translate(const NumberPair* pairs, size_t count, uint32_t from) {
 }
 
 uint32_t LowestSetBit(uint32_t mask) {
-  if (mask == 0) return 0;
-  uint32_t shift = 0;
-  while ((mask & 1) == 0) {
-    mask >>= 1;
-    ++shift;
-  }
-  return shift;
+  return mask == 0 ? 0 : static_cast<uint32_t>(__builtin_ctz(mask));
 }
 
 // Each 4-bit channel widened to 8 bits.
@@ -489,6 +486,7 @@ void FormatCapability::Set(uint32_t formatCode, uint32_t usageIndex, uint32_t ha
 }
 
 void InitFormatCapabilityTable() {
+  if (g_capabilitiesFilled) return;
   for (uint32_t i = 0; i < kCapabilityEntries; ++i) {
     const CapabilityRow& r = kCapabilityRows[i];
     g_capabilities[i].Set(r.format, r.usage, r.hardware, r.swap, r.isSigned, r.noAlpha, r.p1, r.p2, r.p3,
@@ -501,6 +499,7 @@ void InitFormatCapabilityTable() {
     if (c.format < kIndexedFormats && c.usage < kUsageCount && g_capabilityIndex[c.format][c.usage] == 0)
       g_capabilityIndex[c.format][c.usage] = static_cast<uint16_t>(i + 1);
   }
+  g_capabilitiesFilled = true;
 }
 
 uint32_t FormatCapabilityCount() { return g_capabilityCount; }

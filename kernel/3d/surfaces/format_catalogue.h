@@ -71,7 +71,7 @@ static_assert(offsetof(FormatCapability, extra) == 32);
 // 0x2B for 5, 7.
 uint32_t UsageClassBits(uint32_t usage);
 
-// Fills the module-wide table, once at load.
+// Fills the module-wide table at load; a later load finds it filled.
 void InitFormatCapabilityTable();
 // The filled entries (the table is never emptied).
 uint32_t FormatCapabilityCount();

@@ -379,6 +379,47 @@ TEST_F(KernelStreamTest, WithFaultsNotFatalAFaultIsRecordedAndItsStartAbandoned)
   EXPECT_EQ(engine.ReachedTag(), 0x88u);
 }
 
+// A harness that keeps one engine for many runs resets it between them:
+// what was pending and what was recorded go, what was set up stays.
+TEST_F(KernelStreamTest, ResetDropsThePauseAndTheRecordAndKeepsTheSetUp) {
+  engine.SetFaultsFatal(false);
+  engine.SetLatencyReads(1);
+  // A fault, then an event that pauses the engine.
+  engine.Execute(0x7000000, 0x7000010, kBusPciLocked);
+  engine.Step();
+  ASSERT_FALSE(engine.Faults().empty());
+  PutSystem(kBase, {0x21212126, 2});
+  Go(kBase, (kBase + 8) | kBusPciLocked);
+  engine.Step();
+  ASSERT_TRUE(engine.Paused());
+  ASSERT_FALSE(engine.Trace().empty());
+
+  engine.Reset();
+  EXPECT_FALSE(engine.Busy());
+  EXPECT_FALSE(engine.Paused());
+  EXPECT_TRUE(engine.Trace().empty());
+  EXPECT_TRUE(engine.Writes().empty());
+  EXPECT_TRUE(engine.Faults().empty());
+  EXPECT_TRUE(engine.DecodeErrors().empty());
+  EXPECT_EQ(engine.WordsFetched(), 0u);
+  EXPECT_EQ(engine.RangesRun(), 0u);
+
+  // The latency, the system memory and the fault mode are still the
+  // engine's: a new start waits one status read and runs from its own
+  // start, not from the pause.
+  PutSystem(kBase + 0x100, {0x212121AF, 0x99});
+  Go(kBase + 0x100, (kBase + 0x108) | kBusPciLocked);
+  EXPECT_TRUE(engine.Busy());
+  engine.Step();
+  EXPECT_FALSE(engine.Busy());
+  EXPECT_EQ(engine.ReachedTag(), 0x99u);
+  EXPECT_EQ(Trace(Kind::kRange), (std::vector<DmaEngine::TraceEntry>{
+                                     {Kind::kRange, kBase + 0x100, kBase + 0x108, 3}}));
+  engine.Execute(0x7000000, 0x7000010, kBusPciLocked);
+  engine.Step();
+  EXPECT_EQ(engine.Faults().size(), 1u);
+}
+
 TEST_F(KernelStreamTest, AStepIsOneStatusReadOfLatency) {
   engine.SetLatencyReads(2);
   PutSystem(kBase, {0x212121AF, 0x40});

@@ -94,5 +94,32 @@ TEST_F(InterruptsTest, AFlipReachesTheCurrentSlotAtOnceOrAtTheNextVerticalBlank)
   EXPECT_EQ(board.RegRead(0x1824 + 8, 4), 0x12345678u);
 }
 
+// A harness that keeps the chips for many runs resets them between runs:
+// counts and waiting flips go; listeners and the frame period stay.
+TEST_F(InterruptsTest, ResetClearsCountsAndWaitingFlipsAndKeepsTheWiring) {
+  FlipLatch flips(board, interrupts);
+  interrupts.SetFramePeriod(1000);
+  board.RegWrite(0x1800, 4, 0x40 | (1u << 7));  // a synced flip waits
+  interrupts.VerticalBlank(1);
+  board.RegWrite(kIrqRegAcknowledge, 4, kIrqVBlank1);
+  ASSERT_EQ(flips.Waiting(0), 1);
+  sim.GetClock().Advance(5500);
+
+  interrupts.Reset();
+  flips.Reset();
+  EXPECT_EQ(flips.Waiting(0), -1);
+  EXPECT_EQ(flips.Flips(0), 0u);
+  EXPECT_EQ(interrupts.VBlankCount(1), 0u);
+  EXPECT_EQ(interrupts.Acknowledgements(), 0u);
+  interrupts.Tick();
+  EXPECT_EQ(interrupts.VBlankCount(0), 0u) << "frames count from the reset";
+  // The latch still listens, and frames of virtual time still come.
+  board.RegWrite(0x1800, 4, 0x40 | (2u << 7));
+  sim.GetClock().Advance(1000);
+  interrupts.Tick();
+  EXPECT_EQ(interrupts.VBlankCount(0), 1u);
+  EXPECT_EQ(flips.Current(0), 2u);
+}
+
 }  // namespace
 }  // namespace orvsim

@@ -233,6 +233,19 @@ TEST_F(MemoryWindowTest, WindowShowsOtherLocalMemoryUntilUnmapped) {
   EXPECT_EQ(board->Memory()[0x80000], 0x11);
   EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x3004], 0xA5);  // kept
 
+  // One window goes by its offset and length; the other stays.
+  board->MapMemoryWindow(0x80000, kLocalBankB + 0x3000, 0x2000);
+  board->MapMemoryWindow(0x90000, kLocalBankB, 0x1000);
+  EXPECT_FALSE(board->UnmapMemoryWindow(0x80000, 0x1000)) << "no window of that length";
+  EXPECT_EQ(board->Memory()[0x80004], 0xA5);
+  EXPECT_TRUE(board->UnmapMemoryWindow(0x80000, 0x2000));
+  EXPECT_EQ(board->Memory()[0x80000], 0x11);
+  board->LocalMemory()[kLocalBankB + 0x10] = 0x12;
+  EXPECT_EQ(board->Memory()[0x90010], 0x12);
+  EXPECT_FALSE(board->UnmapMemoryWindow(0x80000, 0x2000));
+  board->UnmapMemoryWindows();
+  EXPECT_EQ(board->Memory()[0x90010], 0);
+
   EXPECT_THROW(board->MapMemoryWindow(0x80010, 0, 0x1000), std::invalid_argument);
   EXPECT_THROW(board->MapMemoryWindow(0, 0x10, 0x1000), std::invalid_argument);
   EXPECT_THROW(board->MapMemoryWindow((64ull << 20) - 0x1000, 0, 0x2000), std::invalid_argument);
@@ -298,6 +311,28 @@ TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) 
   board->LocalMemory()[0x80010] = 0x77;
   EXPECT_EQ(board->Memory()[0x80010], 0x77);
   EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x4010], 0x42);
+}
+
+// Apply works from the slot words as they stand, also when they were
+// poked behind the hooks (as a harness that keeps the board between runs
+// leaves them) or written again unchanged.
+TEST_F(MemoryWindowTest, ApplyTakesSlotWordsPokedBehindTheHooks) {
+  ApertureWindows windows(*board);
+  board->Poke(4, 4, 0x300000);
+  board->Poke(0, 4, 0x20000 | kApertureKeyEnable);
+  board->Memory()[0x20010] = 0x31;
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0) << "not applied yet";
+  windows.Apply();
+  board->Memory()[0x20010] = 0x32;
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0x32);
+  board->RegWrite(4, 4, 0x300000);  // the same word again
+  board->Memory()[0x20014] = 0x33;
+  EXPECT_EQ(board->LocalMemory()[0x300014], 0x33);
+  board->Poke(0, 4, 0);
+  windows.Apply();
+  board->Memory()[0x20010] = 0x34;
+  EXPECT_EQ(board->LocalMemory()[0x20010], 0x34) << "the plain view is back";
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0x32);
 }
 
 // The window of a surface shows its rows as wide as the chip lays them out,

@@ -215,5 +215,31 @@ TEST_F(VertexEngineTest, TheSelfTestLoadsItsPatternsAndAHeldBitStays) {
   EXPECT_EQ(Constant(0, 0)[0], 0u);
 }
 
+// A harness that keeps one engine for many runs resets it between them.
+TEST_F(VertexEngineTest, ResetGivesTheEngineAsMadeWithItsRegistersInPlace) {
+  board.RegWrite(kVertexRegProgramIndex, 4, 3);
+  for (uint32_t w = 1; w <= 5; ++w) board.RegWrite(kVertexRegProgramData, 4, w);
+  vertex.Entry(0, 1, 2)[1] = 0x77;
+  vertex.Entry(kVertexConstantKind, 3, 383)[3] = 0x88;
+  Read(0x00000202, 1);  // settled on 0x77
+  vertex.SetPortStatusBusyReads(5);
+  vertex.HoldConstantBit(0, 0, 0, 0, true);
+
+  vertex.Reset();
+  for (uint32_t word : vertex.ProgramMemory()) ASSERT_EQ(word, 0u);
+  EXPECT_EQ(vertex.Entry(0, 1, 2)[1], 0u);
+  EXPECT_EQ(vertex.Entry(kVertexConstantKind, 3, 383)[3], 0u);
+  EXPECT_EQ(vertex.ProgramWordsWritten(), 0u);
+  EXPECT_EQ(vertex.ConstantPackets(), 0u);
+  EXPECT_EQ(board.RegRead(kVertexRegPortStatus, 4), kVertexPortStatusIdle);
+  EXPECT_EQ(board.RegRead(kVertexRegData, 4), 0u) << "nothing armed, nothing latched";
+  // No bit is held any more, and the program port starts at instruction 0.
+  RunCounted({0x41020007, 1, 0, 1, 0, 1, 2, 3, 4});
+  EXPECT_TRUE(dma.DecodeErrors().empty()) << dma.DecodeErrors().front();
+  EXPECT_EQ(Constant(0, 0), (std::vector<uint32_t>{1, 2, 3, 4}));
+  board.RegWrite(kVertexRegProgramData, 4, 9);
+  EXPECT_EQ(vertex.ProgramMemory()[0], 9u);
+}
+
 }  // namespace
 }  // namespace orvsim

@@ -91,6 +91,26 @@ TEST_F(GlueTest, RegionsComeFromTheArenaZeroedWithTheirBookkeeping) {
   EXPECT_EQ(glue.Misuses().size(), 2u);
 }
 
+// Freed pages read zero when taken again, whether they were a small run
+// (cleared in place) or a large one (given back to the system).
+TEST_F(GlueTest, FreedPagesReadZeroWhenTakenAgain) {
+  for (uint32_t size : {24u, 16u * kglue::kPageSize, 17u * kglue::kPageSize, 1u << 20}) {
+    void* cpu = nullptr;
+    const uint64_t bus = OsAllocLockedPages(device, (size + kglue::kPageSize - 1) / kglue::kPageSize,
+                                            0, 1, &cpu);
+    ASSERT_NE(bus, 0u) << size;
+    memset(cpu, 0xA5, (size + kglue::kPageSize - 1) / kglue::kPageSize * kglue::kPageSize);
+    ASSERT_NE(OsFreeLockedPages(device, bus, cpu,
+                                (size + kglue::kPageSize - 1) / kglue::kPageSize), 0);
+    OrvRegion* again = OrvRegion_Alloc(glue.OwnContext(device), size, kOrvRegionPlain, 0, 0);
+    ASSERT_EQ(OrvRegion_GetPhys(again), bus) << size;
+    const auto* bytes = static_cast<const uint8_t*>(OrvRegion_GetLinear(again));
+    for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(bytes[i], 0) << size << " at " << i;
+    OrvRegion_Free(glue.OwnContext(device), again);
+  }
+  EXPECT_TRUE(glue.Misuses().empty());
+}
+
 TEST_F(GlueTest, FailureInjectionAimsAtTheNthAllocationOfAKind) {
   OrvContext* pool = glue.OwnContext(device);
   glue.FailAllocation(2, kglue::AllocKind::kRegion);
@@ -461,6 +481,58 @@ TEST_F(GlueTest, ScheduleAdvancesVirtualTimeAndLogLinesAreCaptured) {
   char buffer[8];
   EXPECT_EQ(ToString(buffer, sizeof(buffer), "%s-%d", "abcdef", 12), 7);
   EXPECT_STREQ(buffer, "abcdef-");
+}
+
+// A harness that keeps one glue for many runs renews it between them: the
+// next run meets the glue as a fresh one.
+TEST_F(GlueTest, RenewGivesAFreshGlueForTheNextRun) {
+  OrvContext* pool = glue.OwnContext(device);
+  kglue::File* file = glue.Open(device, 7);
+  OrvRegion* first = OrvRegion_Alloc(pool, 24, kOrvRegionPlain, kOrvRegionShared, 0);
+  const uint64_t firstBus = OrvRegion_GetPhys(first);
+  void* mapped = glue.Mmap(file, firstBus, 4096);
+  OrvRegion_Free(pool, first);  // freed while mapped
+  OrvRegion_IncrementRefCount(OrvDevice_GetRegisters(device));
+  glue.SetParameter("regSysMmFlags", 5);
+  glue.FailAllocation(50);
+  dbgOutput("a line\n");
+  OsSchedule();
+  EXPECT_EQ(OrvRegion_DecrementRefCountAndTest(OrvDevice_GetFrameBuffer(device)), 1);
+  ASSERT_EQ(glue.Misuses().size(), 1u);
+  EXPECT_DEATH(glue.Renew(), "module is loaded");
+  void* left = memAlloc(8);
+  glue.DestroyDevice(device);
+  glue.Unload();
+  EXPECT_DEATH(glue.Renew(), "memory, regions, pages or kernel mappings");
+  memFree(left);
+  EXPECT_EQ(glue.Munmap(file, mapped, 4096), -EINVAL) << "released with its device";
+
+  glue.SetBusMasterFlags(device, 0x22);
+  glue.Renew();
+  EXPECT_EQ(glue.OpenFileCount(), 0u);
+  EXPECT_TRUE(glue.Misuses().empty());
+  EXPECT_EQ(glue.FreedWhileMapped(), 0u);
+  EXPECT_EQ(glue.AllocationCount(), 0u);
+  EXPECT_TRUE(glue.Log().empty());
+  EXPECT_TRUE(glue.IoctlTableCalls().empty());
+  EXPECT_EQ(glue.ParameterTableCalls(), 0);
+  EXPECT_EQ(glue.ScheduleCount(), 0u);
+  uint32_t value = 0;
+  EXPECT_FALSE(glue.ReadParameter("regSysMmFlags", &value));
+
+  // The next run: the same board with its new flags, the arena from its
+  // start, the device's ranges with no references left over.
+  glue.Load();
+  ASSERT_NE(glue.CreateDevice(device), nullptr);
+  EXPECT_EQ(OrvDevice_GetBmFlags(device), 0x22u);
+  EXPECT_DEATH(glue.SetBusMasterFlags(device, 0), "while the core has the device");
+  EXPECT_EQ(glue.Registrations().size(), 3u);
+  OrvRegion* again = OrvRegion_Alloc(glue.OwnContext(device), 24, kOrvRegionPlain, 0, 0);
+  EXPECT_EQ(OrvRegion_GetPhys(again), firstBus);
+  EXPECT_EQ(OrvRegion_DecrementRefCountAndTest(OrvDevice_GetRegisters(device)), 1);
+  EXPECT_EQ(glue.Misuses().size(), 1u) << "no reference was left to drop";
+  OrvRegion_Free(glue.OwnContext(device), again);
+  EXPECT_EQ(glue.FailedAllocations(), 0u);
 }
 
 // ---- Interrupts and the DMA engine ----------------------------------------------------
