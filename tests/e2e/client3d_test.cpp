@@ -49,22 +49,7 @@ class E2eClient3d : public Desktop {
   // hook, the context, the command buffer, the drawable's rectangles and,
   // with `surfaces`, the targets and the primary surface; then the 3D
   // context.
-  void StartScene(bool surfaces) {
-    client3d::DirectClient direct;
-    const std::string why = client3d::EnableDirectClient(ORV_E2E_X_DRIVER, Screen(0), &direct);
-    ASSERT_EQ(why, "");
-    ASSERT_NE(direct.deviceHandle, 0u);
-    OrvDevice* device = Glue().DeviceByMinor(direct.minor);
-    ASSERT_NE(device, nullptr) << "minor " << unsigned{direct.minor};
-    scene = std::make_unique<Scene>(Glue(), device, client3d::SceneLayout{}, kClientProcess);
-    ASSERT_EQ(scene->Open(direct.deviceHandle), 0);
-    ASSERT_TRUE(scene->CreateCommandBuffer());
-    if (surfaces) {
-      ASSERT_TRUE(scene->CreateSurfaces());
-    }
-    ASSERT_EQ(scene->SetDrawableRects(), 0);
-    ASSERT_NE(scene->CreateContext3d(), 0u);
-  }
+  void StartScene(bool surfaces) { StartClientScene(kClientProcess, surfaces, &scene); }
   void TearDown() override {
     scene.reset();
     Desktop::TearDown();

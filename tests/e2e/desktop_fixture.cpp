@@ -196,4 +196,35 @@ const std::vector<Desktop::Picture>& Desktop::Finish() {
   return pictures_;
 }
 
+void Desktop::ExpectFinishedPicturesEqual(size_t monitors) {
+  const std::vector<Picture>& pictures = Finish();
+  EXPECT_EQ(Left(), "");
+  ASSERT_EQ(pictures.size(), monitors);
+  for (const Picture& p : pictures) {
+    const maindraw::Comparison& c = p.comparison;
+    EXPECT_TRUE(c.equal) << p.monitor.output << " " << c.unusable << ": " << c.differing
+                         << " pixels differ, first at (" << c.firstX << ", " << c.firstY << ")";
+  }
+}
+
+void Desktop::StartClientScene(uint32_t process, bool surfaces, std::unique_ptr<client3d::Scene>* scene,
+                               OrvDevice** device, client3d::DirectClient* hook) {
+  client3d::DirectClient direct;
+  ASSERT_EQ(client3d::EnableDirectClient(ORV_E2E_X_DRIVER, Screen(0), &direct), "");
+  ASSERT_NE(direct.deviceHandle, 0u);
+  OrvDevice* found = Glue().DeviceByMinor(direct.minor);
+  ASSERT_NE(found, nullptr) << "minor " << unsigned{direct.minor};
+  if (device != nullptr) *device = found;
+  if (hook != nullptr) *hook = direct;
+  *scene = std::make_unique<client3d::Scene>(Glue(), found, client3d::SceneLayout{}, process);
+  client3d::Scene& s = **scene;
+  ASSERT_EQ(s.Open(direct.deviceHandle), 0);
+  ASSERT_TRUE(s.CreateCommandBuffer());
+  if (surfaces) {
+    ASSERT_TRUE(s.CreateSurfaces());
+  }
+  ASSERT_EQ(s.SetDrawableRects(), 0);
+  ASSERT_NE(s.CreateContext3d(), 0u);
+}
+
 }  // namespace e2e

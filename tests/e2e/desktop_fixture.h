@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/board/chip_dma.h"
+#include "platform/client3d/scene.h"
 #include "platform/kglue/glue.h"
 #include "platform/machine/kernel_module.h"
 #include "platform/machine/machine.h"
@@ -111,6 +112,19 @@ class Desktop : public ::testing::Test {
   const std::vector<Picture>& Finish();
   // What the unload left (empty: nothing).
   const std::string& Left() const { return left_; }
+  // Finish(), then every monitor's picture equals the drawings done in
+  // software and the unload left nothing.
+  void ExpectFinishedPicturesEqual(size_t monitors);
+
+  // A 3D client process on screen 0 running the scene of
+  // platform/client3d: its device from the driver's direct-client hook
+  // (looked up by name in the loaded orv_drv.so), its context, command
+  // buffer, with `surfaces` its targets and primary surface, the drawable's
+  // rectangles and its 3D context; the device and what the hook answered
+  // go to `device` and `direct` when given. Check with
+  // ASSERT_NO_FATAL_FAILURE.
+  void StartClientScene(uint32_t process, bool surfaces, std::unique_ptr<client3d::Scene>* scene,
+                        OrvDevice** device = nullptr, client3d::DirectClient* direct = nullptr);
   // The X server stand-in's live allocations before it read its
   // configuration and loaded the driver.
   size_t XAllocationsBeforeDriver() const { return xAllocationsBeforeDriver_; }

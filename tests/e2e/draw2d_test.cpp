@@ -44,14 +44,7 @@ TEST_F(E2eDraw2d, SyncWaitsEndOnTheTagTheEngineWritesIntoWord16) {
 
 TEST_F(E2eDraw2d, BothPicturesEqualTheSceneDrawnInSoftware) {
   DrawOnEveryScreen(maindraw::DrawScene);
-  const std::vector<Picture>& pictures = Finish();
-  EXPECT_EQ(Left(), "");
-  ASSERT_EQ(pictures.size(), 2u);
-  for (const Picture& p : pictures) {
-    const maindraw::Comparison& c = p.comparison;
-    EXPECT_TRUE(c.equal) << p.monitor.output << " " << c.unusable << ": " << c.differing
-                         << " pixels differ, first at (" << c.firstX << ", " << c.firstY << ")";
-  }
+  ExpectFinishedPicturesEqual(2);
 }
 
 }  // namespace

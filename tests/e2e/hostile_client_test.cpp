@@ -137,16 +137,9 @@ class E2eHostileClient : public Desktop {
 };
 
 TEST_F(E2eHostileClient, ReplayingTheFuzzCorpusLeavesTheDesktopAndTheFirstClientAsTheyWere) {
+  OrvDevice* device = nullptr;
   client3d::DirectClient direct;
-  ASSERT_EQ(client3d::EnableDirectClient(ORV_E2E_X_DRIVER, Screen(0), &direct), "");
-  OrvDevice* device = Glue().DeviceByMinor(direct.minor);
-  ASSERT_NE(device, nullptr);
-  scene = std::make_unique<Scene>(Glue(), device, client3d::SceneLayout{}, kClientProcess);
-  ASSERT_EQ(scene->Open(direct.deviceHandle), 0);
-  ASSERT_TRUE(scene->CreateCommandBuffer());
-  ASSERT_TRUE(scene->CreateSurfaces());
-  ASSERT_EQ(scene->SetDrawableRects(), 0);
-  ASSERT_NE(scene->CreateContext3d(), 0u);
+  ASSERT_NO_FATAL_FAILURE(StartClientScene(kClientProcess, true, &scene, &device, &direct));
   const std::vector<int32_t> results = RunScene();
   const std::vector<std::vector<uint8_t>> desktops = Desktops();
   const std::vector<uint8_t> target = TargetRows();
@@ -200,14 +193,7 @@ TEST_F(E2eHostileClient, ReplayingTheFuzzCorpusLeavesTheDesktopAndTheFirstClient
   // The desktop draws on, and the teardown leaves nothing.
   scene.reset();
   DrawOnEveryScreen(maindraw::DrawScene);
-  const std::vector<Picture>& pictures = Finish();
-  EXPECT_EQ(Left(), "");
-  ASSERT_EQ(pictures.size(), 2u);
-  for (const Picture& p : pictures) {
-    const maindraw::Comparison& c = p.comparison;
-    EXPECT_TRUE(c.equal) << p.monitor.output << " " << c.unusable << ": " << c.differing
-                         << " pixels differ, first at (" << c.firstX << ", " << c.firstY << ")";
-  }
+  ExpectFinishedPicturesEqual(2);
 }
 
 }  // namespace

@@ -57,16 +57,7 @@ class E2eLoss : public Desktop {
   void SetUp() override {
     Desktop::SetUp();
     if (HasFatalFailure()) return;
-    client3d::DirectClient direct;
-    ASSERT_EQ(client3d::EnableDirectClient(ORV_E2E_X_DRIVER, Screen(0), &direct), "");
-    device = Glue().DeviceByMinor(direct.minor);
-    ASSERT_NE(device, nullptr);
-    scene = std::make_unique<Scene>(Glue(), device, client3d::SceneLayout{}, kClientProcess);
-    ASSERT_EQ(scene->Open(direct.deviceHandle), 0);
-    ASSERT_TRUE(scene->CreateCommandBuffer());
-    ASSERT_TRUE(scene->CreateSurfaces());
-    ASSERT_EQ(scene->SetDrawableRects(), 0);
-    ASSERT_NE(scene->CreateContext3d(), 0u);
+    ASSERT_NO_FATAL_FAILURE(StartClientScene(kClientProcess, true, &scene, &device));
     Glue().DeclareUserMemory(kClientProcess, box, sizeof box);
     Board().board.SetLogCapacity(1u << 20);
   }

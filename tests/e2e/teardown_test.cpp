@@ -66,16 +66,7 @@ class E2eTeardown : public Desktop {
   // context, the command buffer, the targets and primary surface, the
   // drawable's rectangles and the 3D context.
   void StartScene() {
-    client3d::DirectClient direct;
-    ASSERT_EQ(client3d::EnableDirectClient(ORV_E2E_X_DRIVER, Screen(0), &direct), "");
-    OrvDevice* device = Glue().DeviceByMinor(direct.minor);
-    ASSERT_NE(device, nullptr);
-    scene = std::make_unique<Scene>(Glue(), device, client3d::SceneLayout{}, kClientProcess);
-    ASSERT_EQ(scene->Open(direct.deviceHandle), 0);
-    ASSERT_TRUE(scene->CreateCommandBuffer());
-    ASSERT_TRUE(scene->CreateSurfaces());
-    ASSERT_EQ(scene->SetDrawableRects(), 0);
-    ASSERT_NE(scene->CreateContext3d(), 0u);
+    ASSERT_NO_FATAL_FAILURE(StartClientScene(kClientProcess, true, &scene));
     ASSERT_EQ(Glue().OpenFileCount(), 2u);
   }
   // The scene's streams, each run to its end on the engine, and a present.
