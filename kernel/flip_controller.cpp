@@ -53,8 +53,15 @@ int32_t FlipController::AssignBuffer(uint32_t startAddress, uint32_t mask) {
 bool FlipController::ReleaseBuffer(uint32_t slot, uint32_t mask) {
   if (!WaitNoFlipPending(mask)) return false;
   if (slot >= kFlipSlotsPerDisplay) return true;
-  for (uint32_t d = 0; d < kDisplayCount; ++d)
-    if (HasDisplay(mask, d)) slots[d][slot] = kFlipSlotFree;
+  for (uint32_t d = 0; d < kDisplayCount; ++d) {
+    if (!HasDisplay(mask, d)) continue;
+    // A display still showing the slot would go on scanning memory its
+    // owner gave up (a client gone while its flipped surface shows): it
+    // goes back to the primary surface's slot first.
+    const uint32_t control = KernelReadRegister(common, kDisplayFlipRegs[d].control);
+    if (slot != 0 && DisplayCurrentSlot::Get(control) == slot) SelectDisplayedBuffer(1u << d, 0, 0);
+    slots[d][slot] = kFlipSlotFree;
+  }
   return true;
 }
 

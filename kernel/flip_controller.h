@@ -28,8 +28,8 @@ class FlipController : public OsHeapObject {
   // that slot's buffer start register of each display.
   int32_t AssignBuffer(uint32_t startAddress, uint32_t mask);
   // Waits (bounded) until no flip is pending for the mask, then frees the
-  // slot on each display; false, with nothing freed, when the wait ended
-  // without it.
+  // slot on each display, a display that still shows it going back to slot
+  // 0 at once; false, with nothing freed, when the wait ended without it.
   bool ReleaseBuffer(uint32_t slot, uint32_t mask);
   // The displayed-slot field := slot & 3 and the sync bit := sync & 1 on
   // each display of the mask.

@@ -360,6 +360,29 @@ TEST_F(Flip, ReleasingASlotWaitsForThePendingFlip) {
   EXPECT_EQ(flip.FindFreeBuffer(1), 1);
 }
 
+// A display still showing a slot that is given up (its client gone) goes
+// back to slot 0, the primary surface's, at once; one that shows another
+// slot is left alone.
+TEST_F(Flip, ReleasingTheSlotADisplayShowsTakesItBackToSlotZero) {
+  FlipController flip(Common(), 0);
+  ASSERT_EQ(flip.AssignBuffer(0x100000, 3), 1);
+  ASSERT_EQ(flip.AssignBuffer(0x200000, 3), 2);
+  board.Poke(0x1800, 4, 0x1);
+  board.Poke(0x1A00, 4, 0x1);
+  flip.SelectDisplayedBuffer(1, 1, 0);
+  flip.SelectDisplayedBuffer(2, 2, 0);
+  ASSERT_EQ(flips.Current(0), 1u);
+  ASSERT_EQ(flips.Current(1), 2u);
+  EXPECT_TRUE(flip.ReleaseBuffer(1, 3));
+  EXPECT_EQ(flips.Current(0), 0u);
+  EXPECT_EQ(board.Peek(0x1800, 4) & 0xFFFF, 0x1u);  // slot 0, no sync, the controller on
+  EXPECT_EQ(flips.Current(1), 2u);
+  EXPECT_EQ(flip.FindFreeBuffer(3), 1);
+  EXPECT_TRUE(flip.ReleaseBuffer(2, 2));
+  EXPECT_EQ(flips.Current(1), 0u);
+  EXPECT_EQ(board.Peek(0x1A00, 4) & 0xFFFF, 0x1u);
+}
+
 struct EventCase {
   const char* name;
   uint32_t flags;

@@ -37,7 +37,11 @@ ControllerSurface ReadControllerSurface(const Board& board, unsigned controller)
   s.pitch = reg(l.pitch) & 0x3FFF;
   s.format = (reg(l.pitch) >> 24) & 0x3F;
   s.bytes_per_pixel = BytesPerPixel(s.format);
-  s.address = reg(l.address) & mask;
+  // The controller shows the buffer of the slot its control word's
+  // current-slot field (bits 16-17) names; slot 0's start register is the
+  // first field's address.
+  const uint32_t slot = (reg(l.control) >> 16) & 3;
+  s.address = reg(l.address + 4 * slot) & mask;
   s.window_x0 = reg(l.x0) & kWindowMask;
   s.window_x1 = reg(l.x1) & kWindowMask;
   s.window_y0 = reg(l.y0) & kWindowMask;

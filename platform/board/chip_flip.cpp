@@ -2,23 +2,34 @@
 
 namespace orvsim {
 
-FlipLatch::FlipLatch(Board& board, InterruptController& interrupts)
-    : board_(board), interrupts_(interrupts) {
-  for (unsigned d = 0; d < 4; ++d) {
-    const FlipDisplay& display = kFlipDisplays[d];
-    board_.SetWriteHook(display.control, 4,
-                        [this, d, display](Board&, RegAccess, uint32_t value, uint32_t stored) {
-      const unsigned slot = (value >> display.slotShift) & 3;
-      const uint32_t current = stored & (3u << kFlipCurrentShift);
-      const uint32_t kept = (value & ~(3u << kFlipCurrentShift)) | current;
-      if ((value & display.syncBit) == 0) {
-        waiting_[d] = -1;
-        ++flips_[d];
-        return (kept & ~(3u << kFlipCurrentShift)) | (slot << kFlipCurrentShift);
-      }
-      waiting_[d] = static_cast<int>(slot);
-      return kept;
-    });
+namespace {
+
+constexpr uint32_t kCurrentField = 3u << kFlipCurrentShift;
+
+// The whole dword after a write of `access` to it.
+uint32_t Merged(uint32_t whole, RegAccess access, uint32_t value) {
+  const unsigned shift = 8 * (access.offset & 3);
+  const uint32_t mask = (access.width >= 4 ? 0xFFFFFFFFu : (1u << (8 * access.width)) - 1) << shift;
+  return (whole & ~mask) | ((value << shift) & mask);
+}
+
+}  // namespace
+
+FlipLatch::FlipLatch(Board& board, InterruptController& interrupts) : FlipLatch(board, interrupts, nullptr) {}
+
+FlipLatch::FlipLatch(Board& board, InterruptController& interrupts, ChipRaster& raster)
+    : FlipLatch(board, interrupts, &raster) {}
+
+FlipLatch::FlipLatch(Board& board, InterruptController& interrupts, ChipRaster* raster)
+    : board_(board), interrupts_(interrupts), raster_(raster) {
+  if (raster_ != nullptr) {
+    // Module m's first controller is display 1 or 2 (index m).
+    raster_->SetControlWrite(
+        [this](unsigned module, uint32_t written, uint32_t stored) { return Written(module, written, stored); });
+    HookControl(2);
+    HookControl(3);
+  } else {
+    for (unsigned d = 0; d < 4; ++d) HookControl(d);
   }
   listener_ = interrupts.AddVBlankListener([this](unsigned controller) {
     for (unsigned d = 0; d < 4; ++d) {
@@ -30,7 +41,35 @@ FlipLatch::FlipLatch(Board& board, InterruptController& interrupts)
 
 FlipLatch::~FlipLatch() {
   interrupts_.RemoveVBlankListener(listener_);
-  for (const FlipDisplay& display : kFlipDisplays) board_.ClearHooks(display.control);
+  if (raster_ != nullptr) {
+    raster_->SetControlWrite(nullptr);
+    board_.ClearHooks(kFlipDisplays[2].control);
+    board_.ClearHooks(kFlipDisplays[3].control);
+  } else {
+    for (const FlipDisplay& display : kFlipDisplays) board_.ClearHooks(display.control);
+  }
+}
+
+void FlipLatch::HookControl(unsigned d) {
+  const uint32_t control = kFlipDisplays[d].control;
+  board_.SetWriteHook(control, 4, [this, d, control](Board& b, RegAccess access, uint32_t value, uint32_t) {
+    const uint32_t old = b.Peek(control, 4);
+    return Written(d, Merged(old, access, value), old) >> (8 * (access.offset & 3));
+  });
+}
+
+uint32_t FlipLatch::Written(unsigned d, uint32_t written, uint32_t stored) {
+  const FlipDisplay& display = kFlipDisplays[d];
+  const unsigned slot = (written >> display.slotShift) & 3;
+  // The current-slot field is the chip's: a write does not change it.
+  const uint32_t kept = (written & ~kCurrentField) | (stored & kCurrentField);
+  if ((written & display.syncBit) == 0) {
+    waiting_[d] = -1;
+    ++flips_[d];
+    return (kept & ~kCurrentField) | (slot << kFlipCurrentShift);
+  }
+  waiting_[d] = static_cast<int>(slot);
+  return kept;
 }
 
 void FlipLatch::Reset() {
@@ -42,9 +81,13 @@ unsigned FlipLatch::Current(unsigned display) const {
   return (board_.Peek(kFlipDisplays[display].control, 4) >> kFlipCurrentShift) & 3;
 }
 
+uint32_t FlipLatch::DisplayedStart(unsigned display) const {
+  return board_.Peek(kFlipDisplays[display].bufferStart + 4 * Current(display), 4);
+}
+
 void FlipLatch::Latch(unsigned display, unsigned slot) {
   const uint32_t control = kFlipDisplays[display].control;
-  const uint32_t value = board_.Peek(control, 4) & ~(3u << kFlipCurrentShift);
+  const uint32_t value = board_.Peek(control, 4) & ~kCurrentField;
   board_.Poke(control, 4, value | (slot << kFlipCurrentShift));
   waiting_[display] = -1;
   ++flips_[display];

@@ -58,7 +58,21 @@ void InterruptController::SetFramePeriod(uint64_t nanoseconds) {
   last_frame_ = nanoseconds != 0 ? board_.GetClock().Now() / nanoseconds : 0;
 }
 
+void InterruptController::SetVBlankCounter(VBlankCounter counter) {
+  counter_ = std::move(counter);
+  if (counter_)
+    for (unsigned controller = 0; controller < 2; ++controller) counted_[controller] = counter_(controller);
+}
+
 void InterruptController::Tick() {
+  if (counter_) {
+    for (unsigned controller = 0; controller < 2; ++controller) {
+      const uint64_t count = counter_(controller);
+      if (count == counted_[controller]) continue;
+      counted_[controller] = count;
+      VerticalBlank(controller);
+    }
+  }
   if (frame_ns_ == 0) return;
   const uint64_t frame = board_.GetClock().Now() / frame_ns_;
   if (frame == last_frame_) return;

@@ -4,10 +4,11 @@
 // Sources latch their bits in the pending register whether they are enabled
 // or not; writing bits to the acknowledge register clears them; the enable
 // register masks them. The interrupt line is up while pending & enable is
-// not 0. The display controllers' vertical blanks come from a test call or,
-// once a frame period is set, from each frame of virtual time; the drawing
-// engine raises its own bit (chip_dma.h). Listeners (the flip latch) see
-// every vertical blank.
+// not 0. The display controllers' vertical blanks come from a test call,
+// from each frame of virtual time once a frame period is set, or, on a
+// board whose controllers are modelled, from the rasters' own blanks (a
+// vertical-blank counter); the drawing engine raises its own bit
+// (chip_dma.h). Listeners (the flip latch) see every vertical blank.
 //
 // The rules are written down in README.md ("Interrupts and flips").
 #pragma once
@@ -68,6 +69,12 @@ class InterruptController {
   // the last look (at the latest at the next Tick) gives one vertical blank
   // of each controller. 0 (the default) leaves them to test calls.
   void SetFramePeriod(uint64_t nanoseconds);
+  // Vertical blanks of controllers 0 and 1 from a raster: `counter(c)`
+  // answers how many blanks controller c has begun so far. At every look
+  // (Tick, a read of 0x8F4) a count that moved since the last one gives one
+  // vertical blank of that controller. An empty function takes it away.
+  using VBlankCounter = std::function<uint64_t(unsigned controller)>;
+  void SetVBlankCounter(VBlankCounter counter);
   void Tick();
 
   // Writes of the acknowledge register that cleared a latched bit.
@@ -84,6 +91,8 @@ class InterruptController {
   int next_listener_ = 1;
   uint64_t frame_ns_ = 0;
   uint64_t last_frame_ = 0;
+  VBlankCounter counter_;
+  uint64_t counted_[2] = {};
   uint64_t vblanks_[3] = {};
   uint64_t acknowledgements_ = 0;
 };

@@ -48,7 +48,17 @@ ChipRaster::ChipRaster(Board& board)
                          const uint32_t word = (b.Peek(reg, 4) & ~kChipFieldToggle) | field;
                          return word >> (8 * (access.offset & 3));
                        });
-    WatchRegister(kChipRegControl + kChipModuleStride * m);
+    // The control word: the counters first, then whoever gives the word
+    // its other meanings.
+    board_.SetWriteHook(kChipRegControl + kChipModuleStride * m, 4,
+                        [this, m](Board& b, RegAccess access, uint32_t value, uint32_t) {
+                          UpdateBoth();
+                          const uint32_t reg = kChipRegControl + kChipModuleStride * m;
+                          const uint32_t old = b.Peek(reg, 4);
+                          uint32_t whole = Merged(old, access, value);
+                          if (control_write_) whole = control_write_(m, whole, old);
+                          return whole >> (8 * (access.offset & 3));
+                        });
     WatchRegister(kChipRegHTotal + kChipModuleStride * m);
     WatchRegister(kChipRegVTotal + kChipModuleStride * m);
   }
@@ -137,9 +147,27 @@ void ChipRaster::Update(unsigned module) {
   const uint64_t now = board_.GetClock().Now();
   if (Running(module)) {
     const double line = LineNs(module);
-    if (std::isfinite(line)) m.lines += static_cast<double>(now - m.updated_ns) / line;
+    if (std::isfinite(line)) {
+      const double before = m.lines;
+      m.lines += static_cast<double>(now - m.updated_ns) / line;
+      // The blank begins where the counter reaches the first line past the
+      // active ones: at lines k x total + active. A total that leaves no
+      // line for it gives no blank.
+      const uint32_t v = Reg(module, kChipRegVTotal);
+      const double total = Low12(v) + 1;
+      const double active = High12(v) + 1;
+      if (active < total) {
+        const double begun = std::floor((m.lines - active) / total) - std::floor((before - active) / total);
+        if (begun > 0) m.vblanks += static_cast<uint64_t>(begun);
+      }
+    }
   }
   m.updated_ns = now;
+}
+
+uint64_t ChipRaster::VBlanks(unsigned module) {
+  Update(module);
+  return modules_[module].vblanks;
 }
 
 unsigned ChipRaster::Line(unsigned module) {

@@ -29,9 +29,19 @@
 //   a register it depends on is written (controller control, clock word,
 //   regime, horizontal and vertical totals). A synthesizer reprogrammed
 //   under a running module counts from the next of those.
+// - A module that scans begins a vertical blank each time its counter
+//   reaches the first blank line; VBlanks counts them (the interrupt
+//   controller takes its vertical-blank sources from that count on a board
+//   whose controllers are modelled).
+// - The raster owns the writes of the first controllers' control words
+//   (0x1800, 0x1A00). Another model that gives them meaning (the flip
+//   latch, chip_flip.h) sees each write through SetControlWrite, after the
+//   counters are brought up to date.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "platform/board/board.h"
 
@@ -87,6 +97,15 @@ class ChipRaster {
   RasterTiming Timing(unsigned module) const;
   // Video-reset pulses seen on 0x1C00.
   unsigned VideoResets() const { return video_resets_; }
+  // Vertical blanks module m has begun since the model was made (a
+  // video-reset pulse does not start it again).
+  uint64_t VBlanks(unsigned module);
+
+  // Gives the word a write of the first controller's control word of
+  // `module` stores: `written` is the whole word as written, `stored` the
+  // word before. One at a time; an empty function stores what is written.
+  using ControlWrite = std::function<uint32_t(unsigned module, uint32_t written, uint32_t stored)>;
+  void SetControlWrite(ControlWrite hook) { control_write_ = std::move(hook); }
 
   // Fixes the line time of module m (0 gives the time back to the registers).
   void SetLineTimeNs(unsigned module, uint64_t ns);
@@ -103,6 +122,7 @@ class ChipRaster {
     uint64_t updated_ns = 0;   // clock at the last update
     uint64_t fixed_line_ns = 0;
     bool frozen = false;
+    uint64_t vblanks = 0;      // vertical blanks begun
   };
 
   uint32_t Reg(unsigned module, uint32_t reg) const;
@@ -122,6 +142,7 @@ class ChipRaster {
   bool later_generation_;
   Module modules_[2];
   unsigned video_resets_ = 0;
+  ControlWrite control_write_;
 };
 
 }  // namespace orvsim

@@ -57,7 +57,7 @@ CallFrame* CurrentFrame() { return t_frame; }
 int& FpuDepthOfThread() { return t_fpuDepth; }
 
 EntryScope::EntryScope(const char* entry, File* file, uintptr_t record, size_t recordSize)
-    : saved_(t_frame) {
+    : saved_(t_frame), fpuDepth_(t_fpuDepth) {
   frame_.file = file;
   frame_.record = record;
   frame_.recordSize = recordSize;
@@ -67,9 +67,14 @@ EntryScope::EntryScope(const char* entry, File* file, uintptr_t record, size_t r
 
 EntryScope::~EntryScope() {
   t_frame = saved_;
-  if (t_fpuDepth != 0) {
-    Die("%s returned with the floating-point bracket open (depth %d)", frame_.entry,
-        t_fpuDepth);
+  // Each entry leaves the bracket as it found it.
+  if (t_fpuDepth > fpuDepth_) {
+    Die("%s returned with the floating-point bracket open (depth %d, %d at its call)", frame_.entry,
+        t_fpuDepth, fpuDepth_);
+  }
+  if (t_fpuDepth < fpuDepth_) {
+    Die("%s closed the floating-point bracket it was called in (depth %d, %d at its call)", frame_.entry,
+        t_fpuDepth, fpuDepth_);
   }
 }
 

@@ -268,6 +268,9 @@ class EntryScope {
  private:
   CallFrame frame_;
   CallFrame* saved_;
+  // The bracket's depth when the entry was called: an interrupt served
+  // while a request of the core holds the bracket finds it open.
+  int fpuDepth_;
 };
 
 int& FpuDepthOfThread();

@@ -29,8 +29,9 @@ MachineBoard::~MachineBoard() {
   cursor.reset();
   pins.reset();
   clocks.reset();
-  display.reset();
   flips.reset();
+  if (irq) irq->SetVBlankCounter(nullptr);
+  display.reset();
   irq.reset();
   windows.reset();
   engine3d.reset();
@@ -85,8 +86,24 @@ MachineBoard& Machine::AddParts(MachineBoard& b, uint32_t parts) {
     b.irq = std::make_unique<orvsim::InterruptController>(b.board);
     if (b.dma) b.dma->SetInterrupts(b.irq.get());
   }
-  if ((parts & kFlips) == kFlips && !b.flips) b.flips = std::make_unique<orvsim::FlipLatch>(b.board, *b.irq);
-  if ((parts & kControllers) && !b.display) b.display = std::make_unique<orvsim::ChipDisplay>(b.board);
+  if ((parts & kControllers) && !b.display) {
+    // The raster owns the control words the flip latch shares: a latch made
+    // before it is made again on it below.
+    if (b.flips) {
+      b.flips.reset();
+      parts |= kFlips;
+    }
+    b.display = std::make_unique<orvsim::ChipDisplay>(b.board);
+  }
+  // The rasters' vertical blanks are the interrupt controller's.
+  if (b.display && b.irq) {
+    orvsim::ChipRaster& raster = b.display->Raster();
+    b.irq->SetVBlankCounter([&raster](unsigned controller) { return raster.VBlanks(controller); });
+  }
+  if ((parts & kFlips) == kFlips && !b.flips) {
+    b.flips = b.display ? std::make_unique<orvsim::FlipLatch>(b.board, *b.irq, b.display->Raster())
+                        : std::make_unique<orvsim::FlipLatch>(b.board, *b.irq);
+  }
   if ((parts & kClocks) && !b.clocks) b.clocks = std::make_unique<orvsim::ChipClocks>(b.board);
   if ((parts & kDdc) && !b.pins) {
     b.pins = std::make_unique<orvsim::ChipGpioI2c>(b.board);

@@ -29,8 +29,8 @@ orvmachine::MachineBoard* BuildMachine(const Options& o, const orvsim::PciLocati
   spec.config.subsystem_id = o.subsystem;
   spec.config.memory_size = uint64_t{o.memoryMB} << 20;
   spec.config.location = at;
-  spec.parts = orvmachine::kEngines | orvmachine::kRomFlash | orvmachine::kDisplay |
-               orvmachine::kDdc | o.extraParts;
+  spec.parts = orvmachine::kEngines | orvmachine::kFlips | orvmachine::kRomFlash |
+               orvmachine::kDisplay | orvmachine::kDdc | o.extraParts;
   // The option ROM with the board description, and its copy in the flash.
   testsupport::DescribedBoard described;
   described.outputs = o.outputs;

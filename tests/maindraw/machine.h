@@ -1,6 +1,7 @@
 // The drawing program's options and the board it adds to the simulated
-// machine (platform/machine/) from them: its option ROM, engines, display
-// side, clocks and DDC wiring, and a monitor on each connector given.
+// machine (platform/machine/) from them: its option ROM, engines, flip
+// latch, display side, clocks and DDC wiring, and a monitor on each
+// connector given.
 #pragma once
 
 #include <stdint.h>

@@ -207,7 +207,8 @@ class ClientContext : public OsHeapObject {
   bool Reattach();
   void Cleanup();
   // Frees the display buffer slots of the client's flips (once no flip is
-  // pending).
+  // pending); a display still showing one goes back to the primary
+  // surface's slot.
   void ReleaseFlipSlots();
 
   // The client buffer of a handle, or null.

@@ -49,6 +49,7 @@ constexpr uint32_t kAcknowledge = 0x8F8;
 int FakeCollect(KernelDevice* device) {
   if (g_core == nullptr || device == nullptr) return -1;
   ++g_core->collects;
+  if (g_core->collectClosesFpu) OsExitFPUMode();
   void* registers = *reinterpret_cast<void**>(device);
   uint32_t pending = 0;
   memReadDword(registers, kPending, &pending);
@@ -69,7 +70,16 @@ int EchoHandler(KernelClient* client, uint32_t code, unsigned long argument) {
   g_core->handled.push_back(code);
   g_core->lastClient = client;
   g_core->lastArgument = argument;
-  if (code == kValueCode) return static_cast<int>(argument & 0xFF);
+  if (code == kValueCode) {
+    if (g_core->yieldInFpu) {
+      OsEnterFPUMode();
+      const int before = g_core->collects;
+      OsSchedule();
+      g_core->collectsInFpu = g_core->collects - before;
+      OsExitFPUMode();
+    }
+    return static_cast<int>(argument & 0xFF);
+  }
   if (code == kIndirectCode) {
     uint64_t pointer = 0;
     uint8_t data[16];

@@ -593,6 +593,21 @@ TEST_F(GlueInterrupts, DeliveredAtOsScheduleAndAfterEntryPointsNeverInsideARegis
   board.ClearHooks(kRaising);
 }
 
+// A request that yields while it computes in floating point has the
+// interrupt served there, inside its bracket; the interrupt entry must
+// leave the bracket as it found it.
+TEST_F(GlueInterrupts, AnInterruptServedInsideARequestsFpuBracketLeavesItAsItFoundIt) {
+  core.yieldInFpu = true;
+  kglue::File* file = glue.Open(device);
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_EQ(glue.Ioctl(file, kValueCode, 5), 5);
+  EXPECT_EQ(core.collectsInFpu, 1);
+  EXPECT_FALSE(irq.LineUp());
+  core.collectClosesFpu = true;
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_DEATH(glue.Ioctl(file, kValueCode, 5), "CollectInterrupts closed the floating-point bracket it was called in");
+}
+
 TEST_F(GlueInterrupts, DeferredWorkRunsWhenTheCoreAsksForIt) {
   core.wantDeferred = 1;
   irq.Raise(orvsim::kIrqEngine);
