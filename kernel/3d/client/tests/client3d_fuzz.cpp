@@ -99,11 +99,18 @@ void CheckPixelProgram(RenderContext3d* context) {
   for (uint32_t u = 0; u < current->unitCount; ++u)
     if (memcmp(fresh->units[u].image, current->units[u].image, sizeof fresh->units[u].image) != 0) __builtin_trap();
   // The images' flag words mark what one emission changed; the rest is
-  // state.
-  for (uint32_t i = 0; i < current->imageCount; ++i)
-    if (memcmp(&fresh->images[i].register15, &current->images[i].register15,
-               sizeof fresh->images[i] - offsetof(CombinerStageImage, register15)) != 0)
+  // state. A stage without constants leaves the image's constant words as
+  // an earlier stage in that place wrote them (the flag word says they are
+  // not the stage's), so they are compared only where the stage has them.
+  for (uint32_t i = 0; i < current->imageCount; ++i) {
+    const CombinerStageImage& f = fresh->images[i];
+    const CombinerStageImage& c = current->images[i];
+    if (f.register15 != c.register15 || memcmp(f.colour, c.colour, sizeof f.colour) != 0 ||
+        memcmp(f.alpha, c.alpha, sizeof f.alpha) != 0)
       __builtin_trap();
+    if ((f.flags & kImageConstantsPresent) != 0 && memcmp(f.constants, c.constants, sizeof f.constants) != 0)
+      __builtin_trap();
+  }
   // The binding flags in force in the render context are the program's.
   uint32_t flags;
   memcpy(&flags, fresh->unitBinding + kUbFlags, sizeof flags);
