@@ -156,34 +156,78 @@ Board::~Board() {
 
 void Board::MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t length) {
   const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  if (length == 0 || offset % page != 0 || local_address % page != 0 || length % page != 0 ||
-      offset > config_.memory_size || length > config_.memory_size - offset ||
-      local_address > local_size_ || length > local_size_ - local_address) {
+  if (length == 0 || offset % page != 0 || length % page != 0 || offset > config_.memory_size ||
+      length > config_.memory_size - offset || local_address > local_size_ ||
+      length > local_size_ - local_address) {
     throw std::invalid_argument("memory window not page-aligned or outside the memory");
   }
-  void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
-                  memory_fd_, static_cast<off_t>(local_address));
-  if (at == MAP_FAILED) throw std::bad_alloc();
+  if (local_address % page == 0) {
+    void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                    memory_fd_, static_cast<off_t>(local_address));
+    if (at == MAP_FAILED) throw std::bad_alloc();
+  } else {
+    // Pages of their own holding the local bytes; kept coherent at every
+    // register access.
+    void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+    memcpy(memory_ + offset, local_ + local_address, length);
+    copies_.push_back(CopyWindow{offset, local_address, length,
+                                 std::vector<uint8_t>(local_ + local_address,
+                                                      local_ + local_address + length)});
+  }
   windows_.emplace_back(offset, length);
+}
+
+void Board::SyncCopyWindow(CopyWindow& window) {
+  uint8_t* const shown = memory_ + window.offset;
+  uint8_t* const local = local_ + window.local;
+  uint8_t* const seen = window.seen.data();
+  constexpr uint64_t kChunk = 4096;
+  for (uint64_t at = 0; at < window.length; at += kChunk) {
+    const uint64_t n = std::min(kChunk, window.length - at);
+    if (memcmp(shown + at, seen + at, n) == 0 && memcmp(local + at, seen + at, n) == 0) continue;
+    for (uint64_t i = at; i < at + n; ++i) {
+      if (shown[i] != seen[i]) {
+        local[i] = shown[i];
+        seen[i] = shown[i];
+      } else if (local[i] != seen[i]) {
+        shown[i] = local[i];
+        seen[i] = local[i];
+      }
+    }
+  }
+}
+
+void Board::SyncCopyWindows() {
+  for (CopyWindow& window : copies_) SyncCopyWindow(window);
+}
+
+void Board::RestorePlainView(uint64_t offset, uint64_t length) {
+  const auto copy = std::find_if(copies_.begin(), copies_.end(),
+                                 [&](const CopyWindow& w) { return w.offset == offset; });
+  if (copy != copies_.end()) {
+    // What the processor wrote last reaches local memory before the
+    // window goes.
+    SyncCopyWindow(*copy);
+    copies_.erase(copy);
+  }
+  void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                  memory_fd_, static_cast<off_t>(offset));
+  if (at == MAP_FAILED) throw std::bad_alloc();
 }
 
 void Board::UnmapMemoryWindows() {
   // Only the windows' ranges show other memory; the rest of the view is
   // plain already and keeps its pages.
-  for (const auto& [offset, length] : windows_) {
-    void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
-                    memory_fd_, static_cast<off_t>(offset));
-    if (at == MAP_FAILED) throw std::bad_alloc();
-  }
+  for (const auto& [offset, length] : windows_) RestorePlainView(offset, length);
   windows_.clear();
 }
 
 bool Board::UnmapMemoryWindow(uint64_t offset, uint64_t length) {
   const auto it = std::find(windows_.begin(), windows_.end(), std::make_pair(offset, length));
   if (it == windows_.end()) return false;
-  void* at = mmap(memory_ + offset, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
-                  memory_fd_, static_cast<off_t>(offset));
-  if (at == MAP_FAILED) throw std::bad_alloc();
+  RestorePlainView(offset, length);
   windows_.erase(it);
   return true;
 }

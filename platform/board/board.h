@@ -214,8 +214,12 @@ class Board {
   uint64_t Partition0Size() const;
   uint64_t Partition1Size() const;
   // Makes frame-buffer bytes [offset, offset + length) show local memory
-  // from local_address (both page-aligned, length whole pages, both ranges
-  // inside); throws std::invalid_argument otherwise. For chip models.
+  // from local_address (offset page-aligned, length whole pages, both ranges
+  // inside); throws std::invalid_argument otherwise. For chip models. A
+  // page-aligned local address maps the local pages themselves; any other
+  // cannot be mapped a page at a time, so the window holds a copy of the
+  // local bytes that every register access keeps coherent (see
+  // SyncCopyWindows).
   void MapMemoryWindow(uint64_t offset, uint64_t local_address, uint64_t length);
   // Every frame-buffer byte shows local memory at its own offset again.
   void UnmapMemoryWindows();
@@ -330,6 +334,22 @@ class Board {
   // Frame-buffer ranges (offset, length) a window maps now: the only ones
   // UnmapMemoryWindows has to give their plain view back.
   std::vector<std::pair<uint64_t, uint64_t>> windows_;
+  // Windows onto a local address that is not page-aligned: the frame-buffer
+  // range holds a copy, and `seen` the bytes both sides agreed on at the
+  // last register access. A register access is where the processor and the
+  // chip meet (a processor write posted before it reaches the chip first, a
+  // read of it sees what the engines wrote), so each one merges: a byte the
+  // processor changed since goes to local memory, a byte the chip (or
+  // another view) changed comes into the window.
+  struct CopyWindow {
+    uint64_t offset, local, length;
+    std::vector<uint8_t> seen;
+  };
+  std::vector<CopyWindow> copies_;
+  void SyncCopyWindows();
+  void SyncCopyWindow(CopyWindow& window);
+  // Gives one window's range its plain view back.
+  void RestorePlainView(uint64_t offset, uint64_t length);
   uint64_t local_size_ = 0;
   std::vector<uint8_t> rom_;
   std::vector<std::unique_ptr<I2cBus>> i2c_;
@@ -339,6 +359,8 @@ class Board {
 inline uint32_t Board::RegRead(uint32_t offset, unsigned width) {
   if (!InWindow(offset, width)) [[unlikely]]
     FailOutside("read", offset, width);
+  if (!copies_.empty()) [[unlikely]]
+    SyncCopyWindows();
   uint32_t value;
   if (HookFlags(offset, width) & 0x01010101u * kReadHooked) [[unlikely]]
     value = HookedRead(offset, width);
@@ -348,6 +370,8 @@ inline uint32_t Board::RegRead(uint32_t offset, unsigned width) {
   if (++reads_since_write_ > watchdog_bound_) [[unlikely]]
     FailWatchdog(offset);
   if (log_reads_) Record(RegOp::kRead, offset, width, value);
+  if (!copies_.empty()) [[unlikely]]
+    SyncCopyWindows();
   return value;
 }
 
@@ -355,6 +379,8 @@ inline void Board::RegWrite(uint32_t offset, unsigned width, uint32_t value) {
   if (!InWindow(offset, width)) [[unlikely]]
     FailOutside("write", offset, width);
   if (width < 4) value &= (1u << (8 * width)) - 1;
+  if (!copies_.empty()) [[unlikely]]
+    SyncCopyWindows();
   if (HookFlags(offset, width) & 0x01010101u * kWriteHooked) [[unlikely]]
     HookedWrite(offset, width, value);
   else
@@ -362,6 +388,8 @@ inline void Board::RegWrite(uint32_t offset, unsigned width, uint32_t value) {
   clock_->ChargeWrite();
   reads_since_write_ = 0;
   if (log_writes_) Record(RegOp::kWrite, offset, width, value);
+  if (!copies_.empty()) [[unlikely]]
+    SyncCopyWindows();
 }
 
 }  // namespace orvsim

@@ -125,7 +125,11 @@ void ApertureWindows::Apply() {
     if (slot.MemoryBits() != 0) continue;  // not a window onto local memory
     const uint64_t offset = slot.Offset();
     const uint64_t local = slot.Address();
-    if (offset % page != 0 || local % page != 0) continue;
+    // A window onto an address inside a page is a copy the board compares
+    // at every register access, so only a surface with a size gets one; a
+    // plain buffer's window (reaching on to the next key) keeps the plain
+    // view there.
+    if (offset % page != 0 || (local % page != 0 && slot.Extent() == 0)) continue;
     if (offset >= frameBufferEnd || local >= localEnd) continue;
     uint64_t end = i + 1 < slots.size() ? slots[i + 1].Offset() : frameBufferEnd;
     if (end > frameBufferEnd) end = frameBufferEnd;

@@ -64,8 +64,11 @@ class ApertureSlots {
 // offset up to the next enabled slot's offset (the last one up to the end of
 // the frame buffer, or of local memory). A processor write through a window
 // thus lands in local memory at the surface's address, in either bank. The
-// model maps whole pages: a window whose offset or local address is not
-// page-aligned keeps the plain view. Every write of a slot word (key or
+// model maps whole pages: a window whose offset is not page-aligned keeps
+// the plain view, and one onto a local address that is not page-aligned
+// shows a copy the board keeps coherent at every register access
+// (Board::MapMemoryWindow) when its surface has a size (a pitch), else
+// keeps the plain view too. Every write of a slot word (key or
 // descriptor, programmed in any order) re-applies
 // the windows; the destructor removes the hooks and restores the plain view.
 class ApertureWindows {
