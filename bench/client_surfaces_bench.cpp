@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/memcpy_baseline.h"
 #include "bench/started_kernel.h"
 #include "core/common_data.h"
 #include "core/orv_ioctl.h"
@@ -88,36 +89,51 @@ class OneStage : public StageStateBlock {
   bool BuildStages() override { return true; }
 };
 
-// A blit's state as it goes to the engine: the transform's unit records (a
-// colour copy: the pass-through record and the four reset ones) and the
-// stage's texture coordinates for 1280 x 720 onto 1920 x 1080; the stream
-// is handed on, untimed, before a buffer fills.
-void BM_BlitUnitsAndCoordinates(benchmark::State& state) {
-  orvbench::StartedKernel m(kBoardParts, 64u << 20);
+// The kernel's secondary stream and a flushed colour-copy transform, as
+// both blit benchmarks start from. Emit writes one blit's state: the
+// transform's unit records (the pass-through record and the four reset
+// ones) and the stage's texture coordinates for 1280 x 720 onto
+// 1920 x 1080. HandOnWhenFull hands the stream on before its buffer fills
+// (and the board runs it) outside the time: what is measured is the
+// writing.
+struct BlitStateBench {
+  orvbench::StartedKernel m{kBoardParts, 64u << 20};
   BmSecondaryInt* stream = m.common != nullptr ? m.common->secondaryStream : nullptr;
-  auto transform = std::make_unique<TransformState>();
+  std::unique_ptr<TransformState> transform = std::make_unique<TransformState>();
   OneStage stages;
-  if (stream == nullptr || !transform->Setup(0, 0, nullptr) || !transform->Flush()) {
+
+  bool Ready() { return stream != nullptr && transform->Setup(0, 0, nullptr) && transform->Flush(); }
+  bool Emit() {
+    const BlitRect source{0, 0, 1280, 720};
+    const BlitRect outer{0, 0, 1920, 1080};
+    const bool units = transform->Emit(stream);
+    const bool coordinates = ComputeBlitTexCoords(stages, stream, source, outer, outer, 1280, 720, 0, 0, 1, false);
+    return units && coordinates;
+  }
+  // True when it handed the stream on.
+  bool HandOnWhenFull(benchmark::State& state) {
+    if (stream->Fits(1024)) return false;
+    state.PauseTiming();
+    stream->ExecutePending();
+    stream->SwitchToNewBuffer();
+    state.ResumeTiming();
+    return true;
+  }
+};
+
+// A blit's state as it goes to the engine.
+void BM_BlitUnitsAndCoordinates(benchmark::State& state) {
+  BlitStateBench b;
+  if (!b.Ready()) {
     state.SkipWithError("no stream or transform");
     return;
   }
-  const BlitRect source{0, 0, 1280, 720};
-  const BlitRect outer{0, 0, 1920, 1080};
-  uint64_t bytes = 0, blits = 0;
+  uint64_t bytes = 0;
   for (auto _ : state) {
-    const uint32_t* before = stream->cursor;
-    benchmark::DoNotOptimize(transform->Emit(stream));
-    benchmark::DoNotOptimize(ComputeBlitTexCoords(stages, stream, source, outer, outer, 1280, 720, 0, 0, 1, false));
-    if (stream->cursor > before) bytes += static_cast<uint64_t>(stream->cursor - before) * 4;
-    // The stream is handed on before its buffer fills (and the board runs
-    // it) outside the time: what is measured is the driver's writing.
-    ++blits;
-    if (!stream->Fits(1024)) {
-      state.PauseTiming();
-      stream->ExecutePending();
-      stream->SwitchToNewBuffer();
-      state.ResumeTiming();
-    }
+    const uint32_t* before = b.stream->cursor;
+    benchmark::DoNotOptimize(b.Emit());
+    if (b.stream->cursor > before) bytes += static_cast<uint64_t>(b.stream->cursor - before) * 4;
+    b.HandOnWhenFull(state);
   }
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
@@ -125,44 +141,30 @@ void BM_BlitUnitsAndCoordinates(benchmark::State& state) {
 }
 BENCHMARK(BM_BlitUnitsAndCoordinates);
 
-// memcpy of one blit's state words into the same stream, in the same loop
-// (the stream handed on, untimed, before a buffer fills): the writes land
-// in the same buffers, so both pay the same for memory the board has just
-// read.
+// memcpy of one blit's state words into the same stream, in the same loop:
+// the writes land in the same buffers, so both pay the same for memory the
+// board has just read.
 void BM_MemcpyBlitStateIntoStream(benchmark::State& state) {
-  orvbench::StartedKernel m(kBoardParts, 64u << 20);
-  BmSecondaryInt* stream = m.common != nullptr ? m.common->secondaryStream : nullptr;
-  auto transform = std::make_unique<TransformState>();
-  OneStage stages;
-  if (stream == nullptr || !transform->Setup(0, 0, nullptr) || !transform->Flush()) {
+  BlitStateBench b;
+  if (!b.Ready()) {
     state.SkipWithError("no stream or transform");
     return;
   }
   // The words of one blit, written once by the driver and copied from here.
-  const BlitRect source{0, 0, 1280, 720};
-  const BlitRect outer{0, 0, 1920, 1080};
-  const uint32_t* first = stream->cursor;
-  if (!transform->Emit(stream) ||
-      !ComputeBlitTexCoords(stages, stream, source, outer, outer, 1280, 720, 0, 0, 1, false) ||
-      stream->cursor <= first) {
+  const uint32_t* first = b.stream->cursor;
+  if (!b.Emit() || b.stream->cursor <= first) {
     state.SkipWithError("no blit words");
     return;
   }
-  const std::vector<uint32_t> words(first, const_cast<const uint32_t*>(stream->cursor));
+  const std::vector<uint32_t> words(first, const_cast<const uint32_t*>(b.stream->cursor));
   const size_t n = words.size();
   uint64_t bytes = 0, handed = 0;
   for (auto _ : state) {
-    memcpy(stream->cursor, words.data(), 4 * n);
-    stream->cursor += n;
+    memcpy(b.stream->cursor, words.data(), 4 * n);
+    b.stream->cursor += n;
     benchmark::ClobberMemory();
     bytes += 4 * n;
-    if (!stream->Fits(1024)) {
-      state.PauseTiming();
-      stream->ExecutePending();
-      stream->SwitchToNewBuffer();
-      ++handed;
-      state.ResumeTiming();
-    }
+    if (b.HandOnWhenFull(state)) ++handed;
   }
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
@@ -173,16 +175,7 @@ BENCHMARK(BM_MemcpyBlitStateIntoStream);
 
 // memcpy of a blit's state bytes (the size the blit above reports) between
 // two buffers that stay in the nearest cache: the bound for writing them.
-void BM_MemcpyBlitStateBaseline(benchmark::State& state) {
-  const size_t n = static_cast<size_t>(state.range(0));
-  std::vector<uint8_t> from(n, 1), to(n);
-  for (auto _ : state) {
-    memcpy(to.data(), from.data(), n);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
-}
+void BM_MemcpyBlitStateBaseline(benchmark::State& state) { orvbench::MemcpyBytes(state); }
 BENCHMARK(BM_MemcpyBlitStateBaseline)->Arg(184);
 
 // The transform computed again after each change of its controls (the

@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "bench/memcpy_baseline.h"
 #include "bench/started_kernel.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
@@ -157,17 +158,7 @@ void BM_SelectCacheHitAfterSwitch(benchmark::State& state) {
 BENCHMARK(BM_SelectCacheHitAfterSwitch);
 
 // The baseline: the bytes a draw of the constant case emits, copied.
-void BM_MemcpyOfTheEmittedBytes(benchmark::State& state) {
-  const size_t bytes = static_cast<size_t>(state.range(0));
-  std::vector<uint8_t> from(bytes + 1, 0x5A), to(bytes + 1);
-  for (auto _ : state) {
-    memcpy(to.data(), from.data(), bytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-}
+void BM_MemcpyOfTheEmittedBytes(benchmark::State& state) { orvbench::MemcpyBytes(state); }
 BENCHMARK(BM_MemcpyOfTheEmittedBytes)->Arg(0)->Arg(48)->Arg(180);
 
 void BM_BuildTenStages(benchmark::State& state) {

@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "bench/memcpy_baseline.h"
 #include "bench/started_kernel.h"
 #include "core/common_data.h"
 #include "core/orv_abi.h"
@@ -239,16 +240,7 @@ void BM_BlitTextured720To1080(benchmark::State& state) {
 BENCHMARK(BM_BlitTextured720To1080);
 
 // memcpy of a blit's stream bytes (the size the textured blit reports).
-void BM_MemcpyBlitBytesBaseline(benchmark::State& state) {
-  const size_t n = static_cast<size_t>(state.range(0));
-  std::vector<uint8_t> from(n, 1), to(n);
-  for (auto _ : state) {
-    memcpy(to.data(), from.data(), n);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
-}
+void BM_MemcpyBlitBytesBaseline(benchmark::State& state) { orvbench::MemcpyBytes(state); }
 BENCHMARK(BM_MemcpyBlitBytesBaseline)->Arg(336);
 
 // An engine copy one row down within a 512 x 512 surface as the driver

@@ -846,40 +846,27 @@ TEST(Engine3dBeside2d, BothEnginesSeeThePacketsAndARemovedEngineNoMore) {
     board.RegWrite(kDmaRegStart, 4, 0x800);
     board.RegWrite(kDmaRegEnd, 4, 0x800 + sizeof packet);
   };
-  std::vector<uint32_t> words;
-  auto group = [&](std::initializer_list<std::pair<uint8_t, uint32_t>> regs) {
-    uint32_t header = 0x21212121;
-    unsigned i = 0;
-    for (const auto& r : regs) {
-      header = (header & ~(0xFFu << (8 * i))) | uint32_t{r.first} << (8 * i);
-      ++i;
-    }
-    words.push_back(static_cast<uint32_t>(regs.size()));
-    words.push_back(header);
-    for (const auto& r : regs) words.push_back(r.second);
-  };
+  Stream s;
   {
     Engine3d engine{board, dma};
-    group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, kW | k3dFormatArgb8888 << 24}});
-    group({{k3dIndexPrimitiveControl, kTriangleList}, {k3dIndexEngineControl, kDrawControl}});
+    s.Group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, kW | k3dFormatArgb8888 << 24}});
+    s.Group({{k3dIndexPrimitiveControl, kTriangleList}, {k3dIndexEngineControl, kDrawControl}});
     const V a{0, 0, 0, 1, 1, 1, 1}, b{9, 0, 0, 1, 1, 1, 1}, c{0, 9, 0, 1, 1, 1, 1};
     for (const auto& piece : {Position(0, a), Position(1, b), Position(2, c), Diffuse(0, a, false),
-                              Diffuse(1, b, false), Diffuse(2, c, true)}) {
-      words.push_back(4);
-      words.insert(words.end(), piece.begin(), piece.end());
-    }
+                              Diffuse(1, b, false), Diffuse(2, c, true)})
+      s.Pieces({piece});
     // The 2D engine's fill of 4 x 1 pixels into descriptor 0, the same
     // surface: foreground, plane mask, origin, control (fill, copy raster
     // operation, destination descriptor 0) and the size that starts it.
-    group({{0xC5, 0x12345678}, {0xC9, 0xFFFFFFFF}, {0xC2, 0}, {0xC0, 0xC0}});
-    group({{0xE3, 1u << 16 | 4}});
-    run(words);
+    s.Group({{0xC5, 0x12345678}, {0xC9, 0xFFFFFFFF}, {0xC2, 0}, {0xC0, 0xC0}});
+    s.Group({{0xE3, 1u << 16 | 4}});
+    run(s.words);
     EXPECT_EQ(engine.TrianglesDrawn(), 1u);
     EXPECT_EQ(engine2d.Operations(), 1u);
   }
   // The rasteriser is gone: the same packets reach the 2D engine alone.
   std::memset(board.LocalMemory() + kTarget, 0, kW * 16 * 4);
-  run(words);
+  run(s.words);
   EXPECT_EQ(engine2d.Operations(), 2u);
   uint32_t pixel = 0;
   std::memcpy(&pixel, board.LocalMemory() + kTarget + 4 * (kW + 1), 4);

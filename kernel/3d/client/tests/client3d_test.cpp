@@ -2219,27 +2219,33 @@ TEST_F(Client3dTest, CopyLevelsHalvesTheRectangleOfEveryLevel) {
   }
 }
 
+namespace {
+
+// A 32 x 32 surface of a format code in the client's resource table, entered
+// into its surface list.
+ClientObject* MakeCoded(PDEV* pdev, ClientContext* context, uint32_t code) {
+  SurfaceCreateRequest request;
+  request.placement = kPlaceLocal;
+  request.format = pdev->formatCatalogue->Find(code);
+  request.surfaceType = kUsageIndexPlain;
+  request.width = 32;
+  request.height = 32;
+  request.levels = 1;
+  request.depth = 1;
+  Surface3d* s = context->resources->CreateSurface(1, &request);
+  EXPECT_NE(s, nullptr) << code;
+  if (s == nullptr) return nullptr;
+  const uint64_t handle = context->surfaces->AddSurface(s);
+  EXPECT_NE(handle, 0u);
+  return context->surfaces->Object(handle);
+}
+
+}  // namespace
+
 // Equal formats, no mirror and no stretch go to the 2D engine's copy;
 // anything else, and formats 13 and 14 always, to the 3D engine's blit.
 TEST_F(Client3dTest, LevelCopiesChooseTheEngineCopyOrTheBlit) {
   orvsim::Engine2d engine2d{board, dma};
-  SurfaceList3d* list = Context()->surfaces;
-  auto make = [&](uint32_t code) -> ClientObject* {
-    SurfaceCreateRequest request;
-    request.placement = kPlaceLocal;
-    request.format = pdev->formatCatalogue->Find(code);
-    request.surfaceType = kUsageIndexPlain;
-    request.width = 32;
-    request.height = 32;
-    request.levels = 1;
-    request.depth = 1;
-    Surface3d* s = Context()->resources->CreateSurface(1, &request);
-    EXPECT_NE(s, nullptr) << code;
-    if (s == nullptr) return nullptr;
-    const uint64_t handle = list->AddSurface(s);
-    EXPECT_NE(handle, 0u);
-    return list->Object(handle);
-  };
   struct Case {
     uint32_t sourceCode, destinationCode;
     int32_t destination[4];
@@ -2254,8 +2260,8 @@ TEST_F(Client3dTest, LevelCopiesChooseTheEngineCopyOrTheBlit) {
       {11, 13, {0, 0, 16, 16}, true, false},
   };
   for (const Case& c : cases) {
-    ClientObject* source = make(c.sourceCode);
-    ClientObject* destination = make(c.destinationCode);
+    ClientObject* source = MakeCoded(pdev, Context(), c.sourceCode);
+    ClientObject* destination = MakeCoded(pdev, Context(), c.destinationCode);
     ASSERT_NE(source, nullptr);
     ASSERT_NE(destination, nullptr);
     LevelCopyRequest request;
@@ -2395,28 +2401,6 @@ TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
   }
 }
 
-namespace {
-
-// A 32 x 32 surface of a format code in the client's resource table, entered
-// into its surface list.
-ClientObject* MakeCoded(PDEV* pdev, ClientContext* context, uint32_t code) {
-  SurfaceCreateRequest request;
-  request.placement = kPlaceLocal;
-  request.format = pdev->formatCatalogue->Find(code);
-  request.surfaceType = kUsageIndexPlain;
-  request.width = 32;
-  request.height = 32;
-  request.levels = 1;
-  request.depth = 1;
-  Surface3d* s = context->resources->CreateSurface(1, &request);
-  EXPECT_NE(s, nullptr) << code;
-  if (s == nullptr) return nullptr;
-  const uint64_t handle = context->surfaces->AddSurface(s);
-  EXPECT_NE(handle, 0u);
-  return context->surfaces->Object(handle);
-}
-
-}  // namespace
 
 // A colour source blitted into code 31 or into another class-4 format
 // takes a level-copy state for its units: the blit runs with no colour
