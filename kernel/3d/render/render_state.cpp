@@ -495,8 +495,7 @@ void RenderState3d::PresetBlendMode(uint32_t value) {
 
 // ---- Texture stages and samplers ----------------------------------------------------------------
 
-void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
-  if (stage >= kStateStages || state == 0 || state > kStageStates) return;
+inline uint32_t RenderState3d::StoreStageState(uint32_t stage, uint32_t state, uint32_t value) {
   stageValues[stage][state] = value;
   TextureStage& s = stages[stage];
   const uint8_t low3 = static_cast<uint8_t>(value & 7);
@@ -543,8 +542,29 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
     case 24: if (Store(&s.transformFlags, value & 0x107)) bits = kSgTexGen; break;
     default: break;
   }
+  return bits;
+}
+
+void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
+  if (stage >= kStateStages || state == 0 || state > kStageStates) return;
+  const uint32_t bits = StoreStageState(stage, state, value);
   if (bits != 0) MarkStage(stage, bits);
   if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
+}
+
+// Marking the groups once for the whole run sets what marking them after
+// each state would: the marks only ever add bits, and nothing in between
+// reads them.
+void RenderState3d::SetStageStates(uint32_t stage, const uint32_t* pairs, uint32_t count) {
+  if (stage >= kStateStages) return;
+  uint32_t bits = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t state = pairs[2 * i];
+    if (state == 0 || state > kStageStates) continue;
+    bits |= StoreStageState(stage, state, pairs[2 * i + 1]);
+    if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
+  }
+  if (bits != 0) MarkStage(stage, bits);
 }
 
 // The vertex engine's entry of a coordinate set: the source set (bits 3-5)

@@ -390,6 +390,9 @@ struct RenderState3d {
   // ---- Setters (the client's state tokens) ----
   void SetRenderStates(const uint32_t* pairs, uint32_t count);
   void SetStageState(uint32_t stage, uint32_t state, uint32_t value);
+  // Pairs {state, value} of one stage, in order, as SetStageState of each
+  // would set them; the stage's groups are marked once at the end.
+  void SetStageStates(uint32_t stage, const uint32_t* pairs, uint32_t count);
   void SetDriverStates(const uint32_t* pairs, uint32_t count);
   // Triples {u16 stage, u16 sampler state, u32 value}, eight bytes each.
   void SetSamplerStates(const uint16_t* triples, uint32_t count);
@@ -490,6 +493,8 @@ struct RenderState3d {
   void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);
   void MarkStage(uint32_t stage, uint32_t bits);
+  // Stores a valid stage state's value: the stage's group bits it changed.
+  uint32_t StoreStageState(uint32_t stage, uint32_t state, uint32_t value);
   void RunStreams(bool noDraw);
   void BuildControlWord();
   void BindTargetsIfNeeded();

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/heap_object.h"
@@ -320,6 +321,48 @@ TEST_F(StateTest, StageStatesOfStagesFromTenAndAboveStateTwentyEightAreIgnored) 
   EXPECT_EQ(state->stages[4].coordIndex, 5u);
   EXPECT_EQ(state->stages[4].texGen, 2u);
   EXPECT_EQ(state->stages[4].dirty, kSgCoordIndex | kSgTexGen);
+}
+
+// A run of one stage's states through SetStageStates leaves the state as
+// SetStageState of each in turn does: values, fields, coordinate sets and
+// every dirty word, with invalid stages and states skipped alike.
+TEST_F(StateTest, StageStatesInARunSetWhatOneAtATimeSets) {
+  RenderContext3d* other = OsNew<RenderContext3d>();
+  ASSERT_NE(other, nullptr);
+  RenderState3d* single = &other->state;
+  single->owner = other;
+  struct Run {
+    uint32_t stage;
+    std::vector<uint32_t> pairs;
+  };
+  const Run runs[] = {
+      {0, {1, 4, 2, 3, 3, 2, 4, 7, 5, 1, 6, 0, 26, 9, 27, 8, 28, 1}},
+      {1, {7, Bits(0.5f), 8, Bits(-0.0f), 9, Bits(0.0f), 10, Bits(2.0f), 22, 5, 23, 6}},
+      {2, {11, 0x00020005, 24, 0x10F, 11, 0x00010003, 24, 3}},  // both sync the coordinate set
+      {3, {12, 9, 13, 2, 14, 3, 25, 4, 15, 0xAABBCCDD}},
+      {4, {16, 2, 17, 10, 18, 1, 21, 7, 19, 3, 20, 4}},
+      {5, {0, 5, 29, 5, 12, 1, 99, 1}},                  // states 0 and past 28 are skipped
+      {9, {1, 5, 11, 0x30002}},                          // the last stage has no coordinate set
+      {10, {1, 5}},                                      // no stage 10
+      {0, {1, 4, 2, 3}},                                 // unchanged: nothing marked
+      {6, {}},
+  };
+  for (const Run& run : runs) {
+    state->ClearDirty();
+    single->ClearDirty();
+    const uint32_t count = static_cast<uint32_t>(run.pairs.size() / 2);
+    state->SetStageStates(run.stage, run.pairs.data(), count);
+    for (uint32_t i = 0; i < count; ++i) single->SetStageState(run.stage, run.pairs[2 * i], run.pairs[2 * i + 1]);
+    SCOPED_TRACE(run.stage);
+    EXPECT_EQ(memcmp(state->stageValues, single->stageValues, sizeof state->stageValues), 0);
+    EXPECT_EQ(memcmp(state->stages, single->stages, sizeof state->stages), 0);
+    EXPECT_EQ(memcmp(&state->vertex.texCoords, &single->vertex.texCoords, sizeof state->vertex.texCoords), 0);
+    const Dirty mine = DirtyNow();
+    std::swap(state, single);
+    EXPECT_EQ(mine, DirtyNow());
+    std::swap(state, single);
+  }
+  OsDelete(other);
 }
 
 TEST_F(StateTest, DriverStates) {
