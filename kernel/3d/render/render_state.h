@@ -390,9 +390,11 @@ struct RenderState3d {
   // ---- Setters (the client's state tokens) ----
   void SetRenderStates(const uint32_t* pairs, uint32_t count);
   void SetStageState(uint32_t stage, uint32_t state, uint32_t value);
-  // Pairs {state, value} of one stage, in order, as SetStageState of each
-  // would set them; the stage's groups are marked once at the end.
-  void SetStageStates(uint32_t stage, const uint32_t* pairs, uint32_t count);
+  // The states of one stage whose bits are set in `held` (1-28; bit 0 and
+  // bits above are skipped) to values[state], in ascending order, as
+  // SetStageState of each would set them; the stage's groups are marked
+  // once at the end.
+  void SetStageStates(uint32_t stage, uint32_t held, const uint32_t values[kStageStates + 1]);
   void SetDriverStates(const uint32_t* pairs, uint32_t count);
   // Triples {u16 stage, u16 sampler state, u32 value}, eight bytes each.
   void SetSamplerStates(const uint16_t* triples, uint32_t count);

@@ -389,19 +389,14 @@ void StateBlock::Apply(bool applying) {
   // The texture (id 0) comes first; the other states of a stage go to the
   // setter at once.
   for (uint32_t s = 0; s < kBlockStages; ++s) {
-    if (stageStates[s].empty()) break;
-    static_assert(kStageStates + 1 <= kApplyBatch);
-    n = 0;
-    stageStates[s].ForEach([&](uint32_t id, const U32Record& r) {
-      if (id == 0) {
-        rs->SetStageTexture(s, r.value, rs->stages[s].textureKind);
-        return;
-      }
-      pairs[2 * n] = id;
-      pairs[2 * n + 1] = r.value;
-      ++n;
-    });
-    if (n != 0) rs->SetStageStates(s, pairs, n);
+    const auto& stage = stageStates[s];
+    if (stage.empty()) break;
+    static_assert(sizeof(U32Record) == sizeof(uint32_t) && stage.kWords == 1);
+    uint32_t values[kStageStates + 1];
+    memcpy(values, stage.Values(), sizeof values);
+    const uint32_t held = static_cast<uint32_t>(stage.BitsWord(0));
+    if ((held & 1) != 0) rs->SetStageTexture(s, values[0], rs->stages[s].textureKind);
+    rs->SetStageStates(s, held & ~1u, values);
   }
   for (auto it = depthRange.begin(); it != depthRange.end(); ++it) rs->SetDepthRange(it->second->word);
   for (auto it = viewport.begin(); it != viewport.end(); ++it) {
