@@ -1,6 +1,8 @@
 // State blocks: sets of render-state values a client saves under a 32-bit
 // key and applies later with one command. A block holds, per kind of state,
-// an ordered map from a state id to a copy of its value; capturing copies
+// the ids it covers with a copy of each value (in an array with a bit per
+// slot for the kinds with many ids, an ordered map for the others,
+// walked in ascending id order either way); capturing copies
 // the current values of the ids the block holds out of the render state,
 // applying writes them back through the render state's setters, so that
 // only what changed is marked dirty. A table of blocks belongs to each
