@@ -39,10 +39,15 @@ constexpr uint32_t kSizeWordLowBits = 0x3FFF;
 
 // The base word of register-0xC0 packets and its index: the 0x1300 value
 // of Shared locked data word 140, or the no-write index while it holds
-// none (the packet keeps its length).
-uint32_t BaseWord(CommonData* common) { return ReadShared(&common->sharedLocked->last1300Value); }
-uint8_t BaseIndex(CommonData* common) {
-  return static_cast<uint8_t>(TagValueHeader(common->sharedLocked, 0xC0, 0x20));
+// none (the packet keeps its length), TagValueHeader's rule; both from
+// one read of the word.
+struct Base {
+  uint8_t index;
+  uint32_t word;
+};
+Base BaseOf(CommonData* common) {
+  const uint32_t word = ReadShared(&common->sharedLocked->last1300Value);
+  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
 }
 
 WorkBufferSlot* Slots(CommonData* common) {
@@ -86,7 +91,8 @@ void WriteModeTag(CommonData* common, BmSecondaryInt* stream) {
 // {4, 0xC0AFAFC0, op, tag | 1, tag, base}: answers the tag.
 uint32_t WriteOperationTag(CommonData* common, BmSecondaryInt* stream, uint32_t operation) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
-  WriteGroup(stream, Header(0xC0, 0xAF, 0xAF, BaseIndex(common)), operation, tag | 1, tag, BaseWord(common));
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, 0xAF, 0xAF, base.index), operation, tag | 1, tag, base.word);
   ControlWordOverwritten(common);
   return tag;
 }
@@ -355,7 +361,8 @@ void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bo
     if ((cache.on != 0) == on) return;
     mode = on ? kEngineModeOnBit | kEngineModeAtLoad : kEngineModeAtLoad;
   }
-  WriteGroup(stream, Header(0xC0, BaseIndex(common)), mode, BaseWord(common));
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.on = on ? 1 : 0;
@@ -373,7 +380,8 @@ void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force) 
   const uint32_t mode = cache.syncTagsOn != 0 ? kClearModeTags : kClearModeNoTags;
   if (!force && (cache.clearWord & kEngineModeOnBit) == (mode & kEngineModeOnBit) && cache.clearFlag != 0) return;
   if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
-  WriteGroup(stream, Header(0xC0, BaseIndex(common)), mode, BaseWord(common));
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.clearWord = mode;
@@ -492,7 +500,8 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
   if (owner != nullptr && owner->targetOperation != 0)
     owner->EmitTargetOperation(state->setupWords[0], state->setupWords[1], state->setupWords[2],
                                state->setupWords[3]);
-  WriteGroup(stream, Header(0xC0, BaseIndex(common)), 9u, BaseWord(common));
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, base.index), 9u, base.word);
   // The tags follow in the board's stream: a context stream of its own is
   // handed over first, the board's own once at the end.
   if (stream != common->secondaryStream) Hand(stream);

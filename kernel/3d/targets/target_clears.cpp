@@ -27,9 +27,13 @@ constexpr uint32_t Header(uint8_t a, uint8_t b = 0x21, uint8_t c = 0x21, uint8_t
   return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
 }
 
-uint32_t BaseWord(CommonData* common) { return ReadShared(&common->sharedLocked->last1300Value); }
-uint8_t BaseIndex(CommonData* common) {
-  return static_cast<uint8_t>(TagValueHeader(common->sharedLocked, 0xC0, 0x20));
+struct Base {
+  uint8_t index;
+  uint32_t word;
+};
+Base BaseOf(CommonData* common) {
+  const uint32_t word = ReadShared(&common->sharedLocked->last1300Value);
+  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
 }
 
 ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
@@ -135,11 +139,12 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   }
   // Written straight into the stream: a packet buffer's words would be
   // stored one by one and read back wide.
+  const Base base = BaseOf(common);
   if (modeOnly) {
-    WritePacket(stream, Header(0xC0, BaseIndex(common)), mode | 0x108, BaseWord(common));
+    WritePacket(stream, Header(0xC0, base.index), mode | 0x108, base.word);
   } else {
     if (surface != nullptr) surface->clearDepth = depth;
-    WritePacket(stream, Header(0xAD, 0xC0, BaseIndex(common)), value, mode | 8, BaseWord(common));
+    WritePacket(stream, Header(0xAD, 0xC0, base.index), value, mode | 8, base.word);
   }
   stream->ExecutePending();
   ControlWordOverwritten(common);
@@ -199,8 +204,8 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
                                               : nullptr;
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
-  WritePacket(stream, Header(0xC0, 0xAF, 0xAF, BaseIndex(common)), kTargetTagOperation, tag | 1, tag,
-              BaseWord(common));
+  const Base base = BaseOf(common);
+  WritePacket(stream, Header(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
   stream->ExecutePending();
   ControlWordOverwritten(common);
 }
