@@ -21,10 +21,10 @@ const uint16_t kAllRenderStateIds[73] = {
 const uint8_t kAllStageStateIds[27] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 13, 14, 15,
                                        16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28};
 const uint8_t kVertexStageStateIds[2] = {11, 24};
-const uint16_t kTransformIds[kTransformIdCount] = {1,   2,   3,   4,   5,   6,   16,  17,  18,  19,  20,  21,
-                                    22,  23,  256, 257, 258, 259, 260, 261, 262, 263, 264, 265,
-                                    266, 267, 268, 269, 270, 271, 272, 273, 274, 275, 276, 277,
-                                    278, 279, 280, 281, 282, 283, 284, 285, 286, 287, 288};
+const uint16_t kTransformIds[kTransformIdCount] = {
+    1,   2,   3,   4,   5,   6,   16,  17,  18,  19,  20,  21,  22,  23,  256, 257,
+    258, 259, 260, 261, 262, 263, 264, 265, 266, 267, 268, 269, 270, 271, 272, 273,
+    274, 275, 276, 277, 278, 279, 280, 281, 282, 283, 284, 285, 286, 287, 288};
 
 // Transform slots: ids 1-6, 16-23 and 256-288, in that order.
 int32_t TransformSlots::SlotOf(uint32_t id, uint32_t slots) {
@@ -385,8 +385,8 @@ void StateBlock::Apply(bool applying) {
     }
   });
   if (n != 0) rs->SetRenderStates(pairs, n);
-  // Stages in order; the first stage without states ends the walk.
-  // The texture (id 0) comes first; the other states of a stage go to the
+  // Stages in order; the first stage without states ends the walk. A
+  // stage's texture (id 0) comes first, then its other states go to the
   // setter at once.
   for (uint32_t s = 0; s < kBlockStages; ++s) {
     const auto& stage = stageStates[s];
