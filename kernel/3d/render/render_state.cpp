@@ -3,6 +3,7 @@
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/state_blocks.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "core/float_bits.h"
@@ -495,22 +496,75 @@ void RenderState3d::PresetBlendMode(uint32_t value) {
 
 // ---- Texture stages and samplers ----------------------------------------------------------------
 
-void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
-  if (stage >= kStateStages || state == 0 || state > kStageStates) return;
+// Where a stage state's value goes: a field of the stage (one byte or one
+// word at a byte offset) that keeps the value under a mask, and the group
+// a change marks. States 7-12 have rules of their own (width 0).
+struct StageField {
+  uint16_t offset;
+  uint8_t width;
+  uint32_t mask;
+  uint32_t bits;
+};
+
+#define ORV_STAGE_FIELD(field, mask, bits) \
+  { static_cast<uint16_t>(offsetof(TextureStage, field)), static_cast<uint8_t>(sizeof(TextureStage::field)), mask, bits }
+constexpr StageField kStageFields[kStageStates + 1] = {
+    {0, 0, 0, 0},
+    ORV_STAGE_FIELD(colourOp, 0xFF, kSgOps),      // 1
+    ORV_STAGE_FIELD(colourArg1, 0xFF, kSgOps),    // 2
+    ORV_STAGE_FIELD(colourArg2, 0xFF, kSgOps),    // 3
+    ORV_STAGE_FIELD(alphaOp, 0xFF, kSgOps),       // 4
+    ORV_STAGE_FIELD(alphaArg1, 0xFF, kSgOps),     // 5
+    ORV_STAGE_FIELD(alphaArg2, 0xFF, kSgOps),     // 6
+    {0, 0, 0, 0},                                 // 7-10: the bump matrix
+    {0, 0, 0, 0},
+    {0, 0, 0, 0},
+    {0, 0, 0, 0},
+    {0, 0, 0, 0},                                 // 11: coordinate index and generation
+    {0, 0, 0, 0},                                 // 12: both addressing modes
+    ORV_STAGE_FIELD(addressU, 7, kSgAddress),     // 13
+    ORV_STAGE_FIELD(addressV, 7, kSgAddress),     // 14
+    ORV_STAGE_FIELD(border, ~0u, kSgBorder),      // 15
+    ORV_STAGE_FIELD(magFilter, 7, kSgFilter),     // 16
+    ORV_STAGE_FIELD(minFilter, 7, kSgFilter),     // 17
+    ORV_STAGE_FIELD(mipFilter, 7, kSgFilter),     // 18
+    ORV_STAGE_FIELD(lodBias, ~0u, kSgLod),        // 19
+    ORV_STAGE_FIELD(maxMipLevel, ~0u, kSgLod),    // 20
+    ORV_STAGE_FIELD(anisotropy, 3, kSgFilter),    // 21
+    ORV_STAGE_FIELD(bumpScale, ~0u, kSgBump),     // 22
+    ORV_STAGE_FIELD(bumpOffset, ~0u, kSgBump),    // 23
+    ORV_STAGE_FIELD(transformFlags, 0x107, kSgTexGen),  // 24
+    ORV_STAGE_FIELD(addressW, 7, kSgAddress),     // 25
+    ORV_STAGE_FIELD(colourArg0, 0xFF, kSgOps),    // 26
+    ORV_STAGE_FIELD(alphaArg0, 0xFF, kSgOps),     // 27
+    ORV_STAGE_FIELD(resultArg, 0xFF, kSgOps),     // 28
+};
+#undef ORV_STAGE_FIELD
+
+// Stores a valid stage state's value (stage below 10, state 1-28): the
+// stage's group bits it changed. Most states are a masked store into one
+// field, looked up rather than switched on.
+inline uint32_t RenderState3d::StoreStageState(uint32_t stage, uint32_t state, uint32_t value) {
   stageValues[stage][state] = value;
   TextureStage& s = stages[stage];
+  const StageField& f = kStageFields[state];
+  unsigned char* at = reinterpret_cast<unsigned char*>(&s) + f.offset;
+  const uint32_t masked = value & f.mask;
+  if (f.width == 1) {
+    if (*at == masked) return 0;
+    *at = static_cast<unsigned char>(masked);
+    return f.bits;
+  }
+  if (f.width == 4) {
+    uint32_t old;
+    memcpy(&old, at, sizeof old);
+    if (old == masked) return 0;
+    memcpy(at, &masked, sizeof masked);
+    return f.bits;
+  }
   const uint8_t low3 = static_cast<uint8_t>(value & 7);
   uint32_t bits = 0;
   switch (state) {
-    case 1: if (Store(&s.colourOp, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 2: if (Store(&s.colourArg1, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 3: if (Store(&s.colourArg2, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 4: if (Store(&s.alphaOp, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 5: if (Store(&s.alphaArg1, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 6: if (Store(&s.alphaArg2, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 26: if (Store(&s.colourArg0, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 27: if (Store(&s.alphaArg0, static_cast<uint8_t>(value))) bits = kSgOps; break;
-    case 28: if (Store(&s.resultArg, static_cast<uint8_t>(value))) bits = kSgOps; break;
     case 7: case 8: case 9: case 10:
       // Compared as floats, as the client set them.
       if (BitsFloat(s.bumpMatrix[state - 7]) != BitsFloat(value)) {
@@ -518,8 +572,6 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
         bits = kSgBump;
       }
       break;
-    case 22: if (Store(&s.bumpScale, value)) bits = kSgBump; break;
-    case 23: if (Store(&s.bumpOffset, value)) bits = kSgBump; break;
     case 11:
       if (Store(&s.coordIndex, low3)) bits |= kSgCoordIndex;
       if (Store(&s.texGen, static_cast<uint8_t>(value >> 16 & 3))) bits |= kSgTexGen;
@@ -530,21 +582,31 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
       if (u || v) bits = kSgAddress;
       break;
     }
-    case 13: if (Store(&s.addressU, low3)) bits = kSgAddress; break;
-    case 14: if (Store(&s.addressV, low3)) bits = kSgAddress; break;
-    case 25: if (Store(&s.addressW, low3)) bits = kSgAddress; break;
-    case 15: if (Store(&s.border, value)) bits = kSgBorder; break;
-    case 16: if (Store(&s.magFilter, low3)) bits = kSgFilter; break;
-    case 17: if (Store(&s.minFilter, low3)) bits = kSgFilter; break;
-    case 18: if (Store(&s.mipFilter, low3)) bits = kSgFilter; break;
-    case 21: if (Store(&s.anisotropy, static_cast<uint8_t>(value & 3))) bits = kSgFilter; break;
-    case 19: if (Store(&s.lodBias, value)) bits = kSgLod; break;
-    case 20: if (Store(&s.maxMipLevel, value)) bits = kSgLod; break;
-    case 24: if (Store(&s.transformFlags, value & 0x107)) bits = kSgTexGen; break;
     default: break;
   }
+  return bits;
+}
+
+void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
+  if (stage >= kStateStages || state == 0 || state > kStageStates) return;
+  const uint32_t bits = StoreStageState(stage, state, value);
   if (bits != 0) MarkStage(stage, bits);
   if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
+}
+
+// Marking the groups once for the whole run sets what marking them after
+// each state would: the marks only ever add bits, and nothing in between
+// reads them.
+void RenderState3d::SetStageStates(uint32_t stage, uint32_t held, const uint32_t values[kStageStates + 1]) {
+  if (stage >= kStateStages) return;
+  held &= ((2u << kStageStates) - 1) & ~1u;  // states 1-28
+  uint32_t bits = 0;
+  for (; held != 0; held &= held - 1) {
+    const uint32_t state = static_cast<uint32_t>(__builtin_ctz(held));
+    bits |= StoreStageState(stage, state, values[state]);
+    if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
+  }
+  if (bits != 0) MarkStage(stage, bits);
 }
 
 // The vertex engine's entry of a coordinate set: the source set (bits 3-5)

@@ -390,6 +390,11 @@ struct RenderState3d {
   // ---- Setters (the client's state tokens) ----
   void SetRenderStates(const uint32_t* pairs, uint32_t count);
   void SetStageState(uint32_t stage, uint32_t state, uint32_t value);
+  // The states of one stage whose bits are set in `held` (1-28; bit 0 and
+  // bits above are skipped) to values[state], in ascending order, as
+  // SetStageState of each would set them; the stage's groups are marked
+  // once at the end.
+  void SetStageStates(uint32_t stage, uint32_t held, const uint32_t values[kStageStates + 1]);
   void SetDriverStates(const uint32_t* pairs, uint32_t count);
   // Triples {u16 stage, u16 sampler state, u32 value}, eight bytes each.
   void SetSamplerStates(const uint16_t* triples, uint32_t count);
@@ -490,6 +495,8 @@ struct RenderState3d {
   void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);
   void MarkStage(uint32_t stage, uint32_t bits);
+  // Stores a valid stage state's value: the stage's group bits it changed.
+  uint32_t StoreStageState(uint32_t stage, uint32_t state, uint32_t value);
   void RunStreams(bool noDraw);
   void BuildControlWord();
   void BindTargetsIfNeeded();

@@ -21,14 +21,26 @@ const uint16_t kAllRenderStateIds[73] = {
 const uint8_t kAllStageStateIds[27] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 13, 14, 15,
                                        16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28};
 const uint8_t kVertexStageStateIds[2] = {11, 24};
-const uint16_t kTransformIds[47] = {1,   2,   3,   4,   5,   6,   16,  17,  18,  19,  20,  21,
-                                    22,  23,  256, 257, 258, 259, 260, 261, 262, 263, 264, 265,
-                                    266, 267, 268, 269, 270, 271, 272, 273, 274, 275, 276, 277,
-                                    278, 279, 280, 281, 282, 283, 284, 285, 286, 287, 288};
+const uint16_t kTransformIds[kTransformIdCount] = {
+    1,   2,   3,   4,   5,   6,   16,  17,  18,  19,  20,  21,  22,  23,  256, 257,
+    258, 259, 260, 261, 262, 263, 264, 265, 266, 267, 268, 269, 270, 271, 272, 273,
+    274, 275, 276, 277, 278, 279, 280, 281, 282, 283, 284, 285, 286, 287, 288};
+
+// Transform slots: ids 1-6, 16-23 and 256-288, in that order.
+int32_t TransformSlots::SlotOf(uint32_t id, uint32_t slots) {
+  int32_t slot = -1;
+  if (id >= 1 && id <= 6) slot = static_cast<int32_t>(id - 1);
+  else if (id >= 16 && id <= 23) slot = static_cast<int32_t>(id - 16 + 6);
+  else if (id >= 256 && id <= 288) slot = static_cast<int32_t>(id - 256 + 14);
+  return slot < static_cast<int32_t>(slots) ? slot : -1;
+}
+uint32_t TransformSlots::IdOf(uint32_t slot) { return slot < kTransformIdCount ? kTransformIds[slot] : 0; }
 
 namespace {
 
 constexpr uint32_t kSpotLight = 2;
+// Render states handed to the setter at once.
+constexpr uint32_t kApplyBatch = 32;
 constexpr uint32_t kStrideLimit = 65534;
 constexpr double kDegrees = 3.14159265358979323846 / 180.0;
 
@@ -289,40 +301,54 @@ void StateBlock::CaptureValues() {
 // set the world-slot bits of the slots they share with ids 256-259.
 void StateBlock::ApplyTransforms() {
   VertexProcessingBlock& v = owner->vertex;
-  for (auto it = transforms.begin(); it != transforms.end(); ++it) {
-    const uint32_t id = it->first;
-    if (id == kTransformCapturedOnly) continue;
+  transforms.ForEach([&](uint32_t slot, const Matrix4Words& m) {
+    const uint32_t id = TransformSlots::IdOf(slot);
+    if (id == kTransformCapturedOnly) return;
     Matrix4Words* stored = TransformOf(v, id);
-    if (stored == nullptr || memcmp(stored, it->second, sizeof *stored) == 0) continue;
-    owner->SetTransform(id, *it->second);
+    if (stored == nullptr || memcmp(stored, &m, sizeof *stored) == 0) return;
+    owner->SetTransform(id, m);
     if (id == 1) v.worldDirty |= 1;
     if (id >= 4 && id <= 6) v.worldDirty |= 1u << (id - 3);
-  }
+  });
 }
 
 // Registers that differ from the constant image are written into it and
 // marked dirty, runs of neighbours at once. Every update posted before is
-// retired first, so that none of them lands on a register afterwards.
+// retired first, so that none of them lands on a register afterwards. The
+// registers go 64 at a time: those that differ are gathered in a mask
+// first, its runs marked after.
 void StateBlock::ApplyVertexConstants() {
   VecConstShadow* shadow = owner->constShadow;
   if (shadow == nullptr || vertexConstants.empty()) return;
   owner->FlushVertexConstants();
-  uint32_t runFirst = 0;
-  uint32_t runLast = 0;
-  bool run = false;
-  for (auto it = vertexConstants.begin(); it != vertexConstants.end(); ++it) {
-    const uint32_t c = it->first > kMaxVertexConstantId ? kMaxVertexConstantId : it->first;
-    if (memcmp(shadow->image[c].w, it->second->word, sizeof shadow->image[c].w) == 0) continue;
-    memcpy(shadow->image[c].w, it->second->word, sizeof shadow->image[c].w);
-    if (run && c == runLast + 1) {
-      runLast = c;
-      continue;
+  static_assert(kMaxVertexConstantId + 1 <= kVecConstCount && sizeof(Dword4) == sizeof(VecConst));
+  const Dword4* values = vertexConstants.Values();
+  for (uint32_t w = 0; w < vertexConstants.kWords; ++w) {
+    const uint64_t held = vertexConstants.BitsWord(w);
+    if (held == 0) continue;
+    const Dword4* from = values + 64 * w;
+    VecConst* image = shadow->image + 64 * w;
+    uint64_t changed = 0;
+    const auto one = [&](uint32_t i) {
+      if (memcmp(image[i].w, from[i].word, sizeof image[i].w) == 0) return;
+      memcpy(image[i].w, from[i].word, sizeof image[i].w);
+      changed |= uint64_t{1} << i;
+    };
+    if (held == ~uint64_t{0}) {
+      for (uint32_t i = 0; i < 64; ++i) one(i);
+    } else {
+      for (uint64_t bits = held; bits != 0; bits &= bits - 1) one(static_cast<uint32_t>(__builtin_ctzll(bits)));
     }
-    if (run) shadow->MarkDirty(runFirst, runLast);
-    runFirst = runLast = c;
-    run = true;
+    // Each run of set bits: its first is the lowest set bit, its end the
+    // lowest clear bit above.
+    while (changed != 0) {
+      const uint32_t first = static_cast<uint32_t>(__builtin_ctzll(changed));
+      const uint64_t above = ~changed & (~uint64_t{0} << first);
+      const uint32_t end = above != 0 ? static_cast<uint32_t>(__builtin_ctzll(above)) : 64;
+      shadow->MarkDirty(64 * w + first, 64 * w + end - 1);
+      changed = end < 64 ? changed & (~uint64_t{0} << end) : 0;
+    }
   }
-  if (run) shadow->MarkDirty(runFirst, runLast);
 }
 
 // A changed vertex shader word is stored and selects the input layout
@@ -346,19 +372,31 @@ void StateBlock::Apply(bool applying) {
   RenderState3d* rs = owner;
   if (rs == nullptr) return;
   VertexProcessingBlock& v = rs->vertex;
-  for (auto it = renderStates.begin(); it != renderStates.end(); ++it) {
-    const uint32_t pair[2] = {it->first, it->second->value};
-    rs->SetRenderStates(pair, 1);
-  }
-  // Stages in order; the first stage without states ends the walk.
-  for (uint32_t s = 0; s < kBlockStages; ++s) {
-    if (stageStates[s].empty()) break;
-    for (auto it = stageStates[s].begin(); it != stageStates[s].end(); ++it) {
-      if (it->first == 0)
-        rs->SetStageTexture(s, it->second->value, rs->stages[s].textureKind);
-      else
-        rs->SetStageState(s, it->first, it->second->value);
+  // Render states in ascending id order, handed to the setter in batches
+  // (it takes them one after the other, as one at a time).
+  uint32_t pairs[2 * kApplyBatch];
+  uint32_t n = 0;
+  renderStates.ForEach([&](uint32_t id, const U32Record& r) {
+    pairs[2 * n] = id;
+    pairs[2 * n + 1] = r.value;
+    if (++n == kApplyBatch) {
+      rs->SetRenderStates(pairs, n);
+      n = 0;
     }
+  });
+  if (n != 0) rs->SetRenderStates(pairs, n);
+  // Stages in order; the first stage without states ends the walk. A
+  // stage's texture (id 0) comes first, then its other states go to the
+  // setter at once.
+  for (uint32_t s = 0; s < kBlockStages; ++s) {
+    const auto& stage = stageStates[s];
+    if (stage.empty()) break;
+    static_assert(sizeof(U32Record) == sizeof(uint32_t) && stage.kWords == 1);
+    uint32_t values[kStageStates + 1];
+    memcpy(values, stage.Values(), sizeof values);
+    const uint32_t held = static_cast<uint32_t>(stage.BitsWord(0));
+    if ((held & 1) != 0) rs->SetStageTexture(s, values[0], rs->stages[s].textureKind);
+    rs->SetStageStates(s, held & ~1u, values);
   }
   for (auto it = depthRange.begin(); it != depthRange.end(); ++it) rs->SetDepthRange(it->second->word);
   for (auto it = viewport.begin(); it != viewport.end(); ++it) {
@@ -391,10 +429,10 @@ void StateBlock::Apply(bool applying) {
   }
   for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) rs->EnableLight(it->first, it->second->value != 0);
   ApplyTransforms();
-  for (auto it = clipPlanes.begin(); it != clipPlanes.end(); ++it) {
-    if (it->first >= kMaxClipPlanes || memcmp(v.clipPlanes[it->first], it->second->word, 16) == 0) continue;
-    rs->SetClipPlane(it->first, it->second->word);
-  }
+  clipPlanes.ForEach([&](uint32_t plane, const Dword4& p) {
+    if (plane >= kMaxClipPlanes || memcmp(v.clipPlanes[plane], p.word, 16) == 0) return;
+    rs->SetClipPlane(plane, p.word);
+  });
   ApplyVertexConstants();
   ApplyVertexShader();
   for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {

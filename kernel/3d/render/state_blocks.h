@@ -1,6 +1,8 @@
 // State blocks: sets of render-state values a client saves under a 32-bit
 // key and applies later with one command. A block holds, per kind of state,
-// an ordered map from a state id to a copy of its value; capturing copies
+// the ids it covers with a copy of each value (in an array with a bit per
+// slot for the kinds with many ids, an ordered map for the others,
+// walked in ascending id order either way); capturing copies
 // the current values of the ids the block holds out of the render state,
 // applying writes them back through the render state's setters, so that
 // only what changed is marked dirty. A table of blocks belongs to each
@@ -14,6 +16,7 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/os.h"
 #include "core/otl_map.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/map_records.h"
@@ -57,11 +60,121 @@ extern const uint16_t kVertexRenderStateIds[38];
 extern const uint16_t kAllRenderStateIds[73];
 extern const uint8_t kAllStageStateIds[27];
 extern const uint8_t kVertexStageStateIds[2];
-extern const uint16_t kTransformIds[47];
+inline constexpr uint32_t kTransformIdCount = 47;
+extern const uint16_t kTransformIds[kTransformIdCount];
 
 struct U32Record {
   uint32_t value;
   void Prepare() { value = 0; }
+};
+
+// The slots of the kinds kept in arrays: an id is its own slot...
+struct SlotIsId {
+  static int32_t SlotOf(uint32_t id, uint32_t slots) { return id < slots ? static_cast<int32_t>(id) : -1; }
+  static uint32_t IdOf(uint32_t slot) { return slot; }
+};
+// ...or, for the transforms, its place in kTransformIds.
+struct TransformSlots {
+  static int32_t SlotOf(uint32_t id, uint32_t slots);
+  static uint32_t IdOf(uint32_t slot);
+};
+
+// The values of one kind a block holds, in one array of a record per
+// slot, made (zeroed) when the first id comes, with a bit per slot held.
+// It answers as the kind's ordered map would: iteration in ascending id
+// order, find, size; Apply and capture walk the bits and the array
+// directly, with no node to follow.
+template <class Record, uint32_t Slots, class Ids = SlotIsId>
+class SlotMap {
+ public:
+  static constexpr uint32_t kWords = (Slots + 63) / 64;
+  struct Entry {
+    uint32_t first;
+    Record* second;
+  };
+  class iterator {
+   public:
+    iterator(const SlotMap* map, uint32_t slot) : map_(map) { Set(slot); }
+    const Entry& operator*() const { return entry_; }
+    const Entry* operator->() const { return &entry_; }
+    bool operator==(const iterator& other) const { return slot_ == other.slot_; }
+    iterator& operator++() {
+      Set(map_->NextSlot(slot_ + 1));
+      return *this;
+    }
+
+   private:
+    void Set(uint32_t slot) {
+      slot_ = slot;
+      entry_ = {slot < Slots ? Ids::IdOf(slot) : 0, slot < Slots ? map_->values_ + slot : nullptr};
+    }
+    const SlotMap* map_;
+    uint32_t slot_ = Slots;
+    Entry entry_ = {};
+  };
+
+  SlotMap() = default;
+  ~SlotMap() { DeleteAll(); }
+  SlotMap(const SlotMap&) = delete;
+  SlotMap& operator=(const SlotMap&) = delete;
+
+  bool ok() const { return true; }
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  iterator begin() const { return iterator(this, NextSlot(0)); }
+  iterator end() const { return iterator(this, Slots); }
+  iterator find(uint32_t id) const {
+    const int32_t slot = Ids::SlotOf(id, Slots);
+    return slot >= 0 && Held(static_cast<uint32_t>(slot)) ? iterator(this, static_cast<uint32_t>(slot)) : end();
+  }
+  // 1 when the id was added; 0 when it has no slot, is held already or
+  // the array cannot be made (nothing changes then).
+  uint8_t AddIfAbsent(uint32_t id) {
+    const int32_t slot = Ids::SlotOf(id, Slots);
+    if (slot < 0 || Held(static_cast<uint32_t>(slot))) return 0;
+    if (values_ == nullptr) {
+      values_ = static_cast<Record*>(memAlloc(sizeof(Record) * Slots));  // zeroed
+      if (values_ == nullptr) return 0;
+    }
+    bits_[slot >> 6] |= uint64_t{1} << (slot & 63);
+    ++count_;
+    return 1;
+  }
+  void DeleteAll() {
+    if (values_ != nullptr) memFree(values_);
+    values_ = nullptr;
+    for (uint64_t& w : bits_) w = 0;
+    count_ = 0;
+  }
+
+  bool Held(uint32_t slot) const { return (bits_[slot >> 6] >> (slot & 63) & 1) != 0; }
+  // The first slot held from `from` on, or Slots.
+  uint32_t NextSlot(uint32_t from) const {
+    for (uint32_t w = from >> 6; w < kWords; ++w) {
+      const uint64_t bits = bits_[w] & (from > w * 64 ? ~uint64_t{0} << (from & 63) : ~uint64_t{0});
+      if (bits != 0) return w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+    }
+    return Slots;
+  }
+  // Bits of slots w * 64 to w * 64 + 63 held, and the array (null before
+  // the first id).
+  uint64_t BitsWord(uint32_t w) const { return bits_[w]; }
+  const Record* Values() const { return values_; }
+  // Calls f(slot, record) for every slot held, in ascending order.
+  template <class F>
+  void ForEach(F&& f) const {
+    for (uint32_t w = 0; w < kWords; ++w) {
+      for (uint64_t bits = bits_[w]; bits != 0; bits &= bits - 1) {
+        const uint32_t slot = w * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+        f(slot, values_[slot]);
+      }
+    }
+  }
+
+ private:
+  uint64_t bits_[kWords] = {};
+  uint32_t count_ = 0;
+  Record* values_ = nullptr;
 };
 
 class StateBlock : public OsHeapObject {
@@ -95,21 +208,23 @@ class StateBlock : public OsHeapObject {
   uint32_t key;
   uint8_t recording = 0;
 
-  Otl::Map<uint32_t, U32Record*> renderStates;
-  Otl::Map<uint32_t, U32Record*> stageStates[kBlockStages];
+  // The kinds a block of every state holds many values of are kept in
+  // arrays; the others in ordered maps of a record per key.
+  SlotMap<U32Record, kRenderStateIds> renderStates;
+  SlotMap<U32Record, kStageStates + 1> stageStates[kBlockStages];
   Otl::Map<uint32_t, LightRecord*> lights;
   Otl::Map<uint32_t, U32Record*> lightEnables;
   Otl::Map<uint32_t, Dword3*> streams;
   Otl::Map<uint32_t, Dword3*> indexSource;
-  Otl::Map<uint32_t, Matrix4Words*> transforms;
-  Otl::Map<uint32_t, Dword4*> clipPlanes;
+  SlotMap<Matrix4Words, kTransformIdCount, TransformSlots> transforms;
+  SlotMap<Dword4, kMaxClipPlanes> clipPlanes;
   Otl::Map<uint32_t, Dword4*> viewport;
   Otl::Map<uint32_t, Dword2*> depthRange;
   Otl::Map<uint32_t, MaterialRecord*> material;
   Otl::Map<uint32_t, U32Record*> pixelProgram;
   Otl::Map<uint32_t, Dword4*> pixelConstants;
   Otl::Map<uint32_t, U32Record*> vertexShader;
-  Otl::Map<uint32_t, Dword4*> vertexConstants;
+  SlotMap<Dword4, kMaxVertexConstantId + 1> vertexConstants;
 
  private:
   void AddLights();

@@ -39,10 +39,15 @@ constexpr uint32_t kSizeWordLowBits = 0x3FFF;
 
 // The base word of register-0xC0 packets and its index: the 0x1300 value
 // of Shared locked data word 140, or the no-write index while it holds
-// none (the packet keeps its length).
-uint32_t BaseWord(CommonData* common) { return ReadShared(&common->sharedLocked->last1300Value); }
-uint8_t BaseIndex(CommonData* common) {
-  return static_cast<uint8_t>(TagValueHeader(common->sharedLocked, 0xC0, 0x20));
+// none (the packet keeps its length), TagValueHeader's rule; both from
+// one read of the word.
+struct Base {
+  uint8_t index;
+  uint32_t word;
+};
+Base BaseOf(CommonData* common) {
+  const uint32_t word = ReadShared(&common->sharedLocked->last1300Value);
+  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
 }
 
 WorkBufferSlot* Slots(CommonData* common) {
@@ -62,21 +67,32 @@ void Hand(BmSecondaryInt* stream) {
 
 bool Write(BmSecondaryInt* stream, const GroupPacket& p) { return stream != nullptr && p.WriteTo(stream); }
 
+// A group header of up to four register indices, the first in the low
+// byte, unused places 0x21.
+constexpr uint32_t Header(uint8_t a, uint8_t b = 0x21, uint8_t c = 0x21, uint8_t d = 0x21) {
+  return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
+}
+
+// A one-group packet written straight into the stream, as Write of the
+// same GroupPacket would: the hot packets skip the packet buffer, whose
+// words would be stored one by one and read back wide.
+template <class... W>
+bool WriteGroup(BmSecondaryInt* stream, uint32_t header, W... words) {
+  return stream != nullptr && WritePacket(stream, header, words...);
+}
+
 // {3, 0x21AFAFC0, 0x207, tag | 1, tag}: the tag that precedes a mode
 // change while sync tags are on.
 void WriteModeTag(CommonData* common, BmSecondaryInt* stream) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
-  GroupPacket p;
-  p.G({0xC0, 0xAF, 0xAF}, {0x207, tag | 1, tag});
-  Write(stream, p);
+  WriteGroup(stream, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
 }
 
 // {4, 0xC0AFAFC0, op, tag | 1, tag, base}: answers the tag.
 uint32_t WriteOperationTag(CommonData* common, BmSecondaryInt* stream, uint32_t operation) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
-  GroupPacket p;
-  p.G({0xC0, 0xAF, 0xAF, BaseIndex(common)}, {operation, tag | 1, tag, BaseWord(common)});
-  Write(stream, p);
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, 0xAF, 0xAF, base.index), operation, tag | 1, tag, base.word);
   ControlWordOverwritten(common);
   return tag;
 }
@@ -345,9 +361,8 @@ void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bo
     if ((cache.on != 0) == on) return;
     mode = on ? kEngineModeOnBit | kEngineModeAtLoad : kEngineModeAtLoad;
   }
-  GroupPacket p;
-  p.G({0xC0, BaseIndex(common)}, {mode, BaseWord(common)});
-  Write(stream, p);
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.on = on ? 1 : 0;
@@ -365,9 +380,8 @@ void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force) 
   const uint32_t mode = cache.syncTagsOn != 0 ? kClearModeTags : kClearModeNoTags;
   if (!force && (cache.clearWord & kEngineModeOnBit) == (mode & kEngineModeOnBit) && cache.clearFlag != 0) return;
   if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
-  GroupPacket p;
-  p.G({0xC0, BaseIndex(common)}, {mode, BaseWord(common)});
-  Write(stream, p);
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.clearWord = mode;
@@ -480,19 +494,14 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
 
   BmSecondaryInt* stream = state->stream;
   const uint32_t* w = state->addressWords;
-  GroupPacket a;
-  a.G({0x88, 0x89, 0x8C, 0x8D}, {w[0], w[1], w[4], w[5]});
-  Write(stream, a);
-  GroupPacket b;
-  b.G({0x8A, 0x8B}, {w[2], w[3]});
-  Write(stream, b);
+  WriteGroup(stream, Header(0x88, 0x89, 0x8C, 0x8D), w[0], w[1], w[4], w[5]);
+  WriteGroup(stream, Header(0x8A, 0x8B), w[2], w[3]);
   EngineOwner3d* owner = common->engineOwner3d;
   if (owner != nullptr && owner->targetOperation != 0)
     owner->EmitTargetOperation(state->setupWords[0], state->setupWords[1], state->setupWords[2],
                                state->setupWords[3]);
-  GroupPacket mode;
-  mode.G({0xC0, BaseIndex(common)}, {9, BaseWord(common)});
-  Write(stream, mode);
+  const Base base = BaseOf(common);
+  WriteGroup(stream, Header(0xC0, base.index), 9u, base.word);
   // The tags follow in the board's stream: a context stream of its own is
   // handed over first, the board's own once at the end.
   if (stream != common->secondaryStream) Hand(stream);

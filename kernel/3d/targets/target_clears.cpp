@@ -21,9 +21,19 @@ namespace {
 
 bool Later(const CommonData* common) { return (common->revisionBits & kCapsLater) != 0; }
 
-uint32_t BaseWord(CommonData* common) { return ReadShared(&common->sharedLocked->last1300Value); }
-uint8_t BaseIndex(CommonData* common) {
-  return static_cast<uint8_t>(TagValueHeader(common->sharedLocked, 0xC0, 0x20));
+// A group header of up to four register indices, the first in the low
+// byte, unused places 0x21.
+constexpr uint32_t Header(uint8_t a, uint8_t b = 0x21, uint8_t c = 0x21, uint8_t d = 0x21) {
+  return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
+}
+
+struct Base {
+  uint8_t index;
+  uint32_t word;
+};
+Base BaseOf(CommonData* common) {
+  const uint32_t word = ReadShared(&common->sharedLocked->last1300Value);
+  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
 }
 
 ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
@@ -123,20 +133,19 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
     mode = cache.syncTagsOn != 0 ? 0 : kEngineModeOnBit;
     if (cache.syncTagsOn != 0) {
       const uint32_t tag = TakeNextTag(common->sharedLocked);
-      GroupPacket t;
-      t.G({0xC0, 0xAF, 0xAF}, {0x207, tag | 1, tag});
-      t.WriteTo(stream);
+      WritePacket(stream, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
     }
     cache.clearWord = modeOnly ? mode | 0x108 : mode | 8;
   }
-  GroupPacket p;
+  // Written straight into the stream: a packet buffer's words would be
+  // stored one by one and read back wide.
+  const Base base = BaseOf(common);
   if (modeOnly) {
-    p.G({0xC0, BaseIndex(common)}, {mode | 0x108, BaseWord(common)});
+    WritePacket(stream, Header(0xC0, base.index), mode | 0x108, base.word);
   } else {
     if (surface != nullptr) surface->clearDepth = depth;
-    p.G({0xAD, 0xC0, BaseIndex(common)}, {value, mode | 8, BaseWord(common)});
+    WritePacket(stream, Header(0xAD, 0xC0, base.index), value, mode | 8, base.word);
   }
-  p.WriteTo(stream);
   stream->ExecutePending();
   ControlWordOverwritten(common);
   if (Later(common)) cache.clearFlag = 1;
@@ -195,9 +204,8 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
                                               : nullptr;
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
-  GroupPacket p;
-  p.G({0xC0, 0xAF, 0xAF, BaseIndex(common)}, {kTargetTagOperation, tag | 1, tag, BaseWord(common)});
-  p.WriteTo(stream);
+  const Base base = BaseOf(common);
+  WritePacket(stream, Header(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
   stream->ExecutePending();
   ControlWordOverwritten(common);
 }

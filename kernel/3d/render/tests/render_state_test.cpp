@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/heap_object.h"
@@ -320,6 +321,112 @@ TEST_F(StateTest, StageStatesOfStagesFromTenAndAboveStateTwentyEightAreIgnored) 
   EXPECT_EQ(state->stages[4].coordIndex, 5u);
   EXPECT_EQ(state->stages[4].texGen, 2u);
   EXPECT_EQ(state->stages[4].dirty, kSgCoordIndex | kSgTexGen);
+}
+
+// Each stage state: the field its value lands in (masked as the field
+// takes it) and the group it marks; the same value again marks nothing.
+TEST_F(StateTest, EachStageStateStoresItsFieldAndMarksItsGroup) {
+  using Field = uint32_t (*)(const TextureStage&);
+  struct Case {
+    uint32_t state, value;
+    Field field;
+    uint32_t expected, bits;
+  };
+  const Case cases[] = {
+      {1, 0x1FE, [](const TextureStage& t) -> uint32_t { return t.colourOp; }, 0xFE, kSgOps},
+      {2, 0x103, [](const TextureStage& t) -> uint32_t { return t.colourArg1; }, 0x03, kSgOps},
+      {3, 0x104, [](const TextureStage& t) -> uint32_t { return t.colourArg2; }, 0x04, kSgOps},
+      {4, 0x105, [](const TextureStage& t) -> uint32_t { return t.alphaOp; }, 0x05, kSgOps},
+      {5, 0x106, [](const TextureStage& t) -> uint32_t { return t.alphaArg1; }, 0x06, kSgOps},
+      {6, 0x107, [](const TextureStage& t) -> uint32_t { return t.alphaArg2; }, 0x07, kSgOps},
+      {7, Bits(1.5f), [](const TextureStage& t) -> uint32_t { return t.bumpMatrix[0]; }, Bits(1.5f), kSgBump},
+      {8, Bits(2.5f), [](const TextureStage& t) -> uint32_t { return t.bumpMatrix[1]; }, Bits(2.5f), kSgBump},
+      {9, Bits(3.5f), [](const TextureStage& t) -> uint32_t { return t.bumpMatrix[2]; }, Bits(3.5f), kSgBump},
+      {10, Bits(4.5f), [](const TextureStage& t) -> uint32_t { return t.bumpMatrix[3]; }, Bits(4.5f), kSgBump},
+      {11, 0x0003000E, [](const TextureStage& t) -> uint32_t { return t.coordIndex | t.texGen << 8; }, 0x306,
+       kSgCoordIndex | kSgTexGen},
+      {12, 0x0D, [](const TextureStage& t) -> uint32_t { return t.addressU | t.addressV << 8; }, 0x505, kSgAddress},
+      {13, 0x0E, [](const TextureStage& t) -> uint32_t { return t.addressU; }, 6, kSgAddress},
+      {14, 0x0B, [](const TextureStage& t) -> uint32_t { return t.addressV; }, 3, kSgAddress},
+      {15, 0xAABBCCDD, [](const TextureStage& t) -> uint32_t { return t.border; }, 0xAABBCCDD, kSgBorder},
+      {16, 0x0A, [](const TextureStage& t) -> uint32_t { return t.magFilter; }, 2, kSgFilter},
+      {17, 0x0B, [](const TextureStage& t) -> uint32_t { return t.minFilter; }, 3, kSgFilter},
+      {18, 0x0C, [](const TextureStage& t) -> uint32_t { return t.mipFilter; }, 4, kSgFilter},
+      {19, 0x12345678, [](const TextureStage& t) -> uint32_t { return t.lodBias; }, 0x12345678, kSgLod},
+      {20, 0x9ABCDEF0, [](const TextureStage& t) -> uint32_t { return t.maxMipLevel; }, 0x9ABCDEF0, kSgLod},
+      {21, 0x07, [](const TextureStage& t) -> uint32_t { return t.anisotropy; }, 3, kSgFilter},
+      {22, 0x11223344, [](const TextureStage& t) -> uint32_t { return t.bumpScale; }, 0x11223344, kSgBump},
+      {23, 0x55667788, [](const TextureStage& t) -> uint32_t { return t.bumpOffset; }, 0x55667788, kSgBump},
+      {24, 0xFFFF, [](const TextureStage& t) -> uint32_t { return t.transformFlags; }, 0x107, kSgTexGen},
+      {25, 0x0F, [](const TextureStage& t) -> uint32_t { return t.addressW; }, 7, kSgAddress},
+      {26, 0x1A1, [](const TextureStage& t) -> uint32_t { return t.colourArg0; }, 0xA1, kSgOps},
+      {27, 0x1A2, [](const TextureStage& t) -> uint32_t { return t.alphaArg0; }, 0xA2, kSgOps},
+      {28, 0x1A3, [](const TextureStage& t) -> uint32_t { return t.resultArg; }, 0xA3, kSgOps},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    state->ClearDirty();
+    state->SetStageState(5, c.state, c.value);
+    EXPECT_EQ(state->stageValues[5][c.state], c.value);
+    EXPECT_EQ(c.field(state->stages[5]), c.expected);
+    EXPECT_EQ(state->stages[5].dirty, c.bits);
+    EXPECT_EQ(state->pixel.stageSummary, c.bits);
+    EXPECT_EQ(state->pixel.dirty, kPxStages);
+    state->ClearDirty();
+    state->SetStageState(5, c.state, c.value);
+    EXPECT_EQ(state->stages[5].dirty, 0u);
+    EXPECT_EQ(state->pixel.dirty, 0u);
+  }
+}
+
+// A run of one stage's states through SetStageStates leaves the state as
+// SetStageState of each in ascending order does: values, fields,
+// coordinate sets and every dirty word, with invalid stages and states
+// skipped alike.
+TEST_F(StateTest, StageStatesInARunSetWhatOneAtATimeSets) {
+  RenderContext3d* other = OsNew<RenderContext3d>();
+  ASSERT_NE(other, nullptr);
+  RenderState3d* single = &other->state;
+  single->owner = other;
+  struct Run {
+    uint32_t stage;
+    std::vector<uint32_t> pairs;  // ascending states
+  };
+  const Run runs[] = {
+      {0, {1, 4, 2, 3, 3, 2, 4, 7, 5, 1, 6, 0, 26, 9, 27, 8, 28, 1}},
+      {1, {7, Bits(0.5f), 8, Bits(-0.0f), 9, Bits(0.0f), 10, Bits(2.0f), 22, 5, 23, 6}},
+      {2, {11, 0x00020005, 24, 0x10F}},  // both sync the coordinate set
+      {2, {11, 0x00010003, 24, 3}},
+      {3, {12, 9, 13, 2, 14, 3, 15, 0xAABBCCDD, 25, 4}},
+      {4, {16, 2, 17, 10, 18, 1, 19, 3, 20, 4, 21, 7}},
+      {5, {0, 5, 12, 1, 29, 5, 31, 1}},  // states 0 and past 28 are skipped
+      {9, {1, 5, 11, 0x30002}},          // the last stage has no coordinate set
+      {10, {1, 5}},                      // no stage 10
+      {0, {1, 4, 2, 3}},                 // unchanged: nothing marked
+      {6, {}},
+  };
+  for (const Run& run : runs) {
+    state->ClearDirty();
+    single->ClearDirty();
+    uint32_t held = 0;
+    uint32_t values[kStageStates + 1] = {};
+    for (size_t i = 0; i < run.pairs.size(); i += 2) {
+      const uint32_t id = run.pairs[i];
+      if (id < 32) held |= 1u << id;
+      if (id <= kStageStates) values[id] = run.pairs[i + 1];
+      single->SetStageState(run.stage, id, run.pairs[i + 1]);
+    }
+    state->SetStageStates(run.stage, held, values);
+    SCOPED_TRACE(run.stage);
+    EXPECT_EQ(memcmp(state->stageValues, single->stageValues, sizeof state->stageValues), 0);
+    EXPECT_EQ(memcmp(state->stages, single->stages, sizeof state->stages), 0);
+    EXPECT_EQ(memcmp(&state->vertex.texCoords, &single->vertex.texCoords, sizeof state->vertex.texCoords), 0);
+    const Dirty mine = DirtyNow();
+    std::swap(state, single);
+    EXPECT_EQ(mine, DirtyNow());
+    std::swap(state, single);
+  }
+  OsDelete(other);
 }
 
 TEST_F(StateTest, DriverStates) {

@@ -700,6 +700,14 @@ TEST_F(TargetState, TheEngineClearOfASurface) {
     }
   }
   EXPECT_EQ(PacketWrites(0x1000 + 4 * 0xAD).back(), 0x00FFFFFFu);
+  // With no 0x1300 value the base word takes the no-write index.
+  Common()->revisionBits = 0x2;
+  EngineMode3d() = EngineModeCache();
+  SharedLocked()->last1300Value = kLastRegNone;
+  EXPECT_EQ(Ours(Written([&] { ClearTargetSurface(&s, Secondary(), 5, &depth, false, 0.5f); })),
+            (std::vector<Words>{{3, 0x2120C0AD, 5, 8, kLastRegNone}}));
+  EXPECT_EQ(Ours(Written([&] { ClearTargetSurface(&s, Secondary(), 5, &depth, true, 0.5f); })),
+            (std::vector<Words>{{2, 0x212120C0, 0x108, kLastRegNone}}));
 }
 
 TEST_F(TargetState, TheRowsAFastClearFillsFirst) {
