@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <type_traits>
+
 #include "core/utils.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/tnl/tnl_setup.h"
@@ -391,7 +393,8 @@ void StateBlock::Apply(bool applying) {
   for (uint32_t s = 0; s < kBlockStages; ++s) {
     const auto& stage = stageStates[s];
     if (stage.empty()) break;
-    static_assert(sizeof(U32Record) == sizeof(uint32_t) && stage.kWords == 1);
+    static_assert(sizeof(U32Record) == sizeof(uint32_t) &&
+                  std::remove_reference_t<decltype(stage)>::kWords == 1);
     uint32_t values[kStageStates + 1];
     memcpy(values, stage.Values(), sizeof values);
     const uint32_t held = static_cast<uint32_t>(stage.BitsWord(0));
