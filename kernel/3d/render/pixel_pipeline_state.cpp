@@ -168,8 +168,13 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
     copy.dirtyConstants = 0xFFFFFFFF;
   }
   if ((compare & kPpsConstants) != 0) {
-    for (uint32_t i = 0; i < kPipelineConstants; ++i) {
-      if ((copy.constantMask >> i & 1) == 0) continue;
+    // Only the slots the constant mask selects; when the block was taken
+    // above, its slots are equal now.
+    static_assert(kPipelineConstants < 32);
+    uint32_t slots = copy.constantMask & ((1u << kPipelineConstants) - 1);
+    if ((compare & kPpsConstantBlock) != 0) slots &= ~((1u << kPipelineBlockConstants) - 1);
+    for (uint32_t m = slots; m != 0; m &= m - 1) {
+      const uint32_t i = static_cast<uint32_t>(__builtin_ctz(m));
       if (memcmp(copy.constants[i], live.constants[i], 16) == 0) continue;
       memcpy(copy.constants[i], live.constants[i], 16);
       copy.dirtyConstants |= 1u << i;
