@@ -149,14 +149,20 @@ void BM_SelectOneConstantChanged(benchmark::State& state) {
   if (s.context == nullptr) return state.SkipWithError("no render context");
   TokenContext3d token{};
   token.current = s.context;
-  uint8_t entry[24] = {};
-  entry[4] = 3;  // bank 3, index 0: slot 6
-  float value = 0.0f;
-  // Every draw changes the constant by one step of its 11-bit image.
-  auto step = [&] {
-    value += 1.0f / 1024;
+  // The token entries are written beforehand, as a client's stream is:
+  // every draw changes the constant by one step of its 11-bit image.
+  constexpr uint32_t kEntries = 1024;
+  std::vector<uint8_t> entries(24 * kEntries, 0);
+  for (uint32_t i = 0; i < kEntries; ++i) {
+    uint8_t* entry = &entries[24 * i];
+    entry[4] = 3;  // bank 3, index 0: slot 6
+    const float value = static_cast<float>(i + 1) / 1024;
     memcpy(entry + 8, &value, 4);
-    RenderState3dSetPixelConstants(&token, entry, 1, 0);
+  }
+  uint32_t next = 0;
+  auto step = [&] {
+    RenderState3dSetPixelConstants(&token, &entries[24 * next], 1, 0);
+    next = (next + 1) % kEntries;
     return s.Draw();
   };
   size_t bytes = 0;
