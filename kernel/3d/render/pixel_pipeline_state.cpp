@@ -20,6 +20,8 @@ uint32_t Bounded(uint32_t count) { return count < kPipelineEntries ? count : kPi
 
 }  // namespace
 
+namespace {
+
 // An entry's reset values (its dirty word and the kept sampling bits
 // aside): copied whole, which is cheaper than clearing and filling.
 constexpr PipelineStageEntry kResetEntry = {
@@ -44,6 +46,21 @@ constexpr PipelineStageEntry kResetEntry = {
     {},                             // tail
 };
 
+// The whole record's reset values (entries without their kept parts).
+constexpr PixelPipelineState MakeResetState() {
+  PixelPipelineState s{};
+  s.compareMask = 0xFFFFFFFF;
+  s.constantMask = 0xFFFFFFFF;
+  s.stageDirtyMask = 0xFFFFFFFF;
+  for (PipelineStageEntry& e : s.entries) e = kResetEntry;
+  s.stageMask = 0x1FFFF;
+  s.mask = 0xFFFFFF;
+  return s;
+}
+constinit const PixelPipelineState kResetState = MakeResetState();
+
+}  // namespace
+
 void PixelPipelineState::ResetStage(PipelineStageEntry& e) {
   // Everything the table does not name is cleared; byte 16 keeps bits 3-4
   // (field Q) and byte 19 bits 4-7.
@@ -57,25 +74,24 @@ void PixelPipelineState::ResetStage(PipelineStageEntry& e) {
 }
 
 void PixelPipelineState::Reset(RenderContext3d* context) {
-  dirty = 0;
-  dirtyConstants = 0;
-  compareMask = 0xFFFFFFFF;
-  constantMask = 0xFFFFFFFF;
-  options = 0;
-  stageDirty = 0;
-  stageDirtyMask = 0xFFFFFFFF;
-  for (PipelineStageEntry& e : entries) ResetStage(e);
-  stageMask = 0x1FFFF;
-  programId = 0;
-  clientProgram = 0;
-  memset(constants, 0, sizeof constants);
-  firstLinked = nullptr;
-  secondLinked = nullptr;
-  reserved1684 = 0;
-  memset(cleared1688, 0, sizeof cleared1688);
-  mask = 0xFFFFFF;
-  firstLinkedValue = 0;
-  secondLinkedValue = 0;
+  // One copy of the reset record, then what the reset keeps: the
+  // description and each entry's dirty word and kept sampling bits.
+  const PipelineRecord* const kept = description;
+  uint32_t entryDirty[kPipelineEntries];
+  uint8_t keep16[kPipelineEntries];
+  uint8_t keep19[kPipelineEntries];
+  for (uint32_t i = 0; i < kPipelineEntries; ++i) {
+    entryDirty[i] = entries[i].dirty;
+    keep16[i] = entries[i].sampling[0] & 0x18;
+    keep19[i] = entries[i].sampling[3] & 0xF0;
+  }
+  memcpy(static_cast<void*>(this), &kResetState, sizeof *this);
+  description = kept;
+  for (uint32_t i = 0; i < kPipelineEntries; ++i) {
+    entries[i].dirty = entryDirty[i];
+    entries[i].sampling[0] = static_cast<uint8_t>(0x20 | keep16[i]);
+    entries[i].sampling[3] = keep19[i];
+  }
   if (context != nullptr) {
     for (uint32_t i = 0; i < 2; ++i) {
       Surface3d* surface = context->aux.selected[i];

@@ -314,7 +314,7 @@ bool PixelProgram::Build(PixelProgramCache* owner, const PipelineRecord* d, uint
   for (uint32_t s = 0; s < count; ++s) {
     const StageRecord& r = d->stages[s];
     CombinerStage& stage = stages[s];
-    stage.Clear();
+    // (Reset cleared every stage object.)
     stage.index = s;
     ++stageCount;
     stage.colour.Build(r.colour, formats, false);
