@@ -200,6 +200,12 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
     static_assert(kPipelineConstants < 32);
     uint32_t slots = copy.constantMask & ((1u << kPipelineConstants) - 1);
     if ((compare & kPpsConstantBlock) != 0) slots &= ~((1u << kPipelineBlockConstants) - 1);
+    // Slots from the first selected one on that are all equal need no
+    // look one by one.
+    if (slots != 0) {
+      const uint32_t first = static_cast<uint32_t>(__builtin_ctz(slots));
+      if (memcmp(copy.constants[first], live.constants[first], 16 * (kPipelineConstants - first)) == 0) slots = 0;
+    }
     for (uint32_t m = slots; m != 0; m &= m - 1) {
       const uint32_t i = static_cast<uint32_t>(__builtin_ctz(m));
       if (memcmp(copy.constants[i], live.constants[i], 16) == 0) continue;
