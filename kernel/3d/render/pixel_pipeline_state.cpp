@@ -18,10 +18,6 @@ uint32_t SamplingWord(const PipelineStageEntry& e) {
 
 uint32_t Bounded(uint32_t count) { return count < kPipelineEntries ? count : kPipelineEntries; }
 
-}  // namespace
-
-namespace {
-
 // An entry's reset values (its dirty word and the kept sampling bits
 // aside): copied whole, which is cheaper than clearing and filling.
 constexpr PipelineStageEntry kResetEntry = {
