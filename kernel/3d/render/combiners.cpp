@@ -80,10 +80,11 @@ bool IsTextureRegister(uint32_t reg) {
 }
 
 int32_t ConstantStep(float value) {
-  if (!(value == value)) return 0;
-  const float scaled = value * 1024.0f;
-  if (scaled >= 1023.0f) return 1023;
-  if (scaled <= -1024.0f) return -1024;
+  // Without branches (NaN as 0, then clamped before the conversion, which
+  // gives what truncating first and clamping after gives).
+  float scaled = value == value ? value * 1024.0f : 0.0f;
+  scaled = scaled < 1023.0f ? scaled : 1023.0f;
+  scaled = scaled > -1024.0f ? scaled : -1024.0f;
   return static_cast<int32_t>(scaled);
 }
 
@@ -210,6 +211,7 @@ void CombinerStage::Clear() {
   type = kStageOrdinary;
   generalCount = replicatedCount = 0;
   memset(constantImages, 0, sizeof constantImages);
+  constantSourceValid = 0;
   constantCount = 0;
   readMask = 0;
   constantsPresent = 0;
@@ -250,6 +252,7 @@ void CombinerStage::SetConstantImageFixed(uint32_t i, const int32_t v[4]) {
   if (i > 1) return;
   constantImages[i][0] = PackConstantImage(v, 0);
   constantImages[i][1] = PackConstantImage(v, 1);
+  constantSourceValid = 0;
   if (constantCount < i + 1) constantCount = i + 1;
   constantsPresent = 1;
 }
@@ -274,11 +277,20 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
   }
   if (type == kStageOrdinary) {
     if ((state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0 && 2 * index + 1 < kPipelineConstants) {
-      float c[4];
-      memcpy(c, state.constants[2 * index], 16);
-      SetConstantImage(0, c);
-      memcpy(c, state.constants[2 * index + 1], 16);
-      SetConstantImage(1, c);
+      const uint8_t* source = state.constants[2 * index];
+      if (constantSourceValid != 0 && memcmp(constantSource, source, sizeof constantSource) == 0) {
+        // The images already hold these constants: they are emitted again.
+        if (constantCount < 2) constantCount = 2;
+        constantsPresent = 1;
+      } else {
+        float c[4];
+        memcpy(c, source, 16);
+        SetConstantImage(0, c);
+        memcpy(c, source + 16, 16);
+        SetConstantImage(1, c);
+        memcpy(constantSource, source, sizeof constantSource);
+        constantSourceValid = 1;
+      }
     }
     for (uint32_t shift : kRegShift) {
       if (FieldOf(image->colour[0], shift, kArgumentRegisterMask) == 15) image->register15 |= 1;

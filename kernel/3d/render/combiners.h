@@ -186,6 +186,11 @@ class CombinerStage {
   CombinerHalf colour;
   CombinerHalf alpha;
   CombinerStage* next = nullptr;  // the program's linked stage list
+  // The two constants the constant images were last made from by the
+  // emission of an ordinary stage (valid while no other writer replaced
+  // the images since): an emission with the same constants keeps them.
+  uint8_t constantSourceValid = 0;
+  uint8_t constantSource[2][16] = {};
 };
 
 // The 11-bit conversion of a constant: trunc(c x 1024) clamped to

@@ -18,6 +18,43 @@ uint32_t SamplingWord(const PipelineStageEntry& e) {
 
 uint32_t Bounded(uint32_t count) { return count < kPipelineEntries ? count : kPipelineEntries; }
 
+// An entry's reset values (its dirty word and the kept sampling bits
+// aside): copied whole, which is cheaper than clearing and filling.
+constexpr PipelineStageEntry kResetEntry = {
+    0,                              // dirty
+    0xFFFFFFFF,                     // compareMask
+    1,                              // textureA
+    0,                              // textureB
+    {0x20, 0x49, 2, 0},             // sampling
+    0,                              // word20
+    {0, 0},                         // pair
+    1000,                           // lodLevels
+    {-1000.0f, 1000.0f},            // lodRange
+    1,                              // word44
+    {},                             // cleared48
+    1,                              // word60
+    {},                             // cleared64
+    1,                              // word76
+    {},                             // block80
+    {1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f},  // block96
+    0,                              // word120
+    {},                             // enables
+    {},                             // tail
+};
+
+// The whole record's reset values (entries without their kept parts).
+constexpr PixelPipelineState MakeResetState() {
+  PixelPipelineState s{};
+  s.compareMask = 0xFFFFFFFF;
+  s.constantMask = 0xFFFFFFFF;
+  s.stageDirtyMask = 0xFFFFFFFF;
+  for (PipelineStageEntry& e : s.entries) e = kResetEntry;
+  s.stageMask = 0x1FFFF;
+  s.mask = 0xFFFFFF;
+  return s;
+}
+constinit const PixelPipelineState kResetState = MakeResetState();
+
 }  // namespace
 
 void PixelPipelineState::ResetStage(PipelineStageEntry& e) {
@@ -26,45 +63,31 @@ void PixelPipelineState::ResetStage(PipelineStageEntry& e) {
   const uint8_t keep16 = e.sampling[0] & 0x18;
   const uint8_t keep19 = e.sampling[3] & 0xF0;
   const uint32_t dirty = e.dirty;
-  memset(&e, 0, sizeof e);
+  e = kResetEntry;
   e.dirty = dirty;
-  e.compareMask = 0xFFFFFFFF;
-  e.textureA = 1;
   e.sampling[0] = static_cast<uint8_t>(0x20 | keep16);
-  e.sampling[1] = 0x49;
-  e.sampling[2] = 2;
   e.sampling[3] = keep19;
-  e.lodLevels = 1000;
-  e.lodRange[0] = -1000.0f;
-  e.lodRange[1] = 1000.0f;
-  e.word44 = 1;
-  e.word60 = 1;
-  e.word76 = 1;
-  e.block96[0] = 1.0f;
-  e.block96[3] = 1.0f;
-  e.block96[4] = 1.0f;
 }
 
 void PixelPipelineState::Reset(RenderContext3d* context) {
-  dirty = 0;
-  dirtyConstants = 0;
-  compareMask = 0xFFFFFFFF;
-  constantMask = 0xFFFFFFFF;
-  options = 0;
-  stageDirty = 0;
-  stageDirtyMask = 0xFFFFFFFF;
-  for (PipelineStageEntry& e : entries) ResetStage(e);
-  stageMask = 0x1FFFF;
-  programId = 0;
-  clientProgram = 0;
-  memset(constants, 0, sizeof constants);
-  firstLinked = nullptr;
-  secondLinked = nullptr;
-  reserved1684 = 0;
-  memset(cleared1688, 0, sizeof cleared1688);
-  mask = 0xFFFFFF;
-  firstLinkedValue = 0;
-  secondLinkedValue = 0;
+  // One copy of the reset record, then what the reset keeps: the
+  // description and each entry's dirty word and kept sampling bits.
+  const PipelineRecord* const kept = description;
+  uint32_t entryDirty[kPipelineEntries];
+  uint8_t keep16[kPipelineEntries];
+  uint8_t keep19[kPipelineEntries];
+  for (uint32_t i = 0; i < kPipelineEntries; ++i) {
+    entryDirty[i] = entries[i].dirty;
+    keep16[i] = entries[i].sampling[0] & 0x18;
+    keep19[i] = entries[i].sampling[3] & 0xF0;
+  }
+  memcpy(static_cast<void*>(this), &kResetState, sizeof *this);
+  description = kept;
+  for (uint32_t i = 0; i < kPipelineEntries; ++i) {
+    entries[i].dirty = entryDirty[i];
+    entries[i].sampling[0] = static_cast<uint8_t>(0x20 | keep16[i]);
+    entries[i].sampling[3] = keep19[i];
+  }
   if (context != nullptr) {
     for (uint32_t i = 0; i < 2; ++i) {
       Surface3d* surface = context->aux.selected[i];
@@ -168,8 +191,19 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
     copy.dirtyConstants = 0xFFFFFFFF;
   }
   if ((compare & kPpsConstants) != 0) {
-    for (uint32_t i = 0; i < kPipelineConstants; ++i) {
-      if ((copy.constantMask >> i & 1) == 0) continue;
+    // Only the slots the constant mask selects; when the block was taken
+    // above, its slots are equal now.
+    static_assert(kPipelineConstants < 32);
+    uint32_t slots = copy.constantMask & ((1u << kPipelineConstants) - 1);
+    if ((compare & kPpsConstantBlock) != 0) slots &= ~((1u << kPipelineBlockConstants) - 1);
+    // Slots from the first selected one on that are all equal need no
+    // look one by one.
+    if (slots != 0) {
+      const uint32_t first = static_cast<uint32_t>(__builtin_ctz(slots));
+      if (memcmp(copy.constants[first], live.constants[first], 16 * (kPipelineConstants - first)) == 0) slots = 0;
+    }
+    for (uint32_t m = slots; m != 0; m &= m - 1) {
+      const uint32_t i = static_cast<uint32_t>(__builtin_ctz(m));
       if (memcmp(copy.constants[i], live.constants[i], 16) == 0) continue;
       memcpy(copy.constants[i], live.constants[i], 16);
       copy.dirtyConstants |= 1u << i;

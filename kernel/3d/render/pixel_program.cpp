@@ -314,7 +314,7 @@ bool PixelProgram::Build(PixelProgramCache* owner, const PipelineRecord* d, uint
   for (uint32_t s = 0; s < count; ++s) {
     const StageRecord& r = d->stages[s];
     CombinerStage& stage = stages[s];
-    stage.Clear();
+    // (Reset cleared every stage object.)
     stage.index = s;
     ++stageCount;
     stage.colour.Build(r.colour, formats, false);
@@ -442,20 +442,21 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   float bias;
   const uint32_t biasBits = e.pair[0];
   memcpy(&bias, &biasBits, 4);
-  uint32_t image[8];
-  memcpy(image, u.image, sizeof image);
-  image[0] = (image[0] & 0x3FF) | LodField(lod[0]) << 10 | LodField(lod[1]) << 18;
-  image[2] = width | height << 14;
-  image[3] = pitch | BiasField(bias, u.extraBias) << 12;
-  image[4] = uint32_t{u.coefficients[0]} | uint32_t{u.coefficients[1]} << 16;
-  image[5] = uint32_t{u.coefficients[2]} | uint32_t{u.coefficients[3]} << 16;
+  // Word by word: the image words the unit step just stored are not read
+  // back as a block.
+  const uint32_t w0 = (u.image[0] & 0x3FF) | LodField(lod[0]) << 10 | LodField(lod[1]) << 18;
+  const uint32_t w2 = width | height << 14;
+  const uint32_t w3 = pitch | BiasField(bias, u.extraBias) << 12;
+  const uint32_t w4 = uint32_t{u.coefficients[0]} | uint32_t{u.coefficients[1]} << 16;
+  const uint32_t w5 = uint32_t{u.coefficients[2]} | uint32_t{u.coefficients[3]} << 16;
   // The first group is 0x99, 0x9B, 0x98, 0x9A; the second 0x9E-0xA1.
-  static constexpr uint32_t kFirst[4] = {0, 1, 6, 7};
-  for (uint32_t k : kFirst)
-    if (image[k] != u.image[k]) u.change |= 1;
-  for (uint32_t k = 2; k < 6; ++k)
-    if (image[k] != u.image[k]) u.change |= 2;
-  memcpy(u.image, image, sizeof image);
+  if (w0 != u.image[0]) u.change |= 1;
+  if (w2 != u.image[2] || w3 != u.image[3] || w4 != u.image[4] || w5 != u.image[5]) u.change |= 2;
+  u.image[0] = w0;
+  u.image[2] = w2;
+  u.image[3] = w3;
+  u.image[4] = w4;
+  u.image[5] = w5;
   return true;
 }
 

@@ -4,8 +4,6 @@
 
 #include <string.h>
 
-#include <initializer_list>
-
 #include "core/os.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
@@ -15,31 +13,66 @@
 
 namespace {
 
-// The register class of an argument in a stage code.
-uint32_t KeyClass(uint32_t reg) {
-  if (reg <= 4) return reg;
-  if (reg == 14) return 5;
-  if (reg == 16) return 6;
-  if (reg == 17) return 7;
-  return reg < 18 ? 0 : 8;
-}
+// The register class of an argument in a stage code: registers 0-4 keep
+// their number, 14 is 5, 16 is 6, 17 is 7, other registers below 18 are 0
+// and 18 and above 8.
+constexpr uint8_t kKeyClasses[18] = {0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 6, 7};
+inline uint32_t KeyClass(uint32_t reg) { return reg < 18 ? kKeyClasses[reg] : 8; }
 
-uint32_t HalfCode(const StageArgumentSet& s) {
+inline uint32_t HalfCode(const StageArgumentSet& s) {
   const uint32_t first = KeyClass(s.args[0].index);
   const uint32_t second = KeyClass(s.args[1].index);
   const uint32_t third = KeyClass(s.args[2].index);
   return ((((third * 9 + second) * 9 + first) * 3 + s.word4) * 8 + s.operation) & 0xFFFF;
 }
 
-// Whether a program was built from this description: the parts a build
-// reads (the count, the stages it counts, the kind, the texture count and
-// the textures) are equal.
+// Whether any argument of a half carries a modifier word.
+inline bool HasModifier(const StageArgumentSet& s) {
+  return (s.args[0].value[0] | s.args[0].value[1] | s.args[1].value[0] | s.args[1].value[1] | s.args[2].value[0] |
+          s.args[2].value[1]) != 0;
+}
+
+// Whether n bytes (a multiple of 4) are equal, without stopping early: the
+// descriptions compared are equal on a cache hit, so every byte is read
+// anyway.
+inline bool SameBytes(const void* a, const void* b, size_t n) {
+  const uint8_t* x = static_cast<const uint8_t*>(a);
+  const uint8_t* y = static_cast<const uint8_t*>(b);
+  uint64_t diff = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t u, v;
+    memcpy(&u, x + i, 8);
+    memcpy(&v, y + i, 8);
+    diff |= u ^ v;
+  }
+  for (; i < n; i += 4) {
+    uint32_t u, v;
+    memcpy(&u, x + i, 4);
+    memcpy(&v, y + i, 4);
+    diff |= u ^ v;
+  }
+  return diff == 0;
+}
+
+// The bytes of a stage record a fixed-function build reads: both argument
+// sets and the word between them that says whether the second is used.
+constexpr size_t kStageBuildBytes = offsetof(StageRecord, alphaEnable);
+static_assert(kStageBuildBytes % 4 == 0);
+
+// Whether a keyed program was built from this description: the parts a
+// fixed-function build reads are equal (the count, the argument sets of the
+// stages it counts, and from the kind word on, the kind, the texture count
+// and the textures).
 bool SameDescription(const PixelProgram* program, const PipelineRecord* d) {
   const PipelineRecord* s = program->source;
   if (s == nullptr || d == nullptr || s->count != d->count) return false;
   const uint32_t stages = d->count < kPipelineStages ? d->count : kPipelineStages;
   constexpr size_t kTail = sizeof(PipelineRecord) - offsetof(PipelineRecord, kind);
-  return memcmp(s->stages, d->stages, stages * sizeof(StageRecord)) == 0 && memcmp(&s->kind, &d->kind, kTail) == 0;
+  static_assert(kTail % 4 == 0);
+  bool same = SameBytes(&s->kind, &d->kind, kTail);
+  for (uint32_t i = 0; i < stages; ++i) same &= SameBytes(&s->stages[i], &d->stages[i], kStageBuildBytes);
+  return same;
 }
 
 PixelProgramCache* CacheOf(TokenContext3d* token) {
@@ -76,21 +109,30 @@ bool PixelProgramCache::BuildKey(const PixelPipelineState& live, PixelStateKey* 
   if (d == nullptr || live.AuxSamplerOn(0) || live.AuxSamplerOn(1)) return false;
   // Stage codes take words 1 to 4: more stages would run into the texture
   // word and past the key.
-  if (d->count > kKeyableStages) return false;
-  uint32_t words[6] = {};
-  for (uint32_t s = 0; s < d->count; ++s) {
+  const uint32_t count = d->count;
+  if (count > kKeyableStages) return false;
+  for (uint32_t s = 0; s < count; ++s)
+    if (HasModifier(d->stages[s].colour) || HasModifier(d->stages[s].alpha)) return false;
+  // The words are kept apart (not in an array) so that they stay in
+  // registers until the key is stored.
+  static_assert(kKeyableStages == 4);
+  auto stageWord = [&](uint32_t s) -> uint32_t {
+    if (s >= count) return 0;
     const StageRecord& r = d->stages[s];
-    for (const StageArgumentSet* set : {&r.colour, &r.alpha})
-      for (const auto& arg : set->args)
-        if (arg.value[0] != 0 || arg.value[1] != 0) return false;
     const uint32_t colour = HalfCode(r.colour);
     const uint32_t alpha = r.colourEnable == 1 ? HalfCode(r.alpha) : colour;
-    words[s] = colour << 16 | alpha;
-  }
+    return colour << 16 | alpha;
+  };
+  auto flagBit = [&](uint32_t i) -> uint32_t {
+    return d->textures[i].presence != 0 ? (d->textures[i].flags & 1) << 15 : 0;
+  };
+  const uint32_t w0 = stageWord(0) | flagBit(0) | (live.options & kPpsOptionMode) << 31;
+  const uint32_t w1 = stageWord(1) | flagBit(1);
+  const uint32_t w2 = stageWord(2) | flagBit(2);
+  const uint32_t w3 = stageWord(3) | flagBit(3);
   uint32_t textures = 0;
   for (uint32_t i = 0; i < kPipelineTextures; ++i) {
     if (d->textures[i].presence == 0) continue;
-    words[i] |= (d->textures[i].flags & 1) << 15;
     const PipelineStageEntry& e = live.entries[i];
     const uint32_t a = e.sampling[2] >> 1 & 7;
     const uint32_t b = e.sampling[2] >> 4 & 7;
@@ -98,10 +140,15 @@ bool PixelProgramCache::BuildKey(const PixelPipelineState& live, PixelStateKey* 
     const uint32_t dd = e.sampling[1] >> 6 & 3;
     textures = textures << 8 | (((a + 6 * b) * 6 + (4 * c + dd)) & 0xFF);
   }
-  words[4] = textures;
-  words[0] |= (live.options & kPpsOptionMode) << 31;
   key->word = 1;
-  memcpy(key->state, words, sizeof key->state);
+  // Stored in the eight-byte pieces the map's order reads them in.
+  static_assert(sizeof key->state == 24);
+  const uint64_t first = w0 | uint64_t{w1} << 32;
+  const uint64_t second = w2 | uint64_t{w3} << 32;
+  const uint64_t third = textures;
+  memcpy(key->state, &first, 8);
+  memcpy(key->state + 8, &second, 8);
+  memcpy(key->state + 16, &third, 8);
   return true;
 }
 
@@ -323,8 +370,9 @@ void SyncPipelineState(RenderState3d* rs) {
     // LOD words, the bump-environment values to the block at 96, the
     // texture factor to the block at 80, the transform flags to word 120.
     e.word20 = t.border;
-    e.pair[0] = t.lodBias;
-    e.pair[1] = t.maxMipLevel;
+    // (The bias and the level count lie side by side in both records.)
+    static_assert(offsetof(TextureStage, maxMipLevel) == offsetof(TextureStage, lodBias) + 4);
+    memcpy(e.pair, &t.lodBias, 8);
     e.lodRange[0] = static_cast<float>(t.maxMipLevel & 0xF);
     memcpy(e.block96, t.bumpMatrix, 16);
     memcpy(&e.block96[4], &t.bumpScale, 4);

@@ -312,4 +312,49 @@ TEST(Combiners, StageImage) {
   EXPECT_EQ(image.constants[3], 0x400u | 0x400u << 16);
 }
 
+// An ordinary stage emitted again takes the constants it is given each
+// time: the same ones, changed ones, and the state's after another writer
+// replaced its images in between.
+TEST(Combiners, StageImagesFollowTheConstantsOfEveryEmission) {
+  auto state = std::make_unique<PixelPipelineState>();
+  state->Reset(nullptr);
+  state->dirty = kPpsConstants;
+  CombinerStage stage;
+  stage.index = 1;
+  stage.colour.Build(Instruction(1, 9, 15, 6, 255), nullptr, false);
+  auto setConstants = [&](float first, float second) {
+    const float c2[4] = {first, 0, 0, 0}, c3[4] = {second, 0, 0, 0};
+    memcpy(state->constants[2], c2, 16);
+    memcpy(state->constants[3], c3, 16);
+  };
+  auto emit = [&] {
+    CombinerStageImage image;
+    memset(&image, 0xFF, sizeof image);
+    uint32_t binding = 0;
+    EXPECT_TRUE(stage.EmitImage(*state, &image, &binding));
+    EXPECT_EQ(image.flags & kImageConstantsPresent, kImageConstantsPresent);
+    return image;
+  };
+  setConstants(0.5f, -0.5f);
+  EXPECT_EQ(emit().constants[0], 512u);
+  CombinerStageImage again = emit();
+  EXPECT_EQ(again.constants[0], 512u);
+  EXPECT_EQ(again.constants[2], static_cast<uint32_t>(-512) & 0x7FF);
+  setConstants(0.25f, -0.5f);
+  EXPECT_EQ(emit().constants[0], 256u);
+  // Another writer's images give way to the state's constants again.
+  const int32_t fixed[4] = {7, 7, 7, 7};
+  stage.SetConstantImageFixed(0, fixed);
+  EXPECT_EQ(emit().constants[0], 256u);
+  // NaN is 0 and values beyond the range are clamped.
+  setConstants(__builtin_nanf(""), 4.0f);
+  CombinerStageImage clamped = emit();
+  EXPECT_EQ(clamped.constants[0], 0u);
+  EXPECT_EQ(clamped.constants[2], 1023u);
+  setConstants(-4.0f, 0.99999f);
+  clamped = emit();
+  EXPECT_EQ(clamped.constants[0], static_cast<uint32_t>(-1024) & 0x7FF);
+  EXPECT_EQ(clamped.constants[2], 1023u);
+}
+
 }  // namespace

@@ -704,6 +704,66 @@ TEST_F(Programs, UnkeyableAndCollidingStatesGoToScratch) {
   ASSERT_TRUE(cache->Select(*live, target));
   EXPECT_EQ(cache->current, &cache->scratch);
   EXPECT_EQ(cache->programsByKey.size(), 1u);
+
+  // Descriptions under the keyed one's key that differ only where the key
+  // does not look (the argument sets' other words, the kind, the texture
+  // records) go to scratch too; one that differs only in a stage's words a
+  // fixed-function build does not read takes the program.
+  struct Variant {
+    const char* what;
+    void (*change)(PipelineRecord&);
+    bool shares;
+  };
+  const Variant variants[] = {
+      {"the colour half's third word", [](PipelineRecord& r) { r.stages[0].colour.word8 = 3; }, false},
+      {"the alpha half's third word", [](PipelineRecord& r) { r.stages[0].alpha.word8 = 2; }, false},
+      {"the kind word", [](PipelineRecord& r) { r.kind = 3; }, false},
+      {"a texture record", [](PipelineRecord& r) { r.textures[3].dependents[0] = 1; }, false},
+      {"a stage's trailing words", [](PipelineRecord& r) { r.stages[0].words[2] = 5; }, true},
+  };
+  ASSERT_EQ(d->stages[0].colourEnable, 1u);  // the alpha half is in use
+  for (const Variant& v : variants) {
+    auto variant = std::make_unique<PipelineRecord>(*d);
+    v.change(*variant);
+    live->description = d.get();
+    ASSERT_TRUE(PixelProgramCache::BuildKey(*live, &a));
+    live->description = variant.get();
+    ASSERT_TRUE(PixelProgramCache::BuildKey(*live, &b)) << v.what;
+    ASSERT_EQ(memcmp(a.state, b.state, kPixelStateBytes), 0) << v.what;
+    live->dirty = kPpsProgram;
+    ASSERT_TRUE(cache->Select(*live, target)) << v.what;
+    EXPECT_EQ(cache->current == keyed, v.shares) << v.what;
+    EXPECT_EQ(cache->current == &cache->scratch, !v.shares) << v.what;
+  }
+}
+
+// The map's order compares the 24 state bytes as unsigned bytes, first
+// byte first, and runs descending: a before b when b's bytes are smaller.
+TEST(PixelStateKeys, TheOrderIsTheByteOrderDescending) {
+  const Otl::less<PixelStateKey> less;
+  const uint32_t places[] = {0, 3, 7, 8, 15, 16, 23};
+  const uint8_t values[][2] = {{0x00, 0x01}, {0x7F, 0x80}, {0xFE, 0xFF}};
+  for (uint32_t at : places) {
+    for (const auto& pair : values) {
+      PixelStateKey a{}, b{};
+      memset(a.state, 0x40, sizeof a.state);
+      memcpy(b.state, a.state, sizeof b.state);
+      a.state[at] = pair[0];
+      b.state[at] = pair[1];
+      // A later byte that points the other way does not count.
+      if (at + 1 < kPixelStateBytes) a.state[at + 1] = 0xFF;
+      EXPECT_EQ(less(a, b), memcmp(b.state, a.state, kPixelStateBytes) < 0) << at;
+      EXPECT_EQ(less(b, a), memcmp(a.state, b.state, kPixelStateBytes) < 0) << at;
+      EXPECT_TRUE(less(b, a)) << at;
+      EXPECT_FALSE(less(a, b)) << at;
+    }
+    PixelStateKey same{};
+    same.word = 1;
+    PixelStateKey other{};
+    other.word = 2;  // the word takes no part
+    EXPECT_FALSE(less(same, other));
+    EXPECT_FALSE(less(other, same));
+  }
 }
 
 TEST_F(Programs, SelectionWithoutRelevantChangesRecommits) {
