@@ -178,8 +178,12 @@ bool Context3d::BindDrawable(uint64_t key) {
   }
   const ClipRect* rect = map->GetRect(key);
   if (rect != nullptr && current != nullptr) {
-    RenderState3dSetDrawableViewport(current, rect->left, rect->top, rect->right - rect->left,
-                                     rect->bottom - rect->top);
+    // Sizes in unsigned arithmetic: a rectangle from outside may span more
+    // than the signed range.
+    const uint32_t width = static_cast<uint32_t>(rect->right) - static_cast<uint32_t>(rect->left);
+    const uint32_t height = static_cast<uint32_t>(rect->bottom) - static_cast<uint32_t>(rect->top);
+    RenderState3dSetDrawableViewport(current, rect->left, rect->top, static_cast<int32_t>(width),
+                                     static_cast<int32_t>(height));
   }
   return true;
 }

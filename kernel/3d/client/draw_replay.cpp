@@ -59,10 +59,13 @@ bool ClipRectIterator::Next() {
 namespace {
 
 // The scissor rectangle {left, top, width, height}, stored and marked only
-// when it changed.
+// when it changed. The sizes are taken in 32-bit unsigned arithmetic: a
+// client's rectangle may span more than the signed range, and right > left
+// makes the unsigned difference its true width.
 void SetScissor(RenderState3d& state, const ClipRect& r) {
-  const uint32_t words[4] = {static_cast<uint32_t>(r.left), static_cast<uint32_t>(r.top),
-                             static_cast<uint32_t>(r.right - r.left), static_cast<uint32_t>(r.bottom - r.top)};
+  const uint32_t left = static_cast<uint32_t>(r.left), top = static_cast<uint32_t>(r.top);
+  const uint32_t words[4] = {left, top, static_cast<uint32_t>(r.right) - left,
+                             static_cast<uint32_t>(r.bottom) - top};
   state.SetRectA(words);
 }
 
