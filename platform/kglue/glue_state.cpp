@@ -118,8 +118,13 @@ uint64_t GlueState::ArenaAllocate(uint32_t pages) {
     if (it->second < pages) continue;
     const uint64_t first = it->first;
     const uint64_t left = it->second - pages;
-    freeRuns.erase(it);
-    if (left != 0) freeRuns[first + pages] = left;
+    if (left != 0) {
+      // The rest of the run keeps its place in the order.
+      it->first = first + pages;
+      it->second = left;
+    } else {
+      freeRuns.erase(it);
+    }
     const uint64_t bus = kArenaBusBase + first * kPageSize;
     uint8_t* host = ArenaHost(bus);
     // Zero already: never touched, or given back to the system when freed.
