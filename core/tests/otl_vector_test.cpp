@@ -123,8 +123,9 @@ TEST(OtlVector, ReserveGrowsAsAnInsertWouldAndKeepsTheContents) {
     const std::vector<int> before = Contents(v);
     IntVector reference;
     Fill(reference, c.size);
-    if (c.reserve > reference.size())
+    if (c.reserve > reference.size()) {
       ASSERT_EQ(reference.Insert(reference.end(), c.reserve - reference.size(), 0), 1);
+    }
     ASSERT_EQ(v.Reserve(c.reserve), 1);
     EXPECT_EQ(v.capacity(), c.capacity);
     EXPECT_EQ(v.capacity(), std::max(reference.capacity(), c.reserve));
