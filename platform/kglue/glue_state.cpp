@@ -89,6 +89,11 @@ GlueState::GlueState() {
   // Only allocated bytes are addressable: a stray access of the core into
   // the arena is reported by the address sanitizer.
   ASAN_POISON_MEMORY_REGION(arenaHost, kArenaSize);
+  // Room for more entries than a run of the core uses, so that a harness
+  // that renews the glue between runs sees every run free what it allocated.
+  freeRuns.reserve(256);
+  blocks.reserve(256);
+  ioctls.reserve(64);
   freeRuns[0] = kArenaPages;
   ResetModuleParameters();
 }

@@ -39,6 +39,7 @@ class FlatMap {
   bool empty() const { return items_.empty(); }
   size_t size() const { return items_.size(); }
   void clear() { items_.clear(); }
+  void reserve(size_t count) { items_.reserve(count); }
 
   iterator lower_bound(const K& key) {
     return std::lower_bound(begin(), end(), key, KeyBefore);
