@@ -71,6 +71,28 @@ class Vector {
     return 1;
   }
 
+  // Makes room for count elements without constructing any: the storage
+  // grows as an insert of the missing elements at the end would grow it.
+  // 1 when the room is there, 0 when new storage was needed and none was to
+  // be had (the vector is unchanged).
+  uint8_t Reserve(size_t count) {
+    if (capacity() >= count) return 1;
+    const size_t oldSize = size();
+    const size_t missing = count - oldSize;
+    const size_t growth = missing < oldSize ? oldSize : missing;
+    if (growth > kMaxElements - oldSize) return 0;
+    const size_t newCapacity = oldSize + growth;
+    T* block = Alloc::allocate(newCapacity);
+    if (block == nullptr) return 0;
+    _Copy(_First, _Last, block);
+    _Destroy(_First, _Last);
+    if (_First != nullptr) Alloc::deallocate(_First);
+    _First = block;
+    _Last = block + oldSize;
+    _End = block + newCapacity;
+    return 1;
+  }
+
   // Removes the element at position and answers position, which now holds
   // the element that followed.
   T* erase(T* position) { return erase(position, position + 1); }

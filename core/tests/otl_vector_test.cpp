@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -97,6 +98,53 @@ TEST(OtlVector, FailedGrowthChangesNothing) {
   EXPECT_EQ(v.end(), last);
   EXPECT_EQ(v.capacity(), capacity);
   EXPECT_EQ(Contents(v), (std::vector<int>{0, 1, 2, 3}));
+}
+
+// Reserving grows the storage as inserting the missing elements at the end
+// would, keeps the contents and constructs nothing; enough room, or a
+// failed allocation, changes nothing.
+TEST(OtlVector, ReserveGrowsAsAnInsertWouldAndKeepsTheContents) {
+  struct Case {
+    const char* name;
+    int size;  // elements appended one at a time first
+    size_t reserve;
+    size_t capacity;
+  };
+  const Case cases[] = {
+      {"256 in an empty vector", 0, 256, 256},
+      {"room already there", 3, 4, 4},
+      {"one more than a full 8", 8, 9, 16},
+      {"far more than a full 8", 8, 30, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    IntVector v;
+    Fill(v, c.size);
+    const std::vector<int> before = Contents(v);
+    IntVector reference;
+    Fill(reference, c.size);
+    if (c.reserve > reference.size()) {
+      ASSERT_EQ(reference.Insert(reference.end(), c.reserve - reference.size(), 0), 1);
+    }
+    ASSERT_EQ(v.Reserve(c.reserve), 1);
+    EXPECT_EQ(v.capacity(), c.capacity);
+    EXPECT_EQ(v.capacity(), std::max(reference.capacity(), c.reserve));
+    EXPECT_EQ(Contents(v), before);
+  }
+  TestAllocState::Reset();
+  IntVector v;
+  Fill(v, 4);
+  int* first = v.begin();
+  TestAllocState::FailNext(1);
+  EXPECT_EQ(v.Reserve(5), 0);
+  EXPECT_EQ(v.begin(), first);
+  EXPECT_EQ(v.capacity(), 4u);
+  EXPECT_EQ(Contents(v), (std::vector<int>{0, 1, 2, 3}));
+  Otl::Vector<std::string> strings;
+  ASSERT_EQ(strings.Insert(strings.end(), 2, std::string(40, 'x')), 1);
+  ASSERT_EQ(strings.Reserve(64), 1);
+  EXPECT_EQ(strings.size(), 2u);
+  EXPECT_EQ(strings[1], std::string(40, 'x'));
 }
 
 // A count whose byte size wraps past SIZE_MAX must not turn into a small

@@ -84,6 +84,7 @@ constexpr uint64_t kMaxEngineWords = 1u << 16;
 constexpr uint32_t kBusMasterFlags[3] = {0x2, 0x300006, 0x12};
 
 constexpr size_t kMaxFiles = 4;
+constexpr int kMaxSteps = 256;
 constexpr size_t kMaxHandles = 8;
 constexpr size_t kRecordBytes = 256;
 
@@ -112,6 +113,14 @@ struct Machine {
   orvsim::VertexEngine vertex;
   kglue::Glue glue;
   OrvDevice* device;
+  // What one input opened, was answered and mapped; emptied for each
+  // input. Their storage is made once for the most an input can hold, so
+  // that no input allocates more than it frees (libFuzzer then runs it
+  // again for its leak check).
+  std::vector<kglue::File*> files;
+  std::vector<uint64_t> handles;
+  std::vector<uint64_t> blocks;  // ids that request 24 answered
+  std::vector<Mapping> mappings;
 
   Machine()
       : board(AddBoard(sim)), dma(board), irq(board), flips(board, irq), windows(board),
@@ -125,6 +134,10 @@ struct Machine {
     glue.Use(&orv_kstrn_driver);
     glue.ServeDma(dma);
     device = glue.AddBoard(board, kglue::BoardOptions{0, 0, &irq});
+    files.reserve(kMaxFiles);
+    handles.reserve(kMaxHandles);
+    blocks.reserve(kMaxHandles);
+    mappings.reserve(kMaxSteps);
   }
 
   static orvsim::Board& AddBoard(orvsim::Simulation& sim) {
@@ -175,13 +188,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(kdev != nullptr, "the device was not made");
 
   Reader in(data, size);
-  std::vector<kglue::File*> files;
-  std::vector<uint64_t> handles;
-  std::vector<uint64_t> blocks;  // ids that request 24 answered
-  std::vector<Mapping> mappings;
+  std::vector<kglue::File*>& files = machine.files;
+  std::vector<uint64_t>& handles = machine.handles;
+  std::vector<uint64_t>& blocks = machine.blocks;
+  std::vector<Mapping>& mappings = machine.mappings;
+  files.clear();
+  handles.clear();
+  blocks.clear();
+  mappings.clear();
   alignas(8) uint8_t record[kRecordBytes];
   int steps = 0;
-  while (in.More() && ++steps < 256) {
+  while (in.More() && ++steps < kMaxSteps) {
     const uint8_t op = in.Byte() % 11;
     kglue::File* file = files.empty() ? nullptr : files[in.Byte() % files.size()];
     switch (op) {

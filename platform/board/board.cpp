@@ -414,24 +414,32 @@ void Board::SetLogging(bool reads, bool writes) {
 
 // ---- Resources --------------------------------------------------------------
 
+// One range without building the list: the glue and the physical map ask at
+// every access of a mapped range.
 std::optional<BarInfo> Board::Bar(ResourceKind kind) const {
-  for (const BarInfo& bar : Bars()) {
-    if (bar.kind == kind) return bar;
+  const bool memory = pci_.MemoryDecode();
+  switch (kind) {
+    case ResourceKind::kMemory:
+      return BarInfo{ResourceKind::kMemory, kFrameBufferBar, pci_.MemoryBarAddress(kFrameBufferBar),
+                     config_.memory_size, memory};
+    case ResourceKind::kRegisters:
+      return BarInfo{ResourceKind::kRegisters, RegisterBarOffset(),
+                     pci_.MemoryBarAddress(RegisterBarOffset()), register_bar_size_, memory};
+    case ResourceKind::kRom:
+      if (rom_.empty()) return std::nullopt;
+      {
+        const uint32_t rom = pci_.Peek(kPciRomBar, 4);
+        return BarInfo{ResourceKind::kRom, kPciRomBar, rom & 0xFFFFF800u, rom_.size(),
+                       memory && (rom & kPciRomEnable)};
+      }
   }
   return std::nullopt;
 }
 
 std::vector<BarInfo> Board::Bars() const {
-  const bool memory = pci_.MemoryDecode();
   std::vector<BarInfo> bars;
-  bars.push_back(BarInfo{ResourceKind::kMemory, kFrameBufferBar,
-                         pci_.MemoryBarAddress(kFrameBufferBar), config_.memory_size, memory});
-  bars.push_back(BarInfo{ResourceKind::kRegisters, RegisterBarOffset(),
-                         pci_.MemoryBarAddress(RegisterBarOffset()), register_bar_size_, memory});
-  if (!rom_.empty()) {
-    const uint32_t rom = pci_.Peek(kPciRomBar, 4);
-    bars.push_back(BarInfo{ResourceKind::kRom, kPciRomBar, rom & 0xFFFFF800u, rom_.size(),
-                           memory && (rom & kPciRomEnable)});
+  for (ResourceKind kind : kBarOrder) {
+    if (auto bar = Bar(kind)) bars.push_back(*bar);
   }
   return bars;
 }

@@ -229,7 +229,10 @@ class Board {
   uint8_t* Rom() { return rom_.empty() ? nullptr : rom_.data(); }
   uint32_t RomSize() const { return static_cast<uint32_t>(rom_.size()); }
 
-  // The board's base address ranges as configuration space holds them now.
+  // The board's base address ranges as configuration space holds them now,
+  // in this order (a board without a ROM has no ROM range).
+  static constexpr ResourceKind kBarOrder[] = {ResourceKind::kMemory, ResourceKind::kRegisters,
+                                               ResourceKind::kRom};
   std::vector<BarInfo> Bars() const;
   // The range of one kind, or none when the board has no such range.
   std::optional<BarInfo> Bar(ResourceKind kind) const;

@@ -90,7 +90,10 @@ VertexEngine::VertexEngine(Board& board, DmaEngine& dma) : board_(board), dma_(d
 }
 
 void VertexEngine::Reset() {
-  for (std::vector<uint32_t>& memory : memory_) std::fill(memory.begin(), memory.end(), 0u);
+  for (unsigned kind = 0; kind < 16; ++kind) {
+    if ((written_kinds_ >> kind & 1) != 0) std::fill(memory_[kind].begin(), memory_[kind].end(), 0u);
+  }
+  written_kinds_ = 0;
   std::fill(program_.begin(), program_.end(), 0u);
   address_ = 0;
   reads_ = 0;
@@ -147,7 +150,10 @@ bool VertexEngine::IsSelfTestLoad(uint32_t word, const std::vector<uint32_t>& bo
 }
 
 uint32_t* VertexEngine::Entry(unsigned kind, unsigned unit, unsigned index) {
-  return const_cast<uint32_t*>(static_cast<const VertexEngine*>(this)->Entry(kind, unit, index));
+  uint32_t* entry =
+      const_cast<uint32_t*>(static_cast<const VertexEngine*>(this)->Entry(kind, unit, index));
+  if (entry != nullptr) written_kinds_ |= 1u << kind;
+  return entry;
 }
 
 const uint32_t* VertexEngine::Entry(unsigned kind, unsigned unit, unsigned index) const {

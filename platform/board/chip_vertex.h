@@ -114,6 +114,9 @@ class VertexEngine {
   Board& board_;
   DmaEngine& dma_;
   std::vector<uint32_t> memory_[16];
+  // Memories written since the last reset (bit per kind): a reset clears
+  // only these.
+  uint32_t written_kinds_ = 0;
   uint32_t address_ = 0;   // last 0x910 write
   unsigned reads_ = 0;     // reads of 0x914 since arming
   bool armed_ = false;

@@ -41,7 +41,10 @@ void PhysicalMap::RemoveBoard(Board* board) {
 bool PhysicalMap::Resolve(uint64_t physical, uint64_t length, PhysTarget* out) const {
   if (length == 0) return false;
   for (Board* board : boards_) {
-    for (const BarInfo& bar : board->Bars()) {
+    for (ResourceKind kind : Board::kBarOrder) {
+      const std::optional<BarInfo> range = board->Bar(kind);
+      if (!range) continue;
+      const BarInfo& bar = *range;
       if (!bar.decoded || !Inside(physical, 1, bar.base, bar.size)) continue;
       // The range that holds the start decides: a range that runs past its
       // end does not continue into whatever lies next.

@@ -34,7 +34,8 @@ ORV_GLUE_THREAD_LOCAL CallFrame* t_frame = nullptr;
 ORV_GLUE_THREAD_LOCAL int t_fpuDepth = 0;
 
 constexpr uint64_t kArenaPages = kArenaSize / kPageSize;
-// Freed runs up to this many pages are cleared in place.
+// Freed runs up to this many pages are cleared whole; of a longer run only
+// the pages in memory are.
 constexpr uint32_t kClearInPlacePages = 16;
 
 uint32_t PagesFor(uint64_t bytes) {
@@ -88,6 +89,11 @@ GlueState::GlueState() {
   // Only allocated bytes are addressable: a stray access of the core into
   // the arena is reported by the address sanitizer.
   ASAN_POISON_MEMORY_REGION(arenaHost, kArenaSize);
+  // Room for more entries than a run of the core uses, so that a harness
+  // that renews the glue between runs sees every run free what it allocated.
+  freeRuns.reserve(256);
+  blocks.reserve(256);
+  ioctls.reserve(64);
   freeRuns[0] = kArenaPages;
   ResetModuleParameters();
 }
@@ -112,17 +118,45 @@ bool GlueState::Attempt(AllocKind kind) {
   return true;
 }
 
+namespace {
+
+// Zeroes the pages of [host, host + pages pages) that are in memory and
+// leaves the rest alone; gives the whole range back to the system when the
+// kernel cannot tell which pages are in memory.
+void ClearTouchedPages(uint8_t* host, uint32_t pages) {
+  constexpr uint32_t kChunk = 256;
+  unsigned char resident[kChunk];
+  for (uint32_t done = 0; done < pages; done += kChunk) {
+    const uint32_t n = std::min(kChunk, pages - done);
+    uint8_t* at = host + uint64_t{done} * kPageSize;
+    if (mincore(at, uint64_t{n} * kPageSize, resident) != 0) {
+      madvise(at, uint64_t{n} * kPageSize, MADV_DONTNEED);
+      continue;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      if ((resident[i] & 1) != 0) memset(at + uint64_t{i} * kPageSize, 0, kPageSize);
+    }
+  }
+}
+
+}  // namespace
+
 uint64_t GlueState::ArenaAllocate(uint32_t pages) {
   if (pages == 0) return 0;
   for (auto it = freeRuns.begin(); it != freeRuns.end(); ++it) {
     if (it->second < pages) continue;
     const uint64_t first = it->first;
     const uint64_t left = it->second - pages;
-    freeRuns.erase(it);
-    if (left != 0) freeRuns[first + pages] = left;
+    if (left != 0) {
+      // The rest of the run keeps its place in the order.
+      it->first = first + pages;
+      it->second = left;
+    } else {
+      freeRuns.erase(it);
+    }
     const uint64_t bus = kArenaBusBase + first * kPageSize;
     uint8_t* host = ArenaHost(bus);
-    // Zero already: never touched, or given back to the system when freed.
+    // Zero already: never touched, or cleared when freed.
     // Touching them here would fault in every page of a large buffer.
     ASAN_UNPOISON_MEMORY_REGION(host, uint64_t{pages} * kPageSize);
     bytesInUse += uint64_t{pages} * kPageSize;
@@ -134,15 +168,17 @@ uint64_t GlueState::ArenaAllocate(uint32_t pages) {
 void GlueState::ArenaRelease(uint64_t bus, uint32_t pages) {
   const uint64_t first = (bus - kArenaBusBase) / kPageSize;
   uint8_t* host = ArenaHost(bus);
-  // Freed pages read as zero when taken again. A few are cleared where they
-  // are (cheaper than giving them back and faulting them in again on the
-  // next use); a larger run gives its memory back.
+  // Freed pages read as zero when taken again. They are cleared where they
+  // are, which is cheaper than giving them back and faulting them in again
+  // on the next use.
   const uint64_t bytes = uint64_t{pages} * kPageSize;
+  ASAN_UNPOISON_MEMORY_REGION(host, bytes);
   if (pages <= kClearInPlacePages) {
-    ASAN_UNPOISON_MEMORY_REGION(host, bytes);
     memset(host, 0, bytes);
   } else {
-    madvise(host, bytes, MADV_DONTNEED);
+    // Of a larger run only the pages that were touched are cleared in
+    // place; the others were never faulted in and read as zero already.
+    ClearTouchedPages(host, pages);
   }
   ASAN_POISON_MEMORY_REGION(host, bytes);
   bytesInUse -= uint64_t{pages} * kPageSize;

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -18,6 +19,65 @@
 namespace orvsim {
 class Board;
 }
+
+// An ordered map over one sorted array. The glue's tables of live blocks,
+// free arena runs and registered requests change at every region, page
+// block and load of the core; a tree would allocate a node each time, which
+// under the sanitizers costs as much as an allocation of the core, while
+// the array keeps its storage and holds a few dozen entries.
+template <class K, class V>
+class FlatMap {
+ public:
+  using value_type = std::pair<K, V>;
+  using iterator = typename std::vector<value_type>::iterator;
+  using const_iterator = typename std::vector<value_type>::const_iterator;
+
+  iterator begin() { return items_.begin(); }
+  iterator end() { return items_.end(); }
+  const_iterator begin() const { return items_.begin(); }
+  const_iterator end() const { return items_.end(); }
+  bool empty() const { return items_.empty(); }
+  size_t size() const { return items_.size(); }
+  void clear() { items_.clear(); }
+  void reserve(size_t count) { items_.reserve(count); }
+
+  iterator lower_bound(const K& key) {
+    return std::lower_bound(begin(), end(), key, KeyBefore);
+  }
+  const_iterator lower_bound(const K& key) const {
+    return std::lower_bound(begin(), end(), key, KeyBefore);
+  }
+  iterator upper_bound(const K& key) { return std::upper_bound(begin(), end(), key, BeforeKey); }
+  const_iterator upper_bound(const K& key) const {
+    return std::upper_bound(begin(), end(), key, BeforeKey);
+  }
+  iterator find(const K& key) {
+    auto it = lower_bound(key);
+    return it != end() && it->first == key ? it : end();
+  }
+  const_iterator find(const K& key) const {
+    auto it = lower_bound(key);
+    return it != end() && it->first == key ? it : end();
+  }
+  V& operator[](const K& key) {
+    auto it = lower_bound(key);
+    if (it == end() || it->first != key) it = items_.insert(it, value_type{key, V{}});
+    return it->second;
+  }
+  iterator erase(const_iterator it) { return items_.erase(it); }
+  size_t erase(const K& key) {
+    auto it = find(key);
+    if (it == end()) return 0;
+    items_.erase(it);
+    return 1;
+  }
+
+ private:
+  static bool KeyBefore(const value_type& entry, const K& key) { return entry.first < key; }
+  static bool BeforeKey(const K& key, const value_type& entry) { return key < entry.first; }
+
+  std::vector<value_type> items_;
+};
 
 // ---- The glue's handles ----------------------------------------------------------
 
@@ -163,8 +223,8 @@ class GlueState {
 
   // ---- Arena
   uint8_t* arenaHost = nullptr;
-  std::map<uint64_t, uint64_t> freeRuns;   // first page -> page count
-  std::map<uint64_t, OrvRegion*> blocks;   // bus address -> live block
+  FlatMap<uint64_t, uint64_t> freeRuns;    // first page -> page count
+  FlatMap<uint64_t, OrvRegion*> blocks;    // bus address -> live block
   uint64_t bytesInUse = 0;
   uint64_t freedWhileMapped = 0;
   // Bus address of `pages` zeroed pages, or 0 when the arena is full.
@@ -185,7 +245,7 @@ class GlueState {
   void Misuse(std::string what);
 
   // ---- Ioctls and parameters
-  std::map<uint32_t, IoctlRegistration> ioctls;
+  FlatMap<uint32_t, IoctlRegistration> ioctls;
   std::vector<IoctlTableCall> ioctlCalls;
   OrvModuleParameter* parameters = nullptr;  // as handed over by the core
   int parameterTableCalls = 0;

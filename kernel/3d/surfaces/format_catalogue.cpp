@@ -249,19 +249,18 @@ uint32_t g_capabilityCount = 0;
 // filled: a later load of the module finds it as the first one left it.
 bool g_capabilitiesFilled = false;
 
-// The first entry of each (format, usage) pair, as its index + 1 (0: none),
-// so that building a catalogue binds its capabilities without walking the
-// table for every format and usage. Codes past the index are looked up by
-// the walk.
+// The first entry of each (format, usage) pair (null: none), so that
+// building a catalogue binds a descriptor's capabilities by copying its
+// row instead of walking the table for every format and usage. Codes past
+// the index are looked up by the walk.
 constexpr uint32_t kIndexedFormats = 64;
-uint16_t g_capabilityIndex[kIndexedFormats][kUsageCount];
-static_assert(kCapabilityRoom < 0xFFFF, "the index holds entry numbers + 1 in 16 bits");
+const FormatCapability* g_capabilityIndex[kIndexedFormats][kUsageCount];
 
 // ---- Formats -------------------------------------------------------------------------------------
 
 // Channel masks of each code, in the order red, green, blue, alpha,
 // luminance, V, U, depth, stencil, extra; codes without masks have none.
-const uint32_t kChannelMasks[kFormatCodeLimit][kChannelCount] = {
+constexpr uint32_t kChannelMasks[kFormatCodeLimit][kChannelCount] = {
     {},                                                                  //  0: no format
     {},                                                                  //  1: block-compressed
     {},                                                                  //  2: block-compressed
@@ -447,9 +446,21 @@ uint32_t Translate(const NumberPair* pairs, size_t count, uint32_t from) {
   return 0;
 }
 
-uint32_t LowestSetBit(uint32_t mask) {
+constexpr uint32_t LowestSetBit(uint32_t mask) {
   return mask == 0 ? 0 : static_cast<uint32_t>(__builtin_ctz(mask));
 }
+
+// The shift of every channel mask (its lowest set bit; 0 for no mask),
+// worked out when the driver is built.
+struct ChannelShiftTable {
+  uint32_t of[kFormatCodeLimit][kChannelCount];
+};
+constexpr ChannelShiftTable kChannelShifts = [] {
+  ChannelShiftTable table{};
+  for (uint32_t code = 0; code < kFormatCodeLimit; ++code)
+    for (uint32_t c = 0; c < kChannelCount; ++c) table.of[code][c] = LowestSetBit(kChannelMasks[code][c]);
+  return table;
+}();
 
 // Each 4-bit channel widened to 8 bits.
 uint32_t Widen4(uint32_t c) { return (c << 4) | c; }
@@ -496,8 +507,8 @@ void InitFormatCapabilityTable() {
   memset(g_capabilityIndex, 0, sizeof(g_capabilityIndex));
   for (uint32_t i = 0; i < g_capabilityCount; ++i) {
     const FormatCapability& c = g_capabilities[i];
-    if (c.format < kIndexedFormats && c.usage < kUsageCount && g_capabilityIndex[c.format][c.usage] == 0)
-      g_capabilityIndex[c.format][c.usage] = static_cast<uint16_t>(i + 1);
+    if (c.format < kIndexedFormats && c.usage < kUsageCount && g_capabilityIndex[c.format][c.usage] == nullptr)
+      g_capabilityIndex[c.format][c.usage] = &c;
   }
   g_capabilitiesFilled = true;
 }
@@ -509,10 +520,7 @@ const FormatCapability* FormatCapabilityAt(uint32_t index) {
 }
 
 const FormatCapability* FindFormatCapability(uint32_t format, uint32_t usage) {
-  if (format < kIndexedFormats && usage < kUsageCount) {
-    const uint32_t slot = g_capabilityIndex[format][usage];
-    return slot != 0 ? &g_capabilities[slot - 1] : nullptr;
-  }
+  if (format < kIndexedFormats && usage < kUsageCount) return g_capabilityIndex[format][usage];
   for (uint32_t i = 0; i < g_capabilityCount; ++i)
     if (g_capabilities[i].format == format && g_capabilities[i].usage == usage) return &g_capabilities[i];
   return nullptr;
@@ -548,13 +556,20 @@ FormatDescriptor::FormatDescriptor(const FormatDescriptor& source, uint32_t form
 }
 
 void FormatDescriptor::SetChannelMasks() {
-  for (uint32_t c = 0; c < kChannelCount; ++c) {
-    masks[c] = code < kFormatCodeLimit ? kChannelMasks[code][c] : 0;
-    shifts[c] = LowestSetBit(masks[c]);
+  if (code < kFormatCodeLimit) {
+    memcpy(masks, kChannelMasks[code], sizeof(masks));
+    memcpy(shifts, kChannelShifts.of[code], sizeof(shifts));
+  } else {
+    memset(masks, 0, sizeof(masks));
+    memset(shifts, 0, sizeof(shifts));
   }
 }
 
 void FormatDescriptor::BindCapabilities() {
+  if (code < kIndexedFormats) {
+    memcpy(capabilities, g_capabilityIndex[code], sizeof(capabilities));
+    return;
+  }
   for (uint32_t usage = 0; usage < kUsageCount; ++usage) capabilities[usage] = FindFormatCapability(code, usage);
 }
 

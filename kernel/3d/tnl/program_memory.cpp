@@ -128,6 +128,7 @@ void VertexProgramBuilder::SetUpProgramMemory() {
     slot0Bus = (memoryBus + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
     slot0Cpu = memoryCpu + (slot0Bus - memoryBus);
     memset(slots, 0, sizeof slots);
+    slotsHeld_ = false;
   }
   // 5.
   memoryChanged = 1;
@@ -136,9 +137,12 @@ void VertexProgramBuilder::SetUpProgramMemory() {
 
 void VertexProgramBuilder::ResetSlots(bool allSlots) {
   const uint32_t first = allSlots ? 0 : ringStart;
-  for (uint32_t i = first; i < kProgramSlots; ++i) {
-    if (slots[i].program != nullptr) slots[i].program->resident = 0;
-    slots[i] = ProgramSlot{};
+  if (!allSlots || slotsHeld_) {
+    for (uint32_t i = first; i < kProgramSlots; ++i) {
+      if (slots[i].program != nullptr) slots[i].program->resident = 0;
+      slots[i] = ProgramSlot{};
+    }
+    if (allSlots) slotsHeld_ = false;
   }
   ringHead = ringStart = first;
   memoryChanged = 1;
@@ -202,6 +206,7 @@ uint32_t VertexProgramBuilder::UploadToSlots(VertexProgram* program, CommonData*
   program->firstSlot = first;
   program->resident = 1;
   for (uint32_t k = 0; k < n; ++k) slots[first + k] = ProgramSlot{program, n - k, 0};
+  slotsHeld_ = true;
   return 1;
 }
 

@@ -24,11 +24,7 @@ constexpr uint32_t kStoredIds = 0x39FCF;
 
 template <class T>
 bool Reserve(Otl::Vector<T>* list, size_t count) {
-  if (list->capacity() >= count) return true;
-  const size_t had = list->size();
-  if (!list->Insert(list->end(), count - had, T{})) return false;
-  list->erase(list->begin() + had, list->end());
-  return true;
+  return list->Reserve(count) != 0;
 }
 
 uint32_t SwitchU8(DriverSwitchU8* s) { return s != nullptr ? s->GetValue() : 0; }

@@ -179,6 +179,9 @@ class VertexProgramBuilder : public OsHeapObject {
   bool assemblyFailed_ = false;  // a list could not grow or a fragment was refused
 
   bool placementFailed_ = false;  // the last placement could not be made
+  // A slot may hold a program: set by every upload, cleared when all slots
+  // are cleared, so that clearing slots that all are empty costs nothing.
+  bool slotsHeld_ = false;
 };
 
 // Component entry 19, and the enable path's restore of the board's

@@ -92,7 +92,8 @@ TEST_F(GlueTest, RegionsComeFromTheArenaZeroedWithTheirBookkeeping) {
 }
 
 // Freed pages read zero when taken again, whether they were a small run
-// (cleared in place) or a large one (given back to the system).
+// (cleared whole) or a large one (its touched pages cleared), wholly or
+// partly written.
 TEST_F(GlueTest, FreedPagesReadZeroWhenTakenAgain) {
   for (uint32_t size : {24u, 16u * kglue::kPageSize, 17u * kglue::kPageSize, 1u << 20}) {
     void* cpu = nullptr;
@@ -108,6 +109,19 @@ TEST_F(GlueTest, FreedPagesReadZeroWhenTakenAgain) {
     for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(bytes[i], 0) << size << " at " << i;
     OrvRegion_Free(glue.OwnContext(device), again);
   }
+  // A long run of which only a few scattered pages were written.
+  constexpr uint32_t kPages = 300;
+  void* cpu = nullptr;
+  const uint64_t bus = OsAllocLockedPages(device, kPages, 0, 1, &cpu);
+  ASSERT_NE(bus, 0u);
+  auto* written = static_cast<uint8_t*>(cpu);
+  for (uint32_t page : {0u, 7u, 256u, kPages - 1}) written[page * kglue::kPageSize + 100] = 0x5A;
+  ASSERT_NE(OsFreeLockedPages(device, bus, cpu, kPages), 0);
+  OrvRegion* again = OrvRegion_Alloc(glue.OwnContext(device), kPages * kglue::kPageSize, kOrvRegionPlain, 0, 0);
+  ASSERT_EQ(OrvRegion_GetPhys(again), bus);
+  const auto* bytes = static_cast<const uint8_t*>(OrvRegion_GetLinear(again));
+  for (uint32_t i = 0; i < kPages * kglue::kPageSize; ++i) ASSERT_EQ(bytes[i], 0) << "at " << i;
+  OrvRegion_Free(glue.OwnContext(device), again);
   EXPECT_TRUE(glue.Misuses().empty());
 }
 
