@@ -146,11 +146,6 @@ TargetSurfaceMapping::~TargetSurfaceMapping() {
   delete aperture_;
 }
 
-EngineModeCache& EngineMode3d() {
-  static EngineModeCache cache;
-  return cache;
-}
-
 TargetBoard3d* TargetBoard(CommonData* common) {
   if (common == nullptr) return nullptr;
   if (common->targetBoard3d == nullptr) common->targetBoard3d = new TargetBoard3d();
@@ -351,15 +346,15 @@ void ControlWordOverwritten(CommonData* common) {
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;
   EngineModeCache& cache = EngineMode3d();
+  const bool later = (common->revisionBits & kCapsLater) != 0;
+  if (EngineModeIs(later, on, alternate)) return;
   uint32_t mode;
-  if ((common->revisionBits & kCapsLater) != 0) {
-    mode = (on ? kEngineModeOnBit : 0) | (alternate ? kEngineModeAlternateBit : 0) | kEngineModeAtLoad;
-    if (mode == cache.modeWord) return;
+  if (later) {
+    mode = EngineModeWord(on, alternate);
     cache.modeWord = mode;
     if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
   } else {
-    if ((cache.on != 0) == on) return;
-    mode = on ? kEngineModeOnBit | kEngineModeAtLoad : kEngineModeAtLoad;
+    mode = EngineModeWord(on, false);
   }
   const Base base = BaseOf(common);
   WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
@@ -473,7 +468,7 @@ void RestoreTargetCounters(RenderTargetState* state, bool wasOn) {
   Hand(stream);
 }
 
-void EmitRenderTargetSetup(RenderTargetState* state) {
+void EmitPendingRenderTargetSetup(RenderTargetState* state) {
   if (state == nullptr || state->common == nullptr) return;
   if (state->pendingSwitch == 0 || !OwnsBuffer(state)) return;
   CommonData* common = state->common;

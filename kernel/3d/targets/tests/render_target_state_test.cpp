@@ -931,6 +931,39 @@ TEST_F(Clears, DepthCoordinatesOutsideZeroToOneAreDefined) {
   }
 }
 
+// A state's repeated depth clears each fill what their own record asks
+// for: the value converted for one clear serves the next only when the
+// format, depth, stencil and flags are the same.
+TEST_F(Clears, EachDepthClearFillsItsOwnRecordsValue) {
+  Surface3d* d24s8 = Place(19, 64, 64);
+  Surface3d* d24s4 = Place(25, 64, 64);
+  ASSERT_NE(d24s8, nullptr);
+  ASSERT_NE(d24s4, nullptr);
+  struct Step {
+    Surface3d* surface;
+    ClearRecord record;
+  };
+  const Step steps[] = {
+      {d24s8, {kClearDepth, 0, 0.5f, 0}},
+      {d24s8, {kClearDepth, 0, 0.5f, 0}},                    // the same again
+      {d24s8, {kClearDepth, 0, 0.25f, 0}},                   // another depth
+      {d24s8, {kClearDepth | kClearStencil, 0, 0.25f, 0}},   // the stencil too
+      {d24s8, {kClearDepth | kClearStencil, 0, 0.25f, 3}},   // another stencil
+      {d24s8, {kClearStencil, 0, 0.25f, 3}},                 // the stencil only
+      {d24s4, {kClearStencil, 0, 0.25f, 3}},                 // another format
+  };
+  const ClearRect rect = {0, 0, 8, 8};
+  for (const Step& k : steps) {
+    Paint(k.surface);
+    state.depthCurrent = k.surface;
+    ClearTargetRects(&state, k.record, &rect, 1);
+    DepthClear c = {};
+    ASSERT_TRUE(GetDepthClearValue(k.surface->format->code, k.record.depth, k.record.stencil,
+                                   (k.record.flags & kClearDepth) != 0, (k.record.flags & kClearStencil) != 0, &c));
+    ExpectFills(k.surface, {{0, 0, 8, 8, c.value, c.mask}});
+  }
+}
+
 TEST_F(Clears, ColourModesAndTheMarkedDepthSurface) {
   Surface3d* packed = Place(10, 16, 16);  // 5:6:5
   ASSERT_NE(packed, nullptr);
