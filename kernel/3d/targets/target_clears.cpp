@@ -92,7 +92,8 @@ bool ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
                     uint32_t mask, float depth) {
   if (r.Empty()) return false;
   CommonData* common = state->common;
-  TargetBoard3d* board = TargetBoard(common);
+  // The board's record is there after the first clear; TargetBoard makes it.
+  TargetBoard3d* board = common->targetBoard3d != nullptr ? common->targetBoard3d : TargetBoard(common);
   if (board == nullptr) return false;
   const bool later = Later(common);
   // The engine clears the whole surface: only a rectangle that covers it
