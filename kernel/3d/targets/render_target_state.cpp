@@ -503,13 +503,16 @@ void EmitPendingRenderTargetSetup(RenderTargetState* state) {
       const Base base = BaseOf(common);
       PutPacket(sink, Header(0xC0, base.index), 9u, base.word);
     };
+    // Words with their counts: 6 and 4 the address groups, 4 the mode word.
+    constexpr uint32_t kAddressWords = 6 + 4;
+    constexpr uint32_t kModeWords = 4;
     if (operation) {
-      WriteBounded(stream, 10, addresses);
+      WriteBounded(stream, kAddressWords, addresses);
       owner->EmitTargetOperation(state->setupWords[0], state->setupWords[1], state->setupWords[2],
                                  state->setupWords[3]);
-      WriteBounded(stream, 4, mode);
+      WriteBounded(stream, kModeWords, mode);
     } else {
-      WriteBounded(stream, 14, [&](auto& sink) {
+      WriteBounded(stream, kAddressWords + kModeWords, [&](auto& sink) {
         addresses(sink);
         mode(sink);
       });

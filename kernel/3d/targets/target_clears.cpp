@@ -157,8 +157,9 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   if (later) cache.clearWord = modeOnly ? mode | 0x108 : mode | 8;
   if (!modeOnly && surface != nullptr) surface->clearDepth = depth;
   // The tag and the clear (or mode) word, each packet as WritePacket would
-  // place it, under one check of the buffer's room.
-  WriteBounded(stream, 9, [&](auto& sink) {
+  // place it, under one check of the buffer's room: at most two packets of
+  // a count, a header and three words.
+  WriteBounded(stream, 2 * 5, [&](auto& sink) {
     if (tagFirst) {
       const uint32_t tag = TakeNextTag(common->sharedLocked);
       PutPacket(sink, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
