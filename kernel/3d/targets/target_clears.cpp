@@ -172,7 +172,7 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   });
   stream->ExecutePending();
   ControlWordOverwritten(common);
-  if (Later(common)) cache.clearFlag = 1;
+  if (later) cache.clearFlag = 1;
 }
 
 namespace {
