@@ -285,8 +285,7 @@ bool BmSecondaryInt::ExecuteBuffer(uint32_t from, uint32_t to, uint32_t fromFlag
   return true;
 }
 
-bool BmSecondaryInt::ExecutePending() {
-  if (head == nullptr || cursor == nullptr || start == cursor) return false;
+bool BmSecondaryInt::ExecuteWritten() {
   const bool done =
       ExecuteBuffer(head->BusOf(start), head->BusOf(cursor), startFlags, head->busType & kAddressFlagBits);
   if (done) start = cursor;

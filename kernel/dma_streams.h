@@ -132,12 +132,22 @@ class BmSecondaryInt : public BmBufferPool {
   // Executes [start, end) from the primary stream: nothing when start is
   // not below end; without end flags the engine must be idle first.
   bool ExecuteBuffer(uint32_t start, uint32_t end, uint32_t startFlags, uint32_t endFlags);
-  // Executes what was written since the last execution and marks it executed.
-  bool ExecutePending();
+  // Executes what was written since the last execution and marks it
+  // executed; false when nothing was: no buffer, nothing written since, or
+  // no primary stream to execute it. Those checks are inline, since the
+  // writers hand over after each packet group and often have nothing new.
+  bool ExecutePending() {
+    if (head == nullptr || cursor == nullptr || start == cursor || primary == nullptr) return false;
+    return ExecuteWritten();
+  }
 
   BmPrimInt* primary;
   uint32_t startFlags = 2;
   uint32_t secondFlag = 1;
+
+ private:
+  // ExecutePending past its checks.
+  bool ExecuteWritten();
 };
 
 // The pool options of the two streams for a board (bus-master flags,

@@ -23,11 +23,6 @@ int32_t Saturate(double v) {
 
 }  // namespace
 
-float SanitiseClearDepth(float z) {
-  if (isnan(z) || z < 0.0f) return 0.0f;
-  return z > 1.0f ? 1.0f : z;
-}
-
 bool GetDepthClearValue(uint32_t code, float zIn, uint32_t s, bool clearDepth, bool clearStencil, DepthClear* out) {
   if (out == nullptr || code < 17 || code > 28) return false;
   const float z = SanitiseClearDepth(zIn);
@@ -122,34 +117,10 @@ bool GetColourClearValue(const FormatDescriptor* format, uint32_t colour, uint32
   }
 }
 
-ClearRect FitClearRect(ClearRect r, float scaleX, float scaleY, const ClearRect& bounds, uint32_t width,
-                       uint32_t height) {
-  if (r.left > r.right) {
-    const int32_t t = r.left;
-    r.left = r.right;
-    r.right = t;
-  }
-  if (r.top > r.bottom) {
-    const int32_t t = r.top;
-    r.top = r.bottom;
-    r.bottom = t;
-  }
-  if (scaleX != 1.0f || scaleY != 1.0f) {
-    r.left = Saturate(r.left * static_cast<double>(scaleX));
-    r.right = Saturate(r.right * static_cast<double>(scaleX));
-    r.top = Saturate(r.top * static_cast<double>(scaleY));
-    r.bottom = Saturate(r.bottom * static_cast<double>(scaleY));
-  }
-  if (r.left < bounds.left) r.left = bounds.left;
-  if (r.top < bounds.top) r.top = bounds.top;
-  if (r.right > bounds.right) r.right = bounds.right;
-  if (r.bottom > bounds.bottom) r.bottom = bounds.bottom;
-  if (r.left < 0) r.left = 0;
-  if (r.top < 0) r.top = 0;
-  const int64_t w = width > INT32_MAX ? INT32_MAX : width;
-  const int64_t h = height > INT32_MAX ? INT32_MAX : height;
-  if (r.right > w) r.right = static_cast<int32_t>(w);
-  if (r.bottom > h) r.bottom = static_cast<int32_t>(h);
-  if (r.Empty()) r.right = r.left, r.bottom = r.top;
+ClearRect ScaleClearRect(ClearRect r, float scaleX, float scaleY) {
+  r.left = Saturate(r.left * static_cast<double>(scaleX));
+  r.right = Saturate(r.right * static_cast<double>(scaleX));
+  r.top = Saturate(r.top * static_cast<double>(scaleY));
+  r.bottom = Saturate(r.bottom * static_cast<double>(scaleY));
   return r;
 }

@@ -146,11 +146,6 @@ TargetSurfaceMapping::~TargetSurfaceMapping() {
   delete aperture_;
 }
 
-EngineModeCache& EngineMode3d() {
-  static EngineModeCache cache;
-  return cache;
-}
-
 TargetBoard3d* TargetBoard(CommonData* common) {
   if (common == nullptr) return nullptr;
   if (common->targetBoard3d == nullptr) common->targetBoard3d = new TargetBoard3d();
@@ -351,15 +346,15 @@ void ControlWordOverwritten(CommonData* common) {
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;
   EngineModeCache& cache = EngineMode3d();
+  const bool later = (common->revisionBits & kCapsLater) != 0;
+  if (EngineModeIs(later, on, alternate)) return;
   uint32_t mode;
-  if ((common->revisionBits & kCapsLater) != 0) {
-    mode = (on ? kEngineModeOnBit : 0) | (alternate ? kEngineModeAlternateBit : 0) | kEngineModeAtLoad;
-    if (mode == cache.modeWord) return;
+  if (later) {
+    mode = EngineModeWord(on, alternate);
     cache.modeWord = mode;
     if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
   } else {
-    if ((cache.on != 0) == on) return;
-    mode = on ? kEngineModeOnBit | kEngineModeAtLoad : kEngineModeAtLoad;
+    mode = EngineModeWord(on, false);
   }
   const Base base = BaseOf(common);
   WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
@@ -473,7 +468,7 @@ void RestoreTargetCounters(RenderTargetState* state, bool wasOn) {
   Hand(stream);
 }
 
-void EmitRenderTargetSetup(RenderTargetState* state) {
+void EmitPendingRenderTargetSetup(RenderTargetState* state) {
   if (state == nullptr || state->common == nullptr) return;
   if (state->pendingSwitch == 0 || !OwnsBuffer(state)) return;
   CommonData* common = state->common;
@@ -494,29 +489,51 @@ void EmitRenderTargetSetup(RenderTargetState* state) {
 
   BmSecondaryInt* stream = state->stream;
   const uint32_t* w = state->addressWords;
-  WriteGroup(stream, Header(0x88, 0x89, 0x8C, 0x8D), w[0], w[1], w[4], w[5]);
-  WriteGroup(stream, Header(0x8A, 0x8B), w[2], w[3]);
   EngineOwner3d* owner = common->engineOwner3d;
-  if (owner != nullptr && owner->targetOperation != 0)
+  const bool operation = owner != nullptr && owner->targetOperation != 0;
+  // The address groups and the mode word, each packet as WritePacket
+  // would place it, under one check of the buffer's room (the chip's
+  // target operation, when it takes one, goes before the mode word).
+  if (stream != nullptr) {
+    auto addresses = [&](auto& sink) {
+      PutPacket(sink, Header(0x88, 0x89, 0x8C, 0x8D), w[0], w[1], w[4], w[5]);
+      PutPacket(sink, Header(0x8A, 0x8B), w[2], w[3]);
+    };
+    auto mode = [&](auto& sink) {
+      const Base base = BaseOf(common);
+      PutPacket(sink, Header(0xC0, base.index), 9u, base.word);
+    };
+    // Words with their counts: 6 and 4 the address groups, 4 the mode word.
+    constexpr uint32_t kAddressWords = 6 + 4;
+    constexpr uint32_t kModeWords = 4;
+    if (operation) {
+      WriteBounded(stream, kAddressWords, addresses);
+      owner->EmitTargetOperation(state->setupWords[0], state->setupWords[1], state->setupWords[2],
+                                 state->setupWords[3]);
+      WriteBounded(stream, kModeWords, mode);
+    } else {
+      WriteBounded(stream, kAddressWords + kModeWords, [&](auto& sink) {
+        addresses(sink);
+        mode(sink);
+      });
+    }
+  } else if (operation) {
     owner->EmitTargetOperation(state->setupWords[0], state->setupWords[1], state->setupWords[2],
                                state->setupWords[3]);
-  const Base base = BaseOf(common);
-  WriteGroup(stream, Header(0xC0, base.index), 9u, base.word);
+  }
   // The tags follow in the board's stream: a context stream of its own is
   // handed over first, the board's own once at the end.
-  if (stream != common->secondaryStream) Hand(stream);
-
-  const struct {
-    Surface3d* surface;
-    uint32_t operation;
-  } targets[] = {{state->colourCurrent, 0x107}, {state->depthCurrent, 0x207}};
-  for (const auto& t : targets) {
-    if (t.surface == nullptr) continue;
-    const uint32_t tag = WriteOperationTag(common, common->secondaryStream, t.operation);
-    const uint32_t kind = Surface3dMemoryKind(t.surface);
-    if (kind == kMemoryKindTargetA || kind == kMemoryKindTargetB) t.surface->lastWriteTag = tag;
-  }
-  Hand(common->secondaryStream);
+  BmSecondaryInt* boardStream = common->secondaryStream;
+  if (stream != boardStream) Hand(stream);
+  auto tagTarget = [&](Surface3d* surface, uint32_t tagOperation) {
+    if (surface == nullptr) return;
+    const uint32_t tag = WriteOperationTag(common, boardStream, tagOperation);
+    const uint32_t kind = Surface3dMemoryKind(surface);
+    if (kind == kMemoryKindTargetA || kind == kMemoryKindTargetB) surface->lastWriteTag = tag;
+  };
+  tagTarget(state->colourCurrent, 0x107);
+  tagTarget(state->depthCurrent, 0x207);
+  Hand(boardStream);
 
   // The engine's target registers changed behind the context's state.
   if (state->context != nullptr && state->context->contextState != nullptr) {

@@ -15,6 +15,7 @@
 
 #include "core/heap_object.h"
 #include "core/mm_surface.h"
+#include "kernel/3d/targets/clear_values.h"
 
 class BmBufferPool;
 class BmSecondaryInt;
@@ -95,7 +96,10 @@ struct EngineModeCache {
   uint8_t clearFlag = 0;
   uint8_t syncTagsOn = 0;
 };
-EngineModeCache& EngineMode3d();
+// The one cache of the module, inline so that the hot paths' checks of it
+// need no call.
+inline EngineModeCache g_engineModeCache3d;
+inline EngineModeCache& EngineMode3d() { return g_engineModeCache3d; }
 
 // The board's record, made on first use (null without memory), and freed
 // with its read-back surface (kept while the engine may still write it).
@@ -148,6 +152,18 @@ struct TargetClearRecord {
   uint32_t addressWords[3] = {};
 };
 
+// The last depth-clear conversion of a target state: the format code, the
+// clear depth's bits, the stencil and the depth and stencil flags it was
+// made for, and its value and mask.
+struct DepthClearMemo {
+  uint32_t code = 0;
+  uint32_t depthBits = 0;
+  uint32_t stencil = 0;
+  uint32_t flags = 0;
+  DepthClear result = {};
+  uint8_t valid = 0;
+};
+
 class RenderTargetState : public TargetWorkBuffer {
  public:
   RenderTargetState();
@@ -191,6 +207,7 @@ class RenderTargetState : public TargetWorkBuffer {
   uint32_t colourWriteMask = 0xFFFFFFFF;
   TargetClearRecord colourClear;
   TargetClearRecord depthClear;
+  DepthClearMemo depthClearMemo;
   // What binding the targets records for the engine state: the depth
   // target's W-buffer flag, its depth-format code as the engine takes it
   // and its depth scale (with a mark when the scale changed), and the
@@ -247,6 +264,17 @@ void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot);
 // max(w x h / 786,432, sqrt(w^2 + h^2) / 1280).
 double WorkBufferFactor(uint32_t width, uint32_t height, uint32_t bits);
 
+// Whether register 0xC0 holds the engine mode already by the cached words
+// (the later chips, capability bits 0x7FC00, keep the whole mode word, the
+// others only whether it is on): WriteEngineModeWord then writes nothing.
+inline uint32_t EngineModeWord(bool on, bool alternate) {
+  return (on ? kEngineModeOnBit : 0) | (alternate ? kEngineModeAlternateBit : 0) | kEngineModeAtLoad;
+}
+inline bool EngineModeIs(bool later, bool on, bool alternate) {
+  const EngineModeCache& cache = EngineMode3d();
+  return later ? cache.modeWord == EngineModeWord(on, alternate) : (cache.on != 0) == on;
+}
+
 // Register 0xC0: the engine mode (on, alternate), the clear mode; the
 // cached on-flag set at device construction.
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate);
@@ -261,8 +289,12 @@ bool IsClearModeIdle();
 // (answering whether the engine mode was on), and written back.
 bool SaveTargetCounters(RenderTargetState* state);
 void RestoreTargetCounters(RenderTargetState* state, bool wasOn);
-// Programs the work buffer and the bound targets before a draw.
-void EmitRenderTargetSetup(RenderTargetState* state);
+// Programs the work buffer and the bound targets before a draw, when a
+// switch is pending (checked inline: most draws and clears find none).
+void EmitPendingRenderTargetSetup(RenderTargetState* state);
+inline void EmitRenderTargetSetup(RenderTargetState* state) {
+  if (state != nullptr && state->pendingSwitch != 0) EmitPendingRenderTargetSetup(state);
+}
 
 // Binds the depth target (null: none), its shadow as the current surface
 // when it has one and shadows are wanted; the engine mode follows whether

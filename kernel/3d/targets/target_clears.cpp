@@ -44,12 +44,11 @@ ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
   return {s->viewport[0], s->viewport[1], clamp(right), clamp(bottom)};
 }
 
-// The i-th rectangle of the record made ready for a surface: a record with
-// target coordinates and no rectangles clears its clip rectangle.
-ClearRect RectFor(const RenderTargetState* s, const ClearRecord& record, const ClearRect* rects, uint32_t i,
+// The i-th rectangle of the record made ready for a surface, within the
+// record's bounds (BoundsOf): a record with target coordinates and no
+// rectangles clears its clip rectangle.
+inline ClearRect RectFor(const RenderTargetState* s, const ClearRect& bounds, const ClearRect* rects, uint32_t i,
                   const Surface3d* surface) {
-  const bool target = (record.flags & kClearTargetCoordinates) != 0;
-  const ClearRect bounds = BoundsOf(s, target);
   const ClearRect r = rects != nullptr ? rects[i] : bounds;
   return FitClearRect(r, s->scaleX, s->scaleY, bounds, surface->width, surface->height);
 }
@@ -63,6 +62,26 @@ void Fill(Surface3d* surface, const ClearRect& r, uint32_t value, uint32_t mask)
   (void)surface->FillRect(value, rect, mask, kClearFillMode);
 }
 
+// The depth-clear value and mask of the record for a format code, from the
+// state's last conversion when the code, depth, stencil and flags repeat
+// (clients clear with the same values frame after frame), else converted
+// and kept for the next clear.
+bool DepthClearValue(RenderTargetState* state, uint32_t code, const ClearRecord& record, DepthClear* out) {
+  DepthClearMemo& memo = state->depthClearMemo;
+  const uint32_t flags = record.flags & (kClearDepth | kClearStencil);
+  const uint32_t depthBits = FloatBits(record.depth);
+  if (memo.valid != 0 && memo.code == code && memo.depthBits == depthBits && memo.stencil == record.stencil &&
+      memo.flags == flags) {
+    *out = memo.result;
+    return true;
+  }
+  if (!GetDepthClearValue(code, record.depth, record.stencil, (flags & kClearDepth) != 0,
+                          (flags & kClearStencil) != 0, out))
+    return false;
+  memo = {code, depthBits, record.stencil, flags, *out, 1};
+  return true;
+}
+
 bool CoversDepth(const Surface3d* surface, uint32_t mask) {
   const uint32_t depth = surface->format != nullptr ? surface->format->masks[kChannelDepth] : 0;
   return depth != 0 && (mask & depth) == depth;
@@ -73,7 +92,8 @@ bool ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
                     uint32_t mask, float depth) {
   if (r.Empty()) return false;
   CommonData* common = state->common;
-  TargetBoard3d* board = TargetBoard(common);
+  // The board's record is there after the first clear; TargetBoard makes it.
+  TargetBoard3d* board = common->targetBoard3d != nullptr ? common->targetBoard3d : TargetBoard(common);
   if (board == nullptr) return false;
   const bool later = Later(common);
   // The engine clears the whole surface: only a rectangle that covers it
@@ -82,7 +102,8 @@ bool ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
                       static_cast<uint32_t>(r.bottom) >= surface->height;
   const bool fast = board->switches.fastClear != 0 && covers && CoversDepth(surface, mask);
   if (fast && (board->fastClearedDepth == nullptr || board->fastClearedDepth == surface)) {
-    WriteEngineModeWord(common, state->stream, true, false);
+    // Repeated clears find the mode on already.
+    if (!EngineModeIs(later, true, false)) WriteEngineModeWord(common, state->stream, true, false);
     const uint32_t first = FastClearFirstFilledRow(surface->width, surface->height, surface->bytesPerPixel, later);
     if (first < static_cast<uint32_t>(r.bottom)) {
       Fill(surface, {0, static_cast<int32_t>(first), r.right, r.bottom}, value, mask);
@@ -128,27 +149,30 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   }
   EngineModeCache& cache = EngineMode3d();
   stream->startFlags = 2;
-  uint32_t mode = 0;
-  if (Later(common)) {
-    mode = cache.syncTagsOn != 0 ? 0 : kEngineModeOnBit;
-    if (cache.syncTagsOn != 0) {
+  const bool later = Later(common);
+  // The later chips take a tag before the mode change while sync tags are
+  // on, and the engine mode's on bit while they are off.
+  const bool tagFirst = later && cache.syncTagsOn != 0;
+  const uint32_t mode = later && !tagFirst ? kEngineModeOnBit : 0;
+  if (later) cache.clearWord = modeOnly ? mode | 0x108 : mode | 8;
+  if (!modeOnly && surface != nullptr) surface->clearDepth = depth;
+  // The tag and the clear (or mode) word, each packet as WritePacket would
+  // place it, under one check of the buffer's room: at most two packets of
+  // a count, a header and three words.
+  WriteBounded(stream, 2 * 5, [&](auto& sink) {
+    if (tagFirst) {
       const uint32_t tag = TakeNextTag(common->sharedLocked);
-      WritePacket(stream, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
+      PutPacket(sink, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
     }
-    cache.clearWord = modeOnly ? mode | 0x108 : mode | 8;
-  }
-  // Written straight into the stream: a packet buffer's words would be
-  // stored one by one and read back wide.
-  const Base base = BaseOf(common);
-  if (modeOnly) {
-    WritePacket(stream, Header(0xC0, base.index), mode | 0x108, base.word);
-  } else {
-    if (surface != nullptr) surface->clearDepth = depth;
-    WritePacket(stream, Header(0xAD, 0xC0, base.index), value, mode | 8, base.word);
-  }
+    const Base base = BaseOf(common);
+    if (modeOnly)
+      PutPacket(sink, Header(0xC0, base.index), mode | 0x108, base.word);
+    else
+      PutPacket(sink, Header(0xAD, 0xC0, base.index), value, mode | 8, base.word);
+  });
   stream->ExecutePending();
   ControlWordOverwritten(common);
-  if (Later(common)) cache.clearFlag = 1;
+  if (later) cache.clearFlag = 1;
 }
 
 namespace {
@@ -239,31 +263,31 @@ uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, c
   const ClearRect* list = whole ? nullptr : rects;
   if (list == nullptr && !whole) return 0;
 
+  // The bounds are the state's; a fill or an engine clear leaves them be.
+  const ClearRect bounds = BoundsOf(state, (record.flags & kClearTargetCoordinates) != 0);
   Surface3d* colour = state->colourCurrent;
   uint32_t value = 0;
   if (colour != nullptr && (record.flags & kClearColour) != 0 &&
       GetColourClearValue(colour->format, record.colour, state->colourDepthMode, &value)) {
-    for (uint32_t i = 0; i < n; ++i) Fill(colour, RectFor(state, record, list, i, colour), value, state->colourWriteMask);
+    for (uint32_t i = 0; i < n; ++i) Fill(colour, RectFor(state, bounds, list, i, colour), value, state->colourWriteMask);
   }
 
   Surface3d* depth = state->depthCurrent;
   if (depth == nullptr) return 0;
   if ((record.flags & (kClearDepth | kClearStencil)) != 0) {
-    DepthClear c = {};
     const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
-    if (GetDepthClearValue(code, record.depth, record.stencil, (record.flags & kClearDepth) != 0,
-                           (record.flags & kClearStencil) != 0, &c)) {
+    DepthClear c = {};
+    if (DepthClearValue(state, code, record, &c)) {
+      const float z = SanitiseClearDepth(record.depth);
       // Once the engine cleared the whole surface, every further rectangle
       // holds the value already.
       for (uint32_t i = 0; i < n; ++i)
-        if (ClearDepthRect(state, depth, RectFor(state, record, list, i, depth), c.value, c.mask,
-                           SanitiseClearDepth(record.depth)))
-          break;
+        if (ClearDepthRect(state, depth, RectFor(state, bounds, list, i, depth), c.value, c.mask, z)) break;
       depth->flagsWord |= kSurfDepthCleared;
     }
   } else if ((state->context == nullptr || state->context->suspended == 0) &&
              ((depth->flagsWord & kSurfDepthNeedsClear) != 0 || state->depthClear.kind == kDepthClearKindFill)) {
-    for (uint32_t i = 0; i < n; ++i) Fill(depth, RectFor(state, record, list, i, depth), 0, 0x01000000);
+    for (uint32_t i = 0; i < n; ++i) Fill(depth, RectFor(state, bounds, list, i, depth), 0, 0x01000000);
     depth->flagsWord |= kSurfDepthCleared;
   }
   return 0;

@@ -219,6 +219,73 @@ TEST_F(TargetState, ModeWordsMakeTheCurrentStateWriteItsControlWordAgain) {
   }
 }
 
+// Writers that put several packets under one check of the buffer's room
+// place them as one reservation each would near a buffer's end: the
+// packets that fit stay in the buffer, the others go to the next one, and
+// nothing is written past the buffer's limit.
+TEST_F(TargetState, PacketsAtABuffersEndGoWhereAReservationEachPutsThem) {
+  Common()->revisionBits = 0x400;
+  EngineMode3d().syncTagsOn = 1;
+  RenderTargetState target;
+  Attach(target, 1);
+  target.kind = kWorkBufferOwn;
+  board3d->drewLast = &target;
+  const struct {
+    const char* name;
+    std::function<void()> write;
+    std::vector<uint32_t> packets;  // their sizes in words, count included
+  } writers[] = {
+      {"engine clear", [&] { ClearTargetSurface(&target, Secondary(), 0x00FFFFFF, nullptr, false, 0.5f); }, {5, 5}},
+      {"target set-up",
+       [&] {
+         target.pendingSwitch = 1;
+         EmitRenderTargetSetup(&target);
+       },
+       {6, 4, 4}},
+  };
+  constexpr uint32_t kUnwritten = 0x5EB7140Du;
+  BmSecondaryInt* s = Secondary();
+  for (const auto& w : writers) {
+    uint32_t total = 0;
+    for (uint32_t size : w.packets) total += size;
+    for (uint32_t room = 0; room < total; ++room) {
+      SCOPED_TRACE(testing::Message() << w.name << ", room " << room);
+      // Padding packets up to `room` words before the limit.
+      while (static_cast<uint32_t>(s->limit - s->cursor) > room) {
+        const uint32_t over = static_cast<uint32_t>(s->limit - s->cursor) - room;
+        uint32_t* at = s->Reserve(over == 1 || over == 3 ? 3 : 2);
+        ASSERT_NE(at, nullptr);
+        if (over == 1 || over == 3)
+          at[0] = 1, at[1] = 0x21212120, at[2] = 0;  // a word written nowhere
+        else
+          at[0] = 0, at[1] = 0x21212121;
+      }
+      // room 0 may be 1 with a three-word pad that did not fit.
+      uint32_t* from = s->cursor;
+      const uint32_t left = static_cast<uint32_t>(s->limit - from);
+      ASSERT_LE(left, room + 1);
+      ASSERT_GE(s->FreshRoom(), total);
+      for (uint32_t* at = from; at < s->limit + total; ++at) *at = kUnwritten;
+      uint32_t* limit = s->limit;
+
+      w.write();
+      dma.RunPending();
+      uint32_t fit = 0;
+      size_t k = 0;
+      for (; k < w.packets.size() && fit + w.packets[k] <= left; ++k) {
+        EXPECT_EQ(from[fit], w.packets[k] - 2) << "packet " << k << " in the buffer";
+        fit += w.packets[k];
+      }
+      for (const uint32_t* at = from + fit; at < limit + total; ++at)
+        ASSERT_EQ(*at, kUnwritten) << "word " << (at - from) << " past the packets that fit";
+      const uint32_t* next = s->cursor - (total - fit);
+      EXPECT_TRUE(next < from || next >= limit + total) << "the rest is in the next buffer";
+      for (; k < w.packets.size(); next += w.packets[k++])
+        EXPECT_EQ(*next, w.packets[k] - 2) << "packet " << k << " in the next buffer";
+    }
+  }
+}
+
 TEST_F(TargetState, TheEngineModeFlagSetsBit0x200) {
   SetEngineModeFlag(true);
   EXPECT_EQ(EngineMode3d().on, 1);
@@ -928,6 +995,39 @@ TEST_F(Clears, DepthCoordinatesOutsideZeroToOneAreDefined) {
     const ClearRecord record = {kClearDepth | kClearTargetCoordinates, 0, z, 0};
     ClearTargetRects(&state, record, nullptr, 0);
     ExpectFills(depth, {{0, 0, 64, 32, z == 2.0f ? 0x00FFFFFFu : 0u, 0x00FFFFFF}});
+  }
+}
+
+// A state's repeated depth clears each fill what their own record asks
+// for: the value converted for one clear serves the next only when the
+// format, depth, stencil and flags are the same.
+TEST_F(Clears, EachDepthClearFillsItsOwnRecordsValue) {
+  Surface3d* d24s8 = Place(19, 64, 64);
+  Surface3d* d24s4 = Place(25, 64, 64);
+  ASSERT_NE(d24s8, nullptr);
+  ASSERT_NE(d24s4, nullptr);
+  struct Step {
+    Surface3d* surface;
+    ClearRecord record;
+  };
+  const Step steps[] = {
+      {d24s8, {kClearDepth, 0, 0.5f, 0}},
+      {d24s8, {kClearDepth, 0, 0.5f, 0}},                    // the same again
+      {d24s8, {kClearDepth, 0, 0.25f, 0}},                   // another depth
+      {d24s8, {kClearDepth | kClearStencil, 0, 0.25f, 0}},   // the stencil too
+      {d24s8, {kClearDepth | kClearStencil, 0, 0.25f, 3}},   // another stencil
+      {d24s8, {kClearStencil, 0, 0.25f, 3}},                 // the stencil only
+      {d24s4, {kClearStencil, 0, 0.25f, 3}},                 // another format
+  };
+  const ClearRect rect = {0, 0, 8, 8};
+  for (const Step& k : steps) {
+    Paint(k.surface);
+    state.depthCurrent = k.surface;
+    ClearTargetRects(&state, k.record, &rect, 1);
+    DepthClear c = {};
+    ASSERT_TRUE(GetDepthClearValue(k.surface->format->code, k.record.depth, k.record.stencil,
+                                   (k.record.flags & kClearDepth) != 0, (k.record.flags & kClearStencil) != 0, &c));
+    ExpectFills(k.surface, {{0, 0, 8, 8, c.value, c.mask}});
   }
 }
 
