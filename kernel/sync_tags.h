@@ -16,6 +16,7 @@
 
 #include "core/heap_object.h"
 #include "core/orv_abi.h"
+#include "core/shared_word.h"
 
 struct CommonData;
 class PDEV;
@@ -43,6 +44,18 @@ inline constexpr uint32_t kEventTagWords = 10 + kEventTagFillWords;
 
 // The register index of V: the no-write index while word 140 holds no value.
 uint32_t TagValueHeader(const SharedLockedData_t* shared, uint32_t withValue, uint32_t without);
+
+// V and the index of register 0x1300's place in a packet (0xC0, or the
+// no-write index 0x20 while word 140 holds no value), both from one read
+// of the word, so the two cannot disagree when another process writes it.
+struct TagValue {
+  uint8_t index;
+  uint32_t word;
+};
+inline TagValue ReadTagValue(const SharedLockedData_t* shared) {
+  const uint32_t word = ReadShared(&shared->last1300Value);
+  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
+}
 
 // ---- Layouts in the Shared locked data --------------------------------------------
 inline constexpr unsigned kSyncTagRingEntries = 64;

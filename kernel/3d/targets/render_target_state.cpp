@@ -37,19 +37,6 @@ constexpr uint32_t kMemoryKindTargetA = 3;
 constexpr uint32_t kMemoryKindTargetB = 4;
 constexpr uint32_t kSizeWordLowBits = 0x3FFF;
 
-// The base word of register-0xC0 packets and its index: the 0x1300 value
-// of Shared locked data word 140, or the no-write index while it holds
-// none (the packet keeps its length), TagValueHeader's rule; both from
-// one read of the word.
-struct Base {
-  uint8_t index;
-  uint32_t word;
-};
-Base BaseOf(CommonData* common) {
-  const uint32_t word = ReadShared(&common->sharedLocked->last1300Value);
-  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
-}
-
 WorkBufferSlot* Slots(CommonData* common) {
   return reinterpret_cast<WorkBufferSlot*>(common->renderTargetSlots);
 }
@@ -91,7 +78,7 @@ void WriteModeTag(CommonData* common, BmSecondaryInt* stream) {
 // {4, 0xC0AFAFC0, op, tag | 1, tag, base}: answers the tag.
 uint32_t WriteOperationTag(CommonData* common, BmSecondaryInt* stream, uint32_t operation) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
-  const Base base = BaseOf(common);
+  const TagValue base = ReadTagValue(common->sharedLocked);
   WriteGroup(stream, Header(0xC0, 0xAF, 0xAF, base.index), operation, tag | 1, tag, base.word);
   ControlWordOverwritten(common);
   return tag;
@@ -356,7 +343,7 @@ void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bo
   } else {
     mode = EngineModeWord(on, false);
   }
-  const Base base = BaseOf(common);
+  const TagValue base = ReadTagValue(common->sharedLocked);
   WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
@@ -375,7 +362,7 @@ void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force) 
   const uint32_t mode = cache.syncTagsOn != 0 ? kClearModeTags : kClearModeNoTags;
   if (!force && (cache.clearWord & kEngineModeOnBit) == (mode & kEngineModeOnBit) && cache.clearFlag != 0) return;
   if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
-  const Base base = BaseOf(common);
+  const TagValue base = ReadTagValue(common->sharedLocked);
   WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
@@ -500,7 +487,7 @@ void EmitPendingRenderTargetSetup(RenderTargetState* state) {
       PutPacket(sink, Header(0x8A, 0x8B), w[2], w[3]);
     };
     auto mode = [&](auto& sink) {
-      const Base base = BaseOf(common);
+      const TagValue base = ReadTagValue(common->sharedLocked);
       PutPacket(sink, Header(0xC0, base.index), 9u, base.word);
     };
     // Words with their counts: 6 and 4 the address groups, 4 the mode word.

@@ -27,15 +27,6 @@ constexpr uint32_t Header(uint8_t a, uint8_t b = 0x21, uint8_t c = 0x21, uint8_t
   return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
 }
 
-struct Base {
-  uint8_t index;
-  uint32_t word;
-};
-Base BaseOf(CommonData* common) {
-  const uint32_t word = ReadShared(&common->sharedLocked->last1300Value);
-  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
-}
-
 ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
   if (targetCoordinates) return {s->clip[0], s->clip[1], s->clip[2], s->clip[3]};
   const int64_t right = int64_t{s->viewport[0]} + s->viewport[2];
@@ -164,7 +155,7 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
       const uint32_t tag = TakeNextTag(common->sharedLocked);
       PutPacket(sink, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
     }
-    const Base base = BaseOf(common);
+    const TagValue base = ReadTagValue(common->sharedLocked);
     if (modeOnly)
       PutPacket(sink, Header(0xC0, base.index), mode | 0x108, base.word);
     else
@@ -228,7 +219,7 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
                                               : nullptr;
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
-  const Base base = BaseOf(common);
+  const TagValue base = ReadTagValue(common->sharedLocked);
   WritePacket(stream, Header(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
   stream->ExecutePending();
   ControlWordOverwritten(common);
