@@ -54,12 +54,6 @@ void Hand(BmSecondaryInt* stream) {
 
 bool Write(BmSecondaryInt* stream, const GroupPacket& p) { return stream != nullptr && p.WriteTo(stream); }
 
-// A group header of up to four register indices, the first in the low
-// byte, unused places 0x21.
-constexpr uint32_t Header(uint8_t a, uint8_t b = 0x21, uint8_t c = 0x21, uint8_t d = 0x21) {
-  return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
-}
-
 // A one-group packet written straight into the stream, as Write of the
 // same GroupPacket would: the hot packets skip the packet buffer, whose
 // words would be stored one by one and read back wide.
@@ -72,14 +66,14 @@ bool WriteGroup(BmSecondaryInt* stream, uint32_t header, W... words) {
 // change while sync tags are on.
 void WriteModeTag(CommonData* common, BmSecondaryInt* stream) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
-  WriteGroup(stream, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
+  WriteGroup(stream, PacketHeader(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
 }
 
 // {4, 0xC0AFAFC0, op, tag | 1, tag, base}: answers the tag.
 uint32_t WriteOperationTag(CommonData* common, BmSecondaryInt* stream, uint32_t operation) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WriteGroup(stream, Header(0xC0, 0xAF, 0xAF, base.index), operation, tag | 1, tag, base.word);
+  WriteGroup(stream, PacketHeader(0xC0, 0xAF, 0xAF, base.index), operation, tag | 1, tag, base.word);
   ControlWordOverwritten(common);
   return tag;
 }
@@ -344,7 +338,7 @@ void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bo
     mode = EngineModeWord(on, false);
   }
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
+  WriteGroup(stream, PacketHeader(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.on = on ? 1 : 0;
@@ -363,7 +357,7 @@ void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force) 
   if (!force && (cache.clearWord & kEngineModeOnBit) == (mode & kEngineModeOnBit) && cache.clearFlag != 0) return;
   if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WriteGroup(stream, Header(0xC0, base.index), mode, base.word);
+  WriteGroup(stream, PacketHeader(0xC0, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.clearWord = mode;
@@ -483,12 +477,12 @@ void EmitPendingRenderTargetSetup(RenderTargetState* state) {
   // target operation, when it takes one, goes before the mode word).
   if (stream != nullptr) {
     auto addresses = [&](auto& sink) {
-      PutPacket(sink, Header(0x88, 0x89, 0x8C, 0x8D), w[0], w[1], w[4], w[5]);
-      PutPacket(sink, Header(0x8A, 0x8B), w[2], w[3]);
+      PutPacket(sink, PacketHeader(0x88, 0x89, 0x8C, 0x8D), w[0], w[1], w[4], w[5]);
+      PutPacket(sink, PacketHeader(0x8A, 0x8B), w[2], w[3]);
     };
     auto mode = [&](auto& sink) {
       const TagValue base = ReadTagValue(common->sharedLocked);
-      PutPacket(sink, Header(0xC0, base.index), 9u, base.word);
+      PutPacket(sink, PacketHeader(0xC0, base.index), 9u, base.word);
     };
     // Words with their counts: 6 and 4 the address groups, 4 the mode word.
     constexpr uint32_t kAddressWords = 6 + 4;

@@ -21,12 +21,6 @@ namespace {
 
 bool Later(const CommonData* common) { return (common->revisionBits & kCapsLater) != 0; }
 
-// A group header of up to four register indices, the first in the low
-// byte, unused places 0x21.
-constexpr uint32_t Header(uint8_t a, uint8_t b = 0x21, uint8_t c = 0x21, uint8_t d = 0x21) {
-  return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
-}
-
 ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
   if (targetCoordinates) return {s->clip[0], s->clip[1], s->clip[2], s->clip[3]};
   const int64_t right = int64_t{s->viewport[0]} + s->viewport[2];
@@ -83,8 +77,7 @@ bool ClearDepthRect(RenderTargetState* state, Surface3d* surface, const ClearRec
                     uint32_t mask, float depth) {
   if (r.Empty()) return false;
   CommonData* common = state->common;
-  // The board's record is there after the first clear; TargetBoard makes it.
-  TargetBoard3d* board = common->targetBoard3d != nullptr ? common->targetBoard3d : TargetBoard(common);
+  TargetBoard3d* board = TargetBoard(common);
   if (board == nullptr) return false;
   const bool later = Later(common);
   // The engine clears the whole surface: only a rectangle that covers it
@@ -153,13 +146,13 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   WriteBounded(stream, 2 * 5, [&](auto& sink) {
     if (tagFirst) {
       const uint32_t tag = TakeNextTag(common->sharedLocked);
-      PutPacket(sink, Header(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
+      PutPacket(sink, PacketHeader(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
     }
     const TagValue base = ReadTagValue(common->sharedLocked);
     if (modeOnly)
-      PutPacket(sink, Header(0xC0, base.index), mode | 0x108, base.word);
+      PutPacket(sink, PacketHeader(0xC0, base.index), mode | 0x108, base.word);
     else
-      PutPacket(sink, Header(0xAD, 0xC0, base.index), value, mode | 8, base.word);
+      PutPacket(sink, PacketHeader(0xAD, 0xC0, base.index), value, mode | 8, base.word);
   });
   stream->ExecutePending();
   ControlWordOverwritten(common);
@@ -220,7 +213,7 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WritePacket(stream, Header(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
+  WritePacket(stream, PacketHeader(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
   stream->ExecutePending();
   ControlWordOverwritten(common);
 }

@@ -156,6 +156,15 @@ class Client3dTest : public ktest::StartedBoard {
       s->lastWriteTag = 0;
     }
   }
+  // Request 30 for drawable `key`: its rectangle and one clip rectangle,
+  // both (left, top)-(right, bottom); the request's answer.
+  int32_t SetDrawable(uint64_t key, uint32_t left, uint32_t top, uint32_t right, uint32_t bottom) {
+    client->Put64(16, key);
+    client->Put32(24, left), client->Put32(28, top), client->Put32(32, right), client->Put32(36, bottom);
+    client->Put32(40, 1);
+    client->Put32(48, left), client->Put32(52, top), client->Put32(56, right), client->Put32(60, bottom);
+    return client->Run(kRequestSetDrawableRects);
+  }
   // What the glue holds: blocks, regions, locked pages, user and kernel
   // mappings.
   std::vector<size_t> Holdings() {
@@ -968,11 +977,7 @@ TEST_F(Client3dTest, AClientsTablesAndTheBoardsDrawablesHaveLimits) {
 }
 
 TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
-  client->Put64(16, 5);
-  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
-  client->Put32(40, 1);
-  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
-  EXPECT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  EXPECT_EQ(SetDrawable(5, 0, 0, 100, 100), 0);
   RangeMap* map = Common()->rangeMap;
   ASSERT_NE(map->Find(5), nullptr);
   EXPECT_EQ(map->Find(5)->visible->count, 1u);
@@ -987,11 +992,7 @@ TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectanglesAndV
   orvsim::Engine2d engine2d{board, dma};
   pdev->mode.virtualWidth = 640;
   pdev->mode.virtualHeight = 480;
-  client->Put64(16, 5);
-  client->Put32(24, 2), client->Put32(28, 3), client->Put32(32, 30), client->Put32(36, 30);
-  client->Put32(40, 1);
-  client->Put32(48, 2), client->Put32(52, 3), client->Put32(56, 30), client->Put32(60, 30);
-  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  ASSERT_EQ(SetDrawable(5, 2, 3, 30, 30), 0);
   Targets(true, false);
   // The client's write mask lets every channel through (render state 168).
   Current()->state.raster.colourWriteMask = 0xF;
@@ -1062,11 +1063,7 @@ class TargetDraws : public Client3dTest {
     Client3dTest::SetUp();
     pdev->mode.virtualWidth = 640;
     pdev->mode.virtualHeight = 480;
-    client->Put64(16, 6);
-    client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 40), client->Put32(36, 8);
-    client->Put32(40, 1);
-    client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 40), client->Put32(60, 8);
-    ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+    ASSERT_EQ(SetDrawable(6, 0, 0, 40, 8), 0);
     constexpr uint32_t kClientRgb565 = 23;
     colour = MakeSurface(kDescVideoOnly, kDescKindPlain, kClientRgb565, 40, 8);
     ASSERT_NE(colour, 0u);
@@ -1247,11 +1244,7 @@ TEST_F(Client3dTest, DisplayablePresentsTakeATagAndCopyPerVisibleRectangle) {
   ASSERT_NE(targetHandle, 0u);
   SurfaceOf(sourceHandle)->flagsWord |= 0x2;
   orvsim::Engine2d engine2d{board, dma};
-  client->Put64(16, 5);
-  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
-  client->Put32(40, 1);
-  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
-  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  ASSERT_EQ(SetDrawable(5, 0, 0, 100, 100), 0);
   auto present = [&] {
     client->Put32(16, 1);
     client->Put32(24, context3d);
@@ -1707,11 +1700,7 @@ TEST_F(Client3dTest, APrimarySurfaceSharesTheRowsTheXDriverLaidOut) {
   const uint32_t bytes = SurfaceOf(display)->bytesPerPixel;
   ASSERT_GT(bytes, 0u);
   EXPECT_EQ(SurfaceOf(display)->pitch, kScreenPitch * bytes);
-  client->Put64(16, 5);
-  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 64), client->Put32(36, 48);
-  client->Put32(40, 1);
-  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 64), client->Put32(60, 48);
-  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  ASSERT_EQ(SetDrawable(5, 0, 0, 64, 48), 0);
   // Flag bit 1: the display fills its own box (2, 1)-(10, 4).
   alignas(8) uint32_t boxes[2][6] = {{2, 1, 0, 10, 4, 1}, {2, 1, 0, 10, 4, 1}};
   glue.DeclareUserMemory(2000, boxes, sizeof(boxes));
@@ -2337,11 +2326,7 @@ TEST_F(Client3dTest, RequestsWritingRegisterC0LeaveTheEngineStateTrue) {
   const uint64_t source = MakeSurface(0, kDescKindPlain, 21, 16, 16);
   const uint64_t target = MakeSurface(0, kDescKindPlain, 21, 16, 16);
   ASSERT_NE(target, 0u);
-  client->Put64(16, 5);
-  client->Put32(24, 0), client->Put32(28, 0), client->Put32(32, 100), client->Put32(36, 100);
-  client->Put32(40, 1);
-  client->Put32(48, 0), client->Put32(52, 0), client->Put32(56, 100), client->Put32(60, 100);
-  ASSERT_EQ(client->Run(kRequestSetDrawableRects), 0);
+  ASSERT_EQ(SetDrawable(5, 0, 0, 100, 100), 0);
   auto present = [&](uint32_t flags) {
     client->Put32(16, flags);
     client->Put32(24, context3d);
