@@ -89,20 +89,19 @@ bool HwStateBlock::ApplyTo(ContextState3d& state) {
   block.unitCount = n;
   // The unit images by register: 0x99, 0x9B, 0x9E, 0x9F, 0xA0, 0xA1, 0x98,
   // 0x9A in record words 2 to 9.
+  // A and B, then E-H, are neighbours in both layouts: copied as runs.
   for (uint32_t i = 0; i < n; ++i) {
     const HwUnitRecord& r = units[i];
     uint32_t* w = block.units[i].words;
-    const bool full = (r.flags & kHwUnitFull) != 0;
-    w[2] = r.a;
-    w[3] = r.b;
-    w[4] = r.e;
-    w[5] = r.f;
-    w[6] = r.g;
-    w[7] = r.h;
-    w[8] = full ? r.c : r.a & ~kHwDerivedClear;
-    w[9] = full ? r.d : r.b & ~kHwDerivedClear;
-    changed |= 3u << (2 * i);
+    // C and D of a full record, else A and B less the derived bits.
+    const uint32_t own = (r.flags & kHwUnitFull) != 0 ? ~0u : 0u;
+    const uint32_t derived = ~own & ~kHwDerivedClear;
+    memcpy(&w[2], &r.a, 2 * sizeof(uint32_t));
+    memcpy(&w[4], &r.e, 4 * sizeof(uint32_t));
+    w[8] = (r.c & own) | (r.a & derived);
+    w[9] = (r.d & own) | (r.b & derived);
   }
+  changed |= (1u << (2 * n)) - 1;
   if (block.dirty != nullptr) block.UnitDirty() |= changed;
   return true;
 }
@@ -144,11 +143,9 @@ bool StageStateBlock::ApplyTo(ContextState3d& state) {
     uint32_t* w = block.stages[i].words;
     w[1] = s.words[0];
     w[2] = kHwCoordinateFormats[count][i];
-    w[3] = s.words[1];
-    w[4] = s.words[2];
-    for (uint32_t k = 0; k < 9; ++k) w[5 + k] = s.words[3 + k];
-    changed |= 7u << (3 * i);
+    memcpy(&w[3], &s.words[1], 11 * sizeof(uint32_t));  // the pair, then the nine images
   }
+  changed |= (1u << (3 * count)) - 1;
   if (block.dirty != nullptr) block.StageDirty() |= changed;
   const EngineOwner3d* owner = state.owner;
   if (owner != nullptr && (owner->capabilities & kEoCapabilityBits) != 0) {

@@ -7,6 +7,7 @@
 // state; both flush the pending state first.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "core/heap_object.h"
@@ -50,6 +51,9 @@ struct HwUnitRecord {
   uint32_t h;  // 0xA1
 };
 static_assert(sizeof(HwUnitRecord) == 36);
+// ApplyTo copies A-B and E-H as runs.
+static_assert(offsetof(HwUnitRecord, b) == offsetof(HwUnitRecord, a) + 4);
+static_assert(offsetof(HwUnitRecord, h) == offsetof(HwUnitRecord, e) + 12);
 
 class HwStateBlock : public OsHeapObject {
  public:

@@ -26,9 +26,6 @@ uint32_t IsNarrowFormat(uint32_t format) {
   return 2;
 }
 
-uint32_t& TextureUnitBlock::StageDirty() { return dirty->words[1]; }
-uint32_t& TextureUnitBlock::UnitDirty() { return dirty->words[2]; }
-
 void TextureUnitBlock::LoadDefaults() {
   stageCount = 0;
   unitCount = 0;

@@ -10,9 +10,18 @@
 #include <stdint.h>
 
 class BmBufferPool;
-struct ContextStateMasks;
 struct StreamSink;
 struct DirectSink;
+
+// A set of masks in the form of the dirty words: three words of register
+// groups (the first: engine blocks; the second: texture stages, 3 bits
+// each; the third: texture units, 2 bits each) and the flag fields.
+struct ContextStateMasks {
+  uint32_t words[3];
+  uint32_t flagWord;
+  uint8_t flagByte;
+  uint32_t flagWord2;
+};
 
 inline constexpr uint32_t kTuStages = 4;
 inline constexpr uint32_t kTuUnits = 10;
@@ -99,8 +108,8 @@ struct TextureUnitBlock {
   void CopyFrom(const TextureUnitBlock& source);
   void TakeChanges(TextureUnitBlock& source);
 
-  uint32_t& StageDirty();
-  uint32_t& UnitDirty();
+  uint32_t& StageDirty() { return dirty->words[1]; }
+  uint32_t& UnitDirty() { return dirty->words[2]; }
 
  private:
   void EmitStage(BmBufferPool* stream, uint32_t stage, uint32_t bits, bool capable);

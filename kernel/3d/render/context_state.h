@@ -20,16 +20,6 @@ struct RenderContext3d;
 struct VertexProgram;
 struct VecConstShadow;
 
-// A set of masks in the form of the dirty words: three words of register
-// groups (the first: engine blocks; the second: texture stages, 3 bits
-// each; the third: texture units, 2 bits each) and the flag fields.
-struct ContextStateMasks {
-  uint32_t words[3];
-  uint32_t flagWord;
-  uint8_t flagByte;
-  uint32_t flagWord2;
-};
-
 // Bits of the state's first dirty word, by byte (bytes 24 to 27 of the
 // record).
 inline constexpr uint32_t kCsDirtyControlWord = 0x01;         // byte 24: the engine control word
