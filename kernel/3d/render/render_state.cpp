@@ -153,27 +153,32 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
 // setter, the id a constant, in ascending order: a held id costs the few
 // stores its translation makes, with no dispatch on the id. A 64-id word
 // with no id held is passed over whole. The ids stored only (172-256) are
-// walked bit by bit.
+// walked bit by bit. The copies take the state, the word of held bits and
+// the values as arguments, so that they stay in registers across the
+// stores.
 void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
                                         const uint32_t from[kRenderStateIds]) {
-  const auto one = [&]<uint32_t Id>() {
-    if ((held[Id >> 6] >> (Id & 63) & 1) != 0) SetRenderState(Id, from[Id]);
+  const auto one = []<uint32_t Id>(RenderState3d* rs, uint64_t word, const uint32_t* values) {
+    if ((word >> (Id & 63) & 1) != 0) rs->SetRenderState(Id, values[Id]);
   };
-  // Ids First to Last, one after the other, when any of them is held.
-  const auto range = [&]<uint32_t First, uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
-    if (held[First >> 6] == 0) return;
-    (one.template operator()<First + I>(), ...);
+  // Ids First + I of one word of held bits.
+  const auto run = [one]<uint32_t First, uint32_t... I>(RenderState3d* rs, uint64_t word, const uint32_t* values,
+                                                          std::integer_sequence<uint32_t, I...>) {
+    if (word == 0) return;
+    (one.template operator()<First + I>(rs, word, values), ...);
   };
   static_assert(kTranslatedStateIds == 171 && kRenderStateWords == 5);
-  range.template operator()<1>(std::make_integer_sequence<uint32_t, 63>());     // 1-63
-  range.template operator()<64>(std::make_integer_sequence<uint32_t, 64>());    // 64-127
-  range.template operator()<128>(std::make_integer_sequence<uint32_t, 44>());   // 128-171
+  run.template operator()<1>(this, held[0], from, std::make_integer_sequence<uint32_t, 63>());     // 1-63
+  run.template operator()<64>(this, held[1], from, std::make_integer_sequence<uint32_t, 64>());    // 64-127
+  run.template operator()<128>(this, held[2], from, std::make_integer_sequence<uint32_t, 44>());   // 128-171
+  // Stored only: the compare and store come to one store.
   for (uint32_t w = kTranslatedStateIds / 64; w < kRenderStateWords; ++w) {
     uint64_t bits = held[w];
     if (w == kTranslatedStateIds / 64) bits &= ~uint64_t{0} << (kTranslatedStateIds % 64 + 1);
     for (; bits != 0; bits &= bits - 1) {
       const uint32_t id = 64 * w + static_cast<uint32_t>(__builtin_ctzll(bits));
-      if (id < kRenderStateIds) SetRenderState(id, from[id]);
+      const uint32_t bit = id - 1;
+      if (id < kRenderStateIds && (locks[bit >> 5] >> (bit & 31) & 1) == 0) values[id] = from[id];
     }
   }
 }
@@ -577,12 +582,14 @@ constexpr StageField kStageFields[kStageStates + 1] = {
 };
 #undef ORV_STAGE_FIELD
 
-// Stores a valid stage state's value (stage below 10, state 1-28): the
-// stage's group bits it changed. Most states are a masked store into one
-// field, looked up rather than switched on.
-__attribute__((always_inline)) inline uint32_t RenderState3d::StoreStageState(uint32_t stage, uint32_t state, uint32_t value) {
-  stageValues[stage][state] = value;
-  TextureStage& s = stages[stage];
+namespace {
+
+// Stores a valid stage state's value (state 1-28) into the stage's fields
+// and its kept value: the stage's group bits it changed. Most states are
+// a masked store into one field, looked up rather than switched on.
+__attribute__((always_inline)) inline uint32_t StoreStageState(TextureStage& s, uint32_t& kept, uint32_t state,
+                                                               uint32_t value) {
+  kept = value;
   const StageField& f = kStageFields[state];
   unsigned char* at = reinterpret_cast<unsigned char*>(&s) + f.offset;
   const uint32_t masked = value & f.mask;
@@ -623,9 +630,11 @@ __attribute__((always_inline)) inline uint32_t RenderState3d::StoreStageState(ui
   return bits;
 }
 
+}  // namespace
+
 void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
   if (stage >= kStateStages || state == 0 || state > kStageStates) return;
-  const uint32_t bits = StoreStageState(stage, state, value);
+  const uint32_t bits = StoreStageState(stages[stage], stageValues[stage][state], state, value);
   if (bits != 0) MarkStage(stage, bits);
   if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
 }
@@ -638,10 +647,12 @@ void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value
 void RenderState3d::SetStageStates(uint32_t stage, uint32_t held, const uint32_t values[kStageStates + 1]) {
   if (stage >= kStateStages) return;
   const bool texCoords = stage < kTexCoordSets;
+  TextureStage& s = stages[stage];
+  uint32_t* kept = stageValues[stage];
   uint32_t bits = 0;
   const auto one = [&]<uint32_t State>() {
     if ((held >> State & 1) == 0) return;
-    bits |= StoreStageState(stage, State, values[State]);
+    bits |= StoreStageState(s, kept[State], State, values[State]);
     if constexpr (State == 11 || State == 24) {
       if (texCoords) SyncTexCoordSet(stage);
     }

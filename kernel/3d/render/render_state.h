@@ -502,8 +502,6 @@ struct RenderState3d {
   void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);
   void MarkStage(uint32_t stage, uint32_t bits);
-  // Stores a valid stage state's value: the stage's group bits it changed.
-  uint32_t StoreStageState(uint32_t stage, uint32_t state, uint32_t value);
   void RunStreams(bool noDraw);
   void BuildControlWord();
   void BindTargetsIfNeeded();

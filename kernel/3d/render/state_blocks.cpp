@@ -317,17 +317,22 @@ bool SameBytes(const void* a, const void* b) {
   return d == 0;
 }
 
-// Copies a constant register (onto the same bits when it is the same): 1
-// when it differed.
-inline uint64_t CopyRegister(VecConst& to, const Dword4& from) {
-  uint64_t x0, x1, y0, y1;
-  memcpy(&x0, to.w, 8);
-  memcpy(&x1, to.w + 2, 8);
-  memcpy(&y0, from.word, 8);
-  memcpy(&y1, from.word + 2, 8);
-  memcpy(to.w, &y0, 8);
-  memcpy(to.w + 2, &y1, 8);
-  return ((x0 ^ y0) | (x1 ^ y1)) != 0 ? 1 : 0;
+// Copies N bytes (onto the same bits where they are the same), 64 bits at
+// a time with no branch on the way: 1 when any of them differed.
+template <uint32_t N>
+uint64_t CopyBytes(void* to, const void* from) {
+  static_assert(N % 8 == 0);
+  unsigned char* x = static_cast<unsigned char*>(to);
+  const unsigned char* y = static_cast<const unsigned char*>(from);
+  uint64_t d = 0;
+  for (uint32_t i = 0; i < N; i += 8) {
+    uint64_t p, q;
+    memcpy(&p, x + i, 8);
+    memcpy(&q, y + i, 8);
+    memcpy(x + i, &q, 8);
+    d |= p ^ q;
+  }
+  return d != 0 ? 1 : 0;
 }
 
 // Where each transform slot's matrix lies in the vertex group: slots 0-5
@@ -355,12 +360,12 @@ static_assert(kTransformIdCount == 47 && kWorldMatrices == 32 && kTextureMatrice
 
 }  // namespace
 
-// Each matrix that differs is copied into the slot its id names; the dirty
-// bits of all that changed are set at once after, as SetTransform of each
-// would set them: the view-and-world bit for ids 1, 2, 4-6 and 256-287, the
-// projection bit for id 3, a texture matrix's own bit, a world matrix's
-// world-slot bit. Ids 1 and 4-6 also set the world-slot bits 0-3 of the
-// slots they share with ids 256-259.
+// Each matrix that differs is copied into the slot its id names; the
+// dirty bits of all that changed are set at once after, as SetTransform of
+// each would set them: the view-and-world bit for ids 1, 2, 4-6 and
+// 256-287, the projection bit for id 3, a texture matrix's own bit, a world
+// matrix's world-slot bit. Ids 1 and 4-6 also set the world-slot bits 0-3
+// of the slots they share with ids 256-259.
 void StateBlock::ApplyTransforms() {
   if (transforms.empty()) return;
   VertexProcessingBlock& v = owner->vertex;
@@ -408,11 +413,11 @@ void StateBlock::ApplyVertexConstants() {
     if (held == ~uint64_t{0}) {
       // All 64 held: each copied, whether it differed gathered in the mask.
 #pragma GCC unroll 64
-      for (uint32_t i = 0; i < 64; ++i) changed |= CopyRegister(image[i], from[i]) << i;
+      for (uint32_t i = 0; i < 64; ++i) changed |= CopyBytes<sizeof(VecConst)>(image + i, from + i) << i;
     } else {
       for (uint64_t bits = held; bits != 0; bits &= bits - 1) {
         const uint32_t i = static_cast<uint32_t>(__builtin_ctzll(bits));
-        changed |= CopyRegister(image[i], from[i]) << i;
+        changed |= CopyBytes<sizeof(VecConst)>(image + i, from + i) << i;
       }
     }
     // Each run of set bits: its first is the lowest set bit, its end the
