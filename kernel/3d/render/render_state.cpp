@@ -113,8 +113,9 @@ void RenderState3d::MarkStage(uint32_t stage, uint32_t bits) {
   pixel.dirty |= kPxStages;
 }
 
-// Inlined into each caller, so that where the id is a constant its
-// translation reduces to the stores of its case.
+// Inlined into each caller. With the translation inlined too where the id
+// is a constant, a render state comes to the stores of its case.
+template <bool Inline>
 __attribute__((always_inline)) inline void RenderState3d::SetRenderState(uint32_t id, uint32_t value) {
   const uint32_t bit = id - 1;
   if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) return;
@@ -128,6 +129,8 @@ __attribute__((always_inline)) inline void RenderState3d::SetRenderState(uint32_
     stages[0].texture = value;
     stages[0].textureKind = kStageTextureHandle;
     MarkStage(0, (old == 0) != (value == 0) ? kSgTexture | kSgPresence : kSgTexture);
+  } else if constexpr (Inline) {
+    TranslateRenderStateInline(id, value);
   } else {
     TranslateRenderState(id, value);
   }
@@ -138,7 +141,7 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
     const uint32_t id = pairs[2 * i];
     const uint32_t value = pairs[2 * i + 1];
     if (id >= 1 && id < kRenderStateIds) {
-      SetRenderState(id, value);
+      SetRenderState<false>(id, value);
     } else if (id >= kLockControlFirst && id <= kLockControlLast) {
       const uint32_t bit = id - kLockControlFirst;
       if (value != 0)
@@ -159,7 +162,7 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
 void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
                                         const uint32_t from[kRenderStateIds]) {
   const auto one = []<uint32_t Id>(RenderState3d* rs, uint64_t word, const uint32_t* values) {
-    if ((word >> (Id & 63) & 1) != 0) rs->SetRenderState(Id, values[Id]);
+    if ((word >> (Id & 63) & 1) != 0) rs->template SetRenderState<true>(Id, values[Id]);
   };
   // Ids First + I of one word of held bits.
   const auto run = [one]<uint32_t First, uint32_t... I>(RenderState3d* rs, uint64_t word, const uint32_t* values,
@@ -183,7 +186,7 @@ void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
   }
 }
 
-__attribute__((always_inline)) inline void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
+__attribute__((always_inline)) inline void RenderState3d::TranslateRenderStateInline(uint32_t id, uint32_t value) {
   TextureStage& s0 = stages[0];
   switch (id) {
     case 2:
@@ -491,6 +494,9 @@ __attribute__((always_inline)) inline void RenderState3d::TranslateRenderState(u
       break;
   }
 }
+
+// The translation out of line, for ids known only at run time.
+void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) { TranslateRenderStateInline(id, value); }
 
 // The vertex engine's fog: per vertex while fog is on with a vertex fog
 // mode and no table mode (a table mode fogs per pixel instead), from the

@@ -495,9 +495,13 @@ struct RenderState3d {
   DrawEmitter3d indexEmitter = NoOpEmitter3d;
 
  private:
-  // Render state 1-256 to value, unless locked or unchanged.
+  // Render state 1-256 to value, unless locked or unchanged; its groups
+  // follow through TranslateRenderState, called (Inline false) or inlined
+  // where the id is a constant (true).
+  template <bool Inline>
   void SetRenderState(uint32_t id, uint32_t value);
   void TranslateRenderState(uint32_t id, uint32_t value);
+  void TranslateRenderStateInline(uint32_t id, uint32_t value);
   void SyncVertexFog();
   void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);

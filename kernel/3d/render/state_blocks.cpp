@@ -470,8 +470,7 @@ void StateBlock::Apply(bool applying) {
     if (stage.empty()) break;
     static_assert(sizeof(U32Record) == sizeof(uint32_t) &&
                   std::remove_reference_t<decltype(stage)>::kWords == 1);
-    uint32_t values[kStageStates + 1];
-    memcpy(values, stage.Values(), sizeof values);
+    const uint32_t* values = &stage.Values()->value;  // a word per state, by id
     const uint32_t held = static_cast<uint32_t>(stage.BitsWord(0));
     if ((held & 1) != 0) rs->SetStageTexture(s, values[0], rs->stages[s].textureKind);
     rs->SetStageStates(s, held & ~1u, values);
