@@ -393,11 +393,12 @@ void StateBlock::ApplyTransforms() {
                   static_cast<uint32_t>(changed >> 3 & 7) << 1;
 }
 
-// Registers that differ from the constant image are written into it and
-// marked dirty, runs of neighbours at once. Every update posted before is
-// retired first, so that none of them lands on a register afterwards. The
-// registers go 64 at a time: those that differ are gathered in a mask
-// first, its runs marked after.
+// The registers are written into the constant image (those that do not
+// differ onto the same bits) and those that differ marked dirty, runs of
+// neighbours at once. Every update posted before is retired first, so
+// that none of them lands on a register afterwards. The registers go 64
+// at a time: those that differ are gathered in a mask as they are
+// copied, its runs marked after.
 void StateBlock::ApplyVertexConstants() {
   VecConstShadow* shadow = owner->constShadow;
   if (shadow == nullptr || vertexConstants.empty()) return;
