@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <utility>
+
 #include "core/float_bits.h"
 #include "core/os.h"
 #include "core/utils.h"
@@ -111,27 +113,35 @@ void RenderState3d::MarkStage(uint32_t stage, uint32_t bits) {
   pixel.dirty |= kPxStages;
 }
 
+// Inlined into each caller. With the translation inlined too where the id
+// is a constant, a render state comes to the stores of its case.
+template <bool Inline>
+__attribute__((always_inline)) inline void RenderState3d::SetRenderState(uint32_t id, uint32_t value) {
+  const uint32_t bit = id - 1;
+  if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) return;
+  if (values[id] == value) return;
+  const uint32_t old = values[id];
+  values[id] = value;
+  if (id > kTranslatedStateIds) return;  // stored only
+  if (id == 1) {
+    // The stage-0 texture: a change between none and one also changes
+    // what the stage samples at all.
+    stages[0].texture = value;
+    stages[0].textureKind = kStageTextureHandle;
+    MarkStage(0, (old == 0) != (value == 0) ? kSgTexture | kSgPresence : kSgTexture);
+  } else if constexpr (Inline) {
+    TranslateRenderStateInline(id, value);
+  } else {
+    TranslateRenderState(id, value);
+  }
+}
+
 void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t id = pairs[2 * i];
     const uint32_t value = pairs[2 * i + 1];
     if (id >= 1 && id < kRenderStateIds) {
-      const uint32_t bit = id - 1;
-      if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) continue;
-      if (values[id] == value) continue;
-      const uint32_t old = values[id];
-      values[id] = value;
-      if (id <= kTranslatedStateIds) {
-        if (id == 1) {
-          // The stage-0 texture: a change between none and one also changes
-          // what the stage samples at all.
-          stages[0].texture = value;
-          stages[0].textureKind = kStageTextureHandle;
-          MarkStage(0, (old == 0) != (value == 0) ? kSgTexture | kSgPresence : kSgTexture);
-        } else {
-          TranslateRenderState(id, value);
-        }
-      }
+      SetRenderState<false>(id, value);
     } else if (id >= kLockControlFirst && id <= kLockControlLast) {
       const uint32_t bit = id - kLockControlFirst;
       if (value != 0)
@@ -142,7 +152,41 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
   }
 }
 
-void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
+// The ids that feed the groups (1-171) each get their own copy of the
+// setter, the id a constant, in ascending order: a held id costs the few
+// stores its translation makes, with no dispatch on the id. A 64-id word
+// with no id held is passed over whole. The ids stored only (172-256) are
+// walked bit by bit. The copies take the state, the word of held bits and
+// the values as arguments, so that they stay in registers across the
+// stores.
+void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
+                                        const uint32_t from[kRenderStateIds]) {
+  const auto one = []<uint32_t Id>(RenderState3d* rs, uint64_t word, const uint32_t* values) {
+    if ((word >> (Id & 63) & 1) != 0) rs->template SetRenderState<true>(Id, values[Id]);
+  };
+  // Ids First + I of one word of held bits.
+  const auto run = [one]<uint32_t First, uint32_t... I>(RenderState3d* rs, uint64_t word, const uint32_t* values,
+                                                          std::integer_sequence<uint32_t, I...>) {
+    if (word == 0) return;
+    (one.template operator()<First + I>(rs, word, values), ...);
+  };
+  static_assert(kTranslatedStateIds == 171 && kRenderStateWords == 5);
+  run.template operator()<1>(this, held[0], from, std::make_integer_sequence<uint32_t, 63>());     // 1-63
+  run.template operator()<64>(this, held[1], from, std::make_integer_sequence<uint32_t, 64>());    // 64-127
+  run.template operator()<128>(this, held[2], from, std::make_integer_sequence<uint32_t, 44>());   // 128-171
+  // Stored only: the compare and store come to one store.
+  for (uint32_t w = kTranslatedStateIds / 64; w < kRenderStateWords; ++w) {
+    uint64_t bits = held[w];
+    if (w == kTranslatedStateIds / 64) bits &= ~uint64_t{0} << (kTranslatedStateIds % 64 + 1);
+    for (; bits != 0; bits &= bits - 1) {
+      const uint32_t id = 64 * w + static_cast<uint32_t>(__builtin_ctzll(bits));
+      const uint32_t bit = id - 1;
+      if (id < kRenderStateIds && (locks[bit >> 5] >> (bit & 31) & 1) == 0) values[id] = from[id];
+    }
+  }
+}
+
+__attribute__((always_inline)) inline void RenderState3d::TranslateRenderStateInline(uint32_t id, uint32_t value) {
   TextureStage& s0 = stages[0];
   switch (id) {
     case 2:
@@ -451,6 +495,9 @@ void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) {
   }
 }
 
+// The translation out of line, for ids known only at run time.
+void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) { TranslateRenderStateInline(id, value); }
+
 // The vertex engine's fog: per vertex while fog is on with a vertex fog
 // mode and no table mode (a table mode fogs per pixel instead), from the
 // client's start, end and density. Its dirty bit is set only on a change.
@@ -541,12 +588,14 @@ constexpr StageField kStageFields[kStageStates + 1] = {
 };
 #undef ORV_STAGE_FIELD
 
-// Stores a valid stage state's value (stage below 10, state 1-28): the
-// stage's group bits it changed. Most states are a masked store into one
-// field, looked up rather than switched on.
-inline uint32_t RenderState3d::StoreStageState(uint32_t stage, uint32_t state, uint32_t value) {
-  stageValues[stage][state] = value;
-  TextureStage& s = stages[stage];
+namespace {
+
+// Stores a valid stage state's value (state 1-28) into the stage's fields
+// and its kept value: the stage's group bits it changed. Most states are
+// a masked store into one field, looked up rather than switched on.
+__attribute__((always_inline)) inline uint32_t StoreStageState(TextureStage& s, uint32_t& kept, uint32_t state,
+                                                               uint32_t value) {
+  kept = value;
   const StageField& f = kStageFields[state];
   unsigned char* at = reinterpret_cast<unsigned char*>(&s) + f.offset;
   const uint32_t masked = value & f.mask;
@@ -587,25 +636,36 @@ inline uint32_t RenderState3d::StoreStageState(uint32_t stage, uint32_t state, u
   return bits;
 }
 
+}  // namespace
+
 void RenderState3d::SetStageState(uint32_t stage, uint32_t state, uint32_t value) {
   if (stage >= kStateStages || state == 0 || state > kStageStates) return;
-  const uint32_t bits = StoreStageState(stage, state, value);
+  const uint32_t bits = StoreStageState(stages[stage], stageValues[stage][state], state, value);
   if (bits != 0) MarkStage(stage, bits);
   if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
 }
 
 // Marking the groups once for the whole run sets what marking them after
 // each state would: the marks only ever add bits, and nothing in between
-// reads them.
+// reads them. Each state 1-28 has its own copy of the store, the state a
+// constant, in ascending order: a held state costs the compare and store
+// of its field, with no look-up or dispatch on the state.
 void RenderState3d::SetStageStates(uint32_t stage, uint32_t held, const uint32_t values[kStageStates + 1]) {
   if (stage >= kStateStages) return;
-  held &= ((2u << kStageStates) - 1) & ~1u;  // states 1-28
+  const bool texCoords = stage < kTexCoordSets;
+  TextureStage& s = stages[stage];
+  uint32_t* kept = stageValues[stage];
   uint32_t bits = 0;
-  for (; held != 0; held &= held - 1) {
-    const uint32_t state = static_cast<uint32_t>(__builtin_ctz(held));
-    bits |= StoreStageState(stage, state, values[state]);
-    if ((state == 11 || state == 24) && stage < kTexCoordSets) SyncTexCoordSet(stage);
-  }
+  const auto one = [&]<uint32_t State>() {
+    if ((held >> State & 1) == 0) return;
+    bits |= StoreStageState(s, kept[State], State, values[State]);
+    if constexpr (State == 11 || State == 24) {
+      if (texCoords) SyncTexCoordSet(stage);
+    }
+  };
+  [&]<uint32_t... I>(std::integer_sequence<uint32_t, I...>) {
+    (one.template operator()<I + 1>(), ...);
+  }(std::make_integer_sequence<uint32_t, kStageStates>());
   if (bits != 0) MarkStage(stage, bits);
 }
 

@@ -22,6 +22,7 @@ struct VecConstShadow;
 class StateBlockTable;
 
 inline constexpr uint32_t kRenderStateIds = 257;      // ids 0 to 256
+inline constexpr uint32_t kRenderStateWords = (kRenderStateIds + 63) / 64;  // a bit per id
 inline constexpr uint32_t kTranslatedStateIds = 171;  // ids 1 to 171 feed the groups
 inline constexpr uint32_t kLockControlFirst = 257;
 inline constexpr uint32_t kLockControlLast = 512;
@@ -389,6 +390,10 @@ struct RenderState3d {
 
   // ---- Setters (the client's state tokens) ----
   void SetRenderStates(const uint32_t* pairs, uint32_t count);
+  // The render states whose bits are set in `held` (bit id % 64 of word
+  // id / 64; id 0 is skipped) to values[id], in ascending id order, as
+  // SetRenderStates of each pair in turn would set them.
+  void SetRenderStatesHeld(const uint64_t held[kRenderStateWords], const uint32_t values[kRenderStateIds]);
   void SetStageState(uint32_t stage, uint32_t state, uint32_t value);
   // The states of one stage whose bits are set in `held` (1-28; bit 0 and
   // bits above are skipped) to values[state], in ascending order, as
@@ -490,13 +495,17 @@ struct RenderState3d {
   DrawEmitter3d indexEmitter = NoOpEmitter3d;
 
  private:
+  // Render state 1-256 to value, unless locked or unchanged; its groups
+  // follow through TranslateRenderState, called (Inline false) or inlined
+  // where the id is a constant (true).
+  template <bool Inline>
+  void SetRenderState(uint32_t id, uint32_t value);
   void TranslateRenderState(uint32_t id, uint32_t value);
+  void TranslateRenderStateInline(uint32_t id, uint32_t value);
   void SyncVertexFog();
   void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);
   void MarkStage(uint32_t stage, uint32_t bits);
-  // Stores a valid stage state's value: the stage's group bits it changed.
-  uint32_t StoreStageState(uint32_t stage, uint32_t state, uint32_t value);
   void RunStreams(bool noDraw);
   void BuildControlWord();
   void BindTargetsIfNeeded();

@@ -1,5 +1,6 @@
 #include "kernel/3d/render/state_blocks.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include <type_traits>
@@ -41,8 +42,6 @@ uint32_t TransformSlots::IdOf(uint32_t slot) { return slot < kTransformIdCount ?
 namespace {
 
 constexpr uint32_t kSpotLight = 2;
-// Render states handed to the setter at once.
-constexpr uint32_t kApplyBatch = 32;
 constexpr uint32_t kStrideLimit = 65534;
 constexpr double kDegrees = 3.14159265358979323846 / 180.0;
 
@@ -299,26 +298,107 @@ void StateBlock::CaptureValues() {
   }
 }
 
-// Each matrix that differs goes into the slot its id names; ids 1 and 4-6
-// set the world-slot bits of the slots they share with ids 256-259.
-void StateBlock::ApplyTransforms() {
-  VertexProcessingBlock& v = owner->vertex;
-  transforms.ForEach([&](uint32_t slot, const Matrix4Words& m) {
-    const uint32_t id = TransformSlots::IdOf(slot);
-    if (id == kTransformCapturedOnly) return;
-    Matrix4Words* stored = TransformOf(v, id);
-    if (stored == nullptr || memcmp(stored, &m, sizeof *stored) == 0) return;
-    owner->SetTransform(id, m);
-    if (id == 1) v.worldDirty |= 1;
-    if (id >= 4 && id <= 6) v.worldDirty |= 1u << (id - 3);
-  });
+namespace {
+
+// Whether two blocks of N bytes hold the same bits: compared 64 bits at a
+// time, with no branch on the way.
+template <uint32_t N>
+bool SameBytes(const void* a, const void* b) {
+  static_assert(N % 8 == 0);
+  const unsigned char* x = static_cast<const unsigned char*>(a);
+  const unsigned char* y = static_cast<const unsigned char*>(b);
+  uint64_t d = 0;
+  for (uint32_t i = 0; i < N; i += 8) {
+    uint64_t p, q;
+    memcpy(&p, x + i, 8);
+    memcpy(&q, y + i, 8);
+    d |= p ^ q;
+  }
+  return d == 0;
 }
 
-// Registers that differ from the constant image are written into it and
-// marked dirty, runs of neighbours at once. Every update posted before is
-// retired first, so that none of them lands on a register afterwards. The
-// registers go 64 at a time: those that differ are gathered in a mask
-// first, its runs marked after.
+// Copies N bytes (onto the same bits where they are the same), 64 bits at
+// a time with no branch on the way: 1 when any of them differed.
+template <uint32_t N>
+uint64_t CopyBytes(void* to, const void* from) {
+  static_assert(N % 8 == 0);
+  unsigned char* x = static_cast<unsigned char*>(to);
+  const unsigned char* y = static_cast<const unsigned char*>(from);
+  uint64_t d = 0;
+  for (uint32_t i = 0; i < N; i += 8) {
+    uint64_t p, q;
+    memcpy(&p, x + i, 8);
+    memcpy(&q, y + i, 8);
+    memcpy(x + i, &q, 8);
+    d |= p ^ q;
+  }
+  return d != 0 ? 1 : 0;
+}
+
+// Where each transform slot's matrix lies in the vertex group: slots 0-5
+// (ids 1-6) are the model, view, projection and further matrices, slots
+// 6-13 (ids 16-23) the texture matrices, slots 14-45 (ids 256-287) the
+// world matrices; slot 46 (id 288) is never applied.
+constexpr uint32_t kAppliedTransforms = kTransformIdCount - 1;
+struct TransformOffsets {
+  constexpr TransformOffsets() {
+    for (uint32_t slot = 0; slot < kAppliedTransforms; ++slot) {
+      const uint32_t size = sizeof(Matrix4Words);
+      at[slot] = slot < 6    ? static_cast<uint32_t>(offsetof(VertexProcessingBlock, model)) + size * slot
+                 : slot < 14 ? static_cast<uint32_t>(offsetof(VertexProcessingBlock, texture)) + size * (slot - 6)
+                             : static_cast<uint32_t>(offsetof(VertexProcessingBlock, world)) + size * (slot - 14);
+    }
+  }
+  uint32_t at[kAppliedTransforms] = {};
+};
+constexpr TransformOffsets kTransformOffsets;
+static_assert(offsetof(VertexProcessingBlock, view) == offsetof(VertexProcessingBlock, model) + 64 &&
+              offsetof(VertexProcessingBlock, projection) == offsetof(VertexProcessingBlock, model) + 128 &&
+              offsetof(VertexProcessingBlock, further) == offsetof(VertexProcessingBlock, model) + 192,
+              "transforms 1-6 lie one after the other");
+static_assert(kTransformIdCount == 47 && kWorldMatrices == 32 && kTextureMatrices == 8);
+
+}  // namespace
+
+// Each matrix that differs is copied into the slot its id names; the
+// dirty bits of all that changed are set at once after, as SetTransform of
+// each would set them: the view-and-world bit for ids 1, 2, 4-6 and
+// 256-287, the projection bit for id 3, a texture matrix's own bit, a world
+// matrix's world-slot bit. Ids 1 and 4-6 also set the world-slot bits 0-3
+// of the slots they share with ids 256-259.
+void StateBlock::ApplyTransforms() {
+  if (transforms.empty()) return;
+  VertexProcessingBlock& v = owner->vertex;
+  static_assert(decltype(transforms)::kWords == 1);
+  const Matrix4Words* from = transforms.Values();
+  unsigned char* base = reinterpret_cast<unsigned char*>(&v);
+  uint64_t changed = 0;
+  for (uint64_t bits = transforms.BitsWord(0) & ((uint64_t{1} << kAppliedTransforms) - 1); bits != 0;
+       bits &= bits - 1) {
+    const uint32_t slot = static_cast<uint32_t>(__builtin_ctzll(bits));
+    Matrix4Words* stored = reinterpret_cast<Matrix4Words*>(base + kTransformOffsets.at[slot]);
+    if (SameBytes<sizeof(Matrix4Words)>(stored, from + slot)) continue;
+    *stored = from[slot];
+    changed |= uint64_t{1} << slot;
+  }
+  if (changed == 0) return;
+  constexpr uint64_t kViewWorldSlots = 0x3Bu | (uint64_t{0xFFFFFFFF} << 14);  // ids 1, 2, 4-6, 256-287
+  if ((changed & kViewWorldSlots) != 0) v.matrixDirty |= kMxViewWorld;
+  if ((changed & 4) != 0) {
+    v.matrixDirty |= kMxProjection;
+    v.projectionChanged = 1;
+  }
+  v.matrixDirty |= static_cast<uint32_t>(changed >> 6 & 0xFF) << kMxTextureShift;
+  v.worldDirty |= static_cast<uint32_t>(changed >> 14) | static_cast<uint32_t>(changed & 1) |
+                  static_cast<uint32_t>(changed >> 3 & 7) << 1;
+}
+
+// The registers are written into the constant image (those that do not
+// differ onto the same bits) and those that differ marked dirty, runs of
+// neighbours at once. Every update posted before is retired first, so
+// that none of them lands on a register afterwards. The registers go 64
+// at a time: those that differ are gathered in a mask as they are
+// copied, its runs marked after.
 void StateBlock::ApplyVertexConstants() {
   VecConstShadow* shadow = owner->constShadow;
   if (shadow == nullptr || vertexConstants.empty()) return;
@@ -331,15 +411,15 @@ void StateBlock::ApplyVertexConstants() {
     const Dword4* from = values + 64 * w;
     VecConst* image = shadow->image + 64 * w;
     uint64_t changed = 0;
-    const auto one = [&](uint32_t i) {
-      if (memcmp(image[i].w, from[i].word, sizeof image[i].w) == 0) return;
-      memcpy(image[i].w, from[i].word, sizeof image[i].w);
-      changed |= uint64_t{1} << i;
-    };
     if (held == ~uint64_t{0}) {
-      for (uint32_t i = 0; i < 64; ++i) one(i);
+      // All 64 held: each copied, whether it differed gathered in the mask.
+#pragma GCC unroll 64
+      for (uint32_t i = 0; i < 64; ++i) changed |= CopyBytes<sizeof(VecConst)>(image + i, from + i) << i;
     } else {
-      for (uint64_t bits = held; bits != 0; bits &= bits - 1) one(static_cast<uint32_t>(__builtin_ctzll(bits)));
+      for (uint64_t bits = held; bits != 0; bits &= bits - 1) {
+        const uint32_t i = static_cast<uint32_t>(__builtin_ctzll(bits));
+        changed |= CopyBytes<sizeof(VecConst)>(image + i, from + i) << i;
+      }
     }
     // Each run of set bits: its first is the lowest set bit, its end the
     // lowest clear bit above.
@@ -374,19 +454,15 @@ void StateBlock::Apply(bool applying) {
   RenderState3d* rs = owner;
   if (rs == nullptr) return;
   VertexProcessingBlock& v = rs->vertex;
-  // Render states in ascending id order, handed to the setter in batches
-  // (it takes them one after the other, as one at a time).
-  uint32_t pairs[2 * kApplyBatch];
-  uint32_t n = 0;
-  renderStates.ForEach([&](uint32_t id, const U32Record& r) {
-    pairs[2 * n] = id;
-    pairs[2 * n + 1] = r.value;
-    if (++n == kApplyBatch) {
-      rs->SetRenderStates(pairs, n);
-      n = 0;
-    }
-  });
-  if (n != 0) rs->SetRenderStates(pairs, n);
+  // Render states in ascending id order, straight from the block's array.
+  if (!renderStates.empty()) {
+    static_assert(sizeof(U32Record) == sizeof(uint32_t) && std::is_standard_layout_v<U32Record> &&
+                  decltype(renderStates)::kWords == kRenderStateWords);
+    uint64_t held[kRenderStateWords];
+    for (uint32_t w = 0; w < kRenderStateWords; ++w) held[w] = renderStates.BitsWord(w);
+    // The records are the values, one word each, indexed by id.
+    rs->SetRenderStatesHeld(held, &renderStates.Values()->value);
+  }
   // Stages in order; the first stage without states ends the walk. A
   // stage's texture (id 0) comes first, then its other states go to the
   // setter at once.
@@ -395,8 +471,7 @@ void StateBlock::Apply(bool applying) {
     if (stage.empty()) break;
     static_assert(sizeof(U32Record) == sizeof(uint32_t) &&
                   std::remove_reference_t<decltype(stage)>::kWords == 1);
-    uint32_t values[kStageStates + 1];
-    memcpy(values, stage.Values(), sizeof values);
+    const uint32_t* values = &stage.Values()->value;  // a word per state, by id
     const uint32_t held = static_cast<uint32_t>(stage.BitsWord(0));
     if ((held & 1) != 0) rs->SetStageTexture(s, values[0], rs->stages[s].textureKind);
     rs->SetStageStates(s, held & ~1u, values);

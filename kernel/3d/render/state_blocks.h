@@ -4,10 +4,13 @@
 // slot for the kinds with many ids, an ordered map for the others,
 // walked in ascending id order either way); capturing copies
 // the current values of the ids the block holds out of the render state,
-// applying writes them back through the render state's setters, so that
-// only what changed is marked dirty. A table of blocks belongs to each
-// render state; recording nests, and the state saved when the outermost
-// recording began is applied once when it ends.
+// applying writes them back as the render state's setters do one value at
+// a time, so that only what changed is marked dirty: render and stage
+// states go to the setters straight from the block's arrays, matrices and
+// vertex constants are compared and copied in place with their dirty bits
+// set once. A table of blocks belongs to each render state; recording
+// nests, and the state saved when the outermost recording began is
+// applied once when it ends.
 //
 // Keys, ids, stages and light indices come from clients: every one is
 // bounded, and the blocks of a table and the ids of a block are limited.

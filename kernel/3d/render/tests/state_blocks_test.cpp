@@ -481,3 +481,186 @@ TEST_F(Blocks, AllocationFailuresLeaveTheTableUnchanged) {
 }
 
 }  // namespace
+
+// Applying a block writes its render states, stage states, transforms,
+// clip planes and vertex constants in bulk; the result must be what their
+// setters give value by value, in the block's order: every field and every
+// dirty bit, byte for byte. Two render states start alike and take the
+// same random changes (values from small pools, so that many are equal,
+// locked ids among them); one applies a block, the other the block's
+// values one at a time.
+class BulkApply : public Blocks {
+ protected:
+  void SetUp() override {
+    Blocks::SetUp();
+    other = OsNew<RenderContext3d>();
+    ASSERT_NE(other, nullptr);
+    ref = &other->state;
+    ref->owner = other;
+    ref->ClearDirty();
+    for (RenderState3d* rs : {state, ref}) {
+      rs->constShadow = OsNew<VecConstShadow>();
+      ASSERT_NE(rs->constShadow, nullptr);
+    }
+  }
+  void TearDown() override {
+    for (RenderState3d* rs : {state, ref}) {
+      OsDelete(rs->constShadow);
+      rs->constShadow = nullptr;
+    }
+    OsDelete(other);
+    Blocks::TearDown();
+  }
+
+  uint32_t Next() {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return static_cast<uint32_t>(seed);
+  }
+  uint32_t Value() {
+    static constexpr uint32_t kPool[] = {0, 1, 2, 3, 4, 7, 8, 255, 256, 0x10107, 0x30002, 0x3F800000, 0x80000000};
+    return kPool[Next() % std::size(kPool)];
+  }
+  Matrix4Words Matrix() {
+    Matrix4Words m;
+    const uint32_t base = Next() % 3;
+    for (uint32_t i = 0; i < 16; ++i) m.m[i] = base * (i + 1);
+    return m;
+  }
+
+  // The same random changes to both render states.
+  void Mutate() {
+    const uint64_t start = seed;
+    uint64_t end = 0;
+    for (RenderState3d* rs : {state, ref}) {
+      seed = start;
+      for (uint32_t i = 0; i < 60; ++i) {
+        const uint32_t id = 1 + Next() % 256;
+        const uint32_t pair[2] = {id, Value()};
+        rs->SetRenderStates(pair, 1);
+      }
+      for (uint32_t i = 0; i < 4; ++i) {  // locks and unlocks
+        const uint32_t pair[2] = {kLockControlFirst + Next() % 180, Next() % 2};
+        rs->SetRenderStates(pair, 1);
+      }
+      for (uint32_t i = 0; i < 60; ++i) rs->SetStageState(Next() % kBlockStages, 1 + Next() % kStageStates, Value());
+      for (uint32_t i = 0; i < 4; ++i) rs->SetStageTexture(Next() % kBlockStages, Value(), Next() % 2);
+      for (uint32_t i = 0; i < 12; ++i) rs->SetTransform(kTransformIds[Next() % kTransformIdCount], Matrix());
+      for (uint32_t i = 0; i < 3; ++i) {
+        const uint32_t plane[4] = {Value(), Value(), 0, 0};
+        rs->SetClipPlane(Next() % kMaxClipPlanes, plane);
+      }
+      for (uint32_t i = 0; i < 40; ++i) {
+        const uint32_t c = Next() % (kMaxVertexConstantId + 1);
+        rs->constShadow->image[c].w[Next() % 4] = Value();
+      }
+      end = seed;
+    }
+    seed = end;
+  }
+
+  // A block of some or all ids of the five kinds, captured from state.
+  StateBlock* MakeBlock(bool all) {
+    EXPECT_EQ(table->Add(1), 1u);
+    StateBlock* b = table->Find(1);
+    const auto pick = [&] { return all || Next() % 3 == 0; };
+    for (uint32_t id = 1; id < kRenderStateIds; ++id)
+      if (pick()) b->AddKey(kSbRenderStates, id, 0);
+    // Some stages empty, which ends the walk there.
+    for (uint32_t s = 0; s < kBlockStages; ++s)
+      if (all || Next() % 5 != 0)
+        for (uint32_t id = 0; id <= kStageStates; ++id)
+          if (pick()) b->AddKey(kSbStageStates, id, s);
+    for (uint16_t id : kTransformIds)
+      if (pick()) b->AddKey(kSbTransforms, id, 0);
+    for (uint32_t p = 0; p < kMaxClipPlanes; ++p)
+      if (pick()) b->AddKey(kSbClipPlanes, p, 0);
+    for (uint32_t c = 0; c <= kMaxVertexConstantId; ++c)
+      if (all || Next() % 4 != 0) b->AddKey(kSbVertexConstants, c, 0);
+    b->CaptureValues();
+    ref->FlushVertexConstants();  // as the capture did to state
+    return b;
+  }
+
+  // The block's values through the setters, one at a time, as an apply
+  // did before it wrote them in bulk.
+  void ApplyOneByOne(const StateBlock& b) {
+    for (const auto& [id, record] : b.renderStates) {
+      const uint32_t pair[2] = {id, record->value};
+      ref->SetRenderStates(pair, 1);
+    }
+    for (uint32_t s = 0; s < kBlockStages && !b.stageStates[s].empty(); ++s) {
+      for (const auto& [id, record] : b.stageStates[s]) {
+        if (id == 0)
+          ref->SetStageTexture(s, record->value, ref->stages[s].textureKind);
+        else
+          ref->SetStageState(s, id, record->value);
+      }
+    }
+    VertexProcessingBlock& v = ref->vertex;
+    for (const auto& [id, m] : b.transforms) {
+      const Matrix4Words* now = id == 1   ? &v.model
+                                : id == 2 ? &v.view
+                                : id == 3 ? &v.projection
+                                : id <= 6 ? &v.further[id - 4]
+                                : id < 256 ? &v.texture[id - 16]
+                                           : &v.world[id - 256];
+      if (id == kTransformCapturedOnly || memcmp(now, m, sizeof *m) == 0) continue;
+      ref->SetTransform(id, *m);
+      if (id == 1) v.worldDirty |= 1;
+      if (id >= 4 && id <= 6) v.worldDirty |= 1u << (id - 3);
+    }
+    for (const auto& [plane, p] : b.clipPlanes)
+      if (memcmp(v.clipPlanes[plane], p->word, 16) != 0) ref->SetClipPlane(plane, p->word);
+    ref->FlushVertexConstants();
+    for (const auto& [c, value] : b.vertexConstants) {
+      VecConst& image = ref->constShadow->image[c];
+      if (memcmp(image.w, value->word, 16) == 0) continue;
+      memcpy(image.w, value->word, 16);
+      ref->constShadow->MarkDirty(c, c);
+    }
+  }
+
+  void ExpectSame() {
+    const auto same = [](const auto& a, const auto& b) { return memcmp(&a, &b, sizeof a) == 0; };
+    EXPECT_TRUE(same(state->values, ref->values));
+    EXPECT_TRUE(same(state->locks, ref->locks));
+    EXPECT_TRUE(same(state->raster, ref->raster));
+    EXPECT_TRUE(same(state->depthStencil, ref->depthStencil));
+    EXPECT_TRUE(same(state->fog, ref->fog));
+    EXPECT_TRUE(same(state->fogValues, ref->fogValues));
+    EXPECT_TRUE(same(state->pixel, ref->pixel));
+    EXPECT_TRUE(same(state->stipple, ref->stipple));
+    EXPECT_TRUE(same(state->vertex, ref->vertex));
+    EXPECT_TRUE(same(state->vertexSub, ref->vertexSub));
+    EXPECT_TRUE(same(state->stages, ref->stages));
+    EXPECT_TRUE(same(state->stageValues, ref->stageValues));
+    EXPECT_TRUE(same(*state->constShadow, *ref->constShadow));
+    EXPECT_EQ(context->targetModeFlag, other->targetModeFlag);
+    EXPECT_EQ(context->targetModeSwitches, other->targetModeSwitches);
+  }
+
+  RenderContext3d* other = nullptr;
+  RenderState3d* ref = nullptr;
+  uint64_t seed = 0x9E3779B97F4A7C15u;
+};
+
+TEST_F(BulkApply, ABlockAppliedSetsWhatItsValuesSetOneAtATime) {
+  for (uint32_t round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    Mutate();
+    StateBlock* b = MakeBlock(round % 4 == 0);
+    Mutate();
+    for (RenderState3d* rs : {state, ref}) {
+      rs->ClearDirty();
+      memset(rs->constShadow->dirty, 0, sizeof rs->constShadow->dirty);
+      rs->constShadow->dirtySummary = 0;
+    }
+    ExpectSame();
+    ASSERT_EQ(table->ApplyBlock(1), 1u);
+    ApplyOneByOne(*b);
+    ExpectSame();
+    if (HasFailure()) return;
+  }
+}
