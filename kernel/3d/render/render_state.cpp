@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/float_bits.h"
+#include "core/hot_inline.h"
 #include "core/os.h"
 #include "core/utils.h"
 #include "kernel/3d/engine/engine_owner.h"
@@ -116,7 +117,7 @@ void RenderState3d::MarkStage(uint32_t stage, uint32_t bits) {
 // Inlined into each caller. With the translation inlined too where the id
 // is a constant, a render state comes to the stores of its case.
 template <bool Inline>
-__attribute__((always_inline)) inline void RenderState3d::SetRenderState(uint32_t id, uint32_t value) {
+ORV_HOT_INLINE void RenderState3d::SetRenderState(uint32_t id, uint32_t value) {
   const uint32_t bit = id - 1;
   if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) return;
   if (values[id] == value) return;
@@ -186,7 +187,7 @@ void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
   }
 }
 
-__attribute__((always_inline)) inline void RenderState3d::TranslateRenderStateInline(uint32_t id, uint32_t value) {
+ORV_HOT_INLINE void RenderState3d::TranslateRenderStateInline(uint32_t id, uint32_t value) {
   TextureStage& s0 = stages[0];
   switch (id) {
     case 2:
@@ -593,7 +594,7 @@ namespace {
 // Stores a valid stage state's value (state 1-28) into the stage's fields
 // and its kept value: the stage's group bits it changed. Most states are
 // a masked store into one field, looked up rather than switched on.
-__attribute__((always_inline)) inline uint32_t StoreStageState(TextureStage& s, uint32_t& kept, uint32_t state,
+ORV_HOT_INLINE uint32_t StoreStageState(TextureStage& s, uint32_t& kept, uint32_t state,
                                                                uint32_t value) {
   kept = value;
   const StageField& f = kStageFields[state];
