@@ -142,12 +142,17 @@ bool StageStateBlock::ApplyTo(ContextState3d& state) {
   block.stageCount = count;
   // Stage image: word 1 the control word, word 2 the coordinate format,
   // words 3-4 the pair, words 5-13 the nine images.
+  // The eleven words from the pair on go as three 16-byte copies, the last
+  // overlapping the second by one word (written twice with one value):
+  // fewer stores than a copy of 44 bytes, and each later read of the
+  // emission lies within one of them.
   for (uint32_t i = 0; i < count; ++i) {
     const HwStageRecord& s = stages[i];
     uint32_t* w = block.stages[i].words;
-    w[1] = s.words[0];
-    w[2] = kHwCoordinateFormats[count][i];
-    memcpy(&w[3], &s.words[1], 11 * sizeof(uint32_t));  // the pair, then the nine images
+    Put2(&w[1], s.words[0], kHwCoordinateFormats[count][i]);
+    memcpy(&w[3], &s.words[1], 16);  // the pair, then the nine images
+    memcpy(&w[7], &s.words[5], 16);
+    memcpy(&w[10], &s.words[8], 16);
   }
   changed |= (1u << (3 * count)) - 1;
   if (block.dirty != nullptr) block.StageDirty() |= changed;
