@@ -106,10 +106,11 @@ void ContextState3d::LoadVertexEngineDefaults() {
 
 namespace {
 
-// The most words each writer puts out with everything dirty.
-constexpr uint32_t kRasterWords = 2 * 5;
-constexpr uint32_t kDepthStencilWords = 7;
-constexpr uint32_t kFogWords = 4 + 81;
+// The most words each writer puts out with everything dirty, count words
+// included: a buffer that holds these never sees a write past its limit.
+constexpr uint32_t kRasterWords = 2 * 6;
+constexpr uint32_t kDepthStencilWords = 1 + 4 + 3;
+constexpr uint32_t kFogWords = 5 + 81;
 constexpr uint32_t kCoordinateWords = 5 + 16 + 4;
 constexpr uint32_t kOperationGroupWords = 1 + 5 + 3 + 3 + 3 + 4 + 2 + 2 + 5;
 constexpr uint32_t kFrontWords = kRasterWords + kDepthStencilWords + kFogWords;
