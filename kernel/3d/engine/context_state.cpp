@@ -6,6 +6,7 @@
 #include "core/common_data.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/texture_units_emit.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -105,55 +106,83 @@ void ContextState3d::LoadVertexEngineDefaults() {
 
 namespace {
 
-// The most words each writer puts out with everything dirty.
-constexpr uint32_t kRasterWords = 2 * 5;
-constexpr uint32_t kDepthStencilWords = 7;
-constexpr uint32_t kFogWords = 4 + 81;
+// The most words each writer puts out with everything dirty, count words
+// included: a buffer that holds these never sees a write past its limit.
+constexpr uint32_t kRasterWords = 2 * 6;
+constexpr uint32_t kDepthStencilWords = 1 + 4 + 3;
+constexpr uint32_t kFogWords = 5 + 81;
 constexpr uint32_t kCoordinateWords = 5 + 16 + 4;
 constexpr uint32_t kOperationGroupWords = 1 + 5 + 3 + 3 + 3 + 4 + 2 + 2 + 5;
 constexpr uint32_t kFrontWords = kRasterWords + kDepthStencilWords + kFogWords;
 constexpr uint32_t kBackWords = kCoordinateWords + kOperationGroupWords + kTuMaxEmitWords;
 
+// Each writer takes the first dirty word as d (Emit keeps it in a local
+// for the whole emission) and writes a packet's words in order, pairs of
+// words as one store and runs of neighbouring image words as one copy.
 template <class Sink>
-void PutRaster(ContextState3d& s, Sink& sink) {
-  uint32_t& d = s.dirty.words[0];
+[[gnu::always_inline]] inline void PutRaster(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.rasterBlock;
-  if ((d & kCsDirtyRasterA) != 0) PutPacket(sink, PacketHeader(0xCA, 0xCB, 0xBF, 0xBE), w[2], w[3], w[8], w[9]);
-  if ((d & kCsDirtyRasterB) != 0) PutPacket(sink, PacketHeader(0xBA, 0xB9, 0xBC, 0xBB), w[4], w[7], w[6], w[5]);
+  if ((d & kCsDirtyRasterA) != 0) {
+    if (uint32_t* at = sink.Take(6)) {
+      Put2(at, 4, PacketHeader(0xCA, 0xCB, 0xBF, 0xBE));
+      memcpy(at + 2, &w[2], 8);  // 0xCA, 0xCB
+      memcpy(at + 4, &w[8], 8);  // 0xBF, 0xBE
+    }
+  }
+  if ((d & kCsDirtyRasterB) != 0) {
+    if (uint32_t* at = sink.Take(6)) {
+      Put2(at, 4, PacketHeader(0xBA, 0xB9, 0xBC, 0xBB));
+      Put2(at + 2, w[4], w[7]);
+      Put2(at + 4, w[6], w[5]);
+    }
+  }
   d &= ~(kCsDirtyRasterA | kCsDirtyRasterB);
 }
 
 template <class Sink>
-void PutDepthStencil(ContextState3d& s, Sink& sink) {
-  uint32_t& d = s.dirty.words[0];
+[[gnu::always_inline]] inline void PutDepthStencil(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.depthStencilBlock;
   constexpr uint32_t depth = PacketHeader(0xB2, 0xB3, 0xB4), stencil = PacketHeader(0xB0, 0xB1);
   switch (d & (kCsDirtyDepth | kCsDirtyStencil)) {
     case kCsDirtyDepth | kCsDirtyStencil:
-      PutPacket(sink, depth, w[4], w[5], w[6], stencil, w[2], w[3]);
+      if (uint32_t* at = sink.Take(8)) {
+        Put2(at, 6, depth);
+        memcpy(at + 2, &w[4], 8);  // 0xB2, 0xB3
+        Put2(at + 4, w[6], stencil);
+        memcpy(at + 6, &w[2], 8);  // 0xB0, 0xB1
+      }
       break;
     case kCsDirtyDepth:
-      PutPacket(sink, depth, w[4], w[5], w[6]);
+      if (uint32_t* at = sink.Take(5)) {
+        Put2(at, 3, depth);
+        memcpy(at + 2, &w[4], 12);
+      }
       break;
     case kCsDirtyStencil:
-      PutPacket(sink, stencil, w[2], w[3]);
+      if (uint32_t* at = sink.Take(4)) {
+        Put2(at, 2, stencil);
+        memcpy(at + 2, &w[2], 8);
+      }
       break;
   }
   d &= ~(kCsDirtyDepth | kCsDirtyStencil);
 }
 
 template <class Sink>
-void PutFog(ContextState3d& s, Sink& sink) {
-  uint32_t& d = s.dirty.words[0];
+[[gnu::always_inline]] inline void PutFog(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* fog = s.fogBlock;
   if ((d & kCsDirtyFog) != 0) {
-    PutPacket(sink, PacketHeader(0xB5, 0xB6, 0xB7), fog[0], fog[1], fog[2]);
+    if (uint32_t* at = sink.Take(5)) {
+      Put2(at, 3, PacketHeader(0xB5, 0xB6, 0xB7));
+      memcpy(at + 2, fog, 12);
+    }
     // The table only goes out with the registers, and only for a fog mode
     // that reads it.
     if ((d & kCsDirtyFogTable) != 0 && (fog[0] & 1) != 0 && (fog[0] & 6) != 0) {
       if (uint32_t* at = sink.Take(81)) {
-        at[0] = 79;
-        for (uint32_t g = 0; g < 16; ++g) {
+        Put2(at, 79, 0xB8B8B8B8);
+        memcpy(&at[2], &fog[3], 16);
+        for (uint32_t g = 1; g < 16; ++g) {
           at[1 + 5 * g] = 0xB8B8B8B8;
           memcpy(&at[2 + 5 * g], &fog[3 + 4 * g], 16);
         }
@@ -164,51 +193,92 @@ void PutFog(ContextState3d& s, Sink& sink) {
 }
 
 template <class Sink>
-void PutCoordinates(ContextState3d& s, Sink& sink) {
-  uint32_t& d = s.dirty.words[0];
+[[gnu::always_inline]] inline void PutCoordinates(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.coordinateBlock;
-  if ((d & kCsDirtyCoordA) != 0) PutPacket(sink, PacketHeader(0x00, 0x10, 0x2C), w[0], w[8], w[14]);
-  if ((d & kCsDirtyCoordB) != 0) {
-    PutPacket(sink, PacketHeader(0x01, 0x02, 0x03, 0x04), w[1], w[2], w[3], w[4],
-              PacketHeader(0x05, 0x06, 0x07, 0x11), w[5], w[6], w[7], w[9], PacketHeader(0x12, 0x13, 0x18, 0x19),
-              w[10], w[11], w[12], w[13]);
+  if ((d & kCsDirtyCoordA) != 0) {
+    if (uint32_t* at = sink.Take(5)) {
+      Put2(at, 3, PacketHeader(0x00, 0x10, 0x2C));
+      Put2(at + 2, w[0], w[8]);
+      at[4] = w[14];
+    }
   }
-  if ((d & kCsDirtyCoordC) != 0) PutPacket(sink, PacketHeader(0x2D, 0x2E), w[15], w[16]);
+  if ((d & kCsDirtyCoordB) != 0) {
+    if (uint32_t* at = sink.Take(16)) {
+      Put2(at, 14, PacketHeader(0x01, 0x02, 0x03, 0x04));
+      memcpy(at + 2, &w[1], 16);  // 0x01-0x04
+      Put2(at + 6, PacketHeader(0x05, 0x06, 0x07, 0x11), w[5]);
+      memcpy(at + 8, &w[6], 8);  // 0x06, 0x07
+      Put2(at + 10, w[9], PacketHeader(0x12, 0x13, 0x18, 0x19));
+      memcpy(at + 12, &w[10], 16);  // 0x12, 0x13, 0x18, 0x19
+    }
+  }
+  if ((d & kCsDirtyCoordC) != 0) {
+    if (uint32_t* at = sink.Take(4)) {
+      Put2(at, 2, PacketHeader(0x2D, 0x2E));
+      memcpy(at + 2, &w[15], 8);
+    }
+  }
   d &= ~(kCsDirtyCoordA | kCsDirtyCoordB | kCsDirtyCoordC);
 }
 
 // The operation block's groups, as many as are dirty, in one packet.
 template <class Sink>
-void PutOperationGroups(ContextState3d& s, Sink& sink) {
-  uint32_t& d = s.dirty.words[0];
+[[gnu::always_inline]] inline void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.operationBlock;
   const uint32_t bits = d & 0xFF;
   if (bits == 0) return;
   // Straight at the cursor when the room is known; else built aside and
   // copied in one reservation.
   uint32_t aside[kOperationGroupWords];
-  uint32_t* p = aside;
-  if constexpr (std::is_same_v<Sink, DirectSink>) p = sink.at + 1;
-  uint32_t n = 0;
-  auto put = [&](uint32_t header, auto... values) {
-    p[n++] = header;
-    ((p[n++] = values), ...);
-  };
-  if ((bits & kCsDirtySurfacesA) != 0) put(PacketHeader(0x88, 0x89, 0x8C, 0x8D), w[10], w[14], w[12], w[16]);
-  if ((bits & kCsDirtySurfacesB) != 0) put(PacketHeader(0x8A, 0x8B), w[11], w[15]);
-  if ((bits & kCsDirtySurfacesC) != 0) put(PacketHeader(0x8E, 0x8F), w[13], w[17]);
-  if ((bits & kCsDirtyColours) != 0) put(PacketHeader(0xC5, 0xC6), w[kOpForeground], w[kOpBackground]);
-  if ((bits & kCsDirtyPlacement) != 0) put(PacketHeader(0xC1, 0xC2, 0xC3), w[kOpStart], w[kOpOrigin], w[kOpSize]);
-  if ((bits & kCsDirtyPlaneMask) != 0) put(PacketHeader(0xC9), w[kOpPlaneMask]);
-  if ((bits & kCsDirtyControlWord) != 0) put(PacketHeader(0xC0), s.controlWord);
+  uint32_t* first = aside;
+  if constexpr (std::is_same_v<Sink, DirectSink>) first = sink.at + 1;
+  uint32_t* p = first;
+  if ((bits & kCsDirtySurfacesA) != 0) {
+    Put2(p, PacketHeader(0x88, 0x89, 0x8C, 0x8D), w[10]);
+    Put2(p + 2, w[14], w[12]);
+    p[4] = w[16];
+    p += 5;
+  }
+  if ((bits & kCsDirtySurfacesB) != 0) {
+    Put2(p, PacketHeader(0x8A, 0x8B), w[11]);
+    p[2] = w[15];
+    p += 3;
+  }
+  if ((bits & kCsDirtySurfacesC) != 0) {
+    Put2(p, PacketHeader(0x8E, 0x8F), w[13]);
+    p[2] = w[17];
+    p += 3;
+  }
+  if ((bits & kCsDirtyColours) != 0) {
+    Put2(p, PacketHeader(0xC5, 0xC6), w[kOpForeground]);
+    p[2] = w[kOpBackground];
+    p += 3;
+  }
+  if ((bits & kCsDirtyPlacement) != 0) {
+    Put2(p, PacketHeader(0xC1, 0xC2, 0xC3), w[kOpStart]);
+    Put2(p + 2, w[kOpOrigin], w[kOpSize]);
+    p += 4;
+  }
+  if ((bits & kCsDirtyPlaneMask) != 0) {
+    Put2(p, PacketHeader(0xC9), w[kOpPlaneMask]);
+    p += 2;
+  }
+  if ((bits & kCsDirtyControlWord) != 0) {
+    Put2(p, PacketHeader(0xC0), s.controlWord);
+    p += 2;
+  }
   EngineOwner3d* owner = s.owner;
   if ((bits & kCsDirtySync) != 0 && owner != nullptr && owner->common != nullptr &&
       owner->common->sharedLocked != nullptr) {
     // The synchronisation group reaches a fresh tag of the board's counter;
     // 0xC0 ends with the state's control word.
     const uint32_t tag = TakeNextTag(owner->common->sharedLocked);
-    put(PacketHeader(0xC0, 0xAF, 0xAF, 0xAC), s.controlWord, tag, tag | 1, w[kOpTagWord]);
+    Put2(p, PacketHeader(0xC0, 0xAF, 0xAF, 0xAC), s.controlWord);
+    Put2(p + 2, tag, tag | 1);
+    p[4] = w[kOpTagWord];
+    p += 5;
   }
+  const uint32_t n = static_cast<uint32_t>(p - first);
   if constexpr (std::is_same_v<Sink, DirectSink>) {
     if (n != 0) {
       sink.at[0] = n - 1;
@@ -224,27 +294,27 @@ void PutOperationGroups(ContextState3d& s, Sink& sink) {
 
 void ContextState3d::EmitRaster(BmBufferPool* stream) {
   StreamSink sink{stream};
-  PutRaster(*this, sink);
+  PutRaster(*this, dirty.words[0], sink);
 }
 
 void ContextState3d::EmitDepthStencil(BmBufferPool* stream) {
   StreamSink sink{stream};
-  PutDepthStencil(*this, sink);
+  PutDepthStencil(*this, dirty.words[0], sink);
 }
 
 void ContextState3d::EmitFog(BmBufferPool* stream) {
   StreamSink sink{stream};
-  PutFog(*this, sink);
+  PutFog(*this, dirty.words[0], sink);
 }
 
 void ContextState3d::EmitCoordinates(BmBufferPool* stream) {
   StreamSink sink{stream};
-  PutCoordinates(*this, sink);
+  PutCoordinates(*this, dirty.words[0], sink);
 }
 
 void ContextState3d::EmitOperationGroups(BmBufferPool* stream) {
   StreamSink sink{stream};
-  PutOperationGroups(*this, sink);
+  PutOperationGroups(*this, dirty.words[0], sink);
 }
 
 void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
@@ -360,16 +430,39 @@ void ContextState3d::EmitVertexWriters(BmBufferPool* stream) {
 void ContextState3d::Emit(BmBufferPool* stream) {
   if (stream == nullptr) return;
   const bool capable = owner != nullptr && owner->Capable();
-  WriteBounded(stream, kFrontWords, [this](auto& sink) {
-    PutRaster(*this, sink);
-    PutDepthStencil(*this, sink);
-    PutFog(*this, sink);
-  });
-  EmitVertexUploads(stream);
-  WriteBounded(stream, kBackWords, [this, capable](auto& sink) {
-    PutCoordinates(*this, sink);
-    PutOperationGroups(*this, sink);
+  constexpr uint32_t uploads =
+      kCsDirtyUpload1 | kCsDirtyUpload2 | kCsDirtyUpload3 | kCsDirtyUpload4 | kCsDirtyUpload3Fold;
+  if ((dirty.words[0] & uploads) == 0 && stream->Fits(kFrontWords + kBackWords)) {
+    // No upload goes between the blocks and the buffer holds them all:
+    // one run straight at the cursor, the first dirty word in a register
+    // (the stores into the stream cannot then force it back to memory).
+    uint32_t d = dirty.words[0];
+    DirectSink sink{stream->cursor};
+    PutRaster(*this, d, sink);
+    PutDepthStencil(*this, d, sink);
+    PutFog(*this, d, sink);
+    PutCoordinates(*this, d, sink);
+    PutOperationGroups(*this, d, sink);
+    dirty.words[0] = d;
     textureUnits.EmitTo(sink, capable, true);
-  });
-  EmitVertexWriters(stream);
+    stream->cursor = sink.at;
+  } else {
+    // Where the buffer would hold each run (before and after the uploads)
+    // the words land as the reservations of one packet at a time would
+    // place them, so both ways write the same stream.
+    WriteBounded(stream, kFrontWords, [this](auto& sink) {
+      PutRaster(*this, dirty.words[0], sink);
+      PutDepthStencil(*this, dirty.words[0], sink);
+      PutFog(*this, dirty.words[0], sink);
+    });
+    EmitVertexUploads(stream);
+    WriteBounded(stream, kBackWords, [this, capable](auto& sink) {
+      PutCoordinates(*this, dirty.words[0], sink);
+      PutOperationGroups(*this, dirty.words[0], sink);
+      textureUnits.EmitTo(sink, capable, true);
+    });
+  }
+  const VertexEngineBlock& v = vertexEngine;
+  if (v.rangeFlag != 0 || v.dirtyR1 != 0 || v.dirtyR2 != 0 || (dirty.words[0] & kCsDirtyFence) != 0)
+    EmitVertexWriters(stream);
 }

@@ -88,18 +88,22 @@ bool HwStateBlock::ApplyTo(ContextState3d& state) {
   uint32_t changed = block.unitCount != n ? kTuAllBit : 0;
   block.unitCount = n;
   // The unit images by register: 0x99, 0x9B, 0x9E, 0x9F, 0xA0, 0xA1, 0x98,
-  // 0x9A in record words 2 to 9.
-  // A and B, then E-H, are neighbours in both layouts: copied as runs.
+  // 0x9A in record words 2 to 9. A and B, then E-H, are neighbours in both
+  // layouts: copied as runs. Words 8 and 9 are C and D of a full record,
+  // else A and B less the derived bits: one pair picked whole.
+  constexpr uint64_t kDerived = uint64_t{~kHwDerivedClear} << 32 | ~kHwDerivedClear;
   for (uint32_t i = 0; i < n; ++i) {
     const HwUnitRecord& r = units[i];
     uint32_t* w = block.units[i].words;
-    // C and D of a full record, else A and B less the derived bits.
-    const uint32_t own = (r.flags & kHwUnitFull) != 0 ? ~0u : 0u;
-    const uint32_t derived = ~own & ~kHwDerivedClear;
-    memcpy(&w[2], &r.a, 2 * sizeof(uint32_t));
-    memcpy(&w[4], &r.e, 4 * sizeof(uint32_t));
-    w[8] = (r.c & own) | (r.a & derived);
-    w[9] = (r.d & own) | (r.b & derived);
+    uint64_t ab, cd;
+    uint32_t eh[4];
+    memcpy(&ab, &r.a, sizeof ab);
+    memcpy(&cd, &r.c, sizeof cd);
+    memcpy(eh, &r.e, sizeof eh);
+    const uint64_t last = (r.flags & kHwUnitFull) != 0 ? cd : ab & kDerived;
+    memcpy(&w[2], &ab, sizeof ab);
+    memcpy(&w[4], eh, sizeof eh);
+    memcpy(&w[8], &last, sizeof last);
   }
   changed |= (1u << (2 * n)) - 1;
   if (block.dirty != nullptr) block.UnitDirty() |= changed;
@@ -138,12 +142,17 @@ bool StageStateBlock::ApplyTo(ContextState3d& state) {
   block.stageCount = count;
   // Stage image: word 1 the control word, word 2 the coordinate format,
   // words 3-4 the pair, words 5-13 the nine images.
+  // The eleven words from the pair on go as three 16-byte copies, the last
+  // overlapping the second by one word (written twice with one value):
+  // fewer stores than a copy of 44 bytes, and each later read of the
+  // emission lies within one of them.
   for (uint32_t i = 0; i < count; ++i) {
     const HwStageRecord& s = stages[i];
     uint32_t* w = block.stages[i].words;
-    w[1] = s.words[0];
-    w[2] = kHwCoordinateFormats[count][i];
-    memcpy(&w[3], &s.words[1], 11 * sizeof(uint32_t));  // the pair, then the nine images
+    Put2(&w[1], s.words[0], kHwCoordinateFormats[count][i]);
+    memcpy(&w[3], &s.words[1], 16);  // the pair, then the nine images
+    memcpy(&w[7], &s.words[5], 16);
+    memcpy(&w[10], &s.words[8], 16);
   }
   changed |= (1u << (3 * count)) - 1;
   if (block.dirty != nullptr) block.StageDirty() |= changed;

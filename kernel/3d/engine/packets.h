@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <bit>
 #include <initializer_list>
 
 #include "core/bm_buffer.h"
@@ -31,6 +32,9 @@ struct DirectSink {
   uint32_t* at;
   uint32_t* Take(uint32_t words) {
     uint32_t* p = at;
+    // A buffer that holds words has a cursor: the writers' checks for no
+    // room fold away.
+    if (p == nullptr) __builtin_unreachable();
     at += words;
     return p;
   }
@@ -48,6 +52,15 @@ inline void WriteBounded(BmBufferPool* stream, uint32_t maxWords, Write write) {
     StreamSink sink{stream};
     write(sink);
   }
+}
+
+// Two stream words in one 8-byte store, the first at the lower address:
+// the packets' words are written in order with as few stores as their
+// sources allow.
+static_assert(std::endian::native == std::endian::little);
+inline void Put2(uint32_t* at, uint32_t first, uint32_t second) {
+  const uint64_t pair = uint64_t{first} | uint64_t{second} << 32;
+  memcpy(at, &pair, sizeof pair);
 }
 
 // A packet whose words are known where it is written (headers from

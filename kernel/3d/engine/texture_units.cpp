@@ -1,8 +1,7 @@
 #include "kernel/3d/engine/texture_units.h"
 
-#include <bit>
-
 #include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/texture_units_emit.h"
 #include "kernel/3d/render/context_state.h"
 
 const uint32_t kTuStageHeader[5] = {0x83828180, 0x83828120, 0x83822020, 0x83202020, 0x20202020};
@@ -46,130 +45,20 @@ void TextureUnitBlock::LoadDefaults() {
   for (TextureUnitRecord& u : units) memset(&u, 0, sizeof u);
 }
 
-namespace {
-
-// The stage registers of one stage by its three dirty bits.
-template <class Sink>
-void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t i, uint32_t bits, bool capable) {
-  // Image word k of the stage is record word k (words 2 to 13).
-  const uint32_t* w = block.stages[i].words;
-  PutPacket(sink, PacketHeader(static_cast<uint8_t>(0x80 + i), 0x77, 0x78, 0x79), w[1], w[11], w[12], w[13]);
-  if ((bits & 2) != 0) PutPacket(sink, PacketHeader(0x70, 0x71, 0x75, 0x76), w[3], w[5], w[9], w[10]);
-  if ((bits & 4) != 0) {
-    PutPacket(sink, PacketHeader(0x73, 0x74, 0x72, capable ? uint8_t{0x7A} : kDummyIndex), w[7], w[8], w[6], w[2]);
-  }
-}
-
-// The four stage control words (with the pair words on a capable device),
-// the stages past the count going to the dummy register.
-template <class Sink>
-void PutStageControls(const TextureUnitBlock& block, Sink& sink, bool capable) {
-  const uint32_t count = block.stageCount < kTuStages ? block.stageCount : kTuStages;
-  const TextureStageRecord* st = block.stages;
-  const uint32_t* pair = block.pairWords;
-  if (!capable) {
-    PutPacket(sink, kTuStageHeader[count], st[0].words[1], st[1].words[1], st[2].words[1], st[3].words[1]);
-  } else {
-    PutPacket(sink, kTuFirstPairHeader[count], st[0].words[1], pair[0], st[1].words[1], pair[1],
-              kTuSecondPairHeader[count], st[2].words[1], pair[2], st[3].words[1], pair[3]);
-  }
-}
-
-}  // namespace
-
 void TextureUnitBlock::EmitStage(BmBufferPool* stream, uint32_t i, uint32_t bits, bool capable) {
   StreamSink sink{stream};
-  PutStage(*this, sink, i, bits, capable);
+  texture_units_detail::PutStage(*this, sink, i, bits, capable);
 }
 
 void TextureUnitBlock::EmitStageControls(BmBufferPool* stream, bool capable) {
   StreamSink sink{stream};
-  PutStageControls(*this, sink, capable);
+  texture_units_detail::PutStageControls(*this, sink, capable);
 }
 
 void TextureUnitBlock::Emit(BmBufferPool* stream, bool capable, bool stageSupport) {
   WriteBounded(stream, kTuMaxEmitWords, [&](auto& sink) { EmitTo(sink, capable, stageSupport); });
 }
 
-template <class Sink>
-void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stageSupport) {
-  // A copy the loops keep in a register: the stores of packet words cannot
-  // then force the cursor back to memory.
-  Sink sink = out;
-  uint32_t& stageDirty = StageDirty();
-  uint32_t& unitDirty = UnitDirty();
-  if ((flags[0] & kTuFlagStageEnable) != 0 || (dirty->words[0] & kCsDirtyStageEnable) != 0) {
-    PutPacket(sink, PacketHeader(0xBD), stageEnable);
-    flags[0] &= ~kTuFlagStageEnable;
-    dirty->words[0] &= ~kCsDirtyStageEnable;
-  }
-
-  const uint32_t count = !stageSupport ? 0 : (stageCount < kTuStages ? stageCount : kTuStages);
-  uint32_t bits = (((1u << (3 * count)) - 1) | kTuAllBit) & stageDirty;
-  if (bits != 0) {
-    stageDirty &= ~bits;
-    // Bit 31 rewrites every stage in use.
-    if ((bits & kTuAllBit) != 0) bits |= (1u << (3 * count)) - 1;
-    PutPacket(sink, PacketHeader(0x87, 0xDD), 0, 0);
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t b = bits >> (3 * i) & 7;
-      if (b != 0) PutStage(*this, sink, i, (bits & kTuAllBit) != 0 ? 7 : b, capable);
-    }
-    if (count < kTuStages) {
-      if (count == 0) {
-        memset(&stages[0], 0, sizeof stages[0]);
-        stages[0].words[1] = kTuPassStage;
-      }
-      for (uint32_t i = count == 0 ? 1 : count; i < kTuStages; ++i) memset(&stages[i], 0, sizeof stages[i]);
-    }
-    PutStageControls(*this, sink, capable);
-  }
-
-  // Units: the dirty ones only, found by their bits. Any bit writes the
-  // first group; the second bit adds the second.
-  const uint32_t used = unitCount < kTuUnits ? unitCount : kTuUnits;
-  const uint32_t usedBits = (1u << (2 * used)) - 1;
-  const uint32_t mask = usedBits | kTuAllBit;
-  const uint32_t ubits = unitDirty & mask;
-  const bool all = (ubits & kTuAllBit) != 0;
-  auto putUnit = [&](uint32_t u, bool both) {
-    const uint32_t* r = units[u].words;
-    const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
-    if (both) {
-      PutPacket(sink, PacketHeader(0x99, 0x98, 0x9B, 0x9A), first, r[8], r[3], r[9],
-                PacketHeader(0x9E, 0x9F, 0xA0, 0xA1), r[4], r[5], r[6], r[7]);
-    } else {
-      PutPacket(sink, PacketHeader(0x99, 0x98, 0x9B, 0x9A), first, r[8], r[3], r[9]);
-    }
-  };
-  if (all) {
-    for (uint32_t u = 0; u < used; ++u) putUnit(u, true);
-  } else {
-    for (uint32_t any = (ubits | ubits >> 1) & 0x55555u; any != 0; any &= any - 1) {
-      const uint32_t u = static_cast<uint32_t>(std::countr_zero(any)) / 2;
-      putUnit(u, (ubits >> (2 * u) & 2) != 0);
-    }
-  }
-  unitDirty &= ~usedBits;
-  if (all) {
-    unitDirty &= ~kTuAllBit;
-    const uint32_t end = used <= kTuSmallUnitSet ? kTuSmallUnitSet : kTuUnits;
-    if (unitReset != 0 && used < end) {
-      if (uint32_t* at = sink.Take(1 + 3 * (end - used))) {
-        *at++ = 3 * (end - used) - 1;
-        for (uint32_t u = used; u < end; ++u) {
-          *at++ = PacketHeader(0x99, 0x9B);
-          *at++ = 0x80u | kTuHardwareUnit[u];
-          *at++ = 0x400400;
-        }
-      }
-    }
-  }
-  out = sink;
-}
-
-template void TextureUnitBlock::EmitTo<StreamSink>(StreamSink&, bool, bool);
-template void TextureUnitBlock::EmitTo<DirectSink>(DirectSink&, bool, bool);
 
 // The stages that write only some colour channels: a last stage takes the
 // channels no stage writes, and for each channel the stage that writes it

@@ -123,7 +123,9 @@ TEST_F(EngineState, TheDefaultsGoOutAsTheirGroups) {
 // with the same registers as with room to spare.
 TEST_F(EngineState, AnEmissionNearTheBufferEndSwitchesOnlyBetweenPackets) {
   BmSecondaryInt* stream = Secondary();
-  for (uint32_t room : {0u, 8u, 40u, 110u, 200u, 400u}) {
+  // Rooms around the most the blocks before the uploads write (106 words)
+  // and around the most of all of them.
+  for (uint32_t room : {0u, 8u, 40u, 100u, 103u, 106u, 110u, 200u, 370u, 373u, 400u}) {
     ContextState3d s(nullptr);
     for (uint32_t i = 0; i < 10; ++i) s.rasterBlock[i] = 0x1000 + i;
     for (uint32_t i = 0; i < 8; ++i) s.depthStencilBlock[i] = 0x2000 + i;
@@ -155,6 +157,7 @@ TEST_F(EngineState, AnEmissionNearTheBufferEndSwitchesOnlyBetweenPackets) {
       at[2] = 0;
     }
     s.Emit(stream);
+    EXPECT_LE(stream->cursor, stream->limit) << "room " << room << ": written past the buffer's limit";
     EXPECT_EQ(s.dirty.words[0], 0u) << room;
     stream->ExecutePending();
     dma.RunPending();

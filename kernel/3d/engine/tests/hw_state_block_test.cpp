@@ -218,9 +218,8 @@ TEST_F(HwBlocks, StagesFoldWithTheirCoordinateFormatsAndLodLimit) {
         const uint32_t* w = state->textureUnits.stages[i].words;
         EXPECT_EQ(w[1], 0x100 * i);
         EXPECT_EQ(w[2], c.formats[i]);
-        EXPECT_EQ(w[3], 0x100 * i + 1);
-        EXPECT_EQ(w[4], 0x100 * i + 2);
-        EXPECT_EQ(w[13], 0x100 * i + 11);
+        // The pair and the nine images: record words 1-11 in words 3-13.
+        for (uint32_t k = 3; k < 14; ++k) EXPECT_EQ(w[k], 0x100 * i + k - 2) << "word " << k;
       }
       EXPECT_EQ(state->lodControl & 1, capable ? 1 : 0);
       EXPECT_EQ(state->textureUnits.stageEnable, capable ? Bits(c.limit) : before);

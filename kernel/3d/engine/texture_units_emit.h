@@ -1,0 +1,160 @@
+// The texture-unit block's emission into a sink of packets.h, inline so
+// that the context state's emission runs it in one piece with its other
+// blocks (the cursor and the dirty words stay in registers).
+#pragma once
+
+#include <string.h>
+
+#include <bit>
+
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/texture_units.h"
+#include "kernel/3d/render/context_state.h"
+
+namespace texture_units_detail {
+
+// The stage registers of one stage by its three dirty bits: the first
+// group always, the second and third by bits 1 and 2. Image word k of the
+// stage is record word k (words 2 to 13).
+template <class Sink>
+[[gnu::always_inline]] inline void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t i, uint32_t bits,
+                                            bool capable) {
+  const uint32_t* w = block.stages[i].words;
+  if (uint32_t* at = sink.Take(6)) {
+    Put2(at, 4, PacketHeader(static_cast<uint8_t>(0x80 + i), 0x77, 0x78, 0x79));
+    Put2(at + 2, w[1], w[11]);
+    memcpy(at + 4, &w[12], 8);  // 0x78, 0x79
+  }
+  if ((bits & 2) != 0) {
+    if (uint32_t* at = sink.Take(6)) {
+      Put2(at, 4, PacketHeader(0x70, 0x71, 0x75, 0x76));
+      Put2(at + 2, w[3], w[5]);
+      memcpy(at + 4, &w[9], 8);  // 0x75, 0x76
+    }
+  }
+  if ((bits & 4) != 0) {
+    if (uint32_t* at = sink.Take(6)) {
+      Put2(at, 4, PacketHeader(0x73, 0x74, 0x72, capable ? uint8_t{0x7A} : kDummyIndex));
+      memcpy(at + 2, &w[7], 8);  // 0x73, 0x74
+      Put2(at + 4, w[6], w[2]);
+    }
+  }
+}
+
+// The four stage control words (with the pair words on a capable device),
+// the stages past the count going to the dummy register.
+template <class Sink>
+[[gnu::always_inline]] inline void PutStageControls(const TextureUnitBlock& block, Sink& sink, bool capable) {
+  const uint32_t count = block.stageCount < kTuStages ? block.stageCount : kTuStages;
+  const TextureStageRecord* st = block.stages;
+  const uint32_t* pair = block.pairWords;
+  if (!capable) {
+    if (uint32_t* at = sink.Take(6)) {
+      Put2(at, 4, kTuStageHeader[count]);
+      Put2(at + 2, st[0].words[1], st[1].words[1]);
+      Put2(at + 4, st[2].words[1], st[3].words[1]);
+    }
+  } else {
+    if (uint32_t* at = sink.Take(11)) {
+      Put2(at, 9, kTuFirstPairHeader[count]);
+      Put2(at + 2, st[0].words[1], pair[0]);
+      Put2(at + 4, st[1].words[1], pair[1]);
+      Put2(at + 6, kTuSecondPairHeader[count], st[2].words[1]);
+      Put2(at + 8, pair[2], st[3].words[1]);
+      at[10] = pair[3];
+    }
+  }
+}
+
+// One unit: its first group (the control word carrying the hardware unit
+// number), and the second when both is set.
+template <class Sink>
+[[gnu::always_inline]] inline void PutUnit(const TextureUnitBlock& block, Sink& sink, uint32_t u, bool both) {
+  const uint32_t* r = block.units[u].words;
+  const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
+  if (uint32_t* at = sink.Take(both ? 11 : 6)) {
+    Put2(at, both ? 9 : 4, PacketHeader(0x99, 0x98, 0x9B, 0x9A));
+    Put2(at + 2, first, r[8]);
+    Put2(at + 4, r[3], r[9]);
+    if (both) {
+      at[6] = PacketHeader(0x9E, 0x9F, 0xA0, 0xA1);
+      memcpy(at + 7, &r[4], 16);  // 0x9E-0xA1
+    }
+  }
+}
+
+}  // namespace texture_units_detail
+
+template <class Sink>
+[[gnu::always_inline]] inline void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stageSupport) {
+  using namespace texture_units_detail;
+  // A copy the writers keep in a register: the stores of packet words
+  // cannot then force the cursor back to memory. The dirty words likewise
+  // are read once and written back once.
+  Sink sink = out;
+  ContextStateMasks& masks = *dirty;
+  if ((flags[0] & kTuFlagStageEnable) != 0 || (masks.words[0] & kCsDirtyStageEnable) != 0) {
+    if (uint32_t* at = sink.Take(3)) {
+      Put2(at, 1, PacketHeader(0xBD));
+      at[2] = stageEnable;
+    }
+    flags[0] &= ~kTuFlagStageEnable;
+    masks.words[0] &= ~kCsDirtyStageEnable;
+  }
+
+  const uint32_t count = !stageSupport ? 0 : (stageCount < kTuStages ? stageCount : kTuStages);
+  const uint32_t stageDirty = masks.words[1];
+  uint32_t bits = (((1u << (3 * count)) - 1) | kTuAllBit) & stageDirty;
+  if (bits != 0) {
+    masks.words[1] = stageDirty & ~bits;
+    // Bit 31 rewrites every stage in use.
+    if ((bits & kTuAllBit) != 0) bits = ~0u;
+    if (uint32_t* at = sink.Take(4)) {
+      Put2(at, 2, PacketHeader(0x87, 0xDD));
+      Put2(at + 2, 0, 0);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t b = bits >> (3 * i) & 7;
+      if (b != 0) PutStage(*this, sink, i, b, capable);
+    }
+    if (count < kTuStages) {
+      if (count == 0) {
+        memset(&stages[0], 0, sizeof stages[0]);
+        stages[0].words[1] = kTuPassStage;
+      }
+      for (uint32_t i = count == 0 ? 1 : count; i < kTuStages; ++i) memset(&stages[i], 0, sizeof stages[i]);
+    }
+    PutStageControls(*this, sink, capable);
+  }
+
+  // Units: the dirty ones only, found by their bits. Any bit writes the
+  // first group; the second bit adds the second.
+  const uint32_t used = unitCount < kTuUnits ? unitCount : kTuUnits;
+  const uint32_t usedBits = (1u << (2 * used)) - 1;
+  const uint32_t unitDirty = masks.words[2];
+  const uint32_t ubits = unitDirty & (usedBits | kTuAllBit);
+  const bool all = (ubits & kTuAllBit) != 0;
+  if (all) {
+    for (uint32_t u = 0; u < used; ++u) PutUnit(*this, sink, u, true);
+  } else {
+    for (uint32_t any = (ubits | ubits >> 1) & 0x55555u; any != 0; any &= any - 1) {
+      const uint32_t u = static_cast<uint32_t>(std::countr_zero(any)) / 2;
+      PutUnit(*this, sink, u, (ubits >> (2 * u) & 2) != 0);
+    }
+  }
+  masks.words[2] = unitDirty & ~usedBits & ~(all ? kTuAllBit : 0u);
+  if (all) {
+    const uint32_t end = used <= kTuSmallUnitSet ? kTuSmallUnitSet : kTuUnits;
+    if (unitReset != 0 && used < end) {
+      if (uint32_t* at = sink.Take(1 + 3 * (end - used))) {
+        *at++ = 3 * (end - used) - 1;
+        for (uint32_t u = used; u < end; ++u) {
+          *at++ = PacketHeader(0x99, 0x9B);
+          *at++ = 0x80u | kTuHardwareUnit[u];
+          *at++ = 0x400400;
+        }
+      }
+    }
+  }
+  out = sink;
+}
