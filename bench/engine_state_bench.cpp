@@ -65,6 +65,24 @@ std::vector<uint32_t> EmittedImage(Started& s, ContextState3d& state) {
   return image;
 }
 
+// Runs step, which writes `bytes` into the stream, once per iteration,
+// the stream rewound after each so that it is written again in place and
+// nothing is executed; counts the glue allocations the loop makes.
+template <class Step>
+void TimeInPlace(benchmark::State& state, Started& s, size_t bytes, Step step) {
+  BmSecondaryInt* stream = s.common->secondaryStream;
+  uint32_t* from = stream->cursor;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) {
+    if (!step(stream)) return state.SkipWithError("application failed");
+    benchmark::ClobberMemory();
+    stream->cursor = from;
+  }
+  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
 // Stage records filled once, as a blit leaves them: four enabled stages.
 struct FilledStages : StageStateBlock {
   FilledStages() {
@@ -105,16 +123,11 @@ void BM_ApplyAndEmitEverythingDirty(benchmark::State& state) {
   cs.Emit(stream);
   const size_t bytes = 4 * static_cast<size_t>(stream->cursor - from);
   stream->cursor = from;
-  const uint64_t before = s.glue->AllocationCount();
-  for (auto _ : state) {
-    if (!ApplyBlocks(units, stages, cs)) return state.SkipWithError("application failed");
-    cs.Emit(stream);
-    benchmark::ClobberMemory();
-    stream->cursor = from;  // written again in place: nothing is executed
-  }
-  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
-  state.counters["bytes"] = static_cast<double>(bytes);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+  TimeInPlace(state, s, bytes, [&](BmSecondaryInt* out) {
+    if (!ApplyBlocks(units, stages, cs)) return false;
+    cs.Emit(out);
+    return true;
+  });
 }
 BENCHMARK(BM_ApplyAndEmitEverythingDirty);
 
@@ -126,25 +139,17 @@ void BM_RenderStateApplyAndEmit(benchmark::State& state) {
   RenderContext3d* context = s.owner != nullptr ? s.NewRenderContext() : nullptr;
   if (context == nullptr || context->contextState == nullptr) return state.SkipWithError("no render context");
   ContextState3d& cs = *context->contextState;
-  BmSecondaryInt* stream = s.common->secondaryStream;
-  const size_t bytes = 4 * EmittedImage(s, cs).size();
-  uint32_t* from = stream->cursor;
-  const uint64_t before = s.glue->AllocationCount();
-  for (auto _ : state) {
+  TimeInPlace(state, s, 4 * EmittedImage(s, cs).size(), [&](BmSecondaryInt* out) {
     // Every group but the stipple pattern: its step makes the line-stipple
     // surface again and writes up to 20 KB of images into surfaces, an
     // upload measured on its own below, not an emission.
     context->state.MarkAllDirty();
     context->state.stipple.dirty = 0;
-    if (!context->state.Apply()) return state.SkipWithError("application failed");
+    if (!context->state.Apply()) return false;
     MarkAll(cs);
-    cs.Emit(stream);
-    benchmark::ClobberMemory();
-    stream->cursor = from;  // written again in place: nothing is executed
-  }
-  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
-  state.counters["bytes"] = static_cast<double>(bytes);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    cs.Emit(out);
+    return true;
+  });
 }
 BENCHMARK(BM_RenderStateApplyAndEmit);
 
@@ -152,19 +157,11 @@ void BM_EmitEverythingDirty(benchmark::State& state) {
   Started s;
   if (s.owner == nullptr) return state.SkipWithError("no engine owner");
   ContextState3d cs(nullptr);
-  BmSecondaryInt* stream = s.common->secondaryStream;
-  const size_t bytes = 4 * EmittedImage(s, cs).size();
-  uint32_t* from = stream->cursor;
-  const uint64_t before = s.glue->AllocationCount();
-  for (auto _ : state) {
+  TimeInPlace(state, s, 4 * EmittedImage(s, cs).size(), [&](BmSecondaryInt* out) {
     MarkAll(cs);
-    cs.Emit(stream);
-    benchmark::ClobberMemory();
-    stream->cursor = from;  // written again in place: nothing is executed
-  }
-  state.counters["allocations"] = static_cast<double>(s.glue->AllocationCount() - before);
-  state.counters["bytes"] = static_cast<double>(bytes);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    cs.Emit(out);
+    return true;
+  });
 }
 BENCHMARK(BM_EmitEverythingDirty);
 

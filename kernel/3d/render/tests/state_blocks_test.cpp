@@ -19,6 +19,16 @@
 
 namespace {
 
+// The vertex block's matrix under a transform id of a block.
+const Matrix4Words* MatrixOf(const VertexProcessingBlock& v, uint32_t id) {
+  return id == 1     ? &v.model
+         : id == 2   ? &v.view
+         : id == 3   ? &v.projection
+         : id <= 6   ? &v.further[id - 4]
+         : id < 256  ? &v.texture[id - 16]
+                     : &v.world[id - 256];
+}
+
 class Blocks : public ktest::KernelTest {
  protected:
   void SetUp() override {
@@ -143,12 +153,7 @@ TEST_F(Blocks, TransformsViewportDepthRangeClipPlanesAndShaderComeBack) {
   ASSERT_EQ(table->ApplyBlock(3), 1u);
   for (uint32_t id : {1u, 2u, 3u, 4u, 6u, 16u, 17u, 256u, 287u}) {
     const Matrix4Words expected = Filled(id * 100);
-    const Matrix4Words* now = id == 1   ? &v.model
-                              : id == 2 ? &v.view
-                              : id == 3 ? &v.projection
-                              : id <= 6 ? &v.further[id - 4]
-                              : id < 256 ? &v.texture[id - 16]
-                                         : &v.world[id - 256];
+    const Matrix4Words* now = MatrixOf(v, id);
     EXPECT_EQ(memcmp(now, &expected, sizeof expected), 0) << id;
   }
   // World slots: id 1 and 256 bit 0, id 4 bit 1, id 6 bit 3, id 287 bit 31;
@@ -600,12 +605,7 @@ class BulkApply : public Blocks {
     }
     VertexProcessingBlock& v = ref->vertex;
     for (const auto& [id, m] : b.transforms) {
-      const Matrix4Words* now = id == 1   ? &v.model
-                                : id == 2 ? &v.view
-                                : id == 3 ? &v.projection
-                                : id <= 6 ? &v.further[id - 4]
-                                : id < 256 ? &v.texture[id - 16]
-                                           : &v.world[id - 256];
+      const Matrix4Words* now = MatrixOf(v, id);
       if (id == kTransformCapturedOnly || memcmp(now, m, sizeof *m) == 0) continue;
       ref->SetTransform(id, *m);
       if (id == 1) v.worldDirty |= 1;
