@@ -158,6 +158,14 @@ class CombinerStage {
   void SetConstantImageFixed(uint32_t index, const int32_t values[4]);
   // Writes the stage's image from its halves and constants.
   bool EmitImage(const PixelPipelineState& state, CombinerStageImage* image, uint32_t* bindingFlags);
+  // Whether an emission with the constants marked would write the image an
+  // earlier such emission of this stage wrote, the halves unchanged since:
+  // an ordinary stage whose two constants are those its images were made
+  // from, with no constant image set since.
+  bool KeepsConstantImage(const PixelPipelineState& state) const;
+  // What such an emission leaves besides the image: the register reads in
+  // bits 0-1 of the binding flags and the constant count.
+  void KeepImage(uint32_t* bindingFlags);
 
   // The fixed sequences: each sets the type, clears the lists and builds
   // both halves from the registers given.

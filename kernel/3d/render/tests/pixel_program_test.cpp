@@ -294,6 +294,91 @@ TEST_F(Programs, TheFinalStageFollowsOptionBitZeroFromTheFirstCommit) {
   EXPECT_EQ(later->imageCount, fresh->imageCount);
 }
 
+// A commit that marks the constants keeps the images of stages whose
+// constants did not change and makes again only the constant images that
+// did; after every step the images are those of a fresh program committed
+// for the same state, flag words included.
+TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
+  // Five stages (constants 0-9) and a unit on entry 0 without a surface.
+  auto d = Description(5, 1);
+  auto program = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(program->Build(cache, d.get(), kProgramModeFixed));
+  ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+  ASSERT_EQ(program->imageCount, 5u);
+  auto expectFresh = [&](const char* step) {
+    SCOPED_TRACE(step);
+    auto fresh = std::make_unique<PixelProgram>();
+    std::unique_ptr<ContextState3d> own(NewContextState3d(nullptr));
+    ASSERT_TRUE(fresh->Build(cache, d.get(), kProgramModeFixed));
+    ASSERT_TRUE(fresh->Commit(0, *live, own.get(), cache->caps));
+    ASSERT_EQ(fresh->imageCount, program->imageCount);
+    for (uint32_t i = 0; i < program->imageCount; ++i)
+      EXPECT_EQ(memcmp(&fresh->images[i], &program->images[i], sizeof(CombinerStageImage)), 0) << "image " << i;
+  };
+  auto setConstant = [&](uint32_t slot, float x) {
+    const float c[4] = {x, -x, x / 2, 0.25f};
+    memcpy(live->constants[slot], c, 16);
+    live->dirty |= slot < kPipelineBlockConstants ? kPpsConstants | kPpsConstantBlock : kPpsConstants;
+    live->dirtyConstants |= 1u << slot;
+  };
+  // A commit, telling which images it wrote: their flag words are marked
+  // before and put back where the commit left them.
+  bool written[kProgramStages] = {};
+  auto commit = [&] {
+    uint32_t flags[kProgramStages];
+    for (uint32_t i = 0; i < kProgramStages; ++i) {
+      flags[i] = program->images[i].flags;
+      program->images[i].flags = 0xFFFFFFFF;
+    }
+    ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+    for (uint32_t i = 0; i < kProgramStages; ++i) {
+      written[i] = program->images[i].flags != 0xFFFFFFFF;
+      if (!written[i]) program->images[i].flags = flags[i];
+    }
+    live->dirty = live->dirtyConstants = 0;
+  };
+
+  // (The second commit lays the stages out again: every image is written.)
+  setConstant(2, 0.25f);
+  commit();
+  for (uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(written[i]) << i;
+  // Slot 2 is stage 1's first constant: only its image is written again,
+  // its constants x | w << 16 and z | y << 16 in 11-bit steps.
+  setConstant(2, 0.5f);
+  commit();
+  EXPECT_TRUE(written[1]);
+  for (uint32_t i : {0u, 2u, 3u, 4u}) EXPECT_FALSE(written[i]) << i;
+  EXPECT_EQ(program->images[1].constants[0], 512u | 256u << 16);
+  EXPECT_EQ(program->images[1].constants[1], 256u | 0x600u << 16);
+  expectFresh("stage 1's first constant");
+  // Slot 9, stage 4's second constant, beyond the constant block.
+  setConstant(9, -0.75f);
+  commit();
+  EXPECT_TRUE(written[4]);
+  for (uint32_t i : {0u, 1u, 2u, 3u}) EXPECT_FALSE(written[i]) << i;
+  expectFresh("stage 4's second constant");
+
+  // An emission without the constants marked (a matrix value of entry 0)
+  // writes the images without them; the next constant change writes every
+  // stage's image again with its constants.
+  live->entries[0].block96[4] = 2.0f;
+  commit();
+  EXPECT_TRUE(written[0]);
+  EXPECT_EQ(program->images[0].flags & kImageConstantsPresent, 0u);
+  setConstant(4, 0.125f);
+  commit();
+  for (uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(written[i]) << i;
+  expectFresh("after an emission without constants");
+
+  // A new stage list (the final stage switched on) is written whole.
+  live->options |= kPpsOptionMode;
+  setConstant(0, 1.0f);
+  commit();
+  ASSERT_EQ(program->imageCount, 6u);
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_TRUE(written[i]) << i;
+  expectFresh("with the final stage");
+}
+
 TEST_F(Programs, AProgramTakingOverComparesWithWhatTheTargetHolds) {
   Surface3d* texture = Texture(64, 64);
   ASSERT_NE(texture, nullptr);
