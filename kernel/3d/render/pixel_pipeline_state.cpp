@@ -134,10 +134,6 @@ void PixelPipelineState::CopyFrom(const PixelPipelineState& live) {
   secondLinkedValue = SecondLinkedNow();
 }
 
-bool PixelPipelineState::AuxSamplerOn(uint32_t index) const {
-  return index == 0 ? entries[8].enables[0] != 0 : entries[9].enables[1] != 0;
-}
-
 void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint32_t count) {
   copy.dirty = 0;
   copy.dirtyConstants = 0;

@@ -438,16 +438,26 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   const uint32_t width = u.sizes[0] & 0x3FFF;
   const uint32_t height = u.sizes[1] & 0x3FFF;
   const uint32_t pitch = u.sizes[2] & 0xFFF;
-  float lod[2];
-  memcpy(lod, reinterpret_cast<const uint8_t*>(&e) + offsetof(PipelineStageEntry, lodRange), sizeof lod);
-  float bias;
-  const uint32_t biasBits = e.pair[0];
-  memcpy(&bias, &biasBits, 4);
+  // The LOD and bias fields: converted only when their inputs changed.
+  uint32_t inputs[4];
+  memcpy(inputs, reinterpret_cast<const uint8_t*>(&e) + offsetof(PipelineStageEntry, lodRange), 8);
+  inputs[2] = e.pair[0];
+  memcpy(&inputs[3], &u.extraBias, 4);
+  if (u.paramsMade == 0 || ((inputs[0] ^ u.paramInputs[0]) | (inputs[1] ^ u.paramInputs[1]) |
+                            (inputs[2] ^ u.paramInputs[2]) | (inputs[3] ^ u.paramInputs[3])) != 0) {
+    float lod[2];
+    float bias;
+    memcpy(lod, inputs, sizeof lod);
+    memcpy(&bias, &inputs[2], 4);
+    u.paramFields = LodField(lod[0]) | LodField(lod[1]) << 8 | BiasField(bias, u.extraBias) << 16;
+    memcpy(u.paramInputs, inputs, sizeof inputs);
+    u.paramsMade = 1;
+  }
   // Word by word: the image words the unit step just stored are not read
   // back as a block.
-  const uint32_t w0 = (u.image[0] & 0x3FF) | LodField(lod[0]) << 10 | LodField(lod[1]) << 18;
+  const uint32_t w0 = (u.image[0] & 0x3FF) | (u.paramFields & 0xFFFF) << 10;
   const uint32_t w2 = width | height << 14;
-  const uint32_t w3 = pitch | BiasField(bias, u.extraBias) << 12;
+  const uint32_t w3 = pitch | (u.paramFields >> 16) << 12;
   const uint32_t w4 = uint32_t{u.coefficients[0]} | uint32_t{u.coefficients[1]} << 16;
   const uint32_t w5 = uint32_t{u.coefficients[2]} | uint32_t{u.coefficients[3]} << 16;
   // The first group is 0x99, 0x9B, 0x98, 0x9A; the second 0x9E-0xA1.

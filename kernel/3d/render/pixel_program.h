@@ -108,6 +108,14 @@ struct PixelUnit {
   // The sizes the build gave the unit: what it goes back to without a
   // surface.
   uint32_t baseSizes[3];
+  // The LOD and bias inputs the parameter fields were last made from (the
+  // two LOD values, the bias and the extra bias, as bits) and the fields
+  // made from them (the LOD fields in bits 0-15, the bias field in bits
+  // 16-24), valid while paramsMade is set: the same inputs take the same
+  // fields without converting again.
+  uint32_t paramInputs[4];
+  uint32_t paramFields;
+  uint8_t paramsMade;
 };
 inline constexpr uint32_t kPuDirect = 0x1;
 inline constexpr uint32_t kPuBound = 0x2;    // a texture is bound

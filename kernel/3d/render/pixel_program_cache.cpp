@@ -193,10 +193,6 @@ void PixelProgramCache::Forget(PixelProgram* program) {
   if (current == program) current = nullptr;
 }
 
-bool PixelProgramCache::NeedsCommit() const {
-  return current != nullptr && (current->dirty != 0 || current->TargetMoved());
-}
-
 void PixelProgramCache::ForgetSurface(const Surface3d* surface) {
   if (surface == nullptr) return;
   scratch.ForgetSurface(surface);
@@ -403,12 +399,6 @@ bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state) {
   ContextState3d* target = cache->context != nullptr ? cache->context->contextState : nullptr;
   return cache->Select(state->pipelineState, target);
 }
-
-bool PixelProgramCacheValid(PixelProgramCache* cache) {
-  return cache != nullptr && cache->current != nullptr && cache->current->valid != 0;
-}
-
-bool PixelProgramCacheNeedsCommit(const PixelProgramCache* cache) { return cache != nullptr && cache->NeedsCommit(); }
 
 void PixelProgramCacheForgetSurface(PixelProgramCache* cache, const Surface3d* surface) {
   if (cache != nullptr) cache->ForgetSurface(surface);

@@ -448,6 +448,35 @@ TEST_F(Programs, UnitParameterFields) {
   EXPECT_EQ(w[6], 0x77E6u | 0x881Au << 16);
 }
 
+// The LOD and bias fields follow every change of their inputs commit after
+// commit, also where the inputs come back to earlier values or only a
+// NaN's payload changes.
+TEST_F(Programs, LodAndBiasChangesReachTheUnitCommitAfterCommit) {
+  auto d = Description(1, 1);
+  auto program = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(program->Build(cache, d.get(), kProgramModeFixed));
+  const float nan1 = __builtin_nanf("1");
+  const float nan2 = __builtin_nanf("2");
+  struct Step {
+    float lod0, lod1, bias;
+  };
+  const Step steps[] = {
+      {1.0f, 20.0f, -1.0f}, {1.0f, 20.0f, -1.0f}, {1.0f, 20.0f, 2.5f}, {3.0f, 20.0f, 2.5f}, {3.0f, 7.5f, 2.5f},
+      {1.0f, 20.0f, -1.0f}, {nan1, nan1, nan1},   {nan2, nan2, nan2},  {-0.0f, 0.0f, -0.0f}, {0.0f, -0.0f, 0.0f},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << s.lod0 << " " << s.lod1 << " " << s.bias);
+    live->entries[0].lodRange[0] = s.lod0;
+    live->entries[0].lodRange[1] = s.lod1;
+    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &s.bias, 4);
+    ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+    const uint32_t* w = target->textureUnits.units[0].words;
+    EXPECT_EQ(w[2] >> 10 & 0xFF, LodField(s.lod0));
+    EXPECT_EQ(w[2] >> 18 & 0xFF, LodField(s.lod1));
+    EXPECT_EQ(w[5] >> 12 & 0x1FF, BiasField(s.bias, 0.0f));
+  }
+}
+
 // ---- The stage step ---------------------------------------------------------------------------
 
 TEST(PixelStageStep, UnitCheckRules) {
