@@ -221,6 +221,7 @@ void CombinerStage::Clear() {
   generalCount = replicatedCount = 0;
   memset(constantImages, 0, sizeof constantImages);
   constantSourceValid = 0;
+  imageFrom = kImageFromOther;
   constantCount = 0;
   readMask = 0;
   constantsPresent = 0;
@@ -284,8 +285,9 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
     SetConstantImage(0, fifth);
     SetConstantImage(1, sixth);
   }
+  const bool marked = ConstantsMarked(state);
   if (type == kStageOrdinary) {
-    if ((state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0 && 2 * index + 1 < kPipelineConstants) {
+    if (marked) {
       // Each constant image is made again only when its constant is not
       // the one it was made from: the others already hold it.
       const uint8_t* source = state.constants[2 * index];
@@ -307,6 +309,15 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
       if (FieldOf(image->colour[0], shift, kArgumentRegisterMask) == 15) image->register15 |= 1;
     }
   }
+  // What the image was made from: the halves alone, or the halves and
+  // the constants the state marked; anything else (the pair's matrix
+  // values, constant images set by a build) is not kept.
+  if (type == kStagePairFirst)
+    imageFrom = kImageFromOther;
+  else if (constantsPresent == 0)
+    imageFrom = kImageFromHalves;
+  else
+    imageFrom = type == kStageOrdinary && marked ? kImageFromConstants : kImageFromOther;
   if (constantsPresent != 0) {
     image->constants[0] = constantImages[0][0];
     image->constants[1] = constantImages[0][1];
@@ -318,17 +329,28 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
   return true;
 }
 
-bool CombinerStage::KeepsConstantImage(const PixelPipelineState& state) const {
-  return type == kStageOrdinary && constantSourceValid != 0 && constantsPresent == 0 &&
-         2 * index + 1 < kPipelineConstants && SameConstant(constantSource[0], state.constants[2 * index]) &&
+bool CombinerStage::ConstantsMarked(const PixelPipelineState& state) const {
+  return type == kStageOrdinary && (state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0 &&
+         2 * index + 1 < kPipelineConstants;
+}
+
+bool CombinerStage::KeepsImage(const PixelPipelineState& state) const {
+  // A constant image set since the last emission goes into the next one.
+  if (constantsPresent != 0) return false;
+  const bool marked = ConstantsMarked(state);
+  if (imageFrom == kImageFromHalves) return !marked;
+  if (imageFrom != kImageFromConstants || !marked || constantSourceValid == 0) return false;
+  return SameConstant(constantSource[0], state.constants[2 * index]) &&
          SameConstant(constantSource[1], state.constants[2 * index + 1]);
 }
 
-void CombinerStage::KeepImage(uint32_t* bindingFlags) {
-  if (constantCount < 2) constantCount = 2;
+uint32_t CombinerStage::KeepImage(uint32_t* bindingFlags) {
   if (bindingFlags != nullptr)
     *bindingFlags |= uint32_t{colour.readsRegister16} | uint32_t{colour.readsRegister17} << 1 |
                      uint32_t{alpha.readsRegister16} | uint32_t{alpha.readsRegister17} << 1;
+  if (imageFrom != kImageFromConstants) return 0;
+  if (constantCount < 2) constantCount = 2;
+  return kImageConstantsPresent;
 }
 
 // The fixed sequences read and write registers of the engine's own: the

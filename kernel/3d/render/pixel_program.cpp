@@ -206,7 +206,7 @@ void PixelProgram::Reset() {
   stageHead = nullptr;
   appendedStages = 0;
   imageCount = 0;
-  imagesHoldConstants = 0;
+  imagesCurrent = 0;
   candidateFlag = 0;
   acceptedCount = 0;
   chosen = -1;
@@ -630,7 +630,7 @@ void PixelProgram::RegisterStep() {
 
 void PixelProgram::ApplyCandidate(const PixelCandidate& c) {
   // The entries' flags change, which the halves read at emission.
-  imagesHoldConstants = 0;
+  imagesCurrent = 0;
   for (uint32_t i = unitCount; i-- > 0;) {
     PixelUnit& u = units[i];
     u.selection = c.masks[i];
@@ -781,7 +781,7 @@ bool PixelProgram::StageStep(const PixelDeviceCaps& caps) {
 }
 
 void PixelProgram::AppendFixedStages() {
-  imagesHoldConstants = 0;
+  imagesCurrent = 0;
   appendedStages = 0;
   CombinerStage* last = nullptr;
   stageHead = nullptr;
@@ -846,22 +846,19 @@ void PixelProgram::EmitStages() {
   imageCount = 0;
   imageSummary = 0;
   bindingFlags = 0;
-  // With the constants marked again over the same stages, an ordinary
-  // stage whose constants did not change would write its image as it
-  // stands (its flag word kImageConstantsPresent): it is kept.
-  const bool constantsMarked = (state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0;
-  const bool keep = constantsMarked && imagesHoldConstants != 0;
+  // Over the same stages, a stage that would write its image as it stands
+  // (a constant change it does not read, a fixed stage) keeps it.
+  const bool keep = imagesCurrent != 0;
   for (CombinerStage* s = stageHead; s != nullptr && imageCount < kProgramStages; s = s->next) {
     CombinerStageImage& image = images[imageCount++];
-    if (keep && s->KeepsConstantImage(state)) {
-      s->KeepImage(&bindingFlags);
-      imageSummary |= static_cast<uint8_t>(kImageConstantsPresent);
+    if (keep && s->KeepsImage(state)) {
+      imageSummary |= static_cast<uint8_t>(s->KeepImage(&bindingFlags));
       continue;
     }
     s->EmitImage(state, &image, &bindingFlags);
     imageSummary |= static_cast<uint8_t>(image.flags);
   }
-  imagesHoldConstants = constantsMarked ? 1 : 0;
+  imagesCurrent = 1;
   if (imageCount >= 6) imageSummary |= 0x20;
   const uint32_t flags = bindingFlags & 3;
   memcpy(unitBinding + kUbFlags, &flags, 4);

@@ -233,11 +233,11 @@ class PixelProgram : public OsHeapObject {
   CombinerStageImage images[kProgramStages];
   uint32_t imageCount = 0;
   uint8_t imageSummary = 0;
-  // Set by an emission with the constants marked and cleared by whatever
-  // changes the stage list or the unit entries the halves read: then the
-  // images of ordinary stages hold their constants as such an emission
-  // writes them, and the next one keeps those whose constants are the same.
-  uint8_t imagesHoldConstants = 0;
+  // Set by an emission and cleared by whatever changes the stage list or
+  // the unit entries the halves read: while set, each image is the one its
+  // stage last wrote, and an emission keeps those its stage would write
+  // again unchanged.
+  uint8_t imagesCurrent = 0;
   uint32_t bindingFlags = 0;
   CombinerStage* stageHead = nullptr;
   uint32_t appendedStages = 0;

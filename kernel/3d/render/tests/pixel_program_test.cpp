@@ -370,13 +370,29 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   for (uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(written[i]) << i;
   expectFresh("after an emission without constants");
 
-  // A new stage list (the final stage switched on) is written whole.
+  // A new stage list (the final stage switched on) is written whole; then
+  // a constant change writes only the stage that reads it, not the final
+  // stage, which reads none.
   live->options |= kPpsOptionMode;
   setConstant(0, 1.0f);
   commit();
   ASSERT_EQ(program->imageCount, 6u);
   for (uint32_t i = 0; i < 6; ++i) EXPECT_TRUE(written[i]) << i;
   expectFresh("with the final stage");
+  setConstant(6, -1.0f);
+  commit();
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i == 3) << i;
+  expectFresh("stage 3's first constant with the final stage");
+
+  // An emission without the constants marked writes the ordinary stages
+  // without them; a second one writes nothing: every image stands as such
+  // an emission writes it.
+  live->entries[0].block96[4] = 3.0f;
+  commit();
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i < 5) << i;
+  live->entries[0].block96[4] = 4.0f;
+  commit();
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_FALSE(written[i]) << i;
 }
 
 TEST_F(Programs, AProgramTakingOverComparesWithWhatTheTargetHolds) {
