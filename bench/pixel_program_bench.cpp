@@ -10,9 +10,10 @@
 // texture units write into the stream (bytes_per_draw), and the combiner
 // stage images the commit writes into the program's register block
 // (image_bytes_per_draw; a changed constant reaches only those, as the
-// stage images have no engine registers yet). The bytes per second count
-// both. The simulated board does not run in the loops: the stream is
-// rewound after every draw.
+// stage images have no engine registers yet, and only the images of the
+// stages that read it). The bytes per second count both. The simulated
+// board does not run in the loops: the stream is rewound after every
+// draw.
 #include <benchmark/benchmark.h>
 
 #include <string.h>
