@@ -6,11 +6,13 @@
 
 #include <string.h>
 
+#include <iterator>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
@@ -958,6 +960,48 @@ TEST_F(Programs, ClientPrograms) {
   EXPECT_EQ(cache->FindById(7)->units[3].coefficients[0], 0x881A);
   cache->SetProgramParams(7, 4, c);
   cache->SetProgramParams(99, 0, c);
+}
+
+// Token 72 writes each entry's constant into the live record and into
+// the selected client program; entries out of range change neither.
+TEST_F(Programs, ConstantTokensReachTheLiveRecordAndTheSelectedProgram) {
+  auto d = Description(2);
+  ASSERT_EQ(cache->CreateProgram(7, d.get(), true), 0u);
+  ASSERT_EQ(cache->CreateProgram(8, d.get(), true), 0u);
+  context->state.pixel.programSelector = 7;
+  TokenContext3d token{};
+  token.current = context;
+  struct Entry {
+    uint32_t index, bank;
+    float values[4];
+  };
+  const Entry entries[] = {
+      {0, 1, {1, 2, 3, 4}}, {1, 1, {5, 6, 7, 8}}, {2, 0, {9, 9, 9, 9}}, {1, 9, {-1, -2, -3, -4}}, {0, 10, {7, 7, 7, 7}},
+  };
+  std::vector<uint8_t> payload(24 * std::size(entries), 0);
+  for (size_t i = 0; i < std::size(entries); ++i) {
+    memcpy(&payload[24 * i], &entries[i].index, 4);
+    memcpy(&payload[24 * i + 4], &entries[i].bank, 4);
+    memcpy(&payload[24 * i + 8], entries[i].values, 16);
+  }
+  RenderState3dSetPixelConstants(&token, payload.data(), static_cast<uint32_t>(std::size(entries)), 0);
+  uint8_t out[kPipelineConstants][16];
+  memset(out, 0xEE, sizeof out);
+  cache->ReadConstants(7, out);
+  for (uint32_t slot : {2u, 3u, 19u}) {
+    const Entry& e = slot == 2 ? entries[0] : slot == 3 ? entries[1] : entries[3];
+    EXPECT_EQ(memcmp(out[slot], e.values, 16), 0) << slot;
+    EXPECT_EQ(memcmp(live->constants[slot], e.values, 16), 0) << slot;
+  }
+  EXPECT_EQ(live->dirtyConstants, 1u << 2 | 1u << 3 | 1u << 19);
+  for (uint32_t slot = 0; slot < kPipelineConstants; ++slot) {
+    const bool written = slot == 2 || slot == 3 || slot == 19;
+    EXPECT_TRUE(written || out[slot][0] == 0xEE) << slot;
+  }
+  // The program not selected takes none of them.
+  memset(out, 0xEE, sizeof out);
+  cache->ReadConstants(8, out);
+  for (uint32_t slot = 0; slot < kPipelineConstants; ++slot) EXPECT_EQ(out[slot][0], 0xEE) << slot;
 }
 
 TEST_F(Programs, ClientProgramsAreLimitedAndAllocationFailuresChangeNothing) {
