@@ -41,6 +41,15 @@ uint32_t WithField(uint32_t word, uint32_t shift, uint32_t mask, uint32_t value)
   return (word & ~(mask << shift)) | (value & mask) << shift;
 }
 
+// Whether the 16 bytes of two constants are equal: read as two 8-byte
+// words, without a call.
+inline bool SameConstant(const uint8_t* a, const uint8_t* b) {
+  uint64_t u[2], v[2];
+  memcpy(u, a, 16);
+  memcpy(v, b, 16);
+  return ((u[0] ^ v[0]) | (u[1] ^ v[1])) == 0;
+}
+
 bool Replicated(uint32_t swizzle) {
   return swizzle == 0x00 || swizzle == 0x55 || swizzle == 0xAA || swizzle == 0xFF;
 }
@@ -212,6 +221,7 @@ void CombinerStage::Clear() {
   generalCount = replicatedCount = 0;
   memset(constantImages, 0, sizeof constantImages);
   constantSourceValid = 0;
+  imageFrom = kImageFromOther;
   constantCount = 0;
   readMask = 0;
   constantsPresent = 0;
@@ -275,27 +285,39 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
     SetConstantImage(0, fifth);
     SetConstantImage(1, sixth);
   }
+  const bool marked = ConstantsMarked(state);
   if (type == kStageOrdinary) {
-    if ((state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0 && 2 * index + 1 < kPipelineConstants) {
+    if (marked) {
+      // Each constant image is made again only when its constant is not
+      // the one it was made from: the others already hold it.
       const uint8_t* source = state.constants[2 * index];
-      if (constantSourceValid != 0 && memcmp(constantSource, source, sizeof constantSource) == 0) {
-        // The images already hold these constants: they are emitted again.
-        if (constantCount < 2) constantCount = 2;
-        constantsPresent = 1;
-      } else {
+      for (uint32_t k = 0; k < 2; ++k) {
+        const uint8_t* constant = source + 16 * k;
+        if (constantSourceValid != 0 && SameConstant(constantSource[k], constant)) continue;
         float c[4];
-        memcpy(c, source, 16);
-        SetConstantImage(0, c);
-        memcpy(c, source + 16, 16);
-        SetConstantImage(1, c);
-        memcpy(constantSource, source, sizeof constantSource);
-        constantSourceValid = 1;
+        memcpy(c, constant, 16);
+        const int32_t v[4] = {ConstantStep(c[0]), ConstantStep(c[1]), ConstantStep(c[2]), ConstantStep(c[3])};
+        constantImages[k][0] = PackConstantImage(v, 0);
+        constantImages[k][1] = PackConstantImage(v, 1);
+        memcpy(constantSource[k], constant, 16);
       }
+      constantSourceValid = 1;
+      if (constantCount < 2) constantCount = 2;
+      constantsPresent = 1;
     }
     for (uint32_t shift : kRegShift) {
       if (FieldOf(image->colour[0], shift, kArgumentRegisterMask) == 15) image->register15 |= 1;
     }
   }
+  // What the image was made from: the halves alone, or the halves and
+  // the constants the state marked; anything else (the pair's matrix
+  // values, constant images set by a build) is not kept.
+  if (type == kStagePairFirst)
+    imageFrom = kImageFromOther;
+  else if (constantsPresent == 0)
+    imageFrom = kImageFromHalves;
+  else
+    imageFrom = type == kStageOrdinary && marked ? kImageFromConstants : kImageFromOther;
   if (constantsPresent != 0) {
     image->constants[0] = constantImages[0][0];
     image->constants[1] = constantImages[0][1];
@@ -305,6 +327,30 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
     constantsPresent = 0;
   }
   return true;
+}
+
+bool CombinerStage::ConstantsMarked(const PixelPipelineState& state) const {
+  return type == kStageOrdinary && (state.dirty & (kPpsConstants | kPpsConstantBlock)) != 0 &&
+         2 * index + 1 < kPipelineConstants;
+}
+
+bool CombinerStage::KeepsImage(const PixelPipelineState& state) const {
+  // A constant image set since the last emission goes into the next one.
+  if (constantsPresent != 0) return false;
+  const bool marked = ConstantsMarked(state);
+  if (imageFrom == kImageFromHalves) return !marked;
+  if (imageFrom != kImageFromConstants || !marked || constantSourceValid == 0) return false;
+  return SameConstant(constantSource[0], state.constants[2 * index]) &&
+         SameConstant(constantSource[1], state.constants[2 * index + 1]);
+}
+
+uint32_t CombinerStage::KeepImage(uint32_t* bindingFlags) {
+  if (bindingFlags != nullptr)
+    *bindingFlags |= uint32_t{colour.readsRegister16} | uint32_t{colour.readsRegister17} << 1 |
+                     uint32_t{alpha.readsRegister16} | uint32_t{alpha.readsRegister17} << 1;
+  if (imageFrom != kImageFromConstants) return 0;
+  if (constantCount < 2) constantCount = 2;
+  return kImageConstantsPresent;
 }
 
 // The fixed sequences read and write registers of the engine's own: the

@@ -158,6 +158,19 @@ class CombinerStage {
   void SetConstantImageFixed(uint32_t index, const int32_t values[4]);
   // Writes the stage's image from its halves and constants.
   bool EmitImage(const PixelPipelineState& state, CombinerStageImage* image, uint32_t* bindingFlags);
+  // Whether the state marks the constants for this stage's emission (an
+  // ordinary stage's two constants are then made into its images).
+  bool ConstantsMarked(const PixelPipelineState& state) const;
+  // Whether an emission now would write the image the last one wrote, the
+  // halves and the unit entries they read unchanged since: no constant
+  // image was set since, and the image came from the halves alone with
+  // the constants not marked now, or from the halves and the marked
+  // constants, marked again and equal to those it was made from.
+  bool KeepsImage(const PixelPipelineState& state) const;
+  // What such an emission leaves besides the image: the register reads
+  // ORed into bits 0-1 of the binding flags and the constant count; the
+  // image's flag word is returned.
+  uint32_t KeepImage(uint32_t* bindingFlags);
 
   // The fixed sequences: each sets the type, clears the lists and builds
   // both halves from the registers given.
@@ -191,7 +204,12 @@ class CombinerStage {
   // the images since): an emission with the same constants keeps them.
   uint8_t constantSourceValid = 0;
   uint8_t constantSource[2][16] = {};
+  // What the last emission made the image from (kImageFrom*).
+  uint8_t imageFrom = 0;
 };
+inline constexpr uint8_t kImageFromOther = 0;
+inline constexpr uint8_t kImageFromHalves = 1;
+inline constexpr uint8_t kImageFromConstants = 2;
 
 // The 11-bit conversion of a constant: trunc(c x 1024) clamped to
 // [-1024, 1023], NaN as 0.

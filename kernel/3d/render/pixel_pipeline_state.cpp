@@ -16,6 +16,29 @@ uint32_t SamplingWord(const PipelineStageEntry& e) {
   return w;
 }
 
+// Whether n bytes (a multiple of 4) are equal: read in 8-byte words,
+// inline instead of a call, without stopping early (the blocks compared
+// are small and mostly equal).
+inline bool SameBytes(const void* a, const void* b, size_t n) {
+  const uint8_t* x = static_cast<const uint8_t*>(a);
+  const uint8_t* y = static_cast<const uint8_t*>(b);
+  uint64_t diff = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t u, v;
+    memcpy(&u, x + i, 8);
+    memcpy(&v, y + i, 8);
+    diff |= u ^ v;
+  }
+  for (; i < n; i += 4) {
+    uint32_t u, v;
+    memcpy(&u, x + i, 4);
+    memcpy(&v, y + i, 4);
+    diff |= u ^ v;
+  }
+  return diff == 0;
+}
+
 uint32_t Bounded(uint32_t count) { return count < kPipelineEntries ? count : kPipelineEntries; }
 
 // An entry's reset values (its dirty word and the kept sampling bits
@@ -111,10 +134,6 @@ void PixelPipelineState::CopyFrom(const PixelPipelineState& live) {
   secondLinkedValue = SecondLinkedNow();
 }
 
-bool PixelPipelineState::AuxSamplerOn(uint32_t index) const {
-  return index == 0 ? entries[8].enables[0] != 0 : entries[9].enables[1] != 0;
-}
-
 void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint32_t count) {
   copy.dirty = 0;
   copy.dirtyConstants = 0;
@@ -144,11 +163,11 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
       }
     }
     if ((selected & kPeMatrixGroup) != 0) {
-      if (memcmp(c.block80, l.block80, sizeof c.block80) != 0) {
+      if (!SameBytes(c.block80, l.block80, sizeof c.block80)) {
         memcpy(c.block80, l.block80, sizeof c.block80);
         d |= kPeBlock80;
       }
-      if (memcmp(c.block96, l.block96, sizeof c.block96) != 0) {
+      if (!SameBytes(c.block96, l.block96, sizeof c.block96)) {
         memcpy(c.block96, l.block96, sizeof c.block96);
         d |= kPeBlock96;
       }
@@ -159,7 +178,7 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
         c.word120 = l.word120;
         d |= kPeFieldsQT;
       }
-      if (memcmp(&c.lodLevels, &l.lodLevels, 12) != 0) {
+      if (!SameBytes(&c.lodLevels, &l.lodLevels, 12)) {
         memcpy(&c.lodLevels, &l.lodLevels, 12);
         d |= kPePairs;
       }
@@ -185,7 +204,7 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
     copy.dirty |= kPpsStageMask;
   }
   if ((compare & kPpsConstantBlock) != 0 &&
-      memcmp(copy.constants, live.constants, 16 * kPipelineBlockConstants) != 0) {
+      !SameBytes(copy.constants, live.constants, 16 * kPipelineBlockConstants)) {
     memcpy(copy.constants, live.constants, 16 * kPipelineBlockConstants);
     copy.dirty |= kPpsConstantBlock;
     copy.dirtyConstants = 0xFFFFFFFF;
@@ -200,11 +219,11 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
     // look one by one.
     if (slots != 0) {
       const uint32_t first = static_cast<uint32_t>(__builtin_ctz(slots));
-      if (memcmp(copy.constants[first], live.constants[first], 16 * (kPipelineConstants - first)) == 0) slots = 0;
+      if (SameBytes(copy.constants[first], live.constants[first], 16 * (kPipelineConstants - first))) slots = 0;
     }
     for (uint32_t m = slots; m != 0; m &= m - 1) {
       const uint32_t i = static_cast<uint32_t>(__builtin_ctz(m));
-      if (memcmp(copy.constants[i], live.constants[i], 16) == 0) continue;
+      if (SameBytes(copy.constants[i], live.constants[i], 16)) continue;
       memcpy(copy.constants[i], live.constants[i], 16);
       copy.dirtyConstants |= 1u << i;
       copy.dirty |= kPpsConstants;

@@ -124,7 +124,9 @@ struct PixelPipelineState {
   // Copies every byte, then refreshes the linked values.
   void CopyFrom(const PixelPipelineState& live);
   // Whether an auxiliary sampler (entry 8 or 9) is switched on.
-  bool AuxSamplerOn(uint32_t index) const;
+  bool AuxSamplerOn(uint32_t index) const {
+    return index == 0 ? entries[8].enables[0] != 0 : entries[9].enables[1] != 0;
+  }
   // The linked values as the linked records hold them now (the stored ones
   // without a link).
   uint32_t FirstLinkedNow() const;

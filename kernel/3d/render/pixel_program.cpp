@@ -206,6 +206,7 @@ void PixelProgram::Reset() {
   stageHead = nullptr;
   appendedStages = 0;
   imageCount = 0;
+  imagesCurrent = 0;
   candidateFlag = 0;
   acceptedCount = 0;
   chosen = -1;
@@ -437,16 +438,26 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   const uint32_t width = u.sizes[0] & 0x3FFF;
   const uint32_t height = u.sizes[1] & 0x3FFF;
   const uint32_t pitch = u.sizes[2] & 0xFFF;
-  float lod[2];
-  memcpy(lod, reinterpret_cast<const uint8_t*>(&e) + offsetof(PipelineStageEntry, lodRange), sizeof lod);
-  float bias;
-  const uint32_t biasBits = e.pair[0];
-  memcpy(&bias, &biasBits, 4);
+  // The LOD and bias fields: converted only when their inputs changed.
+  uint32_t inputs[4];
+  memcpy(inputs, reinterpret_cast<const uint8_t*>(&e) + offsetof(PipelineStageEntry, lodRange), 8);
+  inputs[2] = e.pair[0];
+  memcpy(&inputs[3], &u.extraBias, 4);
+  if (u.paramsMade == 0 || ((inputs[0] ^ u.paramInputs[0]) | (inputs[1] ^ u.paramInputs[1]) |
+                            (inputs[2] ^ u.paramInputs[2]) | (inputs[3] ^ u.paramInputs[3])) != 0) {
+    float lod[2];
+    float bias;
+    memcpy(lod, inputs, sizeof lod);
+    memcpy(&bias, &inputs[2], 4);
+    u.paramFields = LodField(lod[0]) | LodField(lod[1]) << 8 | BiasField(bias, u.extraBias) << 16;
+    memcpy(u.paramInputs, inputs, sizeof inputs);
+    u.paramsMade = 1;
+  }
   // Word by word: the image words the unit step just stored are not read
   // back as a block.
-  const uint32_t w0 = (u.image[0] & 0x3FF) | LodField(lod[0]) << 10 | LodField(lod[1]) << 18;
+  const uint32_t w0 = (u.image[0] & 0x3FF) | (u.paramFields & 0xFFFF) << 10;
   const uint32_t w2 = width | height << 14;
-  const uint32_t w3 = pitch | BiasField(bias, u.extraBias) << 12;
+  const uint32_t w3 = pitch | (u.paramFields >> 16) << 12;
   const uint32_t w4 = uint32_t{u.coefficients[0]} | uint32_t{u.coefficients[1]} << 16;
   const uint32_t w5 = uint32_t{u.coefficients[2]} | uint32_t{u.coefficients[3]} << 16;
   // The first group is 0x99, 0x9B, 0x98, 0x9A; the second 0x9E-0xA1.
@@ -618,6 +629,8 @@ void PixelProgram::RegisterStep() {
 }
 
 void PixelProgram::ApplyCandidate(const PixelCandidate& c) {
+  // The entries' flags change, which the halves read at emission.
+  imagesCurrent = 0;
   for (uint32_t i = unitCount; i-- > 0;) {
     PixelUnit& u = units[i];
     u.selection = c.masks[i];
@@ -768,6 +781,7 @@ bool PixelProgram::StageStep(const PixelDeviceCaps& caps) {
 }
 
 void PixelProgram::AppendFixedStages() {
+  imagesCurrent = 0;
   appendedStages = 0;
   CombinerStage* last = nullptr;
   stageHead = nullptr;
@@ -832,11 +846,19 @@ void PixelProgram::EmitStages() {
   imageCount = 0;
   imageSummary = 0;
   bindingFlags = 0;
+  // Over the same stages, a stage that would write its image as it stands
+  // (a constant change it does not read, a fixed stage) keeps it.
+  const bool keep = imagesCurrent != 0;
   for (CombinerStage* s = stageHead; s != nullptr && imageCount < kProgramStages; s = s->next) {
     CombinerStageImage& image = images[imageCount++];
+    if (keep && s->KeepsImage(state)) {
+      imageSummary |= static_cast<uint8_t>(s->KeepImage(&bindingFlags));
+      continue;
+    }
     s->EmitImage(state, &image, &bindingFlags);
     imageSummary |= static_cast<uint8_t>(image.flags);
   }
+  imagesCurrent = 1;
   if (imageCount >= 6) imageSummary |= 0x20;
   const uint32_t flags = bindingFlags & 3;
   memcpy(unitBinding + kUbFlags, &flags, 4);

@@ -108,6 +108,14 @@ struct PixelUnit {
   // The sizes the build gave the unit: what it goes back to without a
   // surface.
   uint32_t baseSizes[3];
+  // The LOD and bias inputs the parameter fields were last made from (the
+  // two LOD values, the bias and the extra bias, as bits) and the fields
+  // made from them (the LOD fields in bits 0-15, the bias field in bits
+  // 16-24), valid while paramsMade is set: the same inputs take the same
+  // fields without converting again.
+  uint32_t paramInputs[4];
+  uint32_t paramFields;
+  uint8_t paramsMade;
 };
 inline constexpr uint32_t kPuDirect = 0x1;
 inline constexpr uint32_t kPuBound = 0x2;    // a texture is bound
@@ -225,6 +233,11 @@ class PixelProgram : public OsHeapObject {
   CombinerStageImage images[kProgramStages];
   uint32_t imageCount = 0;
   uint8_t imageSummary = 0;
+  // Set by an emission and cleared by whatever changes the stage list or
+  // the unit entries the halves read: while set, each image is the one its
+  // stage last wrote, and an emission keeps those its stage would write
+  // again unchanged.
+  uint8_t imagesCurrent = 0;
   uint32_t bindingFlags = 0;
   CombinerStage* stageHead = nullptr;
   uint32_t appendedStages = 0;

@@ -193,10 +193,6 @@ void PixelProgramCache::Forget(PixelProgram* program) {
   if (current == program) current = nullptr;
 }
 
-bool PixelProgramCache::NeedsCommit() const {
-  return current != nullptr && (current->dirty != 0 || current->TargetMoved());
-}
-
 void PixelProgramCache::ForgetSurface(const Surface3d* surface) {
   if (surface == nullptr) return;
   scratch.ForgetSurface(surface);
@@ -404,12 +400,6 @@ bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state) {
   return cache->Select(state->pipelineState, target);
 }
 
-bool PixelProgramCacheValid(PixelProgramCache* cache) {
-  return cache != nullptr && cache->current != nullptr && cache->current->valid != 0;
-}
-
-bool PixelProgramCacheNeedsCommit(const PixelProgramCache* cache) { return cache != nullptr && cache->NeedsCommit(); }
-
 void PixelProgramCacheForgetSurface(PixelProgramCache* cache, const Surface3d* surface) {
   if (cache != nullptr) cache->ForgetSurface(surface);
 }
@@ -465,6 +455,10 @@ void RenderState3dSetPixelConstants(TokenContext3d* token, const uint8_t* payloa
   if (token == nullptr || token->current == nullptr) return;
   RenderContext3d* context = token->current;
   RenderState3d& rs = context->state;
+  // The client program the constants also go to, looked up once: nothing
+  // in the loop changes the selector or the cache's programs.
+  PixelProgram* program =
+      context->programCache != nullptr ? context->programCache->FindById(rs.pixel.programSelector) : nullptr;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* entry = payload + 24u * i;
     uint32_t index, bank;
@@ -476,8 +470,7 @@ void RenderState3dSetPixelConstants(TokenContext3d* token, const uint8_t* payloa
     memcpy(rs.pipelineState.constants[slot], entry + 8, 16);
     rs.pipelineState.dirtyConstants |= 1u << slot;
     rs.pixel.dirty |= slot < kPipelineBlockConstants ? kPpsConstantBlock | kPpsConstants : kPpsConstants;
-    if (context->programCache != nullptr)
-      context->programCache->SetConstant(rs.pixel.programSelector, index, bank, entry + 8);
+    if (program != nullptr) program->SetConstant(index, bank, entry + 8);
   }
 }
 

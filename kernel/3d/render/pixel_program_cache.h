@@ -65,7 +65,11 @@ class PixelProgramCache : public OsHeapObject {
   // Whether the current program must be committed again although the
   // render state marks nothing: a surface it sampled went, or the colour
   // target its units take changed.
-  bool NeedsCommit() const;
+  // (Inline: the render state's application asks before every draw; the
+  // target is looked at only for a program whose units take it.)
+  bool NeedsCommit() const {
+    return current != nullptr && (current->dirty != 0 || (current->takesTarget != 0 && current->TargetMoved()));
+  }
   // A surface goes: every program lets go of it (the scratch program, the
   // keyed and the client programs), and the next application commits the
   // current one again.
@@ -98,8 +102,12 @@ class PixelProgramCache : public OsHeapObject {
 PixelProgramCache* NewPixelProgramCache(RenderContext3d* context);
 void DeletePixelProgramCache(PixelProgramCache* cache);
 bool PixelProgramCacheSelect(PixelProgramCache* cache, RenderState3d* state);
-bool PixelProgramCacheValid(PixelProgramCache* cache);
-bool PixelProgramCacheNeedsCommit(const PixelProgramCache* cache);
+inline bool PixelProgramCacheValid(PixelProgramCache* cache) {
+  return cache != nullptr && cache->current != nullptr && cache->current->valid != 0;
+}
+inline bool PixelProgramCacheNeedsCommit(const PixelProgramCache* cache) {
+  return cache != nullptr && cache->NeedsCommit();
+}
 void PixelProgramCacheForgetSurface(PixelProgramCache* cache, const Surface3d* surface);
 void PixelProgramCacheLoadConstantBlock(PixelProgramCache* cache, uint32_t block, RenderState3d* state);
 

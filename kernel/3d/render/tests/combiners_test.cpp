@@ -357,4 +357,83 @@ TEST(Combiners, StageImagesFollowTheConstantsOfEveryEmission) {
   EXPECT_EQ(clamped.constants[2], 1023u);
 }
 
+// A stage says it keeps its image only where emitting again would write
+// the image as it stands: through a run of emissions with the constants
+// marked or not, changed or not, a constant image set in between and a
+// pair's matrix values changed, each stage's answer is checked against an
+// emission into a copy of its last image.
+TEST(Combiners, AStageKeepsItsImageOnlyWhereAnEmissionWouldWriteItUnchanged) {
+  auto state = std::make_unique<PixelPipelineState>();
+  state->Reset(nullptr);
+  auto setConstant = [&](uint32_t slot, float x) {
+    const float c[4] = {x, -x, x / 4, 1.0f};
+    memcpy(state->constants[slot], c, 16);
+  };
+  setConstant(2, 0.5f);
+  setConstant(3, -0.25f);
+  struct Step {
+    const char* what;
+    uint32_t dirty;
+    void (*change)(PixelPipelineState&, CombinerStage&);
+    // Expected answers: the ordinary stage, the first of three 14 stages,
+    // the pair's first stage, the final stage.
+    bool keeps[4];
+  };
+  const Step steps[] = {
+      {"first emission", kPpsConstants, nullptr, {false, false, false, false}},
+      {"the same constants marked", kPpsConstants, nullptr, {true, false, false, true}},
+      {"the same again", kPpsConstantBlock, nullptr, {true, true, false, true}},
+      {"constants not marked", 0, nullptr, {false, true, false, true}},
+      {"not marked again", 0, nullptr, {true, true, false, true}},
+      {"marked, unchanged", kPpsConstants, nullptr, {false, true, false, true}},
+      {"the second constant changed", kPpsConstants,
+       [](PixelPipelineState& st, CombinerStage&) {
+         const float c[4] = {0.75f, 0, 0, 0};
+         memcpy(st.constants[3], c, 16);
+       },
+       {false, true, false, true}},
+      {"marked, unchanged", kPpsConstants, nullptr, {true, true, false, true}},
+      {"a constant image set", kPpsConstants,
+       [](PixelPipelineState&, CombinerStage& stage) {
+         const int32_t v[4] = {7, 7, 7, 7};
+         stage.SetConstantImageFixed(0, v);
+       },
+       {false, false, false, false}},
+      {"the pair's matrix values", 0,
+       [](PixelPipelineState& st, CombinerStage&) { st.entries[3].block96[4] = -0.5f; }, {false, false, false, false}},
+      {"not marked, unchanged", 0, nullptr, {true, true, false, true}},
+  };
+  CombinerStage stages[4];
+  stages[0].index = 1;
+  stages[0].colour.Build(Instruction(1, 9, 15, 6, 255), nullptr, false);
+  stages[0].alpha.Build(Instruction(0, 9, 16, 255, 255), nullptr, true);
+  stages[1].BuildTriple14(0);
+  stages[2].BuildPair(kStagePairFirst, 3, 0);
+  stages[3].BuildSingle17();
+  CombinerStageImage images[4];
+  memset(images, 0xA5, sizeof images);
+  for (const Step& step : steps) {
+    for (uint32_t k = 0; k < 4; ++k) {
+      SCOPED_TRACE(testing::Message() << step.what << ", stage " << k);
+      state->dirty = step.dirty;
+      if (step.change != nullptr) step.change(*state, stages[k]);
+      const bool keeps = stages[k].KeepsImage(*state);
+      EXPECT_EQ(keeps, step.keeps[k]);
+      CombinerStage copy = stages[k];
+      uint32_t keptBinding = 0;
+      const uint32_t keptFlags = copy.KeepImage(&keptBinding);
+      CombinerStageImage emitted = images[k];
+      uint32_t binding = 0;
+      ASSERT_TRUE(stages[k].EmitImage(*state, &emitted, &binding));
+      if (keeps) {
+        EXPECT_EQ(memcmp(&emitted, &images[k], sizeof emitted), 0);
+        EXPECT_EQ(keptFlags, emitted.flags);
+        EXPECT_EQ(keptBinding, binding);
+        EXPECT_EQ(copy.constantCount, stages[k].constantCount);
+      }
+      images[k] = emitted;
+    }
+  }
+}
+
 }  // namespace

@@ -6,11 +6,13 @@
 
 #include <string.h>
 
+#include <iterator>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
@@ -294,6 +296,107 @@ TEST_F(Programs, TheFinalStageFollowsOptionBitZeroFromTheFirstCommit) {
   EXPECT_EQ(later->imageCount, fresh->imageCount);
 }
 
+// A commit that marks the constants keeps the images of stages whose
+// constants did not change and makes again only the constant images that
+// did; after every step the images are those of a fresh program committed
+// for the same state, flag words included.
+TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
+  // Five stages (constants 0-9) and a unit on entry 0 without a surface.
+  auto d = Description(5, 1);
+  auto program = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(program->Build(cache, d.get(), kProgramModeFixed));
+  ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+  ASSERT_EQ(program->imageCount, 5u);
+  auto expectFresh = [&](const char* step) {
+    SCOPED_TRACE(step);
+    auto fresh = std::make_unique<PixelProgram>();
+    std::unique_ptr<ContextState3d> own(NewContextState3d(nullptr));
+    ASSERT_TRUE(fresh->Build(cache, d.get(), kProgramModeFixed));
+    ASSERT_TRUE(fresh->Commit(0, *live, own.get(), cache->caps));
+    ASSERT_EQ(fresh->imageCount, program->imageCount);
+    for (uint32_t i = 0; i < program->imageCount; ++i)
+      EXPECT_EQ(memcmp(&fresh->images[i], &program->images[i], sizeof(CombinerStageImage)), 0) << "image " << i;
+  };
+  auto setConstant = [&](uint32_t slot, float x) {
+    const float c[4] = {x, -x, x / 2, 0.25f};
+    memcpy(live->constants[slot], c, 16);
+    live->dirty |= slot < kPipelineBlockConstants ? kPpsConstants | kPpsConstantBlock : kPpsConstants;
+    live->dirtyConstants |= 1u << slot;
+  };
+  // A commit, telling which images it wrote: their flag words are marked
+  // before and put back where the commit left them.
+  bool written[kProgramStages] = {};
+  auto commit = [&] {
+    uint32_t flags[kProgramStages];
+    for (uint32_t i = 0; i < kProgramStages; ++i) {
+      flags[i] = program->images[i].flags;
+      program->images[i].flags = 0xFFFFFFFF;
+    }
+    ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+    for (uint32_t i = 0; i < kProgramStages; ++i) {
+      written[i] = program->images[i].flags != 0xFFFFFFFF;
+      if (!written[i]) program->images[i].flags = flags[i];
+    }
+    live->dirty = live->dirtyConstants = 0;
+  };
+
+  // (The second commit lays the stages out again: every image is written.)
+  setConstant(2, 0.25f);
+  commit();
+  for (uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(written[i]) << i;
+  // Slot 2 is stage 1's first constant: only its image is written again,
+  // its constants x | w << 16 and z | y << 16 in 11-bit steps.
+  setConstant(2, 0.5f);
+  commit();
+  EXPECT_TRUE(written[1]);
+  for (uint32_t i : {0u, 2u, 3u, 4u}) EXPECT_FALSE(written[i]) << i;
+  EXPECT_EQ(program->images[1].constants[0], 512u | 256u << 16);
+  EXPECT_EQ(program->images[1].constants[1], 256u | 0x600u << 16);
+  expectFresh("stage 1's first constant");
+  // Slot 9, stage 4's second constant, beyond the constant block.
+  setConstant(9, -0.75f);
+  commit();
+  EXPECT_TRUE(written[4]);
+  for (uint32_t i : {0u, 1u, 2u, 3u}) EXPECT_FALSE(written[i]) << i;
+  expectFresh("stage 4's second constant");
+
+  // An emission without the constants marked (a matrix value of entry 0)
+  // writes the images without them; the next constant change writes every
+  // stage's image again with its constants.
+  live->entries[0].block96[4] = 2.0f;
+  commit();
+  EXPECT_TRUE(written[0]);
+  EXPECT_EQ(program->images[0].flags & kImageConstantsPresent, 0u);
+  setConstant(4, 0.125f);
+  commit();
+  for (uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(written[i]) << i;
+  expectFresh("after an emission without constants");
+
+  // A new stage list (the final stage switched on) is written whole; then
+  // a constant change writes only the stage that reads it, not the final
+  // stage, which reads none.
+  live->options |= kPpsOptionMode;
+  setConstant(0, 1.0f);
+  commit();
+  ASSERT_EQ(program->imageCount, 6u);
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_TRUE(written[i]) << i;
+  expectFresh("with the final stage");
+  setConstant(6, -1.0f);
+  commit();
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i == 3) << i;
+  expectFresh("stage 3's first constant with the final stage");
+
+  // An emission without the constants marked writes the ordinary stages
+  // without them; a second one writes nothing: every image stands as such
+  // an emission writes it.
+  live->entries[0].block96[4] = 3.0f;
+  commit();
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i < 5) << i;
+  live->entries[0].block96[4] = 4.0f;
+  commit();
+  for (uint32_t i = 0; i < 6; ++i) EXPECT_FALSE(written[i]) << i;
+}
+
 TEST_F(Programs, AProgramTakingOverComparesWithWhatTheTargetHolds) {
   Surface3d* texture = Texture(64, 64);
   ASSERT_NE(texture, nullptr);
@@ -361,6 +464,35 @@ TEST_F(Programs, UnitParameterFields) {
   EXPECT_EQ(w[5] & 0xFFF, 256u);
   EXPECT_EQ(w[5] >> 12 & 0x1FF, static_cast<uint32_t>(-80) & 0x1FF);
   EXPECT_EQ(w[6], 0x77E6u | 0x881Au << 16);
+}
+
+// The LOD and bias fields follow every change of their inputs commit after
+// commit, also where the inputs come back to earlier values or only a
+// NaN's payload changes.
+TEST_F(Programs, LodAndBiasChangesReachTheUnitCommitAfterCommit) {
+  auto d = Description(1, 1);
+  auto program = std::make_unique<PixelProgram>();
+  ASSERT_TRUE(program->Build(cache, d.get(), kProgramModeFixed));
+  const float nan1 = __builtin_nanf("1");
+  const float nan2 = __builtin_nanf("2");
+  struct Step {
+    float lod0, lod1, bias;
+  };
+  const Step steps[] = {
+      {1.0f, 20.0f, -1.0f}, {1.0f, 20.0f, -1.0f}, {1.0f, 20.0f, 2.5f}, {3.0f, 20.0f, 2.5f}, {3.0f, 7.5f, 2.5f},
+      {1.0f, 20.0f, -1.0f}, {nan1, nan1, nan1},   {nan2, nan2, nan2},  {-0.0f, 0.0f, -0.0f}, {0.0f, -0.0f, 0.0f},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << s.lod0 << " " << s.lod1 << " " << s.bias);
+    live->entries[0].lodRange[0] = s.lod0;
+    live->entries[0].lodRange[1] = s.lod1;
+    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &s.bias, 4);
+    ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
+    const uint32_t* w = target->textureUnits.units[0].words;
+    EXPECT_EQ(w[2] >> 10 & 0xFF, LodField(s.lod0));
+    EXPECT_EQ(w[2] >> 18 & 0xFF, LodField(s.lod1));
+    EXPECT_EQ(w[5] >> 12 & 0x1FF, BiasField(s.bias, 0.0f));
+  }
 }
 
 // ---- The stage step ---------------------------------------------------------------------------
@@ -828,6 +960,48 @@ TEST_F(Programs, ClientPrograms) {
   EXPECT_EQ(cache->FindById(7)->units[3].coefficients[0], 0x881A);
   cache->SetProgramParams(7, 4, c);
   cache->SetProgramParams(99, 0, c);
+}
+
+// Token 72 writes each entry's constant into the live record and into
+// the selected client program; entries out of range change neither.
+TEST_F(Programs, ConstantTokensReachTheLiveRecordAndTheSelectedProgram) {
+  auto d = Description(2);
+  ASSERT_EQ(cache->CreateProgram(7, d.get(), true), 0u);
+  ASSERT_EQ(cache->CreateProgram(8, d.get(), true), 0u);
+  context->state.pixel.programSelector = 7;
+  TokenContext3d token{};
+  token.current = context;
+  struct Entry {
+    uint32_t index, bank;
+    float values[4];
+  };
+  const Entry entries[] = {
+      {0, 1, {1, 2, 3, 4}}, {1, 1, {5, 6, 7, 8}}, {2, 0, {9, 9, 9, 9}}, {1, 9, {-1, -2, -3, -4}}, {0, 10, {7, 7, 7, 7}},
+  };
+  std::vector<uint8_t> payload(24 * std::size(entries), 0);
+  for (size_t i = 0; i < std::size(entries); ++i) {
+    memcpy(&payload[24 * i], &entries[i].index, 4);
+    memcpy(&payload[24 * i + 4], &entries[i].bank, 4);
+    memcpy(&payload[24 * i + 8], entries[i].values, 16);
+  }
+  RenderState3dSetPixelConstants(&token, payload.data(), static_cast<uint32_t>(std::size(entries)), 0);
+  uint8_t out[kPipelineConstants][16];
+  memset(out, 0xEE, sizeof out);
+  cache->ReadConstants(7, out);
+  for (uint32_t slot : {2u, 3u, 19u}) {
+    const Entry& e = slot == 2 ? entries[0] : slot == 3 ? entries[1] : entries[3];
+    EXPECT_EQ(memcmp(out[slot], e.values, 16), 0) << slot;
+    EXPECT_EQ(memcmp(live->constants[slot], e.values, 16), 0) << slot;
+  }
+  EXPECT_EQ(live->dirtyConstants, 1u << 2 | 1u << 3 | 1u << 19);
+  for (uint32_t slot = 0; slot < kPipelineConstants; ++slot) {
+    const bool written = slot == 2 || slot == 3 || slot == 19;
+    EXPECT_TRUE(written || out[slot][0] == 0xEE) << slot;
+  }
+  // The program not selected takes none of them.
+  memset(out, 0xEE, sizeof out);
+  cache->ReadConstants(8, out);
+  for (uint32_t slot = 0; slot < kPipelineConstants; ++slot) EXPECT_EQ(out[slot][0], 0xEE) << slot;
 }
 
 TEST_F(Programs, ClientProgramsAreLimitedAndAllocationFailuresChangeNothing) {
