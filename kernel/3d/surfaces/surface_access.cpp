@@ -111,14 +111,32 @@ bool Surface3d::AwaitEngine() {
 
 namespace {
 
-// The surface that owns the memory: a clone's master (the levels of a
-// texture set share their master's block).
-MmSurface* MemoryOwner(Surface3d* s) { return s->master != nullptr ? s->master : s; }
+// The longest chain of clones of clones followed to the memory's owner;
+// a chain is as long as the clones a client made of clones.
+constexpr uint32_t kMaxCloneChain = 64;
+
+// The surface that owns the memory: a clone's master, or where clones were
+// made of clones, the master at the chain's root (the levels of a texture
+// set share their master's block); null past the longest chain. A window
+// made for the memory belongs to that surface, which gives it back with
+// its block; a clone never frees one.
+MmSurface* MemoryOwner(Surface3d* s) {
+  MmSurface* owner = s;
+  for (uint32_t i = 0; i < kMaxCloneChain && owner->master != nullptr; ++i) owner = owner->master;
+  return owner->master == nullptr ? owner : nullptr;
+}
+
+// The owner's window over the memory, or null.
+MmHostAperture* OwnersWindow(Surface3d* s) {
+  const MmSurface* owner = MemoryOwner(s);
+  return owner != nullptr ? owner->aperture : nullptr;
+}
 
 // Local memory without a mapping of its own: a window of the host aperture
 // over the owner's whole block (it goes with the owner's block).
 bool LockLocalWindow(Surface3d* s, const MmBlock* b, Mapping* m) {
   MmSurface* owner = MemoryOwner(s);
+  if (owner == nullptr) return false;
   CommonData* common = s->owner != nullptr ? s->owner->common : nullptr;
   MmSurfaceMapper* mapper = common != nullptr && common->memoryRecord != nullptr ? common->memoryRecord->mapper : nullptr;
   if (owner->aperture == nullptr) {
@@ -143,7 +161,7 @@ Mapping MapByKind(Surface3d* s) {
   Mapping m;
   const MmBlock* b = s->block != nullptr ? s->block : (s->master != nullptr ? s->master->block : nullptr);
   if (b == nullptr) return m;
-  MmHostAperture* aperture = MemoryOwner(s)->aperture;
+  MmHostAperture* aperture = OwnersWindow(s);
   switch (s->MemoryKind()) {
     case 0:
     case 7:
@@ -178,7 +196,7 @@ Mapping MapByKind(Surface3d* s) {
 }
 
 void Unmap(Surface3d* s, const Mapping& m) {
-  MmHostAperture* aperture = MemoryOwner(s)->aperture;
+  MmHostAperture* aperture = OwnersWindow(s);
   if (m.aperture && aperture != nullptr) aperture->Unlock();
 }
 

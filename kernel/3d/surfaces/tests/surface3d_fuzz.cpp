@@ -303,6 +303,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   glue.Close(file);
   glue.DestroyDevice(device);
   glue.Unload();
+  // Where each block that is left was taken, for the report.
+  for (const kglue::LiveBlock& block : glue.LiveBlocks())
+    fprintf(stderr, "kernel surface3d fuzz: %zu bytes left, taken at %s:%d\n", block.size, block.file.c_str(),
+            block.line);
   Check(glue.LiveBlocks().empty(), "memory of the glue is left");
   Check(glue.LiveRegions() == 0 && glue.LiveLockedPages() == 0, "a region or pages are left");
   Check(glue.Misuses().empty(), "the glue was misused");

@@ -356,6 +356,44 @@ TEST_F(Access, BorderedPiecesLandWhereTheSurfaceKeepsThem) {
   EXPECT_FALSE(s->LockWithRequest(&bad));
 }
 
+// A window over local memory without a processor mapping belongs to the
+// surface that owns the memory, also for a clone made of a clone: the
+// middle clone goes first, and nothing of the glue is left behind.
+TEST_F(Access, AWindowForAClonesCloneBelongsToTheMemorysOwner) {
+  const size_t live = glue.LiveBlocks().size();
+  SurfaceCreateRequest request = Request(kArgb, 16, 16);
+  Surface3d* root = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(root, nullptr);
+  request.master = root;
+  Surface3d* middle = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(middle, nullptr);
+  request.master = middle;
+  Surface3d* clone = Surface3d::CreatePlaced(pdev, &request);
+  ASSERT_NE(clone, nullptr);
+  ASSERT_EQ(clone->master, middle);
+  // No processor view of the block: the lock takes a window of the host
+  // aperture.
+  MmHostAperture* frameBuffer = pdev->surfaceManager->frameBufferWindow;
+  ASSERT_NE(frameBuffer, nullptr);
+  uint8_t* const mapped = frameBuffer->mapped;
+  frameBuffer->mapped = nullptr;
+  Client in(16 * 4 * 16);
+  for (size_t i = 0; i < in.size; ++i) in.data()[i] = static_cast<uint8_t>(i);
+  SurfaceLockRequest q = Whole(in, 16 * 4, 0);
+  const bool written = clone->LockWithRequest(&q);
+  frameBuffer->mapped = mapped;
+  ASSERT_TRUE(written);
+  EXPECT_NE(root->aperture, nullptr);
+  EXPECT_EQ(middle->aperture, nullptr);
+  // The bytes reached the memory the root owns.
+  const uint8_t* memory = board.LocalMemory() + (root->busWord & kDescAddressMask);
+  EXPECT_EQ(memcmp(memory, in.data(), 16 * 4), 0);
+  delete middle;
+  delete clone;
+  delete root;
+  EXPECT_EQ(glue.LiveBlocks().size(), live) << "the window outlived the surfaces";
+}
+
 TEST_F(Access, ALockWaitsForTheEngineAndFlushesItsCaches) {
   Surface3d* s = Make(kArgb, 32, 8);
   ASSERT_NE(s, nullptr);
