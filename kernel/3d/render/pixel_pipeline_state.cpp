@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "core/same_bytes.h"
 #include "core/utils.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -14,29 +15,6 @@ uint32_t SamplingWord(const PipelineStageEntry& e) {
   uint32_t w;
   memcpy(&w, e.sampling, 4);
   return w;
-}
-
-// Whether n bytes (a multiple of 4) are equal: read in 8-byte words,
-// inline instead of a call, without stopping early (the blocks compared
-// are small and mostly equal).
-inline bool SameBytes(const void* a, const void* b, size_t n) {
-  const uint8_t* x = static_cast<const uint8_t*>(a);
-  const uint8_t* y = static_cast<const uint8_t*>(b);
-  uint64_t diff = 0;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t u, v;
-    memcpy(&u, x + i, 8);
-    memcpy(&v, y + i, 8);
-    diff |= u ^ v;
-  }
-  for (; i < n; i += 4) {
-    uint32_t u, v;
-    memcpy(&u, x + i, 4);
-    memcpy(&v, y + i, 4);
-    diff |= u ^ v;
-  }
-  return diff == 0;
 }
 
 uint32_t Bounded(uint32_t count) { return count < kPipelineEntries ? count : kPipelineEntries; }

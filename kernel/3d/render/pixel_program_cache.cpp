@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "core/same_bytes.h"
 #include "core/os.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
@@ -30,29 +31,6 @@ inline uint32_t HalfCode(const StageArgumentSet& s) {
 inline bool HasModifier(const StageArgumentSet& s) {
   return (s.args[0].value[0] | s.args[0].value[1] | s.args[1].value[0] | s.args[1].value[1] | s.args[2].value[0] |
           s.args[2].value[1]) != 0;
-}
-
-// Whether n bytes (a multiple of 4) are equal, without stopping early: the
-// descriptions compared are equal on a cache hit, so every byte is read
-// anyway.
-inline bool SameBytes(const void* a, const void* b, size_t n) {
-  const uint8_t* x = static_cast<const uint8_t*>(a);
-  const uint8_t* y = static_cast<const uint8_t*>(b);
-  uint64_t diff = 0;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t u, v;
-    memcpy(&u, x + i, 8);
-    memcpy(&v, y + i, 8);
-    diff |= u ^ v;
-  }
-  for (; i < n; i += 4) {
-    uint32_t u, v;
-    memcpy(&u, x + i, 4);
-    memcpy(&v, y + i, 4);
-    diff |= u ^ v;
-  }
-  return diff == 0;
 }
 
 // The bytes of a stage record a fixed-function build reads: both argument

@@ -5,6 +5,7 @@
 
 #include <type_traits>
 
+#include "core/same_bytes.h"
 #include "core/utils.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/tnl/tnl_setup.h"
@@ -300,23 +301,6 @@ void StateBlock::CaptureValues() {
 
 namespace {
 
-// Whether two blocks of N bytes hold the same bits: compared 64 bits at a
-// time, with no branch on the way.
-template <uint32_t N>
-bool SameBytes(const void* a, const void* b) {
-  static_assert(N % 8 == 0);
-  const unsigned char* x = static_cast<const unsigned char*>(a);
-  const unsigned char* y = static_cast<const unsigned char*>(b);
-  uint64_t d = 0;
-  for (uint32_t i = 0; i < N; i += 8) {
-    uint64_t p, q;
-    memcpy(&p, x + i, 8);
-    memcpy(&q, y + i, 8);
-    d |= p ^ q;
-  }
-  return d == 0;
-}
-
 // Copies N bytes (onto the same bits where they are the same), 64 bits at
 // a time with no branch on the way: 1 when any of them differed.
 template <uint32_t N>
@@ -377,7 +361,7 @@ void StateBlock::ApplyTransforms() {
        bits &= bits - 1) {
     const uint32_t slot = static_cast<uint32_t>(__builtin_ctzll(bits));
     Matrix4Words* stored = reinterpret_cast<Matrix4Words*>(base + kTransformOffsets.at[slot]);
-    if (SameBytes<sizeof(Matrix4Words)>(stored, from + slot)) continue;
+    if (SameBytes(stored, from + slot, sizeof(Matrix4Words))) continue;
     *stored = from[slot];
     changed |= uint64_t{1} << slot;
   }
