@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "core/common_data.h"
+#include "core/hot_inline.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units_emit.h"
@@ -120,7 +121,7 @@ constexpr uint32_t kBackWords = kCoordinateWords + kOperationGroupWords + kTuMax
 // for the whole emission) and writes a packet's words in order, pairs of
 // words as one store and runs of neighbouring image words as one copy.
 template <class Sink>
-[[gnu::always_inline]] inline void PutRaster(const ContextState3d& s, uint32_t& d, Sink& sink) {
+ORV_HOT_INLINE void PutRaster(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.rasterBlock;
   if ((d & kCsDirtyRasterA) != 0) {
     if (uint32_t* at = sink.Take(6)) {
@@ -140,7 +141,7 @@ template <class Sink>
 }
 
 template <class Sink>
-[[gnu::always_inline]] inline void PutDepthStencil(const ContextState3d& s, uint32_t& d, Sink& sink) {
+ORV_HOT_INLINE void PutDepthStencil(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.depthStencilBlock;
   constexpr uint32_t depth = PacketHeader(0xB2, 0xB3, 0xB4), stencil = PacketHeader(0xB0, 0xB1);
   switch (d & (kCsDirtyDepth | kCsDirtyStencil)) {
@@ -169,7 +170,7 @@ template <class Sink>
 }
 
 template <class Sink>
-[[gnu::always_inline]] inline void PutFog(const ContextState3d& s, uint32_t& d, Sink& sink) {
+ORV_HOT_INLINE void PutFog(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* fog = s.fogBlock;
   if ((d & kCsDirtyFog) != 0) {
     if (uint32_t* at = sink.Take(5)) {
@@ -193,7 +194,7 @@ template <class Sink>
 }
 
 template <class Sink>
-[[gnu::always_inline]] inline void PutCoordinates(const ContextState3d& s, uint32_t& d, Sink& sink) {
+ORV_HOT_INLINE void PutCoordinates(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.coordinateBlock;
   if ((d & kCsDirtyCoordA) != 0) {
     if (uint32_t* at = sink.Take(5)) {
@@ -223,7 +224,7 @@ template <class Sink>
 
 // The operation block's groups, as many as are dirty, in one packet.
 template <class Sink>
-[[gnu::always_inline]] inline void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sink) {
+ORV_HOT_INLINE void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.operationBlock;
   const uint32_t bits = d & 0xFF;
   if (bits == 0) return;

@@ -59,7 +59,6 @@ void TextureUnitBlock::Emit(BmBufferPool* stream, bool capable, bool stageSuppor
   WriteBounded(stream, kTuMaxEmitWords, [&](auto& sink) { EmitTo(sink, capable, stageSupport); });
 }
 
-
 // The stages that write only some colour channels: a last stage takes the
 // channels no stage writes, and for each channel the stage that writes it
 // last gets its registers.

@@ -7,6 +7,7 @@
 
 #include <bit>
 
+#include "core/hot_inline.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units.h"
 #include "kernel/3d/render/context_state.h"
@@ -17,7 +18,7 @@ namespace texture_units_detail {
 // group always, the second and third by bits 1 and 2. Image word k of the
 // stage is record word k (words 2 to 13).
 template <class Sink>
-[[gnu::always_inline]] inline void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t i, uint32_t bits,
+ORV_HOT_INLINE void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t i, uint32_t bits,
                                             bool capable) {
   const uint32_t* w = block.stages[i].words;
   if (uint32_t* at = sink.Take(6)) {
@@ -44,7 +45,7 @@ template <class Sink>
 // The four stage control words (with the pair words on a capable device),
 // the stages past the count going to the dummy register.
 template <class Sink>
-[[gnu::always_inline]] inline void PutStageControls(const TextureUnitBlock& block, Sink& sink, bool capable) {
+ORV_HOT_INLINE void PutStageControls(const TextureUnitBlock& block, Sink& sink, bool capable) {
   const uint32_t count = block.stageCount < kTuStages ? block.stageCount : kTuStages;
   const TextureStageRecord* st = block.stages;
   const uint32_t* pair = block.pairWords;
@@ -69,7 +70,7 @@ template <class Sink>
 // One unit: its first group (the control word carrying the hardware unit
 // number), and the second when both is set.
 template <class Sink>
-[[gnu::always_inline]] inline void PutUnit(const TextureUnitBlock& block, Sink& sink, uint32_t u, bool both) {
+ORV_HOT_INLINE void PutUnit(const TextureUnitBlock& block, Sink& sink, uint32_t u, bool both) {
   const uint32_t* r = block.units[u].words;
   const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
   if (uint32_t* at = sink.Take(both ? 11 : 6)) {
@@ -86,7 +87,7 @@ template <class Sink>
 }  // namespace texture_units_detail
 
 template <class Sink>
-[[gnu::always_inline]] inline void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stageSupport) {
+ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stageSupport) {
   using namespace texture_units_detail;
   // A copy the writers keep in a register: the stores of packet words
   // cannot then force the cursor back to memory. The dirty words likewise

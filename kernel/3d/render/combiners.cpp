@@ -6,6 +6,7 @@
 #include <math.h>
 #include <string.h>
 
+#include "core/same_bytes.h"
 #include "kernel/3d/render/pixel_pipeline_state.h"
 #include "kernel/3d/render/render_state.h"
 
@@ -39,15 +40,6 @@ constexpr uint32_t kSubstituteClear[3] = {1u << 2, 1u << 5, 1u << 9};
 uint32_t FieldOf(uint32_t word, uint32_t shift, uint32_t mask) { return word >> shift & mask; }
 uint32_t WithField(uint32_t word, uint32_t shift, uint32_t mask, uint32_t value) {
   return (word & ~(mask << shift)) | (value & mask) << shift;
-}
-
-// Whether the 16 bytes of two constants are equal: read as two 8-byte
-// words, without a call.
-inline bool SameConstant(const uint8_t* a, const uint8_t* b) {
-  uint64_t u[2], v[2];
-  memcpy(u, a, 16);
-  memcpy(v, b, 16);
-  return ((u[0] ^ v[0]) | (u[1] ^ v[1])) == 0;
 }
 
 bool Replicated(uint32_t swizzle) {
@@ -293,7 +285,7 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
       const uint8_t* source = state.constants[2 * index];
       for (uint32_t k = 0; k < 2; ++k) {
         const uint8_t* constant = source + 16 * k;
-        if (constantSourceValid != 0 && SameConstant(constantSource[k], constant)) continue;
+        if (constantSourceValid != 0 && SameBytes(constantSource[k], constant, 16)) continue;
         float c[4];
         memcpy(c, constant, 16);
         const int32_t v[4] = {ConstantStep(c[0]), ConstantStep(c[1]), ConstantStep(c[2]), ConstantStep(c[3])};
@@ -340,8 +332,8 @@ bool CombinerStage::KeepsImage(const PixelPipelineState& state) const {
   const bool marked = ConstantsMarked(state);
   if (imageFrom == kImageFromHalves) return !marked;
   if (imageFrom != kImageFromConstants || !marked || constantSourceValid == 0) return false;
-  return SameConstant(constantSource[0], state.constants[2 * index]) &&
-         SameConstant(constantSource[1], state.constants[2 * index + 1]);
+  return SameBytes(constantSource[0], state.constants[2 * index], 16) &&
+         SameBytes(constantSource[1], state.constants[2 * index + 1], 16);
 }
 
 uint32_t CombinerStage::KeepImage(uint32_t* bindingFlags) {

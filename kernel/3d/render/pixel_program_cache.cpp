@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "core/same_bytes.h"
 #include "core/os.h"
+#include "core/same_bytes.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/context_state.h"

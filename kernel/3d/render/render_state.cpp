@@ -594,8 +594,7 @@ namespace {
 // Stores a valid stage state's value (state 1-28) into the stage's fields
 // and its kept value: the stage's group bits it changed. Most states are
 // a masked store into one field, looked up rather than switched on.
-ORV_HOT_INLINE uint32_t StoreStageState(TextureStage& s, uint32_t& kept, uint32_t state,
-                                                               uint32_t value) {
+ORV_HOT_INLINE uint32_t StoreStageState(TextureStage& s, uint32_t& kept, uint32_t state, uint32_t value) {
   kept = value;
   const StageField& f = kStageFields[state];
   unsigned char* at = reinterpret_cast<unsigned char*>(&s) + f.offset;
