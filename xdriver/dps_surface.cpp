@@ -153,7 +153,7 @@ bool CDPSSurface::Fill(HwManager* hwm, const LRECT& r, uint32_t value) {
   if (prim == nullptr) return false;
   uint32_t* at = prim->Reserve(9);
   if (at == nullptr) return false;
-  at[0] = PacketHeader(k2dIdxDescAddress0 + 2, k2dIdxDescMode0 + 2, k2dIdxControl);
+  at[0] = PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1, k2dIdxControl);
   at[1] = destination.address;
   at[2] = destination.format;
   at[3] = kFillControl;
@@ -176,8 +176,8 @@ bool CDPSSurface::Clear(HwManager* hwm, uint32_t viewportOnly) {
 bool CDPSSurface::Blit(HwManager* hwm, CDPSSurface* src) {
   hw->Add(k3dRegTargetAddress, src->destination.address);
   hw->Add(k3dRegTargetMode, src->destination.format);
-  hw->Add(DmaWindowReg(k2dIdxDescAddress0 + 2), destination.address);
-  hw->Add(DmaWindowReg(k2dIdxDescMode0 + 2), destination.format);
+  hw->Add(DmaWindowReg(k2dIdxDescAddress1), destination.address);
+  hw->Add(DmaWindowReg(k2dIdxDescMode1), destination.format);
   hw->Add(kReg2dControl, kBlitControl);
   hw->Add(DmaWindowReg(k2dIdxOrigin), Point(viewport.left, viewport.top));
   hw->Add(DmaWindowReg(k2dIdxStart), Point(src->viewport.left, src->viewport.top));

@@ -6,6 +6,7 @@
 #include "core/bm_buffer.h"
 #include "core/common_data.h"
 #include "core/engine_wait.h"
+#include "core/float_bits.h"
 #include "core/os.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
@@ -34,9 +35,6 @@ constexpr uint32_t kRenderStateLineLimit = 166;
 constexpr uint32_t kLineLimitValue = 0x45000000;
 // The default transform entry: id 1, the identity.
 constexpr uint32_t kDefaultTransformId = 1;
-constexpr uint32_t kOneFloat = 0x3F800000;
-// A draw of a new render context runs one pass.
-constexpr uint32_t kDrawPassSingle = 0x7FFFFFFF;
 
 // A new render context's defaults, stored through the rules of the tokens
 // that set them.
@@ -44,7 +42,7 @@ void SetRenderContextDefaults(Context3d* owner, RenderContext3d* context, int in
   RenderContext3dSetStamp(context, 1);
   TokenContext3d token = {owner, owner->client->device, owner->client->common, nullptr, context, index};
   uint32_t transform[17] = {kDefaultTransformId};
-  for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kOneFloat;
+  for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kFloat1;
   RenderState3dSetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
   const uint32_t state[4] = {kRenderStateLineLimit, kLineLimitValue, kDrawPassState, kDrawPassSingle};
   RenderState3dSetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);

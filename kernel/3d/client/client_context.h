@@ -187,9 +187,11 @@ struct Context3d {
 };
 
 // The render state whose value chooses the passes of a ranged or client
-// draw: 0x7FFFFFFF (the default of a new render context) one pass, or two
-// with the copy request; another value draws a second pass with it.
+// draw: kDrawPassSingle (the default of a new render context) one pass, or
+// two with the copy request; another value draws a second pass with it.
 inline constexpr uint32_t kDrawPassState = 200;
+// Its value that asks for one pass, which a new render context starts with.
+inline constexpr uint32_t kDrawPassSingle = 0x7FFFFFFF;
 
 class ClientContext : public OsHeapObject {
  public:

@@ -16,6 +16,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -239,11 +240,8 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
     }
   }
   if (tag != 0 && client->common->primaryStream != nullptr) {
-    if (uint32_t* at = client->common->primaryStream->Reserve(4)) {
-      at[0] = 0x21AFDDC0;
-      at[1] = 1799;
-      at[2] = 0;
-      at[3] = tag | kTagProgress;
+    if (uint32_t* at = client->common->primaryStream->Reserve(BmSyncTagWords())) {
+      BmWriteSyncTag(at, tag | kTagProgress);
       client->common->primaryStream->Kick();
       // The tag packet writes register 0xC0, the engine state's control
       // word.
@@ -421,7 +419,6 @@ int32_t FlipSurface(ClientContext* client, ClientRequest* request) {
 // ---- Read-back (31) ---------------------------------------------------------------------
 
 constexpr uint32_t kStagingBytes = 4096;
-constexpr uint32_t kReadRectTagData = 1799;
 constexpr uint32_t kReadRectOperation = 706;
 
 constexpr uint32_t kCopyPresetIndex = 1;   // the engine owner's copy state (operation shape 2)
@@ -539,13 +536,9 @@ int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCop
   }
   SharedLockedData_t* shared = client->common->sharedLocked;
   const uint32_t tag = TakeNextTag(shared);
-  uint32_t* at = primary->Reserve(5);
+  uint32_t* at = primary->Reserve(BmSyncTagWords(k2dIdxControl));
   if (at == nullptr) return kRequestRefused;
-  at[0] = kPacketPlainTag;
-  at[1] = kReadRectTagData;
-  at[2] = 0;
-  at[3] = tag | kTagProgress;
-  at[4] = kReadRectOperation;
+  BmWriteSyncTag(at, tag | kTagProgress, k2dIdxControl, kReadRectOperation);
   primary->Kick();
   ControlWordOverwritten(client->common);  // the tag packet's register 0xC0
   return WaitTagPassed3d(client->common, tag) ? kRequestOk : kRequestBusy;
@@ -558,8 +551,7 @@ constexpr uint32_t kLayoutMode[13] = {32, 32, 61, 61, 61, 92, 92, 92, 92, 92, 92
 constexpr uint32_t kLayoutSub[13] = {0, 0, 1, 2, 2, 3, 4, 5, 5, 6, 7, 1, 3};
 constexpr uint32_t kLayoutClass[14] = {0, 1, 1, 3, 4, 4, 4, 7, 7, 9, 10, 11, 12, 13};
 constexpr uint32_t kLayoutNoType = 13;
-constexpr uint32_t kPacketPrimitiveMode = 0x2121212C;
-constexpr uint32_t kLayoutRecordHeader = 0x0B000000;
+constexpr uint32_t kLayoutRecordCommand = 0x0B000000;
 constexpr uint32_t kLayoutFirstRecord = 0x80000000;
 constexpr uint32_t kModePacketWords = 3;
 
@@ -590,9 +582,9 @@ bool WriteLayoutProgram(VertexLayout3d* layout, const LayoutElementCopy* element
     if (element.type != previous) {
       if (kLayoutClass[element.type] == kLayoutClass[previous]) {
         mode = (mode & ~(7u << 12)) | ((kLayoutSub[kLayoutIndex[element.type]] & 7) << 12);
-        *at++ = 1;
-        *at++ = kPacketPrimitiveMode;
-        *at++ = mode;
+        DirectSink sink{at};
+        PutPacket(sink, PacketHeader(k3dIdxPrimitiveControl), mode);
+        at = sink.at;
       } else {
         if (open != nullptr) open->end = program->BusOf(at);
         if (layout->rangeCount == rangeCount) return false;
@@ -601,7 +593,7 @@ bool WriteLayoutProgram(VertexLayout3d* layout, const LayoutElementCopy* element
       }
       previous = element.type;
     }
-    *at++ = ((element.wordCount - 1) & 0xFFFF) | kLayoutRecordHeader | (i == 0 ? kLayoutFirstRecord : 0);
+    *at++ = ((element.wordCount - 1) & 0xFFFF) | kLayoutRecordCommand | (i == 0 ? kLayoutFirstRecord : 0);
     memcpy(at, element.words, element.wordCount * sizeof(uint32_t));
     at += element.wordCount;
   }

@@ -9,6 +9,7 @@
 #include "core/shared_word.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_validation.h"
@@ -275,14 +276,9 @@ bool EmitTargetTagPacket(CommonData* common, uint32_t mask, uint32_t tag) {
   BmSecondaryInt* secondary = common != nullptr ? common->secondaryStream : nullptr;
   if (shared == nullptr || secondary == nullptr) return false;
   secondary->startFlags = kSecondarySubmitMode;
-  uint32_t* at = secondary->Reserve(kTargetTagWords);
-  if (at == nullptr) return false;
-  at[0] = kTargetTagWords - 2;
-  at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
-  at[2] = mask | 7;
-  at[3] = tag | kTagProgress;
-  at[4] = tag;
-  at[5] = ReadShared(&shared->last1300Value);
+  // The mask's operation: 0x1307 with the targets' bits.
+  StreamSink sink{secondary};
+  if (!PutOperationTag(sink, mask | 7, tag, ReadTagValue(shared))) return false;
   // The packet's mask word goes to register 0xC0, where the engine state
   // keeps its control word.
   ControlWordOverwritten(common);
@@ -312,9 +308,8 @@ bool CloseStream(TokenContext3d& token) {
   if (primary == nullptr) return false;
   uint32_t* at = primary->Reserve(kProgressWords);
   if (at == nullptr) return false;
-  at[0] = kPacketProgress;
-  at[1] = counter;
-  at[2] = static_cast<uint32_t>(context->statusPageBus + kStatusProgressAt + 4 * static_cast<uint32_t>(index));
+  BmWriteProgress(at, counter,
+                  static_cast<uint32_t>(context->statusPageBus + kStatusProgressAt + 4 * static_cast<uint32_t>(index)));
   primary->Kick();
   return true;
 }

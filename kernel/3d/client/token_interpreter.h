@@ -48,8 +48,6 @@ inline constexpr uint32_t kTokenSelectRenderContext = 81;
 inline constexpr uint32_t kTextureStages = 10;
 
 // Packets of the batch seal.
-inline constexpr uint32_t kPacketTargetTag = 0xC0AFAFC0;     // 0x1307 := mask | 7, tag | 1, tag, V
-inline constexpr uint32_t kPacketTargetTagNoV = 0x20AFAFC0;
 inline constexpr uint32_t kTargetColour = 0x100;
 inline constexpr uint32_t kTargetDepth = 0x200;
 inline constexpr uint32_t kTargetTagWords = 6;

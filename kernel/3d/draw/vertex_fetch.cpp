@@ -4,15 +4,16 @@
 
 #include <string.h>
 
+#include "core/float_bits.h"
 #include "core/utils.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 
 namespace {
 
-constexpr uint32_t kOne = 0x3F800000;  // 1.0f
 constexpr uint8_t kSlotOrder[kAttributeSlots] = {0, 3, 1, 4, 2, 5, 7, 6, 8};
 constexpr uint32_t kTextureSets = 4;
 
@@ -37,7 +38,7 @@ struct UnitBytes {
 };
 constexpr UnitBytes kUnitByte;
 
-inline uint32_t DefaultOf(uint32_t defaults, uint32_t i) { return (defaults >> i & 1) != 0 ? kOne : 0; }
+inline uint32_t DefaultOf(uint32_t defaults, uint32_t i) { return (defaults >> i & 1) != 0 ? kFloat1 : 0; }
 
 }  // namespace
 
@@ -167,11 +168,7 @@ uint32_t VertexFetch::EmitLayout(BmBufferPool* stream, bool points) {
   useMask = mask;
 
   if (stream != nullptr) {
-    if (uint32_t* at = stream->Reserve(3)) {
-      at[0] = 1;
-      at[1] = kLayoutHeader;
-      at[2] = mask;
-    }
+    WritePacket(stream, PacketHeader(k3dIdxAttributeLayout), uint32_t{mask});
     if (RenderContext3d* c = Context(); c != nullptr && stream == c->secondaryStream)
       c->secondaryStream->ExecutePending();
   }
@@ -246,8 +243,8 @@ void VertexFetch::Fetch(const uint8_t* vertex, const ElementFields& e, uint32_t 
         }
       }
       if (n == 2) {
-        out[2] = (e.defaults & 0x4) != 0 ? kOne : 0;
-        out[3] = (e.defaults & 0x8) != 0 ? kOne : 0;
+        out[2] = (e.defaults & 0x4) != 0 ? kFloat1 : 0;
+        out[3] = (e.defaults & 0x8) != 0 ? kFloat1 : 0;
       }
       return;
     }
@@ -552,7 +549,7 @@ void VertexFetch::ExpandPointSprite(uint32_t position[4], float size) {
 }
 
 void VertexFetch::WriteSpriteTexCoords(const uint8_t* vertex) {
-  static constexpr uint32_t kCorners[3][2] = {{0, 0}, {kOne, 0}, {0, kOne}};
+  static constexpr uint32_t kCorners[3][2] = {{0, 0}, {kFloat1, 0}, {0, kFloat1}};
   for (uint32_t t = 0; t < kTextureSets; ++t) {
     const uint32_t slot = kSlotTexture0 + t;
     if (slots[slot].used == 0) continue;

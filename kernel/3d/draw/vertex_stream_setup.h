@@ -42,7 +42,7 @@ inline constexpr uint32_t kBindingPointer = 2;
 // What an active stream that no source backs gives the engine.
 inline constexpr uint32_t kUnboundStreamAddress = 0xBAD0BAD0;
 inline constexpr uint32_t kUnboundStreamStride = 0xBAD0;
-inline constexpr int32_t kVertexLimitNone = 0x7FFFFFFF;
+inline constexpr int32_t kVertexLimitNone = INT32_MAX;
 
 // Output modes.
 inline constexpr uint32_t kOutputModeCreated = 1;

@@ -43,7 +43,6 @@ inline constexpr uint32_t kTargetKindTagged = 2;
 
 inline constexpr uint32_t kStageOperationA = 0x1000F4;
 inline constexpr uint32_t kStageOperationB = 0x5000F5;
-inline constexpr uint32_t kFenceWord = 0x20000028;
 
 class EngineOwner3d : public OsHeapObject {
  public:

@@ -11,6 +11,7 @@
 #include "core/pdev.h"
 #include "core/shared_word.h"
 #include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -81,25 +82,15 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
     MmBlock* b = s->block != nullptr ? s->block : (s->master != nullptr ? s->master->block : nullptr);
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
-  const uint32_t value = ReadShared(&shared->last1300Value);
+  const TagValue value = ReadTagValue(shared);
   secondary->startFlags = kSecondaryRangeMode;
+  StreamSink sink{secondary};
   if (fillForm) {
-    uint32_t* at = secondary->Reserve(5);
-    if (at == nullptr) return 0;
-    at[0] = 3;
-    at[1] = TagValueHeader(shared, kPacketFillTag, kPacketFillTagNoValue);
-    at[2] = kTagMaskWord;
-    at[3] = tag | kTagProgress;
-    at[4] = value;
-  } else {
-    uint32_t* at = secondary->Reserve(6);
-    if (at == nullptr) return 0;
-    at[0] = 4;
-    at[1] = TagValueHeader(shared, kPacketTag, kPacketTagNoValue);
-    at[2] = kTagMaskWord;
-    at[3] = tag | kTagProgress;
-    at[4] = tag;
-    at[5] = value;
+    if (!PutPacket(sink, PacketHeader(k2dIdxControl, k2dIdxSyncTag, value.index), kTagMaskWord, tag | kTagProgress,
+                   value.word))
+      return 0;
+  } else if (!PutOperationTag(sink, kTagMaskWord, tag, value)) {
+    return 0;
   }
   // The packet wrote register 0xC0: the current engine state writes its
   // control word there again.

@@ -19,6 +19,9 @@
 
 namespace {
 
+// The operation word of the tags around a target's work.
+constexpr uint32_t kTargetTagOperation = 0x207;
+
 bool Later(const CommonData* common) { return (common->revisionBits & kCapsLater) != 0; }
 
 ClearRect BoundsOf(const RenderTargetState* s, bool targetCoordinates) {
@@ -146,13 +149,13 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   WriteBounded(stream, 2 * 5, [&](auto& sink) {
     if (tagFirst) {
       const uint32_t tag = TakeNextTag(common->sharedLocked);
-      PutPacket(sink, PacketHeader(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
+      PutPacket(sink, OperationTagHeader(), kTargetTagOperation, tag | kTagProgress, tag);
     }
     const TagValue base = ReadTagValue(common->sharedLocked);
     if (modeOnly)
-      PutPacket(sink, PacketHeader(0xC0, base.index), mode | 0x108, base.word);
+      PutPacket(sink, PacketHeader(k2dIdxControl, base.index), mode | 0x108, base.word);
     else
-      PutPacket(sink, PacketHeader(0xAD, 0xC0, base.index), value, mode | 8, base.word);
+      PutPacket(sink, PacketHeader(k3dIdxClearValue, k2dIdxControl, base.index), value, mode | 8, base.word);
   });
   stream->ExecutePending();
   ControlWordOverwritten(common);
@@ -161,9 +164,6 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
 
 namespace {
 
-constexpr uint32_t kVertexRunWords = 15;
-constexpr uint32_t kVertexRun[3] = {0x605E5D58, 0x605E5D59, 0x605F5D5A};
-constexpr uint32_t kTargetTagOperation = 0x207;
 constexpr uint32_t kSizeMask = 0xFFFF;
 constexpr uint32_t kWidthFieldMask = 0x3FFF;
 
@@ -189,19 +189,11 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
     state->dirty.words[0] |= kCsDirtySurfacesB | kCsDirtyPlacement | kCsDirtyDepth;
     owner->Execute(state, 0, false);
     stream->startFlags = 2;
-    if (uint32_t* at = stream->Reserve(kVertexRunWords + 1)) {
-      const uint32_t corners[3][2] = {{0, 0}, {0, FloatBits(static_cast<float>(surface->width))},
-                                      {FloatBits(static_cast<float>(surface->height)), 0}};
-      at[0] = kVertexRunWords - 1;
-      for (int k = 0; k < 3; ++k) {
-        uint32_t* p = at + 1 + 5 * k;
-        p[0] = kVertexRun[k];
-        p[1] = FloatBits(1.0f);
-        p[2] = surface->surfaceValue;
-        p[3] = corners[k][0];
-        p[4] = corners[k][1];
-      }
-    }
+    // The corners (y, x) of the whole surface, at the surface value.
+    const uint32_t corners[3][2] = {{0, 0}, {0, FloatBits(static_cast<float>(surface->width))},
+                                    {FloatBits(static_cast<float>(surface->height)), 0}};
+    StreamSink sink{stream};
+    PutQuad(sink, surface->surfaceValue, corners);
     stream->ExecutePending();
   }
   const uint32_t tag = TakeNextTag(common->sharedLocked);
@@ -213,7 +205,7 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WritePacket(stream, PacketHeader(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
+  WritePacket(stream, OperationTagHeader(base.index), kTargetTagOperation, tag | kTagProgress, tag, base.word);
   stream->ExecutePending();
   ControlWordOverwritten(common);
 }

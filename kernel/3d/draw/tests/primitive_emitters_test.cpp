@@ -31,11 +31,11 @@ TEST(IndexRanges, SixteenBitRangesKeepWholeWords) {
       {0x2002, 8, 2, {0x2008, 0x200E}},
   };
   for (const Row& r : rows) {
-    const IndexRange got = IndexRangeOf(r.bus, r.offset, kIndexSize16ByAddress, r.count);
+    const IndexRange got = IndexRangeOf(r.bus, r.offset, k3dPrimitiveAddress16, r.count);
     EXPECT_EQ(got.start, r.range.start) << std::hex << r.bus << " " << r.offset << " " << r.count;
     EXPECT_EQ(got.end, r.range.end) << std::hex << r.bus << " " << r.offset << " " << r.count;
   }
-  const IndexRange wide = IndexRangeOf(0x3002, 6, kIndexSize32ByAddress, 3);
+  const IndexRange wide = IndexRangeOf(0x3002, 6, k3dPrimitiveAddress32, 3);
   EXPECT_EQ(wide.start, 0x3006u);
   EXPECT_EQ(wide.end, 0x3002u + 4 + 12);
 }

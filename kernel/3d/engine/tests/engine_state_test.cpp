@@ -153,7 +153,7 @@ TEST_F(EngineState, AnEmissionNearTheBufferEndSwitchesOnlyBetweenPackets) {
       uint32_t* at = stream->Reserve(3);
       ASSERT_NE(at, nullptr);
       at[0] = 1;
-      at[1] = PacketHeader(kDummyIndex);
+      at[1] = PacketHeader(kIdxDiscard);
       at[2] = 0;
     }
     s.Emit(stream);
@@ -217,7 +217,7 @@ TEST_F(EngineState, AnUploadStartsBehindTheFenceWithItsCommandWord) {
     const std::vector<Packet> p = Packets(Written([&] { s->Emit(Secondary()); }));
     ASSERT_EQ(p.size(), 2u) << n;
     const uint32_t start = program->GetStartAddress();
-    EXPECT_EQ(p[0], (Packet{4, 0x403C3CDD, 0, kFenceWord, kFenceWord, start}));
+    EXPECT_EQ(p[0], (Packet{4, 0x403C3CDD, 0, k3dProgramOpen, k3dProgramOpen, start}));
     const uint32_t command = 0x41000000 | ((n - 1) & 0xFFFF) | ((((n / 4) - 1) << 17) & 0x7E0000);
     EXPECT_EQ(p[1][0], command) << n;
     EXPECT_EQ(p[1].size(), n + 1);
