@@ -82,7 +82,7 @@ void ClipRectIterator::Apply(RenderContext3d* context) const {
   SetScissor(state, Current());
   VertexViewportGroup& g = state.vertex.viewportGroup;
   const uint32_t origin[2] = {static_cast<uint32_t>(drawable_.left), static_cast<uint32_t>(drawable_.top)};
-  if (memcmp(g.targetOrigin, origin, sizeof origin) != 0) {
+  if (!SameBytes(g.targetOrigin, origin, sizeof origin)) {
     memcpy(g.targetOrigin, origin, sizeof origin);
     g.dirty |= kVpMapping;
   }
@@ -171,13 +171,13 @@ bool BindClientVertices(TokenContext3d* token, uint64_t offset) {
   const StreamBinding binding =
       PointerBinding(static_cast<const uint8_t*>(buffer->linear) + offset, stride, static_cast<uint32_t>(count));
   StreamBinding& current = state.streams.bindings[0];
-  if (memcmp(&current, &binding, sizeof binding) != 0) current = binding;
+  if (!SameBytes(&current, &binding, sizeof binding)) current = binding;
   return true;
 }
 
 void BindIndexSource(RenderState3d& state, const StreamBinding& binding) {
   StreamBinding& current = state.streams.indexSource;
-  if (memcmp(&current, &binding, sizeof binding) == 0) return;
+  if (SameBytes(&current, &binding, sizeof binding)) return;
   current = binding;
   state.streams.flags |= kSfIndexSource;
 }
@@ -863,7 +863,7 @@ void EmitDrawUserPrimitives(TokenContext3d* token, const uint8_t* payload, uint3
     }
   }
   // The copy is reused by the next token: stream 0 leaves it.
-  if (memcmp(&state.streams.bindings[0], &saved, sizeof saved) != 0) {
+  if (!SameBytes(&state.streams.bindings[0], &saved, sizeof saved)) {
     state.streams.bindings[0] = saved;
     state.streams.changedMask = static_cast<uint8_t>(state.streams.changedMask | 1u);
   }

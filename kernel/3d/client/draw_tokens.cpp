@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "core/common_data.h"
+#include "core/same_bytes.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/draw_replay.h"
 #include "kernel/3d/client/token_interpreter.h"
@@ -53,7 +54,7 @@ constexpr uint32_t kStrideMax = 65534;
 // Writes a stream's binding when it differs, marking the stream changed.
 void BindStream(RenderState3d& state, uint32_t stream, const StreamBinding& binding) {
   StreamBinding& current = state.streams.bindings[stream];
-  if (memcmp(&current, &binding, sizeof binding) == 0) return;
+  if (SameBytes(&current, &binding, sizeof binding)) return;
   current = binding;
   state.streams.changedMask = static_cast<uint8_t>(state.streams.changedMask | 1u << stream);
 }
@@ -82,7 +83,7 @@ constexpr uint32_t kSecondMatrixConst = 342;
 constexpr uint32_t kMatrixConsts = 4;
 
 void StoreMatrix(VecConstShadow* shadow, uint32_t first, const uint32_t matrix[16]) {
-  if (memcmp(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst)) == 0) return;
+  if (SameBytes(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst))) return;
   memcpy(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst));
   shadow->MarkDirty(first, first + kMatrixConsts - 1);
 }

@@ -6,6 +6,7 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "core/same_bytes.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -329,7 +330,7 @@ void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, in
   words[1] = static_cast<uint32_t>(top);
   words[2] = static_cast<uint32_t>(width);
   words[3] = static_cast<uint32_t>(height);
-  if (memcmp(words, state.vertex.viewport, sizeof words) != 0) state.SetViewport(words);
+  if (!SameBytes(words, state.vertex.viewport, sizeof words)) state.SetViewport(words);
 }
 
 void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {

@@ -462,7 +462,7 @@ void StateBlock::Apply(bool applying) {
   }
   for (auto it = depthRange.begin(); it != depthRange.end(); ++it) rs->SetDepthRange(it->second->word);
   for (auto it = viewport.begin(); it != viewport.end(); ++it) {
-    if (memcmp(v.viewport, it->second->word, 16) == 0) continue;
+    if (SameBytes(v.viewport, it->second->word, 16)) continue;
     uint32_t words[6];
     memcpy(words, v.viewport, sizeof words);
     memcpy(words, it->second->word, 16);
@@ -492,7 +492,7 @@ void StateBlock::Apply(bool applying) {
   for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) rs->EnableLight(it->first, it->second->value != 0);
   ApplyTransforms();
   clipPlanes.ForEach([&](uint32_t plane, const Dword4& p) {
-    if (plane >= kMaxClipPlanes || memcmp(v.clipPlanes[plane], p.word, 16) == 0) return;
+    if (plane >= kMaxClipPlanes || SameBytes(v.clipPlanes[plane], p.word, 16)) return;
     rs->SetClipPlane(plane, p.word);
   });
   ApplyVertexConstants();

@@ -90,7 +90,7 @@ uint32_t VertexProgramBuilder::CompareConstantRegisters(PDEV* pdev, const uint32
       uint32_t got[4] = {};
       (void)ReadVertexEngineMemory(got, pdev, kVertexMemConstants, unit, c);
       const uint32_t* want = (c & 1) ? b : a;
-      if (memcmp(got, want, sizeof got) != 0) {
+      if (!SameBytes(got, want, sizeof got)) {
         results[c] = 0;
         all = 0;
       }

@@ -3,6 +3,7 @@
 // when a list grows past its limit.
 #include <string.h>
 
+#include "core/same_bytes.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 
 namespace {
@@ -212,7 +213,7 @@ bool VertexProgram::MatchesFixedFunctionKey(const TnlProgramInputs& render, cons
     if (tnl.spotLights != k.lightCounts[0] || tnl.pointLights != k.lightCounts[1] ||
         tnl.directionalLights != k.lightCounts[2] || tnl.lightLayout != k.lightWord ||
         render.selectorWord != k.selectorWord || render.lightMask != k.lightMask ||
-        memcmp(render.indexWords, k.indexWords, sizeof k.indexWords) != 0 ||
+        !SameBytes(render.indexWords, k.indexWords, sizeof k.indexWords) ||
         Bit(first, 4) != Bit(k.firstFlags, 4) ||
         (Bit(first, 5) | Bit(render.nextFlags, 2)) != (Bit(k.firstFlags, 5) | Bit(k.nextFlags, 2)) ||
         Bit(render.furtherWord, 0) != Bit(k.furtherWord, 0) || (flags & 0xF000) != (k.flagWord & 0xF000))

@@ -3,6 +3,7 @@
 // fetch descriptors and the primitive fields of the fetch control record.
 #include <string.h>
 
+#include "core/same_bytes.h"
 #include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
@@ -108,7 +109,7 @@ VertexShaderEntry* TnlSetup::FindVertexShader(uint32_t handle) const {
 
 VertexShaderEntry* TnlSetup::FindInputLayout(const uint32_t k[6]) const {
   for (VertexShaderEntry* e = sentinel_.next; e != &sentinel_; e = e->next)
-    if (e->layoutFlag != 0 && memcmp(e->key, k, sizeof e->key) == 0) return e;
+    if (e->layoutFlag != 0 && SameBytes(e->key, k, sizeof e->key)) return e;
   return nullptr;
 }
 

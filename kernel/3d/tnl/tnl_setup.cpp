@@ -10,6 +10,7 @@
 
 #include "core/driver_switches.h"
 #include "core/pdev.h"
+#include "core/same_bytes.h"
 #include "core/utils.h"
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_state.h"
@@ -147,7 +148,7 @@ bool TnlSetup::AttachContext(TnlStateRecord* r) {
 
 bool TnlSetup::SetConst(VecConstShadow* image, uint32_t c, const float v[4]) {
   // Bits, not values: a NaN a client sends is written once.
-  if (memcmp(image->image[c].w, v, 16) == 0) return false;
+  if (SameBytes(image->image[c].w, v, 16)) return false;
   memcpy(image->image[c].w, v, 16);
   image->MarkDirty(c, 0);
   return true;
@@ -709,7 +710,7 @@ void TnlSetup::WriteHeaderAndBlocks(const VertexProcessingBlock& b, VertexEngine
   const bool pointOff = lastPointProgram == 1 && hw->pointProgram == 0;
   const bool classSwitch = ((oldClass_ == 3 || oldClass_ == 5) && cls == 2) ||
                            (oldClass_ == 2 && (cls == 3 || cls == 5));
-  if (pointOff || (pass_.T & 0x80) != 0 || classSwitch || memcmp(header, programHeader, sizeof header) != 0) {
+  if (pointOff || (pass_.T & 0x80) != 0 || classSwitch || !SameBytes(header, programHeader, sizeof header)) {
     memcpy(programHeader, header, sizeof header);
     hw->dirtyR2 |= 0x02;
   }
@@ -721,7 +722,7 @@ void TnlSetup::WriteHeaderAndBlocks(const VertexProcessingBlock& b, VertexEngine
   const uint32_t tail[6] = {control & ~0x78u, control, hw->transformPrograms[0].startAddress,
                             hw->clipProgram.startAddress, hw->pointPrograms[0].startAddress,
                             hw->pointPrograms[1].startAddress};
-  if (memcmp(&fixedBlock[10], tail, sizeof tail) != 0 || memcmp(&shaderBlock[18], tail, sizeof tail) != 0) {
+  if (!SameBytes(&fixedBlock[10], tail, sizeof tail) || !SameBytes(&shaderBlock[18], tail, sizeof tail)) {
     memcpy(&fixedBlock[10], tail, sizeof tail);
     memcpy(&shaderBlock[18], tail, sizeof tail);
     hw->dirtyR2 |= 0x10;
