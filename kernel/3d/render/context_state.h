@@ -166,7 +166,4 @@ class ContextState3d : public OsHeapObject {
   VecConstShadow* constShadow;   // the render context's, for the third upload
 };
 
-// The register places of the coordinate block's images.
-inline constexpr uint8_t kCoordinateRegs[17] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x10,
-                                                0x11, 0x12, 0x13, 0x18, 0x19, 0x2C, 0x2D, 0x2E};
 static_assert(offsetof(ContextState3d, dirty) == 24);
