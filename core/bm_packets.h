@@ -24,9 +24,6 @@
 // BmWriteProgress.
 inline constexpr uint32_t kPacketProgress = PacketHeader(kIdxBufferCounter, kIdxBufferReport);
 inline constexpr uint32_t kProgressWords = 3;
-inline constexpr uint32_t kSyncTagStep = 8;
-inline constexpr uint32_t kSyncTagIgnoredBits = 0x7;
-inline constexpr uint32_t kPostingFlagTag = 0x1;  // posting flag bit copied into tags
 
 inline uint32_t* BmWriteProgress(uint32_t* at, uint32_t counter, uint32_t reportAddress) {
   at[0] = kPacketProgress;
@@ -42,8 +39,8 @@ inline uint32_t* BmWriteProgress(uint32_t* at, uint32_t counter, uint32_t report
 // control word a writer saved (k2dIdxControl), or, in place of it while no
 // word is saved, the discarding index (kIdxDiscard), which keeps the
 // packet's length. The control word is the idle one but where a writer
-// starts from another (the kernel's tags). Every sync tag of the X driver
-// and the kernel is written by BmWriteSyncTag.
+// starts from another (the kernel's plain tags). Every packet of this form,
+// the X driver's and the kernel's, is written by BmWriteSyncTag.
 constexpr uint32_t SyncTagHeader(PacketIndex last = kIdxPad) {
   return PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag, last);
 }
@@ -217,6 +214,9 @@ static_assert(kPacketDeviceWordB == 0x212121AE && kPacketEngineWordB0 == 0x21212
 
 // ---- Counters --------------------------------------------------------------------------
 // Tags are multiples of 8 and never 0; the low three bits carry flags.
+inline constexpr uint32_t kSyncTagStep = 8;
+inline constexpr uint32_t kSyncTagIgnoredBits = 0x7;
+inline constexpr uint32_t kPostingFlagTag = 0x1;  // posting flag bit copied into tags
 inline uint32_t BmNextSyncTag(uint32_t counter) {
   uint32_t tag = counter + kSyncTagStep;
   if (tag == 0) tag += kSyncTagStep;

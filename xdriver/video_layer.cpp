@@ -54,7 +54,8 @@ constexpr uint32_t CornerHeader(uint32_t j, uint32_t kindReg, bool alternate) {
 }
 // Blits and uploads.
 constexpr uint32_t kHdrEngineWord = PacketHeader(k3dIdxWordE8);
-constexpr uint32_t kHdrSurfaces = PacketHeader(k2dIdxDescMode0, k2dIdxDescAddress0, k2dIdxDescMode1, k2dIdxDescAddress1);
+constexpr uint32_t kHdrSurfaces =
+    PacketHeader(k2dIdxDescMode0, k2dIdxDescAddress0, k2dIdxDescMode1, k2dIdxDescAddress1);
 constexpr uint32_t kHdrBlit = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo);
 constexpr uint32_t kHdrUpload = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSize);
 constexpr uint32_t kHdrUploadGo =

@@ -60,9 +60,9 @@ constexpr RegGroup kFlushOperationEarly[] = {
 };
 // The default combiner stages of the hardware units 0, 2, 4, 8 and 10,
 // one packet each.
-constexpr uint32_t kStageHeader =
-    PacketHeader(k3dIdxStageControl, k3dIdxStageSecond, k3dIdxStageOption, k3dIdxStageOption2);
-constexpr RegGroup FlushStage(uint32_t unit) { return {kStageHeader, {0x200 | unit, k3dStageSecondDefault, 0x200, k3dStageSecondDefault}}; }
+constexpr RegGroup FlushStage(uint32_t unit) {
+  return {kPacketStageWithOption, {0x200 | unit, k3dStageSecondDefault, 0x200, k3dStageSecondDefault}};
+}
 constexpr RegGroup kFlushStages[] = {FlushStage(0), FlushStage(2), FlushStage(4), FlushStage(8), FlushStage(10)};
 // The clip operation, with the stretch bias on the later chips.
 constexpr uint32_t kClipOperation = 0x8002CD;

@@ -72,7 +72,8 @@ bool HwStateBlock::Emit(BmBufferPool* stream) {
     for (uint32_t i = 0, n = RecordsInUse(); i < n && written; ++i) {
       HwUnitRecord& r = units[i];
       r.a = (r.a & ~kHwUnitNumberMask) | kHwUnitNumber[i];
-      written = PutPacket(sink, (r.flags & kHwUnitFull) != 0 ? kHwHeaderFull : kHwHeaderPadded, r.a, r.b, r.c, r.d);
+      const uint32_t first = (r.flags & kHwUnitFull) != 0 ? kPacketStageWithOption : kHwHeaderPadded;
+      written = PutPacket(sink, first, r.a, r.b, r.c, r.d);
       if (written && (r.flags & kHwUnitSecondGroup) != 0)
         written = PutPacket(sink, kHwHeaderSecond, r.e, r.f, r.g, r.h);
     }

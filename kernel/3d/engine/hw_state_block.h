@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/bm_packets.h"
 #include "core/regs/engine3d.h"
 
 class BmBufferPool;
@@ -33,13 +34,14 @@ inline constexpr uint32_t kHwUnitNumberMask = 0x1F;
 // them.
 inline constexpr uint32_t kHwDerivedClear = 0x124;
 
-inline constexpr uint32_t kHwHeaderFull =
-    PacketHeader(k3dIdxStageControl, k3dIdxStageSecond, k3dIdxStageOption, k3dIdxStageOption2);
+// A full record's first group is the stage packet with its options
+// (kPacketStageWithOption); a padded one writes A and B and sends C and D
+// to the discarding index.
 inline constexpr uint32_t kHwHeaderPadded =
     PacketHeader(k3dIdxStageControl, k3dIdxStageSecond, kIdxDiscard, kIdxDiscard);
 inline constexpr uint32_t kHwHeaderSecond =
     PacketHeader(k3dIdxStageConst0, k3dIdxStageConst1, k3dIdxStageConst2, k3dIdxStageConst3);
-static_assert(kHwHeaderFull == 0x9A989B99 && kHwHeaderPadded == 0x20209B99 && kHwHeaderSecond == 0xA1A09F9E);
+static_assert(kHwHeaderPadded == 0x20209B99 && kHwHeaderSecond == 0xA1A09F9E);
 
 // Hardware unit numbers of records 0-9 (6 and 7 are never used).
 inline constexpr uint8_t kHwUnitNumber[kHwUnitRecords] = {0, 2, 4, 8, 10, 1, 3, 5, 9, 11};

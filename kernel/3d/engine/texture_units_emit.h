@@ -35,7 +35,8 @@ ORV_HOT_INLINE void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t
   }
   if ((bits & 4) != 0) {
     if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(k3dIdxTexWordCC, k3dIdxTexWordD0, k3dIdxTexWordC8, capable ? k3dIdxTexTable : kIdxDiscard));
+      const PacketIndex pair = capable ? k3dIdxTexTable : kIdxDiscard;
+      Put2(at, 4, PacketHeader(k3dIdxTexWordCC, k3dIdxTexWordD0, k3dIdxTexWordC8, pair));
       memcpy(at + 2, &w[7], 8);  // words CC, D0
       Put2(at + 4, w[6], w[2]);
     }
