@@ -607,19 +607,27 @@ TEST_F(GlueInterrupts, DeliveredAtOsScheduleAndAfterEntryPointsNeverInsideARegis
   board.ClearHooks(kRaising);
 }
 
-// A request that yields while it computes in floating point has the
-// interrupt served there, inside its bracket; the interrupt entry must
-// leave the bracket as it found it.
-TEST_F(GlueInterrupts, AnInterruptServedInsideARequestsFpuBracketLeavesItAsItFoundIt) {
+// A kernel may not give the processor away inside the floating-point
+// bracket: a request that yields there ends the test. An interrupt served
+// while a bracket of the serving thread is open must leave it as it found
+// it.
+TEST_F(GlueInterrupts, AYieldInsideTheFpuBracketEndsTheTestAndInterruptsLeaveItAsTheyFoundIt) {
   core.yieldInFpu = true;
   kglue::File* file = glue.Open(device);
-  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_DEATH(glue.Ioctl(file, kValueCode, 5), "OsSchedule inside the floating-point bracket \\(depth 1\\)");
+  core.yieldInFpu = false;
   EXPECT_EQ(glue.Ioctl(file, kValueCode, 5), 5);
-  EXPECT_EQ(core.collectsInFpu, 1);
+  OsEnterFPUMode();
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  EXPECT_EQ(glue.FpuDepth(), 1);
   EXPECT_FALSE(irq.LineUp());
   core.collectClosesFpu = true;
   irq.Raise(orvsim::kIrqEngine);
-  EXPECT_DEATH(glue.Ioctl(file, kValueCode, 5), "CollectInterrupts closed the floating-point bracket it was called in");
+  EXPECT_DEATH(glue.DeliverInterrupts(), "CollectInterrupts closed the floating-point bracket it was called in");
+  core.collectClosesFpu = false;
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  OsExitFPUMode();
 }
 
 TEST_F(GlueInterrupts, DeferredWorkRunsWhenTheCoreAsksForIt) {
