@@ -686,4 +686,40 @@ TEST_F(GlueInterrupts, TheEngineFetchesTheArenaAndEachYieldIsOneStepOfItsLatency
   OsFreeLockedPages(device, bus, cpu, 1);
 }
 
+// The mapping service holds what it maps, as a kernel's page reference
+// count does: locked pages the core frees while a process maps them stay
+// that process's, and no later allocation gets them until the unmap.
+TEST_F(GlueTest, LockedPagesFreedWhileMappedStayTheProcesssUntilTheUnmap) {
+  void* cpu = nullptr;
+  const uint64_t bus = OsAllocLockedPages(device, 1, 0, 0, &cpu);
+  ASSERT_NE(bus, 0u);
+  kglue::File* file = glue.Open(device);
+  auto* mapped = static_cast<uint8_t*>(glue.Mmap(file, bus, kglue::kPageSize));
+  ASSERT_NE(mapped, nullptr);
+  ASSERT_NE(OsFreeLockedPages(device, bus, cpu, 1), 0);
+  EXPECT_EQ(glue.FreedWhileMapped(), 1u);
+  EXPECT_EQ(glue.ResolveBus(bus, 4), nullptr) << "the engine no longer reaches it";
+  EXPECT_TRUE(glue.Misuses().empty());
+  // The process still writes its page; what the core allocates next is
+  // another page, zeroed.
+  memset(mapped, 0x5A, kglue::kPageSize);
+  std::vector<std::pair<uint64_t, void*>> later;
+  for (int i = 0; i < 4; ++i) {
+    void* other = nullptr;
+    const uint64_t at = OsAllocLockedPages(device, 1, 0, 0, &other);
+    ASSERT_NE(at, 0u);
+    EXPECT_NE(at, bus) << i;
+    EXPECT_EQ(static_cast<const uint8_t*>(other)[0], 0) << i;
+    later.emplace_back(at, other);
+  }
+  EXPECT_EQ(mapped[kglue::kPageSize - 1], 0x5A);
+  // The unmap lets it go.
+  const uint64_t held = glue.ArenaBytesInUse();
+  EXPECT_EQ(glue.Munmap(file, mapped, kglue::kPageSize), 0);
+  EXPECT_EQ(glue.ArenaBytesInUse(), held - kglue::kPageSize);
+  for (const auto& [at, other] : later) OsFreeLockedPages(device, at, other, 1);
+  glue.Close(file);
+  EXPECT_EQ(glue.ArenaBytesInUse(), 0u);
+}
+
 }  // namespace
