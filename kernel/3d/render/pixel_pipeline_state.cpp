@@ -33,6 +33,8 @@ constexpr PipelineStageEntry kResetEntry = {
     {-1000.0f, 1000.0f},            // lodRange
     1,                              // word44
     {},                             // cleared48
+    0,                              // word52
+    {},                             // cleared56
     1,                              // word60
     {},                             // cleared64
     1,                              // word76

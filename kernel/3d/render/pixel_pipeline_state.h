@@ -83,8 +83,10 @@ struct PipelineStageEntry {
   uint32_t pair[2];
   int32_t lodLevels;      // 1000
   float lodRange[2];      // -1000.0, 1000.0
-  uint32_t word44;        // 1
-  uint8_t cleared48[12];
+  uint32_t word44;        // 1: the texture walk of a selection ends here
+  uint8_t cleared48[4];
+  uint32_t word52;        // 2 on an entry without a texture: the walk ends here
+  uint8_t cleared56[4];
   uint32_t word60;        // 1
   uint8_t cleared64[12];
   uint32_t word76;        // 1
@@ -139,6 +141,7 @@ static_assert(sizeof(PipelineStageEntry) == 130);
 static_assert(offsetof(PipelineStageEntry, sampling) == 16);
 static_assert(offsetof(PipelineStageEntry, lodLevels) == 32);
 static_assert(offsetof(PipelineStageEntry, word44) == 44);
+static_assert(offsetof(PipelineStageEntry, word52) == 52);
 static_assert(offsetof(PipelineStageEntry, word60) == 60);
 static_assert(offsetof(PipelineStageEntry, block80) == 80);
 static_assert(offsetof(PipelineStageEntry, block96) == 96);

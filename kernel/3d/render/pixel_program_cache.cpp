@@ -11,6 +11,8 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
 
 namespace {
 
@@ -180,6 +182,38 @@ void PixelProgramCache::ForgetSurface(const Surface3d* surface) {
 
 // ---- Selection --------------------------------------------------------------------------------
 
+namespace {
+
+// The stop words of the texture walk: an entry still at its reset mark, and
+// an entry without a texture that ends the stages.
+constexpr uint32_t kWalkEndMark = 1;
+constexpr uint32_t kWalkEndUnbound = 2;
+// The placement class from which the engine reaches a surface.
+constexpr uint32_t kEnginePlacement = 2;
+
+}  // namespace
+
+bool PixelProgramCache::CanUseTextures(const PixelPipelineState& live) const {
+  const ResourceTable* resources = context != nullptr ? context->resources : nullptr;
+  uint32_t textures = 0;
+  for (uint32_t i = 0; i < kTextureWalkEntries && textures < kTextureWalkLimit; ++i) {
+    const PipelineStageEntry& e = live.entries[i];
+    if (e.word44 == kWalkEndMark) break;
+    const uint32_t handle = e.textureB;
+    if (handle == 0) {
+      if (e.word52 == kWalkEndUnbound) break;
+      continue;
+    }
+    // The handle's kind names one of the three resource tables.
+    const uint32_t kind = e.textureA;
+    if (kind >= kResourceTypes) return false;
+    const Surface3d* surface = resources != nullptr ? resources->Get(kind, handle) : nullptr;
+    if (surface == nullptr || surface->Placement() < kEnginePlacement) return false;
+    ++textures;
+  }
+  return textures < kTextureWalkLimit;
+}
+
 bool PixelProgramCache::Recommit() {
   if (current == nullptr) return false;
   committed = current->Commit(changed, *state, target, caps) ? 1 : 0;
@@ -189,6 +223,7 @@ bool PixelProgramCache::Recommit() {
 
 bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetState) {
   committed = 0;
+  if (!CanUseTextures(live)) return false;
   state = &live;
   target = targetState;
   bool result;

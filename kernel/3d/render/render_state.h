@@ -158,10 +158,15 @@ struct DepthStencilGroup {
   uint32_t targetMode;
 };
 
+// The depth-stencil sub-block is the 83-byte factor record its defaults
+// loader fills: the flag word and the two clip words lead it, the factor
+// fields follow as the loader packs them.
 struct DepthStencilSubBlock {
   uint32_t flags;
   uint32_t clip[2];
+  uint8_t factors[71];
 };
+static_assert(offsetof(DepthStencilSubBlock, factors) == 12);
 
 struct FogGroup {
   uint32_t dirty;

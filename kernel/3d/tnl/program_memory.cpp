@@ -74,6 +74,13 @@ void VertexProgramBuilder::SealBatchTag(uint32_t tag) {
     p->nextInBatch = nullptr;
     p = next;
   }
+  // The slots of programs detached while this batch used them wait for its
+  // tag too.
+  if (slotsAwaitSeal_) {
+    for (ProgramSlot& slot : slots)
+      if (slot.program == nullptr && slot.fence == kSlotAwaitingSeal) slot.fence = tag;
+    slotsAwaitSeal_ = false;
+  }
 }
 
 // ---- Program memory ------------------------------------------------------------------------
@@ -160,8 +167,24 @@ void VertexProgramBuilder::ClearProgramSlots(VertexProgram* program) {
 
 void VertexProgramBuilder::DetachProgram(VertexProgram* program, RecentPrograms* recent) {
   if (program != nullptr) {
-    for (ProgramSlot& slot : slots)
-      if (slot.program == program) slot = ProgramSlot{};
+    // The code stays where it is for the engine until the last batch that
+    // used it is passed; the slots forget the program, which goes.
+    uint32_t fence = 0;
+    if (program->inBatch) {
+      fence = kSlotAwaitingSeal;
+    } else if (!TagPassed(program->tag)) {
+      fence = program->tag;
+    }
+    for (ProgramSlot& slot : slots) {
+      if (slot.program != program) continue;
+      if (fence == 0) {
+        slot = ProgramSlot{};
+      } else {
+        slot.program = nullptr;
+        slot.fence = fence;
+        if (fence == kSlotAwaitingSeal) slotsAwaitSeal_ = true;
+      }
+    }
     program->resident = 0;
     ForgetInBatch(program);
   }
@@ -212,7 +235,7 @@ uint32_t VertexProgramBuilder::UploadToSlots(VertexProgram* program, CommonData*
 
 bool VertexProgramBuilder::SlotReusable(const ProgramSlot& slot) const {
   const VertexProgram* p = slot.program;
-  if (p == nullptr) return true;
+  if (p == nullptr) return slot.fence == 0 || (slot.fence != kSlotAwaitingSeal && TagPassed(slot.fence));
   return !p->permanent && p->reclaimable && !p->inBatch && TagPassed(p->tag);
 }
 
@@ -229,12 +252,14 @@ bool VertexProgramBuilder::FindRun(uint32_t n, uint32_t* candidate, bool* needsR
     bool release = false;
     uint32_t blocked = kNoSlot;
     for (uint32_t i = c; i < c + n; ++i) {
-      if (slots[i].program == nullptr) continue;
-      if (!SlotReusable(slots[i])) {
+      const ProgramSlot& slot = slots[i];
+      if (slot.program == nullptr && slot.fence == 0) continue;
+      if (!SlotReusable(slot)) {
         blocked = i;
         break;
       }
-      release = true;
+      // A detached program's slot whose batch is passed is simply taken.
+      if (slot.program != nullptr) release = true;
     }
     if (blocked == kNoSlot) {
       *candidate = c;

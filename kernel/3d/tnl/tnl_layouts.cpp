@@ -157,6 +157,35 @@ uint32_t TnlSetup::LoadVertexDeclaration(const uint32_t* words, size_t count) {
   return 0;
 }
 
+uint32_t TnlSetup::CreateVertexShader(const uint32_t* words, size_t count) {
+  if (words == nullptr || count == 0) return 1;
+  const uint32_t handle = words[0];
+  const uint32_t k[6] = {handle, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  // The handle names one entry: the one made last would never be found
+  // behind an older one of the same key.
+  RemoveEntry(k);
+  VertexShaderEntry* entry = AddEntry(k);
+  if (entry == nullptr) return 1;
+  entry->handle = handle;
+  entry->format = new VertexFormat;
+  bool made = entry->format != nullptr && entry->format->FromDeclaration(words + 1, count - 1) == 0 &&
+              entry->BuildDescriptors();
+  if (made && entry->format->fixedFunction == 0) {
+    // The declaration carries a function: the builder compiles it into a
+    // program record of its own, under the set-up's shader options.
+    entry->program = new VertexProgram;
+    made = entry->program != nullptr &&
+           VertexProgram::BuildFromShader(entry->program, words + 1, vertexShaderOptions,
+                                          static_cast<uint32_t>(count - 1), entry->format) == 0;
+  }
+  // A failed step leaves nothing: this entry goes, not an older one.
+  if (!made) {
+    DestroyEntry(entry);
+    return 1;
+  }
+  return 0;
+}
+
 uint32_t TnlSetup::SelectInputLayout(const uint32_t k[6]) {
   VertexShaderEntry* entry = FindInputLayout(k);
   if (entry == nullptr) {

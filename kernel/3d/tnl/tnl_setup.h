@@ -158,6 +158,14 @@ class TnlSetup : public OsHeapObject {
   void DeleteVertexShader(uint32_t handle);
   // words: the shader handle, then the declaration (count words in all).
   uint32_t LoadVertexDeclaration(const uint32_t* words, size_t count);
+  // A shader entry for the handle in words[0], made from the declaration
+  // that follows (count words in all): a layout entry keyed {handle, 0, 0,
+  // -1, -1, -1} (so FindVertexShader, which looks for entries without the
+  // layout flag, does not find it) with the format parsed from the
+  // declaration and, when the declaration carries a function, a program
+  // record the builder compiles from it. An earlier entry of the handle is
+  // replaced. 0; 1 when anything fails, and then no entry is left.
+  uint32_t CreateVertexShader(const uint32_t* words, size_t count);
   uint32_t SelectInputLayout(const uint32_t key[6]);
   void BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
   void ReleaseShaderPrograms();

@@ -184,7 +184,8 @@ struct VertexProgram : OsHeapObject {
     if (references > 0) --references;
   }
 
-  // Programs from client shader data are not built here.
+  // Programs from client shader data are not built here: 1 (nothing built)
+  // whatever it is given; 0 would be a program compiled from the data.
   static uint32_t BuildFromShader(VertexProgram* program, const void* shaderData, uint32_t flag,
                                   uint32_t count, const void* declaration);
 

@@ -1020,4 +1020,86 @@ TEST_F(TnlTest, TheBoardHoldsTheBoundImageAfterEveryPass) {
   }
 }
 
+// ---- Vertex shaders made from a declaration ---------------------------------------------------
+
+// A shader's words: its handle, the declaration's two unread words and its
+// program word, then the tokens (stream 0: position as three floats, the
+// diffuse colour packed).
+std::vector<uint32_t> ShaderWords(uint32_t handle, uint32_t program) {
+  return {handle, 0xAAAA, 0xBBBB, program, 1u << 29 | 0, 2u << 29 | 2u << 16 | 0, 2u << 29 | 4u << 16 | 5,
+          0xE0000000};
+}
+
+TEST_F(TnlTest, ACreatedVertexShaderIsALayoutEntryTheShaderLookUpDoesNotFind) {
+  const uint32_t key[6] = {7, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  const std::vector<uint32_t> words = ShaderWords(7, 0);
+  ASSERT_EQ(setup->CreateVertexShader(words.data(), words.size()), 0u);
+  EXPECT_EQ(setup->entryCount, 1u);
+  VertexShaderEntry* entry = setup->FindInputLayout(key);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->layoutFlag, 1);
+  EXPECT_EQ(entry->handle, 7u);
+  EXPECT_EQ(setup->FindVertexShader(7), nullptr) << "it carries the layout flag";
+  // Its format is the declaration's, and its descriptors the format's
+  // present elements: the position at word 0, the colour at word 3.
+  ASSERT_NE(entry->format, nullptr);
+  VertexFormat parsed;
+  ASSERT_EQ(parsed.FromDeclaration(words.data() + 1, words.size() - 1), 0u);
+  EXPECT_EQ(entry->format->kind, uint32_t{kVtxFormatDeclaration});
+  EXPECT_EQ(memcmp(entry->format->elements, parsed.elements, sizeof parsed.elements), 0);
+  EXPECT_EQ(entry->format->streamOffset[0], 16u);
+  ASSERT_EQ(entry->descriptorCount, 2u);
+  EXPECT_EQ(entry->descriptors[0] & 0xFF, 0u);
+  EXPECT_EQ(entry->descriptors[1] & 0xFF, 3u);
+  EXPECT_EQ(entry->program, nullptr) << "no function, no program";
+  // The same handle again replaces it: the handle names one entry.
+  ASSERT_EQ(setup->CreateVertexShader(words.data(), words.size()), 0u);
+  EXPECT_EQ(setup->entryCount, 1u);
+  EXPECT_NE(setup->FindInputLayout(key), nullptr);
+  setup->DeleteVertexShader(7);
+  EXPECT_EQ(setup->FindInputLayout(key), nullptr);
+  EXPECT_EQ(setup->entryCount, 0u);
+}
+
+TEST_F(TnlTest, AVertexShaderThatCannotBeMadeLeavesNoEntry) {
+  ASSERT_EQ(setup->SelectInputLayout(kLayout), 1u);
+  VertexShaderEntry* current = setup->currentLayout;
+  const size_t blocks = glue.LiveBlocks().size();
+  const uint32_t key[6] = {9, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  std::vector<uint32_t> refused = ShaderWords(9, 0);
+  refused[4] = 2u << 29 | 2u << 16;  // stream data before any stream selector
+  const std::vector<uint32_t> function = ShaderWords(9, 1);
+  const struct {
+    const char* name;
+    std::vector<uint32_t> words;
+  } cases[] = {
+      {"no words", {}},
+      {"a refused token", refused},
+      // The builder compiles nothing from client shader data: the program
+      // record goes with the entry.
+      {"a declaration with a function", function},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(setup->CreateVertexShader(c.words.empty() ? nullptr : c.words.data(), c.words.size()), 1u) << c.name;
+    EXPECT_EQ(setup->FindInputLayout(key), nullptr) << c.name;
+    EXPECT_EQ(setup->entryCount, 1u) << c.name;
+    EXPECT_EQ(setup->currentLayout, current) << c.name;
+    EXPECT_EQ(glue.LiveBlocks().size(), blocks) << c.name;
+  }
+  // Each allocation failing in turn leaves nothing either.
+  const std::vector<uint32_t> words = ShaderWords(9, 0);
+  bool made = false;
+  for (uint64_t nth = 1; nth < 20 && !made; ++nth) {
+    glue.FailAllocation(nth, kglue::AllocKind::kMemory);
+    made = setup->CreateVertexShader(words.data(), words.size()) == 0;
+    glue.FailAllocation(0);
+    if (!made) {
+      EXPECT_EQ(setup->FindInputLayout(key), nullptr) << nth;
+      EXPECT_EQ(glue.LiveBlocks().size(), blocks) << nth;
+    }
+  }
+  EXPECT_TRUE(made);
+  EXPECT_EQ(setup->entryCount, 2u);
+}
+
 }  // namespace
