@@ -161,6 +161,13 @@ TEST_F(StateEdges, AValueEqualToTheOneHeldMarksNothing) {
     row.set(*state);
     EXPECT_TRUE(Bytes() == before) << "the same value changed the render state";
   }
+  // A stage's texture: the same value leaves the stage's own bits clear
+  // (the pixel group is told of every entry).
+  state->SetStageTexture(3, 7);
+  state->ClearDirty();
+  state->SetStageTexture(3, 7);
+  EXPECT_EQ(state->stages[3].dirty, 0u);
+  EXPECT_EQ(state->pixel.stageSummary, 0u);
   // The primitive mode always names its type; its class, when unchanged,
   // leaves the raster group alone.
   state->SetPrimitiveMode(5);
