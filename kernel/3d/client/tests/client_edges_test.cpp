@@ -292,6 +292,33 @@ TEST_F(ClientEdges, ATextureOfTwelveLevelsIsMadeAndOfThirteenRefused) {
   EXPECT_EQ(make(kClientMaxLevels), 0u);
 }
 
+// Request 17's vertex data is at most 4 MiB: exactly that much is taken,
+// four bytes more refused.
+TEST_F(ClientEdges, VertexDataOfFourMiBIsTakenAndMoreRefused) {
+  constexpr uint32_t kStride = 16;
+  constexpr uint32_t kMost = (4u << 20) / kStride;
+  std::vector<uint8_t> vertices(uint64_t{kMost} * kStride + kStride, 1);
+  glue.DeclareUserMemory(kProcess, vertices.data(), vertices.size());
+  struct Row {
+    const char* name;
+    uint32_t stride, count;
+    int32_t result;
+  };
+  const Row rows[] = {
+      {"4 MiB", kStride, kMost, 0},
+      {"4 MiB and one vertex", kStride, kMost + 1, -1},
+      {"4 MiB and four bytes", 4, 4 * kMost + 1, -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    client->Put32(16, 0);  // no elements: only the vertex data is taken
+    client->Put32(32, row.stride);
+    client->Put32(40, row.count);
+    client->Put64(56, reinterpret_cast<uintptr_t>(vertices.data()));
+    EXPECT_EQ(client->Run(kRequestCreateVertexLayout), row.result);
+  }
+}
+
 // A client has up to 256 3D contexts: the last one made runs its tokens
 // like the first.
 TEST_F(ClientEdges, TheLastOfA256ContextsRunsItsTokens) {
