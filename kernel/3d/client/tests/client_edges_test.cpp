@@ -319,6 +319,52 @@ TEST_F(ClientEdges, VertexDataOfFourMiBIsTakenAndMoreRefused) {
   }
 }
 
+// A client's buffers and vertex layouts go up to handle 1,024: the last
+// one made is found, and its destruction takes it.
+TEST_F(ClientEdges, TheLastBufferAndTheLastLayoutAreFoundAndDestroyed) {
+  // Buffers: the command buffer is the first.
+  uint64_t lastBuffer = commands.handle;
+  uint32_t buffers = 1;
+  for (Buffer b; buffers < kClientMaxBuffers + 1 && client->CreateBuffer(4096, kClientBufferPages, &b); ++buffers)
+    lastBuffer = b.handle;
+  ASSERT_EQ(buffers, kClientMaxBuffers);
+  ASSERT_EQ(lastBuffer, kClientMaxBuffers);
+  ASSERT_NE(Context()->buffers.Get(kClientMaxBuffers), nullptr);
+  client->Put64(16, lastBuffer);
+  EXPECT_EQ(client->Run(kRequestDestroyBuffer), 0);
+  EXPECT_EQ(Context()->buffers.Get(kClientMaxBuffers), nullptr) << "the last buffer stayed";
+
+  // Layouts of one element record each.
+  struct Record {
+    uint64_t reserved;
+    uint32_t type, pad, wordCount, pad2;
+    uint64_t words;
+  };
+  static_assert(sizeof(Record) == 32);
+  uint32_t words[1] = {1};
+  Record record = {0, 5, 0, 1, 0, reinterpret_cast<uintptr_t>(words)};
+  uint64_t pointer = reinterpret_cast<uintptr_t>(&record);
+  glue.DeclareUserMemory(kProcess, words, sizeof words);
+  glue.DeclareUserMemory(kProcess, &record, sizeof record);
+  glue.DeclareUserMemory(kProcess, &pointer, sizeof pointer);
+  uint64_t lastLayout = 0;
+  uint32_t layouts = 0;
+  for (; layouts < kClientMaxLayouts + 1; ++layouts) {
+    client->Put32(16, 1);
+    client->Put64(24, reinterpret_cast<uintptr_t>(&pointer));
+    client->Put32(32, 0);
+    client->Put32(40, 0);
+    client->Put64(56, 0);
+    if (client->Run(kRequestCreateVertexLayout) != 0) break;
+    lastLayout = client->Get64(64);
+  }
+  ASSERT_EQ(layouts, kClientMaxLayouts);
+  ASSERT_EQ(lastLayout, kClientMaxLayouts);
+  client->Put64(16, lastLayout);
+  EXPECT_EQ(client->Run(kRequestDestroyVertexLayout), 0);
+  EXPECT_EQ(Context()->layouts.Get(kClientMaxLayouts), nullptr) << "the last layout stayed";
+}
+
 // A client has up to 256 3D contexts: the last one made runs its tokens
 // like the first.
 TEST_F(ClientEdges, TheLastOfA256ContextsRunsItsTokens) {
