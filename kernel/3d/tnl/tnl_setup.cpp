@@ -193,7 +193,10 @@ const TnlSetup::PassStep TnlSetup::kPassSteps[] = {
       .updateFlags = kTnlUpdLayoutFormat},
      &TnlSetup::Run<&TnlSetup::UpdatePointSize>},
     {{.transform = kVxPoint, .texCoordSets = kTcSets, .key0 = kKd0Class | kKd0PointProgram},
-     &TnlSetup::UpdateGuardBandAndFill},
+     &TnlSetup::Run<&TnlSetup::UpdateGuardBand>},
+    // Any fill-mode change reaches the fill field: a change between points
+    // and solid fill changes no class.
+    {{.transform = kVxFillMode, .key0 = kKd0Class}, &TnlSetup::Run<&TnlSetup::UpdateFillMode>},
     {{.transform = kVxShadeMode}, &TnlSetup::UpdateSpecular},
     {{.transform = kVxLighting | kVxTwoSide | kVxTwoSideMode, .key0 = kKd0Class}, &TnlSetup::UpdateTwoSided},
     {{.transform = kVxAmbient}, &TnlSetup::UpdateGlobalAmbientFlag},
@@ -508,12 +511,6 @@ bool TnlSetup::UpdatePointAttenuation(const VertexProcessingBlock& b, VertexFetc
   v[1] = BitsFloat(b.pointMax) * s;
   if (v[1] > 2048.0f) v[1] = 2048.0f;
   SetConst(&fixedImage, kCPointRange, v);
-  return true;
-}
-
-bool TnlSetup::UpdateGuardBandAndFill(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock* hw) {
-  UpdateGuardBand(hw);
-  if ((key.keyDirty[0] & kKd0Class) != 0 || (pass_.transform & kVxFillMode) != 0) UpdateFillMode(hw);
   return true;
 }
 

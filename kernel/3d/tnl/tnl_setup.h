@@ -304,7 +304,6 @@ class TnlSetup : public OsHeapObject {
   void KeepClass();
   bool UpdateStipple(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
   bool UpdatePointAttenuation(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
-  bool UpdateGuardBandAndFill(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock* hw);
   bool UpdateSpecular(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
   bool UpdateTwoSided(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
   bool UpdateGlobalAmbientFlag(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);

@@ -573,6 +573,7 @@ const std::vector<StepProbe>& StepProbes() {
       {"point size", [](TnlTest& t) { t.setup->F(370)[3] = 77; }, [](TnlTest& t) { return t.F(370)[3] != 77.0f; }},
       {"guard band", [](TnlTest& t) { t.setup->guardBand[0] = 0; },
        [](TnlTest& t) { return t.setup->guardBand[0] == 8160.0f; }},
+      {"fill", [](TnlTest& t) { t.hw.fill = 1; }, [](TnlTest& t) { return t.hw.fill == 0; }},
       {"specular", [](TnlTest& t) { t.hw.specular = 1; }, [](TnlTest& t) { return t.hw.specular == 0; }},
       {"two-sided lighting", [](TnlTest& t) { t.hw.twoSide = 1; }, [](TnlTest& t) { return t.hw.twoSide == 0; }},
       {"global ambient flag", [](TnlTest& t) { t.setup->globalAmbientFlag = 1; },
@@ -699,13 +700,13 @@ TEST_F(TnlTest, EachChangeRunsTheStepsThatFollowIt) {
       {"the primitive kind", kVxPrimitiveMode, 0, 0, 0, 0, 0, 0, 0, {"primitive", "stipple"},
        {"point attenuation", "texture matrices"}},
       {"the fill mode", kVxFillMode, 0, 0, 0, 0, 0, 0, 0,
-       {"primitive", "depth offset", "point size", "transform enable", "programs"},
+       {"primitive", "depth offset", "point size", "fill", "transform enable", "programs"},
        {"point attenuation", "texture matrices"}},
       {"vertex blending", kVxVertexBlend, 0, 0, 0, 0, 0, 0, 0, {"factor", "vertex blend"},
        {"primitive", "point attenuation"}},
       {"the point group", kVxPoint, 0, 0, 0, 0, 0, 0, 0,
        {"point attenuation", "point size", "guard band", "transform enable", "lighting flags", "programs"},
-       {"primitive", "texture matrices"}},
+       {"primitive", "texture matrices", "fill"}},
       {"the projection alone: matrices only", 0, kMxProjection, 0, 0, 0, 0, 0, 0, {},
        {"program header", "primitive", "texture matrices"}},
       {"texture matrix 0", 0, 1u << kMxTextureShift, 0, 0, 0, 0, 0, 0, {"texture matrices", "program header"},
@@ -745,7 +746,7 @@ TEST_F(TnlTest, EachChangeRunsTheStepsThatFollowIt) {
       {"blend count", 0, kKd0BlendCount, {"stipple", "transform enable", "programs"},
        {"primitive", "point attenuation", "two-sided lighting"}},
       {"class", 0, kKd0Class,
-       {"depth offset", "point size", "guard band", "two-sided lighting", "cull", "transform enable",
+       {"depth offset", "point size", "guard band", "fill", "two-sided lighting", "cull", "transform enable",
         "lighting flags", "programs"},
        {"primitive", "point attenuation"}},
       {"spot lights", 0, kKd0SpotLights, {"lighting flags"},
@@ -817,6 +818,27 @@ TEST_F(TnlTest, PointSizeStippleAndTheRasterTables) {
   // A kind beyond the table: no class, no draw.
   block->control = 13 | 3u << 4;
   EXPECT_FALSE(Full());
+}
+
+// A change of the fill mode alone (as the render state sends it) reaches
+// the hardware fill field, also between points and solid fill, which
+// change neither the class nor, at a point size of 1, the point program.
+TEST_F(TnlTest, TheFillFieldFollowsEveryFillModeChange) {
+  const struct {
+    uint32_t from, to;
+    uint8_t fill;
+  } cases[] = {{1, 3, 0}, {3, 1, 2}, {3, 2, 1}, {2, 1, 2}, {1, 2, 1}, {2, 3, 0}};
+  for (const auto& c : cases) {
+    setup = Make();
+    block->control = 5 | c.from << 4;  // a triangle list
+    ASSERT_TRUE(Full());
+    ASSERT_EQ(hw.pointProgram, 0) << "a point size of 1 needs no point program";
+    block->control = 5 | c.to << 4;
+    hw.dirtyR2 = 0;
+    ASSERT_TRUE(Pass(kVxFillMode));
+    EXPECT_EQ(hw.fill, c.fill) << c.from << " to " << c.to;
+    EXPECT_NE(hw.dirtyR2 & kVeR2Registers, 0) << c.from << " to " << c.to;
+  }
 }
 
 TEST_F(TnlTest, CullAndTwoSidedLighting) {
