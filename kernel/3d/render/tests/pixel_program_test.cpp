@@ -363,7 +363,7 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   // An emission without the constants marked (a matrix value of entry 0)
   // writes the images without them; the next constant change writes every
   // stage's image again with its constants.
-  live->entries[0].block96[4] = 2.0f;
+  live->entries[0].bumpEnvironment[4] = 2.0f;
   commit();
   EXPECT_TRUE(written[0]);
   EXPECT_EQ(program->images[0].flags & kImageConstantsPresent, 0u);
@@ -389,10 +389,10 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   // An emission without the constants marked writes the ordinary stages
   // without them; a second one writes nothing: every image stands as such
   // an emission writes it.
-  live->entries[0].block96[4] = 3.0f;
+  live->entries[0].bumpEnvironment[4] = 3.0f;
   commit();
   for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i < 5) << i;
-  live->entries[0].block96[4] = 4.0f;
+  live->entries[0].bumpEnvironment[4] = 4.0f;
   commit();
   for (uint32_t i = 0; i < 6; ++i) EXPECT_FALSE(written[i]) << i;
 }
@@ -450,7 +450,7 @@ TEST_F(Programs, UnitParameterFields) {
   live->entries[0].lodRange[0] = 1.0f;
   live->entries[0].lodRange[1] = 20.0f;
   const float bias = -1.0f;
-  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &bias, 4);
+  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, lodBias), &bias, 4);
   program->units[0].sizes[0] = 0x4000 | 100;
   program->units[0].sizes[1] = 0xC000 | 50;
   program->units[0].sizes[2] = 0x1000 | 256;
@@ -486,7 +486,7 @@ TEST_F(Programs, LodAndBiasChangesReachTheUnitCommitAfterCommit) {
     SCOPED_TRACE(testing::Message() << s.lod0 << " " << s.lod1 << " " << s.bias);
     live->entries[0].lodRange[0] = s.lod0;
     live->entries[0].lodRange[1] = s.lod1;
-    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &s.bias, 4);
+    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, lodBias), &s.bias, 4);
     ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
     const uint32_t* w = target->textureUnits.units[0].words;
     EXPECT_EQ(w[2] >> 10 & 0xFF, LodField(s.lod0));
