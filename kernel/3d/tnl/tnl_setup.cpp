@@ -7,10 +7,12 @@
 
 #include <string.h>
 
+#include <array>
 #include <initializer_list>
 #include <type_traits>
 
 #include "core/driver_switches.h"
+#include "core/hot_inline.h"
 #include "core/pdev.h"
 #include "core/utils.h"
 #include "kernel/3d/render/context_state.h"
@@ -166,7 +168,8 @@ bool TnlSetup::SetBoth(uint32_t c, const float v[4]) {
 // The steps of the pass in their fixed order, each with the changes that
 // run it. A step sees the key's dirty bytes and the update flags as the
 // steps before it left them.
-const TnlSetup::PassStep TnlSetup::kPassSteps[] = {
+constexpr auto TnlSetup::PassSteps() {
+  return std::to_array<PassStep>({
     // Coordinate sources and generation, and the stages' argument summaries.
     {{.texCoords = kTcStageInputs, .texCoordSets = kTcSets | kTcSetSources | kTcSetArguments},
      &TnlSetup::Run<&TnlSetup::AnalyseTextureStages>},
@@ -254,7 +257,8 @@ const TnlSetup::PassStep TnlSetup::kPassSteps[] = {
     {{.always = true}, &TnlSetup::Run<&TnlSetup::WriteHeaderAndBlocks>},
     {{.always = true}, &TnlSetup::BindImageOfMode},
     {{.always = true}, &TnlSetup::TrackIndexedBlend},
-};
+  });
+}
 
 template <auto Step>
 bool TnlSetup::Run(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw) {
@@ -277,15 +281,31 @@ bool TnlSetup::Run(const VertexProcessingBlock& b, VertexFetchControl* fetch, Ve
   }
 }
 
-bool TnlSetup::Fires(const PassStep& step, const VertexProcessingBlock& b) const {
-  const PassTrigger& t = step.when;
-  const PassChanges& c = pass_;
-  const uint8_t* kd = key.keyDirty;
-  const uint32_t changed = (t.transform & c.transform) | (t.matrices & c.matrices) | (t.worlds & c.worlds) |
-                           (t.texCoords & c.texCoords) | (t.texCoordSets & c.texCoordSets) | (t.fog & c.fog) |
-                           (t.third & c.third) | (t.viewport & c.viewport) | (t.updateFlags & updateFlags) |
-                           (t.key0 & kd[0]) | (t.key1 & kd[1]) | (t.key2 & kd[2]) | (t.key3 & kd[3]);
-  return t.always || changed != 0 || (step.also != nullptr && (this->*step.also)(b));
+template <size_t I>
+ORV_HOT_INLINE bool TnlSetup::RunPassStep(const VertexProcessingBlock& b, VertexFetchControl* fetch,
+                                          VertexEngineBlock* hw) {
+  constexpr PassStep step = PassSteps()[I];
+  constexpr PassTrigger t = step.when;
+  bool fires = t.always;
+  if constexpr (!t.always) {
+    const PassChanges& c = pass_;
+    const uint8_t* kd = key.keyDirty;
+    const uint32_t changed = (t.transform & c.transform) | (t.matrices & c.matrices) | (t.worlds & c.worlds) |
+                             (t.texCoords & c.texCoords) | (t.texCoordSets & c.texCoordSets) | (t.fog & c.fog) |
+                             (t.third & c.third) | (t.viewport & c.viewport) | (t.updateFlags & updateFlags) |
+                             (t.key0 & kd[0]) | (t.key1 & kd[1]) | (t.key2 & kd[2]) | (t.key3 & kd[3]);
+    fires = changed != 0;
+    if constexpr (step.also != nullptr) fires = fires || (this->*step.also)(b);
+  }
+  if (fires) return (this->*step.run)(b, fetch, hw);
+  if constexpr (step.otherwise != nullptr) (this->*step.otherwise)();
+  return true;
+}
+
+template <size_t... I>
+bool TnlSetup::RunPassSteps(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw,
+                            std::index_sequence<I...>) {
+  return (RunPassStep<I>(b, fetch, hw) && ...);
 }
 
 bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, VertexEngineBlock* hw) {
@@ -305,26 +325,21 @@ bool TnlSetup::Update(VertexProcessingBlock* block, VertexFetchControl* fetch, V
   oldClass_ = key.Class();
 
   // Unless forced, a pass where nothing but the matrices changed does the
-  // matrix work alone.
-  if (force == 0 && (pass_.transform & ~(kVxTextureTransforms | kVxNoMatrixWork)) == 0 &&
-      (pass_.matrices & kMxTextures) == 0) {
+  // matrix work alone. (Read from the block: the words just stored would
+  // come back slowly as one.)
+  if (force == 0 && (b.transformDirty & ~(kVxTextureTransforms | kVxNoMatrixWork)) == 0 &&
+      (b.matrixDirty & kMxTextures) == 0) {
     UpdateMatricesOnly(b);
     return Finish(block, hw);
   }
-  for (const PassStep& step : kPassSteps) {
-    if (Fires(step, b)) {
-      if (!(this->*step.run)(b, fetch, hw)) return false;
-    } else if (step.otherwise != nullptr) {
-      (this->*step.otherwise)();
-    }
-  }
+  if (!RunPassSteps(b, fetch, hw, std::make_index_sequence<PassSteps().size()>())) return false;
   return Finish(block, hw);
 }
 
 void TnlSetup::UpdateMatricesOnly(const VertexProcessingBlock& b) {
-  const uint32_t viewOrProjection = pass_.matrices & (kMxViewWorld | kMxProjection);
+  const uint32_t viewOrProjection = b.matrixDirty & (kMxViewWorld | kMxProjection);
   const bool noMatrixWork =
-      (pass_.transform & (kVxNoMatrixWork | kVxTextureTransforms)) == kVxNoMatrixWork && viewOrProjection == 0;
+      (b.transformDirty & (kVxNoMatrixWork | kVxTextureTransforms)) == kVxNoMatrixWork && viewOrProjection == 0;
   if (noMatrixWork || fixedFunction == 0) return;
   UpdateMatrices(b, false);
   if (clipPlanesInUse != 0 && viewOrProjection != 0) UpdateClipPlanes(b);

@@ -12,6 +12,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <utility>
+
 #include "core/heap_object.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
@@ -283,8 +285,16 @@ class TnlSetup : public OsHeapObject {
     bool (TnlSetup::*also)(const VertexProcessingBlock&) const = nullptr;
     void (TnlSetup::*otherwise)() = nullptr;
   };
-  static const PassStep kPassSteps[];
-  bool Fires(const PassStep& step, const VertexProcessingBlock& b) const;
+  // The steps of the pass in their order (the table in tnl_setup.cpp).
+  static constexpr auto PassSteps();
+  // Step I of the table when its changes call for it (else its otherwise
+  // step); false ends the pass. Each step is made from its row at compile
+  // time: the tests of its trigger and a direct call of its step.
+  template <size_t I>
+  bool RunPassStep(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
+  template <size_t... I>
+  bool RunPassSteps(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw,
+                    std::index_sequence<I...>);
   // A step above, in the form of the table.
   template <auto Step>
   bool Run(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
