@@ -15,6 +15,24 @@
 
 #include "kernel/3d/draw/vertex_stream_setup.h"
 
+// The primitive types, each a slot of the tables (kPrimitiveTypes of them).
+enum PrimitiveType : uint32_t {
+  kPrimPoints = 0,
+  kPrimPointsAlso = 1,      // points, as type 0
+  kPrimLines = 2,
+  kPrimLineStrip = 3,
+  kPrimLineLoop = 4,        // a strip, its first vertex appended at the end
+  kPrimTriangles = 5,
+  kPrimTriangleStrip = 6,
+  kPrimTriangleFan = 7,
+  kPrimPolygon = 8,         // drawn as a fan
+  kPrimQuads = 9,
+  kPrimQuadStrip = 10,
+  kPrimLinesAlso = 11,      // lines, as type 2
+  kPrimTrianglesBy4 = 12,   // triangles whose index data holds four indices each, the fourth skipped
+};
+static_assert(kPrimTrianglesBy4 + 1 == kPrimitiveTypes);
+
 // Packet words.
 inline constexpr uint32_t kPacketDrawStreams = 0x0F000001;
 inline constexpr uint32_t kPacketIndexAddress = 0x03000001;

@@ -86,7 +86,7 @@ void VertexProgramBuilder::SealBatchTag(uint32_t tag) {
 // ---- Program memory ------------------------------------------------------------------------
 
 void VertexProgramBuilder::SetUpProgramMemory() {
-  // 1, 2.
+  // The memory held so far goes, its slots emptied first.
   if (memoryCpu != nullptr) {
     ResetSlots(true);
     ReleaseProgramMemory();
@@ -96,7 +96,7 @@ void VertexProgramBuilder::SetUpProgramMemory() {
   slot0Cpu = nullptr;
   slot0Bus = 0;
   ringHead = ringStart = 0;
-  // 3.
+  // Program memory in AGP or page-locked PCI memory; without it, no slots.
   if (slotMode) {
     const uint32_t busFlags = shared != nullptr ? ReadShared(&shared->busFlags) : 0;
     DriverSwitchesCommon* s = common != nullptr ? common->driverSwitches : nullptr;
@@ -130,14 +130,13 @@ void VertexProgramBuilder::SetUpProgramMemory() {
       slotMode = 0;
     }
   }
-  // 4.
+  // The slots from the first aligned address.
   if (slotMode) {
     slot0Bus = (memoryBus + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
     slot0Cpu = memoryCpu + (slot0Bus - memoryBus);
     memset(slots, 0, sizeof slots);
     slotsHeld_ = false;
   }
-  // 5.
   memoryChanged = 1;
   ReloadFixedPrograms();
 }
@@ -324,7 +323,7 @@ uint32_t VertexProgramBuilder::AllocProgramSlots(uint32_t n, CommonData* waitCon
 
 bool VertexProgramBuilder::WaitProgramPort() {
   volatile SharedLockedData_t* words = shared;
-  // 4-6: the DMA is drained and the engine idle.
+  // The DMA is drained and the engine idle.
   if (!KernelWait("vertex program: pending submissions", [&] { return words->pendingSubmissions == 0; }))
     return false;
   (void)KernelReadRegister(common, kRegEngineIdle);
@@ -335,7 +334,7 @@ bool VertexProgramBuilder::WaitProgramPort() {
                   [&] { return KernelReadRegister(common, kRegDmaStatus) == words->expectedDmaStatus; }))
     return false;
   words->directWriteCount = 0;
-  // 7, 8: the program port is idle.
+  // The program port is idle.
   if (!KernelWait("vertex program: port status", [&] {
         return (KernelReadRegister(common, kRegVertexPortStatus) & kVertexPortStatusMask) == kVertexPortStatusIdle;
       }))
@@ -346,14 +345,14 @@ bool VertexProgramBuilder::WaitProgramPort() {
         return (level & kVertexPortLevelMask) == kVertexPortLevelIdle && (status & kVertexPortStatusMask) == kVertexPortStatusIdle;
       }))
     return false;
-  // 9.
+  // And the vertex engine's busy bits are clear.
   (void)KernelReadRegister(common, kRegEngineIdle);
   return KernelWait("vertex program: engine busy bits",
                     [&] { return (KernelReadRegister(common, kRegEngineIdle) & kVertexEngineBusyBits) == 0; });
 }
 
 uint32_t VertexProgramBuilder::WriteProgramDirect(VertexProgram* program, bool batchStart, uint32_t entry) {
-  // 1, 2.
+  // A batch starts at the memory's beginning; what would not fit fails.
   if (batchStart) {
     directTotal = 0;
     directOverflow = 0;
@@ -363,13 +362,13 @@ uint32_t VertexProgramBuilder::WriteProgramDirect(VertexProgram* program, bool b
     placementFailed_ = true;
     return 0;
   }
-  // 3-9.
+  // What the stream holds runs first; then the port must be idle.
   if (common->secondaryStream != nullptr) (void)common->secondaryStream->ExecutePending();
   if (!WaitProgramPort()) {
     placementFailed_ = true;
     return 0;
   }
-  // 10, 11.
+  // The code word by word through the port from the batch's next index.
   KernelWriteRegister(common, kRegVertexProgramIndex, directTotal / kInstructionBytes);
   const uint32_t wordCount = program->codeSize / 4;
   for (uint32_t w = 0; w < wordCount; ++w) {
@@ -377,7 +376,7 @@ uint32_t VertexProgramBuilder::WriteProgramDirect(VertexProgram* program, bool b
     memcpy(&word, program->code + 4 * w, sizeof word);
     KernelWriteRegister(common, kRegVertexProgramData, word);
   }
-  // 12.
+  // The program's address: its first instruction's, plus its entry.
   const uint32_t old = directTotal;
   directTotal += program->codeSize;
   return (old / kInstructionBytes) * 4 + 4 * EntryOffset(program, entry);

@@ -363,7 +363,7 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   // An emission without the constants marked (a matrix value of entry 0)
   // writes the images without them; the next constant change writes every
   // stage's image again with its constants.
-  live->entries[0].block96[4] = 2.0f;
+  live->entries[0].bumpEnvironment[4] = 2.0f;
   commit();
   EXPECT_TRUE(written[0]);
   EXPECT_EQ(program->images[0].flags & kImageConstantsPresent, 0u);
@@ -389,10 +389,10 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   // An emission without the constants marked writes the ordinary stages
   // without them; a second one writes nothing: every image stands as such
   // an emission writes it.
-  live->entries[0].block96[4] = 3.0f;
+  live->entries[0].bumpEnvironment[4] = 3.0f;
   commit();
   for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i < 5) << i;
-  live->entries[0].block96[4] = 4.0f;
+  live->entries[0].bumpEnvironment[4] = 4.0f;
   commit();
   for (uint32_t i = 0; i < 6; ++i) EXPECT_FALSE(written[i]) << i;
 }
@@ -450,7 +450,7 @@ TEST_F(Programs, UnitParameterFields) {
   live->entries[0].lodRange[0] = 1.0f;
   live->entries[0].lodRange[1] = 20.0f;
   const float bias = -1.0f;
-  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &bias, 4);
+  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, lodBias), &bias, 4);
   program->units[0].sizes[0] = 0x4000 | 100;
   program->units[0].sizes[1] = 0xC000 | 50;
   program->units[0].sizes[2] = 0x1000 | 256;
@@ -486,7 +486,7 @@ TEST_F(Programs, LodAndBiasChangesReachTheUnitCommitAfterCommit) {
     SCOPED_TRACE(testing::Message() << s.lod0 << " " << s.lod1 << " " << s.bias);
     live->entries[0].lodRange[0] = s.lod0;
     live->entries[0].lodRange[1] = s.lod1;
-    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &s.bias, 4);
+    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, lodBias), &s.bias, 4);
     ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
     const uint32_t* w = target->textureUnits.units[0].words;
     EXPECT_EQ(w[2] >> 10 & 0xFF, LodField(s.lod0));
@@ -1153,10 +1153,10 @@ TEST_F(Programs, TheTextureWalkStopsAtItsMarksAndRefusesWhatTheEngineCannotSampl
   system->SetPlacement(1);
   const uint32_t free = system->resourceHandle + 1;  // inside the table, no surface
   ASSERT_EQ(table->Get(1, free), nullptr);
-  constexpr uint32_t kReset = 1, kBound = 0;  // word 44: the reset mark, or past it
-  // Entry words: word 44, the handle's kind, the handle, word 52.
+  constexpr uint32_t kReset = 1, kBound = 0;  // the colour operation: at its reset mark, or past it
+  // Entry words: the colour operation, the handle's kind, the handle, the second colour argument.
   struct Entry {
-    uint32_t word44, kind, handle, word52;
+    uint32_t colourOp, kind, handle, colourArg1;
   };
   const Entry good = {kBound, 1, handles[0], 0};
   const Entry bad = {kBound, 7, handles[0], 0};  // a kind that names no table
@@ -1171,9 +1171,9 @@ TEST_F(Programs, TheTextureWalkStopsAtItsMarksAndRefusesWhatTheEngineCannotSampl
       {"a reset state", {}, true},
       {"the first entry at its mark ends the walk at once", {{kReset, 7, handles[0], 0}, bad}, true},
       {"a later entry at its mark ends it", {good, good, {kReset, 7, 1, 0}, bad}, true},
-      {"an entry without a texture whose word 52 is 2 ends it", {good, end, bad}, true},
-      {"one whose word 52 is not 2 goes on", {good, empty, bad}, false},
-      {"word 52 ends the walk only without a texture", {good, {kBound, 1, handles[1], 2}, bad}, false},
+      {"an entry without a texture whose second colour argument is 2 ends it", {good, end, bad}, true},
+      {"one whose second colour argument is not 2 goes on", {good, empty, bad}, false},
+      {"the second colour argument ends the walk only without a texture", {good, {kBound, 1, handles[1], 2}, bad}, false},
       {"a kind other than 0, 1 or 2", {good, bad}, false},
       {"a handle outside its table", {{kBound, 1, 60000, 0}}, false},
       {"a handle that names no surface", {{kBound, 1, free, 0}}, false},
@@ -1186,10 +1186,10 @@ TEST_F(Programs, TheTextureWalkStopsAtItsMarksAndRefusesWhatTheEngineCannotSampl
     live->Reset(context);
     for (size_t i = 0; i < c.entries.size(); ++i) {
       PipelineStageEntry& e = live->entries[i];
-      e.word44 = c.entries[i].word44;
+      e.colourOp = c.entries[i].colourOp;
       e.textureA = c.entries[i].kind;
       e.textureB = c.entries[i].handle;
-      e.word52 = c.entries[i].word52;
+      e.colourArgs[1] = c.entries[i].colourArg1;
     }
     EXPECT_EQ(cache->CanUseTextures(*live), c.usable) << c.name;
   }
@@ -1201,10 +1201,10 @@ TEST_F(Programs, ASelectionWhoseTexturesCannotBeUsedSelectsNothing) {
   auto d = Description(1, 1);
   live->description = d.get();
   live->dirty = kPpsProgram;
-  live->entries[0].word44 = 0;
+  live->entries[0].colourOp = 0;
   live->entries[0].textureA = 1;
   live->entries[0].textureB = texture->resourceHandle;
-  live->entries[1].word52 = 2;
+  live->entries[1].colourArgs[1] = 2;
   ASSERT_TRUE(cache->Select(*live, target));
   PixelProgram* selected = cache->current;
   ASSERT_NE(selected, nullptr);
