@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/gui/ConfigEngine.h"
 #include "tools/gui/LogSystem.h"
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/XCommInterface.h"
@@ -238,6 +239,8 @@ void InitWindowUtil(GtkWidget* parent) {
 
 void ShowStartupMessages(const std::string& failure, int probe) {
   if (!failure.empty()) OutputErrorMsg(failure);
+  // A file that does not parse is said once, with where and what.
+  else if (probe == kErrParseConfig) OutputErrorMsg(GetConfigEngine().ErrorText(probe));
   if (!ORVCommIsORVCfgExtFound())
     OutputMsg("You are currently running this application without the ORVCFG X Server extension. No modeline "
               "validation will be possible.",

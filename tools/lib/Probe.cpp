@@ -353,6 +353,16 @@ int ProbeXConfig(XConfigInfo* info) {
 int ProbeCardInfoStruct(CardInfo* card) {
   ProbeState state;
   ReadState(&state);
+  // A configuration file that does not parse, or that the tools refuse,
+  // says nothing of the board on the bus: it is probed all the same, and
+  // the file's failure is the answer.
+  if (state.result == kErrParseConfig || state.result == kErrConfigRefused) {
+    const int fileResult = state.result;
+    const int bus = ProbePciBusId(state.board, state.parsed.busId, sizeof state.parsed.busId, 0);
+    if ((bus == kErrNone || bus == kErrOneCardOnly) && state.board)
+      ProbeCardInfo(card, state.parsed.busId, *state.board);
+    return fileResult;
+  }
   if (state.result != kErrNone && state.result != kErrOneCardOnly) return state.result;
   ProbeCardInfo(card, state.parsed.busId, *state.board);
   return state.result;
