@@ -1,5 +1,7 @@
 #include "tools/gui/AdvancedWindow.h"
 
+#include <gdk/gdkkeysyms.h>
+
 #include <cstring>
 
 #include "tools/gui/AdvancedWindowCtrl.h"
@@ -21,6 +23,11 @@ void SetRadioButtonState(const char* name, bool on) {
 }  // namespace
 
 gboolean AdvancedWindowDestroyEventCb(GtkWidget*, GdkEvent*, gpointer) {
+  HideAdvancedWindowCtrl();
+  return TRUE;
+}
+gboolean AdvancedWindowKeyPressCb(GtkWidget*, GdkEventKey* event, gpointer) {
+  if (event->keyval != GDK_Escape) return FALSE;
   HideAdvancedWindowCtrl();
   return TRUE;
 }
