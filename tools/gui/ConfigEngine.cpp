@@ -183,13 +183,16 @@ int LibraryEngine::ProbeXConfig(XConfigSummary* summary) {
     FreeXConfigInfo(&info);
     return r;
   });
-  if (dry == kLibraryAborted) return kLibraryAborted;
+  // A refused file is still named in the summary, as the file to write.
+  const bool refused = dry == kLibraryAborted && s_refused;
+  if (dry == kLibraryAborted && !refused) return kLibraryAborted;
   XConfigInfo info{};
   int result;
   {
     QuietStderr quiet;
     result = ::ProbeXConfig(&info);
   }
+  if (refused) result = kLibraryAborted;
   *summary = XConfigSummary{};
   summary->fileName = info.fileName;
   summary->busId = info.busId;

@@ -318,10 +318,12 @@ void FreeXConfigInfo(XConfigInfo* info) {
 int ProbeXConfig(XConfigInfo* info) {
   ProbeState state;
   ReadState(&state);
+  // A file that does not parse, or that the tools refuse, is still named:
+  // it is the file a rewrite would go to.
+  std::snprintf(info->fileName, sizeof info->fileName, "%s", state.path.c_str());
   if (state.result == kErrParseConfig || state.result == kErrConfigRefused) return state.result;
   const ParsedOpt& parsed = state.parsed;
 
-  std::snprintf(info->fileName, sizeof info->fileName, "%s", state.path.c_str());
   std::snprintf(info->busId, sizeof info->busId, "%s", parsed.busId);
   info->outputs = parsed.screens;
   info->layout = parsed.layout;

@@ -18,7 +18,10 @@
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/ProbeUtils.h"
 #include "tools/gui/support.h"
+#include "tools/gui/FileGenerator.h"
+#include "tools/gui/UiController.h"
 #include "tools/gui/WindowUtils.h"
+#include "tools/gui/tests/fake_main_view.h"
 #include "tools/gui/tests/gui_fixtures.h"
 #include "tools/lib/File.h"
 #include "tools/testsupport/fixture_root.h"
@@ -245,6 +248,20 @@ TEST(StartupProbeTest, UnreadableFileKeepsTheBoardAndIsSaidOnce) {
       if (title == "Error") errors.push_back(text);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], c.message);
+    // The window offers the board; Apply is refused for the same cause,
+    // the file named as the one to write.
+    EXPECT_EQ(std::string(GetOutputFilePathCtrl()), conf);
+    FakeMainView view;
+    SetMainView(&view);
+    UiControllerInit();
+    EXPECT_TRUE(view.settingsSensitive);
+    dialogs.messages.clear();
+    dialogs.answers = {true};
+    ApplyConfiguration();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].second, "Error : " + c.message);
+    EXPECT_EQ(tools_test::ReadFile(conf), c.text);
+    SetMainView(nullptr);
     SetUserDialogs(nullptr);
     SetConfigEngine(nullptr);
   }
