@@ -15,12 +15,12 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/kcore_names.h"
 #include "core/orv_abi.h"
 #include "core/shared_word.h"
 
 struct CommonData;
 class PDEV;
-class BmPrimInt;
 
 // Kinds carried by a tag's low three bits in a packet.
 inline constexpr uint32_t kTagProgress = 1;
