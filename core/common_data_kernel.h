@@ -10,6 +10,7 @@
 
 #include "core/emul_dma_state.h"
 #include "core/ioc_request_mgr.h"
+#include "core/kcore_names.h"
 #include "core/orv_abi.h"
 
 // Sizes of the common data and the common locked block.
@@ -22,9 +23,7 @@ class RegistrySwitchManager;
 class DriverSwitchesCommon;
 class InterruptManager;
 struct MmHeapSet;
-class MmSurfaceManager;
 struct MmBoardRecord;
-class BmPrimInt;
 class BmSecondaryInt;
 class VertexProgramBuilder;
 class SyncTagManager;

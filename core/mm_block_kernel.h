@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/kcore_names.h"
 
 class MmHeap;
 

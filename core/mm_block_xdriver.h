@@ -5,6 +5,13 @@
 
 #include "core/heap_object.h"
 
+// The X driver's classes that place and map surfaces (core/mm_aperture.h,
+// core/mm_surface_manager.h); the kernel build's namesakes are declared by
+// core/kcore_names.h.
+class MmHostAperture;
+class MmSurfaceManager;
+class MmSurfaceMapper;
+
 class MmBlock : public OsHeapObject {
  public:
   enum : int32_t { kHoldsMemory = 1, kConstructed = 2 };

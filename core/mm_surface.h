@@ -20,9 +20,8 @@
 #include "core/orv_abi.h"
 #include "core/regs/engine2d.h"
 
-class MmSurfaceManager;
-class MmSurfaceMapper;
-class MmHostAperture;
+// MmSurfaceManager, MmSurfaceMapper and MmHostAperture are each build's
+// own, declared with its block (core/mm_block.h).
 
 // ---- Descriptor fields ------------------------------------------------------------
 // Memory bits of word 0 (also the low bits of every bus address).

@@ -8,14 +8,12 @@
 
 #include <stdint.h>
 
+#include "core/kcore_names.h"
 #include "core/orv_abi.h"
 
 class DriverSwitchesLocal;
 class PhysMemMapper;
-class BmPrimInt;
 class BmSecondaryInt;
-class MmSurfaceManager;
-class MmSurfaceMapper;
 class MmSurface;
 class FormatCatalogue;
 struct MmBoardRecord;

@@ -6,10 +6,11 @@
 
 #include <stdint.h>
 
+#include "core/kcore_names.h"
+
 struct KernelClient;
 struct ClientBlockRecord;
 class MmSurface;
-class MmHostAperture;
 
 // Frees the record's object: a window is unlocked and released, a surface's
 // block goes back to its heap; device objects whose primary surface it was

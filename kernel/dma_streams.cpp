@@ -334,7 +334,9 @@ void ReinitEngineState(CommonData* common) {
   BmPrimInt* primary = common->primaryStream;
   SharedLockedData_t* shared = common->sharedLocked;
   if (primary == nullptr) return;
-  const uint32_t saved140 = shared->last1300Value;
+  // The 2D control word that sync packets restore is kept across the
+  // programme.
+  const uint32_t saved2dControl = shared->last1300Value;
   FlushEngineState3d(common);
   if (common->secondaryStream != nullptr) common->secondaryStream->ExecutePending();
 
@@ -350,7 +352,7 @@ void ReinitEngineState(CommonData* common) {
     const RegGroup wordB0 = {kPacketEngineWordB0, {(rev & kRevKestrion1Rev3) ? 0x3FF00000u : 0x3FFF8000u}};
     BmWriteGroups(at, &wordB0, 1);
   }
-  shared->last1300Value = saved140;
+  shared->last1300Value = saved2dControl;
 }
 
 bool SubmitClientDmaBuffer(CommonData* common, const OrvDmaPostRequest& record) {

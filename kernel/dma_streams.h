@@ -12,11 +12,16 @@
 // as addresses: the stream keeps its own copies of the last end address
 // (word 116), the bus address of the progress word (word 76) and of the
 // block (word 64), and writes the block's words only for show.
+//
+// The X driver has a primary stream class of the same name
+// (core/bm_prim_int.h): this one is the kernel core's, in namespace kcore
+// (core/kcore_names.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "core/bm_buffer.h"
+#include "core/kcore_names.h"
 #include "core/orv_abi.h"
 
 class PDEV;
@@ -46,6 +51,8 @@ inline constexpr uint32_t kPostType3d = 3;
 inline constexpr uint32_t kEngineMode2d = 1;
 inline constexpr uint32_t kEngineMode3d = 3;
 inline constexpr uint32_t kAddressFlagBits = 0x3;
+
+namespace kcore {
 
 class BmPrimInt : public BmBufferPool {
  public:
@@ -108,6 +115,8 @@ class BmPrimInt : public BmBufferPool {
   uint32_t progressBus_ = 0;  // bus address of the block's word 32
   uint32_t sharedBus_ = 0;    // bus address of the block
 };
+
+}  // namespace kcore
 
 class BmSecondaryInt : public BmBufferPool {
  public:

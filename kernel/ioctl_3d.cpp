@@ -11,6 +11,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/dispatcher.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
+#include "kernel/fpu_bracket.h"
 #include "kernel/kernel_device.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/x_requests.h"
@@ -197,10 +198,10 @@ int IoctlCreate3dContext(KernelClient* client, uint32_t, unsigned long argument)
   if (client->context3d != nullptr) return kErrnoBusy;
   ClientContext* context = new ClientContext();
   if (context == nullptr) return kErrnoInvalid;
-  OsEnterFPUMode();
+  OpenFpuBracket();
   const bool made = context->Init(pdev, OsGetCurrentProcessId());
   if (!made) context->Cleanup();
-  OsExitFPUMode();
+  CloseFpuBracket();
   if (!made) {
     delete context;
     return kErrnoInvalid;
@@ -254,7 +255,7 @@ int IoctlExecute3dRequest(KernelClient* client, uint32_t, unsigned long) {
   }
   RequestCopies copies = {};
   uint8_t* data = nullptr;
-  OsEnterFPUMode();
+  OpenFpuBracket();
   int status = CopyRecordsIn(context, request, &copies, &data);
   if (status == 0) {
     DispatchClientRequest(context, request, &copies);
@@ -288,7 +289,7 @@ int IoctlExecute3dRequest(KernelClient* client, uint32_t, unsigned long) {
     }
     answer(request->Result());
   }
-  OsExitFPUMode();
+  CloseFpuBracket();
   memFree(data);
   OsInterlockedExchange(&shared->commandLock, 0);
   return status;

@@ -5,6 +5,7 @@
 
 #include "core/os.h"
 #include "core/poll.h"
+#include "kernel/fpu_bracket.h"
 #include "kernel/interrupts.h"
 #include "platform/kglue/kglue.h"
 
@@ -42,12 +43,37 @@ bool OsReadDrvSwitchValue(OsDevice* device, const char* key, void* out, uint32_t
   return OsReadRegistryValue(device, nullptr, key, out, width);
 }
 
+namespace {
+
+// The brackets this thread opened through OpenFpuBracket.
+thread_local uint32_t fpuBrackets = 0;
+
+}  // namespace
+
+void OpenFpuBracket() {
+  OsEnterFPUMode();
+  ++fpuBrackets;
+}
+
+void CloseFpuBracket() {
+  if (fpuBrackets == 0) return;
+  --fpuBrackets;
+  OsExitFPUMode();
+}
+
+uint32_t OpenFpuBrackets() { return fpuBrackets; }
+
 // A wait's pause hands the processor back: the glue serves interrupts there,
 // so a wait sees what only the interrupt path moves on. The interrupt path
-// itself may not: its waits end after their back-to-back tries.
+// itself may not: its waits end after their back-to-back tries. The
+// processor is never given away inside the floating-point bracket: the
+// brackets open are closed for the yield and opened again after it.
 bool OsWaitPause() {
   if (InInterruptPath()) return false;
+  const uint32_t open = fpuBrackets;
+  for (uint32_t i = 0; i < open; ++i) CloseFpuBracket();
   OsSchedule();
+  for (uint32_t i = 0; i < open; ++i) OpenFpuBracket();
   return true;
 }
 

@@ -15,13 +15,13 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/kcore_names.h"
 #include "core/orv_abi.h"
 #include "core/regs/engine2d.h"
 #include "core/shared_word.h"
 
 struct CommonData;
 class PDEV;
-class BmPrimInt;
 
 // Kinds carried by a tag's low three bits in a packet.
 inline constexpr uint32_t kTagProgress = 1;

@@ -143,6 +143,10 @@ void ORVKstrnFlushDrawing(ScrnInfoPtr screen) {
   if (rec->pdev != nullptr && rec->deviceStarted) PostDrawXformFlush(rec->pdev);
 }
 
+// The features run on a started device only. The first mode set of a
+// screen comes before its device start: the manager learns the head's TV
+// entry then (the device start sets the features up from it), and the
+// features start with the mode set that follows the start.
 Bool OrvStartFeatures(ScrnInfoPtr screen) {
   ORVRec* rec = ORVPTR(screen);
   if (KstrnNotifyFeatureMgr(rec->pdev, rec->pFeatures) != kKstrnSuccess) {
@@ -150,6 +154,7 @@ Bool OrvStartFeatures(ScrnInfoPtr screen) {
                "Error occured while notitying the Orvane xform manager.\n");
     return FALSE;
   }
+  if (!rec->deviceStarted) return FALSE;
   if (KstrnStartFeatures(rec->pdev) != kKstrnSuccess) {
     xf86DrvMsg(screen->scrnIndex, X_WARNING, "Error occured while starting the Orvane xform.\n");
     return FALSE;
@@ -159,6 +164,8 @@ Bool OrvStartFeatures(ScrnInfoPtr screen) {
 
 Bool OrvStopFeatures(ScrnInfoPtr screen) {
   ORVRec* rec = ORVPTR(screen);
+  // Nothing runs on a device that is not started.
+  if (!rec->deviceStarted) return TRUE;
   if (KstrnStopFeatures(rec->pdev) != kKstrnSuccess) {
     xf86DrvMsg(screen->scrnIndex, X_WARNING, "Cannot stop Orvane xform.\n");
     return FALSE;

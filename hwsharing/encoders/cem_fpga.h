@@ -32,7 +32,7 @@ HALSTATUS HSLKSTSetCEMData_2FPgasI2C(BOARDHANDLE* h, MODEINFO* mode, FPGAPROGRAM
 HALSTATUS HSLKSTEnableCEM_2FPgasI2C(BOARDHANDLE* h, MODEINFO* mode, uint32_t enable);
 
 // The horizontal shift a record asks of the FPGAs: bit 15 the direction.
-// No field of the mode record carries one yet, so every record answers 0.
+// No field of the mode record carries one, so every record answers 0.
 uint32_t FpgaShiftOf(const MODEINFO* mode);
 // The primary FPGA's I2C address: 0xE2 under control methods 3 and 8.
 uint32_t PrimaryFpgaAddress(const BOARDHANDLE* h);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -652,6 +653,24 @@ class TooSmallAnAperture : public StartedBoard {
 TEST_F(TooSmallAnAperture, MakesNoWindowOverPartitionOne) {
   EXPECT_EQ(Common()->memoryManager->frameBufferWindow, nullptr);
   EXPECT_EQ(Common()->memoryManager->MappedHeapSize(), 2u << 20);
+}
+
+// A mapper made without the board's common data writes no slot register:
+// a window that must work on a copy cannot be copied and is refused.
+TEST_F(Mapper, AMapperWithoutCommonDataRefusesACopyWithoutWritingARegister) {
+  uint8_t ok = 0;
+  std::unique_ptr<MmSurfaceMapper> bare(new MmSurfaceMapper(&ok, bus, 0, 32u << 20, nullptr));
+  ASSERT_TRUE(ok);
+  for (int i = 1; i < 20; ++i) ASSERT_TRUE(bare->AllocateAperture(Window(0x40000))) << i;
+  MmHostAperture* releasable = Window(0x40000, kApertureExplicitSize, true);
+  board.ClearLog();
+  board.SetLogging(false, true);
+  EXPECT_FALSE(bare->AllocateAperture(releasable));
+  board.SetLogging(false, false);
+  EXPECT_TRUE(SlotWrites(0, 16 * 20).empty());
+  EXPECT_EQ(releasable->block, nullptr);
+  EXPECT_EQ(bare->unslotted, nullptr);
+  EXPECT_EQ(bare->reserved->slotIndex, 0) << "the reserved window has its slot back";
 }
 
 }  // namespace

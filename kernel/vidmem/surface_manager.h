@@ -3,11 +3,16 @@
 // board (local memory cut by the frame-buffer layout, the CPU-mapped area of
 // partition 1, AGP, PCI-locked and locked pages), the policy set and the
 // policy table, and places and frees surfaces.
+//
+// The X driver has a surface manager of the same name
+// (core/mm_surface_manager.h): this one is the kernel core's, in namespace
+// kcore (core/kcore_names.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/kcore_names.h"
 #include "core/mm_surface.h"
 #include "core/otl_vector.h"
 #include "kernel/vidmem/heaps.h"
@@ -32,6 +37,8 @@ inline constexpr uint32_t kMmFlagNoProbe = 0x1;
 inline constexpr uint32_t kMmFlagFrameBufferWindow = 0x2;
 // DebugPatches bit 0 changes the row-0 recipes.
 inline constexpr uint32_t kDebugPatchesBit0 = 0x1;
+
+namespace kcore {
 
 class MmSurfaceManager : public OsHeapObject {
  public:
@@ -85,6 +92,8 @@ class MmSurfaceManager : public OsHeapObject {
   void FillPolicyTable(const FrameBufferLayout& layout, uint32_t unit);
   void MakeFrameBufferWindow(const FrameBufferLayout& layout);
 };
+
+}  // namespace kcore
 
 // Component entry 10.
 bool InitMemoryManager(PDEV* pdev);

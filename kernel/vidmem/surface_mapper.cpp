@@ -277,8 +277,10 @@ bool MmSurfaceMapper::HasSlot(const MmHostAperture* window) const {
   return false;
 }
 
+// A mapper without the board's common data has no registers to write.
 void MmSurfaceMapper::ProgramSlot(uint32_t index) {
   const MmHostAperture* w = slots[index];
+  if (common == nullptr || w == nullptr) return;
   const uint32_t reg = 16 * (baseSlot + index);
   const uint32_t address = static_cast<uint32_t>(w->block->offset + w->surfaceOffset);
   HwRegAccess::Write(common, reg + 0, address | kSlotEnable | addressBits);
@@ -288,6 +290,7 @@ void MmSurfaceMapper::ProgramSlot(uint32_t index) {
 }
 
 void MmSurfaceMapper::ClearSlot(uint32_t index) {
+  if (common == nullptr) return;
   HwRegAccess::Write(common, 16 * (baseSlot + index), 0);
 }
 

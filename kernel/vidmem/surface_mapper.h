@@ -8,18 +8,20 @@
 // puts the planes of one surface in one block, each plane a member window
 // with a slot of its own. MmHostAperture::Lock maps a window into the
 // kernel's address space while a caller holds it.
+//
+// The X driver has classes of the same names (core/mm_aperture.h): these
+// are the kernel core's, in namespace kcore (core/kcore_names.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/kcore_names.h"
 #include "core/mm_surface.h"
 #include "kernel/vidmem/heaps.h"
 
 struct CommonData;
 struct MmBoardRecord;
-class MmMultiAperture;
-class MmSurfaceMapper;
 
 // Option bits of a window.
 inline constexpr uint32_t kApertureFixedOffset = 0x2;
@@ -44,6 +46,8 @@ struct MmHostApertureDesc {
   uint32_t fixedOffset;  // in the aperture
 };
 static_assert(sizeof(MmHostApertureDesc) == kHostApertureOptSize);
+
+namespace kcore {
 
 class MmHostAperture : public OsHeapObject {
  public:
@@ -196,3 +200,7 @@ class MmSurfaceMapper : public OsHeapObject {
   bool CopyShadow(MmHostAperture* window, bool intoShadow);
   void Unlink(MmHostAperture* window);
 };
+
+}  // namespace kcore
+
+using kcore::kAperturePriorityNormal;

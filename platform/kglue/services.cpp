@@ -451,6 +451,10 @@ void OsExitFPUMode() {
 }
 
 void OsSchedule() {
+  // A kernel may not give the processor away inside the bracket: the
+  // floating-point state the bracket holds is not saved for it.
+  const int depth = kglue::FpuDepthOfThread();
+  if (depth != 0) Die("OsSchedule inside the floating-point bracket (depth %d)", depth);
   MaybeMutate();
   GlueState& s = State();
   ++s.schedules;

@@ -13,6 +13,8 @@ void SetUsingGl(bool on);
 
 // Signal handlers (a handler that stops the event returns TRUE).
 gboolean AdvancedWindowDestroyEventCb(GtkWidget* widget, GdkEvent* event, gpointer data);
+// Escape closes (hides) the window, as it does a dialog of the toolkit.
+gboolean AdvancedWindowKeyPressCb(GtkWidget* widget, GdkEventKey* event, gpointer data);
 void AwCloseButtonCb(GtkButton* button, gpointer data);
 void AwCheckBusMasteringToggled(GtkToggleButton* button, gpointer data);
 void AwForceDVICheckButtonToggledCb(GtkToggleButton* button, gpointer data);

@@ -28,8 +28,51 @@ ConfigEngine& GetConfigEngine() {
 namespace {
 
 std::string s_failure;
-// Why the last write in a child failed.
+// What the reader said of a configuration file that did not parse.
+std::string s_parseFailure;
+// Why the last write in a child failed, and whether for want of permission.
 std::string s_writeFailure;
+bool s_writePermission = true;
+// Whether the last call in a child refused the configuration file (and so
+// answered no value).
+bool s_refused = false;
+
+// The library's messages after the leak checker's report of an ended child
+// is cut off and the line ends trimmed.
+std::string LibraryText(std::string text) {
+  const size_t cut = text.find("\n=====");
+  if (cut != std::string::npos) text.resize(cut);
+  if (text.rfind("=====", 0) == 0) text.clear();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\t')) text.pop_back();
+  return text;
+}
+
+// Keeps the standard error stream quiet while a library call that already
+// ran in a child runs again here: what it says was taken from the child.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      dup2(null, STDERR_FILENO);
+      close(null);
+    }
+  }
+  ~QuietStderr() {
+    std::fflush(stderr);
+    if (saved_ >= 0) {
+      dup2(saved_, STDERR_FILENO);
+      close(saved_);
+    }
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
 
 std::string ReadAll(int fd) {
   std::string text;
@@ -66,9 +109,10 @@ bool RunInChild(const std::function<int()>& fn, int* answer) {
     dup2(errors[1], STDERR_FILENO);
     int value = fn();
     std::fflush(nullptr);
-    // The answer, then why a write failed.
+    // The answer, then for a failed write whether it was for want of
+    // permission and why.
     std::string reply(reinterpret_cast<const char*>(&value), sizeof value);
-    if (value == kErrWritePermission) reply += WriteFailureReason();
+    if (value == kErrWritePermission) reply += (WriteFailureIsPermission() ? "p" : "o") + WriteFailureReason();
     for (size_t at = 0; at < reply.size();) {
       const ssize_t n = write(result[1], reply.data() + at, reply.size() - at);
       if (n <= 0) break;
@@ -90,16 +134,16 @@ bool RunInChild(const std::function<int()>& fn, int* answer) {
   // the library printed.
   int value = 0;
   if (answerBytes.size() >= sizeof(int)) std::memcpy(&value, answerBytes.data(), sizeof(int));
+  s_refused = answerBytes.size() >= sizeof(int) && value == kErrConfigRefused;
   if (answerBytes.size() >= sizeof(int) && value != kErrConfigRefused) {
     *answer = value;
-    s_writeFailure = answerBytes.substr(sizeof(int));
+    if (value == kErrParseConfig) s_parseFailure = LibraryText(errorText);
+    const std::string write = answerBytes.substr(sizeof(int));
+    s_writePermission = write.empty() || write[0] == 'p';
+    s_writeFailure = write.empty() ? std::string() : write.substr(1);
     return true;
   }
-  // The leak checker's report of the ended child is not the library's.
-  size_t cut = errorText.find("\n=====");
-  if (cut != std::string::npos) errorText.resize(cut);
-  if (errorText.rfind("=====", 0) == 0) errorText.clear();
-  while (!errorText.empty() && (errorText.back() == '\n' || errorText.back() == '\t')) errorText.pop_back();
+  errorText = LibraryText(errorText);
   s_failure = errorText.empty() ? "The configuration library stopped." : errorText;
   return false;
 }
@@ -115,13 +159,20 @@ const std::string& LibraryFailureText() { return s_failure; }
 
 std::string LibraryEngine::ErrorText(int code) {
   if (code == kLibraryAborted) return s_failure;
-  // A write that failed says why after the library's message.
+  // A write that failed says why after the library's message, or alone
+  // when it failed for another cause than permission (a full disk).
   if (code == kErrWritePermission && !s_writeFailure.empty())
-    return ConfigEngine::ErrorText(code) + "\n" + s_writeFailure;
+    return s_writePermission ? ConfigEngine::ErrorText(code) + "\n" + s_writeFailure : s_writeFailure;
+  // A file that did not parse is named with the line and what is wrong.
+  if (code == kErrParseConfig && !s_parseFailure.empty())
+    return ConfigEngine::ErrorText(code) + "\n" + s_parseFailure;
   return ConfigEngine::ErrorText(code);
 }
 
 int LibraryEngine::InitCore() {
+  // A new round of calls: what an earlier one said is no longer news.
+  s_failure.clear();
+  s_parseFailure.clear();
   return Guarded([] { return InitCoreModule(); }) == kLibraryAborted ? kLibraryAborted : InitCoreModule();
 }
 
@@ -132,9 +183,16 @@ int LibraryEngine::ProbeXConfig(XConfigSummary* summary) {
     FreeXConfigInfo(&info);
     return r;
   });
-  if (dry == kLibraryAborted) return kLibraryAborted;
+  // A refused file is still named in the summary, as the file to write.
+  const bool refused = dry == kLibraryAborted && s_refused;
+  if (dry == kLibraryAborted && !refused) return kLibraryAborted;
   XConfigInfo info{};
-  int result = ::ProbeXConfig(&info);
+  int result;
+  {
+    QuietStderr quiet;
+    result = ::ProbeXConfig(&info);
+  }
+  if (refused) result = kLibraryAborted;
   *summary = XConfigSummary{};
   summary->fileName = info.fileName;
   summary->busId = info.busId;
@@ -164,7 +222,10 @@ void LibraryEngine::ProbeCard(CardInfo* card) {
     FreeCardInfo(&probe);
     return r;
   });
-  if (dry == kLibraryAborted) return;
+  // The board is on the bus whatever the configuration file says: a file
+  // the library refused still lets the board be probed.
+  if (dry == kLibraryAborted && !s_refused) return;
+  QuietStderr quiet;
   ProbeCardInfoStruct(card);
 }
 

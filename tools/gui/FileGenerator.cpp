@@ -219,6 +219,18 @@ void ApplyConfiguration() {
     return;
   }
   const std::string output = GetOutputFilePathCtrl();
+  // A question about an empty path or a directory could only end in "No
+  // file name specified" after the user said yes: say what is wrong first.
+  if (output.empty()) {
+    OutputErrorMsg("No output file is set: enter the X configuration file to write under Advanced, Output file.");
+    return;
+  }
+  if (IsDir(output.c_str())) {
+    OutputErrorMsg(Format("The output file %s is a directory: enter the X configuration file to write under "
+                          "Advanced, Output file.",
+                          output));
+    return;
+  }
   if (!ValidateWithUser("Are you sure you want to write new X Server config to " + output + " ?")) return;
   struct stat existing;
   const bool backedUp = stat(output.c_str(), &existing) == 0;

@@ -1,5 +1,7 @@
 #include "tools/gui/InfoWindow.h"
 
+#include <gdk/gdkkeysyms.h>
+
 #include <string>
 
 #include "tools/gui/ProbeInfo.h"
@@ -13,6 +15,11 @@ GtkWidget* s_poInfoWindow = nullptr;
 }  // namespace
 
 gboolean InfoWindowDestroyEventCb(GtkWidget*, GdkEvent*, gpointer) {
+  HideInfoWindow();
+  return TRUE;
+}
+gboolean InfoWindowKeyPressCb(GtkWidget*, GdkEventKey* event, gpointer) {
+  if (event->keyval != GDK_Escape) return FALSE;
   HideInfoWindow();
   return TRUE;
 }

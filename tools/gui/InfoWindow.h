@@ -8,4 +8,6 @@ void DestroyInfoWindow();
 
 // Signal handlers (a handler that stops the event returns TRUE).
 gboolean InfoWindowDestroyEventCb(GtkWidget* widget, GdkEvent* event, gpointer data);
+// Escape closes (hides) the window, as it does a dialog of the toolkit.
+gboolean InfoWindowKeyPressCb(GtkWidget* widget, GdkEventKey* event, gpointer data);
 void InfoWindowCloseCb(GtkButton* button, gpointer data);

@@ -362,6 +362,9 @@ void FillResolution() {
     if (edid && s_queries->IsMonitorWithEdid(static_cast<int>(o))) continue;
     for (PrivateList* n = poSelectedCard->fallbackResolutions; n != nullptr; n = n->next) {
       UiMonitor m{*static_cast<const CardMonitorMode*>(n->Payload()), 0};
+      // The width limits of three and four displays hold here too: the
+      // fallback list offers 1280 and 1600 pixels wide.
+      if (!IsResolutionValid(m.mode.resolution)) continue;
       m.mode.output = static_cast<int32_t>(o);
       AddResolutionToList(static_cast<int>(o), m);
     }
@@ -508,6 +511,10 @@ void SetMainWindowXorgDefaultCfg() {
       int panel = oDisplay[n - 1];
       if (panel == kNoPanel) continue;
       View().SelectText(panel, PanelCombo::kResolution, screen.resolution.c_str());
+      // The file's resolution is a choice like the user's, also when the
+      // combo already showed it and so called no setter: a list rebuilt
+      // without it selects it again once it is offered.
+      s_chosenResolution[panel] = screen.resolution;
       View().SelectText(panel, PanelCombo::kRefresh, std::to_string(screen.refresh).c_str());
       View().SelectText(panel, PanelCombo::kDepth, std::to_string(screen.depth).c_str());
       View().SetRotationItem(panel, static_cast<int>(screen.rotation));

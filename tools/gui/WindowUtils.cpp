@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/gui/ConfigEngine.h"
 #include "tools/gui/LogSystem.h"
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/XCommInterface.h"
@@ -218,8 +219,11 @@ class GtkUserDialogs : public UserDialogs {
     return yes;
   }
   void Message(const std::string& text, const std::string& title) override {
-    GtkWidget* d = gtk_message_dialog_new(GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE,
-                                          "%s", text.c_str());
+    // A message titled as a warning or a note shows the warning icon, not
+    // the error icon.
+    const GtkMessageType type = title == "Warning" || title == "Attention" ? GTK_MESSAGE_WARNING : GTK_MESSAGE_ERROR;
+    GtkWidget* d =
+        gtk_message_dialog_new(GTK_WINDOW(parent), GTK_DIALOG_MODAL, type, GTK_BUTTONS_CLOSE, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(d), title.c_str());
     gtk_dialog_run(GTK_DIALOG(d));
     gtk_widget_destroy(d);
@@ -238,6 +242,8 @@ void InitWindowUtil(GtkWidget* parent) {
 
 void ShowStartupMessages(const std::string& failure, int probe) {
   if (!failure.empty()) OutputErrorMsg(failure);
+  // A file that does not parse is said once, with where and what.
+  else if (probe == kErrParseConfig) OutputErrorMsg(GetConfigEngine().ErrorText(probe));
   if (!ORVCommIsORVCfgExtFound())
     OutputMsg("You are currently running this application without the ORVCFG X Server extension. No modeline "
               "validation will be possible.",

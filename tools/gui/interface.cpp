@@ -450,6 +450,7 @@ GtkWidget* create_AdvancedWindow() {
   gtk_box_pack_start(GTK_BOX(vbox), buttons, FALSE, FALSE, 0);
 
   g_signal_connect(top, "delete_event", G_CALLBACK(AdvancedWindowDestroyEventCb), nullptr);
+  g_signal_connect(top, "key_press_event", G_CALLBACK(AdvancedWindowKeyPressCb), nullptr);
   g_signal_connect(close, "clicked", G_CALLBACK(AwCloseButtonCb), nullptr);
   g_signal_connect(entry, "changed", G_CALLBACK(AwOutputFileEntryChangedCb), nullptr);
   g_signal_connect(choose, "clicked", G_CALLBACK(AwOutputFileChooseButtonClickCb), nullptr);
@@ -480,6 +481,7 @@ GtkWidget* create_InfoWindow() {
   register_widget(top, close, "infoButtonClose");
   gtk_box_pack_start(GTK_BOX(vbox), close, FALSE, FALSE, 0);
   g_signal_connect(top, "delete_event", G_CALLBACK(InfoWindowDestroyEventCb), nullptr);
+  g_signal_connect(top, "key_press_event", G_CALLBACK(InfoWindowKeyPressCb), nullptr);
   g_signal_connect(close, "clicked", G_CALLBACK(InfoWindowCloseCb), nullptr);
   gtk_widget_show_all(vbox);
   return top;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/lib/ErrorCodes.h"
 #include "tools/lib/File.h"
@@ -23,8 +24,9 @@ int m_nbRotateArgs = 0;
 
 namespace {
 
-// Why the last write of a configuration failed.
+// Why the last write of a configuration failed, and its errno.
 std::string s_writeFailure;
+int s_writeError = 0;
 // Whether a write is announced on standard output.
 bool s_announceWrites = true;
 
@@ -81,6 +83,17 @@ int RuleCheck(const XConfigOpt& t, const UserSelection& sel,
   const int l = sel.layout;
   const bool single = m == kModeMerge || s != 2;
   if (k && t.family == 2) return kErrKvdWithQlb;
+  // What the driver and the board can drive at all comes before the rules
+  // of a mode: with more outputs than that, a message about rotation or a
+  // second depth in "this mode" would not say what is wrong.
+  if (n > 2 && t.family == 2) return kErrQlbOutputs;
+  if (n > 4 && t.family == 1) return kErrOrvOutputs;
+  if (sel.useCapabilities && board) {
+    if (board->driver != t.family) return kErrDriverCapability;
+    if (board->kvd != k) return kErrKvdCapability;
+    if (board->openGL != t.openGL) return kErrGlCapability;
+    if (n > board->outputs) return kErrOutputCapability;
+  }
   if (m_nbBppArgs == 2 && single) return kErrOneBpp;
   if (m_nbRefreshArgs == 2 && single) return kErrOneRefresh;
   if (m_nbRotateArgs == 2 && single) return kErrOneRotate;
@@ -95,14 +108,6 @@ int RuleCheck(const XConfigOpt& t, const UserSelection& sel,
     if (r0 < kRefreshLowest || r1 < kRefreshLowest) return kErrRefreshTooLow;
     if (r0 > kRefreshHighest || r1 > kRefreshHighest) return kErrRefreshTooHigh;
   }
-  if (sel.useCapabilities && board) {
-    if (board->driver != t.family) return kErrDriverCapability;
-    if (board->kvd != k) return kErrKvdCapability;
-    if (board->openGL != t.openGL) return kErrGlCapability;
-    if (n > board->outputs) return kErrOutputCapability;
-  }
-  if (n > 2 && t.family == 2) return kErrQlbOutputs;
-  if (n > 4 && t.family == 1) return kErrOrvOutputs;
   if (k && (n & 1)) return kErrKvdOutputs;
   if (l == kToolLayoutSquare && !(k && n == 4)) return kErrSquareLayout;
   if (k && l == kToolLayoutVertical) return kErrVerticalLayout;
@@ -180,13 +185,16 @@ int OpenXConfigFile(UserSelection* selection, XConfFile** config, char* path, si
 int WriteToXConfigFile(const char* path, XConfFile* config) {
   if (path == nullptr || config == nullptr) {
     s_writeFailure = "no configuration file to write";
+    s_writeError = 0;
     return kErrWritePermission;
   }
   if (!xconf::WriteConfigFileWith(path, config, WriteFileWithBackup)) {
     s_writeFailure = xconf::LastWriteFailure();
+    s_writeError = xconf::LastWriteError();
     return kErrWritePermission;
   }
   s_writeFailure.clear();
+  s_writeError = 0;
   if (!s_announceWrites) return kErrNone;
   std::printf("Writing config file to `%s'\n", path);
   if (!xconf::LastWriteNotice().empty()) std::printf("%s\n", xconf::LastWriteNotice().c_str());
@@ -197,15 +205,20 @@ void SetWriteAnnouncement(bool on) { s_announceWrites = on; }
 
 const std::string& WriteFailureReason() { return s_writeFailure; }
 
+bool WriteFailureIsPermission() {
+  return s_writeError == EACCES || s_writeError == EPERM || s_writeFailure.empty();
+}
+
 void ProbeXConfigPath(char* path, size_t pathSize) {
   const char* found = xf86openConfigFile(kConfToolSearchPath, nullptr, nullptr);
   CopyText(path, pathSize, found);
   xf86closeConfigFile();
 }
 
-void ClearModeLine(XConfFile* config) {
-  if (config == nullptr || config->layouts == nullptr) return;
+bool ClearModeLine(XConfFile* config) {
+  if (config == nullptr || config->layouts == nullptr) return false;
   XConfLayout* layout = config->layouts;
+  bool changed = layout->inactives != nullptr;
   xf86freeInactiveList(layout->inactives);
   layout->inactives = nullptr;
   for (XConfAdjacency* a = layout->adjacencies; a != nullptr; a = a->next) {
@@ -215,9 +228,11 @@ void ClearModeLine(XConfFile* config) {
     if (monitor == nullptr || monitor->modes_links == nullptr) continue;
     XConfModes* modes = xf86findModes(monitor->modes_links->name, config->modes);
     if (modes == nullptr) continue;
+    changed = changed || modes->modelines != nullptr;
     xf86freeModeLineList(modes->modelines);
     modes->modelines = nullptr;
   }
+  return changed;
 }
 
 int AddModelineToConfig(PrivateList* modeLines, const char* path) {
@@ -225,9 +240,22 @@ int AddModelineToConfig(PrivateList* modeLines, const char* path) {
   std::string found;
   int result = OpenForEdit(path, &config, &found);
   if (result != kErrNone) return result;
-  for (PrivateList* node = modeLines; node != nullptr; node = node->next)
-    AppendSingleModeLineToConfig(static_cast<const UiModeLine*>(node->Payload()), config);
-  result = WriteToXConfigFile(found.c_str(), config);
+  // A mode line whose name the file already has keeps the file's values;
+  // when that is so of every one, the file is not rewritten.
+  std::vector<std::string> kept;
+  int added = 0;
+  for (PrivateList* node = modeLines; node != nullptr; node = node->next) {
+    const auto* line = static_cast<const UiModeLine*>(node->Payload());
+    const int places = AppendSingleModeLineToConfig(line, config);
+    if (places == 0) kept.push_back(line->name);
+    added += places;
+  }
+  if (s_announceWrites) {
+    for (const std::string& name : kept)
+      std::printf("A modeline named `%s' already exists in `%s'; it was kept%s\n", name.c_str(),
+                  found.c_str(), added == 0 ? " and the file is unchanged" : "");
+  }
+  result = added == 0 ? kErrNone : WriteToXConfigFile(found.c_str(), config);
   xf86freeConfig(config);
   return result;
 }
@@ -237,7 +265,12 @@ int ClearModelineFromConfig(const char* path) {
   std::string found;
   int result = OpenForEdit(path, &config, &found);
   if (result != kErrNone) return result;
-  ClearModeLine(config);
+  // Nothing to clear: the file stays as it is, byte for byte.
+  if (!ClearModeLine(config)) {
+    if (s_announceWrites) std::printf("No modeline to clear in `%s'; the file is unchanged\n", found.c_str());
+    xf86freeConfig(config);
+    return kErrNone;
+  }
   result = WriteToXConfigFile(found.c_str(), config);
   xf86freeConfig(config);
   return result;

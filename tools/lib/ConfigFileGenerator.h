@@ -107,12 +107,20 @@ void SetWriteAnnouncement(bool on);
 // After a result of 4: why the file could not be written ("<path>:
 // Permission denied", a full disk, a failed backup, ...).
 const std::string& WriteFailureReason();
+// Whether that failure is a matter of permission (or has no known cause),
+// which the message of code 4 speaks of; a full disk, for one, is not.
+bool WriteFailureIsPermission();
 // The configuration file found along the tools' search path, empty when none.
 void ProbeXConfigPath(char* path, size_t pathSize);
 
+// Adds the mode lines to the file. A mode line whose name the file already
+// has is kept as the file has it (and said so); when no line is added the
+// file is not rewritten.
 int AddModelineToConfig(PrivateList* modeLines, const char* path);
+// Clears the file's mode lines; a file without any is left untouched.
 int ClearModelineFromConfig(const char* path);
-void ClearModeLine(XConfFile* config);
+// Answers whether anything was removed.
+bool ClearModeLine(XConfFile* config);
 
 void SetXConfigDispModeOption(XConfigOpt* target, int mode, int outputs);
 void SetXConfigLayout(XConfigOpt* target, int outputs, int layout);

@@ -152,15 +152,20 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
   const std::string dir = DirectoryOf(target);
   struct stat st;
   const bool exists = stat(target.c_str(), &st) == 0;
-  auto fail = [&](const std::string& why) {
+  auto fail = [&](const std::string& why, int error) {
     result.failure = why;
+    result.error = error;
     return result;
   };
-  if (exists && S_ISDIR(st.st_mode)) return fail(std::string(path) + ": " + std::strerror(EISDIR));
+  // The failure of the last call, named after `name`.
+  auto failed = [&](const std::string& name) {
+    const int error = errno;
+    return fail(name + ": " + std::strerror(error), error);
+  };
+  if (exists && S_ISDIR(st.st_mode)) return fail(std::string(path) + ": " + std::strerror(EISDIR), EISDIR);
   // The caller must be allowed to write the file itself; that a new file
   // could be renamed over it is not enough.
-  if (exists && access(target.c_str(), W_OK) != 0)
-    return fail(std::string(path) + ": " + std::strerror(errno));
+  if (exists && access(target.c_str(), W_OK) != 0) return failed(path);
   // The backup goes beside the path the user named, which is not the
   // file's own directory when the path is a symbolic link.
   const std::string backup = std::string(path) + ".bak";
@@ -170,18 +175,17 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
   const bool backupDirWritable = access(backupDir.c_str(), W_OK | X_OK) == 0;
   const bool dirWritable = targetDirWritable && backupDirWritable;
   if (!exists) {
-    if (!targetDirWritable) return fail(dir + ": " + std::strerror(targetDirError));
-    if (!ReplaceFile(target.c_str(), text)) return fail(std::string(path) + ": " + std::strerror(errno));
+    if (!targetDirWritable) return fail(dir + ": " + std::strerror(targetDirError), targetDirError);
+    if (!ReplaceFile(target.c_str(), text)) return failed(path);
     result.ok = true;
     return result;
   }
   std::string original;
-  if (!ReadWhole(target, &original)) return fail(std::string(path) + ": " + std::strerror(errno));
+  if (!ReadWhole(target, &original)) return failed(path);
 
   if (dirWritable) {
-    if (!ReplaceFile(backup.c_str(), original, &st))
-      return fail("cannot make the backup " + backup + ": " + std::strerror(errno));
-    if (!ReplaceFile(target.c_str(), text)) return fail(std::string(path) + ": " + std::strerror(errno));
+    if (!ReplaceFile(backup.c_str(), original, &st)) return failed("cannot make the backup " + backup);
+    if (!ReplaceFile(target.c_str(), text)) return failed(path);
     result.ok = true;
     return result;
   }
@@ -190,10 +194,10 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
   // written in place, and its old text, kept here, is put back when the new
   // one cannot be written whole.
   int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return fail(std::string(path) + ": " + std::strerror(errno));
+  if (fd < 0) return failed(path);
   if (Overwrite(fd, text)) {
     const bool closed = close(fd) == 0;
-    if (!closed) return fail(std::string(path) + ": " + std::strerror(errno));
+    if (!closed) return failed(path);
     result.ok = true;
     result.notice =
         "No backup could be made: " + (backupDirWritable ? dir : backupDir) + ": " + std::strerror(EACCES);
@@ -203,8 +207,9 @@ SafeWrite WriteFileWithBackup(const char* path, const std::string& text) {
   const bool restored = Overwrite(fd, original);
   close(fd);
   return fail(std::string(path) + ": " + std::strerror(saved) +
-              (restored ? "; the file keeps its previous text"
-                        : "; its previous text could not be written back either"));
+                  (restored ? "; the file keeps its previous text"
+                            : "; its previous text could not be written back either"),
+              saved);
 }
 namespace {
 std::string& Root() {

@@ -21,6 +21,7 @@ bool ReplaceFile(const char* path, const std::string& text, const struct stat* l
 struct SafeWrite {
   bool ok = false;
   std::string failure;  // why nothing was written
+  int error = 0;        // the errno of that failure, 0 when it has none
   std::string notice;   // what the user should know of a write that went through
 };
 

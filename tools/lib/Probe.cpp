@@ -318,10 +318,12 @@ void FreeXConfigInfo(XConfigInfo* info) {
 int ProbeXConfig(XConfigInfo* info) {
   ProbeState state;
   ReadState(&state);
+  // A file that does not parse, or that the tools refuse, is still named:
+  // it is the file a rewrite would go to.
+  std::snprintf(info->fileName, sizeof info->fileName, "%s", state.path.c_str());
   if (state.result == kErrParseConfig || state.result == kErrConfigRefused) return state.result;
   const ParsedOpt& parsed = state.parsed;
 
-  std::snprintf(info->fileName, sizeof info->fileName, "%s", state.path.c_str());
   std::snprintf(info->busId, sizeof info->busId, "%s", parsed.busId);
   info->outputs = parsed.screens;
   info->layout = parsed.layout;
@@ -353,6 +355,16 @@ int ProbeXConfig(XConfigInfo* info) {
 int ProbeCardInfoStruct(CardInfo* card) {
   ProbeState state;
   ReadState(&state);
+  // A configuration file that does not parse, or that the tools refuse,
+  // says nothing of the board on the bus: it is probed all the same, and
+  // the file's failure is the answer.
+  if (state.result == kErrParseConfig || state.result == kErrConfigRefused) {
+    const int fileResult = state.result;
+    const int bus = ProbePciBusId(state.board, state.parsed.busId, sizeof state.parsed.busId, 0);
+    if ((bus == kErrNone || bus == kErrOneCardOnly) && state.board)
+      ProbeCardInfo(card, state.parsed.busId, *state.board);
+    return fileResult;
+  }
   if (state.result != kErrNone && state.result != kErrOneCardOnly) return state.result;
   ProbeCardInfo(card, state.parsed.busId, *state.board);
   return state.result;

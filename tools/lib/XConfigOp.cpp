@@ -900,8 +900,9 @@ void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config) {
   RemoveUnusedGeneratedSections(config);
 }
 
-void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {
-  if (config == nullptr) return;
+int AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {
+  if (config == nullptr) return 0;
+  int added = 0;
   // A mode line belongs to the Modes section of a screen's monitor: without
   // a screen it would be written nowhere.
   if (config->layouts == nullptr || config->layouts->adjacencies == nullptr) {
@@ -932,5 +933,7 @@ void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config) {
     CopyModeTimings(ml, *line);
     ml->flags = ConvertEnumModelineArgsToFlags(line->hpolarity, line->vpolarity);
     modes->modelines = xf86addListItem(modes->modelines, ml);
+    ++added;
   }
+  return added;
 }

@@ -130,5 +130,7 @@ ModeLineResolution** AppendModeLineResolutionAt(ModeLineResolution** tail,
 int SetParsedOptFromConfig(ParsedOpt* parsed, XConfFile* config, int overwrite, int probe);
 void SetConfigFromXConfigOpt(XConfigOpt* target, XConfFile* config);
 // Adds the mode line to the Modes section each layout screen's Monitor
-// uses. A Monitor without UseModes ends the process with status 1.
-void AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config);
+// uses, where no mode line of its name is yet; answers how many sections it
+// was added to (0: every one already had it). A Monitor without UseModes
+// ends the process with status 1.
+int AppendSingleModeLineToConfig(const UiModeLine* line, XConfFile* config);

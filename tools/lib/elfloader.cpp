@@ -14,8 +14,14 @@ namespace {
 // its own far apart from the others, so that a pointer written by a
 // relocation can be traced back to the buffer it points into and checked
 // against its bounds before anything is read through it.
+//
+// Only sections with bytes in the file are loaded: zero-filled ones (.bss)
+// hold nothing the version record needs, which lives in initialised data,
+// and their size is whatever the file claims. The loaded copies together
+// never exceed the file's own size, as the sections of a sound file do not
+// overlap: a damaged section table cannot make the reader take more memory
+// than the file it reads.
 constexpr int kLoadAddressShift = 40;
-constexpr uint64_t kMaxNobitsSize = 256ull << 20;
 constexpr uint64_t kMaxFileSize = 1ull << 30;
 constexpr size_t kVersionRecordSize = 32;
 constexpr size_t kVersionMajorOffset = 28;
@@ -74,6 +80,7 @@ class ModuleImage {
   std::vector<Elf64_Shdr> sh_;
   std::string_view shstr_;
   std::vector<LoadedSection> sec_;
+  uint64_t loadedBytes_ = 0;
   int symtab_ = -1;
   std::vector<uint32_t> relocSections_;
   std::vector<KeptSymbol> symbols_;
@@ -114,13 +121,10 @@ bool ModuleImage::Load(uint32_t index) {
   LoadedSection& s = sec_[index];
   if (s.loaded) return true;
   const Elf64_Shdr& sh = sh_[index];
-  if (sh.sh_type == SHT_NOBITS) {
-    if (sh.sh_size > kMaxNobitsSize) return false;
-    s.bytes.assign(sh.sh_size, 0);
-  } else {
-    if (!InFile(sh.sh_offset, sh.sh_size)) return false;
-    s.bytes.assign(data_ + sh.sh_offset, data_ + sh.sh_offset + sh.sh_size);
-  }
+  if (sh.sh_type == SHT_NOBITS || !InFile(sh.sh_offset, sh.sh_size)) return false;
+  if (sh.sh_size > size_ - loadedBytes_) return false;
+  loadedBytes_ += sh.sh_size;
+  s.bytes.assign(data_ + sh.sh_offset, data_ + sh.sh_offset + sh.sh_size);
   s.base = uint64_t(index + 1) << kLoadAddressShift;
   s.loaded = true;
   return true;
@@ -209,11 +213,10 @@ void ModuleImage::CollectRelocations() {
 bool ModuleImage::CollectSecondPass() {
   for (uint32_t i = 1; i < sh_.size(); ++i) {
     const Elf64_Shdr& sh = sh_[i];
-    bool wanted = ((sh.sh_type == SHT_PROGBITS || sh.sh_type == SHT_NOBITS) &&
-                   (sh.sh_flags & SHF_ALLOC)) ||
+    bool wanted = (sh.sh_type == SHT_PROGBITS && (sh.sh_flags & SHF_ALLOC)) ||
                   (sh.sh_type == SHT_STRTAB && IsStringTableToLoad(i));
-    // A section too big or lying past the end of the file stays unloaded;
-    // what points into it is left unresolved.
+    // A section lying past the end of the file, or beyond what the file
+    // could hold, stays unloaded; what points into it is left unresolved.
     if (wanted) Load(i);
   }
   return true;

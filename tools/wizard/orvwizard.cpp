@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -19,6 +20,7 @@
 #include "tools/lib/ModelineUtils.h"
 #include "tools/lib/Probe.h"
 #include "tools/lib/carddb.h"
+#include "tools/lib/parser/xconfig.h"
 
 namespace {
 
@@ -179,14 +181,38 @@ bool IsPathValid(const char* path) {
   return true;
 }
 
-// The value of an on/off switch; a wrong one is refused naming the switch.
-int OnOff(const char* option, const char* word) {
+// The configuration file named on the command line: it must be a regular
+// file that opens for reading, of a size a configuration can have. A
+// directory counts as a path that does not open; a device or a pipe is
+// never opened, as reading it may not end.
+void CheckOutputFile(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0 || S_ISDIR(st.st_mode))
+    ArgumentError("The file %s doesn't exist or the file path is unreachable. \nNote : A file that "
+                  "contains minimum xorg configure section (ServerLayout and InputSection) must "
+                  "already exist.\n",
+                  path);
+  if (!S_ISREG(st.st_mode))
+    ArgumentError("The file %s is not a regular file: it cannot be an X configuration file.\n", path);
+  if (static_cast<uint64_t>(st.st_size) > kConfMaxFileSize) {
+    std::fprintf(stderr, "The file %s is larger than %zu bytes: it cannot be an X configuration file.\n",
+                 path, kConfMaxFileSize);
+    std::exit(1);
+  }
+  if (!IsPathValid(path))
+    ArgumentError("The file %s doesn't exist or the file path is unreachable. \nNote : A file that "
+                  "contains minimum xorg configure section (ServerLayout and InputSection) must "
+                  "already exist.\n",
+                  path);
+}
+
+// The value of an on/off switch.
+int OnOff(const char* word) {
   for (const char* on : {"yes", "on", "1", "true", "enable"})
     if (strcasecmp(word, on) == 0) return kOn;
   for (const char* off : {"no", "off", "0", "false", "disable"})
     if (strcasecmp(word, off) == 0) return kOff;
-  std::fprintf(stderr, "unrecognized parameter value for --%s: %s\n", option, word);
-  std::exit(1);
+  ArgumentError("unrecognized parameter value: %s\n", word);
 }
 
 std::vector<std::string> SplitFields(const char* text) {
@@ -267,6 +293,19 @@ UiModeLine BuildModeLine(const char* text) {
   bool ok = IsModeLineNameValid(fields[0]) && ParseModeLineClock(fields[1], &line.clock);
   for (int i = 0; ok && i < 8; ++i) ok = ParseModeLineTiming(fields[2 + i], timings[i]);
   if (!ok) ArgumentError("Invalid modeline parameter: %s\n", text);
+  // The display ends before its sync starts, the sync starts before it ends
+  // and ends before the total: a mode line out of that order is one no
+  // server can use.
+  static const char* const kTimingNames[] = {"hdisp", "hsync start", "hsync end", "hsync total",
+                                             "vdisp", "vdisp start", "vdisp end", "vtotal"};
+  for (int i = 0; i < 8; ++i) {
+    if (i % 4 == 0 || *timings[i] >= *timings[i - 1]) continue;
+    std::fprintf(stderr,
+                 "Invalid modeline timings: %s (%d) is less than %s (%d); the timings must "
+                 "not decrease from hdisp to hsync total and from vdisp to vtotal\n",
+                 kTimingNames[i], *timings[i], kTimingNames[i - 1], *timings[i - 1]);
+    std::exit(1);
+  }
   line.hpolarity = ConvertToEnum(fields[10].c_str());
   line.vpolarity = ConvertToEnum(fields[11].c_str());
   return line;
@@ -299,8 +338,10 @@ int Finish(int code) {
   if (code == kErrNone) return 0;
   // The library has said on standard error why it refused the file.
   if (code == kErrConfigRefused) return kExitFailed;
-  std::printf("%s\n", ErrorCodeToString(code));
-  // A write that failed says why after the library's message.
+  // A write that failed for another cause than permission (a full disk,
+  // say) gives that cause alone; the library's message would be untrue.
+  if (code != kErrWritePermission || WriteFailureIsPermission())
+    std::printf("%s\n", ErrorCodeToString(code));
   if (code == kErrWritePermission && !WriteFailureReason().empty())
     std::printf("%s\n", WriteFailureReason().c_str());
   return code == kErrOneCardOnly ? 0 : kExitFailed;
@@ -316,11 +357,7 @@ Options ParseOptions(int argc, char** argv) {
       case kOptOutputFile:
         o.outputFile = optarg;
         o.haveOutputFile = true;
-        if (!IsPathValid(optarg))
-          ArgumentError("The file %s doesn't exist or the file path is unreachable. \nNote : A "
-                        "file that contains minimum xorg configure section (ServerLayout and "
-                        "InputSection) must already exist.\n",
-                        optarg);
+        CheckOutputFile(optarg);
         break;
       case kOptCardFile:
         o.cardDir = optarg;
@@ -329,7 +366,7 @@ Options ParseOptions(int argc, char** argv) {
         break;
       case kOptOrv: o.family = 1; break;
       case kOptQlb: o.family = 2; break;
-      case kOptKvd: o.kvd = OnOff("kvd", optarg); break;
+      case kOptKvd: o.kvd = OnOff(optarg); break;
       case kOptOutput: {
         int32_t n = 0;
         if (!ParseInt(optarg, &n) || n <= 0) {
@@ -349,10 +386,10 @@ Options ParseOptions(int argc, char** argv) {
       case kOptVRefresh: o.vrefresh = optarg; break;
       case kOptBpp: o.bpp = optarg; break;
       case kOptRotate: o.rotate = optarg; break;
-      case kOptBm: o.bm = OnOff("bm", optarg); break;
-      case kOptGl: o.gl = OnOff("gl", optarg); break;
-      case kOptEdid: o.edid = OnOff("edid", optarg); break;
-      case kOptDvi: o.dvi = OnOff("dvi", optarg); break;
+      case kOptBm: o.bm = OnOff(optarg); break;
+      case kOptGl: o.gl = OnOff(optarg); break;
+      case kOptEdid: o.edid = OnOff(optarg); break;
+      case kOptDvi: o.dvi = OnOff(optarg); break;
       case kOptVersion: o.version = true; break;
       case kOptOverwrite: o.overwrite = true; break;
       case kOptProbe:

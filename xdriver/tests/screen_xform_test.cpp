@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/bm_transform.h"
@@ -251,6 +252,30 @@ TEST_F(KernelScreens, ATvScreenRunsDisplayProcessingBetweenModeSetUpAndDeviceSto
   EXPECT_EQ(kernel.ActiveVSyncRequests()[0].flags, 2u);
   server.CloseScreens();
   EXPECT_TRUE(kernel.ActiveVSyncRequests().empty());
+}
+
+// The first mode set of ScreenInit comes before the device start: the
+// features are neither stopped nor started then (nothing runs on a device
+// that is not started, and no warning says otherwise); they start with the
+// mode set over the started device, and again after a console switch.
+TEST_F(KernelScreens, TheFeaturesStartOnceTheDeviceIsStartedWithoutAWarning) {
+  coretest::KernelMemory memory;
+  memory.Install(kernel);
+  KernelBoard(1, 24, "  Option \"Rotate\" \"CW\"\n");
+  ASSERT_TRUE(server.InitScreens()) << box.LogText();
+  PDEV* pdev = Rec(0)->pdev;
+  BmXformInt* xform = pdev->featureMgr->xformInterfaces[0];
+  ASSERT_NE(xform, nullptr);
+  EXPECT_EQ(kernel.ActiveVSyncRequests(),
+            (std::vector<xstub::VSyncRequest>{{0x10000000, 0, 1, xform->InterruptIdentity()}}));
+  server.LeaveVT();
+  ASSERT_TRUE(server.EnterVT());
+  EXPECT_EQ(kernel.ActiveVSyncRequests().size(), 1u);
+  const std::string log = box.LogText();
+  for (const char* warning : {"Cannot stop Orvane xform.", "Error occured while starting the Orvane xform.",
+                              "Error occured while notitying the Orvane xform manager."})
+    EXPECT_EQ(log.find(warning), std::string::npos) << warning << "\n" << log;
+  server.CloseScreens();
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "kernel/kernel_device.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
+#include "kernel/fpu_bracket.h"
 #include "kernel/kernel_wait.h"
 #include "kernel/locked_pages.h"
 #include "kernel/range_map.h"
@@ -371,9 +372,9 @@ void DestroyClientContext3d(KernelClient* client) {
   if (client == nullptr || client->context3d == nullptr) return;
   ClientContext* context = client->context3d;
   client->context3d = nullptr;
-  OsEnterFPUMode();
+  OpenFpuBracket();
   context->Cleanup();
-  OsExitFPUMode();
+  CloseFpuBracket();
   delete context;
 }
 

@@ -168,11 +168,15 @@ namespace {
 
 // Indices a continued packet repeats, the unit a packet cut by room keeps,
 // and the unit a packet cut at 65,535 keeps.
-uint32_t CarryOf(uint32_t type) { return type == 3 ? 1 : (type >= 6 && type <= 8) ? 2 : 0; }
-uint32_t RoomUnitOf(uint32_t type) {
-  return (type == 2 || type == 11) ? 2 : (type == 5 || type == 12 || type == 7 || type == 8) ? 3 : 1;
+bool IsLines(uint32_t type) { return type == kPrimLines || type == kPrimLinesAlso; }
+bool IsTriangles(uint32_t type) { return type == kPrimTriangles || type == kPrimTrianglesBy4; }
+bool IsFan(uint32_t type) { return type == kPrimTriangleFan || type == kPrimPolygon; }
+
+uint32_t CarryOf(uint32_t type) {
+  return type == kPrimLineStrip ? 1 : (type == kPrimTriangleStrip || IsFan(type)) ? 2 : 0;
 }
-uint32_t CountUnitOf(uint32_t type) { return (type == 2 || type == 11) ? 2 : (type == 5 || type == 12) ? 3 : 1; }
+uint32_t RoomUnitOf(uint32_t type) { return IsLines(type) ? 2 : (IsTriangles(type) || IsFan(type)) ? 3 : 1; }
+uint32_t CountUnitOf(uint32_t type) { return IsLines(type) ? 2 : IsTriangles(type) ? 3 : 1; }
 
 constexpr uint32_t kMaxInlineIndices = 65535;
 
@@ -189,8 +193,8 @@ void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
   const uint64_t from = setup->indexStartOffset;
   const uint64_t held = source.size > from ? (source.size - from) / size : 0;
   if (held < count) count = static_cast<uint32_t>(held);
-  // Type 12 drops every fourth index of its data.
-  const bool dropFourth = type == 12;
+  // Triangles by four drop every fourth index of their data.
+  const bool dropFourth = type == kPrimTrianglesBy4;
   const uint32_t total = dropFourth ? count / 4 * 3 + (count % 4 < 3 ? count % 4 : 3) : count;
   auto indexAt = [&](uint32_t j) {
     const uint32_t position = dropFourth ? j / 3 * 4 + j % 3 : j;
@@ -256,9 +260,9 @@ void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
     next += n - prefix;
     // What the next packet repeats: a strip its last one or two, a fan its
     // first and its last.
-    if (type == 3) repeat[0] = last;
-    if (type == 6) repeat[1] = last;
-    if (type == 7 || type == 8) {
+    if (type == kPrimLineStrip) repeat[0] = last;
+    if (type == kPrimTriangleStrip) repeat[1] = last;
+    if (IsFan(type)) {
       repeat[0] = indexAt(0);
       repeat[1] = last;
     }
@@ -293,10 +297,10 @@ constexpr uint32_t kMaxVertexWords = 64;  // w - 1 in six bits
 // Vertices a packet cut by room keeps, by type.
 uint32_t LowerToType(uint32_t type, uint32_t n) {
   switch (type) {
-    case 2: case 6: case 10: case 11: return n & ~1u;
-    case 4: return n > 0 ? n - 1 : 0;
-    case 5: case 12: return n / 3 * 3;
-    case 9: return n & ~3u;
+    case kPrimLines: case kPrimTriangleStrip: case kPrimQuadStrip: case kPrimLinesAlso: return n & ~1u;
+    case kPrimLineLoop: return n > 0 ? n - 1 : 0;
+    case kPrimTriangles: case kPrimTrianglesBy4: return n / 3 * 3;
+    case kPrimQuads: return n & ~3u;
     default: return n;
   }
 }
@@ -358,7 +362,11 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
   if (stream == nullptr || setup->primitiveType >= kPrimitiveTypes || setup->activeCount == 0) return;
   const uint32_t type = setup->primitiveType;
   if (!indexed && (setup->minVertexIndex > 0 || count > static_cast<uint32_t>(setup->vertexLimit))) return;
-  const uint32_t carry = (type == 6 || type == 7 || type == 8 || type == 10) ? 2 : (type == 3 || type == 4) ? 1 : 0;
+  // Vertices a continued packet repeats: the last two of a triangle or
+  // quad strip, the first and the last of a fan, the last of a line strip.
+  const bool carriesTwo = type == kPrimTriangleStrip || IsFan(type) || type == kPrimQuadStrip;
+  const bool carriesOne = type == kPrimLineStrip || type == kPrimLineLoop;
+  const uint32_t carry = carriesTwo ? 2 : carriesOne ? 1 : 0;
   if (count <= carry) return;
 
   uint32_t w = 0;
@@ -372,7 +380,7 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
   if (w == 0 || w > kMaxVertexWords) return;
   const SourceView indices(indexed ? setup->index : StreamSource{});
   const uint32_t indexSize = setup->index.stride < 3 ? 2 : 4;
-  const bool dropFourth = indexed && type == 12;
+  const bool dropFourth = indexed && type == kPrimTrianglesBy4;
 
   // The vertex number at a draw position; false past the index data.
   auto vertexAt = [&](uint32_t position, uint32_t* vertex) {
@@ -427,7 +435,7 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
     if (n >= wanted) {
       n = wanted;
       // The closing vertex of a loop needs its room too.
-      if (type == 4 && (room - 7) / w < wanted + 1) n = LowerToType(type, wanted);
+      if (type == kPrimLineLoop && (room - 7) / w < wanted + 1) n = LowerToType(type, wanted);
     } else {
       n = LowerToType(type, n);
     }
@@ -449,7 +457,7 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
     if (context->contextState != nullptr) context->contextState->dirty.words[0] |= kCsDirtyCoordA;
 
     const bool last = n - carry >= remaining;
-    const uint32_t closing = last && type == 4 ? 1 : 0;
+    const uint32_t closing = last && type == kPrimLineLoop ? 1 : 0;
     uint32_t* data = stream->Reserve(w * (n + closing));
     if (data == nullptr) return;
     uint32_t* out = data;
@@ -529,8 +537,8 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
     if (ended) return;
     // What a continued packet repeats: a strip its last vertices, a fan
     // its first and its last.
-    if (type == 3 || type == 4) carried[0] = carried[1];
-    if (type == 7 || type == 8) carried[0] = first;
+    if (type == kPrimLineStrip || type == kPrimLineLoop) carried[0] = carried[1];
+    if (IsFan(type)) carried[0] = first;
     remaining -= n - carry;
     continued = true;
   }
@@ -625,13 +633,13 @@ void EmitConvertedLineStrip(VertexStreamSetup* setup, uint32_t count, bool index
     if (next == nullptr) return;
     d.fetch.EmitLineStripVertex(next, i % 2, record, next);
   }
-  if (setup->primitiveType == 4 && count > 2) d.fetch.EmitLineStripVertex(v[0], count % 2, record, v[0]);
+  if (setup->primitiveType == kPrimLineLoop && count > 2) d.fetch.EmitLineStripVertex(v[0], count % 2, record, v[0]);
 }
 
 void EmitConvertedTriangles(VertexStreamSetup* setup, uint32_t count, bool indexed) {
   ConvertedDraw d(setup, indexed);
-  // Type 12's index data holds four indices a triangle.
-  const uint32_t step = indexed && setup->primitiveType == 12 ? 4 : 3;
+  // Triangles by four hold four indices a triangle in their index data.
+  const uint32_t step = indexed && setup->primitiveType == kPrimTrianglesBy4 ? 4 : 3;
   for (uint32_t i = 0; i + 3 <= count; i += step) {
     const uint8_t* v[3];
     if (!d.Have(i, 3, v)) break;

@@ -15,6 +15,24 @@
 
 #include "kernel/3d/draw/vertex_stream_setup.h"
 
+// The primitive types, each a slot of the tables (kPrimitiveTypes of them).
+enum PrimitiveType : uint32_t {
+  kPrimPoints = 0,
+  kPrimPointsAlso = 1,      // points, as type 0
+  kPrimLines = 2,
+  kPrimLineStrip = 3,
+  kPrimLineLoop = 4,        // a strip, its first vertex appended at the end
+  kPrimTriangles = 5,
+  kPrimTriangleStrip = 6,
+  kPrimTriangleFan = 7,
+  kPrimPolygon = 8,         // drawn as a fan
+  kPrimQuads = 9,
+  kPrimQuadStrip = 10,
+  kPrimLinesAlso = 11,      // lines, as type 2
+  kPrimTrianglesBy4 = 12,   // triangles whose index data holds four indices each, the fourth skipped
+};
+static_assert(kPrimTrianglesBy4 + 1 == kPrimitiveTypes);
+
 // The primitive commands the emitters write (core/regs/engine3d.h): a
 // range of the streams {first, count}, indices by address {start, end}
 // (with their size's kind), the closing pair of a loop and indices in the

@@ -272,8 +272,8 @@ bool CombinerStage::EmitImage(const PixelPipelineState& state, CombinerStageImag
   alpha.Emit(image->alpha, bindingFlags);
   if (type == kStagePairFirst && parameter < kPipelineEntries) {
     const PipelineStageEntry& e = state.entries[parameter];
-    const float fifth[4] = {e.block96[4], e.block96[4], e.block96[4], e.block96[4]};
-    const float sixth[4] = {e.block96[5], e.block96[5], e.block96[5], e.block96[5]};
+    const float fifth[4] = {e.bumpEnvironment[4], e.bumpEnvironment[4], e.bumpEnvironment[4], e.bumpEnvironment[4]};
+    const float sixth[4] = {e.bumpEnvironment[5], e.bumpEnvironment[5], e.bumpEnvironment[5], e.bumpEnvironment[5]};
     SetConstantImage(0, fifth);
     SetConstantImage(1, sixth);
   }

@@ -305,7 +305,9 @@ void LoadRenderStateDefaults3d(RenderState3d* state) {
   memset(record, 0, kViewDefaultsBytes);
   LoadViewDefaults(record, context, queries);
   ApplyDepthStencilDefaults(state, record);
+  static_assert(sizeof state->depthStencilSub >= kFactorDefaultsBytes);
   ClearRecord(reinterpret_cast<uint8_t*>(&state->depthStencilSub), sizeof state->depthStencilSub);
+  LoadFactorDefaults(reinterpret_cast<uint8_t*>(&state->depthStencilSub));
 
   memset(record, 0, kScaleDefaultsBytes);
   LoadScaleDefaults(record);

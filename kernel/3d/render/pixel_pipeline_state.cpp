@@ -27,18 +27,19 @@ constexpr PipelineStageEntry kResetEntry = {
     1,                              // textureA
     0,                              // textureB
     {0x20, 0x49, 2, 0},             // sampling
-    0,                              // word20
-    {0, 0},                         // pair
+    0,                              // border
+    0,                              // lodBias
+    0,                              // maxMipLevel
     1000,                           // lodLevels
     {-1000.0f, 1000.0f},            // lodRange
-    1,                              // word44
-    {},                             // cleared48
-    1,                              // word60
-    {},                             // cleared64
-    1,                              // word76
-    {},                             // block80
-    {1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f},  // block96
-    0,                              // word120
+    1,                              // colourOp
+    {},                             // colourArgs
+    1,                              // alphaOp
+    {},                             // alphaArgs
+    1,                              // resultArg
+    {},                             // textureFactor
+    {1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 0.0f},  // bumpEnvironment
+    0,                              // transformFlags
     {},                             // enables
     {},                             // tail
 };
@@ -60,7 +61,7 @@ constinit const PixelPipelineState kResetState = MakeResetState();
 
 void PixelPipelineState::ResetStage(PipelineStageEntry& e) {
   // Everything the table does not name is cleared; byte 16 keeps bits 3-4
-  // (field Q) and byte 19 bits 4-7.
+  // (coordinate generation) and byte 19 bits 4-7.
   const uint8_t keep16 = e.sampling[0] & 0x18;
   const uint8_t keep19 = e.sampling[3] & 0xF0;
   const uint32_t dirty = e.dirty;
@@ -125,40 +126,41 @@ void TakeChanges(PixelPipelineState& copy, const PixelPipelineState& live, uint3
       c.textureB = l.textureB;
       d |= kPeTexture;
       const uint32_t diff = SamplingWord(c) ^ SamplingWord(l);
-      if ((diff & kSampleP) != 0) d |= kPeTexture | kPeFieldP;
-      if ((diff & (kSampleR | kSampleS)) != 0) d |= kPeFieldRS;
-      if ((diff & (kSampleA | kSampleB | kSampleC | kSampleD | kSampleE | kSampleF)) != 0) d |= kPeFieldsAF;
-      if ((diff & (kSampleQ | kSampleT)) != 0) d |= kPeFieldsQT;
+      if ((diff & kSampleAddressU) != 0) d |= kPeTexture | kPeAddressU;
+      if ((diff & (kSampleAddressV | kSampleCoordIndex)) != 0) d |= kPeAddressVOrCoord;
+      if ((diff & kSampleFilterBits) != 0) d |= kPeFilters;
+      if ((diff & (kSampleTexGen | kSampleAddressW)) != 0) d |= kPeTexGen;
       memcpy(c.sampling, l.sampling, 4);
-      if (c.word20 != l.word20) {
-        c.word20 = l.word20;
-        d |= kPeWord20;
+      if (c.border != l.border) {
+        c.border = l.border;
+        d |= kPeBorder;
       }
-      if (c.pair[0] != l.pair[0] || c.pair[1] != l.pair[1]) {
-        c.pair[0] = l.pair[0];
-        c.pair[1] = l.pair[1];
-        d |= kPePairs;
+      if (c.lodBias != l.lodBias || c.maxMipLevel != l.maxMipLevel) {
+        c.lodBias = l.lodBias;
+        c.maxMipLevel = l.maxMipLevel;
+        d |= kPeLod;
       }
     }
     if ((selected & kPeMatrixGroup) != 0) {
-      if (!SameBytes(c.block80, l.block80, sizeof c.block80)) {
-        memcpy(c.block80, l.block80, sizeof c.block80);
-        d |= kPeBlock80;
+      if (!SameBytes(c.textureFactor, l.textureFactor, sizeof c.textureFactor)) {
+        memcpy(c.textureFactor, l.textureFactor, sizeof c.textureFactor);
+        d |= kPeTextureFactor;
       }
-      if (!SameBytes(c.block96, l.block96, sizeof c.block96)) {
-        memcpy(c.block96, l.block96, sizeof c.block96);
-        d |= kPeBlock96;
+      if (!SameBytes(c.bumpEnvironment, l.bumpEnvironment, sizeof c.bumpEnvironment)) {
+        memcpy(c.bumpEnvironment, l.bumpEnvironment, sizeof c.bumpEnvironment);
+        d |= kPeBumpEnvironment;
       }
     }
     if ((selected & kPeLodGroup) != 0) {
-      // Word 120 is taken too, so that one change is reported once.
-      if (c.word120 != l.word120) {
-        c.word120 = l.word120;
-        d |= kPeFieldsQT;
+      // The transform flags are taken too, so that one change is reported
+      // once.
+      if (c.transformFlags != l.transformFlags) {
+        c.transformFlags = l.transformFlags;
+        d |= kPeTexGen;
       }
       if (!SameBytes(&c.lodLevels, &l.lodLevels, 12)) {
         memcpy(&c.lodLevels, &l.lodLevels, 12);
-        d |= kPePairs;
+        d |= kPeLod;
       }
       if (c.enables[0] != l.enables[0] || c.enables[1] != l.enables[1]) {
         c.enables[0] = l.enables[0];
@@ -234,16 +236,16 @@ void TakeMarked(PixelPipelineState& copy, const PixelPipelineState& live, uint32
     const uint32_t d = l.dirty;
     c.textureB = l.textureB;
     if ((d & kPeTexture) != 0) c.textureA = l.textureA;
-    if ((d & (kPeFieldP | kPeFieldRS | kPeFieldsAF | kPeFieldsQT)) != 0) memcpy(c.sampling, l.sampling, 4);
-    if ((d & kPeWord20) != 0) c.word20 = l.word20;
-    if ((d & kPePairs) != 0) {
-      c.pair[0] = l.pair[0];
-      c.pair[1] = l.pair[1];
+    if ((d & (kPeAddressU | kPeAddressVOrCoord | kPeFilters | kPeTexGen)) != 0) memcpy(c.sampling, l.sampling, 4);
+    if ((d & kPeBorder) != 0) c.border = l.border;
+    if ((d & kPeLod) != 0) {
+      c.lodBias = l.lodBias;
+      c.maxMipLevel = l.maxMipLevel;
       memcpy(&c.lodLevels, &l.lodLevels, 12);
     }
-    if ((d & kPeBlock80) != 0) memcpy(c.block80, l.block80, sizeof c.block80);
-    if ((d & kPeBlock96) != 0) memcpy(c.block96, l.block96, sizeof c.block96);
-    if ((d & kPeFieldsQT) != 0) c.word120 = l.word120;
+    if ((d & kPeTextureFactor) != 0) memcpy(c.textureFactor, l.textureFactor, sizeof c.textureFactor);
+    if ((d & kPeBumpEnvironment) != 0) memcpy(c.bumpEnvironment, l.bumpEnvironment, sizeof c.bumpEnvironment);
+    if ((d & kPeTexGen) != 0) c.transformFlags = l.transformFlags;
     if ((d & kPeEnables) != 0) {
       c.enables[0] = l.enables[0];
       c.enables[1] = l.enables[1];

@@ -41,34 +41,46 @@ inline constexpr uint32_t kPpsOptionMode = 0x1;
 inline constexpr uint32_t kPpsOptionPair = 0x6;
 inline constexpr uint32_t kPpsOptionWide = 0x3FFFFFF8;
 
-// Bits of a stage entry's dirty word (and compare mask).
-inline constexpr uint32_t kPeTexture = 0x08u << 8;     // texture words taken
-inline constexpr uint32_t kPeBlock96 = 0x20u << 8;
-inline constexpr uint32_t kPeFieldP = 0x40u << 8;
-inline constexpr uint32_t kPeFieldRS = 0x80u << 8;
-inline constexpr uint32_t kPeWord20 = 0x01u << 16;
-inline constexpr uint32_t kPeFieldsAF = 0x02u << 16;
-inline constexpr uint32_t kPePairs = 0x04u << 16;      // words 24-28 or 32-40
-inline constexpr uint32_t kPeFieldsQT = 0x08u << 16;   // fields Q and T, or word 120
-inline constexpr uint32_t kPeEnables = 0x10u << 16;    // bytes 124-125
-inline constexpr uint32_t kPeBlock80 = 0x20u << 16;
+// Bits of a stage entry's dirty word (and compare mask), as the comparison
+// sets them: the texture words taken; the bump environment; U addressing;
+// V addressing or the coordinate index; the border; the filters; the LOD
+// bias and level or the LOD words; coordinate generation, W addressing or
+// the transform flags; the enable bytes; the texture factor. (A live
+// entry's dirty word is its stage's, kSg*, whose bits fall at the same
+// places.)
+inline constexpr uint32_t kPeTexture = 0x08u << 8;
+inline constexpr uint32_t kPeBumpEnvironment = 0x20u << 8;
+inline constexpr uint32_t kPeAddressU = 0x40u << 8;
+inline constexpr uint32_t kPeAddressVOrCoord = 0x80u << 8;
+inline constexpr uint32_t kPeBorder = 0x01u << 16;
+inline constexpr uint32_t kPeFilters = 0x02u << 16;
+inline constexpr uint32_t kPeLod = 0x04u << 16;
+inline constexpr uint32_t kPeTexGen = 0x08u << 16;
+inline constexpr uint32_t kPeEnables = 0x10u << 16;
+inline constexpr uint32_t kPeTextureFactor = 0x20u << 16;
 // The compare-mask bits that select each group.
 inline constexpr uint32_t kPeTextureGroup = (0xC8u << 8) | (0x0Fu << 16);
 inline constexpr uint32_t kPeMatrixGroup = (0x20u << 8) | (0x20u << 16);
 inline constexpr uint32_t kPeLodGroup = 0x10u << 16;
 
-// Sampling bits (bytes 16-19 of an entry, as one little-endian word).
-inline constexpr uint32_t kSampleP = 0x7u;
-inline constexpr uint32_t kSampleQ = 0x18u;
-inline constexpr uint32_t kSampleR = 0xE0u;
-inline constexpr uint32_t kSampleS = 0x3Fu << 8;
-inline constexpr uint32_t kSampleD = 0xC0u << 8;
-inline constexpr uint32_t kSampleC = 0x01u << 16;
-inline constexpr uint32_t kSampleA = 0x0Eu << 16;
-inline constexpr uint32_t kSampleB = 0x70u << 16;
-inline constexpr uint32_t kSampleE = 0x80u << 16;
-inline constexpr uint32_t kSampleF = 0x01u << 24;
-inline constexpr uint32_t kSampleT = 0x1Eu << 24;
+// The sampling bits (bytes 16-19 of an entry, as one little-endian word):
+// U addressing, coordinate generation and V addressing; the coordinate
+// index and the mip filter; anisotropic filtering, the minification and
+// magnification filters; the filters' range (range 2 lets them reach 5),
+// W addressing.
+inline constexpr uint32_t kSampleAddressU = 0x7u;
+inline constexpr uint32_t kSampleTexGen = 0x18u;
+inline constexpr uint32_t kSampleAddressV = 0xE0u;
+inline constexpr uint32_t kSampleCoordIndex = 0x3Fu << 8;
+inline constexpr uint32_t kSampleMipFilter = 0xC0u << 8;
+inline constexpr uint32_t kSampleAnisotropic = 0x01u << 16;
+inline constexpr uint32_t kSampleMinFilter = 0x0Eu << 16;
+inline constexpr uint32_t kSampleMagFilter = 0x70u << 16;
+inline constexpr uint32_t kSampleRangeLow = 0x80u << 16;
+inline constexpr uint32_t kSampleRangeHigh = 0x01u << 24;
+inline constexpr uint32_t kSampleAddressW = 0x1Eu << 24;
+inline constexpr uint32_t kSampleFilterBits =
+    kSampleMipFilter | kSampleAnisotropic | kSampleMinFilter | kSampleMagFilter | kSampleRangeLow | kSampleRangeHigh;
 
 #pragma pack(push, 1)
 
@@ -78,19 +90,23 @@ struct PipelineStageEntry {
   uint32_t compareMask;
   uint32_t textureA;      // the handle kind of the texture
   uint32_t textureB;      // the texture handle
-  uint8_t sampling[4];    // fields P, Q, R; S, d; c, a, b, e; f, T
-  uint32_t word20;
-  uint32_t pair[2];
+  uint8_t sampling[4];    // kSample*
+  uint32_t border;
+  uint32_t lodBias;
+  uint32_t maxMipLevel;
   int32_t lodLevels;      // 1000
   float lodRange[2];      // -1000.0, 1000.0
-  uint32_t word44;        // 1
-  uint8_t cleared48[12];
-  uint32_t word60;        // 1
-  uint8_t cleared64[12];
-  uint32_t word76;        // 1
-  uint32_t block80[4];
-  float block96[6];       // 1.0, 0, 0, 1.0, 1.0, 0
-  uint32_t word120;
+  // The stage's colour and alpha operations, each with its three
+  // arguments, and its result argument: an operation of 1 (the reset
+  // value) is off, and the walk over the stages' textures ends there.
+  uint32_t colourOp;      // 1
+  uint32_t colourArgs[3];
+  uint32_t alphaOp;       // 1
+  uint32_t alphaArgs[3];
+  uint32_t resultArg;     // 1
+  uint32_t textureFactor[4];  // four floats
+  float bumpEnvironment[6];   // the bump matrix 1.0, 0, 0, 1.0; luminance scale 1.0 and offset 0
+  uint32_t transformFlags;
   uint8_t enables[2];     // entry 8: byte 124, entry 9: byte 125 switch its sampler on
   uint8_t tail[4];
 };
@@ -138,11 +154,15 @@ struct PixelPipelineState {
 static_assert(sizeof(PipelineStageEntry) == 130);
 static_assert(offsetof(PipelineStageEntry, sampling) == 16);
 static_assert(offsetof(PipelineStageEntry, lodLevels) == 32);
-static_assert(offsetof(PipelineStageEntry, word44) == 44);
-static_assert(offsetof(PipelineStageEntry, word60) == 60);
-static_assert(offsetof(PipelineStageEntry, block80) == 80);
-static_assert(offsetof(PipelineStageEntry, block96) == 96);
-static_assert(offsetof(PipelineStageEntry, word120) == 120);
+static_assert(offsetof(PipelineStageEntry, border) == 20);
+static_assert(offsetof(PipelineStageEntry, lodBias) == 24);
+static_assert(offsetof(PipelineStageEntry, colourOp) == 44);
+static_assert(offsetof(PipelineStageEntry, colourArgs) == 48);
+static_assert(offsetof(PipelineStageEntry, alphaOp) == 60);
+static_assert(offsetof(PipelineStageEntry, resultArg) == 76);
+static_assert(offsetof(PipelineStageEntry, textureFactor) == 80);
+static_assert(offsetof(PipelineStageEntry, bumpEnvironment) == 96);
+static_assert(offsetof(PipelineStageEntry, transformFlags) == 120);
 static_assert(offsetof(PipelineStageEntry, enables) == 124);
 static_assert(sizeof(PixelPipelineState) == 1720);
 static_assert(offsetof(PixelPipelineState, options) == 16);

@@ -441,7 +441,7 @@ bool PixelProgram::UnitParameters(PixelUnit& u, const PipelineStageEntry& e) {
   // The LOD and bias fields: converted only when their inputs changed.
   uint32_t inputs[4];
   memcpy(inputs, reinterpret_cast<const uint8_t*>(&e) + offsetof(PipelineStageEntry, lodRange), 8);
-  inputs[2] = e.pair[0];
+  inputs[2] = e.lodBias;
   memcpy(&inputs[3], &u.extraBias, 4);
   if (u.paramsMade == 0 || ((inputs[0] ^ u.paramInputs[0]) | (inputs[1] ^ u.paramInputs[1]) |
                             (inputs[2] ^ u.paramInputs[2]) | (inputs[3] ^ u.paramInputs[3])) != 0) {
@@ -531,14 +531,14 @@ bool PixelProgram::UnitStep(const PixelDeviceCaps& caps) {
     uint32_t fields[3];
     const uint32_t w = e.sampling[0] | uint32_t{e.sampling[1]} << 8 | uint32_t{e.sampling[2]} << 16 |
                        uint32_t{e.sampling[3]} << 24;
-    fields[0] = (w & kSampleA) >> 17;
-    fields[1] = 4 * ((w & kSampleC) >> 16) + ((w & kSampleD) >> 14);
-    fields[2] = (w & kSampleB) >> 20;
-    const uint32_t fe = 2 * ((w & kSampleF) >> 24) + ((w & kSampleE) >> 23);
+    fields[0] = (w & kSampleMinFilter) >> 17;
+    fields[1] = 4 * ((w & kSampleAnisotropic) >> 16) + ((w & kSampleMipFilter) >> 14);
+    fields[2] = (w & kSampleMagFilter) >> 20;
+    const uint32_t range = 2 * ((w & kSampleRangeHigh) >> 24) + ((w & kSampleRangeLow) >> 23);
     for (uint32_t k = 0; k < 3; ++k) {
       const uint32_t over = caps.samplingOverride >> (8 * k) & 0xFF;
       uint32_t v = over != 0xFF ? over : fields[k];
-      const uint32_t limit = fe == 2 ? 5 : 2;
+      const uint32_t limit = range == 2 ? 5 : 2;
       u.sampling[k] = v < limit ? v : limit;
     }
     const uint32_t samplingWord = (u.image[1] & ~0x1FFu) | u.sampling[0] | u.sampling[1] << 3 | u.sampling[2] << 6;
@@ -901,7 +901,7 @@ bool PixelProgram::Commit(uint32_t changedArgument, const PixelPipelineState& li
     if (mode == kProgramModeClient) LoadClientConstants();
   } else {
     changed |= changedArgument;
-    if (changed == 0 && (live.stageDirty & kPeFieldsAF) == 0)
+    if (changed == 0 && (live.stageDirty & kPeFilters) == 0)
       TakeChanges(state, live, samplerCount);
     else
       TakeMarked(state, live, samplerCount);

@@ -11,6 +11,8 @@
 #include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/surfaces/resource_table.h"
+#include "kernel/3d/surfaces/surface3d.h"
 
 namespace {
 
@@ -180,6 +182,38 @@ void PixelProgramCache::ForgetSurface(const Surface3d* surface) {
 
 // ---- Selection --------------------------------------------------------------------------------
 
+namespace {
+
+// The stop words of the texture walk: an entry still at its reset mark, and
+// an entry without a texture that ends the stages.
+constexpr uint32_t kWalkEndMark = 1;
+constexpr uint32_t kWalkEndUnbound = 2;
+// The placement class from which the engine reaches a surface.
+constexpr uint32_t kEnginePlacement = 2;
+
+}  // namespace
+
+bool PixelProgramCache::CanUseTextures(const PixelPipelineState& live) const {
+  const ResourceTable* resources = context != nullptr ? context->resources : nullptr;
+  uint32_t textures = 0;
+  for (uint32_t i = 0; i < kTextureWalkEntries && textures < kTextureWalkLimit; ++i) {
+    const PipelineStageEntry& e = live.entries[i];
+    if (e.colourOp == kWalkEndMark) break;
+    const uint32_t handle = e.textureB;
+    if (handle == 0) {
+      if (e.colourArgs[1] == kWalkEndUnbound) break;
+      continue;
+    }
+    // The handle's kind names one of the three resource tables.
+    const uint32_t kind = e.textureA;
+    if (kind >= kResourceTypes) return false;
+    const Surface3d* surface = resources != nullptr ? resources->Get(kind, handle) : nullptr;
+    if (surface == nullptr || surface->Placement() < kEnginePlacement) return false;
+    ++textures;
+  }
+  return textures < kTextureWalkLimit;
+}
+
 bool PixelProgramCache::Recommit() {
   if (current == nullptr) return false;
   committed = current->Commit(changed, *state, target, caps) ? 1 : 0;
@@ -189,6 +223,7 @@ bool PixelProgramCache::Recommit() {
 
 bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetState) {
   committed = 0;
+  if (!CanUseTextures(live)) return false;
   state = &live;
   target = targetState;
   bool result;
@@ -207,7 +242,7 @@ bool PixelProgramCache::Select(PixelPipelineState& live, ContextState3d* targetS
       changed = program != current ? 1 : changed;
     }
   } else if ((live.dirty & (kPpsProgram | kPpsOptionBit0)) == 0 &&
-             (live.stageDirty & (kPeFieldsAF | 0x1000 | kPeEnables)) == 0) {
+             (live.stageDirty & (kPeFilters | kSgOps | kPeEnables)) == 0) {
     // (An auxiliary sampler switched on or off changes the units too.)
     select = false;
   } else {
@@ -340,19 +375,16 @@ void SyncPipelineState(RenderState3d* rs) {
     e.sampling[2] = static_cast<uint8_t>((t.anisotropy > 1 ? 1 : 0) | (t.minFilter & 7) << 1 | (t.magFilter & 7) << 4);
     e.sampling[3] = static_cast<uint8_t>((e.sampling[3] & 0xE0) | (t.addressW & 0xF) << 1);
     // Each field goes where the entry's dirty bit of the stage's setter
-    // takes it: the border to word 20, the LOD bias to the pair and the
-    // LOD words, the bump-environment values to the block at 96, the
-    // texture factor to the block at 80, the transform flags to word 120.
-    e.word20 = t.border;
-    // (The bias and the level count lie side by side in both records.)
-    static_assert(offsetof(TextureStage, maxMipLevel) == offsetof(TextureStage, lodBias) + 4);
-    memcpy(e.pair, &t.lodBias, 8);
+    // takes it: the LOD bias and level to the LOD words too.
+    e.border = t.border;
+    e.lodBias = t.lodBias;
+    e.maxMipLevel = t.maxMipLevel;
     e.lodRange[0] = static_cast<float>(t.maxMipLevel & 0xF);
-    memcpy(e.block96, t.bumpMatrix, 16);
-    memcpy(&e.block96[4], &t.bumpScale, 4);
-    memcpy(&e.block96[5], &t.bumpOffset, 4);
-    memcpy(e.block80, t.factor, 16);
-    e.word120 = t.transformFlags;
+    memcpy(e.bumpEnvironment, t.bumpMatrix, 16);
+    memcpy(&e.bumpEnvironment[4], &t.bumpScale, 4);
+    memcpy(&e.bumpEnvironment[5], &t.bumpOffset, 4);
+    memcpy(e.textureFactor, t.factor, 16);
+    e.transformFlags = t.transformFlags;
   }
   live.entries[kPipelineAuxFirst].enables[0] = px.stippleEnable != 0 ? 1 : 0;
 }

@@ -25,6 +25,10 @@ inline constexpr uint32_t kKeyedPrograms = 50;
 inline constexpr uint32_t kClientPrograms = 256;
 // Descriptions of more stages than this cannot be keyed.
 inline constexpr uint32_t kKeyableStages = 4;
+// The texture walk of a selection: at most this many stage entries, and
+// fewer textures than the limit.
+inline constexpr uint32_t kTextureWalkEntries = 8;
+inline constexpr uint32_t kTextureWalkLimit = 5;
 
 struct SamplerEntry {
   uint8_t present;
@@ -44,8 +48,17 @@ class PixelProgramCache : public OsHeapObject {
   bool Init(RenderContext3d* owner);
 
   // Makes a program current and committed for the state, emitting into the
-  // target.
+  // target. A state whose textures cannot be used selects nothing.
   bool Select(PixelPipelineState& live, ContextState3d* targetState);
+  // Whether the engine can sample the textures the state's stage entries
+  // name: the walk looks at the first eight entries at most and stops at an
+  // entry still marked as reset (word 44 at 1) or at an entry without a
+  // texture whose word 52 is 2. Each texture is looked up by its handle's
+  // kind in the context's resource tables and counts when it is placed
+  // where the engine reaches it (placement class 2 or more). False for a
+  // texture placed below that, for a handle kind other than 0, 1 or 2, for
+  // a handle that names no surface, and when five textures are counted.
+  bool CanUseTextures(const PixelPipelineState& live) const;
   // The key of a state; false when it cannot be keyed.
   static bool BuildKey(const PixelPipelineState& live, PixelStateKey* key);
   PixelProgram* FindByKey(const PixelStateKey& key) const;

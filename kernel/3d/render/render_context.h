@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/kcore_names.h"
 #include "kernel/3d/draw/fog_table.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/render/aux_surfaces.h"
@@ -16,7 +17,6 @@
 #include "kernel/handle_table.h"
 
 class PDEV;
-class BmPrimInt;
 class BmSecondaryInt;
 class ContextState3d;
 class EngineOwner3d;

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <type_traits>
 #include <utility>
 
 #include "core/float_bits.h"
@@ -115,27 +116,390 @@ void RenderState3d::MarkStage(uint32_t stage, uint32_t bits) {
   pixel.dirty |= kPxStages;
 }
 
-// Inlined into each caller. With the translation inlined too where the id
-// is a constant, a render state comes to the stores of its case.
-template <bool Inline>
-ORV_HOT_INLINE void RenderState3d::SetRenderState(uint32_t id, uint32_t value) {
-  const uint32_t bit = id - 1;
-  if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) return;
-  if (values[id] == value) return;
-  const uint32_t old = values[id];
-  values[id] = value;
-  if (id > kTranslatedStateIds) return;  // stored only
-  if (id == 1) {
+// ---- The render states' translation ---------------------------------------------------------
+
+// How a render state reaches its group: most store the value into one field
+// (whole, under a mask, into bits at a shift, or as a flag set while the
+// value is not 0) and mark dirty bits in one dirty word or stage 0; a few
+// have rules of their own (TranslateOwnRule). A row covers `count` ids in
+// a row, each the next field (`stride` bytes on) or the next bits
+// (`shiftStep` on).
+namespace {
+
+enum class Into : uint8_t { kNone, kWord, kMasked, kBits, kFlag, kOwnRule };
+enum class Mark : uint8_t { kNone, kWord, kStage0 };
+
+struct Field {
+  uint16_t at;    // byte offset in RenderState3d
+  uint8_t width;  // 1 or 4
+};
+struct Dirty {
+  Mark mark;
+  uint16_t at;     // kWord: the dirty word's byte offset
+  uint32_t set;
+  uint32_t clear;  // bits cleared before `set`
+};
+
+struct RenderStateRow {
+  uint32_t id = 0;
+  Into into = Into::kNone;
+  Field field = {};
+  uint32_t mask = 0;
+  uint8_t shift = 0;
+  Dirty dirty = {};
+  bool vertexFog = false;  // the vertex engine's fog follows
+  uint8_t count = 1;
+  uint8_t stride = 0;
+  uint8_t shiftStep = 0;
+};
+
+static_assert(std::is_standard_layout_v<RenderState3d>);
+#define ORV_RS_FIELD(member)                                            \
+  Field {                                                               \
+    static_cast<uint16_t>(offsetof(RenderState3d, member)),             \
+        static_cast<uint8_t>(sizeof(std::declval<RenderState3d&>().member)) \
+  }
+#define ORV_RS_DIRTY(word, bits) \
+  Dirty { Mark::kWord, static_cast<uint16_t>(offsetof(RenderState3d, word)), bits, 0 }
+
+constexpr Dirty Stage0(uint32_t bits) { return {Mark::kStage0, 0, bits, 0}; }
+constexpr Dirty Replacing(Dirty d, uint32_t cleared) {
+  d.clear = cleared;
+  return d;
+}
+
+constexpr RenderStateRow Word(uint32_t id, Field f, Dirty d) { return {id, Into::kWord, f, 0, 0, d}; }
+constexpr RenderStateRow Masked(uint32_t id, Field f, uint32_t mask, Dirty d) {
+  return {id, Into::kMasked, f, mask, 0, d};
+}
+constexpr RenderStateRow Bits(uint32_t id, Field f, uint32_t mask, uint8_t shift, Dirty d) {
+  return {id, Into::kBits, f, mask, shift, d};
+}
+constexpr RenderStateRow Flag(uint32_t id, Field f, uint32_t flag, Dirty d) { return {id, Into::kFlag, f, flag, 0, d}; }
+constexpr RenderStateRow OwnRule(uint32_t id) { return {id, Into::kOwnRule}; }
+constexpr RenderStateRow WithVertexFog(RenderStateRow r) {
+  r.vertexFog = true;
+  return r;
+}
+constexpr RenderStateRow Repeated(RenderStateRow r, uint8_t count, uint8_t stride, uint8_t shiftStep = 0) {
+  r.count = count;
+  r.stride = stride;
+  r.shiftStep = shiftStep;
+  return r;
+}
+
+constexpr RenderStateRow kRenderStateRows[] = {
+    OwnRule(kRsIdAntialias),
+    OwnRule(kRsIdStage0Address),
+    Flag(kRsIdWrapU, ORV_RS_FIELD(pixel.wrap), 1, ORV_RS_DIRTY(pixel.dirty, kPxWrap)),
+    Flag(kRsIdWrapV, ORV_RS_FIELD(pixel.wrap), 2, ORV_RS_DIRTY(pixel.dirty, kPxWrap)),
+    Word(kRsIdDepthEnable, ORV_RS_FIELD(depthStencil.depthEnable), ORV_RS_DIRTY(depthStencil.dirty, kDsDepth)),
+    Bits(kRsIdFillMode, ORV_RS_FIELD(vertex.control), 3, 4, ORV_RS_DIRTY(vertex.transformDirty, kVxFillMode)),
+    Bits(kRsIdShadeMode, ORV_RS_FIELD(vertex.control), 3, 6, ORV_RS_DIRTY(vertex.transformDirty, kVxShadeMode)),
+    OwnRule(kRsIdLinePattern),
+    Word(kRsIdRasterOp, ORV_RS_FIELD(raster.rasterOp), ORV_RS_DIRTY(raster.dirty, kRsRasterOp)),
+    Word(kRsIdPlaneMask, ORV_RS_FIELD(raster.planeMask),
+         Replacing(ORV_RS_DIRTY(raster.dirty, kRsPlaneMask), kRsColourWriteMask)),
+    Word(kRsIdDepthWrite, ORV_RS_FIELD(depthStencil.depthWrite), ORV_RS_DIRTY(depthStencil.dirty, kDsDepth)),
+    Word(kRsIdAlphaTestEnable, ORV_RS_FIELD(raster.alphaTestEnable), ORV_RS_DIRTY(raster.dirty, kRsAlphaTest)),
+    Flag(kRsIdVertexControlBit1, ORV_RS_FIELD(vertex.controlByte), 0x2, ORV_RS_DIRTY(vertex.transformDirty, kVxId16)),
+    OwnRule(kRsIdStage0MagFilter),
+    OwnRule(kRsIdStage0MinMipFilter),
+    OwnRule(kRsIdSrcBlend),
+    OwnRule(kRsIdDstBlend),
+    OwnRule(kRsIdTextureBlendPreset),
+    Masked(kRsIdCullMode, ORV_RS_FIELD(vertex.cullMode), 3, ORV_RS_DIRTY(vertex.transformDirty, kVxCullMode)),
+    Word(kRsIdDepthFunc, ORV_RS_FIELD(depthStencil.depthFunc), ORV_RS_DIRTY(depthStencil.dirty, kDsDepth)),
+    Word(kRsIdAlphaRef, ORV_RS_FIELD(raster.alphaRef), ORV_RS_DIRTY(raster.dirty, kRsAlphaTest)),
+    Word(kRsIdAlphaFunc, ORV_RS_FIELD(raster.alphaFunc), ORV_RS_DIRTY(raster.dirty, kRsAlphaTest)),
+    Word(kRsIdDither, ORV_RS_FIELD(raster.dither), ORV_RS_DIRTY(raster.dirty, kRsDither)),
+    Word(kRsIdBlendEnable, ORV_RS_FIELD(raster.blendEnable), ORV_RS_DIRTY(raster.dirty, kRsBlend)),
+    WithVertexFog(Flag(kRsIdFogEnable, ORV_RS_FIELD(fog.enables), 1, ORV_RS_DIRTY(fog.dirty, kFgEnable))),
+    Flag(kRsIdSpecularEnable, ORV_RS_FIELD(pixel.control), 1, ORV_RS_DIRTY(pixel.dirty, kPxSpecular)),
+    Word(kRsIdFogColour, ORV_RS_FIELD(fog.colour), ORV_RS_DIRTY(fog.dirty, kFgColour)),
+    WithVertexFog(Word(kRsIdFogTableMode, ORV_RS_FIELD(fog.tableMode), ORV_RS_DIRTY(fog.dirty, kFgTable))),
+    WithVertexFog(Word(kRsIdFogStart, ORV_RS_FIELD(fog.start), ORV_RS_DIRTY(fog.dirty, kFgTable))),
+    WithVertexFog(Word(kRsIdFogEnd, ORV_RS_FIELD(fog.end), ORV_RS_DIRTY(fog.dirty, kFgTable))),
+    WithVertexFog(Word(kRsIdFogDensity, ORV_RS_FIELD(fog.density), ORV_RS_DIRTY(fog.dirty, kFgTable))),
+    OwnRule(kRsIdStippleEnable),
+    Flag(kRsIdColourKeyEnable, ORV_RS_FIELD(pixel.control), 2, ORV_RS_DIRTY(pixel.dirty, kPxColourKey)),
+    Word(kRsIdStage0Border, ORV_RS_FIELD(stages[0].border), Stage0(kSgBorder)),
+    Masked(kRsIdStage0AddressU, ORV_RS_FIELD(stages[0].addressU), 7, Stage0(kSgAddress)),
+    Masked(kRsIdStage0AddressV, ORV_RS_FIELD(stages[0].addressV), 7, Stage0(kSgAddress)),
+    Word(kRsIdStage0LodBias, ORV_RS_FIELD(stages[0].lodBias), Stage0(kSgLod)),
+    OwnRule(kRsIdDepthBias),
+    WithVertexFog(Flag(kRsIdRangeFog, ORV_RS_FIELD(fog.enables), 2, ORV_RS_DIRTY(fog.dirty, kFgEnable))),
+    Masked(kRsIdStage0Anisotropy, ORV_RS_FIELD(stages[0].anisotropy), 3, Stage0(kSgFilter)),
+    // Enable, fail, depth-fail and pass operations, function, reference,
+    // mask and write mask.
+    Repeated(Word(kRsIdStencilEnable, ORV_RS_FIELD(depthStencil.stencil[0]), ORV_RS_DIRTY(depthStencil.dirty, kDsStencil)),
+             8, 4),
+    OwnRule(kRsIdTextureFactor),
+    OwnRule(kRsIdTargetMode),
+    Repeated(Word(kRsIdStippleRow0, ORV_RS_FIELD(stipple.rows[0]), ORV_RS_DIRTY(stipple.dirty, kStRows)), kStippleRows, 4),
+    // Three bits per coordinate set.
+    Repeated(Bits(kRsIdWrap0, ORV_RS_FIELD(pixel.wrap), 7, 0, ORV_RS_DIRTY(pixel.dirty, kPxWrap)), 8, 0, 3),
+    Flag(kRsIdClipping, ORV_RS_FIELD(vertex.flags), kVfClipping, {}),
+    Flag(kRsIdLighting, ORV_RS_FIELD(vertex.flags), kVfLighting, ORV_RS_DIRTY(vertex.transformDirty, kVxLighting)),
+    OwnRule(kRsIdAmbient),
+    WithVertexFog(Word(kRsIdFogVertexMode, ORV_RS_FIELD(fog.vertexMode), ORV_RS_DIRTY(fog.dirty, kFgTable))),
+    Flag(kRsIdColourVertex, ORV_RS_FIELD(vertex.flags), kVfColourVertex,
+         ORV_RS_DIRTY(vertex.transformDirty, kVxMaterialSource)),
+    Flag(kRsIdLocalViewer, ORV_RS_FIELD(vertex.flags), kVfLocalViewer,
+         ORV_RS_DIRTY(vertex.transformDirty, kVxLocalViewer)),
+    Flag(kRsIdNormalise, ORV_RS_FIELD(vertex.flags), kVfNormalise, ORV_RS_DIRTY(vertex.transformDirty, kVxNormalise)),
+    Word(kRsIdColourKeyBlend, ORV_RS_FIELD(pixel.colourKeyBlend), ORV_RS_DIRTY(pixel.dirty, kPxColourKey)),
+    // The diffuse, specular, ambient and emissive sources, two bits each.
+    Repeated(Bits(kRsIdDiffuseSource, ORV_RS_FIELD(vertex.materialSources), 3, kSourceDiffuse,
+                  ORV_RS_DIRTY(vertex.transformDirty, kVxMaterialSource)),
+             4, 0, kSourceSpecular - kSourceDiffuse),
+    OwnRule(kRsIdVertexBlend),
+    Masked(kRsIdClipPlaneEnable, ORV_RS_FIELD(vertex.clipPlaneEnable), 0x3F,
+           ORV_RS_DIRTY(vertex.transformDirty, kVxClipPlaneEnable)),
+    Word(kRsIdPointSize, ORV_RS_FIELD(vertex.pointSize), ORV_RS_DIRTY(vertex.transformDirty, kVxPoint)),
+    Word(kRsIdPointSizeMin, ORV_RS_FIELD(vertex.pointMin), ORV_RS_DIRTY(vertex.transformDirty, kVxPoint)),
+    Flag(kRsIdPointSprite, ORV_RS_FIELD(vertex.flags), kVfPointSprite, ORV_RS_DIRTY(vertex.transformDirty, kVxPoint)),
+    Flag(kRsIdPointScale, ORV_RS_FIELD(vertex.flags), kVfPointScale, ORV_RS_DIRTY(vertex.transformDirty, kVxPoint)),
+    Repeated(Word(kRsIdPointScaleA, ORV_RS_FIELD(vertex.pointScale[0]), ORV_RS_DIRTY(vertex.transformDirty, kVxPoint)),
+             3, 4),
+    OwnRule(kRsIdMultisample),
+    Word(kRsIdPointSizeMax, ORV_RS_FIELD(vertex.pointMax), ORV_RS_DIRTY(vertex.transformDirty, kVxPoint)),
+    Bits(kRsIdIndexedBlend, ORV_RS_FIELD(vertex.flags), 1, kVfIndexedBlendShift,
+         ORV_RS_DIRTY(vertex.transformDirty, kVxVertexBlend)),
+    Word(kRsIdColourWriteMask, ORV_RS_FIELD(raster.colourWriteMask),
+         Replacing(ORV_RS_DIRTY(raster.dirty, kRsColourWriteMask), kRsPlaneMask)),
+    Word(kRsIdTweenFactor, ORV_RS_FIELD(vertex.tweenFactor), ORV_RS_DIRTY(vertex.transformDirty, kVxVertexBlend)),
+    Word(kRsIdBlendOp, ORV_RS_FIELD(raster.blendOp), ORV_RS_DIRTY(raster.dirty, kRsBlend)),
+};
+#undef ORV_RS_FIELD
+#undef ORV_RS_DIRTY
+
+// The rows by id, each repeated row spread over its ids; ids without a row
+// are stored only. An id with two rows, or past 171, stops the build here.
+void RenderStateIdTwiceOrPastTheGroups() {}
+struct RenderStateRowsById {
+  RenderStateRow row[kTranslatedStateIds + 1];
+};
+constexpr RenderStateRowsById MakeRowsById() {
+  RenderStateRowsById t{};
+  for (const RenderStateRow& r : kRenderStateRows) {
+    for (uint32_t k = 0; k < r.count; ++k) {
+      const uint32_t id = r.id + k;
+      if (id > kTranslatedStateIds || t.row[id].into != Into::kNone) RenderStateIdTwiceOrPastTheGroups();
+      RenderStateRow& e = t.row[id];
+      e = r;
+      e.id = id;
+      e.field.at = static_cast<uint16_t>(r.field.at + k * r.stride);
+      e.shift = static_cast<uint8_t>(r.shift + k * r.shiftStep);
+      e.count = 1;
+    }
+  }
+  return t;
+}
+constexpr RenderStateRowsById kRowsById = MakeRowsById();
+
+template <uint8_t Width>
+ORV_HOT_INLINE uint32_t LoadField(const unsigned char* at) {
+  static_assert(Width == 1 || Width == 4);
+  if constexpr (Width == 1) {
+    return *at;
+  } else {
+    uint32_t v;
+    memcpy(&v, at, sizeof v);
+    return v;
+  }
+}
+template <uint8_t Width>
+ORV_HOT_INLINE void StoreField(unsigned char* at, uint32_t v) {
+  static_assert(Width == 1 || Width == 4);
+  if constexpr (Width == 1) {
+    *at = static_cast<unsigned char>(v);
+  } else {
+    memcpy(at, &v, sizeof v);
+  }
+}
+
+}  // namespace
+
+// A render state's translation, made at compile time from its row: the
+// stores and marks of its id and nothing else.
+template <uint32_t Id>
+ORV_HOT_INLINE void RenderState3d::TranslateRenderState(uint32_t value, uint32_t old) {
+  if constexpr (Id == kRsIdStage0Texture) {
     // The stage-0 texture: a change between none and one also changes
     // what the stage samples at all.
     stages[0].texture = value;
     stages[0].textureKind = kStageTextureHandle;
     MarkStage(0, (old == 0) != (value == 0) ? kSgTexture | kSgPresence : kSgTexture);
-  } else if constexpr (Inline) {
-    TranslateRenderStateInline(id, value);
   } else {
-    TranslateRenderState(id, value);
+    constexpr RenderStateRow r = kRowsById.row[Id];
+    if constexpr (r.into == Into::kNone) {
+      return;  // stored only
+    } else if constexpr (r.into == Into::kOwnRule) {
+      TranslateOwnRule(Id, value);
+    } else {
+      unsigned char* const self = reinterpret_cast<unsigned char*>(this);
+      unsigned char* const field = self + r.field.at;
+      if constexpr (r.into == Into::kWord) {
+        StoreField<r.field.width>(field, value);
+      } else if constexpr (r.into == Into::kMasked) {
+        StoreField<r.field.width>(field, value & r.mask);
+      } else if constexpr (r.into == Into::kBits) {
+        StoreField<r.field.width>(field, (LoadField<r.field.width>(field) & ~(r.mask << r.shift)) |
+                                             (value & r.mask) << r.shift);
+      } else {
+        const uint32_t was = LoadField<r.field.width>(field);
+        StoreField<r.field.width>(field, value != 0 ? was | r.mask : was & ~r.mask);
+      }
+      if constexpr (r.dirty.mark == Mark::kStage0) {
+        MarkStage(0, r.dirty.set);
+      } else if constexpr (r.dirty.mark == Mark::kWord) {
+        uint32_t* word = reinterpret_cast<uint32_t*>(self + r.dirty.at);
+        *word = (*word & ~r.dirty.clear) | r.dirty.set;
+      }
+      if constexpr (r.vertexFog) SyncVertexFog();
+    }
   }
+}
+
+ORV_HOT_INLINE void RenderState3d::TranslateOwnRule(uint32_t id, uint32_t value) {
+  TextureStage& s0 = stages[0];
+  switch (id) {
+    case kRsIdAntialias:
+      raster.antialias = value == 1 ? 2 : value == 2 ? 3 : 0;
+      raster.dirty |= kRsAntialias;
+      break;
+    case kRsIdStage0Address:
+      s0.addressU = s0.addressV = static_cast<uint8_t>(value & 7);
+      MarkStage(0, kSgAddress);
+      break;
+    case kRsIdLinePattern:
+      stipple.id10 = value;
+      pixel.id10 = value;
+      vertex.factor = value;
+      stipple.dirty |= kStId10;
+      pixel.dirty |= kPxId10;
+      vertex.transformDirty |= kVxDriver13;
+      break;
+    case kRsIdStage0MagFilter:
+      s0.magFilter = value == 2 ? (values[kRsIdStage0Anisotropy] > 1 ? 3 : 2) : 1;
+      MarkStage(0, kSgFilter);
+      break;
+    case kRsIdStage0MinMipFilter:
+      if (value >= 1 && value <= 6) {
+        uint8_t min = kMinMip[value - 1][0];
+        if (min == 2 && values[kRsIdStage0Anisotropy] > 1) min = 3;
+        s0.minFilter = min;
+        s0.mipFilter = kMinMip[value - 1][1];
+        MarkStage(0, kSgFilter);
+      }
+      break;
+    case kRsIdSrcBlend:
+      raster.srcBlend[0] = raster.srcBlend[1] = value;
+      raster.dirty |= kRsBlend;
+      break;
+    case kRsIdDstBlend:
+      raster.dstBlend[0] = raster.dstBlend[1] = value;
+      raster.dirty |= kRsBlend;
+      break;
+    case kRsIdTextureBlendPreset:
+      PresetBlendMode(value);
+      break;
+    case kRsIdStippleEnable:
+      pixel.stippleEnable = static_cast<uint8_t>(value);
+      pixel.stageSummary |= kSgStipple;
+      pixel.dirty |= kPxStages;
+      break;
+    case kRsIdDepthBias:
+      vertex.flags = value != 0 ? vertex.flags | kVfDepthBias : vertex.flags & ~kVfDepthBias;
+      vertex.depthBias = static_cast<float>(value);
+      vertex.depthBiasQuarter = static_cast<float>(value) * 0.25f;
+      vertex.transformDirty |= kVxDepthBias;
+      break;
+    case kRsIdTextureFactor: {
+      const float factor[4] = {static_cast<float>(value >> 16 & 0xFF) / 255.0f,
+                               static_cast<float>(value >> 8 & 0xFF) / 255.0f,
+                               static_cast<float>(value & 0xFF) / 255.0f,
+                               static_cast<float>(value >> 24) / 255.0f};
+      for (uint32_t s = 0; s < kFactorStages; ++s) {
+        memcpy(stages[s].factor, factor, sizeof factor);
+        stages[s].dirty |= kSgFactor;
+      }
+      pixel.stageSummary |= kSgFactor;
+      pixel.dirty |= kPxStages;
+      break;
+    }
+    case kRsIdTargetMode:
+      if ((value & 0xFF) != 0) {
+        if (owner != nullptr) owner->targetModeFlag = 1;
+        SetTargetMode(true);
+        if (owner != nullptr && owner->engineOwner != nullptr) owner->engineOwner->ResyncSurfaceOwner();
+      } else {
+        if (owner != nullptr) {
+          owner->targetModeFlag = 0;
+          ++owner->targetModeSwitches;
+        }
+        SetTargetMode(false);
+      }
+      break;
+    case kRsIdAmbient:
+      vertex.ambient[0] = static_cast<float>(value >> 16 & 0xFF) / 255.0f;
+      vertex.ambient[1] = static_cast<float>(value >> 8 & 0xFF) / 255.0f;
+      vertex.ambient[2] = static_cast<float>(value & 0xFF) / 255.0f;
+      vertex.ambient[3] = static_cast<float>(value >> 24) / 255.0f;
+      vertex.transformDirty |= kVxAmbient;
+      break;
+    case kRsIdVertexBlend: {
+      const uint32_t mode = value == 255 ? 4 : value == 256 ? 5 : value & 7;
+      vertex.tnlMode = (vertex.tnlMode & ~(7u << 14)) | mode << 14;
+      vertex.transformDirty |= kVxVertexBlend;
+      break;
+    }
+    case kRsIdMultisample:
+      raster.antialias = value == 0 ? 0 : 3;
+      raster.dirty |= kRsAntialias;
+      break;
+    default:
+      break;
+  }
+}
+
+// The translations by id, for ids known only at run time.
+template <uint32_t Id>
+void RenderState3d::Translate(RenderState3d* state, uint32_t value, uint32_t old) {
+  state->TranslateRenderState<Id>(value, old);
+}
+template <uint32_t... I>
+constexpr RenderState3d::Translations RenderState3d::TranslationsOf(std::integer_sequence<uint32_t, I...>) {
+  return {{&RenderState3d::Translate<I>...}};
+}
+constexpr RenderState3d::Translations RenderState3d::kTranslations =
+    TranslationsOf(std::make_integer_sequence<uint32_t, kTranslatedStateIds + 1>());
+
+// An unchanged value is the common case: it is passed over before the
+// lock is read (either one skips the state).
+ORV_HOT_INLINE bool RenderState3d::StoreRenderState(uint32_t id, uint32_t value, uint32_t* old) {
+  *old = values[id];
+  if (*old == value) return false;
+  const uint32_t bit = id - 1;
+  if ((locks[bit >> 5] >> (bit & 31) & 1) != 0) return false;
+  values[id] = value;
+  return true;
+}
+
+ORV_HOT_INLINE void RenderState3d::SetRenderState(uint32_t id, uint32_t value) {
+  uint32_t old;
+  if (!StoreRenderState(id, value, &old) || id > kTranslatedStateIds) return;
+  kTranslations.of[id](this, value, old);
+}
+
+// Inlined into each caller, the id a constant: a render state comes to the
+// stores of its translation.
+template <uint32_t Id>
+ORV_HOT_INLINE void RenderState3d::SetRenderStateOf(uint32_t value) {
+  uint32_t old;
+  if (!StoreRenderState(Id, value, &old)) return;
+  if constexpr (Id <= kTranslatedStateIds) TranslateRenderState<Id>(value, old);
 }
 
 void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
@@ -143,7 +507,7 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
     const uint32_t id = pairs[2 * i];
     const uint32_t value = pairs[2 * i + 1];
     if (id >= 1 && id < kRenderStateIds) {
-      SetRenderState<false>(id, value);
+      SetRenderState(id, value);
     } else if (id >= kLockControlFirst && id <= kLockControlLast) {
       const uint32_t bit = id - kLockControlFirst;
       if (value != 0)
@@ -164,7 +528,7 @@ void RenderState3d::SetRenderStates(const uint32_t* pairs, uint32_t count) {
 void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
                                         const uint32_t from[kRenderStateIds]) {
   const auto one = []<uint32_t Id>(RenderState3d* rs, uint64_t word, const uint32_t* values) {
-    if ((word >> (Id & 63) & 1) != 0) rs->template SetRenderState<true>(Id, values[Id]);
+    if ((word >> (Id & 63) & 1) != 0) rs->template SetRenderStateOf<Id>(values[Id]);
   };
   // Ids First + I of one word of held bits.
   const auto run = [one]<uint32_t First, uint32_t... I>(RenderState3d* rs, uint64_t word, const uint32_t* values,
@@ -188,317 +552,6 @@ void RenderState3d::SetRenderStatesHeld(const uint64_t held[kRenderStateWords],
   }
 }
 
-ORV_HOT_INLINE void RenderState3d::TranslateRenderStateInline(uint32_t id, uint32_t value) {
-  TextureStage& s0 = stages[0];
-  switch (id) {
-    case 2:
-      raster.antialias = value == 1 ? 2 : value == 2 ? 3 : 0;
-      raster.dirty |= kRsAntialias;
-      break;
-    case 3:
-      s0.addressU = s0.addressV = static_cast<uint8_t>(value & 7);
-      MarkStage(0, kSgAddress);
-      break;
-    case 5:
-    case 6: {
-      const uint32_t bit = id == 5 ? 1u : 2u;
-      pixel.wrap = value != 0 ? pixel.wrap | bit : pixel.wrap & ~bit;
-      pixel.dirty |= kPxWrap;
-      break;
-    }
-    case 7:
-      depthStencil.depthEnable = value;
-      depthStencil.dirty |= kDsDepth;
-      break;
-    case 14:
-      depthStencil.depthWrite = value;
-      depthStencil.dirty |= kDsDepth;
-      break;
-    case 23:
-      depthStencil.depthFunc = value;
-      depthStencil.dirty |= kDsDepth;
-      break;
-    case 8:
-      vertex.control = (vertex.control & ~0x30u) | (value & 3) << 4;
-      vertex.transformDirty |= kVxFillMode;
-      break;
-    case 9:
-      vertex.control = (vertex.control & ~0xC0u) | (value & 3) << 6;
-      vertex.transformDirty |= kVxShadeMode;
-      break;
-    case 10:
-      stipple.id10 = value;
-      pixel.id10 = value;
-      vertex.factor = value;
-      stipple.dirty |= kStId10;
-      pixel.dirty |= kPxId10;
-      vertex.transformDirty |= kVxDriver13;
-      break;
-    case 12:
-      raster.rasterOp = value;
-      raster.dirty |= kRsRasterOp;
-      break;
-    case 13:
-      raster.planeMask = value;
-      raster.dirty = (raster.dirty & ~kRsColourWriteMask) | kRsPlaneMask;
-      break;
-    case 15:
-      raster.alphaTestEnable = static_cast<uint8_t>(value);
-      raster.dirty |= kRsAlphaTest;
-      break;
-    case 16:
-      vertex.controlByte = static_cast<uint8_t>(value != 0 ? vertex.controlByte | 0x2 : vertex.controlByte & ~0x2);
-      vertex.transformDirty |= kVxId16;
-      break;
-    case 17:
-      s0.magFilter = value == 2 ? (values[49] > 1 ? 3 : 2) : 1;
-      MarkStage(0, kSgFilter);
-      break;
-    case 18:
-      if (value >= 1 && value <= 6) {
-        uint8_t min = kMinMip[value - 1][0];
-        if (min == 2 && values[49] > 1) min = 3;
-        s0.minFilter = min;
-        s0.mipFilter = kMinMip[value - 1][1];
-        MarkStage(0, kSgFilter);
-      }
-      break;
-    case 19:
-      raster.srcBlend[0] = raster.srcBlend[1] = value;
-      raster.dirty |= kRsBlend;
-      break;
-    case 20:
-      raster.dstBlend[0] = raster.dstBlend[1] = value;
-      raster.dirty |= kRsBlend;
-      break;
-    case 21:
-      PresetBlendMode(value);
-      break;
-    case 22:
-      vertex.cullMode = value & 3;
-      vertex.transformDirty |= kVxCullMode;
-      break;
-    case 24:
-      raster.alphaRef = value;
-      raster.dirty |= kRsAlphaTest;
-      break;
-    case 25:
-      raster.alphaFunc = value;
-      raster.dirty |= kRsAlphaTest;
-      break;
-    case 26:
-      raster.dither = value;
-      raster.dirty |= kRsDither;
-      break;
-    case 27:
-      raster.blendEnable = static_cast<uint8_t>(value);
-      raster.dirty |= kRsBlend;
-      break;
-    case 28:
-    case 48: {
-      const uint8_t bit = id == 28 ? 1 : 2;
-      fog.enables = static_cast<uint8_t>(value != 0 ? fog.enables | bit : fog.enables & ~bit);
-      fog.dirty |= kFgEnable;
-      SyncVertexFog();
-      break;
-    }
-    case 29:
-      pixel.control = static_cast<uint8_t>(value != 0 ? pixel.control | 1 : pixel.control & ~1);
-      pixel.dirty |= kPxSpecular;
-      break;
-    case 34:
-      fog.colour = value;
-      fog.dirty |= kFgColour;
-      break;
-    case 35:
-      fog.tableMode = value;
-      fog.dirty |= kFgTable;
-      SyncVertexFog();
-      break;
-    case 36:
-      fog.start = value;
-      fog.dirty |= kFgTable;
-      SyncVertexFog();
-      break;
-    case 37:
-      fog.end = value;
-      fog.dirty |= kFgTable;
-      SyncVertexFog();
-      break;
-    case 38:
-      fog.density = value;
-      fog.dirty |= kFgTable;
-      SyncVertexFog();
-      break;
-    case 140:
-      fog.vertexMode = value;
-      fog.dirty |= kFgTable;
-      SyncVertexFog();
-      break;
-    case 39:
-      pixel.stippleEnable = static_cast<uint8_t>(value);
-      pixel.stageSummary |= kSgStipple;
-      pixel.dirty |= kPxStages;
-      break;
-    case 41:
-      pixel.control = static_cast<uint8_t>(value != 0 ? pixel.control | 2 : pixel.control & ~2);
-      pixel.dirty |= kPxColourKey;
-      break;
-    case 43:
-      s0.border = value;
-      MarkStage(0, kSgBorder);
-      break;
-    case 44:
-      s0.addressU = static_cast<uint8_t>(value & 7);
-      MarkStage(0, kSgAddress);
-      break;
-    case 45:
-      s0.addressV = static_cast<uint8_t>(value & 7);
-      MarkStage(0, kSgAddress);
-      break;
-    case 46:
-      s0.lodBias = value;
-      MarkStage(0, kSgLod);
-      break;
-    case 47:
-      vertex.flags = value != 0 ? vertex.flags | kVfDepthBias : vertex.flags & ~kVfDepthBias;
-      vertex.depthBias = static_cast<float>(value);
-      vertex.depthBiasQuarter = static_cast<float>(value) * 0.25f;
-      vertex.transformDirty |= kVxDepthBias;
-      break;
-    case 49:
-      s0.anisotropy = static_cast<uint8_t>(value & 3);
-      MarkStage(0, kSgFilter);
-      break;
-    case 52: case 53: case 54: case 55: case 56: case 57: case 58: case 59:
-      depthStencil.stencil[id - 52] = value;
-      depthStencil.dirty |= kDsStencil;
-      break;
-    case 60: {
-      const float factor[4] = {static_cast<float>(value >> 16 & 0xFF) / 255.0f,
-                               static_cast<float>(value >> 8 & 0xFF) / 255.0f,
-                               static_cast<float>(value & 0xFF) / 255.0f,
-                               static_cast<float>(value >> 24) / 255.0f};
-      for (uint32_t s = 0; s < kFactorStages; ++s) {
-        memcpy(stages[s].factor, factor, sizeof factor);
-        stages[s].dirty |= kSgFactor;
-      }
-      pixel.stageSummary |= kSgFactor;
-      pixel.dirty |= kPxStages;
-      break;
-    }
-    case 62:
-      if ((value & 0xFF) != 0) {
-        if (owner != nullptr) owner->targetModeFlag = 1;
-        SetTargetMode(true);
-        if (owner != nullptr && owner->engineOwner != nullptr) owner->engineOwner->ResyncSurfaceOwner();
-      } else {
-        if (owner != nullptr) {
-          owner->targetModeFlag = 0;
-          ++owner->targetModeSwitches;
-        }
-        SetTargetMode(false);
-      }
-      break;
-    default:
-      if (id >= 64 && id < 64 + kStippleRows) {
-        stipple.rows[id - 64] = value;
-        stipple.dirty |= kStRows;
-      }
-      break;  // other ids are stored only
-    case 128: case 129: case 130: case 131: case 132: case 133: case 134: case 135: {
-      const uint32_t shift = (id - 128) * 3;
-      pixel.wrap = (pixel.wrap & ~(7u << shift)) | (value & 7) << shift;
-      pixel.dirty |= kPxWrap;
-      break;
-    }
-    case 136:
-      vertex.flags = value != 0 ? vertex.flags | kVfClipping : vertex.flags & ~kVfClipping;
-      break;
-    case 137:
-      vertex.flags = value != 0 ? vertex.flags | kVfLighting : vertex.flags & ~kVfLighting;
-      vertex.transformDirty |= kVxLighting;
-      break;
-    case 139:
-      vertex.ambient[0] = static_cast<float>(value >> 16 & 0xFF) / 255.0f;
-      vertex.ambient[1] = static_cast<float>(value >> 8 & 0xFF) / 255.0f;
-      vertex.ambient[2] = static_cast<float>(value & 0xFF) / 255.0f;
-      vertex.ambient[3] = static_cast<float>(value >> 24) / 255.0f;
-      vertex.transformDirty |= kVxAmbient;
-      break;
-    case 141:
-      vertex.flags = value != 0 ? vertex.flags | kVfColourVertex : vertex.flags & ~kVfColourVertex;
-      vertex.transformDirty |= kVxMaterialSource;
-      break;
-    case 142:
-      vertex.flags = value != 0 ? vertex.flags | kVfLocalViewer : vertex.flags & ~kVfLocalViewer;
-      vertex.transformDirty |= kVxLocalViewer;
-      break;
-    case 143:
-      vertex.flags = value != 0 ? vertex.flags | kVfNormalise : vertex.flags & ~kVfNormalise;
-      vertex.transformDirty |= kVxNormalise;
-      break;
-    case 144:
-      pixel.colourKeyBlend = static_cast<uint8_t>(value);
-      pixel.dirty |= kPxColourKey;
-      break;
-    case 145: case 146: case 147: case 148: {
-      static constexpr uint32_t kShift[] = {kSourceDiffuse, kSourceSpecular, kSourceAmbient, kSourceEmissive};
-      const uint32_t shift = kShift[id - 145];
-      vertex.materialSources = (vertex.materialSources & ~(3u << shift)) | (value & 3) << shift;
-      vertex.transformDirty |= kVxMaterialSource;
-      break;
-    }
-    case 151: {
-      const uint32_t mode = value == 255 ? 4 : value == 256 ? 5 : value & 7;
-      vertex.tnlMode = (vertex.tnlMode & ~(7u << 14)) | mode << 14;
-      vertex.transformDirty |= kVxVertexBlend;
-      break;
-    }
-    case 152:
-      vertex.clipPlaneEnable = static_cast<uint8_t>(value & 0x3F);
-      vertex.transformDirty |= kVxClipPlaneEnable;
-      break;
-    case 154: vertex.pointSize = value; vertex.transformDirty |= kVxPoint; break;
-    case 155: vertex.pointMin = value; vertex.transformDirty |= kVxPoint; break;
-    case 158: case 159: case 160:
-      vertex.pointScale[id - 158] = value;
-      vertex.transformDirty |= kVxPoint;
-      break;
-    case 166: vertex.pointMax = value; vertex.transformDirty |= kVxPoint; break;
-    case 156:
-      vertex.flags = value != 0 ? vertex.flags | kVfPointSprite : vertex.flags & ~kVfPointSprite;
-      vertex.transformDirty |= kVxPoint;
-      break;
-    case 157:
-      vertex.flags = value != 0 ? vertex.flags | kVfPointScale : vertex.flags & ~kVfPointScale;
-      vertex.transformDirty |= kVxPoint;
-      break;
-    case 161:
-      raster.antialias = value == 0 ? 0 : 3;
-      raster.dirty |= kRsAntialias;
-      break;
-    case 167:
-      vertex.flags = (vertex.flags & ~(1u << kVfIndexedBlendShift)) | (value & 1) << kVfIndexedBlendShift;
-      vertex.transformDirty |= kVxVertexBlend;
-      break;
-    case 168:
-      raster.colourWriteMask = value;
-      raster.dirty = (raster.dirty & ~kRsPlaneMask) | kRsColourWriteMask;
-      break;
-    case 170:
-      vertex.tweenFactor = value;
-      vertex.transformDirty |= kVxVertexBlend;
-      break;
-    case 171:
-      raster.blendOp = value;
-      raster.dirty |= kRsBlend;
-      break;
-  }
-}
-
-// The translation out of line, for ids known only at run time.
-void RenderState3d::TranslateRenderState(uint32_t id, uint32_t value) { TranslateRenderStateInline(id, value); }
 
 // The vertex engine's fog: per vertex while fog is on with a vertex fog
 // mode and no table mode (a table mode fogs per pixel instead), from the

@@ -12,6 +12,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <utility>
+
 #include "kernel/3d/render/pixel_pipeline_state.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
@@ -41,6 +43,91 @@ inline constexpr uint32_t kConstRingRecords = 42;
 inline constexpr uint32_t kTargetStatuses = 5;
 // Lights that may be on at once.
 inline constexpr uint32_t kActiveLights = 12;
+
+// The render states the groups follow, by the client's id; the ids between
+// and after them (up to 256) are stored only.
+enum RenderStateId : uint32_t {
+  kRsIdStage0Texture = 1,
+  kRsIdAntialias = 2,
+  kRsIdStage0Address = 3,  // U and V together
+  kRsIdWrapU = 5,
+  kRsIdWrapV = 6,
+  kRsIdDepthEnable = 7,
+  kRsIdFillMode = 8,
+  kRsIdShadeMode = 9,
+  kRsIdLinePattern = 10,  // the line-stipple word, to the stipple, pixel and vertex groups
+  kRsIdRasterOp = 12,
+  kRsIdPlaneMask = 13,
+  kRsIdDepthWrite = 14,
+  kRsIdAlphaTestEnable = 15,
+  kRsIdVertexControlBit1 = 16,
+  kRsIdStage0MagFilter = 17,
+  kRsIdStage0MinMipFilter = 18,
+  kRsIdSrcBlend = 19,
+  kRsIdDstBlend = 20,
+  kRsIdTextureBlendPreset = 21,
+  kRsIdCullMode = 22,
+  kRsIdDepthFunc = 23,
+  kRsIdAlphaRef = 24,
+  kRsIdAlphaFunc = 25,
+  kRsIdDither = 26,
+  kRsIdBlendEnable = 27,
+  kRsIdFogEnable = 28,
+  kRsIdSpecularEnable = 29,
+  kRsIdFogColour = 34,
+  kRsIdFogTableMode = 35,
+  kRsIdFogStart = 36,
+  kRsIdFogEnd = 37,
+  kRsIdFogDensity = 38,
+  kRsIdStippleEnable = 39,
+  kRsIdColourKeyEnable = 41,
+  kRsIdStage0Border = 43,
+  kRsIdStage0AddressU = 44,
+  kRsIdStage0AddressV = 45,
+  kRsIdStage0LodBias = 46,
+  kRsIdDepthBias = 47,
+  kRsIdRangeFog = 48,
+  kRsIdStage0Anisotropy = 49,
+  kRsIdStencilEnable = 52,
+  kRsIdStencilFail = 53,
+  kRsIdStencilDepthFail = 54,
+  kRsIdStencilPass = 55,
+  kRsIdStencilFunc = 56,
+  kRsIdStencilRef = 57,
+  kRsIdStencilMask = 58,
+  kRsIdStencilWriteMask = 59,
+  kRsIdTextureFactor = 60,
+  kRsIdTargetMode = 62,
+  kRsIdStippleRow0 = 64,  // rows 0-31: ids 64-95
+  kRsIdWrap0 = 128,       // the wrap flags of coordinate sets 0-7: ids 128-135
+  kRsIdClipping = 136,
+  kRsIdLighting = 137,
+  kRsIdAmbient = 139,
+  kRsIdFogVertexMode = 140,
+  kRsIdColourVertex = 141,
+  kRsIdLocalViewer = 142,
+  kRsIdNormalise = 143,
+  kRsIdColourKeyBlend = 144,
+  kRsIdDiffuseSource = 145,
+  kRsIdSpecularSource = 146,
+  kRsIdAmbientSource = 147,
+  kRsIdEmissiveSource = 148,
+  kRsIdVertexBlend = 151,
+  kRsIdClipPlaneEnable = 152,
+  kRsIdPointSize = 154,
+  kRsIdPointSizeMin = 155,
+  kRsIdPointSprite = 156,
+  kRsIdPointScale = 157,
+  kRsIdPointScaleA = 158,
+  kRsIdPointScaleB = 159,
+  kRsIdPointScaleC = 160,
+  kRsIdMultisample = 161,
+  kRsIdPointSizeMax = 166,
+  kRsIdIndexedBlend = 167,
+  kRsIdColourWriteMask = 168,
+  kRsIdTweenFactor = 170,
+  kRsIdBlendOp = 171,
+};
 
 // ---- Dirty bits --------------------------------------------------------------------------------
 
@@ -158,10 +245,15 @@ struct DepthStencilGroup {
   uint32_t targetMode;
 };
 
+// The depth-stencil sub-block is the 83-byte factor record its defaults
+// loader fills: the flag word and the two clip words lead it, the factor
+// fields follow as the loader packs them.
 struct DepthStencilSubBlock {
   uint32_t flags;
   uint32_t clip[2];
+  uint8_t factors[71];
 };
+static_assert(offsetof(DepthStencilSubBlock, factors) == 12);
 
 struct FogGroup {
   uint32_t dirty;
@@ -496,12 +588,28 @@ struct RenderState3d {
 
  private:
   // Render state 1-256 to value, unless locked or unchanged; its groups
-  // follow through TranslateRenderState, called (Inline false) or inlined
-  // where the id is a constant (true).
-  template <bool Inline>
+  // follow through the translation of its id, looked up for an id known at
+  // run time, inlined where the id is a constant (SetRenderStateOf).
   void SetRenderState(uint32_t id, uint32_t value);
-  void TranslateRenderState(uint32_t id, uint32_t value);
-  void TranslateRenderStateInline(uint32_t id, uint32_t value);
+  template <uint32_t Id>
+  void SetRenderStateOf(uint32_t value);
+  // False, nothing stored, for a locked id or an unchanged value; `old`
+  // is the value replaced.
+  bool StoreRenderState(uint32_t id, uint32_t value, uint32_t* old);
+  // The translation of render state Id (0-171) into its groups, made from
+  // its row of the render-state table; `old` is the value it replaced.
+  template <uint32_t Id>
+  void TranslateRenderState(uint32_t value, uint32_t old);
+  // The ids whose translation is more than a store into one field.
+  void TranslateOwnRule(uint32_t id, uint32_t value);
+  template <uint32_t Id>
+  static void Translate(RenderState3d* state, uint32_t value, uint32_t old);
+  struct Translations {
+    void (*of[kTranslatedStateIds + 1])(RenderState3d* state, uint32_t value, uint32_t old);
+  };
+  template <uint32_t... I>
+  static constexpr Translations TranslationsOf(std::integer_sequence<uint32_t, I...>);
+  static const Translations kTranslations;
   void SyncVertexFog();
   void SyncTexCoordSet(uint32_t stage);
   void PresetBlendMode(uint32_t value);

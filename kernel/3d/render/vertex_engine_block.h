@@ -14,6 +14,24 @@ struct VertexProgram;
 // Bits of the block's flag byte.
 inline constexpr uint8_t kVeFlagEngineCapable = 0x02;
 
+// Bits of the dirty header's first byte: the guard band, the controls
+// (vertex control, routing, fog nibble), the lighting programs and fetch
+// flags, and the programs.
+inline constexpr uint8_t kVeR1GuardBand = 0x10;
+inline constexpr uint8_t kVeR1Controls = 0x20;
+inline constexpr uint8_t kVeR1Lighting = 0x40;
+inline constexpr uint8_t kVeR1Programs = 0x80;
+// Bits of its second byte: the register fields (primitive set-up, cull,
+// two-side, fill, clip and offset enables, specular, transform enable, the
+// point and shadow programs), the program header, the light-combination
+// program, the constants, the parameter blocks and the coordinate sets.
+inline constexpr uint8_t kVeR2Registers = 0x01;
+inline constexpr uint8_t kVeR2Header = 0x02;
+inline constexpr uint8_t kVeR2LightCombination = 0x04;
+inline constexpr uint8_t kVeR2Constants = 0x08;
+inline constexpr uint8_t kVeR2Parameters = 0x10;
+inline constexpr uint8_t kVeR2CoordSets = 0x80;
+
 inline constexpr uint32_t kVeMainPrograms = 7;  // kinds 0 and 2 to 6 (slot 1 unused)
 inline constexpr uint32_t kVeHeaderImageWords = 65;
 inline constexpr uint32_t kVeBindingImageWords = 24;
@@ -28,8 +46,8 @@ struct VertexEngineProgramSlot {
 struct VertexEngineBlock {
   PDEV* owner;         // the device whose vertex engine it feeds, or null
   uint8_t flags;       // kVeFlag*
-  uint8_t dirtyR1;     // the dirty header's two bytes
-  uint8_t dirtyR2;
+  uint8_t dirtyR1;     // the dirty header's two bytes: kVeR1*
+  uint8_t dirtyR2;     // kVeR2*
 
   uint32_t vertexControl;   // bits 1, 2 and 5 controls, bits 8-11 coordinate outputs
   uint8_t fogNibble;

@@ -18,10 +18,13 @@ struct Matrix4Words {
 inline constexpr uint32_t kVxPrimitiveMode = 0x01;          // byte 0
 inline constexpr uint32_t kVxMaterial = 0x02;               // constants 308-311 and 342-345 written
 inline constexpr uint32_t kVxLight = 0x04;
+inline constexpr uint32_t kVxTextureTransforms = 0x08;  // the coordinate sets' texture matrices
 inline constexpr uint32_t kVxClipPlaneEnable = 0x10;
 // The viewport, driver state 18, and the vertex shader: the set-up takes it
 // as "the input layout may have changed" and selects the layout again.
 inline constexpr uint32_t kVxViewport = 0x20;
+// A change that asks for a pass but for no matrix work.
+inline constexpr uint32_t kVxNoMatrixWork = 0x40;
 inline constexpr uint32_t kVxFillMode = 0x80;
 inline constexpr uint32_t kVxShadeMode = 0x01u << 8;         // byte 1
 inline constexpr uint32_t kVxId16 = 0x02u << 8;
@@ -37,6 +40,9 @@ inline constexpr uint32_t kVxMaterialSource = 0x01u << 16;   // byte 2
 inline constexpr uint32_t kVxVertexBlend = 0x02u << 16;
 inline constexpr uint32_t kVxPoint = 0x04u << 16;
 inline constexpr uint32_t kVxClipPlanes = 0x08u << 16;
+inline constexpr uint32_t kVxTwoSide = 0x10u << 16;          // two-sided lighting and the cull it implies
+inline constexpr uint32_t kVxTwoSideMode = 0x20u << 16;
+inline constexpr uint32_t kVxScreenMapping = 0x40u << 16;
 inline constexpr uint32_t kVxDepthBias = 0x01u << 24;        // byte 3
 inline constexpr uint32_t kVxDriver27 = 0x02u << 24;
 inline constexpr uint32_t kVxDriver13 = 0x04u << 24;
@@ -49,6 +55,7 @@ inline constexpr uint32_t kVxFloatPair = 0x80u << 24;
 inline constexpr uint32_t kMxViewWorld = 0x01;
 inline constexpr uint32_t kMxProjection = 0x02;
 inline constexpr uint32_t kMxTextureShift = 2;  // bits 2-9: texture matrices 0-7
+inline constexpr uint32_t kMxTextures = 0xFFu << kMxTextureShift;
 
 // Bits of the vertex flag word.
 inline constexpr uint32_t kVfClipping = 1u << 2;
@@ -82,28 +89,49 @@ inline constexpr uint32_t kTextureMatrices = 8;
 inline constexpr uint32_t kFurtherMatrices = 3;
 inline constexpr uint32_t kMaxEnabledLights = 12;
 
-// Bits of the viewport group's dirty word: the screen mapping (origin and
-// size, and the depth range) and the scale factors the point sizes follow.
+// Bits of the viewport group's dirty word: the depth value and format the
+// polygon offset scales by, the screen mapping (origin and size, and the
+// depth range), the scale factors the point sizes follow and the shadow
+// byte the point-size step reads.
+inline constexpr uint32_t kVpDepth = 1u << 1;
 inline constexpr uint32_t kVpMapping = 1u << 5;
 inline constexpr uint32_t kVpDepthRange = 1u << 6;
+inline constexpr uint32_t kVpDepthFormat = 1u << 9;
 inline constexpr uint32_t kVpScale = 1u << 10;
+inline constexpr uint32_t kVpShadow = 1u << 11;
 // The texture-coordinate group: four sets, each with a control word that
 // holds the source set and the generation mode, and bit 0 of its second
-// dirty word (X1): the sets changed (analysis, routing, coordinate outputs
-// and each set's texture matrix follow).
+// dirty word: the sets changed (analysis, routing, coordinate outputs and
+// each set's texture matrix follow).
 inline constexpr uint32_t kTexCoordSets = 4;
 inline constexpr uint32_t kTcSourceShift = 3;
 inline constexpr uint32_t kTcGenerationShift = 6;
 inline constexpr uint32_t kTcControlFields = 0x1F8;
+// Bits of its first dirty word: the flags byte (two vertex controls), the
+// three values and the stage inputs the analysis reads.
+inline constexpr uint32_t kTcFlags = 1u << 0;
+inline constexpr uint32_t kTcValues = 1u << 1;
+inline constexpr uint32_t kTcStageInputs = 3u << 2;
+// Bits of its second dirty word: the sets, a bit the transform-and-lighting
+// set-up does not follow, the sets' sources (analysis, routing and texture
+// matrices follow), their texture matrices, and their stage arguments.
 inline constexpr uint32_t kTcSets = 1u << 0;
+inline constexpr uint32_t kTcSetsUnfollowed = 1u << 1;
+inline constexpr uint32_t kTcSetSources = 1u << 2;
+inline constexpr uint32_t kTcSetMatrices = 1u << 3;
+inline constexpr uint32_t kTcSetArguments = 3u << 4;
 // Bit 0 of the fog group's dirty word: the vertex fog changed.
 inline constexpr uint32_t kVfgFog = 1u << 0;
+// Bits of the third group's dirty word: its value for constant 333, and
+// what the point size and the programs follow.
+inline constexpr uint32_t kThConstant = 1u << 0;
+inline constexpr uint32_t kThPointSize = 1u << 3;
 
 // A group record the transform-and-lighting set-up keeps per concern, each
 // with its dirty word first.
 struct VertexTexCoordGroup {
-  uint32_t dirty;   // the first dirty word (X0)
-  uint32_t dirty1;  // the second (X1)
+  uint32_t dirty;   // the first dirty word (kTcFlags, kTcValues, kTcStageInputs)
+  uint32_t dirty1;  // the second (kTcSets and the sets' bits)
   uint32_t setCount;
   struct {
     uint32_t control;          // source bits 3-5, generation bits 6-8, arguments bits 16-31

@@ -17,230 +17,272 @@ struct CapabilityRow {
 // Stored format by format, in the order the engine's tables list them.
 const CapabilityRow kCapabilityRows[kCapabilityEntries] = {
     // format, usage, hardware, swap, signed, no-alpha, P1, P2, P3, P4, extra
-    {11, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  //   0: format 11 usage 0
-    {11, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //   1: format 11 usage 1
-    {11, 2, 50, 0, 0, 0, 31, 4, 1, 1, 0},  //   2: format 11 usage 2
-    {11, 3, 50, 0, 0, 0, 31, 4, 1, 1, 0},  //   3: format 11 usage 3
-    {11, 5, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //   4: format 11 usage 5
-    {11, 6, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //   5: format 11 usage 6
-    {11, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //   6: format 11 usage 7
-    {11, 8, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //   7: format 11 usage 8
-    {12, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  //   8: format 12 usage 0
-    {12, 1, 50, 0, 0, 1,  0, 0, 0, 0, 0},  //   9: format 12 usage 1
-    {12, 2, 51, 0, 0, 0, 31, 4, 1, 0, 0},  //  10: format 12 usage 2
-    {12, 3, 51, 0, 0, 0, 31, 4, 1, 0, 0},  //  11: format 12 usage 3
-    {12, 5, 51, 0, 0, 0,  0, 0, 0, 0, 0},  //  12: format 12 usage 5
-    {12, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  13: format 12 usage 7
-    {12, 8, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  14: format 12 usage 8
-    {13, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  //  15: format 13 usage 0
-    {13, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  16: format 13 usage 1
-    {13, 2, 50, 1, 0, 0, 31, 4, 1, 1, 0},  //  17: format 13 usage 2
-    {13, 3, 50, 1, 0, 0, 31, 4, 1, 1, 0},  //  18: format 13 usage 3
-    {13, 5, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  19: format 13 usage 5
-    {13, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  20: format 13 usage 7
-    {13, 8, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  21: format 13 usage 8
-    {14, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  //  22: format 14 usage 0
-    {14, 1, 50, 0, 0, 1,  0, 0, 0, 0, 0},  //  23: format 14 usage 1
-    {14, 2, 51, 1, 0, 0, 31, 4, 1, 0, 0},  //  24: format 14 usage 2
-    {14, 3, 51, 1, 0, 0, 31, 4, 1, 0, 0},  //  25: format 14 usage 3
-    {14, 5, 51, 0, 0, 0,  0, 0, 0, 0, 0},  //  26: format 14 usage 5
-    {14, 7, 51, 0, 0, 0,  0, 0, 0, 0, 0},  //  27: format 14 usage 7
-    {14, 8, 50, 0, 0, 0,  0, 0, 0, 0, 0},  //  28: format 14 usage 8
-    {10, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  29: format 10 usage 0
-    {10, 1, 40, 0, 0, 0,  0, 0, 0, 0, 0},  //  30: format 10 usage 1
-    {10, 2, 40, 0, 0, 0, 31, 4, 1, 0, 0},  //  31: format 10 usage 2
-    {10, 3, 40, 0, 0, 0, 31, 4, 1, 0, 0},  //  32: format 10 usage 3
-    {10, 5, 40, 0, 0, 0,  0, 0, 0, 0, 0},  //  33: format 10 usage 5
-    {10, 6, 40, 0, 0, 0,  0, 0, 0, 0, 0},  //  34: format 10 usage 6
-    {10, 7, 40, 0, 0, 0,  0, 0, 0, 0, 0},  //  35: format 10 usage 7
-    {10, 8, 40, 0, 0, 0,  0, 0, 0, 0, 0},  //  36: format 10 usage 8
-    { 8, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  37: format 8 usage 0
-    { 8, 1, 38, 0, 0, 0,  0, 0, 0, 0, 0},  //  38: format 8 usage 1
-    { 8, 2, 38, 0, 0, 0, 31, 4, 1, 1, 0},  //  39: format 8 usage 2
-    { 8, 3, 38, 0, 0, 0, 31, 4, 1, 1, 0},  //  40: format 8 usage 3
-    { 8, 5, 38, 0, 0, 0,  0, 0, 0, 0, 0},  //  41: format 8 usage 5
-    { 8, 6, 38, 0, 0, 0,  0, 0, 0, 0, 0},  //  42: format 8 usage 6
-    { 8, 7, 38, 0, 0, 0,  0, 0, 0, 0, 0},  //  43: format 8 usage 7
-    { 9, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  44: format 9 usage 0
-    { 9, 1, 38, 0, 0, 1,  0, 0, 0, 0, 0},  //  45: format 9 usage 1
-    { 9, 2, 39, 0, 0, 0, 31, 4, 1, 0, 0},  //  46: format 9 usage 2
-    { 9, 3, 39, 0, 0, 0, 31, 4, 1, 0, 0},  //  47: format 9 usage 3
-    { 9, 5, 39, 0, 0, 0,  0, 0, 0, 0, 0},  //  48: format 9 usage 5
-    { 9, 6, 39, 0, 0, 0,  0, 0, 0, 0, 0},  //  49: format 9 usage 6
-    { 9, 7, 38, 0, 0, 0,  0, 0, 0, 0, 0},  //  50: format 9 usage 7
-    { 6, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  51: format 6 usage 0
-    { 6, 1, 36, 0, 0, 0,  0, 0, 0, 0, 0},  //  52: format 6 usage 1
-    { 6, 2, 36, 0, 0, 0, 31, 4, 1, 1, 0},  //  53: format 6 usage 2
-    { 6, 3, 36, 0, 0, 0, 31, 4, 1, 1, 0},  //  54: format 6 usage 3
-    { 6, 5, 36, 0, 0, 0,  0, 0, 0, 0, 0},  //  55: format 6 usage 5
-    { 6, 7, 36, 0, 0, 0,  0, 0, 0, 0, 0},  //  56: format 6 usage 7
-    {15, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  //  57: format 15 usage 0
-    {15, 1, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  58: format 15 usage 1
-    {15, 2, 52, 1, 0, 0, 31, 4, 0, 0, 0},  //  59: format 15 usage 2
-    {15, 3, 52, 1, 0, 0, 31, 4, 0, 0, 0},  //  60: format 15 usage 3
-    {15, 5, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  61: format 15 usage 5
-    {15, 7, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  62: format 15 usage 7
-    {15, 8, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  63: format 15 usage 8
-    {16, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  //  64: format 16 usage 0
-    {16, 1, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  65: format 16 usage 1
-    {16, 2, 52, 1, 0, 0, 31, 4, 0, 0, 0},  //  66: format 16 usage 2
-    {16, 3, 52, 1, 0, 0, 31, 4, 0, 0, 0},  //  67: format 16 usage 3
-    {16, 5, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  68: format 16 usage 5
-    {16, 7, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  69: format 16 usage 7
-    {16, 8, 52, 0, 0, 0,  0, 0, 0, 0, 0},  //  70: format 16 usage 8
-    { 7, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  71: format 7 usage 0
-    { 7, 1, 36, 0, 0, 1,  0, 0, 0, 0, 0},  //  72: format 7 usage 1
-    { 7, 2, 37, 0, 0, 0, 31, 4, 1, 0, 0},  //  73: format 7 usage 2
-    { 7, 3, 37, 0, 0, 0, 31, 4, 1, 0, 0},  //  74: format 7 usage 3
-    { 7, 5, 36, 0, 0, 0,  0, 0, 0, 0, 0},  //  75: format 7 usage 5
-    { 7, 7, 36, 0, 0, 0,  0, 0, 0, 0, 0},  //  76: format 7 usage 7
-    {31, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  //  77: format 31 usage 0
-    {31, 2, 18, 0, 0, 0, 31, 4, 1, 1, 0},  //  78: format 31 usage 2
-    {31, 3, 18, 0, 0, 0, 31, 4, 1, 1, 0},  //  79: format 31 usage 3
-    {31, 5, 18, 0, 0, 0,  0, 0, 0, 0, 0},  //  80: format 31 usage 5
-    {31, 7, 18, 0, 0, 0,  0, 0, 0, 0, 0},  //  81: format 31 usage 7
-    {29, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  //  82: format 29 usage 0
-    {29, 1, 17, 0, 0, 0,  0, 0, 0, 0, 0},  //  83: format 29 usage 1
-    {29, 2, 17, 0, 0, 0, 31, 4, 1, 0, 0},  //  84: format 29 usage 2
-    {29, 3, 17, 0, 0, 0, 31, 4, 1, 0, 0},  //  85: format 29 usage 3
-    {29, 5, 17, 0, 0, 0,  0, 0, 0, 0, 0},  //  86: format 29 usage 5
-    {29, 7, 17, 0, 0, 0,  0, 0, 0, 0, 0},  //  87: format 29 usage 7
-    {29, 8, 16, 0, 0, 0,  0, 0, 0, 0, 0},  //  88: format 29 usage 8
-    {32, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  89: format 32 usage 0
-    {32, 1, 34, 0, 0, 0,  0, 0, 0, 0, 0},  //  90: format 32 usage 1
-    {32, 2, 34, 0, 0, 0, 31, 4, 0, 1, 0},  //  91: format 32 usage 2
-    {32, 3, 34, 0, 0, 0, 31, 4, 1, 1, 0},  //  92: format 32 usage 3
-    {32, 5, 34, 0, 0, 0,  0, 0, 0, 0, 0},  //  93: format 32 usage 5
-    {32, 7, 34, 0, 0, 0,  0, 0, 0, 0, 0},  //  94: format 32 usage 7
-    {30, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  //  95: format 30 usage 0
-    {30, 1, 33, 0, 0, 0,  0, 0, 0, 0, 0},  //  96: format 30 usage 1
-    {30, 2, 33, 0, 0, 0, 31, 4, 0, 0, 0},  //  97: format 30 usage 2
-    {30, 3, 33, 0, 0, 0, 31, 4, 0, 0, 0},  //  98: format 30 usage 3
-    {30, 5, 33, 0, 0, 0,  0, 0, 0, 0, 0},  //  99: format 30 usage 5
-    {30, 7, 33, 0, 0, 0,  0, 0, 0, 0, 0},  // 100: format 30 usage 7
-    {33, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  // 101: format 33 usage 0
-    {33, 2, 44, 1, 1, 0, 31, 8, 0, 0, 0},  // 102: format 33 usage 2
-    {33, 3, 44, 1, 1, 0, 31, 8, 0, 0, 0},  // 103: format 33 usage 3
-    {33, 5, 44, 0, 0, 0,  0, 0, 0, 0, 0},  // 104: format 33 usage 5
-    {33, 7, 44, 0, 0, 0,  0, 0, 0, 0, 0},  // 105: format 33 usage 7
-    {34, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  // 106: format 34 usage 0
-    {34, 3, 45, 1, 1, 0, 19, 8, 0, 0, 0},  // 107: format 34 usage 3
-    {34, 5, 45, 0, 0, 0,  0, 0, 0, 0, 0},  // 108: format 34 usage 5
-    {34, 7, 45, 0, 0, 0,  0, 0, 0, 0, 0},  // 109: format 34 usage 7
-    {35, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 110: format 35 usage 0
-    {35, 3, 56, 1, 1, 0, 19, 8, 0, 0, 0},  // 111: format 35 usage 3
-    {35, 5, 51, 0, 0, 0,  0, 0, 0, 0, 0},  // 112: format 35 usage 5
-    {35, 7, 51, 0, 0, 0,  0, 0, 0, 0, 0},  // 113: format 35 usage 7
-    {36, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 114: format 36 usage 0
-    {36, 2, 50, 1, 1, 0, 31, 4, 0, 0, 0},  // 115: format 36 usage 2
-    {36, 3, 50, 1, 1, 0, 31, 4, 0, 0, 0},  // 116: format 36 usage 3
-    {36, 5, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 117: format 36 usage 5
-    {36, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 118: format 36 usage 7
-    {37, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 119: format 37 usage 0
-    {37, 3, 58, 1, 1, 0,  3, 8, 0, 0, 0},  // 120: format 37 usage 3
-    {37, 5, 58, 0, 0, 0,  0, 0, 0, 0, 0},  // 121: format 37 usage 5
-    {37, 7, 58, 0, 0, 0,  0, 0, 0, 0, 0},  // 122: format 37 usage 7
-    {38, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 123: format 38 usage 0
-    {38, 3, 52, 1, 1, 0, 23, 4, 0, 0, 0},  // 124: format 38 usage 3
-    {38, 5, 52, 0, 0, 0,  0, 0, 0, 0, 0},  // 125: format 38 usage 5
-    {38, 7, 52, 0, 0, 0,  0, 0, 0, 0, 0},  // 126: format 38 usage 7
-    { 1, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 127: format 1 usage 0
-    { 1, 2,  8, 0, 0, 0, 31, 4, 0, 1, 0},  // 128: format 1 usage 2
-    { 1, 5,  8, 0, 0, 0,  0, 0, 0, 0, 0},  // 129: format 1 usage 5
-    { 1, 7,  8, 0, 0, 0,  0, 0, 0, 0, 0},  // 130: format 1 usage 7
-    { 2, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 131: format 2 usage 0
-    { 2, 2,  9, 0, 0, 0, 31, 4, 0, 1, 0},  // 132: format 2 usage 2
-    { 2, 5,  9, 0, 0, 0,  0, 0, 0, 0, 0},  // 133: format 2 usage 5
-    { 2, 7,  9, 0, 0, 0,  0, 0, 0, 0, 0},  // 134: format 2 usage 7
-    { 3, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 135: format 3 usage 0
-    { 3, 2, 10, 0, 0, 0, 31, 4, 0, 1, 0},  // 136: format 3 usage 2
-    { 3, 5, 10, 0, 0, 0,  0, 0, 0, 0, 0},  // 137: format 3 usage 5
-    { 3, 7, 10, 0, 0, 0,  0, 0, 0, 0, 0},  // 138: format 3 usage 7
-    { 4, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 139: format 4 usage 0
-    { 4, 2, 11, 0, 0, 0, 31, 4, 0, 1, 0},  // 140: format 4 usage 2
-    { 4, 5, 11, 0, 0, 0,  0, 0, 0, 0, 0},  // 141: format 4 usage 5
-    { 4, 7, 11, 0, 0, 0,  0, 0, 0, 0, 0},  // 142: format 4 usage 7
-    { 5, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 143: format 5 usage 0
-    { 5, 2, 12, 0, 0, 0, 31, 4, 0, 1, 0},  // 144: format 5 usage 2
-    { 5, 5, 12, 0, 0, 0,  0, 0, 0, 0, 0},  // 145: format 5 usage 5
-    { 5, 7, 12, 0, 0, 0,  0, 0, 0, 0, 0},  // 146: format 5 usage 7
-    {18, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  // 147: format 18 usage 0
-    {18, 1, 40, 0, 0, 0,  0, 0, 0, 0, 0},  // 148: format 18 usage 1
-    {18, 4, 43, 0, 0, 0,  0, 0, 0, 0, 0},  // 149: format 18 usage 4
-    {18, 5, 43, 0, 0, 0,  0, 0, 0, 0, 0},  // 150: format 18 usage 5
-    {18, 7, 40, 0, 0, 0,  0, 0, 0, 0, 0},  // 151: format 18 usage 7
-    {21, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 152: format 21 usage 0
-    {21, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 153: format 21 usage 4
-    {21, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 154: format 21 usage 5
-    {19, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 155: format 19 usage 0
-    {19, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 156: format 19 usage 1
-    {19, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 157: format 19 usage 4
-    {19, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 158: format 19 usage 5
-    {19, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 159: format 19 usage 7
-    {25, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 160: format 25 usage 0
-    {25, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 161: format 25 usage 1
-    {25, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 162: format 25 usage 4
-    {25, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 163: format 25 usage 5
-    {25, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 164: format 25 usage 7
-    {22, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 165: format 22 usage 0
-    {22, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 166: format 22 usage 1
-    {22, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 167: format 22 usage 4
-    {22, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 168: format 22 usage 5
-    {22, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 169: format 22 usage 7
-    {23, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 170: format 23 usage 0
-    {23, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 171: format 23 usage 1
-    {23, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 172: format 23 usage 4
-    {23, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 173: format 23 usage 5
-    {23, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 174: format 23 usage 7
-    {24, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 175: format 24 usage 0
-    {24, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 176: format 24 usage 1
-    {24, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 177: format 24 usage 4
-    {24, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 178: format 24 usage 5
-    {24, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 179: format 24 usage 7
-    {26, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 180: format 26 usage 0
-    {26, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 181: format 26 usage 1
-    {26, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 182: format 26 usage 4
-    {26, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 183: format 26 usage 5
-    {26, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 184: format 26 usage 7
-    {27, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 185: format 27 usage 0
-    {27, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 186: format 27 usage 1
-    {27, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 187: format 27 usage 4
-    {27, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 188: format 27 usage 5
-    {27, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 189: format 27 usage 7
-    {28, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 190: format 28 usage 0
-    {28, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 191: format 28 usage 1
-    {28, 4, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 192: format 28 usage 4
-    {28, 5, 54, 0, 0, 0,  0, 0, 0, 0, 0},  // 193: format 28 usage 5
-    {28, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 194: format 28 usage 7
-    {17, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  // 195: format 17 usage 0
-    {17, 1, 40, 0, 0, 0,  0, 0, 0, 0, 0},  // 196: format 17 usage 1
-    {17, 4, 42, 0, 0, 0,  0, 0, 0, 0, 0},  // 197: format 17 usage 4
-    {17, 5, 42, 0, 0, 0,  0, 0, 0, 0, 0},  // 198: format 17 usage 5
-    {17, 7, 40, 0, 0, 0,  0, 0, 0, 0, 0},  // 199: format 17 usage 7
-    {41, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  // 200: format 41 usage 0
-    {41, 2, 46, 0, 0, 0, 32, 0, 0, 0, 0},  // 201: format 41 usage 2
-    {41, 5, 46, 0, 0, 0,  0, 0, 0, 0, 0},  // 202: format 41 usage 5
-    {41, 6, 46, 0, 0, 0,  0, 0, 0, 0, 0},  // 203: format 41 usage 6
-    {41, 7, 46, 0, 0, 0,  0, 0, 0, 0, 0},  // 204: format 41 usage 7
-    {42, 0, 32, 0, 0, 0,  0, 0, 0, 0, 0},  // 205: format 42 usage 0
-    {42, 2, 46, 0, 0, 0, 32, 0, 0, 0, 1},  // 206: format 42 usage 2
-    {42, 5, 46, 0, 0, 0,  0, 0, 0, 0, 1},  // 207: format 42 usage 5
-    {42, 6, 46, 0, 0, 0,  0, 0, 0, 0, 1},  // 208: format 42 usage 6
-    {42, 7, 46, 0, 0, 0,  0, 0, 0, 0, 0},  // 209: format 42 usage 7
-    {43, 0, 48, 0, 0, 0,  0, 0, 0, 0, 0},  // 210: format 43 usage 0
-    {43, 1, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 211: format 43 usage 1
-    {43, 2, 50, 0, 0, 0, 32, 0, 0, 0, 0},  // 212: format 43 usage 2
-    {43, 5, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 213: format 43 usage 5
-    {43, 6, 59, 0, 0, 0,  0, 0, 0, 0, 0},  // 214: format 43 usage 6
-    {43, 7, 50, 0, 0, 0,  0, 0, 0, 0, 0},  // 215: format 43 usage 7
-    {43, 8, 59, 0, 0, 0,  0, 0, 0, 0, 0},  // 216: format 43 usage 8
-    {39, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 217: format 39 usage 0
-    {39, 1, 17, 0, 0, 0,  0, 0, 0, 0, 0},  // 218: format 39 usage 1
-    {39, 5, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 219: format 39 usage 5
-    {39, 7, 18, 0, 0, 0,  0, 0, 0, 0, 0},  // 220: format 39 usage 7
-    {40, 0, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 221: format 40 usage 0
-    {40, 5, 16, 0, 0, 0,  0, 0, 0, 0, 0},  // 222: format 40 usage 5
-    {40, 7, 18, 0, 0, 0,  0, 0, 0, 0, 0},  // 223: format 40 usage 7
+    // 11: 8:8:8:8
+    {11, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {11, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {11, kUsageTexture,       50,  0,  0,  0, 31,  4,  1,  1,  0},
+    {11, kUsageTextureSigned, 50,  0,  0,  0, 31,  4,  1,  1,  0},
+    {11, kUsageCpuView,       50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {11, kUsageSurfaceB,      50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {11, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {11, kUsageSurfaceC,      50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 12: x8:8:8
+    {12, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {12, kUsageRenderTarget,  50,  0,  0,  1,  0,  0,  0,  0,  0},
+    {12, kUsageTexture,       51,  0,  0,  0, 31,  4,  1,  0,  0},
+    {12, kUsageTextureSigned, 51,  0,  0,  0, 31,  4,  1,  0,  0},
+    {12, kUsageCpuView,       51,  0,  0,  0,  0,  0,  0,  0,  0},
+    {12, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {12, kUsageSurfaceC,      50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 13: 8:8:8:8 swapped
+    {13, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {13, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {13, kUsageTexture,       50,  1,  0,  0, 31,  4,  1,  1,  0},
+    {13, kUsageTextureSigned, 50,  1,  0,  0, 31,  4,  1,  1,  0},
+    {13, kUsageCpuView,       50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {13, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {13, kUsageSurfaceC,      50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 14: x8:8:8 swapped
+    {14, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {14, kUsageRenderTarget,  50,  0,  0,  1,  0,  0,  0,  0,  0},
+    {14, kUsageTexture,       51,  1,  0,  0, 31,  4,  1,  0,  0},
+    {14, kUsageTextureSigned, 51,  1,  0,  0, 31,  4,  1,  0,  0},
+    {14, kUsageCpuView,       51,  0,  0,  0,  0,  0,  0,  0,  0},
+    {14, kUsageMemoryView,    51,  0,  0,  0,  0,  0,  0,  0,  0},
+    {14, kUsageSurfaceC,      50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 10: 5:6:5
+    {10, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {10, kUsageRenderTarget,  40,  0,  0,  0,  0,  0,  0,  0,  0},
+    {10, kUsageTexture,       40,  0,  0,  0, 31,  4,  1,  0,  0},
+    {10, kUsageTextureSigned, 40,  0,  0,  0, 31,  4,  1,  0,  0},
+    {10, kUsageCpuView,       40,  0,  0,  0,  0,  0,  0,  0,  0},
+    {10, kUsageSurfaceB,      40,  0,  0,  0,  0,  0,  0,  0,  0},
+    {10, kUsageMemoryView,    40,  0,  0,  0,  0,  0,  0,  0,  0},
+    {10, kUsageSurfaceC,      40,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 8: 1:5:5:5
+    { 8, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 8, kUsageRenderTarget,  38,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 8, kUsageTexture,       38,  0,  0,  0, 31,  4,  1,  1,  0},
+    { 8, kUsageTextureSigned, 38,  0,  0,  0, 31,  4,  1,  1,  0},
+    { 8, kUsageCpuView,       38,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 8, kUsageSurfaceB,      38,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 8, kUsageMemoryView,    38,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 9: x1:5:5:5
+    { 9, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 9, kUsageRenderTarget,  38,  0,  0,  1,  0,  0,  0,  0,  0},
+    { 9, kUsageTexture,       39,  0,  0,  0, 31,  4,  1,  0,  0},
+    { 9, kUsageTextureSigned, 39,  0,  0,  0, 31,  4,  1,  0,  0},
+    { 9, kUsageCpuView,       39,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 9, kUsageSurfaceB,      39,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 9, kUsageMemoryView,    38,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 6: 4:4:4:4
+    { 6, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 6, kUsageRenderTarget,  36,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 6, kUsageTexture,       36,  0,  0,  0, 31,  4,  1,  1,  0},
+    { 6, kUsageTextureSigned, 36,  0,  0,  0, 31,  4,  1,  1,  0},
+    { 6, kUsageCpuView,       36,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 6, kUsageMemoryView,    36,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 15: 2:10:10:10 swapped
+    {15, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {15, kUsageRenderTarget,  52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {15, kUsageTexture,       52,  1,  0,  0, 31,  4,  0,  0,  0},
+    {15, kUsageTextureSigned, 52,  1,  0,  0, 31,  4,  0,  0,  0},
+    {15, kUsageCpuView,       52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {15, kUsageMemoryView,    52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {15, kUsageSurfaceC,      52,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 16: 2:10:10:10
+    {16, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {16, kUsageRenderTarget,  52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {16, kUsageTexture,       52,  1,  0,  0, 31,  4,  0,  0,  0},
+    {16, kUsageTextureSigned, 52,  1,  0,  0, 31,  4,  0,  0,  0},
+    {16, kUsageCpuView,       52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {16, kUsageMemoryView,    52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {16, kUsageSurfaceC,      52,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 7: x4:4:4
+    { 7, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 7, kUsageRenderTarget,  36,  0,  0,  1,  0,  0,  0,  0,  0},
+    { 7, kUsageTexture,       37,  0,  0,  0, 31,  4,  1,  0,  0},
+    { 7, kUsageTextureSigned, 37,  0,  0,  0, 31,  4,  1,  0,  0},
+    { 7, kUsageCpuView,       36,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 7, kUsageMemoryView,    36,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 31: alpha 8
+    {31, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    {31, kUsageTexture,       18,  0,  0,  0, 31,  4,  1,  1,  0},
+    {31, kUsageTextureSigned, 18,  0,  0,  0, 31,  4,  1,  1,  0},
+    {31, kUsageCpuView,       18,  0,  0,  0,  0,  0,  0,  0,  0},
+    {31, kUsageMemoryView,    18,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 29: luminance 8
+    {29, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    {29, kUsageRenderTarget,  17,  0,  0,  0,  0,  0,  0,  0,  0},
+    {29, kUsageTexture,       17,  0,  0,  0, 31,  4,  1,  0,  0},
+    {29, kUsageTextureSigned, 17,  0,  0,  0, 31,  4,  1,  0,  0},
+    {29, kUsageCpuView,       17,  0,  0,  0,  0,  0,  0,  0,  0},
+    {29, kUsageMemoryView,    17,  0,  0,  0,  0,  0,  0,  0,  0},
+    {29, kUsageSurfaceC,      16,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 32: alpha 8, luminance 8
+    {32, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {32, kUsageRenderTarget,  34,  0,  0,  0,  0,  0,  0,  0,  0},
+    {32, kUsageTexture,       34,  0,  0,  0, 31,  4,  0,  1,  0},
+    {32, kUsageTextureSigned, 34,  0,  0,  0, 31,  4,  1,  1,  0},
+    {32, kUsageCpuView,       34,  0,  0,  0,  0,  0,  0,  0,  0},
+    {32, kUsageMemoryView,    34,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 30: luminance 16
+    {30, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {30, kUsageRenderTarget,  33,  0,  0,  0,  0,  0,  0,  0,  0},
+    {30, kUsageTexture,       33,  0,  0,  0, 31,  4,  0,  0,  0},
+    {30, kUsageTextureSigned, 33,  0,  0,  0, 31,  4,  0,  0,  0},
+    {30, kUsageCpuView,       33,  0,  0,  0,  0,  0,  0,  0,  0},
+    {30, kUsageMemoryView,    33,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 33: V8 U8
+    {33, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {33, kUsageTexture,       44,  1,  1,  0, 31,  8,  0,  0,  0},
+    {33, kUsageTextureSigned, 44,  1,  1,  0, 31,  8,  0,  0,  0},
+    {33, kUsageCpuView,       44,  0,  0,  0,  0,  0,  0,  0,  0},
+    {33, kUsageMemoryView,    44,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 34: L6 V5 U5
+    {34, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {34, kUsageTextureSigned, 45,  1,  1,  0, 19,  8,  0,  0,  0},
+    {34, kUsageCpuView,       45,  0,  0,  0,  0,  0,  0,  0,  0},
+    {34, kUsageMemoryView,    45,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 35: L8 V8 U8
+    {35, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {35, kUsageTextureSigned, 56,  1,  1,  0, 19,  8,  0,  0,  0},
+    {35, kUsageCpuView,       51,  0,  0,  0,  0,  0,  0,  0,  0},
+    {35, kUsageMemoryView,    51,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 36: V8 U8 in 32
+    {36, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {36, kUsageTexture,       50,  1,  1,  0, 31,  4,  0,  0,  0},
+    {36, kUsageTextureSigned, 50,  1,  1,  0, 31,  4,  0,  0,  0},
+    {36, kUsageCpuView,       50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {36, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 37: V16 U16
+    {37, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {37, kUsageTextureSigned, 58,  1,  1,  0,  3,  8,  0,  0,  0},
+    {37, kUsageCpuView,       58,  0,  0,  0,  0,  0,  0,  0,  0},
+    {37, kUsageMemoryView,    58,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 38: V10 U10
+    {38, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {38, kUsageTextureSigned, 52,  1,  1,  0, 23,  4,  0,  0,  0},
+    {38, kUsageCpuView,       52,  0,  0,  0,  0,  0,  0,  0,  0},
+    {38, kUsageMemoryView,    52,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 1: block-compressed, 4 bits
+    { 1, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 1, kUsageTexture,        8,  0,  0,  0, 31,  4,  0,  1,  0},
+    { 1, kUsageCpuView,        8,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 1, kUsageMemoryView,     8,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 2: block-compressed, 8 bits
+    { 2, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 2, kUsageTexture,        9,  0,  0,  0, 31,  4,  0,  1,  0},
+    { 2, kUsageCpuView,        9,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 2, kUsageMemoryView,     9,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 3: block-compressed, 8 bits
+    { 3, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 3, kUsageTexture,       10,  0,  0,  0, 31,  4,  0,  1,  0},
+    { 3, kUsageCpuView,       10,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 3, kUsageMemoryView,    10,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 4: block-compressed, 8 bits
+    { 4, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 4, kUsageTexture,       11,  0,  0,  0, 31,  4,  0,  1,  0},
+    { 4, kUsageCpuView,       11,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 4, kUsageMemoryView,    11,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 5: block-compressed, 8 bits
+    { 5, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 5, kUsageTexture,       12,  0,  0,  0, 31,  4,  0,  1,  0},
+    { 5, kUsageCpuView,       12,  0,  0,  0,  0,  0,  0,  0,  0},
+    { 5, kUsageMemoryView,    12,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 18: depth 15, stencil 1
+    {18, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {18, kUsageRenderTarget,  40,  0,  0,  0,  0,  0,  0,  0,  0},
+    {18, kUsageDepthStencil,  43,  0,  0,  0,  0,  0,  0,  0,  0},
+    {18, kUsageCpuView,       43,  0,  0,  0,  0,  0,  0,  0,  0},
+    {18, kUsageMemoryView,    40,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 21: depth 24, stencil 7, extra 1
+    {21, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {21, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {21, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 19: depth 24, stencil 8
+    {19, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {19, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {19, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {19, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {19, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 25: depth 24, stencil 4
+    {25, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {25, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {25, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {25, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {25, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 22: depth 24, stencil 1
+    {22, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {22, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {22, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {22, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {22, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 23: depth 24, stencil 2
+    {23, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {23, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {23, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {23, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {23, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 24: depth 24, stencil 3
+    {24, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {24, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {24, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {24, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {24, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 26: depth 24, stencil 5
+    {26, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {26, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {26, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {26, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {26, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 27: depth 24, stencil 6
+    {27, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {27, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {27, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {27, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {27, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 28: depth 24, stencil 7
+    {28, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {28, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {28, kUsageDepthStencil,  54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {28, kUsageCpuView,       54,  0,  0,  0,  0,  0,  0,  0,  0},
+    {28, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 17: depth 16
+    {17, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {17, kUsageRenderTarget,  40,  0,  0,  0,  0,  0,  0,  0,  0},
+    {17, kUsageDepthStencil,  42,  0,  0,  0,  0,  0,  0,  0,  0},
+    {17, kUsageCpuView,       42,  0,  0,  0,  0,  0,  0,  0,  0},
+    {17, kUsageMemoryView,    40,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 41: packed video
+    {41, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {41, kUsageTexture,       46,  0,  0,  0, 32,  0,  0,  0,  0},
+    {41, kUsageCpuView,       46,  0,  0,  0,  0,  0,  0,  0,  0},
+    {41, kUsageSurfaceB,      46,  0,  0,  0,  0,  0,  0,  0,  0},
+    {41, kUsageMemoryView,    46,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 42: packed video
+    {42, kUsageSurface,       32,  0,  0,  0,  0,  0,  0,  0,  0},
+    {42, kUsageTexture,       46,  0,  0,  0, 32,  0,  0,  0,  1},
+    {42, kUsageCpuView,       46,  0,  0,  0,  0,  0,  0,  0,  1},
+    {42, kUsageSurfaceB,      46,  0,  0,  0,  0,  0,  0,  0,  1},
+    {42, kUsageMemoryView,    46,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 43: video 32
+    {43, kUsageSurface,       48,  0,  0,  0,  0,  0,  0,  0,  0},
+    {43, kUsageRenderTarget,  50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {43, kUsageTexture,       50,  0,  0,  0, 32,  0,  0,  0,  0},
+    {43, kUsageCpuView,       50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {43, kUsageSurfaceB,      59,  0,  0,  0,  0,  0,  0,  0,  0},
+    {43, kUsageMemoryView,    50,  0,  0,  0,  0,  0,  0,  0,  0},
+    {43, kUsageSurfaceC,      59,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 39: planar video
+    {39, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    {39, kUsageRenderTarget,  17,  0,  0,  0,  0,  0,  0,  0,  0},
+    {39, kUsageCpuView,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    {39, kUsageMemoryView,    18,  0,  0,  0,  0,  0,  0,  0,  0},
+    // 40: planar video
+    {40, kUsageSurface,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    {40, kUsageCpuView,       16,  0,  0,  0,  0,  0,  0,  0,  0},
+    {40, kUsageMemoryView,    18,  0,  0,  0,  0,  0,  0,  0,  0},
 };
 
 FormatCapability g_capabilities[kCapabilityRoom];
@@ -471,9 +513,11 @@ uint32_t Widen5To10(uint32_t c) { return (c << 5) | c; }
 
 uint32_t UsageClassBits(uint32_t usage) {
   uint32_t bits = 0;
-  if (usage == 5 || usage == 7) bits |= 0x1 | 0x2 | 0x8;
-  if (usage == 0 || usage == 1 || usage == 4 || usage == 6 || usage == 8) bits |= 0x4;
-  if (usage == 2 || usage == 3) bits |= 0x10;
+  if (usage == kUsageCpuView || usage == kUsageMemoryView) bits |= 0x1 | 0x2 | 0x8;
+  if (usage == kUsageSurface || usage == kUsageRenderTarget || usage == kUsageDepthStencil || usage == kUsageSurfaceB ||
+      usage == kUsageSurfaceC)
+    bits |= 0x4;
+  if (usage == kUsageTexture || usage == kUsageTextureSigned) bits |= 0x10;
   else bits |= 0x20;
   return bits;
 }

@@ -15,14 +15,17 @@
 class PDEV;
 
 // Usages: each is also the index of a record of a surface's hardware
-// descriptor.
+// descriptor. Usages 6 and 8 are two further views a few formats have,
+// laid out as the surface's own (kUsageSurface).
 inline constexpr uint32_t kUsageSurface = 0;       // engine fills and copies
 inline constexpr uint32_t kUsageRenderTarget = 1;
 inline constexpr uint32_t kUsageTexture = 2;
 inline constexpr uint32_t kUsageTextureSigned = 3;
 inline constexpr uint32_t kUsageDepthStencil = 4;
 inline constexpr uint32_t kUsageCpuView = 5;
+inline constexpr uint32_t kUsageSurfaceB = 6;
 inline constexpr uint32_t kUsageMemoryView = 7;    // allocation size and alignment
+inline constexpr uint32_t kUsageSurfaceC = 8;
 inline constexpr uint32_t kUsageCount = 9;
 
 // Format codes run 1 to 46 (20 is never used).

@@ -84,14 +84,14 @@ void SurfaceHwDesc::Build(SurfaceHwDesc* desc, PDEV* owner, const FormatDescript
     if (options & kOptionFaceCleared) r.word2 &= ~(0xFu << kHwFaceShift);
 
     uint32_t code;
-    if (usage == 0 || usage == 6 || usage == 8) {
+    if (usage == kUsageSurface || usage == kUsageSurfaceB || usage == kUsageSurfaceC) {
       code = 3;
     } else if (usage == kUsageCpuView) {
       code = tiled ? 4 : 3;
     } else {
       code = tiled ? 4 : 2;
     }
-    if (usage != 0 && FormatClassOf(entry->format) == kClassBlockCompressed) code = 5;
+    if (usage != kUsageSurface && FormatClassOf(entry->format) == kClassBlockCompressed) code = 5;
     SetLayoutCode(&r, code);
   }
   if (plain) {

@@ -111,7 +111,6 @@ bool CreateReadbackSurface(CommonData* common);
 // The processor's view of a placed surface of the board while it lives:
 // through its heap's mapping, the frame-buffer window, or a host-aperture
 // window of its own; cpu is null when none can be had.
-class MmHostAperture;
 class TargetSurfaceMapping {
  public:
   TargetSurfaceMapping(CommonData* common, MmSurface* surface, uint32_t size);

@@ -100,20 +100,21 @@ uint32_t VertexProgramBuilder::CompareConstantRegisters(PDEV* pdev, const uint32
 }
 
 uint32_t VertexProgramBuilder::CheckConstantRegisters(PDEV* pdev) {
-  // 1.
+  // One result per constant, each 1 until a pass finds it wrong.
   uint8_t* results = static_cast<uint8_t*>(memAlloc(kVecConstCount));
   if (results == nullptr) return 0;
   memset(results, 1, kVecConstCount);
   uint32_t overall = 0;
   BmBufferPool* stream = StreamOf(pdev);
-  // 2, 3: the test program in the engine's own memory.
+  // The test program in the engine's own memory.
   KernelWriteRegister(common, kRegVertexProgramMode, 0);
   VertexProgram* program = new VertexProgram;
   if (program != nullptr && stream != nullptr) {
     const FixedProgramCode code = ConstantCheckProgramCode();
     program->SetCode(code.code, code.size, false);
     const uint32_t address = WriteProgramDirect(program, true, kCheckEntry);
-    // 4, 5.
+    // The program started, then the rounds of pattern pairs loaded and
+    // read back.
     if (!placementFailed_ && WriteSetUp(stream, address)) {
       overall = 1;
       bool waited = true;

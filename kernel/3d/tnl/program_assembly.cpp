@@ -204,7 +204,7 @@ bool VertexProgramBuilder::AssembleKindProgram(uint32_t kind, const TnlProgramIn
   *entry = 0;
 
   if (in.c == 2 && in.m != 2) {
-    // 1. The full transform path.
+    // The full transform path.
     if (kind <= 5) {
       AppendFragment(main);
       AppendFragment(315);
@@ -247,7 +247,8 @@ bool VertexProgramBuilder::AssembleKindProgram(uint32_t kind, const TnlProgramIn
       }
     }
   } else if (flag2 && in.c != 0) {
-    // 2. One fragment for kind 6, none for kinds 2-5.
+    // Polygon offset without the full path: one fragment for kind 6,
+    // none for kinds 2-5.
     if (kind <= 5) return false;
     static constexpr uint32_t kByS[3][3] = {{348, 349, 350}, {353, 354, 355}, {358, 359, 360}};
     static constexpr uint32_t kNotMode3[3] = {347, 352, 357};
@@ -270,7 +271,7 @@ bool VertexProgramBuilder::AssembleKindProgram(uint32_t kind, const TnlProgramIn
     }
     if (in.t > 0) AddPatchRecord(35, FogPatchValue(in.count), 0);
   } else {
-    // 3. The main fragment, then for kinds 2-3 its second half.
+    // The main fragment, then for kinds 2-3 its second half.
     AppendFragment(main);
     if (kind == 6 && in.t > 0) AddPatchRecord(35, FogPatchValue(in.count), 0);
     if (in.k5 < 2 && (in.c != 0 || in.m == 2)) {
@@ -389,11 +390,10 @@ void VertexProgramBuilder::SelectTransformPart(const TnlStateKey& tnl, const Tnl
 void VertexProgramBuilder::SelectTransformTail(const TnlStateKey& tnl, const TnlProgramInputs& render) {
   const uint32_t m = tnl.Class();
   const bool flag3 = Bit(tnl.flags4, 3);
-  // 3.
+  // The stage-argument fragment, in eye space or not.
   if (Bit(tnl.flags5, 3)) AppendFragment(Bit(tnl.flags5, 0) ? 105 : 104);
-  // 4.
   if (((m == 4 || flag3) && Bit(render.nextFlags, 1)) || (render.aux.first && render.aux.third)) AppendFragment(68);
-  // 5.
+  // Neither points nor the point program: the tail ends here.
   if (m != 4 && !flag3) {
     if (Bit(tnl.flags4, 4) && (m == 3 || m == 5)) {
       AppendFragment(78);
@@ -402,7 +402,7 @@ void VertexProgramBuilder::SelectTransformTail(const TnlStateKey& tnl, const Tnl
     }
     return;
   }
-  // 6.
+  // Points: the point-size fragments.
   AppendFragment(78);
   if (Bit(render.nextFlags, 1)) {
     AppendFragment(Bit(tnl.flags4, 6) ? 70 : 69);
@@ -415,7 +415,7 @@ void VertexProgramBuilder::SelectTransformTail(const TnlStateKey& tnl, const Tnl
 
 void VertexProgramBuilder::SelectTransformFragments(const TnlStateKey& tnl, const TnlProgramInputs& render) {
   SelectTransformPart(tnl, render, false);
-  // 2.
+  // The lighting fragment by the selector word, or none.
   if (Bit(render.firstFlags, 3)) {
     static constexpr uint32_t kBySelector[3] = {85, 86, 87};
     AppendFragment(kBySelector[Min(render.selectorWord, 2)]);
@@ -425,8 +425,8 @@ void VertexProgramBuilder::SelectTransformFragments(const TnlStateKey& tnl, cons
   SelectTransformTail(tnl, render);
 }
 
-// The lighting members: the transform part in its lighting form (fragments
-// 6-14), one lighting fragment, then the transform's tail. The lighting
+// The lighting members: the transform part in its lighting form
+// (fragments 6-14), one lighting fragment, then the transform's tail. The lighting
 // fragment is 31 + i (first light count 0) or 40 + i, i = second-flag bit 4
 // + 2 x second-flag bit 5 + 4 x render first-flag bit 4. The front diffuse,
 // specular and ambient colour sources (0-2) go into the fields of patch
@@ -454,9 +454,9 @@ void VertexProgramBuilder::SelectTextureFragments(const TnlStateKey& tnl, const 
   const uint32_t t = tnl.blendCount;
   const uint32_t n = render.Elements();
   const bool e = Bit(render.elementFlags, 3) || Bit(render.elementFlags, 4);
-  // 1.
+  // The stage operation class's fragment.
   if (t != 0 && (Bit(tnl.flags6, 2) || Bit(tnl.flags6, 3))) AppendFragment(Bit(tnl.flags6, 2) ? 109 : 110);
-  // 2.
+  // Each element: its write mask, then its components by source.
   for (uint32_t i = 0; i < n; ++i) {
     const TnlElement& el = render.elements[i];
     const uint32_t bits = el.flags >> 1 & 7;
@@ -524,7 +524,7 @@ void VertexProgramBuilder::SelectTextureFragments(const TnlStateKey& tnl, const 
       AddPatchRecord(1, i + 6, 0);
     }
   }
-  // 3.
+  // The closing fragments of the elements' flags.
   if (e) {
     if (Bit(render.elementFlags, 3)) {
       AppendFragment(172);
@@ -534,7 +534,7 @@ void VertexProgramBuilder::SelectTextureFragments(const TnlStateKey& tnl, const 
     if (Bit(render.elementFlags, 3)) AppendFragment(173);
     AppendFragment(170);
   }
-  // 4.
+  // A projected last element of transformed polygons.
   const uint32_t m = tnl.Class();
   if (Bit(tnl.flags4, 4) && (m == 3 || m == 5) && t != 0 && n > 0 && Bit(render.elements[n - 1].flags, 5)) {
     AppendFragment(65);
@@ -630,7 +630,8 @@ VertexProgram* VertexProgramBuilder::SelectFixedFunctionFragments(const TnlState
   const uint8_t f4 = tnl.flags4;
   const bool lighting = Bit(render.firstFlags, 3);
   const bool anyLights = tnl.spotLights != 0 || tnl.pointLights != 0 || tnl.directionalLights != 0;
-  // 1, 2.
+  // The transform, with its lighting form when lit, or pre-transformed
+  // vertices.
   if (t != 0) {
     if (Bit(f4, 1)) AppendFragment(5);
     if (!(lighting && anyLights)) {
@@ -660,7 +661,7 @@ VertexProgram* VertexProgramBuilder::SelectFixedFunctionFragments(const TnlState
       AppendFragment(2);
     }
   }
-  // 3.
+  // The first auxiliary byte's fragment by its mode.
   if (render.aux.first && t != 0) {
     switch (render.aux.mode) {
       case 1: AppendFragment(render.aux.flag ? 95 : 94); break;
@@ -670,21 +671,20 @@ VertexProgram* VertexProgramBuilder::SelectFixedFunctionFragments(const TnlState
       default: break;
     }
   }
-  // 4.
   SelectTextureFragments(tnl, render);
-  // 5.
+  // Stippled lines.
   if ((tnl.flags6 >> 4 & 3) == 1 && m == 2) {
     AppendFragment(345);
     if (render.elementCount != 1) AddPatchRecord(1, render.Elements() + 2, 5);
   }
-  // 6.
+  // Polygon offset, and the fragment that follows it or a projected last
+  // element.
   if (Bit(f4, 2)) AppendFragment(tnl.pointLineMode == 3 ? 196 : 197);
-  // 7.
   if (m != 4 && !Bit(f4, 3) && (Bit(f4, 2) || (Bit(f4, 4) && t != 0 && (m == 3 || m == 5)))) AppendFragment(79);
-  // 8.
+  // One fragment per element when the element flags ask for it.
   if (Bit(render.elementFlags, 2))
     for (uint32_t i = 0; i < render.Elements(); ++i) AppendFragment(101 + i);
-  // 9.
+  // The clip planes, then the lights.
   if (t != 0) {
     const uint32_t count = tnl.ClipCount();
     if (count >= 1) {
@@ -693,14 +693,13 @@ VertexProgram* VertexProgramBuilder::SelectFixedFunctionFragments(const TnlState
     }
     if (lighting) SelectLightFragments(tnl, render);
   }
-  // 10.
+  // The second auxiliary byte's fragment.
   if (render.aux.second && t != 0) {
     AppendFragment(191);
     if (tnl.ModePair() == 1) AddPatchRecord(24, 3904, 0);
   }
-  // 11.
+  // The closing fragment, and the key the program is found by.
   AppendFragment(Bit(f4, 5) ? 203 : 200);
-  // 12.
   program->SetFixedFunctionKey(render, tnl);
   if (assemblyFailed_) {
     delete program;

@@ -113,7 +113,8 @@ bool ProgramKeyMatches(const VertexProgram* program, uint32_t stateWord, uint32_
   const uint32_t stored = ModeOf(key);
   const uint32_t current = ModeOf(stateWord);
   if (kind >= kKinds || stored >= kModes || current >= kModes) return false;
-  // 1, 2.
+  // The key under the mask of the kind and the two modes, the kind in the
+  // state word's top byte.
   const uint32_t mask = ProgramKeyMask(kind, stored, current);
   stateWord = (stateWord & 0x00FFFFFF) | kind << 24;
   if ((key & mask) != (stateWord & mask)) return false;
@@ -123,18 +124,20 @@ bool ProgramKeyMatches(const VertexProgram* program, uint32_t stateWord, uint32_
     case 2:
     case 3:
     case 6:
-      // 3.
+      // Unless bits 3 and 4 of the second key byte are both set, the
+      // selector in its bits 5-6 must be the same.
       if (Bit(byte1, 3) && Bit(byte1, 4)) return true;
       return (byte1 >> 5 & 3) == (render.selector & 3u);
     case 0:
-      // 5. The element count is compared whole: the two bits the key keeps
-      // cannot tell 1 from 5 elements, whose programs differ.
+      // Lines: stipple, and while stippled kind 2 and the element count.
+      // The count is compared whole: the two bits the key keeps cannot
+      // tell 1 from 5 elements, whose programs differ.
       if (current != 2) return true;
       if (Bit(byte2, 0) != Bit(tnl.flags6, 4)) return false;
       if (!Bit(tnl.flags6, 4)) return true;
       return Bit(byte2, 1) == Bit(tnl.flags6, 5) && (byte2 >> 2 & 3) == render.elementCount;
     default:
-      // 4.
+      // Kinds 1, 4 and 5: the masked key alone.
       return true;
   }
 }
@@ -176,7 +179,7 @@ bool VertexProgram::MatchesFixedFunctionKey(const TnlProgramInputs& render, cons
   const uint32_t mode = tnl.Class();
   const uint32_t first = render.firstFlags;
   const uint32_t elementFlags = render.elementFlags;
-  // 1. No transform.
+  // Pre-transformed vertices.
   if (tnl.blendCount == 0) {
     if (k.transformWord != 0 || render.aux.second != k.aux.second ||
         Bit(elementFlags, 2) != Bit(k.elementFlags, 2) || (flags & 0x9) != (k.flagWord & 0x9))
@@ -190,25 +193,27 @@ bool VertexProgram::MatchesFixedFunctionKey(const TnlProgramInputs& render, cons
     if (((elementFlags ^ k.elementFlags) & 0x18) != 0 || !SameElements(k, render, tnl)) return false;
     return true;
   }
-  // 2.1
+  // Transformed vertices: the flags, the element flags' bit 2, the
+  // auxiliary bytes, lighting, the clip planes and the blend count.
   if ((flags & 0x90A) != (k.flagWord & 0x90A) || Bit(elementFlags, 2) != Bit(k.elementFlags, 2) ||
       render.aux.second != k.aux.second || Bit(first, 3) != Bit(k.firstFlags, 3) ||
       Bit(first, 4) != Bit(k.firstFlags, 4) || render.aux.first != k.aux.first || tnl.ClipCount() != k.count ||
       tnl.blendCount != k.transformWord)
     return false;
-  // 2.2
+  // The second auxiliary byte's form follows the mode pair.
   if (render.aux.second && (tnl.ModePair() == 2) != (k.modePair == 2)) return false;
-  // 2.3
+  // Positional lighting may differ only where lit vertices read the
+  // further flags.
   if (Bit(flags, 7) != Bit(k.flagWord, 7)) {
     if (!Bit(first, 3) || ((render.nextFlags & 0xC0) == 0 && (render.afterNextFlags & 3) == 0)) return false;
   }
-  // 2.4
+  // The first auxiliary byte's mode, third byte and flag.
   if (render.aux.first &&
       (render.aux.mode != k.aux.mode || render.aux.third != k.aux.third || render.aux.flag != k.aux.flag))
     return false;
-  // 2.5
+  // Indexed blending's layout flags.
   if (tnl.blendCount == 5 && (flags & 0x600) != (k.flagWord & 0x600)) return false;
-  // 2.6 With lighting: the light counts and the words the light steps read.
+  // With lighting: the light counts and the words the light steps read.
   if (Bit(first, 3)) {
     if (tnl.spotLights != k.lightCounts[0] || tnl.pointLights != k.lightCounts[1] ||
         tnl.directionalLights != k.lightCounts[2] || tnl.lightLayout != k.lightWord ||
@@ -224,30 +229,29 @@ bool VertexProgram::MatchesFixedFunctionKey(const TnlProgramInputs& render, cons
       for (int w = 1; w < 8; w += 2)
         if (tnl.colourSources[w] != k.colourSources[w]) return false;
   }
-  // 2.7
+  // Points.
   if (mode == 4 || k.vpMode == 4) {
     if (mode != k.vpMode || Bit(render.nextFlags, 1) != Bit(k.nextFlags, 1) || Bit(flags, 6) != Bit(k.flagWord, 6))
       return false;
   }
-  // 2.8
+  // Polygon offset and its mode.
   if (Bit(flags, 2) || Bit(k.flagWord, 2)) {
     if (Bit(flags, 2) != Bit(k.flagWord, 2) || tnl.pointLineMode != k.modeWord) return false;
   }
-  // 2.9
+  // A projected last element, and whether both draw polygons.
   if (!Bit(k.flagWord, 3) && k.vpMode != 4) {
     if (Bit(flags, 4) != Bit(k.flagWord, 4)) return false;
     if (Bit(flags, 4) && PolygonClass(k.vpMode) != PolygonClass(mode)) return false;
   }
-  // 2.10
+  // The stage operation class and the elements.
   if ((flags & 0xC0000) != (k.flagWord & 0xC0000) || ((elementFlags ^ k.elementFlags) & 0x18) != 0 ||
       !SameElements(k, render, tnl))
     return false;
-  // 2.11
+  // Lines: stipple, and while stippled kind 2.
   if (mode == 2) {
     if (Bit(tnl.flags6, 4) != Bit(k.flagWord, 20)) return false;
     if (Bit(tnl.flags6, 4) && Bit(tnl.flags6, 5) != Bit(k.flagWord, 21)) return false;
   }
-  // 2.12
   return true;
 }
 
@@ -282,12 +286,12 @@ namespace {
 
 VertexProgram* BuildKeyed(VertexProgramBuilder* builder, uint32_t kind, const TnlProgramInputs& render,
                           const TnlStateKey& tnl, VertexProgramList* list) {
-  // 2, 3.
+  // A new program under the state's key, room made past the list's limit,
+  // then the program assembled, linked and kept.
   VertexProgram* program = new VertexProgram;
   if (program == nullptr) return nullptr;
   program->SetKey(kind, render, tnl);
   if (list->Count() > kProgramListLimit) builder->EvictProgram(list, nullptr);
-  // 4, 5.
   builder->ResetAssembly();
   uint32_t entry = 0;
   const bool assembled = kind == 0 ? builder->AssembleKind0Program(render, tnl)
@@ -324,17 +328,16 @@ VertexProgram* FindOrBuildKindProgram(VertexProgramBuilder* builder, uint32_t st
 VertexProgram* FindOrBuildFixedFunctionProgram(VertexProgramBuilder* builder, VertexProgramList* list,
                                                RecentPrograms* recent, const TnlProgramInputs& render,
                                                const TnlStateKey& tnl) {
-  // 1.
+  // The recent programs first, then the list (a hit there becomes recent),
+  // then a new build.
   for (VertexProgram* p : recent->programs)
     if (p != nullptr && p->MatchesFixedFunctionKey(render, tnl)) return p;
-  // 2.
   for (VertexProgramNode* n = list->Head(); n != nullptr; n = list->Next(n)) {
     if (!n->program->MatchesFixedFunctionKey(render, tnl)) continue;
     recent->index = (recent->index + 1) % kRecentPrograms;
     recent->programs[recent->index] = n->program;
     return n->program;
   }
-  // 3.
   builder->ResetAssembly();
   VertexProgram* program = builder->SelectFixedFunctionFragments(tnl, render);
   if (program == nullptr) return nullptr;
@@ -342,7 +345,8 @@ VertexProgram* FindOrBuildFixedFunctionProgram(VertexProgramBuilder* builder, Ve
     delete program;
     return nullptr;
   }
-  // 4, 5.
+  // Room made past the list's limit (the recent programs stay), then the
+  // program is kept and made recent.
   if (list->Count() > kProgramListLimit) builder->EvictProgram(list, recent);
   if (!list->Append(program)) {
     delete program;

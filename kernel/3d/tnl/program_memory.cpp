@@ -74,12 +74,19 @@ void VertexProgramBuilder::SealBatchTag(uint32_t tag) {
     p->nextInBatch = nullptr;
     p = next;
   }
+  // The slots of programs detached while this batch used them wait for its
+  // tag too.
+  if (slotsAwaitSeal_) {
+    for (ProgramSlot& slot : slots)
+      if (slot.program == nullptr && slot.fence == kSlotAwaitingSeal) slot.fence = tag;
+    slotsAwaitSeal_ = false;
+  }
 }
 
 // ---- Program memory ------------------------------------------------------------------------
 
 void VertexProgramBuilder::SetUpProgramMemory() {
-  // 1, 2.
+  // The memory held so far goes, its slots emptied first.
   if (memoryCpu != nullptr) {
     ResetSlots(true);
     ReleaseProgramMemory();
@@ -89,7 +96,7 @@ void VertexProgramBuilder::SetUpProgramMemory() {
   slot0Cpu = nullptr;
   slot0Bus = 0;
   ringHead = ringStart = 0;
-  // 3.
+  // Program memory in AGP or page-locked PCI memory; without it, no slots.
   if (slotMode) {
     const uint32_t busFlags = shared != nullptr ? ReadShared(&shared->busFlags) : 0;
     DriverSwitchesCommon* s = common != nullptr ? common->driverSwitches : nullptr;
@@ -123,14 +130,13 @@ void VertexProgramBuilder::SetUpProgramMemory() {
       slotMode = 0;
     }
   }
-  // 4.
+  // The slots from the first aligned address.
   if (slotMode) {
     slot0Bus = (memoryBus + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
     slot0Cpu = memoryCpu + (slot0Bus - memoryBus);
     memset(slots, 0, sizeof slots);
     slotsHeld_ = false;
   }
-  // 5.
   memoryChanged = 1;
   ReloadFixedPrograms();
 }
@@ -160,8 +166,24 @@ void VertexProgramBuilder::ClearProgramSlots(VertexProgram* program) {
 
 void VertexProgramBuilder::DetachProgram(VertexProgram* program, RecentPrograms* recent) {
   if (program != nullptr) {
-    for (ProgramSlot& slot : slots)
-      if (slot.program == program) slot = ProgramSlot{};
+    // The code stays where it is for the engine until the last batch that
+    // used it is passed; the slots forget the program, which goes.
+    uint32_t fence = 0;
+    if (program->inBatch) {
+      fence = kSlotAwaitingSeal;
+    } else if (!TagPassed(program->tag)) {
+      fence = program->tag;
+    }
+    for (ProgramSlot& slot : slots) {
+      if (slot.program != program) continue;
+      if (fence == 0) {
+        slot = ProgramSlot{};
+      } else {
+        slot.program = nullptr;
+        slot.fence = fence;
+        if (fence == kSlotAwaitingSeal) slotsAwaitSeal_ = true;
+      }
+    }
     program->resident = 0;
     ForgetInBatch(program);
   }
@@ -212,7 +234,7 @@ uint32_t VertexProgramBuilder::UploadToSlots(VertexProgram* program, CommonData*
 
 bool VertexProgramBuilder::SlotReusable(const ProgramSlot& slot) const {
   const VertexProgram* p = slot.program;
-  if (p == nullptr) return true;
+  if (p == nullptr) return slot.fence == 0 || (slot.fence != kSlotAwaitingSeal && TagPassed(slot.fence));
   return !p->permanent && p->reclaimable && !p->inBatch && TagPassed(p->tag);
 }
 
@@ -229,12 +251,14 @@ bool VertexProgramBuilder::FindRun(uint32_t n, uint32_t* candidate, bool* needsR
     bool release = false;
     uint32_t blocked = kNoSlot;
     for (uint32_t i = c; i < c + n; ++i) {
-      if (slots[i].program == nullptr) continue;
-      if (!SlotReusable(slots[i])) {
+      const ProgramSlot& slot = slots[i];
+      if (slot.program == nullptr && slot.fence == 0) continue;
+      if (!SlotReusable(slot)) {
         blocked = i;
         break;
       }
-      release = true;
+      // A detached program's slot whose batch is passed is simply taken.
+      if (slot.program != nullptr) release = true;
     }
     if (blocked == kNoSlot) {
       *candidate = c;
@@ -298,7 +322,7 @@ uint32_t VertexProgramBuilder::AllocProgramSlots(uint32_t n, CommonData* waitCon
 
 bool VertexProgramBuilder::WaitProgramPort() {
   volatile SharedLockedData_t* words = shared;
-  // 4-6: the DMA is drained and the engine idle.
+  // The DMA is drained and the engine idle.
   if (!KernelWait("vertex program: pending submissions", [&] { return words->pendingSubmissions == 0; }))
     return false;
   (void)KernelReadRegister(common, kRegEngineIdle);
@@ -309,7 +333,7 @@ bool VertexProgramBuilder::WaitProgramPort() {
                   [&] { return KernelReadRegister(common, kRegDmaStatus) == words->expectedDmaStatus; }))
     return false;
   words->directWriteCount = 0;
-  // 7, 8: the program port is idle.
+  // The program port is idle.
   if (!KernelWait("vertex program: port status", [&] {
         return (KernelReadRegister(common, kRegVertexPortStatus) & kVertexPortStatusMask) == kVertexPortStatusIdle;
       }))
@@ -320,14 +344,14 @@ bool VertexProgramBuilder::WaitProgramPort() {
         return (level & kVertexPortLevelMask) == kVertexPortLevelIdle && (status & kVertexPortStatusMask) == kVertexPortStatusIdle;
       }))
     return false;
-  // 9.
+  // And the vertex engine's busy bits are clear.
   (void)KernelReadRegister(common, kRegEngineIdle);
   return KernelWait("vertex program: engine busy bits",
                     [&] { return (KernelReadRegister(common, kRegEngineIdle) & kVertexEngineBusyBits) == 0; });
 }
 
 uint32_t VertexProgramBuilder::WriteProgramDirect(VertexProgram* program, bool batchStart, uint32_t entry) {
-  // 1, 2.
+  // A batch starts at the memory's beginning; what would not fit fails.
   if (batchStart) {
     directTotal = 0;
     directOverflow = 0;
@@ -337,13 +361,13 @@ uint32_t VertexProgramBuilder::WriteProgramDirect(VertexProgram* program, bool b
     placementFailed_ = true;
     return 0;
   }
-  // 3-9.
+  // What the stream holds runs first; then the port must be idle.
   if (common->secondaryStream != nullptr) (void)common->secondaryStream->ExecutePending();
   if (!WaitProgramPort()) {
     placementFailed_ = true;
     return 0;
   }
-  // 10, 11.
+  // The code word by word through the port from the batch's next index.
   KernelWriteRegister(common, kRegVertexProgramIndex, directTotal / kInstructionBytes);
   const uint32_t wordCount = program->codeSize / 4;
   for (uint32_t w = 0; w < wordCount; ++w) {
@@ -351,7 +375,7 @@ uint32_t VertexProgramBuilder::WriteProgramDirect(VertexProgram* program, bool b
     memcpy(&word, program->code + 4 * w, sizeof word);
     KernelWriteRegister(common, kRegVertexProgramData, word);
   }
-  // 12.
+  // The program's address: its first instruction's, plus its entry.
   const uint32_t old = directTotal;
   directTotal += program->codeSize;
   return (old / kInstructionBytes) * 4 + 4 * EntryOffset(program, entry);

@@ -81,8 +81,8 @@ void TnlSetup::UpdateVertexBlend(const VertexProcessingBlock& b) {
         count = 5;
         const bool first = format != nullptr && format->present.blendIndices != 0;
         const bool second = format != nullptr && format->present.normal2 != 0;
-        SetKeyBit(&key.flags5, 0x04, first, &kd[1], 0x08);
-        SetKeyBit(&key.flags5, 0x02, second, &kd[1], 0x04);
+        SetKeyBit(&key.flags5, 0x04, first, &kd[1], kKd1BlendIndices);
+        SetKeyBit(&key.flags5, 0x02, second, &kd[1], kKd1SecondNormal);
         break;
       }
       case 5: count = 1; sufficient = true; break;
@@ -90,13 +90,13 @@ void TnlSetup::UpdateVertexBlend(const VertexProcessingBlock& b) {
     }
   }
   if (count != key.blendCount) {
-    kd[0] |= 0x80;
+    kd[0] |= kKd0BlendCount;
     key.previousBlendCount = key.blendCount;
     key.blendCount = count;
   } else {
     key.previousBlendCount = key.blendCount;
   }
-  SetKeyBit(&key.flags4, 0x02, indexed && sufficient, &kd[0], 0x01);
+  SetKeyBit(&key.flags4, 0x02, indexed && sufficient, &kd[0], kKd0IndexedBlend);
 }
 
 // ---- Matrices ----------------------------------------------------------------------------
@@ -108,29 +108,31 @@ void TnlSetup::WriteCombined(uint32_t block, const Matrix& m, bool withNormals) 
 }
 
 void TnlSetup::UpdateMatrices(const VertexProcessingBlock& b, bool full) {
-  const Pass& p = pass_;
+  const PassChanges& p = pass_;
   const uint8_t* kd = key.keyDirty;
-  if ((p.T & 0x20) != 0 && imageSelect == 0) full = true;
-  // The view is compared, not trusted to a dirty bit: the matrix word's bit
-  // 0 stands for the view and every world matrix alike.
+  if ((p.transform & kVxViewport) != 0 && imageSelect == 0) full = true;
+  // The view is compared, not trusted to a dirty bit: the matrix word's
+  // kMxViewWorld stands for the view and every world matrix alike.
   const bool viewChanged = viewKnown_ == 0 || !SameBytes(lastView_, b.view.m, sizeof lastView_);
   if (viewChanged) {
     memcpy(lastView_, b.view.m, sizeof lastView_);
     viewKnown_ = 1;
   }
-  const bool projectionChanged = full || (p.M & 2) != 0;
-  const uint32_t worldMask = full ? 0xFFFFFFFF : p.W;
-  const bool recompute = full || viewChanged || (kd[0] & 0x81) != 0;
+  const bool projectionChanged = full || (p.matrices & kMxProjection) != 0;
+  const uint32_t worldMask = full ? 0xFFFFFFFF : p.worlds;
+  const bool recompute = full || viewChanged || (kd[0] & (kKd0IndexedBlend | kKd0BlendCount)) != 0;
   bool wrote = false;
 
-  // 1.
-  if (clipPlanesInUse != 0 && (projectionChanged || (p.T & 0x10) != 0))
+  // The clip planes go to clip space through the projection's normal
+  // matrix.
+  if (clipPlanesInUse != 0 && (projectionChanged || (p.transform & kVxClipPlaneEnable) != 0))
     clipMatrix = NormalMatrix(MatrixOf(b.projection.m));
 
   const bool indexed = (key.flags4 & 0x02) != 0;
   const bool eyeSpace = (key.flags5 & 0x01) != 0;
   if (key.blendCount == 1 && !indexed && !eyeSpace) {
-    // 2.
+    // One world matrix and nothing needs eye space: 0-3 hold world x view
+    // x projection.
     if (recompute || projectionChanged || (worldMask & 1) != 0 || combined[0] == 0) {
       const Matrix wv = MatrixOf(b.world[0].m) * MatrixOf(b.view.m);
       worldViews[0] = wv * MatrixOf(b.projection.m);
@@ -140,7 +142,8 @@ void TnlSetup::UpdateMatrices(const VertexProcessingBlock& b, bool full) {
       wrote = true;
     }
   } else if (key.blendCount == 1 && !indexed) {
-    // 3.
+    // One world matrix in eye space: 0-3 hold world x view, 329-332 world
+    // x view x projection.
     const bool wvChanged = recompute || (worldMask & 1) != 0 || combined[0] != 0;
     if (wvChanged) {
       WriteCombined(0, MatrixOf(b.world[0].m) * MatrixOf(b.view.m), true);
@@ -156,7 +159,8 @@ void TnlSetup::UpdateMatrices(const VertexProcessingBlock& b, bool full) {
       wrote = true;
     }
   } else {
-    // 4. Several world matrices, indexed blending, or none (pre-transformed).
+    // Several world matrices, indexed blending, or none (pre-transformed):
+    // each block holds its world matrix x view, 329-332 the projection.
     const uint32_t count = indexed ? kWorldMatrices : kWorldsOfBlend[key.blendCount < 6 ? key.blendCount : 0];
     const bool all = recompute || (indexed && full);
     if (count != 0) {
@@ -209,16 +213,16 @@ void TnlSetup::AnalyseTextureStages(const VertexProcessingBlock& b, VertexEngine
     }
   }
   const uint8_t a = summaryA ? 1 : 0, bb = summaryB ? 1 : 0;
-  if (a != key.stageSummary[0]) kd[3] |= 0x04;
-  if (bb != key.stageSummary[1]) kd[3] |= 0x08;
+  if (a != key.stageSummary[0]) kd[3] |= kKd3StageSummaryA;
+  if (bb != key.stageSummary[1]) kd[3] |= kKd3StageSummaryB;
   key.stageSummary[0] = a;
   key.stageSummary[1] = bb;
-  SetKeyBit(&key.flags5, 0x08, argFlag, &kd[1], 0x20);
+  SetKeyBit(&key.flags5, 0x08, argFlag, &kd[1], kKd1StageArgument);
   key.flags6 = static_cast<uint8_t>((key.flags6 & ~0x0C) | opClass << 2);
   const bool projects = sets != 0 && (b.texCoords.sets[sets - 1].transformFlags & 0x100) != 0;
-  SetKeyBit(&key.flags4, 0x10, projects, &kd[1], 0x10);
+  SetKeyBit(&key.flags4, 0x10, projects, &kd[1], kKd1Projects);
   const uint8_t generation = anyGeneration ? 1 : 0;
-  if (generation != key.coordGeneration) kd[3] |= 0x10;
+  if (generation != key.coordGeneration) kd[3] |= kKd3CoordGeneration;
   key.coordGeneration = generation;
   key.coordGenerationCount = generating;
   hw->stageCount = sets;
@@ -238,13 +242,13 @@ void TnlSetup::UpdateDepthOffset(const VertexProcessingBlock& b, VertexEngineBlo
   const uint8_t enable = applies ? 1 : 0;
   if (enable != hw->offsetEnable) {
     hw->offsetEnable = enable;
-    hw->dirtyR2 |= 1;
+    hw->dirtyR2 |= kVeR2Registers;
   }
-  SetKeyBit(&key.flags4, 0x04, applies, &kd[3], 0x02);
+  SetKeyBit(&key.flags4, 0x04, applies, &kd[3], kKd3PointLineMode);
   if (applies) {
     if (hw->setupB != 6) {
       hw->setupB = 6;
-      hw->dirtyR2 |= 1;
+      hw->dirtyR2 |= kVeR2Registers;
     }
     key.pointLineMode = 3;
     float y = BitsFloat(b.depthBiasWords[1]) * BitsFloat(b.viewportGroup.depth);
@@ -273,13 +277,14 @@ void TnlSetup::UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock
   const bool layoutSize = format != nullptr && format->present.pointSize != 0;
   bool point = false, shadow = false;
   if (Polygon(cls) && key.fillMode == 1) {
-    // 1.
+    // Polygons drawn as points: the point program unless the size is a
+    // plain 1.
     point = !(size == 1.0f && (b.flags & kVfPointScale) == 0 && !perVertex);
   } else if (cls == 2) {
-    // 2.
+    // Wide or stippled lines.
     point = BitsFloat(b.lineWidth) >= 2.0f || (key.flags6 & 0x10) != 0;
   } else {
-    // 3.
+    // The shadow-volume program, by the switch.
     const bool pixelShadow = b.pixelShadowMode != nullptr && *b.pixelShadowMode != 0;
     const bool fogOff = b.fog.vertexFog == 0 && b.fog.firstRange == 0;
     shadow = (volumetricShadow & 2) != 0 ||
@@ -291,13 +296,13 @@ void TnlSetup::UpdatePointSize(const VertexProcessingBlock& b, VertexEngineBlock
   if (hw->pointProgram != pointProgramWanted || hw->shadowProgram != shadowProgramWanted) {
     hw->pointProgram = pointProgramWanted;
     hw->shadowProgram = shadowProgramWanted;
-    hw->dirtyR2 |= 1;
+    hw->dirtyR2 |= kVeR2Registers;
   }
   if (shadow) hw->lineStipple = 0;
-  SetKeyBit(&key.flags4, 0x08, point, &kd[0], 0x20);
-  // 4.
-  SetKeyBit(&key.flags4, 0x40, layoutSize, &kd[0], 0x40);
-  // 5.
+  SetKeyBit(&key.flags4, 0x08, point, &kd[0], kKd0PointProgram);
+  SetKeyBit(&key.flags4, 0x40, layoutSize, &kd[0], kKd0LayoutPointSize);
+  // The size into 370 w: clamped to the range, and unless the layout
+  // gives it, rounded (halved in the fixed-function image).
   float fixedSize = size, shaderSize = size;
   if (!perVertex) {
     float s = layoutSize ? size : size * BitsFloat(b.viewportGroup.scale[0]);
@@ -340,7 +345,7 @@ void TnlSetup::UpdateFillMode(VertexEngineBlock* hw) {
   }
   if (fill != hw->fill) {
     hw->fill = fill;
-    hw->dirtyR2 |= 1;
+    hw->dirtyR2 |= kVeR2Registers;
   }
 }
 
@@ -366,9 +371,9 @@ void TnlSetup::UpdateMaterialSources(const VertexProcessingBlock& b) {
   }
   if (!SameBytes(sources, key.colourSources, sizeof sources)) {
     memcpy(key.colourSources, sources, sizeof sources);
-    kd[2] |= 0x08;
+    kd[2] |= kKd2ColourSources;
   }
-  SetKeyBit(&key.flags5, 0x40, sources[6] != 0 || emissiveFlag != 0, &kd[2], 0x40);
+  SetKeyBit(&key.flags5, 0x40, sources[6] != 0 || emissiveFlag != 0, &kd[2], kKd2Emissive);
   const bool used = globalAmbientFlag != 0 && (sources[4] != 0 || ambientFlag != 0);
   float v[4] = {};
   if (used) {
@@ -376,7 +381,7 @@ void TnlSetup::UpdateMaterialSources(const VertexProcessingBlock& b) {
     for (int i = 0; i < 4; ++i) v[i] = sources[4] == 0 ? b.ambient[i] * material[i] : b.ambient[i];
   }
   SetConst(&fixedImage, kCGlobalAmbient, v);
-  SetKeyBit(&key.flags5, 0x80, used, &kd[2], 0x80);
+  SetKeyBit(&key.flags5, 0x80, used, &kd[2], kKd2GlobalAmbient);
 }
 
 void TnlSetup::UpdateViewport(const VertexProcessingBlock& b) {
@@ -395,7 +400,7 @@ void TnlSetup::UpdateViewport(const VertexProcessingBlock& b) {
                              BitsFloat(b.depthRange[1]), h};
     SetBoth(kCScale, scale);
     SetBoth(kCOffset, offset);
-    SetKeyBit(&key.flags4, 0x01, false, &kd[0], 0x80);
+    SetKeyBit(&key.flags4, 0x01, false, &kd[0], kKd0BlendCount);
     return;
   }
   const bool identity = sx == 1.0f && sy == 1.0f && ox == 0.0f && oy == 0.0f;
@@ -410,14 +415,14 @@ void TnlSetup::UpdateViewport(const VertexProcessingBlock& b) {
     SetBoth(kCScale, scale);
     SetBoth(kCOffset, offset);
   }
-  SetKeyBit(&key.flags4, 0x01, !identity, &kd[0], 0x80);
+  SetKeyBit(&key.flags4, 0x01, !identity, &kd[0], kKd0BlendCount);
 }
 
 void TnlSetup::UpdateTransformEnable(VertexEngineBlock* hw) {
   const uint8_t enable = key.blendCount != 0 ? 1 : 0;
   if (enable == hw->transformEnable) return;
   hw->transformEnable = enable;
-  hw->dirtyR2 |= 1;
+  hw->dirtyR2 |= kVeR2Registers;
 }
 
 void TnlSetup::UpdateLightingFlags(const VertexProcessingBlock& b) {
@@ -430,9 +435,9 @@ void TnlSetup::UpdateLightingFlags(const VertexProcessingBlock& b) {
   eye |= b.fog.vertexFog != 0 && b.fog.firstRange == 0;
   eye |= clipPlanesInUse != 0;
   if (!eye) eye = key.stageSummary[1] != 0;
-  SetKeyBit(&key.flags5, 0x01, eye, &kd[1], 0x02);
+  SetKeyBit(&key.flags5, 0x01, eye, &kd[1], kKd1EyeSpace);
   const bool lit = (lighting && positional) || key.stageSummary[0] != 0;
-  SetKeyBit(&key.flags4, 0x80, lit, &kd[1], 0x01);
+  SetKeyBit(&key.flags4, 0x80, lit, &kd[1], kKd1LitPositional);
 }
 
 // ---- Clip planes and guard band ------------------------------------------------------------
@@ -462,7 +467,7 @@ void TnlSetup::UpdateGuardBand(VertexEngineBlock* hw) {
     guardBand[2 * axis + 1] = low;
     hw->guardBand[2 * axis] = static_cast<uint16_t>(FloatBits(high) >> 16);
     hw->guardBand[2 * axis + 1] = static_cast<uint16_t>(FloatBits(low) >> 16);
-    hw->dirtyR1 |= 0x10;
+    hw->dirtyR1 |= kVeR1GuardBand;
   }
   if (key.Class() == 4 || pointProgramWanted != 0) {
     hw->coordFields[0] = hw->coordFields[1] = 0;
@@ -476,12 +481,12 @@ void TnlSetup::UpdateGuardBand(VertexEngineBlock* hw) {
     if (format != nullptr && format->present.texCoord[source] != 0) continue;
     mask &= ~(0x100u << k);
     hw->coordSets = k + 1;
-    hw->dirtyR2 |= 0x80;
+    hw->dirtyR2 |= kVeR2CoordSets;
   }
   const uint32_t control = (hw->vertexControl & ~0xF00u) | mask;
   if (control != hw->vertexControl) {
     hw->vertexControl = control;
-    hw->dirtyR1 |= 0x20;
+    hw->dirtyR1 |= kVeR1Controls;
   }
 }
 
@@ -503,9 +508,9 @@ void TnlSetup::CollectLights(const VertexProcessingBlock& b) {
   }
   for (uint32_t i = n; i < kTnlLights; ++i) lights[i] = nullptr;
   lightCount_ = n;
-  if (spot != key.spotLights) kd[0] |= 0x02;
-  if (point != key.pointLights) kd[0] |= 0x04;
-  if (directional != key.directionalLights) kd[0] |= 0x08;
+  if (spot != key.spotLights) kd[0] |= kKd0SpotLights;
+  if (point != key.pointLights) kd[0] |= kKd0PointLights;
+  if (directional != key.directionalLights) kd[0] |= kKd0DirectionalLights;
   key.spotLights = spot;
   key.pointLights = point;
   key.directionalLights = directional;
@@ -517,14 +522,16 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
   const float* diffuseMaterial = F(kCMaterialDiffuse);
   const float* ambientMaterial = F(kCMaterialAmbient);
   const float* specularMaterial = F(kCMaterialSpecular);
-  // 1.
+  // The light-path flags: specular powers, many positional lights, a
+  // single point light.
   uint32_t path = 0;
   if (specularMaterial[3] >= 128.0f) path |= kPathFrontPower;
   if (twoSided && F(kCBackMaterial + 2)[3] >= 128.0f) path |= kPathBackPower;
   if (key.spotLights + key.pointLights > 8) path |= kPathManyPositional;
   if (lightCount_ == 1 && lights[0] != nullptr && lights[0]->type == 1) path |= kPathSinglePoint;
 
-  // 2, 3.
+  // The blocks in three runs (spot, point, directional lights), each
+  // light's 28 words.
   uint32_t next[3] = {0, key.spotLights, key.spotLights + key.pointLights};
   float largestDiffuse = 0.0f, largestSpecular = 0.0f;
   uint32_t records[3] = {};
@@ -586,7 +593,7 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
     }
     const uint32_t c = kCLightBlocks + 7 * block;
     for (uint32_t k = 0; k < 7; ++k) SetConst(&fixedImage, c + k, &w[4 * k]);
-    // 4. One parameter record per light and face, in the run's table.
+    // One parameter record per light and face, in the run's table.
     for (uint32_t face = 0; face < faces; ++face) {
       if (records[run] >= kLightRecordsPerType) break;
       uint32_t* r = lightTableRecords_[run][records[run]++];
@@ -610,11 +617,12 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
   lightRecordCount = total;
   for (uint32_t run = 0; run < 3; ++run) lightRecordCounts[run] = records[run];
   const uint32_t layout = records[0] | records[1] << 8 | records[2] << 16;
-  if (layout != key.lightLayout) kd[2] |= 0x20;
+  if (layout != key.lightLayout) kd[2] |= kKd2LightLayout;
   key.lightLayout = layout;
   lightPath = path;
 
-  // 5.
+  // The colour scales by the largest diffuse and specular components;
+  // their reciprocals go into 334 z and w.
   float first = 1.0f, second = 1.0f;
   if (path == 0 && lightingType != 2) {
     first = ColourScale(largestDiffuse);
@@ -625,7 +633,7 @@ void TnlSetup::UpdateLights(const VertexProcessingBlock&) {
   v[2] = 1.0f / first;
   v[3] = 1.0f / second;
   SetConst(&fixedImage, kCFogLinear, v);
-  SetKeyBit(&key.flags6, 0x01, first != 1.0f || second != 1.0f, &kd[3], 0x01);
+  SetKeyBit(&key.flags6, 0x01, first != 1.0f || second != 1.0f, &kd[3], kKd3ColourScale);
 }
 
 // ---- Programs ------------------------------------------------------------------------------
@@ -715,19 +723,19 @@ bool TnlSetup::SelectPrograms(const VertexProcessingBlock& b, VertexEngineBlock*
     SetSlot(&slot, program);
     changed = true;
   };
-  if ((pass_.T & 0x80) != 0 && builderMode != 0 &&
+  if ((pass_.transform & kVxFillMode) != 0 && builderMode != 0 &&
       (hw->pointPrograms[0].program == nullptr || hw->pointPrograms[1].program == nullptr) && key.fillMode == 3) {
     set(hw->pointPrograms[0], fixed(8));
     set(hw->pointPrograms[1], fixed(11));
   }
-  if ((key.keyDirty[3] & 0x02) != 0 || hw->transformPrograms[0].program == nullptr ||
+  if ((key.keyDirty[3] & kKd3PointLineMode) != 0 || hw->transformPrograms[0].program == nullptr ||
       hw->clipProgram.program == nullptr) {
     const bool offset = (key.flags4 & 0x04) != 0;
     set(hw->transformPrograms[0], fixed(offset ? 7 : 6));
     set(hw->clipProgram, fixed(offset ? 10 : 9));
   }
   if (hw->transformPrograms[1].program == nullptr) set(hw->transformPrograms[1], fixed(12));
-  if (changed) hw->dirtyR1 |= 0x80;
+  if (changed) hw->dirtyR1 |= kVeR1Programs;
   hw_ = hw;
   return true;
 }
@@ -753,7 +761,7 @@ bool TnlSetup::SelectLightingPrograms(const VertexProcessingBlock& b, VertexEngi
   if (hw->lightingPrograms[0].program != first || hw->lightingPrograms[1].program != second) {
     SetSlot(&hw->lightingPrograms[0], first);
     SetSlot(&hw->lightingPrograms[1], second);
-    hw->dirtyR1 |= 0x40;
+    hw->dirtyR1 |= kVeR1Lighting;
   }
   return true;
 }
@@ -770,6 +778,6 @@ void TnlSetup::UpdateFetchFlags(const VertexProcessingBlock& b, VertexEngineBloc
     fetchProjectionMask_ = kProjectionMasks[sets];
     fetchPoint_ = point;
     fetchProjection = projection;
-    hw->dirtyR1 |= 0x40;
+    hw->dirtyR1 |= kVeR1Lighting;
   }
 }

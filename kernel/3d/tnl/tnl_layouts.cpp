@@ -158,6 +158,35 @@ uint32_t TnlSetup::LoadVertexDeclaration(const uint32_t* words, size_t count) {
   return 0;
 }
 
+uint32_t TnlSetup::CreateVertexShader(const uint32_t* words, size_t count) {
+  if (words == nullptr || count == 0) return 1;
+  const uint32_t handle = words[0];
+  const uint32_t k[6] = {handle, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  // The handle names one entry: the one made last would never be found
+  // behind an older one of the same key.
+  RemoveEntry(k);
+  VertexShaderEntry* entry = AddEntry(k);
+  if (entry == nullptr) return 1;
+  entry->handle = handle;
+  entry->format = new VertexFormat;
+  bool made = entry->format != nullptr && entry->format->FromDeclaration(words + 1, count - 1) == 0 &&
+              entry->BuildDescriptors();
+  if (made && entry->format->fixedFunction == 0) {
+    // The declaration carries a function: the builder compiles it into a
+    // program record of its own, under the set-up's shader options.
+    entry->program = new VertexProgram;
+    made = entry->program != nullptr &&
+           VertexProgram::BuildFromShader(entry->program, words + 1, vertexShaderOptions,
+                                          static_cast<uint32_t>(count - 1), entry->format) == 0;
+  }
+  // A failed step leaves nothing: this entry goes, not an older one.
+  if (!made) {
+    DestroyEntry(entry);
+    return 1;
+  }
+  return 0;
+}
+
 uint32_t TnlSetup::SelectInputLayout(const uint32_t k[6]) {
   VertexShaderEntry* entry = FindInputLayout(k);
   if (entry == nullptr) {
@@ -197,13 +226,13 @@ void TnlSetup::ReleaseShaderPrograms() {
 void TnlSetup::BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw) {
   (void)hw;
   const uint8_t* kd = key.keyDirty;
-  const uint32_t T = pass_.T;
-  const uint32_t t0 = T & 0xFF, t1 = T >> 8 & 0xFF, t3 = T >> 24;
+  const uint32_t t = pass_.transform;
   const uint32_t cls = key.Class();
   const uint32_t kind = key.primitiveKind <= kMaxPrimitiveKind ? key.primitiveKind : 0;
   const bool polygon = cls == 3 || cls == 5;
-  // 1, 2.
-  if ((kd[0] & 0x30) != 0 || (t0 & 0x81) != 0 || (t3 & 2) != 0) {
+  // The primitive fields: the hardware primitive code, and the edge flags
+  // of kinds 8 and 12 drawn as lines or the fetch kind of the others.
+  if ((kd[0] & (kKd0Class | kKd0PointProgram)) != 0 || (t & (kVxPrimitiveMode | kVxFillMode | kVxDriver27)) != 0) {
     uint32_t code;
     if ((key.flags4 & 0x08) != 0) code = 12;
     else if (polygon && key.fillMode == 1) code = 13;
@@ -221,11 +250,15 @@ void TnlSetup::BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchContr
       fetch->lineFlags &= static_cast<uint8_t>(~0x02);
     }
   }
-  // 3, 4.
+  // The fetched elements, chosen again when the layout or a state that
+  // selects them changed, each a descriptor in offset order.
   VertexShaderEntry* entry = currentLayout;
   if (entry == nullptr || entry->format == nullptr) return;
-  const bool selects = (t0 & 0x20) != 0 || (kd[0] & 0xB1) != 0 || (kd[1] & 0x0D) != 0 || (kd[2] & 0x08) != 0 ||
-                       (t1 & 0x10) != 0 || (pass_.G & 1) != 0 || (updateFlags & kTnlUpdLayoutFormat) != 0;
+  const bool selects = (t & (kVxViewport | kVxLighting)) != 0 ||
+                       (kd[0] & (kKd0IndexedBlend | kKd0Class | kKd0PointProgram | kKd0BlendCount)) != 0 ||
+                       (kd[1] & (kKd1LitPositional | kKd1SecondNormal | kKd1BlendIndices)) != 0 ||
+                       (kd[2] & kKd2ColourSources) != 0 || (pass_.fog & kVfgFog) != 0 ||
+                       (updateFlags & kTnlUpdLayoutFormat) != 0;
   if (!selects && fetch->descriptors == entry->descriptors) return;
   const VertexFormat& format = *entry->format;
   const bool lighting = (b.flags & kVfLighting) != 0;

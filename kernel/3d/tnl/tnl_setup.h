@@ -12,6 +12,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <utility>
+
 #include "core/heap_object.h"
 #include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
@@ -28,12 +30,17 @@ struct VertexFetchControl;
 struct VertexProcessingBlock;
 
 // ---- Update flags ------------------------------------------------------------------------
+// The light constants must be rebuilt; the light list collected again; the
+// matrices were written (these three outlive a pass). The input layout's
+// declaration changed; its program changed; the main-program key must be
+// rebuilt (these last for one pass).
 inline constexpr uint32_t kTnlUpdLights = 1u << 0;
 inline constexpr uint32_t kTnlUpdCollect = 1u << 1;
 inline constexpr uint32_t kTnlUpdMatrices = 1u << 2;
 inline constexpr uint32_t kTnlUpdLayoutFormat = 1u << 3;
 inline constexpr uint32_t kTnlUpdLayoutProgram = 1u << 4;
 inline constexpr uint32_t kTnlUpdMainKey = 1u << 9;
+inline constexpr uint32_t kTnlUpdKept = kTnlUpdLights | kTnlUpdCollect | kTnlUpdMatrices;
 
 // ---- Constant numbers of the images ------------------------------------------------------
 inline constexpr uint32_t kCLightBlocks = 224;
@@ -130,7 +137,8 @@ class TnlSetup : public OsHeapObject {
   // with its parameter block.
   void LinkUploads(VertexEngineBlock* hw, VertexUploadSlot uploads[4], uint32_t* dirtyWord);
 
-  // ---- Steps of the pass (each writes only on a difference) ----
+  // ---- Steps of the pass (each writes only on a difference; the pass
+  // runs them from its table in tnl_setup.cpp) ----
   void UpdateMatrices(const VertexProcessingBlock& b, bool full);
   void UpdateVertexBlend(const VertexProcessingBlock& b);
   void AnalyseTextureStages(const VertexProcessingBlock& b, VertexEngineBlock* hw);
@@ -158,56 +166,71 @@ class TnlSetup : public OsHeapObject {
   void DeleteVertexShader(uint32_t handle);
   // words: the shader handle, then the declaration (count words in all).
   uint32_t LoadVertexDeclaration(const uint32_t* words, size_t count);
+  // A shader entry for the handle in words[0], made from the declaration
+  // that follows (count words in all): a layout entry keyed {handle, 0, 0,
+  // -1, -1, -1} (so FindVertexShader, which looks for entries without the
+  // layout flag, does not find it) with the format parsed from the
+  // declaration and, when the declaration carries a function, a program
+  // record the builder compiles from it. An earlier entry of the handle is
+  // replaced. 0; 1 when anything fails, and then no entry is left.
+  uint32_t CreateVertexShader(const uint32_t* words, size_t count);
   uint32_t SelectInputLayout(const uint32_t key[6]);
   void BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
   void ReleaseShaderPrograms();
   void ReleaseAll();
 
-  // Test hooks: the vertex-shader mode that nothing in the system enters,
-  // and a probe that records the steps of the last pass (bit n: step n).
+  // Test hook: the vertex-shader mode that nothing in the system enters.
   void SetFixedFunctionForTest(bool on) { fixedFunction = on ? 1 : 0; }
-  uint64_t stepsRun = 0;
 
   VecConstShadow* BoundImage() { return imageSelect != 0 ? &fixedImage : &shaderImage; }
   float* F(uint32_t c) { return reinterpret_cast<float*>(fixedImage.image[c].w); }
   float* S(uint32_t c) { return reinterpret_cast<float*>(shaderImage.image[c].w); }
 
-  // 1-2.
+  // kTnlUpd*, and the force flag the render state sets when anything it
+  // tracks for vertex processing changed.
   uint32_t updateFlags = 0;
   uint8_t force = 0;
-  // 3-7.
+  // The program header sent with fixed program 3, the parameter blocks of
+  // fixed programs 1 and 2, the packed option word with its two floats,
+  // and the clip-control mask.
   uint32_t programHeader[8] = {};
   uint32_t fixedBlock[16] = {};
   uint32_t shaderBlock[24] = {};
   uint32_t optionWord = 0x03800015;
   float optionFloats[2] = {0.0f, 1.0f};
   uint32_t clipControlMask = 0x0FC0;
-  // 8-10.
+  // The state key, the clip matrix, and the views of the fixed-function
+  // image's matrix constants.
   TnlStateKey key;
   Matrix clipMatrix;
   MatrixPointer worldViews[37];
   UpMatrixPointer normals[32];
-  // 11-14.
+  // The guard band last sent, the lights, the summary flags and the
+  // switches read at attachment.
   float guardBand[4] = {};
   uint32_t enabledLights = 0;
   uint32_t lightPath = 0;
   const LightRecord* lights[kTnlLights] = {};
   uint8_t ambientFlag = 0, emissiveFlag = 0, globalAmbientFlag = 0;
   uint8_t lastIndexedBlend = 0, lastPointProgram = 0, clipPlanesInUse = 0;
-  uint8_t combined[3] = {};  // 0-3 hold world x view x projection; 329-332 hold it; 329-332 hold the projection
+  // Which product the matrix constants hold: 0-3 world x view x
+  // projection; 329-332 world x view x projection; 329-332 the projection.
+  uint8_t combined[3] = {};
   float zFactor = 1.0f;
   float depthScale = 1.0f;
   uint32_t lightingType = 0, cullNoneMode = 0, guardBandClipping = 0, vertexShaderOptions = 0;
   uint32_t volumetricShadow = 0;
   uint8_t stippleAllowed = 0, pointProgramWanted = 0, shadowProgramWanted = 0;
-  // 15-17.
+  // The board's builder (not owned), the programs built for this context,
+  // and the render context's record.
   VertexProgramBuilder* builder = nullptr;
   VertexProgramList mainList;
   VertexProgramList fixedList;
   VertexProgramList releaseList;
   RecentPrograms recent;
   TnlStateRecord* record = nullptr;
-  // 18-19.
+  // Which image is bound (1: the fixed-function image), and the input
+  // layouts and vertex shaders.
   uint8_t imageSelect = 0;
   VertexShaderEntry* currentLayout = nullptr;
   VertexShaderEntry sentinel_;  // list head (never an entry)
@@ -215,7 +238,7 @@ class TnlSetup : public OsHeapObject {
   uint8_t layoutInUse = 0;
   uint8_t fixedFunction = 1;
   uint8_t builderMode = 0;
-  // 20-21.
+  // The fixed-function and the shader-mode constant images.
   VecConstShadow fixedImage;
   VecConstShadow shaderImage;
   // What the render state's vertex-group loader links to.
@@ -238,9 +261,89 @@ class TnlSetup : public OsHeapObject {
   uint32_t fetchProjection = 0;
 
  private:
-  struct Pass {
-    uint32_t T, M, W, X1, G;
+  // The changes a pass follows: the block's dirty words as the pass found
+  // them (the coordinate sets' word without the bit the set-up does not
+  // follow).
+  struct PassChanges {
+    uint32_t transform;     // kVx*
+    uint32_t matrices;      // kMx*
+    uint32_t worlds;        // one bit per world matrix
+    uint32_t texCoords;     // the texture-coordinate group's first word
+    uint32_t texCoordSets;  // and its second
+    uint32_t fog;           // kVfgFog
+    uint32_t third;         // kTh*
+    uint32_t viewport;      // kVp*
   };
+  // When a step runs: when any of these changed (the key's dirty bytes and
+  // the update flags as the steps before it left them), or always.
+  struct PassTrigger {
+    uint32_t transform = 0, matrices = 0, worlds = 0, texCoords = 0, texCoordSets = 0, fog = 0, third = 0,
+             viewport = 0;
+    uint8_t key0 = 0, key1 = 0, key2 = 0, key3 = 0;  // kKd0*, kKd1*, kKd2*, kKd3*
+    uint32_t updateFlags = 0;
+    bool always = false;
+  };
+  using PassStepRun = bool (TnlSetup::*)(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock*);
+  // A step of the pass: what runs it, the step (false ends the pass: the
+  // draw is skipped), a further condition that runs it, and what is done
+  // instead when it does not run.
+  struct PassStep {
+    PassTrigger when;
+    PassStepRun run = nullptr;
+    bool (TnlSetup::*also)(const VertexProcessingBlock&) const = nullptr;
+    void (TnlSetup::*otherwise)() = nullptr;
+  };
+  // The steps of the pass in their order (the table in tnl_setup.cpp).
+  static constexpr auto PassSteps();
+  // Step I of the table when its changes call for it (else its otherwise
+  // step); false ends the pass. Each step is made from its row at compile
+  // time: the tests of its trigger and a direct call of its step.
+  template <size_t I>
+  bool RunPassStep(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
+  template <size_t... I>
+  bool RunPassSteps(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw,
+                    std::index_sequence<I...>);
+  // A step above, in the form of the table.
+  template <auto Step>
+  bool Run(const VertexProcessingBlock& b, VertexFetchControl* fetch, VertexEngineBlock* hw);
+  // The pass when nothing but the matrices changed.
+  void UpdateMatricesOnly(const VertexProcessingBlock& b);
+
+  // Steps of the table, in its order.
+  bool WriteCoordValues(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool WriteThirdConstant(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool SelectBlockLayout(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateCoordControls(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool UpdateVertexFog(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool WriteFactor(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateRouting(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  void KeepBlendCount();
+  bool UpdatePrimitive(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  void KeepClass();
+  bool UpdateStipple(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool UpdatePointAttenuation(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateSpecular(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool UpdateTwoSided(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool UpdateGlobalAmbientFlag(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateMaterialFlags(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateCull(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool LightingSwitchedOn(const VertexProcessingBlock& b) const;
+  bool CollectEnabledLights(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateTextureMatrices(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool MappingFollows(const VertexProcessingBlock&) const;
+  bool BlendCountBecameNonZero(const VertexProcessingBlock&) const;
+  bool UpdateClipEnable(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool BlendMatricesFollow(const VertexProcessingBlock& b) const;
+  bool UpdateBlendMatrices(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool UpdateClipPlaneConstants(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool RebuildLights(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool MarkMainKey(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock*);
+  bool ProgramsFollow(const VertexProcessingBlock& b) const;
+  bool WriteLineWidth(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock*);
+  bool SelectLightingOrFetchFlags(const VertexProcessingBlock& b, VertexFetchControl*, VertexEngineBlock* hw);
+  bool BindImageOfMode(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock* hw);
+  bool TrackIndexedBlend(const VertexProcessingBlock&, VertexFetchControl*, VertexEngineBlock* hw);
+
   bool Finish(VertexProcessingBlock* block, VertexEngineBlock* hw);
   void SetSetup(VertexEngineBlock* hw, uint8_t a, uint8_t b);
   bool EnterLightCombination(VertexEngineBlock* hw);
@@ -260,7 +363,7 @@ class TnlSetup : public OsHeapObject {
   void DestroyEntry(VertexShaderEntry* entry);
   void EvictOldLayout();
   uint32_t oldClass_ = 0;
-  Pass pass_ = {};
+  PassChanges pass_ = {};
   VertexEngineBlock* hw_ = nullptr;  // the record whose slots name programs
   uint32_t lastView_[16] = {};
   uint8_t viewKnown_ = 0;

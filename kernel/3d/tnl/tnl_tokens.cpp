@@ -104,8 +104,8 @@ void SelectVertexLayout3d(RenderContext3d* context, uint32_t handle) {
   const bool code = (handle & 1) == 0;
   const bool preTransformed = code && (handle & kFvfPositionMask) == kFvfPreTransformed;
   state.vertexSub.vertexProgram = preTransformed ? 0 : 1;
-  // A flexible-format code also says where each attribute lies in stream
-  // 0: its elements; a shader keeps the elements it has.
+  // A flexible-format code also says where each attribute lies in
+  // stream 0: its elements; a shader keeps the elements it has.
   if (!code) return;
   uint8_t list[4 + 4 * kMaxVertexElements] = {};
   VertexFormat format;

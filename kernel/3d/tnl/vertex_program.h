@@ -25,10 +25,52 @@ inline constexpr uint8_t kTnlClassMask = 0x07;
 inline constexpr unsigned kTnlClipCountShift = 5;      // enabled user clip planes
 inline constexpr uint8_t kTnlClipCountMask = 0x07;
 
+// Bits of the key's four dirty bytes: which parts of the key changed since
+// the programs were chosen.
+// Byte 0: the indexed-blend flag; the spot, point and directional light
+// counts; the primitive class or fill mode; the point program (or class 4
+// entered); the layout's point size; the blend count or screen mapping.
+inline constexpr uint8_t kKd0IndexedBlend = 0x01;
+inline constexpr uint8_t kKd0SpotLights = 0x02;
+inline constexpr uint8_t kKd0PointLights = 0x04;
+inline constexpr uint8_t kKd0DirectionalLights = 0x08;
+inline constexpr uint8_t kKd0Class = 0x10;
+inline constexpr uint8_t kKd0PointProgram = 0x20;
+inline constexpr uint8_t kKd0LayoutPointSize = 0x40;
+inline constexpr uint8_t kKd0BlendCount = 0x80;
+inline constexpr uint8_t kKd0Lights = kKd0SpotLights | kKd0PointLights | kKd0DirectionalLights;
+// Byte 1: lighting with positional lights (or stage summary A); eye space;
+// the layout's second normal and blend indices; the last stage projects;
+// the stage-argument flag; the clip-plane count; the mode.
+inline constexpr uint8_t kKd1LitPositional = 0x01;
+inline constexpr uint8_t kKd1EyeSpace = 0x02;
+inline constexpr uint8_t kKd1SecondNormal = 0x04;
+inline constexpr uint8_t kKd1BlendIndices = 0x08;
+inline constexpr uint8_t kKd1Projects = 0x10;
+inline constexpr uint8_t kKd1StageArgument = 0x20;
+inline constexpr uint8_t kKd1ClipCount = 0x40;
+inline constexpr uint8_t kKd1Mode = 0x80;
+// Byte 2: a coordinate dimension reset; the material colour sources;
+// two-sided lighting; the light layout; the emissive term; constant 312.
+inline constexpr uint8_t kKd2CoordDimension = 0x04;
+inline constexpr uint8_t kKd2ColourSources = 0x08;
+inline constexpr uint8_t kKd2TwoSided = 0x10;
+inline constexpr uint8_t kKd2LightLayout = 0x20;
+inline constexpr uint8_t kKd2Emissive = 0x40;
+inline constexpr uint8_t kKd2GlobalAmbient = 0x80;
+// Byte 3: the colour scale; polygon offset or the point/line mode; stage
+// summaries A and B; coordinate generation; primitive kind 2.
+inline constexpr uint8_t kKd3ColourScale = 0x01;
+inline constexpr uint8_t kKd3PointLineMode = 0x02;
+inline constexpr uint8_t kKd3StageSummaryA = 0x04;
+inline constexpr uint8_t kKd3StageSummaryB = 0x08;
+inline constexpr uint8_t kKd3CoordGeneration = 0x10;
+inline constexpr uint8_t kKd3Kind2 = 0x20;
+
 struct TnlStateKey {
   TnlStateKey();
 
-  uint8_t keyDirty[4];
+  uint8_t keyDirty[4];    // kKd0*, kKd1*, kKd2*, kKd3*
   uint8_t flags4;         // the T&L flag byte
   uint8_t flags5;         // the second flag byte
   uint8_t flags6;         // the option byte
@@ -184,7 +226,8 @@ struct VertexProgram : OsHeapObject {
     if (references > 0) --references;
   }
 
-  // Programs from client shader data are not built here.
+  // Programs from client shader data are not built here: 1 (nothing built)
+  // whatever it is given; 0 would be a program compiled from the data.
   static uint32_t BuildFromShader(VertexProgram* program, const void* shaderData, uint32_t flag,
                                   uint32_t count, const void* declaration);
 

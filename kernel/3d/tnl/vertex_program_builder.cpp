@@ -104,7 +104,6 @@ void VertexProgramList::Unlink(VertexProgramNode* node) {
 
 VertexProgramBuilder::VertexProgramBuilder(CommonData* commonData, SharedLockedData_t* sharedLocked,
                                            uint8_t* success) {
-  // 1.
   common = commonData;
   shared = sharedLocked;
   *success = 1;
@@ -112,18 +111,17 @@ VertexProgramBuilder::VertexProgramBuilder(CommonData* commonData, SharedLockedD
   directTotal = 0;
   ringStart = 0;
   clipFragments = 0;
-  // 2, 3.
+  // The switches, then the catalogue for the clip fragments they choose.
   slotMode = CacheModeSwitch(common);
   ReadClipping();
-  // 4.
   InitMicrocodeCatalogue(&catalogue, clipFragments);
-  // 5.
+  // The assembly lists, reserved once.
   if (!Reserve(&fragments, kAssemblyReserve) || !Reserve(&patches, kAssemblyReserve) ||
       !Reserve(&fixups, kAssemblyReserve)) {
     *success = 0;
     return;
   }
-  // 6.
+  // The prebuilt programs and the indexed light-combination programs.
   for (uint32_t id : kPrebuiltOrder) {
     VertexProgram* p = new VertexProgram;
     if (p == nullptr) {
@@ -142,7 +140,7 @@ VertexProgramBuilder::VertexProgramBuilder(CommonData* commonData, SharedLockedD
     ::new (static_cast<void*>(&indexed[i])) VertexProgram;
     FillPrebuilt(&indexed[i], IndexedProgramCodeOf(i));
   }
-  // 7.
+  // The program memory, which loads the fixed programs.
   memoryCpu = nullptr;
   memoryBus = 0;
   slot0Cpu = nullptr;
@@ -209,17 +207,15 @@ void VertexProgramBuilder::RefreshCacheMode() {
 }
 
 void VertexProgramBuilder::ReloadFixedPrograms() {
-  // 1.
+  // Fixed programs 6-12 resident from a new batch, and 17 in the slot
+  // mode; the ring starts after them, and each loads again before use.
   (void)MakeResident(prebuilt[6], true, 2, nullptr);
   for (uint32_t id = 7; id <= 12; ++id) (void)MakeResident(prebuilt[id], false, 2, nullptr);
-  // 2.
   if (slotMode) {
     (void)MakeResident(prebuilt[17], false, 2, nullptr);
     prebuilt[17]->SetLoadPending(1);
   }
-  // 3.
   ringStart = ringHead;
-  // 4.
   for (uint32_t id = 6; id <= 12; ++id) prebuilt[id]->SetLoadPending(1);
 }
 

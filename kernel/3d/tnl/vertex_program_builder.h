@@ -38,8 +38,14 @@ inline constexpr uint32_t kProgramModeSlots = 0x1;
 struct ProgramSlot {
   VertexProgram* program;
   uint32_t runLength;  // slots from this one to the end of the program's run
-  uint32_t reserved;
+  // A slot whose program was detached keeps its run until the engine has
+  // passed this tag (the last batch that used the program): 0 when the
+  // engine is done with it, kSlotAwaitingSeal while the batch being built
+  // used it and its tag comes with the batch's seal.
+  uint32_t fence;
 };
+// Never a sync tag: tags keep their low three bits clear.
+inline constexpr uint32_t kSlotAwaitingSeal = 1;
 
 using ProgramAllocRoutine = bool (*)(CommonData* common, uint32_t unit, uint32_t pages, void** cpu,
                                      uint64_t* bus);
@@ -63,6 +69,10 @@ class VertexProgramBuilder : public OsHeapObject {
   // ring start on. From the ring start only when no render context of the
   // board is left: under live contexts the engine may still fetch them.
   void ResetSlots(bool allSlots);
+  // The program is about to go: no slot names it any more, yet its slots
+  // stay taken until the engine has passed the last batch that used it (a
+  // batch in flight may still fetch its code), and it leaves the recent
+  // programs.
   void DetachProgram(VertexProgram* program, RecentPrograms* recent);
 
   // ---- Residency ----
@@ -182,6 +192,8 @@ class VertexProgramBuilder : public OsHeapObject {
   // A slot may hold a program: set by every upload, cleared when all slots
   // are cleared, so that clearing slots that all are empty costs nothing.
   bool slotsHeld_ = false;
+  // Some slot waits for the seal of the batch being built.
+  bool slotsAwaitSeal_ = false;
 };
 
 // Component entry 19, and the enable path's restore of the board's

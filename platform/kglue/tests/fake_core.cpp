@@ -73,9 +73,7 @@ int EchoHandler(KernelClient* client, uint32_t code, unsigned long argument) {
   if (code == kValueCode) {
     if (g_core->yieldInFpu) {
       OsEnterFPUMode();
-      const int before = g_core->collects;
       OsSchedule();
-      g_core->collectsInFpu = g_core->collects - before;
       OsExitFPUMode();
     }
     return static_cast<int>(argument & 0xFF);

@@ -29,10 +29,8 @@ struct FakeCore {
   std::vector<KernelClient*> opened;
   std::vector<KernelClient*> released;
   bool leaveFpuOpen = false;  // OpenClient leaves the bracket open
-  // kValueCode opens the bracket, yields once (OsSchedule) and closes it;
-  // the interrupt entries it saw served by then.
+  // kValueCode opens the bracket, yields once (OsSchedule) and closes it.
   bool yieldInFpu = false;
-  int collectsInFpu = 0;
   // The interrupt entry closes a bracket it did not open.
   bool collectClosesFpu = false;
   // Interrupts: the entry reads the pending register and writes it back to

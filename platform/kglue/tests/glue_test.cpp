@@ -607,19 +607,27 @@ TEST_F(GlueInterrupts, DeliveredAtOsScheduleAndAfterEntryPointsNeverInsideARegis
   board.ClearHooks(kRaising);
 }
 
-// A request that yields while it computes in floating point has the
-// interrupt served there, inside its bracket; the interrupt entry must
-// leave the bracket as it found it.
-TEST_F(GlueInterrupts, AnInterruptServedInsideARequestsFpuBracketLeavesItAsItFoundIt) {
+// A kernel may not give the processor away inside the floating-point
+// bracket: a request that yields there ends the test. An interrupt served
+// while a bracket of the serving thread is open must leave it as it found
+// it.
+TEST_F(GlueInterrupts, AYieldInsideTheFpuBracketEndsTheTestAndInterruptsLeaveItAsTheyFoundIt) {
   core.yieldInFpu = true;
   kglue::File* file = glue.Open(device);
-  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_DEATH(glue.Ioctl(file, kValueCode, 5), "OsSchedule inside the floating-point bracket \\(depth 1\\)");
+  core.yieldInFpu = false;
   EXPECT_EQ(glue.Ioctl(file, kValueCode, 5), 5);
-  EXPECT_EQ(core.collectsInFpu, 1);
+  OsEnterFPUMode();
+  irq.Raise(orvsim::kIrqEngine);
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  EXPECT_EQ(glue.FpuDepth(), 1);
   EXPECT_FALSE(irq.LineUp());
   core.collectClosesFpu = true;
   irq.Raise(orvsim::kIrqEngine);
-  EXPECT_DEATH(glue.Ioctl(file, kValueCode, 5), "CollectInterrupts closed the floating-point bracket it was called in");
+  EXPECT_DEATH(glue.DeliverInterrupts(), "CollectInterrupts closed the floating-point bracket it was called in");
+  core.collectClosesFpu = false;
+  EXPECT_TRUE(glue.DeliverInterrupts());
+  OsExitFPUMode();
 }
 
 TEST_F(GlueInterrupts, DeferredWorkRunsWhenTheCoreAsksForIt) {
@@ -676,6 +684,42 @@ TEST_F(GlueInterrupts, TheEngineFetchesTheArenaAndEachYieldIsOneStepOfItsLatency
   EXPECT_FALSE(dma.Busy());
   EXPECT_EQ(dma.ReachedTag(), 0x40u);
   OsFreeLockedPages(device, bus, cpu, 1);
+}
+
+// The mapping service holds what it maps, as a kernel's page reference
+// count does: locked pages the core frees while a process maps them stay
+// that process's, and no later allocation gets them until the unmap.
+TEST_F(GlueTest, LockedPagesFreedWhileMappedStayTheProcesssUntilTheUnmap) {
+  void* cpu = nullptr;
+  const uint64_t bus = OsAllocLockedPages(device, 1, 0, 0, &cpu);
+  ASSERT_NE(bus, 0u);
+  kglue::File* file = glue.Open(device);
+  auto* mapped = static_cast<uint8_t*>(glue.Mmap(file, bus, kglue::kPageSize));
+  ASSERT_NE(mapped, nullptr);
+  ASSERT_NE(OsFreeLockedPages(device, bus, cpu, 1), 0);
+  EXPECT_EQ(glue.FreedWhileMapped(), 1u);
+  EXPECT_EQ(glue.ResolveBus(bus, 4), nullptr) << "the engine no longer reaches it";
+  EXPECT_TRUE(glue.Misuses().empty());
+  // The process still writes its page; what the core allocates next is
+  // another page, zeroed.
+  memset(mapped, 0x5A, kglue::kPageSize);
+  std::vector<std::pair<uint64_t, void*>> later;
+  for (int i = 0; i < 4; ++i) {
+    void* other = nullptr;
+    const uint64_t at = OsAllocLockedPages(device, 1, 0, 0, &other);
+    ASSERT_NE(at, 0u);
+    EXPECT_NE(at, bus) << i;
+    EXPECT_EQ(static_cast<const uint8_t*>(other)[0], 0) << i;
+    later.emplace_back(at, other);
+  }
+  EXPECT_EQ(mapped[kglue::kPageSize - 1], 0x5A);
+  // The unmap lets it go.
+  const uint64_t held = glue.ArenaBytesInUse();
+  EXPECT_EQ(glue.Munmap(file, mapped, kglue::kPageSize), 0);
+  EXPECT_EQ(glue.ArenaBytesInUse(), held - kglue::kPageSize);
+  for (const auto& [at, other] : later) OsFreeLockedPages(device, at, other, 1);
+  glue.Close(file);
+  EXPECT_EQ(glue.ArenaBytesInUse(), 0u);
 }
 
 }  // namespace

@@ -616,6 +616,68 @@ TEST_F(AppTest, AcceleratorsWaitWhileACellIsEdited) {
   gtk_notebook_set_current_page(GTK_NOTEBOOK(Main("notebook1")), 0);
 }
 
+// Escape closes (hides) the Advanced and Info windows, as it closes a
+// dialog of the toolkit; other keys leave them open.
+TEST_F(AppTest, EscapeHidesTheAdvancedAndInfoWindows) {
+  const struct {
+    const char* button;
+    const char* title;
+  } windows[] = {{"mwButtonAdv", "OrvaneConfig - Advanced"}, {"mwButtonInfo", "OrvaneConfig - Info"}};
+  for (const auto& w : windows) {
+    SCOPED_TRACE(w.title);
+    gtk_button_clicked(GTK_BUTTON(Main(w.button)));
+    DrainEvents();
+    GtkWidget* window = Toplevel(w.title);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(Visible(window));
+    PressKey(window, GDK_Tab, 0);
+    EXPECT_TRUE(Visible(window));
+    PressKey(window, GDK_Escape, 0);
+    EXPECT_FALSE(Visible(window));
+    EXPECT_EQ(Toplevel(w.title), window) << "hidden, not destroyed";
+  }
+}
+
+// What a message dialog of the toolkit showed before it was answered.
+struct ShownMessage {
+  std::string title;
+  GtkMessageType type = GTK_MESSAGE_OTHER;
+};
+
+// Answers the message dialog on screen once there is one.
+gboolean CloseShownMessage(gpointer data) {
+  auto* shown = static_cast<ShownMessage*>(data);
+  GList* all = gtk_window_list_toplevels();
+  GtkWidget* dialog = nullptr;
+  for (GList* l = all; l != nullptr; l = l->next)
+    if (GTK_IS_MESSAGE_DIALOG(l->data) && GTK_WIDGET_VISIBLE(GTK_WIDGET(l->data))) dialog = GTK_WIDGET(l->data);
+  g_list_free(all);
+  if (dialog == nullptr) return TRUE;
+  shown->title = gtk_window_get_title(GTK_WINDOW(dialog));
+  g_object_get(dialog, "message-type", &shown->type, nullptr);
+  gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CLOSE);
+  return FALSE;
+}
+
+// Messages titled "Warning" or "Attention" show the warning icon; errors
+// keep the error icon.
+TEST_F(AppTest, WarningsShowTheWarningIcon) {
+  InitWindowUtil(top_);  // the toolkit's dialogs instead of the scripted ones
+  const struct {
+    const char* title;
+    GtkMessageType type;
+  } cases[] = {{"Warning", GTK_MESSAGE_WARNING}, {"Attention", GTK_MESSAGE_WARNING}, {"Error", GTK_MESSAGE_ERROR}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    ShownMessage shown;
+    g_timeout_add(20, CloseShownMessage, &shown);
+    OutputMsg("Something to say", c.title);
+    EXPECT_EQ(shown.title, c.title);
+    EXPECT_EQ(shown.type, c.type);
+  }
+  SetUserDialogs(&app_->dialogs);
+}
+
 // ---- start-up messages ----
 
 // The warnings start-up gives for what the probe found; the tests run

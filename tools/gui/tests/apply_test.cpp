@@ -205,14 +205,36 @@ TEST_F(ApplyTest, UnwritableTargetEndsInAnErrorAndKeepsTheFile) {
   ExpectNoTempLeft();
 }
 
-TEST_F(ApplyTest, DirectoryTargetStopsBeforeAnyCopy) {
+// Without an output file, or with a directory as one, Apply says what is
+// wrong and where to mend it before it asks anything, and writes nothing.
+TEST_F(ApplyTest, MissingOrDirectoryTargetIsNamedBeforeTheQuestion) {
+  const struct {
+    std::string path;
+    std::string message;
+  } cases[] = {
+      {"", "No output file is set: enter the X configuration file to write under Advanced, Output file."},
+      {dir_, "The output file " + dir_ +
+                 " is a directory: enter the X configuration file to write under Advanced, Output file."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    dialogs_ = ScriptedDialogs{};
+    SetOutputFilePathCtrl(c.path.c_str());
+    ASSERT_EQ(GetOutputFilePathCtrl(), c.path);
+    dialogs_.answers = {true};
+    ApplyConfiguration();
+    EXPECT_TRUE(dialogs_.questions.empty());
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_EQ(dialogs_.messages[0].first, "Error");
+    EXPECT_EQ(dialogs_.messages[0].second, c.message);
+    EXPECT_EQ(Log(), "");
+    EXPECT_TRUE(engine_.updates.empty());
+  }
+  // The write itself still refuses a directory it is given.
   SetOutputFilePathCtrl(dir_.c_str());
-  dialogs_.answers = {true};
-  ApplyConfiguration();
-  ASSERT_EQ(dialogs_.messages.size(), 1u);
-  EXPECT_EQ(dialogs_.messages[0].second, "No file name specified");
+  EXPECT_FALSE(GenerateOutputFile());
+  EXPECT_EQ(dialogs_.messages.back().second, "No file name specified");
   EXPECT_EQ(Log(), "");
-  EXPECT_TRUE(engine_.updates.empty());
 }
 
 TEST_F(ApplyTest, LibraryRefusalIsReportedWithItsMessage) {

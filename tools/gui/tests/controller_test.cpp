@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tools/gui/AdvancedWindowCtrl.h"
+#include "tools/gui/FileGenerator.h"
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/UiController.h"
@@ -183,6 +184,33 @@ TEST_F(ControllerTest, WidthLimitsOfThreeAndFourOutputs) {
   EXPECT_TRUE(IsResolutionValid("mymode")) << "a mode-line name counts as width 0";
 }
 
+// The limits hold for the resolutions every board offers when its monitors
+// say nothing (the fallback list) as much as for the board's own list.
+TEST_F(ControllerTest, WidthLimitsHoldForTheFallbackResolutions) {
+  auto make = [](CardInfo* card) {
+    MakeCard(card, "PCI:1:0:0", "Kestrion Dual", false, {1, 2, 3, 4},
+             {{1, H, M, 1}, {3, H, M, 0}, {4, H, M, 0}, {4, V, M, 0}}, {},
+             {{kAllOutputs, "640x480", {60, 72, 75, 85}},
+              {kAllOutputs, "800x600", {60, 72, 75, 85}},
+              {kAllOutputs, "1024x768", {60, 70, 75, 85}},
+              {kAllOutputs, "1280x1024", {60, 75, 85}},
+              {kAllOutputs, "1600x1200", {60, 65}}});
+  };
+  const struct {
+    int outputs, layout;
+    int maxWidth;
+  } cases[] = {{1, H, 1600}, {3, H, 1280}, {4, H, 1024}, {4, V, 1600}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.outputs) + (c.layout == H ? " in a row" : " in a column"));
+    InitProbeInfo();
+    view_ = FakeMainView();
+    Start(make, c.outputs, M, c.layout);
+    ASSERT_EQ(GetNumOutputCtrl() + 1, static_cast<uint32_t>(c.outputs));
+    ASSERT_EQ(GetTopologyCtrl(), static_cast<uint32_t>(c.layout));
+    EXPECT_EQ(MaxWidth(view_.Items(0, R::kResolution)), c.maxWidth);
+  }
+}
+
 TEST_F(ControllerTest, RefreshListFollowsTheResolution) {
   Start(MakeDualBoard, 1, M);
   EXPECT_EQ(view_.Items(0, R::kResolution),
@@ -240,6 +268,40 @@ TEST_F(ControllerTest, ChosenResolutionComesBackWhenItIsOfferedAgain) {
   EXPECT_EQ(view_.Active(1, R::kResolution), "1280x960");
   EXPECT_STREQ(GetRefreshRateCtrl(1), "60");
   EXPECT_TRUE(view_.Get(1, R::kRefresh).sensitive);
+}
+
+// The same holds for what the file chose: two displays of different
+// resolutions, through three displays (merged) and back to two, then
+// independent again, still show the file's choices, rates included, and
+// not a mode line that stood in for them meanwhile.
+TEST_F(ControllerTest, FileResolutionsComeBackAfterThreeDisplays) {
+  UiModeLine custom{};
+  std::strcpy(custom.name, "mymode");
+  AddCustomModeLine(custom);
+  MakeDualBoard(&GetCardInfo()[0]);
+  XConfigSummary& cfg = *GetXConfigStruct();
+  cfg = XConfigSummary{};
+  cfg.outputs = 2;
+  cfg.layout = H;
+  cfg.mode = I;
+  cfg.screens = {{"1", "1280x1024", 60, 16, 0}, {"2", "1024x768", 75, 16, 0}};
+  UiControllerInit();
+  ASSERT_STREQ(GetResolutionCtrl(1), "1024x768");
+  ASSERT_STREQ(GetRefreshRateCtrl(1), "75");
+  view_.ChooseOutputs(3);
+  ASSERT_EQ(GetAgglutinationCtrl(), static_cast<uint32_t>(M));
+  view_.ChooseOutputs(2);
+  view_.ClickMode(I);
+  EXPECT_STREQ(GetResolutionCtrl(0), "1280x1024");
+  EXPECT_STREQ(GetRefreshRateCtrl(0), "60");
+  EXPECT_STREQ(GetResolutionCtrl(1), "1024x768");
+  EXPECT_EQ(view_.Active(1, R::kResolution), "1024x768");
+  EXPECT_STREQ(GetRefreshRateCtrl(1), "75");
+  EXPECT_EQ(view_.Active(1, R::kRefresh), "75");
+  // And that is what Apply writes.
+  const UserSelection written = SaveUserSelectionToFile("xorg.conf");
+  EXPECT_STREQ(written.resolution[1], "1024x768");
+  EXPECT_EQ(written.refresh[1], 75u);
 }
 
 class PairedPanelsTest : public ControllerTest {

@@ -1,17 +1,30 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tools/gui/AdvancedWindowCtrl.h"
 #include "tools/gui/CardsProbe.h"
+#include "tools/gui/ConfigEngine.h"
 #include "tools/gui/ComboBoxUtils.h"
 #include "tools/gui/ModeLineCollector.h"
 #include "tools/gui/ProbeInfo.h"
 #include "tools/gui/ProbeUtils.h"
 #include "tools/gui/support.h"
+#include "tools/gui/FileGenerator.h"
+#include "tools/gui/UiController.h"
+#include "tools/gui/WindowUtils.h"
+#include "tools/gui/tests/fake_main_view.h"
 #include "tools/gui/tests/gui_fixtures.h"
+#include "tools/lib/File.h"
+#include "tools/testsupport/fixture_root.h"
 
 namespace {
 
@@ -175,6 +188,134 @@ TEST(ProbeInfoTest, HardwareProbeCopiesDriversAndSummary) {
   EXPECT_EQ(GetXConfigStruct()->outputs, 2);
   EXPECT_EQ(engine.calls.front(), "card");
   SetConfigEngine(nullptr);
+}
+
+// At start-up, a configuration file that does not parse, or that the tools
+// refuse, is said once in the window with what the library said of it,
+// nothing reaches the standard error stream, and the board on the bus is
+// found all the same.
+TEST(StartupProbeTest, UnreadableFileKeepsTheBoardAndIsSaidOnce) {
+  char pattern[] = "/tmp/gui-startup-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string root = dir + "/root";
+  const char* source = std::getenv("ORV_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  tools_test::InstallBoardDatabase(root, source);
+  tools_test::WriteFixtureBoard(root, 0x0080);
+  SysRootSet(root);
+  const std::string conf = dir + "/xorg.conf";
+  setenv("XORGCONFIG", conf.c_str(), 1);
+  unsetenv("DISPLAY");
+  const std::string layout =
+      "Section \"ServerLayout\"\n\tIdentifier \"L%\"\n\tInputDevice \"K\" \"CoreKeyboard\"\nEndSection\n";
+  const std::string input = "Section \"InputDevice\"\n\tIdentifier \"K\"\n\tDriver \"kbd\"\nEndSection\n";
+  auto named = [&](char n) {
+    std::string l = layout;
+    l[l.find('%')] = n;
+    return l;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    std::string message;
+  } cases[] = {
+      {"syntax error",
+       named('0') + input + "Section \"Screen\"\n\tIdentifier \"S\"\n\tDefaultDepth sixteen\nEndSection\n",
+       "Problem when parsing config file\nParse error on line 11 of section Screen in file " + conf +
+           "\n\tThe DefaultDepth keyword requires a number to follow it."},
+      {"refused", named('0') + named('1') + input,
+       "You can only have one server layout section with this tool.\nFix it or use --overwrite switch."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tools_test::WriteFile(conf, c.text);
+    InitProbeInfo();
+    LibraryEngine engine;
+    SetConfigEngine(&engine);
+    ScriptedDialogs dialogs;
+    SetUserDialogs(&dialogs);
+    testing::internal::CaptureStderr();
+    ASSERT_NE(engine.InitCore(), kLibraryAborted);
+    const int probe = ProbeHardwareNew();
+    AdvancedWindowCtrlInit();
+    ShowStartupMessages(LibraryFailureText(), probe);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_STREQ(GetCardInfo()[0].busId, "PCI:1:0:0");
+    EXPECT_NE(GetCardInfo()[0].outputCounts[0], -1);
+    std::vector<std::string> errors;
+    for (const auto& [title, text] : dialogs.messages)
+      if (title == "Error") errors.push_back(text);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], c.message);
+    // The window offers the board; Apply is refused for the same cause,
+    // the file named as the one to write.
+    EXPECT_EQ(std::string(GetOutputFilePathCtrl()), conf);
+    FakeMainView view;
+    SetMainView(&view);
+    UiControllerInit();
+    EXPECT_TRUE(view.settingsSensitive);
+    dialogs.messages.clear();
+    dialogs.answers = {true};
+    ApplyConfiguration();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].second, "Error : " + c.message);
+    EXPECT_EQ(tools_test::ReadFile(conf), c.text);
+    SetMainView(nullptr);
+    SetUserDialogs(nullptr);
+    SetConfigEngine(nullptr);
+  }
+  InitProbeInfo();
+  SysRootSet("/");
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+// A rewrite that fails for another cause than permission is reported with
+// that cause alone: a full disk is no permission problem.
+TEST(LibraryEngineTest, FullDiskIsSaidAsSuch) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "needs root to mount";
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  char pattern[] = "/tmp/gui-full-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string disk = pattern;
+  ASSERT_EQ(mount("orvtest", disk.c_str(), "tmpfs", 0, "size=64k"), 0);
+  const char* source = std::getenv("ORV_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  const std::string conf = disk + "/xorg.conf";
+  std::filesystem::copy_file(std::string(source) + "/data/xorg.conf.seed", conf);
+  {
+    std::ofstream filler(disk + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  // A system without the board: the layout is written all the same.
+  char rootPattern[] = "/tmp/gui-full-root-XXXXXX";
+  ASSERT_NE(mkdtemp(rootPattern), nullptr);
+  const std::string root = rootPattern;
+  tools_test::WriteFile(root + "/proc/bus/pci/devices", "");
+  SysRootSet(root);
+  LibraryEngine engine;
+  SetConfigEngine(&engine);
+  UserSelection selection{};
+  selection.outputFile = conf.c_str();
+  selection.outputs = 1;
+  selection.family = 1;
+  selection.overwrite = 1;
+  selection.useCapabilities = 1;
+  selection.presentFlags = kSelOutputFile | kSelOutputs | kSelOverwrite;
+  testing::internal::CaptureStdout();
+  const int result = engine.UpdateConfigFile(selection);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, kErrWritePermission);
+  EXPECT_EQ(engine.ErrorText(result), "cannot make the backup " + conf + ".bak: No space left on device");
+  SetConfigEngine(nullptr);
+  SysRootSet("/");
+  EXPECT_EQ(umount2(disk.c_str(), MNT_DETACH), 0);
+  rmdir(disk.c_str());
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
 }
 
 class RecordingAdvancedView : public AdvancedView {

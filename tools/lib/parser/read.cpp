@@ -151,7 +151,9 @@ XConfFile* xf86readConfigFile() {
   } catch (const ParseAbort&) {
     ok = false;
   }
-  if (!ok || !xf86validateConfig(file)) {
+  // A file cut off at the size limit may end between two sections: it must
+  // not pass for the whole file.
+  if (!ok || ScannerTooLarge() || !xf86validateConfig(file)) {
     xf86freeConfig(file);
     return nullptr;
   }

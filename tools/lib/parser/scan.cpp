@@ -2,6 +2,7 @@
 
 #include "tools/lib/parser/name_index.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/lib/Log.h"
 #include "tools/lib/parser/read.h"
@@ -26,8 +28,13 @@ struct Scanner {
   FILE* file = nullptr;
   const char* const* builtin = nullptr;
   size_t builtin_index = 0;
-  char* read_buffer = nullptr;  // getline's buffer, kept between lines
-  size_t read_capacity = 0;
+  // The file is read in blocks; what follows the current line waits here.
+  std::vector<char> block;
+  size_t block_pos = 0;
+  size_t block_len = 0;
+  // Bytes of the file taken so far, at most kConfMaxFileSize.
+  size_t consumed = 0;
+  bool too_large = false;
   std::string line;  // the current line, whole, with its line end
   size_t pos = 0;
   std::string text;  // text of the last token
@@ -42,15 +49,47 @@ struct Scanner {
 
 Scanner g_scan;
 
+constexpr size_t kReadBlockSize = 64 * 1024;
+
+// Appends the file's next line to the line buffer; false at the end of the
+// file, and when the file holds more than a configuration may: then the
+// read stops there, and the reader refuses the file.
+bool ReadFileLine() {
+  Scanner& s = g_scan;
+  for (;;) {
+    if (s.block_pos == s.block_len) {
+      if (s.block.empty()) s.block.resize(kReadBlockSize);
+      s.block_pos = 0;
+      s.block_len = std::fread(s.block.data(), 1, s.block.size(), s.file);
+      if (s.block_len == 0) return !s.line.empty();
+    }
+    const char* start = s.block.data() + s.block_pos;
+    const size_t available = s.block_len - s.block_pos;
+    const void* eol = std::memchr(start, '\n', available);
+    const size_t take = eol != nullptr ? static_cast<size_t>(static_cast<const char*>(eol) - start) + 1
+                                       : available;
+    if (take > kConfMaxFileSize - s.consumed) {
+      if (!s.too_large)
+        ErrorF("The file %s is larger than %zu bytes: it is no X configuration file\n",
+               s.path.c_str(), kConfMaxFileSize);
+      s.too_large = true;
+      s.line.clear();
+      return false;
+    }
+    s.consumed += take;
+    s.line.append(start, take);
+    s.block_pos += take;
+    if (eol != nullptr) return true;
+  }
+}
+
 // Reads the next line into the line buffer; false at the end of the input.
 bool ReadLine() {
   Scanner& s = g_scan;
   s.line.clear();
   s.pos = 0;
   if (s.file != nullptr) {
-    const ssize_t n = getline(&s.read_buffer, &s.read_capacity, s.file);
-    if (n <= 0) return false;
-    s.line.assign(s.read_buffer, static_cast<size_t>(n));
+    if (s.too_large || !ReadFileLine()) return false;
   } else if (s.builtin != nullptr && s.builtin[s.builtin_index] != nullptr) {
     s.line = s.builtin[s.builtin_index++];
   } else {
@@ -120,6 +159,9 @@ void ScannerReset(FILE* file, const char* const* builtin, const char* path) {
   s.value = XConfTokenValue{};
   s.path = path;
   s.section.clear();
+  s.block_pos = s.block_len = 0;
+  s.consumed = 0;
+  s.too_large = false;
 }
 
 void ScannerClose() {
@@ -131,11 +173,12 @@ void ScannerClose() {
   std::string().swap(s.line);
   std::string().swap(s.text);
   std::string().swap(s.str);
-  std::free(s.read_buffer);
-  s.read_buffer = nullptr;
-  s.read_capacity = 0;
+  std::vector<char>().swap(s.block);
+  s.block_pos = s.block_len = 0;
   s.pos = 0;
 }
+
+bool ScannerTooLarge() { return g_scan.too_large; }
 
 // The name a stream read with SetConfigStream goes by in messages.
 std::string g_stream_name;
@@ -549,12 +592,19 @@ FILE* SearchPass(const char* templates, const char* cmdline, const char* projroo
       continue;
     // A name given by the caller is only found through the templates that use it.
     if (cmdline != nullptr && !cmdline_used) continue;
-    FILE* file = std::fopen(path.c_str(), "re");
-    if (file == nullptr) continue;
-    // A directory opens for reading but is no file: the search goes on.
+    // Only a regular file can be a configuration: a directory, a device
+    // or a pipe is passed over like a missing file. Opening does not wait
+    // for a pipe's writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
     struct stat st;
-    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
-      std::fclose(file);
+    const int flags = fcntl(fd, F_GETFL);
+    FILE* file = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags != -1 &&
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+      file = fdopen(fd, "r");
+    if (file == nullptr) {
+      close(fd);
       continue;
     }
     *found = path;

@@ -112,6 +112,9 @@ namespace xconf {
 // Internal glue between the scanner, the file search and the reader.
 void ScannerReset(FILE* file, const char* const* builtin, const char* path);
 void ScannerClose();
+// Whether the file being read turned out larger than kConfMaxFileSize (the
+// scanner has said so and stopped there).
+bool ScannerTooLarge();
 
 // Expands one path template; false when the expansion fails.
 bool DoSubstitution(const char* templ, const char* cmdline, const char* projroot,

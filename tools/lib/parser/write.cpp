@@ -73,19 +73,24 @@ namespace {
 
 // What the last write said: why it failed, or what the user should know.
 std::string g_write_failure;
+int g_write_error = 0;
 std::string g_write_notice;
 
 // A plain write: the whole new text replaces the file.
 SafeWrite PlainReplace(const char* path, const std::string& text) {
   SafeWrite result;
   result.ok = ReplaceFile(path, text);
-  if (!result.ok) result.failure = std::string(path) + ": " + std::strerror(errno);
+  if (!result.ok) {
+    result.error = errno;
+    result.failure = std::string(path) + ": " + std::strerror(result.error);
+  }
   return result;
 }
 
 int FormatAndPut(const char* path, XConfFile* file, xconf::PutText put) {
   using xconf::FormatResult;
   g_write_failure.clear();
+  g_write_error = 0;
   g_write_notice.clear();
   if (path == nullptr || file == nullptr) {
     g_write_failure = "no file to write";
@@ -96,6 +101,7 @@ int FormatAndPut(const char* path, XConfFile* file, xconf::PutText put) {
     case FormatResult::kOk: break;
     case FormatResult::kNoMemory:
       g_write_failure = std::string(path) + ": " + std::strerror(ENOMEM);
+      g_write_error = ENOMEM;
       return 0;
     case FormatResult::kUnquotable:
       g_write_failure = std::string(path) +
@@ -105,6 +111,7 @@ int FormatAndPut(const char* path, XConfFile* file, xconf::PutText put) {
   }
   const SafeWrite written = put(path, text);
   g_write_failure = written.failure;
+  g_write_error = written.error;
   g_write_notice = written.notice;
   return written.ok ? 1 : 0;
 }
@@ -112,6 +119,7 @@ int FormatAndPut(const char* path, XConfFile* file, xconf::PutText put) {
 }  // namespace
 
 const std::string& xconf::LastWriteFailure() { return g_write_failure; }
+int xconf::LastWriteError() { return g_write_error; }
 const std::string& xconf::LastWriteNotice() { return g_write_notice; }
 
 int doWriteConfigFile(const char* path, XConfFile* file) {
@@ -126,9 +134,10 @@ int xconf::WriteConfigFileWith(const char* path, XConfFile* file, PutText put) {
   if (real == effective) return FormatAndPut(path, file, put);
   // Write with the rights of the user who ran the program.
   if (seteuid(real) != 0) {
+    g_write_error = errno;
     ErrorF("xf86writeConfigFile(): seteuid(%d) failed (%s)\n", static_cast<int>(real),
-           std::strerror(errno));
-    g_write_failure = std::string("seteuid failed: ") + std::strerror(errno);
+           std::strerror(g_write_error));
+    g_write_failure = std::string("seteuid failed: ") + std::strerror(g_write_error);
     return 0;
   }
   int result = FormatAndPut(path, file, put);

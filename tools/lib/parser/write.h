@@ -27,6 +27,9 @@ int WriteConfigFileWith(const char* path, XConfFile* file, PutText put);
 // the user should know of it (no backup could be made). Empty otherwise.
 const std::string& LastWriteFailure();
 const std::string& LastWriteNotice();
+// The errno of the last failed write; 0 when the failure has none (a name
+// that cannot be written, for instance).
+int LastWriteError();
 
 // Formats a frequency kept in kHz as MHz with the decimals it needs, at least
 // one ("65.0", "148.25"), whatever the process locale says.

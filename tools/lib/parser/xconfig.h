@@ -318,6 +318,13 @@ struct XConfFile {
 // Search template used by the tools.
 extern const char* const kConfToolSearchPath;
 
+// The most a configuration file may hold. Real files are a few kilobytes;
+// anything larger, or anything that is not a regular file (a device, a
+// pipe), is refused before it can take the memory of the process.
+constexpr size_t kConfMaxFileSize = size_t{16} << 20;
+
+// The first regular file along the templates, opened for reading; null when
+// there is none.
 const char* xf86openConfigFile(const char* templates, const char* cmdline, const char* projroot);
 void xf86setBuiltinConfig(const char* const* lines);
 namespace xconf {

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include <cstddef>
+#include <new>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -176,6 +180,92 @@ TEST(ModuleVersion, GarbledSectionsNeverCrash) {
   }
 }
 
+// A section table of a damaged file: an ELF header, the section names, an
+// empty dynamic symbol table with its strings, then `sections` more
+// headers made by `make` (given the file's final size).
+std::string ImageWithSections(unsigned sections, Elf64_Shdr (*make)(uint64_t fileSize)) {
+  const std::string names = std::string("\0.shstrtab\0.dynsym\0.dynstr\0.data\0", 33);
+  const uint64_t namesAt = sizeof(Elf64_Ehdr);
+  const uint64_t stringsAt = namesAt + names.size();
+  const uint64_t tableAt = (stringsAt + 1 + 7) & ~uint64_t{7};
+  const unsigned count = 4 + sections;
+  const uint64_t fileSize = tableAt + uint64_t{count} * sizeof(Elf64_Shdr);
+  std::string image(fileSize, '\0');
+  Elf64_Ehdr eh{};
+  std::memcpy(eh.e_ident, ELFMAG, SELFMAG);
+  eh.e_ident[EI_CLASS] = ELFCLASS64;
+  eh.e_ident[EI_DATA] = ELFDATA2LSB;
+  eh.e_ident[EI_VERSION] = EV_CURRENT;
+  eh.e_type = ET_DYN;
+  eh.e_machine = EM_X86_64;
+  eh.e_version = EV_CURRENT;
+  eh.e_shoff = tableAt;
+  eh.e_ehsize = sizeof eh;
+  eh.e_shentsize = sizeof(Elf64_Shdr);
+  eh.e_shnum = uint16_t(count);
+  eh.e_shstrndx = 1;
+  std::memcpy(image.data(), &eh, sizeof eh);
+  std::memcpy(image.data() + namesAt, names.data(), names.size());
+  std::vector<Elf64_Shdr> table(count);
+  table[1] = {1, SHT_STRTAB, 0, 0, namesAt, names.size(), 0, 0, 1, 0};
+  table[2] = {11, SHT_DYNSYM, SHF_ALLOC, 0, stringsAt, 0, 3, 0, 8, sizeof(Elf64_Sym)};
+  table[3] = {19, SHT_STRTAB, SHF_ALLOC, 0, stringsAt, 1, 0, 0, 1, 0};
+  for (unsigned i = 0; i < sections; ++i) table[4 + i] = make(fileSize);
+  std::memcpy(image.data() + tableAt, table.data(), table.size() * sizeof(Elf64_Shdr));
+  return image;
+}
+
+// Every allocation of this test program counts; one that would take the
+// memory in use above the cap fails as an exhausted heap would.
+size_t g_inUse = 0;
+size_t g_cap = SIZE_MAX;
+
+// Allocations of the reader stay within `budget` bytes above what is in
+// use when it starts.
+class AllocationCap {
+ public:
+  explicit AllocationCap(size_t budget) { g_cap = g_inUse + budget; }
+  ~AllocationCap() { g_cap = SIZE_MAX; }
+};
+
+// A file of a few hundred bytes or a few megabytes whose section table
+// claims huge zero-filled sections, or the whole file again and again, is
+// refused like any unreadable module without taking more memory than the
+// file itself.
+TEST(ModuleVersion, DamagedSectionTablesTakeNoMoreMemoryThanTheFile) {
+  const struct {
+    const char* name;
+    std::string image;
+  } cases[] = {
+      {"eight zero-filled sections of 256 MiB",
+       ImageWithSections(8, [](uint64_t) {
+         return Elf64_Shdr{27, SHT_NOBITS, SHF_ALLOC | SHF_WRITE, 0x1000, 0, 256ull << 20, 0, 0, 8, 0};
+       })},
+      {"the whole file 60000 times",
+       ImageWithSections(60000, [](uint64_t size) {
+         return Elf64_Shdr{27, SHT_PROGBITS, SHF_ALLOC | SHF_WRITE, 0x1000, 0, size, 0, 0, 8, 0};
+       })},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> copy(c.image.begin(), c.image.end());
+    Version v;
+    int result = 0;
+    {
+      // Section records, symbols and the copies: a few times the file.
+      AllocationCap cap(8 * copy.size() + (1u << 20));
+      EXPECT_NO_THROW(result = GetModuleVersionFromImage(copy.data(), copy.size(), "orv", &v.major,
+                                                         &v.minor, &v.patch));
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(v, Version{});
+  }
+  // The fuzz corpus keeps the first of them.
+  const std::string kept = ReadFile(std::string(std::getenv("ORV_SOURCE_DIR")) +
+                                    "/tests/data/elfloader_fuzz/oom-zero-filled-sections");
+  EXPECT_EQ(kept, cases[0].image);
+}
+
 class DriverInfoTest : public ::testing::Test {
  protected:
   void SetUp() override { SysRootSet(tree_.Root()); }
@@ -244,3 +334,29 @@ TEST_F(DriverInfoTest, UnknownKindEndsTheProgram) {
 }
 
 }  // namespace
+
+// The counting heap of this test program.
+namespace {
+constexpr size_t kHeader = alignof(std::max_align_t);
+}  // namespace
+
+void* operator new(size_t size) {
+  if (size > g_cap || g_inUse > g_cap - size) throw std::bad_alloc();
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+  if (block == nullptr) throw std::bad_alloc();
+  std::memcpy(block, &size, sizeof size);
+  g_inUse += size;
+  return block + kHeader;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  auto* block = static_cast<unsigned char*>(p) - kHeader;
+  size_t size;
+  std::memcpy(&size, block, sizeof size);
+  g_inUse -= size;
+  std::free(block);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, size_t) noexcept { operator delete(p); }

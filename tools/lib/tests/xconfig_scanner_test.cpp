@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -360,6 +362,51 @@ TEST(CfgSearch, GivenNameOnlyThroughTemplatesThatUseIt) {
   std::string missing = dir.File("missing.conf");
   EXPECT_EQ(xf86openConfigFile(templates.c_str(), missing.c_str(), nullptr), nullptr);
   xf86closeConfigFile();
+}
+
+// Only a regular file is a configuration: a pipe (which would keep the
+// search waiting for a writer), a device or a directory is passed over and
+// the search goes on to the next template.
+TEST(CfgSearch, OnlyRegularFilesAreFound) {
+  TempDir dir;
+  const std::string pipe = dir.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::filesystem::create_directories(dir.File("conf.d"));
+  WriteFile(dir.File("xorg.conf"), "");
+  for (const std::string& skipped : {pipe, std::string("/dev/zero"), dir.File("conf.d")}) {
+    SCOPED_TRACE(skipped);
+    EXPECT_EQ(xf86openConfigFile("%A", skipped.c_str(), nullptr), nullptr);
+    xf86closeConfigFile();
+    const std::string templates = skipped + "," + dir.path() + "/%X";
+    const char* found = xf86openConfigFile(templates.c_str(), nullptr, nullptr);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(std::string(found), dir.File("xorg.conf"));
+    xf86closeConfigFile();
+  }
+}
+
+// A file is read up to the size a configuration may have: one of exactly
+// that size reads, one byte more is refused with the cause, however the
+// cut would fall between two sections.
+TEST(CfgRead, FileSizeIsBounded) {
+  TempDir dir;
+  const std::string path = dir.File("xorg.conf");
+  const std::string text =
+      "Section \"InputDevice\"\n\tIdentifier \"K\"\n\tDriver \"kbd\"\nEndSection\n";
+  for (size_t size : {kConfMaxFileSize, kConfMaxFileSize + 1}) {
+    SCOPED_TRACE(size);
+    WriteFile(path, text);
+    // The rest is zero bytes, which take no room on the disk.
+    ASSERT_EQ(truncate(path.c_str(), off_t(size)), 0);
+    toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(path);
+    if (size == kConfMaxFileSize) {
+      EXPECT_NE(parsed.file, nullptr) << parsed.err;
+      EXPECT_EQ(parsed.err, "");
+    } else {
+      EXPECT_EQ(parsed.file, nullptr);
+      EXPECT_EQ(parsed.err, "The file " + path + " is larger than 16777216 bytes: it is no X configuration file\n");
+    }
+  }
 }
 
 }  // namespace

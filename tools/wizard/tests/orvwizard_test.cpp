@@ -2,6 +2,11 @@
 // fixture system root for the probes.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -106,8 +111,10 @@ class Wizard : public ::testing::Test {
     WriteFile(kernel + "/orv.ko", "module");
   }
 
-  // Runs the wizard; `uid`, when given, is the user it runs as.
-  Result Run(std::vector<std::string> args, bool withCardFile = true, uid_t uid = 0) {
+  // Runs the wizard; `uid`, when given, is the user it runs as, and
+  // `limitFileSize` bounds the size of the files it writes.
+  Result Run(std::vector<std::string> args, bool withCardFile = true, uid_t uid = 0,
+             rlim_t limitFileSize = RLIM_INFINITY) {
     if (withCardFile) args.insert(args.begin(), {"--cardfile", dir_.path()});
     const std::string out = dir_.File("run.out");
     const std::string err = dir_.File("run.err");
@@ -120,6 +127,14 @@ class Wizard : public ::testing::Test {
       setenv("HOME", dir_.path().c_str(), 1);
       setenv("ORV_SYSROOT", root_.c_str(), 1);
       if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
+      if (limitFileSize != RLIM_INFINITY) {
+        // A write past the limit then fails with EFBIG instead of a signal.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{limitFileSize, limitFileSize};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      }
+      // A run that does not end is a failure, not a stuck test.
+      alarm(60);
       std::vector<char*> argv{const_cast<char*>(ORVWIZARD_PATH)};
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -415,6 +430,39 @@ TEST_F(Wizard, BoardCapabilityMismatchPrintsTheHint) {
   EXPECT_EQ(Run(WithFile({"--gl", "off", "--ignorecap"})).status, 0);
 }
 
+// More outputs than the driver or the board drives is said as such, before
+// the rules of a mode: a display rotated in the file does not turn it into
+// a message about rotation.
+TEST_F(Wizard, TooManyOutputsAreNamedBeforeTheModeRules) {
+  WriteFile(conf_, kSeed);
+  ASSERT_EQ(Run(WithFile({"--overwrite", "--output", "2", "--independent", "--rotate", "cw"})).status, 0);
+  const std::string rotated = ReadFile(conf_);
+  const struct {
+    bool board;
+    std::vector<std::string> args;
+    const char* out;
+  } cases[] = {
+      {false, {"--output", "5"}, "orv driver supports 4 outputs maximum\n"},
+      {false, {"--qlb", "--output", "3", "--bpp", "16,24"}, "qlb driver supports 2 outputs maximum\n"},
+      // The fixture board has two outputs.
+      {true, {"--output", "3"},
+       "number of output exceed board capability.\nPlease change configuration or use --overwrite switch\n"},
+      {true, {"--output", "5"}, "orv driver supports 4 outputs maximum\n"},
+  };
+  bool installed = false;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    if (c.board && !installed) {
+      InstallBoard();
+      installed = true;
+    }
+    Result r = Run(WithFile(c.args));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Without(r.out, kNotice), c.out);
+    EXPECT_EQ(ReadFile(conf_), rotated);
+  }
+}
+
 // Options that reach every Device (and Monitor) of the layout, checked in
 // the written file.
 TEST_F(Wizard, DeviceOptionsReachEveryScreen) {
@@ -480,6 +528,56 @@ TEST_F(Wizard, ReadOnlyFileIsRefusedWithItsCause) {
   ASSERT_EQ(chown(dir_.path().c_str(), 0, 0), 0);
 }
 
+// A write that fails for another cause than permission says that cause
+// alone, naming the file; the file stays whole and no temporary file stays.
+void ExpectOnlyTheCause(const Result& r, const std::string& out, const std::string& conf,
+                        const std::string& before) {
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(Without(r.out, kNotice), out);
+  EXPECT_EQ(r.out.find("permission"), std::string::npos);
+  EXPECT_EQ(ReadFile(conf), before);
+  const std::filesystem::path dir = std::filesystem::path(conf).parent_path();
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+TEST_F(Wizard, FileTooLargeForTheProcessIsNoPermissionProblem) {
+  ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
+  const std::string before = ReadFile(conf_);
+  const std::string backup = ReadFile(conf_ + ".bak");
+  // Room for what the wizard prints, not for a copy of the file.
+  constexpr rlim_t kLimit = 1024;
+  ASSERT_GT(before.size(), kLimit);
+  Result r = Run(WithFile({"--bpp", "24"}), true, 0, kLimit);
+  ExpectOnlyTheCause(r, "cannot make the backup " + conf_ + ".bak: File too large\n", conf_, before);
+  EXPECT_EQ(ReadFile(conf_ + ".bak"), backup);
+}
+
+TEST_F(Wizard, FullDiskIsNoPermissionProblem) {
+  // A small file system of its own, seen by this test process only.
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "needs root to mount";
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  const std::string disk = dir_.File("disk");
+  std::filesystem::create_directories(disk);
+  ASSERT_EQ(mount("orvtest", disk.c_str(), "tmpfs", 0, "size=64k"), 0);
+  conf_ = disk + "/xorg.conf";
+  WriteFile(conf_, kSeed);
+  {
+    const int fd = open((disk + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'x');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    close(fd);
+  }
+  Result r = Run(WithFile({"--overwrite", "--output", "2", "--independent"}));
+  ExpectOnlyTheCause(r, "cannot make the backup " + conf_ + ".bak: No space left on device\n", conf_,
+                     kSeed);
+  EXPECT_FALSE(std::filesystem::exists(conf_ + ".bak"));
+  EXPECT_EQ(umount2(disk.c_str(), MNT_DETACH), 0);
+}
+
 // More than one board on the bus: the report says that only the first one
 // is configured, and that is no failure.
 TEST_F(Wizard, SecondBoardIsAWarningOnly) {
@@ -543,6 +641,9 @@ TEST_F(Wizard, ReadBackRefusalsLeaveTheFile) {
   }
 }
 
+#define kOrderRule \
+  "; the timings must not decrease from hdisp to hsync total and from vdisp to vtotal\n"
+
 TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
   ASSERT_NO_FATAL_FAILURE(WriteDualIndependent());
 
@@ -551,8 +652,19 @@ TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
   r = Run(WithFile({"--modeline", "1920x1080,148.5,1920,2008,2052,2200,1080,1084,1089,1125,"
                                   "-hsync,+vsync"}));
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  // The same name again adds nothing.
-  ASSERT_EQ(Run(WithFile({"--modeline", kExampleModeLine})).status, 0);
+  // The same name again keeps the file's mode line, says so, and leaves the
+  // file and its backup alone.
+  {
+    const std::string both = ReadFile(conf_);
+    const std::string backup = ReadFile(conf_ + ".bak");
+    r = Run(WithFile({"--modeline",
+                      "2560x1600,100.0,2560,2608,2640,2720,1600,1603,1609,1646,-hsync,-vsync"}));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Without(r.out, kNotice), "A modeline named `2560x1600' already exists in `" + conf_ +
+                                           "'; it was kept and the file is unchanged\n");
+    EXPECT_EQ(ReadFile(conf_), both);
+    EXPECT_EQ(ReadFile(conf_ + ".bak"), backup);
+  }
   ExpectServerAccepts(conf_);
   {
     toolcfg_test::Parsed parsed = toolcfg_test::ParsePath(conf_);
@@ -600,6 +712,19 @@ TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
       {"a\"b,268,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,-vsync",
        "Invalid modeline parameter: a\"b,268,2560,2608,2640,2720,1600,1603,1609,1646,+hsync,"
        "-vsync\n"},
+      // Timings out of order, each pair in turn.
+      {"z,268,2000,1048,2640,2720,1600,1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline timings: hsync start (1048) is less than hdisp (2000)" kOrderRule},
+      {"z,268,2560,2608,2600,2720,1600,1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline timings: hsync end (2600) is less than hsync start (2608)" kOrderRule},
+      {"z,268,2560,2608,2640,2630,1600,1603,1609,1646,+hsync,-vsync",
+       "Invalid modeline timings: hsync total (2630) is less than hsync end (2640)" kOrderRule},
+      {"z,268,2560,2608,2640,2720,1600,1599,1609,1646,+hsync,-vsync",
+       "Invalid modeline timings: vdisp start (1599) is less than vdisp (1600)" kOrderRule},
+      {"z,268,2560,2608,2640,2720,1600,1603,1602,1646,+hsync,-vsync",
+       "Invalid modeline timings: vdisp end (1602) is less than vdisp start (1603)" kOrderRule},
+      {"z,268,2560,2608,2640,2720,1600,1603,1609,1608,+hsync,-vsync",
+       "Invalid modeline timings: vtotal (1608) is less than vdisp end (1609)" kOrderRule},
   };
   for (const auto& c : bad) {
     SCOPED_TRACE(c.arg);
@@ -617,6 +742,34 @@ TEST_F(Wizard, ModeLinesAreAddedKeptExactAndCleared) {
   ASSERT_NE(modes, nullptr);
   EXPECT_EQ(modes->modelines, nullptr);
   ExpectServerAccepts(conf_);
+}
+
+// With no mode line to clear, the file is left byte for byte as it was,
+// however it is laid out, and no backup is made.
+TEST_F(Wizard, ClearingNothingLeavesTheFileAsItWas) {
+  const std::string byHand =
+      "# laid out by hand\n"
+      "Section \"ServerLayout\"\n    Identifier \"L\"\n    Screen \"S0\"\n"
+      "    InputDevice \"K\" \"CoreKeyboard\"\nEndSection\n"
+      "Section \"InputDevice\"\n    Identifier \"K\"\n    Driver \"kbd\"\nEndSection\n"
+      "Section \"Modes\"\n    Identifier \"M\"\nEndSection\n"
+      "Section \"Monitor\"\n    Identifier \"Mon\"\n    UseModes \"M\"\nEndSection\n"
+      "Section \"Device\"\n    Identifier \"D\"\n    Driver \"orv\"\nEndSection\n"
+      "Section \"Screen\"\n    Identifier \"S0\"\n    Device \"D\"\n    Monitor \"Mon\"\n"
+      "    DefaultDepth 16\nEndSection\n";
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {{"empty Modes section", byHand}, {"no screen at all", kSeed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(conf_, c.text);
+    Result r = Run(WithFile({"--clearmodeline"}));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Without(r.out, kNotice), "No modeline to clear in `" + conf_ + "'; the file is unchanged\n");
+    EXPECT_EQ(ReadFile(conf_), c.text);
+    EXPECT_FALSE(std::filesystem::exists(conf_ + ".bak"));
+  }
 }
 
 TEST_F(Wizard, ModeLineWithNowhereToGoFailsAndTheAdviceWorks) {
@@ -782,9 +935,9 @@ TEST_F(Wizard, ArgumentErrors) {
   WriteFile(conf_, kSeed);
   const ArgCase cases[] = {
       {{"--output", "0"}, 1, "Invalid number of outputs\n"},
-      {{"--bm", "maybe"}, 1, "unrecognized parameter value for --bm: maybe\n"},
-      {{"--kvd", "maybe"}, 1, "unrecognized parameter value for --kvd: maybe\n"},
-      {{"--ed", "2"}, 1, "unrecognized parameter value for --edid: 2\n"},
+      {{"--bm", "maybe"}, 1, "unrecognized parameter value: maybe\n"},
+      {{"--kvd", "maybe"}, 1, "unrecognized parameter value: maybe\n"},
+      {{"--ed", "2"}, 1, "unrecognized parameter value: 2\n"},
       {{"--bpp", "deep"}, 1, "invalid bpp parameter: deep.\n"},
       {{"--vrefresh", "fast"}, 1, "invalid refresh rate parameter: fast.\n"},
       {{"--rotate", "up"}, 1, "invalid rotate parameter: up.\n"},
@@ -818,6 +971,72 @@ TEST_F(Wizard, ArgumentErrors) {
   // A mistake prints the same usage after naming what was wrong.
   Result wrong = Run({"--frobnicate"});
   EXPECT_EQ(wrong.out, help.out);
+}
+
+// The configuration named on the command line must be a regular file of a
+// size a configuration can have: anything else is refused before a byte is
+// read (a device or a pipe could be read without end), naming the path.
+TEST_F(Wizard, OutputFileMustBeARegularFileOfBoundedSize) {
+  WriteFile(conf_, kSeed);
+  const std::string directory = dir_.File("conf.d");
+  std::filesystem::create_directories(directory);
+  const std::string pipe = dir_.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // Sparse: one byte above the limit takes no room on the disk.
+  const std::string big = dir_.File("big.conf");
+  WriteFile(big, kSeed);
+  ASSERT_EQ(truncate(big.c_str(), off_t(kConfMaxFileSize) + 1), 0);
+  const std::string notRegular = " is not a regular file: it cannot be an X configuration file.\n";
+  const struct {
+    std::string path;
+    std::string err;
+  } cases[] = {
+      {directory, "The file " + directory +
+                      " doesn't exist or the file path is unreachable. \nNote : A file that "
+                      "contains minimum xorg configure section (ServerLayout and InputSection) "
+                      "must already exist.\n"},
+      {"/dev/full", "The file /dev/full" + notRegular},
+      {pipe, "The file " + pipe + notRegular},
+      {big, "The file " + big + " is larger than 16777216 bytes: it cannot be an X configuration file.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    for (const std::vector<std::string>& action :
+         {std::vector<std::string>{"--output", "2", "--overwrite"}, {"--clearmodeline"},
+          {"--modeline", kExampleModeLine}}) {
+      std::vector<std::string> args = {"--outputfile", c.path};
+      args.insert(args.end(), action.begin(), action.end());
+      Result r = Run(args);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, c.err);
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(c.path + ".bak"));
+  }
+  EXPECT_EQ(std::filesystem::file_size(big), kConfMaxFileSize + 1);
+  EXPECT_EQ(ReadFile(conf_), kSeed);
+}
+
+// The same holds for a file found along the search path: a pipe is passed
+// over as no file, a file too large is refused with the cause, unread past
+// the limit and untouched.
+TEST_F(Wizard, SearchedFileMustBeARegularFileOfBoundedSize) {
+  const std::string pipe = dir_.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  conf_ = pipe;
+  Result r = Run({"--output", "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("A valid config file cannot be found."), std::string::npos) << r.out;
+
+  conf_ = dir_.File("big.conf");
+  WriteFile(conf_, kSeed);
+  ASSERT_EQ(truncate(conf_.c_str(), off_t(kConfMaxFileSize) + 1), 0);
+  r = Run({"--output", "2", "--overwrite"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Without(r.out, kNotice), "Problem when parsing config file\n");
+  EXPECT_EQ(r.err, "The file " + conf_ + " is larger than 16777216 bytes: it is no X configuration file\n");
+  EXPECT_EQ(std::filesystem::file_size(conf_), kConfMaxFileSize + 1);
+  EXPECT_FALSE(std::filesystem::exists(conf_ + ".bak"));
 }
 
 TEST_F(Wizard, VersionAndAbbreviations) {

@@ -35,6 +35,7 @@
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/client_blocks.h"
 #include "kernel/flip_controller.h"
+#include "kernel/fpu_bracket.h"
 #include "kernel/vidmem/surface_mapper.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/stream_fixture.h"
@@ -2550,4 +2551,54 @@ TEST_F(Client3dTest, PackedSmallLevelsDoNotOverlap) {
   }
   for (uint32_t level = 0; level < 7; ++level)
     EXPECT_EQ(Pixels(object->LevelSurface(level, 0)), written[level]) << level;
+}
+
+// A flip request that finds the previous flip still pending waits for the
+// vertical blank, yielding between tries; the kernel gives the processor
+// away only with its floating-point bracket closed (the glue ends the test
+// on a yield inside it), and the request goes on in its bracket after.
+TEST_F(Client3dTest, ARequestThatWaitsForAFlipYieldsOutsideItsFloatingPointBracket) {
+  const uint64_t shown = MakeSurface(0, kDescKindPlain, 21, 16, 16);
+  ASSERT_NE(shown, 0u);
+  SurfaceOf(shown)->flipStart[0] = 0x00200000;
+  Common()->driverSwitches->FlipOnVBlank->current = 1;
+  client->Put64(16, shown);
+  client->Put32(24, 2);  // shown at the vertical blank
+  ASSERT_EQ(client->Run(kRequestFlipSurface), 0);
+  ASSERT_NE(Flips()->IsFlipPending(pdev->displayMask, false), 0u) << "the first flip waits for its blank";
+  const uint64_t yields = glue.ScheduleCount();
+  EXPECT_EQ(client->Run(kRequestFlipSurface), 0);
+  EXPECT_GT(glue.ScheduleCount(), yields) << "the second flip waited";
+  EXPECT_EQ(glue.FpuDepth(), 0);
+  EXPECT_EQ(OpenFpuBrackets(), 0u);
+  BlitEngineOf(pdev)->displayed = nullptr;
+}
+
+// The request block goes with its context while the client may still map
+// it: the page stays the client's until it unmaps it (the glue's mapping
+// holds it), and no allocation made meanwhile receives it.
+TEST_F(Client3dTest, ARequestBlockMappedWhenItsContextGoesIsGivenToNoOneElse) {
+  const uint64_t bus = info.requestBlock;
+  uint8_t* block = client->Block();
+  ASSERT_NE(block, nullptr);
+  ASSERT_EQ(glue.IoctlWithValue(client->File(), ORV_IOCTL_DESTROY_3D_CONTEXT, 0), 0);
+  EXPECT_EQ(glue.ResolveBus(bus, 4), nullptr) << "the engine no longer reaches it";
+  memset(block, 0xA5, kglue::kPageSize);
+  // Another client's context, its buffers, and this client's next context.
+  client3d::Client other(glue, device, 2001);
+  client3d::ContextInfo otherInfo = {};
+  ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev), &otherInfo), 0);
+  EXPECT_NE(otherInfo.requestBlock, bus);
+  EXPECT_EQ(other.Block()[kglue::kPageSize - 1], 0);
+  for (int i = 0; i < 4; ++i) {
+    Buffer buffer;
+    ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &buffer)) << i;
+    EXPECT_NE(buffer.bus, bus) << i;
+  }
+  client3d::ContextInfo again = {};
+  again.deviceHandle = reinterpret_cast<uintptr_t>(pdev);
+  ASSERT_EQ(glue.Ioctl(client->File(), ORV_IOCTL_CREATE_3D_CONTEXT, reinterpret_cast<unsigned long>(&again)), 0);
+  EXPECT_NE(again.requestBlock, bus);
+  for (size_t i = 0; i < kglue::kPageSize; ++i) ASSERT_EQ(block[i], 0xA5) << i;
+  EXPECT_GE(glue.FreedWhileMapped(), 1u);
 }

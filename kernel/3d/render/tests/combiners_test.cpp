@@ -303,8 +303,8 @@ TEST(Combiners, StageImage) {
   // block.
   CombinerStage pair;
   pair.BuildPair(kStagePairFirst, 3, 0);
-  state->entries[3].block96[4] = 0.25f;
-  state->entries[3].block96[5] = -1.0f;
+  state->entries[3].bumpEnvironment[4] = 0.25f;
+  state->entries[3].bumpEnvironment[5] = -1.0f;
   state->dirty = 0;
   ASSERT_TRUE(pair.EmitImage(*state, &image, &binding));
   EXPECT_EQ(image.constants[0], 256u | 256u << 16);
@@ -400,7 +400,7 @@ TEST(Combiners, AStageKeepsItsImageOnlyWhereAnEmissionWouldWriteItUnchanged) {
        },
        {false, false, false, false}},
       {"the pair's matrix values", 0,
-       [](PixelPipelineState& st, CombinerStage&) { st.entries[3].block96[4] = -0.5f; }, {false, false, false, false}},
+       [](PixelPipelineState& st, CombinerStage&) { st.entries[3].bumpEnvironment[4] = -0.5f; }, {false, false, false, false}},
       {"not marked, unchanged", 0, nullptr, {true, true, false, true}},
   };
   CombinerStage stages[4];

@@ -316,4 +316,31 @@ TEST_F(StateDefaults, TheDeviceQueries) {
   OsDelete(context);
 }
 
+TEST_F(StateDefaults, TheDepthStencilSubBlockIsTheFactorRecord) {
+  // A render state starts its depth-stencil sub-block from the factor
+  // record: the golden 83 bytes, written over whatever was there.
+  RenderContext3d* context = OsNew<RenderContext3d>();
+  ASSERT_NE(context, nullptr);
+  RenderState3d& state = context->state;
+  state.owner = nullptr;
+  memset(&state.depthStencilSub, 0xAA, sizeof state.depthStencilSub);
+  state.LoadDefaults();
+  std::vector<uint8_t> golden(kFactorDefaultsBytes, 0);
+  const uint32_t four = 4;
+  const float one = 1.0f;
+  memcpy(golden.data() + 12, &four, 4);
+  golden[20] = 1;
+  golden[21] = 0x80;
+  golden[23] = 0x80;
+  golden[24] = 0x37;
+  for (size_t at : {29, 57, 61}) memcpy(golden.data() + at, &one, 4);
+  golden[81] = 1;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&state.depthStencilSub);
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + kFactorDefaultsBytes), golden);
+  EXPECT_EQ(state.depthStencilSub.flags, 0u);
+  EXPECT_EQ(state.depthStencilSub.clip[0], 0u);
+  EXPECT_EQ(state.depthStencilSub.clip[1], 0u);
+  OsDelete(context);
+}
+
 }  // namespace

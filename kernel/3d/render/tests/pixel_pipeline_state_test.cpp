@@ -119,23 +119,24 @@ struct EntryCase {
 };
 
 const EntryCase kEntryCases[] = {
-    {"field P", [](PipelineStageEntry& e) { e.sampling[0] ^= 0x01; }, kPeTexture | kPeFieldP},
-    {"field Q", [](PipelineStageEntry& e) { e.sampling[0] ^= 0x08; }, kPeTexture | kPeFieldsQT},
-    {"field R", [](PipelineStageEntry& e) { e.sampling[0] ^= 0x40; }, kPeTexture | kPeFieldRS},
-    {"field S", [](PipelineStageEntry& e) { e.sampling[1] ^= 0x01; }, kPeTexture | kPeFieldRS},
-    {"field d", [](PipelineStageEntry& e) { e.sampling[1] ^= 0x80; }, kPeTexture | kPeFieldsAF},
-    {"field c", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x01; }, kPeTexture | kPeFieldsAF},
-    {"field a", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x02; }, kPeTexture | kPeFieldsAF},
-    {"field b", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x40; }, kPeTexture | kPeFieldsAF},
-    {"field e", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x80; }, kPeTexture | kPeFieldsAF},
-    {"field f", [](PipelineStageEntry& e) { e.sampling[3] ^= 0x01; }, kPeTexture | kPeFieldsAF},
-    {"field T", [](PipelineStageEntry& e) { e.sampling[3] ^= 0x10; }, kPeTexture | kPeFieldsQT},
-    {"word 20", [](PipelineStageEntry& e) { e.word20 = 7; }, kPeTexture | kPeWord20},
-    {"pair", [](PipelineStageEntry& e) { e.pair[1] = 7; }, kPeTexture | kPePairs},
-    {"block 80", [](PipelineStageEntry& e) { e.block80[3] = 7; }, kPeTexture | kPeBlock80},
-    {"block 96", [](PipelineStageEntry& e) { e.block96[5] = 2.0f; }, kPeTexture | kPeBlock96},
-    {"word 120", [](PipelineStageEntry& e) { e.word120 = 7; }, kPeTexture | kPeFieldsQT},
-    {"lod words", [](PipelineStageEntry& e) { e.lodRange[0] = 0.5f; }, kPeTexture | kPePairs},
+    {"U addressing", [](PipelineStageEntry& e) { e.sampling[0] ^= 0x01; }, kPeTexture | kPeAddressU},
+    {"coordinate generation", [](PipelineStageEntry& e) { e.sampling[0] ^= 0x08; }, kPeTexture | kPeTexGen},
+    {"V addressing", [](PipelineStageEntry& e) { e.sampling[0] ^= 0x40; }, kPeTexture | kPeAddressVOrCoord},
+    {"coordinate index", [](PipelineStageEntry& e) { e.sampling[1] ^= 0x01; }, kPeTexture | kPeAddressVOrCoord},
+    {"mip filter", [](PipelineStageEntry& e) { e.sampling[1] ^= 0x80; }, kPeTexture | kPeFilters},
+    {"anisotropic", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x01; }, kPeTexture | kPeFilters},
+    {"minification filter", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x02; }, kPeTexture | kPeFilters},
+    {"magnification filter", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x40; }, kPeTexture | kPeFilters},
+    {"filter range, low bit", [](PipelineStageEntry& e) { e.sampling[2] ^= 0x80; }, kPeTexture | kPeFilters},
+    {"filter range, high bit", [](PipelineStageEntry& e) { e.sampling[3] ^= 0x01; }, kPeTexture | kPeFilters},
+    {"W addressing", [](PipelineStageEntry& e) { e.sampling[3] ^= 0x10; }, kPeTexture | kPeTexGen},
+    {"border", [](PipelineStageEntry& e) { e.border = 7; }, kPeTexture | kPeBorder},
+    {"maximum mip level", [](PipelineStageEntry& e) { e.maxMipLevel = 7; }, kPeTexture | kPeLod},
+    {"texture factor", [](PipelineStageEntry& e) { e.textureFactor[3] = 7; }, kPeTexture | kPeTextureFactor},
+    {"bump environment", [](PipelineStageEntry& e) { e.bumpEnvironment[5] = 2.0f; },
+     kPeTexture | kPeBumpEnvironment},
+    {"transform flags", [](PipelineStageEntry& e) { e.transformFlags = 7; }, kPeTexture | kPeTexGen},
+    {"lod words", [](PipelineStageEntry& e) { e.lodRange[0] = 0.5f; }, kPeTexture | kPeLod},
     {"byte 124", [](PipelineStageEntry& e) { e.enables[0] = 1; }, kPeTexture | kPeEnables},
     {"byte 125", [](PipelineStageEntry& e) { e.enables[1] = 1; }, kPeTexture | kPeEnables},
 };
@@ -188,8 +189,8 @@ TEST(PixelPipelineRecord, TakeChangesMarksTheRecordWords) {
   Records r;
   r.copy->compareMask = ~kPpsStageMask;
   r.live->stageMask = 3;
-  r.live->entries[0].word20 = 1;
-  r.copy->stageDirtyMask = ~kPeWord20 & ~kPeTexture;
+  r.live->entries[0].border = 1;
+  r.copy->stageDirtyMask = ~kPeBorder & ~kPeTexture;
   TakeChanges(*r.copy, *r.live, 0);
   EXPECT_EQ(+r.copy->dirty, 0u);
   EXPECT_EQ(+r.copy->stageMask, 0x1FFFFu);
@@ -200,20 +201,20 @@ TEST(PixelPipelineRecord, StageCountsAboveTenActAsTen) {
   for (uint32_t count : {10u, 11u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(count);
     Records r;
-    r.live->entries[9].word20 = 5;
+    r.live->entries[9].border = 5;
     TakeChanges(*r.copy, *r.live, count);
-    EXPECT_EQ(+r.copy->entries[9].dirty, kPeTexture | kPeWord20);
-    r.live->entries[9].word20 = 6;
-    r.live->entries[9].dirty = kPeWord20;
+    EXPECT_EQ(+r.copy->entries[9].dirty, kPeTexture | kPeBorder);
+    r.live->entries[9].border = 6;
+    r.live->entries[9].dirty = kPeBorder;
     r.live->dirty = kPpsStages;
     TakeMarked(*r.copy, *r.live, count);
-    EXPECT_EQ(+r.copy->entries[9].word20, 6u);
+    EXPECT_EQ(+r.copy->entries[9].border, 6u);
   }
   // Entries at and past the count are left alone.
   Records r;
-  r.live->entries[4].word20 = 5;
+  r.live->entries[4].border = 5;
   TakeChanges(*r.copy, *r.live, 4);
-  EXPECT_EQ(+r.copy->entries[4].word20, 0u);
+  EXPECT_EQ(+r.copy->entries[4].border, 0u);
   EXPECT_EQ(+r.copy->stageDirty, kPeTexture);
 }
 
@@ -227,25 +228,25 @@ TEST(PixelPipelineRecord, TakeMarkedCopiesOnlyTheMarkedGroups) {
   for (uint32_t i = 0; i < kPipelineConstants; ++i) SetConstant(live, i, 1.0f + i);
   live.entries[0].textureA = 2;
   live.entries[0].textureB = 77;
-  live.entries[0].word20 = 4;
-  live.entries[0].block80[0] = 8;
-  live.entries[0].word120 = 3;
+  live.entries[0].border = 4;
+  live.entries[0].textureFactor[0] = 8;
+  live.entries[0].transformFlags = 3;
   live.entries[1].textureB = 78;
-  live.entries[1].block96[1] = 0.5f;
-  live.entries[0].dirty = kPeTexture | kPeBlock80;
-  live.entries[1].dirty = kPeBlock96;
+  live.entries[1].bumpEnvironment[1] = 0.5f;
+  live.entries[0].dirty = kPeTexture | kPeTextureFactor;
+  live.entries[1].dirty = kPeBumpEnvironment;
   live.dirty = kPpsConstants | kPpsStageMask;
   live.dirtyConstants = (1u << 2) | (1u << 15);
-  live.stageDirty = kPeTexture | kPeBlock80 | kPeBlock96;
+  live.stageDirty = kPeTexture | kPeTextureFactor | kPeBumpEnvironment;
 
   TakeMarked(copy, live, 2);
   EXPECT_EQ(+copy.entries[0].textureA, 2u);
   EXPECT_EQ(+copy.entries[0].textureB, 77u);
-  EXPECT_EQ(+copy.entries[0].block80[0], 8u);
-  EXPECT_EQ(+copy.entries[0].word20, 0u);
-  EXPECT_EQ(+copy.entries[0].word120, 0u);
+  EXPECT_EQ(+copy.entries[0].textureFactor[0], 8u);
+  EXPECT_EQ(+copy.entries[0].border, 0u);
+  EXPECT_EQ(+copy.entries[0].transformFlags, 0u);
   EXPECT_EQ(+copy.entries[1].textureB, 78u);  // the handle word always
-  EXPECT_EQ(+copy.entries[1].block96[1], 0.5f);
+  EXPECT_EQ(+copy.entries[1].bumpEnvironment[1], 0.5f);
   EXPECT_EQ(+copy.options, 0u);
   EXPECT_EQ(+copy.stageMask, 0x7u);
   for (uint32_t i = 0; i < kPipelineConstants; ++i) {
@@ -255,7 +256,7 @@ TEST(PixelPipelineRecord, TakeMarkedCopiesOnlyTheMarkedGroups) {
   EXPECT_EQ(+copy.dirty, live.dirty);
   EXPECT_EQ(+copy.dirtyConstants, live.dirtyConstants);
   EXPECT_EQ(+copy.stageDirty, live.stageDirty);
-  EXPECT_EQ(+copy.entries[1].dirty, kPeBlock96);
+  EXPECT_EQ(+copy.entries[1].dirty, kPeBumpEnvironment);
 
   // The option word goes with any of bits 4-6, the block with bit 1.
   live.dirty = kPpsOptionBits12 | kPpsConstantBlock;

@@ -363,7 +363,7 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   // An emission without the constants marked (a matrix value of entry 0)
   // writes the images without them; the next constant change writes every
   // stage's image again with its constants.
-  live->entries[0].block96[4] = 2.0f;
+  live->entries[0].bumpEnvironment[4] = 2.0f;
   commit();
   EXPECT_TRUE(written[0]);
   EXPECT_EQ(program->images[0].flags & kImageConstantsPresent, 0u);
@@ -389,10 +389,10 @@ TEST_F(Programs, AConstantChangeReachesTheImagesOfTheStagesThatReadIt) {
   // An emission without the constants marked writes the ordinary stages
   // without them; a second one writes nothing: every image stands as such
   // an emission writes it.
-  live->entries[0].block96[4] = 3.0f;
+  live->entries[0].bumpEnvironment[4] = 3.0f;
   commit();
   for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(written[i], i < 5) << i;
-  live->entries[0].block96[4] = 4.0f;
+  live->entries[0].bumpEnvironment[4] = 4.0f;
   commit();
   for (uint32_t i = 0; i < 6; ++i) EXPECT_FALSE(written[i]) << i;
 }
@@ -450,7 +450,7 @@ TEST_F(Programs, UnitParameterFields) {
   live->entries[0].lodRange[0] = 1.0f;
   live->entries[0].lodRange[1] = 20.0f;
   const float bias = -1.0f;
-  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &bias, 4);
+  memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, lodBias), &bias, 4);
   program->units[0].sizes[0] = 0x4000 | 100;
   program->units[0].sizes[1] = 0xC000 | 50;
   program->units[0].sizes[2] = 0x1000 | 256;
@@ -486,7 +486,7 @@ TEST_F(Programs, LodAndBiasChangesReachTheUnitCommitAfterCommit) {
     SCOPED_TRACE(testing::Message() << s.lod0 << " " << s.lod1 << " " << s.bias);
     live->entries[0].lodRange[0] = s.lod0;
     live->entries[0].lodRange[1] = s.lod1;
-    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, pair), &s.bias, 4);
+    memcpy(reinterpret_cast<uint8_t*>(&live->entries[0]) + offsetof(PipelineStageEntry, lodBias), &s.bias, 4);
     ASSERT_TRUE(program->Commit(0, *live, target, cache->caps));
     const uint32_t* w = target->textureUnits.units[0].words;
     EXPECT_EQ(w[2] >> 10 & 0xFF, LodField(s.lod0));
@@ -1136,6 +1136,93 @@ TEST_F(Programs, TheRenderStateSelectsThroughTheCache) {
   EXPECT_FALSE(state.Apply());
   EXPECT_NE(state.pixel.dirty, 0u);
   EXPECT_EQ(state.drawEmitter, NoOpEmitter3d);
+}
+
+// ---- The texture walk of a selection -----------------------------------------------------------
+
+TEST_F(Programs, TheTextureWalkStopsAtItsMarksAndRefusesWhatTheEngineCannotSample) {
+  std::vector<uint32_t> handles;
+  for (int i = 0; i < 6; ++i) {
+    Surface3d* t = Texture(8, 8);
+    ASSERT_NE(t, nullptr);
+    ASSERT_GE(t->Placement(), 2u);
+    handles.push_back(t->resourceHandle);
+  }
+  Surface3d* system = Texture(8, 8);
+  ASSERT_NE(system, nullptr);
+  system->SetPlacement(1);
+  const uint32_t free = system->resourceHandle + 1;  // inside the table, no surface
+  ASSERT_EQ(table->Get(1, free), nullptr);
+  constexpr uint32_t kReset = 1, kBound = 0;  // the colour operation: at its reset mark, or past it
+  // Entry words: the colour operation, the handle's kind, the handle, the second colour argument.
+  struct Entry {
+    uint32_t colourOp, kind, handle, colourArg1;
+  };
+  const Entry good = {kBound, 1, handles[0], 0};
+  const Entry bad = {kBound, 7, handles[0], 0};  // a kind that names no table
+  const Entry empty = {kBound, 1, 0, 0};
+  const Entry end = {kBound, 1, 0, 2};
+  auto texture = [&](uint32_t i) { return Entry{kBound, 1, handles[i], 0}; };
+  const struct {
+    const char* name;
+    std::vector<Entry> entries;  // the rest stay at their reset values
+    bool usable;
+  } cases[] = {
+      {"a reset state", {}, true},
+      {"the first entry at its mark ends the walk at once", {{kReset, 7, handles[0], 0}, bad}, true},
+      {"a later entry at its mark ends it", {good, good, {kReset, 7, 1, 0}, bad}, true},
+      {"an entry without a texture whose second colour argument is 2 ends it", {good, end, bad}, true},
+      {"one whose second colour argument is not 2 goes on", {good, empty, bad}, false},
+      {"the second colour argument ends the walk only without a texture", {good, {kBound, 1, handles[1], 2}, bad}, false},
+      {"a kind other than 0, 1 or 2", {good, bad}, false},
+      {"a handle outside its table", {{kBound, 1, 60000, 0}}, false},
+      {"a handle that names no surface", {{kBound, 1, free, 0}}, false},
+      {"a surface the engine cannot reach", {good, {kBound, 1, system->resourceHandle, 0}}, false},
+      {"four textures", {texture(0), texture(1), texture(2), texture(3)}, true},
+      {"five textures", {texture(0), texture(1), texture(2), texture(3), texture(4)}, false},
+      {"eight entries at most", {empty, empty, empty, empty, empty, empty, empty, empty, bad}, true},
+  };
+  for (const auto& c : cases) {
+    live->Reset(context);
+    for (size_t i = 0; i < c.entries.size(); ++i) {
+      PipelineStageEntry& e = live->entries[i];
+      e.colourOp = c.entries[i].colourOp;
+      e.textureA = c.entries[i].kind;
+      e.textureB = c.entries[i].handle;
+      e.colourArgs[1] = c.entries[i].colourArg1;
+    }
+    EXPECT_EQ(cache->CanUseTextures(*live), c.usable) << c.name;
+  }
+}
+
+TEST_F(Programs, ASelectionWhoseTexturesCannotBeUsedSelectsNothing) {
+  Surface3d* texture = Texture(16, 16);
+  ASSERT_NE(texture, nullptr);
+  auto d = Description(1, 1);
+  live->description = d.get();
+  live->dirty = kPpsProgram;
+  live->entries[0].colourOp = 0;
+  live->entries[0].textureA = 1;
+  live->entries[0].textureB = texture->resourceHandle;
+  live->entries[1].colourArgs[1] = 2;
+  ASSERT_TRUE(cache->Select(*live, target));
+  PixelProgram* selected = cache->current;
+  ASSERT_NE(selected, nullptr);
+  // Moved where the engine cannot sample it: the selection fails before
+  // any program is looked up, built or committed.
+  const uint32_t placement = texture->Placement();
+  texture->SetPlacement(1);
+  auto other = Description(2, 1);
+  live->description = other.get();
+  live->dirty = kPpsProgram;
+  const size_t keyed = cache->programsByKey.size();
+  EXPECT_FALSE(cache->Select(*live, target));
+  EXPECT_EQ(cache->current, selected);
+  EXPECT_EQ(cache->programsByKey.size(), keyed);
+  EXPECT_EQ(cache->committed, 0);
+  texture->SetPlacement(placement);
+  EXPECT_TRUE(cache->Select(*live, target));
+  EXPECT_NE(cache->current, selected);
 }
 
 }  // namespace

@@ -494,4 +494,57 @@ TEST_F(DirectTest, EachPortWaitGivesUpOneReadPastItsBound) {
   EXPECT_TRUE(glue.Logged("vertex program: pending submissions"));
 }
 
+// A batch the engine has not finished may still run a detached program's
+// code: its slots are taken by nothing else until the engine passes the tag
+// of the last batch that used it, whether that batch was sealed before the
+// detach or is the one being built.
+TEST_F(BuilderTest, ADetachedProgramsSlotsWaitForTheEngineToPassItsLastBatch) {
+  RingFrom(100);
+  VertexProgram* sealed = Program(2 * 1536, 1);
+  ASSERT_NE(B()->MakeResident(sealed, false, 0, nullptr), 0u);
+  ASSERT_EQ(sealed->firstSlot, 100u);
+  const std::vector<uint8_t> sealedCode(sealed->code, sealed->code + sealed->codeSize);
+  const uint32_t first = TakeNextTag(SharedLocked());
+  B()->SealBatchTag(first);
+  EngineAt(first - 8);  // the engine is behind the batch
+  B()->DetachProgram(sealed, nullptr);
+  EXPECT_EQ(B()->slots[100].program, nullptr);
+  EXPECT_EQ(sealed->resident, 0);
+  B()->ringHead = 100;
+  VertexProgram* next = Program(1536, 2);
+  ASSERT_NE(B()->MakeResident(next, false, 0, nullptr), 0u);
+  EXPECT_EQ(next->firstSlot, 102u) << "the detached run is passed over";
+  EXPECT_EQ(memcmp(B()->slot0Cpu + 100 * kSlotBytes, sealedCode.data(), sealedCode.size()), 0);
+
+  // Detached while the batch being built uses it: its slots wait for the
+  // tag that batch is sealed with.
+  VertexProgram* building = Program(1536, 3);
+  B()->ringHead = 200;
+  ASSERT_NE(B()->MakeResident(building, false, 0, nullptr), 0u);
+  ASSERT_EQ(building->firstSlot, 200u);
+  const std::vector<uint8_t> buildingCode(building->code, building->code + building->codeSize);
+  B()->DetachProgram(building, nullptr);
+  B()->ringHead = 200;
+  VertexProgram* third = Program(1536, 4);
+  ASSERT_NE(B()->MakeResident(third, false, 0, nullptr), 0u);
+  EXPECT_EQ(third->firstSlot, 201u);
+  const uint32_t second = TakeNextTag(SharedLocked());
+  B()->SealBatchTag(second);
+  EngineAt(first);  // the first batch is done, the second is not
+  B()->ringHead = 200;
+  VertexProgram* fourth = Program(1536, 5);
+  ASSERT_NE(B()->MakeResident(fourth, false, 0, nullptr), 0u);
+  EXPECT_EQ(fourth->firstSlot, 202u);
+  EXPECT_EQ(memcmp(B()->slot0Cpu + 200 * kSlotBytes, buildingCode.data(), buildingCode.size()), 0);
+
+  // The engine passed both batches: the slots are free again.
+  EngineAt(second);
+  for (const uint32_t slot : {100u, 200u}) {
+    B()->ringHead = slot;
+    VertexProgram* p = Program(1536, 6 + slot);
+    ASSERT_NE(B()->MakeResident(p, false, 0, nullptr), 0u) << slot;
+    EXPECT_EQ(p->firstSlot, slot);
+  }
+}
+
 }  // namespace

@@ -157,6 +157,8 @@ class TnlTest : public ktest::StartedBoard {
     return setup->Update(block.get(), &fetch, &hw);
   }
   const float* F(uint32_t c) { return setup->F(c); }
+  void Settle();
+  bool AllChangesTaken() const;
   const float* S(uint32_t c) { return setup->S(c); }
   // Constants c..c+3 as the matrix m (component r of constant c + i is
   // m(r, i)).
@@ -536,7 +538,106 @@ TEST_F(TnlTest, TheColourScaleFollowsTheLargestComponent) {
 
 // ---- The update pass -----------------------------------------------------------------------
 
+// What one step of the pass produces, seen from outside: a value that the
+// step alone writes is spoiled before a pass, and the step ran when the
+// pass set it right again.
+struct StepProbe {
+  const char* step;
+  std::function<void(TnlTest&)> spoil;
+  std::function<bool(TnlTest&)> setRight;
+};
+
+const std::vector<StepProbe>& StepProbes() {
+  static const std::vector<StepProbe> probes = {
+      {"stage analysis", [](TnlTest& t) { t.hw.stageCount = 99; }, [](TnlTest& t) { return t.hw.stageCount == 1; }},
+      {"coordinate values", [](TnlTest& t) { t.setup->F(373)[1] = 77; },
+       [](TnlTest& t) { return t.F(373)[1] == 0.0f; }},
+      {"constant 333", [](TnlTest& t) { t.setup->F(333)[1] = 77; }, [](TnlTest& t) { return t.F(333)[1] == 0.0f; }},
+      {"input layout", [](TnlTest& t) { t.setup->SelectInputLayout(kLayoutRhw); },
+       [](TnlTest& t) { return t.setup->currentLayout->key[0] == kLayout[0]; }},
+      {"coordinate controls", [](TnlTest& t) { t.hw.clipFallback = 1; },
+       [](TnlTest& t) { return t.hw.clipFallback == 0; }},
+      {"vertex fog", [](TnlTest& t) { t.hw.vertexControl |= 0x20; },
+       [](TnlTest& t) { return (t.hw.vertexControl & 0x20) == 0; }},
+      {"factor", [](TnlTest& t) { t.setup->F(341)[3] = 77; }, [](TnlTest& t) { return t.F(341)[3] == 0.0f; }},
+      {"routing", [](TnlTest& t) { t.hw.routing ^= 0xF; }, [](TnlTest& t) { return (t.hw.routing & 0xF) == 3; }},
+      {"vertex blend", [](TnlTest& t) { t.setup->key.blendCount = 4; },
+       [](TnlTest& t) { return t.setup->key.blendCount == 1; }},
+      {"primitive", [](TnlTest& t) { t.setup->key.primitiveKind = 3; },
+       [](TnlTest& t) { return t.setup->key.primitiveKind == 5; }},
+      {"stipple", [](TnlTest& t) { t.setup->key.flags6 |= 0x10; },
+       [](TnlTest& t) { return (t.setup->key.flags6 & 0x10) == 0; }},
+      {"point attenuation", [](TnlTest& t) { t.setup->F(370)[0] = 77; },
+       [](TnlTest& t) { return t.F(370)[0] == 0.0f; }},
+      {"depth offset", [](TnlTest& t) { t.hw.offsetEnable = 1; }, [](TnlTest& t) { return t.hw.offsetEnable == 0; }},
+      {"point size", [](TnlTest& t) { t.setup->F(370)[3] = 77; }, [](TnlTest& t) { return t.F(370)[3] != 77.0f; }},
+      {"guard band", [](TnlTest& t) { t.setup->guardBand[0] = 0; },
+       [](TnlTest& t) { return t.setup->guardBand[0] == 8160.0f; }},
+      {"fill", [](TnlTest& t) { t.hw.fill = 1; }, [](TnlTest& t) { return t.hw.fill == 0; }},
+      {"specular", [](TnlTest& t) { t.hw.specular = 1; }, [](TnlTest& t) { return t.hw.specular == 0; }},
+      {"two-sided lighting", [](TnlTest& t) { t.hw.twoSide = 1; }, [](TnlTest& t) { return t.hw.twoSide == 0; }},
+      {"global ambient flag", [](TnlTest& t) { t.setup->globalAmbientFlag = 1; },
+       [](TnlTest& t) { return t.setup->globalAmbientFlag == 0; }},
+      {"material flags", [](TnlTest& t) { t.setup->ambientFlag = 1; },
+       [](TnlTest& t) { return t.setup->ambientFlag == 0; }},
+      {"cull", [](TnlTest& t) { t.hw.cull = 2; }, [](TnlTest& t) { return t.hw.cull == 0; }},
+      {"material sources", [](TnlTest& t) { t.setup->F(312)[0] = 77; },
+       [](TnlTest& t) { return t.F(312)[0] == 0.0f; }},
+      {"light collection", [](TnlTest& t) { t.setup->enabledLights = 7; },
+       [](TnlTest& t) { return t.setup->enabledLights == 0; }},
+      {"texture matrices", [](TnlTest& t) { t.setup->F(313)[0] = 77; },
+       [](TnlTest& t) { return t.F(313)[0] != 77.0f; }},
+      {"screen mapping", [](TnlTest& t) { t.setup->F(352)[3] = 77; },
+       [](TnlTest& t) { return t.F(352)[3] == 1.0f; }},
+      {"transform enable", [](TnlTest& t) { t.hw.transformEnable = 0; },
+       [](TnlTest& t) { return t.hw.transformEnable == 1; }},
+      {"lighting flags", [](TnlTest& t) { t.setup->key.flags5 |= 0x01; },
+       [](TnlTest& t) { return (t.setup->key.flags5 & 0x01) == 0; }},
+      {"light constants", [](TnlTest& t) { t.setup->lightPath = kPathSpotFalloff; },
+       [](TnlTest& t) { return t.setup->lightPath == 0; }},
+      {"programs", [](TnlTest& t) { TnlSetup::SetSlot(&t.hw.transformPrograms[1], nullptr); },
+       [](TnlTest& t) { return t.hw.transformPrograms[1].program != nullptr; }},
+      // Every pass past the matrices writes the program header.
+      {"program header", [](TnlTest& t) { t.setup->programHeader[4] = 0; },
+       [](TnlTest& t) { return t.setup->programHeader[4] == 0x3F803F80u; }},
+  };
+  return probes;
+}
+
+const StepProbe& Probe(const char* step) {
+  for (const StepProbe& p : StepProbes())
+    if (strcmp(p.step, step) == 0) return p;
+  ADD_FAILURE() << "no probe " << step;
+  return StepProbes().front();
+}
+
+// A set-up whose every step has run, with one coordinate set that carries
+// a texture matrix, so that each probe has something to set right.
+void TnlTest::Settle() {
+  block->texCoords.setCount = 1;
+  block->texCoords.sets[0] = {0, 2};
+  setup = Make();
+  ASSERT_TRUE(Full());
+}
+
+bool TnlTest::AllChangesTaken() const {
+  return block->transformDirty == 0 && block->matrixDirty == 0 && block->worldDirty == 0 &&
+         block->texCoords.dirty == 0 && block->texCoords.dirty1 == 0 && block->fog.dirty == 0 &&
+         block->third.dirty == 0 && block->viewportGroup.dirty == 0;
+}
+
 TEST_F(TnlTest, NothingDirtyWritesNothingAndBindsNothing) {
+  // No step runs: the pass stops after the matrices (which find nothing to
+  // write).
+  for (const StepProbe& p : StepProbes()) {
+    SCOPED_TRACE(p.step);
+    Settle();
+    p.spoil(*this);
+    ASSERT_TRUE(Pass(0));
+    EXPECT_FALSE(p.setRight(*this));
+    EXPECT_TRUE(AllChangesTaken());
+  }
+  setup = Make();
   ASSERT_TRUE(Full());
   setup->fixedImage.FoldSent();
   for (VecConstShadow* img : {&setup->fixedImage, &setup->shaderImage}) {
@@ -547,7 +648,6 @@ TEST_F(TnlTest, NothingDirtyWritesNothingAndBindsNothing) {
   const TnlStateRecord recordBefore = record;
   hw.dirtyR1 = hw.dirtyR2 = 0;
   ASSERT_TRUE(Pass(0));
-  EXPECT_EQ(setup->stepsRun, (uint64_t{1} << 2) | (uint64_t{1} << 33));
   EXPECT_EQ(setup->fixedImage.dirtySummary, 0u);
   EXPECT_EQ(hw.dirtyR1, 0);
   EXPECT_EQ(hw.dirtyR2, 0);
@@ -556,47 +656,84 @@ TEST_F(TnlTest, NothingDirtyWritesNothingAndBindsNothing) {
   EXPECT_EQ(memcmp(&record, &recordBefore, sizeof record), 0);
 }
 
-TEST_F(TnlTest, EachTriggerRunsTheStepsThatNameIt) {
-  ASSERT_TRUE(Full());
+TEST_F(TnlTest, EachChangeRunsTheStepsThatFollowIt) {
+  // For each change, the steps named must set their spoiled value right
+  // and the steps listed after them must leave theirs alone; the pass
+  // takes every change.
+  auto expectSteps = [&](const std::function<void()>& change, const std::vector<const char*>& run,
+                         const std::vector<const char*>& never) {
+    for (const auto& [steps, ran] : {std::pair{run, true}, std::pair{never, false}}) {
+      for (const char* step : steps) {
+        SCOPED_TRACE(step);
+        Settle();
+        const StepProbe& p = Probe(step);
+        p.spoil(*this);
+        change();
+        EXPECT_EQ(p.setRight(*this), ran);
+        EXPECT_TRUE(AllChangesTaken());
+      }
+    }
+  };
   struct Case {
     const char* name;
     uint32_t t, m, w, x0, x1, g, h, v;
-    std::vector<int> steps;  // steps that must run
-    std::vector<int> never;  // steps that must not
+    std::vector<const char*> run, never;
   } cases[] = {
-      {"X0 bit 1: the texture values", 0, 0, 0, 2, 0, 0, 0, 0, {4}, {3, 5, 7, 8, 12, 14, 23, 29}},
-      {"X0 bit 0: the coordinate controls", 0, 0, 0, 1, 0, 0, 0, 0, {7}, {4, 8, 14}},
-      {"H bit 0: constant 333", 0, 0, 0, 0, 0, 0, 1, 0, {5}, {4, 7, 8, 14, 16}},
-      {"H bit 3: the point size and programs", 0, 0, 0, 0, 0, 0, 8, 0, {16, 30}, {5, 14}},
-      {"G bit 0: fog and the lighting flags", 0, 0, 0, 0, 0, 1, 0, 0, {8, 27}, {4, 14}},
-      {"V bit 10: point attenuation, size, mapping", 0, 0, 0, 0, 0, 0, 0, 0x400, {14, 16, 25}, {8, 12}},
-      {"V bit 1: the depth offset", 0, 0, 0, 0, 0, 0, 0, 2, {15}, {14, 16, 25}},
-      {"X1 bit 0: stages, guard band, routing", 0, 0, 0, 0, 1, 0, 0, 0, {3, 10, 17, 24, 26}, {12, 14}},
-      {"T0 bit 0: the primitive kind", kVxPrimitiveMode, 0, 0, 0, 0, 0, 0, 0, {12, 13}, {14, 24}},
-      {"T0 bit 7: the fill mode", kVxFillMode, 0, 0, 0, 0, 0, 0, 0, {12, 15, 16, 26, 30}, {14, 24}},
-      {"T2 bit 1: the factor and blending", 2u << 16, 0, 0, 0, 0, 0, 0, 0, {9, 11}, {12, 14}},
-      {"T2 bit 2: the point group", kVxPoint, 0, 0, 0, 0, 0, 0, 0, {14, 16, 17, 26, 27, 30}, {12, 24}},
-      {"M bit 1: the projection", 0, 2, 0, 0, 0, 0, 0, 0, {2}, {12, 24}},
-      {"M bit 2: texture matrix 0", 0, 4, 0, 0, 0, 0, 0, 0, {24}, {12, 14}},
-      {"T0 bit 3: the coordinate matrices", 8, 0, 0, 0, 0, 0, 0, 0, {2}, {24}},
-      {"T1 bit 0: the specular bit", 0x100, 0, 0, 0, 0, 0, 0, 0, {18}, {12, 19}},
-      {"T1 bit 4: two sides, cull, lighting", 0x1000, 0, 0, 0, 0, 0, 0, 0, {19, 21, 27}, {12, 18}},
-      {"T1 bit 5: the global ambient", 0x2000, 0, 0, 0, 0, 0, 0, 0, {20, 22}, {12, 19}},
+      {"texture-coordinate values", 0, 0, 0, kTcValues, 0, 0, 0, 0, {"coordinate values"},
+       {"stage analysis", "constant 333", "coordinate controls", "vertex fog", "primitive", "point attenuation",
+        "light collection", "light constants"}},
+      {"texture-coordinate flags", 0, 0, 0, kTcFlags, 0, 0, 0, 0, {"coordinate controls"},
+       {"coordinate values", "vertex fog", "point attenuation"}},
+      {"the third group's constant", 0, 0, 0, 0, 0, 0, kThConstant, 0, {"constant 333"},
+       {"coordinate values", "coordinate controls", "vertex fog", "point attenuation", "point size"}},
+      {"the third group's point size", 0, 0, 0, 0, 0, 0, kThPointSize, 0, {"point size", "programs"},
+       {"constant 333", "point attenuation"}},
+      {"vertex fog", 0, 0, 0, 0, 0, kVfgFog, 0, 0, {"vertex fog", "lighting flags"},
+       {"coordinate values", "point attenuation"}},
+      {"the viewport's scale", 0, 0, 0, 0, 0, 0, 0, kVpScale, {"point attenuation", "point size", "screen mapping"},
+       {"vertex fog", "primitive"}},
+      {"the viewport's depth", 0, 0, 0, 0, 0, 0, 0, kVpDepth, {"depth offset"},
+       {"point attenuation", "point size", "screen mapping"}},
+      {"the coordinate sets", 0, 0, 0, 0, kTcSets, 0, 0, 0,
+       {"stage analysis", "routing", "guard band", "texture matrices", "transform enable"},
+       {"primitive", "point attenuation"}},
+      {"the primitive kind", kVxPrimitiveMode, 0, 0, 0, 0, 0, 0, 0, {"primitive", "stipple"},
+       {"point attenuation", "texture matrices"}},
+      {"the fill mode", kVxFillMode, 0, 0, 0, 0, 0, 0, 0,
+       {"primitive", "depth offset", "point size", "fill", "transform enable", "programs"},
+       {"point attenuation", "texture matrices"}},
+      {"vertex blending", kVxVertexBlend, 0, 0, 0, 0, 0, 0, 0, {"factor", "vertex blend"},
+       {"primitive", "point attenuation"}},
+      {"the point group", kVxPoint, 0, 0, 0, 0, 0, 0, 0,
+       {"point attenuation", "point size", "guard band", "transform enable", "lighting flags", "programs"},
+       {"primitive", "texture matrices", "fill"}},
+      {"the projection alone: matrices only", 0, kMxProjection, 0, 0, 0, 0, 0, 0, {},
+       {"program header", "primitive", "texture matrices"}},
+      {"texture matrix 0", 0, 1u << kMxTextureShift, 0, 0, 0, 0, 0, 0, {"texture matrices", "program header"},
+       {"primitive", "point attenuation"}},
+      {"texture transforms alone: matrices only", kVxTextureTransforms, 0, 0, 0, 0, 0, 0, 0, {},
+       {"program header", "texture matrices"}},
+      {"the shade mode", kVxShadeMode, 0, 0, 0, 0, 0, 0, 0, {"specular"}, {"primitive", "two-sided lighting"}},
+      {"lighting", kVxLighting, 0, 0, 0, 0, 0, 0, 0, {"two-sided lighting", "cull", "lighting flags"},
+       {"primitive", "specular"}},
+      {"the global ambient", kVxAmbient, 0, 0, 0, 0, 0, 0, 0, {"global ambient flag", "material sources"},
+       {"primitive", "two-sided lighting"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    block->texCoords.dirty = c.x0;
-    block->texCoords.dirty1 = c.x1;
-    block->fog.dirty = c.g;
-    block->third.dirty = c.h;
-    block->viewportGroup.dirty = c.v;
-    // The apply step forces the pass for any change it tracks: group words
-    // alone would take the matrices-only path.
-    setup->force = c.t == 0 && c.m == 0 ? 1 : 0;
-    ASSERT_TRUE(Pass(c.t, c.m, c.w));
-    for (int s : c.steps) EXPECT_NE(setup->stepsRun >> s & 1, 0u) << "step " << s;
-    for (int s : c.never) EXPECT_EQ(setup->stepsRun >> s & 1, 0u) << "step " << s;
-    EXPECT_NE(setup->stepsRun >> 33 & 1, 0u);
+    expectSteps(
+        [&] {
+          block->texCoords.dirty = c.x0;
+          block->texCoords.dirty1 = c.x1;
+          block->fog.dirty = c.g;
+          block->third.dirty = c.h;
+          block->viewportGroup.dirty = c.v;
+          // The apply step forces the pass for any change it tracks: group
+          // words alone would take the matrices-only path.
+          setup->force = c.t == 0 && c.m == 0 ? 1 : 0;
+          ASSERT_TRUE(Pass(c.t, c.m, c.w));
+        },
+        c.run, c.never);
   }
   // Key dirty bits left by what ran between passes (a mode change, a
   // layout) are taken by the next forced pass.
@@ -604,23 +741,30 @@ TEST_F(TnlTest, EachTriggerRunsTheStepsThatNameIt) {
     const char* name;
     uint32_t byte;
     uint8_t bit;
-    std::vector<int> steps, never;
+    std::vector<const char*> run, never;
   } keyCases[] = {
-      {"byte 0 bit 7: blend count", 0, 0x80, {13, 26, 30}, {12, 14, 19}},
-      {"byte 0 bit 4: class", 0, 0x10, {15, 16, 17, 19, 21, 26, 27, 30}, {12, 14}},
-      {"byte 0 bit 1: spot lights", 0, 0x02, {27}, {12, 15, 16, 19}},
-      {"byte 1 bit 6: clip planes", 1, 0x40, {27, 30}, {12, 16}},
-      {"byte 3 bit 5: kind 2", 3, 0x20, {30}, {12, 16, 27}},
-      {"byte 3 bit 2: stage summary", 3, 0x04, {27}, {12, 16, 30}},
+      {"blend count", 0, kKd0BlendCount, {"stipple", "transform enable", "programs"},
+       {"primitive", "point attenuation", "two-sided lighting"}},
+      {"class", 0, kKd0Class,
+       {"depth offset", "point size", "guard band", "fill", "two-sided lighting", "cull", "transform enable",
+        "lighting flags", "programs"},
+       {"primitive", "point attenuation"}},
+      {"spot lights", 0, kKd0SpotLights, {"lighting flags"},
+       {"primitive", "depth offset", "point size", "two-sided lighting"}},
+      {"clip planes", 1, kKd1ClipCount, {"lighting flags", "programs"}, {"primitive", "point size"}},
+      {"kind 2", 3, kKd3Kind2, {"programs"}, {"primitive", "point size", "lighting flags"}},
+      {"stage summary", 3, kKd3StageSummaryA, {"lighting flags"}, {"primitive", "point size", "programs"}},
   };
   for (const auto& k : keyCases) {
     SCOPED_TRACE(k.name);
-    setup->key.keyDirty[k.byte] |= k.bit;
-    setup->force = 1;
-    ASSERT_TRUE(Pass(0));
-    for (int s : k.steps) EXPECT_NE(setup->stepsRun >> s & 1, 0u) << "step " << s;
-    for (int s : k.never) EXPECT_EQ(setup->stepsRun >> s & 1, 0u) << "step " << s;
-    EXPECT_EQ(setup->key.keyDirty[k.byte], 0) << "taken by the pass";
+    expectSteps(
+        [&] {
+          setup->key.keyDirty[k.byte] |= k.bit;
+          setup->force = 1;
+          ASSERT_TRUE(Pass(0));
+          EXPECT_EQ(setup->key.keyDirty[k.byte], 0) << "taken by the pass";
+        },
+        k.run, k.never);
   }
 }
 
@@ -674,6 +818,27 @@ TEST_F(TnlTest, PointSizeStippleAndTheRasterTables) {
   // A kind beyond the table: no class, no draw.
   block->control = 13 | 3u << 4;
   EXPECT_FALSE(Full());
+}
+
+// A change of the fill mode alone (as the render state sends it) reaches
+// the hardware fill field, also between points and solid fill, which
+// change neither the class nor, at a point size of 1, the point program.
+TEST_F(TnlTest, TheFillFieldFollowsEveryFillModeChange) {
+  const struct {
+    uint32_t from, to;
+    uint8_t fill;
+  } cases[] = {{1, 3, 0}, {3, 1, 2}, {3, 2, 1}, {2, 1, 2}, {1, 2, 1}, {2, 3, 0}};
+  for (const auto& c : cases) {
+    setup = Make();
+    block->control = 5 | c.from << 4;  // a triangle list
+    ASSERT_TRUE(Full());
+    ASSERT_EQ(hw.pointProgram, 0) << "a point size of 1 needs no point program";
+    block->control = 5 | c.to << 4;
+    hw.dirtyR2 = 0;
+    ASSERT_TRUE(Pass(kVxFillMode));
+    EXPECT_EQ(hw.fill, c.fill) << c.from << " to " << c.to;
+    EXPECT_NE(hw.dirtyR2 & kVeR2Registers, 0) << c.from << " to " << c.to;
+  }
 }
 
 TEST_F(TnlTest, CullAndTwoSidedLighting) {
@@ -839,7 +1004,6 @@ TEST_F(TnlTest, ShaderModeBindsFixedProgramTwoAndTheOtherImageAndBack) {
   setup->SetFixedFunctionForTest(false);
   setup->force = 1;
   ASSERT_TRUE(Pass(0));
-  EXPECT_NE(setup->stepsRun >> 32 & 1, 0u);
   EXPECT_EQ(hw.fixedProgram.program, B()->GetFixedProgram(2, 0));
   EXPECT_EQ(hw.fixedParameters, setup->shaderBlock);
   EXPECT_EQ(hw.fixedParameterCount, 24u);
@@ -1018,6 +1182,88 @@ TEST_F(TnlTest, TheBoardHoldsTheBoundImageAfterEveryPass) {
           << "step " << step << " constant " << c;
     }
   }
+}
+
+// ---- Vertex shaders made from a declaration ---------------------------------------------------
+
+// A shader's words: its handle, the declaration's two unread words and its
+// program word, then the tokens (stream 0: position as three floats, the
+// diffuse colour packed).
+std::vector<uint32_t> ShaderWords(uint32_t handle, uint32_t program) {
+  return {handle, 0xAAAA, 0xBBBB, program, 1u << 29 | 0, 2u << 29 | 2u << 16 | 0, 2u << 29 | 4u << 16 | 5,
+          0xE0000000};
+}
+
+TEST_F(TnlTest, ACreatedVertexShaderIsALayoutEntryTheShaderLookUpDoesNotFind) {
+  const uint32_t key[6] = {7, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  const std::vector<uint32_t> words = ShaderWords(7, 0);
+  ASSERT_EQ(setup->CreateVertexShader(words.data(), words.size()), 0u);
+  EXPECT_EQ(setup->entryCount, 1u);
+  VertexShaderEntry* entry = setup->FindInputLayout(key);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->layoutFlag, 1);
+  EXPECT_EQ(entry->handle, 7u);
+  EXPECT_EQ(setup->FindVertexShader(7), nullptr) << "it carries the layout flag";
+  // Its format is the declaration's, and its descriptors the format's
+  // present elements: the position at word 0, the colour at word 3.
+  ASSERT_NE(entry->format, nullptr);
+  VertexFormat parsed;
+  ASSERT_EQ(parsed.FromDeclaration(words.data() + 1, words.size() - 1), 0u);
+  EXPECT_EQ(entry->format->kind, uint32_t{kVtxFormatDeclaration});
+  EXPECT_EQ(memcmp(entry->format->elements, parsed.elements, sizeof parsed.elements), 0);
+  EXPECT_EQ(entry->format->streamOffset[0], 16u);
+  ASSERT_EQ(entry->descriptorCount, 2u);
+  EXPECT_EQ(entry->descriptors[0] & 0xFF, 0u);
+  EXPECT_EQ(entry->descriptors[1] & 0xFF, 3u);
+  EXPECT_EQ(entry->program, nullptr) << "no function, no program";
+  // The same handle again replaces it: the handle names one entry.
+  ASSERT_EQ(setup->CreateVertexShader(words.data(), words.size()), 0u);
+  EXPECT_EQ(setup->entryCount, 1u);
+  EXPECT_NE(setup->FindInputLayout(key), nullptr);
+  setup->DeleteVertexShader(7);
+  EXPECT_EQ(setup->FindInputLayout(key), nullptr);
+  EXPECT_EQ(setup->entryCount, 0u);
+}
+
+TEST_F(TnlTest, AVertexShaderThatCannotBeMadeLeavesNoEntry) {
+  ASSERT_EQ(setup->SelectInputLayout(kLayout), 1u);
+  VertexShaderEntry* current = setup->currentLayout;
+  const size_t blocks = glue.LiveBlocks().size();
+  const uint32_t key[6] = {9, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+  std::vector<uint32_t> refused = ShaderWords(9, 0);
+  refused[4] = 2u << 29 | 2u << 16;  // stream data before any stream selector
+  const std::vector<uint32_t> function = ShaderWords(9, 1);
+  const struct {
+    const char* name;
+    std::vector<uint32_t> words;
+  } cases[] = {
+      {"no words", {}},
+      {"a refused token", refused},
+      // The builder compiles nothing from client shader data: the program
+      // record goes with the entry.
+      {"a declaration with a function", function},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(setup->CreateVertexShader(c.words.empty() ? nullptr : c.words.data(), c.words.size()), 1u) << c.name;
+    EXPECT_EQ(setup->FindInputLayout(key), nullptr) << c.name;
+    EXPECT_EQ(setup->entryCount, 1u) << c.name;
+    EXPECT_EQ(setup->currentLayout, current) << c.name;
+    EXPECT_EQ(glue.LiveBlocks().size(), blocks) << c.name;
+  }
+  // Each allocation failing in turn leaves nothing either.
+  const std::vector<uint32_t> words = ShaderWords(9, 0);
+  bool made = false;
+  for (uint64_t nth = 1; nth < 20 && !made; ++nth) {
+    glue.FailAllocation(nth, kglue::AllocKind::kMemory);
+    made = setup->CreateVertexShader(words.data(), words.size()) == 0;
+    glue.FailAllocation(0);
+    if (!made) {
+      EXPECT_EQ(setup->FindInputLayout(key), nullptr) << nth;
+      EXPECT_EQ(glue.LiveBlocks().size(), blocks) << nth;
+    }
+  }
+  EXPECT_TRUE(made);
+  EXPECT_EQ(setup->entryCount, 2u);
 }
 
 }  // namespace
