@@ -13,8 +13,9 @@
 # fails on a packet header written as a number: headers are built by
 # PacketHeader from the index names of core/regs/. A header literal is an
 # eight-digit hex number whose high byte is the pad index 0x21 (pads fill a
-# header's high bytes), or any hex number given to a constant whose name
-# holds "Header"; a packet index made outside core/regs/ counts too.
+# header's high bytes), or any hex number given to a constant of 32 bits
+# or more whose name holds "Header"; a packet index made outside
+# core/regs/ counts too.
 # Static assertions that pin a named header to its value, comments and
 # the generated microcode tables are not looked at.
 #
@@ -81,8 +82,18 @@ code_lines() {
     }' /dev/null
 }
 
-headers=$(code_lines | grep -v '^core/regs/' | grep -E \
-  '\b0[xX]21[0-9A-Fa-f]{6}[uU]?\b|(constexpr[^=;(]*|#define[[:space:]]+)[A-Za-z0-9_]*Header[A-Za-z0-9_]*(\[[^]]*\])?[[:space:]]*=?[[:space:]]*\{?[[:space:]]*0[xX][0-9A-Fa-f]+|PacketIndex[[:space:]]*[({]')
+# A header fills a 32-bit word (four index bytes, pads included), so a
+# "...Header" constant of an 8- or 16-bit type (a dirty bit of a block's
+# header word, say) cannot be one and is left out.
+pad_literal='\b0[xX]21[0-9A-Fa-f]{6}[uU]?\b'
+header_const='(constexpr[^=;(]*|#define[[:space:]]+)[A-Za-z0-9_]*Header[A-Za-z0-9_]*(\[[^]]*\])?[[:space:]]*=?[[:space:]]*\{?[[:space:]]*0[xX][0-9A-Fa-f]+'
+narrow_const='constexpr[[:space:]]+((unsigned[[:space:]]+)?(char|short)|u?int(8|16)_t|bool)[[:space:]]+[A-Za-z0-9_]*Header'
+index_made='PacketIndex[[:space:]]*([A-Za-z_][A-Za-z0-9_]*[[:space:]]*)?(\{|\([[:space:]]*[0-9])'
+candidates=$(code_lines | grep -v '^core/regs/')
+headers=$({
+  printf '%s\n' "$candidates" | grep -E "$pad_literal|$index_made"
+  printf '%s\n' "$candidates" | grep -E "$header_const" | grep -vE "$narrow_const"
+} | sort -u -t: -k1,1 -k2,2n)
 if [ -n "$headers" ]; then
   echo "packet headers written as numbers (build them with PacketHeader from core/regs/ names):" >&2
   echo "$headers" >&2
