@@ -119,6 +119,21 @@ constexpr uint32_t SyncPrologueHeaderB(PacketIndex v) {
   return PacketHeader(k2dIdxSyncZero, k2dIdxSyncTag, k2dIdxSyncTag, v);
 }
 inline constexpr uint32_t kSyncPrologueWords = 9;
+// The two control words the prologue writes before the idle word.
+inline constexpr uint32_t kSyncPrologueControls[2] = {0x307, 4};
+inline uint32_t* BmWriteSyncPrologue(uint32_t* at, uint32_t firstTag, uint32_t secondTag, PacketIndex v,
+                                     uint32_t vWord) {
+  at[0] = kPacketSyncPrologueA;
+  at[1] = kSyncPrologueControls[0];
+  at[2] = kSyncPrologueControls[1];
+  at[3] = k2dControlIdle;
+  at[4] = SyncPrologueHeaderB(v);
+  at[5] = 0;
+  at[6] = firstTag;
+  at[7] = secondTag;
+  at[8] = vWord;
+  return at + kSyncPrologueWords;
+}
 // The event tag: 0x1374, the tag | 4, 0x1300, 0x1374; then the tag | 1,
 // V, 0x1374, the event index, which pauses the engine.
 inline constexpr uint32_t kPacketEventTagA =

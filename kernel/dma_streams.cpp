@@ -141,17 +141,7 @@ void BmPrimInt::WriteSyncPrologue() {
   const uint32_t t1 = TakeNextTag(shared);
   const uint32_t t2 = TakeNextTag(shared);
   const TagValue v = ReadTagValue(shared);
-  uint32_t* at = cursor;
-  at[0] = kPacketSyncPrologueA;
-  at[1] = 0x307;
-  at[2] = 4;
-  at[3] = k2dControlIdle;
-  at[4] = SyncPrologueHeaderB(v.index);
-  at[5] = 0;
-  at[6] = t1 | kTagProgress;
-  at[7] = t2 | kTagProgress;
-  at[8] = v.word;
-  cursor = at + kSyncPrologueWords;
+  cursor = BmWriteSyncPrologue(cursor, t1 | kTagProgress, t2 | kTagProgress, v.index, v.word);
 }
 
 void BmPrimInt::PadToGranule() {
