@@ -214,6 +214,36 @@ TEST_F(Streams, TheEngineStateIsReinitialisedOnAChangeTo2dOrFromNoModeTo3d) {
   }
 }
 
+// A stream started in the sync-prologue mode writes the 2D control word
+// three times (0x307, 4, the idle word), 0 into the sync-zero register,
+// two fresh tags with the progress bit and, while one is saved, the saved
+// control word; with none saved 0x1300 takes nothing more.
+TEST_F(Streams, ASyncPrologueStartWritesTheControlWordsTwoTagsAndTheSavedControl) {
+  struct Case {
+    uint32_t saved;
+    std::vector<uint32_t> control;
+  };
+  const Case cases[] = {
+      {0x00012345, {0x307, 4, 0x707, 0x00012345}},
+      {kLastRegNone, {0x307, 4, 0x707}},
+  };
+  BmPrimInt* stream = Primary();
+  stream->modeFlags |= kStreamSyncPrologue;
+  for (const Case& c : cases) {
+    SharedLocked()->last1300Value = c.saved;
+    dma.ClearWrites();
+    ASSERT_TRUE(stream->Start());
+    dma.RunPending();
+    EXPECT_EQ(PacketWrites(0x1300), c.control) << std::hex << c.saved;
+    EXPECT_EQ(PacketWrites(0x1374), std::vector<uint32_t>{0});
+    const std::vector<uint32_t> tags = PacketWrites(0x12BC);
+    ASSERT_EQ(tags.size(), 2u);
+    EXPECT_EQ(tags[0] & 1, 1u);
+    EXPECT_EQ(tags[1], SharedLocked()->syncTagCounter | 1);
+    EXPECT_NE(tags[0], tags[1]);
+  }
+}
+
 TEST_F(Streams, AnEndWithoutFlagsWaitsForTheEngineFirst) {
   dma.SetLatencyReads(1000);
   const uint32_t x = XRange({kFill});
