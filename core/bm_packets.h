@@ -112,7 +112,7 @@ inline uint32_t* BmWriteSwitchAndJump(uint32_t* at, uint32_t counter, uint32_t r
 // The kernel's tags. V is the shared block's saved 2D control word; while
 // it holds the "no value saved" marker, V's place is the discarding index,
 // so a packet keeps its length and 0x1300 never takes the marker.
-// The sync prologue of a start: 0x1300 three times (0x307, 4, the idle
+// The sync prologue of a start: 0x1300 three times (the done word, 4, the idle
 // word), then 0x1374 := 0, two progress tags and 0x1300 := V.
 inline constexpr uint32_t kPacketSyncPrologueA = PacketHeader(k2dIdxControl, k2dIdxControl, k2dIdxControl);
 constexpr uint32_t SyncPrologueHeaderB(PacketIndex v) {
@@ -120,7 +120,7 @@ constexpr uint32_t SyncPrologueHeaderB(PacketIndex v) {
 }
 inline constexpr uint32_t kSyncPrologueWords = 9;
 // The two control words the prologue writes before the idle word.
-inline constexpr uint32_t kSyncPrologueControls[2] = {0x307, 4};
+inline constexpr uint32_t kSyncPrologueControls[2] = {k2dControlDone, 4};
 inline uint32_t* BmWriteSyncPrologue(uint32_t* at, uint32_t firstTag, uint32_t secondTag, PacketIndex v,
                                      uint32_t vWord) {
   at[0] = kPacketSyncPrologueA;

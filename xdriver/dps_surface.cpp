@@ -51,7 +51,6 @@ constexpr uint32_t kBlitControl = 0x4C2;
 constexpr uint32_t kStretchControlLong = 0x1C00CC;
 constexpr uint32_t kStretchControlShort = 0x1400CC;
 constexpr uint32_t kStretchUnitMasks[] = {0, 0x10, 0x30, 0x70, 0xF0};
-constexpr uint32_t kStretchDone = 0x307;
 constexpr float kStretchBias = 15.0f;
 
 uint32_t WithFormat(uint32_t word, uint32_t layout, uint32_t format) {
@@ -211,7 +210,7 @@ bool CDPSSurface::Stretch(HwManager* hwm, CDPSSurface* src) {
   shader->UpdateHardware();
   textureEngine->UpdateHardware();
   textureSetup->UpdateHardware();
-  hw->Add(kReg2dControl, kStretchDone);
+  hw->Add(kReg2dControl, k2dControlDone);
   hw->Add(kRegSyncTag, hw->shared->syncTagCounter);
   hw->Add(kRegSyncTag, hw->shared->syncTagCounter);
   hw->PostBuffer(hwm);

@@ -80,6 +80,9 @@ inline constexpr uint32_t k2dTransparent = 0x400000;
 inline constexpr uint32_t k2dClipOn = 0x800000;
 // The value the 2D state starts with and that every sync packet writes.
 inline constexpr uint32_t k2dControlIdle = 0x707;
+// The word that closes a run of drawing (a display clear, a stretch, a
+// stream's sync prologue) before the engine is waited for.
+inline constexpr uint32_t k2dControlDone = 0x307;
 
 // ---- Surface descriptor words -----------------------------------------------------------
 // Mode word (index 0x89 + 2d, the surface descriptor's word 1): pitch (its

@@ -50,7 +50,6 @@ constexpr uint32_t kClearColour = DmaWindowReg(k2dIdxForeground);
 constexpr uint32_t kClearPlaneMask = DmaWindowReg(k2dIdxPlaneMask);
 constexpr uint32_t kClearSizeGo = DmaWindowReg(k2dIdxSizeGo);
 constexpr uint32_t kClearFillControl = 0x2000C0;
-constexpr uint32_t kClearDoneControl = 0x307;
 constexpr uint32_t kClearSurfaceConstant = 0x30000;
 constexpr uint32_t kClearYuvBlack = 0x108080;
 constexpr uint32_t kClearTile = 4096;
@@ -287,7 +286,7 @@ HALSTATUS HSLKSTClearDisplay(BOARDHANDLE* h, MODEINFO* mode) {
                                     (static_cast<uint32_t>(band) << 16));
     }
   }
-  RegWrite(h, kClearControl, kClearDoneControl);
+  RegWrite(h, kClearControl, k2dControlDone);
   return HSLKSTWaitEngineNotBusy(h);
 }
 
