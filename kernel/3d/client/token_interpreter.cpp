@@ -37,11 +37,13 @@ struct TokenHandlerOf {
   static constexpr bool kHas = false;
   static constexpr TokenHandler kHandler = nullptr;
 };
-#define ORV_TOKEN_HANDLER_OF(opcode, name)               \
-  template <>                                            \
-  struct TokenHandlerOf<opcode> {                        \
-    static constexpr bool kHas = true;                   \
-    static constexpr TokenHandler kHandler = &name;      \
+// (The walk calls those of fixed-size tokens through these; the handlers
+// of tokens with trailing bytes are called by name.)
+#define ORV_TOKEN_HANDLER_OF(opcode, name)                        \
+  template <>                                                     \
+  struct TokenHandlerOf<opcode> {                                 \
+    [[maybe_unused]] static constexpr bool kHas = true;           \
+    [[maybe_unused]] static constexpr TokenHandler kHandler = &name; \
   };
 ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLER_OF)
 #undef ORV_TOKEN_HANDLER_OF
