@@ -57,6 +57,17 @@ constexpr uint32_t RD(uint32_t a, uint32_t b) {
   return 2 * static_cast<uint64_t>(r) >= b ? q + 1 : q;
 }
 constexpr uint32_t FD(uint32_t a, uint32_t b) { return b == 0 ? 0 : a / b; }
+// RD(a, b) for a constant b > 0, as one division of a + b / 2 taken in
+// 64 bits (r >= b - b / 2 is the same test as 2r >= b): one multiplication
+// and no remainder to compare.
+template <uint32_t b>
+constexpr uint32_t RDConst(uint32_t a) {
+  static_assert(b != 0);
+  return static_cast<uint32_t>((uint64_t{a} + b / 2) / b);
+}
+static_assert(RDConst<100>(149) == RD(149, 100) && RDConst<100>(150) == RD(150, 100) &&
+              RDConst<7>(10) == RD(10, 7) && RDConst<7>(11) == RD(11, 7) &&
+              RDConst<10000>(0xFFFFFFFFu) == RD(0xFFFFFFFFu, 10000));
 
 // The frame period RD(10^9, refresh) in ns, looked up for the rates below
 // 256 Hz: the formulas start from it, and their divisions by values known
@@ -202,11 +213,12 @@ bool Cvt(MODEINFO* mode, uint32_t refresh) {
   const uint32_t blanking =
       2 * kCvtCellPixels * FD(active * dutyMilli, (kCvtHundredPercentMilli - dutyMilli) * 2 * kCvtCellPixels);
   const uint32_t total = active + blanking;
-  const uint32_t sync = kCvtCellPixels * FD(FD(total * 80, 1000), kCvtCellPixels);
+  // 8 % of the total, whole cells: FD(FD(x, 1000), 8) is x / 8000.
+  const uint32_t sync = kCvtCellPixels * ((total * 80) / (1000 * kCvtCellPixels));
   const uint32_t c = FD(FD(total * 100000, hpe), 25);
 
   mode->ulPixClock = kCvtClockStepKhz * c;
-  mode->ulHorizRate = RD(RD(c * 25000, total), 100);
+  mode->ulHorizRate = RDConst<100>(RD(c * 25000, total));
   mode->ulRefreshRate = refresh;
   mode->ulHBPorch = blanking / 2;
   mode->ulHSync = sync;
@@ -227,11 +239,14 @@ void CvtReduced(MODEINFO* mode, uint32_t refresh) {
   const uint32_t hpe = RD(FramePeriodNs(refresh) - kRbMinVBlankNs, v);
   const uint32_t vbi = std::max(FD(kRbMinVBlankNs, hpe) + 1, vsync + kRbVFrontPorchLines + kRbMinVBackPorchLines);
   const uint32_t vtotal = v + vbi;
-  const uint32_t c = FD(RD(refresh * vtotal * total, 10000), 25);
+  // The clock in 250-kHz steps, FD(RD(x, 10000), 25): the quotient of
+  // quotients is the quotient by the product, so one division of x + 5000
+  // by 250,000 (x keeps its 32-bit wrap).
+  const uint32_t c = static_cast<uint32_t>((uint64_t{refresh * vtotal * total} + 5000) / 250000);
   const uint32_t f = RD(c * 25000, total);  // line rate in 10-Hz units
 
   mode->ulPixClock = kCvtClockStepKhz * c;
-  mode->ulHorizRate = RD(f, 100);
+  mode->ulHorizRate = RDConst<100>(f);
   mode->ulRefreshRate = RD(f * 10, vtotal);
   mode->ulHFPorch = kRbHFrontPorch;
   mode->ulHSync = kRbHSync;
