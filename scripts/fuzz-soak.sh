@@ -8,7 +8,8 @@
 #
 # At the end one table gives, per target, the executions, executions per
 # second, the coverage and features reached, the corpus size, the peak
-# memory and the findings (crash, leak, timeout or out-of-memory inputs).
+# memory, the slowest input (against the target's -timeout) and the
+# findings (crash, leak, timeout or out-of-memory inputs).
 # The run fails when any target found something or did not end cleanly.
 #
 #   fuzz-soak.sh <fuzz build tree> <seconds per target> <output folder> [jobs]
@@ -55,10 +56,11 @@ soak_one() {
   status=$?
   findings=$(find "$dir/crashes" -type f | wc -l)
   if [ "$status" -ne 0 ] && [ "$findings" -eq 0 ]; then findings="exit $status"; fi
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" \
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" \
       "$(stat number_of_executed_units "$dir/log")" "$(stat average_exec_per_sec "$dir/log")" \
       "$(status_field cov "$dir/log")" "$(status_field ft "$dir/log")" \
-      "$(status_field corp "$dir/log")" "$(stat peak_rss_mb "$dir/log")" "$findings" > "$dir/row"
+      "$(status_field corp "$dir/log")" "$(stat peak_rss_mb "$dir/log")" \
+      "$(stat slowest_unit_time_sec "$dir/log")" "$findings" > "$dir/row"
   echo "== $name: ${seconds} s, exit $status"
   return "$status"
 }
@@ -80,17 +82,18 @@ while [ "$running" -gt 0 ]; do
 done
 
 echo
-printf '%-28s %12s %8s %7s %8s %14s %8s  %s\n' target executions exec/s cov ft corpus "peak MB" findings
+printf '%-30s %11s %7s %6s %7s %14s %7s %7s  %s\n' target executions exec/s cov ft corpus "peak MB" "slowest" findings
 for spec in "${specs[@]}"; do
   name=$(basename "$spec" .txt)
   row="$out/$name/row"
   if [ ! -f "$row" ]; then
-    printf '%-28s %s\n' "$name" "no result"
+    printf '%-30s %s\n' "$name" "no result"
     failed=1
     continue
   fi
-  IFS=$'\t' read -r name runs rate cov ft corp rss findings < "$row"
-  printf '%-28s %12s %8s %7s %8s %14s %8s  %s\n' "$name" "$runs" "$rate" "$cov" "$ft" "$corp" "$rss" "$findings"
+  IFS=$'\t' read -r name runs rate cov ft corp rss slowest findings < "$row"
+  printf '%-30s %11s %7s %6s %7s %14s %7s %6ss  %s\n' "$name" "$runs" "$rate" "$cov" "$ft" "$corp" "$rss" "$slowest" \
+      "$findings"
   if [ "$findings" != 0 ]; then
     echo "   see $out/$name/log and $out/$name/crashes/"
     failed=1
