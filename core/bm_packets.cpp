@@ -36,5 +36,8 @@ void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner) {
     return;
   }
   *static_cast<volatile int32_t*>(&shared->commandLockDepth) = 0;
-  OsInterlockedExchange(&shared->commandLock, 0);
+  // Released by storing 0, ordered after every write made under the lock:
+  // a store with release order, which costs no more than a plain store
+  // (an exchange would also wait for every pending store to drain).
+  __atomic_store_n(&shared->commandLock, 0, __ATOMIC_RELEASE);
 }

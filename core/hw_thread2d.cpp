@@ -53,11 +53,14 @@ void HwThread2d::SetupHardware(SharedLockedData_t* shared, BmPrimInt* dma) {
   state.emittedFlags = state.stateMask & state.dirtyBits;
   if (state.emittedFlags == 0) return;
 
+  // The dirty groups go out as one batch: the buffer's cursor is stored
+  // once for all of them.
+  BmBatch batch(dma);
   for (const RestorePacket& packet : kRestorePackets) {
     if ((state.emittedFlags & (1u << packet.bit)) == 0) continue;
     const bool fullRestore = packet.bit == 9 && state.fullRestore;
     const uint32_t header = fullRestore ? kHeaderFullRestore : packet.header;
-    uint32_t* out = dma->Reserve(1u + packet.count);
+    uint32_t* out = batch.Put(1u + packet.count);
     // No buffer holds the packet: the groups stay dirty for the next call.
     if (out == nullptr) return;
     if (fullRestore) state.fullRestore = 0;

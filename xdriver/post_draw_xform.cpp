@@ -180,9 +180,8 @@ void DrawTexturedRectangleEx(BmPrimInt* stream, const LRECT& p, float s0, float 
   const float t[2] = {t0, t1};
   const int32_t x[3] = {p.left, p.right, p.left};
   const int32_t y[3] = {p.top, p.top, p.bottom};
-  for (uint32_t k = 0; k < 3; ++k) {
-    uint32_t* at = stream->Reserve(10);
-    if (at == nullptr) return;
+  // The three corners are a run of equal packets.
+  BmWriteRun(stream, 3, 10, [&](uint32_t* at, uint32_t k) {
     at[0] = kTexCornerHeader + k;
     at[1] = 0;
     at[2] = 0;
@@ -193,7 +192,7 @@ void DrawTexturedRectangleEx(BmPrimInt* stream, const LRECT& p, float s0, float 
     at[7] = 0;
     at[8] = FloatBits(static_cast<float>(y[k]));
     at[9] = FloatBits(static_cast<float>(x[k]));
-  }
+  });
 }
 
 void XformWriteDraw(BmPrimInt* stream) {
