@@ -348,6 +348,18 @@ void ClientContext::Cleanup() {
   }
   if (resources != nullptr && device != nullptr) DestroyResourceTable(device, processKey);
   resources = nullptr;
+  // A drawable the client put into the board's map that no 3D context uses
+  // (its own are released above) would otherwise stay for the board's
+  // life, still cutting into the visible rectangles of other drawables and
+  // holding a place of the map.
+  RangeMap* map = common != nullptr ? common->rangeMap : nullptr;
+  if (drawables.ok()) {
+    for (auto it = drawables.begin(); it != drawables.end(); ++it) {
+      const RangeMapEntry* entry = map != nullptr ? map->Find(it->first) : nullptr;
+      if (entry != nullptr && entry->users == 0 && it->first != 0) map->Remove(it->first);
+    }
+    drawables.clear();
+  }
   if (common != nullptr) {
     for (int i = 0; i < 2; ++i) {
       if (staging[i] != nullptr && !engineStuck) MmFreePciLockedBuffer(common, unit, staging[i]);

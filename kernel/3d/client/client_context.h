@@ -224,6 +224,9 @@ class ClientContext : public OsHeapObject {
   HandleTable<VertexLayout3d> layouts{kHandleTableDefaultStep, kClientMaxLayouts};
   HandleTable<ClientBuffer3d> buffers{kHandleTableDefaultStep, kClientMaxBuffers};
   Otl::Map<uint32_t, DataBuffer3d*> dataBuffers;
+  // Drawables the client's request 29 put into the board's map: those no
+  // 3D context uses when the client goes are taken out with it.
+  Otl::Map<uint64_t, uint8_t> drawables;
   PDEV* device = nullptr;
   CommonData* common = nullptr;
   uint32_t processKey = 0;

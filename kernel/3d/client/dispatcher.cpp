@@ -333,8 +333,16 @@ int32_t SetDrawableRects(ClientContext* client, ClientRequest* request) {
   if (map == nullptr || count > kClipRectMax) return kRequestRefused;
   // Request 29's rectangles run from 48 to the block's end: at most 32 fit.
   static_assert(48 + 16 * kClipRectMax <= kRequestLengthAt);
-  RangeMapEntry* entry = map->FindOrInsert(request->U64(16));
+  const uint64_t key = request->U64(16);
+  const bool known = map->Find(key) != nullptr;
+  RangeMapEntry* entry = map->FindOrInsert(key);
   if (entry == nullptr) return kRequestRefused;
+  // A drawable this request adds goes with the client unless a 3D context
+  // uses it then: without the note it could not, so it is refused.
+  if (!known && client->drawables.insert({key, 0}).first == client->drawables.end()) {
+    map->Remove(key);
+    return kRequestRefused;
+  }
   memcpy(&entry->rect, request->bytes + 24, sizeof(ClipRect));
   entry->clip->count = count;
   memcpy(entry->clip->rects, request->bytes + 48, count * sizeof(ClipRect));

@@ -987,6 +987,36 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   EXPECT_EQ(map->Find(5)->clip->count, 1u);
 }
 
+// A drawable a client's request 29 added goes with the client when no 3D
+// context uses it, and only one it added: left in the board's map it kept
+// a place for good and cut into the visible rectangles of the others.
+TEST_F(Client3dTest, DrawablesAClientAddedGoWithItUnlessInUse) {
+  RangeMap* map = Common()->rangeMap;
+  ASSERT_EQ(SetDrawable(50, 0, 0, 10, 10), 0);  // the fixture client's
+  const size_t before = map->Count();
+  {
+    client3d::Client other(glue, device, 2001);
+    ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+    for (uint64_t key : {40, 41, 5, 50}) {
+      other.Put64(16, key);
+      other.Put32(40, 0);
+      ASSERT_EQ(other.Run(kRequestSetDrawableRects), 0) << key;
+    }
+    // Drawable 41 is in use by a context of the client when it goes.
+    ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &commands));
+    ASSERT_NE(other.CreateContext3d(41, commands), 0u);
+    EXPECT_EQ(map->Count(), before + 2);
+  }
+  EXPECT_EQ(map->Find(40), nullptr);
+  EXPECT_EQ(map->Find(41), nullptr);
+  EXPECT_NE(map->Find(5), nullptr);   // the fixture's context uses it
+  EXPECT_NE(map->Find(50), nullptr);  // the fixture client added it
+  EXPECT_EQ(map->Count(), before);
+  // The client that added 50 goes: so does 50.
+  client.reset();
+  EXPECT_EQ(map->Find(50), nullptr);
+}
+
 TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectanglesAndViewport) {
   // Drawable 5 at (2, 3) on a 640 x 480 screen; the colour target is the
   // 32 x 32 polygon image, which the board's 2D engine fills.
