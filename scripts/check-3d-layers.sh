@@ -21,15 +21,10 @@ order="engine surfaces render targets tnl draw client"
 allowed='
 # Not yet moved.
 kernel/3d/draw/primitive_emitters.cpp kernel/3d/client/client_context.h
-kernel/3d/engine/context_state.cpp kernel/3d/render/context_state.h
 kernel/3d/engine/context_state.cpp kernel/3d/tnl/vec_const_shadow.h
 kernel/3d/engine/context_state.cpp kernel/3d/tnl/vertex_program_builder.h
-kernel/3d/engine/engine_owner.cpp kernel/3d/render/context_state.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program_builder.h
-kernel/3d/engine/hw_state_block.cpp kernel/3d/render/context_state.h
-kernel/3d/engine/texture_units.cpp kernel/3d/render/context_state.h
-kernel/3d/engine/texture_units_emit.h kernel/3d/render/context_state.h
 kernel/3d/render/group_defaults.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/pixel_program_cache.cpp kernel/3d/client/token_interpreter.h
 kernel/3d/render/render_context.cpp kernel/3d/client/client_context.h
@@ -56,8 +51,6 @@ kernel/3d/surfaces/surface3d.cpp kernel/3d/targets/target_clears.h
 kernel/3d/surfaces/surface_access.cpp kernel/3d/targets/target_clears.h
 kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/blit_engine.h
 kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/blit_setup.h
-kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/context_state.h
-kernel/3d/surfaces/surface_fill.cpp kernel/3d/render/context_state.h
 kernel/3d/surfaces/surface_fill.cpp kernel/3d/targets/render_target_state.h
 kernel/3d/tnl/tnl_tokens.cpp kernel/3d/client/token_interpreter.h
 '

@@ -17,7 +17,7 @@
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"

@@ -8,7 +8,7 @@
 #include "core/pdev.h"
 #include "core/same_bytes.h"
 #include "kernel/3d/client/client_context.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"

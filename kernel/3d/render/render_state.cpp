@@ -15,7 +15,7 @@
 #include "core/same_bytes.h"
 #include "core/utils.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"

@@ -4,9 +4,9 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/surfaces/format_catalogue.h"

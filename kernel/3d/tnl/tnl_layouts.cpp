@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "core/same_bytes.h"
-#include "kernel/3d/render/vertex_engine_block.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_internal.h"
