@@ -21,7 +21,6 @@ order="engine surfaces render targets tnl draw client"
 allowed='
 # Not yet moved.
 kernel/3d/draw/primitive_emitters.cpp kernel/3d/client/client_context.h
-kernel/3d/engine/context_state.cpp kernel/3d/tnl/vec_const_shadow.h
 kernel/3d/engine/context_state.cpp kernel/3d/tnl/vertex_program_builder.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program_builder.h
@@ -36,13 +35,11 @@ kernel/3d/render/render_context.h kernel/3d/draw/fog_table.h
 kernel/3d/render/render_context.h kernel/3d/draw/vertex_stream_setup.h
 kernel/3d/render/render_state.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_state.cpp kernel/3d/tnl/tnl_setup.h
-kernel/3d/render/render_state.cpp kernel/3d/tnl/vec_const_shadow.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/render_tokens.cpp kernel/3d/client/token_interpreter.h
 kernel/3d/render/render_tokens.h kernel/3d/client/token_interpreter.h
 kernel/3d/render/state_blocks.cpp kernel/3d/tnl/tnl_setup.h
-kernel/3d/render/state_blocks.cpp kernel/3d/tnl/vec_const_shadow.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/aux_surfaces.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/blit_engine.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/render_context.h

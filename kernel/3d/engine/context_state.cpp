@@ -10,7 +10,7 @@
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units_emit.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"

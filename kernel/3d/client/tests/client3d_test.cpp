@@ -30,7 +30,7 @@
 #include "kernel/3d/targets/clear_values.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/client_blocks.h"
