@@ -9,6 +9,7 @@
 #include "core/shared_word.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
+#include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"

@@ -638,3 +638,12 @@ bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t 
   owner->Execute(state, operation, flag != 0);
   return true;
 }
+
+// Register 0xC0 also holds the engine control word of the engine state
+// that is current: after a mode word that state writes its control word
+// again, and the others learn of it at their next switch.
+void ControlWordOverwritten(CommonData* common) {
+  if (common == nullptr || common->engineOwner3d == nullptr) return;
+  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
+  common->engineOwner3d->MarkChanged(bits);
+}

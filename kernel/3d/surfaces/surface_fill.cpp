@@ -15,7 +15,6 @@
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
-#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
 

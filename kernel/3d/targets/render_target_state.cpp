@@ -316,15 +316,6 @@ void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot) {
 
 // ---- Register 0xC0 -------------------------------------------------------------------------
 
-// Register 0xC0 also holds the engine control word of the engine state
-// that is current: after a mode word that state writes its control word
-// again, and the others learn of it at their next switch.
-void ControlWordOverwritten(CommonData* common) {
-  if (common == nullptr || common->engineOwner3d == nullptr) return;
-  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
-  common->engineOwner3d->MarkChanged(bits);
-}
-
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;
   EngineModeCache& cache = EngineMode3d();
