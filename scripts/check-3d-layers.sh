@@ -37,8 +37,6 @@ kernel/3d/render/render_state.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_state.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/tnl/tnl_setup.h
-kernel/3d/render/render_tokens.cpp kernel/3d/client/token_interpreter.h
-kernel/3d/render/render_tokens.h kernel/3d/client/token_interpreter.h
 kernel/3d/render/state_blocks.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/aux_surfaces.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/blit_engine.h
