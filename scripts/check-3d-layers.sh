@@ -14,7 +14,7 @@ root=${1:-.}
 cd "$root" || exit 2
 
 # Bottom first.
-order="engine surfaces render targets tnl draw client"
+order="engine surfaces render targets draw tnl client"
 
 # Includes of a folder above, kept by design: "file included-header", one a
 # line, each group with the reason.
