@@ -46,7 +46,6 @@ kernel/3d/surfaces/surface3d.cpp kernel/3d/targets/target_clears.h
 kernel/3d/surfaces/surface_access.cpp kernel/3d/targets/target_clears.h
 kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/blit_engine.h
 kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/blit_setup.h
-kernel/3d/tnl/tnl_tokens.cpp kernel/3d/client/token_interpreter.h
 '
 
 status=0
