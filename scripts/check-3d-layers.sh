@@ -25,7 +25,6 @@ kernel/3d/engine/context_state.cpp kernel/3d/tnl/vertex_program_builder.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program_builder.h
 kernel/3d/render/group_defaults.cpp kernel/3d/tnl/tnl_setup.h
-kernel/3d/render/render_context.cpp kernel/3d/client/client_context.h
 kernel/3d/render/render_context.cpp kernel/3d/targets/render_target_state.h
 kernel/3d/render/render_context.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_context.cpp kernel/3d/tnl/tnl_setup.h

@@ -7,7 +7,6 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/same_bytes.h"
-#include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
