@@ -8,7 +8,6 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/surfaces/surface3d.h"
-#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/flip_controller.h"
 

@@ -37,10 +37,6 @@ inline constexpr uint32_t kTargetColourBound = 0x200;
 inline constexpr uint32_t kVertexFormatDefault = 0x1C4;
 inline constexpr uint32_t kRenderContextStamp = 1;
 
-// Bits of a surface's flags word the render contexts read.
-inline constexpr uint32_t kSurfFlagKeepDisplayed = 0x4;
-inline constexpr uint32_t kSurfFlagNewlyPlaced = 0x10;
-
 // What a render context is made from (the pending render-context table
 // creates it, writes its handle and answers whether it is usable).
 struct RenderContextRequest3d {
