@@ -37,13 +37,10 @@ kernel/3d/render/render_state_apply.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/state_blocks.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/aux_surfaces.h
-kernel/3d/surfaces/resource_table.cpp kernel/3d/render/blit_engine.h
 kernel/3d/surfaces/resource_table.cpp kernel/3d/render/render_context.h
 kernel/3d/surfaces/surface3d.cpp kernel/3d/render/render_context.h
 kernel/3d/surfaces/surface3d.cpp kernel/3d/targets/target_clears.h
 kernel/3d/surfaces/surface_access.cpp kernel/3d/targets/target_clears.h
-kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/blit_engine.h
-kernel/3d/surfaces/surface_blit.cpp kernel/3d/render/blit_setup.h
 '
 
 status=0

@@ -27,7 +27,7 @@
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/locked_pages.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
 #include "platform/kglue/kglue.h"

@@ -20,7 +20,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/tests/register_image.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"

@@ -14,7 +14,7 @@
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/render/render_context.h"

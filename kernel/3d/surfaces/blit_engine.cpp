@@ -1,6 +1,6 @@
 // The device's blit engine and component entry 18.
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_engine.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 
 #include <new>
 #include <string.h>
