@@ -19,11 +19,31 @@ order="engine surfaces render targets draw tnl client"
 # Includes of a folder above, kept by design: "file included-header", one a
 # line, each group with the reason.
 allowed='
-# Not yet moved.
-kernel/3d/draw/primitive_emitters.cpp kernel/3d/client/client_context.h
+# The engine makes the vertex programs it uploads, and its own flush
+# program, resident in the vertex engine'"'"'s program memory, which the
+# board'"'"'s vertex program builder keeps; the builder writes its uploads
+# with the engine'"'"'s packet helpers. One keeper of one memory.
 kernel/3d/engine/context_state.cpp kernel/3d/tnl/vertex_program_builder.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program.h
 kernel/3d/engine/engine_owner.cpp kernel/3d/tnl/vertex_program_builder.h
+
+# A surface or resource table that goes, or that the processor writes,
+# tells those holding it: the render contexts (bindings, auxiliary
+# surfaces, pixel programs, their link to the table) and the open render
+# targets. They hold surfaces, so they sit above them.
+kernel/3d/surfaces/resource_table.cpp kernel/3d/render/aux_surfaces.h
+kernel/3d/surfaces/resource_table.cpp kernel/3d/render/render_context.h
+kernel/3d/surfaces/surface3d.cpp kernel/3d/render/render_context.h
+kernel/3d/surfaces/surface3d.cpp kernel/3d/targets/target_clears.h
+kernel/3d/surfaces/surface_access.cpp kernel/3d/targets/target_clears.h
+
+# The render context owns its parts: it makes and destroys its target
+# state and transform-and-lighting set-up and holds its fog table and
+# stream set-up by value; the render state'"'"'s setters, state blocks and
+# group defaults write into the set-up'"'"'s constant image and the target
+# state'"'"'s mode, and the application before a draw runs the target and
+# transform steps in their fixed order. The parts reach the render state
+# and each other through the context, so they sit above it.
 kernel/3d/render/group_defaults.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/render_context.cpp kernel/3d/targets/render_target_state.h
 kernel/3d/render/render_context.cpp kernel/3d/targets/target_validation.h
@@ -36,11 +56,11 @@ kernel/3d/render/render_state.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/targets/target_validation.h
 kernel/3d/render/render_state_apply.cpp kernel/3d/tnl/tnl_setup.h
 kernel/3d/render/state_blocks.cpp kernel/3d/tnl/tnl_setup.h
-kernel/3d/surfaces/resource_table.cpp kernel/3d/render/aux_surfaces.h
-kernel/3d/surfaces/resource_table.cpp kernel/3d/render/render_context.h
-kernel/3d/surfaces/surface3d.cpp kernel/3d/render/render_context.h
-kernel/3d/surfaces/surface3d.cpp kernel/3d/targets/target_clears.h
-kernel/3d/surfaces/surface_access.cpp kernel/3d/targets/target_clears.h
+
+# A draw advances its render context'"'"'s progress counter, which lives in
+# the 3D context that owns the render context, and writes it into that
+# context'"'"'s status page.
+kernel/3d/draw/primitive_emitters.cpp kernel/3d/client/client_context.h
 '
 
 status=0
