@@ -82,17 +82,6 @@ struct VertexLayout3d {
 };
 static_assert(sizeof(VertexLayout3d) == 64);
 
-// What a render context is made from (the pending render-context table
-// creates it, writes its handle and answers whether it is usable).
-struct RenderContextRequest3d {
-  struct Context3d* owner;
-  PDEV* device;
-  uint32_t processKey;
-  uint32_t index;          // 0 or 1 within its 3D context
-  Surface3d* targets[2];   // colour and depth target, or none
-  uint32_t handle;         // out
-};
-
 inline constexpr uint32_t kContextDefaultPairs = 5;
 inline constexpr uint32_t kStatusPageZeroed = 32;
 // Where the engine writes a render context's progress counter in the

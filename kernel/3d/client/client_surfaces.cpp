@@ -14,7 +14,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/hw_state_block.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"

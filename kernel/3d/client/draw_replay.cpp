@@ -21,7 +21,7 @@
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/state_blocks.h"

@@ -9,7 +9,7 @@
 #include "core/bm_packets.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/client/client_context.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"

@@ -8,7 +8,7 @@
 #include "core/bm_buffer.h"
 #include "core/mm_block.h"
 #include "kernel/3d/draw/primitive_emitters.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"

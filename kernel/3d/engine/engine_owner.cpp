@@ -5,8 +5,8 @@
 #include "core/common_data.h"
 #include "core/float_bits.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
@@ -637,4 +637,13 @@ bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t 
   if (owner == nullptr || state == nullptr) return false;
   owner->Execute(state, operation, flag != 0);
   return true;
+}
+
+// Register 0xC0 also holds the engine control word of the engine state
+// that is current: after a mode word that state writes its control word
+// again, and the others learn of it at their next switch.
+void ControlWordOverwritten(CommonData* common) {
+  if (common == nullptr || common->engineOwner3d == nullptr) return;
+  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
+  common->engineOwner3d->MarkChanged(bits);
 }

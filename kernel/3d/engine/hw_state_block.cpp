@@ -7,9 +7,9 @@
 
 #include "core/bm_buffer.h"
 #include "core/float_bits.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
 
 const uint32_t kHwCoordinateFormats[5][kHwStageRecords] = {
     {0, 0, 0, 0},

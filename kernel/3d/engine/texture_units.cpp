@@ -2,9 +2,9 @@
 
 #include <initializer_list>
 
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units_emit.h"
-#include "kernel/3d/render/context_state.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <bit>
 
 #include "core/hot_inline.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units.h"
-#include "kernel/3d/render/context_state.h"
 
 namespace texture_units_detail {
 

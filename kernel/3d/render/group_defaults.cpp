@@ -6,8 +6,8 @@
 
 #include <initializer_list>
 
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"

@@ -2,7 +2,7 @@
 // emitted in one fixed order; any failed step makes the draw emit nothing
 // and keeps every dirty bit for the next draw.
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"

@@ -7,9 +7,9 @@
 
 #include "core/same_bytes.h"
 #include "core/utils.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 
 const uint16_t kPixelRenderStateIds[39] = {7,  8,  9,  10, 14, 15, 16, 19, 20, 23, 24, 25, 26,
                                            33, 36, 37, 38, 40, 27, 47, 52, 53, 54, 55, 56, 57,

@@ -6,8 +6,8 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/render/aux_surfaces.h"
-#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/surface3d.h"
 
 namespace {

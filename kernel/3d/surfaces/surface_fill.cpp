@@ -10,12 +10,11 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
-#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
 

@@ -12,7 +12,7 @@
 #include "core/shared_word.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -315,15 +315,6 @@ void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot) {
 }
 
 // ---- Register 0xC0 -------------------------------------------------------------------------
-
-// Register 0xC0 also holds the engine control word of the engine state
-// that is current: after a mode word that state writes its control word
-// again, and the others learn of it at their next switch.
-void ControlWordOverwritten(CommonData* common) {
-  if (common == nullptr || common->engineOwner3d == nullptr) return;
-  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
-  common->engineOwner3d->MarkChanged(bits);
-}
 
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;

@@ -10,9 +10,9 @@
 
 #include "core/same_bytes.h"
 #include "core/utils.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_internal.h"
 #include "kernel/3d/tnl/tnl_setup.h"

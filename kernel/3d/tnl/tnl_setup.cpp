@@ -16,10 +16,11 @@
 #include "core/pdev.h"
 #include "core/same_bytes.h"
 #include "core/utils.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_internal.h"
@@ -942,4 +943,21 @@ Matrix MatrixOf(const uint32_t words[16]) {
   float values[16];
   memcpy(values, words, sizeof values);
   return Matrix(values);
+}
+
+VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context) {
+  return context != nullptr && context->tnl != nullptr ? &context->tnl->shaderImage : nullptr;
+}
+
+void LoadVertexShaderConstants3d(RenderContext3d* context, uint32_t handle) {
+  TnlSetup* setup = context != nullptr ? context->tnl : nullptr;
+  VecConstShadow* shadow = RenderContext3dVecConstShadow(context);
+  const VertexShaderEntry* entry = setup != nullptr ? setup->FindVertexShader(handle) : nullptr;
+  if (entry == nullptr || entry->format == nullptr || shadow == nullptr) return;
+  // The shader's own constants, each into the client constants it names.
+  for (const VertexDeclConstant& c : entry->format->constants) {
+    if (c.reg >= kVecConstPostable) continue;
+    memcpy(shadow->image[c.reg].w, c.value, sizeof c.value);
+    shadow->MarkDirty(c.reg, 0);
+  }
 }

@@ -52,7 +52,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/tests/register_image.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"

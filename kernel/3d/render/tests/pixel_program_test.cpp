@@ -13,8 +13,8 @@
 
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"

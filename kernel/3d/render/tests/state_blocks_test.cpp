@@ -10,10 +10,10 @@
 #include <set>
 
 #include "core/heap_object.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_format.h"
 #include "kernel/tests/kernel_fixture.h"
 

@@ -27,8 +27,8 @@
 
 #include "core/orv_abi.h"
 #include "core/pdev.h"
-#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"

@@ -15,8 +15,8 @@
 
 #include "core/driver_switches.h"
 #include "core/regs/dma.h"
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_engine.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 #include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/dma_streams.h"

@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
 

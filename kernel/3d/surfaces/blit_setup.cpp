@@ -1,5 +1,5 @@
 // The blit engine's colour transform and texture-stage set-up.
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 
 #include <math.h>
 #include <string.h>

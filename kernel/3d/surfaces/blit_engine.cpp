@@ -1,6 +1,6 @@
 // The device's blit engine and component entry 18.
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_engine.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 
 #include <new>
 #include <string.h>
@@ -8,7 +8,6 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/surfaces/surface3d.h"
-#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/flip_controller.h"
 

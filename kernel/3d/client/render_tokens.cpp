@@ -1,7 +1,7 @@
 // Render-state tokens: each entry is copied out of the token's bytes
 // (which may lie at any alignment) and handed to the render state of the
 // current render context.
-#include "kernel/3d/render/render_tokens.h"
+#include "kernel/3d/client/render_tokens.h"
 
 #include <string.h>
 

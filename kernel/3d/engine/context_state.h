@@ -12,7 +12,7 @@
 
 #include "core/heap_object.h"
 #include "kernel/3d/engine/texture_units.h"
-#include "kernel/3d/render/vertex_engine_block.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 
 class BmBufferPool;
 class EngineOwner3d;

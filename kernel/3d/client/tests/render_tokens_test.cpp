@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/client/render_tokens.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/render/render_tokens.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 
 namespace {
 

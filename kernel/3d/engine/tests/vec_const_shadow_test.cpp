@@ -12,7 +12,7 @@
 
 #include "core/bm_buffer.h"
 #include "core/regs/vertex_engine.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_vertex.h"
 

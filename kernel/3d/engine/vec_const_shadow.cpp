@@ -1,4 +1,4 @@
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 
 #include <string.h>
 
