@@ -44,9 +44,9 @@ void SetRenderContextDefaults(Context3d* owner, RenderContext3d* context, int in
   TokenContext3d token = {owner, owner->client->device, owner->client->common, nullptr, context, index};
   uint32_t transform[17] = {kDefaultTransformId};
   for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kFloat1;
-  RenderState3dSetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
+  tokens::SetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
   const uint32_t state[4] = {kRenderStateLineLimit, kLineLimitValue, kDrawPassState, kDrawPassSingle};
-  RenderState3dSetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);
+  tokens::SetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);
 }
 
 }  // namespace

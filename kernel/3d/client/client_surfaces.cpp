@@ -1233,7 +1233,7 @@ void SurfaceList3dDestroy(SurfaceList3d* list) { OsDelete(list); }
 
 // ---- Tokens -------------------------------------------------------------------------------------
 
-void EmitSetSurfaceValues(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetSurfaceValues(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   ClientContext* client = token->context != nullptr ? token->context->client : nullptr;
   SurfaceList3d* list = client != nullptr ? client->surfaces : nullptr;
   if (list == nullptr) return;
@@ -1313,7 +1313,7 @@ void UpdateSurfaceBox(ClientContext* client, const uint8_t* entry) {
 
 }  // namespace
 
-void EmitUpdateSurfaceBoxes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::UpdateSurfaceBoxes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   ClientContext* client = token->context != nullptr ? token->context->client : nullptr;
   if (client == nullptr || client->surfaces == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) UpdateSurfaceBox(client, payload + uint64_t{kBoxEntryBytes} * i);

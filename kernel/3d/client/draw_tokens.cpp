@@ -145,7 +145,7 @@ static_assert(sizeof(WriteEntry) == 16);
 
 }  // namespace
 
-void EmitSetLights(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::SetLights(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   RenderState3d& state = token->current->state;
   const uint8_t* data = payload + static_cast<size_t>(count) * kLightEntryBytes;
@@ -166,7 +166,7 @@ void EmitSetLights(TokenContext3d* token, const uint8_t* payload, uint32_t count
   }
 }
 
-void EmitSetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   VecConstShadow* shadow = RenderContext3dVecConstShadow(token->current);
   if (shadow == nullptr) return;
@@ -183,7 +183,7 @@ void EmitSetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint3
   }
 }
 
-void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   Context3d* context = token->context;
   ClientContext* client = context->client;
@@ -214,7 +214,7 @@ void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_
   }
 }
 
-void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::ClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
   ClipRect drawable = {};
@@ -259,7 +259,7 @@ void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t coun
   }
 }
 
-void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::ExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || token->common == nullptr ||
       payload == nullptr)
     return;
@@ -292,7 +292,7 @@ void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t c
   if (ran) RenderContext3dSealTargets(current, TakeNextTag(token->common->sharedLocked));
 }
 
-void EmitWriteBufferData(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::WriteBufferData(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->context == nullptr || payload == nullptr) return;
   ClientContext* client = token->context->client;
   const uint8_t* data = payload + static_cast<size_t>(count) * sizeof(WriteEntry);
