@@ -69,14 +69,9 @@ uint32_t CompletedTag3d(CommonData* common) {
   return ReadShared(&common->sharedLocked->completedTag) & ~7u;
 }
 
-bool TagPassed(uint32_t t, uint32_t c, uint32_t n) {
-  if (t <= n) return t <= c && c <= n;
-  return c >= t || c <= n;
-}
-
 bool WaitTagPassed3d(CommonData* common, uint32_t tag) {
   return KernelWait("3D tag wait", [&] {
-    return TagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
+    return ORVVideoTagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
   });
 }
 
@@ -274,7 +269,7 @@ void ClientContext::MarkLost() {
   idleAtLoss = false;
   if (common != nullptr && common->sharedLocked != nullptr) {
     const uint32_t newest = ReadShared(&common->sharedLocked->syncTagCounter);
-    idleAtLoss = TagPassed(newest & ~7u, CompletedTag3d(common), newest);
+    idleAtLoss = ORVVideoTagPassed(newest & ~7u, CompletedTag3d(common), newest);
   }
   lost = true;
 }

@@ -181,7 +181,7 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
     const uint32_t slot = static_cast<uint32_t>(client->presentIndex) % 6;
     const uint32_t counter = ReadShared(&shared->syncTagCounter);
     if (client->presentTags[slot] != 1 &&
-        !TagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
+        !ORVVideoTagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
       return kRequestBusy;
     tag = TakeNextTag(shared);
     client->presentTags[slot] = tag;
