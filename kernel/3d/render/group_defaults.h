@@ -7,8 +7,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+struct FogValues;
+struct RasterSubBlock;
 struct RenderContext3d;
 struct RenderState3d;
+struct VertexSubBlock;
 
 // Sizes of the packed records.
 inline constexpr size_t kRasterDefaultsBytes = 91;
@@ -75,7 +78,13 @@ void LoadFactorDefaults(uint8_t* record);
 void LoadScaleDefaults(uint8_t* record);
 void LoadVertexGroupDefaults(uint8_t* record, const VertexGroupLinks& links);
 void LoadTargetDefaults(uint8_t* record, RenderContext3d* context, const StateQueries3d& queries);
-void ClearRecord(uint8_t* record, size_t bytes);
+// The loaders of the records that start all zero: the raster group's
+// sub-block, the fog group's values, the vertex group's sub-block and the
+// streams' scratch word.
+void ClearRecord28(RasterSubBlock* record);
+void ClearRecord35(FogValues* record);
+void ClearRecord92(VertexSubBlock* record);
+void ClearRecord4(uint32_t* record);
 // A 17-word register list (a count and 16 entries) cleared.
 void ClearRegisterList(uint32_t* list);
 void EmptyStateHook();
