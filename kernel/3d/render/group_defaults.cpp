@@ -12,8 +12,6 @@
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 
-uint32_t g_stateFeatureFlag = 1;
-
 namespace {
 
 // Byte-wise stores: the positions of the packed records are not aligned.
@@ -26,7 +24,7 @@ uint32_t Ask(StateQuery3d* query, RenderContext3d* context, uint32_t argument) {
 
 uint32_t FourthAnswer(const StateQueries3d& q, RenderContext3d* context, uint32_t argument) {
   uint32_t value = Ask(q.raster[3], context, argument);
-  if (g_stateFeatureFlag == 0) value &= ~1u;
+  if (q.featureFlag == 0) value &= ~1u;
   return value;
 }
 

@@ -33,10 +33,13 @@ class StateQuery3d {
 };
 
 // The queries the loaders read: four of the raster group's (the fourth is
-// also the view group's) and the render-target query.
+// also the view group's) and the render-target query; and the feature
+// flag: while it is 0, bit 0 of the fourth query's answer is cleared (the
+// device's queries keep it at 1).
 struct StateQueries3d {
   StateQuery3d* raster[4];
   StateQuery3d* target;
+  uint32_t featureFlag = 1;
 };
 
 // What the raster loader writes outside its record: the context state's
@@ -66,10 +69,6 @@ struct VertexGroupLinks {
 // query, read into the render state as its device target mode); the other
 // queries have no value on these boards and answer 0.
 const StateQueries3d& DeviceStateQueries3d();
-
-// The module-wide feature flag: while 0, bit 0 of the fourth query's answer
-// is cleared. 1 at load.
-extern uint32_t g_stateFeatureFlag;
 
 void LoadRasterDefaults(uint8_t* record, RenderContext3d* context, uint32_t argument, const StateQueries3d& queries,
                         RasterDefaultsOut* out);
