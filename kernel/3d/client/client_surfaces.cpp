@@ -870,7 +870,8 @@ void SurfaceList3d::DetachLevels(ClientObject* object) {
     for (uint32_t face = 0; face < info.Faces(); ++face) {
       Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
       if (s == nullptr) return;
-      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      HandleTable<SurfaceObject>* table =
+          s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
       if (table != nullptr && s->resourceHandle != 0 && table->Get(s->resourceHandle) == s) table->Detach(s->resourceHandle);
       s->resourceHandle = 0;
     }
@@ -885,7 +886,8 @@ void SurfaceList3d::AssignLevelIds(ClientObject* object) {
     for (uint32_t face = 0; face < info.Faces(); ++face) {
       Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
       if (s == nullptr) return;
-      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      HandleTable<SurfaceObject>* table =
+          s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
       if (table == nullptr) continue;
       // The level goes back under its id; should that be taken, under any
       // free handle, so that it still leaves the table with its set.
