@@ -763,7 +763,7 @@ void TakeScreenRows(Surface3d* surface, const MmSurface* screen) {
 
 }  // namespace
 
-Surface3d* SurfaceList3d::CreateClientSurface(SurfaceCreateRequest* request, const ClientSurfaceInfo& info) {
+Surface3d* SurfaceList3d::CreateClientSurface3d(SurfaceCreateRequest* request, const ClientSurfaceInfo& info) {
   if (resources_ == nullptr) return nullptr;
   const SharedKind3d kind = info.SharedKind();
   if (kind == kSharedNone) return resources_->CreateSurface(kClientResourceType, request);
@@ -970,10 +970,10 @@ uint64_t SurfaceList3d::CreateSurface(ClientSurfaceDescription* description) {
   SurfaceCreateRequest request;
   info.ToCreateRequest(&request);
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
-  Surface3d* surface = CreateClientSurface(&request, info);
+  Surface3d* surface = CreateClientSurface3d(&request, info);
   if (surface == nullptr && (info.flagsA & kInfoVideoOnly) == 0) {
     request.placement = static_cast<uint8_t>((request.placement & ~kPlaceLocal) | kPlaceAgp);
-    surface = CreateClientSurface(&request, info);
+    surface = CreateClientSurface3d(&request, info);
   }
   if (surface == nullptr) return 0;
   // The object keeps the description's kinds; the surface gives the rest.
@@ -1096,14 +1096,14 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   // saved surface is made again (Restore).
   request.fixedHandle = 0;
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
-  Surface3d* surface = CreateClientSurface(&request, record.info);
+  Surface3d* surface = CreateClientSurface3d(&request, record.info);
   // A surface that was allowed into AGP memory when it was made may come
   // back there: local memory alone could refuse it on every request 3
   // (a kind whose placements are AGP only, or a fuller local memory), and
   // the client could never come back.
   if (surface == nullptr && (record.info.flagsA & kInfoVideoOnly) == 0) {
     request.placement = static_cast<uint8_t>((request.placement & ~kPlaceLocal) | kPlaceAgp);
-    surface = CreateClientSurface(&request, record.info);
+    surface = CreateClientSurface3d(&request, record.info);
   }
   if (surface == nullptr) return nullptr;
   ClientObject* object = OsNew<ClientObject>();
@@ -1201,24 +1201,30 @@ int32_t SurfaceList3d::Request(ClientRequest* request, uint8_t* record) {
       if (Object(request->U64(16)) == nullptr) return kRequestRefused;
       DestroySurface(request->U64(16));
       return kRequestOk;
-    case kRequestLockSurface: {
-      ClientObject* object = Object(request->U64(16));
-      if (object == nullptr || record == nullptr) return kRequestRefused;
-      ClientSurfaceLock lock;
-      memcpy(&lock, record, sizeof(lock));
-      if (object->LockLevel(&lock) == 0) return kRequestRefused;
-      memcpy(record, &lock, sizeof(lock));
-      return kRequestOk;
-    }
-    case kRequestUnlockSurface: {
-      ClientObject* object = Object(request->U64(16));
-      if (object == nullptr) return kRequestRefused;
-      object->Unlock();
-      return kRequestOk;
-    }
+    case kRequestLockSurface:
+      return LockSurface(request->U64(16), record);
+    case kRequestUnlockSurface:
+      return UnlockSurface(request->U64(16));
     default:
       return kRequestRefused;
   }
+}
+
+int32_t SurfaceList3d::LockSurface(uint64_t handle, uint8_t* record) {
+  ClientObject* object = Object(handle);
+  if (object == nullptr || record == nullptr) return kRequestRefused;
+  ClientSurfaceLock lock;
+  memcpy(&lock, record, sizeof(lock));
+  if (object->LockLevel(&lock) == 0) return kRequestRefused;
+  memcpy(record, &lock, sizeof(lock));
+  return kRequestOk;
+}
+
+int32_t SurfaceList3d::UnlockSurface(uint64_t handle) {
+  ClientObject* object = Object(handle);
+  if (object == nullptr) return kRequestRefused;
+  object->Unlock();
+  return kRequestOk;
 }
 
 SurfaceList3d* SurfaceList3dCreate(PDEV* device, ClientContext* client, ResourceTable* resources) {

@@ -71,6 +71,20 @@ bool BufferEngineAddress(const ClientBuffer3d& buffer, uint64_t offset, uint32_t
   return true;
 }
 
+// Binds a client buffer as the entry's stream: the buffer's engine
+// address, the entry's stride and the buffer's size; then the stream
+// bindings are reset. False, with nothing bound, when the engine cannot
+// reach the buffer.
+bool BindClientStream(const ClientBuffer3d& buffer, Context3d* context, RenderState3d& state,
+                      const StreamSourceEntry& entry) {
+  uint32_t address = 0;
+  if (!BufferEngineAddress(buffer, 0, &address)) return false;
+  const uint32_t size = buffer.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(buffer.size);
+  BindStream(state, entry.stream, StreamBinding{kBindingAddress, address, entry.stride, size, 0});
+  ResetStreamBindings(context, state);
+  return true;
+}
+
 // Token 33: {u32 light index, u32 byte count}; the bytes follow the
 // entries in entry order, one light record each.
 constexpr uint32_t kLightEntryBytes = 8;
@@ -196,12 +210,8 @@ void tokens::SetStreamSources(TokenContext3d* token, const uint8_t* payload, uin
     if (entry.stream >= kVertexStreams || client == nullptr) continue;
     if (entry.sourceKind == kSourceClientBuffer) {
       const ClientBuffer3d* buffer = client->Buffer(entry.id);
-      uint32_t address = 0;
-      if (buffer == nullptr || !BufferEngineAddress(*buffer, 0, &address)) continue;
+      if (buffer == nullptr || !BindClientStream(*buffer, context, state, entry)) continue;
       context->vertexBufferHandle = entry.id;
-      const uint32_t size = buffer->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(buffer->size);
-      BindStream(state, entry.stream, StreamBinding{kBindingAddress, address, entry.stride, size, 0});
-      ResetStreamBindings(context, state);
       continue;
     }
     if (entry.id > 0xFFFFFFFFu) continue;
