@@ -169,7 +169,7 @@ void BM_SelectOneConstantChanged(benchmark::State& state) {
   }
   uint32_t next = 0;
   auto step = [&] {
-    RenderState3dSetPixelConstants(&token, &entries[24 * next], 1, 0);
+    tokens::SetPixelConstants(&token, &entries[24 * next], 1, 0);
     next = (next + 1) % kEntries;
     return s.Draw();
   };

@@ -227,14 +227,14 @@ uint32_t SyncTagManager::EngineTag() const {
   return reached & ~kSyncTagIgnoredBits;
 }
 
-bool SyncTagManager::TagReached(uint32_t tag, uint32_t newest, uint32_t engineTag) {
-  if (tag <= newest) return tag <= engineTag && engineTag <= newest;
-  return engineTag >= tag || engineTag <= newest;
+bool ORVVideoTagPassed(uint32_t tag, uint32_t engineTag, uint32_t lastIssued) {
+  if (tag <= lastIssued) return tag <= engineTag && engineTag <= lastIssued;
+  return engineTag >= tag || engineTag <= lastIssued;
 }
 
 bool SyncTagManager::WaitForTag(uint32_t tag) const {
   return KernelWait("sync tag wait", [&] {
-    return TagReached(tag, ReadShared(&shared_->syncTagCounter), EngineTag());
+    return ORVVideoTagPassed(tag, EngineTag(), ReadShared(&shared_->syncTagCounter));
   });
 }
 

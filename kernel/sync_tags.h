@@ -130,6 +130,11 @@ class SyncTagRing {
   SharedSyncTagRing* mirror_ = nullptr;
 };
 
+// Whether the engine has passed a tag: true when the engine tag lies in
+// the circular window from the tag up to the last tag issued, both ends
+// included (the window wraps through 0 when the tag is above the last).
+bool ORVVideoTagPassed(uint32_t tag, uint32_t engineTag, uint32_t lastIssued);
+
 // ---- The manager ------------------------------------------------------------------------
 class SyncTagManager : public OsHeapObject {
  public:
@@ -155,8 +160,6 @@ class SyncTagManager : public OsHeapObject {
   // Bounded wait until the engine tag lies in the window from the tag up to
   // the newest tag issued; false when the wait ended without it.
   bool WaitForTag(uint32_t tag) const;
-  // Whether the engine tag lies in that window.
-  static bool TagReached(uint32_t tag, uint32_t newest, uint32_t engineTag);
 
   bool SlotFree(uint32_t slot) const;
   int32_t QueuedTags() const { return ring_.Count(); }

@@ -44,9 +44,9 @@ void SetRenderContextDefaults(Context3d* owner, RenderContext3d* context, int in
   TokenContext3d token = {owner, owner->client->device, owner->client->common, nullptr, context, index};
   uint32_t transform[17] = {kDefaultTransformId};
   for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kFloat1;
-  RenderState3dSetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
+  tokens::SetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
   const uint32_t state[4] = {kRenderStateLineLimit, kLineLimitValue, kDrawPassState, kDrawPassSingle};
-  RenderState3dSetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);
+  tokens::SetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);
 }
 
 }  // namespace
@@ -69,14 +69,9 @@ uint32_t CompletedTag3d(CommonData* common) {
   return ReadShared(&common->sharedLocked->completedTag) & ~7u;
 }
 
-bool TagPassed(uint32_t t, uint32_t c, uint32_t n) {
-  if (t <= n) return t <= c && c <= n;
-  return c >= t || c <= n;
-}
-
 bool WaitTagPassed3d(CommonData* common, uint32_t tag) {
   return KernelWait("3D tag wait", [&] {
-    return TagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
+    return ORVVideoTagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
   });
 }
 
@@ -274,7 +269,7 @@ void ClientContext::MarkLost() {
   idleAtLoss = false;
   if (common != nullptr && common->sharedLocked != nullptr) {
     const uint32_t newest = ReadShared(&common->sharedLocked->syncTagCounter);
-    idleAtLoss = TagPassed(newest & ~7u, CompletedTag3d(common), newest);
+    idleAtLoss = ORVVideoTagPassed(newest & ~7u, CompletedTag3d(common), newest);
   }
   lost = true;
 }

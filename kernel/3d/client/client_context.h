@@ -272,7 +272,5 @@ bool WaitEngineIdle3d(ClientContext* client);
 // The tag the engine completed, kind bits cleared: register 1052 when the
 // DMA mode word is non-zero, else the block's completed-tag word.
 uint32_t CompletedTag3d(CommonData* common);
-// Whether the engine passed tag t: completed value c, current counter n.
-bool TagPassed(uint32_t t, uint32_t c, uint32_t n);
 // Bounded wait until the engine passed the tag; false when it ran out.
 bool WaitTagPassed3d(CommonData* common, uint32_t tag);

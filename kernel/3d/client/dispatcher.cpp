@@ -149,6 +149,9 @@ int32_t DestroyContext3d(ClientContext* client, ClientRequest* request) {
   return kRequestOk;
 }
 
+// Request 9 does nothing and succeeds.
+int32_t Nop() { return kRequestOk; }
+
 int32_t SurfaceRequest(ClientContext* client, ClientRequest* request, uint8_t* record) {
   if (client->surfaces == nullptr) return kRequestRefused;
   return client->surfaces->Request(request, record);
@@ -181,7 +184,7 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
     const uint32_t slot = static_cast<uint32_t>(client->presentIndex) % 6;
     const uint32_t counter = ReadShared(&shared->syncTagCounter);
     if (client->presentTags[slot] != 1 &&
-        !TagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
+        !ORVVideoTagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
       return kRequestBusy;
     tag = TakeNextTag(shared);
     client->presentTags[slot] = tag;
@@ -623,7 +626,7 @@ int32_t CreateVertexLayout(ClientContext* client, ClientRequest* request, const 
   layout->vertexCount = vertices;
   const uint64_t vertexBytes = (uint64_t{stride} * vertices + 3) & ~uint64_t{3};
   uint32_t rangeCount = 0;
-  const uint64_t programBytes = MeasureLayoutProgram(copies->elements, count, &rangeCount);
+  const uint64_t programBytes = MeasureProgram(copies->elements, count, &rangeCount);
   auto fail = [&] {
     client->layouts.Free(handle);
     return kRequestRefused;
@@ -661,7 +664,7 @@ int32_t DestroyVertexLayout(ClientContext* client, ClientRequest* request) {
 
 }  // namespace
 
-uint64_t MeasureLayoutProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges) {
+uint64_t MeasureProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges) {
   uint64_t bytes = 0;
   uint32_t previous = kLayoutNoType;
   *ranges = 0;
@@ -702,7 +705,7 @@ bool DispatchClientRequest(ClientContext* client, ClientRequest* request, Reques
       result = DestroyBuffer(client, request);
       break;
     case kRequestNop:
-      result = kRequestOk;
+      result = Nop();
       break;
     case kRequestCreateContext3d:
       result = CreateContext3d(client, request);

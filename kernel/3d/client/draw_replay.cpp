@@ -379,7 +379,7 @@ void EmitBatchProgress(TokenContext3d* token, uint32_t value) {
 
 }  // namespace
 
-void EmitDrawBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DrawBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   ClientContext* client = token->context->client;
   RenderContext3d* current = token->current;
@@ -435,7 +435,7 @@ static_assert(sizeof(StripEntry) == 32);
 
 }  // namespace
 
-void EmitDrawStrip(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DrawStrip(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   ClientContext* client = token->context->client;
   RenderContext3d* current = token->current;
@@ -586,7 +586,7 @@ void RangedDraw(TokenContext3d* token, const RangedEntry& entry, const uint32_t*
 
 }  // namespace
 
-void EmitDrawIndexed(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::DrawIndexed(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
   uint64_t at = 0;
@@ -741,7 +741,7 @@ void ExecuteClientRange(TokenContext3d* token, const PacketEntry& entry, const C
 
 }  // namespace
 
-void EmitDrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   Context3d* context = token->context;
   ClientContext* client = context->client;
@@ -829,7 +829,7 @@ static_assert(sizeof(UserEntry) == 40);
 
 }  // namespace
 
-void EmitDrawUserPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::DrawUserPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
   RenderState3d& state = current->state;
@@ -897,7 +897,7 @@ void RunSyncRecord(TokenContext3d* token, const uint64_t record[4]) {
 
 }  // namespace
 
-void EmitSyncTargets(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SyncTargets(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->context == nullptr || payload == nullptr) return;
   Context3d* context = token->context;
   for (uint32_t i = 0; i < count; ++i) {

@@ -24,7 +24,7 @@ static_assert(kCreateKeepOffset + 4 <= kCreateEntryBytes);
 
 }  // namespace
 
-void PixelProgramCacheCreateProgram(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::CreatePixelProgram(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   PixelProgramCache* cache = CacheOf(token);
   if (cache == nullptr) return;
   RenderState3d& rs = token->current->state;
@@ -44,7 +44,7 @@ void PixelProgramCacheCreateProgram(TokenContext3d* token, const uint8_t* payloa
   memFree(description);
 }
 
-void PixelProgramCacheDeleteProgram(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DeletePixelProgram(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   PixelProgramCache* cache = CacheOf(token);
   if (cache == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) {
@@ -54,7 +54,7 @@ void PixelProgramCacheDeleteProgram(TokenContext3d* token, const uint8_t* payloa
   }
 }
 
-void RenderState3dSetPixelConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetPixelConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr) return;
   RenderContext3d* context = token->current;
   RenderState3d& rs = context->state;
@@ -77,7 +77,7 @@ void RenderState3dSetPixelConstants(TokenContext3d* token, const uint8_t* payloa
   }
 }
 
-void PixelProgramCacheSetProgramParams(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetPixelProgramParams(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   PixelProgramCache* cache = CacheOf(token);
   if (cache == nullptr) return;
   RenderState3d& rs = token->current->state;

@@ -76,33 +76,33 @@ constexpr uint32_t kPipelineEntryBytes = 1648;
 
 }  // namespace
 
-void RenderState3dSetDriverStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetDriverStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   InBatches<uint32_t, 2>(payload, count, [state](const uint32_t* pairs, uint32_t n) { state->SetDriverStates(pairs, n); });
 }
 
-void RenderState3dSetSamplerStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetSamplerStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   InBatches<uint16_t, 4>(payload, count,
                          [state](const uint16_t* triples, uint32_t n) { state->SetSamplerStates(triples, n); });
 }
 
-void RenderState3dSetViewport(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetViewport(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr || count == 0) return;
   const Viewport viewport = EntryAt<Viewport>(payload, 0);
   state->SetViewport(viewport.words);
 }
 
-void RenderState3dSetRenderStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetRenderStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   InBatches<uint32_t, 2>(payload, count, [state](const uint32_t* pairs, uint32_t n) { state->SetRenderStates(pairs, n); });
 }
 
-void RenderState3dSetTextureStages(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetTextureStages(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) {
@@ -114,19 +114,19 @@ void RenderState3dSetTextureStages(TokenContext3d* token, const uint8_t* payload
   }
 }
 
-void RenderState3dSetRectA(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetRectA(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) state->SetRectA(EntryAt<Quad>(payload, i).words);
 }
 
-void RenderState3dSetRectB(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetRectB(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) state->SetRectB(EntryAt<Quad>(payload, i).words);
 }
 
-void RenderState3dSetTransforms(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetTransforms(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) {
@@ -135,19 +135,19 @@ void RenderState3dSetTransforms(TokenContext3d* token, const uint8_t* payload, u
   }
 }
 
-void RenderState3dSetFloat4StatesB(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetFloat4StatesB(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   InBatches<float, 4>(payload, count, [state](const float* values, uint32_t n) { state->SetFloat4StateB(values, n); });
 }
 
-void RenderState3dSetModeStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetModeStates(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   InBatches<uint32_t, 2>(payload, count, [state](const uint32_t* pairs, uint32_t n) { state->SetModeStates(pairs, n); });
 }
 
-void RenderState3dSetClipPlanes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetClipPlanes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) {
@@ -156,25 +156,25 @@ void RenderState3dSetClipPlanes(TokenContext3d* token, const uint8_t* payload, u
   }
 }
 
-void RenderState3dSetDepthRange(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetDepthRange(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr || count == 0) return;
   state->SetDepthRange(EntryAt<Pair>(payload, count - 1).words);
 }
 
-void RenderState3dSetFloat4StateA(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetFloat4StateA(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr || count == 0) return;
   state->SetFloat4StateA(EntryAt<Quad>(payload, count - 1).words);
 }
 
-void RenderState3dSetFloatPair(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetFloatPair(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr || count == 0) return;
   state->SetFloatPair(EntryAt<Pair>(payload, count - 1).words);
 }
 
-void RenderState3dLoadPipelineRecord(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::LoadPipelineRecord(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   RenderState3d* state = StateOf(token);
   if (state == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) {

@@ -23,7 +23,7 @@ uint32_t WordAt(const uint8_t* payload, uint64_t index) {
 
 }  // namespace
 
-void TnlSetupLoadVertexDeclaration(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::LoadVertexDeclaration(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   TnlSetup* setup = SetupOf(token);
   if (setup == nullptr || count == 0) return;
   // The whole payload: twelve bytes an entry and the trailing bytes, as
@@ -38,13 +38,13 @@ void TnlSetupLoadVertexDeclaration(TokenContext3d* token, const uint8_t* payload
   memFree(copy);
 }
 
-void TnlSetupDeleteVertexShader(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DeleteVertexShader(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   TnlSetup* setup = SetupOf(token);
   if (setup == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) setup->DeleteVertexShader(WordAt(payload, i));
 }
 
-void RenderState3dSetVertexShader(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetVertexShader(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || count == 0) return;
   RenderContext3d* context = token->current;
   const uint32_t handle = WordAt(payload, 0);

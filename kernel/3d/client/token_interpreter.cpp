@@ -45,7 +45,7 @@ struct TokenHandlerOf {
   template <>                                                     \
   struct TokenHandlerOf<opcode> {                                 \
     [[maybe_unused]] static constexpr bool kHas = true;           \
-    [[maybe_unused]] static constexpr TokenHandler kHandler = &name; \
+    [[maybe_unused]] static constexpr TokenHandler kHandler = &tokens::name; \
   };
 ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLER_OF)
 #undef ORV_TOKEN_HANDLER_OF
@@ -358,7 +358,7 @@ class TokenWalk {
         break;
 #define ORV_TRAILING_CASE(op, name)                                              \
   case op:                                                                       \
-    if constexpr (kTokens.rows[op].trailing) name(&token_, copy, count, trailing); \
+    if constexpr (kTokens.rows[op].trailing) tokens::name(&token_, copy, count, trailing); \
     break;
         ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
 #undef ORV_TRAILING_CASE

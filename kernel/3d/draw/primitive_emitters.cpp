@@ -112,7 +112,8 @@ void EmitIndexedByAddress(VertexStreamSetup* setup, uint32_t count, bool) {
   BmSecondaryInt* stream = StreamOf(setup);
   const uint32_t isz = setup != nullptr && setup->index.stride == 4 ? k3dPrimitiveAddress32 : k3dPrimitiveAddress16;
   if (setup == nullptr || (setup->index.stride != 2 && setup->index.stride != 4)) return;
-  const IndexRange r = IndexRangeOf(VertexStreamSetup::BusAddressOf(setup->index), setup->indexStartOffset, isz, count);
+  const IndexRange r =
+      IndexRangeOf(VertexStreamSetup::GetStreamBufferBase(setup->index), setup->indexStartOffset, isz, count);
   if (uint32_t* at = Words(stream, 3)) {
     at[0] = kPacketIndexAddress | isz | setup->packetFlags;
     at[1] = r.start;

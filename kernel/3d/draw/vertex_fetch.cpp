@@ -337,6 +337,18 @@ void VertexFetch::WritePositions(const uint32_t* const* positions, const uint32_
   slots[kSlotPosition].written = 1;
 }
 
+void VertexFetch::WriteTrianglePositions(const uint32_t a[4], const uint32_t b[4], const uint32_t c[4],
+                                         const uint32_t places[3]) {
+  const uint32_t* positions[3] = {a, b, c};
+  WritePositions(positions, places, 3);
+}
+
+void VertexFetch::WriteLinePositions(const uint32_t a[4], const uint32_t b[4]) {
+  const uint32_t* positions[2] = {a, b};
+  const uint32_t places[2] = {0, 1};
+  WritePositions(positions, places, 2);
+}
+
 void VertexFetch::WritePosition(const uint32_t position[4], uint32_t place) {
   const uint32_t* positions[1] = {position};
   WritePositions(positions, &place, 1);
@@ -605,9 +617,7 @@ void VertexFetch::EmitLine(const uint8_t* a, const uint8_t* b, const uint8_t* fl
   uint32_t pa[4], pb[4];
   Position(a, pa);
   Position(b, pb);
-  const uint32_t* positions[2] = {pa, pb};
-  const uint32_t places[2] = {0, 1};
-  WritePositions(positions, places, 2);
+  WriteLinePositions(pa, pb);
   WriteFlatColours(flat);
   memcpy(slots[kSlotPosition].kept, pa, sizeof pa);
   slots[kSlotPosition].fetch = 0;
@@ -641,10 +651,10 @@ bool VertexFetch::EmitTriangleAt(const uint8_t* a, const uint8_t* b, const uint8
     ClearWritten();
     return true;
   }
-  const uint32_t* positions[3] = {recordA, recordB, recordC};
   const uint32_t places[3] = {ka & 3, kb & 3, kc & 3};
-  WritePositions(positions, places, 3);
+  WriteTrianglePositions(recordA, recordB, recordC, places);
   WriteFlatColours(flat);
+  const uint32_t* positions[3] = {recordA, recordB, recordC};
   const uint8_t* vertices[3] = {a, b, c};
   for (uint32_t i = 0; i < 3; ++i) {
     memcpy(slots[kSlotPosition].kept, positions[i], 16);

@@ -190,7 +190,11 @@ class VertexFetch {
   bool AnyUnwritten() const;
   void ClearWritten();
   void Execute();
+  // The position pieces of one group: a triangle's three, a line's two
+  // (at places 0 and 1) or a single vertex's.
   void WritePositions(const uint32_t* const* positions, const uint32_t* places, uint32_t n);
+  void WriteTrianglePositions(const uint32_t a[4], const uint32_t b[4], const uint32_t c[4], const uint32_t places[3]);
+  void WriteLinePositions(const uint32_t a[4], const uint32_t b[4]);
   void WritePosition(const uint32_t position[4], uint32_t place);
   uint32_t* Room(uint32_t words);
 

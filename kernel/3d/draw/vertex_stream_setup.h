@@ -144,8 +144,9 @@ class VertexStreamSetup {
   // The handlers for the current pairs, primitive type and fetchable flag.
   void ChooseHandlers();
 
-  // The bus address the engine fetches a source at.
-  static uint32_t BusAddressOf(const StreamSource& source);
+  // The base bus address the engine fetches a source at (0 for a source
+  // the engine cannot fetch).
+  static uint32_t GetStreamBufferBase(const StreamSource& source);
   uint32_t StrideOf(const ActiveStream& active) const;
 
   RenderContext3d* context = nullptr;

@@ -300,31 +300,6 @@ ORV_HOT_INLINE void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sin
 
 }  // namespace
 
-void ContextState3d::EmitRaster(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutRaster(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitDepthStencil(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutDepthStencil(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitFog(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutFog(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitCoordinates(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutCoordinates(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitOperationGroups(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutOperationGroups(*this, dirty.words[0], sink);
-}
-
 void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
   if (slot >= 4) return;
   const VertexUploadSlot& u = uploads[slot];

@@ -120,13 +120,8 @@ class ContextState3d : public OsHeapObject {
   void LoadOperationDefaults();
   void LoadVertexEngineDefaults();
 
-  // The groups of the first dirty word as the state writes them, one
-  // packet each: for tests and the flush actions.
-  void EmitRaster(BmBufferPool* stream);
-  void EmitDepthStencil(BmBufferPool* stream);
-  void EmitFog(BmBufferPool* stream);
-  void EmitCoordinates(BmBufferPool* stream);
-  void EmitOperationGroups(BmBufferPool* stream);
+  // The vertex engine's program uploads and its writer groups, as the
+  // state's emission sends them.
   void EmitVertexUploads(BmBufferPool* stream);
   void EmitVertexWriters(BmBufferPool* stream);
   // One program upload of slot 0-3.

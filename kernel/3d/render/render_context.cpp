@@ -25,7 +25,6 @@ class RenderContexts : public HandleTable<RenderContext3d> {
 };
 
 RenderContexts* g_renderContexts = nullptr;
-uint32_t g_renderContextsConstructed = 0;
 
 constexpr uint32_t kNewlyPlacedWaitCount = 15;
 constexpr uint32_t kStreamSubmitMode = 2;
@@ -51,8 +50,6 @@ void EmptyRenderContextTable() {
   }
 }
 
-uint32_t RenderContextsConstructed() { return g_renderContextsConstructed; }
-
 namespace {
 
 // Frees a handle; the table goes with its last context, so a module
@@ -73,7 +70,7 @@ RenderContext3d* RenderContextTableGet(uint32_t handle) {
   return g_renderContexts != nullptr ? g_renderContexts->Get(handle) : nullptr;
 }
 
-RenderContext3d::RenderContext3d() { ++g_renderContextsConstructed; }
+RenderContext3d::RenderContext3d() = default;
 
 RenderContext3d::~RenderContext3d() {
   // The set-up first: its programs leave the engine block's slots before

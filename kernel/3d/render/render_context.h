@@ -137,8 +137,6 @@ struct RenderContext3d : OsHeapObject {
 // context destroyed) when the module goes.
 HandleTable<RenderContext3d>* RenderContextTable();
 void EmptyRenderContextTable();
-// Render contexts constructed since load.
-uint32_t RenderContextsConstructed();
 // The live render context under a handle, or null.
 RenderContext3d* RenderContextTableGet(uint32_t handle);
 

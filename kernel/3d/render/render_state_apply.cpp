@@ -32,9 +32,9 @@ bool RenderState3d::ApplySteps() {
 
   // Depth-stencil, then raster and blend, then the target binding, each only
   // after the one before succeeded.
-  if (depthStencil.dirty != 0 && !ValidateDepthStencil3d(context)) return false;
+  if (depthStencil.dirty != 0 && !ApplyDepthStencilState(context)) return false;
   if (depthStencil.dirty != 0 || raster.dirty != 0) {
-    if (!ValidateRasterBlend3d(context)) return false;
+    if (!ApplyBlendState(context)) return false;
     if (!ValidateTargetBinding3d(context)) return false;
   }
 

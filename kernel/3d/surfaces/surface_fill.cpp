@@ -17,6 +17,7 @@
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
+#include "platform/kglue/kglue.h"
 
 namespace {
 
@@ -409,7 +410,7 @@ bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopy
     uint8_t* t = to + (uint64_t{dy} + row) * toPitch + uint64_t{dx} * bytes;
     const uint8_t* f = from + (uint64_t{sy} + row) * fromPitch + uint64_t{sx} * bytes;
     if (!keyed) {
-      memmove(t, f, rowBytes);
+      LocMemCpy(t, f, rowBytes);
       continue;
     }
     for (uint32_t j = 0; j < w; ++j) {

@@ -230,40 +230,75 @@ void ForgetOpenRenderTarget(CommonData* common, const Surface3d* surface) {
   if (board != nullptr && board->fastClearedDepth == surface) board->fastClearedDepth = nullptr;
 }
 
-uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
-                          uint32_t count) {
-  if (state == nullptr || state->common == nullptr) return 0;
-  // Target coordinates without rectangles: the clip rectangle, once.
-  const bool whole = (record.flags & kClearTargetCoordinates) != 0 && count == 0;
-  const uint32_t n = whole ? 1 : count;
-  const ClearRect* list = whole ? nullptr : rects;
-  if (list == nullptr && !whole) return 0;
+namespace {
 
+// The rectangles a clear walks: `count` of `list`, or, for a record in
+// target coordinates that names none, the clip rectangle once (`list`
+// null); and the bounds every rectangle is clipped to (the viewport, or
+// the clip rectangle for target coordinates). Each rectangle is ordered,
+// scaled and clipped when the clear reaches it (RectFor), so nothing is
+// copied.
+struct ClearRects {
+  const ClearRect* list;
+  uint32_t count;
+  ClearRect bounds;
+};
+
+// False when the record names rectangles that are not there.
+bool NormaliseClearRects(const RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
+                         uint32_t count, ClearRects* out) {
+  const bool targetCoordinates = (record.flags & kClearTargetCoordinates) != 0;
+  const bool whole = targetCoordinates && count == 0;
+  out->count = whole ? 1 : count;
+  out->list = whole ? nullptr : rects;
+  if (out->list == nullptr && !whole) return false;
   // The bounds are the state's; a fill or an engine clear leaves them be.
-  const ClearRect bounds = BoundsOf(state, (record.flags & kClearTargetCoordinates) != 0);
+  out->bounds = BoundsOf(state, targetCoordinates);
+  return true;
+}
+
+void ClearColourRects(RenderTargetState* state, const ClearRecord& record, const ClearRects& rects) {
   Surface3d* colour = state->colourCurrent;
   uint32_t value = 0;
   if (colour != nullptr && (record.flags & kClearColour) != 0 &&
       GetColourClearValue(colour->format, record.colour, state->colourDepthMode, &value)) {
-    for (uint32_t i = 0; i < n; ++i) Fill(colour, RectFor(state, bounds, list, i, colour), value, state->colourWriteMask);
+    for (uint32_t i = 0; i < rects.count; ++i)
+      Fill(colour, RectFor(state, rects.bounds, rects.list, i, colour), value, state->colourWriteMask);
   }
+}
+
+// The depth and stencil clear of a record that asks for one, into the
+// bound depth surface.
+void ClearDepthRects(RenderTargetState* state, const ClearRecord& record, const ClearRects& rects) {
+  Surface3d* depth = state->depthCurrent;
+  const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
+  DepthClear c = {};
+  if (!DepthClearValue(state, code, record, &c)) return;
+  const float z = SanitiseClearDepth(record.depth);
+  // Once the engine cleared the whole surface, every further rectangle
+  // holds the value already.
+  for (uint32_t i = 0; i < rects.count; ++i)
+    if (ClearDepthRect(state, depth, RectFor(state, rects.bounds, rects.list, i, depth), c.value, c.mask, z)) break;
+  depth->flagsWord |= kSurfDepthCleared;
+}
+
+}  // namespace
+
+uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
+                          uint32_t count) {
+  if (state == nullptr || state->common == nullptr) return 0;
+  ClearRects list;
+  if (!NormaliseClearRects(state, record, rects, count, &list)) return 0;
+  ClearColourRects(state, record, list);
 
   Surface3d* depth = state->depthCurrent;
   if (depth == nullptr) return 0;
   if ((record.flags & (kClearDepth | kClearStencil)) != 0) {
-    const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
-    DepthClear c = {};
-    if (DepthClearValue(state, code, record, &c)) {
-      const float z = SanitiseClearDepth(record.depth);
-      // Once the engine cleared the whole surface, every further rectangle
-      // holds the value already.
-      for (uint32_t i = 0; i < n; ++i)
-        if (ClearDepthRect(state, depth, RectFor(state, bounds, list, i, depth), c.value, c.mask, z)) break;
-      depth->flagsWord |= kSurfDepthCleared;
-    }
+    ClearDepthRects(state, record, list);
   } else if ((state->context == nullptr || state->context->suspended == 0) &&
              ((depth->flagsWord & kSurfDepthNeedsClear) != 0 || state->depthClear.kind == kDepthClearKindFill)) {
-    for (uint32_t i = 0; i < n; ++i) Fill(depth, RectFor(state, bounds, list, i, depth), 0, 0x01000000);
+    for (uint32_t i = 0; i < list.count; ++i)
+      Fill(depth, RectFor(state, list.bounds, list.list, i, depth), 0, 0x01000000);
     depth->flagsWord |= kSurfDepthCleared;
   }
   return 0;

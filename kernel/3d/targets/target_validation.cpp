@@ -218,7 +218,7 @@ bool InUse(const RenderTargetState* ts) {
 
 // ---- The render-state application's steps ------------------------------------------------------
 
-bool ValidateDepthStencil3d(RenderContext3d* context) {
+bool ApplyDepthStencilState(RenderContext3d* context) {
   if (!Usable(context)) return false;
   RenderTargetState* ts = context->targetState;
   const uint32_t dirty = context->state.depthStencil.dirty;
@@ -229,7 +229,7 @@ bool ValidateDepthStencil3d(RenderContext3d* context) {
   return true;
 }
 
-bool ValidateRasterBlend3d(RenderContext3d* context) {
+bool ApplyBlendState(RenderContext3d* context) {
   if (!Usable(context)) return false;
   RenderTargetState* ts = context->targetState;
   RenderState3d& rs = context->state;

@@ -43,7 +43,7 @@ bool VertexProgramBuilder::TagPassed(uint32_t tag) const {
   } else {
     engine = KernelReadRegister(common, kRegSyncTagReached) & ~kSyncTagIgnoredBits;
   }
-  return SyncTagManager::TagReached(tag, ReadShared(&shared->syncTagCounter), engine);
+  return ORVVideoTagPassed(tag, engine, ReadShared(&shared->syncTagCounter));
 }
 
 void VertexProgramBuilder::NoteInBatch(VertexProgram* program) {

@@ -341,8 +341,8 @@ void CheckMasters(PDEV* pdev, ClientContext* context) {
   if (shared == nullptr) return;
   uint32_t clones[kSharedKinds] = {};
   SurfaceList3d* list = context != nullptr ? context->surfaces : nullptr;
-  HandleTable<Surface3d>* table = context != nullptr && context->resources != nullptr ? context->resources->TableOf(1)
-                                                                                      : nullptr;
+  HandleTable<SurfaceObject>* table =
+      context != nullptr && context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
   if (list != nullptr && table != nullptr) {
     for (uint32_t handle = 1; handle < table->Capacity(); ++handle) {
       ClientObject* object = list->Object(handle);
@@ -367,14 +367,14 @@ void CheckNothingLeft(PDEV* pdev, ClientContext* context) {
     if (list->PlainCount() != 0 || list->SavedCount() != 0 || list->SavedRecordCount() != 0 ||
         list->LevelIdCount() != 0)
       __builtin_trap();
-    HandleTable<Surface3d>* table = context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
+    HandleTable<SurfaceObject>* table = context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
     if (table != nullptr && table->Count() != 0) __builtin_trap();
   }
   SharedSurfaces3d* shared = pdev != nullptr ? pdev->sharedSurfaces3d : nullptr;
   if (shared == nullptr) return;
   for (uint32_t kind = 0; kind < kSharedKinds; ++kind)
     if (shared->masters[kind] != nullptr || shared->counts[kind] != 0) __builtin_trap();
-  HandleTable<Surface3d>* table = shared->table != nullptr ? shared->table->TableOf(1) : nullptr;
+  HandleTable<SurfaceObject>* table = shared->table != nullptr ? shared->table->TableOf(1) : nullptr;
   if (table != nullptr && table->Count() != 0) __builtin_trap();
 }
 
@@ -584,7 +584,7 @@ void Run(const uint8_t* data, size_t size) {
       host.StopAndStart(6);
       ClientContext* const c = glue.ClientOf(client.File())->context3d;
       if (client.Run(kRequestReattach) == kRequestOk && c != nullptr && c->surfaces != nullptr) {
-        HandleTable<Surface3d>* table = c->resources != nullptr ? c->resources->TableOf(1) : nullptr;
+        HandleTable<SurfaceObject>* table = c->resources != nullptr ? c->resources->TableOf(1) : nullptr;
         for (uint32_t handle = 1; table != nullptr && handle < table->Capacity(); ++handle) {
           if (c->surfaces->Object(handle) == nullptr) continue;
           client.Put64(16, handle);

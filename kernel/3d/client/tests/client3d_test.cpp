@@ -775,7 +775,7 @@ TEST_F(Client3dTest, BufferDataIsWrittenInsideTheDataBufferOnly) {
   // stops at that entry.
   TokenContext3d token{Context()->Context(context3d), pdev, Common(), nullptr, Current(), 0};
   const std::vector<uint32_t> cut = {1, 0, 0, 8, 0x77777777};
-  EmitWriteBufferData(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, 4);
+  tokens::WriteBufferData(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, 4);
   at = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
   ASSERT_NE(at, nullptr);
   uint32_t first = 0;
@@ -805,7 +805,7 @@ TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
   TokenContext3d token{nullptr, nullptr, nullptr, nullptr, Current(), 0};
   std::vector<uint32_t> cut = {5, sizeof(LightRecord)};
   cut.insert(cut.end(), record.begin(), record.end() - 1);
-  EmitSetLights(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, sizeof(LightRecord) - 4);
+  tokens::SetLights(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, sizeof(LightRecord) - 4);
   EXPECT_EQ(state.lights[5], nullptr);
 }
 

@@ -51,13 +51,13 @@ class Tokens : public stest::SurfaceBoard {
 
 TEST_F(Tokens, RenderStatesAndDriverStatesApplyEveryEntryInOrder) {
   RenderState3d& state = context->state;
-  RenderState3dSetRenderStates(&token, Payload({7, 1, 7, 0, 257, 1, 1, 9}), 4, 0);
+  tokens::SetRenderStates(&token, Payload({7, 1, 7, 0, 257, 1, 1, 9}), 4, 0);
   EXPECT_EQ(state.values[7], 0u);  // set, then reset
   EXPECT_EQ(state.values[1], 0u);  // locked before it came
   EXPECT_EQ(state.depthStencil.dirty, kDsDepth);
-  RenderState3dSetDriverStates(&token, Payload({9, 5, 29, 1}), 2, 0);
+  tokens::SetDriverStates(&token, Payload({9, 5, 29, 1}), 2, 0);
   EXPECT_EQ(state.raster.blendConstants[0], 5u);
-  RenderState3dSetModeStates(&token, Payload({3, 5}), 1, 0);
+  tokens::SetModeStates(&token, Payload({3, 5}), 1, 0);
   EXPECT_EQ(state.vertex.materialSourcesB, 0x11u);
 }
 
@@ -69,13 +69,13 @@ TEST_F(Tokens, LongTokensApplyTheirEntriesInOrderAcrossBatches) {
   for (uint32_t i = 0; i < 31; ++i) words.insert(words.end(), {7, i + 1});
   words.insert(words.end(), {257 + 6, 1, 7, 99});
   for (uint32_t i = 0; i < 40; ++i) words.insert(words.end(), {14, i + 1});
-  RenderState3dSetRenderStates(&token, Payload(words), static_cast<uint32_t>(words.size() / 2), 0);
+  tokens::SetRenderStates(&token, Payload(words), static_cast<uint32_t>(words.size() / 2), 0);
   EXPECT_EQ(state.values[7], 31u);
   EXPECT_EQ(state.values[14], 40u);
   // Sampler states across a batch: the last value of each stays.
   std::vector<uint32_t> samplers;
   for (uint32_t i = 0; i < 70; ++i) samplers.insert(samplers.end(), {(i % 2) | 7u << 16, i});
-  RenderState3dSetSamplerStates(&token, Payload(samplers), 70, 0);
+  tokens::SetSamplerStates(&token, Payload(samplers), 70, 0);
   EXPECT_EQ(state.samplers[0][7], 68u);
   EXPECT_EQ(state.samplers[1][7], 69u);
 }
@@ -83,20 +83,20 @@ TEST_F(Tokens, LongTokensApplyTheirEntriesInOrderAcrossBatches) {
 TEST_F(Tokens, SamplerStatesTextureStagesAndThePipelineRecord) {
   RenderState3d& state = context->state;
   // {stage 3, state 10, value}, {stage 9, state 10, value}, {stage 10, ...}.
-  RenderState3dSetSamplerStates(&token, Payload({3 | 10u << 16, 44, 9 | 10u << 16, 45, 10 | 1u << 16, 46}), 3, 0);
+  tokens::SetSamplerStates(&token, Payload({3 | 10u << 16, 44, 9 | 10u << 16, 45, 10 | 1u << 16, 46}), 3, 0);
   EXPECT_EQ(state.samplers[3][10], 44u);
   EXPECT_EQ(state.samplers[4][0], 0u);
   EXPECT_EQ(state.samplers[9][10], 45u);
 
   // Token 14: with a handle the stage takes the texture of that handle,
   // without one the value; 0 <-> non-zero also marks presence.
-  RenderState3dSetTextureStages(&token, Payload({2 | 5u << 16, 0, 4, 0x1234}), 2, 0);
+  tokens::SetTextureStages(&token, Payload({2 | 5u << 16, 0, 4, 0x1234}), 2, 0);
   EXPECT_EQ(state.stages[2].texture, 5u);
   EXPECT_EQ(state.stages[2].textureKind, kStageTextureHandle);
   EXPECT_EQ(state.stages[4].texture, 0x1234u);
   EXPECT_EQ(state.stages[4].dirty, kSgTexture | kSgPresence);
   state.ClearDirty();
-  RenderState3dSetTextureStages(&token, Payload({4, 0x1235}), 1, 0);
+  tokens::SetTextureStages(&token, Payload({4, 0x1235}), 1, 0);
   EXPECT_EQ(state.stages[4].dirty, kSgTexture);
   EXPECT_EQ(state.pixel.dirty, kPxStages);
   // A texture of the client's table that goes marks the stage.
@@ -110,7 +110,7 @@ TEST_F(Tokens, SamplerStatesTextureStagesAndThePipelineRecord) {
   record[1] = 0xAB;                               // stage 0's colour operation
   record[1 + 13] = 1;                             // its colour enable
   state.ClearDirty();
-  RenderState3dLoadPipelineRecord(&token, Payload(record), 1, 0);
+  tokens::LoadPipelineRecord(&token, Payload(record), 1, 0);
   EXPECT_EQ(state.pipeline.count, 2u);
   uint32_t op;
   memcpy(&op, state.pixel.stageRecords[0][0], 4);
@@ -125,29 +125,29 @@ TEST_F(Tokens, TransformsRectanglesPlanesAndTheFirstOrLastEntry) {
     transforms.push_back(id);
     for (uint32_t i = 0; i < 16; ++i) transforms.push_back(i == 0 || i == 5 || i == 10 || i == 15 ? 0x3F800000 : 0);
   }
-  RenderState3dSetTransforms(&token, Payload(transforms), 3, 0);
+  tokens::SetTransforms(&token, Payload(transforms), 3, 0);
   EXPECT_EQ(state.vertex.matrixDirty, kMxViewWorld | 1u << 3);
   EXPECT_EQ(state.vertex.view.m[5], 0x3F800000u);
   state.ClearDirty();
-  RenderState3dSetTransforms(&token, Payload(transforms), 1, 0);  // view again: unchanged
+  tokens::SetTransforms(&token, Payload(transforms), 1, 0);  // view again: unchanged
   EXPECT_EQ(state.vertex.matrixDirty, 0u);
 
-  RenderState3dSetRectA(&token, Payload({1, 2, 3, 4}), 1, 0);
-  RenderState3dSetRectB(&token, Payload({1, 2, 3, 4}), 1, 0);
+  tokens::SetRectA(&token, Payload({1, 2, 3, 4}), 1, 0);
+  tokens::SetRectB(&token, Payload({1, 2, 3, 4}), 1, 0);
   EXPECT_EQ(state.vertex.transformDirty, kVxRectA | kVxRectB);
-  RenderState3dSetClipPlanes(&token, Payload({6, 1, 1, 1, 1, 5, 9, 8, 7, 6}), 2, 0);
+  tokens::SetClipPlanes(&token, Payload({6, 1, 1, 1, 1, 5, 9, 8, 7, 6}), 2, 0);
   EXPECT_EQ(state.vertex.clipPlanes[5][0], 9u);
 
   // 7 takes its first entry; 39, 53 and 54 their last.
-  RenderState3dSetViewport(&token, Payload({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), 2, 0);
+  tokens::SetViewport(&token, Payload({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), 2, 0);
   EXPECT_EQ(state.vertex.viewport[0], 1u);
-  RenderState3dSetDepthRange(&token, Payload({1, 2, 0x3F000000, 0x3F800000}), 2, 0);
+  tokens::SetDepthRange(&token, Payload({1, 2, 0x3F000000, 0x3F800000}), 2, 0);
   EXPECT_EQ(state.vertex.depthRange[0], 0x3F000000u);
-  RenderState3dSetFloat4StateA(&token, Payload({1, 2, 3, 4, 5, 6, 7, 8}), 2, 0);
+  tokens::SetFloat4StateA(&token, Payload({1, 2, 3, 4, 5, 6, 7, 8}), 2, 0);
   EXPECT_EQ(state.raster.float4A[0], 5u);
-  RenderState3dSetFloatPair(&token, Payload({1, 2, 3, 4}), 2, 0);
+  tokens::SetFloatPair(&token, Payload({1, 2, 3, 4}), 2, 0);
   EXPECT_EQ(state.vertex.floatPair[1], 4u);
-  RenderState3dSetFloat4StatesB(&token, Payload({0x3F800000, 0, 0, 0}), 1, 0);
+  tokens::SetFloat4StatesB(&token, Payload({0x3F800000, 0, 0, 0}), 1, 0);
   EXPECT_EQ(state.vertex.ambient[0], 1.0f);
 }
 

@@ -984,7 +984,7 @@ TEST_F(Programs, ConstantTokensReachTheLiveRecordAndTheSelectedProgram) {
     memcpy(&payload[24 * i + 4], &entries[i].bank, 4);
     memcpy(&payload[24 * i + 8], entries[i].values, 16);
   }
-  RenderState3dSetPixelConstants(&token, payload.data(), static_cast<uint32_t>(std::size(entries)), 0);
+  tokens::SetPixelConstants(&token, payload.data(), static_cast<uint32_t>(std::size(entries)), 0);
   uint8_t out[kPipelineConstants][16];
   memset(out, 0xEE, sizeof out);
   cache->ReadConstants(7, out);

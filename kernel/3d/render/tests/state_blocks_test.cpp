@@ -368,7 +368,7 @@ TEST_F(Blocks, AnEmptyStageMapStopsTheReplay) {
   ASSERT_EQ(table->Add(5), 1u);
   StateBlock* b = table->Find(5);
   for (uint32_t s : {0u, 1u, 3u}) ASSERT_TRUE(b->AddKey(kSbStageStates, 1, s));
-  b->CaptureValues();
+  state->CaptureInto(b);
   for (uint32_t s : {0u, 1u, 3u}) state->SetStageState(s, 1, 9);
   table->ApplyBlock(5);
   EXPECT_EQ(state->stageValues[0][1], 0u);
@@ -392,7 +392,7 @@ TEST_F(Blocks, LightEnables) {
   ASSERT_TRUE(b->AddKey(kSbLightEnables, 5, 0));
   ASSERT_TRUE(b->AddKey(kSbLightEnables, 40, 0));
   EXPECT_FALSE(b->AddKey(kSbLightEnables, kMaxLightIndex + 1, 0));
-  b->CaptureValues();  // 5 on, 40 off
+  state->CaptureInto(b);  // 5 on, 40 off
   state->EnableLight(5, false);
   table->ApplyBlock(2);
   EXPECT_EQ(std::count(std::begin(state->activeLights), std::end(state->activeLights), 5u), 1);
@@ -583,7 +583,7 @@ class BulkApply : public Blocks {
       if (pick()) b->AddKey(kSbClipPlanes, p, 0);
     for (uint32_t c = 0; c <= kMaxVertexConstantId; ++c)
       if (all || Next() % 4 != 0) b->AddKey(kSbVertexConstants, c, 0);
-    b->CaptureValues();
+    state->CaptureInto(b);
     ref->FlushVertexConstants();  // as the capture did to state
     return b;
   }
