@@ -45,8 +45,19 @@ struct DirectSink {
   }
 };
 
+// ...or a batch of the stream's (BmBatch): packets in a row through the
+// batch's cursor, each placed as the stream's own reservation would place
+// it, buffer switches included, and the stream's cursor stored once at the
+// batch's Commit. Commit before anything else reads or writes the stream
+// (handing the words to the engine, another writer); the batch goes on
+// from there unless something else moved the cursor.
+struct BatchSink {
+  BmBatch* batch;
+  uint32_t* Take(uint32_t words) { return batch->Put(words); }
+};
+
 // Runs write(sink) straight at the stream's cursor when its buffer holds
-// maxWords, else through the stream's reservations.
+// maxWords, else as a batch of the stream's.
 template <class Write>
 inline void WriteBounded(BmBufferPool* stream, uint32_t maxWords, Write write) {
   if (stream->Fits(maxWords)) {
@@ -54,7 +65,8 @@ inline void WriteBounded(BmBufferPool* stream, uint32_t maxWords, Write write) {
     write(sink);
     stream->cursor = sink.at;
   } else {
-    StreamSink sink{stream};
+    BmBatch batch(stream);
+    BatchSink sink{&batch};
     write(sink);
   }
 }
