@@ -57,7 +57,7 @@ struct BatchSink {
 };
 
 // Runs write(sink) straight at the stream's cursor when its buffer holds
-// maxWords, else as a batch of the stream's.
+// maxWords, else through the stream's reservations.
 template <class Write>
 inline void WriteBounded(BmBufferPool* stream, uint32_t maxWords, Write write) {
   if (stream->Fits(maxWords)) {
@@ -65,8 +65,7 @@ inline void WriteBounded(BmBufferPool* stream, uint32_t maxWords, Write write) {
     write(sink);
     stream->cursor = sink.at;
   } else {
-    BmBatch batch(stream);
-    BatchSink sink{&batch};
+    StreamSink sink{stream};
     write(sink);
   }
 }
