@@ -147,18 +147,23 @@ void EmitLoopPairs(VertexStreamSetup* setup, uint32_t count, bool) {
   BmSecondaryInt* stream = StreamOf(setup);
   if (stream == nullptr) return;
   const SourceView source(setup->index);
-  for (uint32_t p = 0; p < count; ++p) {
-    uint32_t first, n;
-    const uint64_t at = setup->indexStartOffset + 8ull * p;
-    if (!source.Index(at, 4, &first) || !source.Index(at + 4, 4, &n)) break;
-    if (uint32_t* w = Words(stream, 6)) {
+  // Only the pairs the source holds, as one run of six-word commands.
+  const uint64_t from = setup->indexStartOffset;
+  const uint64_t held = source.data != nullptr && source.size > from ? (source.size - from) / 8 : 0;
+  if (held < count) count = static_cast<uint32_t>(held);
+  if (count != 0) {
+    stream->startFlags = kEmitterExecuteFlags;
+    BmWriteRun(stream, count, 6, [&](uint32_t* w, uint32_t p) {
+      uint32_t first, n;
+      memcpy(&first, source.data + from + 8ull * p, 4);
+      memcpy(&n, source.data + from + 8ull * p + 4, 4);
       w[0] = kPacketDrawStreams | setup->packetFlags;
       w[1] = first;
       w[2] = n;
       w[3] = (kPacketLoopClose | setup->packetFlags) & 0x7FFFFFFF;
       w[4] = n - 1;
       w[5] = first;
-    }
+    });
   }
   stream->ExecutePending();
 }

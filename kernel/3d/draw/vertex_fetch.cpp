@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <optional>
+
 #include "core/float_bits.h"
 #include "core/utils.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
@@ -358,12 +360,17 @@ void VertexFetch::WritePosition(const uint32_t position[4], uint32_t place) {
 
 void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
   if (State(kRsShadeMode) != 1 || vertex == nullptr) return;
+  // The packets go out as one batch; without a stream the slots still
+  // count as written.
+  BmBufferPool* stream = Stream();
+  std::optional<BmBatch> batch;
+  if (stream != nullptr) batch.emplace(stream);
   if (slots[kSlotDiffuse].used != 0) {
     uint32_t d[4];
     SlotValues(kSlotDiffuse, vertex, d);
     slots[kSlotDiffuse].written = 1;
     const bool last = !AnyUnwritten();
-    if (uint32_t* at = Room(6)) {
+    if (uint32_t* at = batch ? batch->Put(6) : nullptr) {
       at[0] = 4;
       at[1] = PieceHeader(kPointPlace, last, kSlotDiffuse);
       at[2] = d[3], at[3] = d[2], at[4] = d[1], at[5] = d[0];
@@ -376,7 +383,7 @@ void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
     if (slots[kSlotFog].used != 0) {
       slots[kSlotFog].written = 1;
       const bool last = !AnyUnwritten();
-      if (uint32_t* at = Room(11)) {
+      if (uint32_t* at = batch ? batch->Put(11) : nullptr) {
         at[0] = 9;
         at[1] = PieceHeader(kPointPlace, false, kSlotSpecular);
         at[2] = s[3], at[3] = s[2], at[4] = s[1], at[5] = s[0];
@@ -385,7 +392,7 @@ void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
       }
     } else {
       const bool last = !AnyUnwritten();
-      if (uint32_t* at = Room(6)) {
+      if (uint32_t* at = batch ? batch->Put(6) : nullptr) {
         at[0] = 4;
         at[1] = PieceHeader(kPointPlace, last, kSlotSpecular);
         at[2] = s[3], at[3] = s[2], at[4] = s[1], at[5] = s[0];

@@ -27,10 +27,10 @@ constexpr uint32_t kUploadEngineBits = 0x7000000;
 
 // Copies a prebuilt image (a length word, then that many stream words) as
 // it stands; the length is bounded by the image's room.
-void CopyImage(BmBufferPool* stream, const uint32_t* image, uint32_t room) {
+void CopyImage(BmBatch& batch, const uint32_t* image, uint32_t room) {
   const uint32_t n = image[0] < room ? image[0] : room;
   if (n == 0) return;
-  if (uint32_t* at = stream->Reserve(n)) memcpy(at, image + 1, 4u * n);
+  if (uint32_t* at = batch.Put(n)) memcpy(at, image + 1, 4u * n);
 }
 
 }  // namespace
@@ -309,10 +309,11 @@ void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
   VertexProgramBuilder* builder = owner->common->vertexProgramBuilder;
   if (builder == nullptr) return;
   uint32_t& d = dirty.words[0];
-  StreamSink sink{stream};
   if (owner->resync != 0) {
     // Stream 0 at 0 with the stride 4 (the primitive control word too on
     // the first use), then element 0.
+    BmBatch batch(stream);
+    BatchSink sink{&batch};
     const bool first = owner->firstUse != 0;
     if (first) {
       PutPacket(sink, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl), 0, 4,
@@ -330,34 +331,44 @@ void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
   if (start == 0 && builder->LastPlacementFailed()) return;
   const uint32_t engine = vertexEngine.engineWord;
   // The upload opens the program fence and names the program's start. The
-  // start register's data word carries no value: 0.
-  if (slot == 3) {
-    PutPacket(sink, PacketHeader(k3dIdxVertexEngineWord, k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl),
-              engine | kUploadEngineBits, 0, k3dProgramOpen, k3dProgramOpen, PacketHeader(k3dIdxProgramStart), start);
-  } else {
-    PutPacket(sink, PacketHeader(k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxProgramStart), 0,
-              k3dProgramOpen, k3dProgramOpen, start);
-  }
-  if (builder->memoryChanged != 0) {
-    PutPacket(sink, PacketHeader(k3dIdxProgramControl), k3dProgramMemoryChanged);
-    builder->memoryChanged = 0;
-  }
-  if (!constants) {
-    const uint32_t n = u.count;
-    if (uint32_t* at = stream->Reserve(n + 1)) {
-      at[0] = kVertexConstantsType | ((n - 1) & kVertexConstantsLengthMask) |
-              (((n / 4) - 1) << kVertexConstantsCountShift & kVertexConstantsCountMask);
-      memcpy(at + 1, u.words, 4u * n);
+  // start register's data word carries no value: 0. Its packets go out as
+  // one batch (the program was made resident first: it may write to the
+  // stream), committed before the constants are copied.
+  {
+    BmBatch batch(stream);
+    BatchSink sink{&batch};
+    if (slot == 3) {
+      PutPacket(sink,
+                PacketHeader(k3dIdxVertexEngineWord, k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl),
+                engine | kUploadEngineBits, 0, k3dProgramOpen, k3dProgramOpen, PacketHeader(k3dIdxProgramStart),
+                start);
+    } else {
+      PutPacket(sink, PacketHeader(k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxProgramStart),
+                0, k3dProgramOpen, k3dProgramOpen, start);
     }
-  } else if (constShadow != nullptr && constShadow->dirtySummary != 0) {
+    if (builder->memoryChanged != 0) {
+      PutPacket(sink, PacketHeader(k3dIdxProgramControl), k3dProgramMemoryChanged);
+      builder->memoryChanged = 0;
+    }
+    if (!constants) {
+      const uint32_t n = u.count;
+      if (uint32_t* at = batch.Put(n + 1)) {
+        at[0] = kVertexConstantsType | ((n - 1) & kVertexConstantsLengthMask) |
+                (((n / 4) - 1) << kVertexConstantsCountShift & kVertexConstantsCountMask);
+        memcpy(at + 1, u.words, 4u * n);
+      }
+    }
+  }
+  if (constants && constShadow != nullptr && constShadow->dirtySummary != 0) {
     // What went out counts as loaded and sent, so it goes out once.
     if (constShadow->CopyDirty(stream)) constShadow->FoldSent();
   }
   if (builder->slotMode != 0) static_cast<BmSecondaryInt*>(stream)->ExecutePending();
   d |= kCsDirtyProgramFence;
   if (slot == 3) {
-    PutPacket(sink, PacketHeader(k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxVertexEngineWord),
-              0, k3dProgramOpen, k3dProgramOpen, engine);
+    WritePacket(stream,
+                PacketHeader(k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxVertexEngineWord), 0,
+                k3dProgramOpen, k3dProgramOpen, engine);
   }
 }
 
@@ -377,22 +388,24 @@ void ContextState3d::EmitVertexUploads(BmBufferPool* stream) {
 }
 
 void ContextState3d::EmitVertexWriters(BmBufferPool* stream) {
+  // The images go out as one batch.
+  BmBatch batch(stream);
   VertexEngineBlock& v = vertexEngine;
   const bool agrees = (v.flags & kVeFlagEngineCapable) != 0;
   if (v.rangeFlag != 0) {
     if (agrees && v.rangeCount != 0) {
       const uint32_t last = (v.rangeCount < kVeRangeImages ? v.rangeCount : kVeRangeImages) - 1;
-      CopyImage(stream, v.headerImage, kVeHeaderImageWords);
-      CopyImage(stream, v.rangeImages[last], kVeRangeImageWords - 1);
+      CopyImage(batch, v.headerImage, kVeHeaderImageWords);
+      CopyImage(batch, v.rangeImages[last], kVeRangeImageWords - 1);
     }
     v.rangeFlag = 0;
   }
   if (v.dirtyR1 != 0 || v.dirtyR2 != 0) {
     if (agrees) {
       const uint32_t s = v.bindingSelectors[0] | v.bindingSelectors[1] | v.bindingSelectors[2];
-      if (s != 0) CopyImage(stream, v.headerImage, kVeHeaderImageWords);
+      if (s != 0) CopyImage(batch, v.headerImage, kVeHeaderImageWords);
       for (uint32_t i = 0; i < 3; ++i)
-        if (v.bindingSelectors[i] != 0) CopyImage(stream, v.bindingImages[i], kVeBindingImageWords);
+        if (v.bindingSelectors[i] != 0) CopyImage(batch, v.bindingImages[i], kVeBindingImageWords);
     }
     v.dirtyR1 = v.dirtyR2 = 0;
   }
@@ -400,8 +413,8 @@ void ContextState3d::EmitVertexWriters(BmBufferPool* stream) {
   if ((d & kCsDirtyFence) != 0) {
     if (v.fenceCount != 0) {
       const uint32_t last = (v.fenceCount < kVeRangeImages ? v.fenceCount : kVeRangeImages) - 1;
-      CopyImage(stream, v.headerImage, kVeHeaderImageWords);
-      CopyImage(stream, v.fenceImages[last], kVeRangeImageWords - 1);
+      CopyImage(batch, v.headerImage, kVeHeaderImageWords);
+      CopyImage(batch, v.fenceImages[last], kVeRangeImageWords - 1);
     }
     d &= ~kCsDirtyFence;
   }

@@ -352,11 +352,10 @@ void EngineOwner3d::EmitFlushSequence(bool force) {
   BmSecondaryInt* stream = Stream();
   if (stream == nullptr) return;
   packetMode = 2;
-  StreamSink sink{stream};
   if ((deviceFlags & 0x3E) == 0) {
     if ((flushRequests & kFlushSequence) != 0) {
       // The flush start's data word carries no value: 0.
-      PutPacket(sink, PacketHeader(k3dIdxFlushStart), 0);
+      WritePacket(stream, PacketHeader(k3dIdxFlushStart), 0);
       stream->ExecutePending();
     }
     return;
@@ -373,12 +372,18 @@ void EngineOwner3d::EmitFlushSequence(bool force) {
     pendingWord = kFlushMemoryChanged;
     builder->memoryChanged = 0;
   }
+  // The sequence's packets go out as one batch (the program is resident:
+  // nothing else writes to the stream until the end), committed where the
+  // engine takes them.
+  BmBatch batch(stream);
+  BatchSink sink{&batch};
   // The flush program: the start, its fences and its start addresses.
   PutPacket(sink, PacketHeader(k2dIdxSyncZero), 0, kFlushFenceHeader, kFlushFence, kFlushFence, pendingWord,
             kFlushEngineWord, kFlushStartHeader, start, start, kFlushLayout);
   MarkCurrent(kCsDirtyProgramFence | kCsDirtyEngineA | kCsDirtyEngineB);
   PutGroups(sink, kFlushElements);
   MarkCurrent(kCsDirtyCoordC);
+  batch.Commit();
   stream->ExecutePending();
   PutGroups(sink, kFlushUnitsOff);
   if (Capable()) {
@@ -400,22 +405,25 @@ void EngineOwner3d::EmitFlushSequence(bool force) {
   lastOperation = kClipOperation;
   MarkCurrent(kCsDirtyRasterA | kCsDirtyControlWord);
   PutPacket(sink, kFlushCoordinateHeader, contextWord, kFlushStride, kFlushPrimitiveControl);
+  batch.Commit();
   stream->ExecutePending();
   MarkCurrent(kCsDirtyCoordA);
   // The gap the engine uses is zeroed, then a range of its own points at
   // it: a draw of the copied words, one to a vertex.
-  if (uint32_t* gap = stream->Reserve(kGapWords)) {
+  if (uint32_t* gap = batch.Put(kGapWords)) {
     memset(gap, 0, 4 * kGapWords);
     uint32_t gapStart = 0, gapEnd = 0;
     if (stream->head != nullptr && stream->head->busType != 0) {
       gapStart = stream->head->BusOf(gap);
       gapEnd = stream->head->BusOf(gap + kGapWords);
     }
+    batch.Commit();
     stream->start = stream->cursor;
-    if (uint32_t* at = stream->Reserve(3)) {
+    if (uint32_t* at = batch.Put(3)) {
       at[0] = CopiedVerticesCommand(1);
       at[1] = gapStart;
       at[2] = gapEnd;
+      batch.Commit();
       stream->ExecutePending();
     }
   }
@@ -453,7 +461,8 @@ void EngineOwner3d::EmitTargetOperation(uint32_t a, uint32_t b, uint32_t c, uint
 void EngineOwner3d::SetUpOperationStages(bool flag, uint32_t operation) {
   BmSecondaryInt* stream = Stream();
   if (stream == nullptr) return;
-  StreamSink sink{stream};
+  BmBatch batch(stream);
+  BatchSink sink{&batch};
   const uint32_t base = flag ? 0x50100 : 0x40100;
   uint32_t control[k3dTextureUnits];
   // Each unit on with its own unit bit, its address 0, mode and dimensions
@@ -471,6 +480,7 @@ void EngineOwner3d::SetUpOperationStages(bool flag, uint32_t operation) {
       PutPacket(sink, unit, control[i], 0, mode, dimensions, PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585), 0, 0);
     }
   }
+  batch.Commit();
   stream->ExecutePending();
   if (!Capable()) {
     MarkCurrent(0, kStageAllGroups, kAllOnes);
@@ -482,6 +492,7 @@ void EngineOwner3d::SetUpOperationStages(bool flag, uint32_t operation) {
             PacketHeader(unit0 + 2, k3dIdxTexTable, unit0 + 3, k3dIdxTexTable), control[2], 0, control[3], 0,
             PacketHeader(k3dIdxStretchBias, k2dIdxControl), kFloat16, operation & ~kOperationLaterBit);
   lastOperation = operation & ~kOperationLaterBit;
+  batch.Commit();
   stream->ExecutePending();
   MarkCurrent(kCsDirtyStageEnable | kCsDirtyControlWord, kStageAllGroups, kAllOnes);
 }

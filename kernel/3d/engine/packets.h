@@ -45,6 +45,17 @@ struct DirectSink {
   }
 };
 
+// ...or a batch of the stream's (BmBatch): packets in a row through the
+// batch's cursor, each placed as the stream's own reservation would place
+// it, buffer switches included, and the stream's cursor stored once at the
+// batch's Commit. Commit before anything else reads or writes the stream
+// (handing the words to the engine, another writer); the batch goes on
+// from there unless something else moved the cursor.
+struct BatchSink {
+  BmBatch* batch;
+  uint32_t* Take(uint32_t words) { return batch->Put(words); }
+};
+
 // Runs write(sink) straight at the stream's cursor when its buffer holds
 // maxWords, else through the stream's reservations.
 template <class Write>

@@ -97,7 +97,7 @@ struct TextureUnitBlock {
   // device has the pair registers (any of bits 10-18 of its capability
   // word); stages: the device supports 3D stages.
   void Emit(BmBufferPool* stream, bool capable, bool stages);
-  // The same into a sink of packets.h (StreamSink or DirectSink).
+  // The same into a sink of packets.h (StreamSink, DirectSink or BatchSink).
   template <class Sink>
   void EmitTo(Sink& sink, bool capable, bool stages);
   // The stage writer for stages that write only some colour channels.

@@ -20,6 +20,23 @@ constexpr uint32_t BitRange(uint32_t from, uint32_t to) {
 // Words a run of n constants may need: its data and five header words for
 // each of at most seven packets.
 constexpr uint32_t RunRoom(uint32_t n) { return 4 * n + 7 * kVertexConstantsHeaderWords; }
+// The words of a run of n constants in packets of at most
+// kVertexConstantsPerPacket.
+constexpr uint32_t RunWords(uint32_t n) {
+  return 4 * n + (n + kVertexConstantsPerPacket - 1) / kVertexConstantsPerPacket * kVertexConstantsHeaderWords;
+}
+static_assert(RunWords(kVecConstCount) <= RunRoom(kVecConstCount));
+
+// One packet of k constants from `from` on, the first constant s.
+uint32_t* PutConstants(uint32_t* at, uint32_t s, uint32_t k, const VecConst* from) {
+  at[0] = VertexConstantsHeader(k);
+  at[1] = k;
+  at[2] = s;
+  at[3] = 1;
+  at[4] = 0;
+  memcpy(at + kVertexConstantsHeaderWords, from, size_t{k} * sizeof(VecConst));
+  return at + kVertexConstantsHeaderWords + 4 * k;
+}
 
 }  // namespace
 
@@ -125,6 +142,18 @@ int VecConstShadow::SourceOf(uint32_t c, uint32_t pending) const {
 bool VecConstShadow::EmitRun(BmBufferPool* stream, uint32_t s, uint32_t n, int record) {
   // Room for the whole run is made once.
   if (!stream->Fits(RunRoom(n)) && RunRoom(n) <= stream->FreshRoom()) stream->SwitchToNewBuffer();
+  if (n != 0 && stream->Fits(RunWords(n))) {
+    // The buffer holds the run: its packets are written in a row from the
+    // cursor, where a reservation per packet would put them.
+    const VecConst* base = record < 0 ? &image[s] : updates[record].source + (s - updates[record].first);
+    uint32_t* at = stream->Room(RunWords(n));
+    for (uint32_t done = 0; done < n; done += kVertexConstantsPerPacket) {
+      const uint32_t k = n - done < kVertexConstantsPerPacket ? n - done : kVertexConstantsPerPacket;
+      at = PutConstants(at, s + done, k, base + done);
+    }
+    stream->Commit(at);
+    return true;
+  }
   while (n > 0) {
     uint32_t k = n < kVertexConstantsPerPacket ? n : kVertexConstantsPerPacket;
     uint32_t* at = stream->Reserve(4 * k + kVertexConstantsHeaderWords);
@@ -136,13 +165,8 @@ bool VecConstShadow::EmitRun(BmBufferPool* stream, uint32_t s, uint32_t n, int r
       at = stream->Reserve(4 * k + kVertexConstantsHeaderWords);
       if (at == nullptr) return false;
     }
-    at[0] = VertexConstantsHeader(k);
-    at[1] = k;
-    at[2] = s;
-    at[3] = 1;
-    at[4] = 0;
     const VecConst* from = record < 0 ? &image[s] : updates[record].source + (s - updates[record].first);
-    memcpy(at + kVertexConstantsHeaderWords, from, size_t{k} * sizeof(VecConst));
+    PutConstants(at, s, k, from);
     s += k;
     n -= k;
   }

@@ -323,6 +323,68 @@ TEST_F(EngineState, TheFlushSequenceMarksEveryStageAndUnitAndZeroesItsGap) {
   ExpectImageInRegisters("after the flush sequence");
 }
 
+// The flush sequence and the stage operation write their packets in a row;
+// wherever the buffer ends among them, the stream switches between packets
+// and the engine receives the register writes it receives with room to
+// spare, in the same order.
+TEST_F(EngineState, FlushAndStageSequencesNearTheBufferEndWriteWhatTheyWriteWithRoom) {
+  auto s = NewState();
+  Written([&] { owner->Execute(s.get(), 0, false); });
+  owner->deviceFlags = 0x02;
+  BmSecondaryInt* stream = Secondary();
+  for (const uint32_t capabilities : {0u, 0x400u}) {
+    owner->capabilities = capabilities;
+    auto run = [&] {
+      owner->EmitFlushSequence(true);
+      owner->EmitStageOperation(kStageOperationB, true);
+      stream->ExecutePending();
+      dma.RunPending();
+    };
+    // The packets' register writes, without the primary stream's ranges
+    // and progress marks (where the buffers lie and switch).
+    auto writes = [&] {
+      std::vector<orvsim::DmaEngine::RegWrite> out;
+      for (const auto& w : dma.Writes())
+        if (w.reg != orvsim::kDmaRegBufferReport && w.reg != orvsim::kDmaRegBufferCounter &&
+            w.reg != orvsim::kDmaRegExecStart && w.reg != orvsim::kDmaRegExecEnd)
+          out.push_back(w);
+      return out;
+    };
+    run();  // the flush program becomes resident
+    dma.ClearWrites();
+    run();
+    const std::vector<orvsim::DmaEngine::RegWrite> reference = writes();
+    ASSERT_GT(reference.size(), 60u);
+    // Every room from none to more than the sequence takes.
+    for (uint32_t room = 0; room < 160; ++room) {
+      while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 81 + 3) {
+        uint32_t* at = stream->Reserve(81);
+        ASSERT_NE(at, nullptr);
+        at[0] = 79;
+        for (uint32_t g = 0; g < 16; ++g) {
+          at[1 + 5 * g] = 0x20202020;
+          for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
+        }
+      }
+      while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 2) {
+        uint32_t* at = stream->Reserve(2);
+        ASSERT_NE(at, nullptr);
+        at[0] = 0;
+        at[1] = 0x21212121;  // pads only: no data word
+      }
+      stream->ExecutePending();
+      dma.RunPending();
+      dma.ClearWrites();
+      run();
+      EXPECT_LE(stream->cursor, stream->limit) << "room " << room << ": written past the buffer's limit";
+      EXPECT_EQ(writes(), reference) << "capabilities 0x" << std::hex << capabilities << std::dec << ", room "
+                                         << room;
+    }
+  }
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  EXPECT_TRUE(dma.Faults().empty());
+}
+
 TEST_F(EngineState, ASyncPointAfterTheLastTagUsesEight) {
   auto a = NewState();
   auto b = NewState();
