@@ -1,6 +1,7 @@
 // For a kernel fuzz target that keeps one machine for the whole run: the
 // module loaded on the glue with the board's device made, opened and one
-// device object enabled, and the fixture that holds it made once per
+// device object enabled, or loaded on a machine's board with no device
+// made yet; and the fixture that holds it made once per
 // process and never destroyed (the fuzzer ends the process, and a
 // destruction at exit would only slow every run down).
 #pragma once
@@ -18,10 +19,15 @@
 #include "platform/board/board.h"
 #include "platform/board/chip_dma.h"
 #include "platform/kglue/glue.h"
+#include "platform/machine/kernel_module.h"
+#include "platform/machine/machine.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
 
 namespace orvfuzz {
+
+// The buffer-manager flags the module is loaded with.
+inline constexpr uint32_t kModuleBmFlags = 0x300004;
 
 // What a started device is reached through.
 struct StartedDevice {
@@ -47,7 +53,7 @@ inline StartedDevice StartDevice(kglue::Glue& glue, orvsim::Board& board, orvsim
   dma.SetFaultsFatal(false);
   glue.Use(&orv_kstrn_driver);
   glue.ServeDma(dma);
-  started.device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
+  started.device = glue.AddBoard(board, kglue::BoardOptions{kModuleBmFlags, 0, nullptr});
   glue.Load();
   started.kdev = glue.CreateDevice(started.device);
   check(started.kdev != nullptr, "the device was not made");
@@ -61,6 +67,16 @@ inline StartedDevice StartDevice(kglue::Glue& glue, orvsim::Board& board, orvsim
         "the device object was not made");
   started.pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
   return started;
+}
+
+// The module loaded on the machine's board, unit 0, with no device made
+// yet.
+inline orvmachine::KernelModule& LoadModule(orvmachine::Machine& machine, orvmachine::MachineBoard& parts) {
+  return machine.LoadKernelModule(parts, {.file = "",
+                                          .table = &orv_kstrn_driver,
+                                          .bmFlags = kModuleBmFlags,
+                                          .minor = 0,
+                                          .makeDevice = false});
 }
 
 // The one fixture of the process, made on first use.

@@ -466,11 +466,7 @@ struct Fixture {
 
   Fixture()
       : parts(machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()))),
-        module(machine.LoadKernelModule(parts, {.file = "",
-                                                .table = &orv_kstrn_driver,
-                                                .bmFlags = ktest::kTestBmFlags,
-                                                .minor = 0,
-                                                .makeDevice = false})),
+        module(orvfuzz::LoadModule(machine, parts)),
         glue(module.glue),
         device(module.device),
         books(glue, parts.board, [this](orvfuzz::Tables& t) { Tables(t); }, orvfuzz::WithDisplayedBuffers(),

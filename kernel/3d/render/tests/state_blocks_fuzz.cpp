@@ -379,11 +379,7 @@ struct Fixture {
 
   Fixture()
       : parts(machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()))),
-        module(machine.LoadKernelModule(parts, {.file = "",
-                                                .table = &orv_kstrn_driver,
-                                                .bmFlags = ktest::kTestBmFlags,
-                                                .minor = 0,
-                                                .makeDevice = false})),
+        module(orvfuzz::LoadModule(machine, parts)),
         glue(module.glue),
         books(glue, parts.board, nullptr, {}, "kernel state blocks fuzz") {
     context = OsNew<RenderContext3d>();
