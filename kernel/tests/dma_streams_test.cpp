@@ -27,18 +27,7 @@ class Streams : public StartedBoard {
   // A block of local memory the file asked for (request 24, the X driver's
   // local command kind): its device address, holding the words.
   uint32_t LocalRange(const std::vector<uint32_t>& words, kglue::File* owner) {
-    OrvBlockRequest request = {};
-    request.kind = kBlockKindSurface;
-    MmSurfAllocOpt options;
-    options.requestedKind = 7;
-    options.heapSelector = 24;
-    options.desc.word1 = MmSurfDesc::MakeWord1(1024, kLayoutPitchLinear, 0x30);
-    options.desc.word2 = MmSurfDesc::MakeWord2(1, 1);
-    options.physicalSize = options.desc.GetPhysicalMemSize(true);
-    options.alignment = options.desc.GetRequiredAlignment(true);
-    memcpy(request.surfaceOptions, &options, sizeof(options));
-    EXPECT_EQ(glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&request)), 0);
-    const uint32_t at = static_cast<uint32_t>(request.handle);
+    const uint32_t at = static_cast<uint32_t>(LocalCommandBlock(owner, 1).handle);
     memcpy(board.LocalMemory() + at, words.data(), 4 * words.size());
     return at;
   }

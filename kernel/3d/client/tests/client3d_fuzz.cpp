@@ -63,6 +63,7 @@
 #include "kernel/3d/targets/target_clears.h"
 #include "kernel/range_map.h"
 #include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "kernel/vidmem/surface_mapper.h"
@@ -465,11 +466,7 @@ struct Fixture {
 
   Fixture()
       : parts(machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()))),
-        module(machine.LoadKernelModule(parts, {.file = "",
-                                                .table = &orv_kstrn_driver,
-                                                .bmFlags = ktest::kTestBmFlags,
-                                                .minor = 0,
-                                                .makeDevice = false})),
+        module(orvfuzz::LoadModule(machine, parts)),
         glue(module.glue),
         device(module.device),
         books(glue, parts.board, [this](orvfuzz::Tables& t) { Tables(t); }, orvfuzz::WithDisplayedBuffers(),
@@ -563,10 +560,7 @@ struct Fixture {
   }
 };
 
-Fixture& TheFixture() {
-  static Fixture* fixture = new Fixture;
-  return *fixture;
-}
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
 
 void Run(const uint8_t* data, size_t size) {
   Fixture& f = TheFixture();

@@ -34,6 +34,7 @@
 #include "kernel/3d/render/state_blocks.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 
@@ -378,11 +379,7 @@ struct Fixture {
 
   Fixture()
       : parts(machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()))),
-        module(machine.LoadKernelModule(parts, {.file = "",
-                                                .table = &orv_kstrn_driver,
-                                                .bmFlags = ktest::kTestBmFlags,
-                                                .minor = 0,
-                                                .makeDevice = false})),
+        module(orvfuzz::LoadModule(machine, parts)),
         glue(module.glue),
         books(glue, parts.board, nullptr, {}, "kernel state blocks fuzz") {
     context = OsNew<RenderContext3d>();
@@ -403,19 +400,14 @@ struct Fixture {
   // set-up and every light record), the glue's log dropped; then the
   // glue must hold what it held at the start.
   void EndInput() {
-    context->~RenderContext3d();
-    memset(static_cast<void*>(context), 0, sizeof *context);
-    ::new (static_cast<void*>(context)) RenderContext3d();
+    orvfuzz::RenewInPlace(context);
     Start();
     books.Check();
     glue.ClearLog();
   }
 };
 
-Fixture& TheFixture() {
-  static Fixture* fixture = new Fixture;
-  return *fixture;
-}
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
 
 void Run(const uint8_t* data, size_t size) {
   Fixture& f = TheFixture();

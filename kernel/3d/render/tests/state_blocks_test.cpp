@@ -12,10 +12,10 @@
 #include "core/heap_object.h"
 #include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/tests/render_state_fixture.h"
 #include "kernel/3d/render/state_blocks.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_format.h"
-#include "kernel/tests/kernel_fixture.h"
 
 namespace {
 
@@ -29,28 +29,19 @@ const Matrix4Words* MatrixOf(const VertexProcessingBlock& v, uint32_t id) {
                      : &v.world[id - 256];
 }
 
-class Blocks : public ktest::KernelTest {
+class Blocks : public rtest::RenderStateTest {
  protected:
   void SetUp() override {
-    context = OsNew<RenderContext3d>();
-    ASSERT_NE(context, nullptr);
-    state = &context->state;
-    state->owner = context;
-    state->ClearDirty();
+    RenderStateTest::SetUp();
+    if (HasFatalFailure()) return;
     table = new StateBlockTable(state);
     ASSERT_TRUE(table->ok());
   }
   void TearDown() override {
     delete table;
-    OsDelete(context);
-  }
-  void Set(uint32_t id, uint32_t value) {
-    const uint32_t pair[2] = {id, value};
-    state->SetRenderStates(pair, 1);
+    RenderStateTest::TearDown();
   }
 
-  RenderContext3d* context = nullptr;
-  RenderState3d* state = nullptr;
   StateBlockTable* table = nullptr;
 };
 

@@ -37,6 +37,7 @@
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/kernel_device.h"
 #include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
@@ -87,22 +88,11 @@ struct Fixture {
         books(glue, board, [this](orvfuzz::Tables& t) { Tables(t); }, orvfuzz::kMovingRegisters,
               "kernel surface3d fuzz") {
     board.SetLogging(false, false);
-    dma.SetFaultsFatal(false);
-    glue.Use(&orv_kstrn_driver);
-    glue.ServeDma(dma);
-    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
-    glue.Load();
-    kdev = glue.CreateDevice(device);
-    Check(kdev != nullptr, "the device was not made");
-    file = glue.Open(device);
-    OrvEnableRequest enable;
-    memset(&enable, 0, sizeof(enable));
-    enable.mode.bitsPerPixel = 32;
-    enable.mode.bytesPerPixel = 4;
-    enable.mode.registerWindowSize = 8192;
-    Check(glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) == 1,
-          "the device object was not made");
-    pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
+    const orvfuzz::StartedDevice started = orvfuzz::StartDevice(glue, board, dma, "kernel surface3d fuzz");
+    device = started.device;
+    kdev = started.kdev;
+    file = started.file;
+    pdev = started.pdev;
     for (RenderContext3d*& context : contexts) {
       context = OsNew<RenderContext3d>();
       Check(context != nullptr, "a render context was not made");
@@ -111,11 +101,7 @@ struct Fixture {
   }
 
   // A record as OsNew makes it: its memory cleared, then constructed.
-  static void Renew(RenderContext3d* context) {
-    context->~RenderContext3d();
-    memset(static_cast<void*>(context), 0, sizeof *context);
-    ::new (static_cast<void*>(context)) RenderContext3d();
-  }
+  static void Renew(RenderContext3d* context) { orvfuzz::RenewInPlace(context); }
 
   // What an input may change of the module's tables besides memory.
   void Tables(orvfuzz::Tables& t) const {
@@ -136,10 +122,7 @@ struct Fixture {
   }
 };
 
-Fixture& TheFixture() {
-  static Fixture* fixture = new Fixture;
-  return *fixture;
-}
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
 
 // A size from two bytes: mostly small, sometimes anything.
 uint32_t Size(Reader& in) {

@@ -22,6 +22,7 @@
 #include "kernel/kernel_device.h"
 #include "kernel/sync_tags.h"
 #include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
@@ -69,22 +70,11 @@ struct Fixture {
         books(glue, board, [this](orvfuzz::Tables& t) { orvfuzz::AddEngine(t, dma); }, orvfuzz::kMovingRegisters,
               "kernel tnl program fuzz") {
     board.SetLogging(false, false);
-    dma.SetFaultsFatal(false);
-    glue.Use(&orv_kstrn_driver);
-    glue.ServeDma(dma);
-    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
-    glue.Load();
-    kdev = glue.CreateDevice(device);
-    Check(kdev != nullptr, "the device was not made");
-    file = glue.Open(device);
-    OrvEnableRequest enable;
-    memset(&enable, 0, sizeof(enable));
-    enable.mode.bitsPerPixel = 32;
-    enable.mode.bytesPerPixel = 4;
-    enable.mode.registerWindowSize = 8192;
-    Check(glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) == 1,
-          "the device object was not made");
-    pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
+    const orvfuzz::StartedDevice started = orvfuzz::StartDevice(glue, board, dma, "kernel tnl program fuzz");
+    device = started.device;
+    kdev = started.kdev;
+    file = started.file;
+    pdev = started.pdev;
     Check(kdev->commonData->vertexProgramBuilder != nullptr, "the builder was not made");
     books.Take();
   }
@@ -109,10 +99,7 @@ struct Fixture {
   }
 };
 
-Fixture& TheFixture() {
-  static Fixture* fixture = new Fixture;
-  return *fixture;
-}
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
 
 // What the last build listed: catalogue fragments only, and as many bytes
 // as the program's code.
