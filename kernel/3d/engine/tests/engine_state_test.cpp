@@ -40,6 +40,21 @@ std::vector<Packet> Packets(const std::vector<uint32_t>& words) {
 using ktest::ImageGroup;
 using ktest::ImageOf;
 
+// Fills the stream with 81-word group packets that write nothing while at
+// least `keep` + 81 words are left, so a test can put the buffer's end
+// where it wants it.
+void FillWithEmptyGroups(BmSecondaryInt* stream, uint32_t keep) {
+  while (static_cast<uint32_t>(stream->limit - stream->cursor) >= keep + 81) {
+    uint32_t* at = stream->Reserve(81);
+    ASSERT_NE(at, nullptr);
+    at[0] = 79;
+    for (uint32_t g = 0; g < 16; ++g) {
+      at[1 + 5 * g] = 0x20202020;
+      for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
+    }
+  }
+}
+
 class EngineState : public ktest::StartedBoard {
  protected:
   void SetUp() override {
@@ -140,15 +155,7 @@ TEST_F(EngineState, AnEmissionNearTheBufferEndSwitchesOnlyBetweenPackets) {
     s.dirty.words[0] = kCsDirtyBlockGroups;
     s.dirty.words[1] = s.dirty.words[2] = 0xFFFFFFFF;
     // Packets that write nothing fill the buffer up to the room left.
-    while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 81 + 3) {
-      uint32_t* at = stream->Reserve(81);
-      ASSERT_NE(at, nullptr);
-      at[0] = 79;
-      for (uint32_t g = 0; g < 16; ++g) {
-        at[1 + 5 * g] = 0x20202020;
-        for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
-      }
-    }
+    FillWithEmptyGroups(stream, room + 3);
     while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 3) {
       uint32_t* at = stream->Reserve(3);
       ASSERT_NE(at, nullptr);
@@ -357,15 +364,7 @@ TEST_F(EngineState, FlushAndStageSequencesNearTheBufferEndWriteWhatTheyWriteWith
     ASSERT_GT(reference.size(), 60u);
     // Every room from none to more than the sequence takes.
     for (uint32_t room = 0; room < 160; ++room) {
-      while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 81 + 3) {
-        uint32_t* at = stream->Reserve(81);
-        ASSERT_NE(at, nullptr);
-        at[0] = 79;
-        for (uint32_t g = 0; g < 16; ++g) {
-          at[1 + 5 * g] = 0x20202020;
-          for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
-        }
-      }
+      FillWithEmptyGroups(stream, room + 3);
       while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 2) {
         uint32_t* at = stream->Reserve(2);
         ASSERT_NE(at, nullptr);
