@@ -49,6 +49,11 @@ void Check(bool ok, const char* what) {
 constexpr int kHeads = 2;
 constexpr int kMaxSteps = 32;
 constexpr int kMostBuffers = 4;
+// Mode sets of one input. A mode set costs the driver a clock search and
+// waits on the display of a few frames, more than any other operation; two
+// reach every change between modes (into DGA, between its modes and out),
+// and the later ones of a longer input are skipped.
+constexpr int kMostModeSets = 2;
 
 // The board at 1:4:0 with its engines, the driver's two screens on it.
 struct Desktop {
@@ -249,7 +254,7 @@ struct DgaSession {
   bool entered = false;
 };
 
-void Dga(DgaSession& session, int screen, Reader& in) {
+void Dga(DgaSession& session, int screen, Reader& in, int& modeSets) {
   std::unique_ptr<xstub::DgaClient>& client = session.client;
   if (!client) {
     client = std::make_unique<xstub::DgaClient>(screen);
@@ -258,6 +263,7 @@ void Dga(DgaSession& session, int screen, Reader& in) {
   switch (in.Byte() % 6) {
     case 0: {
       const int mode = in.Byte() % (client->ModeCount() + 2);
+      if (modeSets++ >= kMostModeSets) break;
       if (client->SetMode(mode)) session.entered = mode != 0;
       break;
     }
@@ -290,12 +296,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DgaSession dga[kHeads];
   Glx glx;
   int steps = 0;
+  int modeSets = 0;
   while (in.More() && ++steps < kMaxSteps) {
     const uint8_t op = in.Byte();
     const int screen = (op >> 2) & 1;
     switch (op % 4) {
       case 0:
-        Dga(dga[screen], screen, in);
+        Dga(dga[screen], screen, in, modeSets);
         break;
       case 1:
         ShowCursor(d, screen, in);
