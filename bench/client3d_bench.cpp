@@ -28,6 +28,7 @@
 #include "platform/client3d/client3d.h"
 #include "platform/kglue/glue.h"
 #include "platform/machine/kernel_module.h"
+#include "platform/board/chip_dma.h"
 #include "platform/machine/machine.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
@@ -59,6 +60,7 @@ struct Setup {
 
   bool Ready() {
     parts.board.SetLogging(false, false);
+    parts.dma->SetRecording(false);
     owner = glue.Open(module.device);
     OrvEnableRequest request;
     memset(&request, 0, sizeof(request));

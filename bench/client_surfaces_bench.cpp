@@ -23,7 +23,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/engine/hw_state_block.h"
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 #include "kernel/dma_streams.h"
 #include "platform/client3d/client3d.h"
 

@@ -49,6 +49,7 @@ orvmachine::MachineBoard& QuietBoard(orvmachine::Machine& machine, uint32_t part
   spec.parts = parts;
   orvmachine::MachineBoard& b = machine.AddBoard(spec);
   b.board.SetLogging(false, false);
+  if (b.dma) b.dma->SetRecording(false);
   return b;
 }
 

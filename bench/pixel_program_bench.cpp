@@ -2,9 +2,11 @@
 // and commit of a draw with nothing changed, with one constant changed
 // (token 72) and as a cache hit after a state switch, each followed by the
 // texture-unit emission it causes, in draws per second and emitted bytes
-// per second; beside them a memcpy of the same bytes; and the build of a
-// ten-stage pipeline. Glue allocations made in the loops are counted
-// (none on a cache hit).
+// per second; the same switching draws with the cache unable to keep the
+// program (it is full, so each draw recycles the other state's program
+// and builds its own again), the yardstick of the hit; and the build of a
+// ten-stage pipeline. Glue allocations made in the loops are counted (none
+// on a cache hit).
 //
 // What a draw emits is counted in two parts: the bytes the context state's
 // texture units write into the stream (bytes_per_draw), and the combiner
@@ -20,18 +22,18 @@
 
 #include <vector>
 
-#include "bench/memcpy_baseline.h"
 #include "bench/started_kernel.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/dma_streams.h"
+#include "kernel/pixel_state_key.h"
 
 namespace {
 
@@ -167,7 +169,7 @@ void BM_SelectOneConstantChanged(benchmark::State& state) {
   }
   uint32_t next = 0;
   auto step = [&] {
-    RenderState3dSetPixelConstants(&token, &entries[24 * next], 1, 0);
+    tokens::SetPixelConstants(&token, &entries[24 * next], 1, 0);
     next = (next + 1) % kEntries;
     return s.Draw();
   };
@@ -179,14 +181,12 @@ void BM_SelectOneConstantChanged(benchmark::State& state) {
 }
 BENCHMARK(BM_SelectOneConstantChanged)->Arg(2)->Arg(6);
 
-void BM_SelectCacheHitAfterSwitch(benchmark::State& state) {
-  Started s;
-  if (s.context == nullptr) return state.SkipWithError("no render context");
-  RenderState3d& rs = s.context->state;
-  // The two states differ in a stage's operation and in the texture's
-  // minification filter, which its unit's sampling word carries.
-  uint32_t flip = 0;
-  auto step = [&] {
+// Draws that switch between two states: they differ in a stage's
+// operation and in the texture's minification filter, which its unit's
+// sampling word carries.
+struct Switching {
+  explicit Switching(Started& started) : s(started), rs(started.context->state) {}
+  size_t Step() {
     flip ^= 1;
     rs.pipeline.stages[0].colour.operation = flip != 0 ? 7 : 8;
     rs.stages[0].minFilter = static_cast<uint8_t>(1 + flip);
@@ -194,22 +194,66 @@ void BM_SelectCacheHitAfterSwitch(benchmark::State& state) {
     rs.pixel.stageSummary |= kSgFilter;
     rs.pixel.dirty |= kPxProgram | kPxStages;
     return s.Draw();
-  };
+  }
+  Started& s;
+  RenderState3d& rs;
+  uint32_t flip = 0;
+};
+
+void BM_SelectCacheHitAfterSwitch(benchmark::State& state) {
+  Started s;
+  if (s.context == nullptr) return state.SkipWithError("no render context");
+  Switching draws(s);
   // Both states are filed before the loop.
   size_t bytes = 0;
-  const size_t imageBytes = s.ImageBytes([&] { bytes = step(); });
+  const size_t imageBytes = s.ImageBytes([&] { bytes = draws.Step(); });
   const size_t programs = s.context->programCache->programsByKey.size();
   const uint64_t before = s.glue->AllocationCount();
-  for (auto _ : state) bytes = step();
+  for (auto _ : state) bytes = draws.Step();
   Report(state, bytes, imageBytes, s.glue->AllocationCount() - before, s.context->contextState->textureUnits.unitCount);
   state.counters["keyed_programs"] = static_cast<double>(programs);
 }
 BENCHMARK(BM_SelectCacheHitAfterSwitch);
 
-// The baseline: memcpy of as many bytes as the draws above emit (stream
-// and stage images).
-void BM_MemcpyOfTheEmittedBytes(benchmark::State& state) { orvbench::MemcpyBytes(state); }
-BENCHMARK(BM_MemcpyOfTheEmittedBytes)->Arg(24)->Arg(40)->Arg(80)->Arg(120);
+// The same draws with the cache unable to keep the program: it is filled
+// up with programs of keys that order after every state's (the map runs
+// in descending byte order, and a full cache recycles its first program),
+// so that it holds one of the two states at a time and each draw finds its
+// state gone, recycles the other's program and builds its own again. The
+// draws that built a program are counted (all of them).
+void BM_SelectCacheMissAfterSwitch(benchmark::State& state) {
+  Started s;
+  if (s.context == nullptr) return state.SkipWithError("no render context");
+  PixelProgramCache* cache = s.context->programCache;
+  Switching draws(s);
+  for (uint32_t i = 0; cache->programsByKey.size() < kKeyedPrograms; ++i) {
+    PixelStateKey key = {};
+    key.word = 1;
+    key.state[kPixelStateBytes - 1] = static_cast<uint8_t>(1 + i);
+    PixelProgram* filler = new PixelProgram();
+    if (filler == nullptr ||
+        !cache->programsByKey.insert(Otl::Pair<const PixelStateKey, PixelProgram*>{key, filler}).second) {
+      delete filler;
+      return state.SkipWithError("the cache could not be filled");
+    }
+  }
+  size_t bytes = 0;
+  uint64_t builds = 0;
+  auto step = [&] {
+    cache->built = 0;
+    bytes = draws.Step();
+    builds += cache->built;
+  };
+  const size_t imageBytes = s.ImageBytes(step);
+  builds = 0;
+  const uint64_t before = s.glue->AllocationCount();
+  for (auto _ : state) step();
+  Report(state, bytes, imageBytes, s.glue->AllocationCount() - before, s.context->contextState->textureUnits.unitCount);
+  state.counters["builds_per_draw"] = benchmark::Counter(static_cast<double>(builds), benchmark::Counter::kAvgIterations);
+  state.counters["keyed_programs"] = static_cast<double>(cache->programsByKey.size());
+  if (builds != static_cast<uint64_t>(state.iterations())) state.SkipWithError("a draw found its program kept");
+}
+BENCHMARK(BM_SelectCacheMissAfterSwitch);
 
 void BM_BuildTenStages(benchmark::State& state) {
   Started s;

@@ -36,6 +36,7 @@
 #include "platform/client3d/scene.h"
 #include "platform/kglue/glue.h"
 #include "platform/machine/kernel_module.h"
+#include "platform/board/chip_dma.h"
 #include "platform/machine/machine.h"
 
 extern "C" const OrvKstrnDriver orv_kstrn_driver;
@@ -65,6 +66,7 @@ void BM_RoadShortDraw(benchmark::State& state) {
       QuietSpec(orvmachine::kDma | orvmachine::kFlips | orvmachine::kWindows | orvmachine::kVertex |
                 orvmachine::k3d));
   parts.board.SetLogging(false, false);
+  parts.dma->SetRecording(false);
   orvmachine::KernelModule& module = machine.LoadKernelModule(parts, LinkedModule());
   kglue::Glue& glue = module.glue;
   kglue::File* owner = glue.Open(module.device);
@@ -155,6 +157,7 @@ void BM_RoadXPost(benchmark::State& state) {
   orvmachine::Machine machine;
   orvmachine::MachineBoard& parts = machine.AddBoard(QuietSpec(orvmachine::kInterrupts | orvmachine::kDma));
   parts.board.SetLogging(false, false);
+  parts.dma->SetRecording(false);
   orvmachine::KernelModule& module = machine.LoadKernelModule(parts, LinkedModule());
   // The X server's open of the node: a file of the bridge.
   kglue::NodeBridge& node = module.bridge;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core/bm_buffer.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/microcode_catalogue.h"
 #include "kernel/3d/tnl/program_linker.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_format.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "bench/started_kernel.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_setup.h"

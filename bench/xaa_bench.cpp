@@ -37,6 +37,7 @@ struct Screen {
     box.AttachPhysicalMap(&machine.sim.Phys());
     box.AttachClock(&machine.sim.GetClock());
     board->SetLogging(false, false);
+    dma->SetRecording(false);
     const auto at = board->Location();
     device = std::make_unique<EmulatedLnxDevice>(pciGetHandle(at.bus, at.device, at.function));
     device->Open();
@@ -63,10 +64,6 @@ struct Screen {
     ready = ok != 0 && primary && KstrnXAAInit(pdev, scrn, privateIndex, info) == 1 &&
             KstrnXaaDataOf(scrn) != nullptr;
   }
-  // The DMA engine lists every register it writes; a long run forgets them.
-  void Trim() {
-    if ((++runs & 1023) == 0) dma->ClearWrites();
-  }
   ~Screen() {
     KstrnXAACleanup(pdev, scrn);
     XAADestroyInfoRec(info);
@@ -84,7 +81,6 @@ struct Screen {
   PDEV* pdev = nullptr;
   ScrnInfoPtr scrn = nullptr;
   XAAInfoRecPtr info = nullptr;
-  uint64_t runs = 0;
   bool ready = false;  // the screen draws through XAA
 };
 
@@ -107,7 +103,6 @@ void BM_XaaRectangleLists(benchmark::State& state) {
   std::vector<BoxRec> boxes = Rectangles();
   for (auto _ : state) {
     KstrnXAAFillSolidRects(s.scrn, 0x123456, GXcopy, 0xFFFFFFFF, static_cast<int>(boxes.size()), boxes.data());
-    s.Trim();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(boxes.size()));
   state.SetLabel("rectangles");
@@ -123,7 +118,6 @@ void BM_XaaSpanLists(benchmark::State& state) {
   for (auto _ : state) {
     KstrnXAAFillSolidSpans(s.scrn, 0x654321, GXcopy, 0xFFFFFFFF, static_cast<int>(points.size()),
                            points.data(), widths.data(), 1);
-    s.Trim();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(points.size()));
   state.SetLabel("spans");
@@ -137,7 +131,6 @@ void BM_XaaScreenCopies(benchmark::State& state) {
   for (auto _ : state) {
     KstrnXAASetupForScreenToScreenCopy(s.scrn, 1, 1, GXcopy, 0xFFFFFFFF, -1);
     for (int i = 0; i < 4; ++i) KstrnXAASubsequentScreenToScreenCopy(s.scrn, 10 + i, 20, 300, 40 + 40 * i, 64, 32);
-    s.Trim();
   }
   state.SetItemsProcessed(state.iterations() * 4);
   state.SetLabel("copies");
@@ -161,7 +154,6 @@ void BM_XaaMix(benchmark::State& state) {
     KstrnXAASetupForScreenToScreenCopy(s.scrn, -1, 1, GXcopy, 0xFFFFFFFF, -1);
     KstrnXAASubsequentScreenToScreenCopy(s.scrn, 100, 300, 108, 300, 64, 32);
     KstrnXAASubsequentScreenToScreenCopy(s.scrn, 200, 300, 208, 300, 64, 32);
-    s.Trim();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(boxes.size() + points.size() + 4 + 2));
   state.SetLabel("rectangles, spans, xor rectangles, copies");
@@ -182,7 +174,6 @@ void BM_PacketWriterSameInterface(benchmark::State& state) {
       at[2] = 9u << 16 | 20;
       prim->Start();
     }
-    s.Trim();
   }
   state.SetItemsProcessed(state.iterations() * 16);
   state.SetLabel("rectangle packets");

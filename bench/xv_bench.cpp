@@ -23,6 +23,7 @@ constexpr int kWidth = 1920, kHeight = 1080;
 struct Player {
   explicit Player(bool blit) {
     machine.board->SetLogging(false, false);
+    machine.dma->SetRecording(false);
     // An engine that is done with every range the moment it is posted: its
     // tag and its buffer are both complete, so buffers are reused.
     SharedLockedData_t* shared = machine.pdev->sharedLocked;
@@ -51,7 +52,6 @@ struct Player {
 
   // One frame of w x h shown on the whole screen; answers its status.
   int Frame(int id, int w, int h, unsigned char* image) {
-    machine.dma->ClearWrites();
     return putImage(info, 0, 0, 0, 0, static_cast<short>(w), static_cast<short>(h),
                     static_cast<short>(kWidth), static_cast<short>(kHeight), id, image,
                     static_cast<short>(w), static_cast<short>(h), FALSE, &clip, port);

@@ -42,37 +42,57 @@ function(orv_bench)
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
 
-# orv_fuzz(NAME name SOURCES ... LIBS ... CORPUS dir [RUNS n] [ARGS ...])
+# orv_fuzz(NAME name SOURCES ... LIBS ... CORPUS dir... [RUNS n] [ARGS ...]
+#          [SEED_PREFIX hex SEED_FILES file...])
 # A libFuzzer target for a parser of outside input, built only by clang (in
 # the test build of `make test` beside the tests, and in the optimised fuzz
-# build of `make fuzz-soak`), with a short run from the corpus as a CTest
+# build of `make fuzz-soak`), with a short run from its seeds as a CTest
 # test labelled "fuzz", and an entry under fuzz-targets/ for `make
-# fuzz-soak`. New inputs go to the build tree, never the corpus. The target
-# links the shorter wait bounds of tests/support/fuzz_wait_bounds.cpp.
+# fuzz-soak`. The seeds are the inputs of the CORPUS folders (not their
+# README), written into <name>_seeds of the build tree at every build; a
+# target whose input puts bytes of its own in front of a real input (a
+# control byte before an EDID) is seeded from the real inputs too:
+# SEED_FILES, each behind SEED_PREFIX. New inputs go to the build tree,
+# never the corpus. The target links the shorter wait bounds of
+# tests/support/fuzz_wait_bounds.cpp.
 function(orv_fuzz)
-  cmake_parse_arguments(F "" "NAME;CORPUS;RUNS" "SOURCES;LIBS;ARGS" ${ARGN})
+  cmake_parse_arguments(F "" "NAME;RUNS;SEED_PREFIX" "SOURCES;LIBS;ARGS;CORPUS;SEED_FILES" ${ARGN})
   if(NOT ORV_BUILD_TESTS OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     return()
   endif()
   if(NOT F_RUNS)
     set(F_RUNS 20000)
   endif()
-  add_executable(${F_NAME} ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/fuzz_wait_bounds.cpp)
+  add_executable(${F_NAME} ${F_SOURCES}
+    ${CMAKE_SOURCE_DIR}/tests/support/fuzz_sanitizer_options.cpp
+    ${CMAKE_SOURCE_DIR}/tests/support/fuzz_wait_bounds.cpp)
   list(TRANSFORM F_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  set(seeds ${CMAKE_CURRENT_BINARY_DIR}/${F_NAME}_seeds)
+  set(write_seeds bash ${CMAKE_SOURCE_DIR}/scripts/fuzz-seeds.sh ${seeds})
+  set(prefixed_seeds)
+  if(F_SEED_FILES)
+    set(prefixed_seeds COMMAND ${write_seeds} prefix=${F_SEED_PREFIX} ${F_SEED_FILES})
+  endif()
+  add_custom_target(${F_NAME}_seeds
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${seeds}
+    COMMAND ${write_seeds} prefix= ${F_CORPUS}
+    ${prefixed_seeds}
+    COMMENT "Seeds of ${F_NAME}" VERBATIM)
+  add_dependencies(${F_NAME} ${F_NAME}_seeds)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${F_NAME}_new)
   file(MAKE_DIRECTORY ${out})
-  # What `make fuzz-soak` runs: the program, its corpus and its arguments.
+  # What `make fuzz-soak` runs: the program, its seeds and its arguments.
   string(JOIN " " args ${F_ARGS})
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz-targets/${F_NAME}.txt
-       CONTENT "$<TARGET_FILE:${F_NAME}>\n${F_CORPUS}\n${args}\n")
+       CONTENT "$<TARGET_FILE:${F_NAME}>\n${seeds}\n${args}\n")
   # The short run is a check every build repeats, so it takes a fixed seed:
   # a failure in it comes back on the next run and on another machine.
   # Exploring with fresh seeds is what the soak is for.
   add_test(NAME ${F_NAME}_short
-           COMMAND ${F_NAME} -seed=1 -runs=${F_RUNS} ${F_ARGS} ${out} ${F_CORPUS})
+           COMMAND ${F_NAME} -seed=1 -runs=${F_RUNS} ${F_ARGS} ${out} ${seeds})
   set_tests_properties(${F_NAME}_short PROPERTIES LABELS fuzz TIMEOUT 600)
   add_dependencies(orv_fuzzers ${F_NAME})
 endfunction()

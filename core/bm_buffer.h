@@ -168,14 +168,34 @@ class BmBufferPool : public OsHeapObject {
   // the limit; the cursor moves past them. Null, with nothing moved or
   // switched, for more words than a fresh buffer holds below its limit.
   uint32_t* Reserve(uint32_t words) {
-    if (static_cast<size_t>(limit - cursor) < words) {
-      if (words > FreshRoom()) return nullptr;
-      SwitchToNewBuffer();
-      if (cursor == nullptr || static_cast<size_t>(limit - cursor) < words) return nullptr;
-    }
+    if (!Fits(words) && !SwitchForRoom(words)) return nullptr;
     uint32_t* at = cursor;
     cursor += words;
     return at;
+  }
+
+  // Batch reservation: room for `words` at the cursor, switching buffers
+  // when they would pass the limit exactly as Reserve does, but without
+  // moving the cursor. The writer stores several packets from there
+  // through a pointer of its own and hands Commit the pointer past the
+  // last word it wrote (at most `words` on), so the pool's cursor is
+  // stored once for the lot. Null as Reserve.
+  uint32_t* Room(uint32_t words) { return Fits(words) || SwitchForRoom(words) ? cursor : nullptr; }
+  void Commit(uint32_t* end) { cursor = end; }
+
+  // Batch reservation of a run of `count` commands of `words` words each:
+  // how many of them go at the cursor in one piece (all of them, or as many
+  // as the buffer holds below its limit), after a switch to a new buffer
+  // when not even one fits, as Reserve would make for the first of them; 0
+  // when no buffer holds one. The cursor does not move: the writer stores
+  // that many commands through a pointer of its own and commits once, and
+  // they land where as many calls of Reserve would have put them, buffer
+  // switches included. BmWriteRun below does all of it.
+  uint32_t RunRoom(uint32_t count, uint32_t words) {
+    if (words == 0) return count;
+    if (!Fits(words) && !SwitchForRoom(words)) return 0;
+    const size_t fit = static_cast<size_t>(limit - cursor) / words;
+    return fit < count ? static_cast<uint32_t>(fit) : count;
   }
   // Words below the limit of the smallest buffer of the ring (any of them
   // may come next); 0 for a buffer the processor cannot write.
@@ -195,6 +215,10 @@ class BmBufferPool : public OsHeapObject {
   uint32_t* beforeStart = nullptr;
 
  protected:
+  // The slow path of a reservation that does not fit below the limit: a
+  // switch to a new buffer, unless a fresh buffer could not hold the words
+  // either; whether they fit at the cursor afterwards.
+  bool SwitchForRoom(uint32_t words);
   bool AllocateBufferPool();
   void FreeBufferPool();
   // The next buffer not in use and not busy; waits for one (the kernel
@@ -207,3 +231,61 @@ class BmBufferPool : public OsHeapObject {
 // Create options of the primary interface for the board's DMA mode.
 BmBufferPool::CreateOptions BmPrimaryOptions(uint32_t dmaMode, uint32_t busFlags,
                                              uint32_t debugFlags, uint32_t localMemorySize);
+
+// Writes a run of `count` commands of `words` words each, write(at, i)
+// storing command i at `at`: each piece of the run that fits in a buffer is
+// written through a local cursor, with one check against the limit and one
+// store of the pool's cursor, and every command lands where a call of
+// Reserve per command would have put it, buffer switches included. Answers
+// how many commands were written: fewer than `count` only when no buffer
+// holds one (the rest is not written).
+template <class Write>
+uint32_t BmWriteRun(BmBufferPool* pool, uint32_t count, uint32_t words, Write&& write) {
+  uint32_t done = 0;
+  while (done < count) {
+    const uint32_t fit = pool->RunRoom(count - done, words);
+    if (fit == 0) break;
+    uint32_t* at = pool->cursor;
+    for (const uint32_t end = done + fit; done != end; ++done, at += words) write(at, done);
+    pool->Commit(at);
+  }
+  return done;
+}
+
+// A batch of packets of different sizes written in a row through a cursor
+// of its own: each Put checks its packet against a copy of the limit and,
+// when the packet would pass it, hands the pool its cursor and reserves
+// through Reserve, which switches buffers exactly where one Reserve per
+// packet would. The pool's cursor is stored once, by Commit (the
+// destructor commits too). While a batch is open nothing else writes to
+// its pool: commit first.
+class BmBatch {
+ public:
+  explicit BmBatch(BmBufferPool* pool) : pool_(pool), at_(pool->cursor), limit_(pool->limit) {}
+  ~BmBatch() { Commit(); }
+  BmBatch(const BmBatch&) = delete;
+  BmBatch& operator=(const BmBatch&) = delete;
+
+  // Room for a packet of `words`; null, with nothing moved, when no buffer
+  // holds it.
+  uint32_t* Put(uint32_t words) {
+    if (static_cast<size_t>(limit_ - at_) < words) return PutAfterSwitch(words);
+    uint32_t* at = at_;
+    at_ += words;
+    return at;
+  }
+  void Commit() { pool_->Commit(at_); }
+
+ private:
+  uint32_t* PutAfterSwitch(uint32_t words) {
+    pool_->Commit(at_);
+    uint32_t* at = pool_->Reserve(words);
+    at_ = pool_->cursor;
+    limit_ = pool_->limit;
+    return at;
+  }
+
+  BmBufferPool* pool_;
+  uint32_t* at_;
+  uint32_t* limit_;
+};

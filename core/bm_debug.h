@@ -11,8 +11,10 @@
 #include "core/heap_object.h"
 #include "core/otl_map.h"
 #include "core/otl_vector.h"
+#include "core/regs/dma.h"
 
-inline constexpr uint32_t kDbgPacketHeader = 0x20202020;
+// A debug marker: four discarding indexes, which the engine passes over.
+inline constexpr uint32_t kDbgPacketHeader = PacketHeader(kIdxDiscard, kIdxDiscard, kIdxDiscard, kIdxDiscard);
 inline constexpr uint32_t kDbgPacketMarker = 0xA7B8C9;
 inline constexpr uint32_t kDbgPacketMarkerMask = 0xFFFFFF;
 inline constexpr uint32_t kDbgPacketNoRoom = 0xFFA7B8C9;

@@ -153,6 +153,12 @@ uint32_t BmBufferPool::Close() {
   return openCount;
 }
 
+bool BmBufferPool::SwitchForRoom(uint32_t words) {
+  if (words > FreshRoom()) return false;
+  SwitchToNewBuffer();
+  return cursor != nullptr && Fits(words);
+}
+
 uint32_t BmBufferPool::FreshRoom() const {
   if (head == nullptr) return 0;
   uint32_t room = UINT32_MAX;

@@ -141,7 +141,7 @@ void BmPrimInt::SwitchToNewBuffer() {
     head->surface->block->dmaStamp = counter;
   }
   // The reserve keeps room for this packet behind the limit.
-  cursor = BmWriteBufferSwitch(cursor, counter, shared->bufferReportWord);
+  cursor = BmWriteProgress(cursor, counter, shared->bufferReportWord);
   if (!Start()) ++droppedPosts;
   head->state &= ~kBmBufferStateBits;
   head = found;

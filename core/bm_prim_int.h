@@ -20,7 +20,7 @@ inline constexpr uint32_t kBmStateEmulated = 0x20;     // mode 1
 inline constexpr uint32_t kBmPostingTagFlag = 0x1;     // mode 0; copied into sync tags
 
 // The switch packet must always fit behind the limit.
-inline constexpr uint32_t kBmMinReserve = kBufferSwitchWords;
+inline constexpr uint32_t kBmMinReserve = kProgressWords;
 
 class BmPrimInt : public BmBufferPool {
  public:

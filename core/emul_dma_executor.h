@@ -7,14 +7,16 @@
 #include <stdint.h>
 
 #include "core/common_data.h"
+#include "core/regs/engine2d.h"
 
-// Packet indexes with their own meaning.
-inline constexpr uint32_t kDmaIndexPadding = 0x21;     // ends the header early
-inline constexpr uint32_t kDmaIndexRepeatHeader = 0x22;  // its dword is the header to repeat
+// Packet indexes with their own meaning, as the decoder reads them out of
+// a header.
+inline constexpr uint32_t kDmaIndexPadding = kIdxPad.Byte();  // ends the header early
+inline constexpr uint32_t kDmaIndexRepeatHeader = k2dIdxRepeatHeader.Byte();  // its dword is the header to repeat
 // Its dword is how often that header comes next; the rest of the header is dropped.
-inline constexpr uint32_t kDmaIndexDropHeader = 0x23;
-inline constexpr uint32_t kDmaIndexSyncTag = 0xAF;
-inline constexpr uint32_t kDmaIndex2dControl = 0xC0;
+inline constexpr uint32_t kDmaIndexDropHeader = k2dIdxRepeatCount.Byte();
+inline constexpr uint32_t kDmaIndexSyncTag = k2dIdxSyncTag.Byte();
+inline constexpr uint32_t kDmaIndex2dControl = k2dIdxControl.Byte();
 inline constexpr uint32_t kSyncTagWait = 0x1;  // in a sync-tag dword: wait until reached
 
 // Executes the packets in [start, end): each dword that lies wholly in the

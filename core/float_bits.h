@@ -3,16 +3,17 @@
 #pragma once
 
 #include <stdint.h>
-#include <string.h>
 
-inline uint32_t FloatBits(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
+#include <bit>
 
-inline float BitsFloat(uint32_t bits) {
-  float value;
-  memcpy(&value, &bits, sizeof value);
-  return value;
-}
+constexpr uint32_t FloatBits(float value) { return std::bit_cast<uint32_t>(value); }
+
+constexpr float BitsFloat(uint32_t bits) { return std::bit_cast<float>(bits); }
+
+// The floats the engine words take most.
+inline constexpr uint32_t kFloat1 = FloatBits(1.0f);
+inline constexpr uint32_t kFloat15 = FloatBits(15.0f);
+inline constexpr uint32_t kFloat16 = FloatBits(16.0f);
+inline constexpr uint32_t kFloat31 = FloatBits(31.0f);
+inline constexpr uint32_t kFloat32 = FloatBits(32.0f);
+static_assert(kFloat1 == 0x3F800000 && kFloat31 == 0x41F80000 && kFloat32 == 0x42000000);

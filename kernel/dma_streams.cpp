@@ -140,17 +140,8 @@ bool BmPrimInt::EnsureRoom(uint32_t words) {
 void BmPrimInt::WriteSyncPrologue() {
   const uint32_t t1 = TakeNextTag(shared);
   const uint32_t t2 = TakeNextTag(shared);
-  uint32_t* at = cursor;
-  at[0] = kPacketSyncPrologueA;
-  at[1] = 0x307;
-  at[2] = 4;
-  at[3] = k2dControlIdle;
-  at[4] = TagValueHeader(shared, kPacketSyncPrologueB, kPacketSyncPrologueBNoV);
-  at[5] = 0;
-  at[6] = t1 | kTagProgress;
-  at[7] = t2 | kTagProgress;
-  at[8] = shared->last1300Value;
-  cursor = at + kSyncPrologueWords;
+  const TagValue v = ReadTagValue(shared);
+  cursor = BmWriteSyncPrologue(cursor, t1 | kTagProgress, t2 | kTagProgress, v.index, v.word);
 }
 
 void BmPrimInt::PadToGranule() {
@@ -247,11 +238,8 @@ void BmPrimInt::SwitchToNewBuffer() {
   head->fence = counter;
   // At the write position, inside the reserve behind the limit: the engine
   // reaches it there and jumps to the next buffer.
-  cursor[0] = kPacketSwitchAndJump;
-  cursor[1] = counter;
-  cursor[2] = progressBus_;
-  cursor[3] = static_cast<uint32_t>(next->busAddress) | (next->busType & kAddressFlagBits);
-  cursor += kSwitchAndJumpWords;
+  cursor = BmWriteSwitchAndJump(cursor, counter, progressBus_,
+                                static_cast<uint32_t>(next->busAddress) | (next->busType & kAddressFlagBits));
   head->state &= ~kBmBufferStateBits;
   head = next;
   ResetCursor();
@@ -276,11 +264,7 @@ bool BmSecondaryInt::ExecuteBuffer(uint32_t from, uint32_t to, uint32_t fromFlag
   if (toFlags == 0 && !primary->WaitEngineIdle()) return false;
   uint32_t* at = primary->Reserve(kExecuteWords);
   if (at == nullptr) return false;
-  at[0] = kPacketExecute;
-  at[1] = 0;
-  at[2] = from | fromFlags;
-  at[3] = to | toFlags;
-  at[4] = 0;
+  BmWriteExecute(at, from | fromFlags, to | toFlags);
   primary->Kick();
   return true;
 }
@@ -299,9 +283,7 @@ void BmSecondaryInt::SwitchToNewBuffer() {
   if (uint32_t* at = primary->Reserve(kProgressWords)) {
     const uint32_t counter = BmNextBufferCounter(ReadShared(&shared->bufferCounter));
     shared->bufferCounter = counter;
-    at[0] = kPacketProgress;
-    at[1] = counter;
-    at[2] = primary->ProgressBus();
+    BmWriteProgress(at, counter, primary->ProgressBus());
     head->fence = counter;
   }
   primary->Kick();
@@ -315,43 +297,28 @@ void BmSecondaryInt::SwitchToNewBuffer() {
 
 // ---- Posts ---------------------------------------------------------------------------------------
 
-bool WriteProgressTag(BmPrimInt* stream, uint32_t tag) {
-  uint32_t* at = stream->Reserve(BmSyncTagWords(k2dIdxSyncTag));
-  if (at == nullptr) return false;
-  BmWriteSyncTag(at, tag | kTagProgress, k2dIdxSyncTag, tag);
-  return true;
-}
-
 namespace {
 
-class Words {
- public:
-  explicit Words(uint32_t* at) : at_(at) {}
-  Words& operator()(std::initializer_list<uint32_t> words) {
-    for (uint32_t w : words) *at_++ = w;
-    return *this;
-  }
-  // A sync tag that the engine also reports plain: {header, idle control, 0, tag | 1, tag}.
-  Words& ProgressTag(uint32_t tag) {
-    at_ = BmWriteSyncTag(at_, tag | kTagProgress, k2dIdxSyncTag, tag);
-    return *this;
-  }
-  uint32_t* at() const { return at_; }
+// A sync tag the engine also reports plain: the tag | 1, then the tag.
+constexpr uint32_t kProgressTagWords = BmSyncTagWords(k2dIdxSyncTag);
+uint32_t* PutProgressTag(uint32_t* at, uint32_t tag) {
+  return BmWriteSyncTag(at, tag | kTagProgress, k2dIdxSyncTag, tag);
+}
 
- private:
-  uint32_t* at_;
-};
-
-constexpr uint32_t kEnginePipes = 4;
-constexpr uint32_t kPipeWords = 10;
-constexpr uint32_t kPipeExtraWords = 2;
-// Words of the programme after step 2.
-constexpr uint32_t kProgrammeTailWords = 2 + 5 + 2 + 5 * 5 + 22 + 5 + 2 + 5 + 2;
+// The re-initialisation's words after the preset: a progress tag, the
+// device word B, a progress tag and the engine word B0.
+constexpr uint32_t kPresetTailWords = 2 * kProgressTagWords + 2 + 2;
 // The first chip takes the bus-interface word from revision 2 on only.
 constexpr uint32_t kBusInterfaceChips = kRevKestrion1Rev2On | kRevKestrion2 | kRevLaterGeneration;
-constexpr uint32_t kFloat31 = 0x41F80000;  // 31.0f
 
 }  // namespace
+
+bool WriteProgressTag(BmPrimInt* stream, uint32_t tag) {
+  uint32_t* at = stream->Reserve(kProgressTagWords);
+  if (at == nullptr) return false;
+  PutProgressTag(at, tag);
+  return true;
+}
 
 void ReinitEngineState(CommonData* common) {
   BmPrimInt* primary = common->primaryStream;
@@ -365,32 +332,15 @@ void ReinitEngineState(CommonData* common) {
 
   const uint32_t rev = common->revisionBits;
   const bool laterGeneration = (rev & kRevLaterGeneration) != 0;
-  const uint32_t words =
-      kEnginePipes * (kPipeWords + (laterGeneration ? kPipeExtraWords : 0)) + kProgrammeTailWords;
-  uint32_t* at = primary->Reserve(words);
+  uint32_t* at = primary->Reserve(BmEnginePresetWords(laterGeneration) + kPresetTailWords);
   if (at != nullptr) {
-    Words put(at);
-    for (uint32_t pipe = 0; pipe < kEnginePipes; ++pipe) {
-      put({UnitStateHeader(pipe), 0x40100 | (1u << pipe), 0, k3dTexWord585, 0});
-      put({kPacketUnitWords, 0xFFFFFFFF, 0, 0, 0});
-      if (laterGeneration) put({kPacketUnitTable, 0x100000});
-    }
-    // The header's one data word is reserved by the programme: 0 goes there.
-    put({kPacketSyncZero, 0});
-    put({kPacketAllUnits, 0x1000F, 0, 0, 0});
-    put({kPacketControl, 0x2010CC});
-    for (uint32_t n : {0x80u, 0x82u, 0x84u, 0x88u, 0x8Au}) {
-      put({kPacketStageWithOption, n, 0x400400, 128, 0x400400});
-    }
-    put({kPacketEngineWordsA, 0, 0xFFFFFFFF, 0x7FFFFFFF, 0});
-    put({kPacketEngineWordsB, 0, 0, 65535, 511});
-    put({kPacketMaskAndColours, 0xFFFFFFFF, 0, 0, 0});
-    put({kPacketClipAndPlace, 0, 0x10001000, 0, 0});
-    put({kPacketStretchBias, kFloat31});
-    put.ProgressTag(TakeNextTag(shared));
-    put({kPacketDeviceWordB, (rev & kBusInterfaceChips) ? kDeviceWordBValue : 1u});
-    put.ProgressTag(TakeNextTag(shared));
-    put({kPacketEngineWordB0, (rev & kRevKestrion1Rev3) ? 0x3FF00000u : 0x3FFF8000u});
+    at = BmWriteEnginePreset(at, laterGeneration);
+    at = PutProgressTag(at, TakeNextTag(shared));
+    const RegGroup deviceWord = {kPacketDeviceWordB, {(rev & kBusInterfaceChips) ? kDeviceWordBValue : 1u}};
+    at = BmWriteGroups(at, &deviceWord, 1);
+    at = PutProgressTag(at, TakeNextTag(shared));
+    const RegGroup wordB0 = {kPacketEngineWordB0, {(rev & kRevKestrion1Rev3) ? 0x3FF00000u : 0x3FFF8000u}};
+    BmWriteGroups(at, &wordB0, 1);
   }
   shared->last1300Value = saved2dControl;
 }
@@ -414,7 +364,7 @@ bool SubmitClientDmaBuffer(CommonData* common, const OrvDmaPostRequest& record) 
   if ((to & kAddressFlagBits) == 0 && !stream->WaitEngineIdle()) return false;
   uint32_t* at = stream->Reserve(kExecuteWords);
   if (at == nullptr) return false;
-  Words{at}({kPacketExecute, 0, from, to, 0});
+  BmWriteExecute(at, from, to);
   if (record.kind == kPostTypeEvent && common->syncTagManager != nullptr) {
     const SyncTagEvent event = {record.video[0], 0, record.video[1], 0, record.video[2]};
     if (common->syncTagManager->PostEvent(stream, event)) return true;

@@ -45,18 +45,6 @@ inline constexpr uint32_t kBmDebugSharedBaseAligned = 0x4;  // 1024 gets the bas
 // written into them.
 inline constexpr uint32_t kStreamReserveWords = 128;
 
-// Packets of the streams.
-inline constexpr uint32_t kPacketSwitchAndJump = 0x21272425;  // counter, its address, jump
-inline constexpr uint32_t kSwitchAndJumpWords = 4;
-inline constexpr uint32_t kPacketProgress = 0x21212425;       // counter, its address
-inline constexpr uint32_t kProgressWords = 3;
-inline constexpr uint32_t kPacketExecute = 0x20292820;        // -, start, end, -
-inline constexpr uint32_t kExecuteWords = 5;
-inline constexpr uint32_t kPacketSyncPrologueA = 0x21C0C0C0;
-inline constexpr uint32_t kPacketSyncPrologueB = 0xC0AFAFDD;
-inline constexpr uint32_t kPacketSyncPrologueBNoV = 0x20AFAFDD;
-inline constexpr uint32_t kSyncPrologueWords = 9;
-
 // A post record (request 27 and the pending post slots): OrvDmaPostRequest.
 inline constexpr uint32_t kPostTypeEvent = 2;
 inline constexpr uint32_t kPostType3d = 3;

@@ -16,7 +16,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_clears.h"

@@ -24,10 +24,6 @@ uint32_t TakeNextTag(SharedLockedData_t* shared) {
   return tag;
 }
 
-uint32_t TagValueHeader(const SharedLockedData_t* shared, uint32_t withValue, uint32_t without) {
-  return ReadShared(&shared->last1300Value) == kLastRegNone ? without : withValue;
-}
-
 // ---- SyncTagRing ---------------------------------------------------------------------------------
 
 void SyncTagRing::Construct(SharedSyncTagRing* mirror, uint64_t ownerBus) {
@@ -154,27 +150,23 @@ bool SyncTagManager::EmitTag(uint32_t slot, BmPrimInt* stream, bool event, uint3
     shared_->syncTagCounter = before;
     return false;
   }
-  const uint32_t v = ReadShared(&shared_->last1300Value);
+  const TagValue v = ReadTagValue(shared_);
   if (event) {
     at[0] = kPacketEventTagA;
     at[1] = 0;
     at[2] = next | kTagEvent;
     at[3] = kTag2dControl;
     at[4] = 0;
-    at[5] = TagValueHeader(shared_, kPacketEventTagB, kPacketEventTagBNoV);
+    at[5] = EventTagHeaderB(v.index);
     at[6] = next | kTagProgress;
-    at[7] = v;
+    at[7] = v.word;
     at[8] = 0;
     at[9] = kEventPauseWord;
     for (uint32_t i = 0; i < kEventTagFillWords; ++i) at[10 + i] = kPacketFill;
     ++stream->eventCount;
     stream->modeFlags |= kStreamEventsPending;
   } else {
-    at[0] = TagValueHeader(shared_, kPacketPlainTag, kPacketPlainTagNoV);
-    at[1] = kTag2dControl;
-    at[2] = 0;
-    at[3] = next | kTagPlain;
-    at[4] = v;
+    BmWriteSyncTag(at, next | kTagPlain, v.index, v.word, kTag2dControl);
   }
   if (tag != nullptr) *tag = next;
   return true;
@@ -235,14 +227,14 @@ uint32_t SyncTagManager::EngineTag() const {
   return reached & ~kSyncTagIgnoredBits;
 }
 
-bool SyncTagManager::TagReached(uint32_t tag, uint32_t newest, uint32_t engineTag) {
-  if (tag <= newest) return tag <= engineTag && engineTag <= newest;
-  return engineTag >= tag || engineTag <= newest;
+bool ORVVideoTagPassed(uint32_t tag, uint32_t engineTag, uint32_t lastIssued) {
+  if (tag <= lastIssued) return tag <= engineTag && engineTag <= lastIssued;
+  return engineTag >= tag || engineTag <= lastIssued;
 }
 
 bool SyncTagManager::WaitForTag(uint32_t tag) const {
   return KernelWait("sync tag wait", [&] {
-    return TagReached(tag, ReadShared(&shared_->syncTagCounter), EngineTag());
+    return ORVVideoTagPassed(tag, EngineTag(), ReadShared(&shared_->syncTagCounter));
   });
 }
 

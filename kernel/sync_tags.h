@@ -17,6 +17,7 @@
 #include "core/heap_object.h"
 #include "core/kcore_names.h"
 #include "core/orv_abi.h"
+#include "core/regs/engine2d.h"
 #include "core/shared_word.h"
 
 struct CommonData;
@@ -27,34 +28,25 @@ inline constexpr uint32_t kTagProgress = 1;
 inline constexpr uint32_t kTagPlain = 3;
 inline constexpr uint32_t kTagEvent = 4;
 
-// Tag packets. V is Shared locked data word 140; while that word is the
-// "no value saved" marker, V's register index is the no-write index, so the
-// packets keep their length and 0x1300 never takes the marker.
-inline constexpr uint32_t kPacketPlainTag = 0xC0AFDDC0;      // 0x1300, -, tag | 3, 0x1300 := V
-inline constexpr uint32_t kPacketPlainTagNoV = 0x20AFDDC0;
-inline constexpr uint32_t kPacketEventTagA = 0xDDC0AFDD;     // -, tag | 4, 0x1300, -
-inline constexpr uint32_t kPacketEventTagB = 0x26DDC0AF;     // tag | 1, V, -, event
-inline constexpr uint32_t kPacketEventTagBNoV = 0x26DD20AF;
-inline constexpr uint32_t kPacketFill = 0x21212121;          // a header of padding only
+// The 2D control word of the kernel's tag packets, the event tag's pause
+// word and the packets' lengths (the headers are in core/bm_packets.h).
 inline constexpr uint32_t kTag2dControl = 1798;
 inline constexpr uint32_t kEventPauseWord = 2;
 inline constexpr uint32_t kPlainTagWords = 5;
 inline constexpr uint32_t kEventTagFillWords = 64;
 inline constexpr uint32_t kEventTagWords = 10 + kEventTagFillWords;
 
-// The register index of V: the no-write index while word 140 holds no value.
-uint32_t TagValueHeader(const SharedLockedData_t* shared, uint32_t withValue, uint32_t without);
-
-// V and the index of register 0x1300's place in a packet (0xC0, or the
-// no-write index 0x20 while word 140 holds no value), both from one read
-// of the word, so the two cannot disagree when another process writes it.
+// V, Shared locked data word 140 (the saved value of register 0x1300),
+// and the index of its place in a packet: 0x1300's, or the discarding
+// index while the word holds no value. Both come from one read of the
+// word, so the two cannot disagree when another process writes it.
 struct TagValue {
-  uint8_t index;
+  PacketIndex index;
   uint32_t word;
 };
 inline TagValue ReadTagValue(const SharedLockedData_t* shared) {
   const uint32_t word = ReadShared(&shared->last1300Value);
-  return {static_cast<uint8_t>(word == kLastRegNone ? 0x20 : 0xC0), word};
+  return {word == kLastRegNone ? kIdxDiscard : k2dIdxControl, word};
 }
 
 // ---- Layouts in the Shared locked data --------------------------------------------
@@ -138,6 +130,11 @@ class SyncTagRing {
   SharedSyncTagRing* mirror_ = nullptr;
 };
 
+// Whether the engine has passed a tag: true when the engine tag lies in
+// the circular window from the tag up to the last tag issued, both ends
+// included (the window wraps through 0 when the tag is above the last).
+bool ORVVideoTagPassed(uint32_t tag, uint32_t engineTag, uint32_t lastIssued);
+
 // ---- The manager ------------------------------------------------------------------------
 class SyncTagManager : public OsHeapObject {
  public:
@@ -163,8 +160,6 @@ class SyncTagManager : public OsHeapObject {
   // Bounded wait until the engine tag lies in the window from the tag up to
   // the newest tag issued; false when the wait ended without it.
   bool WaitForTag(uint32_t tag) const;
-  // Whether the engine tag lies in that window.
-  static bool TagReached(uint32_t tag, uint32_t newest, uint32_t engineTag);
 
   bool SlotFree(uint32_t slot) const;
   int32_t QueuedTags() const { return ring_.Count(); }

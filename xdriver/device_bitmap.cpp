@@ -178,18 +178,22 @@ void DeviceBitmap::ClearSurface() {
   {
     DrawBracket bracket(pdev);
     if (!bracket.Drawing()) return;
-    if (uint32_t* at = prim->Reserve(5)) {
-      // Descriptor 3 := this bitmap; fill into descriptor 3 with copy, foreground 0.
-      at[0] = PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3, k2dIdxControl, k2dIdxForeground);
-      at[1] = addressWord;
-      at[2] = ModeWord();
-      at[3] = k2dOpFill | Control2dRop::Word(k2dRopCopy) | Control2dDest::Word(3);
-      at[4] = 0;
-    }
-    if (uint32_t* at = prim->Reserve(3)) {
-      at[0] = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
-      at[1] = 0;
-      at[2] = height << 16 | width;
+    {
+      // The two packets go out as one batch.
+      BmBatch batch(prim);
+      if (uint32_t* at = batch.Put(5)) {
+        // Descriptor 3 := this bitmap; fill into descriptor 3 with copy, foreground 0.
+        at[0] = PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3, k2dIdxControl, k2dIdxForeground);
+        at[1] = addressWord;
+        at[2] = ModeWord();
+        at[3] = k2dOpFill | Control2dRop::Word(k2dRopCopy) | Control2dDest::Word(3);
+        at[4] = 0;
+      }
+      if (uint32_t* at = batch.Put(3)) {
+        at[0] = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
+        at[1] = 0;
+        at[2] = height << 16 | width;
+      }
     }
     prim->Start();
   }

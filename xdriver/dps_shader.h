@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "core/os.h"
+#include "core/regs/engine3d.h"
 #include "xdriver/cdh_matrix.h"
 #include "xdriver/dps_types.h"
 
@@ -71,7 +72,7 @@ struct DpsShaderStage {
   uint32_t constants[4] = {};
 
   static constexpr uint32_t kDefaultControl = 128;  // input field 4
-  static constexpr uint32_t kDefaultSecond = 0x400400;
+  static constexpr uint32_t kDefaultSecond = k3dStageSecondDefault;
 };
 
 inline constexpr uint32_t kDpsShaderStages = 10;

@@ -51,7 +51,6 @@ constexpr uint32_t kBlitControl = 0x4C2;
 constexpr uint32_t kStretchControlLong = 0x1C00CC;
 constexpr uint32_t kStretchControlShort = 0x1400CC;
 constexpr uint32_t kStretchUnitMasks[] = {0, 0x10, 0x30, 0x70, 0xF0};
-constexpr uint32_t kStretchDone = 0x307;
 constexpr float kStretchBias = 15.0f;
 
 uint32_t WithFormat(uint32_t word, uint32_t layout, uint32_t format) {
@@ -153,7 +152,7 @@ bool CDPSSurface::Fill(HwManager* hwm, const LRECT& r, uint32_t value) {
   if (prim == nullptr) return false;
   uint32_t* at = prim->Reserve(9);
   if (at == nullptr) return false;
-  at[0] = PacketHeader(k2dIdxDescAddress0 + 2, k2dIdxDescMode0 + 2, k2dIdxControl);
+  at[0] = PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1, k2dIdxControl);
   at[1] = destination.address;
   at[2] = destination.format;
   at[3] = kFillControl;
@@ -176,8 +175,8 @@ bool CDPSSurface::Clear(HwManager* hwm, uint32_t viewportOnly) {
 bool CDPSSurface::Blit(HwManager* hwm, CDPSSurface* src) {
   hw->Add(k3dRegTargetAddress, src->destination.address);
   hw->Add(k3dRegTargetMode, src->destination.format);
-  hw->Add(DmaWindowReg(k2dIdxDescAddress0 + 2), destination.address);
-  hw->Add(DmaWindowReg(k2dIdxDescMode0 + 2), destination.format);
+  hw->Add(DmaWindowReg(k2dIdxDescAddress1), destination.address);
+  hw->Add(DmaWindowReg(k2dIdxDescMode1), destination.format);
   hw->Add(kReg2dControl, kBlitControl);
   hw->Add(DmaWindowReg(k2dIdxOrigin), Point(viewport.left, viewport.top));
   hw->Add(DmaWindowReg(k2dIdxStart), Point(src->viewport.left, src->viewport.top));
@@ -211,7 +210,7 @@ bool CDPSSurface::Stretch(HwManager* hwm, CDPSSurface* src) {
   shader->UpdateHardware();
   textureEngine->UpdateHardware();
   textureSetup->UpdateHardware();
-  hw->Add(kReg2dControl, kStretchDone);
+  hw->Add(kReg2dControl, k2dControlDone);
   hw->Add(kRegSyncTag, hw->shared->syncTagCounter);
   hw->Add(kRegSyncTag, hw->shared->syncTagCounter);
   hw->PostBuffer(hwm);

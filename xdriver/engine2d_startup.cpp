@@ -63,59 +63,12 @@ constexpr StartupRow kStartupProgram[] = {
 };
 
 // ---- The engines' preset -----------------------------------------------------------------
-// One packet: its header and a data word for each register it names.
-struct PresetPacket {
-  uint32_t header;
-  uint32_t data[4];
-};
-
-// A texture unit's control word: enabled, with its own unit bit.
-constexpr uint32_t UnitOn(uint32_t u) { return 0x40100u | 1u << u; }
-// A combiner stage's default control and second word, twice.
-constexpr PresetPacket StageDefault(uint32_t stage) {
-  return {kPacketStageWithOption, {stage, 0x400400, 0x80, 0x400400}};
-}
-
-constexpr PresetPacket kEnginePreset[] = {
-    {UnitStateHeader(0), {UnitOn(0), 0, k3dTexWord585, 0}},  // texture unit 0
-    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
-    {UnitStateHeader(1), {UnitOn(1), 0, k3dTexWord585, 0}},  // texture unit 1
-    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
-    {UnitStateHeader(2), {UnitOn(2), 0, k3dTexWord585, 0}},  // texture unit 2
-    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
-    {UnitStateHeader(3), {UnitOn(3), 0, k3dTexWord585, 0}},  // texture unit 3
-    {kPacketUnitWords, {0xFFFFFFFF, 0, 0, 0}},
-    // Written 0, as the sync packets write it.
-    {kPacketSyncZero, {0}},
-    {kPacketAllUnits, {0x1000F, 0, 0, 0}},                     // every unit off
-    {kPacketControl, {0x2010CC}},                              // the 3D engine's control word
-    StageDefault(0x80),                                        // combiner stages 0, 2, 4, 8, 10
-    StageDefault(0x82),
-    StageDefault(0x84),
-    StageDefault(0x88),
-    StageDefault(0x8A),
-    {kPacketEngineWordsA, {0, 0xFFFFFFFF, 0x7FFFFFFF, 0}},
-    {kPacketEngineWordsB, {0, 0, 0xFFFF, 0x1FF}},
-    {kPacketMaskAndColours, {0xFFFFFFFF, 0, 0, 0}},            // every plane, black on black
-    {kPacketClipAndPlace, {0, 0x10001000, 0, 0}},              // clip (0, 0) to (4096, 4096)
-    {kPacketStretchBias, {0x41F80000}},                        // 31.0
-};
-
-// The data words a header takes: one per register it names.
-constexpr uint32_t DataWords(uint32_t header) {
-  uint32_t n = 0;
-  for (unsigned shift = 0; shift < 32; shift += 8) {
-    if (((header >> shift) & 0xFF) != kIdxPad) ++n;
+// The preset's groups (core/bm_preset.cpp), each reserved on its own.
+template <size_t N>
+void WriteGroups(BmPrimInt* prim, const RegGroup (&groups)[N]) {
+  for (const RegGroup& group : groups) {
+    if (uint32_t* at = prim->Reserve(1 + PacketDataWords(group.header))) BmWriteGroups(at, &group, 1);
   }
-  return n;
-}
-
-void WritePacket(BmPrimInt* prim, const PresetPacket& packet) {
-  const uint32_t words = DataWords(packet.header);
-  uint32_t* at = prim->Reserve(1 + words);
-  if (at == nullptr) return;
-  *at++ = packet.header;
-  for (uint32_t i = 0; i < words; ++i) at[i] = packet.data[i];
 }
 
 bool IsChip5D62(const PDEV* pdev) {
@@ -151,7 +104,8 @@ uint32_t ApplyEAR547(PDEV* pdev) {
 void SetupHardwareForDisplayDriver(PDEV* pdev) {
   BmPrimInt* prim = pdev->primInt;
   if (prim == nullptr) return;
-  for (const PresetPacket& packet : kEnginePreset) WritePacket(prim, packet);
+  for (const auto& unit : kPresetUnitGroups) WriteGroups(prim, unit);
+  WriteGroups(prim, kPresetEngine);
   SharedLockedData_t* shared = pdev->sharedLocked;
   const uint32_t tag = BmNextSyncTag(shared->syncTagCounter);
   shared->syncTagCounter = tag;

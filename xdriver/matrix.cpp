@@ -1,5 +1,7 @@
 #include "xdriver/matrix.h"
 
+#include "core/same_bytes.h"
+
 // Every operation works on sixteen floats in Matrix's element order, so
 // Matrix and MatrixPointer share one implementation.
 namespace {
@@ -94,16 +96,8 @@ void Adjoint(float* r, const float* e, const Minors& m) {
 
 void Adjoint(float* r, const float* e) { Adjoint(r, e, Minors(e)); }
 
-bool SameBytes(const float* a, const float* b) {
-  const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
-  const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
-  for (unsigned i = 0; i < 16 * sizeof(float); ++i)
-    if (x[i] != y[i]) return false;
-  return true;
-}
-
 void Inverse(float* r, const float* e, const float* identity) {
-  if (SameBytes(e, identity)) {
+  if (SameBytes(e, identity, 16 * sizeof(float))) {
     Copy16(r, identity);
     return;
   }

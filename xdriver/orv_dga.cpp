@@ -1,5 +1,7 @@
 #include "xdriver/orv_dga.h"
 
+#include <stdint.h>
+
 #include "platform/xserver/xaa.h"
 #include "platform/xserver/xf86_server.h"
 #include "xdriver/orv_driver.h"
@@ -39,11 +41,46 @@ void PutBlock(ORVRec* rec, const DgaBlock& b) {
 
 XAAInfoRecPtr XaaOf(ScrnInfoPtr screen) { return static_cast<XAAInfoRecPtr>(ORVPTR(screen)->pXaaInfo); }
 
+// The area a DGA client may draw in: the framebuffer's pitch across, the
+// lines the head's memory holds down. A client's rectangles are cut to it:
+// the server hands them on as the client sent them, and the engine would
+// otherwise reach memory outside the head's (a negative origin wraps below
+// the board's memory).
+struct Area {
+  int64_t width;
+  int64_t height;
+};
+Area AreaOf(ScrnInfoPtr screen) {
+  const ORVRec* rec = ORVPTR(screen);
+  const int64_t bytesPerScanline = int64_t{screen->bitsPerPixel / 8} * screen->displayWidth;
+  return Area{screen->displayWidth, bytesPerScanline > 0 ? static_cast<int64_t>(rec->fbMemSize) / bytesPerScanline : 0};
+}
+
+// Cuts one side's span [at, at + length) to [0, size), moving the other
+// side's start along: false when nothing is left.
+bool CutSpan(int64_t* at, int64_t* other, int64_t* length, int64_t size) {
+  if (*at < 0) {
+    *length += *at;
+    *other -= *at;
+    *at = 0;
+  }
+  if (*length > size - *at) *length = size - *at;
+  return *length > 0;
+}
+
 void Copy(ScrnInfoPtr screen, int srcx, int srcy, int w, int h, int dstx, int dsty, int trans) {
   XAAInfoRecPtr xaa = XaaOf(screen);
   if (xaa == nullptr || xaa->SetupForScreenToScreenCopy == nullptr ||
       xaa->SubsequentScreenToScreenCopy == nullptr)
     return;
+  // Both rectangles inside the area, cut alike.
+  const Area area = AreaOf(screen);
+  int64_t sx = srcx, sy = srcy, dx = dstx, dy = dsty, width = w, height = h;
+  if (!CutSpan(&sx, &dx, &width, area.width) || !CutSpan(&dx, &sx, &width, area.width) ||
+      !CutSpan(&sy, &dy, &height, area.height) || !CutSpan(&dy, &sy, &height, area.height))
+    return;
+  srcx = static_cast<int>(sx), srcy = static_cast<int>(sy), dstx = static_cast<int>(dx), dsty = static_cast<int>(dy);
+  w = static_cast<int>(width), h = static_cast<int>(height);
   // Away from the destination, as an overlapping copy needs it.
   const int ydir = srcy < dsty ? -1 : 1;
   const int xdir = srcy == dsty && srcx < dstx ? -1 : 1;
@@ -173,6 +210,10 @@ void ORVDGASync(ScrnInfoPtr screen) {
 void ORVDGAFillRect(ScrnInfoPtr screen, int x, int y, int w, int h, unsigned long color) {
   XAAInfoRecPtr xaa = XaaOf(screen);
   if (xaa == nullptr || xaa->SetupForSolidFill == nullptr || xaa->SubsequentSolidFillRect == nullptr) return;
+  const Area area = AreaOf(screen);
+  int64_t left = x, top = y, width = w, height = h, unused = 0;
+  if (!CutSpan(&left, &unused, &width, area.width) || !CutSpan(&top, &unused, &height, area.height)) return;
+  x = static_cast<int>(left), y = static_cast<int>(top), w = static_cast<int>(width), h = static_cast<int>(height);
   xaa->SetupForSolidFill(screen, static_cast<int>(color), GXcopy, kAllPlanes);
   xaa->SubsequentSolidFillRect(screen, x, y, w, h);
   xaa->NeedToSync = TRUE;

@@ -17,6 +17,14 @@ inline bool Write2dPacket(BmPrimInt* prim, std::initializer_list<uint32_t> words
   return true;
 }
 
+// The same into a batch of packets written in a row (BmBatch).
+inline bool Write2dPacket(BmBatch& batch, std::initializer_list<uint32_t> words) {
+  uint32_t* at = batch.Put(static_cast<uint32_t>(words.size()));
+  if (at == nullptr) return false;
+  for (uint32_t word : words) *at++ = word;
+  return true;
+}
+
 // A coordinate pair as the engine's registers take it: y in the high half,
 // x in the low half.
 inline uint32_t Xy2d(int32_t x, int32_t y) {

@@ -75,14 +75,17 @@ void Upload(PDEV* pdev, DeviceBitmap* bitmap, const uint8_t* src, int32_t pitch,
   SharedLockedData_t* shared = pdev->sharedLocked;
   BmPrimInt* prim = pdev->primInt;
   const uint32_t d = Bind2dDescriptor(pdev, bitmap);
-  if (rop != kRopCopy) Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
   uint32_t control = d | rop | kFromScratch;
-  if (transparent) {
-    Write2dPacket(prim, {PacketHeader(k2dIdxForeground, k2dIdxBackground), transColour, kAllOnes});
-    control |= k2dTransparent;
+  {
+    BmBatch batch(prim);
+    if (rop != kRopCopy) Write2dPacket(batch, {PacketHeader(k2dIdxControl), k2dControlIdle});
+    if (transparent) {
+      Write2dPacket(batch, {PacketHeader(k2dIdxForeground, k2dIdxBackground), transColour, kAllOnes});
+      control |= k2dTransparent;
+    }
+    Write2dPacket(batch, {PacketHeader(k2dIdxControl, k2dIdxDescAddress3, k2dIdxDescMode3), control,
+                          temp->addressWord, temp->ModeWord()});
   }
-  Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxDescAddress3, k2dIdxDescMode3), control,
-                       temp->addressWord, temp->ModeWord()});
   shared->last1300Value = control;
 
   const uint32_t shift = PixelShift(bytes);
@@ -104,15 +107,18 @@ void Upload(PDEV* pdev, DeviceBitmap* bitmap, const uint8_t* src, int32_t pitch,
 
     const uint32_t tag = Sync2dNewTag(shared);
     const uint32_t tagWord = tag | k2dTransferTagMark | Sync2dStreamBit(prim);
-    if (converter == nullptr) {
-      Write2dPacket(prim, {PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo), offset >> shift,
-                           Xy2d(dst->left, top), Size2d(width, static_cast<int32_t>(rows))});
-      Write2dPacket(prim, {PacketHeader(k2dIdxForeground, k2dIdxSyncTag), transColour, tagWord});
-    } else {
-      Write2dPacket(prim, {PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo, k2dIdxSyncZero),
-                           offset >> shift, Xy2d(dst->left, top),
-                           Size2d(width, static_cast<int32_t>(rows)), 0});
-      Write2dPacket(prim, {PacketHeader(k2dIdxSyncTag), tagWord});
+    {
+      BmBatch batch(prim);
+      if (converter == nullptr) {
+        Write2dPacket(batch, {PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo), offset >> shift,
+                              Xy2d(dst->left, top), Size2d(width, static_cast<int32_t>(rows))});
+        Write2dPacket(batch, {PacketHeader(k2dIdxForeground, k2dIdxSyncTag), transColour, tagWord});
+      } else {
+        Write2dPacket(batch, {PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo, k2dIdxSyncZero),
+                              offset >> shift, Xy2d(dst->left, top),
+                              Size2d(width, static_cast<int32_t>(rows)), 0});
+        Write2dPacket(batch, {PacketHeader(k2dIdxSyncTag), tagWord});
+      }
     }
     buffer->SetRangeTag(tag);
     prim->Start();
@@ -216,12 +222,15 @@ bool XferVidToTmpToVid(DeviceBitmap* dst, DeviceBitmap* src, const LPOINT* dstPo
 
   BmPrimInt* prim = pdev->primInt;
   uint32_t toDestination = rop | kFromScratch;
-  if (transparent) {
-    Write2dPacket(prim, {PacketHeader(k2dIdxForeground, k2dIdxBackground), transColour, kAllOnes});
-    toDestination |= k2dTransparent;
+  {
+    BmBatch batch(prim);
+    if (transparent) {
+      Write2dPacket(batch, {PacketHeader(k2dIdxForeground, k2dIdxBackground), transColour, kAllOnes});
+      toDestination |= k2dTransparent;
+    }
+    Write2dPacket(batch, {PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3), temp.addressWord,
+                          temp.ModeWord()});
   }
-  Write2dPacket(prim, {PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3), temp.addressWord,
-                       temp.ModeWord()});
 
   // Tiles in the order that never reads what the copy already wrote: rows
   // of tiles away from where the destination lies, and so within a row.
@@ -236,16 +245,24 @@ bool XferVidToTmpToVid(DeviceBitmap* dst, DeviceBitmap* src, const LPOINT* dstPo
       const int32_t tx = (rightwards ? c : columns - 1 - c) * tile.width;
       const int32_t tw = size->width - tx < tile.width ? size->width - tx : tile.width;
       const uint32_t tileSize = Size2d(tw, th);
+      // Each copy is a batch of its two packets; a binding may write
+      // packets of its own, so it comes between the batches.
       const uint32_t s = Bind2dDescriptor(pdev, src);
-      Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
-      Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),
-                           (s >> 2) | kIntoScratch, Xy2d(srcPoint->x + tx, srcPoint->y + ty), 0,
-                           tileSize});
+      {
+        BmBatch batch(prim);
+        Write2dPacket(batch, {PacketHeader(k2dIdxControl), k2dControlIdle});
+        Write2dPacket(batch, {PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),
+                              (s >> 2) | kIntoScratch, Xy2d(srcPoint->x + tx, srcPoint->y + ty), 0,
+                              tileSize});
+      }
       const uint32_t d = Bind2dDescriptor(pdev, dst);
-      Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
-      Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),
-                           d | toDestination, 0, Xy2d(dstPoint->x + tx, dstPoint->y + ty),
-                           tileSize});
+      {
+        BmBatch batch(prim);
+        Write2dPacket(batch, {PacketHeader(k2dIdxControl), k2dControlIdle});
+        Write2dPacket(batch, {PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),
+                              d | toDestination, 0, Xy2d(dstPoint->x + tx, dstPoint->y + ty),
+                              tileSize});
+      }
       prim->Start();
     }
   }

@@ -15,25 +15,32 @@ namespace {
 
 // Render set-up: units 1-3 off and unit 0 on, unit 0's texture address and
 // mode; its height word, the engine words and control, a pass-through stage.
-constexpr uint32_t kSetupHeader1 = 0x78778081;
+constexpr uint32_t kSetupHeader1 =
+    PacketHeader(k3dIdxUnitControl0 + 1, k3dIdxUnitControl0, k3dIdxTexAddress, k3dIdxTexMode);
 constexpr uint32_t kUnitsOff = 0x1000E;
 constexpr uint32_t kUnit0On = 0x40101;
-constexpr uint32_t kSetupHeader2 = 0x99C0BA79;
-constexpr uint32_t kSetupControl = 0x2410CC;
-constexpr uint32_t kSetupHeader3 = 0x2121219B;
-constexpr uint32_t kPassThroughSecond = 0x400400;
+constexpr uint32_t kSetupHeader2 =
+    PacketHeader(k3dIdxTexDimensions, k3dIdxWordE8, k2dIdxControl, k3dIdxStageControl);
+constexpr uint32_t kSetupControl = k3dControlTextureDraw;
+constexpr uint32_t kSetupHeader3 = PacketHeader(k3dIdxStageSecond);
+constexpr uint32_t kPassThroughSecond = k3dStageSecondDefault;
 
 // Corner k: texture words {0, 0, t, s} to unit 0's record, then position
 // words {1.0, 0, y, x}; the third corner takes y through the second
 // register.
-constexpr uint32_t kTexCornerHeader = 0x635E5D58;
-constexpr uint32_t kPosCornerHeaders[3] = {0x605E5D58, 0x605E5D59, 0x605F5D5A};
-constexpr uint32_t kFloatOne = 0x3F800000;
+constexpr uint32_t kTexCornerHeader = PacketHeader(k3dIdxVertexW3, k3dIdxVertexW2, k3dIdxVertexW1, k3dIdxVertexTex0);
+constexpr uint32_t PosCornerHeader(uint32_t k) {
+  return PacketHeader(k3dIdxVertexW3 + k, k3dIdxVertexW2, k == 2 ? k3dIdxVertexW1Alt : k3dIdxVertexW1,
+                      k3dIdxVertexPosition);
+}
+constexpr uint32_t kPosCornerHeaders[3] = {PosCornerHeader(0), PosCornerHeader(1), PosCornerHeader(2)};
 
-constexpr uint32_t kDrawHeader = 0x218180DD;
+constexpr uint32_t kDrawHeader = PacketHeader(k2dIdxSyncZero, k3dIdxUnitControl0, k3dIdxUnitControl0 + 1);
 constexpr uint32_t kDrawUnits = 0x1000F;
 constexpr uint32_t kNoRestore = 0xFFFFFFFF;
 constexpr uint32_t kRestoreHeader = PacketHeader(k2dIdxControl);
+static_assert(kSetupHeader1 == 0x78778081 && kSetupHeader2 == 0x99C0BA79 && kSetupHeader3 == 0x2121219B);
+static_assert(kTexCornerHeader == 0x635E5D58 && kPosCornerHeaders[2] == 0x605F5D5A && kDrawHeader == 0x218180DD);
 
 
 // Texture pairs (s, t) of the three corners by rotation code: 0 none, 1
@@ -173,20 +180,19 @@ void DrawTexturedRectangleEx(BmPrimInt* stream, const LRECT& p, float s0, float 
   const float t[2] = {t0, t1};
   const int32_t x[3] = {p.left, p.right, p.left};
   const int32_t y[3] = {p.top, p.top, p.bottom};
-  for (uint32_t k = 0; k < 3; ++k) {
-    uint32_t* at = stream->Reserve(10);
-    if (at == nullptr) return;
+  // The three corners are a run of equal packets.
+  BmWriteRun(stream, 3, 10, [&](uint32_t* at, uint32_t k) {
     at[0] = kTexCornerHeader + k;
     at[1] = 0;
     at[2] = 0;
     at[3] = FloatBits(t[pairs.t[k]]);
     at[4] = FloatBits(s[pairs.s[k]]);
     at[5] = kPosCornerHeaders[k];
-    at[6] = kFloatOne;
+    at[6] = kFloat1;
     at[7] = 0;
     at[8] = FloatBits(static_cast<float>(y[k]));
     at[9] = FloatBits(static_cast<float>(x[k]));
-  }
+  });
 }
 
 void XformWriteDraw(BmPrimInt* stream) {

@@ -58,13 +58,15 @@ uint32_t SurfDesc2dList::AssignCurrentSurfDescTo(DeviceBitmap* b, bool temporary
     result = n->word;
   }
 
-  if (uint32_t* at = prim->Reserve(4)) {
+  // The sync and the descriptor go out as one batch.
+  BmBatch batch(prim);
+  if (uint32_t* at = batch.Put(4)) {
     at[0] = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag);
     at[1] = k2dControlIdle;
     at[2] = 0;
     at[3] = tag | Sync2dStreamBit(prim);
   }
-  if (uint32_t* at = prim->Reserve(3)) {
+  if (uint32_t* at = batch.Put(3)) {
     at[0] = n->header;
     at[1] = b->addressWord;
     at[2] = mode;

@@ -258,14 +258,15 @@ uint8_t* TempBit::OpenSurfaceWrite(uint32_t) {
     // word, with a sync tag when the bus asks for one.
     if (shared->busFlags & kBusFlagSyncWrite) {
       const uint32_t tag = Sync2dNewTag(shared);
-      if (uint32_t* at = prim->Reserve(5)) {
+      BmBatch batch(prim);
+      if (uint32_t* at = batch.Put(5)) {
         at[0] = PacketHeader(k2dIdxControl, k2dIdxSyncZero, k2dIdxSyncTag, k2dIdxSyncTag);
         at[1] = k2dControlIdle;
         at[2] = 0;
         at[3] = tag | Sync2dStreamBit(prim);
         at[4] = tag;
       }
-      if (uint32_t* at = prim->Reserve(2)) {
+      if (uint32_t* at = batch.Put(2)) {
         at[0] = PacketHeader(k2dIdxControl);
         at[1] = shared->last1300Value;
       }

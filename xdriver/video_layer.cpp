@@ -35,35 +35,27 @@ constexpr uint8_t kStageFlagOption = 0x1;
 constexpr uint8_t kStageFlagConstants = 0x6;
 
 // ---- Packet headers ----------------------------------------------------------------------
-constexpr uint8_t kIdxSink = Idx3d(k3dRegPad);
-constexpr uint8_t kIdxUnit0 = Idx3d(k3dRegUnitControl0);
-
 constexpr uint32_t kHdrTarget = PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0);
-constexpr uint32_t kHdrControl = PacketHeader(k2dIdxControl, Idx3d(k3dRegWordE8));
+constexpr uint32_t kHdrControl = PacketHeader(k2dIdxControl, k3dIdxWordE8);
 constexpr uint32_t UnitHeader(uint32_t u) {
-  return PacketHeader(static_cast<uint8_t>(kIdxUnit0 + u), Idx3d(k3dRegTexAddress),
-                      Idx3d(k3dRegTexMode), Idx3d(k3dRegTexDimensions));
+  return PacketHeader(k3dIdxUnitControl0 + u, k3dIdxTexAddress, k3dIdxTexMode, k3dIdxTexDimensions);
 }
-constexpr uint32_t kHdrUnitWords = PacketHeader(Idx3d(k3dRegTexFilter), Idx3d(k3dRegTexWord585),
-                                                Idx3d(k3dRegTexWordCC), Idx3d(k3dRegTexWordD0));
-constexpr uint32_t kHdrUnitZeros = PacketHeader(Idx3d(k3dRegTexWordC8), Idx3d(k3dRegTexWordD4),
-                                                Idx3d(k3dRegTexWordD8));
-constexpr uint32_t kHdrStage =
-    PacketHeader(Idx3d(k3dRegStageControl), Idx3d(k3dRegStageSecond), kIdxSink, kIdxSink);
+constexpr uint32_t kHdrUnitWords = PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585, k3dIdxTexWordCC, k3dIdxTexWordD0);
+constexpr uint32_t kHdrUnitZeros = PacketHeader(k3dIdxTexWordC8, k3dIdxTexWordD4, k3dIdxTexWordD8);
+constexpr uint32_t kHdrStage = PacketHeader(k3dIdxStageControl, k3dIdxStageSecond, kIdxDiscard, kIdxDiscard);
 constexpr uint32_t kHdrStageConstants =
-    PacketHeader(Idx3d(k3dRegStageConst0), Idx3d(k3dRegStageConst1), Idx3d(k3dRegStageConst2),
-                 Idx3d(k3dRegStageConst3));
+    PacketHeader(k3dIdxStageConst0, k3dIdxStageConst1, k3dIdxStageConst2, k3dIdxStageConst3);
 constexpr uint32_t kHdrTag = PacketHeader(k2dIdxSyncTag);
 // A corner j (0-2) of a coordinate record: w3, w2, w1 and last w0 into the
 // register of the record's kind.
 constexpr uint32_t CornerHeader(uint32_t j, uint32_t kindReg, bool alternate) {
-  return PacketHeader(static_cast<uint8_t>(Idx3d(k3dRegVertexW3) + j), Idx3d(k3dRegVertexW2),
-                      Idx3d(alternate ? k3dRegVertexW1Alt : k3dRegVertexW1), Idx3d(kindReg));
+  return PacketHeader(k3dIdxVertexW3 + j, k3dIdxVertexW2, alternate ? k3dIdxVertexW1Alt : k3dIdxVertexW1,
+                      IndexOfReg(kindReg));
 }
 // Blits and uploads.
-constexpr uint32_t kHdrEngineWord = PacketHeader(Idx3d(k3dRegWordE8));
+constexpr uint32_t kHdrEngineWord = PacketHeader(k3dIdxWordE8);
 constexpr uint32_t kHdrSurfaces =
-    PacketHeader(k2dIdxDescMode0, k2dIdxDescAddress0, k2dIdxDescMode0 + 2, k2dIdxDescAddress0 + 2);
+    PacketHeader(k2dIdxDescMode0, k2dIdxDescAddress0, k2dIdxDescMode1, k2dIdxDescAddress1);
 constexpr uint32_t kHdrBlit = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo);
 constexpr uint32_t kHdrUpload = PacketHeader(k2dIdxControl, k2dIdxStart, k2dIdxOrigin, k2dIdxSize);
 constexpr uint32_t kHdrUploadGo =
@@ -90,7 +82,7 @@ constexpr uint32_t kUnitTablePlanar = 0x1200000;
 constexpr uint32_t kTargetLayoutPrimary = 0x40000;  // drawn into the frame buffer
 constexpr uint32_t kTargetLayoutVideo = 0x30000;    // into the overlay's buffer
 constexpr uint32_t kEngineControlLater = 0x410CC;
-constexpr uint32_t kEngineControl = 0x2410CC;
+constexpr uint32_t kEngineControl = k3dControlTextureDraw;
 constexpr uint32_t kRestoreUnitsOff = 0x1000F;
 constexpr uint32_t kRestoreControl = 0x2010CC;
 constexpr uint32_t kBlitControl = 0x4C2;

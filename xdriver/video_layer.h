@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/regs/engine3d.h"
 #include "xdriver/matrix.h"
 
 class BmXformInt;
@@ -50,7 +51,7 @@ struct VideoStage {
   uint32_t constants[4] = {0, 0, 0, 0};
 
   static constexpr uint32_t kDefaultControl = 128;
-  static constexpr uint32_t kDefaultSecond = 0x400400;
+  static constexpr uint32_t kDefaultSecond = k3dStageSecondDefault;
 };
 
 inline constexpr unsigned kVideoStageRecords = 6;

@@ -88,10 +88,13 @@ void KstrnXAASyncCPUToScreenColorExpandFill(ScrnInfoPtr scrn) {
     Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
   }
   HwThread2d::SetupHardware(shared, prim);
-  // The clip is the rectangle itself, inclusive.
-  Write2dPacket(prim, {PacketHeader(k2dIdxClipTopLeft, k2dIdxClipBottomRight), Xy2d(x, y),
-                       Xy2d(x + w - 1, y + h - 1)});
-  Write2dPacket(prim, {PacketHeader(k2dIdxDescMode3), temp->ModeWord() & kOneBitModeMask});
+  {
+    // The clip is the rectangle itself, inclusive.
+    BmBatch batch(prim);
+    Write2dPacket(batch, {PacketHeader(k2dIdxClipTopLeft, k2dIdxClipBottomRight), Xy2d(x, y),
+                          Xy2d(x + w - 1, y + h - 1)});
+    Write2dPacket(batch, {PacketHeader(k2dIdxDescMode3), temp->ModeWord() & kOneBitModeMask});
+  }
 
   for (uint32_t left = static_cast<uint32_t>(h); left > 0;) {
     const uint32_t rows = left < rowsPerChunk ? left : rowsPerChunk;
@@ -111,11 +114,14 @@ void KstrnXAASyncCPUToScreenColorExpandFill(ScrnInfoPtr scrn) {
     temp->CloseSurfaceWrite();
 
     const uint32_t tag = Sync2dNewTag(shared);
-    Write2dPacket(prim, {PacketHeader(k2dIdxDescAddress3, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),
-                         (offset & ~(kBitOffsetSpan - 1)) + temp->addressWord,
-                         (offset & (kBitOffsetSpan - 1)) << 3, Xy2d(x0, y), rows << 16 | rowPixels});
-    Write2dPacket(prim, {PacketHeader(k2dIdxForeground, k2dIdxSyncTag), Shadow2dForeground(shared),
-                         tag | k2dTransferTagMark | Sync2dStreamBit(prim)});
+    {
+      BmBatch batch(prim);
+      Write2dPacket(batch, {PacketHeader(k2dIdxDescAddress3, k2dIdxStart, k2dIdxOrigin, k2dIdxSizeGo),
+                            (offset & ~(kBitOffsetSpan - 1)) + temp->addressWord,
+                            (offset & (kBitOffsetSpan - 1)) << 3, Xy2d(x0, y), rows << 16 | rowPixels});
+      Write2dPacket(batch, {PacketHeader(k2dIdxForeground, k2dIdxSyncTag), Shadow2dForeground(shared),
+                            tag | k2dTransferTagMark | Sync2dStreamBit(prim)});
+    }
     buffer->SetRangeTag(tag);
     prim->Start();
     y += static_cast<int32_t>(rows);

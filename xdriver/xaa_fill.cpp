@@ -15,6 +15,59 @@ constexpr uint32_t kRectHeader = PacketHeader(k2dIdxOrigin, k2dIdxSizeGo);
 constexpr uint32_t kSpanRepeatHeader = kRectHeader;
 constexpr uint32_t kSpanHeight = 0x10000;  // one line, in the size's height field
 constexpr int kSpanRepeatMin = 3;          // fewer spans go as rectangles
+constexpr uint32_t kRectWords = 3;
+// The control preamble: the idle control word, then the control word (an
+// unknown one, 0xFFFFFFFF, is not sent).
+constexpr uint32_t kPreambleHeader = PacketHeader(k2dIdxControl, k2dIdxControl);
+constexpr uint32_t kPreambleUnknownHeader = PacketHeader(k2dIdxControl);
+constexpr uint32_t kPreambleWords = 3;  // of a known control word
+
+// A run of solid rectangles after one set-up, written as one batch: for
+// each what KstrnXAASubsequentSolidFillRect writes (the control preamble
+// unless the raster operation is copy, then the rectangle), in one bracket,
+// the state the set-up made dirty first and one Start at the end. The
+// preamble and the rectangle are commands of three words each, so the
+// buffer switches where a callback per rectangle would switch it. False,
+// with nothing done, for a run that goes rectangle by rectangle: a bracket
+// whose post-draw steps (the transform of what was drawn, a wait for the
+// engine) follow every drawing, or the two-word preamble of an unknown
+// control word. `rect(i)` answers rectangle i as {x, y, w, h}.
+struct RunRect {
+  int x, y, w, h;
+};
+template <typename Rect>
+bool FillRectRun(KstrnXaaData* data, int count, Rect rect) {
+  PDEV* pdev = data->device;
+  const uint32_t control = *data->control;
+  const bool preamble = Control2dRop::Get(control) != k2dRopCopy;
+  if ((pdev->data2d.bracket.postDraw & kPostDrawSteps) != 0 || (preamble && control == 0xFFFFFFFF)) return false;
+  if (count <= 0) return true;
+  BmPrimInt* prim = pdev->primInt;
+  DrawBracket bracket(pdev);
+  // Without the command lock nothing is drawn.
+  if (!bracket.Drawing()) return true;
+  HwThread2d::SetupHardware(pdev->sharedLocked, prim);
+  const uint32_t perRect = preamble ? 2 : 1;
+  BmWriteRun(prim, static_cast<uint32_t>(count) * perRect, kRectWords, [&](uint32_t* at, uint32_t i) {
+    if (preamble && (i & 1) == 0) {
+      at[0] = kPreambleHeader;
+      at[1] = k2dControlIdle;
+      at[2] = control;
+      return;
+    }
+    const RunRect r = rect(static_cast<int>(i / perRect));
+    at[0] = kRectHeader;
+    at[1] = Xy2d(r.x, r.y);
+    at[2] = Size2d(r.w, r.h);
+  });
+  for (int i = 0; i < count; ++i) {
+    const RunRect r = rect(i);
+    KstrnXaaDrawn(data, r.x, r.y, r.w, r.h);
+  }
+  prim->Start();
+  return true;
+}
+static_assert(kPreambleWords == kRectWords, "preamble and rectangle switch buffers as separate packets");
 
 }  // namespace
 
@@ -27,9 +80,9 @@ void KstrnXaaControlPreamble(KstrnXaaData* data) {
   if (Control2dRop::Get(control) == k2dRopCopy) return;
   BmPrimInt* prim = data->device->primInt;
   if (control == 0xFFFFFFFF) {
-    Write2dPacket(prim, {PacketHeader(k2dIdxControl), k2dControlIdle});
+    Write2dPacket(prim, {kPreambleUnknownHeader, k2dControlIdle});
   } else {
-    Write2dPacket(prim, {PacketHeader(k2dIdxControl, k2dIdxControl), k2dControlIdle, control});
+    Write2dPacket(prim, {kPreambleHeader, k2dControlIdle, control});
   }
 }
 
@@ -60,9 +113,14 @@ void KstrnXAAFillSolidRects(ScrnInfoPtr scrn, int color, int rop, unsigned int p
   KstrnXaaData* data = KstrnXaaDataOf(scrn);
   if (data == nullptr) return;
   KstrnXAASetupForSolidFill(scrn, color, rop, planemask);
-  for (int i = 0; i < nBox; ++i) {
-    KstrnXAASubsequentSolidFillRect(scrn, pBox[i].x1, pBox[i].y1, pBox[i].x2 - pBox[i].x1,
-                                    pBox[i].y2 - pBox[i].y1);
+  const auto box = [&](int i) {
+    return RunRect{pBox[i].x1, pBox[i].y1, pBox[i].x2 - pBox[i].x1, pBox[i].y2 - pBox[i].y1};
+  };
+  if (!FillRectRun(data, nBox, box)) {
+    for (int i = 0; i < nBox; ++i) {
+      const RunRect r = box(i);
+      KstrnXAASubsequentSolidFillRect(scrn, r.x, r.y, r.w, r.h);
+    }
   }
   data->info->NeedToSync = TRUE;
 }
@@ -114,7 +172,10 @@ void KstrnXAAFillSolidSpans(ScrnInfoPtr scrn, int color, int rop, unsigned int p
       prim->Start();
     }
   } else {
-    for (int i = 0; i < n; ++i) KstrnXAASubsequentSolidFillRect(scrn, points[i].x, points[i].y, widths[i], 1);
+    const auto span = [&](int i) { return RunRect{points[i].x, points[i].y, widths[i], 1}; };
+    if (!FillRectRun(data, n, span)) {
+      for (int i = 0; i < n; ++i) KstrnXAASubsequentSolidFillRect(scrn, points[i].x, points[i].y, widths[i], 1);
+    }
   }
   if (clip != nullptr) KstrnXAADisableClipping(scrn);
   data->info->NeedToSync = TRUE;

@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kLineOp = k2dOpLine | k2dLineBits;
 
 // The control word with the line's own packet, recorded as the last sent.
-void LinePacket(KstrnXaaData* data, BmPrimInt* prim, uint8_t secondIndex, uint8_t thirdIndex,
+void LinePacket(KstrnXaaData* data, BmPrimInt* prim, PacketIndex secondIndex, PacketIndex thirdIndex,
                 uint32_t control, uint32_t second, uint32_t third) {
   Write2dPacket(prim, {PacketHeader(k2dIdxControl, secondIndex, thirdIndex), control, second, third});
   data->device->sharedLocked->last1300Value = control;

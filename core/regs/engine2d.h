@@ -9,48 +9,48 @@
 #include "core/regs/field.h"
 
 // ---- Packet indexes --------------------------------------------------------------------
-inline constexpr uint8_t k2dIdxDescAddress0 = 0x88;  // descriptor d: address 0x88 + 2d
-inline constexpr uint8_t k2dIdxDescMode0 = 0x89;     // descriptor d: mode 0x89 + 2d
-inline constexpr uint8_t k2dIdxDescAddress3 = 0x8E;
-inline constexpr uint8_t k2dIdxDescMode3 = 0x8F;
-inline constexpr uint8_t k2dIdxControl = 0xC0;
-inline constexpr uint8_t k2dIdxStart = 0xC1;         // line start; copy or expansion source start
-inline constexpr uint8_t k2dIdxOrigin = 0xC2;        // destination y << 16 | x
-inline constexpr uint8_t k2dIdxSize = 0xC3;          // h << 16 | w, stored only
-inline constexpr uint8_t k2dIdxForeground = 0xC5;
-inline constexpr uint8_t k2dIdxBackground = 0xC6;
-inline constexpr uint8_t k2dIdxPatternLow = 0xC7;
-inline constexpr uint8_t k2dIdxPatternHigh = 0xC8;
-inline constexpr uint8_t k2dIdxPlaneMask = 0xC9;
-inline constexpr uint8_t k2dIdxClipTopLeft = 0xCA;   // top << 16 | left
-inline constexpr uint8_t k2dIdxClipBottomRight = 0xCB;
-inline constexpr uint8_t k2dIdxSyncZero = 0xDD;      // written 0 by the sync packet
-inline constexpr uint8_t k2dIdxLineEnd = 0xE2;       // y << 16 | x, draws the line
-inline constexpr uint8_t k2dIdxSizeGo = 0xE3;        // h << 16 | w, draws
-inline constexpr uint8_t k2dIdxStoredSizeGo = 0xE9;  // draws with the size held in 0xC3
-inline constexpr uint8_t k2dIdxSyncTag = 0xAF;
-inline constexpr uint8_t k2dIdxRepeatHeader = 0x22;
-inline constexpr uint8_t k2dIdxRepeatCount = 0x23;
-inline constexpr uint8_t kIdxPad = 0x21;             // pads a header, takes no data word
+// Surface descriptor d: its address 0x88 + 2d and mode word 0x89 + 2d.
+inline constexpr PacketIndex k2dIdxDescAddress0{0x88};
+inline constexpr PacketIndex k2dIdxDescMode0{0x89};
+inline constexpr PacketIndex k2dIdxDescAddress1{0x8A};
+inline constexpr PacketIndex k2dIdxDescMode1{0x8B};
+inline constexpr PacketIndex k2dIdxDescAddress2{0x8C};
+inline constexpr PacketIndex k2dIdxDescMode2{0x8D};
+inline constexpr PacketIndex k2dIdxDescAddress3{0x8E};
+inline constexpr PacketIndex k2dIdxDescMode3{0x8F};
+inline constexpr PacketIndex k2dIdxControl{0xC0};
+inline constexpr PacketIndex k2dIdxStart{0xC1};         // line start; copy or expansion source start
+inline constexpr PacketIndex k2dIdxOrigin{0xC2};        // destination y << 16 | x
+inline constexpr PacketIndex k2dIdxSize{0xC3};          // h << 16 | w, stored only
+inline constexpr PacketIndex k2dIdxForeground{0xC5};
+inline constexpr PacketIndex k2dIdxBackground{0xC6};
+inline constexpr PacketIndex k2dIdxPatternLow{0xC7};
+inline constexpr PacketIndex k2dIdxPatternHigh{0xC8};
+inline constexpr PacketIndex k2dIdxPlaneMask{0xC9};
+inline constexpr PacketIndex k2dIdxClipTopLeft{0xCA};   // top << 16 | left
+inline constexpr PacketIndex k2dIdxClipBottomRight{0xCB};
+// Written 0 by the sync packet; for the 3D engine the start of the
+// operation its control word names.
+inline constexpr PacketIndex k2dIdxSyncZero{0xDD};
+inline constexpr PacketIndex k2dIdxLineEnd{0xE2};       // y << 16 | x, draws the line
+inline constexpr PacketIndex k2dIdxSizeGo{0xE3};        // h << 16 | w, draws
+inline constexpr PacketIndex k2dIdxStoredSizeGo{0xE9};  // draws with the size held in 0xC3
+inline constexpr PacketIndex k2dIdxSyncTag{0xAF};
+inline constexpr PacketIndex k2dIdxRepeatHeader{0x22};
+inline constexpr PacketIndex k2dIdxRepeatCount{0x23};
 
-// A packet header of four register indexes, the first in the low byte.
-constexpr uint32_t PacketHeader(uint8_t first, uint8_t second = kIdxPad, uint8_t third = kIdxPad,
-                                uint8_t fourth = kIdxPad) {
-  return uint32_t{first} | uint32_t{second} << 8 | uint32_t{third} << 16 | uint32_t{fourth} << 24;
-}
-
+// The index of descriptor d's (0-3) address and mode words.
+constexpr PacketIndex DescAddressIndex(uint32_t d) { return k2dIdxDescAddress0 + 2 * d; }
+constexpr PacketIndex DescModeIndex(uint32_t d) { return k2dIdxDescMode0 + 2 * d; }
 // The header that loads descriptor d (0-3): address, then mode.
-constexpr uint32_t DescriptorHeader(unsigned d) {
-  return PacketHeader(static_cast<uint8_t>(k2dIdxDescAddress0 + 2 * d),
-                      static_cast<uint8_t>(k2dIdxDescMode0 + 2 * d));
-}
+constexpr uint32_t DescriptorHeader(uint32_t d) { return PacketHeader(DescAddressIndex(d), DescModeIndex(d)); }
 
 // ---- Registers ---------------------------------------------------------------------------
 // The same registers by address, for the engine start-up's direct writes.
 inline constexpr uint32_t k2dRegDescAddress0 = DmaWindowReg(k2dIdxDescAddress0);    // 0x1220
 inline constexpr uint32_t k2dRegDescMode0 = DmaWindowReg(k2dIdxDescMode0);          // 0x1224
-inline constexpr uint32_t k2dRegDescAddress1 = DmaWindowReg(k2dIdxDescAddress0 + 2);  // 0x1228
-inline constexpr uint32_t k2dRegDescMode1 = DmaWindowReg(k2dIdxDescMode0 + 2);      // 0x122C
+inline constexpr uint32_t k2dRegDescAddress1 = DmaWindowReg(k2dIdxDescAddress1);  // 0x1228
+inline constexpr uint32_t k2dRegDescMode1 = DmaWindowReg(k2dIdxDescMode1);          // 0x122C
 inline constexpr uint32_t k2dRegStart = DmaWindowReg(k2dIdxStart);                  // 0x1304
 inline constexpr uint32_t k2dRegOrigin = DmaWindowReg(k2dIdxOrigin);                // 0x1308
 inline constexpr uint32_t k2dRegPlaneMask = DmaWindowReg(k2dIdxPlaneMask);          // 0x1324
@@ -80,6 +80,9 @@ inline constexpr uint32_t k2dTransparent = 0x400000;
 inline constexpr uint32_t k2dClipOn = 0x800000;
 // The value the 2D state starts with and that every sync packet writes.
 inline constexpr uint32_t k2dControlIdle = 0x707;
+// The word that closes a run of drawing (a display clear, a stretch, a
+// stream's sync prologue) before the engine is waited for.
+inline constexpr uint32_t k2dControlDone = 0x307;
 
 // ---- Surface descriptor words -----------------------------------------------------------
 // Mode word (index 0x89 + 2d, the surface descriptor's word 1): pitch (its

@@ -4,6 +4,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "core/bm_buffer.h"
 
 namespace {
@@ -116,6 +119,124 @@ TEST_F(ProcessPoolTest, OneBufferPoolReusesItsHeadAndReserveSwitches) {
   EXPECT_EQ(pool.head, only);
   EXPECT_EQ(at, only->Begin());
   pool.Close();
+}
+
+// The buffers of a pool in ring order from its first head, each as its
+// words; and where the cursor stands (buffer, word).
+struct PoolImage {
+  std::vector<std::vector<uint32_t>> buffers;
+  size_t head = 0, cursor = 0;
+  bool operator==(const PoolImage&) const = default;
+};
+PoolImage ImageOf(const BmBufferPool& pool, const BmBuffer* first) {
+  PoolImage image;
+  const BmBuffer* b = first;
+  do {
+    if (b == pool.head) {
+      image.head = image.buffers.size();
+      image.cursor = static_cast<size_t>(pool.cursor - b->Begin());
+    }
+    image.buffers.emplace_back(b->Begin(), b->End());
+    b = b->next;
+  } while (b != first);
+  return image;
+}
+
+// Runs and batches land where one Reserve per command puts the same
+// commands: the same words in the same buffers, switched at the same
+// commands, never past a limit, and nothing at all for a command no buffer
+// holds.
+TEST_F(ProcessPoolTest, RunsAndBatchesLandWhereOneReservePerCommandWould) {
+  constexpr uint32_t kCanary = 0xC0FFEE00;
+  const struct Case {
+    const char* name;
+    uint32_t before;  // words reserved first
+    uint32_t count, words;
+    uint32_t written;  // commands the run writes
+  } cases[] = {
+      {"fits", 0, 10, 8, 10},
+      {"crosses one switch", 0, 300, 8, 300},
+      {"starts near the limit", 2040, 100, 7, 100},
+      {"one word short of the limit", 2039, 3, 8, 3},
+      {"exactly to the limit", 2046 - 80, 10, 8, 10},
+      {"wraps the ring", 1, 1000, 5, 1000},
+      {"larger than a fresh buffer", 0, 3, 2047, 0},
+      {"a whole fresh buffer each", 100, 2, 2046, 2},
+  };
+  for (const Case& c : cases) {
+    BmBufferPool one(common_, 0, Options(3)), run(common_, 0, Options(3)), batch(common_, 0, Options(3));
+    ASSERT_TRUE(one.Open() && run.Open() && batch.Open());
+    BmBuffer* firsts[] = {one.head, run.head, batch.head};
+    for (BmBufferPool* p : {&one, &run, &batch}) {
+      const BmBuffer* b = p->head;
+      do {
+        std::fill(b->Begin(), b->End(), kCanary);
+        b = b->next;
+      } while (b != p->head);
+      if (c.before != 0) std::fill_n(p->Reserve(c.before), c.before, 1u);
+    }
+    // Command i holds the words i << 16 | k.
+    auto put = [&](uint32_t* at, uint32_t i) {
+      for (uint32_t k = 0; k < c.words; ++k) at[k] = i << 16 | k;
+    };
+    uint32_t single = 0;
+    for (; single < c.count; ++single) {
+      uint32_t* at = one.Reserve(c.words);
+      if (at == nullptr) break;
+      put(at, single);
+    }
+    EXPECT_EQ(single, c.written) << c.name;
+    EXPECT_EQ(BmWriteRun(&run, c.count, c.words, put), c.written) << c.name;
+    {
+      BmBatch b(&batch);
+      for (uint32_t i = 0; i < c.count; ++i) {
+        uint32_t* at = b.Put(c.words);
+        if (at == nullptr) break;
+        put(at, i);
+      }
+    }
+    const PoolImage expected = ImageOf(one, firsts[0]);
+    EXPECT_EQ(ImageOf(run, firsts[1]), expected) << c.name;
+    EXPECT_EQ(ImageOf(batch, firsts[2]), expected) << c.name;
+    // Nothing past a limit: the reserve words keep the canary.
+    for (const auto& words : expected.buffers) {
+      EXPECT_EQ(words[words.size() - 1], kCanary) << c.name;
+      EXPECT_EQ(words[words.size() - 2], kCanary) << c.name;
+    }
+  }
+}
+
+// A batch of packets of different sizes switches buffers at the packet
+// that one Reserve per packet would switch at, and Room with Commit moves
+// the cursor once past what was written.
+TEST_F(ProcessPoolTest, BatchOfMixedPacketsSwitchesAtTheSamePacket) {
+  const uint32_t sizes[] = {3, 5, 2, 8, 1, 4};
+  BmBufferPool one(common_, 0, Options(2)), batch(common_, 0, Options(2));
+  ASSERT_TRUE(one.Open() && batch.Open());
+  BmBuffer* firsts[] = {one.head, batch.head};
+  {
+    BmBatch b(&batch);
+    for (uint32_t i = 0; i < 600; ++i) {
+      const uint32_t n = sizes[i % 6];
+      uint32_t* x = one.Reserve(n);
+      uint32_t* y = b.Put(n);
+      ASSERT_NE(x, nullptr);
+      ASSERT_NE(y, nullptr);
+      for (uint32_t k = 0; k < n; ++k) x[k] = y[k] = i << 8 | k;
+    }
+  }
+  EXPECT_NE(one.head, firsts[0]) << "the packets fill more than one buffer";
+  EXPECT_EQ(ImageOf(batch, firsts[1]), ImageOf(one, firsts[0]));
+
+  uint32_t* const before = batch.cursor;
+  uint32_t* at = batch.Room(6);
+  ASSERT_EQ(at, before);
+  EXPECT_EQ(batch.cursor, before) << "Room moves nothing";
+  at[0] = at[1] = 7;
+  batch.Commit(at + 2);
+  EXPECT_EQ(batch.cursor, before + 2);
+  EXPECT_EQ(batch.Room(2047), nullptr) << "more than a fresh buffer holds";
+  EXPECT_EQ(batch.cursor, before + 2);
 }
 
 TEST_F(ProcessPoolTest, NoBufferFailsOpen) {

@@ -55,17 +55,18 @@ TEST(BmPacketsTest, SyncPacketHasFourOrFiveWords) {
 
 TEST(BmPacketsTest, SyncTagPacketForms) {
   const struct {
-    uint8_t last;
+    PacketIndex last;
     std::vector<uint32_t> words;
   } cases[] = {
       {kIdxPad, {0x21AFDDC0, 0x707, 0, 0x49}},
       {k2dIdxSyncTag, {0xAFAFDDC0, 0x707, 0, 0x49, 0x48}},
       {k2dIdxControl, {0xC0AFDDC0, 0x707, 0, 0x49, 0x48}},
+      {kIdxDiscard, {0x20AFDDC0, 0x707, 0, 0x49, 0x48}},
   };
   for (const auto& c : cases) {
     uint32_t words[6] = {};
     uint32_t* end = BmWriteSyncTag(words, 0x49, c.last, 0x48);
-    EXPECT_EQ(std::vector<uint32_t>(words, end), c.words) << std::hex << int{c.last};
+    EXPECT_EQ(std::vector<uint32_t>(words, end), c.words) << std::hex << int{c.last.Byte()};
     EXPECT_EQ(BmSyncTagWords(c.last), c.words.size());
   }
 }

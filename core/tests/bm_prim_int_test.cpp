@@ -398,7 +398,7 @@ TEST_F(PostedDmaTest, SwitchSendsTheCounterAndNeverReusesABusyBuffer) {
 
   uint32_t* switchAt = prim_->cursor;
   prim_->SwitchToNewBuffer();
-  EXPECT_EQ(switchAt[0], kPacketBufferSwitch);
+  EXPECT_EQ(switchAt[0], kPacketProgress);
   EXPECT_EQ(switchAt[1], 0xFFFFFFFFu);
   EXPECT_EQ(switchAt[2], 0xABCDu);
   EXPECT_EQ(a->surface->block->dmaStamp, 0xFFFFFFFFu);

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "core/same_bytes.h"
 
 namespace {
 
@@ -156,6 +159,23 @@ TEST(Math, PowFloorAndExp) {
   EXPECT_DOUBLE_EQ(LocExp(0.0), 1.0);
   EXPECT_DOUBLE_EQ(LocSqrt(9.0), 3.0);
   EXPECT_DOUBLE_EQ(LocFabs(-2.5), 2.5);
+}
+
+
+// SameBytes over blocks of every length from 0 to 40 bytes, each in a heap
+// block of exactly its length (a read past the end stops the test): equal
+// blocks compare equal, and a change of any one byte is seen.
+TEST(SameBytesTest, SeesAChangeOfAnyByteAndReadsNoFurther) {
+  for (size_t n = 0; n <= 40; ++n) {
+    std::unique_ptr<uint8_t[]> a(new uint8_t[n]), b(new uint8_t[n]);
+    for (size_t i = 0; i < n; ++i) a[i] = b[i] = static_cast<uint8_t>(i * 37 + 1);
+    EXPECT_TRUE(SameBytes(a.get(), b.get(), n)) << n << " bytes";
+    for (size_t i = 0; i < n; ++i) {
+      b[i] ^= 0x10;
+      EXPECT_FALSE(SameBytes(a.get(), b.get(), n)) << n << " bytes, byte " << i;
+      b[i] ^= 0x10;
+    }
+  }
 }
 
 }  // namespace

@@ -67,18 +67,23 @@ constexpr OutputBit kOutputBits[] = {
 
 bool EarlyA41(const BOARDHANDLE* h) { return h->usDeviceId == kDeviceKestrion1 && h->ulRevision <= 1; }
 
-// Reads the line counter until it shows `line`; gives up on a counter that
-// does not move or after kLineReadsMax reads.
-void WaitForLine(BOARDHANDLE* h, uint32_t counter, uint32_t line) {
+// Reads the line counter until it shows `line`: true once it did; false
+// when it gave up, on a counter that does not move (kLineFrozenReads reads
+// of its first line in a row) or after kLineReadsMax reads in all.
+bool WaitForLine(BOARDHANDLE* h, uint32_t counter, uint32_t line) {
   const uint32_t first = RegRead(h, counter) & kLineCounterMask;
-  if (first == line) return;
-  uint32_t sameInRow = 1, reads = 1;
-  while (reads < kLineReadsMax && sameInRow < kLineFrozenReads) {
-    const uint32_t now = RegRead(h, counter) & kLineCounterMask;
-    ++reads;
-    if (now == line) return;
-    sameInRow = now == first ? sameInRow + 1 : 0;
-  }
+  if (first == line) return true;
+  uint32_t sameInRow = 1;
+  bool shown = false;
+  (void)PollUntil(
+      [&] {
+        const uint32_t now = RegRead(h, counter) & kLineCounterMask;
+        shown = now == line;
+        sameInRow = now == first ? sameInRow + 1 : 0;
+        return shown || sameInRow >= kLineFrozenReads;
+      },
+      kLineReadsMax - 1);
+  return shown;
 }
 
 }  // namespace
@@ -121,8 +126,11 @@ HALSTATUS HSLKSTWaitForVertical(BOARDHANDLE* h, uint32_t controller, uint32_t ty
   const uint64_t target = uint64_t{base} + offset;
   if (target > r) return h->status;  // a line the counter never shows
   const uint32_t t = static_cast<uint32_t>(target);
-  WaitForLine(h, kRegLineCounter + at, t < 2 ? r : t - 2);
-  WaitForLine(h, kRegLineCounter + at, t);
+  // Both waits run; a line that never came is reported to the caller as a
+  // warning and leaves the handle's status as it is.
+  const bool before = WaitForLine(h, kRegLineCounter + at, t < 2 ? r : t - 2);
+  const bool atTarget = WaitForLine(h, kRegLineCounter + at, t);
+  if (!before || !atTarget) return ReturnCorrectError(h->status, kWarnLineNotShown);
   return h->status;
 }
 

@@ -20,6 +20,9 @@ inline constexpr uint32_t kVerticalSyncStart = 3;
 inline constexpr uint32_t kLineFrozenReads = 1000;
 inline constexpr uint32_t kLineReadsMax = 100000;
 inline constexpr uint32_t kRetraceReadsMax = 1000000;
+// HSLKSTWaitForVertical's answer when a wait ended without its line: a
+// warning, which the handle's status does not keep.
+inline constexpr HALSTATUS kWarnLineNotShown = 0x71d0a142;
 
 HALSTATUS HSLKSTSwitchToVGA(BOARDHANDLE* h);  // slot 3
 HALSTATUS HSLKSTSwitchToHIRES(BOARDHANDLE* h);

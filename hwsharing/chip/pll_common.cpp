@@ -1,5 +1,6 @@
 #include "hwsharing/chip/pll_common.h"
 
+#include "core/poll.h"
 #include "core/regs/clocks.h"
 #include "hwsharing/chip/bri90pll.h"
 
@@ -79,9 +80,8 @@ int32_t UnlockRatio(void* handle, uint32_t reg, uint32_t bit, int32_t count, PLL
 
 int32_t WaitLock(void* handle, uint32_t bit, PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d) {
   if (d->pfnReadReg == nullptr) return 0;  // nothing to read: the test passes
-  bool seen = false;
-  for (int32_t i = 0; i < vco->lLockPolls && !seen; ++i)
-    seen = (ReadReg(handle, d, d->ulRegOffset) & bit) != 0;
+  const uint32_t polls = vco->lLockPolls > 0 ? static_cast<uint32_t>(vco->lLockPolls) : 0;
+  const bool seen = PollUntil([&] { return (ReadReg(handle, d, d->ulRegOffset) & bit) != 0; }, polls);
   // A lock that never came counts as fully unlocked, whatever the poll count.
   if (!seen) return 100;
   return pllUnlockStatus(handle, d->ulRegOffset, vco->lLockPolls, vco, d);

@@ -2,6 +2,7 @@
 
 #include "core/board_description.h"
 #include "core/chip_ids.h"
+#include "core/poll.h"
 #include "core/regs/chrontel.h"
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
@@ -74,14 +75,20 @@ constexpr unsigned kPllPowerToggles = 1;
 
 bool Locked(BOARDHANDLE* h, uint32_t n) { return (Read(h, n, kChrRegPllLock) & kChrPllLocked) != 0; }
 
-// Up to 150 reads until the lock bit has been seen three times in a row.
+// Up to 150 reads until the lock bit has been seen three times in a row;
+// a failed handle ends the wait without a lock.
 bool FirstLock(BOARDHANDLE* h, uint32_t n) {
   unsigned inARow = 0;
-  for (unsigned i = 0; i < kPllFirstLockReads && !HalFailed(h->status); ++i) {
-    inARow = Locked(h, n) ? inARow + 1 : 0;
-    if (inARow == kPllLockedInARow) return true;
-  }
-  return false;
+  bool failed = false;
+  const bool ended = PollUntil(
+      [&] {
+        failed = HalFailed(h->status);
+        if (failed) return true;
+        inARow = Locked(h, n) ? inARow + 1 : 0;
+        return inARow == kPllLockedInARow;
+      },
+      kPllFirstLockReads);
+  return ended && !failed;
 }
 
 // Twenty reads that must all see the lock bit.

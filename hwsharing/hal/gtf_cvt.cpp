@@ -1,5 +1,7 @@
 #include "hwsharing/hal/gtf_cvt.h"
 
+#include <algorithm>
+
 #include "hwsharing/chip/boardhandle.h"
 #include "hwsharing/chip/halstatus.h"
 
@@ -23,9 +25,14 @@ constexpr uint32_t kCvtCellPixels = 8;
 constexpr uint32_t kCvtMinVSyncBpNs = 550000;
 constexpr uint32_t kCvtVFrontPorchLines = 3;
 constexpr uint32_t kCvtMinVBackPorchLines = 6;
-constexpr int64_t kCvtCPrimeMilli = 30000000;        // C' = 30 %, in thousandths of a percent x 1000
-constexpr int64_t kCvtMPrime = 300;
-constexpr int64_t kCvtMinDutyMilli = 20000;          // duty cycle floor 20 %
+constexpr uint32_t kCvtCPrimeMilli = 30000000;       // C' = 30 %, in thousandths of a percent x 1000
+constexpr uint32_t kCvtMPrime = 300;
+constexpr uint32_t kCvtMinDutyMilli = 20000;         // duty cycle floor 20 %
+// The ideal duty cycle (C' - M' x line period) / 1000 falls with the line
+// period; from this period on it is at the floor.
+constexpr uint32_t kCvtFloorPeriod = (kCvtCPrimeMilli - 1000 * kCvtMinDutyMilli) / kCvtMPrime;
+static_assert((kCvtCPrimeMilli - kCvtMPrime * kCvtFloorPeriod) / 1000 == kCvtMinDutyMilli &&
+              (kCvtCPrimeMilli - kCvtMPrime * (kCvtFloorPeriod + 1)) / 1000 < kCvtMinDutyMilli);
 constexpr uint32_t kCvtHundredPercentMilli = 100000;
 constexpr uint32_t kCvtClockStepKhz = 250;
 constexpr uint32_t kCvtSignalMode = kSignalVSyncPositive;
@@ -39,8 +46,53 @@ constexpr uint32_t kRbVFrontPorchLines = 3;
 constexpr uint32_t kRbMinVBackPorchLines = 6;
 constexpr uint32_t kRbSignalMode = kSignalHSyncPositive;
 
-uint32_t RD(uint32_t a, uint32_t b) { return HALPGTFRoundDiv(a, b); }
-uint32_t FD(uint32_t a, uint32_t b) { return HALPCVTRoundDownDiv(a, b); }
+// The divisions, inlined where the timings use them: most divisors are
+// constants, which the compiler turns into multiplications. (A call of the
+// exported entries below could be bound elsewhere at load, so it is never
+// inlined and would cost a call and a division each.)
+constexpr uint32_t RD(uint32_t a, uint32_t b) {
+  if (b == 0) return 0;
+  const uint32_t q = a / b;
+  const uint32_t r = a % b;
+  return 2 * static_cast<uint64_t>(r) >= b ? q + 1 : q;
+}
+constexpr uint32_t FD(uint32_t a, uint32_t b) { return b == 0 ? 0 : a / b; }
+// RD(a, b) for a constant b > 0, as one division of a + b / 2 taken in
+// 64 bits (r >= b - b / 2 is the same test as 2r >= b): one multiplication
+// and no remainder to compare.
+template <uint32_t b>
+constexpr uint32_t RDConst(uint32_t a) {
+  static_assert(b != 0);
+  return static_cast<uint32_t>((uint64_t{a} + b / 2) / b);
+}
+static_assert(RDConst<100>(149) == RD(149, 100) && RDConst<100>(150) == RD(150, 100) &&
+              RDConst<7>(10) == RD(10, 7) && RDConst<7>(11) == RD(11, 7) &&
+              RDConst<10000>(0xFFFFFFFFu) == RD(0xFFFFFFFFu, 10000));
+
+// The frame period RD(10^9, refresh) in ns, looked up for the rates below
+// 256 Hz: the formulas start from it, and their divisions by values known
+// only at run time are what they spend their time on.
+struct FramePeriods {
+  uint32_t ns[256] = {};
+  constexpr FramePeriods() {
+    for (uint32_t refresh = 0; refresh < 256; ++refresh) ns[refresh] = RD(kNsPerSecond, refresh);
+  }
+};
+constexpr FramePeriods kFramePeriods;
+static_assert(kFramePeriods.ns[0] == 0 && kFramePeriods.ns[60] == 16666667 && kFramePeriods.ns[75] == 13333333);
+inline uint32_t FramePeriodNs(uint32_t refresh) {
+  return refresh < 256 ? kFramePeriods.ns[refresh] : RD(kNsPerSecond, refresh);
+}
+
+// Vertical sync lines of a CVT timing by the aspect ratio of its size.
+inline uint32_t CvtVSyncLines(uint32_t w, uint32_t v) {
+  if (v == 0) return 0;
+  if (w == 8 * (v / 6)) return 4;                              // 4:3
+  if (w == 8 * (2 * v / 9)) return 5;                          // 16:9
+  if (w == 8 * (v / 5)) return 6;                              // 16:10
+  if (w == 8 * (5 * v / 32) || w == 8 * (15 * v / 72)) return 7;  // 5:4, 15:9
+  return 10;
+}
 
 // The horizontal half of a GTF timing for `width` and the M' term m (in
 // hundredths of a percent of the line period).
@@ -77,16 +129,11 @@ bool StoreGtf(MODEINFO* mode, const GtfLine& line, uint32_t vsbp, uint32_t total
 
 }  // namespace
 
-uint32_t HALPGTFRoundDiv(uint32_t a, uint32_t b) {
-  if (b == 0) return 0;
-  const uint32_t q = a / b;
-  const uint32_t r = a % b;
-  return 2 * static_cast<uint64_t>(r) >= b ? q + 1 : q;
-}
+uint32_t HALPGTFRoundDiv(uint32_t a, uint32_t b) { return RD(a, b); }
 
-uint32_t HALPCVTRoundDiv(uint32_t a, uint32_t b) { return HALPGTFRoundDiv(a, b); }
+uint32_t HALPCVTRoundDiv(uint32_t a, uint32_t b) { return RD(a, b); }
 
-uint32_t HALPCVTRoundDownDiv(uint32_t a, uint32_t b) { return b == 0 ? 0 : a / b; }
+uint32_t HALPCVTRoundDownDiv(uint32_t a, uint32_t b) { return FD(a, b); }
 
 uint32_t HALPGTFSqrt(uint32_t a, uint32_t offset) {
   // The square is taken in 64 bits so the search ends (at 65,536) for any a.
@@ -97,14 +144,7 @@ uint32_t HALPGTFSqrt(uint32_t a, uint32_t offset) {
 }
 
 uint32_t HALPGetCVTVSyncLines(const MODEINFO* mode) {
-  const uint32_t w = mode->ulDispWidth;
-  const uint32_t v = mode->ulDispHeight;
-  if (v == 0) return 0;
-  if (w == 8 * (v / 6)) return 4;                              // 4:3
-  if (w == 8 * (2 * v / 9)) return 5;                          // 16:9
-  if (w == 8 * (v / 5)) return 6;                              // 16:10
-  if (w == 8 * (5 * v / 32) || w == 8 * (15 * v / 72)) return 7;  // 5:4, 15:9
-  return 10;
+  return CvtVSyncLines(mode->ulDispWidth, mode->ulDispHeight);
 }
 
 namespace orvtiming {
@@ -112,7 +152,7 @@ namespace orvtiming {
 bool VerticalGtf(MODEINFO* mode, uint32_t refresh) {
   const uint32_t v = mode->ulDispHeight;
   // Estimated line period, then the lines of sync plus back porch it gives.
-  const uint32_t hpe = RD(RD(kNsPerSecond, refresh) - kGtfMinVSyncBpNs, 10 * (v + 1));
+  const uint32_t hpe = RD(FramePeriodNs(refresh) - kGtfMinVSyncBpNs, 10 * (v + 1));
   const uint32_t vsbp = RD(kGtfMinVSyncBpTicks, hpe);
   const uint32_t total10 = 10 * (v + vsbp + kGtfVFrontPorchLines);
   // The line period corrected by the refresh the estimate reaches.
@@ -159,25 +199,26 @@ bool Cvt(MODEINFO* mode, uint32_t refresh) {
   const uint32_t w = mode->ulDispWidth;
   const uint32_t v = mode->ulDispHeight;
   const uint32_t active = FD(w, kCvtCellPixels) * kCvtCellPixels;
-  const uint32_t vsync = HALPGetCVTVSyncLines(mode);
-  const uint32_t frame = RD(kNsPerSecond, refresh);
+  const uint32_t vsync = CvtVSyncLines(w, v);
+  const uint32_t frame = FramePeriodNs(refresh);
 
+  // Everything after the estimated line period depends on it: the steps
+  // below take no branches on it, so that nothing waits for a mispredicted
+  // one (the maxima and minima are conditional moves).
   const uint32_t hpe = RD(frame - kCvtMinVSyncBpNs, v + kCvtVFrontPorchLines) + 1;
-  uint32_t vsbp = FD(kCvtMinVSyncBpNs, hpe) + 1;
-  if (vsbp < vsync + kCvtMinVBackPorchLines) vsbp = vsync + kCvtMinVBackPorchLines;
-  // The ideal duty cycle falls with the line period and stops at 20 %; a
+  const uint32_t vsbp = std::max(FD(kCvtMinVSyncBpNs, hpe) + 1, vsync + kCvtMinVBackPorchLines);
+  // The ideal duty cycle falls with the line period and stops at 20 %: a
   // long line period takes the floor rather than wrapping round.
-  int64_t duty = (kCvtCPrimeMilli - kCvtMPrime * static_cast<int64_t>(hpe)) / 1000;
-  if (duty < kCvtMinDutyMilli) duty = kCvtMinDutyMilli;
-  const auto dutyMilli = static_cast<uint32_t>(duty);
+  const uint32_t dutyMilli = (kCvtCPrimeMilli - kCvtMPrime * std::min(hpe, kCvtFloorPeriod)) / 1000;
   const uint32_t blanking =
       2 * kCvtCellPixels * FD(active * dutyMilli, (kCvtHundredPercentMilli - dutyMilli) * 2 * kCvtCellPixels);
   const uint32_t total = active + blanking;
-  const uint32_t sync = kCvtCellPixels * FD(FD(total * 80, 1000), kCvtCellPixels);
+  // 8 % of the total, whole cells: FD(FD(x, 1000), 8) is x / 8000.
+  const uint32_t sync = kCvtCellPixels * ((total * 80) / (1000 * kCvtCellPixels));
   const uint32_t c = FD(FD(total * 100000, hpe), 25);
 
   mode->ulPixClock = kCvtClockStepKhz * c;
-  mode->ulHorizRate = RD(RD(c * 25000, total), 100);
+  mode->ulHorizRate = RDConst<100>(RD(c * 25000, total));
   mode->ulRefreshRate = refresh;
   mode->ulHBPorch = blanking / 2;
   mode->ulHSync = sync;
@@ -194,16 +235,18 @@ bool Cvt(MODEINFO* mode, uint32_t refresh) {
 void CvtReduced(MODEINFO* mode, uint32_t refresh) {
   const uint32_t v = mode->ulDispHeight;
   const uint32_t total = FD(mode->ulDispWidth, kCvtCellPixels) * kCvtCellPixels + kRbHBlank;
-  const uint32_t vsync = HALPGetCVTVSyncLines(mode);
-  const uint32_t hpe = RD(RD(kNsPerSecond, refresh) - kRbMinVBlankNs, v);
-  uint32_t vbi = FD(kRbMinVBlankNs, hpe) + 1;
-  if (vbi < vsync + kRbVFrontPorchLines + kRbMinVBackPorchLines) vbi = vsync + kRbVFrontPorchLines + kRbMinVBackPorchLines;
+  const uint32_t vsync = CvtVSyncLines(mode->ulDispWidth, v);
+  const uint32_t hpe = RD(FramePeriodNs(refresh) - kRbMinVBlankNs, v);
+  const uint32_t vbi = std::max(FD(kRbMinVBlankNs, hpe) + 1, vsync + kRbVFrontPorchLines + kRbMinVBackPorchLines);
   const uint32_t vtotal = v + vbi;
-  const uint32_t c = FD(RD(refresh * vtotal * total, 10000), 25);
+  // The clock in 250-kHz steps, FD(RD(x, 10000), 25): the quotient of
+  // quotients is the quotient by the product, so one division of x + 5000
+  // by 250,000 (x keeps its 32-bit wrap).
+  const uint32_t c = static_cast<uint32_t>((uint64_t{refresh * vtotal * total} + 5000) / 250000);
   const uint32_t f = RD(c * 25000, total);  // line rate in 10-Hz units
 
   mode->ulPixClock = kCvtClockStepKhz * c;
-  mode->ulHorizRate = RD(f, 100);
+  mode->ulHorizRate = RDConst<100>(f);
   mode->ulRefreshRate = RD(f * 10, vtotal);
   mode->ulHFPorch = kRbHFrontPorch;
   mode->ulHSync = kRbHSync;

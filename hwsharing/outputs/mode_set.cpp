@@ -41,17 +41,15 @@ constexpr uint32_t kCapsSecondControllers = 0x80;
 
 // The drawing engine's registers of the display clear (packet index i is
 // register 0x1000 + 4 i) and what it loads into them.
-constexpr uint32_t Reg2d(uint8_t index) { return 0x1000 + 4u * index; }
-constexpr uint32_t kClearAddress = Reg2d(k2dIdxDescAddress0);
-constexpr uint32_t kClearSurface = Reg2d(k2dIdxDescMode0);
-constexpr uint32_t kClearControl = Reg2d(k2dIdxControl);
-constexpr uint32_t kClearStart = Reg2d(k2dIdxStart);
-constexpr uint32_t kClearOrigin = Reg2d(k2dIdxOrigin);
-constexpr uint32_t kClearColour = Reg2d(k2dIdxForeground);
-constexpr uint32_t kClearPlaneMask = Reg2d(k2dIdxPlaneMask);
-constexpr uint32_t kClearSizeGo = Reg2d(k2dIdxSizeGo);
+constexpr uint32_t kClearAddress = DmaWindowReg(k2dIdxDescAddress0);
+constexpr uint32_t kClearSurface = DmaWindowReg(k2dIdxDescMode0);
+constexpr uint32_t kClearControl = DmaWindowReg(k2dIdxControl);
+constexpr uint32_t kClearStart = DmaWindowReg(k2dIdxStart);
+constexpr uint32_t kClearOrigin = DmaWindowReg(k2dIdxOrigin);
+constexpr uint32_t kClearColour = DmaWindowReg(k2dIdxForeground);
+constexpr uint32_t kClearPlaneMask = DmaWindowReg(k2dIdxPlaneMask);
+constexpr uint32_t kClearSizeGo = DmaWindowReg(k2dIdxSizeGo);
 constexpr uint32_t kClearFillControl = 0x2000C0;
-constexpr uint32_t kClearDoneControl = 0x307;
 constexpr uint32_t kClearSurfaceConstant = 0x30000;
 constexpr uint32_t kClearYuvBlack = 0x108080;
 constexpr uint32_t kClearTile = 4096;
@@ -288,7 +286,7 @@ HALSTATUS HSLKSTClearDisplay(BOARDHANDLE* h, MODEINFO* mode) {
                                     (static_cast<uint32_t>(band) << 16));
     }
   }
-  RegWrite(h, kClearControl, kClearDoneControl);
+  RegWrite(h, kClearControl, k2dControlDone);
   return HSLKSTWaitEngineNotBusy(h);
 }
 

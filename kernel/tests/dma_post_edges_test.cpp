@@ -24,17 +24,7 @@ class PostEdges : public ktest::StartedBoard {
   // device address; the size of the block the kernel answered goes to
   // `placed`.
   uint32_t LocalBlock(uint32_t asked, uint32_t* placed) {
-    OrvBlockRequest request = {};
-    request.kind = kBlockKindSurface;
-    MmSurfAllocOpt options;
-    options.requestedKind = 7;
-    options.heapSelector = 24;
-    options.desc.word1 = MmSurfDesc::MakeWord1(1024, kLayoutPitchLinear, 0x30);
-    options.desc.word2 = MmSurfDesc::MakeWord2(2, 1);
-    options.physicalSize = asked;
-    options.alignment = options.desc.GetRequiredAlignment(true);
-    memcpy(request.surfaceOptions, &options, sizeof(options));
-    EXPECT_EQ(glue.Ioctl(file, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&request)), 0);
+    const OrvBlockRequest request = LocalCommandBlock(file, 2, asked);
     const uint32_t at = static_cast<uint32_t>(request.handle);
     *placed = request.second;
     const std::vector<uint32_t> pads(*placed / 4, kPad);

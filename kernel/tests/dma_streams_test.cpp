@@ -27,18 +27,7 @@ class Streams : public StartedBoard {
   // A block of local memory the file asked for (request 24, the X driver's
   // local command kind): its device address, holding the words.
   uint32_t LocalRange(const std::vector<uint32_t>& words, kglue::File* owner) {
-    OrvBlockRequest request = {};
-    request.kind = kBlockKindSurface;
-    MmSurfAllocOpt options;
-    options.requestedKind = 7;
-    options.heapSelector = 24;
-    options.desc.word1 = MmSurfDesc::MakeWord1(1024, kLayoutPitchLinear, 0x30);
-    options.desc.word2 = MmSurfDesc::MakeWord2(1, 1);
-    options.physicalSize = options.desc.GetPhysicalMemSize(true);
-    options.alignment = options.desc.GetRequiredAlignment(true);
-    memcpy(request.surfaceOptions, &options, sizeof(options));
-    EXPECT_EQ(glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&request)), 0);
-    const uint32_t at = static_cast<uint32_t>(request.handle);
+    const uint32_t at = static_cast<uint32_t>(LocalCommandBlock(owner, 1).handle);
     memcpy(board.LocalMemory() + at, words.data(), 4 * words.size());
     return at;
   }
@@ -211,6 +200,36 @@ TEST_F(Streams, TheEngineStateIsReinitialisedOnAChangeTo2dOrFromNoModeTo3d) {
     ASSERT_EQ(Post({c.type, x, (x + 4) | 3, {0, 0, 1}}), 0);
     EXPECT_EQ(Secondary()->cursor != secondary, c.reinit) << c.current << " " << c.type;
     EXPECT_EQ(SharedLocked()->primaryEngineMode, c.after);
+  }
+}
+
+// A stream started in the sync-prologue mode writes the 2D control word
+// three times (0x307, 4, the idle word), 0 into the sync-zero register,
+// two fresh tags with the progress bit and, while one is saved, the saved
+// control word; with none saved 0x1300 takes nothing more.
+TEST_F(Streams, ASyncPrologueStartWritesTheControlWordsTwoTagsAndTheSavedControl) {
+  struct Case {
+    uint32_t saved;
+    std::vector<uint32_t> control;
+  };
+  const Case cases[] = {
+      {0x00012345, {0x307, 4, 0x707, 0x00012345}},
+      {kLastRegNone, {0x307, 4, 0x707}},
+  };
+  BmPrimInt* stream = Primary();
+  stream->modeFlags |= kStreamSyncPrologue;
+  for (const Case& c : cases) {
+    SharedLocked()->last1300Value = c.saved;
+    dma.ClearWrites();
+    ASSERT_TRUE(stream->Start());
+    dma.RunPending();
+    EXPECT_EQ(PacketWrites(0x1300), c.control) << std::hex << c.saved;
+    EXPECT_EQ(PacketWrites(0x1374), std::vector<uint32_t>{0});
+    const std::vector<uint32_t> tags = PacketWrites(0x12BC);
+    ASSERT_EQ(tags.size(), 2u);
+    EXPECT_EQ(tags[0] & 1, 1u);
+    EXPECT_EQ(tags[1], SharedLocked()->syncTagCounter | 1);
+    EXPECT_NE(tags[0], tags[1]);
   }
 }
 

@@ -5,9 +5,13 @@
 // driver would post are built in page-locked memory of the glue's arena.
 #pragma once
 
+#include <string.h>
+
 #include <vector>
 
 #include "core/common_data.h"
+#include "core/mm_surface.h"
+#include "core/orv_ioctl.h"
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/interrupts.h"
@@ -70,6 +74,25 @@ class StartedBoard : public KernelTest {
     EXPECT_NE(at, nullptr);
     for (size_t i = 0; at != nullptr && i < words.size() && i < 1024; ++i) at[i] = words[i];
     return static_cast<uint32_t>(request.offset);
+  }
+
+  // A block of local memory the file asked for (request 24, the X driver's
+  // local command kind), `rows` rows of 1024 bytes, `bytes` long (0: the
+  // rows' own size). The kernel's answer: the block's device address in
+  // `handle`, the size it placed in `second`.
+  OrvBlockRequest LocalCommandBlock(kglue::File* owner, uint32_t rows, uint32_t bytes = 0) {
+    OrvBlockRequest request = {};
+    request.kind = kBlockKindSurface;
+    MmSurfAllocOpt options;
+    options.requestedKind = 7;
+    options.heapSelector = 24;
+    options.desc.word1 = MmSurfDesc::MakeWord1(1024, kLayoutPitchLinear, 0x30);
+    options.desc.word2 = MmSurfDesc::MakeWord2(rows, 1);
+    options.physicalSize = bytes != 0 ? bytes : options.desc.GetPhysicalMemSize(true);
+    options.alignment = options.desc.GetRequiredAlignment(true);
+    memcpy(request.surfaceOptions, &options, sizeof(options));
+    EXPECT_EQ(glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&request)), 0);
+    return request;
   }
 
   int Post(const OrvDmaPostRequest& record) {

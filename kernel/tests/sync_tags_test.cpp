@@ -67,7 +67,7 @@ TEST(SyncTagWait, TheEngineTagMustLieBetweenTheOwnTagAndTheNewest) {
       {0xFFFFFFF0, 0x10, 0x18, false},
   };
   for (const WindowCase& c : cases)
-    EXPECT_EQ(SyncTagManager::TagReached(c.own, c.newest, c.engine), c.reached)
+    EXPECT_EQ(ORVVideoTagPassed(c.own, c.engine, c.newest), c.reached)
         << std::hex << c.own << " " << c.newest << " " << c.engine;
 }
 

@@ -81,6 +81,7 @@ void DmaEngine::Reset() {
   body_.clear();
   writes_.clear();
   trace_.clear();
+  records_dropped_ = 0;
   decode_errors_.clear();
   abandon_ = false;
   faults_.clear();
@@ -146,7 +147,7 @@ void DmaEngine::RunPending() {
 
 void DmaEngine::ReachTag(uint32_t tag) {
   board_.Poke(kDmaRegTagReached, 4, tag);
-  trace_.push_back(TraceEntry{TraceKind::kTag, tag, 0, 0});
+  Record(trace_, TraceEntry{TraceKind::kTag, tag, 0, 0});
   const uint32_t base = board_.Peek(kDmaRegSharedBase, 4);
   if (base != 0) {
     uint32_t reached = 0;
@@ -204,10 +205,10 @@ void DmaEngine::Run(const Range& range) {
   if (range.resume) {
     Cursor cursor = pause_;
     paused_ = false;
-    trace_.push_back(TraceEntry{TraceKind::kResume, cursor.pos, range.end, cursor.bus});
+    Record(trace_, TraceEntry{TraceKind::kResume, cursor.pos, range.end, cursor.bus});
     RunTo(cursor, range.end);
   } else {
-    trace_.push_back(TraceEntry{TraceKind::kRange, range.start, range.end, range.bus});
+    Record(trace_, TraceEntry{TraceKind::kRange, range.start, range.end, range.bus});
     Cursor cursor{range.start, range.bus, 0, false};
     RunTo(cursor, range.end);
   }
@@ -246,7 +247,7 @@ void DmaEngine::RunNested(uint32_t start, uint32_t end, unsigned bus, unsigned d
           board_.Index(), board_.Name().c_str());
     return;
   }
-  trace_.push_back(TraceEntry{TraceKind::kNested, start, end, bus});
+  Record(trace_, TraceEntry{TraceKind::kNested, start, end, bus});
   const Decoder outer = decoder_;
   decoder_ = Decoder{};
   Cursor cursor{start, bus, depth, counted};
@@ -263,7 +264,7 @@ void DmaEngine::StartHeader(uint32_t header) {
   d.left = 4;
   d.padded = false;
   d.counterPending = false;
-  trace_.push_back(TraceEntry{TraceKind::kGroup, header, 0, 0});
+  Record(trace_, TraceEntry{TraceKind::kGroup, header, 0, 0});
 }
 
 void DmaEngine::Word(uint32_t word, Cursor& cursor) {
@@ -322,7 +323,7 @@ void DmaEngine::CountedWord(uint32_t word, Cursor& cursor) {
   }
   if (d.countLeft == 0) {
     if ((word & kDmaCommandTypeMask) != 0) {
-      trace_.push_back(TraceEntry{TraceKind::kCommand, word, cursor.pos - 4, cursor.bus});
+      Record(trace_, TraceEntry{TraceKind::kCommand, word, cursor.pos - 4, cursor.bus});
       d.bodyLeft = CommandBodyWords(word);
       collecting_ = static_cast<bool>(decoders_[word >> 24]);
       command_ = word;
@@ -385,7 +386,7 @@ void DmaEngine::ApplyCountedIndex(uint8_t index, uint32_t data, Cursor& cursor) 
   // Every other index is a plain register write here: the primary stream's
   // repeat, event, jump and execute indexes have no meaning in this grammar.
   const uint32_t reg = kDmaRegWindow + 4u * index;
-  writes_.push_back(RegWrite{reg, data});
+  Record(writes_, RegWrite{reg, data});
   board_.Poke(reg, 4, data);
   Sink(reg, data);
 }
@@ -398,7 +399,7 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
   }
   if (index == kDmaIndexRepeatHeader) repeat_header_ = data;
   const uint32_t reg = kDmaRegWindow + 4u * index;
-  writes_.push_back(RegWrite{reg, data});
+  Record(writes_, RegWrite{reg, data});
   board_.Poke(reg, 4, data);
   switch (index) {
     case kDmaIndexSyncTag:
@@ -412,12 +413,12 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
       if (decoder_.counterPending) {
         uint32_t reached = 0;
         WriteSystemWord(data & ~3u, decoder_.counter, &reached);
-        trace_.push_back(TraceEntry{TraceKind::kCounter, decoder_.counter, reached, 0});
+        Record(trace_, TraceEntry{TraceKind::kCounter, decoder_.counter, reached, 0});
         decoder_.counterPending = false;
       }
       break;
     case kDmaIndexJump:
-      trace_.push_back(TraceEntry{TraceKind::kJump, data & ~3u, 0, data & 3u});
+      Record(trace_, TraceEntry{TraceKind::kJump, data & ~3u, 0, data & 3u});
       cursor.pos = data & ~3u;
       cursor.bus = data & 3u;
       break;
@@ -434,7 +435,7 @@ void DmaEngine::ApplyIndex(uint8_t index, uint32_t data, Cursor& cursor) {
               board_.Index(), board_.Name().c_str());
         break;
       }
-      trace_.push_back(TraceEntry{TraceKind::kEvent, cursor.pos, 0, cursor.bus});
+      Record(trace_, TraceEntry{TraceKind::kEvent, cursor.pos, 0, cursor.bus});
       paused_ = true;
       pause_ = cursor;
       if (interrupts_ != nullptr) interrupts_->Raise(kIrqEngine);

@@ -10,6 +10,7 @@
 // The rules are written down in README.md ("The DMA engine").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -81,6 +82,11 @@ uint32_t CommandBodyWords(uint32_t word);
 // Words one start may fetch, jumps and nested ranges included: a driver
 // whose ranges never reach their end is caught here.
 inline constexpr uint64_t kDmaMaxWordsPerStart = 1u << 24;
+
+// Entries the trace and the write list each keep by default: past it the
+// older half of the list is dropped, so that an engine running for hours
+// holds bounded memory (a test reads far fewer).
+inline constexpr size_t kDmaRecordBound = size_t{1} << 22;
 
 // Bus types (low two bits of the end address).
 inline constexpr unsigned kBusLocal = 0;
@@ -191,6 +197,16 @@ class DmaEngine {
   // Register writes made by packets, in order.
   const std::vector<RegWrite>& Writes() const { return writes_; }
   void ClearWrites() { writes_.clear(); }
+
+  // The trace and the write list are kept while recording is on (from
+  // construction); a benchmark that runs the engine for millions of words
+  // turns it off and nothing is appended to either. Each list holds at
+  // most the record bound of entries (kDmaRecordBound, at least 2): when
+  // it is full the older half goes, and RecordsDropped counts what went.
+  void SetRecording(bool on) { recording_ = on; }
+  bool Recording() const { return recording_; }
+  void SetRecordBound(size_t entries) { record_bound_ = entries < 2 ? 2 : entries; }
+  uint64_t RecordsDropped() const { return records_dropped_; }
   // Words fetched, and ranges run.
   uint64_t WordsFetched() const { return words_fetched_; }
   uint64_t RangesRun() const { return ranges_run_; }
@@ -294,8 +310,23 @@ class DmaEngine {
   bool collecting_ = false;
   std::vector<uint32_t> body_;
 
+  // Appends to the trace or the write list within the bound, while recording.
+  template <class Entry>
+  void Record(std::vector<Entry>& list, const Entry& entry) {
+    if (!recording_) return;
+    if (list.size() >= record_bound_) {
+      const size_t older = list.size() - record_bound_ / 2;
+      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(older));
+      records_dropped_ += older;
+    }
+    list.push_back(entry);
+  }
+
   std::vector<RegWrite> writes_;
   std::vector<TraceEntry> trace_;
+  bool recording_ = true;
+  size_t record_bound_ = kDmaRecordBound;
+  uint64_t records_dropped_ = 0;
   std::vector<std::string> decode_errors_;
   bool faults_fatal_ = true;
   bool abandon_ = false;

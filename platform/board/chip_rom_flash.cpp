@@ -45,10 +45,35 @@ ChipRomFlash::~ChipRomFlash() {
   board_.Pci().SetWriteHook(nullptr);
 }
 
-void ChipRomFlash::SetFlash(FlashKind kind, std::vector<uint8_t> contents) {
-  kind_ = kind;
+void ChipRomFlash::Reset() {
+  visible_ = false;
+  shown_at_ = 0;
+  saved_.clear();
+  kind_ = FlashKind::kAbsent;
   flash_.assign(kFlashBytes, 0xFF);
-  std::copy_n(contents.begin(), std::min(contents.size(), kFlashBytes), flash_.begin());
+  commands_.clear();
+  pins_ = 0;
+  selected_ = false;
+  in_.clear();
+  shift_ = 0;
+  bits_ = 0;
+  out_.clear();
+  out_pos_ = 0;
+  out_bit_ = 0;
+  reading_ = false;
+  address_ = 0;
+  data_in_ = true;
+}
+
+void ChipRomFlash::SetFlash(FlashKind kind, std::vector<uint8_t> contents) {
+  SetFlash(kind, contents.data(), contents.size());
+}
+
+void ChipRomFlash::SetFlash(FlashKind kind, const uint8_t* contents, size_t size) {
+  kind_ = kind;
+  const size_t kept = std::min(size, kFlashBytes);
+  if (kept != 0) std::copy_n(contents, kept, flash_.begin());
+  std::fill(flash_.begin() + static_cast<std::ptrdiff_t>(kept), flash_.end(), uint8_t{0xFF});
 }
 
 I2cRegisterSlave& ChipRomFlash::AddConfigEeprom(unsigned port, uint8_t address,

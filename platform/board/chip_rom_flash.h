@@ -34,8 +34,17 @@ class ChipRomFlash {
   ChipRomFlash(const ChipRomFlash&) = delete;
   ChipRomFlash& operator=(const ChipRomFlash&) = delete;
 
+  // Back to the state the constructor gives, its hooks kept: no flash
+  // part, erased contents, no command recorded, nothing selected or being
+  // answered, no ROM shown (frame-buffer bytes under a ROM that showed
+  // stay as they are, as a new chip leaves them). A harness that runs many
+  // inputs on one board resets the chip instead of making it again.
+  void Reset();
+
   // The flash part and its contents (padded with 0xFF to 128 KiB).
   void SetFlash(FlashKind kind, std::vector<uint8_t> contents);
+  // The same from bytes the caller keeps.
+  void SetFlash(FlashKind kind, const uint8_t* contents, size_t size);
   const std::vector<uint8_t>& FlashContents() const { return flash_; }
   // Commands the flash received, in order.
   const std::vector<uint8_t>& Commands() const { return commands_; }

@@ -237,6 +237,12 @@ void Glue::Renew() {
   s.log.clear();
 }
 
+void Glue::DropReleasedFiles() {
+  GlueState& s = *state_;
+  std::lock_guard<std::recursive_mutex> lock(s.mu);
+  std::erase_if(s.files, [](const std::unique_ptr<File>& file) { return file->released; });
+}
+
 KernelDevice* Glue::CreateDevice(OrvDevice* device) {
   GlueState& s = *state_;
   if (!s.loaded) Die("CreateDevice before the module is loaded");
@@ -507,6 +513,17 @@ std::vector<LiveBlock> Glue::LiveBlocks() const {
                                h->size, h->file != nullptr ? h->file : "?", h->line});
   }
   return blocks;
+}
+
+Glue::BlockTotals Glue::LiveBlockTotals() const {
+  std::lock_guard<std::recursive_mutex> lock(state_->mu);
+  BlockTotals totals;
+  const GlueState::BlockHeader* end = &state_->liveBlocks;
+  for (const GlueState::BlockHeader* h = end->next; h != end; h = h->next) {
+    ++totals.count;
+    totals.bytes += h->size;
+  }
+  return totals;
 }
 
 size_t Glue::LiveRegions() const {

@@ -138,6 +138,11 @@ class Glue {
   // the counts of schedules and delivered interrupts are dropped; the
   // module parameters are as at load again.
   void Renew();
+  // For a harness that keeps the module loaded and its device for many
+  // runs: drops the records of files already released (the core has let
+  // them go; their File pointers are no longer valid), which the glue
+  // otherwise keeps until Renew.
+  void DropReleasedFiles();
   // Creates the core's device for a board (with the board's own context);
   // null when the core refuses.
   KernelDevice* CreateDevice(OrvDevice* device);
@@ -178,6 +183,14 @@ class Glue {
   uint64_t AllocationCount(AllocKind kind = AllocKind::kAny) const;
   uint64_t FailedAllocations() const;
   std::vector<LiveBlock> LiveBlocks() const;
+  // How many blocks LiveBlocks would list and their bytes, without making
+  // the list: what a harness compares after every input.
+  struct BlockTotals {
+    size_t count = 0;
+    uint64_t bytes = 0;
+    bool operator==(const BlockTotals&) const = default;
+  };
+  BlockTotals LiveBlockTotals() const;
   size_t LiveRegions() const;
   size_t LiveLockedPages() const;
   // Regions and locked pages in use (the arena's allocated bytes).

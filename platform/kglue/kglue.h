@@ -131,6 +131,9 @@ void* memFileAlloc(size_t size, const char* file, int line);
 bool memFree(void* address);
 // Fills size bytes at destination with the low byte of value; destination.
 void* LocMemSet(void* destination, int value, size_t size);
+// Copies size bytes from source to destination (the two ranges may
+// overlap); destination.
+void* LocMemCpy(void* destination, const void* source, size_t size);
 
 // ---- Registers ----------------------------------------------------------------------
 // One access of the board's register window through a register handle

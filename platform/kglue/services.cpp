@@ -285,6 +285,10 @@ void* LocMemSet(void* destination, int value, size_t size) {
   return size != 0 ? memset(destination, value, size) : destination;
 }
 
+void* LocMemCpy(void* destination, const void* source, size_t size) {
+  return size != 0 ? memmove(destination, source, size) : destination;
+}
+
 void* memFileAlloc(size_t size, const char* file, int line) {
   GlueState& s = State();
   if (!s.Attempt(AllocKind::kMemory)) return nullptr;
@@ -527,7 +531,8 @@ const std::vector<const void*>& ServiceAddresses() {
       Address(ClientCopyFromUserSpace), Address(ClientCopyToUserSpace), Address(memAlloc),
       Address(memFileAlloc), Address(memFree), Address(memReadDword), Address(memReadWord),
       Address(memReadByte), Address(memWriteDword), Address(memWriteWord),
-      Address(memWriteByte), Address(LocMemSet), Address(OsAllocLockedPages), Address(OsFreeLockedPages),
+      Address(memWriteByte), Address(LocMemSet), Address(LocMemCpy), Address(OsAllocLockedPages),
+      Address(OsFreeLockedPages),
       Address(OsMapPhysicalMemory), Address(OsUnmapMemory), Address(OsGetPageSize),
       Address(OsInterlockedExchange), Address(OsInterlockedIncrement),
       Address(OsInterlockedDecrement), Address(OsEnterFPUMode), Address(OsExitFPUMode),

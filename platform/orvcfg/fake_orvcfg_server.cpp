@@ -125,6 +125,8 @@ void FakeOrvCfgServer::SetError(uint8_t minor) {
   replies_.erase(minor);
 }
 
+void FakeOrvCfgServer::RecordRequests(bool record) { recordRequests_ = record; }
+
 std::vector<FakeOrvCfgServer::Request> FakeOrvCfgServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
@@ -250,7 +252,7 @@ bool FakeOrvCfgServer::HandleRequest(int fd, const std::vector<uint8_t>& req, ui
     std::optional<Reply> reply;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back({minor, req});
+      if (recordRequests_) requests_.push_back({minor, req});
       auto it = replies_.find(minor);
       if (it != replies_.end()) reply = it->second;
     }

@@ -43,6 +43,9 @@ class FakeOrvCfgServer {
     std::vector<uint8_t> bytes;  // the whole request as received
   };
   std::vector<Request> Requests() const;
+  // Whether extension requests are recorded (the default); a harness that
+  // sends millions of them keeps the record from growing.
+  void RecordRequests(bool record);
   int QueryExtensionCount() const { return queryExtensionCount_; }
 
  private:
@@ -65,4 +68,5 @@ class FakeOrvCfgServer {
   mutable std::mutex mutex_;
   std::map<uint8_t, Reply> replies_;
   std::vector<Request> requests_;
+  std::atomic<bool> recordRequests_{true};
 };

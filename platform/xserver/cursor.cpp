@@ -192,6 +192,11 @@ const std::vector<std::string>& XServer::CursorCalls(int scrnIndex) {
   return state_->dix.cursors[scrnIndex].calls;
 }
 
+void XServer::ClearCursorCalls(int scrnIndex) {
+  auto it = state_->dix.cursors.find(scrnIndex);
+  if (it != state_->dix.cursors.end()) it->second.calls.clear();
+}
+
 xf86CursorInfoPtr XServer::CursorInfo(int scrnIndex) {
   auto it = state_->dix.cursors.find(scrnIndex);
   return it == state_->dix.cursors.end() ? nullptr : it->second.info;

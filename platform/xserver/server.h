@@ -256,6 +256,8 @@ class XServer {
   // "UseHWCursorARGB", "HideCursor", "LoadCursorImage", "LoadCursorARGB",
   // "SetCursorColors", "SetCursorPosition", "ShowCursor"), in order.
   const std::vector<std::string>& CursorCalls(int scrnIndex);
+  // Forgets them (a harness that shows millions of cursors).
+  void ClearCursorCalls(int scrnIndex);
   // The record xf86InitCursor gave the screen, or null.
   xf86CursorInfoPtr CursorInfo(int scrnIndex);
 

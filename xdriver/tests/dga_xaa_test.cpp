@@ -92,4 +92,35 @@ TEST_F(DgaOnXaa, FillsAndBlitsGoThroughTheEngineAndTheClientSeesThemAfterASync) 
   info_->SetupForScreenToScreenCopy = g_realSetup;
 }
 
+// A client's rectangles reach only the head's framebuffer (the pitch
+// across, the lines its memory holds down): the server hands them on as
+// they come, and a fill from a negative origin once made the engine write
+// below the board's memory.
+TEST_F(DgaOnXaa, RectanglesAreCutToTheHeadsFramebuffer) {
+  xstub::DgaClient client(scrn_->scrnIndex);
+  ASSERT_TRUE(client.OpenFramebuffer());
+  const int width = static_cast<int>(Primary().width);
+  const int lines = 1024;  // the fixture's framebuffer memory
+  const std::vector<uint32_t> past = Snapshot(0, lines, width, 1);
+  client.FillRect(-50, -50, 30000, 30000, 0x00ABCDEF);
+  client.Sync();
+  EXPECT_TRUE(engine2d_->Faults().empty());
+  EXPECT_EQ(Pixel(0, 0), 0x00ABCDEFu);
+  EXPECT_EQ(Pixel(width - 1, lines - 1), 0x00ABCDEFu);
+  EXPECT_EQ(Snapshot(0, lines, width, 1), past) << "the line past the framebuffer";
+
+  // A blit whose source starts above and left of the framebuffer moves the
+  // part inside; one whose destination runs past the right edge is cut.
+  Scribble(0, 0, 16, 16);
+  const std::vector<uint32_t> source = Snapshot(0, 0, 8, 8);
+  client.BlitRect(-8, -8, 16, 16, 100, 100);
+  client.BlitRect(0, 0, 16, 4, width - 4, 200);
+  client.FillRect(20, 20, -5, 20, 0x00FF0000);  // nothing to fill
+  client.Sync();
+  EXPECT_TRUE(engine2d_->Faults().empty());
+  EXPECT_EQ(Snapshot(108, 108, 8, 8), source);
+  EXPECT_EQ(Pixel(width - 1, 200), Snapshot(3, 0, 1, 1)[0]);
+  EXPECT_EQ(Pixel(20, 20), 0x00ABCDEFu);
+}
+
 }  // namespace

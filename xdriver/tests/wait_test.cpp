@@ -80,7 +80,7 @@ const WaitCase kWaitCases[] = {
        const uint32_t tag = Sync2dNewTag(w.pdev->sharedLocked);
        const uint32_t packets[] = {
            0x21212100 | kDmaIndexSyncTag, tag | kSyncTagWait,  // wait for a fresh tag
-           0x21212100 | k2dIdxForeground, 0x12345678,          // given up with the rest
+           PacketHeader(k2dIdxForeground), 0x12345678,          // given up with the rest
        };
        HwDevice::ExecuteEmulDma(common, packets, packets + 4);
        return HwReadRegister(common, DmaWindowReg(k2dIdxForeground)) == 0x12345678;

@@ -123,6 +123,73 @@ TEST_F(XaaDraw, CopyFillsHaveNoPreambleXorFillsOneAndASecondRectangleResendsNoSt
   EXPECT_TRUE(Ends(Since(from), {0x2121C0C0, 0x707, xorControl, 0x2121E3C2, 2u << 16 | 1, 4u << 16 | 3}));
 }
 
+// A list of rectangles (and of spans that go as rectangles) is written as
+// one batch: the engine receives, register by register, what one callback
+// per rectangle after the same set-up sends it, also where the list runs
+// past the end of the command buffer and the buffer starts again.
+TEST_F(XaaDraw, ListsWriteWhatOneCallbackPerRectangleWrites) {
+  Start(32);
+  BmPrimInt* prim = pdev_->primInt;
+  std::vector<BoxRec> boxes;
+  for (short i = 0; i < 40; ++i) boxes.push_back(BoxRec{short(3 * i), short(2 * i), short(3 * i + 7 + i % 5), short(2 * i + 4)});
+  std::vector<DDXPointRec> points = {{10, 300}, {12, 301}};
+  std::vector<int> widths = {50, 9};
+  using Writes = std::vector<orvsim::DmaEngine::RegWrite>;
+  // The engine's writes for one drawing that starts `room` words before
+  // the end of the buffer.
+  auto writesOf = [&](uint32_t room, const std::function<void()>& draw) {
+    prim->Start();
+    if (prim->limit - prim->cursor < room) prim->SwitchToNewBuffer();
+    const auto pad = static_cast<uint32_t>(prim->limit - prim->cursor) - room;
+    if (pad != 0) {
+      uint32_t* at = prim->Reserve(pad);
+      EXPECT_NE(at, nullptr);
+      if (at != nullptr) std::fill_n(at, pad, 0x21212121u);  // headers of padding alone
+    }
+    prim->Start();
+    engine_->ClearWrites();
+    draw();
+    prim->Start();
+    // Sync tags count on from drawing to drawing: each is compared as its
+    // distance from the drawing's first.
+    Writes writes = engine_->Writes();
+    uint32_t first = 0;
+    bool seen = false;
+    for (auto& w : writes) {
+      if (w.reg != kRegSyncTag) continue;
+      if (!seen) first = w.value & ~kSyncTagIgnoredBits, seen = true;
+      w.value -= first;
+    }
+    return writes;
+  };
+  for (int rop : {GXcopy, GXxor}) {
+    for (uint32_t room : {4096u, 20u, 62u}) {
+      const Writes one = writesOf(room, [&] {
+        KstrnXAASetupForSolidFill(scrn_, 0x123456, rop, 0xFFFFFFFF);
+        for (const BoxRec& b : boxes) KstrnXAASubsequentSolidFillRect(scrn_, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
+      });
+      ASSERT_GT(one.size(), boxes.size() * 2) << rop << " " << room;
+      EXPECT_EQ(writesOf(room, [&] {
+                  KstrnXAAFillSolidRects(scrn_, 0x123456, rop, 0xFFFFFFFF, static_cast<int>(boxes.size()), boxes.data());
+                }),
+                one)
+          << "rectangles, rop " << rop << ", " << room << " words left";
+      const Writes spans = writesOf(room, [&] {
+        KstrnXAASetupForSolidFill(scrn_, 0x654321, rop, 0xFFFFFFFF);
+        for (size_t i = 0; i < points.size(); ++i) KstrnXAASubsequentSolidFillRect(scrn_, points[i].x, points[i].y, widths[i], 1);
+      });
+      EXPECT_EQ(writesOf(room, [&] {
+                  KstrnXAAFillSolidSpans(scrn_, 0x654321, rop, 0xFFFFFFFF, static_cast<int>(points.size()), points.data(),
+                                         widths.data(), 0);
+                }),
+                spans)
+          << "spans, rop " << rop << ", " << room << " words left";
+    }
+  }
+  EXPECT_TRUE(engine_->DecodeErrors().empty());
+  EXPECT_TRUE(engine2d_->Faults().empty());
+}
+
 // ---- 8x8 patterns ---------------------------------------------------------------------------
 
 TEST_P(XaaDrawAtDepth, PatternFillsDrawTheXStippleOpaqueAndTransparent) {

@@ -81,11 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvsim::Board& board = bench.hw->board();
   BOARDHANDLE* h = bench.hw->h();
   if (size == 0) return 0;
-  // The flash chip afresh for every input: no selection, answer or record
-  // of commands is left from the one before.
-  bench.parts->rom.reset();
-  bench.parts->rom = std::make_unique<orvsim::ChipRomFlash>(board);
-  bench.chip = bench.parts->rom.get();
+  // The flash chip as a fresh one for every input: no selection, answer or
+  // record of commands is left from the one before.
+  bench.chip->Reset();
   const uint8_t selector = data[0];
   const uint8_t* image = data + 1;
   const size_t imageSize = size - 1;
@@ -96,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(board.Rom() + romBytes, 0xFF, bench.romBytesSet - romBytes);
   if (romBytes > 0) std::memcpy(board.Rom(), image, romBytes);
   bench.romBytesSet = romBytes;
-  bench.chip->SetFlash(orvsim::FlashKind::kAtmel, std::vector<uint8_t>(image, image + imageSize));
+  bench.chip->SetFlash(orvsim::FlashKind::kAtmel, image, imageSize);
   const uint32_t options = board.Pci().Peek(0x40, 4);
   const uint32_t romBar = board.Pci().Peek(0x30, 4);
   h->status = 0;

@@ -202,10 +202,45 @@ class Waits : public Bringup {
 TEST_F(Waits, AFrozenCounterEndsEachPollAfter1000Reads) {
   sim().GetClock().Advance(31778 * 100);
   Raster().Freeze(0, true);
-  HSLKSTWaitForVertical(h, 0, kVerticalTotal, 0);
+  EXPECT_EQ(HSLKSTWaitForVertical(h, 0, kVerticalTotal, 0), kWarnLineNotShown);
+  EXPECT_EQ(h->status, kHalOk) << "the warning is the caller's, not the handle's";
   const std::vector<uint32_t> lines = LinesRead();
   EXPECT_EQ(lines.size(), 2000u) << "1,000 for line R - 2, 1,000 for R";
   for (uint32_t l : lines) ASSERT_EQ(l, lines.front());
+}
+
+// A counter that moves but shows the awaited line only on a given read: a
+// wait sees it on its kLineReadsMax-th read; one read later the wait has
+// given up, and the caller is told with the warning. The counter shows
+// line R - 2 on read pAt, then R on the tAfter-th read after that.
+TEST_F(Waits, ALineShownOneReadPastTheBoundIsReportedAsNotShown) {
+  const uint32_t r = Board().Peek(kRegVTotal, 4) & 0xFFF;
+  ASSERT_GT(r, 4u);
+  constexpr uint32_t n = kLineReadsMax;
+  const struct {
+    const char* name;
+    uint32_t pAt, tAfter;
+    HALSTATUS result;
+  } rows[] = {
+      {"line R - 2 on the first wait's last read", n, 1, kHalOk},
+      {"line R - 2 one read past the first wait", n + 1, 1, kWarnLineNotShown},
+      {"line R on the second wait's last read", 1, n, kHalOk},
+      {"line R one read past the second wait", 1, n + 1, kWarnLineNotShown},
+  };
+  // The script takes the raster's place as controller 0's line counter.
+  Board().ClearHooks(kRegLineCounter);
+  for (const auto& row : rows) {
+    uint32_t reads = 0;
+    Board().SetReadHook(kRegLineCounter, 4, [&](orvsim::Board&, orvsim::RegAccess, uint32_t) -> uint32_t {
+      ++reads;
+      if (reads == row.pAt) return r - 2;
+      if (reads == row.pAt + row.tAfter) return r;
+      return 1 + (reads & 1);  // moving, never an awaited line
+    });
+    EXPECT_EQ(HSLKSTWaitForVertical(h, 0, kVerticalTotal, 0), row.result) << row.name;
+    EXPECT_EQ(h->status, kHalOk) << row.name;
+    Board().ClearHooks(kRegLineCounter);
+  }
 }
 
 TEST_F(Waits, TargetPastTheTotalReadsNoLine) {

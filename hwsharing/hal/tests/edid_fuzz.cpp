@@ -4,6 +4,11 @@
 // listed size, the texts, the EDID 2.0 conversion). Nothing may read or
 // write outside its buffers (the sanitizers watch), the mode list stays in
 // width order with nothing after its end, and texts stay terminated.
+//
+// Input: a control byte, then the EDID (missing bytes read as 0). The
+// control byte lies outside the EDID, so that every output and setting
+// meets valid EDIDs too: bits 0-1 the output the monitor is on, bit 2 the
+// monitor's pixel doubling, bit 3 a board with analog outputs only.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -22,28 +27,32 @@ void Check(bool holds) {
 }
 
 BOARDHANDLE& Handle() {
-  static BOARDHANDLE* h = [] {
-    auto* b = static_cast<BOARDHANDLE*>(std::calloc(1, sizeof(BOARDHANDLE)));
-    b->ulOutputCaps = kCapsFirstAnalog | kCapsDigitalOutputs;
-    return b;
-  }();
+  static BOARDHANDLE* h = static_cast<BOARDHANDLE*>(std::calloc(1, sizeof(BOARDHANDLE)));
   return *h;
 }
+
+constexpr uint8_t kOutputBits = 0x3;
+constexpr uint8_t kPixelDoubledBit = 0x4;
+constexpr uint8_t kAnalogOnlyBit = 0x8;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const uint8_t control = size > 0 ? data[0] : 0;
+  const uint8_t* bytes = size > 0 ? data + 1 : data;
+  const size_t count = size > 0 ? size - 1 : 0;
   // Exactly the 256 bytes a monitor record holds, on the heap.
   std::vector<uint8_t> edid(kEdidBufferSize, 0);
-  std::memcpy(edid.data(), data, size < kEdidBufferSize ? size : kEdidBufferSize);
+  if (count != 0) std::memcpy(edid.data(), bytes, count < kEdidBufferSize ? count : kEdidBufferSize);
 
   BOARDHANDLE* h = &Handle();
-  const uint32_t output = size > 0 ? data[0] % kMonitorOutputs : 0;
+  h->ulOutputCaps = kCapsFirstAnalog | ((control & kAnalogOnlyBit) != 0 ? 0 : kCapsDigitalOutputs);
+  const uint32_t output = (control & kOutputBits) % kMonitorOutputs;
   MONITORINFO& mi = h->aMonitorInfo[output];
   std::memset(&mi, 0, sizeof(mi));
   std::memcpy(mi.aucEdid, edid.data(), kEdidBufferSize);
   mi.ulEdidVersion = HALPGetEDIDVersion(edid.data());
-  mi.flMonitor = kMonitorPresent | kMonitorEdidValid | (size > 1 && (data[1] & 1) ? kMonitorPixelDoubled : 0);
+  mi.flMonitor = kMonitorPresent | kMonitorEdidValid | ((control & kPixelDoubledBit) != 0 ? kMonitorPixelDoubled : 0);
   h->status = 0;
   HALPGetMonitorProperties(h, output);
   HALPGetEdidModes(h, output);

@@ -6,6 +6,7 @@
 #include "core/bm_buffer.h"
 #include "core/common_data.h"
 #include "core/engine_wait.h"
+#include "core/float_bits.h"
 #include "core/os.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
@@ -35,9 +36,6 @@ constexpr uint32_t kRenderStateLineLimit = 166;
 constexpr uint32_t kLineLimitValue = 0x45000000;
 // The default transform entry: id 1, the identity.
 constexpr uint32_t kDefaultTransformId = 1;
-constexpr uint32_t kOneFloat = 0x3F800000;
-// A draw of a new render context runs one pass.
-constexpr uint32_t kDrawPassSingle = 0x7FFFFFFF;
 
 // A new render context's defaults, stored through the rules of the tokens
 // that set them.
@@ -45,10 +43,10 @@ void SetRenderContextDefaults(Context3d* owner, RenderContext3d* context, int in
   RenderContext3dSetStamp(context, 1);
   TokenContext3d token = {owner, owner->client->device, owner->client->common, nullptr, context, index};
   uint32_t transform[17] = {kDefaultTransformId};
-  for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kOneFloat;
-  RenderState3dSetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
+  for (int i = 0; i < 4; ++i) transform[1 + i * 5] = kFloat1;
+  tokens::SetTransforms(&token, reinterpret_cast<const uint8_t*>(transform), 1, 0);
   const uint32_t state[4] = {kRenderStateLineLimit, kLineLimitValue, kDrawPassState, kDrawPassSingle};
-  RenderState3dSetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);
+  tokens::SetRenderStates(&token, reinterpret_cast<const uint8_t*>(state), 2, 0);
 }
 
 }  // namespace
@@ -71,14 +69,9 @@ uint32_t CompletedTag3d(CommonData* common) {
   return ReadShared(&common->sharedLocked->completedTag) & ~7u;
 }
 
-bool TagPassed(uint32_t t, uint32_t c, uint32_t n) {
-  if (t <= n) return t <= c && c <= n;
-  return c >= t || c <= n;
-}
-
 bool WaitTagPassed3d(CommonData* common, uint32_t tag) {
   return KernelWait("3D tag wait", [&] {
-    return TagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
+    return ORVVideoTagPassed(tag, CompletedTag3d(common), ReadShared(&common->sharedLocked->syncTagCounter));
   });
 }
 
@@ -276,7 +269,7 @@ void ClientContext::MarkLost() {
   idleAtLoss = false;
   if (common != nullptr && common->sharedLocked != nullptr) {
     const uint32_t newest = ReadShared(&common->sharedLocked->syncTagCounter);
-    idleAtLoss = TagPassed(newest & ~7u, CompletedTag3d(common), newest);
+    idleAtLoss = ORVVideoTagPassed(newest & ~7u, CompletedTag3d(common), newest);
   }
   lost = true;
 }
@@ -350,6 +343,18 @@ void ClientContext::Cleanup() {
   }
   if (resources != nullptr && device != nullptr) DestroyResourceTable(device, processKey);
   resources = nullptr;
+  // A drawable the client put into the board's map that no 3D context uses
+  // (its own are released above) would otherwise stay for the board's
+  // life, still cutting into the visible rectangles of other drawables and
+  // holding a place of the map.
+  RangeMap* map = common != nullptr ? common->rangeMap : nullptr;
+  if (drawables.ok()) {
+    for (auto it = drawables.begin(); it != drawables.end(); ++it) {
+      const RangeMapEntry* entry = map != nullptr ? map->Find(it->first) : nullptr;
+      if (entry != nullptr && entry->users == 0 && it->first != 0) map->Remove(it->first);
+    }
+    drawables.clear();
+  }
   if (common != nullptr) {
     for (int i = 0; i < 2; ++i) {
       if (staging[i] != nullptr && !engineStuck) MmFreePciLockedBuffer(common, unit, staging[i]);

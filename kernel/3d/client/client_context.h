@@ -82,17 +82,6 @@ struct VertexLayout3d {
 };
 static_assert(sizeof(VertexLayout3d) == 64);
 
-// What a render context is made from (the pending render-context table
-// creates it, writes its handle and answers whether it is usable).
-struct RenderContextRequest3d {
-  struct Context3d* owner;
-  PDEV* device;
-  uint32_t processKey;
-  uint32_t index;          // 0 or 1 within its 3D context
-  Surface3d* targets[2];   // colour and depth target, or none
-  uint32_t handle;         // out
-};
-
 inline constexpr uint32_t kContextDefaultPairs = 5;
 inline constexpr uint32_t kStatusPageZeroed = 32;
 // Where the engine writes a render context's progress counter in the
@@ -187,9 +176,11 @@ struct Context3d {
 };
 
 // The render state whose value chooses the passes of a ranged or client
-// draw: 0x7FFFFFFF (the default of a new render context) one pass, or two
-// with the copy request; another value draws a second pass with it.
+// draw: kDrawPassSingle (the default of a new render context) one pass, or
+// two with the copy request; another value draws a second pass with it.
 inline constexpr uint32_t kDrawPassState = 200;
+// Its value that asks for one pass, which a new render context starts with.
+inline constexpr uint32_t kDrawPassSingle = 0x7FFFFFFF;
 
 class ClientContext : public OsHeapObject {
  public:
@@ -222,6 +213,9 @@ class ClientContext : public OsHeapObject {
   HandleTable<VertexLayout3d> layouts{kHandleTableDefaultStep, kClientMaxLayouts};
   HandleTable<ClientBuffer3d> buffers{kHandleTableDefaultStep, kClientMaxBuffers};
   Otl::Map<uint32_t, DataBuffer3d*> dataBuffers;
+  // Drawables the client's request 29 put into the board's map: those no
+  // 3D context uses when the client goes are taken out with it.
+  Otl::Map<uint64_t, uint8_t> drawables;
   PDEV* device = nullptr;
   CommonData* common = nullptr;
   uint32_t processKey = 0;
@@ -278,7 +272,5 @@ bool WaitEngineIdle3d(ClientContext* client);
 // The tag the engine completed, kind bits cleared: register 1052 when the
 // DMA mode word is non-zero, else the block's completed-tag word.
 uint32_t CompletedTag3d(CommonData* common);
-// Whether the engine passed tag t: completed value c, current counter n.
-bool TagPassed(uint32_t t, uint32_t c, uint32_t n);
 // Bounded wait until the engine passed the tag; false when it ran out.
 bool WaitTagPassed3d(CommonData* common, uint32_t tag);

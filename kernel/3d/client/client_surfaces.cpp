@@ -14,7 +14,7 @@
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/hw_state_block.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -763,7 +763,7 @@ void TakeScreenRows(Surface3d* surface, const MmSurface* screen) {
 
 }  // namespace
 
-Surface3d* SurfaceList3d::CreateClientSurface(SurfaceCreateRequest* request, const ClientSurfaceInfo& info) {
+Surface3d* SurfaceList3d::CreateClientSurface3d(SurfaceCreateRequest* request, const ClientSurfaceInfo& info) {
   if (resources_ == nullptr) return nullptr;
   const SharedKind3d kind = info.SharedKind();
   if (kind == kSharedNone) return resources_->CreateSurface(kClientResourceType, request);
@@ -870,7 +870,8 @@ void SurfaceList3d::DetachLevels(ClientObject* object) {
     for (uint32_t face = 0; face < info.Faces(); ++face) {
       Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
       if (s == nullptr) return;
-      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      HandleTable<SurfaceObject>* table =
+          s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
       if (table != nullptr && s->resourceHandle != 0 && table->Get(s->resourceHandle) == s) table->Detach(s->resourceHandle);
       s->resourceHandle = 0;
     }
@@ -885,7 +886,8 @@ void SurfaceList3d::AssignLevelIds(ClientObject* object) {
     for (uint32_t face = 0; face < info.Faces(); ++face) {
       Surface3d* s = LevelOfSurface(object->surface, texture, info.Faces(), level, face);
       if (s == nullptr) return;
-      HandleTable<Surface3d>* table = s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
+      HandleTable<SurfaceObject>* table =
+          s->resourceTable != nullptr ? s->resourceTable->TableOf(s->resourceType) : nullptr;
       if (table == nullptr) continue;
       // The level goes back under its id; should that be taken, under any
       // free handle, so that it still leaves the table with its set.
@@ -968,10 +970,10 @@ uint64_t SurfaceList3d::CreateSurface(ClientSurfaceDescription* description) {
   SurfaceCreateRequest request;
   info.ToCreateRequest(&request);
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
-  Surface3d* surface = CreateClientSurface(&request, info);
+  Surface3d* surface = CreateClientSurface3d(&request, info);
   if (surface == nullptr && (info.flagsA & kInfoVideoOnly) == 0) {
     request.placement = static_cast<uint8_t>((request.placement & ~kPlaceLocal) | kPlaceAgp);
-    surface = CreateClientSurface(&request, info);
+    surface = CreateClientSurface3d(&request, info);
   }
   if (surface == nullptr) return 0;
   // The object keeps the description's kinds; the surface gives the rest.
@@ -1094,14 +1096,14 @@ ClientObject* SurfaceList3d::RecreateSurface(const SavedClientSurface& record) {
   // saved surface is made again (Restore).
   request.fixedHandle = 0;
   request.placement = static_cast<uint8_t>((request.placement & ~kPlaceWhere) | kPlaceLocal);
-  Surface3d* surface = CreateClientSurface(&request, record.info);
+  Surface3d* surface = CreateClientSurface3d(&request, record.info);
   // A surface that was allowed into AGP memory when it was made may come
   // back there: local memory alone could refuse it on every request 3
   // (a kind whose placements are AGP only, or a fuller local memory), and
   // the client could never come back.
   if (surface == nullptr && (record.info.flagsA & kInfoVideoOnly) == 0) {
     request.placement = static_cast<uint8_t>((request.placement & ~kPlaceLocal) | kPlaceAgp);
-    surface = CreateClientSurface(&request, record.info);
+    surface = CreateClientSurface3d(&request, record.info);
   }
   if (surface == nullptr) return nullptr;
   ClientObject* object = OsNew<ClientObject>();
@@ -1199,24 +1201,30 @@ int32_t SurfaceList3d::Request(ClientRequest* request, uint8_t* record) {
       if (Object(request->U64(16)) == nullptr) return kRequestRefused;
       DestroySurface(request->U64(16));
       return kRequestOk;
-    case kRequestLockSurface: {
-      ClientObject* object = Object(request->U64(16));
-      if (object == nullptr || record == nullptr) return kRequestRefused;
-      ClientSurfaceLock lock;
-      memcpy(&lock, record, sizeof(lock));
-      if (object->LockLevel(&lock) == 0) return kRequestRefused;
-      memcpy(record, &lock, sizeof(lock));
-      return kRequestOk;
-    }
-    case kRequestUnlockSurface: {
-      ClientObject* object = Object(request->U64(16));
-      if (object == nullptr) return kRequestRefused;
-      object->Unlock();
-      return kRequestOk;
-    }
+    case kRequestLockSurface:
+      return LockSurface(request->U64(16), record);
+    case kRequestUnlockSurface:
+      return UnlockSurface(request->U64(16));
     default:
       return kRequestRefused;
   }
+}
+
+int32_t SurfaceList3d::LockSurface(uint64_t handle, uint8_t* record) {
+  ClientObject* object = Object(handle);
+  if (object == nullptr || record == nullptr) return kRequestRefused;
+  ClientSurfaceLock lock;
+  memcpy(&lock, record, sizeof(lock));
+  if (object->LockLevel(&lock) == 0) return kRequestRefused;
+  memcpy(record, &lock, sizeof(lock));
+  return kRequestOk;
+}
+
+int32_t SurfaceList3d::UnlockSurface(uint64_t handle) {
+  ClientObject* object = Object(handle);
+  if (object == nullptr) return kRequestRefused;
+  object->Unlock();
+  return kRequestOk;
 }
 
 SurfaceList3d* SurfaceList3dCreate(PDEV* device, ClientContext* client, ResourceTable* resources) {
@@ -1233,7 +1241,7 @@ void SurfaceList3dDestroy(SurfaceList3d* list) { OsDelete(list); }
 
 // ---- Tokens -------------------------------------------------------------------------------------
 
-void EmitSetSurfaceValues(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetSurfaceValues(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   ClientContext* client = token->context != nullptr ? token->context->client : nullptr;
   SurfaceList3d* list = client != nullptr ? client->surfaces : nullptr;
   if (list == nullptr) return;
@@ -1313,7 +1321,7 @@ void UpdateSurfaceBox(ClientContext* client, const uint8_t* entry) {
 
 }  // namespace
 
-void EmitUpdateSurfaceBoxes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::UpdateSurfaceBoxes(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   ClientContext* client = token->context != nullptr ? token->context->client : nullptr;
   if (client == nullptr || client->surfaces == nullptr) return;
   for (uint32_t i = 0; i < count; ++i) UpdateSurfaceBox(client, payload + uint64_t{kBoxEntryBytes} * i);

@@ -258,6 +258,10 @@ class SurfaceList3d : public OsHeapObject {
   // Requests 12 to 15 with the kernel's copy of their record (null for 13
   // and 15): the request's result.
   int32_t Request(ClientRequest* request, uint8_t* record);
+  // Request 14: the handle's level locked as the lock record (in and out)
+  // asks; request 15: its lock released.
+  int32_t LockSurface(uint64_t handle, uint8_t* record);
+  int32_t UnlockSurface(uint64_t handle);
 
   ClientObject* Object(uint64_t handle) const;
   Surface3d* Surface(uint64_t handle) const;
@@ -289,7 +293,7 @@ class SurfaceList3d : public OsHeapObject {
     void Clear();
   };
 
-  Surface3d* CreateClientSurface(SurfaceCreateRequest* request, const ClientSurfaceInfo& info);
+  Surface3d* CreateClientSurface3d(SurfaceCreateRequest* request, const ClientSurfaceInfo& info);
   bool ReserveLevelIds(Surface3d* surface, const ClientSurfaceInfo& info);
   // A re-created object's level surfaces out of the resource table, and
   // back under the level ids of its chain.

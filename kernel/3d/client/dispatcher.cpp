@@ -16,7 +16,8 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -26,7 +27,7 @@
 #include "kernel/dma_streams.h"
 #include "kernel/flip_controller.h"
 #include "kernel/locked_pages.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
 #include "platform/kglue/kglue.h"
@@ -148,6 +149,9 @@ int32_t DestroyContext3d(ClientContext* client, ClientRequest* request) {
   return kRequestOk;
 }
 
+// Request 9 does nothing and succeeds.
+int32_t Nop() { return kRequestOk; }
+
 int32_t SurfaceRequest(ClientContext* client, ClientRequest* request, uint8_t* record) {
   if (client->surfaces == nullptr) return kRequestRefused;
   return client->surfaces->Request(request, record);
@@ -180,7 +184,7 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
     const uint32_t slot = static_cast<uint32_t>(client->presentIndex) % 6;
     const uint32_t counter = ReadShared(&shared->syncTagCounter);
     if (client->presentTags[slot] != 1 &&
-        !TagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
+        !ORVVideoTagPassed(client->presentTags[slot], CompletedTag3d(client->common), counter))
       return kRequestBusy;
     tag = TakeNextTag(shared);
     client->presentTags[slot] = tag;
@@ -239,11 +243,8 @@ int32_t PresentSurface(ClientContext* client, ClientRequest* request, const Requ
     }
   }
   if (tag != 0 && client->common->primaryStream != nullptr) {
-    if (uint32_t* at = client->common->primaryStream->Reserve(4)) {
-      at[0] = 0x21AFDDC0;
-      at[1] = 1799;
-      at[2] = 0;
-      at[3] = tag | kTagProgress;
+    if (uint32_t* at = client->common->primaryStream->Reserve(BmSyncTagWords())) {
+      BmWriteSyncTag(at, tag | kTagProgress);
       client->common->primaryStream->Kick();
       // The tag packet writes register 0xC0, the engine state's control
       // word.
@@ -335,8 +336,16 @@ int32_t SetDrawableRects(ClientContext* client, ClientRequest* request) {
   if (map == nullptr || count > kClipRectMax) return kRequestRefused;
   // Request 29's rectangles run from 48 to the block's end: at most 32 fit.
   static_assert(48 + 16 * kClipRectMax <= kRequestLengthAt);
-  RangeMapEntry* entry = map->FindOrInsert(request->U64(16));
+  const uint64_t key = request->U64(16);
+  const bool known = map->Find(key) != nullptr;
+  RangeMapEntry* entry = map->FindOrInsert(key);
   if (entry == nullptr) return kRequestRefused;
+  // A drawable this request adds goes with the client unless a 3D context
+  // uses it then: without the note it could not, so it is refused.
+  if (!known && client->drawables.insert({key, 0}).first == client->drawables.end()) {
+    map->Remove(key);
+    return kRequestRefused;
+  }
   memcpy(&entry->rect, request->bytes + 24, sizeof(ClipRect));
   entry->clip->count = count;
   memcpy(entry->clip->rects, request->bytes + 48, count * sizeof(ClipRect));
@@ -421,7 +430,6 @@ int32_t FlipSurface(ClientContext* client, ClientRequest* request) {
 // ---- Read-back (31) ---------------------------------------------------------------------
 
 constexpr uint32_t kStagingBytes = 4096;
-constexpr uint32_t kReadRectTagData = 1799;
 constexpr uint32_t kReadRectOperation = 706;
 
 constexpr uint32_t kCopyPresetIndex = 1;   // the engine owner's copy state (operation shape 2)
@@ -539,13 +547,9 @@ int32_t ReadRect(ClientContext* client, ClientRequest* request, const RequestCop
   }
   SharedLockedData_t* shared = client->common->sharedLocked;
   const uint32_t tag = TakeNextTag(shared);
-  uint32_t* at = primary->Reserve(5);
+  uint32_t* at = primary->Reserve(BmSyncTagWords(k2dIdxControl));
   if (at == nullptr) return kRequestRefused;
-  at[0] = kPacketPlainTag;
-  at[1] = kReadRectTagData;
-  at[2] = 0;
-  at[3] = tag | kTagProgress;
-  at[4] = kReadRectOperation;
+  BmWriteSyncTag(at, tag | kTagProgress, k2dIdxControl, kReadRectOperation);
   primary->Kick();
   ControlWordOverwritten(client->common);  // the tag packet's register 0xC0
   return WaitTagPassed3d(client->common, tag) ? kRequestOk : kRequestBusy;
@@ -558,8 +562,7 @@ constexpr uint32_t kLayoutMode[13] = {32, 32, 61, 61, 61, 92, 92, 92, 92, 92, 92
 constexpr uint32_t kLayoutSub[13] = {0, 0, 1, 2, 2, 3, 4, 5, 5, 6, 7, 1, 3};
 constexpr uint32_t kLayoutClass[14] = {0, 1, 1, 3, 4, 4, 4, 7, 7, 9, 10, 11, 12, 13};
 constexpr uint32_t kLayoutNoType = 13;
-constexpr uint32_t kPacketPrimitiveMode = 0x2121212C;
-constexpr uint32_t kLayoutRecordHeader = 0x0B000000;
+constexpr uint32_t kLayoutRecordCommand = 0x0B000000;
 constexpr uint32_t kLayoutFirstRecord = 0x80000000;
 constexpr uint32_t kModePacketWords = 3;
 
@@ -590,9 +593,9 @@ bool WriteLayoutProgram(VertexLayout3d* layout, const LayoutElementCopy* element
     if (element.type != previous) {
       if (kLayoutClass[element.type] == kLayoutClass[previous]) {
         mode = (mode & ~(7u << 12)) | ((kLayoutSub[kLayoutIndex[element.type]] & 7) << 12);
-        *at++ = 1;
-        *at++ = kPacketPrimitiveMode;
-        *at++ = mode;
+        DirectSink sink{at};
+        PutPacket(sink, PacketHeader(k3dIdxPrimitiveControl), mode);
+        at = sink.at;
       } else {
         if (open != nullptr) open->end = program->BusOf(at);
         if (layout->rangeCount == rangeCount) return false;
@@ -601,7 +604,7 @@ bool WriteLayoutProgram(VertexLayout3d* layout, const LayoutElementCopy* element
       }
       previous = element.type;
     }
-    *at++ = ((element.wordCount - 1) & 0xFFFF) | kLayoutRecordHeader | (i == 0 ? kLayoutFirstRecord : 0);
+    *at++ = ((element.wordCount - 1) & 0xFFFF) | kLayoutRecordCommand | (i == 0 ? kLayoutFirstRecord : 0);
     memcpy(at, element.words, element.wordCount * sizeof(uint32_t));
     at += element.wordCount;
   }
@@ -623,7 +626,7 @@ int32_t CreateVertexLayout(ClientContext* client, ClientRequest* request, const 
   layout->vertexCount = vertices;
   const uint64_t vertexBytes = (uint64_t{stride} * vertices + 3) & ~uint64_t{3};
   uint32_t rangeCount = 0;
-  const uint64_t programBytes = MeasureLayoutProgram(copies->elements, count, &rangeCount);
+  const uint64_t programBytes = MeasureProgram(copies->elements, count, &rangeCount);
   auto fail = [&] {
     client->layouts.Free(handle);
     return kRequestRefused;
@@ -661,7 +664,7 @@ int32_t DestroyVertexLayout(ClientContext* client, ClientRequest* request) {
 
 }  // namespace
 
-uint64_t MeasureLayoutProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges) {
+uint64_t MeasureProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges) {
   uint64_t bytes = 0;
   uint32_t previous = kLayoutNoType;
   *ranges = 0;
@@ -702,7 +705,7 @@ bool DispatchClientRequest(ClientContext* client, ClientRequest* request, Reques
       result = DestroyBuffer(client, request);
       break;
     case kRequestNop:
-      result = kRequestOk;
+      result = Nop();
       break;
     case kRequestCreateContext3d:
       result = CreateContext3d(client, request);

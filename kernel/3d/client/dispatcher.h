@@ -42,7 +42,7 @@ struct RequestCopies {
 
 // The program's byte size for the element records (12 per mode packet, 4
 // per record word and header), and how many ranges it holds.
-uint64_t MeasureLayoutProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges);
+uint64_t MeasureProgram(const LayoutElementCopy* elements, uint32_t count, uint32_t* ranges);
 
 // The code at offset 0 picks the handler; the result goes to offset 564.
 // True when the result is 0.

@@ -15,11 +15,13 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "core/same_bytes.h"
 #include "core/shared_word.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/state_blocks.h"
@@ -80,7 +82,7 @@ void ClipRectIterator::Apply(RenderContext3d* context) const {
   SetScissor(state, Current());
   VertexViewportGroup& g = state.vertex.viewportGroup;
   const uint32_t origin[2] = {static_cast<uint32_t>(drawable_.left), static_cast<uint32_t>(drawable_.top)};
-  if (memcmp(g.targetOrigin, origin, sizeof origin) != 0) {
+  if (!SameBytes(g.targetOrigin, origin, sizeof origin)) {
     memcpy(g.targetOrigin, origin, sizeof origin);
     g.dirty |= kVpMapping;
   }
@@ -169,13 +171,13 @@ bool BindClientVertices(TokenContext3d* token, uint64_t offset) {
   const StreamBinding binding =
       PointerBinding(static_cast<const uint8_t*>(buffer->linear) + offset, stride, static_cast<uint32_t>(count));
   StreamBinding& current = state.streams.bindings[0];
-  if (memcmp(&current, &binding, sizeof binding) != 0) current = binding;
+  if (!SameBytes(&current, &binding, sizeof binding)) current = binding;
   return true;
 }
 
 void BindIndexSource(RenderState3d& state, const StreamBinding& binding) {
   StreamBinding& current = state.streams.indexSource;
-  if (memcmp(&current, &binding, sizeof binding) == 0) return;
+  if (SameBytes(&current, &binding, sizeof binding)) return;
   current = binding;
   state.streams.flags |= kSfIndexSource;
 }
@@ -216,8 +218,6 @@ void ForgetClientBuffer3d(Context3d* context, const ClientBuffer3d& buffer) {
 
 namespace {
 
-// The toggle packet: register 0x41 := t x 4.
-constexpr uint32_t kPacketToggle = 0x21212141;
 
 // The second half of the target tag step: the colour and depth targets of
 // memory kind 3 or 4 take a new sync tag as their last write.
@@ -234,12 +234,9 @@ void EmitTogglePacket(TokenContext3d* token) {
   if (context == nullptr || context->toggle == 0 || stream == nullptr || context->client == nullptr) return;
   ClientContext* client = context->client;
   stream->startFlags = kSecondarySubmitMode;
-  if (uint32_t* at = stream->Reserve(3)) {
-    at[0] = 1;
-    at[1] = kPacketToggle;
-    at[2] = uint32_t{client->toggleBit} * 4;
+  // The toggle: the second program start := t x 4.
+  if (WritePacket(stream, PacketHeader(k3dIdxProgramStartAlt), uint32_t{client->toggleBit} * 4))
     client->toggleBit ^= 1;
-  }
 }
 
 void DrawStep(TokenContext3d* token, uint32_t count, bool indexed) {
@@ -296,12 +293,6 @@ void MarkEngineStateStale(RenderContext3d* current) {
   if (current->contextState != nullptr) current->contextState->dirty.words[0] |= kCsDirtyBlockGroups & ~kCsDirtySync;
 }
 
-// Index kinds of ranged draws and client packets.
-constexpr uint32_t kRangeKindMask = 0x3C000000;
-constexpr uint32_t kRangeInline16 = 0x04000000;
-constexpr uint32_t kRangeVertices = 0x0C000000;
-constexpr uint32_t kRangeIndices16 = 0x18000000;
-constexpr uint32_t kRangeIndices32 = 0x1C000000;
 
 // The client buffer kind whose data only the processor reads.
 bool ProcessorOnly(const ClientBuffer3d& buffer) { return buffer.kind == kClientBufferPages; }
@@ -349,7 +340,7 @@ static_assert(sizeof(BatchEntry) == 48);
 static_assert(offsetof(BatchEntry, progress) == 16 && offsetof(BatchEntry, progressValue) == 40);
 
 // Index-source format 1 of a batch: a data buffer by handle.
-constexpr uint32_t kBatchProgressWords = 4;
+constexpr uint32_t kBatchProgressWords = 1 + kProgressWords;
 
 // VertexLayout::Run: each range of the program is executed from the
 // primary stream after its primitive type took effect.
@@ -379,10 +370,8 @@ void EmitBatchProgress(TokenContext3d* token, uint32_t value) {
   if (stream == nullptr) return;
   stream->startFlags = kSecondarySubmitMode;
   if (uint32_t* at = stream->Reserve(kBatchProgressWords)) {
-    at[0] = 2;
-    at[1] = kPacketProgress;
-    at[2] = value;
-    at[3] = static_cast<uint32_t>(token->context->statusPageBus);
+    at[0] = kProgressWords - 1;
+    BmWriteProgress(at + 1, value, static_cast<uint32_t>(token->context->statusPageBus));
   }
   stream->ExecutePending();
   RenderContext3dHandOverProgressStream(current);
@@ -390,7 +379,7 @@ void EmitBatchProgress(TokenContext3d* token, uint32_t value) {
 
 }  // namespace
 
-void EmitDrawBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DrawBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   ClientContext* client = token->context->client;
   RenderContext3d* current = token->current;
@@ -446,7 +435,7 @@ static_assert(sizeof(StripEntry) == 32);
 
 }  // namespace
 
-void EmitDrawStrip(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DrawStrip(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   ClientContext* client = token->context->client;
   RenderContext3d* current = token->current;
@@ -480,9 +469,6 @@ void EmitDrawStrip(TokenContext3d* token, const uint8_t* payload, uint32_t count
 
 namespace {
 
-// The render state whose value chooses a draw's passes, and the value that
-// asks for one pass.
-constexpr uint32_t kPassValueSingle = 0x7FFFFFFF;
 // The second pass of a two-pass draw: the second state set to 3 for it,
 // back to 2 after it.
 constexpr uint32_t kSecondPassOn = 3;
@@ -508,7 +494,7 @@ bool NextDrawPass(TokenContext3d* token, PassState* pass) {
   RenderState3d& state = token->current->state;
   const uint32_t value = state.values[kDrawPassState];
   const uint32_t first = pass->pass++;
-  if (value == kPassValueSingle) {
+  if (value == kDrawPassSingle) {
     if (!context->copyPending) return false;
     StateBlockTable* blocks = state.stateBlocks;
     const uint32_t key = static_cast<uint32_t>(context->keys[0]);
@@ -565,8 +551,8 @@ void RangedDraw(TokenContext3d* token, const RangedEntry& entry, const uint32_t*
   Context3d* context = token->context;
   const bool noVertexBuffer = VertexBufferOf(token) == nullptr;
   SetDrawState(state, entry.state);
-  const uint32_t kind = entry.kind & kRangeKindMask;
-  if (kind == kRangeVertices) {
+  const uint32_t kind = entry.kind & k3dPrimitiveKindMask;
+  if (kind == k3dPrimitiveRange) {
     for (uint32_t p = 0; p < pairCount; ++p) {
       const uint32_t start = pairs[2 * p], end = pairs[2 * p + 1];
       if (end <= start) continue;
@@ -577,8 +563,8 @@ void RangedDraw(TokenContext3d* token, const RangedEntry& entry, const uint32_t*
     }
     return;
   }
-  if (kind != kRangeIndices16 && kind != kRangeIndices32) return;
-  const uint32_t size = kind == kRangeIndices16 ? 2 : 4;
+  if (kind != k3dPrimitiveAddress16 && kind != k3dPrimitiveAddress32) return;
+  const uint32_t size = kind == k3dPrimitiveAddress16 ? 2 : 4;
   const ClientBuffer3d* indices =
       context->client != nullptr ? context->client->Buffer(entry.indexBuffer) : nullptr;
   if (indices == nullptr) return;
@@ -600,7 +586,7 @@ void RangedDraw(TokenContext3d* token, const RangedEntry& entry, const uint32_t*
 
 }  // namespace
 
-void EmitDrawIndexed(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::DrawIndexed(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
   uint64_t at = 0;
@@ -665,20 +651,20 @@ void ReplayClientPacket(TokenContext3d* token, const PacketEntry& entry, const C
   const uint64_t after = start + 4;
   const uint64_t room = (end - after) / 4;  // words behind the header
   uint64_t n = (header & 0xFFFF) + uint64_t{1};
-  const uint32_t kind = header & kRangeKindMask;
+  const uint32_t kind = header & k3dPrimitiveKindMask;
   const ClientBuffer3d* vertices = VertexBufferOf(token);
   const uint32_t stride = context->vertexStride;
   switch (kind) {
-    case kRangeInline16: {
+    case k3dPrimitiveInline16: {
       if (n > room * 2) n = room * 2;
       if (!BindClientVertices(token, entry.vertexOffset)) return;
       if (BindClientIndices(state, buffer, after, after + n * 2 + 3, 2) == 0) return;
       DrawStep(token, static_cast<uint32_t>(n), true);
       return;
     }
-    case kRangeIndices16:
-    case kRangeIndices32: {
-      const uint32_t size = kind == kRangeIndices16 ? 2 : 4;
+    case k3dPrimitiveAddress16:
+    case k3dPrimitiveAddress32: {
+      const uint32_t size = kind == k3dPrimitiveAddress16 ? 2 : 4;
       if (!BindClientVertices(token, entry.vertexOffset)) return;
       // n u64 words, two to a pair, as many as the range holds.
       const uint64_t wide = room / 2;
@@ -690,7 +676,7 @@ void ReplayClientPacket(TokenContext3d* token, const PacketEntry& entry, const C
       }
       return;
     }
-    case kRangeVertices: {
+    case k3dPrimitiveRange: {
       if (vertices == nullptr || stride == 0) return;
       // Records of five words, as many as lie whole behind the header, or
       // pairs, as many as the header counts and the range holds.
@@ -715,7 +701,7 @@ void ReplayClientPacket(TokenContext3d* token, const PacketEntry& entry, const C
 // stream: a count of 2, then a header whose register indices (padding
 // only after them) take exactly the two data words that follow.
 bool WholeTrailerPacket(const uint32_t words[4]) {
-  constexpr uint32_t kPad = 0x21;
+  constexpr uint32_t kPad = kIdxPad.Byte();
   if (words[0] != 2) return false;
   uint32_t data = 0;
   bool padded = false;
@@ -755,7 +741,7 @@ void ExecuteClientRange(TokenContext3d* token, const PacketEntry& entry, const C
 
 }  // namespace
 
-void EmitDrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::DrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   Context3d* context = token->context;
   ClientContext* client = context->client;
@@ -843,7 +829,7 @@ static_assert(sizeof(UserEntry) == 40);
 
 }  // namespace
 
-void EmitDrawUserPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::DrawUserPrimitives(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
   RenderState3d& state = current->state;
@@ -877,7 +863,7 @@ void EmitDrawUserPrimitives(TokenContext3d* token, const uint8_t* payload, uint3
     }
   }
   // The copy is reused by the next token: stream 0 leaves it.
-  if (memcmp(&state.streams.bindings[0], &saved, sizeof saved) != 0) {
+  if (!SameBytes(&state.streams.bindings[0], &saved, sizeof saved)) {
     state.streams.bindings[0] = saved;
     state.streams.changedMask = static_cast<uint8_t>(state.streams.changedMask | 1u);
   }
@@ -911,7 +897,7 @@ void RunSyncRecord(TokenContext3d* token, const uint64_t record[4]) {
 
 }  // namespace
 
-void EmitSyncTargets(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SyncTargets(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->context == nullptr || payload == nullptr) return;
   Context3d* context = token->context;
   for (uint32_t i = 0; i < count; ++i) {

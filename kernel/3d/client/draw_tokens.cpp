@@ -13,13 +13,15 @@
 #include <string.h>
 
 #include "core/common_data.h"
+#include "core/same_bytes.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/draw_replay.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/surfaces/surface_fill.h"
@@ -27,7 +29,6 @@
 #include "kernel/3d/targets/target_clears.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/dma_streams.h"
 #include "kernel/range_map.h"
 #include "kernel/sync_tags.h"
@@ -53,7 +54,7 @@ constexpr uint32_t kStrideMax = 65534;
 // Writes a stream's binding when it differs, marking the stream changed.
 void BindStream(RenderState3d& state, uint32_t stream, const StreamBinding& binding) {
   StreamBinding& current = state.streams.bindings[stream];
-  if (memcmp(&current, &binding, sizeof binding) == 0) return;
+  if (SameBytes(&current, &binding, sizeof binding)) return;
   current = binding;
   state.streams.changedMask = static_cast<uint8_t>(state.streams.changedMask | 1u << stream);
 }
@@ -70,6 +71,20 @@ bool BufferEngineAddress(const ClientBuffer3d& buffer, uint64_t offset, uint32_t
   return true;
 }
 
+// Binds a client buffer as the entry's stream: the buffer's engine
+// address, the entry's stride and the buffer's size; then the stream
+// bindings are reset. False, with nothing bound, when the engine cannot
+// reach the buffer.
+bool BindClientStream(const ClientBuffer3d& buffer, Context3d* context, RenderState3d& state,
+                      const StreamSourceEntry& entry) {
+  uint32_t address = 0;
+  if (!BufferEngineAddress(buffer, 0, &address)) return false;
+  const uint32_t size = buffer.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(buffer.size);
+  BindStream(state, entry.stream, StreamBinding{kBindingAddress, address, entry.stride, size, 0});
+  ResetStreamBindings(context, state);
+  return true;
+}
+
 // Token 33: {u32 light index, u32 byte count}; the bytes follow the
 // entries in entry order, one light record each.
 constexpr uint32_t kLightEntryBytes = 8;
@@ -82,7 +97,7 @@ constexpr uint32_t kSecondMatrixConst = 342;
 constexpr uint32_t kMatrixConsts = 4;
 
 void StoreMatrix(VecConstShadow* shadow, uint32_t first, const uint32_t matrix[16]) {
-  if (memcmp(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst)) == 0) return;
+  if (SameBytes(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst))) return;
   memcpy(&shadow->image[first], matrix, kMatrixConsts * sizeof(VecConst));
   shadow->MarkDirty(first, first + kMatrixConsts - 1);
 }
@@ -144,7 +159,7 @@ static_assert(sizeof(WriteEntry) == 16);
 
 }  // namespace
 
-void EmitSetLights(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::SetLights(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   RenderState3d& state = token->current->state;
   const uint8_t* data = payload + static_cast<size_t>(count) * kLightEntryBytes;
@@ -165,7 +180,7 @@ void EmitSetLights(TokenContext3d* token, const uint8_t* payload, uint32_t count
   }
 }
 
-void EmitSetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   VecConstShadow* shadow = RenderContext3dVecConstShadow(token->current);
   if (shadow == nullptr) return;
@@ -182,7 +197,7 @@ void EmitSetVertexConstants(TokenContext3d* token, const uint8_t* payload, uint3
   }
 }
 
-void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::SetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || payload == nullptr) return;
   Context3d* context = token->context;
   ClientContext* client = context->client;
@@ -195,12 +210,8 @@ void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_
     if (entry.stream >= kVertexStreams || client == nullptr) continue;
     if (entry.sourceKind == kSourceClientBuffer) {
       const ClientBuffer3d* buffer = client->Buffer(entry.id);
-      uint32_t address = 0;
-      if (buffer == nullptr || !BufferEngineAddress(*buffer, 0, &address)) continue;
+      if (buffer == nullptr || !BindClientStream(*buffer, context, state, entry)) continue;
       context->vertexBufferHandle = entry.id;
-      const uint32_t size = buffer->size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(buffer->size);
-      BindStream(state, entry.stream, StreamBinding{kBindingAddress, address, entry.stride, size, 0});
-      ResetStreamBindings(context, state);
       continue;
     }
     if (entry.id > 0xFFFFFFFFu) continue;
@@ -213,7 +224,7 @@ void EmitSetStreamSources(TokenContext3d* token, const uint8_t* payload, uint32_
   }
 }
 
-void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::ClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || payload == nullptr) return;
   RenderContext3d* current = token->current;
   ClipRect drawable = {};
@@ -258,7 +269,7 @@ void EmitClearBatch(TokenContext3d* token, const uint8_t* payload, uint32_t coun
   }
 }
 
-void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
+void tokens::ExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t) {
   if (token == nullptr || token->current == nullptr || token->context == nullptr || token->common == nullptr ||
       payload == nullptr)
     return;
@@ -291,7 +302,7 @@ void EmitExecuteRanges(TokenContext3d* token, const uint8_t* payload, uint32_t c
   if (ran) RenderContext3dSealTargets(current, TakeNextTag(token->common->sharedLocked));
 }
 
-void EmitWriteBufferData(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
+void tokens::WriteBufferData(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing) {
   if (token == nullptr || token->context == nullptr || payload == nullptr) return;
   ClientContext* client = token->context->client;
   const uint8_t* data = payload + static_cast<size_t>(count) * sizeof(WriteEntry);

@@ -9,11 +9,13 @@
 #include "core/shared_word.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
+#include "kernel/3d/engine/engine_owner.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
@@ -28,13 +30,7 @@ namespace {
 #define ORV_EACH_TOKEN_OPCODE(X)                                                                      \
   ORV_TOKEN_DECADE(X, ) ORV_TOKEN_DECADE(X, 1) ORV_TOKEN_DECADE(X, 2) ORV_TOKEN_DECADE(X, 3)         \
   ORV_TOKEN_DECADE(X, 4) ORV_TOKEN_DECADE(X, 5) ORV_TOKEN_DECADE(X, 6) ORV_TOKEN_DECADE(X, 7) X(80) X(81)
-
-// The rows of the dispatch: a power of two above the last opcode.
-constexpr uint32_t kDispatchRows = 128;
-static_assert(kTokenOpcodes == 82 && kTokenOpcodes <= kDispatchRows);
-#define ORV_UNHANDLED_ROWS(X)                                                                 \
-  X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) ORV_TOKEN_DECADE(X, 9) ORV_TOKEN_DECADE(X, 10) \
-  ORV_TOKEN_DECADE(X, 11) X(120) X(121) X(122) X(123) X(124) X(125) X(126) X(127)
+static_assert(kTokenOpcodes == 82);
 
 // The handler of an opcode, called directly, when it has one.
 using TokenHandler = void (*)(TokenContext3d*, const uint8_t*, uint32_t, uint32_t);
@@ -43,11 +39,13 @@ struct TokenHandlerOf {
   static constexpr bool kHas = false;
   static constexpr TokenHandler kHandler = nullptr;
 };
-#define ORV_TOKEN_HANDLER_OF(opcode, name)               \
-  template <>                                            \
-  struct TokenHandlerOf<opcode> {                        \
-    static constexpr bool kHas = true;                   \
-    static constexpr TokenHandler kHandler = &name;      \
+// (The walk calls those of fixed-size tokens through these; the handlers
+// of tokens with trailing bytes are called by name.)
+#define ORV_TOKEN_HANDLER_OF(opcode, name)                        \
+  template <>                                                     \
+  struct TokenHandlerOf<opcode> {                                 \
+    [[maybe_unused]] static constexpr bool kHas = true;           \
+    [[maybe_unused]] static constexpr TokenHandler kHandler = &tokens::name; \
   };
 ORV_TOKEN_HANDLERS(ORV_TOKEN_HANDLER_OF)
 #undef ORV_TOKEN_HANDLER_OF
@@ -268,6 +266,119 @@ void SelectRenderContext(TokenContext3d& token, const uint8_t* payload, uint32_t
   token.context->current = token.current;
 }
 
+// The walk over a stream's tokens: a loop that reads each header once,
+// dispatches on its opcode through one switch (opcodes nothing handles, and
+// any above the last, end the walk) and steps past the token.
+class TokenWalk {
+ public:
+  TokenWalk(TokenContext3d& token, const uint8_t* base, uint64_t offset, uint64_t length)
+      : token_(token),
+        context_(token.context),
+        base_(base),
+        cursor_(base + offset),
+        end_(base + offset + length),
+        offset_(offset),
+        length_(length),
+        scratch_(token.context->scratch),
+        scratchSize_(token.context->scratchSize) {}
+
+  // True when the stream ran to its end; false when it was refused (a
+  // token nothing handles, a count or size that runs past the stream, a
+  // header cut by its end, memory short for a copy).
+  bool Run() {
+    while (static_cast<size_t>(end_ - cursor_) >= kTokenHeaderBytes) {
+      uint64_t header;
+      memcpy(&header, cursor_, sizeof(header));
+      const uint8_t* const payload = cursor_ + kTokenHeaderBytes;
+      switch (static_cast<uint32_t>(header)) {
+#define ORV_TOKEN_CASE(op)                                   \
+  case op:                                                   \
+    if constexpr (kTokenEntrySizes[op] == 0) {               \
+      return false;                                          \
+    } else if constexpr (kTokens.rows[op].trailing) {        \
+      if (!Trailing(op, header, payload)) return false;      \
+    } else {                                                 \
+      if (!Fixed<op>(header, payload)) return false;         \
+    }                                                        \
+    break;
+        ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_CASE)
+#undef ORV_TOKEN_CASE
+        default:
+          return false;
+      }
+    }
+    // A header cut by the end of the stream is refused.
+    return cursor_ == end_;
+  }
+
+ private:
+  // A token of fixed-size entries: copied, then its handler. A token of
+  // one entry (most state tokens) needs no size arithmetic.
+  template <uint32_t op>
+  bool Fixed(uint64_t header, const uint8_t* payload) {
+    constexpr uint32_t kSize = kTokenEntrySizes[op];
+    uint32_t count = 1;
+    if (header == (uint64_t{1} << 32 | op) && kSize <= static_cast<size_t>(end_ - payload)) [[likely]] {
+      memcpy(scratch_, payload, kSize);
+      cursor_ = payload + kSize;
+    } else {
+      count = static_cast<uint32_t>(header >> 32);
+      const uint64_t bytes = uint64_t{count} * kSize;
+      if (bytes > static_cast<uint64_t>(end_ - payload)) return false;
+      if (bytes > scratchSize_) {
+        if (context_->Scratch(static_cast<size_t>(bytes)) == nullptr) return false;
+        scratch_ = context_->scratch;
+        scratchSize_ = context_->scratchSize;
+      }
+      memcpy(scratch_, payload, static_cast<size_t>(bytes));
+      cursor_ = payload + bytes;
+    }
+    uint32_t entries = count;
+    if constexpr (op == kTokenUpdateSurfaceBoxes || op == kTokenClearBatch) SealBatch(token_);
+    if constexpr (op == kTokenSetTextureStages) entries = KeepTextureStages(scratch_, count);
+    if constexpr (op == kTokenSetTransforms) TransposeTransforms(scratch_, count);
+    if constexpr (op == kTokenSelectRenderContext) SelectRenderContext(token_, scratch_, count);
+    if constexpr (TokenHandlerOf<op>::kHas) TokenHandlerOf<op>::kHandler(&token_, scratch_, entries, 0);
+    return true;
+  }
+
+  // Entries with trailing bytes, read through a bounded reader.
+  bool Trailing(uint32_t opcode, uint64_t header, const uint8_t* payload) {
+    const auto count = static_cast<uint32_t>(header >> 32);
+    StreamReader reader(base_, static_cast<uint64_t>(payload - base_), offset_ + length_);
+    uint8_t* copy = nullptr;
+    uint32_t trailing = 0;
+    if (!ReadPayload(context_, reader, opcode, count, kTokenEntrySizes[opcode], &copy, &trailing)) return false;
+    scratch_ = context_->scratch;
+    scratchSize_ = context_->scratchSize;
+    cursor_ = base_ + reader.At();
+    switch (opcode) {
+      case kTokenSetVertexConstRange:
+        SetVertexConstRange(token_, copy, count);
+        break;
+#define ORV_TRAILING_CASE(op, name)                                              \
+  case op:                                                                       \
+    if constexpr (kTokens.rows[op].trailing) tokens::name(&token_, copy, count, trailing); \
+    break;
+        ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
+#undef ORV_TRAILING_CASE
+      default:
+        break;
+    }
+    return true;
+  }
+
+  TokenContext3d& token_;
+  Context3d* context_;
+  const uint8_t* base_;
+  const uint8_t* cursor_;
+  const uint8_t* const end_;
+  const uint64_t offset_;
+  const uint64_t length_;
+  uint8_t* scratch_;
+  size_t scratchSize_;
+};
+
 }  // namespace
 
 bool EmitTargetTagPacket(CommonData* common, uint32_t mask, uint32_t tag) {
@@ -275,14 +386,9 @@ bool EmitTargetTagPacket(CommonData* common, uint32_t mask, uint32_t tag) {
   BmSecondaryInt* secondary = common != nullptr ? common->secondaryStream : nullptr;
   if (shared == nullptr || secondary == nullptr) return false;
   secondary->startFlags = kSecondarySubmitMode;
-  uint32_t* at = secondary->Reserve(kTargetTagWords);
-  if (at == nullptr) return false;
-  at[0] = kTargetTagWords - 2;
-  at[1] = TagValueHeader(shared, kPacketTargetTag, kPacketTargetTagNoV);
-  at[2] = mask | 7;
-  at[3] = tag | kTagProgress;
-  at[4] = tag;
-  at[5] = ReadShared(&shared->last1300Value);
+  // The mask's operation: 0x1307 with the targets' bits.
+  StreamSink sink{secondary};
+  if (!PutOperationTag(sink, mask | 7, tag, ReadTagValue(shared))) return false;
   // The packet's mask word goes to register 0xC0, where the engine state
   // keeps its control word.
   ControlWordOverwritten(common);
@@ -312,9 +418,8 @@ bool CloseStream(TokenContext3d& token) {
   if (primary == nullptr) return false;
   uint32_t* at = primary->Reserve(kProgressWords);
   if (at == nullptr) return false;
-  at[0] = kPacketProgress;
-  at[1] = counter;
-  at[2] = static_cast<uint32_t>(context->statusPageBus + kStatusProgressAt + 4 * static_cast<uint32_t>(index));
+  BmWriteProgress(at, counter,
+                  static_cast<uint32_t>(context->statusPageBus + kStatusProgressAt + 4 * static_cast<uint32_t>(index)));
   primary->Kick();
   return true;
 }
@@ -341,130 +446,8 @@ void CommandTokenInterpreter(Context3d* context, PDEV* device, ClientRequest* re
   // Each token's header is read once into a register and its entries are
   // copied once into the scratch copy, which the handlers get; nothing is
   // read from the stream twice.
-  uint8_t* scratch = context->scratch;
-  size_t scratchSize = context->scratchSize;
-  const auto* base = static_cast<const uint8_t*>(buffer.linear);
-  const uint8_t* cursor = base + offset;
-  const uint8_t* const end = base + offset + length;
-  // The last address a whole header starts at, compared as a number: no
-  // pointer is formed outside the buffer.
-  const uintptr_t lastHeader = reinterpret_cast<uintptr_t>(end) - kTokenHeaderBytes;
-  uint64_t header = 0;
-  uint32_t opcode = 0;
-  uint32_t count = 0;
-  const uint8_t* payload = nullptr;
-  // Each token's code ends by dispatching the next one, so a stream of
-  // small tokens runs without a jump back to a shared loop head. The
-  // dispatch goes by the opcode's low 7 bits (rows from kTokenOpcodes on
-  // are unhandled); each token's code then checks the whole opcode.
-#define ORV_TOKEN_LABEL_ADDRESS(op) &&token_##op,
-#define ORV_UNHANDLED_ROW(op) &&unhandled,
-  static const void* const kDispatch[] = {ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_LABEL_ADDRESS)
-                                              ORV_UNHANDLED_ROWS(ORV_UNHANDLED_ROW)};
-  static_assert(sizeof(kDispatch) / sizeof(kDispatch[0]) == kDispatchRows);
-#undef ORV_UNHANDLED_ROW
-#undef ORV_TOKEN_LABEL_ADDRESS
-  // The next header, known to lie inside the stream.
-#define ORV_DISPATCH()                                                           \
-  do {                                                                           \
-    memcpy(&header, cursor, sizeof(header));                                     \
-    payload = cursor + kTokenHeaderBytes;                                        \
-    goto* kDispatch[header & (kDispatchRows - 1)];                               \
-  } while (false)
-  // The next token, or the stream's end.
-#define ORV_NEXT()                                                               \
-  do {                                                                           \
-    if (reinterpret_cast<uintptr_t>(cursor) > lastHeader) [[unlikely]]         \
-      goto stream_end;                                                           \
-    ORV_DISPATCH();                                                              \
-  } while (false)
-  // A token of fixed-size entries: copied, then its handler. A token of one
-  // entry (most state tokens) whose next header lies in the stream steps by
-  // a constant, so the next header's address does not wait on this
-  // header's count.
-#define ORV_TOKEN_RUN(op)                                                                      \
-  do {                                                                                         \
-    uint32_t entries = count;                                                                  \
-    if constexpr (op == kTokenUpdateSurfaceBoxes || op == kTokenClearBatch) SealBatch(token); \
-    if constexpr (op == kTokenSetTextureStages) entries = KeepTextureStages(scratch, count);  \
-    if constexpr (op == kTokenSetTransforms) TransposeTransforms(scratch, count);             \
-    if constexpr (op == kTokenSelectRenderContext) SelectRenderContext(token, scratch, count); \
-    if constexpr (TokenHandlerOf<op>::kHas)                                                    \
-      TokenHandlerOf<op>::kHandler(&token, scratch, entries, 0);                               \
-  } while (false)
-#define ORV_TOKEN_CODE(op)                                                                     \
-  token_##op : {                                                                               \
-    opcode = static_cast<uint32_t>(header);                                                    \
-    if constexpr (kTokenEntrySizes[op] == 0) {                                                 \
-      goto unhandled;                                                                          \
-    } else if constexpr (kTokens.rows[op].trailing) {                                          \
-      if (opcode != (op)) goto unhandled;                                                      \
-      goto trailing;                                                                           \
-    } else {                                                                                   \
-      constexpr uint32_t kSize = kTokenEntrySizes[op];                                         \
-      if (header == (uint64_t{1} << 32 | (op)) &&                                              \
-          reinterpret_cast<uintptr_t>(payload) + kSize <= lastHeader) [[likely]] {             \
-        memcpy(scratch, payload, kSize);                                                       \
-        cursor = payload + kSize;                                                              \
-        count = 1;                                                                             \
-        ORV_TOKEN_RUN(op);                                                                     \
-        ORV_DISPATCH();                                                                        \
-      }                                                                                        \
-      if (opcode != (op)) goto unhandled;                                                      \
-      count = static_cast<uint32_t>(header >> 32);                                             \
-      const uint64_t bytes = uint64_t{count} * kSize;                                          \
-      if (bytes > static_cast<uint64_t>(end - payload)) return;                               \
-      if (bytes > scratchSize) {                                                               \
-        if (context->Scratch(static_cast<size_t>(bytes)) == nullptr) return;                  \
-        scratch = context->scratch;                                                            \
-        scratchSize = context->scratchSize;                                                    \
-      }                                                                                        \
-      memcpy(scratch, payload, static_cast<size_t>(bytes));                                    \
-      cursor = payload + bytes;                                                                \
-      ORV_TOKEN_RUN(op);                                                                       \
-      ORV_NEXT();                                                                              \
-    }                                                                                          \
-  }
-
-  ORV_NEXT();
-  ORV_EACH_TOKEN_OPCODE(ORV_TOKEN_CODE)
-
-trailing : {
-  // Entries with trailing bytes, read through a bounded reader.
-  count = static_cast<uint32_t>(header >> 32);
-  StreamReader reader(base, static_cast<uint64_t>(payload - base), offset + length);
-  uint8_t* copy = nullptr;
-  uint32_t trailing = 0;
-  if (!ReadPayload(context, reader, opcode, count, kTokenEntrySizes[opcode], &copy, &trailing)) return;
-  scratch = context->scratch;
-  scratchSize = context->scratchSize;
-  cursor = base + reader.At();
-  switch (opcode) {
-    case kTokenSetVertexConstRange:
-      SetVertexConstRange(token, copy, count);
-      break;
-#define ORV_TRAILING_CASE(op, name)                                                   \
-  case op:                                                                            \
-    if constexpr (kTokens.rows[op].trailing) name(&token, copy, count, trailing);     \
-    break;
-      ORV_TOKEN_HANDLERS(ORV_TRAILING_CASE)
-#undef ORV_TRAILING_CASE
-    default:
-      break;
-  }
-  ORV_NEXT();
-}
-
-unhandled:
-  return;
-
-stream_end:
-  // A header cut by the end of the stream is refused.
-  if (cursor != end) return;
-#undef ORV_TOKEN_CODE
-#undef ORV_TOKEN_RUN
-#undef ORV_NEXT
-#undef ORV_DISPATCH
+  TokenWalk walk(token, static_cast<const uint8_t*>(buffer.linear), offset, length);
+  if (!walk.Run()) return;
   SealBatch(token);
   if (!CloseStream(token)) return;
   request->SetResult(kRequestOk);

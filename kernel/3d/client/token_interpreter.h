@@ -48,8 +48,6 @@ inline constexpr uint32_t kTokenSelectRenderContext = 81;
 inline constexpr uint32_t kTextureStages = 10;
 
 // Packets of the batch seal.
-inline constexpr uint32_t kPacketTargetTag = 0xC0AFAFC0;     // 0x1307 := mask | 7, tag | 1, tag, V
-inline constexpr uint32_t kPacketTargetTagNoV = 0x20AFAFC0;
 inline constexpr uint32_t kTargetColour = 0x100;
 inline constexpr uint32_t kTargetDepth = 0x200;
 inline constexpr uint32_t kTargetTagWords = 6;
@@ -88,51 +86,54 @@ struct TokenContext3d {
   int currentIndex;  // 0 or 1
 };
 
-// The handlers of the tokens the interpreter hands on, by opcode. Each gets
+// The handlers of the tokens the interpreter hands on, by opcode, each
+// named after its token (tokens::SetTransforms runs token 32). Each gets
 // the kernel's copy of the token's entries and of its trailing bytes
 // (payload + count x entry size), the count of entries to apply and the
 // trailing byte count.
-#define ORV_TOKEN_HANDLERS(X)                 \
-  X(5, RenderState3dSetDriverStates)          \
-  X(6, RenderState3dSetSamplerStates)         \
-  X(7, RenderState3dSetViewport)              \
-  X(8, EmitSetStreamSources)                  \
-  X(10, EmitUpdateSurfaceBoxes)               \
-  X(12, RenderState3dSetRenderStates)         \
-  X(13, EmitSyncTargets)                      \
-  X(14, RenderState3dSetTextureStages)        \
-  X(18, RenderState3dSetRectA)                \
-  X(21, EmitClearBatch)                       \
-  X(24, EmitDrawIndexed)                      \
-  X(25, EmitDrawStrip)                        \
-  X(26, EmitExecuteRanges)                    \
-  X(27, EmitDrawIndexedPrimitives)            \
-  X(28, EmitDrawUserPrimitives)               \
-  X(32, RenderState3dSetTransforms)           \
-  X(33, EmitSetLights)                        \
-  X(34, EmitSetVertexConstants)               \
-  X(35, RenderState3dSetFloat4StatesB)        \
-  X(36, RenderState3dSetModeStates)           \
-  X(37, RenderState3dSetClipPlanes)           \
-  X(38, RenderState3dSetRectB)                \
-  X(39, RenderState3dSetDepthRange)           \
-  X(53, RenderState3dSetFloat4StateA)         \
-  X(54, RenderState3dSetFloatPair)            \
-  X(55, EmitSetSurfaceValues)                 \
-  X(64, TnlSetupLoadVertexDeclaration)        \
-  X(65, TnlSetupDeleteVertexShader)           \
-  X(66, RenderState3dSetVertexShader)         \
-  X(68, EmitDrawBatch)                        \
-  X(69, RenderState3dLoadPipelineRecord)      \
-  X(70, PixelProgramCacheCreateProgram)       \
-  X(71, PixelProgramCacheDeleteProgram)       \
-  X(72, RenderState3dSetPixelConstants)       \
-  X(73, PixelProgramCacheSetProgramParams)    \
-  X(80, EmitWriteBufferData)
+#define ORV_TOKEN_HANDLERS(X)         \
+  X(5, SetDriverStates)         \
+  X(6, SetSamplerStates)        \
+  X(7, SetViewport)             \
+  X(8, SetStreamSources)        \
+  X(10, UpdateSurfaceBoxes)     \
+  X(12, SetRenderStates)        \
+  X(13, SyncTargets)            \
+  X(14, SetTextureStages)       \
+  X(18, SetRectA)               \
+  X(21, ClearBatch)             \
+  X(24, DrawIndexed)            \
+  X(25, DrawStrip)              \
+  X(26, ExecuteRanges)          \
+  X(27, DrawIndexedPrimitives)  \
+  X(28, DrawUserPrimitives)     \
+  X(32, SetTransforms)          \
+  X(33, SetLights)              \
+  X(34, SetVertexConstants)     \
+  X(35, SetFloat4StatesB)       \
+  X(36, SetModeStates)          \
+  X(37, SetClipPlanes)          \
+  X(38, SetRectB)               \
+  X(39, SetDepthRange)          \
+  X(53, SetFloat4StateA)        \
+  X(54, SetFloatPair)           \
+  X(55, SetSurfaceValues)       \
+  X(64, LoadVertexDeclaration)  \
+  X(65, DeleteVertexShader)     \
+  X(66, SetVertexShader)        \
+  X(68, DrawBatch)              \
+  X(69, LoadPipelineRecord)     \
+  X(70, CreatePixelProgram)     \
+  X(71, DeletePixelProgram)     \
+  X(72, SetPixelConstants)      \
+  X(73, SetPixelProgramParams)  \
+  X(80, WriteBufferData)
+namespace tokens {
 #define ORV_DECLARE_TOKEN_HANDLER(opcode, name) \
   void name(TokenContext3d* token, const uint8_t* payload, uint32_t count, uint32_t trailing);
 ORV_TOKEN_HANDLERS(ORV_DECLARE_TOKEN_HANDLER)
 #undef ORV_DECLARE_TOKEN_HANDLER
+}  // namespace tokens
 
 // Runs the stream of the request (offset at byte 16, length at 560) on the
 // context and writes the result word: 0 when the stream ran to its end and

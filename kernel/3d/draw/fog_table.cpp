@@ -7,7 +7,7 @@
 
 #include "core/float_bits.h"
 #include "core/utils.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 
 namespace {

@@ -6,8 +6,10 @@
 #include <string.h>
 
 #include "core/bm_buffer.h"
+#include "core/bm_packets.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/client/client_context.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -98,7 +100,7 @@ void EmitVerticesDirect(VertexStreamSetup* setup, uint32_t count, bool) {
 
 IndexRange IndexRangeOf(uint32_t sourceBus, uint32_t startOffset, uint32_t indexSizeWord, uint32_t count) {
   const uint32_t base = (sourceBus & ~3u) + startOffset;
-  if (indexSizeWord == kIndexSize32ByAddress) return {base, sourceBus + (startOffset & ~3u) + 4 * count};
+  if (indexSizeWord == k3dPrimitiveAddress32) return {base, sourceBus + (startOffset & ~3u) + 4 * count};
   const bool aligned = (base & 3) == 0;
   const bool even = (count & 1) == 0;
   IndexRange r = aligned == even ? IndexRange{base, base + 2 * count} : IndexRange{base | 1, base + 2 * count + 2};
@@ -108,9 +110,10 @@ IndexRange IndexRangeOf(uint32_t sourceBus, uint32_t startOffset, uint32_t index
 
 void EmitIndexedByAddress(VertexStreamSetup* setup, uint32_t count, bool) {
   BmSecondaryInt* stream = StreamOf(setup);
-  const uint32_t isz = setup != nullptr && setup->index.stride == 4 ? kIndexSize32ByAddress : kIndexSize16ByAddress;
+  const uint32_t isz = setup != nullptr && setup->index.stride == 4 ? k3dPrimitiveAddress32 : k3dPrimitiveAddress16;
   if (setup == nullptr || (setup->index.stride != 2 && setup->index.stride != 4)) return;
-  const IndexRange r = IndexRangeOf(VertexStreamSetup::BusAddressOf(setup->index), setup->indexStartOffset, isz, count);
+  const IndexRange r =
+      IndexRangeOf(VertexStreamSetup::GetStreamBufferBase(setup->index), setup->indexStartOffset, isz, count);
   if (uint32_t* at = Words(stream, 3)) {
     at[0] = kPacketIndexAddress | isz | setup->packetFlags;
     at[1] = r.start;
@@ -134,7 +137,7 @@ void EmitSourceDwords(VertexStreamSetup* setup, uint32_t count, bool) {
   if (count == 0 || count > 0x10000) return;
   // The words go whole: the packet says 32-bit indices.
   if (uint32_t* at = Words(stream, 1 + count)) {
-    at[0] = ((count - 1) & 0xFFFF) | 0x08000000 | setup->packetFlags | kPacketInlineIndices;
+    at[0] = ((count - 1) & k3dCommandLengthMask) | k3dPrimitiveInline32 | setup->packetFlags | kPacketInlineIndices;
     memcpy(at + 1, source.data + from, 4u * count);
   }
   stream->ExecutePending();
@@ -144,18 +147,23 @@ void EmitLoopPairs(VertexStreamSetup* setup, uint32_t count, bool) {
   BmSecondaryInt* stream = StreamOf(setup);
   if (stream == nullptr) return;
   const SourceView source(setup->index);
-  for (uint32_t p = 0; p < count; ++p) {
-    uint32_t first, n;
-    const uint64_t at = setup->indexStartOffset + 8ull * p;
-    if (!source.Index(at, 4, &first) || !source.Index(at + 4, 4, &n)) break;
-    if (uint32_t* w = Words(stream, 6)) {
+  // Only the pairs the source holds, as one run of six-word commands.
+  const uint64_t from = setup->indexStartOffset;
+  const uint64_t held = source.data != nullptr && source.size > from ? (source.size - from) / 8 : 0;
+  if (held < count) count = static_cast<uint32_t>(held);
+  if (count != 0) {
+    stream->startFlags = kEmitterExecuteFlags;
+    BmWriteRun(stream, count, 6, [&](uint32_t* w, uint32_t p) {
+      uint32_t first, n;
+      memcpy(&first, source.data + from + 8ull * p, 4);
+      memcpy(&n, source.data + from + 8ull * p + 4, 4);
       w[0] = kPacketDrawStreams | setup->packetFlags;
       w[1] = first;
       w[2] = n;
       w[3] = (kPacketLoopClose | setup->packetFlags) & 0x7FFFFFFF;
       w[4] = n - 1;
       w[5] = first;
-    }
+    });
   }
   stream->ExecutePending();
 }
@@ -176,8 +184,6 @@ uint32_t CarryOf(uint32_t type) {
 uint32_t RoomUnitOf(uint32_t type) { return IsLines(type) ? 2 : (IsTriangles(type) || IsFan(type)) ? 3 : 1; }
 uint32_t CountUnitOf(uint32_t type) { return IsLines(type) ? 2 : IsTriangles(type) ? 3 : 1; }
 
-constexpr uint32_t kInlineSize16 = 0x04000000;
-constexpr uint32_t kInlineSize32 = 0x08000000;
 constexpr uint32_t kMaxInlineIndices = 65535;
 
 }  // namespace
@@ -205,7 +211,7 @@ void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
   const uint32_t carry = CarryOf(type);
   const uint32_t roomUnit = RoomUnitOf(type);
   const uint32_t countUnit = CountUnitOf(type);
-  const uint32_t sizeFlag = size == 2 ? kInlineSize16 : kInlineSize32;
+  const uint32_t sizeFlag = size == 2 ? k3dPrimitiveInline16 : k3dPrimitiveInline32;
   uint32_t next = 0;          // the next index of the draw not yet sent
   uint32_t repeat[2] = {};    // what a continued packet repeats first
   uint32_t switches = 0;
@@ -283,7 +289,7 @@ void EmitInlineIndices16(VertexStreamSetup* setup, uint32_t count, bool indexed)
   const uint32_t words = (2 * count + 3) / 4 + 1;
   uint32_t* at = Words(stream, words);
   if (at == nullptr) return;
-  at[0] = 0x07000000 | ((count - 1) & 0xFFFF) | setup->packetFlags;
+  at[0] = kPacketInlineIndices | k3dPrimitiveInline16 | ((count - 1) & k3dCommandLengthMask) | setup->packetFlags;
   at[words - 1] = 0;
   memcpy(at + 1, source.data + from, 2u * count);
 }
@@ -292,9 +298,6 @@ void EmitInlineIndices16(VertexStreamSetup* setup, uint32_t count, bool indexed)
 
 namespace {
 
-constexpr uint32_t kPacketCopiedVertices = 0x17000001;
-constexpr uint32_t kCopiedWordsField = 0x7E0000;
-constexpr uint32_t kStreamGroupHeader = 0x21211000;
 constexpr uint32_t kMaxVertexWords = 64;  // w - 1 in six bits
 
 // Vertices a packet cut by room keeps, by type.
@@ -318,9 +321,7 @@ void SendProgress(RenderContext3d* context) {
   if (counter == 0) counter = 1;
   owner->progress[context->index] = counter;
   if (uint32_t* at = primary->Reserve(kProgressWords)) {
-    at[0] = kPacketProgress;
-    at[1] = counter;
-    at[2] = static_cast<uint32_t>(owner->statusPageBus + kStatusProgressAt + 4 * context->index);
+    BmWriteProgress(at, counter, static_cast<uint32_t>(owner->statusPageBus + kStatusProgressAt + 4 * context->index));
     primary->Kick();
   }
 }
@@ -451,11 +452,12 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
     }
     switches = 0;
     BmBuffer* buffer = stream->head;
+    // Stream 0 at the buffer with the stride 4: the engine reads the
+    // copied vertices there.
     if (uint32_t* group = Words(stream, 4)) {
-      group[0] = 2;
-      group[1] = kStreamGroupHeader;
-      group[2] = static_cast<uint32_t>(buffer->busAddress) | (buffer->busType & kAddressFlagBits);
-      group[3] = 4;
+      DirectSink sink{group};
+      PutPacket(sink, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0),
+                static_cast<uint32_t>(buffer->busAddress) | (buffer->busType & kAddressFlagBits), 4u);
     }
     stream->ExecutePending();
     if (context->contextState != nullptr) context->contextState->dirty.words[0] |= kCsDirtyCoordA;
@@ -530,7 +532,7 @@ void EmitInlineVertices(VertexStreamSetup* setup, uint32_t count, bool indexed) 
     stream->cursor = out;
     if (sent != 0) {
       if (uint32_t* packet = Words(stream, 3)) {
-        packet[0] = kPacketCopiedVertices | (((w - 1) << 17) & kCopiedWordsField) | setup->packetFlags;
+        packet[0] = CopiedVerticesCommand(w) | setup->packetFlags;
         packet[1] = buffer->BusOf(data);
         packet[2] = buffer->BusOf(out);
         // The copied words are data, not commands: execution starts at the

@@ -33,13 +33,15 @@ enum PrimitiveType : uint32_t {
 };
 static_assert(kPrimTrianglesBy4 + 1 == kPrimitiveTypes);
 
-// Packet words.
-inline constexpr uint32_t kPacketDrawStreams = 0x0F000001;
-inline constexpr uint32_t kPacketIndexAddress = 0x03000001;
-inline constexpr uint32_t kPacketLoopClose = 0x0B000001;
-inline constexpr uint32_t kPacketInlineIndices = 0x03000000;
-inline constexpr uint32_t kIndexSize16ByAddress = 0x18000000;
-inline constexpr uint32_t kIndexSize32ByAddress = 0x1C000000;
+// The primitive commands the emitters write (core/regs/engine3d.h): a
+// range of the streams {first, count}, indices by address {start, end}
+// (with their size's kind), the closing pair of a loop and indices in the
+// body.
+inline constexpr uint32_t kPacketDrawStreams = k3dCommandPrimitive | k3dPrimitiveRange | 1;
+inline constexpr uint32_t kPacketIndexAddress = k3dCommandPrimitive | 1;
+inline constexpr uint32_t kPacketLoopClose = k3dCommandPrimitive | k3dPrimitiveInline32 | 1;
+inline constexpr uint32_t kPacketInlineIndices = k3dCommandPrimitive;
+static_assert(kPacketDrawStreams == 0x0F000001 && kPacketIndexAddress == 0x03000001 && kPacketLoopClose == 0x0B000001);
 inline constexpr uint32_t kEmitterExecuteFlags = 2;
 
 // The pairs a stream set-up installs (entry 0 the inline-vertex table in

@@ -4,15 +4,18 @@
 
 #include <string.h>
 
+#include <optional>
+
+#include "core/float_bits.h"
 #include "core/utils.h"
 #include "kernel/3d/draw/vertex_stream_setup.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 
 namespace {
 
-constexpr uint32_t kOne = 0x3F800000;  // 1.0f
 constexpr uint8_t kSlotOrder[kAttributeSlots] = {0, 3, 1, 4, 2, 5, 7, 6, 8};
 constexpr uint32_t kTextureSets = 4;
 
@@ -37,7 +40,7 @@ struct UnitBytes {
 };
 constexpr UnitBytes kUnitByte;
 
-inline uint32_t DefaultOf(uint32_t defaults, uint32_t i) { return (defaults >> i & 1) != 0 ? kOne : 0; }
+inline uint32_t DefaultOf(uint32_t defaults, uint32_t i) { return (defaults >> i & 1) != 0 ? kFloat1 : 0; }
 
 }  // namespace
 
@@ -167,11 +170,7 @@ uint32_t VertexFetch::EmitLayout(BmBufferPool* stream, bool points) {
   useMask = mask;
 
   if (stream != nullptr) {
-    if (uint32_t* at = stream->Reserve(3)) {
-      at[0] = 1;
-      at[1] = kLayoutHeader;
-      at[2] = mask;
-    }
+    WritePacket(stream, PacketHeader(k3dIdxAttributeLayout), uint32_t{mask});
     if (RenderContext3d* c = Context(); c != nullptr && stream == c->secondaryStream)
       c->secondaryStream->ExecutePending();
   }
@@ -246,8 +245,8 @@ void VertexFetch::Fetch(const uint8_t* vertex, const ElementFields& e, uint32_t 
         }
       }
       if (n == 2) {
-        out[2] = (e.defaults & 0x4) != 0 ? kOne : 0;
-        out[3] = (e.defaults & 0x8) != 0 ? kOne : 0;
+        out[2] = (e.defaults & 0x4) != 0 ? kFloat1 : 0;
+        out[3] = (e.defaults & 0x8) != 0 ? kFloat1 : 0;
       }
       return;
     }
@@ -340,6 +339,18 @@ void VertexFetch::WritePositions(const uint32_t* const* positions, const uint32_
   slots[kSlotPosition].written = 1;
 }
 
+void VertexFetch::WriteTrianglePositions(const uint32_t a[4], const uint32_t b[4], const uint32_t c[4],
+                                         const uint32_t places[3]) {
+  const uint32_t* positions[3] = {a, b, c};
+  WritePositions(positions, places, 3);
+}
+
+void VertexFetch::WriteLinePositions(const uint32_t a[4], const uint32_t b[4]) {
+  const uint32_t* positions[2] = {a, b};
+  const uint32_t places[2] = {0, 1};
+  WritePositions(positions, places, 2);
+}
+
 void VertexFetch::WritePosition(const uint32_t position[4], uint32_t place) {
   const uint32_t* positions[1] = {position};
   WritePositions(positions, &place, 1);
@@ -349,12 +360,17 @@ void VertexFetch::WritePosition(const uint32_t position[4], uint32_t place) {
 
 void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
   if (State(kRsShadeMode) != 1 || vertex == nullptr) return;
+  // The packets go out as one batch; without a stream the slots still
+  // count as written.
+  BmBufferPool* stream = Stream();
+  std::optional<BmBatch> batch;
+  if (stream != nullptr) batch.emplace(stream);
   if (slots[kSlotDiffuse].used != 0) {
     uint32_t d[4];
     SlotValues(kSlotDiffuse, vertex, d);
     slots[kSlotDiffuse].written = 1;
     const bool last = !AnyUnwritten();
-    if (uint32_t* at = Room(6)) {
+    if (uint32_t* at = batch ? batch->Put(6) : nullptr) {
       at[0] = 4;
       at[1] = PieceHeader(kPointPlace, last, kSlotDiffuse);
       at[2] = d[3], at[3] = d[2], at[4] = d[1], at[5] = d[0];
@@ -367,7 +383,7 @@ void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
     if (slots[kSlotFog].used != 0) {
       slots[kSlotFog].written = 1;
       const bool last = !AnyUnwritten();
-      if (uint32_t* at = Room(11)) {
+      if (uint32_t* at = batch ? batch->Put(11) : nullptr) {
         at[0] = 9;
         at[1] = PieceHeader(kPointPlace, false, kSlotSpecular);
         at[2] = s[3], at[3] = s[2], at[4] = s[1], at[5] = s[0];
@@ -376,7 +392,7 @@ void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
       }
     } else {
       const bool last = !AnyUnwritten();
-      if (uint32_t* at = Room(6)) {
+      if (uint32_t* at = batch ? batch->Put(6) : nullptr) {
         at[0] = 4;
         at[1] = PieceHeader(kPointPlace, last, kSlotSpecular);
         at[2] = s[3], at[3] = s[2], at[4] = s[1], at[5] = s[0];
@@ -552,7 +568,7 @@ void VertexFetch::ExpandPointSprite(uint32_t position[4], float size) {
 }
 
 void VertexFetch::WriteSpriteTexCoords(const uint8_t* vertex) {
-  static constexpr uint32_t kCorners[3][2] = {{0, 0}, {kOne, 0}, {0, kOne}};
+  static constexpr uint32_t kCorners[3][2] = {{0, 0}, {kFloat1, 0}, {0, kFloat1}};
   for (uint32_t t = 0; t < kTextureSets; ++t) {
     const uint32_t slot = kSlotTexture0 + t;
     if (slots[slot].used == 0) continue;
@@ -608,9 +624,7 @@ void VertexFetch::EmitLine(const uint8_t* a, const uint8_t* b, const uint8_t* fl
   uint32_t pa[4], pb[4];
   Position(a, pa);
   Position(b, pb);
-  const uint32_t* positions[2] = {pa, pb};
-  const uint32_t places[2] = {0, 1};
-  WritePositions(positions, places, 2);
+  WriteLinePositions(pa, pb);
   WriteFlatColours(flat);
   memcpy(slots[kSlotPosition].kept, pa, sizeof pa);
   slots[kSlotPosition].fetch = 0;
@@ -644,10 +658,10 @@ bool VertexFetch::EmitTriangleAt(const uint8_t* a, const uint8_t* b, const uint8
     ClearWritten();
     return true;
   }
-  const uint32_t* positions[3] = {recordA, recordB, recordC};
   const uint32_t places[3] = {ka & 3, kb & 3, kc & 3};
-  WritePositions(positions, places, 3);
+  WriteTrianglePositions(recordA, recordB, recordC, places);
   WriteFlatColours(flat);
+  const uint32_t* positions[3] = {recordA, recordB, recordC};
   const uint8_t* vertices[3] = {a, b, c};
   for (uint32_t i = 0; i < 3; ++i) {
     memcpy(slots[kSlotPosition].kept, positions[i], 16);

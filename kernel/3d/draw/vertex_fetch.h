@@ -40,14 +40,8 @@ inline constexpr uint32_t kSlotTexture0 = 3;  // texture coordinate sets 0-3: sl
 inline constexpr uint32_t kSlotFog = 7;
 inline constexpr uint32_t kSlotPointSize = 8;
 
-// Packet indexes of the attribute path: the vertex records' registers.
-inline constexpr uint8_t kIndexPlace0 = IndexOfReg(k3dRegVertexW3);
-inline constexpr uint8_t kIndexComponent2 = IndexOfReg(k3dRegVertexW2);
-inline constexpr uint8_t kIndexComponent1 = IndexOfReg(k3dRegVertexW1);
-inline constexpr uint8_t kIndexComponent1End = IndexOfReg(k3dRegVertexW1Alt);
-inline constexpr uint8_t kIndexSlot0 = IndexOfReg(k3dRegVertexPosition);
+// The register of slot 0 of the attribute path; slot s's is 4s above it.
 inline constexpr uint32_t kSlotRegisterBase = k3dRegVertexPosition;
-inline constexpr uint32_t kLayoutHeader = 0x21212144;
 
 // Render states the fetch reads.
 inline constexpr uint32_t kRsShadeMode = 9;
@@ -196,7 +190,11 @@ class VertexFetch {
   bool AnyUnwritten() const;
   void ClearWritten();
   void Execute();
+  // The position pieces of one group: a triangle's three, a line's two
+  // (at places 0 and 1) or a single vertex's.
   void WritePositions(const uint32_t* const* positions, const uint32_t* places, uint32_t n);
+  void WriteTrianglePositions(const uint32_t a[4], const uint32_t b[4], const uint32_t c[4], const uint32_t places[3]);
+  void WriteLinePositions(const uint32_t a[4], const uint32_t b[4]);
   void WritePosition(const uint32_t position[4], uint32_t place);
   uint32_t* Room(uint32_t words);
 
@@ -212,7 +210,6 @@ class VertexFetch {
 // Header word of a piece: the place register, components 2 and 1, the
 // slot register.
 inline uint32_t PieceHeader(uint32_t place, bool end, uint32_t slot) {
-  return static_cast<uint32_t>(kIndexPlace0 + place) | static_cast<uint32_t>(kIndexComponent2) << 8 |
-         static_cast<uint32_t>(end ? kIndexComponent1End : kIndexComponent1) << 16 |
-         static_cast<uint32_t>(kIndexSlot0 + slot) << 24;
+  return PacketHeader(k3dIdxVertexW3 + place, k3dIdxVertexW2, end ? k3dIdxVertexW1Alt : k3dIdxVertexW1,
+                      k3dIdxVertexPosition + slot);
 }

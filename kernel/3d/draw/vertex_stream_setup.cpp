@@ -8,7 +8,7 @@
 #include "core/bm_buffer.h"
 #include "core/mm_block.h"
 #include "kernel/3d/draw/primitive_emitters.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -280,7 +280,7 @@ void VertexStreamSetup::SetVertexElements(StreamHwState* state) {
   ChooseHandlers();
 }
 
-uint32_t VertexStreamSetup::BusAddressOf(const StreamSource& s) {
+uint32_t VertexStreamSetup::GetStreamBufferBase(const StreamSource& s) {
   switch (s.kind) {
     case kSourceAddress:
       return s.address;
@@ -322,7 +322,7 @@ bool VertexStreamSetup::ComputeVertexLimit(bool streamsFetchable, StreamHwState*
     uint32_t address = kUnboundStreamAddress;
     uint16_t hwStride = static_cast<uint16_t>(kUnboundStreamStride);
     if (s.residence != kResidenceUnbound) {
-      address = BusAddressOf(s) + (static_cast<uint32_t>(a.startOffset) & ~3u);
+      address = GetStreamBufferBase(s) + (static_cast<uint32_t>(a.startOffset) & ~3u);
       hwStride = static_cast<uint16_t>(stride);
     }
     if (state->address[a.stream] != address || state->stride[a.stream] != hwStride) {

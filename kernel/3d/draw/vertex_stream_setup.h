@@ -42,7 +42,7 @@ inline constexpr uint32_t kBindingPointer = 2;
 // What an active stream that no source backs gives the engine.
 inline constexpr uint32_t kUnboundStreamAddress = 0xBAD0BAD0;
 inline constexpr uint32_t kUnboundStreamStride = 0xBAD0;
-inline constexpr int32_t kVertexLimitNone = 0x7FFFFFFF;
+inline constexpr int32_t kVertexLimitNone = INT32_MAX;
 
 // Output modes.
 inline constexpr uint32_t kOutputModeCreated = 1;
@@ -144,8 +144,9 @@ class VertexStreamSetup {
   // The handlers for the current pairs, primitive type and fetchable flag.
   void ChooseHandlers();
 
-  // The bus address the engine fetches a source at.
-  static uint32_t BusAddressOf(const StreamSource& source);
+  // The base bus address the engine fetches a source at (0 for a source
+  // the engine cannot fetch).
+  static uint32_t GetStreamBufferBase(const StreamSource& source);
   uint32_t StrideOf(const ActiveStream& active) const;
 
   RenderContext3d* context = nullptr;

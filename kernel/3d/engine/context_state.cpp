@@ -5,11 +5,12 @@
 
 #include "core/common_data.h"
 #include "core/hot_inline.h"
+#include "core/regs/vertex_engine.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units_emit.h"
-#include "kernel/3d/render/context_state.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
@@ -17,16 +18,19 @@
 namespace {
 
 constexpr uint32_t kOpDefaultCode = 0x360004;
-constexpr uint32_t kUnitRecordDefault = 0x32020000;  // bit 1 of byte 2; 50 in byte 3
-constexpr uint32_t kUploadCommand = 0x41000000;
-constexpr uint32_t kFencePendingWord = 0x80000028;
+// A descriptor's mode word: format 50, laid out linearly.
+constexpr uint32_t kUnitRecordDefault = Mode2dFormat::Word(50) | Mode2dLayout::Word(k2dLayoutLinear);
+static_assert(kUnitRecordDefault == 0x32020000);
+// The fourth program's vertex engine word carries these bits while it
+// goes up.
+constexpr uint32_t kUploadEngineBits = 0x7000000;
 
 // Copies a prebuilt image (a length word, then that many stream words) as
 // it stands; the length is bounded by the image's room.
-void CopyImage(BmBufferPool* stream, const uint32_t* image, uint32_t room) {
+void CopyImage(BmBatch& batch, const uint32_t* image, uint32_t room) {
   const uint32_t n = image[0] < room ? image[0] : room;
   if (n == 0) return;
-  if (uint32_t* at = stream->Reserve(n)) memcpy(at, image + 1, 4u * n);
+  if (uint32_t* at = batch.Put(n)) memcpy(at, image + 1, 4u * n);
 }
 
 }  // namespace
@@ -62,14 +66,14 @@ ContextState3d::~ContextState3d() {
 
 void ContextState3d::LoadRasterDefaults() {
   memset(rasterBlock, 0, sizeof rasterBlock);
-  rasterBlock[8] = 0x18004014;  // 0xBF
-  rasterBlock[9] = 0x02800000;  // 0xBE
+  rasterBlock[8] = 0x18004014;  // word FC
+  rasterBlock[9] = 0x02800000;  // word F8
 }
 
 void ContextState3d::LoadDepthStencilDefaults() {
   memset(depthStencilBlock, 0, sizeof depthStencilBlock);
-  depthStencilBlock[2] = 0x80000000;  // 0xB0
-  depthStencilBlock[3] = 0x7FFFFFFF;  // 0xB1
+  depthStencilBlock[2] = 0x80000000;  // word C0
+  depthStencilBlock[3] = 0x7FFFFFFF;  // word C4
 }
 
 void ContextState3d::LoadFogDefaults() {
@@ -125,14 +129,14 @@ ORV_HOT_INLINE void PutRaster(const ContextState3d& s, uint32_t& d, Sink& sink) 
   const uint32_t* w = s.rasterBlock;
   if ((d & kCsDirtyRasterA) != 0) {
     if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(0xCA, 0xCB, 0xBF, 0xBE));
-      memcpy(at + 2, &w[2], 8);  // 0xCA, 0xCB
-      memcpy(at + 4, &w[8], 8);  // 0xBF, 0xBE
+      Put2(at, 4, PacketHeader(k2dIdxClipTopLeft, k2dIdxClipBottomRight, k3dIdxWordFC, k3dIdxWordF8));
+      memcpy(at + 2, &w[2], 8);  // the clip
+      memcpy(at + 4, &w[8], 8);  // words FC, F8
     }
   }
   if ((d & kCsDirtyRasterB) != 0) {
     if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(0xBA, 0xB9, 0xBC, 0xBB));
+      Put2(at, 4, PacketHeader(k3dIdxWordE8, k3dIdxWordE4, k3dIdxWordF0, k3dIdxWordEC));
       Put2(at + 2, w[4], w[7]);
       Put2(at + 4, w[6], w[5]);
     }
@@ -143,14 +147,15 @@ ORV_HOT_INLINE void PutRaster(const ContextState3d& s, uint32_t& d, Sink& sink) 
 template <class Sink>
 ORV_HOT_INLINE void PutDepthStencil(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.depthStencilBlock;
-  constexpr uint32_t depth = PacketHeader(0xB2, 0xB3, 0xB4), stencil = PacketHeader(0xB0, 0xB1);
+  constexpr uint32_t depth = PacketHeader(k3dIdxWordC8, k3dIdxWordCC, k3dIdxWordD0);
+  constexpr uint32_t stencil = PacketHeader(k3dIdxWordC0, k3dIdxWordC4);
   switch (d & (kCsDirtyDepth | kCsDirtyStencil)) {
     case kCsDirtyDepth | kCsDirtyStencil:
       if (uint32_t* at = sink.Take(8)) {
         Put2(at, 6, depth);
-        memcpy(at + 2, &w[4], 8);  // 0xB2, 0xB3
+        memcpy(at + 2, &w[4], 8);  // words C8, CC
         Put2(at + 4, w[6], stencil);
-        memcpy(at + 6, &w[2], 8);  // 0xB0, 0xB1
+        memcpy(at + 6, &w[2], 8);  // words C0, C4
       }
       break;
     case kCsDirtyDepth:
@@ -174,17 +179,18 @@ ORV_HOT_INLINE void PutFog(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* fog = s.fogBlock;
   if ((d & kCsDirtyFog) != 0) {
     if (uint32_t* at = sink.Take(5)) {
-      Put2(at, 3, PacketHeader(0xB5, 0xB6, 0xB7));
+      Put2(at, 3, PacketHeader(k3dIdxWordD4, k3dIdxWordD8, k3dIdxWordDC));
       memcpy(at + 2, fog, 12);
     }
     // The table only goes out with the registers, and only for a fog mode
     // that reads it.
     if ((d & kCsDirtyFogTable) != 0 && (fog[0] & 1) != 0 && (fog[0] & 6) != 0) {
+      constexpr uint32_t table = PacketHeader(k3dIdxFogTable, k3dIdxFogTable, k3dIdxFogTable, k3dIdxFogTable);
       if (uint32_t* at = sink.Take(81)) {
-        Put2(at, 79, 0xB8B8B8B8);
+        Put2(at, 79, table);
         memcpy(&at[2], &fog[3], 16);
         for (uint32_t g = 1; g < 16; ++g) {
-          at[1 + 5 * g] = 0xB8B8B8B8;
+          at[1 + 5 * g] = table;
           memcpy(&at[2 + 5 * g], &fog[3 + 4 * g], 16);
         }
       }
@@ -198,24 +204,25 @@ ORV_HOT_INLINE void PutCoordinates(const ContextState3d& s, uint32_t& d, Sink& s
   const uint32_t* w = s.coordinateBlock;
   if ((d & kCsDirtyCoordA) != 0) {
     if (uint32_t* at = sink.Take(5)) {
-      Put2(at, 3, PacketHeader(0x00, 0x10, 0x2C));
+      Put2(at, 3, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl));
       Put2(at + 2, w[0], w[8]);
       at[4] = w[14];
     }
   }
   if ((d & kCsDirtyCoordB) != 0) {
     if (uint32_t* at = sink.Take(16)) {
-      Put2(at, 14, PacketHeader(0x01, 0x02, 0x03, 0x04));
-      memcpy(at + 2, &w[1], 16);  // 0x01-0x04
-      Put2(at + 6, PacketHeader(0x05, 0x06, 0x07, 0x11), w[5]);
-      memcpy(at + 8, &w[6], 8);  // 0x06, 0x07
-      Put2(at + 10, w[9], PacketHeader(0x12, 0x13, 0x18, 0x19));
-      memcpy(at + 12, &w[10], 16);  // 0x12, 0x13, 0x18, 0x19
+      const PacketIndex address = k3dIdxStreamAddress0, strides = k3dIdxStreamStrides0;
+      Put2(at, 14, PacketHeader(address + 1, address + 2, address + 3, address + 4));
+      memcpy(at + 2, &w[1], 16);  // streams 1-4
+      Put2(at + 6, PacketHeader(address + 5, address + 6, address + 7, strides + 1), w[5]);
+      memcpy(at + 8, &w[6], 8);  // streams 6, 7
+      Put2(at + 10, w[9], PacketHeader(strides + 2, strides + 3, k3dIdxIndexMin, k3dIdxIndexLimit));
+      memcpy(at + 12, &w[10], 16);  // strides 4-7, the index window
     }
   }
   if ((d & kCsDirtyCoordC) != 0) {
     if (uint32_t* at = sink.Take(4)) {
-      Put2(at, 2, PacketHeader(0x2D, 0x2E));
+      Put2(at, 2, PacketHeader(k3dIdxElementIndex, k3dIdxElementData));
       memcpy(at + 2, &w[15], 8);
     }
   }
@@ -235,37 +242,37 @@ ORV_HOT_INLINE void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sin
   if constexpr (std::is_same_v<Sink, DirectSink>) first = sink.at + 1;
   uint32_t* p = first;
   if ((bits & kCsDirtySurfacesA) != 0) {
-    Put2(p, PacketHeader(0x88, 0x89, 0x8C, 0x8D), w[10]);
+    Put2(p, PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0, k2dIdxDescAddress2, k2dIdxDescMode2), w[10]);
     Put2(p + 2, w[14], w[12]);
     p[4] = w[16];
     p += 5;
   }
   if ((bits & kCsDirtySurfacesB) != 0) {
-    Put2(p, PacketHeader(0x8A, 0x8B), w[11]);
+    Put2(p, PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1), w[11]);
     p[2] = w[15];
     p += 3;
   }
   if ((bits & kCsDirtySurfacesC) != 0) {
-    Put2(p, PacketHeader(0x8E, 0x8F), w[13]);
+    Put2(p, PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3), w[13]);
     p[2] = w[17];
     p += 3;
   }
   if ((bits & kCsDirtyColours) != 0) {
-    Put2(p, PacketHeader(0xC5, 0xC6), w[kOpForeground]);
+    Put2(p, PacketHeader(k2dIdxForeground, k2dIdxBackground), w[kOpForeground]);
     p[2] = w[kOpBackground];
     p += 3;
   }
   if ((bits & kCsDirtyPlacement) != 0) {
-    Put2(p, PacketHeader(0xC1, 0xC2, 0xC3), w[kOpStart]);
+    Put2(p, PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSize), w[kOpStart]);
     Put2(p + 2, w[kOpOrigin], w[kOpSize]);
     p += 4;
   }
   if ((bits & kCsDirtyPlaneMask) != 0) {
-    Put2(p, PacketHeader(0xC9), w[kOpPlaneMask]);
+    Put2(p, PacketHeader(k2dIdxPlaneMask), w[kOpPlaneMask]);
     p += 2;
   }
   if ((bits & kCsDirtyControlWord) != 0) {
-    Put2(p, PacketHeader(0xC0), s.controlWord);
+    Put2(p, PacketHeader(k2dIdxControl), s.controlWord);
     p += 2;
   }
   EngineOwner3d* owner = s.owner;
@@ -274,7 +281,7 @@ ORV_HOT_INLINE void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sin
     // The synchronisation group reaches a fresh tag of the board's counter;
     // 0xC0 ends with the state's control word.
     const uint32_t tag = TakeNextTag(owner->common->sharedLocked);
-    Put2(p, PacketHeader(0xC0, 0xAF, 0xAF, 0xAC), s.controlWord);
+    Put2(p, PacketHeader(k2dIdxControl, k2dIdxSyncTag, k2dIdxSyncTag, k3dIdxWordB0), s.controlWord);
     Put2(p + 2, tag, tag | 1);
     p[4] = w[kOpTagWord];
     p += 5;
@@ -293,31 +300,6 @@ ORV_HOT_INLINE void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sin
 
 }  // namespace
 
-void ContextState3d::EmitRaster(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutRaster(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitDepthStencil(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutDepthStencil(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitFog(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutFog(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitCoordinates(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutCoordinates(*this, dirty.words[0], sink);
-}
-
-void ContextState3d::EmitOperationGroups(BmBufferPool* stream) {
-  StreamSink sink{stream};
-  PutOperationGroups(*this, dirty.words[0], sink);
-}
-
 void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
   if (slot >= 4) return;
   const VertexUploadSlot& u = uploads[slot];
@@ -328,18 +310,19 @@ void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
   if (builder == nullptr) return;
   uint32_t& d = dirty.words[0];
   if (owner->resync != 0) {
-    GroupPacket p;
+    // Stream 0 at 0 with the stride 4 (the primitive control word too on
+    // the first use), then element 0.
+    BmBatch batch(stream);
+    BatchSink sink{&batch};
     const bool first = owner->firstUse != 0;
     if (first) {
-      p.G({0x00, 0x10, 0x2C}, {0, 4, 0x2305C});
+      PutPacket(sink, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl), 0, 4,
+                0x2305C);
       owner->firstUse = 0;
     } else {
-      p.G({0x00, 0x10}, {0, 4});
+      PutPacket(sink, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0), 0, 4);
     }
-    p.WriteTo(stream);
-    GroupPacket q;
-    q.G({0x2D, 0x2E}, {0, 0x83C00000});
-    q.WriteTo(stream);
+    PutPacket(sink, PacketHeader(k3dIdxElementIndex, k3dIdxElementData), 0, 0x83C00000);
     owner->resync = 0;
     d |= kCsDirtyCoordA | kCsDirtyCoordC;
     if (constants && first) d |= kCsDirtyPrimitiveType;
@@ -347,38 +330,45 @@ void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
   const uint32_t start = builder->MakeResident(u.program, true, 8, owner->common);
   if (start == 0 && builder->LastPlacementFailed()) return;
   const uint32_t engine = vertexEngine.engineWord;
+  // The upload opens the program fence and names the program's start. The
+  // start register's data word carries no value: 0. Its packets go out as
+  // one batch (the program was made resident first: it may write to the
+  // stream), committed before the constants are copied.
   {
-    GroupPacket p;
-    // The start register's data word carries no value: 0.
+    BmBatch batch(stream);
+    BatchSink sink{&batch};
     if (slot == 3) {
-      p.G({0x4C, 0xDD, 0x3C, 0x3C}, {engine | 0x7000000, 0, kFenceWord, kFenceWord}).G({0x40}, {start});
+      PutPacket(sink,
+                PacketHeader(k3dIdxVertexEngineWord, k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl),
+                engine | kUploadEngineBits, 0, k3dProgramOpen, k3dProgramOpen, PacketHeader(k3dIdxProgramStart),
+                start);
     } else {
-      p.G({0xDD, 0x3C, 0x3C, 0x40}, {0, kFenceWord, kFenceWord, start});
+      PutPacket(sink, PacketHeader(k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxProgramStart),
+                0, k3dProgramOpen, k3dProgramOpen, start);
     }
-    p.WriteTo(stream);
-  }
-  if (builder->memoryChanged != 0) {
-    GroupPacket p;
-    p.G({0x3C}, {kFencePendingWord});
-    p.WriteTo(stream);
-    builder->memoryChanged = 0;
-  }
-  if (!constants) {
-    const uint32_t n = u.count;
-    if (uint32_t* at = stream->Reserve(n + 1)) {
-      at[0] = kUploadCommand | ((n - 1) & 0xFFFF) | ((((n / 4) - 1) << 17) & 0x7E0000);
-      memcpy(at + 1, u.words, 4u * n);
+    if (builder->memoryChanged != 0) {
+      PutPacket(sink, PacketHeader(k3dIdxProgramControl), k3dProgramMemoryChanged);
+      builder->memoryChanged = 0;
     }
-  } else if (constShadow != nullptr && constShadow->dirtySummary != 0) {
+    if (!constants) {
+      const uint32_t n = u.count;
+      if (uint32_t* at = batch.Put(n + 1)) {
+        at[0] = kVertexConstantsType | ((n - 1) & kVertexConstantsLengthMask) |
+                (((n / 4) - 1) << kVertexConstantsCountShift & kVertexConstantsCountMask);
+        memcpy(at + 1, u.words, 4u * n);
+      }
+    }
+  }
+  if (constants && constShadow != nullptr && constShadow->dirtySummary != 0) {
     // What went out counts as loaded and sent, so it goes out once.
     if (constShadow->CopyDirty(stream)) constShadow->FoldSent();
   }
   if (builder->slotMode != 0) static_cast<BmSecondaryInt*>(stream)->ExecutePending();
   d |= kCsDirtyProgramFence;
   if (slot == 3) {
-    GroupPacket p;
-    p.G({0xDD, 0x3C, 0x3C, 0x4C}, {0, kFenceWord, kFenceWord, engine});
-    p.WriteTo(stream);
+    WritePacket(stream,
+                PacketHeader(k2dIdxSyncZero, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxVertexEngineWord), 0,
+                k3dProgramOpen, k3dProgramOpen, engine);
   }
 }
 
@@ -398,22 +388,24 @@ void ContextState3d::EmitVertexUploads(BmBufferPool* stream) {
 }
 
 void ContextState3d::EmitVertexWriters(BmBufferPool* stream) {
+  // The images go out as one batch.
+  BmBatch batch(stream);
   VertexEngineBlock& v = vertexEngine;
   const bool agrees = (v.flags & kVeFlagEngineCapable) != 0;
   if (v.rangeFlag != 0) {
     if (agrees && v.rangeCount != 0) {
       const uint32_t last = (v.rangeCount < kVeRangeImages ? v.rangeCount : kVeRangeImages) - 1;
-      CopyImage(stream, v.headerImage, kVeHeaderImageWords);
-      CopyImage(stream, v.rangeImages[last], kVeRangeImageWords - 1);
+      CopyImage(batch, v.headerImage, kVeHeaderImageWords);
+      CopyImage(batch, v.rangeImages[last], kVeRangeImageWords - 1);
     }
     v.rangeFlag = 0;
   }
   if (v.dirtyR1 != 0 || v.dirtyR2 != 0) {
     if (agrees) {
       const uint32_t s = v.bindingSelectors[0] | v.bindingSelectors[1] | v.bindingSelectors[2];
-      if (s != 0) CopyImage(stream, v.headerImage, kVeHeaderImageWords);
+      if (s != 0) CopyImage(batch, v.headerImage, kVeHeaderImageWords);
       for (uint32_t i = 0; i < 3; ++i)
-        if (v.bindingSelectors[i] != 0) CopyImage(stream, v.bindingImages[i], kVeBindingImageWords);
+        if (v.bindingSelectors[i] != 0) CopyImage(batch, v.bindingImages[i], kVeBindingImageWords);
     }
     v.dirtyR1 = v.dirtyR2 = 0;
   }
@@ -421,8 +413,8 @@ void ContextState3d::EmitVertexWriters(BmBufferPool* stream) {
   if ((d & kCsDirtyFence) != 0) {
     if (v.fenceCount != 0) {
       const uint32_t last = (v.fenceCount < kVeRangeImages ? v.fenceCount : kVeRangeImages) - 1;
-      CopyImage(stream, v.headerImage, kVeHeaderImageWords);
-      CopyImage(stream, v.fenceImages[last], kVeRangeImageWords - 1);
+      CopyImage(batch, v.headerImage, kVeHeaderImageWords);
+      CopyImage(batch, v.fenceImages[last], kVeRangeImageWords - 1);
     }
     d &= ~kCsDirtyFence;
   }

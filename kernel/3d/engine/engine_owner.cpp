@@ -3,9 +3,10 @@
 #include <string.h>
 
 #include "core/common_data.h"
+#include "core/float_bits.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
@@ -18,19 +19,110 @@ constexpr uint32_t kAllOnes = 0xFFFFFFFF;
 constexpr uint32_t kStageAllGroups = 0x80001FFF;
 constexpr uint32_t kFlushSequenceProgram = 16;
 constexpr uint32_t kGapWords = 8;
-constexpr uint32_t kGapCommand = 0x17000001;
-constexpr uint32_t kFloat0_9 = 0x3F666666;
-constexpr uint32_t kFloat0_0625 = 0x3D800000;
-constexpr uint32_t kFloat10 = 0x41200000;
-constexpr uint32_t kFloat11 = 0x41300000;
-// The engine's initial-state register: the enable writes the surface
-// owner's value into it.
-constexpr uint32_t kInitialStateRegister = 3008;
+// Bit 21 of an operation code: set where the later chips' stretch bias
+// (0xBD) goes out with it.
+constexpr uint32_t kOperationLaterBit = 0x200000;
+// The clip rectangle every operation below opens: (0, 0) to (4095, 4095).
+constexpr uint32_t kClipAll = 0xFFF0FFF;
+// The render-target set-up's operation.
+constexpr uint32_t kTargetOperation = 0xC4;
 
 bool UnitNeedsFlushA(uint32_t control) {
   const uint32_t f = control >> 19 & 0x1F;
   return f == 2 || f == 3 || f == 9 || f == 10 || f == 14;
 }
+
+// ---- The flush sequence's fixed packets ------------------------------------------------------
+// The flush program's fences: three program control words, the vertex
+// engine word; then its start address twice and the attribute layout.
+constexpr uint32_t kFlushFenceHeader =
+    PacketHeader(k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxVertexEngineWord);
+constexpr uint32_t kFlushStartHeader = PacketHeader(k3dIdxProgramStart, k3dIdxProgramStartAlt, k3dIdxAttributeLayout);
+constexpr uint32_t kFlushFence = 0x20000000;
+constexpr uint32_t kFlushMemoryChanged = 0x80000000;
+constexpr uint32_t kFlushEngineWord = 0x2000;
+constexpr uint32_t kFlushLayout = 3;
+
+constexpr RegGroup kFlushElements[] = {
+    {PacketHeader(k3dIdxElementIndex, k3dIdxElementData), {0, 0xA0000000}},  // element 0, the last
+};
+constexpr RegGroup kFlushUnitsOff[] = {
+    {PacketHeader(k3dIdxUnitSync, k2dIdxSyncZero), {0, 0}},
+    {kPacketAllUnits, {k3dUnitControlPass, 0, 0, 0}},  // every unit passes, off
+};
+// The flush operation, with the stretch bias on the later chips.
+constexpr uint32_t kFlushOperation = 0x10CC;
+constexpr RegGroup kFlushOperationLater[] = {
+    {PacketHeader(k2dIdxControl, k3dIdxStretchBias), {kFlushOperation | kOperationLaterBit, kFloat31}},
+};
+constexpr RegGroup kFlushOperationEarly[] = {
+    {kPacketControl, {kFlushOperation}},
+};
+// The default combiner stages of the hardware units 0, 2, 4, 8 and 10,
+// one packet each.
+constexpr RegGroup FlushStage(uint32_t unit) {
+  return {kPacketStageWithOption, {0x200 | unit, k3dStageSecondDefault, 0x200, k3dStageSecondDefault}};
+}
+constexpr RegGroup kFlushStages[] = {FlushStage(0), FlushStage(2), FlushStage(4), FlushStage(8), FlushStage(10)};
+// The clip operation, with the stretch bias on the later chips.
+constexpr uint32_t kClipOperation = 0x8002CD;
+constexpr RegGroup kFlushClipLater[] = {
+    {PacketHeader(k2dIdxControl, k2dIdxClipTopLeft, k2dIdxClipBottomRight, k3dIdxStretchBias),
+     {kClipOperation, kClipAll, 0, kFloat31}},
+};
+constexpr RegGroup kFlushClipEarly[] = {
+    {PacketHeader(k2dIdxControl, k2dIdxClipTopLeft, k2dIdxClipBottomRight), {kClipOperation, kClipAll, 0}},
+};
+// The stream's context word into stream 0's address, the stride 4 and the
+// flush's primitive control word.
+constexpr uint32_t kFlushCoordinateHeader =
+    PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl);
+constexpr uint32_t kFlushStride = 4;
+constexpr uint32_t kFlushPrimitiveControl = 0x20020;
+
+// ---- The operations' vertex images -------------------------------------------------------------
+// Groups of the vertex records: place k's w3, then w2, w1 (or w1Alt) and a
+// slot's w0.
+constexpr PacketIndex Place(uint32_t k) { return k3dIdxVertexW3 + k; }
+constexpr RegGroup Zeros(PacketIndex a, PacketIndex b, PacketIndex c, PacketIndex d) {
+  return {PacketHeader(a, b, c, d), {0, 0, 0, 0}};
+}
+// The last four groups of every image: texture slot s of place 3 cleared,
+// slot 3 through w1Alt.
+constexpr RegGroup SlotCleared(uint32_t slot) {
+  return Zeros(Place(3), k3dIdxVertexW2, slot == 3 ? k3dIdxVertexW1Alt : k3dIdxVertexW1, k3dIdxVertexTex0 + slot);
+}
+
+constexpr RegGroup kTargetImage[] = {
+    Zeros(Place(3), k3dIdxVertexW2, k3dIdxVertexW1, k3dIdxVertexPosition),
+    Zeros(Place(3), k3dIdxVertexW1, k3dIdxVertexPosition, Place(1)),
+    {PacketHeader(k3dIdxVertexPosition, Place(2), k3dIdxVertexW1, k3dIdxVertexPosition),
+     {FloatBits(0.0625f), 0, FloatBits(0.0625f), 0}},
+    SlotCleared(0),
+    SlotCleared(1),
+    SlotCleared(2),
+    SlotCleared(3),
+};
+// The stage operations' images: 0x1000F4's, then 0x5000F5's.
+constexpr RegGroup kStageImageA[] = {
+    Zeros(Place(3), k3dIdxVertexW1, k3dIdxVertexPosition, Place(1)),
+    {PacketHeader(k3dIdxVertexPosition, Place(2), k3dIdxVertexW1, k3dIdxVertexPosition),
+     {FloatBits(0.9f), 0, FloatBits(0.9f), 0}},
+    SlotCleared(0),
+    SlotCleared(1),
+    SlotCleared(2),
+    SlotCleared(3),
+};
+constexpr RegGroup kStageImageB[] = {
+    {PacketHeader(Place(3), k3dIdxVertexW1, k3dIdxVertexPosition, Place(1)),
+     {0, FloatBits(10.0f), FloatBits(10.0f), 0}},
+    {PacketHeader(k3dIdxVertexW1, k3dIdxVertexPosition, kIdxDiscard, kIdxDiscard),
+     {FloatBits(10.0f), FloatBits(11.0f), 0, 0}},
+    SlotCleared(0),
+    SlotCleared(1),
+    SlotCleared(2),
+    SlotCleared(3),
+};
 
 }  // namespace
 
@@ -128,16 +220,22 @@ void EngineOwner3d::EmitSyncPoint() {
   // the kernel already waits for.
   const uint32_t tag = TakeNextTag(common->sharedLocked);
   const uint32_t closing = current != nullptr ? current->controlWord : lastOperation;
-  GroupPacket p;
-  if (tagPair != 0) {
-    p.G({0xC0, 0xAF, 0xAF, 0xC0}, {lastOperation, tag, tag | 1, closing});
-  } else if (singleTag != 0) {
-    p.G({0xC0, 0xAF, 0xC0}, {lastOperation, tag | 1, closing});
+  // The operation word, the tag (a pair, one, or none) and the closing
+  // word; with the extra-tag bit a last group of the tag again.
+  constexpr uint32_t pair = PacketHeader(k2dIdxControl, k2dIdxSyncTag, k2dIdxSyncTag, k2dIdxControl);
+  constexpr uint32_t single = PacketHeader(k2dIdxControl, k2dIdxSyncTag, k2dIdxControl);
+  constexpr uint32_t none = PacketHeader(k2dIdxControl, k2dIdxControl);
+  constexpr uint32_t extra = PacketHeader(k2dIdxSyncTag);
+  StreamSink sink{stream};
+  if ((reemit & kEoReemitExtraTag) != 0) {
+    if (tagPair != 0) PutPacket(sink, pair, lastOperation, tag, tag | 1, closing, extra, tag | 1);
+    else if (singleTag != 0) PutPacket(sink, single, lastOperation, tag | 1, closing, extra, tag | 1);
+    else PutPacket(sink, none, lastOperation, closing, extra, tag | 1);
   } else {
-    p.G({0xC0, 0xC0}, {lastOperation, closing});
+    if (tagPair != 0) PutPacket(sink, pair, lastOperation, tag, tag | 1, closing);
+    else if (singleTag != 0) PutPacket(sink, single, lastOperation, tag | 1, closing);
+    else PutPacket(sink, none, lastOperation, closing);
   }
-  if ((reemit & kEoReemitExtraTag) != 0) p.G({0xAF}, {tag | 1});
-  p.WriteTo(stream);
   reemit = 0;
 }
 
@@ -185,31 +283,36 @@ void EngineOwner3d::EmitOperation(ContextState3d* state) {
     state->Emit(stream);
     return;
   }
-  // What differs goes first, then the operation of the kind.
+  // What differs goes first, then the operation of the kind: its surfaces
+  // (descriptors 0 and 2, or 1), colours and mask, the operation code with
+  // its placement and size, and the start. The start register's data word
+  // carries no value: 0, so the engine never reads a stale buffer word.
   state->Emit(stream);
-  GroupPacket p;
-  // The start register's data word carries no value: 0, so the engine never
-  // reads a stale buffer word.
+  constexpr uint32_t surfaces =
+      PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0, k2dIdxDescAddress2, k2dIdxDescMode2);
+  constexpr uint32_t start = PacketHeader(k2dIdxSyncZero);
+  StreamSink sink{stream};
   switch (w[kOpKind]) {
     case 2:
-      p.G({0x88, 0x89, 0x8C, 0x8D}, {w[10], w[14], w[12], w[16]})
-          .G({0xC9, 0xC6, 0xC5}, {w[3], w[5], w[6]})
-          .G({0xC0, 0xC2, 0xC1, 0xE3}, {w[2], w[7], w[8], w[9]})
-          .G({0xDD}, {0});
+      PutPacket(sink, surfaces, w[kOpSurface88], w[kOpSurface89], w[kOpSurface88 + 2], w[kOpSurface89 + 2],
+                PacketHeader(k2dIdxPlaneMask, k2dIdxBackground, k2dIdxForeground), w[kOpPlaneMask],
+                w[kOpBackground], w[kOpForeground],
+                PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxStart, k2dIdxSizeGo), w[kOpCode], w[kOpOrigin],
+                w[kOpStart], w[kOpSizeGo], start, 0);
       break;
     case 3:
-      p.G({0x8A, 0x8B, 0xC5}, {w[11], w[15], w[6]})
-          .G({0xC0, 0xC2, 0xC9, 0xE3}, {w[2], w[7], w[3], w[9]})
-          .G({0xDD}, {0});
+      PutPacket(sink, PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1, k2dIdxForeground), w[kOpSurface88 + 1],
+                w[kOpSurface89 + 1], w[kOpForeground],
+                PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxPlaneMask, k2dIdxSizeGo), w[kOpCode], w[kOpOrigin],
+                w[kOpPlaneMask], w[kOpSizeGo], start, 0);
       break;
     case 1:
-      p.G({0x88, 0x89, 0x8C, 0x8D}, {w[10], w[14], w[12], w[16]})
-          .G({0xC9}, {w[3]})
-          .G({0xC0, 0xC2, 0xC1, 0xE3}, {w[2], w[7], w[8], w[9]})
-          .G({0xDD}, {0});
+      PutPacket(sink, surfaces, w[kOpSurface88], w[kOpSurface89], w[kOpSurface88 + 2], w[kOpSurface89 + 2],
+                PacketHeader(k2dIdxPlaneMask), w[kOpPlaneMask],
+                PacketHeader(k2dIdxControl, k2dIdxOrigin, k2dIdxStart, k2dIdxSizeGo), w[kOpCode], w[kOpOrigin],
+                w[kOpStart], w[kOpSizeGo], start, 0);
       break;
   }
-  p.WriteTo(stream);
   lastOperation = w[kOpCode];
   // The operation's groups carry the state's own images, but 0xC0 now holds
   // the operation code.
@@ -251,9 +354,8 @@ void EngineOwner3d::EmitFlushSequence(bool force) {
   packetMode = 2;
   if ((deviceFlags & 0x3E) == 0) {
     if ((flushRequests & kFlushSequence) != 0) {
-      GroupPacket p;
-      p.G({0xDE}, {0});
-      p.WriteTo(stream);
+      // The flush start's data word carries no value: 0.
+      WritePacket(stream, PacketHeader(k3dIdxFlushStart), 0);
       stream->ExecutePending();
     }
     return;
@@ -267,78 +369,61 @@ void EngineOwner3d::EmitFlushSequence(bool force) {
   }
   uint32_t pendingWord = 0;
   if (builder != nullptr && builder->memoryChanged != 0) {
-    pendingWord = 0x80000000;
+    pendingWord = kFlushMemoryChanged;
     builder->memoryChanged = 0;
   }
-  {
-    GroupPacket p;
-    p.G({0xDD}, {0})
-        .G({0x3C, 0x3C, 0x3C, 0x4C}, {0x20000000, 0x20000000, pendingWord, 0x2000})
-        .G({0x40, 0x41, 0x44}, {start, start, 3});
-    p.WriteTo(stream);
-  }
+  // The sequence's packets go out as one batch (the program is resident:
+  // nothing else writes to the stream until the end), committed where the
+  // engine takes them.
+  BmBatch batch(stream);
+  BatchSink sink{&batch};
+  // The flush program: the start, its fences and its start addresses.
+  PutPacket(sink, PacketHeader(k2dIdxSyncZero), 0, kFlushFenceHeader, kFlushFence, kFlushFence, pendingWord,
+            kFlushEngineWord, kFlushStartHeader, start, start, kFlushLayout);
   MarkCurrent(kCsDirtyProgramFence | kCsDirtyEngineA | kCsDirtyEngineB);
-  {
-    GroupPacket p;
-    p.G({0x2D, 0x2E}, {0, 0xA0000000});
-    p.WriteTo(stream);
-  }
+  PutGroups(sink, kFlushElements);
   MarkCurrent(kCsDirtyCoordC);
+  batch.Commit();
   stream->ExecutePending();
-  {
-    GroupPacket p;
-    p.G({0x87, 0xDD}, {0, 0}).G({0x80, 0x81, 0x82, 0x83}, {kTuPassStage, 0, 0, 0});
-    p.WriteTo(stream);
-    GroupPacket q;
-    if (Capable()) {
-      q.G({0xC0, 0xBD}, {0x2010CC, kFloat31});
-      lastOperation = 0x2010CC;
-      MarkCurrent(kCsDirtyStageEnable);
-    } else {
-      q.G({0xC0}, {0x10CC});
-      lastOperation = 0x10CC;
-    }
-    q.WriteTo(stream);
+  PutGroups(sink, kFlushUnitsOff);
+  if (Capable()) {
+    PutGroups(sink, kFlushOperationLater);
+    lastOperation = kFlushOperation | kOperationLaterBit;
+    MarkCurrent(kCsDirtyStageEnable);
+  } else {
+    PutGroups(sink, kFlushOperationEarly);
+    lastOperation = kFlushOperation;
   }
-  for (uint32_t unit : {0u, 2u, 4u, 8u, 10u}) {
-    GroupPacket p;
-    p.G({0x99, 0x9B, 0x98, 0x9A}, {0x200 | unit, 0x400400, 0x200, 0x400400});
-    p.WriteTo(stream);
-  }
+  for (const RegGroup& stage : kFlushStages) PutGroups(sink, &stage, 1);
   MarkCurrent(0, kAllOnes, kAllOnes);
-  {
-    GroupPacket p;
-    if (Capable()) {
-      p.G({0xC0, 0xCA, 0xCB, 0xBD}, {0x8002CD, 0xFFF0FFF, 0, kFloat31});
-      MarkCurrent(kCsDirtyStageEnable);
-    } else {
-      p.G({0xC0, 0xCA, 0xCB}, {0x8002CD, 0xFFF0FFF, 0});
-    }
-    p.WriteTo(stream);
-    lastOperation = 0x8002CD;
-    MarkCurrent(kCsDirtyRasterA | kCsDirtyControlWord);
+  if (Capable()) {
+    PutGroups(sink, kFlushClipLater);
+    MarkCurrent(kCsDirtyStageEnable);
+  } else {
+    PutGroups(sink, kFlushClipEarly);
   }
-  {
-    GroupPacket p;
-    p.G({0x00, 0x10, 0x2C}, {contextWord, 4, 0x20020});
-    p.WriteTo(stream);
-    stream->ExecutePending();
-    MarkCurrent(kCsDirtyCoordA);
-  }
+  lastOperation = kClipOperation;
+  MarkCurrent(kCsDirtyRasterA | kCsDirtyControlWord);
+  PutPacket(sink, kFlushCoordinateHeader, contextWord, kFlushStride, kFlushPrimitiveControl);
+  batch.Commit();
+  stream->ExecutePending();
+  MarkCurrent(kCsDirtyCoordA);
   // The gap the engine uses is zeroed, then a range of its own points at
-  // it.
-  if (uint32_t* gap = stream->Reserve(kGapWords)) {
+  // it: a draw of the copied words, one to a vertex.
+  if (uint32_t* gap = batch.Put(kGapWords)) {
     memset(gap, 0, 4 * kGapWords);
     uint32_t gapStart = 0, gapEnd = 0;
     if (stream->head != nullptr && stream->head->busType != 0) {
       gapStart = stream->head->BusOf(gap);
       gapEnd = stream->head->BusOf(gap + kGapWords);
     }
+    batch.Commit();
     stream->start = stream->cursor;
-    if (uint32_t* at = stream->Reserve(3)) {
-      at[0] = kGapCommand;
+    if (uint32_t* at = batch.Put(3)) {
+      at[0] = CopiedVerticesCommand(1);
       at[1] = gapStart;
       at[2] = gapEnd;
+      batch.Commit();
       stream->ExecutePending();
     }
   }
@@ -348,37 +433,25 @@ void EngineOwner3d::EmitTargetOperation(uint32_t a, uint32_t b, uint32_t c, uint
   BmSecondaryInt* stream = Stream();
   if (stream == nullptr) return;
   packetMode = 2;
-  {
-    GroupPacket p;
-    p.G({0xC9, 0x20, 0xB3, 0xB4}, {0xFFFFFFFF, 0, d, c});
-    p.WriteTo(stream);
-    stream->ExecutePending();
+  StreamSink sink{stream};
+  // The mask open, the depth words d and c.
+  PutPacket(sink, PacketHeader(k2dIdxPlaneMask, kIdxDiscard, k3dIdxWordCC, k3dIdxWordD0), kAllOnes, 0, d, c);
+  stream->ExecutePending();
+  // The target operation over the whole clip, the depth word b, the raster
+  // word a (and the stretch bias on the later chips).
+  const uint32_t code = Capable() ? kTargetOperation | kOperationLaterBit : kTargetOperation;
+  constexpr uint32_t operation =
+      PacketHeader(k2dIdxControl, k2dIdxClipBottomRight, k2dIdxClipTopLeft, k3dIdxWordC8);
+  if (Capable()) {
+    PutPacket(sink, operation, code, kClipAll, 0, b, PacketHeader(kIdxDiscard, k3dIdxWordFC, k3dIdxStretchBias), 0,
+              a, kFloat31);
+  } else {
+    PutPacket(sink, operation, code, kClipAll, 0, b, PacketHeader(kIdxDiscard, k3dIdxWordFC), 0, a);
   }
-  {
-    GroupPacket p;
-    const uint32_t code = Capable() ? 0x2000C4 : 0xC4;
-    p.G({0xC0, 0xCB, 0xCA, 0xB2}, {code, 0xFFF0FFF, 0, b});
-    if (Capable()) {
-      p.G({0x20, 0xBF, 0xBD}, {0, a, kFloat31});
-    } else {
-      p.G({0x20, 0xBF}, {0, a});
-    }
-    p.WriteTo(stream);
-    lastOperation = code;
-    stream->ExecutePending();
-  }
-  {
-    GroupPacket p;
-    p.G({0x5B, 0x5D, 0x5E, 0x60}, {0, 0, 0, 0})
-        .G({0x5B, 0x5E, 0x60, 0x59}, {0, 0, 0, 0})
-        .G({0x60, 0x5A, 0x5E, 0x60}, {kFloat0_0625, 0, kFloat0_0625, 0})
-        .G({0x5B, 0x5D, 0x5E, 0x63}, {0, 0, 0, 0})
-        .G({0x5B, 0x5D, 0x5E, 0x64}, {0, 0, 0, 0})
-        .G({0x5B, 0x5D, 0x5E, 0x65}, {0, 0, 0, 0})
-        .G({0x5B, 0x5D, 0x5F, 0x66}, {0, 0, 0, 0});
-    p.WriteTo(stream);
-    stream->ExecutePending();
-  }
+  lastOperation = code;
+  stream->ExecutePending();
+  PutGroups(sink, kTargetImage);
+  stream->ExecutePending();
   uint32_t bits = kCsDirtyDepth | kCsDirtyRasterA | kCsDirtyRasterB | kCsDirtyControlWord |
                   kCsDirtyPlaneMask | kCsDirtySurfacesA | kCsDirtySurfacesB;
   if (Capable()) bits |= kCsDirtyStageEnable;
@@ -388,31 +461,38 @@ void EngineOwner3d::EmitTargetOperation(uint32_t a, uint32_t b, uint32_t c, uint
 void EngineOwner3d::SetUpOperationStages(bool flag, uint32_t operation) {
   BmSecondaryInt* stream = Stream();
   if (stream == nullptr) return;
+  BmBatch batch(stream);
+  BatchSink sink{&batch};
   const uint32_t base = flag ? 0x50100 : 0x40100;
-  uint32_t control[4];
-  for (uint32_t i = 0; i < 4; ++i) {
+  uint32_t control[k3dTextureUnits];
+  // Each unit on with its own unit bit, its address 0, mode and dimensions
+  // fixed, its filter and word 585 clear (and its table word on the later
+  // chips).
+  constexpr uint32_t mode = 0x32020001;
+  constexpr uint32_t dimensions = 0x10001;
+  for (uint32_t i = 0; i < k3dTextureUnits; ++i) {
     control[i] = (base & ~0xFu) | (1u << i);
-    GroupPacket p;
-    p.G({static_cast<uint8_t>(0x80 + i), 0x77, 0x78, 0x79}, {control[i], 0, 0x32020001, 0x10001});
+    const uint32_t unit = PacketHeader(k3dIdxUnitControl0 + i, k3dIdxTexAddress, k3dIdxTexMode, k3dIdxTexDimensions);
     if (Capable()) {
-      p.G({0x70, 0x71, 0x7A}, {0, 0, 0});
+      PutPacket(sink, unit, control[i], 0, mode, dimensions,
+                PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585, k3dIdxTexTable), 0, 0, 0);
     } else {
-      p.G({0x70, 0x71}, {0, 0});
+      PutPacket(sink, unit, control[i], 0, mode, dimensions, PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585), 0, 0);
     }
-    p.WriteTo(stream);
   }
+  batch.Commit();
   stream->ExecutePending();
   if (!Capable()) {
     MarkCurrent(0, kStageAllGroups, kAllOnes);
     return;
   }
   // Each slot reads its own unit: no stage is paired with another.
-  GroupPacket p;
-  p.G({0x80, 0x7A, 0x81, 0x7A}, {control[0], 0, control[1], 0})
-      .G({0x82, 0x7A, 0x83, 0x7A}, {control[2], 0, control[3], 0})
-      .G({0xBD, 0xC0}, {kFloat16, operation & ~0x200000u});
-  p.WriteTo(stream);
-  lastOperation = operation & ~0x200000u;
+  const PacketIndex unit0 = k3dIdxUnitControl0;
+  PutPacket(sink, PacketHeader(unit0, k3dIdxTexTable, unit0 + 1, k3dIdxTexTable), control[0], 0, control[1], 0,
+            PacketHeader(unit0 + 2, k3dIdxTexTable, unit0 + 3, k3dIdxTexTable), control[2], 0, control[3], 0,
+            PacketHeader(k3dIdxStretchBias, k2dIdxControl), kFloat16, operation & ~kOperationLaterBit);
+  lastOperation = operation & ~kOperationLaterBit;
+  batch.Commit();
   stream->ExecutePending();
   MarkCurrent(kCsDirtyStageEnable | kCsDirtyControlWord, kStageAllGroups, kAllOnes);
 }
@@ -421,39 +501,31 @@ void EngineOwner3d::EmitStageOperation(uint32_t operation, bool flag) {
   BmSecondaryInt* stream = Stream();
   if (stream == nullptr) return;
   packetMode = 2;
+  StreamSink sink{stream};
   if (operation == kStageOperationA) {
-    GroupPacket p;
-    p.G({0xC9, 0xB5}, {0, 0});
-    p.WriteTo(stream);
+    PutPacket(sink, PacketHeader(k2dIdxPlaneMask, k3dIdxWordD4), 0, 0);
     stream->ExecutePending();
     MarkCurrent(kCsDirtyFog);
   }
   {
     const uint32_t* w = current != nullptr ? current->operationBlock : nullptr;
-    const uint32_t w10 = w != nullptr ? w[10] : 0;
-    const uint32_t w14 = w != nullptr ? w[14] : 0;
-    GroupPacket p;
-    p.G({0xC0, 0xCA, 0xCB, 0xB2}, {operation, 0, 0x00010001, 0})
-        .G({0xB9, 0xBF, 0x88, 0x89}, {1, 0, w10, (w14 & 0xC0FFFFFF) | 0x32000000});
-    p.WriteTo(stream);
+    const uint32_t address = w != nullptr ? w[kOpSurface88] : 0;
+    const uint32_t mode = w != nullptr ? w[kOpSurface89] : 0;
+    // The operation with an empty clip from (0, 0) to (1, 1), then
+    // descriptor 0 as the state has it in format 50.
+    PutPacket(sink, PacketHeader(k2dIdxControl, k2dIdxClipTopLeft, k2dIdxClipBottomRight, k3dIdxWordC8), operation, 0,
+              0x00010001, 0, PacketHeader(k3dIdxWordE4, k3dIdxWordFC, k2dIdxDescAddress0, k2dIdxDescMode0), 1, 0,
+              address, Mode2dFormat::Set(mode, 50));
     lastOperation = operation;
     stream->ExecutePending();
   }
   SetUpOperationStages(flag, operation);
-  {
-    GroupPacket p;
-    if (operation == kStageOperationA) {
-      p.G({0x5B, 0x5E, 0x60, 0x59}, {0, 0, 0, 0}).G({0x60, 0x5A, 0x5E, 0x60}, {kFloat0_9, 0, kFloat0_9, 0});
-    } else {
-      p.G({0x5B, 0x5E, 0x60, 0x59}, {0, kFloat10, kFloat10, 0}).G({0x5E, 0x60, 0x20, 0x20}, {kFloat10, kFloat11, 0, 0});
-    }
-    p.G({0x5B, 0x5D, 0x5E, 0x63}, {0, 0, 0, 0})
-        .G({0x5B, 0x5D, 0x5E, 0x64}, {0, 0, 0, 0})
-        .G({0x5B, 0x5D, 0x5E, 0x65}, {0, 0, 0, 0})
-        .G({0x5B, 0x5D, 0x5F, 0x66}, {0, 0, 0, 0});
-    p.WriteTo(stream);
-    stream->ExecutePending();
+  if (operation == kStageOperationA) {
+    PutGroups(sink, kStageImageA);
+  } else {
+    PutGroups(sink, kStageImageB);
   }
+  stream->ExecutePending();
   MarkCurrent(kCsDirtyControlWord | kCsDirtyPlaneMask | kCsDirtySurfacesA | kCsDirtyDepth | kCsDirtyRasterA |
               kCsDirtyRasterB);
 }
@@ -538,7 +610,7 @@ bool InitContextState3d(PDEV* pdev) {
   if (owner == nullptr) return false;
   auto* state = new ContextState3d(owner);
   if (state == nullptr) return false;
-  KernelWriteRegister(common, kInitialStateRegister, owner->initialStateValue);
+  KernelWriteRegister(common, k3dRegInitialState, owner->initialStateValue);
   state->textureUnits.stageCount = 4;
   state->textureUnits.unitCount = 5;
   for (uint32_t& w : state->dirty.words) w = kAllOnes;
@@ -576,4 +648,13 @@ bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t 
   if (owner == nullptr || state == nullptr) return false;
   owner->Execute(state, operation, flag != 0);
   return true;
+}
+
+// Register 0xC0 also holds the engine control word of the engine state
+// that is current: after a mode word that state writes its control word
+// again, and the others learn of it at their next switch.
+void ControlWordOverwritten(CommonData* common) {
+  if (common == nullptr || common->engineOwner3d == nullptr) return;
+  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
+  common->engineOwner3d->MarkChanged(bits);
 }

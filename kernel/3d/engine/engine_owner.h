@@ -43,7 +43,6 @@ inline constexpr uint32_t kTargetKindTagged = 2;
 
 inline constexpr uint32_t kStageOperationA = 0x1000F4;
 inline constexpr uint32_t kStageOperationB = 0x5000F5;
-inline constexpr uint32_t kFenceWord = 0x20000028;
 
 class EngineOwner3d : public OsHeapObject {
  public:
@@ -166,3 +165,6 @@ ContextState3d* NewContextState3d(EngineOwner3d* owner);
 void DeleteContextState3d(ContextState3d* state);
 void VertexEngineBlockSetUp(VertexEngineBlock* block);
 bool EngineOwner3dExecute(EngineOwner3d* owner, ContextState3d* state, uint32_t operation, uint32_t flag);
+// Marks the current engine state's control word as no longer in register
+// 0xC0, after a packet that wrote another value there.
+void ControlWordOverwritten(CommonData* common);

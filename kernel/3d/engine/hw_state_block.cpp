@@ -7,9 +7,9 @@
 
 #include "core/bm_buffer.h"
 #include "core/float_bits.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
 
 const uint32_t kHwCoordinateFormats[5][kHwStageRecords] = {
     {0, 0, 0, 0},
@@ -72,7 +72,8 @@ bool HwStateBlock::Emit(BmBufferPool* stream) {
     for (uint32_t i = 0, n = RecordsInUse(); i < n && written; ++i) {
       HwUnitRecord& r = units[i];
       r.a = (r.a & ~kHwUnitNumberMask) | kHwUnitNumber[i];
-      written = PutPacket(sink, (r.flags & kHwUnitFull) != 0 ? kHwHeaderFull : kHwHeaderPadded, r.a, r.b, r.c, r.d);
+      const uint32_t first = (r.flags & kHwUnitFull) != 0 ? kPacketStageWithOption : kHwHeaderPadded;
+      written = PutPacket(sink, first, r.a, r.b, r.c, r.d);
       if (written && (r.flags & kHwUnitSecondGroup) != 0)
         written = PutPacket(sink, kHwHeaderSecond, r.e, r.f, r.g, r.h);
     }
@@ -87,8 +88,8 @@ bool HwStateBlock::ApplyTo(ContextState3d& state) {
   const uint32_t n = RecordsInUse();
   uint32_t changed = block.unitCount != n ? kTuAllBit : 0;
   block.unitCount = n;
-  // The unit images by register: 0x99, 0x9B, 0x9E, 0x9F, 0xA0, 0xA1, 0x98,
-  // 0x9A in record words 2 to 9. A and B, then E-H, are neighbours in both
+  // The unit images by register: stage control, second, the four
+  // constants, option and option 2 in record words 2 to 9. A and B, then E-H, are neighbours in both
   // layouts: copied as runs. Words 8 and 9 are C and D of a full record,
   // else A and B less the derived bits: one pair picked whole.
   constexpr uint64_t kDerived = uint64_t{~kHwDerivedClear} << 32 | ~kHwDerivedClear;
@@ -167,12 +168,15 @@ bool StageStateBlock::ApplyTo(ContextState3d& state) {
 
 bool StageStateBlock::EmitStage(const HwStageRecord& s, uint32_t number, BmBufferPool* stream) {
   StreamSink sink{stream};
-  const uint8_t reg = static_cast<uint8_t>(0x80 + number);
+  const PacketIndex control = k3dIdxUnitControl0 + number;
   const uint32_t* w = s.words;
-  if (Disabled(s)) return PutPacket(sink, PacketHeader(reg), w[0]);
-  return PutPacket(sink, PacketHeader(reg, 0x70, 0x71, 0x72), w[0], w[1], w[3], w[4]) &&
-         PutPacket(sink, PacketHeader(0x73, 0x74, 0x75, 0x76), w[5], w[6], w[7], w[8]) &&
-         PutPacket(sink, PacketHeader(0x77, 0x78, 0x79, kDummyIndex), w[9], w[10], w[11], w[0]);
+  if (Disabled(s)) return PutPacket(sink, PacketHeader(control), w[0]);
+  return PutPacket(sink, PacketHeader(control, k3dIdxTexFilter, k3dIdxTexWord585, k3dIdxTexWordC8), w[0], w[1], w[3],
+                   w[4]) &&
+         PutPacket(sink, PacketHeader(k3dIdxTexWordCC, k3dIdxTexWordD0, k3dIdxTexWordD4, k3dIdxTexWordD8), w[5], w[6],
+                   w[7], w[8]) &&
+         PutPacket(sink, PacketHeader(k3dIdxTexAddress, k3dIdxTexMode, k3dIdxTexDimensions, kIdxDiscard), w[9], w[10],
+                   w[11], w[0]);
 }
 
 // ---- Blit coordinates --------------------------------------------------------------------------
@@ -307,12 +311,15 @@ bool ComputeBlitTexCoords(StageStateBlock& block, BmBufferPool* stream, const Bl
           corner[2][0] = uL2, corner[2][1] = vT2;
           break;
       }
-      const uint8_t coordinate = static_cast<uint8_t>(0x63 + s);
-      written = PutPacket(sink, PacketHeader(0x58, 0x5D, 0x5E, coordinate), 0, 0, FloatBits(corner[0][1]),
-                          FloatBits(corner[0][0]), PacketHeader(0x59, 0x5D, 0x5E, coordinate), 0, 0,
+      // Each corner k of the quad: place k's w3 and w2 clear, then v and u
+      // into the stage's texture slot.
+      const PacketIndex slot = k3dIdxVertexTex0 + s;
+      written = PutPacket(sink, PacketHeader(k3dIdxVertexW3, k3dIdxVertexW2, k3dIdxVertexW1, slot), 0, 0,
+                          FloatBits(corner[0][1]), FloatBits(corner[0][0]),
+                          PacketHeader(k3dIdxVertexW3 + 1, k3dIdxVertexW2, k3dIdxVertexW1, slot), 0, 0,
                           FloatBits(corner[1][1]), FloatBits(corner[1][0]),
-                          PacketHeader(0x5A, 0x5D, 0x5E, coordinate), 0, 0, FloatBits(corner[2][1]),
-                          FloatBits(corner[2][0]));
+                          PacketHeader(k3dIdxVertexW3 + 2, k3dIdxVertexW2, k3dIdxVertexW1, slot), 0, 0,
+                          FloatBits(corner[2][1]), FloatBits(corner[2][0]));
     }
   });
   return written;

@@ -11,6 +11,8 @@
 #include <stdint.h>
 
 #include "core/heap_object.h"
+#include "core/bm_packets.h"
+#include "core/regs/engine3d.h"
 
 class BmBufferPool;
 class ContextState3d;
@@ -26,15 +28,20 @@ inline constexpr uint32_t kHwUnitFull = 0x1;
 inline constexpr uint32_t kHwUnitSecondGroup = 0x6;
 
 inline constexpr uint32_t kHwWordADefault = 0x80;       // bits 5-9: 4
-inline constexpr uint32_t kHwWordBDefault = 0x00400400;
+inline constexpr uint32_t kHwWordBDefault = k3dStageSecondDefault;
 inline constexpr uint32_t kHwUnitNumberMask = 0x1F;
 // Bits of words A and B a record without its own C and D leaves out of
 // them.
 inline constexpr uint32_t kHwDerivedClear = 0x124;
 
-inline constexpr uint32_t kHwHeaderFull = 0x9A989B99;     // 0x99, 0x9B, 0x98, 0x9A
-inline constexpr uint32_t kHwHeaderPadded = 0x20209B99;   // 0x99, 0x9B, 0x20, 0x20
-inline constexpr uint32_t kHwHeaderSecond = 0xA1A09F9E;   // 0x9E, 0x9F, 0xA0, 0xA1
+// A full record's first group is the stage packet with its options
+// (kPacketStageWithOption); a padded one writes A and B and sends C and D
+// to the discarding index.
+inline constexpr uint32_t kHwHeaderPadded =
+    PacketHeader(k3dIdxStageControl, k3dIdxStageSecond, kIdxDiscard, kIdxDiscard);
+inline constexpr uint32_t kHwHeaderSecond =
+    PacketHeader(k3dIdxStageConst0, k3dIdxStageConst1, k3dIdxStageConst2, k3dIdxStageConst3);
+static_assert(kHwHeaderPadded == 0x20209B99 && kHwHeaderSecond == 0xA1A09F9E);
 
 // Hardware unit numbers of records 0-9 (6 and 7 are never used).
 inline constexpr uint8_t kHwUnitNumber[kHwUnitRecords] = {0, 2, 4, 8, 10, 1, 3, 5, 9, 11};

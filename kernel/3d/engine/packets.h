@@ -1,23 +1,28 @@
 // Count-prefixed register-group packets of the 3D stream: a count word n,
-// then n + 1 words of groups. A group is a header of four register indices
-// (the first in the low byte, unused places padded with 0x21, which takes
-// no data word) followed by one data word per index. A packet is built in
-// a fixed buffer and copied into the stream in one reservation, so that it
-// never straddles a buffer switch.
+// then n + 1 words of groups. A group is a header of four register indexes
+// (core/regs/: the first in the low byte, unused places padded with
+// kIdxPad, which takes no data word) followed by one data word per index.
+// Every writer puts its packets out through these helpers:
+// - PutPacket: a packet whose words are known where it is written;
+// - PutGroups: a fixed register program, a const table of groups;
+// - PutWords: a packet assembled aside;
+// - Take and Put2: the context state's and texture units' writers, which
+//   store the words of their packets in order, in pairs where they can.
+// A packet is written in one reservation, so that it never straddles a
+// buffer switch.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
 #include <bit>
-#include <initializer_list>
 
 #include "core/bm_buffer.h"
+#include "core/bm_packets.h"
+#include "core/float_bits.h"
 #include "core/regs/engine3d.h"
-
-// The index that takes a data word and writes nothing.
-inline constexpr uint8_t kDummyIndex = IndexOfReg(k3dRegPad);
-inline constexpr uint32_t kMaxPacketWords = 96;
+#include "kernel/sync_tags.h"
 
 // Where the writers put packets: the stream itself, which reserves room
 // packet by packet (switching buffers between packets, never inside one)...
@@ -38,6 +43,17 @@ struct DirectSink {
     at += words;
     return p;
   }
+};
+
+// ...or a batch of the stream's (BmBatch): packets in a row through the
+// batch's cursor, each placed as the stream's own reservation would place
+// it, buffer switches included, and the stream's cursor stored once at the
+// batch's Commit. Commit before anything else reads or writes the stream
+// (handing the words to the engine, another writer); the batch goes on
+// from there unless something else moved the cursor.
+struct BatchSink {
+  BmBatch* batch;
+  uint32_t* Take(uint32_t words) { return batch->Put(words); }
 };
 
 // Runs write(sink) straight at the stream's cursor when its buffer holds
@@ -80,6 +96,7 @@ inline bool WritePacket(BmBufferPool* stream, W... words) {
   StreamSink sink{stream};
   return PutPacket(sink, words...);
 }
+
 // A packet of count words built elsewhere.
 template <class Sink>
 inline bool PutWords(Sink& sink, const uint32_t* words, uint32_t count) {
@@ -91,45 +108,50 @@ inline bool PutWords(Sink& sink, const uint32_t* words, uint32_t count) {
   return true;
 }
 
-class GroupPacket {
- public:
-  // One group: up to four registers with their data words.
-  GroupPacket& G(std::initializer_list<uint8_t> regs, std::initializer_list<uint32_t> values) {
-    uint32_t header = 0x21212121u;
-    unsigned i = 0;
-    for (uint8_t r : regs) {
-      header = (header & ~(0xFFu << (8 * i))) | uint32_t{r} << (8 * i);
-      ++i;
-    }
-    Put(header);
-    for (uint32_t v : values) Put(v);
-    return *this;
-  }
-  // A group whose header and data words are given as they stand.
-  GroupPacket& Raw(uint32_t header, const uint32_t* values, unsigned count) {
-    Put(header);
-    for (unsigned i = 0; i < count; ++i) Put(values[i]);
-    return *this;
-  }
-  uint32_t Words() const { return size_; }
-  const uint32_t* Data() const { return words_; }
-  bool Empty() const { return size_ == 0; }
+// A fixed register program, its groups in one packet.
+template <class Sink>
+inline bool PutGroups(Sink& sink, const RegGroup* groups, size_t count) {
+  uint32_t words = 0;
+  for (size_t i = 0; i < count; ++i) words += 1 + PacketDataWords(groups[i].header);
+  if (words == 0) return false;
+  uint32_t* at = sink.Take(words + 1);
+  if (at == nullptr) return false;
+  at[0] = words - 1;
+  BmWriteGroups(at + 1, groups, count);
+  return true;
+}
+template <class Sink, size_t N>
+inline bool PutGroups(Sink& sink, const RegGroup (&groups)[N]) {
+  return PutGroups(sink, groups, N);
+}
+template <size_t N>
+inline bool WriteGroups(BmBufferPool* stream, const RegGroup (&groups)[N]) {
+  StreamSink sink{stream};
+  return PutGroups(sink, groups, N);
+}
 
-  // Copies the packet, its count first, into the stream; false when the
-  // stream has no room for it (nothing is written then).
-  bool WriteTo(BmBufferPool* stream) const {
-    if (size_ == 0 || stream == nullptr) return false;
-    uint32_t* at = stream->Reserve(size_ + 1);
-    if (at == nullptr) return false;
-    at[0] = size_ - 1;
-    memcpy(at + 1, words_, 4u * size_);
-    return true;
-  }
+// The operation tag: 0x1300 := the operation word, the tag (with the
+// progress bit, then plain), then 0x1300 := V in V's place.
+template <class Sink>
+inline bool PutOperationTag(Sink& sink, uint32_t operation, uint32_t tag, const TagValue& v) {
+  return PutPacket(sink, OperationTagHeader(v.index), operation, tag | kTagProgress, tag, v.word);
+}
 
- private:
-  void Put(uint32_t w) {
-    if (size_ < kMaxPacketWords) words_[size_++] = w;
-  }
-  uint32_t words_[kMaxPacketWords];
-  uint32_t size_ = 0;
-};
+// Corner k (0-2) of a quad through the vertex records: place k's w3 and
+// w2, w1 (w1Alt for the last corner, which draws the quad) and the
+// position slot's w0.
+constexpr uint32_t QuadCornerHeader(uint32_t k) {
+  return PacketHeader(k3dIdxVertexW3 + k, k3dIdxVertexW2, k == 2 ? k3dIdxVertexW1Alt : k3dIdxVertexW1,
+                      k3dIdxVertexPosition);
+}
+static_assert(QuadCornerHeader(0) == 0x605E5D58 && QuadCornerHeader(2) == 0x605F5D5A);
+inline constexpr uint32_t kQuadWords = 3 * 5;
+
+// The three corners of a quad in one packet, each with w3 = 1.0, the one
+// w2 and its (w1, position) pair.
+template <class Sink>
+inline bool PutQuad(Sink& sink, uint32_t w2, const uint32_t corners[3][2]) {
+  constexpr uint32_t one = FloatBits(1.0f);
+  return PutPacket(sink, QuadCornerHeader(0), one, w2, corners[0][0], corners[0][1], QuadCornerHeader(1), one, w2,
+                   corners[1][0], corners[1][1], QuadCornerHeader(2), one, w2, corners[2][0], corners[2][1]);
+}

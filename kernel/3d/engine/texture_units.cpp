@@ -1,12 +1,41 @@
 #include "kernel/3d/engine/texture_units.h"
 
+#include <initializer_list>
+
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units_emit.h"
-#include "kernel/3d/render/context_state.h"
 
-const uint32_t kTuStageHeader[5] = {0x83828180, 0x83828120, 0x83822020, 0x83202020, 0x20202020};
-const uint32_t kTuFirstPairHeader[5] = {0x7A817A80, 0x7A812020, 0x20202020, 0x20202020, 0x20202020};
-const uint32_t kTuSecondPairHeader[5] = {0x7A837A82, 0x7A837A82, 0x7A837A82, 0x7A832020, 0x20202020};
+namespace {
+
+// Stage i's place in the control headers: its control word, or (for the
+// stages below the count) the discarding index.
+constexpr PacketIndex Place(PacketIndex index, uint32_t stage, uint32_t count) {
+  return stage < count ? kIdxDiscard : index;
+}
+constexpr PacketIndex Control(uint32_t stage, uint32_t count) {
+  return Place(k3dIdxUnitControl0 + stage, stage, count);
+}
+constexpr uint32_t ControlsHeader(uint32_t count) {
+  return PacketHeader(Control(0, count), Control(1, count), Control(2, count), Control(3, count));
+}
+// Stages first and first + 1, each with its pair word.
+constexpr uint32_t PairHeader(uint32_t first, uint32_t count) {
+  return PacketHeader(Control(first, count), Place(k3dIdxTexTable, first, count), Control(first + 1, count),
+                      Place(k3dIdxTexTable, first + 1, count));
+}
+
+}  // namespace
+
+const uint32_t kTuStageHeader[5] = {ControlsHeader(0), ControlsHeader(1), ControlsHeader(2), ControlsHeader(3),
+                                    ControlsHeader(4)};
+const uint32_t kTuFirstPairHeader[5] = {PairHeader(0, 0), PairHeader(0, 1), PairHeader(0, 2), PairHeader(0, 3),
+                                        PairHeader(0, 4)};
+const uint32_t kTuSecondPairHeader[5] = {PairHeader(2, 0), PairHeader(2, 1), PairHeader(2, 2), PairHeader(2, 3),
+                                         PairHeader(2, 4)};
+static_assert(ControlsHeader(0) == 0x83828180 && ControlsHeader(1) == 0x83828120 && ControlsHeader(4) == 0x20202020);
+static_assert(PairHeader(0, 0) == 0x7A817A80 && PairHeader(0, 1) == 0x7A812020 && PairHeader(0, 2) == 0x20202020);
+static_assert(PairHeader(2, 2) == 0x7A837A82 && PairHeader(2, 3) == 0x7A832020 && PairHeader(2, 4) == 0x20202020);
 
 bool IsPlainUnitFormat(uint32_t format) {
   switch (format) {
@@ -76,10 +105,8 @@ void TextureUnitBlock::EmitMasked(BmBufferPool* stream, bool capable) {
   uint32_t& stageDirty = StageDirty();
   const uint32_t bits = (((1u << (3 * count)) - 1) | kTuAllBit) & stageDirty;
   if (bits == 0) {
-    GroupPacket p;
-    p.G({0x80, 0x81, 0x82, 0x83},
-        {stages[0].words[1], stages[1].words[1], stages[2].words[1], stages[3].words[1]});
-    p.WriteTo(stream);
+    WritePacket(stream, kPacketAllUnits, stages[0].words[1], stages[1].words[1], stages[2].words[1],
+                stages[3].words[1]);
     return;
   }
   stageDirty &= ~bits;
@@ -95,9 +122,7 @@ void TextureUnitBlock::EmitMasked(BmBufferPool* stream, bool capable) {
       }
     }
   }
-  GroupPacket sync;
-  sync.G({0x87, 0xDD}, {0, 0});
-  sync.WriteTo(stream);
+  WritePacket(stream, PacketHeader(k3dIdxUnitSync, k2dIdxSyncZero), 0, 0);
   for (uint32_t i = 0; i < count; ++i)
     if ((chosen >> i & 1) != 0) EmitStage(stream, i, 7, capable);
   EmitStageControls(stream, capable);

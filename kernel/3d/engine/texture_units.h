@@ -9,6 +9,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/float_bits.h"
+#include "core/regs/engine3d.h"
+
 class BmBufferPool;
 struct StreamSink;
 struct DirectSink;
@@ -40,15 +43,10 @@ inline constexpr uint32_t kTuAllBit = 0x80000000u;
 inline constexpr uint32_t kTuChannelMask = 0xF;
 inline constexpr uint32_t kTuModeMask = 0x70000;
 inline constexpr uint32_t kTuModeDisabled = 0x10000;
-inline constexpr uint32_t kTuPassStage = 0x1000F;
 
 // Flag byte: the stage-enable register (0xBD) must be written.
 inline constexpr uint8_t kTuFlagStageEnable = 0x10;
 
-inline constexpr uint32_t kFloat32 = 0x42000000;  // 32.0f
-inline constexpr uint32_t kFloat31 = 0x41F80000;  // 31.0f
-inline constexpr uint32_t kFloat16 = 0x41800000;  // 16.0f
-inline constexpr uint32_t kFloat15 = 0x41700000;  // 15.0f
 
 // One stage: word 0 the change bits (in the builder's block), word 1 the
 // control word, words 2-13 the register images.
@@ -70,7 +68,7 @@ static_assert(sizeof(TextureUnitRecord) == 40);
 inline constexpr uint8_t kTuHardwareUnit[kTuUnits] = {0, 2, 4, 8, 10, 1, 3, 5, 9, 11};
 
 // Header tables indexed by the stage count: the stages in use go to the
-// dummy register 0x20.
+// discarding index.
 extern const uint32_t kTuStageHeader[5];
 extern const uint32_t kTuFirstPairHeader[5];
 extern const uint32_t kTuSecondPairHeader[5];
@@ -99,7 +97,7 @@ struct TextureUnitBlock {
   // device has the pair registers (any of bits 10-18 of its capability
   // word); stages: the device supports 3D stages.
   void Emit(BmBufferPool* stream, bool capable, bool stages);
-  // The same into a sink of packets.h (StreamSink or DirectSink).
+  // The same into a sink of packets.h (StreamSink, DirectSink or BatchSink).
   template <class Sink>
   void EmitTo(Sink& sink, bool capable, bool stages);
   // The stage writer for stages that write only some colour channels.

@@ -8,9 +8,9 @@
 #include <bit>
 
 #include "core/hot_inline.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/packets.h"
 #include "kernel/3d/engine/texture_units.h"
-#include "kernel/3d/render/context_state.h"
 
 namespace texture_units_detail {
 
@@ -22,28 +22,30 @@ ORV_HOT_INLINE void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t
                                             bool capable) {
   const uint32_t* w = block.stages[i].words;
   if (uint32_t* at = sink.Take(6)) {
-    Put2(at, 4, PacketHeader(static_cast<uint8_t>(0x80 + i), 0x77, 0x78, 0x79));
+    Put2(at, 4, PacketHeader(k3dIdxUnitControl0 + i, k3dIdxTexAddress, k3dIdxTexMode, k3dIdxTexDimensions));
     Put2(at + 2, w[1], w[11]);
-    memcpy(at + 4, &w[12], 8);  // 0x78, 0x79
+    memcpy(at + 4, &w[12], 8);  // mode, dimensions
   }
   if ((bits & 2) != 0) {
     if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(0x70, 0x71, 0x75, 0x76));
+      Put2(at, 4, PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585, k3dIdxTexWordD4, k3dIdxTexWordD8));
       Put2(at + 2, w[3], w[5]);
-      memcpy(at + 4, &w[9], 8);  // 0x75, 0x76
+      memcpy(at + 4, &w[9], 8);  // words D4, D8
     }
   }
   if ((bits & 4) != 0) {
     if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(0x73, 0x74, 0x72, capable ? uint8_t{0x7A} : kDummyIndex));
-      memcpy(at + 2, &w[7], 8);  // 0x73, 0x74
+      const PacketIndex pair = capable ? k3dIdxTexTable : kIdxDiscard;
+      Put2(at, 4, PacketHeader(k3dIdxTexWordCC, k3dIdxTexWordD0, k3dIdxTexWordC8, pair));
+      memcpy(at + 2, &w[7], 8);  // words CC, D0
       Put2(at + 4, w[6], w[2]);
     }
   }
 }
 
-// The four stage control words (with the pair words on a capable device),
-// the stages past the count going to the dummy register.
+// The four stage control words (with the pair words on a capable device):
+// the stages in use go to the discarding index, the stages from the count
+// on take their (disabled) control words.
 template <class Sink>
 ORV_HOT_INLINE void PutStageControls(const TextureUnitBlock& block, Sink& sink, bool capable) {
   const uint32_t count = block.stageCount < kTuStages ? block.stageCount : kTuStages;
@@ -74,12 +76,12 @@ ORV_HOT_INLINE void PutUnit(const TextureUnitBlock& block, Sink& sink, uint32_t 
   const uint32_t* r = block.units[u].words;
   const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
   if (uint32_t* at = sink.Take(both ? 11 : 6)) {
-    Put2(at, both ? 9 : 4, PacketHeader(0x99, 0x98, 0x9B, 0x9A));
+    Put2(at, both ? 9 : 4, PacketHeader(k3dIdxStageControl, k3dIdxStageOption, k3dIdxStageSecond, k3dIdxStageOption2));
     Put2(at + 2, first, r[8]);
     Put2(at + 4, r[3], r[9]);
     if (both) {
-      at[6] = PacketHeader(0x9E, 0x9F, 0xA0, 0xA1);
-      memcpy(at + 7, &r[4], 16);  // 0x9E-0xA1
+      at[6] = PacketHeader(k3dIdxStageConst0, k3dIdxStageConst1, k3dIdxStageConst2, k3dIdxStageConst3);
+      memcpy(at + 7, &r[4], 16);  // the four constants
     }
   }
 }
@@ -96,7 +98,7 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
   ContextStateMasks& masks = *dirty;
   if ((flags[0] & kTuFlagStageEnable) != 0 || (masks.words[0] & kCsDirtyStageEnable) != 0) {
     if (uint32_t* at = sink.Take(3)) {
-      Put2(at, 1, PacketHeader(0xBD));
+      Put2(at, 1, PacketHeader(k3dIdxStretchBias));
       at[2] = stageEnable;
     }
     flags[0] &= ~kTuFlagStageEnable;
@@ -111,7 +113,7 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
     // Bit 31 rewrites every stage in use.
     if ((bits & kTuAllBit) != 0) bits = ~0u;
     if (uint32_t* at = sink.Take(4)) {
-      Put2(at, 2, PacketHeader(0x87, 0xDD));
+      Put2(at, 2, PacketHeader(k3dIdxUnitSync, k2dIdxSyncZero));
       Put2(at + 2, 0, 0);
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -121,7 +123,7 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
     if (count < kTuStages) {
       if (count == 0) {
         memset(&stages[0], 0, sizeof stages[0]);
-        stages[0].words[1] = kTuPassStage;
+        stages[0].words[1] = k3dUnitControlPass;
       }
       for (uint32_t i = count == 0 ? 1 : count; i < kTuStages; ++i) memset(&stages[i], 0, sizeof stages[i]);
     }
@@ -150,9 +152,9 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
       if (uint32_t* at = sink.Take(1 + 3 * (end - used))) {
         *at++ = 3 * (end - used) - 1;
         for (uint32_t u = used; u < end; ++u) {
-          *at++ = PacketHeader(0x99, 0x9B);
-          *at++ = 0x80u | kTuHardwareUnit[u];
-          *at++ = 0x400400;
+          Put2(at, PacketHeader(k3dIdxStageControl, k3dIdxStageSecond), 0x80u | kTuHardwareUnit[u]);
+          at[2] = k3dStageSecondDefault;
+          at += 3;
         }
       }
     }

@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "core/regs/engine3d.h"
+
 struct StageArgumentSet;
 struct PixelPipelineState;
 
@@ -18,7 +20,7 @@ inline constexpr uint32_t kCombinerOperations = 11;
 inline constexpr uint8_t kNoArgument = 7;
 inline constexpr uint32_t kCombinerRegisters = 32;
 inline constexpr uint32_t kWordADefault = 0x80;
-inline constexpr uint32_t kWordBDefault = 0x400400;
+inline constexpr uint32_t kWordBDefault = k3dStageSecondDefault;
 
 // Stage types.
 inline constexpr uint32_t kStagePassThrough = 1;

@@ -6,13 +6,11 @@
 
 #include <initializer_list>
 
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-
-uint32_t g_stateFeatureFlag = 1;
 
 namespace {
 
@@ -26,7 +24,7 @@ uint32_t Ask(StateQuery3d* query, RenderContext3d* context, uint32_t argument) {
 
 uint32_t FourthAnswer(const StateQueries3d& q, RenderContext3d* context, uint32_t argument) {
   uint32_t value = Ask(q.raster[3], context, argument);
-  if (g_stateFeatureFlag == 0) value &= ~1u;
+  if (q.featureFlag == 0) value &= ~1u;
   return value;
 }
 
@@ -161,7 +159,11 @@ void LoadTargetDefaults(uint8_t* r, RenderContext3d* context, const StateQueries
   Put32(r, 13, Ask(q.target, context, 0));
 }
 
-void ClearRecord(uint8_t* record, size_t bytes) { memset(record, 0, bytes); }
+static_assert(sizeof(RasterSubBlock) == 28);
+void ClearRecord28(RasterSubBlock* record) { *record = RasterSubBlock{}; }
+void ClearRecord35(FogValues* record) { *record = FogValues{}; }
+void ClearRecord92(VertexSubBlock* record) { *record = VertexSubBlock{}; }
+void ClearRecord4(uint32_t* record) { *record = 0; }
 
 void ClearRegisterList(uint32_t* list) { memset(list, 0, 4 * kRegisterListWords); }
 
@@ -300,19 +302,19 @@ void LoadRenderStateDefaults3d(RenderState3d* state) {
   memset(record, 0, kRasterDefaultsBytes);
   LoadRasterDefaults(record, context, 0, queries, nullptr);
   ApplyRasterDefaults(state, record);
-  ClearRecord(reinterpret_cast<uint8_t*>(&state->rasterSub), sizeof state->rasterSub);
+  ClearRecord28(&state->rasterSub);
 
   memset(record, 0, kViewDefaultsBytes);
   LoadViewDefaults(record, context, queries);
   ApplyDepthStencilDefaults(state, record);
   static_assert(sizeof state->depthStencilSub >= kFactorDefaultsBytes);
-  ClearRecord(reinterpret_cast<uint8_t*>(&state->depthStencilSub), sizeof state->depthStencilSub);
+  state->depthStencilSub = DepthStencilSubBlock{};
   LoadFactorDefaults(reinterpret_cast<uint8_t*>(&state->depthStencilSub));
 
   memset(record, 0, kScaleDefaultsBytes);
   LoadScaleDefaults(record);
   ApplyFogDefaults(state, record);
-  state->fogValues = FogValues{};
+  ClearRecord35(&state->fogValues);
 
   state->pipelineState.Reset(context);
   state->pipelineSub = PipelineSubBlock{};
@@ -328,11 +330,11 @@ void LoadRenderStateDefaults3d(RenderState3d* state) {
                                     {setup->loaderRecords[0], setup->loaderRecords[1]}};
     LoadVertexGroupDefaults(record, links);
   }
-  state->vertexSub = VertexSubBlock{};
+  ClearRecord92(&state->vertexSub);
   // The vertex engine transforms the vertices until a pre-transformed
   // layout is selected.
   state->vertexSub.vertexProgram = 1;
-  state->streams.scratch = 0;
   memset(state->targetRecord, 0, sizeof state->targetRecord);
+  ClearRecord4(&state->streams.scratch);
   SyncClientValues(state);
 }

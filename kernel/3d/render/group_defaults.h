@@ -7,8 +7,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+struct FogValues;
+struct RasterSubBlock;
 struct RenderContext3d;
 struct RenderState3d;
+struct VertexSubBlock;
 
 // Sizes of the packed records.
 inline constexpr size_t kRasterDefaultsBytes = 91;
@@ -30,10 +33,13 @@ class StateQuery3d {
 };
 
 // The queries the loaders read: four of the raster group's (the fourth is
-// also the view group's) and the render-target query.
+// also the view group's) and the render-target query; and the feature
+// flag: while it is 0, bit 0 of the fourth query's answer is cleared (the
+// device's queries keep it at 1).
 struct StateQueries3d {
   StateQuery3d* raster[4];
   StateQuery3d* target;
+  uint32_t featureFlag = 1;
 };
 
 // What the raster loader writes outside its record: the context state's
@@ -64,10 +70,6 @@ struct VertexGroupLinks {
 // queries have no value on these boards and answer 0.
 const StateQueries3d& DeviceStateQueries3d();
 
-// The module-wide feature flag: while 0, bit 0 of the fourth query's answer
-// is cleared. 1 at load.
-extern uint32_t g_stateFeatureFlag;
-
 void LoadRasterDefaults(uint8_t* record, RenderContext3d* context, uint32_t argument, const StateQueries3d& queries,
                         RasterDefaultsOut* out);
 void LoadViewDefaults(uint8_t* record, RenderContext3d* context, const StateQueries3d& queries);
@@ -75,7 +77,13 @@ void LoadFactorDefaults(uint8_t* record);
 void LoadScaleDefaults(uint8_t* record);
 void LoadVertexGroupDefaults(uint8_t* record, const VertexGroupLinks& links);
 void LoadTargetDefaults(uint8_t* record, RenderContext3d* context, const StateQueries3d& queries);
-void ClearRecord(uint8_t* record, size_t bytes);
+// The loaders of the records that start all zero: the raster group's
+// sub-block, the fog group's values, the vertex group's sub-block and the
+// streams' scratch word.
+void ClearRecord28(RasterSubBlock* record);
+void ClearRecord35(FogValues* record);
+void ClearRecord92(VertexSubBlock* record);
+void ClearRecord4(uint32_t* record);
 // A 17-word register list (a count and 16 entries) cleared.
 void ClearRegisterList(uint32_t* list);
 void EmptyStateHook();

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "core/os.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"

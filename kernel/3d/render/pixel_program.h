@@ -13,7 +13,7 @@
 
 #include "core/heap_object.h"
 #include "kernel/3d/engine/texture_units.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/combiners.h"
 #include "kernel/3d/render/pixel_pipeline_state.h"
 

@@ -6,8 +6,8 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
-#include "kernel/3d/client/client_context.h"
-#include "kernel/3d/render/context_state.h"
+#include "core/same_bytes.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
@@ -25,7 +25,6 @@ class RenderContexts : public HandleTable<RenderContext3d> {
 };
 
 RenderContexts* g_renderContexts = nullptr;
-uint32_t g_renderContextsConstructed = 0;
 
 constexpr uint32_t kNewlyPlacedWaitCount = 15;
 constexpr uint32_t kStreamSubmitMode = 2;
@@ -51,8 +50,6 @@ void EmptyRenderContextTable() {
   }
 }
 
-uint32_t RenderContextsConstructed() { return g_renderContextsConstructed; }
-
 namespace {
 
 // Frees a handle; the table goes with its last context, so a module
@@ -73,7 +70,7 @@ RenderContext3d* RenderContextTableGet(uint32_t handle) {
   return g_renderContexts != nullptr ? g_renderContexts->Get(handle) : nullptr;
 }
 
-RenderContext3d::RenderContext3d() { ++g_renderContextsConstructed; }
+RenderContext3d::RenderContext3d() = default;
 
 RenderContext3d::~RenderContext3d() {
   // The set-up first: its programs leave the engine block's slots before
@@ -329,7 +326,7 @@ void RenderState3dSetDrawableViewport(RenderContext3d* context, int32_t left, in
   words[1] = static_cast<uint32_t>(top);
   words[2] = static_cast<uint32_t>(width);
   words[3] = static_cast<uint32_t>(height);
-  if (memcmp(words, state.vertex.viewport, sizeof words) != 0) state.SetViewport(words);
+  if (!SameBytes(words, state.vertex.viewport, sizeof words)) state.SetViewport(words);
 }
 
 void UnbindSurfaceReferences(RenderContext3d* context, Surface3d* surface) {

@@ -27,7 +27,6 @@ class Surface3d;
 class TnlSetup;
 struct CommonData;
 struct Context3d;
-struct RenderContextRequest3d;
 
 inline constexpr uint32_t kRenderContextTableStep = 16;
 inline constexpr uint32_t kBoundTargets = 4;
@@ -38,9 +37,16 @@ inline constexpr uint32_t kTargetColourBound = 0x200;
 inline constexpr uint32_t kVertexFormatDefault = 0x1C4;
 inline constexpr uint32_t kRenderContextStamp = 1;
 
-// Bits of a surface's flags word the render contexts read.
-inline constexpr uint32_t kSurfFlagKeepDisplayed = 0x4;
-inline constexpr uint32_t kSurfFlagNewlyPlaced = 0x10;
+// What a render context is made from (the pending render-context table
+// creates it, writes its handle and answers whether it is usable).
+struct RenderContextRequest3d {
+  struct Context3d* owner;
+  PDEV* device;
+  uint32_t processKey;
+  uint32_t index;          // 0 or 1 within its 3D context
+  Surface3d* targets[2];   // colour and depth target, or none
+  uint32_t handle;         // out
+};
 
 // The surfaces a draw binds: up to four render targets, the colour and the
 // depth target, and further surfaces.
@@ -131,8 +137,6 @@ struct RenderContext3d : OsHeapObject {
 // context destroyed) when the module goes.
 HandleTable<RenderContext3d>* RenderContextTable();
 void EmptyRenderContextTable();
-// Render contexts constructed since load.
-uint32_t RenderContextsConstructed();
 // The live render context under a handle, or null.
 RenderContext3d* RenderContextTableGet(uint32_t handle);
 

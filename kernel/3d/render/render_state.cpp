@@ -12,13 +12,14 @@
 #include "core/float_bits.h"
 #include "core/hot_inline.h"
 #include "core/os.h"
+#include "core/same_bytes.h"
 #include "core/utils.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/target_validation.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/group_defaults.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 
@@ -856,7 +857,7 @@ void RenderState3d::SetModeStates(const uint32_t* pairs, uint32_t count) {
 }
 
 void RenderState3d::SetFloat4StateA(const uint32_t value[4]) {
-  if (memcmp(raster.float4A, value, sizeof raster.float4A) == 0) return;
+  if (SameBytes(raster.float4A, value, sizeof raster.float4A)) return;
   memcpy(raster.float4A, value, sizeof raster.float4A);
   raster.dirty |= kRsFloat4A;
 }
@@ -864,7 +865,7 @@ void RenderState3d::SetFloat4StateA(const uint32_t value[4]) {
 void RenderState3d::SetFloat4StateB(const float* values4, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
     const float* v = values4 + 4 * i;
-    if (memcmp(vertex.ambient, v, sizeof vertex.ambient) == 0) continue;
+    if (SameBytes(vertex.ambient, v, sizeof vertex.ambient)) continue;
     memcpy(vertex.ambient, v, sizeof vertex.ambient);
     vertex.transformDirty |= kVxAmbient;
   }
@@ -933,7 +934,7 @@ bool RenderState3d::SetLight(uint32_t index, const LightRecord* light) {
     vertex.transformDirty |= kVxLight;
     return true;
   }
-  if (memcmp(stored, &copy, sizeof copy) != 0) {
+  if (!SameBytes(stored, &copy, sizeof copy)) {
     memcpy(stored, &copy, sizeof copy);
     vertex.transformDirty |= kVxLight;
   }
@@ -1009,7 +1010,7 @@ float RenderState3d::ComputeFogDistance(float rhw) const {
 // ---- Transforms and the vertex group's words -----------------------------------------------------
 
 void RenderState3d::SetTransform(uint32_t id, const Matrix4Words& matrix) {
-  auto differs = [&](const Matrix4Words& stored) { return memcmp(&stored, &matrix, sizeof matrix) != 0; };
+  auto differs = [&](const Matrix4Words& stored) { return !SameBytes(&stored, &matrix, sizeof matrix); };
   if (id == 1) {
     vertex.model = matrix;
     vertex.matrixDirty |= kMxViewWorld;
@@ -1038,13 +1039,13 @@ void RenderState3d::SetTransform(uint32_t id, const Matrix4Words& matrix) {
 }
 
 void RenderState3d::SetRectA(const uint32_t words[4]) {
-  if (memcmp(vertex.rectA, words, sizeof vertex.rectA) == 0) return;
+  if (SameBytes(vertex.rectA, words, sizeof vertex.rectA)) return;
   memcpy(vertex.rectA, words, sizeof vertex.rectA);
   vertex.transformDirty |= kVxRectA;
 }
 
 void RenderState3d::SetRectB(const uint32_t words[4]) {
-  if (memcmp(vertex.rectB, words, sizeof vertex.rectB) == 0) return;
+  if (SameBytes(vertex.rectB, words, sizeof vertex.rectB)) return;
   memcpy(vertex.rectB, words, sizeof vertex.rectB);
   vertex.transformDirty |= kVxRectB;
 }
@@ -1069,7 +1070,7 @@ void RenderState3d::SetMaterial(const uint32_t words[16]) {
   TnlSetup* setup = owner != nullptr ? owner->tnl : nullptr;
   if (setup == nullptr) return;
   VecConstShadow& image = setup->fixedImage;
-  if (memcmp(image.image[kCMaterialDiffuse].w, words, 4 * 16) == 0) return;
+  if (SameBytes(image.image[kCMaterialDiffuse].w, words, 4 * 16)) return;
   for (uint32_t i = 0; i < 4; ++i) memcpy(image.image[kCMaterialDiffuse + i].w, words + 4 * i, 16);
   image.MarkDirty(kCMaterialDiffuse, kCMaterialDiffuse + 3);
   vertex.transformDirty |= kVxMaterial;

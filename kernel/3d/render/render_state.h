@@ -21,6 +21,7 @@
 struct RenderContext3d;
 struct RenderState3d;
 struct VecConstShadow;
+class StateBlock;
 class StateBlockTable;
 
 inline constexpr uint32_t kRenderStateIds = 257;      // ids 0 to 256
@@ -533,6 +534,8 @@ struct RenderState3d {
   void MarkAllDirty();
   void ClearDirty();
   void FlushVertexConstants();
+  // Copies into the block the current value of every id it holds.
+  void CaptureInto(StateBlock* block);
 
   // ---- Application before a draw ----
   bool Apply();

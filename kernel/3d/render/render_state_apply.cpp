@@ -2,7 +2,7 @@
 // emitted in one fixed order; any failed step makes the draw emit nothing
 // and keeps every dirty bit for the next draw.
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
@@ -32,9 +32,9 @@ bool RenderState3d::ApplySteps() {
 
   // Depth-stencil, then raster and blend, then the target binding, each only
   // after the one before succeeded.
-  if (depthStencil.dirty != 0 && !ValidateDepthStencil3d(context)) return false;
+  if (depthStencil.dirty != 0 && !ApplyDepthStencilState(context)) return false;
   if (depthStencil.dirty != 0 || raster.dirty != 0) {
-    if (!ValidateRasterBlend3d(context)) return false;
+    if (!ApplyBlendState(context)) return false;
     if (!ValidateTargetBinding3d(context)) return false;
   }
 

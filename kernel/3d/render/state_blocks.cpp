@@ -7,9 +7,9 @@
 
 #include "core/same_bytes.h"
 #include "core/utils.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 
 const uint16_t kPixelRenderStateIds[39] = {7,  8,  9,  10, 14, 15, 16, 19, 20, 23, 24, 25, 26,
                                            33, 36, 37, 38, 40, 27, 47, 52, 53, 54, 55, 56, 57,
@@ -237,21 +237,21 @@ void StateBlock::Capture(uint32_t kind) {
   }
 }
 
-void StateBlock::CaptureValues() {
-  RenderState3d* rs = owner;
-  if (rs == nullptr) return;
+void RenderState3d::CaptureInto(StateBlock* block) {
+  RenderState3d* rs = this;
   VertexProcessingBlock& v = rs->vertex;
   // The constant image first takes every posted update.
-  if (!vertexConstants.empty()) rs->FlushVertexConstants();
-  for (auto it = renderStates.begin(); it != renderStates.end(); ++it) it->second->value = rs->values[it->first];
+  if (!block->vertexConstants.empty()) rs->FlushVertexConstants();
+  for (auto it = block->renderStates.begin(); it != block->renderStates.end(); ++it)
+    it->second->value = rs->values[it->first];
   for (uint32_t s = 0; s < kBlockStages; ++s) {
-    for (auto it = stageStates[s].begin(); it != stageStates[s].end(); ++it)
+    for (auto it = block->stageStates[s].begin(); it != block->stageStates[s].end(); ++it)
       it->second->value = it->first == 0 ? rs->stages[s].texture : rs->stageValues[s][it->first];
   }
-  for (auto it = viewport.begin(); it != viewport.end(); ++it) memcpy(it->second->word, v.viewport, 16);
-  for (auto it = depthRange.begin(); it != depthRange.end(); ++it)
+  for (auto it = block->viewport.begin(); it != block->viewport.end(); ++it) memcpy(it->second->word, v.viewport, 16);
+  for (auto it = block->depthRange.begin(); it != block->depthRange.end(); ++it)
     memcpy(it->second->word, v.depthRange, sizeof it->second->word);
-  for (auto it = material.begin(); it != material.end(); ++it) {
+  for (auto it = block->material.begin(); it != block->material.end(); ++it) {
     // Without a set-up the render state keeps no material: the block
     // holds zeros rather than what its memory held.
     const VecConstShadow* image = MaterialImage(rs);
@@ -262,36 +262,37 @@ void StateBlock::CaptureValues() {
         memset(it->second->vector[i], 0, 16);
     }
   }
-  for (auto it = clipPlanes.begin(); it != clipPlanes.end(); ++it)
+  for (auto it = block->clipPlanes.begin(); it != block->clipPlanes.end(); ++it)
     memcpy(it->second->word, v.clipPlanes[it->first], 16);
-  for (auto it = transforms.begin(); it != transforms.end(); ++it)
+  for (auto it = block->transforms.begin(); it != block->transforms.end(); ++it)
     if (const Matrix4Words* m = TransformOf(v, it->first)) *it->second = *m;
   if (const VecConstShadow* shadow = rs->constShadow) {
-    for (auto it = vertexConstants.begin(); it != vertexConstants.end(); ++it)
+    for (auto it = block->vertexConstants.begin(); it != block->vertexConstants.end(); ++it)
       memcpy(it->second->word, shadow->image[it->first].w, 16);
   }
-  for (auto it = vertexShader.begin(); it != vertexShader.end(); ++it) it->second->value = v.vertexShader;
+  for (auto it = block->vertexShader.begin(); it != block->vertexShader.end(); ++it) it->second->value = v.vertexShader;
   // A light the render state holds no record of keeps what the block had.
-  for (auto it = lights.begin(); it != lights.end(); ++it) {
+  for (auto it = block->lights.begin(); it != block->lights.end(); ++it) {
     const LightRecord* light = rs->lights[it->first];
     if (light != nullptr) memcpy(it->second, light, sizeof *light);
   }
-  for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) it->second->value = 0;
+  for (auto it = block->lightEnables.begin(); it != block->lightEnables.end(); ++it) it->second->value = 0;
   for (uint32_t i = 0; i < kActiveLights; ++i) {
     const uint32_t index = rs->activeLights[i];
     if (index == 0) continue;
-    auto it = lightEnables.find(index);
-    if (it != lightEnables.end()) it->second->value = index;
+    auto it = block->lightEnables.find(index);
+    if (it != block->lightEnables.end()) it->second->value = index;
   }
-  for (auto it = pixelProgram.begin(); it != pixelProgram.end(); ++it) it->second->value = rs->pixel.programSelector;
-  for (auto it = pixelConstants.begin(); it != pixelConstants.end(); ++it)
+  for (auto it = block->pixelProgram.begin(); it != block->pixelProgram.end(); ++it)
+    it->second->value = rs->pixel.programSelector;
+  for (auto it = block->pixelConstants.begin(); it != block->pixelConstants.end(); ++it)
     memcpy(it->second->word, rs->pixel.pixelConstants[0][it->first], 16);
-  for (auto it = indexSource.begin(); it != indexSource.end(); ++it) {
+  for (auto it = block->indexSource.begin(); it != block->indexSource.end(); ++it) {
     it->second->word[0] = 0;
     it->second->word[1] = rs->streams.indexSource.handle;
     it->second->word[2] = rs->streams.indexKind;
   }
-  for (auto it = streams.begin(); it != streams.end(); ++it) {
+  for (auto it = block->streams.begin(); it != block->streams.end(); ++it) {
     const StreamBinding& b = rs->streams.bindings[it->first];
     it->second->word[0] = it->first;
     it->second->word[1] = b.handle;
@@ -462,7 +463,7 @@ void StateBlock::Apply(bool applying) {
   }
   for (auto it = depthRange.begin(); it != depthRange.end(); ++it) rs->SetDepthRange(it->second->word);
   for (auto it = viewport.begin(); it != viewport.end(); ++it) {
-    if (memcmp(v.viewport, it->second->word, 16) == 0) continue;
+    if (SameBytes(v.viewport, it->second->word, 16)) continue;
     uint32_t words[6];
     memcpy(words, v.viewport, sizeof words);
     memcpy(words, it->second->word, 16);
@@ -492,7 +493,7 @@ void StateBlock::Apply(bool applying) {
   for (auto it = lightEnables.begin(); it != lightEnables.end(); ++it) rs->EnableLight(it->first, it->second->value != 0);
   ApplyTransforms();
   clipPlanes.ForEach([&](uint32_t plane, const Dword4& p) {
-    if (plane >= kMaxClipPlanes || memcmp(v.clipPlanes[plane], p.word, 16) == 0) return;
+    if (plane >= kMaxClipPlanes || SameBytes(v.clipPlanes[plane], p.word, 16)) return;
     rs->SetClipPlane(plane, p.word);
   });
   ApplyVertexConstants();
@@ -576,7 +577,7 @@ uint32_t StateBlockTable::BeginRecording(uint32_t key) {
       return 0;
     }
     s->Capture(kCaptureAllStreams);
-    s->CaptureValues();
+    if (owner != nullptr) owner->CaptureInto(s);
     saved = s;
   }
   if (StateBlock* b = Find(key)) b->recording = 1;
@@ -609,7 +610,7 @@ uint32_t StateBlockTable::Create(uint32_t key, uint32_t type) {
   const uint32_t kind = type == 1 ? kCaptureAll : type == 2 ? kCapturePixel : type == 3 ? kCaptureVertex
                                                                                            : kCaptureRecorded;
   b->Capture(kind);
-  b->CaptureValues();
+  if (owner != nullptr) owner->CaptureInto(b);
   return 1;
 }
 
@@ -622,7 +623,7 @@ uint32_t StateBlockTable::Begin(uint32_t key) {
 }
 
 uint32_t StateBlockTable::End(uint32_t key) {
-  if (StateBlock* b = Find(key)) b->CaptureValues();
+  if (StateBlock* b = Find(key); b != nullptr && owner != nullptr) owner->CaptureInto(b);
   return EndRecording(key);
 }
 
@@ -638,7 +639,7 @@ uint32_t StateBlockTable::ApplyBlock(uint32_t key) {
 uint32_t StateBlockTable::CaptureAgain(uint32_t key) {
   StateBlock* b = Find(key);
   if (b == nullptr) return 0;
-  b->CaptureValues();
+  if (owner != nullptr) owner->CaptureInto(b);
   return 1;
 }
 

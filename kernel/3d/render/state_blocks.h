@@ -194,9 +194,6 @@ class StateBlock : public OsHeapObject {
   bool AddKey(uint32_t kind, uint32_t id, uint32_t stage);
   // Stores the capture kind and adds its ids; kind 3 adds none.
   void Capture(uint32_t kind);
-  // Copies the current value of every id the block holds out of the
-  // render state.
-  void CaptureValues();
   // Writes the values back into the render state, only what differs. The
   // pixel program and the pixel constants are captured but never written
   // back: applying a block leaves the bound pixel program and its

@@ -6,8 +6,8 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/render/aux_surfaces.h"
-#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/surface3d.h"
 
 namespace {
@@ -42,8 +42,8 @@ ResourceTable::ResourceTable(PDEV* owner, uint8_t* ok)
   sentinel_.next = sentinel_.previous = &sentinel_;
   sentinel_.context = nullptr;
   *ok = 0;
-  for (HandleTable<Surface3d>*& table : tables_) {
-    table = MakeObject<HandleTable<Surface3d>>(kHandleTableDefaultStep, kMaxResourceHandle);
+  for (HandleTable<SurfaceObject>*& table : tables_) {
+    table = MakeObject<HandleTable<SurfaceObject>>(kHandleTableDefaultStep, kMaxResourceHandle);
     if (table == nullptr) return;
   }
   *ok = 1;
@@ -51,17 +51,17 @@ ResourceTable::ResourceTable(PDEV* owner, uint8_t* ok)
 
 ResourceTable::~ResourceTable() { Clear(); }
 
-HandleTable<Surface3d>* ResourceTable::TableOf(uint32_t type) const {
+HandleTable<SurfaceObject>* ResourceTable::TableOf(uint32_t type) const {
   return type < kResourceTypes ? tables_[kTableOfType[type]] : nullptr;
 }
 
 Surface3d* ResourceTable::Get(uint32_t type, uint32_t handle) const {
-  HandleTable<Surface3d>* table = TableOf(type);
+  HandleTable<SurfaceObject>* table = TableOf(type);
   return table != nullptr ? table->Get(handle) : nullptr;
 }
 
 bool ResourceTable::Enter(uint32_t type, Surface3d* surface) {
-  HandleTable<Surface3d>* table = TableOf(type);
+  HandleTable<SurfaceObject>* table = TableOf(type);
   if (table == nullptr || surface == nullptr) return false;
   const uint32_t handle = table->Insert(surface);
   if (handle == 0) return false;
@@ -81,7 +81,7 @@ Surface3d* ResourceTable::CreateBufferSurface(uint32_t type, BmBufferRing* ring)
 }
 
 Surface3d* ResourceTable::CreateSurface(uint32_t type, SurfaceCreateRequest* request) {
-  HandleTable<Surface3d>* table = TableOf(type);
+  HandleTable<SurfaceObject>* table = TableOf(type);
   if (table == nullptr || request == nullptr) return nullptr;
 
   if ((request->placement & kSetAny) == 0) {
@@ -133,7 +133,7 @@ void ResourceTable::InvalidateBindings(uint32_t type, uint32_t handle) {
 }
 
 void ResourceTable::DestroyResource(uint32_t type, uint32_t handle) {
-  HandleTable<Surface3d>* table = TableOf(type);
+  HandleTable<SurfaceObject>* table = TableOf(type);
   if (table == nullptr || handle >= table->Capacity()) return;
   Surface3d* surface = table->Get(handle);
   if (surface == nullptr) return;
@@ -189,7 +189,7 @@ void ResourceTable::Clear() {
   if (Surface3d* displayed = BlitEngine3dDisplayedSurface(device)) {
     if (displayed->resourceTable == this) BlitEngine3dReleaseDisplayedSurface(device);
   }
-  for (HandleTable<Surface3d>* table : tables_) {
+  for (HandleTable<SurfaceObject>* table : tables_) {
     if (table != nullptr) table->FreeAll();
   }
   for (int i = kResourceTypes - 1; i >= 0; --i) {

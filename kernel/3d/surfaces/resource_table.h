@@ -18,6 +18,10 @@ struct CommonData;
 struct RenderContext3d;
 struct SurfaceCreateRequest;
 
+// What a resource table's handles name: surfaces, and the surfaces that
+// stand for texture sets and buffer views.
+using SurfaceObject = Surface3d;
+
 inline constexpr uint32_t kResourceTypes = 3;
 // The largest handle a client may ask for.
 inline constexpr uint32_t kMaxResourceHandle = 65535;
@@ -50,7 +54,7 @@ class ResourceTable : public OsHeapObject {
 
   // The object under the handle, or null.
   Surface3d* Get(uint32_t type, uint32_t handle) const;
-  HandleTable<Surface3d>* TableOf(uint32_t type) const;
+  HandleTable<SurfaceObject>* TableOf(uint32_t type) const;
 
   // Render contexts attach themselves; false when no node can be had.
   bool AttachContext(RenderContext3d* context);
@@ -70,14 +74,17 @@ class ResourceTable : public OsHeapObject {
   static_assert(sizeof(ContextNode) == 24);
 
   // Resource types 1, 2 and 0, in that order.
-  HandleTable<Surface3d>* tables_[kResourceTypes] = {};
+  HandleTable<SurfaceObject>* tables_[kResourceTypes] = {};
   ContextNode sentinel_;
   uint32_t contextCount_ = 0;
 };
 
-class ResourceTableList : public KeyedHandleTable<ResourceTable> {
+// A process's resources, as a unit's list keeps them under the process id.
+using ProcessResources = ResourceTable;
+
+class ResourceTableList : public KeyedHandleTable<ProcessResources> {
  public:
-  ResourceTableList() : KeyedHandleTable<ResourceTable>(kHandleTableDefaultStep) {}
+  ResourceTableList() : KeyedHandleTable<ProcessResources>(kHandleTableDefaultStep) {}
 };
 
 // The client's table under the key (its process id) in the device's unit

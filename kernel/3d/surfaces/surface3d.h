@@ -203,6 +203,10 @@ inline constexpr uint32_t kSurfClassFieldMask = 0x1F;
 inline constexpr uint32_t kSurfKindShift = 22;
 inline constexpr uint32_t kSurfFaceShift = 26;
 
+// Bits of a surface's flags word the render contexts read.
+inline constexpr uint32_t kSurfFlagKeepDisplayed = 0x4;
+inline constexpr uint32_t kSurfFlagNewlyPlaced = 0x10;
+
 // Placement nibble.
 inline constexpr uint32_t kNibbleSystem = 1;
 inline constexpr uint32_t kNibbleOther = 2;

@@ -18,6 +18,7 @@
 #include "kernel/locked_pages.h"
 #include "kernel/vidmem/surface_mapper.h"
 #include "kernel/vidmem/surface_manager.h"
+#include "platform/kglue/kglue.h"
 
 namespace {
 
@@ -294,7 +295,7 @@ bool RegionOf(const Surface3d* s, const SurfaceLockRequest& r, bool box, Region*
 // Copies one row of pixels, converting format 16.
 void MoveRow(uint8_t* to, const uint8_t* from, uint64_t bytes, bool wide, bool read) {
   if (!wide) {
-    memmove(to, from, bytes);
+    LocMemCpy(to, from, bytes);
     return;
   }
   for (uint64_t i = 0; i + 4 <= bytes; i += 4) {
@@ -454,9 +455,9 @@ bool TiledCompressedTransfer(Surface3d* s, const SurfaceLockRequest& r, const Re
                      (uint64_t{g.cy / kBlockSide} + (y - y0) / kBlockSide) * kBlockSide * r.clientPitch +
                      (uint64_t{g.cx / kBlockSide} + (x - x0) / kBlockSide) * blockBytes;
         if (read) {
-          memcpy(c, base + at, blockBytes);
+          LocMemCpy(c, base + at, blockBytes);
         } else {
-          memcpy(base + at, c, blockBytes);
+          LocMemCpy(base + at, c, blockBytes);
         }
       }
   return true;

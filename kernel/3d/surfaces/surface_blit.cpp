@@ -7,10 +7,11 @@
 #include "core/driver_switches.h"
 #include "core/float_bits.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/blit_setup.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/surfaces/blit_engine.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/surfaces/surface_fill.h"
@@ -186,7 +187,6 @@ constexpr uint32_t kBlitOpWideUnits = 0x80000;
 constexpr uint32_t kBlitOpTransform = 0x40000;
 constexpr uint32_t kBlitOpLimit31 = 0x200000;
 constexpr uint32_t kUsageLaterChips = 0x7FC00;
-constexpr uint32_t kVertexRun[3] = {0x605E5D58, 0x605E5D59, 0x605F5D5A};
 
 struct BlitSet {
   TransformState* transform;
@@ -274,20 +274,11 @@ bool DrawTextured(Surface3d* destination, const int32_t* full, const int32_t* re
   if (!ComputeBlitTexCoords(*stages, secondary, source, outer, inner, tex.width, tex.height, tex.rotation,
                             tex.mirror, mode, (flags & kBlitOptionBit4) != 0))
     return false;
-  uint32_t* at = secondary->Reserve(16);
-  if (at == nullptr) return false;
-  const float l = static_cast<float>(left), r = static_cast<float>(right);
-  const float t = static_cast<float>(top), b = static_cast<float>(bottom);
-  const float corners[3][2] = {{t, l}, {t, r}, {b, l}};
-  at[0] = 14;
-  for (int k = 0; k < 3; ++k) {
-    uint32_t* p = at + 1 + 5 * k;
-    p[0] = kVertexRun[k];
-    p[1] = FloatBits(1.0f);
-    p[2] = 0;
-    p[3] = FloatBits(corners[k][0]);
-    p[4] = FloatBits(corners[k][1]);
-  }
+  const uint32_t l = FloatBits(static_cast<float>(left)), r = FloatBits(static_cast<float>(right));
+  const uint32_t t = FloatBits(static_cast<float>(top)), b = FloatBits(static_cast<float>(bottom));
+  const uint32_t corners[3][2] = {{t, l}, {t, r}, {b, l}};
+  StreamSink sink{secondary};
+  if (!PutQuad(sink, 0, corners)) return false;
   if (!secondary->ExecutePending()) return false;
   if ((flags & kBlitNoTag) == 0) (void)PostCompletionTag(common, destination, nullptr, false);
   destination->MarkWritten();

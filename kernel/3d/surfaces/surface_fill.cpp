@@ -10,13 +10,14 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/surface3d.h"
-#include "kernel/3d/targets/render_target_state.h"
 #include "kernel/dma_streams.h"
 #include "kernel/sync_tags.h"
+#include "platform/kglue/kglue.h"
 
 namespace {
 
@@ -81,25 +82,15 @@ uint32_t PostCompletionTag(CommonData* common, Surface3d* first, Surface3d* seco
     MmBlock* b = s->block != nullptr ? s->block : (s->master != nullptr ? s->master->block : nullptr);
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
-  const uint32_t value = ReadShared(&shared->last1300Value);
+  const TagValue value = ReadTagValue(shared);
   secondary->startFlags = kSecondaryRangeMode;
+  StreamSink sink{secondary};
   if (fillForm) {
-    uint32_t* at = secondary->Reserve(5);
-    if (at == nullptr) return 0;
-    at[0] = 3;
-    at[1] = TagValueHeader(shared, kPacketFillTag, kPacketFillTagNoValue);
-    at[2] = kTagMaskWord;
-    at[3] = tag | kTagProgress;
-    at[4] = value;
-  } else {
-    uint32_t* at = secondary->Reserve(6);
-    if (at == nullptr) return 0;
-    at[0] = 4;
-    at[1] = TagValueHeader(shared, kPacketTag, kPacketTagNoValue);
-    at[2] = kTagMaskWord;
-    at[3] = tag | kTagProgress;
-    at[4] = tag;
-    at[5] = value;
+    if (!PutPacket(sink, PacketHeader(k2dIdxControl, k2dIdxSyncTag, value.index), kTagMaskWord, tag | kTagProgress,
+                   value.word))
+      return 0;
+  } else if (!PutOperationTag(sink, kTagMaskWord, tag, value)) {
+    return 0;
   }
   // The packet wrote register 0xC0: the current engine state writes its
   // control word there again.
@@ -419,7 +410,7 @@ bool SurfaceCopyCpu(Surface3d* destination, Surface3d* source, const SurfaceCopy
     uint8_t* t = to + (uint64_t{dy} + row) * toPitch + uint64_t{dx} * bytes;
     const uint8_t* f = from + (uint64_t{sy} + row) * fromPitch + uint64_t{sx} * bytes;
     if (!keyed) {
-      memmove(t, f, rowBytes);
+      LocMemCpy(t, f, rowBytes);
       continue;
     }
     for (uint32_t j = 0; j < w; ++j) {

@@ -37,12 +37,8 @@ struct SurfaceCopyRequest {
   uint32_t rop = kRopCopy;
 };
 
-// Completion-tag packets: the tag with the saved 0x1300 word, the processor
-// fill's short form, and their headers when no 0x1300 word is saved.
-inline constexpr uint32_t kPacketTag = 0xC0AFAFC0;
-inline constexpr uint32_t kPacketTagNoValue = 0x20AFAFC0;
-inline constexpr uint32_t kPacketFillTag = 0x21C0AFC0;
-inline constexpr uint32_t kPacketFillTagNoValue = 0x2120AFC0;
+// The completion tags' operation word (the operation tag of the 3D stream,
+// or the processor fill's short form: the word, the tag | 1, V).
 inline constexpr uint32_t kTagMaskWord = 0x707;
 
 // A new sync tag stored in the surfaces' blocks, its packet appended to the

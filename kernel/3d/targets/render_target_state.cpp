@@ -3,6 +3,8 @@
 #include <math.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "core/regs/dma.h"
@@ -10,7 +12,7 @@
 #include "core/shared_word.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -52,28 +54,27 @@ void Hand(BmSecondaryInt* stream) {
   if (stream != nullptr) stream->ExecutePending();
 }
 
-bool Write(BmSecondaryInt* stream, const GroupPacket& p) { return stream != nullptr && p.WriteTo(stream); }
-
-// A one-group packet written straight into the stream, as Write of the
-// same GroupPacket would: the hot packets skip the packet buffer, whose
-// words would be stored one by one and read back wide.
+// A packet into the stream, when there is one.
 template <class... W>
-bool WriteGroup(BmSecondaryInt* stream, uint32_t header, W... words) {
-  return stream != nullptr && WritePacket(stream, header, words...);
+bool WriteGroup(BmSecondaryInt* stream, W... words) {
+  return stream != nullptr && WritePacket(stream, words...);
 }
 
-// {3, 0x21AFAFC0, 0x207, tag | 1, tag}: the tag that precedes a mode
-// change while sync tags are on.
+// The operation tag 0x207 without V: the tag that precedes a mode change
+// while sync tags are on.
 void WriteModeTag(CommonData* common, BmSecondaryInt* stream) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
-  WriteGroup(stream, PacketHeader(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
+  WriteGroup(stream, OperationTagHeader(), 0x207u, tag | kTagProgress, tag);
 }
 
-// {4, 0xC0AFAFC0, op, tag | 1, tag, base}: answers the tag.
+// The operation tag of the operation, with V: answers the tag.
 uint32_t WriteOperationTag(CommonData* common, BmSecondaryInt* stream, uint32_t operation) {
   const uint32_t tag = TakeNextTag(common->sharedLocked);
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WriteGroup(stream, PacketHeader(0xC0, 0xAF, 0xAF, base.index), operation, tag | 1, tag, base.word);
+  if (stream != nullptr) {
+    StreamSink sink{stream};
+    PutOperationTag(sink, operation, tag, base);
+  }
   ControlWordOverwritten(common);
   return tag;
 }
@@ -315,15 +316,6 @@ void ReleaseTargetMemory(RenderTargetState* state, bool clearSlot) {
 
 // ---- Register 0xC0 -------------------------------------------------------------------------
 
-// Register 0xC0 also holds the engine control word of the engine state
-// that is current: after a mode word that state writes its control word
-// again, and the others learn of it at their next switch.
-void ControlWordOverwritten(CommonData* common) {
-  if (common == nullptr || common->engineOwner3d == nullptr) return;
-  const uint32_t bits[3] = {kCsDirtyControlWord, 0, 0};
-  common->engineOwner3d->MarkChanged(bits);
-}
-
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate) {
   if (common == nullptr) return;
   EngineModeCache& cache = EngineMode3d();
@@ -338,7 +330,7 @@ void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bo
     mode = EngineModeWord(on, false);
   }
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WriteGroup(stream, PacketHeader(0xC0, base.index), mode, base.word);
+  WriteGroup(stream, PacketHeader(k2dIdxControl, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.on = on ? 1 : 0;
@@ -357,7 +349,7 @@ void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force) 
   if (!force && (cache.clearWord & kEngineModeOnBit) == (mode & kEngineModeOnBit) && cache.clearFlag != 0) return;
   if (cache.syncTagsOn != 0) WriteModeTag(common, stream);
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WriteGroup(stream, PacketHeader(0xC0, base.index), mode, base.word);
+  WriteGroup(stream, PacketHeader(k2dIdxControl, base.index), mode, base.word);
   Hand(stream);
   ControlWordOverwritten(common);
   cache.clearWord = mode;
@@ -402,14 +394,10 @@ bool SaveTargetCounters(RenderTargetState* state) {
   if (wasOn) WriteEngineModeWord(common, state->stream, false, false);
 
   WriteOperationTag(common, stream, 0xC07);
-  GroupPacket copy;
-  copy.G({0x58, 0x5D, 0x5E, 0x60}, {Bits(kCopyRows[0][0]), Bits(kCopyRows[0][1]), Bits(kCopyRows[0][2]),
-                                    Bits(kCopyRows[0][3])})
-      .G({0x59, 0x5D, 0x5E, 0x60}, {Bits(kCopyRows[1][0]), Bits(kCopyRows[1][1]), Bits(kCopyRows[1][2]),
-                                    Bits(kCopyRows[1][3])})
-      .G({0x5A, 0x5D, 0x5F, 0x60}, {Bits(kCopyRows[2][0]), Bits(kCopyRows[2][1]), Bits(kCopyRows[2][2]),
-                                    Bits(kCopyRows[2][3])});
-  Write(stream, copy);
+  WriteGroup(stream, QuadCornerHeader(0), Bits(kCopyRows[0][0]), Bits(kCopyRows[0][1]), Bits(kCopyRows[0][2]),
+             Bits(kCopyRows[0][3]), QuadCornerHeader(1), Bits(kCopyRows[1][0]), Bits(kCopyRows[1][1]),
+             Bits(kCopyRows[1][2]), Bits(kCopyRows[1][3]), QuadCornerHeader(2), Bits(kCopyRows[2][0]),
+             Bits(kCopyRows[2][1]), Bits(kCopyRows[2][2]), Bits(kCopyRows[2][3]));
   const uint32_t tag = WriteOperationTag(common, stream, 0x207);
   if (board->readback->block != nullptr) board->readback->block->drawSyncTag = tag;
   Hand(stream);
@@ -443,9 +431,9 @@ void RestoreTargetCounters(RenderTargetState* state, bool wasOn) {
   if (!wasOn) WriteOperationTag(common, stream, 0xC07);
   const uint32_t* a = state->counters[0];
   const uint32_t* b = state->counters[1];
-  GroupPacket p;
-  p.G({0xD0, 0xD1, 0xD2, 0xD3}, {a[0], a[1], a[2], a[3]}).G({0xF0, 0xF1, 0xF2, 0xF3}, {b[0], b[1], b[2], b[3]});
-  Write(stream, p);
+  const PacketIndex bankA = k3dIdxCounterA0, bankB = k3dIdxCounterB0;
+  WriteGroup(stream, PacketHeader(bankA, bankA + 1, bankA + 2, bankA + 3), a[0], a[1], a[2], a[3],
+             PacketHeader(bankB, bankB + 1, bankB + 2, bankB + 3), b[0], b[1], b[2], b[3]);
   Hand(stream);
 }
 
@@ -477,12 +465,13 @@ void EmitPendingRenderTargetSetup(RenderTargetState* state) {
   // target operation, when it takes one, goes before the mode word).
   if (stream != nullptr) {
     auto addresses = [&](auto& sink) {
-      PutPacket(sink, PacketHeader(0x88, 0x89, 0x8C, 0x8D), w[0], w[1], w[4], w[5]);
-      PutPacket(sink, PacketHeader(0x8A, 0x8B), w[2], w[3]);
+      PutPacket(sink, PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0, k2dIdxDescAddress2, k2dIdxDescMode2), w[0],
+                w[1], w[4], w[5]);
+      PutPacket(sink, PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1), w[2], w[3]);
     };
     auto mode = [&](auto& sink) {
       const TagValue base = ReadTagValue(common->sharedLocked);
-      PutPacket(sink, PacketHeader(0xC0, base.index), 9u, base.word);
+      PutPacket(sink, PacketHeader(k2dIdxControl, base.index), 9u, base.word);
     };
     // Words with their counts: 6 and 4 the address groups, 4 the mode word.
     constexpr uint32_t kAddressWords = 6 + 4;

@@ -277,9 +277,6 @@ inline bool EngineModeIs(bool later, bool on, bool alternate) {
 // Register 0xC0: the engine mode (on, alternate), the clear mode; the
 // cached on-flag set at device construction.
 void WriteEngineModeWord(CommonData* common, BmSecondaryInt* stream, bool on, bool alternate);
-// Marks the current engine state's control word as no longer in register
-// 0xC0, after a packet that wrote another value there.
-void ControlWordOverwritten(CommonData* common);
 void SetEngineModeFlag(bool on);
 void WriteClearModeWord(CommonData* common, BmSecondaryInt* stream, bool force);
 bool IsClearModeIdle();

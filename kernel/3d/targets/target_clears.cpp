@@ -4,9 +4,9 @@
 #include "core/float_bits.h"
 #include "core/pdev.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -18,6 +18,9 @@
 #include "kernel/sync_tags.h"
 
 namespace {
+
+// The operation word of the tags around a target's work.
+constexpr uint32_t kTargetTagOperation = 0x207;
 
 bool Later(const CommonData* common) { return (common->revisionBits & kCapsLater) != 0; }
 
@@ -146,13 +149,13 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
   WriteBounded(stream, 2 * 5, [&](auto& sink) {
     if (tagFirst) {
       const uint32_t tag = TakeNextTag(common->sharedLocked);
-      PutPacket(sink, PacketHeader(0xC0, 0xAF, 0xAF), 0x207u, tag | 1, tag);
+      PutPacket(sink, OperationTagHeader(), kTargetTagOperation, tag | kTagProgress, tag);
     }
     const TagValue base = ReadTagValue(common->sharedLocked);
     if (modeOnly)
-      PutPacket(sink, PacketHeader(0xC0, base.index), mode | 0x108, base.word);
+      PutPacket(sink, PacketHeader(k2dIdxControl, base.index), mode | 0x108, base.word);
     else
-      PutPacket(sink, PacketHeader(0xAD, 0xC0, base.index), value, mode | 8, base.word);
+      PutPacket(sink, PacketHeader(k3dIdxClearValue, k2dIdxControl, base.index), value, mode | 8, base.word);
   });
   stream->ExecutePending();
   ControlWordOverwritten(common);
@@ -161,9 +164,6 @@ void ClearTargetSurface(CommonData* common, BmSecondaryInt* stream, uint32_t val
 
 namespace {
 
-constexpr uint32_t kVertexRunWords = 15;
-constexpr uint32_t kVertexRun[3] = {0x605E5D58, 0x605E5D59, 0x605F5D5A};
-constexpr uint32_t kTargetTagOperation = 0x207;
 constexpr uint32_t kSizeMask = 0xFFFF;
 constexpr uint32_t kWidthFieldMask = 0x3FFF;
 
@@ -189,19 +189,11 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
     state->dirty.words[0] |= kCsDirtySurfacesB | kCsDirtyPlacement | kCsDirtyDepth;
     owner->Execute(state, 0, false);
     stream->startFlags = 2;
-    if (uint32_t* at = stream->Reserve(kVertexRunWords + 1)) {
-      const uint32_t corners[3][2] = {{0, 0}, {0, FloatBits(static_cast<float>(surface->width))},
-                                      {FloatBits(static_cast<float>(surface->height)), 0}};
-      at[0] = kVertexRunWords - 1;
-      for (int k = 0; k < 3; ++k) {
-        uint32_t* p = at + 1 + 5 * k;
-        p[0] = kVertexRun[k];
-        p[1] = FloatBits(1.0f);
-        p[2] = surface->surfaceValue;
-        p[3] = corners[k][0];
-        p[4] = corners[k][1];
-      }
-    }
+    // The corners (y, x) of the whole surface, at the surface value.
+    const uint32_t corners[3][2] = {{0, 0}, {0, FloatBits(static_cast<float>(surface->width))},
+                                    {FloatBits(static_cast<float>(surface->height)), 0}};
+    StreamSink sink{stream};
+    PutQuad(sink, surface->surfaceValue, corners);
     stream->ExecutePending();
   }
   const uint32_t tag = TakeNextTag(common->sharedLocked);
@@ -213,7 +205,7 @@ void DrawIntoTarget(CommonData* common, BmSecondaryInt* stream, Surface3d* surfa
     if (b != nullptr) b->drawSyncTag = static_cast<int32_t>(tag);
   }
   const TagValue base = ReadTagValue(common->sharedLocked);
-  WritePacket(stream, PacketHeader(0xC0, 0xAF, 0xAF, base.index), kTargetTagOperation, tag | 1, tag, base.word);
+  WritePacket(stream, OperationTagHeader(base.index), kTargetTagOperation, tag | kTagProgress, tag, base.word);
   stream->ExecutePending();
   ControlWordOverwritten(common);
 }
@@ -238,40 +230,75 @@ void ForgetOpenRenderTarget(CommonData* common, const Surface3d* surface) {
   if (board != nullptr && board->fastClearedDepth == surface) board->fastClearedDepth = nullptr;
 }
 
-uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
-                          uint32_t count) {
-  if (state == nullptr || state->common == nullptr) return 0;
-  // Target coordinates without rectangles: the clip rectangle, once.
-  const bool whole = (record.flags & kClearTargetCoordinates) != 0 && count == 0;
-  const uint32_t n = whole ? 1 : count;
-  const ClearRect* list = whole ? nullptr : rects;
-  if (list == nullptr && !whole) return 0;
+namespace {
 
+// The rectangles a clear walks: `count` of `list`, or, for a record in
+// target coordinates that names none, the clip rectangle once (`list`
+// null); and the bounds every rectangle is clipped to (the viewport, or
+// the clip rectangle for target coordinates). Each rectangle is ordered,
+// scaled and clipped when the clear reaches it (RectFor), so nothing is
+// copied.
+struct ClearRects {
+  const ClearRect* list;
+  uint32_t count;
+  ClearRect bounds;
+};
+
+// False when the record names rectangles that are not there.
+bool NormaliseClearRects(const RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
+                         uint32_t count, ClearRects* out) {
+  const bool targetCoordinates = (record.flags & kClearTargetCoordinates) != 0;
+  const bool whole = targetCoordinates && count == 0;
+  out->count = whole ? 1 : count;
+  out->list = whole ? nullptr : rects;
+  if (out->list == nullptr && !whole) return false;
   // The bounds are the state's; a fill or an engine clear leaves them be.
-  const ClearRect bounds = BoundsOf(state, (record.flags & kClearTargetCoordinates) != 0);
+  out->bounds = BoundsOf(state, targetCoordinates);
+  return true;
+}
+
+void ClearColourRects(RenderTargetState* state, const ClearRecord& record, const ClearRects& rects) {
   Surface3d* colour = state->colourCurrent;
   uint32_t value = 0;
   if (colour != nullptr && (record.flags & kClearColour) != 0 &&
       GetColourClearValue(colour->format, record.colour, state->colourDepthMode, &value)) {
-    for (uint32_t i = 0; i < n; ++i) Fill(colour, RectFor(state, bounds, list, i, colour), value, state->colourWriteMask);
+    for (uint32_t i = 0; i < rects.count; ++i)
+      Fill(colour, RectFor(state, rects.bounds, rects.list, i, colour), value, state->colourWriteMask);
   }
+}
+
+// The depth and stencil clear of a record that asks for one, into the
+// bound depth surface.
+void ClearDepthRects(RenderTargetState* state, const ClearRecord& record, const ClearRects& rects) {
+  Surface3d* depth = state->depthCurrent;
+  const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
+  DepthClear c = {};
+  if (!DepthClearValue(state, code, record, &c)) return;
+  const float z = SanitiseClearDepth(record.depth);
+  // Once the engine cleared the whole surface, every further rectangle
+  // holds the value already.
+  for (uint32_t i = 0; i < rects.count; ++i)
+    if (ClearDepthRect(state, depth, RectFor(state, rects.bounds, rects.list, i, depth), c.value, c.mask, z)) break;
+  depth->flagsWord |= kSurfDepthCleared;
+}
+
+}  // namespace
+
+uint32_t ClearTargetRects(RenderTargetState* state, const ClearRecord& record, const ClearRect* rects,
+                          uint32_t count) {
+  if (state == nullptr || state->common == nullptr) return 0;
+  ClearRects list;
+  if (!NormaliseClearRects(state, record, rects, count, &list)) return 0;
+  ClearColourRects(state, record, list);
 
   Surface3d* depth = state->depthCurrent;
   if (depth == nullptr) return 0;
   if ((record.flags & (kClearDepth | kClearStencil)) != 0) {
-    const uint32_t code = depth->format != nullptr ? depth->format->code : 0;
-    DepthClear c = {};
-    if (DepthClearValue(state, code, record, &c)) {
-      const float z = SanitiseClearDepth(record.depth);
-      // Once the engine cleared the whole surface, every further rectangle
-      // holds the value already.
-      for (uint32_t i = 0; i < n; ++i)
-        if (ClearDepthRect(state, depth, RectFor(state, bounds, list, i, depth), c.value, c.mask, z)) break;
-      depth->flagsWord |= kSurfDepthCleared;
-    }
+    ClearDepthRects(state, record, list);
   } else if ((state->context == nullptr || state->context->suspended == 0) &&
              ((depth->flagsWord & kSurfDepthNeedsClear) != 0 || state->depthClear.kind == kDepthClearKindFill)) {
-    for (uint32_t i = 0; i < n; ++i) Fill(depth, RectFor(state, bounds, list, i, depth), 0, 0x01000000);
+    for (uint32_t i = 0; i < list.count; ++i)
+      Fill(depth, RectFor(state, list.bounds, list.list, i, depth), 0, 0x01000000);
     depth->flagsWord |= kSurfDepthCleared;
   }
   return 0;

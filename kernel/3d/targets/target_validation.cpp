@@ -4,11 +4,11 @@
 
 #include "core/common_data.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -218,7 +218,7 @@ bool InUse(const RenderTargetState* ts) {
 
 // ---- The render-state application's steps ------------------------------------------------------
 
-bool ValidateDepthStencil3d(RenderContext3d* context) {
+bool ApplyDepthStencilState(RenderContext3d* context) {
   if (!Usable(context)) return false;
   RenderTargetState* ts = context->targetState;
   const uint32_t dirty = context->state.depthStencil.dirty;
@@ -229,7 +229,7 @@ bool ValidateDepthStencil3d(RenderContext3d* context) {
   return true;
 }
 
-bool ValidateRasterBlend3d(RenderContext3d* context) {
+bool ApplyBlendState(RenderContext3d* context) {
   if (!Usable(context)) return false;
   RenderTargetState* ts = context->targetState;
   RenderState3d& rs = context->state;

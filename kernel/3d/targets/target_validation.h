@@ -67,8 +67,8 @@ inline constexpr uint8_t kTargetUseShadows = 0x01;
 // Render-state application's three target steps and the binding after
 // the control word: false when a step cannot bind what the render state
 // asks for (the draw then emits nothing).
-bool ValidateDepthStencil3d(RenderContext3d* context);
-bool ValidateRasterBlend3d(RenderContext3d* context);
+bool ApplyDepthStencilState(RenderContext3d* context);
+bool ApplyBlendState(RenderContext3d* context);
 bool ValidateTargetBinding3d(RenderContext3d* context);
 void BindRenderTargets3d(RenderContext3d* context);
 // The target state's viewport and clip rectangle follow the render state's

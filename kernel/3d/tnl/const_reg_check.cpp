@@ -11,8 +11,10 @@
 #include "core/regs/dma.h"
 #include "core/regs/engine3d.h"
 #include "core/regs/vertex_engine.h"
+#include "core/same_bytes.h"
+#include "kernel/3d/engine/packets.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/fixed_programs.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
@@ -23,16 +25,15 @@ namespace {
 constexpr uint32_t kCheckRounds = 100;
 constexpr uint32_t kCheckUnits = 4;
 constexpr uint32_t kCheckEntry = 8;
-constexpr uint32_t kLoadHeader = 0x4106000F;
+// The self-test's load command has the shape of a three-constant packet.
+constexpr uint32_t kLoadHeader = VertexConstantsHeader(3);
 constexpr uint32_t kLoadTail[8] = {0, 64, 128, 192, 256, 320, 0, 0};
 constexpr uint32_t kLoadWords = 1 + 4 + 4 + 8;
 constexpr uint32_t kDoneMask = 0x03020000;
 constexpr uint32_t kDoneValue = 0x00020000;
 
-// The set-up of the test program as register packets: {count, four index
-// bytes (0x21 pads), data}.
-constexpr uint32_t kProgramControlOpen = 0x20000028;
-constexpr uint32_t kProgramControlRun = 0xA0000028;
+// The set-up of the test program's packets, in one reservation.
+constexpr uint32_t kSetUpWords = 3 + 6 + 5 + 6 + 3;
 
 struct PatternPair {
   uint8_t a, b;
@@ -51,16 +52,19 @@ bool Submit(BmBufferPool* stream) {
 }
 
 bool WriteSetUp(BmBufferPool* stream, uint32_t address) {
-  const uint32_t words[] = {
-      1, 0x2121212D, 0,                                                   // 0x2D = 0
-      4, 0x2E2E2E2E, 0, 0, 0, 0,                                          // four words to 0x2E
-      3, 0x212C1000, 0, 4, 0x2305C,                                       // 0x00, 0x10, 0x2C
-      4, 0x41403C3C, kProgramControlOpen, kProgramControlOpen, address, address,  // 0x3C twice, 0x40, 0x41
-      1, 0x2121213C, kProgramControlRun,                                  // 0x3C
-  };
-  uint32_t* at = stream->Reserve(sizeof words / 4);
+  uint32_t* at = stream->Reserve(kSetUpWords);
   if (at == nullptr) return false;
-  memcpy(at, words, sizeof words);
+  // Element 0, four element words 0; stream 0 at 0 with the stride 4 and
+  // the primitive control word; the program fence open and the program's
+  // start twice; then the self-test's load.
+  DirectSink sink{at};
+  const PacketIndex element = k3dIdxElementData;
+  PutPacket(sink, PacketHeader(k3dIdxElementIndex), 0);
+  PutPacket(sink, PacketHeader(element, element, element, element), 0, 0, 0, 0);
+  PutPacket(sink, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl), 0, 4, 0x2305C);
+  PutPacket(sink, PacketHeader(k3dIdxProgramControl, k3dIdxProgramControl, k3dIdxProgramStart, k3dIdxProgramStartAlt),
+            k3dProgramOpen, k3dProgramOpen, address, address);
+  PutPacket(sink, PacketHeader(k3dIdxProgramControl), k3dProgramSelfTest);
   return Submit(stream);
 }
 
@@ -86,7 +90,7 @@ uint32_t VertexProgramBuilder::CompareConstantRegisters(PDEV* pdev, const uint32
       uint32_t got[4] = {};
       (void)ReadVertexEngineMemory(got, pdev, kVertexMemConstants, unit, c);
       const uint32_t* want = (c & 1) ? b : a;
-      if (memcmp(got, want, sizeof got) != 0) {
+      if (!SameBytes(got, want, sizeof got)) {
         results[c] = 0;
         all = 0;
       }

@@ -3,6 +3,7 @@
 // when a list grows past its limit.
 #include <string.h>
 
+#include "core/same_bytes.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 
 namespace {
@@ -46,6 +47,23 @@ constexpr uint32_t kKind6Rows[kModes][kModes] = {
     {0xFF0003E3, 0xFF0003E3, 0xFF0083FF, 0xFF001BE3, 0xFF0003E3, 0xFF001BE3},
 };
 
+// The key masks by [kind][stored mode][current mode], spread out of the
+// rows above.
+struct ProgramKeyMaskTable {
+  uint32_t masks[kKinds][kModes][kModes] = {};
+  constexpr ProgramKeyMaskTable() {
+    for (uint32_t stored = 0; stored < kModes; ++stored) {
+      for (uint32_t current = 0; current < kModes; ++current) {
+        for (uint32_t kind = 0; kind + 1 < kKinds; ++kind)
+          masks[kind][stored][current] = stored == 2 ? kKindRows[kind].mode2[current] : kKindRows[kind].others[current];
+        masks[6][stored][current] = kKind6Rows[stored][current];
+      }
+    }
+  }
+};
+static_assert(sizeof(ProgramKeyMaskTable) == 252 * 4);
+constexpr ProgramKeyMaskTable kProgramKeyMasks;
+
 constexpr uint32_t ModeOf(uint32_t word) { return word >> kTnlClassShift & kTnlClassMask; }
 
 // Modes 3 and 5 count alike for fragment 79.
@@ -85,8 +103,7 @@ TnlStateKey::TnlStateKey() {
 
 uint32_t ProgramKeyMask(uint32_t kind, uint32_t storedMode, uint32_t currentMode) {
   if (kind >= kKinds || storedMode >= kModes || currentMode >= kModes) return 0;
-  if (kind == 6) return kKind6Rows[storedMode][currentMode];
-  return storedMode == 2 ? kKindRows[kind].mode2[currentMode] : kKindRows[kind].others[currentMode];
+  return kProgramKeyMasks.masks[kind][storedMode][currentMode];
 }
 
 uint32_t ProgramStateWord(const TnlProgramInputs& render, const TnlStateKey& tnl) {
@@ -217,7 +234,7 @@ bool VertexProgram::MatchesFixedFunctionKey(const TnlProgramInputs& render, cons
     if (tnl.spotLights != k.lightCounts[0] || tnl.pointLights != k.lightCounts[1] ||
         tnl.directionalLights != k.lightCounts[2] || tnl.lightLayout != k.lightWord ||
         render.selectorWord != k.selectorWord || render.lightMask != k.lightMask ||
-        memcmp(render.indexWords, k.indexWords, sizeof k.indexWords) != 0 ||
+        !SameBytes(render.indexWords, k.indexWords, sizeof k.indexWords) ||
         Bit(first, 4) != Bit(k.firstFlags, 4) ||
         (Bit(first, 5) | Bit(render.nextFlags, 2)) != (Bit(k.firstFlags, 5) | Bit(k.nextFlags, 2)) ||
         Bit(render.furtherWord, 0) != Bit(k.furtherWord, 0) || (flags & 0xF000) != (k.flagWord & 0xF000))

@@ -11,6 +11,7 @@
 #include "core/regs/dma.h"
 #include "core/regs/vertex_engine.h"
 #include "core/shared_word.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/dma_streams.h"
 #include "kernel/kernel_wait.h"
@@ -24,8 +25,7 @@ namespace {
 constexpr uint32_t kAddressSpaceAgp = 2;
 constexpr uint32_t kAddressSpacePci = 3;
 
-// The ring's tag: one register group writing the sync-tag register.
-constexpr uint32_t kRingTagHeader = 0x212121AF;
+// The ring's tag's kind bits, written to the sync-tag register.
 constexpr uint32_t kRingTagKind = 5;
 
 uint32_t EntryOffset(const VertexProgram* program, uint32_t entry) {
@@ -43,7 +43,7 @@ bool VertexProgramBuilder::TagPassed(uint32_t tag) const {
   } else {
     engine = KernelReadRegister(common, kRegSyncTagReached) & ~kSyncTagIgnoredBits;
   }
-  return SyncTagManager::TagReached(tag, ReadShared(&shared->syncTagCounter), engine);
+  return ORVVideoTagPassed(tag, engine, ReadShared(&shared->syncTagCounter));
 }
 
 void VertexProgramBuilder::NoteInBatch(VertexProgram* program) {
@@ -283,9 +283,8 @@ bool VertexProgramBuilder::IssueRingTag(CommonData* waitContext) {
   uint32_t* at = stream->Reserve(3);
   if (at == nullptr) return false;
   const uint32_t tag = TakeNextTag(shared);
-  at[0] = 1;
-  at[1] = kRingTagHeader;
-  at[2] = tag | kRingTagKind;
+  DirectSink sink{at};
+  PutPacket(sink, PacketHeader(k2dIdxSyncTag), tag | kRingTagKind);
   return stream->ExecutePending();
 }
 

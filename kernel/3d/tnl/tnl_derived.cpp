@@ -8,10 +8,11 @@
 
 #include <initializer_list>
 
+#include "core/same_bytes.h"
 #include "core/utils.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_internal.h"
 #include "kernel/3d/tnl/tnl_setup.h"
@@ -112,7 +113,7 @@ void TnlSetup::UpdateMatrices(const VertexProcessingBlock& b, bool full) {
   if ((p.transform & kVxViewport) != 0 && imageSelect == 0) full = true;
   // The view is compared, not trusted to a dirty bit: the matrix word's
   // kMxViewWorld stands for the view and every world matrix alike.
-  const bool viewChanged = viewKnown_ == 0 || memcmp(lastView_, b.view.m, sizeof lastView_) != 0;
+  const bool viewChanged = viewKnown_ == 0 || !SameBytes(lastView_, b.view.m, sizeof lastView_);
   if (viewChanged) {
     memcpy(lastView_, b.view.m, sizeof lastView_);
     viewKnown_ = 1;
@@ -368,7 +369,7 @@ void TnlSetup::UpdateMaterialSources(const VertexProcessingBlock& b) {
       sources[2 * i + 1] = source(b.materialSourcesB >> (2 * i) & 3);
     }
   }
-  if (memcmp(sources, key.colourSources, sizeof sources) != 0) {
+  if (!SameBytes(sources, key.colourSources, sizeof sources)) {
     memcpy(key.colourSources, sources, sizeof sources);
     kd[2] |= kKd2ColourSources;
   }

@@ -3,7 +3,9 @@
 // fetch descriptors and the primitive fields of the fetch control record.
 #include <string.h>
 
-#include "kernel/3d/render/vertex_engine_block.h"
+#include "core/same_bytes.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_internal.h"
@@ -108,7 +110,7 @@ VertexShaderEntry* TnlSetup::FindVertexShader(uint32_t handle) const {
 
 VertexShaderEntry* TnlSetup::FindInputLayout(const uint32_t k[6]) const {
   for (VertexShaderEntry* e = sentinel_.next; e != &sentinel_; e = e->next)
-    if (e->layoutFlag != 0 && memcmp(e->key, k, sizeof e->key) == 0) return e;
+    if (e->layoutFlag != 0 && SameBytes(e->key, k, sizeof e->key)) return e;
   return nullptr;
 }
 
@@ -300,4 +302,60 @@ void TnlSetup::BuildFetchLayout(const VertexProcessingBlock& b, VertexFetchContr
     entry->InsertDescriptor(FetchDescriptor(e.Offset(), e.Stream(), e.Type(), e.Writes(), 7 + k));
   }
   fetch->descriptors = entry->descriptors;
+}
+
+namespace {
+
+// The engine format code of each element type, and its component count.
+constexpr uint8_t kElementFormatCode[kVtxTypeCount] = {0, 0, 0, 0, 0, 1, 5, 2, 6, 3, 7, 10, 11, 10, 11, 8, 9, 8, 9};
+constexpr uint8_t kElementComponents[kVtxTypeCount] = {0, 1, 2, 3, 4, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 1, 1, 2, 2};
+constexpr uint32_t kFirstTexCoordUsage = 7;
+constexpr uint32_t kLastTexCoordUsage = 10;
+
+// The 4-byte element the processor's vertex fetch reads an attribute of
+// the format through: offset in words; stream, format code and usage;
+// the component mask (floats) and the components that default to 1.0.
+bool ClientElementOf(const VertexElement& e, uint32_t index, uint8_t out[4]) {
+  const uint32_t type = e.Type();
+  if (!e.Described() || type == kVtxTypeNone || type >= kVtxTypeCount) return false;
+  uint32_t usage = e.Usage();
+  if (index >= kVtxElemTexCoord0) {
+    usage = kFirstTexCoordUsage + (index - kVtxElemTexCoord0);
+    if (usage > kLastTexCoordUsage) return false;
+  }
+  const uint32_t code = kElementFormatCode[type];
+  const uint32_t mask = code == 0 ? (1u << kElementComponents[type]) - 1 : (kElementComponents[type] == 4 ? 2u : 0u);
+  const uint32_t defaults = e.Defaults();
+  out[0] = static_cast<uint8_t>(e.Offset());
+  out[1] = static_cast<uint8_t>((e.Stream() & 7) | code << 3 | (usage & 1) << 7);
+  out[2] = static_cast<uint8_t>((usage >> 1 & 7) | mask << 3 | (defaults & 1) << 7);
+  out[3] = static_cast<uint8_t>(defaults >> 1 & 7);
+  return true;
+}
+
+}  // namespace
+
+void SelectVertexLayout3d(RenderContext3d* context, uint32_t handle) {
+  if (context == nullptr) return;
+  RenderState3d& state = context->state;
+  // A pre-transformed layout (a flexible-format code, even, whose position
+  // is x, y, z and 1/w in pixels) has no vertex program: the processor
+  // reads its vertices through the layout's elements and writes them into
+  // the attribute places. Every other layout and every shader runs a
+  // vertex program on vertices the engine fetches.
+  const bool code = (handle & 1) == 0;
+  const bool preTransformed = code && (handle & kFvfPositionMask) == kFvfPreTransformed;
+  state.vertexSub.vertexProgram = preTransformed ? 0 : 1;
+  // A flexible-format code also says where each attribute lies in
+  // stream 0: its elements; a shader keeps the elements it has.
+  if (!code) return;
+  uint8_t list[4 + 4 * kMaxVertexElements] = {};
+  VertexFormat format;
+  uint32_t count = 0;
+  if (format.FromFvf(handle) == 0)  // accepted
+    for (uint32_t i = 0; i < kVtxElementCount && count < kMaxVertexElements; ++i)
+      if (ClientElementOf(format.elements[i], i, list + 4 + 4 * count)) ++count;
+  list[0] = static_cast<uint8_t>(count);
+  context->streamSetup.StoreElementList(list, sizeof list);
+  state.vertexSub.bytes[4] |= kVsubLayoutElements | kVsubLayoutChanged;
 }

@@ -14,11 +14,13 @@
 #include "core/driver_switches.h"
 #include "core/hot_inline.h"
 #include "core/pdev.h"
+#include "core/same_bytes.h"
 #include "core/utils.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
+#include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_internal.h"
@@ -151,7 +153,7 @@ bool TnlSetup::AttachContext(TnlStateRecord* r) {
 
 bool TnlSetup::SetConst(VecConstShadow* image, uint32_t c, const float v[4]) {
   // Bits, not values: a NaN a client sends is written once.
-  if (memcmp(image->image[c].w, v, 16) == 0) return false;
+  if (SameBytes(image->image[c].w, v, 16)) return false;
   memcpy(image->image[c].w, v, 16);
   image->MarkDirty(c, 0);
   return true;
@@ -872,7 +874,7 @@ void TnlSetup::WriteHeaderAndBlocks(const VertexProcessingBlock& b, VertexEngine
   const bool classSwitch = ((oldClass_ == 3 || oldClass_ == 5) && cls == 2) ||
                            (oldClass_ == 2 && (cls == 3 || cls == 5));
   if (pointOff || (pass_.transform & kVxFillMode) != 0 || classSwitch ||
-      memcmp(header, programHeader, sizeof header) != 0) {
+      !SameBytes(header, programHeader, sizeof header)) {
     memcpy(programHeader, header, sizeof header);
     hw->dirtyR2 |= kVeR2Header;
   }
@@ -884,7 +886,7 @@ void TnlSetup::WriteHeaderAndBlocks(const VertexProcessingBlock& b, VertexEngine
   const uint32_t tail[6] = {control & ~0x78u, control, hw->transformPrograms[0].startAddress,
                             hw->clipProgram.startAddress, hw->pointPrograms[0].startAddress,
                             hw->pointPrograms[1].startAddress};
-  if (memcmp(&fixedBlock[10], tail, sizeof tail) != 0 || memcmp(&shaderBlock[18], tail, sizeof tail) != 0) {
+  if (!SameBytes(&fixedBlock[10], tail, sizeof tail) || !SameBytes(&shaderBlock[18], tail, sizeof tail)) {
     memcpy(&fixedBlock[10], tail, sizeof tail);
     memcpy(&shaderBlock[18], tail, sizeof tail);
     hw->dirtyR2 |= kVeR2Parameters;
@@ -941,4 +943,21 @@ Matrix MatrixOf(const uint32_t words[16]) {
   float values[16];
   memcpy(values, words, sizeof values);
   return Matrix(values);
+}
+
+VecConstShadow* RenderContext3dVecConstShadow(RenderContext3d* context) {
+  return context != nullptr && context->tnl != nullptr ? &context->tnl->shaderImage : nullptr;
+}
+
+void LoadVertexShaderConstants3d(RenderContext3d* context, uint32_t handle) {
+  TnlSetup* setup = context != nullptr ? context->tnl : nullptr;
+  VecConstShadow* shadow = RenderContext3dVecConstShadow(context);
+  const VertexShaderEntry* entry = setup != nullptr ? setup->FindVertexShader(handle) : nullptr;
+  if (entry == nullptr || entry->format == nullptr || shadow == nullptr) return;
+  // The shader's own constants, each into the client constants it names.
+  for (const VertexDeclConstant& c : entry->format->constants) {
+    if (c.reg >= kVecConstPostable) continue;
+    memcpy(shadow->image[c.reg].w, c.value, sizeof c.value);
+    shadow->MarkDirty(c.reg, 0);
+  }
 }

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "core/heap_object.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "xdriver/matrix.h"
 

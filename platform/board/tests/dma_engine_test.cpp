@@ -70,6 +70,39 @@ TEST_F(DmaEngineTest, PacketsSpanStartsAndTheEngineContinuesFromTheLastEnd) {
   EXPECT_EQ(engine.WordsFetched(), 4u);
 }
 
+// The trace and the write list keep the newest entries within their bound,
+// and nothing while recording is off; the packets reach the registers
+// either way.
+TEST_F(DmaEngineTest, RecordsStayWithinTheirBoundAndStopWhileRecordingIsOff) {
+  engine.SetRecordBound(8);
+  std::vector<uint32_t> words;
+  for (uint32_t i = 0; i < 20; ++i) words.insert(words.end(), {0x212121C6, i});
+  Put(0, words);
+  board.RegWrite(kDmaRegStart, 4, 0);
+  board.RegWrite(kDmaRegEnd, 4, 4 * static_cast<uint32_t>(words.size()));
+  ASSERT_LE(engine.Writes().size(), 8u);
+  ASSERT_GE(engine.Writes().size(), 4u);
+  EXPECT_EQ(engine.Writes().back(), (W{0x1318, 19})) << "the newest write is kept";
+  EXPECT_EQ(engine.RecordsDropped() + engine.Writes().size() + engine.Trace().size(), 20u + 20u + 1u)
+      << "20 writes, 20 groups and the range: each kept or counted";
+  EXPECT_LE(engine.Trace().size(), 8u);
+
+  engine.ClearWrites();
+  engine.ClearTrace();
+  engine.SetRecording(false);
+  Put(0x1000, {0x212121C5, 0x77});
+  board.RegWrite(kDmaRegStart, 4, 0x1000);
+  board.RegWrite(kDmaRegEnd, 4, 0x1008);
+  EXPECT_TRUE(engine.Writes().empty());
+  EXPECT_TRUE(engine.Trace().empty());
+  EXPECT_EQ(board.Peek(0x1314, 4), 0x77u) << "the packet still reached its register";
+  engine.SetRecording(true);
+  board.RegWrite(kDmaRegEnd, 4, 0x1008);
+  Put(0x1008, {0x212121C5, 0x78});
+  board.RegWrite(kDmaRegEnd, 4, 0x1010);
+  EXPECT_EQ(engine.Writes(), (std::vector<W>{{0x1314, 0x78}}));
+}
+
 TEST_F(DmaEngineTest, RegisterIndexAfterPaddingIsADecodeError) {
   Put(0, {0x24212125, 1, 2});
   board.RegWrite(kDmaRegStart, 4, 0);

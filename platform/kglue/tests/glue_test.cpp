@@ -149,8 +149,11 @@ TEST_F(GlueTest, FailureInjectionAimsAtTheNthAllocationOfAKind) {
 
 TEST_F(GlueTest, MemoryIsZeroedAndAccountedByFileAndLine) {
   const size_t before = glue.LiveBlocks().size();
+  const kglue::Glue::BlockTotals totals = glue.LiveBlockTotals();
+  EXPECT_EQ(totals.count, before);
   auto* block = static_cast<uint8_t*>(memFileAlloc(40, "heaps.cpp", 77));
   ASSERT_NE(block, nullptr);
+  EXPECT_EQ(glue.LiveBlockTotals(), (kglue::Glue::BlockTotals{before + 1, totals.bytes + 40}));
   for (int i = 0; i < 40; ++i) EXPECT_EQ(block[i], 0);
   bool found = false;
   for (const kglue::LiveBlock& live : glue.LiveBlocks()) {
@@ -164,6 +167,7 @@ TEST_F(GlueTest, MemoryIsZeroedAndAccountedByFileAndLine) {
   EXPECT_TRUE(found);
   memFree(block);
   EXPECT_EQ(glue.LiveBlocks().size(), before);
+  EXPECT_EQ(glue.LiveBlockTotals(), totals);
 }
 
 using GlueDeathTest = GlueTest;
@@ -547,6 +551,29 @@ TEST_F(GlueTest, RenewGivesAFreshGlueForTheNextRun) {
   EXPECT_EQ(glue.Misuses().size(), 1u) << "no reference was left to drop";
   OrvRegion_Free(glue.OwnContext(device), again);
   EXPECT_EQ(glue.FailedAllocations(), 0u);
+}
+
+// A harness that keeps the module loaded drops the records of released
+// files between runs; open files and their mappings stay.
+TEST_F(GlueTest, DropReleasedFilesKeepsOpenOnes) {
+  kglue::File* open = glue.Open(device, 7);
+  kglue::File* closed = glue.Open(device, 8);
+  kglue::File* mapped = glue.Open(device, 9);
+  OrvContext* pool = glue.OwnContext(device);
+  OrvRegion* region = OrvRegion_Alloc(pool, 24, kOrvRegionPlain, kOrvRegionShared, 0);
+  void* at = glue.Mmap(mapped, OrvRegion_GetPhys(region), 4096);
+  ASSERT_NE(at, nullptr);
+  glue.Close(closed);
+  glue.Close(mapped);  // released with its last mapping
+  glue.DropReleasedFiles();
+  EXPECT_EQ(glue.OpenFileCount(), 2u);
+  EXPECT_EQ(glue.ProcessOf(open), 7u);
+  EXPECT_EQ(glue.Munmap(mapped, at, 4096), 0);
+  EXPECT_EQ(glue.OpenFileCount(), 1u);
+  glue.DropReleasedFiles();
+  EXPECT_EQ(glue.OpenFileCount(), 1u);
+  glue.Close(open);
+  OrvRegion_Free(pool, region);
 }
 
 // ---- Interrupts and the DMA engine ----------------------------------------------------

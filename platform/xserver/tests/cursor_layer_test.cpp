@@ -93,6 +93,8 @@ TEST_F(CursorLayerTest, TwoColourCursorIsHiddenLoadedColouredPlacedAndShown) {
   EXPECT_EQ(server_.CursorCalls(0),
             (std::vector<std::string>{"UseHWCursor", "HideCursor", "LoadCursorImage",
                                       "SetCursorColors", "SetCursorPosition", "ShowCursor"}));
+  server_.ClearCursorCalls(0);
+  EXPECT_TRUE(server_.CursorCalls(0).empty());
   EXPECT_EQ(g.bg, 0xFF0080);
   EXPECT_EQ(g.fg, 0x12569A);
   EXPECT_EQ(g.x, 97);

@@ -52,7 +52,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/tests/register_image.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
@@ -61,6 +61,9 @@
 #include "kernel/3d/surfaces/surface3d.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_clears.h"
+#include "kernel/range_map.h"
+#include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 #include "kernel/vidmem/surface_mapper.h"
@@ -173,8 +176,12 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
 // colour, depth, stencil, viewport, clip and rectangles, by fill or by the
 // engine's fast depth clear. With bit 3 of `which` the targets are first
 // bound as the context's own and a draw step validates them (bit 4: the
-// board's switch grants work buffers). The targets are this step's own
-// and go after it, once the engine is done with them.
+// board's switch grants work buffers, bits 5 and 6 of a size below the
+// switch's default of 8 MiB or of the default: a work buffer is cleared
+// whole when it is placed, which at the default costs more than the rest
+// of an input). The targets are this step's own and go after it, once the
+// engine is done with them.
+constexpr float kWorkBufferMiB[4] = {1.0f / 16, 1.0f / 4, 1.0f, 8.0f};
 Surface3d* PlaceTarget(PDEV* device, uint32_t code, uint32_t width, uint32_t height) {
   if (device == nullptr || device->formatCatalogue == nullptr) return nullptr;
   SurfaceCreateRequest r;
@@ -206,7 +213,10 @@ void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& p
   TargetBoard3d* board = state->common != nullptr ? TargetBoard(state->common) : nullptr;
   const bool bind = (which & 8) != 0;
   if (bind) {
-    if (board != nullptr) board->switches.memoryBits = (which & 16) != 0 ? 3 : 0;
+    if (board != nullptr) {
+      board->switches.memoryBits = (which & 16) != 0 ? 3 : 0;
+      board->switches.sizeMiB = kWorkBufferMiB[(which >> 5) & 3];
+    }
     if (depth != nullptr) depth->flagsWord |= 0x8;
     BoundSurfaceRecord r{};
     r.colour.flags = 0x1;
@@ -253,7 +263,10 @@ void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& p
     if ((depth != nullptr && state->UsesSurface(depth)) || (colour != nullptr && state->UsesColourSurface(colour)))
       __builtin_trap();
     DrawStep(context, parts);
-    if (board != nullptr) board->switches.memoryBits = 0;
+    if (board != nullptr) {
+      board->switches.memoryBits = 0;
+      board->switches.sizeMiB = TargetSwitches3d().sizeMiB;
+    }
   }
   // Memory the engine may still write is kept.
   for (Surface3d* s : {depth, colour})
@@ -282,8 +295,8 @@ struct DeclaredPrimary {
   uint64_t window = 0;
 };
 
-DeclaredPrimary AllocatePrimary(kglue::Glue& glue, kglue::File* owner) {
-  DeclaredPrimary primary;
+// The 32-bit surface block of the primary surface; 0 when refused.
+uint64_t AllocatePrimarySurface(kglue::Glue& glue, kglue::File* owner) {
   OrvBlockRequest block = {};
   block.kind = kBlockKindSurface;
   MmSurfAllocOpt options;
@@ -294,7 +307,14 @@ DeclaredPrimary AllocatePrimary(kglue::Glue& glue, kglue::File* owner) {
   options.physicalSize = options.desc.GetPhysicalMemSize(true);
   options.alignment = options.desc.GetRequiredAlignment(true);
   memcpy(block.surfaceOptions, &options, sizeof(options));
-  if (glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&block)) != 0) return primary;
+  if (glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&block)) != 0) return 0;
+  return block.handle;
+}
+
+DeclaredPrimary AllocatePrimary(kglue::Glue& glue, kglue::File* owner) {
+  DeclaredPrimary primary;
+  const uint64_t surface = AllocatePrimarySurface(glue, owner);
+  if (surface == 0) return primary;
   OrvBlockRequest window = {};
   window.kind = kBlockKindAperture;
   MmHostApertureDesc d = {};
@@ -305,7 +325,7 @@ DeclaredPrimary AllocatePrimary(kglue::Glue& glue, kglue::File* owner) {
   d.desc.size = 0x40000;
   memcpy(window.apertureOptions, &d, sizeof(d));
   if (glue.Ioctl(owner, ORV_IOCTL_ALLOC_BLOCK, reinterpret_cast<unsigned long>(&window)) != 0) return primary;
-  primary.surface = block.handle;
+  primary.surface = surface;
   primary.window = window.handle;
   return primary;
 }
@@ -322,8 +342,8 @@ void CheckMasters(PDEV* pdev, ClientContext* context) {
   if (shared == nullptr) return;
   uint32_t clones[kSharedKinds] = {};
   SurfaceList3d* list = context != nullptr ? context->surfaces : nullptr;
-  HandleTable<Surface3d>* table = context != nullptr && context->resources != nullptr ? context->resources->TableOf(1)
-                                                                                      : nullptr;
+  HandleTable<SurfaceObject>* table =
+      context != nullptr && context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
   if (list != nullptr && table != nullptr) {
     for (uint32_t handle = 1; handle < table->Capacity(); ++handle) {
       ClientObject* object = list->Object(handle);
@@ -348,14 +368,14 @@ void CheckNothingLeft(PDEV* pdev, ClientContext* context) {
     if (list->PlainCount() != 0 || list->SavedCount() != 0 || list->SavedRecordCount() != 0 ||
         list->LevelIdCount() != 0)
       __builtin_trap();
-    HandleTable<Surface3d>* table = context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
+    HandleTable<SurfaceObject>* table = context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
     if (table != nullptr && table->Count() != 0) __builtin_trap();
   }
   SharedSurfaces3d* shared = pdev != nullptr ? pdev->sharedSurfaces3d : nullptr;
   if (shared == nullptr) return;
   for (uint32_t kind = 0; kind < kSharedKinds; ++kind)
     if (shared->masters[kind] != nullptr || shared->counts[kind] != 0) __builtin_trap();
-  HandleTable<Surface3d>* table = shared->table != nullptr ? shared->table->TableOf(1) : nullptr;
+  HandleTable<SurfaceObject>* table = shared->table != nullptr ? shared->table->TableOf(1) : nullptr;
   if (table != nullptr && table->Count() != 0) __builtin_trap();
 }
 
@@ -421,31 +441,136 @@ class FuzzHost : public client3dfuzz::Host {
   bool running_ = true;
 };
 
-void Run(const uint8_t* data, size_t size) {
+// The machine for the whole run: the board with its engines, the glue,
+// the module loaded, the board's device made, the X driver's file with its
+// device object enabled and started and its 640 x 480 primary surface
+// declared. An input is one client process: it opens its file, runs its
+// program and goes (its file closed, everything it made with it); the
+// device runs with its primary surface declared again at the end. What
+// the input may leave that the client's going does not take (the
+// module-wide render-context table, the board's programs and ranges, the
+// engines' state) is checked against a fresh start after every input
+// (kernel/tests/fuzz_books.h).
+struct Fixture {
   orvmachine::Machine machine;
-  orvmachine::MachineBoard& parts = machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()));
-  orvmachine::KernelModule& module = machine.LoadKernelModule(
-      parts, {.file = "", .table = &orv_kstrn_driver, .bmFlags = ktest::kTestBmFlags, .minor = 0, .makeDevice = false});
-  kglue::Glue& glue = module.glue;
-  OrvDevice* device = module.device;
-  if (glue.CreateDevice(device) == nullptr) return;
-  kglue::File* owner = glue.Open(device);
-  OrvEnableRequest enable = ktest::EnableRecord(0);
-  if (glue.Ioctl(owner, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) != 1) return;
-  auto* pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
-  glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
-  // A 640 x 480 screen: drawables' visible rectangles lie on it, and the
-  // primary surface covers it.
-  pdev->mode.virtualWidth = 640;
-  pdev->mode.virtualHeight = 480;
-  const DeclaredPrimary primary = AllocatePrimary(glue, owner);
-  DeclarePrimary(glue, owner, primary, pdev);
-  if (pdev->primarySurface == nullptr) return;
+  orvmachine::MachineBoard& parts;
+  orvmachine::KernelModule& module;
+  kglue::Glue& glue;
+  OrvDevice* device;
+  kglue::File* owner = nullptr;
+  PDEV* pdev = nullptr;
+  DeclaredPrimary primary;
+  orvfuzz::ApertureSlots slots;
+  SharedSurfaces3d freshShared;
+  orvfuzz::FreshBooks books;
+
+  Fixture()
+      : parts(machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()))),
+        module(orvfuzz::LoadModule(machine, parts)),
+        glue(module.glue),
+        device(module.device),
+        books(glue, parts.board, [this](orvfuzz::Tables& t) { Tables(t); }, orvfuzz::WithDisplayedBuffers(),
+              "kernel client3d fuzz") {
+    parts.board.SetLogging(false, false);
+    if (glue.CreateDevice(device) == nullptr) __builtin_trap();
+    owner = glue.Open(device);
+    OrvEnableRequest enable = ktest::EnableRecord(0);
+    if (glue.Ioctl(owner, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) != 1) __builtin_trap();
+    pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
+    glue.IoctlWithValue(owner, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev));
+    // A 640 x 480 screen: drawables' visible rectangles lie on it, and the
+    // primary surface covers it.
+    pdev->mode.virtualWidth = 640;
+    pdev->mode.virtualHeight = 480;
+    primary = AllocatePrimary(glue, owner);
+    DeclarePrimary(glue, owner, primary, pdev);
+    if (pdev->primarySurface == nullptr) __builtin_trap();
+    slots.Take(pdev->surfaceMapper);
+    freshShared = *pdev->sharedSurfaces3d;
+    books.Take();
+  }
+
+  // The X driver's primary surface made and declared again (with the
+  // window it had): a client's surfaces in video memory are clones of it,
+  // and the first one gives it a list of clones that it keeps.
+  void RenewPrimary() {
+    OrvBlockRequest free = {};
+    free.handle = primary.surface;
+    free.kind = kBlockKindSurface;
+    if (glue.Ioctl(owner, ORV_IOCTL_FREE_BLOCK, reinterpret_cast<unsigned long>(&free)) != 0) __builtin_trap();
+    primary.surface = AllocatePrimarySurface(glue, owner);
+    DeclarePrimary(glue, owner, primary, pdev);
+    if (pdev->primarySurface == nullptr) __builtin_trap();
+  }
+
+  // The board's map keeps drawable 0 once a 3D context used it, whatever
+  // uses it later: it goes again when nothing uses it.
+  void RemoveDrawableZero() {
+    RangeMap* map = pdev->common->rangeMap;
+    const RangeMapEntry* zero = map != nullptr ? map->Find(0) : nullptr;
+    if (zero != nullptr && zero->users == 0) map->Remove(0);
+  }
+
+  // The device's shared surfaces made again as the device object made
+  // them (component entry 20): their table's handles grow with the masters
+  // an input makes, and it keeps its room. Whatever else they keep must be
+  // as at the start once the client is gone.
+  void RenewSharedSurfaces() {
+    const SharedSurfaces3d* shared = pdev->sharedSurfaces3d;
+    if (shared == nullptr || shared->flipSlot != freshShared.flipSlot ||
+        shared->primaryState != freshShared.primaryState || shared->flipSlotTaken != freshShared.flipSlotTaken) {
+      fprintf(stderr, "kernel client3d fuzz: the shared surfaces' flip slot or primary state is not as at the start\n");
+      __builtin_trap();
+    }
+    CleanupSharedSurfaces3d(pdev);
+    if (!InitSharedSurfaces3d(pdev)) __builtin_trap();
+  }
+
+  // What an input may change of the module's tables besides memory.
+  void Tables(orvfuzz::Tables& t) const {
+    t.push_back({"render-context table", reinterpret_cast<uintptr_t>(RenderContextTable())});
+    t.push_back({"device object running", pdev->active});
+    // The primary surface is made again after every input: where it lies.
+    const MmSurface* declared = pdev->primarySurface;
+    t.push_back({"primary surface's memory", declared != nullptr && declared->block != nullptr
+                                                  ? declared->block->busAddress
+                                                  : 0});
+    orvfuzz::AddHeaps(t, pdev->common);
+    orvfuzz::AddEngine(t, *parts.dma);
+  }
+
+  // For the next input: the device's list of resource tables as the
+  // device made it, the records of the client's released file, the
+  // engine's record of what ran and the glue's log dropped; then the
+  // books.
+  void EndInput() {
+    RemoveDrawableZero();
+    RenewSharedSurfaces();
+    if (!orvfuzz::RenewResourceTables(pdev)) __builtin_trap();
+    RenewPrimary();
+    if (!slots.Restore(pdev->surfaceMapper, parts.board)) {
+      fprintf(stderr, "kernel client3d fuzz: the aperture slots hold other windows than at the start\n");
+      __builtin_trap();
+    }
+    glue.ClearUserMemory();
+    glue.DropReleasedFiles();
+    orvfuzz::SettleEngine(*parts.dma);
+    books.Check();
+    glue.ClearLog();
+  }
+};
+
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
+
+void Run(const uint8_t* data, size_t size) {
+  Fixture& f = TheFixture();
+  kglue::Glue& glue = f.glue;
+  PDEV* pdev = f.pdev;
   static client3dfuzz::ProgramMemory memory;
   {
-    client3d::Client client(glue, device, 2000);
+    client3d::Client client(glue, f.device, 2000);
     if (client.CreateContext(reinterpret_cast<uintptr_t>(pdev)) == 0) {
-      FuzzHost host(glue, owner, client, pdev, primary, parts);
+      FuzzHost host(glue, f.owner, client, pdev, f.primary, f.parts);
       client3dfuzz::RunProgram(data, size, glue, client, 2000, &memory, host);
       // Everything the client made goes again: once the device runs with
       // its primary surface and the client is back, every surface it holds
@@ -453,7 +578,7 @@ void Run(const uint8_t* data, size_t size) {
       host.StopAndStart(6);
       ClientContext* const c = glue.ClientOf(client.File())->context3d;
       if (client.Run(kRequestReattach) == kRequestOk && c != nullptr && c->surfaces != nullptr) {
-        HandleTable<Surface3d>* table = c->resources != nullptr ? c->resources->TableOf(1) : nullptr;
+        HandleTable<SurfaceObject>* table = c->resources != nullptr ? c->resources->TableOf(1) : nullptr;
         for (uint32_t handle = 1; table != nullptr && handle < table->Capacity(); ++handle) {
           if (c->surfaces->Object(handle) == nullptr) continue;
           client.Put64(16, handle);
@@ -465,18 +590,11 @@ void Run(const uint8_t* data, size_t size) {
   }
   // The client is gone: its clones with it, and every master.
   CheckNothingLeft(pdev, nullptr);
-  if (!parts.dma->DecodeErrors().empty()) {
-    fprintf(stderr, "decode error: %s\n", parts.dma->DecodeErrors()[0].c_str());
+  if (!f.parts.dma->DecodeErrors().empty()) {
+    fprintf(stderr, "decode error: %s\n", f.parts.dma->DecodeErrors()[0].c_str());
     __builtin_trap();
   }
-  glue.ClearUserMemory();
-  glue.Close(owner);
-  glue.DestroyDevice(device);
-  glue.Unload();
-  if (!glue.LiveBlocks().empty() || glue.LiveRegions() != 0 || glue.LiveLockedPages() != 0 ||
-      glue.LiveKernelMappings() != 0 || glue.LiveUserMappings() != 0) {
-    __builtin_trap();
-  }
+  f.EndInput();
 }
 
 }  // namespace

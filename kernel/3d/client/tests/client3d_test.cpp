@@ -20,7 +20,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/tests/register_image.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
@@ -30,7 +30,7 @@
 #include "kernel/3d/targets/clear_values.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/client_blocks.h"
@@ -775,7 +775,7 @@ TEST_F(Client3dTest, BufferDataIsWrittenInsideTheDataBufferOnly) {
   // stops at that entry.
   TokenContext3d token{Context()->Context(context3d), pdev, Common(), nullptr, Current(), 0};
   const std::vector<uint32_t> cut = {1, 0, 0, 8, 0x77777777};
-  EmitWriteBufferData(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, 4);
+  tokens::WriteBufferData(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, 4);
   at = static_cast<const uint8_t*>(buffer->ring->Lock(false, false));
   ASSERT_NE(at, nullptr);
   uint32_t first = 0;
@@ -805,7 +805,7 @@ TEST_F(Client3dTest, LightRecordsFollowTheirEntriesAndStayInsideTheToken) {
   TokenContext3d token{nullptr, nullptr, nullptr, nullptr, Current(), 0};
   std::vector<uint32_t> cut = {5, sizeof(LightRecord)};
   cut.insert(cut.end(), record.begin(), record.end() - 1);
-  EmitSetLights(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, sizeof(LightRecord) - 4);
+  tokens::SetLights(&token, reinterpret_cast<const uint8_t*>(cut.data()), 1, sizeof(LightRecord) - 4);
   EXPECT_EQ(state.lights[5], nullptr);
 }
 
@@ -985,6 +985,36 @@ TEST_F(Client3dTest, DrawableRectanglesAreSetAndBoundedAt32) {
   client->Put32(40, 33);
   EXPECT_EQ(client->Run(kRequestSetDrawableRects), -1);
   EXPECT_EQ(map->Find(5)->clip->count, 1u);
+}
+
+// A drawable a client's request 29 added goes with the client when no 3D
+// context uses it, and only one it added: left in the board's map it kept
+// a place for good and cut into the visible rectangles of the others.
+TEST_F(Client3dTest, DrawablesAClientAddedGoWithItUnlessInUse) {
+  RangeMap* map = Common()->rangeMap;
+  ASSERT_EQ(SetDrawable(50, 0, 0, 10, 10), 0);  // the fixture client's
+  const size_t before = map->Count();
+  {
+    client3d::Client other(glue, device, 2001);
+    ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
+    for (uint64_t key : {40, 41, 5, 50}) {
+      other.Put64(16, key);
+      other.Put32(40, 0);
+      ASSERT_EQ(other.Run(kRequestSetDrawableRects), 0) << key;
+    }
+    // Drawable 41 is in use by a context of the client when it goes.
+    ASSERT_TRUE(other.CreateBuffer(4096, kClientBufferPages, &commands));
+    ASSERT_NE(other.CreateContext3d(41, commands), 0u);
+    EXPECT_EQ(map->Count(), before + 2);
+  }
+  EXPECT_EQ(map->Find(40), nullptr);
+  EXPECT_EQ(map->Find(41), nullptr);
+  EXPECT_NE(map->Find(5), nullptr);   // the fixture's context uses it
+  EXPECT_NE(map->Find(50), nullptr);  // the fixture client added it
+  EXPECT_EQ(map->Count(), before);
+  // The client that added 50 goes: so does 50.
+  client.reset();
+  EXPECT_EQ(map->Find(50), nullptr);
 }
 
 TEST_F(Client3dTest, ClearsAreMovedByTheDrawableAndCutToItsVisibleRectanglesAndViewport) {

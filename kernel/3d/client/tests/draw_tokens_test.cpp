@@ -16,7 +16,7 @@
 #include "kernel/3d/client/client_surfaces.h"
 #include "kernel/3d/client/draw_replay.h"
 #include "kernel/3d/client/token_interpreter.h"
-#include "kernel/3d/render/blit_engine.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
 #include "core/bm_buffer.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kernel/3d/draw/vertex_stream_setup.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/targets/render_target_state.h"

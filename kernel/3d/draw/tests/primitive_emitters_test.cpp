@@ -31,11 +31,11 @@ TEST(IndexRanges, SixteenBitRangesKeepWholeWords) {
       {0x2002, 8, 2, {0x2008, 0x200E}},
   };
   for (const Row& r : rows) {
-    const IndexRange got = IndexRangeOf(r.bus, r.offset, kIndexSize16ByAddress, r.count);
+    const IndexRange got = IndexRangeOf(r.bus, r.offset, k3dPrimitiveAddress16, r.count);
     EXPECT_EQ(got.start, r.range.start) << std::hex << r.bus << " " << r.offset << " " << r.count;
     EXPECT_EQ(got.end, r.range.end) << std::hex << r.bus << " " << r.offset << " " << r.count;
   }
-  const IndexRange wide = IndexRangeOf(0x3002, 6, kIndexSize32ByAddress, 3);
+  const IndexRange wide = IndexRangeOf(0x3002, 6, k3dPrimitiveAddress32, 3);
   EXPECT_EQ(wide.start, 0x3006u);
   EXPECT_EQ(wide.end, 0x3002u + 4 + 12);
 }
@@ -351,6 +351,48 @@ TEST_F(InlineIndices, AStripLongerThanTheBufferContinuesWithItsLastTwo) {
   // The rest in the next buffer, after the two it repeats.
   const std::vector<uint32_t> b(s->cursor - 4, s->cursor);
   EXPECT_EQ(Packets16(b), (std::vector<std::vector<uint16_t>>{{106, 107, 108, 109, 110, 111}}));
+}
+
+// Loop pairs are commands of six words: where the buffer ends among them,
+// each goes whole into the buffer that holds it, in order, and the board
+// runs them all.
+TEST_F(InlineIndices, LoopPairsAcrossTheBufferEndStayWhole) {
+  std::vector<uint32_t> pairs;
+  for (uint32_t p = 0; p < 5; ++p) pairs.insert(pairs.end(), {100 * p, 3 + p});
+  pairs.push_back(77);  // half a pair: not drawn
+  Indices(pairs);
+  auto command = [](uint32_t first, uint32_t n) {
+    return std::vector<uint32_t>{0x8F000001, first, n, 0x0B000001, n - 1, first};
+  };
+  BmSecondaryInt* s = context->secondaryStream;
+  for (uint32_t room : {4u, 6u, 8u, 13u, 24u}) {
+    LeaveRoom(room);
+    const uint32_t* first = s->cursor;
+    BmBuffer* head = s->head;
+    dma.ClearTrace();
+    EmitLoopPairs(setup, 9, false);
+    const uint32_t here = room / 6;  // the pairs the old buffer holds
+    std::vector<uint32_t> want;
+    for (uint32_t p = 0; p < here; ++p) {
+      const std::vector<uint32_t> c = command(100 * p, 3 + p);
+      want.insert(want.end(), c.begin(), c.end());
+    }
+    EXPECT_EQ(std::vector<uint32_t>(first, first + 6 * here), want) << "room " << room;
+    ASSERT_NE(s->head, head) << "room " << room;
+    want.clear();
+    for (uint32_t p = here; p < 5; ++p) {
+      const std::vector<uint32_t> c = command(100 * p, 3 + p);
+      want.insert(want.end(), c.begin(), c.end());
+    }
+    EXPECT_EQ(std::vector<uint32_t>(s->cursor - want.size(), s->cursor), want) << "room " << room;
+    EXPECT_EQ(s->cursor - want.size(), s->head->Begin()) << "room " << room;
+    dma.RunPending();
+    std::vector<uint32_t> ran;
+    for (const auto& e : dma.Trace())
+      if (e.kind == orvsim::DmaEngine::TraceKind::kCommand) ran.push_back(e.a);
+    EXPECT_EQ(ran.size(), 10u) << "room " << room;
+  }
+  EXPECT_TRUE(dma.DecodeErrors().empty());
 }
 
 TEST_F(InlineIndices, AFanRepeatsItsFirstIndex) {

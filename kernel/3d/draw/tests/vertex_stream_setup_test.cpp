@@ -266,7 +266,7 @@ TEST_F(Streams, KernelPointersKeepTheirSize) {
   EXPECT_EQ(setup->sources[4].residence, kResidenceProcessor);
   EXPECT_EQ(setup->sources[4].size, 160u);
   EXPECT_EQ(setup->sources[4].pointer, data);
-  EXPECT_EQ(VertexStreamSetup::BusAddressOf(setup->sources[4]), 0u);
+  EXPECT_EQ(VertexStreamSetup::GetStreamBufferBase(setup->sources[4]), 0u);
   // A size no source can say, and a null pointer, bind nothing.
   Bind(4, StreamBinding{kBindingPointer, static_cast<uint32_t>(p), static_cast<uint32_t>(p >> 32), 0x10000, 0x10000});
   EXPECT_EQ(setup->sources[4].residence, kResidenceUnbound);
@@ -307,8 +307,9 @@ TEST_F(Streams, AResourceIndexBuffer) {
   EXPECT_EQ(setup->index.size, 2048u);
   EXPECT_EQ(setup->index.stride, 4u);
   EXPECT_EQ(setup->indexedPair, &IndexedPairFetchable);
-  EXPECT_EQ(VertexStreamSetup::BusAddressOf(setup->index), static_cast<uint32_t>(agp->ring->Current()->busAddress));
-  EXPECT_NE(VertexStreamSetup::BusAddressOf(setup->index), 0u);
+  EXPECT_EQ(VertexStreamSetup::GetStreamBufferBase(setup->index),
+            static_cast<uint32_t>(agp->ring->Current()->busAddress));
+  EXPECT_NE(VertexStreamSetup::GetStreamBufferBase(setup->index), 0u);
 }
 
 TEST_F(Streams, TheRenderStateDrivesTheSetUp) {

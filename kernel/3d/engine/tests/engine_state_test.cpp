@@ -12,7 +12,7 @@
 #include "core/common_data.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/packets.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/3d/engine/tests/register_image.h"
@@ -39,6 +39,21 @@ std::vector<Packet> Packets(const std::vector<uint32_t>& words) {
 
 using ktest::ImageGroup;
 using ktest::ImageOf;
+
+// Fills the stream with 81-word group packets that write nothing while at
+// least `keep` + 81 words are left, so a test can put the buffer's end
+// where it wants it.
+void FillWithEmptyGroups(BmSecondaryInt* stream, uint32_t keep) {
+  while (static_cast<uint32_t>(stream->limit - stream->cursor) >= keep + 81) {
+    uint32_t* at = stream->Reserve(81);
+    ASSERT_NE(at, nullptr);
+    at[0] = 79;
+    for (uint32_t g = 0; g < 16; ++g) {
+      at[1 + 5 * g] = 0x20202020;
+      for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
+    }
+  }
+}
 
 class EngineState : public ktest::StartedBoard {
  protected:
@@ -140,20 +155,12 @@ TEST_F(EngineState, AnEmissionNearTheBufferEndSwitchesOnlyBetweenPackets) {
     s.dirty.words[0] = kCsDirtyBlockGroups;
     s.dirty.words[1] = s.dirty.words[2] = 0xFFFFFFFF;
     // Packets that write nothing fill the buffer up to the room left.
-    while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 81 + 3) {
-      uint32_t* at = stream->Reserve(81);
-      ASSERT_NE(at, nullptr);
-      at[0] = 79;
-      for (uint32_t g = 0; g < 16; ++g) {
-        at[1 + 5 * g] = 0x20202020;
-        for (uint32_t k = 0; k < 4; ++k) at[2 + 5 * g + k] = 0;
-      }
-    }
+    FillWithEmptyGroups(stream, room + 3);
     while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 3) {
       uint32_t* at = stream->Reserve(3);
       ASSERT_NE(at, nullptr);
       at[0] = 1;
-      at[1] = PacketHeader(kDummyIndex);
+      at[1] = PacketHeader(kIdxDiscard);
       at[2] = 0;
     }
     s.Emit(stream);
@@ -217,7 +224,7 @@ TEST_F(EngineState, AnUploadStartsBehindTheFenceWithItsCommandWord) {
     const std::vector<Packet> p = Packets(Written([&] { s->Emit(Secondary()); }));
     ASSERT_EQ(p.size(), 2u) << n;
     const uint32_t start = program->GetStartAddress();
-    EXPECT_EQ(p[0], (Packet{4, 0x403C3CDD, 0, kFenceWord, kFenceWord, start}));
+    EXPECT_EQ(p[0], (Packet{4, 0x403C3CDD, 0, k3dProgramOpen, k3dProgramOpen, start}));
     const uint32_t command = 0x41000000 | ((n - 1) & 0xFFFF) | ((((n / 4) - 1) << 17) & 0x7E0000);
     EXPECT_EQ(p[1][0], command) << n;
     EXPECT_EQ(p[1].size(), n + 1);
@@ -321,6 +328,60 @@ TEST_F(EngineState, TheFlushSequenceMarksEveryStageAndUnitAndZeroesItsGap) {
   EXPECT_EQ(words[1], 0x212121DDu);
   EXPECT_EQ(words[2], 0u);
   ExpectImageInRegisters("after the flush sequence");
+}
+
+// The flush sequence and the stage operation write their packets in a row;
+// wherever the buffer ends among them, the stream switches between packets
+// and the engine receives the register writes it receives with room to
+// spare, in the same order.
+TEST_F(EngineState, FlushAndStageSequencesNearTheBufferEndWriteWhatTheyWriteWithRoom) {
+  auto s = NewState();
+  Written([&] { owner->Execute(s.get(), 0, false); });
+  owner->deviceFlags = 0x02;
+  BmSecondaryInt* stream = Secondary();
+  for (const uint32_t capabilities : {0u, 0x400u}) {
+    owner->capabilities = capabilities;
+    auto run = [&] {
+      owner->EmitFlushSequence(true);
+      owner->EmitStageOperation(kStageOperationB, true);
+      stream->ExecutePending();
+      dma.RunPending();
+    };
+    // The packets' register writes, without the primary stream's ranges
+    // and progress marks (where the buffers lie and switch).
+    auto writes = [&] {
+      std::vector<orvsim::DmaEngine::RegWrite> out;
+      for (const auto& w : dma.Writes())
+        if (w.reg != orvsim::kDmaRegBufferReport && w.reg != orvsim::kDmaRegBufferCounter &&
+            w.reg != orvsim::kDmaRegExecStart && w.reg != orvsim::kDmaRegExecEnd)
+          out.push_back(w);
+      return out;
+    };
+    run();  // the flush program becomes resident
+    dma.ClearWrites();
+    run();
+    const std::vector<orvsim::DmaEngine::RegWrite> reference = writes();
+    ASSERT_GT(reference.size(), 60u);
+    // Every room from none to more than the sequence takes.
+    for (uint32_t room = 0; room < 160; ++room) {
+      FillWithEmptyGroups(stream, room + 3);
+      while (static_cast<uint32_t>(stream->limit - stream->cursor) >= room + 2) {
+        uint32_t* at = stream->Reserve(2);
+        ASSERT_NE(at, nullptr);
+        at[0] = 0;
+        at[1] = 0x21212121;  // pads only: no data word
+      }
+      stream->ExecutePending();
+      dma.RunPending();
+      dma.ClearWrites();
+      run();
+      EXPECT_LE(stream->cursor, stream->limit) << "room " << room << ": written past the buffer's limit";
+      EXPECT_EQ(writes(), reference) << "capabilities 0x" << std::hex << capabilities << std::dec << ", room "
+                                         << room;
+    }
+  }
+  EXPECT_TRUE(dma.DecodeErrors().empty());
+  EXPECT_TRUE(dma.Faults().empty());
 }
 
 TEST_F(EngineState, ASyncPointAfterTheLastTagUsesEight) {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/hw_state_block.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/tests/stream_fixture.h"
 
 namespace {

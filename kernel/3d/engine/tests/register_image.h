@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 
 namespace ktest {
 

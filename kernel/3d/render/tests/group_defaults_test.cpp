@@ -81,9 +81,8 @@ TEST(GroupDefaults, RasterRecord) {
   EXPECT_EQ(out.byte128, 0);
   EXPECT_EQ(third.calls, 0);
   // While the feature flag is 0, bit 0 of the fourth answer is cleared.
-  g_stateFeatureFlag = 0;
+  q.featureFlag = 0;
   LoadRasterDefaults(r.data(), nullptr, 0, q, nullptr);
-  g_stateFeatureFlag = 1;
   Expect32(r, 12, 0x44);
 }
 
@@ -309,9 +308,9 @@ TEST_F(StateDefaults, TheDeviceQueries) {
   EXPECT_EQ(q.target->Answer(context, 0), 0u);
   // The feature flag clears bit 0 of the fourth answer in the records.
   std::vector<uint8_t> view = Filled(kViewDefaultsBytes);
-  g_stateFeatureFlag = 0;
-  LoadViewDefaults(view.data(), context, q);
-  g_stateFeatureFlag = 1;
+  StateQueries3d flagOff = q;
+  flagOff.featureFlag = 0;
+  LoadViewDefaults(view.data(), context, flagOff);
   Expect32(view, 114, 0x8);
   OsDelete(context);
 }

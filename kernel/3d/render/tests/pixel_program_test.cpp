@@ -13,8 +13,8 @@
 
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/token_interpreter.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
@@ -984,7 +984,7 @@ TEST_F(Programs, ConstantTokensReachTheLiveRecordAndTheSelectedProgram) {
     memcpy(&payload[24 * i + 4], &entries[i].bank, 4);
     memcpy(&payload[24 * i + 8], entries[i].values, 16);
   }
-  RenderState3dSetPixelConstants(&token, payload.data(), static_cast<uint32_t>(std::size(entries)), 0);
+  tokens::SetPixelConstants(&token, payload.data(), static_cast<uint32_t>(std::size(entries)), 0);
   uint8_t out[kPipelineConstants][16];
   memset(out, 0xEE, sizeof out);
   cache->ReadConstants(7, out);

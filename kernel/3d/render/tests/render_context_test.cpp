@@ -14,11 +14,11 @@
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/surfaces/blit_engine.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+#include "kernel/3d/render/tests/render_context_fixture.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
@@ -28,27 +28,9 @@ namespace {
 
 constexpr uint32_t kClient = 4321;
 
-class Contexts : public stest::SurfaceBoard {
+class Contexts : public rtest::RenderContextBoard {
  protected:
-  void SetUp() override {
-    SurfaceBoard::SetUp();
-    table = CreateResourceTable(pdev, kClient);
-    ASSERT_NE(table, nullptr);
-  }
-  void TearDown() override {
-    EmptyRenderContextTable();
-    DestroyResourceTable(pdev, kClient);
-    SurfaceBoard::TearDown();
-  }
-
-  RenderContext3d* Create() {
-    RenderContextRequest3d request{nullptr, pdev, kClient, 0, {nullptr, nullptr}, 0};
-    if (!CreateRenderContext(&request)) {
-      EXPECT_EQ(request.handle, 0u);
-      return nullptr;
-    }
-    return RenderContextTableGet(request.handle);
-  }
+  Contexts() : RenderContextBoard(kClient) {}
 
   // A surface's packed rows as the processor sees them (the look is no
   // access).
@@ -65,8 +47,6 @@ class Contexts : public stest::SurfaceBoard {
     s->inSync = 0;
     return out;
   }
-
-  ResourceTable* table = nullptr;
 };
 
 TEST_F(Contexts, HandlesStartAtOneAndTheTableGrowsBySixteen) {

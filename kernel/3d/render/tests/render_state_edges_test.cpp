@@ -11,16 +11,11 @@
 
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/tests/render_state_fixture.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/state_blocks.h"
-#include "kernel/tests/kernel_fixture.h"
 
 namespace {
-
-void Set(RenderState3d& s, uint32_t id, uint32_t value) {
-  const uint32_t pair[2] = {id, value};
-  s.SetRenderStates(pair, 1);
-}
 
 uint32_t Bits(float f) {
   uint32_t b;
@@ -28,25 +23,19 @@ uint32_t Bits(float f) {
   return b;
 }
 
-class StateEdges : public ktest::KernelTest {
+class StateEdges : public rtest::RenderStateTest {
  protected:
-  void SetUp() override {
-    context = OsNew<RenderContext3d>();
-    ASSERT_NE(context, nullptr);
-    state = &context->state;
-    state->owner = context;
-    state->ClearDirty();
+  // One render state of `s`, by its client id.
+  static void Set(RenderState3d& s, uint32_t id, uint32_t value) {
+    const uint32_t pair[2] = {id, value};
+    s.SetRenderStates(pair, 1);
   }
-  void TearDown() override { OsDelete(context); }
 
   // The render state's bytes, to see that a refused index touched nothing.
   std::vector<uint8_t> Bytes() const {
     const auto* at = reinterpret_cast<const uint8_t*>(state);
     return std::vector<uint8_t>(at, at + sizeof(RenderState3d));
   }
-
-  RenderContext3d* context = nullptr;
-  RenderState3d* state = nullptr;
 };
 
 // Each row: what the last valid index does, and the first invalid one,

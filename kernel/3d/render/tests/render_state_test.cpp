@@ -12,8 +12,8 @@
 
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/tests/render_state_fixture.h"
 #include "kernel/3d/render/render_state.h"
-#include "kernel/tests/kernel_fixture.h"
 
 namespace {
 
@@ -23,21 +23,8 @@ uint32_t Bits(float f) {
   return b;
 }
 
-class StateTest : public ktest::KernelTest {
+class StateTest : public rtest::RenderStateTest {
  protected:
-  void SetUp() override {
-    context = OsNew<RenderContext3d>();
-    ASSERT_NE(context, nullptr);
-    state = &context->state;
-    state->owner = context;
-    state->ClearDirty();
-  }
-  void TearDown() override { OsDelete(context); }
-
-  void Set(uint32_t id, uint32_t value) {
-    const uint32_t pair[2] = {id, value};
-    state->SetRenderStates(pair, 1);
-  }
 
   // Every dirty word of the state, in one record, to compare whole.
   struct Dirty {
@@ -54,9 +41,6 @@ class StateTest : public ktest::KernelTest {
     for (uint32_t s = 0; s < kStateStages; ++s) d.stages[s] = state->stages[s].dirty;
     return d;
   }
-
-  RenderContext3d* context = nullptr;
-  RenderState3d* state = nullptr;
 };
 
 // One row per translated id: the dirty words it alone marks from clean.

@@ -7,6 +7,17 @@
 // that blocks are replaced and erased while recorded, or from the whole
 // range. The sanitizers end the run on any memory fault; a mismatch traps.
 //
+// The check after an operation looks at what it can change: the table's
+// depth, size and saved state, and the block under its key (or, for a
+// recorded id, that id in every recording block); every block is compared
+// whole every kFullCompareSteps operations and at the end, so that a
+// change to another block is still caught, within the same input.
+//
+// The module stays loaded for the whole run, with one render-context
+// record and its transform set-up, which are made again in place after
+// every input; the glue must then hold what it held before the first
+// (kernel/tests/fuzz_books.h).
+//
 // Program: operations of an opcode byte and its operands; missing bytes
 // read as 0. See tests/data/kernel_state_blocks_fuzz/README.md.
 #include <stdint.h>
@@ -15,13 +26,15 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
-#include <set>
-#include <tuple>
+#include <new>
+#include <vector>
 
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
 #include "kernel/3d/tnl/tnl_setup.h"
+#include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "kernel/tests/kernel_fixture.h"
 
@@ -36,10 +49,10 @@ void Check(bool ok) {
 }
 
 // The reference model: per key, the (kind, stage, id) triples the block
-// holds and whether it records.
-using Id = std::tuple<uint32_t, uint32_t, uint32_t>;
+// holds, each packed in one word and kept sorted, and whether it records.
+constexpr uint32_t Pack(uint32_t kind, uint32_t stage, uint32_t id) { return kind << 20 | stage << 16 | id; }
 struct ModelBlock {
-  std::set<Id> ids;
+  std::vector<uint32_t> ids;
   bool recording = false;
 };
 
@@ -70,8 +83,15 @@ class Model {
       default: return false;
     }
   }
+  static uint32_t KeyOf(uint32_t kind, uint32_t id, uint32_t stage) {
+    return Pack(kind, kind == kSbStageStates ? stage : 0, id);
+  }
+  // One id recorded: kept in order.
   static void AddKey(ModelBlock& b, uint32_t kind, uint32_t id, uint32_t stage) {
-    if (Accepts(kind, id, stage)) b.ids.insert({kind, kind == kSbStageStates ? stage : 0, id});
+    if (!Accepts(kind, id, stage)) return;
+    const uint32_t key = KeyOf(kind, id, stage);
+    auto at = std::lower_bound(b.ids.begin(), b.ids.end(), key);
+    if (at == b.ids.end() || *at != key) b.ids.insert(at, key);
   }
 
   // A fresh empty block under the key, or false when the table is full.
@@ -82,42 +102,50 @@ class Model {
     return true;
   }
   void Capture(ModelBlock& b, uint32_t kind) {
+    std::vector<uint32_t>& ids = b.ids;
+    auto add = [&](uint32_t k, uint32_t id, uint32_t stage) {
+      if (Accepts(k, id, stage)) ids.push_back(KeyOf(k, id, stage));
+    };
     const bool all = kind == kCaptureAll || kind == kCaptureAllStreams;
     if (all || kind == kCapturePixel) {
-      for (uint16_t id : all ? std::set<uint16_t>(kAllRenderStateIds, kAllRenderStateIds + 73)
-                             : std::set<uint16_t>(kPixelRenderStateIds, kPixelRenderStateIds + 39))
-        AddKey(b, kSbRenderStates, id, 0);
+      if (all) {
+        for (uint16_t id : kAllRenderStateIds) add(kSbRenderStates, id, 0);
+      } else {
+        for (uint16_t id : kPixelRenderStateIds) add(kSbRenderStates, id, 0);
+      }
       for (uint32_t s = 0; s < kBlockStages; ++s)
-        for (uint8_t id : kAllStageStateIds) AddKey(b, kSbStageStates, id, s);
+        for (uint8_t id : kAllStageStateIds) add(kSbStageStates, id, s);
     }
     if (kind == kCaptureVertex) {
-      for (uint16_t id : kVertexRenderStateIds) AddKey(b, kSbRenderStates, id, 0);
+      for (uint16_t id : kVertexRenderStateIds) add(kSbRenderStates, id, 0);
       for (uint32_t s = 0; s < kBlockStages; ++s)
-        for (uint8_t id : kVertexStageStateIds) AddKey(b, kSbStageStates, id, s);
+        for (uint8_t id : kVertexStageStateIds) add(kSbStageStates, id, s);
     }
     if (all) {
-      AddKey(b, kSbViewport, 0, 0);
-      AddKey(b, kSbDepthRange, 0, 0);
-      for (uint16_t id : kTransformIds) AddKey(b, kSbTransforms, id, 0);
-      for (uint32_t p = 0; p < 6; ++p) AddKey(b, kSbClipPlanes, p, 0);
-      AddKey(b, kSbMaterial, 0, 0);
+      add(kSbViewport, 0, 0);
+      add(kSbDepthRange, 0, 0);
+      for (uint16_t id : kTransformIds) add(kSbTransforms, id, 0);
+      for (uint32_t p = 0; p < 6; ++p) add(kSbClipPlanes, p, 0);
+      add(kSbMaterial, 0, 0);
     }
     if (all || kind == kCaptureVertex) {
-      for (uint32_t c = 0; c < 256; ++c) AddKey(b, kSbVertexConstants, c, 0);
-      AddKey(b, kSbVertexShader, 0, 0);
+      for (uint32_t c = 0; c < 256; ++c) add(kSbVertexConstants, c, 0);
+      add(kSbVertexShader, 0, 0);
     }
     if (all || kind == kCapturePixel) {
-      AddKey(b, kSbPixelProgram, 0, 0);
-      for (uint32_t c = 0; c < 8; ++c) AddKey(b, kSbPixelConstants, c, 0);
+      add(kSbPixelProgram, 0, 0);
+      for (uint32_t c = 0; c < 8; ++c) add(kSbPixelConstants, c, 0);
     }
     if (all || kind == kCaptureVertex) {
       // Every light the render state has a record of, 1 up.
       for (uint32_t i = 1; i <= kMaxLightIndex; ++i) {
         if (state_->lights[i] == nullptr) continue;
-        AddKey(b, kSbLights, i, 0);
-        AddKey(b, kSbLightEnables, i, 0);
+        add(kSbLights, i, 0);
+        add(kSbLightEnables, i, 0);
       }
     }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
   }
 
   std::map<uint32_t, ModelBlock> blocks;
@@ -127,26 +155,78 @@ class Model {
   const RenderState3d* state_;
 };
 
-// The table against the model: the same keys, ids, recording flags and depth.
-void Compare(const StateBlockTable& table, const Model& model, uint32_t probe) {
+// What the table holds beside its blocks: depth, size, whether the probed
+// key is there, and a saved state exactly while recording runs.
+void CompareShape(const StateBlockTable& table, const Model& model, uint32_t probe) {
   Check(table.depth == model.depth);
   Check(table.blocks.size() == model.blocks.size());
   Check((table.Find(probe) != nullptr) == (model.blocks.count(probe) != 0));
-  for (const auto& [key, m] : model.blocks) {
-    const StateBlock* b = table.Find(key);
-    Check(b != nullptr && b->key == key);
-    Check((b->recording != 0) == m.recording);
-    size_t held = 0;
-    for (uint32_t kind = 0; kind < kSbKinds; ++kind) {
-      const uint32_t stages = kind == kSbStageStates ? kBlockStages : 1;
-      for (uint32_t s = 0; s < stages; ++s) held += b->Count(kind, s);
-    }
-    Check(held == m.ids.size());
-    for (const auto& [kind, stage, id] : m.ids) Check(b->Holds(kind, id, stage));
-  }
-  // The saved state exists exactly while recording runs.
   Check((table.saved != nullptr) == (model.depth != 0));
 }
+
+// How many ids a block holds, over every kind and stage.
+size_t HeldCount(const StateBlock* b) {
+  size_t held = 0;
+  for (uint32_t kind = 0; kind < kSbKinds; ++kind) {
+    const uint32_t stages = kind == kSbStageStates ? kBlockStages : 1;
+    for (uint32_t s = 0; s < stages; ++s) held += b->Count(kind, s);
+  }
+  return held;
+}
+
+// Every id a block holds, packed as the model packs them, in the model's
+// order: the kinds in turn, each map walked in ascending id order.
+template <class Map>
+void Collect(const Map& map, uint32_t kind, uint32_t stage, std::vector<uint32_t>& out) {
+  for (const auto& entry : map) out.push_back(Pack(kind, stage, entry.first));
+}
+
+void HeldIds(const StateBlock& b, std::vector<uint32_t>& out) {
+  out.clear();
+  Collect(b.renderStates, kSbRenderStates, 0, out);
+  for (uint32_t s = 0; s < kBlockStages; ++s) Collect(b.stageStates[s], kSbStageStates, s, out);
+  Collect(b.transforms, kSbTransforms, 0, out);
+  Collect(b.clipPlanes, kSbClipPlanes, 0, out);
+  Collect(b.material, kSbMaterial, 0, out);
+  Collect(b.lights, kSbLights, 0, out);
+  Collect(b.lightEnables, kSbLightEnables, 0, out);
+  Collect(b.viewport, kSbViewport, 0, out);
+  Collect(b.depthRange, kSbDepthRange, 0, out);
+  Collect(b.pixelProgram, kSbPixelProgram, 0, out);
+  Collect(b.pixelConstants, kSbPixelConstants, 0, out);
+  Collect(b.vertexShader, kSbVertexShader, 0, out);
+  Collect(b.vertexConstants, kSbVertexConstants, 0, out);
+  Collect(b.streams, kSbStreams, 0, out);
+  Collect(b.indexSource, kSbIndexSource, 0, out);
+}
+static_assert(kSbKinds == kSbIndexSource + 1, "HeldIds walks every kind");
+
+// One block against the model: its key, recording flag and ids (the
+// count the block answers as well as the ids its maps hold).
+void CompareBlock(const StateBlockTable& table, uint32_t key, const ModelBlock& m) {
+  static std::vector<uint32_t>* held = new std::vector<uint32_t>;
+  const StateBlock* b = table.Find(key);
+  Check(b != nullptr && b->key == key);
+  Check((b->recording != 0) == m.recording);
+  Check(HeldCount(b) == m.ids.size());
+  HeldIds(*b, *held);
+  Check(*held == m.ids);
+}
+
+// The whole table against the model.
+void Compare(const StateBlockTable& table, const Model& model, uint32_t probe) {
+  CompareShape(table, model, probe);
+  for (const auto& [key, m] : model.blocks) CompareBlock(table, key, m);
+}
+
+// The probed key's block, when the model has one.
+void CompareProbe(const StateBlockTable& table, const Model& model, uint32_t probe) {
+  CompareShape(table, model, probe);
+  auto it = model.blocks.find(probe);
+  if (it != model.blocks.end()) CompareBlock(table, probe, it->second);
+}
+
+constexpr int kFullCompareSteps = 64;
 
 uint32_t Key(Reader& in) {
   const uint8_t pick = in.Byte();
@@ -159,6 +239,7 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
   for (int steps = 0; in.More() && steps < 512; ++steps) {
     const uint8_t op = in.Byte() % 11;
     uint32_t probe = 0;
+    bool probed = true;  // the operation changes at most the probed block
     switch (op) {
       case 0: {  // create a block of a type and capture it
         const uint32_t key = Key(in);
@@ -201,6 +282,15 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
         for (auto& [key, b] : model.blocks)
           if (b.recording) Model::AddKey(b, kind, id, stage);
         table.RecordState(kind, id, stage);
+        // Every block that records holds the id now, if it is one a block
+        // takes, and as many ids as the model says.
+        for (const auto& [key, b] : model.blocks) {
+          if (!b.recording) continue;
+          const StateBlock* held = table.Find(key);
+          Check(held != nullptr && HeldCount(held) == b.ids.size());
+          if (Model::Accepts(kind, id, stage)) Check(held->Holds(kind, id, stage));
+        }
+        probed = false;
         break;
       }
       case 4: {  // apply
@@ -260,8 +350,15 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
         break;
       }
     }
-    Compare(table, model, probe);
+    if ((steps + 1) % kFullCompareSteps == 0) {
+      Compare(table, model, probe);
+    } else if (probed) {
+      CompareProbe(table, model, probe);
+    } else {
+      CompareShape(table, model, probe);
+    }
   }
+  Compare(table, model, 0);
   // Recording left running ends here; the saved state goes with the last end.
   while (model.depth > 0) {
     --model.depth;
@@ -270,27 +367,56 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
   Check(table.saved == nullptr);
 }
 
-void Run(const uint8_t* data, size_t size) {
+// The machine and the loaded module for the whole run, with the render
+// context every input's table belongs to.
+struct Fixture {
   orvmachine::Machine machine;
-  orvmachine::MachineBoard& parts = machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()));
-  orvmachine::KernelModule& module = machine.LoadKernelModule(
-      parts, {.file = "", .table = &orv_kstrn_driver, .bmFlags = ktest::kTestBmFlags, .minor = 0, .makeDevice = false});
-  kglue::Glue& glue = module.glue;
-  {
-    RenderContext3d* context = OsNew<RenderContext3d>();
-    if (context == nullptr) __builtin_trap();
+  orvmachine::MachineBoard& parts;
+  orvmachine::KernelModule& module;
+  kglue::Glue& glue;
+  RenderContext3d* context = nullptr;
+  orvfuzz::FreshBooks books;
+
+  Fixture()
+      : parts(machine.AddBoard(ktest::KernelBoard(orvsim::BoardConfig()))),
+        module(orvfuzz::LoadModule(machine, parts)),
+        glue(module.glue),
+        books(glue, parts.board, nullptr, {}, "kernel state blocks fuzz") {
+    context = OsNew<RenderContext3d>();
+    Check(context != nullptr);
+    Start();
+    books.Take();
+  }
+
+  // The context's links as an input finds them, and a transform set-up.
+  void Start() {
     context->state.owner = context;
     context->tnl = new TnlSetup;
-    if (context->tnl == nullptr) __builtin_trap();
-    auto* table = new StateBlockTable(&context->state);
-    Check(table != nullptr && table->ok());
-    Reader in(data, size);
-    Program(context, *table, in);
-    delete table;
-    OsDelete(context);
+    Check(context->tnl != nullptr);
   }
-  glue.Unload();
-  if (!glue.LiveBlocks().empty()) __builtin_trap();
+
+  // For the next input: the render context made again in place (as OsNew
+  // makes one: cleared, then constructed; its destruction takes the
+  // set-up and every light record), the glue's log dropped; then the
+  // glue must hold what it held at the start.
+  void EndInput() {
+    orvfuzz::RenewInPlace(context);
+    Start();
+    books.Check();
+    glue.ClearLog();
+  }
+};
+
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
+
+void Run(const uint8_t* data, size_t size) {
+  Fixture& f = TheFixture();
+  auto* table = new StateBlockTable(&f.context->state);
+  Check(table != nullptr && table->ok());
+  Reader in(data, size);
+  Program(f.context, *table, in);
+  delete table;
+  f.EndInput();
 }
 
 }  // namespace

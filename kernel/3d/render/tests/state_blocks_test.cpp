@@ -10,12 +10,12 @@
 #include <set>
 
 #include "core/heap_object.h"
+#include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/render/tests/render_state_fixture.h"
 #include "kernel/3d/render/state_blocks.h"
 #include "kernel/3d/tnl/tnl_setup.h"
-#include "kernel/3d/tnl/vec_const_shadow.h"
 #include "kernel/3d/tnl/vertex_format.h"
-#include "kernel/tests/kernel_fixture.h"
 
 namespace {
 
@@ -29,28 +29,19 @@ const Matrix4Words* MatrixOf(const VertexProcessingBlock& v, uint32_t id) {
                      : &v.world[id - 256];
 }
 
-class Blocks : public ktest::KernelTest {
+class Blocks : public rtest::RenderStateTest {
  protected:
   void SetUp() override {
-    context = OsNew<RenderContext3d>();
-    ASSERT_NE(context, nullptr);
-    state = &context->state;
-    state->owner = context;
-    state->ClearDirty();
+    RenderStateTest::SetUp();
+    if (HasFatalFailure()) return;
     table = new StateBlockTable(state);
     ASSERT_TRUE(table->ok());
   }
   void TearDown() override {
     delete table;
-    OsDelete(context);
-  }
-  void Set(uint32_t id, uint32_t value) {
-    const uint32_t pair[2] = {id, value};
-    state->SetRenderStates(pair, 1);
+    RenderStateTest::TearDown();
   }
 
-  RenderContext3d* context = nullptr;
-  RenderState3d* state = nullptr;
   StateBlockTable* table = nullptr;
 };
 
@@ -368,7 +359,7 @@ TEST_F(Blocks, AnEmptyStageMapStopsTheReplay) {
   ASSERT_EQ(table->Add(5), 1u);
   StateBlock* b = table->Find(5);
   for (uint32_t s : {0u, 1u, 3u}) ASSERT_TRUE(b->AddKey(kSbStageStates, 1, s));
-  b->CaptureValues();
+  state->CaptureInto(b);
   for (uint32_t s : {0u, 1u, 3u}) state->SetStageState(s, 1, 9);
   table->ApplyBlock(5);
   EXPECT_EQ(state->stageValues[0][1], 0u);
@@ -392,7 +383,7 @@ TEST_F(Blocks, LightEnables) {
   ASSERT_TRUE(b->AddKey(kSbLightEnables, 5, 0));
   ASSERT_TRUE(b->AddKey(kSbLightEnables, 40, 0));
   EXPECT_FALSE(b->AddKey(kSbLightEnables, kMaxLightIndex + 1, 0));
-  b->CaptureValues();  // 5 on, 40 off
+  state->CaptureInto(b);  // 5 on, 40 off
   state->EnableLight(5, false);
   table->ApplyBlock(2);
   EXPECT_EQ(std::count(std::begin(state->activeLights), std::end(state->activeLights), 5u), 1);
@@ -583,7 +574,7 @@ class BulkApply : public Blocks {
       if (pick()) b->AddKey(kSbClipPlanes, p, 0);
     for (uint32_t c = 0; c <= kMaxVertexConstantId; ++c)
       if (all || Next() % 4 != 0) b->AddKey(kSbVertexConstants, c, 0);
-    b->CaptureValues();
+    state->CaptureInto(b);
     ref->FlushVertexConstants();  // as the capture did to state
     return b;
   }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "kernel/3d/draw/tests/draw_fixture.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/pixel_program.h"
 #include "kernel/3d/render/pixel_program_cache.h"
 #include "kernel/3d/render/render_state.h"

@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/tests/surfaces_fixture.h"
 #include "platform/kglue/kglue.h"
 

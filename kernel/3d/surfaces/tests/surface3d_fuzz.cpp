@@ -20,12 +20,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <vector>
+
+#include <sanitizer/asan_interface.h>
 
 #include "core/orv_abi.h"
 #include "core/pdev.h"
-#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/buffer_ring.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
@@ -33,6 +36,8 @@
 #include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/kernel_device.h"
+#include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
@@ -49,21 +54,75 @@ constexpr uint32_t kKey = 4242;
 constexpr int kMaxSteps = 64;
 constexpr size_t kContexts = 4;
 
-orvsim::Simulation& Machine() {
-  static orvsim::Simulation* sim = [] {
-    auto* s = new orvsim::Simulation;
-    s->AddBoard(orvsim::BoardConfig());
-    return s;
-  }();
-  return *sim;
-}
-
 void Check(bool ok, const char* what) {
   if (!ok) {
     fprintf(stderr, "kernel surface3d fuzz: %s\n", what);
     abort();
   }
 }
+
+// The machine for the whole run: the board, its engines and the glue,
+// the module loaded, the board's device made and one device object
+// enabled. An input makes its resource table, render-context records and
+// rings and lets all of them go; what a fresh start left is checked after
+// every input (kernel/tests/fuzz_books.h).
+struct Fixture {
+  orvsim::Simulation sim;
+  orvsim::Board& board;
+  orvsim::DmaEngine dma;
+  orvsim::ApertureWindows windows;
+  kglue::Glue glue;
+  OrvDevice* device = nullptr;
+  KernelDevice* kdev = nullptr;
+  kglue::File* file = nullptr;
+  PDEV* pdev = nullptr;
+  // Render-context records never initialised, whose auxiliary surfaces
+  // live in an input's table while they are attached. They are made once
+  // (each is tens of kilobytes, which a fresh allocation maps and clears
+  // again) and renewed in place after every input.
+  RenderContext3d* contexts[kContexts] = {};
+  orvfuzz::FreshBooks books;
+
+  Fixture()
+      : board((sim.AddBoard(orvsim::BoardConfig()), sim.GetBoard(0))), dma(board), windows(board),
+        books(glue, board, [this](orvfuzz::Tables& t) { Tables(t); }, orvfuzz::kMovingRegisters,
+              "kernel surface3d fuzz") {
+    board.SetLogging(false, false);
+    const orvfuzz::StartedDevice started = orvfuzz::StartDevice(glue, board, dma, "kernel surface3d fuzz");
+    device = started.device;
+    kdev = started.kdev;
+    file = started.file;
+    pdev = started.pdev;
+    for (RenderContext3d*& context : contexts) {
+      context = OsNew<RenderContext3d>();
+      Check(context != nullptr, "a render context was not made");
+    }
+    books.Take();
+  }
+
+  // A record as OsNew makes it: its memory cleared, then constructed.
+  static void Renew(RenderContext3d* context) { orvfuzz::RenewInPlace(context); }
+
+  // What an input may change of the module's tables besides memory.
+  void Tables(orvfuzz::Tables& t) const {
+    t.push_back({"displayed surface", reinterpret_cast<uintptr_t>(BlitEngine3dDisplayedSurface(pdev))});
+    t.push_back({"resource table of the input", FindResourceTable(pdev, kKey) != nullptr});
+    orvfuzz::AddHeaps(t, pdev->common);
+    orvfuzz::AddEngine(t, dma);
+  }
+
+  // For the next input: the device's list of resource tables as the
+  // device made it, the engine's record of what ran dropped, the glue's
+  // log too; then the books must be those of the fresh start.
+  void EndInput() {
+    Check(orvfuzz::RenewResourceTables(pdev), "a resource table is left, or the list was not made again");
+    orvfuzz::SettleEngine(dma);
+    books.Check();
+    glue.ClearLog();
+  }
+};
+
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
 
 // A size from two bytes: mostly small, sometimes anything.
 uint32_t Size(Reader& in) {
@@ -92,54 +151,59 @@ int32_t Coordinate(Reader& in) {
 }
 
 // Client memory of a chosen size between canaries; a transfer may touch
-// only the bytes between them.
+// only the bytes between them. One buffer serves the run (a transfer may
+// ask for megabytes, which a fresh allocation each time would map and
+// fault in again): the memory lies at its end, right before the
+// sanitizer's guard of the allocation, and what lies before the canaries
+// is poisoned, so that a read or write outside the client's memory is
+// caught as it would be on memory of its own.
 constexpr uint8_t kCanary = 0xA7;
 constexpr size_t kCanaryBytes = 64;
-struct ClientMemory {
-  std::vector<uint8_t> bytes;
-  explicit ClientMemory(size_t size) : bytes(size + 2 * kCanaryBytes, kCanary) {}
-  uint8_t* Data() { return bytes.data() + kCanaryBytes; }
-  size_t Size() const { return bytes.size() - 2 * kCanaryBytes; }
+constexpr size_t kMostClientBytes = size_t{0xFFFF} * 4 * 16;
+class ClientMemory {
+ public:
+  explicit ClientMemory(size_t size) : size_(size) {
+    static uint8_t* const buffer = new uint8_t[kBufferBytes];
+    uint8_t* const end = buffer + kBufferBytes;
+    data_ = end - kCanaryBytes - size;
+    uint8_t* const front = buffer + ((data_ - kCanaryBytes - buffer) & ~size_t{7});
+    if (front > poisonedTo_) {
+      ASAN_POISON_MEMORY_REGION(poisonedTo_ != nullptr ? poisonedTo_ : buffer,
+                                front - (poisonedTo_ != nullptr ? poisonedTo_ : buffer));
+    } else if (front < poisonedTo_) {
+      ASAN_UNPOISON_MEMORY_REGION(front, poisonedTo_ - front);
+    }
+    poisonedTo_ = front;
+    memset(front, kCanary, end - front);
+  }
+  uint8_t* Data() { return data_; }
+  size_t Size() const { return size_; }
   bool Intact() const {
-    for (size_t i = 0; i < kCanaryBytes; ++i)
-      if (bytes[i] != kCanary || bytes[bytes.size() - 1 - i] != kCanary) return false;
+    for (size_t i = 1; i <= kCanaryBytes; ++i)
+      if (data_[-static_cast<ptrdiff_t>(i)] != kCanary || data_[size_ + i - 1] != kCanary) return false;
     return true;
   }
+
+ private:
+  static constexpr size_t kBufferBytes = kMostClientBytes + 2 * kCanaryBytes + 8;
+  static inline uint8_t* poisonedTo_ = nullptr;
+  uint8_t* data_;
+  size_t size_;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  orvsim::Simulation& sim = Machine();
-  orvsim::Board& board = sim.GetBoard(0);
-  orvsim::DmaEngine dma(board);
-  dma.SetFaultsFatal(false);
-  orvsim::ApertureWindows windows(board);
-  kglue::Glue glue;
-  glue.Use(&orv_kstrn_driver);
-  glue.ServeDma(dma);
-  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
-  glue.Load();
-  KernelDevice* kdev = glue.CreateDevice(device);
-  Check(kdev != nullptr, "the device was not made");
-  kglue::File* file = glue.Open(device);
-  OrvEnableRequest enable;
-  memset(&enable, 0, sizeof(enable));
-  enable.mode.bitsPerPixel = 32;
-  enable.mode.bytesPerPixel = 4;
-  enable.mode.registerWindowSize = 8192;
-  Check(glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) == 1,
-        "the device object was not made");
-  auto* pdev = reinterpret_cast<PDEV*>(static_cast<uintptr_t>(enable.kernelHandle));
+  Fixture& f = TheFixture();
+  kglue::Glue& glue = f.glue;
+  PDEV* pdev = f.pdev;
   ResourceTable* table = CreateResourceTable(pdev, kKey);
   Check(table != nullptr, "the resource table was not made");
   const FormatCatalogue* catalogue = pdev->formatCatalogue;
   // Render contexts never initialised, whose auxiliary surfaces live in
   // the table while they are attached.
-  RenderContext3d* contexts[kContexts] = {};
-  for (RenderContext3d*& context : contexts) {
-    context = OsNew<RenderContext3d>();
-    Check(context != nullptr, "a render context was not made");
+  RenderContext3d* const* contexts = f.contexts;
+  for (RenderContext3d* context : f.contexts) {
     context->aux.owner = context;
     context->resources = table;
   }
@@ -148,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BmBufferRing* rings[2] = {BmBufferRing::Create(4096, 2, pdev->common, pdev->unit, 0),
                             BmBufferRing::Create(8192, 2, pdev->common, pdev->unit, 0)};
   Check(rings[0] != nullptr && rings[1] != nullptr, "the rings were not made");
-  std::vector<uint8_t> ringSource(1024, 0x5C);
+  static const std::vector<uint8_t> ringSource(1024, 0x5C);
 
   Reader in(data, size);
   int steps = 0;
@@ -294,21 +358,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A context attached twice and detached once is still attached: the
   // table's clearing lets its surfaces go.
   Check(DestroyResourceTable(pdev, kKey) == 1, "the table was not found");
-  for (RenderContext3d* context : contexts) {
+  for (RenderContext3d* context : f.contexts) {
     Check(context->aux.constant == nullptr && context->aux.polygon == nullptr && context->aux.line == nullptr,
           "a render context holds a surface of a table that went");
-    OsDelete(context);
+    f.Renew(context);
   }
   Check(BlitEngine3dDisplayedSurface(pdev) == nullptr, "a destroyed surface is still displayed");
-  glue.Close(file);
-  glue.DestroyDevice(device);
-  glue.Unload();
-  // Where each block that is left was taken, for the report.
-  for (const kglue::LiveBlock& block : glue.LiveBlocks())
-    fprintf(stderr, "kernel surface3d fuzz: %zu bytes left, taken at %s:%d\n", block.size, block.file.c_str(),
-            block.line);
-  Check(glue.LiveBlocks().empty(), "memory of the glue is left");
-  Check(glue.LiveRegions() == 0 && glue.LiveLockedPages() == 0, "a region or pages are left");
-  Check(glue.Misuses().empty(), "the glue was misused");
+  f.EndInput();
   return 0;
 }

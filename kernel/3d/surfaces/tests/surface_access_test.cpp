@@ -15,8 +15,8 @@
 
 #include "core/driver_switches.h"
 #include "core/regs/dma.h"
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/blit_setup.h"
+#include "kernel/3d/surfaces/blit_engine.h"
+#include "kernel/3d/surfaces/blit_setup.h"
 #include "kernel/3d/surfaces/surface_access.h"
 #include "kernel/3d/surfaces/surface_fill.h"
 #include "kernel/dma_streams.h"
@@ -556,7 +556,7 @@ TEST_F(Access, AnImageIsWrittenWholeAfterATag) {
   const uint32_t tag = SharedLocked()->syncTagCounter;
   EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
   const uint32_t* end = Secondary()->cursor;
-  EXPECT_EQ(std::vector<uint32_t>(end - 6, end), (std::vector<uint32_t>{4, kPacketTag, 0x707, tag | 1, tag, 0x55AA}));
+  EXPECT_EQ(std::vector<uint32_t>(end - 6, end), (std::vector<uint32_t>{4, 0xC0AFAFC0u, 0x707, tag | 1, tag, 0x55AA}));
   std::vector<uint32_t> image(16 * 3);
   for (size_t i = 0; i < image.size(); ++i) image[i] = 0xD9000000u + static_cast<uint32_t>(i);
   // Shorter than the surface: nothing is written.
@@ -640,7 +640,7 @@ TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
   f.value = 0x12345678;
   ASSERT_TRUE(SurfaceFillCpu(s, f));
   const uint32_t tag = SharedLocked()->syncTagCounter;
-  EXPECT_EQ(LastPacket(5), (std::vector<uint32_t>{3, kPacketFillTag, 0x707, tag | 1, 0x55AA}));
+  EXPECT_EQ(LastPacket(5), (std::vector<uint32_t>{3, 0x21C0AFC0u, 0x707, tag | 1, 0x55AA}));
   EXPECT_EQ(static_cast<uint32_t>(s->block->drawSyncTag), tag);
   const std::vector<uint8_t> m = Memory(s, uint64_t{s->pitch} * 50);
   EXPECT_EQ(Pixel(m, s, 0, 0), 0x12345678u);
@@ -656,7 +656,7 @@ TEST_F(FillCopy, AProcessorFillWritesItsRectangleAndPostsTheShortTag) {
   SharedLocked()->last1300Value = kLastRegNone;
   f.flags = 0;
   ASSERT_TRUE(SurfaceFillCpu(s, f));
-  EXPECT_EQ(LastPacket(5)[1], kPacketFillTagNoValue);
+  EXPECT_EQ(LastPacket(5)[1], 0x2120AFC0u);
 }
 
 // The processor's fill keeps the bits outside its write mask, as the
@@ -1322,7 +1322,7 @@ TEST_F(EngineCopies, ATexturedBlitSendsItsOperationWordAndCorners) {
   const std::vector<uint32_t> want = {14,         0x605E5D58, Bits(1.0f), 0, Bits(6.0f),  Bits(10.0f),
                                       0x605E5D59, Bits(1.0f), 0,          Bits(6.0f),  Bits(70.0f),
                                       0x605F5D5A, Bits(1.0f), 0,          Bits(30.0f), Bits(10.0f),
-                                      4,          kPacketTag, 0x707,      tag | 1,     tag,
+                                      4,          0xC0AFAFC0u, 0x707,      tag | 1,     tag,
                                       0x77};
   EXPECT_EQ(LastPacket(static_cast<uint32_t>(want.size())), want);
   EXPECT_EQ(CornerRows(), (std::vector<float>{6, 30}));

@@ -11,9 +11,9 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
-#include "kernel/3d/render/blit_engine.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+#include "kernel/3d/render/tests/render_context_fixture.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_validation.h"
@@ -21,49 +21,21 @@
 namespace {
 
 constexpr uint32_t kClient = 79;
-constexpr uint32_t kType = 1;
 constexpr uint32_t kDepthFormat = 19;
 constexpr uint32_t kColourFormat = 11;
 
-class SurfaceEdges : public stest::SurfaceBoard {
+class SurfaceEdges : public rtest::RenderContextBoard {
  protected:
-  void SetUp() override {
-    SurfaceBoard::SetUp();
-    table = CreateResourceTable(pdev, kClient);
-    ASSERT_NE(table, nullptr);
-  }
+  SurfaceEdges() : RenderContextBoard(kClient) {}
+
   void TearDown() override {
     SharedLocked()->pendingSubmissions = 0;
-    EmptyRenderContextTable();
-    DestroyResourceTable(pdev, kClient);
-    SurfaceBoard::TearDown();
+    RenderContextBoard::TearDown();
   }
 
-  RenderContext3d* CreateContext() {
-    RenderContextRequest3d request{nullptr, pdev, kClient, 0, {nullptr, nullptr}, 0};
-    if (!CreateRenderContext(&request)) return nullptr;
-    return RenderContextTableGet(request.handle);
-  }
   // A surface of the format made through the client's resource table with
   // the second flags; placed where render targets live.
-  Surface3d* Make(uint32_t format, uint8_t flags2) {
-    SurfaceCreateRequest r = Request(format, 256, 256);
-    r.flags2 = flags2;
-    Surface3d* s = table->CreateSurface(kType, &r);
-    EXPECT_NE(s, nullptr) << format;
-    if (s != nullptr) s->SetPlacement(4);
-    return s;
-  }
-  static void Bind(RenderContext3d* c, Surface3d* colour, Surface3d* depth) {
-    BoundSurfaceRecord r{};
-    r.colour.flags = 0x1;
-    r.colour.surface = colour;
-    r.depth.flags = 0x4;
-    r.depth.surface = depth;
-    c->SetTargets(r);
-  }
-
-  ResourceTable* table = nullptr;
+  Surface3d* Make(uint32_t format, uint8_t flags2) { return Target(format, 256, 256, flags2); }
 };
 
 // The option bits in the surface's flag byte, by the request's second
@@ -96,7 +68,7 @@ TEST_F(SurfaceEdges, SecondFlagsBitsThreeToSixBecomeTheSurfacesOptionBits) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     BlitEngine3dSetDisplayedSurface(pdev, nullptr);
-    RenderContext3d* c = CreateContext();
+    RenderContext3d* c = Create();
     ASSERT_NE(c, nullptr);
     // The board's record lives while a render context does.
     TargetBoard3d* board3d = TargetBoard(Common());
@@ -125,8 +97,8 @@ TEST_F(SurfaceEdges, SecondFlagsBitsThreeToSixBecomeTheSurfacesOptionBits) {
     SharedLocked()->pendingSubmissions = 0;
     EXPECT_TRUE(IsTargetFlipDone(c));
     DestroyRenderContext(c->handle);
-    table->DestroyResource(kType, colour->resourceHandle);
-    table->DestroyResource(kType, depth->resourceHandle);
+    table->DestroyResource(kSurfaceType, colour->resourceHandle);
+    table->DestroyResource(kSurfaceType, depth->resourceHandle);
   }
 }
 

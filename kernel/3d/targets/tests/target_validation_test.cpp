@@ -10,11 +10,11 @@
 #include "core/common_data.h"
 #include "core/pdev.h"
 #include "kernel/3d/client/client_context.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/engine/engine_owner.h"
-#include "kernel/3d/render/blit_engine.h"
-#include "kernel/3d/render/context_state.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+#include "kernel/3d/render/tests/render_context_fixture.h"
+#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/targets/render_target_state.h"
 #include "kernel/3d/targets/target_binding.h"
 #include "kernel/3d/targets/target_validation.h"
@@ -23,7 +23,6 @@
 namespace {
 
 constexpr uint32_t kClient = 77;
-constexpr uint32_t kType = 1;
 
 uint32_t F(float f) {
   uint32_t w;
@@ -31,73 +30,30 @@ uint32_t F(float f) {
   return w;
 }
 
-class TargetSteps : public stest::SurfaceBoard {
+class TargetSteps : public rtest::RenderContextBoard {
  protected:
+  TargetSteps() : RenderContextBoard(kClient) {}
+
   void SetUp() override {
-    SurfaceBoard::SetUp();
-    table = CreateResourceTable(pdev, kClient);
-    ASSERT_NE(table, nullptr);
+    RenderContextBoard::SetUp();
+    if (HasFatalFailure()) return;
     board3d = TargetBoard(Common());
     ASSERT_NE(board3d, nullptr);
     EngineMode3d() = EngineModeCache();
   }
-  void TearDown() override {
-    EmptyRenderContextTable();
-    DestroyResourceTable(pdev, kClient);
-    SurfaceBoard::TearDown();
-  }
 
-  RenderContext3d* Create() {
-    RenderContextRequest3d request{nullptr, pdev, kClient, 0, {nullptr, nullptr}, 0};
-    if (!CreateRenderContext(&request)) return nullptr;
-    return RenderContextTableGet(request.handle);
-  }
-
-  Surface3d* Make(uint32_t code, uint32_t width = 64, uint32_t height = 32) {
-    SurfaceCreateRequest r = Request(code, width, height);
-    Surface3d* s = table->CreateSurface(kType, &r);
-    EXPECT_NE(s, nullptr) << code;
-    if (s != nullptr) Kind(s, 4);
-    return s;
-  }
   // The memory kind is the surface's placement nibble.
   static void Kind(Surface3d* s, uint32_t kind) { s->SetPlacement(kind); }
 
-  static void Targets(RenderContext3d* c, Surface3d* colour, Surface3d* depth) {
-    BoundSurfaceRecord r{};
-    r.colour.flags = 0x1;
-    r.colour.surface = colour;
-    r.depth.flags = 0x4;
-    r.depth.surface = depth;
-    c->SetTargets(r);
-  }
-  static void Set(RenderContext3d* c, std::initializer_list<uint32_t> pairs) {
-    std::vector<uint32_t> v(pairs);
-    c->state.SetRenderStates(v.data(), static_cast<uint32_t>(v.size() / 2));
-  }
-
-  // Applies the render state and makes the context's engine state
-  // current: what reaches the board.
-  bool Draw(RenderContext3d* c) {
-    const bool applied = c->state.Apply();
-    c->PrepareTargets();
-    Secondary()->ExecutePending();
-    dma.RunPending();
-    return applied;
-  }
-
-  uint32_t Reg(uint8_t index) const { return board.Peek(0x1000 + 4u * index, 4); }
-
-  ResourceTable* table = nullptr;
   TargetBoard3d* board3d = nullptr;
 };
 
 TEST_F(TargetSteps, DepthAndStencilStatesReachTheDepthRegisters) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* depth = Make(19);
+  Surface3d* depth = Target(19);
   ASSERT_NE(depth, nullptr);
-  Targets(c, nullptr, depth);
+  Bind(c, nullptr, depth);
   // Depth on, writes on, function 4 (compare code 3); stencil on with
   // increment, decrement and replace, function 5 (code 4), reference 0x1AB
   // (cut to eight bits), mask 0x0F, write mask 0xF0.
@@ -119,16 +75,16 @@ TEST_F(TargetSteps, DepthAndStencilStatesReachTheDepthRegisters) {
   EXPECT_EQ(c->contextState->dirty.words[0] & (kCsDirtyDepth | kCsDirtyStencil), kCsDirtyStencil);
 
   // A stencil of seven bits (format 21) cuts the values to them.
-  Surface3d* depth21 = Make(21);
+  Surface3d* depth21 = Target(21);
   ASSERT_NE(depth21, nullptr);
-  Targets(c, nullptr, depth21);
+  Bind(c, nullptr, depth21);
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(Reg(0xB1), 0x2Bu | 0x03u << 8 | 0x70u << 16);
   EXPECT_EQ(Reg(0xB2) >> kDepthCodeShift & 0xF, 7u);
 
   // Without a depth target: no stencil, and the test is forced on with
   // function always only while the work buffer is in use.
-  Targets(c, nullptr, nullptr);
+  Bind(c, nullptr, nullptr);
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(Reg(0xB0) & 1, 0u);
   EXPECT_EQ(Reg(0xB2) & 1, 0u);
@@ -138,9 +94,9 @@ TEST_F(TargetSteps, DepthAndStencilStatesReachTheDepthRegisters) {
 TEST_F(TargetSteps, TheStencilCountsAsInactive) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* depth = Make(19);
+  Surface3d* depth = Target(19);
   ASSERT_NE(depth, nullptr);
-  Targets(c, nullptr, depth);
+  Bind(c, nullptr, depth);
   struct Row {
     uint32_t enable, fail, depthFail, pass, function;
     bool pending;
@@ -168,11 +124,11 @@ TEST_F(TargetSteps, TheStencilCountsAsInactive) {
 TEST_F(TargetSteps, AFreshContextDrawsWithTheGroupDefaults) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* colour = Make(11);
-  Surface3d* depth = Make(19);
+  Surface3d* colour = Target(11);
+  Surface3d* depth = Target(19);
   ASSERT_NE(colour, nullptr);
   ASSERT_NE(depth, nullptr);
-  Targets(c, colour, depth);
+  Bind(c, colour, depth);
   // Nothing set: the first draw takes the groups' defaults. Depth test off,
   // writes on, function 4 (code 3); stencil off, keep, keep, keep, always
   // (code 7), reference 0, masks all ones (cut to 8 bits); alpha test off,
@@ -201,9 +157,9 @@ TEST_F(TargetSteps, AFreshContextDrawsWithTheGroupDefaults) {
 TEST_F(TargetSteps, BlendAlphaTestWriteMaskAndRasterOperation) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* colour = Make(11);
+  Surface3d* colour = Target(11);
   ASSERT_NE(colour, nullptr);
-  Targets(c, colour, nullptr);
+  Bind(c, colour, nullptr);
   // Source factor 7 and destination 8 on a target with alpha: 10 and 0;
   // operation 2 (code 1); blending on. Alpha test on, function 7 (code 5),
   // reference 0x80. Write enables red and alpha; raster operation 6;
@@ -241,16 +197,16 @@ TEST_F(TargetSteps, BlendAlphaTestWriteMaskAndRasterOperation) {
 
   // A 16-bit target of a format without alpha repeats its mask and takes
   // factor 7 as 10, 10; codes 15, 16 and 30 take no dithering.
-  Surface3d* colour16 = Make(10);
+  Surface3d* colour16 = Target(10);
   ASSERT_NE(colour16, nullptr);
-  Targets(c, colour16, nullptr);
+  Bind(c, colour16, nullptr);
   Set(c, {19, 7, 171, 2, 168, 0x1});
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(Reg(0xBC), 0xF800F800u);
   EXPECT_EQ(Reg(0xBA) & 0xF, 10u);
-  Surface3d* wide = Make(16);
+  Surface3d* wide = Target(16);
   ASSERT_NE(wide, nullptr);
-  Targets(c, wide, nullptr);
+  Bind(c, wide, nullptr);
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(Reg(0xBB) & (kColourDitherAllowed | kColourDitherOff), 0u);
 }
@@ -258,10 +214,10 @@ TEST_F(TargetSteps, BlendAlphaTestWriteMaskAndRasterOperation) {
 TEST_F(TargetSteps, AColourTargetTheEngineCannotDrawIntoDrawsNothing) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* colour = Make(11);
+  Surface3d* colour = Target(11);
   ASSERT_NE(colour, nullptr);
   Kind(colour, 1);
-  Targets(c, colour, nullptr);
+  Bind(c, colour, nullptr);
   EXPECT_FALSE(c->state.Apply());
   EXPECT_EQ(c->state.drawEmitter, NoOpEmitter3d);
   EXPECT_EQ(c->colourTarget, nullptr);
@@ -274,10 +230,10 @@ TEST_F(TargetSteps, AColourTargetTheEngineCannotDrawIntoDrawsNothing) {
 TEST_F(TargetSteps, ADestroyedTargetLeavesTheTargetState) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* colour = Make(11);
-  Surface3d* depth = Make(19);
+  Surface3d* colour = Target(11);
+  Surface3d* depth = Target(19);
   ASSERT_NE(depth, nullptr);
-  Targets(c, colour, depth);
+  Bind(c, colour, depth);
   ASSERT_TRUE(c->state.Apply());
   ASSERT_EQ(c->targetState->depthRequested, depth);
   UnbindSurfaceReferences(c, depth);
@@ -296,10 +252,10 @@ TEST_F(TargetSteps, ADestroyedTargetLeavesTheTargetState) {
 TEST_F(TargetSteps, TheWorkBufferModeGivesTheSetUpModeAndTheControlBits) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* depth = Make(19, 256, 256);
+  Surface3d* depth = Target(19, 256, 256);
   ASSERT_NE(depth, nullptr);
   depth->flagsWord |= 0x8;  // asks for a work buffer
-  Targets(c, nullptr, depth);
+  Bind(c, nullptr, depth);
   RenderTargetState* ts = c->targetState;
 
   // The board's switch refuses: not in use, set-up mode 0.
@@ -313,10 +269,10 @@ TEST_F(TargetSteps, TheWorkBufferModeGivesTheSetUpModeAndTheControlBits) {
   // and in use; fewer than two targets turn set-up mode 3 into 1.
   board3d->switches.memoryBits = 3;
   board3d->switches.sizeMiB = 8.0f;
-  Surface3d* depth2 = Make(19, 256, 256);
+  Surface3d* depth2 = Target(19, 256, 256);
   ASSERT_NE(depth2, nullptr);
   depth2->flagsWord |= 0x8;
-  Targets(c, nullptr, depth2);
+  Bind(c, nullptr, depth2);
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(ts->kind, kWorkBufferOwn);
   EXPECT_EQ(ts->workBufferMode, kWbInUse);
@@ -345,7 +301,7 @@ TEST_F(TargetSteps, TheWorkBufferModeGivesTheSetUpModeAndTheControlBits) {
   EXPECT_EQ(Reg(0xB2) & 1, 1u);
 
   // The buffer goes out of use: mode 2 flushes the set-up once, then 1.
-  Targets(c, nullptr, nullptr);
+  Bind(c, nullptr, nullptr);
   ASSERT_TRUE(Draw(c));
   EXPECT_EQ(ts->workBufferMode, kWbFlushPending);
   EXPECT_EQ(Reg(0xBF) & 0x3, 0u);
@@ -367,19 +323,19 @@ TEST_F(TargetSteps, TheWorkBufferModeGivesTheSetUpModeAndTheControlBits) {
 TEST_F(TargetSteps, ContextsOnOneDepthSurfaceShareItsWorkBuffer) {
   board3d->switches.memoryBits = 3;
   board3d->switches.sizeMiB = 8.0f;
-  Surface3d* depth = Make(19, 256, 256);
+  Surface3d* depth = Target(19, 256, 256);
   ASSERT_NE(depth, nullptr);
   depth->flagsWord |= 0x8;
   RenderContext3d* a = Create();
   RenderContext3d* b = Create();
   RenderContext3d* d = Create();
   ASSERT_TRUE(a && b && d);
-  Targets(a, nullptr, depth);
+  Bind(a, nullptr, depth);
   ASSERT_TRUE(Draw(a));
   ASSERT_EQ(a->targetState->kind, kWorkBufferOwn);
   const uint32_t size = a->targetState->requestedSize;
-  Targets(b, nullptr, depth);
-  Targets(d, nullptr, depth);
+  Bind(b, nullptr, depth);
+  Bind(d, nullptr, depth);
   ASSERT_TRUE(Draw(b));
   ASSERT_TRUE(Draw(d));
   // Nothing placed for the sharers.
@@ -406,17 +362,17 @@ TEST_F(TargetSteps, ContextsOnOneDepthSurfaceShareItsWorkBuffer) {
 TEST_F(TargetSteps, LookupsAndTheFlipCheck) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* colour = Make(11);
+  Surface3d* colour = Target(11);
   ASSERT_NE(colour, nullptr);
-  EXPECT_EQ(LookupTargetSurface(c, kType, colour->resourceHandle), colour);
+  EXPECT_EQ(LookupTargetSurface(c, kSurfaceType, colour->resourceHandle), colour);
   EXPECT_EQ(LookupTargetSurface(c, 3, colour->resourceHandle), nullptr);
-  EXPECT_EQ(LookupTargetSurface(c, kType, colour->resourceHandle + 100), nullptr);
+  EXPECT_EQ(LookupTargetSurface(c, kSurfaceType, colour->resourceHandle + 100), nullptr);
   Kind(colour, 3);
-  EXPECT_EQ(LookupTargetSurface(c, kType, colour->resourceHandle), nullptr);
+  EXPECT_EQ(LookupTargetSurface(c, kSurfaceType, colour->resourceHandle), nullptr);
 
   // No target, or one the display cannot show: done at once.
   EXPECT_TRUE(IsTargetFlipDone(c));
-  Targets(c, colour, nullptr);
+  Bind(c, colour, nullptr);
   SharedLocked()->pendingSubmissions = 1;
   EXPECT_TRUE(IsTargetFlipDone(c));
   // A displayable target waits while a flip is in flight.
@@ -430,10 +386,10 @@ TEST_F(TargetSteps, ADrawInSetUpModeThreeMakesTheSetUpPending) {
   board3d->switches.memoryBits = 3;
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* depth = Make(19, 256, 256);
+  Surface3d* depth = Target(19, 256, 256);
   ASSERT_NE(depth, nullptr);
   depth->flagsWord |= 0x8;
-  Targets(c, nullptr, depth);
+  Bind(c, nullptr, depth);
   MarkTargetsBusy(c);
   EXPECT_EQ(c->targetState->pendingSwitch, 0u);  // set-up mode 0
   ASSERT_TRUE(Draw(c));
@@ -448,11 +404,11 @@ TEST_F(TargetSteps, ADrawMarksItsDepthSurfaceInUseUntilTheMarkIsCleared) {
   EngineOwner3d* owner = Common()->engineOwner3d;
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* depth = Make(19, 64, 32);
-  Surface3d* other = Make(19, 64, 32);
+  Surface3d* depth = Target(19, 64, 32);
+  Surface3d* other = Target(19, 64, 32);
   ASSERT_NE(depth, nullptr);
   ASSERT_NE(other, nullptr);
-  Targets(c, nullptr, depth);
+  Bind(c, nullptr, depth);
   ASSERT_TRUE(Draw(c));
   ASSERT_EQ(c->targetState->depthCurrent, depth);
   owner->targetsInUse = 0;
@@ -469,7 +425,7 @@ TEST_F(TargetSteps, ADrawMarksItsDepthSurfaceInUseUntilTheMarkIsCleared) {
   // A depth surface that goes takes its mark along.
   MarkTargetsBusy(c);
   EXPECT_EQ(owner->depthInUse, depth);
-  table->DestroyResource(kType, depth->resourceHandle);
+  table->DestroyResource(kSurfaceType, depth->resourceHandle);
   EXPECT_EQ(owner->depthInUse, nullptr);
   EXPECT_EQ(owner->targetsInUse, 0u);
 }
@@ -477,12 +433,12 @@ TEST_F(TargetSteps, ADrawMarksItsDepthSurfaceInUseUntilTheMarkIsCleared) {
 TEST_F(TargetSteps, TheDisplayedSurfaceTest) {
   RenderContext3d* c = Create();
   ASSERT_NE(c, nullptr);
-  Surface3d* colour = Make(11);
-  Surface3d* shown = Make(11);
+  Surface3d* colour = Target(11);
+  Surface3d* shown = Target(11);
   ASSERT_NE(colour, nullptr);
   ASSERT_NE(shown, nullptr);
   EXPECT_FALSE(IsTargetDisplayed(c));
-  Targets(c, colour, nullptr);
+  Bind(c, colour, nullptr);
   ASSERT_TRUE(Draw(c));
   ASSERT_EQ(c->targetState->colourCurrent, colour);
   EXPECT_FALSE(IsTargetDisplayed(c));
@@ -503,12 +459,12 @@ TEST_F(TargetSteps, ClearRecordsHoldTheTargetsWhileTheWorkBufferIsInUse) {
     EXPECT_EQ(record->context, c);
     EXPECT_EQ(record->state, ts);
   }
-  Surface3d* depth = Make(19, 256, 256);
-  Surface3d* colour = Make(11, 256, 256);
+  Surface3d* depth = Target(19, 256, 256);
+  Surface3d* colour = Target(11, 256, 256);
   ASSERT_NE(depth, nullptr);
   ASSERT_NE(colour, nullptr);
   depth->flagsWord |= 0x8;
-  Targets(c, colour, depth);
+  Bind(c, colour, depth);
   ASSERT_TRUE(Draw(c));
   ASSERT_EQ(ts->workBufferMode, 0u);
   // Each record took its target and three words of the target's usage
@@ -528,7 +484,7 @@ TEST_F(TargetSteps, ClearRecordsHoldTheTargetsWhileTheWorkBufferIsInUse) {
   EXPECT_EQ(ts->colourClear.target, colour);
   // Out of use, both records drop their targets, the colour one too.
   c->SetSuspended(false);
-  Targets(c, colour, nullptr);
+  Bind(c, colour, nullptr);
   ASSERT_TRUE(Draw(c));
   ASSERT_TRUE(ts->workBufferMode == 1u || ts->workBufferMode == 2u) << ts->workBufferMode;
   EXPECT_EQ(ts->colourCurrent, colour);
@@ -539,12 +495,12 @@ TEST_F(TargetSteps, ClearRecordsHoldTheTargetsWhileTheWorkBufferIsInUse) {
   }
   // Bound again (the colour target too), then a target that goes leaves
   // its record.
-  Targets(c, colour, depth);
+  Bind(c, colour, depth);
   c->state.raster.dirty |= kRsTargetGone;
   ASSERT_TRUE(Draw(c));
   ASSERT_EQ(ts->workBufferMode, 0u);
   ASSERT_EQ(ts->colourClear.target, colour);
-  table->DestroyResource(kType, colour->resourceHandle);
+  table->DestroyResource(kSurfaceType, colour->resourceHandle);
   EXPECT_EQ(ts->colourClear.target, nullptr);
   EXPECT_EQ(ts->colourClear.addressWords[0], 0u);
   EXPECT_EQ(ts->depthClear.target, depth);

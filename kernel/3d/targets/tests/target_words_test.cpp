@@ -10,74 +10,30 @@
 #include <vector>
 
 #include "kernel/3d/client/client_context.h"
-#include "kernel/3d/render/context_state.h"
+#include "kernel/3d/engine/context_state.h"
 #include "kernel/3d/render/render_context.h"
-#include "kernel/3d/surfaces/tests/surfaces_fixture.h"
+#include "kernel/3d/render/tests/render_context_fixture.h"
 #include "kernel/3d/targets/render_target_state.h"
 
 namespace {
 
 constexpr uint32_t kClient = 78;
-constexpr uint32_t kType = 1;
 // Render-state ids.
 constexpr uint32_t kPlaneMask = 13;
 constexpr uint32_t kColourWriteMask = 168;
 // The write-mask register of the engine.
 constexpr uint8_t kWriteMaskIndex = 0xBC;
 
-class TargetWords : public stest::SurfaceBoard {
+class TargetWords : public rtest::RenderContextBoard {
  protected:
-  void SetUp() override {
-    SurfaceBoard::SetUp();
-    table = CreateResourceTable(pdev, kClient);
-    ASSERT_NE(table, nullptr);
-  }
-  void TearDown() override {
-    EmptyRenderContextTable();
-    DestroyResourceTable(pdev, kClient);
-    SurfaceBoard::TearDown();
-  }
+  TargetWords() : RenderContextBoard(kClient) {}
 
-  RenderContext3d* Create() {
-    RenderContextRequest3d request{nullptr, pdev, kClient, 0, {nullptr, nullptr}, 0};
-    if (!CreateRenderContext(&request)) return nullptr;
-    return RenderContextTableGet(request.handle);
-  }
-  // A render target of the format, of the memory kind targets live in.
-  Surface3d* Target(uint32_t code) {
-    SurfaceCreateRequest r = Request(code, 64, 32);
-    Surface3d* s = table->CreateSurface(kType, &r);
-    EXPECT_NE(s, nullptr) << code;
-    if (s != nullptr) s->SetPlacement(4);
-    return s;
-  }
-  static void Bind(RenderContext3d* c, Surface3d* colour, Surface3d* depth) {
-    BoundSurfaceRecord r{};
-    r.colour.flags = 0x1;
-    r.colour.surface = colour;
-    r.depth.flags = 0x4;
-    r.depth.surface = depth;
-    c->SetTargets(r);
-  }
-  static void Set(RenderContext3d* c, std::initializer_list<uint32_t> pairs) {
-    std::vector<uint32_t> v(pairs);
-    c->state.SetRenderStates(v.data(), static_cast<uint32_t>(v.size() / 2));
-  }
-  // A draw's state applied and the context's engine state made current;
-  // the engine runs what reached the streams. The packet writes of the
-  // draw before are forgotten first.
+  // The packet writes of the draw before are forgotten first.
   bool Draw(RenderContext3d* c) {
     dma.ClearWrites();
-    const bool applied = c->state.Apply();
-    c->PrepareTargets();
-    Secondary()->ExecutePending();
-    dma.RunPending();
-    return applied;
+    return RenderContextBoard::Draw(c);
   }
-  uint32_t Reg(uint8_t index) const { return board.Peek(0x1000 + 4u * index, 4); }
   size_t WritesTo(uint8_t index) const { return PacketWrites(0x1000 + 4u * index).size(); }
-
-  ResourceTable* table = nullptr;
 };
 
 // Both masks set before one draw, in either order: the later one gives the

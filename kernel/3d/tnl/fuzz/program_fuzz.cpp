@@ -21,6 +21,8 @@
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/kernel_device.h"
 #include "kernel/sync_tags.h"
+#include "kernel/tests/fuzz_books.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
@@ -36,21 +38,68 @@ using orvfuzz::Reader;
 
 constexpr int kMaxSteps = 48;
 
-orvsim::Simulation& Machine() {
-  static orvsim::Simulation* sim = [] {
-    auto* s = new orvsim::Simulation;
-    s->AddBoard(orvsim::BoardConfig());
-    return s;
-  }();
-  return *sim;
-}
-
 void Check(bool ok, const char* what) {
   if (!ok) {
     fprintf(stderr, "kernel tnl program fuzz: %s\n", what);
     abort();
   }
 }
+
+// The machine for the whole run: the board with its engines, the glue,
+// the module loaded, the board's device made and one device object
+// enabled. Each input gets the board's builder made afresh (component
+// entry 19, as the device object's construction makes it) in the cache
+// mode it asks for; after the input the builder is made again in the
+// default mode, and the books must be those of the fresh start
+// (kernel/tests/fuzz_books.h).
+struct Fixture {
+  orvsim::Simulation sim;
+  orvsim::Board& board;
+  orvsim::DmaEngine dma;
+  orvsim::ApertureWindows windows;
+  orvsim::VertexEngine vertex;
+  kglue::Glue glue;
+  OrvDevice* device = nullptr;
+  KernelDevice* kdev = nullptr;
+  kglue::File* file = nullptr;
+  PDEV* pdev = nullptr;
+  orvfuzz::FreshBooks books;
+
+  Fixture()
+      : board((sim.AddBoard(orvsim::BoardConfig()), sim.GetBoard(0))), dma(board), windows(board), vertex(board, dma),
+        books(glue, board, [this](orvfuzz::Tables& t) { orvfuzz::AddEngine(t, dma); }, orvfuzz::kMovingRegisters,
+              "kernel tnl program fuzz") {
+    board.SetLogging(false, false);
+    const orvfuzz::StartedDevice started = orvfuzz::StartDevice(glue, board, dma, "kernel tnl program fuzz");
+    device = started.device;
+    kdev = started.kdev;
+    file = started.file;
+    pdev = started.pdev;
+    Check(kdev->commonData->vertexProgramBuilder != nullptr, "the builder was not made");
+    books.Take();
+  }
+
+  // The board's builder made again with the cache-mode switch as the
+  // module parameter gives it (1, the default: slot mode; 0: direct mode).
+  VertexProgramBuilder* Rebuild(uint32_t cacheMode) {
+    glue.SetParameter("reg3DVECacheMode", cacheMode);
+    kdev->commonData->driverSwitches->VECacheMode->Validate(pdev);
+    DestroyVertexProgramBuilder(pdev);
+    Check(CreateVertexProgramBuilder(pdev), "the builder was not made again");
+    return kdev->commonData->vertexProgramBuilder;
+  }
+
+  // For the next input: the builder of a fresh start, the engine's record
+  // of what ran and the glue's log dropped; then the books.
+  void EndInput() {
+    Rebuild(1);
+    orvfuzz::SettleEngine(dma);
+    books.Check();
+    glue.ClearLog();
+  }
+};
+
+Fixture& TheFixture() { return orvfuzz::KeptFixture<Fixture>(); }
 
 // What the last build listed: catalogue fragments only, and as many bytes
 // as the program's code.
@@ -92,35 +141,15 @@ void Drop(VertexProgramBuilder* b, VertexProgramList* list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  orvsim::Simulation& sim = Machine();
-  orvsim::Board& board = sim.GetBoard(0);
-  orvsim::DmaEngine dma(board);
-  dma.SetFaultsFatal(false);
-  orvsim::ApertureWindows windows(board);
-  orvsim::VertexEngine vertex(board, dma);
-  kglue::Glue glue;
-  glue.Use(&orv_kstrn_driver);
-  glue.ServeDma(dma);
+  Fixture& f = TheFixture();
   Reader in(data, size);
   const uint8_t mode = in.Byte();
-  if (mode & 1) glue.SetParameter("reg3DVECacheMode", 0);
-  OrvDevice* device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
-  glue.Load();
-  KernelDevice* kdev = glue.CreateDevice(device);
-  Check(kdev != nullptr, "the device was not made");
-  kglue::File* file = glue.Open(device);
-  OrvEnableRequest enable;
-  memset(&enable, 0, sizeof(enable));
-  enable.mode.bitsPerPixel = 32;
-  enable.mode.bytesPerPixel = 4;
-  enable.mode.registerWindowSize = 8192;
-  Check(glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) == 1,
-        "the device object was not made");
-  VertexProgramBuilder* b = kdev->commonData->vertexProgramBuilder;
+  // The builder the fixture left is the slot mode's, as at a fresh start.
+  VertexProgramBuilder* b = (mode & 1) != 0 ? f.Rebuild(0) : f.kdev->commonData->vertexProgramBuilder;
   Check(b != nullptr, "the builder was not made");
   Check(b->slotMode == ((mode & 1) ? 0u : 1u), "the cache mode switch was not followed");
   b->clipFragments = mode >> 1 & 1;
-  SharedLockedData_t* shared = kdev->sharedLocked;
+  SharedLockedData_t* shared = f.kdev->sharedLocked;
 
   TnlStateKey tnl;
   TnlProgramInputs render;
@@ -181,11 +210,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Drop(b, &kinds);
   Drop(b, &fixed);
-  glue.Close(file);
-  glue.DestroyDevice(device);
-  glue.Unload();
-  Check(glue.LiveBlocks().empty(), "memory of the glue is left");
-  Check(glue.LiveRegions() == 0 && glue.LiveLockedPages() == 0, "a region or pages are left");
-  Check(glue.Misuses().empty(), "the glue was misused");
+  f.EndInput();
   return 0;
 }

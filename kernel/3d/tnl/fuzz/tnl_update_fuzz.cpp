@@ -17,15 +17,16 @@
 
 #include "core/orv_abi.h"
 #include "core/pdev.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/kernel_device.h"
 #include "kernel/sync_tags.h"
+#include "kernel/tests/fuzz_machine.h"
 #include "kernel/tests/fuzz_reader.h"
 #include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
@@ -54,21 +55,10 @@ void Check(bool ok, const char* what) {
 struct Fixture {
   Fixture()
       : board((sim.AddBoard(orvsim::BoardConfig()), sim.GetBoard(0))), dma(board), windows(board), vertex(board, dma) {
-    dma.SetFaultsFatal(false);
-    glue.Use(&orv_kstrn_driver);
-    glue.ServeDma(dma);
-    device = glue.AddBoard(board, kglue::BoardOptions{0x300004, 0, nullptr});
-    glue.Load();
-    kdev = glue.CreateDevice(device);
-    Check(kdev != nullptr, "the device was not made");
-    file = glue.Open(device);
-    OrvEnableRequest enable;
-    memset(&enable, 0, sizeof(enable));
-    enable.mode.bitsPerPixel = 32;
-    enable.mode.bytesPerPixel = 4;
-    enable.mode.registerWindowSize = 8192;
-    Check(glue.Ioctl(file, ORV_IOCTL_ENABLE_DEVICE, reinterpret_cast<unsigned long>(&enable)) == 1,
-          "the device object was not made");
+    const orvfuzz::StartedDevice started = orvfuzz::StartDevice(glue, board, dma, "kernel tnl update fuzz");
+    device = started.device;
+    kdev = started.kdev;
+    file = started.file;
     builder = kdev->commonData->vertexProgramBuilder;
     Check(builder != nullptr, "the builder was not made");
   }
@@ -84,10 +74,7 @@ struct Fixture {
   VertexProgramBuilder* builder = nullptr;
 };
 
-Fixture& Machine() {
-  static Fixture* f = new Fixture;
-  return *f;
-}
+Fixture& Machine() { return orvfuzz::KeptFixture<Fixture>(); }
 
 // A float: finite and modest (a sixteenth of a signed byte), or any bit
 // pattern (NaN, infinities, huge values), which ends the finite check.

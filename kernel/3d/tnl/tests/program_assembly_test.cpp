@@ -10,17 +10,16 @@
 #include <functional>
 #include <vector>
 
+#include "kernel/3d/tnl/tests/program_fixture.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
 #include "kernel/sync_tags.h"
-#include "kernel/tests/stream_fixture.h"
 
 namespace {
 
 uint32_t Field(const uint32_t* w, int word, int low, int width) { return w[word] >> low & ((1u << width) - 1); }
 
-class AssemblyTest : public ktest::StartedBoard {
+class AssemblyTest : public tnltest::ProgramBoard {
  protected:
-  VertexProgramBuilder* B() { return Common()->vertexProgramBuilder; }
 
   // The linked program's fragments in order. Placeholder instruction j of
   // fragment f holds f | j << 10 in w2, opcode (7f + j) & 0xFF in w2 bits
@@ -80,24 +79,6 @@ class AssemblyTest : public ktest::StartedBoard {
     return p;
   }
   uint32_t Size(uint32_t f) { return B()->catalogue.directory[f].size; }
-  // Drops every built program (a fresh cache).
-  void ClearList() {
-    while (VertexProgramNode* n = list.Head()) {
-      VertexProgram* p = n->program;
-      list.Unlink(n);
-      delete n;
-      B()->DetachProgram(p, nullptr);
-      delete p;
-    }
-  }
-  void TearDown() override {
-    ClearList();
-    StartedBoard::TearDown();
-  }
-
-  TnlStateKey tnl;
-  TnlProgramInputs render = {};
-  VertexProgramList list;
 };
 
 // ---- Primitives -----------------------------------------------------------------------------

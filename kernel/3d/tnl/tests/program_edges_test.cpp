@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "kernel/3d/tnl/program_linker.h"
+#include "kernel/3d/tnl/tests/program_fixture.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
-#include "kernel/tests/stream_fixture.h"
 
 namespace {
 
@@ -52,32 +52,14 @@ TEST(ProgramLinkerEdges, TheLastDirectoryEntryLinksAndTheOnePastItIsRefused) {
 
 // ---- The large-point bit of the program key ----------------------------------------------------
 
-class ProgramKeys : public ktest::StartedBoard {
+class ProgramKeys : public tnltest::ProgramBoard {
  protected:
-  VertexProgramBuilder* B() { return Common()->vertexProgramBuilder; }
   VertexProgram* Find(uint32_t kind, float pointSize) {
     render.pointSize = pointSize;
     const uint32_t state = ProgramStateWord(render, tnl);
     return kind == 0 ? FindOrBuildVertexProgram(B(), state, 0, render, tnl, &list)
                      : FindOrBuildKindProgram(B(), state, kind, render, tnl, &list);
   }
-  void ClearList() {
-    while (VertexProgramNode* n = list.Head()) {
-      VertexProgram* p = n->program;
-      list.Unlink(n);
-      delete n;
-      B()->DetachProgram(p, nullptr);
-      delete p;
-    }
-  }
-  void TearDown() override {
-    ClearList();
-    StartedBoard::TearDown();
-  }
-
-  TnlStateKey tnl;
-  TnlProgramInputs render = {};
-  VertexProgramList list;
 };
 
 // Two look-ups that differ only in the point size: where the key keeps the

@@ -16,26 +16,24 @@
 #include <vector>
 
 #include "core/driver_switches.h"
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_setup.h"
+#include "kernel/3d/tnl/tests/tnl_fixture.h"
 #include "kernel/3d/tnl/vertex_format.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
-#include "kernel/tests/stream_fixture.h"
 #include "platform/board/chip_vertex.h"
 
 namespace {
 
 using Mat = std::array<double, 16>;  // row-major
 
-uint32_t Bits(float f) {
-  uint32_t b;
-  memcpy(&b, &f, 4);
-  return b;
-}
+using tnltest::Bits;
+using tnltest::kLayout;
+
 float Flt(uint32_t b) {
   float f;
   memcpy(&f, &b, 4);
@@ -83,50 +81,11 @@ Mat Inverse(Mat a) {
   return r;
 }
 
-// A position layout: three floats in stream 0, a normal packed after
-// them, diffuse format 2 in stream 1, two-float coordinates of set 0.
-constexpr uint32_t kLayout[6] = {0x1 | 0x4 | 0x20 | 2u << 16, 0x100, 0x0, 0x0000FF00, 0, 0xFF};
-// The same with pre-transformed positions.
+// The fixture's position layout with pre-transformed positions.
 constexpr uint32_t kLayoutRhw[6] = {0x1 | 0x4 | 0x20 | 2u << 16 | 1u << 11, 0x100, 0x0, 0x0000FF00, 0, 0xFF};
 
-class TnlTest : public ktest::StartedBoard {
+class TnlTest : public tnltest::TnlBoard {
  public:
-  void SetUp() override {
-    StartedBoard::SetUp();
-    block = std::make_unique<VertexProcessingBlock>();
-    memset(block.get(), 0, sizeof *block);
-    for (auto& l : lightRecords) memset(&l, 0, sizeof l);
-    for (uint32_t i = 0; i < 16; ++i) table[i] = nullptr;
-    block->lightTable = table;
-    block->lightTableSize = 16;
-    memcpy(block->layout, kLayout, sizeof kLayout);
-    block->control = 5 | 3u << 4;  // a triangle list, filled
-    block->viewportGroup.scale[0] = block->viewportGroup.scale[1] = Bits(1.0f);
-    block->viewportGroup.size[0] = 640;
-    block->viewportGroup.size[1] = 480;
-    block->pointSize = Bits(1.0f);
-    block->lineWidth = Bits(1.0f);
-    Identity(block->view.m);
-    Identity(block->projection.m);
-    for (auto& w : block->world) Identity(w.m);
-    setup = Make();
-  }
-  void TearDown() override {
-    setup.reset();
-    StartedBoard::TearDown();
-  }
-
-  std::unique_ptr<TnlSetup> Make() {
-    auto s = std::unique_ptr<TnlSetup>(new TnlSetup);
-    s->SetProgramBuilder(B());
-    EXPECT_TRUE(s->AttachContext(&record));
-    s->SetModeBits(1);
-    return s;
-  }
-  VertexProgramBuilder* B() { return Common()->vertexProgramBuilder; }
-  static void Identity(uint32_t* m) {
-    for (int i = 0; i < 16; ++i) m[i] = Bits(i % 5 == 0 ? 1.0f : 0.0f);
-  }
   Mat Random(std::mt19937& rng, uint32_t* words) {
     std::uniform_real_distribution<float> d(-1.0f, 1.0f);
     Mat m{};
@@ -141,14 +100,6 @@ class TnlTest : public ktest::StartedBoard {
     Mat m{};
     for (int i = 0; i < 16; ++i) m[i] = Flt(words[i]);
     return m;
-  }
-  // Everything dirty, the set-up forced: a full pass.
-  bool Full() {
-    block->transformDirty = block->matrixDirty = block->worldDirty = ~0u;
-    block->texCoords.dirty = block->texCoords.dirty1 = ~0u;
-    block->fog.dirty = block->third.dirty = block->viewportGroup.dirty = ~0u;
-    setup->force = 1;
-    return setup->Update(block.get(), &fetch, &hw);
   }
   bool Pass(uint32_t t, uint32_t m = 0, uint32_t w = 0) {
     block->transformDirty = t;
@@ -174,15 +125,6 @@ class TnlTest : public ktest::StartedBoard {
       for (int j = 0; j < 3; ++j)
         EXPECT_NEAR(F(c + i)[j], inv[4 * i + j], 2e-4 * (1 + fabs(inv[4 * i + j]))) << what << " c" << c + i;
   }
-  LightRecord* Light(uint32_t index, uint32_t type) {
-    LightRecord& l = lightRecords[index];
-    l.type = type;
-    for (int k = 0; k < 4; ++k) l.diffuse[k] = l.specular[k] = l.ambient[k] = Bits(0.75f);
-    l.attenuation[0] = Bits(1.0f);
-    l.direction[2] = Bits(1.0f);
-    table[index] = &l;
-    return &l;
-  }
   void Enable(std::initializer_list<uint32_t> indices) {
     uint32_t n = 0;
     for (uint32_t i : indices) block->enabledLights[n++] = i;
@@ -193,13 +135,6 @@ class TnlTest : public ktest::StartedBoard {
     memcpy(setup->fixedImage.image[c].w, v, 16);
   }
 
-  std::unique_ptr<VertexProcessingBlock> block;
-  TnlStateRecord record = {};
-  VertexEngineBlock hw = {};
-  VertexFetchControl fetch = {};
-  LightRecord lightRecords[16];
-  LightRecord* table[16];
-  std::unique_ptr<TnlSetup> setup;
   orvsim::VertexEngine& vertex = *parts.vertex;
 };
 

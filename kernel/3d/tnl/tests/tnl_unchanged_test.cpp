@@ -13,66 +13,31 @@
 #include <ostream>
 #include <string>
 
+#include "kernel/3d/engine/vertex_engine_block.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/tnl_state_record.h"
-#include "kernel/3d/render/vertex_engine_block.h"
 #include "kernel/3d/render/vertex_fetch_control.h"
 #include "kernel/3d/render/vertex_processing_block.h"
 #include "kernel/3d/tnl/tnl_setup.h"
+#include "kernel/3d/tnl/tests/tnl_fixture.h"
 #include "kernel/3d/tnl/vertex_program_builder.h"
-#include "kernel/tests/stream_fixture.h"
 
 namespace {
 
-uint32_t Bits(float f) {
-  uint32_t b;
-  memcpy(&b, &f, 4);
-  return b;
-}
+using tnltest::Bits;
 
-// Positions, a normal, a diffuse colour and two-float coordinates of set 0.
-constexpr uint32_t kLayout[6] = {0x1 | 0x4 | 0x20 | 2u << 16, 0x100, 0x0, 0x0000FF00, 0, 0xFF};
-
-class TnlUnchanged : public ktest::StartedBoard {
+class TnlUnchanged : public tnltest::TnlBoard {
  protected:
   void SetUp() override {
-    StartedBoard::SetUp();
-    block = std::make_unique<VertexProcessingBlock>();
-    memset(block.get(), 0, sizeof *block);
-    for (auto& l : lights) memset(&l, 0, sizeof l);
-    for (auto*& t : table) t = nullptr;
-    block->lightTable = table;
-    block->lightTableSize = 16;
-    memcpy(block->layout, kLayout, sizeof kLayout);
-    block->control = 5 | 3u << 4;  // a triangle list, filled
-    block->viewportGroup.scale[0] = block->viewportGroup.scale[1] = Bits(1.0f);
-    block->viewportGroup.size[0] = 640;
-    block->viewportGroup.size[1] = 480;
-    block->pointSize = Bits(1.0f);
-    block->lineWidth = Bits(1.0f);
+    TnlBoard::SetUp();
+    if (HasFatalFailure()) return;
     for (int i = 0; i < 16; ++i) {
       const uint32_t v = Bits(i % 5 == 0 ? 1.0f : 0.5f * static_cast<float>(i % 3));
       block->view.m[i] = block->projection.m[i] = v;
       for (auto& w : block->world) w.m[i] = v;
     }
-    setup = std::unique_ptr<TnlSetup>(new TnlSetup);
-    setup->SetProgramBuilder(Common()->vertexProgramBuilder);
-    ASSERT_TRUE(setup->AttachContext(&record));
-    setup->SetModeBits(1);
-  }
-  void TearDown() override {
-    setup.reset();
-    StartedBoard::TearDown();
   }
 
-  // Every dirty word set and the update forced.
-  bool Full() {
-    block->transformDirty = block->matrixDirty = block->worldDirty = ~0u;
-    block->texCoords.dirty = block->texCoords.dirty1 = ~0u;
-    block->fog.dirty = block->third.dirty = block->viewportGroup.dirty = ~0u;
-    setup->force = 1;
-    return setup->Update(block.get(), &fetch, &hw);
-  }
   // Every dirty word set but the matrices' and the layout's.
   bool AllButMatrices(bool force = false) {
     const bool shader = force || hw.constantImage == &setup->shaderImage;
@@ -98,25 +63,13 @@ class TnlUnchanged : public ktest::StartedBoard {
     hw.dirtyR1 = hw.dirtyR2 = 0;
     record.programDirty[0] = record.programDirty[1] = 0;
   }
+  // A light of the fixture's, placed at x = 2 with a falloff of 1.
   LightRecord* Light(uint32_t index, uint32_t type) {
-    LightRecord& l = lights[index];
-    l.type = type;
-    for (int k = 0; k < 4; ++k) l.diffuse[k] = l.specular[k] = l.ambient[k] = Bits(0.75f);
-    l.attenuation[0] = Bits(1.0f);
-    l.direction[2] = Bits(1.0f);
-    l.position[0] = Bits(2.0f);
-    l.falloff = Bits(1.0f);
-    table[index] = &l;
-    return &l;
+    LightRecord* l = TnlBoard::Light(index, type);
+    l->position[0] = Bits(2.0f);
+    l->falloff = Bits(1.0f);
+    return l;
   }
-
-  std::unique_ptr<VertexProcessingBlock> block;
-  TnlStateRecord record = {};
-  VertexEngineBlock hw = {};
-  VertexFetchControl fetch = {};
-  LightRecord lights[16];
-  LightRecord* table[16];
-  std::unique_ptr<TnlSetup> setup;
 };
 
 enum class Setting { kPlain, kLightsPlanesBlend, kPoints, kShader };

@@ -1,0 +1,31 @@
+#!/bin/bash
+# Writes seeds of a fuzz target into a folder of the build tree: every
+# input of the folders given (all their files but README.md, which only
+# describes them) and every file given, each behind the prefix. A target
+# whose input puts bytes of its own in front of a real input (a control
+# byte before an EDID) is seeded from the real inputs this way; a target
+# without such bytes gets its corpus without its README.
+#
+#   fuzz-seeds.sh <output folder> prefix=<hex digits, may be none> <folder or file>...
+set -eu
+out=$1
+prefix=${2#prefix=}
+shift 2
+mkdir -p "$out"
+bytes=""
+while [ -n "$prefix" ]; do
+  bytes="$bytes\\x${prefix:0:2}"
+  prefix=${prefix:2}
+done
+seed() {
+  { printf "$bytes"; cat "$1"; } > "$out/$(basename "$1")"
+}
+for item in "$@"; do
+  if [ -d "$item" ]; then
+    for file in "$item"/*; do
+      [ -f "$file" ] && [ "$(basename "$file")" != README.md ] && seed "$file"
+    done
+  else
+    seed "$item"
+  fi
+done
