@@ -24,6 +24,9 @@ function(orv_test)
   if(ORV_FUZZ_COVERAGE)
     target_compile_options(${T_NAME} PRIVATE -fno-sanitize=fuzzer-no-link)
   endif()
+  if(ORV_DRIVER_OPTIMIZE AND NOT ORV_FUZZ_BUILD)
+    target_compile_options(${T_NAME} PRIVATE -O0)
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
