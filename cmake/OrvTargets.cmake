@@ -19,6 +19,14 @@ function(orv_test)
   # linker pulls them in: the server stand-in comes whole.
   list(TRANSFORM T_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # The coverage counters guide the fuzz targets through the libraries; a
+  # test's own code is never fuzzed and goes without them.
+  if(ORV_FUZZ_COVERAGE)
+    target_compile_options(${T_NAME} PRIVATE -fno-sanitize=fuzzer-no-link)
+  endif()
+  if(ORV_DRIVER_OPTIMIZE AND NOT ORV_FUZZ_BUILD)
+    target_compile_options(${T_NAME} PRIVATE -O0)
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
@@ -39,15 +47,17 @@ endfunction()
 
 # orv_fuzz(NAME name SOURCES ... LIBS ... CORPUS dir... [RUNS n] [ARGS ...]
 #          [SEED_PREFIX hex SEED_FILES file...])
-# A libFuzzer target for a parser of outside input, built only by clang (the
-# fuzz build of `make test`), with a short run from its seeds as a CTest
+# A libFuzzer target for a parser of outside input, built only by clang (in
+# the test build of `make test` beside the tests, and in the optimised fuzz
+# build of `make fuzz-soak`), with a short run from its seeds as a CTest
 # test labelled "fuzz", and an entry under fuzz-targets/ for `make
 # fuzz-soak`. The seeds are the inputs of the CORPUS folders (not their
 # README), written into <name>_seeds of the build tree at every build; a
 # target whose input puts bytes of its own in front of a real input (a
 # control byte before an EDID) is seeded from the real inputs too:
 # SEED_FILES, each behind SEED_PREFIX. New inputs go to the build tree,
-# never the corpus.
+# never the corpus. The target links the shorter wait bounds of
+# tests/support/fuzz_wait_bounds.cpp.
 function(orv_fuzz)
   cmake_parse_arguments(F "" "NAME;RUNS;SEED_PREFIX" "SOURCES;LIBS;ARGS;CORPUS;SEED_FILES" ${ARGN})
   if(NOT ORV_BUILD_TESTS OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
@@ -56,7 +66,9 @@ function(orv_fuzz)
   if(NOT F_RUNS)
     set(F_RUNS 20000)
   endif()
-  add_executable(${F_NAME} ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/fuzz_sanitizer_options.cpp)
+  add_executable(${F_NAME} ${F_SOURCES}
+    ${CMAKE_SOURCE_DIR}/tests/support/fuzz_sanitizer_options.cpp
+    ${CMAKE_SOURCE_DIR}/tests/support/fuzz_wait_bounds.cpp)
   list(TRANSFORM F_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)

@@ -35,15 +35,14 @@ inline constexpr uint32_t kWriteReadyWaitMicroseconds = 100000;
 // progress): each pause hands the processor back to the kernel.
 inline constexpr uint32_t kKernelWaitMicroseconds = 1000000;
 
-// The fuzz build (libFuzzer's FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
-// spends a hundredth of every bound. An input that stalls the simulated
-// engine or leaves a shared word at a value that never changes makes its
-// waits run out, and at the full bound each one costs a hundred thousand
-// pauses, where the fuzzer wants thousands of inputs a second. The
-// simulated chips finish what works well within the shorter bounds, and a
-// wait that runs out takes the same path as at the full bound.
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-inline constexpr uint32_t kWaitBoundDivisor = 100;
-#else
-inline constexpr uint32_t kWaitBoundDivisor = 1;
-#endif
+// What every bound is divided by. It is 1 in the drivers and every test
+// (core/wait_bound_divisor.cpp); the libFuzzer targets link a definition
+// of their own that makes it 100 (tests/support/fuzz_wait_bounds.cpp), so
+// that a fuzz target and the tests share one build. An input that stalls
+// the simulated engine or leaves a shared word at a value that never
+// changes makes its waits run out, and at the full bound each one costs a
+// hundred thousand pauses, where the fuzzer wants thousands of inputs a
+// second. The simulated chips finish what works well within the shorter
+// bounds, and a wait that runs out takes the same path as at the full
+// bound.
+extern const uint32_t kWaitBoundDivisor;

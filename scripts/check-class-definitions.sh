@@ -63,6 +63,17 @@ function value(line) {
   if (substr(line, 1, 1) == "\"") { line = substr(line, 2); sub(/"$/, "", line) }
   return line
 }
+function instantiation(f, n,   path, line, i) {
+  n += 0
+  path = (substr(f, 1, 1) == "/") ? f : root "/" f
+  if (!((path, n) in inst_cache)) {
+    line = ""
+    for (i = 1; i <= n && (getline line < path) > 0; i++) {}
+    close(path)
+    inst_cache[path, n] = (i > n && line ~ /^[ \t]*(extern[ \t]+)?template[ \t]+(class|struct)[ \t]/)
+  }
+  return inst_cache[path, n]
+}
 function finish(   i, q, f) {
   if (depth < 0) return
   tag[depth] = cur_tag; name[depth] = cur_name
@@ -78,6 +89,10 @@ function finish(   i, q, f) {
     if (comp != "" && index(f, comp "/") == 1) f = substr(f, length(comp) + 2)
     else if (index(f, root "/") == 1) f = substr(f, length(root) + 2)
     while (substr(f, 1, 3) == "../") f = substr(f, 4)
+    # clang places a class template specialization at the explicit
+    # instantiation ("template class X<T>;") in the unit that holds it, and
+    # at the template elsewhere: an instantiation is no definition of its own.
+    if (cur_name ~ /</ && instantiation(f, cur_line)) { depth = -1; return }
     print q cur_name "\t" f ":" cur_line "\t" hex(cur_size)
   }
   depth = -1

@@ -77,7 +77,7 @@ check_deliverable() {
     while read -r symbol; do
       case "$symbol" in
         *@GLIBC_* | *@GLIBCXX_* | *@CXXABI_* | *@GCC_*) continue ;;
-        __asan_* | __ubsan_* | __sanitizer_* | __lsan_* | _ITM_* | __gmon_start__) continue ;;
+        __asan_* | __ubsan_* | __sanitizer_* | __lsan_* | __sancov_* | _ITM_* | __gmon_start__) continue ;;
       esac
       echo "${symbol%%@*}"
     done | LC_ALL=C sort -u | LC_ALL=C comm -23 - "$tmp/runtime" | c++filt |

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang libclang-rt-14-dev llvm cmake ninja-build make ccache pkg-config
+  g++ clang libclang-rt-14-dev llvm lld cmake ninja-build make ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk2.0-dev libx11-dev libxext-dev
   xvfb xauth xserver-xorg-core xcvt edid-decode fonts-dejavu-core

@@ -56,9 +56,21 @@ inline bool InRuntime(const std::string& name) {
       if (file.find(runtime) != std::string::npos) return true;
     }
   }
-  // The sanitizers' entries (their data may sit in the program) and the
-  // weak references every shared object carries.
-  for (const char* prefix : {"__asan_", "__ubsan_", "__sanitizer_", "__lsan_", "_ITM_"}) {
+  // A sanitizer linked into the program itself (clang's) defines its
+  // replacements of C functions and of operator new there, so the process
+  // finds those first: look in the runtime's own libraries as well (a
+  // library's look-up covers the libraries it needs).
+  for (const char* runtime : {"libstdc++.so.6", "libc.so.6", "libm.so.6", "libgcc_s.so.1"}) {
+    void* library = dlopen(runtime, RTLD_LAZY | RTLD_NOLOAD);
+    if (library == nullptr) continue;
+    const bool defines = dlsym(library, name.c_str()) != nullptr;
+    dlclose(library);
+    if (defines) return true;
+  }
+  // The sanitizers' and the coverage counters' entries (their data may sit
+  // in the program) and the weak references every shared object carries.
+  for (const char* prefix :
+       {"__asan_", "__ubsan_", "__sanitizer_", "__lsan_", "__sancov_", "_ITM_"}) {
     if (name.rfind(prefix, 0) == 0) return true;
   }
   return name == "__gmon_start__" || name == "__cxa_finalize";

@@ -90,7 +90,7 @@ TEST_F(FeatureBoardTest, DestinationResolutionFollowsTheTvStandard) {
 TEST_F(FeatureBoardTest, TvPictureIsDrawnAtTheVerticalSyncAndFlipped) {
   PDEV* pdev = Started(0, 640, 480);
   WantTv(pdev, 0, 0);
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   CFeatureMgr* f = pdev->featureMgr;
   ASSERT_NE(f->manager, nullptr);
   const uint32_t id = DpsIdentity(pdev);
@@ -176,7 +176,7 @@ TEST_F(FeatureBoardTest, TvPictureIsDrawnAtTheVerticalSyncAndFlipped) {
 TEST_F(FeatureBoardTest, AntiFlickerDrawsWithThreeUnitsAndTenStages) {
   PDEV* pdev = Started(0, 640, 480);
   WantTv(pdev, 0, 1, kDefaultProcamp);
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
   TakeWrites();
   ASSERT_EQ(kernel_.VerticalSync(0), 1u);
@@ -230,7 +230,7 @@ TEST_F(FeatureBoardTest, ControllersZeroOneAndThreeRaiseInterruptsZeroOneAndTwo)
   };
   for (const auto& c : cases) {
     WantTv(pdev, c.controller, 0);
-    ASSERT_TRUE(Setup(pdev)) << c.controller;
+    ASSERT_TRUE(SetUpFeatures(pdev)) << c.controller;
     const uint32_t id = DpsIdentity(pdev);
     kernel_.ClearCalls();
     const size_t before = kernel_.VSyncRequests().size();
@@ -258,7 +258,7 @@ TEST_F(FeatureBoardTest, DestinationLargerThanTheBackBuffersIsRefused) {
   for (const auto& c : cases) {
     WantTv(pdev, 0, 0);
     pdev->featureMgr->dstRect = c.dst;
-    ASSERT_TRUE(Setup(pdev));
+    ASSERT_TRUE(SetUpFeatures(pdev));
     EXPECT_EQ(pdev->featureMgr->Enable(pdev), c.ok) << c.dst.right << "x" << c.dst.bottom;
     if (c.ok) pdev->featureMgr->Disable(pdev);
     EXPECT_TRUE(kernel_.ActiveVSyncRequests().empty());
@@ -270,7 +270,7 @@ TEST_F(FeatureBoardTest, DestinationLargerThanTheBackBuffersIsRefused) {
 TEST_F(FeatureBoardTest, EqualViewportsDrawWithoutFiltering) {
   PDEV* pdev = Started(0, 720, 576);
   WantTv(pdev, 0, 0);
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
   CDPSManager* m = pdev->featureMgr->manager;
   EXPECT_EQ(m->filteringOn, 1u);
@@ -280,7 +280,7 @@ TEST_F(FeatureBoardTest, EqualViewportsDrawWithoutFiltering) {
 
 TEST_F(FeatureBoardTest, WithoutTvTheOutputTypeIsRgbAndNothingIsAllocated) {
   PDEV* pdev = Started(0);
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   CFeatureMgr* f = pdev->featureMgr;
   EXPECT_EQ(f->manager, nullptr);
   EXPECT_EQ(f->xformInterfaces[kFeatureDpsInterface], nullptr);
@@ -298,7 +298,7 @@ TEST_F(FeatureBoardTest, WithoutTvTheOutputTypeIsRgbAndNothingIsAllocated) {
 TEST_F(FeatureBoardTest, PivotAsksForItsInterruptAndTheStopDrains) {
   PDEV* pdev = Started(0, 1024, 768, kPdevRotateCW);
   pdev->requester = 12;
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   CFeatureMgr* f = pdev->featureMgr;
   ASSERT_NE(f->xformInterfaces[0], nullptr);
   const uint32_t id = f->xformInterfaces[0]->InterruptIdentity();
@@ -315,7 +315,7 @@ TEST_F(FeatureBoardTest, PivotAsksForItsInterruptAndTheStopDrains) {
 TEST_F(FeatureBoardTest, ScalerWithoutASourceDrawsNothing) {
   PDEV* pdev = Started(0, 640, 480);
   WantTv(pdev, 0, 0);
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
   CDPSManager* m = pdev->featureMgr->manager;
   const SharedPendingSlot before = pdev->sharedLocked->pendingSlots[DpsIdentity(pdev)];
@@ -334,7 +334,7 @@ TEST_F(FeatureBoardTest, ScalerWithoutASourceDrawsNothing) {
 TEST_F(FeatureBoardTest, ScaleLeavesTheCommandLockToItsHolder) {
   PDEV* pdev = Started(0, 640, 480);
   WantTv(pdev, 0, 0);
-  ASSERT_TRUE(Setup(pdev));
+  ASSERT_TRUE(SetUpFeatures(pdev));
   ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
   SharedLockedData_t* shared = pdev->sharedLocked;
   ASSERT_TRUE(BmAcquireCommandLock(shared, kCmdLockOwnerXDriver));
@@ -357,7 +357,7 @@ class DisplayProcessingStop : public FeatureBoardTest {
   void Stop(bool stalled) {
     PDEV* pdev = Started(0, 640, 480);
     WantTv(pdev, 0, 0);
-    ASSERT_TRUE(Setup(pdev));
+    ASSERT_TRUE(SetUpFeatures(pdev));
     ASSERT_TRUE(pdev->featureMgr->Enable(pdev));
     CDPSManager* m = pdev->featureMgr->manager;
     ASSERT_NE(m, nullptr);

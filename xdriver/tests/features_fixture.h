@@ -71,9 +71,9 @@ class FeatureBoardTest : public testing::Test, protected coretest::KernelBoard {
     f->procamp = procamp;
   }
 
-  // Setup as the device start runs it; the tear-down disables and cleans
-  // up what it set up.
-  bool Setup(PDEV* pdev) {
+  // The features set up as the device start does; the tear-down disables
+  // and cleans up what it set up.
+  bool SetUpFeatures(PDEV* pdev) {
     setUp_[pdev] = true;
     return pdev->featureMgr->Setup(pdev);
   }

@@ -29,7 +29,6 @@ using fetest::Screens;
 
 using fetest::KernelScreens;
 
-constexpr uint32_t kMinor = KernelScreens::kMinor;
 constexpr uint64_t kFirstHandle = 0x1000;
 
 struct FormatCase {

@@ -135,7 +135,7 @@ class PivotTest : public featuretest::FeatureBoardTest {
   // returned bitmap; the pivot's sequence waits in its slot.
   DeviceBitmap* Pivoted(uint32_t code, uint32_t w, uint32_t h) {
     pdev_ = Started(0, w, h, code << kXformRotationShift);
-    EXPECT_TRUE(Setup(pdev_));
+    EXPECT_TRUE(SetUpFeatures(pdev_));
     EXPECT_TRUE(pdev_->featureMgr->Enable(pdev_));
     return pdev_->data2d.target;
   }

@@ -200,7 +200,7 @@ class Engine3dTest : public ::testing::Test {
     ASSERT_TRUE(dma.DecodeErrors().empty());
   }
   // The targets as a driver binds them, and the triangle-list code.
-  Stream Setup(unsigned format = k3dFormatArgb8888, unsigned pitch = kW) {
+  Stream BoundTargets(unsigned format = k3dFormatArgb8888, unsigned pitch = kW) {
     Stream s;
     s.Group({{k3dIndexColourAddress, kTarget}, {k3dIndexColourMode, pitch | format << 24}});
     s.Group({{k3dIndexPrimitiveControl, kTriangleList}});
@@ -282,7 +282,7 @@ TEST_F(Engine3dTest, FlatAndGouraudTrianglesEqualTheReference) {
         c{12.0f, 35.5f, 0, 0.0f, 0.0f, 1.0f, 0.0f};
     const V d{44.0f, 20.0f, 0, 0, 0, 0, 0}, e{47.9f, 39.9f, 0, 0, 0, 0, 0}, f{30.25f, 38.0f, 0, 0, 0, 0, 0};
     const V flat{0, 0, 0, 0.2f, 0.6f, 0.8f, 1.0f};
-    Stream s = Setup(format);
+    Stream s = BoundTargets(format);
     Triangle(s, a, b, c);
     Triangle(s, d, e, f, &flat);
     Run(s);
@@ -309,7 +309,7 @@ TEST_F(Engine3dTest, ExactVertexColoursAndRoundingHalfUp) {
   // take the vertex colours exactly, and a channel from 0 to 255 across 17
   // pixels steps by 255/16 rounded half up.
   const V a{0.5f, 0.5f, 0, 0, 0, 0, 1}, b{16.5f, 0.5f, 0, 1.0f, 0, 0, 1}, c{0.5f, 16.5f, 0, 0, 1.0f, 0, 1};
-  Stream s = Setup();
+  Stream s = BoundTargets();
   Triangle(s, a, b, c);
   Run(s);
   const Picture got = Read();
@@ -337,7 +337,7 @@ TEST_F(Engine3dTest, SharedEdgesCoverEveryPixelOnce) {
     V p = ring[i], q = ring[(i + 1) % n];
     p.r = q.r = p.a = q.a = 1;
     std::memset(board.LocalMemory() + kTarget, 0, kW * kH * 4);
-    Stream s = Setup();
+    Stream s = BoundTargets();
     // Alternate windings: the rule does not depend on the order.
     if (i % 2 == 0) Triangle(s, centre, p, q);
     else Triangle(s, q, p, centre);
@@ -383,7 +383,7 @@ TEST_F(Engine3dTest, DepthCompareFunctionsAndWriteEnable) {
           const uint16_t d = 0x8000;
           std::memcpy(board.LocalMemory() + kDepth + 2 * i, &d, 2);
         }
-        Stream s = Setup();
+        Stream s = BoundTargets();
         Depth(s, k3dFormatDepth16, true, code, write);
         const V a{1, 1, zc.z, 1, 1, 1, 1}, b{30, 2, zc.z, 1, 1, 1, 1}, c{4, 30, zc.z, 1, 1, 1, 1};
         Triangle(s, a, b, c);
@@ -417,7 +417,7 @@ TEST_F(Engine3dTest, DepthFormatsKeepTheirStencilBits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     for (unsigned i = 0; i < kW * kH; ++i) std::memcpy(board.LocalMemory() + kDepth + c.bytes * i, &c.before, c.bytes);
-    Stream s = Setup();
+    Stream s = BoundTargets();
     Depth(s, c.format, true, 3, true);  // less or equal
     const V a{0, 0, 0.25f, 1, 0, 0, 1}, b{20, 0, 0.25f, 1, 0, 0, 1}, d{0, 20, 0.25f, 1, 0, 0, 1};
     Triangle(s, a, b, d);
@@ -440,7 +440,7 @@ TEST_F(Engine3dTest, NearerTriangleWinsInEitherOrderAndInterpolatedDepth) {
       std::memcpy(board.LocalMemory() + kDepth + 4 * i, &far, 4);
     }
     std::memset(board.LocalMemory() + kTarget, 0, kW * kH * 4);
-    Stream s = Setup();
+    Stream s = BoundTargets();
     Depth(s, k3dFormatDepth24Stencil8, true, 3, true);
     if (swapOrder) {
       Triangle(s, d, e, f);
@@ -479,7 +479,7 @@ TEST_F(Engine3dTest, NearerTriangleWinsInEitherOrderAndInterpolatedDepth) {
 TEST_F(Engine3dTest, DepthTestOffLeavesTheDepthTargetAlone) {
   const uint16_t stored = 0x1234;
   for (unsigned i = 0; i < kW * kH; ++i) std::memcpy(board.LocalMemory() + kDepth + 2 * i, &stored, 2);
-  Stream s = Setup();
+  Stream s = BoundTargets();
   Depth(s, k3dFormatDepth16, false, 0 /* never */, true);
   Triangle(s, {0, 0, 0.9f, 1, 1, 1, 1}, {20, 0, 0.9f, 1, 1, 1, 1}, {0, 20, 0.9f, 1, 1, 1, 1});
   Run(s);
@@ -489,7 +489,7 @@ TEST_F(Engine3dTest, DepthTestOffLeavesTheDepthTargetAlone) {
   EXPECT_EQ(got, stored);
 
   // The test on with no depth target the engine draws (format 0): drawn.
-  Stream t = Setup();
+  Stream t = BoundTargets();
   t.Group({{k3dIndexDepthAddress, 0}, {k3dIndexDepthMode, 0}});
   t.Group({{k3dIndexDepthControl, 1u | 0u << 1}});
   Triangle(t, {30, 0, 0.5f, 0, 1, 0, 1}, {47, 0, 0.5f, 0, 1, 0, 1}, {30, 20, 0.5f, 0, 1, 0, 1});
@@ -504,7 +504,7 @@ TEST_F(Engine3dTest, StripsAndFansAsThePlacesDeliverThem) {
                           {15, 19, 0, 1, 1, 0, 1}, {27, 2.5f, 0, 0, 1, 1, 1}};
   std::vector<V> fan = {{36, 28, 0, 1, 1, 1, 1}, {46, 22, 0, 1, 0, 0, 1}, {46, 36, 0, 0, 1, 0, 1},
                         {36, 39, 0, 0, 0, 1, 1}, {26, 36, 0, 1, 0, 1, 1}};
-  Stream s = Setup();
+  Stream s = BoundTargets();
   s.Group({{k3dIndexPrimitiveControl, 4u << k3dPrimitiveCodeShift | 0x20000 | 0x5C}});
   Triangle(s, strip[0], strip[1], strip[2]);
   for (unsigned i = 3; i < strip.size(); ++i) Vertex(s, i % 3, strip[i]);
@@ -527,7 +527,7 @@ TEST_F(Engine3dTest, ClippedToTheTargetAndToMemory) {
   constexpr unsigned pitch = 20;
   std::memset(board.LocalMemory() + kTarget - 64, 0xEE, 64);
   std::memset(board.LocalMemory() + kTarget, 0, pitch * kH * 4);
-  Stream s = Setup(k3dFormatArgb8888, pitch);
+  Stream s = BoundTargets(k3dFormatArgb8888, pitch);
   Triangle(s, {-30, -10, 0, 1, 1, 1, 1}, {60, 5, 0, 1, 1, 1, 1}, {5, 60, 0, 1, 1, 1, 1});
   Run(s);
   for (unsigned i = 0; i < 64; ++i) ASSERT_EQ(board.LocalMemory()[kTarget - 64 + i], 0xEE) << i;
@@ -578,7 +578,7 @@ TEST_F(Engine3dTest, DegenerateHugeAndNotANumberStayBounded) {
     engine.ClearPrimitives();
     // A tall target so that the huge triangle is bounded by the target's
     // rows that fit in memory, not by the raster limit.
-    Stream s = Setup(k3dFormatArgb8888, kW);
+    Stream s = BoundTargets(k3dFormatArgb8888, kW);
     Triangle(s, c.a, c.b, c.c);
     Run(s);
     ASSERT_EQ(engine.Primitives().size(), 1u);
@@ -595,7 +595,7 @@ TEST_F(Engine3dTest, DegenerateHugeAndNotANumberStayBounded) {
 
 TEST_F(Engine3dTest, PointsLinesAndFetchedPrimitivesAreRecordedOnly) {
   std::memset(board.LocalMemory() + kTarget, 0, kW * kH * 4);
-  Stream s = Setup();
+  Stream s = BoundTargets();
   // A point: its one vertex at place 3.
   s.Group({{k3dIndexPrimitiveControl, 0x20020}});
   s.Pieces({Position(3, {5, 5}), Diffuse(3, {5, 5, 0, 1, 1, 1, 1}, true)});
@@ -745,7 +745,7 @@ TEST_F(Engine3dTest, AnEngineOperationsVerticesAreNotDrawn) {
   for (uint32_t control : {0xC07u, 0x8002CDu, 0x20Au, 0x360004u}) {
     SCOPED_TRACE(control);
     engine.ClearPrimitives();
-    Stream s = Setup();
+    Stream s = BoundTargets();
     s.Group({{k3dIndexEngineControl, control}});
     Triangle(s, {0.25f, 0.5f, 0.5f, 1, 1, 1, 1}, {30.5f, 0.5f, 0.5f, 1, 1, 1, 1}, {0.25f, 30.5f, 0.5f, 1, 1, 1, 1});
     Run(s);
@@ -755,7 +755,7 @@ TEST_F(Engine3dTest, AnEngineOperationsVerticesAreNotDrawn) {
   }
   EXPECT_EQ(Diff(Read(), Blank()), "");
   // The draw form again: drawn.
-  Stream s = Setup();
+  Stream s = BoundTargets();
   Triangle(s, {0.25f, 0.5f, 0.5f, 1, 1, 1, 1}, {30.5f, 0.5f, 0.5f, 1, 1, 1, 1}, {0.25f, 30.5f, 0.5f, 1, 1, 1, 1});
   Run(s);
   EXPECT_EQ(engine.Primitives().back().outcome, Engine3d::Outcome::kDrawn);
@@ -763,7 +763,7 @@ TEST_F(Engine3dTest, AnEngineOperationsVerticesAreNotDrawn) {
 
 TEST_F(Engine3dTest, RecordsKeepTheNewestUpToTheLimit) {
   engine.SetRecordLimit(2);
-  Stream s = Setup();
+  Stream s = BoundTargets();
   for (int i = 0; i < 5; ++i) Triangle(s, {0, 0, 0, 1, 1, 1, 1}, {4, 0, 0, 1, 1, 1, 1}, {0, static_cast<float>(4 + i)});
   Run(s);
   ASSERT_EQ(engine.Primitives().size(), 2u);

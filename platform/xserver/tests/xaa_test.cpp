@@ -3,6 +3,7 @@
 // calls, NeedToSync and Sync, clipping as ClippingFlags ask, colour
 // expansion rows and stipple words as the flags order them, and the
 // software fallback.
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,10 +24,14 @@ XAAInfoRecPtr g_info;
 int g_expandRows;
 int g_expandRowBytes;
 
-template <class... A>
-void Log(const char* format, A... args) {
+// One call of the record's hooks, in printf's terms (the compiler checks
+// every format against its arguments).
+[[gnu::format(printf, 1, 2)]] void Log(const char* format, ...) {
   char text[160];
-  std::snprintf(text, sizeof text, format, args...);
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
   g_calls.emplace_back(text);
 }
 
