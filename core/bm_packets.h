@@ -12,9 +12,11 @@
 
 #include "core/mm_surface.h"
 #include "core/orv_abi.h"
+#include "core/os.h"
 #include "core/regs/dma.h"
 #include "core/regs/engine2d.h"
 #include "core/regs/engine3d.h"
+#include "core/shared_word.h"
 
 // ---- Progress packet --------------------------------------------------------------------
 // The engine writes the counter into memory at the report address once it
@@ -267,11 +269,48 @@ inline constexpr uint32_t kCmdLockOwnerKernel = 0x4B4D;
 inline constexpr uint32_t kCmdLockOwnerShift = 16;
 inline constexpr uint32_t kCmdLockDepthMask = 0xFFFF;
 
+// The nesting depth that owner holds; 0 when it does not hold the lock.
+inline uint32_t BmCommandLockDepth(const SharedLockedData_t* shared, uint32_t owner) {
+  const uint32_t depth = static_cast<uint32_t>(ReadShared(&shared->commandLockDepth));
+  if ((depth >> kCmdLockOwnerShift) != owner) return 0;
+  return depth & kCmdLockDepthMask;
+}
+
+// The wait for a lock that another holder has: bounded; false, logged, when
+// the holder never lets go.
+[[nodiscard]] bool BmWaitCommandLock(SharedLockedData_t* shared);
+
 // Takes the lock, or enters it once more when owner holds it already. The
 // wait for another holder is bounded: false, logged, when the holder never
 // lets go; the caller then gives up what needed the lock and does not
-// release it.
-[[nodiscard]] bool BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner);
-void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner);
-// The nesting depth that owner holds; 0 when it does not hold the lock.
-uint32_t BmCommandLockDepth(const SharedLockedData_t* shared, uint32_t owner);
+// release it. False too, with the lock as it was, for a nesting deeper than
+// the depth word counts. Inline, as the drawing code takes and releases the
+// lock around every few commands: a free lock costs its one exchange.
+[[nodiscard]] inline bool BmAcquireCommandLock(SharedLockedData_t* shared, uint32_t owner) {
+  // Only the holder writes the depth word, so finding our own id there
+  // means we hold the lock already.
+  const uint32_t depth = BmCommandLockDepth(shared, owner);
+  if (depth == kCmdLockDepthMask) return false;
+  if (depth == 0 && OsInterlockedExchange(&shared->commandLock, 1) != 0 &&
+      !BmWaitCommandLock(shared)) {
+    return false;
+  }
+  *static_cast<volatile int32_t*>(&shared->commandLockDepth) =
+      static_cast<int32_t>((owner << kCmdLockOwnerShift) | (depth + 1));
+  return true;
+}
+
+inline void BmReleaseCommandLock(SharedLockedData_t* shared, uint32_t owner) {
+  const uint32_t depth = BmCommandLockDepth(shared, owner);
+  if (depth == 0) return;  // not ours
+  if (depth > 1) {
+    *static_cast<volatile int32_t*>(&shared->commandLockDepth) =
+        static_cast<int32_t>((owner << kCmdLockOwnerShift) | (depth - 1));
+    return;
+  }
+  *static_cast<volatile int32_t*>(&shared->commandLockDepth) = 0;
+  // Released by storing 0, ordered after every write made under the lock:
+  // a store with release order, which costs no more than a plain store
+  // (an exchange would also wait for every pending store to drain).
+  __atomic_store_n(&shared->commandLock, 0, __ATOMIC_RELEASE);
+}

@@ -17,7 +17,7 @@ BmPrimInt::BmPrimInt(CommonData* c, uint32_t u, const CreateOptions& o)
   if (options.reserve < kBmMinReserve) options.reserve = kBmMinReserve;
 }
 
-bool BmPrimInt::WaitEngineIdle() { return ::WaitEngineIdle(commonData, HwReadRegister); }
+inline bool BmPrimInt::WaitEngineIdle() { return WaitEngineIdleWith(commonData, HwReadRegister); }
 
 bool BmPrimInt::WaitEngineDrained() { return ::WaitEngineDrained(commonData, HwReadRegister); }
 
@@ -55,7 +55,7 @@ bool BmPrimInt::Open() {
   return true;
 }
 
-bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
+inline bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
   const uint32_t mode = shared->dmaMode;
   // The chip cannot reach process memory: the processor runs such a buffer
   // whatever the mode.
@@ -92,7 +92,7 @@ bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
 
 // Whatever ran may have used the engine's surface descriptors: the 2D
 // layer binds its bitmaps again at its next set-up.
-void BmPrimInt::ReleaseSurfaceDescriptors() {
+inline void BmPrimInt::ReleaseSurfaceDescriptors() {
   if (commonData->surfDesc2dList != nullptr) commonData->surfDesc2dList->UnassignAll();
 }
 

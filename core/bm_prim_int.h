@@ -58,8 +58,11 @@ class BmPrimInt : public BmBufferPool {
   uint32_t droppedPosts = 0;
 
  protected:
-  [[nodiscard]] bool WaitEngineIdle();
+  // Inline where they are defined (and only used): Start runs after every
+  // few commands, and calls down to the register would cost as much as the
+  // register access itself.
+  [[nodiscard]] inline bool WaitEngineIdle();
   [[nodiscard]] bool WaitEngineDrained();
-  bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
-  void ReleaseSurfaceDescriptors();
+  inline bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
+  inline void ReleaseSurfaceDescriptors();
 };

@@ -5,28 +5,8 @@
 #include "core/poll.h"
 #include "core/regs/dma.h"
 
-namespace {
-
-// The chips whose status register has an idle bit; the others report idle
-// as a status value.
-constexpr uint32_t kRevIdleBitChips = kRevKestrionNext2 | kRevKestrionNext3;
-
-}  // namespace
-
-uint32_t EngineStatusRegister(uint32_t revisionBits) {
-  return (revisionBits & kRevKestrionNext3) ? kRegEngineStatusNext3 : kRegEngineStatus;
-}
-
-bool EngineStatusIdle(uint32_t revisionBits, uint32_t status) {
-  if (revisionBits & kRevIdleBitChips) return (status & kEngineStatusIdleBit) != 0;
-  return (status & kEngineStatusMask) == kEngineStatusIdle;
-}
-
 bool WaitEngineIdle(CommonData* common, EngineRegisterRead read) {
-  const uint32_t rev = common->revisionBits;
-  const uint32_t reg = EngineStatusRegister(rev);
-  return WaitFor("engine idle", kEngineWaitMicroseconds,
-                 [&] { return EngineStatusIdle(rev, read(common, reg)); });
+  return WaitEngineIdleWith(common, read);
 }
 
 bool WaitEngineDrained(CommonData* common, EngineRegisterRead read) {

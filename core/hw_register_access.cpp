@@ -6,28 +6,12 @@
 #include "core/register_guard.h"
 #include "core/regs/dma.h"
 
-void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
-  SharedLockedData_t* shared = common->sharedLocked;
-  if (++shared->directWriteCount > kDirectWritesPerWait) {
-    shared->directWriteCount = 0;
-    // A display that never takes the write is logged; the write goes on, as
-    // dropping it would lose the state it carries just the same.
-    (void)HwPollRegister(common, kRegDmaStatus, kDmaStatusWriteReady, kDmaStatusWriteReady,
-                         "register write ready", kWriteReadyWaitMicroseconds, WaitPace::kSpin);
-  }
-  if (shared->regGuardEnable != 0) {
-    RegGuardBeforeWrite(&shared->lastRegWritten, reg,
-                        [&](uint32_t dummy) { memWriteDword(common->registers, dummy, 0); });
-  }
-  memWriteDword(common->registers, reg, value);
-}
-
-uint32_t HwReadRegister(CommonData* common, uint32_t reg) {
-  SharedLockedData_t* shared = common->sharedLocked;
-  if (shared->regGuardEnable != 0) RegGuardForget(&shared->lastRegWritten);
-  uint32_t value = 0;
-  memReadDword(common->registers, reg, &value);
-  return value;
+void HwWaitWriteReady(CommonData* common) {
+  common->sharedLocked->directWriteCount = 0;
+  // A display that never takes the write is logged; the write goes on, as
+  // dropping it would lose the state it carries just the same.
+  (void)HwPollRegister(common, kRegDmaStatus, kDmaStatusWriteReady, kDmaStatusWriteReady,
+                       "register write ready", kWriteReadyWaitMicroseconds, WaitPace::kSpin);
 }
 
 bool HwPollRegister(CommonData* common, uint32_t reg, uint32_t mask, uint32_t expected,

@@ -6,17 +6,42 @@
 #include <stdint.h>
 
 #include "core/common_data.h"
+#include "core/orv_abi.h"
+#include "core/os.h"
 #include "core/poll.h"
+#include "core/register_guard.h"
 
 class PDEV;
 
 // Direct writes allowed between two waits on the DMA status register.
 inline constexpr uint32_t kDirectWritesPerWait = 16;
 
-// A write under the register-write guard.
-void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value);
+// The wait for the DMA status to take writes that every
+// kDirectWritesPerWait-th direct write makes first; out of line, as it is
+// rare.
+void HwWaitWriteReady(CommonData* common);
+
+// A write under the register-write guard. Inline: the engine is started by
+// one of these after every run of commands, and a call chain down to the
+// register costs as much as the write itself.
+inline void HwWriteRegister(CommonData* common, uint32_t reg, uint32_t value) {
+  SharedLockedData_t* shared = common->sharedLocked;
+  if (++shared->directWriteCount > kDirectWritesPerWait) HwWaitWriteReady(common);
+  if (shared->regGuardEnable != 0) {
+    RegGuardBeforeWrite(&shared->lastRegWritten, reg,
+                        [&](uint32_t dummy) { memWriteDword(common->registers, dummy, 0); });
+  }
+  memWriteDword(common->registers, reg, value);
+}
+
 // A read; under the guard it first forgets the last register written.
-uint32_t HwReadRegister(CommonData* common, uint32_t reg);
+inline uint32_t HwReadRegister(CommonData* common, uint32_t reg) {
+  SharedLockedData_t* shared = common->sharedLocked;
+  if (shared->regGuardEnable != 0) RegGuardForget(&shared->lastRegWritten);
+  uint32_t value = 0;
+  memReadDword(common->registers, reg, &value);
+  return value;
+}
 // Reads the register until (value & mask) == expected, for at most
 // boundMicroseconds (core/wait_bounds.h) at the given pace. False, with a
 // logged line naming `what`, when it never gets there.

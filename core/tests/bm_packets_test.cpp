@@ -92,4 +92,19 @@ TEST(BmCommandLockTest, OwnerNestsOnlyInsideItsOwnHold) {
   EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerKernel), 1u);
 }
 
+// A nesting as deep as the depth word counts is refused: one more would
+// carry into the owner id, and a release would then find another owner.
+TEST(BmCommandLockTest, NestingPastTheDepthWordIsRefusedAndChangesNothing) {
+  SharedLockedData_t shared = {};
+  shared.commandLock = 1;
+  const int32_t full = static_cast<int32_t>((kCmdLockOwnerXDriver << kCmdLockOwnerShift) | kCmdLockDepthMask);
+  shared.commandLockDepth = full;
+  EXPECT_FALSE(BmAcquireCommandLock(&shared, kCmdLockOwnerXDriver));
+  EXPECT_EQ(shared.commandLockDepth, full);
+  EXPECT_EQ(shared.commandLock, 1);
+  BmReleaseCommandLock(&shared, kCmdLockOwnerXDriver);
+  EXPECT_EQ(BmCommandLockDepth(&shared, kCmdLockOwnerXDriver), kCmdLockDepthMask - 1);
+  EXPECT_EQ(shared.commandLock, 1);
+}
+
 }  // namespace

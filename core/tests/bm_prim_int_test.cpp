@@ -130,6 +130,78 @@ TEST_F(LocalDmaTest, GuardPutsADummyWriteBetween0x404And0x408) {
   EXPECT_EQ(writes, std::vector<uint32_t>{0x408});
 }
 
+// What a drawing callback's runs make the board see: for each run written
+// and started under the command lock, reads of the engine status register
+// until it is idle, then the one write of the DMA end register with the
+// run's end; before every 17th direct write, reads of the DMA status until
+// it takes writes. Reads of one register in a row count as one entry (how
+// many the engine's latency takes is its own business); the engine runs
+// every command once.
+struct Access {
+  orvsim::RegOp op;
+  uint32_t offset;
+  uint32_t value;  // writes only
+  bool operator==(const Access&) const = default;
+};
+
+std::vector<Access> DriverAccesses(const std::vector<orvsim::RegAccessRecord>& log) {
+  std::vector<Access> out;
+  for (const auto& r : log) {
+    if (r.offset >= orvsim::kDmaRegWindow) continue;  // the engine's own packet writes
+    const Access a{r.op, r.offset, r.op == orvsim::RegOp::kWrite ? r.value : 0};
+    if (a.op == orvsim::RegOp::kRead && !out.empty() && out.back() == a) continue;
+    out.push_back(a);
+  }
+  return out;
+}
+
+TEST_F(LocalDmaTest, RunsStartedUnderTheLockReachTheBoardAsStatusReadsAndOneEndWrite) {
+  Head& head = Construct(0);
+  ASSERT_EQ(head.ok, 1);
+  BmPrimInt* prim = head.pdev->primInt;
+  SharedLockedData_t* shared = head.pdev->sharedLocked;
+  constexpr uint32_t kRuns = 40;  // two waits for a DMA status that takes writes
+  constexpr uint32_t kCommandsPerRun = 3;
+  const uint32_t words = static_cast<uint32_t>(kDrawing.size());
+  for (uint32_t guard : {0u, 1u}) {
+    shared->regGuardEnable = guard;
+    shared->lastRegWritten = orvsim::kDmaRegStart;  // a write of 0x408 would follow closely
+    engine_->RunPending();
+    engine_->ClearWrites();
+    board_->ClearLog();
+    const uint32_t firstEnd = shared->lastDmaEnd;
+    uint32_t directWrites = shared->directWriteCount;
+    std::vector<Access> want;
+    for (uint32_t run = 0; run < kRuns; ++run) {
+      ASSERT_TRUE(BmAcquireCommandLock(shared, kCmdLockOwnerXDriver));
+      ASSERT_EQ(BmWriteRun(prim, kCommandsPerRun, words,
+                           [](uint32_t* at, uint32_t) {
+                             for (uint32_t w : kDrawing) *at++ = w;
+                           }),
+                kCommandsPerRun);
+      ASSERT_TRUE(prim->Start());
+      BmReleaseCommandLock(shared, kCmdLockOwnerXDriver);
+      EXPECT_EQ(shared->commandLock, 0);
+
+      want.push_back({orvsim::RegOp::kRead, orvsim::kDmaRegStatusA, 0});
+      if (++directWrites > 16) {
+        directWrites = 0;
+        want.push_back({orvsim::RegOp::kRead, orvsim::kDmaRegStatus, 0});
+      }
+      want.push_back({orvsim::RegOp::kWrite, orvsim::kDmaRegEnd,
+                      firstEnd + 4 * words * kCommandsPerRun * (run + 1)});
+    }
+    EXPECT_EQ(DriverAccesses(board_->Log()), want) << "guard " << guard;
+    EXPECT_EQ(board_->LogDropped(), 0u);
+    engine_->RunPending();
+    ASSERT_EQ(engine_->Writes().size(), kDrawingWrites.size() * kCommandsPerRun * kRuns);
+    for (size_t i = 0; i < engine_->Writes().size(); ++i) {
+      ASSERT_EQ(engine_->Writes()[i], kDrawingWrites[i % kDrawingWrites.size()]) << "write " << i;
+    }
+    EXPECT_TRUE(engine_->DecodeErrors().empty());
+  }
+}
+
 // A surface asking for a new sync (tag 0xFFFFFFFF) gets its sync packet
 // written and started through the board's primary interface.
 class SurfaceSyncTest : public LocalDmaTest {
