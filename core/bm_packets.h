@@ -136,11 +136,32 @@ inline uint32_t* BmWriteSyncPrologue(uint32_t* at, uint32_t firstTag, uint32_t s
   at[8] = vWord;
   return at + kSyncPrologueWords;
 }
-// The event tag: 0x1374, the tag | 4, 0x1300, 0x1374; then the tag | 1,
-// V, 0x1374, the event index, which pauses the engine.
+// The event tag: 0x1374, the event tag (the tag | 4), 0x1300 := a control
+// word, 0x1374; then the progress tag (the tag | 1), V, 0x1374, and the
+// event index with the word that pauses the engine.
 inline constexpr uint32_t kPacketEventTagA =
     PacketHeader(k2dIdxSyncZero, k2dIdxSyncTag, k2dIdxControl, k2dIdxSyncZero);
 constexpr uint32_t EventTagHeaderB(PacketIndex v) { return PacketHeader(k2dIdxSyncTag, v, k2dIdxSyncZero, kIdxEvent); }
+inline constexpr uint32_t kEventTagPacketWords = 10;
+inline uint32_t* BmWriteEventTag(uint32_t* at, uint32_t eventTag, uint32_t control, uint32_t progressTag,
+                                 PacketIndex v, uint32_t vWord, uint32_t pauseWord) {
+  at[0] = kPacketEventTagA;
+  at[1] = 0;
+  at[2] = eventTag;
+  at[3] = control;
+  at[4] = 0;
+  at[5] = EventTagHeaderB(v);
+  at[6] = progressTag;
+  at[7] = vWord;
+  at[8] = 0;
+  at[9] = pauseWord;
+  return at + kEventTagPacketWords;
+}
+// Padding over `words` words of room (kPacketFill).
+inline uint32_t* BmWriteFill(uint32_t* at, uint32_t words) {
+  for (uint32_t i = 0; i < words; ++i) at[i] = kPacketFill;
+  return at + words;
+}
 static_assert(kPacketFill == 0x21212121 && kPacketExecute == 0x20292820 && kPacketSwitchAndJump == 0x21272425);
 static_assert(kPacketSyncPrologueA == 0x21C0C0C0 && SyncPrologueHeaderB(k2dIdxControl) == 0xC0AFAFDD);
 static_assert(kPacketEventTagA == 0xDDC0AFDD && EventTagHeaderB(kIdxDiscard) == 0x26DD20AF);

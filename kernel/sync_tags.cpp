@@ -146,23 +146,15 @@ bool SyncTagManager::EmitTag(uint32_t slot, BmPrimInt* stream, bool event, uint3
   const uint32_t next = TakeNextTag(shared_);
   if (!ring_.Push(next, slot)) {
     // The room is taken already: it becomes padding, and the tag unused.
-    for (uint32_t i = 0; i < words; ++i) at[i] = kPacketFill;
+    BmWriteFill(at, words);
     shared_->syncTagCounter = before;
     return false;
   }
   const TagValue v = ReadTagValue(shared_);
   if (event) {
-    at[0] = kPacketEventTagA;
-    at[1] = 0;
-    at[2] = next | kTagEvent;
-    at[3] = kTag2dControl;
-    at[4] = 0;
-    at[5] = EventTagHeaderB(v.index);
-    at[6] = next | kTagProgress;
-    at[7] = v.word;
-    at[8] = 0;
-    at[9] = kEventPauseWord;
-    for (uint32_t i = 0; i < kEventTagFillWords; ++i) at[10 + i] = kPacketFill;
+    uint32_t* end =
+        BmWriteEventTag(at, next | kTagEvent, kTag2dControl, next | kTagProgress, v.index, v.word, kEventPauseWord);
+    BmWriteFill(end, kEventTagFillWords);
     ++stream->eventCount;
     stream->modeFlags |= kStreamEventsPending;
   } else {

@@ -14,6 +14,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/bm_packets.h"
 #include "core/heap_object.h"
 #include "core/kcore_names.h"
 #include "core/orv_abi.h"
@@ -34,7 +35,7 @@ inline constexpr uint32_t kTag2dControl = 1798;
 inline constexpr uint32_t kEventPauseWord = 2;
 inline constexpr uint32_t kPlainTagWords = 5;
 inline constexpr uint32_t kEventTagFillWords = 64;
-inline constexpr uint32_t kEventTagWords = 10 + kEventTagFillWords;
+inline constexpr uint32_t kEventTagWords = kEventTagPacketWords + kEventTagFillWords;
 
 // V, Shared locked data word 140 (the saved value of register 0x1300),
 // and the index of its place in a packet: 0x1300's, or the discarding

@@ -604,9 +604,9 @@ bool WriteLayoutProgram(VertexLayout3d* layout, const LayoutElementCopy* element
       }
       previous = element.type;
     }
-    *at++ = ((element.wordCount - 1) & 0xFFFF) | kLayoutRecordCommand | (i == 0 ? kLayoutFirstRecord : 0);
-    memcpy(at, element.words, element.wordCount * sizeof(uint32_t));
-    at += element.wordCount;
+    PacketWords record{at};
+    record.Word(((element.wordCount - 1) & 0xFFFF) | kLayoutRecordCommand | (i == 0 ? kLayoutFirstRecord : 0));
+    at = record.Copy(element.words, element.wordCount).End();
   }
   if (open != nullptr) open->end = program->BusOf(at);
   return true;

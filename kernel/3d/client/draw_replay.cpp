@@ -339,9 +339,6 @@ struct BatchEntry {
 static_assert(sizeof(BatchEntry) == 48);
 static_assert(offsetof(BatchEntry, progress) == 16 && offsetof(BatchEntry, progressValue) == 40);
 
-// Index-source format 1 of a batch: a data buffer by handle.
-constexpr uint32_t kBatchProgressWords = 1 + kProgressWords;
-
 // VertexLayout::Run: each range of the program is executed from the
 // primary stream after its primitive type took effect.
 void RunLayout(TokenContext3d* token, const VertexLayout3d& layout) {
@@ -369,10 +366,8 @@ void EmitBatchProgress(TokenContext3d* token, uint32_t value) {
   BmSecondaryInt* stream = current->secondaryStream;
   if (stream == nullptr) return;
   stream->startFlags = kSecondarySubmitMode;
-  if (uint32_t* at = stream->Reserve(kBatchProgressWords)) {
-    at[0] = kProgressWords - 1;
-    BmWriteProgress(at + 1, value, static_cast<uint32_t>(token->context->statusPageBus));
-  }
+  StreamSink sink{stream};
+  PutProgress(sink, value, static_cast<uint32_t>(token->context->statusPageBus));
   stream->ExecutePending();
   RenderContext3dHandOverProgressStream(current);
 }
@@ -803,8 +798,8 @@ void tokens::DrawIndexedPrimitives(TokenContext3d* token, const uint8_t* payload
     BmSecondaryInt* stream = current->secondaryStream;
     if (stream == nullptr || !WholeTrailerPacket(trailerWords)) continue;
     stream->startFlags = kSecondarySubmitMode;
-    if (uint32_t* at = stream->Reserve(kTrailerBytes / 4)) {
-      memcpy(at, trailerWords, kTrailerBytes);
+    if (PacketWords p{stream->Reserve(kTrailerBytes / 4)}) {
+      p.Copy<kTrailerBytes / 4>(trailerWords);
       stream->ExecutePending();
     }
     RenderContext3dHandOverStream(current);

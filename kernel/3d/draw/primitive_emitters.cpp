@@ -91,11 +91,7 @@ struct SourceView {
 // ---- Packets -----------------------------------------------------------------------------------
 
 void EmitVerticesDirect(VertexStreamSetup* setup, uint32_t count, bool) {
-  if (uint32_t* at = Words(StreamOf(setup), 3)) {
-    at[0] = kPacketDrawStreams | setup->packetFlags;
-    at[1] = 0;
-    at[2] = count;
-  }
+  if (PacketWords p{Words(StreamOf(setup), 3)}) p.Word(kPacketDrawStreams | setup->packetFlags).Pair(0, count);
 }
 
 IndexRange IndexRangeOf(uint32_t sourceBus, uint32_t startOffset, uint32_t indexSizeWord, uint32_t count) {
@@ -114,11 +110,7 @@ void EmitIndexedByAddress(VertexStreamSetup* setup, uint32_t count, bool) {
   if (setup == nullptr || (setup->index.stride != 2 && setup->index.stride != 4)) return;
   const IndexRange r =
       IndexRangeOf(VertexStreamSetup::GetStreamBufferBase(setup->index), setup->indexStartOffset, isz, count);
-  if (uint32_t* at = Words(stream, 3)) {
-    at[0] = kPacketIndexAddress | isz | setup->packetFlags;
-    at[1] = r.start;
-    at[2] = r.end;
-  }
+  if (PacketWords p{Words(stream, 3)}) p.Word(kPacketIndexAddress | isz | setup->packetFlags).Pair(r.start, r.end);
 }
 
 void EmitIndexedByAddressAndExecute(VertexStreamSetup* setup, uint32_t count, bool indexed) {
@@ -136,9 +128,9 @@ void EmitSourceDwords(VertexStreamSetup* setup, uint32_t count, bool) {
   if (available < count) count = static_cast<uint32_t>(available);
   if (count == 0 || count > 0x10000) return;
   // The words go whole: the packet says 32-bit indices.
-  if (uint32_t* at = Words(stream, 1 + count)) {
-    at[0] = ((count - 1) & k3dCommandLengthMask) | k3dPrimitiveInline32 | setup->packetFlags | kPacketInlineIndices;
-    memcpy(at + 1, source.data + from, 4u * count);
+  if (PacketWords p{Words(stream, 1 + count)}) {
+    p.Word(((count - 1) & k3dCommandLengthMask) | k3dPrimitiveInline32 | setup->packetFlags | kPacketInlineIndices);
+    p.Copy(source.data + from, count);
   }
   stream->ExecutePending();
 }
@@ -153,16 +145,14 @@ void EmitLoopPairs(VertexStreamSetup* setup, uint32_t count, bool) {
   if (held < count) count = static_cast<uint32_t>(held);
   if (count != 0) {
     stream->startFlags = kEmitterExecuteFlags;
-    BmWriteRun(stream, count, 6, [&](uint32_t* w, uint32_t p) {
+    BmWriteRun(stream, count, 6, [&](uint32_t* at, uint32_t k) {
       uint32_t first, n;
-      memcpy(&first, source.data + from + 8ull * p, 4);
-      memcpy(&n, source.data + from + 8ull * p + 4, 4);
-      w[0] = kPacketDrawStreams | setup->packetFlags;
-      w[1] = first;
-      w[2] = n;
-      w[3] = (kPacketLoopClose | setup->packetFlags) & 0x7FFFFFFF;
-      w[4] = n - 1;
-      w[5] = first;
+      memcpy(&first, source.data + from + 8ull * k, 4);
+      memcpy(&n, source.data + from + 8ull * k + 4, 4);
+      // Draw n vertices from first, then close the loop back to first.
+      PacketWords p{at};
+      p.Word(kPacketDrawStreams | setup->packetFlags).Pair(first, n);
+      p.Word((kPacketLoopClose | setup->packetFlags) & 0x7FFFFFFF).Pair(n - 1, first);
     });
   }
   stream->ExecutePending();
@@ -230,11 +220,10 @@ void EmitInlineIndices(VertexStreamSetup* setup, uint32_t count, bool indexed) {
     }
     switches = 0;
     const uint32_t words = 1 + (n * size + 3) / 4;
-    uint32_t* at = Words(stream, words);
-    if (at == nullptr) return;
-    at[0] = kPacketInlineIndices | ((n - 1) & 0xFFFF) | sizeFlag | setup->packetFlags;
-    uint8_t* out = reinterpret_cast<uint8_t*>(at + 1);
-    at[words - 1] = 0;  // the pad of an odd 16-bit count
+    PacketWords p{Words(stream, words)};
+    if (!p) return;
+    p.Word(kPacketInlineIndices | ((n - 1) & 0xFFFF) | sizeFlag | setup->packetFlags);
+    uint8_t* out = p.Bytes(words - 1);
     auto put = [&](uint32_t k, uint32_t v) {
       if (size == 2) {
         const uint16_t h = static_cast<uint16_t>(v);
@@ -287,11 +276,10 @@ void EmitInlineIndices16(VertexStreamSetup* setup, uint32_t count, bool indexed)
     return;
   }
   const uint32_t words = (2 * count + 3) / 4 + 1;
-  uint32_t* at = Words(stream, words);
-  if (at == nullptr) return;
-  at[0] = kPacketInlineIndices | k3dPrimitiveInline16 | ((count - 1) & k3dCommandLengthMask) | setup->packetFlags;
-  at[words - 1] = 0;
-  memcpy(at + 1, source.data + from, 2u * count);
+  PacketWords p{Words(stream, words)};
+  if (!p) return;
+  p.Word(kPacketInlineIndices | k3dPrimitiveInline16 | ((count - 1) & k3dCommandLengthMask) | setup->packetFlags);
+  memcpy(p.Bytes(words - 1), source.data + from, 2u * count);
 }
 
 // ---- Copied vertices ---------------------------------------------------------------------------

@@ -42,6 +42,12 @@ constexpr UnitBytes kUnitByte;
 
 inline uint32_t DefaultOf(uint32_t defaults, uint32_t i) { return (defaults >> i & 1) != 0 ? kFloat1 : 0; }
 
+// A piece of a vertex: its header (PieceHeader), then the slot's four
+// values from the last to the first.
+inline void PutPiece(PacketWords& p, uint32_t header, const uint32_t v[4]) {
+  p.Word(header).Word(v[3]).Word(v[2]).Word(v[1]).Word(v[0]);
+}
+
 }  // namespace
 
 ElementFields DecodeElement(const uint8_t element[4]) {
@@ -325,16 +331,9 @@ bool VertexFetch::IsCulled(const uint32_t a[4], const uint32_t b[4], const uint3
 void VertexFetch::WritePositions(const uint32_t* const* positions, const uint32_t* places, uint32_t n) {
   // The last piece ends the vertex when the position is all there is.
   const bool only = orderCount == 1 && order[0] == kSlotPosition;
-  if (uint32_t* at = Room(1 + 5 * n)) {
-    at[0] = 5 * n - 1;
-    for (uint32_t i = 0; i < n; ++i) {
-      uint32_t* piece = at + 1 + 5 * i;
-      piece[0] = PieceHeader(places[i], only && i == n - 1, kSlotPosition);
-      piece[1] = positions[i][3];
-      piece[2] = positions[i][2];
-      piece[3] = positions[i][1];
-      piece[4] = positions[i][0];
-    }
+  if (PacketWords p = OpenPacketAt(Room(1 + 5 * n), 5 * n)) {
+    for (uint32_t i = 0; i < n; ++i)
+      PutPiece(p, PieceHeader(places[i], only && i == n - 1, kSlotPosition), positions[i]);
   }
   slots[kSlotPosition].written = 1;
 }
@@ -370,11 +369,8 @@ void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
     SlotValues(kSlotDiffuse, vertex, d);
     slots[kSlotDiffuse].written = 1;
     const bool last = !AnyUnwritten();
-    if (uint32_t* at = batch ? batch->Put(6) : nullptr) {
-      at[0] = 4;
-      at[1] = PieceHeader(kPointPlace, last, kSlotDiffuse);
-      at[2] = d[3], at[3] = d[2], at[4] = d[1], at[5] = d[0];
-    }
+    if (PacketWords p = OpenPacketAt(batch ? batch->Put(6) : nullptr, 5))
+      PutPiece(p, PieceHeader(kPointPlace, last, kSlotDiffuse), d);
   }
   if (slots[kSlotSpecular].used != 0) {
     uint32_t s[4];
@@ -383,20 +379,16 @@ void VertexFetch::WriteFlatColours(const uint8_t* vertex) {
     if (slots[kSlotFog].used != 0) {
       slots[kSlotFog].written = 1;
       const bool last = !AnyUnwritten();
-      if (uint32_t* at = batch ? batch->Put(11) : nullptr) {
-        at[0] = 9;
-        at[1] = PieceHeader(kPointPlace, false, kSlotSpecular);
-        at[2] = s[3], at[3] = s[2], at[4] = s[1], at[5] = s[0];
-        at[6] = PieceHeader(kPointPlace, last, kSlotFog);
-        at[7] = s[3], at[8] = 0, at[9] = 0, at[10] = 0;
+      // The fog piece takes the specular colour's fourth word.
+      if (PacketWords p = OpenPacketAt(batch ? batch->Put(11) : nullptr, 10)) {
+        PutPiece(p, PieceHeader(kPointPlace, false, kSlotSpecular), s);
+        const uint32_t fog[4] = {0, 0, 0, s[3]};
+        PutPiece(p, PieceHeader(kPointPlace, last, kSlotFog), fog);
       }
     } else {
       const bool last = !AnyUnwritten();
-      if (uint32_t* at = batch ? batch->Put(6) : nullptr) {
-        at[0] = 4;
-        at[1] = PieceHeader(kPointPlace, last, kSlotSpecular);
-        at[2] = s[3], at[3] = s[2], at[4] = s[1], at[5] = s[0];
-      }
+      if (PacketWords p = OpenPacketAt(batch ? batch->Put(6) : nullptr, 5))
+        PutPiece(p, PieceHeader(kPointPlace, last, kSlotSpecular), s);
     }
   }
 }
@@ -514,18 +506,13 @@ void VertexFetch::WriteVertex(const uint8_t* vertex, uint32_t place, bool end) {
     }
   }
   if (pieces != 0) {
-    uint32_t* at = Room(1 + 5 * pieces);
-    if (at != nullptr) *at++ = (5 * pieces - 1) & 0xFFFF;
+    PacketWords p = OpenPacketAt(Room(1 + 5 * pieces), 5 * pieces);
     for (uint32_t i = 0; i < orderCount; ++i) {
       const uint32_t slot = order[i];
       if (slots[slot].written != 0) continue;
       uint32_t v[4];
       SlotValues(slot, vertex, v);
-      if (at != nullptr) {
-        at[0] = PieceHeader(place, end && slot == lastSlot, slot);
-        at[1] = v[3], at[2] = v[2], at[3] = v[1], at[4] = v[0];
-        at += 5;
-      }
+      if (p) PutPiece(p, PieceHeader(place, end && slot == lastSlot, slot), v);
     }
   }
   for (uint32_t i = 0; i < orderCount; ++i) ResetSlot(order[i]);
@@ -576,16 +563,12 @@ void VertexFetch::WriteSpriteTexCoords(const uint8_t* vertex) {
     if (vertex != nullptr) SlotValues(slot, vertex, v);
     slots[slot].written = 1;
     const bool last = !AnyUnwritten();
-    uint32_t* at = Room(16);
-    if (at == nullptr) continue;
-    at[0] = 14;
+    PacketWords p = OpenPacketAt(Room(16), 15);
+    if (!p) continue;
     for (uint32_t k = 0; k < 3; ++k) {
-      uint32_t* piece = at + 1 + 5 * k;
-      piece[0] = PieceHeader(k, last && k == 2, slot);
-      piece[1] = 0;
-      piece[2] = 0;
-      piece[3] = vertex != nullptr ? v[1] : kCorners[k][1];
-      piece[4] = vertex != nullptr ? v[0] : kCorners[k][0];
+      const uint32_t corner[4] = {vertex != nullptr ? v[0] : kCorners[k][0], vertex != nullptr ? v[1] : kCorners[k][1],
+                                  0, 0};
+      PutPiece(p, PieceHeader(k, last && k == 2, slot), corner);
     }
   }
 }

@@ -30,7 +30,7 @@ constexpr uint32_t kUploadEngineBits = 0x7000000;
 void CopyImage(BmBatch& batch, const uint32_t* image, uint32_t room) {
   const uint32_t n = image[0] < room ? image[0] : room;
   if (n == 0) return;
-  if (uint32_t* at = batch.Put(n)) memcpy(at, image + 1, 4u * n);
+  if (PacketWords p{batch.Put(n)}) p.Copy(image + 1, n);
 }
 
 }  // namespace
@@ -128,18 +128,13 @@ template <class Sink>
 ORV_HOT_INLINE void PutRaster(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.rasterBlock;
   if ((d & kCsDirtyRasterA) != 0) {
-    if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(k2dIdxClipTopLeft, k2dIdxClipBottomRight, k3dIdxWordFC, k3dIdxWordF8));
-      memcpy(at + 2, &w[2], 8);  // the clip
-      memcpy(at + 4, &w[8], 8);  // words FC, F8
-    }
+    if (PacketWords p =
+            OpenPacket(sink, 5, PacketHeader(k2dIdxClipTopLeft, k2dIdxClipBottomRight, k3dIdxWordFC, k3dIdxWordF8)))
+      p.Copy<2>(&w[2]).Copy<2>(&w[8]);  // the clip, words FC and F8
   }
   if ((d & kCsDirtyRasterB) != 0) {
-    if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(k3dIdxWordE8, k3dIdxWordE4, k3dIdxWordF0, k3dIdxWordEC));
-      Put2(at + 2, w[4], w[7]);
-      Put2(at + 4, w[6], w[5]);
-    }
+    if (PacketWords p = OpenPacket(sink, 5, PacketHeader(k3dIdxWordE8, k3dIdxWordE4, k3dIdxWordF0, k3dIdxWordEC)))
+      p.Pair(w[4], w[7]).Pair(w[6], w[5]);
   }
   d &= ~(kCsDirtyRasterA | kCsDirtyRasterB);
 }
@@ -151,24 +146,14 @@ ORV_HOT_INLINE void PutDepthStencil(const ContextState3d& s, uint32_t& d, Sink& 
   constexpr uint32_t stencil = PacketHeader(k3dIdxWordC0, k3dIdxWordC4);
   switch (d & (kCsDirtyDepth | kCsDirtyStencil)) {
     case kCsDirtyDepth | kCsDirtyStencil:
-      if (uint32_t* at = sink.Take(8)) {
-        Put2(at, 6, depth);
-        memcpy(at + 2, &w[4], 8);  // words C8, CC
-        Put2(at + 4, w[6], stencil);
-        memcpy(at + 6, &w[2], 8);  // words C0, C4
-      }
+      if (PacketWords p = OpenPacket(sink, 7, depth))
+        p.Copy<2>(&w[4]).Pair(w[6], stencil).Copy<2>(&w[2]);  // C8, CC, D0; C0, C4
       break;
     case kCsDirtyDepth:
-      if (uint32_t* at = sink.Take(5)) {
-        Put2(at, 3, depth);
-        memcpy(at + 2, &w[4], 12);
-      }
+      if (PacketWords p = OpenPacket(sink, 4, depth)) p.Copy<3>(&w[4]);
       break;
     case kCsDirtyStencil:
-      if (uint32_t* at = sink.Take(4)) {
-        Put2(at, 2, stencil);
-        memcpy(at + 2, &w[2], 8);
-      }
+      if (PacketWords p = OpenPacket(sink, 3, stencil)) p.Copy<2>(&w[2]);
       break;
   }
   d &= ~(kCsDirtyDepth | kCsDirtyStencil);
@@ -178,21 +163,16 @@ template <class Sink>
 ORV_HOT_INLINE void PutFog(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* fog = s.fogBlock;
   if ((d & kCsDirtyFog) != 0) {
-    if (uint32_t* at = sink.Take(5)) {
-      Put2(at, 3, PacketHeader(k3dIdxWordD4, k3dIdxWordD8, k3dIdxWordDC));
-      memcpy(at + 2, fog, 12);
-    }
+    if (PacketWords p = OpenPacket(sink, 4, PacketHeader(k3dIdxWordD4, k3dIdxWordD8, k3dIdxWordDC)))
+      p.Copy<3>(fog);
     // The table only goes out with the registers, and only for a fog mode
     // that reads it.
     if ((d & kCsDirtyFogTable) != 0 && (fog[0] & 1) != 0 && (fog[0] & 6) != 0) {
       constexpr uint32_t table = PacketHeader(k3dIdxFogTable, k3dIdxFogTable, k3dIdxFogTable, k3dIdxFogTable);
-      if (uint32_t* at = sink.Take(81)) {
-        Put2(at, 79, table);
-        memcpy(&at[2], &fog[3], 16);
-        for (uint32_t g = 1; g < 16; ++g) {
-          at[1 + 5 * g] = table;
-          memcpy(&at[2 + 5 * g], &fog[3 + 4 * g], 16);
-        }
+      // Sixteen groups of four table words.
+      if (PacketWords p = OpenPacket(sink, 80, table)) {
+        p.Copy<4>(&fog[3]);
+        for (uint32_t g = 1; g < 16; ++g) p.Word(table).Copy<4>(&fog[3 + 4 * g]);
       }
     }
   }
@@ -203,28 +183,22 @@ template <class Sink>
 ORV_HOT_INLINE void PutCoordinates(const ContextState3d& s, uint32_t& d, Sink& sink) {
   const uint32_t* w = s.coordinateBlock;
   if ((d & kCsDirtyCoordA) != 0) {
-    if (uint32_t* at = sink.Take(5)) {
-      Put2(at, 3, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl));
-      Put2(at + 2, w[0], w[8]);
-      at[4] = w[14];
-    }
+    if (PacketWords p =
+            OpenPacket(sink, 4, PacketHeader(k3dIdxStreamAddress0, k3dIdxStreamStrides0, k3dIdxPrimitiveControl)))
+      p.Pair(w[0], w[8]).Word(w[14]);
   }
   if ((d & kCsDirtyCoordB) != 0) {
-    if (uint32_t* at = sink.Take(16)) {
-      const PacketIndex address = k3dIdxStreamAddress0, strides = k3dIdxStreamStrides0;
-      Put2(at, 14, PacketHeader(address + 1, address + 2, address + 3, address + 4));
-      memcpy(at + 2, &w[1], 16);  // streams 1-4
-      Put2(at + 6, PacketHeader(address + 5, address + 6, address + 7, strides + 1), w[5]);
-      memcpy(at + 8, &w[6], 8);  // streams 6, 7
-      Put2(at + 10, w[9], PacketHeader(strides + 2, strides + 3, k3dIdxIndexMin, k3dIdxIndexLimit));
-      memcpy(at + 12, &w[10], 16);  // strides 4-7, the index window
+    const PacketIndex address = k3dIdxStreamAddress0, strides = k3dIdxStreamStrides0;
+    if (PacketWords p = OpenPacket(sink, 15, PacketHeader(address + 1, address + 2, address + 3, address + 4))) {
+      p.Copy<4>(&w[1]);  // streams 1-4
+      p.Pair(PacketHeader(address + 5, address + 6, address + 7, strides + 1), w[5]).Copy<2>(&w[6]);
+      p.Pair(w[9], PacketHeader(strides + 2, strides + 3, k3dIdxIndexMin, k3dIdxIndexLimit));
+      p.Copy<4>(&w[10]);  // strides 4-7, the index window
     }
   }
   if ((d & kCsDirtyCoordC) != 0) {
-    if (uint32_t* at = sink.Take(4)) {
-      Put2(at, 2, PacketHeader(k3dIdxElementIndex, k3dIdxElementData));
-      memcpy(at + 2, &w[15], 8);
-    }
+    if (PacketWords p = OpenPacket(sink, 3, PacketHeader(k3dIdxElementIndex, k3dIdxElementData)))
+      p.Copy<2>(&w[15]);
   }
   d &= ~(kCsDirtyCoordA | kCsDirtyCoordB | kCsDirtyCoordC);
 }
@@ -240,56 +214,35 @@ ORV_HOT_INLINE void PutOperationGroups(ContextState3d& s, uint32_t& d, Sink& sin
   uint32_t aside[kOperationGroupWords];
   uint32_t* first = aside;
   if constexpr (std::is_same_v<Sink, DirectSink>) first = sink.at + 1;
-  uint32_t* p = first;
+  PacketWords p{first};
   if ((bits & kCsDirtySurfacesA) != 0) {
-    Put2(p, PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0, k2dIdxDescAddress2, k2dIdxDescMode2), w[10]);
-    Put2(p + 2, w[14], w[12]);
-    p[4] = w[16];
-    p += 5;
+    p.Pair(PacketHeader(k2dIdxDescAddress0, k2dIdxDescMode0, k2dIdxDescAddress2, k2dIdxDescMode2), w[10]);
+    p.Pair(w[14], w[12]).Word(w[16]);
   }
-  if ((bits & kCsDirtySurfacesB) != 0) {
-    Put2(p, PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1), w[11]);
-    p[2] = w[15];
-    p += 3;
-  }
-  if ((bits & kCsDirtySurfacesC) != 0) {
-    Put2(p, PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3), w[13]);
-    p[2] = w[17];
-    p += 3;
-  }
-  if ((bits & kCsDirtyColours) != 0) {
-    Put2(p, PacketHeader(k2dIdxForeground, k2dIdxBackground), w[kOpForeground]);
-    p[2] = w[kOpBackground];
-    p += 3;
-  }
-  if ((bits & kCsDirtyPlacement) != 0) {
-    Put2(p, PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSize), w[kOpStart]);
-    Put2(p + 2, w[kOpOrigin], w[kOpSize]);
-    p += 4;
-  }
-  if ((bits & kCsDirtyPlaneMask) != 0) {
-    Put2(p, PacketHeader(k2dIdxPlaneMask), w[kOpPlaneMask]);
-    p += 2;
-  }
-  if ((bits & kCsDirtyControlWord) != 0) {
-    Put2(p, PacketHeader(k2dIdxControl), s.controlWord);
-    p += 2;
-  }
+  if ((bits & kCsDirtySurfacesB) != 0)
+    p.Pair(PacketHeader(k2dIdxDescAddress1, k2dIdxDescMode1), w[11]).Word(w[15]);
+  if ((bits & kCsDirtySurfacesC) != 0)
+    p.Pair(PacketHeader(k2dIdxDescAddress3, k2dIdxDescMode3), w[13]).Word(w[17]);
+  if ((bits & kCsDirtyColours) != 0)
+    p.Pair(PacketHeader(k2dIdxForeground, k2dIdxBackground), w[kOpForeground]).Word(w[kOpBackground]);
+  if ((bits & kCsDirtyPlacement) != 0)
+    p.Pair(PacketHeader(k2dIdxStart, k2dIdxOrigin, k2dIdxSize), w[kOpStart]).Pair(w[kOpOrigin], w[kOpSize]);
+  if ((bits & kCsDirtyPlaneMask) != 0) p.Pair(PacketHeader(k2dIdxPlaneMask), w[kOpPlaneMask]);
+  if ((bits & kCsDirtyControlWord) != 0) p.Pair(PacketHeader(k2dIdxControl), s.controlWord);
   EngineOwner3d* owner = s.owner;
   if ((bits & kCsDirtySync) != 0 && owner != nullptr && owner->common != nullptr &&
       owner->common->sharedLocked != nullptr) {
     // The synchronisation group reaches a fresh tag of the board's counter;
     // 0xC0 ends with the state's control word.
     const uint32_t tag = TakeNextTag(owner->common->sharedLocked);
-    Put2(p, PacketHeader(k2dIdxControl, k2dIdxSyncTag, k2dIdxSyncTag, k3dIdxWordB0), s.controlWord);
-    Put2(p + 2, tag, tag | 1);
-    p[4] = w[kOpTagWord];
-    p += 5;
+    p.Pair(PacketHeader(k2dIdxControl, k2dIdxSyncTag, k2dIdxSyncTag, k3dIdxWordB0), s.controlWord);
+    p.Pair(tag, tag | 1).Word(w[kOpTagWord]);
   }
-  const uint32_t n = static_cast<uint32_t>(p - first);
+  const uint32_t n = static_cast<uint32_t>(p.End() - first);
   if constexpr (std::is_same_v<Sink, DirectSink>) {
+    // The words are in place behind the count word's room.
     if (n != 0) {
-      sink.at[0] = n - 1;
+      OpenPacketAt(sink.at, n);
       sink.at += n + 1;
     }
   } else {
@@ -352,10 +305,10 @@ void ContextState3d::EmitUpload(BmBufferPool* stream, uint32_t slot) {
     }
     if (!constants) {
       const uint32_t n = u.count;
-      if (uint32_t* at = batch.Put(n + 1)) {
-        at[0] = kVertexConstantsType | ((n - 1) & kVertexConstantsLengthMask) |
-                (((n / 4) - 1) << kVertexConstantsCountShift & kVertexConstantsCountMask);
-        memcpy(at + 1, u.words, 4u * n);
+      if (PacketWords p{batch.Put(n + 1)}) {
+        p.Word(kVertexConstantsType | ((n - 1) & kVertexConstantsLengthMask) |
+               (((n / 4) - 1) << kVertexConstantsCountShift & kVertexConstantsCountMask));
+        p.Copy(u.words, n);
       }
     }
   }

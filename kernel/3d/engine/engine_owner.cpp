@@ -419,10 +419,8 @@ void EngineOwner3d::EmitFlushSequence(bool force) {
     }
     batch.Commit();
     stream->start = stream->cursor;
-    if (uint32_t* at = batch.Put(3)) {
-      at[0] = CopiedVerticesCommand(1);
-      at[1] = gapStart;
-      at[2] = gapEnd;
+    if (PacketWords p{batch.Put(3)}) {
+      p.Word(CopiedVerticesCommand(1)).Pair(gapStart, gapEnd);
       batch.Commit();
       stream->ExecutePending();
     }

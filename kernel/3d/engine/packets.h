@@ -6,8 +6,11 @@
 // - PutPacket: a packet whose words are known where it is written;
 // - PutGroups: a fixed register program, a const table of groups;
 // - PutWords: a packet assembled aside;
-// - Take and Put2: the context state's and texture units' writers, which
-//   store the words of their packets in order, in pairs where they can.
+// - OpenPacket and PacketWords: packets whose words come from blocks,
+//   tables and records, stored in order through a cursor (single words,
+//   pairs in one store, runs copied in one piece). The same cursor writes
+//   the engine's commands (draw, index and constant commands) into room
+//   reserved for them.
 // A packet is written in one reservation, so that it never straddles a
 // buffer switch.
 #pragma once
@@ -79,16 +82,85 @@ inline void Put2(uint32_t* at, uint32_t first, uint32_t second) {
   memcpy(at, &pair, sizeof pair);
 }
 
+// A cursor over the room of a packet or command: its words go in order,
+// single words, pairs (one store) and runs of neighbouring words copied
+// from a block, a record or a table (one copy), so that a writer reads as
+// "header, words" rather than as offsets. A cursor on no room (the stream
+// had none) tests false and is not written through.
+class PacketWords {
+ public:
+  explicit PacketWords(uint32_t* at) : at_(at) {}
+  explicit operator bool() const { return at_ != nullptr; }
+  // Where the next word goes.
+  uint32_t* End() const { return at_; }
+
+  PacketWords& Word(uint32_t w) {
+    *at_++ = w;
+    return *this;
+  }
+  PacketWords& Pair(uint32_t first, uint32_t second) {
+    Put2(at_, first, second);
+    at_ += 2;
+    return *this;
+  }
+  // N neighbouring words from `from` (N known where it is written).
+  template <uint32_t N>
+  PacketWords& Copy(const uint32_t* from) {
+    memcpy(at_, from, 4u * N);
+    at_ += N;
+    return *this;
+  }
+  // `count` words' worth of bytes from `from`.
+  PacketWords& Copy(const void* from, uint32_t count) {
+    memcpy(at_, from, 4u * size_t{count});
+    at_ += count;
+    return *this;
+  }
+  // The next `count` words as bytes, for values narrower than a word: the
+  // last word is zeroed first, so that what the values leave of it (the
+  // pad of an odd number of 16-bit values) is 0. The cursor moves past
+  // them.
+  uint8_t* Bytes(uint32_t count) {
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(at_);
+    if (count != 0) at_[count - 1] = 0;
+    at_ += count;
+    return bytes;
+  }
+
+ private:
+  uint32_t* at_;
+};
+
+// A count-prefixed packet of `words` words in room taken for it (count
+// word included): its count word stored, the cursor on its first word...
+inline PacketWords OpenPacketAt(uint32_t* room, uint32_t words) {
+  if (room == nullptr) return PacketWords{nullptr};
+  *room = words - 1;
+  return PacketWords{room + 1};
+}
+// ...or the count word with the packet's first header, in one store.
+inline PacketWords OpenPacketAt(uint32_t* room, uint32_t words, uint32_t header) {
+  if (room == nullptr) return PacketWords{nullptr};
+  Put2(room, words - 1, header);
+  return PacketWords{room + 2};
+}
+// The same, with the room taken from a sink.
+template <class Sink>
+inline PacketWords OpenPacket(Sink& sink, uint32_t words) {
+  return OpenPacketAt(sink.Take(words + 1), words);
+}
+template <class Sink>
+inline PacketWords OpenPacket(Sink& sink, uint32_t words, uint32_t header) {
+  return OpenPacketAt(sink.Take(words + 1), words, header);
+}
+
 // A packet whose words are known where it is written (headers from
 // PacketHeader), copied straight into the sink: count, then the words.
 template <class Sink, class... W>
 inline bool PutPacket(Sink& sink, W... words) {
-  constexpr uint32_t n = sizeof...(W);
-  uint32_t* at = sink.Take(n + 1);
-  if (at == nullptr) return false;
-  at[0] = n - 1;
-  uint32_t i = 1;
-  ((at[i++] = static_cast<uint32_t>(words)), ...);
+  PacketWords p = OpenPacket(sink, sizeof...(W));
+  if (!p) return false;
+  (p.Word(static_cast<uint32_t>(words)), ...);
   return true;
 }
 template <class... W>
@@ -101,10 +173,9 @@ inline bool WritePacket(BmBufferPool* stream, W... words) {
 template <class Sink>
 inline bool PutWords(Sink& sink, const uint32_t* words, uint32_t count) {
   if (count == 0) return false;
-  uint32_t* at = sink.Take(count + 1);
-  if (at == nullptr) return false;
-  at[0] = count - 1;
-  memcpy(at + 1, words, 4u * count);
+  PacketWords p = OpenPacket(sink, count);
+  if (!p) return false;
+  p.Copy(words, count);
   return true;
 }
 
@@ -114,10 +185,9 @@ inline bool PutGroups(Sink& sink, const RegGroup* groups, size_t count) {
   uint32_t words = 0;
   for (size_t i = 0; i < count; ++i) words += 1 + PacketDataWords(groups[i].header);
   if (words == 0) return false;
-  uint32_t* at = sink.Take(words + 1);
-  if (at == nullptr) return false;
-  at[0] = words - 1;
-  BmWriteGroups(at + 1, groups, count);
+  PacketWords p = OpenPacket(sink, words);
+  if (!p) return false;
+  BmWriteGroups(p.End(), groups, count);
   return true;
 }
 template <class Sink, size_t N>
@@ -135,6 +205,15 @@ inline bool WriteGroups(BmBufferPool* stream, const RegGroup (&groups)[N]) {
 template <class Sink>
 inline bool PutOperationTag(Sink& sink, uint32_t operation, uint32_t tag, const TagValue& v) {
   return PutPacket(sink, OperationTagHeader(v.index), operation, tag | kTagProgress, tag, v.word);
+}
+
+// The progress packet (BmWriteProgress) behind its count word.
+template <class Sink>
+inline bool PutProgress(Sink& sink, uint32_t counter, uint32_t reportAddress) {
+  PacketWords p = OpenPacket(sink, kProgressWords);
+  if (!p) return false;
+  BmWriteProgress(p.End(), counter, reportAddress);
+  return true;
 }
 
 // Corner k (0-2) of a quad through the vertex records: place k's w3 and

@@ -21,25 +21,18 @@ template <class Sink>
 ORV_HOT_INLINE void PutStage(const TextureUnitBlock& block, Sink& sink, uint32_t i, uint32_t bits,
                                             bool capable) {
   const uint32_t* w = block.stages[i].words;
-  if (uint32_t* at = sink.Take(6)) {
-    Put2(at, 4, PacketHeader(k3dIdxUnitControl0 + i, k3dIdxTexAddress, k3dIdxTexMode, k3dIdxTexDimensions));
-    Put2(at + 2, w[1], w[11]);
-    memcpy(at + 4, &w[12], 8);  // mode, dimensions
-  }
+  if (PacketWords p = OpenPacket(
+          sink, 5, PacketHeader(k3dIdxUnitControl0 + i, k3dIdxTexAddress, k3dIdxTexMode, k3dIdxTexDimensions)))
+    p.Pair(w[1], w[11]).Copy<2>(&w[12]);  // control, address; mode, dimensions
   if ((bits & 2) != 0) {
-    if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585, k3dIdxTexWordD4, k3dIdxTexWordD8));
-      Put2(at + 2, w[3], w[5]);
-      memcpy(at + 4, &w[9], 8);  // words D4, D8
-    }
+    if (PacketWords p =
+            OpenPacket(sink, 5, PacketHeader(k3dIdxTexFilter, k3dIdxTexWord585, k3dIdxTexWordD4, k3dIdxTexWordD8)))
+      p.Pair(w[3], w[5]).Copy<2>(&w[9]);  // filter, word 585; words D4, D8
   }
   if ((bits & 4) != 0) {
-    if (uint32_t* at = sink.Take(6)) {
-      const PacketIndex pair = capable ? k3dIdxTexTable : kIdxDiscard;
-      Put2(at, 4, PacketHeader(k3dIdxTexWordCC, k3dIdxTexWordD0, k3dIdxTexWordC8, pair));
-      memcpy(at + 2, &w[7], 8);  // words CC, D0
-      Put2(at + 4, w[6], w[2]);
-    }
+    const PacketIndex pair = capable ? k3dIdxTexTable : kIdxDiscard;
+    if (PacketWords p = OpenPacket(sink, 5, PacketHeader(k3dIdxTexWordCC, k3dIdxTexWordD0, k3dIdxTexWordC8, pair)))
+      p.Copy<2>(&w[7]).Pair(w[6], w[2]);  // words CC, D0; word C8, the pair
   }
 }
 
@@ -52,19 +45,12 @@ ORV_HOT_INLINE void PutStageControls(const TextureUnitBlock& block, Sink& sink, 
   const TextureStageRecord* st = block.stages;
   const uint32_t* pair = block.pairWords;
   if (!capable) {
-    if (uint32_t* at = sink.Take(6)) {
-      Put2(at, 4, kTuStageHeader[count]);
-      Put2(at + 2, st[0].words[1], st[1].words[1]);
-      Put2(at + 4, st[2].words[1], st[3].words[1]);
-    }
+    if (PacketWords p = OpenPacket(sink, 5, kTuStageHeader[count]))
+      p.Pair(st[0].words[1], st[1].words[1]).Pair(st[2].words[1], st[3].words[1]);
   } else {
-    if (uint32_t* at = sink.Take(11)) {
-      Put2(at, 9, kTuFirstPairHeader[count]);
-      Put2(at + 2, st[0].words[1], pair[0]);
-      Put2(at + 4, st[1].words[1], pair[1]);
-      Put2(at + 6, kTuSecondPairHeader[count], st[2].words[1]);
-      Put2(at + 8, pair[2], st[3].words[1]);
-      at[10] = pair[3];
+    if (PacketWords p = OpenPacket(sink, 10, kTuFirstPairHeader[count])) {
+      p.Pair(st[0].words[1], pair[0]).Pair(st[1].words[1], pair[1]);
+      p.Pair(kTuSecondPairHeader[count], st[2].words[1]).Pair(pair[2], st[3].words[1]).Word(pair[3]);
     }
   }
 }
@@ -75,14 +61,12 @@ template <class Sink>
 ORV_HOT_INLINE void PutUnit(const TextureUnitBlock& block, Sink& sink, uint32_t u, bool both) {
   const uint32_t* r = block.units[u].words;
   const uint32_t first = (r[2] & ~0x1Fu) | kTuHardwareUnit[u];
-  if (uint32_t* at = sink.Take(both ? 11 : 6)) {
-    Put2(at, both ? 9 : 4, PacketHeader(k3dIdxStageControl, k3dIdxStageOption, k3dIdxStageSecond, k3dIdxStageOption2));
-    Put2(at + 2, first, r[8]);
-    Put2(at + 4, r[3], r[9]);
-    if (both) {
-      at[6] = PacketHeader(k3dIdxStageConst0, k3dIdxStageConst1, k3dIdxStageConst2, k3dIdxStageConst3);
-      memcpy(at + 7, &r[4], 16);  // the four constants
-    }
+  constexpr uint32_t header =
+      PacketHeader(k3dIdxStageControl, k3dIdxStageOption, k3dIdxStageSecond, k3dIdxStageOption2);
+  if (PacketWords p = OpenPacket(sink, both ? 10 : 5, header)) {
+    p.Pair(first, r[8]).Pair(r[3], r[9]);
+    if (both)  // the four constants
+      p.Word(PacketHeader(k3dIdxStageConst0, k3dIdxStageConst1, k3dIdxStageConst2, k3dIdxStageConst3)).Copy<4>(&r[4]);
   }
 }
 
@@ -97,10 +81,7 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
   Sink sink = out;
   ContextStateMasks& masks = *dirty;
   if ((flags[0] & kTuFlagStageEnable) != 0 || (masks.words[0] & kCsDirtyStageEnable) != 0) {
-    if (uint32_t* at = sink.Take(3)) {
-      Put2(at, 1, PacketHeader(k3dIdxStretchBias));
-      at[2] = stageEnable;
-    }
+    if (PacketWords p = OpenPacket(sink, 2, PacketHeader(k3dIdxStretchBias))) p.Word(stageEnable);
     flags[0] &= ~kTuFlagStageEnable;
     masks.words[0] &= ~kCsDirtyStageEnable;
   }
@@ -112,10 +93,7 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
     masks.words[1] = stageDirty & ~bits;
     // Bit 31 rewrites every stage in use.
     if ((bits & kTuAllBit) != 0) bits = ~0u;
-    if (uint32_t* at = sink.Take(4)) {
-      Put2(at, 2, PacketHeader(k3dIdxUnitSync, k2dIdxSyncZero));
-      Put2(at + 2, 0, 0);
-    }
+    if (PacketWords p = OpenPacket(sink, 3, PacketHeader(k3dIdxUnitSync, k2dIdxSyncZero))) p.Pair(0, 0);
     for (uint32_t i = 0; i < count; ++i) {
       const uint32_t b = bits >> (3 * i) & 7;
       if (b != 0) PutStage(*this, sink, i, b, capable);
@@ -149,13 +127,10 @@ ORV_HOT_INLINE void TextureUnitBlock::EmitTo(Sink& out, bool capable, bool stage
   if (all) {
     const uint32_t end = used <= kTuSmallUnitSet ? kTuSmallUnitSet : kTuUnits;
     if (unitReset != 0 && used < end) {
-      if (uint32_t* at = sink.Take(1 + 3 * (end - used))) {
-        *at++ = 3 * (end - used) - 1;
-        for (uint32_t u = used; u < end; ++u) {
-          Put2(at, PacketHeader(k3dIdxStageControl, k3dIdxStageSecond), 0x80u | kTuHardwareUnit[u]);
-          at[2] = k3dStageSecondDefault;
-          at += 3;
-        }
+      if (PacketWords p = OpenPacket(sink, 3 * (end - used))) {
+        for (uint32_t u = used; u < end; ++u)
+          p.Pair(PacketHeader(k3dIdxStageControl, k3dIdxStageSecond), 0x80u | kTuHardwareUnit[u])
+              .Word(k3dStageSecondDefault);
       }
     }
   }

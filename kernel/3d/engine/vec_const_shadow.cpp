@@ -5,6 +5,7 @@
 #include "core/bm_buffer.h"
 #include "core/pdev.h"
 #include "core/regs/vertex_engine.h"
+#include "kernel/3d/engine/packets.h"
 #include "kernel/register_guard.h"
 
 namespace {
@@ -28,14 +29,12 @@ constexpr uint32_t RunWords(uint32_t n) {
 static_assert(RunWords(kVecConstCount) <= RunRoom(kVecConstCount));
 
 // One packet of k constants from `from` on, the first constant s.
+// Its header: the command, the count, the first constant, then 1 and 0.
 uint32_t* PutConstants(uint32_t* at, uint32_t s, uint32_t k, const VecConst* from) {
-  at[0] = VertexConstantsHeader(k);
-  at[1] = k;
-  at[2] = s;
-  at[3] = 1;
-  at[4] = 0;
-  memcpy(at + kVertexConstantsHeaderWords, from, size_t{k} * sizeof(VecConst));
-  return at + kVertexConstantsHeaderWords + 4 * k;
+  static_assert(kVertexConstantsHeaderWords == 5 && sizeof(VecConst) == 16);
+  PacketWords p{at};
+  p.Word(VertexConstantsHeader(k)).Pair(k, s).Pair(1, 0).Copy(from, 4 * k);
+  return p.End();
 }
 
 }  // namespace

@@ -69,14 +69,10 @@ bool WriteSetUp(BmBufferPool* stream, uint32_t address) {
 }
 
 bool WriteLoad(BmBufferPool* stream, uint32_t a, uint32_t b) {
-  uint32_t* at = stream->Reserve(kLoadWords);
-  if (at == nullptr) return false;
-  at[0] = kLoadHeader;
-  for (uint32_t w = 0; w < 4; ++w) {
-    at[1 + w] = a;
-    at[5 + w] = b;
-  }
-  memcpy(at + 9, kLoadTail, sizeof kLoadTail);
+  PacketWords p{stream->Reserve(kLoadWords)};
+  if (!p) return false;
+  // The header, four words of a, four of b, then the tail.
+  p.Word(kLoadHeader).Pair(a, a).Pair(a, a).Pair(b, b).Pair(b, b).Copy<8>(kLoadTail);
   return Submit(stream);
 }
 
