@@ -167,6 +167,7 @@ int FakeKernel::AllocBuffer(BufferRecord& record) {
   }
   buffers_.push_back(
       Buffer{record.kind, record.flags, record.size, record.offset, memory, length, 0});
+  if (record.size == kSharedLockedBytes) PointEngineAtShared();
   return 0;
 }
 
@@ -175,8 +176,10 @@ int FakeKernel::FreeBuffer(const BufferRecord& record) {
     if (it->offset != record.offset) continue;
     if (it->size != record.size || it->kind != record.kind) return -EINVAL;
     if (it->maps != 0) return -EBUSY;  // the caller must unmap first
+    const bool shared = it->size == kSharedLockedBytes;
     free(it->memory);
     buffers_.erase(it);
+    if (shared) PointEngineAtShared();
     return 0;
   }
   return -EINVAL;
@@ -243,12 +246,26 @@ void FakeKernel::SetAnswer(uint8_t nr, int answer) {
   SetHandler(nr, [answer](uint32_t, void*) { return answer; });
 }
 
-void FakeKernel::AttachDmaEngine(orvsim::DmaEngine* engine) {
+void FakeKernel::AttachDmaEngine(orvsim::DmaEngine* engine, orvsim::Board* board) {
   dma_ = engine;
+  board_ = engine != nullptr ? board : nullptr;
   if (engine != nullptr) {
     engine->SetSystemMemory(
         [this](uint32_t bus, uint32_t length) { return ResolveBus(bus, length); });
   }
+  PointEngineAtShared();
+}
+
+void FakeKernel::PointEngineAtShared() {
+  if (board_ == nullptr) return;
+  uint32_t bus = 0;
+  for (const Buffer& b : buffers_) {
+    if (b.size == kSharedLockedBytes) {
+      bus = static_cast<uint32_t>(b.offset);
+      break;
+    }
+  }
+  board_->Poke(orvsim::kDmaRegSharedBase, 4, bus);
 }
 
 uint8_t* FakeKernel::ResolveBus(uint64_t bus, uint64_t length) const {

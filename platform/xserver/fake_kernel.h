@@ -29,6 +29,7 @@
 #include "platform/xserver/endpoint.h"
 
 namespace orvsim {
+class Board;
 class DmaEngine;
 }
 
@@ -177,7 +178,12 @@ class FakeKernel : public Endpoint {
   // reached. The shared locked block is the first 2,784-byte buffer of
   // request 0x01. Buffers of request 0x01 are system memory for the engine,
   // their mmap offset being their bus address (see ResolveBus).
-  void AttachDmaEngine(orvsim::DmaEngine* engine);
+  // With the engine's board given, the endpoint also points the engine at
+  // the shared locked block (register 0x400, its bus address) while the
+  // block exists, as the module does when it opens its stream: every tag
+  // the engine reaches, a tag the processor writes to 0x12BC included,
+  // then shows in byte 16 at once.
+  void AttachDmaEngine(orvsim::DmaEngine* engine, orvsim::Board* board = nullptr);
   // Host bytes of [bus, bus + length) inside one buffer of request 0x01.
   uint8_t* ResolveBus(uint64_t bus, uint64_t length) const;
 
@@ -208,6 +214,9 @@ class FakeKernel : public Endpoint {
   int VSyncState(const void* record);
   // The shared locked block (the first buffer of its size), or null.
   uint8_t* SharedLocked() const;
+  // Register 0x400 of the attached board := the shared locked block's bus
+  // address, 0 without a block.
+  void PointEngineAtShared();
   // Bytes 16 and 32 after the engine ran.
   void ReportProgress(uint8_t* shared);
 
@@ -220,6 +229,7 @@ class FakeKernel : public Endpoint {
   uint64_t next_offset_ = 0x100000;
   uint64_t next_handle_ = 0x1000;
   orvsim::DmaEngine* dma_ = nullptr;
+  orvsim::Board* board_ = nullptr;
   bool refuse_agp_ = false;
   std::vector<VSyncRequest> vsync_requests_;
   std::vector<VSyncRequest> vsync_active_;

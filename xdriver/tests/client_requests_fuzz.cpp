@@ -54,6 +54,9 @@ constexpr int kMostBuffers = 4;
 // reach every change between modes (into DGA, between its modes and out),
 // and the later ones of a longer input are skipped.
 constexpr int kMostModeSets = 2;
+// The line of a wait that gave up: on the simulated board, whose engines
+// finish whatever they are given, no wait may.
+constexpr const char* kWaitGaveUp = "no progress after";
 
 // The board at 1:4:0 with its engines, the driver's two screens on it.
 struct Desktop {
@@ -85,7 +88,7 @@ struct Desktop {
     parts->board.SetLogging(false, false);
     for (const auto& [output, edid] : fetest::Description().edids) machine.AttachMonitor(*parts, output, edid);
     kernel.SetMinor(1, 4, 0, 0);
-    kernel.AttachDmaEngine(parts->dma.get());
+    kernel.AttachDmaEngine(parts->dma.get(), &parts->board);
     box.ProvideKernelModule("orv", 243, &kernel);
     Check(server.ReadConfig(fetest::FrontEnd::Config(kHeads, "  Option \"NoLogo\"\n", 24)), "the configuration was refused");
     Check(server.LoadModuleData("orv", &orvModuleData).ok, "the driver did not load");
@@ -97,6 +100,7 @@ struct Desktop {
       Check(cmap != nullptr, "a screen has no colormap");
       colours[s].assign(cmap->entries, cmap->entries + cmap->numEntries);
     }
+    Check(!box.Logged(kWaitGaveUp), "a wait on the board gave up while the screens came up");
     Settle();
   }
 
@@ -333,6 +337,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             f.operation.c_str(), f.write ? "wrote" : "read", f.address, f.pixels);
     abort();
   }
+  Check(!d.box.Logged(kWaitGaveUp), "a wait on the board gave up");
   d.Settle();
   return 0;
 }

@@ -313,4 +313,40 @@ TEST(XserverFakeKernelVSync, RequestsOnRunTheirSlotsAtTheirVerticalSync) {
   xf86close(fd);
 }
 
+// With its board given, the endpoint points the engine at the shared
+// locked block while it exists: a tag the processor writes straight to
+// the sync-tag register shows in the block's completed-tag word at once,
+// with no post in between.
+TEST(XserverFakeKernelDma, EnginePointedAtSharedBlockReportsEveryTag) {
+  orvsim::Simulation sim;
+  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
+  orvsim::DmaEngine engine(board);
+  xstub::FakeKernel kernel;
+  kernel.AttachDmaEngine(&engine, &board);
+  xstub::Sandbox box;
+  box.RegisterEndpoint(kMajor, &kernel);
+  box.MakeDirectories("/dev/orvane");
+  box.MakeNode("/dev/orvane/orv0", kMajor, 0);
+  const int fd = xf86open("/dev/orvane/orv0", O_RDWR);
+  ASSERT_GE(fd, 0);
+  xstub::BufferRecord other = {1, 2, 0, 4096, 0};
+  xstub::BufferRecord shared = {1, 2, 0, 2784, 0};
+  ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &other), 0);
+  EXPECT_EQ(board.Peek(orvsim::kDmaRegSharedBase, 4), 0u) << "no shared block yet";
+  ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &shared), 0);
+  EXPECT_EQ(board.Peek(orvsim::kDmaRegSharedBase, 4), static_cast<uint32_t>(shared.offset));
+
+  board.RegWrite(orvsim::kDmaRegSyncTag, 4, 0x29);
+  uint32_t completed;
+  memcpy(&completed, kernel.FindBuffer(shared.offset)->memory + 16, 4);
+  EXPECT_EQ(completed, 0x29u);
+
+  // Gone with the block: the engine writes into no freed memory.
+  ASSERT_EQ(xf86ioctl(fd, xstub::kIocFreeBuffer, &shared), 0);
+  EXPECT_EQ(board.Peek(orvsim::kDmaRegSharedBase, 4), 0u);
+  board.RegWrite(orvsim::kDmaRegSyncTag, 4, 0x31);
+  EXPECT_EQ(engine.ReachedTag(), 0x31u);
+  xf86close(fd);
+}
+
 }  // namespace
