@@ -18,6 +18,30 @@ namespace {
 
 constexpr uint32_t kMajor = 243;
 
+// A board with its DMA engine behind the endpoint, whose node is open;
+// with its board given, the endpoint also points the engine at the shared
+// block as the module does.
+struct EngineEndpoint {
+  orvsim::Simulation sim;
+  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
+  orvsim::DmaEngine engine{board};
+  xstub::FakeKernel kernel;
+  xstub::Sandbox box;
+  int fd = -1;
+
+  bool Open(bool withBoard) {
+    kernel.AttachDmaEngine(&engine, withBoard ? &board : nullptr);
+    box.RegisterEndpoint(kMajor, &kernel);
+    box.MakeDirectories("/dev/orvane");
+    box.MakeNode("/dev/orvane/orv0", kMajor, 0);
+    fd = xf86open("/dev/orvane/orv0", O_RDWR);
+    return fd >= 0;
+  }
+  ~EngineEndpoint() {
+    if (fd >= 0) xf86close(fd);
+  }
+};
+
 class XserverFakeKernel : public testing::Test {
  protected:
   void SetUp() override {
@@ -254,17 +278,11 @@ TEST_F(XserverFakeKernel, HandlersReplaceAnAnswer) {
 // Transform sequences wait in the pending slots of the shared locked
 // block; a vertical sync runs those whose VSync request is on for it.
 TEST(XserverFakeKernelVSync, RequestsOnRunTheirSlotsAtTheirVerticalSync) {
-  orvsim::Simulation sim;
-  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
-  orvsim::DmaEngine engine(board);
-  xstub::FakeKernel kernel;
-  kernel.AttachDmaEngine(&engine);
-  xstub::Sandbox box;
-  box.RegisterEndpoint(kMajor, &kernel);
-  box.MakeDirectories("/dev/orvane");
-  box.MakeNode("/dev/orvane/orv0", kMajor, 0);
-  const int fd = xf86open("/dev/orvane/orv0", O_RDWR);
-  ASSERT_GE(fd, 0);
+  EngineEndpoint e;
+  ASSERT_TRUE(e.Open(false));
+  orvsim::DmaEngine& engine = e.engine;
+  xstub::FakeKernel& kernel = e.kernel;
+  const int fd = e.fd;
   xstub::BufferRecord shared = {1, 2, 0, 2784, 0};
   xstub::BufferRecord commands = {3, 1, 0, 4096, 0};
   ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &shared), 0);
@@ -310,7 +328,6 @@ TEST(XserverFakeKernelVSync, RequestsOnRunTheirSlotsAtTheirVerticalSync) {
   EXPECT_EQ(kernel.VerticalSync(2), 0u) << "switched off";
   EXPECT_EQ(kernel.VSyncRequests().size(), 5u);
   EXPECT_EQ(kernel.VSyncRequests().back(), (xstub::VSyncRequest{0x10000000, 2, 0, 5}));
-  xf86close(fd);
 }
 
 // With its board given, the endpoint points the engine at the shared
@@ -318,17 +335,12 @@ TEST(XserverFakeKernelVSync, RequestsOnRunTheirSlotsAtTheirVerticalSync) {
 // the sync-tag register shows in the block's completed-tag word at once,
 // with no post in between.
 TEST(XserverFakeKernelDma, EnginePointedAtSharedBlockReportsEveryTag) {
-  orvsim::Simulation sim;
-  orvsim::Board& board = sim.AddBoard(orvsim::BoardConfig());
-  orvsim::DmaEngine engine(board);
-  xstub::FakeKernel kernel;
-  kernel.AttachDmaEngine(&engine, &board);
-  xstub::Sandbox box;
-  box.RegisterEndpoint(kMajor, &kernel);
-  box.MakeDirectories("/dev/orvane");
-  box.MakeNode("/dev/orvane/orv0", kMajor, 0);
-  const int fd = xf86open("/dev/orvane/orv0", O_RDWR);
-  ASSERT_GE(fd, 0);
+  EngineEndpoint e;
+  ASSERT_TRUE(e.Open(true));
+  orvsim::Board& board = e.board;
+  orvsim::DmaEngine& engine = e.engine;
+  xstub::FakeKernel& kernel = e.kernel;
+  const int fd = e.fd;
   xstub::BufferRecord other = {1, 2, 0, 4096, 0};
   xstub::BufferRecord shared = {1, 2, 0, 2784, 0};
   ASSERT_EQ(xf86ioctl(fd, xstub::kIocAllocBuffer, &other), 0);
@@ -346,7 +358,6 @@ TEST(XserverFakeKernelDma, EnginePointedAtSharedBlockReportsEveryTag) {
   EXPECT_EQ(board.Peek(orvsim::kDmaRegSharedBase, 4), 0u);
   board.RegWrite(orvsim::kDmaRegSyncTag, 4, 0x31);
   EXPECT_EQ(engine.ReachedTag(), 0x31u);
-  xf86close(fd);
 }
 
 }  // namespace
