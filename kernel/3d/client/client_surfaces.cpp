@@ -694,12 +694,6 @@ void SurfaceList3d::List::Remove(uint64_t handle) {
   }
 }
 
-bool SurfaceList3d::List::Contains(uint64_t handle) const {
-  for (const Node* node = sentinel.next; node != &sentinel; node = node->next)
-    if (node->handle == handle) return true;
-  return false;
-}
-
 void SurfaceList3d::List::Clear() {
   for (Node* node = sentinel.next; node != &sentinel;) {
     Node* next = node->next;
@@ -917,23 +911,6 @@ void SurfaceList3d::FreeLevelIds(uint32_t first) {
     }
     id = next;
   }
-}
-
-uint32_t SurfaceList3d::LevelIdsOf(uint64_t handle, uint32_t* ids, uint32_t room) const {
-  ClientObject* object = Object(handle);
-  uint32_t id = object != nullptr ? object->info.firstLevelId : 0;
-  if (object == nullptr) {
-    // A saved surface's ids stay reserved while it is away.
-    for (const Node* n = savedRecords_.sentinel.next; n != &savedRecords_.sentinel; n = n->next)
-      if (n->record != nullptr && n->record->info.handle == handle) id = n->record->info.firstLevelId;
-  }
-  uint32_t count = 0;
-  while (id != 0 && count < room && levelIds_.Get(id) != nullptr) {
-    ids[count++] = id;
-    auto it = levelChain_.find(id);
-    id = it != levelChain_.end() ? it->second : 0;
-  }
-  return count;
 }
 
 uint64_t SurfaceList3d::RegisterSurface(Surface3d* surface, bool owns) {

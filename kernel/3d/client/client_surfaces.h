@@ -266,18 +266,12 @@ class SurfaceList3d : public OsHeapObject {
   ClientObject* Object(uint64_t handle) const;
   Surface3d* Surface(uint64_t handle) const;
 
-  // What tests look at.
-  uint32_t PlainCount() const { return plainList_.count; }
-  uint32_t SavedCount() const { return savedList_.count; }
-  uint32_t SavedRecordCount() const { return savedRecords_.count; }
-  bool InPlainList(uint64_t handle) const { return plainList_.Contains(handle); }
-  bool InSavedList(uint64_t handle) const { return savedList_.Contains(handle); }
-  uint32_t LevelIdCount() const { return levelIds_.Count(); }
-  // The level ids of a handle's surface, chain order; count written.
-  uint32_t LevelIdsOf(uint64_t handle, uint32_t* ids, uint32_t room) const;
   SharedSurfaces3d* Shared() const;
 
  private:
+  // The tests' reader of the lists and the level ids.
+  friend struct SurfaceList3dProbe;
+
   struct Node {
     Node* next;
     Node* previous;
@@ -289,7 +283,6 @@ class SurfaceList3d : public OsHeapObject {
     uint32_t count = 0;
     bool Append(uint64_t handle, SavedClientSurface* record);
     void Remove(uint64_t handle);
-    bool Contains(uint64_t handle) const;
     void Clear();
   };
 

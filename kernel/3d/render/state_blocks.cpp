@@ -118,33 +118,6 @@ VecConstShadow* MaterialImage(RenderState3d* rs) {
 
 }  // namespace
 
-// Calls f with the map of the kind (kind 1: the stage's); false for a kind
-// without one.
-template <class F>
-bool StateBlockVisit(StateBlock& b, uint32_t kind, uint32_t stage, F&& f) {
-  switch (kind) {
-    case kSbRenderStates: f(b.renderStates); return true;
-    case kSbStageStates:
-      if (stage >= kBlockStages) return false;
-      f(b.stageStates[stage]);
-      return true;
-    case kSbTransforms: f(b.transforms); return true;
-    case kSbClipPlanes: f(b.clipPlanes); return true;
-    case kSbMaterial: f(b.material); return true;
-    case kSbLights: f(b.lights); return true;
-    case kSbLightEnables: f(b.lightEnables); return true;
-    case kSbViewport: f(b.viewport); return true;
-    case kSbDepthRange: f(b.depthRange); return true;
-    case kSbPixelProgram: f(b.pixelProgram); return true;
-    case kSbPixelConstants: f(b.pixelConstants); return true;
-    case kSbVertexShader: f(b.vertexShader); return true;
-    case kSbVertexConstants: f(b.vertexConstants); return true;
-    case kSbStreams: f(b.streams); return true;
-    case kSbIndexSource: f(b.indexSource); return true;
-    default: return false;
-  }
-}
-
 StateBlock::StateBlock(RenderState3d* state, uint32_t blockKey) : owner(state), key(blockKey) {}
 
 StateBlock::~StateBlock() {
@@ -169,18 +142,6 @@ bool StateBlock::AddKey(uint32_t kind, uint32_t id, uint32_t stage) {
   bool added = false;
   StateBlockVisit(*this, kind, stage, [&](auto& m) { added = m.AddIfAbsent(id) != 0; });
   return added;
-}
-
-bool StateBlock::Holds(uint32_t kind, uint32_t id, uint32_t stage) const {
-  bool held = false;
-  StateBlockVisit(const_cast<StateBlock&>(*this), kind, stage, [&](auto& m) { held = m.find(id) != m.end(); });
-  return held;
-}
-
-size_t StateBlock::Count(uint32_t kind, uint32_t stage) const {
-  size_t n = 0;
-  StateBlockVisit(const_cast<StateBlock&>(*this), kind, stage, [&](auto& m) { n = m.size(); });
-  return n;
 }
 
 // Every light the render state holds a record of, into lights and enables.
@@ -614,32 +575,12 @@ uint32_t StateBlockTable::Create(uint32_t key, uint32_t type) {
   return 1;
 }
 
-uint32_t StateBlockTable::Begin(uint32_t key) {
-  if (Add(key) == 0) return 0;
-  StateBlock* b = Find(key);
-  if (b == nullptr) return 0;
-  b->Capture(kCaptureRecorded);
-  return BeginRecording(key);
-}
-
-uint32_t StateBlockTable::End(uint32_t key) {
-  if (StateBlock* b = Find(key); b != nullptr && owner != nullptr) owner->CaptureInto(b);
-  return EndRecording(key);
-}
-
 uint32_t StateBlockTable::ApplyBlock(uint32_t key) {
   StateBlock* b = Find(key);
   if (b == nullptr) return 0;
   applying = 1;
   b->Apply(true);
   applying = 0;
-  return 1;
-}
-
-uint32_t StateBlockTable::CaptureAgain(uint32_t key) {
-  StateBlock* b = Find(key);
-  if (b == nullptr) return 0;
-  if (owner != nullptr) owner->CaptureInto(b);
   return 1;
 }
 

@@ -200,9 +200,6 @@ class StateBlock : public OsHeapObject {
   // constants as they are.
   void Apply(bool applying);
 
-  bool Holds(uint32_t kind, uint32_t id, uint32_t stage = 0) const;
-  size_t Count(uint32_t kind, uint32_t stage = 0) const;
-
   RenderState3d* owner;
   uint32_t captureKind = kCaptureRecorded;
   uint32_t key;
@@ -233,6 +230,33 @@ class StateBlock : public OsHeapObject {
   void ApplyVertexShader();
 };
 
+// Calls f with the map of the kind (kind 1: the stage's); false for a kind
+// without one.
+template <class F>
+bool StateBlockVisit(StateBlock& b, uint32_t kind, uint32_t stage, F&& f) {
+  switch (kind) {
+    case kSbRenderStates: f(b.renderStates); return true;
+    case kSbStageStates:
+      if (stage >= kBlockStages) return false;
+      f(b.stageStates[stage]);
+      return true;
+    case kSbTransforms: f(b.transforms); return true;
+    case kSbClipPlanes: f(b.clipPlanes); return true;
+    case kSbMaterial: f(b.material); return true;
+    case kSbLights: f(b.lights); return true;
+    case kSbLightEnables: f(b.lightEnables); return true;
+    case kSbViewport: f(b.viewport); return true;
+    case kSbDepthRange: f(b.depthRange); return true;
+    case kSbPixelProgram: f(b.pixelProgram); return true;
+    case kSbPixelConstants: f(b.pixelConstants); return true;
+    case kSbVertexShader: f(b.vertexShader); return true;
+    case kSbVertexConstants: f(b.vertexConstants); return true;
+    case kSbStreams: f(b.streams); return true;
+    case kSbIndexSource: f(b.indexSource); return true;
+    default: return false;
+  }
+}
+
 class StateBlockTable : public OsHeapObject {
  public:
   explicit StateBlockTable(RenderState3d* owner);
@@ -254,12 +278,9 @@ class StateBlockTable : public OsHeapObject {
   uint32_t RecordState(uint32_t kind, uint32_t id, uint32_t stage);
 
   // The render state's operations: create a block of a type (1 all, 2
-  // pixel, 3 vertex) and capture it; begin and end recording; apply.
+  // pixel, 3 vertex) and capture it; apply.
   uint32_t Create(uint32_t key, uint32_t type);
-  uint32_t Begin(uint32_t key);
-  uint32_t End(uint32_t key);
   uint32_t ApplyBlock(uint32_t key);
-  uint32_t CaptureAgain(uint32_t key);
 
   Otl::Map<uint32_t, StateBlock*> blocks;
   uint32_t depth = 0;

@@ -8,7 +8,6 @@
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/render_state.h"
-#include "kernel/3d/surfaces/blit_engine.h"
 #include "kernel/3d/surfaces/format_catalogue.h"
 #include "kernel/3d/surfaces/resource_table.h"
 #include "kernel/3d/surfaces/surface3d.h"
@@ -443,10 +442,4 @@ void ClearSurfaceBusy(const Surface3d* surface) {
   if (owner == nullptr || owner->depthInUse != surface) return;
   owner->depthInUse = nullptr;
   owner->targetsInUse = 0;
-}
-
-bool IsTargetDisplayed(RenderContext3d* context) {
-  if (context == nullptr || context->targetState == nullptr || context->device == nullptr) return false;
-  const Surface3d* colour = context->targetState->colourCurrent;
-  return colour != nullptr && colour == BlitEngine3dDisplayedSurface(context->device);
 }

@@ -99,6 +99,3 @@ bool IsTargetBusy(RenderContext3d* context, bool withDepth);
 // Clears the in-use mark a draw left on the surface (and the engine
 // owner's with it); nothing when the surface holds none.
 void ClearSurfaceBusy(const Surface3d* surface);
-// Whether the context's current colour target is the surface the device
-// displays.
-bool IsTargetDisplayed(RenderContext3d* context);

@@ -179,9 +179,6 @@ class TnlSetup : public OsHeapObject {
   void ReleaseShaderPrograms();
   void ReleaseAll();
 
-  // Test hook: the vertex-shader mode that nothing in the system enters.
-  void SetFixedFunctionForTest(bool on) { fixedFunction = on ? 1 : 0; }
-
   VecConstShadow* BoundImage() { return imageSelect != 0 ? &fixedImage : &shaderImage; }
   float* F(uint32_t c) { return reinterpret_cast<float*>(fixedImage.image[c].w); }
   float* S(uint32_t c) { return reinterpret_cast<float*>(shaderImage.image[c].w); }
@@ -236,6 +233,8 @@ class TnlSetup : public OsHeapObject {
   VertexShaderEntry sentinel_;  // list head (never an entry)
   uint32_t entryCount = 0;
   uint8_t layoutInUse = 0;
+  // 1: fixed-function vertex processing; 0: the vertex-shader mode, whose
+  // constant image and fixed program Update binds instead.
   uint8_t fixedFunction = 1;
   uint8_t builderMode = 0;
   // The fixed-function and the shader-mode constant images.

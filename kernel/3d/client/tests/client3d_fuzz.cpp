@@ -50,6 +50,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
+#include "kernel/3d/client/tests/surface_list_probe.h"
 #include "kernel/3d/engine/engine_owner.h"
 #include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/engine/context_state.h"
@@ -365,8 +366,8 @@ void CheckMasters(PDEV* pdev, ClientContext* context) {
 void CheckNothingLeft(PDEV* pdev, ClientContext* context) {
   if (context != nullptr && context->surfaces != nullptr) {
     SurfaceList3d* list = context->surfaces;
-    if (list->PlainCount() != 0 || list->SavedCount() != 0 || list->SavedRecordCount() != 0 ||
-        list->LevelIdCount() != 0)
+    if (SurfaceList3dProbe::PlainCount(*list) != 0 || SurfaceList3dProbe::SavedCount(*list) != 0 ||
+        SurfaceList3dProbe::SavedRecordCount(*list) != 0 || SurfaceList3dProbe::LevelIdCount(*list) != 0)
       __builtin_trap();
     HandleTable<SurfaceObject>* table = context->resources != nullptr ? context->resources->TableOf(1) : nullptr;
     if (table != nullptr && table->Count() != 0) __builtin_trap();

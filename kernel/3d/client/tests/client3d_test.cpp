@@ -18,6 +18,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
+#include "kernel/3d/client/tests/surface_list_probe.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/tests/register_image.h"
 #include "kernel/3d/surfaces/blit_engine.h"
@@ -306,7 +307,7 @@ TEST_F(Client3dTest, ALostContextAnswersOnlyReattachWithoutTakingTheLock) {
   ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
   EXPECT_TRUE(Context()->lost);
   // The surface list saved and released its video-only surface.
-  EXPECT_EQ(Context()->surfaces->SavedRecordCount(), 1u);
+  EXPECT_EQ(SurfaceList3dProbe::SavedRecordCount(*Context()->surfaces), 1u);
   EXPECT_EQ(Context()->surfaces->Object(saved), nullptr);
   // User space holds the command lock: the answer comes all the same.
   SharedLocked()->commandLock = 1;
@@ -1639,9 +1640,9 @@ TEST_F(Client3dTest, SurfacesGoToTheListOfTheirKind) {
   const uint64_t saved = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 256, 256);
   ASSERT_NE(plain, 0u);
   ASSERT_NE(saved, 0u);
-  EXPECT_TRUE(list->InPlainList(plain));
-  EXPECT_FALSE(list->InSavedList(plain));
-  EXPECT_TRUE(list->InSavedList(saved));
+  EXPECT_TRUE(SurfaceList3dProbe::InPlainList(*list, plain));
+  EXPECT_FALSE(SurfaceList3dProbe::InSavedList(*list, plain));
+  EXPECT_TRUE(SurfaceList3dProbe::InSavedList(*list, saved));
   // The client's handle is the surface's handle in its resource table.
   EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(plain)), SurfaceOf(plain));
   // Descriptions this device cannot make are refused.
@@ -1652,7 +1653,7 @@ TEST_F(Client3dTest, SurfacesGoToTheListOfTheirKind) {
   EXPECT_EQ(MakeSurface(kDescSharedOne | kDescSharedTwo, 1, 21, 16, 16), 0u);  // two kinds
   client->Put64(16, plain);
   EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
-  EXPECT_FALSE(list->InPlainList(plain));
+  EXPECT_FALSE(SurfaceList3dProbe::InPlainList(*list, plain));
   EXPECT_EQ(client->Run(kRequestDestroySurface), -1);
   EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(plain)), nullptr);
 }
@@ -1671,7 +1672,7 @@ TEST_F(Client3dTest, PrimarySurfacesOfTwoClientsShareOneMaster) {
   Surface3d* master = shared->masters[kSharedPrimary];
   ASSERT_NE(master, nullptr);
   EXPECT_EQ(shared->primaryState, 0);
-  EXPECT_TRUE(Context()->surfaces->InSavedList(mine));
+  EXPECT_TRUE(SurfaceList3dProbe::InSavedList(*Context()->surfaces, mine));
   // A second client's primary surface is a clone of the same master.
   client3d::Client other(glue, device, 3000);
   ASSERT_EQ(other.CreateContext(reinterpret_cast<uintptr_t>(pdev)), 0);
@@ -1911,7 +1912,7 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
     ASSERT_NE(handle, 0u) << k[1];
     Made m{handle, LevelBytes(list->Object(handle), true, seed += 17), {}};
     uint32_t ids[80];
-    m.ids.assign(ids, ids + list->LevelIdsOf(handle, ids, 80));
+    m.ids.assign(ids, ids + SurfaceList3dProbe::LevelIdsOf(*list, handle, ids, 80));
     EXPECT_FALSE(m.ids.empty());
     made.push_back(m);
   }
@@ -1928,22 +1929,22 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
   ASSERT_NE(sharedOne, 0u);
   MmSurface* xPrimary = pdev->primarySurface;
   const std::vector<uint8_t> drawn = LevelBytes(list->Object(display), true, 3);
-  const uint32_t ids = list->LevelIdCount();
+  const uint32_t ids = SurfaceList3dProbe::LevelIdCount(*list);
   for (int cycle = 0; cycle < 2; ++cycle) {
     const int32_t answer = LoseAndReattach([&] {
       for (const Made& m : made) EXPECT_EQ(list->Object(m.handle), nullptr);
       EXPECT_EQ(list->Object(display), nullptr);
       EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
-      EXPECT_EQ(list->LevelIdCount(), ids);  // reserved while away
+      EXPECT_EQ(SurfaceList3dProbe::LevelIdCount(*list), ids);  // reserved while away
     });
     ASSERT_EQ(answer, 0) << cycle;
-    EXPECT_EQ(list->SavedRecordCount(), 0u);
+    EXPECT_EQ(SurfaceList3dProbe::SavedRecordCount(*list), 0u);
     for (const Made& m : made) {
       ClientObject* object = list->Object(m.handle);
       ASSERT_NE(object, nullptr);
       EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(m.handle)), object->surface);
       uint32_t now[80];
-      EXPECT_EQ(std::vector<uint32_t>(now, now + list->LevelIdsOf(m.handle, now, 80)), m.ids);
+      EXPECT_EQ(std::vector<uint32_t>(now, now + SurfaceList3dProbe::LevelIdsOf(*list, m.handle, now, 80)), m.ids);
       EXPECT_EQ(LevelBytes(object, false, 0), m.bytes) << m.handle;
     }
     ASSERT_NE(SurfaceOf(display), nullptr);
@@ -1964,7 +1965,7 @@ TEST_F(Client3dTest, SavedSurfacesComeBackAtTheirHandlesAndIdsWithTheirContents)
     client->Put64(16, handle);
     EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
   }
-  EXPECT_EQ(list->LevelIdCount(), 0u);
+  EXPECT_EQ(SurfaceList3dProbe::LevelIdCount(*list), 0u);
   EXPECT_EQ(shared->masters[kSharedPrimary], nullptr);
   EXPECT_EQ(shared->masters[kSharedOne], nullptr);
 }
@@ -1996,7 +1997,7 @@ TEST_F(Client3dTest, AClientReleasedWhileLostFreesItsSavedRecordsWithoutWaiting)
   ASSERT_EQ(glue.IoctlWithValue(file, ORV_IOCTL_STOP_DEVICE, 0), 0);
   ClientContext* lost = glue.ClientOf(other->File())->context3d;
   ASSERT_TRUE(lost->lost);
-  EXPECT_EQ(lost->surfaces->SavedRecordCount(), 1u);
+  EXPECT_EQ(SurfaceList3dProbe::SavedRecordCount(*lost->surfaces), 1u);
   SharedLocked()->pendingSubmissions = 1;
   dma.HoldFifoRoomClear(true);
   const uint64_t yields = glue.ScheduleCount();
@@ -2098,7 +2099,7 @@ TEST_F(Client3dTest, AFailedSaveMakesReattachRefuseAndReleaseWhatItMade) {
   }
   handles[2] = MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 32, 32);
   ASSERT_NE(handles[2], 0u);
-  const uint32_t ids = list->LevelIdCount();
+  const uint32_t ids = SurfaceList3dProbe::LevelIdCount(*list);
   const size_t surfaces = Context()->resources->TableOf(1)->Count();
 
   // The next allocation after theirs is the third surface's record.
@@ -2106,7 +2107,7 @@ TEST_F(Client3dTest, AFailedSaveMakesReattachRefuseAndReleaseWhatItMade) {
   Context()->MarkLost();
   glue.FailAllocation(0);
   EXPECT_EQ(glue.FailedAllocations(), 1u);
-  EXPECT_EQ(list->SavedRecordCount(), 3u);
+  EXPECT_EQ(SurfaceList3dProbe::SavedRecordCount(*list), 3u);
   EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 3);
   const size_t blocks = glue.LiveBlocks().size();
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -2117,8 +2118,8 @@ TEST_F(Client3dTest, AFailedSaveMakesReattachRefuseAndReleaseWhatItMade) {
     EXPECT_EQ(glue.LiveBlocks().size(), blocks);
     for (uint64_t h : handles) EXPECT_EQ(list->Object(h), nullptr);
     EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces - 3);
-    EXPECT_EQ(list->SavedRecordCount(), 3u);
-    EXPECT_EQ(list->LevelIdCount(), ids);
+    EXPECT_EQ(SurfaceList3dProbe::SavedRecordCount(*list), 3u);
+    EXPECT_EQ(SurfaceList3dProbe::LevelIdCount(*list), ids);
   }
 }
 
@@ -2142,7 +2143,7 @@ TEST_F(Client3dTest, ASaveWithoutRoomForItsEntryAlsoMakesReattachRefuse) {
   Context()->MarkLost();
   glue.FailAllocation(0);
   EXPECT_EQ(glue.FailedAllocations(), 1u);
-  EXPECT_EQ(list->SavedRecordCount(), 1u);
+  EXPECT_EQ(SurfaceList3dProbe::SavedRecordCount(*list), 1u);
   EXPECT_EQ(client->Run(kRequestReattach), -1);
   EXPECT_EQ(list->Object(first), nullptr);
   EXPECT_EQ(list->Object(second), nullptr);
@@ -2513,12 +2514,12 @@ TEST_F(Client3dTest, AVideoOnlySurfaceNeverGoesToAgpMemory) {
   const size_t surfaces = Context()->resources->TableOf(1)->Count();
   EXPECT_EQ(MakeSurface(kDescVideoOnly, kDescKindPlain, 21, 256, 256), 0u);
   EXPECT_EQ(Context()->resources->TableOf(1)->Count(), surfaces);
-  EXPECT_EQ(list->SavedCount(), 0u);
+  EXPECT_EQ(SurfaceList3dProbe::SavedCount(*list), 0u);
   // AGP memory had room: a plain one of the same size goes there.
   const uint64_t plain = MakeSurface(0, kDescKindPlain, 21, 256, 256);
   ASSERT_NE(plain, 0u);
   EXPECT_EQ(SurfaceOf(plain)->Placement(), kNibbleAgp);
-  EXPECT_TRUE(list->InPlainList(plain));
+  EXPECT_TRUE(SurfaceList3dProbe::InPlainList(*list, plain));
 }
 
 // A saved texture re-created after handles below its own came free: its
@@ -2534,7 +2535,7 @@ TEST_F(Client3dTest, ReCreatedLevelsGoBackUnderTheirIdsWhateverHandlesAreFree) {
   ASSERT_NE(cube, 0u);
   ASSERT_NE(plain, 0u);
   uint32_t ids[80];
-  const std::vector<uint32_t> cubeIds(ids, ids + list->LevelIdsOf(cube, ids, 80));
+  const std::vector<uint32_t> cubeIds(ids, ids + SurfaceList3dProbe::LevelIdsOf(*list, cube, ids, 80));
   ASSERT_EQ(cubeIds.size(), 24u);
   client->Put64(16, first);
   ASSERT_EQ(client->Run(kRequestDestroySurface), 0);
@@ -2543,7 +2544,7 @@ TEST_F(Client3dTest, ReCreatedLevelsGoBackUnderTheirIdsWhateverHandlesAreFree) {
     ASSERT_NE(list->Object(h), nullptr);
     EXPECT_EQ(Context()->resources->Get(1, static_cast<uint32_t>(h)), SurfaceOf(h)) << h;
   }
-  EXPECT_EQ(std::vector<uint32_t>(ids, ids + list->LevelIdsOf(cube, ids, 80)), cubeIds);
+  EXPECT_EQ(std::vector<uint32_t>(ids, ids + SurfaceList3dProbe::LevelIdsOf(*list, cube, ids, 80)), cubeIds);
   // Every level of the cube stands under its id.
   ClientObject* object = list->Object(cube);
   size_t at = 0;
@@ -2561,7 +2562,7 @@ TEST_F(Client3dTest, ReCreatedLevelsGoBackUnderTheirIdsWhateverHandlesAreFree) {
     client->Put64(16, h);
     EXPECT_EQ(client->Run(kRequestDestroySurface), 0);
   }
-  EXPECT_EQ(list->LevelIdCount(), 0u);
+  EXPECT_EQ(SurfaceList3dProbe::LevelIdCount(*list), 0u);
   EXPECT_EQ(Context()->resources->TableOf(1)->Count(), 0u);
 }
 

@@ -12,6 +12,7 @@
 #include "kernel/3d/client/client_context.h"
 #include "kernel/3d/client/client_request.h"
 #include "kernel/3d/client/client_surfaces.h"
+#include "kernel/3d/client/tests/surface_list_probe.h"
 #include "kernel/3d/client/token_interpreter.h"
 #include "kernel/3d/engine/vec_const_shadow.h"
 #include "kernel/3d/render/render_context.h"
@@ -288,7 +289,7 @@ TEST_F(ClientEdges, ATextureOfTwelveLevelsIsMadeAndOfThirteenRefused) {
   const uint64_t twelve = make(kClientMaxLevels - 1);
   ASSERT_NE(twelve, 0u);
   uint32_t ids[2 * kClientMaxLevels];
-  EXPECT_EQ(Context()->surfaces->LevelIdsOf(twelve, ids, 2 * kClientMaxLevels), kClientMaxLevels);
+  EXPECT_EQ(SurfaceList3dProbe::LevelIdsOf(*Context()->surfaces, twelve, ids, 2 * kClientMaxLevels), kClientMaxLevels);
   EXPECT_EQ(make(kClientMaxLevels), 0u);
 }
 

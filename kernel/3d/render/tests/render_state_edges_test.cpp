@@ -14,6 +14,7 @@
 #include "kernel/3d/render/tests/render_state_fixture.h"
 #include "kernel/3d/render/render_state.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/render/tests/state_block_queries.h"
 
 namespace {
 
@@ -201,14 +202,14 @@ TEST_F(StateEdges, AStateBlockKeepsTheLastIdOfEachKindAndRefusesThePastOne) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const size_t before = b->Count(row.kind, row.pastStage);
+    const size_t before = StateBlockCount(*b, row.kind, row.pastStage);
     EXPECT_FALSE(b->AddKey(row.kind, row.pastId, row.pastStage));
-    EXPECT_FALSE(b->Holds(row.kind, row.pastId, row.pastStage));
-    EXPECT_EQ(b->Count(row.kind, row.pastStage), before);
+    EXPECT_FALSE(StateBlockHolds(*b, row.kind, row.pastId, row.pastStage));
+    EXPECT_EQ(StateBlockCount(*b, row.kind, row.pastStage), before);
     EXPECT_TRUE(b->AddKey(row.kind, row.lastId, row.lastStage));
-    EXPECT_TRUE(b->Holds(row.kind, row.lastId, row.lastStage));
+    EXPECT_TRUE(StateBlockHolds(*b, row.kind, row.lastId, row.lastStage));
   }
-  EXPECT_EQ(b->Count(kSbStageStates, kBlockStages), 0u);
+  EXPECT_EQ(StateBlockCount(*b, kSbStageStates, kBlockStages), 0u);
 }
 
 // A table holds up to 4,096 blocks: the last is added, the next refused;

@@ -32,6 +32,7 @@
 #include "core/heap_object.h"
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/render/tests/state_block_queries.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/tests/fuzz_books.h"
 #include "kernel/tests/fuzz_machine.h"
@@ -169,7 +170,7 @@ size_t HeldCount(const StateBlock* b) {
   size_t held = 0;
   for (uint32_t kind = 0; kind < kSbKinds; ++kind) {
     const uint32_t stages = kind == kSbStageStates ? kBlockStages : 1;
-    for (uint32_t s = 0; s < stages; ++s) held += b->Count(kind, s);
+    for (uint32_t s = 0; s < stages; ++s) held += StateBlockCount(*b, kind, s);
   }
   return held;
 }
@@ -258,7 +259,7 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
         const uint32_t key = Key(in);
         probe = key;
         const bool added = model.Add(key);
-        Check(table.Begin(key) == (added ? 1u : 0u));
+        Check(BeginStateBlock(table, key) == (added ? 1u : 0u));
         if (added) {
           model.blocks[key].recording = true;
           ++model.depth;
@@ -271,7 +272,7 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
         auto it = model.blocks.find(key);
         if (it != model.blocks.end()) it->second.recording = false;
         if (model.depth > 0) --model.depth;
-        Check(table.End(key) == model.depth);
+        Check(EndStateBlock(table, key) == model.depth);
         break;
       }
       case 3: {  // record an id into every block that records
@@ -288,7 +289,7 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
           if (!b.recording) continue;
           const StateBlock* held = table.Find(key);
           Check(held != nullptr && HeldCount(held) == b.ids.size());
-          if (Model::Accepts(kind, id, stage)) Check(held->Holds(kind, id, stage));
+          if (Model::Accepts(kind, id, stage)) Check(StateBlockHolds(*held, kind, id, stage));
         }
         probed = false;
         break;
@@ -310,7 +311,7 @@ void Program(RenderContext3d* context, StateBlockTable& table, Reader& in) {
       case 5: {  // capture again
         const uint32_t key = Key(in);
         probe = key;
-        Check(table.CaptureAgain(key) == (model.blocks.count(key) != 0 ? 1u : 0u));
+        Check(CaptureStateBlockAgain(table, key) == (model.blocks.count(key) != 0 ? 1u : 0u));
         break;
       }
       case 6: {  // erase

@@ -14,6 +14,7 @@
 #include "kernel/3d/render/render_context.h"
 #include "kernel/3d/render/tests/render_state_fixture.h"
 #include "kernel/3d/render/state_blocks.h"
+#include "kernel/3d/render/tests/state_block_queries.h"
 #include "kernel/3d/tnl/tnl_setup.h"
 #include "kernel/3d/tnl/vertex_format.h"
 
@@ -70,8 +71,9 @@ TEST_F(Blocks, CaptureKindsHoldTheirIds) {
     ASSERT_EQ(table->Create(c.type, c.type), 1u);
     StateBlock* b = table->Find(c.type);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->Count(kSbRenderStates), c.renderStates) << c.type;
-    for (uint32_t s = 0; s < kBlockStages; ++s) EXPECT_EQ(b->Count(kSbStageStates, s), c.stageStates) << c.type;
+    EXPECT_EQ(StateBlockCount(*b, kSbRenderStates), c.renderStates) << c.type;
+    for (uint32_t s = 0; s < kBlockStages; ++s)
+      EXPECT_EQ(StateBlockCount(*b, kSbStageStates, s), c.stageStates) << c.type;
   }
 }
 
@@ -87,15 +89,15 @@ TEST_F(Blocks, CaptureKindsHoldTheOtherComponents) {
     ASSERT_EQ(table->Create(c.type, c.type), 1u);
     const StateBlock* b = table->Find(c.type);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->Count(kSbTransforms), c.transforms);
-    EXPECT_EQ(b->Count(kSbClipPlanes), c.clipPlanes);
-    EXPECT_EQ(b->Count(kSbViewport), c.single);
-    EXPECT_EQ(b->Count(kSbDepthRange), c.single);
-    EXPECT_EQ(b->Count(kSbVertexShader), c.vertexConstants != 0 ? 1u : 0u);
-    EXPECT_EQ(b->Count(kSbVertexConstants), c.vertexConstants);
-    EXPECT_EQ(b->Count(kSbPixelConstants), c.pixelConstants);
-    EXPECT_EQ(b->Count(kSbMaterial), c.single);
-    EXPECT_EQ(b->Count(kSbPixelProgram), c.pixelConstants != 0 ? 1u : 0u);
+    EXPECT_EQ(StateBlockCount(*b, kSbTransforms), c.transforms);
+    EXPECT_EQ(StateBlockCount(*b, kSbClipPlanes), c.clipPlanes);
+    EXPECT_EQ(StateBlockCount(*b, kSbViewport), c.single);
+    EXPECT_EQ(StateBlockCount(*b, kSbDepthRange), c.single);
+    EXPECT_EQ(StateBlockCount(*b, kSbVertexShader), c.vertexConstants != 0 ? 1u : 0u);
+    EXPECT_EQ(StateBlockCount(*b, kSbVertexConstants), c.vertexConstants);
+    EXPECT_EQ(StateBlockCount(*b, kSbPixelConstants), c.pixelConstants);
+    EXPECT_EQ(StateBlockCount(*b, kSbMaterial), c.single);
+    EXPECT_EQ(StateBlockCount(*b, kSbPixelProgram), c.pixelConstants != 0 ? 1u : 0u);
   }
   // Ids outside a component's range are refused.
   StateBlock* b = table->Find(1);
@@ -318,16 +320,16 @@ TEST_F(Blocks, AShaderHandleBringsItsPendingConstants) {
 
 TEST_F(Blocks, CreatingUnderAKeyThatExistsDiscardsTheOldIds) {
   ASSERT_EQ(table->Create(7, 1), 1u);
-  EXPECT_TRUE(table->Find(7)->Holds(kSbRenderStates, 29));
+  EXPECT_TRUE(StateBlockHolds(*table->Find(7), kSbRenderStates, 29));
   ASSERT_EQ(table->Create(7, 2), 1u);
-  EXPECT_FALSE(table->Find(7)->Holds(kSbRenderStates, 29));  // vertex-only id gone
-  EXPECT_EQ(table->Find(7)->Count(kSbRenderStates), 39u);
+  EXPECT_FALSE(StateBlockHolds(*table->Find(7), kSbRenderStates, 29));  // vertex-only id gone
+  EXPECT_EQ(StateBlockCount(*table->Find(7), kSbRenderStates), 39u);
   EXPECT_EQ(table->blocks.size(), 1u);
   table->Erase(7);
   table->Erase(7);
   EXPECT_EQ(table->Find(7), nullptr);
   EXPECT_EQ(table->ApplyBlock(7), 0u);
-  EXPECT_EQ(table->CaptureAgain(7), 0u);
+  EXPECT_EQ(CaptureStateBlockAgain(*table, 7), 0u);
 }
 
 TEST_F(Blocks, ApplyRestoresCapturedValuesAndMarksOnlyChanges) {
@@ -410,26 +412,26 @@ TEST_F(Blocks, StreamsAndTheIndexSource) {
 
 TEST_F(Blocks, NestedRecordingRestoresTheFirstSavedStateOnce) {
   Set(7, 1);
-  ASSERT_EQ(table->Begin(10), 1u);
+  ASSERT_EQ(BeginStateBlock(*table, 10), 1u);
   Set(7, 2);
   table->RecordState(kSbRenderStates, 7, 0);
-  ASSERT_EQ(table->Begin(11), 1u);
+  ASSERT_EQ(BeginStateBlock(*table, 11), 1u);
   Set(7, 3);
   table->RecordState(kSbRenderStates, 19, 0);
-  EXPECT_EQ(table->End(11), 1u);
+  EXPECT_EQ(EndStateBlock(*table, 11), 1u);
   EXPECT_EQ(state->values[7], 3u);  // inner end restores nothing
-  EXPECT_EQ(table->End(10), 0u);
+  EXPECT_EQ(EndStateBlock(*table, 10), 0u);
   EXPECT_EQ(state->values[7], 1u);  // the state of the first begin
   EXPECT_EQ(table->saved, nullptr);
   // Both blocks recorded what was set while they recorded.
-  EXPECT_TRUE(table->Find(10)->Holds(kSbRenderStates, 7));
-  EXPECT_TRUE(table->Find(10)->Holds(kSbRenderStates, 19));
-  EXPECT_FALSE(table->Find(11)->Holds(kSbRenderStates, 7));
-  EXPECT_TRUE(table->Find(11)->Holds(kSbRenderStates, 19));
+  EXPECT_TRUE(StateBlockHolds(*table->Find(10), kSbRenderStates, 7));
+  EXPECT_TRUE(StateBlockHolds(*table->Find(10), kSbRenderStates, 19));
+  EXPECT_FALSE(StateBlockHolds(*table->Find(11), kSbRenderStates, 7));
+  EXPECT_TRUE(StateBlockHolds(*table->Find(11), kSbRenderStates, 19));
   EXPECT_EQ(table->Find(10)->renderStates.find(7)->second->value, 3u);
   table->ApplyBlock(10);
   EXPECT_EQ(state->values[7], 3u);
-  EXPECT_EQ(table->End(10), 0u);  // no recording: the depth stays 0
+  EXPECT_EQ(EndStateBlock(*table, 10), 0u);  // no recording: the depth stays 0
 }
 
 TEST_F(Blocks, ASpotLightRestoredKeepsDegreesInTheBlock) {
@@ -441,8 +443,8 @@ TEST_F(Blocks, ASpotLightRestoredKeepsDegreesInTheBlock) {
   state->captureRunning = 1;
   ASSERT_TRUE(state->SetLight(3, &light));
   state->captureRunning = 0;
-  ASSERT_EQ(table->Begin(1), 1u);
-  EXPECT_EQ(table->End(1), 0u);  // the restore writes the half-angle cosine
+  ASSERT_EQ(BeginStateBlock(*table, 1), 1u);
+  EXPECT_EQ(EndStateBlock(*table, 1), 0u);  // the restore writes the half-angle cosine
   float theta = 0;
   memcpy(&theta, &state->lights[3]->theta, 4);
   EXPECT_NEAR(theta, cos(30.0 * M_PI / 180.0), 1e-6);

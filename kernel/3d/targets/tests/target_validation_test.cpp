@@ -437,6 +437,12 @@ TEST_F(TargetSteps, TheDisplayedSurfaceTest) {
   Surface3d* shown = Target(11);
   ASSERT_NE(colour, nullptr);
   ASSERT_NE(shown, nullptr);
+  // Whether the context's current colour target is the surface the device
+  // displays.
+  auto IsTargetDisplayed = [this](RenderContext3d* context) {
+    const Surface3d* current = context->targetState->colourCurrent;
+    return current != nullptr && current == BlitEngine3dDisplayedSurface(pdev);
+  };
   EXPECT_FALSE(IsTargetDisplayed(c));
   Bind(c, colour, nullptr);
   ASSERT_TRUE(Draw(c));

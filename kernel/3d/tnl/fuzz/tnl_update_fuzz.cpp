@@ -225,7 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         block->fog.firstRange = in.Byte() & 1;
         block->fog.mode = in.Byte();
         shadowMode = in.Byte() & 1;
-        if ((in.Byte() & 0xF0) == 0xF0) setup->SetFixedFunctionForTest((in.Byte() & 1) != 0);
+        if ((in.Byte() & 0xF0) == 0xF0) setup->fixedFunction = static_cast<uint8_t>(in.Byte() & 1);
         break;
       }
     }

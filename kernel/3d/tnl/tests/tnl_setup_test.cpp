@@ -936,7 +936,7 @@ TEST_F(TnlTest, ShaderModeBindsFixedProgramTwoAndTheOtherImageAndBack) {
     EXPECT_EQ(from.sentSummary, 0u) << "what the old image sent is taken over";
   };
   std::vector<uint32_t> sent(setup->fixedImage.sent, setup->fixedImage.sent + kVecConstWords);
-  setup->SetFixedFunctionForTest(false);
+  setup->fixedFunction = 0;
   setup->force = 1;
   ASSERT_TRUE(Pass(0));
   EXPECT_EQ(hw.fixedProgram.program, B()->GetFixedProgram(2, 0));
@@ -953,7 +953,7 @@ TEST_F(TnlTest, ShaderModeBindsFixedProgramTwoAndTheOtherImageAndBack) {
   // And back.
   setup->shaderImage.FoldSent();
   sent.assign(setup->shaderImage.sent, setup->shaderImage.sent + kVecConstWords);
-  setup->SetFixedFunctionForTest(true);
+  setup->fixedFunction = 1;
   setup->force = 1;
   ASSERT_TRUE(Pass(0));
   EXPECT_EQ(hw.fixedProgram.program, B()->GetFixedProgram(1, 0));

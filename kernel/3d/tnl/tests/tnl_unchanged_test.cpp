@@ -110,7 +110,7 @@ TEST_P(TnlUnchangedRow, ASecondUpdateOfTheSameStateEmitsNothing) {
   ASSERT_TRUE(Full());
   if (GetParam().setting == Setting::kShader) {
     // A vertex shader's state: the shader image bound by a forced pass.
-    setup->SetFixedFunctionForTest(false);
+    setup->fixedFunction = 0;
     ASSERT_TRUE(AllButMatrices(true));
     ASSERT_EQ(hw.constantImage, &setup->shaderImage);
   }
