@@ -4,7 +4,8 @@
 // (BmWriteRun), as the drawing code writes its runs; the runs again under
 // the command lock with a Start after each run, as a drawing callback does
 // (DMA modes 1 and 2); and, for scale, a memcpy and a memset of the same
-// bytes to the same places of the same ring buffer. Every round writes
+// bytes to the same places of the same ring buffer, and the same memcpy in
+// runs with the lock and the start's register accesses around each run. Every round writes
 // 64 KB; a 1 MB ring holds 16 rounds, so the writers and the baselines walk
 // the whole ring, each round landing where the previous one ended.
 #include <stdlib.h>
@@ -17,6 +18,7 @@
 #include "core/bm_packets.h"
 #include "core/bm_prim_int.h"
 #include "core/hw_register_access.h"
+#include "core/os.h"
 
 namespace {
 
@@ -197,4 +199,39 @@ void BM_PrimaryMixLockedAndStarted(benchmark::State& state) {
 }
 BENCHMARK(BM_PrimaryMixLockedAndStarted)->Arg(kDmaModeEmulate)->Arg(kDmaModeLocal);
 
+// The least any writer of runs under the lock must do, the locked runs'
+// yardstick: each run of 64 commands' bytes copied to its place in the
+// ring, between one exchange that takes the lock and one store that
+// releases it, and the start's two register accesses (the idle status read
+// and the end write) through the same memory-mapped access.
+void BM_FloorLockedAndStarted(benchmark::State& state) {
+  Pool p;
+  const std::vector<uint32_t> source = RoundImage();
+  const uint8_t* from = reinterpret_cast<const uint8_t*>(source.data());
+  uint8_t* ring = reinterpret_cast<uint8_t*>(p.pool->head->Begin());
+  std::vector<uint32_t> registers(8192 / 4, 0);
+  registers[kRegEngineStatus / 4] = kEngineStatusIdle;
+  volatile void* mmio = registers.data();
+  constexpr uint32_t kRunBytes = kCommandsPerRun * kCommandWords * 4;
+  uint32_t offset = 0;
+  for (auto _ : state) {
+    for (uint32_t run = 0; run < kBytesPerRound; run += kRunBytes) {
+      (void)OsInterlockedExchange(&p.shared.commandLock, 1);
+      memcpy(ring + offset + run, from + run, kRunBytes);
+      uint32_t status = 0;
+      memReadDword(mmio, kRegEngineStatus, &status);
+      if ((status & kEngineStatusMask) == kEngineStatusIdle) {
+        memWriteDword(mmio, kRegDmaEndAddress, offset + run + kRunBytes);
+      }
+      __atomic_store_n(&p.shared.commandLock, 0, __ATOMIC_RELEASE);
+    }
+    offset = (offset + kBytesPerRound) % kRingBytes;
+    benchmark::ClobberMemory();
+  }
+  ReportCommands(state);
+  state.SetLabel("memcpy, lock and start's register accesses, runs of 64");
+}
+BENCHMARK(BM_FloorLockedAndStarted);
+
 }  // namespace
+

@@ -17,7 +17,18 @@ BmPrimInt::BmPrimInt(CommonData* c, uint32_t u, const CreateOptions& o)
   if (options.reserve < kBmMinReserve) options.reserve = kBmMinReserve;
 }
 
-inline bool BmPrimInt::WaitEngineIdle() { return WaitEngineIdleWith(commonData, HwReadRegister); }
+// An idle engine costs the one read, inline; a busy one the bounded wait,
+// out of line, whose reads continue where the first left off (an engine
+// that goes idle at the n-th read is read n times either way).
+inline bool BmPrimInt::WaitEngineIdle() {
+  const uint32_t rev = commonData->revisionBits;
+  if (EngineStatusIdle(rev, HwReadRegister(commonData, EngineStatusRegister(rev)))) return true;
+  return WaitEngineIdleAfterBusyRead();
+}
+
+bool BmPrimInt::WaitEngineIdleAfterBusyRead() {
+  return WaitEngineIdleWith(commonData, HwReadRegister);
+}
 
 bool BmPrimInt::WaitEngineDrained() { return ::WaitEngineDrained(commonData, HwReadRegister); }
 
@@ -55,7 +66,18 @@ bool BmPrimInt::Open() {
   return true;
 }
 
-inline bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
+// Local DMA from a buffer the chip reaches: the end register moves to the
+// cursor, once the engine is idle when the buffer lies in local memory (a
+// busy engine may still read it: the range then stays for the next start).
+inline bool BmPrimInt::StartLocalDma() {
+  if (head->busType == kBmMemLocal && !WaitEngineIdle()) return false;
+  const uint32_t end = head->BusOf(cursor) | head->busType;
+  shared->lastDmaEnd = end;
+  HwWriteRegister(commonData, kRegDmaEndAddress, end);
+  return true;
+}
+
+bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
   const uint32_t mode = shared->dmaMode;
   // The chip cannot reach process memory: the processor runs such a buffer
   // whatever the mode.
@@ -73,17 +95,13 @@ inline bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) 
   }
   // A busy engine may still read the range's memory: the range stays for
   // the next start.
-  if ((head->busType == kBmMemLocal || processor) && !WaitEngineIdle()) return false;
   if (processor) {
+    if (!WaitEngineIdle()) return false;
     HwDevice::ExecuteEmulDma(commonData, start, cursor);
     return true;
   }
-  if (mode == kDmaModeLocal) {
-    const uint32_t end = head->BusOf(cursor) | head->busType;
-    shared->lastDmaEnd = end;
-    HwWriteRegister(commonData, kRegDmaEndAddress, end);
-    return true;
-  }
+  if (mode == kDmaModeLocal) return StartLocalDma();
+  if (head->busType == kBmMemLocal && !WaitEngineIdle()) return false;
   if (start == cursor) return true;
   LnxDevice* device = IocRequestGet(commonData->requestSlots, requestSlot);
   return device != nullptr &&
@@ -98,7 +116,13 @@ inline void BmPrimInt::ReleaseSurfaceDescriptors() {
 
 bool BmPrimInt::Start() {
   if (head == nullptr || cursor == nullptr) return false;
-  if (!RunRange(false, 0, 0, 0)) return false;
+  // Local DMA, the drawing code's usual mode, starts without the calls
+  // that the other ways of running a range need.
+  if (shared->dmaMode == kDmaModeLocal && head->memoryType != kBmMemProcess) {
+    if (!StartLocalDma()) return false;
+  } else if (!RunRange(false, 0, 0, 0)) {
+    return false;
+  }
   ReleaseSurfaceDescriptors();
   start = cursor;
   return true;

@@ -62,7 +62,9 @@ class BmPrimInt : public BmBufferPool {
   // few commands, and calls down to the register would cost as much as the
   // register access itself.
   [[nodiscard]] inline bool WaitEngineIdle();
+  [[nodiscard]] bool WaitEngineIdleAfterBusyRead();
   [[nodiscard]] bool WaitEngineDrained();
-  inline bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
+  [[nodiscard]] inline bool StartLocalDma();
+  bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
   inline void ReleaseSurfaceDescriptors();
 };

@@ -45,8 +45,16 @@ inline constexpr uint32_t kRegistryWidthDword = 4;
 
 // ---- Interlocked operations --------------------------------------------------
 // Atomic; implements the command lock and the engine ownership words shared
-// with the kernel module.
+// with the kernel module. The kernel glue supplies it to the kernel build;
+// the X driver's is the processor's locked exchange, inline, as the drawing
+// code takes the command lock around every run of commands.
+#if defined(ORV_KERNEL_BUILD)
 int32_t OsInterlockedExchange(volatile int32_t* word, int32_t value);
+#else
+inline int32_t OsInterlockedExchange(volatile int32_t* word, int32_t value) {
+  return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
+}
+#endif
 // Plain operations (the X driver has one thread); return the new value.
 int32_t OsInterlockedIncrement(volatile int32_t* word);
 int32_t OsInterlockedDecrement(volatile int32_t* word);

@@ -57,10 +57,6 @@ bool FreeBlock(LnxDevice* device, uint32_t kind, uint32_t handle, uint32_t secon
 
 }  // namespace
 
-int32_t OsInterlockedExchange(volatile int32_t* word, int32_t value) {
-  return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
-}
-
 int32_t OsInterlockedIncrement(volatile int32_t* word) {
   const int32_t value = *word + 1;
   *word = value;
