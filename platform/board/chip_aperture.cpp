@@ -115,13 +115,19 @@ void ApertureWindows::Apply() {
     const ApertureSlot slot{w[0], w[1], w[2], w[3]};
     if (slot.Enabled()) slots.push_back(slot);
   }
-  std::sort(slots.begin(), slots.end(),
-            [](const ApertureSlot& a, const ApertureSlot& b) { return a.Offset() < b.Offset(); });
+  // Slots of one offset keep their slot order: the first of them is the
+  // one the chip decodes (as Resolve picks it), and the others show
+  // nothing. A driver that moves windows between slots writes a slot's key
+  // while the slot before still holds the same window: the view stays as
+  // it was until the move is done.
+  std::stable_sort(slots.begin(), slots.end(),
+                   [](const ApertureSlot& a, const ApertureSlot& b) { return a.Offset() < b.Offset(); });
   const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   const uint64_t frameBufferEnd = board_.MemorySize();
   const uint64_t localEnd = board_.LocalMemorySize();
   for (size_t i = 0; i < slots.size(); ++i) {
     const ApertureSlot& slot = slots[i];
+    if (i > 0 && slots[i - 1].Offset() == slot.Offset()) continue;  // hidden by an earlier slot
     if (slot.MemoryBits() != 0) continue;  // not a window onto local memory
     const uint64_t offset = slot.Offset();
     const uint64_t local = slot.Address();
@@ -131,7 +137,9 @@ void ApertureWindows::Apply() {
     // view there.
     if (offset % page != 0 || (local % page != 0 && slot.Extent() == 0)) continue;
     if (offset >= frameBufferEnd || local >= localEnd) continue;
-    uint64_t end = i + 1 < slots.size() ? slots[i + 1].Offset() : frameBufferEnd;
+    size_t next = i + 1;
+    while (next < slots.size() && slots[next].Offset() == offset) ++next;
+    uint64_t end = next < slots.size() ? slots[next].Offset() : frameBufferEnd;
     if (end > frameBufferEnd) end = frameBufferEnd;
     // A surface with a pitch shows no further than its own size: the
     // frame buffer after it keeps its plain view.

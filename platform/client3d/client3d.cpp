@@ -94,7 +94,8 @@ TokenWriter& TokenWriter::Raw(const void* bytes, size_t size) {
 
 bool TokenWriter::WriteTo(const Buffer& buffer, size_t offset) const {
   if (buffer.mapped == nullptr || offset > buffer.size || bytes_.size() > buffer.size - offset) return false;
-  memcpy(buffer.mapped + offset, bytes_.data(), bytes_.size());
+  // An empty stream writes nothing (its storage may not exist yet).
+  if (!bytes_.empty()) memcpy(buffer.mapped + offset, bytes_.data(), bytes_.size());
   return true;
 }
 

@@ -278,6 +278,30 @@ TEST_F(MemoryWindowTest, AWindowFollowsItsDescriptorWrittenAfterTheKey) {
   EXPECT_EQ(board->LocalMemory()[kLocalBankB + 0x8010], 0x5A);
 }
 
+// Two enabled slots at one offset: the view shows the first of them in
+// slot order, the one Resolve decodes, and the window reaches on to the
+// next higher offset; once the first moves away the second shows.
+TEST_F(MemoryWindowTest, SlotsOfOneOffsetShowTheFirstInSlotOrder) {
+  ApertureWindows windows(*board);
+  ProgramSlot(*board, 0, 0x40000, 0x100000);
+  ProgramSlot(*board, 1, 0x40000, 0x200000);
+  ProgramSlot(*board, 2, 0x80000, 0x300000);
+  uint32_t local = 0;
+  ASSERT_TRUE(ApertureSlots(*board).Resolve(0x40010, &local));
+  EXPECT_EQ(local, 0x100010u);
+  board->Memory()[0x40010] = 0x31;
+  board->Memory()[0x7FFFF] = 0x32;
+  EXPECT_EQ(board->LocalMemory()[0x100010], 0x31);
+  EXPECT_EQ(board->LocalMemory()[0x13FFFF], 0x32);
+  EXPECT_EQ(board->LocalMemory()[0x200010], 0);
+  board->RegWrite(0, 4, 0x20000 | kApertureKeyEnable);
+  ASSERT_TRUE(ApertureSlots(*board).Resolve(0x40010, &local));
+  EXPECT_EQ(local, 0x200010u);
+  board->Memory()[0x40010] = 0x33;
+  EXPECT_EQ(board->LocalMemory()[0x200010], 0x33);
+  EXPECT_EQ(board->LocalMemory()[0x100010], 0x31);
+}
+
 TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) {
   ApertureWindows windows(*board);
   ProgramSlot(*board, 0, 0x0, 0x100000);                // bank A surface
