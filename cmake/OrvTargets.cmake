@@ -6,6 +6,40 @@ function(orv_driver_code target)
   target_compile_options(${target} PRIVATE -fno-rtti -fno-exceptions)
 endfunction()
 
+# A test program is started once for every test case, and a program
+# loaded at a random address first applies every one of its relocations
+# (hundreds of thousands in a large instrumented test program): test
+# programs and fuzz targets are linked at a fixed address.
+function(orv_fixed_address target)
+  if(ORV_LINK_NO_PIE)
+    target_link_options(${target} PRIVATE -no-pie)
+  endif()
+endfunction()
+
+# Test sources compiled on their own, outside the batches of orv_test: each
+# defines a name at file scope (a constant, a fixture's data, a helper) that
+# another source of its program defines too.
+set(ORV_TEST_SOURCES_ALONE
+  core/tests/mm_manager_test.cpp
+  core/tests/os_services_test.cpp
+  hwsharing/chip/tests/sysclock_test.cpp
+  hwsharing/hal/tests/hal_entries_test.cpp
+  hwsharing/hal/tests/monitor_test.cpp
+  hwsharing/hal/tests/timing_tables_test.cpp
+  hwsharing/outputs/tests/intermediate_test.cpp
+  hwsharing/outputs/tests/mode_validate_test.cpp
+  kernel/tests/handle_table_test.cpp
+  kernel/tests/interrupts_test.cpp
+  platform/xserver/tests/fake_kernel_test.cpp
+  platform/xserver/tests/xaa_test.cpp
+  platform/xserver/tests/xv_test.cpp
+  tests/e2e/flip_test.cpp
+  tests/e2e/hostile_client_test.cpp
+  tests/e2e/loss_test.cpp
+  tests/e2e/teardown_test.cpp
+  xdriver/tests/cursor_test.cpp
+)
+
 # orv_test(NAME name SOURCES ... LIBS ...)
 # One GoogleTest executable; every test case becomes its own CTest test so
 # that `ctest -j` spreads them over the cores.
@@ -15,6 +49,18 @@ function(orv_test)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  # A test program's sources are compiled a few at a time in one unit: the
+  # test framework's and the suite's headers are read once per batch, not
+  # once per file, which is most of what a test source costs to compile.
+  set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ${ORV_TEST_UNITY_BUILD}
+                                             UNITY_BUILD_BATCH_SIZE ${ORV_TEST_UNITY_BATCH})
+  foreach(source IN LISTS T_SOURCES)
+    get_filename_component(path ${source} ABSOLUTE)
+    file(RELATIVE_PATH path ${CMAKE_SOURCE_DIR} ${path})
+    if(path IN_LIST ORV_TEST_SOURCES_ALONE)
+      set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endforeach()
   # The driver libraries reach the X server's services from wherever the
   # linker pulls them in: the server stand-in comes whole.
   list(TRANSFORM T_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
@@ -27,6 +73,7 @@ function(orv_test)
   if(ORV_DRIVER_OPTIMIZE AND NOT ORV_FUZZ_BUILD)
     target_compile_options(${T_NAME} PRIVATE -O0)
   endif()
+  orv_fixed_address(${T_NAME})
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
@@ -72,6 +119,7 @@ function(orv_fuzz)
   list(TRANSFORM F_LIBS REPLACE "^orv_xserver$" "$<LINK_LIBRARY:WHOLE_ARCHIVE,orv_xserver>")
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  orv_fixed_address(${F_NAME})
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
   set(seeds ${CMAKE_CURRENT_BINARY_DIR}/${F_NAME}_seeds)
   set(write_seeds bash ${CMAKE_SOURCE_DIR}/scripts/fuzz-seeds.sh ${seeds})

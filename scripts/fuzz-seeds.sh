@@ -17,13 +17,19 @@ while [ -n "$prefix" ]; do
   bytes="$bytes\\x${prefix:0:2}"
   prefix=${prefix:2}
 done
+# A corpus holds hundreds of inputs: a seed costs no more programs started
+# than the copy itself needs.
 seed() {
-  { printf "$bytes"; cat "$1"; } > "$out/$(basename "$1")"
+  if [ -z "$bytes" ]; then
+    cp "$1" "$out/${1##*/}"
+  else
+    { printf "$bytes"; cat "$1"; } > "$out/${1##*/}"
+  fi
 }
 for item in "$@"; do
   if [ -d "$item" ]; then
     for file in "$item"/*; do
-      [ -f "$file" ] && [ "$(basename "$file")" != README.md ] && seed "$file"
+      [ -f "$file" ] && [ "${file##*/}" != README.md ] && seed "$file"
     done
   else
     seed "$item"
