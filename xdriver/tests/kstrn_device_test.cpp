@@ -165,12 +165,12 @@ TEST_F(KernelScreens, TheStartUpTagCountsAsIssuedOnAFreshSharedBlock) {
   }
 }
 
-struct RotationCase {
+struct EnableRotationCase {
   int rotation;
   uint32_t flags;
 };
 
-class EnableRotation : public KernelScreens, public testing::WithParamInterface<RotationCase> {};
+class EnableRotation : public KernelScreens, public testing::WithParamInterface<EnableRotationCase> {};
 
 TEST_P(EnableRotation, AHardwareRotationMarksTheDevice) {
   KernelBoard(1);
@@ -181,8 +181,8 @@ TEST_P(EnableRotation, AHardwareRotationMarksTheDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rotations, EnableRotation,
-                         testing::Values(RotationCase{0, 0}, RotationCase{1, 0x10000000},
-                                         RotationCase{-1, 0x40000000}));
+                         testing::Values(EnableRotationCase{0, 0}, EnableRotationCase{1, 0x10000000},
+                                         EnableRotationCase{-1, 0x40000000}));
 
 TEST_F(KernelScreens, AFailureAfterTheDeviceStartedDisablesTheScratchBitmapsAgain) {
   KernelBoard(1);
