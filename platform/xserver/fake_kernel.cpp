@@ -258,14 +258,8 @@ void FakeKernel::AttachDmaEngine(orvsim::DmaEngine* engine, orvsim::Board* board
 
 void FakeKernel::PointEngineAtShared() {
   if (board_ == nullptr) return;
-  uint32_t bus = 0;
-  for (const Buffer& b : buffers_) {
-    if (b.size == kSharedLockedBytes) {
-      bus = static_cast<uint32_t>(b.offset);
-      break;
-    }
-  }
-  board_->Poke(orvsim::kDmaRegSharedBase, 4, bus);
+  const Buffer* shared = SharedLockedBuffer();
+  board_->Poke(orvsim::kDmaRegSharedBase, 4, shared != nullptr ? static_cast<uint32_t>(shared->offset) : 0);
 }
 
 uint8_t* FakeKernel::ResolveBus(uint64_t bus, uint64_t length) const {
@@ -284,11 +278,16 @@ int32_t& SharedWord(uint8_t* shared, size_t offset) {
 
 }  // namespace
 
-uint8_t* FakeKernel::SharedLocked() const {
+const FakeKernel::Buffer* FakeKernel::SharedLockedBuffer() const {
   for (const Buffer& b : buffers_) {
-    if (b.size == kSharedLockedBytes) return b.memory;
+    if (b.size == kSharedLockedBytes) return &b;
   }
   return nullptr;
+}
+
+uint8_t* FakeKernel::SharedLocked() const {
+  const Buffer* shared = SharedLockedBuffer();
+  return shared != nullptr ? shared->memory : nullptr;
 }
 
 void FakeKernel::ReportProgress(uint8_t* shared) {

@@ -212,7 +212,9 @@ class FakeKernel : public Endpoint {
   int NamedParameter(ParameterRecord& record);
   int RunPostedRange(const void* record);
   int VSyncState(const void* record);
-  // The shared locked block (the first buffer of its size), or null.
+  // The shared locked block (the first buffer of its size), or null; and
+  // its memory.
+  const Buffer* SharedLockedBuffer() const;
   uint8_t* SharedLocked() const;
   // Register 0x400 of the attached board := the shared locked block's bus
   // address, 0 without a block.
