@@ -66,6 +66,12 @@ bool BmPrimInt::Open() {
   return true;
 }
 
+// The chip cannot reach process memory: the processor runs such a buffer
+// whatever the mode.
+inline bool BmPrimInt::RunsOnProcessor() const {
+  return shared->dmaMode == kDmaModeEmulate || head->memoryType == kBmMemProcess;
+}
+
 // Local DMA from a buffer the chip reaches: the end register moves to the
 // cursor, once the engine is idle when the buffer lies in local memory (a
 // busy engine may still read it: the range then stays for the next start).
@@ -79,9 +85,7 @@ inline bool BmPrimInt::StartLocalDma() {
 
 bool BmPrimInt::RunRange(bool video, uint32_t a, uint32_t b, uint32_t c) {
   const uint32_t mode = shared->dmaMode;
-  // The chip cannot reach process memory: the processor runs such a buffer
-  // whatever the mode.
-  const bool processor = mode == kDmaModeEmulate || head->memoryType == kBmMemProcess;
+  const bool processor = RunsOnProcessor();
   if (video) {
     if (processor) {
       HwDevice::ExecuteEmulDma(commonData, start, cursor);
@@ -118,7 +122,7 @@ bool BmPrimInt::Start() {
   if (head == nullptr || cursor == nullptr) return false;
   // Local DMA, the drawing code's usual mode, starts without the calls
   // that the other ways of running a range need.
-  if (shared->dmaMode == kDmaModeLocal && head->memoryType != kBmMemProcess) {
+  if (shared->dmaMode == kDmaModeLocal && !RunsOnProcessor()) {
     if (!StartLocalDma()) return false;
   } else if (!RunRange(false, 0, 0, 0)) {
     return false;

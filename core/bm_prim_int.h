@@ -64,6 +64,7 @@ class BmPrimInt : public BmBufferPool {
   [[nodiscard]] inline bool WaitEngineIdle();
   [[nodiscard]] bool WaitEngineIdleAfterBusyRead();
   [[nodiscard]] bool WaitEngineDrained();
+  [[nodiscard]] inline bool RunsOnProcessor() const;
   [[nodiscard]] inline bool StartLocalDma();
   bool RunRange(bool video, uint32_t a, uint32_t b, uint32_t c);
   inline void ReleaseSurfaceDescriptors();
