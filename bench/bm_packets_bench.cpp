@@ -5,9 +5,10 @@
 // the command lock with a Start after each run, as a drawing callback does
 // (DMA modes 1 and 2); and, for scale, a memcpy and a memset of the same
 // bytes to the same places of the same ring buffer, and the same memcpy in
-// runs with the lock and the start's register accesses around each run. Every round writes
-// 64 KB; a 1 MB ring holds 16 rounds, so the writers and the baselines walk
-// the whole ring, each round landing where the previous one ended.
+// runs with the lock and the start's register accesses around each run.
+// Every round writes 64 KB; a 1 MB ring holds 16 rounds, so the writers and
+// the baselines walk the whole ring, each round landing where the previous
+// one ended.
 #include <stdlib.h>
 #include <string.h>
 
@@ -234,4 +235,3 @@ void BM_FloorLockedAndStarted(benchmark::State& state) {
 BENCHMARK(BM_FloorLockedAndStarted);
 
 }  // namespace
-
