@@ -90,6 +90,8 @@ struct GuardCase {
   bool dummy;
 };
 
+void PrintTo(const GuardCase& c, std::ostream* out) { *out << c.name; }
+
 const GuardCase kGuardCases[] = {
     {"JustAbove", 1, 0x1000, 0x1004, true},
     {"AtTheWindowEnd", 1, 0x1000, 0x1080, true},
@@ -212,6 +214,8 @@ struct DmaCase {
   std::vector<uint32_t> stream;
   std::vector<Access> writes;
 };
+
+void PrintTo(const DmaCase& c, std::ostream* out) { *out << c.name; }
 
 const DmaCase kDmaCases[] = {
     {"FourIndexes", {0x13121110, 1, 2, 3, 4},

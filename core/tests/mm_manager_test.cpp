@@ -37,6 +37,8 @@ struct SizeCase {
   uint64_t apertureOffsetBase;
 };
 
+void PrintTo(const SizeCase& c, std::ostream* out) { *out << (c.memory >> 20) << "MB"; }
+
 class FrameBufferSizes : public LocalMm, public testing::WithParamInterface<SizeCase> {};
 
 TEST_P(FrameBufferSizes, GiveTheApertureOffsetBaseOrFailTheRow) {
@@ -59,9 +61,7 @@ INSTANTIATE_TEST_SUITE_P(MemoryManager, FrameBufferSizes,
                                          SizeCase{64u << 20, 0xC4000000, true, 0x6000000},
                                          SizeCase{128u << 20, 0xC8000000, true, 0x4000000},
                                          SizeCase{256u << 20, 0xD0000000, true, 0}),
-                         [](const auto& info) {
-                           return std::to_string(info.param.memory >> 20) + "MB";
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(LocalMm, SecondHeadSharesTheBoardsManagerAndTheLastDeletesIt) {
   ASSERT_TRUE(Start());

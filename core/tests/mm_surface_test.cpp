@@ -68,6 +68,8 @@ struct AlignCase {
   uint32_t clear, set;  // without and with the flag
 };
 
+void PrintTo(const AlignCase& c, std::ostream* out) { *out << c.name; }
+
 const AlignCase kAlignCases[] = {
     {"SystemPlainAnyDepth", kMemAgp, 0, 0x3F, kRevEarlier, 32, 32},
     {"SystemPitchLinear16", kMemPciLocked, 1, kFmt16, kRevEarlier, 64, 64},
@@ -143,6 +145,8 @@ struct SizeCase {
   uint32_t pitch;
   uint32_t apertureSize;
 };
+
+void PrintTo(const SizeCase& c, std::ostream* out) { *out << c.name; }
 
 const SizeCase kSizeCases[] = {
     // A plain buffer of 5,000 bytes.

@@ -36,6 +36,8 @@ struct LocalCase {
   uint32_t revisionBits;
 };
 
+void PrintTo(const LocalCase& c, std::ostream* out) { *out << c.name; }
+
 const LocalCase kLocalCases[] = {
     {"Kestrion1Rev3", orvsim::kDeviceKestrion1, 3, false, 128u << 20, 0x14, 0x10},
     {"Kestrion2Rev6", orvsim::kDeviceKestrion2, 6, false, 64u << 20, 0x14, 0x100},

@@ -302,6 +302,8 @@ struct CascadeCase {
   uint8_t loxar, transformLight, pureDevice;
 };
 
+void PrintTo(const CascadeCase& c, std::ostream* out) { *out << c.name; }
+
 const CascadeCase kCascadeCases[] = {
     {"Defaults", {}, 1, 1, 1},
     {"DebugFlagsBit2SwitchesTheChainOff",

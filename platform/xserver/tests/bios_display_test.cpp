@@ -192,6 +192,8 @@ struct DepthCase {
   int bpp;
 };
 
+void PrintTo(const DepthCase& c, std::ostream* out) { *out << c.name; }
+
 class XserverDepth : public testing::TestWithParam<DepthCase> {};
 
 TEST_P(XserverDepth, DepthAndFormatFromDefaultsAndConfiguration) {

@@ -31,6 +31,8 @@ struct VersionCase {
   bool accepted;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out) { *out << c.name; }
+
 class XserverLoaderVersion : public testing::TestWithParam<VersionCase> {};
 
 TEST_P(XserverLoaderVersion, SetUpRunsOnlyForAnAcceptableRecord) {

@@ -52,6 +52,13 @@ struct ValueCase {
   const char* text; // strings
 };
 
+// The option as a configuration line gives it: HWcursor "Off", or the name
+// alone when the option comes without a value.
+void PrintTo(const ValueCase& c, std::ostream* out) {
+  *out << c.name;
+  if (c.value != nullptr) *out << " \"" << c.value << '"';
+}
+
 class XserverOptionValues : public testing::TestWithParam<ValueCase> {};
 
 TEST_P(XserverOptionValues, ParsedAsTheRowsTypeSays) {

@@ -28,6 +28,10 @@ struct NodeCase {
   uint32_t minor;
 };
 
+void PrintTo(const NodeCase& c, std::ostream* out) {
+  *out << "major" << c.major << "minor" << c.minor;
+}
+
 class XserverNodeNumbers : public testing::TestWithParam<NodeCase> {};
 
 TEST_P(XserverNodeNumbers, StatReportsTheDeviceNumberGivenToMknod) {
@@ -51,10 +55,7 @@ INSTANTIATE_TEST_SUITE_P(Majors, XserverNodeNumbers,
                          testing::Values(NodeCase{226, 0}, NodeCase{254, 3},
                                          NodeCase{4095, 255}, NodeCase{4096, 256},
                                          NodeCase{0x12345, 0xABCDE}),
-                         [](const testing::TestParamInfo<NodeCase>& info) {
-                           return "major" + std::to_string(info.param.major) + "minor" +
-                                  std::to_string(info.param.minor);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST(XserverNodes, CreationFollowsTheUmaskAndChmodSetsTheBits) {
   xstub::Sandbox box;

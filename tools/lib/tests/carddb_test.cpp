@@ -100,6 +100,8 @@ struct BadWordCase {
   const char* message;
 };
 
+void PrintTo(const BadWordCase& c, std::ostream* out) { *out << c.name; }
+
 class CardDbBadWordTest : public CardDbTest,
                           public ::testing::WithParamInterface<BadWordCase> {};
 
