@@ -119,6 +119,8 @@ struct ColdCase {
   unsigned resets;
 };
 
+void PrintTo(const ColdCase& c, std::ostream* out) { *out << c.name; }
+
 class ColdStart : public Bringup, public testing::WithParamInterface<ColdCase> {};
 
 TEST_P(ColdStart, ResetsAColdChipAndLeavesFourControllersOff) {

@@ -44,6 +44,8 @@ struct ControllerCase {
   bool programmed[4];  // controllers 1, 2, 4, 8
 };
 
+void PrintTo(const ControllerCase& c, std::ostream* out) { *out << c.name; }
+
 class MemCtlPerDevice : public testing::TestWithParam<ControllerCase> {};
 
 TEST_P(MemCtlPerDevice, ProgramsTheControllersOfTheDeviceAndOptions) {

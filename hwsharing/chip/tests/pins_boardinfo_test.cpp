@@ -1,5 +1,6 @@
 // Board information and expansion-module record decoded from a version-6
 // board description.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -146,6 +147,15 @@ struct MethodCase {
   bool cpld;
 };
 
+// The description's version in hexadecimal and the control method:
+// "Version609_Method7".
+void PrintTo(const MethodCase& c, std::ostream* out) {
+  char name[32];
+  std::snprintf(name, sizeof(name), "Version%X_Method%u", static_cast<unsigned>(c.version),
+                static_cast<unsigned>(c.method));
+  *out << name;
+}
+
 class CemMethods : public BoardInfo, public testing::WithParamInterface<MethodCase> {};
 
 TEST_P(CemMethods, ControlMethodDecidesPresenceAndProbes) {
@@ -174,7 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
                     MethodCase{0x609, 4, 1, 0, false}, MethodCase{0x609, 5, 1, 0, false},
                     MethodCase{0x609, 7, 1, 0, true}, MethodCase{0x609, 2, 1, 2, false},
                     MethodCase{0x60A, 9, 1, 2, false}, MethodCase{0x609, 10, 0, 0, false},
-                    MethodCase{0x609, 255, 0, 0, false}));
+                    MethodCase{0x609, 255, 0, 0, false}),
+    testing::PrintToStringParamName());
 
 TEST_F(BoardInfo, EncoderGpioMethodNeedsAllThreeFunctions) {
   Byte(419, 1);

@@ -235,6 +235,8 @@ struct EarlyCase {
   std::vector<uint32_t> ports;  // of the records filled
 };
 
+void PrintTo(const EarlyCase& c, std::ostream* out) { *out << c.name; }
+
 class EarlyPort16 : public testing::TestWithParam<EarlyCase> {
  protected:
   EarlyPort16() : hw(hwtest::Config(kDeviceKestrion1, GetParam().revision)) {

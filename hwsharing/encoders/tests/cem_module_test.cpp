@@ -158,6 +158,11 @@ constexpr SerialRow kSerialRows[] = {
     {20, 15, 8}, {22, 16, 8},  {23, 17, 8}, {25, 19, 8},  {26, 9, 16},
 };
 
+// The module code and the format of a case: "module5_format1".
+void PrintTo(const std::tuple<uint8_t, SerialRow>& p, std::ostream* out) {
+  *out << "module" << unsigned{std::get<0>(p)} << "_format" << std::get<1>(p).format;
+}
+
 class SerialLines : public ThreeLines,
                     public testing::WithParamInterface<std::tuple<uint8_t, SerialRow>> {};
 
@@ -180,10 +185,7 @@ TEST_P(SerialLines, PulsesTheCountPlusOne) {
 INSTANTIATE_TEST_SUITE_P(EveryFormat, SerialLines,
                          testing::Combine(testing::Values(uint8_t(5), uint8_t(6)),
                                           testing::ValuesIn(kSerialRows)),
-                         [](const testing::TestParamInfo<SerialLines::ParamType>& info) {
-                           return "module" + std::to_string(std::get<0>(info.param)) +
-                                  "_format" + std::to_string(std::get<1>(info.param).format);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(ThreeLines, SerialControlRefusesAnUnknownFormat) {
   h->oCem.ulCntlMethod = 4;

@@ -394,6 +394,8 @@ struct ResetBoard {
   bool fpgaHeld;
 };
 
+void PrintTo(const ResetBoard& c, std::ostream* out) { *out << c.name; }
+
 class VideoReset : public Controllers, public testing::WithParamInterface<ResetBoard> {};
 
 TEST_P(VideoReset, HoldsTheFpgaVideoPathAndRestartsBothRasters) {

@@ -55,6 +55,8 @@ struct DvoCase {
   int source;  // the controller the board's DVO takes, -1: left as it was
 };
 
+void PrintTo(const DvoCase& c, std::ostream* out) { *out << c.name; }
+
 class DvoEnable : public Intermediate, public testing::WithParamInterface<DvoCase> {
  protected:
   DvoEnable() : Intermediate(GetParam().device) {}

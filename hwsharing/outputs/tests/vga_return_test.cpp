@@ -20,6 +20,7 @@
 #include "hwsharing/chip/vga.h"
 #include "hwsharing/outputs/vga_return.h"
 #include "platform/board/companion_chips.h"
+#include "tests/support/chip_names.h"
 
 namespace {
 
@@ -475,6 +476,19 @@ struct FpgaCase {
   RegWrites fpga0, fpga1;
 };
 
+// The chip, the path the return word takes and the preset the selector
+// picks: "Kestrion2_Encoder_PresetB".
+void PrintTo(const FpgaCase& c, std::ostream* out) {
+  *out << TestChipName(c.device);
+  if (c.word & kVgaOutEncoder) *out << "_Encoder";
+  if (c.word & kVgaOutDvo) *out << "_Dvo";
+  if (static_cast<int32_t>(c.selector) >= 0) {
+    *out << "_FromTheFpgas";
+  } else {
+    *out << ((c.selector & kFpgaPresetB) ? "_PresetB" : "_PresetA");
+  }
+}
+
 class FpgaSets : public VgaReturn, public testing::WithParamInterface<FpgaCase> {
  protected:
   FpgaSets() : VgaReturn(GetParam().device) {}
@@ -509,7 +523,8 @@ INSTANTIATE_TEST_SUITE_P(
         FpgaCase{kDeviceKestrion1, 0x80000000, 0x20000400,
                  Framed(Patched(Patched(kRow3, 0x08, 0x04), 0x0a, 0x40)), Framed(kRow1)},
         FpgaCase{kDeviceKestrionNext1, 0xFFFFFFF0, 0x20000400, Framed(kRow3),
-                 Framed(Patched(kRow2, 0x08, 0x04))}));
+                 Framed(Patched(kRow2, 0x08, 0x04))}),
+    testing::PrintToStringParamName());
 
 // FPGAs that do not answer: the VGA state is saved all the same, and the
 // FPGAs' error is reported.
