@@ -176,6 +176,11 @@ struct RotationCase {
   int firstRow, endRow;  // the shadow rows the refresh copies
 };
 
+void PrintTo(const RotationCase& c, std::ostream* out) {
+  *out << c.bpp << "bpp " << c.width << "x" << c.height << (c.rotation == 1 ? " cw" : " ccw")
+       << " box " << c.box.x1 << "," << c.box.y1 << "-" << c.box.x2 << "," << c.box.y2;
+}
+
 class ShadowRotation : public Shadow, public testing::WithParamInterface<RotationCase> {};
 
 TEST_P(ShadowRotation, TheFramebufferHoldsTheTurnedShadowRowsOfTheBox) {

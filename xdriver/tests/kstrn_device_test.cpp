@@ -16,6 +16,7 @@
 #include "core/orv_abi.h"
 #include "core/pdev.h"
 #include "core/wait_bounds.h"
+#include "tests/support/chip_names.h"
 #include "xdriver/engine2d_startup.h"
 #include "xdriver/kstrn_device.h"
 #include "xdriver/orv_kstrn.h"
@@ -36,6 +37,10 @@ struct FormatCase {
   uint32_t bitsPerPixel, storage, format2, format;
   uint32_t redMask;
 };
+
+void PrintTo(const FormatCase& c, std::ostream* out) {
+  *out << "Depth" << c.depth << "_Bpp" << c.bitsPerPixel;
+}
 
 class EnableFormats : public KernelScreens, public testing::WithParamInterface<FormatCase> {};
 
@@ -83,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, EnableFormats,
                          testing::Values(FormatCase{8, 8, 8, 16, 17, 0},
                                          FormatCase{16, 16, 16, 32, 40, 0xF800},
                                          FormatCase{24, 32, 32, 48, 50, 0xFF0000},
-                                         FormatCase{30, 30, 32, 52, 52, 0x3FF00000}));
+                                         FormatCase{30, 30, 32, 52, 52, 0x3FF00000}),
+                         testing::PrintToStringParamName());
 
 TEST_F(KernelScreens, TwoHeadsShareOneHandleOfTheBoardsMinor) {
   KernelBoard(2);
@@ -170,6 +176,10 @@ struct EnableRotationCase {
   uint32_t flags;
 };
 
+void PrintTo(const EnableRotationCase& c, std::ostream* out) {
+  *out << (c.rotation == 0 ? "NoRotation" : c.rotation > 0 ? "RotateCW" : "RotateCCW");
+}
+
 class EnableRotation : public KernelScreens, public testing::WithParamInterface<EnableRotationCase> {};
 
 TEST_P(EnableRotation, AHardwareRotationMarksTheDevice) {
@@ -182,7 +192,8 @@ TEST_P(EnableRotation, AHardwareRotationMarksTheDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Rotations, EnableRotation,
                          testing::Values(EnableRotationCase{0, 0}, EnableRotationCase{1, 0x10000000},
-                                         EnableRotationCase{-1, 0x40000000}));
+                                         EnableRotationCase{-1, 0x40000000}),
+                         testing::PrintToStringParamName());
 
 TEST_F(KernelScreens, AFailureAfterTheDeviceStartedDisablesTheScratchBitmapsAgain) {
   KernelBoard(1);
@@ -266,6 +277,19 @@ struct StartCase {
   bool ear547;
 };
 
+// The chip and the options the configuration gives by name:
+// "KestrionNext3_DmaEmulated".
+void PrintTo(const StartCase& c, std::ostream* out) {
+  *out << TestChipName(c.chip);
+  for (const char* at = c.options; (at = std::strstr(at, "Option \"")) != nullptr;) {
+    at += std::strlen("Option \"");
+    const char* end = std::strchr(at, '"');
+    if (end == nullptr) break;
+    *out << "_" << std::string(at, end);
+    at = end + 1;
+  }
+}
+
 class FirstStart : public Screens, public testing::WithParamInterface<StartCase> {};
 
 TEST_P(FirstStart, EngineSequenceAndPresetAsTheBoardSawThem) {
@@ -332,7 +356,8 @@ TEST_P(FirstStart, EngineSequenceAndPresetAsTheBoardSawThem) {
 INSTANTIATE_TEST_SUITE_P(Modes, FirstStart,
                          testing::Values(StartCase{0x5D63, "", true},
                                          StartCase{0x5D63, "  Option \"DmaEmulated\"\n", true},
-                                         StartCase{0x5D62, "", false}));
+                                         StartCase{0x5D62, "", false}),
+                         testing::PrintToStringParamName());
 
 TEST_F(Screens, TheStartUpCopyRunsAndLeavesEveryByteOfMemoryAsItWas) {
   orvsim::Board& board = Up(1);

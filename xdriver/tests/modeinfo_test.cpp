@@ -151,6 +151,8 @@ struct RouteCase {
   uint32_t output;
 };
 
+void PrintTo(const RouteCase& c, std::ostream* out) { *out << c.name; }
+
 class OrvRouting : public testing::TestWithParam<RouteCase> {};
 
 TEST_P(OrvRouting, ControllerMaskAndOutputBits) {

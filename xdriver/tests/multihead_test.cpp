@@ -1,5 +1,6 @@
 // The merged framebuffer: the second monitor's sync ranges, the merged mode
 // list from the MetaModes text with its refusals, and panning both heads.
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,26 @@ struct RangeCase {
   int count;
   float lo, hi;
 };
+
+void PrintTo(const RangeCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
+
+// The text as a test name: "31.5-64.3" gives "Text_31p5To64p3", spaces
+// become underscores, the empty text "Text_Empty".
+std::string RangeTextName(const testing::TestParamInfo<RangeCase>& info) {
+  std::string name = "Text_";
+  if (*info.param.text == '\0') return name + "Empty";
+  for (const char* at = info.param.text; *at != '\0'; ++at) {
+    switch (*at) {
+      case '.': name += "p"; break;
+      case '-': name += "To"; break;
+      case ',': name += "Comma"; break;
+      case ':': name += "Colon"; break;
+      case ' ': name += "_"; break;
+      default: name += std::isalnum(static_cast<unsigned char>(*at)) ? std::string(1, *at) : "_"; break;
+    }
+  }
+  return name;
+}
 
 class OrvRanges : public testing::TestWithParam<RangeCase> {};
 
@@ -38,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, OrvRanges,
                                          RangeCase{"50", 1, 50, 50},
                                          RangeCase{"", 0, 0, 0},
                                          RangeCase{"30-9a", 0, 0, 0},
-                                         RangeCase{"30:90", 0, 0, 0}));
+                                         RangeCase{"30:90", 0, 0, 0}),
+                         RangeTextName);
 
 // Two heads of one screen and their mode lists.
 class OrvMergeList : public testing::Test {

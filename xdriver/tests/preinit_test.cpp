@@ -72,6 +72,12 @@ struct MemoryCode {
   uint32_t code;
   int kB;
 };
+
+// The register's code and the size it stands for: "Code2_128MB".
+void PrintTo(const MemoryCode& c, std::ostream* out) {
+  *out << "Code" << c.code << "_" << c.kB / 1024 << "MB";
+}
+
 class FrontEndMemory : public FrontEnd, public testing::WithParamInterface<MemoryCode> {};
 
 TEST_P(FrontEndMemory, TheOptionRegistersCodeGivesTheSize) {
@@ -84,7 +90,8 @@ TEST_P(FrontEndMemory, TheOptionRegistersCodeGivesTheSize) {
 
 INSTANTIATE_TEST_SUITE_P(Codes, FrontEndMemory,
                          testing::Values(MemoryCode{0, 32768}, MemoryCode{1, 65536},
-                                         MemoryCode{2, 131072}, MemoryCode{3, 262144}));
+                                         MemoryCode{2, 131072}, MemoryCode{3, 262144}),
+                         testing::PrintToStringParamName());
 
 TEST_F(FrontEnd, Depth8WithSpanthreeIsRefused) {
   AddBoard();
@@ -248,6 +255,11 @@ struct PositionCase {
   const char* text;  // null: option absent
   int code;
 };
+
+void PrintTo(const PositionCase& c, std::ostream* out) {
+  *out << (c.text != nullptr ? c.text : "Unset");
+}
+
 class FrontEndMerged : public FrontEnd, public testing::WithParamInterface<PositionCase> {};
 
 TEST_P(FrontEndMerged, Monitor2PositionByItsFirstLetter) {
@@ -264,10 +276,7 @@ INSTANTIATE_TEST_SUITE_P(Positions, FrontEndMerged,
                          testing::Values(PositionCase{"Below", 3}, PositionCase{"LeftOf", 0},
                                          PositionCase{"Clone", 4}, PositionCase{nullptr, 1},
                                          PositionCase{"above", 2}, PositionCase{"RightOf", 1}),
-                         [](const testing::TestParamInfo<PositionCase>& info) {
-                           return info.param.text != nullptr ? std::string(info.param.text)
-                                                             : std::string("Unset");
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(FrontEnd, MergedDesktopBuildsItsModesAndCoversTheWidest) {
   AddBoard();

@@ -96,6 +96,17 @@ struct OutputCase {
   uint32_t bits;
 };
 
+// The input type and the output: "Analog0", "SpecialCable1".
+void PrintTo(const OutputCase& c, std::ostream* out) {
+  switch (c.type) {
+    case ORVCFG_INPUT_ANALOG: *out << "Analog"; break;
+    case ORVCFG_INPUT_DIGITAL: *out << "Digital"; break;
+    case ORVCFG_INPUT_SPECIAL_CABLE: *out << "SpecialCable"; break;
+    default: *out << "Type" << c.type << "_"; break;
+  }
+  *out << c.output;
+}
+
 class OrvCfgModeRecord : public testing::TestWithParam<OutputCase> {};
 
 TEST_P(OrvCfgModeRecord, OutputBitsAndTheFixedWords) {
@@ -123,6 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Outputs, OrvCfgModeRecord,
                                          OutputCase{0, ORVCFG_INPUT_DIGITAL, 0x100020},
                                          OutputCase{3, ORVCFG_INPUT_DIGITAL, 0x100100},
                                          OutputCase{1, ORVCFG_INPUT_SPECIAL_CABLE, 0x100000},
-                                         OutputCase{4, ORVCFG_INPUT_DIGITAL, 0x100000}));
+                                         OutputCase{4, ORVCFG_INPUT_DIGITAL, 0x100000}),
+                         testing::PrintToStringParamName());
 
 }  // namespace

@@ -63,6 +63,8 @@ struct ShadowCase {
   bool clockwise() const { return std::strcmp(rotate, "CW") == 0; }
 };
 
+void PrintTo(const ShadowCase& c, std::ostream* out) { *out << c.rotate << "Depth" << c.depth; }
+
 class ShadowScreens : public Screens, public testing::WithParamInterface<ShadowCase> {};
 
 TEST_P(ShadowScreens, WhatTheServerDrawsReachesTheHeadTurned) {
@@ -101,9 +103,7 @@ TEST_P(ShadowScreens, WhatTheServerDrawsReachesTheHeadTurned) {
 INSTANTIATE_TEST_SUITE_P(Rotations, ShadowScreens,
                          testing::Values(ShadowCase{"CW", 8}, ShadowCase{"CCW", 16},
                                          ShadowCase{"CW", 24}),
-                         [](const testing::TestParamInfo<ShadowCase>& p) {
-                           return std::string(p.param.rotate) + "Depth" + std::to_string(p.param.depth);
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(Screens, AnUnturnedShadowIsCopiedAsItIs) {
   orvsim::Board& board = Up(1, "  Option \"ShadowFB\" \"on\"\n", 16);

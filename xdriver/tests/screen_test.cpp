@@ -2,6 +2,7 @@
 // boards with their DMA and 2D engines, in local-DMA mode: what ScreenInit
 // logs, what reaches the registers and the framebuffer, and what the
 // server's screen layer is left with.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -110,6 +111,10 @@ struct DepthCase {
   bool gammaHook;      // ChangeGamma installed
 };
 
+void PrintTo(const DepthCase& c, std::ostream* out) {
+  *out << "Depth" << c.depth << "_Bpp" << c.bitsPerPixel;
+}
+
 // Accesses to the VGA state: the save and restore of its registers.
 size_t VgaAccesses(const std::vector<orvsim::RegAccessRecord>& log) {
   size_t n = 0;
@@ -148,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, ScreenDepths,
                          testing::Values(DepthCase{8, 8, PseudoColor, true, false},
                                          DepthCase{16, 16, TrueColor, true, true},
                                          DepthCase{24, 32, TrueColor, true, true},
-                                         DepthCase{30, 32, TrueColor, false, true}));
+                                         DepthCase{30, 32, TrueColor, false, true}),
+                         testing::PrintToStringParamName());
 
 // Each screen's hook runs with the board's access log cleared first; the
 // log of its run is kept by screen.
@@ -319,6 +325,18 @@ struct GuardCase {
   std::vector<uint32_t> writes;   // register writes that reach the board
 };
 
+// The accesses in order, W for a write and R for a read: "W1000_R1000_W1004".
+void PrintTo(const GuardCase& c, std::ostream* out) {
+  const char* separator = "";
+  for (int32_t a : c.accesses) {
+    char access[16];
+    std::snprintf(access, sizeof(access), "%c%X", a < 0 ? 'R' : 'W',
+                  static_cast<unsigned>(a < 0 ? -a : a));
+    *out << separator << access;
+    separator = "_";
+  }
+}
+
 class RegisterGuard : public Screens, public testing::WithParamInterface<GuardCase> {};
 
 TEST_P(RegisterGuard, DummyWriteBeforeACloseHigherWrite) {
@@ -348,7 +366,8 @@ INSTANTIATE_TEST_SUITE_P(
                     GuardCase{{0x1000, 0x1084}, {0x1000, 0x1084}},
                     GuardCase{{0x1000, 0x1000}, {0x1000, 0x1000}},
                     GuardCase{{0x1004, 0x1000}, {0x1004, 0x1000}},
-                    GuardCase{{0x1000, -0x1000, 0x1004}, {0x1000, 0x1004}}));
+                    GuardCase{{0x1000, -0x1000, 0x1004}, {0x1000, 0x1004}}),
+    testing::PrintToStringParamName());
 
 TEST_F(Screens, WithoutTheBridgeTheWrappersArePlainAccesses) {
   orvsim::Board& board = Up(1);
@@ -383,6 +402,24 @@ struct FrameCase {
   std::vector<DisplayStart> starts;
 };
 
+// The rotation the options ask for and the frame's corner:
+// "RotateCW_X100_Y0", "NoRotation_XMinus8_YMinus1".
+void PrintTo(const FrameCase& c, std::ostream* out) {
+  const char* const kRotate = "\"Rotate\" \"";
+  const char* at = std::strstr(c.options, kRotate);
+  const char* end = at != nullptr ? std::strchr(at + std::strlen(kRotate), '"') : nullptr;
+  if (end != nullptr) {
+    *out << "Rotate" << std::string(at + std::strlen(kRotate), end);
+  } else {
+    *out << "NoRotation";
+  }
+  const auto coordinate = [out](const char* axis, int v) {
+    *out << "_" << axis << (v < 0 ? "Minus" : "") << (v < 0 ? -v : v);
+  };
+  coordinate("X", c.x);
+  coordinate("Y", c.y);
+}
+
 class AdjustFrames : public Screens, public testing::WithParamInterface<FrameCase> {};
 
 // A 1024x1024 virtual screen whose frame is the 1024x768 (or, rotated,
@@ -413,7 +450,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // Clockwise: (virtualY - 1 - frameY1, x).
                     FrameCase{"  Option \"Rotate\" \"CW\"\n", 100, 0, {{0, 0, 100}}},
                     // Counter-clockwise: (y, virtualX - 1 - frameX1).
-                    FrameCase{"  Option \"Rotate\" \"CCW\"\n", 100, 0, {{0, 0, 156}}}));
+                    FrameCase{"  Option \"Rotate\" \"CCW\"\n", 100, 0, {{0, 0, 156}}}),
+    testing::PrintToStringParamName());
 
 // A head showing part of a larger virtual screen comes back from the
 // console where the server's viewport still is, not at its corner.

@@ -191,6 +191,8 @@ struct FrameCase {
   int32_t kind;
 };
 
+void PrintTo(const FrameCase& c, std::ostream* out) { *out << c.name; }
+
 class VideoFrame : public VideoLayer, public testing::WithParamInterface<FrameCase> {
  protected:
   VideoFrame() { device_id_ = GetParam().device; }

@@ -146,6 +146,8 @@ struct ChoiceCase {
   enum { kNone, kBlit, kOverlay } expected;
 };
 
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << c.name; }
+
 FeatureInfo* TvFeature() {
   auto* f = static_cast<FeatureInfo*>(xcalloc(1, sizeof(FeatureInfo)));
   f->kind = kFeatureTvOut;
@@ -650,6 +652,12 @@ const HostileCase kHostile[] = {
     {"EmptyImage", FOURCC_YV12, 0, 0, 10, 10, 0, 0, 100, 100, 0, 0, Success},
 };
 
+// A row and the adaptor that takes it (the blit adaptor with xfb on, the
+// overlay without): "ZeroSourceWidthBlit".
+void PrintTo(const std::tuple<HostileCase, bool>& p, std::ostream* out) {
+  *out << std::get<0>(p).name << (std::get<1>(p) ? "Blit" : "Overlay");
+}
+
 class XvHostile : public XvAdaptor, public testing::WithParamInterface<std::tuple<HostileCase, bool>> {};
 
 TEST_P(XvHostile, NothingDividesByZeroOverflowsOrLeavesItsBuffers) {
@@ -667,10 +675,7 @@ TEST_P(XvHostile, NothingDividesByZeroOverflowsOrLeavesItsBuffers) {
 
 INSTANTIATE_TEST_SUITE_P(Requests, XvHostile,
                          testing::Combine(testing::ValuesIn(kHostile), testing::Bool()),
-                         [](const testing::TestParamInfo<std::tuple<HostileCase, bool>>& i) {
-                           return std::string(std::get<0>(i.param).name) +
-                                  (std::get<1>(i.param) ? "Blit" : "Overlay");
-                         });
+                         testing::PrintToStringParamName());
 
 TEST_F(XvAdaptor, AnImageWiderThanTheAdaptorTakesIsRefusedBeforeItsDataIsRead) {
   // Too long for a request the decoder takes: straight to the callbacks,
