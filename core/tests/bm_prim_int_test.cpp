@@ -10,6 +10,7 @@
 #include <string.h>
 #include <sys/mman.h>
 
+#include <string>
 #include <vector>
 
 #include "core/bm_debug.h"
@@ -631,7 +632,10 @@ TEST_P(KernelBoardPdev, HeadOfALaterUnitPostsItsRangesAndReachesItsSyncTag) {
   ASSERT_TRUE(prim->WaitForSyncTag(tag));
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, KernelBoardPdev, testing::Values(1u, 2u, 3u));
+INSTANTIATE_TEST_SUITE_P(Units, KernelBoardPdev, testing::Values(1u, 2u, 3u),
+                         [](const testing::TestParamInfo<uint32_t>& info) {
+                           return "Unit" + std::to_string(info.param);
+                         });
 
 }  // namespace
 }  // namespace coretest

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "core/driver_switches.h"
@@ -339,7 +340,10 @@ TEST_P(HeadWithoutUnitZero, BuildsTheBoardAndGivesEverythingBack) {
   EXPECT_EQ(box_.MappingCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, HeadWithoutUnitZero, testing::Values(1u, 2u, 3u));
+INSTANTIATE_TEST_SUITE_P(Units, HeadWithoutUnitZero, testing::Values(1u, 2u, 3u),
+                         [](const testing::TestParamInfo<uint32_t>& info) {
+                           return "Unit" + std::to_string(info.param);
+                         });
 
 TEST_F(LocalPdev, GetActiveAnswersTheFirstActiveObjectOfTheUnitFromTheHead) {
   EXPECT_EQ(PDEV::GetActive(nullptr, 0), nullptr);

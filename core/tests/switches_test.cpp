@@ -23,6 +23,16 @@ using coretest::Head;
 enum RevClass { kPlain, kSecond, kNextGen, kRev3, kClassCount };
 const uint32_t kClassBits[kClassCount] = {0x2000, 0x40, 0x400, 0x10};
 
+void PrintTo(RevClass rc, std::ostream* out) {
+  static const char* const kNames[kClassCount] = {"Plain", "SecondChip", "LaterGeneration",
+                                                  "FirstChipRev3"};
+  if (rc >= 0 && rc < kClassCount) {
+    *out << kNames[rc];
+  } else {
+    *out << "Class" << static_cast<int>(rc);
+  }
+}
+
 struct U8Row {
   int order;  // 1-based build order
   RegistrySwitchU8* RegistrySwitchManager::*member;
@@ -183,7 +193,8 @@ TEST_P(RegistryTable, NamesWidthsDefaultsAndOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Revisions, RegistryTable,
-                         testing::Values(kPlain, kSecond, kNextGen, kRev3));
+                         testing::Values(kPlain, kSecond, kNextGen, kRev3),
+                         testing::PrintToStringParamName());
 
 using RegistrySwitchTest = RegistryTable;
 

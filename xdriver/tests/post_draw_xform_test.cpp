@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/bm_prim_int.h"
@@ -220,7 +221,15 @@ TEST_P(PivotTurn, DisplayShowsTheDesktopTurnedAtEachVerticalSync) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, PivotTurn, testing::Values(1u, 2u, 4u));
+// Named by the rotation code and the turn it stands for: "Code1_Clockwise".
+INSTANTIATE_TEST_SUITE_P(Codes, PivotTurn, testing::Values(1u, 2u, 4u),
+                         [](const testing::TestParamInfo<uint32_t>& info) {
+                           const char* turn = info.param == 1   ? "Clockwise"
+                                              : info.param == 2 ? "HalfTurn"
+                                              : info.param == 4 ? "CounterClockwise"
+                                                                : "Unknown";
+                           return "Code" + std::to_string(info.param) + "_" + turn;
+                         });
 
 TEST_F(PivotTest, CleanupGivesTheDrawingBackToThePrimary) {
   DeviceBitmap* desktop = Pivoted(4, 256, 128);

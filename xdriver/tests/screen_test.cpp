@@ -227,7 +227,12 @@ TEST_P(ScreenHeads, OnlyHeadZeroSavesAndClearsAndOnlyTheLastHeadRestoresTheConso
   for (int i = 0; i < heads; ++i) EXPECT_TRUE(Rec(i)->deviceStarted) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(Heads, ScreenHeads, testing::Values(1, 2));
+INSTANTIATE_TEST_SUITE_P(Heads, ScreenHeads, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return info.param == 1   ? std::string("OneHead")
+                                  : info.param == 2 ? std::string("TwoHeads")
+                                                    : std::to_string(info.param) + "Heads";
+                         });
 
 // The console's VGA registers as the board held them before the server:
 // head 0 saves them at ScreenInit and LeaveVT puts them back.
