@@ -549,7 +549,7 @@ struct Fixture {
     RenewSharedSurfaces();
     if (!orvfuzz::RenewResourceTables(pdev)) __builtin_trap();
     RenewPrimary();
-    if (!slots.Restore(pdev->surfaceMapper, parts.board)) {
+    if (!slots.Restore(pdev->surfaceMapper, parts.board, parts.windows.get())) {
       fprintf(stderr, "kernel client3d fuzz: the aperture slots hold other windows than at the start\n");
       __builtin_trap();
     }
