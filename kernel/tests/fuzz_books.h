@@ -38,6 +38,7 @@
 #include "kernel/vidmem/surface_manager.h"
 #include "kernel/vidmem/surface_mapper.h"
 #include "platform/board/board.h"
+#include "platform/board/chip_aperture.h"
 #include "platform/board/chip_dma.h"
 #include "platform/board/chip_flip.h"
 #include "platform/board/chip_vertex.h"
@@ -112,11 +113,15 @@ inline bool RenewResourceTables(PDEV* pdev) {
 // windows can end in other slots than a fresh start gives them. A slot is
 // cleared by its first word alone; the board's other words of a cleared
 // slot, which nothing reads, go back to the zeros a fresh board has.
+// The slots are written again with the board's processor windows held
+// (`windows`, when the board has them): the same windows in other slots
+// show the same frame buffer, and the words' passing states, which no one
+// reads, would each map it anew.
 class ApertureSlots {
  public:
   void Take(const MmSurfaceMapper* mapper) { memcpy(slots_, mapper->slots, sizeof slots_); }
   // False when the slots hold other windows than at the start.
-  bool Restore(MmSurfaceMapper* mapper, orvsim::Board& board) const {
+  bool Restore(MmSurfaceMapper* mapper, orvsim::Board& board, orvsim::ApertureWindows* windows) const {
     MmHostAperture* const* now = mapper->slots;
     for (MmHostAperture* w : slots_) {
       if (w != nullptr && std::find(now, now + kMapperSlots, w) == now + kMapperSlots) return false;
@@ -129,7 +134,9 @@ class ApertureSlots {
       memcpy(mapper->slots, slots_, sizeof slots_);
       for (uint32_t i = 0; i < kMapperSlots; ++i)
         if (slots_[i] != nullptr) slots_[i]->slotIndex = static_cast<int32_t>(i);
+      if (windows != nullptr) windows->Hold();
       mapper->ProgramAllSlots();
+      if (windows != nullptr) windows->Release();
     }
     for (uint32_t i = 0; i < kMapperSlots && i < mapper->slotCount; ++i) {
       const uint32_t reg = 16 * (mapper->baseSlot + i);

@@ -84,7 +84,7 @@ ApertureWindows::ApertureWindows(Board& board) : board_(board) {
       const uint32_t mask = access.width >= 4 ? 0xFFFFFFFFu : ((1u << (8 * access.width)) - 1);
       const uint32_t whole = (b.Peek(word, 4) & ~(mask << shift)) | ((value & mask) << shift);
       b.Poke(word, 4, whole);
-      Apply();
+      if (!held_) Apply();
       return value;
     });
   }

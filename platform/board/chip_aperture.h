@@ -80,6 +80,18 @@ class ApertureWindows {
 
   void Apply();
 
+  // Slot words written while held are stored and nothing more; Release
+  // works the windows out once, from the words as they stand then. For a
+  // fixture that rewrites every slot at once with the processor touching no
+  // frame-buffer byte in between: the words pass through states (a key
+  // beside the old descriptor) whose windows nobody looks at, and each of
+  // those would map the frame buffer anew. Holds do not nest.
+  void Hold() { held_ = true; }
+  void Release() {
+    held_ = false;
+    Apply();
+  }
+
  private:
   // One window: frame-buffer offset, local address, length.
   struct Window {
@@ -93,6 +105,7 @@ class ApertureWindows {
   // every slot at once) maps nothing again.
   std::vector<Window> mapped_;
   bool applied_ = false;
+  bool held_ = false;
   // The slot words the windows were last worked out from: windows follow
   // from them alone, so a write that leaves every word as it was (or an
   // Apply with nothing written since) has nothing to work out.

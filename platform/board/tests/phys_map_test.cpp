@@ -302,6 +302,30 @@ TEST_F(MemoryWindowTest, SlotsOfOneOffsetShowTheFirstInSlotOrder) {
   EXPECT_EQ(board->LocalMemory()[0x100010], 0x31);
 }
 
+// Slot words written while the windows are held are stored, and the view
+// stays as it was until the release, which shows what the words say then.
+TEST_F(MemoryWindowTest, HeldWindowsFollowTheSlotWordsAtTheirRelease) {
+  ApertureWindows windows(*board);
+  ProgramSlot(*board, 0, 0x40000, 0x100000);
+  windows.Hold();
+  board->RegWrite(0, 4, 0);                    // the window leaves slot 0 ...
+  ProgramSlot(*board, 1, 0x40000, 0x100000);  // ... for slot 1
+  ProgramSlot(*board, 2, 0x80000, 0x300000);  // and a new one
+  EXPECT_EQ(board->Peek(kApertureSlotStride * 2, 4), 0x80000 | kApertureKeyEnable);
+  board->Memory()[0x80010] = 0x41;  // still slot 0's window, to the end
+  EXPECT_EQ(board->LocalMemory()[0x140010], 0x41);
+  windows.Release();
+  board->Memory()[0x40010] = 0x42;
+  board->Memory()[0x80010] = 0x43;
+  EXPECT_EQ(board->LocalMemory()[0x100010], 0x42);
+  EXPECT_EQ(board->LocalMemory()[0x300010], 0x43);
+  EXPECT_EQ(board->LocalMemory()[0x140010], 0x41);
+  // Released, every slot write moves the windows again.
+  board->RegWrite(kApertureSlotStride * 2, 4, 0);
+  board->Memory()[0x80010] = 0x44;
+  EXPECT_EQ(board->LocalMemory()[0x140010], 0x44);
+}
+
 TEST_F(MemoryWindowTest, ProcessorWritesThroughApertureWindowsLandInEitherBank) {
   ApertureWindows windows(*board);
   ProgramSlot(*board, 0, 0x0, 0x100000);                // bank A surface

@@ -43,6 +43,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "core/orv_ioctl.h"
@@ -162,12 +163,14 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
       addresses.push_back(reinterpret_cast<uintptr_t>(c->scratch));
     }
   }
-  for (size_t at = 0; at + 8 <= 568; at += 4) {
-    uint64_t word;
-    memcpy(&word, block + at, 8);
-    for (uintptr_t address : addresses) {
-      if (address != 0 && word == address) __builtin_trap();
-    }
+  // The block's words at every 4-byte step, sorted once: an input with
+  // many 3D contexts names hundreds of addresses, and each is looked up.
+  uint64_t words[(568 - 8) / 4 + 1];
+  size_t count = 0;
+  for (size_t at = 0; at + 8 <= 568; at += 4) memcpy(&words[count++], block + at, 8);
+  std::sort(words, words + count);
+  for (uintptr_t address : addresses) {
+    if (address != 0 && std::binary_search(words, words + count, uint64_t{address})) __builtin_trap();
   }
 }
 
@@ -182,7 +185,20 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
 // whole when it is placed, which at the default costs more than the rest
 // of an input). The targets are this step's own and go after it, once the
 // engine is done with them.
+//
+// A bound clear places, maps, clears and frees a work buffer, and each of
+// those moves the board's aperture windows: an input of many of them costs
+// a hundred of the others. Past its first kBoundClearsPerInput bound
+// clears an input's clears run on unbound targets, and past its first
+// default-sized work buffer it gets 1 MiB ones: what a size or a binding
+// reaches, the first ones reach, and the fuzzer varies them between inputs.
 constexpr float kWorkBufferMiB[4] = {1.0f / 16, 1.0f / 4, 1.0f, 8.0f};
+constexpr uint32_t kBoundClearsPerInput = 8;
+constexpr uint32_t kDefaultBuffersPerInput = 1;
+struct ClearBudget {
+  uint32_t bound = 0;
+  uint32_t defaultBuffers = 0;
+};
 Surface3d* PlaceTarget(PDEV* device, uint32_t code, uint32_t width, uint32_t height) {
   if (device == nullptr || device->formatCatalogue == nullptr) return nullptr;
   SurfaceCreateRequest r;
@@ -196,7 +212,7 @@ Surface3d* PlaceTarget(PDEV* device, uint32_t code, uint32_t width, uint32_t hei
   return r.format != nullptr ? Surface3d::CreatePlaced(device, &r) : nullptr;
 }
 
-void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& parts) {
+void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& parts, ClearBudget& budget) {
   if (context == nullptr || context->targetState == nullptr) return;
   RenderTargetState* state = context->targetState;
   static const uint32_t kColourCodes[4] = {10, 29, 30, 32};
@@ -212,11 +228,14 @@ void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& p
   Surface3d* colour = PlaceTarget(context->device, colourCode, sides[2], sides[3]);
   const uint8_t which = in.Byte();
   TargetBoard3d* board = state->common != nullptr ? TargetBoard(state->common) : nullptr;
-  const bool bind = (which & 8) != 0;
+  const bool bind = (which & 8) != 0 && budget.bound < kBoundClearsPerInput;
   if (bind) {
+    ++budget.bound;
     if (board != nullptr) {
       board->switches.memoryBits = (which & 16) != 0 ? 3 : 0;
-      board->switches.sizeMiB = kWorkBufferMiB[(which >> 5) & 3];
+      uint32_t size = (which >> 5) & 3;
+      if (size == 3 && (which & 16) != 0 && budget.defaultBuffers++ >= kDefaultBuffersPerInput) size = 2;
+      board->switches.sizeMiB = kWorkBufferMiB[size];
     }
     if (depth != nullptr) depth->flagsWord |= 0x8;
     BoundSurfaceRecord r{};
@@ -391,10 +410,17 @@ class FuzzHost : public client3dfuzz::Host {
 
   bool Running() const override { return running_; }
   bool Lost() const override { return Context() != nullptr && Context()->lost; }
+  // Past its first kStopsPerInput stops an input's device keeps running:
+  // a stop saves and frees every surface of the client and clears the
+  // board's aperture windows, and the start after it places and fills them
+  // again, so an input of stops costs a hundred of the others; what a stop
+  // between two requests reaches, the first ones reach.
+  static constexpr uint32_t kStopsPerInput = 4;
   void StopAndStart(uint8_t how) override {
-    if ((how & 1) != 0 && running_) {
+    if ((how & 1) != 0 && running_ && stops_ < kStopsPerInput) {
       glue_.IoctlWithValue(owner_, ORV_IOCTL_STOP_DEVICE, 0);
       running_ = false;
+      ++stops_;
     }
     if ((how & 2) != 0 && !running_) {
       glue_.IoctlWithValue(owner_, ORV_IOCTL_START_DEVICE, reinterpret_cast<uintptr_t>(pdev_));
@@ -417,7 +443,7 @@ class FuzzHost : public client3dfuzz::Host {
     Context3d* context = Of(context3d);
     if (context == nullptr) return;
     ::DrawStep(context->current, parts_);
-    ::ClearStep(context->current, in, parts_);
+    ::ClearStep(context->current, in, parts_, clears_);
   }
 
  private:
@@ -440,6 +466,8 @@ class FuzzHost : public client3dfuzz::Host {
   // started with.
   ClientContext* surfaceClient_ = Context();
   bool running_ = true;
+  uint32_t stops_ = 0;
+  ClearBudget clears_;
 };
 
 // The machine for the whole run: the board with its engines, the glue,
@@ -549,7 +577,7 @@ struct Fixture {
     RenewSharedSurfaces();
     if (!orvfuzz::RenewResourceTables(pdev)) __builtin_trap();
     RenewPrimary();
-    if (!slots.Restore(pdev->surfaceMapper, parts.board)) {
+    if (!slots.Restore(pdev->surfaceMapper, parts.board, parts.windows.get())) {
       fprintf(stderr, "kernel client3d fuzz: the aperture slots hold other windows than at the start\n");
       __builtin_trap();
     }
