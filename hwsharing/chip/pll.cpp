@@ -97,7 +97,12 @@ int32_t pllSearchStageDividers(int32_t fin, int32_t target, int32_t* m, int32_t*
   *p = 0;
   if (target <= 0) return 0;
   const bool b90 = IsB90(d);
-  pllutil::ForEach(vco->lMStart, vco->lMEnd, vco->lMStep, [&](int32_t mm) {
+  // A multiplier outside the stage's M limits or VCO range is rejected
+  // whatever P is; unless the rejections are written out, the search skips
+  // those multipliers instead of trying each.
+  MultiplierWindow window{INT64_MIN, INT64_MAX};
+  if (!Verbose(d)) window = StageMultipliers(fin, vco);
+  pllutil::ForEachWithin(vco->lMStart, vco->lMEnd, vco->lMStep, window.lo, window.hi, [&](int32_t mm) {
     if (vco->ulVcoIndex == 0 && !b90 && Vco1Forbidden(mm)) return true;
     const int64_t freq = static_cast<int64_t>(fin) * mm;
     int64_t pp = freq / target;
@@ -255,10 +260,18 @@ uint32_t pllAlgorithm2(void* handle, uint32_t sel, int32_t frequency, PLLDESCRIP
   DebugPrint(d, "\nAlgorithm 2: Compute PLL lOutFreq %d KHz from inFreq %d KHz\n", frequency,
              d->lFin);
   const bool firstFit = d->ulSearchMode == kPllSearchFirstFit;
+  // A best fit with no error cannot be beaten: the candidates after it
+  // would only be compared and dropped, which leaves a trace only in the
+  // debug messages.
+  const bool exactEnds = !firstFit && d->pfnDebugPrint == nullptr;
   Best best;
   bool stop = false;
   pllutil::ForEach(d->vco2.lMStart, d->vco2.lMEnd, d->vco2.lMStep, [&](int32_t m2) {
     pllutil::ForEach(d->vco2.lPStart, d->vco2.lPEnd, d->vco2.lPStep, [&](int32_t p2) {
+      if (exactEnds && best.found && best.error == 0) {
+        stop = true;
+        return false;
+      }
       if (m2 <= 0 || p2 <= 0) return true;
       const int64_t wanted = static_cast<int64_t>(frequency) * p2 / m2;
       if (!InRange(wanted, d->vco1.lFoutMin, d->vco1.lFoutMax)) return true;

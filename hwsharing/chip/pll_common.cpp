@@ -28,6 +28,19 @@ bool Consider(void* handle, uint32_t sel, int32_t frequency, int32_t m1, int32_t
   return firstFit;  // first fit: the search ends here
 }
 
+MultiplierWindow StageMultipliers(int32_t fin, const PLLVCOCONFIG* vco) {
+  MultiplierWindow w{vco->lMMin, vco->lMMax};
+  if (fin <= 0) return w;  // Fin x M does not grow with M
+  // Fin x M >= lVcoMin and Fin x M <= lVcoMax, rounded inwards.
+  const int64_t f = fin;
+  const int64_t vmin = vco->lVcoMin, vmax = vco->lVcoMax;
+  const int64_t lo = vmin >= 0 ? (vmin + f - 1) / f : vmin / f;
+  const int64_t hi = vmax >= 0 ? vmax / f : -((-vmax + f - 1) / f);
+  if (lo > w.lo) w.lo = lo;
+  if (hi < w.hi) w.hi = hi;
+  return w;
+}
+
 int32_t PercentError(int32_t error, int32_t target) {
   if (target <= 0) return 0;
   const int64_t scaled = static_cast<int64_t>(error) * 100;

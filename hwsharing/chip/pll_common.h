@@ -21,6 +21,42 @@ void ForEach(int32_t start, int32_t end, int32_t step, Fn fn) {
     if (!fn(static_cast<int32_t>(v))) return;
 }
 
+// Runs fn(v) for the values ForEach(start, end, step) visits that lie
+// within lo..hi, in the same order, without visiting the others.
+template <class Fn>
+void ForEachWithin(int32_t start, int32_t end, int32_t step, int64_t lo, int64_t hi, Fn fn) {
+  if (lo > hi) return;
+  if (start == end || step == 0 || (start < end) != (step > 0)) {
+    if (start >= lo && start <= hi) fn(start);
+    return;
+  }
+  const int64_t stride = step > 0 ? step : -static_cast<int64_t>(step);
+  int64_t first = start;
+  int64_t last = end;
+  if (step > 0) {
+    if (first < lo) first += (lo - first + stride - 1) / stride * stride;
+    if (last > hi) last = hi;
+    for (int64_t v = first; v <= last; v += stride)
+      if (!fn(static_cast<int32_t>(v))) return;
+  } else {
+    if (first > hi) first -= (first - hi + stride - 1) / stride * stride;
+    if (last < lo) last = lo;
+    for (int64_t v = first; v >= last; v -= stride)
+      if (!fn(static_cast<int32_t>(v))) return;
+  }
+}
+
+// Whether the verbose messages of a search are written: only then does a
+// rejected candidate leave a trace.
+inline bool Verbose(const PLLDESCRIPTOR* d) { return d->ulVerbose != 0 && d->pfnDebugPrint != nullptr; }
+
+// The multipliers M of a stage that its M limits and VCO range allow for
+// input frequency fin (lo > hi when none does).
+struct MultiplierWindow {
+  int64_t lo, hi;
+};
+MultiplierWindow StageMultipliers(int32_t fin, const PLLVCOCONFIG* vco);
+
 inline int32_t Abs(int64_t v) { return static_cast<int32_t>(v < 0 ? -v : v); }
 inline bool InRange(int64_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
 

@@ -13,7 +13,8 @@
 // The machine and the screens serve the whole run. After an input the
 // screen leaves DGA, shows a plain cursor, gets the colours it started
 // with, and the client buffers and direct client the input left are given
-// back, as the server and the OpenGL module do when a client goes.
+// back, as the server and the OpenGL module do when a client goes; the fake
+// endpoint must then hold the buffers it held before the input.
 //
 // Program: operations of an opcode byte (modulo 4) and its operands;
 // missing bytes read as 0. See tests/data/xdriver_client_requests_fuzz.
@@ -48,7 +49,6 @@ void Check(bool ok, const char* what) {
 
 constexpr int kHeads = 2;
 constexpr int kMaxSteps = 32;
-constexpr int kMostBuffers = 4;
 // Mode sets of one input. A mode set costs the driver a clock search and
 // waits on the display of a few frames, more than any other operation; two
 // reach every change between modes (into DGA, between its modes and out),
@@ -67,6 +67,8 @@ struct Desktop {
   orvmachine::MachineBoard* parts = nullptr;
   // What the screens' colormaps held when they came up.
   std::vector<LOCO> colours[kHeads];
+  // The buffers the fake endpoint held when the screens came up.
+  size_t kernelBuffers = 0;
 
   Desktop() {
     orvstandin::Reset();
@@ -101,6 +103,7 @@ struct Desktop {
       colours[s].assign(cmap->entries, cmap->entries + cmap->numEntries);
     }
     Check(!box.Logged(kWaitGaveUp), "a wait on the board gave up while the screens came up");
+    kernelBuffers = kernel.BufferCount();
     Settle();
   }
 
@@ -182,9 +185,15 @@ struct Glx {
   struct Buffer {
     void* address;
     uint64_t handle;
+    int screen;  // the screen whose device gave it
   };
+  // Every buffer the input was given and has not freed: each one is given
+  // back when the input ends, or it would stay the fake endpoint's (and
+  // the process's) for the rest of the run.
   std::vector<Buffer> buffers;
   bool direct[kHeads] = {};
+
+  Glx() { buffers.reserve(kMaxSteps); }
 
   void Run(int screen, Reader& in) {
     ScreenRec stranger{};
@@ -213,14 +222,14 @@ struct Glx {
       case 4: {
         void* address = nullptr;
         uint64_t handle = 0;
-        if (ORVGLXAllocateClientBuffer(target, &address, &handle) != 0 && buffers.size() < kMostBuffers)
-          buffers.push_back({address, handle});
+        if (ORVGLXAllocateClientBuffer(target, &address, &handle) != 0)
+          buffers.push_back({address, handle, target->myNum});
         break;
       }
       case 5: {
         // A buffer given before, its handle or address changed, or any.
         const uint8_t pick = in.Byte();
-        Buffer b{reinterpret_cast<void*>(static_cast<uintptr_t>(in.Quad())), in.Quad()};
+        Buffer b{reinterpret_cast<void*>(static_cast<uintptr_t>(in.Quad())), in.Quad(), screen};
         if (!buffers.empty() && pick < 0xC0) {
           const size_t i = pick % buffers.size();
           b = buffers[i];
@@ -243,7 +252,7 @@ struct Glx {
   // What the input left is given back as the module does when its client
   // goes.
   void GiveBack() {
-    for (const Buffer& b : buffers) (void)ORVGLXFreeClientBuffer(xf86Screens[0]->pScreen, b.address, b.handle);
+    for (const Buffer& b : buffers) (void)ORVGLXFreeClientBuffer(xf86Screens[b.screen]->pScreen, b.address, b.handle);
     buffers.clear();
     for (int s = 0; s < kHeads; ++s) {
       if (direct[s]) (void)ORVGLXDisableDirectClient(xf86Screens[s]->pScreen);
@@ -338,6 +347,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     abort();
   }
   Check(!d.box.Logged(kWaitGaveUp), "a wait on the board gave up");
+  Check(d.kernel.BufferCount() == d.kernelBuffers, "a buffer the input was given is still held");
   d.Settle();
   return 0;
 }

@@ -4,6 +4,7 @@
 // search written here from the frequency model.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "hwsharing/chip/bri90pll.h"
 #include "hwsharing/chip/pll.h"
+#include "hwsharing/chip/pll_common.h"
 
 namespace {
 
@@ -496,6 +498,180 @@ TEST_F(PllSearch, LaterGenerationOscillatorAndTestCounter) {
   EXPECT_EQ(fs.regs[0xE24] & 3u, 0u);
   EXPECT_EQ(bri90pllInitTestCounter(&fs, 5, 8, &d), 1u);
   EXPECT_NE(g_errors.find("\nERROR FS1, Invalid divider 8.\n"), std::string::npos);
+}
+
+// ---- The search against a straightforward one --------------------------------
+// The search skips what cannot change its outcome: multipliers outside the
+// M limits and VCO range of a stage, and the candidates after a best fit
+// without error. What reaches the synthesizer (every word written, every
+// lock read) and the answer must be those of a search that tries every
+// multiplier and every candidate, written here as the library's first
+// generation did it.
+
+int32_t PlainStageSearch(int32_t fin, int32_t target, int32_t* m, int32_t* p, int32_t tolerance,
+                         const PLLVCOCONFIG* vco, const PLLDESCRIPTOR* d) {
+  int32_t bestError = 10000000;
+  int32_t bestAchieved = 0;
+  *m = 0;
+  *p = 0;
+  if (target <= 0) return 0;
+  pllutil::ForEach(vco->lMStart, vco->lMEnd, vco->lMStep, [&](int32_t mm) {
+    if (vco->ulVcoIndex == 0 && !pllutil::IsB90(d) && pllutil::Vco1Forbidden(mm)) return true;
+    const int64_t freq = static_cast<int64_t>(fin) * mm;
+    int64_t pp = freq / target;
+    if (freq % target > target / 2) ++pp;
+    if (pp > INT_MAX) return true;
+    if (pllIsInvalidDividers(fin, mm, static_cast<int32_t>(pp), vco, d) != 0) return true;
+    const int64_t achieved = pllutil::Divide(freq, static_cast<int32_t>(pp));
+    const int32_t error = pllutil::Abs(achieved - target);
+    if (error < bestError) {
+      bestError = error;
+      bestAchieved = static_cast<int32_t>(achieved);
+      *m = mm;
+      *p = static_cast<int32_t>(pp);
+    }
+    return !(bestError < tolerance);
+  });
+  return bestAchieved;
+}
+
+uint32_t PlainInit(void* handle, int32_t frequency, PLLDESCRIPTOR* d) {
+  pllHwOscOn(handle, d);
+  frequency = pllutil::ClampRequest(kPllOutFs, frequency, d);
+  const bool firstFit = d->ulSearchMode == kPllSearchFirstFit;
+  pllutil::Best best;
+  bool stop = false;
+  pllutil::ForEach(d->vco2.lMStart, d->vco2.lMEnd, d->vco2.lMStep, [&](int32_t m2) {
+    pllutil::ForEach(d->vco2.lPStart, d->vco2.lPEnd, d->vco2.lPStep, [&](int32_t p2) {
+      if (m2 <= 0 || p2 <= 0) return true;
+      const int64_t wanted = static_cast<int64_t>(frequency) * p2 / m2;
+      if (!pllutil::InRange(wanted, d->vco1.lFoutMin, d->vco1.lFoutMax)) return true;
+      const int32_t tolerance =
+          firstFit ? static_cast<int32_t>(static_cast<int64_t>(
+                         pllutil::FirstFitTolerance(d, frequency)) * p2 / m2)
+                   : 0;
+      int32_t m1 = 0, p1 = 0;
+      const int32_t inter = PlainStageSearch(d->lFin, static_cast<int32_t>(wanted), &m1, &p1,
+                                             tolerance, &d->vco1, d);
+      const int64_t achieved = static_cast<int64_t>(inter) * m2 / p2;
+      if (achieved == 0) return true;
+      if (pllIsInvalidDividers(static_cast<int32_t>(achieved * p2 / m2), m2, p2, &d->vco2, d))
+        return true;
+      stop = pllutil::Consider(handle, kPllOutFs, frequency, m1, p1, m2, p2,
+                               static_cast<int32_t>(achieved), &best, d);
+      return !stop;
+    });
+    return !stop;
+  });
+  return pllutil::Finish(handle, kPllOutFs, frequency, best, "", d);
+}
+
+// The FS limits of the boards, in MHz (VCO1, VCO2, intermediate range), and
+// a board whose VCO limits are no multiple of the reference crystal.
+struct BoardLimits {
+  const char* name;
+  int32_t mhz[6];
+};
+constexpr BoardLimits kBoardLimits[] = {
+    {"template", {600, 1250, 600, 1250, 50, 400}},
+    {"first generation", {600, 1600, 600, 1600, 50, 400}},
+    {"later generation", {800, 1600, 800, 1600, 54, 108}},
+    {"uneven", {631, 1117, 655, 1301, 61, 293}},
+};
+
+TEST(PllSearchShortcuts, WriteAndReadWhatTheFullSearchDoes) {
+  struct Mode {
+    const char* name;
+    uint32_t searchMode;
+    std::function<bool(const Dividers&)> locks;
+  };
+  const Mode modes[] = {
+      {"best fit", 1, [](const Dividers&) { return true; }},
+      {"best fit, M2 a multiple of 3 never locks", 1,
+       [](const Dividers& x) { return x.m2 % 3 != 0; }},
+      {"first fit", 2, [](const Dividers&) { return true; }},
+  };
+  // Every kHz would take minutes here: a dense sample of the range, with
+  // the frequencies the reference crystal divides exactly.
+  std::vector<int32_t> frequencies;
+  for (int32_t f = 4000; f <= 460000; f += 1733) frequencies.push_back(f);
+  for (int32_t f = 13500; f <= 460000; f += 13500) frequencies.push_back(f);
+  int exact = 0;
+  for (const BoardLimits& board : kBoardLimits) {
+    for (const Mode& mode : modes) {
+      for (int32_t f : frequencies) {
+        PLLDESCRIPTOR d = Template(0);
+        d.ulSearchMode = mode.searchMode;
+        d.vco1.lVcoMin = board.mhz[0] * 1000;
+        d.vco1.lVcoMax = board.mhz[1] * 1000;
+        d.vco2.lVcoMin = board.mhz[2] * 1000;
+        d.vco2.lVcoMax = board.mhz[3] * 1000;
+        d.vco1.lFoutMin = board.mhz[4] * 1000;
+        d.vco1.lFoutMax = board.mhz[5] * 1000;
+        PLLDESCRIPTOR plainD = d;
+        FakeFs fast, plain;
+        fast.locks = plain.locks = mode.locks;
+        g_errors.clear();
+        const uint32_t got = pllInit(&fast, 0, kPllOutFs, f, &d);
+        const std::string fastErrors = g_errors;
+        g_errors.clear();
+        const uint32_t want = PlainInit(&plain, f, &plainD);
+        const std::string where = std::string(board.name) + ", " + mode.name + ", " + std::to_string(f) + " kHz";
+        ASSERT_EQ(got, want) << where;
+        ASSERT_EQ(fast.writes, plain.writes) << where;
+        ASSERT_EQ(fast.lockReads, plain.lockReads) << where;
+        ASSERT_EQ(fastErrors, g_errors) << where;
+        ASSERT_EQ(d.ulLastValue, plainD.ulLastValue) << where;
+        if (want == kPllOk && plain.Current().m1 != 0 &&
+            int64_t{27000} * plain.Current().m1 / plain.Current().p1 * plain.Current().m2 / plain.Current().p2 == f)
+          ++exact;
+      }
+    }
+  }
+  // Rows where a best fit without error ends the search early.
+  EXPECT_GT(exact, 0);
+}
+
+TEST(PllSearchShortcuts, StageSearchAnswersWhatTryingEveryMultiplierAnswers) {
+  struct Walk {
+    int32_t start, end, step;
+  };
+  // Downwards and upwards, by more than one, and a single value.
+  const Walk walks[] = {{64, 2, -1}, {2, 64, 1}, {1, 64, 3}, {64, 1, -5}, {30, 30, 0}, {40, 20, 1}};
+  int found = 0;
+  for (uint32_t kind : {0u, 1u}) {
+    for (const BoardLimits& board : kBoardLimits) {
+      for (const Walk& walk : walks) {
+        for (int32_t tolerance : {0, 700, 20000}) {
+          PLLDESCRIPTOR d = Template(kind);
+          d.vco1.lVcoMin = board.mhz[0] * 1000;
+          d.vco1.lVcoMax = board.mhz[1] * 1000;
+          d.vco1.lFoutMin = board.mhz[4] * 1000;
+          d.vco1.lFoutMax = board.mhz[5] * 1000;
+          d.vco1.lMStart = walk.start;
+          d.vco1.lMEnd = walk.end;
+          d.vco1.lMStep = walk.step;
+          for (int32_t fin : {27000, 14318, 1}) {
+            for (int32_t target = -1000; target <= 500000; target += 2003) {
+              int32_t m = -1, p = -1, wantM = -1, wantP = -1;
+              const int32_t got = pllSearchStageDividers(fin, target, &m, &p, tolerance, &d.vco1, &d);
+              const int32_t want = PlainStageSearch(fin, target, &wantM, &wantP, tolerance, &d.vco1, &d);
+              const std::string where = "kind " + std::to_string(kind) + ", " + board.name + ", M " +
+                                        std::to_string(walk.start) + ".." + std::to_string(walk.end) +
+                                        " by " + std::to_string(walk.step) + ", tolerance " +
+                                        std::to_string(tolerance) + ", Fin " + std::to_string(fin) +
+                                        ", target " + std::to_string(target);
+              ASSERT_EQ(got, want) << where;
+              ASSERT_EQ(m, wantM) << where;
+              ASSERT_EQ(p, wantP) << where;
+              if (want != 0) ++found;
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(found, 0);
 }
 
 TEST(PllRegisters, OffsetsByNumberAndKind) {
