@@ -74,8 +74,21 @@ function(orv_test)
     target_compile_options(${T_NAME} PRIVATE -O0)
   endif()
   orv_fixed_address(${T_NAME})
+  # Under the leak checker every test process maps, at start-up, the
+  # writable data the check reads at exit in one go, not a page at a time
+  # (tests/support/leak_check_prefault.cpp).
+  if(ORV_SANITIZE)
+    if(NOT TARGET orv_leak_check_prefault)
+      add_library(orv_leak_check_prefault OBJECT
+                  ${CMAKE_SOURCE_DIR}/tests/support/leak_check_prefault.cpp)
+    endif()
+    target_link_libraries(${T_NAME} PRIVATE orv_leak_check_prefault)
+  endif()
+  # The test cases are listed when the program is linked, on the cores the
+  # build keeps busy, and not one program after the other when ctest starts.
   gtest_discover_tests(${T_NAME}
-    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_MODE POST_BUILD
+    DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
     PROPERTIES ENVIRONMENT "ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
                TIMEOUT 300)
