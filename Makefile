@@ -18,10 +18,10 @@ CCACHE := $(shell command -v ccache 2>/dev/null)
 LAUNCHER := $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache,)
 
 # One clang tree with the sanitizers builds the tests and the libFuzzer
-# targets; the fuzz targets' short runs are among its tests. The drivers are
-# compiled at -O1, so that the fuzz targets run as fast as in the optimised
-# soak tree, the tests at -O0; debug information is line tables but where
-# the type check reads it.
+# targets; the fuzz targets' short runs are among its tests. The drivers and
+# the simulated platform are compiled at -O1, so that the fuzz targets and
+# the tests that poll the simulated chip run fast, the tests at -O0; debug
+# information is line tables but where the type check reads it.
 TEST_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON \
               -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
               -DORV_DRIVER_OPTIMIZE=-O1 -DORV_LINE_TABLES_ONLY=ON $(LAUNCHER) $(CMAKE_ARGS)
