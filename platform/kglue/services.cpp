@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/board/board.h"
 #include "platform/board/chip_dma.h"
@@ -469,6 +470,11 @@ void OsSchedule() {
   }
   // Spins of the core yield here: pending interrupts are served.
   kglue::DeliverInterruptsNow(s, true);
+  // With a second thread serving interrupts, that thread stands for another
+  // processor, which runs while this one spins: give it the host processor,
+  // or a waiter pinned beside it could spend its whole bound on the
+  // simulated clock before the server ever runs.
+  if (s.concurrent) std::this_thread::yield();
 }
 
 uint32_t OsGetCurrentProcessId() { return CurrentProcess(); }
