@@ -268,10 +268,6 @@ uint32_t pllAlgorithm2(void* handle, uint32_t sel, int32_t frequency, PLLDESCRIP
   bool stop = false;
   pllutil::ForEach(d->vco2.lMStart, d->vco2.lMEnd, d->vco2.lMStep, [&](int32_t m2) {
     pllutil::ForEach(d->vco2.lPStart, d->vco2.lPEnd, d->vco2.lPStep, [&](int32_t p2) {
-      if (exactEnds && best.found && best.error == 0) {
-        stop = true;
-        return false;
-      }
       if (m2 <= 0 || p2 <= 0) return true;
       const int64_t wanted = static_cast<int64_t>(frequency) * p2 / m2;
       if (!InRange(wanted, d->vco1.lFoutMin, d->vco1.lFoutMax)) return true;
@@ -287,7 +283,8 @@ uint32_t pllAlgorithm2(void* handle, uint32_t sel, int32_t frequency, PLLDESCRIP
       if (pllIsInvalidDividers(static_cast<int32_t>(achieved * p2 / m2), m2, p2, &d->vco2, d))
         return true;
       stop = Consider(handle, sel, frequency, m1, p1, m2, p2, static_cast<int32_t>(achieved),
-                      &best, d);
+                      &best, d) ||
+             (exactEnds && best.found && best.error == 0);
       return !stop;
     });
     return !stop;
