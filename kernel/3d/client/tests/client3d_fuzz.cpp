@@ -45,6 +45,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "core/orv_ioctl.h"
 #include "core/pdev.h"
@@ -148,29 +149,37 @@ void DrawStep(RenderContext3d* context, orvmachine::MachineBoard& parts) {
 }
 
 // No kernel address of the client's state may reach its request block.
+// It runs after every request: the addresses (a few, or hundreds for an
+// input of many 3D contexts) are sorted in a list the run keeps, and each
+// of the block's words at every 4-byte step is looked up only when it lies
+// between the lowest and the highest of them.
 void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* block) {
   KernelClient* kernelClient = glue.ClientOf(file);
   ClientContext* context = kernelClient != nullptr ? kernelClient->context3d : nullptr;
   if (context == nullptr || block == nullptr) return;
-  std::vector<uintptr_t> addresses = {reinterpret_cast<uintptr_t>(context),
-                                      reinterpret_cast<uintptr_t>(context->requestBlock),
-                                      reinterpret_cast<uintptr_t>(context->staging[0]),
-                                      reinterpret_cast<uintptr_t>(context->staging[1])};
+  static std::vector<uint64_t> addresses;
+  addresses.clear();
+  const auto add = [](const void* address) {
+    if (address != nullptr) addresses.push_back(reinterpret_cast<uintptr_t>(address));
+  };
+  add(context);
+  add(context->requestBlock);
+  add(context->staging[0]);
+  add(context->staging[1]);
   for (uint32_t handle = 1; handle < context->contexts.Capacity(); ++handle) {
     if (Context3d* c = context->contexts.Get(handle)) {
-      addresses.push_back(reinterpret_cast<uintptr_t>(c));
-      addresses.push_back(reinterpret_cast<uintptr_t>(c->statusPage));
-      addresses.push_back(reinterpret_cast<uintptr_t>(c->scratch));
+      add(c);
+      add(c->statusPage);
+      add(c->scratch);
     }
   }
-  // The block's words at every 4-byte step, sorted once: an input with
-  // many 3D contexts names hundreds of addresses, and each is looked up.
-  uint64_t words[(568 - 8) / 4 + 1];
-  size_t count = 0;
-  for (size_t at = 0; at + 8 <= 568; at += 4) memcpy(&words[count++], block + at, 8);
-  std::sort(words, words + count);
-  for (uintptr_t address : addresses) {
-    if (address != 0 && std::binary_search(words, words + count, uint64_t{address})) __builtin_trap();
+  std::sort(addresses.begin(), addresses.end());
+  const uint64_t lowest = addresses.front();
+  const uint64_t span = addresses.back() - lowest;
+  for (size_t at = 0; at + 8 <= 568; at += 4) {
+    uint64_t word;
+    memcpy(&word, block + at, 8);
+    if (word - lowest <= span && std::binary_search(addresses.begin(), addresses.end(), word)) __builtin_trap();
   }
 }
 
@@ -181,24 +190,33 @@ void CheckNoKernelAddress(kglue::Glue& glue, kglue::File* file, const uint8_t* b
 // engine's fast depth clear. With bit 3 of `which` the targets are first
 // bound as the context's own and a draw step validates them (bit 4: the
 // board's switch grants work buffers, bits 5 and 6 of a size below the
-// switch's default of 8 MiB or of the default: a work buffer is cleared
-// whole when it is placed, which at the default costs more than the rest
-// of an input). The targets are this step's own and go after it, once the
-// engine is done with them.
+// switch's default of 8 MiB, or with bit 7 too the default: a work buffer
+// is cleared whole when it is placed, which at the default costs more than
+// ten other inputs). The targets are this step's own and go after it, once
+// the engine is done with them.
 //
 // A bound clear places, maps, clears and frees a work buffer, and each of
 // those moves the board's aperture windows: an input of many of them costs
 // a hundred of the others. Past its first kBoundClearsPerInput bound
 // clears an input's clears run on unbound targets, and past its first
-// default-sized work buffer it gets 1 MiB ones: what a size or a binding
-// reaches, the first ones reach, and the fuzzer varies them between inputs.
-constexpr float kWorkBufferMiB[4] = {1.0f / 16, 1.0f / 4, 1.0f, 8.0f};
-constexpr uint32_t kBoundClearsPerInput = 8;
-constexpr uint32_t kDefaultBuffersPerInput = 1;
+// default-sized work buffer it gets the smallest size: what a size or a
+// binding reaches, the first ones reach, and the fuzzer varies them
+// between inputs. Below the default every size takes the same path (no
+// clamp, no smaller retry), so those sizes are small, and the default
+// asks for two bits: size 3 without bit 7 is the smallest.
 struct ClearBudget {
   uint32_t bound = 0;
   uint32_t defaultBuffers = 0;
 };
+constexpr float kWorkBufferMiB[4] = {1.0f / 16, 1.0f / 8, 1.0f / 4, 8.0f};
+constexpr uint32_t kBoundClearsPerInput = 8;
+constexpr uint32_t kDefaultBuffersPerInput = 1;
+uint32_t WorkBufferSize(uint8_t which, ClearBudget& budget) {
+  const uint32_t size = (which >> 5) & 3;
+  if (size != 3) return size;
+  if ((which & 0x80) == 0 || (which & 16) == 0) return 0;
+  return budget.defaultBuffers++ < kDefaultBuffersPerInput ? 3 : 0;
+}
 Surface3d* PlaceTarget(PDEV* device, uint32_t code, uint32_t width, uint32_t height) {
   if (device == nullptr || device->formatCatalogue == nullptr) return nullptr;
   SurfaceCreateRequest r;
@@ -233,9 +251,7 @@ void ClearStep(RenderContext3d* context, Reader& in, orvmachine::MachineBoard& p
     ++budget.bound;
     if (board != nullptr) {
       board->switches.memoryBits = (which & 16) != 0 ? 3 : 0;
-      uint32_t size = (which >> 5) & 3;
-      if (size == 3 && (which & 16) != 0 && budget.defaultBuffers++ >= kDefaultBuffersPerInput) size = 2;
-      board->switches.sizeMiB = kWorkBufferMiB[size];
+      board->switches.sizeMiB = kWorkBufferMiB[WorkBufferSize(which, budget)];
     }
     if (depth != nullptr) depth->flagsWord |= 0x8;
     BoundSurfaceRecord r{};
