@@ -1,5 +1,6 @@
 #include "platform/board/chip_2d.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
@@ -102,20 +103,23 @@ class Engine2d::Access {
       : board_(board), dma_(dma), operation_(operation) {}
 
   // Host bytes of [offset, offset + length) from the surface's base, or
-  // null (counted as a fault) when they do not lie wholly in one memory.
-  uint8_t* Bytes(const Surface& s, int64_t offset, uint32_t length, bool write) {
+  // null when they do not lie wholly in one memory.
+  uint8_t* Host(const Surface& s, int64_t offset, uint32_t length) const {
     const int64_t bus = int64_t{s.base} + offset;
-    uint8_t* host = nullptr;
-    if (bus >= 0 && bus + length <= (int64_t{1} << 32)) {
-      const uint32_t at = static_cast<uint32_t>(bus);
-      if (s.space == kBusLocal) {
-        if (uint64_t{at} + length <= board_.LocalMemorySize()) host = board_.LocalMemory() + at;
-      } else if (s.space == kBusAgp || s.space == kBusPciLocked) {
-        host = dma_.SystemMemoryAt(at, length);
-      }
+    if (bus < 0 || bus + length > (int64_t{1} << 32)) return nullptr;
+    const uint32_t at = static_cast<uint32_t>(bus);
+    if (s.space == kBusLocal) {
+      return uint64_t{at} + length <= board_.LocalMemorySize() ? board_.LocalMemory() + at : nullptr;
     }
+    if (s.space == kBusAgp || s.space == kBusPciLocked) return dma_.SystemMemoryAt(at, length);
+    return nullptr;
+  }
+
+  // The same for one access of the operation: null is counted as a fault.
+  uint8_t* Bytes(const Surface& s, int64_t offset, uint32_t length, bool write) {
+    uint8_t* host = Host(s, offset, length);
     if (host == nullptr) {
-      const uint32_t word = (static_cast<uint32_t>(bus) & ~3u) | s.space;
+      const uint32_t word = (static_cast<uint32_t>(int64_t{s.base} + offset) & ~3u) | s.space;
       if (write) {
         if (write_faults_++ == 0) first_write_ = word;
       } else if (read_faults_++ == 0) {
@@ -212,25 +216,44 @@ void Engine2d::NoteFault(Access& access) {
   }
 }
 
-namespace {
-
-// The pixel-writing core shared by every operation: clip, read the
-// destination, raster operation, plane mask, write.
-struct Writer {
+// The pixel-writing core shared by every operation: read the destination,
+// raster operation, plane mask, write.
+struct Engine2d::Writer {
   uint32_t rop;
   uint32_t planeMask;
   uint32_t pixelMask;
   int bytes;
   uint64_t* written;
 
-  void Put(uint8_t* at, uint32_t source) const {
-    const uint32_t d = LoadPixel(at, bytes);
+  uint32_t Result(uint32_t source, uint32_t d) const {
     const uint32_t r = ApplyRop(rop, source, d);
-    const uint32_t out = ((r & planeMask) | (d & ~planeMask)) & pixelMask;
-    StorePixel(at, bytes, out);
+    return ((r & planeMask) | (d & ~planeMask)) & pixelMask;
+  }
+
+  void Put(uint8_t* at, uint32_t source) const {
+    StorePixel(at, bytes, Result(source, LoadPixel(at, bytes)));
     ++*written;
   }
+
+  // The pixel a source value writes over any destination, or false when
+  // the result depends on the destination. The raster operation and the
+  // mask work bit by bit, so a result that comes out the same over all
+  // zeros and over all ones comes out the same over every destination.
+  bool Fixed(uint32_t source, uint32_t* pixel) const {
+    *pixel = Result(source, 0);
+    return *pixel == Result(source, 0xFFFFFFFF);
+  }
+
+  // Whether every pixel written is the source pixel as it is.
+  bool CopiesSource() const { return rop == 0xC && (planeMask & pixelMask) == pixelMask; }
 };
+
+Engine2d::Writer Engine2d::WriterFor(const Surface& dst) {
+  return Writer{(Reg(k2dRegControl) >> k2dRopShift) & 0xF, Reg(k2dRegPlaneMask), PixelMask(dst.bytes),
+                dst.bytes, &pixels_written_};
+}
+
+namespace {
 
 Clip ClipOf(uint32_t control, uint32_t topLeft, uint32_t bottomRight) {
   if ((control & k2dClipOn) == 0) return Clip{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
@@ -254,32 +277,57 @@ bool Inside(const Clip& c, int x, int y) {
   return x >= c.left && x <= c.right && y >= c.top && y <= c.bottom;
 }
 
+// Fills [row + filled, row + length) with copies of the bytes before it:
+// a repeating row drawn from its first period, doubling what is done.
+void RepeatLeadingBytes(uint8_t* row, size_t filled, size_t length) {
+  while (filled < length) {
+    const size_t more = std::min(filled, length - filled);
+    std::memcpy(row + filled, row, more);
+    filled += more;
+  }
+}
+
+// For an operation whose rows are always drawn one pixel at a time.
+struct NoWholeRows {
+  bool operator()(int, int, int, uint8_t*) const { return false; }
+};
+
 }  // namespace
 
 // Walks the destination rectangle in the given order; source(i, j, &v)
 // gives the source value of pixel (i, j) of the rectangle, or false to leave
-// the pixel alone.
-template <typename Source>
-void Engine2d::Walk(Access& access, const Surface& dst, int x0, int y0, int w, int h,
-                    bool rightToLeft, bool bottomToTop, Source&& source) {
-  const uint32_t control = Reg(k2dRegControl);
-  const Clip clip = ClipOf(control, Reg(k2dRegClipTopLeft), Reg(k2dRegClipBottomRight));
-  const Writer writer{(control >> k2dRopShift) & 0xF, Reg(k2dRegPlaneMask), PixelMask(dst.bytes),
-                      dst.bytes, &pixels_written_};
-  for (int row = 0; row < h; ++row) {
-    const int j = bottomToTop ? h - 1 - row : row;
+// the pixel alone. The clip leaves the same columns on every row. A row
+// whose columns lie wholly in one memory is reached through one host
+// pointer, and row(j, first, n, line) may draw its n columns from `first`
+// at once, exactly as the walk would leave them (true), or leave them to
+// the walk (false); a row that runs outside every memory goes pixel by
+// pixel, each access checked on its own.
+template <typename Source, typename Row>
+void Engine2d::Walk(Access& access, const Writer& writer, const Surface& dst, int x0, int y0, int w,
+                    int h, bool rightToLeft, bool bottomToTop, Source&& source, Row&& row) {
+  const Clip clip = ClipOf(Reg(k2dRegControl), Reg(k2dRegClipTopLeft), Reg(k2dRegClipBottomRight));
+  const int first = static_cast<int>(std::max<int64_t>(0, int64_t{clip.left} - x0));
+  const int last = static_cast<int>(std::min<int64_t>(w - 1, int64_t{clip.right} - x0));
+  if (first > last) return;
+  const int n = last - first + 1;
+  const uint32_t bytes = static_cast<uint32_t>(dst.bytes);
+  for (int r = 0; r < h; ++r) {
+    const int j = bottomToTop ? h - 1 - r : r;
     const int y = y0 + j;
     if (y < clip.top || y > clip.bottom) continue;
-    for (int column = 0; column < w; ++column) {
-      const int i = rightToLeft ? w - 1 - column : column;
-      const int x = x0 + i;
-      if (x < clip.left || x > clip.right) continue;
+    const int64_t rowStart = int64_t{y} * dst.pitch + x0 + first;
+    uint8_t* line = pixel_by_pixel_ ? nullptr : access.Host(dst, rowStart * bytes, n * bytes);
+    if (line != nullptr && row(j, first, n, line)) {
+      pixels_written_ += static_cast<uint64_t>(n);
+      continue;
+    }
+    for (int column = 0; column < n; ++column) {
+      const int i = rightToLeft ? last - column : first + column;
       uint32_t value;
       if (!source(i, j, &value)) continue;
-      const int64_t offset = (int64_t{y} * dst.pitch + x) * dst.bytes;
-      if (uint8_t* at = access.Bytes(dst, offset, static_cast<uint32_t>(dst.bytes), true)) {
-        writer.Put(at, value);
-      }
+      uint8_t* at = line != nullptr ? line + static_cast<size_t>(i - first) * bytes
+                                    : access.Bytes(dst, (rowStart + i - first) * bytes, bytes, true);
+      if (at != nullptr) writer.Put(at, value);
     }
   }
 }
@@ -309,28 +357,50 @@ void Engine2d::Draw(uint32_t size) {
 void Engine2d::Fill(const Surface& dst, int x0, int y0, int w, int h) {
   const uint32_t control = Reg(k2dRegControl);
   const uint32_t fg = Reg(k2dRegForeground), bg = Reg(k2dRegBackground);
+  const Writer writer = WriterFor(dst);
+  const size_t bytes = static_cast<size_t>(dst.bytes);
   Access access(board_, dma_, "fill");
+  // Where the pixels written do not depend on what they replace, a row is
+  // its first pixel (solid) or its first eight (pattern) repeated.
+  uint32_t fgPixel, bgPixel;
+  const bool fgFixed = writer.Fixed(fg, &fgPixel), bgFixed = writer.Fixed(bg, &bgPixel);
   if ((control & k2dPatternFill) == 0) {
     auto solid = [&](int, int, uint32_t* v) {
       *v = fg;
       return true;
     };
-    Walk(access, dst, x0, y0, w, h, false, false, solid);
+    auto row = [&](int, int, int n, uint8_t* line) {
+      if (!fgFixed) return false;
+      StorePixel(line, dst.bytes, fgPixel);
+      RepeatLeadingBytes(line, bytes, static_cast<size_t>(n) * bytes);
+      return true;
+    };
+    Walk(access, writer, dst, x0, y0, w, h, false, false, solid, row);
   } else {
     const uint64_t pattern = uint64_t{Reg(k2dRegPatternLow)} | uint64_t{Reg(k2dRegPatternHigh)} << 32;
     const int ox = static_cast<int>((control >> k2dPatternXShift) & 7);
     const int oy = static_cast<int>((control >> k2dPatternYShift) & 7);
     const bool transparent = (control & k2dTransparentBg) != 0;
+    // Row (Y - oy) & 7 is byte of that number; its bit 7 is the leftmost pixel.
+    auto set = [&](int i, int j) {
+      const unsigned patternRow = static_cast<unsigned>((y0 + j - oy) & 7);
+      const unsigned patternColumn = static_cast<unsigned>((x0 + i - ox) & 7);
+      return ((pattern >> (8 * patternRow)) >> (7 - patternColumn) & 1) != 0;
+    };
     auto patterned = [&](int i, int j, uint32_t* v) {
-      // Row (Y - oy) & 7 is byte of that number; its bit 7 is the leftmost pixel.
-      const unsigned row = static_cast<unsigned>((y0 + j - oy) & 7);
-      const unsigned column = static_cast<unsigned>((x0 + i - ox) & 7);
-      const bool set = ((pattern >> (8 * row)) >> (7 - column)) & 1;
-      if (!set && transparent) return false;
-      *v = set ? fg : bg;
+      const bool bit = set(i, j);
+      if (!bit && transparent) return false;
+      *v = bit ? fg : bg;
       return true;
     };
-    Walk(access, dst, x0, y0, w, h, false, false, patterned);
+    auto row = [&](int j, int first, int n, uint8_t* line) {
+      if (transparent || !fgFixed || !bgFixed) return false;
+      const int period = std::min(n, 8);
+      for (int k = 0; k < period; ++k) StorePixel(line + k * bytes, dst.bytes, set(first + k, j) ? fgPixel : bgPixel);
+      RepeatLeadingBytes(line, static_cast<size_t>(period) * bytes, static_cast<size_t>(n) * bytes);
+      return true;
+    };
+    Walk(access, writer, dst, x0, y0, w, h, false, false, patterned, row);
   }
   NoteFault(access);
 }
@@ -358,6 +428,7 @@ void Engine2d::Copy(const Surface& dst, const Surface& src, int x0, int y0, int 
   // The key is compared under the background word, the key mask.
   const uint32_t keyMask = Reg(k2dRegBackground) & PixelMask(dst.bytes);
   const uint32_t key = Reg(k2dRegForeground) & keyMask;
+  const Writer writer = WriterFor(dst);
   Access access(board_, dma_, "copy");
   auto source = [&](int i, int j, uint32_t* v) {
     const int64_t pixel = SourceIndex(src.layout, src.pitch, start, w, i, j);
@@ -368,7 +439,26 @@ void Engine2d::Copy(const Surface& dst, const Surface& src, int x0, int y0, int 
     *v = value;
     return true;
   };
-  Walk(access, dst, x0, y0, w, h, rightToLeft, bottomToTop, source);
+  // A plain copy moves a row whose source lies in one memory as one block
+  // where that leaves what the walk leaves. The walk reads each source pixel
+  // before it writes its destination, so a row that does not overlap its
+  // source, or moves toward the end its walk starts from, comes out the
+  // same; one that moves away from it over itself repeats pixels, and is
+  // walked.
+  const bool plain = !transparent && writer.CopiesSource();
+  auto row = [&](int j, int first, int n, uint8_t* line) {
+    if (!plain) return false;
+    const uint32_t length = static_cast<uint32_t>(n) * static_cast<uint32_t>(src.bytes);
+    const int64_t pixel = SourceIndex(src.layout, src.pitch, start, w, first, j);
+    const uint8_t* from = access.Host(src, pixel * src.bytes, length);
+    if (from == nullptr) return false;
+    const uintptr_t to = reinterpret_cast<uintptr_t>(line), at = reinterpret_cast<uintptr_t>(from);
+    const bool overlap = to < at + length && at < to + length;
+    if (overlap && (rightToLeft ? to < at : to > at)) return false;
+    std::memmove(line, from, length);
+    return true;
+  };
+  Walk(access, writer, dst, x0, y0, w, h, rightToLeft, bottomToTop, source, row);
   NoteFault(access);
 }
 
@@ -394,7 +484,7 @@ void Engine2d::Expand(const Surface& dst, const Surface& src, int x0, int y0, in
     *v = set ? fg : bg;
     return true;
   };
-  Walk(access, dst, x0, y0, w, h, false, false, source);
+  Walk(access, WriterFor(dst), dst, x0, y0, w, h, false, false, source, NoWholeRows{});
   NoteFault(access);
 }
 
@@ -404,8 +494,7 @@ void Engine2d::DrawLine(uint32_t end) {
   const Surface dst = DestinationOf(control);
   ++operations_;
   const Clip clip = ClipOf(control, Reg(k2dRegClipTopLeft), Reg(k2dRegClipBottomRight));
-  const Writer writer{(control >> k2dRopShift) & 0xF, Reg(k2dRegPlaneMask), PixelMask(dst.bytes),
-                      dst.bytes, &pixels_written_};
+  const Writer writer = WriterFor(dst);
   const uint32_t fg = Reg(k2dRegForeground);
   const uint32_t start = Reg(k2dRegStart);
   const int x1 = Low16(start), y1 = High16(start), x2 = Low16(end), y2 = High16(end);

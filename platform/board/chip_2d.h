@@ -132,14 +132,22 @@ class Engine2d {
   uint64_t Operations() const { return operations_; }
   uint64_t PixelsWritten() const { return pixels_written_; }
 
+  // Rows of fills and copies that lie wholly in one memory are drawn a row
+  // at a time, as one block where the operation allows. With this on, every
+  // pixel is read and written on its own, each access checked, as the
+  // drawing is defined: the reference the rows drawn at once must equal.
+  void SetPixelByPixel(bool on) { pixel_by_pixel_ = on; }
+
  private:
   struct Surface;
+  struct Writer;
   class Access;
 
   void RegisterWritten(uint32_t reg, uint32_t value);
-  template <typename Source>
-  void Walk(Access& access, const Surface& dst, int x0, int y0, int w, int h, bool rightToLeft,
-            bool bottomToTop, Source&& source);
+  Writer WriterFor(const Surface& dst);
+  template <typename Source, typename Row>
+  void Walk(Access& access, const Writer& writer, const Surface& dst, int x0, int y0, int w, int h,
+            bool rightToLeft, bool bottomToTop, Source&& source, Row&& row);
   void Draw(uint32_t size);
   void DrawLine(uint32_t end);
   void Fill(const Surface& dst, int x0, int y0, int w, int h);
@@ -157,6 +165,7 @@ class Engine2d {
   std::vector<OperationStart> starts_;
   uint64_t operations_ = 0;
   uint64_t pixels_written_ = 0;
+  bool pixel_by_pixel_ = false;
 };
 
 }  // namespace orvsim

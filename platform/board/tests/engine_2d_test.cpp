@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -618,6 +621,127 @@ TEST_F(Engine2dTest, TheDisplayClearZeroesExactlyItsArea) {
   for (uint32_t i = 0; i < width * (height + 1); ++i) {
     EXPECT_EQ(board.LocalMemory()[kSurface + 4 * i], i < width * height ? 0 : 0xA5) << i;
   }
+}
+
+// Fills and copies drawn a row at a time, as one block where the
+// operation allows, leave memory, faults and counts exactly as the same
+// operations walked pixel by pixel. Two boards start alike, one drawing
+// pixel by pixel, and take the same random operations: solid and pattern
+// fills, copies and expansions, every raster operation, plane masks,
+// transparency, both directions of copies over themselves, clipping, every
+// pixel size, surfaces in local and system memory and running off the end
+// of either, or in no memory at all.
+TEST(Engine2dRowsTest, RowsDrawnAtOnceLeaveWhatThePixelWalkLeaves) {
+  constexpr uint32_t kSystemBus = 0x40000000;
+  constexpr size_t kSystemBytes = 64 * 1024;
+  struct Drawn {
+    explicit Drawn(Simulation& sim, const BoardConfig& config)
+        : board(sim.AddBoard(config)), dma(board), engine(board, dma), system(kSystemBytes) {
+      dma.SetSystemMemory([this](uint32_t bus, uint32_t length) -> uint8_t* {
+        if (bus >= kSystemBus && uint64_t{bus} + length <= kSystemBus + system.size())
+          return system.data() + (bus - kSystemBus);
+        return nullptr;
+      });
+    }
+    Board& board;
+    DmaEngine dma;
+    Engine2d engine;
+    std::vector<uint8_t> system;
+  };
+  Simulation sim;
+  BoardConfig config;
+  config.memory_size = 1u << 20;
+  config.partition1_size = 0;
+  Drawn rows(sim, config), pixels(sim, config);
+  pixels.engine.SetPixelByPixel(true);
+  const uint32_t memory = static_cast<uint32_t>(rows.board.LocalMemorySize());
+  ASSERT_EQ(memory, pixels.board.LocalMemorySize());
+
+  std::mt19937 random(67);
+  auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  auto between = [&](int low, int high) { return low + static_cast<int>(below(static_cast<uint32_t>(high - low + 1))); };
+  // Memory of few distinct words, so that transparency keys meet pixels.
+  const uint32_t words[] = {0x11111111, 0xA5A5A5A5, 0x00FF00FF, 0};
+  auto scribble = [&](uint8_t* at, size_t length) {
+    for (size_t i = 0; i + 4 <= length; i += 4) {
+      const uint32_t v = below(5) == 4 ? static_cast<uint32_t>(random()) : words[below(4)];
+      std::memcpy(at + i, &v, 4);
+    }
+  };
+  scribble(rows.board.LocalMemory(), memory);
+  scribble(rows.system.data(), kSystemBytes);
+  std::memcpy(pixels.board.LocalMemory(), rows.board.LocalMemory(), memory);
+  pixels.system = rows.system;
+
+  const uint32_t formats[] = {16, 40, 50};  // 1, 2 and 4 bytes a pixel
+  for (int n = 0; n < 4000; ++n) {
+    const uint32_t format = formats[below(3)];
+    const uint32_t bytes = static_cast<uint32_t>(BytesPerPixelOfFormat(format));
+    const uint32_t pitch = 1 + below(96);
+    // An address word: local memory (inside, or running off its end),
+    // system memory (inside, or off its end), no memory, or near the
+    // destination so that a copy overlaps itself.
+    auto place = [&](uint32_t near) -> uint32_t {
+      switch (below(near != 0 ? 7 : 6)) {
+        case 0: case 1: return (0x40000 + below(0x10000)) & ~3u;
+        case 2: return (memory - below(pitch * bytes * 48)) & ~3u;
+        case 3: return ((kSystemBus + below(kSystemBytes)) & ~3u) | (below(2) == 0 ? kBusAgp : kBusPciLocked);
+        case 4: return below(4096) & ~3u;
+        case 5: return ((0x20000 + below(0x1000)) & ~3u) | 1;
+        default: return ((near + below(pitch * bytes * 8)) & ~3u) | (near & 3u);
+      }
+    };
+    const uint32_t dst = place(0);
+    const uint32_t src = below(3) == 0 ? dst : place(dst);
+    const uint32_t srcPitch = below(2) == 0 ? pitch : 1 + below(96);
+    const uint32_t op = std::array<uint32_t, 4>{k2dOpFill, k2dOpFill, k2dOpCopy, k2dOpExpand}[below(4)];
+    const uint32_t rop = below(2) == 0 ? 0xC : below(16);
+    const uint32_t flags = (below(2) ? 0x1000u : 0) | (below(2) ? 0x2000u : 0) | below(64) << 14 |
+                           (below(3) == 0 ? 0x400000u : 0) | (below(3) == 0 ? k2dClipOn : 0);
+    const uint32_t control = op | rop << k2dRopShift | (op == k2dOpExpand ? 2u : 1u) << k2dSourceShift | flags;
+    const uint32_t masks[] = {0xFFFFFFFF, 0xFFFFFFFF, 0x00FFFFFF, 0xFFFF00FF, static_cast<uint32_t>(random())};
+    const uint32_t planeMask = masks[below(5)];
+    const uint32_t fg = below(3) == 0 ? static_cast<uint32_t>(random()) : words[below(4)];
+    const uint32_t bg = below(2) == 0 ? 0xFFFFFFFF : static_cast<uint32_t>(random());
+    const uint32_t start = below(2) == 0 ? XY(between(-4, 60), between(-4, 60)) : below(8192);
+    const int w = below(8) == 0 ? between(0, 300) : between(0, 48);
+    const uint32_t writes[][2] = {
+        {k2dRegDescAddress0, dst},
+        {k2dRegDescMode0, Mode(pitch, below(4), format)},
+        {k2dRegDescAddress0 + 8, src},
+        {k2dRegDescMode0 + 8, Mode(srcPitch, below(4), format)},
+        {k2dRegDescAddress0 + 16, src},
+        {k2dRegDescMode0 + 16, Mode(srcPitch * 8, below(4), k2dFormatOneBit)},
+        {k2dRegControl, control},
+        {k2dRegForeground, fg},
+        {k2dRegBackground, bg},
+        {k2dRegPatternLow, static_cast<uint32_t>(random())},
+        {k2dRegPatternHigh, static_cast<uint32_t>(random())},
+        {k2dRegPlaneMask, planeMask},
+        {k2dRegClipTopLeft, XY(between(-8, 40), between(-8, 40))},
+        {k2dRegClipBottomRight, XY(between(-8, 80), between(-8, 80))},
+        {k2dRegStart, start},
+        {k2dRegOrigin, XY(between(-10, 60), between(-10, 60))},
+        {k2dRegSizeGo, Size(w, between(0, 48))},
+    };
+    for (Drawn* drawn : {&rows, &pixels}) {
+      drawn->engine.ClearFaults();
+      for (const auto& write : writes) drawn->board.RegWrite(write[0], 4, write[1]);
+    }
+    SCOPED_TRACE(testing::Message() << "operation " << n << ": control 0x" << std::hex << control << ", plane mask 0x"
+                                    << planeMask << ", destination 0x" << dst << ", source 0x" << src << std::dec
+                                    << ", " << bytes << " bytes a pixel, pitch " << pitch);
+    ASSERT_EQ(std::memcmp(rows.board.LocalMemory(), pixels.board.LocalMemory(), memory), 0);
+    ASSERT_EQ(rows.system, pixels.system);
+    ASSERT_EQ(rows.engine.PixelsWritten(), pixels.engine.PixelsWritten());
+    ASSERT_EQ(rows.engine.Faults().size(), pixels.engine.Faults().size());
+    for (size_t i = 0; i < rows.engine.Faults().size(); ++i) {
+      const Engine2d::Fault& a = rows.engine.Faults()[i];
+      const Engine2d::Fault& b = pixels.engine.Faults()[i];
+      ASSERT_EQ(std::tie(a.operation, a.write, a.address, a.pixels), std::tie(b.operation, b.write, b.address, b.pixels));
+    }
+  }
+  EXPECT_EQ(rows.engine.Operations(), pixels.engine.Operations());
 }
 
 }  // namespace
