@@ -228,7 +228,7 @@ class FreshBooks {
     kglue::Glue::BlockTotals blocks;
     std::vector<Site> sites;
     size_t regions = 0, pages = 0, kernelMappings = 0, userMappings = 0, files = 0;
-    uint64_t arenaBytes = 0, freedWhileMapped = 0;
+    uint64_t arenaBytes = 0;
     int fpu = 0;
     std::vector<uint8_t> registers;
     Tables tables;
@@ -250,7 +250,6 @@ class FreshBooks {
     b.userMappings = glue_.LiveUserMappings();
     b.files = glue_.OpenFileCount();
     b.arenaBytes = glue_.ArenaBytesInUse();
-    b.freedWhileMapped = glue_.FreedWhileMapped();
     b.fpu = glue_.FpuDepth();
     b.registers.resize(board_.RegisterWindowSize());
     const uint8_t* regs = board_.Registers();
@@ -282,7 +281,11 @@ class FreshBooks {
     compare("kernel mappings", fresh_.kernelMappings, now.kernelMappings);
     compare("user mappings", fresh_.userMappings, now.userMappings);
     compare("open files", fresh_.files, now.files);
-    compare("blocks freed while mapped", fresh_.freedWhileMapped, now.freedWhileMapped);
+    // A block the module frees while user space still maps it (a client
+    // destroying a buffer it maps) stays held until the last unmap, and
+    // until then counts among the regions, pages and user mappings above.
+    // The glue's count of such frees only grows: it records that one
+    // happened, not that anything is left, and a hostile client may do it.
     compare("floating-point bracket depth", static_cast<uint64_t>(fresh_.fpu), static_cast<uint64_t>(now.fpu));
     if (sites && counts.empty() && now.sites != fresh_.sites) counts = "live blocks taken elsewhere";
     if (!counts.empty()) return counts + SiteDifference();
